@@ -1,0 +1,28 @@
+# Shared by scripts/play and scripts/test.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Installs the packages of scripts/packages.txt that are missing (and nothing else).
+install_packages() {
+  local wanted missing=()
+  wanted=$(grep -v '^\s*#' "$ROOT/scripts/packages.txt" | tr -s ' \n' ' ')
+  for p in $wanted; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    return 0
+  fi
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+jobs() {
+  nproc 2>/dev/null || echo 2
+}

@@ -1,0 +1,73 @@
+#include "tests/support/test_util.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace nura::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  fs::path base = fs::temp_directory_path() / "nura-tests";
+  fs::create_directories(base);
+  for (;;) {
+    fs::path p = base / ("t" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    if (fs::create_directory(p)) {
+      m_path = p.string();
+      break;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(m_path, ec);
+}
+
+ScopedChdir::ScopedChdir(const std::string& dir) : m_previous(fs::current_path().string()) {
+  fs::current_path(dir);
+}
+
+ScopedChdir::~ScopedChdir() {
+  std::error_code ec;
+  fs::current_path(m_previous, ec);
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const void* data, size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    if (output) output->append(buf, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool HaveTool(const std::string& name) {
+  return RunCommand("command -v '" + name + "' >/dev/null 2>&1") == 0;
+}
+
+std::string SourceDir() { return NURA_SOURCE_DIR; }
+std::string BinaryDir() { return fs::current_path().string(); }
+
+}  // namespace nura::test

@@ -1,0 +1,55 @@
+// Small helpers shared by the test programs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nura::test {
+
+// A fresh folder under the test's build folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return m_path; }
+  std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// Makes the folder the working folder for the scope.
+class ScopedChdir {
+ public:
+  explicit ScopedChdir(const std::string& dir);
+  ~ScopedChdir();
+  ScopedChdir(const ScopedChdir&) = delete;
+  ScopedChdir& operator=(const ScopedChdir&) = delete;
+
+ private:
+  std::string m_previous;
+};
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const void* data, size_t size);
+inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& data) {
+  WriteFileBytes(path, data.data(), data.size());
+}
+inline void WriteFileText(const std::string& path, const std::string& text) {
+  WriteFileBytes(path, text.data(), text.size());
+}
+
+// Runs a shell command; returns its exit status and (optionally) its standard output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+// True when the program is on PATH.
+bool HaveTool(const std::string& name);
+
+// The source tree's root (for test data kept in the tree).
+std::string SourceDir();
+// The folder the current test program was built in (for files tests leave behind).
+std::string BinaryDir();
+
+}  // namespace nura::test
