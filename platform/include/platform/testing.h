@@ -28,6 +28,18 @@ void SetDebugOutputEcho(bool echo);
 void SetDebugBreakHook(void (*hook)());
 int DebugBreakCount();
 
+// --- Message boxes -----------------------------------------------------------
+struct MessageBoxRecord {
+  std::string caption;  // UTF-8
+  std::string text;     // UTF-8
+  UINT type;
+  bool wide;  // shown through MessageBoxW
+};
+// The answer headless message boxes give (default: IDNO for MB_YESNO, else IDOK).
+// 0 restores the default.
+void SetMessageBoxAnswer(int answer);
+const std::vector<MessageBoxRecord>& MessageBoxRecords();
+
 // --- Registry --------------------------------------------------------------
 // Paths look like "HKLM\\Software\\Platform\\Direct3D" (HKLM, HKCU, HKCR).
 void RegistrySetDword(const std::string& keyPath, const std::string& name, DWORD value);

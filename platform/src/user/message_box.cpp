@@ -1,0 +1,59 @@
+// Message boxes. Every box is recorded for tests; headless, a scripted answer
+// stands for the user's click.
+#include <mutex>
+#include <vector>
+
+#include "kernel/utf.h"
+#include "platform/testing.h"
+#include "platform/win_user.h"
+
+namespace {
+
+struct BoxState {
+  std::mutex mutex;
+  int answer = 0;
+  std::vector<platform::test::MessageBoxRecord> records;
+};
+
+BoxState& State() {
+  static BoxState s;
+  return s;
+}
+
+void ResetBoxes() {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  State().answer = 0;
+  State().records.clear();
+}
+
+[[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetBoxes), true);
+
+int DefaultAnswer(UINT type) { return (type & 0xF) == MB_YESNO ? IDNO : IDOK; }
+
+int Show(std::string caption, std::string text, UINT type, bool wide) {
+  BoxState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.records.push_back({std::move(caption), std::move(text), type, wide});
+  return s.answer ? s.answer : DefaultAnswer(type);
+}
+
+}  // namespace
+
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+  return Show(caption ? caption : "Error", text ? text : "", type, false);
+}
+
+int MessageBoxW(HWND, LPCWSTR text, LPCWSTR caption, UINT type) {
+  return Show(caption ? platform::utf::ToUtf8(caption) : "Error", platform::utf::ToUtf8(text), type, true);
+}
+
+namespace platform::test {
+
+void SetMessageBoxAnswer(int answer) {
+  std::lock_guard<std::mutex> lock(State().mutex);
+  State().answer = answer;
+}
+
+const std::vector<MessageBoxRecord>& MessageBoxRecords() { return State().records; }
+
+}  // namespace platform::test
