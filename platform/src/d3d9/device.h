@@ -192,7 +192,7 @@ class Device final : public IDirect3DDevice9, public Object {
   Surface* m_autoDepth = nullptr;       // bound by the device
   Surface* m_renderTarget = nullptr;
   Surface* m_depthStencil = nullptr;
-  DeviceState m_state;
+  DeviceState m_state{};
   ShaderConstants m_constants;
   StateBlock* m_recording = nullptr;
   bool m_inScene = false;

@@ -97,7 +97,7 @@ HRESULT CheckTexture(const Device& device, TextureShape* shape) {
 
 HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                               IDirect3DTexture9** texture, HANDLE* sharedHandle) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   TextureShape shape{D3DRTYPE_TEXTURE, width, height, 1, levels, usage, format, pool};
   if (texture) *texture = nullptr;
   if (!texture || sharedHandle) {
@@ -113,7 +113,7 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
 
 HRESULT Device::CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   IDirect3DCubeTexture9** texture, HANDLE* sharedHandle) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   TextureShape shape{D3DRTYPE_CUBETEXTURE, edgeLength, edgeLength, 1, levels, usage, format, pool};
   if (texture) *texture = nullptr;
   if (!texture || sharedHandle) {
@@ -130,7 +130,7 @@ HRESULT Device::CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage, D3D
 HRESULT Device::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
                                     D3DFORMAT format, D3DPOOL pool, IDirect3DVolumeTexture9** texture,
                                     HANDLE* sharedHandle) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   TextureShape shape{D3DRTYPE_VOLUMETEXTURE, width, height, depth, levels, usage, format, pool};
   if (texture) *texture = nullptr;
   if (!texture || sharedHandle || (usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL))) {
@@ -147,7 +147,7 @@ HRESULT Device::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT le
 
 HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
                                    IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   if (buffer) *buffer = nullptr;
   if (!buffer || sharedHandle) {
     hr = D3DERR_INVALIDCALL;
@@ -161,7 +161,7 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
 
 HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   if (buffer) *buffer = nullptr;
   if (!buffer || sharedHandle) {
     hr = D3DERR_INVALIDCALL;
@@ -176,7 +176,7 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
 HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                    DWORD multiSampleQuality, BOOL lockable, IDirect3DSurface9** surface,
                                    HANDLE* sharedHandle) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   const D3DCAPS9 caps = Caps();
   if (surface) *surface = nullptr;
   if (!surface || sharedHandle || multiSample != D3DMULTISAMPLE_NONE || multiSampleQuality != 0 || width == 0 ||
@@ -197,7 +197,7 @@ HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3
 HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                           DWORD multiSampleQuality, BOOL discard, IDirect3DSurface9** surface,
                                           HANDLE* sharedHandle) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   const D3DCAPS9 caps = Caps();
   if (surface) *surface = nullptr;
   if (!surface || sharedHandle || multiSample != D3DMULTISAMPLE_NONE || multiSampleQuality != 0 || width == 0 ||
@@ -217,7 +217,7 @@ HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT for
 
 HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
                                         IDirect3DVertexDeclaration9** declaration) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   if (declaration) *declaration = nullptr;
   if (!elements || !declaration) {
     hr = D3DERR_INVALIDCALL;
@@ -230,7 +230,7 @@ HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
 }
 
 HRESULT Device::CreateStateBlock(D3DSTATEBLOCKTYPE type, IDirect3DStateBlock9** block) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   if (block) *block = nullptr;
   // Only whole-state blocks are made here; recorded blocks cover partial sets.
   if (!block || type != D3DSBT_ALL || m_recording) {

@@ -70,7 +70,7 @@ HRESULT Direct3D9::CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT adap
 
 HRESULT Direct3D9::CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat, DWORD usage,
                                      D3DRESOURCETYPE resourceType, D3DFORMAT format) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   if (adapter != 0 || !KnownDeviceType(type) || adapterFormat == D3DFMT_UNKNOWN)
     hr = D3DERR_INVALIDCALL;
   else if (adapterFormat != D3DFMT_X8R8G8B8)
@@ -115,7 +115,7 @@ HRESULT Direct3D9::CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow,
 }  // namespace platform::d3d9
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   IDirect3D9* d3d = nullptr;
   if (sdkVersion == D3D_SDK_VERSION && !platform::detail::ShouldFail("Direct3DCreate9", &hr))
     d3d = new platform::d3d9::Direct3D9();

@@ -116,7 +116,7 @@ std::string Surface::Describe() const {
 HRESULT Surface::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }
 
 HRESULT Surface::GetContainer(REFIID iid, void** container) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   if (!container) {
     hr = D3DERR_INVALIDCALL;
   } else {

@@ -56,7 +56,7 @@ void Volume::Unbind() { m_container->Unbind(); }
 HRESULT Volume::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }
 
 HRESULT Volume::GetContainer(REFIID iid, void** container) {
-  HRESULT hr;
+  HRESULT hr = D3D_OK;
   if (!container) {
     hr = D3DERR_INVALIDCALL;
   } else {
