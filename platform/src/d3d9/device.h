@@ -152,6 +152,11 @@ class Device final : public IDirect3DDevice9, public Object {
   bool Recording() const { return m_recording != nullptr; }
   UINT PresentCount() const { return m_presents; }
   Rasterizer& Raster() { return *m_raster; }
+  // Swaps in another pipeline (tests observe draws through it); returns the old one.
+  std::unique_ptr<Rasterizer> ReplaceRasterizer(std::unique_ptr<Rasterizer> raster) {
+    m_raster.swap(raster);
+    return raster;
+  }
 
   // Setters without logging; they record while a state block is being recorded
   // and apply otherwise. State blocks apply through them.

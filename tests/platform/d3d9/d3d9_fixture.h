@@ -22,6 +22,14 @@ class Ref {
   ~Ref() { reset(); }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : m_p(other.detach()) {}
+  Ref& operator=(Ref&& other) noexcept {
+    if (this != &other) {
+      reset();
+      m_p = other.detach();
+    }
+    return *this;
+  }
   T** operator&() {
     reset();
     return &m_p;
