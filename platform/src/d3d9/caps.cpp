@@ -109,7 +109,12 @@ bool IsTextureType(D3DRESOURCETYPE t) {
   return t == D3DRTYPE_TEXTURE || t == D3DRTYPE_CUBETEXTURE || t == D3DRTYPE_VOLUMETEXTURE;
 }
 
-void ResetConfig() { GetConfig() = Config{}; }
+unsigned g_capsVersion = 1;
+
+void ResetConfig() {
+  GetConfig() = Config{};
+  CapsChanged();
+}
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetConfig), true);
 
 }  // namespace
@@ -146,12 +151,25 @@ bool ProfileCaps(const std::string& name, D3DDEVTYPE type, D3DCAPS9* caps) {
   return true;
 }
 
+void CapsChanged() { ++g_capsVersion; }
+
 D3DCAPS9 CurrentCaps(D3DDEVTYPE type) {
-  const Config& config = GetConfig();
-  D3DCAPS9 c;
-  if (!ProfileCaps(config.capsProfile, type, &c)) c = GameCaps(type);
-  for (const auto& edit : config.capsEdits) edit(c);
-  return c;
+  // Draws and stream changes ask for the caps; build them once per change.
+  struct Cached {
+    unsigned version = 0;
+    D3DCAPS9 caps;
+  };
+  static Cached cache[2];
+  Cached& slot = cache[type == D3DDEVTYPE_REF ? 1 : 0];
+  if (slot.version != g_capsVersion) {
+    const Config& config = GetConfig();
+    D3DCAPS9 c;
+    if (!ProfileCaps(config.capsProfile, type, &c)) c = GameCaps(type);
+    for (const auto& edit : config.capsEdits) edit(c);
+    slot.caps = c;
+    slot.version = g_capsVersion;
+  }
+  return slot.caps;
 }
 
 bool IsFormatProfile(const std::string& name) { return name == "game" || name == "wide"; }

@@ -27,6 +27,8 @@ struct Config {
 };
 
 Config& GetConfig();
+// Called after the caps profile or its edits change (CurrentCaps caches).
+void CapsChanged();
 
 // The capabilities the device reports now (profile, then the tests' edits).
 D3DCAPS9 CurrentCaps(D3DDEVTYPE type);

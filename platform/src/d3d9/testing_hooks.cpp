@@ -9,10 +9,14 @@ bool SelectD3D9CapsProfile(const std::string& name) {
   D3DCAPS9 caps;
   if (!d3d9::ProfileCaps(name, D3DDEVTYPE_HAL, &caps)) return false;
   d3d9::GetConfig().capsProfile = name;
+  d3d9::CapsChanged();
   return true;
 }
 
-void EditD3D9Caps(std::function<void(D3DCAPS9&)> edit) { d3d9::GetConfig().capsEdits.push_back(std::move(edit)); }
+void EditD3D9Caps(std::function<void(D3DCAPS9&)> edit) {
+  d3d9::GetConfig().capsEdits.push_back(std::move(edit));
+  d3d9::CapsChanged();
+}
 
 D3DCAPS9 D3D9ProfileCaps(const std::string& name, D3DDEVTYPE type) {
   D3DCAPS9 caps{};
