@@ -14,10 +14,12 @@ std::uint16_t FloatBitsToHalf(std::uint32_t bits) {
   if (a > 0x47FFEFFFu) return static_cast<std::uint16_t>(sign | 0x7FFFu);  // 131040 and up, inf, NaN
   if (a < 0x38800000u) {
     // Below the smallest normal half: shift the mantissa with its hidden bit
-    // into place, then round to nearest even.
-    std::uint32_t m = (a & 0x7FFFFFu) | 0x800000u;
+    // into place, then round to nearest even. The bits shifted out are kept as
+    // one sticky bit, so that a value just above a tie still rounds up.
+    const std::uint32_t full = (a & 0x7FFFFFu) | 0x800000u;
     const std::uint32_t k = 113u - (a >> 23);
-    m = k > 31 ? 0 : m >> k;
+    std::uint32_t m = 1;  // k > 31: only the sticky bit remains
+    if (k <= 31) m = (full >> k) | ((full & ((1u << k) - 1u)) != 0 ? 1u : 0u);
     const std::uint32_t r = m + 0xFFFu + ((m >> 13) & 1u);
     return static_cast<std::uint16_t>(sign | (r >> 13));
   }
