@@ -374,7 +374,7 @@ def render(names_a, names_w, desc_a, desc_w):
     return "\n".join(names), "\n".join(descs)
 
 
-def report(rows, names_a, names_w, desc_a, desc_w, dropped_later):
+def report(names_a, names_w, desc_a, desc_w, dropped_later):
     def per_prefix(table):
         names = collections.defaultdict(set)
         codes = collections.Counter()
@@ -420,7 +420,7 @@ def main():
         with open(os.path.join(args.out, file_name), "w", encoding="utf-8", newline="\n") as f:
             f.write(text)
     if args.report:
-        report(rows, names_a, names_w, desc_a, desc_w, dropped)
+        report(names_a, names_w, desc_a, desc_w, dropped)
     return 0
 
 
