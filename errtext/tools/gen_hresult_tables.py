@@ -25,7 +25,6 @@ import os
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-WINERROR_FAMILIES = ("win32", "com")
 WIN32_HRESULT_BASE = 0x80070000
 
 # ---------------------------------------------------------------------------
