@@ -44,29 +44,32 @@ C_Music::~C_Music() {
 
 HRESULT C_Music::Open(const char* name) {
   Close();
+  if (Build(name)) return S_OK;
+  // Nothing half-built stays behind: the player is simply silent.
+  Close();
+  return E_FAIL;
+}
+
+bool C_Music::Build(const char* name) {
   if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                               reinterpret_cast<void**>(&m_pGraph)))) {
     m_pGraph = nullptr;
-    return E_FAIL;
+    return false;
   }
   int chars = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-  if (chars <= 0 || chars > kMaxWideName) return E_FAIL;
+  if (chars <= 0 || chars > kMaxWideName) return false;
   std::u16string wide(static_cast<std::size_t>(chars), u'\0');
-  if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), chars) != chars) return E_FAIL;
-  if (FAILED(m_pGraph->RenderFile(wide.c_str(), nullptr))) return E_FAIL;
-  if (FAILED(m_pGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&m_pControl)))) {
-    m_pControl = nullptr;
-    return E_FAIL;
-  }
-  if (FAILED(m_pGraph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&m_pEvent)))) {
-    m_pEvent = nullptr;
-    return E_FAIL;
-  }
-  if (FAILED(m_pGraph->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&m_pSeeking)))) {
-    m_pSeeking = nullptr;
-    return E_FAIL;
-  }
-  return S_OK;
+  if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), chars) != chars) return false;
+  if (FAILED(m_pGraph->RenderFile(wide.c_str(), nullptr))) return false;
+  return Query(IID_IMediaControl, &m_pControl) && Query(IID_IMediaEvent, &m_pEvent) &&
+         Query(IID_IMediaSeeking, &m_pSeeking);
+}
+
+template <class T>
+bool C_Music::Query(REFIID iid, T** out) {
+  if (SUCCEEDED(m_pGraph->QueryInterface(iid, reinterpret_cast<void**>(out)))) return true;
+  *out = nullptr;
+  return false;
 }
 
 void C_Music::Play() {

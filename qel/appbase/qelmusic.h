@@ -28,6 +28,10 @@ class C_Music {
   void HandleEvents(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
  private:
+  bool Build(const char* name);
+  template <class T>
+  bool Query(REFIID iid, T** out);
+
   IGraphBuilder* m_pGraph = nullptr;
   IMediaControl* m_pControl = nullptr;
   IMediaEvent* m_pEvent = nullptr;

@@ -47,7 +47,9 @@ struct Graph {
     LONG code = -1;
     HRESULT hr = event->WaitForCompletion(0, &code);
     EXPECT_EQ(SUCCEEDED(hr), code == EC_COMPLETE);
-    if (FAILED(hr)) EXPECT_EQ(hr, E_ABORT);
+    if (FAILED(hr)) {
+      EXPECT_EQ(hr, E_ABORT);
+    }
     return code == EC_COMPLETE;
   }
 
@@ -214,7 +216,7 @@ TEST_F(MusicGraph, RefusesMissingAndForeignFiles) {
   Graph floats;
   EXPECT_EQ(floats.Render(m_dir / "float.wav"), VFW_E_UNSUPPORTED_STREAM);
   std::vector<std::uint8_t> noData = nura::test::MakeWave(1, 1, 44100, 16, {});
-  noData.resize(noData.size() - 8);
+  noData.erase(noData.end() - 8, noData.end());  // drop the data chunk's header
   nura::test::WriteFileBytes(m_dir / "nodata.wav", noData);
   Graph empty;
   EXPECT_EQ(empty.Render(m_dir / "nodata.wav"), VFW_E_UNSUPPORTED_STREAM);

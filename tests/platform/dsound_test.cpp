@@ -26,7 +26,9 @@ class SoundDevice : public testing::Test {
     ASSERT_EQ(m_ds->SetCooperativeLevel(nullptr, DSSCL_PRIORITY), DS_OK);
   }
   void TearDown() override {
-    if (m_ds) EXPECT_EQ(m_ds->Release(), 0u);
+    if (m_ds) {
+      EXPECT_EQ(m_ds->Release(), 0u);
+    }
     CoUninitialize();
   }
 
