@@ -29,7 +29,8 @@ enum class AudioEventKind {
 
 struct AudioEvent {
   AudioEventKind kind;
-  DWORD timeMs;        // timeGetTime() when it happened
+  DWORD timeMs;         // timeGetTime() when it happened
+  std::int64_t frame;   // frames presented by then
   unsigned id;
   WAVEFORMATEX format;  // BufferCreate
   DWORD bytes;          // BufferCreate

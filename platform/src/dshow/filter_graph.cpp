@@ -80,7 +80,6 @@ class FilterGraph final : public IGraphBuilder,
     bool changed;
     {
       std::lock_guard<std::mutex> hold(Mixer::Get().Lock());
-      if (m_state == State_Stopped) m_complete = false;
       changed = m_state != State_Running;
       m_state = State_Running;
     }

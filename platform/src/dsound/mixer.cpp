@@ -117,6 +117,7 @@ test::AudioEvent MakeEvent(test::AudioEventKind kind, unsigned id) {
   test::AudioEvent e{};
   e.kind = kind;
   e.timeMs = timeGetTime();
+  e.frame = PresentedFrames();
   e.id = id;
   return e;
 }

@@ -52,6 +52,8 @@ class Mixer {
 
 // Makes sure an audio sink pulls the mixer; false when no device is available.
 bool ConnectSink();
+// Frames presented so far (for the recorder).
+std::int64_t PresentedFrames();
 
 // --- PCM sample access ----------------------------------------------------
 

@@ -5,4 +5,6 @@ namespace platform::audio {
 
 bool ConnectSink() { return true; }
 
+std::int64_t PresentedFrames() { return 0; }
+
 }  // namespace platform::audio
