@@ -246,7 +246,11 @@ HRESULT CreateFilterGraph(REFIID iid, void** out) {
   return hr;
 }
 
-const bool kRegistered = (RegisterComClass(CLSID_FilterGraph, &CreateFilterGraph), true);
-
 }  // namespace
+
+bool RegisterFilterGraphClass() {
+  static const bool registered = (RegisterComClass(CLSID_FilterGraph, &CreateFilterGraph), true);
+  return registered;
+}
+
 }  // namespace platform::audio

@@ -82,7 +82,11 @@ HRESULT CreateDirectSound(REFIID iid, void** out) {
   return hr;
 }
 
-const bool kRegistered = (RegisterComClass(CLSID_DirectSound8, &CreateDirectSound), true);
-
 }  // namespace
+
+bool RegisterDirectSoundClass() {
+  static const bool registered = (RegisterComClass(CLSID_DirectSound8, &CreateDirectSound), true);
+  return registered;
+}
+
 }  // namespace platform::audio
