@@ -68,6 +68,12 @@ int ModuleRefCount(const std::string& name);
 // Values passed to the stand-in "DebugSetMute" of "d3d9.dll", in call order.
 const std::vector<DWORD>& DebugSetMuteCalls();
 
+// --- Virtual memory --------------------------------------------------------
+// Limits the bytes VirtualAlloc may commit from now on (beyond what is committed
+// at the call); past it VirtualAlloc returns NULL. SIZE_MAX removes the limit.
+void SetVirtualAllocCommitLimit(size_t bytes);
+size_t VirtualCommittedBytes();
+
 }  // namespace platform::test
 
 namespace platform {
