@@ -28,7 +28,9 @@ void CoUninitialize();
 HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* out);
 
 namespace platform {
-// A class that CoCreateInstance can make (registered by the area that implements it).
+// A class that CoCreateInstance can make (registered by the area that implements
+// it, usually from a static initialiser; registrations survive test resets). The
+// factory returns E_NOINTERFACE for an interface the object does not have.
 using ComFactory = HRESULT (*)(REFIID iid, void** out);
 void RegisterComClass(const CLSID& clsid, ComFactory factory);
 }  // namespace platform
