@@ -73,9 +73,15 @@ class Sdl final : public Backend {
     CloseWindow();
     m_clientW = desc.clientWidth;
     m_clientH = desc.clientHeight;
-    Uint32 flags = SDL_WINDOW_HIDDEN | (desc.fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : SDL_WINDOW_RESIZABLE);
-    m_window = SDL_CreateWindow(desc.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                std::max(1, m_clientW), std::max(1, m_clientH), flags);
+    m_fullScreen = desc.fullScreen;
+    // Full screen is applied once the window is shown: some desktops ignore it before.
+    Uint32 flags = SDL_WINDOW_HIDDEN | (desc.fullScreen ? SDL_WINDOW_BORDERLESS : SDL_WINDOW_RESIZABLE);
+    // A borderless window covering the desktop is full screen even where no
+    // window manager applies the full-screen state.
+    SDL_Rect r = {SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, std::max(1, m_clientW), std::max(1, m_clientH)};
+    if (desc.fullScreen && SDL_GetDisplayBounds(0, &r) != 0)
+      r = {SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, std::max(1, m_clientW), std::max(1, m_clientH)};
+    m_window = SDL_CreateWindow(desc.title.c_str(), r.x, r.y, r.w, r.h, flags);
     if (!m_window) {
       std::fprintf(stderr, "platform: cannot open a window: %s\n", SDL_GetError());
       return;
@@ -90,6 +96,7 @@ class Sdl final : public Backend {
     if (!m_window) return;
     if (visible) {
       SDL_ShowWindow(m_window);
+      if (m_fullScreen) SDL_SetWindowFullscreen(m_window, SDL_WINDOW_FULLSCREEN_DESKTOP);
       SDL_RaiseWindow(m_window);
     } else {
       SDL_HideWindow(m_window);
@@ -99,7 +106,7 @@ class Sdl final : public Backend {
   void ResizeWindow(int clientWidth, int clientHeight) override {
     m_clientW = clientWidth;
     m_clientH = clientHeight;
-    if (m_window && !(SDL_GetWindowFlags(m_window) & SDL_WINDOW_FULLSCREEN_DESKTOP))
+    if (m_window && !m_fullScreen)
       SDL_SetWindowSize(m_window, std::max(1, clientWidth), std::max(1, clientHeight));
   }
 
@@ -282,6 +289,7 @@ class Sdl final : public Backend {
   SDL_Renderer* m_renderer = nullptr;
   SDL_Texture* m_texture = nullptr;
   SDL_AudioDeviceID m_audio = 0;
+  bool m_fullScreen = false;
   int m_clientW = 640, m_clientH = 480;
   int m_texW = 0, m_texH = 0;
   bool m_haveLast = false;
@@ -291,6 +299,11 @@ class Sdl final : public Backend {
 }  // namespace
 
 std::unique_ptr<Backend> MakeSdl() {
+  // Without a display to talk to, SDL would only probe and complain.
+  const char* x11 = SDL_getenv("DISPLAY");
+  const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+  const char* driver0 = SDL_getenv("SDL_VIDEODRIVER");
+  if ((!x11 || !*x11) && (!wayland || !*wayland) && (!driver0 || !*driver0)) return nullptr;
   auto sdl = std::make_unique<Sdl>();
   if (!sdl->Init()) return nullptr;
   // The dummy video driver opens without a display; that is not interactive.
