@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,21 @@ TEST(PlatformDemo, RunsHeadlessAndCapturesFrames) {
   std::string out;
   ASSERT_EQ(nura::test::RunCommand(probe, &out), 0) << out;
   EXPECT_EQ(out, "(640, 480) (118, 59, 95, 255) (145, 232, 169, 255)\n");
+}
+
+// A whole-program run scripted through PLATFORM_INPUT_SCRIPT: the close on frame
+// 3 ends the demo before its fourth frame.
+TEST(PlatformDemo, InputScriptFromTheEnvironment) {
+  std::string demo = nura::test::BinaryDir() + "/../../platform/platform_demo";
+  nura::test::TempDir dir;
+  nura::test::WriteFileText(dir / "input.txt", "# close the window\nframe 3 close\n");
+  std::string cmd = "PLATFORM_BACKEND=headless PLATFORM_INPUT_SCRIPT='" + (dir / "input.txt") +
+                    "' PLATFORM_CAPTURE_DIR='" + dir.path() + "' PLATFORM_CAPTURE_EVERY=1 '" + demo +
+                    "' --frames 100 2>&1";
+  std::string output;
+  ASSERT_EQ(nura::test::RunCommand(cmd, &output), 0) << output;
+  EXPECT_FALSE(nura::test::ReadFileBytes(dir / "frame_000003.png").empty());
+  EXPECT_THROW(nura::test::ReadFileBytes(dir / "frame_000004.png"), std::runtime_error);
 }
 
 }  // namespace

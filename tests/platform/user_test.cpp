@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,18 @@ TEST_F(PlatformUser, PopupAtOriginIsFullScreen) {
   EXPECT_EQ(GetActiveWindow(), nullptr);
   ShowWindow(h, SW_SHOW);
   EXPECT_EQ(GetActiveWindow(), h);
+}
+
+TEST_F(PlatformUser, WindowedOverrideKeepsAPopupInAWindow) {
+  setenv("PLATFORM_WINDOWED", "1", 1);
+  HWND h = CreateWindowExA(0, "D3DFWSampleClass", "t", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr, nullptr, nullptr);
+  unsetenv("PLATFORM_WINDOWED");
+  ASSERT_NE(h, nullptr);
+  EXPECT_FALSE(platform::test::MainWindow().fullScreen);
+  RECT c;
+  GetClientRect(h, &c);
+  EXPECT_EQ(c.right, 640);
+  EXPECT_EQ(c.bottom, 480);
 }
 
 TEST_F(PlatformUser, ClassRegistrationRules) {

@@ -76,8 +76,8 @@ std::unique_ptr<Backend> MakeSdl();
 // Presentation: the Direct3D device's Present calls this with its back buffer.
 // Interactive: shown scaled and letter-boxed in the window. Headless: the frame
 // is counted, the fake clock's cost per frame is added, the tests' OnPresent
-// callbacks see it as RGBA, due script events are released. A frame presented
-// while no window exists is counted and dropped.
+// callbacks see it as RGBA, due script events are released. With no window
+// nothing is shown; the frame is still counted and seen by the hooks.
 void PresentFrame(const std::uint32_t* argb, int width, int height, int pitchBytes);
 // Frames presented since the start (or the last test reset).
 std::int64_t FrameCount();
