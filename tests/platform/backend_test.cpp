@@ -113,7 +113,7 @@ TEST(PlatformFrames, LetterboxFitsAndCentres) {
 // The demo program headless: it runs the frames asked for, exits 0, and its
 // captured frames are ordinary PNG files that another decoder reads back.
 TEST(PlatformDemo, RunsHeadlessAndCapturesFrames) {
-  std::string demo = nura::test::BinaryDir() + "/../../platform/platform_demo";
+  std::string demo = std::string(NURA_TEST_BINARY_DIR) + "/../../platform/platform_demo";
   nura::test::TempDir dir;
   std::string cmd = "PLATFORM_BACKEND=headless PLATFORM_CAPTURE_DIR='" + dir.path() +
                     "' PLATFORM_CAPTURE_EVERY=5 '" + demo + "' --frames 10 2>&1";
@@ -134,7 +134,7 @@ TEST(PlatformDemo, RunsHeadlessAndCapturesFrames) {
 // A whole-program run scripted through PLATFORM_INPUT_SCRIPT: the close on frame
 // 3 ends the demo before its fourth frame.
 TEST(PlatformDemo, InputScriptFromTheEnvironment) {
-  std::string demo = nura::test::BinaryDir() + "/../../platform/platform_demo";
+  std::string demo = std::string(NURA_TEST_BINARY_DIR) + "/../../platform/platform_demo";
   nura::test::TempDir dir;
   nura::test::WriteFileText(dir / "input.txt", "# close the window\nframe 3 close\n");
   std::string cmd = "PLATFORM_BACKEND=headless PLATFORM_INPUT_SCRIPT='" + (dir / "input.txt") +

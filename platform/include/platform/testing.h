@@ -110,7 +110,9 @@ std::int64_t FrameCount();
 // "rdown", "rup", "mdown", "mup", "key down VK", "key up VK" (VK a number, a
 // letter or digit, or a name such as escape, return, space, left), "close",
 // "activate" or "deactivate". "frame N" waits for N presented frames, "time MS"
-// for MS milliseconds of clock since the reset; events are released in order.
+// for MS milliseconds of clock after the first script since the reset (or, for
+// PLATFORM_INPUT_SCRIPT, after the program's first look at its input); events
+// are released in order, each waiting for its own condition.
 // '#' starts a comment. False (with a message) on a malformed line; nothing of
 // the text is added then.
 bool ScriptInput(const std::string& text, std::string* error = nullptr);

@@ -27,7 +27,16 @@ struct Scripted {
 struct Script {
   std::deque<Scripted> pending;
   DWORD epoch = 0;  // clock time the "time" conditions count from
+  bool haveEpoch = false;
   bool loadedEnv = false;
+
+  // Taken when the first script arrives, not at the reset: other areas (the
+  // clock among them) may reset after this one.
+  void StartEpoch() {
+    if (haveEpoch) return;
+    haveEpoch = true;
+    epoch = timeGetTime();
+  }
 };
 
 Script& TheScript() {
@@ -210,7 +219,7 @@ bool Due(const Scripted& s, const Script& script) {
 void LoadEnvScript(Script& s) {
   if (s.loadedEnv) return;
   s.loadedEnv = true;
-  s.epoch = timeGetTime();
+  s.StartEpoch();
   const char* file = std::getenv("PLATFORM_INPUT_SCRIPT");
   if (!file || !*file) return;
   std::ifstream in(file);
@@ -243,7 +252,7 @@ void ResetScript() {
   Script& s = TheScript();
   s.pending.clear();
   s.loadedEnv = true;  // tests script their own input
-  s.epoch = timeGetTime();
+  s.haveEpoch = false;
 }
 
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetScript), true);
@@ -280,6 +289,7 @@ bool ScriptInput(const std::string& text, std::string* error) {
   std::vector<Scripted> events;
   if (!ParseScript(text, &events, error)) return false;
   Script& s = TheScript();
+  s.StartEpoch();
   s.pending.insert(s.pending.end(), events.begin(), events.end());
   return true;
 }

@@ -126,8 +126,8 @@ class Sdl final : public Backend {
   void WarpCursor(int clientX, int clientY) override {
     if (!m_window) return;
     Letterbox lb = Fit();
-    int wx = static_cast<int>(std::lround(lb.offsetX + (clientX + 0.5) * lb.scale));
-    int wy = static_cast<int>(std::lround(lb.offsetY + (clientY + 0.5) * lb.scale));
+    int wx = static_cast<int>(std::floor(lb.offsetX + (clientX + 0.5) * lb.scale));
+    int wy = static_cast<int>(std::floor(lb.offsetY + (clientY + 0.5) * lb.scale));
     // The echo of the warp is then no move: the window system already has it.
     m_haveLast = true;
     m_lastX = clientX;
