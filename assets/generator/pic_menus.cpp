@@ -29,17 +29,22 @@ TextLook HighlightRowLook() {
   return l;
 }
 
-// Draws a menu row pair: plain at y, highlighted at y + 28, centred at cx.
-void MenuRow(Canvas& c, const Fonts& fonts, const std::string& text, float cx, float y) {
+// Draws a menu row pair: plain at y, highlighted at y + 28, centred at cx and
+// squeezed to at most maxWidth so the arrow marks stay inside the picture.
+void MenuRow(Canvas& c, const Fonts& fonts, const std::string& text, float cx, float y, float maxWidth) {
   TextStyle style{&fonts.sansBold, 21.0f, 1.0f, 1.0f};
-  DrawText(c, style, text, cx, y + 14, Anchor::Center, PlainRowLook());
+  TextRun run = RenderText(style, text, 8);
+  if (run.inkWidth() > maxWidth) {
+    style.xscale = maxWidth / run.inkWidth();
+    run = RenderText(style, text, 8);
+  }
+  DrawText(c, run, cx, y + 14, Anchor::Center, PlainRowLook());
   // The highlighted row: a soft bar behind the text and arrow marks beside it.
   float hy = y + 28;
   c.Fill(sdf::Box(cx - 118, hy + 3, cx + 118, hy + 25, 11),
          Paint::Linear(cx - 118, 0, cx + 118, 0,
                        {{0, WithAlpha(kSky, 0)}, {0.3f, WithAlpha(kSky, 0.35f)}, {0.7f, WithAlpha(kSky, 0.35f)},
                         {1, WithAlpha(kSky, 0)}}));
-  TextRun run = RenderText(style, text, 8);
   DrawText(c, run, cx, hy + 14, Anchor::Center, HighlightRowLook());
   float half = run.inkWidth() / 2.0f + 12;
   for (int side = -1; side <= 1; side += 2) {
@@ -52,15 +57,17 @@ void MenuRow(Canvas& c, const Fonts& fonts, const std::string& text, float cx, f
 void MakeTitleStrings(Output& out, const Fonts& fonts) {
   {
     Canvas c(256, 128);
-    MenuRow(c, fonts, "COURSE PLAY", 100, 0);
-    MenuRow(c, fonts, "STAGE SELECT", 100, 56);
+    // Drawn at (220, 170 + 100 i): x 100 is the menu box's middle.
+    MenuRow(c, fonts, "COURSE PLAY", 100, 0, 160);
+    MenuRow(c, fonts, "STAGE SELECT", 100, 56, 160);
     out.Picture("cg/TitleString.png", c);
   }
   {
     Canvas c(256, 256);
-    MenuRow(c, fonts, "COURSE 1  EASY", 90, 0);
-    MenuRow(c, fonts, "COURSE 2  NORMAL", 90, 56);
-    MenuRow(c, fonts, "COURSE 3  HARD", 90, 112);
+    // Drawn at (230, 170 + 60 i): x 90 is the menu box's middle.
+    MenuRow(c, fonts, "1 : EASY", 90, 0, 140);
+    MenuRow(c, fonts, "2 : NORMAL", 90, 56, 140);
+    MenuRow(c, fonts, "3 : HARD", 90, 112, 140);
     out.Picture("cg/TitleString2.png", c);
   }
 }
@@ -188,14 +195,21 @@ void MakeClearScreen(Output& out, const Fonts& fonts) {
   }
   {
     Canvas c(256, 128);
-    const char* msgs[3] = {"すごい！ 最高のタイムだよ！", "いいね！ その調子！", "クリア！ 次はもっと速く！"};
+    // The grade stamp wipes in from the left, at most 255 px wide.
+    const char* msgs[3] = {"すごい！ さいこうのタイム！", "いいね！ そのちょうし！", "クリア！ つぎはもっと速く！"};
     const Rgba colors[3] = {Hex(0xD04A00), Hex(0x1E5AB0), Hex(0x3A7A2A)};
     for (int g = 0; g < 3; ++g) {
       TextLook l;
       l.fill = colors[g];
       l.outline = 0.6f;
       l.outlineColor = WithAlpha(colors[g], 0.5f);
-      DrawText(c, TextStyle{&fonts.gothic, 19.0f, 0, 1.0f}, msgs[g], 4, 28.0f * g + 14, Anchor::CenterLeft, l);
+      TextStyle style{&fonts.gothic, 18.0f, 0, 1.0f};
+      TextRun run = RenderText(style, msgs[g], 4);
+      if (run.inkWidth() > 244) {
+        style.xscale = 244.0f / run.inkWidth();
+        run = RenderText(style, msgs[g], 4);
+      }
+      DrawText(c, run, 5, 28.0f * g + 14, Anchor::CenterLeft, l);
     }
     out.Picture("cg/BalloonMessage.png", c);
   }

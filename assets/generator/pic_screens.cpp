@@ -233,7 +233,7 @@ void MakeEndings(Output& out, const Fonts& fonts) {
     DrawText(c, TextStyle{&fonts.sansBold, 24.0f, 1.5f, 1.0f}, "THE END", 60, 18, Anchor::Center, l);
     TextLook s;
     s.fill = kBerry;
-    DrawText(c, TextStyle{&fonts.gothic, 12.0f, 0, 1.0f}, "あそんでくれてありがとう", 60, 44, Anchor::Center, s);
+    DrawText(c, TextStyle{&fonts.gothic, 12.0f, 0, 1.0f}, "ありがとう！", 60, 44, Anchor::Center, s);
     out.Picture("cg/Ending_05.png", c);
   }
   {
