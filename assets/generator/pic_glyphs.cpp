@@ -92,9 +92,9 @@ void MakeBigNumberSheet(Output& out, const Fonts& fonts) {
   for (int g = 0; g < 3; ++g) {
     float cx = 30.0f * (11 + g) + 14.5f, cy = 19.5f;
     // A round medal behind the letter.
-    c.FillOutlined(sdf::Circle(cx, cy, 13.2f), Paint::Vertical(cy - 13, cy + 13, {{0, grades[g].top}, {1, grades[g].bottom}}),
-                   grades[g].rim, 1.5f);
-    c.Fill(sdf::Ring(cx, cy, 10.8f, 1.0f), WithAlpha(kWhite, 0.55f));
+    c.FillOutlined(sdf::Circle(cx, cy, 12.8f), Paint::Vertical(cy - 13, cy + 13, {{0, grades[g].top}, {1, grades[g].bottom}}),
+                   grades[g].rim, 1.2f);
+    c.Fill(sdf::Ring(cx, cy, 10.4f, 1.0f), WithAlpha(kWhite, 0.55f));
     TextLook gl;
     gl.fill = grades[g].rim;
     gl.outline = 1.0f;
