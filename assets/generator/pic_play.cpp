@@ -90,6 +90,7 @@ void MakeCursor(Output& out) {
 // "StatusString.png", drawn at (500, 10) over the status panel: labels above
 // the best time (530, 30), beside the best name (570, 50), above the limit
 // (530, 90), the elapsed time (530, 130) and the steering ring (510, 350).
+// The lives (510, 160) and the map (500, 200) go unlabelled: no room.
 void MakeStatusString(Output& out, const Fonts& fonts) {
   Canvas c(128, 512);
   auto pill = [&](const char* text, float x, float y, Rgba bg) {
@@ -105,10 +106,9 @@ void MakeStatusString(Output& out, const Fonts& fonts) {
   pill("BY", 30, 42, WithAlpha(kSun, 0.75f));
   pill("LIMIT", 4, 63, kSky);
   pill("TIME", 4, 103, kMint);
-  pill("LIFE", 4, 145, Hex(0xFFB37A));
   pill("STEER", 4, 323, kSky);
   // Separators between the groups.
-  for (float y : {59.0f, 99.0f, 141.0f, 186.0f, 317.0f})
+  for (float y : {59.0f, 99.0f, 141.0f, 181.0f, 317.0f})
     c.Fill(sdf::Box(0, y, 120, y + 1), WithAlpha(kWhite, 0.18f));
   TextLook t;
   t.fill = Paint::Vertical(0, 14, {{0, kSun}, {1, kOrange}});

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <queue>
 #include <string>
 
 #include "tests/assets/stage_model.h"
@@ -206,6 +207,55 @@ TEST(AssetsStages, GoalStaysReachableAroundEnemiesThatStandStill) {
             g[static_cast<size_t>(y + kBody) * kField + x + kBody] = 0;
     }
     EXPECT_TRUE(GoalReachable(st, std::move(g))) << "stage " << n;
+  }
+}
+
+// Length in px of the shortest way from the start's reference point to the
+// goal over the floors, on a grid of 4-px cells with diagonal steps.
+double ShortestWay(const Stage& st) {
+  const int cell = 4, n = kField / cell;
+  std::vector<std::uint8_t> floor = FloorGrid(st);
+  auto open = [&](int cx, int cy) { return OnFloor(floor, cx * cell + cell / 2, cy * cell + cell / 2); };
+  std::vector<double> dist(static_cast<size_t>(n) * n, 1e18);
+  using Item = std::pair<double, int>;
+  std::priority_queue<Item, std::vector<Item>, std::greater<Item>> q;
+  int s = ((st.startY + kBody) / cell) * n + (st.startX + kBody) / cell;
+  dist[s] = 0;
+  q.push({0, s});
+  while (!q.empty()) {
+    auto [d, i] = q.top();
+    q.pop();
+    if (d > dist[i]) continue;
+    int cx = i % n, cy = i / n, px = cx * cell + cell / 2, py = cy * cell + cell / 2;
+    if (px >= st.goal.left && px <= st.goal.right && py >= st.goal.top && py <= st.goal.bottom) return d;
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx) {
+        int nx = cx + dx, ny = cy + dy;
+        if ((!dx && !dy) || nx < 0 || ny < 0 || nx >= n || ny >= n || !open(nx, ny)) continue;
+        // A diagonal step must not cut a corner of the floor.
+        if (dx && dy && (!open(cx + dx, cy) || !open(cx, cy + dy))) continue;
+        double nd = d + cell * ((dx && dy) ? std::sqrt(2.0) : 1.0);
+        int j = ny * n + nx;
+        if (nd < dist[j]) {
+          dist[j] = nd;
+          q.push({nd, j});
+        }
+      }
+  }
+  return -1;
+}
+
+TEST(AssetsStages, GradeThresholdsLeaveRoomOverTheShortestWay) {
+  // The body tops out at 3 px per frame (180 px/s) and needs a second to get
+  // there; corners and enemies cost more. Grade A must be reachable with room
+  // to spare, and the limit must forgive a slow first try.
+  Stages s = LoadStages();
+  for (const auto& [n, st] : s.byNumber) {
+    double way = ShortestWay(st);
+    ASSERT_GT(way, 0) << "stage " << n;
+    double ideal = way / 180.0 + 1.0;
+    EXPECT_GE(st.timeA, 1.4 * ideal) << "stage " << n << ": shortest way " << way << " px";
+    EXPECT_GE(st.limit, 3.0 * ideal) << "stage " << n << ": shortest way " << way << " px";
   }
 }
 
