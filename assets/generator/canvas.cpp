@@ -168,19 +168,6 @@ Mask Mask::FromSdf(int w, int h, const Sdf& s, int x0, int y0, int x1, int y1) {
   return m;
 }
 
-Mask Mask::Glow(int w, int h, const Sdf& s, float radius) { return Glow(w, h, s, radius, {0, 0, w, h}); }
-
-Mask Mask::Glow(int w, int h, const Sdf& s, float radius, Rect box) {
-  Mask m(w, h);
-  for (int y = std::max(box.y0, 0); y < std::min(box.y1, h); ++y)
-    for (int x = std::max(box.x0, 0); x < std::min(box.x1, w); ++x) {
-      float d = s(x + 0.5f, y + 0.5f);
-      float t = d <= 0 ? 1.0f : Clamp01(1.0f - d / radius);
-      m.ref(x, y) = t * t;
-    }
-  return m;
-}
-
 Mask Mask::Dilated(float radius) const {
   // Grey-scale dilation with a disc; the disc's rim is anti-aliased so that
   // outlines of fractional width stay smooth.
@@ -231,36 +218,6 @@ Mask Mask::Shifted(int dx, int dy) const {
   for (int y = 0; y < m_h; ++y)
     for (int x = 0; x < m_w; ++x) out.ref(x, y) = at(x - dx, y - dy);
   return out;
-}
-
-Mask Mask::Minus(const Mask& other) const {
-  Mask out(m_w, m_h);
-  for (int y = 0; y < m_h; ++y)
-    for (int x = 0; x < m_w; ++x) out.ref(x, y) = at(x, y) * (1.0f - other.at(x, y));
-  return out;
-}
-
-Mask Mask::Times(const Mask& other) const {
-  Mask out(m_w, m_h);
-  for (int y = 0; y < m_h; ++y)
-    for (int x = 0; x < m_w; ++x) out.ref(x, y) = at(x, y) * other.at(x, y);
-  return out;
-}
-
-Mask Mask::Scaled(float factor) const {
-  Mask out = *this;
-  for (auto& v : out.m_v) v = Clamp01(v * factor);
-  return out;
-}
-
-void Mask::MaxWith(const Mask& src, int ox, int oy) {
-  for (int y = 0; y < src.height(); ++y)
-    for (int x = 0; x < src.width(); ++x) {
-      int tx = x + ox, ty = y + oy;
-      if (tx < 0 || ty < 0 || tx >= m_w || ty >= m_h) continue;
-      float& d = ref(tx, ty);
-      d = std::max(d, src.at(x, y));
-    }
 }
 
 // ---- Canvas ------------------------------------------------------------------
@@ -326,44 +283,6 @@ void Canvas::Draw(const Canvas& src, int ox, int oy, float opacity) {
       for (int c = 0; c < 3; ++c) d[c] = s[c] * opacity + d[c] * k;
       d[3] = a + d[3] * k;
     }
-}
-
-void Canvas::DrawScaled(const Canvas& src, float ox, float oy, float scale, float opacity) {
-  int x0 = std::max(0, static_cast<int>(std::floor(ox)));
-  int y0 = std::max(0, static_cast<int>(std::floor(oy)));
-  int x1 = std::min(m_w, static_cast<int>(std::ceil(ox + src.m_w * scale)));
-  int y1 = std::min(m_h, static_cast<int>(std::ceil(oy + src.m_h * scale)));
-  auto texel = [&](int x, int y, int c) {
-    x = std::clamp(x, 0, src.m_w - 1);
-    y = std::clamp(y, 0, src.m_h - 1);
-    return src.m_px[(static_cast<size_t>(y) * src.m_w + x) * 4 + c];
-  };
-  for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x) {
-      float u = (x + 0.5f - ox) / scale - 0.5f, v = (y + 0.5f - oy) / scale - 0.5f;
-      if (u < -0.5f || v < -0.5f || u > src.m_w - 0.5f || v > src.m_h - 0.5f) continue;
-      int iu = static_cast<int>(std::floor(u)), iv = static_cast<int>(std::floor(v));
-      float fu = u - iu, fv = v - iv;
-      float s[4];
-      for (int c = 0; c < 4; ++c)
-        s[c] = (texel(iu, iv, c) * (1 - fu) + texel(iu + 1, iv, c) * fu) * (1 - fv) +
-               (texel(iu, iv + 1, c) * (1 - fu) + texel(iu + 1, iv + 1, c) * fu) * fv;
-      float a = s[3] * opacity;
-      if (a <= 0) continue;
-      float* d = &m_px[(static_cast<size_t>(y) * m_w + x) * 4];
-      float k = 1.0f - a;
-      for (int c = 0; c < 3; ++c) d[c] = s[c] * opacity + d[c] * k;
-      d[3] = a + d[3] * k;
-    }
-}
-
-void Canvas::Clear(Rgba c) {
-  for (size_t i = 0; i < m_px.size(); i += 4) {
-    m_px[i] = c.r * c.a;
-    m_px[i + 1] = c.g * c.a;
-    m_px[i + 2] = c.b * c.a;
-    m_px[i + 3] = c.a;
-  }
 }
 
 void Canvas::ApplyMask(const Mask& m) {

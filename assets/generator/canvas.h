@@ -83,18 +83,10 @@ class Mask {
   // when one is given (x0, y0, x1, y1 in pixels).
   static Mask FromSdf(int w, int h, const Sdf& s);
   static Mask FromSdf(int w, int h, const Sdf& s, int x0, int y0, int x1, int y1);
-  // A soft halo that falls from 1 at the outline to 0 at `radius` outside it.
-  static Mask Glow(int w, int h, const Sdf& s, float radius);
-  static Mask Glow(int w, int h, const Sdf& s, float radius, Rect box);
 
   Mask Dilated(float radius) const;     // grows the covered area by radius
   Mask Blurred(float radius) const;     // approximately Gaussian
   Mask Shifted(int dx, int dy) const;
-  Mask Minus(const Mask& other) const;  // this * (1 - other)
-  Mask Times(const Mask& other) const;
-  Mask Scaled(float factor) const;      // coverage times factor
-  // Pastes `src` into this mask with its origin at (ox, oy), keeping the maximum.
-  void MaxWith(const Mask& src, int ox, int oy);
 
  private:
   int m_w = 0, m_h = 0;
@@ -118,9 +110,6 @@ class Canvas {
   // Shape filled and outlined (the outline lies outside the fill).
   void FillOutlined(const Sdf& shape, const Paint& fill, const Paint& outline, float outlineWidth);
   void Draw(const Canvas& src, int ox, int oy, float opacity = 1.0f);
-  // Draws `src` scaled about its top-left to (ox, oy) with bilinear sampling.
-  void DrawScaled(const Canvas& src, float ox, float oy, float scale, float opacity = 1.0f);
-  void Clear(Rgba c);
   // Multiplies every pixel's alpha (and premultiplied colour) by the mask.
   void ApplyMask(const Mask& m);
   // Horizontal motion blur of the given length.
