@@ -67,15 +67,7 @@ struct IMediaSeeking : IUnknown {
   ~IMediaSeeking() = default;
 };
 
-extern const CLSID CLSID_FilterGraph;
-// {4F3A9C21-7B6E-4D15-8A2C-3E5F6B7C8D01}
-inline constexpr IID IID_IGraphBuilder = {0x4F3A9C21, 0x7B6E, 0x4D15, {0x8A, 0x2C, 0x3E, 0x5F, 0x6B, 0x7C, 0x8D, 0x01}};
-// {4F3A9C21-7B6E-4D15-8A2C-3E5F6B7C8D02}
-inline constexpr IID IID_IMediaControl = {0x4F3A9C21, 0x7B6E, 0x4D15, {0x8A, 0x2C, 0x3E, 0x5F, 0x6B, 0x7C, 0x8D, 0x02}};
-// {4F3A9C21-7B6E-4D15-8A2C-3E5F6B7C8D03}
-inline constexpr IID IID_IMediaEvent = {0x4F3A9C21, 0x7B6E, 0x4D15, {0x8A, 0x2C, 0x3E, 0x5F, 0x6B, 0x7C, 0x8D, 0x03}};
-// {4F3A9C21-7B6E-4D15-8A2C-3E5F6B7C8D04}
-inline constexpr IID IID_IMediaSeeking = {0x4F3A9C21, 0x7B6E, 0x4D15, {0x8A, 0x2C, 0x3E, 0x5F, 0x6B, 0x7C, 0x8D, 0x04}};
+// CLSID_FilterGraph and the interface identifiers are in com.h.
 
 namespace platform::audio {
 // Registers the filter graph class with COM (once). Every file that includes

@@ -109,12 +109,8 @@ struct IDirectSound8 : IUnknown {
 };
 using LPDIRECTSOUND8 = IDirectSound8*;
 
-// Class and interface identifiers.
-extern const CLSID CLSID_DirectSound8;
-// {8E9C1F55-2A61-4C3B-9F0E-6B1D2C7A4E01}
-inline constexpr IID IID_IDirectSound8 = {0x8E9C1F55, 0x2A61, 0x4C3B, {0x9F, 0x0E, 0x6B, 0x1D, 0x2C, 0x7A, 0x4E, 0x01}};
-// {8E9C1F55-2A61-4C3B-9F0E-6B1D2C7A4E03}
-inline constexpr IID IID_IDirectSoundBuffer8 = {0x8E9C1F55, 0x2A61, 0x4C3B, {0x9F, 0x0E, 0x6B, 0x1D, 0x2C, 0x7A, 0x4E, 0x03}};
+// CLSID_DirectSound8, IID_IDirectSound8 and IID_IDirectSoundBuffer8 are in
+// com.h; the base buffer interface is this area's own.
 // {8E9C1F55-2A61-4C3B-9F0E-6B1D2C7A4E02}
 inline constexpr IID IID_IDirectSoundBuffer = {0x8E9C1F55, 0x2A61, 0x4C3B, {0x9F, 0x0E, 0x6B, 0x1D, 0x2C, 0x7A, 0x4E, 0x02}};
 

@@ -12,9 +12,6 @@
 #include "kernel/utf.h"
 #include "platform/dshow_api.h"
 
-// {4F3A9C21-7B6E-4D15-8A2C-3E5F6B7C8D00}
-const CLSID CLSID_FilterGraph = {0x4F3A9C21, 0x7B6E, 0x4D15, {0x8A, 0x2C, 0x3E, 0x5F, 0x6B, 0x7C, 0x8D, 0x00}};
-
 namespace platform::audio {
 namespace {
 

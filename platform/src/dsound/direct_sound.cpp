@@ -6,9 +6,6 @@
 #include "dsound/sound_buffer.h"
 #include "platform/dsound_api.h"
 
-// {8E9C1F55-2A61-4C3B-9F0E-6B1D2C7A4E00}
-const CLSID CLSID_DirectSound8 = {0x8E9C1F55, 0x2A61, 0x4C3B, {0x9F, 0x0E, 0x6B, 0x1D, 0x2C, 0x7A, 0x4E, 0x00}};
-
 namespace platform::audio {
 namespace {
 
