@@ -210,16 +210,4 @@ TEST_F(Mouse, EveryWindowMouseIsFed) {
   EXPECT_EQ(g_WindowMice.Size(), before);
 }
 
-TEST(MouseDevice, BaseDeviceKeepsButtonsAndEdges) {
-  C_MouseDevice device;
-  int x = 7, y = 8, buttons = -1;
-  EXPECT_EQ(device.GetState(&x, &y, &buttons), 0);
-  EXPECT_EQ(buttons, 0);
-  EXPECT_EQ(x, 7) << "the base device has no position";
-  bool left = true, right = true;
-  device.GetEdges(&left, &right);
-  EXPECT_FALSE(left);
-  EXPECT_FALSE(right);
-}
-
 }  // namespace

@@ -58,9 +58,4 @@ TEST(TrigTable, ScaledWaveRoundsHalfUp) {
   }
 }
 
-TEST(TrigTable, GlobalTableIsFilled) {
-  C_TrigTable t;
-  for (int i = 0; i < 512; ++i) EXPECT_EQ(g_TrigTable.Sin(i), t.Sin(i));
-}
-
 }  // namespace
