@@ -149,3 +149,4 @@ namespace platform {
 // An export every reset restores (areas call this from static initialisers).
 void RegisterDefaultExport(const char* module, const char* name, test::ExportFn fn);
 }  // namespace platform
+#include "platform/testing_audio.h"
