@@ -9,10 +9,6 @@
 #include "platform/win_kernel.h"
 #include "platform/win_user.h"
 
-// Not every program that traces carries the window layer (tools, test
-// programs); without it the box is shown without an owner window.
-HWND GetForegroundWindow() __attribute__((weak));
-
 namespace {
 
 using errtext::detail::BoundedAppend;
@@ -138,7 +134,7 @@ HRESULT Trace(const char* file, DWORD line, HRESULT hr, const Char* message, BOO
     BoundedAppend(output, callingText);
     BoundedAppend(output, TRACE_TEXT("Do you want to debug the application?"));
 
-    HWND owner = GetForegroundWindow ? GetForegroundWindow() : nullptr;
+    HWND owner = GetForegroundWindow();
     if (ShowBox(owner, output, TRACE_TEXT("Unexpected error encountered"), MB_YESNO | MB_ICONERROR) == IDYES) {
       DebugBreak();
     }
