@@ -23,6 +23,7 @@ install_packages() {
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Parallel jobs: NURA_JOBS, else every processor.
 jobs() {
-  nproc 2>/dev/null || echo 2
+  echo "${NURA_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 }

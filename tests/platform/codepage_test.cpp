@@ -54,6 +54,7 @@ TEST(PlatformDebugOutput, RecordsEachCallSeparately) {
 
 int g_breaks = 0;
 TEST(PlatformDebugOutput, DebugBreakHook) {
+  g_breaks = 0;
   platform::test::SetDebugBreakHook([] { ++g_breaks; });
   DebugBreak();
   EXPECT_EQ(g_breaks, 1);

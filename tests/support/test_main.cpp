@@ -3,8 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "platform/testing.h"
+
+// The sanitizers' settings live here rather than in the test environment, which
+// CTest cannot pass as a list through test discovery.
+extern "C" const char* __lsan_default_suppressions() {
+  static const std::string* text = [] {
+    std::ifstream in(NURA_SOURCE_DIR "/tests/lsan.supp");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return new std::string(ss.str());  // kept for the whole process
+  }();
+  return text->c_str();
+}
+extern "C" const char* __ubsan_default_options() { return "print_stacktrace=1:halt_on_error=1"; }
 
 namespace {
 class ResetPlatform : public testing::EmptyTestEventListener {

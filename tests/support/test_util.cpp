@@ -18,7 +18,12 @@ TempDir::TempDir() {
   fs::path base = fs::temp_directory_path() / "nura-tests";
   fs::create_directories(base);
   for (;;) {
-    fs::path p = base / ("t" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    // Appended piece by piece: g++ 12 warns falsely about "t" + std::string at -O2.
+    std::string name = "t";
+    name += std::to_string(getpid());
+    name += '-';
+    name += std::to_string(counter++);
+    fs::path p = base / name;
     if (fs::create_directory(p)) {
       m_path = p.string();
       break;

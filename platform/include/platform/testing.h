@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -69,6 +70,80 @@ int ModuleRefCount(const std::string& name);
 // Values passed to the stand-in "DebugSetMute" of "d3d9.dll", in call order.
 const std::vector<DWORD>& DebugSetMuteCalls();
 
+// --- Virtual memory --------------------------------------------------------
+// Limits the bytes VirtualAlloc may commit from now on (beyond what is committed
+// at the call); past it VirtualAlloc returns NULL. SIZE_MAX removes the limit.
+void SetVirtualAllocCommitLimit(size_t bytes);
+size_t VirtualCommittedBytes();
+
+// --- Clock -----------------------------------------------------------------
+// Tests run on the fake clock (start 100,000 ms, wall time 2005-03-22 14:07:09,
+// no cost per frame); PLATFORM_FAKE_CLOCK=start[,YYYY-MM-DDTHH:MM:SS] changes the
+// defaults. Sleep(n) advances the fake clock by exactly n.
+void UseFakeClock(DWORD start = 100000);
+void UseRealClock();
+void AdvanceClock(DWORD ms);
+// Milliseconds every presented frame adds to the fake clock (0: none).
+void SetClockMsPerPresent(DWORD ms);
+void SetWallClockBase(const SYSTEMTIME& base);
+struct TimerPeriodCall {
+  bool begin;  // timeBeginPeriod, else timeEndPeriod
+  UINT period;
+  UINT result;
+};
+std::vector<TimerPeriodCall> TimerPeriodCalls();
+
+// --- Frames ------------------------------------------------------------------
+struct Frame {
+  std::int64_t number;  // 1 for the first presented frame
+  int width;
+  int height;
+  std::vector<std::uint8_t> rgba;  // top-down rows, A = 255
+};
+// Called with every presented frame (as RGBA) until the next reset.
+void OnPresent(std::function<void(const Frame&)> callback);
+// Frames presented since the last reset.
+std::int64_t FrameCount();
+
+// --- Scripted input (headless backend) ---------------------------------------
+// Appends script lines. Each line is "[frame N | time MS] event", where the event
+// is "move X Y" (client pixels, may lie outside the client area), "ldown", "lup",
+// "rdown", "rup", "mdown", "mup", "key down VK", "key up VK" (VK a number, a
+// letter or digit, or a name such as escape, return, space, left), "close",
+// "activate" or "deactivate". "frame N" waits for N presented frames, "time MS"
+// for MS milliseconds of clock after the first script since the reset (or, for
+// PLATFORM_INPUT_SCRIPT, after the program's first look at its input); events
+// are released in order, each waiting for its own condition.
+// '#' starts a comment. False (with a message) on a malformed line; nothing of
+// the text is added then.
+bool ScriptInput(const std::string& text, std::string* error = nullptr);
+// Delivers one event line (without a condition) at once.
+bool InputNow(const std::string& event, std::string* error = nullptr);
+size_t PendingInputEvents();
+// Called after every presented frame (after the OnPresent callbacks).
+void OnFrame(std::function<void(std::int64_t frame)> callback);
+
+// --- Window ------------------------------------------------------------------
+struct WindowState {
+  HWND window;       // the backend's window (null when none exists)
+  std::string title; // UTF-8
+  RECT windowRect;   // screen coordinates, nominal frame included
+  RECT clientRect;   // client coordinates
+  bool visible;
+  bool active;       // GetActiveWindow() == window
+  bool fullScreen;   // shown as a desktop-sized window
+  POINT cursor;      // screen coordinates
+  int cursorShowCount;
+};
+WindowState MainWindow();
+
+// --- Audio -------------------------------------------------------------------
+// Receives what the fake clock pulls from the mixer (S16 stereo, 44,100 Hz).
+void OnAudioPulled(std::function<void(const std::int16_t* samples, int frames)> callback);
+
+// --- COM ---------------------------------------------------------------------
+int ComInitCount();
+
 }  // namespace platform::test
 
 namespace platform {
@@ -102,4 +177,5 @@ void ClearDiagnostics();
 
 }  // namespace platform::test
 
+#include "platform/testing_audio.h"
 #include "platform/testing_d3d9.h"

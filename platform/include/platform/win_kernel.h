@@ -30,6 +30,13 @@ constexpr DWORD FILE_CURRENT = 1;
 constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+// Further error numbers the file and memory calls report.
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 
 struct SECURITY_ATTRIBUTES;
 struct OVERLAPPED;
@@ -146,7 +153,8 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int chars, LPS
 
 // ---------------------------------------------------------------------------
 // Text utilities. wsprintfA: at most 1,024 characters; `l` means 32 bits.
-int wsprintfA(LPSTR out, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
+// Not declared printf-like: its `l` and `%ls` differ from the C library's on LP64.
+int wsprintfA(LPSTR out, LPCSTR format, ...);
 int wvsprintfA(LPSTR out, LPCSTR format, va_list args);
 int lstrcmpiA(LPCSTR a, LPCSTR b);
 int lstrlenA(LPCSTR text);

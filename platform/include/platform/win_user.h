@@ -74,6 +74,7 @@ constexpr UINT WM_SIZE = 0x0005;
 constexpr UINT WM_ACTIVATE = 0x0006;
 constexpr UINT WM_SETTEXT = 0x000C;
 constexpr UINT WM_GETTEXT = 0x000D;
+constexpr UINT WM_GETTEXTLENGTH = 0x000E;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
@@ -103,6 +104,8 @@ constexpr WPARAM MK_MBUTTON = 0x10;
 constexpr WPARAM VK_BACK = 0x08;
 constexpr WPARAM VK_TAB = 0x09;
 constexpr WPARAM VK_RETURN = 0x0D;
+constexpr WPARAM VK_SHIFT = 0x10;
+constexpr WPARAM VK_CONTROL = 0x11;
 constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr WPARAM VK_SPACE = 0x20;
 constexpr WPARAM VK_LEFT = 0x25;
@@ -110,8 +113,37 @@ constexpr WPARAM VK_UP = 0x26;
 constexpr WPARAM VK_RIGHT = 0x27;
 constexpr WPARAM VK_DOWN = 0x28;
 
-// Cursors
+// Cursors and icons
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
+#define IDI_APPLICATION MAKEINTRESOURCEA(32512)
+
+// Window errors (GetLastError)
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
+constexpr DWORD ERROR_CLASS_HAS_WINDOWS = 1412;
+
+// What WM_CREATE carries in lParam.
+struct CREATESTRUCTA {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;
+  int cx;
+  int y;
+  int x;
+  LONG style;
+  LPCSTR lpszName;
+  LPCSTR lpszClass;
+  DWORD dwExStyle;
+};
+
+// The nominal frame of an overlapped window: the window rectangle is the client
+// rectangle grown by these, on every machine.
+constexpr int kNominalFrameSide = 8;
+constexpr int kNominalFrameTop = 31;
+constexpr int kNominalFrameBottom = 8;
 
 // Message boxes
 constexpr UINT MB_OK = 0x0;

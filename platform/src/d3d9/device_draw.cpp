@@ -3,6 +3,7 @@
 // vertex an index can reach is checked first.
 #include <cstring>
 
+#include "backend/backend.h"
 #include "d3d9/buffers.h"
 #include "d3d9/call_log.h"
 #include "d3d9/config.h"
@@ -240,6 +241,10 @@ HRESULT Device::Present(const RECT* sourceRect, const RECT* destRect, HWND destW
     hr = D3DERR_DEVICELOST;
   } else if (!platform::detail::ShouldFail("Present", &hr)) {
     m_raster->Present(*back);
+    // The back buffer's memory is 0xAARRGGBB texels, what the backend shows.
+    platform::backend::PresentFrame(reinterpret_cast<const std::uint32_t*>(back->Bits()),
+                                    static_cast<int>(back->Width()), static_cast<int>(back->Height()),
+                                    static_cast<int>(back->Pitch()));
     ++m_presents;
     if (GetConfig().backBufferPoison) {
       const std::uint8_t magenta[4] = {0xFF, 0x00, 0xFF, 0xFF};

@@ -1,6 +1,6 @@
 // The seam between the device and its pipeline. The device validates every draw
 // (scene, buffers, bounds, locks, targets) and hands a self-contained request to
-// its Rasterizer; Present hands over the back buffer. The pipeline lives in
+// its Rasterizer; Present lets it finish the frame. The pipeline lives in
 // src/d3d9/raster and is made by CreateRasterizer.
 #pragma once
 
@@ -47,7 +47,8 @@ class Rasterizer {
   virtual ~Rasterizer() = default;
   // Draws a validated request into request.target.
   virtual void Draw(const DrawRequest& request) = 0;
-  // Shows (or captures) a finished frame.
+  // Finishes whatever the frame still owes the back buffer; the device then
+  // hands it to the backend.
   virtual void Present(Surface& backBuffer) = 0;
 };
 

@@ -1,8 +1,9 @@
-// Message boxes. Every box is recorded for tests; headless, a scripted answer
-// stands for the user's click.
+// Message boxes. Every box is recorded for tests; interactive backends show it
+// and return the user's click, headless a scripted answer stands for it.
 #include <mutex>
 #include <vector>
 
+#include "backend/backend.h"
 #include "kernel/utf.h"
 #include "platform/testing.h"
 #include "platform/win_user.h"
@@ -32,9 +33,17 @@ int DefaultAnswer(UINT type) { return (type & 0xF) == MB_YESNO ? IDNO : IDOK; }
 
 int Show(std::string caption, std::string text, UINT type, bool wide) {
   BoxState& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.records.push_back({std::move(caption), std::move(text), type, wide});
-  return s.answer ? s.answer : DefaultAnswer(type);
+  int scripted;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.records.push_back({caption, text, type, wide});
+    scripted = s.answer ? s.answer : DefaultAnswer(type);
+  }
+  int answer;
+  if (!platform::backend::IsHeadless() &&
+      platform::backend::Current().ShowMessageBox(caption, text, type, &answer))
+    return answer;
+  return scripted;
 }
 
 }  // namespace

@@ -273,6 +273,29 @@ TEST_F(D3D9ResDraw, PresentRules) {
   EXPECT_EQ(platform::test::D3D9PresentCount(dev), 2u);
 }
 
+TEST_F(D3D9ResDraw, PresentHandsTheBackBufferToTheBackend) {
+  std::vector<platform::test::Frame> frames;
+  platform::test::OnPresent([&](const platform::test::Frame& f) { frames.push_back(f); });
+  const std::int64_t before = platform::test::FrameCount();
+  const D3DRECT left{0, 0, 320, 480};
+  ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00102030, 1.0f, 0), D3D_OK);
+  ASSERT_EQ(dev->Clear(1, &left, D3DCLEAR_TARGET, 0xFFC08040, 1.0f, 0), D3D_OK);
+  ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(platform::test::FrameCount(), before + 1);
+  const auto& f = frames[0];
+  ASSERT_EQ(f.width, 640);
+  ASSERT_EQ(f.height, 480);
+  const std::uint8_t* leftPixel = &f.rgba[(100 * 640 + 5) * 4];
+  const std::uint8_t* rightPixel = &f.rgba[(479 * 640 + 639) * 4];
+  EXPECT_EQ(std::vector<int>(leftPixel, leftPixel + 4), (std::vector<int>{0xC0, 0x80, 0x40, 255}));
+  EXPECT_EQ(std::vector<int>(rightPixel, rightPixel + 4), (std::vector<int>{0x10, 0x20, 0x30, 255}));
+  // A refused present shows nothing.
+  platform::test::SetD3D9DeviceLost(true);
+  EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+  EXPECT_EQ(frames.size(), 1u);
+}
+
 TEST_F(D3D9ResDraw, BackBufferPoison) {
   ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF102030, 1.0f, 0), D3D_OK);
   ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);

@@ -1,0 +1,3 @@
+#include "game/statelogic.h"
+
+C_GameSystem* g_pGameSystem = nullptr;

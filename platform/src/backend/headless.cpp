@@ -1,0 +1,312 @@
+// The headless backend: no display and no audio device. Input comes from a
+// script of events released by presented frames or by clock time, from
+// PLATFORM_INPUT_SCRIPT or from tests.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "backend/backend.h"
+#include "platform/mm_timer.h"
+#include "platform/testing.h"
+#include "platform/win_user.h"
+
+namespace platform::backend {
+namespace {
+
+struct Scripted {
+  enum class When { Now, Frame, Time } when;
+  std::int64_t at;
+  InputEvent event;
+};
+
+struct Script {
+  std::deque<Scripted> pending;
+  DWORD epoch = 0;  // clock time the "time" conditions count from
+  bool haveEpoch = false;
+  bool loadedEnv = false;
+
+  // Taken when the first script arrives, not at the reset: other areas (the
+  // clock among them) may reset after this one.
+  void StartEpoch() {
+    if (haveEpoch) return;
+    haveEpoch = true;
+    epoch = timeGetTime();
+  }
+};
+
+Script& TheScript() {
+  static Script s;
+  return s;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool ParseNumber(const std::string& s, long long* out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  long long v = std::strtoll(s.c_str(), &end, 0);
+  if (*end) return false;
+  *out = v;
+  return true;
+}
+
+bool ParseVk(const std::string& token, UINT* vk) {
+  std::string t = Lower(token);
+  static const struct {
+    const char* name;
+    UINT vk;
+  } kNames[] = {{"escape", 0x1B}, {"esc", 0x1B},  {"return", 0x0D}, {"enter", 0x0D}, {"space", 0x20},
+                {"left", 0x25},   {"up", 0x26},   {"right", 0x27},  {"down", 0x28},  {"back", 0x08},
+                {"backspace", 0x08}, {"tab", 0x09}, {"shift", 0x10}, {"control", 0x11}, {"ctrl", 0x11}};
+  for (const auto& n : kNames)
+    if (t == n.name) {
+      *vk = n.vk;
+      return true;
+    }
+  if (t.size() == 1 && std::isalnum(static_cast<unsigned char>(t[0]))) {
+    *vk = static_cast<UINT>(std::toupper(static_cast<unsigned char>(t[0])));
+    return true;
+  }
+  if (t.size() >= 2 && t[0] == 'f' && std::isdigit(static_cast<unsigned char>(t[1]))) {
+    int n = std::atoi(t.c_str() + 1);
+    if (n >= 1 && n <= 12) {
+      *vk = static_cast<UINT>(0x6F + n);
+      return true;
+    }
+  }
+  long long v;
+  if (ParseNumber(token, &v) && v > 0 && v < 256) {
+    *vk = static_cast<UINT>(v);
+    return true;
+  }
+  return false;
+}
+
+// Parses "event ..." tokens starting at i.
+bool ParseEvent(const std::vector<std::string>& tok, size_t i, InputEvent* ev, std::string* error) {
+  if (i >= tok.size()) {
+    *error = "missing event";
+    return false;
+  }
+  std::string verb = Lower(tok[i]);
+  size_t args = tok.size() - i - 1;
+  auto button = [&](Button b, bool down) {
+    ev->kind = down ? InputKind::ButtonDown : InputKind::ButtonUp;
+    ev->button = b;
+    return args == 0 || (*error = "unexpected text after " + verb, false);
+  };
+  if (verb == "move") {
+    long long x, y;
+    if (args != 2 || !ParseNumber(tok[i + 1], &x) || !ParseNumber(tok[i + 2], &y)) {
+      *error = "move needs X and Y";
+      return false;
+    }
+    ev->kind = InputKind::Move;
+    ev->x = static_cast<int>(x);
+    ev->y = static_cast<int>(y);
+    return true;
+  }
+  if (verb == "ldown") return button(Button::Left, true);
+  if (verb == "lup") return button(Button::Left, false);
+  if (verb == "rdown") return button(Button::Right, true);
+  if (verb == "rup") return button(Button::Right, false);
+  if (verb == "mdown") return button(Button::Middle, true);
+  if (verb == "mup") return button(Button::Middle, false);
+  if (verb == "key" || verb == "keydown" || verb == "keyup") {
+    size_t k = i + 1;
+    bool down;
+    if (verb == "key") {
+      if (args != 2) {
+        *error = "key needs down|up and a key";
+        return false;
+      }
+      std::string dir = Lower(tok[k++]);
+      if (dir != "down" && dir != "up") {
+        *error = "key needs down or up";
+        return false;
+      }
+      down = dir == "down";
+    } else {
+      if (args != 1) {
+        *error = verb + " needs a key";
+        return false;
+      }
+      down = verb == "keydown";
+    }
+    ev->kind = down ? InputKind::KeyDown : InputKind::KeyUp;
+    if (!ParseVk(tok[k], &ev->vk)) {
+      *error = "unknown key " + tok[k];
+      return false;
+    }
+    return true;
+  }
+  const struct {
+    const char* name;
+    InputKind kind;
+  } kSimple[] = {{"close", InputKind::Close}, {"activate", InputKind::Activate}, {"deactivate", InputKind::Deactivate}};
+  for (const auto& s : kSimple)
+    if (verb == s.name) {
+      ev->kind = s.kind;
+      return args == 0 || (*error = "unexpected text after " + verb, false);
+    }
+  *error = "unknown event " + tok[i];
+  return false;
+}
+
+std::vector<std::string> Tokens(const std::string& line) {
+  std::string text = line.substr(0, line.find('#'));
+  std::istringstream in(text);
+  std::vector<std::string> tok;
+  for (std::string t; in >> t;) tok.push_back(t);
+  return tok;
+}
+
+bool ParseLine(const std::string& line, std::vector<Scripted>* out, std::string* error) {
+  std::vector<std::string> tok = Tokens(line);
+  if (tok.empty()) return true;
+  Scripted s{Scripted::When::Now, 0, {}};
+  size_t i = 0;
+  std::string head = Lower(tok[0]);
+  if (head == "frame" || head == "time") {
+    long long at;
+    if (tok.size() < 2 || !ParseNumber(tok[1], &at) || at < 0) {
+      *error = head + " needs a number";
+      return false;
+    }
+    s.when = head == "frame" ? Scripted::When::Frame : Scripted::When::Time;
+    s.at = at;
+    i = 2;
+  }
+  if (!ParseEvent(tok, i, &s.event, error)) return false;
+  out->push_back(s);
+  return true;
+}
+
+bool ParseScript(const std::string& text, std::vector<Scripted>* out, std::string* error) {
+  std::istringstream in(text);
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    std::string why;
+    if (!ParseLine(line, out, &why)) {
+      if (error) *error = "line " + std::to_string(number) + ": " + why;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Due(const Scripted& s, const Script& script) {
+  switch (s.when) {
+    case Scripted::When::Now:
+      return true;
+    case Scripted::When::Frame:
+      return FrameCount() >= s.at;
+    case Scripted::When::Time:
+      return static_cast<DWORD>(timeGetTime() - script.epoch) >= static_cast<std::uint64_t>(s.at);
+  }
+  return false;
+}
+
+void LoadEnvScript(Script& s) {
+  if (s.loadedEnv) return;
+  s.loadedEnv = true;
+  s.StartEpoch();
+  const char* file = std::getenv("PLATFORM_INPUT_SCRIPT");
+  if (!file || !*file) return;
+  std::ifstream in(file);
+  if (!in) {
+    std::fprintf(stderr, "platform: cannot read the input script %s\n", file);
+    return;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::vector<Scripted> events;
+  std::string error;
+  if (!ParseScript(ss.str(), &events, &error)) {
+    std::fprintf(stderr, "platform: %s: %s\n", file, error.c_str());
+    return;
+  }
+  s.pending.insert(s.pending.end(), events.begin(), events.end());
+}
+
+void ReleaseDue() {
+  Script& s = TheScript();
+  LoadEnvScript(s);
+  while (!s.pending.empty() && Due(s.pending.front(), s)) {
+    InputEvent ev = s.pending.front().event;
+    s.pending.pop_front();
+    DeliverInput(ev);
+  }
+}
+
+void ResetScript() {
+  Script& s = TheScript();
+  s.pending.clear();
+  s.loadedEnv = true;  // tests script their own input
+  s.haveEpoch = false;
+}
+
+[[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetScript), true);
+
+class Headless final : public Backend {
+ public:
+  const char* Name() const override { return "headless"; }
+  void PumpEvents() override { ReleaseDue(); }
+  void OpenWindow(const WindowDesc&) override {}
+  void ShowWindow(bool) override {}
+  void ResizeWindow(int, int) override {}
+  void SetTitle(const std::string&) override {}
+  void CloseWindow() override {}
+  void WarpCursor(int, int) override {}
+  void ShowCursor(bool) override {}
+  void Present(const std::uint32_t*, int, int, int) override {}
+  void FramePresented(std::int64_t) override { ReleaseDue(); }
+  bool StartAudio() override { return false; }
+  void LockAudio() override {}
+  void UnlockAudio() override {}
+  bool ShowMessageBox(const std::string&, const std::string&, UINT, int*) override { return false; }
+};
+
+}  // namespace
+
+std::unique_ptr<Backend> MakeHeadless() { return std::make_unique<Headless>(); }
+
+}  // namespace platform::backend
+
+namespace platform::test {
+
+bool ScriptInput(const std::string& text, std::string* error) {
+  using namespace platform::backend;
+  std::vector<Scripted> events;
+  if (!ParseScript(text, &events, error)) return false;
+  Script& s = TheScript();
+  s.StartEpoch();
+  s.pending.insert(s.pending.end(), events.begin(), events.end());
+  return true;
+}
+
+bool InputNow(const std::string& event, std::string* error) {
+  using namespace platform::backend;
+  std::vector<std::string> tok = Tokens(event);
+  InputEvent ev;
+  std::string why;
+  if (!ParseEvent(tok, 0, &ev, &why)) {
+    if (error) *error = why;
+    return false;
+  }
+  DeliverInput(ev);
+  return true;
+}
+
+size_t PendingInputEvents() { return platform::backend::TheScript().pending.size(); }
+
+}  // namespace platform::test

@@ -1,0 +1,54 @@
+#include "qel/appbase/qelerrorlog.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/mm_timer.h"
+#include "platform/win_kernel.h"
+#include "qel/appbase/qelfile.h"
+
+C_ErrorLog g_ErrorLog;
+
+namespace {
+constexpr const char* kLogName = "ErrorLog.txt";
+constexpr int kPrintfLimit = 1024;
+}  // namespace
+
+std::string C_ErrorLog::FormatLine(const std::string& text) {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "%02u/%02u/%02u %02u:%02u:%02u", t.wMonth % 100u, t.wDay % 100u,
+                t.wYear % 100u, t.wHour % 100u, t.wMinute % 100u, t.wSecond % 100u);
+  // Built as a string: a long text is kept whole.
+  return std::string(stamp) + " : " + text + "\r\n";
+}
+
+std::int32_t C_ErrorLog::Write(const std::string& text) {
+  m_strLast = text;
+  std::string line = FormatLine(text);
+  if (m_nMode == kModeFile) {
+    C_File file;
+    if (file.Open(kLogName, false, OPEN_ALWAYS)) {
+      DWORD size = file.GetSize(nullptr);
+      file.Write(line.data(), static_cast<DWORD>(line.size()), static_cast<LONG>(size));
+    }
+  }
+  return 0;
+}
+
+std::int32_t C_ErrorLog::Printf(const char* format, ...) {
+  char buf[kPrintfLimit + 1];
+  va_list args;
+  va_start(args, format);
+  wvsprintfA(buf, format, args);
+  va_end(args);
+  buf[kPrintfLimit] = '\0';
+  return Write(buf);
+}
+
+std::int32_t C_ErrorLog::WriteInt(std::int32_t n) {
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%d", static_cast<int>(n));
+  return Printf("%s", digits);
+}

@@ -1,0 +1,97 @@
+#include "qel/appbase/qelsound.h"
+
+#include <cstring>
+#include <memory>
+
+IDirectSound8* g_pDirectSound = nullptr;
+IDirectSoundBuffer* g_pPrimaryBuffer = nullptr;
+constinit C_PtrList<C_SoundBuffer> g_SoundBuffers;
+
+bool InitSound(HWND hWnd) {
+  if (FAILED(CoCreateInstance(CLSID_DirectSound8, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                              IID_IDirectSound8, reinterpret_cast<void**>(&g_pDirectSound))))
+    return false;
+  if (FAILED(g_pDirectSound->Initialize(nullptr))) return false;
+  if (FAILED(g_pDirectSound->SetCooperativeLevel(hWnd, DSSCL_PRIORITY)) &&
+      FAILED(g_pDirectSound->SetCooperativeLevel(hWnd, DSSCL_NORMAL)))
+    return false;
+  DSBUFFERDESC desc{};
+  desc.dwSize = sizeof desc;
+  desc.dwFlags = DSBCAPS_PRIMARYBUFFER;
+  if (FAILED(g_pDirectSound->CreateSoundBuffer(&desc, &g_pPrimaryBuffer, nullptr))) return false;
+  return true;
+}
+
+void ShutdownSound() {
+  for (C_SoundBuffer* buffer : g_SoundBuffers) buffer->Release();
+  if (g_pPrimaryBuffer) {
+    g_pPrimaryBuffer->Release();
+    g_pPrimaryBuffer = nullptr;
+  }
+  if (g_pDirectSound) {
+    g_pDirectSound->Release();
+    g_pDirectSound = nullptr;
+  }
+}
+
+C_SoundBuffer::C_SoundBuffer() { g_SoundBuffers.Add(this); }
+
+C_SoundBuffer::~C_SoundBuffer() { g_SoundBuffers.Remove(this); }
+
+void C_SoundBuffer::Load(const char* name) {
+  Release();
+  std::uint8_t* raw = nullptr;
+  WAVEFORMATEX format{};
+  std::uint32_t bytes = ReadWave(name, &raw, &format);
+  std::unique_ptr<std::uint8_t[]> samples(raw);  // freed in every case
+  if (bytes == 0 || !g_pDirectSound) return;
+
+  DSBUFFERDESC desc{};
+  desc.dwSize = sizeof desc;
+  desc.dwFlags = DSBCAPS_LOCSOFTWARE;
+  desc.dwBufferBytes = bytes;
+  desc.lpwfxFormat = &format;
+  IDirectSoundBuffer* first = nullptr;
+  if (FAILED(g_pDirectSound->CreateSoundBuffer(&desc, &first, nullptr))) return;
+  HRESULT hr = first->QueryInterface(IID_IDirectSoundBuffer8, reinterpret_cast<void**>(&m_pBuffer));
+  first->Release();
+  if (FAILED(hr)) {
+    m_pBuffer = nullptr;
+    return;
+  }
+
+  void* p1 = nullptr;
+  void* p2 = nullptr;
+  DWORD n1 = 0, n2 = 0;
+  if (SUCCEEDED(m_pBuffer->Lock(0, bytes, &p1, &n1, &p2, &n2, DSBLOCK_ENTIREBUFFER))) {
+    std::memcpy(p1, samples.get(), n1 < bytes ? n1 : bytes);
+    m_pBuffer->Unlock(p1, n1, p2, n2);
+  }
+}
+
+void C_SoundBuffer::Play() {
+  if (m_pBuffer) m_pBuffer->Play(0, 0, 0);
+}
+
+void C_SoundBuffer::LoadAndPlay(const char* name) {
+  Load(name);
+  Play();
+}
+
+void C_SoundBuffer::Stop() {
+  if (m_pBuffer) m_pBuffer->Stop();
+}
+
+bool C_SoundBuffer::IsPlaying() {
+  if (!m_pBuffer) return false;
+  DWORD status = 0;
+  if (FAILED(m_pBuffer->GetStatus(&status))) return false;
+  return status == DSBSTATUS_PLAYING;
+}
+
+void C_SoundBuffer::Release() {
+  if (!m_pBuffer) return;
+  m_pBuffer->Stop();
+  m_pBuffer->Release();
+  m_pBuffer = nullptr;
+}

@@ -1,0 +1,178 @@
+// Sound effects, music and the sample settings file. Each WAVE file is walked
+// twice: by the game's reading rule (the format chunk first, 18 bytes read,
+// other chunks skipped by their stated size) and by the RIFF rule (odd chunks
+// padded to even); both must find the same samples.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "tests/assets/assets_support.h"
+#include "tests/support/test_util.h"
+
+namespace nura::assets_test {
+namespace {
+
+std::uint32_t U32(const std::vector<std::uint8_t>& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+std::uint16_t U16(const std::vector<std::uint8_t>& b, size_t at) {
+  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
+bool Tag(const std::vector<std::uint8_t>& b, size_t at, const char* tag) {
+  return at + 4 <= b.size() && std::memcmp(&b[at], tag, 4) == 0;
+}
+
+struct Wave {
+  std::uint16_t formatTag = 0, channels = 0, blockAlign = 0, bits = 0;
+  std::uint32_t rate = 0, byteRate = 0, formatSize = 0;
+  size_t dataAt = 0, dataSize = 0;
+  bool hasList = false;
+};
+
+// The game's rule: "RIFF", size, "WAVE", then "fmt " must come first; 18 bytes
+// of format are read whatever its size; then chunks are skipped by their
+// stated size, without padding, up to "data".
+bool ReadLikeTheGame(const std::vector<std::uint8_t>& b, Wave* w) {
+  if (b.size() < 38 || !Tag(b, 0, "RIFF") || !Tag(b, 8, "WAVE") || !Tag(b, 12, "fmt ")) return false;
+  w->formatSize = U32(b, 16);
+  w->formatTag = U16(b, 20);
+  w->channels = U16(b, 22);
+  w->rate = U32(b, 24);
+  w->byteRate = U32(b, 28);
+  w->blockAlign = U16(b, 32);
+  w->bits = U16(b, 34);
+  size_t at = 20 + w->formatSize;
+  while (at + 8 <= b.size()) {
+    std::uint32_t size = U32(b, at + 4);
+    if (Tag(b, at, "data")) {
+      w->dataAt = at + 8;
+      w->dataSize = size;
+      return w->dataAt + size <= b.size();
+    }
+    if (Tag(b, at, "LIST")) w->hasList = true;
+    at += 8 + size;
+  }
+  return false;
+}
+
+// The RIFF rule: chunks in any order, odd sizes padded; the RIFF size covers the file.
+bool ReadLikeRiff(const std::vector<std::uint8_t>& b, size_t* dataAt, size_t* dataSize) {
+  if (b.size() < 12 || !Tag(b, 0, "RIFF") || !Tag(b, 8, "WAVE") || U32(b, 4) + 8 != b.size()) return false;
+  size_t at = 12;
+  while (at + 8 <= b.size()) {
+    std::uint32_t size = U32(b, at + 4);
+    if (Tag(b, at, "data")) {
+      *dataAt = at + 8;
+      *dataSize = size;
+      return true;
+    }
+    at += 8 + size + (size & 1);
+  }
+  return false;
+}
+
+std::vector<float> Samples(const std::vector<std::uint8_t>& b, const Wave& w) {
+  std::vector<float> s;
+  for (size_t i = 0; i + 1 < w.dataSize; i += 2)
+    s.push_back(static_cast<std::int16_t>(U16(b, w.dataAt + i)) / 32768.0f);
+  return s;
+}
+
+TEST(AssetsSounds, EveryEffectReadsAlikeByTheGamesRuleAndByRiff) {
+  bool short16 = false, list = false;
+  for (const std::string& name : SoundNames()) {
+    SCOPED_TRACE(name);
+    std::vector<std::uint8_t> b = test::ReadFileBytes(DataPath(name));
+    Wave w;
+    ASSERT_TRUE(ReadLikeTheGame(b, &w));
+    size_t at = 0, size = 0;
+    ASSERT_TRUE(ReadLikeRiff(b, &at, &size));
+    EXPECT_EQ(at, w.dataAt);
+    EXPECT_EQ(size, w.dataSize);
+    EXPECT_EQ(w.formatTag, 1) << "PCM";
+    EXPECT_TRUE(w.formatSize == 16 || w.formatSize == 18);
+    EXPECT_TRUE(w.channels == 1 || w.channels == 2);
+    EXPECT_EQ(w.bits, 16);
+    EXPECT_EQ(w.blockAlign, w.channels * 2);
+    EXPECT_EQ(w.byteRate, w.rate * w.blockAlign);
+    EXPECT_EQ(w.dataSize % w.blockAlign, 0u);
+    double seconds = static_cast<double>(w.dataSize) / w.byteRate;
+    EXPECT_GT(seconds, 0.05);
+    EXPECT_LT(seconds, 2.5);
+    short16 |= w.formatSize == 16;
+    list |= w.hasList;
+  }
+  EXPECT_TRUE(short16) << "no effect has a 16-byte format chunk";
+  EXPECT_TRUE(list) << "no effect has a LIST chunk";
+}
+
+TEST(AssetsSounds, EffectsAreAudibleUnclippedAndEndWithoutAClick) {
+  for (const std::string& name : SoundNames()) {
+    SCOPED_TRACE(name);
+    std::vector<std::uint8_t> b = test::ReadFileBytes(DataPath(name));
+    Wave w;
+    ASSERT_TRUE(ReadLikeTheGame(b, &w));
+    std::vector<float> s = Samples(b, w);
+    float peak = 0;
+    size_t clipped = 0;
+    double energy = 0;
+    for (float x : s) {
+      peak = std::max(peak, std::fabs(x));
+      clipped += std::fabs(x) > 0.999f;
+      energy += x * x;
+    }
+    EXPECT_GT(peak, 0.3f);
+    EXPECT_EQ(clipped, 0u);
+    EXPECT_GT(std::sqrt(energy / s.size()), 0.02);
+    for (size_t i = s.size() - w.channels; i < s.size(); ++i) EXPECT_LT(std::fabs(s[i]), 0.01f);
+  }
+}
+
+TEST(AssetsSounds, SoxReadsTheSameFormat) {
+  if (!test::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  for (const std::string& name : SoundNames()) {
+    std::vector<std::uint8_t> b = test::ReadFileBytes(DataPath(name));
+    Wave w;
+    ASSERT_TRUE(ReadLikeTheGame(b, &w)) << name;
+    std::string rate, channels;
+    ASSERT_EQ(test::RunCommand("sox --i -r '" + DataPath(name) + "'", &rate), 0) << name;
+    ASSERT_EQ(test::RunCommand("sox --i -c '" + DataPath(name) + "'", &channels), 0) << name;
+    EXPECT_EQ(std::stoul(rate), w.rate) << name;
+    EXPECT_EQ(std::stoul(channels), w.channels) << name;
+  }
+}
+
+TEST(AssetsMusic, TheTuneDecodesToHalfAMinuteOrMore) {
+  ASSERT_TRUE(test::HaveTool("lame"));
+  test::TempDir dir;
+  std::string wav = dir / "fjord.wav", log;
+  ASSERT_EQ(test::RunCommand("lame --quiet --decode '" + DataPath("Fjord.mp3") + "' '" + wav + "' 2>&1", &log), 0) << log;
+  std::vector<std::uint8_t> b = test::ReadFileBytes(wav);
+  Wave w;
+  ASSERT_TRUE(ReadLikeTheGame(b, &w));
+  double seconds = static_cast<double>(w.dataSize) / w.byteRate;
+  EXPECT_GE(seconds, 30.0);
+  EXPECT_LE(seconds, 61.0);
+  size_t at = w.dataAt, size = w.dataSize;
+  // Not silent: the middle of the tune carries sound.
+  double energy = 0;
+  size_t n = 0;
+  for (size_t i = at + size / 2; i + 1 < at + size / 2 + 441000 && i + 1 < b.size(); i += 2, ++n) {
+    float x = static_cast<std::int16_t>(U16(b, i)) / 32768.0f;
+    energy += x * x;
+  }
+  EXPECT_GT(std::sqrt(energy / n), 0.05);
+}
+
+TEST(AssetsSettings, SampleIniHasTheFourDebugKeys) {
+  std::vector<std::uint8_t> b = test::ReadFileBytes(DataPath("nura.ini"));
+  std::string text(b.begin(), b.end());
+  EXPECT_EQ(text.rfind("[Debug]\r\n", 0), 0u);
+  for (const char* key : {"LIFE_INFINITY=", "START_STAGE=", "SKIP_NAMEENTRY=", "START_LIFE="})
+    EXPECT_NE(text.find(std::string("\r\n") + key), std::string::npos) << key;
+}
+
+}  // namespace
+}  // namespace nura::assets_test

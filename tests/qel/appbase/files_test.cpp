@@ -1,0 +1,297 @@
+// Files at offsets, comma-separated tables and the error log, in a fresh
+// working folder per test.
+#include <gtest/gtest.h>
+
+
+#include "platform/mm_timer.h"
+#include "platform/testing.h"
+#include "qel/appbase/qelcsvtable.h"
+#include "qel/appbase/qelerrorlog.h"
+#include "qel/appbase/qelfile.h"
+#include "tests/support/test_util.h"
+
+namespace {
+
+using nura::test::ReadFileBytes;
+using nura::test::WriteFileBytes;
+using nura::test::WriteFileText;
+
+class InTempDir : public testing::Test {
+ protected:
+  nura::test::TempDir m_dir;
+  nura::test::ScopedChdir m_cd{m_dir.path()};
+};
+
+std::string ReadText(const std::string& path) {
+  auto bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// --- C_File -----------------------------------------------------------------
+
+using File = InTempDir;
+
+TEST_F(File, WritesAndReadsAtOffsets) {
+  C_File f;
+  ASSERT_TRUE(f.Open("data.bin", false, CREATE_ALWAYS));
+  EXPECT_EQ(f.GetName(), "data.bin");
+  const char hello[] = "hello";
+  EXPECT_TRUE(f.Write(hello, 5, 10));
+  EXPECT_EQ(f.GetWrittenCount(), 5u);
+  EXPECT_TRUE(f.Write("AB", 2, 0));
+  EXPECT_EQ(f.GetSize(nullptr), 15u);
+  f.Close();
+  EXPECT_EQ(f.GetName(), "");
+  EXPECT_EQ(f.GetHandle(), nullptr);
+
+  auto bytes = ReadFileBytes("data.bin");
+  ASSERT_EQ(bytes.size(), 15u);
+  EXPECT_EQ(bytes[0], 'A');
+  EXPECT_EQ(bytes[5], 0) << "the gap is zero-filled";
+  EXPECT_EQ(std::string(bytes.begin() + 10, bytes.end()), "hello");
+
+  ASSERT_TRUE(f.Open("data.bin", true, OPEN_EXISTING));
+  char buf[8] = {};
+  EXPECT_TRUE(f.Read(buf, 5, 10));
+  EXPECT_EQ(f.GetReadCount(), 5u);
+  EXPECT_EQ(std::string(buf, 5), "hello");
+  // At the end a read succeeds with a short count.
+  EXPECT_TRUE(f.Read(buf, 8, 12));
+  EXPECT_EQ(f.GetReadCount(), 3u);
+}
+
+TEST_F(File, ReadsLittleEndianWordsAndBytes) {
+  WriteFileBytes("w.bin", std::vector<std::uint8_t>{0x34, 0x12, 0xFF, 0xEE, 0x7F});
+  C_File f;
+  ASSERT_TRUE(f.Open("w.bin", true, OPEN_EXISTING));
+  EXPECT_EQ(f.ReadU16(0), 0x1234);
+  EXPECT_EQ(f.ReadU16(2), 0xEEFF);
+  EXPECT_EQ(f.ReadU16(1), 0xFF12);
+  EXPECT_EQ(f.ReadByte(4), 0x7F);
+  EXPECT_EQ(f.ReadByte(5), 0) << "past the end";
+  EXPECT_EQ(f.ReadU16(4), 0x007F) << "the high byte lies past the end";
+}
+
+TEST_F(File, AFailedOpenKeepsNoName) {
+  C_File f;
+  ASSERT_TRUE(f.Open("a.txt", false, CREATE_ALWAYS));
+  EXPECT_FALSE(f.Open("missing.txt", true, OPEN_EXISTING));
+  EXPECT_EQ(f.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(f.GetName(), "");
+  // The first file was closed by the second Open.
+  EXPECT_TRUE(f.Open("a.txt", false, OPEN_EXISTING));
+}
+
+TEST_F(File, OpenAlwaysCreatesAndDeleteRemoves) {
+  C_File f;
+  ASSERT_TRUE(f.Open("made.txt", true, OPEN_ALWAYS));
+  EXPECT_EQ(f.GetSize(nullptr), 0u);
+  EXPECT_TRUE(f.Delete());
+  EXPECT_EQ(f.GetHandle(), nullptr);
+  C_File again;
+  EXPECT_FALSE(again.Open("made.txt", true, OPEN_EXISTING));
+}
+
+// --- C_CsvTable -------------------------------------------------------------
+
+using Csv = InTempDir;
+
+std::vector<std::vector<std::string>> Cells(const C_CsvTable& t, std::uint32_t columns) {
+  std::vector<std::vector<std::string>> rows;
+  for (std::uint32_t r = 0; r < t.GetRowCount(); ++r) {
+    rows.emplace_back();
+    for (std::uint32_t c = 0; c < columns; ++c) rows.back().push_back(t.GetCell(r, c));
+  }
+  return rows;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+
+TEST_F(Csv, ReadsLinesEndingInCrLf) {
+  WriteFileText("t.dat", "1,2\r\n3,4\r\n");
+  C_CsvTable t;
+  ASSERT_EQ(t.Load("t.dat"), 1);
+  EXPECT_EQ(t.GetRowCount(), 2u);
+  EXPECT_EQ(Cells(t, 2), (Rows{{"1", "2"}, {"3", "4"}}));
+}
+
+TEST_F(Csv, CountsALastLineWithoutLineEnd) {
+  WriteFileText("t.dat", "1,2\r\n3");
+  C_CsvTable t;
+  ASSERT_EQ(t.Load("t.dat"), 1);
+  EXPECT_EQ(t.GetRowCount(), 2u);
+  EXPECT_EQ(Cells(t, 2), (Rows{{"1", "2"}, {"3", ""}}));
+
+  WriteFileText("comma.dat", "a\r\n,");  // a last line of one comma: two empty cells
+  C_CsvTable c;
+  c.Load("comma.dat");
+  EXPECT_EQ(c.GetRowCount(), 2u);
+}
+
+TEST_F(Csv, SplitsCellsAtEveryComma) {
+  WriteFileText("t.dat", "a,,b\r\n\r\nx,\r\n");
+  C_CsvTable t;
+  t.Load("t.dat");
+  ASSERT_EQ(t.GetRowCount(), 3u);
+  EXPECT_EQ(Cells(t, 3), (Rows{{"a", "", "b"}, {"", "", ""}, {"x", "", ""}}));
+  EXPECT_EQ(t.GetCell(2, 1), "");  // the cell after the final comma exists and is empty
+}
+
+TEST_F(Csv, KeepsBytesOtherThanCrAndComma) {
+  // A lone LF, a tab and UTF-8 text stay in the cell.
+  WriteFileText("t.dat", "a\nb,\t\xE3\x81\xAC\r\n");
+  C_CsvTable t;
+  t.Load("t.dat");
+  ASSERT_EQ(t.GetRowCount(), 1u);
+  EXPECT_EQ(t.GetCell(0, 0), "a\nb");
+  EXPECT_EQ(t.GetCell(0, 1), "\t\xE3\x81\xAC");
+}
+
+TEST_F(Csv, ACrSkipsOnlyAFollowingLf) {
+  WriteFileText("t.dat", "1\r2\r\r\n3\r\n");
+  C_CsvTable t;
+  t.Load("t.dat");
+  EXPECT_EQ(Cells(t, 1), (Rows{{"1"}, {"2"}, {""}, {"3"}}));
+}
+
+TEST_F(Csv, EmptyAndMissingFilesHaveNoRows) {
+  WriteFileText("empty.dat", "");
+  C_CsvTable t;
+  EXPECT_EQ(t.Load("empty.dat"), 1);
+  EXPECT_EQ(t.GetRowCount(), 0u);
+  EXPECT_EQ(t.GetCell(0, 0), "");
+
+  C_CsvTable m;
+  EXPECT_EQ(m.Load("missing.dat"), 0);
+  EXPECT_EQ(m.GetRowCount(), 0u);
+  EXPECT_EQ(m.GetCell(0, 0), "");
+}
+
+TEST_F(Csv, CellsOutsideTheTableAreEmpty) {
+  WriteFileText("t.dat", "1,2\r\n3\r\n");
+  C_CsvTable t;
+  t.Load("t.dat");
+  EXPECT_EQ(t.GetCell(1, 1), "") << "a short row";
+  EXPECT_EQ(t.GetCell(2, 0), "");
+  EXPECT_EQ(t.GetCell(0xFFFFFFFFu, 0xFFFFFFFFu), "");
+}
+
+TEST_F(Csv, LoadsAppendRows) {
+  WriteFileText("a.dat", "1\r\n2\r\n");
+  WriteFileText("b.dat", "3\r\n");
+  C_CsvTable t;
+  t.Load("a.dat");
+  t.Load("b.dat");
+  EXPECT_EQ(Cells(t, 1), (Rows{{"1"}, {"2"}, {"3"}}));
+  EXPECT_EQ(t.Load("missing.dat"), 0);
+  EXPECT_EQ(t.GetRowCount(), 3u);
+}
+
+TEST_F(Csv, ReadsALargeTable) {
+  std::string text;
+  for (int r = 0; r < 3000; ++r) text += std::to_string(r) + "," + std::to_string(r * 7) + ",x\r\n";
+  WriteFileText("big.dat", text);
+  C_CsvTable t;
+  t.Load("big.dat");
+  ASSERT_EQ(t.GetRowCount(), 3000u);
+  for (std::uint32_t r = 0; r < 3000; r += 97) {
+    EXPECT_EQ(t.GetCell(r, 0), std::to_string(r));
+    EXPECT_EQ(t.GetCell(r, 1), std::to_string(r * 7));
+    EXPECT_EQ(t.GetCell(r, 2), "x");
+  }
+}
+
+// --- C_ErrorLog --------------------------------------------------------------
+
+class ErrorLog : public InTempDir {
+ protected:
+  void SetUp() override {
+    platform::test::UseFakeClock();
+    SYSTEMTIME base{};
+    base.wYear = 2005;
+    base.wMonth = 3;
+    base.wDay = 22;
+    base.wHour = 14;
+    base.wMinute = 7;
+    base.wSecond = 9;
+    platform::test::SetWallClockBase(base);
+  }
+};
+
+TEST_F(ErrorLog, AppendsTimeStampedLines) {
+  C_ErrorLog log;
+  EXPECT_EQ(log.Write("first"), 0);
+  platform::test::AdvanceClock(61000);
+  EXPECT_EQ(log.Printf("second %d %s", 2, "x"), 0);
+  EXPECT_EQ(ReadText("ErrorLog.txt"), "03/22/05 14:07:09 : first\r\n03/22/05 14:08:10 : second 2 x\r\n");
+  EXPECT_EQ(log.GetLastText(), "second 2 x");
+}
+
+TEST_F(ErrorLog, LinesHaveTheDateTimeFormat) {
+  C_ErrorLog log;
+  for (DWORD step : {0u, 3600000u, 86400000u * 30u}) {
+    platform::test::AdvanceClock(step);
+    log.WriteInt(-5);
+  }
+  std::string text = ReadText("ErrorLog.txt");
+  // Three lines "MM/DD/YY HH:MM:SS : -5" with CR LF.
+  const std::string shape = "dd/dd/dd dd:dd:dd : -5\r\n";
+  ASSERT_EQ(text.size(), 3 * shape.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char want = shape[i % shape.size()];
+    if (want == 'd')
+      EXPECT_TRUE(text[i] >= '0' && text[i] <= '9') << i;
+    else
+      EXPECT_EQ(text[i], want) << i;
+  }
+  EXPECT_NE(text.find("03/22/05 14:07:09 : -5"), std::string::npos) << text;
+  EXPECT_NE(text.find("03/22/05 15:07:09 : -5"), std::string::npos) << text;
+  EXPECT_NE(text.find("04/21/05 15:07:09 : -5"), std::string::npos) << text;
+}
+
+TEST_F(ErrorLog, LongTextIsKeptWhole) {
+  C_ErrorLog log;
+  std::string text(2000, 'x');
+  text[0] = 'A';
+  text[1999] = 'Z';
+  log.Write(text);
+  EXPECT_EQ(ReadText("ErrorLog.txt"), "03/22/05 14:07:09 : " + text + "\r\n");
+  // Printf's formatter stops at its own limit of about 1,024 characters; the
+  // line carries all that it made.
+  log.Printf("%s", std::string(1500, 'y').c_str());
+  const std::string last = log.GetLastText();
+  EXPECT_GE(last.size(), 1023u);
+  EXPECT_LE(last.size(), 1024u);
+  EXPECT_EQ(last, std::string(last.size(), 'y'));
+  EXPECT_EQ(ReadText("ErrorLog.txt"),
+            "03/22/05 14:07:09 : " + text + "\r\n03/22/05 14:07:09 : " + last + "\r\n");
+}
+
+TEST_F(ErrorLog, ModeOtherThanOneWritesNothing) {
+  C_ErrorLog log;
+  EXPECT_EQ(log.SetMode(0), 0);
+  log.Write("quiet");
+  EXPECT_EQ(log.GetLastText(), "quiet");
+  C_File probe;
+  EXPECT_FALSE(probe.Open("ErrorLog.txt", true, OPEN_EXISTING));
+  log.SetMode(2);
+  log.Write("still quiet");
+  EXPECT_FALSE(probe.Open("ErrorLog.txt", true, OPEN_EXISTING));
+  log.SetMode(1);
+  log.Write("loud");
+  EXPECT_EQ(ReadText("ErrorLog.txt"), "03/22/05 14:07:09 : loud\r\n");
+}
+
+TEST_F(ErrorLog, AnUnwritableLogLosesTheLineQuietly) {
+  ASSERT_EQ(nura::test::RunCommand("mkdir ErrorLog.txt"), 0);  // a folder in the way
+  C_ErrorLog log;
+  EXPECT_EQ(log.Write("lost"), 0);
+  EXPECT_EQ(log.GetLastText(), "lost");
+}
+
+TEST_F(ErrorLog, TheGlobalLogWritesToTheFile) {
+  g_ErrorLog.Printf("C_FloorData: stage %d", 12);
+  EXPECT_EQ(ReadText("ErrorLog.txt"), "03/22/05 14:07:09 : C_FloorData: stage 12\r\n");
+}
+
+}  // namespace
