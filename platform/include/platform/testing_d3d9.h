@@ -51,7 +51,7 @@ void SetD3D9DeviceLost(bool lost);
 
 // --- Call log --------------------------------------------------------------------
 struct D3D9Call {
-  std::string method;  // "SetRenderState", "Texture.LockRect", ...
+  std::string method;  // "SetRenderState", "Surface.LockRect", "StateBlock.Apply", ...
   std::string args;    // "27, 1"; objects as "Texture#3"
   HRESULT result;
 };

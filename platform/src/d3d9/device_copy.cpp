@@ -36,7 +36,8 @@ void CopyRect(const Surface& src, const RECT& r, Surface& dst, UINT x, UINT y) {
   const UINT rows = StorageRows(info, static_cast<UINT>(r.bottom - r.top));
   const std::uint8_t* from = src.Bits() + TexelOffset(info, src.Pitch(), r.left, r.top);
   std::uint8_t* to = dst.Bits() + TexelOffset(info, dst.Pitch(), x, y);
-  for (UINT row = 0; row < rows; ++row) std::memcpy(to + std::size_t(row) * dst.Pitch(), from + std::size_t(row) * src.Pitch(), bytes);
+  for (UINT row = 0; row < rows; ++row)
+    std::memcpy(to + std::size_t(row) * dst.Pitch(), from + std::size_t(row) * src.Pitch(), bytes);
   dst.MarkDirty();
 }
 

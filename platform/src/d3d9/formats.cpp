@@ -174,7 +174,9 @@ bool EncodeColor(D3DFORMAT format, D3DCOLOR c, std::uint8_t out[16], UINT* bytes
     case D3DFMT_A1R5G5B5:
       put16((a >= 128 ? 0x8000u : 0u) | (Scale(r, 5) << 10) | (Scale(g, 5) << 5) | Scale(b, 5));
       return true;
-    case D3DFMT_A4R4G4B4: put16((Scale(a, 4) << 12) | (Scale(r, 4) << 8) | (Scale(g, 4) << 4) | Scale(b, 4)); return true;
+    case D3DFMT_A4R4G4B4:
+      put16((Scale(a, 4) << 12) | (Scale(r, 4) << 8) | (Scale(g, 4) << 4) | Scale(b, 4));
+      return true;
     case D3DFMT_X4R4G4B4: put16(0xF000u | (Scale(r, 4) << 8) | (Scale(g, 4) << 4) | Scale(b, 4)); return true;
     case D3DFMT_R8G8B8:
       out[0] = static_cast<std::uint8_t>(b);

@@ -14,7 +14,8 @@ const D3DFORMAT kSampled[] = {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R5G6B5,  
                               D3DFMT_A4R4G4B4, D3DFMT_A8,       D3DFMT_X4R4G4B4, D3DFMT_A8B8G8R8, D3DFMT_X8B8G8R8,
                               D3DFMT_L8,       D3DFMT_A8L8,     D3DFMT_DXT1,     D3DFMT_DXT2,     D3DFMT_DXT3,
                               D3DFMT_DXT4,     D3DFMT_DXT5};
-const D3DFORMAT kDepth[] = {D3DFMT_D16, D3DFMT_D16_LOCKABLE, D3DFMT_D24S8, D3DFMT_D24X8, D3DFMT_D32, D3DFMT_D32F_LOCKABLE};
+const D3DFORMAT kDepth[] = {D3DFMT_D16,   D3DFMT_D16_LOCKABLE, D3DFMT_D24S8,
+                            D3DFMT_D24X8, D3DFMT_D32,          D3DFMT_D32F_LOCKABLE};
 
 class D3D9ResCaps : public d3dtest::DeviceTest {};
 

@@ -316,8 +316,9 @@ TEST_F(D3D9ResDraw, DeviceLossAndReset) {
   {
     // Live default-pool resources keep the reset failing, as the game's targets do.
     Ref<IDirect3DTexture9> target;
-    ASSERT_EQ(dev->CreateTexture(512, 512, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target, nullptr),
-              D3D_OK);
+    ASSERT_EQ(
+        dev->CreateTexture(512, 512, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target, nullptr),
+        D3D_OK);
     EXPECT_EQ(dev->Reset(&p), D3DERR_INVALIDCALL);
     EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
   }

@@ -129,7 +129,8 @@ TEST_F(D3D9ResFormat, YuvRectanglesStartOnPairs) {
   const RECT toEdge{2, 0, 5, 1};
   ASSERT_EQ(t->LockRect(0, &part, &toEdge, 0), D3D_OK);
   ASSERT_EQ(t->UnlockRect(0), D3D_OK);
-  for (const RECT& bad : {RECT{1, 0, 3, 1}, RECT{0, 0, 3, 1}}) EXPECT_EQ(t->LockRect(0, &part, &bad, 0), D3DERR_INVALIDCALL);
+  for (const RECT& bad : {RECT{1, 0, 3, 1}, RECT{0, 0, 3, 1}})
+    EXPECT_EQ(t->LockRect(0, &part, &bad, 0), D3DERR_INVALIDCALL);
 }
 
 TEST_F(D3D9ResFormat, SubRectangleLocksAddressTheSameTexels) {
@@ -139,7 +140,8 @@ TEST_F(D3D9ResFormat, SubRectangleLocksAddressTheSameTexels) {
   D3DLOCKED_RECT lr{};
   ASSERT_EQ(t->LockRect(0, &lr, &r, 0), D3D_OK);
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 4 * 3; ++x) static_cast<std::uint8_t*>(lr.pBits)[y * lr.Pitch + x] = std::uint8_t(1 + y * 16 + x);
+    for (int x = 0; x < 4 * 3; ++x)
+      static_cast<std::uint8_t*>(lr.pBits)[y * lr.Pitch + x] = std::uint8_t(1 + y * 16 + x);
   ASSERT_EQ(t->UnlockRect(0), D3D_OK);
   ASSERT_EQ(t->LockRect(0, &lr, nullptr, D3DLOCK_READONLY), D3D_OK);
   EXPECT_EQ(lr.Pitch, 24);  // 21 bytes rounded up

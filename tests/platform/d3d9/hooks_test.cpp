@@ -60,7 +60,8 @@ TEST_F(D3D9ResCallLog, RecordsCallsArgumentsAndResults) {
   platform::test::StopD3D9CallLog();
   ASSERT_EQ(dev->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE), D3D_OK);  // not recorded
 
-  const std::string surface = platform::test::D3D9Calls()[4].args.substr(0, platform::test::D3D9Calls()[4].args.find(','));
+  const std::string& lockArgs = platform::test::D3D9Calls()[4].args;
+  const std::string surface = lockArgs.substr(0, lockArgs.find(','));
   const std::string expected = "CreateTexture(4, 4, 1, 0, 21, 1, " + texture + ")\n" +
                                "SetRenderState(27, 1)\n" + "SetTexture(0, " + texture + ")\n" +
                                "EndScene() = 0x8876086C\n" + "Surface.LockRect(" + surface + ", null, 0)\n" +

@@ -85,7 +85,8 @@ TEST_F(D3D9ResScene, DepthClearsWriteTheFormatsEncoding) {
   EXPECT_EQ(z[0], 32768u);  // round(0.5 x 65535)
   EXPECT_EQ(z[9], 32768u);
   EXPECT_EQ(z[10], 0u);
-  const auto* row10 = reinterpret_cast<const std::uint16_t*>(static_cast<const std::uint8_t*>(lr.pBits) + 10 * lr.Pitch);
+  const auto* row10 =
+      reinterpret_cast<const std::uint16_t*>(static_cast<const std::uint8_t*>(lr.pBits) + 10 * lr.Pitch);
   EXPECT_EQ(row10[0], 0u);
   ASSERT_EQ(d16->UnlockRect(), D3D_OK);
   // A locked depth surface cannot be cleared.
@@ -128,7 +129,8 @@ TEST_F(D3D9ResScene, RenderTargetRoadOfTheFramework) {
             D3D_OK);
   Ref<IDirect3DSurface9> surface(Level(target.get()));
   Ref<IDirect3DSurface9> depth;
-  ASSERT_EQ(dev->CreateDepthStencilSurface(512, 512, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr), D3D_OK);
+  ASSERT_EQ(dev->CreateDepthStencilSurface(512, 512, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr),
+            D3D_OK);
   ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000080, 1.0f, 0), D3D_OK);
   D3DVIEWPORT9 saved{};
   ASSERT_EQ(dev->GetViewport(&saved), D3D_OK);

@@ -213,7 +213,8 @@ TEST_F(D3D9ResState, SettingARenderTargetResetsTheViewport) {
 
 TEST_F(D3D9ResState, DepthSurfaceBinding) {
   Ref<IDirect3DSurface9> depth, rt, got;
-  ASSERT_EQ(dev->CreateDepthStencilSurface(512, 512, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr), D3D_OK);
+  ASSERT_EQ(dev->CreateDepthStencilSurface(512, 512, D3DFMT_D16, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr),
+            D3D_OK);
   ASSERT_EQ(dev->SetDepthStencilSurface(depth.get()), D3D_OK);
   ASSERT_EQ(dev->GetDepthStencilSurface(&got), D3D_OK);
   EXPECT_EQ(got.get(), depth.get());
