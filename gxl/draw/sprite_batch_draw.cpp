@@ -20,6 +20,7 @@ struct RenderStateValue {
 
 // The general render states, in recording order; the N-patch mode is set
 // between the first seven and the rest.
+// clang-format off
 constexpr RenderStateValue kGeneralStatesBeforeNPatch[] = {
     {D3DRS_FILLMODE, D3DFILL_SOLID},
     {D3DRS_SHADEMODE, D3DSHADE_GOURAUD},
@@ -56,6 +57,7 @@ constexpr StageStateValue kStageStates[] = {
     {0, D3DTSS_TEXCOORDINDEX, 0},             {0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE},
     {1, D3DTSS_COLOROP, D3DTOP_DISABLE},      {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
 };
+// clang-format on
 
 // The texture a draw run binds before any: never a real texture's address.
 constexpr std::uintptr_t kNoTexture = ~std::uintptr_t{0};
@@ -222,8 +224,7 @@ HRESULT SpriteBatcherObject::BeginBatch(DWORD flags) {
 }
 
 bool SpriteBatcherObject::ComputeDepthKeys() {
-  const bool viewSpace =
-      (m_flags & SpriteBatchFlags::ObjectSpace) && !(m_flags & SpriteBatchFlags::Billboard);
+  const bool viewSpace = (m_flags & SpriteBatchFlags::ObjectSpace) && !(m_flags & SpriteBatchFlags::Billboard);
   float smallest = FLT_MAX, largest = -FLT_MAX;
   for (std::uint32_t i = 0; i < m_count; ++i) {
     const SpriteVertex* c = m_quads[i].corner;
@@ -258,7 +259,7 @@ HRESULT SpriteBatcherObject::FlushBatch() {
   } else if (m_flags & (SpriteBatchFlags::SortDepthAscending | SpriteBatchFlags::SortDepthDescending)) {
     if (ComputeDepthKeys())
       comparator = (m_flags & SpriteBatchFlags::SortDepthAscending) ? CompareSpritesByDepthAscending
-                                                                     : CompareSpritesByDepthDescending;
+                                                                    : CompareSpritesByDepthDescending;
   }
   if (comparator) {
     for (std::uint32_t i = 0; i < m_count; ++i) m_sortOrder[i] = i;
@@ -283,8 +284,7 @@ HRESULT SpriteBatcherObject::FlushBatch() {
       d->SetTexture(0, m_textureKeys[sprite]);
     }
     void* data = nullptr;
-    const HRESULT hr =
-        m_vertexBuffer->Lock(0, 0, &data, m_vertexWritePos != 0 ? D3DLOCK_NOOVERWRITE : D3DLOCK_DISCARD);
+    const HRESULT hr = m_vertexBuffer->Lock(0, 0, &data, m_vertexWritePos != 0 ? D3DLOCK_NOOVERWRITE : D3DLOCK_DISCARD);
     // Nothing can be written without the buffer: the rest of the queue is dropped.
     if (FAILED(hr) || !data) {
       result = FAILED(hr) ? hr : E_FAIL;

@@ -66,10 +66,9 @@ HRESULT SpriteBatcherObject::Init(IDirect3DDevice9* device) {
 
   D3DDEVICE_CREATION_PARAMETERS params{};
   device->GetCreationParameters(&params);
-  m_bufferPool =
-      (params.BehaviorFlags & (D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_MIXED_VERTEXPROCESSING))
-          ? D3DPOOL_SYSTEMMEM
-          : D3DPOOL_DEFAULT;
+  m_bufferPool = (params.BehaviorFlags & (D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_MIXED_VERTEXPROCESSING))
+                     ? D3DPOOL_SYSTEMMEM
+                     : D3DPOOL_DEFAULT;
 
   MatrixIdentity(&m_matrices.sprite);
   MatrixIdentity(&m_matrices.worldView);
@@ -225,8 +224,7 @@ HRESULT SpriteBatcherObject::QueueSprite(IDirect3DTexture9* texture, const RECT*
     m_texelHeight = 1.0f / static_cast<float>(desc.Height);
   }
 
-  const RECT r = rect ? *rect
-                      : RECT{0, 0, static_cast<LONG>(m_textureWidth), static_cast<LONG>(m_textureHeight)};
+  const RECT r = rect ? *rect : RECT{0, 0, static_cast<LONG>(m_textureWidth), static_cast<LONG>(m_textureHeight)};
   // A reversed rectangle gives a negative size and mirrors the quad.
   float w = static_cast<float>(std::int64_t{r.right} - r.left);
   float h = static_cast<float>(std::int64_t{r.bottom} - r.top);
@@ -303,8 +301,8 @@ HRESULT SpriteBatcherObject::OnDeviceReset() {
   D3DDISPLAYMODE mode{};
   if (FAILED(target->GetDesc(&desc)) || FAILED(m_device->GetDisplayMode(0, &mode))) return S_OK;
   if (FAILED(m_d3d->CheckDeviceFormat(m_adapterOrdinal, m_deviceType, mode.Format,
-                                      D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING | D3DUSAGE_RENDERTARGET,
-                                      D3DRTYPE_SURFACE, desc.Format)))
+                                      D3DUSAGE_QUERY_POSTPIXELSHADER_BLENDING | D3DUSAGE_RENDERTARGET, D3DRTYPE_SURFACE,
+                                      desc.Format)))
     m_targetBlends = false;
   return S_OK;
 }

@@ -64,8 +64,8 @@ struct SpriteBatcher : IUnknown {
   virtual HRESULT BeginBatch(DWORD flags) = 0;
   // rect in texels (null: the whole level 0); centre and position may be null.
   // The texture must stay alive until the queue is flushed.
-  virtual HRESULT QueueSprite(IDirect3DTexture9* texture, const RECT* rect, const Vec3* centre,
-                              const Vec3* position, D3DCOLOR color) = 0;
+  virtual HRESULT QueueSprite(IDirect3DTexture9* texture, const RECT* rect, const Vec3* centre, const Vec3* position,
+                              D3DCOLOR color) = 0;
   // Draws what is queued so far; only inside a batch.
   virtual HRESULT FlushBatch() = 0;
   // Draws what is left and gives the device its state back.

@@ -86,9 +86,9 @@ class SpriteBatcherObject final : public SpriteBatcher {
   bool m_identity = true;
   bool m_billboardCacheValid = false;
   struct alignas(16) Matrices {
-    Matrix4 sprite;      // applied to queued sprites
-    Matrix4 worldView;   // for billboards and depth keys
-    Matrix4 combined;    // sprite x world-view, for billboards
+    Matrix4 sprite;     // applied to queued sprites
+    Matrix4 worldView;  // for billboards and depth keys
+    Matrix4 combined;   // sprite x world-view, for billboards
   } m_matrices;
   Vec3 m_viewDirection{0.0f, 0.0f, -1.0f};
   Vec3 m_billboardScale{1.0f, 1.0f, 1.0f};
@@ -97,9 +97,9 @@ class SpriteBatcherObject final : public SpriteBatcher {
   DWORD m_flags = 0;
 
   // The queue: four arrays of m_capacity entries.
-  std::unique_ptr<std::uint32_t[]> m_sortOrder;              // scratch
-  std::unique_ptr<IDirect3DTexture9*[]> m_textureKeys;       // no reference held
-  std::unique_ptr<float[]> m_depthKeys;                      // scratch
+  std::unique_ptr<std::uint32_t[]> m_sortOrder;         // scratch
+  std::unique_ptr<IDirect3DTexture9*[]> m_textureKeys;  // no reference held
+  std::unique_ptr<float[]> m_depthKeys;                 // scratch
   std::unique_ptr<SpriteQuad[]> m_quads;
   std::uint32_t m_count = 0;
   std::uint32_t m_capacity = 0;
