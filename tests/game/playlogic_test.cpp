@@ -321,3 +321,36 @@ TEST_F(PlayLogicTest, EnemiesOfUnknownRacesAreReportedAndSkipped) {
 
 }  // namespace
 }  // namespace nura::game_test
+
+namespace nura::game_test {
+namespace {
+
+// Extreme values in the tables: positions at the ends of the 32-bit range,
+// huge and negative path steps, enemies with absurd ranges and speeds. Play
+// goes on (the sanitizers watch every step) and ends by the time limit.
+TEST_F(PlayLogicTest, AbsurdStageDataDoesNotBreakPlay) {
+  StageSpec s;
+  s.number = 1;
+  s.floors = {{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, {5, 5, -5, -5}};
+  s.startX = INT32_MAX;
+  s.startY = INT32_MIN;
+  s.goal = {INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+  s.timeA = INT32_MAX;
+  s.timeB = INT32_MIN;
+  s.limit = 1;
+  s.enemies = {{1, INT32_MAX, INT32_MAX, INT32_MAX, 0},  {5, INT32_MIN, -50, 0, INT32_MIN},
+               {2, INT32_MAX, INT32_MAX, INT32_MIN, 0}, {3, 0, 0, INT32_MIN, INT32_MAX},
+               {3, 0, 0, INT32_MAX, INT32_MIN},         {4, 0, 0, INT32_MIN, INT32_MIN}};
+  s.path = {{2, INT32_MAX}, {0, -5}, {7, 3}, {3, INT32_MIN}};
+  Start({s});
+  Logic().BeginPlay(1);
+  for (int f = 0; f < 300; ++f) {
+    Steer(f % 2 ? 50 : -50, 20);
+    Frame();
+  }
+  ASSERT_TRUE(RunUntil([&] { return Logic().GetPhase() == P::kPhaseContinue; }, 1000));
+  EXPECT_EQ(ClickAt(400, 250), -1);
+}
+
+}  // namespace
+}  // namespace nura::game_test
