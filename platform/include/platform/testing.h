@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -149,4 +150,32 @@ namespace platform {
 // An export every reset restores (areas call this from static initialisers).
 void RegisterDefaultExport(const char* module, const char* name, test::ExportFn fn);
 }  // namespace platform
+
+namespace platform::test {
+
+// --- Failure injection (every area) ------------------------------------------
+// Makes calls of the entry point `api` ("CreateTexture", "LockRect", "CreateDevice",
+// ...) fail with `hr`: among the calls whose detail text contains `match` (empty
+// matches every call), the nth (1 = the next one) and the count - 1 after it;
+// a negative count fails every matching call from the nth on.
+struct FailSpec {
+  std::string match;
+  int nth = 1;
+  int count = 1;
+};
+void FailCall(const std::string& api, HRESULT hr, const FailSpec& spec = {});
+void FailCall(const std::string& api, HRESULT hr, int nth, int count);
+void ClearFailures();
+// Calls failed by injection since the last reset (of one entry point, or all).
+int InjectedFailureCount(const std::string& api = "");
+
+// --- Diagnostics -------------------------------------------------------------
+// Counters of unsupported features and refused uses ("d3d9.sample-render-target", ...).
+int DiagnosticCount(const std::string& name);
+std::map<std::string, int> Diagnostics();
+void ClearDiagnostics();
+
+}  // namespace platform::test
+
 #include "platform/testing_audio.h"
+#include "platform/testing_d3d9.h"

@@ -1,0 +1,19 @@
+// Failure injection and diagnostic counters, as the platform's areas see them.
+// Tests arm failures and read counters through platform/testing.h.
+#pragma once
+
+#include <string_view>
+
+#include "platform/win_types.h"
+
+namespace platform::detail {
+
+// True when an armed failure matches this call of `api`; *hr then receives the
+// code to return. `detail` describes the call (arguments) for armed matches.
+// Cheap when nothing is armed.
+bool ShouldFail(const char* api, HRESULT* hr, std::string_view detail = {});
+
+// Counts one occurrence of an unsupported feature or a refused use ("d3d9.…").
+void CountDiagnostic(std::string_view name);
+
+}  // namespace platform::detail

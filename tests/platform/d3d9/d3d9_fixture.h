@@ -1,0 +1,122 @@
+// Shared by the device tests: an owning pointer for COM objects and a fixture
+// with a headless 640 x 480 device that checks, after every test, that no
+// Direct3D object is left alive.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "platform/d3d9_api.h"
+#include "platform/testing.h"
+
+namespace d3dtest {
+
+template <class T>
+class Ref {
+ public:
+  Ref() = default;
+  explicit Ref(T* p) : m_p(p) {}
+  ~Ref() { reset(); }
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : m_p(other.detach()) {}
+  Ref& operator=(Ref&& other) noexcept {
+    if (this != &other) {
+      reset();
+      m_p = other.detach();
+    }
+    return *this;
+  }
+  T** operator&() {
+    reset();
+    return &m_p;
+  }
+  T* operator->() const { return m_p; }
+  T* get() const { return m_p; }
+  explicit operator bool() const { return m_p != nullptr; }
+  void reset() {
+    if (m_p) m_p->Release();
+    m_p = nullptr;
+  }
+  T* detach() {
+    T* p = m_p;
+    m_p = nullptr;
+    return p;
+  }
+
+ private:
+  T* m_p = nullptr;
+};
+
+// The reference count of an object, read without changing it.
+inline ULONG RefCount(IUnknown* o) {
+  o->AddRef();
+  return o->Release();
+}
+
+inline D3DPRESENT_PARAMETERS Params(UINT width = 640, UINT height = 480, bool depth = true) {
+  D3DPRESENT_PARAMETERS p{};
+  p.BackBufferWidth = width;
+  p.BackBufferHeight = height;
+  p.BackBufferFormat = D3DFMT_X8R8G8B8;
+  p.BackBufferCount = 1;
+  p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  p.Windowed = TRUE;
+  p.EnableAutoDepthStencil = depth;
+  p.AutoDepthStencilFormat = D3DFMT_D16;
+  p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+  return p;
+}
+
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    ASSERT_NE(d3d, nullptr);
+    D3DPRESENT_PARAMETERS p = Params();
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
+  }
+  void TearDown() override {
+    if (dev) {
+      EXPECT_EQ(dev->Release(), 0u) << platform::test::D3D9LiveObjectReport();
+    }
+    if (d3d) {
+      EXPECT_EQ(d3d->Release(), 0u);
+    }
+    EXPECT_TRUE(platform::test::D3D9LiveObjects().empty()) << platform::test::D3D9LiveObjectReport();
+  }
+
+  // A texture's level surface (with a reference the Ref drops).
+  static IDirect3DSurface9* Level(IDirect3DTexture9* t, UINT level = 0) {
+    IDirect3DSurface9* s = nullptr;
+    EXPECT_EQ(t->GetSurfaceLevel(level, &s), D3D_OK);
+    return s;
+  }
+
+  // The 32-bit texels of a render-target surface, read back through system memory.
+  std::vector<std::uint32_t> ReadBack(IDirect3DSurface9* rt) {
+    D3DSURFACE_DESC desc;
+    EXPECT_EQ(rt->GetDesc(&desc), D3D_OK);
+    Ref<IDirect3DTexture9> copy;
+    EXPECT_EQ(dev->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr),
+              D3D_OK);
+    Ref<IDirect3DSurface9> level(Level(copy.get()));
+    EXPECT_EQ(dev->GetRenderTargetData(rt, level.get()), D3D_OK);
+    D3DLOCKED_RECT lr;
+    EXPECT_EQ(level->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    std::vector<std::uint32_t> px(std::size_t(desc.Width) * desc.Height);
+    for (UINT y = 0; y < desc.Height; ++y)
+      std::memcpy(&px[std::size_t(y) * desc.Width], static_cast<std::uint8_t*>(lr.pBits) + std::size_t(y) * lr.Pitch,
+                  desc.Width * 4);
+    EXPECT_EQ(level->UnlockRect(), D3D_OK);
+    return px;
+  }
+
+  IDirect3D9* d3d = nullptr;
+  IDirect3DDevice9* dev = nullptr;
+};
+
+}  // namespace d3dtest
