@@ -100,7 +100,6 @@ class SpriteBatcherState : public SpriteTest {
 TEST_F(SpriteBatcherState, EndRestoresExactlyWhatBeginFound) {
   ComRef<SpriteBatcher> b = MakeBatcher();
   ComRef<IDirect3DTexture9> t1 = MakeTexture(4, 4), t2 = MakeTexture(8, 2);
-  SetApplicationState();
   const DWORD cases[] = {
       0,
       SpriteBatchFlags::AlphaBlend,
@@ -111,29 +110,33 @@ TEST_F(SpriteBatcherState, EndRestoresExactlyWhatBeginFound) {
       SpriteBatchFlags::SortDepthAscending,
       SpriteBatchFlags::Billboard | SpriteBatchFlags::AlphaBlend | SpriteBatchFlags::SortDepthDescending,
   };
-  for (const DWORD flags : cases) {
-    SCOPED_TRACE(flags);
-    const auto before = platform::test::SnapshotState(dev);
-    platform::test::ClearD3D9CallLog();
-    platform::test::StartD3D9CallLog();
-    ASSERT_EQ(b->BeginBatch(flags), S_OK);
-    EXPECT_EQ(RenderState(D3DRS_CULLMODE), DWORD{D3DCULL_NONE}) << "the general list is in place";
-    for (int i = 0; i < 6; ++i) {
-      const Vec3 pos(float(10 * i), float(i), 0.125f * float(i));
-      ASSERT_EQ(b->QueueSprite(i % 2 ? t1.Get() : t2.Get(), nullptr, nullptr, &pos, 0x80FFFFFF), S_OK);
-      if (i == 2) {
-        ASSERT_EQ(b->FlushBatch(), S_OK);
+  // First on the device's defaults, then on an application's state.
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) SetApplicationState();
+    for (const DWORD flags : cases) {
+      SCOPED_TRACE(flags);
+      const auto before = platform::test::SnapshotState(dev);
+      platform::test::ClearD3D9CallLog();
+      platform::test::StartD3D9CallLog();
+      ASSERT_EQ(b->BeginBatch(flags), S_OK);
+      EXPECT_EQ(RenderState(D3DRS_CULLMODE), DWORD{D3DCULL_NONE}) << "the general list is in place";
+      for (int i = 0; i < 6; ++i) {
+        const Vec3 pos(float(10 * i), float(i), 0.125f * float(i));
+        ASSERT_EQ(b->QueueSprite(i % 2 ? t1.Get() : t2.Get(), nullptr, nullptr, &pos, 0x80FFFFFF), S_OK);
+        if (i == 2) {
+          ASSERT_EQ(b->FlushBatch(), S_OK);
+        }
       }
+      ASSERT_EQ(b->EndBatch(), S_OK);
+      platform::test::StopD3D9CallLog();
+      EXPECT_GT(platform::test::CountD3D9Calls("DrawIndexedPrimitive"), 0);
+      for (const auto& c : platform::test::D3D9Calls())
+        if (c.method == "DrawIndexedPrimitive") {
+          EXPECT_EQ(c.result, D3D_OK);
+        }
+      const auto after = platform::test::SnapshotState(dev);
+      EXPECT_EQ(platform::test::DiffStates(before, after), std::vector<std::string>{});
     }
-    ASSERT_EQ(b->EndBatch(), S_OK);
-    platform::test::StopD3D9CallLog();
-    EXPECT_GT(platform::test::CountD3D9Calls("DrawIndexedPrimitive"), 0);
-    for (const auto& c : platform::test::D3D9Calls())
-      if (c.method == "DrawIndexedPrimitive") {
-        EXPECT_EQ(c.result, D3D_OK);
-      }
-    const auto after = platform::test::SnapshotState(dev);
-    EXPECT_EQ(platform::test::DiffStates(before, after), std::vector<std::string>{});
   }
 }
 
