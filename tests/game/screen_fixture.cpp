@@ -162,7 +162,7 @@ bool GameSystemTest::RunWhileState(int state, int limit) {
   return m_pSystem->GetState() != state;
 }
 
-void GameSystemTest::ToMenu() {
+void GameSystemTest::SkipLogo() {
   ASSERT_EQ(System().GetState(), kStateLogo);
   // Past the mouse's start-up lock, then a click starts the fade-out.
   Frame();
@@ -170,6 +170,11 @@ void GameSystemTest::ToMenu() {
   ClickAt(320, 240);
   ASSERT_TRUE(RunWhileState(kStateLogo, 100));
   ASSERT_EQ(System().GetState(), kStateTitle);
+}
+
+void GameSystemTest::OpenMenu() {
+  ASSERT_EQ(System().GetState(), kStateTitle);
+  Frame();
   ClickAt(320, 450);
   ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningMenu);
   for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kMenu; ++n) Frame();
@@ -223,7 +228,10 @@ void GameSystemTest::MissUntilGameOver() {
 
 void GameSystemTest::EnterName(const std::string& letters) {
   ASSERT_EQ(System().GetState(), kStateNameEntry);
-  for (char c : letters) ClickAt(KeyCentreX(c - 'A'), KeyCentreY(c - 'A'));
+  for (char c : letters) {
+    ClickAt(KeyCentreX(c - 'A'), KeyCentreY(c - 'A'));
+    Frame();
+  }
   ClickAt(570, 390);
 }
 

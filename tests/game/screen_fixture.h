@@ -69,9 +69,14 @@ class GameSystemTest : public GameWindowTest {
   // Frames until the state differs from `state` (at most limit); false when
   // it never changed.
   bool RunWhileState(int state, int limit = 5000);
-  // From the logo to the title's menu (clicks through the logo and the
-  // title's first screen).
-  void ToMenu();
+  // From the logo to the title (a click cuts the logo short).
+  void SkipLogo();
+  // From the title's first screen to its menu.
+  void OpenMenu();
+  void ToMenu() {
+    SkipLogo();
+    OpenMenu();
+  }
   // From the menu: course c (1 to 3), or the stage list.
   void ChooseCourse(int course);
   void OpenStageList();
