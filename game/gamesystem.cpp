@@ -1,5 +1,10 @@
 #include "game/gamesystem.h"
 
+#include <type_traits>
+
+// GetGameMouse reads the mouse at the game system's own address.
+static_assert(!std::is_polymorphic_v<C_GameSystem>);
+
 C_GameObjects g_GameObjects;
 
 C_GameSystem::C_GameSystem() = default;
