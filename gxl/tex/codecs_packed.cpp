@@ -91,8 +91,12 @@ class PackedCodec final : public PixelCodec {
   void WriteRow(std::uint32_t y, std::uint32_t z, ColorF* row) override {
     row = PrepareRowForWrite(row);
     if constexpr (L.luminance) {
-      for (std::uint32_t x = 0; x < m_width; ++x)
-        row[x].r = 0.2125f * row[x].r + 0.7154f * row[x].g + 0.0721f * row[x].b;
+      // 0.2125 R + 0.7154 G + 0.0721 B, summed so that a grey keeps its exact
+      // value: the error diffusion would otherwise spread the weights' rounding.
+      for (std::uint32_t x = 0; x < m_width; ++x) {
+        const ColorF& c = row[x];
+        row[x].r = c.g + (0.2125f * (c.r - c.g) + 0.0721f * (c.b - c.g));
+      }
     }
     if constexpr (L.derivedBlue) {
       for (std::uint32_t x = 0; x < m_width; ++x) {
