@@ -3,6 +3,8 @@
 // clamping and Floyd-Steinberg error diffusion.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -99,16 +101,42 @@ inline std::int32_t QuantizeChannel(const ColorF& texel, float d, float scale, s
   }
 }
 
+// A quantised code placed in its field.
+template <Field F>
+inline std::uint64_t Pack(std::int32_t q) {
+  constexpr std::uint64_t kMask = (std::uint64_t{1} << F.bits) - 1;
+  return (static_cast<std::uint64_t>(static_cast<std::int64_t>(q)) & kMask) << F.shift;
+}
+
 // Quantises channel C into field F of word w.
 template <Field F, int C, bool kDiffuse>
 inline void PackChannel(std::uint64_t& w, const ColorF& texel, float d, Diffusion& diff) {
   if constexpr (F.bits != 0) {
     constexpr std::int32_t kLargest = LargestCode(F);
-    constexpr std::uint64_t kMask = (std::uint64_t{1} << F.bits) - 1;
-    const std::int32_t q = QuantizeChannel<C, kDiffuse>(texel, d, static_cast<float>(kLargest),
-                                                        F.isSigned ? -kLargest : 0, kLargest, diff);
-    w |= (static_cast<std::uint64_t>(static_cast<std::int64_t>(q)) & kMask) << F.shift;
+    w |= Pack<F>(QuantizeChannel<C, kDiffuse>(texel, d, static_cast<float>(kLargest), F.isSigned ? -kLargest : 0,
+                                              kLargest, diff));
   }
 }
+
+// The quantiser without diffusion, for all four channels at once (SSE2 is part
+// of every x86-64 processor). Per lane: t = value x S + d, clamped to [lo, hi]
+// (NaN gives lo), then floored; clamping first gives the same codes as
+// flooring first, since the bounds are whole numbers. Absent channels have
+// S = lo = hi = 0.
+struct Quantizer4 {
+  __m128 scale, lo, hi;
+
+  Quantizer4(const float s[4], const float l[4], const float h[4])
+      : scale(_mm_loadu_ps(s)), lo(_mm_loadu_ps(l)), hi(_mm_loadu_ps(h)) {}
+
+  void operator()(const ColorF& texel, float d, std::int32_t out[4]) const {
+    __m128 t = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(&texel.r), scale), _mm_set1_ps(d));
+    t = _mm_min_ps(_mm_max_ps(t, lo), hi);  // maxps yields its second operand for a NaN
+    __m128i q = _mm_cvttps_epi32(t);
+    // Truncation rounds negative values up: step those back by one.
+    q = _mm_add_epi32(q, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(q), t)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), q);
+  }
+};
 
 }  // namespace gxl::tex::detail

@@ -118,7 +118,40 @@ class PackedCodec final : public PixelCodec {
 
  private:
   template <bool kDiffuse>
-  static void Encode(const RowTarget& t, const ColorF* row) {
+  static void Encode(const RowTarget& t, const ColorF* row);
+};
+
+// Without diffusion the processing order only picks the dither offsets, so the
+// row is converted left to right with the offset of each column's place in the
+// serpentine order.
+template <PackedLayout L>
+template <bool kDiffuse>
+void PackedCodec<L>::Encode(const RowTarget& t, const ColorF* row) {
+  if constexpr (!kDiffuse) {
+    static constexpr Field kFields[4] = {L.r, L.g, L.b, L.a};
+    float scale[4], lo[4], hi[4];
+    for (int c = 0; c < 4; ++c) {
+      const float s = kFields[c].bits ? static_cast<float>(LargestCode(kFields[c])) : 0.0f;
+      scale[c] = s;
+      hi[c] = s;
+      lo[c] = kFields[c].isSigned ? -s : 0.0f;
+    }
+    const Quantizer4 quantize(scale, lo, hi);
+    float offset[4];
+    for (std::uint32_t i = 0; i < 4; ++i)
+      offset[i] = t.dither[t.rightToLeft ? (t.width - 1 - i) & 3 : i];
+    std::uint8_t* dst = t.texels;
+    for (std::uint32_t x = 0; x < t.width; ++x, dst += L.bytes) {
+      std::int32_t q[4];
+      quantize(row[x], offset[x & 3], q);
+      std::uint64_t w = 0;
+      if constexpr (L.r.bits != 0) w |= Pack<L.r>(q[0]);
+      if constexpr (L.g.bits != 0) w |= Pack<L.g>(q[1]);
+      if constexpr (L.b.bits != 0) w |= Pack<L.b>(q[2]);
+      if constexpr (L.a.bits != 0) w |= Pack<L.a>(q[3]);
+      StoreTexel<L.bytes>(dst, w);
+    }
+  } else {
     const std::int64_t dir = t.rightToLeft ? -1 : 1;
     std::int64_t x = t.rightToLeft ? std::int64_t{t.width} - 1 : 0;
     Diffusion diff{t.diffusion, 0, dir};
@@ -126,14 +159,14 @@ class PackedCodec final : public PixelCodec {
       diff.x = x;
       const float d = t.dither[n & 3];
       std::uint64_t w = 0;
-      PackChannel<L.r, 0, kDiffuse>(w, row[x], d, diff);
-      PackChannel<L.g, 1, kDiffuse>(w, row[x], d, diff);
-      PackChannel<L.b, 2, kDiffuse>(w, row[x], d, diff);
-      PackChannel<L.a, 3, kDiffuse>(w, row[x], d, diff);
+      PackChannel<L.r, 0, true>(w, row[x], d, diff);
+      PackChannel<L.g, 1, true>(w, row[x], d, diff);
+      PackChannel<L.b, 2, true>(w, row[x], d, diff);
+      PackChannel<L.a, 3, true>(w, row[x], d, diff);
       StoreTexel<L.bytes>(t.texels + x * L.bytes, w);
     }
   }
-};
+}
 
 // The classes of the formats.
 using PixelCodecR8G8B8 = PackedCodec<kR8G8B8>;

@@ -2,6 +2,7 @@
 // luminance, rounding, ordered dither, error diffusion, colour keys and palettes.
 #include <cmath>
 #include <numeric>
+#include <random>
 
 #include "codec_test_util.h"
 
@@ -141,6 +142,66 @@ TEST(GxlCodec, OrderedDitherOffsetsFollowTheSerpentineOrder) {
         const float d = kOrdered[y % 4][z % 4 + n % 4] / 32;
         EXPECT_EQ(image[(z * kH + y) * kW + x], d >= 0.5f ? 101 : 100) << x << " " << y << " " << z;
       }
+}
+
+// The stored code of each channel, from the rule itself: floor(value x S + d),
+// clamped to the field (NaN: the lowest code).
+TEST(GxlCodec, WritesFollowTheRoundingRuleForAnyValue) {
+  struct Field {
+    int channel, shift, bits;
+    bool isSigned;
+  };
+  struct Format {
+    std::uint32_t format;
+    std::vector<Field> fields;
+  };
+  const Format formats[] = {
+      {D3DFMT_A8R8G8B8, {{2, 0, 8, false}, {1, 8, 8, false}, {0, 16, 8, false}, {3, 24, 8, false}}},
+      {D3DFMT_R5G6B5, {{2, 0, 5, false}, {1, 5, 6, false}, {0, 11, 5, false}}},
+      {D3DFMT_A2W10V10U10, {{0, 0, 10, true}, {1, 10, 10, true}, {2, 20, 10, true}, {3, 30, 2, false}}},
+      {D3DFMT_Q16W16V16U16, {{0, 0, 16, true}, {1, 16, 16, true}, {2, 32, 16, true}, {3, 48, 16, true}}},
+  };
+  std::mt19937 rng(77);
+  std::uniform_real_distribution<float> value(-1.5f, 1.5f);
+  constexpr std::uint32_t kW = 37, kH = 6;
+  for (const Format& f : formats) {
+    for (std::uint32_t dither = 0; dither < 2; ++dither) {
+      std::vector<std::uint8_t> image(kW * kH * 8);
+      ImageRegion r = Region(image.data(), f.format, kW, kH);
+      r.orderedDither = dither;
+      auto codec = Make(r);
+      const std::uint32_t bytes = codec->BytesPerTexel();
+      std::vector<ColorF> rows(kW * kH);
+      for (ColorF& c : rows) {
+        c = ColorF(value(rng), value(rng), value(rng), value(rng));
+        if (rng() % 50 == 0) c.g = std::nanf("");
+        if (rng() % 50 == 0) c.b = std::round(c.b * 4) / 4;  // exact quarters meet the offsets
+      }
+      std::vector<ColorF> row(kW);
+      for (std::uint32_t y = 0; y < kH; ++y) {
+        std::copy(rows.begin() + y * kW, rows.begin() + (y + 1) * kW, row.begin());
+        codec->WriteRow(y, 0, row.data());
+      }
+      for (std::uint32_t y = 0; y < kH; ++y)
+        for (std::uint32_t x = 0; x < kW; ++x) {
+          std::uint64_t word = 0;
+          std::memcpy(&word, &image[(y * kW + x) * bytes], bytes);
+          const std::uint32_t n = (y & 1) ? kW - 1 - x : x;
+          const float d = dither ? kOrdered[y % 4][n % 4] / 32 : 0.5f;
+          for (const Field& fd : f.fields) {
+            const float S = fd.isSigned ? float((1 << (fd.bits - 1)) - 1) : float((1 << fd.bits) - 1);
+            const float v = (&rows[y * kW + x].r)[fd.channel];
+            float q = std::floor(v * S + d);
+            const float lo = fd.isSigned ? -S : 0;
+            q = std::isnan(q) ? lo : std::min(std::max(q, lo), S);
+            std::int64_t got = static_cast<std::int64_t>((word >> fd.shift) & ((1ull << fd.bits) - 1));
+            if (fd.isSigned && got >= (1 << (fd.bits - 1))) got -= 1 << fd.bits;
+            ASSERT_EQ(got, static_cast<std::int64_t>(q))
+                << "format " << f.format << " channel " << fd.channel << " value " << v << " at " << x << ", " << y;
+          }
+        }
+    }
+  }
 }
 
 TEST(GxlCodec, OrderedDitherKeepsTheMean) {
