@@ -16,7 +16,6 @@ std::unique_ptr<PixelCodec> CreatePixelCodec(const ImageRegion& region) {
   PixelCodec* made = NewPackedCodec(region);
   if (!made) made = NewFloatCodec(region);
   if (!made) made = NewPaletteCodec(region);
-  // The packed YUV and block-compressed families come with their own codecs.
   std::unique_ptr<PixelCodec> codec(made);
   if (!codec) return nullptr;
 

@@ -65,6 +65,8 @@ const Stored kFormats[] = {
     {D3DFMT_D32F_LOCKABLE, {}},
 };
 
+void PrintTo(const Stored& s, std::ostream* os) { *os << "format " << s.format; }
+
 std::uint64_t Expected(const Stored& s, std::uint64_t code) {
   if (s.fields.empty()) return code;
   std::uint64_t out = 0;
@@ -140,45 +142,58 @@ TEST(GxlCodecIdentity, EveryCodeOfTheNarrowFormats) {
   }
 }
 
-TEST(GxlCodecIdentity, SampledCodesOfTheWideFormats) {
-  std::mt19937_64 rng(1234);
-  constexpr std::uint32_t kWidth = 1024, kHeight = 1024;  // a million codes
-  for (const Stored& s : kFormats) {
-    const std::uint32_t bytes = Bytes(s.format);
-    if (bytes <= 2) continue;
-    std::vector<std::uint8_t> src(std::size_t{kWidth} * kHeight * bytes);
-    for (std::size_t i = 0; i < src.size(); i += 8) {
-      const std::uint64_t r = rng();
-      std::memcpy(&src[i], &r, std::min<std::size_t>(8, src.size() - i));
+// One test per wide format, so that they run side by side.
+class GxlCodecIdentityWide : public ::testing::TestWithParam<Stored> {};
+
+TEST_P(GxlCodecIdentityWide, AMillionSampledCodes) {
+  const Stored& s = GetParam();
+  std::mt19937_64 rng(1234 + s.format);
+  constexpr std::uint32_t kWidth = 1024, kHeight = 1024;
+  const std::uint32_t bytes = Bytes(s.format);
+  std::vector<std::uint8_t> src(std::size_t{kWidth} * kHeight * bytes);
+  for (std::size_t i = 0; i < src.size(); i += 8) {
+    const std::uint64_t r = rng();
+    std::memcpy(&src[i], &r, std::min<std::size_t>(8, src.size() - i));
+  }
+  // Float formats hold no NaN here: a NaN may come back quieted.
+  const bool isFloat = s.fields.empty();
+  if (isFloat && bytes % 4 == 0) {
+    for (std::size_t i = 0; i < src.size(); i += 4) {
+      float f;
+      std::memcpy(&f, &src[i], 4);
+      if (std::isnan(f)) src[i + 3] &= 0x3F;
     }
-    // Float formats hold no NaN here: a NaN may come back quieted.
-    const bool isFloat = s.fields.empty();
-    if (isFloat && bytes % 4 == 0) {
-      for (std::size_t i = 0; i < src.size(); i += 4) {
-        float f;
-        std::memcpy(&f, &src[i], 4);
-        if (std::isnan(f)) src[i + 3] &= 0x3F;
-      }
-    }
-    const Mode& mode = kModes[rng() % 4];
-    const std::vector<std::uint8_t> dst = RoundTrip(s.format, src, kWidth, kHeight, mode);
-    ASSERT_EQ(dst.size(), src.size());
-    int wrong = 0;
-    if (bytes > 8) {  // floats: every byte comes back
-      EXPECT_EQ(dst, src) << "format " << s.format;
-      continue;
-    }
-    for (std::size_t i = 0; i < std::size_t{kWidth} * kHeight && wrong < 5; ++i) {
-      const std::uint64_t code = CodeAt(src, bytes, i);
-      const std::uint64_t got = CodeAt(dst, bytes, i);
-      if (got != Expected(s, code)) {
-        ADD_FAILURE() << "format " << s.format << " (" << mode.name << "): code 0x" << std::hex << code
-                      << " came back as 0x" << got << ", expected 0x" << Expected(s, code);
-        ++wrong;
-      }
+  }
+  const Mode& mode = kModes[rng() % 4];
+  const std::vector<std::uint8_t> dst = RoundTrip(s.format, src, kWidth, kHeight, mode);
+  ASSERT_EQ(dst.size(), src.size());
+  if (bytes > 8) {  // floats: every byte comes back
+    EXPECT_EQ(dst, src);
+    return;
+  }
+  int wrong = 0;
+  for (std::size_t i = 0; i < std::size_t{kWidth} * kHeight && wrong < 5; ++i) {
+    const std::uint64_t code = CodeAt(src, bytes, i);
+    const std::uint64_t got = CodeAt(dst, bytes, i);
+    if (got != Expected(s, code)) {
+      ADD_FAILURE() << mode.name << ": code 0x" << std::hex << code << " came back as 0x" << got << ", expected 0x"
+                    << Expected(s, code);
+      ++wrong;
     }
   }
 }
+
+std::vector<Stored> WideFormats() {
+  std::vector<Stored> out;
+  for (const Stored& s : kFormats)
+    if (Bytes(s.format) > 2) out.push_back(s);
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, GxlCodecIdentityWide, ::testing::ValuesIn(WideFormats()),
+                         [](const ::testing::TestParamInfo<Stored>& info) {
+                           return "Format" + std::to_string(info.param.format);
+                         });
 
 TEST(GxlCodecIdentity, PaletteIndicesOfDistinctPalettes) {
   PaletteEntry palette[256];
