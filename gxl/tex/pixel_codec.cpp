@@ -74,7 +74,7 @@ PixelCodec::PixelCodec(const ImageRegion& region, std::uint32_t bits, ChannelRan
       m_addressable(bits != 0),
       m_srgb(region.srgb != 0),
       m_colourKey(region.colourKey),
-      m_palettized(region.format == 40 || region.format == 41),
+      m_palettized(region.format == D3DFMT_A8P8 || region.format == D3DFMT_P8),
       m_pixels(static_cast<std::uint8_t*>(region.pixels)),
       m_roundingTable(region.orderedDither ? DitherTable.ordered : DitherTable.rounding),
       m_palette(region.palette),
@@ -88,7 +88,7 @@ PixelCodec::PixelCodec(const ImageRegion& region, std::uint32_t bits, ChannelRan
       m_bytesPerTexel(bits / 8) {
   // Signed texels carry no sRGB, except the luminance of L6V5U5.
   if (range == ChannelRange::SnormAll) m_srgb = false;
-  if (range == ChannelRange::SnormColor && region.format != 61) m_srgb = false;
+  if (range == ChannelRange::SnormColor && region.format != D3DFMT_L6V5U5) m_srgb = false;
   if (m_colourKey) m_keyColour = ColorFromArgb(m_colourKey);
   // CreatePixelCodec has checked that this fits in 32 bits.
   m_rowBytes = static_cast<std::uint32_t>(std::uint64_t{m_width} * m_bytesPerTexel);
