@@ -1,0 +1,3 @@
+#include "game/settings.h"
+
+C_Settings g_Settings;
