@@ -94,21 +94,6 @@ TEST_F(PlatformGdiGlyphs, EightBitPlacementTakesUtf8) {
   EXPECT_EQ(glyphs[4], replacement) << "a stray byte is the replacement character";
 }
 
-TEST_F(PlatformGdiGlyphs, MaximumExtentStopsBeforeTheGlyphThatWouldPassIt) {
-  Canvas c(4, 4);
-  c.Use(MakeFont(-16, "Courier New"));
-  SIZE one{};
-  ASSERT_TRUE(GetTextExtentPoint32A(c.dc(), "m", 1, &one));
-  char out[8] = {};
-  GCP_RESULTSA r{};
-  r.lStructSize = sizeof r;
-  r.lpOutString = out;
-  const DWORD box = GetCharacterPlacementA(c.dc(), "mmmmm", 5, one.cx * 3 + 1, &r, GCP_MAXEXTENT);
-  EXPECT_EQ(r.nMaxFit, 3);
-  EXPECT_EQ(box & 0xFFFF, static_cast<DWORD>(one.cx * 3));
-  EXPECT_STREQ(out, "mmm");
-}
-
 // The number of glyphs of a font file, as FreeType reports it to Python's
 // imaging library; -1 when that is not available.
 int GlyphCountOf(const std::string& file) {

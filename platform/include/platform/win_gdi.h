@@ -17,11 +17,7 @@ constexpr int OPAQUE = 2;
 constexpr UINT TA_NOUPDATECP = 0;
 constexpr UINT TA_UPDATECP = 1;
 constexpr UINT TA_LEFT = 0;
-constexpr UINT TA_RIGHT = 2;
-constexpr UINT TA_CENTER = 6;
 constexpr UINT TA_TOP = 0;
-constexpr UINT TA_BOTTOM = 8;
-constexpr UINT TA_BASELINE = 24;
 constexpr UINT GDI_ERROR = 0xFFFFFFFFu;
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFFu;
 
@@ -60,7 +56,6 @@ constexpr DWORD GCP_LIGATE = 0x20;
 constexpr DWORD GCP_DIACRITIC = 0x100;
 constexpr DWORD GCP_CLASSIN = 0x80000;
 constexpr DWORD GCP_ERROR = 0x8000;
-constexpr DWORD GCP_MAXEXTENT = 0x100000;
 
 constexpr UINT DIB_RGB_COLORS = 0;
 constexpr DWORD BI_RGB = 0;
@@ -274,7 +269,7 @@ int GetDeviceCaps(HDC dc, int index);  // LOGPIXELSX and LOGPIXELSY: 96; others 
 COLORREF SetTextColor(HDC dc, COLORREF color);
 COLORREF SetBkColor(HDC dc, COLORREF color);
 int SetBkMode(HDC dc, int mode);
-UINT SetTextAlign(HDC dc, UINT align);
+UINT SetTextAlign(HDC dc, UINT align);  // TA_TOP | TA_LEFT, with or without TA_UPDATECP
 BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
 
 // ---------------------------------------------------------------------------
@@ -312,9 +307,9 @@ DWORD GetGlyphOutlineW(HDC dc, UINT ch, UINT format, GLYPHMETRICS* metrics, DWOR
 DWORD GetFontUnicodeRanges(HDC dc, GLYPHSET* set);
 
 // ---------------------------------------------------------------------------
-// Output: the reference point is the top-left of the text's cell unless the
-// alignment says otherwise. `dx`, when given, holds one advance per glyph
-// (one glyph per character).
+// Output: the reference point is the top-left of the text's cell (with
+// TA_UPDATECP, the current position, which moves on). `dx`, when given, holds
+// one advance per glyph (one glyph per character).
 BOOL ExtTextOutA(HDC dc, int x, int y, UINT options, const RECT* rect, LPCSTR text, UINT count,
                  const int* dx);
 BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count,

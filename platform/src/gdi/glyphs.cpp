@@ -21,8 +21,10 @@ bool Inkless(const GlyphImage& g) {
 void Decode(const char* text, size_t n, std::vector<TextUnit>& out) { DecodeA(text, n, out); }
 void Decode(const char16_t* text, size_t n, std::vector<TextUnit>& out) { DecodeW(text, n, out); }
 
+// No flag changes the placement: the fonts have no kerning, ligatures or
+// reordering, and the caller's classes are not needed.
 template <class Char, class Results>
-DWORD Placement(HDC dc, const Char* text, int count, int maxExtent, Results* results, DWORD flags) {
+DWORD Placement(HDC dc, const Char* text, int count, Results* results) {
   FontInstance* font = DcFont(dc);
   if (!font || count < 0 || (!text && count > 0)) return 0;
   if (results && results->lStructSize != sizeof(Results)) {
@@ -40,7 +42,6 @@ DWORD Placement(HDC dc, const Char* text, int count, int maxExtent, Results* res
     const std::uint32_t glyph = font->GlyphOf(units[i].codePoint);
     const GlyphImage* image = font->Glyph(glyph);
     const int advance = image ? image->advance : 0;
-    if ((flags & GCP_MAXEXTENT) && maxExtent >= 0 && width + advance > maxExtent) break;
     if (results) {
       if (results->lpGlyphs) results->lpGlyphs[i] = static_cast<WCHAR>(glyph);
       if (results->lpDx) results->lpDx[i] = advance;
@@ -117,17 +118,16 @@ bool RegisterGdiExports() {
 
 using namespace platform::gdi;
 
-DWORD GetCharacterPlacementA(HDC dc, LPCSTR text, int count, int maxExtent, GCP_RESULTSA* results, DWORD flags) {
+DWORD GetCharacterPlacementA(HDC dc, LPCSTR text, int count, int, GCP_RESULTSA* results, DWORD) {
   Guard guard(Lock());
   if (platform::detail::ShouldFail("GetCharacterPlacementA", nullptr)) return 0;
-  return Placement(dc, text, count, maxExtent, results, flags);
+  return Placement(dc, text, count, results);
 }
 
-DWORD GetCharacterPlacementW(HDC dc, LPCWSTR text, int count, int maxExtent, GCP_RESULTSW* results,
-                             DWORD flags) {
+DWORD GetCharacterPlacementW(HDC dc, LPCWSTR text, int count, int, GCP_RESULTSW* results, DWORD) {
   Guard guard(Lock());
   if (platform::detail::ShouldFail("GetCharacterPlacementW", nullptr)) return 0;
-  return Placement(dc, text, count, maxExtent, results, flags);
+  return Placement(dc, text, count, results);
 }
 
 BOOL GetCharABCWidthsI(HDC dc, UINT first, UINT count, const WORD* glyphs, ABC* out) {

@@ -114,14 +114,6 @@ BOOL TextOut(HDC dc, int x, int y, UINT options, const RECT* rect, const Char* t
 
   std::int64_t left = x, top = y;
   if (d->align & TA_UPDATECP) left = d->position.x, top = d->position.y;
-  if ((d->align & TA_CENTER) == TA_CENTER)
-    left -= total / 2;
-  else if (d->align & TA_RIGHT)
-    left -= total;
-  if ((d->align & TA_BASELINE) == TA_BASELINE)
-    top -= m.ascent;
-  else if (d->align & TA_BOTTOM)
-    top -= m.height;
 
   BitmapObject& b = *d->bitmap;
   Box clip = {0, 0, b.width, b.height};
@@ -144,10 +136,7 @@ BOOL TextOut(HDC dc, int x, int y, UINT options, const RECT* rect, const Char* t
       DrawGlyph(b, clip, *g, pen + g->left, top + m.ascent - g->top, fg);
     pen += advances[i];
   }
-  if (d->align & TA_UPDATECP) {
-    if ((d->align & TA_CENTER) != TA_CENTER)
-      d->position.x += static_cast<LONG>((d->align & TA_RIGHT) ? -total : total);
-  }
+  if (d->align & TA_UPDATECP) d->position.x = static_cast<LONG>(left + total);
   return TRUE;
 }
 
