@@ -29,6 +29,4 @@ inline void AddScaled(ColorF& acc, const ColorF& c, float w) {
   acc.a += c.a * w;
 }
 
-inline ColorF Scaled(const ColorF& c, float w) { return ColorF(c.r * w, c.g * w, c.b * w, c.a * w); }
-
 }  // namespace gxl::tex::detail

@@ -2,8 +2,6 @@
 // source row is read once and scattered into the destination rows (or slices)
 // it touches; a destination row is written as soon as its last source row has
 // contributed, and its buffer goes to the next row that needs one.
-#include <algorithm>
-
 #include "gxl/tex/blit_rows.h"
 #include "gxl/tex/filter_weights.h"
 #include "gxl/tex/image_blitter.h"

@@ -51,12 +51,16 @@ std::unique_ptr<FilterWeightList> BuildFilterWeights(std::uint32_t sourceSize, s
   std::uint64_t count = 0;
   std::int64_t current = 0;  // carries over from one record to the next
   const float halfOverR = 0.5f / r;
+  // Pairs too small to matter are dropped. Below a ratio of 1 every pair is
+  // about r, so the bound shrinks with it: a fixed bound would drop every
+  // pair of a reduction beyond 1:100000 and leave its destination unwritten.
+  const float smallest = 0.00001f * (r < 1.0f ? r : 1.0f);
   for (std::uint32_t i = 0; i < sourceSize; ++i) {
     list->recordStart[i] = static_cast<std::uint32_t>(count);
     const std::uint64_t recordEnd = count + perRecord;
     float accumulated = 0.0f;
     auto append = [&] {
-      if (accumulated > 0.00001f && count < recordEnd)
+      if (accumulated > smallest && count < recordEnd)
         pairs[count++] = FilterWeight{static_cast<std::uint32_t>(current), accumulated};
     };
     for (int h = 0; h < 2; ++h) {

@@ -116,6 +116,19 @@ TEST(GxlBlitWeights, TriangleWeightsIntoEveryDestinationSumToOne) {
       }
 }
 
+TEST(GxlBlitWeights, GreatReductionsKeepTheirWeights) {
+  // Every source texel gives about 1/150000 to its destination: none may be
+  // dropped as negligible. (Float positions this far out are coarse, hence
+  // the tolerance.)
+  for (bool wrap : {false, true}) {
+    auto list = BuildFilterWeights(300000, 2, wrap);
+    ASSERT_NE(list, nullptr);
+    const std::vector<double> totals = TriangleTotals(*list, 2);
+    EXPECT_NEAR(totals[0], 1.0, 5e-3);
+    EXPECT_NEAR(totals[1], 1.0, 5e-3);
+  }
+}
+
 TEST(GxlBlitWeights, WrappedTentIsTheMirroredOneShiftedRound) {
   // A tent far from both edges is the same in both modes.
   auto mirrored = BuildFilterWeights(16, 40, false);
