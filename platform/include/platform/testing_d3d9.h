@@ -91,6 +91,13 @@ D3D9StateSnapshot SnapshotState(IDirect3DDevice9* device);
 std::vector<std::string> DiffStates(const D3D9StateSnapshot& before, const D3D9StateSnapshot& after);
 std::ostream& operator<<(std::ostream& out, const D3D9StateSnapshot& snapshot);
 
+// --- Rasteriser -------------------------------------------------------------------
+// The instruction set of the span kernels: "scalar", "sse2" or "avx2" (false when
+// unknown or not supported by this processor). Every set draws the same bytes.
+// ResetAll returns to PLATFORM_RASTER_ISA, else the best the processor has.
+bool SetD3D9RasterIsa(const std::string& name);
+std::string D3D9RasterIsa();
+
 // Presents the device has completed.
 UINT D3D9PresentCount(IDirect3DDevice9* device);
 
