@@ -1,6 +1,7 @@
 // Test hooks of the software Direct3D 9 device (included by platform/testing.h).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -97,6 +98,12 @@ std::ostream& operator<<(std::ostream& out, const D3D9StateSnapshot& snapshot);
 // ResetAll returns to PLATFORM_RASTER_ISA, else the best the processor has.
 bool SetD3D9RasterIsa(const std::string& name);
 std::string D3D9RasterIsa();
+// Draws the rasteriser received and pixels it shaded since the last reset.
+struct D3D9RasterStats {
+  std::uint64_t draws = 0;
+  std::uint64_t pixels = 0;
+};
+D3D9RasterStats D3D9RasterCounters();
 
 // Presents the device has completed.
 UINT D3D9PresentCount(IDirect3DDevice9* device);

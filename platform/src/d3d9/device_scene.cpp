@@ -134,6 +134,18 @@ void Device::ClearDepth(Surface* depth, const RECT& area, DWORD flags, float z, 
     const double scale = std::ldexp(1.0, l.depthBits) - 1.0;
     d = static_cast<std::uint32_t>(std::lround(double(z) * scale)) << l.depthShift;
   }
+  if (flags & D3DCLEAR_ZBUFFER) {
+    // What the surface now holds, for draws that can skip reading it.
+    const std::uint32_t q = l.floating ? d : d >> l.depthShift;
+    DepthBound& b = depth->Bound();
+    const bool whole = r.left == 0 && r.top == 0 && r.right == LONG(depth->Width()) && r.bottom == LONG(depth->Height());
+    if (whole) {
+      b = DepthBound{true, q, q};
+    } else if (b.known) {
+      b.lo = std::min(b.lo, q);
+      b.hi = std::max(b.hi, q);
+    }
+  }
   const std::uint32_t value = (d & l.depthMask) | (stencil & l.stencilMask);
   const std::uint32_t write = ((flags & D3DCLEAR_ZBUFFER) ? l.depthMask : 0) |
                               ((flags & D3DCLEAR_STENCIL) ? l.stencilMask : 0);

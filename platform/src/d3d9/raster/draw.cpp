@@ -179,7 +179,7 @@ bool Assembler::TryRectangle(const Triangle& a, const Triangle& b) {
   if (m_dc.flat && std::memcmp(a.s[a.flat].a, b.s[b.flat].a, sizeof(float) * 8) != 0) return false;
   if (Culled(m_dc.cull, a.area)) return true;  // both go
 
-  SetupTriangle(m_dc, a.s[0], a.s[1], a.s[2], a.s[a.flat], &m_prim);
+  SetupTriangle(m_dc, a.s[0], a.s[1], a.s[2], a.s[a.flat], &m_prim, &s);
   const std::int64_t x0 = std::min(p.X, q.X), x1 = std::max(p.X, q.X);
   const std::int64_t y0 = std::min(p.Y, q.Y), y1 = std::max(p.Y, q.Y);
   // Centres with x0 <= 256 i < x1 and y0 <= 256 j < y1.

@@ -31,12 +31,20 @@ Isa& Current() {
   return isa;
 }
 
-void ResetIsa() { Current() = DefaultIsa(); }
+void ResetIsa() {
+  Current() = DefaultIsa();
+  Stats() = Counters{};
+}
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetIsa), true);
 
 }  // namespace
 
 Isa ActiveIsa() { return Current(); }
+
+Counters& Stats() {
+  static Counters counters;
+  return counters;
+}
 
 const char* IsaName(Isa isa) {
   switch (isa) {
@@ -72,5 +80,10 @@ bool SetD3D9RasterIsa(const std::string& name) {
 }
 
 std::string D3D9RasterIsa() { return d3d9::raster::IsaName(d3d9::raster::ActiveIsa()); }
+
+D3D9RasterStats D3D9RasterCounters() {
+  const d3d9::raster::Counters& c = d3d9::raster::Stats();
+  return D3D9RasterStats{c.draws, c.pixels};
+}
 
 }  // namespace platform::test

@@ -236,6 +236,10 @@ bool BuildConfig(const DrawRequest& r, const Kernels& kernels, DrawConfig* dc) {
     dc->depthWrite = rs[D3DRS_ZWRITEENABLE] != FALSE;
     dc->depthBits = r.depth->Bits();
     dc->depthPitch = r.depth->Pitch();
+    const bool bounded = dc->depthFormat == DepthFormat::D16 || dc->depthFormat == DepthFormat::D24;
+    dc->depthBound = bounded ? &r.depth->Bound() : nullptr;
+    // Unknown formats and lost bounds are tested pixel by pixel from now on.
+    if (!bounded) r.depth->Bound().known = false;
     if (dc->depthFunc == D3DCMP_ALWAYS && !dc->depthWrite) dc->depth = false;
   }
 

@@ -24,6 +24,13 @@ Isa ActiveIsa();
 const char* IsaName(Isa isa);
 bool IsaSupported(Isa isa);
 
+// Draws and shaded pixels, for the tests and the benchmark.
+struct Counters {
+  std::uint64_t draws = 0;
+  std::uint64_t pixels = 0;
+};
+Counters& Stats();
+
 // --- Textures as the samplers see them ---------------------------------------
 // A level of 32-bit ARGB texels: in place (A8R8G8B8, X8R8G8B8) or the decoded
 // sampling copy.

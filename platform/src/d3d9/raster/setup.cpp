@@ -116,6 +116,59 @@ bool StageOpaque(const StageConfig& sc) {
   return !border || sc.border >= 0xFF000000u;
 }
 
+// Whether every depth in [zlo, zhi] passes `func` against every stored depth in [lo, hi].
+bool AllPass(unsigned func, std::uint32_t zlo, std::uint32_t zhi, std::uint32_t lo, std::uint32_t hi) {
+  switch (func) {
+    case D3DCMP_ALWAYS: return true;
+    case D3DCMP_LESS: return zhi < lo;
+    case D3DCMP_LESSEQUAL: return zhi <= lo;
+    case D3DCMP_GREATER: return zlo > hi;
+    case D3DCMP_GREATEREQUAL: return zlo >= hi;
+    case D3DCMP_EQUAL: return zlo == zhi && lo == hi && zlo == lo;
+    case D3DCMP_NOTEQUAL: return zhi < lo || zlo > hi;
+    default: return false;
+  }
+}
+
+// The depth treatment of a primitive whose vertices span depths [zmin, zmax],
+// against the surface's bound, which it then widens by what it may write.
+void DepthSetup(const DrawConfig& dc, double zmin, double zmax, Primitive* p) {
+  p->depthMode = DepthMode::Test;
+  p->depthFunc = static_cast<std::uint8_t>(dc.depthFunc);
+  if (!dc.depth) return;
+  DepthBound* bound = dc.depthBound;
+  if (!bound) return;
+  const bool constant = p->dzx == 0.0f && p->dzy == 0.0f;
+  std::uint32_t zlo, zhi;
+  if (constant) {
+    zlo = zhi = QuantiseDepth(p->z0, dc.depthFormat);
+  } else {
+    // The single-precision plane may stray a little beyond its vertices.
+    const std::uint32_t margin = dc.depthFormat == DepthFormat::D16 ? 2 : 512;
+    const std::uint32_t top = dc.depthFormat == DepthFormat::D16 ? 0xFFFF : 0xFFFFFF;
+    zlo = QuantiseDepth(static_cast<float>(zmin), dc.depthFormat);
+    zhi = QuantiseDepth(static_cast<float>(zmax), dc.depthFormat);
+    zlo = zlo > margin ? zlo - margin : 0;
+    zhi = std::min(top, zhi + margin);
+  }
+  if (bound->known && AllPass(dc.depthFunc, zlo, zhi, bound->lo, bound->hi) && !dc.alphaTest) {
+    if (!dc.depthWrite || (constant && bound->lo == zlo && bound->hi == zlo)) {
+      p->depthMode = DepthMode::Skip;
+    } else if (constant) {
+      p->depthMode = DepthMode::Fill;
+      p->depthFill = zlo;
+    } else {
+      p->depthFunc = D3DCMP_ALWAYS;
+    }
+  }
+  if (dc.depthWrite) {
+    if (bound->known) {
+      bound->lo = std::min(bound->lo, zlo);
+      bound->hi = std::max(bound->hi, zhi);
+    }
+  }
+}
+
 // What depends on the primitive's colours: the reduced combiner masks and
 // whether the blend can skip reading the destination.
 void Finish(const DrawConfig& dc, Primitive* p) {
@@ -157,7 +210,7 @@ void ConstantColours(const DrawConfig& dc, const ScreenVertex& v, Primitive* p) 
 }  // namespace
 
 void SetupTriangle(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
-                   const ScreenVertex& flat, Primitive* p) {
+                   const ScreenVertex& flat, Primitive* p, const ScreenVertex* fourth) {
   p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
   p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
   const Gradients g(a, b, c, p->ox, p->oy);
@@ -207,6 +260,8 @@ void SetupTriangle(const DrawConfig& dc, const ScreenVertex& a, const ScreenVert
     const double rho = std::max(std::hypot(u.dx * w0, v.dx * h0), std::hypot(u.dy * w0, v.dy * h0));
     SetupStage(sc, u, v, rho, &sp);
   }
+  const double d = fourth ? fourth->z : a.z;
+  DepthSetup(dc, std::min({a.z, b.z, c.z, d}), std::max({a.z, b.z, c.z, d}), p);
   Finish(dc, p);
 }
 
@@ -244,6 +299,7 @@ void SetupLine(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& 
     const double rho = std::hypot((u.dx + u.dy) * sc.level[0].width, (v.dx + v.dy) * sc.level[0].height);
     SetupStage(sc, u, v, rho, &p->stage[s]);
   }
+  DepthSetup(dc, std::min(a.z, b.z), std::max(a.z, b.z), p);
   Finish(dc, p);
 }
 
@@ -263,6 +319,7 @@ void SetupPoint(const DrawConfig& dc, const ScreenVertex& a, Primitive* p) {
     v.v0 = a.a[iu + 1];
     SetupStage(sc, u, v, 0.0, &p->stage[s]);
   }
+  DepthSetup(dc, a.z, a.z, p);
   Finish(dc, p);
 }
 

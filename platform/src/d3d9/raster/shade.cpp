@@ -291,11 +291,19 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
     if (k.alphaTest(src, c.live, n, dc.alphaFunc, dc.alphaRef) == 0) return;
     live = c.live;
   }
-  if (dc.depth) {
+  if (dc.depth && p.depthMode == DepthMode::Fill) {
+    if (dc.depthFormat == DepthFormat::D16) {
+      std::uint16_t* row = reinterpret_cast<std::uint16_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
+      std::fill(row, row + n, static_cast<std::uint16_t>(p.depthFill));
+    } else {
+      std::uint32_t* row = reinterpret_cast<std::uint32_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
+      for (int i = 0; i < n; ++i) row[i] = (p.depthFill << 8) | (row[i] & 0xFF);
+    }
+  } else if (dc.depth && p.depthMode == DepthMode::Test) {
     if (!live) std::memset(c.live, 1, static_cast<std::size_t>(n));
     DepthParams dp;
     dp.format = dc.depthFormat;
-    dp.func = static_cast<std::uint8_t>(dc.depthFunc);
+    dp.func = p.depthFunc;
     dp.write = dc.depthWrite;
     dp.zRow = p.z0 + static_cast<float>(y - p.oy) * p.dzy;
     dp.dzdx = p.dzx;
@@ -312,6 +320,7 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
 }  // namespace
 
 void ShadeSpan(const DrawConfig& dc, const Primitive& p, int y, int x0, int x1) {
+  Stats().pixels += static_cast<std::uint64_t>(x1 - x0);
   Chunk c;
   for (int x = x0; x < x1; x += kChunk) ShadeChunk(dc, p, y, x, std::min(kChunk, x1 - x), c);
 }

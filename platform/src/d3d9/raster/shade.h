@@ -7,6 +7,7 @@
 
 #include "d3d9/raster/geometry.h"
 #include "d3d9/raster/raster.h"
+#include "d3d9/memory.h"
 #include "d3d9/state.h"
 
 namespace platform::d3d9::raster {
@@ -50,6 +51,7 @@ struct DrawConfig {
   bool depthWrite = true;
   std::uint8_t* depthBits = nullptr;
   std::size_t depthPitch = 0;
+  DepthBound* depthBound = nullptr;  // D16 and D24 surfaces keep one
   WriteParams write;
   std::uint8_t* target = nullptr;
   std::size_t targetPitch = 0;
@@ -79,8 +81,16 @@ struct StagePrim {
   DoublePlane u, v;          // perspective: u/w and v/w
 };
 
+// How a primitive treats the depth surface: test it per pixel, or, when the
+// surface's bound shows that every pixel passes, only write a constant depth
+// or nothing at all.
+enum class DepthMode : std::uint8_t { Test, Fill, Skip };
+
 struct Primitive {
   int ox = 0, oy = 0;  // origin pixel of the planes
+  DepthMode depthMode = DepthMode::Test;
+  std::uint8_t depthFunc = 8;
+  std::uint32_t depthFill = 0;
   bool perspective = false;
   bool diffuseConst = false, specularConst = false;
   std::uint32_t diffuseValue = 0, specularValue = 0;
@@ -97,8 +107,9 @@ struct Primitive {
 // Fills everything in `prim` but the planes' geometry-independent parts from
 // three screen vertices (a line or point passes its own planes); `flat` is
 // the vertex whose colours flat shading uses.
+// `fourth`, when given, is the rectangle corner the triangle's plane extends to.
 void SetupTriangle(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
-                   const ScreenVertex& flat, Primitive* prim);
+                   const ScreenVertex& flat, Primitive* prim, const ScreenVertex* fourth = nullptr);
 // A line: attributes vary along the major axis only.
 void SetupLine(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& b, bool xMajor, Primitive* prim);
 // A point: constant attributes.

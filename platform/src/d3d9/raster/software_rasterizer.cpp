@@ -10,6 +10,7 @@ namespace {
 class SoftwareRasterizer final : public Rasterizer {
  public:
   void Draw(const DrawRequest& request) override {
+    ++raster::Stats().draws;
     raster::DrawConfig config;
     if (!raster::BuildConfig(request, raster::KernelsFor(raster::ActiveIsa()), &config)) return;
     m_geometry.Begin(request, config.attrs);
