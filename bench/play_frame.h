@@ -106,6 +106,31 @@ class Scene {
       }
   }
 
+  // The back buffer and both targets' texels, read back through system memory.
+  std::vector<std::uint32_t> Snapshot() {
+    std::vector<std::uint32_t> out;
+    for (IDirect3DSurface9* s : {m_back, m_targetLevel[0], m_targetLevel[1]}) {
+      D3DSURFACE_DESC desc;
+      s->GetDesc(&desc);
+      IDirect3DTexture9* copy = nullptr;
+      IDirect3DSurface9* level = nullptr;
+      D3DLOCKED_RECT lr;
+      if (FAILED(m_dev->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr)))
+        return {};
+      copy->GetSurfaceLevel(0, &level);
+      if (SUCCEEDED(m_dev->GetRenderTargetData(s, level)) && SUCCEEDED(level->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
+        for (UINT y = 0; y < desc.Height; ++y) {
+          const auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const std::uint8_t*>(lr.pBits) + y * lr.Pitch);
+          out.insert(out.end(), row, row + desc.Width);
+        }
+        level->UnlockRect();
+      }
+      level->Release();
+      copy->Release();
+    }
+    return out;
+  }
+
   // One frame of background mode 1-5 at frame counter f (no Present).
   void Draw(int mode, int f) {
     IDirect3DDevice9* d = m_dev;

@@ -1,0 +1,353 @@
+// The vector span kernels, written once over a register type V (SSE2: 4
+// pixels per register; AVX2: 8) and included by kernels_sse2.cpp and
+// kernels_avx2.cpp. Every kernel computes exactly what the scalar reference in
+// kernels_scalar.cpp computes, with the same integer rounding, and leaves the
+// cases and tails it does not cover to it.
+//
+// Pixels unpacked to 16-bit channels hold B, G, R, A of two pixels per 128
+// bits (Lo8: pixels 0-1, Hi8: pixels 2-3 of each 128-bit lane); Pack undoes
+// it. Everything here is in an unnamed namespace: each including file gets
+// its own copy, compiled for its own instruction set.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "d3d9/raster/raster.h"
+#include "platform/d3d9_types.h"
+
+namespace platform::d3d9::raster {
+namespace {
+
+template <class V>
+using R = typename V::R;
+
+// round(x / 255) per 16-bit lane, for x <= 65662.
+template <class V>
+inline R<V> Div255V(R<V> x) {
+  const R<V> t = V::Add16(x, V::Set16(128));
+  return V::template Shr16<8>(V::Add16(t, V::template Shr16<8>(t)));
+}
+
+// 32-bit lanes: all ones where `value func reference` holds.
+template <class V>
+inline R<V> CompareV(unsigned func, R<V> value, R<V> reference) {
+  const R<V> ones = V::Set32(0xFFFFFFFFu);
+  switch (func) {
+    case D3DCMP_NEVER: return V::Zero();
+    case D3DCMP_LESS: return V::CmpGt32(reference, value);
+    case D3DCMP_EQUAL: return V::CmpEq32(value, reference);
+    case D3DCMP_LESSEQUAL: return V::Xor(V::CmpGt32(value, reference), ones);
+    case D3DCMP_GREATER: return V::CmpGt32(value, reference);
+    case D3DCMP_NOTEQUAL: return V::Xor(V::CmpEq32(value, reference), ones);
+    case D3DCMP_GREATEREQUAL: return V::Xor(V::CmpGt32(reference, value), ones);
+    default: return ones;
+  }
+}
+
+template <class V>
+inline R<V> Select(R<V> mask, R<V> a, R<V> b) {
+  return V::Or(V::And(mask, a), V::AndNot(mask, b));
+}
+
+// --- Blending ------------------------------------------------------------------
+
+template <class V, BlendKind kKind>
+inline R<V> BlendHalf(R<V> s, R<V> d) {
+  if constexpr (kKind == BlendKind::SrcAlpha) {
+    const R<V> a = V::BroadcastAlpha(s);
+    const R<V> x = V::Add16(V::Mul16(s, a), V::Mul16(d, V::Sub16(V::Set16(255), a)));
+    return Div255V<V>(x);
+  } else {  // SrcAlphaAdd: saturated by the pack
+    return V::Add16(Div255V<V>(V::Mul16(s, V::BroadcastAlpha(s))), d);
+  }
+}
+
+template <class V, BlendKind kKind>
+void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
+  const R<V> keep = V::Set32(p.keep), alphaOr = V::Set32(p.alphaOr);
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> s = V::Load(src + k), d = V::Load(dst + k);
+    R<V> b;
+    if constexpr (kKind == BlendKind::Replace) {
+      b = s;
+    } else if constexpr (kKind == BlendKind::Add) {
+      b = V::AddSat8(s, d);
+    } else {
+      b = V::Pack(BlendHalf<V, kKind>(V::Lo8(s), V::Lo8(d)), BlendHalf<V, kKind>(V::Hi8(s), V::Hi8(d)));
+    }
+    R<V> out = V::Or(V::Or(V::AndNot(keep, b), V::And(d, keep)), alphaOr);
+    if (live) out = Select<V>(V::LiveMask(live + k), out, d);
+    V::Store(dst + k, out);
+  }
+  if (k < n) ScalarKernels().write(p, src + k, dst + k, live ? live + k : nullptr, n - k);
+}
+
+template <class V>
+void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
+  switch (p.kind) {
+    case BlendKind::Replace: WriteKind<V, BlendKind::Replace>(p, src, dst, live, n); break;
+    case BlendKind::SrcAlpha: WriteKind<V, BlendKind::SrcAlpha>(p, src, dst, live, n); break;
+    case BlendKind::SrcAlphaAdd: WriteKind<V, BlendKind::SrcAlphaAdd>(p, src, dst, live, n); break;
+    case BlendKind::Add: WriteKind<V, BlendKind::Add>(p, src, dst, live, n); break;
+    default: ScalarKernels().write(p, src, dst, live, n); break;
+  }
+}
+
+// --- Colour and combiner ---------------------------------------------------------
+
+template <class V>
+void Modulate(const std::uint32_t* a, const std::uint32_t* b, std::uint32_t* out, int n, std::uint32_t modMask,
+              std::uint32_t aMask, std::uint32_t bMask) {
+  const R<V> mm = V::Set32(modMask), am = V::Set32(aMask), bm = V::Set32(bMask);
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> x = V::Load(a + k), y = V::Load(b + k);
+    const R<V> m = V::Pack(Div255V<V>(V::Mul16(V::Lo8(x), V::Lo8(y))), Div255V<V>(V::Mul16(V::Hi8(x), V::Hi8(y))));
+    V::Store(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), V::And(y, bm)));
+  }
+  if (k < n) ScalarKernels().modulate(a + k, b + k, out + k, n - k, modMask, aMask, bMask);
+}
+
+template <class V>
+void Lerp(const std::uint32_t* a, const std::uint32_t* b, unsigned w, std::uint32_t* out, int n) {
+  const R<V> wb = V::Set16(static_cast<std::uint16_t>(w)), wa = V::Set16(static_cast<std::uint16_t>(256 - w));
+  const R<V> half = V::Set16(128);
+  auto half8 = [&](R<V> x, R<V> y) {
+    return V::template Shr16<8>(V::Add16(V::Add16(V::Mul16(x, wa), V::Mul16(y, wb)), half));
+  };
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> x = V::Load(a + k), y = V::Load(b + k);
+    V::Store(out + k, V::Pack(half8(V::Lo8(x), V::Lo8(y)), half8(V::Hi8(x), V::Hi8(y))));
+  }
+  if (k < n) ScalarKernels().lerp(a + k, b + k, w, out + k, n - k);
+}
+
+template <class V>
+void Gouraud(const std::int32_t* start, const std::int32_t* step, std::uint32_t* out, int n) {
+  // Channel c of pixel j: start[c] + j step[c] in wrapping 32-bit arithmetic.
+  R<V> value[4], stride[4];
+  for (int c = 0; c < 4; ++c) {
+    alignas(32) std::uint32_t offsets[V::N];
+    for (int j = 0; j < V::N; ++j)
+      offsets[j] = static_cast<std::uint32_t>(start[c]) + static_cast<std::uint32_t>(j) * static_cast<std::uint32_t>(step[c]);
+    value[c] = V::Load(offsets);
+    stride[c] = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(step[c]));
+  }
+  const R<V> round = V::Set32(0x8000);
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    R<V> ch[4];
+    for (int c = 0; c < 4; ++c) {
+      ch[c] = V::template Sar32<16>(V::Add32(value[c], round));
+      value[c] = V::Add32(value[c], stride[c]);
+    }
+    // Saturating packs clamp to 0-255; then B, R, G, A planes become pixels.
+    const R<V> bytes = V::PackU16(V::PackS32(ch[0], ch[2]), V::PackS32(ch[1], ch[3]));
+    const R<V> t = V::Unpacklo8(bytes, V::template ShiftBytesRight<8>(bytes));
+    V::Store(out + k, V::Unpacklo16(t, V::template ShiftBytesRight<8>(t)));
+  }
+  if (k < n) {
+    std::int32_t rest[4];
+    for (int c = 0; c < 4; ++c)
+      rest[c] = static_cast<std::int32_t>(static_cast<std::uint32_t>(start[c]) +
+                                          static_cast<std::uint32_t>(k) * static_cast<std::uint32_t>(step[c]));
+    ScalarKernels().gouraud(rest, step, out + k, n - k);
+  }
+}
+
+// --- Tests -------------------------------------------------------------------------
+
+template <class V>
+int AlphaTest(const std::uint32_t* c, std::uint8_t* live, int n, unsigned func, unsigned ref) {
+  const R<V> reference = V::Set32(ref);
+  int count = 0, k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> pass = V::And(CompareV<V>(func, V::template Shr32<24>(V::Load(c + k)), reference), V::LiveMask(live + k));
+    V::StoreLive(live + k, pass);
+    count += V::Count(pass);
+  }
+  if (k < n) count += ScalarKernels().alphaTest(c + k, live + k, n - k, func, ref);
+  return count;
+}
+
+template <class V>
+int Depth(const DepthParams& p, void* row, std::uint8_t* live, int n) {
+  if (p.format != DepthFormat::D16) return ScalarKernels().depth(p, row, live, n);
+  auto* d = static_cast<std::uint16_t*>(row);
+  const auto zRow = V::SetF(p.zRow), dz = V::SetF(p.dzdx), zero = V::SetF(0.0f), one = V::SetF(1.0f),
+             scale = V::SetF(65535.0f);
+  const R<V> write = V::Set32(p.write ? 0xFFFFFFFFu : 0u);
+  R<V> x = V::Add32(V::Iota(), V::Set32(static_cast<std::uint32_t>(p.firstX)));
+  const R<V> stride = V::Set32(V::N);
+  int count = 0, k = 0;
+  for (; k + V::N <= n; k += V::N, x = V::Add32(x, stride)) {
+    auto z = V::AddF(zRow, V::MulF(V::CvtF(x), dz));
+    z = V::MinF(V::MaxF(z, zero), one);
+    const R<V> q = V::CvtI(V::MulF(z, scale));
+    const R<V> stored = V::LoadU16(d + k);
+    const R<V> pass = CompareV<V>(p.func, q, stored);
+    const R<V> lv = V::And(pass, V::LiveMask(live + k));
+    V::StoreU16(d + k, Select<V>(V::And(lv, write), q, stored));
+    V::StoreLive(live + k, lv);
+    count += V::Count(lv);
+  }
+  if (k < n) {
+    DepthParams rest = p;
+    rest.firstX += k;
+    count += ScalarKernels().depth(rest, d + k, live + k, n - k);
+  }
+  return count;
+}
+
+// --- Sampling --------------------------------------------------------------------------
+
+// The bilinear blend of four texel vectors with per-lane weights (16-bit,
+// each pixel's weight in its four channels), rounded once per channel.
+template <class V>
+inline R<V> BilinearHalf(R<V> c00, R<V> c10, R<V> c01, R<V> c11, R<V> fx, R<V> fy) {
+  const R<V> w256 = V::Set16(256), low = V::Set16(0xFF);
+  const R<V> ifx = V::Sub16(w256, fx), ify = V::Sub16(w256, fy);
+  // Down each column first (<= 65280), then across in two 8-bit halves.
+  const R<V> v0 = V::Add16(V::Mul16(c00, ify), V::Mul16(c01, fy));
+  const R<V> v1 = V::Add16(V::Mul16(c10, ify), V::Mul16(c11, fy));
+  const R<V> high = V::Add16(V::Mul16(V::template Shr16<8>(v0), ifx), V::Mul16(V::template Shr16<8>(v1), fx));
+  const R<V> rest = V::Add16(V::Mul16(V::And(v0, low), ifx), V::Mul16(V::And(v1, low), fx));
+  return V::template Shr16<8>(V::Add16(V::Add16(high, V::Set16(128)), V::template Shr16<8>(rest)));
+}
+
+template <class V>
+inline R<V> Bilinear(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> fx32, R<V> fy32) {
+  const R<V> fxl = V::SpreadLo(fx32), fxh = V::SpreadHi(fx32), fyl = V::SpreadLo(fy32), fyh = V::SpreadHi(fy32);
+  return V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), fxl, fyl),
+                 BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), fxh, fyh));
+}
+
+// Address modes the vector sampler handles: power-of-two WRAP and CLAMP.
+template <class V, std::uint8_t kMode>
+inline R<V> AddressV(R<V> x, R<V> limit) {
+  if constexpr (kMode == kWrap) return V::And(x, limit);  // limit = size - 1
+  else return V::Min32(V::Max32(x, V::Zero()), limit);
+}
+
+template <class V, bool kLinear, std::uint8_t kU, std::uint8_t kV>
+void SampleT(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
+  const TexLevel& l = p.level;
+  const R<V> limU = V::Set32(static_cast<std::uint32_t>(l.width - 1));
+  const R<V> limV = V::Set32(static_cast<std::uint32_t>(l.height - 1));
+  const R<V> pitch = V::Set32(static_cast<std::uint32_t>(l.pitch));
+  const R<V> alphaOr = V::Set32(l.alphaOr);
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> S = V::Load(s + k), T = V::Load(t + k);
+    if constexpr (!kLinear) {
+      const R<V> half = V::Set32(0x8000);
+      const R<V> x = AddressV<V, kU>(V::template Sar32<16>(V::Add32(S, half)), limU);
+      const R<V> y = AddressV<V, kV>(V::template Sar32<16>(V::Add32(T, half)), limV);
+      V::Store(out + k, V::Or(V::Gather(l.texels, V::Add32(V::Mul32(y, pitch), x)), alphaOr));
+    } else {
+      const R<V> one = V::Set32(1), mask = V::Set32(0xFF);
+      const R<V> xi = V::template Sar32<16>(S), yi = V::template Sar32<16>(T);
+      const R<V> x0 = AddressV<V, kU>(xi, limU), x1 = AddressV<V, kU>(V::Add32(xi, one), limU);
+      const R<V> r0 = V::Mul32(AddressV<V, kV>(yi, limV), pitch);
+      const R<V> r1 = V::Mul32(AddressV<V, kV>(V::Add32(yi, one), limV), pitch);
+      const R<V> t00 = V::Or(V::Gather(l.texels, V::Add32(r0, x0)), alphaOr);
+      const R<V> t10 = V::Or(V::Gather(l.texels, V::Add32(r0, x1)), alphaOr);
+      const R<V> t01 = V::Or(V::Gather(l.texels, V::Add32(r1, x0)), alphaOr);
+      const R<V> t11 = V::Or(V::Gather(l.texels, V::Add32(r1, x1)), alphaOr);
+      const R<V> fx = V::And(V::template Shr32<8>(S), mask), fy = V::And(V::template Shr32<8>(T), mask);
+      V::Store(out + k, Bilinear<V>(t00, t10, t01, t11, fx, fy));
+    }
+  }
+  if (k < n) ScalarKernels().sample(p, s + k, t + k, out + k, n - k);
+}
+
+template <class V, bool kLinear>
+void SampleModes(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
+  const bool wrapU = p.addrU == kWrap, wrapV = p.addrV == kWrap;
+  if (wrapU && wrapV) SampleT<V, kLinear, kWrap, kWrap>(p, s, t, out, n);
+  else if (wrapU) SampleT<V, kLinear, kWrap, kClamp>(p, s, t, out, n);
+  else if (wrapV) SampleT<V, kLinear, kClamp, kWrap>(p, s, t, out, n);
+  else SampleT<V, kLinear, kClamp, kClamp>(p, s, t, out, n);
+}
+
+template <class V>
+void Sample(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
+  const TexLevel& l = p.level;
+  auto vectorMode = [](std::uint8_t mode, int size) {
+    return mode == kClamp || (mode == kWrap && (size & (size - 1)) == 0);
+  };
+  if (!vectorMode(p.addrU, l.width) || !vectorMode(p.addrV, l.height)) {
+    ScalarKernels().sample(p, s, t, out, n);
+  } else if (p.linear) {
+    SampleModes<V, true>(p, s, t, out, n);
+  } else {
+    SampleModes<V, false>(p, s, t, out, n);
+  }
+}
+
+// One texture row's texels for columns first .. first + count - 1, addressed
+// (not BORDER): the row itself when they lie inside it, else a copy in `scratch`.
+inline const std::uint32_t* RowTexels(const SampleParams& p, int row, int first, int count, std::uint32_t* scratch) {
+  const TexLevel& l = p.level;
+  const std::uint32_t* texels = l.texels + row * l.pitch;
+  if (first >= 0 && first + count <= l.width) return texels + first;
+  int k = 0;
+  while (k < count) {
+    const int x = AddressTexel(first + k, l.width, p.addrU);
+    if (p.addrU == kWrap) {
+      // A run up to the row's end.
+      const int run = std::min(count - k, l.width - x);
+      std::memcpy(scratch + k, texels + x, static_cast<std::size_t>(run) * 4);
+      k += run;
+    } else {
+      scratch[k++] = texels[x];
+    }
+  }
+  return scratch;
+}
+
+template <class V>
+void SampleRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32_t* out, int n) {
+  if (p.addrU == kBorder || p.addrV == kBorder) {
+    ScalarKernels().sampleRow(p, s0, t, out, n);
+    return;
+  }
+  const TexLevel& l = p.level;
+  const R<V> alphaOr = V::Set32(l.alphaOr);
+  alignas(32) std::uint32_t scratch[2][kChunk + 1];
+  if (!p.linear || (((s0 | t) >> 8) & 0xFF) == 0) {
+    // Point sampling, or linear at texel centres: a copy.
+    const int x = p.linear ? s0 >> 16 : (s0 + 0x8000) >> 16;
+    const int y = AddressTexel(p.linear ? t >> 16 : (t + 0x8000) >> 16, l.height, p.addrV);
+    const std::uint32_t* row = RowTexels(p, y, x, n, scratch[0]);
+    int k = 0;
+    for (; k + V::N <= n; k += V::N) V::Store(out + k, V::Or(V::Load(row + k), alphaOr));
+    for (; k < n; ++k) out[k] = row[k] | l.alphaOr;
+    return;
+  }
+  const int x0 = s0 >> 16, yi = t >> 16;
+  const std::uint32_t* top = RowTexels(p, AddressTexel(yi, l.height, p.addrV), x0, n + 1, scratch[0]);
+  const std::uint32_t* bottom = RowTexels(p, AddressTexel(yi + 1, l.height, p.addrV), x0, n + 1, scratch[1]);
+  const R<V> fx = V::Set16(static_cast<std::uint16_t>((s0 >> 8) & 0xFF));
+  const R<V> fy = V::Set16(static_cast<std::uint16_t>((t >> 8) & 0xFF));
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> t00 = V::Or(V::Load(top + k), alphaOr), t10 = V::Or(V::Load(top + k + 1), alphaOr);
+    const R<V> t01 = V::Or(V::Load(bottom + k), alphaOr), t11 = V::Or(V::Load(bottom + k + 1), alphaOr);
+    V::Store(out + k, V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), fx, fy),
+                              BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), fx, fy)));
+  }
+  if (k < n) ScalarKernels().sampleRow(p, s0 + k * 65536, t, out + k, n - k);
+}
+
+template <class V>
+Kernels MakeKernels() {
+  return Kernels{Sample<V>, SampleRow<V>, Lerp<V>, Gouraud<V>, Modulate<V>, AlphaTest<V>, Depth<V>, Write<V>};
+}
+
+}  // namespace
+}  // namespace platform::d3d9::raster
