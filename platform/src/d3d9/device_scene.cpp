@@ -149,8 +149,16 @@ void Device::ClearDepth(Surface* depth, const RECT& area, DWORD flags, float z, 
   const std::uint32_t value = (d & l.depthMask) | (stencil & l.stencilMask);
   const std::uint32_t write = ((flags & D3DCLEAR_ZBUFFER) ? l.depthMask : 0) |
                               ((flags & D3DCLEAR_STENCIL) ? l.stencilMask : 0);
+  const std::uint32_t all = l.bytes == 2 ? 0xFFFFu : 0xFFFFFFFFu;
   for (LONG y = r.top; y < r.bottom; ++y) {
     std::uint8_t* row = depth->Bits() + std::size_t(y) * depth->Pitch() + std::size_t(r.left) * l.bytes;
+    if ((write & all) == all) {
+      // Every bit is replaced: a plain fill.
+      std::uint8_t pattern[4];
+      std::memcpy(pattern, &value, 4);
+      FillPattern(row, pattern, l.bytes, static_cast<UINT>(r.right - r.left));
+      continue;
+    }
     for (LONG x = r.left; x < r.right; ++x, row += l.bytes) {
       if (l.bytes == 2) {
         std::uint16_t old;

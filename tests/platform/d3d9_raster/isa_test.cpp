@@ -63,6 +63,11 @@ TEST_F(D3D9RasterIsa, BlendAndWriteKernels) {
       ref.write(p, src.data(), a.data(), masked ? live.data() : nullptr, n);
       k->write(p, src.data(), b.data(), masked ? live.data() : nullptr, n);
       ASSERT_EQ(a, b) << "kind " << int(p.kind) << " n " << n;
+      a = dst;
+      b = dst;
+      ref.fill(p, src[0], a.data(), masked ? live.data() : nullptr, n);
+      k->fill(p, src[0], b.data(), masked ? live.data() : nullptr, n);
+      ASSERT_EQ(a, b) << "fill kind " << int(p.kind) << " n " << n;
     }
   }
 }
@@ -168,13 +173,22 @@ TEST_F(D3D9RasterIsa, Samplers) {
       ref.sample(p, s.data(), t.data(), a.data(), n);
       k->sample(p, s.data(), t.data(), b.data(), n);
       ASSERT_EQ(a, b) << "size " << w << "x" << h << " modes " << int(p.addrU) << "," << int(p.addrV);
-      // Rows at a unit step, from starts inside and outside the texture.
+      // Along a row: unit steps (quads drawn 1:1), rows with t constant
+      // (axis-aligned scaling, both ways), and any direction; starts inside
+      // and outside the texture.
       const std::int32_t s0 = (Below(3 * w + 8) - w - 4) * 65536 + (Below(3) ? Below(65536) : 0);
       const std::int32_t t0 = (Below(3 * h + 8) - h - 4) * 65536 + (Below(3) ? Below(65536) : 0);
-      ref.sampleRow(p, s0, t0, a.data(), n);
-      k->sampleRow(p, s0, t0, b.data(), n);
-      ASSERT_EQ(a, b) << "row " << s0 << "," << t0 << " size " << w << "x" << h << " modes " << int(p.addrU) << ","
-                      << int(p.addrV) << " linear " << p.linear;
+      std::int32_t ds, dt;
+      switch (Below(4)) {
+        case 0: ds = 65536, dt = 0; break;
+        case 1: ds = Below(2 * 65536), dt = 0; break;
+        case 2: ds = -Below(3 * 65536), dt = 0; break;
+        default: ds = Below(4 * 65536) - 2 * 65536, dt = Below(4 * 65536) - 2 * 65536; break;
+      }
+      ref.sampleLine(p, s0, ds, t0, dt, a.data(), n);
+      k->sampleLine(p, s0, ds, t0, dt, b.data(), n);
+      ASSERT_EQ(a, b) << "line " << s0 << "+" << ds << "," << t0 << "+" << dt << " size " << w << "x" << h << " modes "
+                      << int(p.addrU) << "," << int(p.addrV) << " linear " << p.linear;
     }
   }
 }

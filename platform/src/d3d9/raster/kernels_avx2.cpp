@@ -23,6 +23,7 @@ struct Avx2 {
   using R = __m256i;
   using F = __m256;
   static constexpr int N = 8;
+  static constexpr bool kPermute = true;
 
   static R Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
   static void Store(void* p, R v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
@@ -31,6 +32,7 @@ struct Avx2 {
   static R Set16(std::uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
   static R Iota() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }
 
+  static bool AllZero(R a) { return _mm256_testz_si256(a, a) != 0; }
   static R And(R a, R b) { return _mm256_and_si256(a, b); }
   static R Or(R a, R b) { return _mm256_or_si256(a, b); }
   static R AndNot(R a, R b) { return _mm256_andnot_si256(a, b); }
@@ -39,6 +41,7 @@ struct Avx2 {
   static R Add16(R a, R b) { return _mm256_add_epi16(a, b); }
   static R Sub16(R a, R b) { return _mm256_sub_epi16(a, b); }
   static R Mul16(R a, R b) { return _mm256_mullo_epi16(a, b); }
+  static R MulHi16(R a, R b) { return _mm256_mulhi_epu16(a, b); }
   template <int n> static R Shr16(R a) { return _mm256_srli_epi16(a, n); }
   static R AddSat8(R a, R b) { return _mm256_adds_epu8(a, b); }
 
@@ -50,6 +53,12 @@ struct Avx2 {
   static R Min32(R a, R b) { return _mm256_min_epi32(a, b); }
   static R Max32(R a, R b) { return _mm256_max_epi32(a, b); }
   static R Mul32(R a, R b) { return _mm256_mullo_epi32(a, b); }
+  static R Sub32(R a, R b) { return _mm256_sub_epi32(a, b); }
+  // Lanes of the 16 values a:b chosen by index (0-15).
+  static R Permute16(R a, R b, R index) {
+    const R high = _mm256_cmpgt_epi32(index, _mm256_set1_epi32(7));
+    return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(a, index), _mm256_permutevar8x32_epi32(b, index), high);
+  }
 
   // Unpacks and packs work within each 128-bit half, so pixels 0-3 and 4-7
   // stay in their halves throughout.
@@ -60,6 +69,7 @@ struct Avx2 {
   static R PackU16(R a, R b) { return _mm256_packus_epi16(a, b); }
   static R Unpacklo8(R a, R b) { return _mm256_unpacklo_epi8(a, b); }
   static R Unpacklo16(R a, R b) { return _mm256_unpacklo_epi16(a, b); }
+  static R Unpacklo32(R a, R b) { return _mm256_unpacklo_epi32(a, b); }
   template <int n> static R ShiftBytesRight(R a) { return _mm256_srli_si256(a, n); }
   static R BroadcastAlpha(R a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
   static R SpreadLo(R w) {
@@ -71,8 +81,14 @@ struct Avx2 {
     return _mm256_unpackhi_epi32(u, u);
   }
 
+  // Scalar loads: hardware gathers are slow on processors with the gather
+  // data sampling mitigation, and never faster here.
   static R Gather(const std::uint32_t* base, R index) {
-    return _mm256_i32gather_epi32(reinterpret_cast<const int*>(base), index, 4);
+    alignas(32) std::int32_t i[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(i), index);
+    return _mm256_setr_epi32(static_cast<int>(base[i[0]]), static_cast<int>(base[i[1]]), static_cast<int>(base[i[2]]),
+                             static_cast<int>(base[i[3]]), static_cast<int>(base[i[4]]), static_cast<int>(base[i[5]]),
+                             static_cast<int>(base[i[6]]), static_cast<int>(base[i[7]]));
   }
 
   static R LiveMask(const std::uint8_t* live) {

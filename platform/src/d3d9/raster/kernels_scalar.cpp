@@ -45,8 +45,11 @@ void Sample(const SampleParams& p, const std::int32_t* s, const std::int32_t* t,
   for (int k = 0; k < n; ++k) out[k] = SampleOne(p, s[k], t[k]);
 }
 
-void SampleRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32_t* out, int n) {
-  for (int k = 0; k < n; ++k) out[k] = SampleOne(p, s0 + k * 65536, t);
+void SampleLine(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::int32_t dt,
+                std::uint32_t* out, int n) {
+  std::uint32_t s = static_cast<std::uint32_t>(s0), t = static_cast<std::uint32_t>(t0);
+  for (int k = 0; k < n; ++k, s += static_cast<std::uint32_t>(ds), t += static_cast<std::uint32_t>(dt))
+    out[k] = SampleOne(p, static_cast<std::int32_t>(s), static_cast<std::int32_t>(t));
 }
 
 void Lerp(const std::uint32_t* a, const std::uint32_t* b, unsigned w, std::uint32_t* out, int n) {
@@ -138,6 +141,15 @@ void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, c
     if (live && !live[k]) continue;
     const std::uint32_t d = dst[k];
     const std::uint32_t b = p.kind == BlendKind::General ? BlendPixel(p, src[k], d) : BlendFast(p.kind, src[k], d);
+    dst[k] = (b & ~p.keep) | (d & p.keep) | p.alphaOr;
+  }
+}
+
+void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n) {
+  for (int k = 0; k < n; ++k) {
+    if (live && !live[k]) continue;
+    const std::uint32_t d = dst[k];
+    const std::uint32_t b = p.kind == BlendKind::General ? BlendPixel(p, colour, d) : BlendFast(p.kind, colour, d);
     dst[k] = (b & ~p.keep) | (d & p.keep) | p.alphaOr;
   }
 }
@@ -235,7 +247,7 @@ std::uint32_t BlendPixel(const WriteParams& p, std::uint32_t s, std::uint32_t d)
 }
 
 const Kernels& ScalarKernels() {
-  static const Kernels k{Sample, SampleRow, Lerp, Gouraud, Modulate, AlphaTest, Depth, Write};
+  static const Kernels k{Sample, SampleLine, Lerp, Gouraud, Modulate, AlphaTest, Depth, Write, Fill};
   return k;
 }
 

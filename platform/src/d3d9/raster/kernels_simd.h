@@ -23,11 +23,11 @@ namespace {
 template <class V>
 using R = typename V::R;
 
-// round(x / 255) per 16-bit lane, for x <= 65662.
+// round(x / 255) per 16-bit lane, for x <= 65407: with t = x + 128,
+// (t + (t >> 8)) >> 8 equals (t x 257) >> 16, one high multiply.
 template <class V>
 inline R<V> Div255V(R<V> x) {
-  const R<V> t = V::Add16(x, V::Set16(128));
-  return V::template Shr16<8>(V::Add16(t, V::template Shr16<8>(t)));
+  return V::MulHi16(V::Add16(x, V::Set16(128)), V::Set16(257));
 }
 
 // 32-bit lanes: all ones where `value func reference` holds.
@@ -76,7 +76,15 @@ void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* ds
     } else if constexpr (kKind == BlendKind::Add) {
       b = V::AddSat8(s, d);
     } else {
-      b = V::Pack(BlendHalf<V, kKind>(V::Lo8(s), V::Lo8(d)), BlendHalf<V, kKind>(V::Hi8(s), V::Hi8(d)));
+      // Source alpha 0 leaves the destination; 255 (SRCALPHA / INVSRCALPHA) takes the source.
+      const R<V> alpha = V::template Shr32<24>(s);
+      if (V::AllZero(alpha)) {
+        b = d;
+      } else if (kKind == BlendKind::SrcAlpha && V::AllZero(V::Xor(alpha, V::Set32(0xFF)))) {
+        b = s;
+      } else {
+        b = V::Pack(BlendHalf<V, kKind>(V::Lo8(s), V::Lo8(d)), BlendHalf<V, kKind>(V::Hi8(s), V::Hi8(d)));
+      }
     }
     R<V> out = V::Or(V::Or(V::AndNot(keep, b), V::And(d, keep)), alphaOr);
     if (live) out = Select<V>(V::LiveMask(live + k), out, d);
@@ -94,6 +102,42 @@ void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, c
     case BlendKind::Add: WriteKind<V, BlendKind::Add>(p, src, dst, live, n); break;
     default: ScalarKernels().write(p, src, dst, live, n); break;
   }
+}
+
+template <class V>
+void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n) {
+  const R<V> keep = V::Set32(p.keep), alphaOr = V::Set32(p.alphaOr), c = V::Set32(colour);
+  const unsigned a = colour >> 24;
+  // The source's share of the result, per channel, is the same for every pixel.
+  R<V> share = V::Zero(), inverse = V::Zero(), added = V::Zero();
+  switch (p.kind) {
+    case BlendKind::SrcAlpha:
+      share = V::Mul16(V::Lo8(c), V::Set16(static_cast<std::uint16_t>(a)));
+      inverse = V::Set16(static_cast<std::uint16_t>(255 - a));
+      break;
+    case BlendKind::SrcAlphaAdd: added = V::Pack(Div255V<V>(V::Mul16(V::Lo8(c), V::Set16(static_cast<std::uint16_t>(a)))), V::Zero()); break;
+    case BlendKind::Add: added = c; break;
+    case BlendKind::General: ScalarKernels().fill(p, colour, dst, live, n); return;
+    default: break;
+  }
+  if (p.kind == BlendKind::SrcAlphaAdd) added = V::Unpacklo32(added, added);  // the 8 bytes of two pixels, to every pixel
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> d = V::Load(dst + k);
+    R<V> b;
+    switch (p.kind) {
+      case BlendKind::Replace: b = c; break;
+      case BlendKind::SrcAlpha:
+        b = V::Pack(Div255V<V>(V::Add16(V::Mul16(V::Lo8(d), inverse), share)),
+                    Div255V<V>(V::Add16(V::Mul16(V::Hi8(d), inverse), share)));
+        break;
+      default: b = V::AddSat8(d, added); break;
+    }
+    R<V> out = V::Or(V::Or(V::AndNot(keep, b), V::And(d, keep)), alphaOr);
+    if (live) out = Select<V>(V::LiveMask(live + k), out, d);
+    V::Store(dst + k, out);
+  }
+  if (k < n) ScalarKernels().fill(p, colour, dst + k, live ? live + k : nullptr, n - k);
 }
 
 // --- Colour and combiner ---------------------------------------------------------
@@ -233,36 +277,101 @@ inline R<V> AddressV(R<V> x, R<V> limit) {
   else return V::Min32(V::Max32(x, V::Zero()), limit);
 }
 
+inline bool VectorModes(const SampleParams& p) {
+  auto ok = [](std::uint8_t mode, int size) { return mode == kClamp || (mode == kWrap && (size & (size - 1)) == 0); };
+  return ok(p.addrU, p.level.width) && ok(p.addrV, p.level.height);
+}
+
+// The samples at coordinate vectors S, T, through gathers.
 template <class V, bool kLinear, std::uint8_t kU, std::uint8_t kV>
-void SampleT(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
-  const TexLevel& l = p.level;
+inline R<V> Fetch(const TexLevel& l, R<V> S, R<V> T) {
   const R<V> limU = V::Set32(static_cast<std::uint32_t>(l.width - 1));
   const R<V> limV = V::Set32(static_cast<std::uint32_t>(l.height - 1));
   const R<V> pitch = V::Set32(static_cast<std::uint32_t>(l.pitch));
   const R<V> alphaOr = V::Set32(l.alphaOr);
-  int k = 0;
-  for (; k + V::N <= n; k += V::N) {
-    const R<V> S = V::Load(s + k), T = V::Load(t + k);
-    if constexpr (!kLinear) {
-      const R<V> half = V::Set32(0x8000);
-      const R<V> x = AddressV<V, kU>(V::template Sar32<16>(V::Add32(S, half)), limU);
-      const R<V> y = AddressV<V, kV>(V::template Sar32<16>(V::Add32(T, half)), limV);
-      V::Store(out + k, V::Or(V::Gather(l.texels, V::Add32(V::Mul32(y, pitch), x)), alphaOr));
-    } else {
-      const R<V> one = V::Set32(1), mask = V::Set32(0xFF);
-      const R<V> xi = V::template Sar32<16>(S), yi = V::template Sar32<16>(T);
-      const R<V> x0 = AddressV<V, kU>(xi, limU), x1 = AddressV<V, kU>(V::Add32(xi, one), limU);
-      const R<V> r0 = V::Mul32(AddressV<V, kV>(yi, limV), pitch);
-      const R<V> r1 = V::Mul32(AddressV<V, kV>(V::Add32(yi, one), limV), pitch);
-      const R<V> t00 = V::Or(V::Gather(l.texels, V::Add32(r0, x0)), alphaOr);
-      const R<V> t10 = V::Or(V::Gather(l.texels, V::Add32(r0, x1)), alphaOr);
-      const R<V> t01 = V::Or(V::Gather(l.texels, V::Add32(r1, x0)), alphaOr);
-      const R<V> t11 = V::Or(V::Gather(l.texels, V::Add32(r1, x1)), alphaOr);
-      const R<V> fx = V::And(V::template Shr32<8>(S), mask), fy = V::And(V::template Shr32<8>(T), mask);
-      V::Store(out + k, Bilinear<V>(t00, t10, t01, t11, fx, fy));
-    }
+  if constexpr (!kLinear) {
+    const R<V> half = V::Set32(0x8000);
+    const R<V> x = AddressV<V, kU>(V::template Sar32<16>(V::Add32(S, half)), limU);
+    const R<V> y = AddressV<V, kV>(V::template Sar32<16>(V::Add32(T, half)), limV);
+    return V::Or(V::Gather(l.texels, V::Add32(V::Mul32(y, pitch), x)), alphaOr);
+  } else {
+    const R<V> one = V::Set32(1), mask = V::Set32(0xFF);
+    const R<V> xi = V::template Sar32<16>(S), yi = V::template Sar32<16>(T);
+    const R<V> x0 = AddressV<V, kU>(xi, limU), x1 = AddressV<V, kU>(V::Add32(xi, one), limU);
+    const R<V> r0 = V::Mul32(AddressV<V, kV>(yi, limV), pitch);
+    const R<V> r1 = V::Mul32(AddressV<V, kV>(V::Add32(yi, one), limV), pitch);
+    const R<V> t00 = V::Gather(l.texels, V::Add32(r0, x0)), t10 = V::Gather(l.texels, V::Add32(r0, x1));
+    const R<V> t01 = V::Gather(l.texels, V::Add32(r1, x0)), t11 = V::Gather(l.texels, V::Add32(r1, x1));
+    const R<V> fx = V::And(V::template Shr32<8>(S), mask), fy = V::And(V::template Shr32<8>(T), mask);
+    // The weights sum to one, so alpha read as 255 before the blend is 255 after it.
+    return V::Or(Bilinear<V>(t00, t10, t01, t11, fx, fy), alphaOr);
   }
+}
+
+template <class V, bool kLinear, std::uint8_t kU, std::uint8_t kV>
+void SampleT(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) V::Store(out + k, Fetch<V, kLinear, kU, kV>(p.level, V::Load(s + k), V::Load(t + k)));
   if (k < n) ScalarKernels().sample(p, s + k, t + k, out + k, n - k);
+}
+
+// A lane vector of start + j step (j = 0 .. N - 1) in wrapping arithmetic.
+template <class V>
+inline R<V> Ramp(std::int32_t start, std::int32_t step) {
+  alignas(32) std::uint32_t v[V::N];
+  for (int j = 0; j < V::N; ++j) v[j] = static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(j) * static_cast<std::uint32_t>(step);
+  return V::Load(v);
+}
+
+inline std::int32_t Step(std::int32_t start, int k, std::int32_t step) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(k) * static_cast<std::uint32_t>(step));
+}
+
+// Linear sampling along a texture row (t constant, 0 <= ds < 2 texels) with
+// the row's texels loaded into registers and permuted into place, instead of
+// gathered; vectors that reach past the row's end are gathered.
+template <class V, std::uint8_t kU, std::uint8_t kV>
+int RowPermuted(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::uint32_t* out, int n) {
+  const TexLevel& l = p.level;
+  const int yi = t0 >> 16;
+  const std::uint32_t* top = l.texels + AddressTexel(yi, l.height, kV) * l.pitch;
+  const std::uint32_t* bottom = l.texels + AddressTexel(yi + 1, l.height, kV) * l.pitch;
+  const R<V> fy = V::Set32(static_cast<std::uint32_t>((t0 >> 8) & 0xFF));
+  const R<V> one = V::Set32(1), mask = V::Set32(0xFF), alphaOr = V::Set32(l.alphaOr);
+  const R<V> T = V::Set32(static_cast<std::uint32_t>(t0));
+  R<V> S = Ramp<V>(s0, ds);
+  const R<V> stride = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(ds));
+  int k = 0;
+  for (; k + V::N <= n; k += V::N, S = V::Add32(S, stride)) {
+    const int first = Step(s0, k, ds) >> 16, last = Step(s0, k + V::N - 1, ds) >> 16;
+    if (first < 0 || last + 1 >= l.width || first + 16 > l.width) {
+      V::Store(out + k, Fetch<V, true, kU, kV>(l, S, T));
+      continue;
+    }
+    const R<V> rel0 = V::Sub32(V::template Sar32<16>(S), V::Set32(static_cast<std::uint32_t>(first)));
+    const R<V> rel1 = V::Add32(rel0, one);
+    const R<V> a = V::Load(top + first), b = V::Load(top + first + 8);
+    const R<V> c = V::Load(bottom + first), d = V::Load(bottom + first + 8);
+    const R<V> t00 = V::Permute16(a, b, rel0), t10 = V::Permute16(a, b, rel1);
+    const R<V> t01 = V::Permute16(c, d, rel0), t11 = V::Permute16(c, d, rel1);
+    V::Store(out + k, V::Or(Bilinear<V>(t00, t10, t01, t11, V::And(V::template Shr32<8>(S), mask), fy), alphaOr));
+  }
+  return k;
+}
+
+template <class V, bool kLinear, std::uint8_t kU, std::uint8_t kV>
+void LineT(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::int32_t dt, std::uint32_t* out,
+           int n) {
+  int k = 0;
+  if constexpr (V::kPermute && kLinear) {
+    if (dt == 0 && ds >= 0 && ds < 2 * 65536) k = RowPermuted<V, kU, kV>(p, s0, ds, t0, out, n);
+  }
+  R<V> S = Ramp<V>(Step(s0, k, ds), ds), T = Ramp<V>(Step(t0, k, dt), dt);
+  const R<V> strideS = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(ds));
+  const R<V> strideT = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(dt));
+  for (; k + V::N <= n; k += V::N, S = V::Add32(S, strideS), T = V::Add32(T, strideT))
+    V::Store(out + k, Fetch<V, kLinear, kU, kV>(p.level, S, T));
+  if (k < n) ScalarKernels().sampleLine(p, Step(s0, k, ds), ds, Step(t0, k, dt), dt, out + k, n - k);
 }
 
 template <class V, bool kLinear>
@@ -276,17 +385,9 @@ void SampleModes(const SampleParams& p, const std::int32_t* s, const std::int32_
 
 template <class V>
 void Sample(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
-  const TexLevel& l = p.level;
-  auto vectorMode = [](std::uint8_t mode, int size) {
-    return mode == kClamp || (mode == kWrap && (size & (size - 1)) == 0);
-  };
-  if (!vectorMode(p.addrU, l.width) || !vectorMode(p.addrV, l.height)) {
-    ScalarKernels().sample(p, s, t, out, n);
-  } else if (p.linear) {
-    SampleModes<V, true>(p, s, t, out, n);
-  } else {
-    SampleModes<V, false>(p, s, t, out, n);
-  }
+  if (!VectorModes(p)) ScalarKernels().sample(p, s, t, out, n);
+  else if (p.linear) SampleModes<V, true>(p, s, t, out, n);
+  else SampleModes<V, false>(p, s, t, out, n);
 }
 
 // One texture row's texels for columns first .. first + count - 1, addressed
@@ -310,12 +411,10 @@ inline const std::uint32_t* RowTexels(const SampleParams& p, int row, int first,
   return scratch;
 }
 
+// A unit step along a row (quads drawn 1:1): contiguous texels with one
+// constant fraction.
 template <class V>
-void SampleRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32_t* out, int n) {
-  if (p.addrU == kBorder || p.addrV == kBorder) {
-    ScalarKernels().sampleRow(p, s0, t, out, n);
-    return;
-  }
+void UnitRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32_t* out, int n) {
   const TexLevel& l = p.level;
   const R<V> alphaOr = V::Set32(l.alphaOr);
   alignas(32) std::uint32_t scratch[2][kChunk + 1];
@@ -332,21 +431,58 @@ void SampleRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint
   const int x0 = s0 >> 16, yi = t >> 16;
   const std::uint32_t* top = RowTexels(p, AddressTexel(yi, l.height, p.addrV), x0, n + 1, scratch[0]);
   const std::uint32_t* bottom = RowTexels(p, AddressTexel(yi + 1, l.height, p.addrV), x0, n + 1, scratch[1]);
-  const R<V> fx = V::Set16(static_cast<std::uint16_t>((s0 >> 8) & 0xFF));
-  const R<V> fy = V::Set16(static_cast<std::uint16_t>((t >> 8) & 0xFF));
+  const unsigned wx = (s0 >> 8) & 0xFF, wy = (t >> 8) & 0xFF;
+  const R<V> fx = V::Set16(static_cast<std::uint16_t>(wx));
+  const R<V> fy = V::Set16(static_cast<std::uint16_t>(wy));
   int k = 0;
-  for (; k + V::N <= n; k += V::N) {
-    const R<V> t00 = V::Or(V::Load(top + k), alphaOr), t10 = V::Or(V::Load(top + k + 1), alphaOr);
-    const R<V> t01 = V::Or(V::Load(bottom + k), alphaOr), t11 = V::Or(V::Load(bottom + k + 1), alphaOr);
-    V::Store(out + k, V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), fx, fy),
-                              BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), fx, fy)));
+  if (wx == 128 && wy == 128) {
+    // Texel corners (quads at integer positions): every weight is 1/4, so the
+    // blend is (sum + 2) >> 2 exactly.
+    const R<V> two = V::Set16(2);
+    auto quarter = [&](R<V> a, R<V> b, R<V> c, R<V> d) {
+      return V::template Shr16<2>(V::Add16(V::Add16(V::Add16(a, b), V::Add16(c, d)), two));
+    };
+    for (; k + V::N <= n; k += V::N) {
+      const R<V> t00 = V::Load(top + k), t10 = V::Load(top + k + 1);
+      const R<V> t01 = V::Load(bottom + k), t11 = V::Load(bottom + k + 1);
+      const R<V> r = V::Pack(quarter(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11)),
+                             quarter(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11)));
+      V::Store(out + k, V::Or(r, alphaOr));
+    }
   }
-  if (k < n) ScalarKernels().sampleRow(p, s0 + k * 65536, t, out + k, n - k);
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> t00 = V::Load(top + k), t10 = V::Load(top + k + 1);
+    const R<V> t01 = V::Load(bottom + k), t11 = V::Load(bottom + k + 1);
+    const R<V> r = V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), fx, fy),
+                           BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), fx, fy));
+    V::Store(out + k, V::Or(r, alphaOr));
+  }
+  if (k < n) ScalarKernels().sampleLine(p, Step(s0, k, 65536), 65536, t, 0, out + k, n - k);
+}
+
+template <class V, bool kLinear>
+void LineModes(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::int32_t dt,
+               std::uint32_t* out, int n) {
+  const bool wrapU = p.addrU == kWrap, wrapV = p.addrV == kWrap;
+  if (wrapU && wrapV) LineT<V, kLinear, kWrap, kWrap>(p, s0, ds, t0, dt, out, n);
+  else if (wrapU) LineT<V, kLinear, kWrap, kClamp>(p, s0, ds, t0, dt, out, n);
+  else if (wrapV) LineT<V, kLinear, kClamp, kWrap>(p, s0, ds, t0, dt, out, n);
+  else LineT<V, kLinear, kClamp, kClamp>(p, s0, ds, t0, dt, out, n);
+}
+
+template <class V>
+void SampleLine(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::int32_t dt,
+                std::uint32_t* out, int n) {
+  const bool border = p.addrU == kBorder || p.addrV == kBorder;
+  if (dt == 0 && ds == 65536 && !border) UnitRow<V>(p, s0, t0, out, n);
+  else if (!VectorModes(p)) ScalarKernels().sampleLine(p, s0, ds, t0, dt, out, n);
+  else if (p.linear) LineModes<V, true>(p, s0, ds, t0, dt, out, n);
+  else LineModes<V, false>(p, s0, ds, t0, dt, out, n);
 }
 
 template <class V>
 Kernels MakeKernels() {
-  return Kernels{Sample<V>, SampleRow<V>, Lerp<V>, Gouraud<V>, Modulate<V>, AlphaTest<V>, Depth<V>, Write<V>};
+  return Kernels{Sample<V>, SampleLine<V>, Lerp<V>, Gouraud<V>, Modulate<V>, AlphaTest<V>, Depth<V>, Write<V>, Fill<V>};
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ struct Sse2 {
   using R = __m128i;
   using F = __m128;
   static constexpr int N = 4;
+  static constexpr bool kPermute = false;
 
   static R Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
   static void Store(void* p, R v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
@@ -19,6 +20,7 @@ struct Sse2 {
   static R Set16(std::uint16_t v) { return _mm_set1_epi16(static_cast<short>(v)); }
   static R Iota() { return _mm_setr_epi32(0, 1, 2, 3); }
 
+  static bool AllZero(R a) { return _mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())) == 0xFFFF; }
   static R And(R a, R b) { return _mm_and_si128(a, b); }
   static R Or(R a, R b) { return _mm_or_si128(a, b); }
   static R AndNot(R a, R b) { return _mm_andnot_si128(a, b); }
@@ -27,10 +29,13 @@ struct Sse2 {
   static R Add16(R a, R b) { return _mm_add_epi16(a, b); }
   static R Sub16(R a, R b) { return _mm_sub_epi16(a, b); }
   static R Mul16(R a, R b) { return _mm_mullo_epi16(a, b); }
+  static R MulHi16(R a, R b) { return _mm_mulhi_epu16(a, b); }
   template <int n> static R Shr16(R a) { return _mm_srli_epi16(a, n); }
   static R AddSat8(R a, R b) { return _mm_adds_epu8(a, b); }
 
   static R Add32(R a, R b) { return _mm_add_epi32(a, b); }
+  static R Sub32(R a, R b) { return _mm_sub_epi32(a, b); }
+  static R Permute16(R a, R, R) { return a; }  // unused: no permutes here
   template <int n> static R Shr32(R a) { return _mm_srli_epi32(a, n); }
   template <int n> static R Sar32(R a) { return _mm_srai_epi32(a, n); }
   static R CmpGt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
@@ -58,6 +63,7 @@ struct Sse2 {
   static R PackU16(R a, R b) { return _mm_packus_epi16(a, b); }
   static R Unpacklo8(R a, R b) { return _mm_unpacklo_epi8(a, b); }
   static R Unpacklo16(R a, R b) { return _mm_unpacklo_epi16(a, b); }
+  static R Unpacklo32(R a, R b) { return _mm_unpacklo_epi32(a, b); }
   template <int n> static R ShiftBytesRight(R a) { return _mm_srli_si128(a, n); }
   static R BroadcastAlpha(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
   // 32-bit per-pixel values (<= 256) spread over their pixel's four 16-bit channels.

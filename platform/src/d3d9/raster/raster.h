@@ -13,7 +13,7 @@
 
 namespace platform::d3d9::raster {
 
-constexpr int kChunk = 64;
+constexpr int kChunk = 128;
 
 // round(x / 255) for 0 <= x <= 65662 (255 is odd, so there are no ties).
 inline unsigned Div255(unsigned x) { return (x + 128 + ((x + 128) >> 8)) >> 8; }
@@ -105,8 +105,10 @@ bool Compare(unsigned func, std::uint32_t value, std::uint32_t reference);
 struct Kernels {
   // out[k] = the sample at (s[k], t[k]).
   void (*sample)(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n);
-  // The same along a row with a unit step: s = s0 + 65536 k, t constant.
-  void (*sampleRow)(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32_t* out, int n);
+  // The same along a row: s = s0 + k ds, t = t0 + k dt, every value within
+  // +-2^30 (the steps in wrapping 32-bit arithmetic).
+  void (*sampleLine)(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::int32_t dt,
+                     std::uint32_t* out, int n);
   // out = (a (256 - w) + b w + 128) >> 8 per channel.
   void (*lerp)(const std::uint32_t* a, const std::uint32_t* b, unsigned w, std::uint32_t* out, int n);
   // Interpolated colour: channel c (bits 8c) is clamp((start[c] + k step[c] + 0x8000) >> 16)
@@ -121,6 +123,8 @@ struct Kernels {
   int (*depth)(const DepthParams& p, void* row, std::uint8_t* live, int n);
   // Blends src into dst and writes through the mask; live null means every pixel.
   void (*write)(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n);
+  // The same with one source colour for every pixel (untextured constant quads).
+  void (*fill)(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n);
 };
 
 const Kernels& ScalarKernels();

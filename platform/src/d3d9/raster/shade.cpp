@@ -33,6 +33,7 @@ inline std::int64_t At(const FixedPlane& f, const Primitive& p, int x, int y) {
 }
 
 inline std::int64_t Mod64(std::int64_t v, std::int64_t m) {
+  if ((m & (m - 1)) == 0) return v & (m - 1);  // powers of two, the common case
   const std::int64_t r = v % m;
   return r < 0 ? r + m : r;
 }
@@ -80,13 +81,11 @@ void SampleAffine(const Kernels& k, const StagePrim& sp, const Primitive& p, int
     std::uint32_t* dst = i == 0 ? out : c.tmp;
     const SampleParams& pp = sp.p[i];
     const std::int64_t s = At(sp.s[i], p, x, y), t = At(sp.t[i], p, x, y);
-    if (sp.s[i].dx == 65536 && sp.t[i].dx == 0) {
-      std::int32_t s0, ds, t0, dt;
-      if (Reduce(s, 65536, pp.level.width, pp.addrU, n, &s0, &ds) && ds == 65536 &&
-          Reduce(t, 0, pp.level.height, pp.addrV, 1, &t0, &dt)) {
-        k.sampleRow(pp, s0, t0, dst, n);
-        continue;
-      }
+    std::int32_t s0, ds, t0, dt;
+    if (Reduce(s, sp.s[i].dx, pp.level.width, pp.addrU, n, &s0, &ds) &&
+        Reduce(t, sp.t[i].dx, pp.level.height, pp.addrV, n, &t0, &dt)) {
+      k.sampleLine(pp, s0, ds, t0, dt, dst, n);
+      continue;
     }
     Coordinates(s, sp.s[i].dx, pp.level.width, pp.addrU, n, c.s);
     Coordinates(t, sp.t[i].dx, pp.level.height, pp.addrV, n, c.t);
@@ -254,9 +253,28 @@ void CombineGeneral(const DrawConfig& dc, const Chunk& c, const std::uint32_t* d
   }
 }
 
+// Depth writes of a primitive every pixel of which passes: one value.
+void FillDepth(const DrawConfig& dc, const Primitive& p, int y, int x, int n) {
+  if (dc.depthFormat == DepthFormat::D16) {
+    std::uint16_t* row = reinterpret_cast<std::uint16_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
+    std::fill(row, row + n, static_cast<std::uint16_t>(p.depthFill));
+  } else {
+    std::uint32_t* row = reinterpret_cast<std::uint32_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
+    for (int i = 0; i < n; ++i) row[i] = (p.depthFill << 8) | (row[i] & 0xFF);
+  }
+}
+
 void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, Chunk& c) {
   const Kernels& k = *dc.k;
   const bool general = dc.combine == Combine::General;
+  if (!general && p.diffMask == 0xFFFFFFFFu && p.diffuseConst && !dc.alphaTest &&
+      (!dc.depth || p.depthMode != DepthMode::Test)) {
+    // A constant colour: no pass but the depth fill and the blend.
+    if (dc.depth && p.depthMode == DepthMode::Fill) FillDepth(dc, p, y, x, n);
+    k.fill(p.write, p.diffuseValue, reinterpret_cast<std::uint32_t*>(dc.target + std::size_t(y) * dc.targetPitch) + x,
+           nullptr, n);
+    return;
+  }
   const bool needDiffuse = general || ((p.modMask | p.diffMask) != 0);
   if (needDiffuse) Colours(k, p, 0, p.diffuseConst, p.diffuseValue, x, y, n, c.diffuse);
   if (dc.needSpecular) Colours(k, p, 4, p.specularConst, p.specularValue, x, y, n, c.specular);
@@ -292,13 +310,7 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
     live = c.live;
   }
   if (dc.depth && p.depthMode == DepthMode::Fill) {
-    if (dc.depthFormat == DepthFormat::D16) {
-      std::uint16_t* row = reinterpret_cast<std::uint16_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
-      std::fill(row, row + n, static_cast<std::uint16_t>(p.depthFill));
-    } else {
-      std::uint32_t* row = reinterpret_cast<std::uint32_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
-      for (int i = 0; i < n; ++i) row[i] = (p.depthFill << 8) | (row[i] & 0xFF);
-    }
+    FillDepth(dc, p, y, x, n);
   } else if (dc.depth && p.depthMode == DepthMode::Test) {
     if (!live) std::memset(c.live, 1, static_cast<std::size_t>(n));
     DepthParams dp;
