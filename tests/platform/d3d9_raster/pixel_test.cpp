@@ -230,9 +230,15 @@ TEST_F(D3D9RasterPixel, BlendFactorsAndOperations) {
   EXPECT_EQ(At(ReadBack(level.get()), 1, 1, 4), channelwise(src, dst, [](int a, int b) { return std::min(a, b); }));
   run(D3DBLEND_ZERO, D3DBLEND_ZERO, D3DBLENDOP_MAX);
   EXPECT_EQ(At(ReadBack(level.get()), 1, 1, 4), channelwise(src, dst, [](int a, int b) { return std::max(a, b); }));
-  // DESTCOLOR / ZERO multiplies.
+  // DESTCOLOR / ZERO multiplies; SRCCOLOR / INVSRCCOLOR weighs by the source itself.
   run(D3DBLEND_DESTCOLOR, D3DBLEND_ZERO, D3DBLENDOP_ADD);
   EXPECT_EQ(At(ReadBack(level.get()), 1, 1, 4), channelwise(src, dst, [&](int a, int b) { return round255(a * b); }));
+  run(D3DBLEND_SRCCOLOR, D3DBLEND_INVSRCCOLOR, D3DBLENDOP_ADD);
+  EXPECT_EQ(At(ReadBack(level.get()), 1, 1, 4),
+            channelwise(src, dst, [&](int a, int b) { return round255(a * a + b * (255 - a)); }));
+  run(D3DBLEND_INVDESTALPHA, D3DBLEND_DESTALPHA, D3DBLENDOP_ADD);
+  EXPECT_EQ(At(ReadBack(level.get()), 1, 1, 4),
+            channelwise(src, dst, [&](int a, int b) { return round255(a * (255 - 0x40) + b * 0x40); }));
   // Without separate alpha blending the alpha uses the colour factors ...
   ASSERT_EQ(dev->SetRenderState(D3DRS_BLENDOP, D3DBLENDOP_ADD), D3D_OK);
   run(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA, D3DBLENDOP_ADD);
