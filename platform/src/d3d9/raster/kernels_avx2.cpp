@@ -54,6 +54,8 @@ struct Avx2 {
   static R Max32(R a, R b) { return _mm256_max_epi32(a, b); }
   static R Mul32(R a, R b) { return _mm256_mullo_epi32(a, b); }
   static R Sub32(R a, R b) { return _mm256_sub_epi32(a, b); }
+  // Lanes of a chosen by index (0-7).
+  static R Permute8(R a, R index) { return _mm256_permutevar8x32_epi32(a, index); }
   // Lanes of the 16 values a:b chosen by index (0-15).
   static R Permute16(R a, R b, R index) {
     const R high = _mm256_cmpgt_epi32(index, _mm256_set1_epi32(7));

@@ -270,6 +270,13 @@ inline R<V> Bilinear(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> fx32, R<V> fy3
                  BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), fxh, fyh));
 }
 
+// The same with one vertical weight for every pixel (16-bit, in every lane).
+template <class V>
+inline R<V> BilinearRow(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> fx32, R<V> fy) {
+  return V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), V::SpreadLo(fx32), fy),
+                 BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), V::SpreadHi(fx32), fy));
+}
+
 // Address modes the vector sampler handles: power-of-two WRAP and CLAMP.
 template <class V, std::uint8_t kMode>
 inline R<V> AddressV(R<V> x, R<V> limit) {
@@ -336,25 +343,34 @@ int RowPermuted(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::in
   const int yi = t0 >> 16;
   const std::uint32_t* top = l.texels + AddressTexel(yi, l.height, kV) * l.pitch;
   const std::uint32_t* bottom = l.texels + AddressTexel(yi + 1, l.height, kV) * l.pitch;
-  const R<V> fy = V::Set32(static_cast<std::uint32_t>((t0 >> 8) & 0xFF));
-  const R<V> one = V::Set32(1), mask = V::Set32(0xFF), alphaOr = V::Set32(l.alphaOr);
+  const R<V> fy = V::Set16(static_cast<std::uint16_t>((t0 >> 8) & 0xFF));
+  const R<V> mask = V::Set32(0xFF), alphaOr = V::Set32(l.alphaOr);
   const R<V> T = V::Set32(static_cast<std::uint32_t>(t0));
   R<V> S = Ramp<V>(s0, ds);
   const R<V> stride = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(ds));
   int k = 0;
   for (; k + V::N <= n; k += V::N, S = V::Add32(S, stride)) {
     const int first = Step(s0, k, ds) >> 16, last = Step(s0, k + V::N - 1, ds) >> 16;
-    if (first < 0 || last + 1 >= l.width || first + 16 > l.width) {
+    if (first < 0 || last + 1 >= l.width || first + 17 > l.width) {
       V::Store(out + k, Fetch<V, true, kU, kV>(l, S, T));
       continue;
     }
-    const R<V> rel0 = V::Sub32(V::template Sar32<16>(S), V::Set32(static_cast<std::uint32_t>(first)));
-    const R<V> rel1 = V::Add32(rel0, one);
-    const R<V> a = V::Load(top + first), b = V::Load(top + first + 8);
-    const R<V> c = V::Load(bottom + first), d = V::Load(bottom + first + 8);
-    const R<V> t00 = V::Permute16(a, b, rel0), t10 = V::Permute16(a, b, rel1);
-    const R<V> t01 = V::Permute16(c, d, rel0), t11 = V::Permute16(c, d, rel1);
-    V::Store(out + k, V::Or(Bilinear<V>(t00, t10, t01, t11, V::And(V::template Shr32<8>(S), mask), fy), alphaOr));
+    // Texels first.. in a, first + 1.. in b: the right-hand taps are b at the
+    // left-hand taps' indices.
+    const R<V> rel = V::Sub32(V::template Sar32<16>(S), V::Set32(static_cast<std::uint32_t>(first)));
+    R<V> t00, t10, t01, t11;
+    if (last - first < 8) {
+      t00 = V::Permute8(V::Load(top + first), rel);
+      t10 = V::Permute8(V::Load(top + first + 1), rel);
+      t01 = V::Permute8(V::Load(bottom + first), rel);
+      t11 = V::Permute8(V::Load(bottom + first + 1), rel);
+    } else {
+      t00 = V::Permute16(V::Load(top + first), V::Load(top + first + 8), rel);
+      t10 = V::Permute16(V::Load(top + first + 1), V::Load(top + first + 9), rel);
+      t01 = V::Permute16(V::Load(bottom + first), V::Load(bottom + first + 8), rel);
+      t11 = V::Permute16(V::Load(bottom + first + 1), V::Load(bottom + first + 9), rel);
+    }
+    V::Store(out + k, V::Or(BilinearRow<V>(t00, t10, t01, t11, V::And(V::template Shr32<8>(S), mask), fy), alphaOr));
   }
   return k;
 }
