@@ -84,6 +84,9 @@ TEST_F(D3D9RasterIsa, ColourAndCombinerKernels) {
       ref.modulate(x.data(), y.data(), a.data(), n, mod, am, bm);
       k->modulate(x.data(), y.data(), b.data(), n, mod, am, bm);
       ASSERT_EQ(a, b);
+      ref.modulateConst(x.data(), y[0], a.data(), n, mod, am, bm);
+      k->modulateConst(x.data(), y[0], b.data(), n, mod, am, bm);
+      ASSERT_EQ(a, b);
       const unsigned w = unsigned(Below(256));
       ref.lerp(x.data(), y.data(), w, a.data(), n);
       k->lerp(x.data(), y.data(), w, b.data(), n);

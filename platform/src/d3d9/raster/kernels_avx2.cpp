@@ -93,6 +93,18 @@ struct Avx2 {
                              static_cast<int>(base[i[6]]), static_cast<int>(base[i[7]]));
   }
 
+  // The texels at base[index] (lo) and base[index + 1] (hi), by 8-byte loads.
+  static void GatherPairs(const std::uint32_t* base, R index, R* lo, R* hi) {
+    alignas(32) std::int32_t i[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(i), index);
+    std::int64_t q[8];
+    for (int k = 0; k < 8; ++k) std::memcpy(&q[k], base + i[k], 8);
+    const __m256 a = _mm256_castsi256_ps(_mm256_set_epi64x(q[5], q[4], q[1], q[0]));
+    const __m256 b = _mm256_castsi256_ps(_mm256_set_epi64x(q[7], q[6], q[3], q[2]));
+    *lo = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    *hi = _mm256_castps_si256(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+
   static R LiveMask(const std::uint8_t* live) {
     const R b = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(live)));
     return _mm256_cmpgt_epi32(b, _mm256_setzero_si256());

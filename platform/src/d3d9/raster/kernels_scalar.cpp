@@ -84,6 +84,11 @@ void Modulate(const std::uint32_t* a, const std::uint32_t* b, std::uint32_t* out
   }
 }
 
+void ModulateConst(const std::uint32_t* a, std::uint32_t b, std::uint32_t* out, int n, std::uint32_t modMask,
+                   std::uint32_t aMask, std::uint32_t bMask) {
+  for (int k = 0; k < n; ++k) Modulate(a + k, &b, out + k, 1, modMask, aMask, bMask);
+}
+
 int AlphaTest(const std::uint32_t* c, std::uint8_t* live, int n, unsigned func, unsigned ref) {
   int count = 0;
   for (int k = 0; k < n; ++k) {
@@ -247,7 +252,7 @@ std::uint32_t BlendPixel(const WriteParams& p, std::uint32_t s, std::uint32_t d)
 }
 
 const Kernels& ScalarKernels() {
-  static const Kernels k{Sample, SampleLine, Lerp, Gouraud, Modulate, AlphaTest, Depth, Write, Fill};
+  static const Kernels k{Sample, SampleLine, Lerp, Gouraud, Modulate, ModulateConst, AlphaTest, Depth, Write, Fill};
   return k;
 }
 

@@ -156,6 +156,20 @@ void Modulate(const std::uint32_t* a, const std::uint32_t* b, std::uint32_t* out
 }
 
 template <class V>
+void ModulateConst(const std::uint32_t* a, std::uint32_t b, std::uint32_t* out, int n, std::uint32_t modMask,
+                   std::uint32_t aMask, std::uint32_t bMask) {
+  const R<V> mm = V::Set32(modMask), am = V::Set32(aMask), y = V::Set32(b);
+  const R<V> yb = V::And(y, V::Set32(bMask)), wide = V::Lo8(y);  // the same two pixels in both halves
+  int k = 0;
+  for (; k + V::N <= n; k += V::N) {
+    const R<V> x = V::Load(a + k);
+    const R<V> m = V::Pack(Div255V<V>(V::Mul16(V::Lo8(x), wide)), Div255V<V>(V::Mul16(V::Hi8(x), wide)));
+    V::Store(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), yb));
+  }
+  if (k < n) ScalarKernels().modulateConst(a + k, b, out + k, n - k, modMask, aMask, bMask);
+}
+
+template <class V>
 void Lerp(const std::uint32_t* a, const std::uint32_t* b, unsigned w, std::uint32_t* out, int n) {
   const R<V> wb = V::Set16(static_cast<std::uint16_t>(w)), wa = V::Set16(static_cast<std::uint16_t>(256 - w));
   const R<V> half = V::Set16(128);
@@ -307,8 +321,18 @@ inline R<V> Fetch(const TexLevel& l, R<V> S, R<V> T) {
     const R<V> x0 = AddressV<V, kU>(xi, limU), x1 = AddressV<V, kU>(V::Add32(xi, one), limU);
     const R<V> r0 = V::Mul32(AddressV<V, kV>(yi, limV), pitch);
     const R<V> r1 = V::Mul32(AddressV<V, kV>(V::Add32(yi, one), limV), pitch);
-    const R<V> t00 = V::Gather(l.texels, V::Add32(r0, x0)), t10 = V::Gather(l.texels, V::Add32(r0, x1));
-    const R<V> t01 = V::Gather(l.texels, V::Add32(r1, x0)), t11 = V::Gather(l.texels, V::Add32(r1, x1));
+    R<V> t00, t10, t01, t11;
+    if (V::AllZero(V::Xor(x1, V::Add32(x0, one)))) {
+      // No lane's right-hand tap wraps or clamps: each pair of taps is one
+      // 8-byte load (x0 + 1 lies inside the row).
+      V::GatherPairs(l.texels, V::Add32(r0, x0), &t00, &t10);
+      V::GatherPairs(l.texels, V::Add32(r1, x0), &t01, &t11);
+    } else {
+      t00 = V::Gather(l.texels, V::Add32(r0, x0));
+      t10 = V::Gather(l.texels, V::Add32(r0, x1));
+      t01 = V::Gather(l.texels, V::Add32(r1, x0));
+      t11 = V::Gather(l.texels, V::Add32(r1, x1));
+    }
     const R<V> fx = V::And(V::template Shr32<8>(S), mask), fy = V::And(V::template Shr32<8>(T), mask);
     // The weights sum to one, so alpha read as 255 before the blend is 255 after it.
     return V::Or(Bilinear<V>(t00, t10, t01, t11, fx, fy), alphaOr);
@@ -432,6 +456,15 @@ inline const std::uint32_t* RowTexels(const SampleParams& p, int row, int first,
 template <class V>
 void UnitRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32_t* out, int n) {
   const TexLevel& l = p.level;
+  if (p.addrU == kWrap && (l.width & (l.width - 1)) == 0 && l.width >= V::N && n > l.width) {
+    // A wrapped texture narrower than the span repeats every `width` pixels
+    // (s0 + 65536 width addresses what s0 does): one period, then copies.
+    UnitRow<V>(p, s0, t, out, l.width);
+    int k = l.width;
+    for (; k + V::N <= n; k += V::N) V::Store(out + k, V::Load(out + k - l.width));
+    for (; k < n; ++k) out[k] = out[k - l.width];
+    return;
+  }
   const R<V> alphaOr = V::Set32(l.alphaOr);
   alignas(32) std::uint32_t scratch[2][kChunk + 1];
   if (!p.linear || (((s0 | t) >> 8) & 0xFF) == 0) {
@@ -498,7 +531,7 @@ void SampleLine(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::in
 
 template <class V>
 Kernels MakeKernels() {
-  return Kernels{Sample<V>, SampleLine<V>, Lerp<V>, Gouraud<V>, Modulate<V>, AlphaTest<V>, Depth<V>, Write<V>, Fill<V>};
+  return Kernels{Sample<V>, SampleLine<V>, Lerp<V>, Gouraud<V>, Modulate<V>, ModulateConst<V>, AlphaTest<V>, Depth<V>, Write<V>, Fill<V>};
 }
 
 }  // namespace

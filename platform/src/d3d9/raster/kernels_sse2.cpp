@@ -84,6 +84,18 @@ struct Sse2 {
                           static_cast<int>(base[i[3]]));
   }
 
+  // The texels at base[index] (lo) and base[index + 1] (hi), by 8-byte loads.
+  static void GatherPairs(const std::uint32_t* base, R index, R* lo, R* hi) {
+    alignas(16) std::int32_t i[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(i), index);
+    std::int64_t q[4];
+    for (int k = 0; k < 4; ++k) std::memcpy(&q[k], base + i[k], 8);
+    const __m128 a = _mm_castsi128_ps(_mm_set_epi64x(q[1], q[0]));
+    const __m128 b = _mm_castsi128_ps(_mm_set_epi64x(q[3], q[2]));
+    *lo = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+    *hi = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+  }
+
   static R LiveMask(const std::uint8_t* live) {
     std::int32_t v;
     std::memcpy(&v, live, 4);

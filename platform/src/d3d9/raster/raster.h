@@ -117,6 +117,9 @@ struct Kernels {
   // Per channel: round(a b / 255) where modMask is set, a where aMask, b where bMask.
   void (*modulate)(const std::uint32_t* a, const std::uint32_t* b, std::uint32_t* out, int n,
                    std::uint32_t modMask, std::uint32_t aMask, std::uint32_t bMask);
+  // The same with one colour for every b[k].
+  void (*modulateConst)(const std::uint32_t* a, std::uint32_t b, std::uint32_t* out, int n, std::uint32_t modMask,
+                        std::uint32_t aMask, std::uint32_t bMask);
   // live[k] = live[k] && (alpha of c[k]) func ref; returns the live count.
   int (*alphaTest)(const std::uint32_t* c, std::uint8_t* live, int n, unsigned func, unsigned ref);
   // Depth test (and write, for live pixels that pass) of one chunk; returns the live count.

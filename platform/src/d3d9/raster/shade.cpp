@@ -275,7 +275,9 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
            nullptr, n);
     return;
   }
-  const bool needDiffuse = general || ((p.modMask | p.diffMask) != 0);
+  // A constant diffuse colour in the reduced combiner is passed by value.
+  const bool constDiffuse = !general && p.diffuseConst;
+  const bool needDiffuse = general || (!constDiffuse && (p.modMask | p.diffMask) != 0);
   if (needDiffuse) Colours(k, p, 0, p.diffuseConst, p.diffuseValue, x, y, n, c.diffuse);
   if (dc.needSpecular) Colours(k, p, 4, p.specularConst, p.specularValue, x, y, n, c.specular);
   if (p.sampleAny) {
@@ -297,7 +299,11 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
   } else if (p.texMask == 0xFFFFFFFFu) {
     src = c.tex[0];
   } else if (p.diffMask == 0xFFFFFFFFu) {
+    if (constDiffuse) std::fill(c.diffuse, c.diffuse + n, p.diffuseValue);
     src = c.diffuse;
+  } else if (constDiffuse) {
+    k.modulateConst(c.tex[0], p.diffuseValue, c.out, n, p.modMask, p.texMask, p.diffMask);
+    src = c.out;
   } else {
     k.modulate(c.tex[0], c.diffuse, c.out, n, p.modMask, p.texMask, p.diffMask);
     src = c.out;
