@@ -266,6 +266,39 @@ TEST_F(D3D9RasterPixel, ColourWriteMaskKeepsDestinationAlpha) {
   EXPECT_EQ(At(ReadBack(level.get()), 3, 3, 8), 0xFFAA00CCu);
 }
 
+// The play scene's mask trick: floors drawn into a cleared target give alpha,
+// the tile written through mask 7 keeps it, and the target composited with
+// SRCALPHA / INVSRCALPHA shows the tile only where floors are.
+TEST_F(D3D9RasterPixel, TileShowsOnlyWhereFloorsAre) {
+  std::vector<std::uint32_t> tile(8 * 8);
+  for (int i = 0; i < 64; ++i) tile[i] = (i / 8 + i % 8) & 1 ? 0xFFB0B0B0u : 0xFF909090u;
+  auto tileTex = Texture(8, 8, tile);
+  Ref<IDirect3DSurface9> back;
+  ASSERT_EQ(dev->GetRenderTarget(0, &back), D3D_OK);
+  Ref<IDirect3DSurface9> level;
+  auto field = Target(64, 64, level);
+  Clear(0);
+  Blend(D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA);
+  Quad(10, 10, 40, 30, 0xFFC0C0C0);  // a floor
+  Stage0(D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_CURRENT);
+  ASSERT_EQ(dev->SetTexture(0, tileTex.get()), D3D_OK);
+  ASSERT_EQ(dev->SetRenderState(D3DRS_COLORWRITEENABLE, 7), D3D_OK);
+  Quad(0, 0, 256, 256, ~0u, 0, 0, 32, 32);  // the tile, wrapped
+  ASSERT_EQ(dev->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF), D3D_OK);
+  ASSERT_EQ(dev->SetRenderTarget(0, back.get()), D3D_OK);
+  ASSERT_EQ(dev->SetTexture(0, field.get()), D3D_OK);
+  Clear(0x000000FF);
+  Quad(-0.5f, -0.5f, 63.5f, 63.5f, ~0u);
+  const auto px = Screen();
+  int wrong = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const bool floor = x >= 10 && x < 40 && y >= 10 && y < 30;
+      wrong += At(px, x, y) != (floor ? tile[(y % 8) * 8 + x % 8] & 0xFFFFFF : 0x0000FFu);
+    }
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(D3D9RasterPixel, X8TargetsStoreOpaqueAlpha) {
   Clear(0);
   Quad(0, 0, 4, 4, 0x00123456);
