@@ -5,6 +5,7 @@
 #include <cstdint>
 
 class C_GameSystem;
+class C_Mouse;
 
 class C_StateLogic {
  public:
@@ -27,3 +28,8 @@ class C_StateLogic {
 // The game system, set once by C_GameSystem::Init. Its first member is the
 // game's C_Mouse, so the logics read the mouse through it.
 extern C_GameSystem* g_pGameSystem;
+
+// The game's mouse: the game system's first member, so it lies at the game
+// system's own address (the game system keeps no virtual table for that
+// reason). Null while no game system is set.
+C_Mouse* GetGameMouse();

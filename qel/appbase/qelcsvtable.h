@@ -16,6 +16,10 @@ class C_CsvTable {
   // Rows read. The empty row that follows the last line end is not one; a
   // last line without a line end is.
   std::uint32_t GetRowCount() const { return static_cast<std::uint32_t>(m_Rows.size()); }
+  // Cells of a row; 0 outside the table.
+  std::uint32_t GetColumnCount(std::uint32_t row) const {
+    return row < m_Rows.size() ? static_cast<std::uint32_t>(m_Rows[row].size()) : 0;
+  }
 
  private:
   std::vector<std::vector<std::string>> m_Rows;

@@ -1,0 +1,14 @@
+// Whether a move leaves the floor area. The floors of a stage are a union of
+// rectangles; crossing any outer edge between the previous and the current
+// point is a hit, while an edge shared by two floors cancels out.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/win_types.h"
+
+// The move from (px, py) to (cx, cy). A vertical edge covers its ends (a
+// crossing at a corner hits); a horizontal edge does not.
+bool CrossesFloorEdge(const std::vector<RECT>& floors, std::int32_t px, std::int32_t py, std::int32_t cx,
+                      std::int32_t cy);

@@ -1,0 +1,45 @@
+// The table-driven reciprocal square root against the exact one.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "gxl/math/reciprocal_sqrt.h"
+
+namespace {
+
+TEST(MathFastReciprocalSqrt, ExactAtEvenPowersOfTwo) {
+  EXPECT_EQ(FastReciprocalSqrt(1.0f), 1.0f);
+  EXPECT_EQ(FastReciprocalSqrt(0.25f), 2.0f);
+  EXPECT_EQ(FastReciprocalSqrt(4.0f), 0.5f);
+  EXPECT_EQ(FastReciprocalSqrt(1024.0f), 1.0f / 32);
+  EXPECT_NEAR(FastReciprocalSqrt(2.0f), 0.70710678f, 0.70710678f * 1.5e-6f);
+}
+
+TEST(MathFastReciprocalSqrt, TableRowsOfTheFirstAndLastSegments) {
+  EXPECT_EQ(ReciprocalSqrtTable.pair[0].slope, -1.41009521484375f);
+  EXPECT_NEAR(ReciprocalSqrtTable.pair[0].intercept, 2.1192612648f, 1e-7f);
+  EXPECT_EQ(ReciprocalSqrtTable.pair[255].slope, -0.500732421875f);
+  EXPECT_EQ(ReciprocalSqrtTable.pair[255].intercept, 1.500732421875f);
+  EXPECT_EQ(ReciprocalSqrtTable.pair[256].slope, -0.49853515625f);
+  EXPECT_EQ(ReciprocalSqrtTable.pair[256].intercept, 1.49853515625f);
+  EXPECT_EQ(ReciprocalSqrtTable.pair[511].slope, -0.177032470703125f);
+  EXPECT_NEAR(ReciprocalSqrtTable.pair[511].intercept, 1.0611717701f, 1e-7f);
+  for (const ReciprocalSqrtPair& p : ReciprocalSqrtTable.pair) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &p.slope, 4);
+    EXPECT_EQ(bits & 0x1FFu, 0u);  // 15 significant bits
+  }
+}
+
+TEST(MathFastReciprocalSqrt, RelativeErrorOverTheNormalRange) {
+  double worst = 0;
+  for (float x = 1.2e-38f; x < 3e38f; x *= 1.00037f) {
+    const double r = FastReciprocalSqrt(x) * std::sqrt(static_cast<double>(x));
+    worst = std::max(worst, std::fabs(r - 1));
+  }
+  EXPECT_LT(worst, 1.6e-6);  // the lines' own error, plus float rounding
+}
+
+}  // namespace

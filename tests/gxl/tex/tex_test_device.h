@@ -1,0 +1,70 @@
+// A headless device for the texture tests, and an owning pointer for COM objects.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "platform/d3d9_api.h"
+#include "platform/testing.h"
+
+namespace textest {
+
+template <class T>
+class Ref {
+ public:
+  Ref() = default;
+  ~Ref() { reset(); }
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  T** operator&() {
+    reset();
+    return &m_p;
+  }
+  T* operator->() const { return m_p; }
+  T* get() const { return m_p; }
+  void reset() {
+    if (m_p) m_p->Release();
+    m_p = nullptr;
+  }
+
+ private:
+  T* m_p = nullptr;
+};
+
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    ASSERT_NE(d3d, nullptr);
+    D3DPRESENT_PARAMETERS p{};
+    p.BackBufferWidth = 64;
+    p.BackBufferHeight = 64;
+    p.BackBufferFormat = D3DFMT_X8R8G8B8;
+    p.BackBufferCount = 1;
+    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    p.Windowed = TRUE;
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev),
+              D3D_OK);
+  }
+  void TearDown() override {
+    if (dev) {
+      EXPECT_EQ(dev->Release(), 0u) << platform::test::D3D9LiveObjectReport();
+    }
+    if (d3d) {
+      EXPECT_EQ(d3d->Release(), 0u);
+    }
+  }
+
+  // What the device answers for the format (the check that fitting makes).
+  bool DeviceAccepts(DWORD usage, D3DRESOURCETYPE type, D3DFORMAT format) {
+    D3DCAPS9 caps{};
+    D3DDISPLAYMODE mode{};
+    EXPECT_EQ(dev->GetDeviceCaps(&caps), D3D_OK);
+    EXPECT_EQ(dev->GetDisplayMode(0, &mode), D3D_OK);
+    return SUCCEEDED(d3d->CheckDeviceFormat(caps.AdapterOrdinal, caps.DeviceType, mode.Format, usage, type, format));
+  }
+
+  IDirect3D9* d3d = nullptr;
+  IDirect3DDevice9* dev = nullptr;
+};
+
+}  // namespace textest
