@@ -74,6 +74,16 @@ struct Avx2 {
   static R Unpacklo32(R a, R b) { return _mm256_unpacklo_epi32(a, b); }
   template <int n> static R ShiftBytesRight(R a) { return _mm256_srli_si256(a, n); }
   static R BroadcastAlpha(R a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
+  // Bits 8-15 of each pixel's 32-bit lane, in its four 16-bit channels
+  // (Lo8 layout: pixels 0-1 of each half; Hi: pixels 2-3).
+  static R WeightLo(R v) {
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(1, -1, 1, -1, 1, -1, 1, -1, 5, -1, 5, -1, 5, -1, 5, -1, 1, -1, 1,
+                                                   -1, 1, -1, 1, -1, 5, -1, 5, -1, 5, -1, 5, -1));
+  }
+  static R WeightHi(R v) {
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(9, -1, 9, -1, 9, -1, 9, -1, 13, -1, 13, -1, 13, -1, 13, -1, 9, -1,
+                                                   9, -1, 9, -1, 9, -1, 13, -1, 13, -1, 13, -1, 13, -1));
+  }
   static R SpreadLo(R w) {
     const R t = _mm256_packs_epi32(w, w), u = _mm256_unpacklo_epi16(t, t);
     return _mm256_unpacklo_epi32(u, u);

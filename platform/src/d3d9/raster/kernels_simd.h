@@ -277,18 +277,18 @@ inline R<V> BilinearHalf(R<V> c00, R<V> c10, R<V> c01, R<V> c11, R<V> fx, R<V> f
   return V::template Shr16<8>(V::Add16(V::Add16(high, V::Set16(128)), V::template Shr16<8>(rest)));
 }
 
+// The blend at 16.16 coordinates S, T: the weights are their bits 8-15.
 template <class V>
-inline R<V> Bilinear(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> fx32, R<V> fy32) {
-  const R<V> fxl = V::SpreadLo(fx32), fxh = V::SpreadHi(fx32), fyl = V::SpreadLo(fy32), fyh = V::SpreadHi(fy32);
-  return V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), fxl, fyl),
-                 BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), fxh, fyh));
+inline R<V> Bilinear(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> S, R<V> T) {
+  return V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), V::WeightLo(S), V::WeightLo(T)),
+                 BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), V::WeightHi(S), V::WeightHi(T)));
 }
 
 // The same with one vertical weight for every pixel (16-bit, in every lane).
 template <class V>
-inline R<V> BilinearRow(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> fx32, R<V> fy) {
-  return V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), V::SpreadLo(fx32), fy),
-                 BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), V::SpreadHi(fx32), fy));
+inline R<V> BilinearRow(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> S, R<V> fy) {
+  return V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), V::WeightLo(S), fy),
+                 BilinearHalf<V>(V::Hi8(t00), V::Hi8(t10), V::Hi8(t01), V::Hi8(t11), V::WeightHi(S), fy));
 }
 
 // Address modes the vector sampler handles: power-of-two WRAP and CLAMP.
@@ -316,7 +316,7 @@ inline R<V> Fetch(const TexLevel& l, R<V> S, R<V> T) {
     const R<V> y = AddressV<V, kV>(V::template Sar32<16>(V::Add32(T, half)), limV);
     return V::Or(V::Gather(l.texels, V::Add32(V::Mul32(y, pitch), x)), alphaOr);
   } else {
-    const R<V> one = V::Set32(1), mask = V::Set32(0xFF);
+    const R<V> one = V::Set32(1);
     const R<V> xi = V::template Sar32<16>(S), yi = V::template Sar32<16>(T);
     const R<V> x0 = AddressV<V, kU>(xi, limU), x1 = AddressV<V, kU>(V::Add32(xi, one), limU);
     const R<V> r0 = V::Mul32(AddressV<V, kV>(yi, limV), pitch);
@@ -333,9 +333,8 @@ inline R<V> Fetch(const TexLevel& l, R<V> S, R<V> T) {
       t01 = V::Gather(l.texels, V::Add32(r1, x0));
       t11 = V::Gather(l.texels, V::Add32(r1, x1));
     }
-    const R<V> fx = V::And(V::template Shr32<8>(S), mask), fy = V::And(V::template Shr32<8>(T), mask);
     // The weights sum to one, so alpha read as 255 before the blend is 255 after it.
-    return V::Or(Bilinear<V>(t00, t10, t01, t11, fx, fy), alphaOr);
+    return V::Or(Bilinear<V>(t00, t10, t01, t11, S, T), alphaOr);
   }
 }
 
@@ -368,33 +367,35 @@ int RowPermuted(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::in
   const std::uint32_t* top = l.texels + AddressTexel(yi, l.height, kV) * l.pitch;
   const std::uint32_t* bottom = l.texels + AddressTexel(yi + 1, l.height, kV) * l.pitch;
   const R<V> fy = V::Set16(static_cast<std::uint16_t>((t0 >> 8) & 0xFF));
-  const R<V> mask = V::Set32(0xFF), alphaOr = V::Set32(l.alphaOr);
+  const R<V> alphaOr = V::Set32(l.alphaOr);
   const R<V> T = V::Set32(static_cast<std::uint32_t>(t0));
   R<V> S = Ramp<V>(s0, ds);
   const R<V> stride = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(ds));
   int k = 0;
   for (; k + V::N <= n; k += V::N, S = V::Add32(S, stride)) {
     const int first = Step(s0, k, ds) >> 16, last = Step(s0, k + V::N - 1, ds) >> 16;
-    if (first < 0 || last + 1 >= l.width || first + 17 > l.width) {
-      V::Store(out + k, Fetch<V, true, kU, kV>(l, S, T));
+    if (first < 0 || last + 1 >= l.width || l.width < 17) {
+      V::Store(out + k, Fetch<V, true, kU, kV>(l, S, T));  // taps to be addressed
       continue;
     }
-    // Texels first.. in a, first + 1.. in b: the right-hand taps are b at the
-    // left-hand taps' indices.
-    const R<V> rel = V::Sub32(V::template Sar32<16>(S), V::Set32(static_cast<std::uint32_t>(first)));
+    // Texels from `base` in a, from base + 1 in b: the right-hand taps are b
+    // at the left-hand taps' indices. Near the row's end the window moves left.
+    const bool narrow = last - first < 8;
+    const int base = std::min(first, l.width - (narrow ? 9 : 17));
+    const R<V> rel = V::Sub32(V::template Sar32<16>(S), V::Set32(static_cast<std::uint32_t>(base)));
     R<V> t00, t10, t01, t11;
-    if (last - first < 8) {
-      t00 = V::Permute8(V::Load(top + first), rel);
-      t10 = V::Permute8(V::Load(top + first + 1), rel);
-      t01 = V::Permute8(V::Load(bottom + first), rel);
-      t11 = V::Permute8(V::Load(bottom + first + 1), rel);
+    if (narrow) {
+      t00 = V::Permute8(V::Load(top + base), rel);
+      t10 = V::Permute8(V::Load(top + base + 1), rel);
+      t01 = V::Permute8(V::Load(bottom + base), rel);
+      t11 = V::Permute8(V::Load(bottom + base + 1), rel);
     } else {
-      t00 = V::Permute16(V::Load(top + first), V::Load(top + first + 8), rel);
-      t10 = V::Permute16(V::Load(top + first + 1), V::Load(top + first + 9), rel);
-      t01 = V::Permute16(V::Load(bottom + first), V::Load(bottom + first + 8), rel);
-      t11 = V::Permute16(V::Load(bottom + first + 1), V::Load(bottom + first + 9), rel);
+      t00 = V::Permute16(V::Load(top + base), V::Load(top + base + 8), rel);
+      t10 = V::Permute16(V::Load(top + base + 1), V::Load(top + base + 9), rel);
+      t01 = V::Permute16(V::Load(bottom + base), V::Load(bottom + base + 8), rel);
+      t11 = V::Permute16(V::Load(bottom + base + 1), V::Load(bottom + base + 9), rel);
     }
-    V::Store(out + k, V::Or(BilinearRow<V>(t00, t10, t01, t11, V::And(V::template Shr32<8>(S), mask), fy), alphaOr));
+    V::Store(out + k, V::Or(BilinearRow<V>(t00, t10, t01, t11, S, fy), alphaOr));
   }
   return k;
 }
@@ -411,7 +412,13 @@ void LineT(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t
   const R<V> strideT = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(dt));
   for (; k + V::N <= n; k += V::N, S = V::Add32(S, strideS), T = V::Add32(T, strideT))
     V::Store(out + k, Fetch<V, kLinear, kU, kV>(p.level, S, T));
-  if (k < n) ScalarKernels().sampleLine(p, Step(s0, k, ds), ds, Step(t0, k, dt), dt, out + k, n - k);
+  if (k < n) {
+    // The tail as a whole vector: lanes past the end address valid texels
+    // (WRAP and CLAMP keep every index inside), and only the wanted ones are kept.
+    alignas(32) std::uint32_t rest[V::N];
+    V::Store(rest, Fetch<V, kLinear, kU, kV>(p.level, S, T));
+    std::memcpy(out + k, rest, static_cast<std::size_t>(n - k) * 4);
+  }
 }
 
 template <class V, bool kLinear>

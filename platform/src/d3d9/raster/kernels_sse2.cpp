@@ -68,6 +68,9 @@ struct Sse2 {
   template <int n> static R ShiftBytesRight(R a) { return _mm_srli_si128(a, n); }
   static R BroadcastAlpha(R a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0xFF), 0xFF); }
   // 32-bit per-pixel values (<= 256) spread over their pixel's four 16-bit channels.
+  // Bits 8-15 of each pixel's 32-bit lane, in its four 16-bit channels.
+  static R WeightLo(R v) { return SpreadLo(_mm_and_si128(_mm_srli_epi32(v, 8), _mm_set1_epi32(0xFF))); }
+  static R WeightHi(R v) { return SpreadHi(_mm_and_si128(_mm_srli_epi32(v, 8), _mm_set1_epi32(0xFF))); }
   static R SpreadLo(R w) {
     const R t = _mm_packs_epi32(w, w), u = _mm_unpacklo_epi16(t, t);
     return _mm_unpacklo_epi32(u, u);
