@@ -189,6 +189,10 @@ bool Assembler::TryRectangle(const Triangle& a, const Triangle& b) {
   const int bottom = static_cast<int>(std::min<std::int64_t>(CeilDiv(y1, 256), m_dc.clipY1));
   if (left < right)
     for (int y = top; y < bottom; ++y) ShadeSpan(m_dc, m_prim, y, left, right);
+  // A constant depth written over the whole surface is all it holds now.
+  if (m_dc.depthBound && m_prim.depthMode == DepthMode::Fill && left == 0 && top == 0 &&
+      right >= m_dc.depthWidth && bottom >= m_dc.depthHeight)
+    *m_dc.depthBound = DepthBound{true, m_prim.depthFill, m_prim.depthFill};
   return true;
 }
 

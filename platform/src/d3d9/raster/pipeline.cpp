@@ -238,6 +238,8 @@ bool BuildConfig(const DrawRequest& r, const Kernels& kernels, DrawConfig* dc) {
     dc->depthPitch = r.depth->Pitch();
     const bool bounded = dc->depthFormat == DepthFormat::D16 || dc->depthFormat == DepthFormat::D24;
     dc->depthBound = bounded ? &r.depth->Bound() : nullptr;
+    dc->depthWidth = static_cast<int>(r.depth->Width());
+    dc->depthHeight = static_cast<int>(r.depth->Height());
     // Unknown formats and lost bounds are tested pixel by pixel from now on.
     if (!bounded) r.depth->Bound().known = false;
     if (dc->depthFunc == D3DCMP_ALWAYS && !dc->depthWrite) dc->depth = false;

@@ -52,6 +52,7 @@ struct DrawConfig {
   std::uint8_t* depthBits = nullptr;
   std::size_t depthPitch = 0;
   DepthBound* depthBound = nullptr;  // D16 and D24 surfaces keep one
+  int depthWidth = 0, depthHeight = 0;
   WriteParams write;
   std::uint8_t* target = nullptr;
   std::size_t targetPitch = 0;
