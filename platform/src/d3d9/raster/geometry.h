@@ -36,7 +36,6 @@ class Geometry {
   // `attrs` is how many attributes the pipeline reads (8 + 2 x sets).
   void Begin(const DrawRequest& request, int attrs);
 
-  UINT Count() const { return m_request->vertexCount; }
   // The vertex of the n-th index (or n-th vertex) of the draw, transformed;
   // the result has a bit per clip plane the vertex lies outside of (kInvalid
   // for a vertex with a non-finite coordinate).
@@ -49,7 +48,6 @@ class Geometry {
   int ClipTriangle(const Vertex* const tri[3], std::uint32_t outside, Vertex* polygon) const;
   // Clips a segment; false when nothing is left.
   bool ClipLine(Vertex& a, Vertex& b, std::uint32_t outside) const;
-  bool Transformed() const { return m_transformed; }
   int Attrs() const { return m_attrs; }
 
   static constexpr int kMaxPolygon = 16;

@@ -41,7 +41,6 @@ struct TexLevel {
   std::ptrdiff_t pitch = 0;     // texels from one row to the next
   std::uint32_t alphaOr = 0;    // 0xFF000000 when alpha is not stored (X8R8G8B8 in place)
   bool opaque = false;          // every texel's alpha reads 255
-  bool pow2 = false;            // both sizes are powers of two
 };
 
 enum Address : std::uint8_t { kWrap = 1, kMirror = 2, kClamp = 3, kBorder = 4, kMirrorOnce = 5 };

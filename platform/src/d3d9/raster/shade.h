@@ -39,7 +39,6 @@ struct DrawConfig {
   StageConfig stage[kStageCount];
   Combine combine = Combine::Masks;
   std::uint32_t modMask = 0, texMask = 0, diffMask = 0xFFFFFFFFu;
-  bool alphaFromTexture = false, alphaFromDiffuse = true;  // for the opaque-source shortcut
   bool specularAdd = false;
   bool needSpecular = false;
   std::uint32_t tfactor = 0xFFFFFFFFu;

@@ -195,7 +195,6 @@ TexLevel MagentaLevel() {
   l.width = l.height = 1;
   l.pitch = 1;
   l.opaque = true;
-  l.pow2 = true;
   return l;
 }
 
@@ -205,7 +204,6 @@ void ResolveLevel(Surface& s, TexLevel* out) {
   TexLevel l;
   l.width = static_cast<std::int32_t>(s.Width());
   l.height = static_cast<std::int32_t>(s.Height());
-  l.pow2 = IsPow2(s.Width()) && IsPow2(s.Height());
   if (format == D3DFMT_A8R8G8B8 || format == D3DFMT_X8R8G8B8) {
     l.texels = reinterpret_cast<const std::uint32_t*>(s.Bits());
     l.pitch = s.Pitch() / 4;
