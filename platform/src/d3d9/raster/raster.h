@@ -13,7 +13,7 @@
 
 namespace platform::d3d9::raster {
 
-constexpr int kChunk = 128;
+constexpr int kChunk = 256;
 
 // round(x / 255) for 0 <= x <= 65662 (255 is odd, so there are no ties).
 inline unsigned Div255(unsigned x) { return (x + 128 + ((x + 128) >> 8)) >> 8; }
