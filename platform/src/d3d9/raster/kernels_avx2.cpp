@@ -84,6 +84,15 @@ struct Avx2 {
     return _mm256_shuffle_epi8(v, _mm256_setr_epi8(9, -1, 9, -1, 9, -1, 9, -1, 13, -1, 13, -1, 13, -1, 13, -1, 9, -1,
                                                    9, -1, 9, -1, 9, -1, 13, -1, 13, -1, 13, -1, 13, -1));
   }
+  // Each pixel's alpha byte in its four 16-bit channels (Lo8 / Hi8 layouts).
+  static R AlphaLo(R v) {
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(3, -1, 3, -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1, 3, -1, 3,
+                                                   -1, 3, -1, 3, -1, 7, -1, 7, -1, 7, -1, 7, -1));
+  }
+  static R AlphaHi(R v) {
+    return _mm256_shuffle_epi8(v, _mm256_setr_epi8(11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1, 15, -1, 15, -1,
+                                                   11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1, 15, -1, 15, -1));
+  }
   static R SpreadLo(R w) {
     const R t = _mm256_packs_epi32(w, w), u = _mm256_unpacklo_epi16(t, t);
     return _mm256_unpacklo_epi32(u, u);

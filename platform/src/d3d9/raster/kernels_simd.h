@@ -53,18 +53,18 @@ inline R<V> Select(R<V> mask, R<V> a, R<V> b) {
 
 // --- Blending ------------------------------------------------------------------
 
+// One half (Lo8 or Hi8 layout) of the blend; a is the source alpha per channel.
 template <class V, BlendKind kKind>
-inline R<V> BlendHalf(R<V> s, R<V> d) {
+inline R<V> BlendHalf(R<V> s, R<V> d, R<V> a) {
   if constexpr (kKind == BlendKind::SrcAlpha) {
-    const R<V> a = V::BroadcastAlpha(s);
     const R<V> x = V::Add16(V::Mul16(s, a), V::Mul16(d, V::Sub16(V::Set16(255), a)));
     return Div255V<V>(x);
   } else {  // SrcAlphaAdd: saturated by the pack
-    return V::Add16(Div255V<V>(V::Mul16(s, V::BroadcastAlpha(s))), d);
+    return V::Add16(Div255V<V>(V::Mul16(s, a)), d);
   }
 }
 
-template <class V, BlendKind kKind>
+template <class V, BlendKind kKind, bool kKeep>
 void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
   const R<V> keep = V::Set32(p.keep), alphaOr = V::Set32(p.alphaOr);
   int k = 0;
@@ -83,10 +83,13 @@ void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* ds
       } else if (kKind == BlendKind::SrcAlpha && V::AllZero(V::Xor(alpha, V::Set32(0xFF)))) {
         b = s;
       } else {
-        b = V::Pack(BlendHalf<V, kKind>(V::Lo8(s), V::Lo8(d)), BlendHalf<V, kKind>(V::Hi8(s), V::Hi8(d)));
+        b = V::Pack(BlendHalf<V, kKind>(V::Lo8(s), V::Lo8(d), V::AlphaLo(s)),
+                    BlendHalf<V, kKind>(V::Hi8(s), V::Hi8(d), V::AlphaHi(s)));
       }
     }
-    R<V> out = V::Or(V::Or(V::AndNot(keep, b), V::And(d, keep)), alphaOr);
+    R<V> out;
+    if constexpr (kKeep) out = V::Or(V::Or(V::AndNot(keep, b), V::And(d, keep)), alphaOr);
+    else out = V::Or(b, alphaOr);
     if (live) out = Select<V>(V::LiveMask(live + k), out, d);
     V::Store(dst + k, out);
   }
@@ -95,11 +98,24 @@ void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* ds
 
 template <class V>
 void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
+  const bool keep = p.keep != 0;
   switch (p.kind) {
-    case BlendKind::Replace: WriteKind<V, BlendKind::Replace>(p, src, dst, live, n); break;
-    case BlendKind::SrcAlpha: WriteKind<V, BlendKind::SrcAlpha>(p, src, dst, live, n); break;
-    case BlendKind::SrcAlphaAdd: WriteKind<V, BlendKind::SrcAlphaAdd>(p, src, dst, live, n); break;
-    case BlendKind::Add: WriteKind<V, BlendKind::Add>(p, src, dst, live, n); break;
+    case BlendKind::Replace:
+      keep ? WriteKind<V, BlendKind::Replace, true>(p, src, dst, live, n)
+           : WriteKind<V, BlendKind::Replace, false>(p, src, dst, live, n);
+      break;
+    case BlendKind::SrcAlpha:
+      keep ? WriteKind<V, BlendKind::SrcAlpha, true>(p, src, dst, live, n)
+           : WriteKind<V, BlendKind::SrcAlpha, false>(p, src, dst, live, n);
+      break;
+    case BlendKind::SrcAlphaAdd:
+      keep ? WriteKind<V, BlendKind::SrcAlphaAdd, true>(p, src, dst, live, n)
+           : WriteKind<V, BlendKind::SrcAlphaAdd, false>(p, src, dst, live, n);
+      break;
+    case BlendKind::Add:
+      keep ? WriteKind<V, BlendKind::Add, true>(p, src, dst, live, n)
+           : WriteKind<V, BlendKind::Add, false>(p, src, dst, live, n);
+      break;
     default: ScalarKernels().write(p, src, dst, live, n); break;
   }
 }

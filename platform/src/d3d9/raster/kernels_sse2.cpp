@@ -71,6 +71,9 @@ struct Sse2 {
   // Bits 8-15 of each pixel's 32-bit lane, in its four 16-bit channels.
   static R WeightLo(R v) { return SpreadLo(_mm_and_si128(_mm_srli_epi32(v, 8), _mm_set1_epi32(0xFF))); }
   static R WeightHi(R v) { return SpreadHi(_mm_and_si128(_mm_srli_epi32(v, 8), _mm_set1_epi32(0xFF))); }
+  // Each pixel's alpha byte in its four 16-bit channels (Lo8 / Hi8 layouts).
+  static R AlphaLo(R v) { return BroadcastAlpha(Lo8(v)); }
+  static R AlphaHi(R v) { return BroadcastAlpha(Hi8(v)); }
   static R SpreadLo(R w) {
     const R t = _mm_packs_epi32(w, w), u = _mm_unpacklo_epi16(t, t);
     return _mm_unpacklo_epi32(u, u);
