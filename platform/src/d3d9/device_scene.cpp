@@ -5,6 +5,7 @@
 
 #include "d3d9/call_log.h"
 #include "d3d9/device.h"
+#include "d3d9/raster/raster.h"
 #include "d3d9/surface.h"
 #include "d3d9/texture.h"
 #include "testing/failure.h"
@@ -116,9 +117,16 @@ HRESULT Device::ClearTarget(Surface* target, const RECT& r, D3DCOLOR color) {
   std::uint8_t pattern[16];
   UINT bytes = 0;
   if (!EncodeColor(target->Format(), color, pattern, &bytes)) return D3DERR_INVALIDCALL;
-  for (LONG y = r.top; y < r.bottom; ++y)
-    FillPattern(target->Bits() + TexelOffset(target->Info(), target->Pitch(), r.left, y), pattern, bytes,
-                static_cast<UINT>(r.right - r.left));
+  for (LONG y = r.top; y < r.bottom; ++y) {
+    std::uint8_t* row = target->Bits() + TexelOffset(target->Info(), target->Pitch(), r.left, y);
+    if (bytes == 4) {
+      std::uint32_t value;
+      std::memcpy(&value, pattern, 4);
+      raster::FillTexels(reinterpret_cast<std::uint32_t*>(row), value, static_cast<int>(r.right - r.left));
+    } else {
+      FillPattern(row, pattern, bytes, static_cast<UINT>(r.right - r.left));
+    }
+  }
   target->MarkDirty();
   return D3D_OK;
 }

@@ -60,6 +60,11 @@ bool IsaSupported(Isa isa) {
   return __builtin_cpu_supports("avx2");
 }
 
+void FillTexels(std::uint32_t* dst, std::uint32_t value, int n) {
+  const WriteParams replace;  // no blend, no mask
+  KernelsFor(ActiveIsa()).fill(replace, value, dst, nullptr, n);
+}
+
 const Kernels& KernelsFor(Isa isa) {
   switch (isa) {
     case Isa::Scalar: return ScalarKernels();

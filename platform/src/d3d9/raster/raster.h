@@ -129,6 +129,9 @@ struct Kernels {
   void (*fill)(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n);
 };
 
+// Fills `n` 32-bit texels with one value through the active kernels (clears).
+void FillTexels(std::uint32_t* dst, std::uint32_t value, int n);
+
 const Kernels& ScalarKernels();
 const Kernels& Sse2Kernels();
 const Kernels& Avx2Kernels();
