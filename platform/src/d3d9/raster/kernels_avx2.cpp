@@ -28,6 +28,9 @@ struct Avx2 {
   static R Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
   static void Store(void* p, R v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
   static R Zero() { return _mm256_setzero_si256(); }
+  static R FirstLanes(int m) { return _mm256_cmpgt_epi32(_mm256_set1_epi32(m), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7)); }
+  static R LoadN(const void* p, int m) { return _mm256_maskload_epi32(static_cast<const int*>(p), FirstLanes(m)); }
+  static void StoreN(void* p, R v, int m) { _mm256_maskstore_epi32(static_cast<int*>(p), FirstLanes(m), v); }
   static R Set32(std::uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
   static R Set16(std::uint16_t v) { return _mm256_set1_epi16(static_cast<short>(v)); }
   static R Iota() { return _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7); }

@@ -51,6 +51,25 @@ inline R<V> Select(R<V> mask, R<V> a, R<V> b) {
   return V::Or(V::And(mask, a), V::AndNot(mask, b));
 }
 
+// Loads and stores of m <= N 32-bit lanes (the tail of a run); the lanes past
+// m read as zero and are not written.
+template <class V>
+inline R<V> In(const std::uint32_t* p, int m) {
+  return m == V::N ? V::Load(p) : V::LoadN(p, m);
+}
+template <class V>
+inline void Out(std::uint32_t* p, R<V> v, int m) {
+  if (m == V::N) V::Store(p, v);
+  else V::StoreN(p, v, m);
+}
+template <class V>
+inline R<V> LiveIn(const std::uint8_t* live, int m) {
+  if (m == V::N) return V::LiveMask(live);
+  std::uint8_t bytes[V::N] = {};
+  std::memcpy(bytes, live, static_cast<std::size_t>(m));
+  return V::LiveMask(bytes);
+}
+
 // --- Blending ------------------------------------------------------------------
 
 // One half (Lo8 or Hi8 layout) of the blend; a is the source alpha per channel.
@@ -67,9 +86,9 @@ inline R<V> BlendHalf(R<V> s, R<V> d, R<V> a) {
 template <class V, BlendKind kKind, bool kKeep>
 void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
   const R<V> keep = V::Set32(p.keep), alphaOr = V::Set32(p.alphaOr);
-  int k = 0;
-  for (; k + V::N <= n; k += V::N) {
-    const R<V> s = V::Load(src + k), d = V::Load(dst + k);
+  for (int k = 0; k < n; k += V::N) {
+    const int m = std::min(V::N, n - k);
+    const R<V> s = In<V>(src + k, m), d = In<V>(dst + k, m);
     R<V> b;
     if constexpr (kKind == BlendKind::Replace) {
       b = s;
@@ -90,10 +109,9 @@ void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* ds
     R<V> out;
     if constexpr (kKeep) out = V::Or(V::Or(V::AndNot(keep, b), V::And(d, keep)), alphaOr);
     else out = V::Or(b, alphaOr);
-    if (live) out = Select<V>(V::LiveMask(live + k), out, d);
-    V::Store(dst + k, out);
+    if (live) out = Select<V>(LiveIn<V>(live + k, m), out, d);
+    Out<V>(dst + k, out, m);
   }
-  if (k < n) ScalarKernels().write(p, src + k, dst + k, live ? live + k : nullptr, n - k);
 }
 
 template <class V>
@@ -137,9 +155,9 @@ void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const 
     default: break;
   }
   if (p.kind == BlendKind::SrcAlphaAdd) added = V::Unpacklo32(added, added);  // the 8 bytes of two pixels, to every pixel
-  int k = 0;
-  for (; k + V::N <= n; k += V::N) {
-    const R<V> d = V::Load(dst + k);
+  for (int k = 0; k < n; k += V::N) {
+    const int m = std::min(V::N, n - k);
+    const R<V> d = In<V>(dst + k, m);
     R<V> b;
     switch (p.kind) {
       case BlendKind::Replace: b = c; break;
@@ -150,10 +168,9 @@ void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const 
       default: b = V::AddSat8(d, added); break;
     }
     R<V> out = V::Or(V::Or(V::AndNot(keep, b), V::And(d, keep)), alphaOr);
-    if (live) out = Select<V>(V::LiveMask(live + k), out, d);
-    V::Store(dst + k, out);
+    if (live) out = Select<V>(LiveIn<V>(live + k, m), out, d);
+    Out<V>(dst + k, out, m);
   }
-  if (k < n) ScalarKernels().fill(p, colour, dst + k, live ? live + k : nullptr, n - k);
 }
 
 // --- Colour and combiner ---------------------------------------------------------
@@ -162,13 +179,12 @@ template <class V>
 void Modulate(const std::uint32_t* a, const std::uint32_t* b, std::uint32_t* out, int n, std::uint32_t modMask,
               std::uint32_t aMask, std::uint32_t bMask) {
   const R<V> mm = V::Set32(modMask), am = V::Set32(aMask), bm = V::Set32(bMask);
-  int k = 0;
-  for (; k + V::N <= n; k += V::N) {
-    const R<V> x = V::Load(a + k), y = V::Load(b + k);
+  for (int k = 0; k < n; k += V::N) {
+    const int c = std::min(V::N, n - k);
+    const R<V> x = In<V>(a + k, c), y = In<V>(b + k, c);
     const R<V> m = V::Pack(Div255V<V>(V::Mul16(V::Lo8(x), V::Lo8(y))), Div255V<V>(V::Mul16(V::Hi8(x), V::Hi8(y))));
-    V::Store(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), V::And(y, bm)));
+    Out<V>(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), V::And(y, bm)), c);
   }
-  if (k < n) ScalarKernels().modulate(a + k, b + k, out + k, n - k, modMask, aMask, bMask);
 }
 
 template <class V>
@@ -176,13 +192,12 @@ void ModulateConst(const std::uint32_t* a, std::uint32_t b, std::uint32_t* out, 
                    std::uint32_t aMask, std::uint32_t bMask) {
   const R<V> mm = V::Set32(modMask), am = V::Set32(aMask), y = V::Set32(b);
   const R<V> yb = V::And(y, V::Set32(bMask)), wide = V::Lo8(y);  // the same two pixels in both halves
-  int k = 0;
-  for (; k + V::N <= n; k += V::N) {
-    const R<V> x = V::Load(a + k);
+  for (int k = 0; k < n; k += V::N) {
+    const int c = std::min(V::N, n - k);
+    const R<V> x = In<V>(a + k, c);
     const R<V> m = V::Pack(Div255V<V>(V::Mul16(V::Lo8(x), wide)), Div255V<V>(V::Mul16(V::Hi8(x), wide)));
-    V::Store(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), yb));
+    Out<V>(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), yb), c);
   }
-  if (k < n) ScalarKernels().modulateConst(a + k, b, out + k, n - k, modMask, aMask, bMask);
 }
 
 template <class V>
@@ -192,12 +207,11 @@ void Lerp(const std::uint32_t* a, const std::uint32_t* b, unsigned w, std::uint3
   auto half8 = [&](R<V> x, R<V> y) {
     return V::template Shr16<8>(V::Add16(V::Add16(V::Mul16(x, wa), V::Mul16(y, wb)), half));
   };
-  int k = 0;
-  for (; k + V::N <= n; k += V::N) {
-    const R<V> x = V::Load(a + k), y = V::Load(b + k);
-    V::Store(out + k, V::Pack(half8(V::Lo8(x), V::Lo8(y)), half8(V::Hi8(x), V::Hi8(y))));
+  for (int k = 0; k < n; k += V::N) {
+    const int m = std::min(V::N, n - k);
+    const R<V> x = In<V>(a + k, m), y = In<V>(b + k, m);
+    Out<V>(out + k, V::Pack(half8(V::Lo8(x), V::Lo8(y)), half8(V::Hi8(x), V::Hi8(y))), m);
   }
-  if (k < n) ScalarKernels().lerp(a + k, b + k, w, out + k, n - k);
 }
 
 template <class V>
@@ -356,9 +370,13 @@ inline R<V> Fetch(const TexLevel& l, R<V> S, R<V> T) {
 
 template <class V, bool kLinear, std::uint8_t kU, std::uint8_t kV>
 void SampleT(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
-  int k = 0;
-  for (; k + V::N <= n; k += V::N) V::Store(out + k, Fetch<V, kLinear, kU, kV>(p.level, V::Load(s + k), V::Load(t + k)));
-  if (k < n) ScalarKernels().sample(p, s + k, t + k, out + k, n - k);
+  // Lanes past the end read coordinate 0, which addresses a valid texel.
+  for (int k = 0; k < n; k += V::N) {
+    const int m = std::min(V::N, n - k);
+    const auto* sk = reinterpret_cast<const std::uint32_t*>(s + k);
+    const auto* tk = reinterpret_cast<const std::uint32_t*>(t + k);
+    Out<V>(out + k, Fetch<V, kLinear, kU, kV>(p.level, In<V>(sk, m), In<V>(tk, m)), m);
+  }
 }
 
 // A lane vector of start + j step (j = 0 .. N - 1) in wrapping arithmetic.
@@ -428,13 +446,9 @@ void LineT(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t
   const R<V> strideT = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(dt));
   for (; k + V::N <= n; k += V::N, S = V::Add32(S, strideS), T = V::Add32(T, strideT))
     V::Store(out + k, Fetch<V, kLinear, kU, kV>(p.level, S, T));
-  if (k < n) {
-    // The tail as a whole vector: lanes past the end address valid texels
-    // (WRAP and CLAMP keep every index inside), and only the wanted ones are kept.
-    alignas(32) std::uint32_t rest[V::N];
-    V::Store(rest, Fetch<V, kLinear, kU, kV>(p.level, S, T));
-    std::memcpy(out + k, rest, static_cast<std::size_t>(n - k) * 4);
-  }
+  // The tail as a whole vector: lanes past the end address valid texels (WRAP
+  // and CLAMP keep every index inside), and only the wanted ones are kept.
+  if (k < n) Out<V>(out + k, Fetch<V, kLinear, kU, kV>(p.level, S, T), n - k);
 }
 
 template <class V, bool kLinear>

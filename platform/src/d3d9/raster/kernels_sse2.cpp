@@ -16,6 +16,16 @@ struct Sse2 {
   static R Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
   static void Store(void* p, R v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
   static R Zero() { return _mm_setzero_si128(); }
+  static R LoadN(const void* p, int m) {
+    alignas(16) std::uint32_t v[4] = {0, 0, 0, 0};
+    std::memcpy(v, p, static_cast<std::size_t>(m) * 4);
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(v));
+  }
+  static void StoreN(void* p, R r, int m) {
+    alignas(16) std::uint32_t v[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(v), r);
+    std::memcpy(p, v, static_cast<std::size_t>(m) * 4);
+  }
   static R Set32(std::uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
   static R Set16(std::uint16_t v) { return _mm_set1_epi16(static_cast<short>(v)); }
   static R Iota() { return _mm_setr_epi32(0, 1, 2, 3); }
