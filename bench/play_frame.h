@@ -53,8 +53,10 @@ class Scene {
     });
     m_lineVer = Picture(8, 512, 1, [](int x, int) { return std::uint32_t(255 - 60 * std::abs(x - 4)) << 24 | 0x80FF80u; });
     m_lineHor = Picture(512, 8, 1, [](int, int y) { return std::uint32_t(255 - 60 * std::abs(y - 4)) << 24 | 0x80FF80u; });
-    m_snow1 = Picture(512, 0, 0, [](int x, int y) { return Speckle(x, y, 0x9E3779B9u); });
-    m_snow2 = Picture(512, 0, 0, [](int x, int y) { return Speckle(x, y, 0x7F4A7C15u); });
+    // Snow as the game's pictures come: a near layer as wide as the screen
+    // (power-of-two sized), a far layer twice as tall as wide.
+    m_snow1 = Picture(1024, 1024, 1, [](int x, int y) { return Speckle(x, y, 0x9E3779B9u); });
+    m_snow2 = Picture(512, 1024, 0, [](int x, int y) { return Speckle(x, y, 0x7F4A7C15u); });
     m_wave = Picture(64, 0, 0, [](int x, int y) {
       const double r = std::hypot(x - 31.5, y - 31.5);
       const double ring = std::exp(-(r - 26) * (r - 26) / 8);
@@ -349,9 +351,9 @@ class Scene {
         }
         break;
       case 4:
-        // Snow: a magnified near layer, minified (trilinear) far layers.
-        Sprite(m_snow1, 0, float((f % 400) * 1024 / 300 - 512), 1.25f, 1, 0, 255, false);
-        Sprite(m_snow1, 0, float(((f + 150) % 400) * 1024 / 300 - 512), 1.25f, 1, 0, 255, false);
+        // Snow: the near layer 1:1, the far layers minified (trilinear).
+        Sprite(m_snow1, 0, float((f % 400) * 1024 / 300 - 512), 1, 1, 0, 255, false);
+        Sprite(m_snow1, 0, float(((f + 150) % 400) * 1024 / 300 - 512), 1, 1, 0, 255, false);
         for (int k : {0, 140, 280}) {
           const float y = float(((f + k) % 600) * 1152 / 600 - 768);
           Sprite(m_snow2, -128, y, 0.75f, 0.75f, 0, 255, false);
