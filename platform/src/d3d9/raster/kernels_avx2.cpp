@@ -76,7 +76,6 @@ struct Avx2 {
   static R Unpacklo16(R a, R b) { return _mm256_unpacklo_epi16(a, b); }
   static R Unpacklo32(R a, R b) { return _mm256_unpacklo_epi32(a, b); }
   template <int n> static R ShiftBytesRight(R a) { return _mm256_srli_si256(a, n); }
-  static R BroadcastAlpha(R a) { return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0xFF), 0xFF); }
   // Bits 8-15 of each pixel's 32-bit lane, in its four 16-bit channels
   // (Lo8 layout: pixels 0-1 of each half; Hi: pixels 2-3).
   static R WeightLo(R v) {
@@ -95,14 +94,6 @@ struct Avx2 {
   static R AlphaHi(R v) {
     return _mm256_shuffle_epi8(v, _mm256_setr_epi8(11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1, 15, -1, 15, -1,
                                                    11, -1, 11, -1, 11, -1, 11, -1, 15, -1, 15, -1, 15, -1, 15, -1));
-  }
-  static R SpreadLo(R w) {
-    const R t = _mm256_packs_epi32(w, w), u = _mm256_unpacklo_epi16(t, t);
-    return _mm256_unpacklo_epi32(u, u);
-  }
-  static R SpreadHi(R w) {
-    const R t = _mm256_packs_epi32(w, w), u = _mm256_unpacklo_epi16(t, t);
-    return _mm256_unpackhi_epi32(u, u);
   }
 
   // Scalar loads: hardware gathers are slow on processors with the gather

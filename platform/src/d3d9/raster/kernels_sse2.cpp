@@ -45,8 +45,6 @@ struct Sse2 {
 
   static R Add32(R a, R b) { return _mm_add_epi32(a, b); }
   static R Sub32(R a, R b) { return _mm_sub_epi32(a, b); }
-  static R Permute8(R a, R) { return a; }  // unused: no permutes here
-  static R Permute16(R a, R, R) { return a; }
   template <int n> static R Shr32(R a) { return _mm_srli_epi32(a, n); }
   template <int n> static R Sar32(R a) { return _mm_srai_epi32(a, n); }
   static R CmpGt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
