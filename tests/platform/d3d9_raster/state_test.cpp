@@ -2,6 +2,8 @@
 // several stages and coordinate sets, specular, depth surfaces written by
 // locks and partial clears, merged rectangles, and the diagnostics of states
 // that have no effect here.
+#include <limits>
+
 #include "tests/platform/d3d9_raster/raster_fixture.h"
 
 namespace {
@@ -187,6 +189,24 @@ TEST_F(D3D9RasterState, UnusableRhwCountsAsOne) {
   Clear(0);
   DrawTl(D3DPT_TRIANGLESTRIP, 2, q);
   EXPECT_EQ(CountNot(Screen(), 0), 64);
+}
+
+TEST_F(D3D9RasterState, NonFiniteInputsDrawNothingWrong) {
+  // NaN and huge texture coordinates and positions, affine and in perspective:
+  // the draws succeed, nothing is drawn where positions are unusable.
+  auto tex = Texture(4, 4, std::vector<std::uint32_t>(16, 0xFF00FF00u));
+  ASSERT_EQ(dev->SetTexture(0, tex.get()), D3D_OK);
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  for (float rhw : {1.0f, 0.5f}) {
+    const TlVertex bad[3] = {{10, 10, 0, 1, ~0u, nan, 1e30f}, {50, 10, 0, rhw, ~0u, -inf, 0}, {10, 50, 0, 1, ~0u, 0, nan}};
+    Clear(0);
+    DrawTl(D3DPT_TRIANGLELIST, 1, bad);
+    EXPECT_GT(CountNot(Screen(), 0), 0);  // drawn, whatever the texels
+    const TlVertex lost[3] = {{nan, 10, 0, 1, ~0u, 0, 0}, {50, inf, 0, rhw, ~0u, 0, 0}, {10, 50, nan, 1, ~0u, 0, 0}};
+    Clear(0);
+    DrawTl(D3DPT_TRIANGLELIST, 1, lost);
+    EXPECT_EQ(CountNot(Screen(), 0), 0);
+  }
 }
 
 TEST_F(D3D9RasterState, StatesWithoutEffectAreCounted) {

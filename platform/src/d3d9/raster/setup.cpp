@@ -9,14 +9,6 @@
 namespace platform::d3d9::raster {
 namespace {
 
-constexpr double kFixedLimit = 70368744177664.0;  // 2^46: keeps plane arithmetic inside 64 bits
-
-std::int64_t ToFixed(double v) {
-  if (!(v == v)) return 0;
-  v = std::clamp(v, -kFixedLimit, kFixedLimit);
-  return static_cast<std::int64_t>(std::nearbyint(v));
-}
-
 // An 8.16 colour value rounded as the interpolators round it.
 std::uint32_t ChannelOf(double v) {
   const std::int64_t fixed = ToFixed(v * 65536.0);

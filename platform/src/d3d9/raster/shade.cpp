@@ -120,10 +120,8 @@ void SamplePerspective(const Kernels& k, const StageConfig& sc, const StagePrim&
       pp.addrV = sc.addrV;
       pp.linear = linear;
       pp.border = sc.border;
-      const double fs = std::clamp((u * pp.level.width - 0.5) * 65536.0, -7e13, 7e13);
-      const double ft = std::clamp((v * pp.level.height - 0.5) * 65536.0, -7e13, 7e13);
-      const std::int32_t s32 = ReduceOne(static_cast<std::int64_t>(std::nearbyint(fs)), pp.level.width, pp.addrU);
-      const std::int32_t t32 = ReduceOne(static_cast<std::int64_t>(std::nearbyint(ft)), pp.level.height, pp.addrV);
+      const std::int32_t s32 = ReduceOne(ToFixed((u * pp.level.width - 0.5) * 65536.0), pp.level.width, pp.addrU);
+      const std::int32_t t32 = ReduceOne(ToFixed((v * pp.level.height - 0.5) * 65536.0), pp.level.height, pp.addrV);
       k.sample(pp, &s32, &t32, &texel[j], 1);
     }
     if (levels[1] >= 0) k.lerp(&texel[0], &texel[1], weight, &texel[0], 1);
@@ -139,8 +137,7 @@ void PerspectiveColours(const Primitive& p, int first, int x, int y, int n, std:
     if (!(q > 0)) q = 1e-300;
     std::uint32_t v = 0;
     for (int c = 0; c < 4; ++c) {
-      const double value = std::clamp(p.attr[first + c].At(dx, dy) / q * 65536.0, -1e12, 1e12);
-      const std::int64_t fixed = static_cast<std::int64_t>(std::nearbyint(value));
+      const std::int64_t fixed = ToFixed(p.attr[first + c].At(dx, dy) / q * 65536.0);
       v |= static_cast<std::uint32_t>(std::clamp<std::int64_t>((fixed + 0x8000) >> 16, 0, 255)) << (8 * c);
     }
     out[i] = v;

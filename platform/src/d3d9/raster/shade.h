@@ -3,6 +3,7 @@
 // attribute planes, then the shader itself.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "d3d9/raster/geometry.h"
@@ -61,6 +62,15 @@ struct DrawConfig {
   DWORD cull = 3;
   int attrs = kTexCoord;
 };
+
+// A double rounded to the nearest integer for fixed-point use: NaN reads as 0
+// and magnitudes stop at 2^46, which keeps plane arithmetic inside 64 bits.
+inline std::int64_t ToFixed(double v) {
+  constexpr double kLimit = 70368744177664.0;
+  if (!(v == v)) return 0;
+  v = v < -kLimit ? -kLimit : v > kLimit ? kLimit : v;
+  return static_cast<std::int64_t>(std::nearbyint(v));
+}
 
 // An affine function of the pixel position in fixed point: the value at the
 // origin pixel and the steps per pixel in x and y.
