@@ -179,3 +179,4 @@ void ClearDiagnostics();
 
 #include "platform/testing_audio.h"
 #include "platform/testing_d3d9.h"
+#include "platform/testing_gdi.h"
