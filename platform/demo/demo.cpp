@@ -1,11 +1,15 @@
 // Opens the 640 x 480 window and shows a moving gradient until Escape or the
-// close button. Headless it runs a number of frames and exits 0:
-//   platform_demo [--fullscreen] [--frames N]      (or PLATFORM_DEMO_FRAMES=N)
+// close button; with --scene it shows the Direct3D test scene instead, drawn
+// by the software device. Headless it runs a number of frames and exits 0:
+//   platform_demo [--fullscreen] [--scene] [--frames N]      (or PLATFORM_DEMO_FRAMES=N)
+// PLATFORM_CAPTURE_DIR=dir PLATFORM_CAPTURE_EVERY=1 writes every presented
+// frame as dir/frame_NNNNNN.png.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "backend/backend.h"
+#include "scene.h"
 #include "platform/mm_timer.h"
 #include "platform/win_kernel.h"
 #include "platform/win_user.h"
@@ -41,10 +45,12 @@ void Draw(std::vector<std::uint32_t>& pixels, std::int64_t frame, POINT cursor) 
 
 int main(int argc, char** argv) {
   bool fullScreen = false;
+  bool scene = false;
   long frames = -1;
   if (const char* env = std::getenv("PLATFORM_DEMO_FRAMES")) frames = std::atol(env);
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--fullscreen") == 0) fullScreen = true;
+    else if (std::strcmp(argv[i], "--scene") == 0) scene = true;
     else if (std::strcmp(argv[i], "--frames") == 0 && i + 1 < argc) frames = std::atol(argv[++i]);
   }
   // Headless, the demo must end on its own.
@@ -78,6 +84,8 @@ int main(int argc, char** argv) {
   ValidateRect(hwnd, nullptr);
 
   std::vector<std::uint32_t> pixels(static_cast<size_t>(kWidth) * kHeight);
+  demo::Scene d3d;
+  if (scene && !d3d.Create(hwnd)) return 1;
   MSG msg;
   for (;;) {
     if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -88,8 +96,12 @@ int main(int argc, char** argv) {
       POINT cursor;
       GetCursorPos(&cursor);
       if (IsWindow(hwnd)) ScreenToClient(hwnd, &cursor);
-      Draw(pixels, platform::backend::FrameCount(), cursor);
-      platform::backend::PresentFrame(pixels.data(), kWidth, kHeight, kWidth * 4);
+      if (scene) {
+        if (FAILED(d3d.Frame(static_cast<int>(platform::backend::FrameCount())))) return 1;
+      } else {
+        Draw(pixels, platform::backend::FrameCount(), cursor);
+        platform::backend::PresentFrame(pixels.data(), kWidth, kHeight, kWidth * 4);
+      }
       if (frames >= 0 && platform::backend::FrameCount() >= frames) PostQuitMessage(0);
       Sleep(16);
     }

@@ -1,6 +1,7 @@
 // Test hooks of the software Direct3D 9 device (included by platform/testing.h).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -90,6 +91,19 @@ D3D9StateSnapshot SnapshotState(IDirect3DDevice9* device);
 // "name: before -> after" for every entry that differs.
 std::vector<std::string> DiffStates(const D3D9StateSnapshot& before, const D3D9StateSnapshot& after);
 std::ostream& operator<<(std::ostream& out, const D3D9StateSnapshot& snapshot);
+
+// --- Rasteriser -------------------------------------------------------------------
+// The instruction set of the span kernels: "scalar", "sse2" or "avx2" (false when
+// unknown or not supported by this processor). Every set draws the same bytes.
+// ResetAll returns to PLATFORM_RASTER_ISA, else the best the processor has.
+bool SetD3D9RasterIsa(const std::string& name);
+std::string D3D9RasterIsa();
+// Draws the rasteriser received and pixels it shaded since the last reset.
+struct D3D9RasterStats {
+  std::uint64_t draws = 0;
+  std::uint64_t pixels = 0;
+};
+D3D9RasterStats D3D9RasterCounters();
 
 // Presents the device has completed.
 UINT D3D9PresentCount(IDirect3DDevice9* device);

@@ -195,8 +195,15 @@ D3DCAPS9 Device::Caps() const { return CurrentCaps(m_creation.DeviceType); }
 
 std::string Device::Describe() const {
   const Surface* back = m_backBuffers.empty() ? nullptr : m_backBuffers.front();
-  return std::string(m_creation.DeviceType == D3DDEVTYPE_HAL ? "HAL" : "REF") +
-         (back ? " " + std::to_string(back->Width()) + "x" + std::to_string(back->Height()) : "");
+  // Appended piece by piece: g++ 12 warns falsely about "text" + std::string at -O3.
+  std::string text = m_creation.DeviceType == D3DDEVTYPE_HAL ? "HAL" : "REF";
+  if (back) {
+    text += ' ';
+    text += std::to_string(back->Width());
+    text += 'x';
+    text += std::to_string(back->Height());
+  }
+  return text;
 }
 
 HRESULT Device::TestCooperativeLevel() {

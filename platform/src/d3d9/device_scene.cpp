@@ -5,6 +5,7 @@
 
 #include "d3d9/call_log.h"
 #include "d3d9/device.h"
+#include "d3d9/raster/raster.h"
 #include "d3d9/surface.h"
 #include "d3d9/texture.h"
 #include "testing/failure.h"
@@ -116,9 +117,16 @@ HRESULT Device::ClearTarget(Surface* target, const RECT& r, D3DCOLOR color) {
   std::uint8_t pattern[16];
   UINT bytes = 0;
   if (!EncodeColor(target->Format(), color, pattern, &bytes)) return D3DERR_INVALIDCALL;
-  for (LONG y = r.top; y < r.bottom; ++y)
-    FillPattern(target->Bits() + TexelOffset(target->Info(), target->Pitch(), r.left, y), pattern, bytes,
-                static_cast<UINT>(r.right - r.left));
+  for (LONG y = r.top; y < r.bottom; ++y) {
+    std::uint8_t* row = target->Bits() + TexelOffset(target->Info(), target->Pitch(), r.left, y);
+    if (bytes == 4) {
+      std::uint32_t value;
+      std::memcpy(&value, pattern, 4);
+      raster::FillTexels(reinterpret_cast<std::uint32_t*>(row), value, static_cast<int>(r.right - r.left));
+    } else {
+      FillPattern(row, pattern, bytes, static_cast<UINT>(r.right - r.left));
+    }
+  }
   target->MarkDirty();
   return D3D_OK;
 }
@@ -134,11 +142,31 @@ void Device::ClearDepth(Surface* depth, const RECT& area, DWORD flags, float z, 
     const double scale = std::ldexp(1.0, l.depthBits) - 1.0;
     d = static_cast<std::uint32_t>(std::lround(double(z) * scale)) << l.depthShift;
   }
+  if (flags & D3DCLEAR_ZBUFFER) {
+    // What the surface now holds, for draws that can skip reading it.
+    const std::uint32_t q = l.floating ? d : d >> l.depthShift;
+    DepthBound& b = depth->Bound();
+    const bool whole = r.left == 0 && r.top == 0 && r.right == LONG(depth->Width()) && r.bottom == LONG(depth->Height());
+    if (whole) {
+      b = DepthBound{true, q, q};
+    } else if (b.known) {
+      b.lo = std::min(b.lo, q);
+      b.hi = std::max(b.hi, q);
+    }
+  }
   const std::uint32_t value = (d & l.depthMask) | (stencil & l.stencilMask);
   const std::uint32_t write = ((flags & D3DCLEAR_ZBUFFER) ? l.depthMask : 0) |
                               ((flags & D3DCLEAR_STENCIL) ? l.stencilMask : 0);
+  const std::uint32_t all = l.bytes == 2 ? 0xFFFFu : 0xFFFFFFFFu;
   for (LONG y = r.top; y < r.bottom; ++y) {
     std::uint8_t* row = depth->Bits() + std::size_t(y) * depth->Pitch() + std::size_t(r.left) * l.bytes;
+    if ((write & all) == all) {
+      // Every bit is replaced: a plain fill.
+      std::uint8_t pattern[4];
+      std::memcpy(pattern, &value, 4);
+      FillPattern(row, pattern, l.bytes, static_cast<UINT>(r.right - r.left));
+      continue;
+    }
     for (LONG x = r.left; x < r.right; ++x, row += l.bytes) {
       if (l.bytes == 2) {
         std::uint16_t old;

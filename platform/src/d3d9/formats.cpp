@@ -203,6 +203,12 @@ void FillPattern(std::uint8_t* dst, const std::uint8_t* pattern, UINT bytes, UIN
     std::memset(dst, pattern[0], count);
     return;
   }
+  if (bytes == 2) {
+    std::uint16_t v;
+    std::memcpy(&v, pattern, 2);
+    for (UINT i = 0; i < count; ++i) std::memcpy(dst + std::size_t(i) * 2, &v, 2);
+    return;
+  }
   for (UINT i = 0; i < count; ++i) std::memcpy(dst + std::size_t(i) * bytes, pattern, bytes);
 }
 

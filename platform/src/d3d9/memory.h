@@ -49,4 +49,13 @@ struct SampleCache {
   Memory storage;
 };
 
+// The range of values a depth surface holds, in its stored depth units (D16:
+// 0-65535; D24: the 24 depth bits), kept by clears and draws so that draws
+// that pass everywhere skip reading the surface. Unknown after a lock.
+struct DepthBound {
+  bool known = true;  // new surfaces hold zeros
+  std::uint32_t lo = 0;
+  std::uint32_t hi = 0;
+};
+
 }  // namespace platform::d3d9

@@ -27,7 +27,10 @@ std::string Float(float f) {
 
 std::string Matrix(const D3DMATRIX& m) {
   std::string s;
-  for (int i = 0; i < 16; ++i) s += (i ? " " : "") + Float(m.m[i / 4][i % 4]);
+  for (int i = 0; i < 16; ++i) {
+    if (i) s += ' ';
+    s += Float(m.m[i / 4][i % 4]);
+  }
   return s;
 }
 

@@ -68,7 +68,11 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   bool Locked() const { return m_locked; }
   bool Lockable() const;
   SampleCache& Cache() { return m_cache; }
-  void MarkDirty() { m_cache.dirty = true; }
+  DepthBound& Bound() { return m_bound; }
+  void MarkDirty() {
+    m_cache.dirty = true;
+    m_bound.known = false;
+  }
   void FillPoison(std::uint8_t value) { std::memset(Bits(), value, Bytes()); }
 
  private:
@@ -88,6 +92,7 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   bool m_locked = false;
   DWORD m_lockFlags = 0;
   SampleCache m_cache;
+  DepthBound m_bound;
 };
 
 // Validates lock flags shared by surfaces and volumes.

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/d3d9_api.h"
@@ -24,7 +25,7 @@ class Ref {
   Ref& operator=(const Ref&) = delete;
   Ref(Ref&& other) noexcept : m_p(other.detach()) {}
   Ref& operator=(Ref&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       reset();
       m_p = other.detach();
     }
