@@ -60,13 +60,13 @@ std::string FirstColour(const imgtest::Pnm& r) {
     return r.maxval > 255 ? unsigned{s} : unsigned{s} * 255u / r.maxval;
   };
   const char* f = r.maxval > 255 ? "%04x" : "%02x";
-  std::string spec = "=rgb:";
+  std::string colour = "=rgb:";
   for (std::uint32_t c = 0; c < 3; ++c) {
     std::snprintf(text, sizeof text, f, scaled(r.samples[r.channels == 1 ? 0 : c]));
-    spec += text;
-    if (c < 2) spec += "/";
+    colour += text;
+    if (c < 2) colour += "/";
   }
-  return spec;
+  return colour;
 }
 
 std::vector<CorpusCase> Corpus() {
@@ -109,7 +109,8 @@ std::vector<CorpusCase> Corpus() {
       {"rgba8", "c8", "-force " + alpha8, "32-bit RGB+alpha, non-interlaced", A8, 0},
       {"rgba16", "c16", "-force " + alpha16, "64-bit RGB+alpha, non-interlaced", A16, 0},
       {"rgba8-adam7", "c8", "-force -interlace " + alpha8, "32-bit RGB+alpha, interlaced", A8, 0},
-      // gAMA 0.45455 matches the display: no correction. gAMA 1.0 brightens.
+      // sRGB data and gAMA 0.45455 match the display: no correction. gAMA 1.0 brightens.
+      {"rgb8-srgb", "c8", "-force -srgbintent=perceptual", "24-bit RGB, non-interlaced", X8, 0},
       {"rgb8-gamma045", "c8", "-force -gamma=0.45455", "24-bit RGB, non-interlaced", X8, 0},
       {"rgb8-gamma1", "c8", "-force -gamma=1.0", "24-bit RGB, non-interlaced", X8, 1, true},
       {"grey8-gamma1", "g8", "-gamma=1.0", "8-bit grayscale, non-interlaced", L8, 1, true},
