@@ -4,22 +4,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "gxl/math/services.h"
+#include "gxl/tex/debug_mute.h"
 #include "platform/d3d9_api.h"
 
 namespace {
 
-// Device calls that may fail harmlessly run with the runtime's debug output muted.
-class DebugMute {
- public:
-  DebugMute() : m_previous(SetDebugMute(1)) {}
-  ~DebugMute() { SetDebugMute(m_previous); }
-  DebugMute(const DebugMute&) = delete;
-  DebugMute& operator=(const DebugMute&) = delete;
-
- private:
-  std::int32_t m_previous;
-};
+using gxl::tex::detail::DebugMute;
 
 template <class T>
 void ReleaseAndClear(T*& p) {
@@ -184,6 +174,11 @@ HRESULT SurfaceLock::SetUpStaging(IDirect3DSurface9* surface, const D3DSURFACE_D
     ReleaseAndClear(m_device);
   }
   return hr;
+}
+
+HRESULT SurfaceLock::Abandon() {
+  m_flags |= LockFlags::ReadOnly;
+  return Unlock();
 }
 
 HRESULT SurfaceLock::Unlock() {

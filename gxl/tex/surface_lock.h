@@ -39,6 +39,9 @@ class SurfaceLock {
   // Unlocks, writes a staging copy back unless the lock was read only, and
   // releases what is held. Returns 0.
   HRESULT Unlock();
+  // Unlocks without writing a staging copy back, so that a surface whose
+  // write failed keeps what it held. Returns 0.
+  HRESULT Abandon();
 
  private:
   HRESULT SetUpStaging(IDirect3DSurface9* surface, const D3DSURFACE_DESC& desc, bool wholeWrite);

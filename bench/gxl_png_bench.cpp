@@ -1,0 +1,190 @@
+// Picture loading: a 1024 x 1024 RGBA PNG made into an A8R8G8B8 texture of
+// the file's size with one level, against libpng's simplified API and
+// stb_image decoding the same bytes into memory; and a 640 x 480 picture
+// loaded with the defaults (1024 x 512 with a full chain) against libpng
+// decoding it. Prints the time ratios after the runs.
+#include <benchmark/benchmark.h>
+#include <png.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "gxl/tex/texture_build.h"
+#include "platform/d3d9_api.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+namespace {
+
+// A picture of the kind the game loads: smooth shading, soft-edged shapes,
+// fine detail and an alpha channel; written by libpng at its default settings.
+std::vector<std::uint8_t> MakePng(std::uint32_t width, std::uint32_t height) {
+  std::vector<std::uint8_t> rgba(std::size_t{width} * height * 4);
+  std::uint32_t noise = 1;
+  for (std::uint32_t y = 0; y < height; ++y)
+    for (std::uint32_t x = 0; x < width; ++x) {
+      noise = noise * 1664525u + 1013904223u;
+      const double dx = x - width * 0.5, dy = y - height * 0.5, r = std::sqrt(dx * dx + dy * dy);
+      std::uint8_t* p = &rgba[(std::size_t{y} * width + x) * 4];
+      p[0] = static_cast<std::uint8_t>(x * 255 / width);
+      p[1] = static_cast<std::uint8_t>(128 + 100 * std::sin(r / 23.0));
+      p[2] = static_cast<std::uint8_t>((y * 255 / height) ^ ((noise >> 28) & 3));
+      p[3] = static_cast<std::uint8_t>(r < height * 0.4 ? 255 : r < height * 0.45 ? (height * 0.45 - r) * 10 : 0);
+    }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr);
+  std::vector<std::uint8_t> bytes(size);
+  if (!png_image_write_to_memory(&image, bytes.data(), &size, 0, rgba.data(), 0, nullptr)) std::abort();
+  bytes.resize(size);
+  return bytes;
+}
+
+const std::vector<std::uint8_t>& Large() {
+  static const std::vector<std::uint8_t> bytes = MakePng(1024, 1024);
+  return bytes;
+}
+const std::vector<std::uint8_t>& Screen() {
+  static const std::vector<std::uint8_t> bytes = MakePng(640, 480);
+  return bytes;
+}
+
+// One headless device for the whole run.
+IDirect3DDevice9* Device() {
+  static IDirect3DDevice9* device = [] {
+    setenv("PLATFORM_BACKEND", "headless", 0);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DPRESENT_PARAMETERS p{};
+    p.BackBufferWidth = 64;
+    p.BackBufferHeight = 64;
+    p.BackBufferFormat = D3DFMT_X8R8G8B8;
+    p.BackBufferCount = 1;
+    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    p.Windowed = TRUE;
+    IDirect3DDevice9* d = nullptr;
+    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &d)))
+      std::abort();
+    return d;  // kept for the process
+  }();
+  return device;
+}
+
+void LibpngDecode(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::uint8_t> out;
+  for (auto _ : state) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) state.SkipWithError("libpng failed");
+    image.format = PNG_FORMAT_BGRA;
+    out.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, out.data(), 0, nullptr)) state.SkipWithError("libpng failed");
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void BM_Large_GxlTexture(benchmark::State& state) {
+  const auto& bytes = Large();
+  for (auto _ : state) {
+    IDirect3DTexture9* t = nullptr;
+    if (FAILED(GXLBuildTextureFromFileData(Device(), bytes.data(), static_cast<UINT>(bytes.size()),
+                                           kGxlDefaultNonPow2, kGxlDefaultNonPow2, 1, 0, D3DFMT_A8R8G8B8,
+                                           D3DPOOL_MANAGED, kGxlDefault, kGxlDefault, 0, nullptr, nullptr, &t)))
+      state.SkipWithError("texture creation failed");
+    else
+      t->Release();
+  }
+}
+
+void BM_Large_LibpngSimplified(benchmark::State& state) { LibpngDecode(state, Large()); }
+
+void BM_Large_StbImage(benchmark::State& state) {
+  const auto& bytes = Large();
+  for (auto _ : state) {
+    int w = 0, h = 0, n = 0;
+    stbi_uc* pixels = stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n, 4);
+    if (!pixels) state.SkipWithError("stb_image failed");
+    benchmark::DoNotOptimize(pixels);
+    stbi_image_free(pixels);
+  }
+}
+
+void BM_Screen_GxlTextureDefaults(benchmark::State& state) {
+  const auto& bytes = Screen();
+  for (auto _ : state) {
+    IDirect3DTexture9* t = nullptr;
+    if (FAILED(GXLBuildTextureFromFileDataDefaults(Device(), bytes.data(), static_cast<UINT>(bytes.size()), &t)))
+      state.SkipWithError("texture creation failed");
+    else
+      t->Release();
+  }
+}
+
+void BM_Screen_LibpngSimplified(benchmark::State& state) { LibpngDecode(state, Screen()); }
+
+BENCHMARK(BM_Large_GxlTexture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large_LibpngSimplified)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Large_StbImage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Screen_GxlTextureDefaults)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Screen_LibpngSimplified)->Unit(benchmark::kMillisecond);
+
+// The console report, with each benchmark's time kept for the ratios: the
+// mean of its repetitions when there are several.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs) {
+      if (r.error_occurred) continue;
+      const std::string name = r.run_name.str();
+      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean") {
+        times[name] = r.GetAdjustedRealTime();
+        means[name] = true;
+      } else if (r.run_type == Run::RT_Iteration && !means[name]) {
+        times[name] = r.GetAdjustedRealTime();
+      }
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> times;
+  std::map<std::string, bool> means;
+};
+
+void PrintRatio(const RatioReporter& r, const char* what, const char* ours, const char* reference) {
+  const auto a = r.times.find(ours);
+  const auto b = r.times.find(reference);
+  if (a == r.times.end() || b == r.times.end() || b->second <= 0) return;
+  std::printf("%s: %.3f (time of %s / time of %s)\n", what, a->second / b->second, ours, reference);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  PrintRatio(reporter, "1024 x 1024 RGBA PNG to a texture / libpng simplified decode", "BM_Large_GxlTexture",
+             "BM_Large_LibpngSimplified");
+  PrintRatio(reporter, "1024 x 1024 RGBA PNG to a texture / stb_image decode", "BM_Large_GxlTexture",
+             "BM_Large_StbImage");
+  PrintRatio(reporter, "640 x 480 PNG to a 1024 x 512 texture with its chain / libpng simplified decode",
+             "BM_Screen_GxlTextureDefaults", "BM_Screen_LibpngSimplified");
+  return 0;
+}

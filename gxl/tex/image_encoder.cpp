@@ -1,0 +1,173 @@
+// DecodedImage::EncodeImage: the format a file type can hold, the conversion
+// into it, and the writer.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "gxl/tex/data_buffer.h"
+#include "gxl/tex/decoded_image.h"
+#include "gxl/tex/filter_flags.h"
+#include "gxl/tex/image_blitter.h"
+#include "gxl/tex/image_output_stream.h"
+#include "gxl/tex/pixel_format.h"
+#include "platform/d3d9_api.h"
+#include "platform/win_kernel.h"
+
+namespace {
+
+// What each writer stores, nearest first; zero-terminated.
+constexpr D3DFORMAT kBmpCandidates[] = {D3DFMT_P8,          D3DFMT_L8,          D3DFMT_R3G3B2,   D3DFMT_R8G8B8,
+                                        D3DFMT_X1R5G5B5,    D3DFMT_X8R8G8B8,    D3DFMT_A8R8G8B8, D3DFMT_R5G6B5,
+                                        D3DFMT_X4R4G4B4,    D3DFMT_A1R5G5B5,    D3DFMT_A4R4G4B4, D3DFMT_L16,
+                                        D3DFMT_A8L8,        D3DFMT_A8R3G3B2,    D3DFMT_X8B8G8R8, D3DFMT_A8B8G8R8,
+                                        D3DFMT_A2B10G10R10, D3DFMT_A2R10G10B10, D3DFMT_G16R16,   D3DFMT_UNKNOWN};
+constexpr D3DFORMAT kJpgCandidates[] = {D3DFMT_X8R8G8B8, D3DFMT_UNKNOWN};
+constexpr D3DFORMAT kTgaCandidates[] = {D3DFMT_R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_UNKNOWN};
+constexpr D3DFORMAT kPngCandidates[] = {D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_A16B16G16R16, D3DFMT_UNKNOWN};
+constexpr D3DFORMAT kFloatCandidates[] = {D3DFMT_A32B32G32R32F, D3DFMT_UNKNOWN};
+
+const D3DFORMAT* CandidatesOf(ImageFileType type) {
+  switch (type) {
+    case ImageFileType::Bmp:
+    case ImageFileType::Dib:
+      return kBmpCandidates;
+    case ImageFileType::Jpg:
+      return kJpgCandidates;
+    case ImageFileType::Tga:
+      return kTgaCandidates;
+    case ImageFileType::Png:
+      return kPngCandidates;
+    case ImageFileType::Hdr:
+    case ImageFileType::Pfm:
+      return kFloatCandidates;
+    default:
+      return nullptr;
+  }
+}
+
+// Writers still to come: refused before anything is converted or created.
+bool WriterPending(ImageFileType type) { return type != ImageFileType::Jpg && type != ImageFileType::Png; }
+
+bool IsDxt(D3DFORMAT f) {
+  return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
+}
+
+bool IsPackedPair(D3DFORMAT f) {
+  return f == D3DFMT_YUY2 || f == D3DFMT_UYVY || f == D3DFMT_R8G8_B8G8 || f == D3DFMT_G8R8_G8B8;
+}
+
+// Bytes of one row (of blocks, for DXT) and the number of such rows.
+std::uint64_t RowBytes(D3DFORMAT format, std::uint32_t width) {
+  if (IsDxt(format)) return (std::uint64_t{width} + 3) / 4 * (format == D3DFMT_DXT1 ? 8 : 16);
+  if (IsPackedPair(format)) return (std::uint64_t{width} + 1) / 2 * 4;
+  return std::uint64_t{width} * FindPixelFormatInfo(format)->bitsPerTexel / 8;
+}
+std::uint64_t RowCount(D3DFORMAT format, std::uint32_t height) {
+  return IsDxt(format) ? (std::uint64_t{height} + 3) / 4 : height;
+}
+
+}  // namespace
+
+HRESULT DecodedImage::ConvertRecord(D3DFORMAT target) {
+  const std::uint64_t rowBytes = RowBytes(target, width);
+  const std::uint64_t sliceBytes = rowBytes * RowCount(target, height);
+  const std::uint64_t total = sliceBytes * depth;
+  // Each factor is below 2^32, so the products above cannot wrap 64 bits.
+  if (total > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+  std::unique_ptr<std::uint8_t[]> texels(new (std::nothrow) std::uint8_t[total ? total : 1]);
+  if (!texels) return E_OUTOFMEMORY;
+
+  const ImageBox whole{0, 0, width, height, 0, depth};
+  ImageRegion destination{};
+  destination.pixels = texels.get();
+  destination.format = target;
+  destination.rowPitch = static_cast<std::uint32_t>(rowBytes);
+  destination.slicePitch = static_cast<std::uint32_t>(sliceBytes);
+  destination.extent = whole;
+  destination.box = whole;
+  destination.palette = palette;
+  ImageRegion source = Region();
+  ImageBlitter blitter;
+  const HRESULT hr = blitter.Run(destination, source, FilterFlags::None | FilterFlags::OrderedDither);
+  if (FAILED(hr)) return hr;
+
+  m_ownedPixels = std::move(texels);
+  pixels = m_ownedPixels.get();
+  format = target;
+  box = whole;
+  rowPitch = destination.rowPitch;
+  slicePitch = destination.slicePitch;
+  return S_OK;
+}
+
+HRESULT DecodedImage::ConvertChain(D3DFORMAT target) {
+  for (DecodedImage* face = this; face; face = face->nextFace.get())
+    for (DecodedImage* level = face; level; level = level->nextMip.get())
+      if (level->format != target) {
+        const HRESULT hr = level->ConvertRecord(target);
+        if (FAILED(hr)) return hr;
+      }
+  return S_OK;
+}
+
+HRESULT DecodedImage::EncodeImage(const void* sink, ImageFileType type, ImageSinkKind kind) {
+  if (!sink) return D3DERR_INVALIDCALL;
+  const D3DFORMAT* candidates = CandidatesOf(type);
+  if (!candidates && type != ImageFileType::Dds) return D3DERR_INVALIDCALL;
+  if (WriterPending(type)) return E_NOTIMPL;
+
+  const D3DFORMAT target = FindBestListedFormat(candidates, palette != nullptr, *FindPixelFormatInfo(format));
+  if (target == D3DFMT_UNKNOWN) return D3DERR_INVALIDCALL;
+  if (target != format) {
+    const HRESULT hr = ConvertChain(target);
+    if (FAILED(hr)) return hr;
+  }
+
+  ImageOutputStream stream;
+  HRESULT hr = stream.Open(sink, kind);
+  if (FAILED(hr)) return hr;
+  {
+    platform::ScopedCNumericLocale locale;
+    switch (type) {
+      case ImageFileType::Bmp:
+        hr = WriteBmp(stream, true);
+        break;
+      case ImageFileType::Dib:
+        hr = WriteBmp(stream, true);
+        break;
+      case ImageFileType::Jpg:
+        hr = WriteJpeg(stream);
+        break;
+      case ImageFileType::Tga:
+        hr = WriteTga(stream);
+        break;
+      case ImageFileType::Png:
+        hr = WritePng(stream);
+        break;
+      case ImageFileType::Dds:
+        hr = WriteDds(stream);
+        break;
+      case ImageFileType::Hdr:
+        hr = WriteHdr(stream);
+        break;
+      case ImageFileType::Pfm:
+        hr = WritePfm(stream);
+        break;
+      default:
+        hr = D3DERR_INVALIDCALL;
+        break;
+    }
+    const HRESULT flushed = stream.Flush();
+    if (SUCCEEDED(hr)) hr = flushed;
+  }
+  if (FAILED(hr)) return hr;
+
+  if (kind == ImageSinkKind::Memory) {
+    DataBuffer* buffer = nullptr;
+    hr = CreateDataBuffer(stream.Position(), &buffer);
+    if (FAILED(hr)) return hr;
+    if (stream.Position()) std::memcpy(buffer->GetPointer(), stream.MemoryBytes(), stream.Position());
+    *static_cast<DataBuffer**>(const_cast<void*>(sink)) = buffer;
+  }
+  return S_OK;
+}

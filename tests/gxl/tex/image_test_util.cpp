@@ -1,0 +1,191 @@
+#include "image_test_util.h"
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "tests/support/test_util.h"
+
+namespace imgtest {
+
+namespace {
+
+std::uint32_t Next(std::uint32_t& state) {
+  state = state * 1664525u + 1013904223u;
+  return state >> 8;
+}
+
+std::uint16_t LoadLe16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+
+}  // namespace
+
+Pnm MakeRaster(std::uint32_t width, std::uint32_t height, std::uint32_t channels, std::uint32_t maxval,
+               std::uint32_t seed, std::uint32_t colours) {
+  Pnm r;
+  r.width = width;
+  r.height = height;
+  r.channels = channels;
+  r.maxval = maxval;
+  std::uint32_t state = seed * 2654435761u + 1;
+  const std::size_t texels = std::size_t{width} * height;
+  if (colours) {
+    // Distinct colours whose red and green differ, so no tool takes them as grey.
+    std::vector<std::uint16_t> table;
+    for (std::uint32_t c = 0; c < colours; ++c) {
+      const std::uint32_t red = (c * 37 + 11) % (maxval + 1);
+      const std::uint32_t green = (red + 1 + c % 7) % (maxval + 1);
+      const std::uint32_t blue = (c * 101 + 3) % (maxval + 1);
+      table.insert(table.end(), {static_cast<std::uint16_t>(red), static_cast<std::uint16_t>(green),
+                                 static_cast<std::uint16_t>(blue)});
+    }
+    for (std::size_t i = 0; i < texels; ++i) {
+      const std::size_t c = i < colours ? i : Next(state) % colours;
+      r.samples.insert(r.samples.end(), table.begin() + 3 * c, table.begin() + 3 * c + 3);
+    }
+  } else {
+    for (std::size_t i = 0; i < texels * channels; ++i)
+      r.samples.push_back(static_cast<std::uint16_t>(Next(state) % (maxval + 1)));
+  }
+  return r;
+}
+
+Pnm MakePicture(std::uint32_t width, std::uint32_t height) {
+  Pnm r;
+  r.width = width;
+  r.height = height;
+  r.channels = 3;
+  r.maxval = 255;
+  for (std::uint32_t y = 0; y < height; ++y)
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const double dx = x - width * 0.5, dy = y - height * 0.4;
+      const bool disc = dx * dx + dy * dy < (height * 0.3) * (height * 0.3);
+      r.samples.push_back(static_cast<std::uint16_t>(x * 255 / (width > 1 ? width - 1 : 1)));
+      r.samples.push_back(static_cast<std::uint16_t>(y * 255 / (height > 1 ? height - 1 : 1)));
+      r.samples.push_back(static_cast<std::uint16_t>(disc ? 40 : 128 + 100 * std::sin(x / 9.0) * std::cos(y / 7.0)));
+    }
+  return r;
+}
+
+void WritePnm(const std::string& path, const Pnm& raster) {
+  std::string header = (raster.channels == 1 ? "P5\n" : "P6\n") + std::to_string(raster.width) + " " +
+                       std::to_string(raster.height) + "\n" + std::to_string(raster.maxval) + "\n";
+  std::vector<std::uint8_t> bytes(header.begin(), header.end());
+  for (std::uint16_t s : raster.samples) {
+    if (raster.maxval > 255) bytes.push_back(static_cast<std::uint8_t>(s >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(s));
+  }
+  nura::test::WriteFileBytes(path, bytes);
+}
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+bool Run(const std::string& command) {
+  std::string output;
+  const int status = nura::test::RunCommand(command + " 2>&1", &output);
+  if (status == 0) return true;
+  ADD_FAILURE() << "command failed (" << status << "): " << command << "\n" << output;
+  return false;
+}
+
+void RequireTools(const std::vector<std::string>& names) {
+  for (const std::string& name : names) ASSERT_TRUE(nura::test::HaveTool(name)) << name << " is not installed";
+}
+
+std::vector<std::uint16_t> ConvertRgba(const std::string& path, int depth) {
+  const std::string out = path + ".rgba";
+  if (!Run("convert " + Quote(path) + " -depth " + std::to_string(depth) + " -endian LSB rgba:" + Quote(out)))
+    return {};
+  const std::vector<std::uint8_t> bytes = nura::test::ReadFileBytes(out);
+  std::vector<std::uint16_t> samples;
+  if (depth == 16)
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) samples.push_back(LoadLe16(&bytes[i]));
+  else
+    samples.assign(bytes.begin(), bytes.end());
+  return samples;
+}
+
+std::vector<std::uint8_t> PilRgba(const std::string& path, std::string* mode) {
+  const std::string out = path + ".pil";
+  std::string printed;
+  const std::string command =
+      "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\nprint(im.mode)\n"
+      "open(sys.argv[2], \"wb\").write(im.convert(\"RGBA\").tobytes())' " +
+      Quote(path) + " " + Quote(out) + " 2>&1";
+  if (nura::test::RunCommand(command, &printed) != 0) {
+    ADD_FAILURE() << "PIL could not read " << path << ": " << printed;
+    return {};
+  }
+  if (mode) *mode = printed.substr(0, printed.find('\n'));
+  return nura::test::ReadFileBytes(out);
+}
+
+std::string PngCheck(const std::string& path, bool* ok) {
+  std::string output;
+  const int status = nura::test::RunCommand("pngcheck -v " + Quote(path) + " 2>&1", &output);
+  if (ok) *ok = status == 0;
+  return output;
+}
+
+bool IsWide(D3DFORMAT format) {
+  return format == D3DFMT_L16 || format == D3DFMT_A16B16G16R16 || format == static_cast<D3DFORMAT>(kFourCC_AL16) ||
+         format == static_cast<D3DFORMAT>(kFourCC_R16);
+}
+
+std::vector<std::uint16_t> RecordRgba(const DecodedImage& image) {
+  std::vector<std::uint16_t> out;
+  out.reserve(std::size_t{image.width} * image.height * 4);
+  const auto* base = static_cast<const std::uint8_t*>(image.pixels);
+  for (std::uint32_t y = 0; y < image.height; ++y) {
+    const std::uint8_t* row = base + std::size_t{image.rowPitch} * (image.box.top + y);
+    for (std::uint32_t x = image.box.left; x < image.box.left + image.width; ++x) {
+      std::uint16_t r = 0, g = 0, b = 0, a = 0;
+      switch (static_cast<DWORD>(image.format)) {
+        case D3DFMT_L8: r = g = b = row[x], a = 255; break;
+        case D3DFMT_A8L8: r = g = b = row[2 * x], a = row[2 * x + 1]; break;
+        case D3DFMT_L16: r = g = b = LoadLe16(row + 2 * x), a = 65535; break;
+        case kFourCC_AL16: r = g = b = LoadLe16(row + 4 * x), a = LoadLe16(row + 4 * x + 2); break;
+        case D3DFMT_X8R8G8B8:
+        case D3DFMT_A8R8G8B8:
+          b = row[4 * x], g = row[4 * x + 1], r = row[4 * x + 2];
+          a = image.format == D3DFMT_A8R8G8B8 ? row[4 * x + 3] : 255;
+          break;
+        case kFourCC_R16:
+          b = LoadLe16(row + 6 * x), g = LoadLe16(row + 6 * x + 2), r = LoadLe16(row + 6 * x + 4), a = 65535;
+          break;
+        case D3DFMT_A16B16G16R16:
+          r = LoadLe16(row + 8 * x), g = LoadLe16(row + 8 * x + 2), b = LoadLe16(row + 8 * x + 4);
+          a = LoadLe16(row + 8 * x + 6);
+          break;
+        case D3DFMT_P8: {
+          const PaletteEntry& e = image.palette[row[x]];
+          r = e.red, g = e.green, b = e.blue, a = e.flags;
+          break;
+        }
+        default: ADD_FAILURE() << "no reference layout for format " << image.format; return {};
+      }
+      out.insert(out.end(), {r, g, b, a});
+    }
+  }
+  return out;
+}
+
+double PsnrRgb(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  if (a.size() != b.size() || a.empty()) return 0;
+  double sum = 0;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (i % 4 == 3) continue;
+    const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
+    sum += d * d;
+    ++n;
+  }
+  if (sum == 0) return 99;
+  return 10 * std::log10(255.0 * 255.0 / (sum / n));
+}
+
+std::vector<std::uint8_t> Scramble(std::vector<std::uint8_t> bytes) {
+  for (std::size_t i = 0; i < bytes.size() && i < 256; ++i) bytes[i] ^= static_cast<std::uint8_t>(i);
+  return bytes;
+}
+
+}  // namespace imgtest

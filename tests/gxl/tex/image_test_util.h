@@ -1,0 +1,62 @@
+// Image files made by other tools for the codec and texture tests: netpbm
+// rasters written here, turned into PNG and JPEG files by netpbm and
+// ImageMagick, and the texels ImageMagick and PIL decode from files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gxl/tex/decoded_image.h"
+
+namespace imgtest {
+
+// A netpbm raster: 1 (grey) or 3 (RGB) channels, samples row by row.
+struct Pnm {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t channels = 1;
+  std::uint32_t maxval = 255;
+  std::vector<std::uint16_t> samples;
+};
+
+// A deterministic pseudo-random raster with samples in [0, maxval]. With
+// colours > 0 the texels are drawn from that many distinct non-grey colours.
+Pnm MakeRaster(std::uint32_t width, std::uint32_t height, std::uint32_t channels, std::uint32_t maxval,
+               std::uint32_t seed, std::uint32_t colours = 0);
+// A smooth RGB picture (gradients and a disc), the kind compressors see.
+Pnm MakePicture(std::uint32_t width, std::uint32_t height);
+void WritePnm(const std::string& path, const Pnm& raster);
+
+std::string Quote(const std::string& text);
+// Runs a shell command; false (with a test failure naming it and its output)
+// when it does not exit with 0.
+bool Run(const std::string& command);
+// Fails the test unless every named program is on the path.
+void RequireTools(const std::vector<std::string>& names);
+
+// ImageMagick's texels: 4 samples per texel (red, green, blue, alpha) of 8 or
+// 16 bits (little-endian); 8-bit results are widened to one sample per entry.
+std::vector<std::uint16_t> ConvertRgba(const std::string& path, int depth);
+// PIL's RGBA bytes of a file, and its mode before conversion.
+std::vector<std::uint8_t> PilRgba(const std::string& path, std::string* mode = nullptr);
+// "pngcheck -v" output; *ok receives whether pngcheck found no error.
+std::string PngCheck(const std::string& path, bool* ok);
+
+// Whether the record's format stores 16-bit channels.
+bool IsWide(D3DFORMAT format);
+// The record's top level as red, green, blue, alpha samples at its own depth
+// (0-255 or 0-65535), read by the layout of its format.
+std::vector<std::uint16_t> RecordRgba(const DecodedImage& image);
+
+// Peak signal-to-noise ratio in dB of two equally long 8-bit sample arrays
+// over the red, green and blue samples of RGBA texels.
+double PsnrRgb(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+// The scrambled form of a picture: each of the first 256 bytes combined by
+// exclusive-or with its index. Its own inverse.
+std::vector<std::uint8_t> Scramble(std::vector<std::uint8_t> bytes);
+
+}  // namespace imgtest
