@@ -163,7 +163,7 @@ struct FailSpec {
   int nth = 1;
   int count = 1;
 };
-void FailCall(const std::string& api, HRESULT hr, const FailSpec& spec = {});
+void FailCall(const std::string& api, HRESULT hr, const FailSpec& when = {});
 void FailCall(const std::string& api, HRESULT hr, int nth, int count);
 void ClearFailures();
 // Calls failed by injection since the last reset (of one entry point, or all).

@@ -13,18 +13,18 @@ constexpr size_t kWsprintfLimit = 1024;  // bytes, the terminator included
 
 // One conversion, formatted by the C library with an argument of the exact
 // width the caller passed.
-void Convert(std::string& out, std::string spec, char conv, bool wide, bool is64, va_list& args) {
+void Convert(std::string& out, std::string piece, char conv, bool wide, bool is64, va_list& args) {
   char buf[512];
   int n = 0;
   switch (conv) {
     case 'd':
     case 'i':
       if (is64) {
-        spec += "lld";
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<long long>(va_arg(args, std::int64_t)));
+        piece += "lld";
+        n = std::snprintf(buf, sizeof buf, piece.c_str(), static_cast<long long>(va_arg(args, std::int64_t)));
       } else {
-        spec += 'd';
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<int>(va_arg(args, std::int32_t)));
+        piece += 'd';
+        n = std::snprintf(buf, sizeof buf, piece.c_str(), static_cast<int>(va_arg(args, std::int32_t)));
       }
       break;
     case 'u':
@@ -32,17 +32,17 @@ void Convert(std::string& out, std::string spec, char conv, bool wide, bool is64
     case 'X':
     case 'o':
       if (is64) {
-        spec += "ll";
-        spec += conv;
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned long long>(va_arg(args, std::uint64_t)));
+        piece += "ll";
+        piece += conv;
+        n = std::snprintf(buf, sizeof buf, piece.c_str(), static_cast<unsigned long long>(va_arg(args, std::uint64_t)));
       } else {
-        spec += conv;
-        n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned>(va_arg(args, std::uint32_t)));
+        piece += conv;
+        n = std::snprintf(buf, sizeof buf, piece.c_str(), static_cast<unsigned>(va_arg(args, std::uint32_t)));
       }
       break;
     case 'p':
-      spec += "lX";
-      n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(va_arg(args, void*))));
+      piece += "lX";
+      n = std::snprintf(buf, sizeof buf, piece.c_str(), static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(va_arg(args, void*))));
       break;
     case 'c': {
       int c = va_arg(args, int);
@@ -53,8 +53,8 @@ void Convert(std::string& out, std::string spec, char conv, bool wide, bool is64
       } else {
         text.assign(1, static_cast<char>(c));
       }
-      spec += 's';
-      n = std::snprintf(buf, sizeof buf, spec.c_str(), text.c_str());
+      piece += 's';
+      n = std::snprintf(buf, sizeof buf, piece.c_str(), text.c_str());
       break;
     }
     case 's': {
@@ -66,12 +66,12 @@ void Convert(std::string& out, std::string spec, char conv, bool wide, bool is64
         const char* s = va_arg(args, const char*);
         text = s ? s : "(null)";
       }
-      spec += 's';
+      piece += 's';
       // Long strings bypass the fixed buffer.
-      int len = std::snprintf(nullptr, 0, spec.c_str(), text.c_str());
+      int len = std::snprintf(nullptr, 0, piece.c_str(), text.c_str());
       if (len > 0) {
         std::string tmp(static_cast<size_t>(len) + 1, '\0');
-        std::snprintf(tmp.data(), tmp.size(), spec.c_str(), text.c_str());
+        std::snprintf(tmp.data(), tmp.size(), piece.c_str(), text.c_str());
         tmp.pop_back();
         out += tmp;
       }
@@ -105,21 +105,21 @@ int wvsprintfA(LPSTR out, LPCSTR format, va_list args) {
       result += *p++;
       continue;
     }
-    std::string spec = "%";
-    while (*p && std::strchr("-+ #0", *p)) spec += *p++;
+    std::string piece = "%";
+    while (*p && std::strchr("-+ #0", *p)) piece += *p++;
     if (*p == '*') {
-      spec += std::to_string(va_arg(ap, int));
+      piece += std::to_string(va_arg(ap, int));
       ++p;
     } else {
-      while (*p >= '0' && *p <= '9') spec += *p++;
+      while (*p >= '0' && *p <= '9') piece += *p++;
     }
     if (*p == '.') {
-      spec += *p++;
+      piece += *p++;
       if (*p == '*') {
-        spec += std::to_string(va_arg(ap, int));
+        piece += std::to_string(va_arg(ap, int));
         ++p;
       } else {
-        while (*p >= '0' && *p <= '9') spec += *p++;
+        while (*p >= '0' && *p <= '9') piece += *p++;
       }
     }
     bool wide = false, is64 = false, narrow = false;
@@ -145,7 +145,7 @@ int wvsprintfA(LPSTR out, LPCSTR format, va_list args) {
     } else if (narrow) {
       wide = false;
     }
-    Convert(result, spec, conv, wide, is64, ap);
+    Convert(result, piece, conv, wide, is64, ap);
   }
   va_end(ap);
   if (result.size() > kWsprintfLimit - 1) result.resize(kWsprintfLimit - 1);

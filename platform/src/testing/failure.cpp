@@ -16,7 +16,7 @@ namespace {
 struct Armed {
   std::string api;
   HRESULT hr;
-  platform::test::FailSpec spec;
+  platform::test::FailSpec when;
   int seen = 0;  // matching calls so far
 };
 
@@ -46,10 +46,10 @@ bool ShouldFail(const char* api, HRESULT* hr, std::string_view detail) {
   bool fail = false;
   for (Armed& a : t.armed) {
     if (a.api != api) continue;
-    if (!a.spec.match.empty() && detail.find(a.spec.match) == std::string_view::npos) continue;
+    if (!a.when.match.empty() && detail.find(a.when.match) == std::string_view::npos) continue;
     int n = ++a.seen;
-    if (fail || n < a.spec.nth) continue;
-    if (a.spec.count >= 0 && n >= a.spec.nth + a.spec.count) continue;
+    if (fail || n < a.when.nth) continue;
+    if (a.when.count >= 0 && n >= a.when.nth + a.when.count) continue;
     fail = true;
     if (hr) *hr = a.hr;
   }
@@ -61,18 +61,18 @@ bool ShouldFail(const char* api, HRESULT* hr, std::string_view detail) {
 
 namespace platform::test {
 
-void FailCall(const std::string& api, HRESULT hr, const FailSpec& spec) {
+void FailCall(const std::string& api, HRESULT hr, const FailSpec& when) {
   FailureTable& t = Table();
   std::lock_guard<std::mutex> lock(t.mutex);
-  t.armed.push_back(Armed{api, hr, spec});
+  t.armed.push_back(Armed{api, hr, when});
   t.any.store(true, std::memory_order_release);
 }
 
 void FailCall(const std::string& api, HRESULT hr, int nth, int count) {
-  FailSpec spec;
-  spec.nth = nth;
-  spec.count = count;
-  FailCall(api, hr, spec);
+  FailSpec when;
+  when.nth = nth;
+  when.count = count;
+  FailCall(api, hr, when);
 }
 
 void ClearFailures() {

@@ -70,14 +70,14 @@ struct Clock {
   // From the environment; `test` forces the fake clock.
   void Configure(bool test) {
     const char* backend = std::getenv("PLATFORM_BACKEND");
-    const char* spec = std::getenv("PLATFORM_FAKE_CLOCK");
-    fake = test || (spec && *spec) || (backend && std::strcmp(backend, "headless") == 0);
+    const char* setting = std::getenv("PLATFORM_FAKE_CLOCK");
+    fake = test || (setting && *setting) || (backend && std::strcmp(backend, "headless") == 0);
     start = kDefaultStart;
     wallBase = DefaultWallBase();
-    if (spec && *spec) {
+    if (setting && *setting) {
       char* end = nullptr;
-      unsigned long v = std::strtoul(spec, &end, 0);
-      if (end != spec) start = static_cast<DWORD>(v);
+      unsigned long v = std::strtoul(setting, &end, 0);
+      if (end != setting) start = static_cast<DWORD>(v);
       if (end && *end == ',') ParseWall(end + 1, &wallBase);
     }
     elapsed = 0;

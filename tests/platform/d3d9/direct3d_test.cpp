@@ -222,16 +222,16 @@ TEST_F(D3D9ResCreateDevice, FillsInWhatTheParametersLeaveOpen) {
 
 TEST_F(D3D9ResCreateDevice, FailureInjectionPerTypeAndBehaviour) {
   // The framework's chain: HAL/hardware, then HAL/software, then REF/software.
-  platform::test::FailSpec spec;
-  spec.match = "HAL/HARDWARE";
-  spec.count = -1;
-  platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, spec);
+  platform::test::FailSpec when;
+  when.match = "HAL/HARDWARE";
+  when.count = -1;
+  platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, when);
   const D3DPRESENT_PARAMETERS p = Params();
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_NOTAVAILABLE);
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_NOTAVAILABLE);
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p), D3D_OK);
-  spec.match = "SOFTWARE";
-  platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, spec);
+  when.match = "SOFTWARE";
+  platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, when);
   EXPECT_EQ(Create(D3DDEVTYPE_REF, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p), D3DERR_NOTAVAILABLE);
   EXPECT_EQ(platform::test::InjectedFailureCount("CreateDevice"), 3);
   platform::test::FailCall("Direct3DCreate9", E_FAIL);

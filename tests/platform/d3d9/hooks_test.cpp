@@ -18,10 +18,10 @@ TEST(D3D9ResHooks, FailuresHitTheNthMatchingCallAndTheCountAfterIt) {
   EXPECT_EQ(hr, E_OUTOFMEMORY);
   EXPECT_FALSE(ShouldFail("Other", &hr));
 
-  platform::test::FailSpec spec;
-  spec.match = "pool=0";
-  spec.count = -1;
-  platform::test::FailCall("Create", E_FAIL, spec);
+  platform::test::FailSpec when;
+  when.match = "pool=0";
+  when.count = -1;
+  platform::test::FailCall("Create", E_FAIL, when);
   EXPECT_FALSE(ShouldFail("Create", &hr, "pool=1"));
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(ShouldFail("Create", &hr, "8x8 pool=0"));
   EXPECT_EQ(platform::test::InjectedFailureCount("Create"), 3);

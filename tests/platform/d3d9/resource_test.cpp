@@ -110,9 +110,9 @@ TEST_F(D3D9ResResource, SurfaceDescriptionsAndOwners) {
 }
 
 TEST_F(D3D9ResResource, CreationFailuresCanBeInjected) {
-  platform::test::FailSpec spec;
-  spec.match = "pool=0";
-  platform::test::FailCall("CreateTexture", E_OUTOFMEMORY, spec);
+  platform::test::FailSpec when;
+  when.match = "pool=0";
+  platform::test::FailCall("CreateTexture", E_OUTOFMEMORY, when);
   Ref<IDirect3DTexture9> t;
   EXPECT_EQ(dev->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr), D3D_OK);
   EXPECT_EQ(dev->CreateTexture(8, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &t, nullptr),
