@@ -1,5 +1,7 @@
 #include "qel/appbase/qelrandom.h"
 
+#include "platform/mm_timer.h"
+
 C_MersenneTwister g_Random;
 
 namespace {
@@ -20,6 +22,8 @@ void C_MersenneTwister::Seed(std::uint32_t seed) {
   }
   m_nNext = kN;
 }
+
+void C_MersenneTwister::SeedFromTickCount() { Seed(GetTickCount()); }
 
 void C_MersenneTwister::Regenerate() {
   for (int i = 0; i < kN; ++i) {

@@ -13,6 +13,10 @@ class C_MersenneTwister {
 
   void Seed(std::uint32_t seed);
   std::uint32_t Next();
+  // The next output modulo n; 0 without drawing an output when n is 0.
+  std::uint32_t NextBelow(std::uint32_t n) { return n == 0 ? 0 : Next() % n; }
+  // Seeds with the tick count.
+  void SeedFromTickCount();
 
   // The state words, for tests that compare against other generators.
   const std::uint32_t* State() const { return m_aState; }

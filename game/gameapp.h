@@ -1,0 +1,39 @@
+// The game's application: the frame pacer, the game system and the scene
+// manager on the framework's application base. Each frame runs the game
+// system once, draws the current scene and paces the frame to 60 per second;
+// while the window is inactive the game neither runs nor draws.
+#pragma once
+
+#include "game/gamesystem.h"
+#include "game/scenemanager.h"
+#include "platform/win_types.h"
+#include "qel/appbase/qeldxappbase.h"
+#include "qel/appbase/qelframelimiter.h"
+
+class C_GameApp : public C_DxAppBase {
+ public:
+  static constexpr const char* kTitle = "ぬらもぺい";
+  static constexpr DWORD kFps = 60;
+
+  // Builds everything (the pictures load later, with the device), publishes
+  // the game objects for the scenes, seeds the random numbers and reads the
+  // settings.
+  C_GameApp();
+
+  HRESULT OneTimeInit() override { return S_OK; }
+  HRESULT UpdateFrame() override;
+  HRESULT DrawFrame() override;
+
+  C_FrameLimiter& GetFrameLimiter() { return m_FrameLimiter; }
+  C_GameSystem& GetGameSystem() { return m_GameSystem; }
+  C_SceneManager& GetSceneManager() { return m_SceneManager; }
+
+ private:
+  C_FrameLimiter m_FrameLimiter;
+  C_GameSystem m_GameSystem;
+  C_SceneManager m_SceneManager;
+};
+
+// The program's entry: builds the application, creates its window and device
+// and runs the loop. The loop's exit code, or 0 when creation failed.
+int WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);

@@ -1,0 +1,286 @@
+// The whole game headless through its application object on the generated
+// data: a course with a cleared stage, a lost stage, game over and name entry;
+// a single-stage improvement; a completed course with its ending. Each run
+// checks the state trace, the sounds, the score file, the absence of an error
+// log, and the screen at checkpoints by pixel probes against the pictures as
+// PIL decodes them; the checkpoint frames are written as PNG.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <utility>
+
+#include "tests/game/gameapp_fixture.h"
+
+namespace nura::game_test {
+namespace {
+
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+
+struct Point {
+  float x;
+  float y;
+};
+
+class GameEndToEnd : public GameAppTest {
+ protected:
+  // Steers the body's reference point through the waypoints while the stage
+  // is being played, for at most `frames` frames; the frames it took.
+  int Steer(const std::vector<Point>& waypoints, int frames) {
+    int n = 0;
+    for (; n < frames && Play().GetPhase() == C_PlayLogic::kPhasePlaying; ++n) {
+      const C_Body& body = Play().GetBody();
+      const float rx = body.GetX() + 13.0f;
+      const float ry = body.GetY() + 13.0f;
+      while (m_nWaypoint + 1 < waypoints.size() &&
+             std::hypot(waypoints[m_nWaypoint].x - rx, waypoints[m_nWaypoint].y - ry) < 24.0f)
+        ++m_nWaypoint;
+      const Point& w = waypoints[m_nWaypoint];
+      const float dx = w.x - rx;
+      const float dy = w.y - ry;
+      const float distance = std::hypot(dx, dy);
+      // A speed from which the body can still stop at the waypoint.
+      const float speed = std::min(2.5f, std::sqrt(0.08f * distance));
+      const float vx = distance > 0 ? dx / distance * speed : 0.0f;
+      const float vy = distance > 0 ? dy / distance * speed : 0.0f;
+      float ax = (vx - body.GetVX()) * 1000.0f;
+      float ay = (vy - body.GetVY()) * 1000.0f;
+      const float a = std::hypot(ax, ay);
+      if (a > 48.0f) {
+        ax *= 48.0f / a;
+        ay *= 48.0f / a;
+      }
+      MoveTo(C_PlayLogic::kSteerX + static_cast<int>(std::lround(ax)),
+             C_PlayLogic::kSteerY + static_cast<int>(std::lround(ay)));
+      Frame();
+    }
+    return n;
+  }
+
+  // Steers off the floor's top edge until the miss sequence is over.
+  void FallOffTop() {
+    SkipToPlay();
+    MoveTo(C_PlayLogic::kSteerX, C_PlayLogic::kSteerY - 45);
+    for (int n = 0; n < 300 && Play().GetPhase() == C_PlayLogic::kPhasePlaying; ++n) Frame();
+    ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseFell);
+    for (int n = 0; n < 100 && Play().GetPhase() == C_PlayLogic::kPhaseFell; ++n) Frame();
+  }
+
+  // The picture's opaque texels match the frame at (x, y); also counts them.
+  int ExpectOpaqueTexels(const Image& picture, RECT source, int x, int y) {
+    int checked = 0;
+    int wrong = 0;
+    for (int v = source.top; v < source.bottom; ++v)
+      for (int u = source.left; u < source.right; ++u) {
+        if (picture.Alpha(u, v) != 255) continue;
+        ++checked;
+        const std::uint32_t got = Pixel(x + u - source.left, y + v - source.top);
+        if (got != picture.Rgb(u, v) && ++wrong <= 5)
+          ADD_FAILURE() << "texel " << u << "," << v << ": " << std::hex << got << " instead of " << picture.Rgb(u, v);
+      }
+    return checked;
+  }
+
+  std::size_t m_nWaypoint = 0;
+};
+
+// The floor tile over the floors' grey at tile position (u, v): the texel
+// there or one of its upper and left neighbours, or a mix of them (quads
+// sample texels at whole-pixel positions), within the blend's rounding.
+bool ShowsTile(const Image& tile, int u, int v, std::uint32_t pixel) {
+  for (int shift = 0; shift < 24; shift += 8) {
+    int low = 255, high = 0;
+    for (int dv = -1; dv <= 0; ++dv)
+      for (int du = -1; du <= 0; ++du) {
+        const int tu = ((u + du) % 32 + 32) % 32;
+        const int tv = ((v + dv) % 32 + 32) % 32;
+        const int c = static_cast<int>(Blend(tile.Rgb(tu, tv), tile.Alpha(tu, tv), 0xC0C0C0) >> shift & 0xFF);
+        low = std::min(low, c);
+        high = std::max(high, c);
+      }
+    const int p = static_cast<int>(pixel >> shift & 0xFF);
+    if (p < low - 4 || p > high + 4) return false;
+  }
+  return true;
+}
+
+// Stage 1 of the data: two halls joined by a corridor at y 250 to 450; the
+// goal lies in the second hall.
+const std::vector<Point> kStage1Route = {{320.0f, 350.0f}, {1220.0f, 350.0f}};
+
+TEST_F(GameEndToEnd, ACourseWithAClearedStageGameOverAndNameEntry) {
+  Start();
+  // A fresh score file, made as the game starts.
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
+
+  // The logo at full strength.
+  Frames(70);
+  ASSERT_EQ(System().GetLogoLogic()->GetAlpha(), 255);
+  SaveFrame("logo");
+  {
+    const std::vector<std::uint8_t> twin = test::ReadFileBytes("cg/Logo.grp");
+    std::vector<std::uint8_t> png = twin;
+    for (std::size_t i = 0; i < png.size() && i < 256; ++i) png[i] ^= static_cast<std::uint8_t>(i);
+    test::WriteFileBytes("logo_plain.png", png);
+    const Image logo = LoadPng("logo_plain.png");
+    ASSERT_EQ(logo.width, 256);
+    EXPECT_GT(ExpectOpaqueTexels(logo, RECT{0, 0, logo.width, logo.height}, 192, 112), 1000);
+    EXPECT_EQ(Pixel(100, 300), 0u) << "black around the logo";
+  }
+  Frames(2);
+  ClickAt(320, 240);
+  ASSERT_TRUE(RunWhileState(kStateLogo, 100));
+
+  // The title with the measured rate in the window's title and in the corner.
+  Frames(60);
+  const std::string windowTitle = platform::test::MainWindow().title;
+  EXPECT_TRUE(windowTitle == "[ FPS : 060/s ]" || windowTitle == "[ FPS : 058/s ]" ||
+              windowTitle == "[ FPS : 062/s ]")
+      << windowTitle;
+  int yellow = 0;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 64; ++x) yellow += Pixel(x, y) == 0xFFFF00u;
+  EXPECT_GT(yellow, 20) << "the rate text in the corner";
+
+  // The menu with its first row hovered.
+  OpenMenu();
+  MoveTo(320, 190);
+  Frame();
+  ASSERT_EQ(Title().GetCursor(), 1);
+  SaveFrame("menu");
+  {
+    const Image strings = Picture("TitleString.png");
+    EXPECT_GT(ExpectOpaqueTexels(strings, RECT{0, 28, 256, 55}, 220, 170), 200) << "the hovered row";
+    EXPECT_GT(ExpectOpaqueTexels(strings, RECT{0, 56, 256, 83}, 220, 270), 200) << "the plain row";
+    int differ = 0;
+    for (int v = 0; v < 27; ++v)
+      for (int u = 0; u < 256; ++u) differ += Pixel(220 + u, 170 + v) != strings.Rgb(u, v) && strings.Alpha(u, v) == 255;
+    EXPECT_GT(differ, 100) << "the first row is not drawn plain";
+  }
+
+  ChooseCourse(1);
+  // The hand-over frame: the stage has not started, so only the rate shows.
+  for (int y = 0; y < 480; y += 3)
+    for (int x = 0; x < 640; x += 3) {
+      if (x > 80 || y > 24) {
+        ASSERT_EQ(Pixel(x, y), 0u) << x << "," << y;
+      }
+    }
+
+  // Stage 1, steered to its goal.
+  SetDrawing(false);
+  SkipToPlay();
+  Steer(kStage1Route, 150);
+  SetDrawing(true);
+  Steer(kStage1Route, 1);
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePlaying);
+  SaveFrame("play");
+  {
+    // The tile shows where floors are and nowhere else in the field, away
+    // from the body and its waves.
+    const Image tile = Picture("check.png");
+    const int sx = Play().GetScrollX();
+    const int sy = Play().GetScrollY();
+    const std::vector<RECT>& floors = Play().GetFloorData().GetFloors();
+    const float bx = Play().GetBody().GetX() - static_cast<float>(sx);
+    const float by = Play().GetBody().GetY() - static_cast<float>(sy);
+    int onFloor = 0, tiled = 0, offFloor = 0, offTiled = 0;
+    for (int y = 0; y < 480; y += 2)
+      for (int x = 0; x < 480; x += 2) {
+        if (std::hypot(x - bx, y - by) < 100.0f) continue;
+        const int fx = x + sx;
+        const int fy = y + sy;
+        bool floor = false, edge = false;
+        for (const RECT& f : floors) {
+          floor |= fx >= f.left && fx < f.right && fy >= f.top && fy < f.bottom;
+          edge |= fx >= f.left - 2 && fx < f.right + 2 && fy >= f.top - 2 && fy < f.bottom + 2;
+        }
+        const bool match = ShowsTile(tile, x + sx % 16, y + sy % 16, Pixel(x, y));
+        if (floor) {
+          ++onFloor;
+          tiled += match;
+        } else if (!edge) {
+          ++offFloor;
+          offTiled += match;
+        }
+      }
+    EXPECT_GT(onFloor, 5000);
+    EXPECT_GT(offFloor, 1000);
+    EXPECT_GE(tiled, onFloor * 98 / 100);
+    EXPECT_LE(offTiled, offFloor / 10);
+
+    // The limit (0:45:00) among the status digits, over the grey panel.
+    const Image digits = Picture("number.png");
+    const int limit[7] = {0, 10, 4, 5, 10, 0, 0};
+    int glyphPixels = 0;
+    for (int i = 0; i < 7; ++i)
+      for (int v = 0; v < 19; ++v)
+        for (int u = 0; u < 9; ++u) {
+          const int a = digits.Alpha(10 * limit[i] + u, v);
+          const std::uint32_t want = Blend(digits.Rgb(10 * limit[i] + u, v), a, 0x404040);
+          EXPECT_TRUE(Near(Pixel(530 + 10 * i + u, 90 + v), want, 2)) << i << ": " << u << "," << v;
+          glyphPixels += a > 128;
+        }
+    EXPECT_GT(glyphPixels, 50);
+  }
+  SetDrawing(false);
+  Steer(kStage1Route, 2000);
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
+  const DWORD stage1Time = Play().GetElapsed();
+  EXPECT_GT(stage1Time, 4000u);
+  EXPECT_LT(stage1Time, 12000u);
+  HurryClear();
+  ASSERT_EQ(Play().GetStage(), 2);
+
+  // Stage 2: off the floor five times; the continue is declined.
+  for (int miss = 0; miss < 5; ++miss) {
+    FallOffTop();
+    EXPECT_EQ(Play().GetLives(), 3 - miss);
+  }
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseContinue);
+  SetDrawing(true);
+  MoveTo(400, 250);
+  Frame();
+  SaveFrame("continue");
+  ClickAt(400, 250);
+  ASSERT_EQ(State(), kStateGameOver);
+  Frames(30);
+  SaveFrame("gameover");
+  EXPECT_EQ(Pixel(320, 100), 0x1E1E1Eu) << "the fade after 30 frames";
+  ClickAt(300, 300);
+  ASSERT_EQ(State(), kStateNameEntry);
+
+  // Name entry: two letters, then the third.
+  Frame();
+  ClickAt(C_NameEntryLogic::GetKeyX(0) + 25, C_NameEntryLogic::GetKeyY(0) + 48);
+  Frame();
+  ClickAt(C_NameEntryLogic::GetKeyX(1) + 25, C_NameEntryLogic::GetKeyY(1) + 48);
+  Frames(10);
+  SaveFrame("nameentry");
+  {
+    const Image letters = Picture("NameEntry.png");
+    EXPECT_GT(ExpectOpaqueTexels(letters, RECT{0, 0, 47, 95}, 225, 20), 300) << "A in the first slot";
+    EXPECT_GT(ExpectOpaqueTexels(letters, RECT{48, 0, 95, 95}, 295, 20), 300) << "B in the second slot";
+    for (int y = 20; y < 115; y += 4)
+      for (int x = 365; x < 412; x += 4) EXPECT_EQ(Pixel(x, y), 0x80FF80u) << "the third slot is empty";
+  }
+  ClickAt(C_NameEntryLogic::GetKeyX(2) + 25, C_NameEntryLogic::GetKeyY(2) + 48);
+  Frame();
+  ClickAt(570, 390);
+  ASSERT_EQ(State(), kStateTitle);
+  Frame();
+
+  EXPECT_THAT(m_Trace, ElementsAre(1, 2, 4, 5, 7, 2));
+  EXPECT_THAT(SoundsPlayed(),
+              ElementsAreArray({"cursor08", "cursor08", "cursor08", "crash17", "chari08", "noise01", "don11", "don11",
+                                "don11", "don11", "don11", "cursor04", "cursor04", "cursor04", "cursor08"}));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+  const std::vector<std::uint8_t> score = test::ReadFileBytes("score.dat");
+  EXPECT_EQ(score.size(), 880u);
+  EXPECT_EQ(score, PythonScoreImage({{1, static_cast<int>(stage1Time), "ABC"}}));
+}
+
+}  // namespace
+}  // namespace nura::game_test

@@ -1,0 +1,241 @@
+#include "tests/game/gameapp_fixture.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/com.h"
+#include "platform/win_kernel.h"
+#include "qel/appbase/qeldeviceresource.h"
+#include "qel/appbase/qelsound.h"
+
+namespace nura::game_test {
+
+std::uint32_t Image::Rgb(int x, int y) const {
+  const std::uint8_t* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+  return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+}
+
+Image LoadPng(const std::string& path) {
+  Image image;
+  const std::string raw = path + ".rgba";
+  const std::string command = "/usr/bin/python3 -c \"import sys\nfrom PIL import Image\n"
+                              "im = Image.open(sys.argv[1]).convert('RGBA')\n"
+                              "open(sys.argv[2], 'wb').write(im.tobytes())\nprint(im.size[0], im.size[1])\" '" +
+                              path + "' '" + raw + "' 2>&1";
+  std::string output;
+  EXPECT_EQ(test::RunCommand(command, &output), 0) << output;
+  std::istringstream(output) >> image.width >> image.height;
+  image.rgba = test::ReadFileBytes(raw);
+  std::filesystem::remove(raw);
+  EXPECT_EQ(image.rgba.size(), static_cast<std::size_t>(image.width) * image.height * 4) << path;
+  return image;
+}
+
+Image Picture(const std::string& name) { return LoadPng("cg/" + name); }
+
+std::uint32_t Blend(std::uint32_t source, int alpha, std::uint32_t destination) {
+  std::uint32_t out = 0;
+  for (int shift = 0; shift < 24; shift += 8) {
+    const int s = static_cast<int>(source >> shift & 0xFF);
+    const int d = static_cast<int>(destination >> shift & 0xFF);
+    out |= static_cast<std::uint32_t>((s * alpha + d * (255 - alpha) + 127) / 255) << shift;
+  }
+  return out;
+}
+
+bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
+  for (int shift = 0; shift < 24; shift += 8) {
+    if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) > tolerance) return false;
+  }
+  return true;
+}
+
+std::string GameAppTest::DataDir() { return NURA_GAMEDATA_DIR; }
+
+void GameAppTest::SetUp() {
+  platform::test::PinFontFaces({"/usr/share/fonts/truetype/liberation2", "/usr/share/fonts/truetype/dejavu"});
+  std::filesystem::copy(DataDir(), m_Dir.path(), std::filesystem::copy_options::recursive);
+  ASSERT_FALSE(std::filesystem::exists("score.dat")) << "the data folder holds no score file";
+  for (const auto& entry : std::filesystem::directory_iterator("SE")) {
+    std::uint8_t* raw = nullptr;
+    WAVEFORMATEX format{};
+    const std::uint32_t bytes = C_SoundBuffer::ReadWave(entry.path().c_str(), &raw, &format);
+    std::unique_ptr<std::uint8_t[]> samples(raw);
+    m_SoundByCrc[platform::test::AudioCrc32(samples.get(), bytes)] = entry.path().stem().string();
+  }
+  platform::test::OnPresent([this](const platform::test::Frame& frame) {
+    if (m_bDrawing) m_Last = frame;
+  });
+}
+
+void GameAppTest::TearDown() { Stop(); }
+
+void GameAppTest::Start() {
+  m_pApp = std::make_unique<C_GameApp>();
+  ASSERT_EQ(m_pApp->Create(GetModuleHandleA(nullptr), SW_SHOWDEFAULT), S_OK);
+  m_Trace = {State()};
+}
+
+void GameAppTest::Stop() {
+  if (!m_pApp) return;
+  m_pApp.reset();
+  EXPECT_TRUE(platform::test::D3D9LiveObjects().empty()) << platform::test::D3D9LiveObjectReport();
+  EXPECT_EQ(platform::test::ComInitCount(), 0);
+  EXPECT_EQ(g_pDevice, nullptr);
+  EXPECT_EQ(g_pGlobalSprite, nullptr);
+  EXPECT_EQ(g_GameObjects.system, nullptr);
+}
+
+void GameAppTest::Frame() {
+  const std::int64_t before = platform::test::FrameCount();
+  int code = 0;
+  for (int pass = 0; pass < 100 && platform::test::FrameCount() == before; ++pass)
+    ASSERT_TRUE(m_pApp->RunPass(&code)) << "the loop ended with " << code;
+  ASSERT_NE(platform::test::FrameCount(), before);
+  if (State() != m_Trace.back()) m_Trace.push_back(State());
+}
+
+void GameAppTest::Frames(int n) {
+  for (int i = 0; i < n; ++i) Frame();
+}
+
+bool GameAppTest::RunWhileState(int state, int limit) {
+  for (int n = 0; n < limit && State() == state; ++n) Frame();
+  return State() != state;
+}
+
+void GameAppTest::MoveTo(int x, int y) {
+  std::string error;
+  ASSERT_TRUE(platform::test::InputNow("move " + std::to_string(x) + " " + std::to_string(y), &error)) << error;
+}
+
+void GameAppTest::Press() { ASSERT_TRUE(platform::test::InputNow("ldown")); }
+
+void GameAppTest::Release() { ASSERT_TRUE(platform::test::InputNow("lup")); }
+
+void GameAppTest::ClickAt(int x, int y) {
+  MoveTo(x, y);
+  Press();
+  Frame();
+  Release();
+}
+
+void GameAppTest::SetDrawing(bool on) {
+  m_bDrawing = on;
+  if (on) {
+    platform::test::ClearFailures();
+    platform::test::SetClockMsPerPresent(0);
+  } else {
+    platform::test::FailCall("BeginScene", E_FAIL, platform::test::FailSpec{"", 1, -1});
+    // With no drawing there is no pacing: a present stands for the rest of the frame.
+    platform::test::SetClockMsPerPresent(16);
+  }
+}
+
+std::uint32_t GameAppTest::Pixel(int x, int y) const {
+  const std::uint8_t* p = &m_Last.rgba[(static_cast<std::size_t>(y) * m_Last.width + x) * 4];
+  return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+}
+
+void GameAppTest::SaveFrame(const std::string& name) const {
+  const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+  const std::string dir = NURA_GAME_FRAMES_DIR;
+  std::filesystem::create_directories(dir);
+  const std::string path = dir + "/" + info->test_suite_name() + "_" + info->name() + "_" + name + ".png";
+  const std::string raw = m_Dir / "frame.rgba";
+  test::WriteFileBytes(raw, m_Last.rgba);
+  const std::string command = "/usr/bin/python3 -c \"import sys\nfrom PIL import Image\n"
+                              "Image.frombytes('RGBA', (int(sys.argv[3]), int(sys.argv[4])), "
+                              "open(sys.argv[1], 'rb').read()).convert('RGB').save(sys.argv[2])\" '" +
+                              raw + "' '" + path + "' " + std::to_string(m_Last.width) + " " +
+                              std::to_string(m_Last.height) + " 2>&1";
+  std::string output;
+  EXPECT_EQ(test::RunCommand(command, &output), 0) << output;
+  std::filesystem::remove(raw);
+}
+
+std::vector<std::string> GameAppTest::SoundsPlayed() const {
+  std::vector<std::string> names;
+  for (const auto& e : platform::test::AudioEventsOf(platform::test::AudioEventKind::BufferPlay)) {
+    auto it = m_SoundByCrc.find(e.crc);
+    names.push_back(it == m_SoundByCrc.end() ? "?" : it->second);
+  }
+  return names;
+}
+
+void GameAppTest::SkipLogo() {
+  ASSERT_EQ(State(), kStateLogo);
+  // Past the mouse's start-up lock; a click starts the fade-out.
+  Frames(2);
+  ClickAt(320, 240);
+  ASSERT_TRUE(RunWhileState(kStateLogo, 100));
+  ASSERT_EQ(State(), kStateTitle);
+}
+
+void GameAppTest::OpenMenu() {
+  ASSERT_EQ(State(), kStateTitle);
+  Frame();
+  ClickAt(320, 450);
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningMenu);
+  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kMenu; ++n) Frame();
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kMenu);
+}
+
+void GameAppTest::ChooseCourse(int course) {
+  ClickAt(320, 190);
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningCourses);
+  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kCourses; ++n) Frame();
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kCourses);
+  ClickAt(320, 160 + 80 * (course - 1));
+  ASSERT_EQ(State(), kStateCourse);
+}
+
+void GameAppTest::OpenStageList() {
+  ClickAt(320, 290);
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningStages);
+  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kStages; ++n) Frame();
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kStages);
+}
+
+void GameAppTest::ChooseStage(int page, int row) {
+  OpenStageList();
+  for (int p = 0; p < page; ++p) {
+    ClickAt(420, 415);
+    Frame();
+  }
+  ASSERT_EQ(Title().GetPage(), page);
+  ClickAt(300, 95 + 30 * row);
+  ASSERT_EQ(State(), kStateSingleStage);
+}
+
+void GameAppTest::SkipToPlay() {
+  for (int n = 0; n < 200 && !(Play().IsStarted() && Play().GetPhase() == C_PlayLogic::kPhasePreview); ++n) Frame();
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePreview);
+  ClickAt(C_PlayLogic::kSteerX, C_PlayLogic::kSteerY);
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseCountDown);
+  for (int n = 0; n < 200 && Play().GetPhase() == C_PlayLogic::kPhaseCountDown; ++n) Frame();
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePlaying);
+}
+
+void GameAppTest::HurryClear() {
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
+  // Clicks count once the opening picture moves in.
+  Frames(62);
+  ClickAt(300, 300);
+  Frame();
+  ClickAt(300, 300);
+  Frame();
+}
+
+void GameAppTest::EnterName(const std::string& letters) {
+  ASSERT_EQ(State(), kStateNameEntry);
+  for (char c : letters) {
+    ClickAt(C_NameEntryLogic::GetKeyX(c - 'A') + 25, C_NameEntryLogic::GetKeyY(c - 'A') + 48);
+    Frame();
+  }
+  ClickAt(570, 390);
+}
+
+}  // namespace nura::game_test
