@@ -282,5 +282,163 @@ TEST_F(GameEndToEnd, ACourseWithAClearedStageGameOverAndNameEntry) {
   EXPECT_EQ(score, PythonScoreImage({{1, static_cast<int>(stage1Time), "ABC"}}));
 }
 
+TEST_F(GameEndToEnd, ASingleStageImprovementOverwritesOnlyItsSlot) {
+  const std::vector<SlotValue> before = {{1, 40000, "QQQ"}, {2, 7000, "RRR"}, {13, 5000, "AB"}};
+  test::WriteFileBytes("score.dat", PythonScoreImage(before, "Q"));
+  Start();
+  SkipLogo();
+  OpenMenu();
+  OpenStageList();
+  MoveTo(300, 95);
+  Frame();
+  ASSERT_EQ(Title().GetCursor(), 1);
+  SaveFrame("stagelist");
+  {
+    // Glyph cells of the sheet, as DrawStageRow places them.
+    const Image glyphs = Picture("number.png");
+    auto cell = [](int column, int row) { return RECT{10 * column, 20 * row, 10 * (column + 1), 20 * (row + 1)}; };
+    // The hovered row (stage 1, "QQQ"): highlighted glyphs, full strength.
+    EXPECT_GT(ExpectOpaqueTexels(glyphs, cell(3, 5), 390, 80), 5) << "Q highlighted";
+    EXPECT_GT(ExpectOpaqueTexels(glyphs, cell(5, 5), 140, 80), 5) << "S highlighted";
+    // A row with a record (stage 2, "RRR"): plain glyphs, full strength.
+    EXPECT_GT(ExpectOpaqueTexels(glyphs, cell(4, 2), 390, 110), 5) << "R plain";
+    // A row without one (stage 3, the creation name "QZX"): dimmed over the box.
+    const std::uint32_t box = Pixel(440, 145);
+    int dimmed = 0;
+    for (int v = 0; v < 20; ++v)
+      for (int u = 0; u < 10; ++u) {
+        if (glyphs.Alpha(30 + u, 40 + v) != 255) continue;
+        ++dimmed;
+        EXPECT_TRUE(Near(Pixel(390 + u, 140 + v), Blend(glyphs.Rgb(30 + u, 40 + v), 96, box), 3)) << u << "," << v;
+      }
+    EXPECT_GT(dimmed, 5);
+    // A two-letter name draws two letters: nothing after "AB" of stage 13 (page 1).
+  }
+  ClickAt(300, 95);
+  ASSERT_EQ(State(), kStateSingleStage);
+  EXPECT_EQ(Play().GetStage(), 1);
+
+  SetDrawing(false);
+  SkipToPlay();
+  Steer(kStage1Route, 2000);
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
+  const DWORD time = Play().GetElapsed();
+  ASSERT_LT(time, 40000u);
+  Frames(62);
+  ClickAt(300, 300);
+  SetDrawing(true);
+  Frames(12);
+  SaveFrame("clear");
+  {
+    // The stage's time in large digits on the score screen.
+    const Image big = Picture("BigNumber.png");
+    const C_MessageItem& line = Play().GetMessageItem(C_PlayLogic::kItemTimeLine);
+    ASSERT_TRUE(line.shown);
+    const std::uint32_t seconds = time % 60000 / 1000;
+    EXPECT_GT(ExpectOpaqueTexels(big, RECT{30 * static_cast<LONG>(seconds), 0, 30 * static_cast<LONG>(seconds) + 29, 39},
+                                 line.x + 90, line.y),
+              20);
+  }
+  ClickAt(300, 300);
+  Frame();
+  ASSERT_EQ(State(), kStateNameEntry);
+  EnterName("XY");
+  ASSERT_EQ(State(), kStateTitle);
+  Frame();
+
+  EXPECT_THAT(m_Trace, ElementsAre(1, 2, 3, 7, 2));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+  EXPECT_EQ(test::ReadFileBytes("score.dat"),
+            PythonScoreImage({{1, static_cast<int>(time), "XY"}, {2, 7000, "RRR"}, {13, 5000, "AB"}}, "Q"));
+  // The title shows the new record.
+  EXPECT_EQ(Title().GetStageRecord(1), static_cast<int>(time));
+  EXPECT_STREQ(Title().GetStageName(1), "XY");
+}
+
+TEST_F(GameEndToEnd, ClearingTheFirstCourseRunsTheEndingAndOpensTheSecond) {
+  // Course 1 on stages that clear at once: each starts in its goal.
+  std::vector<StageSpec> stages;
+  for (int n = 1; n <= 8; ++n) {
+    StageSpec s;
+    s.number = n;
+    s.floors = {{0, 0, 1000, 1000}};
+    s.startX = 100 + 10 * n;
+    s.startY = 100;
+    s.goal = {113 + 10 * n, 113, 113 + 10 * n, 113};
+    s.path = {{2, 3}};
+    stages.push_back(s);
+  }
+  WriteStages(stages);
+  Start();
+  SkipLogo();
+  OpenMenu();
+  SetDrawing(false);
+  ChooseCourse(1);
+  std::vector<SlotValue> records;
+  for (int n = 1; n <= 8; ++n) {
+    ASSERT_EQ(Play().GetStage(), n);
+    SkipToPlay();
+    Frame();
+    ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal) << "stage " << n;
+    records.push_back({n, static_cast<int>(Play().GetElapsed()), "Z"});
+    HurryClear();
+  }
+  ASSERT_EQ(State(), kStateEnding);
+  EXPECT_EQ(test::ReadFileBytes("score.dat")[5], 'Q') << "course flag 0 is stored at once";
+
+  // The ending, three times as fast with the button held.
+  SetDrawing(true);
+  MoveTo(320, 240);
+  Press();
+  Frames(30);
+  SaveFrame("ending");
+  {
+    // The first scene's pictures rest at (192, 120): the "a" picture shows
+    // through the "b" picture of alpha 1.
+    const C_EndingLogic& ending = *System().GetEndingLogic();
+    ASSERT_EQ(ending.GetX(10), 192);
+    ASSERT_EQ(ending.GetAlpha(11), 1);
+    const Image a = Picture("Ending_01a.png");
+    int opaque = 0;
+    for (int v = 0; v < a.height; v += 2)
+      for (int u = 0; u < a.width; u += 2) {
+        if (a.Alpha(u, v) != 255) continue;
+        ++opaque;
+        ASSERT_TRUE(Near(Pixel(192 + u, 120 + v), a.Rgb(u, v), 2)) << u << "," << v;
+      }
+    EXPECT_GT(opaque, 1000);
+  }
+  SetDrawing(false);
+  Frames(195);
+  SetDrawing(true);
+  Frames(5);
+  SaveFrame("closing");
+  EXPECT_EQ(Pixel(320, 60), 0xFFFFFFu) << "the white veil";
+  ASSERT_TRUE(RunWhileState(kStateEnding, 200));
+  Release();
+  ASSERT_EQ(State(), kStateNameEntry);
+  Frame();
+  EnterName("Z");
+  ASSERT_EQ(State(), kStateTitle);
+
+  // The second course can be chosen now.
+  OpenMenu();
+  ClickAt(320, 190);
+  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kCourses; ++n) Frame();
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kCourses);
+  EXPECT_EQ(Title().GetCourseCount(), 2);
+  MoveTo(320, 250);
+  Frame();
+  EXPECT_EQ(Title().GetCursor(), 2);
+  SaveFrame("courses");
+  const Image courses = Picture("TitleString2.png");
+  EXPECT_GT(ExpectOpaqueTexels(courses, RECT{0, 0, 256, 27}, 230, 170), 200) << "course 1";
+  EXPECT_GT(ExpectOpaqueTexels(courses, RECT{0, 84, 256, 111}, 230, 230), 200) << "course 2, hovered";
+
+  EXPECT_THAT(m_Trace, ElementsAre(1, 2, 4, 6, 7, 2));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage(records, "Q"));
+}
+
 }  // namespace
 }  // namespace nura::game_test

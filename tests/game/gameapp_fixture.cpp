@@ -65,9 +65,6 @@ void GameAppTest::SetUp() {
     std::unique_ptr<std::uint8_t[]> samples(raw);
     m_SoundByCrc[platform::test::AudioCrc32(samples.get(), bytes)] = entry.path().stem().string();
   }
-  platform::test::OnPresent([this](const platform::test::Frame& frame) {
-    if (m_bDrawing) m_Last = frame;
-  });
 }
 
 void GameAppTest::TearDown() { Stop(); }
@@ -94,6 +91,7 @@ void GameAppTest::Frame() {
   for (int pass = 0; pass < 100 && platform::test::FrameCount() == before; ++pass)
     ASSERT_TRUE(m_pApp->RunPass(&code)) << "the loop ended with " << code;
   ASSERT_NE(platform::test::FrameCount(), before);
+  m_bCaptured = false;
   if (State() != m_Trace.back()) m_Trace.push_back(State());
 }
 
@@ -134,12 +132,50 @@ void GameAppTest::SetDrawing(bool on) {
   }
 }
 
-std::uint32_t GameAppTest::Pixel(int x, int y) const {
-  const std::uint8_t* p = &m_Last.rgba[(static_cast<std::size_t>(y) * m_Last.width + x) * 4];
-  return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+void GameAppTest::Capture() {
+  if (m_bCaptured) return;
+  m_bCaptured = true;
+  m_Last = Image{};
+  EXPECT_TRUE(m_bDrawing) << "frames are not drawn now";
+  // The back buffer keeps the presented frame until the next one clears it.
+  IDirect3DDevice9* device = App().GetDevice();
+  IDirect3DSurface9* back = nullptr;
+  ASSERT_EQ(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+  D3DSURFACE_DESC desc{};
+  back->GetDesc(&desc);
+  IDirect3DTexture9* copy = nullptr;
+  IDirect3DSurface9* level = nullptr;
+  ASSERT_EQ(device->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr),
+            D3D_OK);
+  copy->GetSurfaceLevel(0, &level);
+  EXPECT_EQ(device->GetRenderTargetData(back, level), D3D_OK);
+  D3DLOCKED_RECT locked{};
+  if (level->LockRect(&locked, nullptr, D3DLOCK_READONLY) == D3D_OK) {
+    m_Last.width = static_cast<int>(desc.Width);
+    m_Last.height = static_cast<int>(desc.Height);
+    for (UINT y = 0; y < desc.Height; ++y) {
+      const auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const BYTE*>(locked.pBits) + y * locked.Pitch);
+      for (UINT x = 0; x < desc.Width; ++x) {
+        m_Last.rgba.push_back(static_cast<std::uint8_t>(row[x] >> 16));
+        m_Last.rgba.push_back(static_cast<std::uint8_t>(row[x] >> 8));
+        m_Last.rgba.push_back(static_cast<std::uint8_t>(row[x]));
+        m_Last.rgba.push_back(255);
+      }
+    }
+    level->UnlockRect();
+  }
+  level->Release();
+  copy->Release();
+  back->Release();
 }
 
-void GameAppTest::SaveFrame(const std::string& name) const {
+std::uint32_t GameAppTest::Pixel(int x, int y) {
+  Capture();
+  return m_Last.Rgb(x, y);
+}
+
+void GameAppTest::SaveFrame(const std::string& name) {
+  Capture();
   const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
   const std::string dir = NURA_GAME_FRAMES_DIR;
   std::filesystem::create_directories(dir);

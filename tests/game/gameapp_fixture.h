@@ -63,9 +63,9 @@ class GameAppTest : public testing::Test {
   void SetDrawing(bool on);
 
   // The last presented frame, 0xRRGGBB.
-  std::uint32_t Pixel(int x, int y) const;
+  std::uint32_t Pixel(int x, int y);
   // Writes the last frame to <build>/tests/game/frames/<suite>_<test>_<name>.png.
-  void SaveFrame(const std::string& name) const;
+  void SaveFrame(const std::string& name);
 
   // The effects played since the start, by file name, in order.
   std::vector<std::string> SoundsPlayed() const;
@@ -91,7 +91,11 @@ class GameAppTest : public testing::Test {
 
   GameFolder m_Dir;
   std::unique_ptr<C_GameApp> m_pApp;
-  platform::test::Frame m_Last;
+  // Reads the last frame from the back buffer, once per frame.
+  void Capture();
+
+  Image m_Last;
+  bool m_bCaptured = false;
   std::vector<int> m_Trace;
   std::map<std::uint32_t, std::string> m_SoundByCrc;
   bool m_bDrawing = true;
