@@ -68,43 +68,8 @@ class GameEndToEnd : public GameAppTest {
     for (int n = 0; n < 100 && Play().GetPhase() == C_PlayLogic::kPhaseFell; ++n) Frame();
   }
 
-  // The picture's opaque texels match the frame at (x, y); also counts them.
-  int ExpectOpaqueTexels(const Image& picture, RECT source, int x, int y) {
-    int checked = 0;
-    int wrong = 0;
-    for (int v = source.top; v < source.bottom; ++v)
-      for (int u = source.left; u < source.right; ++u) {
-        if (picture.Alpha(u, v) != 255) continue;
-        ++checked;
-        const std::uint32_t got = Pixel(x + u - source.left, y + v - source.top);
-        if (got != picture.Rgb(u, v) && ++wrong <= 5)
-          ADD_FAILURE() << "texel " << u << "," << v << ": " << std::hex << got << " instead of " << picture.Rgb(u, v);
-      }
-    return checked;
-  }
-
   std::size_t m_nWaypoint = 0;
 };
-
-// The floor tile over the floors' grey at tile position (u, v): the texel
-// there or one of its upper and left neighbours, or a mix of them (quads
-// sample texels at whole-pixel positions), within the blend's rounding.
-bool ShowsTile(const Image& tile, int u, int v, std::uint32_t pixel) {
-  for (int shift = 0; shift < 24; shift += 8) {
-    int low = 255, high = 0;
-    for (int dv = -1; dv <= 0; ++dv)
-      for (int du = -1; du <= 0; ++du) {
-        const int tu = ((u + du) % 32 + 32) % 32;
-        const int tv = ((v + dv) % 32 + 32) % 32;
-        const int c = static_cast<int>(Blend(tile.Rgb(tu, tv), tile.Alpha(tu, tv), 0xC0C0C0) >> shift & 0xFF);
-        low = std::min(low, c);
-        high = std::max(high, c);
-      }
-    const int p = static_cast<int>(pixel >> shift & 0xFF);
-    if (p < low - 4 || p > high + 4) return false;
-  }
-  return true;
-}
 
 // Stage 1 of the data: two halls joined by a corridor at y 250 to 450; the
 // goal lies in the second hall.
@@ -312,7 +277,6 @@ TEST_F(GameEndToEnd, ASingleStageImprovementOverwritesOnlyItsSlot) {
         EXPECT_TRUE(Near(Pixel(390 + u, 140 + v), Blend(glyphs.Rgb(30 + u, 40 + v), 96, box), 3)) << u << "," << v;
       }
     EXPECT_GT(dimmed, 5);
-    // A two-letter name draws two letters: nothing after "AB" of stage 13 (page 1).
   }
   ClickAt(300, 95);
   ASSERT_EQ(State(), kStateSingleStage);

@@ -52,6 +52,24 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance) {
   return true;
 }
 
+bool ShowsTile(const Image& tile, int u, int v, std::uint32_t pixel, int shade) {
+  for (int shift = 0; shift < 24; shift += 8) {
+    int low = 255, high = 0;
+    for (int dv = -2; dv <= 0; ++dv)
+      for (int du = -2; du <= 0; ++du) {
+        const int tu = ((u + du) % 32 + 32) % 32;
+        const int tv = ((v + dv) % 32 + 32) % 32;
+        const std::uint32_t floor = Blend(tile.Rgb(tu, tv), tile.Alpha(tu, tv), 0xC0C0C0);
+        const int c = static_cast<int>(Blend(0, shade, floor) >> shift & 0xFF);
+        low = std::min(low, c);
+        high = std::max(high, c);
+      }
+    const int p = static_cast<int>(pixel >> shift & 0xFF);
+    if (p < low - 4 || p > high + 4) return false;
+  }
+  return true;
+}
+
 std::string GameAppTest::DataDir() { return NURA_GAMEDATA_DIR; }
 
 void GameAppTest::SetUp() {
@@ -190,6 +208,20 @@ void GameAppTest::SaveFrame(const std::string& name) {
   std::string output;
   EXPECT_EQ(test::RunCommand(command, &output), 0) << output;
   std::filesystem::remove(raw);
+}
+
+int GameAppTest::ExpectOpaqueTexels(const Image& picture, RECT source, int x, int y) {
+  int checked = 0;
+  int wrong = 0;
+  for (int v = source.top; v < source.bottom; ++v)
+    for (int u = source.left; u < source.right; ++u) {
+      if (picture.Alpha(u, v) != 255) continue;
+      ++checked;
+      const std::uint32_t got = Pixel(x + u - source.left, y + v - source.top);
+      if (got != picture.Rgb(u, v) && ++wrong <= 5)
+        ADD_FAILURE() << "texel " << u << "," << v << ": " << std::hex << got << " instead of " << picture.Rgb(u, v);
+    }
+  return checked;
 }
 
 std::vector<std::string> GameAppTest::SoundsPlayed() const {

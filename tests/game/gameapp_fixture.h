@@ -67,6 +67,9 @@ class GameAppTest : public testing::Test {
   // Writes the last frame to <build>/tests/game/frames/<suite>_<test>_<name>.png.
   void SaveFrame(const std::string& name);
 
+  // The picture's opaque texels match the frame at (x, y); also counts them.
+  int ExpectOpaqueTexels(const Image& picture, RECT source, int x, int y);
+
   // The effects played since the start, by file name, in order.
   std::vector<std::string> SoundsPlayed() const;
 
@@ -103,5 +106,12 @@ class GameAppTest : public testing::Test {
 
 // The picture under cg/ of the working folder.
 Image Picture(const std::string& name);
+
+// The floor tile over the floors' grey at tile position (u, v), under a black
+// shade of the given alpha: the texel there or one of its two upper and left
+// neighbours, or a mix of them (quads sample texels at whole-pixel positions,
+// halfway between two, once as the tile goes into the field target and again
+// as the target goes on screen), within the blends' rounding.
+bool ShowsTile(const Image& tile, int u, int v, std::uint32_t pixel, int shade = 0);
 
 }  // namespace nura::game_test
