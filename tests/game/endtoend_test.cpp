@@ -108,6 +108,9 @@ TEST_F(GameEndToEnd, ACourseWithAClearedStageGameOverAndNameEntry) {
   for (int y = 0; y < 20; ++y)
     for (int x = 0; x < 64; ++x) yellow += Pixel(x, y) == 0xFFFF00u;
   EXPECT_GT(yellow, 20) << "the rate text in the corner";
+  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kWaiting);
+  EXPECT_EQ(Pixel(300, 330), 0x8080FFu) << "no menu box before the click";
+  EXPECT_EQ(Pixel(350, 150), 0x8080FFu) << "no menu box before the click";
 
   // The menu with its first row hovered.
   OpenMenu();
