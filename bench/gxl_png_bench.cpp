@@ -13,6 +13,7 @@
 #include "bench/bench_ratio.h"
 #include "gxl/tex/texture_build.h"
 #include "platform/d3d9_api.h"
+#include "tests/support/d3d9_params.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -69,13 +70,7 @@ IDirect3DDevice9* Device() {
   static IDirect3DDevice9* device = [] {
     setenv("PLATFORM_BACKEND", "headless", 0);
     IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p{};
-    p.BackBufferWidth = 64;
-    p.BackBufferHeight = 64;
-    p.BackBufferFormat = D3DFMT_X8R8G8B8;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    p.Windowed = TRUE;
+    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(64, 64, false);
     IDirect3DDevice9* d = nullptr;
     if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &d)))
       std::abort();

@@ -5,6 +5,7 @@
 
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
+#include "tests/support/d3d9_params.h"
 
 namespace textest {
 
@@ -35,13 +36,7 @@ class DeviceTest : public ::testing::Test {
   void SetUp() override {
     d3d = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_NE(d3d, nullptr);
-    D3DPRESENT_PARAMETERS p{};
-    p.BackBufferWidth = 64;
-    p.BackBufferHeight = 64;
-    p.BackBufferFormat = D3DFMT_X8R8G8B8;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    p.Windowed = TRUE;
+    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(64, 64, false);
     ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev),
               D3D_OK);
   }

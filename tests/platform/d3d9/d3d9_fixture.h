@@ -12,6 +12,7 @@
 
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
+#include "tests/support/d3d9_params.h"
 
 namespace d3dtest {
 
@@ -58,26 +59,14 @@ inline ULONG RefCount(IUnknown* o) {
   return o->Release();
 }
 
-inline D3DPRESENT_PARAMETERS Params(UINT width = 640, UINT height = 480, bool depth = true) {
-  D3DPRESENT_PARAMETERS p{};
-  p.BackBufferWidth = width;
-  p.BackBufferHeight = height;
-  p.BackBufferFormat = D3DFMT_X8R8G8B8;
-  p.BackBufferCount = 1;
-  p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  p.Windowed = TRUE;
-  p.EnableAutoDepthStencil = depth;
-  p.AutoDepthStencilFormat = D3DFMT_D16;
-  p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  return p;
-}
+using nura::test::WindowedParams;
 
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     d3d = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_NE(d3d, nullptr);
-    D3DPRESENT_PARAMETERS p = Params();
+    D3DPRESENT_PARAMETERS p = WindowedParams();
     ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
   }
   void TearDown() override {
