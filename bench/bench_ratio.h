@@ -1,11 +1,11 @@
-// A console reporter that keeps each benchmark's time, and the line that
-// prints how two of them compare. For the programs that measure against a
-// reference implementation.
+// The main program of the benchmarks that measure against a reference
+// implementation: the console report, then how each pair compares.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,6 +38,24 @@ inline void PrintRatio(const RatioReporter& r, const char* what, const char* our
   const auto b = r.times.find(reference);
   if (a == r.times.end() || b == r.times.end() || b->second <= 0) return;
   std::printf("%s: %.3f (time of %s / time of %s)\n", what, a->second / b->second, ours, reference);
+}
+
+// A line of the summary: the time of `ours` over the time of `reference`.
+struct Ratio {
+  const char* what;
+  const char* ours;
+  const char* reference;
+};
+
+// Runs the benchmarks the command line selects, then prints the ratios.
+inline int RunAndPrintRatios(int argc, char** argv, std::initializer_list<Ratio> ratios) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  for (const Ratio& r : ratios) PrintRatio(reporter, r.what, r.ours, r.reference);
+  return 0;
 }
 
 }  // namespace benchratio

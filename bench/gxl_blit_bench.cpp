@@ -98,14 +98,8 @@ BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchratio::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  benchratio::PrintRatio(reporter, "box mip chain, blitter / stb_image_resize", "BM_BoxMipChainBlitter",
-                         "BM_BoxMipChainStb");
-  benchratio::PrintRatio(reporter, "A8R8G8B8 to X8R8G8B8, blitter / memcpy", "BM_ConvertArgbToXrgb",
-                         "BM_MemcpySameBytes");
-  return 0;
+  return benchratio::RunAndPrintRatios(argc, argv, {
+      {"box mip chain, blitter / stb_image_resize", "BM_BoxMipChainBlitter", "BM_BoxMipChainStb"},
+      {"A8R8G8B8 to X8R8G8B8, blitter / memcpy", "BM_ConvertArgbToXrgb", "BM_MemcpySameBytes"},
+  });
 }

@@ -140,16 +140,11 @@ BENCHMARK(BM_Screen_LibpngSimplified)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchratio::RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  benchratio::PrintRatio(reporter, "1024 x 1024 RGBA PNG to a texture / libpng simplified decode",
-                         "BM_Large_GxlTexture", "BM_Large_LibpngSimplified");
-  benchratio::PrintRatio(reporter, "1024 x 1024 RGBA PNG to a texture / stb_image decode", "BM_Large_GxlTexture",
-                         "BM_Large_StbImage");
-  benchratio::PrintRatio(reporter, "640 x 480 PNG to a 1024 x 512 texture with its chain / libpng simplified decode",
-                         "BM_Screen_GxlTextureDefaults", "BM_Screen_LibpngSimplified");
-  return 0;
+  return benchratio::RunAndPrintRatios(argc, argv, {
+      {"1024 x 1024 RGBA PNG to a texture / libpng simplified decode", "BM_Large_GxlTexture",
+       "BM_Large_LibpngSimplified"},
+      {"1024 x 1024 RGBA PNG to a texture / stb_image decode", "BM_Large_GxlTexture", "BM_Large_StbImage"},
+      {"640 x 480 PNG to a 1024 x 512 texture with its chain / libpng simplified decode",
+       "BM_Screen_GxlTextureDefaults", "BM_Screen_LibpngSimplified"},
+  });
 }
