@@ -10,31 +10,12 @@
 
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
+#include "tests/support/com_ref.h"
 #include "tests/support/d3d9_params.h"
 
 namespace textest {
 
-template <class T>
-class Ref {
- public:
-  Ref() = default;
-  ~Ref() { reset(); }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T** operator&() {
-    reset();
-    return &m_p;
-  }
-  T* operator->() const { return m_p; }
-  T* get() const { return m_p; }
-  void reset() {
-    if (m_p) m_p->Release();
-    m_p = nullptr;
-  }
-
- private:
-  T* m_p = nullptr;
-};
+using nura::test::Ref;
 
 class DeviceTest : public ::testing::Test {
  protected:
