@@ -3,6 +3,7 @@
 #include "d3d9/call_log.h"
 #include "d3d9/config.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "d3d9/texture.h"
 #include "testing/failure.h"
 
@@ -149,12 +150,8 @@ HRESULT Surface::GetContainer(REFIID iid, void** container) {
 }
 
 HRESULT Surface::GetDesc(D3DSURFACE_DESC* desc) {
-  HRESULT hr = D3D_OK;
-  if (!desc)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *desc = D3DSURFACE_DESC{Format(), D3DRTYPE_SURFACE, m_shape.usage, m_shape.pool, D3DMULTISAMPLE_NONE, 0,
-                            Width(), Height()};
+  const HRESULT hr = CopyOut(desc, D3DSURFACE_DESC{Format(), D3DRTYPE_SURFACE, m_shape.usage, m_shape.pool,
+                                                   D3DMULTISAMPLE_NONE, 0, Width(), Height()});
   D3D9_RETURN("Surface.GetDesc", hr, this);
 }
 

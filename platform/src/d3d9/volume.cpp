@@ -3,6 +3,7 @@
 #include "d3d9/call_log.h"
 #include "d3d9/config.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "testing/failure.h"
 
 namespace platform::d3d9 {
@@ -67,12 +68,8 @@ HRESULT Volume::GetContainer(REFIID iid, void** container) {
 }
 
 HRESULT Volume::GetDesc(D3DVOLUME_DESC* desc) {
-  HRESULT hr = D3D_OK;
-  if (!desc)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *desc = D3DVOLUME_DESC{Format(), D3DRTYPE_VOLUME, m_container->Usage(), m_container->Pool(), m_width, m_height,
-                           m_depth};
+  const HRESULT hr = CopyOut(desc, D3DVOLUME_DESC{Format(), D3DRTYPE_VOLUME, m_container->Usage(), m_container->Pool(),
+                                                  m_width, m_height, m_depth});
   D3D9_RETURN("Volume.GetDesc", hr, this);
 }
 
