@@ -4,25 +4,14 @@
 // memcpy of the same bytes). Prints both time ratios after the runs.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <random>
-#include <string>
 #include <vector>
 
+#include "bench/bench_ratio.h"
 #include "gxl/tex/image_blitter.h"
 #include "platform/d3d9_types.h"
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#define STB_IMAGE_RESIZE_IMPLEMENTATION
-#define STB_IMAGE_RESIZE_STATIC
-#include <stb/stb_image_resize.h>
-#pragma GCC diagnostic pop
+#include "tests/support/stb_image_resize.h"
 
 namespace {
 
@@ -106,43 +95,11 @@ BENCHMARK(BM_BoxMipChainStb)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertArgbToXrgb)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 
-// The console report, with each benchmark's time kept for the ratios: the
-// mean of its repetitions when there are several.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      const std::string name = r.run_name.str();
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean") {
-        times[name] = r.GetAdjustedRealTime();
-        means[name] = true;
-      } else if (r.run_type == Run::RT_Iteration && !means[name]) {
-        times[name] = r.GetAdjustedRealTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-  std::map<std::string, bool> means;
-};
-
-void PrintRatio(const RatioReporter& r, const char* what, const char* ours, const char* reference) {
-  const auto a = r.times.find(ours);
-  const auto b = r.times.find(reference);
-  if (a == r.times.end() || b == r.times.end() || b->second <= 0) return;
-  std::printf("%s: %.3f (time of %s / time of %s)\n", what, a->second / b->second, ours, reference);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  PrintRatio(reporter, "box mip chain, blitter / stb_image_resize", "BM_BoxMipChainBlitter", "BM_BoxMipChainStb");
-  PrintRatio(reporter, "A8R8G8B8 to X8R8G8B8, blitter / memcpy", "BM_ConvertArgbToXrgb", "BM_MemcpySameBytes");
-  return 0;
+  return benchratio::RunAndPrintRatios(argc, argv, {
+      {"box mip chain, blitter / stb_image_resize", "BM_BoxMipChainBlitter", "BM_BoxMipChainStb"},
+      {"A8R8G8B8 to X8R8G8B8, blitter / memcpy", "BM_ConvertArgbToXrgb", "BM_MemcpySameBytes"},
+  });
 }

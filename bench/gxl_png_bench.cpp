@@ -7,14 +7,13 @@
 #include <png.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <string>
 #include <vector>
 
+#include "bench/bench_ratio.h"
 #include "gxl/tex/texture_build.h"
 #include "platform/d3d9_api.h"
+#include "tests/support/d3d9_params.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -71,13 +70,7 @@ IDirect3DDevice9* Device() {
   static IDirect3DDevice9* device = [] {
     setenv("PLATFORM_BACKEND", "headless", 0);
     IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p{};
-    p.BackBufferWidth = 64;
-    p.BackBufferHeight = 64;
-    p.BackBufferFormat = D3DFMT_X8R8G8B8;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    p.Windowed = TRUE;
+    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(64, 64, false);
     IDirect3DDevice9* d = nullptr;
     if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &d)))
       std::abort();
@@ -144,47 +137,14 @@ BENCHMARK(BM_Large_StbImage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Screen_GxlTextureDefaults)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Screen_LibpngSimplified)->Unit(benchmark::kMillisecond);
 
-// The console report, with each benchmark's time kept for the ratios: the
-// mean of its repetitions when there are several.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (r.error_occurred) continue;
-      const std::string name = r.run_name.str();
-      if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "mean") {
-        times[name] = r.GetAdjustedRealTime();
-        means[name] = true;
-      } else if (r.run_type == Run::RT_Iteration && !means[name]) {
-        times[name] = r.GetAdjustedRealTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> times;
-  std::map<std::string, bool> means;
-};
-
-void PrintRatio(const RatioReporter& r, const char* what, const char* ours, const char* reference) {
-  const auto a = r.times.find(ours);
-  const auto b = r.times.find(reference);
-  if (a == r.times.end() || b == r.times.end() || b->second <= 0) return;
-  std::printf("%s: %.3f (time of %s / time of %s)\n", what, a->second / b->second, ours, reference);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  PrintRatio(reporter, "1024 x 1024 RGBA PNG to a texture / libpng simplified decode", "BM_Large_GxlTexture",
-             "BM_Large_LibpngSimplified");
-  PrintRatio(reporter, "1024 x 1024 RGBA PNG to a texture / stb_image decode", "BM_Large_GxlTexture",
-             "BM_Large_StbImage");
-  PrintRatio(reporter, "640 x 480 PNG to a 1024 x 512 texture with its chain / libpng simplified decode",
-             "BM_Screen_GxlTextureDefaults", "BM_Screen_LibpngSimplified");
-  return 0;
+  return benchratio::RunAndPrintRatios(argc, argv, {
+      {"1024 x 1024 RGBA PNG to a texture / libpng simplified decode", "BM_Large_GxlTexture",
+       "BM_Large_LibpngSimplified"},
+      {"1024 x 1024 RGBA PNG to a texture / stb_image decode", "BM_Large_GxlTexture", "BM_Large_StbImage"},
+      {"640 x 480 PNG to a 1024 x 512 texture with its chain / libpng simplified decode",
+       "BM_Screen_GxlTextureDefaults", "BM_Screen_LibpngSimplified"},
+  });
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/d3d9_api.h"
+#include "tests/support/d3d9_params.h"
 
 namespace playframe {
 
@@ -424,16 +425,7 @@ class Scene {
 
 // A headless 640 x 480 device with a D16 depth surface.
 inline IDirect3DDevice9* CreateDevice(IDirect3D9* d3d) {
-  D3DPRESENT_PARAMETERS p{};
-  p.BackBufferWidth = 640;
-  p.BackBufferHeight = 480;
-  p.BackBufferFormat = D3DFMT_X8R8G8B8;
-  p.BackBufferCount = 1;
-  p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  p.Windowed = TRUE;
-  p.EnableAutoDepthStencil = TRUE;
-  p.AutoDepthStencilFormat = D3DFMT_D16;
-  p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+  D3DPRESENT_PARAMETERS p = nura::test::WindowedParams();
   IDirect3DDevice9* dev = nullptr;
   if (FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev))) return nullptr;
   return dev;

@@ -55,6 +55,44 @@ void OrderAxes(const float s[3], int* a, int* b, int* c) {
   }
 }
 
+// Scaling by (sx, sy, sz) about a centre when one is given, along the axes
+// that `turn` takes to the standard ones when it is given: T(-c) Qt S Q T(c).
+// `components` is 3, or 2 for the plane (the centre has no z then).
+Matrix4 ScalingAbout(float sx, float sy, float sz, const float* centre, int components, const Matrix4* turn) {
+  Matrix4 r;
+  if (!turn) {
+    ::MatrixScaling(&r, sx, sy, sz);
+    if (centre) {
+      const float s[3] = {sx, sy, sz};
+      for (int k = 0; k < components; ++k) r.m[3][k] = F((1.0 - s[k]) * centre[k]);
+    }
+    return r;
+  }
+  Matrix4 qt, d;
+  ::MatrixTranspose(&qt, turn);
+  ::MatrixScaling(&d, sx, sy, sz);
+  if (centre) {
+    ::MatrixTranslation(&r, -centre[0], -centre[1], components == 3 ? -centre[2] : 0.0f);
+    ::MatrixMultiply(&r, &r, &qt);
+  } else {
+    r = qt;
+  }
+  ::MatrixMultiply(&r, &r, &d);
+  ::MatrixMultiply(&r, &r, turn);
+  if (centre) AddTranslation(&r, centre[0], centre[1], components == 3 ? centre[2] : 0.0f);
+  return r;
+}
+
+// The end of every composition: r turned by `rotation` (when given) about its
+// centre, then moved by the translation, and written to out.
+Matrix4* RotateTranslate(Matrix4* out, Matrix4 r, const Matrix4* rotation, const float* rotationCentre,
+                         int components, const float* translation) {
+  if (rotation) RotateAbout(&r, *rotation, rotationCentre, components);
+  if (translation) AddTranslation(&r, translation[0], translation[1], components == 3 ? translation[2] : 0.0f);
+  *out = r;
+  return out;
+}
+
 Matrix4 BasisMatrix(const Vec3 basis[3]) {
   Matrix4 m;
   MatrixIdentity(&m);
@@ -118,103 +156,50 @@ HRESULT MatrixDecompose(Vec3* scale, Quaternion* rotation, Vec3* translation, co
 Matrix4* MatrixCompose(Matrix4* out, const Vec3* scalingCentre, const Quaternion* scalingRotation,
                        const Vec3* scaling, const Vec3* rotationCentre, const Quaternion* rotation,
                        const Vec3* translation) {
-  Matrix4 r;
+  Matrix4 r, q, p;
   if (!scaling) {
     MatrixIdentity(&r);
-  } else if (!scalingRotation) {
-    ::MatrixScaling(&r, scaling->x, scaling->y, scaling->z);
-    if (scalingCentre) {
-      r.m[3][0] = F((1.0 - scaling->x) * scalingCentre->x);
-      r.m[3][1] = F((1.0 - scaling->y) * scalingCentre->y);
-      r.m[3][2] = F((1.0 - scaling->z) * scalingCentre->z);
-    }
   } else {
-    Matrix4 q, qt, d;
-    ::MatrixFromQuaternion(&q, scalingRotation);
-    ::MatrixTranspose(&qt, &q);
-    ::MatrixScaling(&d, scaling->x, scaling->y, scaling->z);
-    if (scalingCentre) {
-      ::MatrixTranslation(&r, -scalingCentre->x, -scalingCentre->y, -scalingCentre->z);
-      ::MatrixMultiply(&r, &r, &qt);
-    } else {
-      r = qt;
-    }
-    ::MatrixMultiply(&r, &r, &d);
-    ::MatrixMultiply(&r, &r, &q);
-    if (scalingCentre) AddTranslation(&r, scalingCentre->x, scalingCentre->y, scalingCentre->z);
+    if (scalingRotation) ::MatrixFromQuaternion(&q, scalingRotation);
+    r = ScalingAbout(scaling->x, scaling->y, scaling->z, scalingCentre ? &scalingCentre->x : nullptr, 3,
+                     scalingRotation ? &q : nullptr);
   }
-  if (rotation) {
-    Matrix4 p;
-    ::MatrixFromQuaternion(&p, rotation);
-    RotateAbout(&r, p, rotationCentre ? &rotationCentre->x : nullptr, 3);
-  }
-  if (translation) AddTranslation(&r, translation->x, translation->y, translation->z);
-  *out = r;
-  return out;
+  if (rotation) ::MatrixFromQuaternion(&p, rotation);
+  return RotateTranslate(out, r, rotation ? &p : nullptr, rotationCentre ? &rotationCentre->x : nullptr, 3,
+                         translation ? &translation->x : nullptr);
 }
 
 Matrix4* MatrixComposeAffine(Matrix4* out, float scaling, const Vec3* rotationCentre, const Quaternion* rotation,
                              const Vec3* translation) {
-  Matrix4 r;
+  Matrix4 r, p;
   ::MatrixScaling(&r, scaling, scaling, scaling);
-  if (rotation) {
-    Matrix4 p;
-    ::MatrixFromQuaternion(&p, rotation);
-    RotateAbout(&r, p, rotationCentre ? &rotationCentre->x : nullptr, 3);
-  }
-  if (translation) AddTranslation(&r, translation->x, translation->y, translation->z);
-  *out = r;
-  return out;
+  if (rotation) ::MatrixFromQuaternion(&p, rotation);
+  return RotateTranslate(out, r, rotation ? &p : nullptr, rotationCentre ? &rotationCentre->x : nullptr, 3,
+                         translation ? &translation->x : nullptr);
 }
 
 Matrix4* MatrixCompose2D(Matrix4* out, const Vec2* scalingCentre, float scalingRotation, const Vec2* scaling,
                          const Vec2* rotationCentre, float rotation, const Vec2* translation) {
-  Matrix4 r;
+  Matrix4 r, q, p;
   if (!scaling) {
     MatrixIdentity(&r);
-  } else if (scalingRotation == 0.0f) {
-    ::MatrixScaling(&r, scaling->x, scaling->y, 1.0f);
-    if (scalingCentre) {
-      r.m[3][0] = F((1.0 - scaling->x) * scalingCentre->x);
-      r.m[3][1] = F((1.0 - scaling->y) * scalingCentre->y);
-    }
   } else {
-    Matrix4 q, qt, d;
-    ::MatrixRotationZ(&q, scalingRotation);
-    ::MatrixTranspose(&qt, &q);
-    ::MatrixScaling(&d, scaling->x, scaling->y, 1.0f);
-    if (scalingCentre) {
-      ::MatrixTranslation(&r, -scalingCentre->x, -scalingCentre->y, 0.0f);
-      ::MatrixMultiply(&r, &r, &qt);
-    } else {
-      r = qt;
-    }
-    ::MatrixMultiply(&r, &r, &d);
-    ::MatrixMultiply(&r, &r, &q);
-    if (scalingCentre) AddTranslation(&r, scalingCentre->x, scalingCentre->y, 0.0f);
+    if (scalingRotation != 0.0f) ::MatrixRotationZ(&q, scalingRotation);
+    r = ScalingAbout(scaling->x, scaling->y, 1.0f, scalingCentre ? &scalingCentre->x : nullptr, 2,
+                     scalingRotation != 0.0f ? &q : nullptr);
   }
-  if (rotation != 0.0f) {
-    Matrix4 p;
-    ::MatrixRotationZ(&p, rotation);
-    RotateAbout(&r, p, rotationCentre ? &rotationCentre->x : nullptr, 2);
-  }
-  if (translation) AddTranslation(&r, translation->x, translation->y, 0.0f);
-  *out = r;
-  return out;
+  if (rotation != 0.0f) ::MatrixRotationZ(&p, rotation);
+  return RotateTranslate(out, r, rotation != 0.0f ? &p : nullptr, rotationCentre ? &rotationCentre->x : nullptr, 2,
+                         translation ? &translation->x : nullptr);
 }
 
 Matrix4* MatrixComposeAffine2D(Matrix4* out, float scaling, const Vec2* rotationCentre, float rotation,
                                const Vec2* translation) {
-  Matrix4 r;
+  Matrix4 r, p;
   ::MatrixScaling(&r, scaling, scaling, 1.0f);
-  if (rotation != 0.0f) {
-    Matrix4 p;
-    ::MatrixRotationZ(&p, rotation);
-    RotateAbout(&r, p, rotationCentre ? &rotationCentre->x : nullptr, 2);
-  }
-  if (translation) AddTranslation(&r, translation->x, translation->y, 0.0f);
-  *out = r;
-  return out;
+  if (rotation != 0.0f) ::MatrixRotationZ(&p, rotation);
+  return RotateTranslate(out, r, rotation != 0.0f ? &p : nullptr, rotationCentre ? &rotationCentre->x : nullptr, 2,
+                         translation ? &translation->x : nullptr);
 }
 
 }  // namespace gxl::math::portable

@@ -107,13 +107,8 @@ class PackedCodec final : public PixelCodec {
         row[x].b = n.z;
       }
     }
-    const RowTarget t = TargetRow(y, z);
-    if (t.diffusion) {
-      AddDiffusedError(row);
-      Encode<true>(t, row);
-    } else {
-      Encode<false>(t, row);
-    }
+    QuantizeRow(y, z, row,
+                [&](auto diffuse, const RowTarget& t, const ColorF* r) { Encode<decltype(diffuse)::value>(t, r); });
   }
 
  private:

@@ -71,13 +71,8 @@ class PixelCodecA8P8 final : public PixelCodec {
 
   void WriteRow(std::uint32_t y, std::uint32_t z, ColorF* row) override {
     row = PrepareRowForWrite(row);
-    const RowTarget t = TargetRow(y, z);
-    if (t.diffusion) {
-      AddDiffusedError(row);
-      Encode<true>(t, row);
-    } else {
-      Encode<false>(t, row);
-    }
+    QuantizeRow(y, z, row,
+                [&](auto diffuse, const RowTarget& t, const ColorF* r) { Encode<decltype(diffuse)::value>(t, r); });
   }
 
  private:

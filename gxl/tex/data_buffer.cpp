@@ -159,17 +159,27 @@ HRESULT StringListBuffer::AppendString(const char* text) {
 // ---------------------------------------------------------------------------
 // Creation: a failed allocation of the block destroys the new object.
 
-HRESULT CreateDataBuffer(DWORD size, DataBuffer** out) {
-  if (!out) return D3DERR_INVALIDCALL;
-  DataBuffer* buffer = new (std::nothrow) DataBuffer;
+namespace {
+
+// Hands out a new buffer (null when it could not be had) once its first
+// block is in place: `started` is how getting the block went.
+template <class Buffer, class Out>
+HRESULT HandOut(Buffer* buffer, HRESULT started, Out** out) {
   if (!buffer) return E_OUTOFMEMORY;
-  const HRESULT hr = buffer->Allocate(size);
-  if (FAILED(hr)) {
+  if (FAILED(started)) {
     buffer->Release();
-    return hr;
+    return started;
   }
   *out = buffer;
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT CreateDataBuffer(DWORD size, DataBuffer** out) {
+  if (!out) return D3DERR_INVALIDCALL;
+  DataBuffer* buffer = new (std::nothrow) DataBuffer;
+  return HandOut(buffer, buffer ? buffer->Allocate(size) : E_OUTOFMEMORY, out);
 }
 
 HRESULT GXLCreateDataBuffer(DWORD size, DataBuffer** out) { return CreateDataBuffer(size, out); }
@@ -177,25 +187,11 @@ HRESULT GXLCreateDataBuffer(DWORD size, DataBuffer** out) { return CreateDataBuf
 HRESULT CreateAlignedDataBuffer(DWORD size, DataBuffer** out) {
   if (!out) return D3DERR_INVALIDCALL;
   AlignedDataBuffer* buffer = new (std::nothrow) AlignedDataBuffer;
-  if (!buffer) return E_OUTOFMEMORY;
-  const HRESULT hr = buffer->Allocate(size);
-  if (FAILED(hr)) {
-    buffer->Release();
-    return hr;
-  }
-  *out = buffer;
-  return S_OK;
+  return HandOut(buffer, buffer ? buffer->Allocate(size) : E_OUTOFMEMORY, out);
 }
 
 HRESULT CreateStringListBuffer(DWORD size, StringListBuffer** out) {
   if (!out) return D3DERR_INVALIDCALL;
   StringListBuffer* buffer = new (std::nothrow) StringListBuffer;
-  if (!buffer) return E_OUTOFMEMORY;
-  const HRESULT hr = buffer->Reserve(size);
-  if (FAILED(hr)) {
-    buffer->Release();
-    return hr;
-  }
-  *out = buffer;
-  return S_OK;
+  return HandOut(buffer, buffer ? buffer->Reserve(size) : E_OUTOFMEMORY, out);
 }

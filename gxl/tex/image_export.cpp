@@ -47,6 +47,30 @@ HRESULT CheckDeviceAfterRead(Resource* resource, D3DPOOL pool) {
   return FAILED(hr) ? D3DERR_DEVICELOST : S_OK;
 }
 
+// A surface or volume (`Image`, described by `Desc`) locked read-only with
+// `Lock`, encoded, and handed out once the device is seen to have survived
+// the read.
+template <class Lock, class Desc, class Image, class Area>
+HRESULT ExportLocked(const void* sink, ImageFileType type, Image* image, const PaletteEntry* palette,
+                     const Area* area, ImageSinkKind kind) {
+  if (!sink || !image) return D3DERR_INVALIDCALL;
+  Desc desc{};
+  HRESULT hr = image->GetDesc(&desc);
+  if (FAILED(hr)) return hr;
+  Lock lock;
+  ImageRegion region{};
+  hr = lock.Lock(&region, image, palette, area, 0, LockFlags::ReadOnly);
+  if (FAILED(hr)) return hr;
+  DecodedImage record;
+  record.SetFromRegion(region);
+  ExportSink out(sink, kind);
+  hr = record.EncodeImage(out.Target(), type, kind);
+  if (SUCCEEDED(hr)) hr = CheckDeviceAfterRead(image, desc.Pool);
+  lock.Unlock();
+  if (SUCCEEDED(hr)) out.HandOut();
+  return hr;
+}
+
 // The level surface (or cube face) of a 2-D or cube texture.
 HRESULT GetLevelSurface(IDirect3DBaseTexture9* texture, D3DRESOURCETYPE type, UINT face, UINT level,
                         IDirect3DSurface9** out) {
@@ -60,42 +84,12 @@ HRESULT GetLevelSurface(IDirect3DBaseTexture9* texture, D3DRESOURCETYPE type, UI
 
 HRESULT ExportSurfaceImage(const void* sink, ImageFileType type, IDirect3DSurface9* surface,
                            const PaletteEntry* palette, const RECT* rect, ImageSinkKind kind) {
-  if (!sink || !surface) return D3DERR_INVALIDCALL;
-  D3DSURFACE_DESC desc{};
-  HRESULT hr = surface->GetDesc(&desc);
-  if (FAILED(hr)) return hr;
-  SurfaceLock lock;
-  ImageRegion region{};
-  hr = lock.Lock(&region, surface, palette, rect, 0, LockFlags::ReadOnly);
-  if (FAILED(hr)) return hr;
-  DecodedImage record;
-  record.SetFromRegion(region);
-  ExportSink out(sink, kind);
-  hr = record.EncodeImage(out.Target(), type, kind);
-  if (SUCCEEDED(hr)) hr = CheckDeviceAfterRead(surface, desc.Pool);
-  lock.Unlock();
-  if (SUCCEEDED(hr)) out.HandOut();
-  return hr;
+  return ExportLocked<SurfaceLock, D3DSURFACE_DESC>(sink, type, surface, palette, rect, kind);
 }
 
 HRESULT ExportVolumeImage(const void* sink, ImageFileType type, IDirect3DVolume9* volume, const PaletteEntry* palette,
                           const D3DBOX* box, ImageSinkKind kind) {
-  if (!sink || !volume) return D3DERR_INVALIDCALL;
-  D3DVOLUME_DESC desc{};
-  HRESULT hr = volume->GetDesc(&desc);
-  if (FAILED(hr)) return hr;
-  VolumeLock lock;
-  ImageRegion region{};
-  hr = lock.Lock(&region, volume, palette, box, 0, LockFlags::ReadOnly);
-  if (FAILED(hr)) return hr;
-  DecodedImage record;
-  record.SetFromRegion(region);
-  ExportSink out(sink, kind);
-  hr = record.EncodeImage(out.Target(), type, kind);
-  if (SUCCEEDED(hr)) hr = CheckDeviceAfterRead(volume, desc.Pool);
-  lock.Unlock();
-  if (SUCCEEDED(hr)) out.HandOut();
-  return hr;
+  return ExportLocked<VolumeLock, D3DVOLUME_DESC>(sink, type, volume, palette, box, kind);
 }
 
 HRESULT ExportTextureImage(const void* sink, ImageFileType type, IDirect3DBaseTexture9* texture,

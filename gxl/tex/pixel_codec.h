@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 #include "gxl/math/records.h"
 #include "gxl/tex/image_region.h"
@@ -125,6 +126,19 @@ class PixelCodec {
     ColorF* diffusion;     // width + 2 entries, column x at x + 1; null without diffusion
   };
   RowTarget TargetRow(std::uint32_t y, std::uint32_t z) const;
+  // The quantising step of a write: the diffused error added when the codec
+  // diffuses, then `encode(diffuse, target, row)` with diffuse a
+  // std::bool_constant, so that the codec's loop is made for either case.
+  template <class Encode>
+  void QuantizeRow(std::uint32_t y, std::uint32_t z, ColorF* row, Encode encode) {
+    const RowTarget t = TargetRow(y, z);
+    if (t.diffusion) {
+      AddDiffusedError(row);
+      encode(std::true_type{}, t, row);
+    } else {
+      encode(std::false_type{}, t, row);
+    }
+  }
 
   std::uint32_t m_format;
   ChannelRange m_range;

@@ -296,26 +296,84 @@ void C_BitmapFont::BeginDrawing(DWORD fvf, UINT stride, DWORD flags) {
   }
 }
 
+float C_BitmapFont::FirstLineWidth(const char* text, float scale, float spacing) const {
+  float width = 0.0f;
+  for (const char* p = text; *p && *p != '\n'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (!Printable(c)) continue;
+    const float* tc = m_aTexCoords[c - 32];
+    width += (tc[2] - tc[0]) * static_cast<float>(m_nTexWidth) * scale - 2.0f * spacing;
+  }
+  return width;
+}
+
+template <class Vertex, class Make>
+HRESULT C_BitmapFont::DrawGlyphs(const char* text, float x, float y, float xScale, float yScale, float spacing,
+                                 float down, Make make) {
+  x -= spacing;
+  const float lineStart = x;
+  const float lineStep = down * (LineHeight() * yScale);
+  Vertex* v = nullptr;
+  HRESULT hr = m_pVB->Lock(0, 0, reinterpret_cast<void**>(&v), D3DLOCK_DISCARD);
+  if (FAILED(hr)) return hr;
+  DWORD triangles = 0;
+  for (const char* p = text; *p; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c == '\n') {
+      x = lineStart;
+      y += lineStep;
+      continue;
+    }
+    if (!Printable(c)) continue;
+    const float* tc = m_aTexCoords[c - 32];
+    const float w = (tc[2] - tc[0]) * static_cast<float>(m_nTexWidth) * xScale;
+    const float h = down * ((tc[3] - tc[1]) * static_cast<float>(m_nTexHeight) * yScale);
+    if (c != ' ') {
+      *v++ = make(x, y + h, tc[0], tc[3]);
+      *v++ = make(x, y, tc[0], tc[1]);
+      *v++ = make(x + w, y + h, tc[2], tc[3]);
+      *v++ = make(x + w, y, tc[2], tc[1]);
+      *v++ = make(x + w, y + h, tc[2], tc[3]);
+      *v++ = make(x, y, tc[0], tc[1]);
+      triangles += 2;
+      if (triangles * 3 > kMaxTrianglesTimesThree) {
+        m_pVB->Unlock();
+        m_pFontDevice->DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
+        triangles = 0;
+        hr = m_pVB->Lock(0, 0, reinterpret_cast<void**>(&v), D3DLOCK_DISCARD);
+        if (FAILED(hr)) return hr;
+      }
+    }
+    x += w - 2.0f * spacing;
+  }
+  m_pVB->Unlock();
+  if (triangles > 0) m_pFontDevice->DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
+  return S_OK;
+}
+
+namespace {
+
+// Screen-space vertices at depth z, shifted half a pixel so texels land on pixels.
+auto ScreenVertex(float z, DWORD color) {
+  return [z, color](float x, float y, float u, float v) {
+    return FontVertex2D{x - 0.5f, y - 0.5f, z, 1.0f, color, u, v};
+  };
+}
+
+}  // namespace
+
 HRESULT C_BitmapFont::DrawText(float x, float y, DWORD color, const char* text, DWORD flags) {
   if (!m_pFontDevice || !text || !Ready()) return E_FAIL;
   BeginDrawing(kFvf2D, sizeof(FontVertex2D), flags);
   const float scale = 1.0f / m_fTextScale;
+  const float spacing = static_cast<float>(m_nSpacing);
   if (flags & (kCenterX | kCenterY)) {
     D3DVIEWPORT9 vp{};
     m_pFontDevice->GetViewport(&vp);
-    if (flags & kCenterX) {
-      float width = 0.0f;
-      for (const char* p = text; *p && *p != '\n'; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (!Printable(c)) continue;
-        const float* tc = m_aTexCoords[c - 32];
-        width += (tc[2] - tc[0]) * static_cast<float>(m_nTexWidth) * scale - 2.0f * static_cast<float>(m_nSpacing);
-      }
-      x = (static_cast<float>(vp.Width) - width) / 2.0f;
-    }
+    if (flags & kCenterX) x = (static_cast<float>(vp.Width) - FirstLineWidth(text, scale, spacing)) / 2.0f;
     if (flags & kCenterY) y = (static_cast<float>(vp.Height) - LineHeight() * scale) / 2.0f;
   }
-  const HRESULT hr = DrawGlyphs(x, y, 0.9f, scale, scale, static_cast<float>(m_nSpacing), color, text);
+  const HRESULT hr = DrawGlyphs<FontVertex2D>(text, x, y, scale, scale, spacing, 1.0f, ScreenVertex(0.9f, color));
   m_pStateBlockSaved->Apply();
   return hr;
 }
@@ -334,64 +392,11 @@ HRESULT C_BitmapFont::DrawTextScaled(float x, float y, float z, float xScale, fl
   const float spacing = static_cast<float>(m_nSpacing) * sx;
   float px = (x + 1.0f) * vw / 2.0f, py = (y + 1.0f) * vh / 2.0f;
   // Centring replaces the position, in viewport units, as for DrawText.
-  if (flags & kCenterX) {
-    float width = 0.0f;
-    for (const char* p = text; *p && *p != '\n'; ++p) {
-      const auto c = static_cast<unsigned char>(*p);
-      if (!Printable(c)) continue;
-      const float* tc = m_aTexCoords[c - 32];
-      width += (tc[2] - tc[0]) * static_cast<float>(m_nTexWidth) * sx - 2.0f * spacing;
-    }
-    px = (vw - width) / 2.0f;
-  }
+  if (flags & kCenterX) px = (vw - FirstLineWidth(text, sx, spacing)) / 2.0f;
   if (flags & kCenterY) py = (vh - lineHeight * sy) / 2.0f;
-  const HRESULT hr = DrawGlyphs(px, py, z, sx, sy, spacing, color, text);
+  const HRESULT hr = DrawGlyphs<FontVertex2D>(text, px, py, sx, sy, spacing, 1.0f, ScreenVertex(z, color));
   m_pStateBlockSaved->Apply();
   return hr;
-}
-
-HRESULT C_BitmapFont::DrawGlyphs(float x, float y, float z, float xScale, float yScale, float spacing, DWORD color,
-                                 const char* text) {
-  x -= spacing;
-  const float lineStart = x;
-  const float lineHeight = LineHeight() * yScale;
-  FontVertex2D* v = nullptr;
-  HRESULT hr = m_pVB->Lock(0, 0, reinterpret_cast<void**>(&v), D3DLOCK_DISCARD);
-  if (FAILED(hr)) return hr;
-  DWORD triangles = 0;
-  auto put = [&](float px, float py, float u, float tv) { *v++ = {px - 0.5f, py - 0.5f, z, 1.0f, color, u, tv}; };
-  for (const char* p = text; *p; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if (c == '\n') {
-      x = lineStart;
-      y += lineHeight;
-      continue;
-    }
-    if (!Printable(c)) continue;
-    const float* tc = m_aTexCoords[c - 32];
-    const float w = (tc[2] - tc[0]) * static_cast<float>(m_nTexWidth) * xScale;
-    const float h = (tc[3] - tc[1]) * static_cast<float>(m_nTexHeight) * yScale;
-    if (c != ' ') {
-      put(x, y + h, tc[0], tc[3]);
-      put(x, y, tc[0], tc[1]);
-      put(x + w, y + h, tc[2], tc[3]);
-      put(x + w, y, tc[2], tc[1]);
-      put(x + w, y + h, tc[2], tc[3]);
-      put(x, y, tc[0], tc[1]);
-      triangles += 2;
-      if (triangles * 3 > kMaxTrianglesTimesThree) {
-        m_pVB->Unlock();
-        m_pFontDevice->DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
-        triangles = 0;
-        hr = m_pVB->Lock(0, 0, reinterpret_cast<void**>(&v), D3DLOCK_DISCARD);
-        if (FAILED(hr)) return hr;
-      }
-    }
-    x += w - 2.0f * spacing;
-  }
-  m_pVB->Unlock();
-  if (triangles > 0) m_pFontDevice->DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
-  return S_OK;
 }
 
 HRESULT C_BitmapFont::Render3DText(const char* text, DWORD flags) {
@@ -408,54 +413,11 @@ HRESULT C_BitmapFont::Render3DText(const char* text, DWORD flags) {
     if (flags & kCenterY) y = static_cast<float>(extent.cy) * kUnitsPerPixel / 2.0f;
   }
   const float spacing = static_cast<float>(m_nSpacing) * kUnitsPerPixel;
-  x -= spacing;
-  const float lineStart = x;
-  const float lineHeight = LineHeight() * kUnitsPerPixel;
-
-  FontVertex3D* v = nullptr;
-  HRESULT hr = m_pVB->Lock(0, 0, reinterpret_cast<void**>(&v), D3DLOCK_DISCARD);
-  if (FAILED(hr)) {
-    m_pStateBlockSaved->Apply();
-    return hr;
-  }
-  DWORD triangles = 0;
-  auto put = [&](float px, float py, float u, float tv) {
-    *v++ = {Vec3(px, py, 0.0f), Vec3(0.0f, 0.0f, -1.0f), u, tv};
-  };
-  for (const char* p = text; *p; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if (c == '\n') {
-      x = lineStart;
-      y -= lineHeight;
-      continue;
-    }
-    if (!Printable(c)) continue;
-    const float* tc = m_aTexCoords[c - 32];
-    const float w = (tc[2] - tc[0]) * static_cast<float>(m_nTexWidth) * kUnitsPerPixel;
-    const float h = (tc[3] - tc[1]) * static_cast<float>(m_nTexHeight) * kUnitsPerPixel;
-    if (c != ' ') {
-      put(x, y - h, tc[0], tc[3]);
-      put(x, y, tc[0], tc[1]);
-      put(x + w, y - h, tc[2], tc[3]);
-      put(x + w, y, tc[2], tc[1]);
-      put(x + w, y - h, tc[2], tc[3]);
-      put(x, y, tc[0], tc[1]);
-      triangles += 2;
-      if (triangles * 3 > kMaxTrianglesTimesThree) {
-        m_pVB->Unlock();
-        m_pFontDevice->DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
-        triangles = 0;
-        hr = m_pVB->Lock(0, 0, reinterpret_cast<void**>(&v), D3DLOCK_DISCARD);
-        if (FAILED(hr)) {
-          m_pStateBlockSaved->Apply();
-          return hr;
-        }
-      }
-    }
-    x += w - 2.0f * spacing;
-  }
-  m_pVB->Unlock();
-  if (triangles > 0) m_pFontDevice->DrawPrimitive(D3DPT_TRIANGLELIST, 0, triangles);
+  // Text stands in the z = 0 plane facing -z; lines go down the y axis.
+  const HRESULT hr = DrawGlyphs<FontVertex3D>(text, x, y, kUnitsPerPixel, kUnitsPerPixel, spacing, -1.0f,
+                                              [](float px, float py, float u, float v) {
+                                                return FontVertex3D{Vec3(px, py, 0.0f), Vec3(0.0f, 0.0f, -1.0f), u, v};
+                                              });
   m_pStateBlockSaved->Apply();
-  return S_OK;
+  return hr;
 }

@@ -74,10 +74,15 @@ class C_BitmapFont {
   const float* GetTexCoords(unsigned char c) const { return m_aTexCoords[c - 32]; }
 
  private:
-  // The glyph loop of the screen-space forms: `xScale`, `yScale` are pixels per
-  // texel, `spacing` the cell margin in pixels.
-  HRESULT DrawGlyphs(float x, float y, float z, float xScale, float yScale, float spacing, DWORD color,
-                     const char* text);
+  // The glyph loop: `xScale`, `yScale` are units per texel, `spacing` the cell
+  // margin in units; lines advance by `down` (+1 on the screen, -1 in 3-D
+  // space) and `make(x, y, u, v)` is one vertex. The quads go out through the
+  // vertex buffer in batches.
+  template <class Vertex, class Make>
+  HRESULT DrawGlyphs(const char* text, float x, float y, float xScale, float yScale, float spacing, float down,
+                     Make make);
+  // The width of the text's first line, `scale` units per texel.
+  float FirstLineWidth(const char* text, float scale, float spacing) const;
   // Vertex buffer and state blocks exist.
   bool Ready() const;
   void BeginDrawing(DWORD fvf, UINT stride, DWORD flags);

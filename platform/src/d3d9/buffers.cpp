@@ -5,6 +5,7 @@
 #include "d3d9/call_log.h"
 #include "d3d9/config.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "testing/failure.h"
 
 namespace platform::d3d9 {
@@ -95,11 +96,8 @@ HRESULT VertexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
 HRESULT VertexBuffer::Unlock() { D3D9_RETURN("VertexBuffer.Unlock", DoUnlock(), this); }
 
 HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
-  HRESULT hr = D3D_OK;
-  if (!desc)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *desc = D3DVERTEXBUFFER_DESC{D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, m_usage, m_pool, m_size, m_fvf};
+  const HRESULT hr =
+      CopyOut(desc, D3DVERTEXBUFFER_DESC{D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, m_usage, m_pool, m_size, m_fvf});
   D3D9_RETURN("VertexBuffer.GetDesc", hr, this);
 }
 
@@ -141,11 +139,7 @@ HRESULT IndexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
 HRESULT IndexBuffer::Unlock() { D3D9_RETURN("IndexBuffer.Unlock", DoUnlock(), this); }
 
 HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
-  HRESULT hr = D3D_OK;
-  if (!desc)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *desc = D3DINDEXBUFFER_DESC{m_format, D3DRTYPE_INDEXBUFFER, m_usage, m_pool, m_size};
+  const HRESULT hr = CopyOut(desc, D3DINDEXBUFFER_DESC{m_format, D3DRTYPE_INDEXBUFFER, m_usage, m_pool, m_size});
   D3D9_RETURN("IndexBuffer.GetDesc", hr, this);
 }
 

@@ -4,6 +4,7 @@
 
 #include "d3d9/buffers.h"
 #include "d3d9/call_log.h"
+#include "d3d9/out_param.h"
 #include "d3d9/config.h"
 #include "d3d9/direct3d.h"
 #include "d3d9/state_block.h"
@@ -211,23 +212,10 @@ HRESULT Device::TestCooperativeLevel() {
   D3D9_RETURN("TestCooperativeLevel", hr);
 }
 
-HRESULT Device::GetDirect3D(IDirect3D9** d3d) {
-  HRESULT hr = D3D_OK;
-  if (!d3d) {
-    hr = D3DERR_INVALIDCALL;
-  } else {
-    m_d3d->AddRef();
-    *d3d = m_d3d;
-  }
-  D3D9_RETURN("GetDirect3D", hr);
-}
+HRESULT Device::GetDirect3D(IDirect3D9** d3d) { D3D9_RETURN("GetDirect3D", RefOut(d3d, m_d3d)); }
 
 HRESULT Device::GetDeviceCaps(D3DCAPS9* caps) {
-  HRESULT hr = D3D_OK;
-  if (!caps)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *caps = Caps();
+  const HRESULT hr = CopyOut(caps, Caps());
   D3D9_RETURN("GetDeviceCaps", hr);
 }
 
@@ -247,11 +235,7 @@ HRESULT Device::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) {
 }
 
 HRESULT Device::GetCreationParameters(D3DDEVICE_CREATION_PARAMETERS* params) {
-  HRESULT hr = D3D_OK;
-  if (!params)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *params = m_creation;
+  const HRESULT hr = CopyOut(params, m_creation);
   D3D9_RETURN("GetCreationParameters", hr);
 }
 

@@ -93,153 +93,126 @@ HRESULT CheckTexture(const Device& device, TextureShape* shape) {
   return D3D_OK;
 }
 
+// The frame every creation shares: the out pointer cleared, a refused call
+// answered D3DERR_INVALIDCALL, then the failure hooks, then `make`, whose
+// object is handed out when it succeeds.
+template <class Object, class Interface, class Make>
+HRESULT CreateInto(const char* method, bool refused, Interface** out, Make make) {
+  if (out) *out = nullptr;
+  if (!out || refused) return D3DERR_INVALIDCALL;
+  HRESULT hr = D3D_OK;
+  if (platform::detail::ShouldFail(method, &hr)) return hr;
+  Object* object = nullptr;
+  hr = make(&object);
+  if (SUCCEEDED(hr)) *out = object;
+  return hr;
+}
+
+// The same for textures, whose request is checked (and its levels settled)
+// before the failure hooks see it.
+template <class TextureType, class Interface>
+HRESULT CreateTextureOf(Device* device, const char* method, TextureShape shape, bool refused, Interface** texture) {
+  if (texture) *texture = nullptr;
+  if (!texture || refused) return D3DERR_INVALIDCALL;
+  HRESULT hr = CheckTexture(*device, &shape);
+  if (FAILED(hr) || platform::detail::ShouldFail(method, &hr, Detail(shape))) return hr;
+  TextureType* t = nullptr;
+  hr = TextureType::Create(device, shape, &t);
+  if (SUCCEEDED(hr)) *texture = t;
+  return hr;
+}
+
+// A render target or depth-stencil surface of its own, in the default pool.
+HRESULT CreateLoneSurface(Device* device, const char* method, SurfaceRole role, DWORD usage, UINT width, UINT height,
+                          D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample, DWORD multiSampleQuality, bool lockable,
+                          HANDLE* sharedHandle, IDirect3DSurface9** surface) {
+  const D3DCAPS9 caps = device->Caps();
+  const bool refused = !surface || sharedHandle || multiSample != D3DMULTISAMPLE_NONE || multiSampleQuality != 0 ||
+                       width == 0 || height == 0 || width > caps.MaxTextureWidth || height > caps.MaxTextureHeight ||
+                       FAILED(CheckFormat(usage, D3DRTYPE_SURFACE, format));
+  return CreateInto<Surface>(method, refused, surface, [&](Surface** s) {
+    return Surface::Create(device, role, SurfaceShape{format, width, height, usage, D3DPOOL_DEFAULT}, lockable, nullptr,
+                           0, 0, s);
+  });
+}
+
 }  // namespace
 
 HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                               IDirect3DTexture9** texture, HANDLE* sharedHandle) {
-  HRESULT hr = D3D_OK;
-  TextureShape shape{D3DRTYPE_TEXTURE, width, height, 1, levels, usage, format, pool};
-  if (texture) *texture = nullptr;
-  if (!texture || sharedHandle) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (SUCCEEDED(hr = CheckTexture(*this, &shape)) &&
-             !platform::detail::ShouldFail("CreateTexture", &hr, Detail(shape))) {
-    Texture* t = nullptr;
-    hr = Texture::Create(this, shape, &t);
-    if (SUCCEEDED(hr)) *texture = t;
-  }
+  const HRESULT hr =
+      CreateTextureOf<Texture>(this, "CreateTexture", {D3DRTYPE_TEXTURE, width, height, 1, levels, usage, format, pool},
+                               sharedHandle != nullptr, texture);
   D3D9_RETURN("CreateTexture", hr, width, height, levels, usage, format, pool, texture ? *texture : nullptr);
 }
 
 HRESULT Device::CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   IDirect3DCubeTexture9** texture, HANDLE* sharedHandle) {
-  HRESULT hr = D3D_OK;
-  TextureShape shape{D3DRTYPE_CUBETEXTURE, edgeLength, edgeLength, 1, levels, usage, format, pool};
-  if (texture) *texture = nullptr;
-  if (!texture || sharedHandle) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (SUCCEEDED(hr = CheckTexture(*this, &shape)) &&
-             !platform::detail::ShouldFail("CreateCubeTexture", &hr, Detail(shape))) {
-    CubeTexture* t = nullptr;
-    hr = CubeTexture::Create(this, shape, &t);
-    if (SUCCEEDED(hr)) *texture = t;
-  }
+  const HRESULT hr = CreateTextureOf<CubeTexture>(
+      this, "CreateCubeTexture", {D3DRTYPE_CUBETEXTURE, edgeLength, edgeLength, 1, levels, usage, format, pool},
+      sharedHandle != nullptr, texture);
   D3D9_RETURN("CreateCubeTexture", hr, edgeLength, levels, usage, format, pool, texture ? *texture : nullptr);
 }
 
-HRESULT Device::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage,
-                                    D3DFORMAT format, D3DPOOL pool, IDirect3DVolumeTexture9** texture,
-                                    HANDLE* sharedHandle) {
-  HRESULT hr = D3D_OK;
-  TextureShape shape{D3DRTYPE_VOLUMETEXTURE, width, height, depth, levels, usage, format, pool};
-  if (texture) *texture = nullptr;
-  if (!texture || sharedHandle || (usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL))) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (SUCCEEDED(hr = CheckTexture(*this, &shape)) &&
-             !platform::detail::ShouldFail("CreateVolumeTexture", &hr, Detail(shape))) {
-    VolumeTexture* t = nullptr;
-    hr = VolumeTexture::Create(this, shape, &t);
-    if (SUCCEEDED(hr)) *texture = t;
-  }
+HRESULT Device::CreateVolumeTexture(UINT width, UINT height, UINT depth, UINT levels, DWORD usage, D3DFORMAT format,
+                                    D3DPOOL pool, IDirect3DVolumeTexture9** texture, HANDLE* sharedHandle) {
+  const HRESULT hr = CreateTextureOf<VolumeTexture>(
+      this, "CreateVolumeTexture", {D3DRTYPE_VOLUMETEXTURE, width, height, depth, levels, usage, format, pool},
+      sharedHandle || (usage & (D3DUSAGE_RENDERTARGET | D3DUSAGE_DEPTHSTENCIL)), texture);
   D3D9_RETURN("CreateVolumeTexture", hr, width, height, depth, levels, usage, format, pool,
               texture ? *texture : nullptr);
 }
 
-HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
-                                   IDirect3DVertexBuffer9** buffer, HANDLE* sharedHandle) {
-  HRESULT hr = D3D_OK;
-  if (buffer) *buffer = nullptr;
-  if (!buffer || sharedHandle) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (!platform::detail::ShouldFail("CreateVertexBuffer", &hr)) {
-    VertexBuffer* b = nullptr;
-    hr = VertexBuffer::Create(this, length, usage, fvf, pool, &b);
-    if (SUCCEEDED(hr)) *buffer = b;
-  }
+HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool, IDirect3DVertexBuffer9** buffer,
+                                   HANDLE* sharedHandle) {
+  const HRESULT hr = CreateInto<VertexBuffer>(
+      "CreateVertexBuffer", sharedHandle != nullptr, buffer,
+      [&](VertexBuffer** b) { return VertexBuffer::Create(this, length, usage, fvf, pool, b); });
   D3D9_RETURN("CreateVertexBuffer", hr, length, usage, fvf, pool, buffer ? *buffer : nullptr);
 }
 
 HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   IDirect3DIndexBuffer9** buffer, HANDLE* sharedHandle) {
-  HRESULT hr = D3D_OK;
-  if (buffer) *buffer = nullptr;
-  if (!buffer || sharedHandle) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (!platform::detail::ShouldFail("CreateIndexBuffer", &hr)) {
-    IndexBuffer* b = nullptr;
-    hr = IndexBuffer::Create(this, length, usage, format, pool, &b);
-    if (SUCCEEDED(hr)) *buffer = b;
-  }
+  const HRESULT hr = CreateInto<IndexBuffer>(
+      "CreateIndexBuffer", sharedHandle != nullptr, buffer,
+      [&](IndexBuffer** b) { return IndexBuffer::Create(this, length, usage, format, pool, b); });
   D3D9_RETURN("CreateIndexBuffer", hr, length, usage, format, pool, buffer ? *buffer : nullptr);
 }
 
 HRESULT Device::CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                    DWORD multiSampleQuality, BOOL lockable, IDirect3DSurface9** surface,
                                    HANDLE* sharedHandle) {
-  HRESULT hr = D3D_OK;
-  const D3DCAPS9 caps = Caps();
-  if (surface) *surface = nullptr;
-  if (!surface || sharedHandle || multiSample != D3DMULTISAMPLE_NONE || multiSampleQuality != 0 || width == 0 ||
-      height == 0 || width > caps.MaxTextureWidth || height > caps.MaxTextureHeight ||
-      FAILED(CheckFormat(D3DUSAGE_RENDERTARGET, D3DRTYPE_SURFACE, format))) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (!platform::detail::ShouldFail("CreateRenderTarget", &hr)) {
-    Surface* s = nullptr;
-    hr = Surface::Create(this, SurfaceRole::RenderTarget,
-                         SurfaceShape{format, width, height, D3DUSAGE_RENDERTARGET, D3DPOOL_DEFAULT}, lockable != 0,
-                         nullptr, 0, 0, &s);
-    if (SUCCEEDED(hr)) *surface = s;
-  }
-  D3D9_RETURN("CreateRenderTarget", hr, width, height, format, multiSample, lockable,
-              surface ? *surface : nullptr);
+  const HRESULT hr =
+      CreateLoneSurface(this, "CreateRenderTarget", SurfaceRole::RenderTarget, D3DUSAGE_RENDERTARGET, width, height,
+                        format, multiSample, multiSampleQuality, lockable != 0, sharedHandle, surface);
+  D3D9_RETURN("CreateRenderTarget", hr, width, height, format, multiSample, lockable, surface ? *surface : nullptr);
 }
 
 HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
                                           DWORD multiSampleQuality, BOOL discard, IDirect3DSurface9** surface,
                                           HANDLE* sharedHandle) {
-  HRESULT hr = D3D_OK;
-  const D3DCAPS9 caps = Caps();
-  if (surface) *surface = nullptr;
-  if (!surface || sharedHandle || multiSample != D3DMULTISAMPLE_NONE || multiSampleQuality != 0 || width == 0 ||
-      height == 0 || width > caps.MaxTextureWidth || height > caps.MaxTextureHeight ||
-      FAILED(CheckFormat(D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, format))) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (!platform::detail::ShouldFail("CreateDepthStencilSurface", &hr)) {
-    Surface* s = nullptr;
-    hr = Surface::Create(this, SurfaceRole::DepthStencil,
-                         SurfaceShape{format, width, height, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT}, false, nullptr,
-                         0, 0, &s);
-    if (SUCCEEDED(hr)) *surface = s;
-  }
+  const HRESULT hr =
+      CreateLoneSurface(this, "CreateDepthStencilSurface", SurfaceRole::DepthStencil, D3DUSAGE_DEPTHSTENCIL, width,
+                        height, format, multiSample, multiSampleQuality, false, sharedHandle, surface);
   D3D9_RETURN("CreateDepthStencilSurface", hr, width, height, format, multiSample, discard,
               surface ? *surface : nullptr);
 }
 
-HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
-                                        IDirect3DVertexDeclaration9** declaration) {
-  HRESULT hr = D3D_OK;
-  if (declaration) *declaration = nullptr;
-  if (!elements || !declaration) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (!platform::detail::ShouldFail("CreateVertexDeclaration", &hr)) {
-    VertexDeclaration* d = nullptr;
-    hr = VertexDeclaration::Create(this, elements, &d);
-    if (SUCCEEDED(hr)) *declaration = d;
-  }
+HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements, IDirect3DVertexDeclaration9** declaration) {
+  const HRESULT hr = CreateInto<VertexDeclaration>(
+      "CreateVertexDeclaration", !elements, declaration,
+      [&](VertexDeclaration** d) { return VertexDeclaration::Create(this, elements, d); });
   D3D9_RETURN("CreateVertexDeclaration", hr, declaration ? *declaration : nullptr);
 }
 
 HRESULT Device::CreateStateBlock(D3DSTATEBLOCKTYPE type, IDirect3DStateBlock9** block) {
-  HRESULT hr = D3D_OK;
-  if (block) *block = nullptr;
   // Only whole-state blocks are made here; recorded blocks cover partial sets.
-  if (!block || type != D3DSBT_ALL || m_recording) {
-    hr = D3DERR_INVALIDCALL;
-  } else if (!platform::detail::ShouldFail("CreateStateBlock", &hr)) {
-    auto* b = new StateBlock(this, true);
-    b->RecordAll();
-    *block = b;
-  }
+  const HRESULT hr =
+      CreateInto<StateBlock>("CreateStateBlock", type != D3DSBT_ALL || m_recording, block, [&](StateBlock** b) {
+        *b = new StateBlock(this, true);
+        (*b)->RecordAll();
+        return D3D_OK;
+      });
   D3D9_RETURN("CreateStateBlock", hr, type, block ? *block : nullptr);
 }
 

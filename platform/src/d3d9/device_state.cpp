@@ -6,6 +6,7 @@
 
 #include "d3d9/buffers.h"
 #include "d3d9/call_log.h"
+#include "d3d9/out_param.h"
 #include "d3d9/device.h"
 #include "d3d9/state_block.h"
 #include "d3d9/surface.h"
@@ -186,11 +187,7 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* viewport) {
 }
 
 HRESULT Device::GetViewport(D3DVIEWPORT9* viewport) {
-  HRESULT hr = D3D_OK;
-  if (!viewport)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *viewport = m_state.viewport;
+  const HRESULT hr = CopyOut(viewport, m_state.viewport);
   D3D9_RETURN("GetViewport", hr);
 }
 
@@ -211,11 +208,7 @@ HRESULT Device::SetFvfNow(DWORD fvf) {
 HRESULT Device::SetFVF(DWORD fvf) { D3D9_RETURN("SetFVF", SetFvfNow(fvf), fvf); }
 
 HRESULT Device::GetFVF(DWORD* fvf) {
-  HRESULT hr = D3D_OK;
-  if (!fvf)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *fvf = m_state.fvf;
+  const HRESULT hr = CopyOut(fvf, m_state.fvf);
   D3D9_RETURN("GetFVF", hr);
 }
 
@@ -235,13 +228,7 @@ HRESULT Device::SetVertexDeclaration(IDirect3DVertexDeclaration9* declaration) {
 }
 
 HRESULT Device::GetVertexDeclaration(IDirect3DVertexDeclaration9** declaration) {
-  HRESULT hr = D3D_OK;
-  if (!declaration) {
-    hr = D3DERR_INVALIDCALL;
-  } else {
-    *declaration = m_state.declaration;
-    if (m_state.declaration) m_state.declaration->AddRef();
-  }
+  const HRESULT hr = RefOut(declaration, m_state.declaration);
   D3D9_RETURN("GetVertexDeclaration", hr, declaration ? *declaration : nullptr);
 }
 
@@ -294,13 +281,7 @@ HRESULT Device::SetIndices(IDirect3DIndexBuffer9* indices) {
 }
 
 HRESULT Device::GetIndices(IDirect3DIndexBuffer9** indices) {
-  HRESULT hr = D3D_OK;
-  if (!indices) {
-    hr = D3DERR_INVALIDCALL;
-  } else {
-    *indices = m_state.indices;
-    if (m_state.indices) m_state.indices->AddRef();
-  }
+  const HRESULT hr = RefOut(indices, m_state.indices);
   D3D9_RETURN("GetIndices", hr, indices ? *indices : nullptr);
 }
 

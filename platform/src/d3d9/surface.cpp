@@ -3,6 +3,7 @@
 #include "d3d9/call_log.h"
 #include "d3d9/config.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "d3d9/texture.h"
 #include "testing/failure.h"
 
@@ -36,6 +37,23 @@ HRESULT CheckImageLockFlags(DWORD flags, DWORD usage) {
   if (flags & ~allowed) return D3DERR_INVALIDCALL;
   if ((flags & D3DLOCK_READONLY) && (flags & D3DLOCK_DISCARD)) return D3DERR_INVALIDCALL;
   if ((flags & D3DLOCK_DISCARD) && !(usage & D3DUSAGE_DYNAMIC)) return D3DERR_INVALIDCALL;
+  return D3D_OK;
+}
+
+HRESULT ImageLock::Take(const char* method, DWORD flags, std::uint8_t* bits, std::size_t bytes) {
+  HRESULT hr = D3D_OK;
+  if (platform::detail::ShouldFail(method, &hr)) return hr;
+  if ((flags & D3DLOCK_DISCARD) && GetConfig().discardPoison) std::memset(bits, 0xCD, bytes);
+  m_held = true;
+  m_flags = flags;
+  return D3D_OK;
+}
+
+HRESULT ImageLock::Give(bool* wrote) {
+  *wrote = false;
+  if (!m_held) return D3DERR_INVALIDCALL;
+  m_held = false;
+  *wrote = !(m_flags & D3DLOCK_READONLY);
   return D3D_OK;
 }
 
@@ -132,12 +150,8 @@ HRESULT Surface::GetContainer(REFIID iid, void** container) {
 }
 
 HRESULT Surface::GetDesc(D3DSURFACE_DESC* desc) {
-  HRESULT hr = D3D_OK;
-  if (!desc)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *desc = D3DSURFACE_DESC{Format(), D3DRTYPE_SURFACE, m_shape.usage, m_shape.pool, D3DMULTISAMPLE_NONE, 0,
-                            Width(), Height()};
+  const HRESULT hr = CopyOut(desc, D3DSURFACE_DESC{Format(), D3DRTYPE_SURFACE, m_shape.usage, m_shape.pool,
+                                                   D3DMULTISAMPLE_NONE, 0, Width(), Height()});
   D3D9_RETURN("Surface.GetDesc", hr, this);
 }
 
@@ -157,7 +171,7 @@ HRESULT Surface::DoLock(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
   if (!locked) return D3DERR_INVALIDCALL;
   locked->Pitch = 0;
   locked->pBits = nullptr;
-  if (m_locked || !Lockable()) return D3DERR_INVALIDCALL;
+  if (m_lock.Held() || !Lockable()) return D3DERR_INVALIDCALL;
   HRESULT hr = CheckImageLockFlags(flags, m_shape.usage);
   if (FAILED(hr)) return hr;
   UINT left = 0, top = 0, right = Width(), bottom = Height();
@@ -171,10 +185,8 @@ HRESULT Surface::DoLock(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) {
     bottom = static_cast<UINT>(rect->bottom);
   }
   if (!RectAligned(Info(), Width(), Height(), left, top, right, bottom)) return D3DERR_INVALIDCALL;
-  if (platform::detail::ShouldFail("LockRect", &hr)) return hr;
-  if ((flags & D3DLOCK_DISCARD) && GetConfig().discardPoison) FillPoison(0xCD);
-  m_locked = true;
-  m_lockFlags = flags;
+  hr = m_lock.Take("LockRect", flags, Bits(), Bytes());
+  if (FAILED(hr)) return hr;
   locked->Pitch = static_cast<INT>(m_pitch);
   locked->pBits = Bits() + TexelOffset(Info(), m_pitch, left, top);
   return D3D_OK;
@@ -185,13 +197,9 @@ HRESULT Surface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
 }
 
 HRESULT Surface::UnlockRect() {
-  HRESULT hr = D3D_OK;
-  if (!m_locked) {
-    hr = D3DERR_INVALIDCALL;
-  } else {
-    m_locked = false;
-    if (!(m_lockFlags & D3DLOCK_READONLY)) MarkDirty();
-  }
+  bool wrote = false;
+  const HRESULT hr = m_lock.Give(&wrote);
+  if (wrote) MarkDirty();
   D3D9_RETURN("Surface.UnlockRect", hr, this);
 }
 

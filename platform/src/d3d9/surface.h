@@ -14,6 +14,23 @@ class BaseTexture;
 
 enum class SurfaceRole : std::uint8_t { TextureLevel, RenderTarget, DepthStencil, BackBuffer, AutoDepth };
 
+// The lock of a surface or volume: held or not, and with which flags.
+class ImageLock {
+ public:
+  bool Held() const { return m_held; }
+  // Takes the lock for a request already checked, once the failure hooks let
+  // `method` through; a discarding lock first fills the image with poison
+  // when the configuration asks for it.
+  HRESULT Take(const char* method, DWORD flags, std::uint8_t* bits, std::size_t bytes);
+  // Gives the lock back (D3DERR_INVALIDCALL when it is not held); `*wrote`
+  // says whether the image may have changed under it.
+  HRESULT Give(bool* wrote);
+
+ private:
+  bool m_held = false;
+  DWORD m_flags = 0;
+};
+
 struct SurfaceShape {
   D3DFORMAT format;
   UINT width;
@@ -65,7 +82,7 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   UINT Level() const { return m_level; }
   bool IsRenderTarget() const { return (m_shape.usage & D3DUSAGE_RENDERTARGET) != 0; }
   bool IsDepth() const { return (m_shape.usage & D3DUSAGE_DEPTHSTENCIL) != 0; }
-  bool Locked() const { return m_locked; }
+  bool Locked() const { return m_lock.Held(); }
   bool Lockable() const;
   SampleCache& Cache() { return m_cache; }
   DepthBound& Bound() { return m_bound; }
@@ -73,7 +90,6 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
     m_cache.dirty = true;
     m_bound.known = false;
   }
-  void FillPoison(std::uint8_t value) { std::memset(Bits(), value, Bytes()); }
 
  private:
   Surface(Device* device, SurfaceRole role, const SurfaceShape& shape, bool lockable, BaseTexture* container,
@@ -89,8 +105,7 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   UINT m_level;
   UINT m_pitch = 0;
   Memory m_memory;
-  bool m_locked = false;
-  DWORD m_lockFlags = 0;
+  ImageLock m_lock;
   SampleCache m_cache;
   DepthBound m_bound;
 };

@@ -3,6 +3,7 @@
 #include "d3d9/call_log.h"
 #include "d3d9/config.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "testing/failure.h"
 
 namespace platform::d3d9 {
@@ -67,12 +68,8 @@ HRESULT Volume::GetContainer(REFIID iid, void** container) {
 }
 
 HRESULT Volume::GetDesc(D3DVOLUME_DESC* desc) {
-  HRESULT hr = D3D_OK;
-  if (!desc)
-    hr = D3DERR_INVALIDCALL;
-  else
-    *desc = D3DVOLUME_DESC{Format(), D3DRTYPE_VOLUME, m_container->Usage(), m_container->Pool(), m_width, m_height,
-                           m_depth};
+  const HRESULT hr = CopyOut(desc, D3DVOLUME_DESC{Format(), D3DRTYPE_VOLUME, m_container->Usage(), m_container->Pool(),
+                                                  m_width, m_height, m_depth});
   D3D9_RETURN("Volume.GetDesc", hr, this);
 }
 
@@ -82,7 +79,7 @@ HRESULT Volume::DoLock(D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags) {
   locked->pBits = nullptr;
   const DWORD usage = m_container->Usage();
   // Default-pool volumes lock only when dynamic; they have no staging path.
-  if (m_locked || (m_container->Pool() == D3DPOOL_DEFAULT && !(usage & D3DUSAGE_DYNAMIC)))
+  if (m_lock.Held() || (m_container->Pool() == D3DPOOL_DEFAULT && !(usage & D3DUSAGE_DYNAMIC)))
     return D3DERR_INVALIDCALL;
   HRESULT hr = CheckImageLockFlags(flags, usage);
   if (FAILED(hr)) return hr;
@@ -94,10 +91,8 @@ HRESULT Volume::DoLock(D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags) {
       return D3DERR_INVALIDCALL;
   }
   if (!RectAligned(Info(), m_width, m_height, b.Left, b.Top, b.Right, b.Bottom)) return D3DERR_INVALIDCALL;
-  if (platform::detail::ShouldFail("LockBox", &hr)) return hr;
-  if ((flags & D3DLOCK_DISCARD) && GetConfig().discardPoison) std::memset(Bits(), 0xCD, Bytes());
-  m_locked = true;
-  m_lockFlags = flags;
+  hr = m_lock.Take("LockBox", flags, Bits(), Bytes());
+  if (FAILED(hr)) return hr;
   locked->RowPitch = static_cast<INT>(m_rowPitch);
   locked->SlicePitch = static_cast<INT>(m_slicePitch);
   locked->pBits = Bits() + b.Front * m_slicePitch + TexelOffset(Info(), m_rowPitch, b.Left, b.Top);
@@ -109,13 +104,9 @@ HRESULT Volume::LockBox(D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags) {
 }
 
 HRESULT Volume::UnlockBox() {
-  HRESULT hr = D3D_OK;
-  if (!m_locked) {
-    hr = D3DERR_INVALIDCALL;
-  } else {
-    m_locked = false;
-    if (!(m_lockFlags & D3DLOCK_READONLY)) MarkDirty();
-  }
+  bool wrote = false;
+  const HRESULT hr = m_lock.Give(&wrote);
+  if (wrote) MarkDirty();
   D3D9_RETURN("Volume.UnlockBox", hr, this);
 }
 

@@ -39,7 +39,7 @@ class Volume final : public IDirect3DVolume9, public DeviceChild {
   UINT RowPitch() const { return m_rowPitch; }
   std::size_t SlicePitch() const { return m_slicePitch; }
   std::size_t Bytes() const { return m_memory.Size(); }
-  bool Locked() const { return m_locked; }
+  bool Locked() const { return m_lock.Held(); }
   VolumeTexture* Container() const { return m_container; }
   UINT Level() const { return m_level; }
   SampleCache& Cache() { return m_cache; }
@@ -55,8 +55,7 @@ class Volume final : public IDirect3DVolume9, public DeviceChild {
   UINT m_rowPitch = 0;
   std::size_t m_slicePitch = 0;
   Memory m_memory;
-  bool m_locked = false;
-  DWORD m_lockFlags = 0;
+  ImageLock m_lock;
   SampleCache m_cache;
 };
 

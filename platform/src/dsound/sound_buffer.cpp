@@ -3,6 +3,20 @@
 #include <cstring>
 
 namespace platform::audio {
+namespace {
+
+// GetFormat's answer: as much of the format as fits, which must be at least
+// all but its extra-size field; the full size in *written.
+HRESULT CopyFormat(const WAVEFORMATEX& f, LPWAVEFORMATEX format, DWORD size, LPDWORD written) {
+  if (format) {
+    if (size < sizeof f - sizeof f.cbSize) return DSERR_INVALIDPARAM;
+    std::memcpy(format, &f, size < sizeof f ? size : sizeof f);
+  }
+  if (written) *written = sizeof f;
+  return DS_OK;
+}
+
+}  // namespace
 
 HRESULT CheckSecondaryDesc(const DSBUFFERDESC& desc) {
   if (desc.dwBufferBytes < DSBSIZE_MIN || desc.dwBufferBytes > DSBSIZE_MAX) return DSERR_INVALIDPARAM;
@@ -42,13 +56,7 @@ HRESULT PrimaryBuffer::GetCurrentPosition(LPDWORD playCursor, LPDWORD writeCurso
 }
 
 HRESULT PrimaryBuffer::GetFormat(LPWAVEFORMATEX format, DWORD size, LPDWORD written) {
-  WAVEFORMATEX f{WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0};
-  if (format) {
-    if (size < sizeof f - sizeof f.cbSize) return DSERR_INVALIDPARAM;
-    std::memcpy(format, &f, size < sizeof f ? size : sizeof f);
-  }
-  if (written) *written = sizeof f;
-  return DS_OK;
+  return CopyFormat(WAVEFORMATEX{WAVE_FORMAT_PCM, 2, 44100, 44100 * 4, 4, 16, 0}, format, size, written);
 }
 
 HRESULT PrimaryBuffer::GetStatus(LPDWORD status) {
@@ -120,12 +128,7 @@ HRESULT SecondaryBuffer::GetCurrentPosition(LPDWORD playCursor, LPDWORD writeCur
 }
 
 HRESULT SecondaryBuffer::GetFormat(LPWAVEFORMATEX format, DWORD size, LPDWORD written) {
-  if (format) {
-    if (size < sizeof m_format - sizeof m_format.cbSize) return DSERR_INVALIDPARAM;
-    std::memcpy(format, &m_format, size < sizeof m_format ? size : sizeof m_format);
-  }
-  if (written) *written = sizeof m_format;
-  return DS_OK;
+  return CopyFormat(m_format, format, size, written);
 }
 
 HRESULT SecondaryBuffer::GetStatus(LPDWORD status) {

@@ -5,6 +5,7 @@
 
 #include "gxl/math/dispatch.h"
 #include "gxl/math/math_testing.h"
+#include "tests/support/d3d9_params.h"
 
 namespace drawtest {
 
@@ -13,20 +14,6 @@ namespace {
 // Every test starts from the math library's state at process start (the
 // debug-mute calls and the dispatch table included).
 [[maybe_unused]] const bool kMathReset = (platform::test::RegisterReset(&gxl::math::test::ResetMathState), true);
-
-D3DPRESENT_PARAMETERS Params() {
-  D3DPRESENT_PARAMETERS p{};
-  p.BackBufferWidth = 640;
-  p.BackBufferHeight = 480;
-  p.BackBufferFormat = D3DFMT_X8R8G8B8;
-  p.BackBufferCount = 1;
-  p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  p.Windowed = TRUE;
-  p.EnableAutoDepthStencil = TRUE;
-  p.AutoDepthStencilFormat = D3DFMT_D16;
-  p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  return p;
-}
 
 }  // namespace
 
@@ -48,7 +35,7 @@ void SpriteTest::RecreateDevice(DWORD behaviour) {
     EXPECT_EQ(dev->Release(), 0u) << platform::test::D3D9LiveObjectReport();
   }
   dev = nullptr;
-  D3DPRESENT_PARAMETERS p = Params();
+  D3DPRESENT_PARAMETERS p = nura::test::WindowedParams();
   ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, behaviour, &p, &dev), D3D_OK);
 }
 

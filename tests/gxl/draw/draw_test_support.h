@@ -15,16 +15,12 @@
 #include "gxl/draw/creators.h"
 #include "gxl/draw/sprite_batcher.h"
 #include "platform/testing.h"
+#include "tests/support/com_ref.h"
 
 namespace drawtest {
 
 using gxl::ComRef;
-
-// The reference count of an object, read without changing it.
-inline ULONG RefCount(IUnknown* o) {
-  o->AddRef();
-  return o->Release();
-}
+using nura::test::RefCount;
 
 // Calls of the d3d9 call log whose method is `method`, as "args" texts.
 std::vector<std::string> LoggedArgs(const std::string& method);

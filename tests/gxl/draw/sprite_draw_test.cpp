@@ -14,6 +14,17 @@ constexpr DWORD kNoSave = SpriteBatchFlags::NoStateSave;
 constexpr const char* kDiscard = "8192";
 constexpr const char* kNoOverwrite = "4096";
 
+// The index buffer bound once an empty batch has been begun, flushed and
+// ended (null, with the failure recorded, when a step fails).
+ComRef<IDirect3DIndexBuffer9> IndicesAfterEmptyBatch(IDirect3DDevice9* dev, SpriteBatcher* b) {
+  ComRef<IDirect3DIndexBuffer9> ib;
+  EXPECT_EQ(b->BeginBatch(kNoSave), S_OK);
+  EXPECT_EQ(b->FlushBatch(), S_OK);
+  EXPECT_EQ(b->EndBatch(), S_OK);
+  EXPECT_EQ(dev->GetIndices(ib.Put()), D3D_OK);
+  return ib;
+}
+
 class SpriteBatcherDraw : public SpriteTest {
  protected:
   void SetUp() override {
@@ -145,11 +156,7 @@ TEST_F(SpriteBatcherDraw, EveryTextureChangeInDrawOrderStartsARun) {
 // (0, 1, 2) and (2, 1, 3) over top-left, bottom-left, top-right, bottom-right.
 TEST_F(SpriteBatcherDraw, IndexBufferHoldsTheQuadPattern) {
   ComRef<SpriteBatcher> b = MakeBatcher();
-  ASSERT_EQ(b->BeginBatch(kNoSave), S_OK);
-  ASSERT_EQ(b->FlushBatch(), S_OK);
-  ASSERT_EQ(b->EndBatch(), S_OK);
-  ComRef<IDirect3DIndexBuffer9> ib;
-  ASSERT_EQ(dev->GetIndices(ib.Put()), D3D_OK);
+  ComRef<IDirect3DIndexBuffer9> ib = IndicesAfterEmptyBatch(dev, b.Get());
   ASSERT_TRUE(ib);
   D3DINDEXBUFFER_DESC desc{};
   ASSERT_EQ(ib->GetDesc(&desc), D3D_OK);
@@ -264,11 +271,7 @@ TEST_F(SpriteBatcherFailure, IndexBufferThatCannotBeLockedIsDropped) {
   EXPECT_EQ(b->BeginBatch(kNoSave), D3DERR_WASSTILLDRAWING);
   for (const auto& o : platform::test::D3D9LiveObjects())
     EXPECT_EQ(o.name.rfind("IndexBuffer", 0), std::string::npos) << o.name;
-  ASSERT_EQ(b->BeginBatch(kNoSave), S_OK);
-  ASSERT_EQ(b->FlushBatch(), S_OK);
-  ASSERT_EQ(b->EndBatch(), S_OK);
-  ComRef<IDirect3DIndexBuffer9> ib;
-  ASSERT_EQ(dev->GetIndices(ib.Put()), D3D_OK);
+  ComRef<IDirect3DIndexBuffer9> ib = IndicesAfterEmptyBatch(dev, b.Get());
   ASSERT_TRUE(ib);
   void* data = nullptr;
   ASSERT_EQ(ib->Lock(0, 0, &data, D3DLOCK_READONLY), D3D_OK);

@@ -39,29 +39,6 @@ class GxlBlitLock : public textest::DeviceTest {
     return t;
   }
 
-  // The 32-bit texels of a surface, read through the device alone: a direct
-  // lock, or a copy into a lockable render target.
-  std::vector<std::uint32_t> Read(IDirect3DSurface9* s) {
-    D3DSURFACE_DESC d{};
-    EXPECT_EQ(s->GetDesc(&d), D3D_OK);
-    Ref<IDirect3DSurface9> rt;
-    IDirect3DSurface9* from = s;
-    D3DLOCKED_RECT lr{};
-    if (FAILED(s->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
-      EXPECT_EQ(dev->CreateRenderTarget(d.Width, d.Height, d.Format, D3DMULTISAMPLE_NONE, 0, TRUE, &rt, nullptr),
-                D3D_OK);
-      EXPECT_EQ(dev->StretchRect(s, nullptr, rt.get(), nullptr, D3DTEXF_NONE), D3D_OK);
-      EXPECT_EQ(rt->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-      from = rt.get();
-    }
-    std::vector<std::uint32_t> out(std::size_t{d.Width} * d.Height);
-    for (UINT y = 0; y < d.Height; ++y)
-      std::memcpy(&out[std::size_t{y} * d.Width], static_cast<std::uint8_t*>(lr.pBits) + std::size_t{y} * lr.Pitch,
-                  std::size_t{d.Width} * 4);
-    from->UnlockRect();
-    return out;
-  }
-
   // Writes a constant colour into a locked region through the blitter.
   static void Paint(ImageRegion& region, std::uint32_t argb) {
     const ImageBox& b = region.box;
@@ -110,7 +87,7 @@ TEST_F(GxlBlitLock, WholeLockDescribesTheSurface) {
   EXPECT_EQ(r.palette, palette);
   Paint(r, 0xFF336699);
   EXPECT_EQ(lock.Unlock(), S_OK);
-  for (std::uint32_t v : Read(s.get())) ASSERT_EQ(v, 0xFF336699u);
+  for (std::uint32_t v : Read32(s.get())) ASSERT_EQ(v, 0xFF336699u);
   // The holder has let go: the surface locks again directly.
   D3DLOCKED_RECT lr;
   EXPECT_EQ(s->LockRect(&lr, nullptr, 0), D3D_OK);
@@ -133,7 +110,7 @@ TEST_F(GxlBlitLock, PartialLockWritesOnlyTheRectangle) {
     EXPECT_EQ(r.extent.right, 8u);
     Paint(r, 0xFFFFFFFF);
   }  // the destructor unlocks
-  const auto texels = Read(s.get());
+  const auto texels = Read32(s.get());
   for (std::uint32_t y = 0; y < 8; ++y)
     for (std::uint32_t x = 0; x < 8; ++x)
       ASSERT_EQ(texels[y * 8 + x], x >= 2 && x < 6 && y >= 3 && y < 7 ? 0xFFFFFFFFu : 0u) << x << "," << y;
@@ -230,7 +207,7 @@ TEST_F(GxlBlitLock, UnlockableSurfacesGoThroughAStagingCopy) {
     lock.Unlock();
     EXPECT_EQ(platform::test::CountD3D9Calls("UpdateSurface"), 2);
     platform::test::StopD3D9CallLog();
-    auto texels = Read(s.get());
+    auto texels = Read32(s.get());
     for (std::uint32_t y = 0; y < 8; ++y)
       for (std::uint32_t x = 0; x < 16; ++x)
         ASSERT_EQ(texels[y * 16 + x], x >= 4 && x < 12 && y >= 2 && y < 6 ? 0xFFFFFFFFu : 0xFF102030u)
@@ -246,7 +223,7 @@ TEST_F(GxlBlitLock, UnlockableSurfacesGoThroughAStagingCopy) {
     lock.Unlock();
     EXPECT_EQ(platform::test::CountD3D9Calls("UpdateSurface"), 2);
     platform::test::StopD3D9CallLog();
-    EXPECT_EQ(Read(s.get()), texels);
+    EXPECT_EQ(Read32(s.get()), texels);
   }
 }
 
@@ -271,7 +248,7 @@ TEST_F(GxlBlitLock, AFailedDirectLockRetriesThroughStaging) {
   lock.Unlock();
   // UpdateSurface refuses a managed destination: the copy goes back by locking.
   EXPECT_EQ(platform::test::CountD3D9Calls("UpdateSurface"), 1);
-  const auto texels = Read(s.get());
+  const auto texels = Read32(s.get());
   for (std::uint32_t y = 0; y < 8; ++y)
     for (std::uint32_t x = 0; x < 8; ++x) ASSERT_EQ(texels[y * 8 + x], x < 4 ? 0xFFABCDEFu : 0u);
 }

@@ -8,16 +8,8 @@
 
 #include "blit_test_util.h"
 #include "platform/d3d9_api.h"
+#include "tests/support/stb_image_resize.h"
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#define STB_IMAGE_RESIZE_IMPLEMENTATION
-#define STB_IMAGE_RESIZE_STATIC
-#include <stb/stb_image_resize.h>
-#pragma GCC diagnostic pop
 
 namespace {
 

@@ -62,29 +62,6 @@ class BuildTest : public textest::DeviceTest {
     return path;
   }
 
-  // The 32-bit texels of a surface of 32-bit texels, read directly or, for a
-  // surface that cannot be locked, through a lockable render target.
-  std::vector<std::uint32_t> Read32(IDirect3DSurface9* s) {
-    D3DSURFACE_DESC d{};
-    EXPECT_EQ(s->GetDesc(&d), D3D_OK);
-    Ref<IDirect3DSurface9> target;
-    IDirect3DSurface9* from = s;
-    D3DLOCKED_RECT lr{};
-    if (FAILED(s->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
-      EXPECT_EQ(dev->CreateRenderTarget(d.Width, d.Height, d.Format, D3DMULTISAMPLE_NONE, 0, TRUE, &target, nullptr),
-                D3D_OK);
-      EXPECT_EQ(dev->StretchRect(s, nullptr, target.get(), nullptr, D3DTEXF_NONE), D3D_OK);
-      EXPECT_EQ(target->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-      from = target.get();
-    }
-    std::vector<std::uint32_t> out(std::size_t{d.Width} * d.Height);
-    for (UINT y = 0; y < d.Height; ++y)
-      std::memcpy(&out[std::size_t{y} * d.Width], static_cast<std::uint8_t*>(lr.pBits) + std::size_t{y} * lr.Pitch,
-                  std::size_t{d.Width} * 4);
-    from->UnlockRect();
-    return out;
-  }
-
   // The bytes of a surface's rows (width x bytes per texel each), read directly.
   std::vector<std::uint8_t> ReadBytes(IDirect3DSurface9* s, UINT bytesPerTexel) {
     D3DSURFACE_DESC d{};

@@ -10,13 +10,11 @@
 
 #include "gxl/tex/data_buffer.h"
 #include "platform/d3d9_api.h"
+#include "tests/support/com_ref.h"
 
 namespace {
 
-ULONG RefCount(IUnknown* o) {
-  o->AddRef();
-  return o->Release();
-}
+using nura::test::RefCount;
 
 TEST(GxlBuffer, CreatesBuffersOfTheAskedSize) {
   for (DWORD size : {0u, 1u, 7u, 4096u}) {

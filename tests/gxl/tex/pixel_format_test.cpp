@@ -133,13 +133,7 @@ TEST_F(GxlFitFormatDevice, OnlyFormatsTheDeviceAccepts) {
 
 TEST_F(GxlFitFormatDevice, VertexTexturesOfASoftwareDeviceAskForSoftwareProcessing) {
   textest::Ref<IDirect3DDevice9> soft;
-  D3DPRESENT_PARAMETERS p{};
-  p.BackBufferWidth = 16;
-  p.BackBufferHeight = 16;
-  p.BackBufferFormat = D3DFMT_X8R8G8B8;
-  p.BackBufferCount = 1;
-  p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  p.Windowed = TRUE;
+  D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(16, 16, false);
   ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &soft), D3D_OK);
   DWORD seenUsage = 0;
   platform::test::SetD3D9FormatAnswer([&](DWORD usage, D3DRESOURCETYPE, D3DFORMAT format) {

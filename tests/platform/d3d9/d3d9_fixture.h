@@ -12,72 +12,21 @@
 
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
+#include "tests/support/com_ref.h"
+#include "tests/support/d3d9_params.h"
 
 namespace d3dtest {
 
-template <class T>
-class Ref {
- public:
-  Ref() = default;
-  explicit Ref(T* p) : m_p(p) {}
-  ~Ref() { reset(); }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  Ref(Ref&& other) noexcept : m_p(other.detach()) {}
-  Ref& operator=(Ref&& other) noexcept {
-    if (this != std::addressof(other)) {
-      reset();
-      m_p = other.detach();
-    }
-    return *this;
-  }
-  T** operator&() {
-    reset();
-    return &m_p;
-  }
-  T* operator->() const { return m_p; }
-  T* get() const { return m_p; }
-  explicit operator bool() const { return m_p != nullptr; }
-  void reset() {
-    if (m_p) m_p->Release();
-    m_p = nullptr;
-  }
-  T* detach() {
-    T* p = m_p;
-    m_p = nullptr;
-    return p;
-  }
-
- private:
-  T* m_p = nullptr;
-};
-
-// The reference count of an object, read without changing it.
-inline ULONG RefCount(IUnknown* o) {
-  o->AddRef();
-  return o->Release();
-}
-
-inline D3DPRESENT_PARAMETERS Params(UINT width = 640, UINT height = 480, bool depth = true) {
-  D3DPRESENT_PARAMETERS p{};
-  p.BackBufferWidth = width;
-  p.BackBufferHeight = height;
-  p.BackBufferFormat = D3DFMT_X8R8G8B8;
-  p.BackBufferCount = 1;
-  p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  p.Windowed = TRUE;
-  p.EnableAutoDepthStencil = depth;
-  p.AutoDepthStencilFormat = D3DFMT_D16;
-  p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  return p;
-}
+using nura::test::Ref;
+using nura::test::RefCount;
+using nura::test::WindowedParams;
 
 class DeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     d3d = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_NE(d3d, nullptr);
-    D3DPRESENT_PARAMETERS p = Params();
+    D3DPRESENT_PARAMETERS p = WindowedParams();
     ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
   }
   void TearDown() override {

@@ -5,7 +5,7 @@
 
 namespace {
 
-using d3dtest::Params;
+using d3dtest::WindowedParams;
 using d3dtest::Ref;
 
 TEST(D3D9ResDirect3D, OnlyVersion32Creates) {
@@ -128,7 +128,7 @@ class D3D9ResCreateDevice : public ::testing::Test {
 };
 
 TEST_F(D3D9ResCreateDevice, BehaviourNeedsExactlyOneVertexProcessing) {
-  const D3DPRESENT_PARAMETERS p = Params();
+  const D3DPRESENT_PARAMETERS p = WindowedParams();
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3D_OK);
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p), D3D_OK);
   EXPECT_EQ(Create(D3DDEVTYPE_REF, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p), D3D_OK);
@@ -146,34 +146,34 @@ TEST_F(D3D9ResCreateDevice, BehaviourNeedsExactlyOneVertexProcessing) {
 }
 
 TEST_F(D3D9ResCreateDevice, PresentationParameterRules) {
-  D3DPRESENT_PARAMETERS p = Params();
+  D3DPRESENT_PARAMETERS p = WindowedParams();
   p.BackBufferCount = 3;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3D_OK);
   p.BackBufferCount = 4;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_INVALIDCALL);
-  p = Params();
+  p = WindowedParams();
   p.BackBufferFormat = D3DFMT_UNKNOWN;  // windowed: the display format
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3D_OK);
   p.Windowed = FALSE;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_INVALIDCALL);
-  p = Params();
+  p = WindowedParams();
   p.BackBufferFormat = D3DFMT_R5G6B5;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_INVALIDCALL);
-  p = Params();
+  p = WindowedParams();
   p.MultiSampleType = D3DMULTISAMPLE_NONMASKABLE;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_INVALIDCALL);
-  p = Params();
+  p = WindowedParams();
   p.AutoDepthStencilFormat = D3DFMT_A8R8G8B8;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_INVALIDCALL);
-  p = Params();
+  p = WindowedParams();
   p.PresentationInterval = 2;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_INVALIDCALL);
-  p = Params();
+  p = WindowedParams();
   p.PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3D_OK);
-  p = Params(0, 0);  // windowed with no window: nothing to take the size from
+  p = WindowedParams(0, 0);  // windowed with no window: nothing to take the size from
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_INVALIDCALL);
-  p = Params(0, 0);
+  p = WindowedParams(0, 0);
   p.Windowed = FALSE;
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p, reinterpret_cast<HWND>(1)),
             D3DERR_INVALIDCALL);
@@ -182,7 +182,7 @@ TEST_F(D3D9ResCreateDevice, PresentationParameterRules) {
 TEST_F(D3D9ResCreateDevice, FillsInWhatTheParametersLeaveOpen) {
   // The framework's windowed request: size 0 and count 1 take the window's
   // client area (the logical 640 x 480 of every window here).
-  D3DPRESENT_PARAMETERS p = Params(0, 0);
+  D3DPRESENT_PARAMETERS p = WindowedParams(0, 0);
   p.BackBufferCount = 0;
   p.BackBufferFormat = D3DFMT_UNKNOWN;
   Ref<IDirect3DDevice9> dev;
@@ -226,7 +226,7 @@ TEST_F(D3D9ResCreateDevice, FailureInjectionPerTypeAndBehaviour) {
   when.match = "HAL/HARDWARE";
   when.count = -1;
   platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, when);
-  const D3DPRESENT_PARAMETERS p = Params();
+  const D3DPRESENT_PARAMETERS p = WindowedParams();
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_NOTAVAILABLE);
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_HARDWARE_VERTEXPROCESSING, p), D3DERR_NOTAVAILABLE);
   EXPECT_EQ(Create(D3DDEVTYPE_HAL, D3DCREATE_SOFTWARE_VERTEXPROCESSING, p), D3D_OK);
@@ -241,7 +241,7 @@ TEST_F(D3D9ResCreateDevice, FailureInjectionPerTypeAndBehaviour) {
 }
 
 TEST_F(D3D9ResCreateDevice, DeviceHoldsTheDirect3DObject) {
-  D3DPRESENT_PARAMETERS p = Params();
+  D3DPRESENT_PARAMETERS p = WindowedParams();
   IDirect3DDevice9* dev = nullptr;
   ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
   EXPECT_EQ(d3dtest::RefCount(d3d.get()), 2u);

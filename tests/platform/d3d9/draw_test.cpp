@@ -312,7 +312,7 @@ TEST_F(D3D9ResDraw, DeviceLossAndReset) {
   platform::test::SetD3D9DeviceLost(true);
   EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
   EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
-  D3DPRESENT_PARAMETERS p = d3dtest::Params();
+  D3DPRESENT_PARAMETERS p = d3dtest::WindowedParams();
   {
     // Live default-pool resources keep the reset failing, as the game's targets do.
     Ref<IDirect3DTexture9> target;
@@ -334,7 +334,7 @@ TEST_F(D3D9ResDraw, DeviceLossAndReset) {
   ASSERT_EQ(dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE), D3D_OK);
   const D3DVIEWPORT9 v{1, 1, 2, 2, 0, 1};
   ASSERT_EQ(dev->SetViewport(&v), D3D_OK);
-  p = d3dtest::Params(320, 240);
+  p = d3dtest::WindowedParams(320, 240);
   ASSERT_EQ(dev->Reset(&p), D3D_OK);
   EXPECT_EQ(dev->TestCooperativeLevel(), D3D_OK);
   EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);

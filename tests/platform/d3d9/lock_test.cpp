@@ -91,7 +91,7 @@ TEST_F(D3D9ResLock, SurfaceLocksByKind) {
 }
 
 TEST_F(D3D9ResLock, LockableBackBuffer) {
-  D3DPRESENT_PARAMETERS p = d3dtest::Params(64, 32);
+  D3DPRESENT_PARAMETERS p = d3dtest::WindowedParams(64, 32);
   p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
   Ref<IDirect3DDevice9> other;
   ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other), D3D_OK);

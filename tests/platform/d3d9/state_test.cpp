@@ -49,7 +49,7 @@ TEST_F(D3D9ResState, RenderStateDefaults) {
 
 TEST_F(D3D9ResState, ZEnableFollowsTheAutomaticDepthSurface) {
   EXPECT_EQ(RS(D3DRS_ZENABLE), DWORD(D3DZB_TRUE));
-  D3DPRESENT_PARAMETERS p = d3dtest::Params(64, 64, false);
+  D3DPRESENT_PARAMETERS p = d3dtest::WindowedParams(64, 64, false);
   Ref<IDirect3DDevice9> other;
   ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_REF, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &other), D3D_OK);
   DWORD z = 99;

@@ -13,6 +13,7 @@
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
 #include "qel/appbase/qeldeviceresource.h"
+#include "tests/support/d3d9_params.h"
 #include "tests/support/test_util.h"
 
 namespace qeltest {
@@ -110,17 +111,8 @@ class DeviceTest : public testing::Test {
     g_pDevice = nullptr;
     m_d3d = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_NE(m_d3d, nullptr);
-    D3DPRESENT_PARAMETERS p{};
-    p.BackBufferWidth = 640;
-    p.BackBufferHeight = 480;
-    p.BackBufferFormat = D3DFMT_A8R8G8B8;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    p.Windowed = TRUE;
-    p.EnableAutoDepthStencil = TRUE;
-    p.AutoDepthStencilFormat = D3DFMT_D16;
+    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(640, 480, true, D3DFMT_A8R8G8B8);
     p.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
-    p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
     ASSERT_EQ(m_d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &m_dev),
               D3D_OK);
   }

@@ -14,6 +14,7 @@
 #include "platform/win_gdi.h"
 #include "platform/win_kernel.h"
 #include "qel/appbase/qelbitmapfont.h"
+#include "tests/support/d3d9_params.h"
 
 namespace {
 
@@ -23,16 +24,7 @@ class BitmapFontTest : public testing::Test {
     platform::test::PinFontFaces({"/usr/share/fonts/truetype/liberation2", "/usr/share/fonts/truetype/dejavu"});
     m_d3d = Direct3DCreate9(D3D_SDK_VERSION);
     ASSERT_NE(m_d3d, nullptr);
-    D3DPRESENT_PARAMETERS p{};
-    p.BackBufferWidth = 640;
-    p.BackBufferHeight = 480;
-    p.BackBufferFormat = D3DFMT_X8R8G8B8;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    p.Windowed = TRUE;
-    p.EnableAutoDepthStencil = TRUE;
-    p.AutoDepthStencilFormat = D3DFMT_D16;
-    p.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams();
     ASSERT_EQ(m_d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &m_dev),
               D3D_OK);
   }
