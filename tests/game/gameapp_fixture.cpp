@@ -233,60 +233,6 @@ std::vector<std::string> GameAppTest::SoundsPlayed() const {
   return names;
 }
 
-void GameAppTest::SkipLogo() {
-  ASSERT_EQ(State(), kStateLogo);
-  // Past the mouse's start-up lock; a click starts the fade-out.
-  Frames(2);
-  ClickAt(320, 240);
-  ASSERT_TRUE(RunWhileState(kStateLogo, 100));
-  ASSERT_EQ(State(), kStateTitle);
-}
-
-void GameAppTest::OpenMenu() {
-  ASSERT_EQ(State(), kStateTitle);
-  Frame();
-  ClickAt(320, 450);
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningMenu);
-  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kMenu; ++n) Frame();
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kMenu);
-}
-
-void GameAppTest::ChooseCourse(int course) {
-  ClickAt(320, 190);
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningCourses);
-  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kCourses; ++n) Frame();
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kCourses);
-  ClickAt(320, 160 + 80 * (course - 1));
-  ASSERT_EQ(State(), kStateCourse);
-}
-
-void GameAppTest::OpenStageList() {
-  ClickAt(320, 290);
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningStages);
-  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kStages; ++n) Frame();
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kStages);
-}
-
-void GameAppTest::ChooseStage(int page, int row) {
-  OpenStageList();
-  for (int p = 0; p < page; ++p) {
-    ClickAt(420, 415);
-    Frame();
-  }
-  ASSERT_EQ(Title().GetPage(), page);
-  ClickAt(300, 95 + 30 * row);
-  ASSERT_EQ(State(), kStateSingleStage);
-}
-
-void GameAppTest::SkipToPlay() {
-  for (int n = 0; n < 200 && !(Play().IsStarted() && Play().GetPhase() == C_PlayLogic::kPhasePreview); ++n) Frame();
-  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePreview);
-  ClickAt(C_PlayLogic::kSteerX, C_PlayLogic::kSteerY);
-  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseCountDown);
-  for (int n = 0; n < 200 && Play().GetPhase() == C_PlayLogic::kPhaseCountDown; ++n) Frame();
-  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePlaying);
-}
-
 void GameAppTest::HurryClear() {
   ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
   // Clicks count once the opening picture moves in.
@@ -295,15 +241,6 @@ void GameAppTest::HurryClear() {
   Frame();
   ClickAt(300, 300);
   Frame();
-}
-
-void GameAppTest::EnterName(const std::string& letters) {
-  ASSERT_EQ(State(), kStateNameEntry);
-  for (char c : letters) {
-    ClickAt(C_NameEntryLogic::GetKeyX(c - 'A') + 25, C_NameEntryLogic::GetKeyY(c - 'A') + 48);
-    Frame();
-  }
-  ClickAt(570, 390);
 }
 
 }  // namespace nura::game_test

@@ -18,6 +18,7 @@
 #include "game/gameapp.h"
 #include "platform/testing.h"
 #include "tests/game/game_test_util.h"
+#include "tests/game/screen_driver.h"
 
 namespace nura::game_test {
 
@@ -36,7 +37,9 @@ std::uint32_t Blend(std::uint32_t source, int alpha, std::uint32_t destination);
 // True when every channel differs by at most tolerance.
 bool Near(std::uint32_t a, std::uint32_t b, int tolerance);
 
-class GameAppTest : public testing::Test {
+class GameAppTest : public testing::Test, public ScreenDriver<GameAppTest> {
+  friend class ScreenDriver<GameAppTest>;
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -79,18 +82,8 @@ class GameAppTest : public testing::Test {
   const C_TitleLogic& Title() { return *System().GetTitleLogic(); }
   int State() { return System().GetState(); }
 
-  // Scripted steps of the screens around play.
-  void SkipLogo();
-  void OpenMenu();
-  void ChooseCourse(int course);
-  void OpenStageList();
-  void ChooseStage(int page, int row);
-  // From the preview to the first playing frame.
-  void SkipToPlay();
   // Clicks through the clear sequence from its first frame to its end.
   void HurryClear();
-  // Letters by name, then the end button.
-  void EnterName(const std::string& letters);
 
   GameFolder m_Dir;
   std::unique_ptr<C_GameApp> m_pApp;

@@ -23,16 +23,6 @@ class GameSystemRunTest : public GameSystemTest {
   void WriteScore(const std::vector<SlotValue>& slots, const std::string& flags = "") {
     test::WriteFileBytes("score.dat", PythonScoreImage(slots, flags));
   }
-  // From the stage list, the stage on page p, row r.
-  void ChooseStage(int page, int row) {
-    OpenStageList();
-    for (int p = 0; p < page; ++p) {
-      ClickAt(420, 415);
-      Frame();
-    }
-    ASSERT_EQ(Title().GetPage(), page);
-    ASSERT_EQ(ClickAt(300, 95 + 30 * row), kStateSingleStage);
-  }
   // Plays one stage whose start lies in its goal, through its clear.
   void ClearInstantly() {
     SkipToPlay();

@@ -162,49 +162,6 @@ bool GameSystemTest::RunWhileState(int state, int limit) {
   return m_pSystem->GetState() != state;
 }
 
-void GameSystemTest::SkipLogo() {
-  ASSERT_EQ(System().GetState(), kStateLogo);
-  // Past the mouse's start-up lock, then a click starts the fade-out.
-  Frame();
-  Frame();
-  ClickAt(320, 240);
-  ASSERT_TRUE(RunWhileState(kStateLogo, 100));
-  ASSERT_EQ(System().GetState(), kStateTitle);
-}
-
-void GameSystemTest::OpenMenu() {
-  ASSERT_EQ(System().GetState(), kStateTitle);
-  Frame();
-  ClickAt(320, 450);
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningMenu);
-  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kMenu; ++n) Frame();
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kMenu);
-}
-
-void GameSystemTest::ChooseCourse(int course) {
-  ClickAt(320, 190);
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningCourses);
-  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kCourses; ++n) Frame();
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kCourses);
-  ASSERT_EQ(ClickAt(320, 160 + 80 * (course - 1)), kStateCourse);
-}
-
-void GameSystemTest::OpenStageList() {
-  ClickAt(320, 290);
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kOpeningStages);
-  for (int n = 0; n < 100 && Title().GetSubState() != C_TitleLogic::kStages; ++n) Frame();
-  ASSERT_EQ(Title().GetSubState(), C_TitleLogic::kStages);
-}
-
-void GameSystemTest::SkipToPlay() {
-  for (int n = 0; n < 200 && !(Play().IsStarted() && Play().GetPhase() == C_PlayLogic::kPhasePreview); ++n) Frame();
-  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePreview);
-  ClickAt(C_PlayLogic::kSteerX, C_PlayLogic::kSteerY);
-  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseCountDown);
-  for (int n = 0; n < 200 && Play().GetPhase() == C_PlayLogic::kPhaseCountDown; ++n) Frame();
-  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePlaying);
-}
-
 void GameSystemTest::HurryClear() {
   ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
   for (int f = 0; f < 70; ++f) Frame();
@@ -225,17 +182,5 @@ void GameSystemTest::MissUntilGameOver() {
   Frame();
   ClickAt(400, 250);  // "no"
 }
-
-void GameSystemTest::EnterName(const std::string& letters) {
-  ASSERT_EQ(System().GetState(), kStateNameEntry);
-  for (char c : letters) {
-    ClickAt(KeyCentreX(c - 'A'), KeyCentreY(c - 'A'));
-    Frame();
-  }
-  ClickAt(570, 390);
-}
-
-int KeyCentreX(int letter) { return C_NameEntryLogic::GetKeyX(letter) + 25; }
-int KeyCentreY(int letter) { return C_NameEntryLogic::GetKeyY(letter) + 48; }
 
 }  // namespace nura::game_test

@@ -17,6 +17,7 @@
 #include "game/statelogic.h"
 #include "qel/appbase/qelmouse.h"
 #include "tests/game/game_test_util.h"
+#include "tests/game/screen_driver.h"
 
 namespace nura::game_test {
 
@@ -55,7 +56,9 @@ class ScreenLogicTest : public GameWindowTest {
 };
 
 // The whole state machine.
-class GameSystemTest : public GameWindowTest {
+class GameSystemTest : public GameWindowTest, public ScreenDriver<GameSystemTest> {
+  friend class ScreenDriver<GameSystemTest>;
+
  protected:
   void TearDown() override;
 
@@ -69,37 +72,23 @@ class GameSystemTest : public GameWindowTest {
   // Frames until the state differs from `state` (at most limit); false when
   // it never changed.
   bool RunWhileState(int state, int limit = 5000);
-  // From the logo to the title (a click cuts the logo short).
-  void SkipLogo();
-  // From the title's first screen to its menu.
-  void OpenMenu();
   void ToMenu() {
     SkipLogo();
     OpenMenu();
   }
-  // From the menu: course c (1 to 3), or the stage list.
-  void ChooseCourse(int course);
-  void OpenStageList();
-  // In play: the preview skipped with a click, the count-down run out.
-  void SkipToPlay();
   // From the first frame of the clear sequence to its last, hurried by two
   // clicks.
   void HurryClear();
   // Misses until the continue choice, then declines it.
   void MissUntilGameOver();
-  // Letters by name ("ABC"), then the end button.
-  void EnterName(const std::string& letters);
 
   C_GameSystem& System() { return *m_pSystem; }
+  int State() { return m_pSystem->GetState(); }
   C_TitleLogic& Title() { return *m_pSystem->GetTitleLogic(); }
   C_PlayLogic& Play() { return *m_pSystem->GetPlayLogic(); }
 
   std::unique_ptr<C_GameSystem> m_pSystem;
   std::vector<int> m_Trace;
 };
-
-// The key of letter i on the name-entry screen, at its centre.
-int KeyCentreX(int letter);
-int KeyCentreY(int letter);
 
 }  // namespace nura::game_test
