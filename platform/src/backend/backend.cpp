@@ -37,8 +37,7 @@ void Choose(Selection& s) {
       s.headless = false;
       return;
     }
-    if (want && std::strcmp(want, "sdl") == 0)
-      std::fprintf(stderr, "platform: no display could be opened; running headless\n");
+    std::fprintf(stderr, "platform: no display could be opened; running headless\n");
   }
   s.backend = MakeHeadless();
   s.headless = true;
