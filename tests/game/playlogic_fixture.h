@@ -1,29 +1,22 @@
-// Play on the fake clock: a headless window feeds the game's mouse through
-// the window procedure, scripted input moves and clicks it, every frame
-// advances the clock by 16 ms, and the sound effects, music and data tables
-// live in the test's own folder. Each effect has its own samples, so the
-// platform's recorder tells which one played.
+// Play on the fake clock, on the screen-logic fixture's headless window,
+// scripted mouse, sound effects and music; the data tables live in the
+// test's own folder.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "game/playlogic.h"
-#include "qel/appbase/qelmouse.h"
 #include "tests/game/game_test_util.h"
+#include "tests/game/screen_fixture.h"
 
 namespace nura::game_test {
 
-class PlayLogicTest : public testing::Test {
+class PlayLogicTest : public ScreenLogicTest {
  protected:
-  static constexpr int kFrameMs = 16;
-
-  void SetUp() override;
   void TearDown() override;
 
   // Writes the tables and builds the play logic (which reads them and the
@@ -31,7 +24,7 @@ class PlayLogicTest : public testing::Test {
   void Start(const std::vector<StageSpec>& stages);
   // One frame: the clock advances, input is dispatched, the mouse is sampled
   // and the logic runs; its result.
-  int Frame();
+  int Frame() { return ScreenLogicTest::Frame(*m_pLogic); }
   // Frames until the phase is no longer `phase` (at most limit); how many ran.
   int FramesWhilePhase(int phase, int limit = 5000);
   // Runs frames until pred holds (at most limit); false when it never did.
@@ -42,23 +35,16 @@ class PlayLogicTest : public testing::Test {
   // From the first frame of the clear sequence to its end, hurried by two
   // clicks (to the final layout, then to the end); the result of its last frame.
   int HurryClear();
-  // The cursor at (x, y) in client pixels, and a click there in one frame.
-  void MoveTo(int x, int y);
-  int ClickAt(int x, int y);
+  // A click at (x, y) in client pixels in one frame.
+  int ClickAt(int x, int y) { return ScreenLogicTest::ClickAt(*m_pLogic, x, y); }
   // The cursor held at offset (dx, dy) from the steering centre.
   void Steer(int dx, int dy) { MoveTo(C_PlayLogic::kSteerX + dx, C_PlayLogic::kSteerY + dy); }
-  // The effects played since the last reset, by file name, in order.
-  std::vector<std::string> SoundsPlayed() const;
 
   C_PlayLogic& Logic() { return *m_pLogic; }
   C_Mouse& Mouse() { return *m_pMouse; }
   const C_MessageItem& Item(int i) { return m_pLogic->GetMessageItem(i); }
 
-  GameFolder m_Dir;
-  HWND m_hWnd = nullptr;
-  std::unique_ptr<C_Mouse> m_pMouse;
   std::unique_ptr<C_PlayLogic> m_pLogic;
-  std::map<std::uint32_t, std::string> m_SoundByCrc;
 };
 
 // A corridor (0, 0)-(1000, 200) with the body near its left end and the goal
