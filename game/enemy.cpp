@@ -5,15 +5,9 @@
 #include <cmath>
 #include <numbers>
 
-namespace {
+#include "game/gamehelpers.h"
 
-// Conversions of movement results truncate toward zero; a result beyond the
-// 32-bit range (possible only with absurd data) saturates.
-std::int32_t Trunc(double v) {
-  if (!(v > -2147483648.0)) return INT32_MIN;
-  if (!(v < 2147483648.0)) return INT32_MAX;
-  return static_cast<std::int32_t>(v);
-}
+namespace {
 
 // One patrol step along an axis: forward by speed until origin + range, back
 // until origin; the turning frames stand on the ends.

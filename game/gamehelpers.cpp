@@ -1,9 +1,17 @@
 #include "game/gamehelpers.h"
 
+#include <climits>
+
 double Clamp(double value, double upper, double lower) {
   if (value > upper) return upper;
   if (value < lower) return lower;
   return value;
+}
+
+std::int32_t Trunc(double value) {
+  if (!(value > -2147483648.0)) return INT32_MIN;
+  if (!(value < 2147483648.0)) return INT32_MAX;
+  return static_cast<std::int32_t>(value);
 }
 
 bool PointInRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom, std::int32_t x,

@@ -1,5 +1,5 @@
-// Small helpers shared by the game: clamping, inclusive rectangle tests and
-// right-aligned number text.
+// Small helpers shared by the game: clamping, truncation, inclusive rectangle
+// tests and right-aligned number text.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,9 @@
 
 // upper when value > upper, else lower when value < lower, else value.
 double Clamp(double value, double upper, double lower);
+// Toward zero, as movement results are converted; a value beyond the 32-bit
+// range (possible only with absurd data) saturates.
+std::int32_t Trunc(double value);
 // Edges included.
 bool PointInRect(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom, std::int32_t x,
                  std::int32_t y);

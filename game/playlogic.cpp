@@ -1,6 +1,5 @@
 #include "game/playlogic.h"
 
-#include <climits>
 #include <cmath>
 #include <utility>
 
@@ -31,14 +30,6 @@ constexpr std::int32_t kCourseLast[3] = {8, 16, 20};
 // Clear-sequence keys: the final layout and the end.
 constexpr std::uint32_t kClearFinalKey = 7;
 constexpr std::uint32_t kClearEndKey = 8;
-
-// Truncation toward zero; values beyond 32 bits (absurd stage data only)
-// saturate.
-std::int32_t Trunc(double v) {
-  if (!(v > -2147483648.0)) return INT32_MIN;
-  if (!(v < 2147483648.0)) return INT32_MAX;
-  return static_cast<std::int32_t>(v);
-}
 
 void CursorTo(std::int32_t x, std::int32_t y) {
   if (C_Mouse* mouse = GetGameMouse()) mouse->SetPosition(x, y);
