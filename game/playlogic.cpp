@@ -6,6 +6,7 @@
 #include "game/floorhit.h"
 #include "game/gameaudio.h"
 #include "game/gamehelpers.h"
+#include "game/gameinput.h"
 #include "game/settings.h"
 #include "qel/appbase/qelerrorlog.h"
 #include "qel/appbase/qelmouse.h"
@@ -39,11 +40,6 @@ void CursorAt(std::int32_t* x, std::int32_t* y) {
   *x = C_PlayLogic::kSteerX;
   *y = C_PlayLogic::kSteerY;
   if (C_Mouse* mouse = GetGameMouse()) mouse->GetPosition(x, y);
-}
-
-bool Clicked() {
-  C_Mouse* mouse = GetGameMouse();
-  return mouse && mouse->IsLeftPressed();
 }
 
 // Where the view starts: the body 240 px from its corner, within 0 to 10000.
@@ -239,7 +235,7 @@ void C_PlayLogic::UpdateStartSequence() {
         m_nCounter = 0;
         m_nPhase = kPhaseCountDown;
       }
-      if (Clicked()) {
+      if (GameLeftPressed()) {
         // The preview is skipped.
         m_nCounter = 0;
         m_nScrollX = StartScroll(m_Body.GetX());
@@ -313,7 +309,7 @@ bool C_PlayLogic::UpdateContinueChoice() {
   m_aItems[kItemYesSelected].shown = m_bContinueYes;
   m_aItems[kItemNoSelected].shown = !m_bContinueYes;
 
-  if (!Clicked() || !PointInRect(140, 180, 539, 320, mx, my)) return false;
+  if (!GameLeftPressed() || !PointInRect(140, 180, 539, 320, mx, my)) return false;
   for (std::int32_t i = kItemYes; i <= kItemNoSelected; ++i) Hide(i);
   m_bContinueStarted = false;
   m_bStarted = false;
@@ -346,7 +342,7 @@ bool C_PlayLogic::UpdateClearSequence() {
   LayOutClear(key, dt);
 
   ++m_nCounter;
-  if (key > 1 && key < kClearEndKey && Clicked()) {
+  if (key > 1 && key < kClearEndKey && GameLeftPressed()) {
     // A click jumps to the final layout, and from there to the end.
     const std::uint32_t target = key == kClearFinalKey ? kClearEndKey : kClearFinalKey;
     if (target == kClearFinalKey) g_SoundEffect.LoadAndPlay(kSoundTimeLine);
