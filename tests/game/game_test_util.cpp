@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/testing.h"
+
 namespace nura::game_test {
 
 std::vector<std::string> ErrorLogTexts() {
@@ -15,6 +17,15 @@ std::vector<std::string> ErrorLogTexts() {
     texts.push_back(at == std::string::npos ? line : line.substr(at + 3));
   }
   return texts;
+}
+
+std::vector<std::string> EffectsPlayed(const std::map<std::uint32_t, std::string>& nameByCrc) {
+  std::vector<std::string> names;
+  for (const auto& e : platform::test::AudioEventsOf(platform::test::AudioEventKind::BufferPlay)) {
+    auto it = nameByCrc.find(e.crc);
+    names.push_back(it == nameByCrc.end() ? "?" : it->second);
+  }
+  return names;
 }
 
 namespace {

@@ -1,11 +1,12 @@
 // Shared by the game's tests: a working folder of its own for every test,
-// the error log's lines, stage tables written from a short description, and
-// the score file built by Python's struct module.
+// the error log's lines, the effects played, stage tables written from a
+// short description, and the score file built by Python's struct module.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ class GameFolder {
 
 // The texts of the lines in "ErrorLog.txt" (the part after " : "), or none.
 std::vector<std::string> ErrorLogTexts();
+
+// The sound effects played since the recorder's last reset, in order, named
+// through a map from their samples' checksum ("?" for samples not in it).
+std::vector<std::string> EffectsPlayed(const std::map<std::uint32_t, std::string>& nameByCrc);
 
 // One stage of the tables.
 struct StageSpec {

@@ -224,15 +224,6 @@ int GameAppTest::ExpectOpaqueTexels(const Image& picture, RECT source, int x, in
   return checked;
 }
 
-std::vector<std::string> GameAppTest::SoundsPlayed() const {
-  std::vector<std::string> names;
-  for (const auto& e : platform::test::AudioEventsOf(platform::test::AudioEventKind::BufferPlay)) {
-    auto it = m_SoundByCrc.find(e.crc);
-    names.push_back(it == m_SoundByCrc.end() ? "?" : it->second);
-  }
-  return names;
-}
-
 void GameAppTest::HurryClear() {
   ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
   // Clicks count once the opening picture moves in.

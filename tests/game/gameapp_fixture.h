@@ -74,7 +74,7 @@ class GameAppTest : public testing::Test, public ScreenDriver<GameAppTest> {
   int ExpectOpaqueTexels(const Image& picture, RECT source, int x, int y);
 
   // The effects played since the start, by file name, in order.
-  std::vector<std::string> SoundsPlayed() const;
+  std::vector<std::string> SoundsPlayed() const { return EffectsPlayed(m_SoundByCrc); }
 
   C_GameApp& App() { return *m_pApp; }
   C_GameSystem& System() { return m_pApp->GetGameSystem(); }

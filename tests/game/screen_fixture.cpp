@@ -74,15 +74,6 @@ void GameWindowTest::Input(const std::string& event) {
   Pump();
 }
 
-std::vector<std::string> GameWindowTest::SoundsPlayed() const {
-  std::vector<std::string> names;
-  for (const auto& e : platform::test::AudioEventsOf(platform::test::AudioEventKind::BufferPlay)) {
-    auto it = m_SoundByCrc.find(e.crc);
-    names.push_back(it == m_SoundByCrc.end() ? "?" : it->second);
-  }
-  return names;
-}
-
 // --- ScreenLogicTest -----------------------------------------------------------
 
 void ScreenLogicTest::SetUp() {

@@ -32,7 +32,7 @@ class GameWindowTest : public testing::Test {
   void Input(const std::string& event);
   void MoveTo(int x, int y) { Input("move " + std::to_string(x) + " " + std::to_string(y)); }
   // The effects played since the last reset, by file name, in order.
-  std::vector<std::string> SoundsPlayed() const;
+  std::vector<std::string> SoundsPlayed() const { return EffectsPlayed(m_SoundByCrc); }
 
   GameFolder m_Dir;
   HWND m_hWnd = nullptr;
