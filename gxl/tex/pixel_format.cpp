@@ -85,6 +85,14 @@ const PixelFormatInfo* FindPixelFormatInfo(D3DFORMAT format) {
   return PixelFormatTable;
 }
 
+bool IsDxtFormat(D3DFORMAT f) {
+  return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
+}
+
+bool IsPackedPairFormat(D3DFORMAT f) {
+  return f == D3DFMT_YUY2 || f == D3DFMT_UYVY || f == D3DFMT_R8G8_B8G8 || f == D3DFMT_G8R8_G8B8;
+}
+
 D3DFORMAT MapPrivateFormat(D3DFORMAT format) {
   if (format == kFormatAL16) return D3DFMT_A8L8;
   if (format == kFormatR16) return D3DFMT_A16B16G16R16;

@@ -47,6 +47,11 @@ extern const PixelFormatInfo* const PixelFormatTableEnd;
 // The record with that code, or the fallback record (A8R8G8B8-like, format 0).
 const PixelFormatInfo* FindPixelFormatInfo(D3DFORMAT format);
 
+// The 4x4 block formats.
+bool IsDxtFormat(D3DFORMAT format);
+// The formats that store texels in pairs sharing one 32-bit word.
+bool IsPackedPairFormat(D3DFORMAT format);
+
 // "AL16" reads as A8L8 and " R16" as A16B16G16R16; other codes stay.
 D3DFORMAT MapPrivateFormat(D3DFORMAT format);
 
