@@ -1,6 +1,6 @@
 #include "gxl/tex/pixel_format.h"
 
-#include "gxl/math/services.h"
+#include "gxl/tex/debug_mute.h"
 #include "platform/d3d9_api.h"
 
 namespace {
@@ -168,7 +168,7 @@ std::uint32_t PixelFormatDistance(const PixelFormatInfo& request, const PixelFor
 
 D3DFORMAT FindBestPixelFormat(IDirect3DDevice9* device, DWORD usage, D3DRESOURCETYPE type,
                               const PixelFormatInfo& request) {
-  const std::int32_t previousMute = SetDebugMute(1);
+  const gxl::tex::detail::DebugMute mute;
   IDirect3D9* d3d = nullptr;
   D3DCAPS9 caps{};
   D3DDISPLAYMODE mode{};
@@ -196,7 +196,6 @@ D3DFORMAT FindBestPixelFormat(IDirect3DDevice9* device, DWORD usage, D3DRESOURCE
     }
   }
   if (d3d) d3d->Release();
-  SetDebugMute(previousMute);
   return best.Result();
 }
 
