@@ -11,9 +11,11 @@
 #include "gxl/tex/fit.h"
 #include "gxl/tex/pixel_format.h"
 #include "gxl/tex/texture_import.h"
+#include "gxl/tex/texture_levels.h"
 #include "platform/d3d9_api.h"
 
 using gxl::ComRef;
+using gxl::tex::detail::GetLevelSurface;
 
 namespace {
 
@@ -106,11 +108,7 @@ HRESULT ImportLevel(IDirect3DBaseTexture9* texture, DWORD type, UINT face, UINT 
                                      record.slicePitch, sourcePalette, &box, filter, colourKey);
   }
   ComRef<IDirect3DSurface9> surface;
-  if (type == D3DRTYPE_CUBETEXTURE)
-    hr = static_cast<IDirect3DCubeTexture9*>(texture)->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(face), level,
-                                                                         surface.Put());
-  else
-    hr = static_cast<IDirect3DTexture9*>(texture)->GetSurfaceLevel(level, surface.Put());
+  hr = GetLevelSurface(texture, static_cast<D3DRESOURCETYPE>(type), face, level, surface.Put());
   if (FAILED(hr)) return hr;
   const RECT rect{static_cast<LONG>(record.box.left), static_cast<LONG>(record.box.top),
                   static_cast<LONG>(record.box.right), static_cast<LONG>(record.box.bottom)};
@@ -311,18 +309,12 @@ HRESULT GXLRebuildMipChain(IDirect3DBaseTexture9* texture, const PaletteEntry* p
         if (chain) std::swap(source, target);
       }
     } else {
-      auto levelSurface = [&](UINT level, IDirect3DSurface9** s) {
-        if (type == D3DRTYPE_CUBETEXTURE)
-          return static_cast<IDirect3DCubeTexture9*>(texture)->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(face),
-                                                                                 level, s);
-        return static_cast<IDirect3DTexture9*>(texture)->GetSurfaceLevel(level, s);
-      };
       ComRef<IDirect3DSurface9> source;
-      HRESULT hr = levelSurface(sourceLevel, source.Put());
+      HRESULT hr = GetLevelSurface(texture, type, face, sourceLevel, source.Put());
       if (FAILED(hr)) return hr;
       for (UINT level = sourceLevel + 1; level < levels; ++level) {
         ComRef<IDirect3DSurface9> target;
-        hr = levelSurface(level, target.Put());
+        hr = GetLevelSurface(texture, type, face, level, target.Put());
         if (SUCCEEDED(hr))
           hr = GXLImportSurfaceFromSurface(target.Get(), palette, nullptr, source.Get(), palette, nullptr, filter, 0);
         if (FAILED(hr)) return hr;
