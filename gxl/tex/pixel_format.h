@@ -8,10 +8,11 @@
 
 struct IDirect3DDevice9;
 
-// The readers' private formats: grey and alpha, 16 bits each, and red, green and
-// blue, 16 bits each. They occur only between the PNG reader and the texture builder.
-constexpr D3DFORMAT kFormatAL16 = static_cast<D3DFORMAT>(MAKEFOURCC('A', 'L', '1', '6'));
-constexpr D3DFORMAT kFormatR16 = static_cast<D3DFORMAT>(MAKEFOURCC(' ', 'R', '1', '6'));
+// The readers' private formats (as format codes): grey and alpha, 16 bits each, and
+// red, green and blue, 16 bits each. They occur only between the PNG reader and the
+// texture builder.
+constexpr D3DFORMAT kFormatAL16 = static_cast<D3DFORMAT>(kFourCC_AL16);
+constexpr D3DFORMAT kFormatR16 = static_cast<D3DFORMAT>(kFourCC_R16);
 
 enum PixelFormatClass : std::uint32_t {
   kClassColour = 0,
