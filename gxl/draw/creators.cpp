@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "gxl/draw/com_ref.h"
+#include "gxl/tex/com_ref.h"
 #include "gxl/draw/sprite_batcher_object.h"
 
 HRESULT GXLCreateSpriteBatcher(IDirect3DDevice9* device, SpriteBatcher** batcher) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "gxl/draw/com_ref.h"
+#include "gxl/tex/com_ref.h"
 #include "gxl/draw/sprite_batcher.h"
 
 namespace gxl {

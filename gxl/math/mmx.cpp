@@ -16,15 +16,10 @@ using gxl::math::detail::g_mmxAvailable;
 
 std::uint32_t IsMmxAvailable() {
   // The switch is read on every call; once seen set, MMX stays off.
-  HKEY key = nullptr;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Platform\\Direct3D", &key) == ERROR_SUCCESS) {
-    DWORD value = 0, type = REG_NONE, size = sizeof value;
-    const LONG result = RegQueryValueExA(key, "DisableMMX", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    if (result == ERROR_SUCCESS && type == REG_DWORD && value != 0) {
-      g_mmxAvailable.store(0);
-      return 0;
-    }
+  DWORD disable = 0;
+  if (ReadDirect3DRegistryValue(REG_DWORD, "DisableMMX", &disable, sizeof disable) && disable != 0) {
+    g_mmxAvailable.store(0);
+    return 0;
   }
   if (g_mmxAvailable.load() < 0) {
     SYSTEM_INFO info{};

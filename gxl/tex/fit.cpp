@@ -10,10 +10,6 @@ namespace {
 
 constexpr UINT kDefault = 0xFFFFFFFFu;
 
-bool IsDxt(D3DFORMAT f) {
-  return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
-}
-
 bool IsPow2(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // The smallest power of two not below v (1 for 0).
@@ -94,7 +90,7 @@ HRESULT FitResourceParameters(IDirect3DDevice9* device, UINT* width, UINT* heigh
     // only; cube and volume textures keep their own power-of-two rule.
     bool pow2 = (caps.TextureCaps & pow2Bit) != 0;
     if (type == D3DRTYPE_TEXTURE && requestedLevels == 1 && (caps.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL) &&
-        !IsDxt(f))
+        !IsDxtFormat(f))
       pow2 = false;
     if (pow2) {
       w = RoundUpPow2(w);
@@ -102,7 +98,7 @@ HRESULT FitResourceParameters(IDirect3DDevice9* device, UINT* width, UINT* heigh
       d = RoundUpPow2(d);
     }
   }
-  if (IsDxt(f)) {
+  if (IsDxtFormat(f)) {
     w = (w + 3) & ~std::uint64_t{3};
     h = (h + 3) & ~std::uint64_t{3};
   }

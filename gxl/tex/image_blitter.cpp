@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gxl/tex/blit_rows.h"
+#include "gxl/tex/pixel_format.h"
 #include "platform/d3d9_api.h"
 
 using gxl::tex::detail::NewRow;
@@ -13,11 +14,6 @@ using gxl::tex::detail::RowBuffer;
 using gxl::tex::detail::ZeroTexels;
 
 namespace {
-
-bool IsDxt(std::uint32_t format) {
-  return format == D3DFMT_DXT1 || format == D3DFMT_DXT2 || format == D3DFMT_DXT3 || format == D3DFMT_DXT4 ||
-         format == D3DFMT_DXT5;
-}
 
 bool IsEmpty(const PixelCodec& c) { return !c.Width() || !c.Height() || !c.Depth(); }
 
@@ -151,7 +147,7 @@ HRESULT ImageBlitter::BlitFilterNone() {
 
 HRESULT CopyDxtBlocks(const ImageRegion& destination, const ImageRegion& source) {
   const std::uint32_t format = destination.format;
-  if (!IsDxt(format) || source.format != format) return E_FAIL;
+  if (!IsDxtFormat(static_cast<D3DFORMAT>(format)) || source.format != format) return E_FAIL;
   const ImageBox& db = destination.box;
   const ImageBox& sb = source.box;
   for (const ImageBox* b : {&db, &sb})

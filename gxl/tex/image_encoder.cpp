@@ -48,22 +48,14 @@ const D3DFORMAT* CandidatesOf(ImageFileType type) {
 // Writers still to come: refused before anything is converted or created.
 bool WriterPending(ImageFileType type) { return type != ImageFileType::Jpg && type != ImageFileType::Png; }
 
-bool IsDxt(D3DFORMAT f) {
-  return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
-}
-
-bool IsPackedPair(D3DFORMAT f) {
-  return f == D3DFMT_YUY2 || f == D3DFMT_UYVY || f == D3DFMT_R8G8_B8G8 || f == D3DFMT_G8R8_G8B8;
-}
-
 // Bytes of one row (of blocks, for DXT) and the number of such rows.
 std::uint64_t RowBytes(D3DFORMAT format, std::uint32_t width) {
-  if (IsDxt(format)) return (std::uint64_t{width} + 3) / 4 * (format == D3DFMT_DXT1 ? 8 : 16);
-  if (IsPackedPair(format)) return (std::uint64_t{width} + 1) / 2 * 4;
+  if (IsDxtFormat(format)) return (std::uint64_t{width} + 3) / 4 * (format == D3DFMT_DXT1 ? 8 : 16);
+  if (IsPackedPairFormat(format)) return (std::uint64_t{width} + 1) / 2 * 4;
   return std::uint64_t{width} * FindPixelFormatInfo(format)->bitsPerTexel / 8;
 }
 std::uint64_t RowCount(D3DFORMAT format, std::uint32_t height) {
-  return IsDxt(format) ? (std::uint64_t{height} + 3) / 4 : height;
+  return IsDxtFormat(format) ? (std::uint64_t{height} + 3) / 4 : height;
 }
 
 }  // namespace

@@ -7,7 +7,11 @@
 
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/surface_lock.h"
+#include "gxl/tex/texture_levels.h"
 #include "platform/d3d9_api.h"
+
+using gxl::tex::detail::CheckDeviceNotLost;
+using gxl::tex::detail::GetLevelSurface;
 
 namespace {
 
@@ -35,18 +39,6 @@ class ExportSink {
   DataBuffer* m_buffer = nullptr;
 };
 
-// A default-pool resource read from a lost device holds nothing meaningful.
-template <class Resource>
-HRESULT CheckDeviceAfterRead(Resource* resource, D3DPOOL pool) {
-  if (pool != D3DPOOL_DEFAULT) return S_OK;
-  IDirect3DDevice9* device = nullptr;
-  HRESULT hr = resource->GetDevice(&device);
-  if (FAILED(hr)) return hr;
-  hr = device->TestCooperativeLevel();
-  device->Release();
-  return FAILED(hr) ? D3DERR_DEVICELOST : S_OK;
-}
-
 // A surface or volume (`Image`, described by `Desc`) locked read-only with
 // `Lock`, encoded, and handed out once the device is seen to have survived
 // the read.
@@ -65,19 +57,10 @@ HRESULT ExportLocked(const void* sink, ImageFileType type, Image* image, const P
   record.SetFromRegion(region);
   ExportSink out(sink, kind);
   hr = record.EncodeImage(out.Target(), type, kind);
-  if (SUCCEEDED(hr)) hr = CheckDeviceAfterRead(image, desc.Pool);
+  if (SUCCEEDED(hr) && desc.Pool == D3DPOOL_DEFAULT) hr = CheckDeviceNotLost(image);
   lock.Unlock();
   if (SUCCEEDED(hr)) out.HandOut();
   return hr;
-}
-
-// The level surface (or cube face) of a 2-D or cube texture.
-HRESULT GetLevelSurface(IDirect3DBaseTexture9* texture, D3DRESOURCETYPE type, UINT face, UINT level,
-                        IDirect3DSurface9** out) {
-  if (type == D3DRTYPE_CUBETEXTURE)
-    return static_cast<IDirect3DCubeTexture9*>(texture)->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(face), level,
-                                                                           out);
-  return static_cast<IDirect3DTexture9*>(texture)->GetSurfaceLevel(level, out);
 }
 
 }  // namespace
@@ -165,7 +148,7 @@ HRESULT ExportTextureImage(const void* sink, ImageFileType type, IDirect3DBaseTe
 
   ExportSink out(sink, kind);
   hr = head.EncodeImage(out.Target(), type, kind);
-  if (SUCCEEDED(hr)) hr = CheckDeviceAfterRead(texture, pool);
+  if (SUCCEEDED(hr) && pool == D3DPOOL_DEFAULT) hr = CheckDeviceNotLost(texture);
   surfaceLocks.reset();
   volumeLocks.reset();
   if (SUCCEEDED(hr)) out.HandOut();

@@ -79,7 +79,6 @@ class PixelCodec {
   // Addressable codecs: the first texel of the working box; others: the region's memory.
   std::uint8_t* Pixels() const { return m_pixels; }
   const PaletteEntry* Palette() const { return m_palette; }
-  const ColorF* PaletteColours() const { return m_paletteColours.get(); }
   const ImageBox& Box() const { return m_box; }
   std::uint32_t RowPitch() const { return m_rowPitch; }
   std::uint32_t SlicePitch() const { return m_slicePitch; }

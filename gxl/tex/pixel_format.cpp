@@ -1,6 +1,6 @@
 #include "gxl/tex/pixel_format.h"
 
-#include "gxl/math/services.h"
+#include "gxl/tex/debug_mute.h"
 #include "platform/d3d9_api.h"
 
 namespace {
@@ -85,6 +85,14 @@ const PixelFormatInfo* FindPixelFormatInfo(D3DFORMAT format) {
   return PixelFormatTable;
 }
 
+bool IsDxtFormat(D3DFORMAT f) {
+  return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
+}
+
+bool IsPackedPairFormat(D3DFORMAT f) {
+  return f == D3DFMT_YUY2 || f == D3DFMT_UYVY || f == D3DFMT_R8G8_B8G8 || f == D3DFMT_G8R8_G8B8;
+}
+
 D3DFORMAT MapPrivateFormat(D3DFORMAT format) {
   if (format == kFormatAL16) return D3DFMT_A8L8;
   if (format == kFormatR16) return D3DFMT_A16B16G16R16;
@@ -160,7 +168,7 @@ std::uint32_t PixelFormatDistance(const PixelFormatInfo& request, const PixelFor
 
 D3DFORMAT FindBestPixelFormat(IDirect3DDevice9* device, DWORD usage, D3DRESOURCETYPE type,
                               const PixelFormatInfo& request) {
-  const std::int32_t previousMute = SetDebugMute(1);
+  const gxl::tex::detail::DebugMute mute;
   IDirect3D9* d3d = nullptr;
   D3DCAPS9 caps{};
   D3DDISPLAYMODE mode{};
@@ -188,7 +196,6 @@ D3DFORMAT FindBestPixelFormat(IDirect3DDevice9* device, DWORD usage, D3DRESOURCE
     }
   }
   if (d3d) d3d->Release();
-  SetDebugMute(previousMute);
   return best.Result();
 }
 

@@ -8,10 +8,11 @@
 
 struct IDirect3DDevice9;
 
-// The readers' private formats: grey and alpha, 16 bits each, and red, green and
-// blue, 16 bits each. They occur only between the PNG reader and the texture builder.
-constexpr D3DFORMAT kFormatAL16 = static_cast<D3DFORMAT>(MAKEFOURCC('A', 'L', '1', '6'));
-constexpr D3DFORMAT kFormatR16 = static_cast<D3DFORMAT>(MAKEFOURCC(' ', 'R', '1', '6'));
+// The readers' private formats (as format codes): grey and alpha, 16 bits each, and
+// red, green and blue, 16 bits each. They occur only between the PNG reader and the
+// texture builder.
+constexpr D3DFORMAT kFormatAL16 = static_cast<D3DFORMAT>(kFourCC_AL16);
+constexpr D3DFORMAT kFormatR16 = static_cast<D3DFORMAT>(kFourCC_R16);
 
 enum PixelFormatClass : std::uint32_t {
   kClassColour = 0,
@@ -46,6 +47,11 @@ extern const PixelFormatInfo* const PixelFormatTableEnd;
 
 // The record with that code, or the fallback record (A8R8G8B8-like, format 0).
 const PixelFormatInfo* FindPixelFormatInfo(D3DFORMAT format);
+
+// The 4x4 block formats.
+bool IsDxtFormat(D3DFORMAT format);
+// The formats that store texels in pairs sharing one 32-bit word.
+bool IsPackedPairFormat(D3DFORMAT format);
 
 // "AL16" reads as A8L8 and " R16" as A16B16G16R16; other codes stay.
 D3DFORMAT MapPrivateFormat(D3DFORMAT format);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gxl/tex/debug_mute.h"
+#include "gxl/tex/pixel_format.h"
 #include "platform/d3d9_api.h"
 
 namespace {
@@ -17,25 +18,17 @@ void ReleaseAndClear(T*& p) {
   p = nullptr;
 }
 
-bool IsDxt(D3DFORMAT f) {
-  return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
-}
-
-bool IsPackedYuv(D3DFORMAT f) {
-  return f == D3DFMT_YUY2 || f == D3DFMT_UYVY || f == D3DFMT_R8G8_B8G8 || f == D3DFMT_G8R8_G8B8;
-}
-
 // Widens [left, right) x [top, bottom) to what the format can lock: whole
 // 4x4 blocks, or whole texel pairs horizontally; cut to the size.
 void WidenToLockable(D3DFORMAT format, std::uint32_t width, std::uint32_t height, std::uint32_t& left,
                      std::uint32_t& top, std::uint32_t& right, std::uint32_t& bottom) {
-  if (IsDxt(format)) {
+  if (IsDxtFormat(format)) {
     left &= ~3u;
     top &= ~3u;
     right = static_cast<std::uint32_t>(std::min<std::uint64_t>((std::uint64_t{right} + 3) & ~std::uint64_t{3}, width));
     bottom =
         static_cast<std::uint32_t>(std::min<std::uint64_t>((std::uint64_t{bottom} + 3) & ~std::uint64_t{3}, height));
-  } else if (IsPackedYuv(format)) {
+  } else if (IsPackedPairFormat(format)) {
     left &= ~1u;
     right = static_cast<std::uint32_t>(std::min<std::uint64_t>((std::uint64_t{right} + 1) & ~std::uint64_t{1}, width));
   }
@@ -142,7 +135,7 @@ HRESULT SurfaceLock::SetUpStaging(IDirect3DSurface9* surface, const D3DSURFACE_D
   // Block formats: a level of a larger texture, so that the texture's top
   // level is whole blocks while the staging level is exactly this size.
   std::uint32_t shift = 0;
-  if (IsDxt(desc.Format))
+  if (IsDxtFormat(desc.Format))
     while (((desc.Width | desc.Height) << shift) & 3) ++shift;
   if ((std::uint64_t{desc.Width} << shift) > 0xFFFFFFFFu || (std::uint64_t{desc.Height} << shift) > 0xFFFFFFFFu)
     return D3DERR_INVALIDCALL;
@@ -219,7 +212,7 @@ HRESULT CopySurfaceBits(IDirect3DSurface9* source, IDirect3DSurface9* destinatio
   }
   // The smaller of the two, so that surfaces of different sizes stay in bounds.
   std::uint32_t rows = std::min(from.Height, to.Height);
-  if (IsDxt(from.Format)) rows = static_cast<std::uint32_t>((std::uint64_t{rows} + 3) / 4);
+  if (IsDxtFormat(from.Format)) rows = static_cast<std::uint32_t>((std::uint64_t{rows} + 3) / 4);
   const std::size_t bytes = static_cast<std::size_t>(std::min(s.Pitch, d.Pitch));
   const auto* f = static_cast<const std::uint8_t*>(s.pBits);
   auto* t = static_cast<std::uint8_t*>(d.pBits);

@@ -5,43 +5,19 @@
 #include <cstring>
 #include <utility>
 
+#include "gxl/tex/com_ref.h"
 #include "gxl/tex/decoded_image.h"
 #include "gxl/tex/filter_flags.h"
 #include "gxl/tex/fit.h"
 #include "gxl/tex/pixel_format.h"
 #include "gxl/tex/texture_import.h"
+#include "gxl/tex/texture_levels.h"
 #include "platform/d3d9_api.h"
 
+using gxl::ComRef;
+using gxl::tex::detail::GetLevelSurface;
+
 namespace {
-
-// One reference to a Direct3D object, released at the end of the scope.
-template <class T>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() { Reset(); }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  T** operator&() {
-    Reset();
-    return &m_p;
-  }
-  T* operator->() const { return m_p; }
-  T* Get() const { return m_p; }
-  T* Detach() {
-    T* p = m_p;
-    m_p = nullptr;
-    return p;
-  }
-  void Reset() {
-    if (m_p) m_p->Release();
-    m_p = nullptr;
-  }
-  void Swap(ComRef& other) { std::swap(m_p, other.m_p); }
-
- private:
-  T* m_p = nullptr;
-};
 
 constexpr DWORD kDefaultFilter = FilterFlags::Triangle | FilterFlags::OrderedDither;
 
@@ -124,7 +100,7 @@ HRESULT ImportLevel(IDirect3DBaseTexture9* texture, DWORD type, UINT face, UINT 
   HRESULT hr;
   if (type == D3DRTYPE_VOLUMETEXTURE) {
     ComRef<IDirect3DVolume9> volume;
-    hr = static_cast<IDirect3DVolumeTexture9*>(texture)->GetVolumeLevel(level, &volume);
+    hr = static_cast<IDirect3DVolumeTexture9*>(texture)->GetVolumeLevel(level, volume.Put());
     if (FAILED(hr)) return hr;
     const D3DBOX box{record.box.left,   record.box.top,   record.box.right,
                      record.box.bottom, record.box.front, record.box.back};
@@ -132,11 +108,7 @@ HRESULT ImportLevel(IDirect3DBaseTexture9* texture, DWORD type, UINT face, UINT 
                                      record.slicePitch, sourcePalette, &box, filter, colourKey);
   }
   ComRef<IDirect3DSurface9> surface;
-  if (type == D3DRTYPE_CUBETEXTURE)
-    hr = static_cast<IDirect3DCubeTexture9*>(texture)->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(face), level,
-                                                                         &surface);
-  else
-    hr = static_cast<IDirect3DTexture9*>(texture)->GetSurfaceLevel(level, &surface);
+  hr = GetLevelSurface(texture, static_cast<D3DRESOURCETYPE>(type), face, level, surface.Put());
   if (FAILED(hr)) return hr;
   const RECT rect{static_cast<LONG>(record.box.left), static_cast<LONG>(record.box.top),
                   static_cast<LONG>(record.box.right), static_cast<LONG>(record.box.bottom)};
@@ -246,11 +218,11 @@ HRESULT BuildTextureFromFileData(IDirect3DDevice9* device, const void* data, UIN
 
   ComRef<IDirect3DBaseTexture9> texture, stagingTexture;
   hr = CreateOfType(device, resourceType, fitWidth, fitHeight, fitDepth, fitLevels, usage & ~kUsageQueryBits, fitFormat,
-                    pool, &texture);
+                    pool, texture.Put());
   if (FAILED(hr)) return hr;
   if (staging) {
     hr = CreateOfType(device, resourceType, fitWidth, fitHeight, fitDepth, fitLevels, 0, fitFormat, D3DPOOL_SYSTEMMEM,
-                      &stagingTexture);
+                      stagingTexture.Put());
     if (FAILED(hr)) return hr;
   }
   IDirect3DBaseTexture9* written = staging ? stagingTexture.Get() : texture.Get();
@@ -326,33 +298,27 @@ HRESULT GXLRebuildMipChain(IDirect3DBaseTexture9* texture, const PaletteEntry* p
     if (type == D3DRTYPE_VOLUMETEXTURE) {
       auto* volumes = static_cast<IDirect3DVolumeTexture9*>(texture);
       ComRef<IDirect3DVolume9> source;
-      HRESULT hr = volumes->GetVolumeLevel(sourceLevel, &source);
+      HRESULT hr = volumes->GetVolumeLevel(sourceLevel, source.Put());
       if (FAILED(hr)) return hr;
       for (UINT level = sourceLevel + 1; level < levels; ++level) {
         ComRef<IDirect3DVolume9> target;
-        hr = volumes->GetVolumeLevel(level, &target);
+        hr = volumes->GetVolumeLevel(level, target.Put());
         if (SUCCEEDED(hr))
           hr = GXLImportVolumeFromVolume(target.Get(), palette, nullptr, source.Get(), palette, nullptr, filter, 0);
         if (FAILED(hr)) return hr;
-        if (chain) source.Swap(target);
+        if (chain) std::swap(source, target);
       }
     } else {
-      auto levelSurface = [&](UINT level, IDirect3DSurface9** s) {
-        if (type == D3DRTYPE_CUBETEXTURE)
-          return static_cast<IDirect3DCubeTexture9*>(texture)->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(face),
-                                                                                 level, s);
-        return static_cast<IDirect3DTexture9*>(texture)->GetSurfaceLevel(level, s);
-      };
       ComRef<IDirect3DSurface9> source;
-      HRESULT hr = levelSurface(sourceLevel, &source);
+      HRESULT hr = GetLevelSurface(texture, type, face, sourceLevel, source.Put());
       if (FAILED(hr)) return hr;
       for (UINT level = sourceLevel + 1; level < levels; ++level) {
         ComRef<IDirect3DSurface9> target;
-        hr = levelSurface(level, &target);
+        hr = GetLevelSurface(texture, type, face, level, target.Put());
         if (SUCCEEDED(hr))
           hr = GXLImportSurfaceFromSurface(target.Get(), palette, nullptr, source.Get(), palette, nullptr, filter, 0);
         if (FAILED(hr)) return hr;
-        if (chain) source.Swap(target);
+        if (chain) std::swap(source, target);
       }
     }
   }

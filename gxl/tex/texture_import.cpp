@@ -11,8 +11,10 @@
 #include "gxl/tex/image_blitter.h"
 #include "gxl/tex/surface_lock.h"
 #include "gxl/tex/texture_build.h"
+#include "gxl/tex/texture_levels.h"
 #include "platform/d3d9_api.h"
 
+using gxl::tex::detail::CheckDeviceNotLost;
 using gxl::tex::detail::DebugMute;
 using gxl::tex::detail::WithFileBytes;
 using gxl::tex::detail::WithResourceBytes;
@@ -33,15 +35,6 @@ LONG RectHeight(const RECT* r, UINT whole) { return r ? r->bottom - r->top : sta
 RECT RectOf(const ImageBox& b) {
   return RECT{static_cast<LONG>(b.left), static_cast<LONG>(b.top), static_cast<LONG>(b.right),
               static_cast<LONG>(b.bottom)};
-}
-
-HRESULT CheckDevice(IDirect3DSurface9* surface) {
-  IDirect3DDevice9* device = nullptr;
-  HRESULT hr = surface->GetDevice(&device);
-  if (FAILED(hr)) return hr;
-  hr = device->TestCooperativeLevel();
-  device->Release();
-  return FAILED(hr) ? D3DERR_DEVICELOST : S_OK;
 }
 
 // The same-size copy by the device: default pool to default pool by
@@ -160,7 +153,8 @@ HRESULT GXLImportSurfaceFromSurface(IDirect3DSurface9* destination, const Palett
                                   static_cast<D3DFORMAT>(region.format), region.rowPitch, sourcePalette, &box, filter,
                                   colourKey);
   lock.Unlock();
-  if (SUCCEEDED(hr) && from.Pool == D3DPOOL_DEFAULT && to.Pool != D3DPOOL_DEFAULT) hr = CheckDevice(destination);
+  if (SUCCEEDED(hr) && from.Pool == D3DPOOL_DEFAULT && to.Pool != D3DPOOL_DEFAULT)
+    hr = CheckDeviceNotLost(destination);
   return hr;
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "gxl/draw/com_ref.h"
+#include "gxl/tex/com_ref.h"
 #include "gxl/draw/creators.h"
 #include "gxl/draw/sprite_batcher.h"
 #include "platform/testing.h"
