@@ -6,6 +6,7 @@
 
 #include "platform/win_gdi.h"
 #include "platform/win_kernel.h"
+#include "qel/appbase/qelrelease.h"
 
 namespace {
 
@@ -13,14 +14,6 @@ constexpr DWORD kFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;  // 0x144
 constexpr DWORD kFvf3D = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;      // 0x112
 // Draw once the buffer holds 50 glyphs: 100 triangles, all 300 vertices.
 constexpr DWORD kMaxTrianglesTimesThree = 294;
-
-template <class T>
-void ReleaseAndNull(T*& p) {
-  if (p) {
-    p->Release();
-    p = nullptr;
-  }
-}
 
 bool Printable(unsigned char c) { return c >= 32 && c <= 126; }
 
@@ -114,7 +107,7 @@ C_BitmapFont::~C_BitmapFont() {
 
 HRESULT C_BitmapFont::InitDeviceObjects(IDirect3DDevice9* device) {
   if (!device) return E_FAIL;
-  ReleaseAndNull(m_pFontTexture);  // a second build replaces the first
+  SafeRelease(m_pFontTexture);  // a second build replaces the first
   m_pFontDevice = device;
   m_fTextScale = 1.0f;
 
@@ -243,14 +236,14 @@ HRESULT C_BitmapFont::RestoreDevice() {
 }
 
 HRESULT C_BitmapFont::InvalidateDeviceObjects() {
-  ReleaseAndNull(m_pVB);
-  ReleaseAndNull(m_pStateBlockSaved);
-  ReleaseAndNull(m_pStateBlockDrawText);
+  SafeRelease(m_pVB);
+  SafeRelease(m_pStateBlockSaved);
+  SafeRelease(m_pStateBlockDrawText);
   return S_OK;
 }
 
 HRESULT C_BitmapFont::DeleteDeviceObjects() {
-  ReleaseAndNull(m_pFontTexture);
+  SafeRelease(m_pFontTexture);
   m_pFontDevice = nullptr;
   return S_OK;
 }

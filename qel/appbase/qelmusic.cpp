@@ -4,19 +4,12 @@
 #include <string>
 
 #include "platform/win_kernel.h"
+#include "qel/appbase/qelrelease.h"
 
 std::vector<C_Music*>* g_pMusicList = nullptr;
 
 namespace {
 constexpr int kMaxWideName = 1024;  // characters, the terminator included
-
-template <class T>
-void ReleaseInterface(T*& p) {
-  if (p) {
-    p->Release();
-    p = nullptr;
-  }
-}
 }  // namespace
 
 bool InitMusic() { return SUCCEEDED(CoInitialize(nullptr)); }
@@ -90,11 +83,11 @@ bool C_Music::IsRunning() {
 void C_Music::Close() {
   if (m_pControl) {
     m_pControl->Stop();
-    ReleaseInterface(m_pControl);
+    SafeRelease(m_pControl);
   }
-  ReleaseInterface(m_pGraph);
-  ReleaseInterface(m_pSeeking);
-  ReleaseInterface(m_pEvent);
+  SafeRelease(m_pGraph);
+  SafeRelease(m_pSeeking);
+  SafeRelease(m_pEvent);
 }
 
 void C_Music::PollEvents(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {

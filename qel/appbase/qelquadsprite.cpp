@@ -44,14 +44,10 @@ void C_QuadSprite::LoadTexture() {
   SetSize(static_cast<float>(desc.Width), static_cast<float>(desc.Height), 0xFFFFFFFF, 0.0f);
 }
 
-void C_QuadSprite::FillVertices(float width, float height, D3DCOLOR color, float z) {
+void C_QuadSprite::SetSize(float width, float height, D3DCOLOR color, float z) {
   const float corner[4][4] = {{0, 0, 0, 0}, {width, 0, 1, 0}, {0, height, 0, 1}, {width, height, 1, 1}};
   for (int i = 0; i < 4; ++i) m_aVertex[i] = {corner[i][0], corner[i][1], z, 1.0f, color, corner[i][2], corner[i][3]};
   m_bSized = 1;
-}
-
-void C_QuadSprite::SetSize(float width, float height, D3DCOLOR color, float z) {
-  FillVertices(width, height, color, z);
 }
 
 void C_QuadSprite::SetFile(const char* name) {
@@ -118,7 +114,7 @@ void C_RenderTargetSprite::LoadTexture() {
 void C_RenderTargetSprite::SetSize(float width, float height, D3DCOLOR color, float z) {
   m_nTargetWidth = TruncateToInt(width);
   m_nTargetHeight = TruncateToInt(height);
-  FillVertices(width, height, color, z);
+  C_QuadSprite::SetSize(width, height, color, z);
   if (g_pDevice) LoadTexture();
 }
 

@@ -54,8 +54,6 @@ class C_QuadSprite : public C_DeviceResource {
   const QuadVertex* GetVertices() const { return m_aVertex; }
 
  protected:
-  void FillVertices(float width, float height, D3DCOLOR color, float z);
-
   BYTE m_bSized = 0;
   std::string m_strFile;
   QuadVertex m_aVertex[4] = {};

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "qel/appbase/qelrelease.h"
+
 IDirectSound8* g_pDirectSound = nullptr;
 IDirectSoundBuffer* g_pPrimaryBuffer = nullptr;
 constinit C_PtrList<C_SoundBuffer> g_SoundBuffers;
@@ -24,14 +26,8 @@ bool InitSound(HWND hWnd) {
 
 void ShutdownSound() {
   for (C_SoundBuffer* buffer : g_SoundBuffers) buffer->Release();
-  if (g_pPrimaryBuffer) {
-    g_pPrimaryBuffer->Release();
-    g_pPrimaryBuffer = nullptr;
-  }
-  if (g_pDirectSound) {
-    g_pDirectSound->Release();
-    g_pDirectSound = nullptr;
-  }
+  SafeRelease(g_pPrimaryBuffer);
+  SafeRelease(g_pDirectSound);
 }
 
 C_SoundBuffer::C_SoundBuffer() { g_SoundBuffers.Add(this); }
@@ -92,6 +88,5 @@ bool C_SoundBuffer::IsPlaying() {
 void C_SoundBuffer::Release() {
   if (!m_pBuffer) return;
   m_pBuffer->Stop();
-  m_pBuffer->Release();
-  m_pBuffer = nullptr;
+  SafeRelease(m_pBuffer);
 }

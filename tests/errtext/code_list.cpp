@@ -28,15 +28,23 @@ const std::vector<CodeRow>& CodeRows() {
   return rows;
 }
 
-const std::set<std::uint32_t>& CandidateCodes() {
+const std::set<std::uint32_t>& CodesNoHeaderDefines() {
   static const std::set<std::uint32_t> codes = [] {
     std::set<std::uint32_t> out;
+    for (std::uint32_t c = 1266; c <= 1270; ++c) out.insert(c);
+    for (std::uint32_t c = 0x80040301; c <= 0x80040305; ++c) out.insert(c);
+    return out;
+  }();
+  return codes;
+}
+
+const std::set<std::uint32_t>& CandidateCodes() {
+  static const std::set<std::uint32_t> codes = [] {
+    std::set<std::uint32_t> out = CodesNoHeaderDefines();
     for (const CodeRow& row : CodeRows()) {
       out.insert(row.value);
       if (row.family == "win32") out.insert(kWin32Facility + row.value);
     }
-    for (std::uint32_t c = 1266; c <= 1270; ++c) out.insert(c);
-    for (std::uint32_t c = 0x80040301; c <= 0x80040305; ++c) out.insert(c);
     return out;
   }();
   return codes;

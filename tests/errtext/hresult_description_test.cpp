@@ -10,13 +10,13 @@
 #include "tests/errtext/code_list.h"
 
 using errtext_test::CandidateCodes;
+using errtext_test::Code;
 using errtext_test::kWin32Facility;
 using errtext_test::Narrow;
 using errtext_test::NameParts;
 
 namespace {
 
-HRESULT Code(std::uint32_t value) { return static_cast<HRESULT>(value); }
 std::string DescA(std::uint32_t value) { return HResultDescriptionA(Code(value)); }
 std::string DescW(std::uint32_t value) { return Narrow(HResultDescriptionW(Code(value))); }
 

@@ -85,6 +85,16 @@ inline void WriteTwin(const std::string& path, const Picture& p) {
   std::remove((path + ".png").c_str());
 }
 
+// The 32-bit pixels of a locked width x height rectangle.
+inline Picture ReadLocked(const D3DLOCKED_RECT& locked, int width, int height) {
+  Picture p{width, height, {}};
+  for (int y = 0; y < height; ++y) {
+    const auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const BYTE*>(locked.pBits) + y * locked.Pitch);
+    p.argb.insert(p.argb.end(), row, row + width);
+  }
+  return p;
+}
+
 // Level 0 of a texture as ARGB (A8R8G8B8 or X8R8G8B8 textures).
 inline Picture ReadTexture(IDirect3DTexture9* texture) {
   Picture p;
@@ -92,12 +102,7 @@ inline Picture ReadTexture(IDirect3DTexture9* texture) {
   if (!texture || FAILED(texture->GetLevelDesc(0, &desc))) return p;
   D3DLOCKED_RECT locked{};
   if (FAILED(texture->LockRect(0, &locked, nullptr, D3DLOCK_READONLY))) return p;
-  p.width = static_cast<int>(desc.Width);
-  p.height = static_cast<int>(desc.Height);
-  for (int y = 0; y < p.height; ++y) {
-    const auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const BYTE*>(locked.pBits) + y * locked.Pitch);
-    p.argb.insert(p.argb.end(), row, row + p.width);
-  }
+  p = ReadLocked(locked, static_cast<int>(desc.Width), static_cast<int>(desc.Height));
   texture->UnlockRect(0);
   return p;
 }
@@ -139,13 +144,7 @@ class DeviceTest : public testing::Test {
     if (FAILED(m_dev->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back))) return p;
     D3DLOCKED_RECT locked{};
     if (SUCCEEDED(back->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-      p.width = 640;
-      p.height = 480;
-      for (int y = 0; y < 480; ++y) {
-        const auto* row =
-            reinterpret_cast<const std::uint32_t*>(static_cast<const BYTE*>(locked.pBits) + y * locked.Pitch);
-        p.argb.insert(p.argb.end(), row, row + 640);
-      }
+      p = ReadLocked(locked, 640, 480);
       back->UnlockRect();
     }
     back->Release();
@@ -157,6 +156,9 @@ class DeviceTest : public testing::Test {
   IDirect3D9* m_d3d = nullptr;
   IDirect3DDevice9* m_dev = nullptr;
 };
+
+// One 8-bit channel of an ARGB value: shift 0 blue, 8 green, 16 red, 24 alpha.
+inline int Channel(std::uint32_t v, int shift) { return static_cast<int>((v >> shift) & 0xFF); }
 
 // "0x80ff0000" for failure messages.
 inline std::string Hex(std::uint32_t v) {

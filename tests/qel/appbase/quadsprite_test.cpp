@@ -11,10 +11,9 @@
 
 namespace {
 
+using qeltest::Channel;
 using qeltest::Hex;
 using qeltest::Picture;
-
-int Channel(std::uint32_t v, int shift) { return static_cast<int>((v >> shift) & 0xFF); }
 
 // Source-alpha blending of one channel as the device defines it.
 int BlendSrcAlpha(int s, int d, int a) { return static_cast<int>(std::lround((s * a + d * (255 - a)) / 255.0)); }

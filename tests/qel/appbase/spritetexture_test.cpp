@@ -12,12 +12,11 @@
 
 namespace {
 
+using qeltest::Channel;
 using qeltest::Hex;
 using qeltest::Picture;
 
 constexpr std::uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kWhite = 0xFFFFFFFF;
-
-int Channel(std::uint32_t v, int shift) { return static_cast<int>((v >> shift) & 0xFF); }
 
 class SpriteTexture : public qeltest::DeviceTest {
  protected:
