@@ -94,14 +94,7 @@ HRESULT Surface::Create(Device* device, SurfaceRole role, const SurfaceShape& sh
 }
 
 HRESULT Surface::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DResource9 || iid == IID_IDirect3DSurface9) {
-    *out = static_cast<IDirect3DSurface9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DSurface9*>(this), IsResourceIid(iid) || iid == IID_IDirect3DSurface9, out);
 }
 
 ULONG Surface::AddRefPublic() {

@@ -4,13 +4,11 @@
 
 #include "d3d9/call_log.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "d3d9/volume.h"
 #include "testing/failure.h"
 
 namespace platform::d3d9 {
-
-bool IsResourceIid(REFIID iid) { return iid == IID_IUnknown || iid == IID_IDirect3DResource9; }
-bool IsBaseTextureIid(REFIID iid) { return IsResourceIid(iid) || iid == IID_IDirect3DBaseTexture9; }
 
 BaseTexture* AsBaseTexture(IDirect3DBaseTexture9* texture) {
   return texture ? dynamic_cast<BaseTexture*>(texture) : nullptr;
@@ -94,14 +92,7 @@ HRESULT Texture::Create(Device* device, const TextureShape& shape, Texture** out
 }
 
 HRESULT Texture::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsBaseTextureIid(iid) || iid == IID_IDirect3DTexture9) {
-    *out = static_cast<IDirect3DTexture9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DTexture9*>(this), IsBaseTextureIid(iid) || iid == IID_IDirect3DTexture9, out);
 }
 
 HRESULT Texture::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }
@@ -138,14 +129,8 @@ HRESULT CubeTexture::Create(Device* device, const TextureShape& shape, CubeTextu
 }
 
 HRESULT CubeTexture::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsBaseTextureIid(iid) || iid == IID_IDirect3DCubeTexture9) {
-    *out = static_cast<IDirect3DCubeTexture9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DCubeTexture9*>(this),
+                  IsBaseTextureIid(iid) || iid == IID_IDirect3DCubeTexture9, out);
 }
 
 HRESULT CubeTexture::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }

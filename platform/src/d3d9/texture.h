@@ -116,8 +116,4 @@ class CubeTexture final : public IDirect3DCubeTexture9, public SurfaceTexture {
 // The texture behind an interface pointer of this platform (null otherwise).
 BaseTexture* AsBaseTexture(IDirect3DBaseTexture9* texture);
 
-// Answers QueryInterface for the interfaces every resource has; the class adds its own.
-bool IsResourceIid(REFIID iid);
-bool IsBaseTextureIid(REFIID iid);
-
 }  // namespace platform::d3d9

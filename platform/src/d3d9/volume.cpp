@@ -39,14 +39,7 @@ HRESULT Volume::Create(Device* device, VolumeTexture* container, UINT level, UIN
 D3DFORMAT Volume::Format() const { return m_container->Format(); }
 
 HRESULT Volume::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DVolume9) {
-    *out = static_cast<IDirect3DVolume9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DVolume9*>(this), iid == IID_IUnknown || iid == IID_IDirect3DVolume9, out);
 }
 
 ULONG Volume::AddRefPublic() { return m_container->AddRefPublic(); }
@@ -139,14 +132,8 @@ bool VolumeTexture::AnyLevelLocked() const {
 }
 
 HRESULT VolumeTexture::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsBaseTextureIid(iid) || iid == IID_IDirect3DVolumeTexture9) {
-    *out = static_cast<IDirect3DVolumeTexture9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DVolumeTexture9*>(this),
+                  IsBaseTextureIid(iid) || iid == IID_IDirect3DVolumeTexture9, out);
 }
 
 HRESULT VolumeTexture::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }
