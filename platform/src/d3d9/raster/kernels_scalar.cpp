@@ -141,22 +141,20 @@ inline std::uint32_t BlendFast(BlendKind kind, std::uint32_t s, std::uint32_t d)
   return out;
 }
 
+// One pixel blended and written through the mask.
+inline void Put(const WriteParams& p, std::uint32_t src, std::uint32_t* dst) {
+  const std::uint32_t d = *dst;
+  *dst = (BlendPixel(p, src, d) & ~p.keep) | (d & p.keep) | p.alphaOr;
+}
+
 void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
-  for (int k = 0; k < n; ++k) {
-    if (live && !live[k]) continue;
-    const std::uint32_t d = dst[k];
-    const std::uint32_t b = p.kind == BlendKind::General ? BlendPixel(p, src[k], d) : BlendFast(p.kind, src[k], d);
-    dst[k] = (b & ~p.keep) | (d & p.keep) | p.alphaOr;
-  }
+  for (int k = 0; k < n; ++k)
+    if (!live || live[k]) Put(p, src[k], dst + k);
 }
 
 void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n) {
-  for (int k = 0; k < n; ++k) {
-    if (live && !live[k]) continue;
-    const std::uint32_t d = dst[k];
-    const std::uint32_t b = p.kind == BlendKind::General ? BlendPixel(p, colour, d) : BlendFast(p.kind, colour, d);
-    dst[k] = (b & ~p.keep) | (d & p.keep) | p.alphaOr;
-  }
+  for (int k = 0; k < n; ++k)
+    if (!live || live[k]) Put(p, colour, dst + k);
 }
 
 unsigned Factor(unsigned f, int shift, std::uint32_t s, std::uint32_t d, std::uint32_t blendFactor) {
