@@ -48,44 +48,6 @@ FixedPlane Fixed(const DoublePlane& p, double scale, double offset = 0.0) {
                     ToFixed(p.dy * scale * 65536.0)};
 }
 
-// Levels and filter for a level-of-detail value (log2 of texels per pixel).
-void ChooseLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear) {
-  const int last = sc.levels - 1;
-  *b = -1;
-  *weight = 0;
-  if (!(lambda > 0.0)) {  // magnification (NaN included)
-    *a = sc.finest;
-    *linear = sc.magLinear;
-    return;
-  }
-  *linear = sc.minLinear;
-  lambda = std::min(lambda, 64.0);
-  if (sc.mipFilter == D3DTEXF_NONE || last == sc.finest) {
-    *a = sc.finest;
-  } else if (sc.mipFilter == D3DTEXF_POINT) {
-    *a = std::clamp(static_cast<int>(std::floor(lambda + 0.5)), sc.finest, last);
-  } else {
-    const double l = std::clamp(lambda, double(sc.finest), double(last));
-    const int i = static_cast<int>(std::floor(l));
-    const unsigned w = static_cast<unsigned>((l - i) * 256.0);
-    *a = i;
-    if (i < last && w > 0) {
-      *b = i + 1;
-      *weight = w;
-    }
-  }
-}
-
-SampleParams ParamsFor(const StageConfig& sc, int level, bool linear) {
-  SampleParams p;
-  p.level = sc.level[level];
-  p.addrU = sc.addrU;
-  p.addrV = sc.addrV;
-  p.linear = linear;
-  p.border = sc.border;
-  return p;
-}
-
 // Texture planes and levels of an affine primitive's stage.
 void SetupStage(const StageConfig& sc, const DoublePlane& u, const DoublePlane& v, double rho, StagePrim* sp) {
   int a, b;
@@ -315,9 +277,31 @@ void SetupPoint(const DrawConfig& dc, const ScreenVertex& a, Primitive* p) {
   Finish(dc, p);
 }
 
-// Level choice per pixel for perspective primitives (shade.cpp).
-void ChoosePixelLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear) {
-  ChooseLevels(sc, lambda, a, b, weight, linear);
+void ChooseLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear) {
+  const int last = sc.levels - 1;
+  *b = -1;
+  *weight = 0;
+  if (!(lambda > 0.0)) {  // magnification (NaN included)
+    *a = sc.finest;
+    *linear = sc.magLinear;
+    return;
+  }
+  *linear = sc.minLinear;
+  lambda = std::min(lambda, 64.0);
+  if (sc.mipFilter == D3DTEXF_NONE || last == sc.finest) {
+    *a = sc.finest;
+  } else if (sc.mipFilter == D3DTEXF_POINT) {
+    *a = std::clamp(static_cast<int>(std::floor(lambda + 0.5)), sc.finest, last);
+  } else {
+    const double l = std::clamp(lambda, double(sc.finest), double(last));
+    const int i = static_cast<int>(std::floor(l));
+    const unsigned w = static_cast<unsigned>((l - i) * 256.0);
+    *a = i;
+    if (i < last && w > 0) {
+      *b = i + 1;
+      *weight = w;
+    }
+  }
 }
 
 }  // namespace platform::d3d9::raster
