@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace platform::d3d9::raster {
 
@@ -17,6 +18,14 @@ constexpr int kChunk = 256;
 
 // round(x / 255) for 0 <= x <= 65662 (255 is odd, so there are no ties).
 inline unsigned Div255(unsigned x) { return (x + 128 + ((x + 128) >> 8)) >> 8; }
+
+// A value of type T read from unaligned bytes (vertex streams, texel rows).
+template <class T>
+T Load(const std::uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
 
 // --- Instruction sets --------------------------------------------------------
 enum class Isa : std::uint8_t { Scalar, Sse2, Avx2 };
