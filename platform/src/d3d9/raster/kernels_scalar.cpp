@@ -22,18 +22,6 @@ inline std::uint32_t Fetch(const SampleParams& p, int x, int y) {
   return p.level.texels[ty * p.level.pitch + tx] | p.level.alphaOr;
 }
 
-inline std::uint32_t Bilinear(std::uint32_t c00, std::uint32_t c10, std::uint32_t c01, std::uint32_t c11, unsigned fx,
-                              unsigned fy) {
-  const unsigned w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy), w01 = (256 - fx) * fy, w11 = fx * fy;
-  std::uint32_t out = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const unsigned sum = ((c00 >> shift) & 0xFF) * w00 + ((c10 >> shift) & 0xFF) * w10 +
-                         ((c01 >> shift) & 0xFF) * w01 + ((c11 >> shift) & 0xFF) * w11;
-    out |= ((sum + 32768) >> 16) << shift;
-  }
-  return out;
-}
-
 inline std::uint32_t SampleOne(const SampleParams& p, std::int32_t s, std::int32_t t) {
   if (!p.linear) return Fetch(p, (s + 0x8000) >> 16, (t + 0x8000) >> 16);
   const int x0 = s >> 16, y0 = t >> 16;
