@@ -81,14 +81,7 @@ HRESULT SurfaceTexture::Level(UINT face, UINT level, IDirect3DSurface9** surface
 // --- 2-D textures ---------------------------------------------------------------
 
 HRESULT Texture::Create(Device* device, const TextureShape& shape, Texture** out) {
-  auto* t = new Texture(device, shape);
-  HRESULT hr = t->MakeLevels();
-  if (FAILED(hr)) {
-    t->ReleasePublic();
-    return hr;
-  }
-  *out = t;
-  return D3D_OK;
+  return Finish(new Texture(device, shape), out);
 }
 
 HRESULT Texture::QueryInterface(REFIID iid, void** out) {
@@ -118,14 +111,7 @@ HRESULT Texture::UnlockRect(UINT level) {
 // --- Cube textures ---------------------------------------------------------------
 
 HRESULT CubeTexture::Create(Device* device, const TextureShape& shape, CubeTexture** out) {
-  auto* t = new CubeTexture(device, shape);
-  HRESULT hr = t->MakeLevels();
-  if (FAILED(hr)) {
-    t->ReleasePublic();
-    return hr;
-  }
-  *out = t;
-  return D3D_OK;
+  return Finish(new CubeTexture(device, shape), out);
 }
 
 HRESULT CubeTexture::QueryInterface(REFIID iid, void** out) {
