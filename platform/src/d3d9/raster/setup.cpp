@@ -43,6 +43,12 @@ struct Gradients {
   }
 };
 
+// The planes' origin: the pixel nearest the first vertex.
+void SetOrigin(const ScreenVertex& a, Primitive* p) {
+  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
+  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+}
+
 FixedPlane Fixed(const DoublePlane& p, double scale, double offset = 0.0) {
   return FixedPlane{ToFixed((p.v0 * scale + offset) * 65536.0), ToFixed(p.dx * scale * 65536.0),
                     ToFixed(p.dy * scale * 65536.0)};
@@ -165,8 +171,7 @@ void ConstantColours(const DrawConfig& dc, const ScreenVertex& v, Primitive* p) 
 
 void SetupTriangle(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
                    const ScreenVertex& flat, Primitive* p, const ScreenVertex* fourth) {
-  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
-  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+  SetOrigin(a, p);
   const Gradients g(a, b, c, p->ox, p->oy);
   p->perspective = !(a.q == b.q && b.q == c.q);
 
@@ -222,8 +227,7 @@ void SetupTriangle(const DrawConfig& dc, const ScreenVertex& a, const ScreenVert
 void SetupLine(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& b, bool xMajor, Primitive* p) {
   // Attributes follow the parameter of the major axis: affine in that
   // coordinate, constant across it.
-  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
-  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+  SetOrigin(a, p);
   p->perspective = false;
   const double span = xMajor ? (b.X - a.X) / 256.0 : (b.Y - a.Y) / 256.0;
   const double offset = xMajor ? p->ox - a.X / 256.0 : p->oy - a.Y / 256.0;
@@ -258,8 +262,7 @@ void SetupLine(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& 
 }
 
 void SetupPoint(const DrawConfig& dc, const ScreenVertex& a, Primitive* p) {
-  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
-  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+  SetOrigin(a, p);
   p->perspective = false;
   p->z0 = static_cast<float>(a.z);
   p->dzx = p->dzy = 0.0f;
