@@ -71,7 +71,7 @@ HRESULT MakeSwapChain(Device* device, const D3DPRESENT_PARAMETERS& p, SwapChain*
     Surface* s = nullptr;
     const SurfaceShape shape{p.BackBufferFormat, p.BackBufferWidth, p.BackBufferHeight, D3DUSAGE_RENDERTARGET,
                              D3DPOOL_DEFAULT};
-    HRESULT hr = Surface::Create(device, SurfaceRole::BackBuffer, shape, lockable, nullptr, 0, 0, &s);
+    HRESULT hr = Surface::Create(device, SurfaceRole::BackBuffer, shape, lockable, nullptr, &s);
     if (FAILED(hr)) {
       Discard(*chain);
       return hr;
@@ -82,7 +82,7 @@ HRESULT MakeSwapChain(Device* device, const D3DPRESENT_PARAMETERS& p, SwapChain*
   if (p.EnableAutoDepthStencil) {
     const SurfaceShape shape{p.AutoDepthStencilFormat, p.BackBufferWidth, p.BackBufferHeight,
                              D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT};
-    HRESULT hr = Surface::Create(device, SurfaceRole::AutoDepth, shape, false, nullptr, 0, 0, &chain->depth);
+    HRESULT hr = Surface::Create(device, SurfaceRole::AutoDepth, shape, false, nullptr, &chain->depth);
     if (FAILED(hr)) {
       Discard(*chain);
       return hr;

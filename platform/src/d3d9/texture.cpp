@@ -40,7 +40,7 @@ HRESULT SurfaceTexture::MakeLevels() {
       const SurfaceShape shape{m_shape.format, MipSize(m_shape.width, level), MipSize(m_shape.height, level),
                                m_shape.usage, m_shape.pool};
       Surface* s = nullptr;
-      HRESULT hr = Surface::Create(m_device, SurfaceRole::TextureLevel, shape, false, this, face, level, &s);
+      HRESULT hr = Surface::Create(m_device, SurfaceRole::TextureLevel, shape, false, this, &s);
       if (FAILED(hr)) return hr;
       m_surfaces.push_back(s);
     }

@@ -10,22 +10,21 @@ namespace platform::d3d9 {
 
 // --- Level volumes ----------------------------------------------------------------
 
-Volume::Volume(Device* device, VolumeTexture* container, UINT level, UINT width, UINT height, UINT depth)
+Volume::Volume(Device* device, VolumeTexture* container, UINT width, UINT height, UINT depth)
     : DeviceChild(device, "Volume", false, false),
       m_container(container),
       m_info(FindFormat(container->Format())),
-      m_level(level),
       m_width(width),
       m_height(height),
       m_depth(depth) {}
 
-HRESULT Volume::Create(Device* device, VolumeTexture* container, UINT level, UINT width, UINT height, UINT depth,
+HRESULT Volume::Create(Device* device, VolumeTexture* container, UINT width, UINT height, UINT depth,
                        Volume** out) {
   const FormatInfo* info = FindFormat(container->Format());
   if (!info) return D3DERR_INVALIDCALL;
   const UINT rowPitch = d3d9::RowPitch(*info, width, GetConfig().pitchPadding);
   const std::uint64_t slice = std::uint64_t(rowPitch) * StorageRows(*info, height);
-  auto* v = new Volume(device, container, level, width, height, depth);
+  auto* v = new Volume(device, container, width, height, depth);
   if (rowPitch == 0 || slice * depth > kMaxResourceBytes || !v->m_memory.Allocate(slice * depth)) {
     delete v;
     return E_OUTOFMEMORY;
@@ -109,7 +108,7 @@ HRESULT VolumeTexture::Create(Device* device, const TextureShape& shape, VolumeT
   auto* t = new VolumeTexture(device, shape);
   for (UINT level = 0; level < shape.levels; ++level) {
     Volume* v = nullptr;
-    HRESULT hr = Volume::Create(device, t, level, MipSize(shape.width, level), MipSize(shape.height, level),
+    HRESULT hr = Volume::Create(device, t, MipSize(shape.width, level), MipSize(shape.height, level),
                                 MipSize(shape.depth, level), &v);
     if (FAILED(hr)) {
       t->ReleasePublic();
