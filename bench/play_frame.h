@@ -88,9 +88,9 @@ class Scene {
         return false;
     }
     if (FAILED(dev->GetRenderTarget(0, &m_back)) || FAILED(dev->GetDepthStencilSurface(&m_backDepth))) return false;
-    for (const Ref<IDirect3DTexture9>* t : {&m_background, &m_tile, &m_ball, &m_enemy, &m_square, &m_lineVer,
-                                            &m_lineHor, &m_snow1, &m_snow2, &m_wave})
-      if (!*t) return false;
+    for (IDirect3DTexture9* t : {m_background.get(), m_tile.get(), m_ball.get(), m_enemy.get(), m_square.get(),
+                                 m_lineVer.get(), m_lineHor.get(), m_snow1.get(), m_snow2.get(), m_wave.get()})
+      if (!t) return false;
     return true;
   }
 
