@@ -14,9 +14,12 @@
 #include <vector>
 
 #include "platform/d3d9_api.h"
+#include "tests/support/com_ref.h"
 #include "tests/support/d3d9_params.h"
 
 namespace playframe {
+
+using nura::test::Ref;
 
 struct TlVertex {  // FVF 0x144
   float x, y, z, rhw;
@@ -85,51 +88,35 @@ class Scene {
         return false;
     }
     if (FAILED(dev->GetRenderTarget(0, &m_back)) || FAILED(dev->GetDepthStencilSurface(&m_backDepth))) return false;
-    for (IDirect3DTexture9* t : {m_background, m_tile, m_ball, m_enemy, m_square, m_lineVer, m_lineHor, m_snow1,
-                                 m_snow2, m_wave})
+    for (IDirect3DTexture9* t : {m_background.get(), m_tile.get(), m_ball.get(), m_enemy.get(), m_square.get(),
+                                 m_lineVer.get(), m_lineHor.get(), m_snow1.get(), m_snow2.get(), m_wave.get()})
       if (!t) return false;
     return true;
   }
 
-  void Release() {
-    for (IUnknown** p : {reinterpret_cast<IUnknown**>(&m_decl), reinterpret_cast<IUnknown**>(&m_background),
-                         reinterpret_cast<IUnknown**>(&m_tile), reinterpret_cast<IUnknown**>(&m_ball),
-                         reinterpret_cast<IUnknown**>(&m_enemy), reinterpret_cast<IUnknown**>(&m_square),
-                         reinterpret_cast<IUnknown**>(&m_lineVer), reinterpret_cast<IUnknown**>(&m_lineHor),
-                         reinterpret_cast<IUnknown**>(&m_snow1), reinterpret_cast<IUnknown**>(&m_snow2),
-                         reinterpret_cast<IUnknown**>(&m_wave), reinterpret_cast<IUnknown**>(&m_font),
-                         reinterpret_cast<IUnknown**>(&m_target[0]), reinterpret_cast<IUnknown**>(&m_target[1]),
-                         reinterpret_cast<IUnknown**>(&m_targetLevel[0]),
-                         reinterpret_cast<IUnknown**>(&m_targetLevel[1]), reinterpret_cast<IUnknown**>(&m_depth[0]),
-                         reinterpret_cast<IUnknown**>(&m_depth[1]), reinterpret_cast<IUnknown**>(&m_back),
-                         reinterpret_cast<IUnknown**>(&m_backDepth)})
-      if (*p) {
-        (*p)->Release();
-        *p = nullptr;
-      }
-  }
+  // Drops every object the scene holds.
+  void Release() { *this = Scene(); }
 
   // The back buffer and both targets' texels, read back through system memory.
   std::vector<std::uint32_t> Snapshot() {
     std::vector<std::uint32_t> out;
-    for (IDirect3DSurface9* s : {m_back, m_targetLevel[0], m_targetLevel[1]}) {
+    for (IDirect3DSurface9* s : {m_back.get(), m_targetLevel[0].get(), m_targetLevel[1].get()}) {
       D3DSURFACE_DESC desc;
       s->GetDesc(&desc);
-      IDirect3DTexture9* copy = nullptr;
-      IDirect3DSurface9* level = nullptr;
+      Ref<IDirect3DTexture9> copy;
+      Ref<IDirect3DSurface9> level;
       D3DLOCKED_RECT lr;
       if (FAILED(m_dev->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, &copy, nullptr)))
         return {};
       copy->GetSurfaceLevel(0, &level);
-      if (SUCCEEDED(m_dev->GetRenderTargetData(s, level)) && SUCCEEDED(level->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
+      if (SUCCEEDED(m_dev->GetRenderTargetData(s, level.get())) &&
+          SUCCEEDED(level->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
         for (UINT y = 0; y < desc.Height; ++y) {
           const auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const std::uint8_t*>(lr.pBits) + y * lr.Pitch);
           out.insert(out.end(), row, row + desc.Width);
         }
         level->UnlockRect();
       }
-      level->Release();
-      copy->Release();
     }
     return out;
   }
@@ -145,7 +132,7 @@ class Scene {
 
     // Background: the picture, the pattern, the scan lines.
     Quad(nullptr, 0, 0, 640, 480, 0xFF000000);
-    Quad(m_background, 0, 0, 640, 480, 0xFFFFFFFF);
+    Quad(m_background.get(), 0, 0, 640, 480, 0xFFFFFFFF);
     Pattern(mode, f);
     for (int i = 0; i < 80; ++i) {
       Quad(nullptr, 0, float(6 * i + f % 6), 480, 1, 0x40000000);
@@ -163,16 +150,16 @@ class Scene {
     for (int i = 0; i < 4; ++i) {
       const int t = (15 * i + f) % 60;
       const float scale = t / 40.0f + 0.5f;
-      Sprite(m_wave, 200 - 50 * t / 60.0f, 180 - 50 * t / 60.0f, scale, scale, 0, (60 - t) * 255 / 60, false);
+      Sprite(m_wave.get(), 200 - 50 * t / 60.0f, 180 - 50 * t / 60.0f, scale, scale, 0, (60 - t) * 255 / 60, false);
     }
     Tile(8, 8);
     Begin(0, false);
     d->SetRenderState(D3DRS_COLORWRITEENABLE, 7);
-    Quad(m_target[1], 0, 0, 512, 512, 0xFFFFFFFF);
+    Quad(m_target[1].get(), 0, 0, 512, 512, 0xFFFFFFFF);
     d->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
-    d->SetRenderTarget(0, m_back);
-    d->SetDepthStencilSurface(m_backDepth);
-    Quad(m_target[0], 0, 0, 512, 512, 0xFFFFFFFF);
+    d->SetRenderTarget(0, m_back.get());
+    d->SetDepthStencilSurface(m_backDepth.get());
+    Quad(m_target[0].get(), 0, 0, 512, 512, 0xFFFFFFFF);
 
     // Body, trails, steering pointer, enemies: 200 sprites.
     Quad(nullptr, 300, 220, 60, 40, 0xFF80B080);
@@ -181,10 +168,11 @@ class Scene {
       const float ex = float((e * 131 + f * 3) % 600), ey = float((e * 71 + f * 2) % 440);
       const float angle = e % 5 == 0 ? 0.3f * e + 0.05f * f : 0.0f;
       const float scale = e % 7 == 0 ? 1.5f : 1.0f;
-      Sprite(e == 0 ? m_ball : m_enemy, ex, ey, scale, scale, angle, 255, false);
+      Sprite(e == 0 ? m_ball.get() : m_enemy.get(), ex, ey, scale, scale, angle, 255, false);
       ++sprites;
       for (int j = 0; j < 6 && sprites < 200; ++j, ++sprites)
-        Sprite(e == 0 ? m_ball : m_enemy, ex - 4.0f * j, ey - 3.0f * j, scale, scale, angle, (6 - j) * 255 / 24, e > 0);
+        Sprite(e == 0 ? m_ball.get() : m_enemy.get(), ex - 4.0f * j, ey - 3.0f * j, scale, scale, angle,
+               (6 - j) * 255 / 24, e > 0);
     }
 
     // Shade, panel, map, text, cursor.
@@ -195,16 +183,16 @@ class Scene {
       Quad(nullptr, float(500 + (i * 97) % 400 / 12), float(200 + (i * 53) % 420 / 12), 11, 4, 0xFFFFFFFF);
     Quad(nullptr, 520, 220, 40, 40, 0x3000FFFF);
     Text(120, f);
-    Sprite(m_ball, 320, 240, 0.6f, 0.6f, 0, 255, false);
+    Sprite(m_ball.get(), 320, 240, 0.6f, 0.6f, 0, 255, false);
     d->EndScene();
   }
 
  private:
   template <class F>
-  IDirect3DTexture9* Picture(UINT w, UINT h, UINT levels, F texel) {
+  Ref<IDirect3DTexture9> Picture(UINT w, UINT h, UINT levels, F texel) {
     if (h == 0) h = w;
-    IDirect3DTexture9* t = nullptr;
-    if (FAILED(m_dev->CreateTexture(w, h, levels, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr))) return nullptr;
+    Ref<IDirect3DTexture9> t;
+    if (FAILED(m_dev->CreateTexture(w, h, levels, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &t, nullptr))) return {};
     std::vector<std::uint32_t> img(std::size_t(w) * h);
     for (UINT y = 0; y < h; ++y)
       for (UINT x = 0; x < w; ++x) img[std::size_t(y) * w + x] = texel(int(x), int(y));
@@ -277,7 +265,7 @@ class Scene {
     IDirect3DDevice9* d = m_dev;
     D3DSURFACE_DESC desc;
     tex->GetLevelDesc(0, &desc);
-    d->SetVertexDeclaration(m_decl);
+    d->SetVertexDeclaration(m_decl.get());
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
     d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     d->SetRenderState(D3DRS_DESTBLEND, additive ? D3DBLEND_ONE : D3DBLEND_INVSRCALPHA);
@@ -323,13 +311,13 @@ class Scene {
   // The field's 2048 x 2048 tile: coordinates 0-64 over a 32-pixel picture.
   void Tile(int x, int y) {
     m_dev->SetRenderState(D3DRS_COLORWRITEENABLE, 7);
-    Quad(m_tile, float(x), float(y), 2048, 2048, 0xFFFFFFFF, 64, 64);
+    Quad(m_tile.get(), float(x), float(y), 2048, 2048, 0xFFFFFFFF, 64, 64);
     m_dev->SetRenderState(D3DRS_COLORWRITEENABLE, 0xF);
   }
 
   void Begin(int target, bool clear = true) {
-    m_dev->SetRenderTarget(0, m_targetLevel[target]);
-    m_dev->SetDepthStencilSurface(m_depth[target]);
+    m_dev->SetRenderTarget(0, m_targetLevel[target].get());
+    m_dev->SetDepthStencilSurface(m_depth[target].get());
     if (clear) m_dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
   }
 
@@ -340,30 +328,30 @@ class Scene {
           const int t = (50 * i + f) % 200, s = 200 - t;
           const int fade = std::min(10, std::max(0, 100 - std::abs(t - 100)));
           const float scale = 2.0f * s / 512 + 0.21875f;
-          Sprite(m_square, float(t), float(t), scale, scale, 0, fade * 255 / 10, false);
+          Sprite(m_square.get(), float(t), float(t), scale, scale, 0, fade * 255 / 10, false);
         }
         break;
       case 2:
       case 3:
         for (int i = 0; i < 10; ++i) {
           const float spacing = 70.0f + 20.0f * std::sin(f * 0.05f);
-          Quad(m_lineVer, mode == 2 ? float((i * 61 + f) % 640) : (i - 5) * spacing + 252, 0, 8, 480, 0xFFFFFFFF);
-          if (mode == 3) Quad(m_lineHor, 0, (i - 5) * spacing + 252, 640, 8, 0xFFFFFFFF);
+          Quad(m_lineVer.get(), mode == 2 ? float((i * 61 + f) % 640) : (i - 5) * spacing + 252, 0, 8, 480, 0xFFFFFFFF);
+          if (mode == 3) Quad(m_lineHor.get(), 0, (i - 5) * spacing + 252, 640, 8, 0xFFFFFFFF);
         }
         break;
       case 4:
         // Snow: the near layer 1:1, the far layers minified (trilinear).
-        Sprite(m_snow1, 0, float((f % 400) * 1024 / 300 - 512), 1, 1, 0, 255, false);
-        Sprite(m_snow1, 0, float(((f + 150) % 400) * 1024 / 300 - 512), 1, 1, 0, 255, false);
+        Sprite(m_snow1.get(), 0, float((f % 400) * 1024 / 300 - 512), 1, 1, 0, 255, false);
+        Sprite(m_snow1.get(), 0, float(((f + 150) % 400) * 1024 / 300 - 512), 1, 1, 0, 255, false);
         for (int k : {0, 140, 280}) {
           const float y = float(((f + k) % 600) * 1152 / 600 - 768);
-          Sprite(m_snow2, -128, y, 0.75f, 0.75f, 0, 255, false);
-          Sprite(m_snow2, 256, y, 0.75f, 0.75f, 0, 255, false);
+          Sprite(m_snow2.get(), -128, y, 0.75f, 0.75f, 0, 255, false);
+          Sprite(m_snow2.get(), 256, y, 0.75f, 0.75f, 0, 255, false);
         }
         for (int k : {0, 270, 540}) {
           const float y = float(((f + k) % 810) * 768 / 810 - 256);
-          Sprite(m_snow2, 0, y, 0.5f, 0.5f, 0, 255, false);
-          Sprite(m_snow2, 256, y, 0.5f, 0.5f, 0, 255, false);
+          Sprite(m_snow2.get(), 0, y, 0.5f, 0.5f, 0, 255, false);
+          Sprite(m_snow2.get(), 256, y, 0.5f, 0.5f, 0, 255, false);
         }
         break;
       default:
@@ -372,7 +360,8 @@ class Scene {
           const float a = 360.0f * t * 0.017453292f, c = std::cos(a), s = std::sin(a);
           // Moved by -120 (half the picture), scaled, turned, moved to (256, 256).
           const float ox = -128 * scale, oy = -128 * scale;
-          Sprite(m_square, 256 + ox * c - oy * s, 256 + ox * s + oy * c, scale, scale, a, int(255 * (1 - t)), false);
+          Sprite(m_square.get(), 256 + ox * c - oy * s, 256 + ox * s + oy * c, scale, scale, a, int(255 * (1 - t)),
+                 false);
         }
         break;
     }
@@ -381,7 +370,7 @@ class Scene {
   void Text(int glyphs, int f) {
     IDirect3DDevice9* d = m_dev;
     d->SetFVF(0x144);
-    d->SetTexture(0, m_font);
+    d->SetTexture(0, m_font.get());
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
     d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
@@ -412,15 +401,14 @@ class Scene {
   }
 
   IDirect3DDevice9* m_dev = nullptr;
-  IDirect3DVertexDeclaration9* m_decl = nullptr;
-  IDirect3DTexture9 *m_background = nullptr, *m_tile = nullptr, *m_ball = nullptr, *m_enemy = nullptr,
-                    *m_square = nullptr, *m_lineVer = nullptr, *m_lineHor = nullptr, *m_snow1 = nullptr,
-                    *m_snow2 = nullptr, *m_wave = nullptr, *m_font = nullptr;
-  IDirect3DTexture9* m_target[2] = {nullptr, nullptr};
-  IDirect3DSurface9* m_targetLevel[2] = {nullptr, nullptr};
-  IDirect3DSurface9* m_depth[2] = {nullptr, nullptr};
-  IDirect3DSurface9* m_back = nullptr;
-  IDirect3DSurface9* m_backDepth = nullptr;
+  Ref<IDirect3DVertexDeclaration9> m_decl;
+  Ref<IDirect3DTexture9> m_background, m_tile, m_ball, m_enemy, m_square, m_lineVer, m_lineHor, m_snow1, m_snow2,
+      m_wave, m_font;
+  Ref<IDirect3DTexture9> m_target[2];
+  Ref<IDirect3DSurface9> m_targetLevel[2];
+  Ref<IDirect3DSurface9> m_depth[2];
+  Ref<IDirect3DSurface9> m_back;
+  Ref<IDirect3DSurface9> m_backDepth;
 };
 
 // A headless 640 x 480 device with a D16 depth surface.

@@ -67,7 +67,7 @@ void BM_Micro(benchmark::State& state, Micro kind) {
   if (!UseIsa(state, int(state.range(0)))) return;
   Device d;
   IDirect3DDevice9* dev = d.dev;
-  IDirect3DTexture9* tex = nullptr;
+  playframe::Ref<IDirect3DTexture9> tex;
   dev->CreateTexture(1024, 1024, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex, nullptr);
   for (UINT l = 0; l < tex->GetLevelCount(); ++l) {
     D3DLOCKED_RECT lr;
@@ -85,7 +85,7 @@ void BM_Micro(benchmark::State& state, Micro kind) {
   dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
   dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
   dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-  dev->SetTexture(0, kind == kFill || kind == kPixels ? nullptr : tex);
+  dev->SetTexture(0, kind == kFill || kind == kPixels ? nullptr : tex.get());
   const bool blend = kind != kFill && kind != kCopy;
   dev->SetRenderState(D3DRS_ALPHABLENDENABLE, blend);
   dev->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
@@ -125,7 +125,6 @@ void BM_Micro(benchmark::State& state, Micro kind) {
   const auto before = platform::test::D3D9RasterCounters();
   for (auto _ : state) draw();
   Counters(state, before);
-  tex->Release();
 }
 BENCHMARK_CAPTURE(BM_Micro, fill, kFill)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Micro, copy, kCopy)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);

@@ -77,14 +77,8 @@ HRESULT VertexBuffer::Create(Device* device, UINT length, DWORD usage, DWORD fvf
 }
 
 HRESULT VertexBuffer::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DResource9 || iid == IID_IDirect3DVertexBuffer9) {
-    *out = static_cast<IDirect3DVertexBuffer9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DVertexBuffer9*>(this),
+                  IsResourceIid(iid) || iid == IID_IDirect3DVertexBuffer9, out);
 }
 
 HRESULT VertexBuffer::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }
@@ -120,14 +114,8 @@ HRESULT IndexBuffer::Create(Device* device, UINT length, DWORD usage, D3DFORMAT 
 }
 
 HRESULT IndexBuffer::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DResource9 || iid == IID_IDirect3DIndexBuffer9) {
-    *out = static_cast<IDirect3DIndexBuffer9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DIndexBuffer9*>(this),
+                  IsResourceIid(iid) || iid == IID_IDirect3DIndexBuffer9, out);
 }
 
 HRESULT IndexBuffer::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }

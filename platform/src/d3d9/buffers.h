@@ -46,7 +46,6 @@ class VertexBuffer final : public IDirect3DVertexBuffer9, public DeviceChild, pu
 
   bool BlocksReset() const override { return m_pool == D3DPOOL_DEFAULT && m_refs > 0; }
   std::string Describe() const override;
-  DWORD Fvf() const { return m_fvf; }
 
  private:
   VertexBuffer(Device* device, UINT length, DWORD usage, DWORD fvf, D3DPOOL pool)

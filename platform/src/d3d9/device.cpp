@@ -4,9 +4,9 @@
 
 #include "d3d9/buffers.h"
 #include "d3d9/call_log.h"
-#include "d3d9/out_param.h"
 #include "d3d9/config.h"
 #include "d3d9/direct3d.h"
+#include "d3d9/out_param.h"
 #include "d3d9/state_block.h"
 #include "d3d9/surface.h"
 #include "d3d9/texture.h"
@@ -71,7 +71,7 @@ HRESULT MakeSwapChain(Device* device, const D3DPRESENT_PARAMETERS& p, SwapChain*
     Surface* s = nullptr;
     const SurfaceShape shape{p.BackBufferFormat, p.BackBufferWidth, p.BackBufferHeight, D3DUSAGE_RENDERTARGET,
                              D3DPOOL_DEFAULT};
-    HRESULT hr = Surface::Create(device, SurfaceRole::BackBuffer, shape, lockable, nullptr, 0, 0, &s);
+    HRESULT hr = Surface::Create(device, SurfaceRole::BackBuffer, shape, lockable, nullptr, &s);
     if (FAILED(hr)) {
       Discard(*chain);
       return hr;
@@ -82,7 +82,7 @@ HRESULT MakeSwapChain(Device* device, const D3DPRESENT_PARAMETERS& p, SwapChain*
   if (p.EnableAutoDepthStencil) {
     const SurfaceShape shape{p.AutoDepthStencilFormat, p.BackBufferWidth, p.BackBufferHeight,
                              D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT};
-    HRESULT hr = Surface::Create(device, SurfaceRole::AutoDepth, shape, false, nullptr, 0, 0, &chain->depth);
+    HRESULT hr = Surface::Create(device, SurfaceRole::AutoDepth, shape, false, nullptr, &chain->depth);
     if (FAILED(hr)) {
       Discard(*chain);
       return hr;
@@ -163,14 +163,7 @@ void Device::RestoreDefaults() {
 }
 
 HRESULT Device::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DDevice9) {
-    *out = static_cast<IDirect3DDevice9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DDevice9*>(this), iid == IID_IUnknown || iid == IID_IDirect3DDevice9, out);
 }
 
 ULONG Device::AddRef() { return ++m_refs; }

@@ -145,13 +145,10 @@ class Device final : public IDirect3DDevice9, public Object {
   const ShaderConstants& Constants() const { return m_constants; }
   Surface* RenderTarget() const { return m_renderTarget; }
   Surface* DepthStencil() const { return m_depthStencil; }
-  Surface* BackBuffer(UINT index = 0) const { return index < m_backBuffers.size() ? m_backBuffers[index] : nullptr; }
   D3DCAPS9 Caps() const;
   D3DDEVTYPE Type() const { return m_creation.DeviceType; }
-  bool InScene() const { return m_inScene; }
   bool Recording() const { return m_recording != nullptr; }
   UINT PresentCount() const { return m_presents; }
-  Rasterizer& Raster() { return *m_raster; }
   // Swaps in another pipeline (tests observe draws through it); returns the old one.
   std::unique_ptr<Rasterizer> ReplaceRasterizer(std::unique_ptr<Rasterizer> raster) {
     m_raster.swap(raster);

@@ -6,6 +6,7 @@
 
 #include "d3d9/call_log.h"
 #include "d3d9/device.h"
+#include "d3d9/raster/raster.h"
 #include "d3d9/surface.h"
 #include "d3d9/texture.h"
 #include "d3d9/volume.h"
@@ -59,25 +60,6 @@ bool SameSize(const BaseTexture& a, UINT levelA, const BaseTexture& b, UINT leve
 
 bool Is32BitRgb(D3DFORMAT f) { return f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8; }
 
-std::uint32_t Load32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-// Bilinear blend of four ARGB texels with 8-bit weights, rounded once.
-std::uint32_t Blend(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d, UINT fx, UINT fy) {
-  std::uint32_t out = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const UINT ca = (a >> shift) & 0xFF, cb = (b >> shift) & 0xFF, cc = (c >> shift) & 0xFF,
-               cd = (d >> shift) & 0xFF;
-    const UINT top = ca * (256 - fx) + cb * fx;
-    const UINT bottom = cc * (256 - fx) + cd * fx;
-    out |= ((top * (256 - fy) + bottom * fy + 32768) >> 16) << shift;
-  }
-  return out;
-}
-
 // Source coordinate of destination texel i, in 16.16 fixed point relative to the
 // source rectangle: texel centres map onto texel centres.
 std::int64_t SourceFixed(LONG i, LONG srcSize, LONG dstSize) {
@@ -91,7 +73,7 @@ void Stretch(const Surface& src, const RECT& sr, Surface& dst, const RECT& dr, b
   auto texel = [&](LONG x, LONG y) {
     x = std::clamp<LONG>(x, 0, sw - 1);
     y = std::clamp<LONG>(y, 0, sh - 1);
-    return Load32(src.Bits() + std::size_t(sr.top + y) * src.Pitch() + std::size_t(sr.left + x) * 4);
+    return raster::Load<std::uint32_t>(src.Bits() + std::size_t(sr.top + y) * src.Pitch() + std::size_t(sr.left + x) * 4);
   };
   for (LONG y = 0; y < dh; ++y) {
     std::uint8_t* row = dst.Bits() + std::size_t(dr.top + y) * dst.Pitch() + std::size_t(dr.left) * 4;
@@ -102,7 +84,7 @@ void Stretch(const Surface& src, const RECT& sr, Surface& dst, const RECT& dr, b
         const std::int64_t fx = SourceFixed(x, sw, dw);
         const LONG x0 = static_cast<LONG>(fx >> 16), y0 = static_cast<LONG>(fy >> 16);
         const UINT wx = static_cast<UINT>((fx >> 8) & 0xFF), wy = static_cast<UINT>((fy >> 8) & 0xFF);
-        v = Blend(texel(x0, y0), texel(x0 + 1, y0), texel(x0, y0 + 1), texel(x0 + 1, y0 + 1), wx, wy);
+        v = raster::Bilinear(texel(x0, y0), texel(x0 + 1, y0), texel(x0, y0 + 1), texel(x0 + 1, y0 + 1), wx, wy);
       } else {
         v = texel(static_cast<LONG>((2 * std::int64_t(x) + 1) * sw / (2 * std::int64_t(dw))),
                   static_cast<LONG>((2 * std::int64_t(y) + 1) * sh / (2 * std::int64_t(dh))));

@@ -132,7 +132,7 @@ HRESULT CreateLoneSurface(Device* device, const char* method, SurfaceRole role, 
                        FAILED(CheckFormat(usage, D3DRTYPE_SURFACE, format));
   return CreateInto<Surface>(method, refused, surface, [&](Surface** s) {
     return Surface::Create(device, role, SurfaceShape{format, width, height, usage, D3DPOOL_DEFAULT}, lockable, nullptr,
-                           0, 0, s);
+                           s);
   });
 }
 

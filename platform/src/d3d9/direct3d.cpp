@@ -3,6 +3,7 @@
 #include "d3d9/call_log.h"
 #include "d3d9/config.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "platform/testing.h"
 #include "testing/failure.h"
 
@@ -27,14 +28,7 @@ const char* ProcessingName(DWORD behavior) {
 }  // namespace
 
 HRESULT Direct3D9::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3D9) {
-    *out = static_cast<IDirect3D9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3D9*>(this), iid == IID_IUnknown || iid == IID_IDirect3D9, out);
 }
 
 ULONG Direct3D9::Release() {

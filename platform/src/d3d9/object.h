@@ -28,8 +28,6 @@ class Object {
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
 
-  std::uint32_t Id() const { return m_id; }
-  const char* Kind() const { return m_kind; }
   bool Listed() const { return m_listed; }
   // "Texture#12"
   std::string Name() const;

@@ -3,6 +3,7 @@
 #include "d3d9/buffers.h"
 #include "d3d9/call_log.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "d3d9/texture.h"
 
 namespace platform::d3d9 {
@@ -15,14 +16,8 @@ StateBlock::~StateBlock() {
 }
 
 HRESULT StateBlock::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DStateBlock9) {
-    *out = static_cast<IDirect3DStateBlock9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DStateBlock9*>(this),
+                  iid == IID_IUnknown || iid == IID_IDirect3DStateBlock9, out);
 }
 
 HRESULT StateBlock::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }

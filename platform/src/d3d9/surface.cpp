@@ -57,25 +57,22 @@ HRESULT ImageLock::Give(bool* wrote) {
   return D3D_OK;
 }
 
-Surface::Surface(Device* device, SurfaceRole role, const SurfaceShape& shape, bool lockable, BaseTexture* container,
-                 UINT face, UINT level)
+Surface::Surface(Device* device, SurfaceRole role, const SurfaceShape& shape, bool lockable, BaseTexture* container)
     : DeviceChild(device, "Surface", role == SurfaceRole::RenderTarget || role == SurfaceRole::DepthStencil,
                   role != SurfaceRole::TextureLevel),
       m_shape(shape),
       m_info(FindFormat(shape.format)),
       m_role(role),
       m_lockable(lockable),
-      m_container(container),
-      m_face(face),
-      m_level(level) {}
+      m_container(container) {}
 
 HRESULT Surface::Create(Device* device, SurfaceRole role, const SurfaceShape& shape, bool lockable,
-                        BaseTexture* container, UINT face, UINT level, Surface** out) {
+                        BaseTexture* container, Surface** out) {
   const FormatInfo* info = FindFormat(shape.format);
   if (!info || shape.width == 0 || shape.height == 0) return D3DERR_INVALIDCALL;
   const UINT pitch = RowPitch(*info, shape.width, GetConfig().pitchPadding);
   const std::uint64_t bytes = std::uint64_t(pitch) * StorageRows(*info, shape.height);
-  auto* s = new Surface(device, role, shape, lockable, container, face, level);
+  auto* s = new Surface(device, role, shape, lockable, container);
   if (pitch == 0 || !s->m_memory.Allocate(bytes)) {
     if (s->m_refs)
       s->ReleasePublic();
@@ -94,14 +91,7 @@ HRESULT Surface::Create(Device* device, SurfaceRole role, const SurfaceShape& sh
 }
 
 HRESULT Surface::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DResource9 || iid == IID_IDirect3DSurface9) {
-    *out = static_cast<IDirect3DSurface9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DSurface9*>(this), IsResourceIid(iid) || iid == IID_IDirect3DSurface9, out);
 }
 
 ULONG Surface::AddRefPublic() {

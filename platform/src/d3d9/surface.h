@@ -44,7 +44,7 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   // `lockable` applies to render targets and back buffers. Level surfaces belong
   // to `container` and share its reference count.
   static HRESULT Create(Device* device, SurfaceRole role, const SurfaceShape& shape, bool lockable,
-                        BaseTexture* container, UINT face, UINT level, Surface** out);
+                        BaseTexture* container, Surface** out);
 
   // IUnknown
   HRESULT QueryInterface(REFIID iid, void** out) override;
@@ -76,10 +76,7 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   std::uint8_t* Bits() const { return m_memory.Data(); }
   UINT Pitch() const { return m_pitch; }
   std::size_t Bytes() const { return m_memory.Size(); }
-  SurfaceRole Role() const { return m_role; }
   BaseTexture* Container() const { return m_container; }
-  UINT Face() const { return m_face; }
-  UINT Level() const { return m_level; }
   bool IsRenderTarget() const { return (m_shape.usage & D3DUSAGE_RENDERTARGET) != 0; }
   bool IsDepth() const { return (m_shape.usage & D3DUSAGE_DEPTHSTENCIL) != 0; }
   bool Locked() const { return m_lock.Held(); }
@@ -92,8 +89,7 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   }
 
  private:
-  Surface(Device* device, SurfaceRole role, const SurfaceShape& shape, bool lockable, BaseTexture* container,
-          UINT face, UINT level);
+  Surface(Device* device, SurfaceRole role, const SurfaceShape& shape, bool lockable, BaseTexture* container);
   HRESULT DoLock(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
 
   SurfaceShape m_shape;
@@ -101,8 +97,6 @@ class Surface final : public IDirect3DSurface9, public DeviceChild {
   SurfaceRole m_role;
   bool m_lockable;
   BaseTexture* m_container;
-  UINT m_face;
-  UINT m_level;
   UINT m_pitch = 0;
   Memory m_memory;
   ImageLock m_lock;

@@ -4,13 +4,11 @@
 
 #include "d3d9/call_log.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 #include "d3d9/volume.h"
 #include "testing/failure.h"
 
 namespace platform::d3d9 {
-
-bool IsResourceIid(REFIID iid) { return iid == IID_IUnknown || iid == IID_IDirect3DResource9; }
-bool IsBaseTextureIid(REFIID iid) { return IsResourceIid(iid) || iid == IID_IDirect3DBaseTexture9; }
 
 BaseTexture* AsBaseTexture(IDirect3DBaseTexture9* texture) {
   return texture ? dynamic_cast<BaseTexture*>(texture) : nullptr;
@@ -42,7 +40,7 @@ HRESULT SurfaceTexture::MakeLevels() {
       const SurfaceShape shape{m_shape.format, MipSize(m_shape.width, level), MipSize(m_shape.height, level),
                                m_shape.usage, m_shape.pool};
       Surface* s = nullptr;
-      HRESULT hr = Surface::Create(m_device, SurfaceRole::TextureLevel, shape, false, this, face, level, &s);
+      HRESULT hr = Surface::Create(m_device, SurfaceRole::TextureLevel, shape, false, this, &s);
       if (FAILED(hr)) return hr;
       m_surfaces.push_back(s);
     }
@@ -83,25 +81,11 @@ HRESULT SurfaceTexture::Level(UINT face, UINT level, IDirect3DSurface9** surface
 // --- 2-D textures ---------------------------------------------------------------
 
 HRESULT Texture::Create(Device* device, const TextureShape& shape, Texture** out) {
-  auto* t = new Texture(device, shape);
-  HRESULT hr = t->MakeLevels();
-  if (FAILED(hr)) {
-    t->ReleasePublic();
-    return hr;
-  }
-  *out = t;
-  return D3D_OK;
+  return Finish(new Texture(device, shape), out);
 }
 
 HRESULT Texture::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsBaseTextureIid(iid) || iid == IID_IDirect3DTexture9) {
-    *out = static_cast<IDirect3DTexture9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DTexture9*>(this), IsBaseTextureIid(iid) || iid == IID_IDirect3DTexture9, out);
 }
 
 HRESULT Texture::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }
@@ -127,25 +111,12 @@ HRESULT Texture::UnlockRect(UINT level) {
 // --- Cube textures ---------------------------------------------------------------
 
 HRESULT CubeTexture::Create(Device* device, const TextureShape& shape, CubeTexture** out) {
-  auto* t = new CubeTexture(device, shape);
-  HRESULT hr = t->MakeLevels();
-  if (FAILED(hr)) {
-    t->ReleasePublic();
-    return hr;
-  }
-  *out = t;
-  return D3D_OK;
+  return Finish(new CubeTexture(device, shape), out);
 }
 
 HRESULT CubeTexture::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsBaseTextureIid(iid) || iid == IID_IDirect3DCubeTexture9) {
-    *out = static_cast<IDirect3DCubeTexture9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DCubeTexture9*>(this),
+                  IsBaseTextureIid(iid) || iid == IID_IDirect3DCubeTexture9, out);
 }
 
 HRESULT CubeTexture::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }

@@ -64,6 +64,18 @@ class SurfaceTexture : public BaseTexture {
   SurfaceTexture(Device* device, const char* kind, const TextureShape& shape) : BaseTexture(device, kind, shape) {}
   // Makes the level surfaces; E_OUTOFMEMORY when storage cannot be had.
   HRESULT MakeLevels();
+  // Makes a new texture's level surfaces and hands it out, or releases it
+  // when they cannot be made.
+  template <class T>
+  static HRESULT Finish(T* texture, T** out) {
+    const HRESULT hr = texture->MakeLevels();
+    if (FAILED(hr)) {
+      texture->ReleasePublic();
+      return hr;
+    }
+    *out = texture;
+    return D3D_OK;
+  }
   HRESULT LevelDesc(UINT level, D3DSURFACE_DESC* desc);
   HRESULT Level(UINT face, UINT level, IDirect3DSurface9** surface);
 
@@ -115,9 +127,5 @@ class CubeTexture final : public IDirect3DCubeTexture9, public SurfaceTexture {
 
 // The texture behind an interface pointer of this platform (null otherwise).
 BaseTexture* AsBaseTexture(IDirect3DBaseTexture9* texture);
-
-// Answers QueryInterface for the interfaces every resource has; the class adds its own.
-bool IsResourceIid(REFIID iid);
-bool IsBaseTextureIid(REFIID iid);
 
 }  // namespace platform::d3d9

@@ -2,6 +2,7 @@
 
 #include "d3d9/call_log.h"
 #include "d3d9/device.h"
+#include "d3d9/out_param.h"
 
 namespace platform::d3d9 {
 namespace {
@@ -138,14 +139,8 @@ HRESULT VertexDeclaration::Create(Device* device, const D3DVERTEXELEMENT9* eleme
 }
 
 HRESULT VertexDeclaration::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DVertexDeclaration9) {
-    *out = static_cast<IDirect3DVertexDeclaration9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DVertexDeclaration9*>(this),
+                  iid == IID_IUnknown || iid == IID_IDirect3DVertexDeclaration9, out);
 }
 
 HRESULT VertexDeclaration::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }

@@ -10,22 +10,21 @@ namespace platform::d3d9 {
 
 // --- Level volumes ----------------------------------------------------------------
 
-Volume::Volume(Device* device, VolumeTexture* container, UINT level, UINT width, UINT height, UINT depth)
+Volume::Volume(Device* device, VolumeTexture* container, UINT width, UINT height, UINT depth)
     : DeviceChild(device, "Volume", false, false),
       m_container(container),
       m_info(FindFormat(container->Format())),
-      m_level(level),
       m_width(width),
       m_height(height),
       m_depth(depth) {}
 
-HRESULT Volume::Create(Device* device, VolumeTexture* container, UINT level, UINT width, UINT height, UINT depth,
+HRESULT Volume::Create(Device* device, VolumeTexture* container, UINT width, UINT height, UINT depth,
                        Volume** out) {
   const FormatInfo* info = FindFormat(container->Format());
   if (!info) return D3DERR_INVALIDCALL;
   const UINT rowPitch = d3d9::RowPitch(*info, width, GetConfig().pitchPadding);
   const std::uint64_t slice = std::uint64_t(rowPitch) * StorageRows(*info, height);
-  auto* v = new Volume(device, container, level, width, height, depth);
+  auto* v = new Volume(device, container, width, height, depth);
   if (rowPitch == 0 || slice * depth > kMaxResourceBytes || !v->m_memory.Allocate(slice * depth)) {
     delete v;
     return E_OUTOFMEMORY;
@@ -39,14 +38,7 @@ HRESULT Volume::Create(Device* device, VolumeTexture* container, UINT level, UIN
 D3DFORMAT Volume::Format() const { return m_container->Format(); }
 
 HRESULT Volume::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDirect3DVolume9) {
-    *out = static_cast<IDirect3DVolume9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DVolume9*>(this), iid == IID_IUnknown || iid == IID_IDirect3DVolume9, out);
 }
 
 ULONG Volume::AddRefPublic() { return m_container->AddRefPublic(); }
@@ -116,7 +108,7 @@ HRESULT VolumeTexture::Create(Device* device, const TextureShape& shape, VolumeT
   auto* t = new VolumeTexture(device, shape);
   for (UINT level = 0; level < shape.levels; ++level) {
     Volume* v = nullptr;
-    HRESULT hr = Volume::Create(device, t, level, MipSize(shape.width, level), MipSize(shape.height, level),
+    HRESULT hr = Volume::Create(device, t, MipSize(shape.width, level), MipSize(shape.height, level),
                                 MipSize(shape.depth, level), &v);
     if (FAILED(hr)) {
       t->ReleasePublic();
@@ -139,14 +131,8 @@ bool VolumeTexture::AnyLevelLocked() const {
 }
 
 HRESULT VolumeTexture::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsBaseTextureIid(iid) || iid == IID_IDirect3DVolumeTexture9) {
-    *out = static_cast<IDirect3DVolumeTexture9*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
+  return QueryOut(static_cast<IDirect3DVolumeTexture9*>(this),
+                  IsBaseTextureIid(iid) || iid == IID_IDirect3DVolumeTexture9, out);
 }
 
 HRESULT VolumeTexture::GetDevice(IDirect3DDevice9** device) { return m_device->HandOut(device); }

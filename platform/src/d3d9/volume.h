@@ -13,8 +13,7 @@ class VolumeTexture;
 class Volume final : public IDirect3DVolume9, public DeviceChild {
  public:
   // Level volumes belong to their texture and share its reference count.
-  static HRESULT Create(Device* device, VolumeTexture* container, UINT level, UINT width, UINT height, UINT depth,
-                        Volume** out);
+  static HRESULT Create(Device* device, VolumeTexture* container, UINT width, UINT height, UINT depth, Volume** out);
 
   HRESULT QueryInterface(REFIID iid, void** out) override;
   ULONG AddRef() override { return AddRefPublic(); }
@@ -41,17 +40,16 @@ class Volume final : public IDirect3DVolume9, public DeviceChild {
   std::size_t Bytes() const { return m_memory.Size(); }
   bool Locked() const { return m_lock.Held(); }
   VolumeTexture* Container() const { return m_container; }
-  UINT Level() const { return m_level; }
   SampleCache& Cache() { return m_cache; }
   void MarkDirty() { m_cache.dirty = true; }
 
  private:
-  Volume(Device* device, VolumeTexture* container, UINT level, UINT width, UINT height, UINT depth);
+  Volume(Device* device, VolumeTexture* container, UINT width, UINT height, UINT depth);
   HRESULT DoLock(D3DLOCKED_BOX* locked, const D3DBOX* box, DWORD flags);
 
   VolumeTexture* m_container;
   const FormatInfo* m_info;
-  UINT m_level, m_width, m_height, m_depth;
+  UINT m_width, m_height, m_depth;
   UINT m_rowPitch = 0;
   std::size_t m_slicePitch = 0;
   Memory m_memory;

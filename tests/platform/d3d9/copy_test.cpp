@@ -21,19 +21,6 @@ class D3D9ResCopy : public d3dtest::DeviceTest {
       }
     ASSERT_EQ(s->UnlockRect(), D3D_OK);
   }
-  // Reads a lockable 32-bit surface.
-  std::vector<std::uint32_t> Read(IDirect3DSurface9* s) {
-    D3DSURFACE_DESC d;
-    EXPECT_EQ(s->GetDesc(&d), D3D_OK);
-    D3DLOCKED_RECT lr;
-    EXPECT_EQ(s->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-    std::vector<std::uint32_t> px(std::size_t(d.Width) * d.Height);
-    for (UINT y = 0; y < d.Height; ++y)
-      std::memcpy(&px[std::size_t(y) * d.Width], static_cast<std::uint8_t*>(lr.pBits) + std::size_t(y) * lr.Pitch,
-                  d.Width * 4);
-    EXPECT_EQ(s->UnlockRect(), D3D_OK);
-    return px;
-  }
   Ref<IDirect3DSurface9> Target(UINT w, UINT h, D3DFORMAT f = D3DFMT_A8R8G8B8, BOOL lockable = TRUE) {
     Ref<IDirect3DSurface9> s;
     EXPECT_EQ(dev->CreateRenderTarget(w, h, f, D3DMULTISAMPLE_NONE, 0, lockable, &s, nullptr), D3D_OK);

@@ -46,6 +46,20 @@ class DeviceTest : public ::testing::Test {
     return s;
   }
 
+  // The 32-bit texels of a lockable surface.
+  static std::vector<std::uint32_t> Read(IDirect3DSurface9* s) {
+    D3DSURFACE_DESC d;
+    EXPECT_EQ(s->GetDesc(&d), D3D_OK);
+    D3DLOCKED_RECT lr;
+    EXPECT_EQ(s->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    std::vector<std::uint32_t> px(std::size_t(d.Width) * d.Height);
+    for (UINT y = 0; y < d.Height; ++y)
+      std::memcpy(&px[std::size_t(y) * d.Width], static_cast<std::uint8_t*>(lr.pBits) + std::size_t(y) * lr.Pitch,
+                  d.Width * 4);
+    EXPECT_EQ(s->UnlockRect(), D3D_OK);
+    return px;
+  }
+
   // The 32-bit texels of a render-target surface, read back through system memory.
   std::vector<std::uint32_t> ReadBack(IDirect3DSurface9* rt) {
     D3DSURFACE_DESC desc;
@@ -55,14 +69,7 @@ class DeviceTest : public ::testing::Test {
               D3D_OK);
     Ref<IDirect3DSurface9> level(Level(copy.get()));
     EXPECT_EQ(dev->GetRenderTargetData(rt, level.get()), D3D_OK);
-    D3DLOCKED_RECT lr;
-    EXPECT_EQ(level->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-    std::vector<std::uint32_t> px(std::size_t(desc.Width) * desc.Height);
-    for (UINT y = 0; y < desc.Height; ++y)
-      std::memcpy(&px[std::size_t(y) * desc.Width], static_cast<std::uint8_t*>(lr.pBits) + std::size_t(y) * lr.Pitch,
-                  desc.Width * 4);
-    EXPECT_EQ(level->UnlockRect(), D3D_OK);
-    return px;
+    return Read(level.get());
   }
 
   IDirect3D9* d3d = nullptr;

@@ -3,17 +3,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "d3d9/raster/raster.h"
 #include "d3d9/vertex_decl.h"
 
 namespace platform::d3d9::raster {
 namespace {
-
-template <class T>
-T Load(const std::uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
 
 // An element as four floats; absent components read (0, 0, 0, 1).
 void ReadFloat4(const std::uint8_t* p, BYTE type, float out[4]) {

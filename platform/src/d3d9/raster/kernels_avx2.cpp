@@ -71,7 +71,6 @@ struct Avx2 {
   static R Hi8(R a) { return _mm256_unpackhi_epi8(a, _mm256_setzero_si256()); }
   static R Pack(R lo, R hi) { return _mm256_packus_epi16(lo, hi); }
   static R PackS32(R a, R b) { return _mm256_packs_epi32(a, b); }
-  static R PackU16(R a, R b) { return _mm256_packus_epi16(a, b); }
   static R Unpacklo8(R a, R b) { return _mm256_unpacklo_epi8(a, b); }
   static R Unpacklo16(R a, R b) { return _mm256_unpacklo_epi16(a, b); }
   static R Unpacklo32(R a, R b) { return _mm256_unpacklo_epi32(a, b); }

@@ -22,18 +22,6 @@ inline std::uint32_t Fetch(const SampleParams& p, int x, int y) {
   return p.level.texels[ty * p.level.pitch + tx] | p.level.alphaOr;
 }
 
-inline std::uint32_t Bilinear(std::uint32_t c00, std::uint32_t c10, std::uint32_t c01, std::uint32_t c11, unsigned fx,
-                              unsigned fy) {
-  const unsigned w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy), w01 = (256 - fx) * fy, w11 = fx * fy;
-  std::uint32_t out = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const unsigned sum = ((c00 >> shift) & 0xFF) * w00 + ((c10 >> shift) & 0xFF) * w10 +
-                         ((c01 >> shift) & 0xFF) * w01 + ((c11 >> shift) & 0xFF) * w11;
-    out |= ((sum + 32768) >> 16) << shift;
-  }
-  return out;
-}
-
 inline std::uint32_t SampleOne(const SampleParams& p, std::int32_t s, std::int32_t t) {
   if (!p.linear) return Fetch(p, (s + 0x8000) >> 16, (t + 0x8000) >> 16);
   const int x0 = s >> 16, y0 = t >> 16;
@@ -141,22 +129,20 @@ inline std::uint32_t BlendFast(BlendKind kind, std::uint32_t s, std::uint32_t d)
   return out;
 }
 
+// One pixel blended and written through the mask.
+inline void Put(const WriteParams& p, std::uint32_t src, std::uint32_t* dst) {
+  const std::uint32_t d = *dst;
+  *dst = (BlendPixel(p, src, d) & ~p.keep) | (d & p.keep) | p.alphaOr;
+}
+
 void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
-  for (int k = 0; k < n; ++k) {
-    if (live && !live[k]) continue;
-    const std::uint32_t d = dst[k];
-    const std::uint32_t b = p.kind == BlendKind::General ? BlendPixel(p, src[k], d) : BlendFast(p.kind, src[k], d);
-    dst[k] = (b & ~p.keep) | (d & p.keep) | p.alphaOr;
-  }
+  for (int k = 0; k < n; ++k)
+    if (!live || live[k]) Put(p, src[k], dst + k);
 }
 
 void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n) {
-  for (int k = 0; k < n; ++k) {
-    if (live && !live[k]) continue;
-    const std::uint32_t d = dst[k];
-    const std::uint32_t b = p.kind == BlendKind::General ? BlendPixel(p, colour, d) : BlendFast(p.kind, colour, d);
-    dst[k] = (b & ~p.keep) | (d & p.keep) | p.alphaOr;
-  }
+  for (int k = 0; k < n; ++k)
+    if (!live || live[k]) Put(p, colour, dst + k);
 }
 
 unsigned Factor(unsigned f, int shift, std::uint32_t s, std::uint32_t d, std::uint32_t blendFactor) {

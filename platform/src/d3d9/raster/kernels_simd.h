@@ -70,6 +70,18 @@ inline R<V> LiveIn(const std::uint8_t* live, int m) {
   return V::LiveMask(bytes);
 }
 
+// A lane vector of start + j step (j = 0 .. N - 1) in wrapping arithmetic.
+template <class V>
+inline R<V> Ramp(std::int32_t start, std::int32_t step) {
+  alignas(32) std::uint32_t v[V::N];
+  for (int j = 0; j < V::N; ++j) v[j] = static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(j) * static_cast<std::uint32_t>(step);
+  return V::Load(v);
+}
+
+inline std::int32_t Step(std::int32_t start, int k, std::int32_t step) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(k) * static_cast<std::uint32_t>(step));
+}
+
 // --- Blending ------------------------------------------------------------------
 
 // One half (Lo8 or Hi8 layout) of the blend; a is the source alpha per channel.
@@ -219,10 +231,7 @@ void Gouraud(const std::int32_t* start, const std::int32_t* step, std::uint32_t*
   // Channel c of pixel j: start[c] + j step[c] in wrapping 32-bit arithmetic.
   R<V> value[4], stride[4];
   for (int c = 0; c < 4; ++c) {
-    alignas(32) std::uint32_t offsets[V::N];
-    for (int j = 0; j < V::N; ++j)
-      offsets[j] = static_cast<std::uint32_t>(start[c]) + static_cast<std::uint32_t>(j) * static_cast<std::uint32_t>(step[c]);
-    value[c] = V::Load(offsets);
+    value[c] = Ramp<V>(start[c], step[c]);
     stride[c] = V::Set32(static_cast<std::uint32_t>(V::N) * static_cast<std::uint32_t>(step[c]));
   }
   const R<V> round = V::Set32(0x8000);
@@ -234,15 +243,13 @@ void Gouraud(const std::int32_t* start, const std::int32_t* step, std::uint32_t*
       value[c] = V::Add32(value[c], stride[c]);
     }
     // Saturating packs clamp to 0-255; then B, R, G, A planes become pixels.
-    const R<V> bytes = V::PackU16(V::PackS32(ch[0], ch[2]), V::PackS32(ch[1], ch[3]));
+    const R<V> bytes = V::Pack(V::PackS32(ch[0], ch[2]), V::PackS32(ch[1], ch[3]));
     const R<V> t = V::Unpacklo8(bytes, V::template ShiftBytesRight<8>(bytes));
     V::Store(out + k, V::Unpacklo16(t, V::template ShiftBytesRight<8>(t)));
   }
   if (k < n) {
     std::int32_t rest[4];
-    for (int c = 0; c < 4; ++c)
-      rest[c] = static_cast<std::int32_t>(static_cast<std::uint32_t>(start[c]) +
-                                          static_cast<std::uint32_t>(k) * static_cast<std::uint32_t>(step[c]));
+    for (int c = 0; c < 4; ++c) rest[c] = Step(start[c], k, step[c]);
     ScalarKernels().gouraud(rest, step, out + k, n - k);
   }
 }
@@ -377,18 +384,6 @@ void SampleT(const SampleParams& p, const std::int32_t* s, const std::int32_t* t
     const auto* tk = reinterpret_cast<const std::uint32_t*>(t + k);
     Out<V>(out + k, Fetch<V, kLinear, kU, kV>(p.level, In<V>(sk, m), In<V>(tk, m)), m);
   }
-}
-
-// A lane vector of start + j step (j = 0 .. N - 1) in wrapping arithmetic.
-template <class V>
-inline R<V> Ramp(std::int32_t start, std::int32_t step) {
-  alignas(32) std::uint32_t v[V::N];
-  for (int j = 0; j < V::N; ++j) v[j] = static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(j) * static_cast<std::uint32_t>(step);
-  return V::Load(v);
-}
-
-inline std::int32_t Step(std::int32_t start, int k, std::int32_t step) {
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(start) + static_cast<std::uint32_t>(k) * static_cast<std::uint32_t>(step));
 }
 
 // Linear sampling along a texture row (t constant, 0 <= ds < 2 texels) with

@@ -69,7 +69,6 @@ struct Sse2 {
   static R Hi8(R a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }
   static R Pack(R lo, R hi) { return _mm_packus_epi16(lo, hi); }
   static R PackS32(R a, R b) { return _mm_packs_epi32(a, b); }
-  static R PackU16(R a, R b) { return _mm_packus_epi16(a, b); }
   static R Unpacklo8(R a, R b) { return _mm_unpacklo_epi8(a, b); }
   static R Unpacklo16(R a, R b) { return _mm_unpacklo_epi16(a, b); }
   static R Unpacklo32(R a, R b) { return _mm_unpacklo_epi32(a, b); }

@@ -22,18 +22,6 @@ float FloatOf(DWORD bits) {
 
 void Diagnose(const char* name) { platform::detail::CountDiagnostic(name); }
 
-bool ReadsArg(DWORD op, DWORD arg1, DWORD arg2, DWORD which) {
-  if (op == D3DTOP_DISABLE) return false;
-  const bool one = (arg1 & D3DTA_SELECTMASK) == which, two = (arg2 & D3DTA_SELECTMASK) == which;
-  if (op == D3DTOP_SELECTARG1) return one;
-  if (op == D3DTOP_SELECTARG2) return two;
-  return one || two;
-}
-
-bool ReadsTexture(DWORD op, DWORD arg1, DWORD arg2) {
-  return op == D3DTOP_BLENDTEXTUREALPHA || ReadsArg(op, arg1, arg2, D3DTA_TEXTURE);
-}
-
 bool KnownOp(DWORD op) {
   return (op >= D3DTOP_DISABLE && op <= D3DTOP_ADDSIGNED) || op == D3DTOP_SUBTRACT ||
          (op >= D3DTOP_BLENDDIFFUSEALPHA && op <= D3DTOP_BLENDFACTORALPHA) || op == D3DTOP_BLENDCURRENTALPHA;

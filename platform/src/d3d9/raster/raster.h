@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace platform::d3d9::raster {
 
@@ -17,6 +18,28 @@ constexpr int kChunk = 256;
 
 // round(x / 255) for 0 <= x <= 65662 (255 is odd, so there are no ties).
 inline unsigned Div255(unsigned x) { return (x + 128 + ((x + 128) >> 8)) >> 8; }
+
+// The bilinear blend of four ARGB texels (c10 right of c00, c01 below it)
+// with 8-bit weights fx, fy (0-255), rounded once per channel.
+inline std::uint32_t Bilinear(std::uint32_t c00, std::uint32_t c10, std::uint32_t c01, std::uint32_t c11, unsigned fx,
+                              unsigned fy) {
+  const unsigned w00 = (256 - fx) * (256 - fy), w10 = fx * (256 - fy), w01 = (256 - fx) * fy, w11 = fx * fy;
+  std::uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const unsigned sum = ((c00 >> shift) & 0xFF) * w00 + ((c10 >> shift) & 0xFF) * w10 +
+                         ((c01 >> shift) & 0xFF) * w01 + ((c11 >> shift) & 0xFF) * w11;
+    out |= ((sum + 32768) >> 16) << shift;
+  }
+  return out;
+}
+
+// A value of type T read from unaligned bytes (vertex streams, texel rows).
+template <class T>
+T Load(const std::uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
 
 // --- Instruction sets --------------------------------------------------------
 enum class Isa : std::uint8_t { Scalar, Sse2, Avx2 };

@@ -43,47 +43,15 @@ struct Gradients {
   }
 };
 
+// The planes' origin: the pixel nearest the first vertex.
+void SetOrigin(const ScreenVertex& a, Primitive* p) {
+  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
+  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+}
+
 FixedPlane Fixed(const DoublePlane& p, double scale, double offset = 0.0) {
   return FixedPlane{ToFixed((p.v0 * scale + offset) * 65536.0), ToFixed(p.dx * scale * 65536.0),
                     ToFixed(p.dy * scale * 65536.0)};
-}
-
-// Levels and filter for a level-of-detail value (log2 of texels per pixel).
-void ChooseLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear) {
-  const int last = sc.levels - 1;
-  *b = -1;
-  *weight = 0;
-  if (!(lambda > 0.0)) {  // magnification (NaN included)
-    *a = sc.finest;
-    *linear = sc.magLinear;
-    return;
-  }
-  *linear = sc.minLinear;
-  lambda = std::min(lambda, 64.0);
-  if (sc.mipFilter == D3DTEXF_NONE || last == sc.finest) {
-    *a = sc.finest;
-  } else if (sc.mipFilter == D3DTEXF_POINT) {
-    *a = std::clamp(static_cast<int>(std::floor(lambda + 0.5)), sc.finest, last);
-  } else {
-    const double l = std::clamp(lambda, double(sc.finest), double(last));
-    const int i = static_cast<int>(std::floor(l));
-    const unsigned w = static_cast<unsigned>((l - i) * 256.0);
-    *a = i;
-    if (i < last && w > 0) {
-      *b = i + 1;
-      *weight = w;
-    }
-  }
-}
-
-SampleParams ParamsFor(const StageConfig& sc, int level, bool linear) {
-  SampleParams p;
-  p.level = sc.level[level];
-  p.addrU = sc.addrU;
-  p.addrV = sc.addrV;
-  p.linear = linear;
-  p.border = sc.border;
-  return p;
 }
 
 // Texture planes and levels of an affine primitive's stage.
@@ -203,8 +171,7 @@ void ConstantColours(const DrawConfig& dc, const ScreenVertex& v, Primitive* p) 
 
 void SetupTriangle(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
                    const ScreenVertex& flat, Primitive* p, const ScreenVertex* fourth) {
-  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
-  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+  SetOrigin(a, p);
   const Gradients g(a, b, c, p->ox, p->oy);
   p->perspective = !(a.q == b.q && b.q == c.q);
 
@@ -260,8 +227,7 @@ void SetupTriangle(const DrawConfig& dc, const ScreenVertex& a, const ScreenVert
 void SetupLine(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& b, bool xMajor, Primitive* p) {
   // Attributes follow the parameter of the major axis: affine in that
   // coordinate, constant across it.
-  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
-  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+  SetOrigin(a, p);
   p->perspective = false;
   const double span = xMajor ? (b.X - a.X) / 256.0 : (b.Y - a.Y) / 256.0;
   const double offset = xMajor ? p->ox - a.X / 256.0 : p->oy - a.Y / 256.0;
@@ -296,8 +262,7 @@ void SetupLine(const DrawConfig& dc, const ScreenVertex& a, const ScreenVertex& 
 }
 
 void SetupPoint(const DrawConfig& dc, const ScreenVertex& a, Primitive* p) {
-  p->ox = static_cast<int>(std::floor(a.X / 256.0 + 0.5));
-  p->oy = static_cast<int>(std::floor(a.Y / 256.0 + 0.5));
+  SetOrigin(a, p);
   p->perspective = false;
   p->z0 = static_cast<float>(a.z);
   p->dzx = p->dzy = 0.0f;
@@ -315,9 +280,31 @@ void SetupPoint(const DrawConfig& dc, const ScreenVertex& a, Primitive* p) {
   Finish(dc, p);
 }
 
-// Level choice per pixel for perspective primitives (shade.cpp).
-void ChoosePixelLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear) {
-  ChooseLevels(sc, lambda, a, b, weight, linear);
+void ChooseLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear) {
+  const int last = sc.levels - 1;
+  *b = -1;
+  *weight = 0;
+  if (!(lambda > 0.0)) {  // magnification (NaN included)
+    *a = sc.finest;
+    *linear = sc.magLinear;
+    return;
+  }
+  *linear = sc.minLinear;
+  lambda = std::min(lambda, 64.0);
+  if (sc.mipFilter == D3DTEXF_NONE || last == sc.finest) {
+    *a = sc.finest;
+  } else if (sc.mipFilter == D3DTEXF_POINT) {
+    *a = std::clamp(static_cast<int>(std::floor(lambda + 0.5)), sc.finest, last);
+  } else {
+    const double l = std::clamp(lambda, double(sc.finest), double(last));
+    const int i = static_cast<int>(std::floor(l));
+    const unsigned w = static_cast<unsigned>((l - i) * 256.0);
+    *a = i;
+    if (i < last && w > 0) {
+      *b = i + 1;
+      *weight = w;
+    }
+  }
 }
 
 }  // namespace platform::d3d9::raster

@@ -10,9 +10,6 @@
 #include "d3d9/raster/shade.h"
 
 namespace platform::d3d9::raster {
-
-void ChoosePixelLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear);
-
 namespace {
 
 constexpr std::int64_t kCoordLimit = std::int64_t(1) << 30;
@@ -111,15 +108,10 @@ void SamplePerspective(const Kernels& k, const StageConfig& sc, const StagePrim&
     int levels[2];
     unsigned weight;
     bool linear;
-    ChoosePixelLevels(sc, std::log2(rho) + sc.lodBias, &levels[0], &levels[1], &weight, &linear);
+    ChooseLevels(sc, std::log2(rho) + sc.lodBias, &levels[0], &levels[1], &weight, &linear);
     std::uint32_t texel[2];
     for (int j = 0; j < (levels[1] >= 0 ? 2 : 1); ++j) {
-      SampleParams pp;
-      pp.level = sc.level[levels[j]];
-      pp.addrU = sc.addrU;
-      pp.addrV = sc.addrV;
-      pp.linear = linear;
-      pp.border = sc.border;
+      const SampleParams pp = ParamsFor(sc, levels[j], linear);
       const std::int32_t s32 = ReduceOne(ToFixed((u * pp.level.width - 0.5) * 65536.0), pp.level.width, pp.addrU);
       const std::int32_t t32 = ReduceOne(ToFixed((v * pp.level.height - 0.5) * 65536.0), pp.level.height, pp.addrV);
       k.sample(pp, &s32, &t32, &texel[j], 1);
@@ -163,15 +155,6 @@ void Colours(const Kernels& k, const Primitive& p, int first, bool constant, std
 }
 
 // --- The general combiner --------------------------------------------------------
-
-bool ReadsTexture(DWORD op, DWORD arg1, DWORD arg2) {
-  if (op == D3DTOP_DISABLE) return false;
-  if (op == D3DTOP_BLENDTEXTUREALPHA) return true;
-  const bool one = (arg1 & D3DTA_SELECTMASK) == D3DTA_TEXTURE, two = (arg2 & D3DTA_SELECTMASK) == D3DTA_TEXTURE;
-  if (op == D3DTOP_SELECTARG1) return one;
-  if (op == D3DTOP_SELECTARG2) return two;
-  return one || two;
-}
 
 struct Inputs {
   std::uint32_t diffuse, current, texture, tfactor, specular;

@@ -34,6 +34,35 @@ struct StageConfig {
   TexLevel level[kMaxLevels];
 };
 
+// Whether a stage operation reads argument `which` (a D3DTA_ selector).
+inline bool ReadsArg(DWORD op, DWORD arg1, DWORD arg2, DWORD which) {
+  if (op == D3DTOP_DISABLE) return false;
+  const bool one = (arg1 & D3DTA_SELECTMASK) == which, two = (arg2 & D3DTA_SELECTMASK) == which;
+  if (op == D3DTOP_SELECTARG1) return one;
+  if (op == D3DTOP_SELECTARG2) return two;
+  return one || two;
+}
+
+// Whether a stage operation reads its texture (BLENDTEXTUREALPHA does without naming it).
+inline bool ReadsTexture(DWORD op, DWORD arg1, DWORD arg2) {
+  return op == D3DTOP_BLENDTEXTUREALPHA || ReadsArg(op, arg1, arg2, D3DTA_TEXTURE);
+}
+
+// Level `a` and filter for a level-of-detail value (log2 of texels per
+// pixel); `b` is the level blended in with `weight` (-1: none).
+void ChooseLevels(const StageConfig& sc, double lambda, int* a, int* b, unsigned* weight, bool* linear);
+
+// How one level of a stage is sampled.
+inline SampleParams ParamsFor(const StageConfig& sc, int level, bool linear) {
+  SampleParams p;
+  p.level = sc.level[level];
+  p.addrU = sc.addrU;
+  p.addrV = sc.addrV;
+  p.linear = linear;
+  p.border = sc.border;
+  return p;
+}
+
 struct DrawConfig {
   const Kernels* k = nullptr;
   int stages = 0;  // stages before the first colour DISABLE

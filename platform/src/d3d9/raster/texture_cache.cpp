@@ -18,13 +18,6 @@ inline unsigned Widen3(unsigned v) { return (v << 5) | (v << 2) | (v >> 1); }
 inline unsigned Widen10(unsigned v) { return (v * 255 + 511) / 1023; }
 inline unsigned Widen16(unsigned v) { return (v * 255 + 32767) / 65535; }
 
-template <class T>
-T Load(const std::uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
 unsigned FromFloat(float f) {
   if (!(f > 0.0f)) return 0;  // negative and NaN
   if (f >= 1.0f) return 255;
