@@ -68,9 +68,12 @@ bool LayoutFromFvf(DWORD fvf, VertexLayout* layout) {
     case D3DFVF_XYZB5: {
       Add(layout, 0, D3DDECLTYPE_FLOAT3, D3DDECLUSAGE_POSITION, 0);
       offset = 12;
-      const UINT betas = (position - D3DFVF_XYZ) / 2;
+      const UINT betas = (position - D3DFVF_XYZRHW) / 2;  // XYZB1 is one step past XYZRHW
       const bool lastIndex = (fvf & (D3DFVF_LASTBETA_UBYTE4 | D3DFVF_LASTBETA_D3DCOLOR)) != 0;
       const UINT weights = lastIndex ? betas - 1 : betas;
+      // A declaration element holds at most four floats: five plain weights
+      // have no layout.
+      if (weights > 4) return false;
       if (weights > 0) {
         Add(layout, offset, static_cast<D3DDECLTYPE>(D3DDECLTYPE_FLOAT1 + weights - 1), D3DDECLUSAGE_BLENDWEIGHT, 0);
         offset = static_cast<WORD>(offset + 4 * weights);

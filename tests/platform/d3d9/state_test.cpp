@@ -246,6 +246,14 @@ TEST_F(D3D9ResState, VertexFormatLastOneWins) {
   EXPECT_EQ(fvf, 0x142u);
   EXPECT_EQ(dev->SetFVF(0x4004), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->SetFVF(0x142 | 0x900), D3DERR_INVALIDCALL);  // nine texture coordinates
+  // Blend weights follow the position, a float each; the last may be an index.
+  EXPECT_EQ(platform::d3d9::FvfVertexSize(D3DFVF_XYZB1), 16u);
+  EXPECT_EQ(platform::d3d9::FvfVertexSize(D3DFVF_XYZB3 | D3DFVF_LASTBETA_UBYTE4), 24u);
+  EXPECT_EQ(platform::d3d9::FvfVertexSize(D3DFVF_XYZB4 | D3DFVF_DIFFUSE), 32u);
+  // Five plain weights fit no element; four and an index do.
+  EXPECT_EQ(dev->SetFVF(D3DFVF_XYZB5), D3DERR_INVALIDCALL);
+  EXPECT_EQ(platform::d3d9::FvfVertexSize(D3DFVF_XYZB5), 0u);
+  EXPECT_EQ(platform::d3d9::FvfVertexSize(D3DFVF_XYZB5 | D3DFVF_LASTBETA_UBYTE4), 32u);
   // The formats in use and their vertex sizes.
   EXPECT_EQ(platform::d3d9::FvfVertexSize(0x144), 28u);
   EXPECT_EQ(platform::d3d9::FvfVertexSize(0x142), 24u);
