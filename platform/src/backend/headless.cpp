@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backend/backend.h"
+#include "kernel/ascii.h"
 #include "platform/mm_timer.h"
 #include "platform/testing.h"
 #include "platform/win_user.h"
@@ -44,11 +45,6 @@ Script& TheScript() {
   return s;
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 bool ParseNumber(const std::string& s, long long* out) {
   if (s.empty()) return false;
   char* end = nullptr;
@@ -59,7 +55,7 @@ bool ParseNumber(const std::string& s, long long* out) {
 }
 
 bool ParseVk(const std::string& token, UINT* vk) {
-  std::string t = Lower(token);
+  std::string t = ascii::Fold(token);
   static const struct {
     const char* name;
     UINT vk;
@@ -96,7 +92,7 @@ bool ParseEvent(const std::vector<std::string>& tok, size_t i, InputEvent* ev, s
     *error = "missing event";
     return false;
   }
-  std::string verb = Lower(tok[i]);
+  std::string verb = ascii::Fold(tok[i]);
   size_t args = tok.size() - i - 1;
   auto button = [&](Button b, bool down) {
     ev->kind = down ? InputKind::ButtonDown : InputKind::ButtonUp;
@@ -128,7 +124,7 @@ bool ParseEvent(const std::vector<std::string>& tok, size_t i, InputEvent* ev, s
         *error = "key needs down|up and a key";
         return false;
       }
-      std::string dir = Lower(tok[k++]);
+      std::string dir = ascii::Fold(tok[k++]);
       if (dir != "down" && dir != "up") {
         *error = "key needs down or up";
         return false;
@@ -174,7 +170,7 @@ bool ParseLine(const std::string& line, std::vector<Scripted>* out, std::string*
   if (tok.empty()) return true;
   Scripted s{Scripted::When::Now, 0, {}};
   size_t i = 0;
-  std::string head = Lower(tok[0]);
+  std::string head = ascii::Fold(tok[0]);
   if (head == "frame" || head == "time") {
     long long at;
     if (tok.size() < 2 || !ParseNumber(tok[1], &at) || at < 0) {
