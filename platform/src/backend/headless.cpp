@@ -59,9 +59,10 @@ bool ParseVk(const std::string& token, UINT* vk) {
   static const struct {
     const char* name;
     UINT vk;
-  } kNames[] = {{"escape", 0x1B}, {"esc", 0x1B},  {"return", 0x0D}, {"enter", 0x0D}, {"space", 0x20},
-                {"left", 0x25},   {"up", 0x26},   {"right", 0x27},  {"down", 0x28},  {"back", 0x08},
-                {"backspace", 0x08}, {"tab", 0x09}, {"shift", 0x10}, {"control", 0x11}, {"ctrl", 0x11}};
+  } kNames[] = {{"escape", VK_ESCAPE}, {"esc", VK_ESCAPE},   {"return", VK_RETURN},   {"enter", VK_RETURN},
+                {"space", VK_SPACE},   {"left", VK_LEFT},     {"up", VK_UP},           {"right", VK_RIGHT},
+                {"down", VK_DOWN},     {"back", VK_BACK},     {"backspace", VK_BACK},  {"tab", VK_TAB},
+                {"shift", VK_SHIFT},   {"control", VK_CONTROL}, {"ctrl", VK_CONTROL}};
   for (const auto& n : kNames)
     if (t == n.name) {
       *vk = n.vk;
