@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backend/backend.h"
+#include "kernel/ascii.h"
 #include "platform/mm_timer.h"
 #include "platform/testing.h"
 #include "platform/win_user.h"
@@ -44,11 +45,6 @@ Script& TheScript() {
   return s;
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 bool ParseNumber(const std::string& s, long long* out) {
   if (s.empty()) return false;
   char* end = nullptr;
@@ -59,13 +55,14 @@ bool ParseNumber(const std::string& s, long long* out) {
 }
 
 bool ParseVk(const std::string& token, UINT* vk) {
-  std::string t = Lower(token);
+  std::string t = ascii::Fold(token);
   static const struct {
     const char* name;
     UINT vk;
-  } kNames[] = {{"escape", 0x1B}, {"esc", 0x1B},  {"return", 0x0D}, {"enter", 0x0D}, {"space", 0x20},
-                {"left", 0x25},   {"up", 0x26},   {"right", 0x27},  {"down", 0x28},  {"back", 0x08},
-                {"backspace", 0x08}, {"tab", 0x09}, {"shift", 0x10}, {"control", 0x11}, {"ctrl", 0x11}};
+  } kNames[] = {{"escape", VK_ESCAPE}, {"esc", VK_ESCAPE},   {"return", VK_RETURN},   {"enter", VK_RETURN},
+                {"space", VK_SPACE},   {"left", VK_LEFT},     {"up", VK_UP},           {"right", VK_RIGHT},
+                {"down", VK_DOWN},     {"back", VK_BACK},     {"backspace", VK_BACK},  {"tab", VK_TAB},
+                {"shift", VK_SHIFT},   {"control", VK_CONTROL}, {"ctrl", VK_CONTROL}};
   for (const auto& n : kNames)
     if (t == n.name) {
       *vk = n.vk;
@@ -96,7 +93,7 @@ bool ParseEvent(const std::vector<std::string>& tok, size_t i, InputEvent* ev, s
     *error = "missing event";
     return false;
   }
-  std::string verb = Lower(tok[i]);
+  std::string verb = ascii::Fold(tok[i]);
   size_t args = tok.size() - i - 1;
   auto button = [&](Button b, bool down) {
     ev->kind = down ? InputKind::ButtonDown : InputKind::ButtonUp;
@@ -128,7 +125,7 @@ bool ParseEvent(const std::vector<std::string>& tok, size_t i, InputEvent* ev, s
         *error = "key needs down|up and a key";
         return false;
       }
-      std::string dir = Lower(tok[k++]);
+      std::string dir = ascii::Fold(tok[k++]);
       if (dir != "down" && dir != "up") {
         *error = "key needs down or up";
         return false;
@@ -174,7 +171,7 @@ bool ParseLine(const std::string& line, std::vector<Scripted>* out, std::string*
   if (tok.empty()) return true;
   Scripted s{Scripted::When::Now, 0, {}};
   size_t i = 0;
-  std::string head = Lower(tok[0]);
+  std::string head = ascii::Fold(tok[0]);
   if (head == "frame" || head == "time") {
     long long at;
     if (tok.size() < 2 || !ParseNumber(tok[1], &at) || at < 0) {

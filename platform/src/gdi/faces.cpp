@@ -6,11 +6,12 @@
 
 #include <fontconfig/fontconfig.h>
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
+
+#include "kernel/ascii.h"
 
 namespace platform::gdi {
 namespace {
@@ -19,11 +20,7 @@ constexpr const char* kDefaultFamily = "DejaVu Sans";
 constexpr const char* kJapaneseFamily = "IPAGothic";
 constexpr FcChar32 kJapaneseProbe = 0x3042;  // HIRAGANA LETTER A
 
-std::string Fold(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+using platform::ascii::Fold;
 
 struct PatternDeleter {
   void operator()(FcPattern* p) const { FcPatternDestroy(p); }

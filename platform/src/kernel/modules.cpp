@@ -10,17 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "kernel/ascii.h"
 #include "kernel/utf.h"
 #include "platform/testing.h"
 #include "platform/win_kernel.h"
 
 namespace {
 
-std::string Fold(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+using platform::ascii::Fold;
 
 // A resource name or type: an integer id or a case-folded string.
 struct ResKey {
@@ -208,6 +205,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
 // Resources
 
 namespace {
+
+using platform::ascii::Fold;
 struct ResourceHandle {
   Resource res;
 };

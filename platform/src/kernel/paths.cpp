@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/ascii.h"
 #include "platform/win_kernel.h"
 
 namespace {
@@ -57,13 +58,7 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool SameText(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
+bool SameText(const std::string& a, const char* b) { return platform::ascii::SameNoCase(a, b); }
 
 }  // namespace
 

@@ -1,6 +1,5 @@
 // The registry: an in-memory store of typed values under case-insensitive key
 // paths. It starts empty, or seeded from PLATFORM_REGISTRY_FILE.
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -11,15 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "kernel/ascii.h"
 #include "platform/testing.h"
 #include "platform/win_registry.h"
 
 namespace {
 
-std::string Fold(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using platform::ascii::Fold;
 
 // "a\\b\\" and "a/b" both become "a\\b", case-folded.
 std::string NormalisePath(const std::string& path) {

@@ -3,11 +3,11 @@
 // (0, 0) is shown full screen (a desktop-sized window, the picture scaled and
 // letter-boxed) unless PLATFORM_WINDOWED=1.
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "backend/backend.h"
+#include "kernel/ascii.h"
 #include "platform/testing.h"
 #include "platform/win_kernel.h"
 #include "user/window_system.h"
@@ -46,12 +46,7 @@ constexpr int kDefaultY = 64;
 constexpr int kDefaultClientWidth = 640;
 constexpr int kDefaultClientHeight = 480;
 
-bool SameName(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
+bool SameName(const std::string& a, const char* b) { return ascii::SameNoCase(a, b); }
 
 WindowClass* FindClass(LPCSTR name) {
   for (auto& c : State().classes) {
