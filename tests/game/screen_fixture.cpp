@@ -7,6 +7,7 @@
 #include "platform/testing.h"
 #include "platform/win_user.h"
 #include "tests/platform/audio_files.h"
+#include "tests/support/message_pump.h"
 
 namespace nura::game_test {
 
@@ -16,15 +17,6 @@ LRESULT ScreenWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   MouseHook(hWnd, msg, wParam, lParam);
   C_Music::PollEvents(hWnd, msg, wParam, lParam);
   return DefWindowProcA(hWnd, msg, wParam, lParam);
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) break;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
 }
 
 constexpr const char* kEffects[] = {"bom25", "don11", "crash17", "chari08", "noise01", "cursor04", "cursor08"};
@@ -44,7 +36,7 @@ void GameWindowTest::SetUp() {
                            nullptr);
   ASSERT_NE(m_hWnd, nullptr);
   ShowWindow(m_hWnd, SW_SHOW);
-  Pump();
+  test::PumpMessages();
   ASSERT_TRUE(InitMusic());
   ASSERT_TRUE(InitSound(m_hWnd));
 
@@ -64,15 +56,11 @@ void GameWindowTest::TearDown() {
   ShutdownSound();
   CoUninitialize();
   if (m_hWnd) DestroyWindow(m_hWnd);
-  Pump();
+  test::PumpMessages();
   UnregisterClassA("ScreenTestClass", nullptr);
 }
 
-void GameWindowTest::Input(const std::string& event) {
-  std::string error;
-  ASSERT_TRUE(platform::test::InputNow(event, &error)) << error;
-  Pump();
-}
+void GameWindowTest::Input(const std::string& event) { test::InputAndPump(event); }
 
 // --- ScreenLogicTest -----------------------------------------------------------
 
@@ -93,7 +81,7 @@ void ScreenLogicTest::TearDown() {
 
 int ScreenLogicTest::Frame(C_StateLogic& logic) {
   platform::test::AdvanceClock(kFrameMs);
-  Pump();
+  test::PumpMessages();
   m_pMouse->Update();
   return logic.Update();
 }
@@ -130,7 +118,7 @@ void GameSystemTest::Build() {
 
 int GameSystemTest::Frame() {
   platform::test::AdvanceClock(kFrameMs);
-  Pump();
+  test::PumpMessages();
   m_pSystem->UpdateFrame();
   const int state = m_pSystem->GetState();
   if (state != m_Trace.back()) m_Trace.push_back(state);

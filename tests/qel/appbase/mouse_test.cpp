@@ -5,6 +5,7 @@
 #include "platform/testing.h"
 #include "platform/win_user.h"
 #include "qel/appbase/qelmouse.h"
+#include "tests/support/message_pump.h"
 
 namespace {
 
@@ -34,20 +35,9 @@ class Mouse : public testing::Test {
     UnregisterClassA("MouseTestClass", nullptr);
   }
 
-  void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) break;
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-    }
-  }
+  static void Pump() { nura::test::PumpMessages(); }
   // Delivers scripted input lines at once and dispatches the messages.
-  void Input(const std::string& event) {
-    std::string error;
-    ASSERT_TRUE(platform::test::InputNow(event, &error)) << error;
-    Pump();
-  }
+  static void Input(const std::string& event) { nura::test::InputAndPump(event); }
 
   HWND m_hWnd = nullptr;
 };
