@@ -28,6 +28,7 @@ constexpr std::size_t kMaxAlignment = 4096;
 PagePool* g_currentPool = nullptr;
 
 std::size_t RoundUp(std::size_t v, std::size_t to) { return (v + to - 1) / to * to; }
+std::size_t AlignUp(std::size_t v, std::size_t powerOfTwo) { return (v + powerOfTwo - 1) & ~(powerOfTwo - 1); }
 std::size_t RoundDown(std::size_t v, std::size_t to) { return v / to * to; }
 void* At(std::uintptr_t region, std::size_t offset) { return reinterpret_cast<void*>(region + offset); }
 
@@ -48,7 +49,7 @@ void* PagePool::Allocate(std::size_t size, std::size_t alignment) {
   if (size == 0) size = 1;
   if (m_regions == 0) return AllocateInNewRegion(size, alignment);
 
-  const std::size_t offset = RoundUp(m_used, alignment);
+  const std::size_t offset = AlignUp(m_used, alignment);
   if (offset > m_reserved || size > m_reserved - offset) return AllocateInNewRegion(size, alignment);
   const std::size_t end = offset + size;
   if (end > m_committed) {
@@ -65,7 +66,7 @@ void* PagePool::Allocate(std::size_t size, std::size_t alignment) {
 }
 
 void* PagePool::AllocateInNewRegion(std::size_t size, std::size_t alignment) {
-  const std::size_t offset = RoundUp(kLinkSize, alignment);
+  const std::size_t offset = AlignUp(kLinkSize, alignment);
   if (size > kCeiling - offset) return nullptr;
   const std::size_t end = offset + size;
   std::size_t regionSize = m_defaultReservation;
