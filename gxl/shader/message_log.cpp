@@ -47,26 +47,34 @@ class LineWriter {
   std::size_t m_used = 0;
 };
 
+void Describe(char (&out)[256], const char* format, ...) GXL_SHADER_PRINTF(2, 3);
+void Describe(char (&out)[256], const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(out, sizeof out, format, args);
+  va_end(args);
+}
+
 }  // namespace
 
 MessageLog::MessageLog() = default;
 MessageLog::~MessageLog() = default;
 
-void MessageLog::ReportError(const SourcePosition* position, std::uint32_t code, const char* format, ...) {
+void MessageLog::ReportError(const SourceToken* position, std::uint32_t code, const char* format, ...) {
   va_list args;
   va_start(args, format);
   VReport(position, MessageSeverity::Error, code, format, args);
   va_end(args);
 }
 
-void MessageLog::ReportWarning(const SourcePosition* position, std::uint32_t code, const char* format, ...) {
+void MessageLog::ReportWarning(const SourceToken* position, std::uint32_t code, const char* format, ...) {
   va_list args;
   va_start(args, format);
   VReport(position, MessageSeverity::Warning, code, format, args);
   va_end(args);
 }
 
-void MessageLog::Report(const SourcePosition* position, MessageSeverity severity, std::uint32_t code,
+void MessageLog::Report(const SourceToken* position, MessageSeverity severity, std::uint32_t code,
                         const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -74,7 +82,7 @@ void MessageLog::Report(const SourcePosition* position, MessageSeverity severity
   va_end(args);
 }
 
-void MessageLog::VReport(const SourcePosition* position, MessageSeverity severity, std::uint32_t code,
+void MessageLog::VReport(const SourceToken* position, MessageSeverity severity, std::uint32_t code,
                          const char* format, va_list args) {
   if (severity == MessageSeverity::Error) {
     ++m_errorCount;
@@ -96,12 +104,12 @@ void MessageLog::VReport(const SourcePosition* position, MessageSeverity severit
   AppendLine(position, "warning", code, format, args);
 }
 
-void MessageLog::AppendLine(const SourcePosition* position, const char* kind, std::uint32_t code,
+void MessageLog::AppendLine(const SourceToken* position, const char* kind, std::uint32_t code,
                             const char* format, va_list args) {
   char line[kMaxLineText + 2];
   LineWriter writer(line);
   if (position) {
-    if (position->fileName) writer.Print("%s", position->fileName);
+    if (position->file) writer.Print("%s", position->file);
     writer.Print("(%u): ", position->line ? position->line : 1u);
   }
   if (code != 0) writer.Print("%s X%u: ", kind, code);
@@ -127,28 +135,24 @@ bool MessageLog::StoreText(const char* text, std::size_t length) {
 
 void MessageLog::DescribeToken(std::uint32_t code, const SourceToken& token) {
   char description[256];
-  const char* name = token.text ? token.text : "";
+  const SourceToken::Value& v = token.value;
   switch (token.kind) {
-    case TokenKind::Version: std::snprintf(description, sizeof description, "version token"); break;
-    case TokenKind::Punctuator:
-      std::snprintf(description, sizeof description, "token '%s'", token.punctuator);
-      break;
-    case TokenKind::Integer: std::snprintf(description, sizeof description, "integer '%u'", token.number); break;
-    case TokenKind::IntegerL:
-      std::snprintf(description, sizeof description, "integer '%dl'", static_cast<int>(token.number));
-      break;
-    case TokenKind::IntegerU: std::snprintf(description, sizeof description, "integer '%uul'", token.number); break;
-    case TokenKind::Float: std::snprintf(description, sizeof description, "float '%g'", token.real); break;
-    case TokenKind::FloatH: std::snprintf(description, sizeof description, "float '%gh'", token.real); break;
-    case TokenKind::FloatF: std::snprintf(description, sizeof description, "float '%gf'", token.real); break;
-    case TokenKind::FloatL: std::snprintf(description, sizeof description, "float '%gl'", token.real); break;
-    case TokenKind::Identifier: std::snprintf(description, sizeof description, "token '%s'", name); break;
-    case TokenKind::String: std::snprintf(description, sizeof description, "string constant"); break;
-    case TokenKind::EndOfLine: std::snprintf(description, sizeof description, "end of line"); break;
-    case TokenKind::EndOfInput: std::snprintf(description, sizeof description, "end of file"); break;
-    default: std::snprintf(description, sizeof description, "token"); break;
+    case kTokenVersion: Describe(description, "version token"); break;
+    case kTokenPunctuator: Describe(description, "token '%.3s'", v.punctuator); break;
+    case kTokenInt: Describe(description, "integer '%u'", v.number); break;
+    case kTokenIntL: Describe(description, "integer '%dl'", static_cast<int>(v.number)); break;
+    case kTokenIntU: Describe(description, "integer '%uul'", v.number); break;
+    case kTokenFloat: Describe(description, "float '%g'", v.real); break;
+    case kTokenFloatH: Describe(description, "float '%gh'", v.real); break;
+    case kTokenFloatF: Describe(description, "float '%gf'", v.real); break;
+    case kTokenFloatL: Describe(description, "float '%gl'", v.real); break;
+    case kTokenIdentifier: Describe(description, "token '%s'", v.text ? v.text : ""); break;
+    case kTokenString: Describe(description, "string constant"); break;
+    case kTokenEndOfLine: Describe(description, "end of line"); break;
+    case kTokenEndOfInput: Describe(description, "end of file"); break;
+    default: Describe(description, "token"); break;
   }
-  ReportError(&token.position, code, "syntax error : unexpected %s", description);
+  ReportError(&token, code, "syntax error : unexpected %s", description);
 }
 
 HRESULT MessageLog::SetWarningLevel(std::uint32_t level) {

@@ -45,15 +45,15 @@ class MessageLog {
   MessageLog(const MessageLog&) = delete;
   MessageLog& operator=(const MessageLog&) = delete;
 
-  // Logs and counts an error line. position may be null.
-  void ReportError(const SourcePosition* position, std::uint32_t code, const char* format, ...)
+  // Logs and counts an error line at the token's file and line; position may be null.
+  void ReportError(const SourceToken* position, std::uint32_t code, const char* format, ...)
       GXL_SHADER_PRINTF(4, 5);
   // Logs a warning as the code's state decides: dropped, shown, or shown as an error.
-  void ReportWarning(const SourcePosition* position, std::uint32_t code, const char* format, ...)
+  void ReportWarning(const SourceToken* position, std::uint32_t code, const char* format, ...)
       GXL_SHADER_PRINTF(4, 5);
-  void Report(const SourcePosition* position, MessageSeverity severity, std::uint32_t code, const char* format, ...)
+  void Report(const SourceToken* position, MessageSeverity severity, std::uint32_t code, const char* format, ...)
       GXL_SHADER_PRINTF(5, 6);
-  void VReport(const SourcePosition* position, MessageSeverity severity, std::uint32_t code, const char* format,
+  void VReport(const SourceToken* position, MessageSeverity severity, std::uint32_t code, const char* format,
                va_list args) GXL_SHADER_PRINTF(5, 0);
 
   // "syntax error : unexpected %s" as an error with the code, describing the token.
@@ -86,7 +86,7 @@ class MessageLog {
 
   // The state of the code, created with level 1 when new; null without memory.
   CodeState* FindOrAddState(std::uint32_t code);
-  void AppendLine(const SourcePosition* position, const char* kind, std::uint32_t code, const char* format,
+  void AppendLine(const SourceToken* position, const char* kind, std::uint32_t code, const char* format,
                   va_list args);
   bool StoreText(const char* text, std::size_t length);
 

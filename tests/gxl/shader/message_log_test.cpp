@@ -2,6 +2,7 @@
 // against a model, and token descriptions.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <random>
 #include <string>
@@ -14,9 +15,6 @@
 namespace {
 
 using gxl::shader::MessageLog;
-using gxl::shader::SourcePosition;
-using gxl::shader::SourceToken;
-using gxl::shader::TokenKind;
 using gxl::shader::WarningStateChange;
 
 // The joined text, or "<null>" when the log gives no buffer.
@@ -33,8 +31,10 @@ TEST(GxlShaderMessageLog, LineFormsJoinedOldestFirst) {
   MessageLog log;
   EXPECT_EQ(Joined(log), "<null>");
   EXPECT_EQ(log.JoinMessages(nullptr), S_OK);
-  const SourcePosition inFile{"a.fx", 3};
-  const SourcePosition noFile{nullptr, 0};
+  SourceToken inFile;
+  inFile.file = "a.fx";
+  inFile.line = 3;
+  const SourceToken noFile;
   log.ReportError(&inFile, 1004, "%s", "decimal");
   log.ReportError(nullptr, 0, "bare %d", 7);
   log.ReportError(&noFile, 1512, "x");
@@ -57,10 +57,12 @@ TEST(GxlShaderMessageLog, LineFormsJoinedOldestFirst) {
 
 TEST(GxlShaderMessageLog, LongLinesAreCutKeepingTheLineFeed) {
   const std::string longText(5000, 'a');
-  const SourcePosition longFile{longText.c_str(), 9};
-  const SourcePosition shortFile{"f", 9};
+  SourceToken longFile, shortFile;
+  longFile.file = longText.c_str();
+  shortFile.file = "f";
+  longFile.line = shortFile.line = 9;
   const struct {
-    const SourcePosition* position;
+    const SourceToken* position;
     std::uint32_t code;
     std::string text, start;
   } kCases[] = {
@@ -201,36 +203,40 @@ TEST(GxlShaderMessageLog, ALineWithoutMemoryIsStillCounted) {
 
 TEST(GxlShaderMessageLog, DescribesEveryKindOfToken) {
   SourceToken t;
-  t.position = {"s.fx", 4};
+  t.file = "s.fx";
+  t.line = 4;
   const struct {
-    TokenKind kind;
+    std::uint32_t kind;
     std::uint32_t number;
     double real;
     const char* text;
     const char* description;
   } kCases[] = {
-      {TokenKind::Version, 0xFFFE0101, 0, nullptr, "version token"},
-      {TokenKind::Punctuator, 0, 0, nullptr, "token '<<='"},
-      {TokenKind::Integer, 4294967295u, 0, nullptr, "integer '4294967295'"},
-      {TokenKind::IntegerL, 4294967295u, 0, nullptr, "integer '-1l'"},
-      {TokenKind::IntegerU, 7, 0, nullptr, "integer '7ul'"},
-      {TokenKind::Float, 0, 1.5, nullptr, "float '1.5'"},
-      {TokenKind::FloatH, 0, 0.25, nullptr, "float '0.25h'"},
-      {TokenKind::FloatF, 0, 1e20, nullptr, "float '1e+20f'"},
-      {TokenKind::FloatL, 0, -2, nullptr, "float '-2l'"},
-      {TokenKind::Identifier, 0, 0, "main", "token 'main'"},
-      {TokenKind::String, 0, 0, "s", "string constant"},
-      {TokenKind::HeaderName, 0, 0, "h", "token"},
-      {TokenKind::EndOfLine, 0, 0, nullptr, "end of line"},
-      {TokenKind::EndOfInput, 0, 0, nullptr, "end of file"},
+      {kTokenVersion, 0xFFFE0101, 0, nullptr, "version token"},
+      {kTokenPunctuator, 0, 0, nullptr, "token '<<='"},
+      {kTokenInt, 4294967295u, 0, nullptr, "integer '4294967295'"},
+      {kTokenIntL, 4294967295u, 0, nullptr, "integer '-1l'"},
+      {kTokenIntU, 7, 0, nullptr, "integer '7ul'"},
+      {kTokenFloat, 0, 1.5, nullptr, "float '1.5'"},
+      {kTokenFloatH, 0, 0.25, nullptr, "float '0.25h'"},
+      {kTokenFloatF, 0, 1e20, nullptr, "float '1e+20f'"},
+      {kTokenFloatL, 0, -2, nullptr, "float '-2l'"},
+      {kTokenIdentifier, 0, 0, "main", "token 'main'"},
+      {kTokenString, 0, 0, "s", "string constant"},
+      {kTokenHeaderName, 0, 0, "h", "token"},
+      {kTokenEndOfLine, 0, 0, nullptr, "end of line"},
+      {kTokenEndOfInput, 0, 0, nullptr, "end of file"},
   };
-  std::strcpy(t.punctuator, "<<=");
+  
   for (const auto& c : kCases) {
     MessageLog log;
     t.kind = c.kind;
-    t.number = c.number;
-    t.real = c.real;
-    t.text = c.text;
+    t.value.bits = 0;
+    if (c.kind == kTokenPunctuator) std::memcpy(t.value.punctuator, "<<=", 4);
+    if (c.kind == kTokenInt || c.kind == kTokenIntL || c.kind == kTokenIntU || c.kind == kTokenVersion)
+      t.value.number = c.number;
+    if (c.real != 0) t.value.real = c.real;
+    if (c.text) t.value.text = c.text;
     log.DescribeToken(1500, t);
     EXPECT_EQ(Joined(log), std::string("s.fx(4): error X1500: syntax error : unexpected ") + c.description + "\n");
   }

@@ -85,7 +85,9 @@ TEST(GxlShaderProfile, RandomNamesAgreeWithAScan) {
     const bool expected = model && (model->flags & mask) == mask;
     ShaderProfileRow row{};
     EXPECT_EQ(ProfileNameToToken(name.c_str(), mask, &row), expected ? S_OK : E_FAIL) << name;
-    if (expected) EXPECT_EQ(row.name, model->name);
+    if (expected) {
+      EXPECT_EQ(row.name, model->name);
+    }
   }
 }
 
