@@ -4,7 +4,6 @@
 #include "gxl/shader/syntax_tree.h"
 
 #include <cstring>
-#include <type_traits>
 
 namespace {
 
@@ -13,21 +12,17 @@ const T& As(const ParseNode* node) {
   return *static_cast<const T*>(node);
 }
 
-// Replaces each non-null node field by its clone; false when one fails.
-template <class... T>
-bool CloneFields(T*&... fields) {
-  auto one = [](auto*& field) {
-    using Node = std::remove_reference_t<decltype(*field)>;
-    return !field || (field = static_cast<Node*>(field->Clone())) != nullptr;
-  };
-  (void)one;
-  return (one(fields) && ...);
+// Replaces a non-null node field, or each of an array of them, by its clone;
+// false when a clone fails.
+template <class Node>
+bool CloneMember(Node*& field) {
+  return !field || (field = static_cast<Node*>(field->Clone())) != nullptr;
 }
 
 template <std::size_t N>
-bool CloneAll(ParseNode* (&fields)[N]) {
+bool CloneMember(ParseNode* (&fields)[N]) {
   for (ParseNode*& f : fields)
-    if (!CloneFields(f)) return false;
+    if (!CloneMember(f)) return false;
   return true;
 }
 
@@ -51,10 +46,10 @@ bool CopyWords(std::uint32_t*& words, std::uint32_t n) {
 bool TextsEqual(const char* a, const char* b) { return a == b || (a && b && std::strcmp(a, b) == 0); }
 
 // The copy of a node, then its node fields cloned: null when any step fails.
-template <class T, class... Fields>
-T* CloneWith(const T& source, Fields T::*... fields) {
+template <class T, class... Members>
+T* CloneWith(const T& source, Members T::*... members) {
   T* copy = new T(source);
-  return copy && CloneFields(copy->*fields...) ? copy : nullptr;
+  return copy && (CloneMember(copy->*members) && ...) ? copy : nullptr;
 }
 
 }  // namespace
@@ -125,7 +120,7 @@ ParseNode* ListNode::Clone() const {
   const ParseNode* cell = this;
   for (; cell && cell->kind == NodeKind::List; cell = cell->second) {
     auto* copy = new ListNode(cell->first, nullptr, As<ListNode>(cell).tag);
-    if (!copy || !CloneFields(copy->first)) return nullptr;
+    if (!copy || !CloneMember(copy->first)) return nullptr;
     if (tail)
       tail->second = copy;
     else
@@ -147,7 +142,7 @@ bool ParseNodeKind2::Equals(const ParseNode* other) const {
 
 ParseNode* ParseNodeKind2::Clone() const {
   auto* copy = new ParseNodeKind2(*this);
-  return copy && CloneFields(copy->first, copy->second) ? copy : nullptr;
+  return copy && CloneMember(copy->first) && CloneMember(copy->second) ? copy : nullptr;
 }
 
 // --- 3 TokenNode --------------------------------------------------------------
@@ -204,10 +199,7 @@ bool ParseNodeKind7::Equals(const ParseNode* other) const {
   return usage == o.usage && AllEqual(parts, o.parts);
 }
 
-ParseNode* ParseNodeKind7::Clone() const {
-  auto* copy = new ParseNodeKind7(*this);
-  return copy && CloneAll(copy->parts) ? copy : nullptr;
-}
+ParseNode* ParseNodeKind7::Clone() const { return CloneWith(*this, &ParseNodeKind7::parts); }
 
 // --- 8 ArrayTypeNode ----------------------------------------------------------
 
@@ -241,9 +233,8 @@ bool ParseNodeKind10::Equals(const ParseNode* other) const {
 }
 
 ParseNode* ParseNodeKind10::Clone() const {
-  auto* copy = CloneWith(*this, &ParseNodeKind10::profile, &ParseNodeKind10::returnType,
-                         &ParseNodeKind10::parameters, &ParseNodeKind10::body);
-  return copy && CloneAll(copy->more) ? copy : nullptr;
+  return CloneWith(*this, &ParseNodeKind10::profile, &ParseNodeKind10::returnType, &ParseNodeKind10::parameters,
+                   &ParseNodeKind10::body, &ParseNodeKind10::more);
 }
 
 // --- 11 ParseNodeKind11 -------------------------------------------------------
@@ -261,10 +252,8 @@ bool ParseNodeKind11::Equals(const ParseNode* other) const {
 // Each array is copied by its own length, so that a variable without counted
 // words keeps its values in the copy.
 ParseNode* ParseNodeKind11::Clone() const {
-  auto* copy = new ParseNodeKind11(*this);
-  if (!copy || !CloneAll(copy->nodes) || !CopyWords(copy->counted, count) || !CopyWords(copy->values, valueCount))
-    return nullptr;
-  return copy;
+  auto* copy = CloneWith(*this, &ParseNodeKind11::nodes);
+  return copy && CopyWords(copy->counted, count) && CopyWords(copy->values, valueCount) ? copy : nullptr;
 }
 
 // --- 12 StatementNode ---------------------------------------------------------
@@ -275,10 +264,7 @@ bool StatementNode::Equals(const ParseNode* other) const {
   return code == o.code && AllEqual(children, o.children);
 }
 
-ParseNode* StatementNode::Clone() const {
-  auto* copy = new StatementNode(*this);
-  return copy && CloneAll(copy->children) ? copy : nullptr;
-}
+ParseNode* StatementNode::Clone() const { return CloneWith(*this, &StatementNode::children); }
 
 // --- 13 ParseNodeKind13 -------------------------------------------------------
 
@@ -334,7 +320,7 @@ ExpressionNode* ExpressionNode::FromValue(const ExpressionValue& v, const Source
   if (!node) return nullptr;
   node->value = v;
   node->token = token;
-  return v.subKind != 4 || CloneFields(node->value.node) ? node : nullptr;
+  return v.subKind != 4 || CloneMember(node->value.node) ? node : nullptr;
 }
 
 bool ExpressionNode::Equals(const ParseNode* other) const {
@@ -383,8 +369,8 @@ ParseNode* ParseNodeKind17::Clone() const {
 // --- 18, 19: compared by kind; cloned in full ---------------------------------
 
 ParseNode* AsmInstructionNode::Clone() const {
-  auto* copy = CloneWith(*this, &AsmInstructionNode::destination, &AsmInstructionNode::predicate);
-  return copy && CloneAll(copy->sources) ? copy : nullptr;
+  return CloneWith(*this, &AsmInstructionNode::destination, &AsmInstructionNode::predicate,
+                   &AsmInstructionNode::sources);
 }
 
 ParseNode* AsmOperandNode::Clone() const { return CloneWith(*this, &AsmOperandNode::relative); }
