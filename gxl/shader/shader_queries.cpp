@@ -53,40 +53,53 @@ class SemanticWriter {
   UINT m_count = 0;
 };
 
-// Every dcl whose register has the given type: its usage and usage index.
-void CollectDeclared(const DWORD* code, DWORD registerType, SemanticWriter& out) {
+// fn(usage token, register token) for every dcl, until it gives false.
+template <class Fn>
+bool EachDeclaration(const DWORD* code, Fn fn) {
   ShaderTokenWalker walker(code);
-  for (Item item; (item = walker.Next()) != Item::End;) {
-    if (item != Item::Instruction || walker.Opcode() != kDclOpcode) continue;
-    const DWORD usage = walker.Token()[1];
-    if (RegisterType(walker.Token()[2]) == registerType) out.Add(usage & 0xFFFF, (usage >> 16) & 0x7FFF);
-  }
+  for (Item item; (item = walker.Next()) != Item::End;)
+    if (item == Item::Instruction && walker.Opcode() == kDclOpcode && !fn(walker.Token()[1], walker.Token()[2]))
+      return false;
+  return true;
 }
 
-// Pixel code 2.x: texture and colour inputs by their dcl.
+// fn(token, walker) for every parameter token, definitions and the usage
+// tokens of dcl stepped over.
+template <class Fn>
+void EachParameter(const DWORD* code, Fn fn) {
+  ShaderTokenWalker walker(code, ShaderTokenWalker::kUnbounded, ShaderTokenWalker::Mode::Parameters);
+  for (Item item; (item = walker.Next()) != Item::End;)
+    if (item == Item::Parameter) fn(*walker.Token(), walker);
+}
+
+// Every dcl whose register has the given type: its usage and usage index.
+void CollectDeclared(const DWORD* code, DWORD registerType, SemanticWriter& out) {
+  EachDeclaration(code, [&](DWORD usage, DWORD reg) {
+    if (RegisterType(reg) == registerType) out.Add(usage & 0xFFFF, (usage >> 16) & 0x7FFF);
+    return true;
+  });
+}
+
+// Pixel code 2.x: texture and colour inputs by their dcl. Counting alone
+// counts every declaration but the samplers'.
 HRESULT CollectPixel2Inputs(const DWORD* code, SemanticWriter& out, bool counting) {
-  ShaderTokenWalker walker(code);
-  for (Item item; (item = walker.Next()) != Item::End;) {
-    if (item != Item::Instruction || walker.Opcode() != kDclOpcode) continue;
-    const DWORD reg = walker.Token()[2];
+  const bool known = EachDeclaration(code, [&](DWORD, DWORD reg) {
     const DWORD number = RegisterNumber(reg);
     switch (TypeBits(reg)) {
       case 0xA0000800u:  // sampler
-        break;
+        return true;
       case 0xB0000000u:  // texture register tN
         out.Add(D3DDECLUSAGE_TEXCOORD, number);
-        break;
+        return true;
       case 0x90000000u:  // colour input vN
-        if (number >= 2 && !counting) return E_FAIL;
         out.Add(D3DDECLUSAGE_COLOR, number);
-        break;
+        return number < 2 || counting;
       default:
-        if (!counting) return E_FAIL;
-        out.Add(0, 0);  // counted only
-        break;
+        out.Add(0, 0);
+        return counting;
     }
-  }
-  return S_OK;
+  });
+  return known ? S_OK : E_FAIL;
 }
 
 // Texture-register reads that count as uses in pixel code 1.0-1.3: the
@@ -99,15 +112,12 @@ void CollectPixel1Inputs(const DWORD* code, SemanticWriter& out) {
   const bool anyUse = (code[0] & 0xFF) >= 4;  // ps_1_4 reads texture registers like any other
   RegisterFlags<6> textures;
   RegisterFlags<2> colours;
-  ShaderTokenWalker walker(code, ShaderTokenWalker::kUnbounded, ShaderTokenWalker::Mode::Parameters);
-  for (Item item; (item = walker.Next()) != Item::End;) {
-    if (item != Item::Parameter) continue;
-    const DWORD token = *walker.Token();
+  EachParameter(code, [&](DWORD token, const ShaderTokenWalker& walker) {
     const DWORD type = RegisterType(token);
     if (type == 1) colours.Note(RegisterNumber(token));
     const bool counts = anyUse || (walker.ParameterIndex() == 0 && IsTextureAddressing(walker.Opcode()));
     if (type == 3 && counts) textures.Note(RegisterNumber(token));
-  }
+  });
   out.AddEach(textures, D3DDECLUSAGE_TEXCOORD);
   out.AddEach(colours, D3DDECLUSAGE_COLOR);
 }
@@ -162,10 +172,7 @@ HRESULT GetShaderOutputSemantics(const DWORD* code, ShaderSemantic* semantics, U
     RegisterFlags<3> rasteriser;  // position, fog, point size
     RegisterFlags<16> pixelColours;
     RegisterFlags<16> depths;
-    ShaderTokenWalker walker(code, ShaderTokenWalker::kUnbounded, ShaderTokenWalker::Mode::Parameters);
-    for (Item item; (item = walker.Next()) != Item::End;) {
-      if (item != Item::Parameter) continue;
-      const DWORD token = *walker.Token();
+    EachParameter(code, [&](DWORD token, const ShaderTokenWalker&) {
       const DWORD number = RegisterNumber(token);
       switch (TypeBits(token)) {
         case 0xE0000000u: if (vertex) texcoords.Note(number); break;
@@ -175,7 +182,7 @@ HRESULT GetShaderOutputSemantics(const DWORD* code, ShaderSemantic* semantics, U
         case 0x90000800u: if (!vertex) depths.Note(number); break;
         default: break;
       }
-    }
+    });
     if (vertex) {
       out.AddEach(texcoords, D3DDECLUSAGE_TEXCOORD);
       out.AddEach(vertexColours, D3DDECLUSAGE_COLOR);

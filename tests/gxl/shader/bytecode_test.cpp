@@ -2,6 +2,7 @@
 // sampler and debug-information queries, over streams laid by hand.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstring>
 #include <random>
 #include <utility>
@@ -79,11 +80,6 @@ TEST(GxlShaderBytecode, ExpressionAndTextureShaderCode) {
   }
 }
 
-TEST(GxlShaderBytecode, ACommentOfOnlyItsTagIsNotFound) {
-  const std::vector<DWORD> code = {0xFFFE0101, Comment(1), Fcc('C', 'T', 'A', 'B'), kEnd};
-  EXPECT_EQ(Find(code, Fcc('C', 'T', 'A', 'B')).hr, S_FALSE);
-}
-
 TEST(GxlShaderBytecode, NullCodeAndUnknownVersions) {
   const void* data = &data;
   UINT size = 5;
@@ -99,7 +95,7 @@ TEST(GxlShaderBytecode, NullCodeAndUnknownVersions) {
 
 // --- Fixtures: one stream per kind of code -----------------------------------
 
-const float kNegative = -1.0f;
+constexpr DWORD kNegative = std::bit_cast<DWORD>(-1.0f);
 
 // vs_1_1: dcl usage tokens, a def whose values look like parameters, a comment
 // and the end token, and writes to every output kind.
@@ -107,7 +103,7 @@ const std::vector<DWORD> kVs11 = {
     0xFFFE0101,
     Op(31), Usage(D3DDECLUSAGE_POSITION, 0), Dst(kInput, 0),
     Op(31), Usage(D3DDECLUSAGE_TEXCOORD, 3), Dst(kInput, 1),
-    Op(81), Dst(kConst, 0), FloatBits(kNegative), Dst(kTexcrdOut, 5), kEnd, Comment(1),
+    Op(81), Dst(kConst, 0), kNegative, Dst(kTexcrdOut, 5), kEnd, Comment(1),
     Comment(0),
     Op(1), Dst(kRastOut, 0), Src(kInput, 0),
     Op(1), Dst(kTexcrdOut, 1), Src(kInput, 1),
@@ -135,7 +131,7 @@ const std::vector<DWORD> kVs30 = {
 // addressing; t2 is only read, t7 is beyond the table.
 const std::vector<DWORD> kPs11 = {
     0xFFFF0101,
-    Op(81), Dst(kConst, 0), FloatBits(kNegative), Src(kTexture, 5), 0, 0,
+    Op(81), Dst(kConst, 0), kNegative, Src(kTexture, 5), 0, 0,
     Op(66), Dst(kTexture, 0),
     Op(67), Dst(kTexture, 1), Src(kTexture, 0),
     Op(66), Dst(kTexture, 7),

@@ -13,10 +13,9 @@
 #include <vector>
 
 #include "gxl/shader/shader_preprocessor.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
 #include "gxl/tex/result_codes.h"
 #include "platform/d3d9_api.h"
+#include "log_text.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -37,11 +36,7 @@ std::vector<std::string> Tokens(ShaderPreprocessor& pp) {
   return out;
 }
 
-std::string LogText(ShaderPreprocessor& pp) {
-  gxl::ComRef<DataBuffer> text;
-  pp.Log().JoinMessages(text.Put());
-  return text ? static_cast<const char*>(text->GetPointer()) : "";
-}
+std::string LogText(ShaderPreprocessor& pp) { return shadertest::LogText(pp.Log()); }
 
 TEST(GxlShaderContext, RunsOfTwoThreadsDoNotOverlap) {
   std::atomic<int> inside{0}, overlaps{0};

@@ -14,8 +14,7 @@
 #include "gxl/shader/message_log.h"
 #include "gxl/shader/page_pool.h"
 #include "gxl/shader/source_lexer.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
+#include "log_text.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -62,9 +61,8 @@ Lexed Lex(const std::string& text, std::uint32_t mode) {
     EXPECT_LE(t.start + t.length, copy.get() + text.size());
     out.tokens.push_back(Show(t));
   }
-  gxl::ComRef<DataBuffer> messages;
-  log.JoinMessages(messages.Put());
-  if (messages) out.log = static_cast<const char*>(messages->GetPointer());
+  out.log = shadertest::LogText(log);
+  if (out.log == "<null>") out.log.clear();
   return out;
 }
 

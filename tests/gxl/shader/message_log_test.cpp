@@ -8,28 +8,19 @@
 #include <string>
 
 #include "fail_alloc.h"
+#include "log_text.h"
 #include "gxl/shader/message_log.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
 
 namespace {
 
 using gxl::shader::MessageLog;
 using gxl::shader::WarningStateChange;
 
-// The joined text, or "<null>" when the log gives no buffer.
-std::string Joined(const MessageLog& log) {
-  gxl::ComRef<DataBuffer> buffer;
-  EXPECT_EQ(log.JoinMessages(buffer.Put()), S_OK);
-  if (!buffer) return "<null>";
-  const auto* bytes = static_cast<const char*>(buffer->GetPointer());
-  EXPECT_EQ(bytes[buffer->GetSize() - 1], '\0');
-  return std::string(bytes, buffer->GetSize() - 1);
-}
+using shadertest::LogText;
 
 TEST(GxlShaderMessageLog, LineFormsJoinedOldestFirst) {
   MessageLog log;
-  EXPECT_EQ(Joined(log), "<null>");
+  EXPECT_EQ(LogText(log), "<null>");
   EXPECT_EQ(log.JoinMessages(nullptr), S_OK);
   SourceToken inFile;
   inFile.file = "a.fx";
@@ -40,7 +31,7 @@ TEST(GxlShaderMessageLog, LineFormsJoinedOldestFirst) {
   log.ReportError(&noFile, 1512, "x");
   log.ReportWarning(&inFile, 1519, "'%s' : macro redefinition", "M");
   GXL_SHADER_REPORT(log, nullptr, gxl::shader::msg::kInternalOutOfMemory);
-  EXPECT_EQ(Joined(log),
+  EXPECT_EQ(LogText(log),
             "a.fx(3): error X1004: decimal\n"
             "bare 7\n"
             "(1): error X1512: x\n"
@@ -49,10 +40,10 @@ TEST(GxlShaderMessageLog, LineFormsJoinedOldestFirst) {
   EXPECT_EQ(log.ErrorCount(), 4u);
   EXPECT_EQ(log.WarningCount(), 1u);
   log.Reset();
-  EXPECT_EQ(Joined(log), "<null>");
+  EXPECT_EQ(LogText(log), "<null>");
   EXPECT_EQ(log.ErrorCount(), 0u);
   log.ReportError(nullptr, 0, "x");
-  EXPECT_EQ(Joined(log), "x\n");
+  EXPECT_EQ(LogText(log), "x\n");
 }
 
 TEST(GxlShaderMessageLog, LongLinesAreCutKeepingTheLineFeed) {
@@ -74,7 +65,7 @@ TEST(GxlShaderMessageLog, LongLinesAreCutKeepingTheLineFeed) {
   for (const auto& c : kCases) {
     MessageLog log;
     log.ReportError(c.position, c.code, "%s", c.text.c_str());
-    const std::string line = Joined(log);
+    const std::string line = LogText(log);
     ASSERT_EQ(line.size(), MessageLog::kMaxLineText + 1);
     EXPECT_EQ(line.back(), '\n');
     EXPECT_EQ(line.compare(0, c.start.size(), c.start), 0);
@@ -82,7 +73,7 @@ TEST(GxlShaderMessageLog, LongLinesAreCutKeepingTheLineFeed) {
   // One character less fits whole.
   MessageLog log;
   log.ReportError(nullptr, 0, "%s", std::string(4093, 'c').c_str());
-  EXPECT_EQ(Joined(log).size(), 4094u);
+  EXPECT_EQ(LogText(log).size(), 4094u);
 }
 
 TEST(GxlShaderMessageLog, WarningEdgeCases) {
@@ -92,7 +83,7 @@ TEST(GxlShaderMessageLog, WarningEdgeCases) {
   log.ReportWarning(nullptr, 10, "w");
   ASSERT_EQ(log.SetWarningState(11, 15), S_OK);
   log.ReportWarning(nullptr, 11, "e");
-  EXPECT_EQ(Joined(log), "error X11: e\n");
+  EXPECT_EQ(LogText(log), "error X11: e\n");
   EXPECT_EQ(log.ErrorCount(), 1u);
   EXPECT_EQ(log.WarningCount(), 0u);
   EXPECT_EQ(log.SetWarningLevel(5), E_FAIL);
@@ -101,17 +92,17 @@ TEST(GxlShaderMessageLog, WarningEdgeCases) {
   ASSERT_EQ(log.SetWarningLevel(1), S_OK);
   ASSERT_EQ(log.SetWarningState(12, 2), S_OK);
   log.ReportWarning(nullptr, 12, "two");
-  EXPECT_EQ(Joined(log), "<null>");
+  EXPECT_EQ(LogText(log), "<null>");
   ASSERT_EQ(log.SetWarningLevel(2), S_OK);
   log.ReportWarning(nullptr, 12, "two");
-  EXPECT_EQ(Joined(log), "warning X12: two\n");
+  EXPECT_EQ(LogText(log), "warning X12: two\n");
   // "once" shows a code once; "default" afterwards shows it every time again.
   log.Reset();
   ASSERT_EQ(log.SetWarningState(13, 16), S_OK);
   for (int i = 0; i < 2; ++i) log.ReportWarning(nullptr, 13, "once");
   log.ReportWarning(nullptr, 14, "always");
   log.ReportWarning(nullptr, 14, "always");
-  EXPECT_EQ(Joined(log), "warning X13: once\nwarning X14: always\nwarning X14: always\n");
+  EXPECT_EQ(LogText(log), "warning X13: once\nwarning X14: always\nwarning X14: always\n");
   ASSERT_EQ(log.SetWarningState(13, 255), S_OK);
   log.Reset();
   for (int i = 0; i < 2; ++i) log.ReportWarning(nullptr, 13, "again");
@@ -186,7 +177,7 @@ TEST(GxlShaderMessageLog, PragmaPairsApplyInOrderAndStopAtAFailure) {
   ASSERT_EQ(log.SetWarningLevel(2), S_OK);
   log.ReportWarning(nullptr, 21, "level 3 now");
   log.ReportWarning(nullptr, 23, "still level 1");
-  EXPECT_EQ(Joined(log), "warning X23: still level 1\n");
+  EXPECT_EQ(LogText(log), "warning X23: still level 1\n");
 }
 
 TEST(GxlShaderMessageLog, ALineWithoutMemoryIsStillCounted) {
@@ -194,7 +185,7 @@ TEST(GxlShaderMessageLog, ALineWithoutMemoryIsStillCounted) {
   shadertest::FailNextAllocation();
   log.ReportError(nullptr, 1, "lost");
   EXPECT_EQ(log.ErrorCount(), 1u);
-  EXPECT_EQ(Joined(log), "<null>");
+  EXPECT_EQ(LogText(log), "<null>");
   // A warning whose state cannot be made is neither logged nor counted.
   shadertest::FailNextAllocation();
   log.ReportWarning(nullptr, 2, "lost");
@@ -238,7 +229,7 @@ TEST(GxlShaderMessageLog, DescribesEveryKindOfToken) {
     if (c.real != 0) t.value.real = c.real;
     if (c.text) t.value.text = c.text;
     log.DescribeToken(1500, t);
-    EXPECT_EQ(Joined(log), std::string("s.fx(4): error X1500: syntax error : unexpected ") + c.description + "\n");
+    EXPECT_EQ(LogText(log), std::string("s.fx(4): error X1500: syntax error : unexpected ") + c.description + "\n");
   }
 }
 

@@ -9,7 +9,7 @@
 #include "gxl/shader/profiles.h"
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
-#include "tests/support/d3d9_params.h"
+#include "tests/gxl/tex/tex_test_device.h"
 
 namespace {
 
@@ -91,21 +91,7 @@ TEST(GxlShaderProfile, RandomNamesAgreeWithAScan) {
   }
 }
 
-class GxlShaderProfileDevice : public ::testing::Test {
- protected:
-  void SetUp() override {
-    d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    ASSERT_NE(d3d, nullptr);
-    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(64, 64, false);
-    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
-  }
-  void TearDown() override {
-    if (dev) dev->Release();
-    if (d3d) d3d->Release();
-  }
-  IDirect3D9* d3d = nullptr;
-  IDirect3DDevice9* dev = nullptr;
-};
+class GxlShaderProfileDevice : public textest::DeviceTest {};
 
 struct PixelCaps {
   DWORD version, caps;

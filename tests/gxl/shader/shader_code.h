@@ -8,14 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/win_types.h"
+#include "platform/d3d9_types.h"
 
 namespace shadertest {
 
-constexpr DWORD Fcc(char a, char b, char c, char d) {
-  return DWORD(std::uint8_t(a)) | DWORD(std::uint8_t(b)) << 8 | DWORD(std::uint8_t(c)) << 16 |
-         DWORD(std::uint8_t(d)) << 24;
-}
+constexpr DWORD Fcc(char a, char b, char c, char d) { return MAKEFOURCC(a, b, c, d); }
 constexpr DWORD Comment(DWORD length) { return 0xFFFE | (length << 16); }
 constexpr DWORD kEnd = 0x0000FFFF;
 
@@ -35,12 +32,6 @@ enum : DWORD {
   kTemp = 0, kInput = 1, kConst = 2, kTexture = 3, kRastOut = 4, kAttrOut = 5, kTexcrdOut = 6,
   kColorOut = 8, kDepthOut = 9, kSampler = 10, kMisc = 17,
 };
-
-inline DWORD FloatBits(float f) {
-  DWORD d;
-  std::memcpy(&d, &f, 4);
-  return d;
-}
 
 // A "CTAB" block body (the bytes after the FourCC) laid out from records.
 struct ConstantRecord {
