@@ -122,80 +122,78 @@ void CollectPixel1Inputs(const DWORD* code, SemanticWriter& out) {
   out.AddEach(colours, D3DDECLUSAGE_COLOR);
 }
 
-// Opening checks shared by the semantics queries: S_FALSE when the code has no
-// semantics to list.
-HRESULT CheckSemanticsCode(const DWORD* code, UINT* count) {
+// Outputs found by the registers the code writes: texture-coordinate, colour
+// and rasteriser outputs of vertex code below 3.0, colour and depth outputs of
+// pixel code from 2.0.
+void CollectWrittenOutputs(const DWORD* code, bool vertex, SemanticWriter& out) {
+  RegisterFlags<8> texcoords;
+  RegisterFlags<2> vertexColours;
+  RegisterFlags<3> rasteriser;  // position, fog, point size
+  RegisterFlags<16> pixelColours;
+  RegisterFlags<16> depths;
+  EachParameter(code, [&](DWORD token, const ShaderTokenWalker&) {
+    const DWORD number = RegisterNumber(token);
+    switch (TypeBits(token)) {
+      case 0xE0000000u: if (vertex) texcoords.Note(number); break;
+      case 0xD0000000u: if (vertex) vertexColours.Note(number); break;
+      case 0xC0000000u: if (vertex) rasteriser.Note(number); break;
+      case 0x80000800u: if (!vertex) pixelColours.Note(number); break;
+      case 0x90000800u: if (!vertex) depths.Note(number); break;
+      default: break;
+    }
+  });
+  if (vertex) {
+    out.AddEach(texcoords, D3DDECLUSAGE_TEXCOORD);
+    out.AddEach(vertexColours, D3DDECLUSAGE_COLOR);
+    const DWORD rasteriserUsage[3] = {D3DDECLUSAGE_POSITION, D3DDECLUSAGE_FOG, D3DDECLUSAGE_PSIZE};
+    for (DWORD n = 0; n < 3; ++n)
+      if (rasteriser.used[n]) out.Add(rasteriserUsage[n], 0);
+  } else {
+    out.AddEach(pixelColours, D3DDECLUSAGE_COLOR);
+    out.AddEach(depths, D3DDECLUSAGE_DEPTH);
+  }
+}
+
+// The opening checks and the count shared by both queries;
+// collect(kind, major version, out) writes the records.
+template <class Collect>
+HRESULT QuerySemantics(const DWORD* code, ShaderSemantic* semantics, UINT* count, Collect collect) {
   if (!code) return D3DERR_INVALIDCALL;
   if (count) *count = 0;
   const DWORD kind = code[0] >> 16;
-  if (kind == kExpressionKind) return S_FALSE;
+  if (kind == kExpressionKind) return S_OK;
   if (kind != kVertexKind && kind != kPixelKind) return GXLERR_INVALIDDATA;
-  return S_OK;
+  SemanticWriter out(semantics);
+  const HRESULT hr = collect(kind, Major(code[0]), out);
+  if (SUCCEEDED(hr) && count) *count = out.Count();
+  return hr;
 }
 
 }  // namespace
 
 HRESULT GetShaderInputSemantics(const DWORD* code, ShaderSemantic* semantics, UINT* count) {
-  const HRESULT check = CheckSemanticsCode(code, count);
-  if (check != S_OK) return SUCCEEDED(check) ? S_OK : check;
-  const DWORD kind = code[0] >> 16;
-  const DWORD major = Major(code[0]);
-  SemanticWriter out(semantics);
-  if (kind == kVertexKind || major == 3) {
-    CollectDeclared(code, 1, out);  // input registers
-  } else if (major == 2) {
-    const HRESULT hr = CollectPixel2Inputs(code, out, semantics == nullptr);
-    if (FAILED(hr)) return hr;
-  } else if (major == 1) {
+  return QuerySemantics(code, semantics, count, [&](DWORD kind, DWORD major, SemanticWriter& out) {
+    if (kind == kVertexKind || major == 3) {
+      CollectDeclared(code, 1, out);  // input registers
+      return S_OK;
+    }
+    if (major == 2) return CollectPixel2Inputs(code, out, semantics == nullptr);
+    if (major != 1) return E_FAIL;
     CollectPixel1Inputs(code, out);
-  } else {
-    return E_FAIL;
-  }
-  if (count) *count = out.Count();
-  return S_OK;
+    return S_OK;
+  });
 }
 
 HRESULT GetShaderOutputSemantics(const DWORD* code, ShaderSemantic* semantics, UINT* count) {
-  const HRESULT check = CheckSemanticsCode(code, count);
-  if (check != S_OK) return SUCCEEDED(check) ? S_OK : check;
-  const DWORD kind = code[0] >> 16;
-  const DWORD major = Major(code[0]);
-  SemanticWriter out(semantics);
-  if (kind == kVertexKind && major == 3) {
-    CollectDeclared(code, 6, out);  // output registers
-  } else if (kind == kPixelKind && major < 2) {
-    out.Add(D3DDECLUSAGE_COLOR, 0);
-  } else {
-    const bool vertex = kind == kVertexKind;
-    RegisterFlags<8> texcoords;
-    RegisterFlags<2> vertexColours;
-    RegisterFlags<3> rasteriser;  // position, fog, point size
-    RegisterFlags<16> pixelColours;
-    RegisterFlags<16> depths;
-    EachParameter(code, [&](DWORD token, const ShaderTokenWalker&) {
-      const DWORD number = RegisterNumber(token);
-      switch (TypeBits(token)) {
-        case 0xE0000000u: if (vertex) texcoords.Note(number); break;
-        case 0xD0000000u: if (vertex) vertexColours.Note(number); break;
-        case 0xC0000000u: if (vertex) rasteriser.Note(number); break;
-        case 0x80000800u: if (!vertex) pixelColours.Note(number); break;
-        case 0x90000800u: if (!vertex) depths.Note(number); break;
-        default: break;
-      }
-    });
-    if (vertex) {
-      out.AddEach(texcoords, D3DDECLUSAGE_TEXCOORD);
-      out.AddEach(vertexColours, D3DDECLUSAGE_COLOR);
-      const DWORD rasteriserUsage[3] = {D3DDECLUSAGE_POSITION, D3DDECLUSAGE_FOG, D3DDECLUSAGE_PSIZE};
-      for (DWORD n = 0; n < 3; ++n)
-        if (rasteriser.used[n]) out.Add(rasteriserUsage[n], 0);
-    } else {
-      out.AddEach(pixelColours, D3DDECLUSAGE_COLOR);
-      out.AddEach(depths, D3DDECLUSAGE_DEPTH);
-    }
-  }
-  if (count) *count = out.Count();
-  return S_OK;
+  return QuerySemantics(code, semantics, count, [&](DWORD kind, DWORD major, SemanticWriter& out) {
+    if (kind == kVertexKind && major == 3)
+      CollectDeclared(code, 6, out);  // output registers
+    else if (kind == kPixelKind && major < 2)
+      out.Add(D3DDECLUSAGE_COLOR, 0);
+    else
+      CollectWrittenOutputs(code, kind == kVertexKind, out);
+    return S_OK;
+  });
 }
 
 HRESULT GetShaderSamplers(const DWORD* code, const char** samplers, UINT* count) {
