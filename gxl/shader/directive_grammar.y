@@ -29,8 +29,14 @@ static int gxl_directive_lex(GXL_DIRECTIVE_STYPE* value, gxl::shader::ShaderPrep
 static void gxl_directive_error(gxl::shader::ShaderPreprocessor* pp, const char* text) {
   DirectiveGrammar::Error(pp, text);
 }
-/* Every action is skipped once the line has failed. */
-#define ACT(statement) do { if (!DirectiveGrammar::Failed(pp)) { statement; } } while (0)
+/* Every action is skipped once the line has failed, and a handler that
+   fails ends the line's parse. */
+#define ACT(statement)                        \
+  do {                                        \
+    if (DirectiveGrammar::Failed(pp)) YYABORT; \
+    statement;                                \
+    if (DirectiveGrammar::Failed(pp)) YYABORT; \
+  } while (0)
 }
 
 %token Define Undef Line Include Error If Ifdef Ifndef Elif Else Endif
