@@ -22,10 +22,10 @@ namespace platform::shader {
 // Message numbers (the shader tools show them as X5000 plus the number).
 enum ValidatorMessage : DWORD {
   kMsgVersion = 1,        // unknown version token
-  kMsgFraming = 2,        // parameter/instruction token confusion, length field
+  kMsgFraming = 2,        // token confusion, length field, unknown opcode
   kMsgTruncated = 3,      // an instruction or comment runs past the end
   kMsgEndToken = 4,       // missing end token, or tokens after it
-  kMsgOpcode = 5,         // unknown opcode, or not in this version
+  kMsgOpcode = 5,         // opcode not available in this version
   kMsgReservedBits = 6,   // reserved or version-specific token bits
   kMsgRegister = 7,       // register type not allowed in this place
   kMsgRegisterIndex = 8,  // register number out of range (also constants)
