@@ -96,6 +96,11 @@ inline bool IsConstBank(int type) { return type == kConst || (type >= kConst2 &&
 inline std::uint32_t ConstIndex(int type, std::uint32_t number) {
   return type == kConst ? number : (static_cast<std::uint32_t>(type - kConst2 + 1) << 11) + number;
 }
+// Registers holding one value (b#, aL, l#, vFace) take no swizzle.
+inline bool IsScalarSource(std::uint32_t tok) {
+  const int type = RegisterType(tok);
+  return type == kConstBool || type == kLoop || type == kLabel || (type == kMiscType && RegisterNumber(tok) == 1);
+}
 inline bool IsReplicate(std::uint32_t swizzle) {
   return swizzle == 0x00 || swizzle == 0x55 || swizzle == 0xAA || swizzle == 0xFF;
 }

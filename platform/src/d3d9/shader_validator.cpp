@@ -4,11 +4,11 @@
 #include "d3d9/shader_validator.h"
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <functional>
 #include <map>
 #include <new>
+
+#include "kernel/format.h"
 
 namespace platform::shader {
 namespace {
@@ -43,15 +43,6 @@ bool IsLoopBlock(std::uint16_t op) { return op == kLoopOp || op == kRep; }
 
 }  // namespace
 
-std::string FormatText(const char* fmt, ...) {
-  char buf[256];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, args);
-  va_end(args);
-  return buf;
-}
-
 void StreamChecker::Report(std::size_t index, DWORD number, std::string text) {
   m_messages.push_back({index, number, std::move(text)});
 }
@@ -60,7 +51,7 @@ void StreamChecker::Advance(const std::vector<std::uint32_t>& words) {
   if (m_stopped || words.empty()) return;
   if (!m_haveVersion) {
     if (!ParseVersion(words[0], &m_v)) {
-      Report(0, kMsgVersion, FormatText("unknown shader version token 0x%08X", words[0]));
+      Report(0, kMsgVersion, Printf("unknown shader version token 0x%08X", words[0]));
       m_stopped = true;
       return;
     }
@@ -79,7 +70,7 @@ void StreamChecker::Advance(const std::vector<std::uint32_t>& words) {
         return;
       case ItemKind::kError:
         // The instruction boundaries are lost: nothing after this can be trusted.
-        Report(item.errorIndex, kMsgFraming, FormatText("token %zu: %s", item.errorIndex, item.error.c_str()));
+        Report(item.errorIndex, kMsgFraming, Printf("token %zu: %s", item.errorIndex, item.error.c_str()));
         m_stopped = true;
         return;
       case ItemKind::kEnd:
@@ -113,8 +104,8 @@ void StreamChecker::Finish(const std::vector<std::uint32_t>& words) {
     return;
   }
   const std::size_t at = m_pos - 1;
-  if (!m_blocks.empty()) Report(at, kMsgFlow, FormatText("%s block is not closed", FindOp(m_blocks.back().op)->name));
-  if (m_subroutine >= 0 && !m_afterRet) Report(at, kMsgFlow, FormatText("subroutine l%d does not end with ret", m_subroutine));
+  if (!m_blocks.empty()) Report(at, kMsgFlow, Printf("%s block is not closed", FindOp(m_blocks.back().op)->name));
+  if (m_subroutine >= 0 && !m_afterRet) Report(at, kMsgFlow, Printf("subroutine l%d does not end with ret", m_subroutine));
   CheckCalls();
   CheckSlotLimits(at);
 }
@@ -124,17 +115,17 @@ void StreamChecker::CheckSlotLimits(std::size_t index) {
     const long tex = m_v.minor == 4 ? 6 : 4;
     if (m_texSlots > tex || m_arithSlots > kPs1xArithSlots)
       Report(index, kMsgSlots,
-             FormatText("%ld texture and %ld arithmetic slots exceed %s's %ld + %ld%s", m_texSlots, m_arithSlots,
+             Printf("%ld texture and %ld arithmetic slots exceed %s's %ld + %ld%s", m_texSlots, m_arithSlots,
                     m_v.Name(), tex, kPs1xArithSlots, m_v.minor == 4 ? " per phase" : ""));
   } else if (m_v.profile == kPs20) {
     if (m_texSlots > kPs20TexSlots || m_arithSlots > kPs20ArithSlots)
       Report(index, kMsgSlots,
-             FormatText("%ld texture and %ld arithmetic slots exceed ps_2_0's %ld + %ld", m_texSlots, m_arithSlots,
+             Printf("%ld texture and %ld arithmetic slots exceed ps_2_0's %ld + %ld", m_texSlots, m_arithSlots,
                     kPs20TexSlots, kPs20ArithSlots));
   } else {
     const long limit = SlotLimit(m_v);
     if (limit >= 0 && m_slots > limit)
-      Report(index, kMsgSlots, FormatText("%ld instruction slots exceed %s's %ld", m_slots, m_v.Name(), limit));
+      Report(index, kMsgSlots, Printf("%ld instruction slots exceed %s's %ld", m_slots, m_v.Name(), limit));
   }
   m_texSlots = m_arithSlots = 0;
 }
@@ -142,7 +133,7 @@ void StreamChecker::CheckSlotLimits(std::size_t index) {
 void StreamChecker::CheckInstruction(const Instruction& in) {
   const OpInfo& info = *in.info;
   if (!Available(info, m_v.profile)) {
-    Report(in.index, kMsgOpcode, FormatText("%s is not available in %s", info.name, m_v.Name()));
+    Report(in.index, kMsgOpcode, Printf("%s is not available in %s", info.name, m_v.Name()));
   } else {
     CheckTokenBits(in);
     CheckOrderAndSlots(in);
@@ -168,7 +159,7 @@ void StreamChecker::CheckTokenBits(const Instruction& in) {
   const std::uint16_t op = in.Op();
   if (t & 0x20000000u) Report(in.index, kMsgReservedBits, "reserved instruction bit 29 is set");
   if (!m_v.AtLeast2() && (t & 0x1F000000u))
-    Report(in.index, kMsgReservedBits, FormatText("length and predicate bits must be 0 in %s", m_v.Name()));
+    Report(in.index, kMsgReservedBits, Printf("length and predicate bits must be 0 in %s", m_v.Name()));
   bool controlOk;
   if (op == kIfC || op == kBreakC || op == kSetP)
     controlOk = in.control >= 1 && in.control <= 6;
@@ -176,17 +167,17 @@ void StreamChecker::CheckTokenBits(const Instruction& in) {
     controlOk = in.control <= 2;
   else
     controlOk = in.control == 0;
-  if (!controlOk) Report(in.index, kMsgReservedBits, FormatText("invalid control value %u for %s", in.control, in.info->name));
+  if (!controlOk) Report(in.index, kMsgReservedBits, Printf("invalid control value %u for %s", in.control, in.info->name));
 
   if (in.predicated) {
     if (!m_v.Extended())
-      Report(in.index, kMsgPredicate, FormatText("predication is not available in %s", m_v.Name()));
+      Report(in.index, kMsgPredicate, Printf("predication is not available in %s", m_v.Name()));
     else if (in.info->cls != kArith && in.info->cls != kTexture)
-      Report(in.index, kMsgPredicate, FormatText("%s cannot be predicated", in.info->name));
+      Report(in.index, kMsgPredicate, Printf("%s cannot be predicated", in.info->name));
   }
   if (in.coissue) {
     if (!m_v.Ps1x()) {
-      Report(in.index, kMsgCoissue, FormatText("co-issue is not available in %s", m_v.Name()));
+      Report(in.index, kMsgCoissue, Printf("co-issue is not available in %s", m_v.Name()));
       return;
     }
     auto pairable = [](const Instruction& i) {
@@ -202,7 +193,7 @@ void StreamChecker::CheckTokenBits(const Instruction& in) {
 void StreamChecker::CheckOrderAndSlots(const Instruction& in) {
   const OpInfo& info = *in.info;
   if (info.cls == kSetup) {
-    if (m_sawCode) Report(in.index, kMsgOrder, FormatText("%s after the first instruction", info.name));
+    if (m_sawCode) Report(in.index, kMsgOrder, Printf("%s after the first instruction", info.name));
     return;
   }
   m_sawCode = true;
@@ -245,7 +236,7 @@ void StreamChecker::CheckFlow(const Instruction& in) {
   auto countStatic = [&] {
     if (vs20 && ++m_staticFlowCount > kVs20StaticFlowInstructions)
       Report(in.index, kMsgNesting,
-             FormatText("more than %d static flow-control instructions", kVs20StaticFlowInstructions));
+             Printf("more than %d static flow-control instructions", kVs20StaticFlowInstructions));
   };
   auto close = [&](std::uint16_t opener, std::uint16_t opener2, const char* text) {
     if (m_blocks.empty() || (m_blocks.back().op != opener && m_blocks.back().op != opener2)) {
@@ -266,12 +257,12 @@ void StreamChecker::CheckFlow(const Instruction& in) {
       const int loops = depth([](const Block& x) { return IsLoopBlock(x.op); });
       const int loopLimit = vs20 ? 1 : kMaxLoopDepth;
       if (IsLoopBlock(op) && loops > loopLimit)
-        Report(in.index, kMsgNesting, FormatText("loop and rep blocks nested deeper than %d", loopLimit));
+        Report(in.index, kMsgNesting, Printf("loop and rep blocks nested deeper than %d", loopLimit));
       if (m_v.major == 2 && m_v.minor != 0 && b.statik &&
           depth([](const Block& x) { return x.statik; }) > kMaxStaticDepth)
-        Report(in.index, kMsgNesting, FormatText("static flow control nested deeper than %d", kMaxStaticDepth));
+        Report(in.index, kMsgNesting, Printf("static flow control nested deeper than %d", kMaxStaticDepth));
       if (b.dynamic && depth([](const Block& x) { return x.dynamic; }) > kMaxDynamicDepth)
-        Report(in.index, kMsgNesting, FormatText("dynamic flow control nested deeper than %d", kMaxDynamicDepth));
+        Report(in.index, kMsgNesting, Printf("dynamic flow control nested deeper than %d", kMaxDynamicDepth));
       break;
     }
     case kElse:
@@ -293,7 +284,7 @@ void StreamChecker::CheckFlow(const Instruction& in) {
       if (!std::any_of(m_blocks.begin(), m_blocks.end(), [](const Block& b) { return IsLoopBlock(b.op); }))
         Report(in.index, kMsgFlow, "break outside a loop or rep block");
       else if (op != kBreak && depth([](const Block& x) { return x.dynamic; }) + 1 > kMaxDynamicDepth)
-        Report(in.index, kMsgNesting, FormatText("dynamic flow control nested deeper than %d", kMaxDynamicDepth));
+        Report(in.index, kMsgNesting, Printf("dynamic flow control nested deeper than %d", kMaxDynamicDepth));
       break;
     case kCall: case kCallNz:
       countStatic();
@@ -310,7 +301,7 @@ void StreamChecker::CheckFlow(const Instruction& in) {
         Report(in.index, kMsgFlow, "label inside a block");
       else if (!m_afterRet)
         Report(in.index, kMsgFlow, "label before the preceding program or subroutine ends with ret");
-      if (!m_labels.insert(n).second) Report(in.index, kMsgLabel, FormatText("label l%u defined twice", n));
+      if (!m_labels.insert(n).second) Report(in.index, kMsgLabel, Printf("label l%u defined twice", n));
       m_subroutine = static_cast<int>(n);
       m_afterRet = false;
       m_strayReported = false;
@@ -325,7 +316,7 @@ void StreamChecker::CheckCalls() {
   std::map<int, std::vector<const CallEdge*>> edges;
   for (const CallEdge& c : m_calls) {
     if (!m_labels.count(c.to))
-      Report(c.index, kMsgLabel, FormatText("call to undefined label l%u", c.to));
+      Report(c.index, kMsgLabel, Printf("call to undefined label l%u", c.to));
     else
       edges[c.from].push_back(&c);
   }
@@ -339,7 +330,7 @@ void StreamChecker::CheckCalls() {
     for (const CallEdge* e : edges[node]) {
       const int to = static_cast<int>(e->to);
       if (state[to] == kActive) {
-        if (!recursion) Report(e->index, kMsgLabel, FormatText("recursive call of l%u", e->to));
+        if (!recursion) Report(e->index, kMsgLabel, Printf("recursive call of l%u", e->to));
         recursion = true;
         continue;
       }
@@ -353,7 +344,7 @@ void StreamChecker::CheckCalls() {
   const int deepest = longest[-1];
   const int limit = m_v.profile == kVs20 ? 1 : kMaxCallDepth;
   if (!recursion && deepest > limit)
-    Report(m_pos - 1, kMsgNesting, FormatText("calls nested deeper than %d", limit));
+    Report(m_pos - 1, kMsgNesting, Printf("calls nested deeper than %d", limit));
 }
 
 // ---------------------------------------------------------------------------

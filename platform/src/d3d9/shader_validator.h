@@ -55,8 +55,6 @@ struct ValidatorMessageRecord {
   std::string text;
 };
 
-std::string FormatText(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
 // The rules, over a growing stream; no COM, no callbacks.
 class StreamChecker {
  public:

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "d3d9/shader_validator.h"
+#include "kernel/format.h"
 
 namespace platform::shader {
 namespace {
@@ -49,11 +50,7 @@ bool SameRegister(std::uint32_t a, std::uint32_t b) {
   return RegisterType(a) == RegisterType(b) && RegisterNumber(a) == RegisterNumber(b);
 }
 
-// Registers that hold one value and so take neither mask nor swizzle.
-bool IsScalarSource(std::uint32_t tok) {
-  const int type = RegisterType(tok);
-  return type == kConstBool || type == kLoop || type == kLabel || (type == kMiscType && RegisterNumber(tok) == 1);
-}
+// Scalar outputs take no write mask.
 bool IsScalarDestination(std::uint32_t tok) {
   const int type = RegisterType(tok);
   return type == kDepthOut || (type == kRastOut && RegisterNumber(tok) != 0);
@@ -127,11 +124,13 @@ bool StreamChecker::CheckRegister(const Operand& op) {
   const int count = RegCount(type, m_v.profile);
   const std::string name = RegisterText(type, RegisterNumber(op.token), m_v);
   if (count < 0 || name.empty()) {
-    Report(op.index, kMsgRegister, FormatText("register type %d does not exist in %s", type, m_v.Name()));
+    Report(op.index, kMsgRegister,
+           name.empty() ? Printf("register type %d does not exist", type)
+                        : Printf("%s does not exist in %s", name.c_str(), m_v.Name()));
     return false;
   }
   if (RegIndex(op.token) >= static_cast<std::uint32_t>(count)) {
-    Report(op.index, kMsgRegisterIndex, FormatText("%s is out of range in %s", name.c_str(), m_v.Name()));
+    Report(op.index, kMsgRegisterIndex, Printf("%s is out of range in %s", name.c_str(), m_v.Name()));
     return false;
   }
   if (op.token & 0xC000) Report(op.index, kMsgReservedBits, "reserved parameter bits 14-15 are set");
@@ -150,7 +149,7 @@ void StreamChecker::CheckRelative(const Operand& op, bool dst) {
   else
     allowed = IsConstBank(type) || (m_v.Is3() && type == kInput);
   if (!allowed) {
-    Report(op.index, kMsgRelative, FormatText("%s cannot be addressed relatively in %s", name.c_str(), m_v.Name()));
+    Report(op.index, kMsgRelative, Printf("%s cannot be addressed relatively in %s", name.c_str(), m_v.Name()));
     return;
   }
   if (!m_v.AtLeast2()) return;  // vs_1_1: bit 13 alone means a0.x
@@ -161,11 +160,11 @@ void StreamChecker::CheckRelative(const Operand& op, bool dst) {
     if (!InLoop()) Report(op.index + 1, kMsgRelative, "aL is used outside a loop");
   } else if (relType != kAddr || loopOnly) {
     Report(op.index + 1, kMsgRelative,
-           FormatText("%s is indexed by %s only", name.c_str(), loopOnly ? "aL" : "a0 or aL"));
+           Printf("%s is indexed by %s only", name.c_str(), loopOnly ? "aL" : "a0 or aL"));
     return;
   }
   if (RegisterNumber(rel) != 0 || (rel & 0x0F00E000u))
-    Report(op.index + 1, kMsgRelative, FormatText("malformed relative-address token 0x%08X", rel));
+    Report(op.index + 1, kMsgRelative, Printf("malformed relative-address token 0x%08X", rel));
 }
 
 void StreamChecker::CheckDeclaration(const Instruction& in) {
@@ -182,7 +181,7 @@ void StreamChecker::CheckDeclaration(const Instruction& in) {
   else
     ok = type == kInput || type == kMiscType;
   if (!ok) {
-    Report(d.index, kMsgDeclaration, FormatText("register type %d cannot be declared in %s", type, m_v.Name()));
+    Report(d.index, kMsgDeclaration, Printf("register type %d cannot be declared in %s", type, m_v.Name()));
     return;
   }
   if (!CheckRegister(d)) return;
@@ -192,7 +191,7 @@ void StreamChecker::CheckDeclaration(const Instruction& in) {
   const int allowedMods =
       m_v.pixel && m_v.AtLeast2() && type != kSampler && type != kMiscType ? (kResultPp | kResultCentroid) : 0;
   if ((mods & ~allowedMods) || ShiftScale(tok))
-    Report(d.index, kMsgResultModifier, FormatText("modifiers not allowed on the declaration of %s", name.c_str()));
+    Report(d.index, kMsgResultModifier, Printf("modifiers not allowed on the declaration of %s", name.c_str()));
 
   bool tokOk;
   if (type == kSampler) {
@@ -203,18 +202,18 @@ void StreamChecker::CheckDeclaration(const Instruction& in) {
   } else {
     tokOk = dcl == 0x80000000u;
   }
-  if (!tokOk) Report(d.index - 1, kMsgDeclaration, FormatText("malformed declaration token 0x%08X", dcl));
+  if (!tokOk) Report(d.index - 1, kMsgDeclaration, Printf("malformed declaration token 0x%08X", dcl));
 
   const std::uint32_t mask = WriteMask(tok);
   const bool full = type == kSampler || (type == kMiscType && RegisterNumber(tok) == 1);
   if (!mask)
     Report(d.index, kMsgWriteMask, "empty write mask");
   else if (full && mask != 0xF)
-    Report(d.index, kMsgWriteMask, FormatText("%s is declared with the full mask", name.c_str()));
+    Report(d.index, kMsgWriteMask, Printf("%s is declared with the full mask", name.c_str()));
   else if (type == kMiscType && RegisterNumber(tok) == 0 && (mask & 0xC))
     Report(d.index, kMsgWriteMask, "vPos is declared with .x, .y or .xy");
   if (!m_declared.insert((static_cast<std::uint32_t>(type) << 16) | RegisterNumber(tok)).second)
-    Report(d.index, kMsgDeclaration, FormatText("%s is declared twice", name.c_str()));
+    Report(d.index, kMsgDeclaration, Printf("%s is declared twice", name.c_str()));
 }
 
 void StreamChecker::CheckDefinition(const Instruction& in) {
@@ -222,7 +221,7 @@ void StreamChecker::CheckDefinition(const Instruction& in) {
   const int type = RegisterType(d.token);
   const bool ok = in.Op() == kDef ? IsConstBank(type) : in.Op() == kDefI ? type == kConstInt : type == kConstBool;
   if (!ok) {
-    Report(d.index, kMsgRegister, FormatText("register type %d cannot be defined by %s", type, in.info->name));
+    Report(d.index, kMsgRegister, Printf("register type %d cannot be defined by %s", type, in.info->name));
     return;
   }
   if (!CheckRegister(d)) return;
@@ -258,7 +257,7 @@ void StreamChecker::CheckDestination(const Instruction& in) {
     ok = type == kTemp || type == kColorOut || type == kDepthOut;
   }
   if (!ok) {
-    Report(d.index, kMsgRegister, FormatText("register type %d cannot be the destination of %s in %s", type,
+    Report(d.index, kMsgRegister, Printf("register type %d cannot be the destination of %s in %s", type,
                                              in.info->name, m_v.Name()));
     return;
   }
@@ -268,33 +267,33 @@ void StreamChecker::CheckDestination(const Instruction& in) {
   const bool needsDcl = (op == kTexKill && m_v.pixel && m_v.AtLeast2() && type != kTemp) ||
                         (!m_v.pixel && m_v.Is3() && type == kTexCrdOut);
   if (needsDcl && !Declared(type, RegisterNumber(tok)))
-    Report(d.index, kMsgUndeclared, FormatText("%s is used before its declaration", name.c_str()));
+    Report(d.index, kMsgUndeclared, Printf("%s is used before its declaration", name.c_str()));
 
   const int mods = ResultModifiers(tok);
   const int shift = ShiftScale(tok);
   if (mods & 0x8) Report(d.index, kMsgResultModifier, "unknown result modifier");
   if ((mods & kResultSat) && (!(m_v.pixel || m_v.Is3()) || op == kSetP || op == kMova || op == kTexKill))
-    Report(d.index, kMsgResultModifier, FormatText("_sat is not allowed on %s in %s", in.info->name, m_v.Name()));
+    Report(d.index, kMsgResultModifier, Printf("_sat is not allowed on %s in %s", in.info->name, m_v.Name()));
   if ((mods & kResultPp) && !(m_v.pixel && m_v.AtLeast2()))
-    Report(d.index, kMsgResultModifier, FormatText("_pp is not allowed in %s", m_v.Name()));
+    Report(d.index, kMsgResultModifier, Printf("_pp is not allowed in %s", m_v.Name()));
   if ((mods & kResultCentroid) && !(m_v.pixel && m_v.AtLeast2() && in.info->cls == kTexture))
     Report(d.index, kMsgResultModifier, "_centroid is allowed only on declarations and texture loads");
   if (shift) {
     const bool ok14 = shift <= 3 || shift >= 0xD;
     const bool ok11 = shift == 1 || shift == 2 || shift == 0xF;
     if (!m_v.Ps1x() || in.info->cls != kArith || !(ps14 ? ok14 : ok11))
-      Report(d.index, kMsgResultModifier, FormatText("result shift %d is not allowed here in %s", shift, m_v.Name()));
+      Report(d.index, kMsgResultModifier, Printf("result shift %d is not allowed here in %s", shift, m_v.Name()));
   }
 
   const std::uint32_t mask = WriteMask(tok);
   if (!mask)
     Report(d.index, kMsgWriteMask, "empty write mask");
   else if (IsScalarDestination(tok) && mask != 0xF)
-    Report(d.index, kMsgWriteMask, FormatText("scalar register %s cannot be masked", name.c_str()));
+    Report(d.index, kMsgWriteMask, Printf("scalar register %s cannot be masked", name.c_str()));
   else if (type == kAddr && m_v.profile == kVs11 && mask != 0x1)
     Report(d.index, kMsgWriteMask, "a0 is written only through .x in vs_1_1");
   else if (type == kTexCrdOut && !m_v.Is3() && mask != 0x1 && mask != 0x3 && mask != 0x7 && mask != 0xF)
-    Report(d.index, kMsgWriteMask, FormatText("%s takes only .x, .xy, .xyz or .xyzw", name.c_str()));
+    Report(d.index, kMsgWriteMask, Printf("%s takes only .x, .xy, .xyz or .xyzw", name.c_str()));
 }
 
 void StreamChecker::CheckSource(const Instruction& in, int i) {
@@ -326,7 +325,7 @@ void StreamChecker::CheckSource(const Instruction& in, int i) {
   }
   if (!ok) {
     Report(op.index, kMsgRegister,
-           FormatText("source %d of %s must be %s (register type %d)", i, in.info->name, RoleText(role), type));
+           Printf("source %d of %s must be %s (register type %d)", i, in.info->name, RoleText(role), type));
     return;
   }
   if (!CheckRegister(op)) return;
@@ -339,7 +338,7 @@ void StreamChecker::CheckSource(const Instruction& in, int i) {
   else if (role == Role::kFloat && !m_v.pixel)
     needsDcl = type == kInput;
   if (needsDcl && !Declared(type, number))
-    Report(op.index, kMsgUndeclared, FormatText("%s is used before its declaration", name.c_str()));
+    Report(op.index, kMsgUndeclared, Printf("%s is used before its declaration", name.c_str()));
   if (type == kLoop && role == Role::kFloat && !InLoop())
     Report(op.index, kMsgRegister, "aL is used outside a loop");
 
@@ -348,17 +347,17 @@ void StreamChecker::CheckSource(const Instruction& in, int i) {
   if (boolish ? (mod != kModNone && mod != kModNot)
               : (role == Role::kFloat || role == Role::kConst) ? !FloatModifierAllowed(in, mod, m_v) : mod != 0)
     Report(op.index, kMsgSourceModifier,
-           FormatText("source modifier %d is not allowed on %s of %s in %s", mod, name.c_str(), in.info->name,
+           Printf("source modifier %d is not allowed on %s of %s in %s", mod, name.c_str(), in.info->name,
                       m_v.Name()));
 
   const std::uint32_t sw = Swizzle(tok);
   if (IsScalarSource(tok)) {
     if (sw != kIdentitySwizzle && sw != 0)
-      Report(op.index, kMsgSwizzle, FormatText("scalar register %s cannot be swizzled", name.c_str()));
+      Report(op.index, kMsgSwizzle, Printf("scalar register %s cannot be swizzled", name.c_str()));
   } else if (boolish) {
     if (!IsReplicate(sw)) Report(op.index, kMsgSwizzle, "p0 as a condition takes a replicate swizzle");
   } else if (role == Role::kFloat && !SwizzleAllowed(in, sw, m_v)) {
-    Report(op.index, kMsgSwizzle, FormatText("swizzle 0x%02X is not allowed here in %s", sw, m_v.Name()));
+    Report(op.index, kMsgSwizzle, Printf("swizzle 0x%02X is not allowed here in %s", sw, m_v.Name()));
   }
 }
 
@@ -373,7 +372,7 @@ void StreamChecker::CheckPredicate(const Instruction& in) {
   else if (sw != kIdentitySwizzle && !IsReplicate(sw))
     Report(in.pred.index, kMsgPredicate, "the predicate swizzle must be .xyzw or a replicate");
   else if (in.Op() == kSinCos && !m_v.Is3() && !IsReplicate(sw))
-    Report(in.pred.index, kMsgPredicate, FormatText("a predicated sincos takes a replicate swizzle in %s", m_v.Name()));
+    Report(in.pred.index, kMsgPredicate, Printf("a predicated sincos takes a replicate swizzle in %s", m_v.Name()));
 }
 
 void StreamChecker::CheckOperandRules(const Instruction& in) {
@@ -384,14 +383,14 @@ void StreamChecker::CheckOperandRules(const Instruction& in) {
   auto replicate = [&](int i, bool identityToo) {
     const std::uint32_t sw = Swizzle(src(i));
     if (!IsScalarSource(src(i)) && !IsReplicate(sw) && !(identityToo && sw == kIdentitySwizzle))
-      Report(in.src[i].index, kMsgSwizzle, FormatText("source %d of %s needs a replicate swizzle", i, in.info->name));
+      Report(in.src[i].index, kMsgSwizzle, Printf("source %d of %s needs a replicate swizzle", i, in.info->name));
   };
   auto noAlias = [&](int i) {
     if (SameRegister(dst, src(i)))
-      Report(in.src[i].index, kMsgAlias, FormatText("the destination of %s cannot be source %d", in.info->name, i));
+      Report(in.src[i].index, kMsgAlias, Printf("the destination of %s cannot be source %d", in.info->name, i));
   };
   auto maskWithin = [&](std::uint32_t allowed, const char* text) {
-    if (mask & ~allowed) Report(in.dst.index, kMsgWriteMask, FormatText("%s writes only %s", in.info->name, text));
+    if (mask & ~allowed) Report(in.dst.index, kMsgWriteMask, Printf("%s writes only %s", in.info->name, text));
   };
   switch (op) {
     case kRcp: case kRsq: case kExp: case kLog: case kExpP: case kLogP:
@@ -447,13 +446,13 @@ void StreamChecker::CheckOperandRules(const Instruction& in) {
     case kTex:
       if (!m_v.AtLeast2()) break;
       if (!m_v.Is3()) {
-        if (mask != 0xF) Report(in.dst.index, kMsgWriteMask, FormatText("texld writes .xyzw in %s", m_v.Name()));
+        if (mask != 0xF) Report(in.dst.index, kMsgWriteMask, Printf("texld writes .xyzw in %s", m_v.Name()));
         const int t0 = RegisterType(src(0));
         if (t0 != kTemp && t0 != kAddr)
           Report(in.src[0].index, kMsgRegister, "texture coordinates come from t# or r#");
         for (int i = 0; i < 2; ++i)
           if (Swizzle(src(i)) != kIdentitySwizzle || SourceModifier(src(i)) != kModNone)
-            Report(in.src[i].index, kMsgSwizzle, FormatText("texld sources take no swizzle or modifier in %s", m_v.Name()));
+            Report(in.src[i].index, kMsgSwizzle, Printf("texld sources take no swizzle or modifier in %s", m_v.Name()));
       }
       [[fallthrough]];
     case kTexLdl: case kTexLdd:
@@ -491,7 +490,7 @@ void StreamChecker::CheckReadPorts(const Instruction& in) {
   auto limit = [&](int type, std::size_t most, const char* file) {
     if (distinct[type].size() > most)
       Report(in.index, kMsgReadPorts,
-             FormatText("%s reads %zu different %s registers; %s allows %zu", in.info->name, distinct[type].size(),
+             Printf("%s reads %zu different %s registers; %s allows %zu", in.info->name, distinct[type].size(),
                         file, m_v.Name(), most));
   };
   if (!m_v.pixel) {
@@ -505,7 +504,7 @@ void StreamChecker::CheckReadPorts(const Instruction& in) {
     limit(kAddr, kTexPorts[m_v.minor - 1], "t#");
     limit(kInput, 2, "v#");
   } else if (m_v.profile == kPs2x && constReads > 2) {
-    Report(in.index, kMsgReadPorts, FormatText("%s reads c# %d times; ps_2_x allows 2", in.info->name, constReads));
+    Report(in.index, kMsgReadPorts, Printf("%s reads c# %d times; ps_2_x allows 2", in.info->name, constReads));
   }
 }
 

@@ -39,12 +39,6 @@ std::string SwizzleText(std::uint32_t tok) {
   return "." + s;
 }
 
-bool IsScalar(std::uint32_t tok) {
-  const int type = ps::RegisterType(tok);
-  return type == ps::kConstBool || type == ps::kLoop || type == ps::kLabel ||
-         (type == ps::kMiscType && ps::RegisterNumber(tok) == 1);
-}
-
 class Decoder {
  public:
   explicit Decoder(const Version& v) : m_v(v) {}
@@ -105,7 +99,7 @@ class Decoder {
       default: Fail(op.index, "unknown source modifier " + std::to_string(ps::SourceModifier(tok)));
     }
     Strip(&reg, suffix);
-    return prefix + reg + (IsScalar(tok) ? "" : SwizzleText(tok));
+    return prefix + reg + (ps::IsScalarSource(tok) ? "" : SwizzleText(tok));
   }
 
   std::string Modifiers(const ps::Operand& dst) const {
@@ -212,7 +206,7 @@ class Decoder {
     std::string reg = Register(in.dst);
     Strip(&reg, "");
     const std::uint32_t mask = ps::WriteMask(in.dst.token);
-    return name + " " + reg + (IsScalar(in.dst.token) || type == ps::kSampler ? "" : MaskText(mask));
+    return name + " " + reg + (ps::IsScalarSource(in.dst.token) || type == ps::kSampler ? "" : MaskText(mask));
   }
 
   Version m_v;

@@ -65,6 +65,14 @@ inline const std::vector<Golden>& Goldens() {
        "13000001 800F0000 B0001000 A0E40000 02000001 E00F0000 80E40000 0000FFFF",
        "vs_3_0\ndefi i0, 4, 0, 1, 0\ndcl_position v0\ndcl_position o0\nmov r0, c0\nloop aL, i0\n"
        "add r0, r0, c[aL + 1]\nendloop\nsetp_gt p0.x, r0.x, c0.x\n(p0.x) mov r0, c0\nmov o0, r0\n"},
+      {"ps30_texture_loads",
+       "FFFF0300 0200001F 80000005 900F0000 0200001F 80010005 900F0001 0200001F A0000000 A00F0802 "
+       "03010042 800F0000 90E40000 A0E40802 03020042 800F0001 90E40000 A0E40802 "
+       "0300005F 800F0002 90E40000 A0E10802 0500005D 800F0003 90E40000 A0E40802 90E40001 91E40001 "
+       "02000001 800F0800 80E40000 02000001 800F0801 80E40001 02000001 800F0802 80E40002 "
+       "02000001 800F0803 80E40003 0000FFFF",
+       "ps_3_0\ndcl_texcoord v0\ndcl_texcoord1 v1\ndcl_volume s2\ntexldp r0, v0, s2\ntexldb r1, v0, s2\n"
+       "texldl r2, v0, s2.yxzw\ntexldd r3, v0, s2, v1, -v1\nmov oC0, r0\nmov oC1, r1\nmov oC2, r2\nmov oC3, r3\n"},
       {"ps30_flow",
        "FFFF0300 05000030 F00F0001 00000003 00000000 00000000 00000000 0200002F E00F0802 00000001 "
        "0200001F 80000005 90030000 0001FFFE 12345678 01000026 F0E40001 02040029 80000000 A0550000 "

@@ -177,6 +177,32 @@ TEST(ShTokInterp, TexldSamplesThroughTheCallbackWithQuadGradients) {
   }
 }
 
+TEST(ShTokInterp, ProjectedBiasedLevelAndGradientLoads) {
+  Interpreter interp;
+  Load(interp, GoldenTokens("ps30_texture_loads"));
+  std::vector<SampleRequest> requests;
+  interp.SetSampler([&](const SampleRequest& r) {
+    requests.push_back(r);
+    return Float4(r.coord[0], r.coord[1], r.coord[2], r.lod);
+  });
+  Lane lane;
+  lane.v[0] = Float4(2, 4, 6, 2);
+  lane.v[1] = Float4(0.5f, 0.25f, 0, 0);
+  RunLanes(interp, &lane, 1);
+  ASSERT_EQ(requests.size(), 4u);
+  const SampleKind kinds[4] = {SampleKind::kProjected, SampleKind::kBias, SampleKind::kLod, SampleKind::kGradient};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(requests[i].kind, kinds[i]);
+    EXPECT_EQ(requests[i].sampler, 2);
+    EXPECT_EQ(requests[i].textureType, 4);
+  }
+  ExpectNear(lane.oC[0], Float4(1, 2, 3, 0), 0, "texldp divides by w");
+  ExpectNear(lane.oC[1], Float4(2, 4, 6, 2), 0, "texldb takes its bias from w");
+  ExpectNear(lane.oC[2], Float4(4, 2, 6, 2), 0, "texldl: level from w, sampler swizzle .yxzw");
+  ExpectNear(requests[3].ddx, Float4(0.5f, 0.25f, 0, 0), 0, "texldd ddx");
+  ExpectNear(requests[3].ddy, Float4(-0.5f, -0.25f, 0, 0), 0, "texldd ddy");
+}
+
 TEST(ShTokInterp, DsxOfALinearCoordinateIsItsStep) {
   Interpreter interp;
   // dcl_texcoord v0; dsx r0, v0; dsy r1, v0; mov oC0, r0; mov oC1, r1
