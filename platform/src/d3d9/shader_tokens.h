@@ -89,7 +89,9 @@ inline std::uint32_t WriteMask(std::uint32_t tok) { return (tok >> 16) & 0xF; }
 inline int ResultModifiers(std::uint32_t tok) { return static_cast<int>((tok >> 20) & 0xF); }
 inline int ShiftScale(std::uint32_t tok) { return static_cast<int>((tok >> 24) & 0xF); }
 inline std::uint32_t Swizzle(std::uint32_t tok) { return (tok >> 16) & 0xFF; }
-inline int SwizzleComponent(std::uint32_t tok, int channel) { return static_cast<int>((tok >> (16 + 2 * channel)) & 3); }
+inline int SwizzleComponent(std::uint32_t tok, int channel) {
+  return static_cast<int>((tok >> (16 + 2 * channel)) & 3);
+}
 inline int SourceModifier(std::uint32_t tok) { return static_cast<int>((tok >> 24) & 0xF); }
 // Float constants past c2047 live in three further register types.
 inline bool IsConstBank(int type) { return type == kConst || (type >= kConst2 && type <= kConst4); }

@@ -105,7 +105,8 @@ void StreamChecker::Finish(const std::vector<std::uint32_t>& words) {
   }
   const std::size_t at = m_pos - 1;
   if (!m_blocks.empty()) Report(at, kMsgFlow, Printf("%s block is not closed", FindOp(m_blocks.back().op)->name));
-  if (m_subroutine >= 0 && !m_afterRet) Report(at, kMsgFlow, Printf("subroutine l%d does not end with ret", m_subroutine));
+  if (m_subroutine >= 0 && !m_afterRet)
+    Report(at, kMsgFlow, Printf("subroutine l%d does not end with ret", m_subroutine));
   CheckCalls();
   CheckSlotLimits(at);
 }
@@ -167,7 +168,8 @@ void StreamChecker::CheckTokenBits(const Instruction& in) {
     controlOk = in.control <= 2;
   else
     controlOk = in.control == 0;
-  if (!controlOk) Report(in.index, kMsgReservedBits, Printf("invalid control value %u for %s", in.control, in.info->name));
+  if (!controlOk)
+    Report(in.index, kMsgReservedBits, Printf("invalid control value %u for %s", in.control, in.info->name));
 
   if (in.predicated) {
     if (!m_v.Extended())

@@ -243,7 +243,10 @@ void StreamChecker::CheckDestination(const Instruction& in) {
   } else if (op == kMova) {
     ok = type == kAddr;
   } else if (op == kTexKill) {
-    ok = m_v.Ps1x() && !ps14 ? type == kAddr : type == kTemp || (type == kAddr && !m_v.Is3()) || (type == kInput && m_v.Is3());
+    if (m_v.Ps1x() && !ps14)
+      ok = type == kAddr;
+    else
+      ok = type == kTemp || (type == kAddr && !m_v.Is3()) || (type == kInput && m_v.Is3());
   } else if (in.info->cls == kTexture) {
     ok = m_v.Ps1x() && !ps14 ? type == kAddr : type == kTemp;
   } else if (op == kSinCos || op == kNrm || op == kCrs || op == kPow) {
@@ -257,8 +260,8 @@ void StreamChecker::CheckDestination(const Instruction& in) {
     ok = type == kTemp || type == kColorOut || type == kDepthOut;
   }
   if (!ok) {
-    Report(d.index, kMsgRegister, Printf("register type %d cannot be the destination of %s in %s", type,
-                                             in.info->name, m_v.Name()));
+    Report(d.index, kMsgRegister,
+           Printf("register type %d cannot be the destination of %s in %s", type, in.info->name, m_v.Name()));
     return;
   }
   if (!CheckRegister(d)) return;
@@ -344,11 +347,16 @@ void StreamChecker::CheckSource(const Instruction& in, int i) {
 
   const int mod = SourceModifier(tok);
   const bool boolish = role == Role::kBoolOrPred || role == Role::kPred;
-  if (boolish ? (mod != kModNone && mod != kModNot)
-              : (role == Role::kFloat || role == Role::kConst) ? !FloatModifierAllowed(in, mod, m_v) : mod != 0)
+  bool modOk;
+  if (boolish)
+    modOk = mod == kModNone || mod == kModNot;
+  else if (role == Role::kFloat || role == Role::kConst)
+    modOk = FloatModifierAllowed(in, mod, m_v);
+  else
+    modOk = mod == kModNone;
+  if (!modOk)
     Report(op.index, kMsgSourceModifier,
-           Printf("source modifier %d is not allowed on %s of %s in %s", mod, name.c_str(), in.info->name,
-                      m_v.Name()));
+           Printf("source modifier %d is not allowed on %s of %s in %s", mod, name.c_str(), in.info->name, m_v.Name()));
 
   const std::uint32_t sw = Swizzle(tok);
   if (IsScalarSource(tok)) {
@@ -490,8 +498,8 @@ void StreamChecker::CheckReadPorts(const Instruction& in) {
   auto limit = [&](int type, std::size_t most, const char* file) {
     if (distinct[type].size() > most)
       Report(in.index, kMsgReadPorts,
-             Printf("%s reads %zu different %s registers; %s allows %zu", in.info->name, distinct[type].size(),
-                        file, m_v.Name(), most));
+             Printf("%s reads %zu different %s registers; %s allows %zu", in.info->name, distinct[type].size(), file,
+                    m_v.Name(), most));
   };
   if (!m_v.pixel) {
     limit(kConst, 1, "c#");

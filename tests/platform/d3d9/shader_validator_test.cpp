@@ -187,7 +187,8 @@ TEST(ShTokValidate, InstructionSlotLimits) {
 TEST(ShTokValidate, MessagesCarryTheFeedingPosition) {
   ShaderValidator9* validator = Export()();
   std::vector<Message> messages;
-  const std::vector<std::uint32_t> words = Tokens("FFFE0200 02000001 800F0000 A0E40000 02000001 800F000C A0E40000 0000FFFF");
+  const std::vector<std::uint32_t> words =
+      Tokens("FFFE0200 02000001 800F0000 A0E40000 02000001 800F000C A0E40000 0000FFFF");
   EXPECT_EQ(validator->Instruction("a.vsh", 1, words.data(), 1), D3DERR_INVALIDCALL);
   ASSERT_EQ(validator->Begin(&Collect, &messages, 0), S_OK);
   EXPECT_EQ(validator->Instruction("a.vsh", 1, words.data(), 1), S_OK);

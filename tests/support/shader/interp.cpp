@@ -506,8 +506,9 @@ Float4 Interpreter::Fetch(int type, std::uint32_t index, const Lane& lane, const
 
 bool Interpreter::Condition(const Instruction& in, int src, const Lane& lane, const Thread& th) const {
   const std::uint32_t tok = in.src[src].token;
-  const bool value = ps::RegisterType(tok) == ps::kPredicate ? lane.p0[ps::SwizzleComponent(tok, 0)]
-                                                           : Fetch(ps::kConstBool, ps::RegisterNumber(tok), lane, th)[0] != 0;
+  const bool value = ps::RegisterType(tok) == ps::kPredicate
+                         ? lane.p0[ps::SwizzleComponent(tok, 0)]
+                         : Fetch(ps::kConstBool, ps::RegisterNumber(tok), lane, th)[0] != 0;
   return ps::SourceModifier(tok) == ps::kModNot ? !value : value;
 }
 
@@ -535,7 +536,9 @@ void Interpreter::Write(const Instruction& in, Lane& lane, const Thread& th, con
   auto slot = [&](Float4* file, long size) { return index >= 0 && index < size ? file + index : nullptr; };
   switch (type) {
     case ps::kTemp: target = slot(lane.r, 32); break;
-    case ps::kRastOut: target = index == 0 ? &lane.oPos : index == 1 ? &lane.oFog : index == 2 ? &lane.oPts : nullptr; break;
+    case ps::kRastOut:
+      target = index == 0 ? &lane.oPos : index == 1 ? &lane.oFog : index == 2 ? &lane.oPts : nullptr;
+      break;
     case ps::kAttrOut: target = slot(lane.oD, 2); break;
     case ps::kTexCrdOut: target = slot(lane.o, 16); break;
     case ps::kColorOut: target = slot(lane.oC, 4); break;

@@ -210,8 +210,9 @@ int Run(const Args& args, std::ostream& out, std::ostream& err) {
         out << Number(lane.oDepth) << "\n";
         continue;
       }
-      const shtok::Float4& value = type == ps::kRastOut    ? (number == 0 ? lane.oPos : number == 1 ? lane.oFog : lane.oPts)
-                                   : type == ps::kAttrOut  ? lane.oD[number & 1]
+      const shtok::Float4* rast[3] = {&lane.oPos, &lane.oFog, &lane.oPts};
+      const shtok::Float4& value = type == ps::kRastOut   ? *rast[number < 3 ? number : 0]
+                                   : type == ps::kAttrOut ? lane.oD[number & 1]
                                    : type == ps::kColorOut ? lane.oC[number & 3]
                                                            : lane.o[number & 15];
       out << Number(value[0]) << ", " << Number(value[1]) << ", " << Number(value[2]) << ", " << Number(value[3])
