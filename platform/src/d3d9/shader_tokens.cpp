@@ -237,7 +237,8 @@ Item ReadItem(const std::uint32_t* words, std::size_t count, std::size_t pos, co
   in.info = info;
   in.control = (t >> 16) & 0xFF;
   in.coissue = (t & 0x40000000u) != 0;
-  in.predicated = v.AtLeast2() && (t & 0x10000000u) != 0;
+  // Declarations and definitions have no place for a predicate token.
+  in.predicated = v.AtLeast2() && (t & 0x10000000u) != 0 && info->shape == kPlain;
   const Operands ops = OperandsOf(*info, v);
 
   std::size_t length;  // DWORDs after the instruction token

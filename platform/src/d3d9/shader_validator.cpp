@@ -171,6 +171,8 @@ void StreamChecker::CheckTokenBits(const Instruction& in) {
   if (!controlOk)
     Report(in.index, kMsgReservedBits, Printf("invalid control value %u for %s", in.control, in.info->name));
 
+  if (m_v.AtLeast2() && (t & 0x10000000u) && !in.predicated)
+    Report(in.index, kMsgPredicate, Printf("%s cannot be predicated", in.info->name));
   if (in.predicated) {
     if (!m_v.Extended())
       Report(in.index, kMsgPredicate, Printf("predication is not available in %s", m_v.Name()));

@@ -124,6 +124,8 @@ class Decoder {
 
   std::string Line(const ps::Instruction& in) const {
     std::ostringstream out;
+    if (m_v.AtLeast2() && (in.token & 0x10000000u) && !in.predicated)
+      Fail(in.index, "a declaration cannot be predicated");
     if (in.coissue) out << '+';
     if (in.predicated) out << '(' << Source(in.pred) << ") ";
     const std::uint16_t op = in.Op();
