@@ -2,6 +2,8 @@
 // and read by netpbm (ppmtoyuv, yuvtoppm), the chroma filter of odd texels,
 // the byte layouts, and writes that touch half a pair.
 #include <algorithm>
+#include <array>
+#include <cctype>
 
 #include "codec_test_util.h"
 #include "gxl/tex/image_blitter.h"
