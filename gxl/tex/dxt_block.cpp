@@ -45,6 +45,26 @@ void UnpremultiplyBlock(ColorF* texels) {
   }
 }
 
+namespace {
+
+// The alphas of indices 0 to 7 of a block whose ends are a0 and a1: six steps
+// between them, or four and then 0 and 1.
+void AlphaPalette(float palette[8], float a0, float a1, bool eightSteps) {
+  palette[0] = a0;
+  palette[1] = a1;
+  if (eightSteps) {
+    for (int j = 1; j <= 6; ++j)
+      palette[j + 1] = (static_cast<float>(j) * a1 + static_cast<float>(7 - j) * a0) * 0.14285715f;
+  } else {
+    for (int j = 1; j <= 4; ++j)
+      palette[j + 1] = (static_cast<float>(j) * a1 + static_cast<float>(5 - j) * a0) * 0.2f;
+    palette[6] = 0.0f;
+    palette[7] = 1.0f;
+  }
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Decoding
 
@@ -79,18 +99,9 @@ HRESULT DecodeDxt3Block(ColorF* texels, const void* block) {
 HRESULT DecodeDxt5Block(ColorF* texels, const void* block) {
   const auto* b = static_cast<const std::uint8_t*>(block);
   DecodeDxt1Block(texels, b + 8);
-  const float a0 = static_cast<float>(b[0]) * 0.003921569f;
-  const float a1 = static_cast<float>(b[1]) * 0.003921569f;
-  float palette[8] = {a0, a1};
-  if (b[0] > b[1]) {
-    for (int j = 1; j <= 6; ++j)
-      palette[j + 1] = (static_cast<float>(j) * a1 + static_cast<float>(7 - j) * a0) * 0.14285715f;
-  } else {
-    for (int j = 1; j <= 4; ++j)
-      palette[j + 1] = (static_cast<float>(j) * a1 + static_cast<float>(5 - j) * a0) * 0.2f;
-    palette[6] = 0.0f;
-    palette[7] = 1.0f;
-  }
+  float palette[8];
+  AlphaPalette(palette, static_cast<float>(b[0]) * 0.003921569f, static_cast<float>(b[1]) * 0.003921569f,
+               b[0] > b[1]);
   std::uint64_t indices = 0;
   std::memcpy(&indices, b + 2, 6);
   for (int i = 0; i < 16; ++i) texels[i].a = palette[(indices >> (3 * i)) & 7];
@@ -239,33 +250,19 @@ HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   const float A = static_cast<float>(ql & 255) / 255.0f;
   const float B = static_cast<float>(qh & 255) / 255.0f;
 
-  float palette[8];
-  const int* map;
   static const int kEight[8] = {0, 2, 3, 4, 5, 6, 7, 1};
   static const int kSix[6] = {0, 2, 3, 4, 5, 1};
-  if (steps == 8) {
-    if (ql == qh) {
-      b[0] = b[1] = static_cast<std::uint8_t>(ql);
-      return S_OK;
-    }
-    b[0] = static_cast<std::uint8_t>(qh);
-    b[1] = static_cast<std::uint8_t>(ql);
-    palette[0] = B;
-    palette[1] = A;
-    for (int j = 1; j <= 6; ++j)
-      palette[j + 1] = (static_cast<float>(j) * A + static_cast<float>(7 - j) * B) * 0.14285715f;
-    map = kEight;
-  } else {
-    b[0] = static_cast<std::uint8_t>(ql);
-    b[1] = static_cast<std::uint8_t>(qh);
-    palette[0] = A;
-    palette[1] = B;
-    for (int j = 1; j <= 4; ++j)
-      palette[j + 1] = (static_cast<float>(j) * B + static_cast<float>(5 - j) * A) * 0.2f;
-    palette[6] = 0.0f;
-    palette[7] = 1.0f;
-    map = kSix;
+  const bool eight = steps == 8;
+  if (eight && ql == qh) {
+    b[0] = b[1] = static_cast<std::uint8_t>(ql);
+    return S_OK;
   }
+  // Eight steps store the larger end first, six the smaller.
+  b[0] = static_cast<std::uint8_t>(eight ? qh : ql);
+  b[1] = static_cast<std::uint8_t>(eight ? ql : qh);
+  float palette[8];
+  AlphaPalette(palette, eight ? B : A, eight ? A : B, eight);
+  const int* map = eight ? kEight : kSix;
 
   const float last = static_cast<float>(steps - 1);
   const float scale = palette[0] == palette[1] ? 0.0f : last / (palette[1] - palette[0]);
@@ -291,14 +288,20 @@ HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   return S_OK;
 }
 
-HRESULT EncodeDxt2Block(void* block, const ColorF* texels, bool diffuse) {
+namespace {
+
+template <DxtEncodeBlockFn Encode>
+HRESULT EncodePremultiplied(void* block, const ColorF* texels, bool diffuse) {
   ColorF premultiplied[16];
   PremultiplyBlock(texels, premultiplied);
-  return EncodeDxt3Block(block, premultiplied, diffuse);
+  return Encode(block, premultiplied, diffuse);
 }
 
+}  // namespace
+
+HRESULT EncodeDxt2Block(void* block, const ColorF* texels, bool diffuse) {
+  return EncodePremultiplied<EncodeDxt3Block>(block, texels, diffuse);
+}
 HRESULT EncodeDxt4Block(void* block, const ColorF* texels, bool diffuse) {
-  ColorF premultiplied[16];
-  PremultiplyBlock(texels, premultiplied);
-  return EncodeDxt5Block(block, premultiplied, diffuse);
+  return EncodePremultiplied<EncodeDxt5Block>(block, texels, diffuse);
 }
