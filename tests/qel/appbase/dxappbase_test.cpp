@@ -319,16 +319,17 @@ TEST_F(DxAppBase, StartUpLoadsPicturesAndServicesBeforeOneTimeInit) {
 }
 
 TEST_F(DxAppBase, DeviceKindsAreTriedInTurn) {
-  // Hardware processing, then software processing, then the reference device.
+  // Hardware processing, then software processing, then the reference device
+  // (none at all marked by NULLREF).
   const struct {
     const char* failing;
     D3DDEVTYPE type;
-  } cases[] = {{"HAL/HARDWARE", D3DDEVTYPE_HAL}, {"HAL", D3DDEVTYPE_REF}, {"", D3DDEVTYPE_FORCE_DWORD}};
+  } cases[] = {{"HAL/HARDWARE", D3DDEVTYPE_HAL}, {"HAL", D3DDEVTYPE_REF}, {"", D3DDEVTYPE_NULLREF}};
   for (const auto& c : cases) {
     platform::test::ResetAll();
     platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, {c.failing, 1, c.type == D3DDEVTYPE_HAL ? 1 : -1});
     TestApp app;
-    if (c.type == D3DDEVTYPE_FORCE_DWORD) {
+    if (c.type == D3DDEVTYPE_NULLREF) {
       // None can be made: Create fails and the window stays.
       EXPECT_EQ(app.Start(), E_FAIL);
       EXPECT_EQ(platform::test::InjectedFailureCount("CreateDevice"), 3);
