@@ -13,7 +13,7 @@
 #include "gxl/shader/message_log.h"
 #include "gxl/shader/page_pool.h"
 #include "gxl/shader/source_lexer.h"
-#include "corpus.h"
+#include "tests/support/shader/corpus.h"
 #include "log_text.h"
 #include "tests/support/test_util.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "corpus.h"
+#include "tests/support/shader/corpus.h"
 #include "log_text.h"
 #include "pp_run.h"
 #include "tests/support/test_util.h"

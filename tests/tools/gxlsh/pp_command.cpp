@@ -8,10 +8,6 @@
 namespace nura::gxlsh {
 
 int PreprocessCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (args.empty()) {
-    err << "usage: gxlsh pp FILE [asm|hlsl] [-DNAME[=TEXT]]...\n";
-    return 2;
-  }
   const std::string& file = args[0];
   const std::string ext = file.size() >= 4 ? file.substr(file.size() - 4) : "";
   bool assembly = ext == ".vsh" || ext == ".psh";

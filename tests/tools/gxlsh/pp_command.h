@@ -9,7 +9,7 @@
 
 namespace nura::gxlsh {
 
-// Exit status: 0 no error, 1 errors were reported, 2 a usage error.
+// args[0] is the file. Exit status: 0 no error, 1 errors were reported, 2 a usage error.
 int PreprocessCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace nura::gxlsh
