@@ -200,7 +200,7 @@ std::uint32_t DirectiveGrammar::IdentifierValue(ShaderPreprocessor* pp, const Di
     pp->m_directiveError = true;
     return 1;
   }
-  if (macro->bodyCount == 1 && macro->body[0].kind >= kTokenInt && macro->body[0].kind <= kTokenIntU)
+  if (macro->bodyCount == 1 && IsIntegerToken(macro->body[0]))
     return macro->body[0].value.number;
   GXL_SHADER_REPORT(pp->m_log, &pp->m_token, msg::kInvalidIntegerExpression);
   pp->m_directiveError = true;

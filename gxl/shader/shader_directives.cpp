@@ -13,14 +13,6 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-bool IsPunctuator(const SourceToken& t, const char* text) {
-  return t.kind == kTokenPunctuator && std::strcmp(t.value.punctuator, text) == 0;
-}
-
-bool IsInteger(const SourceToken& t) { return t.kind >= kTokenInt && t.kind <= kTokenIntU; }
-
-bool IsLineEnd(const SourceToken& t) { return t.kind == kTokenEndOfLine || t.kind == kTokenEndOfInput; }
-
 int CompareNoCase(const char* a, const char* b) {
   auto lower = [](char c) { return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); };
   for (;; ++a, ++b) {
@@ -177,7 +169,7 @@ bool ShaderPreprocessor::PragmaWarning(HRESULT* applied) {
       else if (std::strcmp(word, "disable") == 0) state = 0;
       else if (std::strcmp(word, "default") == 0) state = kWarningDefault;
       else return false;
-    } else if (IsInteger(m_token) && m_token.value.number >= 1 && m_token.value.number <= 4) {
+    } else if (IsIntegerToken(m_token) && m_token.value.number >= 1 && m_token.value.number <= 4) {
       state = m_token.value.number;
     } else {
       return false;
@@ -186,7 +178,7 @@ bool ShaderPreprocessor::PragmaWarning(HRESULT* applied) {
     std::size_t codes = 0;
     for (;;) {
       if (FAILED(ReadToken(m_mode | kLexFileName, &m_token))) return false;
-      if (!IsInteger(m_token)) break;
+      if (!IsIntegerToken(m_token)) break;
       if (!changes.Append(WarningStateChange{m_token.value.number, state})) return false;
       ++codes;
     }

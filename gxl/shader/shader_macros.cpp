@@ -11,14 +11,6 @@ namespace gxl::shader {
 
 namespace {
 
-bool IsPunctuator(const SourceToken& t, const char* text) {
-  return t.kind == kTokenPunctuator && std::strcmp(t.value.punctuator, text) == 0;
-}
-
-bool IsSingle(const SourceToken& t, char c) {
-  return t.kind == kTokenPunctuator && t.value.punctuator[0] == c && t.value.punctuator[1] == '\0';
-}
-
 bool Adjacent(const SourceToken& previous, const SourceToken& next) {
   return previous.start && next.start == previous.start + previous.length;
 }
@@ -83,8 +75,8 @@ HRESULT ShaderPreprocessor::ParseDefine(const char* name, std::size_t length, bo
         }
       }
       if (!params.Append(m_token.value.text)) return E_OUTOFMEMORY;
-      if (FAILED(ReadToken(m_mode, &m_token)) || !IsSingle(m_token, ',')) {
-        closed = IsSingle(m_token, ')');
+      if (FAILED(ReadToken(m_mode, &m_token)) || !IsPunctuator(m_token, ",")) {
+        closed = IsPunctuator(m_token, ")");
         break;
       }
     }
@@ -181,7 +173,7 @@ int ShaderPreprocessor::ExpandMacro(const SourceToken& name, const MacroDefiniti
 // after blanks; a call never spans a line break or a comment.
 bool ShaderPreprocessor::OpenCall() {
   if (!m_queue.Empty()) {
-    if (!IsSingle(m_queue.Back(), '(')) return false;
+    if (!IsPunctuator(m_queue.Back(), "(")) return false;
     m_queue.PopBack();
     return true;
   }

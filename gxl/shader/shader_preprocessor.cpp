@@ -25,12 +25,6 @@ char* PoolCopy(PagePool* pool, const char* text, std::size_t length) {
   return copy;
 }
 
-bool IsPunctuator(const SourceToken& t, char c) {
-  return t.kind == kTokenPunctuator && t.value.punctuator[0] == c && t.value.punctuator[1] == '\0';
-}
-
-bool IsLineEnd(const SourceToken& t) { return t.kind == kTokenEndOfLine || t.kind == kTokenEndOfInput; }
-
 }  // namespace
 
 ShaderPreprocessor::RunLock::RunLock(PagePool* pool) {
@@ -209,7 +203,7 @@ HRESULT ShaderPreprocessor::NextToken(SourceToken* token) {
     if (FAILED(hr)) return hr;
     SourceToken& t = m_token;
     if (queued) m_atLineStart = false;
-    if (m_atLineStart && IsPunctuator(t, '#')) {
+    if (m_atLineStart && IsPunctuator(t, "#")) {
       if (!RunDirective()) continue;
       if (m_stopped || t.kind != kTokenEndOfInput) {
         *token = t;
@@ -236,9 +230,9 @@ HRESULT ShaderPreprocessor::NextToken(SourceToken* token) {
     if (!m_active) continue;
     // A nested stream ends at the brace that closes its own.
     if (m_streams && m_streams->enclosing) {
-      if (IsPunctuator(t, '{')) {
+      if (IsPunctuator(t, "{")) {
         ++m_streams->braceDepth;
-      } else if (IsPunctuator(t, '}') && m_streams->braceDepth != 0 && --m_streams->braceDepth == 0) {
+      } else if (IsPunctuator(t, "}") && m_streams->braceDepth != 0 && --m_streams->braceDepth == 0) {
         t.kind = kTokenEndOfInput;
       }
     }
