@@ -155,7 +155,9 @@ void ShaderPreprocessor::SyntaxError() {
 }
 
 void DirectiveGrammar::Define(ShaderPreprocessor* pp, const DirectiveValue& name) {
-  if (FAILED(pp->ParseDefine(name.text, std::strlen(name.text), true))) pp->m_directiveError = true;
+  const HRESULT hr = pp->ParseDefine(name.text, std::strlen(name.text), true);
+  if (hr == E_OUTOFMEMORY) GXL_SHADER_REPORT(pp->m_log, &pp->m_token, msg::kInternalOutOfMemory);
+  if (FAILED(hr)) pp->m_directiveError = true;
 }
 
 void DirectiveGrammar::Undef(ShaderPreprocessor* pp, const DirectiveValue& name) {

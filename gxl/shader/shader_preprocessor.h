@@ -121,8 +121,8 @@ class ShaderPreprocessor {
   HRESULT ReadToken(std::uint32_t mode, SourceToken* token);
   // Runs a directive line; false when nothing is to be delivered.
   bool RunDirective();
-  // The end of the current source: closes an included one (true) or reports
-  // an #if left open in the main one (false).
+  // The end of the current source: reports an #if left open in it, then
+  // closes it when it was included (true) or leaves the main one (false).
   bool EndOfSource();
   // Reads through the end of the current line into m_token; sets atLineStart.
   void ConsumeLine();

@@ -8,6 +8,7 @@
 
 #include "tests/support/shader/corpus.h"
 #include "log_text.h"
+#include "platform/testing.h"
 #include "pp_run.h"
 #include "tests/support/test_util.h"
 
@@ -153,6 +154,28 @@ TEST(GxlShaderPreprocess, IncludeInterfaceGetsEveryTextBack) {
   run = Preprocess("#include \"absent.h\"\nx\n", nullptr, 1, &include);
   EXPECT_EQ(run.log, "(1): error X1507: failed to open source file: 'absent.h'\n");
   EXPECT_EQ(run.tokens, "");
+}
+
+// Pool exhaustion at several points of a macro-heavy run: it ends, under
+// ASan without a bad access, and says that it failed.
+TEST(GxlShaderPreprocess, ExhaustedPoolEndsTheRunCleanly) {
+  std::string text;
+  for (int i = 0; i < 400; ++i) {
+    const std::string k = std::to_string(i);
+    text += "#define S" + k + "(x) #x ## x" + k + "\n#if " + k + " > 2\nS" + k + "(a b) __FILE__ __LINE__\n#endif\n";
+  }
+  const shadertest::PpRun full = Preprocess(text);
+  EXPECT_EQ(full.log, "");
+  for (std::size_t limit : {std::size_t{0}, std::size_t{64} << 10, std::size_t{128} << 10}) {
+    platform::test::SetVirtualAllocCommitLimit(limit);
+    const shadertest::PpRun run = Preprocess(text);
+    platform::test::SetVirtualAllocCommitLimit(SIZE_MAX);
+    if (limit == 0) {
+      EXPECT_EQ(run.result, E_OUTOFMEMORY);
+    } else {
+      EXPECT_NE(run.log.find("internal error: out of memory"), std::string::npos) << limit;
+    }
+  }
 }
 
 TEST(GxlShaderPreprocess, CorpusPreprocessesWithoutMessages) {
