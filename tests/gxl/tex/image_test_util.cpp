@@ -243,7 +243,8 @@ void ExpectCleanDecode(const std::vector<std::uint8_t>& bytes, bool mustFail, co
     DecodedImage image;
     ImageInfo info{};
     const HRESULT hr = image.DecodeImage(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &info, wantPixels);
-    if (FAILED(hr) || mustFail) {
+    // A header-only read may accept a file whose texels are cut short.
+    if (FAILED(hr) || (mustFail && wantPixels)) {
       ASSERT_EQ(hr, GXLERR_INVALIDDATA);
       EXPECT_EQ(image.pixels, nullptr);
       EXPECT_FALSE(image.OwnsPixels() || image.OwnsPalette());
