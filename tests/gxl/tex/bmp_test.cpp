@@ -30,11 +30,7 @@ class GxlBmp : public ::testing::Test {
     imgtest::RequireTools({"convert", "ppmtobmp", "bmptopnm"});
     imgtest::WritePnm(m_dir / "src.ppm", imgtest::MakePicture(kWidth, kHeight));
   }
-  // Runs the commands in the test's folder.
-  void Make(const std::string& script) {
-    nura::test::WriteFileText(m_dir / "make.sh", "set -e\ncd " + Quote(m_dir.path()) + "\n" + script);
-    ASSERT_TRUE(imgtest::Run("sh " + Quote(m_dir / "make.sh")));
-  }
+  void Make(const std::string& script) { ASSERT_TRUE(imgtest::RunScript(m_dir.path(), script)); }
   static DecodedImage* Decode(const std::vector<std::uint8_t>& file, DecodedImage* image, ImageInfo* info = nullptr) {
     EXPECT_EQ(image->DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), info, true), S_OK);
     return image;

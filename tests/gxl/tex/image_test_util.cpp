@@ -91,6 +91,11 @@ bool Run(const std::string& command) {
   return false;
 }
 
+bool RunScript(const std::string& dir, const std::string& script) {
+  nura::test::WriteFileText(dir + "/make.sh", "set -e\ncd " + Quote(dir) + "\n" + script);
+  return Run("sh " + Quote(dir + "/make.sh"));
+}
+
 void RequireTools(const std::vector<std::string>& names) {
   for (const std::string& name : names) ASSERT_TRUE(nura::test::HaveTool(name)) << name << " is not installed";
 }

@@ -34,6 +34,8 @@ std::string Quote(const std::string& text);
 // Runs a shell command; false (with a test failure naming it and its output)
 // when it does not exit with 0.
 bool Run(const std::string& command);
+// Runs a shell script in the folder; false as Run.
+bool RunScript(const std::string& dir, const std::string& script);
 // Fails the test unless every named program is on the path.
 void RequireTools(const std::vector<std::string>& names);
 

@@ -22,10 +22,7 @@ class GxlPpm : public ::testing::Test {
     imgtest::RequireTools({"convert", "ppmmake", "pnmtoplainpnm", "pamdepth"});
     imgtest::WritePnm(m_dir / "src.ppm", imgtest::MakePicture(37, 23));
   }
-  void Make(const std::string& script) {
-    nura::test::WriteFileText(m_dir / "make.sh", "set -e\ncd " + Quote(m_dir.path()) + "\n" + script);
-    ASSERT_TRUE(imgtest::Run("sh " + Quote(m_dir / "make.sh")));
-  }
+  void Make(const std::string& script) { ASSERT_TRUE(imgtest::RunScript(m_dir.path(), script)); }
 
   nura::test::TempDir m_dir;
 };

@@ -25,10 +25,7 @@ class GxlTga : public ::testing::Test {
     imgtest::RequireTools({"convert", "pamtotga", "tgatoppm"});
     imgtest::WritePnm(m_dir / "src.ppm", imgtest::MakePicture(kWidth, kHeight));
   }
-  void Make(const std::string& script) {
-    nura::test::WriteFileText(m_dir / "make.sh", "set -e\ncd " + Quote(m_dir.path()) + "\n" + script);
-    ASSERT_TRUE(imgtest::Run("sh " + Quote(m_dir / "make.sh")));
-  }
+  void Make(const std::string& script) { ASSERT_TRUE(imgtest::RunScript(m_dir.path(), script)); }
   static HRESULT Decode(const std::vector<std::uint8_t>& file, DecodedImage* image) {
     return image->DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), nullptr, true);
   }
