@@ -107,7 +107,8 @@ TEST_F(GxlBlitLock, PartialLockWritesOnlyTheRectangle) {
     EXPECT_EQ(r.box.top, 0u);
     EXPECT_EQ(r.box.right, 4u);
     EXPECT_EQ(r.box.bottom, 4u);
-    EXPECT_EQ(r.extent.right, 8u);
+    EXPECT_EQ(r.extent.right, 6u);  // counted from the locked corner, like the box
+    EXPECT_EQ(r.extent.bottom, 5u);
     Paint(r, 0xFFFFFFFF);
   }  // the destructor unlocks
   const auto texels = Read32(s.get());
@@ -366,7 +367,7 @@ TEST_F(GxlBlitLock, VolumeLocks) {
   ASSERT_EQ(lock.Lock(&r, v.get(), nullptr, &box, 0x12345678, 0), S_OK);
   EXPECT_EQ(r.rowPitch, 4u * 4 + 16);
   EXPECT_EQ(r.slicePitch, r.rowPitch * 4);
-  EXPECT_EQ(r.extent.back, 4u);
+  EXPECT_EQ(r.extent.back, 3u);
   EXPECT_EQ(r.box.left, 0u);
   EXPECT_EQ(r.box.right, 2u);
   EXPECT_EQ(r.box.front, 0u);
