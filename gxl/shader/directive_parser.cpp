@@ -240,37 +240,34 @@ void ShaderPreprocessor::PushConditional(bool value) {
   m_pendingActive = m_active && value;
 }
 
-void ShaderPreprocessor::Elif(bool value) {
+// The innermost #if of the source, or null once it is reported that there
+// is none (or, for #elif and #else, that its #else has been seen).
+ConditionalRecord* ShaderPreprocessor::InnermostConditional(const Message& none, const Message* afterElse) {
   ConditionalRecord* record = m_currentSource->conditionals;
-  if (!record || record->elseSeen) {
-    if (!record) GXL_SHADER_REPORT(m_log, &m_token, msg::kUnexpectedElif);
-    else GXL_SHADER_REPORT(m_log, &m_token, msg::kElifAfterElse);
-    m_directiveError = true;
-    return;
-  }
+  const Message* error = !record ? &none : afterElse && record->elseSeen ? afterElse : nullptr;
+  if (!error) return record;
+  m_log.Report(&m_token, error->severity, error->code, "%s", error->format);
+  m_directiveError = true;
+  return nullptr;
+}
+
+void ShaderPreprocessor::Elif(bool value) {
+  ConditionalRecord* record = InnermostConditional(msg::kUnexpectedElif, &msg::kElifAfterElse);
+  if (!record) return;
   m_pendingActive = value && !record->taken && record->enclosingActive;
   if (value) record->taken = true;
 }
 
 void ShaderPreprocessor::Else() {
-  ConditionalRecord* record = m_currentSource->conditionals;
-  if (!record || record->elseSeen) {
-    if (!record) GXL_SHADER_REPORT(m_log, &m_token, msg::kUnexpectedElse);
-    else GXL_SHADER_REPORT(m_log, &m_token, msg::kElseAfterElse);
-    m_directiveError = true;
-    return;
-  }
+  ConditionalRecord* record = InnermostConditional(msg::kUnexpectedElse, &msg::kElseAfterElse);
+  if (!record) return;
   m_pendingActive = !record->taken && record->enclosingActive;
   record->taken = record->elseSeen = true;
 }
 
 void ShaderPreprocessor::Endif() {
-  ConditionalRecord* record = m_currentSource->conditionals;
-  if (!record) {
-    GXL_SHADER_REPORT(m_log, &m_token, msg::kUnexpectedEndif);
-    m_directiveError = true;
-    return;
-  }
+  ConditionalRecord* record = InnermostConditional(msg::kUnexpectedEndif, nullptr);
+  if (!record) return;
   m_pendingActive = record->enclosingActive;
   m_currentSource->conditionals = record->below;
   record->below = m_freeConditionals;

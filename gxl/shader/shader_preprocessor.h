@@ -158,6 +158,7 @@ class ShaderPreprocessor {
   void Line(std::uint32_t number, const char* fileName);
   void ErrorDirective();
   void PushConditional(bool value);
+  ConditionalRecord* InnermostConditional(const Message& none, const Message* afterElse);
   void Elif(bool value);
   void Else();
   void Endif();
