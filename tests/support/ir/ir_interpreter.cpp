@@ -244,7 +244,9 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
   std::vector<double> a(inst->argumentCount), r;
   // Merges read only the side that was written.
   const bool merge = g == kOpIfMerge || g == kOpBreakMerge;
-  for (std::uint32_t i = 0; i < inst->argumentCount; ++i) {
+  // A sample's first group names the sampler: no number to read.
+  const std::uint32_t first = inst->Class() == 6 ? std::min(n, inst->argumentCount) : 0;
+  for (std::uint32_t i = first; i < inst->argumentCount; ++i) {
     const std::uint32_t v = inst->arguments[i];
     if (merge && !(v < m_written.size() && m_written[v])) continue;
     if (!Read(v, a[i])) return false;
