@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "../fail_alloc.h"
 #include "gxl/shader/syntax_tree.h"
 #include "ir_fixture.h"
 
@@ -174,6 +175,18 @@ TEST_F(GxlIrCore, FreedNodesAreReusedUntilThePoolIsBoundAgain) {
   EXPECT_NE(program.Value(program.AddValue(Bank(StandardBank::Temporaries), 0, 0, 0.0)), freed);
 }
 
+TEST_F(GxlIrCore, AFailedAppendGivesTheNodeBack) {
+  for (std::uint32_t i = 0; i < 1024; ++i) program.AddValue(Bank(StandardBank::Temporaries), 0, 0, 0.0);
+  IrValue* const node = program.Value(5);
+  delete program.values.Slot(5);
+  program.values.Slot(5) = nullptr;
+  shadertest::FailNextAllocation();  // growing the full list
+  EXPECT_EQ(program.AddValue(Bank(StandardBank::Temporaries), 0, 0, 0.0), kNoIndex);
+  EXPECT_EQ(program.values.Count(), 1024u);
+  // The refused value went back to the free list.
+  EXPECT_EQ(program.Value(program.AddValue(Bank(StandardBank::Temporaries), 0, 0, 0.0)), node);
+}
+
 TEST_F(GxlIrCore, CopiesOwnTheirOperands) {
   const std::uint32_t i = program.AddInstruction(0x60B00003, kNoIndex, kNoIndex);
   IrInstruction& source = *program.Instruction(i);
@@ -202,6 +215,26 @@ std::int32_t Arbitrary(std::uint32_t, std::uint32_t, const void* rng) {
   return static_cast<std::int32_t>((*static_cast<std::mt19937*>(const_cast<void*>(rng)))() % 3) - 1;
 }
 
+// The heap sort as described: built from the middle down, each sift
+// taking the larger child and stopping at the first that does not order
+// after the moving element. Ties must come out in its order.
+void TopDownHeapSort(std::vector<std::uint32_t>& a, const std::vector<int>& keys) {
+  auto sift = [&](std::size_t i, std::size_t end) {
+    const std::uint32_t moving = a[i];
+    for (std::size_t child; (child = 2 * i + 1) < end; i = child) {
+      if (child + 1 < end && ByKey(a[child + 1], a[child], &keys) > 0) ++child;
+      if (ByKey(a[child], moving, &keys) < 1) break;
+      a[i] = a[child];
+    }
+    a[i] = moving;
+  };
+  for (std::size_t start = a.size() / 2; start-- > 0;) sift(start, a.size());
+  for (std::size_t end = a.size(); end-- > 1;) {
+    std::swap(a[0], a[end]);
+    sift(0, end);
+  }
+}
+
 TEST(GxlIrCoreSort, TenThousandRandomArrays) {
   std::mt19937 rng(35);
   for (int round = 0; round < 10000; ++round) {
@@ -219,6 +252,9 @@ TEST(GxlIrCoreSort, TenThousandRandomArrays) {
     std::vector<std::uint32_t> byKey = indices;
     SortIndicesByComparator(ByKey, byKey.data(), n, &keys);
     ASSERT_TRUE(std::is_sorted(byKey.begin(), byKey.end(), [&](auto a, auto b) { return keys[a] < keys[b]; }));
+    std::vector<std::uint32_t> described = indices;
+    TopDownHeapSort(described, keys);
+    ASSERT_EQ(byKey, described);
     std::sort(byKey.begin(), byKey.end());
     ASSERT_EQ(byKey, reference);
     // No ordering at all: still a permutation, nothing written outside.
