@@ -39,10 +39,6 @@ void Widen(std::uint32_t& first, std::uint32_t& last, std::uint32_t position) {
   last = std::max(last, position);
 }
 
-}  // namespace
-
-namespace {
-
 // A read of `index` at `position`: the value, or the value it aliases, is
 // used; a relatively addressed one widens its bank's window and reads its
 // index value in turn.

@@ -34,10 +34,10 @@ Values IrBuilder::Literals(std::initializer_list<double> xs) {
   return out;
 }
 
-Values IrBuilder::Register(StandardBank bank, std::uint32_t reg, std::uint32_t components) {
+Values IrBuilder::Register(std::uint32_t bank, std::uint32_t reg, std::uint32_t components) {
   Values out;
   for (std::uint32_t c = 0; c < components; ++c)
-    out.push_back(Check(m_p.AddValue(BankIndex(bank), reg, c, 0.0), "a register value"));
+    out.push_back(Check(m_p.AddValue(bank, reg, c, 0.0), "a register value"));
   return out;
 }
 

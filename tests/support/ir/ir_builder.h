@@ -34,8 +34,11 @@ class IrBuilder {
   // --- Values
   std::uint32_t Literal(double x);
   Values Literals(std::initializer_list<double> xs);
-  // Components 0..n-1 of a register of a standard bank.
-  Values Register(StandardBank bank, std::uint32_t reg, std::uint32_t components = 4);
+  // Components 0..n-1 of a register of a bank (an index, or a standard bank).
+  Values Register(std::uint32_t bank, std::uint32_t reg, std::uint32_t components = 4);
+  Values Register(StandardBank bank, std::uint32_t reg, std::uint32_t components = 4) {
+    return Register(BankIndex(bank), reg, components);
+  }
   Values Input(std::uint32_t reg, std::uint32_t components = 4) { return Register(StandardBank::Inputs, reg, components); }
   Values Constant(std::uint32_t reg, std::uint32_t components = 4) {
     return Register(StandardBank::FloatConstants, reg, components);
