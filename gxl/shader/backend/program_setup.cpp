@@ -96,20 +96,6 @@ void ShaderProgram::Report(const ParseNode* node, MessageSeverity severity, std:
   va_end(args);
 }
 
-void ShaderProgram::ReportError(const ParseNode* node, std::uint32_t code, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  VReport(node, MessageSeverity::Error, code, format, args);
-  va_end(args);
-}
-
-void ShaderProgram::ReportWarning(const ParseNode* node, std::uint32_t code, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  VReport(node, MessageSeverity::Warning, code, format, args);
-  va_end(args);
-}
-
 // --- Names ----------------------------------------------------------------------------
 
 std::uint32_t ShaderProgram::FormatValueName(std::uint32_t value, char* buffer, std::uint32_t size) const {

@@ -179,14 +179,13 @@ class ShaderProgram : public ProgramLists {
                                    std::uint32_t mode) const;
 
   // --- Messages
-  // Formats into 255 characters and logs at the node's location: a token or
-  // expression node's own, a declaration's name token, else none. An error
-  // sets the error flag; a warning leaves it. GXL_SHADER_REPORT(program, node,
-  // entry, ...) reports a catalogue entry.
+  // Every back-end error and warning: GXL_SHADER_REPORT(program, node, entry,
+  // ...) with a catalogue entry (messages.h). Formats into 255 characters and
+  // logs at the node's location: a token or expression node's own, a
+  // declaration's name token, else none. An error sets the error flag; a
+  // warning leaves it.
   void Report(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format, ...)
       GXL_SHADER_PRINTF(5, 6);
-  void ReportError(const ParseNode* node, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
-  void ReportWarning(const ParseNode* node, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
 
   // --- Use analysis
   // Definitions, uses, live ranges, relative-use windows and coalescing

@@ -140,14 +140,13 @@ TEST_F(GxlIrSetup, WarningsLeaveTheErrorFlagAndLongTextsAreCut) {
   EXPECT_EQ(program.errorFlag, 0u);
   EXPECT_EQ(log.WarningCount(), 2u);
   const std::string name(400, 'n');
-  program.ReportWarning(nullptr, 4705, "%s semantic '%s' has been deprecated; use '%s%d' instead", "input",
-                        name.c_str(), "COLOR", 0);
+  GXL_SHADER_REPORT(program, nullptr, msg::kSemanticDeprecated, "input", name.c_str(), "COLOR", 0);
   const std::string want = "warning X4705: " + ("input semantic '" + name).substr(0, 255) + "\n";
   EXPECT_NE(LogText(log).find(want), std::string::npos);
   EXPECT_EQ(program.errorFlag, 0u);
-  program.ReportError(nullptr, 4548, "%s", name.c_str());
+  GXL_SHADER_REPORT(program, nullptr, msg::kUsedUninitialized, name.c_str());
   EXPECT_EQ(program.errorFlag, 1u);
-  EXPECT_NE(LogText(log).find("error X4548: " + name.substr(0, 255) + "\n"), std::string::npos);
+  EXPECT_NE(LogText(log).find("error X4000: " + ("variable '" + name).substr(0, 255) + "\n"), std::string::npos);
 }
 
 TEST_F(GxlIrSetup, ValueNamesAndSemanticTexts) {
