@@ -49,9 +49,7 @@ __m128i SignBits(__m128i s, bool high) {
 
 }  // namespace
 
-void SinCos4(const float* angles, float* sines, float* cosines) {
-  SinCos4Body(angles, sines, cosines, IntegerMasks);
-}
+void SinCos4(const float* angles, float* sines, float* cosines) { SinCos4Body(angles, sines, cosines, IntegerMasks); }
 
 __m128 SinCos1(__m128 angle) { return SinCos1Body(angle, IntegerMasks); }
 

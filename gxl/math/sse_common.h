@@ -151,18 +151,15 @@ inline __m128 CosPoly(__m128 z) {
   return _mm_add_ps(_mm_mul_ps(p, z), Splat(1.0f));
 }
 // Picks a where the mask is set, else b.
-inline __m128 Select(__m128 mask, __m128 a, __m128 b) {
-  return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b));
-}
+inline __m128 Select(__m128 mask, __m128 a, __m128 b) { return _mm_or_ps(_mm_and_ps(mask, a), _mm_andnot_ps(mask, b)); }
 // The sine and cosine of four lanes from the quadrant masks: odd (all ones
 // where n is odd), sineFlip and cosineFlip (the sign bit where that result
 // changes sign), sx the sign bits of the angles.
-inline void FinishSinCos(__m128 S, __m128 C, __m128 odd, __m128 sineFlip, __m128 cosineFlip, __m128 sx,
-                         __m128* sine, __m128* cosine) {
+inline void FinishSinCos(__m128 S, __m128 C, __m128 odd, __m128 sineFlip, __m128 cosineFlip, __m128 sx, __m128* sine,
+                         __m128* cosine) {
   *sine = _mm_xor_ps(_mm_xor_ps(Select(odd, C, S), sineFlip), sx);
   *cosine = _mm_xor_ps(Select(odd, S, C), cosineFlip);
 }
-
 
 // SinCos4 of both forms. masks(k, &odd, &sineFlip, &cosineFlip) derives the
 // quadrant masks from k = |a| 2/pi + 2^23, whose low 23 bits hold n: odd where

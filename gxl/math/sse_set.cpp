@@ -62,10 +62,10 @@ __m128 FourHalves(__m64 h) {
   const __m64 M = _mm_or_si64(m, _mm_and_si64(_mm_cmpgt_pi16(e, zero), _mm_set1_pi16(0x0400)));
   const __m64 E = _mm_max_pi16(e, _mm_set1_pi16(0x0400));
   const __m64 bias = _mm_set1_pi32(0x19800);
-  const __m64 lo = _mm_or_si64(_mm_slli_pi32(_mm_add_pi32(_mm_unpacklo_pi16(E, zero), bias), 13),
-                               _mm_unpacklo_pi16(zero, s));
-  const __m64 hi = _mm_or_si64(_mm_slli_pi32(_mm_add_pi32(_mm_unpackhi_pi16(E, zero), bias), 13),
-                               _mm_unpackhi_pi16(zero, s));
+  const __m64 lo =
+      _mm_or_si64(_mm_slli_pi32(_mm_add_pi32(_mm_unpacklo_pi16(E, zero), bias), 13), _mm_unpacklo_pi16(zero, s));
+  const __m64 hi =
+      _mm_or_si64(_mm_slli_pi32(_mm_add_pi32(_mm_unpackhi_pi16(E, zero), bias), 13), _mm_unpackhi_pi16(zero, s));
   return _mm_mul_ps(_mm_cvtpi16_ps(M), Join(lo, hi));
 }
 
@@ -99,11 +99,12 @@ __m128 AsinPoly(__m128 t) {
 // z = (1 - |x|)/2, 2 (2 sqrt(z) P(z)) for x > 0 and 2 (pi - 2 sqrt(z) P(z)).
 __m128 TwoAcosLanes(__m128 x) {
   const __m128 ax = _mm_andnot_ps(Mask(kSign, kSign, kSign, kSign), x);
-  const __m128 small = _mm_mul_ps(Splat(2.0f), _mm_sub_ps(Splat(1.5707964f), _mm_mul_ps(x, AsinPoly(_mm_mul_ps(x, x)))));
+  const __m128 small =
+      _mm_mul_ps(Splat(2.0f), _mm_sub_ps(Splat(1.5707964f), _mm_mul_ps(x, AsinPoly(_mm_mul_ps(x, x)))));
   const __m128 z = _mm_mul_ps(_mm_sub_ps(Splat(1.0f), ax), Splat(0.5f));
   const __m128 q = _mm_mul_ps(_mm_mul_ps(Splat(2.0f), _mm_sqrt_ps(z)), AsinPoly(z));
-  const __m128 large = _mm_mul_ps(Splat(2.0f), Select(_mm_cmplt_ps(x, _mm_setzero_ps()),
-                                                       _mm_sub_ps(Splat(3.1415927f), q), q));
+  const __m128 large =
+      _mm_mul_ps(Splat(2.0f), Select(_mm_cmplt_ps(x, _mm_setzero_ps()), _mm_sub_ps(Splat(3.1415927f), q), q));
   return Select(_mm_cmple_ps(ax, Splat(0.5f)), small, large);
 }
 
@@ -119,9 +120,7 @@ constexpr float kBaseLow[5] = {0.0f, static_cast<float>(kAtanHalf - static_cast<
 
 }  // namespace
 
-void SinCos4(const float* angles, float* sines, float* cosines) {
-  SinCos4Body(angles, sines, cosines, GeneralMasks);
-}
+void SinCos4(const float* angles, float* sines, float* cosines) { SinCos4Body(angles, sines, cosines, GeneralMasks); }
 
 __m128 SinCos1(__m128 angle) { return SinCos1Body(angle, GeneralMasks); }
 

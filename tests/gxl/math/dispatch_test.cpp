@@ -35,8 +35,8 @@ MathDispatchInputs Inputs(std::optional<DWORD> psgp, std::optional<DWORD> gxlPsg
   return in;
 }
 
-constexpr std::uint32_t kAthlon64 = kAmdAlways | kAmdStandardLeaves | kAmdExtendedLeaves | kAmdMmx | kAmdSse |
-                                    kAmd3DNow | kAmd3DNowExt | kAmdMmxExt;
+constexpr std::uint32_t kAthlon64 =
+    kAmdAlways | kAmdStandardLeaves | kAmdExtendedLeaves | kAmdMmx | kAmdSse | kAmd3DNow | kAmd3DNowExt | kAmdMmxExt;
 
 TEST(MathDispatch, TruthTableOfTheChoice) {
   struct Row {
@@ -50,12 +50,11 @@ TEST(MathDispatch, TruthTableOfTheChoice) {
       {"no features", Inputs({}, {}, false, 0, false, kAmdAlways), kMathVariantPortable, false, false, false},
       {"SSE only", Inputs({}, {}, false, kCpuidSse, true, 0), kMathVariantSse, false, false, false},
       {"SSE2", Inputs({}, {}, false, sse2, true, 0), kMathVariantSse2, false, false, false},
-      {"DisablePSGP 1 keeps the portable set", Inputs(1, {}, false, sse2, true, 0), kMathVariantPortable, false,
-       false, false},
+      {"DisablePSGP 1 keeps the portable set", Inputs(1, {}, false, sse2, true, 0), kMathVariantPortable, false, false,
+       false},
       {"DisableGXLPSGP 0 overrides DisablePSGP 1", Inputs(1, 0, false, sse2, true, 0), kMathVariantSse2, false, false,
        false},
-      {"DisableGXLPSGP 1 alone", Inputs({}, 1, true, sse2, true, kAthlon64), kMathVariantPortable, false, false,
-       false},
+      {"DisableGXLPSGP 1 alone", Inputs({}, 1, true, sse2, true, kAthlon64), kMathVariantPortable, false, false, false},
       {"3DNow! wins over SSE2", Inputs({}, {}, true, sse2, true, kAthlon64), kMathVariant3DNow, true, true, true},
       {"DisablePSGP 2 removes only the 3DNow! step", Inputs(2, {}, true, sse2, true, kAthlon64), kMathVariantSse2,
        false, false, false},
@@ -65,11 +64,10 @@ TEST(MathDispatch, TruthTableOfTheChoice) {
       {"3DNow! feature without the set's own flags", Inputs({}, {}, true, 0, false, kAmdAlways), kMathVariant3DNow,
        false, false, false},
       {"extended bodies need both extension flags",
-       Inputs({}, {}, true, 0, false, kAmdAlways | kAmdMmx | kAmd3DNow | kAmd3DNowExt), kMathVariant3DNow, true,
-       false, false},
-      {"extensions without the base set store nothing",
-       Inputs({}, {}, true, 0, false, kAmd3DNow | kAmd3DNowExt | kAmdMmxExt), kMathVariant3DNow, false, false,
+       Inputs({}, {}, true, 0, false, kAmdAlways | kAmdMmx | kAmd3DNow | kAmd3DNowExt), kMathVariant3DNow, true, false,
        false},
+      {"extensions without the base set store nothing",
+       Inputs({}, {}, true, 0, false, kAmd3DNow | kAmd3DNowExt | kAmdMmxExt), kMathVariant3DNow, false, false, false},
       {"AMD SSE array bodies without the 3DNow! set", Inputs({}, {}, true, kCpuidSse, true, kAmdSse | kAmd3DNow),
        kMathVariant3DNow, false, false, true},
   };
@@ -90,10 +88,10 @@ TEST(MathDispatch, ProcessorProfilesChooseTheirVariant) {
     bool amdExt, amdSse;
   };
   const Row rows[] = {
-      {"none", kMathVariantPortable, false, false}, {"mmx", kMathVariantPortable, false, false},
-      {"sse", kMathVariantSse, false, false},       {"sse2", kMathVariantSse2, false, false},
+      {"none", kMathVariantPortable, false, false},  {"mmx", kMathVariantPortable, false, false},
+      {"sse", kMathVariantSse, false, false},        {"sse2", kMathVariantSse2, false, false},
       {"k6-3dnow", kMathVariant3DNow, false, false}, {"athlon", kMathVariant3DNow, true, false},
-      {"athlon-xp", kMathVariant3DNow, true, true}, {"athlon64", kMathVariant3DNow, true, true},
+      {"athlon-xp", kMathVariant3DNow, true, true},  {"athlon64", kMathVariant3DNow, true, true},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.profile);

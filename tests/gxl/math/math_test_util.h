@@ -38,10 +38,12 @@ class Rng {
   Vec2 V2(float r = 2) { return Vec2(Uniform(-r, r), Uniform(-r, r)); }
   Vec3 V3(float r = 2) { return Vec3(Uniform(-r, r), Uniform(-r, r), Uniform(-r, r)); }
   Vec4 V4(float r = 2) { return Vec4(Uniform(-r, r), Uniform(-r, r), Uniform(-r, r), Uniform(-r, r)); }
+  // A unit quaternion, normalised here rather than by whatever bodies a test runs.
   Quaternion Q() {
-    Vec4 v = V4(1);
-    Vec4Normalize(&v, &v);
-    return Quaternion(v.x, v.y, v.z, v.w);
+    const Vec4 v = V4(1);
+    const double l = std::sqrt(double{v.x} * v.x + double{v.y} * v.y + double{v.z} * v.z + double{v.w} * v.w);
+    return Quaternion(static_cast<float>(v.x / l), static_cast<float>(v.y / l), static_cast<float>(v.z / l),
+                      static_cast<float>(v.w / l));
   }
   Plane P(float r = 2) { return Plane(Uniform(-r, r), Uniform(-r, r), Uniform(-r, r), Uniform(-r, r)); }
   // A well-conditioned general matrix.

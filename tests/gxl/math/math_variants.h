@@ -18,7 +18,7 @@ namespace mathtest {
 
 struct MathVariantCase {
   const char* name;
-  bool portableOnly;     // the portable bodies alone, without the x87-tuned ones
+  bool portableOnly;      // the portable bodies alone, without the x87-tuned ones
   MathDispatchPlan plan;  // otherwise: what the dispatcher stores
   bool (*runsHere)();     // whether this machine executes the set's instructions
 };

@@ -1,12 +1,12 @@
 // The table-driven reciprocal square root against the exact one.
+#include "gxl/math/reciprocal_sqrt.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-
-#include "gxl/math/reciprocal_sqrt.h"
 
 namespace {
 

@@ -55,8 +55,8 @@ TEST(MathSinCos, AgainstLibmByRange) {
   };
   // Past about 1e5 the f32 products of the reduction are no longer exact, and the
   // error grows with the angle.
-  const Range ranges[] = {{0, 0.785f, 1.2e-7}, {0.785f, 100, 1.5e-7}, {100, 1e4, 2e-7}, {1e4, 1e5, 5e-6},
-                          {1e5, 1e6, 0.07}};
+  const Range ranges[] = {
+      {0, 0.785f, 1.2e-7}, {0.785f, 100, 1.5e-7}, {100, 1e4, 2e-7}, {1e4, 1e5, 5e-6}, {1e5, 1e6, 0.07}};
   std::mt19937 gen(11);
   for (const Form& f : kForms) {
     for (const Range& r : ranges) {
