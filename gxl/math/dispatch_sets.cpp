@@ -81,43 +81,28 @@ constexpr MathDispatchTable MakeSseSet() {
 constexpr MathDispatchTable kSseSet = MakeSseSet();
 
 // 43 positions: the SSE set less QuaternionInverse (the portable zero rule
-// stays). Where the SSE body itself serves, the entry names it; the others are
+// stays). Where the SSE body itself serves, the SSE entry stays; the others are
 // the SSE2 copies and the SSE2 forms.
 constexpr MathDispatchTable MakeSse2Set() {
-  MathDispatchTable t{};
-  t.Vec2Transform = &sse::Vec2Transform;
+  MathDispatchTable t = MakeSseSet();
+  t.QuaternionInverse = nullptr;
   t.Vec3Transform = &sse2::Vec3Transform;
   t.Vec4Transform = &sse2::Vec4Transform;
   t.MatrixMultiply = &sse2::MatrixMultiply;
   t.MatrixMultiplyTranspose = &sse2::MatrixMultiplyTranspose;
-  t.Vec2TransformDirection = &sse::Vec2TransformDirection;
   t.Vec3TransformDirection = &sse2::Vec3TransformDirection;
   t.Vec3Normalize = &sse2::Vec3Normalize;
-  t.Vec4Normalize = &sse::Vec4Normalize;
-  t.Vec2TransformPoint = &sse::Vec2TransformPoint;
   t.Vec3TransformPoint = &sse2::Vec3TransformPoint;
   t.MatrixDeterminant = &sse2::MatrixDeterminant;
   t.PlaneFromPoints = &sse2::PlaneFromPoints;
   t.Vec4Cross = &sse2::Vec4Cross;
-  t.Vec2Hermite = &sse::Vec2Hermite;
   t.MatrixInverse = &sse2::MatrixInverse;
-  t.QuaternionMultiply = &sse::QuaternionMultiply;
-  t.QuaternionNormalize = &sse::QuaternionNormalize;
   t.PlaneNormalize = &sse2::PlaneNormalize;
-  t.PlaneIntersectLine = &sse::PlaneIntersectLine;
   t.QuaternionFromMatrix = &sse2::QuaternionFromMatrix;
   t.QuaternionFromYawPitchRoll = &sse2::QuaternionFromYawPitchRoll;
   t.MatrixPlanarShadow = &sse2::MatrixPlanarShadow;
   t.MatrixPlaneReflection = &sse2::MatrixPlaneReflection;
   t.PlaneTransform = &sse2::PlaneTransform;
-  t.Vec2CatmullRom = &sse::Vec2CatmullRom;
-  t.Vec2Barycentric = &sse::Vec2Barycentric;
-  t.Vec3Hermite = &sse::Vec3Hermite;
-  t.Vec3CatmullRom = &sse::Vec3CatmullRom;
-  t.Vec3Barycentric = &sse::Vec3Barycentric;
-  t.Vec4Hermite = &sse::Vec4Hermite;
-  t.Vec4CatmullRom = &sse::Vec4CatmullRom;
-  t.Vec4Barycentric = &sse::Vec4Barycentric;
   t.HalfToFloatArray = &sse2::HalfToFloatArray;
   t.Vec2TransformArray = &sse2::Vec2TransformArray;
   t.Vec2TransformPointArray = &sse2::Vec2TransformPointArray;
@@ -127,7 +112,6 @@ constexpr MathDispatchTable MakeSse2Set() {
   t.Vec3TransformDirectionArray = &sse2::Vec3TransformDirectionArray;
   t.Vec4TransformArray = &sse2::Vec4TransformArray;
   t.PlaneTransformArray = &sse2::PlaneTransformArray;
-  t.EvaluateTrianglePatch = &sse::EvaluateTrianglePatch;
   return t;
 }
 constexpr MathDispatchTable kSse2Set = MakeSse2Set();
