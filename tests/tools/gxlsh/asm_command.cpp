@@ -1,0 +1,65 @@
+#include "tests/tools/gxlsh/asm_command.h"
+
+#include <cstdio>
+#include <ostream>
+
+#include "gxl/shader/shader_entry.h"
+#include "gxl/tex/com_ref.h"
+#include "gxl/tex/data_buffer.h"
+#include "platform/d3d9_api.h"
+#include "platform/src/d3d9/shader_tokens.h"
+
+namespace nura::gxlsh {
+namespace ps = platform::shader;
+
+int AssembleCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  DWORD flags = 0;
+  std::vector<std::string> names, texts;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "novalidate") {
+      flags |= kAssembleSkipValidation;
+    } else if (args[i].rfind("-D", 0) == 0 && args[i].size() > 2) {
+      const std::size_t eq = args[i].find('=');
+      names.push_back(args[i].substr(2, eq == std::string::npos ? std::string::npos : eq - 2));
+      texts.push_back(eq == std::string::npos ? "" : args[i].substr(eq + 1));
+    } else {
+      err << "gxlsh: bad argument '" << args[i] << "'\n";
+      return 2;
+    }
+  }
+  std::vector<gxl::shader::ShaderMacro> defines;
+  for (std::size_t i = 0; i < names.size(); ++i) defines.push_back({names[i].c_str(), texts[i].c_str()});
+  defines.push_back({nullptr, nullptr});
+
+  gxl::ComRef<DataBuffer> code, messages;
+  const HRESULT hr = AssembleShaderFromFileA(args[0].c_str(), defines.data(), nullptr, flags, code.Put(), messages.Put());
+  if (messages) err << static_cast<const char*>(messages->GetPointer());
+  if (FAILED(hr) || !code) return hr == E_INVALIDARG || hr == D3DERR_INVALIDCALL ? 2 : 1;
+
+  const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
+  const std::size_t count = code->GetSize() / 4;
+  auto line = [&](std::size_t from, std::size_t to) {
+    char hex[16];
+    for (std::size_t i = from; i < to; ++i) {
+      std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(words[i]));
+      out << (i > from ? " " : "") << hex;
+    }
+    out << "\n";
+  };
+  ps::Version v;
+  std::size_t pos = count ? 1 : 0;
+  if (count) line(0, 1);
+  if (count && ps::ParseVersion(words[0], &v)) {
+    for (;;) {
+      const ps::Item item = ps::ReadItem(words, count, pos, v);
+      if (item.kind == ps::ItemKind::kError || item.kind == ps::ItemKind::kIncomplete) break;
+      line(pos, item.next);
+      pos = item.next;
+      if (item.kind == ps::ItemKind::kEnd) break;
+    }
+  }
+  if (pos < count) line(pos, count);
+  return 0;
+}
+
+}  // namespace nura::gxlsh
