@@ -6,6 +6,7 @@
 
 #include "gxl/shader/include_source.h"
 #include "gxl/shader/shader_preprocessor.h"
+#include "gxl/tex/result_codes.h"
 #include "platform/win_types.h"
 
 class DataBuffer;
