@@ -91,6 +91,22 @@ enum : unsigned {
   kMayCompare = 128,
 };
 
+// The table names as views, measured once: names are looked up for every
+// identifier of a program.
+template <typename Row, std::size_t N>
+struct NameViews {
+  explicit NameViews(const Row (&rows)[N]) {
+    for (std::size_t i = 0; i < N; ++i) names[i] = rows[i].name;
+  }
+  // The first row with the name, or null.
+  const Row* Find(const Row (&rows)[N], std::string_view name) const {
+    for (std::size_t i = 0; i < N; ++i)
+      if (names[i].size() == name.size() && names[i] == name) return &rows[i];
+    return nullptr;
+  }
+  std::string_view names[N];
+};
+
 constexpr std::uint32_t kOpIf = 40, kOpIfCompare = 41, kOpBreak = 44, kOpBreakCompare = 45, kOpDcl = 31,
                         kOpSetp = 94;
 
@@ -99,13 +115,8 @@ constexpr std::uint32_t kOpIf = 40, kOpIfCompare = 41, kOpBreak = 44, kOpBreakCo
 AsmClass ShaderAssembler::ClassifyName(const char* text) {
   const std::string_view name(text);
   if (!ForEachPart(name, [](std::string_view) { return true; })) return AsmClass::None;
-  const std::string_view first = name.substr(0, name.find('_'));
-  const AsmInstructionRow* row = nullptr;
-  for (const AsmInstructionRow& candidate : AssemblerInstructionTable)
-    if (first == candidate.name) {
-      row = &candidate;
-      break;
-    }
+  static const NameViews instructions(AssemblerInstructionTable);
+  const AsmInstructionRow* row = instructions.Find(AssemblerInstructionTable, name.substr(0, name.find('_')));
   if (!row) return AsmClass::None;
   const std::int32_t p = m_profileIndex;
   AsmClass c = row->classes[p];
@@ -219,11 +230,8 @@ AsmOperandNode* ShaderAssembler::ResolveRegister(const TokenNode& nameNode, AsmO
     }
     std::size_t letters = 0;
     while (letters < part.size() && IsLetter(part[letters])) ++letters;
-    for (const AsmRegisterRow& candidate : AssemblerRegisterTable)
-      if (part.substr(0, letters) == candidate.name) {
-        row = &candidate;
-        break;
-      }
+    static const NameViews registers(AssemblerRegisterTable);
+    row = registers.Find(AssemblerRegisterTable, part.substr(0, letters));
     if (!row || row->counts[p] == kAbsentRegister) return false;
     const std::int32_t count = row->counts[p] & kCountMask;
     const bool relativeAllowed = (row->counts[p] & kRelativeCount) != 0;

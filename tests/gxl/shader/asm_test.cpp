@@ -216,7 +216,12 @@ TEST(GxlShaderAsmTables, CoissueAndPredication) {
 }
 
 TEST(GxlShaderAsmTables, VersionsAndStatements) {
+  std::string sum = "vs_2_0 mov r0, c[1";
+  for (int i = 0; i < 600; ++i) sum += "+1";  // each term one more entry on the parser's stack
+  sum += "]";
   ExpectRows({
+      {sum.c_str(), nullptr, "(1): yacc stack overflow\n"},
+      {"vs_2_0\nmov r0, r1\n#error stop here\nmov r2, r3", nullptr, "(3): error: stop here\n"},
       {"vs_1_0", "", "(1): warning X2015: vs_1_0 is no longer supported; using vs_1_1\n"},
       {"ps.1.0\nnop", "00000000", "(1): warning X2015: ps_1_0 is no longer supported; using ps_1_1\n"},
       {"mov r0, r1", nullptr, "(1): error X2001: shader version expected\n"},
