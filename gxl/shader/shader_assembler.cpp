@@ -1,6 +1,7 @@
 #include "gxl/shader/shader_assembler.h"
 
 #include <cstring>
+#include <utility>
 
 #include "gxl/shader/asm_reduce.h"
 #include "gxl/shader/profiles.h"
@@ -22,7 +23,7 @@ constexpr DWORD kVertexFragmentKind = 0x7FFE0000, kPixelFragmentKind = 0x7FFF000
 }  // namespace
 
 ShaderAssembler::ShaderAssembler() = default;
-ShaderAssembler::~ShaderAssembler() = default;
+ShaderAssembler::~ShaderAssembler() { EndValidation(); }
 
 HRESULT ShaderAssembler::Assemble(ShaderPreprocessor* pp, DWORD flags, ConstantBinder* binder, DataBuffer** code) {
   if ((flags & ~kFlagMask) || !code || !pp) return D3DERR_INVALIDCALL;
@@ -54,7 +55,7 @@ HRESULT ShaderAssembler::Assemble(ShaderPreprocessor* pp, DWORD flags, ConstantB
   if (FAILED(hr)) return hr;
   hr = Run(binder, code);
   if (FAILED(hr)) m_errorFlag = true;
-  m_validator.Reset();
+  EndValidation();
   pp->EndTokenStream();
   return hr;
 }
@@ -139,7 +140,7 @@ HRESULT ShaderAssembler::ReadVersion(DWORD* version) {
 // produced unvalidated.
 HRESULT ShaderAssembler::BeginValidation() {
   HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
-  if (!d3d9) d3d9 = LoadLibraryA("d3d9.dll");
+  if (!d3d9) d3d9 = m_loadedRuntime = LoadLibraryA("d3d9.dll");
   if (!d3d9) return S_OK;
   const auto create = reinterpret_cast<PFN_Direct3DShaderValidatorCreate9>(
       GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9"));
@@ -147,6 +148,13 @@ HRESULT ShaderAssembler::BeginValidation() {
   m_validator = ComRef<ShaderValidator9>(create());
   if (!m_validator) return S_OK;
   return m_validator->Begin(&ShaderAssembler::ReportValidatorMessage, this, 0);
+}
+
+// The validator goes first: its code lives in the runtime that a run may
+// have loaded, and that load is given back.
+void ShaderAssembler::EndValidation() {
+  m_validator.Reset();
+  if (m_loadedRuntime) FreeLibrary(std::exchange(m_loadedRuntime, nullptr));
 }
 
 HRESULT ShaderAssembler::MakeCodeBuffer(DataBuffer** out) const {

@@ -68,6 +68,7 @@ class ShaderAssembler {
   HRESULT Run(ConstantBinder* binder, DataBuffer** code);
   HRESULT ReadVersion(DWORD* version);
   HRESULT BeginValidation();
+  void EndValidation();
   HRESULT MakeCodeBuffer(DataBuffer** out) const;
   // The next preprocessed token into m_token, ends of lines skipped; false
   // (with the run failed inside) when the preprocessor fails.
@@ -110,6 +111,7 @@ class ShaderAssembler {
   MessageLog* m_log = nullptr;
   ShaderPreprocessor* m_pp = nullptr;
   ComRef<ShaderValidator9> m_validator;
+  HMODULE m_loadedRuntime = nullptr;  // "d3d9.dll" when this run loaded it
   SourceToken m_token;              // the token read last
   SourceToken m_validatorPosition;  // of the tokens handed to the validator last
   // The register name reduced last: the position of reports about its operand.

@@ -130,6 +130,16 @@ TEST_F(GxlShaderAsmValidator, UnresolvedOperandsAreNotFed) {
             (std::vector<std::string>{"FFFE0200", "02000001 800F0001 80E40000", "02000001 800F0003 80E40000"}));
 }
 
+// A runtime that was not loaded is loaded for the run and given back after.
+TEST_F(GxlShaderAsmValidator, RuntimeLoadedForTheRunIsFreed) {
+  platform::test::RemoveModule("d3d9.dll");
+  platform::test::AddModule("d3d9.dll", false);
+  platform::test::RegisterExport("d3d9.dll", "Direct3DShaderValidatorCreate9", &CreateFake);
+  EXPECT_EQ(Assemble("vs_2_0 mov r0, r1", 0).hr, S_OK);
+  EXPECT_EQ(fake.created, 1);
+  EXPECT_EQ(platform::test::ModuleRefCount("d3d9.dll"), 0);
+}
+
 TEST_F(GxlShaderAsmValidator, NotAskedForWithFlag2OrInFragments) {
   EXPECT_EQ(Assemble("vs_2_0 mov r0, r1").hr, S_OK);
   gxl::shader::ShaderPreprocessor pp;
