@@ -212,6 +212,13 @@ TEST(GxlShaderAsmTables, CoissueAndPredication) {
        "(1): error X2028: instruction predication is not supported in this shader version\n"
        "(1): error X2021: predicates are not supported in this shader version\n"},
       {"vs_2_x (-p0) mov r0, r1", nullptr, "(1): error X2019: source modifiers are not allowed on predicates\n"},
+      {"vs_2_x (p0[a0.x]) mov r0, r1", nullptr,
+       "(1): error X2005: invalid register 'p0[...]'\n"
+       "(1): error X2020: relative addressing of predicates is not supported in this shader version\n"},
+      {"vs_2_0 mov c[a0.x], r0", nullptr,
+       "(1): error X2008: relative addressing of destination parameters is not supported in this shader version\n"},
+      {"vs_3_0 mov r0, c[v[aL].x]", nullptr,
+       "(1): error X2009: only one address register reference is allowed in a relative address expression\n"},
   });
 }
 

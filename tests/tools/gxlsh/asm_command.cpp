@@ -1,18 +1,22 @@
 #include "tests/tools/gxlsh/asm_command.h"
 
 #include <cstdio>
+#include <fstream>
 #include <ostream>
 
 #include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
-#include "platform/d3d9_api.h"
 #include "platform/src/d3d9/shader_tokens.h"
 
 namespace nura::gxlsh {
 namespace ps = platform::shader;
 
 int AssembleCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!std::ifstream(args[0])) {
+    err << "gxlsh: cannot read '" << args[0] << "'\n";
+    return 2;
+  }
   DWORD flags = 0;
   std::vector<std::string> names, texts;
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -34,7 +38,7 @@ int AssembleCommand(const std::vector<std::string>& args, std::ostream& out, std
   gxl::ComRef<DataBuffer> code, messages;
   const HRESULT hr = AssembleShaderFromFileA(args[0].c_str(), defines.data(), nullptr, flags, code.Put(), messages.Put());
   if (messages) err << static_cast<const char*>(messages->GetPointer());
-  if (FAILED(hr) || !code) return hr == E_INVALIDARG || hr == D3DERR_INVALIDCALL ? 2 : 1;
+  if (FAILED(hr) || !code) return 1;
 
   const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
   const std::size_t count = code->GetSize() / 4;

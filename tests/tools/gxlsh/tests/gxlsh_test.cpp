@@ -128,6 +128,12 @@ TEST(GxlShaderPreprocess, GxlshPpPrintsAFilePreprocessed) {
 // per instruction of the source, each assembling to the tokens it came from.
 TEST(GxlShaderAsmTool, GxlshAsmThenDisReproducesACorpusFile) {
   test::TempDir dir;
+  test::WriteFileText(dir / "bad.vsh", "vs_1_1\nmov r0, v0\nmov oPos, r0_bx2\n");
+  const Result bad = Call({"asm", dir / "bad.vsh", "novalidate"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, dir / "bad.vsh" + "(3): error X2005: invalid register 'r0_bx2'\n");
+  EXPECT_EQ(Call({"asm", dir / "bad.vsh", "-X"}).status, 2);
+  EXPECT_EQ(Call({"asm", dir / "missing.vsh"}).status, 2);
   for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
     if (file.path.find("irrlicht/D3D9_NORMAL_MAP_VSH.vsh") == std::string::npos) continue;
     std::string hex, text;
