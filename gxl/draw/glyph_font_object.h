@@ -1,6 +1,6 @@
 // The texture font's object: its creation and GDI set-up (glyph_font.cpp),
-// the glyph texture cache (glyph_cache.cpp, string_pieces.cpp) and the text
-// layout (text_layout.cpp, text_runs.cpp). Only those files see it.
+// the glyph texture cache (glyph_cache.cpp, glyph_cache_strings.cpp) and the text
+// layout (text_layout.cpp, text_layout_runs.cpp). Only those files see it.
 #pragma once
 
 #include <cstdint>
@@ -138,7 +138,7 @@ class GlyphTextureFontObject final : public GlyphTextureFont {
   HRESULT NextCell(GlyphTextureClass& cls);
   HRESULT BuildMipLevels(const GlyphTextureClass& cls, std::uint32_t cx, std::uint32_t cy, const RECT& ink);
 
-  // --- String pieces (string_pieces.cpp)
+  // --- String pieces (glyph_cache_strings.cpp)
   // Renders the string whole with the script engine and cuts it into pieces
   // one string-piece cell wide at most; each string is rendered once.
   HRESULT CacheStringPieces(const WCHAR* text, int length, bool rightToLeft, int* count, GlyphRecord** pieces,
@@ -146,7 +146,7 @@ class GlyphTextureFontObject final : public GlyphTextureFont {
   HRESULT FindStringNode(const WCHAR* text, int length, StringPieceNode** node);
   HRESULT RenderStringPieces(const WCHAR* text, int length, bool rightToLeft, StringPieceNode* node);
 
-  // --- Glyphs and runs (text_runs.cpp)
+  // --- Glyphs and runs (text_layout_runs.cpp)
   HRESULT ReserveGlyphs(std::uint64_t count);
   // Without the script engine: GDI character placement.
   HRESULT MakeGlyphs(const void* text, std::uint32_t count, bool wide, bool rightToLeft);

@@ -1,4 +1,4 @@
-// DrawText-style layout of the texture font: glyphs and runs (text_runs.cpp)
+// DrawText-style layout of the texture font: glyphs and runs (text_layout_runs.cpp)
 // are broken into lines, ordered visually, placed in the rectangle, clipped
 // and queued as one sprite per glyph.
 #include <algorithm>

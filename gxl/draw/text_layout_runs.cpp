@@ -40,6 +40,22 @@ void Reverse(T* data, std::uint32_t first, std::uint32_t end) {
   std::reverse(data + first, data + end);
 }
 
+// GDI's placement of the text into the glyph, order, advance and class arrays.
+template <class Results, class Char>
+DWORD PlaceCharacters(DWORD (*place)(HDC, const Char*, int, int, Results*, DWORD), HDC dc, const Char* text,
+                      std::uint32_t count, DWORD flags, TextLayoutWork& w, UINT* glyphCount) {
+  Results r{};
+  r.lStructSize = sizeof r;
+  r.lpOrder = w.order.Data();
+  r.lpDx = w.advances.Data();
+  r.lpClass = w.classes.Data();
+  r.lpGlyphs = reinterpret_cast<LPWSTR>(w.glyphs.Data());
+  r.nGlyphs = count;
+  const DWORD placed = place(dc, text, static_cast<int>(count), 0, &r, flags);
+  *glyphCount = r.nGlyphs;
+  return placed;
+}
+
 }  // namespace
 
 HRESULT GlyphTextureFontObject::ReserveGlyphs(std::uint64_t count) {
@@ -60,28 +76,11 @@ HRESULT GlyphTextureFontObject::MakeGlyphs(const void* text, std::uint32_t count
 
   const DWORD flags = (m_languageInfo & kPlacementFeatures) | GCP_CLASSIN;
   UINT glyphCount = 0;
-  DWORD placed = 0;
-  if (wide) {
-    GCP_RESULTSW r{};
-    r.lStructSize = sizeof r;
-    r.lpOrder = w.order.Data();
-    r.lpDx = w.advances.Data();
-    r.lpClass = w.classes.Data();
-    r.lpGlyphs = reinterpret_cast<LPWSTR>(w.glyphs.Data());
-    r.nGlyphs = count;
-    placed = GetCharacterPlacementW(m_dc, static_cast<LPCWSTR>(text), static_cast<int>(count), 0, &r, flags);
-    glyphCount = r.nGlyphs;
-  } else {
-    GCP_RESULTSA r{};
-    r.lStructSize = sizeof r;
-    r.lpOrder = w.order.Data();
-    r.lpDx = w.advances.Data();
-    r.lpClass = w.classes.Data();
-    r.lpGlyphs = reinterpret_cast<LPWSTR>(w.glyphs.Data());
-    r.nGlyphs = count;
-    placed = GetCharacterPlacementA(m_dc, static_cast<LPCSTR>(text), static_cast<int>(count), 0, &r, flags);
-    glyphCount = r.nGlyphs;
-  }
+  const DWORD placed =
+      wide ? PlaceCharacters<GCP_RESULTSW>(&GetCharacterPlacementW, m_dc, static_cast<LPCWSTR>(text), count, flags, w,
+                                           &glyphCount)
+           : PlaceCharacters<GCP_RESULTSA>(&GetCharacterPlacementA, m_dc, static_cast<LPCSTR>(text), count, flags, w,
+                                           &glyphCount);
   if (placed == 0) return E_FAIL;
   const std::uint32_t n = std::min<std::uint32_t>(glyphCount, count);
   for (std::uint32_t i = 0; i < n; ++i) {
