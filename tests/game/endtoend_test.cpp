@@ -1,7 +1,7 @@
 // The whole game headless through its application object on the generated
 // data: a course with a cleared stage, a lost stage, game over and name entry;
 // a single-stage improvement; a completed course with its ending; ten
-// thousand frames of play on a flat heap. Each run
+// thousand frames of play on a flat heap; a start without a display. Each run
 // checks the state trace, the sounds, the score file, the absence of an error
 // log, and the screen at checkpoints by pixel probes against the pictures as
 // PIL decodes them; the checkpoint frames are written as PNG.
@@ -408,6 +408,17 @@ TEST_F(GameEndToEnd, ClearingTheFirstCourseRunsTheEndingAndOpensTheSecond) {
   EXPECT_THAT(m_Trace, ElementsAre(1, 2, 4, 6, 7, 2));
   EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
   EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage(records, "Q"));
+}
+
+// The game program started without a display, and without asking for a
+// headless run, ends at once through its own failed start, and says why.
+TEST(GameEndToEndProgram, WithoutADisplayItEndsAtOnceAndSaysWhy) {
+  GameFolder dir;
+  std::string output;
+  const std::string cmd = "timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY -u PLATFORM_BACKEND -u SDL_VIDEODRIVER '" +
+                          std::string(NURA_GAME_PROGRAM) + "' 2>&1";
+  EXPECT_EQ(test::RunCommand(cmd, &output), 0) << output;
+  EXPECT_NE(output.find("platform: no display could be opened"), std::string::npos) << output;
 }
 
 #if defined(__SANITIZE_ADDRESS__)
