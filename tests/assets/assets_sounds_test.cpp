@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "game/settings.h"
 #include "platform/testing.h"
 #include "qel/appbase/qelsound.h"
 #include "tests/assets/assets_support.h"
@@ -250,8 +251,9 @@ TEST(AssetsSounds, MusicAndAnyTwoEffectsAtTheirLoudestStayBelowFullScale) {
   CoUninitialize();
 }
 
-TEST(AssetsSettings, SampleIniHasTheFourDebugKeys) {
-  std::vector<std::uint8_t> b = test::ReadFileBytes(DataPath("nura.ini"));
+// The sample lies where the game looks for it: beside the program.
+TEST(AssetsSettings, SampleIniBesideTheProgramHasTheFourDebugKeys) {
+  std::vector<std::uint8_t> b = test::ReadFileBytes(SettingsPathFor(NURA_GAME_PROGRAM));
   std::string text(b.begin(), b.end());
   EXPECT_EQ(text.rfind("[Debug]\r\n", 0), 0u);
   for (const char* key : {"LIFE_INFINITY=", "START_STAGE=", "SKIP_NAMEENTRY=", "START_LIFE="})
