@@ -41,6 +41,7 @@ function(nura_test name)
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} nura_test_support GTest::gtest GTest::gmock)
+  nura_test_compile_options(${name})
   target_compile_definitions(${name} PRIVATE
       NURA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       NURA_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
@@ -48,4 +49,13 @@ function(nura_test name)
       DISCOVERY_MODE PRE_TEST
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
       PROPERTIES ENVIRONMENT "${NURA_TEST_ENV}" ${ARG_PROPERTIES})
+endfunction()
+
+# Test code is compiled without optimisation: optimising GoogleTest's macro
+# expansions under the sanitizers costs most of the build's time and buys the
+# tests little, since the code under test keeps the build type's level.
+function(nura_test_compile_options target)
+  if(NURA_SANITIZE)
+    target_compile_options(${target} PRIVATE -O0)
+  endif()
 endfunction()

@@ -1,61 +1,45 @@
 #include "gxl/shader/bytecode.h"
 
-#include "gxl/tex/result_codes.h"
+#include <cstring>
+
+#include "gxl/shader/token_walker.h"
+#include "gxl/tex/com_ref.h"
+#include "gxl/tex/data_buffer.h"
 #include "platform/d3d9_api.h"
 
-namespace {
-
-constexpr DWORD kCommentOpcode = 0xFFFE;
-constexpr DWORD kEndOpcode = 0xFFFF;
-constexpr DWORD kDefOpcode = 81;
-
-// Expression code, texture shaders, vertex and pixel fragments, vertex and pixel code.
-bool IsKnownVersion(DWORD version) {
-  switch (version >> 16) {
-    case 0x4658:
-    case 0x5458:
-    case 0x7FFE:
-    case 0x7FFF:
-    case 0xFFFE:
-    case 0xFFFF:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
+using gxl::shader::ShaderTokenWalker;
 
 HRESULT FindShaderComment(const DWORD* code, DWORD fourCC, const void** data, UINT* size) {
-  if (data) *data = nullptr;
-  if (size) *size = 0;
-  if (!code) return D3DERR_INVALIDCALL;
-  if (!IsKnownVersion(code[0])) return GXLERR_INVALIDDATA;
-  const bool lengthInToken = (code[0] & 0xFFFF) >= 0x200;
-  const DWORD* p = code + 1;
-  for (;;) {
-    const DWORD token = *p;
-    if (token & 0x80000000u) {  // a parameter token
-      ++p;
-      continue;
-    }
-    const DWORD opcode = token & 0xFFFF;
-    if (opcode == kEndOpcode) return S_FALSE;
-    if (opcode == kCommentOpcode) {
-      const DWORD length = (token >> 16) & 0x7FFF;
-      if (length > 1 && p[1] == fourCC) {
-        if (data) *data = p + 2;
-        if (size) *size = length * 4 - 4;
-        return S_OK;
-      }
-      p += 1 + length;
-      continue;
-    }
-    if (lengthInToken)
-      p += 1 + ((token >> 24) & 0xF);
-    else if (opcode == kDefOpcode)
-      p += 1 + 5;  // its destination and four values, which need not look like parameters
-    else
-      ++p;
+  return gxl::shader::FindShaderCommentBounded(code, ShaderTokenWalker::kUnbounded, fourCC, data, size);
+}
+
+UINT GetShaderSize(const DWORD* code) {
+  if (!code) return 0;
+  ShaderTokenWalker walker(code);
+  while (walker.Next() != ShaderTokenWalker::Item::End) {
   }
+  return static_cast<UINT>(walker.BytesThroughToken());
+}
+
+DWORD GetShaderVersion(const DWORD* code) { return code ? code[0] : 0; }
+
+HRESULT GetShaderDebugInfo(const DWORD* code, DataBuffer** out) {
+  if (!code || !out) return D3DERR_INVALIDCALL;
+  *out = nullptr;
+  const void* block = nullptr;
+  UINT size = 0;
+  const HRESULT found = FindShaderComment(code, MAKEFOURCC('D', 'B', 'U', 'G'), &block, &size);
+  if (FAILED(found)) return found;
+  // Without debug information: an empty block that states its own size.
+  DWORD empty[10] = {sizeof empty};
+  if (found == S_FALSE) {
+    block = empty;
+    size = sizeof empty;
+  }
+  gxl::ComRef<DataBuffer> buffer;
+  const HRESULT hr = CreateDataBuffer(size, buffer.Put());
+  if (FAILED(hr)) return hr;
+  if (size) std::memcpy(buffer->GetPointer(), block, size);
+  *out = buffer.Detach();
+  return S_OK;
 }

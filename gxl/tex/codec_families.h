@@ -12,5 +12,9 @@ PixelCodec* NewPackedCodec(const ImageRegion& region);
 PixelCodec* NewFloatCodec(const ImageRegion& region);
 // P8 and A8P8.
 PixelCodec* NewPaletteCodec(const ImageRegion& region);
+// "YUY2", "UYVY", "GRGB" and "RGBG": texels in pairs.
+PixelCodec* NewPackedYuvCodec(const ImageRegion& region);
+// "DXT1" to "DXT5": texels in 4x4 blocks.
+PixelCodec* NewDxtCodec(const ImageRegion& region);
 
 }  // namespace gxl::tex::detail

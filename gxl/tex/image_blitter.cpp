@@ -29,6 +29,25 @@ ImageRegion RegionOf(const PixelCodec& c) {
   return r;
 }
 
+// Texel pairs copied as they are stored, when both boxes hold whole pairs;
+// anything else converts, so that the partners outside a box are kept.
+HRESULT CopyPackedPairs(const PixelCodec& d, const PixelCodec& s) {
+  const ImageBox& db = d.Box();
+  const ImageBox& sb = s.Box();
+  if (((db.left | db.right | sb.left | sb.right) & 1) != 0) return E_FAIL;
+  const std::size_t rowBytes = std::size_t{s.Width()} * 2;
+  for (std::uint32_t z = 0; z < s.Depth(); ++z) {
+    for (std::uint32_t y = 0; y < s.Height(); ++y) {
+      const std::uint8_t* from = s.Pixels() + std::size_t{sb.front + z} * s.SlicePitch() +
+                                 std::size_t{sb.top + y} * s.RowPitch() + std::size_t{sb.left} * 2;
+      std::uint8_t* to = d.Pixels() + std::size_t{db.front + z} * d.SlicePitch() +
+                         std::size_t{db.top + y} * d.RowPitch() + std::size_t{db.left} * 2;
+      std::memmove(to, from, rowBytes);
+    }
+  }
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT ImageBlitter::Run(ImageRegion& destination, ImageRegion& source, std::uint32_t filter) {
@@ -84,7 +103,10 @@ HRESULT ImageBlitter::BlitCopyIdentical() {
   if (s.IsPalettized() && d.Palette() != s.Palette() &&
       (!d.Palette() || !s.Palette() || std::memcmp(d.Palette(), s.Palette(), 256 * sizeof(PaletteEntry)) != 0))
     return E_FAIL;
-  if (!s.IsAddressable()) return CopyDxtBlocks(RegionOf(d), RegionOf(s));
+  if (!s.IsAddressable()) {
+    if (IsPackedPairFormat(static_cast<D3DFORMAT>(s.Format()))) return CopyPackedPairs(d, s);
+    return CopyDxtBlocks(RegionOf(d), RegionOf(s));
+  }
 
   const std::size_t rowBytes = s.RowBytes();
   for (std::uint32_t z = 0; z < s.Depth(); ++z) {

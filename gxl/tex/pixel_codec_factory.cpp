@@ -16,6 +16,8 @@ std::unique_ptr<PixelCodec> CreatePixelCodec(const ImageRegion& region) {
   PixelCodec* made = NewPackedCodec(region);
   if (!made) made = NewFloatCodec(region);
   if (!made) made = NewPaletteCodec(region);
+  if (!made) made = NewPackedYuvCodec(region);
+  if (!made) made = NewDxtCodec(region);
   std::unique_ptr<PixelCodec> codec(made);
   if (!codec) return nullptr;
 

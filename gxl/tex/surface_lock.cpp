@@ -122,8 +122,10 @@ HRESULT SurfaceLock::Lock(ImageRegion* region, IDirect3DSurface9* surface, const
     if (FAILED(hr)) return Lock(region, surface, palette, rect, colourKey, flags | LockFlags::Staging);
   }
 
+  // The extent is counted like the box, from the locked rectangle's corner,
+  // so that blocks at the far edges know which of their texels exist.
   *region = DescribeLock(locked.pBits, desc.Format, static_cast<std::uint32_t>(locked.Pitch), 0,
-                         ImageBox{0, 0, desc.Width, desc.Height, 0, 1},
+                         ImageBox{0, 0, desc.Width - wl, desc.Height - wt, 0, 1},
                          ImageBox{left - wl, top - wt, right - wl, bottom - wt, 0, 1}, colourKey, palette);
   surface->AddRef();
   m_surface = surface;
@@ -258,7 +260,7 @@ HRESULT VolumeLock::Lock(ImageRegion* region, IDirect3DVolume9* volume, const Pa
   const std::uint32_t front = widened.Front;
   *region = DescribeLock(locked.pBits, desc.Format, static_cast<std::uint32_t>(locked.RowPitch),
                          static_cast<std::uint32_t>(locked.SlicePitch),
-                         ImageBox{0, 0, desc.Width, desc.Height, 0, desc.Depth},
+                         ImageBox{0, 0, desc.Width - widened.Left, desc.Height - widened.Top, 0, desc.Depth - front},
                          ImageBox{b.Left - widened.Left, b.Top - widened.Top, b.Right - widened.Left,
                                   b.Bottom - widened.Top, b.Front - front, b.Back - front},
                          colourKey, palette);

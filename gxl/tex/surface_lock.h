@@ -31,7 +31,8 @@ class SurfaceLock {
   SurfaceLock& operator=(const SurfaceLock&) = delete;
 
   // Locks rect (null: the whole surface) and describes it in region: pixels at
-  // the locked memory, the working box within it, ordered dither on. What is
+  // the locked memory, the working box within it, the extent from there to
+  // the surface's far edges, ordered dither on. What is
   // held is unlocked first. D3DERR_INVALIDCALL for a rectangle outside the
   // surface; device failures are returned as they are.
   HRESULT Lock(ImageRegion* region, IDirect3DSurface9* surface, const PaletteEntry* palette, const RECT* rect,

@@ -13,8 +13,9 @@ TEST(PlatformModules, DefaultTable) {
   HMODULE d3d9 = GetModuleHandleA("D3D9.DLL");
   ASSERT_NE(d3d9, nullptr);
   EXPECT_NE(GetProcAddress(d3d9, "DebugSetMute"), nullptr);
+  EXPECT_NE(GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9"), nullptr);
   SetLastError(0);
-  EXPECT_EQ(GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9"), nullptr);
+  EXPECT_EQ(GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9A"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
   SetLastError(0);
   EXPECT_EQ(GetModuleHandleA("d3d9d.dll"), nullptr);

@@ -39,19 +39,6 @@ TEST(PlatformSystem, VersionChecksTheSize) {
   EXPECT_EQ(v.dwMinorVersion, 1u);
 }
 
-// A comma-decimal locale made for the test; null when the tools are missing.
-locale_t MakeGermanLocale(const nura::test::TempDir& dir) {
-  locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
-  if (de) return de;
-  if (!nura::test::HaveTool("localedef")) return nullptr;
-  std::string cmd = "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8") + "' >/dev/null 2>&1";
-  nura::test::RunCommand(cmd);
-  setenv("LOCPATH", dir.path().c_str(), 1);
-  de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
-  unsetenv("LOCPATH");
-  return de;
-}
-
 std::string Format(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", v);
@@ -60,7 +47,7 @@ std::string Format(double v) {
 
 TEST(PlatformGuards, NumericLocaleIsRestored) {
   nura::test::TempDir dir;
-  locale_t de = MakeGermanLocale(dir);
+  locale_t de = nura::test::MakeCommaDecimalLocale(dir);
   if (!de) GTEST_SKIP() << "no comma-decimal locale available";
   locale_t old = uselocale(de);
   EXPECT_EQ(Format(1.5), "1,5");

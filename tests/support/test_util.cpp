@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -70,6 +71,17 @@ int RunCommand(const std::string& command, std::string* output) {
 
 bool HaveTool(const std::string& name) {
   return RunCommand("command -v '" + name + "' >/dev/null 2>&1") == 0;
+}
+
+locale_t MakeCommaDecimalLocale(const TempDir& dir) {
+  locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+  if (de) return de;
+  if (!HaveTool("localedef")) return nullptr;
+  RunCommand("localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8") + "' >/dev/null 2>&1");
+  setenv("LOCPATH", dir.path().c_str(), 1);
+  de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+  unsetenv("LOCPATH");
+  return de;
 }
 
 std::string SourceDir() { return NURA_SOURCE_DIR; }

@@ -1,6 +1,8 @@
 // Small helpers shared by the test programs.
 #pragma once
 
+#include <locale.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,6 +48,10 @@ inline void WriteFileText(const std::string& path, const std::string& text) {
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // True when the program is on PATH.
 bool HaveTool(const std::string& name);
+
+// A locale whose decimal separator is a comma (de_DE.UTF-8, made with
+// localedef in dir when the system lacks it); null when the tools are missing.
+locale_t MakeCommaDecimalLocale(const TempDir& dir);
 
 // The source tree's root (for test data kept in the tree).
 std::string SourceDir();

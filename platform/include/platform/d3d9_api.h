@@ -285,8 +285,9 @@ struct IDirect3D9 : IUnknown {
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdkVersion);
 
 // ---------------------------------------------------------------------------
-// The shader validator that "d3d9.dll" may export as
-// "Direct3DShaderValidatorCreate9" (absent by default; tests register one).
+// The shader validator that "d3d9.dll" exports as
+// "Direct3DShaderValidatorCreate9" (the platform's structural validator by
+// default; tests may replace or remove it).
 using ShaderValidatorCallback = HRESULT (*)(const char* file, int line, DWORD type, DWORD number,
                                             const char* text, void* context);
 struct ShaderValidator9 : IUnknown {

@@ -77,6 +77,7 @@ std::vector<DWORD> DebugSetMuteCalls();
 // --- Virtual memory --------------------------------------------------------
 // Limits the bytes VirtualAlloc may commit from now on (beyond what is committed
 // at the call); past it VirtualAlloc returns NULL. SIZE_MAX removes the limit.
+// FailCall("VirtualAlloc", ...) matches the detail "reserve" or "commit".
 void SetVirtualAllocCommitLimit(size_t bytes);
 size_t VirtualCommittedBytes();
 

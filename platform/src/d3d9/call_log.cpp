@@ -1,9 +1,9 @@
 #include "d3d9/call_log.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <vector>
 
+#include "kernel/format.h"
 #include "platform/testing.h"
 
 namespace platform::d3d9 {
@@ -22,16 +22,6 @@ void ResetCallLog() {
   Calls().clear();
 }
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetCallLog), true);
-
-std::string Printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* fmt, ...) {
-  char buf[160];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, args);
-  va_end(args);
-  return buf;
-}
 
 }  // namespace
 

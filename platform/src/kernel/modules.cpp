@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "d3d9/shader_validator.h"
 #include "kernel/ascii.h"
 #include "kernel/utf.h"
 #include "platform/testing.h"
@@ -129,6 +130,8 @@ struct ModuleTable {
     d3d9->refs = 1;
     d3d9->exports["DebugSetMute"] = reinterpret_cast<platform::test::ExportFn>(&StandInDebugSetMute);
     FindOrAdd("gdi32.dll")->refs = 1;
+    d3d9->exports["Direct3DShaderValidatorCreate9"] =
+        reinterpret_cast<platform::test::ExportFn>(&platform::shader::CreateStructuralValidator);
     for (const auto& d : defaults) {
       Module* m = FindOrAdd(d.module);
       if (m->refs < 0) m->refs = 1;

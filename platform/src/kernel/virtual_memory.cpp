@@ -10,6 +10,7 @@
 
 #include "platform/testing.h"
 #include "platform/win_kernel.h"
+#include "testing/failure.h"
 
 namespace {
 
@@ -91,6 +92,11 @@ LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD type, DWORD protect) {
   int prot = Protection(protect);
   if (size == 0 || prot < 0 || (type & ~(MEM_COMMIT | MEM_RESERVE)) || !(type & (MEM_COMMIT | MEM_RESERVE))) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  // Tests arm "reserve" (a new reservation) or "commit" (pages of one) failures.
+  if (platform::detail::ShouldFail("VirtualAlloc", nullptr, address ? "commit" : "reserve")) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   Memory& m = TheMemory();

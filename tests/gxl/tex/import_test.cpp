@@ -113,14 +113,14 @@ TEST_F(GxlBuildImport, FileRectanglesLandExactly) {
 // A conversion that fails (no codec for the source) must not destroy what the
 // destination held, also where the write goes through a staging copy.
 TEST_F(GxlBuildImport, FailedConversionsLeaveTheDestinationAsItWas) {
-  const std::uint8_t dxt[64] = {};
+  const std::uint8_t depth[8 * 32] = {};
   const RECT source{0, 0, 8, 8};
   for (D3DPOOL pool : {D3DPOOL_MANAGED, D3DPOOL_DEFAULT}) {
     auto* t = MakeTexture(8, 8, 1, pool);
     IDirect3DSurface9* s = Level(t);
     const std::vector<std::uint32_t> before = Read32(s);
     for (const RECT* rect : {static_cast<const RECT*>(nullptr), &source}) {
-      EXPECT_EQ(GXLImportSurfaceFromPixels(s, nullptr, rect, dxt, D3DFMT_DXT1, 16, nullptr, &source,
+      EXPECT_EQ(GXLImportSurfaceFromPixels(s, nullptr, rect, depth, D3DFMT_D24S8, 32, nullptr, &source,
                                            kGxlDefault, 0),
                 E_FAIL);
       EXPECT_EQ(Read32(s), before) << "pool " << pool;

@@ -1,0 +1,307 @@
+// The DXT block decoders, the alpha halves of the encoders (explicit 4-bit
+// alpha of DXT2/DXT3, interpolated alpha of DXT4/DXT5) and the premultiplied
+// formats. The colour half is in dxt_color_block.cpp.
+#include <algorithm>
+#include <cfloat>
+
+#include "gxl/tex/dxt_block.h"
+#include "gxl/tex/dxt_block_internal.h"
+
+using namespace gxl::tex::detail;
+
+ColorF LerpFloat4(const ColorF& a, const ColorF& b, float t) {
+  return ColorF(a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t, a.a + (b.a - a.a) * t);
+}
+
+ColorF Rgb565ToFloat(std::uint16_t value) {
+  return ColorF(static_cast<float>(value >> 11) / 31.0f, static_cast<float>((value >> 5) & 63) / 63.0f,
+                static_cast<float>(value & 31) / 31.0f, 1.0f);
+}
+
+std::uint16_t FloatToRgb565(const ColorF& texel) {
+  auto level = [](float c, float top) {
+    const float unit = c > 0.0f ? (c < 1.0f ? c : 1.0f) : 0.0f;
+    return static_cast<std::uint32_t>(unit * top + 0.5f);
+  };
+  return static_cast<std::uint16_t>(level(texel.r, 31.0f) << 11 | level(texel.g, 63.0f) << 5 |
+                                    level(texel.b, 31.0f));
+}
+
+void PremultiplyBlock(const ColorF* in, ColorF* out) {
+  for (int i = 0; i < 16; ++i) out[i] = ColorF(in[i].r * in[i].a, in[i].g * in[i].a, in[i].b * in[i].a, in[i].a);
+}
+
+void UnpremultiplyBlock(ColorF* texels) {
+  for (int i = 0; i < 16; ++i) {
+    ColorF& t = texels[i];
+    if (t.a <= 0.0f) {
+      t.r = t.g = t.b = 0.0f;
+    } else if (t.a < 1.0f) {
+      const float inverse = 1.0f / t.a;
+      t.r = t.r >= t.a ? 1.0f : t.r * inverse;
+      t.g = t.g >= t.a ? 1.0f : t.g * inverse;
+      t.b = t.b >= t.a ? 1.0f : t.b * inverse;
+    }
+  }
+}
+
+namespace {
+
+// The alphas of indices 0 to 7 of a block whose ends are a0 and a1: six steps
+// between them, or four and then 0 and 1.
+void AlphaPalette(float palette[8], float a0, float a1, bool eightSteps) {
+  palette[0] = a0;
+  palette[1] = a1;
+  if (eightSteps) {
+    for (int j = 1; j <= 6; ++j)
+      palette[j + 1] = (static_cast<float>(j) * a1 + static_cast<float>(7 - j) * a0) * 0.14285715f;
+  } else {
+    for (int j = 1; j <= 4; ++j)
+      palette[j + 1] = (static_cast<float>(j) * a1 + static_cast<float>(5 - j) * a0) * 0.2f;
+    palette[6] = 0.0f;
+    palette[7] = 1.0f;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Decoding
+
+HRESULT DecodeDxt1Block(ColorF* texels, const void* block) {
+  const auto* b = static_cast<const std::uint8_t*>(block);
+  const std::uint16_t c0 = Load16(b);
+  const std::uint16_t c1 = Load16(b + 2);
+  ColorF palette[4];
+  palette[0] = Rgb565ToFloat(c0);
+  palette[1] = Rgb565ToFloat(c1);
+  if (c0 > c1) {
+    palette[2] = LerpFloat4(palette[0], palette[1], 0.33333334f);
+    palette[3] = LerpFloat4(palette[0], palette[1], 0.6666667f);
+  } else {
+    palette[2] = LerpFloat4(palette[0], palette[1], 0.5f);
+    palette[3] = ColorF(0, 0, 0, 0);
+  }
+  const std::uint32_t indices = Load32(b + 4);
+  for (int i = 0; i < 16; ++i) texels[i] = palette[(indices >> (2 * i)) & 3];
+  return S_OK;
+}
+
+HRESULT DecodeDxt3Block(ColorF* texels, const void* block) {
+  const auto* b = static_cast<const std::uint8_t*>(block);
+  DecodeDxt1Block(texels, b + 8);
+  std::uint64_t alphas;
+  std::memcpy(&alphas, b, 8);
+  for (int i = 0; i < 16; ++i) texels[i].a = static_cast<float>((alphas >> (4 * i)) & 15) * 0.06666667f;
+  return S_OK;
+}
+
+HRESULT DecodeDxt5Block(ColorF* texels, const void* block) {
+  const auto* b = static_cast<const std::uint8_t*>(block);
+  DecodeDxt1Block(texels, b + 8);
+  float palette[8];
+  AlphaPalette(palette, static_cast<float>(b[0]) * 0.003921569f, static_cast<float>(b[1]) * 0.003921569f,
+               b[0] > b[1]);
+  std::uint64_t indices = 0;
+  std::memcpy(&indices, b + 2, 6);
+  for (int i = 0; i < 16; ++i) texels[i].a = palette[(indices >> (3 * i)) & 7];
+  return S_OK;
+}
+
+HRESULT DecodeDxt2Block(ColorF* texels, const void* block) {
+  DecodeDxt3Block(texels, block);
+  UnpremultiplyBlock(texels);
+  return S_OK;
+}
+
+HRESULT DecodeDxt4Block(ColorF* texels, const void* block) {
+  DecodeDxt5Block(texels, block);
+  UnpremultiplyBlock(texels);
+  return S_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Encoding
+
+HRESULT EncodeDxt1Block(void* block, const ColorF* texels, bool diffuse) {
+  if (!diffuse) {
+    EncodeColorBlock(block, texels, DxtAlphaMode::OneBit, false);
+    return S_OK;
+  }
+  // Alpha becomes 0 or 1 first, its error diffused, so that the share of
+  // transparent texels follows the alpha.
+  ColorF binary[16];
+  float error[16] = {};
+  for (int i = 0; i < 16; ++i) {
+    binary[i] = texels[i];
+    const float v = texels[i].a + error[i];
+    const float q = static_cast<float>(Trunc(v + 0.5f));
+    binary[i].a = q;
+    DiffuseInBlock(error, i, v - q);
+  }
+  EncodeColorBlock(block, binary, DxtAlphaMode::OneBit, true);
+  return S_OK;
+}
+
+HRESULT EncodeDxt3Block(void* block, const ColorF* texels, bool diffuse) {
+  auto* b = static_cast<std::uint8_t*>(block);
+  std::uint32_t words[2] = {0, 0};
+  float error[16] = {};
+  for (int i = 0; i < 16; ++i) {
+    const float v = texels[i].a + error[i];
+    const std::int32_t q = Trunc(v * 15.0f + 0.5f);
+    // Values outside [0, 1] would not fit the nibble; as in the other codecs,
+    // the error is that of rounding alone, so saturation does not spread.
+    words[i / 8] = words[i / 8] >> 4 | static_cast<std::uint32_t>(std::clamp(q, 0, 15)) << 28;
+    if (diffuse) DiffuseInBlock(error, i, v - static_cast<float>(q) * 0.06666667f);
+  }
+  Store32(b, words[0]);
+  Store32(b + 4, words[1]);
+  EncodeColorBlock(b + 8, texels, DxtAlphaMode::Opaque, diffuse);
+  return S_OK;
+}
+
+void OptimizeAlphaEndpoints(float* low, float* high, const float* alphas, int steps) {
+  const bool six = steps == 6;
+  float lo = FLT_MAX, hi = -FLT_MAX;
+  if (!six) {
+    for (int i = 0; i < 16; ++i) {
+      lo = std::min(lo, alphas[i]);
+      hi = std::max(hi, alphas[i]);
+    }
+  } else {
+    // 0 and 1 have steps of their own: fit only what lies between.
+    for (int i = 0; i < 16; ++i) {
+      if (alphas[i] > 0.0f) lo = std::min(lo, alphas[i]);
+      if (alphas[i] < 1.0f) hi = std::max(hi, alphas[i]);
+    }
+    if (lo == FLT_MAX) lo = 1.0f;
+    if (hi == -FLT_MAX) hi = 0.0f;
+    if (lo == hi) hi = 1.0f;
+  }
+
+  const float last = static_cast<float>(steps - 1);
+  for (int round = 0; round < 8 && hi - lo >= 0.00390625f; ++round) {
+    const float scale = last / (hi - lo);
+    float palette[8], wlo[8], whi[8];
+    for (int j = 0; j < steps; ++j) {
+      whi[j] = static_cast<float>(j) / last;
+      wlo[j] = 1.0f - whi[j];
+      palette[j] = lo * wlo[j] + hi * whi[j];
+    }
+    float glo = 0, ghi = 0, slo = 0, shi = 0;
+    for (int i = 0; i < 16; ++i) {
+      const float a = alphas[i];
+      const float t = (a - lo) * scale;
+      int j;
+      if (t > 0.0f && t < last) {
+        j = Trunc(t + 0.5f);
+      } else if (t >= last) {
+        if (six && a >= (hi + 1.0f) * 0.5f) continue;  // nearer the step 1
+        j = steps - 1;
+      } else {
+        if (six && a <= lo * 0.5f) continue;  // nearer the step 0
+        j = 0;
+      }
+      const float e = palette[j] - a;
+      glo += e * wlo[j];
+      slo += wlo[j] * wlo[j];
+      ghi += e * whi[j];
+      shi += whi[j] * whi[j];
+    }
+    if (slo > 0.0f) lo -= glo / slo;
+    if (shi > 0.0f) hi -= ghi / shi;
+    if (hi < lo) std::swap(lo, hi);
+    if (glo * glo < 0.015625f && ghi * ghi < 0.015625f) break;
+  }
+  lo = std::clamp(lo, 0.0f, 1.0f);
+  hi = std::clamp(hi, 0.0f, 1.0f);
+  // Without alphas strictly between 0 and 1 the six-step search starts from
+  // lo 1, hi 0; stored in that order the block would decode as eight steps.
+  if (hi < lo) std::swap(lo, hi);
+  *low = lo;
+  *high = hi;
+}
+
+HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
+  auto* b = static_cast<std::uint8_t*>(block);
+  float alphas[16];
+  float error[16] = {};
+  float minimum = texels[0].a, maximum = texels[0].a;
+  for (int i = 0; i < 16; ++i) {
+    const float v = texels[i].a + error[i];
+    alphas[i] = static_cast<float>(Trunc(v * 255.0f + 0.5f)) * 0.003921569f;
+    if (diffuse) DiffuseInBlock(error, i, v - alphas[i]);
+    minimum = std::min(minimum, alphas[i]);
+    maximum = std::max(maximum, alphas[i]);
+  }
+  EncodeColorBlock(b + 8, texels, DxtAlphaMode::Opaque, diffuse);
+
+  std::memset(b, 0, 8);
+  if (minimum == 1.0f) {
+    b[0] = b[1] = 0xFF;
+    return S_OK;
+  }
+  const int steps = minimum == 0.0f || maximum == 1.0f ? 6 : 8;
+  float lo, hi;
+  OptimizeAlphaEndpoints(&lo, &hi, alphas, steps);
+  const std::int32_t ql = Trunc(lo * 255.0f + 0.5f);
+  const std::int32_t qh = Trunc(hi * 255.0f + 0.5f);
+  const float A = static_cast<float>(ql & 255) / 255.0f;
+  const float B = static_cast<float>(qh & 255) / 255.0f;
+
+  static const int kEight[8] = {0, 2, 3, 4, 5, 6, 7, 1};
+  static const int kSix[6] = {0, 2, 3, 4, 5, 1};
+  const bool eight = steps == 8;
+  if (eight && ql == qh) {
+    b[0] = b[1] = static_cast<std::uint8_t>(ql);
+    return S_OK;
+  }
+  // Eight steps store the larger end first, six the smaller.
+  b[0] = static_cast<std::uint8_t>(eight ? qh : ql);
+  b[1] = static_cast<std::uint8_t>(eight ? ql : qh);
+  float palette[8];
+  AlphaPalette(palette, eight ? B : A, eight ? A : B, eight);
+  const int* map = eight ? kEight : kSix;
+
+  const float last = static_cast<float>(steps - 1);
+  const float scale = palette[0] == palette[1] ? 0.0f : last / (palette[1] - palette[0]);
+  std::fill(error, error + 16, 0.0f);
+  std::uint32_t runs[2] = {0, 0};
+  for (int i = 0; i < 16; ++i) {
+    const float v = alphas[i] + error[i];
+    const float t = (v - palette[0]) * scale;
+    int index;
+    if (t > 0.0f && t < last)
+      index = map[Trunc(t + 0.5f)];
+    else if (t >= last)
+      index = steps == 6 && v >= (palette[1] + 1.0f) * 0.5f ? 7 : 1;
+    else
+      index = steps == 6 && v <= palette[0] * 0.5f ? 6 : 0;
+    if (diffuse) DiffuseInBlock(error, i, v - palette[index]);
+    runs[i / 8] = runs[i / 8] >> 3 | static_cast<std::uint32_t>(index) << 21;
+  }
+  for (int k = 0; k < 3; ++k) {
+    b[2 + k] = static_cast<std::uint8_t>(runs[0] >> (8 * k));
+    b[5 + k] = static_cast<std::uint8_t>(runs[1] >> (8 * k));
+  }
+  return S_OK;
+}
+
+namespace {
+
+template <DxtEncodeBlockFn Encode>
+HRESULT EncodePremultiplied(void* block, const ColorF* texels, bool diffuse) {
+  ColorF premultiplied[16];
+  PremultiplyBlock(texels, premultiplied);
+  return Encode(block, premultiplied, diffuse);
+}
+
+}  // namespace
+
+HRESULT EncodeDxt2Block(void* block, const ColorF* texels, bool diffuse) {
+  return EncodePremultiplied<EncodeDxt3Block>(block, texels, diffuse);
+}
+HRESULT EncodeDxt4Block(void* block, const ColorF* texels, bool diffuse) {
+  return EncodePremultiplied<EncodeDxt5Block>(block, texels, diffuse);
+}

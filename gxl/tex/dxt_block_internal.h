@@ -1,0 +1,44 @@
+// Pieces the block decoders and encoders share (internal).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "gxl/math/records.h"
+
+namespace gxl::tex::detail {
+
+// Float to integer by truncation toward zero; NaN gives the lower bound, and
+// magnitudes beyond 2^30 are cut there first.
+inline std::int32_t Trunc(float x) {
+  constexpr float kLimit = 1073741824.0f;
+  return static_cast<std::int32_t>(x > -kLimit ? (x < kLimit ? x : kLimit) : -kLimit);
+}
+
+inline std::uint16_t Load16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+inline void Store16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void Store32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+// Floyd-Steinberg inside a 4x4 block, in block order: texel i's error goes
+// 7/16 right, and on the next row 3/16 left, 5/16 below and 1/16 right, as far
+// as those texels exist.
+template <class T>
+inline void DiffuseInBlock(T* error, int i, const T& e) {
+  const int column = i & 3;
+  if (column < 3) error[i + 1] = error[i + 1] + e * (7.0f / 16.0f);
+  if (i < 12) {
+    if (column > 0) error[i + 3] = error[i + 3] + e * (3.0f / 16.0f);
+    error[i + 4] = error[i + 4] + e * (5.0f / 16.0f);
+    if (column < 3) error[i + 5] = error[i + 5] + e * (1.0f / 16.0f);
+  }
+}
+
+}  // namespace gxl::tex::detail

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "d3d9/shader_tokens.h"
+#include "d3d9/shader_validator.h"
+#include "platform/d3d9_api.h"
+#include "platform/testing.h"
+#include "platform/win_kernel.h"
+#include "tests/support/shader/goldens.h"
+
+namespace {
+
+namespace ps = platform::shader;
+using nura::shtok::Tokens;
+
+struct Message {
+  std::string file;
+  int line;
+  DWORD type, number;
+  std::string text;
+};
+
+HRESULT Collect(const char* file, int line, DWORD type, DWORD number, const char* text, void* context) {
+  static_cast<std::vector<Message>*>(context)->push_back({file, line, type, number, text});
+  return S_OK;
+}
+
+PFN_Direct3DShaderValidatorCreate9 Export() {
+  HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
+  return d3d9 ? reinterpret_cast<PFN_Direct3DShaderValidatorCreate9>(
+                    GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9"))
+              : nullptr;
+}
+
+struct Verdict {
+  HRESULT hr;
+  std::vector<Message> messages;
+  bool Has(DWORD number) const {
+    for (const Message& m : messages)
+      if (m.number == number) return true;
+    return false;
+  }
+};
+
+// Feeds the stream one token group per item, as the shader tools do, or as
+// one group.
+Verdict Validate(const std::vector<std::uint32_t>& words, bool perItem = true) {
+  Verdict v;
+  ShaderValidator9* validator = Export()();
+  validator->Begin(&Collect, &v.messages, 0);
+  std::size_t pos = 0;
+  int line = 1;
+  ps::Version version;
+  if (perItem && !words.empty() && ps::ParseVersion(words[0], &version)) {
+    validator->Instruction("shader.asm", line++, words.data(), 1);
+    for (pos = 1; pos < words.size();) {
+      const ps::Item item = ps::ReadItem(words.data(), words.size(), pos, version);
+      if (item.kind == ps::ItemKind::kError || item.kind == ps::ItemKind::kIncomplete) break;
+      validator->Instruction("shader.asm", line++, words.data() + pos, static_cast<DWORD>(item.next - pos));
+      pos = item.next;
+    }
+  }
+  if (pos < words.size())
+    validator->Instruction("shader.asm", line, words.data() + pos, static_cast<DWORD>(words.size() - pos));
+  v.hr = validator->End();
+  validator->Release();
+  return v;
+}
+
+std::string Describe(const Verdict& v) {
+  std::string s;
+  for (const Message& m : v.messages) s += " [" + std::to_string(m.number) + " " + m.text + "]";
+  return s;
+}
+
+TEST(ShTokValidate, ExportedByDefaultAndReplaceable) {
+  ASSERT_NE(Export(), nullptr);
+  platform::test::RemoveExport("d3d9.dll", "Direct3DShaderValidatorCreate9");
+  EXPECT_EQ(Export(), nullptr);
+  platform::test::ResetAll();
+  EXPECT_NE(Export(), nullptr);
+  static auto fake = []() -> ShaderValidator9* { return nullptr; };
+  platform::test::RegisterExport("d3d9.dll", "Direct3DShaderValidatorCreate9",
+                                 reinterpret_cast<platform::test::ExportFn>(+fake));
+  EXPECT_EQ(Export()(), nullptr);
+}
+
+TEST(ShTokValidate, AcceptsEveryGolden) {
+  for (const nura::shtok::Golden& g : nura::shtok::Goldens()) {
+    for (const bool perItem : {true, false}) {
+      const Verdict v = Validate(Tokens(g.tokens), perItem);
+      EXPECT_EQ(v.hr, S_OK) << g.name << Describe(v);
+    }
+  }
+}
+
+TEST(ShTokValidate, RejectsOneStreamPerRule) {
+  struct Case {
+    const char* name;
+    const char* tokens;
+    DWORD number;
+  } cases[] = {
+      {"unknown version", "FFFE0102 0000FFFF", ps::kMsgVersion},
+      {"length 0 in vs_2_0", "FFFE0200 00000001 800F0000 A0E40000 0000FFFF", ps::kMsgFraming},
+      {"parameter without bit 31", "FFFE0101 00000001 800F0000 20E40000 0000FFFF", ps::kMsgFraming},
+      {"unknown opcode", "FFFE0200 00000032 0000FFFF", ps::kMsgFraming},
+      {"r12 in vs_2_0", "FFFE0200 02000001 800F000C A0E40000 0000FFFF", ps::kMsgRegisterIndex},
+      {"c32 in ps_2_0", "FFFF0200 02000001 800F0000 A0E40020 02000001 800F0800 80E40000 0000FFFF",
+       ps::kMsgRegisterIndex},
+      {"texld in vs_2_0", "FFFE0200 03000042 800F0000 A0E40000 A0E40800 0000FFFF", ps::kMsgOpcode},
+      {"endif without if", "FFFE0200 0000002B 0000FFFF", ps::kMsgFlow},
+      {"break outside a loop", "FFFE0201 0000002C 0000FFFF", ps::kMsgFlow},
+      {"label before ret", "FFFE0200 0100001E A0E41000 0000001C 0000FFFF", ps::kMsgFlow},
+      {"two end tokens", "FFFE0200 0000FFFF 0000FFFF", ps::kMsgEndToken},
+      {"tokens after the end", "FFFE0200 0000FFFF 00000000", ps::kMsgEndToken},
+      {"missing end token", "FFFE0101 00000001 800F0000 A0E40000", ps::kMsgEndToken},
+      {"comment past the end", "FFFE0101 0005FFFE 00000001 00000002", ps::kMsgTruncated},
+      {"undeclared input", "FFFE0101 00000001 C00F0000 90E40000 0000FFFF", ps::kMsgUndeclared},
+      {"undeclared sampler",
+       "FFFF0200 0200001F 80000000 B00F0000 03000042 800F0000 B0E40000 A0E40800 0000FFFF", ps::kMsgUndeclared},
+      {"undeclared vs_3_0 output", "FFFE0300 02000001 E00F0000 A0E40000 0000FFFF", ps::kMsgUndeclared},
+      {"malformed dcl token", "FFFF0200 0200001F 80000005 B00F0000 0000FFFF", ps::kMsgDeclaration},
+      {"empty write mask", "FFFE0200 02000001 80000000 A0E40000 0000FFFF", ps::kMsgWriteMask},
+      {"mask on oFog", "FFFE0101 00000001 C0010001 A0E40000 0000FFFF", ps::kMsgWriteMask},
+      {"swizzle on b#", "FFFE0200 01000028 E0550800 0000002B 0000FFFF", ps::kMsgSwizzle},
+      {"abs in vs_2_0", "FFFE0200 02000001 800F0000 ABE40000 0000FFFF", ps::kMsgSourceModifier},
+      {"_sat in vs_2_0", "FFFE0200 02000001 801F0000 A0E40000 0000FFFF", ps::kMsgResultModifier},
+      {"shift in ps_2_0", "FFFF0200 02000001 810F0800 A0E40000 0000FFFF", ps::kMsgResultModifier},
+      {"relative constant in ps_3_0", "FFFF0300 03000001 800F0800 A0E42000 F0E40800 0000FFFF", ps::kMsgRelative},
+      {"relative through r0", "FFFE0200 03000001 800F0000 A0E42000 80000000 0000FFFF", ps::kMsgRelative},
+      {"dcl after code", "FFFE0200 02000001 800F0000 A0E40000 0200001F 80000000 900F0000 0000FFFF",
+       ps::kMsgOrder},
+      {"loops nested twice in vs_2_0",
+       "FFFE0200 0200001B F0E40800 F0E40000 0200001B F0E40800 F0E40000 0000001D 0000001D 0000FFFF",
+       ps::kMsgNesting},
+      {"call to an undefined label", "FFFE0200 01000019 A0E41003 0000FFFF", ps::kMsgLabel},
+      {"recursion",
+       "FFFE0200 01000019 A0E41000 0000001C 0100001E A0E41000 01000019 A0E41000 0000001C 0000FFFF",
+       ps::kMsgLabel},
+      {"predication in vs_2_0", "FFFE0200 13000001 800F0000 B0001000 A0E40000 0000FFFF", ps::kMsgPredicate},
+      {"co-issue in vs_1_1", "FFFE0101 40000001 800F0000 A0E40000 0000FFFF", ps::kMsgCoissue},
+      {"crs onto its source", "FFFE0200 03000021 80070000 80E40000 80E40001 0000FFFF", ps::kMsgAlias},
+      {"two constants in vs_1_1", "FFFE0101 00000002 800F0000 A0E40000 A0E40001 0000FFFF", ps::kMsgReadPorts},
+  };
+  for (const Case& c : cases) {
+    const Verdict v = Validate(Tokens(c.tokens));
+    EXPECT_EQ(v.hr, E_FAIL) << c.name;
+    EXPECT_TRUE(v.Has(c.number)) << c.name << ":" << Describe(v);
+    for (const Message& m : v.messages) EXPECT_EQ(m.type, ps::kValidatorMessageType);
+  }
+}
+
+std::vector<std::uint32_t> Repeat(std::uint32_t version, const char* instruction, int times,
+                                  const char* prologue = "") {
+  std::vector<std::uint32_t> words = {version};
+  const std::vector<std::uint32_t> head = Tokens(prologue), body = Tokens(instruction);
+  words.insert(words.end(), head.begin(), head.end());
+  for (int i = 0; i < times; ++i) words.insert(words.end(), body.begin(), body.end());
+  words.push_back(0x0000FFFF);
+  return words;
+}
+
+TEST(ShTokValidate, InstructionSlotLimits) {
+  struct Case {
+    std::uint32_t version;
+    const char* instruction;
+    int fits;
+    const char* prologue;
+  } cases[] = {
+      {0xFFFE0101, "00000001 800F0000 A0E40000", 128, ""},
+      {0xFFFE0200, "02000001 800F0000 A0E40000", 256, ""},
+      {0xFFFE0101, "0000000E 800F0000 A0FF0000", 12, ""},  // exp costs 10 in vs_1_1
+      {0xFFFF0200, "03000005 800F0000 A0E40000 A0E40000", 64, ""},
+      {0xFFFF0200, "03000042 800F0000 B0E40000 A0E40800", 32, "0200001F 80000000 B00F0000 0200001F 90000000 A00F0800"},
+      {0xFFFF0201, "13000001 800F0000 B0E41000 A0E40000", 256, ""},  // predication costs one more
+      {0xFFFF0101, "00000005 800F0000 B0E40000 B0E40000", 8, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Validate(Repeat(c.version, c.instruction, c.fits, c.prologue)).hr, S_OK) << c.instruction;
+    const Verdict over = Validate(Repeat(c.version, c.instruction, c.fits + 1, c.prologue));
+    EXPECT_TRUE(over.Has(ps::kMsgSlots)) << c.instruction << Describe(over);
+  }
+}
+
+TEST(ShTokValidate, MessagesCarryTheFeedingPosition) {
+  ShaderValidator9* validator = Export()();
+  std::vector<Message> messages;
+  const std::vector<std::uint32_t> words =
+      Tokens("FFFE0200 02000001 800F0000 A0E40000 02000001 800F000C A0E40000 0000FFFF");
+  EXPECT_EQ(validator->Instruction("a.vsh", 1, words.data(), 1), D3DERR_INVALIDCALL);
+  ASSERT_EQ(validator->Begin(&Collect, &messages, 0), S_OK);
+  EXPECT_EQ(validator->Instruction("a.vsh", 1, words.data(), 1), S_OK);
+  // An instruction split over two feeds is checked when it is complete.
+  EXPECT_EQ(validator->Instruction("a.vsh", 2, words.data() + 1, 2), S_OK);
+  EXPECT_EQ(validator->Instruction("a.vsh", 2, words.data() + 3, 1), S_OK);
+  EXPECT_EQ(validator->Instruction("b.inc", 7, words.data() + 4, 3), E_FAIL);
+  EXPECT_EQ(validator->Instruction("a.vsh", 9, words.data() + 7, 1), S_OK);
+  EXPECT_EQ(validator->End(), E_FAIL);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].file, "b.inc");
+  EXPECT_EQ(messages[0].line, 7);
+  EXPECT_EQ(messages[0].type, 2u);
+  EXPECT_EQ(messages[0].number, ps::kMsgRegisterIndex);
+  EXPECT_EQ(messages[0].text, "r12 is out of range in vs_2_0");
+  EXPECT_EQ(validator->End(), D3DERR_INVALIDCALL);
+  validator->Release();
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// Test-only reference interpreter for vs_1_1 to vs_3_0 and ps_2_0 to ps_3_0
+// token streams (software versions included): per-lane register files of four
+// floats, every arithmetic, flow-control and texture instruction of those
+// versions, and 2x2 pixel quads run in lockstep for dsx, dsy and the implicit
+// gradients of texld. Texture lookups go through a caller's callback.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/src/d3d9/shader_tokens.h"
+
+namespace nura::shtok {
+
+struct Float4 {
+  float v[4] = {0, 0, 0, 0};
+  Float4() = default;
+  Float4(float x, float y, float z, float w) : v{x, y, z, w} {}
+  float& operator[](int i) { return v[i]; }
+  float operator[](int i) const { return v[i]; }
+};
+
+enum class SampleKind { kImplicit, kProjected, kBias, kLod, kGradient };
+
+struct SampleRequest {
+  int sampler = 0;      // s#
+  int textureType = 0;  // from the sampler's dcl: 2 2-D, 3 cube, 4 volume
+  SampleKind kind = SampleKind::kImplicit;
+  Float4 coord;         // texldp: already divided by w
+  float lod = 0;        // texldb: the bias; texldl: the level
+  Float4 ddx, ddy;      // implicit (from the quad) or texldd's gradients
+  int lane = 0;
+};
+using Sampler = std::function<Float4(const SampleRequest&)>;
+
+// One vertex or pixel: inputs the caller fills, outputs the run leaves.
+struct Lane {
+  Float4 v[16];  // vertex inputs; pixel colour (2_x) or general (3_0) inputs
+  Float4 t[8];   // ps_2_x texture coordinates
+  Float4 vPos;
+  float vFace = 1;
+
+  Float4 oPos, oFog, oPts, oD[2], oC[4];
+  Float4 o[16];  // oT# before vs_3_0, o# in vs_3_0
+  float oDepth = 0;
+  bool depthWritten = false;
+  bool killed = false;
+
+  Float4 r[32];
+  std::array<int, 4> a0 = {0, 0, 0, 0};
+  std::array<bool, 4> p0 = {false, false, false, false};
+};
+
+class Interpreter {
+ public:
+  Interpreter();
+
+  // False with the reason for ps_1_x, a malformed stream, unbalanced blocks or
+  // an instruction the interpreter does not run.
+  bool Load(const std::uint32_t* words, std::size_t count, std::string* error);
+  const platform::shader::Version& version() const { return m_v; }
+
+  // Application constants; def, defi and defb in the shader override them.
+  void SetFloat(int reg, const Float4& value);
+  void SetInt(int reg, int x, int y, int z, int w);
+  void SetBool(int reg, bool value);
+  void SetSampler(Sampler sampler) { m_sampler = std::move(sampler); }
+  // Instructions each lane may execute before the run fails (runaway loops).
+  void SetBudget(std::uint64_t instructions) { m_budget = instructions; }
+
+  // Runs `count` lanes. Vertex lanes run one after another; pixel lanes form a
+  // quad when count is 4 (lane 0 top left, 1 top right, 2 bottom left, 3 bottom
+  // right) and run in lockstep; a single pixel lane sees zero gradients.
+  // Temporaries and outputs are reset first; inputs are the caller's.
+  bool Run(Lane* lanes, int count, std::string* error);
+
+ private:
+  struct Frame {
+    bool loop;
+    int count, aL, step;
+    std::size_t start, end;
+  };
+  struct Thread {
+    std::size_t pc = 0;
+    std::vector<Frame> frames;
+    std::vector<std::size_t> calls;
+    bool done = false;
+    std::uint64_t executed = 0;
+    int lane = 0;
+  };
+  enum class Step { kNext, kWait, kDone, kError };
+
+  Step RunUntilWait(Lane& lane, Thread& th, bool stopAtGradient, std::string* error);
+  bool ExecuteGradient(Lane* lanes, Thread* threads, int count, std::string* error);
+  bool Execute(const platform::shader::Instruction& in, Lane& lane, Thread& th, std::string* error);
+  bool Flow(const platform::shader::Instruction& in, Lane& lane, Thread& th, std::string* error);
+  Float4 Read(const platform::shader::Operand& op, const Lane& lane, const Thread& th, int row = 0) const;
+  Float4 Fetch(int type, std::uint32_t index, const Lane& lane, const Thread& th) const;
+  int RelativeOffset(const platform::shader::Operand& op, const Lane& lane, const Thread& th) const;
+  std::array<bool, 4> PredicateMask(const platform::shader::Instruction& in, const Lane& lane) const;
+  void Write(const platform::shader::Instruction& in, Lane& lane, const Thread& th, const Float4& value,
+             std::uint32_t produced) const;
+  bool Condition(const platform::shader::Instruction& in, int src, const Lane& lane, const Thread& th) const;
+  Float4 Sample(const platform::shader::Instruction& in, const Float4& coord, const Float4& ddx, const Float4& ddy,
+                float lod, SampleKind kind, int lane) const;
+
+  platform::shader::Version m_v;
+  std::vector<platform::shader::Instruction> m_program;
+  std::vector<std::size_t> m_match;  // if->else/endif, else->endif, loop<->endloop, rep<->endrep
+  std::map<std::uint32_t, std::size_t> m_labels;
+  std::uint32_t m_inputMask[16];
+  int m_samplerType[16];
+
+  std::vector<Float4> m_floats, m_defFloats;
+  std::vector<bool> m_hasDefFloat;
+  std::vector<std::array<int, 4>> m_ints;
+  std::vector<bool> m_bools;
+  std::map<std::uint32_t, std::array<int, 4>> m_defInts;
+  std::map<std::uint32_t, bool> m_defBools;
+
+  Sampler m_sampler;
+  std::uint64_t m_budget = 1u << 20;
+};
+
+// Per-component result of the arithmetic instructions; `s` holds the sources
+// after swizzle and modifier (scalar instructions get their selected component
+// replicated; matrix instructions get s0 then the rows). Sets `produced` to the
+// components the instruction computes. False for an opcode it does not handle.
+bool Compute(std::uint16_t op, const platform::shader::Version& v, const Float4* s, Float4* d,
+             std::uint32_t* produced);
+
+}  // namespace nura::shtok

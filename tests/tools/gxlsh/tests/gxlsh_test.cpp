@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/support/shader/goldens.h"
+#include "tests/support/test_util.h"
+#include "tests/tools/gxlsh/gxlsh.h"
+
+namespace nura::gxlsh {
+namespace {
+
+struct Result {
+  int status;
+  std::string out, err;
+};
+
+Result Call(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = Main(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+void WriteBinary(const std::string& path, const std::vector<std::uint32_t>& words) {
+  std::vector<std::uint8_t> bytes;
+  for (std::uint32_t w : words)
+    for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<std::uint8_t>(w >> (8 * b)));
+  test::WriteFileBytes(path, bytes);
+}
+
+TEST(Gxlsh, DisPrintsTheGoldensFromHexAndBinaryFiles) {
+  test::TempDir dir;
+  for (const shtok::Golden& g : shtok::Goldens()) {
+    test::WriteFileText(dir / "g.hex", std::string("# ") + g.name + "\n" + g.tokens + "\n");
+    WriteBinary(dir / "g.bin", shtok::Tokens(g.tokens));
+    for (const char* file : {"g.hex", "g.bin"}) {
+      const Result r = Call({"dis", dir / file});
+      EXPECT_EQ(r.status, 0) << g.name << r.err;
+      EXPECT_EQ(r.out, g.text) << g.name;
+    }
+  }
+  // The built program, as the check runs it.
+  std::string output;
+  EXPECT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " dis " + (dir / "g.bin"), &output), 0);
+  EXPECT_EQ(output, shtok::Goldens().back().text);
+}
+
+TEST(Gxlsh, ValidateUsesThePlatformValidator) {
+  test::TempDir dir;
+  test::WriteFileText(dir / "ok.hex", shtok::Goldens()[0].tokens);
+  test::WriteFileText(dir / "bad.hex", "FFFE0101 00000001 C00F0000 90E40000 0000FFFF");
+  const Result ok = Call({"validate", dir / "ok.hex"});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.out, dir / "ok.hex" + ": valid\n");
+  const Result bad = Call({"validate", dir / "bad.hex"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, dir / "bad.hex" + "(2): error X5010: v0 is used before its declaration\n" + (dir / "bad.hex") +
+                         ": invalid\n");
+}
+
+TEST(Gxlsh, RunPrintsTheWrittenOutputs) {
+  test::TempDir dir;
+  test::WriteFileText(dir / "m.hex", shtok::Goldens()[5].tokens);  // m4x4 oPos, v0, c0; mov oD0, c4
+  const Result vs = Call({"run", dir / "m.hex", "v0=1,2,3,4", "c0=1", "c1=0,1", "c2=0,0,1", "c3=0,0,0,1",
+                          "c4=0.5,0.25"});
+  EXPECT_EQ(vs.status, 0) << vs.err;
+  EXPECT_EQ(vs.out, "oPos = 1, 2, 3, 4\noD0 = 0.5, 0.25, 0, 0\n");
+
+  // dcl t0; texkill t0; mov oC0, c0 over a quad with one pixel killed.
+  test::WriteFileText(dir / "k.hex",
+                      "FFFF0200 0200001F 80000000 B00F0000 01000041 B00F0000 02000001 800F0800 A0E40000 0000FFFF");
+  const Result quad = Call({"run", dir / "k.hex", "quad", "t0=1,1,1", "t0@2=1,-1,1", "c0=0.25"});
+  EXPECT_EQ(quad.status, 0) << quad.err;
+  EXPECT_EQ(quad.out,
+            "lane 0: oC0 = 0.25, 0, 0, 0\nlane 1: oC0 = 0.25, 0, 0, 0\nlane 2: killed\nlane 2: oC0 = 0.25, 0, 0, 0\n"
+            "lane 3: oC0 = 0.25, 0, 0, 0\n");
+}
+
+TEST(Gxlsh, ReportsBadInputAndUsage) {
+  test::TempDir dir;
+  test::WriteFileText(dir / "t.hex", "FFFE0101 00000001 800F0000");
+  test::WriteFileText(dir / "x.hex", "FFFE0101 0000FFFG");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    const char* err;
+  } cases[] = {
+      {{"dis", dir / "t.hex"}, 1, "token 1:"},
+      {{"dis", dir / "x.hex"}, 2, "line 1: not a 32-bit hexadecimal word"},
+      {{"dis", dir / "missing.hex"}, 2, "cannot open"},
+      {{"run", dir / "t.hex"}, 1, "without an end token"},
+      {{"frobnicate", "x"}, 2, "unknown command"},
+      {{"dis"}, 2, "usage:"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Call(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+  }
+  test::WriteFileText(dir / "ok.hex", shtok::Goldens()[1].tokens);
+  EXPECT_EQ(Call({"run", dir / "ok.hex", "q7=1"}).status, 2);
+  EXPECT_EQ(Call({"run", dir / "ok.hex", "v0@9=1"}).status, 2);
+}
+
+}  // namespace
+}  // namespace nura::gxlsh
