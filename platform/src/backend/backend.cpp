@@ -22,7 +22,7 @@ namespace {
 struct Selection {
   std::unique_ptr<Backend> backend;
   bool headless = true;
-  bool display = true;  // false: no display opened, and none was asked to be done without
+  bool display = true;  // false: no display opened and headless was not asked for
 };
 
 Selection& TheSelection() {

@@ -44,8 +44,8 @@ class Backend {
   virtual const char* Name() const = 0;
   // Drains pending input through DeliverInput; never blocks.
   virtual void PumpEvents() = 0;
-  // The one window a backend shows; false (with a message on stderr) when it
-  // cannot be shown.
+  // The one window a backend shows; false when it cannot be shown (the reason
+  // has gone to stderr).
   virtual bool OpenWindow(const WindowDesc& desc) = 0;
   virtual void ShowWindow(bool visible) = 0;
   virtual void ResizeWindow(int clientWidth, int clientHeight) = 0;
