@@ -4,19 +4,32 @@
 // linking to the one before it as list cells do, which adds the first touch
 // of every page. Prints the time ratios after the runs.
 // Then the lexer's throughput over the shared shader corpus repeated 100
-// times (bytes per second as reported).
+// times (bytes per second as reported), and the preprocessor's lines per
+// second on 100,000 lines of the HLSL corpus and of a generated macro-heavy
+// source, against gcc's cpp and mcpp preprocessing the same files to
+// /dev/null (one process each time; its start-up is small at that size).
+// Then the use analysis on generated programs of 1,000 to 100,000
+// instructions (it should scale linearly), and the heap sort of 10^5 indexes
+// against std::sort with the same comparators.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "gxl/shader/backend/shader_program.h"
 #include "gxl/shader/message_log.h"
 #include "gxl/shader/page_pool.h"
+#include "gxl/shader/shader_preprocessor.h"
 #include "gxl/shader/source_lexer.h"
 
 namespace {
@@ -86,22 +99,33 @@ void BM_Malloc16Linked(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kBlocks);
 }
 
-// Every shader source of the corpus beside the checkout (or its worktree
-// folder), one after another; empty when there is none.
-std::string CorpusText() {
+// The shader corpus beside the checkout (or its worktree folder); empty when absent.
+std::filesystem::path CorpusDir() {
   namespace fs = std::filesystem;
-  std::string text;
   for (const char* up : {"/..", "/../.."}) {
     const fs::path corpus = fs::path(NURA_SOURCE_DIR + std::string(up)) / "shared/corpus/shaders";
-    if (!fs::exists(corpus)) continue;
-    for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-      const std::string ext = entry.path().extension().string();
-      if (!entry.is_regular_file() || (ext != ".hlsl" && ext != ".fx" && ext != ".psh" && ext != ".vsh")) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      text += '\n';
-    }
-    break;
+    if (fs::exists(corpus)) return corpus;
+  }
+  return {};
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every shader source of the corpus with one of the extensions, one after another.
+std::string CorpusText(std::initializer_list<const char*> extensions = {".hlsl", ".fx", ".psh", ".vsh"}) {
+  std::string text;
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) return text;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
+    const std::string ext = entry.path().extension().string();
+    bool wanted = false;
+    for (const char* e : extensions) wanted |= ext == e;
+    if (!entry.is_regular_file() || !wanted) continue;
+    text += ReadText(entry.path());
+    text += '\n';
   }
   return text;
 }
@@ -127,11 +151,227 @@ void BM_LexCorpus(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
+// The two 100,000-line sources in a temporary folder, with the corpus's
+// include file beside them.
+struct PreprocessFiles {
+  PreprocessFiles() {
+    namespace fs = std::filesystem;
+    dir = fs::temp_directory_path() / ("shader_bench." + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path corpus = CorpusDir();
+    if (!corpus.empty()) {
+      for (const auto& entry : fs::recursive_directory_iterator(corpus))
+        if (entry.path().extension() == ".hlsli") fs::copy_file(entry.path(), dir / entry.path().filename());
+      const std::string hlsl = CorpusText({".hlsl", ".fx"});
+      std::string text;
+      while (Lines(text) < kLines) text += hlsl;
+      hlslLines = Lines(text);
+      std::ofstream(dir / "corpus.fx", std::ios::binary) << text;
+    }
+    std::string text;
+    for (int k = 0; Lines(text) < kLines; ++k) text += MacroBlock(std::to_string(k));
+    macroLines = Lines(text);
+    std::ofstream(dir / "macros.fx", std::ios::binary) << text;
+  }
+  ~PreprocessFiles() { std::filesystem::remove_all(dir); }
+
+  static constexpr std::size_t kLines = 100000;
+  static std::size_t Lines(const std::string& text) {
+    std::size_t n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+  }
+  // Definitions of every kind, calls nested in calls, # and ##, and
+  // conditionals on macro values.
+  static std::string MacroBlock(const std::string& k) {
+    // Written with $ for the block's prefix.
+    static const char kBlock[] =
+        "#define $SCALE (2 * @ + 1)\n"
+        "#define $MUL(a, b) ((a) * (b) + $SCALE)\n"
+        "#define $VEC(x) float4(x, x, x, 1.0)\n"
+        "#define $CAT(a, b) a ## b\n"
+        "#define $STR(a) #a\n"
+        "#if defined($SCALE) && $SCALE > 3 && GXL_VERSION >= 0x900\n"
+        "float4 f@(float4 v) { return $MUL(v, $VEC(0.5)) + $MUL($MUL(v, v), 2); }\n"
+        "#else\n"
+        "float4 f@(float4 v) { return v; }\n"
+        "#endif\n"
+        "static const float $CAT(g, @) = $SCALE * $MUL(1, 2);\n"
+        "static const char* s@ = $STR($VEC(1));\n"
+        "#ifdef $UNDEFINED\nnothing here\n#endif\n"
+        "float4 h@(float4 v) {\n  return $VEC($MUL(v.x, v.y)) * $SCALE;\n}\n";
+    std::string text;
+    for (const char* p = kBlock; *p; ++p) {
+      if (*p == '$') text.append("K").append(k).append("_");
+      else if (*p == '@') text.append(k);
+      else text.push_back(*p);
+    }
+    return text;
+  }
+
+  std::filesystem::path dir;
+  std::size_t hlslLines = 0, macroLines = 0;
+};
+
+const PreprocessFiles& BenchFiles() {
+  static const PreprocessFiles files;
+  return files;
+}
+
+enum class Tool { kOurs, kCpp, kMcpp };
+
+void BM_Preprocess(benchmark::State& state, bool corpus, Tool tool) {
+  const PreprocessFiles& files = BenchFiles();
+  const std::size_t lines = corpus ? files.hlslLines : files.macroLines;
+  const std::string path = (files.dir / (corpus ? "corpus.fx" : "macros.fx")).string();
+  if (!lines) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  const std::string defines = " -DDIRECT3D -DGXL -DDIRECT3D_VERSION=0x900 -DGXL_VERSION=0x902 ";
+  const std::string command = tool == Tool::kCpp ? "cpp -P -undef -nostdinc -w" + defines + path + " >/dev/null 2>&1"
+                                                 : "LC_ALL=C mcpp -P -@std" + defines + path + " >/dev/null 2>&1";
+  for (auto _ : state) {
+    if (tool != Tool::kOurs) {
+      if (std::system(command.c_str()) == -1) state.SkipWithError("cannot run the reference");
+      continue;
+    }
+    gxl::shader::ShaderPreprocessor pp;
+    std::size_t tokens = 0;
+    if (SUCCEEDED(pp.StartFromFile(path.c_str(), false, nullptr, nullptr)))
+      for (SourceToken t; pp.NextToken(&t) == S_OK && t.kind != kTokenEndOfInput;) ++tokens;
+    benchmark::DoNotOptimize(tokens);
+  }
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(lines * state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// --- Use analysis and sorting ---------------------------------------------------
+
+using gxl::shader::kNoIndex;
+using gxl::shader::StandardBank;
+
+// A program shaped like lowered code: arithmetic of width 1-4 over earlier
+// results and inputs, a fifth of it moves, some reads of a relatively
+// addressed constant array, temporaries in 32 registers with their chains.
+struct GeneratedProgram {
+  explicit GeneratedProgram(std::uint32_t instructions) : scope(&pages) {
+    program.Init(nullptr, &log, 0xFFFE0300, 0);
+    program.registerTableFlag = 1;
+    std::mt19937 rng(instructions);
+    const std::uint32_t temps = program.StandardBankIndex(StandardBank::Temporaries);
+    std::vector<std::uint32_t> readable;
+    for (std::uint32_t i = 0; i < 16; ++i)
+      readable.push_back(program.AddValue(program.StandardBankIndex(StandardBank::Inputs), i / 4, i % 4, 0.0));
+    for (std::uint32_t n = 0; n < instructions; ++n) {
+      const std::uint32_t width = 1 + rng() % 4;
+      const std::uint32_t group = rng() % 5 == 0 ? gxl::shader::kOpMove : gxl::shader::kOpAdd;
+      gxl::shader::IrInstruction& inst =
+          *program.Instruction(program.AddInstruction(gxl::shader::IrWord(group, width), kNoIndex, kNoIndex));
+      for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
+        const std::size_t recent = std::min<std::size_t>(readable.size(), 64);  // mostly near reads
+        inst.arguments[a] = readable[readable.size() - 1 - rng() % recent];
+      }
+      for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
+        inst.results[r] = program.AddValue(temps, rng() % 32, r, 0.0);
+        readable.push_back(inst.results[r]);
+      }
+      if (rng() % 50 == 0) {
+        const std::uint32_t element =
+            program.AddValue(program.StandardBankIndex(StandardBank::FloatConstants), 8, 0, 0.0);
+        program.Value(element)->relativeIndex = readable[rng() % readable.size()];
+        readable.push_back(element);
+      }
+    }
+  }
+
+  PagePool pages{0x100000, 0x10000};
+  gxl::shader::IrPoolScope scope;
+  gxl::shader::MessageLog log;
+  gxl::shader::ShaderProgram program;
+};
+
+void BM_RebuildDefUse(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  GeneratedProgram g(n);
+  for (auto _ : state) {
+    if (g.program.RebuildDefUse() != S_OK) state.SkipWithError("RebuildDefUse failed");
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+void BM_BuildDependencyLists(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();  // the lists are drawn from the pool: a fresh one per run
+    auto g = std::make_unique<GeneratedProgram>(n);
+    state.ResumeTiming();
+    if (g->program.BuildDependencyLists() != S_OK) state.SkipWithError("BuildDependencyLists failed");
+    state.PauseTiming();
+    g.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+constexpr std::uint32_t kSortCount = 100'000;
+
+// 10^5 values with random keys, and their indexes shuffled.
+struct SortInput {
+  SortInput() : program(kSortCount) {
+    std::mt19937 rng(5);
+    for (std::uint32_t i = 0; i < kSortCount; ++i) {
+      gxl::shader::IrValue& v = *program.program.Value(
+          program.program.AddValue(program.program.StandardBankIndex(StandardBank::Temporaries), rng() % 64,
+                                   rng() % 4, 0.0));
+      v.alias = rng() % 3 == 0 ? rng() % 1000 : kNoIndex;
+      indices.push_back(program.program.values.Count() - 1);
+    }
+    std::shuffle(indices.begin(), indices.end(), rng);
+  }
+  GeneratedProgram program;
+  std::vector<std::uint32_t> indices;
+};
+
+template <bool kHeap>
+void SortWith(benchmark::State& state, gxl::shader::IndexComparator compare) {
+  static SortInput input;
+  std::vector<std::uint32_t> work;
+  for (auto _ : state) {
+    work = input.indices;
+    if constexpr (kHeap) {
+      gxl::shader::SortIndicesByComparator(compare, work.data(), kSortCount, &input.program.program);
+    } else {
+      std::sort(work.begin(), work.end(),
+                [&](std::uint32_t a, std::uint32_t b) { return compare(a, b, &input.program.program) < 0; });
+    }
+    benchmark::DoNotOptimize(work.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kSortCount);
+}
+
+void BM_HeapSortIndexes(benchmark::State& state) { SortWith<true>(state, gxl::shader::CompareIndexes); }
+void BM_StdSortIndexes(benchmark::State& state) { SortWith<false>(state, gxl::shader::CompareIndexes); }
+void BM_HeapSortValueKeys(benchmark::State& state) { SortWith<true>(state, gxl::shader::CompareValueKeys); }
+void BM_StdSortValueKeys(benchmark::State& state) { SortWith<false>(state, gxl::shader::CompareValueKeys); }
+
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Preprocess, HlslOurs, true, Tool::kOurs)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, HlslCpp, true, Tool::kCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, HlslMcpp, true, Tool::kMcpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, MacrosOurs, false, Tool::kOurs)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, MacrosCpp, false, Tool::kCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, MacrosMcpp, false, Tool::kMcpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StdSortIndexes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeapSortValueKeys)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StdSortValueKeys)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -139,5 +379,18 @@ int main(int argc, char** argv) {
   return benchratio::RunAndPrintRatios(argc, argv, {
       {"10^7 PoolAlloc(16) and FreeAll / malloc(16) and free", "BM_PoolAlloc16", "BM_Malloc16"},
       {"the same, blocks linked / malloc's linked", "BM_PoolAlloc16Linked", "BM_Malloc16Linked"},
+      {"preprocess 100,000 corpus lines / cpp", "BM_Preprocess/HlslOurs/real_time", "BM_Preprocess/HlslCpp/real_time"},
+      {"preprocess 100,000 corpus lines / mcpp", "BM_Preprocess/HlslOurs/real_time", "BM_Preprocess/HlslMcpp/real_time"},
+      {"preprocess 100,000 macro-heavy lines / cpp", "BM_Preprocess/MacrosOurs/real_time", "BM_Preprocess/MacrosCpp/real_time"},
+      {"preprocess 100,000 macro-heavy lines / mcpp", "BM_Preprocess/MacrosOurs/real_time", "BM_Preprocess/MacrosMcpp/real_time"},
+      // From 1,000 to 10,000 instructions the program outgrows the L2 cache.
+      {"RebuildDefUse, 10,000 / 1,000 instructions (10 is linear)", "BM_RebuildDefUse/10000",
+       "BM_RebuildDefUse/1000"},
+      {"RebuildDefUse, 100,000 / 10,000 instructions (10 is linear)", "BM_RebuildDefUse/100000",
+       "BM_RebuildDefUse/10000"},
+      {"BuildDependencyLists, 10,000 / 1,000 instructions", "BM_BuildDependencyLists/10000",
+       "BM_BuildDependencyLists/1000"},
+      {"heap sort / std::sort, 10^5 indexes", "BM_HeapSortIndexes", "BM_StdSortIndexes"},
+      {"heap sort / std::sort, 10^5 values by key", "BM_HeapSortValueKeys", "BM_StdSortValueKeys"},
   });
 }
