@@ -2,10 +2,10 @@
 // symbolic register names of a fragment and the comment blocks written after
 // the version token. Until the comment-block writers and the fragment names
 // exist, fragments know no symbolic name and no block is written.
+#include <new>
+
 #include "gxl/shader/asm_reduce.h"
 #include "gxl/shader/shader_assembler.h"
-
-#include <new>
 
 namespace gxl::shader {
 

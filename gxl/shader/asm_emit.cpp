@@ -12,10 +12,9 @@ namespace gxl::shader {
 
 namespace {
 
-constexpr std::uint32_t kOpSub = 3, kOpAdd = 2, kOpCall = 25, kOpCallNz = 26, kOpRet = 28, kOpLabel = 30,
-                        kOpDcl = 31, kOpDef = 81, kOpDefi = 48, kOpDefb = 47, kOpIfCompare = 41,
-                        kOpBreakCompare = 45, kOpSetp = 94, kOpM4x4 = 20, kOpM4x3 = 21, kOpM3x3 = 23,
-                        kOpM3x2 = 24;
+constexpr std::uint32_t kOpSub = 3, kOpAdd = 2, kOpCall = 25, kOpCallNz = 26, kOpRet = 28, kOpLabel = 30, kOpDcl = 31,
+                        kOpDef = 81, kOpDefi = 48, kOpDefb = 47, kOpIfCompare = 41, kOpBreakCompare = 45, kOpSetp = 94,
+                        kOpM4x4 = 20, kOpM4x3 = 21, kOpM3x3 = 23, kOpM3x2 = 24;
 constexpr std::uint32_t kCoissueBit = 0x40000000u, kPredicatedBit = 0x10000000u;
 // Largest token stream: its byte size must fit the 32-bit size of a buffer.
 constexpr std::size_t kMaxTokens = std::size_t{1} << 28;
@@ -29,8 +28,11 @@ bool Unresolved(const AsmOperandNode* op) {
 
 // The second source of a sub that becomes an add: its negation toggled.
 bool FlipNegation(std::uint32_t* modifier) {
-  static constexpr std::uint32_t kPairs[][2] = {
-      {kModNone, kModNeg}, {kModBias, kModBiasNeg}, {kModSign, kModSignNeg}, {kModX2, kModX2Neg}, {kModAbs, kModAbsNeg}};
+  static constexpr std::uint32_t kPairs[][2] = {{kModNone, kModNeg},
+                                                {kModBias, kModBiasNeg},
+                                                {kModSign, kModSignNeg},
+                                                {kModX2, kModX2Neg},
+                                                {kModAbs, kModAbsNeg}};
   for (const auto& pair : kPairs) {
     if (*modifier == pair[0] || *modifier == pair[1]) {
       *modifier = *modifier == pair[0] ? pair[1] : pair[0];
@@ -134,8 +136,7 @@ HRESULT ShaderAssembler::EmitInstruction(AsmInstructionNode* in) {
     if (dst->relative) m_tokens.Append(RelativeToken(*Operand(dst->relative)));
   }
   if (pred)
-    m_tokens.Append(RegisterTypeBits(pred->registerType) | pred->sourceModifier | pred->registerNumber |
-                    pred->swizzle);
+    m_tokens.Append(RegisterTypeBits(pred->registerType) | pred->sourceModifier | pred->registerNumber | pred->swizzle);
   for (int i = 0; i < sourceCount; ++i) {
     if (literals) {
       const SourceToken& literal = static_cast<const TokenNode*>(in->sources[i])->token;
@@ -146,8 +147,7 @@ HRESULT ShaderAssembler::EmitInstruction(AsmInstructionNode* in) {
     }
     const AsmOperandNode* src = Operand(in->sources[i]);
     std::uint32_t swizzle = src->swizzle;
-    if (p == 0 && swizzle == kIdentitySwizzle &&
-        (op == 6 || op == 7 || op == 14 || op == 15 || op == 78 || op == 79))
+    if (p == 0 && swizzle == kIdentitySwizzle && (op == 6 || op == 7 || op == 14 || op == 15 || op == 78 || op == 79))
       swizzle = 0xFF0000;  // vs_1_1's scalar instructions read w
     m_tokens.Append(RegisterTypeBits(src->registerType) | src->sourceModifier | (src->registerNumber & 0x7FF) |
                     swizzle | (src->relative ? kRelativeBit : 0));

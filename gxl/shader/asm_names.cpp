@@ -67,9 +67,8 @@ constexpr NamedBits kShifts[] = {{"x2", 0x01000000}, {"x4", 0x02000000}, {"x8", 
                                  {"d2", 0x0F000000}, {"d4", 0x0E000000}, {"d8", 0x0D000000}};
 constexpr NamedBits kSamplerTypes[] = {{"2d", 0x10000000}, {"cube", 0x18000000}, {"volume", 0x20000000}};
 constexpr NamedBits kComparisons[] = {{"gt", 1}, {"eq", 2}, {"ge", 3}, {"lt", 4}, {"ne", 5}, {"le", 6}};
-constexpr NamedBits kPs1SourceModifiers[] = {{"bias", kModBias}, {"bx2", kModSign}, {"x2", kModX2},
-                                             {"dz", kModDz},     {"db", kModDz},    {"dw", kModDw},
-                                             {"da", kModDw}};
+constexpr NamedBits kPs1SourceModifiers[] = {{"bias", kModBias}, {"bx2", kModSign}, {"x2", kModX2}, {"dz", kModDz},
+                                             {"db", kModDz},     {"dw", kModDw},    {"da", kModDw}};
 constexpr NamedBits kAbsModifier = {"abs", kModAbs};
 
 template <std::size_t N>
@@ -107,8 +106,7 @@ struct NameViews {
   std::string_view names[N];
 };
 
-constexpr std::uint32_t kOpIf = 40, kOpIfCompare = 41, kOpBreak = 44, kOpBreakCompare = 45, kOpDcl = 31,
-                        kOpSetp = 94;
+constexpr std::uint32_t kOpIf = 40, kOpIfCompare = 41, kOpBreak = 44, kOpBreakCompare = 45, kOpDcl = 31, kOpSetp = 94;
 
 }  // namespace
 
@@ -290,7 +288,8 @@ AsmOperandNode* ShaderAssembler::ResolveRegister(const TokenNode& nameNode, AsmO
       row = nullptr;
     }
   }
-  return new AsmOperandNode(type, modifier, number, row && row->scalar ? 1 : 0, relative ? relative->relative : nullptr);
+  return new AsmOperandNode(type, modifier, number, row && row->scalar ? 1 : 0,
+                            relative ? relative->relative : nullptr);
 }
 
 // Components x/r, y/g, z/b, w/a in rising order.

@@ -45,21 +45,17 @@ int AsmGrammar::Lex(ShaderAssembler* as, ParseNode** value) {
   const SourceToken& t = as->m_token;
   int code = kAsmBad;
   switch (t.kind) {
-    case kTokenEndOfInput:
-      return 0;
+    case kTokenEndOfInput: return 0;
     case kTokenPunctuator:
-      return t.value.punctuator[1] == '\0' ? static_cast<int>(static_cast<unsigned char>(t.value.punctuator[0])) : int{kAsmBad};
+      return t.value.punctuator[1] == '\0' ? static_cast<int>(static_cast<unsigned char>(t.value.punctuator[0]))
+                                           : int{kAsmBad};
     case kTokenInt:
     case kTokenIntL:
-    case kTokenIntU:
-      code = kAsmInt;
-      break;
+    case kTokenIntU: code = kAsmInt; break;
     case kTokenFloat:
     case kTokenFloatH:
     case kTokenFloatF:
-    case kTokenFloatL:
-      code = kAsmFloat;
-      break;
+    case kTokenFloatL: code = kAsmFloat; break;
     case kTokenIdentifier: {
       const char* text = t.value.text;
       if (std::strcmp(text, "entrypoint") == 0) return kAsmEntryPoint;
@@ -72,15 +68,13 @@ int AsmGrammar::Lex(ShaderAssembler* as, ParseNode** value) {
       } else {
         code = ClassToken(as->ClassifyName(text));
         if (code != kAsmName) {
-          *value = new AsmInstructionNode(t, as->m_pendingOpcode, as->m_pendingResultModifiers,
-                                          as->m_pendingControl);
+          *value = new AsmInstructionNode(t, as->m_pendingOpcode, as->m_pendingResultModifiers, as->m_pendingControl);
           break;
         }
       }
       break;
     }
-    default:
-      return kAsmBad;
+    default: return kAsmBad;
   }
   if (!*value) *value = new TokenNode(t);
   if (!*value) {
@@ -159,25 +153,19 @@ ParseNode* AsmGrammar::Body(ParseNode* instruction, ParseNode* destination, std:
   return in;
 }
 
+// Scalar registers take neither a write mask nor a swizzle: they keep all
+// four components.
 ParseNode* AsmGrammar::WriteMask(ShaderAssembler* as, ParseNode* reg, ParseNode* name) {
   AsmOperandNode* op = Operand(reg);
-  if (op->scalar) {
-    GXL_ASM_REPORT(as, *as->m_operandPosition, msg::kScalarMasked);
-    op->writeMask = kFullMask;
-  } else {
-    op->writeMask = as->ParseWriteMask(*Literal(name));
-  }
+  if (op->scalar) GXL_ASM_REPORT(as, *as->m_operandPosition, msg::kScalarMasked);
+  op->writeMask = op->scalar ? kFullMask : as->ParseWriteMask(*Literal(name));
   return op;
 }
 
 ParseNode* AsmGrammar::Swizzle(ShaderAssembler* as, ParseNode* reg, ParseNode* name) {
   AsmOperandNode* op = Operand(reg);
-  if (op->scalar) {
-    GXL_ASM_REPORT(as, *as->m_operandPosition, msg::kScalarSwizzled);
-    op->swizzle = kIdentitySwizzle;
-  } else {
-    op->swizzle = as->ParseSwizzle(*Literal(name));
-  }
+  if (op->scalar) GXL_ASM_REPORT(as, *as->m_operandPosition, msg::kScalarSwizzled);
+  op->swizzle = op->scalar ? kIdentitySwizzle : as->ParseSwizzle(*Literal(name));
   return op;
 }
 

@@ -175,8 +175,7 @@ constinit const AsmInstructionRow AssemblerInstructionTable[kAsmInstructionCount
     Row("phase", 0xFFFD, "- - - - - - - - - 0 - - - - -"),
 };
 
-constinit const AsmInstructionRow AssemblerComparisonRow =
-    Row("if, break", 0, "- - F2 F2 F2 F2 - - - - - F2 F2 F2 F2");
+constinit const AsmInstructionRow AssemblerComparisonRow = Row("if, break", 0, "- - F2 F2 F2 F2 - - - - - F2 F2 F2 F2");
 
 //                           vs: 1_1 2_0 2_x 2sw 3_0 3sw  ps: 1_1 1_2 1_3 1_4 2_0 2_x 2sw 3_0 3sw
 constinit const AsmRegisterRow AssemblerRegisterTable[kAsmRegisterCount] = {

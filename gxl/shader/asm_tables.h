@@ -22,7 +22,12 @@ DWORD AssemblerProfileVersion(int profileIndex);
 // The operand form of an instruction name in one version.
 enum class AsmClass : std::uint8_t {
   None,  // not in this version
-  Op0, Op1, Op2, Op3, Op4, Op5,  // that many operands, the first the destination
+  Op0,
+  Op1,
+  Op2,
+  Op3,
+  Op4,
+  Op5,    // that many operands, the first the destination
   Def,    // a destination and four floats
   Defi,   // a destination and four integers
   Defb,   // a destination and a boolean
@@ -76,9 +81,9 @@ constexpr std::uint32_t kFullMask = 0x000F0000u;
 constexpr std::uint32_t kIdentitySwizzle = 0x00E40000u;
 // Source modifiers, bits 24-27.
 constexpr std::uint32_t kModNone = 0, kModNeg = 0x01000000u, kModBias = 0x02000000u, kModBiasNeg = 0x03000000u,
-                        kModSign = 0x04000000u, kModSignNeg = 0x05000000u, kModComp = 0x06000000u,
-                        kModX2 = 0x07000000u, kModX2Neg = 0x08000000u, kModDz = 0x09000000u, kModDw = 0x0A000000u,
-                        kModAbs = 0x0B000000u, kModAbsNeg = 0x0C000000u, kModNot = 0x0D000000u;
+                        kModSign = 0x04000000u, kModSignNeg = 0x05000000u, kModComp = 0x06000000u, kModX2 = 0x07000000u,
+                        kModX2Neg = 0x08000000u, kModDz = 0x09000000u, kModDw = 0x0A000000u, kModAbs = 0x0B000000u,
+                        kModAbsNeg = 0x0C000000u, kModNot = 0x0D000000u;
 // Result modifiers, bits 20-23 of a destination.
 constexpr std::uint32_t kResultSat = 0x00100000u, kResultPp = 0x00200000u, kResultCentroid = 0x00400000u;
 // The type of a parameter token: bits 0-2 of the type in bits 28-30, bits 3-4 in bits 11-12.

@@ -1,6 +1,5 @@
-#include "gxl/shader/shader_entry.h"
-
 #include "gxl/shader/shader_assembler.h"
+#include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/result_codes.h"
@@ -54,21 +53,21 @@ HRESULT AssembleShaderFromResourceA(HMODULE module, LPCSTR resource, const gxl::
                                     gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** code,
                                     DataBuffer** messages) {
   return AssembleRun(
-      [&](ShaderPreprocessor& pp) { return pp.StartFromResource(module, resource, false, defines, include); },
-      flags, code, messages);
+      [&](ShaderPreprocessor& pp) { return pp.StartFromResource(module, resource, false, defines, include); }, flags,
+      code, messages);
 }
 
 HRESULT AssembleShaderFromResourceW(HMODULE module, LPCWSTR resource, const gxl::shader::ShaderMacro* defines,
                                     gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** code,
                                     DataBuffer** messages) {
   return AssembleRun(
-      [&](ShaderPreprocessor& pp) { return pp.StartFromResource(module, resource, true, defines, include); },
-      flags, code, messages);
+      [&](ShaderPreprocessor& pp) { return pp.StartFromResource(module, resource, true, defines, include); }, flags,
+      code, messages);
 }
 
 HRESULT AssembleShaderFromMemory(const char* text, UINT length, const gxl::shader::ShaderMacro* defines,
                                  gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** code,
                                  DataBuffer** messages) {
-  return AssembleRun([&](ShaderPreprocessor& pp) { return pp.StartFromMemory(text, length, defines, include); },
-                     flags, code, messages);
+  return AssembleRun([&](ShaderPreprocessor& pp) { return pp.StartFromMemory(text, length, defines, include); }, flags,
+                     code, messages);
 }

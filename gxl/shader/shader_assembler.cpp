@@ -120,7 +120,8 @@ HRESULT ShaderAssembler::ReadVersion(DWORD* version) {
   ShaderProfileRow row{};
   if (m_token.kind == kTokenVersion) {
     *version = m_token.value.number;
-  } else if (m_token.kind == kTokenIdentifier && SUCCEEDED(ProfileNameToToken(m_token.value.text, kProfileAssembler, &row))) {
+  } else if (m_token.kind == kTokenIdentifier &&
+             SUCCEEDED(ProfileNameToToken(m_token.value.text, kProfileAssembler, &row))) {
     *version = row.version;
   } else {
     GXL_ASM_REPORT(this, m_token, msg::kShaderVersionExpected);
@@ -142,8 +143,8 @@ HRESULT ShaderAssembler::BeginValidation() {
   HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
   if (!d3d9) d3d9 = m_loadedRuntime = LoadLibraryA("d3d9.dll");
   if (!d3d9) return S_OK;
-  const auto create = reinterpret_cast<PFN_Direct3DShaderValidatorCreate9>(
-      GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9"));
+  const auto create =
+      reinterpret_cast<PFN_Direct3DShaderValidatorCreate9>(GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9"));
   if (!create) return S_OK;
   m_validator = ComRef<ShaderValidator9>(create());
   if (!m_validator) return S_OK;

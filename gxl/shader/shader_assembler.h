@@ -37,8 +37,8 @@ struct FragmentInfoDeleter {
 class ShaderAssembler {
  public:
   // Flags of Assemble.
-  static constexpr DWORD kDebugInfo = 0x1;        // write the "DBUG" block
-  static constexpr DWORD kNoValidation = 0x2;     // leave the platform's validator alone
+  static constexpr DWORD kDebugInfo = 0x1;         // write the "DBUG" block
+  static constexpr DWORD kNoValidation = 0x2;      // leave the platform's validator alone
   static constexpr DWORD kVertexDebugInfo = 0x40;  // kDebugInfo, for vertex versions only
   static constexpr DWORD kPixelDebugInfo = 0x80;   // kDebugInfo, for pixel versions only
   static constexpr DWORD kFlagMask = 0xC3;
@@ -112,8 +112,8 @@ class ShaderAssembler {
   ShaderPreprocessor* m_pp = nullptr;
   ComRef<ShaderValidator9> m_validator;
   HMODULE m_loadedRuntime = nullptr;  // "d3d9.dll" when this run loaded it
-  SourceToken m_token;              // the token read last
-  SourceToken m_validatorPosition;  // of the tokens handed to the validator last
+  SourceToken m_token;                // the token read last
+  SourceToken m_validatorPosition;    // of the tokens handed to the validator last
   // The register name reduced last: the position of reports about its operand.
   const SourceToken* m_operandPosition = &m_token;
   std::int32_t m_profileIndex = -1;
@@ -127,7 +127,7 @@ class ShaderAssembler {
   std::uint32_t m_pendingParseError = 0;
   PodArray<DWORD> m_tokens;
   std::size_t m_validatedCount = 0;
-  std::size_t m_commentCount = 0;  // tokens of comment blocks after the version token
+  std::size_t m_commentCount = 0;      // tokens of comment blocks after the version token
   const char* m_sourceText = nullptr;  // the main source without a file name, for "DBUG"
   std::uint32_t m_sourceLength = 0;
   const char* m_entryName = nullptr;

@@ -16,15 +16,15 @@
 namespace {
 
 namespace ps = platform::shader;
-using shadertest::Assemble;
 using shadertest::AsmRun;
+using shadertest::Assemble;
 using shadertest::Dst;
 using shadertest::Src;
 
 // Version tokens of the format, in the kit's profile order.
-constexpr DWORD kVersionTokens[ps::kProfileCount] = {
-    0xFFFE0101, 0xFFFE0200, 0xFFFE0201, 0xFFFE02FF, 0xFFFE0300, 0xFFFE03FF, 0xFFFF0101, 0xFFFF0102,
-    0xFFFF0103, 0xFFFF0104, 0xFFFF0200, 0xFFFF0201, 0xFFFF02FF, 0xFFFF0300, 0xFFFF03FF};
+constexpr DWORD kVersionTokens[ps::kProfileCount] = {0xFFFE0101, 0xFFFE0200, 0xFFFE0201, 0xFFFE02FF, 0xFFFE0300,
+                                                     0xFFFE03FF, 0xFFFF0101, 0xFFFF0102, 0xFFFF0103, 0xFFFF0104,
+                                                     0xFFFF0200, 0xFFFF0201, 0xFFFF02FF, 0xFFFF0300, 0xFFFF03FF};
 
 struct Bank {
   DWORD type;
@@ -41,7 +41,8 @@ Registers RegistersOf(const ps::Version& v) {
   using namespace shadertest;
   if (!v.pixel) {
     if (v.major == 1) return {{{kTemp, 12}, {kInput, 16}, {kConst, 96}}, {{kTemp, 12}, {kAttrOut, 2}, {kTexcrdOut, 8}}};
-    if (v.major == 2) return {{{kTemp, 12}, {kInput, 16}, {kConst, 256}}, {{kTemp, 12}, {kAttrOut, 2}, {kTexcrdOut, 8}}};
+    if (v.major == 2)
+      return {{{kTemp, 12}, {kInput, 16}, {kConst, 256}}, {{kTemp, 12}, {kAttrOut, 2}, {kTexcrdOut, 8}}};
     return {{{kTemp, 32}, {kInput, 16}, {kConst, 256}}, {{kTemp, 32}, {kTexcrdOut, 12}}};
   }
   if (v.major == 1) {
@@ -117,8 +118,9 @@ class StreamMaker {
   }
 
   std::uint32_t SourceModifier() {
-    static constexpr int kPs1[] = {ps::kModNone, ps::kModNeg,  ps::kModBias, ps::kModBiasNeg, ps::kModSign,
-                                   ps::kModSignNeg, ps::kModComp, ps::kModX2, ps::kModX2Neg, ps::kModDz, ps::kModDw};
+    static constexpr int kPs1[] = {ps::kModNone,  ps::kModNeg,     ps::kModBias, ps::kModBiasNeg,
+                                   ps::kModSign,  ps::kModSignNeg, ps::kModComp, ps::kModX2,
+                                   ps::kModX2Neg, ps::kModDz,      ps::kModDw};
     static constexpr int kAbs[] = {ps::kModNone, ps::kModNeg, ps::kModAbs, ps::kModAbsNeg};
     int mod = OneIn(2) ? ps::kModNone : ps::kModNeg;
     if (m_v.Ps1x()) mod = kPs1[Below(11)];
@@ -138,7 +140,7 @@ class StreamMaker {
       if (m_v.profile == ps::kVs11 && mask == 0xF && (op == ps::kM4x3 || op == ps::kM3x3 || op == ps::kM3x2)) mask = 7;
       std::uint32_t dst = Dst(type, number, mask);
       if (m_v.Ps1x() && OneIn(3)) dst |= static_cast<std::uint32_t>(std::array{1, 2, 3, 13, 14, 15}[Below(6)]) << 24;
-      if ((m_v.pixel || m_v.Is3()) && OneIn(3)) dst |= 0x00100000;  // _sat
+      if ((m_v.pixel || m_v.Is3()) && OneIn(3)) dst |= 0x00100000;     // _sat
       if (m_v.pixel && m_v.AtLeast2() && OneIn(3)) dst |= 0x00200000;  // _pp
       body.push_back(dst);
     }
@@ -151,7 +153,7 @@ class StreamMaker {
     if (op == ps::kTex && m_v.AtLeast2()) token |= static_cast<std::uint32_t>(Below(3)) << 16;
     if (m_v.Ps1x() && info.cls == ps::kArith && OneIn(6)) token |= 0x40000000;  // coissued
     const bool replicateW = m_v.profile == ps::kVs11 && (op == ps::kRcp || op == ps::kRsq || op == ps::kExp ||
-                                                        op == ps::kLog || op == ps::kExpP || op == ps::kLogP);
+                                                         op == ps::kLog || op == ps::kExpP || op == ps::kLogP);
     for (int i = 0; i < shape.sources; ++i) {
       DWORD type;
       const DWORD number = Reg(m_regs.sources, &type);
@@ -215,10 +217,8 @@ TEST(GxlShaderAsmExec, InterpreterAgreesWithTheArithmetic) {
   };
   const Program programs[] = {
       {"mov O, A.wzyx", [](const Float4& a, const Float4&, const Float4&) { return Float4(a[3], a[2], a[1], a[0]); }},
-      {"add O, A, -B.x",
-       [](const Float4& a, const Float4& b, const Float4&) {
-         return Float4(a[0] - b[0], a[1] - b[0], a[2] - b[0], a[3] - b[0]);
-       }},
+      {"add O, A, -B.x", [](const Float4& a, const Float4& b,
+                            const Float4&) { return Float4(a[0] - b[0], a[1] - b[0], a[2] - b[0], a[3] - b[0]); }},
       {"sub r0, A, B\nmov O, r0",
        [](const Float4& a, const Float4& b, const Float4&) {
          return Float4(a[0] - b[0], a[1] - b[1], a[2] - b[2], a[3] - b[3]);
@@ -268,9 +268,9 @@ TEST(GxlShaderAsmExec, InterpreterAgreesWithTheArithmetic) {
         nura::shtok::Lane lane;
         for (int i = 0; i < 3; ++i) (family.inputs[i][0] == 't' ? lane.t : lane.v)[i] = in[i];
         ASSERT_TRUE(interp.Run(&lane, 1, &error)) << source << error;
-        const Float4 out = family.output[1] == 'P' ? lane.oPos : family.output[0] == 'o' && family.output[1] == '0'
-                                                                     ? lane.o[0]
-                                                                     : lane.oC[0];
+        const Float4 out = family.output[1] == 'P'                              ? lane.oPos
+                           : family.output[0] == 'o' && family.output[1] == '0' ? lane.o[0]
+                                                                                : lane.oC[0];
         const Float4 want = program.expected(in[0], in[1], in[2]);
         for (int i = 0; i < 4; ++i) EXPECT_NEAR(out[i], want[i], 1e-5f * (1 + std::fabs(want[i]))) << source;
       }

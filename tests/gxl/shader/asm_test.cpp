@@ -13,13 +13,13 @@
 
 namespace {
 
-using shadertest::Assemble;
 using shadertest::AsmRun;
+using shadertest::Assemble;
 using shadertest::BodyHex;
 
-constexpr const char* kVersions[gxl::shader::kAsmProfileCount] = {
-    "vs_1_1", "vs_2_0", "vs_2_x", "vs_2_sw", "vs_3_0", "vs_3_sw", "ps_1_1", "ps_1_2",
-    "ps_1_3", "ps_1_4", "ps_2_0", "ps_2_x", "ps_2_sw", "ps_3_0", "ps_3_sw"};
+constexpr const char* kVersions[gxl::shader::kAsmProfileCount] = {"vs_1_1",  "vs_2_0", "vs_2_x",  "vs_2_sw", "vs_3_0",
+                                                                  "vs_3_sw", "ps_1_1", "ps_1_2",  "ps_1_3",  "ps_1_4",
+                                                                  "ps_2_0",  "ps_2_x", "ps_2_sw", "ps_3_0",  "ps_3_sw"};
 
 // A source, the tokens between its version and end tokens (null: no code)
 // and its message lines.
@@ -128,7 +128,8 @@ TEST(GxlShaderAsmTables, InstructionSuffixes) {
        "(1): error X2024: invalid instruction modifiers 'mov_sat'\n"},
       {"ps_2_0 mov_sat_pp r0, r0", "02000001 803F0000 80E40000", ""},
       {"vs_1_1 dcl v0", nullptr,
-       "(1): error X2000: syntax error : unexpected token 'dcl'\n(1): error X2024: invalid instruction modifiers 'dcl'\n"},
+       "(1): error X2000: syntax error : unexpected token 'dcl'\n(1): error X2024: invalid instruction modifiers "
+       "'dcl'\n"},
       {"vs_3_0 dcl_2d s0", "0200001F 90000000 A00F0800", ""},
       {"ps_2_0 dcl_2d_pp s0", "0200001F 90000000 A02F0800", ""},
       {"ps_2_0 dcl_cube s0", "0200001F 98000000 A00F0800", ""},
@@ -142,7 +143,8 @@ TEST(GxlShaderAsmTables, InstructionSuffixes) {
        "(1): error X2000: syntax error : unexpected token 'if_gt'\n"
        "(1): error X2024: invalid instruction modifiers 'if_gt'\n"},
       {"vs_2_x setp p0, r0, r1", nullptr,
-       "(1): error X2000: syntax error : unexpected token 'setp'\n(1): error X2024: invalid instruction modifiers 'setp'\n"},
+       "(1): error X2000: syntax error : unexpected token 'setp'\n(1): error X2024: invalid instruction modifiers "
+       "'setp'\n"},
       {"ps_2_0 texldp r0, t0, s0", "03010042 800F0000 B0E40000 A0E40800", ""},
       {"ps_3_0 texldb r0, v0, s0", "03020042 800F0000 90E40000 A0E40800", ""},
       {"ps_1_4 texld r0, t0", "00000042 800F0000 B0E40000", ""},
@@ -169,7 +171,8 @@ TEST(GxlShaderAsmTables, RegistersModifiersMasksAndSwizzles) {
       {"vs_1_1 mov r0, c[a0.x + 2]", "00000001 800F0000 A0E42002", ""},
       {"vs_2_0 mov r0, c[a0.y + 3]", "03000001 800F0000 A0E42003 B0550000", ""},
       {"vs_3_0 mov o[aL + 1], v[aL]", "04000001 E00F2001 F0E40800 90E42000 F0E40800", ""},
-      {"vs_1_1 mov r0, c[a0.y]", nullptr, "(1): error X2007: only a0.x is allowed as a relative address register in vs_1_1\n"},
+      {"vs_1_1 mov r0, c[a0.y]", nullptr,
+       "(1): error X2007: only a0.x is allowed as a relative address register in vs_1_1\n"},
       {"vs_2_0 mov r0, c[a0.x + a0.y]", nullptr,
        "(1): error X2009: only one address register reference allowed in a relative address expression\n"},
       {"vs_2_0 mov r0, r0[a0.x]", nullptr, "(1): error X2005: invalid register 'r0[...]'\n"},
@@ -188,7 +191,8 @@ TEST(GxlShaderAsmTables, RegistersModifiersMasksAndSwizzles) {
       {"ps_2_0 sub r0, r1, r2", "03000002 800F0000 80E40001 81E40002", ""},
       {"vs_3_0 sub r0, r1, -r2_abs", "03000002 800F0000 80E40001 8BE40002", ""},
       {"vs_2_0 sub r0, r1, !r2", nullptr, "(1): error X2013: source modifiers incompatible with SUB instruction\n"},
-      {"ps_1_1 mov r0_bx2, r1", nullptr, "(1): error X2014: source modifiers are not allowed on destination parameters\n"},
+      {"ps_1_1 mov r0_bx2, r1", nullptr,
+       "(1): error X2014: source modifiers are not allowed on destination parameters\n"},
       {"vs_2_0 mov r0.yx, r1", nullptr, "(1): error X2003: invalid mask 'yx'\n"},
       {"vs_2_0 mov r0.xw, r1.xyzwx", nullptr, "(1): error X2004: invalid swizzle 'xyzwx'\n"},
       {"vs_2_0 mov r0.rga, r1.xy", "02000001 800B0000 80540001", ""},
@@ -204,7 +208,8 @@ TEST(GxlShaderAsmTables, CoissueAndPredication) {
   ExpectRows({
       {"ps_1_4 mul r0.xyz, r0, r1\n+mov r0.w, r1", "00000005 80070000 80E40000 80E40001 40000001 80080000 80E40001",
        ""},
-      {"vs_2_0 +mov r0, r1", nullptr, "(1): error X2027: instruction coissue is not supported in this shader version\n"},
+      {"vs_2_0 +mov r0, r1", nullptr,
+       "(1): error X2027: instruction coissue is not supported in this shader version\n"},
       {"vs_2_x (p0.x) mov r0, r1", "13000001 800F0000 B0001000 80E40001", ""},
       {"ps_3_0 (!p0.y) break", "1100002C BD551000", ""},
       {"vs_2_0 (p0) mov r0, r1", nullptr,
@@ -237,7 +242,8 @@ TEST(GxlShaderAsmTables, VersionsAndStatements) {
       {"ps.1.1 ; comment\n\n  nop", "00000000", ""},
       {"vs_2_0 entrypoint main entrypoint other nop", "00000000", ""},
       {"vs_2_0\nmov r0, r1 r2\nmov r0, r1\nmov r0,", nullptr,
-       "(2): error X2000: syntax error : unexpected token 'r2'\n(4): error X2000: syntax error : unexpected end of file\n"},
+       "(2): error X2000: syntax error : unexpected token 'r2'\n(4): error X2000: syntax error : unexpected end of "
+       "file\n"},
       {"vs_2_0 mov r0, r1 vs.2.0", nullptr, "(1): error X2000: syntax error : unexpected version token\n"},
       {"vs_2_0 def c0, 1, -2, +0.5, 3e2", "05000051 A00F0000 3F800000 C0000000 3F000000 43960000", ""},
       {"vs_2_0 def c0, 4294967295, -1e39, 1e39, 0", "05000051 A00F0000 4F800000 FF800000 7F800000 00000000", ""},

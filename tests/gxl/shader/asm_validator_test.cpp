@@ -14,8 +14,8 @@
 
 namespace {
 
-using shadertest::Assemble;
 using shadertest::AsmRun;
+using shadertest::Assemble;
 
 struct ScriptedMessage {
   std::size_t group;  // index of the token group that triggers it

@@ -114,7 +114,8 @@ TEST(GxlShaderAssembleEntry, TwoThreadsGiveIdenticalBytes) {
   auto work = [&](int t) {
     for (int i = 0; i < 50; ++i) {
       gxl::ComRef<DataBuffer> code;
-      const HRESULT hr = AssembleShaderFromMemory(kSource, sizeof kSource - 1, nullptr, nullptr, 0, code.Put(), nullptr);
+      const HRESULT hr =
+          AssembleShaderFromMemory(kSource, sizeof kSource - 1, nullptr, nullptr, 0, code.Put(), nullptr);
       const std::string bytes = SUCCEEDED(hr) ? shadertest::Bytes(code.Get()) : "failed";
       if (i == 0) results[t] = bytes;
       if (bytes != results[t]) results[t] = "differs";
@@ -124,8 +125,7 @@ TEST(GxlShaderAssembleEntry, TwoThreadsGiveIdenticalBytes) {
   work(0);
   other.join();
   EXPECT_EQ(results[0], results[1]);
-  EXPECT_EQ(shadertest::Hex(reinterpret_cast<const std::uint32_t*>(results[0].data()), results[0].size() / 4),
-            kTokens);
+  EXPECT_EQ(shadertest::Hex(reinterpret_cast<const std::uint32_t*>(results[0].data()), results[0].size() / 4), kTokens);
 }
 
 }  // namespace

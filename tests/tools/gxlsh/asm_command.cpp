@@ -8,6 +8,7 @@
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "platform/src/d3d9/shader_tokens.h"
+#include "tests/tools/gxlsh/macro_args.h"
 
 namespace nura::gxlsh {
 namespace ps = platform::shader;
@@ -18,25 +19,19 @@ int AssembleCommand(const std::vector<std::string>& args, std::ostream& out, std
     return 2;
   }
   DWORD flags = 0;
-  std::vector<std::string> names, texts;
+  MacroArguments defines;
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "novalidate") {
       flags |= kAssembleSkipValidation;
-    } else if (args[i].rfind("-D", 0) == 0 && args[i].size() > 2) {
-      const std::size_t eq = args[i].find('=');
-      names.push_back(args[i].substr(2, eq == std::string::npos ? std::string::npos : eq - 2));
-      texts.push_back(eq == std::string::npos ? "" : args[i].substr(eq + 1));
-    } else {
+    } else if (!defines.Take(args[i])) {
       err << "gxlsh: bad argument '" << args[i] << "'\n";
       return 2;
     }
   }
-  std::vector<gxl::shader::ShaderMacro> defines;
-  for (std::size_t i = 0; i < names.size(); ++i) defines.push_back({names[i].c_str(), texts[i].c_str()});
-  defines.push_back({nullptr, nullptr});
 
   gxl::ComRef<DataBuffer> code, messages;
-  const HRESULT hr = AssembleShaderFromFileA(args[0].c_str(), defines.data(), nullptr, flags, code.Put(), messages.Put());
+  const HRESULT hr =
+      AssembleShaderFromFileA(args[0].c_str(), defines.Macros(), nullptr, flags, code.Put(), messages.Put());
   if (messages) err << static_cast<const char*>(messages->GetPointer());
   if (FAILED(hr) || !code) return 1;
 
