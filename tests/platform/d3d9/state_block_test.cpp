@@ -103,6 +103,23 @@ TEST_F(D3D9ResStateBlock, ViewportBlocksSaveAndRestoreTheApplicationViewport) {
   EXPECT_EQ(Viewport().Width, 320u);
 }
 
+// An injected SetViewport failure changes nothing; a block's Apply still sets
+// the viewport it holds.
+TEST_F(D3D9ResStateBlock, InjectedViewportFailureSparesApply) {
+  const D3DVIEWPORT9 mine{0, 0, 256, 256, 0, 1};
+  ASSERT_EQ(dev->BeginStateBlock(), D3D_OK);
+  ASSERT_EQ(dev->SetViewport(&mine), D3D_OK);
+  Ref<IDirect3DStateBlock9> block;
+  ASSERT_EQ(dev->EndStateBlock(&block), D3D_OK);
+  platform::test::FailCall("SetViewport", E_OUTOFMEMORY, 1, -1);
+  const D3DVIEWPORT9 other{5, 5, 10, 10, 0, 1};
+  EXPECT_EQ(dev->SetViewport(&other), E_OUTOFMEMORY);
+  EXPECT_EQ(Viewport().Width, 640u);
+  ASSERT_EQ(block->Apply(), D3D_OK);
+  EXPECT_EQ(Viewport().Width, 256u);
+  EXPECT_EQ(platform::test::InjectedFailureCount("SetViewport"), 1);
+}
+
 TEST_F(D3D9ResStateBlock, SavedAndDrawingPairRestoresTheDevice) {
   Ref<IDirect3DTexture9> glyphs;
   ASSERT_EQ(dev->CreateTexture(256, 256, 1, 0, D3DFMT_A4R4G4B4, D3DPOOL_MANAGED, &glyphs, nullptr), D3D_OK);
