@@ -121,13 +121,17 @@ TEST_F(EnvMapSceneRendererTest, EachFaceLandsWhereTheMapLooksIntoIt) {
     CaptureKind kind;
     bool renderTargets;
     UINT faceLevels;
-  } cases[] = {{CaptureKind::Sphere, true, 1},     {CaptureKind::Sphere, false, 3},
-               {CaptureKind::Hemisphere, true, 1}, {CaptureKind::Hemisphere, false, 1},
-               {CaptureKind::Paraboloid, true, 3}, {CaptureKind::Paraboloid, false, 1}};
+    bool faceTarget;  // the face texture can be a render target
+  } cases[] = {{CaptureKind::Sphere, true, 1, true},     {CaptureKind::Sphere, false, 3, true},
+               {CaptureKind::Hemisphere, true, 1, true}, {CaptureKind::Hemisphere, false, 1, false},
+               {CaptureKind::Paraboloid, true, 3, false}, {CaptureKind::Paraboloid, false, 1, true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "kind " << int(c.kind) << (c.renderTargets ? " render targets" : " managed"));
+    SCOPED_TRACE(testing::Message() << "kind " << int(c.kind) << (c.renderTargets ? " render targets" : " managed")
+                                    << (c.faceTarget ? "" : ", face through the target surface"));
     auto r = Make(c.faceLevels);
     auto front = Output(c.renderTargets), back = Output(c.renderTargets);
+    const int refusals = platform::test::InjectedFailureCount("CreateTexture");
+    if (!c.faceTarget) platform::test::FailCall("CreateTexture", D3DERR_NOTAVAILABLE, {"usage=0x1 ", 1, 1});
     const auto before = platform::test::SnapshotState(dev);
     if (c.kind == CaptureKind::Sphere)
       ASSERT_EQ(r->StartSphereCapture(front.Get()), S_OK);
@@ -136,6 +140,7 @@ TEST_F(EnvMapSceneRendererTest, EachFaceLandsWhereTheMapLooksIntoIt) {
     else
       ASSERT_EQ(r->StartParaboloidCapture(front.Get(), back.Get()), S_OK);
     ASSERT_EQ(CaptureFacesClearing(r.Get(), FilterFlags::Box), S_OK);
+    EXPECT_EQ(platform::test::InjectedFailureCount("CreateTexture") - refusals, c.faceTarget ? 0 : 1);
     EXPECT_EQ(platform::test::SnapshotState(dev), before)
         << testing::PrintToString(platform::test::DiffStates(before, platform::test::SnapshotState(dev)));
     ExpectMap(c.kind, 0, front.Get());
