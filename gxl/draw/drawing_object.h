@@ -62,6 +62,16 @@ class DrawingObject : public Interface {
   ULONG m_refs = 1;
 };
 
+// The vertex the line drawer and the environment-map resampling draw with:
+// position, colour and one pair of texture coordinates.
+struct DrawVertex {
+  float x, y, z;
+  D3DCOLOR color;
+  float u, v;
+};
+static_assert(sizeof(DrawVertex) == 24);
+constexpr DWORD kDrawVertexFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
 // SetDebugMute(1) for the scope, SetDebugMute(0) after it.
 class DebugMuteScope {
  public:
@@ -69,6 +79,33 @@ class DebugMuteScope {
   ~DebugMuteScope() { SetDebugMute(0); }
   DebugMuteScope(const DebugMuteScope&) = delete;
   DebugMuteScope& operator=(const DebugMuteScope&) = delete;
+};
+
+// The device's render target and depth surface, kept while an object draws
+// into its own.
+struct SavedTargets {
+  ComRef<IDirect3DSurface9> target, depth;
+
+  void Save(IDirect3DDevice9* device) {
+    device->GetRenderTarget(0, target.Put());
+    // A device without a depth surface answers D3DERR_NOTFOUND: null is kept.
+    device->GetDepthStencilSurface(depth.Put());
+  }
+  // Gives both back, then applies `block` (setting the target reset the
+  // viewport), and lets go of them.
+  void Restore(IDirect3DDevice9* device, IDirect3DStateBlock9* block) {
+    {
+      DebugMuteScope mute;
+      device->SetRenderTarget(0, target.Get());
+      device->SetDepthStencilSurface(depth.Get());
+      if (block) block->Apply();
+    }
+    Reset();
+  }
+  void Reset() {
+    target.Reset();
+    depth.Reset();
+  }
 };
 
 // Lockable depth formats keep their contents: they are made without discard.

@@ -62,9 +62,7 @@ void EnvMapSceneRendererObject::SaveState() {
     d->EndStateBlock(m_captureBlock.Put());
   }
   if (m_captureBlock) m_captureBlock->Capture();
-  d->GetRenderTarget(0, m_savedTarget.Put());
-  // A device without a depth surface answers D3DERR_NOTFOUND: null is saved.
-  d->GetDepthStencilSurface(m_savedDepth.Put());
+  m_saved.Save(d);
 }
 
 HRESULT EnvMapSceneRendererObject::StartCubeCapture(IDirect3DCubeTexture9* cube) {
@@ -218,14 +216,7 @@ HRESULT EnvMapSceneRendererObject::FinishCapture(DWORD mipFilter) {
   if (!m_faceOpen) return D3DERR_INVALIDCALL;
   HRESULT hr = FinishFace();
   m_faceOpen = false;
-  {
-    DebugMuteScope mute;
-    m_device->SetRenderTarget(0, m_savedTarget.Get());
-    m_device->SetDepthStencilSurface(m_savedDepth.Get());
-    if (m_captureBlock) m_captureBlock->Apply();
-  }
-  m_savedTarget.Reset();
-  m_savedDepth.Reset();
+  m_saved.Restore(m_device.Get(), m_captureBlock.Get());
   m_cube.Reset();
   for (int o = 0; o < 2; ++o) {
     if (m_outputs[o] && SUCCEEDED(hr)) hr = FillOutput(o, mipFilter);
@@ -238,8 +229,7 @@ HRESULT EnvMapSceneRendererObject::FinishCapture(DWORD mipFilter) {
 HRESULT EnvMapSceneRendererObject::OnDeviceLost() {
   m_target.Reset();
   m_depth.Reset();
-  m_savedTarget.Reset();
-  m_savedDepth.Reset();
+  m_saved.Reset();
   m_cube.Reset();
   m_faceTexture.Reset();
   for (int o = 0; o < 2; ++o) {

@@ -14,15 +14,9 @@ namespace gxl {
 enum class CaptureKind : std::uint32_t { None = 0, Cube = 1, Sphere = 2, Hemisphere = 3, Paraboloid = 4 };
 constexpr std::uint32_t kCaptureKinds = 5;
 
-// A vertex of the resample meshes (position in map space, colour, face
-// texture coordinates).
-struct ResampleVertex {
-  float x, y, z;
-  D3DCOLOR color;
-  float u, v;
-};
-static_assert(sizeof(ResampleVertex) == 24);
-constexpr DWORD kResampleFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+// A vertex of the resample meshes: position in map space, colour, face
+// texture coordinates.
+using ResampleVertex = DrawVertex;
 
 // Where one cube face's part of a mesh lies in its buffers.
 struct FaceRange {
@@ -80,8 +74,7 @@ class EnvMapSceneRendererObject final : public DrawingObject<EnvMapSceneRenderer
   EnvMapSceneRendererDesc m_desc{};
   ComRef<IDirect3DSurface9> m_target;  // for faces that cannot be rendered to
   ComRef<IDirect3DSurface9> m_depth;
-  ComRef<IDirect3DSurface9> m_savedTarget;
-  ComRef<IDirect3DSurface9> m_savedDepth;
+  SavedTargets m_saved;
   ComRef<IDirect3DTexture9> m_faceTexture;  // the face last rendered (not for cubes)
   ComRef<IDirect3DCubeTexture9> m_cube;
   ComRef<IDirect3DTexture9> m_outputs[2];

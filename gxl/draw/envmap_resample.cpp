@@ -176,7 +176,7 @@ HRESULT EnvMapSceneRendererObject::BuildMeshes(CaptureKind kind) {
     BuildResampleMesh(kind, o, nullptr, nullptr, mesh.faces);
     const UINT vertexCount = mesh.faces[5].firstVertex + mesh.faces[5].vertexCount;
     const UINT indexCount = mesh.faces[5].firstIndex + mesh.faces[5].indexCount;
-    hr = m_device->CreateVertexBuffer(vertexCount * sizeof(ResampleVertex), D3DUSAGE_WRITEONLY, kResampleFvf,
+    hr = m_device->CreateVertexBuffer(vertexCount * sizeof(ResampleVertex), D3DUSAGE_WRITEONLY, kDrawVertexFvf,
                                       D3DPOOL_MANAGED, mesh.vertices.Put(), nullptr);
     if (SUCCEEDED(hr))
       hr = m_device->CreateIndexBuffer(indexCount * sizeof(std::uint16_t), D3DUSAGE_WRITEONLY, D3DFMT_INDEX16,
@@ -207,7 +207,7 @@ HRESULT EnvMapSceneRendererObject::BuildMeshes(CaptureKind kind) {
 // the stream back.
 void EnvMapSceneRendererObject::RecordResampleState(bool saved) {
   IDirect3DDevice9* d = m_device.Get();
-  d->SetFVF(kResampleFvf);
+  d->SetFVF(kDrawVertexFvf);
   d->SetPixelShader(nullptr);
   d->SetViewport(&m_viewport);
 

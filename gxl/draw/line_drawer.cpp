@@ -250,7 +250,7 @@ HRESULT LineDrawerObject::PrepareVertexBuffer() {
   m_cursor = kLineSlots;
   m_stride = sizeof(LineVertex);
   const HRESULT hr = m_device->CreateVertexBuffer(wanted * sizeof(LineVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
-                                                  kLineFvf, D3DPOOL_DEFAULT, m_vertexBuffer.Put(), nullptr);
+                                                  kDrawVertexFvf, D3DPOOL_DEFAULT, m_vertexBuffer.Put(), nullptr);
   if (FAILED(hr)) return hr;
   m_capacity = wanted;
   return S_OK;
@@ -260,7 +260,7 @@ HRESULT LineDrawerObject::PrepareVertexBuffer() {
 // their values); the drawing form sets them for the current bracket.
 void LineDrawerObject::RecordStateList(bool saved) {
   IDirect3DDevice9* d = m_device.Get();
-  d->SetFVF(kLineFvf);
+  d->SetFVF(kDrawVertexFvf);
   d->SetVertexShader(nullptr);
   d->SetPixelShader(nullptr);
   Matrix4 identity;

@@ -12,13 +12,7 @@ namespace gxl {
 
 // A line vertex: position, colour and pattern coordinates (u along the line,
 // v across it).
-struct LineVertex {
-  float x, y, z;
-  D3DCOLOR color;
-  float u, v;
-};
-static_assert(sizeof(LineVertex) == 24);
-constexpr DWORD kLineFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+using LineVertex = DrawVertex;
 
 // Slots of the vertex ring: quads in quad mode, vertices in strip mode.
 constexpr std::uint32_t kLineSlots = 512;

@@ -28,16 +28,12 @@ class SurfaceSceneRendererObject final : public DrawingObject<SurfaceSceneRender
 
   HRESULT CheckViewport(const D3DSURFACE_DESC& desc, const D3DVIEWPORT9* viewport);
   HRESULT MakeSurfaces(bool renderTarget);
-  // Gives the device the saved target, depth surface and viewport back and
-  // lets go of the saved surfaces.
-  void RestoreDevice();
   HRESULT RebuildLevelsBelow(DWORD mipFilter);
 
   SurfaceSceneRendererDesc m_desc{};
   ComRef<IDirect3DSurface9> m_intermediate;
-  ComRef<IDirect3DSurface9> m_savedTarget;
   ComRef<IDirect3DSurface9> m_depth;
-  ComRef<IDirect3DSurface9> m_savedDepth;
+  SavedTargets m_saved;
   ComRef<IDirect3DSurface9> m_current;  // set while a scene is open
   bool m_targetIsRenderTarget = false;
   ComRef<IDirect3DStateBlock9> m_viewportBlock;
@@ -97,18 +93,6 @@ HRESULT SurfaceSceneRendererObject::MakeSurfaces(bool renderTarget) {
   return S_OK;
 }
 
-void SurfaceSceneRendererObject::RestoreDevice() {
-  {
-    DebugMuteScope mute;
-    m_device->SetRenderTarget(0, m_savedTarget.Get());
-    m_device->SetDepthStencilSurface(m_savedDepth.Get());
-    // Setting the target reset the viewport; the block brings the saved one back.
-    if (m_viewportBlock) m_viewportBlock->Apply();
-  }
-  m_savedTarget.Reset();
-  m_savedDepth.Reset();
-}
-
 HRESULT SurfaceSceneRendererObject::BeginTargetScene(IDirect3DSurface9* surface, const D3DVIEWPORT9* viewport) {
   if (!surface || m_current) return D3DERR_INVALIDCALL;
   D3DSURFACE_DESC desc{};
@@ -123,24 +107,19 @@ HRESULT SurfaceSceneRendererObject::BeginTargetScene(IDirect3DSurface9* surface,
   if (FAILED(hr)) return hr;
 
   IDirect3DDevice9* d = m_device.Get();
-  m_savedTarget.Reset();
-  m_savedDepth.Reset();
   if (m_viewportBlock) m_viewportBlock->Capture();
-  d->GetRenderTarget(0, m_savedTarget.Put());
-  // A device without a depth surface answers D3DERR_NOTFOUND: null is saved.
-  d->GetDepthStencilSurface(m_savedDepth.Put());
+  m_saved.Save(d);
 
   hr = d->SetRenderTarget(0, m_targetIsRenderTarget ? surface : m_intermediate.Get());
   if (FAILED(hr)) {
-    m_savedTarget.Reset();
-    m_savedDepth.Reset();
+    m_saved.Reset();
     return hr;
   }
   hr = d->SetDepthStencilSurface(m_depth.Get());
   if (SUCCEEDED(hr)) hr = d->SetViewport(&m_viewport);
   if (SUCCEEDED(hr)) hr = d->BeginScene();
   if (FAILED(hr)) {
-    RestoreDevice();
+    m_saved.Restore(d, m_viewportBlock.Get());
     return hr;
   }
   surface->AddRef();
@@ -160,7 +139,7 @@ HRESULT SurfaceSceneRendererObject::EndTargetScene(DWORD mipFilter) {
                                      0);
   }
   // The device is given back and the scene closed even when the copy failed.
-  RestoreDevice();
+  m_saved.Restore(m_device.Get(), m_viewportBlock.Get());
   if (SUCCEEDED(hr) && mipFilter != 0) hr = RebuildLevelsBelow(mipFilter);
   m_current.Reset();
   return hr;
@@ -185,9 +164,8 @@ HRESULT SurfaceSceneRendererObject::RebuildLevelsBelow(DWORD mipFilter) {
 
 HRESULT SurfaceSceneRendererObject::OnDeviceLost() {
   m_intermediate.Reset();
-  m_savedTarget.Reset();
+  m_saved.Reset();
   m_depth.Reset();
-  m_savedDepth.Reset();
   m_current.Reset();
   m_viewportBlock.Reset();
   return S_OK;
