@@ -257,13 +257,19 @@ void ExpectCleanDecode(const std::vector<std::uint8_t>& bytes, bool mustFail, co
     }
     ASSERT_TRUE(image.width && image.height);
     if (!wantPixels || !image.pixels || image.OwnsPixels()) continue;
-    // Texels read in place must all lie in the data (ASan checks).
-    const std::uint64_t rowBytes = std::uint64_t{image.width} * FindPixelFormatInfo(image.format)->bitsPerTexel / 8;
+    // Texels read in place, of every level, face and slice, must all lie in
+    // the data (ASan checks).
     unsigned sum = 0;
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-      const auto* row = static_cast<const std::uint8_t*>(image.pixels) + std::uint64_t{y} * image.rowPitch;
-      for (std::uint64_t x = 0; x < rowBytes; ++x) sum += row[x];
-    }
+    for (const DecodedImage* face = &image; face; face = face->nextFace.get())
+      for (const DecodedImage* level = face; level; level = level->nextMip.get()) {
+        const std::uint64_t rowBytes = StoredRowBytes(level->format, level->width);
+        for (std::uint32_t z = 0; z < level->depth; ++z)
+          for (std::uint64_t y = 0; y < StoredRowCount(level->format, level->height); ++y) {
+            const auto* row = static_cast<const std::uint8_t*>(level->pixels) + std::uint64_t{z} * level->slicePitch +
+                              y * level->rowPitch;
+            for (std::uint64_t x = 0; x < rowBytes; ++x) sum += row[x];
+          }
+      }
     if (image.format == D3DFMT_P8) {
       ASSERT_NE(image.palette, nullptr) << sum;
     }
