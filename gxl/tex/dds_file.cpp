@@ -40,8 +40,8 @@ constexpr std::uint32_t kAlphaPixels = 0x1, kAlphaOnly = 0x2, kFourCC = 0x4, kPa
 // Which fields a block's flags make significant when matching a file's block
 // (kMasked is a masked layout no record of the table uses).
 constexpr std::uint32_t kMasked = 0x4000;
-constexpr std::uint32_t kComparesBits = kAlphaOnly | kPaletteIndexed | kRgb | kDepthBits | kMasked | kBumpLuminance |
-                                        kBumpDuDv;
+constexpr std::uint32_t kComparesBits =
+    kAlphaOnly | kPaletteIndexed | kRgb | kDepthBits | kMasked | kBumpLuminance | kBumpDuDv;
 constexpr std::uint32_t kComparesRed = kRgb | kMasked | kLuminance | kBumpLuminance | kBumpDuDv;
 constexpr std::uint32_t kComparesGreen = kRgb | kDepthBits | kMasked | kBumpLuminance | kBumpDuDv;
 constexpr std::uint32_t kComparesBlue = kRgb | kMasked | kBumpLuminance | kBumpDuDv;

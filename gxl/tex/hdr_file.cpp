@@ -217,10 +217,10 @@ HRESULT DecodedImage::WriteHdr(ImageOutputStream& stream) {
   if (format != D3DFMT_A32B32G32R32F || (!pixels && width && height)) return E_FAIL;
   if (std::uint64_t{width} * 4 > kMax32) return E_OUTOFMEMORY;
   const bool runLength = UsesRunLength(width);
-  // A scanline of texels, and its packets: at worst one count byte for every
-  // 127 literal bytes of each plane.
+  // A scanline of texels, and its packets: at worst two bytes for each byte
+  // of a plane (a literal of one before a run of two).
   std::unique_ptr<std::uint8_t[]> scan(new (std::nothrow) std::uint8_t[std::size_t{width} * 4 + 1]);
-  const std::size_t packetBytes = runLength ? 4 + 4 * (std::size_t{width} + width / kMaxPacket + 1) : 1;
+  const std::size_t packetBytes = runLength ? 4 + 8 * std::size_t{width} : 1;
   std::unique_ptr<std::uint8_t[]> packets(new (std::nothrow) std::uint8_t[packetBytes]);
   if (!scan || !packets) return E_OUTOFMEMORY;
 
@@ -234,8 +234,8 @@ HRESULT DecodedImage::WriteHdr(ImageOutputStream& stream) {
                                    unsigned{now.wMinute}, unsigned{now.wSecond}, height, width);
   if (FAILED(stream.Write(header, static_cast<std::uint32_t>(length), nullptr))) return E_FAIL;
 
-  const auto* corner = static_cast<const std::uint8_t*>(pixels) + std::uint64_t{box.top} * rowPitch +
-                       std::uint64_t{box.left} * 16;
+  const auto* corner =
+      static_cast<const std::uint8_t*>(pixels) + std::uint64_t{box.top} * rowPitch + std::uint64_t{box.left} * 16;
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* texels = corner + std::uint64_t{y} * rowPitch;
     for (std::uint32_t x = 0; x < width; ++x) ToRgbe(texels + 16 * std::uint64_t{x}, scan.get() + 4 * std::uint64_t{x});

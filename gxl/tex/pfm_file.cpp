@@ -80,7 +80,8 @@ HRESULT DecodedImage::WritePfm(ImageOutputStream& stream) {
   const std::uint32_t sourceBytes = colour ? 16 : 4;
 
   char header[64];
-  const int length = std::snprintf(header, sizeof header, "%s\n%u %u\n-1.000000\n", colour ? "PF" : "Pf", width, height);
+  const int length =
+      std::snprintf(header, sizeof header, "%s\n%u %u\n-1.000000\n", colour ? "PF" : "Pf", width, height);
   if (FAILED(stream.Write(header, static_cast<std::uint32_t>(length), nullptr))) return E_FAIL;
 
   const std::uint64_t rowBytes = std::uint64_t{width} * channels * 4;

@@ -63,7 +63,7 @@ std::uint32_t Texel(std::uint32_t f, std::uint32_t l, std::uint32_t z, std::uint
 std::vector<std::uint8_t> ArgbFile(std::uint32_t size, std::uint32_t depth, std::uint32_t mips, std::uint32_t caps2) {
   std::vector<std::uint8_t> file = Header(size, size, depth, mips, caps2, kArgb);
   for (std::uint32_t f = 0; f < (caps2 & 0xFC00 ? 6u : 1u); ++f)
-    for (std::uint32_t l = 0, s = size, d = depth ? depth : 1; l < mips; ++l, s = s > 1 ? s / 2 : 1, d = d > 1 ? d / 2 : 1)
+    for (std::uint32_t l = 0, s = size, d = depth ? depth : 1; l<mips; ++l, s = s> 1 ? s / 2 : 1, d = d > 1 ? d / 2 : 1)
       for (std::uint32_t z = 0; z < d; ++z)
         for (std::uint32_t y = 0; y < s; ++y)
           for (std::uint32_t x = 0; x < s; ++x) Put32(file, Texel(f, l, z, x, y));
@@ -115,8 +115,8 @@ im.convert("RGB").save("pil-rgb.dds")'
     D3DFORMAT format;
     std::uint32_t levels;
   } cases[] = {
-      {"im-rgb.dds", D3DFMT_R8G8B8, 1},   {"im-rgba.dds", D3DFMT_A8R8G8B8, 1}, {"im-dxt1.dds", D3DFMT_DXT1, 1},
-      {"im-dxt5.dds", D3DFMT_DXT5, 1},    {"im-mips.dds", D3DFMT_DXT5, 4},     {"pil-rgb.dds", D3DFMT_R8G8B8, 1},
+      {"im-rgb.dds", D3DFMT_R8G8B8, 1},     {"im-rgba.dds", D3DFMT_A8R8G8B8, 1}, {"im-dxt1.dds", D3DFMT_DXT1, 1},
+      {"im-dxt5.dds", D3DFMT_DXT5, 1},      {"im-mips.dds", D3DFMT_DXT5, 4},     {"pil-rgb.dds", D3DFMT_R8G8B8, 1},
       {"pil-rgba.dds", D3DFMT_A8R8G8B8, 1},
   };
   for (const Case& c : cases) {
@@ -160,10 +160,10 @@ TEST_F(GxlDds, CubeFilesLoadAsCubeTexturesAndExportUnchanged) {
   EXPECT_EQ(f, 6u);
 
   Ref<IDirect3DCubeTexture9> cube;
-  ASSERT_EQ(GXLBuildCubeTextureFromFileData(dev, file.data(), static_cast<UINT>(file.size()), kGxlFromFile,
-                                            kGxlFromFile, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, 1, kGxlDefault, 0,
-                                            nullptr, nullptr, &cube),
-            S_OK);
+  ASSERT_EQ(
+      GXLBuildCubeTextureFromFileData(dev, file.data(), static_cast<UINT>(file.size()), kGxlFromFile, kGxlFromFile, 0,
+                                      D3DFMT_UNKNOWN, D3DPOOL_MANAGED, 1, kGxlDefault, 0, nullptr, nullptr, &cube),
+      S_OK);
   for (f = 0; f < 6; ++f)
     for (UINT level = 0; level < 2; ++level) {
       Ref<IDirect3DSurface9> s;
@@ -202,8 +202,7 @@ TEST_F(GxlDds, VolumeFilesLoadAsVolumeTexturesAndExportUnchanged) {
       for (std::uint32_t y = 0; y < d.Height; ++y)
         for (std::uint32_t x = 0; x < d.Width; ++x) {
           std::uint32_t texel;
-          std::memcpy(&texel, static_cast<std::uint8_t*>(box.pBits) + z * box.SlicePitch + y * box.RowPitch + 4 * x,
-                      4);
+          std::memcpy(&texel, static_cast<std::uint8_t*>(box.pBits) + z * box.SlicePitch + y * box.RowPitch + 4 * x, 4);
           ASSERT_EQ(texel, Texel(0, level, z, x, y)) << level << ": " << x << ", " << y << ", " << z;
         }
     volume->UnlockBox(level);
@@ -234,8 +233,8 @@ TEST_F(GxlDds, HeadersAreCheckedBeforeAByteIsRead) {
     Put32(file, 0xC00003FF);  // opaque, the low channel full
     ASSERT_EQ(Decode(file, &image), S_OK);
     EXPECT_EQ(image.format, redLow ? D3DFMT_A2B10G10R10 : D3DFMT_A2R10G10B10);
-    EXPECT_EQ(imgtest::Rgba8(image), (std::vector<std::uint8_t>{std::uint8_t(redLow ? 255 : 0), 0,
-                                                                 std::uint8_t(redLow ? 0 : 255), 255}));
+    EXPECT_EQ(imgtest::Rgba8(image),
+              (std::vector<std::uint8_t>{std::uint8_t(redLow ? 255 : 0), 0, std::uint8_t(redLow ? 0 : 255), 255}));
   }
 
   const std::vector<std::uint8_t> cube = ArgbFile(2, 0, 1, 0xFE00);
@@ -283,7 +282,8 @@ TEST_F(GxlDds, EveryFormatOfTheWriterReadsBack) {
       }
       const std::uint64_t rowBytes = StoredRowBytes(*f, w), rows = StoredRowCount(*f, h);
       storage.emplace_back(rowBytes * rows);
-      for (std::uint8_t& b : storage.back()) b = static_cast<std::uint8_t>((state = state * 1664525u + 1013904223u) >> 24);
+      for (std::uint8_t& b : storage.back())
+        b = static_cast<std::uint8_t>((state = state * 1664525u + 1013904223u) >> 24);
       ImageRegion region{};
       region.pixels = storage.back().data();
       region.format = *f;
@@ -324,8 +324,9 @@ TEST_F(GxlDds, EveryFormatOfTheWriterReadsBack) {
 TEST_F(GxlDds, BrokenCopiesFailCleanly) {
   imgtest::RequireTools({"convert"});
   imgtest::WritePnm(m_dir / "src.ppm", imgtest::MakePicture(32, 16));
-  Make("convert src.ppm -define dds:compression=dxt5 -define dds:mipmaps=2 mips.dds\n"
-       "convert src.ppm -define dds:compression=none raw.dds\n");
+  Make(
+      "convert src.ppm -define dds:compression=dxt5 -define dds:mipmaps=2 mips.dds\n"
+      "convert src.ppm -define dds:compression=none raw.dds\n");
   imgtest::ExpectBrokenCopiesFailCleanly(ReadFileBytes(m_dir / "mips.dds"), 128 + 512, 21);
   imgtest::ExpectBrokenCopiesFailCleanly(ReadFileBytes(m_dir / "raw.dds"), 128 + 32 * 16 * 3, 22);
   imgtest::ExpectBrokenCopiesFailCleanly(ArgbFile(4, 0, 3, 0xFE00), 128 + 6 * 84, 23);
