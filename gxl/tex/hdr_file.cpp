@@ -175,6 +175,7 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
   const std::uint8_t* in = data + lines.At();
   const std::uint8_t* end = data + size;
   if (std::uint64_t{slow.size} * (fast.size > 1 ? 8 : 4) > static_cast<std::uint64_t>(end - in)) return E_FAIL;
+  if (std::uint64_t{w} * h > kMax32 / 16) return E_OUTOFMEMORY;
   auto* out = reinterpret_cast<float*>(AllocatePixels(std::uint64_t{w} * h * 16));
   if (!out) return E_OUTOFMEMORY;
   std::unique_ptr<std::uint8_t[]> scan(new (std::nothrow) std::uint8_t[std::size_t{fast.size} * 4]);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "gxl/tex/data_buffer.h"
 #include "gxl/tex/image_blitter.h"
 #include "gxl/tex/pixel_format.h"
 #include "gxl/tex/result_codes.h"
@@ -226,6 +227,35 @@ void MakeRecord(D3DFORMAT format, std::uint32_t width, std::uint32_t height, std
     EXPECT_EQ(blitter.Run(region, source, FilterFlags::None), S_OK) << "format " << format;
   }
   record->SetFromRegion(region);
+}
+
+void SetFloatRecord(std::vector<float>& rgba, std::uint32_t width, std::uint32_t height, DecodedImage* record) {
+  ImageRegion region{};
+  region.pixels = rgba.data();
+  region.format = D3DFMT_A32B32G32R32F;
+  region.rowPitch = width * 16;
+  region.extent = region.box = ImageBox{0, 0, width, height, 0, 1};
+  record->SetFromRegion(region);
+}
+
+std::vector<float> RecordFloats(const DecodedImage& image) {
+  EXPECT_EQ(image.format, D3DFMT_A32B32G32R32F);
+  const auto* p = static_cast<const float*>(image.pixels);
+  return std::vector<float>(p, p + std::size_t{image.width} * image.height * 4);
+}
+
+std::vector<std::uint8_t> EncodeToMemory(DecodedImage& image, ImageFileType type) {
+  DataBuffer* buffer = nullptr;
+  EXPECT_EQ(image.EncodeImage(&buffer, type, ImageSinkKind::Memory), S_OK);
+  if (!buffer) return {};
+  const auto* p = static_cast<const std::uint8_t*>(buffer->GetPointer());
+  std::vector<std::uint8_t> bytes(p, p + buffer->GetSize());
+  buffer->Release();
+  return bytes;
+}
+
+HRESULT DecodeBytes(const std::vector<std::uint8_t>& file, DecodedImage* image) {
+  return image->DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), nullptr, true);
 }
 
 std::vector<std::uint8_t> ConvertRgba8(const std::string& path) {
