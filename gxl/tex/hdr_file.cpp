@@ -175,17 +175,10 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
   const std::uint8_t* in = data + lines.At();
   const std::uint8_t* end = data + size;
   if (std::uint64_t{slow.size} * (fast.size > 1 ? 8 : 4) > static_cast<std::uint64_t>(end - in)) return E_FAIL;
-  if (std::uint64_t{w} * h > kMax32 / 16) return E_OUTOFMEMORY;
-  auto* out = reinterpret_cast<float*>(AllocatePixels(std::uint64_t{w} * h * 16));
+  auto* out = reinterpret_cast<float*>(AllocateImage(D3DFMT_A32B32G32R32F, w, h, 16));
   if (!out) return E_OUTOFMEMORY;
   std::unique_ptr<std::uint8_t[]> scan(new (std::nothrow) std::uint8_t[std::size_t{fast.size} * 4]);
   if (!scan) return E_OUTOFMEMORY;
-  format = D3DFMT_A32B32G32R32F;
-  width = w;
-  height = h;
-  depth = 1;
-  rowPitch = w * 16;
-  slicePitch = 0;
 
   const std::uint64_t length = fast.size;
   for (std::uint32_t s = 0; s < slow.size; ++s) {

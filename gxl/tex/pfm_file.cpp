@@ -51,14 +51,8 @@ HRESULT DecodedImage::ReadPfm(const std::uint8_t* data, std::uint32_t size) {
   const std::uint64_t texelBytes = 4 * channels;
   const std::uint64_t count = std::uint64_t{w} * h;
   if (count > (size - lines.At()) / texelBytes) return E_FAIL;
-  auto* out = reinterpret_cast<float*>(AllocatePixels(count * 16));
+  auto* out = reinterpret_cast<float*>(AllocateImage(D3DFMT_A32B32G32R32F, w, h, 16));
   if (!out) return E_OUTOFMEMORY;
-  format = D3DFMT_A32B32G32R32F;
-  width = w;
-  height = h;
-  depth = 1;
-  rowPitch = w * 16;
-  slicePitch = 0;
 
   const std::uint8_t* in = data + lines.At();
   for (std::uint32_t fileRow = 0; fileRow < h; ++fileRow) {

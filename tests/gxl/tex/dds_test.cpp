@@ -97,7 +97,7 @@ im.convert("RGB").save("pil-rgb.dds")'
     const std::vector<std::uint8_t> file = ReadFileBytes(m_dir / c.file);
     DecodedImage image;
     ImageInfo info{};
-    ASSERT_EQ(image.DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), &info, true), S_OK);
+    ASSERT_EQ(DecodeBytes(file, &image, &info), S_OK);
     EXPECT_EQ(info.fileType, ImageFileType::Dds);
     EXPECT_EQ(info.mipCount, c.levels);
     ASSERT_EQ(image.format, c.format);

@@ -86,7 +86,7 @@ TEST_F(GxlHdr, FilesOfOtherToolsReadAsStbReadsThem) {
     DecodedImage image;
     ImageInfo info{};
     const std::vector<std::uint8_t> file = ReadFileBytes(m_dir / name);
-    ASSERT_EQ(image.DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), &info, true), S_OK) << name;
+    ASSERT_EQ(DecodeBytes(file, &image, &info), S_OK) << name;
     EXPECT_EQ(info.fileType, ImageFileType::Hdr);
     EXPECT_LE(WorstRelative(RecordFloats(image), Stb(m_dir / name)), kHalfStep) << name;
   }

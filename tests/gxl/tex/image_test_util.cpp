@@ -254,8 +254,8 @@ std::vector<std::uint8_t> EncodeToMemory(DecodedImage& image, ImageFileType type
   return bytes;
 }
 
-HRESULT DecodeBytes(const std::vector<std::uint8_t>& file, DecodedImage* image) {
-  return image->DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), nullptr, true);
+HRESULT DecodeBytes(const std::vector<std::uint8_t>& file, DecodedImage* image, ImageInfo* info) {
+  return image->DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), info, true);
 }
 
 std::vector<std::uint8_t> ConvertRgba8(const std::string& path) {

@@ -72,8 +72,8 @@ std::vector<float> RecordFloats(const DecodedImage& image);
 // The bytes EncodeImage writes to memory for the chain; empty on failure
 // (with a test failure).
 std::vector<std::uint8_t> EncodeToMemory(DecodedImage& image, ImageFileType type);
-// DecodeImage with texels and no ImageInfo.
-HRESULT DecodeBytes(const std::vector<std::uint8_t>& file, DecodedImage* image);
+// DecodeImage of the whole file with its texels.
+HRESULT DecodeBytes(const std::vector<std::uint8_t>& file, DecodedImage* image, ImageInfo* info = nullptr);
 
 // ImageMagick's 8-bit RGBA of a file.
 std::vector<std::uint8_t> ConvertRgba8(const std::string& path);
