@@ -162,11 +162,15 @@ class DeclarationNode final : public ParseNode {
   ParseNode* name = nullptr;         // a TokenNode
   ParseNode* description = nullptr;  // ParseNodeKind10 for a function, ParseNodeKind11 for a variable
   ParseNode* contents = nullptr;
-  std::uint32_t word5 = 0;
+  const char* scopeName = nullptr;  // the declaring scope's owner name, stamped when declared
   std::uint32_t registerIndex = 0xFFFFFFFFu;  // none
-  std::uint32_t word7 = 0;
-  std::uint32_t word8 = 0;
+  std::uint32_t number = 0;  // the parser's running declaration number
+  std::uint32_t flags = 0;   // kDeclLoopControl, kDeclLoopWarned
 };
+
+// DeclarationNode flags.
+constexpr std::uint32_t kDeclLoopControl = 1;  // moved out of a "for" header
+constexpr std::uint32_t kDeclLoopWarned = 2;   // its use outside the loop was warned about
 
 // 7: the storage classes and modifiers of a declaration.
 class ParseNodeKind7 final : public ParseNode {
@@ -299,6 +303,9 @@ class ParseNodeKind13 final : public ParseNode {
   ParseNode* right = nullptr;
   std::uint32_t flag = 1;
   SourceToken token{};
+  // Operator levels from this node down to its deepest leaf; derived from the
+  // operands, so Equals does not compare it.
+  std::uint32_t depth = 1;
 };
 
 // The value of an ExpressionNode: a sub-kind and three words, the second of

@@ -49,7 +49,7 @@ class RandomTree {
                              depth > 0 && rng() % 2 ? static_cast<ScopeNode*>(Make(kind, depth - 1)) : nullptr);
       case NodeKind::Declaration: {
         auto* d = new DeclarationNode(W(), new TokenNode(RandomToken()), Sub(depth), Sub(depth));
-        d->word5 = W(), d->registerIndex = W(), d->word7 = W(), d->word8 = W();
+        d->scopeName = Text(), d->registerIndex = W(), d->number = W(), d->flags = W();
         return d;
       }
       case NodeKind::Kind7: return new ParseNodeKind7(W(), Sub(depth), Sub(depth));
@@ -178,9 +178,9 @@ TEST_F(GxlShaderTree, ChangingAComparedFieldMakesNodesUnequal) {
                            WORD(ProgramNode, slotCounter), NODE(ProgramNode, statements)}},
       {NodeKind::Scope, {WORD(ScopeNode, ownerKind), ADDR(ScopeNode, ownerName), NODE(ScopeNode, declarations),
                          NODE(ScopeNode, names)}},
-      {NodeKind::Declaration, {WORD(DeclarationNode, declClass), WORD(DeclarationNode, word5),
-                               WORD(DeclarationNode, registerIndex), WORD(DeclarationNode, word7),
-                               WORD(DeclarationNode, word8), NODE(DeclarationNode, name),
+      {NodeKind::Declaration, {WORD(DeclarationNode, declClass), ADDR(DeclarationNode, scopeName),
+                               WORD(DeclarationNode, registerIndex), WORD(DeclarationNode, number),
+                               WORD(DeclarationNode, flags), NODE(DeclarationNode, name),
                                NODE(DeclarationNode, description), NODE(DeclarationNode, contents)}},
       {NodeKind::Kind7, {WORD(ParseNodeKind7, usage), NODE(ParseNodeKind7, parts[0]), NODE(ParseNodeKind7, parts[1])}},
       {NodeKind::ArrayType, {WORD(ArrayTypeNode, dimension), NODE(ArrayTypeNode, element)}},
