@@ -62,7 +62,8 @@ bool HlslParser::SameFunction(const DeclarationNode* a, const DeclarationNode* b
 }
 
 ParseNode* HlslParser::ImplicitZero(const ParseNode* type, const SourceToken& at) {
-  ParseNode* zero = MakeLiteralNode(nullptr, FoldedValue{{kComponentInt, 0}}, at);
+  auto* literalInt = new TypeNode(kShapeScalar, kBaseLiteralInt, 1, 1, 0);
+  ParseNode* zero = literalInt ? MakeLiteralNode(literalInt, FoldedValue{{kComponentInt, 0}}, at) : OutOfMemory();
   return zero ? Convert(zero, type) : nullptr;
 }
 
@@ -209,12 +210,13 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
   } else if (k == kScopeParameters && !IsNumericType(type)) {
     GXL_HLSL_REPORT(*this, &at, msg::kNonNumericUniformCannotHave, name, context, valueName);
     value = nullptr;
-  } else if ((usage & kUsageInOut) == kUsageOut) {
+  } else if (k == kScopeParameters && (usage & kUsageInOut) == kUsageOut) {
     GXL_HLSL_REPORT(*this, &at, msg::kOutputOnlyCannotHave, name, context, valueName);
     value = nullptr;
   }
-  if (value && !implicitZero && value->kind == NodeKind::List) {
-    if (!(value = MakeInitializerList(value, at))) return nullptr;
+  if (value && !implicitZero && (implicit || value->kind == NodeKind::List)) {
+    // Braces give one value of their elements' types, converted as a whole.
+    if (!implicit && !(value = MakeInitializerList(value, at))) return nullptr;
     const ParseNode* listType = static_cast<ParseNodeKind13*>(value)->type;
     if (ComponentCount64(listType) != count) {
       ReportConversionError(&at, name, type, listType, true);

@@ -82,8 +82,11 @@ TypeNode* BuiltinType(const char* name) {
 
 namespace {
 
-// Structural steps one walk may take; past them the type counts as too large.
-constexpr std::uint64_t kWalkBudget = std::uint64_t{1} << 26;
+// Structural steps one count or comparison may take (arrays are not
+// expanded); past them the type counts as too large.
+constexpr std::uint64_t kWalkBudget = std::uint64_t{1} << 22;
+// Steps of a walk over components, which visits every array element.
+constexpr std::uint64_t kComponentWalkBudget = std::uint64_t{1} << 25;
 // Component counts saturate here, far above every limit.
 constexpr std::uint64_t kCountCap = std::uint64_t{1} << 40;
 
@@ -133,7 +136,6 @@ bool ForEachTypeNode(const ParseNode* type, Visit visit) {
 TypeComponentWalker::TypeComponentWalker(const ParseNode* type) { m_stack.push_back({type, 1}); }
 
 bool TypeComponentWalker::Next(ScalarComponent* out) {
-  std::uint64_t steps = 0;
   for (;;) {
     if (m_leafLeft) {
       --m_leafLeft;
@@ -141,7 +143,7 @@ bool TypeComponentWalker::Next(ScalarComponent* out) {
       return true;
     }
     if (m_stack.empty()) return false;
-    if (++steps > kWalkBudget) break;
+    if (++m_steps > kComponentWalkBudget) break;
     Frame& top = m_stack.back();
     if (top.repeat == 0) {  // the next member of a struct
       const ParseNode* cell = top.node;

@@ -133,6 +133,7 @@ class TypeComponentWalker {
   std::vector<Frame> m_stack;
   const TypeNode* m_leaf = nullptr;
   std::uint64_t m_leafLeft = 0;
+  std::uint64_t m_steps = 0;
   bool m_malformed = false;
 };
 
