@@ -226,7 +226,10 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
     }
   }
   if (value && value->kind != NodeKind::Kind13) value = nullptr;
-  if (value && !implicitZero && (usage & (kUsageIn | kUsageUniform))) {
+  // Numeric inputs and uniforms need literals; object values (shaders,
+  // samplers) are kept as they are.
+  const bool numeric = IsNumericType(type);
+  if (value && !implicitZero && (usage & (kUsageIn | kUsageUniform)) && numeric) {
     ParseNode* folded = IsLiteral(value) ? value : FoldToLiteral(value);
     if (!folded) GXL_HLSL_REPORT(*this, &at, msg::kMustBeLiteral, name, valueName);
     value = folded;
@@ -245,7 +248,7 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
   bool initialise = false;
   if (value) {
     if (k == kScopeParameters || (usage & kUsageUniform)) {
-      defaultValue = IsLiteral(value) ? value : FoldToLiteral(value);
+      defaultValue = IsLiteral(value) || !numeric ? value : FoldToLiteral(value);
     } else if (finalConst && !(usage & kUsageIn) && IsLiteral(value)) {
       kept = value;
     } else {
@@ -351,9 +354,9 @@ ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const To
 HRESULT HlslParser::EndFunction(bool defined, ParseNode* body) {
   if (m_currentFunction && defined) {
     auto* f = static_cast<ParseNodeKind10*>(m_currentFunction->description);
+    const auto* name = static_cast<const TokenNode*>(m_currentFunction->name);
     if (f->hasBody) {
-      GXL_HLSL_REPORT(*this, &static_cast<const TokenNode*>(m_currentFunction->name)->token, msg::kAlreadyHasBody,
-                      NameText(static_cast<const TokenNode*>(m_currentFunction->name)));
+      GXL_HLSL_REPORT(*this, name ? &name->token : &m_token, msg::kAlreadyHasBody, NameText(name));
     } else {
       f->body = body;
       f->hasBody = 1;

@@ -11,19 +11,13 @@ namespace gxl::shader {
 void HlslParser::Reset(std::uint32_t options, ShaderPreprocessor* preprocessor) {
   m_options = options;
   m_preprocessor = preprocessor;
-  m_log = preprocessor ? &preprocessor->Log() : nullptr;
-  m_nodeStack = nullptr;
-  m_freeCells = nullptr;
   m_scope = nullptr;
   m_usageStack = nullptr;
   m_currentFunction = nullptr;
-  m_pendingFunctionName = nullptr;
   m_token = SourceToken{};
   m_error = false;
   m_fatal = false;
-  m_objectKeywords = true;
   m_declarationCounter = 0;
-  m_techniqueCount = 0;
   m_functionCount = 0;
   m_symbolSlots = 0;
   m_names.clear();
@@ -35,11 +29,11 @@ void HlslParser::VReport(const SourceToken* at, MessageSeverity severity, std::u
   char text[256];
   std::vsnprintf(text, sizeof text, format, args);
   if (severity == MessageSeverity::Error) m_error = true;
-  if (!m_log) return;
+  if (!m_preprocessor) return;
   if (severity == MessageSeverity::Error) {
-    m_log->ReportError(at, code, "%s", text);
+    m_preprocessor->Log().ReportError(at, code, "%s", text);
   } else {
-    m_log->ReportWarning(at, code, "%s", text);
+    m_preprocessor->Log().ReportWarning(at, code, "%s", text);
   }
 }
 

@@ -344,20 +344,14 @@ class HlslParser {
   HRESULT FoldConversion(const ParseNodeKind13* node, FoldedValue* out);
 
   std::uint32_t m_options = 0;
-  ShaderPreprocessor* m_preprocessor = nullptr;
-  MessageLog* m_log = nullptr;
-  ParseNode* m_nodeStack = nullptr;
-  ParseNode* m_freeCells = nullptr;
+  ShaderPreprocessor* m_preprocessor = nullptr;  // its log takes the messages
   ScopeNode* m_scope = nullptr;
   ParseNode* m_usageStack = nullptr;
   DeclarationNode* m_currentFunction = nullptr;
-  const char* m_pendingFunctionName = nullptr;
   SourceToken m_token{};
   bool m_error = false;
   bool m_fatal = false;
-  bool m_objectKeywords = true;
   std::uint32_t m_declarationCounter = 0;
-  std::uint32_t m_techniqueCount = 0;
   std::uint32_t m_functionCount = 0;
   std::uint32_t m_symbolSlots = 0;
   std::uint32_t m_matrixPacking = 0;

@@ -336,8 +336,16 @@ TEST_F(GxlHlslExpr, CompileExpressions) {
   EXPECT_EQ(TypeText(TypeOf(compiled)), "vertexshader");
   EXPECT_EQ(TypeText(TypeOf(parser.MakeCompileExpression(Name("ps_2_0"), Name("vs"), Args({Int(3)}), true))),
             "pixelfragment");
+  // A shader variable keeps its compile expression as its value.
+  ParseNode* shader = Declare("shader", Obj(kBaseVertexShader), 0, compiled);
+  ASSERT_NE(shader, nullptr);
+  EXPECT_EQ(VariableOf(shader)->nodes[2], compiled);
   EXPECT_EQ(parser.MakeCompileExpression(Name("xs_9_9"), Name("vs"), Args({Int(3)}), false), nullptr);
   EXPECT_EQ(Log(), "(7): error X3041: unsupported compiler target 'xs_9_9'\n");
+  // Messages are cut at 255 characters.
+  pp.Log().Reset();
+  parser.ReportError(nullptr, 3000, "%s", std::string(400, 'a').c_str());
+  EXPECT_EQ(Log(), "error X3000: " + std::string(255, 'a') + "\n");
 }
 
 }  // namespace
