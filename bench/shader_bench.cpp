@@ -5,16 +5,23 @@
 // of every page. Prints the time ratios after the runs.
 // Then the lexer's throughput over the shared shader corpus repeated 100
 // times (bytes per second as reported).
+// Then the use analysis on generated programs of 1,000 to 100,000
+// instructions (it should scale linearly), and the heap sort of 10^5 indexes
+// against std::sort with the same comparators.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "gxl/shader/backend/shader_program.h"
 #include "gxl/shader/message_log.h"
 #include "gxl/shader/page_pool.h"
 #include "gxl/shader/source_lexer.h"
@@ -127,11 +134,126 @@ void BM_LexCorpus(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 
+// --- Use analysis and sorting ---------------------------------------------------
+
+using gxl::shader::kNoIndex;
+using gxl::shader::StandardBank;
+
+// A program shaped like lowered code: arithmetic of width 1-4 over earlier
+// results and inputs, a fifth of it moves, some reads of a relatively
+// addressed constant array, temporaries in 32 registers with their chains.
+struct GeneratedProgram {
+  explicit GeneratedProgram(std::uint32_t instructions) : scope(&pages) {
+    program.Init(nullptr, &log, 0xFFFE0300, 0);
+    program.registerTableFlag = 1;
+    std::mt19937 rng(instructions);
+    const std::uint32_t temps = program.StandardBankIndex(StandardBank::Temporaries);
+    std::vector<std::uint32_t> readable;
+    for (std::uint32_t i = 0; i < 16; ++i)
+      readable.push_back(program.AddValue(program.StandardBankIndex(StandardBank::Inputs), i / 4, i % 4, 0.0));
+    for (std::uint32_t n = 0; n < instructions; ++n) {
+      const std::uint32_t width = 1 + rng() % 4;
+      const std::uint32_t group = rng() % 5 == 0 ? gxl::shader::kOpMove : gxl::shader::kOpAdd;
+      gxl::shader::IrInstruction& inst =
+          *program.Instruction(program.AddInstruction(gxl::shader::IrWord(group, width), kNoIndex, kNoIndex));
+      for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
+        const std::size_t recent = std::min<std::size_t>(readable.size(), 64);  // mostly near reads
+        inst.arguments[a] = readable[readable.size() - 1 - rng() % recent];
+      }
+      for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
+        inst.results[r] = program.AddValue(temps, rng() % 32, r, 0.0);
+        readable.push_back(inst.results[r]);
+      }
+      if (rng() % 50 == 0) {
+        const std::uint32_t element =
+            program.AddValue(program.StandardBankIndex(StandardBank::FloatConstants), 8, 0, 0.0);
+        program.Value(element)->relativeIndex = readable[rng() % readable.size()];
+        readable.push_back(element);
+      }
+    }
+  }
+
+  PagePool pages{0x100000, 0x10000};
+  gxl::shader::IrPoolScope scope;
+  gxl::shader::MessageLog log;
+  gxl::shader::ShaderProgram program;
+};
+
+void BM_RebuildDefUse(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  GeneratedProgram g(n);
+  for (auto _ : state) {
+    if (g.program.RebuildDefUse() != S_OK) state.SkipWithError("RebuildDefUse failed");
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+void BM_BuildDependencyLists(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();  // the lists are drawn from the pool: a fresh one per run
+    auto g = std::make_unique<GeneratedProgram>(n);
+    state.ResumeTiming();
+    if (g->program.BuildDependencyLists() != S_OK) state.SkipWithError("BuildDependencyLists failed");
+    state.PauseTiming();
+    g.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+constexpr std::uint32_t kSortCount = 100'000;
+
+// 10^5 values with random keys, and their indexes shuffled.
+struct SortInput {
+  SortInput() : program(kSortCount) {
+    std::mt19937 rng(5);
+    for (std::uint32_t i = 0; i < kSortCount; ++i) {
+      gxl::shader::IrValue& v = *program.program.Value(
+          program.program.AddValue(program.program.StandardBankIndex(StandardBank::Temporaries), rng() % 64,
+                                   rng() % 4, 0.0));
+      v.alias = rng() % 3 == 0 ? rng() % 1000 : kNoIndex;
+      indices.push_back(program.program.values.Count() - 1);
+    }
+    std::shuffle(indices.begin(), indices.end(), rng);
+  }
+  GeneratedProgram program;
+  std::vector<std::uint32_t> indices;
+};
+
+template <bool kHeap>
+void SortWith(benchmark::State& state, gxl::shader::IndexComparator compare) {
+  static SortInput input;
+  std::vector<std::uint32_t> work;
+  for (auto _ : state) {
+    work = input.indices;
+    if constexpr (kHeap) {
+      gxl::shader::SortIndicesByComparator(compare, work.data(), kSortCount, &input.program.program);
+    } else {
+      std::sort(work.begin(), work.end(),
+                [&](std::uint32_t a, std::uint32_t b) { return compare(a, b, &input.program.program) < 0; });
+    }
+    benchmark::DoNotOptimize(work.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kSortCount);
+}
+
+void BM_HeapSortIndexes(benchmark::State& state) { SortWith<true>(state, gxl::shader::CompareIndexes); }
+void BM_StdSortIndexes(benchmark::State& state) { SortWith<false>(state, gxl::shader::CompareIndexes); }
+void BM_HeapSortValueKeys(benchmark::State& state) { SortWith<true>(state, gxl::shader::CompareValueKeys); }
+void BM_StdSortValueKeys(benchmark::State& state) { SortWith<false>(state, gxl::shader::CompareValueKeys); }
+
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StdSortIndexes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HeapSortValueKeys)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StdSortValueKeys)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -139,5 +261,14 @@ int main(int argc, char** argv) {
   return benchratio::RunAndPrintRatios(argc, argv, {
       {"10^7 PoolAlloc(16) and FreeAll / malloc(16) and free", "BM_PoolAlloc16", "BM_Malloc16"},
       {"the same, blocks linked / malloc's linked", "BM_PoolAlloc16Linked", "BM_Malloc16Linked"},
+      // From 1,000 to 10,000 instructions the program outgrows the L2 cache.
+      {"RebuildDefUse, 10,000 / 1,000 instructions (10 is linear)", "BM_RebuildDefUse/10000",
+       "BM_RebuildDefUse/1000"},
+      {"RebuildDefUse, 100,000 / 10,000 instructions (10 is linear)", "BM_RebuildDefUse/100000",
+       "BM_RebuildDefUse/10000"},
+      {"BuildDependencyLists, 10,000 / 1,000 instructions", "BM_BuildDependencyLists/10000",
+       "BM_BuildDependencyLists/1000"},
+      {"heap sort / std::sort, 10^5 indexes", "BM_HeapSortIndexes", "BM_StdSortIndexes"},
+      {"heap sort / std::sort, 10^5 values by key", "BM_HeapSortValueKeys", "BM_StdSortValueKeys"},
   });
 }

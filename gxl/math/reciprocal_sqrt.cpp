@@ -1,10 +1,18 @@
 #include "gxl/math/reciprocal_sqrt.h"
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 namespace {
+
+// sqrt(a) for a in [0.5, 2] by Newton's iteration from 1, usable at compile
+// time with any compiler (std::sqrt is not constexpr everywhere). Converges
+// to within an ulp of the double result after a handful of steps.
+constexpr double NewtonSqrt(double a) {
+  double x = 1.0;
+  for (int i = 0; i < 8; ++i) x = 0.5 * (x + a / x);
+  return x;
+}
 
 // d rounded to nearest with 15 significant bits.
 constexpr double RoundTo15Bits(double d) {
@@ -22,8 +30,8 @@ constexpr double RoundTo15Bits(double d) {
 constexpr ReciprocalSqrtPair MakePair(int i) {
   const double a = i < 256 ? 0.5 + i / 512.0 : 1.0 + (i - 256) / 256.0;
   const double w = i < 256 ? 1.0 / 512.0 : 1.0 / 256.0;
-  const double fa = 1.0 / std::sqrt(a);
-  const double fb = 1.0 / std::sqrt(a + w);
+  const double fa = 1.0 / NewtonSqrt(a);
+  const double fb = 1.0 / NewtonSqrt(a + w);
   const double slope = RoundTo15Bits((fb - fa) / w);
   return {static_cast<float>(slope), static_cast<float>(fa - slope * a)};
 }

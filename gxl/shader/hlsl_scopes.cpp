@@ -137,7 +137,7 @@ HRESULT HlslParser::DeclareSymbol(DeclarationNode* declaration, bool replace, De
     OutOfMemory();
     return E_OUTOFMEMORY;
   }
-  copy->scopeName = scope->ownerName;
+  copy->scopeText = scope->ownerName;
   copy->number = ++m_declarationCounter;
   scope->declarations = cell;
   if (FAILED(AddName(scope, copy))) return E_OUTOFMEMORY;

@@ -182,13 +182,21 @@ ParseNode* ScopeNode::Clone() const {
 bool DeclarationNode::Equals(const ParseNode* other) const {
   if (!SameKind(other)) return false;
   const auto& o = As<DeclarationNode>(other);
-  return declClass == o.declClass && scopeName == o.scopeName && registerIndex == o.registerIndex &&
+  return declClass == o.declClass && scopeText == o.scopeText && registerIndex == o.registerIndex &&
          number == o.number && flags == o.flags && NodesEqual(name, o.name) && NodesEqual(description, o.description) &&
          NodesEqual(contents, o.contents);
 }
 
 ParseNode* DeclarationNode::Clone() const {
-  return CloneWith(*this, &DeclarationNode::name, &DeclarationNode::description, &DeclarationNode::contents);
+  auto* copy = CloneWith(*this, &DeclarationNode::name, &DeclarationNode::description, &DeclarationNode::contents);
+  if (copy) copy->serial = NextSerial();  // a declaration of its own
+  return copy;
+}
+
+std::uint32_t DeclarationNode::NextSerial() {
+  // Process-wide like the current pool, and touched only under the shader-tool lock.
+  static std::uint32_t s_next = 0;
+  return s_next++;
 }
 
 // --- 7 ParseNodeKind7 ---------------------------------------------------------

@@ -151,10 +151,10 @@ enum DeclarationClass : std::uint32_t {
 // 6: one declaration.
 class DeclarationNode final : public ParseNode {
  public:
-  DeclarationNode() : ParseNode(NodeKind::Declaration) {}
+  DeclarationNode() : ParseNode(NodeKind::Declaration), serial(NextSerial()) {}
   DeclarationNode(std::uint32_t declClass, ParseNode* name, ParseNode* description, ParseNode* contents)
       : ParseNode(NodeKind::Declaration), declClass(declClass), name(name), description(description),
-        contents(contents) {}
+        contents(contents), serial(NextSerial()) {}
   bool Equals(const ParseNode* other) const override;
   ParseNode* Clone() const override;
 
@@ -162,10 +162,16 @@ class DeclarationNode final : public ParseNode {
   ParseNode* name = nullptr;         // a TokenNode
   ParseNode* description = nullptr;  // ParseNodeKind10 for a function, ParseNodeKind11 for a variable
   ParseNode* contents = nullptr;
-  const char* scopeName = nullptr;  // the declaring scope's owner name, stamped when declared
+  const char* scopeText = nullptr;   // the declaring scope's owner name; compared by address
   std::uint32_t registerIndex = 0xFFFFFFFFu;  // none
   std::uint32_t number = 0;  // the parser's running declaration number
   std::uint32_t flags = 0;   // kDeclLoopControl, kDeclLoopWarned
+  // Creation order, not compared: orders that tie on equal names use it
+  // instead of the address, which would make output follow the address layout.
+  std::uint32_t serial;
+
+ private:
+  static std::uint32_t NextSerial();
 };
 
 // DeclarationNode flags.

@@ -45,11 +45,14 @@ void DecodedImage::Clear() {
   nextFace.reset();
 }
 
+ImageBytes AllocateImageBytes(std::uint64_t bytes) {
+  if (bytes > 0xFFFFFFFFu) return nullptr;
+  return ImageBytes(static_cast<std::uint8_t*>(std::calloc(bytes ? bytes : 1, 1)));
+}
+
 std::uint8_t* DecodedImage::AllocatePixels(std::uint64_t bytes) {
   m_ownedPixels.reset();
-  pixels = nullptr;
-  if (bytes > 0xFFFFFFFFu) return nullptr;
-  m_ownedPixels.reset(new (std::nothrow) std::uint8_t[bytes ? bytes : 1]);
+  m_ownedPixels = AllocateImageBytes(bytes);
   pixels = m_ownedPixels.get();
   return m_ownedPixels.get();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "gxl/tex/image_info.h"
@@ -20,6 +21,15 @@ enum class ImageSinkKind : std::uint32_t {
   FileW = 1,
   Memory = 2,
 };
+
+// Zero-filled texel storage. Large blocks come from the system as untouched
+// zero pages, so rows that a sparse file (run-length data ending early) never
+// writes cost no work. Null beyond 32 bits or when memory runs out.
+struct FreeImageBytes {
+  void operator()(std::uint8_t* p) const { std::free(p); }
+};
+using ImageBytes = std::unique_ptr<std::uint8_t[], FreeImageBytes>;
+ImageBytes AllocateImageBytes(std::uint64_t bytes);
 
 class DecodedImage {
  public:
@@ -53,9 +63,9 @@ class DecodedImage {
   // palette pointers.
   void Clear();
 
-  // Owned storage for the readers: the record's pixels (or palette of 256
-  // entries) then point at it. Null when the size is beyond 32 bits or memory
-  // runs out.
+  // Owned storage for the readers: the record's pixels (zero-filled) or
+  // palette of 256 entries then point at it. Null when the size is beyond 32
+  // bits or memory runs out.
   std::uint8_t* AllocatePixels(std::uint64_t bytes);
   PaletteEntry* AllocatePalette();
 
@@ -107,7 +117,7 @@ class DecodedImage {
   HRESULT ConvertChain(D3DFORMAT target);
   HRESULT ConvertRecord(D3DFORMAT target);
 
-  std::unique_ptr<std::uint8_t[]> m_ownedPixels;
+  ImageBytes m_ownedPixels;
   std::unique_ptr<PaletteEntry[]> m_ownedPalette;
 };
 

@@ -46,7 +46,9 @@ const D3DFORMAT* CandidatesOf(ImageFileType type) {
 }
 
 // Writers still to come: refused before anything is converted or created.
-bool WriterPending(ImageFileType type) { return type != ImageFileType::Jpg && type != ImageFileType::Png; }
+bool WriterPending(ImageFileType type) {
+  return type == ImageFileType::Dds || type == ImageFileType::Hdr || type == ImageFileType::Pfm;
+}
 
 // Bytes of one row (of blocks, for DXT) and the number of such rows.
 std::uint64_t RowBytes(D3DFORMAT format, std::uint32_t width) {
@@ -65,8 +67,7 @@ HRESULT DecodedImage::ConvertRecord(D3DFORMAT target) {
   const std::uint64_t sliceBytes = rowBytes * RowCount(target, height);
   const std::uint64_t total = sliceBytes * depth;
   // Each factor is below 2^32, so the products above cannot wrap 64 bits.
-  if (total > 0xFFFFFFFFu) return E_OUTOFMEMORY;
-  std::unique_ptr<std::uint8_t[]> texels(new (std::nothrow) std::uint8_t[total ? total : 1]);
+  ImageBytes texels = AllocateImageBytes(total);
   if (!texels) return E_OUTOFMEMORY;
 
   const ImageBox whole{0, 0, width, height, 0, depth};

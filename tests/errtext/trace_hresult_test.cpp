@@ -30,20 +30,19 @@ class TraceHResult : public testing::Test {
   }
 };
 
-TEST_F(TraceHResult, FrameworkStartupFailure) {
-  HRESULT result = TraceHResultA("qel\\appbase\\qeldxappbase", 145, kFail, "m_pFont->InitDeviceObjects", FALSE);
-  EXPECT_EQ(result, kFail);
-  EXPECT_EQ(DebugOutput(), (Records{"qel\\appbase\\qeldxappbase(145): ", "m_pFont->InitDeviceObjects", " ",
-                                    "hr=E_FAIL (0x80004005)", "\n"}));
+TEST_F(TraceHResult, FrameworkStartupFailureInBothForms) {
+  for (bool wide : {false, true}) {
+    platform::test::ClearDebugOutput();
+    const HRESULT result =
+        wide ? TraceHResultW("qel\\appbase\\qeldxappbase", 145, kFail, u"m_pFont->InitDeviceObjects", FALSE)
+             : TraceHResultA("qel\\appbase\\qeldxappbase", 145, kFail, "m_pFont->InitDeviceObjects", FALSE);
+    EXPECT_EQ(result, kFail);
+    EXPECT_EQ(DebugOutput(), (Records{"qel\\appbase\\qeldxappbase(145): ", "m_pFont->InitDeviceObjects", " ",
+                                      "hr=E_FAIL (0x80004005)", "\n"}))
+        << wide;
+  }
   EXPECT_TRUE(MessageBoxRecords().empty());
   EXPECT_EQ(DebugBreakCount(), 0);
-}
-
-TEST_F(TraceHResult, WideFormWritesTheSameStrings) {
-  HRESULT result = TraceHResultW("qel\\appbase\\qeldxappbase", 145, kFail, u"m_pFont->InitDeviceObjects", FALSE);
-  EXPECT_EQ(result, kFail);
-  EXPECT_EQ(DebugOutput(), (Records{"qel\\appbase\\qeldxappbase(145): ", "m_pFont->InitDeviceObjects", " ",
-                                    "hr=E_FAIL (0x80004005)", "\n"}));
 }
 
 TEST_F(TraceHResult, CodeTextFormat) {
@@ -92,39 +91,34 @@ TEST_F(TraceHResult, AbsentMessages) {
   std::vector<char> unterminated(1024, 'm');
   std::vector<char16_t> unterminatedW(1024, u'm');
   const std::string box = std::string("File: a.cpp\nLine: 3\nError Code: E_FAIL (0x80004005)\n") + kQuestion;
-  for (const char* message : {static_cast<const char*>(nullptr), "", static_cast<const char*>(unterminated.data())}) {
-    platform::test::ResetAll();
-    platform::test::SetDebugBreakHook(&CountBreak);
-    EXPECT_EQ(TraceHResultA("a.cpp", 3, kFail, message, TRUE), kFail);
+  auto expectNoMessage = [&](HRESULT result) {
+    EXPECT_EQ(result, kFail);
     EXPECT_EQ(DebugOutput(), (Records{"a.cpp(3): ", "hr=E_FAIL (0x80004005)", "\n"}));
     EXPECT_EQ(BoxText(), box);
-  }
-  for (const char16_t* message : {static_cast<const char16_t*>(nullptr), u"",
-                                  static_cast<const char16_t*>(unterminatedW.data())}) {
     platform::test::ResetAll();
     platform::test::SetDebugBreakHook(&CountBreak);
-    EXPECT_EQ(TraceHResultW("a.cpp", 3, kFail, message, TRUE), kFail);
-    EXPECT_EQ(DebugOutput(), (Records{"a.cpp(3): ", "hr=E_FAIL (0x80004005)", "\n"}));
-    EXPECT_EQ(BoxText(), box);
-  }
+  };
+  for (const char* message : {static_cast<const char*>(nullptr), "", static_cast<const char*>(unterminated.data())})
+    expectNoMessage(TraceHResultA("a.cpp", 3, kFail, message, TRUE));
+  for (const char16_t* message :
+       {static_cast<const char16_t*>(nullptr), u"", static_cast<const char16_t*>(unterminatedW.data())})
+    expectNoMessage(TraceHResultW("a.cpp", 3, kFail, message, TRUE));
 }
 
 TEST_F(TraceHResult, LongestMessageIsSentWholeButCutInTheBox) {
   const std::string message(1023, 'q');
-  TraceHResultA("a.cpp", 3, kFail, message.c_str(), TRUE);
-  ASSERT_EQ(DebugOutput().size(), 5u);
-  EXPECT_EQ(DebugOutput()[1], message);
+  const std::u16string messageW(1023, u'q');
   // "Calling: " and the message fill the 1,023 characters; the line break is lost.
   const std::string calling = "Calling: " + message.substr(0, 1023 - 9);
-  EXPECT_EQ(BoxText(), "File: a.cpp\nLine: 3\nError Code: E_FAIL (0x80004005)\n" + calling + kQuestion);
-
-  platform::test::ResetAll();
-  platform::test::SetDebugBreakHook(&CountBreak);
-  const std::u16string messageW(1023, u'q');
-  TraceHResultW("a.cpp", 3, kFail, messageW.c_str(), TRUE);
-  ASSERT_EQ(DebugOutput().size(), 5u);
-  EXPECT_EQ(DebugOutput()[1], message);
-  EXPECT_EQ(BoxText(), "File: a.cpp\nLine: 3\nError Code: E_FAIL (0x80004005)\n" + calling + kQuestion);
+  for (bool wide : {false, true}) {
+    platform::test::ResetAll();
+    platform::test::SetDebugBreakHook(&CountBreak);
+    wide ? TraceHResultW("a.cpp", 3, kFail, messageW.c_str(), TRUE)
+         : TraceHResultA("a.cpp", 3, kFail, message.c_str(), TRUE);
+    ASSERT_EQ(DebugOutput().size(), 5u);
+    EXPECT_EQ(DebugOutput()[1], message);
+    EXPECT_EQ(BoxText(), "File: a.cpp\nLine: 3\nError Code: E_FAIL (0x80004005)\n" + calling + kQuestion);
+  }
 }
 
 TEST_F(TraceHResult, LongFileNames) {

@@ -61,11 +61,26 @@ class GameEndToEnd : public GameAppTest {
 
   // Steers off the floor's top edge until the miss sequence is over.
   void FallOffTop() {
-    SkipToPlay();
     MoveTo(C_PlayLogic::kSteerX, C_PlayLogic::kSteerY - 45);
     for (int n = 0; n < 300 && Play().GetPhase() == C_PlayLogic::kPhasePlaying; ++n) Frame();
     ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseFell);
     for (int n = 0; n < 100 && Play().GetPhase() == C_PlayLogic::kPhaseFell; ++n) Frame();
+  }
+
+  // The life icons on the status panel: body pictures 20 pixels apart from
+  // (510, 160), counted while a slot's left 20 columns, which the next icon
+  // leaves uncovered, show the picture.
+  int LifeIcons() {
+    const Image ball = Picture("ball01.png");
+    auto shown = [&](int slot) {
+      for (int v = 0; v < ball.height; ++v)
+        for (int u = 0; u < 20; ++u)
+          if (ball.Alpha(u, v) == 255 && Pixel(510 + 20 * slot + u, 160 + v) != ball.Rgb(u, v)) return false;
+      return true;
+    };
+    int icons = 0;
+    while (icons < 6 && shown(icons)) ++icons;
+    return icons;
   }
 
   std::size_t m_nWaypoint = 0;
@@ -202,8 +217,14 @@ TEST_F(GameEndToEnd, ACourseWithAClearedStageGameOverAndNameEntry) {
   HurryClear();
   ASSERT_EQ(Play().GetStage(), 2);
 
-  // Stage 2: off the floor five times; the continue is declined.
+  // Stage 2: off the floor five times, with an icon for each life left; the
+  // continue is declined.
   for (int miss = 0; miss < 5; ++miss) {
+    SkipToPlay();
+    SetDrawing(true);
+    Frame();
+    EXPECT_EQ(LifeIcons(), 4 - miss);
+    SetDrawing(false);
     FallOffTop();
     EXPECT_EQ(Play().GetLives(), 3 - miss);
   }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/testing.h"
@@ -39,6 +41,41 @@ TEST(PlatformCodePage, BufferTooSmallAndInvalidInput) {
   ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, lone, -1, s, 8, nullptr, &usedDefault), 3);
   EXPECT_STREQ(s, "x?");
   EXPECT_TRUE(usedDefault);
+}
+
+TEST(PlatformCodePage, MalformedUtf8NeverDecodesToTheCharacterItDisguises) {
+  // Overlong forms of '/' and of U+0800, surrogates, values past U+10FFFF and
+  // cut-off sequences each become one U+FFFD; the shortest forms at each
+  // length's lower bound decode.
+  const struct {
+    const char* bytes;
+    std::u16string want;
+  } cases[] = {
+      {"\xC0\xAF", u"\uFFFD"},
+      {"\xE0\x80\xAF", u"\uFFFD"},
+      {"\xF0\x80\x80\xAF", u"\uFFFD"},
+      {"\xC1\xBF", u"\uFFFD"},
+      {"\xE0\x9F\xBF", u"\uFFFD"},
+      {"\xF0\x8F\xBF\xBF", u"\uFFFD"},
+      {"\xED\xA0\x80", u"\uFFFD"},
+      {"\xF4\x90\x80\x80", u"\uFFFD"},
+      {"\xE3\x81/", u"\uFFFD/"},
+      {"\x80/", u"\uFFFD/"},
+      {"\xC2\x80", u"\u0080"},
+      {"\xE0\xA0\x80", u"\u0800"},
+      {"\xF0\x90\x80\x80", u"\U00010000"},
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+  };
+  for (const auto& c : cases) {
+    const int bytes = static_cast<int>(std::strlen(c.bytes));
+    std::string hex;
+    for (int i = 0; i < bytes; ++i) hex += " " + std::to_string(static_cast<unsigned char>(c.bytes[i]));
+    char16_t out[8] = {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, c.bytes, bytes, out, 8);
+    EXPECT_EQ(std::u16string(out, std::max(n, 0)), c.want) << hex;
+    const bool valid = c.want.find(u'\uFFFD') == std::u16string::npos;
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, c.bytes, bytes, out, 8) != 0, valid) << hex;
+  }
 }
 
 TEST(PlatformDebugOutput, RecordsEachCallSeparately) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "platform/testing.h"
 #include "platform/win_registry.h"
 
@@ -23,14 +26,20 @@ TEST(PlatformRegistry, DwordQueryWithSizesAndTypes) {
   EXPECT_EQ(value, 1u);
   EXPECT_EQ(size, 4u);
 
-  // NULL data asks for the size; a short buffer reports the size needed.
+  // NULL data asks for the size; a short buffer (down to one byte short)
+  // reports the size needed, and nothing is written past the given size.
   size = 0;
   EXPECT_EQ(RegQueryValueExA(key, "DisablePSGP", nullptr, &type, nullptr, &size), 0);
   EXPECT_EQ(size, 4u);
-  BYTE small[2];
-  size = 2;
-  EXPECT_EQ(RegQueryValueExA(key, "DisablePSGP", nullptr, &type, small, &size), static_cast<LONG>(ERROR_MORE_DATA));
-  EXPECT_EQ(size, 4u);
+  for (DWORD given : {0u, 2u, 3u, 4u, 5u}) {
+    BYTE buffer[8];
+    std::fill(std::begin(buffer), std::end(buffer), BYTE{0xAB});
+    size = given;
+    const LONG want = given < 4 ? static_cast<LONG>(ERROR_MORE_DATA) : 0;
+    EXPECT_EQ(RegQueryValueExA(key, "DisablePSGP", nullptr, &type, buffer, &size), want) << given;
+    EXPECT_EQ(size, 4u) << given;
+    for (DWORD i = std::min(given, 4u); i < 8; ++i) EXPECT_EQ(buffer[i], 0xAB) << given << ": byte " << i;
+  }
   EXPECT_EQ(RegQueryValueExA(key, "Missing", nullptr, &type, nullptr, &size), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RegCloseKey(key), 0);
   EXPECT_NE(RegCloseKey(key), 0);  // closed twice

@@ -195,10 +195,10 @@ TEST_F(SpriteBatcherTransform, AppliedOncePerRunOfOneTransform) {
   EXPECT_TRUE(calls.Take().empty()) << "the identity transforms nothing";
 
   const auto v = BoundVertices(0, 36);
-  EXPECT_EQ(v[0].position.x, 100.0f);  // sprite 0 under t1
-  EXPECT_EQ(v[3].position.y, 52.0f);
-  EXPECT_EQ(v[12].position.x, 6.0f);  // sprite 3 under t2
-  EXPECT_EQ(v[15].position.y, 6.0f);
+  EXPECT_FLOAT_EQ(v[0].position.x, 100.0f);  // sprite 0 under t1
+  EXPECT_FLOAT_EQ(v[3].position.y, 52.0f);
+  EXPECT_FLOAT_EQ(v[12].position.x, 6.0f);  // sprite 3 under t2
+  EXPECT_FLOAT_EQ(v[15].position.y, 6.0f);
   EXPECT_EQ(v[20].position.x, 5.0f);  // sprite 5 untransformed
   EXPECT_EQ(v[23].position.y, 2.0f);
 
@@ -240,8 +240,8 @@ TEST_F(SpriteBatcherTransform, ProjectiveTransformsDivideByW) {
   ASSERT_EQ(b->QueueSprite(t.Get(), nullptr, nullptr, &pos, ~0u), S_OK);
   ASSERT_EQ(b->EndBatch(), S_OK);
   const auto v = BoundVertices(0, 4);
-  EXPECT_EQ(v[0].position.x, 5.0f);
-  EXPECT_EQ(v[3].position.y, 12.0f);
+  EXPECT_FLOAT_EQ(v[0].position.x, 5.0f);
+  EXPECT_FLOAT_EQ(v[3].position.y, 12.0f);
 }
 
 TEST_F(SpriteBatcherFailure, BufferCreationFailureOpensNoBatchAndIsRetried) {

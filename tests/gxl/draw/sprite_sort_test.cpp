@@ -202,9 +202,9 @@ TEST_F(SpriteBatcherOrderTest, DepthKeysSeeTheSpriteTransform) {
   ASSERT_EQ(b->EndBatch(), S_OK);
   const auto v = BoundVertices(0, 12);
   // z after the transform: 0.25, -0.5, -0.75; descending keys (-4z) draw the smallest z first.
-  EXPECT_EQ(v[0].position.x, 2.0f);
-  EXPECT_EQ(v[0].position.z, -0.75f);
-  EXPECT_EQ(v[4].position.x, 1.0f);
+  EXPECT_FLOAT_EQ(v[0].position.x, 2.0f);
+  EXPECT_FLOAT_EQ(v[0].position.z, -0.75f);
+  EXPECT_FLOAT_EQ(v[4].position.x, 1.0f);
   EXPECT_EQ(v[8].position.x, 0.0f);
 }
 

@@ -21,6 +21,10 @@ inline Matrix4 Mat(std::initializer_list<float> e) {
   return m;
 }
 
+// Runs the rest of a test on the portable bodies alone: the rules it checks are
+// the portable set's, which the processor sets keep only up to rounding.
+inline void UsePortableBodies() { InitMathDispatch(0); }
+
 inline Matrix4 Identity() {
   Matrix4 m;
   MatrixIdentity(&m);
@@ -34,10 +38,12 @@ class Rng {
   Vec2 V2(float r = 2) { return Vec2(Uniform(-r, r), Uniform(-r, r)); }
   Vec3 V3(float r = 2) { return Vec3(Uniform(-r, r), Uniform(-r, r), Uniform(-r, r)); }
   Vec4 V4(float r = 2) { return Vec4(Uniform(-r, r), Uniform(-r, r), Uniform(-r, r), Uniform(-r, r)); }
+  // A unit quaternion, normalised here rather than by whatever bodies a test runs.
   Quaternion Q() {
-    Vec4 v = V4(1);
-    Vec4Normalize(&v, &v);
-    return Quaternion(v.x, v.y, v.z, v.w);
+    const Vec4 v = V4(1);
+    const double l = std::sqrt(double{v.x} * v.x + double{v.y} * v.y + double{v.z} * v.z + double{v.w} * v.w);
+    return Quaternion(static_cast<float>(v.x / l), static_cast<float>(v.y / l), static_cast<float>(v.z / l),
+                      static_cast<float>(v.w / l));
   }
   Plane P(float r = 2) { return Plane(Uniform(-r, r), Uniform(-r, r), Uniform(-r, r), Uniform(-r, r)); }
   // A well-conditioned general matrix.
@@ -84,38 +90,41 @@ bool SameBits(const T& a, const T& b) {
   return std::memcmp(&a, &b, sizeof(T)) == 0;
 }
 
-// A record placed 4 bytes past a 16-byte boundary with 32 guard bytes on each
-// side, so a body that reads or writes past it or needs more than 4-byte
-// alignment is caught.
+// A record placed `misalign` bytes (0, 4, 8 or 12) past a 16-byte boundary with
+// at least 32 guard bytes on each side, so a body that reads or writes past it
+// or needs more than 4-byte alignment is caught.
 template <typename T>
 class Guarded {
  public:
   static constexpr unsigned char kGuard = 0xA5;
-  static constexpr std::size_t kPad = 36;
+  static constexpr std::size_t kLead = 32, kTrail = 44;
 
-  Guarded() { std::memset(m_storage, kGuard, sizeof m_storage); }
-  explicit Guarded(const T& v) : Guarded() { std::memcpy(ptr(), &v, sizeof(T)); }
+  explicit Guarded(std::size_t misalign = 4) : m_offset(kLead + misalign) {
+    std::memset(m_storage, kGuard, sizeof m_storage);
+  }
+  explicit Guarded(const T& v, std::size_t misalign = 4) : Guarded(misalign) { std::memcpy(ptr(), &v, sizeof(T)); }
 
-  T* ptr() { return reinterpret_cast<T*>(m_storage + kPad); }
+  T* ptr() { return reinterpret_cast<T*>(m_storage + m_offset); }
   T value() const {
     T v;
-    std::memcpy(&v, m_storage + kPad, sizeof(T));
+    std::memcpy(&v, m_storage + m_offset, sizeof(T));
     return v;
   }
   bool Intact() const {
-    for (std::size_t i = 0; i < kPad; ++i)
-      if (m_storage[i] != kGuard || m_storage[kPad + sizeof(T) + i] != kGuard) return false;
+    for (std::size_t i = 0; i < sizeof m_storage; ++i)
+      if ((i < m_offset || i >= m_offset + sizeof(T)) && m_storage[i] != kGuard) return false;
     return true;
   }
   // True while the record itself still holds only guard bytes.
   bool Untouched() const {
     for (std::size_t i = 0; i < sizeof(T); ++i)
-      if (m_storage[kPad + i] != kGuard) return false;
+      if (m_storage[m_offset + i] != kGuard) return false;
     return true;
   }
 
  private:
-  alignas(16) unsigned char m_storage[kPad + sizeof(T) + kPad];
+  std::size_t m_offset;
+  alignas(16) unsigned char m_storage[kLead + sizeof(T) + kTrail];
 };
 
 }  // namespace mathtest

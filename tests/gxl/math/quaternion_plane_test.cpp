@@ -65,6 +65,7 @@ TEST(MathQuaternion, ProductRotatesByTheFirstThenTheSecond) {
 }
 
 TEST(MathQuaternion, InverseNormalizeAndAxisAngle) {
+  mathtest::UsePortableBodies();
   Quaternion out;
   const Quaternion zero(0, 0, 0, 0), two(0, 0, 0, 2);
   EXPECT_TRUE(SameBits(*QuaternionInverse(&out, &zero), zero));
@@ -182,6 +183,7 @@ TEST(MathQuaternion, SplineThroughItsControlPointsAndBarycentric) {
 }
 
 TEST(MathPlane, ConstructionNormalisationAndTransform) {
+  mathtest::UsePortableBodies();
   const Vec3 p1(1, 0, 0), p2(0, 1, 0), p3(0, 0, 1);
   Plane pl;
   PlaneFromPoints(&pl, &p1, &p2, &p3);
@@ -214,6 +216,7 @@ TEST(MathPlane, ConstructionNormalisationAndTransform) {
 }
 
 TEST(MathPlane, LineIntersection) {
+  mathtest::UsePortableBodies();
   const Plane floor(0, 1, 0, -2);  // y = 2
   const Vec3 a(1, 0, 3), b(1, 4, 3);
   Vec3 out;

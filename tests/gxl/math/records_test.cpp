@@ -64,6 +64,7 @@ TEST(MathRecords, DivisionMultipliesByOneReciprocal) {
 }
 
 TEST(MathRecords, ProductOperatorsApplyTheLeftOperandFirst) {
+  mathtest::UsePortableBodies();
   Matrix4 t, s;
   MatrixTranslation(&t, 1, 0, 0);
   MatrixScaling(&s, 2, 2, 2);

@@ -19,6 +19,7 @@ using mathtest::SameBits;
 glm::mat4 AsGlm(const Matrix4& m) { return glm::make_mat4(static_cast<const float*>(m)); }
 
 TEST(MathVector, NormalizeEdgeCases) {
+  mathtest::UsePortableBodies();
   Vec3 out;
   const Vec3 zero(0, 0, 0);
   EXPECT_TRUE(SameBits(*Vec3Normalize(&out, &zero), zero));
@@ -86,6 +87,7 @@ TEST(MathVector, TransformsMatchGlm) {
 }
 
 TEST(MathVector, TransformPointDividesOnlyWhenWIsNotNearlyOne) {
+  mathtest::UsePortableBodies();
   Matrix4 m = mathtest::Identity();
   m.m[3][3] = 1.0000001f;  // w = 1 + 2^-23: left undivided
   const Vec3 v(3, 5, 7);
@@ -103,6 +105,7 @@ TEST(MathVector, TransformPointDividesOnlyWhenWIsNotNearlyOne) {
 }
 
 TEST(MathVector, CrossProductIsOrthogonalAndGivesTheDeterminant) {
+  mathtest::UsePortableBodies();
   const Vec4 ex(1, 0, 0, 0), ey(0, 1, 0, 0), ez(0, 0, 1, 0);
   Vec4 out;
   EXPECT_TRUE(SameBits(*Vec4Cross(&out, &ex, &ey, &ez), Vec4(0, 0, 0, -1)));
@@ -156,6 +159,7 @@ TEST(MathVector, CurvesPassThroughTheirPoints) {
 }
 
 TEST(MathVector, ViewportMapping) {
+  mathtest::UsePortableBodies();
   const Viewport vp{0, 0, 640, 480, 0.0f, 1.0f};
   Vec3 out;
   const Vec3 centre(0, 0, 0.5f), corner(-1, 1, 0);
@@ -190,6 +194,7 @@ TEST(MathVector, ViewportMapping) {
 }
 
 TEST(MathVector, SingularCombinationCountsAsIdentity) {
+  mathtest::UsePortableBodies();
   Matrix4 flat;
   MatrixScaling(&flat, 1, 1, 0);  // no inverse
   const Viewport vp{0, 0, 640, 480, 0.0f, 1.0f};

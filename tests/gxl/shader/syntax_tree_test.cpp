@@ -49,7 +49,7 @@ class RandomTree {
                              depth > 0 && rng() % 2 ? static_cast<ScopeNode*>(Make(kind, depth - 1)) : nullptr);
       case NodeKind::Declaration: {
         auto* d = new DeclarationNode(W(), new TokenNode(RandomToken()), Sub(depth), Sub(depth));
-        d->scopeName = Text(), d->registerIndex = W(), d->number = W(), d->flags = W();
+        d->scopeText = Text(), d->registerIndex = W(), d->number = W(), d->flags = W();
         return d;
       }
       case NodeKind::Kind7: return new ParseNodeKind7(W(), Sub(depth), Sub(depth));
@@ -178,7 +178,7 @@ TEST_F(GxlShaderTree, ChangingAComparedFieldMakesNodesUnequal) {
                            WORD(ProgramNode, slotCounter), NODE(ProgramNode, statements)}},
       {NodeKind::Scope, {WORD(ScopeNode, ownerKind), ADDR(ScopeNode, ownerName), NODE(ScopeNode, declarations),
                          NODE(ScopeNode, names)}},
-      {NodeKind::Declaration, {WORD(DeclarationNode, declClass), ADDR(DeclarationNode, scopeName),
+      {NodeKind::Declaration, {WORD(DeclarationNode, declClass), ADDR(DeclarationNode, scopeText),
                                WORD(DeclarationNode, registerIndex), WORD(DeclarationNode, number),
                                WORD(DeclarationNode, flags), NODE(DeclarationNode, name),
                                NODE(DeclarationNode, description), NODE(DeclarationNode, contents)}},

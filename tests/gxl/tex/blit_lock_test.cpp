@@ -39,6 +39,22 @@ class GxlBlitLock : public textest::DeviceTest {
     return t;
   }
 
+  // Level `level` of a texture that lives until the end of the test.
+  Ref<IDirect3DSurface9> MakeSurface(UINT w, UINT h, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                     UINT level = 0) {
+    Ref<IDirect3DSurface9> s;
+    if (IDirect3DTexture9* t = MakeTexture(w, h, levels, usage, format, pool)) {
+      EXPECT_EQ(t->GetSurfaceLevel(level, &s), D3D_OK);
+    }
+    return s;
+  }
+
+  // "left,top,right,bottom,front,back".
+  static std::string Box(const ImageBox& b) {
+    return std::to_string(b.left) + "," + std::to_string(b.top) + "," + std::to_string(b.right) + "," +
+           std::to_string(b.bottom) + "," + std::to_string(b.front) + "," + std::to_string(b.back);
+  }
+
   // Writes a constant colour into a locked region through the blitter.
   static void Paint(ImageRegion& region, std::uint32_t argb) {
     const ImageBox& b = region.box;
@@ -64,9 +80,7 @@ class GxlBlitLock : public textest::DeviceTest {
 };
 
 TEST_F(GxlBlitLock, WholeLockDescribesTheSurface) {
-  auto t = MakeTexture(8, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
-  Ref<IDirect3DSurface9> s;
-  ASSERT_EQ(t->GetSurfaceLevel(0, &s), D3D_OK);
+  const Ref<IDirect3DSurface9> s = MakeSurface(8, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
   PaletteEntry palette[256] = {};
   ImageRegion r{};
   SurfaceLock lock;
@@ -74,12 +88,8 @@ TEST_F(GxlBlitLock, WholeLockDescribesTheSurface) {
   EXPECT_EQ(r.format, std::uint32_t{D3DFMT_A8R8G8B8});
   EXPECT_EQ(r.rowPitch, 8u * 4 + 16);  // padded
   EXPECT_EQ(r.slicePitch, 0u);
-  EXPECT_EQ(r.extent.right, 8u);
-  EXPECT_EQ(r.extent.bottom, 4u);
-  EXPECT_EQ(r.extent.back, 1u);
-  EXPECT_EQ(r.box.left, 0u);
-  EXPECT_EQ(r.box.right, 8u);
-  EXPECT_EQ(r.box.back, 1u);
+  EXPECT_EQ(Box(r.extent), "0,0,8,4,0,1");
+  EXPECT_EQ(Box(r.box), "0,0,8,4,0,1");
   EXPECT_EQ(r.orderedDither, 1u);
   EXPECT_EQ(r.errorDiffusion, 0u);
   EXPECT_EQ(r.srgb, 0u);
@@ -95,20 +105,14 @@ TEST_F(GxlBlitLock, WholeLockDescribesTheSurface) {
 }
 
 TEST_F(GxlBlitLock, PartialLockWritesOnlyTheRectangle) {
-  auto t = MakeTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
-  Ref<IDirect3DSurface9> s;
-  ASSERT_EQ(t->GetSurfaceLevel(0, &s), D3D_OK);
+  const Ref<IDirect3DSurface9> s = MakeSurface(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
   ImageRegion r{};
   {
     SurfaceLock lock;
     const RECT rect{2, 3, 6, 7};
     ASSERT_EQ(lock.Lock(&r, s.get(), nullptr, &rect, 0, 0), S_OK);
-    EXPECT_EQ(r.box.left, 0u);
-    EXPECT_EQ(r.box.top, 0u);
-    EXPECT_EQ(r.box.right, 4u);
-    EXPECT_EQ(r.box.bottom, 4u);
-    EXPECT_EQ(r.extent.right, 6u);  // counted from the locked corner, like the box
-    EXPECT_EQ(r.extent.bottom, 5u);
+    EXPECT_EQ(Box(r.box), "0,0,4,4,0,1");
+    EXPECT_EQ(Box(r.extent), "0,0,6,5,0,1");  // counted from the locked corner, like the box
     Paint(r, 0xFFFFFFFF);
   }  // the destructor unlocks
   const auto texels = Read32(s.get());
@@ -119,9 +123,7 @@ TEST_F(GxlBlitLock, PartialLockWritesOnlyTheRectangle) {
 
 TEST_F(GxlBlitLock, BlockAndPairFormatsWidenTheRectangle) {
   platform::test::StartD3D9CallLog();
-  auto dxt = MakeTexture(8, 8, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED);
-  Ref<IDirect3DSurface9> s;
-  ASSERT_EQ(dxt->GetSurfaceLevel(0, &s), D3D_OK);
+  const Ref<IDirect3DSurface9> s = MakeSurface(8, 8, 1, 0, D3DFMT_DXT1, D3DPOOL_MANAGED);
   D3DLOCKED_RECT whole{};
   ASSERT_EQ(s->LockRect(&whole, nullptr, 0), D3D_OK);
   ASSERT_EQ(s->UnlockRect(), D3D_OK);
@@ -132,42 +134,31 @@ TEST_F(GxlBlitLock, BlockAndPairFormatsWidenTheRectangle) {
   const RECT first{1, 1, 3, 3};
   ASSERT_EQ(lock.Lock(&r, s.get(), nullptr, &first, 0, 0), S_OK);
   EXPECT_EQ(r.pixels, whole.pBits);
-  EXPECT_EQ(r.box.left, 1u);
-  EXPECT_EQ(r.box.top, 1u);
-  EXPECT_EQ(r.box.right, 3u);
-  EXPECT_EQ(r.box.bottom, 3u);
+  EXPECT_EQ(Box(r.box), "1,1,3,3,0,1");
   const RECT second{5, 5, 7, 7};
   ASSERT_EQ(lock.Lock(&r, s.get(), nullptr, &second, 0, 0), S_OK);
   EXPECT_EQ(r.pixels, static_cast<std::uint8_t*>(whole.pBits) + whole.Pitch + 8);
-  EXPECT_EQ(r.box.left, 1u);
-  EXPECT_EQ(r.box.right, 3u);
+  EXPECT_EQ(Box(r.box), "1,1,3,3,0,1");
   // Widened to the whole surface: a whole lock.
   const RECT third{0, 2, 8, 8};
   ASSERT_EQ(lock.Lock(&r, s.get(), nullptr, &third, 0, 0), S_OK);
-  EXPECT_EQ(r.box.top, 2u);
+  EXPECT_EQ(Box(r.box), "0,2,8,8,0,1");
   lock.Unlock();
   EXPECT_EQ(LockCalls(), (std::vector<std::string>{"(0,0,4,4), " + Flags(kNoSysLock),
                                                    "(4,4,8,8), " + Flags(kNoSysLock), "null, " + Flags(kNoSysLock)}));
 
   // Pairs: left and right to even columns, rows unchanged.
   platform::test::ClearD3D9CallLog();
-  auto yuv = MakeTexture(8, 4, 1, 0, D3DFMT_YUY2, D3DPOOL_SCRATCH);
-  Ref<IDirect3DSurface9> y;
-  ASSERT_EQ(yuv->GetSurfaceLevel(0, &y), D3D_OK);
+  const Ref<IDirect3DSurface9> y = MakeSurface(8, 4, 1, 0, D3DFMT_YUY2, D3DPOOL_SCRATCH);
   const RECT pair{1, 1, 4, 2};
   ASSERT_EQ(lock.Lock(&r, y.get(), nullptr, &pair, 0, LockFlags::ReadOnly), S_OK);
-  EXPECT_EQ(r.box.left, 1u);
-  EXPECT_EQ(r.box.top, 0u);
-  EXPECT_EQ(r.box.right, 4u);
-  EXPECT_EQ(r.box.bottom, 1u);
+  EXPECT_EQ(Box(r.box), "1,0,4,1,0,1");
   lock.Unlock();
   EXPECT_EQ(LockCalls(), std::vector<std::string>{"(0,1,4,2), " + Flags(kNoSysLock | D3DLOCK_READONLY)});
 }
 
 TEST_F(GxlBlitLock, RectanglesOutsideTheSurfaceAreRefused) {
-  auto t = MakeTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
-  Ref<IDirect3DSurface9> s;
-  ASSERT_EQ(t->GetSurfaceLevel(0, &s), D3D_OK);
+  const Ref<IDirect3DSurface9> s = MakeSurface(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
   SurfaceLock lock;
   ImageRegion r{};
   for (const RECT& rect : {RECT{-1, 0, 4, 4}, RECT{0, 0, 9, 8}, RECT{4, 0, 2, 8}, RECT{0, 5, 8, 4}, RECT{0, 0, 8, 9}})
@@ -185,9 +176,7 @@ TEST_F(GxlBlitLock, RectanglesOutsideTheSurfaceAreRefused) {
 // a system-memory copy, and writes come back with UpdateSurface on unlock.
 TEST_F(GxlBlitLock, UnlockableSurfacesGoThroughAStagingCopy) {
   for (DWORD usage : {DWORD{0}, DWORD{D3DUSAGE_RENDERTARGET}}) {
-    auto t = MakeTexture(16, 8, 1, usage, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT);
-    Ref<IDirect3DSurface9> s;
-    ASSERT_EQ(t->GetSurfaceLevel(0, &s), D3D_OK);
+    const Ref<IDirect3DSurface9> s = MakeSurface(16, 8, 1, usage, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT);
     platform::test::StartD3D9CallLog();
     platform::test::ClearD3D9CallLog();
     SurfaceLock lock;
@@ -229,9 +218,7 @@ TEST_F(GxlBlitLock, UnlockableSurfacesGoThroughAStagingCopy) {
 }
 
 TEST_F(GxlBlitLock, AFailedDirectLockRetriesThroughStaging) {
-  auto t = MakeTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
-  Ref<IDirect3DSurface9> s;
-  ASSERT_EQ(t->GetSurfaceLevel(0, &s), D3D_OK);
+  const Ref<IDirect3DSurface9> s = MakeSurface(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
   platform::test::StartD3D9CallLog();
   platform::test::FailCall("LockRect", E_FAIL, 1, 1);
   const std::size_t mutes = platform::test::DebugSetMuteCalls().size();
@@ -306,9 +293,7 @@ TEST_F(GxlBlitLock, WholeWritesOfDynamicSurfacesDiscard) {
 }
 
 TEST_F(GxlBlitLock, AFailedStagingSetUpReleasesEverything) {
-  auto t = MakeTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT);
-  Ref<IDirect3DSurface9> s;
-  ASSERT_EQ(t->GetSurfaceLevel(0, &s), D3D_OK);
+  const Ref<IDirect3DSurface9> s = MakeSurface(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT);
   const std::size_t live = platform::test::D3D9LiveObjects().size();
   platform::test::FailCall("CreateTexture", E_OUTOFMEMORY, 1, 1);
   SurfaceLock lock;
@@ -348,9 +333,7 @@ TEST_F(GxlBlitLock, CopySurfaceBitsCopiesRowsBetweenPitches) {
   ASSERT_EQ(b->UnlockRect(), D3D_OK);
 
   // A destination that cannot be locked: the source is left unlocked.
-  auto fixed = MakeTexture(8, 8, 1, 0, D3DFMT_DXT5, D3DPOOL_DEFAULT);
-  Ref<IDirect3DSurface9> c;
-  ASSERT_EQ(fixed->GetSurfaceLevel(0, &c), D3D_OK);
+  const Ref<IDirect3DSurface9> c = MakeSurface(8, 8, 1, 0, D3DFMT_DXT5, D3DPOOL_DEFAULT);
   EXPECT_EQ(CopySurfaceBits(a.get(), c.get()), D3DERR_INVALIDCALL);
   ASSERT_EQ(a->LockRect(&lr, nullptr, 0), D3D_OK);
   ASSERT_EQ(a->UnlockRect(), D3D_OK);
@@ -367,11 +350,8 @@ TEST_F(GxlBlitLock, VolumeLocks) {
   ASSERT_EQ(lock.Lock(&r, v.get(), nullptr, &box, 0x12345678, 0), S_OK);
   EXPECT_EQ(r.rowPitch, 4u * 4 + 16);
   EXPECT_EQ(r.slicePitch, r.rowPitch * 4);
-  EXPECT_EQ(r.extent.back, 3u);
-  EXPECT_EQ(r.box.left, 0u);
-  EXPECT_EQ(r.box.right, 2u);
-  EXPECT_EQ(r.box.front, 0u);
-  EXPECT_EQ(r.box.back, 2u);
+  EXPECT_EQ(Box(r.extent), "0,0,3,3,0,3");
+  EXPECT_EQ(Box(r.box), "0,0,2,2,0,2");
   EXPECT_EQ(r.colourKey, 0x12345678u);
   EXPECT_EQ(r.orderedDither, 1u);
   Paint(r, 0xFFFFFFFF);
@@ -418,12 +398,7 @@ TEST_F(GxlBlitLock, DxtVolumeBoxesWidenToBlocks) {
   ImageRegion r{};
   const D3DBOX box{5, 1, 6, 3, 1, 2};
   ASSERT_EQ(lock.Lock(&r, v.get(), nullptr, &box, 0, LockFlags::ReadOnly), S_OK);
-  EXPECT_EQ(r.box.left, 1u);
-  EXPECT_EQ(r.box.top, 1u);
-  EXPECT_EQ(r.box.right, 2u);
-  EXPECT_EQ(r.box.bottom, 3u);
-  EXPECT_EQ(r.box.front, 0u);
-  EXPECT_EQ(r.box.back, 1u);
+  EXPECT_EQ(Box(r.box), "1,1,2,3,0,1");
   lock.Unlock();
   EXPECT_EQ(LockCalls("Volume.LockBox"),
             std::vector<std::string>{"(4,0,8,4,1,2), " + Flags(kNoSysLock | D3DLOCK_READONLY)});

@@ -1,9 +1,13 @@
 #include "image_test_util.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 
+#include "gxl/tex/image_blitter.h"
+#include "gxl/tex/pixel_format.h"
+#include "gxl/tex/result_codes.h"
 #include "tests/support/test_util.h"
 
 namespace imgtest {
@@ -87,6 +91,11 @@ bool Run(const std::string& command) {
   return false;
 }
 
+bool RunScript(const std::string& dir, const std::string& script) {
+  nura::test::WriteFileText(dir + "/make.sh", "set -e\ncd " + Quote(dir) + "\n" + script);
+  return Run("sh " + Quote(dir + "/make.sh"));
+}
+
 void RequireTools(const std::vector<std::string>& names) {
   for (const std::string& name : names) ASSERT_TRUE(nura::test::HaveTool(name)) << name << " is not installed";
 }
@@ -167,6 +176,119 @@ std::vector<std::uint16_t> RecordRgba(const DecodedImage& image) {
     }
   }
   return out;
+}
+
+std::vector<std::uint8_t> Rgba8(const DecodedImage& image) {
+  std::vector<std::uint8_t> argb(std::size_t{image.width} * image.height * 4);
+  ImageRegion destination{};
+  destination.pixels = argb.data();
+  destination.format = D3DFMT_A8R8G8B8;
+  destination.rowPitch = image.width * 4;
+  destination.extent = destination.box = ImageBox{0, 0, image.width, image.height, 0, 1};
+  ImageRegion source = image.Region();
+  source.box.back = source.extent.back = source.box.front + 1;
+  ImageBlitter blitter;
+  if (FAILED(blitter.Run(destination, source, FilterFlags::None))) {
+    ADD_FAILURE() << "no conversion from format " << image.format;
+    return {};
+  }
+  for (std::size_t i = 0; i < argb.size(); i += 4) std::swap(argb[i], argb[i + 2]);
+  return argb;
+}
+
+void MakeRecord(D3DFORMAT format, std::uint32_t width, std::uint32_t height, std::uint32_t seed, Storage* storage,
+                DecodedImage* record) {
+  std::uint32_t state = seed * 2654435761u + 7;
+  const std::uint32_t bytes = FindPixelFormatInfo(format)->bitsPerTexel / 8;
+  storage->texels.assign(std::size_t{width} * height * bytes, 0);
+  storage->palette.clear();
+  ImageRegion region{};
+  region.pixels = storage->texels.data();
+  region.format = format;
+  region.rowPitch = width * bytes;
+  region.extent = region.box = ImageBox{0, 0, width, height, 0, 1};
+  if (format == D3DFMT_P8) {
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      const std::uint32_t v = Next(state);
+      storage->palette.push_back(PaletteEntry{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                              static_cast<std::uint8_t>(v >> 16), 255});
+    }
+    for (std::uint8_t& t : storage->texels) t = static_cast<std::uint8_t>(Next(state));
+    region.palette = storage->palette.data();
+  } else {
+    std::vector<std::uint8_t> argb(std::size_t{width} * height * 4);
+    for (std::uint8_t& t : argb) t = static_cast<std::uint8_t>(Next(state));
+    ImageRegion source = region;
+    source.pixels = argb.data();
+    source.format = D3DFMT_A8R8G8B8;
+    source.rowPitch = width * 4;
+    ImageBlitter blitter;
+    EXPECT_EQ(blitter.Run(region, source, FilterFlags::None), S_OK) << "format " << format;
+  }
+  record->SetFromRegion(region);
+}
+
+std::vector<std::uint8_t> ConvertRgba8(const std::string& path) {
+  const std::vector<std::uint16_t> samples = ConvertRgba(path, 8);
+  return std::vector<std::uint8_t>(samples.begin(), samples.end());
+}
+
+int MaxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  if (a.size() != b.size()) return 256;
+  int worst = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
+  return worst;
+}
+
+namespace {
+
+void ExpectCleanDecode(const std::vector<std::uint8_t>& bytes, bool mustFail, const std::string& what) {
+  for (const bool wantPixels : {true, false}) {
+    SCOPED_TRACE(what + (wantPixels ? "" : ", header only"));
+    DecodedImage image;
+    ImageInfo info{};
+    const HRESULT hr = image.DecodeImage(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &info, wantPixels);
+    // A header-only read may accept a file whose texels are cut short.
+    if (FAILED(hr) || (mustFail && wantPixels)) {
+      ASSERT_EQ(hr, GXLERR_INVALIDDATA);
+      EXPECT_EQ(image.pixels, nullptr);
+      EXPECT_FALSE(image.OwnsPixels() || image.OwnsPalette());
+      continue;
+    }
+    ASSERT_TRUE(image.width && image.height);
+    if (!wantPixels || !image.pixels || image.OwnsPixels()) continue;
+    // Texels read in place must all lie in the data (ASan checks).
+    const std::uint64_t rowBytes = std::uint64_t{image.width} * FindPixelFormatInfo(image.format)->bitsPerTexel / 8;
+    unsigned sum = 0;
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+      const auto* row = static_cast<const std::uint8_t*>(image.pixels) + std::uint64_t{y} * image.rowPitch;
+      for (std::uint64_t x = 0; x < rowBytes; ++x) sum += row[x];
+    }
+    if (image.format == D3DFMT_P8) {
+      ASSERT_NE(image.palette, nullptr) << sum;
+    }
+  }
+}
+
+}  // namespace
+
+void ExpectBrokenCopiesFailCleanly(const std::vector<std::uint8_t>& file, std::size_t failBelow, std::uint32_t seed) {
+  std::uint32_t state = seed * 2654435761u + 1;
+  const std::size_t step = file.size() / 97 + 1;
+  for (std::size_t cut = 1; cut < file.size(); cut += cut < 64 ? 1 : step)
+    ExpectCleanDecode(std::vector<std::uint8_t>(file.begin(), file.begin() + cut), cut > 0 && cut < failBelow,
+                      "cut at " + std::to_string(cut));
+  for (int n = 0; n < 300; ++n) {
+    std::vector<std::uint8_t> broken = file;
+    const std::size_t at = Next(state) % (n < 150 ? std::min<std::size_t>(file.size(), 64) : file.size());
+    if (n % 3 == 2) {  // a run of garbage
+      for (std::size_t i = at; i < std::min(file.size(), at + 1 + Next(state) % 16); ++i)
+        broken[i] = static_cast<std::uint8_t>(Next(state));
+    } else {
+      broken[at] ^= static_cast<std::uint8_t>(1u << (Next(state) % 8));
+    }
+    ExpectCleanDecode(broken, false, "change " + std::to_string(n) + " at " + std::to_string(at));
+  }
 }
 
 double PsnrRgb(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {

@@ -34,6 +34,8 @@ std::string Quote(const std::string& text);
 // Runs a shell command; false (with a test failure naming it and its output)
 // when it does not exit with 0.
 bool Run(const std::string& command);
+// Runs a shell script in the folder; false as Run.
+bool RunScript(const std::string& dir, const std::string& script);
 // Fails the test unless every named program is on the path.
 void RequireTools(const std::vector<std::string>& names);
 
@@ -50,6 +52,30 @@ bool IsWide(D3DFORMAT format);
 // The record's top level as red, green, blue, alpha samples at its own depth
 // (0-255 or 0-65535), read by the layout of its format.
 std::vector<std::uint16_t> RecordRgba(const DecodedImage& image);
+
+// The record's top level as 8-bit red, green, blue, alpha, converted by the
+// blitter from whatever format it holds.
+std::vector<std::uint8_t> Rgba8(const DecodedImage& image);
+// A record of pseudo-random texels in `format`, converted by the blitter from
+// A8R8G8B8 (P8: random indices into a random opaque palette). The record
+// owns nothing: its texels and palette live in `storage`.
+struct Storage {
+  std::vector<std::uint8_t> texels;
+  std::vector<PaletteEntry> palette;
+};
+void MakeRecord(D3DFORMAT format, std::uint32_t width, std::uint32_t height, std::uint32_t seed, Storage* storage,
+                DecodedImage* record);
+// ImageMagick's 8-bit RGBA of a file.
+std::vector<std::uint8_t> ConvertRgba8(const std::string& path);
+// The largest difference of two sample arrays; 256 when their lengths differ.
+int MaxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b);
+
+// Decodes copies of a file cut short at many points (the cuts below
+// failBelow must fail), with single bits flipped and with runs of bytes
+// overwritten, each in a buffer of its exact size. Every copy must either
+// fail with GXLERR_INVALIDDATA and keep nothing, or give a record whose texels
+// can all be read.
+void ExpectBrokenCopiesFailCleanly(const std::vector<std::uint8_t>& file, std::size_t failBelow, std::uint32_t seed);
 
 // Peak signal-to-noise ratio in dB of two equally long 8-bit sample arrays
 // over the red, green and blue samples of RGBA texels.

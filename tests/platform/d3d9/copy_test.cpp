@@ -48,16 +48,21 @@ TEST_F(D3D9ResCopy, UpdateSurfaceCopiesARectangleToAPoint) {
     }
   ASSERT_EQ(dev->UpdateSurface(s.get(), nullptr, d.get(), nullptr), D3D_OK);
   EXPECT_EQ(Read(d.get())[7 * 32 + 15], Pattern(15, 7));
-  // Rules: system memory to default pool, same format, inside both surfaces.
-  const POINT outside{30, 30};
-  EXPECT_EQ(dev->UpdateSurface(s.get(), &r, d.get(), &outside), D3DERR_INVALIDCALL);
+  // Rules: system memory to default pool, same format, inside both surfaces
+  // (past either edge alone is refused as well; flush with both is not).
+  const auto before = Read(d.get());
+  for (const POINT at : {POINT{30, 30}, POINT{20, 27}, POINT{25, 20}})
+    EXPECT_EQ(dev->UpdateSurface(s.get(), &r, d.get(), &at), D3DERR_INVALIDCALL) << at.x << "," << at.y;
+  EXPECT_EQ(Read(d.get()), before);
+  const POINT flush{24, 26};
+  EXPECT_EQ(dev->UpdateSurface(s.get(), &r, d.get(), &flush), D3D_OK);
   EXPECT_EQ(dev->UpdateSurface(d.get(), nullptr, s.get(), nullptr), D3DERR_INVALIDCALL);
   Ref<IDirect3DTexture9> other;
   ASSERT_EQ(dev->CreateTexture(16, 8, 1, 0, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &other, nullptr), D3D_OK);
   Ref<IDirect3DSurface9> o(Level(other.get()));
   EXPECT_EQ(dev->UpdateSurface(o.get(), nullptr, d.get(), nullptr), D3DERR_INVALIDCALL);
-  const RECT bad{0, 0, 17, 8};
-  EXPECT_EQ(dev->UpdateSurface(s.get(), &bad, d.get(), nullptr), D3DERR_INVALIDCALL);
+  for (const RECT bad : {RECT{0, 0, 17, 8}, RECT{0, 0, 16, 9}})
+    EXPECT_EQ(dev->UpdateSurface(s.get(), &bad, d.get(), nullptr), D3DERR_INVALIDCALL);
 }
 
 TEST_F(D3D9ResCopy, UpdateSurfaceKeepsDxtBlocksWhole) {

@@ -62,30 +62,22 @@ TEST_F(D3D9ResState, ZEnableFollowsTheAutomaticDepthSurface) {
 
 TEST_F(D3D9ResState, StageAndSamplerDefaults) {
   for (DWORD stage = 0; stage < 8; ++stage) {
-    EXPECT_EQ(TSS(stage, D3DTSS_COLOROP), stage == 0 ? DWORD(D3DTOP_MODULATE) : DWORD(D3DTOP_DISABLE));
-    EXPECT_EQ(TSS(stage, D3DTSS_COLORARG1), D3DTA_TEXTURE);
-    EXPECT_EQ(TSS(stage, D3DTSS_COLORARG2), D3DTA_CURRENT);
-    EXPECT_EQ(TSS(stage, D3DTSS_ALPHAOP), stage == 0 ? DWORD(D3DTOP_SELECTARG1) : DWORD(D3DTOP_DISABLE));
-    EXPECT_EQ(TSS(stage, D3DTSS_ALPHAARG1), D3DTA_TEXTURE);
-    EXPECT_EQ(TSS(stage, D3DTSS_ALPHAARG2), D3DTA_CURRENT);
-    EXPECT_EQ(TSS(stage, D3DTSS_TEXCOORDINDEX), stage);
-    EXPECT_EQ(TSS(stage, D3DTSS_TEXTURETRANSFORMFLAGS), DWORD(D3DTTFF_DISABLE));
-    EXPECT_EQ(TSS(stage, D3DTSS_RESULTARG), D3DTA_CURRENT);
+    const DWORD colorOp = stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+    const DWORD alphaOp = stage == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+    const std::pair<DWORD, DWORD> expected[] = {
+        {D3DTSS_COLOROP, colorOp},       {D3DTSS_COLORARG1, D3DTA_TEXTURE}, {D3DTSS_COLORARG2, D3DTA_CURRENT},
+        {D3DTSS_ALPHAOP, alphaOp},       {D3DTSS_ALPHAARG1, D3DTA_TEXTURE}, {D3DTSS_ALPHAARG2, D3DTA_CURRENT},
+        {D3DTSS_TEXCOORDINDEX, stage},   {D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE},
+        {D3DTSS_RESULTARG, D3DTA_CURRENT}};
+    for (const auto& [type, value] : expected) EXPECT_EQ(TSS(stage, type), value) << stage << ": " << type;
   }
-  for (DWORD sampler : {0u, 7u, 15u, 256u, 260u}) {
-    EXPECT_EQ(SS(sampler, D3DSAMP_ADDRESSU), DWORD(D3DTADDRESS_WRAP));
-    EXPECT_EQ(SS(sampler, D3DSAMP_ADDRESSV), DWORD(D3DTADDRESS_WRAP));
-    EXPECT_EQ(SS(sampler, D3DSAMP_ADDRESSW), DWORD(D3DTADDRESS_WRAP));
-    EXPECT_EQ(SS(sampler, D3DSAMP_BORDERCOLOR), 0u);
-    EXPECT_EQ(SS(sampler, D3DSAMP_MAGFILTER), DWORD(D3DTEXF_POINT));
-    EXPECT_EQ(SS(sampler, D3DSAMP_MINFILTER), DWORD(D3DTEXF_POINT));
-    EXPECT_EQ(SS(sampler, D3DSAMP_MIPFILTER), DWORD(D3DTEXF_NONE));
-    EXPECT_EQ(SS(sampler, D3DSAMP_MIPMAPLODBIAS), 0u);
-    EXPECT_EQ(SS(sampler, D3DSAMP_MAXMIPLEVEL), 0u);
-    EXPECT_EQ(SS(sampler, D3DSAMP_MAXANISOTROPY), 1u);
-    EXPECT_EQ(SS(sampler, D3DSAMP_SRGBTEXTURE), 0u);
-    EXPECT_EQ(SS(sampler, D3DSAMP_ELEMENTINDEX), 0u);
-  }
+  const std::pair<DWORD, DWORD> expected[] = {
+      {D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP}, {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP}, {D3DSAMP_ADDRESSW, D3DTADDRESS_WRAP},
+      {D3DSAMP_BORDERCOLOR, 0},             {D3DSAMP_MAGFILTER, D3DTEXF_POINT},   {D3DSAMP_MINFILTER, D3DTEXF_POINT},
+      {D3DSAMP_MIPFILTER, D3DTEXF_NONE},    {D3DSAMP_MIPMAPLODBIAS, 0},           {D3DSAMP_MAXMIPLEVEL, 0},
+      {D3DSAMP_MAXANISOTROPY, 1},           {D3DSAMP_SRGBTEXTURE, 0},             {D3DSAMP_ELEMENTINDEX, 0}};
+  for (DWORD sampler : {0u, 7u, 15u, 256u, 260u})
+    for (const auto& [type, value] : expected) EXPECT_EQ(SS(sampler, type), value) << sampler << ": " << type;
 }
 
 TEST_F(D3D9ResState, TheRestOfTheDefaults) {
@@ -96,12 +88,8 @@ TEST_F(D3D9ResState, TheRestOfTheDefaults) {
   }
   D3DVIEWPORT9 v{};
   ASSERT_EQ(dev->GetViewport(&v), D3D_OK);
-  EXPECT_EQ(v.X, 0u);
-  EXPECT_EQ(v.Y, 0u);
-  EXPECT_EQ(v.Width, 640u);
-  EXPECT_EQ(v.Height, 480u);
-  EXPECT_EQ(v.MinZ, 0.0f);
-  EXPECT_EQ(v.MaxZ, 1.0f);
+  const D3DVIEWPORT9 whole{0, 0, 640, 480, 0.0f, 1.0f};
+  EXPECT_EQ(std::memcmp(&v, &whole, sizeof v), 0);
   Ref<IDirect3DBaseTexture9> tex;
   ASSERT_EQ(dev->GetTexture(0, &tex), D3D_OK);
   EXPECT_FALSE(tex);
@@ -190,12 +178,8 @@ TEST_F(D3D9ResState, SettingARenderTargetResetsTheViewport) {
   ASSERT_EQ(dev->SetRenderTarget(0, level.get()), D3D_OK);
   D3DVIEWPORT9 got{};
   ASSERT_EQ(dev->GetViewport(&got), D3D_OK);
-  EXPECT_EQ(got.X, 0u);
-  EXPECT_EQ(got.Y, 0u);
-  EXPECT_EQ(got.Width, 512u);
-  EXPECT_EQ(got.Height, 256u);
-  EXPECT_EQ(got.MinZ, 0.0f);
-  EXPECT_EQ(got.MaxZ, 1.0f);
+  const D3DVIEWPORT9 whole{0, 0, 512, 256, 0.0f, 1.0f};
+  EXPECT_EQ(std::memcmp(&got, &whole, sizeof got), 0);
   D3DVIEWPORT9 tooWide{0, 0, 640, 256, 0, 1};
   EXPECT_EQ(dev->SetViewport(&tooWide), D3DERR_INVALIDCALL);
   // Only render-target surfaces, only index 0, never null.

@@ -1,6 +1,8 @@
 // The pixel pipeline in closed form: texturing, the stage combiner, alpha
 // test, depth, blending and the colour write mask.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <random>
 
 #include "tests/platform/d3d9_raster/raster_fixture.h"
@@ -391,6 +393,46 @@ TEST_F(D3D9RasterPixel, DepthFollowsThePlaneAndTheSurfaceFormat) {
   }
 }
 
+TEST_F(D3D9RasterPixel, ExactlyEqualDepthPassesOnlyTheInclusiveComparisons) {
+  // Over a buffer cleared to the quad's own depth, and over the same slanted
+  // quad drawn before, on every instruction set and depth format.
+  ASSERT_EQ(dev->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE), D3D_OK);
+  const TlVertex slant[4] = {{0, 0, 0.2f, 1, 0xFF0000FF, 0, 0}, {16, 0, 0.8f, 1, 0xFF0000FF, 0, 0},
+                             {0, 16, 0.5f, 1, 0xFF0000FF, 0, 0}, {16, 16, 0.7f, 1, 0xFF0000FF, 0, 0}};
+  const struct {
+    DWORD func;
+    bool passes;
+  } cases[] = {{D3DCMP_LESS, false},    {D3DCMP_LESSEQUAL, true},    {D3DCMP_EQUAL, true},
+               {D3DCMP_GREATER, false}, {D3DCMP_GREATEREQUAL, true}, {D3DCMP_NOTEQUAL, false}};
+  for (const char* isa : {"scalar", "sse2", "avx2"}) {
+    if (!platform::test::SetD3D9RasterIsa(isa)) continue;
+    for (D3DFORMAT format : {D3DFMT_D16, D3DFMT_D24S8, D3DFMT_D32F_LOCKABLE}) {
+      Ref<IDirect3DSurface9> depth;
+      ASSERT_EQ(dev->CreateDepthStencilSurface(640, 480, format, D3DMULTISAMPLE_NONE, 0, TRUE, &depth, nullptr),
+                D3D_OK);
+      ASSERT_EQ(dev->SetDepthStencilSurface(depth.get()), D3D_OK);
+      for (bool slanted : {false, true})
+        for (const auto& c : cases) {
+          ASSERT_EQ(dev->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL), D3D_OK);
+          ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, slanted ? 1.0f : 0.5f, 0), D3D_OK);
+          if (slanted) DrawTl(D3DPT_TRIANGLESTRIP, 2, slant);
+          ASSERT_EQ(dev->SetRenderState(D3DRS_ZFUNC, c.func), D3D_OK);
+          TlVertex again[4];
+          std::copy(std::begin(slant), std::end(slant), again);
+          for (TlVertex& v : again) {
+            v.color = 0xFFFF0000;
+            if (!slanted) v.z = 0.5f;
+          }
+          DrawTl(D3DPT_TRIANGLESTRIP, 2, again);
+          const auto px = Screen();
+          for (int at : {0, 7, 15})
+            EXPECT_EQ(At(px, at, at), c.passes ? 0xFF0000u : slanted ? 0x0000FFu : 0u)
+                << isa << " format " << format << (slanted ? " slanted" : " flat") << " func " << c.func;
+        }
+    }
+  }
+}
+
 TEST_F(D3D9RasterPixel, CombinerOperationsInClosedForm) {
   auto tex = Texture(1, 1, {0x80604020});
   ASSERT_EQ(dev->SetTexture(0, tex.get()), D3D_OK);
@@ -461,6 +503,9 @@ TEST_F(D3D9RasterPixel, MipLevelsFollowTheScale) {
   EXPECT_EQ(blueAt(16, D3DTEXF_POINT), 80);  // 4 texels per pixel: level 2
   EXPECT_EQ(blueAt(16, D3DTEXF_NONE), 0);    // the finest level only
   EXPECT_EQ(blueAt(128, D3DTEXF_POINT), 0);  // magnified
+  // Between levels the point filter takes the nearer one.
+  EXPECT_EQ(blueAt(24, D3DTEXF_POINT), 40);  // lambda = log2(64 / 24) = 1.415
+  EXPECT_EQ(blueAt(21, D3DTEXF_POINT), 80);  // lambda = log2(64 / 21) = 1.608
   // 64 texels over 24 pixels: lambda = log2(8 / 3) = 1.415, blending levels 1 and 2.
   const int blend = blueAt(24, D3DTEXF_LINEAR);
   EXPECT_GE(blend, 40 + 16);

@@ -319,34 +319,30 @@ TEST_F(DxAppBase, StartUpLoadsPicturesAndServicesBeforeOneTimeInit) {
 }
 
 TEST_F(DxAppBase, DeviceKindsAreTriedInTurn) {
-  {
-    platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, {"HAL/HARDWARE", 1, 1});
+  // Hardware processing, then software processing, then the reference device
+  // (none at all marked by NULLREF).
+  const struct {
+    const char* failing;
+    D3DDEVTYPE type;
+  } cases[] = {{"HAL/HARDWARE", D3DDEVTYPE_HAL}, {"HAL", D3DDEVTYPE_REF}, {"", D3DDEVTYPE_NULLREF}};
+  for (const auto& c : cases) {
+    platform::test::ResetAll();
+    platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, {c.failing, 1, c.type == D3DDEVTYPE_HAL ? 1 : -1});
     TestApp app;
-    ASSERT_EQ(app.Start(), S_OK);
+    if (c.type == D3DDEVTYPE_NULLREF) {
+      // None can be made: Create fails and the window stays.
+      EXPECT_EQ(app.Start(), E_FAIL);
+      EXPECT_EQ(platform::test::InjectedFailureCount("CreateDevice"), 3);
+      EXPECT_EQ(app.oneTimeInits, 0);
+      EXPECT_NE(platform::test::MainWindow().window, nullptr);
+      EXPECT_EQ(platform::test::ComInitCount(), 0);
+      continue;
+    }
+    ASSERT_EQ(app.Start(), S_OK) << c.failing;
     D3DDEVICE_CREATION_PARAMETERS created{};
     app.GetDevice()->GetCreationParameters(&created);
-    EXPECT_EQ(created.DeviceType, D3DDEVTYPE_HAL);
+    EXPECT_EQ(created.DeviceType, c.type);
     EXPECT_EQ(created.BehaviorFlags, D3DCREATE_SOFTWARE_VERTEXPROCESSING);
-  }
-  platform::test::ResetAll();
-  {
-    platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, {"HAL", 1, -1});
-    TestApp app;
-    ASSERT_EQ(app.Start(), S_OK);
-    D3DDEVICE_CREATION_PARAMETERS created{};
-    app.GetDevice()->GetCreationParameters(&created);
-    EXPECT_EQ(created.DeviceType, D3DDEVTYPE_REF);
-    EXPECT_EQ(created.BehaviorFlags, D3DCREATE_SOFTWARE_VERTEXPROCESSING);
-  }
-  platform::test::ResetAll();
-  {
-    platform::test::FailCall("CreateDevice", D3DERR_NOTAVAILABLE, {"", 1, -1});
-    TestApp app;
-    EXPECT_EQ(app.Start(), E_FAIL);
-    EXPECT_EQ(platform::test::InjectedFailureCount("CreateDevice"), 3);
-    EXPECT_EQ(app.oneTimeInits, 0);
-    EXPECT_NE(platform::test::MainWindow().window, nullptr);  // the window stays
-    EXPECT_EQ(platform::test::ComInitCount(), 0);
   }
 }
 

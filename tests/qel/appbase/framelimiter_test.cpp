@@ -2,6 +2,9 @@
 // sleeps or the test advances it.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
+
 #include "platform/mm_timer.h"
 #include "platform/testing.h"
 #include "qel/appbase/qelframelimiter.h"
@@ -55,46 +58,33 @@ TEST_F(FrameLimiter, WorkIsSleptAroundAndTotalled) {
   EXPECT_EQ(limiter.GetIdlePercent(), 70u);
 }
 
-TEST_F(FrameLimiter, AFrameLateByAFewPeriodsSkipsButKeepsTheSchedule) {
-  C_FrameLimiter limiter;
-  limiter.SetFps(60);
-  for (int i = 0; i < 3; ++i) limiter.Wait();  // targets 16, 17, 16
-  DWORD base = limiter.GetBaseTime();
-  // The next target is 17 ms; arrive 100 ms after it.
-  AdvanceClock(17 + 100);
-  const DWORD before = timeGetTime();
-  limiter.Wait();
-  EXPECT_EQ(timeGetTime(), before) << "a late frame does not sleep";
-  EXPECT_TRUE(limiter.IsSkip());
-  EXPECT_EQ(limiter.GetBaseTime() - base, 17u);
-
-  // The delay is kept: the next frame, at once, is still 83 ms late.
-  limiter.Wait();
-  EXPECT_TRUE(limiter.IsSkip());
-}
-
-TEST_F(FrameLimiter, AFrameLateByLessThanThreePeriodsDoesNotSkip) {
-  C_FrameLimiter limiter;
-  limiter.SetFps(60);
-  limiter.Wait();  // target 16
-  const DWORD base = limiter.GetBaseTime();
-  AdvanceClock(17 + 40);  // target 17; 40 < 51
-  limiter.Wait();
-  EXPECT_FALSE(limiter.IsSkip());
-  EXPECT_EQ(limiter.GetBaseTime() - base, 17u);
-}
-
-TEST_F(FrameLimiter, AFrameLateBy250MsOrMoreRestartsTheSchedule) {
-  C_FrameLimiter limiter;
-  limiter.SetFps(60);
-  limiter.Wait();  // target 16
-  AdvanceClock(17 + 300);
-  limiter.Wait();
-  EXPECT_FALSE(limiter.IsSkip());
-  // The next frame is measured from now: an immediate Wait sleeps a whole period.
-  const DWORD now = timeGetTime();
-  limiter.Wait();
-  EXPECT_EQ(timeGetTime() - now, 16u);
+TEST_F(FrameLimiter, LateFrames) {
+  // Late by less than three periods: on schedule; by three or more: skipped,
+  // the delay kept for the next frame; by 250 ms or more: the schedule starts
+  // over from now, so the next frame sleeps a whole period.
+  const struct {
+    DWORD late;
+    bool skips;
+    bool restarts;
+  } cases[] = {{40, false, false}, {100, true, false}, {300, false, true}};
+  for (const auto& c : cases) {
+    C_FrameLimiter limiter;
+    limiter.SetFps(60);
+    limiter.Wait();  // target 16
+    const DWORD base = limiter.GetBaseTime();
+    AdvanceClock(17 + c.late);  // the next target is 17 ms on
+    DWORD before = timeGetTime();
+    limiter.Wait();
+    EXPECT_EQ(timeGetTime(), before) << c.late << ": a late frame does not sleep";
+    EXPECT_EQ(limiter.IsSkip(), c.skips) << c.late;
+    if (!c.restarts) {
+      EXPECT_EQ(limiter.GetBaseTime() - base, 17u) << c.late;
+    }
+    before = timeGetTime();
+    limiter.Wait();
+    EXPECT_EQ(timeGetTime() - before, c.restarts ? 16u : 0u) << c.late;
+    EXPECT_EQ(limiter.IsSkip(), c.skips) << c.late << ": the next frame";
+  }
 }
 
 TEST_F(FrameLimiter, SkippedFramesAreCountedPerBlockOfFps) {
@@ -189,67 +179,38 @@ class StopWatch : public testing::Test {
   void SetUp() override { platform::test::UseFakeClock(); }
 };
 
-TEST_F(StopWatch, CountsTheClock) {
-  C_StopWatch w;
-  EXPECT_EQ(w.Elapsed(), 0u);
-  AdvanceClock(123);
-  EXPECT_EQ(w.Elapsed(), 123u);
-  w.SetElapsed(1000);
-  EXPECT_EQ(w.Elapsed(), 1000u);
-  AdvanceClock(5);
-  EXPECT_EQ(w.Elapsed(), 1005u);
-  w.Reset();
-  EXPECT_EQ(w.Elapsed(), 0u);
-}
-
-TEST_F(StopWatch, NestedPausesFreezeFromFirstPauseToLastResume) {
-  C_StopWatch w;
-  AdvanceClock(10);
-  w.Pause();
-  AdvanceClock(20);
-  w.Pause();
-  AdvanceClock(30);
-  w.Resume();
-  AdvanceClock(40);
-  EXPECT_EQ(w.Elapsed(), 10u);
-  w.Resume();
-  EXPECT_EQ(w.Elapsed(), 10u);
-  AdvanceClock(7);
-  EXPECT_EQ(w.Elapsed(), 17u);
-}
-
-TEST_F(StopWatch, SetElapsedWhilePaused) {
-  C_StopWatch w;
-  w.Pause();
-  AdvanceClock(50);
-  w.SetElapsed(500);
-  EXPECT_EQ(w.Elapsed(), 500u);
-  AdvanceClock(50);
-  w.Resume();
-  EXPECT_EQ(w.Elapsed(), 500u);
-  AdvanceClock(1);
-  EXPECT_EQ(w.Elapsed(), 501u);
-}
-
-TEST_F(StopWatch, UnmatchedResumeKeepsRunning) {
-  C_StopWatch w;
-  w.Resume();
-  AdvanceClock(8);
-  EXPECT_EQ(w.Elapsed(), 8u);
-  w.Pause();  // back to depth 0: still running
-  AdvanceClock(8);
-  EXPECT_EQ(w.Elapsed(), 16u);
-}
-
-TEST_F(StopWatch, ElapsedCrossesTheClockWrap) {
-  platform::test::UseFakeClock(0xFFFFFFF0u);
-  C_StopWatch w;
-  AdvanceClock(0x20);
-  EXPECT_EQ(w.Elapsed(), 0x20u);
-  w.Pause();
-  AdvanceClock(100);
-  w.Resume();
-  EXPECT_EQ(w.Elapsed(), 0x20u);
+// Scripts of steps: "+n" advances the clock, "=n" expects Elapsed, "s n" sets
+// it, "p" pauses, "r" resumes, "0" resets.
+TEST_F(StopWatch, Scripts) {
+  const struct {
+    DWORD clock;
+    const char* steps;
+  } scripts[] = {
+      {100000, "=0 +123 =123 s 1000 =1000 +5 =1005 0 =0"},
+      {100000, "+10 p +20 p +30 r +40 =10 r =10 +7 =17"},        // nested pauses
+      {100000, "p +50 s 500 =500 +50 r =500 +1 =501"},           // set while paused
+      {100000, "r +8 =8 p +8 =16"},                              // an unmatched resume
+      {0xFFFFFFF0u, "+32 =32 p +100 r =32"},                     // across the clock's wrap
+  };
+  for (const auto& script : scripts) {
+    platform::test::UseFakeClock(script.clock);
+    C_StopWatch w;
+    std::istringstream in(script.steps);
+    for (std::string step; in >> step;) {
+      const char op = step[0];
+      if (op == 's') {
+        DWORD ms = 0;
+        in >> ms;
+        w.SetElapsed(ms);
+      } else if (op == '+') {
+        AdvanceClock(std::stoul(step.substr(1)));
+      } else if (op == '=') {
+        EXPECT_EQ(w.Elapsed(), std::stoul(step.substr(1))) << script.steps << " at " << step;
+      } else {
+        op == 'p' ? w.Pause() : op == 'r' ? w.Resume() : w.Reset();
+      }
+    }
+  }
 }
 
 TEST_F(StopWatch, CachedValueChangesOnlyOnUpdate) {

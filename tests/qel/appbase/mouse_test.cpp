@@ -2,6 +2,10 @@
 // reach MouseHook through the window procedure, and C_Mouse samples them.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "platform/testing.h"
 #include "platform/win_user.h"
 #include "qel/appbase/qelmouse.h"
@@ -42,78 +46,50 @@ class Mouse : public testing::Test {
   HWND m_hWnd = nullptr;
 };
 
-TEST_F(Mouse, AButtonHeldAtStartIsNoClick) {
+// "buttons 3 at 10,20 +L -R": the buttons word, the position and the edges
+// the locked queries report (+ pressed, - released).
+std::string State(C_Mouse& mouse) {
+  int x = 0, y = 0, buttons = 0;
+  mouse.GetState(&x, &y, &buttons);
+  std::string s = "buttons " + std::to_string(buttons) + " at " + std::to_string(x) + "," + std::to_string(y);
+  if (mouse.IsLeftPressed()) s += " +L";
+  if (mouse.IsRightPressed()) s += " +R";
+  if (mouse.IsLeftReleased()) s += " -L";
+  if (mouse.IsRightReleased()) s += " -R";
+  return s;
+}
+
+TEST_F(Mouse, ButtonsAndEdgesFrameByFrame) {
   C_Mouse mouse;
   EXPECT_TRUE(mouse.IsLocked());
   Input("move 100 100");
   Input("ldown");
   mouse.Update();
-  EXPECT_TRUE(mouse.IsLeftDown());
-  EXPECT_FALSE(mouse.IsLeftPressed()) << "locked for the first update";
+  EXPECT_EQ(State(mouse), "buttons 2 at 100,100") << "held at start: locked, no click";
   bool left = false, right = true;
   mouse.GetPressed(&left, &right);
-  EXPECT_TRUE(left) << "the unlocked query sees the edge";
-  EXPECT_FALSE(right);
-  mouse.Update();
+  EXPECT_TRUE(left && !right) << "the unlocked query sees the edge";
+  // Input before each update, and the state after it.
+  const std::pair<std::vector<const char*>, const char*> steps[] = {
+      {{}, "buttons 2 at 100,100"},  // held, no new edge
+      {{"lup"}, "buttons 0 at 100,100 -L"},
+      {{"ldown"}, "buttons 2 at 100,100 +L"},
+      {{}, "buttons 2 at 100,100"},  // edges last one update
+      {{"lup", "move 10 20", "rdown"}, "buttons 1 at 10,20 +R -L"},
+      {{"ldown", "rup"}, "buttons 2 at 10,20 +L -R"},
+      {{"rdown", "rup"}, "buttons 2 at 10,20"},  // a press and release between updates is not seen
+  };
+  for (const auto& [events, state] : steps) {
+    for (const char* e : events) Input(e);
+    mouse.Update();
+    EXPECT_EQ(State(mouse), state);
+    mouse.GetReleased(&left, &right);
+    EXPECT_EQ(left, mouse.IsLeftReleased());
+    EXPECT_EQ(right, mouse.IsRightReleased());
+  }
   EXPECT_FALSE(mouse.IsLocked());
-  EXPECT_FALSE(mouse.IsLeftPressed()) << "held, no new edge";
-  Input("lup");
-  mouse.Update();
-  EXPECT_TRUE(mouse.IsLeftReleased());
-  Input("ldown");
-  mouse.Update();
-  EXPECT_TRUE(mouse.IsLeftPressed());
-  mouse.Update();
-  EXPECT_FALSE(mouse.IsLeftPressed()) << "edges last one update";
-}
-
-TEST_F(Mouse, EdgesOfBothButtons) {
-  C_Mouse mouse;
-  Input("move 10 20");
-  mouse.Update();
-  mouse.Update();
-  Input("rdown");
-  mouse.Update();
-  EXPECT_TRUE(mouse.IsRightPressed());
-  EXPECT_FALSE(mouse.IsLeftPressed());
-  Input("ldown");
-  Input("rup");
-  mouse.Update();
-  EXPECT_TRUE(mouse.IsLeftPressed());
-  EXPECT_TRUE(mouse.IsRightReleased());
-  bool left = true, right = true;
-  mouse.GetReleased(&left, &right);
-  EXPECT_FALSE(left);
-  EXPECT_TRUE(right);
-  // A press and release between two updates is not seen.
-  Input("rdown");
-  Input("rup");
-  mouse.Update();
-  EXPECT_FALSE(mouse.IsRightPressed());
-  EXPECT_FALSE(mouse.IsRightReleased());
   mouse.Clear();
   EXPECT_FALSE(mouse.IsLeftDown());
-}
-
-TEST_F(Mouse, ButtonsWordAndPosition) {
-  C_Mouse mouse;
-  Input("move 321 123");
-  int x = 0, y = 0, buttons = -1;
-  struct Step {
-    const char* event;
-    int buttons;
-  };
-  for (Step s : {Step{"rdown", 1}, Step{"ldown", 3}, Step{"rup", 2}, Step{"lup", 0}}) {
-    Input(s.event);
-    mouse.Update();
-    mouse.GetState(&x, &y, &buttons);
-    EXPECT_EQ(buttons, s.buttons) << s.event;
-    EXPECT_EQ(x, 321);
-    EXPECT_EQ(y, 123);
-  }
-  mouse.GetPosition(&x, &y);
-  EXPECT_EQ(x, 321);
-  EXPECT_EQ(y, 123);
 }
 
 TEST_F(Mouse, MoveMessagesCarryTheButtons) {

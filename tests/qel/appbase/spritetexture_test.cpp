@@ -1,12 +1,14 @@
 // Sprite textures on the headless device: 1:1 reproduction, alpha, additive
 // drawing, rotation, scaling, source rectangles, the matrix form, loading and
-// reloading, and holders whose picture failed.
+// reloading, holders whose picture failed, and the holder that queues into
+// the frame-wide batch.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 
 #include "gxl/math/matrix.h"
+#include "qel/appbase/qeldxappbase.h"
 #include "qel/appbase/qelspritetexture.h"
 #include "tests/qel/appbase/appbase_test_util.h"
 
@@ -231,6 +233,37 @@ TEST_F(SpriteTexture, HoldersWithoutAPictureDrawNothing) {
   EndFrame();
   EXPECT_EQ(platform::test::D3D9RasterCounters().draws, before.draws);
   for (std::uint32_t v : Screen().argb) ASSERT_EQ(v, 0xFF102030u);
+}
+
+TEST_F(SpriteTexture, TheFrameWideHolderQueuesIntoTheFramesBatch) {
+  const Picture picture = qeltest::NoisePicture(32, 16, 18);
+  qeltest::WritePng("cg/queued.png", picture);
+  C_SpriteBatch frame;
+  frame.Restore();
+  C_Texture holder;
+  holder.SetFile("cg/queued.png");
+  holder.Load();
+  holder.Load();  // loads again, releasing the first picture (the device check finds no leak)
+  ASSERT_NE(holder.GetTexture(), nullptr);
+  BeginFrame(0xFF000000);
+  holder.Draw(0, 0);  // no frame-wide batcher yet: nothing
+  C_DxAppBase::SetGlobalSprite(frame.GetSprite());
+  ASSERT_EQ(frame.GetSprite()->BeginBatch(SpriteBatchFlags::NoStateSave), S_OK);
+  const auto before = platform::test::D3D9RasterCounters();
+  holder.Draw(100, 50);
+  const RECT left{0, 0, 16, 16};
+  holder.Draw(300, 50, 255, &left);
+  EXPECT_EQ(platform::test::D3D9RasterCounters().draws, before.draws) << "queued, not drawn";
+  ASSERT_EQ(frame.GetSprite()->EndBatch(), S_OK);
+  C_DxAppBase::SetGlobalSprite(nullptr);
+  EXPECT_GT(platform::test::D3D9RasterCounters().draws, before.draws);
+  EndFrame();
+  const Picture screen = Screen();
+  EXPECT_EQ(screen.At(0, 0), 0xFF000000u);
+  ExpectBlockEquals(screen, 100, 50, picture);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) ASSERT_EQ(Hex(screen.At(300 + x, 50 + y)), Hex(picture.At(x, y))) << x << "," << y;
+  EXPECT_EQ(screen.At(316, 50), 0xFF000000u);
 }
 
 TEST_F(SpriteTexture, TheFrameSpriteBatchHoldsOneBatcher) {

@@ -1,0 +1,231 @@
+// TGA files: colour-mapped, true-colour and grey images, raw or run-length
+// encoded, in any of the four row and column orders. The format has no magic
+// number, so the header is checked closely before anything else is read.
+#include <cstring>
+
+#include "gxl/tex/decoded_image.h"
+#include "gxl/tex/file_bytes.h"
+#include "gxl/tex/image_output_stream.h"
+
+namespace {
+
+using gxl::tex::detail::Load16;
+using gxl::tex::detail::Store16;
+
+constexpr std::uint32_t kHeaderSize = 18;
+constexpr std::uint32_t kColourMapped = 1, kTrueColour = 2, kGrey = 3, kRunLength = 8;
+constexpr std::uint32_t kTopDown = 0x20, kRightToLeft = 0x10;
+constexpr std::uint32_t kPacketRun = 0x80;
+constexpr std::uint32_t kMaxPacketTexels = 128;
+
+struct TgaHeader {
+  std::uint32_t idLength;
+  std::uint32_t mapType;
+  std::uint32_t imageType;
+  std::uint32_t mapFirst;
+  std::uint32_t mapLength;
+  std::uint32_t mapEntryBits;
+  std::uint32_t width;
+  std::uint32_t height;
+  std::uint32_t bits;
+  std::uint32_t descriptor;
+};
+
+TgaHeader ParseHeader(const std::uint8_t* p) {
+  return TgaHeader{p[0],           p[1],           p[2],           Load16(p + 3), Load16(p + 5),
+                   p[7],           Load16(p + 12), Load16(p + 14), p[16],         p[17]};
+}
+
+D3DFORMAT FormatOfBits(std::uint32_t bits) {
+  switch (bits) {
+    case 15:
+      return D3DFMT_X1R5G5B5;
+    case 16:
+      return D3DFMT_A1R5G5B5;
+    case 24:
+      return D3DFMT_R8G8B8;
+    case 32:
+      return D3DFMT_A8R8G8B8;
+    default:
+      return D3DFMT_UNKNOWN;
+  }
+}
+
+std::uint8_t Expand5(std::uint32_t c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); }
+
+PaletteEntry MapEntry(const std::uint8_t* e, std::uint32_t entryBits) {
+  switch (entryBits) {
+    case 24:
+      return PaletteEntry{e[2], e[1], e[0], 255};
+    case 32:
+      return PaletteEntry{e[2], e[1], e[0], e[3]};
+    default: {
+      const std::uint32_t v = Load16(e);
+      const std::uint8_t alpha = entryBits == 15 || (v & 0x8000) ? 255 : 0;
+      return PaletteEntry{Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31), alpha};
+    }
+  }
+}
+
+HRESULT FillPalette(const TgaHeader& h, const std::uint8_t* map, PaletteEntry* palette) {
+  if (h.mapFirst + h.mapLength > 256) return E_FAIL;
+  for (std::uint32_t i = 0; i < 256; ++i) palette[i] = PaletteEntry{255, 255, 255, 255};
+  const std::uint32_t entryBytes = (h.mapEntryBits + 7) / 8;
+  bool allClear = true;
+  for (std::uint32_t i = 0; i < h.mapLength; ++i) {
+    palette[h.mapFirst + i] = MapEntry(map + i * entryBytes, h.mapEntryBits);
+    allClear = allClear && palette[h.mapFirst + i].flags == 0;
+  }
+  // A map whose alpha is 0 throughout carries no alpha at all.
+  if (allClear)
+    for (std::uint32_t i = 0; i < h.mapLength; ++i) palette[h.mapFirst + i].flags = 255;
+  return S_OK;
+}
+
+// Places the texels of the file, in file order, into the image: rows from the
+// bottom or the top, texels from the left or the right.
+class TexelTarget {
+ public:
+  TexelTarget(std::uint8_t* pixels, const TgaHeader& h, std::uint32_t texelBytes)
+      : m_pixels(pixels), m_width(h.width), m_height(h.height), m_bytes(texelBytes),
+        m_topDown(h.descriptor & kTopDown), m_rightToLeft(h.descriptor & kRightToLeft) {}
+
+  std::uint64_t Count() const { return std::uint64_t{m_width} * m_height; }
+  void Put(std::uint64_t index, const std::uint8_t* texel) {
+    const std::uint64_t y = index / m_width, x = index % m_width;
+    const std::uint64_t row = m_topDown ? y : m_height - 1 - y;
+    const std::uint64_t column = m_rightToLeft ? m_width - 1 - x : x;
+    std::memcpy(m_pixels + (row * m_width + column) * m_bytes, texel, m_bytes);
+  }
+
+ private:
+  std::uint8_t* m_pixels;
+  std::uint32_t m_width;
+  std::uint32_t m_height;
+  std::uint32_t m_bytes;
+  bool m_topDown;
+  bool m_rightToLeft;
+};
+
+// Packets run on across row ends: the image is one stream of texels, and
+// files whose packets stop at every row end read the same.
+HRESULT DecodeRunLength(const std::uint8_t* in, std::uint64_t size, std::uint32_t texelBytes, TexelTarget& target) {
+  std::uint64_t at = 0;
+  for (std::uint64_t index = 0; index < target.Count();) {
+    if (at >= size) return E_FAIL;
+    const std::uint32_t packet = in[at++];
+    const std::uint64_t count = (packet & ~kPacketRun) + 1;
+    const bool run = packet & kPacketRun;
+    const std::uint64_t bytes = (run ? 1 : count) * texelBytes;
+    if (size - at < bytes) return E_FAIL;
+    // Texels past the last one are read but not stored.
+    const std::uint64_t stored = count < target.Count() - index ? count : target.Count() - index;
+    for (std::uint64_t i = 0; i < stored; ++i) target.Put(index + i, in + at + (run ? 0 : i * texelBytes));
+    index += stored;
+    at += bytes;
+  }
+  return S_OK;
+}
+
+bool AnyTopBitSet(const std::uint8_t* texels, std::uint64_t count) {
+  for (std::uint64_t i = 0; i < count; ++i)
+    if (texels[2 * i + 1] & 0x80) return true;
+  return false;
+}
+
+}  // namespace
+
+HRESULT DecodedImage::ReadTga(const std::uint8_t* data, std::uint32_t size) {
+  if (size < kHeaderSize) return E_FAIL;
+  const TgaHeader h = ParseHeader(data);
+  if (h.mapType >= 2 || (h.imageType & ~(kRunLength | 3)) || !h.width || !h.height) return E_FAIL;
+  if (h.mapType && FormatOfBits(h.mapEntryBits) == D3DFMT_UNKNOWN) return E_FAIL;
+
+  D3DFORMAT texelFormat = D3DFMT_UNKNOWN;
+  switch (h.imageType & 3) {
+    case kColourMapped:
+      if (h.mapType && h.bits == 8) texelFormat = D3DFMT_P8;
+      break;
+    case kTrueColour:
+      texelFormat = FormatOfBits(h.bits);
+      break;
+    case kGrey:
+      if (h.bits == 8) texelFormat = D3DFMT_L8;
+      break;
+  }
+  if (texelFormat == D3DFMT_UNKNOWN) return E_FAIL;
+  const std::uint32_t texelBytes = (h.bits + 7) / 8;
+
+  const std::uint64_t mapBytes = h.mapType ? std::uint64_t{h.mapLength} * ((h.mapEntryBits + 7) / 8) : 0;
+  const std::uint64_t texelsAt = kHeaderSize + h.idLength + mapBytes;
+  if (texelsAt > size) return E_FAIL;
+
+  if (decodePixels && texelFormat == D3DFMT_P8) {
+    PaletteEntry* entries = AllocatePalette();
+    if (!entries) return E_OUTOFMEMORY;
+    const HRESULT hr = FillPalette(h, data + kHeaderSize + h.idLength, entries);
+    if (FAILED(hr)) return hr;
+  }
+
+  format = texelFormat;
+  width = h.width;
+  height = h.height;
+  depth = 1;
+  rowPitch = h.width * texelBytes;
+  slicePitch = 0;
+  if (!decodePixels) return S_OK;
+
+  const std::uint8_t* texels = data + texelsAt;
+  const std::uint64_t left = size - texelsAt;
+  const std::uint64_t count = std::uint64_t{h.width} * h.height;
+  const std::uint64_t imageBytes = count * texelBytes;
+  const bool runLength = h.imageType & kRunLength;
+  if (!runLength && left < imageBytes) return E_FAIL;
+  // Every packet holds at most 128 texels: a stream too short for the image
+  // is refused before its storage is allocated.
+  if (runLength && left < (count + kMaxPacketTexels - 1) / kMaxPacketTexels * (1 + texelBytes)) return E_FAIL;
+
+  if (!runLength && (h.descriptor & (kTopDown | kRightToLeft)) == kTopDown) {
+    pixels = const_cast<std::uint8_t*>(texels);
+  } else {
+    std::uint8_t* out = AllocatePixels(imageBytes);
+    if (!out) return E_OUTOFMEMORY;
+    TexelTarget target(out, h, texelBytes);
+    if (runLength) {
+      const HRESULT hr = DecodeRunLength(texels, left, texelBytes, target);
+      if (FAILED(hr)) return hr;
+    } else {
+      for (std::uint64_t i = 0; i < count; ++i) target.Put(i, texels + i * texelBytes);
+    }
+  }
+  if (format == D3DFMT_A1R5G5B5 && !AnyTopBitSet(static_cast<const std::uint8_t*>(pixels), count))
+    format = D3DFMT_X1R5G5B5;
+  return S_OK;
+}
+
+HRESULT DecodedImage::WriteTga(ImageOutputStream& stream) {
+  const bool alpha = format == D3DFMT_A8R8G8B8;
+  if ((!alpha && format != D3DFMT_R8G8B8) || (!pixels && width && height)) return E_FAIL;
+  if (width > 0xFFFF || height > 0xFFFF) return E_FAIL;
+
+  // The ID field: the text and its terminating NUL.
+  static constexpr char kId[] = "Saved by GXL";
+  constexpr std::uint32_t kIdLength = sizeof kId;
+  const std::uint32_t texelBytes = alpha ? 4 : 3;
+  std::uint8_t header[kHeaderSize + kIdLength] = {};
+  header[0] = kIdLength;
+  header[2] = kTrueColour;
+  Store16(header + 12, width);
+  Store16(header + 14, height);
+  header[16] = static_cast<std::uint8_t>(texelBytes * 8);
+  header[17] = static_cast<std::uint8_t>(alpha ? kTopDown | 8 : kTopDown);
+  std::memcpy(header + kHeaderSize, kId, kIdLength);
+  HRESULT hr = stream.Write(header, sizeof header, nullptr);
+  if (FAILED(hr)) return hr;
+
+  const auto* corner = static_cast<const std::uint8_t*>(pixels) + std::uint64_t{box.top} * rowPitch +
+                       std::uint64_t{box.left} * texelBytes;
+  for (std::uint32_t y = 0; y < height; ++y)
+    if (FAILED(hr = stream.Write(corner + std::uint64_t{y} * rowPitch, width * texelBytes, nullptr))) return hr;
+  return S_OK;
+}

@@ -1,0 +1,311 @@
+#include "tests/support/ir/ir_interpreter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace irkit {
+
+using namespace gxl::shader;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+double Unary(std::uint32_t group, double x) {
+  switch (group) {
+    case kOpMove:
+    case kOpKeptMove:
+    case kOpIfBegin:
+    case kOpLoopEntryCopy: return x;
+    case kOpNegate: return -x;
+    case kOpReciprocal: return 1.0 / x;
+    case kOpFraction: return x - std::floor(x);
+    case kOpExp2: return std::exp2(x);
+    case kOpLog2: return std::log2(x);
+    case kOpRsq: return 1.0 / std::sqrt(x);
+    case kOpSin: return std::sin(x);
+    case kOpCos: return std::cos(x);
+    case kOpAsin: return std::asin(x);
+    case kOpAcos: return std::acos(x);
+    case kOpAtan: return std::atan(x);
+    case kOpDdx:
+    case kOpDdy: return 0.0;  // one pixel: no neighbours to differ from
+    default: return kNaN;
+  }
+}
+
+double Binary(std::uint32_t group, double a, double b) {
+  switch (group) {
+    case kOpMin: return std::min(a, b);
+    case kOpMax: return std::max(a, b);
+    case kOpLess: return a < b ? 1.0 : 0.0;
+    case kOpGreaterEqual: return a >= b ? 1.0 : 0.0;
+    case kOpAdd: return a + b;
+    case kOpMultiply: return a * b;
+    case kOpAtan2: return std::atan2(a, b);
+    case kOpLoopMerge: return a;
+    default: return kNaN;
+  }
+}
+
+bool IsUnary(std::uint32_t g) { return (g >= kOpMove && g <= kOpIfBegin) || g == kOpLoopEntryCopy; }
+bool IsBinary(std::uint32_t g) { return (g >= kOpMin && g <= kOpAtan2) || g == kOpLoopMerge; }
+
+}  // namespace
+
+Texel ProceduralTexel(std::uint32_t sampler, std::uint32_t kind, const double p[3], double lod) {
+  const double s = sampler;
+  return {0.5 + 0.5 * std::sin(s + 1.7 * p[0] + 0.3 * kind), 0.5 + 0.5 * std::sin(2.3 * p[1] - s),
+          0.5 + 0.5 * std::sin(1.1 * p[2] + 0.5 * p[0] * p[1]), 1.0 / (1.0 + std::fabs(lod))};
+}
+
+IrInterpreter::IrInterpreter(const ShaderProgram& program)
+    : m_p(program), m_values(program.values.Count(), kNaN), m_written(program.values.Count(), false) {}
+
+void IrInterpreter::SetRegister(std::uint32_t bank, std::uint32_t reg, std::uint32_t component, double x) {
+  m_registers[{bank, reg, component}] = x;
+}
+
+void IrInterpreter::SetRegister(StandardBank bank, std::uint32_t reg, std::initializer_list<double> components) {
+  std::uint32_t c = 0;
+  for (double x : components) SetRegister(m_p.StandardBankIndex(bank), reg, c++, x);
+}
+
+bool IrInterpreter::Fail(const std::string& message) {
+  if (m_error.empty()) m_error = message;
+  return false;
+}
+
+double IrInterpreter::Value(std::uint32_t value) const {
+  const IrValue* v = m_p.values[value];
+  const RegisterBank* bank = v ? m_p.banks[v->bank] : nullptr;
+  if (bank && (bank->type & kBankLiteral) && v->relativeIndex == kNoIndex) return v->rangeLow;
+  return value < m_values.size() && m_written[value] ? m_values[value] : kNaN;
+}
+
+std::vector<double> IrInterpreter::Values(const std::vector<std::uint32_t>& values) const {
+  std::vector<double> out;
+  for (std::uint32_t v : values) out.push_back(Value(v));
+  return out;
+}
+
+double IrInterpreter::Register(std::uint32_t bank, std::uint32_t reg, std::uint32_t component) const {
+  const auto it = m_registers.find({bank, reg, component});
+  return it == m_registers.end() ? kNaN : it->second;
+}
+
+bool IrInterpreter::Location(const IrValue& v, RegisterKey& key) {
+  if (v.reg == kNoIndex || v.component == kNoIndex) return false;
+  std::int64_t reg = v.reg;
+  if (v.relativeIndex != kNoIndex) {
+    double offset;
+    if (!Read(v.relativeIndex, offset)) return false;
+    if (!std::isfinite(offset)) return Fail("relative address is not finite");
+    reg += static_cast<std::int64_t>(std::floor(offset));
+  }
+  key = {v.bank, reg, v.component};
+  return true;
+}
+
+bool IrInterpreter::Read(std::uint32_t value, double& out) {
+  const IrValue* v = m_p.values[value];
+  if (!v) return Fail("read of missing value " + std::to_string(value));
+  const RegisterBank* bank = m_p.banks[v->bank];
+  if (!bank) return Fail("value " + std::to_string(value) + " has no bank");
+  if (v->relativeIndex != kNoIndex) {
+    RegisterKey key;
+    if (!Location(*v, key)) return Fail("relative read of value " + std::to_string(value) + " without a register");
+    const auto it = m_registers.find(key);
+    if (it == m_registers.end())
+      return Fail("relative read outside the written registers: register " + std::to_string(std::get<1>(key)));
+    out = it->second;
+    return true;
+  }
+  if (bank->type & kBankLiteral) {
+    out = v->rangeLow;
+    return true;
+  }
+  if (m_written[value]) {
+    out = m_values[value];
+    return true;
+  }
+  if (bank->type & kBankInitialised) {
+    const auto it = m_registers.find({v->bank, v->reg, v->component});
+    if (it != m_registers.end()) {
+      out = it->second;
+      return true;
+    }
+  }
+  return Fail("value " + std::to_string(value) + " read before it was written");
+}
+
+bool IrInterpreter::Write(std::uint32_t value, double x) {
+  const IrValue* v = m_p.values[value];
+  if (!v) return Fail("write of missing value " + std::to_string(value));
+  m_values[value] = x;
+  m_written[value] = true;
+  RegisterKey key;
+  if (v->reg != kNoIndex && v->component != kNoIndex) {
+    if (!Location(*v, key)) return false;
+    m_registers[key] = x;
+  }
+  return true;
+}
+
+bool IrInterpreter::GuardHolds(std::uint32_t value) const {
+  const IrValue* v = m_p.values[value];
+  if (!v || v->predicate == kNoIndex) return true;
+  const std::uint32_t p = v->predicate;
+  if (p >= m_written.size() || !m_written[p]) return false;  // the block was not entered
+  return (m_values[p] != 0.0) == (v->predicateSense != 0);
+}
+
+bool IrInterpreter::ExecuteSample(const IrInstruction& inst, const std::vector<double>& a, std::vector<double>& r) {
+  const std::uint32_t g = inst.Group(), w = inst.Width();
+  const std::uint32_t kind = (g - 0x600) / 5 + 1, mode = (g - 0x600) % 5;  // plain, grad, proj, bias, lod
+  const std::uint32_t dims = std::min<std::uint32_t>(kind, 3);
+  const IrValue* sampler = m_p.values[inst.arguments[0]];
+  if (!sampler || sampler->reg == kNoIndex) return Fail("sample without a sampler register");
+  if (a.size() < 2 * w) return Fail("sample without coordinates");
+  double p[3] = {0, 0, 0};
+  for (std::uint32_t i = 0; i < dims; ++i) p[i] = a[w + i];
+  double lod = 0.0;
+  if (mode == 1) {
+    double dx = 0, dy = 0;
+    for (std::uint32_t i = 0; i < dims; ++i) {
+      dx += a[2 * w + i] * a[2 * w + i];
+      dy += a[3 * w + i] * a[3 * w + i];
+    }
+    lod = std::sqrt(std::max(dx, dy));
+  } else if (mode >= 2) {
+    if (w < 4) return Fail("projected, biased or level sample narrower than 4");
+    if (mode == 2)
+      for (double& c : p) c /= a[w + 3];
+    else
+      lod = a[w + 3];
+  }
+  if (kind == 4) {  // a cube: the face coordinates of the direction
+    const double m = std::max({std::fabs(p[0]), std::fabs(p[1]), std::fabs(p[2])});
+    for (double& c : p) c /= m;
+  }
+  const Texel t = ProceduralTexel(sampler->reg, kind, p, lod);
+  r = {t.r, t.g, t.b, t.a};
+  return true;
+}
+
+bool IrInterpreter::ExecuteLoopControl(const IrInstruction& inst, std::uint32_t& pc, const std::vector<double>& a,
+                                       std::vector<double>& r) {
+  switch (inst.Group()) {
+    case kOpLoopBegin: {
+      const std::int32_t count = TruncToInt32(a.at(0));
+      if (count < 1) return Fail("loop of fewer than one iteration");
+      m_loops.push_back(LoopFrame{pc, count, 0, false, {}});
+      r.assign(inst.resultCount, 1.0);
+      return true;
+    }
+    case kOpLoopEntry:
+      if (m_loops.empty()) return Fail("loop entry outside a loop");
+      r = m_loops.back().iteration == 0 ? a : m_loops.back().carried;
+      if (r.size() != inst.resultCount) return Fail("loop entry and loop end widths differ");
+      return true;
+    case kOpBreak:
+      if (m_loops.empty()) return Fail("break outside a loop");
+      if (a.at(0) == 0.0) m_loops.back().broken = true;
+      r = a;
+      return true;
+    case kOpLoopEnd: {
+      if (m_loops.empty()) return Fail("loop end outside a loop");
+      LoopFrame& frame = m_loops.back();
+      if (!frame.broken && ++frame.iteration < frame.count) {
+        frame.carried = a;
+        pc = frame.begin + 1;  // back to the loop entry
+        r.clear();
+        return true;
+      }
+      m_loops.pop_back();
+      r = a;
+      return true;
+    }
+  }
+  return Fail("not a loop operation");
+}
+
+bool IrInterpreter::Execute(std::uint32_t& pc) {
+  const IrInstruction* inst = m_p.instructions[pc];
+  const std::uint32_t position = pc++;
+  if (!inst || inst->Group() == kOpNop) return true;
+  if (inst->resultCount && !GuardHolds(inst->results[0])) {
+    for (std::uint32_t i = 0; i < inst->resultCount; ++i)
+      if (inst->results[i] < m_written.size()) m_written[inst->results[i]] = false;
+    return true;
+  }
+  const std::uint32_t g = inst->Group(), n = inst->Width();
+  std::vector<double> a(inst->argumentCount), r;
+  // Merges read only the side that was written.
+  const bool merge = g == kOpIfMerge || g == kOpBreakMerge;
+  // A sample's first group names the sampler: no number to read.
+  const std::uint32_t first = inst->Class() == 6 ? std::min(n, inst->argumentCount) : 0;
+  for (std::uint32_t i = first; i < inst->argumentCount; ++i) {
+    const std::uint32_t v = inst->arguments[i];
+    if (merge && !(v < m_written.size() && m_written[v])) continue;
+    if (!Read(v, a[i])) return false;
+  }
+  if (merge) {
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint32_t then = inst->arguments[i];
+      r.push_back(then < m_written.size() && m_written[then] ? a[i] : a[n + i]);
+    }
+  } else if (g >= kOpLoopBegin && g <= kOpLoopEnd && g != kOpLoopEntryCopy) {
+    std::uint32_t next = position;
+    if (!ExecuteLoopControl(*inst, next, a, r)) return false;
+    if (next != position) {
+      pc = next;
+      return true;
+    }
+  } else if (g == kOpDiscard) {
+    if (std::any_of(a.begin(), a.end(), [](double x) { return x < 0.0; })) m_discarded = true;
+    r = a;
+  } else if (IsUnary(g)) {
+    for (double x : a) r.push_back(Unary(g, x));
+  } else if (IsBinary(g)) {
+    for (std::uint32_t i = 0; i < n; ++i) r.push_back(Binary(g, a[i], a[n + i]));
+  } else if (g == kOpSelect) {
+    for (std::uint32_t i = 0; i < n; ++i) r.push_back(a[i] >= 0.0 ? a[n + i] : a[2 * n + i]);
+  } else if (g == kOpDot) {
+    double sum = 0.0;
+    for (std::uint32_t i = 0; i < n; ++i) sum += a[i] * a[n + i];
+    r.assign(inst->resultCount, sum);
+  } else if (g == kOpLit && n == 4) {
+    r = {1.0, std::max(0.0, a[0]), a[0] > 0.0 && a[1] > 0.0 ? std::pow(a[1], a[3]) : 0.0, 1.0};
+  } else if (g == kOpNoise) {
+    // The kit's stand-in for noise: smooth and deterministic.
+    double s = 0.0;
+    for (std::uint32_t i = 0; i < n; ++i) s += (i + 1) * a[i];
+    r = {0.5 * std::sin(s)};
+  } else if (g == kOpSinCos) {
+    r.assign(inst->resultCount, kNaN);  // only the first two components are defined
+    if (!r.empty()) r[0] = std::cos(a.at(0));
+    if (r.size() > 1) r[1] = std::sin(a.at(0));
+  } else if (g >= kOpTex1D && g <= kOpTexCubeLod) {
+    if (!ExecuteSample(*inst, a, r)) return false;
+  } else {
+    return Fail("operation group " + std::to_string(g) + " is not interpreted");
+  }
+  if (r.size() != inst->resultCount) return Fail("result count of group " + std::to_string(g));
+  for (std::uint32_t i = 0; i < inst->resultCount; ++i)
+    if (!Write(inst->results[i], r[i])) return false;
+  return true;
+}
+
+bool IrInterpreter::Run() {
+  m_error.clear();
+  for (std::uint32_t pc = 0; pc < m_p.instructions.Count();) {
+    if (++m_steps > kMaxSteps) return Fail("step limit reached");
+    if (!Execute(pc)) return false;
+  }
+  if (!m_loops.empty()) return Fail("loop without an end");
+  return true;
+}
+
+}  // namespace irkit

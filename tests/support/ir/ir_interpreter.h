@@ -1,0 +1,92 @@
+// Runs an IR program one component at a time, in double, as a yardstick for
+// the passes and the lowering: arithmetic against libm, select, if blocks and
+// their merges, loops with breaks, relative addressing of register files and
+// a procedural texture for the samples.
+//
+// Semantics of the structured operations:
+// - An instruction runs when the guard of its first result holds: no
+//   predicate, or a predicate value written in this pass whose truth
+//   (non-zero) equals the result's predicate sense. Results of a skipped
+//   instruction count as unwritten.
+// - If merges and break merges take, per component, the first group's value
+//   when it was written in this pass, else the second group's.
+// - A loop begin pushes a frame with its count; loop entry takes its
+//   arguments on the first iteration, the loop end's arguments after; a zero
+//   break value ends the loop at its end; the loop end jumps back while
+//   iterations remain.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "gxl/shader/backend/shader_program.h"
+
+namespace irkit {
+
+// The procedural texture of every sampler: colour from the coordinates, the
+// sampler's register and the texture kind (1-3 dimensions, 4 cube); alpha
+// from the level of detail.
+struct Texel {
+  double r, g, b, a;
+};
+Texel ProceduralTexel(std::uint32_t sampler, std::uint32_t kind, const double p[3], double lod);
+
+class IrInterpreter {
+ public:
+  static constexpr std::uint64_t kMaxSteps = 10'000'000;
+
+  explicit IrInterpreter(const gxl::shader::ShaderProgram& program);
+
+  // Register contents that initialised banks (inputs, constants) read.
+  void SetRegister(std::uint32_t bank, std::uint32_t reg, std::uint32_t component, double x);
+  void SetRegister(gxl::shader::StandardBank bank, std::uint32_t reg, std::initializer_list<double> components);
+
+  // False on a malformed program or a runaway loop; Error() tells why.
+  bool Run();
+  const std::string& Error() const { return m_error; }
+
+  // The last value written (NaN when never written); literals give their value.
+  double Value(std::uint32_t value) const;
+  std::vector<double> Values(const std::vector<std::uint32_t>& values) const;
+  // NaN when the register was never written nor set.
+  double Register(std::uint32_t bank, std::uint32_t reg, std::uint32_t component) const;
+  bool Discarded() const { return m_discarded; }
+  std::uint64_t Steps() const { return m_steps; }
+
+ private:
+  struct LoopFrame {
+    std::uint32_t begin;  // position of the loop begin
+    std::int32_t count;
+    std::int32_t iteration = 0;
+    bool broken = false;
+    std::vector<double> carried;
+  };
+  using RegisterKey = std::tuple<std::uint32_t, std::int64_t, std::uint32_t>;
+
+  bool Fail(const std::string& message);
+  bool Read(std::uint32_t value, double& out);
+  bool Write(std::uint32_t value, double x);
+  bool GuardHolds(std::uint32_t value) const;
+  // One instruction at `pc`; may move `pc` (loops). False on failure.
+  bool Execute(std::uint32_t& pc);
+  bool ExecuteSample(const gxl::shader::IrInstruction& inst, const std::vector<double>& a, std::vector<double>& r);
+  bool ExecuteLoopControl(const gxl::shader::IrInstruction& inst, std::uint32_t& pc, const std::vector<double>& a,
+                          std::vector<double>& r);
+  // The register a value occupies (its own plus its relative offset), or false.
+  bool Location(const gxl::shader::IrValue& v, RegisterKey& key);
+
+  const gxl::shader::ShaderProgram& m_p;
+  std::vector<double> m_values;
+  std::vector<bool> m_written;
+  std::map<RegisterKey, double> m_registers;
+  std::vector<LoopFrame> m_loops;
+  bool m_discarded = false;
+  std::uint64_t m_steps = 0;
+  std::string m_error;
+};
+
+}  // namespace irkit
