@@ -90,16 +90,14 @@ std::uint32_t HlslParser::TargetCost(const ParseNode* functionTarget, const Toke
 
 std::uint32_t HlslParser::ArgumentCost(const DeclarationNode* function, const TokenNode* target, ParseNode* arguments,
                                        std::uint32_t options) {
-  const auto* f = function && function->description && function->description->kind == NodeKind::Kind10
-                      ? static_cast<const ParseNodeKind10*>(function->description)
-                      : nullptr;
+  const ParseNodeKind10* f = FunctionDescription(function);
   if (!f) return kNoMatch;
   std::uint32_t cost = TargetCost(f->profile, target);
   if (cost == kNoMatch) return kNoMatch;
   const ParseNode* argument = arguments;
   for (const ParseNode* p = f->parameters; p && p->kind == NodeKind::List; p = p->second) {
-    const auto* parameter = static_cast<const DeclarationNode*>(p->first);
-    const auto* variable = static_cast<const ParseNodeKind11*>(parameter->description);
+    const ParseNodeKind11* variable = VariableDescription(p->first);
+    if (!variable) return kNoMatch;
     const std::uint32_t usage = variable->storage;
     if ((options & kLookupUniformOnly) && !(usage & kUsageUniform)) continue;
     if (!argument) {
@@ -110,9 +108,7 @@ std::uint32_t HlslParser::ArgumentCost(const DeclarationNode* function, const To
     argument = argument->second;
     if (options & kLookupExact) {
       // The arguments are parameter declarations of another prototype.
-      const auto* other = value && value->kind == NodeKind::Declaration
-                              ? static_cast<const ParseNodeKind11*>(static_cast<const DeclarationNode*>(value)->description)
-                              : nullptr;
+      const ParseNodeKind11* other = VariableDescription(value);
       if (!other || (other->storage & kUsageInOut) != (usage & kUsageInOut) ||
           !TypesEqual(other->nodes[0], variable->nodes[0]))
         return kNoMatch;
@@ -243,9 +239,11 @@ ParseNode* HlslParser::ResolveCall(const TokenNode* name, ParseNode* arguments, 
     function = new ExpressionNode(kValueFunction, static_cast<const void*>(match.row), 0, name->token);
     if (!function) return OutOfMemory();
   } else {
-    const auto* f = static_cast<const ParseNodeKind10*>(static_cast<DeclarationNode*>(found)->description);
+    const ParseNodeKind10* f = FunctionDescription(found);
+    if (!f) return nullptr;
     for (const ParseNode* p = f->parameters; p && p->kind == NodeKind::List; p = p->second) {
-      auto* variable = static_cast<ParseNodeKind11*>(static_cast<const DeclarationNode*>(p->first)->description);
+      ParseNodeKind11* variable = VariableDescription(p->first);
+      if (!variable) return nullptr;
       parameters.push_back({variable->storage, variable->nodes[0], variable->nodes[2], variable});
     }
     type = f->returnType;

@@ -26,29 +26,17 @@ ParseNode* LastSemantic(const ParseNode* semantics) {
   return last;
 }
 
-const ParseNodeKind11* VariableOf(const ParseNode* declaration) {
-  if (!declaration || declaration->kind != NodeKind::Declaration) return nullptr;
-  const ParseNode* d = static_cast<const DeclarationNode*>(declaration)->description;
-  return d && d->kind == NodeKind::Kind11 ? static_cast<const ParseNodeKind11*>(d) : nullptr;
-}
-
-const ParseNodeKind10* FunctionOf(const ParseNode* declaration) {
-  if (!declaration || declaration->kind != NodeKind::Declaration) return nullptr;
-  const ParseNode* d = static_cast<const DeclarationNode*>(declaration)->description;
-  return d && d->kind == NodeKind::Kind10 ? static_cast<const ParseNodeKind10*>(d) : nullptr;
-}
-
 }  // namespace
 
 bool HlslParser::SameParameters(const DeclarationNode* a, const DeclarationNode* b) {
-  const ParseNodeKind10* f = FunctionOf(a);
-  const ParseNodeKind10* g = FunctionOf(b);
+  const ParseNodeKind10* f = FunctionDescription(a);
+  const ParseNodeKind10* g = FunctionDescription(b);
   if (!f || !g) return false;
   const ParseNode* p = f->parameters;
   const ParseNode* q = g->parameters;
   for (; p && q; p = p->second, q = q->second) {
-    const ParseNodeKind11* x = VariableOf(p->first);
-    const ParseNodeKind11* y = VariableOf(q->first);
+    const ParseNodeKind11* x = VariableDescription(p->first);
+    const ParseNodeKind11* y = VariableDescription(q->first);
     if (!x || !y || (x->storage & kUsageInOut) != (y->storage & kUsageInOut) || !TypesEqual(x->nodes[0], y->nodes[0]))
       return false;
   }
@@ -56,8 +44,8 @@ bool HlslParser::SameParameters(const DeclarationNode* a, const DeclarationNode*
 }
 
 bool HlslParser::SameFunction(const DeclarationNode* a, const DeclarationNode* b) {
-  const ParseNodeKind10* f = FunctionOf(a);
-  const ParseNodeKind10* g = FunctionOf(b);
+  const ParseNodeKind10* f = FunctionDescription(a);
+  const ParseNodeKind10* g = FunctionDescription(b);
   return f && g && TypesEqual(f->returnType, g->returnType) && SameParameters(a, b);
 }
 
@@ -296,7 +284,7 @@ ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const To
   if (!IsNumericType(returnType)) GXL_HLSL_REPORT(*this, &at, msg::kReturnNotNumeric, text);
   bool defaults = false;
   for (const ParseNode* c = parameters; c && c->kind == NodeKind::List; c = c->second) {
-    const ParseNodeKind11* p = VariableOf(c->first);
+    const ParseNodeKind11* p = VariableDescription(c->first);
     if (!p) continue;
     if (defaults && !p->nodes[2]) {
       GXL_HLSL_REPORT(*this, &at, msg::kMissingDefaultValue, text,
@@ -327,7 +315,7 @@ ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const To
   for (const ParseNode* c = declaringScope ? FindNames(text, declaringScope) : nullptr; c; c = c->second) {
     const auto* e = static_cast<const DeclarationNode*>(c->first);
     if (e->declClass != kDeclFunction || !SameParameters(e, declaration)) continue;
-    if (!earlier || (!FunctionOf(earlier)->hasBody && FunctionOf(e)->hasBody)) earlier = e;
+    if (!earlier || (!FunctionDescription(earlier)->hasBody && FunctionDescription(e)->hasBody)) earlier = e;
   }
   m_scope = declaringScope;
   DeclarationNode* entered = nullptr;
@@ -335,7 +323,7 @@ ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const To
   m_scope = parameterScope;
   if (FAILED(hr)) return nullptr;
   if (earlier) {
-    const ParseNodeKind10* e = FunctionOf(earlier);
+    const ParseNodeKind10* e = FunctionDescription(earlier);
     if (!TypesEqual(e->returnType, constReturn)) GXL_HLSL_REPORT(*this, &at, msg::kReturnDiffersFromPrototype, text);
     description->returnSlot = e->returnSlot;
     description->body = e->body;
@@ -352,8 +340,7 @@ ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const To
 }
 
 HRESULT HlslParser::EndFunction(bool defined, ParseNode* body) {
-  if (m_currentFunction && defined) {
-    auto* f = static_cast<ParseNodeKind10*>(m_currentFunction->description);
+  if (ParseNodeKind10* f = FunctionDescription(m_currentFunction); f && defined) {
     const auto* name = static_cast<const TokenNode*>(m_currentFunction->name);
     if (f->hasBody) {
       GXL_HLSL_REPORT(*this, name ? &name->token : &m_token, msg::kAlreadyHasBody, NameText(name));

@@ -253,11 +253,9 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
 
 ParseNode* HlslParser::MakeIdentifier(const TokenNode* name) {
   ParseNode* found = nullptr;
-  if (LookupName(kDeclVariable, name, nullptr, 0, m_scope, kLookupReport, &found, nullptr) != S_OK || !found ||
-      found->kind != NodeKind::Declaration)
-    return nullptr;
-  auto* variable = static_cast<ParseNodeKind11*>(static_cast<DeclarationNode*>(found)->description);
-  if (!variable || variable->kind != NodeKind::Kind11) return nullptr;
+  if (LookupName(kDeclVariable, name, nullptr, 0, m_scope, kLookupReport, &found, nullptr) != S_OK) return nullptr;
+  ParseNodeKind11* variable = VariableDescription(found);
+  if (!variable) return nullptr;
   const ParseNode* type = variable->nodes[0];
   if (IsConst(type) && IsLiteral(variable->nodes[1])) {
     // A constant's value takes its place, so that it folds; it is no l-value.

@@ -137,6 +137,18 @@ enum HlslLookup : std::uint32_t {
   kLookupUniformOnly = 16, // only "uniform" parameters take arguments
 };
 
+// The description of a variable or function declaration, or null.
+inline ParseNodeKind11* VariableDescription(const ParseNode* declaration) {
+  if (!declaration || declaration->kind != NodeKind::Declaration) return nullptr;
+  ParseNode* d = static_cast<const DeclarationNode*>(declaration)->description;
+  return d && d->kind == NodeKind::Kind11 ? static_cast<ParseNodeKind11*>(d) : nullptr;
+}
+inline ParseNodeKind10* FunctionDescription(const ParseNode* declaration) {
+  if (!declaration || declaration->kind != NodeKind::Declaration) return nullptr;
+  ParseNode* d = static_cast<const DeclarationNode*>(declaration)->description;
+  return d && d->kind == NodeKind::Kind10 ? static_cast<ParseNodeKind10*>(d) : nullptr;
+}
+
 // No overload matches.
 constexpr std::uint32_t kNoMatch = 0xFFFFFFFFu;
 // A slot of no symbol.

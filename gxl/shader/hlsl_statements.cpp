@@ -27,8 +27,8 @@ ParseNode* HlslParser::MakeExpressionStatement(ParseNode* expression) {
 }
 
 ParseNode* HlslParser::MakeReturn(ParseNode* value, const SourceToken& at) {
-  if (!m_currentFunction) return nullptr;
-  const auto* f = static_cast<const ParseNodeKind10*>(m_currentFunction->description);
+  const ParseNodeKind10* f = FunctionDescription(m_currentFunction);
+  if (!f) return nullptr;
   const ParseNodeKind13* v = AsExpression(value);
   if (!f->returnType && v) {
     GXL_HLSL_REPORT(*this, &v->token, msg::kVoidFunctionReturnsValue, FunctionName(m_currentFunction));
