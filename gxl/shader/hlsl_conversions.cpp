@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gxl/shader/hlsl_parser.h"
+#include "gxl/shader/shader_preprocessor.h"
 
 namespace gxl::shader {
 namespace {
@@ -283,7 +284,7 @@ ParseNode* HlslParser::ApplyUsage(const ParseNodeKind7* usage, const ParseNode* 
   }
   if (order == (kUsageRowMajor | kUsageColumnMajor)) order = kUsageRowMajor;
   if (matrix && !order) {
-    order = m_matrixPacking;
+    order = m_preprocessor ? m_preprocessor->PackMatrix() : 0;
     if (!order) order = (m_options & 0x8) ? std::uint32_t{kUsageRowMajor} : (m_options & 0x10) ? std::uint32_t{kUsageColumnMajor} : 0u;
   }
   if (!order && !(bits & kUsageConst)) return const_cast<ParseNode*>(ResolveType(type));

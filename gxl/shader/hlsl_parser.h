@@ -167,9 +167,6 @@ class HlslParser {
   // The start of a parse: stores the options and the preprocessor whose log
   // takes the messages, and clears every stack, flag and counter.
   void Reset(std::uint32_t options, ShaderPreprocessor* preprocessor);
-  // The preprocessor's matrix-packing state: 0 unset, kUsageRowMajor or
-  // kUsageColumnMajor.
-  void SetMatrixPacking(std::uint32_t packing) { m_matrixPacking = packing; }
 
   // Reporters: the text is cut at 255 characters. An error sets the error
   // flag; an internal error also the fatal flag.
@@ -214,7 +211,9 @@ class HlslParser {
   ParseNode* MakeMatrixType(const ParseNode* element, const ParseNode* rows, const ParseNode* columns);
   // `name` names the declaration in messages; it may be null.
   ParseNode* MakeArrayType(ParseNode* element, const ParseNode* dimension, const TokenNode* name);
-  // A copy of the type with the usage's matrix order and const applied.
+  // A copy of the type with the usage's matrix order and const applied; a
+  // matrix without an order takes the preprocessor's "pack_matrix" state, else
+  // the option word's bit 3 (row-major) or 4 (column-major).
   ParseNode* ApplyUsage(const ParseNodeKind7* usage, const ParseNode* type, const SourceToken* at);
   // The usage stack: each entry a usage node whose second part is the checked type.
   ParseNodeKind7* PushUsageType(const ParseNodeKind7* usage, const ParseNode* type, const SourceToken* at);
@@ -366,7 +365,6 @@ class HlslParser {
   std::uint32_t m_declarationCounter = 0;
   std::uint32_t m_functionCount = 0;
   std::uint32_t m_symbolSlots = 0;
-  std::uint32_t m_matrixPacking = 0;
 
   // The scopes' name trees: per scope and name, the tree node whose chain
   // holds that name's declarations, newest first.

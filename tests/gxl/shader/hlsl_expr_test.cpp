@@ -186,6 +186,10 @@ TEST_F(GxlHlslExpr, OperatorsTypeConvertAndRewrite) {
   EXPECT_EQ(E(E(post)->right)->op, kOpPreIncrement);
   EXPECT_EQ(E(post)->flag, 1u);
   EXPECT_EQ(E(parser.MakeOperator(kOpSequence, Var("f1"), Var("f2")))->flag, 0u);
+  parser.PushScope(kScopeStates, nullptr);
+  EXPECT_NE(parser.MakeOperator(kOpSequence, Var("f1"), Var("f2")), nullptr);
+  EXPECT_EQ(Log(), "(7): warning X3081: comma expression used where an initializer list may have been intended\n");
+  parser.PopScope();
 
   const struct {
     std::uint32_t op;

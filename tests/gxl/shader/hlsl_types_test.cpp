@@ -224,19 +224,27 @@ TEST_F(GxlHlslTypes, TypeConstructorsAndMatrixOrder) {
             "(1): error X3060: vector dimension must be a literal scalar expression\n");
   ASSERT_NE(v, nullptr);
 
-  auto order = [&](std::uint32_t options, std::uint32_t usage, std::uint32_t pragma) {
+  auto order = [&](std::uint32_t options, std::uint32_t usage, const char* pragma) {
+    ShaderPreprocessor run;
+    if (pragma) {
+      // The pragma takes effect as the parser pulls the tokens after it.
+      EXPECT_EQ(run.StartFromMemory(pragma, static_cast<UINT>(std::strlen(pragma)), nullptr, nullptr), S_OK);
+      SourceToken token;
+      while (run.NextToken(&token) == S_OK && token.kind != kTokenEndOfInput) {
+      }
+    }
     HlslParser p;
-    p.Reset(options, &pp);
-    p.SetMatrixPacking(pragma);
+    p.Reset(options, &run);
     ParseNodeKind7 u(usage, nullptr, nullptr);
     auto* t = static_cast<TypeNode*>(p.ApplyUsage(&u, Mat(kBaseFloat, 4, 4), nullptr));
     return t->flags & (kTypeRowMajor | kTypeColumnMajor);
   };
-  EXPECT_EQ(order(0x8, 0, 0), kTypeRowMajor);
-  EXPECT_EQ(order(0x10, 0, 0), kTypeColumnMajor);
-  EXPECT_EQ(order(0x8, kUsageColumnMajor, 0), kTypeColumnMajor);
-  EXPECT_EQ(order(0x8, 0, kUsageColumnMajor), kTypeColumnMajor);
-  EXPECT_EQ(order(0, 0, 0), 0u);
+  EXPECT_EQ(order(0x8, 0, nullptr), kTypeRowMajor);
+  EXPECT_EQ(order(0x10, 0, nullptr), kTypeColumnMajor);
+  EXPECT_EQ(order(0x8, kUsageColumnMajor, nullptr), kTypeColumnMajor);
+  EXPECT_EQ(order(0x8, 0, "#pragma pack_matrix(column_major)\n"), kTypeColumnMajor);
+  EXPECT_EQ(order(0x10, 0, "#pragma pack_matrix(row_major)\n"), kTypeRowMajor);
+  EXPECT_EQ(order(0, 0, nullptr), 0u);
   ParseNodeKind7 rowMajor(kUsageRowMajor | kUsageConst, nullptr, nullptr);
   ParseNode* t = parser.ApplyUsage(&rowMajor, Vec(kBaseFloat, 4), nullptr);
   EXPECT_TRUE(parser.IsConst(t));
