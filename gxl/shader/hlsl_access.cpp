@@ -88,7 +88,7 @@ ParseNode* HlslParser::MakeIndex(ParseNode* base, ParseNode* index) {
     if (!type || !(offset = MakeLiteralNode(type, FoldedValue{{kComponentInt, components}}, at)))
       return type ? nullptr : OutOfMemory();
   }
-  return Finish(NewExpression(element, kOpIndex, b, offset, at));
+  return Finish(NewExpression(element, kExprIndex, b, offset, at));
 }
 
 ParseNode* HlslParser::MakeSelection(ParseNode* base, const TokenNode* name) {
@@ -142,7 +142,7 @@ ParseNode* HlslParser::MakeSelection(ParseNode* base, const TokenNode* name) {
     GXL_HLSL_REPORT(*this, &at, msg::kInvalidSubscript, text);
     return nullptr;
   }
-  return Finish(NewExpression(resultType, kOpSelect, b, record, at));
+  return Finish(NewExpression(resultType, kExprSelect, b, record, at));
 }
 
 ParseNode* HlslParser::MakeConditional(ParseNode* condition, ParseNode* whenTrue, ParseNode* whenFalse) {
@@ -179,8 +179,8 @@ ParseNode* HlslParser::MakeConditional(ParseNode* condition, ParseNode* whenTrue
   auto* types = new ListNode(type, new ListNode(type, nullptr, "Types"), "Types");
   auto* values = new ListNode(first, new ListNode(second, nullptr, "Value"), "Value");
   if (!types || !types->second || !values || !values->second) return OutOfMemory();
-  ParseNode* pair = Finish(NewExpression(types, kOpValue, values, nullptr, at));
-  return pair ? Finish(NewExpression(type, kOpConditional, test, pair, at)) : nullptr;
+  ParseNode* pair = Finish(NewExpression(types, kExprValue, values, nullptr, at));
+  return pair ? Finish(NewExpression(type, kExprConditional, test, pair, at)) : nullptr;
 }
 
 }  // namespace gxl::shader

@@ -181,7 +181,7 @@ bool HlslParser::BindCall(const TokenNode* name, bool intrinsic, const Parameter
                                                         nullptr)))
         return OutOfMemory(), false;
       ParseNode* value = MakeVariableReference(variable, p.type, e->token);
-      ParseNode* assignment = value ? MakeOperator(kOpAssign, e, value) : nullptr;
+      ParseNode* assignment = value ? MakeOperator(kExprAssign, e, value) : nullptr;
       if (!assignment || !Append(*outputs, lastOutput, assignment, "Outputs")) return false;
     }
   }
@@ -256,7 +256,7 @@ ParseNode* HlslParser::ResolveCall(const TokenNode* name, ParseNode* arguments, 
   auto* outputCell = new ListNode(outputs, nullptr, "Parameters");
   auto* parameterList = outputCell ? new ListNode(inputs, outputCell, "Parameters") : nullptr;
   if (!parameterList) return OutOfMemory();
-  return Finish(NewExpression(type, intrinsic ? kOpIntrinsic : kOpCall, function, parameterList, name->token));
+  return Finish(NewExpression(type, intrinsic ? kExprIntrinsic : kExprCall, function, parameterList, name->token));
 }
 
 ParseNode* HlslParser::MakeCompileExpression(const TokenNode* profile, const TokenNode* name, ParseNode* arguments,
@@ -275,7 +275,7 @@ ParseNode* HlslParser::MakeCompileExpression(const TokenNode* profile, const Tok
                                       : (vertex ? kBaseVertexShader : kBasePixelShader);
   auto* type = new TypeNode(kShapeObject, base, 1, 1, 0);
   if (!type) return OutOfMemory();
-  return NewExpression(type, kOpCompile, const_cast<TokenNode*>(profile), call, profile->token);
+  return NewExpression(type, kExprCompile, const_cast<TokenNode*>(profile), call, profile->token);
 }
 
 }  // namespace gxl::shader

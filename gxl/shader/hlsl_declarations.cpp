@@ -266,7 +266,7 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
   if (!result) return OutOfMemory();
   if (initialise) {
     ParseNode* target = MakeVariableReference(description, type, at);
-    ParseNode* statement = target ? MakeExpressionStatement(MakeOperator(kOpInitialise, target, value, true)) : nullptr;
+    ParseNode* statement = target ? MakeExpressionStatement(MakeOperator(kExprInitialise, target, value, true)) : nullptr;
     if (!statement) return nullptr;
     result->second = statement;
   }

@@ -66,14 +66,14 @@ ParseNode* HlslParser::Convert(ParseNode* expression, const ParseNode* type) {
   ParseNodeKind13* e = AsExpression(expression);
   if (!e) return nullptr;
   if (TypesEqual(e->type, type)) return e;
-  return Finish(NewExpression(type, kOpValue, e, nullptr, e->token));
+  return Finish(NewExpression(type, kExprValue, e, nullptr, e->token));
 }
 
 bool HlslParser::IsLiteral(const ParseNode* expression) const {
   const ParseNode* e = expression;
   if (!e || e->kind != NodeKind::Kind13) return false;
   const auto* n = static_cast<const ParseNodeKind13*>(e);
-  if (n->op != kOpValue || !n->left || n->left->kind != NodeKind::List) return false;
+  if (n->op != kExprValue || !n->left || n->left->kind != NodeKind::List) return false;
   for (const ParseNode* c = n->left; c; c = c->second) {
     if (c->kind != NodeKind::List || !c->first || c->first->kind != NodeKind::Expression) return false;
     if (static_cast<const ExpressionNode*>(c->first)->value.subKind > kComponentObject) return false;
@@ -89,18 +89,18 @@ ParseNode* HlslParser::MakeVariableReference(ParseNodeKind11* variable, const Pa
   value->value.node = variable;
   value->value.third = variable->valueCount;
   value->token = at;
-  return NewExpression(type, kOpValue, value, nullptr, at);
+  return NewExpression(type, kExprValue, value, nullptr, at);
 }
 
 bool HlslParser::IsLValue(const ParseNode* expression) const {
   for (const ParseNode* e = expression; e && e->kind == NodeKind::Kind13;) {
     const auto* n = static_cast<const ParseNodeKind13*>(e);
     switch (n->op) {
-      case kOpValue:
+      case kExprValue:
         return n->left && n->left->kind == NodeKind::Expression &&
                static_cast<const ExpressionNode*>(n->left)->value.subKind == kValueVariable;
-      case kOpIndex: e = n->left; break;
-      case kOpSelect:
+      case kExprIndex: e = n->left; break;
+      case kExprSelect:
         // A swizzle that names a component twice cannot be written.
         for (const ParseNode* c = n->right; c && c->kind == NodeKind::List; c = c->second)
           for (const ParseNode* d = c->second; d && d->kind == NodeKind::List; d = d->second)
@@ -125,12 +125,12 @@ bool HlslParser::HasSideEffects(const ParseNode* expression) const {
     } else if (node->kind == NodeKind::Kind13) {
       const auto* n = static_cast<const ParseNodeKind13*>(node);
       switch (n->op) {
-        case kOpPreIncrement:
-        case kOpPreDecrement:
-        case kOpInitialise:
-        case kOpAssign: return true;
-        case kOpCall:
-        case kOpIntrinsic:
+        case kExprPreIncrement:
+        case kExprPreDecrement:
+        case kExprInitialise:
+        case kExprAssign: return true;
+        case kExprCall:
+        case kExprIntrinsic:
           // The second cell of the "Parameters" list holds the outputs.
           if (n->right && n->right->second && n->right->second->first) return true;
           break;
@@ -172,38 +172,38 @@ ParseNode* HlslParser::MakeBoolLiteral(bool value, const SourceToken& token) {
 ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode* b, bool initialising) {
   ParseNodeKind13* x = AsExpression(a);
   ParseNodeKind13* y = AsExpression(b);
-  const bool binary = code == kOpSequence || (code >= kOpMultiply && code <= kOpAssign) ||
-                      (code >= kOpMultiplyAssign && code <= kOpSubtractAssign);
+  const bool binary = code == kExprSequence || (code >= kExprMultiply && code <= kExprAssign) ||
+                      (code >= kExprMultiplyAssign && code <= kExprSubtractAssign);
   if (!x || (b && !y) || (binary && !y)) return nullptr;
   const SourceToken& token = y ? y->token : x->token;
 
-  if (code >= kOpMultiplyAssign && code <= kOpSubtractAssign) {
+  if (code >= kExprMultiplyAssign && code <= kExprSubtractAssign) {
     // The target appears twice in the rewritten tree, so it must be free of effects.
     if (HasSideEffects(x)) {
       GXL_HLSL_REPORT(*this, &token, msg::kCompoundAssignmentSideEffects);
       return nullptr;
     }
-    ParseNode* operation = MakeOperator(code - (kOpMultiplyAssign - kOpMultiply), x, y);
-    return operation ? MakeOperator(kOpAssign, x, operation) : nullptr;
+    ParseNode* operation = MakeOperator(code - (kExprMultiplyAssign - kExprMultiply), x, y);
+    return operation ? MakeOperator(kExprAssign, x, operation) : nullptr;
   }
-  if (code == kOpPostIncrement || code == kOpPostDecrement) {
-    ParseNode* prefix = MakeOperator(code - (kOpPostIncrement - kOpPreIncrement), x, nullptr);
+  if (code == kExprPostIncrement || code == kExprPostDecrement) {
+    ParseNode* prefix = MakeOperator(code - (kExprPostIncrement - kExprPreIncrement), x, nullptr);
     if (!prefix) return nullptr;
     ParseNode* type = ConstCopy(x->type);
     if (x->type && !type) return nullptr;
-    return NewExpression(type, kOpSequence, x, prefix, token);  // the value, then the increment
+    return NewExpression(type, kExprSequence, x, prefix, token);  // the value, then the increment
   }
-  if (code > kOpOr && code != kOpInitialise && code != kOpAssign) return nullptr;
+  if (code > kExprOr && code != kExprInitialise && code != kExprAssign) return nullptr;
 
-  const bool anyOperand = code == kOpValue || code == kOpSequence || code == kOpEqual || code == kOpNotEqual ||
-                          code == kOpInitialise || code == kOpAssign;
+  const bool anyOperand = code == kExprValue || code == kExprSequence || code == kExprEqual || code == kExprNotEqual ||
+                          code == kExprInitialise || code == kExprAssign;
   if (!anyOperand && (!IsNumericTypeNode(x->type) || (y && !IsNumericTypeNode(y->type)))) {
     GXL_HLSL_REPORT(*this, &token, msg::kNumericExpected);
     return nullptr;
   }
-  const bool writes = code == kOpPreIncrement || code == kOpPreDecrement || code == kOpInitialise || code == kOpAssign;
+  const bool writes = code == kExprPreIncrement || code == kExprPreDecrement || code == kExprInitialise || code == kExprAssign;
   if (writes) {
-    if (!IsLValue(x) || (IsConst(x->type) && !(initialising && code == kOpInitialise))) {
+    if (!IsLValue(x) || (IsConst(x->type) && !(initialising && code == kExprInitialise))) {
       GXL_HLSL_REPORT(*this, &token, msg::kConstLValue);
       return nullptr;
     }
@@ -217,16 +217,16 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
   ParseNode* resultType = nullptr;
   ParseNode* left = x;
   ParseNode* right = y;
-  if (code == kOpInitialise || code == kOpAssign) {
+  if (code == kExprInitialise || code == kExprAssign) {
     if (!CanConvert(x->type, y->type, false)) {
       ReportConversionError(&token, nullptr, x->type, y->type, false);
       return nullptr;
     }
     resultType = x->type;
     if (!(right = Convert(y, x->type))) return nullptr;
-  } else if (code == kOpValue) {
+  } else if (code == kExprValue) {
     resultType = x->type;
-  } else if (code <= kOpPlus) {
+  } else if (code <= kExprPlus) {
     if (!(resultType = ConstCopy(x->type)) && x->type) return nullptr;
   } else {
     ParseNode* operandType = nullptr;
@@ -235,7 +235,7 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
       return nullptr;
     }
     resultType = operandType;
-    if (code >= kOpLess) {
+    if (code >= kExprLess) {
       if (!(resultType = CopyType(operandType))) return nullptr;
       static_cast<TypeNode*>(resultType)->baseType = kBaseBool;
     }
@@ -243,7 +243,7 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
   }
   ParseNodeKind13* node = NewExpression(resultType, code, left, right, token);
   if (!node) return nullptr;
-  if (code == kOpSequence) {
+  if (code == kExprSequence) {
     node->flag = 0;  // the comma's left expression, its second operand, comes first
     if (m_scope && m_scope->ownerKind == kScopeStates)
       GXL_HLSL_REPORT(*this, &token, msg::kCommaForInitializerList);
@@ -287,7 +287,7 @@ ParseNode* HlslParser::MakeInitializerList(ParseNode* elements, const SourceToke
     lastType = typeCell;
     lastValue = valueCell;
   }
-  return Finish(NewExpression(types, kOpValue, values, nullptr, at));
+  return Finish(NewExpression(types, kExprValue, values, nullptr, at));
 }
 
 ParseNode* HlslParser::MakeConstructor(const ParseNode* type, ParseNode* arguments, bool cast, bool flatten) {
@@ -300,7 +300,7 @@ ParseNode* HlslParser::MakeConstructor(const ParseNode* type, ParseNode* argumen
     }
     const ParseNode* target = type;
     if (IsConst(e->type) && !(target = ConstCopy(type)) && type) return nullptr;
-    return Finish(NewExpression(target, kOpValue, e, nullptr, e->token));
+    return Finish(NewExpression(target, kExprValue, e, nullptr, e->token));
   }
   const SourceToken& at = arguments && AsExpression(arguments->first) ? AsExpression(arguments->first)->token : m_token;
   if (!IsNumericTypeNode(type)) {
@@ -321,7 +321,7 @@ ParseNode* HlslParser::MakeConstructor(const ParseNode* type, ParseNode* argumen
     GXL_HLSL_REPORT(*this, &at, msg::kConstructorArgumentCount);
     return nullptr;
   }
-  return Finish(NewExpression(type, kOpValue, arguments, nullptr, at));
+  return Finish(NewExpression(type, kExprValue, arguments, nullptr, at));
 }
 
 }  // namespace gxl::shader

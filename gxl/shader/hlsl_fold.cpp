@@ -8,11 +8,6 @@
 
 namespace gxl::shader {
 
-std::int64_t TruncToInt64(double value) {
-  if (value >= -9223372036854775808.0 && value < 9223372036854775808.0) return static_cast<std::int64_t>(value);
-  return INT64_MIN;  // NaN and out of range, as x86 converts them
-}
-
 double ComponentToDouble(const FoldedComponent& c) {
   const auto word = static_cast<std::uint32_t>(c.bits);
   switch (c.kind) {
@@ -108,13 +103,13 @@ bool HlslParser::IsFoldable(const ParseNode* expression) const {
     }
   };
   switch (e->op) {
-    case kOpPreIncrement:
-    case kOpPreDecrement:
-    case kOpInitialise:
-    case kOpAssign:
-    case kOpCall:
-    case kOpCompile: return false;
-    case kOpIntrinsic: {
+    case kExprPreIncrement:
+    case kExprPreDecrement:
+    case kExprInitialise:
+    case kExprAssign:
+    case kExprCall:
+    case kExprCompile: return false;
+    case kExprIntrinsic: {
       const IntrinsicRecord* row = CalledIntrinsic(*e);
       const ParseNode* parameters = e->right;
       if (!row || IsExcludedIntrinsic(row->id) || !parameters || (parameters->second && parameters->second->first))
@@ -162,14 +157,14 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
   const std::size_t count = kinds.size();
   out->clear();
   switch (n->op) {
-    case kOpPreIncrement:
-    case kOpPreDecrement:
-    case kOpInitialise:
-    case kOpAssign:
-    case kOpCall:
-    case kOpCompile: return E_FAIL;
-    case kOpIntrinsic: return FoldIntrinsicCall(n, out);
-    case kOpValue: {
+    case kExprPreIncrement:
+    case kExprPreDecrement:
+    case kExprInitialise:
+    case kExprAssign:
+    case kExprCall:
+    case kExprCompile: return E_FAIL;
+    case kExprIntrinsic: return FoldIntrinsicCall(n, out);
+    case kExprValue: {
       const ParseNode* v = n->left;
       if (v && v->kind == NodeKind::Kind13) {
         if (FAILED(FoldConversion(n, out))) return E_FAIL;
@@ -192,17 +187,17 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
       }
       break;
     }
-    case kOpSequence:
+    case kExprSequence:
       if (FAILED(FoldOperands(n->left, out))) return E_FAIL;
       break;
-    case kOpIndex:
-    case kOpSelect: {
+    case kExprIndex:
+    case kExprSelect: {
       FoldedValue base, index;
       if (FAILED(FoldOperands(n->left, &base))) return E_FAIL;
       const ParseNode* r = n->right;
-      if (n->op == kOpIndex || (r && r->kind == NodeKind::Expression)) {
+      if (n->op == kExprIndex || (r && r->kind == NodeKind::Expression)) {
         std::uint64_t offset;
-        if (n->op == kOpIndex) {
+        if (n->op == kExprIndex) {
           FoldedComponent i;
           if (FAILED(FoldOperands(r, &index)) || index.size() != 1 || !ConvertComponent(index[0], kComponentUint, &i))
             return E_FAIL;
@@ -225,7 +220,7 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
       }
       break;
     }
-    case kOpConditional: {
+    case kExprConditional: {
       FoldedValue test, pair;
       if (FAILED(FoldOperands(n->left, &test)) || FAILED(FoldOperands(n->right, &pair)) ||
           pair.size() != 2 * count || (test.size() != 1 && test.size() != count))
@@ -235,7 +230,7 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
       break;
     }
     default: {
-      if (n->op > kOpOr) return E_FAIL;
+      if (n->op > kExprOr) return E_FAIL;
       FoldedValue a, b;
       if (FAILED(FoldOperands(n->left, &a)) || (n->right && FAILED(FoldOperands(n->right, &b)))) return E_FAIL;
       if ((a.size() != 1 && a.size() != count) || (n->right && b.size() != 1 && b.size() != count)) return E_FAIL;
@@ -247,25 +242,25 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
         const bool objects = ac.kind > kComponentFloat || bc.kind > kComponentFloat;
         double r = 0.0;
         switch (n->op) {
-          case kOpNot: r = x == 0.0; break;
-          case kOpNegate: r = -x; break;
-          case kOpPlus: r = x; break;
-          case kOpMultiply: r = x * y; break;
-          case kOpDivide:
-          case kOpModulo:
+          case kExprNot: r = x == 0.0; break;
+          case kExprNegate: r = -x; break;
+          case kExprPlus: r = x; break;
+          case kExprMultiply: r = x * y; break;
+          case kExprDivide:
+          case kExprModulo:
             divisionByZero |= y == 0.0;
-            r = n->op == kOpDivide ? x / y : std::fmod(x, y);
+            r = n->op == kExprDivide ? x / y : std::fmod(x, y);
             break;
-          case kOpAdd: r = x + y; break;
-          case kOpSubtract: r = x - y; break;
-          case kOpLess: r = x < y; break;
-          case kOpGreater: r = x > y; break;
-          case kOpLessEqual: r = x <= y; break;
-          case kOpGreaterEqual: r = x >= y; break;
-          case kOpEqual: r = objects ? ac.bits == bc.bits : x == y; break;
-          case kOpNotEqual: r = objects ? ac.bits != bc.bits : x != y; break;
-          case kOpAnd: r = x != 0.0 && y != 0.0; break;
-          case kOpOr: r = x != 0.0 || y != 0.0; break;
+          case kExprAdd: r = x + y; break;
+          case kExprSubtract: r = x - y; break;
+          case kExprLess: r = x < y; break;
+          case kExprGreater: r = x > y; break;
+          case kExprLessEqual: r = x <= y; break;
+          case kExprGreaterEqual: r = x >= y; break;
+          case kExprEqual: r = objects ? ac.bits == bc.bits : x == y; break;
+          case kExprNotEqual: r = objects ? ac.bits != bc.bits : x != y; break;
+          case kExprAnd: r = x != 0.0 && y != 0.0; break;
+          case kExprOr: r = x != 0.0 || y != 0.0; break;
           default: return E_FAIL;
         }
         out->push_back(StoreDouble(r, kinds[i]));
@@ -290,7 +285,7 @@ ParseNode* HlslParser::MakeLiteralNode(const ParseNode* type, const FoldedValue&
     (last ? last->second : head) = cell;
     last = cell;
   }
-  return NewExpression(type, kOpValue, head, nullptr, token);
+  return NewExpression(type, kExprValue, head, nullptr, token);
 }
 
 ParseNode* HlslParser::FoldToLiteral(const ParseNode* expression) {

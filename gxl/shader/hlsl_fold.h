@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "gxl/shader/float_truncation.h"
 #include "gxl/shader/hlsl_types.h"
 
 namespace gxl::shader {
@@ -20,10 +21,6 @@ using FoldedValue = std::vector<FoldedComponent>;
 
 // Folding gives up, silently, on values of more components than this.
 constexpr std::uint64_t kMaxFoldComponents = std::uint64_t{1} << 20;
-
-// Truncates toward zero to 64 bits; NaN, infinities and values outside the
-// 64-bit range give 0x8000000000000000, as the x86 conversion does.
-std::int64_t TruncToInt64(double value);
 
 // Boolean 1.0 or 0.0; integers as signed or unsigned; floats as they are.
 double ComponentToDouble(const FoldedComponent& c);

@@ -75,7 +75,7 @@ TEST_F(GxlHlslExpr, TheNineFormsOfMul) {
   for (const auto& c : cases) {
     ParseNode* call = Call("mul", {Var(c.a), Var(c.b)});
     ASSERT_NE(call, nullptr) << c.a << " " << c.b << Log();
-    EXPECT_EQ(E(call)->op, kOpIntrinsic);
+    EXPECT_EQ(E(call)->op, kExprIntrinsic);
     EXPECT_EQ(RowOf(call)->id, c.id) << c.a << " " << c.b;
     EXPECT_EQ(TypeText(TypeOf(call)), c.result) << c.a << " " << c.b;
   }
@@ -112,7 +112,7 @@ TEST_F(GxlHlslExpr, OverloadCosts) {
   Function("g", Scalar(kBaseFloat), {{"x", Scalar(kBaseHalf)}}, true);
   ParseNode* call = parser.ResolveCall(Name("g"), Args({Float(1, kTokenFloatH)}), false);
   ASSERT_NE(call, nullptr);
-  EXPECT_EQ(E(call)->op, kOpCall);
+  EXPECT_EQ(E(call)->op, kExprCall);
   auto* chosen = static_cast<const DeclarationNode*>(static_cast<ExpressionNode*>(E(call)->left->first)->value.address);
   auto* parameter = static_cast<const DeclarationNode*>(static_cast<ParseNodeKind10*>(chosen->description)->parameters->first);
   EXPECT_EQ(TypeText(parameter), "half");
@@ -149,7 +149,7 @@ TEST_F(GxlHlslExpr, CallsBindInputsOutputsAndDefaults) {
   EXPECT_EQ(TypeOf(sincos), nullptr);
   ParseNode* outputs = E(sincos)->right->second->first;
   ASSERT_NE(outputs, nullptr);
-  EXPECT_EQ(E(outputs->first)->op, kOpAssign);
+  EXPECT_EQ(E(outputs->first)->op, kExprAssign);
   EXPECT_NE(outputs->second, nullptr);
   EXPECT_EQ(Call("sincos", {Var("f3"), Float(1), Var("f3")}), nullptr);
   EXPECT_TRUE(Logged("error X3025: l-value specifies const object"));
@@ -169,25 +169,25 @@ TEST_F(GxlHlslExpr, CallsBindInputsOutputsAndDefaults) {
 
 TEST_F(GxlHlslExpr, OperatorsTypeConvertAndRewrite) {
   // v += 1 becomes v = v + (float4)1.
-  ParseNode* add = parser.MakeOperator(kOpAdd + 21, Var("f4"), Int(1));
+  ParseNode* add = parser.MakeOperator(kExprAdd + 21, Var("f4"), Int(1));
   ASSERT_NE(add, nullptr);
-  EXPECT_EQ(E(add)->op, kOpAssign);
-  EXPECT_EQ(E(E(add)->right)->op, kOpAdd);
+  EXPECT_EQ(E(add)->op, kExprAssign);
+  EXPECT_EQ(E(E(add)->right)->op, kExprAdd);
   EXPECT_EQ(Values(E(E(add)->right)->right), (std::vector<double>{1, 1, 1, 1}));
 
-  ParseNode* sum = parser.MakeOperator(kOpAdd, Var("f2"), Var("f3"));
+  ParseNode* sum = parser.MakeOperator(kExprAdd, Var("f2"), Var("f3"));
   EXPECT_EQ(TypeText(TypeOf(sum)), "float2");
-  EXPECT_EQ(E(E(sum)->right)->op, kOpValue);  // the float3 truncated
-  EXPECT_EQ(TypeText(TypeOf(parser.MakeOperator(kOpLess, Var("f3"), Var("f1")))), "bool3");
-  EXPECT_EQ(TypeText(TypeOf(parser.MakeOperator(kOpNegate, Var("m23"), nullptr))), "const float2x3");
+  EXPECT_EQ(E(E(sum)->right)->op, kExprValue);  // the float3 truncated
+  EXPECT_EQ(TypeText(TypeOf(parser.MakeOperator(kExprLess, Var("f3"), Var("f1")))), "bool3");
+  EXPECT_EQ(TypeText(TypeOf(parser.MakeOperator(kExprNegate, Var("m23"), nullptr))), "const float2x3");
 
-  ParseNode* post = parser.MakeOperator(kOpPostIncrement, Var("f1"), nullptr);
-  EXPECT_EQ(E(post)->op, kOpSequence);
-  EXPECT_EQ(E(E(post)->right)->op, kOpPreIncrement);
+  ParseNode* post = parser.MakeOperator(kExprPostIncrement, Var("f1"), nullptr);
+  EXPECT_EQ(E(post)->op, kExprSequence);
+  EXPECT_EQ(E(E(post)->right)->op, kExprPreIncrement);
   EXPECT_EQ(E(post)->flag, 1u);
-  EXPECT_EQ(E(parser.MakeOperator(kOpSequence, Var("f1"), Var("f2")))->flag, 0u);
+  EXPECT_EQ(E(parser.MakeOperator(kExprSequence, Var("f1"), Var("f2")))->flag, 0u);
   parser.PushScope(kScopeStates, nullptr);
-  EXPECT_NE(parser.MakeOperator(kOpSequence, Var("f1"), Var("f2")), nullptr);
+  EXPECT_NE(parser.MakeOperator(kExprSequence, Var("f1"), Var("f2")), nullptr);
   EXPECT_EQ(Log(), "(7): warning X3081: comma expression used where an initializer list may have been intended\n");
   parser.PopScope();
 
@@ -196,12 +196,12 @@ TEST_F(GxlHlslExpr, OperatorsTypeConvertAndRewrite) {
     ParseNode *a, *b;
     const char* message;
   } bad[] = {
-      {kOpAdd, Var("s2"), Int(1), "error X3022: scalar, vector, or matrix expected"},
-      {kOpAdd, Var("m44"), Var("f4"), "error X3020: type mismatch"},
-      {kOpAssign, Int(1), Int(2), "error X3025: l-value specifies const object"},
-      {kOpAssign, Var("f4"), Var("f2"), "error X3017: cannot implicitly convert from 'float2' to 'float4'"},
-      {kOpAssign, parser.MakeSelection(Var("f4"), Name("xx")), Var("f2"), "error X3025"},
-      {kOpPreIncrement, Var("s2"), nullptr, "error X3022"},
+      {kExprAdd, Var("s2"), Int(1), "error X3022: scalar, vector, or matrix expected"},
+      {kExprAdd, Var("m44"), Var("f4"), "error X3020: type mismatch"},
+      {kExprAssign, Int(1), Int(2), "error X3025: l-value specifies const object"},
+      {kExprAssign, Var("f4"), Var("f2"), "error X3017: cannot implicitly convert from 'float2' to 'float4'"},
+      {kExprAssign, parser.MakeSelection(Var("f4"), Name("xx")), Var("f2"), "error X3025"},
+      {kExprPreIncrement, Var("s2"), nullptr, "error X3022"},
   };
   for (const auto& c : bad) {
     pp.Log().Reset();
@@ -216,20 +216,20 @@ TEST_F(GxlHlslExpr, OperatorsTypeConvertAndRewrite) {
   Declare("s", Obj(22));
   for (const char* name : {"c", "d"}) {
     pp.Log().Reset();
-    EXPECT_EQ(parser.MakeOperator(kOpAssign, Var(name), Float(3)), nullptr);
-    EXPECT_EQ(parser.MakeOperator(kOpAdd + 21, Var(name), Float(3)), nullptr);
+    EXPECT_EQ(parser.MakeOperator(kExprAssign, Var(name), Float(3)), nullptr);
+    EXPECT_EQ(parser.MakeOperator(kExprAdd + 21, Var(name), Float(3)), nullptr);
     EXPECT_EQ(Log(), "(1): error X3025: l-value specifies const object\n(1): error X3025: l-value specifies const object\n");
   }
   pp.Log().Reset();
-  EXPECT_EQ(parser.MakeOperator(kOpAssign, Var("s"), Var("s2")), nullptr);
+  EXPECT_EQ(parser.MakeOperator(kExprAssign, Var("s"), Var("s2")), nullptr);
   EXPECT_EQ(Log(), "(7): error X3065: object assignments are not allowed inside functions\n");
 
   // x[i++] += 1 would increment i twice.
   pp.Log().Reset();
-  ParseNode* index = parser.MakeOperator(kOpPostIncrement, Var("i1"), nullptr);
-  EXPECT_EQ(parser.MakeOperator(kOpAdd + 21, parser.MakeIndex(Var("f4"), index), Int(1)), nullptr);
+  ParseNode* index = parser.MakeOperator(kExprPostIncrement, Var("i1"), nullptr);
+  EXPECT_EQ(parser.MakeOperator(kExprAdd + 21, parser.MakeIndex(Var("f4"), index), Int(1)), nullptr);
   EXPECT_EQ(Log(), "(1): error X3500: compound assignment to an expression with side effects not yet implemented\n");
-  EXPECT_NE(parser.MakeOperator(kOpAdd + 21, parser.MakeIndex(Var("f4"), Var("i1")), Int(1)), nullptr);
+  EXPECT_NE(parser.MakeOperator(kExprAdd + 21, parser.MakeIndex(Var("f4"), Var("i1")), Int(1)), nullptr);
 }
 
 TEST_F(GxlHlslExpr, IndexSelectionConditionalAndConstructors) {
@@ -313,11 +313,11 @@ TEST_F(GxlHlslExpr, Statements) {
 TEST_F(GxlHlslExpr, ExpressionsTooDeepStopWithOneFatalError) {
   // 1 + 1 + ... folds as it grows: no depth at all.
   ParseNode* ones = Int(1);
-  for (int i = 1; i < 10000; ++i) ones = parser.MakeOperator(kOpAdd, ones, Int(1));
+  for (int i = 1; i < 10000; ++i) ones = parser.MakeOperator(kExprAdd, ones, Int(1));
   EXPECT_EQ(Values(ones), (std::vector<double>{10000}));
   // a + a + ... of 100,000 terms is refused once too deep.
   ParseNode* chain = Var("f1");
-  for (int i = 1; i < 100000 && chain; ++i) chain = parser.MakeOperator(kOpAdd, chain, Var("f1"));
+  for (int i = 1; i < 100000 && chain; ++i) chain = parser.MakeOperator(kExprAdd, chain, Var("f1"));
   EXPECT_EQ(chain, nullptr);
   EXPECT_TRUE(parser.IsFatal());
   EXPECT_EQ(Log(), "(7): internal error: expression too complex\n");
@@ -336,7 +336,7 @@ TEST_F(GxlHlslExpr, CompileExpressions) {
   Function("vs", Vec(kBaseFloat, 4), {{"n", Scalar(kBaseInt), kUsageUniform}, {"p", Vec(kBaseFloat, 4)}}, true);
   ParseNode* compiled = parser.MakeCompileExpression(Name("vs_2_0"), Name("vs"), Args({Int(3)}), false);
   ASSERT_NE(compiled, nullptr) << Log();
-  EXPECT_EQ(E(compiled)->op, kOpCompile);
+  EXPECT_EQ(E(compiled)->op, kExprCompile);
   EXPECT_EQ(TypeText(TypeOf(compiled)), "vertexshader");
   EXPECT_EQ(TypeText(TypeOf(parser.MakeCompileExpression(Name("ps_2_0"), Name("vs"), Args({Int(3)}), true))),
             "pixelfragment");

@@ -152,7 +152,7 @@ TEST_F(GxlHlslFold, VectorAndMatrixIdentities) {
     }
     // A ratio of 1 leaves a ray that meets the surface from outside unchanged.
     const double d = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-    ParseNode* n = d <= 0 ? unit : parser.MakeOperator(kOpNegate, unit, nullptr);
+    ParseNode* n = d <= 0 ? unit : parser.MakeOperator(kExprNegate, unit, nullptr);
     const std::vector<double> same = Values(Call("refract", {Lit(b), n, Lit({1})}));
     ASSERT_EQ(same.size(), 3u) << Log();
     for (std::size_t i = 0; i < 3; ++i) {
@@ -187,8 +187,8 @@ TEST_F(GxlHlslFold, DomainErrorsStillFold) {
       {Call("acos", {Lit({2})}), "error X3070: indefinite acos"},
       {Call("asin", {Lit({-2})}), "error X3071: indefinite asin"},
       {Call("pow", {Lit({-1}), Lit({0.5})}), "error X3032: indefinite power"},
-      {parser.MakeOperator(kOpDivide, Int(7), Int(0)), "error X3033: division by zero"},
-      {parser.MakeOperator(kOpModulo, Float(7), Int(0)), "error X3033: division by zero"},
+      {parser.MakeOperator(kExprDivide, Int(7), Int(0)), "error X3033: division by zero"},
+      {parser.MakeOperator(kExprModulo, Float(7), Int(0)), "error X3033: division by zero"},
   };
   for (const auto& c : cases) {
     EXPECT_TRUE(parser.IsLiteral(c.expression)) << c.message;
@@ -200,18 +200,18 @@ TEST_F(GxlHlslFold, DomainErrorsStillFold) {
 }
 
 TEST_F(GxlHlslFold, OperatorsAccessAndLiteralDimensions) {
-  EXPECT_EQ(Values(parser.MakeOperator(kOpDivide, Int(7), Int(2))), (std::vector<double>{3}));
-  EXPECT_EQ(Values(parser.MakeOperator(kOpDivide, Float(7), Int(2))), (std::vector<double>{3.5}));
-  EXPECT_EQ(Values(parser.MakeOperator(kOpModulo, Float(5), Float(3))), (std::vector<double>{2}));
-  ParseNode* seven = Declare("x", Scalar(kBaseFloat), 0, parser.MakeOperator(kOpDivide, Int(7), Int(2)));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprDivide, Int(7), Int(2))), (std::vector<double>{3}));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprDivide, Float(7), Int(2))), (std::vector<double>{3.5}));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprModulo, Float(5), Float(3))), (std::vector<double>{2}));
+  ParseNode* seven = Declare("x", Scalar(kBaseFloat), 0, parser.MakeOperator(kExprDivide, Int(7), Int(2)));
   EXPECT_EQ(Values(VariableOf(seven)->nodes[2]), (std::vector<double>{3}));
-  EXPECT_EQ(Values(parser.MakeOperator(kOpNot, Lit({0, 2}), nullptr)), (std::vector<double>{1, 0}));
-  EXPECT_EQ(Values(parser.MakeOperator(kOpLessEqual, Lit({1, 2}), Lit({2}))), (std::vector<double>{1, 1}));
-  EXPECT_EQ(Values(parser.MakeOperator(kOpOr, Bool(false), Int(0))), (std::vector<double>{0}));
-  EXPECT_EQ(Values(parser.MakeOperator(kOpSequence, Int(4), Int(5))), (std::vector<double>{4}));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprNot, Lit({0, 2}), nullptr)), (std::vector<double>{1, 0}));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprLessEqual, Lit({1, 2}), Lit({2}))), (std::vector<double>{1, 1}));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprOr, Bool(false), Int(0))), (std::vector<double>{0}));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprSequence, Int(4), Int(5))), (std::vector<double>{4}));
   // Unsigned meeting signed is signed: the low 32 bits of 4294967294.
-  EXPECT_EQ(Values(parser.MakeOperator(kOpSubtract, Int(0xFFFFFFFFu), Int(1))), (std::vector<double>{-2}));
-  EXPECT_EQ(Values(parser.MakeOperator(kOpSubtract, Int(0xFFFFFFFFu), Int(1, kTokenIntU))),
+  EXPECT_EQ(Values(parser.MakeOperator(kExprSubtract, Int(0xFFFFFFFFu), Int(1))), (std::vector<double>{-2}));
+  EXPECT_EQ(Values(parser.MakeOperator(kExprSubtract, Int(0xFFFFFFFFu), Int(1, kTokenIntU))),
             (std::vector<double>{4294967294.0}));
 
   ParseNode* v = Lit({1, 2, 3, 4});
@@ -243,7 +243,7 @@ TEST_F(GxlHlslFold, OperatorsAccessAndLiteralDimensions) {
   for (ParseNode* call : {Call("tex2D", {Var("s"), Lit({0.5, 0.5})}), Call("clip", {Lit({1})}),
                           Call("noise", {Lit({1, 2})})}) {
     ASSERT_NE(call, nullptr) << Log();
-    EXPECT_EQ(E(call)->op, kOpIntrinsic);
+    EXPECT_EQ(E(call)->op, kExprIntrinsic);
   }
   EXPECT_EQ(Log(), "<null>");
 }

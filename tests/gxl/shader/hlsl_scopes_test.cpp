@@ -90,7 +90,7 @@ TEST_F(GxlHlslScopes, StorageOfGlobalsParametersAndLocals) {
   ParseNode* s = Declare("s", Vec(kBaseFloat, 2), kUsageStatic);
   ASSERT_NE(s->second, nullptr);
   auto* init = E(static_cast<StatementNode*>(s->second->first)->children[0]);
-  EXPECT_EQ(init->op, kOpInitialise);
+  EXPECT_EQ(init->op, kExprInitialise);
   EXPECT_EQ(Values(init->right), (std::vector<double>{0, 0}));
   ParseNodeKind11* u = VariableOf(Declare("u", Vec(kBaseFloat, 2), 0, Int(3)));
   EXPECT_EQ(Values(u->nodes[2]), (std::vector<double>{3, 3}));
