@@ -6,10 +6,6 @@
 namespace gxl::shader {
 namespace {
 
-ParseNodeKind13* AsExpression(ParseNode* node) {
-  return node && node->kind == NodeKind::Kind13 ? static_cast<ParseNodeKind13*>(node) : nullptr;
-}
-
 // Swizzle letters (x, y, z, w or r, g, b, a) or matrix element names (_11 or
 // _m00 forms) as component indices; false for anything else.
 bool ParseSwizzle(const char* text, const TypeNode& t, std::uint32_t* indices, std::uint32_t* count) {
@@ -105,10 +101,9 @@ ParseNode* HlslParser::MakeSelection(ParseNode* base, const TokenNode* name) {
     const ParseNode* member = nullptr;
     for (const ParseNode* c = t; c && c->kind == NodeKind::List; c = c->second) {
       const ParseNode* m = c->first;
-      const ParseNode* memberName = m && m->kind == NodeKind::Declaration ? static_cast<const DeclarationNode*>(m)->name : nullptr;
-      if (memberName && memberName->kind == NodeKind::Token &&
-          static_cast<const TokenNode*>(memberName)->token.kind == kTokenIdentifier &&
-          std::strcmp(static_cast<const TokenNode*>(memberName)->token.value.text, text) == 0) {
+      const char* memberName =
+          IdentifierText(m && m->kind == NodeKind::Declaration ? static_cast<const DeclarationNode*>(m)->name : nullptr);
+      if (memberName && std::strcmp(memberName, text) == 0) {
         member = m;
         break;
       }

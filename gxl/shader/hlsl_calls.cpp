@@ -10,16 +10,6 @@
 namespace gxl::shader {
 namespace {
 
-const ParseNodeKind13* AsExpression(const ParseNode* node) {
-  return node && node->kind == NodeKind::Kind13 ? static_cast<const ParseNodeKind13*>(node) : nullptr;
-}
-
-const char* TextOf(const ParseNode* node) {
-  if (!node || node->kind != NodeKind::Token) return nullptr;
-  const SourceToken& t = static_cast<const TokenNode*>(node)->token;
-  return t.kind == kTokenIdentifier || t.kind == kTokenString ? t.value.text : nullptr;
-}
-
 std::uint32_t ListLength(const ParseNode* list) {
   std::uint32_t n = 0;
   for (; list && list->kind == NodeKind::List; list = list->second) ++n;
@@ -75,8 +65,8 @@ std::uint32_t HlslParser::ConversionCost(const ParseNode* to, const ParseNode* f
 }
 
 std::uint32_t HlslParser::TargetCost(const ParseNode* functionTarget, const TokenNode* target) {
-  const char* f = TextOf(functionTarget);
-  const char* t = TextOf(target);
+  const char* f = IdentifierText(functionTarget);
+  const char* t = IdentifierText(target);
   if (!f && !t) return 0;
   if (!f || !t) return 2;
   ShaderProfileRow fr, tr;
@@ -261,7 +251,7 @@ ParseNode* HlslParser::ResolveCall(const TokenNode* name, ParseNode* arguments, 
 
 ParseNode* HlslParser::MakeCompileExpression(const TokenNode* profile, const TokenNode* name, ParseNode* arguments,
                                              bool fragment) {
-  const char* profileName = TextOf(profile);
+  const char* profileName = IdentifierText(profile);
   ShaderProfileRow row;
   if (!profileName || FAILED(ProfileNameToToken(profileName, kProfileCompilerTarget, &row))) {
     GXL_HLSL_REPORT(*this, profile ? &profile->token : &m_token, msg::kUnsupportedCompilerTarget,

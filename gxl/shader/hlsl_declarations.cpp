@@ -13,10 +13,6 @@ const char* const kContextNames[] = {"global variables",       "structure member
 const char* const kValueNames[] = {"initial value", "initializer",   "default value",
                                    "initial value", "initial value", "value"};
 
-const char* NameText(const TokenNode* name) {
-  return name && name->token.kind == kTokenIdentifier ? name->token.value.text : "";
-}
-
 // The last TokenNode of a semantics list (or of the list a ParseNodeKind17 holds).
 ParseNode* LastSemantic(const ParseNode* semantics) {
   if (semantics && semantics->kind == NodeKind::Kind17) semantics = static_cast<const ParseNodeKind17*>(semantics)->semantics;
@@ -61,7 +57,7 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
   std::uint32_t k = m_scope ? m_scope->ownerKind : kScopeGlobal;
   if (k > kScopeAnnotation) k = kScopeBlock;  // technique and state blocks declare like blocks
   const auto* nameNode = static_cast<const TokenNode*>(declarator->name);
-  const char* name = NameText(nameNode);
+  const char* name = IdentifierText(nameNode, "");
   const SourceToken& at = nameNode ? nameNode->token : m_token;
   const char* context = kContextNames[k];
   const char* valueName = kValueNames[k];
@@ -275,7 +271,7 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
 
 ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const TokenNode* name, ParseNode* parameters,
                                        ParseNode* semantics) {
-  const char* text = NameText(name);
+  const char* text = IdentifierText(name, "");
   const SourceToken& at = name ? name->token : m_token;
   const std::uint32_t usage = usageType ? usageType->usage : 0;
   const ParseNode* returnType = usageType ? usageType->parts[1] : nullptr;
@@ -288,7 +284,7 @@ ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const To
     if (!p) continue;
     if (defaults && !p->nodes[2]) {
       GXL_HLSL_REPORT(*this, &at, msg::kMissingDefaultValue, text,
-                      NameText(static_cast<const TokenNode*>(static_cast<const DeclarationNode*>(c->first)->name)));
+                      IdentifierText(static_cast<const DeclarationNode*>(c->first)->name, ""));
     }
     defaults |= p->nodes[2] != nullptr;
   }
@@ -343,7 +339,7 @@ HRESULT HlslParser::EndFunction(bool defined, ParseNode* body) {
   if (ParseNodeKind10* f = FunctionDescription(m_currentFunction); f && defined) {
     const auto* name = static_cast<const TokenNode*>(m_currentFunction->name);
     if (f->hasBody) {
-      GXL_HLSL_REPORT(*this, name ? &name->token : &m_token, msg::kAlreadyHasBody, NameText(name));
+      GXL_HLSL_REPORT(*this, name ? &name->token : &m_token, msg::kAlreadyHasBody, IdentifierText(name, ""));
     } else {
       f->body = body;
       f->hasBody = 1;

@@ -9,10 +9,6 @@
 namespace gxl::shader {
 namespace {
 
-ParseNodeKind13* AsExpression(ParseNode* node) {
-  return node && node->kind == NodeKind::Kind13 ? static_cast<ParseNodeKind13*>(node) : nullptr;
-}
-
 // The operator levels below an operand: an expression's own depth, a list's
 // deepest element.
 std::uint32_t DepthOf(const ParseNode* node) {

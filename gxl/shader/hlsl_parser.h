@@ -137,6 +137,19 @@ enum HlslLookup : std::uint32_t {
   kLookupUniformOnly = 16, // only "uniform" parameters take arguments
 };
 
+// The expression itself, or null for any other node.
+inline ParseNodeKind13* AsExpression(const ParseNode* node) {
+  return node && node->kind == NodeKind::Kind13 ? static_cast<ParseNodeKind13*>(const_cast<ParseNode*>(node))
+                                                : nullptr;
+}
+
+// The text of an identifier's TokenNode, or `otherwise`.
+inline const char* IdentifierText(const ParseNode* name, const char* otherwise = nullptr) {
+  if (!name || name->kind != NodeKind::Token) return otherwise;
+  const SourceToken& t = static_cast<const TokenNode*>(name)->token;
+  return t.kind == kTokenIdentifier ? t.value.text : otherwise;
+}
+
 // The description of a variable or function declaration, or null.
 inline ParseNodeKind11* VariableDescription(const ParseNode* declaration) {
   if (!declaration || declaration->kind != NodeKind::Declaration) return nullptr;

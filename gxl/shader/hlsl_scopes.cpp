@@ -14,12 +14,6 @@ const char* const kClassNames[] = {"type", "variable", "function", "techinque", 
 
 const char* ClassName(std::uint32_t declClass) { return declClass < 5 ? kClassNames[declClass] : "unknown"; }
 
-const char* NameOf(const ParseNode* name) {
-  if (!name || name->kind != NodeKind::Token) return nullptr;
-  const SourceToken& t = static_cast<const TokenNode*>(name)->token;
-  return t.kind == kTokenIdentifier ? t.value.text : nullptr;
-}
-
 DeclarationNode* DeclarationIn(const ParseNode* cell) {
   const ParseNode* value = cell ? cell->first : nullptr;
   return value && value->kind == NodeKind::Declaration
@@ -89,7 +83,7 @@ ParseNode* HlslParser::FindNames(const char* name, const ScopeNode* scope) const
 }
 
 HRESULT HlslParser::AddName(ScopeNode* scope, DeclarationNode* declaration) {
-  const char* name = NameOf(declaration->name);
+  const char* name = IdentifierText(declaration->name);
   if (!name) return S_OK;
   auto [it, inserted] = m_names.try_emplace({scope, name}, nullptr);
   if (inserted && !(it->second = new ParseNodeKind2(name, nullptr, nullptr, nullptr))) {
@@ -113,7 +107,7 @@ HRESULT HlslParser::DeclareSymbol(DeclarationNode* declaration, bool replace, De
     GXL_HLSL_INTERNAL_ERROR(*this, &m_token, msg::kInternalScopeMissing);
     return E_FAIL;
   }
-  const char* name = NameOf(declaration->name);
+  const char* name = IdentifierText(declaration->name);
   const SourceToken* at = declaration->name ? &static_cast<const TokenNode*>(declaration->name)->token : &m_token;
   for (ParseNode* c = FindNames(name, scope); c; c = c->second) {
     DeclarationNode* existing = DeclarationIn(c);
@@ -151,7 +145,7 @@ HRESULT HlslParser::LookupName(std::uint32_t declClass, const TokenNode* name, P
   (void)argumentCount;  // the argument list carries its own length
   if (declaration) *declaration = nullptr;
   if (candidates) *candidates = nullptr;
-  const char* text = NameOf(name);
+  const char* text = IdentifierText(name);
   const SourceToken* at = name ? &name->token : &m_token;
   DeclarationNode* found[kMaxCandidates];
   std::uint32_t count = 0, best = kNoMatch;

@@ -4,15 +4,6 @@
 namespace gxl::shader {
 namespace {
 
-const ParseNodeKind13* AsExpression(const ParseNode* node) {
-  return node && node->kind == NodeKind::Kind13 ? static_cast<const ParseNodeKind13*>(node) : nullptr;
-}
-
-const char* FunctionName(const DeclarationNode* f) {
-  const auto* name = static_cast<const TokenNode*>(f->name);
-  return name && name->token.kind == kTokenIdentifier ? name->token.value.text : "";
-}
-
 ParseNode* Statement(std::uint32_t code, ParseNode* a, ParseNode* b, ParseNode* c, ParseNode* d) {
   auto* statement = new StatementNode(code, a, b, c, d);
   return statement ? new ListNode(statement, nullptr, "Stmts") : nullptr;
@@ -31,11 +22,11 @@ ParseNode* HlslParser::MakeReturn(ParseNode* value, const SourceToken& at) {
   if (!f) return nullptr;
   const ParseNodeKind13* v = AsExpression(value);
   if (!f->returnType && v) {
-    GXL_HLSL_REPORT(*this, &v->token, msg::kVoidFunctionReturnsValue, FunctionName(m_currentFunction));
+    GXL_HLSL_REPORT(*this, &v->token, msg::kVoidFunctionReturnsValue, IdentifierText(m_currentFunction->name, ""));
     return nullptr;
   }
   if (f->returnType && !v) {
-    GXL_HLSL_REPORT(*this, &at, msg::kReturnValueMissing, FunctionName(m_currentFunction));
+    GXL_HLSL_REPORT(*this, &at, msg::kReturnValueMissing, IdentifierText(m_currentFunction->name, ""));
     return nullptr;
   }
   if (v) {
