@@ -101,8 +101,8 @@ ParseNode* HlslParser::MakeSelection(ParseNode* base, const TokenNode* name) {
     const ParseNode* member = nullptr;
     for (const ParseNode* c = t; c && c->kind == NodeKind::List; c = c->second) {
       const ParseNode* m = c->first;
-      const char* memberName =
-          IdentifierText(m && m->kind == NodeKind::Declaration ? static_cast<const DeclarationNode*>(m)->name : nullptr);
+      const char* memberName = IdentifierText(
+          m && m->kind == NodeKind::Declaration ? static_cast<const DeclarationNode*>(m)->name : nullptr);
       if (memberName && std::strcmp(memberName, text) == 0) {
         member = m;
         break;

@@ -23,7 +23,9 @@ int IntegerWidth(std::uint32_t base) {
   return kWidths[(base - 1) % 4];
 }
 
-std::uint32_t AddCost(std::uint32_t a, std::uint32_t b) { return std::min<std::uint64_t>(std::uint64_t{a} + b, kNoMatch - 1); }
+std::uint32_t AddCost(std::uint32_t a, std::uint32_t b) {
+  return std::min<std::uint64_t>(std::uint64_t{a} + b, kNoMatch - 1);
+}
 
 // Appends a value to a list built front to back.
 bool Append(ParseNode*& head, ParseNode*& last, ParseNode* value, const char* tag) {
@@ -166,9 +168,9 @@ bool HlslParser::BindCall(const TokenNode* name, bool intrinsic, const Parameter
         return false;
       }
       ParseNodeKind11* variable = p.variable;
-      if (!variable && !(variable = new ParseNodeKind11(kNoSlot, ComponentCount(p.type), i, kUsageOut,
-                                                        const_cast<ParseNode*>(p.type), nullptr, nullptr, nullptr,
-                                                        nullptr)))
+      if (!variable &&
+          !(variable = new ParseNodeKind11(kNoSlot, ComponentCount(p.type), i, kUsageOut,
+                                           const_cast<ParseNode*>(p.type), nullptr, nullptr, nullptr, nullptr)))
         return OutOfMemory(), false;
       ParseNode* value = MakeVariableReference(variable, p.type, e->token);
       ParseNode* assignment = value ? MakeOperator(kExprAssign, e, value) : nullptr;
@@ -261,8 +263,8 @@ ParseNode* HlslParser::MakeCompileExpression(const TokenNode* profile, const Tok
   ParseNode* call = ResolveCall(name, arguments, true, profile);
   if (!call) return nullptr;
   const bool vertex = (row.version >> 16) == 0xFFFE;
-  const std::uint32_t base = fragment ? (vertex ? kBaseVertexFragment : kBasePixelFragment)
-                                      : (vertex ? kBaseVertexShader : kBasePixelShader);
+  const std::uint32_t base =
+      fragment ? (vertex ? kBaseVertexFragment : kBasePixelFragment) : (vertex ? kBaseVertexShader : kBasePixelShader);
   auto* type = new TypeNode(kShapeObject, base, 1, 1, 0);
   if (!type) return OutOfMemory();
   return NewExpression(type, kExprCompile, const_cast<TokenNode*>(profile), call, profile->token);

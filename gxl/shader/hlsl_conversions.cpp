@@ -18,10 +18,14 @@ struct Shape {
 
 Shape ShapeOf(const TypeNode& t) {
   switch (t.shape) {
-    case kShapeScalar: return {kShapeScalar, t.baseType, 1, 1};
-    case kShapeVector: return {kShapeVector, t.baseType, 1, t.columns};
-    case kShapeMatrix: return {kShapeMatrix, t.baseType, t.rows, t.columns};
-    default: return {kShapeObject, t.baseType, 1, 1};
+    case kShapeScalar:
+      return {kShapeScalar, t.baseType, 1, 1};
+    case kShapeVector:
+      return {kShapeVector, t.baseType, 1, t.columns};
+    case kShapeMatrix:
+      return {kShapeMatrix, t.baseType, t.rows, t.columns};
+    default:
+      return {kShapeObject, t.baseType, 1, 1};
   }
 }
 
@@ -39,7 +43,8 @@ bool ObjectConverts(std::uint32_t target, std::uint32_t source) {
 
 bool ShapesConvert(const Shape& t, const Shape& s) {
   switch (t.shape) {
-    case kShapeScalar: return s.shape != kShapeObject;
+    case kShapeScalar:
+      return s.shape != kShapeObject;
     case kShapeVector: {
       const std::uint64_t c = t.columns;
       if (s.shape == kShapeScalar) return true;
@@ -58,8 +63,10 @@ bool ShapesConvert(const Shape& t, const Shape& s) {
       if (s.shape == kShapeMatrix) return r <= s.rows && c <= s.columns;
       return false;
     }
-    case kShapeObject: return s.shape == kShapeObject && ObjectConverts(t.base, s.base);
-    default: return false;
+    case kShapeObject:
+      return s.shape == kShapeObject && ObjectConverts(t.base, s.base);
+    default:
+      return false;
   }
 }
 
@@ -90,8 +97,7 @@ bool HlslParser::AggregateAllows(const ParseNode* target, const ParseNode* sourc
   const std::uint64_t targetCount = ComponentCount64(target);
   const std::uint64_t sourceCount = ComponentCount64(source);
   if (!flatten) {
-    if (target->kind == NodeKind::Type || source->kind == NodeKind::Type || targetCount != sourceCount)
-      return false;
+    if (target->kind == NodeKind::Type || source->kind == NodeKind::Type || targetCount != sourceCount) return false;
   } else if (targetCount > sourceCount) {
     return false;
   }
@@ -99,8 +105,8 @@ bool HlslParser::AggregateAllows(const ParseNode* target, const ParseNode* sourc
   ScalarComponent tc, sc;
   while (t.Next(&tc)) {
     if (!s.Next(&sc)) return false;
-    const bool ok = flatten ? ShapesConvert(ComponentShape(tc), ComponentShape(sc))
-                            : tc.base == sc.base && tc.object == sc.object;
+    const bool ok =
+        flatten ? ShapesConvert(ComponentShape(tc), ComponentShape(sc)) : tc.base == sc.base && tc.object == sc.object;
     if (!ok) return false;
   }
   return !t.Malformed() || UnknownNode();
@@ -112,8 +118,7 @@ bool HlslParser::CanConvert(const ParseNode* target, const ParseNode* source, bo
   if (!t) return flatten || !s;
   if (!s) return false;
   for (const ParseNode* n : {t, s})
-    if (n->kind != NodeKind::Type && n->kind != NodeKind::ArrayType && n->kind != NodeKind::List)
-      return UnknownNode();
+    if (n->kind != NodeKind::Type && n->kind != NodeKind::ArrayType && n->kind != NodeKind::List) return UnknownNode();
   return ShapeRulesAllow(t, s, flatten);
 }
 
@@ -125,8 +130,9 @@ void HlslParser::ReportConversionError(const SourceToken* at, const char* name, 
   bool castable = explicitCast || !t;
   if (!castable && s) {
     const bool aggregate = t->kind != NodeKind::Type || s->kind != NodeKind::Type;
-    castable = aggregate ? AggregateAllows(t, s, true) : ShapesConvert(ShapeOf(*static_cast<const TypeNode*>(t)),
-                                                                       ShapeOf(*static_cast<const TypeNode*>(s)));
+    castable =
+        aggregate ? AggregateAllows(t, s, true)
+                  : ShapesConvert(ShapeOf(*static_cast<const TypeNode*>(t)), ShapeOf(*static_cast<const TypeNode*>(s)));
   }
   const char* word = castable ? "" : "implicitly ";
   char targetText[kTypeTextSize], sourceText[kTypeTextSize];
@@ -154,7 +160,8 @@ int CommonBase(std::uint32_t p, std::uint32_t q) {
   if (m & kClassBool) return kBaseBool;
   if (m & kClassUnsigned) return byWidth(kBaseLiteralUint, kBaseUint8, kBaseUint16, kBaseUint);
   if (m & kClassInteger) return byWidth(kBaseLiteralInt, kBaseInt8, kBaseInt16, kBaseInt);
-  if (m & kClassNumeric) return w == 64 ? int{kBaseDouble} : byWidth(kBaseLiteralFloat, kBaseHalf, kBaseHalf, kBaseFloat);
+  if (m & kClassNumeric)
+    return w == 64 ? int{kBaseDouble} : byWidth(kBaseLiteralFloat, kBaseHalf, kBaseHalf, kBaseFloat);
   if (m & kClassObject) {
     if (p == kBaseNull) return static_cast<int>(q);
     if (q == kBaseNull) return static_cast<int>(p);
@@ -285,7 +292,10 @@ ParseNode* HlslParser::ApplyUsage(const ParseNodeKind7* usage, const ParseNode* 
   if (order == (kUsageRowMajor | kUsageColumnMajor)) order = kUsageRowMajor;
   if (matrix && !order) {
     order = m_preprocessor ? m_preprocessor->PackMatrix() : 0;
-    if (!order) order = (m_options & 0x8) ? std::uint32_t{kUsageRowMajor} : (m_options & 0x10) ? std::uint32_t{kUsageColumnMajor} : 0u;
+    if (!order)
+      order = (m_options & 0x8)    ? std::uint32_t{kUsageRowMajor}
+              : (m_options & 0x10) ? std::uint32_t{kUsageColumnMajor}
+                                   : 0u;
   }
   if (!order && !(bits & kUsageConst)) return const_cast<ParseNode*>(ResolveType(type));
   ParseNode* copy = CopyType(type);

@@ -8,14 +8,15 @@
 namespace gxl::shader {
 namespace {
 
-const char* const kContextNames[] = {"global variables",       "structure members", "function parameters",
-                                     "local variables",        "loop control variables", "annotation members"};
+const char* const kContextNames[] = {"global variables", "structure members",      "function parameters",
+                                     "local variables",  "loop control variables", "annotation members"};
 const char* const kValueNames[] = {"initial value", "initializer",   "default value",
                                    "initial value", "initial value", "value"};
 
 // The last TokenNode of a semantics list (or of the list a ParseNodeKind17 holds).
 ParseNode* LastSemantic(const ParseNode* semantics) {
-  if (semantics && semantics->kind == NodeKind::Kind17) semantics = static_cast<const ParseNodeKind17*>(semantics)->semantics;
+  if (semantics && semantics->kind == NodeKind::Kind17)
+    semantics = static_cast<const ParseNodeKind17*>(semantics)->semantics;
   ParseNode* last = nullptr;
   for (const ParseNode* c = semantics; c && c->kind == NodeKind::List; c = c->second)
     if (c->first && c->first->kind == NodeKind::Token) last = c->first;
@@ -250,10 +251,10 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
     annotations = nullptr;
   }
 
-  auto* description = new ParseNodeKind11(slot, count, k, usage, type, kept, defaultValue, LastSemantic(semantics),
-                                          semantics);
-  auto* declaration = description ? new DeclarationNode(kDeclVariable, declarator->name, description, annotations)
-                                  : nullptr;
+  auto* description =
+      new ParseNodeKind11(slot, count, k, usage, type, kept, defaultValue, LastSemantic(semantics), semantics);
+  auto* declaration =
+      description ? new DeclarationNode(kDeclVariable, declarator->name, description, annotations) : nullptr;
   if (!declaration) return OutOfMemory();
   declaration->registerIndex = declarator->registerIndex;
   DeclarationNode* entered = nullptr;
@@ -262,7 +263,8 @@ ParseNode* HlslParser::CheckDeclarationModifiers(const DeclarationNode* declarat
   if (!result) return OutOfMemory();
   if (initialise) {
     ParseNode* target = MakeVariableReference(description, type, at);
-    ParseNode* statement = target ? MakeExpressionStatement(MakeOperator(kExprInitialise, target, value, true)) : nullptr;
+    ParseNode* statement =
+        target ? MakeExpressionStatement(MakeOperator(kExprInitialise, target, value, true)) : nullptr;
     if (!statement) return nullptr;
     result->second = statement;
   }
@@ -295,15 +297,13 @@ ParseNode* HlslParser::DeclareFunction(const ParseNodeKind7* usageType, const To
   ParseNode* constReturn = returnType ? ConstCopy(returnType) : nullptr;
   if (returnType && !constReturn) return nullptr;
 
-  if ((!m_scope || m_scope->ownerKind != kScopeParameters) && FAILED(PushScope(kScopeParameters, text)))
-    return nullptr;
+  if ((!m_scope || m_scope->ownerKind != kScopeParameters) && FAILED(PushScope(kScopeParameters, text))) return nullptr;
   ScopeNode* parameterScope = m_scope;
   ScopeNode* declaringScope = parameterScope->parent;
   auto* description = new ParseNodeKind10(0, ComponentCount(constReturn), 0, usageType ? usageType->parts[0] : nullptr,
                                           constReturn, parameters, nullptr, semantics, nullptr, nullptr);
-  auto* declaration = description ? new DeclarationNode(kDeclFunction, const_cast<TokenNode*>(name), description,
-                                                        nullptr)
-                                  : nullptr;
+  auto* declaration =
+      description ? new DeclarationNode(kDeclFunction, const_cast<TokenNode*>(name), description, nullptr) : nullptr;
   if (!declaration) return OutOfMemory();
 
   // An earlier declaration of the same signature lends its slot and body.

@@ -16,7 +16,8 @@ std::uint32_t DepthOf(const ParseNode* node) {
   if (node->kind == NodeKind::Kind13) return static_cast<const ParseNodeKind13*>(node)->depth;
   std::uint32_t depth = 0;
   if (node->kind == NodeKind::List) {
-    for (const ParseNode* c = node; c && c->kind == NodeKind::List; c = c->second) depth = std::max(depth, DepthOf(c->first));
+    for (const ParseNode* c = node; c && c->kind == NodeKind::List; c = c->second)
+      depth = std::max(depth, DepthOf(c->first));
   }
   return depth;
 }
@@ -95,7 +96,9 @@ bool HlslParser::IsLValue(const ParseNode* expression) const {
       case kExprValue:
         return n->left && n->left->kind == NodeKind::Expression &&
                static_cast<const ExpressionNode*>(n->left)->value.subKind == kValueVariable;
-      case kExprIndex: e = n->left; break;
+      case kExprIndex:
+        e = n->left;
+        break;
       case kExprSelect:
         // A swizzle that names a component twice cannot be written.
         for (const ParseNode* c = n->right; c && c->kind == NodeKind::List; c = c->second)
@@ -103,7 +106,8 @@ bool HlslParser::IsLValue(const ParseNode* expression) const {
             if (NodesEqual(c->first, d->first)) return false;
         e = n->left;
         break;
-      default: return false;
+      default:
+        return false;
     }
   }
   return false;
@@ -124,13 +128,15 @@ bool HlslParser::HasSideEffects(const ParseNode* expression) const {
         case kExprPreIncrement:
         case kExprPreDecrement:
         case kExprInitialise:
-        case kExprAssign: return true;
+        case kExprAssign:
+          return true;
         case kExprCall:
         case kExprIntrinsic:
           // The second cell of the "Parameters" list holds the outputs.
           if (n->right && n->right->second && n->right->second->first) return true;
           break;
-        default: break;
+        default:
+          break;
       }
       stack.push_back(n->left);
       stack.push_back(n->right);
@@ -147,13 +153,26 @@ ParseNode* HlslParser::MakeLiteral(const SourceToken& token) {
       base = token.value.number < 0x80000000u ? kBaseLiteralInt : kBaseLiteralUint;
       c = {ComponentKindOfBase(base), token.value.number};
       break;
-    case kTokenIntL: base = kBaseInt, c = {kComponentInt, token.value.number}; break;
-    case kTokenIntU: base = kBaseUint, c = {kComponentUint, token.value.number}; break;
-    case kTokenFloat: base = kBaseLiteralFloat; break;
-    case kTokenFloatH: base = kBaseHalf; break;
-    case kTokenFloatF: base = kBaseFloat; break;
-    case kTokenFloatL: base = kBaseDouble; break;
-    default: return nullptr;
+    case kTokenIntL:
+      base = kBaseInt, c = {kComponentInt, token.value.number};
+      break;
+    case kTokenIntU:
+      base = kBaseUint, c = {kComponentUint, token.value.number};
+      break;
+    case kTokenFloat:
+      base = kBaseLiteralFloat;
+      break;
+    case kTokenFloatH:
+      base = kBaseHalf;
+      break;
+    case kTokenFloatF:
+      base = kBaseFloat;
+      break;
+    case kTokenFloatL:
+      base = kBaseDouble;
+      break;
+    default:
+      return nullptr;
   }
   if (base >= kBaseLiteralFloat) c = StoreDouble(token.value.real, kComponentFloat);
   auto* type = new TypeNode(kShapeScalar, base, 1, 1, 0);
@@ -197,7 +216,8 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
     GXL_HLSL_REPORT(*this, &token, msg::kNumericExpected);
     return nullptr;
   }
-  const bool writes = code == kExprPreIncrement || code == kExprPreDecrement || code == kExprInitialise || code == kExprAssign;
+  const bool writes =
+      code == kExprPreIncrement || code == kExprPreDecrement || code == kExprInitialise || code == kExprAssign;
   if (writes) {
     if (!IsLValue(x) || (IsConst(x->type) && !(initialising && code == kExprInitialise))) {
       GXL_HLSL_REPORT(*this, &token, msg::kConstLValue);
@@ -241,8 +261,7 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
   if (!node) return nullptr;
   if (code == kExprSequence) {
     node->flag = 0;  // the comma's left expression, its second operand, comes first
-    if (m_scope && m_scope->ownerKind == kScopeStates)
-      GXL_HLSL_REPORT(*this, &token, msg::kCommaForInitializerList);
+    if (m_scope && m_scope->ownerKind == kScopeStates) GXL_HLSL_REPORT(*this, &token, msg::kCommaForInitializerList);
   }
   return Finish(node);
 }

@@ -11,24 +11,32 @@ namespace gxl::shader {
 double ComponentToDouble(const FoldedComponent& c) {
   const auto word = static_cast<std::uint32_t>(c.bits);
   switch (c.kind) {
-    case kComponentBool: return word ? 1.0 : 0.0;
-    case kComponentInt: return static_cast<std::int32_t>(word);
-    case kComponentUint: return word;
-    case kComponentFloat: return std::bit_cast<double>(c.bits);
-    default: return 0.0;
+    case kComponentBool:
+      return word ? 1.0 : 0.0;
+    case kComponentInt:
+      return static_cast<std::int32_t>(word);
+    case kComponentUint:
+      return word;
+    case kComponentFloat:
+      return std::bit_cast<double>(c.bits);
+    default:
+      return 0.0;
   }
 }
 
 FoldedComponent StoreDouble(double value, std::uint32_t kind) {
   switch (kind) {
-    case kComponentBool: return {kind, value != 0.0 ? 1u : 0u};  // NaN counts as non-zero
+    case kComponentBool:
+      return {kind, value != 0.0 ? 1u : 0u};  // NaN counts as non-zero
     case kComponentInt:
     case kComponentUint: {
       const double nudged = value >= 0.0 ? value + 1e-6 : value - 1e-6;
       return {kind, static_cast<std::uint32_t>(static_cast<std::uint64_t>(TruncToInt64(nudged)))};
     }
-    case kComponentFloat: return {kind, std::bit_cast<std::uint64_t>(value)};
-    default: return {kind, 0};
+    case kComponentFloat:
+      return {kind, std::bit_cast<std::uint64_t>(value)};
+    default:
+      return {kind, 0};
   }
 }
 
@@ -93,13 +101,16 @@ bool HlslParser::IsFoldable(const ParseNode* expression) const {
   auto operandFolds = [this](const ParseNode* n, auto& self) -> bool {
     if (!n) return true;
     switch (n->kind) {
-      case NodeKind::Expression: return static_cast<const ExpressionNode*>(n)->value.subKind != kValueVariable;
-      case NodeKind::Kind13: return IsLiteral(n);
+      case NodeKind::Expression:
+        return static_cast<const ExpressionNode*>(n)->value.subKind != kValueVariable;
+      case NodeKind::Kind13:
+        return IsLiteral(n);
       case NodeKind::List:
         for (const ParseNode* c = n; c; c = c->second)
           if (c->kind != NodeKind::List || !self(c->first, self)) return false;
         return true;
-      default: return false;
+      default:
+        return false;
     }
   };
   switch (e->op) {
@@ -108,7 +119,8 @@ bool HlslParser::IsFoldable(const ParseNode* expression) const {
     case kExprInitialise:
     case kExprAssign:
     case kExprCall:
-    case kExprCompile: return false;
+    case kExprCompile:
+      return false;
     case kExprIntrinsic: {
       const IntrinsicRecord* row = CalledIntrinsic(*e);
       const ParseNode* parameters = e->right;
@@ -116,7 +128,8 @@ bool HlslParser::IsFoldable(const ParseNode* expression) const {
         return false;
       return operandFolds(parameters->first, operandFolds);
     }
-    default: return operandFolds(e->left, operandFolds) && operandFolds(e->right, operandFolds);
+    default:
+      return operandFolds(e->left, operandFolds) && operandFolds(e->right, operandFolds);
   }
 }
 
@@ -162,8 +175,10 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
     case kExprInitialise:
     case kExprAssign:
     case kExprCall:
-    case kExprCompile: return E_FAIL;
-    case kExprIntrinsic: return FoldIntrinsicCall(n, out);
+    case kExprCompile:
+      return E_FAIL;
+    case kExprIntrinsic:
+      return FoldIntrinsicCall(n, out);
     case kExprValue: {
       const ParseNode* v = n->left;
       if (v && v->kind == NodeKind::Kind13) {
@@ -222,8 +237,8 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
     }
     case kExprConditional: {
       FoldedValue test, pair;
-      if (FAILED(FoldOperands(n->left, &test)) || FAILED(FoldOperands(n->right, &pair)) ||
-          pair.size() != 2 * count || (test.size() != 1 && test.size() != count))
+      if (FAILED(FoldOperands(n->left, &test)) || FAILED(FoldOperands(n->right, &pair)) || pair.size() != 2 * count ||
+          (test.size() != 1 && test.size() != count))
         return E_FAIL;
       for (std::size_t i = 0; i < count; ++i)
         out->push_back(ComponentToDouble(test[test.size() == 1 ? 0 : i]) != 0.0 ? pair[i] : pair[count + i]);
@@ -242,26 +257,55 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
         const bool objects = ac.kind > kComponentFloat || bc.kind > kComponentFloat;
         double r = 0.0;
         switch (n->op) {
-          case kExprNot: r = x == 0.0; break;
-          case kExprNegate: r = -x; break;
-          case kExprPlus: r = x; break;
-          case kExprMultiply: r = x * y; break;
+          case kExprNot:
+            r = x == 0.0;
+            break;
+          case kExprNegate:
+            r = -x;
+            break;
+          case kExprPlus:
+            r = x;
+            break;
+          case kExprMultiply:
+            r = x * y;
+            break;
           case kExprDivide:
           case kExprModulo:
             divisionByZero |= y == 0.0;
             r = n->op == kExprDivide ? x / y : std::fmod(x, y);
             break;
-          case kExprAdd: r = x + y; break;
-          case kExprSubtract: r = x - y; break;
-          case kExprLess: r = x < y; break;
-          case kExprGreater: r = x > y; break;
-          case kExprLessEqual: r = x <= y; break;
-          case kExprGreaterEqual: r = x >= y; break;
-          case kExprEqual: r = objects ? ac.bits == bc.bits : x == y; break;
-          case kExprNotEqual: r = objects ? ac.bits != bc.bits : x != y; break;
-          case kExprAnd: r = x != 0.0 && y != 0.0; break;
-          case kExprOr: r = x != 0.0 || y != 0.0; break;
-          default: return E_FAIL;
+          case kExprAdd:
+            r = x + y;
+            break;
+          case kExprSubtract:
+            r = x - y;
+            break;
+          case kExprLess:
+            r = x < y;
+            break;
+          case kExprGreater:
+            r = x > y;
+            break;
+          case kExprLessEqual:
+            r = x <= y;
+            break;
+          case kExprGreaterEqual:
+            r = x >= y;
+            break;
+          case kExprEqual:
+            r = objects ? ac.bits == bc.bits : x == y;
+            break;
+          case kExprNotEqual:
+            r = objects ? ac.bits != bc.bits : x != y;
+            break;
+          case kExprAnd:
+            r = x != 0.0 && y != 0.0;
+            break;
+          case kExprOr:
+            r = x != 0.0 || y != 0.0;
+            break;
+          default:
+            return E_FAIL;
         }
         out->push_back(StoreDouble(r, kinds[i]));
       }

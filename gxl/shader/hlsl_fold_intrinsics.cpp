@@ -82,7 +82,9 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
 
   const std::uint32_t id = row->id;
   switch (id) {
-    case kIntrinsicAbs: each([&](std::size_t i) { return std::fabs(a[i]); }); break;
+    case kIntrinsicAbs:
+      each([&](std::size_t i) { return std::fabs(a[i]); });
+      break;
     case kIntrinsicAcos:
     case kIntrinsicAsin:
       each([&](std::size_t i) {
@@ -97,21 +99,45 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
       r[0] = id == kIntrinsicAll ? nonZero == a.v.size() : nonZero > 0;
       break;
     }
-    case kIntrinsicAtan: each([&](std::size_t i) { return std::atan(a[i]); }); break;
-    case kIntrinsicAtan2: each([&](std::size_t i) { return std::atan2(a[i], at(1, i)); }); break;
-    case kIntrinsicCeil: each([&](std::size_t i) { return std::ceil(a[i]); }); break;
-    case kIntrinsicFloor: each([&](std::size_t i) { return std::floor(a[i]); }); break;
+    case kIntrinsicAtan:
+      each([&](std::size_t i) { return std::atan(a[i]); });
+      break;
+    case kIntrinsicAtan2:
+      each([&](std::size_t i) { return std::atan2(a[i], at(1, i)); });
+      break;
+    case kIntrinsicCeil:
+      each([&](std::size_t i) { return std::ceil(a[i]); });
+      break;
+    case kIntrinsicFloor:
+      each([&](std::size_t i) { return std::floor(a[i]); });
+      break;
     case kIntrinsicClamp:
       each([&](std::size_t i) { return a[i] < at(1, i) ? at(1, i) : a[i] > at(2, i) ? at(2, i) : a[i]; });
       break;
-    case kIntrinsicCos: each([&](std::size_t i) { return std::cos(a[i]); }); break;
-    case kIntrinsicCosh: each([&](std::size_t i) { return std::cosh(a[i]); }); break;
-    case kIntrinsicSin: each([&](std::size_t i) { return std::sin(a[i]); }); break;
-    case kIntrinsicSinh: each([&](std::size_t i) { return std::sinh(a[i]); }); break;
-    case kIntrinsicTan: each([&](std::size_t i) { return std::tan(a[i]); }); break;
-    case kIntrinsicTanh: each([&](std::size_t i) { return std::tanh(a[i]); }); break;
-    case kIntrinsicExp: each([&](std::size_t i) { return std::exp(a[i]); }); break;
-    case kIntrinsicExp2: each([&](std::size_t i) { return std::pow(2.0, a[i]); }); break;
+    case kIntrinsicCos:
+      each([&](std::size_t i) { return std::cos(a[i]); });
+      break;
+    case kIntrinsicCosh:
+      each([&](std::size_t i) { return std::cosh(a[i]); });
+      break;
+    case kIntrinsicSin:
+      each([&](std::size_t i) { return std::sin(a[i]); });
+      break;
+    case kIntrinsicSinh:
+      each([&](std::size_t i) { return std::sinh(a[i]); });
+      break;
+    case kIntrinsicTan:
+      each([&](std::size_t i) { return std::tan(a[i]); });
+      break;
+    case kIntrinsicTanh:
+      each([&](std::size_t i) { return std::tanh(a[i]); });
+      break;
+    case kIntrinsicExp:
+      each([&](std::size_t i) { return std::exp(a[i]); });
+      break;
+    case kIntrinsicExp2:
+      each([&](std::size_t i) { return std::pow(2.0, a[i]); });
+      break;
     case kIntrinsicCross: {
       const Argument& b = args[1];
       if (a.v.size() != 3 || b.v.size() != 3 || count != 3) return E_FAIL;
@@ -120,9 +146,14 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
     }
     case kIntrinsicDdx:
     case kIntrinsicDdy:
-    case kIntrinsicFwidth: break;
-    case kIntrinsicDegrees: each([&](std::size_t i) { return a[i] * 57.29577791868205; }); break;
-    case kIntrinsicRadians: each([&](std::size_t i) { return a[i] * 0.017453293005625408; }); break;
+    case kIntrinsicFwidth:
+      break;
+    case kIntrinsicDegrees:
+      each([&](std::size_t i) { return a[i] * 57.29577791868205; });
+      break;
+    case kIntrinsicRadians:
+      each([&](std::size_t i) { return a[i] * 0.017453293005625408; });
+      break;
     case kIntrinsicDeterminant:
       if (a.rows != a.columns || a.rows < 1 || a.rows > 4 || a.v.size() != a.rows * a.columns) return E_FAIL;
       r[0] = Determinant(a.v, a.rows);
@@ -133,7 +164,9 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
       r[0] = std::sqrt(sum);
       break;
     }
-    case kIntrinsicDot: r[0] = Dot(a, args[1]); break;
+    case kIntrinsicDot:
+      r[0] = Dot(a, args[1]);
+      break;
     case kIntrinsicDst:
       if (count != 4 || a.v.size() != 4) return E_FAIL;
       r = {1.0, a[1] * at(1, 1), a[2], at(1, 3)};
@@ -143,14 +176,30 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
       each([&](std::size_t i) { return flip ? -a[i] : a[i]; });
       break;
     }
-    case kIntrinsicFmod: each([&](std::size_t i) { return std::fmod(a[i], at(1, i)); }); break;
-    case kIntrinsicFrac: each([&](std::size_t i) { return std::isfinite(a[i]) ? a[i] - std::floor(a[i]) : 0.0; }); break;
-    case kIntrinsicIsfinite: each([&](std::size_t i) { return std::isfinite(a[i]) ? 1.0 : 0.0; }); break;
-    case kIntrinsicIsinf: each([&](std::size_t i) { return std::isfinite(a[i]) ? 0.0 : 1.0; }); break;
-    case kIntrinsicIsnan: each([&](std::size_t i) { return std::isnan(a[i]) ? 1.0 : 0.0; }); break;
-    case kIntrinsicLdexp: each([&](std::size_t i) { return a[i] * std::pow(2.0, at(1, i)); }); break;
-    case kIntrinsicLength: r[0] = std::sqrt(Dot(a, a)); break;
-    case kIntrinsicLerp: each([&](std::size_t i) { return (at(1, i) - a[i]) * at(2, i) + a[i]; }); break;
+    case kIntrinsicFmod:
+      each([&](std::size_t i) { return std::fmod(a[i], at(1, i)); });
+      break;
+    case kIntrinsicFrac:
+      each([&](std::size_t i) { return std::isfinite(a[i]) ? a[i] - std::floor(a[i]) : 0.0; });
+      break;
+    case kIntrinsicIsfinite:
+      each([&](std::size_t i) { return std::isfinite(a[i]) ? 1.0 : 0.0; });
+      break;
+    case kIntrinsicIsinf:
+      each([&](std::size_t i) { return std::isfinite(a[i]) ? 0.0 : 1.0; });
+      break;
+    case kIntrinsicIsnan:
+      each([&](std::size_t i) { return std::isnan(a[i]) ? 1.0 : 0.0; });
+      break;
+    case kIntrinsicLdexp:
+      each([&](std::size_t i) { return a[i] * std::pow(2.0, at(1, i)); });
+      break;
+    case kIntrinsicLength:
+      r[0] = std::sqrt(Dot(a, a));
+      break;
+    case kIntrinsicLerp:
+      each([&](std::size_t i) { return (at(1, i) - a[i]) * at(2, i) + a[i]; });
+      break;
     case kIntrinsicLit:
       if (count != 4) return E_FAIL;
       r = {1.0, 0.0, 0.0, 1.0};
@@ -168,8 +217,12 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
         return id == kIntrinsicLog ? ln : ln / (id == kIntrinsicLog10 ? std::log(10.0) : std::log(2.0));
       });
       break;
-    case kIntrinsicMax: each([&](std::size_t i) { return a[i] <= at(1, i) ? at(1, i) : a[i]; }); break;
-    case kIntrinsicMin: each([&](std::size_t i) { return at(1, i) <= a[i] ? at(1, i) : a[i]; }); break;
+    case kIntrinsicMax:
+      each([&](std::size_t i) { return a[i] <= at(1, i) ? at(1, i) : a[i]; });
+      break;
+    case kIntrinsicMin:
+      each([&](std::size_t i) { return at(1, i) <= a[i] ? at(1, i) : a[i]; });
+      break;
     case kIntrinsicNormalize: {
       const double length = std::sqrt(Dot(a, a));
       each([&](std::size_t i) { return length == 0.0 ? 0.0 : a[i] / length; });
@@ -193,7 +246,9 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
       each([&](std::size_t i) { return k >= 0.0 ? ri * a[i] - (d * ri + std::sqrt(k)) * at(1, i) : 0.0; });
       break;
     }
-    case kIntrinsicRound: each([&](std::size_t i) { return std::floor(a[i] + 0.5); }); break;
+    case kIntrinsicRound:
+      each([&](std::size_t i) { return std::floor(a[i] + 0.5); });
+      break;
     case kIntrinsicRsqrt:
       each([&](std::size_t i) {
         if (a[i] < 0.0) report(msg::kFoldImaginarySquareRoot);
@@ -201,7 +256,9 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
         return 1.0 / std::sqrt(a[i]);
       });
       break;
-    case kIntrinsicSaturate: each([&](std::size_t i) { return a[i] < 0.0 ? 0.0 : a[i] > 1.0 ? 1.0 : a[i]; }); break;
+    case kIntrinsicSaturate:
+      each([&](std::size_t i) { return a[i] < 0.0 ? 0.0 : a[i] > 1.0 ? 1.0 : a[i]; });
+      break;
     case kIntrinsicSign:
       each([&](std::size_t i) { return a[i] < 0.0 || std::isnan(a[i]) ? -1.0 : a[i] == 0.0 ? 0.0 : 1.0; });
       break;
@@ -220,7 +277,9 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
         return std::sqrt(a[i]);
       });
       break;
-    case kIntrinsicStep: each([&](std::size_t i) { return at(1, i) >= a[i] ? 1.0 : 0.0; }); break;
+    case kIntrinsicStep:
+      each([&](std::size_t i) { return at(1, i) >= a[i] ? 1.0 : 0.0; });
+      break;
     case kIntrinsicTranspose:
       if (a.v.size() != std::size_t{a.rows} * a.columns || count != a.v.size()) return E_FAIL;
       for (std::uint32_t i = 0; i < a.rows; ++i)

@@ -59,8 +59,7 @@ void HlslParser::ReportInternalError(const SourceToken* at, std::uint32_t code, 
   m_fatal = true;
 }
 
-void HlslParser::Report(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* format,
-                        ...) {
+void HlslParser::Report(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* format, ...) {
   va_list args;
   va_start(args, format);
   VReport(at, severity, code, format, args);

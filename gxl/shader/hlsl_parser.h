@@ -130,17 +130,16 @@ enum HlslValueKind : std::uint32_t {
 
 // Option bits of HlslParser::LookupName.
 enum HlslLookup : std::uint32_t {
-  kLookupReport = 1,       // report an undeclared name
-  kLookupItself = 2,       // hand out the declaration itself, not a copy
-  kLookupCost = 4,         // rank overloads by their argument cost
-  kLookupExact = 8,        // the arguments are parameter declarations that must match exactly
-  kLookupUniformOnly = 16, // only "uniform" parameters take arguments
+  kLookupReport = 1,        // report an undeclared name
+  kLookupItself = 2,        // hand out the declaration itself, not a copy
+  kLookupCost = 4,          // rank overloads by their argument cost
+  kLookupExact = 8,         // the arguments are parameter declarations that must match exactly
+  kLookupUniformOnly = 16,  // only "uniform" parameters take arguments
 };
 
 // The expression itself, or null for any other node.
 inline ParseNodeKind13* AsExpression(const ParseNode* node) {
-  return node && node->kind == NodeKind::Kind13 ? static_cast<ParseNodeKind13*>(const_cast<ParseNode*>(node))
-                                                : nullptr;
+  return node && node->kind == NodeKind::Kind13 ? static_cast<ParseNodeKind13*>(const_cast<ParseNode*>(node)) : nullptr;
 }
 
 // The text of an identifier's TokenNode, or `otherwise`.
@@ -185,8 +184,7 @@ class HlslParser {
   // flag; an internal error also the fatal flag.
   void ReportError(const SourceToken* at, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
   void ReportWarning(const SourceToken* at, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
-  void ReportInternalError(const SourceToken* at, std::uint32_t code, const char* format, ...)
-      GXL_SHADER_PRINTF(4, 5);
+  void ReportInternalError(const SourceToken* at, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
   void Report(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* format, ...)
       GXL_SHADER_PRINTF(5, 6);
   // The node; a null node reports "production failed!" unless an error came first.
@@ -213,8 +211,8 @@ class HlslParser {
   // The index-th component as a scalar type, or null.
   TypeNode* ComponentType(const ParseNode* type, std::uint32_t index);
   bool CanConvert(const ParseNode* target, const ParseNode* source, bool flatten);
-  void ReportConversionError(const SourceToken* at, const char* name, const ParseNode* target,
-                             const ParseNode* source, bool explicitCast);
+  void ReportConversionError(const SourceToken* at, const char* name, const ParseNode* target, const ParseNode* source,
+                             bool explicitCast);
   // The shared base code, or -1.
   int CommonBaseType(const ParseNode* a, const ParseNode* b);
   bool CombineOperandTypes(const ParseNode* a, const ParseNode* b, bool makeConst, ParseNode** result);
@@ -242,9 +240,9 @@ class HlslParser {
   HRESULT DeclareSymbol(DeclarationNode* declaration, bool replace, DeclarationNode** entered);
   // 0 found, 1 not found, E_FAIL or E_OUTOFMEMORY. `target` names the profile
   // of a compile expression.
-  HRESULT LookupName(std::uint32_t declClass, const TokenNode* name, ParseNode* arguments,
-                     std::uint32_t argumentCount, const ScopeNode* scope, std::uint32_t options,
-                     ParseNode** declaration, ParseNode** candidates, const TokenNode* target = nullptr);
+  HRESULT LookupName(std::uint32_t declClass, const TokenNode* name, ParseNode* arguments, std::uint32_t argumentCount,
+                     const ScopeNode* scope, std::uint32_t options, ParseNode** declaration, ParseNode** candidates,
+                     const TokenNode* target = nullptr);
 
   // --- Declarations (hlsl_declarations.cpp) ---
   // The declarator is a variable DeclarationNode: its name, its description a
@@ -330,8 +328,8 @@ class HlslParser {
     std::uint32_t count;
   };
 
-  void VReport(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* format,
-               va_list args) GXL_SHADER_PRINTF(5, 0);
+  void VReport(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* format, va_list args)
+      GXL_SHADER_PRINTF(5, 0);
   std::nullptr_t OutOfMemory();
   // Reports an unknown node in a type; false.
   bool UnknownNode();
@@ -360,7 +358,7 @@ class HlslParser {
   // Calls.
   bool MatchIntrinsic(const IntrinsicRecord& row, ParseNode* arguments, IntrinsicMatch* match);
   bool BindCall(const TokenNode* name, bool intrinsic, const Parameter* parameters, std::uint32_t count,
-                      ParseNode* arguments, bool uniformOnly, ParseNode** inputs, ParseNode** outputs);
+                ParseNode* arguments, bool uniformOnly, ParseNode** inputs, ParseNode** outputs);
   std::uint32_t TargetCost(const ParseNode* functionTarget, const TokenNode* target);
 
   // Folding.

@@ -168,8 +168,8 @@ HRESULT HlslParser::LookupName(std::uint32_t declClass, const TokenNode* name, P
       }
       if (cost == best && count < kMaxCandidates) found[count++] = d;
       if (IsLoopVariable(d) && cost == 0 && !(d->flags & kDeclLoopWarned)) {
-        const bool outerConflict = s->parent && s->parent->ownerKind == kScopeFor &&
-                                   HoldsOrdinary(FindNames(text, s->parent));
+        const bool outerConflict =
+            s->parent && s->parent->ownerKind == kScopeFor && HoldsOrdinary(FindNames(text, s->parent));
         if (outerConflict || HoldsOrdinary(c->second)) {
           GXL_HLSL_REPORT(*this, at, msg::kLoopVariableOutsideScope, text);
           d->flags |= kDeclLoopWarned;
@@ -184,11 +184,11 @@ HRESULT HlslParser::LookupName(std::uint32_t declClass, const TokenNode* name, P
         if (!declaration) return S_OK;
         auto* type = new TypeNode(kShapeObject, kBaseNull, 1, 1, TypeNode::kConst);
         ParseNode* value = type ? MakeLiteralNode(type, FoldedValue{{kComponentObject, 0}}, *at) : nullptr;
-        auto* description = value ? new ParseNodeKind11(kNoSlot, 1, 0, 0, type, value, nullptr, nullptr, nullptr)
-                                  : nullptr;
-        auto* null = description ? new DeclarationNode(kDeclVariable, const_cast<TokenNode*>(name), description,
-                                                       nullptr)
-                                 : nullptr;
+        auto* description =
+            value ? new ParseNodeKind11(kNoSlot, 1, 0, 0, type, value, nullptr, nullptr, nullptr) : nullptr;
+        auto* null = description
+                         ? new DeclarationNode(kDeclVariable, const_cast<TokenNode*>(name), description, nullptr)
+                         : nullptr;
         if (!null) return OutOfMemory(), E_OUTOFMEMORY;
         *declaration = null;
         return S_OK;

@@ -61,10 +61,17 @@ ParseNode* HlslParser::MakeLoop(std::uint32_t code, ParseNode* init, ParseNode* 
   }
   ParseNode* s = nullptr;
   switch (code) {
-    case kStatementFor: s = Statement(code, init, condition, step, body); break;
-    case kStatementWhile: s = Statement(code, nullptr, condition, nullptr, body); break;
-    case kStatementDo: s = Statement(code, body, condition, nullptr, body); break;
-    default: return nullptr;
+    case kStatementFor:
+      s = Statement(code, init, condition, step, body);
+      break;
+    case kStatementWhile:
+      s = Statement(code, nullptr, condition, nullptr, body);
+      break;
+    case kStatementDo:
+      s = Statement(code, body, condition, nullptr, body);
+      break;
+    default:
+      return nullptr;
   }
   return s ? s : OutOfMemory();
 }

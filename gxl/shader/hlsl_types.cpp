@@ -2,10 +2,11 @@
 // count, compare, print and mark them. Every walk keeps its own stack, so a
 // deeply nested type cannot exhaust the machine stack, and structures shared
 // by many members are visited once where that suffices.
+#include <strings.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 #include <unordered_set>
 #include <utility>
 
@@ -14,14 +15,36 @@
 namespace gxl::shader {
 
 const HlslBaseType kHlslBaseTypes[kBaseTypeCount] = {
-    {"bool", 0, 0xF},         {"int", 0, 0xA},         {"int", 8, 0xA},          {"int", 16, 0xA},
-    {"int", 32, 0xA},         {"int", 0, 0xE},         {"int", 8, 0xE},          {"int", 16, 0xE},
-    {"int", 32, 0xE},         {"float", 0, 0x8},       {"half", 16, 0x8},        {"float", 32, 0x8},
-    {"double", 64, 0x8},      {"NULL", 0, 0x10},       {"string", 0, 0x10},      {"texture", 0, 0x10},
-    {"texture1D", 0, 0x10},   {"texture2D", 0, 0x10},  {"texture3D", 0, 0x10},   {"textureCUBE", 0, 0x10},
-    {"sampler", 0, 0x10},     {"sampler1D", 0, 0x10},  {"sampler2D", 0, 0x10},   {"sampler3D", 0, 0x10},
-    {"samplerCUBE", 0, 0x10}, {"pixelshader", 0, 0x10}, {"vertexshader", 0, 0x10}, {"pixelfragment", 0, 0x10},
-    {"vertexfragment", 0, 0x10}, {"stateblock", 0, 0x10},
+    {"bool", 0, 0xF},
+    {"int", 0, 0xA},
+    {"int", 8, 0xA},
+    {"int", 16, 0xA},
+    {"int", 32, 0xA},
+    {"int", 0, 0xE},
+    {"int", 8, 0xE},
+    {"int", 16, 0xE},
+    {"int", 32, 0xE},
+    {"float", 0, 0x8},
+    {"half", 16, 0x8},
+    {"float", 32, 0x8},
+    {"double", 64, 0x8},
+    {"NULL", 0, 0x10},
+    {"string", 0, 0x10},
+    {"texture", 0, 0x10},
+    {"texture1D", 0, 0x10},
+    {"texture2D", 0, 0x10},
+    {"texture3D", 0, 0x10},
+    {"textureCUBE", 0, 0x10},
+    {"sampler", 0, 0x10},
+    {"sampler1D", 0, 0x10},
+    {"sampler2D", 0, 0x10},
+    {"sampler3D", 0, 0x10},
+    {"samplerCUBE", 0, 0x10},
+    {"pixelshader", 0, 0x10},
+    {"vertexshader", 0, 0x10},
+    {"pixelfragment", 0, 0x10},
+    {"vertexfragment", 0, 0x10},
+    {"stateblock", 0, 0x10},
 };
 
 ComponentKind ComponentKindOfBase(std::uint32_t base) {
@@ -58,10 +81,14 @@ TypeNode* BuiltinType(const char* name) {
     std::uint32_t shape, base, rows, columns;
   };
   static constexpr Named kNamed[] = {
-      {"dword", kShapeScalar, kBaseInt, 1, 1},          {"float", kShapeScalar, kBaseFloat, 1, 1},
-      {"vector", kShapeVector, kBaseFloat, 1, 4},       {"matrix", kShapeMatrix, kBaseFloat, 4, 4},
-      {"string", kShapeObject, kBaseString, 1, 1},      {"texture", kShapeObject, kBaseTexture, 1, 1},
-      {"pixelshader", kShapeObject, kBasePixelShader, 1, 1}, {"vertexshader", kShapeObject, kBaseVertexShader, 1, 1},
+      {"dword", kShapeScalar, kBaseInt, 1, 1},
+      {"float", kShapeScalar, kBaseFloat, 1, 1},
+      {"vector", kShapeVector, kBaseFloat, 1, 4},
+      {"matrix", kShapeMatrix, kBaseFloat, 4, 4},
+      {"string", kShapeObject, kBaseString, 1, 1},
+      {"texture", kShapeObject, kBaseTexture, 1, 1},
+      {"pixelshader", kShapeObject, kBasePixelShader, 1, 1},
+      {"vertexshader", kShapeObject, kBaseVertexShader, 1, 1},
   };
   for (const Named& n : kNamed)
     if (strcasecmp(name, n.name) == 0) return new TypeNode(n.shape, n.base, n.rows, n.columns, 0);
@@ -96,9 +123,12 @@ std::uint64_t SaturatingMultiply(std::uint64_t a, std::uint64_t b) {
 
 std::uint64_t TypeNodeComponents(const TypeNode& t) {
   switch (t.shape) {
-    case kShapeVector: return t.columns;
-    case kShapeMatrix: return std::uint64_t{t.rows} * t.columns;
-    default: return 1;
+    case kShapeVector:
+      return t.columns;
+    case kShapeMatrix:
+      return std::uint64_t{t.rows} * t.columns;
+    default:
+      return 1;
   }
 }
 
@@ -119,13 +149,18 @@ bool ForEachTypeNode(const ParseNode* type, Visit visit) {
     stack.pop_back();
     if (!node || !seen.insert(node).second) continue;
     switch (node->kind) {
-      case NodeKind::Type: visit(*const_cast<TypeNode*>(static_cast<const TypeNode*>(node))); break;
-      case NodeKind::ArrayType: stack.push_back(static_cast<const ArrayTypeNode*>(node)->element); break;
+      case NodeKind::Type:
+        visit(*const_cast<TypeNode*>(static_cast<const TypeNode*>(node)));
+        break;
+      case NodeKind::ArrayType:
+        stack.push_back(static_cast<const ArrayTypeNode*>(node)->element);
+        break;
       case NodeKind::List:
         for (const ParseNode* cell = node; cell && cell->kind == NodeKind::List; cell = cell->second)
           stack.push_back(cell->first);
         break;
-      default: return false;
+      default:
+        return false;
     }
   }
   return true;
@@ -212,9 +247,8 @@ const char* HlslParser::TypeToText(const ParseNode* type, char* buffer) {
 }
 
 void HlslParser::SetConst(ParseNode* type, bool on) {
-  if (!ForEachTypeNode(type, [on](TypeNode& t) {
-        t.flags = on ? (t.flags | TypeNode::kConst) : (t.flags & ~TypeNode::kConst);
-      }))
+  if (!ForEachTypeNode(
+          type, [on](TypeNode& t) { t.flags = on ? (t.flags | TypeNode::kConst) : (t.flags & ~TypeNode::kConst); }))
     UnknownNode();
 }
 
@@ -232,8 +266,7 @@ bool HlslParser::IsScalarType(const ParseNode* type) {
 
 bool HlslParser::IsNumericType(const ParseNode* type) {
   bool numeric = true;
-  if (!ForEachTypeNode(type, [&numeric](TypeNode& t) { numeric &= t.shape <= kShapeMatrix; }))
-    return UnknownNode();
+  if (!ForEachTypeNode(type, [&numeric](TypeNode& t) { numeric &= t.shape <= kShapeMatrix; })) return UnknownNode();
   return numeric;
 }
 
@@ -288,8 +321,7 @@ bool HlslParser::TypesEqual(const ParseNode* a, const ParseNode* b) {
       case NodeKind::Type: {
         const auto& s = *static_cast<const TypeNode*>(x);
         const auto& t = *static_cast<const TypeNode*>(y);
-        if (s.shape != t.shape || s.baseType != t.baseType || s.rows != t.rows || s.columns != t.columns)
-          return false;
+        if (s.shape != t.shape || s.baseType != t.baseType || s.rows != t.rows || s.columns != t.columns) return false;
         break;
       }
       case NodeKind::ArrayType: {
@@ -309,7 +341,8 @@ bool HlslParser::TypesEqual(const ParseNode* a, const ParseNode* b) {
         if (!pEnds || !qEnds) return false;  // member counts differ
         break;
       }
-      default: return UnknownNode();
+      default:
+        return UnknownNode();
     }
   }
   return true;

@@ -66,10 +66,10 @@ TEST_F(GxlHlslExpr, TheNineFormsOfMul) {
     std::uint32_t id;
     const char* result;
   } cases[] = {
-      {"f1", "f1", 41, "float"},      {"f1", "f3", 42, "float3"},   {"f1", "m23", 43, "float2x3"},
-      {"f3", "f1", 44, "float3"},     {"f3", "f3", 45, "float"},    {"f4", "m44", 46, "float4"},
-      {"m32", "f1", 47, "float3x2"},  {"m44", "f4", 48, "float4"},  {"m23", "m34", 49, "float2x4"},
-      {"f3", "m44", 46, "float4"},    {"m43", "f4", 48, "float4"},  {"i1", "i1", 41, "int"},
+      {"f1", "f1", 41, "float"},     {"f1", "f3", 42, "float3"},  {"f1", "m23", 43, "float2x3"},
+      {"f3", "f1", 44, "float3"},    {"f3", "f3", 45, "float"},   {"f4", "m44", 46, "float4"},
+      {"m32", "f1", 47, "float3x2"}, {"m44", "f4", 48, "float4"}, {"m23", "m34", 49, "float2x4"},
+      {"f3", "m44", 46, "float4"},   {"m43", "f4", 48, "float4"}, {"i1", "i1", 41, "int"},
       {"h1", "f3", 42, "float3"},
   };
   for (const auto& c : cases) {
@@ -92,12 +92,12 @@ TEST_F(GxlHlslExpr, OverloadCosts) {
     TypeNode *to, *from;
     std::uint32_t cost;
   } costs[] = {
-      {Scalar(kBaseFloat), Scalar(kBaseFloat), 0},          {Scalar(kBaseFloat), Scalar(kBaseHalf), 0x10000},
-      {Scalar(kBaseHalf), Scalar(kBaseFloat), 0x200},       {Scalar(kBaseInt), Scalar(kBaseFloat), 0x200},
-      {Scalar(kBaseFloat), Scalar(kBaseInt), 0x10000},      {Scalar(kBaseFloat), Scalar(kBaseLiteralFloat), 0},
-      {Scalar(kBaseInt), Scalar(kBaseLiteralInt), 0},       {Vec(kBaseFloat, 2), Vec(kBaseFloat, 4), 0x800000},
-      {Vec(kBaseFloat, 4), Scalar(kBaseFloat), 0},          {Scalar(kBaseFloat), Obj(22), 0x10200},
-      {Vec(kBaseHalf, 2), Vec(kBaseInt, 3), 0x810200},      {Scalar(kBaseFloat), Scalar(kBaseBool), 0x10000},
+      {Scalar(kBaseFloat), Scalar(kBaseFloat), 0},     {Scalar(kBaseFloat), Scalar(kBaseHalf), 0x10000},
+      {Scalar(kBaseHalf), Scalar(kBaseFloat), 0x200},  {Scalar(kBaseInt), Scalar(kBaseFloat), 0x200},
+      {Scalar(kBaseFloat), Scalar(kBaseInt), 0x10000}, {Scalar(kBaseFloat), Scalar(kBaseLiteralFloat), 0},
+      {Scalar(kBaseInt), Scalar(kBaseLiteralInt), 0},  {Vec(kBaseFloat, 2), Vec(kBaseFloat, 4), 0x800000},
+      {Vec(kBaseFloat, 4), Scalar(kBaseFloat), 0},     {Scalar(kBaseFloat), Obj(22), 0x10200},
+      {Vec(kBaseHalf, 2), Vec(kBaseInt, 3), 0x810200}, {Scalar(kBaseFloat), Scalar(kBaseBool), 0x10000},
   };
   for (const auto& c : costs) {
     EXPECT_EQ(parser.ConversionCost(c.to, c.from), c.cost) << TypeText(c.from) << " -> " << TypeText(c.to);
@@ -114,7 +114,8 @@ TEST_F(GxlHlslExpr, OverloadCosts) {
   ASSERT_NE(call, nullptr);
   EXPECT_EQ(E(call)->op, kExprCall);
   auto* chosen = static_cast<const DeclarationNode*>(static_cast<ExpressionNode*>(E(call)->left->first)->value.address);
-  auto* parameter = static_cast<const DeclarationNode*>(static_cast<ParseNodeKind10*>(chosen->description)->parameters->first);
+  auto* parameter =
+      static_cast<const DeclarationNode*>(static_cast<ParseNodeKind10*>(chosen->description)->parameters->first);
   EXPECT_EQ(TypeText(parameter), "half");
   EXPECT_EQ(parser.ResolveCall(Name("g"), Args({Int(1)}), false), nullptr);
   EXPECT_EQ(Log(), "(7): error X3067: 'g': ambiguous function call\n");
@@ -218,7 +219,8 @@ TEST_F(GxlHlslExpr, OperatorsTypeConvertAndRewrite) {
     pp.Log().Reset();
     EXPECT_EQ(parser.MakeOperator(kExprAssign, Var(name), Float(3)), nullptr);
     EXPECT_EQ(parser.MakeOperator(kExprAdd + 21, Var(name), Float(3)), nullptr);
-    EXPECT_EQ(Log(), "(1): error X3025: l-value specifies const object\n(1): error X3025: l-value specifies const object\n");
+    EXPECT_EQ(Log(),
+              "(1): error X3025: l-value specifies const object\n(1): error X3025: l-value specifies const object\n");
   }
   pp.Log().Reset();
   EXPECT_EQ(parser.MakeOperator(kExprAssign, Var("s"), Var("s2")), nullptr);
@@ -266,15 +268,18 @@ TEST_F(GxlHlslExpr, IndexSelectionConditionalAndConstructors) {
       {parser.MakeSelection(Var("f4"), Name("xyzwx")), "error X3018"},
       {parser.MakeSelection(Var("st"), Name("m2")), "error X3018: invalid subscript 'm2'"},
       {parser.MakeConditional(Var("s2"), Var("f1"), Var("f1")), "error X3020: conditional must be numeric"},
-      {parser.MakeConditional(Var("f1"), Var("m44"), Var("f4")), "error X3020: type mismatch between conditional values"},
-      {parser.MakeConditional(Var("f2"), Var("f3"), Var("f3")), "error X3020: dimension of conditional does not match value"},
+      {parser.MakeConditional(Var("f1"), Var("m44"), Var("f4")),
+       "error X3020: type mismatch between conditional values"},
+      {parser.MakeConditional(Var("f2"), Var("f3"), Var("f3")),
+       "error X3020: dimension of conditional does not match value"},
       {parser.MakeConstructor(Vec(kBaseFloat, 3), Args({Var("f1"), Var("f1")}), false, false),
        "error X3014: incorrect number of arguments to numeric-type constructor"},
       {parser.MakeConstructor(Vec(kBaseFloat, 3), Args({Var("f2"), Var("s2")}), false, false),
        "error X3017: cannot convert from 'object type' to 'numeric type'"},
       {parser.MakeConstructor(Obj(22), Args({Var("f1")}), false, false),
        "error X3037: constructors only defined for numeric base types"},
-      {parser.MakeConstructor(Vec(kBaseFloat, 4), Var("f2"), true, false), "error X3017: cannot convert from 'float2' to 'float4'"},
+      {parser.MakeConstructor(Vec(kBaseFloat, 4), Var("f2"), true, false),
+       "error X3017: cannot convert from 'float2' to 'float4'"},
   };
   int line = 0;
   for (const auto& c : bad) {

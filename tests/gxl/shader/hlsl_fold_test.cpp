@@ -49,7 +49,9 @@ TEST_F(GxlHlslFold, IntrinsicsEqualTheCLibrary) {
       {"atan2", 2, -9, 9, [](double x, double y, double) { return std::atan2(x, y); }},
       {"ceil", 1, -9, 9, [](double x, double, double) { return std::ceil(x); }},
       {"floor", 1, -9, 9, [](double x, double, double) { return std::floor(x); }},
-      {"clamp", 3, -9, 9, [](double x, double a, double b) { return x < a ? a : x > b ? b : x; }},
+      {"clamp", 3, -9, 9, [](double x, double a, double b) { return x < a   ? a
+                                                                    : x > b ? b
+                                                                            : x; }},
       {"cos", 1, -9, 9, [](double x, double, double) { return std::cos(x); }},
       {"cosh", 1, -3, 3, [](double x, double, double) { return std::cosh(x); }},
       {"sin", 1, -9, 9, [](double x, double, double) { return std::sin(x); }},
@@ -77,7 +79,9 @@ TEST_F(GxlHlslFold, IntrinsicsEqualTheCLibrary) {
       {"rsqrt", 1, 0.01, 99, [](double x, double, double) { return 1.0 / std::sqrt(x); }},
       {"sqrt", 1, 0, 99, [](double x, double, double) { return std::sqrt(x); }},
       {"saturate", 1, -2, 2, [](double x, double, double) { return std::fmin(1.0, std::fmax(0.0, x)); }},
-      {"sign", 1, -9, 9, [](double x, double, double) { return x < 0 ? -1.0 : x > 0 ? 1.0 : 0.0; }},
+      {"sign", 1, -9, 9, [](double x, double, double) { return x < 0   ? -1.0
+                                                               : x > 0 ? 1.0
+                                                                       : 0.0; }},
       {"step", 2, -9, 9, [](double a, double x, double) { return x >= a ? 1.0 : 0.0; }},
       {"smoothstep", 3, -9, 9,
        [](double a, double b, double x) {
@@ -225,8 +229,7 @@ TEST_F(GxlHlslFold, OperatorsAccessAndLiteralDimensions) {
   EXPECT_EQ(Values(parser.MakeConstructor(Vec(kBaseFloat, 2), v, true, false)), (std::vector<double>{1, 2}));
   EXPECT_EQ(Values(parser.MakeConstructor(Mat(kBaseFloat, 2, 2), Lit({1, 2, 3, 4, 5, 6, 7, 8, 9}, 3), true, false)),
             (std::vector<double>{1, 2, 4, 5}));
-  EXPECT_EQ(Values(parser.MakeConstructor(Vec(kBaseInt, 3), Args({Lit({-0.5, 2.9999995}), Float(-2.5)}), false,
-                                          false)),
+  EXPECT_EQ(Values(parser.MakeConstructor(Vec(kBaseInt, 3), Args({Lit({-0.5, 2.9999995}), Float(-2.5)}), false, false)),
             (std::vector<double>{0, 3, -2}));
 
   std::int32_t n = 0;
@@ -240,8 +243,8 @@ TEST_F(GxlHlslFold, OperatorsAccessAndLiteralDimensions) {
 
   // Calls that never fold stay calls.
   Declare("s", Obj(22));
-  for (ParseNode* call : {Call("tex2D", {Var("s"), Lit({0.5, 0.5})}), Call("clip", {Lit({1})}),
-                          Call("noise", {Lit({1, 2})})}) {
+  for (ParseNode* call :
+       {Call("tex2D", {Var("s"), Lit({0.5, 0.5})}), Call("clip", {Lit({1})}), Call("noise", {Lit({1, 2})})}) {
     ASSERT_NE(call, nullptr) << Log();
     EXPECT_EQ(E(call)->op, kExprIntrinsic);
   }

@@ -21,9 +21,7 @@ class GxlHlslScopes : public HlslTest {
       codes.push_back(std::stoi((*it)[1]));
     return codes;
   }
-  ParseNode* Semantic() {
-    return new ParseNodeKind17(new ListNode(Name("COLOR0"), nullptr, "Semantics"), nullptr);
-  }
+  ParseNode* Semantic() { return new ParseNodeKind17(new ListNode(Name("COLOR0"), nullptr, "Semantics"), nullptr); }
 };
 
 TEST_F(GxlHlslScopes, EveryUsageInEveryContext) {
@@ -61,9 +59,9 @@ TEST_F(GxlHlslScopes, EveryUsageInEveryContext) {
   }
   // Semantics and annotations, value and parameter rules per context.
   const std::vector<std::vector<int>> expected[] = {
-      {{}, {}, {}, {3043}, {3043}, {3043}},        // a semantic
-      {{}, {3040}, {}, {3040}, {3040}, {3040}},    // an annotation
-      {{}, {3009}, {}, {}, {}, {}},                // a value
+      {{}, {}, {}, {3043}, {3043}, {3043}},      // a semantic
+      {{}, {3040}, {}, {3040}, {3040}, {3040}},  // an annotation
+      {{}, {3009}, {}, {}, {}, {}},              // a value
   };
   for (int form = 0; form < 3; ++form) {
     for (std::uint32_t k = 0; k <= kScopeAnnotation; ++k) {
@@ -229,7 +227,10 @@ TEST_F(GxlHlslScopes, ArrayDimensions) {
       {Mat(kBaseFloat, 4, 4), nullptr, {Int(65536), Int(1), Int(1)}, nullptr},
       {Struct({Array(Mat(kBaseFloat, 4, 4), 4096)}), nullptr, {Int(512)}, "error X3059"},
       {Scalar(kBaseFloat), nullptr, {Float(2.9999995)}, nullptr},
-      {Scalar(kBaseFloat), nullptr, {Var("a")}, "error X3058: 'x': array dimensions must be literal scalar expressions"},
+      {Scalar(kBaseFloat),
+       nullptr,
+       {Var("a")},
+       "error X3058: 'x': array dimensions must be literal scalar expressions"},
   };
   for (const auto& c : cases) {
     pp.Log().Reset();
@@ -266,8 +267,7 @@ TEST_F(GxlHlslScopes, NamesInOneScopeAndLookupByClass) {
   ParseNode* found = nullptr;
   EXPECT_EQ(parser.LookupName(kDeclType, Name("n1"), nullptr, 0, parser.CurrentScope(), 0, &found, nullptr), E_FAIL);
   EXPECT_EQ(Log(), "<null>");  // a silent class check
-  EXPECT_EQ(parser.LookupName(kDeclType, Name("n1"), nullptr, 0, parser.CurrentScope(), kLookupReport, &found,
-                              nullptr),
+  EXPECT_EQ(parser.LookupName(kDeclType, Name("n1"), nullptr, 0, parser.CurrentScope(), kLookupReport, &found, nullptr),
             E_FAIL);
   EXPECT_TRUE(Logged("'n1': identifier represents a variable, not a type"));
   EXPECT_EQ(parser.LookupName(kDeclVariable, Name("zz"), nullptr, 0, parser.CurrentScope(), 0, &found, nullptr),

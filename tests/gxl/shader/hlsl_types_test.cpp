@@ -79,12 +79,18 @@ TEST_F(GxlHlslTypes, EdgeCasesOfConversion) {
     TypeNode *target, *source;
     bool ok;
   } cases[] = {
-      {Vec(kBaseFloat, 4), Vec(kBaseFloat, 2), false},  {Vec(kBaseFloat, 2), Vec(kBaseFloat, 4), true},
-      {Mat(kBaseFloat, 2, 2), Vec(kBaseFloat, 4), true}, {Mat(kBaseFloat, 2, 2), Vec(kBaseFloat, 3), false},
-      {Vec(kBaseFloat, 4), Mat(kBaseFloat, 1, 4), true}, {Mat(kBaseFloat, 4, 1), Vec(kBaseFloat, 4), true},
-      {Obj(15), Obj(17), true},                          {Obj(17), Obj(15), true},
-      {Obj(15), Obj(22), false},                         {Obj(22), Obj(20), true},
-      {Obj(22), Obj(kBaseNull), true},                   {Obj(17), Obj(18), false},
+      {Vec(kBaseFloat, 4), Vec(kBaseFloat, 2), false},
+      {Vec(kBaseFloat, 2), Vec(kBaseFloat, 4), true},
+      {Mat(kBaseFloat, 2, 2), Vec(kBaseFloat, 4), true},
+      {Mat(kBaseFloat, 2, 2), Vec(kBaseFloat, 3), false},
+      {Vec(kBaseFloat, 4), Mat(kBaseFloat, 1, 4), true},
+      {Mat(kBaseFloat, 4, 1), Vec(kBaseFloat, 4), true},
+      {Obj(15), Obj(17), true},
+      {Obj(17), Obj(15), true},
+      {Obj(15), Obj(22), false},
+      {Obj(22), Obj(20), true},
+      {Obj(22), Obj(kBaseNull), true},
+      {Obj(17), Obj(18), false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(parser.CanConvert(c.target, c.source, false), c.ok) << TypeText(c.source);
@@ -117,9 +123,8 @@ TEST_F(GxlHlslTypes, CommonBaseIsSymmetricAndTakesThePartnersBase) {
       const bool numeric = a <= kBaseDouble && b <= kBaseDouble;
       const bool objects = a >= kBaseNull && b >= kBaseNull;
       EXPECT_EQ(ab >= 0, numeric || a == b || (objects && (a == kBaseNull || b == kBaseNull)) ||
-                             (a == 15 && b >= 15 && b <= 19) ||
-                             (a == 20 && b >= 20 && b <= 24) || (b == 15 && a >= 15 && a <= 19) ||
-                             (b == 20 && a >= 20 && a <= 24))
+                             (a == 15 && b >= 15 && b <= 19) || (a == 20 && b >= 20 && b <= 24) ||
+                             (b == 15 && a >= 15 && a <= 19) || (b == 20 && a >= 20 && a <= 24))
           << a << " " << b;
       // A literal kind meets anything of its class and takes the partner's base.
       if ((a == kBaseLiteralInt && b >= 1 && b <= 4) || (a == kBaseLiteralFloat && b >= 9 && b <= 12)) {
@@ -136,10 +141,8 @@ TEST_F(GxlHlslTypes, CommonBaseIsSymmetricAndTakesThePartnersBase) {
     TypeNode *a, *b;
     const char* result;
   } combined[] = {
-      {Vec(kBaseFloat, 4), Scalar(kBaseFloat), "float4"},
-      {Scalar(kBaseFloat), Vec(kBaseInt, 4), "float4"},
-      {Vec(kBaseHalf, 2), Vec(kBaseFloat, 2), "float2"},
-      {Vec(kBaseFloat, 2), Vec(kBaseFloat, 3), "float2"},
+      {Vec(kBaseFloat, 4), Scalar(kBaseFloat), "float4"},   {Scalar(kBaseFloat), Vec(kBaseInt, 4), "float4"},
+      {Vec(kBaseHalf, 2), Vec(kBaseFloat, 2), "float2"},    {Vec(kBaseFloat, 2), Vec(kBaseFloat, 3), "float2"},
       {Mat(kBaseFloat, 4, 4), Vec(kBaseFloat, 4), nullptr},
   };
   for (const auto& c : combined) {
@@ -193,10 +196,12 @@ TEST_F(GxlHlslTypes, BuiltinNames) {
     const char* name;
     const char* text;
   } cases[] = {
-      {"half3", "half3"},   {"float4x3", "float4x3"}, {"FLOAT", "float"},       {"Dword", "int"},
-      {"vector", "float4"}, {"MATRIX", "float4x4"},   {"bool1x1", "bool1x1"},   {"double2", "double2"},
-      {"Float4", nullptr},  {"float5", nullptr},      {"float4x", nullptr},     {"int0", nullptr},
-      {"texture", "texture"}, {"PixelShader", "pixelshader"}, {"float4x4x", nullptr}, {"sampler", nullptr},
+      {"half3", "half3"},     {"float4x3", "float4x3"},       {"FLOAT", "float"},
+      {"Dword", "int"},       {"vector", "float4"},           {"MATRIX", "float4x4"},
+      {"bool1x1", "bool1x1"}, {"double2", "double2"},         {"Float4", nullptr},
+      {"float5", nullptr},    {"float4x", nullptr},           {"int0", nullptr},
+      {"texture", "texture"}, {"PixelShader", "pixelshader"}, {"float4x4x", nullptr},
+      {"sampler", nullptr},
   };
   for (const auto& c : cases) {
     TypeNode* t = BuiltinType(c.name);
@@ -206,8 +211,7 @@ TEST_F(GxlHlslTypes, BuiltinNames) {
     }
   }
   ParseNode* found = nullptr;
-  EXPECT_EQ(parser.LookupName(kDeclType, Name("half2x3"), nullptr, 0, parser.CurrentScope(), 0, &found, nullptr),
-            S_OK);
+  EXPECT_EQ(parser.LookupName(kDeclType, Name("half2x3"), nullptr, 0, parser.CurrentScope(), 0, &found, nullptr), S_OK);
   EXPECT_EQ(TypeText(found), "half2x3");
 }
 
