@@ -39,6 +39,7 @@ TEST_F(GxlHlslExpr, IntrinsicTableIsSortedWithEveryId) {
   std::set<std::uint32_t> ids;
   for (std::size_t i = 0; i < kIntrinsicCount; ++i) {
     const IntrinsicRecord& r = IntrinsicTable[i];
+    ASSERT_NE(r.Name(), nullptr) << "row " << i;
     if (i) {
       EXPECT_LE(std::strcmp(IntrinsicTable[i - 1].Name(), r.Name()), 0) << r.Name();
     }

@@ -71,6 +71,9 @@ TEST_F(GxlHlslScopes, EveryUsageInEveryContext) {
       Declare("w" + std::to_string(n++), Scalar(kBaseFloat), 0, value, {}, form == 0 ? Semantic() : nullptr,
               form == 1 ? new ListNode(nullptr, nullptr, "Decls") : nullptr);
       EXPECT_EQ(Codes(), expected[form][k]) << "form " << form << " context " << k << "\n" << Log();
+      if (form == 2 && k == kScopeStruct) {
+        EXPECT_TRUE(Logged("structure members cannot have initializers")) << Log();
+      }
       if (k) parser.PopScope();
     }
   }
