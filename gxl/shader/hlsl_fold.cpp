@@ -80,6 +80,12 @@ bool ConvertAll(FoldedValue* value, const std::vector<std::uint32_t>& kinds) {
   return true;
 }
 
+// Writes, user calls and compile expressions stay as they are.
+bool NeverFolds(std::uint32_t op) {
+  return op == kExprPreIncrement || op == kExprPreDecrement || op == kExprInitialise || op == kExprAssign ||
+         op == kExprCall || op == kExprCompile;
+}
+
 bool IsExcludedIntrinsic(std::uint32_t id) {
   return id == kIntrinsicClip || id == kIntrinsicFrexp || id == kIntrinsicModf || id == kIntrinsicSincos ||
          (id >= kIntrinsicTexFirst && id <= kIntrinsicTexLast);
@@ -113,14 +119,8 @@ bool HlslParser::IsFoldable(const ParseNode* expression) const {
         return false;
     }
   };
+  if (NeverFolds(e->op)) return false;
   switch (e->op) {
-    case kExprPreIncrement:
-    case kExprPreDecrement:
-    case kExprInitialise:
-    case kExprAssign:
-    case kExprCall:
-    case kExprCompile:
-      return false;
     case kExprIntrinsic: {
       const IntrinsicRecord* row = CalledIntrinsic(*e);
       const ParseNode* parameters = e->right;
@@ -169,14 +169,8 @@ HRESULT HlslParser::FoldExpression(const ParseNode* expression, FoldedValue* out
   if (!ComponentKinds(n->type, &kinds) || std::uint64_t{n->rows} * n->columns != kinds.size()) return E_FAIL;
   const std::size_t count = kinds.size();
   out->clear();
+  if (NeverFolds(n->op)) return E_FAIL;
   switch (n->op) {
-    case kExprPreIncrement:
-    case kExprPreDecrement:
-    case kExprInitialise:
-    case kExprAssign:
-    case kExprCall:
-    case kExprCompile:
-      return E_FAIL;
     case kExprIntrinsic:
       return FoldIntrinsicCall(n, out);
     case kExprValue: {
