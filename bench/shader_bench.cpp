@@ -8,9 +8,11 @@
 // second on 100,000 lines of the HLSL corpus and of a generated macro-heavy
 // source, against gcc's cpp and mcpp preprocessing the same files to
 // /dev/null (one process each time; its start-up is small at that size).
-// Then the use analysis on generated programs of 1,000 to 100,000
-// instructions (it should scale linearly), and the heap sort of 10^5 indexes
-// against std::sort with the same comparators.
+// Then the assembler's lines per second on the irrlicht assembly files and
+// on a generated 20,000-instruction vs_3_sw program, without and with the
+// platform's validator. Then the use analysis on generated programs of 1,000
+// to 100,000 instructions (it should scale linearly), and the heap sort of
+// 10^5 indexes against std::sort with the same comparators.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -29,7 +31,9 @@
 #include "gxl/shader/backend/shader_program.h"
 #include "gxl/shader/message_log.h"
 #include "gxl/shader/page_pool.h"
+#include "gxl/shader/shader_entry.h"
 #include "gxl/shader/shader_preprocessor.h"
+#include "gxl/tex/data_buffer.h"
 #include "gxl/shader/source_lexer.h"
 
 namespace {
@@ -246,6 +250,87 @@ void BM_Preprocess(benchmark::State& state, bool corpus, Tool tool) {
       benchmark::Counter(static_cast<double>(lines * state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// --- Assembler ------------------------------------------------------------------
+
+struct AssemblySource {
+  std::string text;
+  std::size_t lines;
+};
+
+std::size_t CountLines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+// The irrlicht assembly files, each a run of its own.
+const std::vector<AssemblySource>& IrrlichtFiles() {
+  static const std::vector<AssemblySource> files = [] {
+    std::vector<AssemblySource> out;
+    const std::filesystem::path dir = CorpusDir() / "irrlicht";
+    if (CorpusDir().empty()) return out;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      const std::string ext = entry.path().extension().string();
+      if (ext != ".vsh" && ext != ".psh") continue;
+      std::string text = ReadText(entry.path());
+      out.push_back({text, CountLines(text)});
+    }
+    return out;
+  }();
+  return files;
+}
+
+// 20,000 arithmetic instructions of vs_3_sw with masks, swizzles, modifiers
+// and constants read relative to the loop counter, in 400 loops of 50.
+const AssemblySource& LargeVs3Program() {
+  static const AssemblySource program = [] {
+    std::string text = "vs_3_sw\ndcl_position v0\ndcl_texcoord v1\ndcl_position o0\ndefi i0, 4, 0, 1, 0\n";
+    std::mt19937 rng(3);
+    const char* ops[] = {"add", "mul", "mad", "dp3", "dp4", "max", "min", "slt"};
+    for (int i = 0; i < 20000; ++i) {
+      if (i % 50 == 0) text += i ? "endloop\nloop aL, i0\n" : "loop aL, i0\n";
+      const unsigned r = static_cast<unsigned>(rng());
+      const std::string op = ops[r % 8];
+      text += op + (r & 8 ? "_sat" : "") + " r" + std::to_string(r % 32) + (r & 16 ? ".xyz" : "") + ", -r" +
+              std::to_string((r >> 5) % 32) + ".yzxw, " +
+              (r & 32 ? "c[aL + " + std::to_string(r % 200) + "]" : "c" + std::to_string(r % 8000));
+      if (op == "mad") text += ", v" + std::to_string((r >> 10) % 2);
+      text += "\n";
+    }
+    text += "endloop\nmov o0, r0\n";
+    return AssemblySource{text, CountLines(text)};
+  }();
+  return program;
+}
+
+void BM_AssembleIrrlicht(benchmark::State& state) {
+  const std::vector<AssemblySource>& files = IrrlichtFiles();
+  if (files.empty()) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  std::size_t lines = 0;
+  for (auto _ : state) {
+    for (const AssemblySource& file : files) {
+      DataBuffer* code = nullptr;
+      AssembleShaderFromMemory(file.text.data(), static_cast<UINT>(file.text.size()), nullptr, nullptr,
+                               static_cast<DWORD>(state.range(0)), &code, nullptr);
+      if (code) code->Release();
+      lines += file.lines;
+    }
+  }
+  state.counters["lines/s"] = benchmark::Counter(static_cast<double>(lines), benchmark::Counter::kIsRate);
+}
+
+void BM_AssembleLargeVs3(benchmark::State& state) {
+  const AssemblySource& program = LargeVs3Program();
+  for (auto _ : state) {
+    DataBuffer* code = nullptr;
+    const HRESULT hr = AssembleShaderFromMemory(program.text.data(), static_cast<UINT>(program.text.size()), nullptr,
+                                                nullptr, static_cast<DWORD>(state.range(0)), &code, nullptr);
+    if (FAILED(hr)) state.SkipWithError("the program does not assemble");
+    if (code) code->Release();
+  }
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(program.lines * state.iterations()), benchmark::Counter::kIsRate);
+}
+
 // --- Use analysis and sorting ---------------------------------------------------
 
 using gxl::shader::kNoIndex;
@@ -366,6 +451,9 @@ BENCHMARK_CAPTURE(BM_Preprocess, HlslMcpp, true, Tool::kMcpp)->Unit(benchmark::k
 BENCHMARK_CAPTURE(BM_Preprocess, MacrosOurs, false, Tool::kOurs)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Preprocess, MacrosCpp, false, Tool::kCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Preprocess, MacrosMcpp, false, Tool::kMcpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Argument: the assemble flags (2: without the validator).
+BENCHMARK(BM_AssembleIrrlicht)->Arg(2)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_AssembleLargeVs3)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);

@@ -11,6 +11,7 @@
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 #include "tests/support/shader/token_file.h"
+#include "tests/tools/gxlsh/asm_command.h"
 #include "tests/tools/gxlsh/pp_command.h"
 
 namespace nura::gxlsh {
@@ -228,6 +229,7 @@ const Command kCommands[] = {
     {"validate", "validate FILE", &Validate},
     {"run", "run FILE [quad] [budget=N] [vN|tN|cN|iN|bN|vpos|vface[@LANE]=X[,Y,Z,W]]...", &Run},
     {"pp", "pp FILE [asm|hlsl] [-DNAME[=TEXT]]...", &PreprocessCommand},
+    {"asm", "asm FILE [novalidate] [-DNAME[=TEXT]]...", &AssembleCommand},
 };
 
 int Usage(std::ostream& err) {

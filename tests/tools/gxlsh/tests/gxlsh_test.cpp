@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <sstream>
 
 #include "tests/support/shader/corpus.h"
@@ -121,6 +122,40 @@ TEST(GxlShaderPreprocess, GxlshPpPrintsAFilePreprocessed) {
     EXPECT_EQ(output.find("AMBIENT_COLOR"), std::string::npos) << output;
     EXPECT_NE(output.find("float4 ( 1 , 1 , 1 , 1 )"), std::string::npos) << output;
   }
+}
+
+// gxlsh asm then gxlsh dis gives a corpus file's instructions back: one line
+// per instruction of the source, each assembling to the tokens it came from.
+TEST(GxlShaderAsmTool, GxlshAsmThenDisReproducesACorpusFile) {
+  test::TempDir dir;
+  test::WriteFileText(dir / "bad.vsh", "vs_1_1\nmov r0, v0\nmov oPos, r0_bx2\n");
+  const Result bad = Call({"asm", dir / "bad.vsh", "novalidate"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.err, dir / "bad.vsh" + "(3): error X2005: invalid register 'r0_bx2'\n");
+  EXPECT_EQ(Call({"asm", dir / "bad.vsh", "-X"}).status, 2);
+  EXPECT_EQ(Call({"asm", dir / "missing.vsh"}).status, 2);
+  for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
+    if (file.path.find("irrlicht/D3D9_NORMAL_MAP_VSH.vsh") == std::string::npos) continue;
+    std::string hex, text;
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " asm " + file.path + " > " + (dir / "a.hex"), &hex), 0);
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " dis " + (dir / "a.hex"), &text), 0);
+    std::ifstream in(file.path);
+    std::vector<std::string> source, decoded;
+    for (std::string line; std::getline(in, line);) {
+      line = line.substr(0, line.find(';'));
+      line.erase(0, line.find_first_not_of(" \t\r"));
+      if (!line.empty()) source.push_back(line.substr(0, line.find_first_of(" \t_")));
+    }
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) decoded.push_back(line.substr(0, line.find_first_of(" _")));
+    ASSERT_EQ(source.front(), "vs.1.1");
+    source.front() = "vs";  // vs_1_1 once decoded
+    EXPECT_EQ(decoded, source);  // the instruction names, in order
+    test::WriteFileText(dir / "b.vsh", text);
+    EXPECT_EQ(Call({"asm", dir / "b.vsh"}).out, Call({"asm", file.path}).out);
+    return;
+  }
+  GTEST_SKIP() << "no shader corpus";
 }
 
 }  // namespace
