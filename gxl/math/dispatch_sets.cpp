@@ -3,6 +3,7 @@
 // 3DNow! sets run on the real instructions where the host has them (and the
 // build made them), else on their exact emulation.
 #include "gxl/math/dispatch.h"
+#include "gxl/math/math_testing.h"
 #include "gxl/math/processor_bodies.h"
 #include "platform/cpu.h"
 
@@ -123,6 +124,10 @@ const gxl::math::now3d::SetTables& Now3DSets() {
 }
 
 }  // namespace
+
+namespace gxl::math::test {
+bool Uses3DNowHardware() { return &Now3DSets() != &gxl::math::now3d::EmulatedSets(); }
+}  // namespace gxl::math::test
 
 const MathDispatchTable& MathX87Set() { return kX87Set; }
 const MathDispatchTable& Math3DNowSet() { return Now3DSets().base; }

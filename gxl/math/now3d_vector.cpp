@@ -15,7 +15,6 @@ namespace {
 template <class S, int N>
 struct Halves {
   typename S::V lo, hi;
-  static constexpr bool kHasHi = N > 2;
   explicit Halves(const float* p) : lo(S::Lo(p)), hi(N == 4 ? S::Hi(p) : N == 3 ? S::Z(p) : S::Zero()) {}
   Halves(typename S::V l, typename S::V h) : lo(l), hi(h) {}
   void Store(float* p) const {
