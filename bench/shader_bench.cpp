@@ -4,11 +4,16 @@
 // linking to the one before it as list cells do, which adds the first touch
 // of every page. Prints the time ratios after the runs.
 // Then the lexer's throughput over the shared shader corpus repeated 100
-// times (bytes per second as reported).
+// times (bytes per second as reported), and the preprocessor's lines per
+// second on 100,000 lines of the HLSL corpus and of a generated macro-heavy
+// source, against gcc's cpp and mcpp preprocessing the same files to
+// /dev/null (one process each time; its start-up is small at that size).
 // Then the use analysis on generated programs of 1,000 to 100,000
 // instructions (it should scale linearly), and the heap sort of 10^5 indexes
 // against std::sort with the same comparators.
 #include <benchmark/benchmark.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -24,6 +29,7 @@
 #include "gxl/shader/backend/shader_program.h"
 #include "gxl/shader/message_log.h"
 #include "gxl/shader/page_pool.h"
+#include "gxl/shader/shader_preprocessor.h"
 #include "gxl/shader/source_lexer.h"
 
 namespace {
@@ -93,22 +99,33 @@ void BM_Malloc16Linked(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kBlocks);
 }
 
-// Every shader source of the corpus beside the checkout (or its worktree
-// folder), one after another; empty when there is none.
-std::string CorpusText() {
+// The shader corpus beside the checkout (or its worktree folder); empty when absent.
+std::filesystem::path CorpusDir() {
   namespace fs = std::filesystem;
-  std::string text;
   for (const char* up : {"/..", "/../.."}) {
     const fs::path corpus = fs::path(NURA_SOURCE_DIR + std::string(up)) / "shared/corpus/shaders";
-    if (!fs::exists(corpus)) continue;
-    for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-      const std::string ext = entry.path().extension().string();
-      if (!entry.is_regular_file() || (ext != ".hlsl" && ext != ".fx" && ext != ".psh" && ext != ".vsh")) continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-      text += '\n';
-    }
-    break;
+    if (fs::exists(corpus)) return corpus;
+  }
+  return {};
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every shader source of the corpus with one of the extensions, one after another.
+std::string CorpusText(std::initializer_list<const char*> extensions = {".hlsl", ".fx", ".psh", ".vsh"}) {
+  std::string text;
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) return text;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(corpus)) {
+    const std::string ext = entry.path().extension().string();
+    bool wanted = false;
+    for (const char* e : extensions) wanted |= ext == e;
+    if (!entry.is_regular_file() || !wanted) continue;
+    text += ReadText(entry.path());
+    text += '\n';
   }
   return text;
 }
@@ -132,6 +149,101 @@ void BM_LexCorpus(benchmark::State& state) {
     benchmark::DoNotOptimize(tokens);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+// The two 100,000-line sources in a temporary folder, with the corpus's
+// include file beside them.
+struct PreprocessFiles {
+  PreprocessFiles() {
+    namespace fs = std::filesystem;
+    dir = fs::temp_directory_path() / ("shader_bench." + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const fs::path corpus = CorpusDir();
+    if (!corpus.empty()) {
+      for (const auto& entry : fs::recursive_directory_iterator(corpus))
+        if (entry.path().extension() == ".hlsli") fs::copy_file(entry.path(), dir / entry.path().filename());
+      const std::string hlsl = CorpusText({".hlsl", ".fx"});
+      std::string text;
+      while (Lines(text) < kLines) text += hlsl;
+      hlslLines = Lines(text);
+      std::ofstream(dir / "corpus.fx", std::ios::binary) << text;
+    }
+    std::string text;
+    for (int k = 0; Lines(text) < kLines; ++k) text += MacroBlock(std::to_string(k));
+    macroLines = Lines(text);
+    std::ofstream(dir / "macros.fx", std::ios::binary) << text;
+  }
+  ~PreprocessFiles() { std::filesystem::remove_all(dir); }
+
+  static constexpr std::size_t kLines = 100000;
+  static std::size_t Lines(const std::string& text) {
+    std::size_t n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+  }
+  // Definitions of every kind, calls nested in calls, # and ##, and
+  // conditionals on macro values.
+  static std::string MacroBlock(const std::string& k) {
+    // Written with $ for the block's prefix.
+    static const char kBlock[] =
+        "#define $SCALE (2 * @ + 1)\n"
+        "#define $MUL(a, b) ((a) * (b) + $SCALE)\n"
+        "#define $VEC(x) float4(x, x, x, 1.0)\n"
+        "#define $CAT(a, b) a ## b\n"
+        "#define $STR(a) #a\n"
+        "#if defined($SCALE) && $SCALE > 3 && GXL_VERSION >= 0x900\n"
+        "float4 f@(float4 v) { return $MUL(v, $VEC(0.5)) + $MUL($MUL(v, v), 2); }\n"
+        "#else\n"
+        "float4 f@(float4 v) { return v; }\n"
+        "#endif\n"
+        "static const float $CAT(g, @) = $SCALE * $MUL(1, 2);\n"
+        "static const char* s@ = $STR($VEC(1));\n"
+        "#ifdef $UNDEFINED\nnothing here\n#endif\n"
+        "float4 h@(float4 v) {\n  return $VEC($MUL(v.x, v.y)) * $SCALE;\n}\n";
+    std::string text;
+    for (const char* p = kBlock; *p; ++p) {
+      if (*p == '$') text.append("K").append(k).append("_");
+      else if (*p == '@') text.append(k);
+      else text.push_back(*p);
+    }
+    return text;
+  }
+
+  std::filesystem::path dir;
+  std::size_t hlslLines = 0, macroLines = 0;
+};
+
+const PreprocessFiles& BenchFiles() {
+  static const PreprocessFiles files;
+  return files;
+}
+
+enum class Tool { kOurs, kCpp, kMcpp };
+
+void BM_Preprocess(benchmark::State& state, bool corpus, Tool tool) {
+  const PreprocessFiles& files = BenchFiles();
+  const std::size_t lines = corpus ? files.hlslLines : files.macroLines;
+  const std::string path = (files.dir / (corpus ? "corpus.fx" : "macros.fx")).string();
+  if (!lines) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  const std::string defines = " -DDIRECT3D -DGXL -DDIRECT3D_VERSION=0x900 -DGXL_VERSION=0x902 ";
+  const std::string command = tool == Tool::kCpp ? "cpp -P -undef -nostdinc -w" + defines + path + " >/dev/null 2>&1"
+                                                 : "LC_ALL=C mcpp -P -@std" + defines + path + " >/dev/null 2>&1";
+  for (auto _ : state) {
+    if (tool != Tool::kOurs) {
+      if (std::system(command.c_str()) == -1) state.SkipWithError("cannot run the reference");
+      continue;
+    }
+    gxl::shader::ShaderPreprocessor pp;
+    std::size_t tokens = 0;
+    if (SUCCEEDED(pp.StartFromFile(path.c_str(), false, nullptr, nullptr)))
+      for (SourceToken t; pp.NextToken(&t) == S_OK && t.kind != kTokenEndOfInput;) ++tokens;
+    benchmark::DoNotOptimize(tokens);
+  }
+  state.counters["lines/s"] =
+      benchmark::Counter(static_cast<double>(lines * state.iterations()), benchmark::Counter::kIsRate);
 }
 
 // --- Use analysis and sorting ---------------------------------------------------
@@ -248,6 +360,12 @@ BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Preprocess, HlslOurs, true, Tool::kOurs)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, HlslCpp, true, Tool::kCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, HlslMcpp, true, Tool::kMcpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, MacrosOurs, false, Tool::kOurs)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, MacrosCpp, false, Tool::kCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Preprocess, MacrosMcpp, false, Tool::kMcpp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
@@ -261,6 +379,10 @@ int main(int argc, char** argv) {
   return benchratio::RunAndPrintRatios(argc, argv, {
       {"10^7 PoolAlloc(16) and FreeAll / malloc(16) and free", "BM_PoolAlloc16", "BM_Malloc16"},
       {"the same, blocks linked / malloc's linked", "BM_PoolAlloc16Linked", "BM_Malloc16Linked"},
+      {"preprocess 100,000 corpus lines / cpp", "BM_Preprocess/HlslOurs/real_time", "BM_Preprocess/HlslCpp/real_time"},
+      {"preprocess 100,000 corpus lines / mcpp", "BM_Preprocess/HlslOurs/real_time", "BM_Preprocess/HlslMcpp/real_time"},
+      {"preprocess 100,000 macro-heavy lines / cpp", "BM_Preprocess/MacrosOurs/real_time", "BM_Preprocess/MacrosCpp/real_time"},
+      {"preprocess 100,000 macro-heavy lines / mcpp", "BM_Preprocess/MacrosOurs/real_time", "BM_Preprocess/MacrosMcpp/real_time"},
       // From 1,000 to 10,000 instructions the program outgrows the L2 cache.
       {"RebuildDefUse, 10,000 / 1,000 instructions (10 is linear)", "BM_RebuildDefUse/10000",
        "BM_RebuildDefUse/1000"},

@@ -24,6 +24,13 @@ constexpr float kMapX = 500.0f;
 constexpr float kMapY = 200.0f;
 constexpr std::int32_t kMapScale = 12;
 constexpr std::int32_t kTrail = 6;
+// Where the render targets go, half a pixel up and left of the origin, so that
+// each pixel samples its own texel. A pre-transformed quad at whole pixels
+// samples texel corners: the linear filter would blend every pixel with its
+// neighbours, and at the left and top edges, through the wrap addressing, with
+// the target's far column and row (a faint column of the background wherever
+// a floor reaches the field's left edge).
+constexpr float kTexelAligned = -0.5f;
 
 // The message pictures by item number; the others have none.
 struct MessageFile {
@@ -140,7 +147,7 @@ void C_PlayScene::DrawField(C_PlayLogic& play, float sx, float sy, bool sunk) {
   m_FloorTile.DrawRgbOnly(F(-(scrollX % 16)), F(-(scrollY % 16)));
   if (!sunk) DrawWaves(play, sx, sy);
   m_FieldTarget.EndTarget();
-  m_FieldTarget.Draw(0.0f, 0.0f);
+  m_FieldTarget.Draw(kTexelAligned, kTexelAligned);
 }
 
 void C_PlayScene::DrawWaves(C_PlayLogic& play, float sx, float sy) {
@@ -157,7 +164,7 @@ void C_PlayScene::DrawWaves(C_PlayLogic& play, float sx, float sy) {
   m_FloorTile.DrawRgbOnly(8.0f, 8.0f);
   m_WaveTarget.EndTarget();
   // The waves show on floors only, and not while the stage is being cleared.
-  if (play.GetPhase() != C_PlayLogic::kPhaseGoal) m_WaveTarget.DrawRgbOnly(0.0f, 0.0f);
+  if (play.GetPhase() != C_PlayLogic::kPhaseGoal) m_WaveTarget.DrawRgbOnly(kTexelAligned, kTexelAligned);
 }
 
 void C_PlayScene::DrawBodyAndEnemies(C_PlayLogic& play, float sx, float sy, bool sunk, int mx, int my) {

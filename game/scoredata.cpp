@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "errtext/hresult_description.h"
+#include "errtext/hresult_name.h"
+#include "qel/appbase/qelerrorlog.h"
 #include "qel/appbase/qelfile.h"
 
 namespace {
@@ -23,6 +26,21 @@ void CopyName(char out[4], const char* name) {
   for (int i = 0; i < 3 && name && name[i]; ++i) out[i] = name[i];
 }
 
+bool WriteAll(C_File& file, const void* bytes, DWORD n, LONG offset) {
+  return file.Write(bytes, n, offset) && file.GetWrittenCount() == n;
+}
+
+// A save that failed leaves the records in memory only: the game goes on, and
+// the error log says why they will be gone after it ends.
+void ReportUnsaved() {
+  const DWORD error = GetLastError();
+  const char* description = HResultDescriptionA(static_cast<HRESULT>(error));
+  const bool described = std::strcmp(description, "n/a") != 0;
+  g_ErrorLog.Printf("%s could not be written: %s (%lu)%s%s", C_ScoreData::kFileName,
+                    HResultNameA(static_cast<HRESULT>(error)), static_cast<unsigned long>(error), described ? " " : "",
+                    described ? description : "");
+}
+
 // Opens the score file for writing. A file shorter than a whole table (recreated
 // empty, or cut short) first receives the whole table as held in memory, so
 // that no slot reads back as zeros and no record read at start-up is lost.
@@ -30,7 +48,7 @@ bool OpenForWriting(C_File& file, const std::vector<std::uint8_t>& image) {
   if (!file.Open(C_ScoreData::kFileName, false, OPEN_ALWAYS)) return false;
   DWORD size = file.GetSize(nullptr);
   if (size == INVALID_FILE_SIZE || size < static_cast<DWORD>(C_ScoreData::kFileBytes))
-    file.Write(image.data(), static_cast<DWORD>(image.size()), 0);
+    return WriteAll(file, image.data(), static_cast<DWORD>(image.size()), 0);
   return true;
 }
 
@@ -62,9 +80,9 @@ C_ScoreData::C_ScoreData() {
   // Missing or empty: create it with every slot at its creation value and all
   // flags clear.
   file.Close();
-  if (!file.Open(kFileName, false, OPEN_ALWAYS)) return;
   std::vector<std::uint8_t> image = Image();
-  file.Write(image.data(), static_cast<DWORD>(image.size()), 0);
+  if (!file.Open(kFileName, false, OPEN_ALWAYS) || !WriteAll(file, image.data(), static_cast<DWORD>(image.size()), 0))
+    ReportUnsaved();
 }
 
 void C_ScoreData::SetDefaults() {
@@ -100,14 +118,15 @@ void C_ScoreData::WriteRecords(const char* name) {
     std::memcpy(m_aNames[r.slot], stored, 4);
   }
   C_File file;
-  if (OpenForWriting(file, before)) {
-    for (const PendingRecord& r : m_Pending) {
-      std::uint8_t slot[kSlotBytes];
-      WriteLE32(slot, r.time);
-      std::memcpy(slot + 4, stored, 4);
-      file.Write(slot, kSlotBytes, r.slot * kSlotBytes);
-    }
+  bool saved = OpenForWriting(file, before);
+  for (const PendingRecord& r : m_Pending) {
+    if (!saved) break;
+    std::uint8_t slot[kSlotBytes];
+    WriteLE32(slot, r.time);
+    std::memcpy(slot + 4, stored, 4);
+    saved = WriteAll(file, slot, kSlotBytes, r.slot * kSlotBytes);
   }
+  if (!saved) ReportUnsaved();
   m_Pending.clear();
 }
 
@@ -116,9 +135,8 @@ void C_ScoreData::SetFlag(std::int32_t i, bool on) {
   std::vector<std::uint8_t> before = Image();
   m_bFlags[i] = on;
   C_File file;
-  if (!OpenForWriting(file, before)) return;
   std::uint8_t b = on ? static_cast<std::uint8_t>(kDefaultName[i]) : 0;
-  file.Write(&b, 1, 5 + i);
+  if (!OpenForWriting(file, before) || !WriteAll(file, &b, 1, 5 + i)) ReportUnsaved();
 }
 
 std::int32_t C_ScoreData::GetScore(std::int32_t slot) const {

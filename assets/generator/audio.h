@@ -2,6 +2,7 @@
 // its music.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -21,6 +22,23 @@ struct WaveFormat {
 // 16-bit PCM WAVE of interleaved samples in -1..1. Every chunk has an even
 // size, so readers that pad odd chunks and readers that do not agree.
 std::vector<std::uint8_t> EncodeWave(const std::vector<float>& interleaved, const WaveFormat& format);
+
+// Peak levels that leave the mixer headroom: it sums the music and the effects
+// playing and saturates. The music peaks at -9 dBFS and each effect at
+// -10.5 dBFS (amplitudes 10^(-9/20) and 10^(-10.5/20) of full scale), so even
+// the music and two effects at their peaks together (0.95, with the encoder's
+// overshoot on the music) stay below full scale; two effects at -6 dBFS would
+// reach it on their own.
+constexpr float kMusicPeak = 0.3548f;
+constexpr float kEffectPeak = 0.2985f;
+
+// Scales the samples so that their largest magnitude is `peak`.
+inline void ScaleToPeak(std::vector<float>& samples, float peak) {
+  float largest = 0;
+  for (float x : samples) largest = std::max(largest, std::fabs(x));
+  if (largest > 0)
+    for (float& x : samples) x *= peak / largest;
+}
 
 void MakeSoundEffects(Output& out);
 // Renders the looping tune and writes it as a WAVE file for the encoder.

@@ -1,8 +1,8 @@
-// Builds the game's data folder: pictures under cg/, sound effects under SE/,
-// the stage tables, a sample settings file, and the music as a WAVE file for
-// the encoder.
+// Builds the game's data folder (pictures under cg/, sound effects under SE/,
+// the stage tables), the music as a WAVE file for the encoder, and a sample
+// settings file in the program's folder, where the game reads it.
 //
-//   nura_assetgen <data folder> <stage description> <music WAVE out>
+//   nura_assetgen <data folder> <stage description> <music WAVE out> <program folder>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -13,8 +13,9 @@
 #include "assets/generator/stages.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: %s <data folder> <stage description> <music WAVE out>\n", argv[0]);
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: %s <data folder> <stage description> <music WAVE out> <program folder>\n",
+                 argv[0]);
     return 2;
   }
   try {
@@ -28,8 +29,8 @@ int main(int argc, char** argv) {
     assetgen::WriteMusic(argv[3]);
     assetgen::WriteStageTables(out, assetgen::ReadStageDescription(argv[2]));
     // The four debug keys; the game reads them and then uses fixed values.
-    out.Text("nura.ini",
-             "[Debug]\r\nLIFE_INFINITY=0\r\nSTART_STAGE=1\r\nSKIP_NAMEENTRY=0\r\nSTART_LIFE=4\r\n");
+    assetgen::Output(argv[4]).Text(
+        "nura.ini", "[Debug]\r\nLIFE_INFINITY=0\r\nSTART_STAGE=1\r\nSKIP_NAMEENTRY=0\r\nSTART_LIFE=4\r\n");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "nura_assetgen: %s\n", e.what());
     return 1;

@@ -207,14 +207,11 @@ void WriteMusic(const std::string& path) {
   RenderBass(ring);
   RenderDrums(ring);
   std::vector<float> mixed(frames * 2);
-  float peak = 0;
   for (size_t i = 0; i < frames; ++i) {
     mixed[2 * i] = ring.left[i];
     mixed[2 * i + 1] = ring.right[i];
-    peak = std::max({peak, std::fabs(ring.left[i]), std::fabs(ring.right[i])});
   }
-  if (peak > 0)
-    for (float& x : mixed) x *= 0.85f / peak;
+  ScaleToPeak(mixed, kMusicPeak);
   std::vector<std::uint8_t> wav = EncodeWave(mixed, {kRate, 2, false, "Fjord"});
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));

@@ -20,20 +20,20 @@ void Append16(std::vector<std::uint8_t>& v, std::uint16_t x) {
 void Append32(std::vector<std::uint8_t>& v, std::uint32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back(static_cast<std::uint8_t>((x >> (8 * i)) & 0xFF));
 }
-void AppendTag(std::vector<std::uint8_t>& v, const char* tag) { v.insert(v.end(), tag, tag + 4); }
+void AppendTag(std::vector<std::uint8_t>& v, const char* tag) {
+  for (int i = 0; i < 4; ++i) v.push_back(static_cast<std::uint8_t>(tag[i]));
+}
 
 std::vector<float> Buffer(float seconds, int rate) { return std::vector<float>(static_cast<size_t>(seconds * rate), 0.0f); }
 
-// Fades the last milliseconds so that no effect ends in a click.
+// Fades the last milliseconds so that no effect ends in a click, and sets the
+// effect's level.
 void Finish(std::vector<float>& s, int rate, int channels) {
   size_t fade = std::min(s.size() / channels, static_cast<size_t>(rate / 200));
   size_t frames = s.size() / channels;
   for (size_t i = 0; i < fade; ++i)
     for (int c = 0; c < channels; ++c) s[(frames - 1 - i) * channels + c] *= static_cast<float>(i) / fade;
-  float peak = 0;
-  for (float x : s) peak = std::max(peak, std::fabs(x));
-  if (peak > 0.92f)
-    for (float& x : s) x *= 0.92f / peak;
+  ScaleToPeak(s, kEffectPeak);
 }
 
 // Hit by an enemy: a low boom with a crackling burst.
@@ -169,50 +169,43 @@ std::vector<float> Tick(int rate) {
 }  // namespace
 
 std::vector<std::uint8_t> EncodeWave(const std::vector<float>& interleaved, const WaveFormat& format) {
-  std::vector<std::uint8_t> fmt;
-  Append16(fmt, 1);  // PCM
-  Append16(fmt, static_cast<std::uint16_t>(format.channels));
-  Append32(fmt, static_cast<std::uint32_t>(format.rate));
-  Append32(fmt, static_cast<std::uint32_t>(format.rate * format.channels * 2));
-  Append16(fmt, static_cast<std::uint16_t>(format.channels * 2));
-  Append16(fmt, 16);
-  if (format.formatChunk18) Append16(fmt, 0);
+  // The title, zero-terminated and padded to an even size.
+  std::string name = format.title;
+  if (!name.empty()) name.append(name.size() % 2 ? 1 : 2, '\0');
+  const std::uint32_t fmtSize = format.formatChunk18 ? 18 : 16;
+  const std::uint32_t listSize = name.empty() ? 0 : 4 + 8 + static_cast<std::uint32_t>(name.size());
+  const std::uint32_t dataSize = static_cast<std::uint32_t>(interleaved.size() * 2);
+  const std::uint32_t riffSize = 4 + 8 + fmtSize + (listSize ? 8 + listSize : 0) + 8 + dataSize;
 
-  std::vector<std::uint8_t> list;
-  if (!format.title.empty()) {
-    std::vector<std::uint8_t> name(format.title.begin(), format.title.end());
-    name.push_back(0);
-    if (name.size() % 2) name.push_back(0);
-    AppendTag(list, "INFO");
-    AppendTag(list, "INAM");
-    Append32(list, static_cast<std::uint32_t>(name.size()));
-    list.insert(list.end(), name.begin(), name.end());
-  }
-
-  std::vector<std::uint8_t> data;
-  data.reserve(interleaved.size() * 2);
-  for (float x : interleaved) {
-    long v = std::lround(std::clamp(x, -1.0f, 1.0f) * 32767.0f);
-    Append16(data, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
-  }
-
+  // Written byte by byte in file order into a buffer reserved for all of it.
   std::vector<std::uint8_t> out;
+  out.reserve(8 + riffSize);
   AppendTag(out, "RIFF");
-  std::uint32_t riffSize = 4 + 8 + static_cast<std::uint32_t>(fmt.size()) + 8 + static_cast<std::uint32_t>(data.size()) +
-                           (list.empty() ? 0 : 8 + static_cast<std::uint32_t>(list.size()));
   Append32(out, riffSize);
   AppendTag(out, "WAVE");
   AppendTag(out, "fmt ");
-  Append32(out, static_cast<std::uint32_t>(fmt.size()));
-  out.insert(out.end(), fmt.begin(), fmt.end());
-  if (!list.empty()) {
+  Append32(out, fmtSize);
+  Append16(out, 1);  // PCM
+  Append16(out, static_cast<std::uint16_t>(format.channels));
+  Append32(out, static_cast<std::uint32_t>(format.rate));
+  Append32(out, static_cast<std::uint32_t>(format.rate * format.channels * 2));
+  Append16(out, static_cast<std::uint16_t>(format.channels * 2));
+  Append16(out, 16);
+  if (format.formatChunk18) Append16(out, 0);
+  if (listSize) {
     AppendTag(out, "LIST");
-    Append32(out, static_cast<std::uint32_t>(list.size()));
-    out.insert(out.end(), list.begin(), list.end());
+    Append32(out, listSize);
+    AppendTag(out, "INFO");
+    AppendTag(out, "INAM");
+    Append32(out, static_cast<std::uint32_t>(name.size()));
+    for (char c : name) out.push_back(static_cast<std::uint8_t>(c));
   }
   AppendTag(out, "data");
-  Append32(out, static_cast<std::uint32_t>(data.size()));
-  out.insert(out.end(), data.begin(), data.end());
+  Append32(out, dataSize);
+  for (float x : interleaved) {
+    long v = std::lround(std::clamp(x, -1.0f, 1.0f) * 32767.0f);
+    Append16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(v)));
+  }
   return out;
 }
 

@@ -29,6 +29,14 @@ class ShaderInclude {
   ~ShaderInclude() = default;
 };
 
+// One open #if of a source.
+struct ConditionalRecord {
+  bool taken;            // a branch has been emitted (from the start when met inactive)
+  bool enclosingActive;  // the active state when the #if was met
+  bool elseSeen;
+  ConditionalRecord* below;
+};
+
 struct IncludeSource {
   IncludeSource() = default;
   ~IncludeSource() {
@@ -45,7 +53,8 @@ struct IncludeSource {
   const char* directory = nullptr;   // of a directly mapped file, with its final separator
   const void* text = nullptr;
   UINT bytes = 0;
-  std::unique_ptr<IncludeSource> includer;  // the source that included this one
+  ConditionalRecord* conditionals = nullptr;  // innermost first; records live in the run's pool
+  std::unique_ptr<IncludeSource> includer;    // the source that included this one
 };
 
 }  // namespace gxl::shader

@@ -50,6 +50,7 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(FunctionMacroInExpression, 1517, Error, "functional defines in preprocessor expressions not yet implemented")    \
   X(InvalidIntegerExpression, 1518, Error, "invalid or unsupported integer constant expression")                     \
   X(MacroRedefinition, 1519, Warning, "'%s' : macro redefinition")                                                   \
+  X(MacroExpansionWithoutEnd, 0, Error, "'%s' : macro expansion does not end")                                        \
   X(ErrorDirective, 0, Error, "error: %s")                                                                           \
   /* Table-driven parsers, and parser texts passed through as they are */                                           \
   X(ParserStackOverflow, 0, Error, "yacc stack overflow")                                                            \

@@ -1,5 +1,6 @@
 #include "gxl/shader/shader_preprocessor.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -22,10 +23,6 @@ char* PoolCopy(PagePool* pool, const char* text, std::size_t length) {
   std::memcpy(copy, text, length);
   copy[length] = '\0';
   return copy;
-}
-
-bool IsPunctuator(const SourceToken& t, char c) {
-  return t.kind == kTokenPunctuator && t.value.punctuator[0] == c && t.value.punctuator[1] == '\0';
 }
 
 }  // namespace
@@ -52,12 +49,17 @@ HRESULT ShaderPreprocessor::OpenSourceFile(IncludeSource* source, const void* na
   if (!source || !name || !pool || !log) return D3DERR_INVALIDCALL;
   const char* utf8 = static_cast<const char*>(name);
   if (isWide) {
+    // A name that UTF-8 cannot carry exactly could reach another file.
     const auto* wide = static_cast<LPCWSTR>(name);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return E_FAIL;
-    auto* converted = static_cast<char*>(pool->Allocate(static_cast<std::size_t>(bytes), 1));
-    if (!converted) return E_OUTOFMEMORY;
+    BOOL lossy = FALSE;
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, &lossy);
+    auto* converted = bytes > 0 ? static_cast<char*>(pool->Allocate(static_cast<std::size_t>(bytes), 1)) : nullptr;
+    if (!converted) return bytes > 0 ? E_OUTOFMEMORY : E_INVALIDARG;
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, converted, bytes, nullptr, nullptr);
+    if (lossy) {
+      GXL_SHADER_REPORT(*log, position, msg::kFailedToOpenSourceFile, converted);
+      return E_INVALIDARG;
+    }
     utf8 = converted;
   }
   const std::size_t nameLength = std::strlen(utf8);
@@ -143,11 +145,17 @@ HRESULT ShaderPreprocessor::StartFromMemory(const char* text, UINT length, const
 
 HRESULT ShaderPreprocessor::StartSource(std::unique_ptr<IncludeSource> source, const ShaderMacro* defines,
                                         ShaderInclude* include) {
-  (void)defines;  // the macro table takes the predefined and the caller's macros here
+  const HRESULT hr = DefineMacros(defines);
+  if (FAILED(hr)) return hr;
   m_topSource = std::move(source);
-  m_currentSource = m_topSource.get();
+  SetCurrentSource(m_topSource.get());
   m_include = include;
   return S_OK;
+}
+
+void ShaderPreprocessor::SetCurrentSource(IncludeSource* source) {
+  m_currentSource = source;
+  m_lexer = source ? &source->lexer : nullptr;
 }
 
 HRESULT ShaderPreprocessor::BeginTokenStream(std::uint32_t mode) {
@@ -171,25 +179,148 @@ HRESULT ShaderPreprocessor::EndTokenStream() {
   return S_OK;
 }
 
-HRESULT ShaderPreprocessor::NextToken(SourceToken* token) {
-  if (m_stopped || (m_streams && m_streams->braceDepth == 0) || !m_currentSource) {
-    m_token.kind = kTokenEndOfInput;
-    *token = m_token;
-    return m_stopped ? E_FAIL : S_OK;
+HRESULT ShaderPreprocessor::ReadToken(std::uint32_t mode, SourceToken* token) {
+  if (!m_queue.Empty()) {
+    *token = m_queue.Back();
+    m_queue.PopBack();
+    token->file = m_lexer->Position().file;
+    token->line = m_lexer->Position().line;
+    return S_OK;
   }
-  const HRESULT hr = m_currentSource->lexer.ScanToken(m_mode, &m_token);
-  if (FAILED(hr)) return hr;
-  m_atLineStart = m_token.kind == kTokenEndOfLine;
-  // A nested stream ends at the brace that closes its own.
-  if (m_streams && m_streams->enclosing) {
-    if (IsPunctuator(m_token, '{')) {
-      ++m_streams->braceDepth;
-    } else if (IsPunctuator(m_token, '}') && m_streams->braceDepth != 0 && --m_streams->braceDepth == 0) {
+  m_expansionChain = 0;
+  return m_lexer->ScanToken(mode, token);
+}
+
+HRESULT ShaderPreprocessor::NextToken(SourceToken* token) {
+  for (;;) {
+    if (m_stopped || (m_streams && m_streams->braceDepth == 0) || !m_lexer) {
       m_token.kind = kTokenEndOfInput;
+      *token = m_token;
+      return m_stopped ? E_FAIL : S_OK;
+    }
+    const bool queued = !m_queue.Empty();
+    const HRESULT hr = ReadToken(m_mode, &m_token);
+    if (FAILED(hr)) return hr;
+    SourceToken& t = m_token;
+    if (queued) m_atLineStart = false;
+    if (m_atLineStart && IsPunctuator(t, "#")) {
+      if (!RunDirective()) continue;
+      if (m_stopped || t.kind != kTokenEndOfInput) {
+        *token = t;
+        return m_stopped ? E_FAIL : S_OK;
+      }
+    }
+    if (t.kind == kTokenEndOfInput) {
+      EndOfSource();  // an included source gives an end of line instead
+      *token = t;
+      return S_OK;
+    }
+    if (t.kind == kTokenIdentifier) {
+      if (const MacroDefinition* macro = FindMacro(t)) {
+        const SourceToken name = t;
+        if (ExpandMacro(name, *macro)) continue;
+      }
+      if (std::strcmp(t.value.text, "__FILE__") == 0) {
+        MakeFileToken(&t);
+      } else if (std::strcmp(t.value.text, "__LINE__") == 0) {
+        MakeLineToken(&t);
+      }
+    }
+    m_atLineStart = t.kind == kTokenEndOfLine;
+    if (!m_active) continue;
+    // A nested stream ends at the brace that closes its own.
+    if (m_streams && m_streams->enclosing) {
+      if (IsPunctuator(t, "{")) {
+        ++m_streams->braceDepth;
+      } else if (IsPunctuator(t, "}") && m_streams->braceDepth != 0 && --m_streams->braceDepth == 0) {
+        t.kind = kTokenEndOfInput;
+      }
+    }
+    *token = t;
+    return S_OK;
+  }
+}
+
+// After the "#" that starts a line: parse and carry out the directive, then
+// make sure its whole line is read. True when m_token, the line's end, is to
+// be delivered or (an end of input of this very source) handled as such.
+bool ShaderPreprocessor::RunDirective() {
+  m_pendingActive = m_active;
+  m_atLineStart = m_directiveError = false;
+  m_expectKeyword = true;
+  IncludeSource* const lineSource = m_currentSource;
+  if (ParseIfExpression() != 0) m_directiveError = true;
+  if (!m_atLineStart && !m_directiveError) {
+    if (SUCCEEDED(ReadToken(m_mode | kLexFileName, &m_token)) && !IsLineEnd(m_token)) {
+      if (m_active) GXL_SHADER_REPORT(m_log, &m_token, msg::kTokensAfterDirective);
+      m_directiveError = true;
+    } else {
+      m_atLineStart = true;
     }
   }
-  *token = m_token;
-  return S_OK;
+  if (!m_atLineStart) ConsumeLine();
+  // An #include read on this line takes over from here.
+  SetCurrentSource(m_topSource.get());
+  m_active = m_pendingActive;
+  if (m_token.kind == kTokenEndOfInput) {
+    if (m_currentSource == lineSource) return true;
+    m_token.kind = kTokenEndOfLine;
+  }
+  return m_active;
+}
+
+void ShaderPreprocessor::ConsumeLine() {
+  if (!IsLineEnd(m_token)) {
+    SkipRestOfLine();
+    ReadToken(m_mode, &m_token);
+  }
+  m_atLineStart = true;
+}
+
+bool ShaderPreprocessor::EndOfSource() {
+  if (m_currentSource->conditionals) {
+    GXL_SHADER_REPORT(m_log, &m_token, msg::kUnexpectedEndOfFile);
+    m_currentSource->conditionals = nullptr;  // discarded with the source, reported once
+  }
+  if (!m_topSource->includer) return false;
+  std::unique_ptr<IncludeSource> includer = std::move(m_topSource->includer);
+  m_topSource = std::move(includer);  // hands the included text back
+  SetCurrentSource(m_topSource.get());
+  m_atLineStart = true;
+  m_token.kind = kTokenEndOfLine;
+  m_token.length = 0;
+  return true;
+}
+
+// __FILE__ as a string token and __LINE__ as an integer, with texts that
+// read back as the same token.
+void ShaderPreprocessor::MakeFileToken(SourceToken* t) {
+  const char* file = m_lexer->Position().file ? m_lexer->Position().file : "";
+  const std::size_t length = std::strlen(file);
+  auto* text = static_cast<char*>(m_pool.Allocate(2 * length + 3, 1));
+  if (!text) return;
+  std::size_t n = 0;
+  text[n++] = '"';
+  for (const char* p = file; *p; ++p) {
+    if (*p == '"' || *p == '\\') text[n++] = '\\';
+    text[n++] = *p;
+  }
+  text[n++] = '"';
+  text[n] = '\0';
+  t->kind = kTokenString;
+  t->value.text = file;
+  t->start = text;
+  t->length = n;
+}
+
+void ShaderPreprocessor::MakeLineToken(SourceToken* t) {
+  auto* text = static_cast<char*>(m_pool.Allocate(12, 1));
+  if (!text) return;
+  t->kind = kTokenInt;
+  t->value.bits = 0;
+  t->value.number = t->line;
+  t->start = text;
+  t->length = static_cast<std::size_t>(std::snprintf(text, 12, "%u", t->line));
 }
 
 HRESULT ShaderPreprocessor::GetPosition(const char** fileName, std::uint32_t* line) const {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 enum SourceTokenKind : std::uint32_t {
   kTokenVersion = 0,      // assembler version token (value: the version token)
@@ -37,3 +38,16 @@ struct SourceToken {
   const char* start = nullptr;  // first byte of the token in its source
   std::size_t length = 0;       // bytes of source text the token covers
 };
+
+namespace gxl::shader {
+
+// A punctuator spelled exactly as text (at most three characters).
+inline bool IsPunctuator(const SourceToken& t, const char* text) {
+  return t.kind == kTokenPunctuator && std::memcmp(t.value.punctuator, text, std::strlen(text) + 1) == 0;
+}
+
+inline bool IsLineEnd(const SourceToken& t) { return t.kind == kTokenEndOfLine || t.kind == kTokenEndOfInput; }
+
+inline bool IsIntegerToken(const SourceToken& t) { return t.kind >= kTokenInt && t.kind <= kTokenIntU; }
+
+}  // namespace gxl::shader

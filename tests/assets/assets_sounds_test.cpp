@@ -1,14 +1,21 @@
 // Sound effects, music and the sample settings file. Each WAVE file is walked
 // twice: by the game's reading rule (the format chunk first, 18 bytes read,
 // other chunks skipped by their stated size) and by the RIFF rule (odd chunks
-// padded to even); both must find the same samples.
+// padded to even); both must find the same samples. The music and every pair
+// of effects are mixed by the platform at their loudest points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "game/settings.h"
+#include "platform/testing.h"
+#include "qel/appbase/qelsound.h"
 #include "tests/assets/assets_support.h"
+#include "tests/support/filter_graph.h"
 #include "tests/support/test_util.h"
 
 namespace nura::assets_test {
@@ -123,7 +130,7 @@ TEST(AssetsSounds, EffectsAreAudibleUnclippedAndEndWithoutAClick) {
       clipped += std::fabs(x) > 0.999f;
       energy += x * x;
     }
-    EXPECT_GT(peak, 0.3f);
+    EXPECT_GT(peak, 0.25f);
     EXPECT_EQ(clipped, 0u);
     EXPECT_GT(std::sqrt(energy / s.size()), 0.02);
     for (size_t i = s.size() - w.channels; i < s.size(); ++i) EXPECT_LT(std::fabs(s[i]), 0.01f);
@@ -166,8 +173,87 @@ TEST(AssetsMusic, TheTuneDecodesToHalfAMinuteOrMore) {
   EXPECT_GT(std::sqrt(energy / n), 0.05);
 }
 
-TEST(AssetsSettings, SampleIniHasTheFourDebugKeys) {
-  std::vector<std::uint8_t> b = test::ReadFileBytes(DataPath("nura.ini"));
+// Runs the music from the output frame `frame` (44,100 per second) on; the
+// time is rounded up, so that the graph's frame (rounded down) is this one.
+void RunFrom(test::FilterGraph& music, std::size_t frame) {
+  music.control->Stop();
+  LONGLONG at = (static_cast<LONGLONG>(frame) * 10000000 + 44099) / 44100;
+  ASSERT_EQ(music.seeking->SetPositions(&at, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning), S_OK);
+  ASSERT_EQ(music.control->Run(), S_OK);
+}
+
+// The loudest sample of interleaved samples: its frame and magnitude.
+std::pair<std::size_t, float> Loudest(const std::vector<float>& s, int channels) {
+  std::size_t at = 0;
+  for (std::size_t i = 1; i < s.size(); ++i)
+    if (std::fabs(s[i]) > std::fabs(s[at])) at = i;
+  return {at / channels, s.empty() ? 0.0f : std::fabs(s[at])};
+}
+
+double Dbfs(float amplitude) { return 20.0 * std::log10(amplitude); }
+
+// The levels leave the mixer headroom: the music peaks at about -9 dBFS and
+// every effect at about -10.5 dBFS, so that with the music at its loudest and
+// any two effects at theirs on top of it, mixed by the platform as the game
+// plays them, no sample reaches full scale.
+TEST(AssetsSounds, MusicAndAnyTwoEffectsAtTheirLoudestStayBelowFullScale) {
+  test::ScopedChdir here(DataDir());
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  ASSERT_TRUE(InitSound(nullptr));
+  {
+    test::FilterGraph music;
+    ASSERT_EQ(music.Render("Fjord.mp3"), S_OK);
+    platform::test::StartMixCapture();
+    RunFrom(music, 0);
+    platform::test::PullAudio(46 * 44100);
+    const std::vector<std::int16_t> tune = platform::test::MixCapture();
+    const auto [musicAt, musicPeak] = Loudest(std::vector<float>(tune.begin(), tune.end()), 2);
+    EXPECT_NEAR(Dbfs(musicPeak / 32768.0f), -9.0, 0.75);
+
+    // Each effect's loudest frame at the output rate.
+    struct Loud {
+      std::string name;
+      std::size_t frame, frames;
+    };
+    std::vector<Loud> effects;
+    for (const std::string& name : SoundNames()) {
+      std::vector<std::uint8_t> b = test::ReadFileBytes(name);
+      Wave w;
+      ASSERT_TRUE(ReadLikeTheGame(b, &w));
+      const std::vector<float> samples = Samples(b, w);
+      const auto [at, peak] = Loudest(samples, w.channels);
+      EXPECT_NEAR(Dbfs(peak), -10.5, 0.25) << name;
+      effects.push_back({name, at * 44100 / w.rate, samples.size() / w.channels * 44100 / w.rate});
+    }
+
+    C_SoundBuffer first, second;
+    for (std::size_t a = 0; a < effects.size(); ++a)
+      for (std::size_t b = a + 1; b < effects.size(); ++b) {
+        // The effect whose loudest point comes later starts first.
+        const Loud& early = effects[a].frame >= effects[b].frame ? effects[a] : effects[b];
+        const Loud& late = &early == &effects[a] ? effects[b] : effects[a];
+        ASSERT_GE(musicAt, early.frame);
+        RunFrom(music, musicAt - early.frame);
+        platform::test::StartMixCapture();
+        first.LoadAndPlay(early.name.c_str());
+        platform::test::PullAudio(early.frame - late.frame);
+        second.LoadAndPlay(late.name.c_str());
+        platform::test::PullAudio(std::max(early.frames, late.frames));
+        int full = 0;
+        for (std::int16_t x : platform::test::MixCapture()) full += x >= 32767 || x <= -32767;
+        EXPECT_EQ(full, 0) << early.name << " with " << late.name;
+      }
+    platform::test::StopMixCapture();
+    first.Release();
+    second.Release();
+  }
+  ShutdownSound();
+  CoUninitialize();
+}
+
+// The sample lies where the game looks for it: beside the program.
+TEST(AssetsSettings, SampleIniBesideTheProgramHasTheFourDebugKeys) {
+  std::vector<std::uint8_t> b = test::ReadFileBytes(SettingsPathFor(NURA_GAME_PROGRAM));
   std::string text(b.begin(), b.end());
   EXPECT_EQ(text.rfind("[Debug]\r\n", 0), 0u);
   for (const char* key : {"LIFE_INFINITY=", "START_STAGE=", "SKIP_NAMEENTRY=", "START_LIFE="})

@@ -1,11 +1,14 @@
 // The whole game headless through its application object on the generated
 // data: a course with a cleared stage, a lost stage, game over and name entry;
-// a single-stage improvement; a completed course with its ending. Each run
+// a single-stage improvement; a completed course with its ending; ten
+// thousand frames of play on a flat heap; a start without a display. Each run
 // checks the state trace, the sounds, the score file, the absence of an error
 // log, and the screen at checkpoints by pixel probes against the pictures as
 // PIL decodes them; the checkpoint frames are written as PNG.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <malloc.h>
 
 #include <cmath>
 #include <filesystem>
@@ -426,6 +429,67 @@ TEST_F(GameEndToEnd, ClearingTheFirstCourseRunsTheEndingAndOpensTheSecond) {
   EXPECT_THAT(m_Trace, ElementsAre(1, 2, 4, 6, 7, 2));
   EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
   EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage(records, "Q"));
+}
+
+// The game program started without a display, and without asking for a
+// headless run, ends at once through its own failed start, and says why.
+TEST(GameEndToEndProgram, WithoutADisplayItEndsAtOnceAndSaysWhy) {
+  GameFolder dir;
+  std::string output;
+  const std::string cmd = "timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY -u PLATFORM_BACKEND -u SDL_VIDEODRIVER '" +
+                          std::string(NURA_GAME_PROGRAM) + "' 2>&1";
+  EXPECT_EQ(test::RunCommand(cmd, &output), 0) << output;
+  EXPECT_NE(output.find("platform: no display could be opened"), std::string::npos) << output;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+// The sanitizer's allocator interface (gcc ships no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+
+// Bytes the program holds on the heap. The sanitizer build's allocator stands
+// in for malloc's, which mallinfo2 then does not see.
+std::size_t HeapBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  return mallinfo2().uordblks;
+#endif
+}
+
+// Ten thousand frames of play, every one drawn, round and round a large floor
+// past moving enemies: nothing the platform keeps for tests, nor anything
+// else, grows with the frames.
+TEST_F(GameEndToEnd, LongPlayKeepsTheHeapFlat) {
+  WriteStages({{.floors = {{0, 0, 2400, 2400}},
+                .startX = 1200,
+                .startY = 1200,
+                .goal = {2300, 2300, 2340, 2340},
+                .limit = 999,
+                .enemies = {{2, 150, 3, 400, 400}, {1, 300, 20, 1800, 300}},
+                .path = {{2, 3}}}});
+  test::WriteFileBytes("score.dat", PythonScoreImage({{1, 40000, "QQQ"}}));
+  std::vector<Point> laps;
+  for (int lap = 0; lap < 60; ++lap)
+    for (const Point& p : {Point{1600, 1200}, Point{1600, 1600}, Point{800, 1600}, Point{800, 800}, Point{1200, 800}})
+      laps.push_back(p);
+  Start();
+  SetDrawing(false);
+  SkipLogo();
+  OpenMenu();
+  ChooseStage(0, 0);
+  SkipToPlay();
+  SetDrawing(true);
+
+  ASSERT_EQ(Steer(laps, 1000), 1000);
+  const std::size_t early = HeapBytes();
+  ASSERT_EQ(Steer(laps, 9000), 9000);
+  const std::size_t late = HeapBytes();
+  RecordProperty("heap_bytes_after_1000_frames", std::to_string(early));
+  RecordProperty("heap_bytes_after_10000_frames", std::to_string(late));
+  EXPECT_GT(m_nWaypoint, 20u) << "the body went round";
+  EXPECT_LE(late, early + 64 * 1024) << early << " bytes after 1,000 frames, " << late << " after 10,000";
+  EXPECT_TRUE(platform::test::DebugSetMuteCalls().empty());
 }
 
 }  // namespace

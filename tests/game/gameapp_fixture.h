@@ -102,9 +102,9 @@ Image Picture(const std::string& name);
 
 // The floor tile over the floors' grey at tile position (u, v), under a black
 // shade of the given alpha: the texel there or one of its two upper and left
-// neighbours, or a mix of them (quads sample texels at whole-pixel positions,
-// halfway between two, once as the tile goes into the field target and again
-// as the target goes on screen), within the blends' rounding.
+// neighbours, or a mix of them (the tile's quad samples texels at whole-pixel
+// positions, halfway between two, as it goes into the field target), within
+// the blends' rounding.
 bool ShowsTile(const Image& tile, int u, int v, std::uint32_t pixel, int shade = 0);
 
 }  // namespace nura::game_test

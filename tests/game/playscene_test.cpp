@@ -1,8 +1,8 @@
 // The play scene and its background through the whole game on one-stage
 // tables: times of ten minutes or more on the status panel and in the stage
 // list, the shade around the continue choice and at the next start, the
-// drifting lines of the background, and play held while the window is
-// inactive.
+// field's edges, the drifting lines of the background, and play held while
+// the window is inactive.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -193,6 +193,37 @@ TEST_F(PlayScene, PlayHoldsWhileTheWindowIsInactive) {
   EXPECT_GT(Play().GetElapsed(), elapsed + 300);
   EXPECT_LT(Play().GetElapsed(), elapsed + 700);
   EXPECT_GT(Play().GetBody().GetX(), x + 3.0f);
+}
+
+// The field target goes on screen texel for pixel: its left column and top row
+// show the floor like the columns and rows next to them, with nothing of the
+// target's far side (beyond the screen, and here off the floor) blended in.
+TEST_F(PlayScene, TheFieldsLeftColumnAndTopRowShowTheFloor) {
+  StageSpec s;
+  s.floors = {{700, 700, 1200, 1250}};
+  s.startX = 1000;
+  s.startY = 1000;
+  s.goal = {1500, 1500, 1540, 1540};
+  s.path = {{2, 3}};
+  WriteStages({s});
+  ASSERT_NO_FATAL_FAILURE(PlayFirstStageUndrawn());
+  SetDrawing(true);
+  Frame();
+  SaveFrame("edges");
+  const int sx = Play().GetScrollX();
+  const int sy = Play().GetScrollY();
+  ASSERT_EQ(sx, 760);
+  ASSERT_EQ(sy, 760);
+  // The floor covers the screen's field up to x 439 and down to its bottom;
+  // the target's last column and row (field 1271) lie off it.
+  const Image tile = Picture("check.png");
+  int wrong = 0;
+  for (int i = 0; i < 440; ++i) {
+    for (const POINT p : {POINT{0, i}, POINT{i, 0}})
+      if (!ShowsTile(tile, p.x + sx % 16, p.y + sy % 16, Pixel(p.x, p.y)) && ++wrong <= 5)
+        ADD_FAILURE() << p.x << "," << p.y << ": " << std::hex << Pixel(p.x, p.y);
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST(PlaySceneField, DriftingLinesAimAsFarLeftAsSixtyPixelsOffTheField) {

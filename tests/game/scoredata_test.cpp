@@ -1,7 +1,10 @@
 // The score file: its creation image (checked against Python's struct
-// module), the header flags, records written in queue order, and files that
-// are short, recreated empty, damaged or unreadable.
+// module), the header flags, records written in queue order, files that are
+// short, recreated empty or damaged, and saves that fail.
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -190,18 +193,66 @@ TEST(ScoreData, DamagedFilesKeepEveryValidRecord) {
   }
 }
 
-TEST(ScoreData, AnUnreadableFileLeavesTheDefaultsInMemory) {
-  GameFolder dir;
-  std::filesystem::create_directory("score.dat");
-  C_ScoreData score;
-  EXPECT_EQ(score.GetScore(1), 3000000);
-  EXPECT_STREQ(score.GetName(1), "QZX");
-  score.QueueScore(1, 100);
-  score.WriteRecords("ABC");
-  score.SetFlag(0, true);
-  EXPECT_EQ(score.GetScore(1), 100) << "memory is updated even when the file cannot be";
-  EXPECT_TRUE(score.GetFlag(0));
-  EXPECT_TRUE(std::filesystem::is_directory("score.dat"));
+// Root ignores file permissions; file access as another user makes them count.
+class AsNobody {
+ public:
+  explicit AsNobody(bool wanted) : m_bRoot(wanted && geteuid() == 0) {
+    if (m_bRoot) setfsuid(65534);
+  }
+  ~AsNobody() {
+    if (m_bRoot) setfsuid(0);
+  }
+  AsNobody(const AsNobody&) = delete;
+  AsNobody& operator=(const AsNobody&) = delete;
+
+ private:
+  bool m_bRoot;
+};
+
+// Saves that fail keep the records in memory, and each one leaves one line in
+// the error log naming the file and the system's error.
+TEST(ScoreData, SavesThatFailKeepMemoryAndAreReportedInTheErrorLog) {
+  const struct {
+    const char* name;
+    void (*prepare)();
+    bool permissions;  // the case relies on file permissions
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"a folder of that name", [] { std::filesystem::create_directory("score.dat"); }, false,
+       std::vector<std::string>(2, "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.")},
+      // The error log is there already and may be written.
+      {"a read-only folder",
+       [] {
+         test::WriteFileText("ErrorLog.txt", "");
+         chmod("ErrorLog.txt", 0666);
+         chmod(".", 0555);
+       },
+       true, std::vector<std::string>(2, "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.")},
+      // Creating the file is a save as well.
+      {"a full disk", [] { std::filesystem::create_symlink("/dev/full", "score.dat"); }, false,
+       std::vector<std::string>(3, "score.dat could not be written: ERROR_DISK_FULL (112)")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    GameFolder dir;
+    c.prepare();
+    {
+      AsNobody nobody(c.permissions);
+      C_ScoreData score;
+      EXPECT_EQ(score.GetScore(1), 3000000);
+      EXPECT_STREQ(score.GetName(1), "QZX");
+      score.QueueScore(1, 100);
+      score.WriteRecords("ABC");
+      score.SetFlag(0, true);
+      EXPECT_EQ(score.GetScore(1), 100) << "memory is updated even when the file cannot be";
+      EXPECT_STREQ(score.GetName(1), "ABC");
+      EXPECT_TRUE(score.GetFlag(0));
+      EXPECT_FALSE(score.HasPending());
+    }
+    chmod(".", 0700);
+    EXPECT_EQ(ErrorLogTexts(), c.lines);
+    EXPECT_FALSE(std::filesystem::is_regular_file("score.dat"));
+  }
 }
 
 }  // namespace

@@ -146,4 +146,19 @@ TEST(PlatformDemo, InputScriptFromTheEnvironment) {
   EXPECT_THROW(nura::test::ReadFileBytes(dir / "frame_000004.png"), std::runtime_error);
 }
 
+// Without a display, only a headless run that was asked for goes ahead: the
+// demo asks for nothing, gets no window and ends with the platform's reason.
+TEST(PlatformDemo, WithoutADisplayTheWindowIsRefusedUnlessHeadlessIsAsked) {
+  const std::string demo = std::string(NURA_TEST_BINARY_DIR) + "/../../platform/platform_demo";
+  for (const char* env : {"", "SDL_VIDEODRIVER=dummy"}) {
+    SCOPED_TRACE(env);
+    std::string output;
+    const std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u PLATFORM_BACKEND -u SDL_VIDEODRIVER " +
+                            std::string(env) + " '" + demo + "' --frames 10 2>&1";
+    EXPECT_EQ(nura::test::RunCommand(cmd, &output), 1) << output;
+    EXPECT_NE(output.find("platform: no display could be opened"), std::string::npos) << output;
+    EXPECT_NE(output.find("PLATFORM_BACKEND=headless"), std::string::npos) << output;
+  }
+}
+
 }  // namespace

@@ -10,16 +10,14 @@
 
 #include "platform/testing.h"
 #include "platform/win_gdi.h"
+#include "tests/support/package_fonts.h"
 
 namespace gdi_test {
 
-inline const char* kLiberationDir = "/usr/share/fonts/truetype/liberation2";
-inline const char* kDejaVuDir = "/usr/share/fonts/truetype/dejavu";
-inline const char* kIpaGothicDir = "/usr/share/fonts/opentype/ipafont-gothic";
-
-// Pins the faces to the installed package folders, so every machine resolves
-// the same files.
-inline void PinPackageFonts() { platform::test::PinFontFaces({kLiberationDir, kDejaVuDir, kIpaGothicDir}); }
+using nura::test::kDejaVuDir;
+using nura::test::kIpaGothicDir;
+using nura::test::kLiberationDir;
+using nura::test::PinPackageFonts;
 
 inline std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 

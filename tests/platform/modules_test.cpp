@@ -36,14 +36,19 @@ TEST(PlatformModules, ReferenceCountsFollowLoadAndFree) {
   EXPECT_EQ(platform::test::ModuleRefCount("d3d9.dll"), 1);
 }
 
-TEST(PlatformModules, StandInMuteRecordsValues) {
+TEST(PlatformModules, StandInMuteRecordsValuesOnlyWhileATestAsks) {
   using MuteFn = std::intptr_t (*)(DWORD);
   auto mute = reinterpret_cast<MuteFn>(GetProcAddress(GetModuleHandleA("d3d9.dll"), "DebugSetMute"));
   ASSERT_NE(mute, nullptr);
   mute(1);
+  EXPECT_TRUE(platform::test::DebugSetMuteCalls().empty());
+  platform::test::RecordDebugSetMuteCalls();
+  mute(1);
   mute(0);
-  ASSERT_EQ(platform::test::DebugSetMuteCalls().size(), 2u);
-  EXPECT_EQ(platform::test::DebugSetMuteCalls()[0], 1u);
+  EXPECT_EQ(platform::test::DebugSetMuteCalls(), (std::vector<DWORD>{1, 0}));
+  platform::test::ResetAll();
+  mute(1);
+  EXPECT_TRUE(platform::test::DebugSetMuteCalls().empty());
 }
 
 TEST(PlatformModules, TestsAddAndRemoveModulesAndExports) {

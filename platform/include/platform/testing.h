@@ -71,8 +71,12 @@ void RegisterExport(const std::string& module, const std::string& name, ExportFn
 void RemoveExport(const std::string& module, const std::string& name);
 // -1 when the module is unknown; 0 when known but not loaded.
 int ModuleRefCount(const std::string& name);
-// Values passed to the stand-in "DebugSetMute" of "d3d9.dll", in call order.
-const std::vector<DWORD>& DebugSetMuteCalls();
+// From now until the next reset, the stand-in "DebugSetMute" of "d3d9.dll"
+// records the values passed to it; otherwise it keeps nothing (a running
+// program calls it around every sprite batch).
+void RecordDebugSetMuteCalls();
+// The values recorded, in call order.
+std::vector<DWORD> DebugSetMuteCalls();
 
 // --- Virtual memory --------------------------------------------------------
 // Limits the bytes VirtualAlloc may commit from now on (beyond what is committed

@@ -216,3 +216,14 @@ class ScopedFpEnv {
 };
 
 }  // namespace platform
+
+// The C runtime's wide character classes of one UTF-16 unit, as the C.UTF-8
+// locale classifies it (so letters, digits and punctuation beyond ASCII count),
+// whatever the process locale: the platform keeps its own locale object and
+// never calls setlocale. Surrogates belong to no class.
+namespace platform::crt {
+int iswalpha(WCHAR c);
+int iswdigit(WCHAR c);
+int iswpunct(WCHAR c);
+int iswspace(WCHAR c);
+}  // namespace platform::crt

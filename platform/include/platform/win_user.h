@@ -62,6 +62,23 @@ constexpr UINT SWP_NOMOVE = 0x2;
 constexpr UINT SWP_NOZORDER = 0x4;
 constexpr UINT SWP_NOACTIVATE = 0x10;
 
+// DrawText format flags (the texture font's text layout takes them; there is
+// no DrawText itself)
+constexpr DWORD DT_TOP = 0x0;
+constexpr DWORD DT_LEFT = 0x0;
+constexpr DWORD DT_CENTER = 0x1;
+constexpr DWORD DT_RIGHT = 0x2;
+constexpr DWORD DT_VCENTER = 0x4;
+constexpr DWORD DT_BOTTOM = 0x8;
+constexpr DWORD DT_WORDBREAK = 0x10;
+constexpr DWORD DT_SINGLELINE = 0x20;
+constexpr DWORD DT_EXPANDTABS = 0x40;
+constexpr DWORD DT_TABSTOP = 0x80;
+constexpr DWORD DT_NOCLIP = 0x100;
+constexpr DWORD DT_CALCRECT = 0x400;
+constexpr DWORD DT_NOPREFIX = 0x800;
+constexpr DWORD DT_RTLREADING = 0x20000;
+
 // PeekMessage
 constexpr UINT PM_NOREMOVE = 0;
 constexpr UINT PM_REMOVE = 1;

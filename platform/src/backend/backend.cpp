@@ -10,6 +10,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/testing.h"
@@ -21,6 +22,7 @@ namespace {
 struct Selection {
   std::unique_ptr<Backend> backend;
   bool headless = true;
+  bool display = true;  // false: no display opened and headless was not asked for
 };
 
 Selection& TheSelection() {
@@ -30,17 +32,24 @@ Selection& TheSelection() {
 
 void Choose(Selection& s) {
   const char* want = std::getenv("PLATFORM_BACKEND");
-  bool headless = want && std::strcmp(want, "headless") == 0;
-  if (!headless) {
-    s.backend = MakeSdl();
-    if (s.backend) {
-      s.headless = false;
-      return;
-    }
-    std::fprintf(stderr, "platform: no display could be opened; running headless\n");
-  }
-  s.backend = MakeHeadless();
   s.headless = true;
+  if (want && std::strcmp(want, "headless") == 0) {
+    s.backend = MakeHeadless();
+    return;
+  }
+  std::string why;
+  s.backend = MakeSdl(&why);
+  if (s.backend) {
+    s.headless = false;
+    return;
+  }
+  // Nothing may run unseen unless asked to: the program gets no window.
+  s.backend = MakeHeadless(false);
+  s.display = false;
+  std::fprintf(stderr,
+               "platform: no display could be opened (%s); the program cannot show its window. "
+               "Set PLATFORM_BACKEND=headless to run it without a display.\n",
+               why.c_str());
 }
 
 struct Frames {
@@ -79,9 +88,10 @@ Audio& TheAudio() {
 void ResetBackend() {
   Selection& s = TheSelection();
   // Tests are headless: a display backend is shut down.
-  if (!s.backend || !s.headless) {
+  if (!s.backend || !s.headless || !s.display) {
     s.backend = MakeHeadless();
     s.headless = true;
+    s.display = true;
   }
   Frames& f = TheFrames();
   f.count = 0;

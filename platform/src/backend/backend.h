@@ -4,7 +4,9 @@
 // the interactive dialogs. Two exist: the SDL2 backend (window, mouse, keyboard,
 // audio device) and the headless backend (scripted input, no display, audio
 // pulled by the fake clock). PLATFORM_BACKEND=sdl|headless chooses; by default
-// SDL is used when a display opens.
+// SDL is used. Without a display only an explicit headless choice runs: a
+// program that asked for nothing gets no window, so it ends instead of running
+// unseen.
 #pragma once
 
 #include <cstdint>
@@ -42,8 +44,9 @@ class Backend {
   virtual const char* Name() const = 0;
   // Drains pending input through DeliverInput; never blocks.
   virtual void PumpEvents() = 0;
-  // The one window a backend shows.
-  virtual void OpenWindow(const WindowDesc& desc) = 0;
+  // The one window a backend shows; false when it cannot be shown (the reason
+  // has gone to stderr).
+  virtual bool OpenWindow(const WindowDesc& desc) = 0;
   virtual void ShowWindow(bool visible) = 0;
   virtual void ResizeWindow(int clientWidth, int clientHeight) = 0;
   virtual void SetTitle(const std::string& utf8) = 0;
@@ -68,9 +71,11 @@ class Backend {
 // The backend in use, chosen on first use.
 Backend& Current();
 bool IsHeadless();
-std::unique_ptr<Backend> MakeHeadless();
-// Null when no display can be opened.
-std::unique_ptr<Backend> MakeSdl();
+// Headless for a program that asked for it (or a test); `windows` false stands
+// for a display that could not be opened, and refuses every window.
+std::unique_ptr<Backend> MakeHeadless(bool windows = true);
+// Null when no display can be opened; *why then says what failed.
+std::unique_ptr<Backend> MakeSdl(std::string* why);
 
 // ---------------------------------------------------------------------------
 // Presentation: the Direct3D device's Present calls this with its back buffer.

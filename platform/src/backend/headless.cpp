@@ -256,9 +256,10 @@ void ResetScript() {
 
 class Headless final : public Backend {
  public:
+  explicit Headless(bool windows) : m_windows(windows) {}
   const char* Name() const override { return "headless"; }
   void PumpEvents() override { ReleaseDue(); }
-  void OpenWindow(const WindowDesc&) override {}
+  bool OpenWindow(const WindowDesc&) override { return m_windows; }
   void ShowWindow(bool) override {}
   void ResizeWindow(int, int) override {}
   void SetTitle(const std::string&) override {}
@@ -271,11 +272,14 @@ class Headless final : public Backend {
   void LockAudio() override {}
   void UnlockAudio() override {}
   bool ShowMessageBox(const std::string&, const std::string&, UINT, int*) override { return false; }
+
+ private:
+  bool m_windows;
 };
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeHeadless() { return std::make_unique<Headless>(); }
+std::unique_ptr<Backend> MakeHeadless(bool windows) { return std::make_unique<Headless>(windows); }
 
 }  // namespace platform::backend
 

@@ -69,7 +69,7 @@ class Sdl final : public Backend {
     while (SDL_PollEvent(&e)) Handle(e);
   }
 
-  void OpenWindow(const WindowDesc& desc) override {
+  bool OpenWindow(const WindowDesc& desc) override {
     CloseWindow();
     m_clientW = desc.clientWidth;
     m_clientH = desc.clientHeight;
@@ -84,12 +84,17 @@ class Sdl final : public Backend {
     m_window = SDL_CreateWindow(desc.title.c_str(), r.x, r.y, r.w, r.h, flags);
     if (!m_window) {
       std::fprintf(stderr, "platform: cannot open a window: %s\n", SDL_GetError());
-      return;
+      return false;
     }
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
     m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_ACCELERATED);
     if (!m_renderer) m_renderer = SDL_CreateRenderer(m_window, -1, SDL_RENDERER_SOFTWARE);
-    if (!m_renderer) std::fprintf(stderr, "platform: cannot draw into the window: %s\n", SDL_GetError());
+    if (!m_renderer) {
+      std::fprintf(stderr, "platform: cannot draw into the window: %s\n", SDL_GetError());
+      CloseWindow();
+      return false;
+    }
+    return true;
   }
 
   void ShowWindow(bool visible) override {
@@ -298,17 +303,26 @@ class Sdl final : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeSdl() {
+std::unique_ptr<Backend> MakeSdl(std::string* why) {
   // Without a display to talk to, SDL would only probe and complain.
   const char* x11 = SDL_getenv("DISPLAY");
   const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
   const char* driver0 = SDL_getenv("SDL_VIDEODRIVER");
-  if ((!x11 || !*x11) && (!wayland || !*wayland) && (!driver0 || !*driver0)) return nullptr;
+  if ((!x11 || !*x11) && (!wayland || !*wayland) && (!driver0 || !*driver0)) {
+    *why = "neither DISPLAY nor WAYLAND_DISPLAY is set";
+    return nullptr;
+  }
   auto sdl = std::make_unique<Sdl>();
-  if (!sdl->Init()) return nullptr;
+  if (!sdl->Init()) {
+    *why = SDL_GetError();
+    return nullptr;
+  }
   // The dummy video driver opens without a display; that is not interactive.
   const char* driver = SDL_GetCurrentVideoDriver();
-  if (!driver || SDL_strcmp(driver, "dummy") == 0 || SDL_strcmp(driver, "offscreen") == 0) return nullptr;
+  if (!driver || SDL_strcmp(driver, "dummy") == 0 || SDL_strcmp(driver, "offscreen") == 0) {
+    *why = std::string("SDL's video driver \"") + (driver ? driver : "") + "\" shows nothing";
+    return nullptr;
+  }
   return sdl;
 }
 

@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr std::size_t kMaxRecords = 1 << 16;  // a long test keeps the first ones
+
 struct DebugSink {
   std::mutex mutex;
   bool capturing = false;
@@ -43,7 +45,7 @@ struct DebugSink {
       std::fputs(text.c_str(), file ? file : stderr);
       std::fflush(file ? file : stderr);
     }
-    if (capturing) records.push_back(std::move(text));
+    if (capturing && records.size() < kMaxRecords) records.push_back(std::move(text));
   }
 };
 

@@ -60,10 +60,23 @@ struct Module {
   std::map<ResKey, std::map<ResKey, Resource>> resources;  // type -> name -> block
 };
 
-std::vector<DWORD> g_muteCalls;
+// Values passed to the stand-in "DebugSetMute", kept only while a test asks:
+// every sprite batch calls it, so a running program would grow the list forever.
+struct MuteRecord {
+  std::mutex mutex;
+  bool on = false;
+  std::vector<DWORD> calls;
+};
+
+MuteRecord& Mutes() {
+  static MuteRecord record;
+  return record;
+}
 
 std::intptr_t StandInDebugSetMute(DWORD mute) {
-  g_muteCalls.push_back(mute);
+  MuteRecord& r = Mutes();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  if (r.on) r.calls.push_back(mute);
   return 0;
 }
 
@@ -108,7 +121,11 @@ struct ModuleTable {
       m->resources.clear();
     }
     program.resources.clear();
-    g_muteCalls.clear();
+    {
+      std::lock_guard<std::mutex> lock(Mutes().mutex);
+      Mutes().on = false;
+      Mutes().calls.clear();
+    }
     Module* d3d9 = FindOrAdd("d3d9.dll");
     d3d9->refs = 1;
     d3d9->exports["DebugSetMute"] = reinterpret_cast<platform::test::ExportFn>(&StandInDebugSetMute);
@@ -339,7 +356,15 @@ int ModuleRefCount(const std::string& name) {
   return m ? m->refs : -1;
 }
 
-const std::vector<DWORD>& DebugSetMuteCalls() { return g_muteCalls; }
+void RecordDebugSetMuteCalls() {
+  std::lock_guard<std::mutex> lock(Mutes().mutex);
+  Mutes().on = true;
+}
+
+std::vector<DWORD> DebugSetMuteCalls() {
+  std::lock_guard<std::mutex> lock(Mutes().mutex);
+  return Mutes().calls;
+}
 
 }  // namespace test
 }  // namespace platform

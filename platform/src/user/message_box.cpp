@@ -1,4 +1,4 @@
-// Message boxes. Every box is recorded for tests; interactive backends show it
+// Message boxes. Under test every box is recorded; interactive backends show it
 // and return the user's click, headless a scripted answer stands for it.
 #include <mutex>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "kernel/utf.h"
 #include "platform/testing.h"
 #include "platform/win_user.h"
+#include "testing/failure.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ int Show(std::string caption, std::string text, UINT type, bool wide) {
   int scripted;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
-    s.records.push_back({caption, text, type, wide});
+    if (platform::detail::UnderTest()) s.records.push_back({caption, text, type, wide});
     scripted = s.answer ? s.answer : DefaultAnswer(type);
   }
   int answer;

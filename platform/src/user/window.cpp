@@ -167,8 +167,13 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
 
   HWND hwnd = ToHandle(w);
   if (!s.main) {
+    if (!platform::backend::Current().OpenWindow({w->ClientWidth(), w->ClientHeight(), w->fullScreen, w->title})) {
+      // No display (or none the backend could use): the program gets no window.
+      w->alive = false;
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
     s.main = w;
-    platform::backend::Current().OpenWindow({w->ClientWidth(), w->ClientHeight(), w->fullScreen, w->title});
   }
   CREATESTRUCTA cs = {param, instance, menu, parent, w->height, w->width, w->y, w->x, static_cast<LONG>(style),
                       title, className, exStyle};

@@ -288,6 +288,7 @@ TEST_F(SpriteBatcherState, UnansweredTargetQuestionKeepsBlending) {
 
 TEST_F(SpriteBatcherState, BeginAndEndMuteTheDebugRuntime) {
   ComRef<SpriteBatcher> b = MakeBatcher();
+  platform::test::RecordDebugSetMuteCalls();
   EXPECT_TRUE(platform::test::DebugSetMuteCalls().empty());
   ASSERT_EQ(b->BeginBatch(0), S_OK);
   EXPECT_EQ(platform::test::DebugSetMuteCalls(), (std::vector<DWORD>{1, 0}));

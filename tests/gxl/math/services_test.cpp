@@ -20,6 +20,7 @@ std::intptr_t DebugRuntimeMute(DWORD mute) {
 }
 
 TEST(MathServices, SetDebugMuteForwardsAndReturnsThePreviousValue) {
+  platform::test::RecordDebugSetMuteCalls();
   EXPECT_EQ(SetDebugMute(1), 0);
   EXPECT_EQ(SetDebugMute(0), 1);
   EXPECT_EQ(SetDebugMute(7), 0);
@@ -33,6 +34,7 @@ TEST(MathServices, SetDebugMuteTakesOneModuleReferenceAtMost) {
 }
 
 TEST(MathServices, FruitlessLookupsLeaveNoReferenceBehind) {
+  platform::test::RecordDebugSetMuteCalls();
   platform::test::RemoveExport("d3d9.dll", "DebugSetMute");
   for (int i = 0; i < 10; ++i) EXPECT_EQ(SetDebugMute(i), i == 0 ? 0 : i - 1);
   EXPECT_EQ(platform::test::ModuleRefCount("d3d9.dll"), 1);
@@ -40,6 +42,7 @@ TEST(MathServices, FruitlessLookupsLeaveNoReferenceBehind) {
 }
 
 TEST(MathServices, NothingForwardedBeforeARuntimeIsLoaded) {
+  platform::test::RecordDebugSetMuteCalls();
   platform::test::RemoveModule("d3d9.dll");
   EXPECT_EQ(SetDebugMute(1), 0);
   EXPECT_TRUE(platform::test::DebugSetMuteCalls().empty());
@@ -53,6 +56,7 @@ TEST(MathServices, NothingForwardedBeforeARuntimeIsLoaded) {
 }
 
 TEST(MathServices, DoNotMuteSwitchStopsForwarding) {
+  platform::test::RecordDebugSetMuteCalls();
   platform::test::RegistrySetDword(kKey, "GXLDoNotMute", 1);
   EXPECT_EQ(SetDebugMute(1), 0);
   EXPECT_EQ(SetDebugMute(0), 1);
@@ -64,6 +68,7 @@ TEST(MathServices, DoNotMuteSwitchStopsForwarding) {
 }
 
 TEST(MathServices, DoNotMuteZeroOrStringStillForwards) {
+  platform::test::RecordDebugSetMuteCalls();
   platform::test::RegistrySetString(kKey, "GXLDoNotMute", "1");
   SetDebugMute(1);
   EXPECT_EQ(platform::test::DebugSetMuteCalls().size(), 1u);

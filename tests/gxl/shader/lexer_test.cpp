@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
@@ -14,6 +13,7 @@
 #include "gxl/shader/message_log.h"
 #include "gxl/shader/page_pool.h"
 #include "gxl/shader/source_lexer.h"
+#include "tests/support/shader/corpus.h"
 #include "log_text.h"
 #include "tests/support/test_util.h"
 
@@ -183,22 +183,13 @@ TEST(GxlShaderLexer, FloatsMatchStrtod) {
 // Every byte of every corpus file as the end of the text: the tokens around the
 // cut are lexed from a heap copy that ends there, so a read past it is caught.
 TEST(GxlShaderLexer, CorpusCutAtEveryByte) {
-  namespace fs = std::filesystem;
-  // The shared corpus lies beside the checkout (or beside its worktree folder).
-  fs::path corpus;
-  for (const char* up : {"/..", "/../.."})
-    if (fs::exists(nura::test::SourceDir() + up + "/shared/corpus/shaders"))
-      corpus = nura::test::SourceDir() + up + "/shared/corpus/shaders";
-  if (corpus.empty()) GTEST_SKIP() << "no corpus";
-  std::size_t files = 0;
-  for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
-    const std::string ext = entry.path().extension().string();
-    if (!entry.is_regular_file() || (ext != ".hlsl" && ext != ".fx" && ext != ".psh" && ext != ".vsh")) continue;
-    ++files;
-    const std::vector<std::uint8_t> bytes = nura::test::ReadFileBytes(entry.path().string());
+  const std::vector<shadertest::CorpusFile> files = shadertest::CorpusFiles();
+  if (files.empty()) GTEST_SKIP() << "no corpus";
+  for (const shadertest::CorpusFile& file : files) {
+    const std::vector<std::uint8_t> bytes = nura::test::ReadFileBytes(file.path);
     const std::string text(bytes.begin(), bytes.end());
     // The token starts of the whole file.
-    const std::uint32_t mode = ext == ".psh" || ext == ".vsh" ? kAsm : kHlsl;
+    const std::uint32_t mode = file.assembly ? kAsm : kHlsl;
     {
       PagePool pool(0, 0x10000);
       MessageLog log;
@@ -221,7 +212,7 @@ TEST(GxlShaderLexer, CorpusCutAtEveryByte) {
       }
     }
   }
-  EXPECT_GT(files, 20u);
+  EXPECT_GT(files.size(), 20u);
 }
 
 }  // namespace

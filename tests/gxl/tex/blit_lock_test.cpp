@@ -221,6 +221,7 @@ TEST_F(GxlBlitLock, AFailedDirectLockRetriesThroughStaging) {
   const Ref<IDirect3DSurface9> s = MakeSurface(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED);
   platform::test::StartD3D9CallLog();
   platform::test::FailCall("LockRect", E_FAIL, 1, 1);
+  platform::test::RecordDebugSetMuteCalls();
   const std::size_t mutes = platform::test::DebugSetMuteCalls().size();
   SurfaceLock lock;
   ImageRegion r{};

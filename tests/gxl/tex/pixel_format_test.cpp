@@ -147,6 +147,7 @@ TEST_F(GxlFitFormatDevice, VertexTexturesOfASoftwareDeviceAskForSoftwareProcessi
 }
 
 TEST_F(GxlFitFormatDevice, MutesTheDebugRuntimeWhileAsking) {
+  platform::test::RecordDebugSetMuteCalls();
   const std::size_t before = platform::test::DebugSetMuteCalls().size();
   FindBestPixelFormat(dev, 0, D3DRTYPE_TEXTURE, *FindPixelFormatInfo(D3DFMT_A8R8G8B8));
   const auto& calls = platform::test::DebugSetMuteCalls();

@@ -11,6 +11,7 @@
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 #include "tests/support/shader/token_file.h"
+#include "tests/tools/gxlsh/pp_command.h"
 
 namespace nura::gxlsh {
 namespace ps = platform::shader;
@@ -226,6 +227,7 @@ const Command kCommands[] = {
     {"dis", "dis FILE", &Dis},
     {"validate", "validate FILE", &Validate},
     {"run", "run FILE [quad] [budget=N] [vN|tN|cN|iN|bN|vpos|vface[@LANE]=X[,Y,Z,W]]...", &Run},
+    {"pp", "pp FILE [asm|hlsl] [-DNAME[=TEXT]]...", &PreprocessCommand},
 };
 
 int Usage(std::ostream& err) {

@@ -2,6 +2,7 @@
 //   gxlsh dis FILE        canonical assembly text of a token file
 //   gxlsh validate FILE   the platform validator's verdict and messages
 //   gxlsh run FILE ARG... interpret one vertex, pixel or 2x2 pixel quad
+//   gxlsh pp FILE ...     the shader preprocessor's tokens, line by line
 // Token files are little-endian binary or hex text. Commands are rows of one
 // table, so new ones (pp, asm, compile) are a row and a function each.
 #pragma once

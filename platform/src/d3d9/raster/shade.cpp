@@ -237,7 +237,15 @@ void CombineGeneral(const DrawConfig& dc, const Chunk& c, const std::uint32_t* d
 void FillDepth(const DrawConfig& dc, const Primitive& p, int y, int x, int n) {
   if (dc.depthFormat == DepthFormat::D16) {
     std::uint16_t* row = reinterpret_cast<std::uint16_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
-    std::fill(row, row + n, static_cast<std::uint16_t>(p.depthFill));
+    const auto value = static_cast<std::uint16_t>(p.depthFill);
+    // Pairs of values go through the colour kernels' fill, 32 bits at a time.
+    if (n > 0 && reinterpret_cast<std::uintptr_t>(row) % 4 != 0) {
+      *row++ = value;
+      --n;
+    }
+    const WriteParams replace;
+    dc.k->fill(replace, value * 0x10001u, reinterpret_cast<std::uint32_t*>(row), nullptr, n / 2);
+    if (n % 2) row[n - 1] = value;
   } else {
     std::uint32_t* row = reinterpret_cast<std::uint32_t*>(dc.depthBits + std::size_t(y) * dc.depthPitch) + x;
     for (int i = 0; i < n; ++i) row[i] = (p.depthFill << 8) | (row[i] & 0xFF);

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "tests/support/shader/corpus.h"
 #include "tests/support/shader/goldens.h"
 #include "tests/support/test_util.h"
 #include "tests/tools/gxlsh/gxlsh.h"
@@ -99,6 +100,27 @@ TEST(Gxlsh, ReportsBadInputAndUsage) {
   test::WriteFileText(dir / "ok.hex", shtok::Goldens()[1].tokens);
   EXPECT_EQ(Call({"run", dir / "ok.hex", "q7=1"}).status, 2);
   EXPECT_EQ(Call({"run", dir / "ok.hex", "v0@9=1"}).status, 2);
+}
+
+TEST(GxlShaderPreprocess, GxlshPpPrintsAFilePreprocessed) {
+  test::TempDir dir;
+  test::WriteFileText(dir / "a.fx", "#define F(x) x * N\nF(1)\n\n#ifdef N\nn\n#endif\nmov r0 ; c\n");
+  const Result r = Call({"pp", dir / "a.fx", "-DN=2", "-DM"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1 * 2\nn\nmov r0 ; c\n");
+  EXPECT_EQ(Call({"pp", dir / "a.fx", "asm"}).out, "1 * N\nmov r0\n");
+  const Result bad = Call({"pp", dir / "missing.fx"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("error X1507"), std::string::npos);
+  EXPECT_EQ(Call({"pp", dir / "a.fx", "-X"}).status, 2);
+  // A corpus file through the built program: its macros expanded, nothing reported.
+  for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
+    if (file.path.find("ex_prim_shader_pixel.hlsl") == std::string::npos) continue;
+    std::string output;
+    EXPECT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " pp " + file.path + " 2>&1", &output), 0);
+    EXPECT_EQ(output.find("AMBIENT_COLOR"), std::string::npos) << output;
+    EXPECT_NE(output.find("float4 ( 1 , 1 , 1 , 1 )"), std::string::npos) << output;
+  }
 }
 
 }  // namespace
