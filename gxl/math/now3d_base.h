@@ -6,8 +6,8 @@
 // emulated set); each source is compiled once per policy.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "gxl/math/records.h"
 
@@ -25,16 +25,8 @@ struct Base : P {
   // 2^-23: what counts as nearly zero.
   static constexpr float kNearlyZero = 1.1920929e-7f;
 
-  static std::uint32_t Bits(float f) {
-    std::uint32_t b;
-    std::memcpy(&b, &f, sizeof b);
-    return b;
-  }
-  static float Float(std::uint32_t b) {
-    float f;
-    std::memcpy(&f, &b, sizeof f);
-    return f;
-  }
+  static std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+  static float Float(std::uint32_t b) { return std::bit_cast<float>(b); }
 
   // Constant pairs, lane 0 first.
   static V Pair(float a, float b) { return P::set(Bits(a), Bits(b)); }

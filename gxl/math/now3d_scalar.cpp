@@ -94,32 +94,42 @@ auto ScalarBodies<P>::Atan2(V x, V y) -> V {
   return por(Select(steep, steepAngle, flatAngle), SignOf(Lane0(y)));
 }
 
-// Arcsine v of u = |x| below the split point, else of u = sqrt((1 - |x|)/2);
-// magnitudes above 1 (and NaN patterns) give 0.
+namespace {
+
+// The arc sine v of u = |x| below the split point 0.575, else of
+// u = sqrt((1 - |x|)/2); big marks magnitudes above 1 (and NaN patterns).
+template <class S>
+struct ArcSine {
+  typename S::V v, small, big;
+  explicit ArcSine(typename S::V x) {
+    const auto a = S::Lane0(S::Abs(x));
+    big = S::pcmpgtd(a, S::Ints(kOneBits));
+    small = S::pcmpgtd(S::Ints(0x3F133333u), a);
+    const auto h = S::pfsub(S::Splat(0.5f), S::pfmul(S::Splat(0.5f), a));
+    v = AsinPoly<S>(S::Select(small, a, S::pfmul(h, S::Rsqrt(h))));
+  }
+};
+
+}  // namespace
+
+// Near 0: pi/2 -+ v; else 2v, or pi - 2v for negative x; 0 beyond 1.
 template <class P>
 auto ScalarBodies<P>::Acos(V x) -> V {
-  const V a = Lane0(Abs(x));
-  const V big = pcmpgtd(a, Ints(kOneBits));
-  const V small = pcmpgtd(Ints(0x3F133333u), a);
-  const V h = pfsub(Splat(0.5f), pfmul(Splat(0.5f), a));
-  const V v = AsinPoly<ScalarBodies>(Select(small, a, pfmul(h, Rsqrt(h))));
+  const ArcSine<ScalarBodies> as(x);
   const V negative = psrad(Lane0(x), 31);
   const V halfPi = Splat(kHalfPi);
-  const V twice = pfadd(v, v);
-  const V nearZero = Select(negative, pfadd(halfPi, v), pfsub(halfPi, v));
+  const V twice = pfadd(as.v, as.v);
+  const V nearZero = Select(negative, pfadd(halfPi, as.v), pfsub(halfPi, as.v));
   const V nearOne = Select(negative, pfsub(pfadd(halfPi, halfPi), twice), twice);
-  return pandn(big, Select(small, nearZero, nearOne));
+  return pandn(as.big, Select(as.small, nearZero, nearOne));
 }
 
+// Near 0: v; else pi/2 - 2v; with the sign of x; 0 beyond 1.
 template <class P>
 auto ScalarBodies<P>::Asin(V x) -> V {
-  const V a = Lane0(Abs(x));
-  const V big = pcmpgtd(a, Ints(kOneBits));
-  const V small = pcmpgtd(Ints(0x3F133333u), a);
-  const V h = pfsub(Splat(0.5f), pfmul(Splat(0.5f), a));
-  const V v = AsinPoly<ScalarBodies>(Select(small, a, pfmul(h, Rsqrt(h))));
-  const V angle = Select(small, v, pfsub(Splat(kHalfPi), pfadd(v, v)));
-  return pandn(big, por(angle, SignOf(Lane0(x))));
+  const ArcSine<ScalarBodies> as(x);
+  const V angle = Select(as.small, as.v, pfsub(Splat(kHalfPi), pfadd(as.v, as.v)));
+  return pandn(as.big, por(angle, SignOf(Lane0(x))));
 }
 
 namespace {

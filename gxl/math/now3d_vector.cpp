@@ -4,6 +4,8 @@
 // lane sums; normalisation takes the mask zero test and the refined 1/sqrt and
 // never copies a nearly unit input; point transforms always multiply by the
 // refined 1/w.
+#include <cstring>
+
 #include "gxl/math/now3d_instance.h"
 #include "gxl/math/portable.h"
 

@@ -18,6 +18,7 @@
 // Lanes are numbered from 0 (the low 32 bits).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -40,16 +41,8 @@ float Emu3DNowReciprocalSqrt(float x);
 
 namespace emu3dnow {
 
-inline std::uint32_t Bits(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-inline float FromBits(std::uint32_t b) {
-  float f;
-  std::memcpy(&f, &b, sizeof f);
-  return f;
-}
+inline std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
+inline float FromBits(std::uint32_t b) { return std::bit_cast<float>(b); }
 constexpr float kMax = 3.40282347e+38f;
 constexpr float kMinNormal = 1.17549435e-38f;
 
@@ -66,9 +59,7 @@ inline float In(float x) {
 // correctly rounded sum, product or difference of two floats once more to f32
 // gives the correctly rounded f32 result.
 inline float Out(double d) {
-  std::uint64_t db;
-  std::memcpy(&db, &d, sizeof db);
-  const std::uint32_t sign = static_cast<std::uint32_t>(db >> 63) << 31;
+  const std::uint32_t sign = static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(d) >> 63) << 31;
   const double a = sign ? -d : d;
   if (a < static_cast<double>(kMinNormal)) return FromBits(sign);
   if (a >= static_cast<double>(kMax)) return FromBits(sign | Bits(kMax));
