@@ -101,19 +101,19 @@ struct Base : P {
 
 // Brings the policy's operations and Base's helpers into a group of bodies
 // (names of a dependent base are not found unqualified).
-#define GXL_NOW3D_NAMES                                                                                              \
-  using B = Base<P>;                                                                                                 \
-  using V = typename B::V;                                                                                           \
-  using typename B::Rows;                                                                                            \
-  using typename B::Policy;                                                                                          \
-  using B::femms, B::load, B::load32, B::lo32, B::set, B::store, B::store32;                                         \
-  using B::pf2id, B::pfacc, B::pfadd, B::pfcmpeq, B::pfcmpge, B::pfcmpgt, B::pfmax, B::pfmin, B::pfmul, B::pfrcp,    \
-      B::pfrcpit1, B::pfrcpit2, B::pfrsqit1, B::pfrsqrt, B::pfsub, B::pfsubr, B::pi2fd;                              \
-  using B::pand, B::pandn, B::por, B::pxor, B::paddd, B::psubd, B::paddw, B::pcmpeqd, B::pcmpeqw, B::pcmpgtd,        \
-      B::pslld, B::psrld, B::psrad, B::psllq, B::psrlq, B::punpckldq, B::punpckhdq, B::punpcklwd, B::punpckhwd,      \
-      B::packssdw;                                                                                                   \
-  using B::kSign, B::kMagnitude, B::kNearlyZero, B::Bits, B::Float, B::Pair, B::Splat, B::Ints, B::Zero, B::Lane0, B::Lane1,         \
-      B::Swap, B::First, B::Select, B::Negate, B::Abs, B::SignOf, B::Sum, B::Dot3, B::Dot4, B::Rcp, B::Rsqrt,        \
-      B::Positive, B::Lo, B::Hi, B::Z, B::Put, B::Put3, B::LoadRows, B::PutRows
+#define GXL_NOW3D_NAMES                                                                                            \
+  using B = Base<P>;                                                                                               \
+  using V = typename B::V;                                                                                         \
+  using typename B::Rows;                                                                                          \
+  using typename B::Policy;                                                                                        \
+  using B::femms, B::load, B::load32, B::lo32, B::set, B::store, B::store32;                                       \
+  using B::pf2id, B::pfacc, B::pfadd, B::pfcmpeq, B::pfcmpge, B::pfcmpgt, B::pfmax, B::pfmin, B::pfmul, B::pfrcp,  \
+      B::pfrcpit1, B::pfrcpit2, B::pfrsqit1, B::pfrsqrt, B::pfsub, B::pfsubr, B::pi2fd;                            \
+  using B::pand, B::pandn, B::por, B::pxor, B::paddd, B::psubd, B::paddw, B::pcmpeqd, B::pcmpeqw, B::pcmpgtd,      \
+      B::pslld, B::psrld, B::psrad, B::psllq, B::psrlq, B::punpckldq, B::punpckhdq, B::punpcklwd, B::punpckhwd,    \
+      B::packssdw;                                                                                                 \
+  using B::kSign, B::kMagnitude, B::kNearlyZero, B::Bits, B::Float, B::Pair, B::Splat, B::Ints, B::Zero, B::Lane0, \
+      B::Lane1, B::Swap, B::First, B::Select, B::Negate, B::Abs, B::SignOf, B::Sum, B::Dot3, B::Dot4, B::Rcp,      \
+      B::Rsqrt, B::Positive, B::Lo, B::Hi, B::Z, B::Put, B::Put3, B::LoadRows, B::PutRows
 
 }  // namespace gxl::math::now3d

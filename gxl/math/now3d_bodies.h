@@ -20,25 +20,25 @@ namespace gxl::math::now3d {
 template <class P>
 struct ScalarBodies : Base<P> {
   GXL_NOW3D_NAMES;
-  static V SinCos(V x);       // (cos x, sin x)
-  static V Sin(V x);          // sin x in both lanes
+  static V SinCos(V x);  // (cos x, sin x)
+  static V Sin(V x);     // sin x in both lanes
   static V Tan(V x);
-  static V Atan(V x);         // in [-pi/2, pi/2]
-  static V Atan2(V x, V y);   // the angle of (x, y), in [-pi, pi]
-  static V Acos(V x);         // in [0, pi]; 0 for |x| > 1
-  static V Asin(V x);         // 0 for |x| > 1
-  static V Log(V x);          // ln |x|; -FLT_MAX for zero and denormals
+  static V Atan(V x);        // in [-pi/2, pi/2]
+  static V Atan2(V x, V y);  // the angle of (x, y), in [-pi, pi]
+  static V Acos(V x);        // in [0, pi]; 0 for |x| > 1
+  static V Asin(V x);        // 0 for |x| > 1
+  static V Log(V x);         // ln |x|; -FLT_MAX for zero and denormals
   static V Log10(V x);
   static V Exp(V x);
   static V Pow(V x, V y);
   static V Sqrt(V x);
-  static V Fabs(V x);         // both lanes
-  static V Ceil(V x);         // both lanes, |x| < 2^31
-  static V Floor(V x);        // both lanes, |x| < 2^31
-  static V Frexp(V x);        // (fraction, exponent as an integer)
-  static V Ldexp(V x, V n);   // n an integer in lane 0
-  static V Modf(V x);         // (fraction, integer part)
-  static V Fmod(V x, V y);    // with the sign of x; y = +0 gives the pattern 0x7FFFFFFF
+  static V Fabs(V x);        // both lanes
+  static V Ceil(V x);        // both lanes, |x| < 2^31
+  static V Floor(V x);       // both lanes, |x| < 2^31
+  static V Frexp(V x);       // (fraction, exponent as an integer)
+  static V Ldexp(V x, V n);  // n an integer in lane 0
+  static V Modf(V x);        // (fraction, integer part)
+  static V Fmod(V x, V y);   // with the sign of x; y = +0 gives the pattern 0x7FFFFFFF
 };
 
 // Vectors, planes and half floats.

@@ -135,8 +135,8 @@ typename S::Rows Adjugate(const typename S::Rows& m, bool lowHalvesOnly = false)
 // adjugate's low halves, in both lanes.
 template <class S>
 VOf<S> Determinant(const typename S::Rows& m, const typename S::Rows& u) {
-  const VOf<S> sum = S::pfadd(S::pfmul(S::punpckldq(u.lo[0], u.lo[1]), m.lo[0]),
-                              S::pfmul(S::punpckldq(u.lo[2], u.lo[3]), m.hi[0]));
+  const VOf<S> sum =
+      S::pfadd(S::pfmul(S::punpckldq(u.lo[0], u.lo[1]), m.lo[0]), S::pfmul(S::punpckldq(u.lo[2], u.lo[3]), m.hi[0]));
   if constexpr (S::kExtended) {
     return S::pfnacc(sum, sum);
   } else {

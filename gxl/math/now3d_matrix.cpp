@@ -142,7 +142,7 @@ template <class P>
 Matrix4* MatrixBodies<P>::MatrixRotationZ(Matrix4* out, float angle) {
   const V cs = S::SinCos(Splat(angle));
   Rows m = kernel::Identity<MatrixBodies>();
-  m.lo[0] = cs;                                 // (cos, sin)
+  m.lo[0] = cs;                             // (cos, sin)
   m.lo[1] = pxor(Swap(cs), set(kSign, 0));  // (-sin, cos)
   PutRows(out, m);
   femms();

@@ -14,10 +14,10 @@ Quaternion* QuaternionBodies<P>::QuaternionMultiply(Quaternion* out, const Quate
   const V bx = Lane0(bxy), by = Lane1(bxy), bz = Lane0(bzw), bw = Lane1(bzw);
   const V signHi = set(0, kSign), signLo = set(kSign, 0);
   const V wzNeg = pxor(Swap(azw), signHi);  // (aw, -az)
-  const V xy = pfadd(pfadd(pfadd(pfmul(bw, axy), pfmul(bx, wzNeg)), pfmul(by, azw)),
-                     pfmul(bz, pxor(Swap(axy), signLo)));
-  const V zw = pfadd(pfadd(pfadd(pfmul(bw, azw), pfmul(bx, pxor(Swap(axy), signHi))), pfmul(by, Negate(axy))),
-                     pfmul(bz, wzNeg));
+  const V xy =
+      pfadd(pfadd(pfadd(pfmul(bw, axy), pfmul(bx, wzNeg)), pfmul(by, azw)), pfmul(bz, pxor(Swap(axy), signLo)));
+  const V zw =
+      pfadd(pfadd(pfadd(pfmul(bw, azw), pfmul(bx, pxor(Swap(axy), signHi))), pfmul(by, Negate(axy))), pfmul(bz, wzNeg));
   Put(&out->x, xy, zw);
   femms();
   return out;
@@ -82,8 +82,7 @@ Quaternion* QuaternionBodies<P>::QuaternionFromAxisAngle(Quaternion* out, const 
 // limit 0.99999 the weights are sin((1 - t) theta) and sin(t theta) over
 // sin theta, with theta = atan2(sin theta, d); above it, 1 - t and t.
 template <class P>
-Quaternion* QuaternionBodies<P>::QuaternionSlerp(Quaternion* out, const Quaternion* q1, const Quaternion* q2,
-                                                 float t) {
+Quaternion* QuaternionBodies<P>::QuaternionSlerp(Quaternion* out, const Quaternion* q1, const Quaternion* q2, float t) {
   const V axy = Lo(&q1->x), azw = Hi(&q1->x), bxy = Lo(&q2->x), bzw = Hi(&q2->x);
   V d = Dot4(axy, azw, bxy, bzw);
   const V flip = pand(pfcmpge(Zero(), d), Ints(kSign));
@@ -188,8 +187,7 @@ Quaternion Control(const Quaternion& q0, const Quaternion& q1, const Quaternion&
   S::QuaternionLn(&t0, S::QuaternionMultiply(&t0, &inverse, &q0));
   S::QuaternionLn(&t2, S::QuaternionMultiply(&t2, &inverse, &q2));
   const auto k = S::Splat(-0.25f);
-  S::Put(&sum.x, S::pfmul(S::pfadd(S::Lo(&t0.x), S::Lo(&t2.x)), k),
-         S::pfmul(S::pfadd(S::Hi(&t0.x), S::Hi(&t2.x)), k));
+  S::Put(&sum.x, S::pfmul(S::pfadd(S::Lo(&t0.x), S::Lo(&t2.x)), k), S::pfmul(S::pfadd(S::Hi(&t0.x), S::Hi(&t2.x)), k));
   S::QuaternionExp(&e, &sum);
   S::QuaternionMultiply(&out, &q1, &e);
   return out;

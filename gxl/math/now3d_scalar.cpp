@@ -56,8 +56,8 @@ namespace {
 template <class S>
 typename S::V AtanPoly(typename S::V t) {
   const auto z = S::pfmul(t, t);
-  const auto p = S::pfadd(
-      S::pfmul(S::pfadd(S::pfmul(S::Splat(-0.823362947f), z), S::Splat(-5.67486715f)), z), S::Splat(-6.5655551f));
+  const auto p = S::pfadd(S::pfmul(S::pfadd(S::pfmul(S::Splat(-0.823362947f), z), S::Splat(-5.67486715f)), z),
+                          S::Splat(-6.5655551f));
   auto q = S::pfmul(S::pfadd(z, S::Splat(11.3353882f)), z);
   q = S::pfadd(S::pfmul(S::pfadd(q, S::Splat(28.8424683f)), z), S::Splat(19.6966705f));
   return S::pfadd(t, S::pfmul(S::pfmul(S::pfmul(t, z), p), S::Rcp(q)));
@@ -154,8 +154,8 @@ LogParts<S> SplitLog(typename S::V x) {
   p.e = S::pi2fd(S::psubd(E, S::Ints(127)));
   p.s = S::pfmul(S::pfsub(m, S::Splat(1.0f)), S::Rcp(S::pfadd(m, S::Splat(1.0f))));
   p.w = S::pfmul(p.s, p.s);
-  p.series = S::pfadd(
-      S::pfmul(p.w, S::pfadd(S::pfmul(p.w, S::Splat(0.14935258f)), S::Splat(0.199887976f))), S::Splat(0.33333388f));
+  p.series = S::pfadd(S::pfmul(p.w, S::pfadd(S::pfmul(p.w, S::Splat(0.14935258f)), S::Splat(0.199887976f))),
+                      S::Splat(0.33333388f));
   return p;
 }
 

@@ -231,8 +231,8 @@ template <class P>
 Plane* VectorBodies<P>::PlaneFromPoints(Plane* out, const Vec3* p1, const Vec3* p2, const Vec3* p3) {
   const V axy = Lo(&p1->x), az = Z(&p1->x);
   V nxy, nz;
-  Cross3<VectorBodies>(pfsub(axy, Lo(&p2->x)), pfsub(az, Z(&p2->x)), pfsub(axy, Lo(&p3->x)), pfsub(az, Z(&p3->x)),
-                       &nxy, &nz);
+  Cross3<VectorBodies>(pfsub(axy, Lo(&p2->x)), pfsub(az, Z(&p2->x)), pfsub(axy, Lo(&p3->x)), pfsub(az, Z(&p3->x)), &nxy,
+                       &nz);
   const V q = Dot3(nxy, nz, nxy, nz);
   const V mask = Positive(q), r = Rsqrt(q);
   nxy = pfmul(pand(nxy, mask), r);
@@ -269,8 +269,9 @@ Vec4* VectorBodies<P>::Vec4Cross(Vec4* out, const Vec4* u, const Vec4* v, const 
   const V cd = pfsub(pfmul(vxy, Swap(wzw)), pfmul(Swap(vzw), wxy));
   const V ef = pfsub(pfmul(vyz, Lane1(wzw)), pfmul(Lane1(vzw), wyz));
   const V signHi = set(0, kSign), signLo = set(kSign, 0);
-  const V xy = pfadd(pfadd(pfmul(pxor(Swap(uxy), signHi), Lane1(ef)), pfmul(pxor(Lane0(uzw), signLo), punpckldq(ef, cd))),
-                     pfmul(pxor(Lane1(uzw), signHi), punpckhdq(cd, ab)));
+  const V xy =
+      pfadd(pfadd(pfmul(pxor(Swap(uxy), signHi), Lane1(ef)), pfmul(pxor(Lane0(uzw), signLo), punpckldq(ef, cd))),
+            pfmul(pxor(Lane1(uzw), signHi), punpckhdq(cd, ab)));
   const V zw = pfadd(pfadd(pfmul(pxor(Lane0(uxy), signHi), punpckldq(ef, psrlq(cd, 32))),
                            pfmul(pxor(Lane1(uxy), signLo), punpckldq(cd, psrlq(ab, 32)))),
                      pfmul(pxor(Swap(uzw), signHi), Lane0(ab)));
@@ -280,26 +281,26 @@ Vec4* VectorBodies<P>::Vec4Cross(Vec4* out, const Vec4* u, const Vec4* v, const 
 }
 
 #define GXL_NOW3D_SPLINES(Vec, N)                                                                                     \
-  template <class P>                                                                                                \
+  template <class P>                                                                                                  \
   Vec* VectorBodies<P>::Vec##Hermite(Vec* out, const Vec* p1, const Vec* t1, const Vec* p2, const Vec* t2, float s) { \
-    V w[4];                                                                                                         \
-    HermiteWeights<VectorBodies>(s, w);                                                                             \
-    Weighted<VectorBodies, N>(&out->x, &p1->x, &t1->x, &p2->x, &t2->x, w);                                          \
-    femms();                                                                                                        \
-    return out;                                                                                                     \
-  }                                                                                                                 \
-  template <class P>                                                                                                \
-  Vec* VectorBodies<P>::Vec##CatmullRom(Vec* out, const Vec* p0, const Vec* p1, const Vec* p2, const Vec* p3,       \
-                                        float s) {                                                                  \
-    CatmullRom<VectorBodies, N>(&out->x, &p0->x, &p1->x, &p2->x, &p3->x, s);                                        \
-    femms();                                                                                                        \
-    return out;                                                                                                     \
-  }                                                                                                                 \
-  template <class P>                                                                                                \
-  Vec* VectorBodies<P>::Vec##Barycentric(Vec* out, const Vec* p1, const Vec* p2, const Vec* p3, float f, float g) {  \
-    Barycentric<VectorBodies, N>(&out->x, &p1->x, &p2->x, &p3->x, f, g);                                            \
-    femms();                                                                                                        \
-    return out;                                                                                                     \
+    V w[4];                                                                                                           \
+    HermiteWeights<VectorBodies>(s, w);                                                                               \
+    Weighted<VectorBodies, N>(&out->x, &p1->x, &t1->x, &p2->x, &t2->x, w);                                            \
+    femms();                                                                                                          \
+    return out;                                                                                                       \
+  }                                                                                                                   \
+  template <class P>                                                                                                  \
+  Vec* VectorBodies<P>::Vec##CatmullRom(Vec* out, const Vec* p0, const Vec* p1, const Vec* p2, const Vec* p3,         \
+                                        float s) {                                                                    \
+    CatmullRom<VectorBodies, N>(&out->x, &p0->x, &p1->x, &p2->x, &p3->x, s);                                          \
+    femms();                                                                                                          \
+    return out;                                                                                                       \
+  }                                                                                                                   \
+  template <class P>                                                                                                  \
+  Vec* VectorBodies<P>::Vec##Barycentric(Vec* out, const Vec* p1, const Vec* p2, const Vec* p3, float f, float g) {   \
+    Barycentric<VectorBodies, N>(&out->x, &p1->x, &p2->x, &p3->x, f, g);                                              \
+    femms();                                                                                                          \
+    return out;                                                                                                       \
   }
 GXL_NOW3D_SPLINES(Vec2, 2)
 GXL_NOW3D_SPLINES(Vec3, 3)
@@ -323,7 +324,7 @@ typename S::V FourHalves(const float* in) {
     const auto a = S::Select(small, S::psubd(S::pfadd(a0, S::Splat(6.1035156e-5f)), S::Ints(0x00800000u)), a0);
     const auto r = S::paddd(S::paddd(a, S::pand(S::psrld(a, 13), S::Ints(1))), S::Ints(0xC8000FFFu));
     const auto h = S::Select(S::pcmpgtd(a0, S::Ints(0x47FFEFFFu)), S::Ints(0x7FFFu), S::psrld(r, 13));
-    const auto both = S::por(h, sign);  // (h0, h1) as 32-bit lanes
+    const auto both = S::por(h, sign);             // (h0, h1) as 32-bit lanes
     packed[k] = S::por(both, S::psrlq(both, 16));  // h0 | h1 << 16 in lane 0
   }
   return S::punpckldq(packed[0], packed[1]);

@@ -1,5 +1,7 @@
 // The numeric model of the emulated 3DNow! instructions, on edge values and
 // against double-precision references.
+#include "platform/cpu_3dnow.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
@@ -7,7 +9,6 @@
 #include <cmath>
 #include <random>
 
-#include "platform/cpu_3dnow.h"
 #include "platform/testing.h"
 
 namespace {
@@ -109,8 +110,7 @@ TEST(Emu3DNow, EstimatesAndOneRefinementStep) {
     const M64 magnitude = F(std::fabs(x)), root = E::pfrsqrt(magnitude);
     const float refinedRoot = E::pfrcpit2(E::pfrsqit1(E::pfmul(root, root), magnitude), root).f[0];
     ASSERT_LE(std::fabs(refined - static_cast<float>(exact)), std::ldexp(1.0, std::ilogb(refined) - 23)) << x;
-    ASSERT_LE(std::fabs(refinedRoot - static_cast<float>(exactRoot)),
-              std::ldexp(1.0, std::ilogb(refinedRoot) - 23))
+    ASSERT_LE(std::fabs(refinedRoot - static_cast<float>(exactRoot)), std::ldexp(1.0, std::ilogb(refinedRoot) - 23))
         << x;
   }
   EXPECT_EQ(E::pfrcp(F(0.0f)).f[0], FLT_MAX);

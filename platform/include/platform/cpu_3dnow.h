@@ -193,9 +193,7 @@ struct Emu3DNow {
   // Extended 3DNow!.
   static V pfnacc(V a, V b) { return pfsub(emu3dnow::Lanes(a.f[0], b.f[0]), emu3dnow::Lanes(a.f[1], b.f[1])); }
   // (a0 - a1, b0 + b1).
-  static V pfpnacc(V a, V b) {
-    return emu3dnow::Lanes(pfsub(a, pswapd(a)).f[0], pfadd(b, pswapd(b)).f[0]);
-  }
+  static V pfpnacc(V a, V b) { return emu3dnow::Lanes(pfsub(a, pswapd(a)).f[0], pfadd(b, pswapd(b)).f[0]); }
   static V pswapd(V a) { return set(a.u[1], a.u[0]); }
 
   // MMX.

@@ -37,9 +37,7 @@ struct Hw3DNow {
     const int i = _mm_cvtsi64_si32(v);
     std::memcpy(p, &i, sizeof i);
   }
-  static V set(std::uint32_t lo, std::uint32_t hi) {
-    return _mm_set_pi32(static_cast<int>(hi), static_cast<int>(lo));
-  }
+  static V set(std::uint32_t lo, std::uint32_t hi) { return _mm_set_pi32(static_cast<int>(hi), static_cast<int>(lo)); }
   static std::uint32_t lo32(V v) { return static_cast<std::uint32_t>(_mm_cvtsi64_si32(v)); }
   static void femms() { _m_femms(); }
 

@@ -59,7 +59,8 @@ TEST(Math3DNowScalar, AgainstLibm) {
   const Row rows[] = {
       {"cos", -100, 100, lane0(S::SinCos), [](double x) { return std::cos(x); }, 1e-6},
       {"sin", -100, 100, [](float x) { return S::SinCos(F(x)).f[1]; }, [](double x) { return std::sin(x); }, 1e-6},
-      {"sin both lanes", -10, 10, [](float x) { return S::Sin(F(x)).f[1]; }, [](double x) { return std::sin(x); }, 1e-6},
+      {"sin both lanes", -10, 10, [](float x) { return S::Sin(F(x)).f[1]; }, [](double x) { return std::sin(x); },
+       1e-6},
       {"tan", -1.5f, 1.5f, lane0(S::Tan), [](double x) { return std::tan(x); }, 2e-6},
       {"atan", -100, 100, lane0(S::Atan), [](double x) { return std::atan(x); }, 5e-7},
       {"acos", -1, 1, lane0(S::Acos), [](double x) { return std::acos(x); }, 1e-6},
@@ -77,10 +78,11 @@ TEST(Math3DNowScalar, AgainstLibm) {
          return std::modf(x, &whole);
        },
        0},
-      {"atan2 around the circle", -3.1f, 3.1f,
-       [](float a) { return S::Atan2(F(std::cos(a)), F(std::sin(a))).f[0]; },
-       [](double a) { return std::atan2(static_cast<double>(std::sin(static_cast<float>(a))),
-                                        static_cast<double>(std::cos(static_cast<float>(a)))); },
+      {"atan2 around the circle", -3.1f, 3.1f, [](float a) { return S::Atan2(F(std::cos(a)), F(std::sin(a))).f[0]; },
+       [](double a) {
+         return std::atan2(static_cast<double>(std::sin(static_cast<float>(a))),
+                           static_cast<double>(std::cos(static_cast<float>(a))));
+       },
        5e-7},
       {"pow", 0.1f, 10,
        [](float x) {

@@ -129,7 +129,8 @@ TEST(Math3DNow, ExtendedBodiesGiveTheSameBits) {
     Quaternion qa, qb;
     EXPECT_TRUE(SameBits(*base.QuaternionFromMatrix(&qa, &ma), *ext.QuaternionFromMatrix(&qb, &ma)));
     const Vec3 c = rng.V3(), sc = rng.V3(), t = rng.V3(), rc = rng.V3();
-    EXPECT_TRUE(SameBits(*base.MatrixCompose(&ma, &c, &q, &sc, &rc, &r, &t), *ext.MatrixCompose(&mb, &c, &q, &sc, &rc, &r, &t)));
+    EXPECT_TRUE(SameBits(*base.MatrixCompose(&ma, &c, &q, &sc, &rc, &r, &t),
+                         *ext.MatrixCompose(&mb, &c, &q, &sc, &rc, &r, &t)));
     EXPECT_TRUE(SameBits(*base.MatrixCompose(&ma, &c, nullptr, &sc, nullptr, &r, nullptr),
                          *ext.MatrixCompose(&mb, &c, nullptr, &sc, nullptr, &r, nullptr)));
     const Vec3 p(rng.Uniform(10, 330), rng.Uniform(20, 260), rng.Uniform(0.1f, 0.9f));
