@@ -216,12 +216,15 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(InternalUnknownNode, 0, Error, "internal error: unknown node")                                                   \
   X(InternalScopeUnderflow, 0, Error, "internal error: scope underflow")                                             \
   X(InternalScopeMissing, 0, Error, "internal error: scope missing")                                                 \
+  X(InternalExpressionTooComplex, 0, Error, "internal error: expression too complex")                                \
   X(ObjectArrayExpression, 3500, Error, "expressions returning objects in an array or struct not yet implemented")   \
   X(ObjectExpression, 3500, Error, "non-trivial object expressions not yet implemented")                             \
   X(RecursiveFunction, 3500, Error, "'%s': recursive functions not yet implemented")                                 \
   X(AsymmetricReturns, 3500, Error, "asymetric returns from if statements not yet implemented")                      \
   X(ArrayNotLValue, 3500, Error, "array reference cannot be used as an l-value; not natively addressable")           \
   X(IntrinsicNotImplemented, 3500, Error, "intrinsic function '%s' is not yet implemented")                          \
+  X(CompoundAssignmentSideEffects, 3500, Error,                                                                      \
+    "compound assignment to an expression with side effects not yet implemented")                                    \
   X(EntryPointNotFound, 3501, Error, "'%s': entrypoint not found")                                                   \
   X(OverloadNotFound, 3501, Error, "overloaded function not found")                                                  \
   X(InputMissingSemantics, 3502, Error, "'%s': input parameter '%s' missing semantics")                              \

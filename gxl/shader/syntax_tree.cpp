@@ -182,8 +182,8 @@ ParseNode* ScopeNode::Clone() const {
 bool DeclarationNode::Equals(const ParseNode* other) const {
   if (!SameKind(other)) return false;
   const auto& o = As<DeclarationNode>(other);
-  return declClass == o.declClass && scopeText == o.scopeText && registerIndex == o.registerIndex && word7 == o.word7 &&
-         word8 == o.word8 && NodesEqual(name, o.name) && NodesEqual(description, o.description) &&
+  return declClass == o.declClass && scopeText == o.scopeText && registerIndex == o.registerIndex &&
+         number == o.number && flags == o.flags && NodesEqual(name, o.name) && NodesEqual(description, o.description) &&
          NodesEqual(contents, o.contents);
 }
 

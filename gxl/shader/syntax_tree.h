@@ -162,10 +162,10 @@ class DeclarationNode final : public ParseNode {
   ParseNode* name = nullptr;         // a TokenNode
   ParseNode* description = nullptr;  // ParseNodeKind10 for a function, ParseNodeKind11 for a variable
   ParseNode* contents = nullptr;
-  const char* scopeText = nullptr;   // the scope's text for debug records; compared by address
+  const char* scopeText = nullptr;   // the declaring scope's owner name; compared by address
   std::uint32_t registerIndex = 0xFFFFFFFFu;  // none
-  std::uint32_t word7 = 0;
-  std::uint32_t word8 = 0;
+  std::uint32_t number = 0;  // the parser's running declaration number
+  std::uint32_t flags = 0;   // kDeclLoopControl, kDeclLoopWarned
   // Creation order, not compared: orders that tie on equal names use it
   // instead of the address, which would make output follow the address layout.
   std::uint32_t serial;
@@ -173,6 +173,10 @@ class DeclarationNode final : public ParseNode {
  private:
   static std::uint32_t NextSerial();
 };
+
+// DeclarationNode flags.
+constexpr std::uint32_t kDeclLoopControl = 1;  // moved out of a "for" header
+constexpr std::uint32_t kDeclLoopWarned = 2;   // its use outside the loop was warned about
 
 // 7: the storage classes and modifiers of a declaration.
 class ParseNodeKind7 final : public ParseNode {
@@ -305,6 +309,9 @@ class ParseNodeKind13 final : public ParseNode {
   ParseNode* right = nullptr;
   std::uint32_t flag = 1;
   SourceToken token{};
+  // Operator levels from this node down to its deepest leaf; derived from the
+  // operands, so Equals does not compare it.
+  std::uint32_t depth = 1;
 };
 
 // The value of an ExpressionNode: a sub-kind and three words, the second of

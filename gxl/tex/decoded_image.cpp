@@ -57,6 +57,20 @@ std::uint8_t* DecodedImage::AllocatePixels(std::uint64_t bytes) {
   return m_ownedPixels.get();
 }
 
+std::uint8_t* DecodedImage::AllocateImage(D3DFORMAT texelFormat, std::uint32_t w, std::uint32_t h,
+                                          std::uint32_t texelBytes) {
+  // w x h fits 64 bits; the check keeps the product with texelBytes there too.
+  if (std::uint64_t{w} * h > 0xFFFFFFFFu / texelBytes || !AllocatePixels(std::uint64_t{w} * h * texelBytes))
+    return nullptr;
+  format = texelFormat;
+  width = w;
+  height = h;
+  depth = 1;
+  rowPitch = w * texelBytes;
+  slicePitch = 0;
+  return m_ownedPixels.get();
+}
+
 PaletteEntry* DecodedImage::AllocatePalette() {
   m_ownedPalette.reset(new (std::nothrow) PaletteEntry[256]);
   palette = m_ownedPalette.get();

@@ -68,6 +68,10 @@ class DecodedImage {
   // bits or memory runs out.
   std::uint8_t* AllocatePixels(std::uint64_t bytes);
   PaletteEntry* AllocatePalette();
+  // Owned pixels (zero-filled) for one slice of width x height texels of
+  // texelBytes each, rows packed; sets the format, size and pitches. Null
+  // when the size is beyond 32 bits or memory runs out.
+  std::uint8_t* AllocateImage(D3DFORMAT texelFormat, std::uint32_t w, std::uint32_t h, std::uint32_t texelBytes);
 
   bool OwnsPixels() const { return m_ownedPixels != nullptr; }
   bool OwnsPalette() const { return m_ownedPalette != nullptr; }

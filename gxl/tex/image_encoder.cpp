@@ -5,6 +5,7 @@
 #include <new>
 
 #include "gxl/tex/data_buffer.h"
+#include "gxl/tex/dds_format.h"
 #include "gxl/tex/decoded_image.h"
 #include "gxl/tex/filter_flags.h"
 #include "gxl/tex/image_blitter.h"
@@ -37,6 +38,8 @@ const D3DFORMAT* CandidatesOf(ImageFileType type) {
       return kTgaCandidates;
     case ImageFileType::Png:
       return kPngCandidates;
+    case ImageFileType::Dds:
+      return DdsCandidateFormats();
     case ImageFileType::Hdr:
     case ImageFileType::Pfm:
       return kFloatCandidates;
@@ -45,29 +48,15 @@ const D3DFORMAT* CandidatesOf(ImageFileType type) {
   }
 }
 
-// Writers still to come: refused before anything is converted or created.
-bool WriterPending(ImageFileType type) {
-  return type == ImageFileType::Dds || type == ImageFileType::Hdr || type == ImageFileType::Pfm;
-}
-
-// Bytes of one row (of blocks, for DXT) and the number of such rows.
-std::uint64_t RowBytes(D3DFORMAT format, std::uint32_t width) {
-  if (IsDxtFormat(format)) return (std::uint64_t{width} + 3) / 4 * (format == D3DFMT_DXT1 ? 8 : 16);
-  if (IsPackedPairFormat(format)) return (std::uint64_t{width} + 1) / 2 * 4;
-  return std::uint64_t{width} * FindPixelFormatInfo(format)->bitsPerTexel / 8;
-}
-std::uint64_t RowCount(D3DFORMAT format, std::uint32_t height) {
-  return IsDxtFormat(format) ? (std::uint64_t{height} + 3) / 4 : height;
-}
-
 }  // namespace
 
 HRESULT DecodedImage::ConvertRecord(D3DFORMAT target) {
-  const std::uint64_t rowBytes = RowBytes(target, width);
-  const std::uint64_t sliceBytes = rowBytes * RowCount(target, height);
-  const std::uint64_t total = sliceBytes * depth;
-  // Each factor is below 2^32, so the products above cannot wrap 64 bits.
-  ImageBytes texels = AllocateImageBytes(total);
+  // Row and slice each within 32 bits, so no product below wraps 64 bits.
+  const std::uint64_t rowBytes = StoredRowBytes(target, width);
+  if (rowBytes > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+  const std::uint64_t sliceBytes = rowBytes * StoredRowCount(target, height);
+  if (sliceBytes > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+  ImageBytes texels = AllocateImageBytes(sliceBytes * depth);
   if (!texels) return E_OUTOFMEMORY;
 
   const ImageBox whole{0, 0, width, height, 0, depth};
@@ -106,8 +95,7 @@ HRESULT DecodedImage::ConvertChain(D3DFORMAT target) {
 HRESULT DecodedImage::EncodeImage(const void* sink, ImageFileType type, ImageSinkKind kind) {
   if (!sink) return D3DERR_INVALIDCALL;
   const D3DFORMAT* candidates = CandidatesOf(type);
-  if (!candidates && type != ImageFileType::Dds) return D3DERR_INVALIDCALL;
-  if (WriterPending(type)) return E_NOTIMPL;
+  if (!candidates) return D3DERR_INVALIDCALL;
 
   const D3DFORMAT target = FindBestListedFormat(candidates, palette != nullptr, *FindPixelFormatInfo(format));
   if (target == D3DFMT_UNKNOWN) return D3DERR_INVALIDCALL;

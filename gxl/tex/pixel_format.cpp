@@ -93,6 +93,16 @@ bool IsPackedPairFormat(D3DFORMAT f) {
   return f == D3DFMT_YUY2 || f == D3DFMT_UYVY || f == D3DFMT_R8G8_B8G8 || f == D3DFMT_G8R8_G8B8;
 }
 
+std::uint64_t StoredRowBytes(D3DFORMAT format, std::uint32_t width) {
+  if (IsDxtFormat(format)) return (std::uint64_t{width} + 3) / 4 * (format == D3DFMT_DXT1 ? 8 : 16);
+  if (IsPackedPairFormat(format)) return (std::uint64_t{width} + 1) / 2 * 4;
+  return std::uint64_t{width} * FindPixelFormatInfo(format)->bitsPerTexel / 8;
+}
+
+std::uint64_t StoredRowCount(D3DFORMAT format, std::uint32_t height) {
+  return IsDxtFormat(format) ? (std::uint64_t{height} + 3) / 4 : height;
+}
+
 D3DFORMAT MapPrivateFormat(D3DFORMAT format) {
   if (format == kFormatAL16) return D3DFMT_A8L8;
   if (format == kFormatR16) return D3DFMT_A16B16G16R16;

@@ -53,6 +53,12 @@ bool IsDxtFormat(D3DFORMAT format);
 // The formats that store texels in pairs sharing one 32-bit word.
 bool IsPackedPairFormat(D3DFORMAT format);
 
+// Bytes of one stored row of `width` texels (block formats: one row of 4x4
+// blocks; pair formats: whole pairs), and the number of such rows in
+// `height` texel rows.
+std::uint64_t StoredRowBytes(D3DFORMAT format, std::uint32_t width);
+std::uint64_t StoredRowCount(D3DFORMAT format, std::uint32_t height);
+
 // "AL16" reads as A8L8 and " R16" as A16B16G16R16; other codes stay.
 D3DFORMAT MapPrivateFormat(D3DFORMAT format);
 

@@ -85,16 +85,8 @@ HRESULT DecodedImage::ReadPpm(const std::uint8_t* data, std::uint32_t size) {
   // allocated.
   const std::uint64_t left = size - tokens.At();
   if (count > (text ? (left + 1) / 6 : left / 3)) return E_FAIL;
-  if (count * 4 > kMax32) return E_OUTOFMEMORY;
-  std::uint8_t* out = AllocatePixels(count * 4);
+  std::uint8_t* out = AllocateImage(D3DFMT_X8R8G8B8, w, h, 4);
   if (!out) return E_OUTOFMEMORY;
-
-  format = D3DFMT_X8R8G8B8;
-  width = w;
-  height = h;
-  depth = 1;
-  rowPitch = w * 4;
-  slicePitch = 0;
   const std::uint8_t* in = data + tokens.At();
   for (std::uint64_t i = 0; i < count; ++i, out += 4) {
     std::uint32_t samples[3];

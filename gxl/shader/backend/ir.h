@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "gxl/shader/float_truncation.h"
 #include "platform/win_types.h"
 
 class PagePool;
@@ -20,12 +21,6 @@ namespace gxl::shader {
 
 // "None" in every index, register, component and position field.
 constexpr std::uint32_t kNoIndex = 0xFFFFFFFFu;
-
-// A double truncated toward zero as x86 does it: NaN and values outside the
-// 32-bit range give 0x80000000 instead of undefined behaviour.
-constexpr std::int32_t TruncToInt32(double x) {
-  return x > -2147483649.0 && x < 2147483648.0 ? static_cast<std::int32_t>(x) : INT32_MIN;
-}
 
 // --- Operation word -----------------------------------------------------------
 // Bits 28-31 the operand class, 20-27 the operation within it, 0-19 the width

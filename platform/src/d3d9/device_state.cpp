@@ -183,7 +183,10 @@ HRESULT Device::SetViewportNow(const D3DVIEWPORT9& v) {
 }
 
 HRESULT Device::SetViewport(const D3DVIEWPORT9* viewport) {
-  D3D9_RETURN("SetViewport", viewport ? SetViewportNow(*viewport) : D3DERR_INVALIDCALL, viewport);
+  // Tests make the call itself fail; a state block's Apply never does.
+  HRESULT hr = D3DERR_INVALIDCALL;
+  if (viewport && !platform::detail::ShouldFail("SetViewport", &hr)) hr = SetViewportNow(*viewport);
+  D3D9_RETURN("SetViewport", hr, viewport);
 }
 
 HRESULT Device::GetViewport(D3DVIEWPORT9* viewport) {

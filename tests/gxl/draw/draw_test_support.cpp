@@ -91,21 +91,29 @@ std::vector<SpriteVertex> SpriteTest::BoundVertices(UINT first, UINT count) {
 std::vector<std::uint32_t> SpriteTest::BackBufferPixels() {
   ComRef<IDirect3DSurface9> back;
   EXPECT_EQ(dev->GetRenderTarget(0, back.Put()), D3D_OK);
+  return SurfacePixels(back.Get());
+}
+
+std::vector<std::uint32_t> SpriteTest::SurfacePixels(IDirect3DSurface9* surface) {
   D3DSURFACE_DESC desc{};
-  EXPECT_EQ(back->GetDesc(&desc), D3D_OK);
+  EXPECT_EQ(surface->GetDesc(&desc), D3D_OK);
   ComRef<IDirect3DSurface9> copy;
   ComRef<IDirect3DTexture9> staging;
-  EXPECT_EQ(dev->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, staging.Put(), nullptr),
-            D3D_OK);
-  EXPECT_EQ(staging->GetSurfaceLevel(0, copy.Put()), D3D_OK);
-  EXPECT_EQ(dev->GetRenderTargetData(back.Get(), copy.Get()), D3D_OK);
+  IDirect3DSurface9* read = surface;
   D3DLOCKED_RECT lr{};
-  EXPECT_EQ(copy->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+  if (FAILED(surface->LockRect(&lr, nullptr, D3DLOCK_READONLY))) {
+    EXPECT_EQ(dev->CreateTexture(desc.Width, desc.Height, 1, 0, desc.Format, D3DPOOL_SYSTEMMEM, staging.Put(), nullptr),
+              D3D_OK);
+    EXPECT_EQ(staging->GetSurfaceLevel(0, copy.Put()), D3D_OK);
+    EXPECT_EQ(dev->GetRenderTargetData(surface, copy.Get()), D3D_OK);
+    read = copy.Get();
+    EXPECT_EQ(read->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+  }
   std::vector<std::uint32_t> px(std::size_t(desc.Width) * desc.Height);
   for (UINT y = 0; y < desc.Height; ++y)
     std::memcpy(&px[std::size_t(y) * desc.Width], static_cast<std::uint8_t*>(lr.pBits) + std::size_t(y) * lr.Pitch,
                 desc.Width * 4);
-  EXPECT_EQ(copy->UnlockRect(), D3D_OK);
+  EXPECT_EQ(read->UnlockRect(), D3D_OK);
   return px;
 }
 

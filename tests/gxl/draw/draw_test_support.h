@@ -47,6 +47,9 @@ class SpriteTest : public ::testing::Test {
   std::vector<SpriteVertex> BoundVertices(UINT first, UINT count);
   // The back buffer's pixels (0xAARRGGBB, rows top-down).
   std::vector<std::uint32_t> BackBufferPixels();
+  // A 32-bit surface's pixels, read by a lock or, for a render target that
+  // cannot be locked, through a system-memory copy.
+  std::vector<std::uint32_t> SurfacePixels(IDirect3DSurface9* surface);
 
   IDirect3D9* d3d = nullptr;
   IDirect3DDevice9* dev = nullptr;

@@ -49,7 +49,7 @@ class RandomTree {
                              depth > 0 && rng() % 2 ? static_cast<ScopeNode*>(Make(kind, depth - 1)) : nullptr);
       case NodeKind::Declaration: {
         auto* d = new DeclarationNode(W(), new TokenNode(RandomToken()), Sub(depth), Sub(depth));
-        d->scopeText = Text(), d->registerIndex = W(), d->word7 = W(), d->word8 = W();
+        d->scopeText = Text(), d->registerIndex = W(), d->number = W(), d->flags = W();
         return d;
       }
       case NodeKind::Kind7: return new ParseNodeKind7(W(), Sub(depth), Sub(depth));
@@ -179,8 +179,8 @@ TEST_F(GxlShaderTree, ChangingAComparedFieldMakesNodesUnequal) {
       {NodeKind::Scope, {WORD(ScopeNode, ownerKind), ADDR(ScopeNode, ownerName), NODE(ScopeNode, declarations),
                          NODE(ScopeNode, names)}},
       {NodeKind::Declaration, {WORD(DeclarationNode, declClass), ADDR(DeclarationNode, scopeText),
-                               WORD(DeclarationNode, registerIndex), WORD(DeclarationNode, word7),
-                               WORD(DeclarationNode, word8), NODE(DeclarationNode, name),
+                               WORD(DeclarationNode, registerIndex), WORD(DeclarationNode, number),
+                               WORD(DeclarationNode, flags), NODE(DeclarationNode, name),
                                NODE(DeclarationNode, description), NODE(DeclarationNode, contents)}},
       {NodeKind::Kind7, {WORD(ParseNodeKind7, usage), NODE(ParseNodeKind7, parts[0]), NODE(ParseNodeKind7, parts[1])}},
       {NodeKind::ArrayType, {WORD(ArrayTypeNode, dimension), NODE(ArrayTypeNode, element)}},

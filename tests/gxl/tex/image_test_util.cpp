@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "gxl/tex/data_buffer.h"
 #include "gxl/tex/image_blitter.h"
 #include "gxl/tex/pixel_format.h"
 #include "gxl/tex/result_codes.h"
@@ -228,6 +229,35 @@ void MakeRecord(D3DFORMAT format, std::uint32_t width, std::uint32_t height, std
   record->SetFromRegion(region);
 }
 
+void SetFloatRecord(std::vector<float>& rgba, std::uint32_t width, std::uint32_t height, DecodedImage* record) {
+  ImageRegion region{};
+  region.pixels = rgba.data();
+  region.format = D3DFMT_A32B32G32R32F;
+  region.rowPitch = width * 16;
+  region.extent = region.box = ImageBox{0, 0, width, height, 0, 1};
+  record->SetFromRegion(region);
+}
+
+std::vector<float> RecordFloats(const DecodedImage& image) {
+  EXPECT_EQ(image.format, D3DFMT_A32B32G32R32F);
+  const auto* p = static_cast<const float*>(image.pixels);
+  return std::vector<float>(p, p + std::size_t{image.width} * image.height * 4);
+}
+
+std::vector<std::uint8_t> EncodeToMemory(DecodedImage& image, ImageFileType type) {
+  DataBuffer* buffer = nullptr;
+  EXPECT_EQ(image.EncodeImage(&buffer, type, ImageSinkKind::Memory), S_OK);
+  if (!buffer) return {};
+  const auto* p = static_cast<const std::uint8_t*>(buffer->GetPointer());
+  std::vector<std::uint8_t> bytes(p, p + buffer->GetSize());
+  buffer->Release();
+  return bytes;
+}
+
+HRESULT DecodeBytes(const std::vector<std::uint8_t>& file, DecodedImage* image, ImageInfo* info) {
+  return image->DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), info, true);
+}
+
 std::vector<std::uint8_t> ConvertRgba8(const std::string& path) {
   const std::vector<std::uint16_t> samples = ConvertRgba(path, 8);
   return std::vector<std::uint8_t>(samples.begin(), samples.end());
@@ -257,13 +287,19 @@ void ExpectCleanDecode(const std::vector<std::uint8_t>& bytes, bool mustFail, co
     }
     ASSERT_TRUE(image.width && image.height);
     if (!wantPixels || !image.pixels || image.OwnsPixels()) continue;
-    // Texels read in place must all lie in the data (ASan checks).
-    const std::uint64_t rowBytes = std::uint64_t{image.width} * FindPixelFormatInfo(image.format)->bitsPerTexel / 8;
+    // Texels read in place, of every level, face and slice, must all lie in
+    // the data (ASan checks).
     unsigned sum = 0;
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-      const auto* row = static_cast<const std::uint8_t*>(image.pixels) + std::uint64_t{y} * image.rowPitch;
-      for (std::uint64_t x = 0; x < rowBytes; ++x) sum += row[x];
-    }
+    for (const DecodedImage* face = &image; face; face = face->nextFace.get())
+      for (const DecodedImage* level = face; level; level = level->nextMip.get()) {
+        const std::uint64_t rowBytes = StoredRowBytes(level->format, level->width);
+        for (std::uint32_t z = 0; z < level->depth; ++z)
+          for (std::uint64_t y = 0; y < StoredRowCount(level->format, level->height); ++y) {
+            const auto* row = static_cast<const std::uint8_t*>(level->pixels) + std::uint64_t{z} * level->slicePitch +
+                              y * level->rowPitch;
+            for (std::uint64_t x = 0; x < rowBytes; ++x) sum += row[x];
+          }
+      }
     if (image.format == D3DFMT_P8) {
       ASSERT_NE(image.palette, nullptr) << sum;
     }

@@ -65,6 +65,16 @@ struct Storage {
 };
 void MakeRecord(D3DFORMAT format, std::uint32_t width, std::uint32_t height, std::uint32_t seed, Storage* storage,
                 DecodedImage* record);
+// A record describing width x height float texels (red, green, blue, alpha)
+// in place; and the top level of an A32B32G32R32F record as such floats.
+void SetFloatRecord(std::vector<float>& rgba, std::uint32_t width, std::uint32_t height, DecodedImage* record);
+std::vector<float> RecordFloats(const DecodedImage& image);
+// The bytes EncodeImage writes to memory for the chain; empty on failure
+// (with a test failure).
+std::vector<std::uint8_t> EncodeToMemory(DecodedImage& image, ImageFileType type);
+// DecodeImage of the whole file with its texels.
+HRESULT DecodeBytes(const std::vector<std::uint8_t>& file, DecodedImage* image, ImageInfo* info = nullptr);
+
 // ImageMagick's 8-bit RGBA of a file.
 std::vector<std::uint8_t> ConvertRgba8(const std::string& path);
 // The largest difference of two sample arrays; 256 when their lengths differ.

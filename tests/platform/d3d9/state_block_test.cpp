@@ -101,6 +101,18 @@ TEST_F(D3D9ResStateBlock, ViewportBlocksSaveAndRestoreTheApplicationViewport) {
   ASSERT_EQ(block->Apply(), D3D_OK);
   EXPECT_EQ(Viewport().X, 10u);
   EXPECT_EQ(Viewport().Width, 320u);
+
+  // An injected SetViewport failure changes nothing; Apply still sets the block's viewport.
+  platform::test::FailCall("SetViewport", E_OUTOFMEMORY, 1, -1);
+  EXPECT_EQ(dev->SetViewport(&mine), E_OUTOFMEMORY);
+  EXPECT_EQ(Viewport().Width, 320u);
+  Ref<IDirect3DSurface9> back;
+  ASSERT_EQ(dev->GetRenderTarget(0, &back), D3D_OK);
+  ASSERT_EQ(dev->SetRenderTarget(0, back.get()), D3D_OK);
+  EXPECT_EQ(Viewport().Width, 640u);
+  ASSERT_EQ(block->Apply(), D3D_OK);
+  EXPECT_EQ(Viewport().Width, 320u);
+  EXPECT_EQ(platform::test::InjectedFailureCount("SetViewport"), 1);
 }
 
 TEST_F(D3D9ResStateBlock, SavedAndDrawingPairRestoresTheDevice) {
