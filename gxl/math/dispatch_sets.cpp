@@ -1,17 +1,17 @@
 // The processor-specific sets of bodies, by position. A set stores only the
 // positions it has a body for; every other position keeps what it had. The
-// 3DNow! sets have no bodies in this build, so that path keeps the portable and
-// x87-tuned bodies.
+// 3DNow! sets run on the real instructions where the host has them (and the
+// build made them), else on their exact emulation.
 #include "gxl/math/dispatch.h"
+#include "gxl/math/math_testing.h"
 #include "gxl/math/processor_bodies.h"
+#include "platform/cpu.h"
 
 namespace {
 
 namespace x87 = gxl::math::x87;
 namespace sse = gxl::math::sse;
 namespace sse2 = gxl::math::sse2;
-
-constexpr MathDispatchTable kEmptySet{};
 
 // Positions 0 to 7 and 35; one body serves Vec4Transform and PlaneTransform.
 constexpr MathDispatchTable MakeX87Set() {
@@ -116,11 +116,22 @@ constexpr MathDispatchTable MakeSse2Set() {
 }
 constexpr MathDispatchTable kSse2Set = MakeSse2Set();
 
+const gxl::math::now3d::SetTables& Now3DSets() {
+#if GXL_HAS_HW_3DNOW
+  if (platform::cpu::Use3DNowHardware()) return gxl::math::now3d::HardwareSets();
+#endif
+  return gxl::math::now3d::EmulatedSets();
+}
+
 }  // namespace
 
+namespace gxl::math::test {
+bool Uses3DNowHardware() { return &Now3DSets() != &gxl::math::now3d::EmulatedSets(); }
+}  // namespace gxl::math::test
+
 const MathDispatchTable& MathX87Set() { return kX87Set; }
-const MathDispatchTable& Math3DNowSet() { return kEmptySet; }
-const MathDispatchTable& Math3DNowExtSet() { return kEmptySet; }
-const MathDispatchTable& MathAmdSseSet() { return kEmptySet; }
+const MathDispatchTable& Math3DNowSet() { return Now3DSets().base; }
+const MathDispatchTable& Math3DNowExtSet() { return Now3DSets().extended; }
+const MathDispatchTable& MathAmdSseSet() { return Now3DSets().amdSse; }
 const MathDispatchTable& MathSse2Set() { return kSse2Set; }
 const MathDispatchTable& MathSseSet() { return kSseSet; }

@@ -22,6 +22,10 @@ const MathDispatchTable& StubTable();
 // the processor and the registry.
 std::uint32_t ForceMathDispatch(const MathDispatchPlan& plan);
 
+// True when the 3DNow! sets are the ones on the real instructions (the host has
+// them and the build made them), false when they are the emulated ones.
+bool Uses3DNowHardware();
+
 // The allocator check with the given allocation and release functions, run
 // every time (CheckNewDeleteConformance runs it once, with the global operators).
 void RunNewDeleteCheck(void* (*allocate)(std::size_t), void (*release)(void*));

@@ -3,12 +3,15 @@
 // set has a body for are defined (dispatch_sets.cpp lists them), and a few
 // defined bodies have no position at all. Callers use the public entries; the
 // bodies are named here for the set tables and for tests that compare sets.
+// The 3DNow! bodies are class templates over an instruction policy
+// (now3d_bodies.h); here they appear as the tables of each policy.
 #pragma once
 
 #include <xmmintrin.h>
 
 #include <cstdint>
 
+#include "gxl/math/dispatch.h"
 #include "gxl/math/records.h"
 #include "platform/win_types.h"
 
@@ -45,3 +48,18 @@ void SinCos4(const float* angles, float* sines, float* cosines);
 __m128 SinCos1(__m128 angle);
 ColorF* ColorAdjustSaturation(ColorF* out, const ColorF* c, float s);
 }  // namespace gxl::math::sse2
+
+namespace gxl::math::now3d {
+
+// The 3DNow! path of one instruction policy: the base set, the bodies for the
+// extended 3DNow! instructions and MMX extensions, and the SSE array bodies.
+struct SetTables {
+  MathDispatchTable base, extended, amdSse;
+};
+// On the emulated instructions (platform/cpu_3dnow.h): always built.
+const SetTables& EmulatedSets();
+// On the real instructions: only in builds with GXL_HAS_HW_3DNOW, and only for
+// hosts where platform::cpu::Use3DNowHardware() holds.
+const SetTables& HardwareSets();
+
+}  // namespace gxl::math::now3d

@@ -210,6 +210,82 @@ __m128 SinCos1Body(__m128 a, Masks masks) {
   return _mm_xor_ps(Select(odd, sc, GXL_LANES(sc, 1, 0, 1, 0)), flips);
 }
 
+// Strided blocks of four elements, shared by the array bodies of the SSE sets
+// and of the 3DNow! path.
+
+// Vector k = element k of m (row by row) in all four lanes.
+__m128* SplatMatrix(__m128* block, const Matrix4* m) {
+  const float* e = &m->m[0][0];
+  for (int k = 0; k < 16; ++k) block[k] = _mm_load1_ps(e + k);
+  return block;
+}
+
+enum class Form { Transform, Point, Direction };
+
+// Four elements of N components at p, p + stride, ... gathered into one
+// register per component. Each element is read as 8-byte halves and a 4-byte
+// scalar (or 16 bytes for N = 4), never past its end.
+template <int N>
+void LoadBlock(const unsigned char* p, std::size_t stride, __m128 c[4]) {
+  const float* e[4];
+  for (int i = 0; i < 4; ++i) e[i] = reinterpret_cast<const float*>(p + i * stride);
+  if constexpr (N == 4) {
+    for (int i = 0; i < 4; ++i) c[i] = Load4(e[i]);
+    _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
+  } else {
+    const __m128 a = _mm_loadh_pi(LoadLow2(e[0]), Half(e[1]));  // x0 y0 x1 y1
+    const __m128 b = _mm_loadh_pi(LoadLow2(e[2]), Half(e[3]));  // x2 y2 x3 y3
+    c[0] = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+    c[1] = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+    if constexpr (N == 3) {
+      const __m128 z01 = _mm_unpacklo_ps(_mm_load_ss(e[0] + 2), _mm_load_ss(e[1] + 2));
+      const __m128 z23 = _mm_unpacklo_ps(_mm_load_ss(e[2] + 2), _mm_load_ss(e[3] + 2));
+      c[2] = _mm_movelh_ps(z01, z23);
+    }
+  }
+}
+
+// The inverse of LoadBlock for results of N components; elements before
+// `first` are left alone.
+template <int N>
+void StoreBlock(unsigned char* p, std::size_t stride, __m128 c[4], int first = 0) {
+  float* e[4];
+  for (int i = 0; i < 4; ++i) e[i] = reinterpret_cast<float*>(p + i * stride);
+  if constexpr (N == 4) {
+    _MM_TRANSPOSE4_PS(c[0], c[1], c[2], c[3]);
+    for (int i = first; i < 4; ++i) Store4(e[i], c[i]);
+  } else {
+    const __m128 lo = _mm_unpacklo_ps(c[0], c[1]), hi = _mm_unpackhi_ps(c[0], c[1]);
+    const __m128 xy[4] = {lo, _mm_movehl_ps(lo, lo), hi, _mm_movehl_ps(hi, hi)};
+    const __m128 z[4] = {c[2], Lane1(c[2]), _mm_movehl_ps(c[2], c[2]), Lane3(c[2])};
+    for (int i = first; i < 4; ++i) {
+      StoreLow2(e[i], xy[i]);
+      if constexpr (N == 3) _mm_store_ss(e[i] + 2, z[i]);
+    }
+  }
+}
+
+// Output component j of four elements of In components: the sum of component
+// times splatted element, plus the splatted translation for affine forms; the
+// point forms scale by reciprocal(w) of the four elements at once.
+template <int In, Form form, __m128 (*reciprocal)(__m128) = RcpN>
+void TransformBlock(const __m128 c[4], const __m128* S, __m128 o[4]) {
+  for (int j = 0; j < 4; ++j) {
+    __m128 r = _mm_add_ps(_mm_mul_ps(c[0], S[j]), _mm_mul_ps(c[1], S[4 + j]));
+    if constexpr (In >= 3) r = _mm_add_ps(r, _mm_mul_ps(c[2], S[8 + j]));
+    if constexpr (In == 4) {
+      r = _mm_add_ps(r, _mm_mul_ps(c[3], S[12 + j]));
+    } else if constexpr (form != Form::Direction) {
+      r = _mm_add_ps(r, S[12 + j]);
+    }
+    o[j] = r;
+  }
+  if constexpr (form == Form::Point) {
+    const __m128 rw = reciprocal(o[3]);
+    for (int j = 0; j < 3; ++j) o[j] = _mm_mul_ps(o[j], rw);
+  }
+}
+
 // One half by the multiply rule: M = m | 0x400 where the exponent e is not 0,
 // E = max(e, 0x400), value = M times the f32 of bits ((E + 0x19800) << 13) with
 // the sign, in an x87 multiply. Exact for every half.

@@ -57,6 +57,10 @@ bool RegistryLoadText(const std::string& text);
 bool ForceCpuProfile(const char* name);
 void ForceCpuProfile(const cpu::Profile& profile);
 void ClearCpuForce();
+// Makes every emulated pfrcp and pfrsqrt estimate (platform/cpu_3dnow.h) off by
+// +2^-14 (direction > 0) or -2^-14 (direction < 0) of the exact value, so that
+// a result that skipped its refinement shows; 0 restores the model's estimates.
+void Force3DNowWorstCaseEstimates(int direction);
 
 // --- Modules and exports ---------------------------------------------------
 using ExportFn = std::intptr_t (*)();

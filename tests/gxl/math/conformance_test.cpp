@@ -306,7 +306,9 @@ TEST_P(MathConformance, EveryPositionAgreesWithThePortableBody) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Variants, MathConformance, ::testing::ValuesIn(mathtest::MathVariants()),
+INSTANTIATE_TEST_SUITE_P(Variants, MathConformance, ::testing::ValuesIn(mathtest::MathVariantsWhere(false)),
+                         mathtest::VariantName);
+INSTANTIATE_TEST_SUITE_P(Math3DNow, MathConformance, ::testing::ValuesIn(mathtest::MathVariantsWhere(true)),
                          mathtest::VariantName);
 
 }  // namespace

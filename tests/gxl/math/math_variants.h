@@ -17,7 +17,7 @@
 namespace mathtest {
 
 struct MathVariantCase {
-  const char* name;
+  const char* name;  // 3DNow! sets start with "3DNow"
   bool portableOnly;      // the portable bodies alone, without the x87-tuned ones
   MathDispatchPlan plan;  // otherwise: what the dispatcher stores
   bool (*runsHere)();     // whether this machine executes the set's instructions
@@ -32,7 +32,22 @@ inline std::vector<MathVariantCase> MathVariants() {
       {"x87", false, {kMathVariantPortable}, Always},
       {"SSE", false, {kMathVariantSse}, Always},
       {"SSE2", false, {kMathVariantSse2}, Always},
+      // The 3DNow! path: the base set alone, with the bodies for the extended
+      // instructions, and with the SSE array bodies (emulated unless the host
+      // has 3DNow!).
+      {"3DNow", false, {kMathVariant3DNow, true, false, false}, Always},
+      {"3DNowExt", false, {kMathVariant3DNow, true, true, false}, Always},
+      {"3DNowAmdSse", false, {kMathVariant3DNow, true, false, true}, Always},
   };
+}
+
+inline bool Is3DNow(const MathVariantCase& v) { return v.plan.variant == kMathVariant3DNow; }
+// The rows of one kind: the 3DNow! rows run as their own instantiation.
+inline std::vector<MathVariantCase> MathVariantsWhere(bool now3d) {
+  std::vector<MathVariantCase> rows;
+  for (const MathVariantCase& v : MathVariants())
+    if (Is3DNow(v) == now3d) rows.push_back(v);
+  return rows;
 }
 
 inline std::string VariantName(const ::testing::TestParamInfo<MathVariantCase>& info) { return info.param.name; }
@@ -47,7 +62,7 @@ inline void Activate(const MathVariantCase& v) {
 }
 
 // The rules a body keeps, by the set it comes from.
-enum class Family { Portable, X87, Sse };
+enum class Family { Portable, X87, Sse, Now3D };
 
 // Entry k of a table as an untyped code pointer.
 inline const void* Entry(const MathDispatchTable& t, int k) {
@@ -61,6 +76,8 @@ inline Family BodyFamily(int position) {
   const void* body = Entry(gxl::math::test::LiveDispatchTable(), position);
   if (body == Entry(MathX87Set(), position)) return Family::X87;
   if (body == Entry(MathSseSet(), position) || body == Entry(MathSse2Set(), position)) return Family::Sse;
+  for (const MathDispatchTable* set : {&Math3DNowSet(), &Math3DNowExtSet(), &MathAmdSseSet()})
+    if (body == Entry(*set, position)) return Family::Now3D;
   return Family::Portable;
 }
 
