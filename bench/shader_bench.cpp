@@ -28,13 +28,13 @@
 #include <vector>
 
 #include "bench/bench_ratio.h"
-#include "gxl/shader/backend/shader_program.h"
-#include "gxl/shader/message_log.h"
-#include "gxl/shader/page_pool.h"
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/message_log.h"
+#include "gxl/shader/core/page_pool.h"
 #include "gxl/shader/shader_entry.h"
-#include "gxl/shader/shader_preprocessor.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/data_buffer.h"
-#include "gxl/shader/source_lexer.h"
+#include "gxl/shader/core/source_lexer.h"
 
 namespace {
 

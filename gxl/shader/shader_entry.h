@@ -4,8 +4,8 @@
 // buffers. Runs of one process are serialised by the compiler lock.
 #pragma once
 
-#include "gxl/shader/include_source.h"
-#include "gxl/shader/shader_preprocessor.h"
+#include "gxl/shader/preprocessor/include_source.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/result_codes.h"
 #include "platform/win_types.h"
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "gxl/shader/asm_tables.h"
+#include "gxl/shader/assembler/asm_tables.h"
 #include "tests/gxl/shader/asm_run.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/decode.h"

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "gxl/shader/shader_assembler.h"
-#include "gxl/shader/shader_preprocessor.h"
+#include "gxl/shader/assembler/shader_assembler.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
 #include "tests/gxl/shader/asm_run.h"

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "gxl/shader/bytecode.h"
-#include "gxl/shader/token_walker.h"
+#include "gxl/shader/core/bytecode.h"
+#include "gxl/shader/core/token_walker.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/result_codes.h"

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "gxl/shader/shader_preprocessor.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/result_codes.h"
 #include "platform/d3d9_api.h"
 #include "log_text.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "gxl/shader/hlsl_parser.h"
-#include "gxl/shader/shader_preprocessor.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "log_text.h"
 
 namespace shadertest {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "gxl/shader/message_log.h"
+#include "gxl/shader/core/message_log.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 

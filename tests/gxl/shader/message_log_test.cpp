@@ -9,7 +9,7 @@
 
 #include "fail_alloc.h"
 #include "log_text.h"
-#include "gxl/shader/message_log.h"
+#include "gxl/shader/core/message_log.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "gxl/shader/messages.h"
+#include "gxl/shader/core/messages.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -111,7 +111,7 @@ TEST(GxlShaderMessages, ReportsAreCheckedAgainstTheirFormats) {
 #undef GXL_SHADER_NAME
   ASSERT_EQ(std::size(kNames), std::size(kAllMessages));
   std::string program =
-      "#include \"gxl/shader/message_log.h\"\nusing namespace gxl::shader;\nvoid Report(MessageLog& log) {\n";
+      "#include \"gxl/shader/core/message_log.h\"\nusing namespace gxl::shader;\nvoid Report(MessageLog& log) {\n";
   for (std::size_t i = 0; i < std::size(kNames); ++i) {
     bool known = false;
     const std::string args = ArgumentsFor(kAllMessages[i].format, &known);

@@ -1,6 +1,6 @@
 // The page pool against the platform's virtual memory: region geometry, failed
 // reservations and commits, random requests under the sanitizers, the ceiling.
-#include "gxl/shader/page_pool.h"
+#include "gxl/shader/core/page_pool.h"
 
 #include <gtest/gtest.h>
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "gxl/shader/message_log.h"
-#include "gxl/shader/page_pool.h"
-#include "gxl/shader/source_lexer.h"
+#include "gxl/shader/core/message_log.h"
+#include "gxl/shader/core/page_pool.h"
+#include "gxl/shader/core/source_lexer.h"
 #include "pp_generator.h"
 #include "pp_run.h"
 #include "tests/support/test_util.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "gxl/shader/preprocess_text.h"
+#include "gxl/shader/preprocessor/preprocess_text.h"
 
 namespace shadertest {
 

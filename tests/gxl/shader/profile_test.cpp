@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "gxl/shader/profiles.h"
+#include "gxl/shader/core/profiles.h"
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
 #include "tests/gxl/tex/tex_test_device.h"

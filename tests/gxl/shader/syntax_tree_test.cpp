@@ -1,6 +1,6 @@
 // Syntax-tree nodes: random trees of every kind against their clones, each
 // compared field against a changed copy, and the edge cases of comparison.
-#include "gxl/shader/syntax_tree.h"
+#include "gxl/shader/core/syntax_tree.h"
 
 #include <gtest/gtest.h>
 

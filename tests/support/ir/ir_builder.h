@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "gxl/shader/backend/shader_program.h"
+#include "gxl/shader/backend/ir/shader_program.h"
 
 namespace irkit {
 

@@ -23,7 +23,7 @@
 #include <tuple>
 #include <vector>
 
-#include "gxl/shader/backend/shader_program.h"
+#include "gxl/shader/backend/ir/shader_program.h"
 
 namespace irkit {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "gxl/shader/shader_preprocessor.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
 
 namespace nura::gxlsh {
 

@@ -2,8 +2,8 @@
 
 #include <ostream>
 
-#include "gxl/shader/preprocess_text.h"
-#include "gxl/shader/source_lexer.h"
+#include "gxl/shader/preprocessor/preprocess_text.h"
+#include "gxl/shader/core/source_lexer.h"
 #include "tests/tools/gxlsh/macro_args.h"
 
 namespace nura::gxlsh {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "gxl/shader/backend/shader_program.h"
-#include "gxl/shader/page_pool.h"
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/page_pool.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../fail_alloc.h"
-#include "gxl/shader/syntax_tree.h"
+#include "gxl/shader/core/syntax_tree.h"
 #include "ir_fixture.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "gxl/shader/backend/shader_program.h"
-#include "gxl/shader/page_pool.h"
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/page_pool.h"
 
 namespace irtest {
 

@@ -6,7 +6,7 @@
 
 #include "../fail_alloc.h"
 #include "../log_text.h"
-#include "gxl/shader/syntax_tree.h"
+#include "gxl/shader/core/syntax_tree.h"
 #include "ir_fixture.h"
 
 namespace {

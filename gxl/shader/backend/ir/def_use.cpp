@@ -1,0 +1,331 @@
+// Use analysis: where each value is defined and read, the relative-use
+// windows of banks, coalescing cycles of moves, per-register definition
+// chains, and the dependency lists between instructions. Every pass calls it
+// after rewriting the program, so it runs in time linear in the program.
+#include <algorithm>
+#include <memory>
+
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/page_pool.h"
+
+namespace gxl::shader {
+
+namespace {
+
+// The definition table is four words per register; more than this many is no
+// program a source can describe, and would only exhaust memory.
+constexpr std::uint64_t kMaxTableEntries = std::uint64_t{1} << 26;
+
+std::uint32_t BankType(const ShaderProgram& p, const IrValue& v) {
+  const RegisterBank* bank = p.banks[v.bank];
+  return bank ? bank->type : 0;
+}
+
+// Calls `visit` on `index` and on each value along the chain that `link`
+// follows from it (relative indexes, predicates). A cycle in the chain ends
+// once every value could have been seen.
+template <class Visit>
+void WalkChain(const ShaderProgram& p, std::uint32_t index, std::uint32_t IrValue::*link, Visit visit) {
+  for (std::uint32_t steps = 0; index != kNoIndex && steps <= p.values.Count(); ++steps) {
+    const IrValue* v = p.values[index];
+    if (!v) return;
+    visit(index);
+    index = v->*link;
+  }
+}
+
+void Widen(std::uint32_t& first, std::uint32_t& last, std::uint32_t position) {
+  first = std::min(first, position);
+  last = std::max(last, position);
+}
+
+// A read of `index` at `position`: the value, or the value it aliases, is
+// used; a relatively addressed one widens its bank's window and reads its
+// index value in turn.
+void RecordUse(ShaderProgram& p, std::uint32_t index, std::uint32_t position) {
+  for (std::uint32_t steps = 0; index != kNoIndex && steps <= p.values.Count(); ++steps) {
+    IrValue* v = p.values[p.ResolveAlias(index)];
+    if (!v) return;
+    Widen(v->firstUse, v->lastUse, position);
+    ++v->useCount;
+    if (v->relativeIndex == kNoIndex) return;
+    if (RegisterBank* bank = p.banks[v->bank]) {
+      Widen(bank->firstRelativeUse, bank->lastRelativeUse, position);
+      ++bank->relativeUseCount;
+    }
+    index = v->relativeIndex;
+  }
+}
+
+// Sizes the writable, unbound banks to their highest register and hands each
+// its share of one table of four entries per register, all kNoIndex.
+HRESULT BuildDefinitionTable(ShaderProgram& p, std::unique_ptr<std::uint32_t[]>& table) {
+  const std::uint32_t bankCount = p.banks.Count();
+  std::unique_ptr<std::uint32_t[]> highest(new (std::nothrow) std::uint32_t[bankCount + 1]());
+  if (!highest) return E_OUTOFMEMORY;
+  for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
+    const IrValue* v = p.values[i];
+    // Register kNoIndex is "not assigned" and must not wrap to a count of 0.
+    if (v && v->bank < bankCount && v->reg != kNoIndex) highest[v->bank] = std::max(highest[v->bank], v->reg + 1);
+  }
+  auto inTable = [](const RegisterBank* b) { return b && (b->type & kBankWritable) && !(b->type & kBankBound); };
+  std::uint64_t entries = 0;
+  for (std::uint32_t b = 0; b < bankCount; ++b) {
+    RegisterBank* bank = p.banks[b];
+    if (!inTable(bank)) continue;
+    if (bank->registerCount == kNoIndex || bank->registerCount < highest[b]) bank->registerCount = highest[b];
+    entries += std::uint64_t{bank->registerCount} * 4;
+  }
+  if (entries > kMaxTableEntries) return E_OUTOFMEMORY;
+  table.reset(new (std::nothrow) std::uint32_t[entries ? entries : 1]);
+  if (!table) return E_OUTOFMEMORY;
+  std::fill(table.get(), table.get() + entries, kNoIndex);
+  std::uint64_t offset = 0;
+  for (std::uint32_t b = 0; b < bankCount; ++b) {
+    RegisterBank* bank = p.banks[b];
+    if (!inTable(bank)) continue;
+    bank->definitions = table.get() + offset;
+    offset += std::uint64_t{bank->registerCount} * 4;
+  }
+  return S_OK;
+}
+
+// Links the definition `index` to the previous one of its register component.
+void ChainDefinition(ShaderProgram& p, std::uint32_t index) {
+  IrValue& v = *p.values[index];
+  const RegisterBank* bank = p.banks[v.bank];
+  if (!bank || !bank->definitions || v.reg >= bank->registerCount || v.component >= 4) return;
+  std::uint32_t& slot = bank->definitions[std::size_t{v.reg} * 4 + v.component];
+  if (slot != kNoIndex && slot != index) {
+    p.values[slot]->latestDefinition = index;
+    v.earliestDefinition = slot;
+  }
+  slot = index;
+}
+
+// Plain moves put destination and source into one coalescing cycle.
+void CoalesceMove(ShaderProgram& p, const IrInstruction& move) {
+  const std::uint32_t n = std::min(move.argumentCount, move.resultCount);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    IrValue* destination = p.values[move.results[i]];
+    IrValue* source = p.values[move.arguments[i]];
+    if (!destination || !source || source->binding != 0) continue;
+    const std::uint32_t type = BankType(p, *destination);
+    if ((type & kBankReadable) && !(type & (kBankOutput | kBankBlockMoves)))
+      std::swap(destination->coalesceLink, source->coalesceLink);
+  }
+}
+
+// Turns the definition chains into the window in which each value may be defined.
+void SetDefinitionWindows(ShaderProgram& p) {
+  for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
+    IrValue* v = p.values[i];
+    if (!v) continue;
+    const IrValue* previous = v->earliestDefinition != kNoIndex ? p.values[v->earliestDefinition] : nullptr;
+    const IrValue* next = v->latestDefinition != kNoIndex ? p.values[v->latestDefinition] : nullptr;
+    v->earliestDefinition = !previous                  ? 0
+                            : previous->useCount != 0 ? previous->lastUse
+                                                      : previous->definingPosition + 1;
+    v->latestDefinition = !next ? kNoIndex
+                                : next->firstUse < next->definingPosition ? next->definingPosition : next->firstUse;
+  }
+}
+
+// An alias takes over the place and definition of the value it stands for,
+// and both are live over the union of their ranges.
+void MergeAliases(ShaderProgram& p) {
+  for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
+    IrValue* v = p.values[i];
+    IrValue* target = v && v->alias != i ? p.values[v->alias] : nullptr;
+    if (!target) continue;
+    v->bank = target->bank;
+    v->reg = target->reg;
+    v->component = target->component;
+    v->definingPosition = target->definingPosition;
+    v->earliestDefinition = target->earliestDefinition;
+    v->latestDefinition = target->latestDefinition;
+    v->firstUse = target->firstUse = std::min(v->firstUse, target->firstUse);
+    v->lastUse = target->lastUse = std::max(v->lastUse, target->lastUse);
+  }
+}
+
+}  // namespace
+
+HRESULT ShaderProgram::RebuildDefUse() {
+  for (std::uint32_t b = 0; b < banks.Count(); ++b) {
+    if (RegisterBank* bank = banks[b]) {
+      bank->firstRelativeUse = kNoIndex;
+      bank->lastRelativeUse = bank->relativeUseCount = 0;
+      bank->definitions = nullptr;
+    }
+  }
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    if (IrValue* v = values[i]) {
+      v->coalesceLink = i;
+      v->firstUse = kNoIndex;
+      v->lastUse = v->useCount = 0;
+      v->definingPosition = v->earliestDefinition = v->latestDefinition = kNoIndex;
+    }
+  }
+  std::unique_ptr<std::uint32_t[]> table;
+  if (registerTableFlag) {
+    const HRESULT hr = BuildDefinitionTable(*this, table);
+    if (FAILED(hr)) {
+      for (std::uint32_t b = 0; b < banks.Count(); ++b)
+        if (banks[b]) banks[b]->definitions = nullptr;
+      return hr;
+    }
+  }
+
+  const bool coalesce = !(options & kOptionNoOptimisation);
+  for (std::uint32_t position = 0; position < instructions.Count(); ++position) {
+    const IrInstruction* inst = instructions[position];
+    if (!inst || inst->word < 0x100000) continue;
+    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) RecordUse(*this, inst->arguments[a], position);
+    for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
+      const std::uint32_t index = inst->results[r];
+      IrValue* v = values[index];
+      if (!v) continue;
+      v->definingPosition = position;
+      if (table) ChainDefinition(*this, index);
+      RecordUse(*this, v->relativeIndex, position);
+    }
+    if (coalesce && inst->Group() == kOpMove) CoalesceMove(*this, *inst);
+  }
+
+  // A relatively read array is live wherever any element is read relatively.
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    IrValue* v = values[i];
+    const RegisterBank* bank = v ? banks[v->bank] : nullptr;
+    if (bank && bank->relativeUseCount) {
+      Widen(v->firstUse, v->lastUse, bank->firstRelativeUse);
+      Widen(v->firstUse, v->lastUse, bank->lastRelativeUse);
+    }
+  }
+  if (registerTableFlag) SetDefinitionWindows(*this);
+  if (optimisedFlag) MergeAliases(*this);
+  for (std::uint32_t b = 0; b < banks.Count(); ++b)
+    if (banks[b]) banks[b]->definitions = nullptr;
+  return S_OK;
+}
+
+namespace {
+
+// Calls `depend(definer)` for every value instruction `position` reads:
+// its arguments (through aliases) with their relative-index chains, and the
+// relative-index and predicate chains of its results. Values of banks that
+// are not written by instructions carry no dependency.
+template <class Depend>
+void ForEachDependency(const ShaderProgram& p, const IrInstruction& inst, Depend depend) {
+  auto read = [&](std::uint32_t index) {
+    const IrValue* v = p.values[p.ResolveAlias(index)];
+    if (!v || !(BankType(p, *v) & kBankWritable)) return;
+    const std::uint32_t definer = v->definingPosition;
+    if (p.instructions[definer]) depend(definer);
+  };
+  auto readChain = [&](std::uint32_t index, std::uint32_t IrValue::*link) { WalkChain(p, index, link, read); };
+  for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
+    const std::uint32_t index = inst.arguments[a];
+    read(index);
+    if (const IrValue* v = p.values[p.ResolveAlias(index)]) readChain(v->relativeIndex, &IrValue::relativeIndex);
+  }
+  for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
+    if (const IrValue* v = p.values[inst.results[r]]) {
+      readChain(v->relativeIndex, &IrValue::relativeIndex);
+      readChain(v->predicate, &IrValue::predicate);
+    }
+  }
+}
+
+// Sorts a list ascending and drops repeats; the new length.
+std::uint32_t SortUnique(std::uint32_t* list, std::uint32_t count) {
+  SortIndicesByComparator(CompareIndexes, list, count, nullptr);
+  return static_cast<std::uint32_t>(std::unique(list, list + count) - list);
+}
+
+}  // namespace
+
+HRESULT ShaderProgram::BuildDependencyLists() {
+  HRESULT hr = RebuildDefUse();
+  if (FAILED(hr)) return hr;
+  const std::uint32_t count = instructions.Count();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (IrInstruction* inst = instructions[i]) {
+      inst->predecessorCount = inst->successorCount = 0;
+      inst->predecessors = inst->successors = nullptr;
+    }
+  }
+  // Count, draw the lists, then fill them.
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (IrInstruction* inst = instructions[i]) {
+      ForEachDependency(*this, *inst, [&](std::uint32_t definer) {
+        ++inst->predecessorCount;
+        ++instructions[definer]->successorCount;
+      });
+    }
+  }
+  PagePool* pages = InstructionPagePool();
+  auto draw = [pages](std::uint32_t*& list, std::uint32_t& n) {
+    if (n == 0) return true;
+    list = pages ? static_cast<std::uint32_t*>(pages->Allocate(std::size_t{n} * sizeof(std::uint32_t), 16)) : nullptr;
+    n = 0;
+    return list != nullptr;
+  };
+  for (std::uint32_t i = 0; i < count; ++i) {
+    IrInstruction* inst = instructions[i];
+    if (inst && !(draw(inst->predecessors, inst->predecessorCount) && draw(inst->successors, inst->successorCount))) {
+      for (std::uint32_t j = 0; j < count; ++j) {
+        if (IrInstruction* other = instructions[j]) {
+          other->predecessorCount = other->successorCount = 0;
+          other->predecessors = other->successors = nullptr;
+        }
+      }
+      return E_OUTOFMEMORY;
+    }
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (IrInstruction* inst = instructions[i]) {
+      ForEachDependency(*this, *inst, [&](std::uint32_t definer) {
+        IrInstruction& d = *instructions[definer];
+        inst->predecessors[inst->predecessorCount++] = definer;
+        d.successors[d.successorCount++] = i;
+      });
+    }
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (IrInstruction* inst = instructions[i]) {
+      inst->predecessorCount = SortUnique(inst->predecessors, inst->predecessorCount);
+      inst->successorCount = SortUnique(inst->successors, inst->successorCount);
+    }
+  }
+  return S_OK;
+}
+
+void ShaderProgram::NumberValues() {
+  for (std::uint32_t i = 0; i < values.Count(); ++i)
+    if (IrValue* v = values[i]) v->renumber = i;
+}
+
+void ShaderProgram::RenumberValueLinks() {
+  auto renumber = [this](std::uint32_t& index) {
+    const IrValue* v = values[index];
+    index = v ? v->renumber : kNoIndex;
+  };
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    if (IrValue* v = values[i]) {
+      renumber(v->relativeIndex);
+      renumber(v->predicate);
+      renumber(v->alias);
+      renumber(v->moveSource);
+      renumber(v->indexValue);
+    }
+  }
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    if (IrInstruction* inst = instructions[i]) {
+      std::for_each(inst->arguments, inst->arguments + inst->argumentCount, renumber);
+      std::for_each(inst->results, inst->results + inst->resultCount, renumber);
+    }
+  }
+}
+
+}  // namespace gxl::shader

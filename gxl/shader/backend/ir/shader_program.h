@@ -1,0 +1,293 @@
+// The program of one compile run: the lists of register banks, values and
+// instructions (ir.h), the set-up that creates the standard banks, the
+// reporters of every back-end message, and the use analysis that recomputes
+// where each value is defined and read. Targets derive from it.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "gxl/shader/backend/ir/ir.h"
+#include "gxl/shader/core/message_log.h"
+#include "gxl/shader/core/messages.h"
+
+class ParseNode;
+
+namespace gxl::shader {
+
+// A growing list of owned records: null slots allowed (passes delete records
+// and compact later), null past the count.
+template <class T>
+class RecordList {
+ public:
+  explicit RecordList(std::uint32_t firstCapacity) : m_firstCapacity(firstCapacity) {}
+  ~RecordList() { Clear(); }
+  RecordList(const RecordList&) = delete;
+  RecordList& operator=(const RecordList&) = delete;
+
+  std::uint32_t Count() const { return m_count; }
+  std::uint32_t Capacity() const { return m_capacity; }
+  T* operator[](std::uint32_t i) const { return i < m_count ? m_items[i] : nullptr; }
+  // The slot itself, for passes that delete or move records (i below the count).
+  T*& Slot(std::uint32_t i) { return m_items[i]; }
+
+  // The record's index; kNoIndex when the list cannot grow, the record then destroyed.
+  std::uint32_t Append(T* record);
+  // Drops the slots from `count` on without destroying their records (compaction).
+  void Truncate(std::uint32_t count) {
+    if (count < m_count) m_count = count;
+  }
+  // Destroys every record and frees the array.
+  void Clear();
+  // Copies of the other list's records, capacity its count; E_OUTOFMEMORY on
+  // the first failure. `copy` makes one record.
+  template <class Copy>
+  HRESULT CopyFrom(const RecordList& other, Copy copy);
+
+ private:
+  T** m_items = nullptr;
+  std::uint32_t m_count = 0;
+  std::uint32_t m_capacity = 0;
+  std::uint32_t m_firstCapacity;
+};
+
+// The eighteen banks ShaderProgram::Init creates, in order.
+enum class StandardBank : std::uint32_t {
+  Undefined,        // "x"
+  Literals,         // "l"
+  FloatConstants,   // "c"
+  Inputs,           // "v"
+  Outputs,          // "o"
+  Temporaries,      // "r"
+  Address,          // "a"
+  Predicates,       // "p"
+  Samplers,         // "s"
+  BlockMoves,       // "i"
+  BoolConstants,    // "c"
+  BlockValues,      // "p"
+  Loops,            // "q"
+  Clip,             // "d"
+  LoopEntries,      // "y"
+  IntConstants,     // "i"
+  BoolOutputs,      // "k"
+  IntOutputs,       // "j"
+  Count
+};
+constexpr std::uint32_t kStandardBankCount = static_cast<std::uint32_t>(StandardBank::Count);
+
+// The limits each target sets in SetupProfileLimits.
+struct ProfileLimits {
+  std::uint32_t inputs;
+  std::uint32_t temporaries;
+  std::uint32_t addressRegisters;
+  std::uint32_t predicates;
+  std::uint32_t floatConstants;
+  std::uint32_t word5;
+  std::uint32_t integerConstants;
+  std::uint32_t usedInputs;
+  std::uint32_t word8;
+  std::uint32_t samplers;
+  std::uint32_t firstTextureTemporary;  // 0 = none
+  std::uint32_t word11;
+  std::uint32_t word12;
+  std::uint32_t word13;
+  std::uint32_t booleanConstants;
+  std::uint32_t word15;
+  std::uint32_t loopIterations;
+  std::uint32_t capabilities;
+  std::uint32_t secondFlags;
+};
+
+// Option bits of a compile that the back end tests.
+constexpr std::uint32_t kOptionDebug = 0x1;
+constexpr std::uint32_t kOptionNoValidation = 0x2;
+constexpr std::uint32_t kOptionNoOptimisation = 0x4;
+constexpr std::uint32_t kOptionNoPreshader = 0x100;
+
+struct RegisterAllocatorContext;  // of the second phase
+
+// The three lists of a program.
+class ProgramLists {
+ public:
+  virtual ~ProgramLists() = default;
+  // The lists become deep copies of the other's (capacities its counts);
+  // E_OUTOFMEMORY on the first failure.
+  HRESULT CopyFrom(const ProgramLists& other);
+
+  RecordList<RegisterBank> banks{16};
+  RecordList<IrValue> values{1024};
+  RecordList<IrInstruction> instructions{256};
+};
+
+class ShaderProgram : public ProgramLists {
+ public:
+  ShaderProgram();
+  ~ShaderProgram() override;
+  ShaderProgram(const ShaderProgram&) = delete;
+  ShaderProgram& operator=(const ShaderProgram&) = delete;
+
+  // --- Slots a target overrides
+  // S_OK when the target accepts the value's semantic.
+  virtual HRESULT CheckSemantics(std::uint32_t value, std::uint32_t flags);
+  // Inputs 64, temporaries 64, float constants 8192, no address registers.
+  virtual HRESULT SetupProfileLimits();
+  // 0 changed, 1 nothing to do, negative on failure.
+  virtual HRESULT SelectInstructions();
+  // The bank name, an underscore when it is not one letter, the register or
+  // "?"; always terminated. Characters written.
+  virtual std::uint32_t FormatValueName(std::uint32_t value, char* buffer, std::uint32_t size) const;
+
+  // --- Set-up
+  // Binds the run and creates the standard banks: E_FAIL without a log (and
+  // nothing created), E_OUTOFMEMORY, or what SetupProfileLimits returns.
+  HRESULT Init(const ParseNode* root, MessageLog* messageLog, std::uint32_t version, std::uint32_t optionFlags);
+  // A deep copy of the parent's lists and run, with its own version and options.
+  HRESULT InitFrom(const ShaderProgram& parent, std::uint32_t version, std::uint32_t optionFlags);
+  // A copy of `name` (null clears it); E_OUTOFMEMORY.
+  HRESULT SetEntryName(const char* name);
+  const char* EntryName() const { return m_entryName.get(); }
+
+  // --- Records (indexes, kNoIndex on failure)
+  std::uint32_t AddRegisterBank(const char* name, std::uint32_t typeWord, std::uint32_t registerCount,
+                                std::uint32_t components);
+  std::uint32_t AddRegisterBankCopy(const RegisterBank* bank);
+  std::uint32_t AddValue(std::uint32_t bank, std::uint32_t reg, std::uint32_t component, double literal);
+  std::uint32_t AddValueCopy(const IrValue* value);
+  // Counts of kNoIndex take those the word derives.
+  std::uint32_t AddInstruction(std::uint32_t operationWord, std::uint32_t argumentCount, std::uint32_t resultCount);
+  std::uint32_t AddInstructionCopy(const IrInstruction* instruction);
+
+  RegisterBank* Bank(std::uint32_t i) const { return banks[i]; }
+  IrValue* Value(std::uint32_t i) const { return values[i]; }
+  IrInstruction* Instruction(std::uint32_t i) const { return instructions[i]; }
+  std::uint32_t StandardBankIndex(StandardBank b) const { return standardBanks[static_cast<std::uint32_t>(b)]; }
+  RegisterBank* BankOf(const IrValue& v) const { return banks[v.bank]; }
+
+  // "output" for a value in an output bank, else "input".
+  const char* ValueDirectionText(std::uint32_t value) const;
+  // "%s semantic '%s'" with the direction and the semantic (at most 63 characters).
+  void FormatSemanticText(std::uint32_t value, char* buffer, std::uint32_t size) const;
+  // The value's alias, or the value itself; kNoIndex stays kNoIndex.
+  std::uint32_t ResolveAlias(std::uint32_t value) const;
+  std::uint32_t RenumberingField(std::uint32_t value) const;
+  // An entry of a two-row index map (mode 0: row `row`; else the larger of
+  // the two rows for a non-zero row, the smaller for row 0), followed along
+  // renumbering fields to the value that names itself.
+  std::uint32_t FindRenumberedRoot(const std::uint32_t* const map[2], std::uint32_t column, std::uint32_t row,
+                                   std::uint32_t mode) const;
+
+  // --- Messages
+  // Every back-end error and warning: GXL_SHADER_REPORT(program, node, entry,
+  // ...) with a catalogue entry (messages.h). Formats into 255 characters and
+  // logs at the node's location: a token or expression node's own, a
+  // declaration's name token, else none. An error sets the error flag; a
+  // warning leaves it.
+  void Report(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format, ...)
+      GXL_SHADER_PRINTF(5, 6);
+
+  // --- Use analysis
+  // Definitions, uses, live ranges, relative-use windows and coalescing
+  // cycles; with the register-table flag also the definition points.
+  HRESULT RebuildDefUse();
+  // RebuildDefUse, then per instruction the instructions it depends on and
+  // those depending on it, ascending and unique.
+  HRESULT BuildDependencyLists();
+  void NumberValues();
+  void RenumberValueLinks();
+
+  ProfileLimits profileLimits{};
+  std::uint32_t standardBanks[kStandardBankCount];
+  RegisterAllocatorContext* allocator = nullptr;
+  const ParseNode* root = nullptr;
+  MessageLog* log = nullptr;
+  std::uint32_t versionToken = 0;
+  std::uint32_t options = 0;
+  std::uint32_t errorFlag = 0;
+  std::uint32_t optimisedFlag = 0;
+  std::uint32_t registerTableFlag = 0;  // RebuildDefUse also builds the definition chains
+  std::unique_ptr<ShaderProgram> preshader;
+
+ private:
+  void VReport(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format,
+               va_list args) GXL_SHADER_PRINTF(5, 0);
+  // Shared tail of Init and InitFrom.
+  HRESULT FinishSetup();
+
+  std::unique_ptr<char[]> m_entryName;
+};
+
+// A pass that keeps per-program state.
+class ProgramPass {
+ public:
+  explicit ProgramPass(ShaderProgram* p) : program(p) {}
+  virtual ~ProgramPass() = default;
+  virtual HRESULT Run() { return E_NOTIMPL; }
+
+  ShaderProgram* program;  // not owned
+};
+
+// Comparators of index arrays; the context is the program unless said.
+std::int32_t CompareLiteralValues(std::uint32_t a, std::uint32_t b, const void* program);
+std::int32_t CompareValueKeys(std::uint32_t a, std::uint32_t b, const void* program);
+std::int32_t CompareIndexes(std::uint32_t a, std::uint32_t b, const void* unused);
+std::int32_t CompareOrderKeys(std::uint32_t a, std::uint32_t b, const void* program);
+std::int32_t CompareComponentMasks(std::uint32_t a, std::uint32_t b, const void* program);
+std::int32_t CompareBankSizes(std::uint32_t a, std::uint32_t b, const void* program);
+std::int32_t CompareDebugValues(std::uint32_t a, std::uint32_t b, const void* program);
+// Over an array of three-word records (the context): second word unsigned,
+// then third signed (Records); first word descending (Keys); the first rule,
+// ties by the second (Entries).
+std::int32_t CompareAllocationRecords(std::uint32_t a, std::uint32_t b, const void* records);
+std::int32_t CompareAllocationKeys(std::uint32_t a, std::uint32_t b, const void* records);
+std::int32_t CompareAllocationEntries(std::uint32_t a, std::uint32_t b, const void* records);
+
+// --- RecordList -----------------------------------------------------------------
+
+template <class T>
+std::uint32_t RecordList<T>::Append(T* record) {
+  if (!record) return kNoIndex;
+  if (m_count == m_capacity) {
+    const std::uint64_t grown = m_capacity ? std::uint64_t{m_capacity} * 2 : m_firstCapacity;
+    T** items = grown < kNoIndex ? new (std::nothrow) T*[grown]() : nullptr;
+    if (!items) {
+      delete record;
+      return kNoIndex;
+    }
+    for (std::uint32_t i = 0; i < m_count; ++i) items[i] = m_items[i];
+    delete[] m_items;
+    m_items = items;
+    m_capacity = static_cast<std::uint32_t>(grown);
+  }
+  m_items[m_count] = record;
+  return m_count++;
+}
+
+template <class T>
+void RecordList<T>::Clear() {
+  for (std::uint32_t i = 0; i < m_count; ++i) delete m_items[i];
+  delete[] m_items;
+  m_items = nullptr;
+  m_count = m_capacity = 0;
+}
+
+template <class T>
+template <class Copy>
+HRESULT RecordList<T>::CopyFrom(const RecordList& other, Copy copy) {
+  Clear();
+  if (other.m_count == 0) return S_OK;
+  m_items = new (std::nothrow) T*[other.m_count]();
+  if (!m_items) return E_OUTOFMEMORY;
+  m_capacity = other.m_count;
+  for (std::uint32_t i = 0; i < other.m_count; ++i) {
+    if (other.m_items[i] && !(m_items[i] = copy(*other.m_items[i]))) {
+      m_count = i;  // the copies so far go with the list
+      return E_OUTOFMEMORY;
+    }
+  }
+  m_count = other.m_count;
+  return S_OK;
+}
+
+}  // namespace gxl::shader
