@@ -264,7 +264,11 @@ AsmOperandNode* ShaderAssembler::ResolveRegister(const TokenNode& nameNode, AsmO
     static constexpr std::uint32_t kTypes = kVs3Types | 1u << 4 | 1u << 5 | 1u << 6 | 1u << 8 | 1u << 9;
     const bool vs3 = p == 4 || p == 5;
     if (!(((vs3 ? kVs3Types : kTypes) >> type) & 1)) {
-      GXL_ASM_REPORT(this, nameNode.token, vs3 ? msg::kVs3FragmentRegisterType : msg::kFragmentRegisterType);
+      if (vs3) {
+        GXL_ASM_REPORT(this, nameNode.token, msg::kVs3FragmentRegisterType);
+      } else {
+        GXL_ASM_REPORT(this, nameNode.token, msg::kFragmentRegisterType);
+      }
       return new AsmOperandNode(kUnresolvedRegister, kModNone, 0, 0, relative ? relative->relative : nullptr);
     }
   }

@@ -16,9 +16,11 @@ class DataBuffer;
 #define GXL_SHADER_PRINTF(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
 
 // Reports a catalogue entry (messages.h) with its own code and severity; the
-// arguments are checked against the entry's format at compile time.
+// arguments are checked against the entry's format at compile time. The entry is
+// named as written in the catalogue (msg::kName): the format goes in as the
+// literal array kNameFormat, the one form both g++ and clang check.
 #define GXL_SHADER_REPORT(log, position, entry, ...) \
-  (log).Report((position), (entry).severity, (entry).code, (entry).format __VA_OPT__(, ) __VA_ARGS__)
+  (log).Report((position), (entry).severity, (entry).code, entry##Format __VA_OPT__(, ) __VA_ARGS__)
 
 namespace gxl::shader {
 

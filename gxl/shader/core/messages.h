@@ -422,7 +422,8 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(MultipleBreaks, 4835, Error, "internal error: multiple breaks found")
 
 #define GXL_SHADER_DECLARE_MESSAGE(name, code, severity, format) \
-  inline constexpr Message k##name{code, MessageSeverity::severity, format};
+  inline constexpr char k##name##Format[] = format;                \
+  inline constexpr Message k##name{code, MessageSeverity::severity, k##name##Format};
 namespace msg {
 GXL_SHADER_MESSAGES(GXL_SHADER_DECLARE_MESSAGE)
 }  // namespace msg

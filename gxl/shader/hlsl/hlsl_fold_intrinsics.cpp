@@ -76,7 +76,8 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
   };
   bool domain = false;  // one message per call
   auto report = [&](const Message& entry) {
-    if (!domain) GXL_HLSL_REPORT(*this, &call->token, entry);
+    // Chosen at run time, so passed as text: these entries take no arguments.
+    if (!domain) Report(&call->token, entry.severity, entry.code, "%s", entry.format);
     domain = true;
   };
 

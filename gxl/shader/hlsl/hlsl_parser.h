@@ -38,12 +38,12 @@
 #include "gxl/shader/core/syntax_tree.h"
 
 // Reports a catalogue entry (messages.h) through a parser; the arguments are
-// checked against the entry's format.
+// checked against the entry's format (named msg::kName, see GXL_SHADER_REPORT).
 #define GXL_HLSL_REPORT(parser, position, entry, ...) \
-  (parser).Report((position), (entry).severity, (entry).code, (entry).format __VA_OPT__(, ) __VA_ARGS__)
+  (parser).Report((position), (entry).severity, (entry).code, entry##Format __VA_OPT__(, ) __VA_ARGS__)
 // A fatal internal error: the parse builds nothing more.
 #define GXL_HLSL_INTERNAL_ERROR(parser, position, entry) \
-  (parser).ReportInternalError((position), (entry).code, (entry).format)
+  (parser).ReportInternalError((position), (entry).code, entry##Format)
 
 namespace gxl::shader {
 
