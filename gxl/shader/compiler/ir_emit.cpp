@@ -169,6 +169,16 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
 
 HRESULT ShaderCompiler::FoldToLiterals(IrInstruction& inst) {
   const std::uint32_t n = inst.resultCount;
+  if (inst.Group() == kOpMove) {
+    // Already a move of literals: new copies would change nothing.
+    bool literals = true;
+    for (std::uint32_t i = 0; i < inst.argumentCount && literals; ++i) {
+      const IrValue* a = Value(inst.arguments[i]);
+      const RegisterBank* bank = a ? Bank(a->bank) : nullptr;
+      literals = bank && (bank->type & kBankLiteral) && a->relativeIndex == kNoIndex && (a->flags & kValueConstant);
+    }
+    if (literals) return S_OK;
+  }
   WordBlock w(*this, 2 * n);
   if (!w) return E_OUTOFMEMORY;
   std::uint32_t *kept = w.Get(), *literals = kept + n;

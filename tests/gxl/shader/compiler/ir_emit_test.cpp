@@ -34,6 +34,9 @@ TEST_F(GxlIrEmit, KnownResultsFoldIntoMovesOfLiteralsUnlessOptimisationIsOff) {
       EXPECT_EQ(GroupOf(root), kOpMove);
     }
     EXPECT_EQ(Run1(root), 1 / std::sqrt(5.0));
+    // A move of a literal stays as it is.
+    const std::uint32_t four = Literal(4);
+    EXPECT_EQ(program->Instruction(program->Value(Emit1(kOpMove, four))->definingPosition)->arguments[0], four);
     // Exact results and flow-control operations are never folded.
     EXPECT_EQ(GroupOf(Emit2(kOpAdd, Literal(1), Literal(1), kValueExact)), kOpAdd);
     EXPECT_EQ(GroupOf(Emit1(kOpIfBegin, Literal(1))), kOpIfBegin);
