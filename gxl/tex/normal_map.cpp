@@ -91,13 +91,16 @@ HRESULT BuildLevel(IDirect3DSurface9* destination, IDirect3DSurface9* source, co
       const int i = static_cast<int>(x);
       const bool left = !(mirrorU && x == 0);
       const bool right = !(mirrorU && x == width - 1);
-      // Four corner pairs: each pair spans one column and one row step.
+      // Four pairs, one per corner: each is the height step along one column
+      // step (du) or one row step (dv) next to the texel. Inside, they sum to
+      // central differences; at a mirrored edge the missing side is left out,
+      // so the slope stays a difference of heights there too.
       float du = 0.0f, dv = 0.0f;
       int pairs = 0;
-      if (left && up) du += P[i - 1] + P[i], dv += C[i - 1] + P[i - 1], ++pairs;
-      if (left && down) du += N[i - 1] + N[i], dv -= N[i - 1] + C[i - 1], ++pairs;
-      if (right && up) du -= P[i] + P[i + 1], dv += C[i + 1] + P[i + 1], ++pairs;
-      if (right && down) du -= N[i] + N[i + 1], dv -= N[i + 1] + C[i + 1], ++pairs;
+      if (left && up) du += P[i - 1] - P[i], dv += P[i - 1] - C[i - 1], ++pairs;
+      if (left && down) du += N[i - 1] - N[i], dv += C[i - 1] - N[i - 1], ++pairs;
+      if (right && up) du += P[i] - P[i + 1], dv += P[i + 1] - C[i + 1], ++pairs;
+      if (right && down) du += N[i] - N[i + 1], dv += C[i + 1] - N[i + 1], ++pairs;
       du *= p.amplitude;
       dv *= p.amplitude;
       if (pairs > 1) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -20,35 +19,14 @@ constexpr std::uint32_t Fcc(char a, char b, char c, char d) {
 constexpr std::uint32_t kFxlc = Fcc('F', 'X', 'L', 'C');
 constexpr std::uint32_t kClit = Fcc('C', 'L', 'I', 'T');
 constexpr std::uint32_t kTx = 0x54580100;
-constexpr std::uint32_t kFx = 0x46580200;
 constexpr std::uint32_t kScalar = 0x80000000u;
 
 // Operation codes, written out from the format rather than taken from the code under test.
-enum Op : std::uint32_t {
-  kMov = 0x10000000,
-  kNeg = 0x10100000,
-  kRcp = 0x10300000,
-  kFrac = 0x10400000,
-  kExp = 0x10500000,
-  kLog = 0x10600000,
-  kRsq = 0x10700000,
-  kSin = 0x10800000,
-  kCos = 0x10900000,
-  kAsin = 0x10A00000,
-  kAcos = 0x10B00000,
-  kAtan = 0x10C00000,
-  kMin = 0x20000000,
-  kMax = 0x20100000,
-  kLt = 0x20200000,
-  kGe = 0x20300000,
-  kAdd = 0x20400000,
-  kMul = 0x20500000,
-  kAtan2 = 0x20600000,
-  kCmp = 0x30000000,
-  kDot = 0x50000000,
-  kNoise = 0x50200000,
-  kDotInputs = 0x70E00000,
-};
+constexpr std::uint32_t kMov = 0x10000000, kNeg = 0x10100000, kRcp = 0x10300000, kFrac = 0x10400000, kExp = 0x10500000,
+                        kLog = 0x10600000, kRsq = 0x10700000, kSin = 0x10800000, kCos = 0x10900000, kAsin = 0x10A00000,
+                        kAcos = 0x10B00000, kAtan = 0x10C00000, kMin = 0x20000000, kMax = 0x20100000, kLt = 0x20200000,
+                        kGe = 0x20300000, kAdd = 0x20400000, kMul = 0x20500000, kAtan2 = 0x20600000, kCmp = 0x30000000,
+                        kDot = 0x50000000, kNoise = 0x50200000, kDotInputs = 0x70E00000;
 
 // Kinds: 1 literal, 2 constant, 3 input, 4-6 outputs, 7 temporary, 9 cells.
 struct Arg {

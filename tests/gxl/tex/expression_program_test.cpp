@@ -118,88 +118,36 @@ TEST(GxlExprOperations, EveryOperationAgreesWithLibm) {
   }
 }
 
-TEST(GxlExprOperations, EdgeValuesOfTheTable) {
-  struct Case {
-    std::uint32_t op;
-    double a, b, want;
-  } cases[] = {
-      {kLog, 0.0, 0, 0.0},
-      {kLog, -8.0, 0, 3.0},
-      {kLt, 2.0, 2.0, 0.0},
-      {kGe, 2.0, 2.0, 1.0},
-      {kRcp, 0.0, 0, INFINITY},
-      {kLog, 1.0, 0, 0.0},
-      {kExp, -1.0, 0, 0.5},
-      {kFrac, -0.25, 0, 0.75},
-      // Equal inputs: min and max return the second one (seen in the sign of zero).
-      {kMin, 0.0, -0.0, -0.0},
-      {kMax, 0.0, -0.0, -0.0},
-      {kMin, -0.0, 0.0, 0.0},
-      {kMax, -0.0, 0.0, 0.0},
-  };
-  for (const Case& c : cases) {
-    Files f;
-    f.inputs[0] = c.a;
-    f.inputs[4] = c.b;
-    ASSERT_EQ(Evaluate(Code({{c.op, 1, {kIn0, kIn1}, kOut}}), f), S_OK);
-    EXPECT_PRED2(SameDouble, f.out4[0], c.want) << std::hex << c.op << " of " << c.a << ", " << c.b;
-  }
-}
-
-TEST(GxlExprOperations, ScalarFirstUsesOneValueForEveryComponent) {
-  Files f;
-  for (int i = 0; i < 4; ++i) {
-    f.inputs[i] = 10.0 * (i + 1);
-    f.inputs[4 + i] = i + 1.0;
-  }
-  ASSERT_EQ(Evaluate(Code({{kAdd | kScalar, 4, {kIn0, kIn1}, kOut}}), f), S_OK);
-  EXPECT_EQ(f.out4, (std::vector<double>{11, 12, 13, 14}));
-  ASSERT_EQ(Evaluate(Code({{kDot | kScalar, 4, {kIn0, kIn1}, kOut}}), f), S_OK);
-  EXPECT_EQ(f.out4[0], 10.0 * (1 + 2 + 3 + 4));
-  // The flag on an operation without a scalar-first form: nothing happens.
-  for (std::uint32_t op : {0x10000000u, 0x10100000u, 0x30000000u, 0x70E00000u, 0x7FF00000u}) {
-    Files g;
-    ASSERT_EQ(Evaluate(Code({{op | kScalar, 4, {kIn0, kIn1, kC0}, kOut}}), g), S_OK);
-    EXPECT_EQ(g.out4, std::vector<double>(4, -99.0)) << std::hex << op;
-  }
-}
-
-TEST(GxlExprOperations, ReductionsWriteComponentZeroOnly) {
+TEST(GxlExprOperations, ScalarFirstFormsAndReductions) {
   Files f;
   const double x[4] = {1.5, -2.0, 0.25, 4.0}, y[4] = {2.0, 3.0, 8.0, -1.0};
-  for (int i = 0; i < 4; ++i) {
-    f.inputs[i] = x[i];
-    f.inputs[4 + i] = y[i];
-  }
+  for (int i = 0; i < 4; ++i) f.inputs[i] = x[i], f.inputs[4 + i] = y[i];
+  ASSERT_EQ(Evaluate(Code({{kAdd | kScalar, 4, {kIn0, kIn1}, kOut}}), f), S_OK);
+  EXPECT_EQ(f.out4, (std::vector<double>{3.5, 4.5, 9.5, 0.5}));
+  // Reductions write component 0 only.
+  f.out4.assign(4, -99.0);
+  ASSERT_EQ(Evaluate(Code({{kDot | kScalar, 3, {kIn0, kIn1}, kOut}}), f), S_OK);
+  EXPECT_EQ(f.out4, (std::vector<double>{1.5 * (2 + 3 + 8), -99, -99, -99}));
   ASSERT_EQ(Evaluate(Code({{kDot, 3, {kIn0, kIn1}, kOut}}), f), S_OK);
-  EXPECT_EQ(f.out4, (std::vector<double>{1.5 * 2 - 2.0 * 3 + 0.25 * 8, -99, -99, -99}));
-
-  // Dot of the inputs' first components: halves of the input list multiplied pairwise.
-  const Arg in0{3, 0}, in1{3, 1}, in2{3, 4}, in3{3, 5};
-  ASSERT_EQ(Evaluate(Code({{kDotInputs, 1, {in0, in1, in2, in3}, kOut}}), f), S_OK);
+  EXPECT_EQ(f.out4[0], 1.5 * 2 - 2.0 * 3 + 0.25 * 8);
+  // The halves of the input list multiplied pairwise.
+  ASSERT_EQ(Evaluate(Code({{kDotInputs, 1, {{3, 0}, {3, 1}, {3, 4}, {3, 5}}, kOut}}), f), S_OK);
   EXPECT_EQ(f.out4[0], x[0] * y[0] + x[1] * y[1]);
-
   // Noise of two components: the third is 0.
   ASSERT_EQ(Evaluate(Code({{kNoise, 2, {kIn0}, kOut}}), f), S_OK);
   const Vec3 p(1.5f, -2.0f, 0.0f);
   EXPECT_EQ(f.out4[0], static_cast<double>(Noise3(&p)));
   EXPECT_EQ(f.out4[1], -99.0);
-}
-
-TEST(GxlExprOperations, DotMayOverwriteItsOwnInput) {
-  // r0 = (1, 2, 3); r0.x = dot(r0.xyz, r0.xyz); o0 = r0.
-  Files f;
-  f.inputs = {1, 2, 3, 0, 0, 0, 0, 0};
+  // t0 = (1.5, -2, 0.25); t0.x = dot(t0, t0): the output is one of the inputs.
   const Arg t0{7, 0};
   ASSERT_EQ(Evaluate(Code({{kMov, 3, {kIn0}, t0}, {kDot, 3, {t0, t0}, t0}, {kMov, 4, {t0}, kOut}}), f), S_OK);
-  EXPECT_EQ(f.out4, (std::vector<double>{14, 2, 3, 0}));
-}
-
-TEST(GxlExprOperations, MovOfThePositionCopiesAllFourComponents) {
-  Files f;
-  f.inputs = {0.125, 0.25, 0.5, 1.0, 0, 0, 0, 0};
-  ASSERT_EQ(Evaluate(Code({{kMov, 4, {kIn0}, kOut}}), f), S_OK);
-  EXPECT_EQ(f.out4, (std::vector<double>{0.125, 0.25, 0.5, 1.0}));
+  EXPECT_EQ(f.out4, (std::vector<double>{1.5 * 1.5 + 4 + 0.0625, -2, 0.25, 0}));
+  // The flag on an operation without a scalar-first form, or an unknown one: nothing happens.
+  for (std::uint32_t op : {kMov, kNeg, kCmp, kDotInputs, 0x7FF00000u}) {
+    Files g;
+    ASSERT_EQ(Evaluate(Code({{op | kScalar, 4, {kIn0, kIn1, kC0}, kOut}}), g), S_OK);
+    EXPECT_EQ(g.out4, std::vector<double>(4, -99.0)) << std::hex << op;
+  }
 }
 
 // --- Addressing -------------------------------------------------------------------------
@@ -267,46 +215,34 @@ TEST(GxlExprAddressing, TemporariesStartAtZeroOnEveryRun) {
   }
 }
 
-TEST(GxlExprAddressing, OutputKindsAndCellsReachTheirOwnFiles) {
+TEST(GxlExprAddressing, EachKindReachesItsOwnFileAndMissingFilesRefuseTheRun) {
+  ExpressionProgram p;
+  ASSERT_EQ(
+      Validate(p, Code({{kMov, 2, {{9, 1}}, {4, 0}}, {kAdd, 1, {{9, 3}, kC0}, {5, 1}}, {kMov, 1, {{9, 0}}, {6, 2}}})),
+      S_OK);
   Files f;
   f.cells = {0.5f, 1.5f, 2.5f, 3.5f};
-  ASSERT_EQ(Evaluate(Code({{kMov, 2, {{9, 1}}, {4, 0}}, {kMov, 1, {{9, 3}}, {5, 1}}, {kMov, 1, {{9, 0}}, {6, 2}}}), f),
-            S_OK);
+  f.constants[0] = 10;
+  ASSERT_EQ(p.Run(f.Get()), S_OK);
   EXPECT_EQ(f.out4, (std::vector<double>{1.5, 2.5, -99, -99}));
-  EXPECT_EQ(f.out5, (std::vector<double>{-99, 3.5, -99, -99}));
+  EXPECT_EQ(f.out5, (std::vector<double>{-99, 13.5, -99, -99}));
   EXPECT_EQ(f.out6, (std::vector<double>{-99, -99, 0.5, -99}));
-}
-
-TEST(GxlExprAddressing, MissingFilesRefuseTheRun) {
-  ExpressionProgram p;
-  ASSERT_EQ(Validate(p, Code({{kAdd, 4, {kC0, {9, 0}}, {5, 0}}})), S_OK);
-  for (int drop = 0; drop < 3; ++drop) {
-    Files f;
-    ExpressionFiles files = f.Get();
+  // A file the program names may not be missing; one it does not name may.
+  for (int drop = 0; drop < 4; ++drop) {
+    Files g;
+    ExpressionFiles files = g.Get();
     if (drop == 0) files.constants = nullptr;
     if (drop == 1) files.cells = nullptr;
-    if (drop == 2) files.outputs[1] = nullptr;
-    EXPECT_FALSE(p.CanRunWith(files)) << drop;
-    EXPECT_EQ(p.Run(files), E_FAIL) << drop;
-    EXPECT_EQ(f.out5, std::vector<double>(4, -99.0)) << drop;
+    if (drop == 2) files.outputs[2] = nullptr;
+    if (drop == 3) files.inputs = nullptr;
+    const bool runs = drop == 3;
+    EXPECT_EQ(p.CanRunWith(files), runs) << drop;
+    EXPECT_EQ(p.Run(files), runs ? S_OK : E_FAIL) << drop;
+    EXPECT_EQ(g.out4[0], runs ? 0.0 : -99.0) << drop;
   }
-  // Files the program does not name may be missing.
-  Files f;
-  ExpressionFiles files = f.Get();
-  files.inputs = nullptr;
-  files.outputs[0] = files.outputs[2] = nullptr;
-  EXPECT_EQ(p.Run(files), S_OK);
 }
 
 // --- Validation ---------------------------------------------------------------------
-
-TEST(GxlExprValidate, AcceptsEachVersionAndUnknownOperations) {
-  for (std::uint32_t version : {0x46580200u, 0x46580201u, 0x54580100u}) {
-    ExpressionProgram p;
-    EXPECT_EQ(Validate(p, Code({{kMov, 4, {kIn0}, kOut}, {0x12300000, 4, {}, kOut}}, {}, version)), S_OK);
-    EXPECT_EQ(p.InstructionCount(), 2u);
-  }
-}
 
 TEST(GxlExprValidate, RejectsMalformedCode) {
   const Words fxlcOk = FxlcData({{kMov, 4, {kIn0}, kOut}});
@@ -348,9 +284,13 @@ TEST(GxlExprValidate, RejectsMalformedCode) {
     EXPECT_EQ(Validate(p, c.code), E_FAIL) << c.what;
     EXPECT_EQ(p.InstructionCount(), 0u) << c.what;
   }
-  // 256 inputs are allowed.
+  // 256 inputs, every version and unknown operations are accepted.
   ExpressionProgram p;
   EXPECT_EQ(Validate(p, Code({{kDotInputs, 1, std::vector<Arg>(256, kIn0), kOut}})), S_OK);
+  for (std::uint32_t version : {0x46580200u, 0x46580201u, 0x54580100u}) {
+    EXPECT_EQ(Validate(p, Code({{kMov, 4, {kIn0}, kOut}, {0x12300000, 4, {}, kOut}}, {}, version)), S_OK);
+    EXPECT_EQ(p.InstructionCount(), 2u);
+  }
   EXPECT_EQ(p.Validate(nullptr, 64), E_FAIL);
 }
 
@@ -384,17 +324,9 @@ TEST(GxlExprValidate, MutatedCodeNeverRunsOutsideItsFiles) {
     const int changes = 1 + static_cast<int>(rng() % 4);
     for (int k = 0; k < changes; ++k) {
       std::uint32_t& w = code[1 + rng() % (code.size() - 1)];
-      switch (rng() % 3) {
-        case 0:
-          w = rng();
-          break;
-        case 1:
-          w ^= 1u << (rng() % 32);
-          break;
-        default:
-          w = rng() % 12;
-          break;
-      }
+      // A random word, one flipped bit, or a small value (a kind, count or index).
+      const std::uint32_t how = rng() % 3;
+      w = how == 0 ? rng() : how == 1 ? w ^ 1u << (rng() % 32) : rng() % 12;
     }
     ExpressionProgram p;
     if (Validate(p, code) != S_OK) continue;
