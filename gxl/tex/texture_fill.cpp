@@ -10,6 +10,7 @@
 #include "gxl/tex/expression_program.h"
 #include "gxl/tex/pixel_codec.h"
 #include "gxl/tex/surface_lock.h"
+#include "gxl/tex/texture_levels.h"
 #include "gxl/tex/texture_shader.h"
 #include "platform/d3d9_api.h"
 
@@ -41,15 +42,6 @@ HRESULT FillRegion(const ImageRegion& region, ColorF* row, Texel texel) {
     }
   }
   return S_OK;
-}
-
-template <class Texel>
-HRESULT FillSurface(IDirect3DSurface9* surface, UINT level, ColorF* row, Texel texel) {
-  SurfaceLock lock;
-  ImageRegion region{};
-  const HRESULT hr = lock.Lock(&region, surface, nullptr, nullptr, 0, FillLockFlags(level));
-  if (FAILED(hr)) return hr;
-  return FillRegion(region, row, texel);
 }
 
 ColorF ToColor(const Vec4& v) { return ColorF(v.x, v.y, v.z, v.w); }
@@ -89,62 +81,59 @@ Vec3 CubeDirection(UINT face, std::uint32_t x, std::uint32_t y, float width, flo
   return d;
 }
 
-}  // namespace
-
-HRESULT GXLFillTextureByCallback(IDirect3DTexture9* texture, TextureFill2D fill, void* context) {
-  if (!texture || !fill) return D3DERR_INVALIDCALL;
+// Every level of a 2-D texture, or of each cube face in the order above:
+// texel(face, x, y, width, height) gives the colour.
+template <class Texture, class Texel>
+HRESULT FillSurfaces(Texture* texture, D3DRESOURCETYPE type, Texel texel) {
   const UINT levels = texture->GetLevelCount();
   D3DSURFACE_DESC desc{};
   HRESULT hr = texture->GetLevelDesc(0, &desc);
   if (FAILED(hr)) return hr;
   const auto row = AllocateRow(desc.Width);
   if (!row) return E_OUTOFMEMORY;
-  for (UINT level = 0; level < levels; ++level) {
-    hr = texture->GetLevelDesc(level, &desc);
-    ComRef<IDirect3DSurface9> surface;
-    if (SUCCEEDED(hr)) hr = texture->GetSurfaceLevel(level, surface.Put());
-    if (FAILED(hr)) return hr;
-    const float w = static_cast<float>(desc.Width);
-    const float h = static_cast<float>(desc.Height);
-    const Vec2 size(1.0f / w, 1.0f / h);
-    hr = FillSurface(surface.Get(), level, row.get(), [&](std::uint32_t x, std::uint32_t y, std::uint32_t) {
-      const Vec2 position((static_cast<float>(x) + 0.5f) / w, (static_cast<float>(y) + 0.5f) / h);
-      Vec4 out(0.0f, 0.0f, 0.0f, 0.0f);
-      fill(&out, &position, &size, context);
-      return ToColor(out);
-    });
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
-HRESULT GXLFillCubeTextureByCallback(IDirect3DCubeTexture9* texture, TextureFill3D fill, void* context) {
-  if (!texture || !fill) return D3DERR_INVALIDCALL;
-  const UINT levels = texture->GetLevelCount();
-  D3DSURFACE_DESC desc{};
-  HRESULT hr = texture->GetLevelDesc(0, &desc);
-  if (FAILED(hr)) return hr;
-  const auto row = AllocateRow(desc.Width);
-  if (!row) return E_OUTOFMEMORY;
-  for (UINT face = 0; face < 6; ++face) {
+  const UINT faces = type == D3DRTYPE_CUBETEXTURE ? 6 : 1;
+  for (UINT face = 0; face < faces; ++face) {
     for (UINT level = 0; level < levels; ++level) {
       hr = texture->GetLevelDesc(level, &desc);
       ComRef<IDirect3DSurface9> surface;
-      if (SUCCEEDED(hr)) hr = texture->GetCubeMapSurface(static_cast<D3DCUBEMAP_FACES>(face), level, surface.Put());
+      if (SUCCEEDED(hr)) hr = gxl::tex::detail::GetLevelSurface(texture, type, face, level, surface.Put());
+      SurfaceLock lock;
+      ImageRegion region{};
+      if (SUCCEEDED(hr)) hr = lock.Lock(&region, surface.Get(), nullptr, nullptr, 0, FillLockFlags(level));
       if (FAILED(hr)) return hr;
       const float w = static_cast<float>(desc.Width);
       const float h = static_cast<float>(desc.Height);
-      const Vec3 size(2.0f / w, 2.0f / h, 0.0f);
-      hr = FillSurface(surface.Get(), level, row.get(), [&](std::uint32_t x, std::uint32_t y, std::uint32_t) {
-        const Vec3 direction = CubeDirection(face, x, y, w, h);
-        Vec4 out(0.0f, 0.0f, 0.0f, 0.0f);
-        fill(&out, &direction, &size, context);
-        return ToColor(out);
-      });
+      hr = FillRegion(region, row.get(),
+                      [&](std::uint32_t x, std::uint32_t y, std::uint32_t) { return texel(face, x, y, w, h); });
       if (FAILED(hr)) return hr;
     }
   }
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT GXLFillTextureByCallback(IDirect3DTexture9* texture, TextureFill2D fill, void* context) {
+  if (!texture || !fill) return D3DERR_INVALIDCALL;
+  return FillSurfaces(texture, D3DRTYPE_TEXTURE, [&](UINT, std::uint32_t x, std::uint32_t y, float w, float h) {
+    const Vec2 position((static_cast<float>(x) + 0.5f) / w, (static_cast<float>(y) + 0.5f) / h);
+    const Vec2 size(1.0f / w, 1.0f / h);
+    Vec4 out(0.0f, 0.0f, 0.0f, 0.0f);
+    fill(&out, &position, &size, context);
+    return ToColor(out);
+  });
+}
+
+HRESULT GXLFillCubeTextureByCallback(IDirect3DCubeTexture9* texture, TextureFill3D fill, void* context) {
+  if (!texture || !fill) return D3DERR_INVALIDCALL;
+  return FillSurfaces(texture, D3DRTYPE_CUBETEXTURE,
+                      [&](UINT face, std::uint32_t x, std::uint32_t y, float w, float h) {
+                        const Vec3 direction = CubeDirection(face, x, y, w, h);
+                        const Vec3 size(2.0f / w, 2.0f / h, 0.0f);
+                        Vec4 out(0.0f, 0.0f, 0.0f, 0.0f);
+                        fill(&out, &direction, &size, context);
+                        return ToColor(out);
+                      });
 }
 
 HRESULT GXLFillVolumeTextureByCallback(IDirect3DVolumeTexture9* texture, TextureFill3D fill, void* context) {
