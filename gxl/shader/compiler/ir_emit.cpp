@@ -324,12 +324,7 @@ HRESULT ShaderCompiler::EmitComparisonOperands(const ParseNode* node, std::uint3
 
 HRESULT ShaderCompiler::Emit1(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* out,
                               const std::uint32_t* a, std::uint32_t flags) {
-  WordBlock r(*this, n);
-  if (!r) return E_OUTOFMEMORY;
-  FillIndicesWithNone(r.Get(), n);
-  const HRESULT hr = EmitInstruction(node, IrWord(group, n), r.Get(), a, nullptr, flags);
-  if (SUCCEEDED(hr)) std::copy_n(r.Get(), n, out);
-  return hr;
+  return Emit2(node, group, n, out, a, nullptr, flags);
 }
 
 HRESULT ShaderCompiler::Emit2(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* out,

@@ -62,8 +62,8 @@ struct ValueRange {
 
 // Sets n 32-bit entries to kNoIndex; returns 0.
 std::uint32_t FillIndicesWithNone(std::uint32_t* array, std::uint32_t n);
-// `size` bytes aligned to `alignment` (a power of two, at most 16) from the
-// current page pool; null when exhausted.
+// `size` bytes aligned to `alignment` (a power of two) from the current page
+// pool; null when there is none or it is exhausted.
 void* CurrentPoolAlloc(std::size_t size, std::size_t alignment);
 
 class ShaderCompiler {
@@ -166,7 +166,8 @@ class ShaderCompiler {
   // pragmas give for this compile's profile.
   HRESULT ApplyPragmaDefs();
 
-  // --- Expansions of intrinsics (the out arrays receive n value indexes each)
+  // --- Expansions of intrinsics: the out arrays receive n value indexes each
+  // (they are only written, and name no symbols to take over)
   HRESULT EmitSinCos(const ParseNode* node, const std::uint32_t* x, std::uint32_t* sine, std::uint32_t* cosine,
                      std::uint32_t n);
   HRESULT EmitArcSinCos(const ParseNode* node, const std::uint32_t* x, std::uint32_t* arcSine, std::uint32_t* arcCosine,
@@ -239,7 +240,8 @@ class ShaderCompiler {
                        std::uint32_t resultFlags);
   HRESULT EmitCompareBySelect(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* results,
                               const std::uint32_t* a, const std::uint32_t* b, std::uint32_t resultFlags);
-  // Instructions of one or two groups over n components, for the expansions.
+  // Instructions of one or two groups over n components into `out`, which
+  // may alias an argument, for the expansions.
   HRESULT Emit1(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* out, const std::uint32_t* a,
                 std::uint32_t flags = 0);
   HRESULT Emit2(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* out, const std::uint32_t* a,
