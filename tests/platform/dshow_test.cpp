@@ -207,7 +207,8 @@ TEST_F(MusicGraph, AJoinedMp3PlaysItsFirstStreamOnlyFromEveryPosition) {
     const char* rate;
     const char* channels;
   };
-  // Low rate and mono first: the later frames are the larger ones.
+  // Low rate and mono first, so that the later frames are the larger ones
+  // (the joins that wrote past the buffer), and the other way round.
   const Part joins[][2] = {{{"22050", "1"}, {"44100", "2"}}, {{"8000", "1"}, {"48000", "2"}},
                            {{"44100", "2"}, {"22050", "1"}}};
   for (const auto& join : joins) {
