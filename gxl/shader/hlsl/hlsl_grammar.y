@@ -213,7 +213,7 @@ declarator_name
 dimensions_opt
   : %empty                       { $$ = nullptr; }
   | dimensions_opt '[' ']'       { ACT($$ = g->Append($1, g->Cell(nullptr, "VariableDim"))); }
-  | dimensions_opt '[' expr ']'  { ACT($$ = g->Append($1, g->Cell($3, "VariableDim"))); }
+  | dimensions_opt '[' expr ']'  { ACT($$ = g->Append($1, g->Cell(g->Dimension($3), "VariableDim"))); }
   ;
 
 semantics_opt

@@ -128,6 +128,14 @@ ParseNode* HlslGrammar::EndDeclaration(ParseNode* declarations) {
   return declarations;
 }
 
+ParseNode* HlslGrammar::Dimension(ParseNode* size) {
+  if ((size = Operand(size))) return size;
+  SourceToken one = p.m_token;
+  one.kind = kTokenInt;
+  one.value.number = 1;
+  return Made(p.MakeLiteral(one));
+}
+
 ParseNode* HlslGrammar::Typedef(ParseNode* name, ParseNode* dimensions) {
   const ParseNodeKind7* usage = p.CurrentUsageType();
   TokenNode* token = AsToken(name);

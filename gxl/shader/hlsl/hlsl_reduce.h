@@ -71,6 +71,8 @@ class HlslGrammar {
   ParseNode* Declarator(ParseNode* name, ParseNode* dimensions, ParseNode* semantics, ParseNode* annotations,
                         ParseNode* value);
   ParseNode* EndDeclaration(ParseNode* declarations);
+  // A dimension that failed counts as 1, so that the declaration still stands.
+  ParseNode* Dimension(ParseNode* size);
   ParseNode* Typedef(ParseNode* name, ParseNode* dimensions);
   ParseNode* Semantics(ParseNode* items);
   ParseNode* Register(ParseNode* profile, ParseNode* name);

@@ -17,8 +17,10 @@ namespace shadertest {
 constexpr std::uint32_t kParseOptions = 0x80000000u;
 
 struct ParseRun {
-  explicit ParseRun(const std::string& text, std::uint32_t options = kParseOptions) {
-    hr = pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr);
+  // The text, or the file of that path when fromFile is set.
+  explicit ParseRun(const std::string& text, std::uint32_t options = kParseOptions, bool fromFile = false) {
+    hr = fromFile ? pp.StartFromFile(text.c_str(), false, nullptr, nullptr)
+                  : pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr);
     if (SUCCEEDED(hr)) hr = parser.Parse(options, &pp, &tree);
     log = LogText(pp.Log());
     if (log == "<null>") log.clear();
