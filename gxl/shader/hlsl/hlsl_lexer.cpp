@@ -129,49 +129,24 @@ constexpr Keyword kAnyCaseKeywords[] = {
     {"technique", kHlslTechnique, false},
 };
 
+// The two-character operators; every other pair is reserved.
+struct Operator {
+  char first, second;
+  int terminal;
+};
+constexpr Operator kOperators[] = {
+    {'<', '=', kHlslLe},        {'>', '=', kHlslGe},        {'=', '=', kHlslEq},        {'!', '=', kHlslNe},
+    {'*', '=', kHlslMulAssign}, {'/', '=', kHlslDivAssign}, {'%', '=', kHlslModAssign}, {'+', '=', kHlslAddAssign},
+    {'-', '=', kHlslSubAssign}, {'&', '&', kHlslAndAnd},    {'|', '|', kHlslOrOr},      {'+', '+', kHlslInc},
+    {'-', '-', kHlslDec},
+};
+
 int PunctuatorTerminal(const char* p) {
-  const char c0 = p[0], c1 = p[1];
-  if (c1 == '\0') return static_cast<unsigned char>(c0);
+  if (p[1] == '\0') return static_cast<unsigned char>(p[0]);
   if (p[2] != '\0') return kHlslReserved;  // "<<=", ">>=", ...
-  if (c1 == '=') {
-    switch (c0) {
-      case '<':
-        return kHlslLe;
-      case '>':
-        return kHlslGe;
-      case '=':
-        return kHlslEq;
-      case '!':
-        return kHlslNe;
-      case '*':
-        return kHlslMulAssign;
-      case '/':
-        return kHlslDivAssign;
-      case '%':
-        return kHlslModAssign;
-      case '+':
-        return kHlslAddAssign;
-      case '-':
-        return kHlslSubAssign;
-      default:
-        return kHlslReserved;
-    }
-  }
-  if (c1 == c0) {
-    switch (c0) {
-      case '&':
-        return kHlslAndAnd;
-      case '|':
-        return kHlslOrOr;
-      case '+':
-        return kHlslInc;
-      case '-':
-        return kHlslDec;
-      default:
-        return kHlslReserved;
-    }
-  }
-  return kHlslReserved;
+  for (const Operator& o : kOperators)
+    if (o.first == p[0] && o.second == p[1]) return o.terminal;
+  return kHlslReserved;  // "<<", "->", "::", "&=", ...
 }
 
 }  // namespace

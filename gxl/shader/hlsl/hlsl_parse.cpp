@@ -9,7 +9,6 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
-#include "gxl/tex/result_codes.h"
 #include "platform/d3d9_api.h"
 
 namespace gxl::shader {
@@ -63,40 +62,40 @@ void HlslGrammar::Error(const char* text) {
 void HlslGrammar::SyntaxError(const SourceToken& at) {
   // Only the first error of a parse is described; the rest would follow from it.
   if (p.m_error) return;
-  char description[HlslParser::kTypeTextSize];
-  const SourceToken::Value& v = at.kind == kTokenIdentifier && !at.value.text ? SourceToken::Value{} : at.value;
+  char token[HlslParser::kTypeTextSize];
+  const char* description = token;
   switch (at.kind) {
     case kTokenVersion:
-      std::snprintf(description, sizeof description, "version token");
+      description = "version token";
       break;
     case kTokenPunctuator:
-      std::snprintf(description, sizeof description, "token '%.3s'", v.punctuator);
+      std::snprintf(token, sizeof token, "token '%.3s'", at.value.punctuator);
       break;
     case kTokenInt:
     case kTokenIntL:
     case kTokenIntU:
-      std::snprintf(description, sizeof description, "integer constant");
+      description = "integer constant";
       break;
     case kTokenFloat:
     case kTokenFloatH:
     case kTokenFloatF:
     case kTokenFloatL:
-      std::snprintf(description, sizeof description, "float constant");
+      description = "float constant";
       break;
     case kTokenIdentifier:
-      std::snprintf(description, sizeof description, "token '%s'", v.text ? v.text : "");
+      std::snprintf(token, sizeof token, "token '%s'", at.value.text ? at.value.text : "");
       break;
     case kTokenString:
-      std::snprintf(description, sizeof description, "string constant");
+      description = "string constant";
       break;
     case kTokenEndOfLine:
-      std::snprintf(description, sizeof description, "end of line");
+      description = "end of line";
       break;
     case kTokenEndOfInput:
-      std::snprintf(description, sizeof description, "end of file");
+      description = "end of file";
       break;
     default:
-      std::snprintf(description, sizeof description, "token");
+      description = "token";
       break;
   }
   GXL_HLSL_REPORT(p, &at, msg::kHlslSyntaxError, description);

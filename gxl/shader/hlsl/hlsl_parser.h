@@ -191,7 +191,6 @@ class HlslParser {
   // stays the current token: a single-character punctuator's code, 257-337,
   // or -1 at the end of input or after a preprocessor failure.
   int NextToken();
-  const SourceToken& CurrentToken() const { return m_token; }
   // While clear (inside state blocks) "pixelshader", "sampler", "stateblock",
   // "texture" and "vertexshader" are names, not keywords.
   bool ObjectKeywords() const { return m_objectKeywords; }

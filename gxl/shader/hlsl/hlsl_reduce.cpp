@@ -10,10 +10,6 @@ namespace {
 // Marks a pushed usage whose type failed: its declarators declare nothing.
 constexpr std::uint32_t kUsageFailed = 0x80000000u;
 
-TokenNode* AsToken(ParseNode* node) {
-  return node && node->kind == NodeKind::Token ? static_cast<TokenNode*>(node) : nullptr;
-}
-
 }  // namespace
 
 // --- Usages and types -------------------------------------------------------------
@@ -118,7 +114,6 @@ ParseNode* HlslGrammar::Declarator(ParseNode* name, ParseNode* dimensions, Parse
                                    ParseNode* value) {
   const ParseNodeKind7* usage = p.CurrentUsageType();
   if (!name || !usage || (usage->usage & kUsageFailed)) return nullptr;
-  if (value && value->kind == NodeKind::Token) value = Operand(value);
   DeclarationNode declarator(kDeclVariable, name, dimensions, annotations);
   return Made(p.CheckDeclarationModifiers(&declarator, usage, semantics, value));
 }

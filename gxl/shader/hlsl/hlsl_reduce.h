@@ -134,6 +134,9 @@ class HlslGrammar {
   ParseNode* DeclBlock();
 
  private:
+  static TokenNode* AsToken(ParseNode* node) {
+    return node && node->kind == NodeKind::Token ? static_cast<TokenNode*>(node) : nullptr;
+  }
   // A syntax error at a token: described, unless an error came first.
   void SyntaxError(const SourceToken& at);
   ParseNode* Made(ParseNode* node) { return p.CheckProduction(node); }

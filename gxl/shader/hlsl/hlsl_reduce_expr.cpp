@@ -8,10 +8,6 @@
 namespace gxl::shader {
 namespace {
 
-TokenNode* AsToken(ParseNode* node) {
-  return node && node->kind == NodeKind::Token ? static_cast<TokenNode*>(node) : nullptr;
-}
-
 // A copy of a token with another text (of the pool); null without memory.
 TokenNode* WithText(const TokenNode& token, const char* text) {
   auto* node = new TokenNode(token.token);

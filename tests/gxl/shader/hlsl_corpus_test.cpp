@@ -80,8 +80,9 @@ TEST(GxlHlslCorpus, EveryDialectSourceParsesWithoutErrors) {
 TEST(GxlHlslCorpus, LaterDialectSourcesFailAtTheirFirstForeignConstruct) {
   const std::map<std::string, std::string> sources = HlslSources();
   if (sources.empty()) return shadertest::CorpusMissing();
-  const std::string palette = "/sdl/D3D9_PixelShader_Palette.hlsli(2): error X3000: syntax error: unexpected token "
-                              "'Constants'";
+  const std::string palette =
+      "/sdl/D3D9_PixelShader_Palette.hlsli(2): error X3000: syntax error: unexpected token "
+      "'Constants'";
   const struct {
     const char* file;
     std::string first;  // after the folder the file lies in
@@ -89,16 +90,16 @@ TEST(GxlHlslCorpus, LaterDialectSourcesFailAtTheirFirstForeignConstruct) {
       {"D3D9_PixelShader_Palette.hlsli", palette},
       {"D3D9_PixelShader_Palette_Nearest.hlsl", palette},  // in the file it includes
       {"D3D9_PixelShader_Palette_Linear.hlsl", palette},
-      {"D3D9_PixelShader_YUV.hlsl", "/sdl/D3D9_PixelShader_YUV.hlsl(2): error X3000: syntax error: unexpected token "
-                                    "'theTextureY'"},
+      {"D3D9_PixelShader_YUV.hlsl",
+       "/sdl/D3D9_PixelShader_YUV.hlsl(2): error X3000: syntax error: unexpected token "
+       "'theTextureY'"},
   };
   for (const auto& row : rows) {
     ParseRun run(sources.at(row.file), shadertest::kParseOptions, true);  // from the file: its include resolves
     EXPECT_EQ(run.hr, E_FAIL) << row.file;
     EXPECT_EQ(run.tree, nullptr) << row.file;
     const std::string first = run.First();
-    EXPECT_EQ(first.substr(first.rfind("/sdl/") == std::string::npos ? 0 : first.rfind("/sdl/")), row.first)
-        << run.log;
+    EXPECT_EQ(first.substr(first.rfind("/sdl/") == std::string::npos ? 0 : first.rfind("/sdl/")), row.first) << run.log;
     EXPECT_EQ(Occurrences(run.log, "X3000"), 1u) << run.log;
   }
 }
@@ -129,7 +130,8 @@ TEST(GxlHlslCorpus, MutationsGiveTheirMessage) {
       {"primary.fx", 57, "", "float a[0];", "(57): error X3059: 'a': array dimension must be between 1 and 65536"},
       {"primary.fx", 60, "VS_OUTPUT vs_screen_main", "void vs_screen_main",
        "(75): error X3079: 'vs_screen_main': void functions cannot return a value"},
-      {"primary.fx", 75, "return Output;", "return;", "(75): error X3080: 'vs_screen_main': function must return a value"},
+      {"primary.fx", 75, "return Output;", "return;",
+       "(75): error X3080: 'vs_screen_main': function must return a value"},
       {"primary.fx", 52, "1.0e-7f", "sqrt(-1)", "(52): error X3031: imaginary square root"},
       {"ghosting.fx", 107, "{ 0.0f, 0.0f, 0.0f }", "{ 0.0f, 0.0f }",
        "(107): error X3017: 'tau': cannot convert from 'struct{2}' to 'float3'"},
@@ -164,12 +166,58 @@ TEST(GxlHlslCorpus, MutatedFilesGiveMessagesOnly) {
   std::vector<std::string> texts;
   for (const auto& [name, path] : sources)
     texts.push_back(In(path, "/allegro5/") && name.find("_pixel") != std::string::npos ? AllegroEffect(sources, name)
-                                                                                        : ReadText(path));
-  const char* const pieces[] = {"{", "}", "(", ")", ";", ",", "<", ">", "[", "]", "=", ":", "?", ".", "asm {",
-                                "asm_fragment {", "decl {", "sampler_state {", "struct", "typedef", "for (", "if (",
-                                "else", "compile ps_2_0", "technique", "pass", "return", "0", "1.5", "\"s\"", "float4",
-                                "x", "static", "uniform", "in", "out", "register(c0)", "vs_1_1", "#define", "\n#if 0\n",
-                                "'", "\\", "/*", "texture", "discard", "while", "do", "break", "2D", "<<", "++"};
+                                                                                       : ReadText(path));
+  const char* const pieces[] = {"{",
+                                "}",
+                                "(",
+                                ")",
+                                ";",
+                                ",",
+                                "<",
+                                ">",
+                                "[",
+                                "]",
+                                "=",
+                                ":",
+                                "?",
+                                ".",
+                                "asm {",
+                                "asm_fragment {",
+                                "decl {",
+                                "sampler_state {",
+                                "struct",
+                                "typedef",
+                                "for (",
+                                "if (",
+                                "else",
+                                "compile ps_2_0",
+                                "technique",
+                                "pass",
+                                "return",
+                                "0",
+                                "1.5",
+                                "\"s\"",
+                                "float4",
+                                "x",
+                                "static",
+                                "uniform",
+                                "in",
+                                "out",
+                                "register(c0)",
+                                "vs_1_1",
+                                "#define",
+                                "\n#if 0\n",
+                                "'",
+                                "\\",
+                                "/*",
+                                "texture",
+                                "discard",
+                                "while",
+                                "do",
+                                "break",
+                                "2D",
+                                "<<",
+                                "++"};
   std::mt19937 random(20240611);
   int accepted = 0;
   for (int i = 0; i < 10000; ++i) {
@@ -178,10 +226,18 @@ TEST(GxlHlslCorpus, MutatedFilesGiveMessagesOnly) {
       const std::size_t at = random() % (text.size() + 1);
       const std::size_t length = random() % 24;
       switch (random() % 4) {
-        case 0: text.erase(at, length); break;
-        case 1: text.insert(at, text.substr(at, length)); break;
-        case 2: text.insert(at, std::string(" ") + pieces[random() % std::size(pieces)] + " "); break;
-        default: text.insert(at, 1, static_cast<char>(random() % 128)); break;
+        case 0:
+          text.erase(at, length);
+          break;
+        case 1:
+          text.insert(at, text.substr(at, length));
+          break;
+        case 2:
+          text.insert(at, std::string(" ") + pieces[random() % std::size(pieces)] + " ");
+          break;
+        default:
+          text.insert(at, 1, static_cast<char>(random() % 128));
+          break;
       }
     }
     ParseRun run(text);

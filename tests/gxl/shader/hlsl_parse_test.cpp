@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <tuple>
 #include <string>
+#include <tuple>
 
 #include "asm_run.h"
 #include "gxl/shader/hlsl/hlsl_types.h"
@@ -202,7 +202,8 @@ TEST(GxlHlslParse, TechniquesPassesAndStateBlocks) {
   EXPECT_STREQ(IdentifierText(p0->name), "P0");
   ASSERT_EQ(Count(p0->contents), 3u);
   EXPECT_NE(static_cast<const ParseNodeKind16*>(p0->contents->first)->index, nullptr);
-  const ExpressionNode* shader = OnlyValue(static_cast<const ParseNodeKind16*>(p0->contents->second->second->first)->value);
+  const ExpressionNode* shader =
+      OnlyValue(static_cast<const ParseNodeKind16*>(p0->contents->second->second->first)->value);
   ASSERT_NE(shader, nullptr);
   EXPECT_EQ(shader->value.subKind, 4u);  // holds the compile expression
   EXPECT_EQ(AsExpression(shader->value.node)->op, kExprCompile);
