@@ -12,6 +12,8 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "hlsl_grammar.h"
 
+static_assert(kHlslDoubleConst - kHlslIntConst == kTokenFloatL - kTokenInt);
+
 namespace gxl::shader {
 namespace {
 
@@ -170,25 +172,14 @@ int HlslParser::NextToken() {
       m_error = true;  // the preprocessor has said why; no syntax error follows
       return -1;
     }
-    switch (m_token.kind) {
+    const std::uint32_t kind = m_token.kind;
+    // The numbers, without suffix to "l", are 327-333 in the order of their kinds.
+    if (kind >= kTokenInt && kind <= kTokenFloatL) return kHlslIntConst + static_cast<int>(kind - kTokenInt);
+    switch (kind) {
       case kTokenVersion:
         return kHlslReserved;
       case kTokenPunctuator:
         return PunctuatorTerminal(m_token.value.punctuator);
-      case kTokenInt:
-        return kHlslIntConst;
-      case kTokenIntL:
-        return kHlslLongConst;
-      case kTokenIntU:
-        return kHlslUlongConst;
-      case kTokenFloat:
-        return kHlslFloatConst;
-      case kTokenFloatH:
-        return kHlslHalfConst;
-      case kTokenFloatF:
-        return kHlslFloatFConst;
-      case kTokenFloatL:
-        return kHlslDoubleConst;
       case kTokenIdentifier:
         return IdentifierTerminal(m_token.value.text);
       case kTokenString:

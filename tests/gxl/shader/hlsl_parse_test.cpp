@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <tuple>
 
@@ -40,6 +41,20 @@ const StatementNode* Statement(const ParseNode* list, std::size_t n = 0) {
   return list && list->first && list->first->kind == NodeKind::Statement
              ? static_cast<const StatementNode*>(list->first)
              : nullptr;
+}
+
+// A source and the first message line it gives.
+struct FirstLine {
+  const char* source;
+  const char* first;
+};
+
+void ExpectFirstLines(std::initializer_list<FirstLine> rows) {
+  for (const FirstLine& row : rows) {
+    ParseRun run(row.source);
+    EXPECT_EQ(run.hr, E_FAIL) << row.source;
+    EXPECT_EQ(run.First(), row.first) << row.source;
+  }
 }
 
 std::uint32_t BaseOf(const ParseNode* type) {
@@ -87,7 +102,8 @@ TEST(GxlHlslParse, TypedefAndStructNamesDeclareTypes) {
       "struct S { float a; float2 b : TEXCOORD0; }; S s;\n"
       "struct { float4 c; } anonymous;\n"
       "float f(T T) { return T; }\n"  // a parameter hides the type inside
-      "T g() { struct S w; w.a = 1; w.b = 2; return w.b.y; }\n");
+      "T g() { struct S w; w.a = 1; w.b = 2; return w.b.y; }\n"
+      "T h() { { float T = 1; } T u = 2; return u; }\n");  // a type again right after the "}"
   ASSERT_EQ(run.hr, S_OK) << run.log;
   EXPECT_EQ(BaseOf(Variable(run.Find("x"))->nodes[0]), kBaseFloat);
   const ParseNode* array = Variable(run.Find("y"))->nodes[0];
@@ -211,37 +227,30 @@ TEST(GxlHlslParse, TechniquesPassesAndStateBlocks) {
 }
 
 TEST(GxlHlslParse, BadStateValuesAndObjectLiterals) {
-  const struct {
-    const char* source;
-    const char* first;
-  } rows[] = {
+  ExpectFirstLines({
       {"technique T { pass P { Texture = <Missing>; } }", "(1): error X3004: undeclared identifier 'Missing'"},
       {"float4 f(float x) { return x; }\ntechnique T { pass P { PixelShader = compile ps_2_0 f(LINEAR); } }",
        "(2): error X3004: undeclared identifier 'LINEAR'"},
       {"technique T { pass P { PixelShader = compile ps_9_9 f(); } }",
        "(1): error X3041: unsupported compiler target 'ps_9_9'"},
-      {"technique T { pass P { Value = 1, 2; } }",
-       "(1): warning X3081: comma expression used where an initializer list may have been intended"},
       {"float4 f() { sampler s = sampler_state { MinFilter = LINEAR; }; return 0; }",
        "(1): error X3064: object literals are not allowed inside functions"},
       {"technique T { pass P { } }\ntechnique T { }", "(2): error X3003: redefinition of 'T'"},
-  };
-  for (const auto& row : rows) EXPECT_EQ(ParseRun(row.source).First(), row.first) << row.source;
+  });
+  ParseRun comma("technique T { pass P { Value = 1, 2; } }");
+  EXPECT_EQ(comma.hr, S_OK);
+  EXPECT_EQ(comma.log, "(1): warning X3081: comma expression used where an initializer list may have been intended\n");
 }
 
 TEST(GxlHlslParse, UsagesMerge) {
-  const struct {
-    const char* source;
-    const char* first;
-  } rows[] = {
+  ExpectFirstLines({
       {"static static float x;", "(1): error X3048: duplicate usages specified"},
       {"float f(in inout float x) { return x; }", "(1): error X3048: duplicate usages specified"},
       {"vs_2_0 ps_2_0 float x;", "(1): error X3000: syntax error: unexpected token 'ps_2_0'"},
       {"vs_2_0 float x;", "(1): error X3039: 'x': global variables cannot be target specific"},
       {"row_major float4 v;", "(1): error X3077: non-matrix types cannot be declared 'row_major' or 'column_major'"},
       {"static const row_major float4x4 m = 1; in float x;", "(1): error X3000: syntax error: unexpected token 'in'"},
-  };
-  for (const auto& row : rows) EXPECT_EQ(ParseRun(row.source).First(), row.first) << row.source;
+  });
   // Parameter directions and the parameter "uniform".
   ParseRun run("float f(uniform float u, out float o, in out float io) { o = u; io = io + 1; return u; }");
   ASSERT_EQ(run.hr, S_OK) << run.log;
@@ -304,10 +313,7 @@ TEST(GxlHlslParse, OneSyntaxErrorPerParse) {
   EXPECT_EQ(ParseRun("float x = ;\nfloat f() { return; }\n").log,
             "(1): error X3000: syntax error: unexpected token ';'\n(2): error X3080: 'f': function must return a "
             "value\n");
-  const struct {
-    const char* source;
-    const char* first;
-  } rows[] = {
+  ExpectFirstLines({
       {"float f() { return a << b; }", "(1): error X3004: undeclared identifier 'a'"},
       {"float x = 1 float y;", "(1): error X3000: syntax error: unexpected token 'float'"},
       {"float x = 1;\nfloat y = \"", "(2): error X1006: string continues past end of file"},
@@ -317,12 +323,7 @@ TEST(GxlHlslParse, OneSyntaxErrorPerParse) {
       {"float x = 1 \"s\";", "(1): error X3000: syntax error: unexpected string constant"},
       {"float x = 1 @;", "(1): error X3000: syntax error: unexpected token '@'"},
       {"#error stop\nfloat x", "(1): error: stop"},  // the preprocessor's message alone
-  };
-  for (const auto& row : rows) {
-    ParseRun r(row.source);
-    EXPECT_EQ(r.First(), row.first) << row.source;
-    EXPECT_EQ(r.hr, E_FAIL) << row.source;
-  }
+  });
   EXPECT_EQ(ParseRun("#error stop\nfloat x").log, "(1): error: stop\n");
 }
 
