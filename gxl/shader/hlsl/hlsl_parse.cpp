@@ -37,13 +37,13 @@ HRESULT HlslParser::Parse(std::uint32_t options, ShaderPreprocessor* preprocesso
 // --- The parser's callbacks -----------------------------------------------------
 
 int HlslGrammar::Lex(ParseNode** value, const SourceToken** location) {
-  const int terminal = p.NextToken();
-  m_lookahead = p.m_token;
-  auto* token = new TokenNode(p.m_token);
+  const int terminal = m_parser.NextToken();
+  m_lookahead = m_parser.m_token;
+  auto* token = new TokenNode(m_parser.m_token);
   *value = token;
   *location = token ? &token->token : nullptr;
   if (!token) {
-    p.OutOfMemory();
+    m_parser.OutOfMemory();
     return 0;
   }
   return terminal < 0 ? 0 : terminal;
@@ -53,15 +53,15 @@ void HlslGrammar::Error(const char* text) {
   if (std::strcmp(text, "syntax error") == 0) {
     SyntaxError(m_lookahead);
   } else if (std::strcmp(text, "memory exhausted") == 0) {
-    GXL_HLSL_REPORT(p, &m_lookahead, msg::kParserStackOverflow);
+    GXL_HLSL_REPORT(m_parser, &m_lookahead, msg::kParserStackOverflow);
   } else {
-    GXL_HLSL_REPORT(p, &m_lookahead, msg::kPlainText, text);
+    GXL_HLSL_REPORT(m_parser, &m_lookahead, msg::kPlainText, text);
   }
 }
 
 void HlslGrammar::SyntaxError(const SourceToken& at) {
   // Only the first error of a parse is described; the rest would follow from it.
-  if (p.m_error) return;
+  if (m_parser.m_error) return;
   char token[HlslParser::kTypeTextSize];
   const char* description = token;
   switch (at.kind) {
@@ -98,20 +98,20 @@ void HlslGrammar::SyntaxError(const SourceToken& at) {
       description = "token";
       break;
   }
-  GXL_HLSL_REPORT(p, &at, msg::kHlslSyntaxError, description);
+  GXL_HLSL_REPORT(m_parser, &at, msg::kHlslSyntaxError, description);
 }
 
 bool HlslGrammar::Begin(const SourceToken* location) {
-  if (p.IsFatal()) return true;
-  if (location) p.SetCurrentToken(*location);
+  if (m_parser.IsFatal()) return true;
+  if (location) m_parser.SetCurrentToken(*location);
   return false;
 }
 
 ParseNode* HlslGrammar::Recover() {
-  while (p.m_scope && p.m_scope->parent) p.m_scope = p.m_scope->parent;
-  p.m_usageStack = nullptr;
-  p.m_currentFunction = nullptr;
-  p.m_objectKeywords = true;
+  while (m_parser.m_scope && m_parser.m_scope->parent) m_parser.m_scope = m_parser.m_scope->parent;
+  m_parser.m_usageStack = nullptr;
+  m_parser.m_currentFunction = nullptr;
+  m_parser.m_objectKeywords = true;
   return nullptr;
 }
 
@@ -119,7 +119,7 @@ ParseNode* HlslGrammar::Recover() {
 
 ParseNode* HlslGrammar::Cell(ParseNode* value, const char* tag) {
   auto* cell = new ListNode(value, nullptr, tag);
-  return cell ? cell : p.OutOfMemory();
+  return cell ? cell : m_parser.OutOfMemory();
 }
 
 ParseNode* HlslGrammar::Append(ParseNode* list, ParseNode* more) {
@@ -136,15 +136,16 @@ ParseNode* HlslGrammar::Append(ParseNode* list, ParseNode* more) {
 }
 
 void HlslGrammar::Program(ParseNode* statements) {
-  m_program = new ProgramNode(p.m_techniqueCount, p.FunctionCount(), p.SymbolSlotCount(), statements);
-  if (!m_program) p.OutOfMemory();
+  m_program =
+      new ProgramNode(m_parser.m_techniqueCount, m_parser.FunctionCount(), m_parser.SymbolSlotCount(), statements);
+  if (!m_program) m_parser.OutOfMemory();
 }
 
 // --- Blocks read through nested token streams ---------------------------------------
 
 ParseNode* HlslGrammar::AsmBlock(ParseNode* keyword, bool fragment) {
   if (!keyword) return nullptr;
-  ShaderPreprocessor& pp = *p.m_preprocessor;
+  ShaderPreprocessor& pp = *m_parser.m_preprocessor;
   const std::uint32_t errorsBefore = pp.Log().ErrorCount();
   // Fragments name their constants through the back end's binder, which
   // resolves them in the current scope; without one the block is plain code.
@@ -152,25 +153,25 @@ ParseNode* HlslGrammar::AsmBlock(ParseNode* keyword, bool fragment) {
   (void)fragment;
   ShaderAssembler assembler;
   ComRef<DataBuffer> code;
-  const HRESULT hr = assembler.Assemble(&pp, p.m_options & ShaderAssembler::kFlagMask, binder, code.Put());
+  const HRESULT hr = assembler.Assemble(&pp, m_parser.m_options & ShaderAssembler::kFlagMask, binder, code.Put());
   if (FAILED(hr) || pp.Log().ErrorCount() != errorsBefore || !code) {
-    p.m_error = true;
+    m_parser.m_error = true;
     return nullptr;
   }
   // The version and the end token alone, or one more: no block worth keeping.
   const std::uint32_t size = code->GetSize();
   if (size <= 3 * sizeof(std::uint32_t)) return nullptr;
   void* bytes = PoolAlloc(size);
-  if (!bytes) return p.OutOfMemory();
+  if (!bytes) return m_parser.OutOfMemory();
   std::memcpy(bytes, code->GetPointer(), size);
   auto* block = new AsmBlockNode(static_cast<TokenNode*>(keyword)->token, bytes, size);
-  return block ? block : p.OutOfMemory();
+  return block ? block : m_parser.OutOfMemory();
 }
 
 ParseNode* HlslGrammar::DeclBlock() {
-  ShaderPreprocessor& pp = *p.m_preprocessor;
-  if (FAILED(pp.BeginTokenStream(ShaderPreprocessor::kHlslMode))) return p.OutOfMemory();
-  if (FAILED(pp.EndTokenStream())) p.m_error = true;  // the preprocessor has said why
+  ShaderPreprocessor& pp = *m_parser.m_preprocessor;
+  if (FAILED(pp.BeginTokenStream(ShaderPreprocessor::kHlslMode))) return m_parser.OutOfMemory();
+  if (FAILED(pp.EndTokenStream())) m_parser.m_error = true;  // the preprocessor has said why
   return nullptr;
 }
 

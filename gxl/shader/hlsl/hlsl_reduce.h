@@ -28,7 +28,7 @@ namespace gxl::shader {
 
 class HlslGrammar {
  public:
-  explicit HlslGrammar(HlslParser& parser) : p(parser) {}
+  explicit HlslGrammar(HlslParser& parser) : m_parser(parser) {}
   HlslGrammar(const HlslGrammar&) = delete;
   HlslGrammar& operator=(const HlslGrammar&) = delete;
 
@@ -139,13 +139,13 @@ class HlslGrammar {
   }
   // A syntax error at a token: described, unless an error came first.
   void SyntaxError(const SourceToken& at);
-  ParseNode* Made(ParseNode* node) { return p.CheckProduction(node); }
+  ParseNode* Made(ParseNode* node) { return m_parser.CheckProduction(node); }
   // A literal of an object type over one value.
   ParseNode* ObjectLiteral(std::uint32_t base, ExpressionNode* value);
   bool InsideFunction() const;
   void UpdateObjectKeywords();
 
-  HlslParser& p;
+  HlslParser& m_parser;
   SourceToken m_lookahead{};  // the token read last
   ProgramNode* m_program = nullptr;
   // The last cell of every list being built, so that appending stays linear.

@@ -19,7 +19,7 @@ TokenNode* WithText(const TokenNode& token, const char* text) {
 
 ParseNode* HlslGrammar::Operand(ParseNode* node) {
   if (TokenNode* name = AsToken(node)) {
-    GXL_HLSL_REPORT(p, &name->token, msg::kUndeclaredIdentifier, IdentifierText(name, ""));
+    GXL_HLSL_REPORT(m_parser, &name->token, msg::kUndeclaredIdentifier, IdentifierText(name, ""));
     return nullptr;
   }
   return node;
@@ -29,10 +29,10 @@ ParseNode* HlslGrammar::Identifier(ParseNode* name) {
   TokenNode* token = AsToken(name);
   if (!token) return nullptr;
   // A state value may name what nothing declares (LINEAR, TRUE): it stays a name.
-  if (p.m_scope && p.m_scope->ownerKind == kScopeStates &&
-      p.LookupName(kDeclVariable, token, nullptr, 0, p.m_scope, 0, nullptr, nullptr) != S_OK)
+  if (m_parser.m_scope && m_parser.m_scope->ownerKind == kScopeStates &&
+      m_parser.LookupName(kDeclVariable, token, nullptr, 0, m_parser.m_scope, 0, nullptr, nullptr) != S_OK)
     return token;
-  return Made(p.MakeIdentifier(token));
+  return Made(m_parser.MakeIdentifier(token));
 }
 
 ParseNode* HlslGrammar::JoinNumber(ParseNode* number, ParseNode* name) {
@@ -50,10 +50,10 @@ ParseNode* HlslGrammar::JoinNumber(ParseNode* number, ParseNode* name) {
   // Sized from both parts: up to ten digits and the whole name.
   const std::size_t capacity = 11 + std::strlen(text);
   auto* joined = static_cast<char*>(PoolAlloc(capacity));
-  if (!joined) return p.OutOfMemory();
+  if (!joined) return m_parser.OutOfMemory();
   std::snprintf(joined, capacity, "%u%s", digits->token.value.number, text);
   TokenNode* node = WithText(*word, joined);
-  if (!node) return p.OutOfMemory();
+  if (!node) return m_parser.OutOfMemory();
   node->token.file = digits->token.file;
   node->token.line = digits->token.line;
   return node;
@@ -61,10 +61,10 @@ ParseNode* HlslGrammar::JoinNumber(ParseNode* number, ParseNode* name) {
 
 ParseNode* HlslGrammar::Number(ParseNode* token) {
   const TokenNode* t = AsToken(token);
-  return t ? Made(p.MakeLiteral(t->token)) : nullptr;
+  return t ? Made(m_parser.MakeLiteral(t->token)) : nullptr;
 }
 
-ParseNode* HlslGrammar::Bool(bool value) { return Made(p.MakeBoolLiteral(value, p.m_token)); }
+ParseNode* HlslGrammar::Bool(bool value) { return Made(m_parser.MakeBoolLiteral(value, m_parser.m_token)); }
 
 ParseNode* HlslGrammar::JoinStrings(ParseNode* first, ParseNode* second) {
   const TokenNode* a = AsToken(first);
@@ -74,47 +74,47 @@ ParseNode* HlslGrammar::JoinStrings(ParseNode* first, ParseNode* second) {
   const char* y = b->token.value.text ? b->token.value.text : "";
   const std::size_t nx = std::strlen(x), ny = std::strlen(y);
   auto* joined = static_cast<char*>(PoolAlloc(nx + ny + 1));
-  if (!joined) return p.OutOfMemory();
+  if (!joined) return m_parser.OutOfMemory();
   std::memcpy(joined, x, nx);
   std::memcpy(joined + nx, y, ny + 1);
   TokenNode* node = WithText(*a, joined);
-  return node ? node : p.OutOfMemory();
+  return node ? node : m_parser.OutOfMemory();
 }
 
 ParseNode* HlslGrammar::String(ParseNode* token) {
   const TokenNode* t = AsToken(token);
   if (!t) return nullptr;
   auto* type = new TypeNode(kShapeObject, kBaseString, 1, 1, 0);
-  if (!type) return p.OutOfMemory();
+  if (!type) return m_parser.OutOfMemory();
   const auto address = reinterpret_cast<std::uintptr_t>(t->token.value.text);
-  return Made(p.MakeLiteralNode(type, FoldedValue{{kComponentObject, address}}, t->token));
+  return Made(m_parser.MakeLiteralNode(type, FoldedValue{{kComponentObject, address}}, t->token));
 }
 
 ParseNode* HlslGrammar::Operator(std::uint32_t code, ParseNode* a, ParseNode* b) {
   if (!(a = Operand(a))) return nullptr;
   if (b && !(b = Operand(b))) return nullptr;
-  return Made(p.MakeOperator(code, a, b));
+  return Made(m_parser.MakeOperator(code, a, b));
 }
 
 ParseNode* HlslGrammar::Sequence(ParseNode* left, ParseNode* right) {
   if (!(left = Operand(left)) || !(right = Operand(right))) return nullptr;
-  return Made(p.MakeOperator(kExprSequence, right, left));
+  return Made(m_parser.MakeOperator(kExprSequence, right, left));
 }
 
 ParseNode* HlslGrammar::Index(ParseNode* base, ParseNode* index) {
   if (!(base = Operand(base)) || !(index = Operand(index))) return nullptr;
-  return Made(p.MakeIndex(base, index));
+  return Made(m_parser.MakeIndex(base, index));
 }
 
 ParseNode* HlslGrammar::Select(ParseNode* base, ParseNode* name) {
   if (!(base = Operand(base)) || !AsToken(name)) return nullptr;
-  return Made(p.MakeSelection(base, AsToken(name)));
+  return Made(m_parser.MakeSelection(base, AsToken(name)));
 }
 
 ParseNode* HlslGrammar::Conditional(ParseNode* condition, ParseNode* whenTrue, ParseNode* whenFalse) {
   if (!(condition = Operand(condition)) || !(whenTrue = Operand(whenTrue)) || !(whenFalse = Operand(whenFalse)))
     return nullptr;
-  return Made(p.MakeConditional(condition, whenTrue, whenFalse));
+  return Made(m_parser.MakeConditional(condition, whenTrue, whenFalse));
 }
 
 ParseNode* HlslGrammar::Argument(ParseNode* list, ParseNode* value) {
@@ -126,20 +126,20 @@ ParseNode* HlslGrammar::Constructor(ParseNode* type, ParseNode* arguments) {
   if (!type) return nullptr;
   for (const ParseNode* c = arguments; c; c = c->second)
     if (!c->first) return nullptr;
-  return Made(p.MakeConstructor(type, arguments, false, false));
+  return Made(m_parser.MakeConstructor(type, arguments, false, false));
 }
 
 ParseNode* HlslGrammar::Cast(ParseNode* type, ParseNode* value) {
   if (!type || !(value = Operand(value))) return nullptr;
   // A cast may flatten: (S)0 fills a struct, (float4)s reads one.
-  return Made(p.MakeConstructor(type, value, true, true));
+  return Made(m_parser.MakeConstructor(type, value, true, true));
 }
 
 ParseNode* HlslGrammar::Call(ParseNode* name, ParseNode* arguments) {
   if (!AsToken(name)) return nullptr;
   for (const ParseNode* c = arguments; c; c = c->second)
     if (!c->first) return nullptr;
-  return Made(p.ResolveCall(AsToken(name), arguments, false));
+  return Made(m_parser.ResolveCall(AsToken(name), arguments, false));
 }
 
 ParseNode* HlslGrammar::Compile(ParseNode* profile, ParseNode* name, ParseNode* arguments, bool fragment) {
@@ -147,31 +147,33 @@ ParseNode* HlslGrammar::Compile(ParseNode* profile, ParseNode* name, ParseNode* 
   for (const ParseNode* c = arguments; c; c = c->second)
     if (!c->first) return nullptr;
   auto* compile = static_cast<ParseNodeKind13*>(
-      Made(p.MakeCompileExpression(AsToken(profile), AsToken(name), arguments, fragment)));
+      Made(m_parser.MakeCompileExpression(AsToken(profile), AsToken(name), arguments, fragment)));
   if (!compile) return nullptr;
   // As a value, the expression is held by an object literal of its type.
   auto* value = new ExpressionNode(kValueNode, static_cast<ParseNode*>(compile), compile->token);
   const TypeNode* type = AsTypeNode(compile->type);
-  return value && type ? ObjectLiteral(type->baseType, value) : p.OutOfMemory();
+  return value && type ? ObjectLiteral(type->baseType, value) : m_parser.OutOfMemory();
 }
 
 // --- State blocks and object literals -----------------------------------------------
 
 bool HlslGrammar::InsideFunction() const {
-  for (const ScopeNode* s = p.m_scope; s; s = s->parent)
+  for (const ScopeNode* s = m_parser.m_scope; s; s = s->parent)
     if (s->ownerKind == kScopeParameters || s->ownerKind == kScopeBlock || s->ownerKind == kScopeFor) return true;
   return false;
 }
 
-void HlslGrammar::UpdateObjectKeywords() { p.m_objectKeywords = !(p.m_scope && p.m_scope->ownerKind == kScopeStates); }
+void HlslGrammar::UpdateObjectKeywords() {
+  m_parser.m_objectKeywords = !(m_parser.m_scope && m_parser.m_scope->ownerKind == kScopeStates);
+}
 
 void HlslGrammar::OpenStates() {
-  p.PushScope(kScopeStates, nullptr);
+  m_parser.PushScope(kScopeStates, nullptr);
   UpdateObjectKeywords();
 }
 
 ParseNode* HlslGrammar::CloseStates(ParseNode* states) {
-  const HRESULT hr = p.PopScope();
+  const HRESULT hr = m_parser.PopScope();
   UpdateObjectKeywords();
   return FAILED(hr) ? nullptr : states;
 }
@@ -179,30 +181,30 @@ ParseNode* HlslGrammar::CloseStates(ParseNode* states) {
 ParseNode* HlslGrammar::State(ParseNode* name, ParseNode* index, ParseNode* value) {
   if (index && !(index = Operand(index))) return nullptr;
   auto* state = new ParseNodeKind16(name, index, value);
-  return state ? Cell(state, "States") : p.OutOfMemory();
+  return state ? Cell(state, "States") : m_parser.OutOfMemory();
 }
 
 ParseNode* HlslGrammar::ObjectLiteral(std::uint32_t base, ExpressionNode* value) {
   auto* type = new TypeNode(kShapeObject, base, 1, 1, 0);
   auto* cell = type && value ? new ListNode(value, nullptr, "Value") : nullptr;
-  if (!cell) return p.OutOfMemory();
-  return Made(p.NewExpression(type, kExprValue, cell, nullptr, value->token));
+  if (!cell) return m_parser.OutOfMemory();
+  return Made(m_parser.NewExpression(type, kExprValue, cell, nullptr, value->token));
 }
 
 ParseNode* HlslGrammar::StateObject(std::uint32_t base, ParseNode* states) {
   if (InsideFunction()) {
-    GXL_HLSL_REPORT(p, &p.m_token, msg::kObjectLiteralInFunction);
+    GXL_HLSL_REPORT(m_parser, &m_parser.m_token, msg::kObjectLiteralInFunction);
     return nullptr;
   }
-  auto* value = new ExpressionNode(kValueNode, states, p.m_token);
-  return value ? ObjectLiteral(base, value) : p.OutOfMemory();
+  auto* value = new ExpressionNode(kValueNode, states, m_parser.m_token);
+  return value ? ObjectLiteral(base, value) : m_parser.OutOfMemory();
 }
 
 ParseNode* HlslGrammar::AsmValue(ParseNode* block) {
   if (!block) return nullptr;  // nothing assembled: no value
   const auto* asmBlock = static_cast<const AsmBlockNode*>(block);
   if (InsideFunction()) {
-    GXL_HLSL_REPORT(p, &asmBlock->token, msg::kObjectLiteralInFunction);
+    GXL_HLSL_REPORT(m_parser, &asmBlock->token, msg::kObjectLiteralInFunction);
     return nullptr;
   }
   std::uint32_t version;
@@ -225,7 +227,7 @@ ParseNode* HlslGrammar::AsmValue(ParseNode* block) {
       return nullptr;
   }
   auto* value = new ExpressionNode(kValueCode, asmBlock->code, asmBlock->codeSize, asmBlock->token);
-  return value ? ObjectLiteral(base, value) : p.OutOfMemory();
+  return value ? ObjectLiteral(base, value) : m_parser.OutOfMemory();
 }
 
 }  // namespace gxl::shader
