@@ -322,6 +322,8 @@ TEST(GxlHlslParse, OneSyntaxErrorPerParse) {
       {"float x = 1 1.5;", "(1): error X3000: syntax error: unexpected float constant"},
       {"float x = 1 \"s\";", "(1): error X3000: syntax error: unexpected string constant"},
       {"float x = 1 @;", "(1): error X3000: syntax error: unexpected token '@'"},
+      // A lexer error that lets the parse go on still fails it.
+      {"float x = 99999999999;", "(1): error X1004: decimal value truncated to 32bits"},
       {"#error stop\nfloat x", "(1): error: stop"},  // the preprocessor's message alone
   });
   EXPECT_EQ(ParseRun("#error stop\nfloat x").log, "(1): error: stop\n");
