@@ -147,8 +147,9 @@ ParseNode* HlslGrammar::AsmBlock(ParseNode* keyword, bool fragment) {
   if (!keyword) return nullptr;
   ShaderPreprocessor& pp = *m_parser.m_preprocessor;
   const std::uint32_t errorsBefore = pp.Log().ErrorCount();
-  // Fragments name their constants through the back end's binder, which
-  // resolves them in the current scope; without one the block is plain code.
+  // Fragment blocks name their constants through the back end's constant
+  // binder over the current scope; until that binder is here, an
+  // "asm_fragment" block assembles as plain code.
   ConstantBinder* binder = nullptr;
   (void)fragment;
   ShaderAssembler assembler;
