@@ -22,13 +22,23 @@ double Widen(double x, double epsilon) { return x > 0 ? x + epsilon : x < 0 ? x 
 }  // namespace
 
 std::uint32_t ShaderCompiler::IdentityTable() {
-  if (const RegisterBank* b = Bank(m_identityTable); b && b->type == kIdentityTableType && b->registerCount == 4)
-    return m_identityTable;
+  // The cached table counts only while its sixteen literals are still in
+  // place: a compiler outlives its programs, and literal tables of bound
+  // constants share the type word.
+  bool cached = Bank(m_identityTable) && Bank(m_identityTable)->type == kIdentityTableType;
+  for (std::uint32_t k = 0; k < 16 && cached; ++k) {
+    const IrValue* v = Value(m_identityValues + k);
+    cached = v && v->bank == m_identityTable && v->reg == k / 4 && v->component == k % 4 &&
+             v->relativeIndex == kNoIndex && v->rangeLow == (k / 4 == k % 4 ? 1.0 : 0.0);
+  }
+  if (cached) return m_identityTable;
   const std::uint32_t bank = target->AddRegisterBank("l", kIdentityTableType, 4, 4);
   if (bank == kNoIndex) return kNoIndex;
+  const std::uint32_t first = ValueCount();
   for (std::uint32_t r = 0; r < 4; ++r)
     for (std::uint32_t c = 0; c < 4; ++c)
       if (target->AddValue(bank, r, c, r == c ? 1.0 : 0.0) == kNoIndex) return kNoIndex;
+  m_identityValues = first;
   return m_identityTable = bank;
 }
 

@@ -7,6 +7,7 @@
 
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
+#include "gxl/shader/hlsl/hlsl_types.h"
 
 namespace gxl::shader {
 
@@ -222,6 +223,14 @@ HRESULT ShaderCompiler::LowerBinary(const ParseNodeKind13& e, std::uint32_t* out
   if (!words) return OutOfMemory(&e);
   std::uint32_t *t = words.Get(), *u = t + n, *v = u + n, *w = v + n, *x = w + n, *y = x + n;
   HRESULT hr = S_OK;
+  // a x (1 / b) may land just below a whole quotient (49 x (1 / 49) < 1), and
+  // integer results are truncated: a quotient nudged up by 2^-40 of itself
+  // truncates right, and no true fraction of 32-bit integers lies that close.
+  const TypeNode* type = AsTypeNode(e.type);
+  const bool integral = type && (BaseClassMask(type->baseType) & kClassInteger) && type->baseType != kBaseBool;
+  auto nudged = [&](std::uint32_t* q, std::uint32_t* into) {
+    return integral ? Emit2Constant(&e, kOpMultiply, n, into, q, 1.0 + 0x1p-40) : (std::copy_n(q, n, into), S_OK);
+  };
   auto allBoolean = [this, n](const std::uint32_t* values) {
     for (std::uint32_t i = 0; i < n; ++i)
       if (!(Value(values[i])->flags & kValueBoolean)) return false;
@@ -233,7 +242,8 @@ HRESULT ShaderCompiler::LowerBinary(const ParseNodeKind13& e, std::uint32_t* out
       break;
     case kExprDivide:
       hr = Emit1(&e, kOpReciprocal, n, t, b);
-      if (SUCCEEDED(hr)) hr = Emit2(&e, kOpMultiply, n, out, a, t);
+      if (SUCCEEDED(hr)) hr = Emit2(&e, kOpMultiply, n, u, a, t);
+      if (SUCCEEDED(hr)) hr = nudged(u, out);
       break;
     case kExprModulo:
       // d is b with the sign of a x b, so that d x frac(a / d) takes the sign of a.
@@ -244,7 +254,8 @@ HRESULT ShaderCompiler::LowerBinary(const ParseNodeKind13& e, std::uint32_t* out
       if (SUCCEEDED(hr)) FillIndicesWithNone(x, n), hr = EmitSelect(&e, x, w, b, v, n);
       if (SUCCEEDED(hr)) hr = Emit1(&e, kOpReciprocal, n, y, x, kValueExact);
       if (SUCCEEDED(hr)) hr = Emit2(&e, kOpMultiply, n, t, a, y);
-      if (SUCCEEDED(hr)) hr = Emit1(&e, kOpFraction, n, u, t, kValueNonNegative);
+      if (SUCCEEDED(hr)) hr = nudged(t, w);
+      if (SUCCEEDED(hr)) hr = Emit1(&e, kOpFraction, n, u, w, kValueNonNegative);
       if (SUCCEEDED(hr)) hr = Emit2(&e, kOpMultiply, n, out, x, u);
       break;
     case kExprAdd:

@@ -326,6 +326,7 @@ class ShaderCompiler {
   std::uint32_t* m_scratch = nullptr;
   std::uint32_t m_scratchCapacity = 0;
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
+  std::uint32_t m_identityValues = kNoIndex;  // its first value
 };
 
 // A block of the word stack for the length of a scope.
