@@ -200,6 +200,48 @@ TEST_F(GxlLowerExpr, StoresReplaceTheSymbolsValues) {
   EXPECT_TRUE(Logged("(1): internal error: l-value expected")) << Log();
 }
 
+TEST_F(GxlLowerExpr, TheCommaLowersItsLeftExpressionFirst) {
+  const std::string y = Fresh();
+  Variable(y, Scalar(kBaseFloat), BankOf(StandardBank::Undefined));
+  // (y = 5, y + 1): the parser keeps the left expression as the second operand.
+  ParseNode* store = parser.MakeOperator(kExprAssign, Var(y), Float(5));
+  ParseNode* comma = parser.MakeOperator(kExprSequence, parser.MakeOperator(kExprAdd, Var(y), Float(1)), store);
+  ASSERT_EQ(E(comma)->flag, 0u);
+  EXPECT_EQ(LowerAndRun(comma), std::vector<double>{6});
+}
+
+TEST_F(GxlLowerExpr, CallsAndIntrinsicsGoToTheirLowering) {
+  // Until functions and intrinsics are lowered both report E_NOTIMPL, and a
+  // call leaves the inline depth as it found it.
+  ParseNode* stmts = Function("twice", Scalar(kBaseFloat), {{"p", Scalar(kBaseFloat)}}, true);
+  ASSERT_NE(stmts, nullptr);
+  compiler.tree = new ProgramNode(0, 0, parser.SymbolSlotCount(), stmts);
+  Lower(parser.ResolveCall(Name("twice"), Args({Float(1)}), false), E_NOTIMPL);
+  EXPECT_EQ(compiler.inlineDepth, 0u);
+  const std::string x = Fresh();
+  Input(x, Scalar(kBaseFloat), {2.5});
+  Lower(parser.ResolveCall(Name("floor"), Args({Var(x)}), false), E_NOTIMPL);
+}
+
+TEST_F(GxlLowerExpr, ExpressionProgramsMoveTheirValuesIntoTheOutputBank) {
+  const std::string x = Fresh();
+  Input(x, Vec(kBaseFloat, 2), {1.5, -2});
+  ASSERT_EQ(compiler.LowerExpressionProgram(parser.MakeOperator(kExprMultiply, Var(x), Float(3))), S_OK);
+  std::vector<std::uint32_t> outputs;
+  for (std::uint32_t i = 0; i < program->values.Count(); ++i)
+    if (program->Value(i)->bank == BankOf(StandardBank::Outputs)) outputs.push_back(i);
+  ASSERT_EQ(outputs.size(), 2u);
+  irkit::IrInterpreter run(*program);
+  run.SetRegister(BankOf(StandardBank::Inputs), 0, 0, 1.5);
+  run.SetRegister(BankOf(StandardBank::Inputs), 0, 1, -2);
+  ASSERT_TRUE(run.Run()) << run.Error();
+  EXPECT_EQ(run.Values(outputs), (std::vector<double>{4.5, -6}));
+  // Anything but an expression is no program; an earlier error fails it.
+  EXPECT_EQ(compiler.LowerExpressionProgram(Name("n")), S_OK);
+  compiler.errorFlag = 1;
+  EXPECT_EQ(compiler.LowerExpressionProgram(Float(1)), E_FAIL);
+}
+
 TEST_F(GxlLowerExpr, MembersAndSwizzlesPickTheirComponents) {
   const std::string v = Fresh(), s = Fresh();
   Input(v, Vec(kBaseFloat, 4), {1, 2, 3, 4});
