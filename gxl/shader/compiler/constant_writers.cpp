@@ -224,7 +224,11 @@ HRESULT RecordWriter::Write(ConstantRecord& r, const S& source, const Placement&
   const std::uint32_t dataType = r.type.type;
   const bool convert = source.kind != kRawKind && IsNumeric(dataType) && dataType != source.kind;
   const std::uint32_t* values = nullptr;
-  if (!convert && !byColumns && stride == rowLength && (S::kFlat || cls == kClassScalar || columns == 4))
+  // In place only when the source is laid out as the registers are, and
+  // holds every register the type counts.
+  const bool registerShaped = perElement == std::uint64_t{r.registersPerElement} * (boolSet ? 1 : 4);
+  if (!convert && !byColumns && stride == rowLength && registerShaped &&
+      (S::kFlat || cls == kClassScalar || columns == 4))
     values = source.Contiguous(cls, rows);
   if (!values) {
     // Missing components of an int register read (0, 0, 1, 0), in the record's own type.
