@@ -31,7 +31,10 @@ struct ConstantKind {
 };
 constexpr ConstantKind kConstantKinds[] = {{'b', 14, 0}, {'i', 7, 1}, {'s', 10, 2}, {'c', 2, 3}};
 
-bool HasPrefix(const char* name, const char* prefix) { return std::strncmp(name, prefix, 2) == 0; }
+// Prefixes are matched in any case, like the names themselves.
+bool HasPrefix(const char* name, const char* prefix) {
+  return (name[0] | 0x20) == prefix[0] && name[0] != '\0' && name[1] == '_';
+}
 
 // The order of "FINF" entries: names of inputs, outputs and temporaries by
 // their whole text; two constants by the variable name, then the prefix.

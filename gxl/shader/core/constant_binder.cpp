@@ -22,12 +22,12 @@ const SourceToken* NameToken(const DeclarationNode* declaration) {
 }  // namespace
 
 char ConstantPrefixLetter(const char* name) {
-  if (!name || name[1] != '_') return 0;
-  switch (name[0]) {
+  if (!name || !name[0] || name[1] != '_') return 0;
+  switch (name[0] | 0x20) {
     case 'c':
     case 'b':
     case 'i':
-    case 's': return name[0];
+    case 's': return static_cast<char>(name[0] | 0x20);
     default: return 0;
   }
 }

@@ -55,7 +55,7 @@ class ConstantBinder {
   ConstantLookup* m_lookup;
 };
 
-// 'c', 'b', 'i' or 's' for a name with a constant prefix ("c_" ...), else 0.
+// 'c', 'b', 'i' or 's' for a name with a constant prefix ("c_" ..., in any case), else 0.
 char ConstantPrefixLetter(const char* name);
 
 }  // namespace gxl::shader
