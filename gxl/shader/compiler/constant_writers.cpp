@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <xmmintrin.h>
 
 #include "gxl/shader/compiler/constant_record.h"
 #include "gxl/shader/compiler/constant_table.h"
@@ -100,6 +101,7 @@ struct VectorSource {
 template <bool kTransposed, bool kPointers>
 struct MatrixSource {
   static constexpr bool kFlat = false;
+  static constexpr bool kTransposedSource = kTransposed;
   static constexpr ScalarKind kind = kFloatKind;
   const void* data;
   std::size_t n;
@@ -127,6 +129,11 @@ struct MatrixSource {
     return static_cast<const std::uint32_t*>(data);
   }
 };
+
+template <class S>
+constexpr bool kIsMatrixSource = false;
+template <bool kTransposed, bool kPointers>
+constexpr bool kIsMatrixSource<MatrixSource<kTransposed, kPointers>> = true;
 
 // Scalars [offset, offset + n) of a source, read as a flat array: what the
 // members of a struct are written from.
@@ -230,10 +237,48 @@ HRESULT RecordWriter::Write(ConstantRecord& r, const S& source, const Placement&
   if (!convert && !byColumns && stride == rowLength && registerShaped &&
       (S::kFlat || cls == kClassScalar || columns == 4))
     values = source.Contiguous(cls, rows);
+  // Missing components of an int register read (0, 0, 1, 0), in the record's own type.
+  const std::uint32_t one = dataType == kTypeFloat ? Bits(1.0f) : 1;
+  const std::uint32_t pad[4] = {0, 0, r.registerSet == kRegisterSetInt ? one : 0, 0};
+  if constexpr (kIsMatrixSource<S>) {
+    // Whole matrices into matrix records: the common case, kept tight.
+    if (!values && cls >= kClassMatrixRows && rows == 4 && columns == 4 && !boolSet && !convert) {
+      // 4x4 into 4x4: a copy, or a transposition when the source and the
+      // record disagree on the order.
+      std::uint32_t* out = r.storage;
+      for (std::uint64_t e = 0; e < written; ++e, out += 16) {
+        const float(&m)[4][4] = source.Get(e).m;
+        if (byColumns == S::kTransposedSource) {
+          std::memcpy(out, m, sizeof m);
+          continue;
+        }
+        // SSE is part of every x86-64 processor.
+        __m128 r0 = _mm_loadu_ps(m[0]), r1 = _mm_loadu_ps(m[1]), r2 = _mm_loadu_ps(m[2]), r3 = _mm_loadu_ps(m[3]);
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        auto* f = reinterpret_cast<float*>(out);
+        _mm_storeu_ps(f, r0);
+        _mm_storeu_ps(f + 4, r1);
+        _mm_storeu_ps(f + 8, r2);
+        _mm_storeu_ps(f + 12, r3);
+      }
+      values = r.storage;
+    }
+    if (!values && cls >= kClassMatrixRows && rows <= 4 && columns <= 4 && !boolSet) {
+      std::uint32_t* out = r.storage;
+      for (std::uint64_t e = 0; e < written; ++e) {
+        const float(&m)[4][4] = source.Get(e).m;
+        for (std::uint32_t row = 0; row < rowCount; ++row, out += 4) {
+          for (std::uint32_t lane = 0; lane < 4; ++lane) {
+            const std::uint32_t tr = byColumns ? lane : row, tc = byColumns ? row : lane;
+            const std::uint32_t v = lane < rowLength ? Bits(S::kTransposedSource ? m[tc][tr] : m[tr][tc]) : pad[lane];
+            out[lane] = convert && lane < rowLength ? Convert(v, source.kind, dataType) : v;
+          }
+        }
+      }
+      values = r.storage;
+    }
+  }
   if (!values) {
-    // Missing components of an int register read (0, 0, 1, 0), in the record's own type.
-    const std::uint32_t one = dataType == kTypeFloat ? Bits(1.0f) : 1;
-    const std::uint32_t pad[4] = {0, 0, r.registerSet == kRegisterSetInt ? one : 0, 0};
     std::uint32_t* out = r.storage;
     for (std::uint64_t e = 0; e < written; ++e) {
       for (std::uint32_t row = 0; row < rowCount; ++row) {
