@@ -6,10 +6,8 @@
 namespace {
 
 thread_local bool t_failNext = false;
-thread_local unsigned long t_allocations = 0;
 
 void* Allocate(std::size_t size) noexcept {
-  ++t_allocations;
   if (t_failNext) {
     t_failNext = false;
     return nullptr;
@@ -27,7 +25,6 @@ void* AllocateOrThrow(std::size_t size) {
 
 namespace shadertest {
 void FailNextAllocation() { t_failNext = true; }
-unsigned long AllocationCount() { return t_allocations; }
 }  // namespace shadertest
 
 void* operator new(std::size_t size) { return AllocateOrThrow(size); }

@@ -6,7 +6,5 @@
 namespace shadertest {
 
 void FailNextAllocation();
-// Allocations through the global allocation functions on the calling thread so far.
-unsigned long AllocationCount();
 
 }  // namespace shadertest
