@@ -55,8 +55,8 @@ HRESULT ConstantBlockCheck::CheckType(std::uint32_t offset, std::uint32_t depth)
       c.registers[1] = Add(c.registers[1], Times(elements, mc.registers[1]));
       c.records = Add(c.records, Add(1, mc.records));
     }
-  } else if (t.typeClass != kClassStruct) {
-    const bool byColumns = t.typeClass == kClassMatrixColumns;
+  } else if (t.typeClass != kConstantClassStruct) {
+    const bool byColumns = t.typeClass == kConstantClassMatrixColumns;
     c.scalars = std::uint64_t{t.rows} * t.columns;
     c.registers[0] = c.scalars;
     c.registers[1] = std::uint64_t{byColumns ? t.columns : t.rows} * (((byColumns ? t.rows : t.columns) + 3u) / 4);

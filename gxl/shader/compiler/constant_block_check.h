@@ -44,7 +44,7 @@ class ConstantBlockCheck {
   std::uint64_t StorageTotal() const { return m_storage; }
 
   // Whether members are built for a type: structs only.
-  static bool HasMembers(const TypeInfoRecord& t) { return t.typeClass == kClassStruct && t.members != 0; }
+  static bool HasMembers(const TypeInfoRecord& t) { return t.typeClass == kConstantClassStruct && t.members != 0; }
   // Values per register in a set: one for bools, four otherwise.
   static std::uint32_t Lanes(std::uint32_t registerSet) { return registerSet == kRegisterSetBool ? 1 : 4; }
 

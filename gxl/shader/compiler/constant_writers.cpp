@@ -39,24 +39,24 @@ struct ConstantWrite {
 namespace {
 
 // The scalar type of a source: raw words are never converted.
-enum ScalarKind : std::uint32_t { kRawKind = 0, kBoolKind = kTypeBool, kIntKind = kTypeInt, kFloatKind = kTypeFloat };
+enum ScalarKind : std::uint32_t { kRawKind = 0, kBoolKind = kConstantTypeBool, kIntKind = kConstantTypeInt, kFloatKind = kConstantTypeFloat };
 
 std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
 float Float(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
-bool IsNumeric(std::uint32_t type) { return type >= kTypeBool && type <= kTypeFloat; }
+bool IsNumeric(std::uint32_t type) { return type >= kConstantTypeBool && type <= kConstantTypeFloat; }
 
 // A value of one scalar type as another: to bool v != 0; bool to 0/1 or
 // 0.0/1.0; int to float by value; float to int truncated toward zero.
 std::uint32_t Convert(std::uint32_t v, std::uint32_t from, std::uint32_t to) {
   switch (to) {
-    case kTypeBool: return from == kTypeFloat ? Float(v) != 0.0f : v != 0;
-    case kTypeInt:
-      if (from == kTypeBool) return v != 0;
-      return from == kTypeFloat ? static_cast<std::uint32_t>(TruncToInt32(Float(v))) : v;
-    case kTypeFloat:
-      if (from == kTypeBool) return Bits(v != 0 ? 1.0f : 0.0f);
-      return from == kTypeInt ? Bits(static_cast<float>(static_cast<std::int32_t>(v))) : v;
+    case kConstantTypeBool: return from == kConstantTypeFloat ? Float(v) != 0.0f : v != 0;
+    case kConstantTypeInt:
+      if (from == kConstantTypeBool) return v != 0;
+      return from == kConstantTypeFloat ? static_cast<std::uint32_t>(TruncToInt32(Float(v))) : v;
+    case kConstantTypeFloat:
+      if (from == kConstantTypeBool) return Bits(v != 0 ? 1.0f : 0.0f);
+      return from == kConstantTypeInt ? Bits(static_cast<float>(static_cast<std::int32_t>(v))) : v;
     default: return v;
   }
 }
@@ -84,14 +84,14 @@ struct VectorSource {
   std::size_t ScalarCount() const { return n * 4; }
   std::uint32_t Scalar(std::size_t i) const { return Bits(v[i / 4][i % 4]); }
   std::uint64_t Elements(std::uint32_t cls, std::uint32_t rows) const {
-    if (cls == kClassScalar) return ScalarCount();
-    if (cls == kClassVector) return n;
+    if (cls == kConstantClassScalar) return ScalarCount();
+    if (cls == kConstantClassVector) return n;
     return rows ? n / rows : 0;
   }
   std::uint32_t At(std::uint32_t cls, std::uint32_t rows, std::uint64_t e, std::uint32_t r, std::uint32_t c) const {
-    if (cls == kClassScalar) return Scalar(e);
+    if (cls == kConstantClassScalar) return Scalar(e);
     if (c >= 4) return 0;
-    return Bits(v[cls == kClassVector ? e : e * rows + r][c]);
+    return Bits(v[cls == kConstantClassVector ? e : e * rows + r][c]);
   }
   const std::uint32_t* Contiguous(std::uint32_t, std::uint32_t) const {
     return reinterpret_cast<const std::uint32_t*>(v);
@@ -116,16 +116,16 @@ struct MatrixSource {
   std::size_t ScalarCount() const { return n * 16; }
   std::uint32_t Scalar(std::size_t i) const { return M(i / 16, (i / 4) % 4, i % 4); }
   std::uint64_t Elements(std::uint32_t cls, std::uint32_t) const {
-    return cls == kClassScalar ? n * 16 : cls == kClassVector ? n * 4 : n;
+    return cls == kConstantClassScalar ? n * 16 : cls == kConstantClassVector ? n * 4 : n;
   }
   std::uint32_t At(std::uint32_t cls, std::uint32_t, std::uint64_t e, std::uint32_t r, std::uint32_t c) const {
-    if (cls == kClassScalar) return Scalar(e);
-    if (cls == kClassVector) return M(e / 4, e % 4, c);
+    if (cls == kConstantClassScalar) return Scalar(e);
+    if (cls == kConstantClassVector) return M(e / 4, e % 4, c);
     return M(e, r, c);
   }
   // Matrices by rows lie in place only when they have all four rows.
   const std::uint32_t* Contiguous(std::uint32_t cls, std::uint32_t rows) const {
-    if (kTransposed || kPointers || (cls == kClassMatrixRows && rows != 4)) return nullptr;
+    if (kTransposed || kPointers || (cls == kConstantClassMatrixRows && rows != 4)) return nullptr;
     return static_cast<const std::uint32_t*>(data);
   }
 };
@@ -164,7 +164,7 @@ struct ViewOf<ScalarView<B>> {
 
 // Flat sources give consecutive scalars per element, row after row.
 std::uint64_t FlatScalarsPerElement(std::uint32_t cls, std::uint32_t rows, std::uint32_t columns) {
-  return cls == kClassScalar ? 1 : cls == kClassVector ? columns : std::uint64_t{rows} * columns;
+  return cls == kConstantClassScalar ? 1 : cls == kConstantClassVector ? columns : std::uint64_t{rows} * columns;
 }
 
 // --- Writing one record --------------------------------------------------------------------
@@ -203,8 +203,8 @@ HRESULT RecordWriter::Flush(ConstantRecord& r, const std::uint32_t* values, std:
 template <class S>
 HRESULT RecordWriter::Write(ConstantRecord& r, const S& source, const Placement& at) {
   const std::uint32_t cls = r.type.typeClass;
-  if (cls == kClassStruct) return WriteStruct(r, source, at);
-  if (cls > kClassMatrixColumns) return E_NOTIMPL;
+  if (cls == kConstantClassStruct) return WriteStruct(r, source, at);
+  if (cls > kConstantClassMatrixColumns) return E_NOTIMPL;
   const std::uint32_t rows = r.type.rows, columns = r.type.columns;
   const std::uint64_t flatPer = FlatScalarsPerElement(cls, rows, columns);
   std::uint64_t written;
@@ -217,9 +217,9 @@ HRESULT RecordWriter::Write(ConstantRecord& r, const S& source, const Placement&
 
   // Register rows of an element: matrix rows, or columns when stored by
   // columns; each widened to whole registers outside the bool set.
-  const bool byColumns = cls == kClassMatrixColumns;
-  const std::uint32_t rowCount = byColumns ? columns : cls == kClassMatrixRows ? rows : 1;
-  const std::uint32_t rowLength = byColumns ? rows : cls == kClassScalar ? 1 : columns;
+  const bool byColumns = cls == kConstantClassMatrixColumns;
+  const std::uint32_t rowCount = byColumns ? columns : cls == kConstantClassMatrixRows ? rows : 1;
+  const std::uint32_t rowLength = byColumns ? rows : cls == kConstantClassScalar ? 1 : columns;
   const bool boolSet = r.registerSet == kRegisterSetBool;
   const std::uint32_t stride = boolSet ? rowLength : (rowLength + 3) & ~3u;
   const std::uint64_t perElement = std::uint64_t{rowCount} * stride;
@@ -235,14 +235,14 @@ HRESULT RecordWriter::Write(ConstantRecord& r, const S& source, const Placement&
   // holds every register the type counts.
   const bool registerShaped = perElement == std::uint64_t{r.registersPerElement} * (boolSet ? 1 : 4);
   if (!convert && !byColumns && stride == rowLength && registerShaped &&
-      (S::kFlat || cls == kClassScalar || columns == 4))
+      (S::kFlat || cls == kConstantClassScalar || columns == 4))
     values = source.Contiguous(cls, rows);
   // Missing components of an int register read (0, 0, 1, 0), in the record's own type.
-  const std::uint32_t one = dataType == kTypeFloat ? Bits(1.0f) : 1;
+  const std::uint32_t one = dataType == kConstantTypeFloat ? Bits(1.0f) : 1;
   const std::uint32_t pad[4] = {0, 0, r.registerSet == kRegisterSetInt ? one : 0, 0};
   if constexpr (kIsMatrixSource<S>) {
     // Whole matrices into matrix records: the common case, kept tight.
-    if (!values && cls >= kClassMatrixRows && rows == 4 && columns == 4 && !boolSet && !convert) {
+    if (!values && cls >= kConstantClassMatrixRows && rows == 4 && columns == 4 && !boolSet && !convert) {
       // 4x4 into 4x4: a copy, or a transposition when the source and the
       // record disagree on the order.
       std::uint32_t* out = r.storage;
@@ -263,7 +263,7 @@ HRESULT RecordWriter::Write(ConstantRecord& r, const S& source, const Placement&
       }
       values = r.storage;
     }
-    if (!values && cls >= kClassMatrixRows && rows <= 4 && columns <= 4 && !boolSet) {
+    if (!values && cls >= kConstantClassMatrixRows && rows <= 4 && columns <= 4 && !boolSet) {
       std::uint32_t* out = r.storage;
       for (std::uint64_t e = 0; e < written; ++e) {
         const float(&m)[4][4] = source.Get(e).m;
@@ -358,12 +358,12 @@ const RegisterWriter* ChooseRegisterWriter(DWORD version, std::uint32_t register
     default: return nullptr;
   }
   if (registerSet > kRegisterSetFloat) return nullptr;
-  const bool isStruct = type.typeClass == kClassStruct;
+  const bool isStruct = type.typeClass == kConstantClassStruct;
   if (target == W::kTexture && (isStruct || registerSet != kRegisterSetFloat)) return nullptr;
   // A struct's values take the representation of its register set.
-  static constexpr std::uint16_t kSetType[3] = {kTypeBool, kTypeInt, kTypeFloat};
+  static constexpr std::uint16_t kSetType[3] = {kConstantTypeBool, kConstantTypeInt, kConstantTypeFloat};
   const std::uint32_t dataType = isStruct ? kSetType[registerSet] : type.type;
-  if (dataType > kTypeFloat) return nullptr;
+  if (dataType > kConstantTypeFloat) return nullptr;
   return &kWriters[target][registerSet][dataType];
 }
 
@@ -398,9 +398,9 @@ HRESULT PutRegisters(const RegisterWriter& w, IUnknown* target, std::uint32_t fi
 
 HRESULT WriteRegisters(const RegisterWriter& w, IUnknown* target, std::uint32_t first, const std::uint32_t* values,
                        std::uint32_t* buffer, std::uint32_t count) {
-  static constexpr std::uint32_t kSetType[3] = {kTypeBool, kTypeInt, kTypeFloat};
+  static constexpr std::uint32_t kSetType[3] = {kConstantTypeBool, kConstantTypeInt, kConstantTypeFloat};
   const std::uint32_t to = kSetType[w.registerSet];
-  if (w.dataType != kTypeVoid && w.dataType != to) {
+  if (w.dataType != kConstantTypeVoid && w.dataType != to) {
     const std::size_t n = std::size_t{count} * (w.registerSet == kRegisterSetBool ? 1 : 4);
     for (std::size_t i = 0; i < n; ++i) buffer[i] = Convert(values[i], w.dataType, to);
     values = buffer;

@@ -19,21 +19,21 @@ enum ConstantRegisterSet : std::uint16_t {
 
 // Type-record classes.
 enum ConstantClass : std::uint16_t {
-  kClassScalar = 0,
-  kClassVector = 1,
-  kClassMatrixRows = 2,
-  kClassMatrixColumns = 3,
-  kClassObject = 4,
-  kClassStruct = 5,
+  kConstantClassScalar = 0,
+  kConstantClassVector = 1,
+  kConstantClassMatrixRows = 2,
+  kConstantClassMatrixColumns = 3,
+  kConstantClassObject = 4,
+  kConstantClassStruct = 5,
 };
 
 // Type-record data types (the object codes run on: 4 string, 5 texture ...
 // 11-14 samplers, 15-18 shaders and fragments).
 enum ConstantType : std::uint16_t {
-  kTypeVoid = 0,
-  kTypeBool = 1,
-  kTypeInt = 2,
-  kTypeFloat = 3,
+  kConstantTypeVoid = 0,
+  kConstantTypeBool = 1,
+  kConstantTypeInt = 2,
+  kConstantTypeFloat = 3,
 };
 
 // Binding bits of a constant record: a default value follows; bound to an
@@ -81,7 +81,7 @@ struct MemberInfoRecord {
 static_assert(sizeof(MemberInfoRecord) == 8);
 
 // The type record of a float4 register: every symbolic fragment register.
-constexpr TypeInfoRecord kFloat4Register = {kClassVector, kTypeFloat, 1, 4, 1, 0, 0};
+constexpr TypeInfoRecord kFloat4Register = {kConstantClassVector, kConstantTypeFloat, 1, 4, 1, 0, 0};
 
 // A record out of block bytes (the caller has checked the range).
 template <class Record>

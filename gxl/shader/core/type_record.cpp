@@ -38,17 +38,17 @@ const ParseNode* ResolveType(const ParseNode* type) {
 
 std::uint16_t ClassOf(const TypeNode& t) {
   switch (t.shape) {
-    case kShapeScalar: return kClassScalar;
-    case kShapeVector: return kClassVector;
-    case kShapeMatrix: return (t.flags & kRowMajorFlag) ? kClassMatrixRows : kClassMatrixColumns;
-    default: return kClassObject;
+    case kShapeScalar: return kConstantClassScalar;
+    case kShapeVector: return kConstantClassVector;
+    case kShapeMatrix: return (t.flags & kRowMajorFlag) ? kConstantClassMatrixRows : kConstantClassMatrixColumns;
+    default: return kConstantClassObject;
   }
 }
 
 std::uint16_t TypeCodeOf(std::uint32_t base, std::uint32_t binding) {
-  if (base == 0) return kTypeBool;
-  if ((base >= 1 && base <= 8) || base == 13) return kTypeInt;
-  if (base >= 9 && base <= 12) return kTypeFloat;
+  if (base == 0) return kConstantTypeBool;
+  if ((base >= 1 && base <= 8) || base == 13) return kConstantTypeInt;
+  if (base >= 9 && base <= 12) return kConstantTypeFloat;
   if (base >= 14 && base <= 19) return static_cast<std::uint16_t>(base - 10);
   if (base == 20) {  // a generic sampler takes its dimensions from the binding
     if (binding & 0x400000) return 13;
@@ -56,7 +56,7 @@ std::uint16_t TypeCodeOf(std::uint32_t base, std::uint32_t binding) {
     return 12;
   }
   if (base >= 21 && base <= 28) return static_cast<std::uint16_t>(base - 10);
-  return kTypeVoid;
+  return kConstantTypeVoid;
 }
 
 const TokenNode* AsToken(const ParseNode* node) {
@@ -244,8 +244,8 @@ HRESULT WriteTypeRecord(CommentBlockBuilder* builder, const ParseNode* type, std
         return hr;
       }
     }
-    record.typeClass = kClassStruct;
-    record.type = kTypeVoid;
+    record.typeClass = kConstantClassStruct;
+    record.type = kConstantTypeVoid;
     record.rows = 1;
     record.columns = To16(TypeComponentCount(type));
     record.members = To16(members);

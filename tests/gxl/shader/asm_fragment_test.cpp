@@ -372,3 +372,37 @@ TEST_F(GxlAsmFragment, OversizedDebugInformationOnlyWarns) {
 }
 
 }  // namespace
+
+// The binder over the HLSL parser's own lookup.
+#include "gxl/shader/hlsl/hlsl_constant_lookup.h"
+#include "hlsl_fixture.h"
+
+namespace {
+
+using GxlAsmFragmentLookup = shadertest::HlslTest;
+
+TEST_F(GxlAsmFragmentLookup, FindsVariablesOfTheScopeAndAroundIt) {
+  using namespace gxl::shader;
+  ParseNode* tint = Declare("tint", Vec(kBaseFloat, 4), kUsageUniform);
+  ASSERT_NE(tint, nullptr);
+  ASSERT_NE(Function("shade", Vec(kBaseFloat, 4), {}, true), nullptr);
+  ASSERT_EQ(parser.PushScope(kScopeBlock, nullptr), S_OK);
+  ParseNode* local = Declare("local", Scalar(kBaseBool));
+  HlslConstantLookup lookup(&parser, parser.CurrentScope());
+  EXPECT_EQ(lookup.FindVariable("tint"), tint->first);
+  EXPECT_EQ(lookup.FindVariable("local"), local->first);
+  EXPECT_EQ(lookup.FindVariable("shade"), nullptr);  // a function
+  EXPECT_EQ(lookup.FindVariable("missing"), nullptr);
+  EXPECT_EQ(Log(), "<null>");  // lookups report nothing
+
+  ConstantBinder binder(&lookup);
+  std::uint32_t count = 9;
+  EXPECT_EQ(binder.CheckRegisterType(nullptr, "c_tint", &count), S_OK);
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(binder.CheckRegisterType(nullptr, "i_local", &count), E_FAIL);
+  EXPECT_TRUE(parser.HasError());
+  EXPECT_TRUE(Logged("error X2901: integer constant register 'i_local' must be defined as a variable of type int3 or "
+                     "int4 only"));
+}
+
+}  // namespace
