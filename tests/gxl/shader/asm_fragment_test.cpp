@@ -376,6 +376,7 @@ TEST_F(GxlAsmFragment, OversizedDebugInformationOnlyWarns) {
 // The binder over the HLSL parser's own lookup.
 #include "gxl/shader/hlsl/hlsl_constant_lookup.h"
 #include "hlsl_fixture.h"
+#include "hlsl_parse_run.h"
 
 namespace {
 
@@ -403,6 +404,46 @@ TEST_F(GxlAsmFragmentLookup, FindsVariablesOfTheScopeAndAroundIt) {
   EXPECT_TRUE(parser.HasError());
   EXPECT_TRUE(Logged("error X2901: integer constant register 'i_local' must be defined as a variable of type int3 or "
                      "int4 only"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GxlAsmFragmentParse, FragmentBlocksDescribeTheirNames) {
+  shadertest::ParseRun run(
+      "float4 tint;\nvertexfragment f = asm_fragment { vs_2_0 mov r_a, c_tint mov oPos, r_a };\n"
+      "vertexshader plain = asm { vs_2_0 mov oPos, c0 };\n");
+  ASSERT_EQ(run.hr, S_OK) << run.log;
+  // The code of a declaration's value: its only component, of sub-kind 5.
+  auto code = [&](const char* name) {
+    const auto* variable = gxl::shader::VariableDescription(run.Find(name));
+    const auto* value = variable ? static_cast<const ParseNodeKind13*>(variable->nodes[2]) : nullptr;
+    const auto* cell = value ? value->left : nullptr;
+    const auto* leaf = cell ? static_cast<const ExpressionNode*>(cell->first) : nullptr;
+    std::vector<std::uint32_t> tokens;
+    if (leaf && leaf->value.subKind == 5) {
+      const auto* words = static_cast<const std::uint32_t*>(leaf->value.address);
+      tokens.assign(words, words + leaf->value.third / 4);
+    }
+    return tokens;
+  };
+  const std::vector<std::uint32_t> fragment = code("f");
+  ASSERT_FALSE(fragment.empty());
+  EXPECT_EQ(fragment[0], 0x7FFE0200u);
+  const Payload finf = LeadingBlock(fragment, gxl::shader::kTagFragmentInfo);
+  ASSERT_TRUE(finf.found);
+  EXPECT_EQ(Names(Entries(finf)), (std::vector<std::string>{"c_tint", "r_a"}));
+  const std::vector<std::uint32_t> plain = code("plain");
+  ASSERT_FALSE(plain.empty());
+  EXPECT_EQ(plain[0], 0xFFFE0200u);
+  EXPECT_TRUE(LeadingTags(plain).empty());
+
+  shadertest::ParseRun missing("vertexfragment f = asm_fragment { vs_2_0 mov r_a, c_nothing };");
+  EXPECT_NE(missing.hr, S_OK);
+  EXPECT_NE(missing.log.find("error X2005: constant register 'c_nothing' must be defined as a variable 'nothing'"),
+            std::string::npos)
+      << missing.log;
 }
 
 }  // namespace
