@@ -51,9 +51,7 @@ class FragmentInfo {
  public:
   explicit FragmentInfo(std::int32_t profile) : profileIndex(profile), isVs3(profile == 4 || profile == 5) {}
 
-  std::uint32_t EntryCount() const {
-    return constants.Size() + inputs.Size() + outputs.Size() + temporaries.Size();
-  }
+  std::uint32_t EntryCount() const { return constants.Size() + inputs.Size() + outputs.Size() + temporaries.Size(); }
 
   RegisterNameTable constants, inputs, outputs, temporaries;
   std::uint32_t nextRegister[4] = {};  // bool, int, sampler, float
@@ -265,8 +263,7 @@ HRESULT ShaderAssembler::WriteDebugInfo() {
     record.file = static_cast<std::uint16_t>(index);
   }
   header.files = static_cast<std::uint32_t>(files.Size());
-  if (header.files)
-    hr = block.Append(files.Data(), header.files * 4, CommentBlockBuilder::kRecords, &header.fileTable);
+  if (header.files) hr = block.Append(files.Data(), header.files * 4, CommentBlockBuilder::kRecords, &header.fileTable);
   if (SUCCEEDED(hr)) hr = block.Append(lines.get(), m * 8, CommentBlockBuilder::kRecords, &header.lineTable);
   if (SUCCEEDED(hr) && m_entryName)
     hr = block.Append(m_entryName, CommentBlockBuilder::kZeroTerminated, CommentBlockBuilder::kName, &header.entry);

@@ -31,11 +31,11 @@ const RegisterWriter* ChooseRegisterWriter(DWORD version, std::uint32_t register
 // Converts count registers of values from the writer's data type to its
 // register set's representation into buffer (which may be values) and
 // writes them; the target's result.
-HRESULT WriteRegisters(const RegisterWriter& writer, IUnknown* target, std::uint32_t first,
-                       const std::uint32_t* values, std::uint32_t* buffer, std::uint32_t count);
+HRESULT WriteRegisters(const RegisterWriter& writer, IUnknown* target, std::uint32_t first, const std::uint32_t* values,
+                       std::uint32_t* buffer, std::uint32_t count);
 // Writes count registers as they stand (defaults).
-HRESULT PutRegisters(const RegisterWriter& writer, IUnknown* target, std::uint32_t first,
-                     const std::uint32_t* values, std::uint32_t count);
+HRESULT PutRegisters(const RegisterWriter& writer, IUnknown* target, std::uint32_t first, const std::uint32_t* values,
+                     std::uint32_t count);
 
 struct ConstantRecord {
   // The entry as this record sees it (members and elements have their own
@@ -55,7 +55,7 @@ struct ConstantRecord {
   std::uint32_t registersPerElement = 0;
   std::uint32_t totalScalars = 0;
   std::uint32_t scalarsPerElement = 0;
-  std::uint32_t handle = 0;  // index in the table's registry
+  std::uint32_t handle = 0;                     // index in the table's registry
   std::unique_ptr<ConstantRecord*[]> members;   // type.members entries for structs
   std::unique_ptr<ConstantRecord*[]> elements;  // type.elements entries, built on demand
   ConstantRecord* elementOf = nullptr;          // the array an element record belongs to
@@ -63,9 +63,7 @@ struct ConstantRecord {
   std::uint32_t Lanes() const { return registerSet == kRegisterSetBool ? 1 : 4; }
   std::uint32_t MemberCount() const { return members ? type.members : 0; }
   // Values of storage the record owns.
-  std::uint64_t StorageValues() const {
-    return std::uint64_t{Lanes()} * type.elements * registersPerElement;
-  }
+  std::uint64_t StorageValues() const { return std::uint64_t{Lanes()} * type.elements * registersPerElement; }
 };
 
 }  // namespace gxl::shader

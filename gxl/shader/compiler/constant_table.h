@@ -102,8 +102,8 @@ class ConstantTable : public IUnknown {
   virtual HRESULT WriteTransposedMatrix(IUnknown* target, ConstantHandle handle, const Matrix4* matrix);
   virtual HRESULT WriteTransposedMatrixArray(IUnknown* target, ConstantHandle handle, const Matrix4* matrices,
                                              UINT count);
-  virtual HRESULT WriteTransposedMatrixPointers(IUnknown* target, ConstantHandle handle,
-                                                const Matrix4* const* matrices, UINT count);
+  virtual HRESULT WriteTransposedMatrixPointers(IUnknown* target, ConstantHandle handle, const Matrix4* const* matrices,
+                                                UINT count);
 
   // Set-up over compiled code: copies and checks its "CTAB" block and builds
   // the records. With constantBuffer, also a new buffer of 16 bytes per float

@@ -4,10 +4,11 @@
 // handed to its register writer, which converts them to the register set's
 // representation and writes them to the device or the constant buffer. All
 // conversion happens in the record's own storage: nothing is allocated.
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <xmmintrin.h>
 
 #include "gxl/shader/compiler/constant_record.h"
 #include "gxl/shader/compiler/constant_table.h"
@@ -39,7 +40,12 @@ struct ConstantWrite {
 namespace {
 
 // The scalar type of a source: raw words are never converted.
-enum ScalarKind : std::uint32_t { kRawKind = 0, kBoolKind = kConstantTypeBool, kIntKind = kConstantTypeInt, kFloatKind = kConstantTypeFloat };
+enum ScalarKind : std::uint32_t {
+  kRawKind = 0,
+  kBoolKind = kConstantTypeBool,
+  kIntKind = kConstantTypeInt,
+  kFloatKind = kConstantTypeFloat
+};
 
 std::uint32_t Bits(float f) { return std::bit_cast<std::uint32_t>(f); }
 float Float(std::uint32_t bits) { return std::bit_cast<float>(bits); }
@@ -50,14 +56,16 @@ bool IsNumeric(std::uint32_t type) { return type >= kConstantTypeBool && type <=
 // 0.0/1.0; int to float by value; float to int truncated toward zero.
 std::uint32_t Convert(std::uint32_t v, std::uint32_t from, std::uint32_t to) {
   switch (to) {
-    case kConstantTypeBool: return from == kConstantTypeFloat ? Float(v) != 0.0f : v != 0;
+    case kConstantTypeBool:
+      return from == kConstantTypeFloat ? Float(v) != 0.0f : v != 0;
     case kConstantTypeInt:
       if (from == kConstantTypeBool) return v != 0;
       return from == kConstantTypeFloat ? static_cast<std::uint32_t>(TruncToInt32(Float(v))) : v;
     case kConstantTypeFloat:
       if (from == kConstantTypeBool) return Bits(v != 0 ? 1.0f : 0.0f);
       return from == kConstantTypeInt ? Bits(static_cast<float>(static_cast<std::int32_t>(v))) : v;
-    default: return v;
+    default:
+      return v;
   }
 }
 
@@ -309,8 +317,7 @@ HRESULT RecordWriter::Write(ConstantRecord& r, const S& source, const Placement&
 template <class S>
 HRESULT RecordWriter::WriteStruct(ConstantRecord& r, const S& source, const Placement& at) {
   if (r.scalarsPerElement == 0) return S_OK;
-  const std::uint64_t written =
-      std::min<std::uint64_t>(source.ScalarCount() / r.scalarsPerElement, r.type.elements);
+  const std::uint64_t written = std::min<std::uint64_t>(source.ScalarCount() / r.scalarsPerElement, r.type.elements);
   std::size_t cursor = 0;
   for (std::uint64_t e = 0; e < written; ++e) {
     const Placement member{static_cast<std::uint32_t>(at.offset + e * r.registersPerElement), at.limit};
@@ -352,10 +359,17 @@ const RegisterWriter* ChooseRegisterWriter(DWORD version, std::uint32_t register
   };
   int target;
   switch (version >> 16) {
-    case 0xFFFE: target = W::kVertex; break;
-    case 0xFFFF: target = W::kPixel; break;
-    case 0x5458: target = W::kTexture; break;
-    default: return nullptr;
+    case 0xFFFE:
+      target = W::kVertex;
+      break;
+    case 0xFFFF:
+      target = W::kPixel;
+      break;
+    case 0x5458:
+      target = W::kTexture;
+      break;
+    default:
+      return nullptr;
   }
   if (registerSet > kRegisterSetFloat) return nullptr;
   const bool isStruct = type.typeClass == kConstantClassStruct;
@@ -383,15 +397,18 @@ HRESULT PutRegisters(const RegisterWriter& w, IUnknown* target, std::uint32_t fi
   switch (w.registerSet) {
     case kRegisterSetBool: {
       const auto* b = reinterpret_cast<const BOOL*>(values);
-      return vertex ? device->SetVertexShaderConstantB(first, b, count) : device->SetPixelShaderConstantB(first, b, count);
+      return vertex ? device->SetVertexShaderConstantB(first, b, count)
+                    : device->SetPixelShaderConstantB(first, b, count);
     }
     case kRegisterSetInt: {
       const auto* i = reinterpret_cast<const int*>(values);
-      return vertex ? device->SetVertexShaderConstantI(first, i, count) : device->SetPixelShaderConstantI(first, i, count);
+      return vertex ? device->SetVertexShaderConstantI(first, i, count)
+                    : device->SetPixelShaderConstantI(first, i, count);
     }
     default: {
       const auto* f = reinterpret_cast<const float*>(values);
-      return vertex ? device->SetVertexShaderConstantF(first, f, count) : device->SetPixelShaderConstantF(first, f, count);
+      return vertex ? device->SetVertexShaderConstantF(first, f, count)
+                    : device->SetPixelShaderConstantF(first, f, count);
     }
   }
 }
@@ -423,13 +440,18 @@ HRESULT ConstantTable::WriteTyped(IUnknown* target, ConstantHandle handle, const
   const std::size_t limit = m_registry.Size();
   const auto* words = static_cast<const std::uint32_t*>(write.data);
   switch (write.form) {
-    case SourceForm::Raw: return WriteChain(first, target, FlatSource{words, write.count, kRawKind}, limit);
-    case SourceForm::Bool: return WriteChain(first, target, FlatSource{words, write.count, kBoolKind}, limit);
-    case SourceForm::Int: return WriteChain(first, target, FlatSource{words, write.count, kIntKind}, limit);
-    case SourceForm::Float: return WriteChain(first, target, FlatSource{words, write.count, kFloatKind}, limit);
+    case SourceForm::Raw:
+      return WriteChain(first, target, FlatSource{words, write.count, kRawKind}, limit);
+    case SourceForm::Bool:
+      return WriteChain(first, target, FlatSource{words, write.count, kBoolKind}, limit);
+    case SourceForm::Int:
+      return WriteChain(first, target, FlatSource{words, write.count, kIntKind}, limit);
+    case SourceForm::Float:
+      return WriteChain(first, target, FlatSource{words, write.count, kFloatKind}, limit);
     case SourceForm::Vector:
       return WriteChain(first, target, VectorSource{static_cast<const float(*)[4]>(write.data), write.count}, limit);
-    case SourceForm::Matrix: return WriteChain(first, target, MatrixSource<false, false>{write.data, write.count}, limit);
+    case SourceForm::Matrix:
+      return WriteChain(first, target, MatrixSource<false, false>{write.data, write.count}, limit);
     case SourceForm::MatrixPointers:
       return WriteChain(first, target, MatrixSource<false, true>{write.data, write.count}, limit);
     case SourceForm::TransposedMatrix:
@@ -497,8 +519,7 @@ HRESULT ConstantTable::WriteMatrix(IUnknown* target, ConstantHandle handle, cons
   if (!matrix) return D3DERR_INVALIDCALL;
   return WriteTyped(target, handle, {SourceForm::Matrix, matrix, 1});
 }
-HRESULT ConstantTable::WriteMatrixArray(IUnknown* target, ConstantHandle handle, const Matrix4* matrices,
-                                        UINT count) {
+HRESULT ConstantTable::WriteMatrixArray(IUnknown* target, ConstantHandle handle, const Matrix4* matrices, UINT count) {
   if (!matrices && count) return D3DERR_INVALIDCALL;
   return WriteTyped(target, handle, {SourceForm::Matrix, matrices, count});
 }

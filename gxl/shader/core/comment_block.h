@@ -15,7 +15,8 @@ namespace gxl::shader {
 
 constexpr DWORD MakeTag(char a, char b, char c, char d) {
   return static_cast<DWORD>(static_cast<std::uint8_t>(a)) | static_cast<DWORD>(static_cast<std::uint8_t>(b)) << 8 |
-         static_cast<DWORD>(static_cast<std::uint8_t>(c)) << 16 | static_cast<DWORD>(static_cast<std::uint8_t>(d)) << 24;
+         static_cast<DWORD>(static_cast<std::uint8_t>(c)) << 16 |
+         static_cast<DWORD>(static_cast<std::uint8_t>(d)) << 24;
 }
 constexpr DWORD kTagConstantTable = MakeTag('C', 'T', 'A', 'B');
 constexpr DWORD kTagFragmentInfo = MakeTag('F', 'I', 'N', 'F');
@@ -38,12 +39,12 @@ class CommentBlockBuilder {
   static constexpr DWORD kUnaligned = 0x4;    // no rounding of the offset up to a multiple of 4
   static constexpr DWORD kOwned = 0x8;        // with kByReference: the builder frees the data (std::free)
   // The combinations the writers use.
-  static constexpr DWORD kRecords = kByReference;                         // filled in before Serialize
-  static constexpr DWORD kTypes = kShare;                                 // type records
-  static constexpr DWORD kText = kByReference | kUnaligned;               // texts never merged
-  static constexpr DWORD kUnalignedCopy = kShare | kUnaligned;            // copied unaligned records
-  static constexpr DWORD kName = kByReference | kShare | kUnaligned;      // names
-  static constexpr DWORD kOwnedData = kByReference | kShare | kOwned;     // data built for the block
+  static constexpr DWORD kRecords = kByReference;                      // filled in before Serialize
+  static constexpr DWORD kTypes = kShare;                              // type records
+  static constexpr DWORD kText = kByReference | kUnaligned;            // texts never merged
+  static constexpr DWORD kUnalignedCopy = kShare | kUnaligned;         // copied unaligned records
+  static constexpr DWORD kName = kByReference | kShare | kUnaligned;   // names
+  static constexpr DWORD kOwnedData = kByReference | kShare | kOwned;  // data built for the block
   // A length meaning "a zero-terminated text, terminator included".
   static constexpr std::uint32_t kZeroTerminated = 0xFFFFFFFFu;
 

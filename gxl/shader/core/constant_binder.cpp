@@ -27,8 +27,10 @@ char ConstantPrefixLetter(const char* name) {
     case 'c':
     case 'b':
     case 'i':
-    case 's': return static_cast<char>(name[0] | 0x20);
-    default: return 0;
+    case 's':
+      return static_cast<char>(name[0] | 0x20);
+    default:
+      return 0;
   }
 }
 

@@ -43,8 +43,8 @@ class ConstantBinder {
   // Names without a constant prefix are float4 registers of their own;
   // constants describe their variable (X2902 for a binding past c8191, X2905
   // for a sampler without its dimensions: E_FAIL).
-  HRESULT BindVariable(CommentBlockBuilder* builder, ConstantEntryRecord* entry, const char* name,
-                       std::uint32_t reg, DWORD version);
+  HRESULT BindVariable(CommentBlockBuilder* builder, ConstantEntryRecord* entry, const char* name, std::uint32_t reg,
+                       DWORD version);
 
   // GXL_SHADER_REPORT(binder, position, entry, ...) formats into 255
   // characters and hands the text to the lookup.

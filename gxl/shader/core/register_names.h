@@ -11,10 +11,10 @@
 namespace gxl::shader {
 
 struct RegisterNameEntry {
-  char* name;                  // own copy
-  std::uint32_t reg;           // register number
-  std::uint32_t count;         // registers (or the target's kind word)
-  std::uint32_t hasDefault;    // defaultValue holds the register's value
+  char* name;                // own copy
+  std::uint32_t reg;         // register number
+  std::uint32_t count;       // registers (or the target's kind word)
+  std::uint32_t hasDefault;  // defaultValue holds the register's value
   std::uint32_t defaultValue[4];
   RegisterNameEntry* next;
 };

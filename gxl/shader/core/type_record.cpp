@@ -38,10 +38,14 @@ const ParseNode* ResolveType(const ParseNode* type) {
 
 std::uint16_t ClassOf(const TypeNode& t) {
   switch (t.shape) {
-    case kShapeScalar: return kConstantClassScalar;
-    case kShapeVector: return kConstantClassVector;
-    case kShapeMatrix: return (t.flags & kRowMajorFlag) ? kConstantClassMatrixRows : kConstantClassMatrixColumns;
-    default: return kConstantClassObject;
+    case kShapeScalar:
+      return kConstantClassScalar;
+    case kShapeVector:
+      return kConstantClassVector;
+    case kShapeMatrix:
+      return (t.flags & kRowMajorFlag) ? kConstantClassMatrixRows : kConstantClassMatrixColumns;
+    default:
+      return kConstantClassObject;
   }
 }
 
@@ -91,7 +95,8 @@ std::uint64_t LaidRegisters(const ParseNode* type, std::uint32_t set) {
         total = Saturate(total + LaidRegisters(c->first, set));
       return total;
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
@@ -106,7 +111,9 @@ class ImageLayout {
     type = ResolveType(type);
     if (!type || m_next >= m_count) return;
     switch (type->kind) {
-      case NodeKind::Type: LayType(*static_cast<const TypeNode*>(type), base); break;
+      case NodeKind::Type:
+        LayType(*static_cast<const TypeNode*>(type), base);
+        break;
       case NodeKind::ArrayType: {
         const auto* a = static_cast<const ArrayTypeNode*>(type);
         const std::uint64_t stride = LaidRegisters(a->element, m_set);
@@ -120,7 +127,8 @@ class ImageLayout {
           base = Saturate(base + LaidRegisters(c->first, m_set));
         }
         break;
-      default: break;
+      default:
+        break;
     }
   }
 
@@ -155,10 +163,18 @@ class ImageLayout {
     } else {
       float f;
       switch (item.kind) {
-        case kLiteralBool: f = item.bits != 0 ? 1.0f : 0.0f; break;
-        case kLiteralInt: f = static_cast<float>(static_cast<std::int32_t>(item.bits)); break;
-        case kLiteralUnsigned: f = static_cast<float>(item.bits); break;
-        default: f = static_cast<float>(item.number); break;
+        case kLiteralBool:
+          f = item.bits != 0 ? 1.0f : 0.0f;
+          break;
+        case kLiteralInt:
+          f = static_cast<float>(static_cast<std::int32_t>(item.bits));
+          break;
+        case kLiteralUnsigned:
+          f = static_cast<float>(item.bits);
+          break;
+        default:
+          f = static_cast<float>(item.number);
+          break;
       }
       std::memcpy(&word, &f, sizeof word);
     }
@@ -236,8 +252,8 @@ HRESULT WriteTypeRecord(CommentBlockBuilder* builder, const ParseNode* type, std
     std::uint32_t i = 0;
     for (const ParseNode* c = type; c && c->kind == NodeKind::List; c = c->second, ++i) {
       const char* name = DeclarationNameText(c->first);
-      HRESULT hr = builder->Append(name ? name : "", CommentBlockBuilder::kZeroTerminated,
-                                   CommentBlockBuilder::kName, &infos[i].name);
+      HRESULT hr = builder->Append(name ? name : "", CommentBlockBuilder::kZeroTerminated, CommentBlockBuilder::kName,
+                                   &infos[i].name);
       if (SUCCEEDED(hr)) hr = WriteTypeRecord(builder, c->first, 1, 0, &infos[i].typeInfo);
       if (FAILED(hr)) {
         std::free(infos);
@@ -250,8 +266,8 @@ HRESULT WriteTypeRecord(CommentBlockBuilder* builder, const ParseNode* type, std
     record.columns = To16(TypeComponentCount(type));
     record.members = To16(members);
     // Identical member arrays are stored once, like the type records.
-    const HRESULT hr = builder->Append(infos, members * sizeof(MemberInfoRecord), CommentBlockBuilder::kTypes,
-                                       &record.memberInfo);
+    const HRESULT hr =
+        builder->Append(infos, members * sizeof(MemberInfoRecord), CommentBlockBuilder::kTypes, &record.memberInfo);
     std::free(infos);
     if (FAILED(hr)) return hr;
   } else {
@@ -278,7 +294,8 @@ std::uint32_t TypeComponentCount(const ParseNode* type) {
         total = Saturate(total + TypeComponentCount(c->first));
       return To32(total);
     }
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
@@ -316,7 +333,8 @@ HRESULT TypeRegisterShape(const ParseNode* type, std::uint32_t* registers, std::
       *registers = To32(total), *columns = widest;
       return S_OK;
     }
-    default: return E_FAIL;
+    default:
+      return E_FAIL;
   }
 }
 
@@ -349,7 +367,8 @@ std::uint32_t* BuildRegisterImage(const ParseNode* type, const ParseNode* value,
     for (std::uint32_t r = 0; r < registers; ++r) image[r * 4 + 2] = 1;
   // Never more components than the registers can show.
   const std::uint32_t capacity = static_cast<std::uint32_t>(std::min<std::size_t>(words, 1u << 20));
-  auto* items = static_cast<LiteralComponent*>(std::malloc(std::max<std::size_t>(capacity, 1) * sizeof(LiteralComponent)));
+  auto* items =
+      static_cast<LiteralComponent*>(std::malloc(std::max<std::size_t>(capacity, 1) * sizeof(LiteralComponent)));
   if (!items) {
     std::free(image);
     return nullptr;

@@ -68,8 +68,8 @@ std::vector<FinfEntry> Entries(const Payload& finf) {
   std::vector<FinfEntry> out;
   for (std::uint32_t i = 0; i < finf.U32(12); ++i) {
     const std::size_t at = finf.U32(16) + 20 * i;
-    out.push_back({finf.Text(finf.U32(at)), finf.U16(at + 4), finf.U16(at + 6), finf.U16(at + 8),
-                   finf.U16(at + 10), finf.U32(at + 12), finf.U32(at + 16)});
+    out.push_back({finf.Text(finf.U32(at)), finf.U16(at + 4), finf.U16(at + 6), finf.U16(at + 8), finf.U16(at + 10),
+                   finf.U32(at + 12), finf.U32(at + 16)});
   }
   return out;
 }
@@ -120,7 +120,7 @@ TEST_F(GxlAsmFragment, NamesResolveToNumberedRegisters) {
   struct Case {
     const char* source;
     std::vector<std::uint32_t> firstOperands;  // of the first instruction
-    const char* message;                        // expected in the log, or null
+    const char* message;                       // expected in the log, or null
   };
   // Register tokens: type bits | number, with the default mask or swizzle.
   auto reg = [](std::uint32_t type, std::uint32_t n, std::uint32_t mask) {
@@ -131,16 +131,21 @@ TEST_F(GxlAsmFragment, NamesResolveToNumberedRegisters) {
       {"ps_2_0\nmov r_a, v_texcoord2\n", {reg(0, 0, dst), reg(3, 2, src)}, nullptr},
       {"ps_2_0\nmov r_a, v_color1\n", {reg(0, 0, dst), reg(1, 1, src)}, nullptr},
       {"ps_2_0\nmov r_a, v_normal\n", {}, "error X2005: Invalid pixel shader input register 'v_normal' specified"},
-      {"vs_2_0\nmov r_x, v_position\nadd R_X, r_x, v_normal\nmov r_y, R_x\n", {reg(0, 0, dst), reg(1, 0, src)},
+      {"vs_2_0\nmov r_x, v_position\nadd R_X, r_x, v_normal\nmov r_y, R_x\n",
+       {reg(0, 0, dst), reg(1, 0, src)},
        nullptr},
       {"vs_2_0\nmov r_a, v_bogus\n", {}, "error X2005: Invalid input register 'v_bogus' specified"},
-      {"vs_2_0\nmov o_position, v_position\n", {},
+      {"vs_2_0\nmov o_position, v_position\n",
+       {},
        "error X2005: 'o_position' is not a valid register name.  Registers must start with v_, r_, c_, b_, or i_ "
        "depending on the register type. (o_ for vs_3_0 only)"},
       {"vs_3_0\nmov o_position, v_position\n", {reg(6, 0, dst), reg(1, 0, src)}, nullptr},
       {"vs_2_0\nmov r_a, v_\n", {}, "error X2005: invalid register, input, or constant name 'v_'"},
-      {"vs_2_0\nmov r_a, c_missing\n", {}, "error X2005: constant register 'c_missing' must be defined as a variable 'missing'"},
-      {"vs_2_0\nmov r_a, v_position[a0.x]\n", {},
+      {"vs_2_0\nmov r_a, c_missing\n",
+       {},
+       "error X2005: constant register 'c_missing' must be defined as a variable 'missing'"},
+      {"vs_2_0\nmov r_a, v_position[a0.x]\n",
+       {},
        "error X2005: addressing operations are not allowed on input registers 'v_position'"},
   };
   for (const Case& c : cases) {
@@ -180,8 +185,9 @@ TEST_F(GxlAsmFragment, ConstantsTakeTheirVariablesRegisters) {
 
   const AsmRun past = Fragment("vs_2_0\nmov r_q, c_world[4]\n", &lookup);
   EXPECT_EQ(past.hr, GXLERR_INVALIDDATA);
-  EXPECT_NE(past.log.find("error X2005: constant register address out of bounds on constant 'c_world', size 4, offset 4"),
-            std::string::npos)
+  EXPECT_NE(
+      past.log.find("error X2005: constant register address out of bounds on constant 'c_world', size 4, offset 4"),
+      std::string::npos)
       << past.log;
 }
 
@@ -196,7 +202,8 @@ TEST_F(GxlAsmFragment, BoolAndIntRegistersNeedTheirTypes) {
   };
   const Case cases[] = {
       {"vs_2_x\nif b_on\nmov r_a, v_position\nendif\nloop aL, i_loops\nmov r_b, v_position\nendloop\n", nullptr},
-      {"vs_2_x\nif b_off\nendif\n", "error X2900: boolean constant register 'b_off' must be defined as a variable of type bool only"},
+      {"vs_2_x\nif b_off\nendif\n",
+       "error X2900: boolean constant register 'b_off' must be defined as a variable of type bool only"},
       {"vs_2_x\nloop aL, i_pair\nendloop\n",
        "error X2901: integer constant register 'i_pair' must be defined as a variable of type int3 or int4 only"},
   };
@@ -232,7 +239,7 @@ TEST_F(GxlAsmFragment, FragmentInfoDescribesEveryName) {
   const std::vector<FinfEntry> e = Entries(finf);
   // Constants by variable name (b_ before c_ for one name); the other names by their whole text.
   EXPECT_EQ(Names(e), (std::vector<std::string>{"c_light", "b_light2", "b_on", "r_a", "r_color", "r_z", "v_color",
-                                                 "v_position"}));
+                                                "v_position"}));
   ASSERT_EQ(e.size(), 8u);
   EXPECT_EQ(e[0].set, 2u);
   EXPECT_EQ(e[0].count, 1u);
@@ -266,11 +273,12 @@ TEST_F(GxlAsmFragment, BinderRefusals) {
     const char* source;
     const char* message;
   };
-  for (const Case& c : {Case{"vs_2_0\nmov r_a, c_far\n",
-                             "error X2902: Constant variable 'c_far' bound to register greater than 8191 (9000 requested)"},
-                        Case{"ps_2_0\ntexld r_a, v_texcoord0, s_any\n",
-                             "error X2905: Sampler variable 's_any' does not specify the sampler type.  Explicit "
-                             "sampler types required for asm fragments."}}) {
+  for (const Case& c :
+       {Case{"vs_2_0\nmov r_a, c_far\n",
+             "error X2902: Constant variable 'c_far' bound to register greater than 8191 (9000 requested)"},
+        Case{"ps_2_0\ntexld r_a, v_texcoord0, s_any\n",
+             "error X2905: Sampler variable 's_any' does not specify the sampler type.  Explicit "
+             "sampler types required for asm fragments."}}) {
     const AsmRun run = Fragment(c.source, &lookup);
     EXPECT_NE(run.hr, S_OK) << c.source;
     EXPECT_NE(run.log.find(c.message), std::string::npos) << run.log;
@@ -348,8 +356,8 @@ TEST_F(GxlAsmFragment, DebugInformationOfIncludedFiles) {
 
 TEST_F(GxlAsmFragment, FragmentAndDebugBlocksTogether) {
   lookup.variables["tint"] = Variable("tint", Type(kVector, kFloat, 1, 4));
-  const AsmRun run = Fragment("vs_2_0\nmov r_a, c_tint\nmov oPos, r_a\n", &lookup,
-                              kAssembleSkipValidation | kAssembleDebugInfo);
+  const AsmRun run =
+      Fragment("vs_2_0\nmov r_a, c_tint\nmov oPos, r_a\n", &lookup, kAssembleSkipValidation | kAssembleDebugInfo);
   ASSERT_EQ(run.hr, S_OK) << run.log;
   EXPECT_EQ(LeadingTags(run.tokens), (std::vector<std::string>{"DBUG", "FINF"}));
   const Payload dbug = LeadingBlock(run.tokens, gxl::shader::kTagDebugInfo);
@@ -402,8 +410,9 @@ TEST_F(GxlAsmFragmentLookup, FindsVariablesOfTheScopeAndAroundIt) {
   EXPECT_EQ(count, 1u);
   EXPECT_EQ(binder.CheckRegisterType(nullptr, "i_local", &count), E_FAIL);
   EXPECT_TRUE(parser.HasError());
-  EXPECT_TRUE(Logged("error X2901: integer constant register 'i_local' must be defined as a variable of type int3 or "
-                     "int4 only"));
+  EXPECT_TRUE(
+      Logged("error X2901: integer constant register 'i_local' must be defined as a variable of type int3 or "
+             "int4 only"));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The comment-block builder, its insertion after the version token, and the
 // register-name table, checked against the block framing laid out by hand.
+#include "gxl/shader/core/comment_block.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "gxl/shader/core/bytecode.h"
-#include "gxl/shader/core/comment_block.h"
 #include "gxl/shader/core/register_names.h"
 #include "gxl/tex/result_codes.h"
 #include "shader_code.h"
@@ -54,8 +55,8 @@ TEST(GxlCommentBlock, SharingFollowsTheFlags) {
   // Names (7) share; texts (5) neither share nor are shared; copies are
   // always shared, so they meet the first name.
   const Step steps[] = {
-      {"pos", B::kName, 0}, {"pos", B::kName, 0}, {"pos", B::kText, 4},           {"pos", B::kText, 8},
-      {"pos", 0, 0},        {"nrm", 0, 12},       {"nrm", B::kUnalignedCopy, 12}, {"nrm", B::kName, 12},
+      {"pos", B::kName, 0},  {"pos", B::kName, 0},  {"pos", B::kText, 4},           {"pos", B::kText, 8},
+      {"pos", 0, 0},         {"nrm", 0, 12},        {"nrm", B::kUnalignedCopy, 12}, {"nrm", B::kName, 12},
       {"nrm", B::kText, 16}, {"pos", B::kTypes, 0},
   };
   for (const Step& s : steps) {
@@ -70,9 +71,9 @@ TEST(GxlCommentBlock, AlignedPiecesLeaveGapsOfPadBytes) {
   const std::uint8_t word[4] = {1, 2, 3, 4};
   std::uint32_t offsets[4] = {};
   ASSERT_EQ(b.Append("x", 1, B::kText, &offsets[0]), S_OK);      // 1 byte at 0
-  ASSERT_EQ(b.Append(word, 4, B::kRecords, &offsets[1]), S_OK);   // aligned: 4
+  ASSERT_EQ(b.Append(word, 4, B::kRecords, &offsets[1]), S_OK);  // aligned: 4
   ASSERT_EQ(b.Append("yz", 2, B::kText, &offsets[2]), S_OK);     // unaligned: 8
-  ASSERT_EQ(b.Append(word, 3, 0, &offsets[3]), S_OK);             // copied, aligned: 12
+  ASSERT_EQ(b.Append(word, 3, 0, &offsets[3]), S_OK);            // copied, aligned: 12
   EXPECT_EQ(offsets[1], 4u);
   EXPECT_EQ(offsets[2], 8u);
   EXPECT_EQ(offsets[3], 12u);
@@ -113,8 +114,8 @@ TEST(GxlCommentBlock, RejectsDataItCannotFrame) {
   EXPECT_EQ(b.PayloadBytes(), 0u);
   EXPECT_EQ(b.SizeInDwords(), 2u);
   std::vector<DWORD> out(4);
-  EXPECT_EQ(b.Serialize(out.data(), 1), E_FAIL);   // smaller than needed
-  EXPECT_EQ(b.Serialize(out.data(), 4), S_OK);     // larger: padded
+  EXPECT_EQ(b.Serialize(out.data(), 1), E_FAIL);  // smaller than needed
+  EXPECT_EQ(b.Serialize(out.data(), 4), S_OK);    // larger: padded
   EXPECT_EQ(out[0], 0x0003FFFEu);
   EXPECT_EQ(out[2], 0xABABABABu);
   EXPECT_EQ(out[3], 0xABABABABu);
@@ -155,9 +156,16 @@ TEST(GxlCommentBlock, InsertedBlocksAreFoundAfterTheVersionToken) {
     ASSERT_EQ(gxl::shader::InsertAfterVersion(&stream, b), S_OK);
   }
   const std::vector<DWORD> expected = {0xFFFF0200,
-                                       0x0002FFFE, gxl::shader::kTagConstantTable, gxl::shader::kTagConstantTable,
-                                       0x0002FFFE, gxl::shader::kTagPreshader, gxl::shader::kTagPreshader,
-                                       0x02000001, 0x800F0800, 0xA0E40000, shadertest::kEnd};
+                                       0x0002FFFE,
+                                       gxl::shader::kTagConstantTable,
+                                       gxl::shader::kTagConstantTable,
+                                       0x0002FFFE,
+                                       gxl::shader::kTagPreshader,
+                                       gxl::shader::kTagPreshader,
+                                       0x02000001,
+                                       0x800F0800,
+                                       0xA0E40000,
+                                       shadertest::kEnd};
   EXPECT_EQ(std::vector<DWORD>(stream.Data(), stream.Data() + stream.Size()), expected);
   EXPECT_EQ(GetShaderSize(stream.Data()), expected.size() * 4);
   const void* data = nullptr;

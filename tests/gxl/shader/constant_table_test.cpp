@@ -1,6 +1,8 @@
 // The constant table over "CTAB" blocks laid out by hand: name paths,
 // handles, members and elements, descriptions, the checks on malformed
 // blocks, and mutated blocks that must give only error codes.
+#include "gxl/shader/compiler/constant_table.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "ctab_image.h"
-#include "gxl/shader/compiler/constant_table.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/result_codes.h"
@@ -201,8 +202,8 @@ TEST_F(GxlConstantTable, MembersAreCutToTheirParentsRegisters) {
     const char* path;
     UINT reg, count;
   };
-  for (const Expected& e : {Expected{"p.a", 7, 1}, Expected{"p.b", 8, 0}, Expected{"q.a", 9, 1},
-                            Expected{"q.b", 10, 1}}) {
+  for (const Expected& e :
+       {Expected{"p.a", 7, 1}, Expected{"p.b", 8, 0}, Expected{"q.a", 9, 1}, Expected{"q.b", 10, 1}}) {
     const ConstantDesc d = Desc(e.path);
     EXPECT_EQ(d.registerIndex, e.reg) << e.path;
     EXPECT_EQ(d.registerCount, e.count) << e.path;
@@ -276,7 +277,8 @@ TEST_F(GxlConstantTable, MalformedBlocksAreRefused) {
       {"creator past the end", [](CtabImage& i) { i.creator = 100000; }, nullptr, bad},
       {"target past the end", [](CtabImage& i) { i.target = 100000; }, nullptr, bad},
       {"constant count past the block", [](CtabImage& i) { i.countOverride = 1000; }, nullptr, bad},
-      {"records past the block", nullptr, [](auto& b) { SetWord(b, 16, static_cast<std::uint32_t>(b.size()) - 8); }, bad},
+      {"records past the block", nullptr, [](auto& b) { SetWord(b, 16, static_cast<std::uint32_t>(b.size()) - 8); },
+       bad},
       {"name past the end", nullptr, [](auto& b) { SetWord(b, EntryField(b, 0), 1u << 30); }, bad},
       {"name without its NUL", nullptr,
        [](auto& b) {
@@ -284,8 +286,10 @@ TEST_F(GxlConstantTable, MalformedBlocksAreRefused) {
          b.back() = 'x';
        },
        bad},
-      {"type past the end", nullptr, [](auto& b) { SetWord(b, EntryField(b, 12), static_cast<std::uint32_t>(b.size()) - 8); }, bad},
-      {"default past the end", nullptr, [](auto& b) { SetWord(b, EntryField(b, 16), static_cast<std::uint32_t>(b.size()) - 4); }, bad},
+      {"type past the end", nullptr,
+       [](auto& b) { SetWord(b, EntryField(b, 12), static_cast<std::uint32_t>(b.size()) - 8); }, bad},
+      {"default past the end", nullptr,
+       [](auto& b) { SetWord(b, EntryField(b, 16), static_cast<std::uint32_t>(b.size()) - 4); }, bad},
       {"register count past the default", nullptr,
        [](auto& b) {
          SetWord(b, EntryField(b, 16), 28);
@@ -396,10 +400,18 @@ TEST_F(GxlConstantTable, MutatedBlocksGiveOnlyErrorCodes) {
     for (int e = 0; e < edits; ++e) {
       const std::size_t at = rng() % (b.size() - 3);
       switch (rng() % 5) {
-        case 0: b[at] = static_cast<std::uint8_t>(rng()); break;                     // any byte
-        case 1: SetWord(b, at & ~std::size_t{3}, rng() % (b.size() + 8)); break;     // an offset near the block
-        case 2: SetHalf(b, at & ~std::size_t{1}, static_cast<std::uint16_t>(rng() % 70)); break;  // a count
-        case 3: SetHalf(b, at & ~std::size_t{1}, static_cast<std::uint16_t>(rng())); break;
+        case 0:
+          b[at] = static_cast<std::uint8_t>(rng());
+          break;  // any byte
+        case 1:
+          SetWord(b, at & ~std::size_t{3}, rng() % (b.size() + 8));
+          break;  // an offset near the block
+        case 2:
+          SetHalf(b, at & ~std::size_t{1}, static_cast<std::uint16_t>(rng() % 70));
+          break;  // a count
+        case 3:
+          SetHalf(b, at & ~std::size_t{1}, static_cast<std::uint16_t>(rng()));
+          break;
         default: {  // a member pointing at some type record (perhaps its own)
           const std::uint32_t types[] = {float4, float3, inner, outer, matrix};
           SetWord(b, at & ~std::size_t{3}, types[rng() % 5]);

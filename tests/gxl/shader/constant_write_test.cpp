@@ -118,7 +118,9 @@ TEST_F(GxlConstantWrite, WholeElementsOfAFloat3Array) {
     UINT count;
     std::vector<float> registers;
   };
-  const Case cases[] = {{3, {1, 2, 3, 0, s, s, s, s}}, {6, {1, 2, 3, 0, 4, 5, 6, 0}}, {5, {1, 2, 3, 0, s, s, s, s}},
+  const Case cases[] = {{3, {1, 2, 3, 0, s, s, s, s}},
+                        {6, {1, 2, 3, 0, 4, 5, 6, 0}},
+                        {5, {1, 2, 3, 0, s, s, s, s}},
                         {2, {s, s, s, s, s, s, s, s}}};
   for (const Case& c : cases) {
     Fill(kSentinel);
@@ -196,8 +198,8 @@ TEST_F(GxlConstantWrite, StructArraysTakeMemberAfterMemberElementAfterElement) {
   // One element of it: registers 12 and 13 only.
   Fill(kSentinel);
   ASSERT_EQ(table->WriteVectorArray(dev, "sa[1]", v, 2), S_OK);
-  EXPECT_EQ(F(10, 4), (std::vector<float>{kSentinel, kSentinel, kSentinel, kSentinel, kSentinel, kSentinel,
-                                          kSentinel, kSentinel, 1, 2, 3, 4, 5, 6, 0, 0}));
+  EXPECT_EQ(F(10, 4), (std::vector<float>{kSentinel, kSentinel, kSentinel, kSentinel, kSentinel, kSentinel, kSentinel,
+                                          kSentinel, 1, 2, 3, 4, 5, 6, 0, 0}));
 }
 
 TEST_F(GxlConstantWrite, SourceFormsAgree) {

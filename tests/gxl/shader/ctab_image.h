@@ -59,8 +59,8 @@ class CtabImage {
     return at;
   }
   // Entries in the order given (callers sort them by name).
-  void Constant(const std::string& name, std::uint16_t set, std::uint16_t reg, std::uint16_t count,
-                std::uint32_t type, std::uint32_t defaultValue = 0) {
+  void Constant(const std::string& name, std::uint16_t set, std::uint16_t reg, std::uint16_t count, std::uint32_t type,
+                std::uint32_t defaultValue = 0) {
     m_entries.push_back({Text(name), set, reg, count, type, defaultValue});
   }
 

@@ -59,8 +59,9 @@ inline ParseNode* Literal(std::initializer_list<Component> components) {
   ParseNode* head = nullptr;
   ParseNode* last = nullptr;
   for (const Component& c : components) {
-    auto* v = c.kind == 3 ? new ExpressionNode(3, c.value, at)
-                          : new ExpressionNode(c.kind, static_cast<std::uint32_t>(static_cast<std::int64_t>(c.value)), at);
+    auto* v = c.kind == 3
+                  ? new ExpressionNode(3, c.value, at)
+                  : new ExpressionNode(c.kind, static_cast<std::uint32_t>(static_cast<std::int64_t>(c.value)), at);
     auto* cell = new ListNode(v, nullptr, "Value");
     (last ? last->second : head) = cell;
     last = cell;

@@ -41,12 +41,12 @@ class PreshaderSource {
 // The target as the writers see it: the program and the token stream they
 // insert into, with the counts an insertion updates.
 struct BlockTarget {
-  ShaderProgram* program = nullptr;  // values, banks, options, log; sequence fields change in "DBUG"
-  PodArray<DWORD>* tokens = nullptr;  // the stream so far, tokens[0] the version token
-  std::uint32_t* insertedDwords = nullptr;  // dwords of blocks inserted after the version token
-  std::size_t* validatedCount = nullptr;    // becomes the token count: blocks are not validated
-  DWORD profileVersion = 0;                 // names the target in the table ("vs_2_0")
-  bool fragmentMode = false;                // "FINF" with prefixed names and the fragment registers
+  ShaderProgram* program = nullptr;                // values, banks, options, log; sequence fields change in "DBUG"
+  PodArray<DWORD>* tokens = nullptr;               // the stream so far, tokens[0] the version token
+  std::uint32_t* insertedDwords = nullptr;         // dwords of blocks inserted after the version token
+  std::size_t* validatedCount = nullptr;           // becomes the token count: blocks are not validated
+  DWORD profileVersion = 0;                        // names the target in the table ("vs_2_0")
+  bool fragmentMode = false;                       // "FINF" with prefixed names and the fragment registers
   const RegisterNameTable* fragmentNames[2] = {};  // fragment inputs and temporaries, or null
   const DebugLineRecord* debugRecords = nullptr;
   std::uint32_t debugRecordCount = 0;

@@ -52,7 +52,8 @@ const char* NameOf(const IrValue& v) { return DeclarationNameText(v.declaration)
 class ConstantTableWriter {
  public:
   explicit ConstantTableWriter(const BlockTarget& target)
-      : m_target(target), m_program(*target.program),
+      : m_target(target),
+        m_program(*target.program),
         m_block(target.fragmentMode ? kTagFragmentInfo : kTagConstantTable) {}
 
   HRESULT Write();
@@ -110,8 +111,8 @@ HRESULT ConstantTableWriter::FindConstants() {
       const IrValue& v = *m_program.Value(slots[s]);
       const std::uint32_t reg = s - base[set];
       const std::uint32_t first = v.reg - std::min(v.variableOffset / 4, v.reg);
-      const bool same = previous && previous->bank == v.bank && previous->declaration == v.declaration &&
-                        previousFirst == first;
+      const bool same =
+          previous && previous->bank == v.bank && previous->declaration == v.declaration && previousFirst == first;
       previous = &v;
       previousFirst = first;
       if (same) {
@@ -201,7 +202,8 @@ std::uint32_t ConstantTableWriter::FragmentNameCount() const {
 HRESULT ConstantTableWriter::WriteFragmentNames(ConstantEntryRecord* records) {
   for (const RegisterNameTable* table : m_target.fragmentNames) {
     if (!table || table->Size() == 0) continue;
-    auto entries = std::unique_ptr<const RegisterNameEntry*[]>(new (std::nothrow) const RegisterNameEntry*[table->Size()]);
+    auto entries =
+        std::unique_ptr<const RegisterNameEntry*[]>(new (std::nothrow) const RegisterNameEntry*[table->Size()]);
     if (!entries) return E_OUTOFMEMORY;
     table->Collect(entries.get());
     for (std::uint32_t i = 0; i < table->Size(); ++i) {
@@ -211,8 +213,8 @@ HRESULT ConstantTableWriter::WriteFragmentNames(ConstantEntryRecord* records) {
       record.registerSet = kRegisterSetFloat;
       record.registerIndex = static_cast<std::uint16_t>(e.reg);
       record.registerCount = 1;
-      HRESULT hr = m_block.Append(e.name, CommentBlockBuilder::kZeroTerminated, CommentBlockBuilder::kName,
-                                  &record.name);
+      HRESULT hr =
+          m_block.Append(e.name, CommentBlockBuilder::kZeroTerminated, CommentBlockBuilder::kName, &record.name);
       if (SUCCEEDED(hr))
         hr = m_block.Append(&kFloat4Register, sizeof kFloat4Register, CommentBlockBuilder::kTypes, &record.typeInfo);
       if (SUCCEEDED(hr) && e.hasDefault) {

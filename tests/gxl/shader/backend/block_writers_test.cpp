@@ -3,6 +3,8 @@
 // "FINF" in fragment mode, "PRES" from a stand-in preshader, and "DBUG",
 // whose instruction offsets must land on the instruction tokens of the
 // finished stream.
+#include "gxl/shader/backend/targets/block_writers.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,7 +14,6 @@
 #include "../block_reader.h"
 #include "../log_text.h"
 #include "../tree_kit.h"
-#include "gxl/shader/backend/targets/block_writers.h"
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/core/comment_block.h"
 #include "gxl/tex/com_ref.h"
@@ -177,8 +178,8 @@ TEST_F(GxlCommentBlockWriters, DefaultsFillTheRegistersTheTableWrites) {
         StandardBank::FloatConstants, 0, 4);
   Place(Variable("n", Type(kVector, kInt, 1, 2), Literal({I(5), I(6)})), StandardBank::IntConstants, 0, 1);
   Place(Variable("b", Type(kScalar, kBool, 1, 1), Literal({B(true)})), StandardBank::BoolConstants, 0, 1);
-  Place(Variable("h", Type(kVector, kFloat, 1, 3), Literal({I(-2), F(0.5), B(true)})), StandardBank::FloatConstants,
-        4, 1);
+  Place(Variable("h", Type(kVector, kFloat, 1, 3), Literal({I(-2), F(0.5), B(true)})), StandardBank::FloatConstants, 4,
+        1);
   ASSERT_EQ(WriteConstantTable(Target()), S_OK);
   ComRef<ConstantTable> table = Table(stream.Code());
   ASSERT_TRUE(table);
@@ -269,8 +270,9 @@ TEST_F(GxlCommentBlockWriters, BindingPastC8191FailsFragments) {
   BlockTarget target = Target();
   target.fragmentMode = true;
   EXPECT_EQ(WriteConstantTable(target), E_FAIL);
-  EXPECT_NE(LogText(log).find("error X2902: Constant variable 'far' bound to register greater than 8191 (8192 requested)"),
-            std::string::npos)
+  EXPECT_NE(
+      LogText(log).find("error X2902: Constant variable 'far' bound to register greater than 8191 (8192 requested)"),
+      std::string::npos)
       << LogText(log);
   EXPECT_EQ(stream.tokens.Size(), 1 + kBody.size());
 }
@@ -319,8 +321,8 @@ TEST_F(GxlCommentBlockWriters, PreshaderCodeBecomesThePresBlock) {
   struct Case {
     HRESULT prepare, compile, result;
   };
-  for (const Case& c : {Case{S_OK, S_FALSE, S_OK}, Case{E_OUTOFMEMORY, S_OK, E_OUTOFMEMORY},
-                        Case{S_OK, E_FAIL, E_FAIL}}) {
+  for (const Case& c :
+       {Case{S_OK, S_FALSE, S_OK}, Case{E_OUTOFMEMORY, S_OK, E_OUTOFMEMORY}, Case{S_OK, E_FAIL, E_FAIL}}) {
     Stream fresh;
     BlockTarget t = Target();
     t.tokens = &fresh.tokens;
@@ -396,7 +398,7 @@ TEST_F(GxlCommentBlockWriters, DebugInformationPointsAtTheFinishedStream) {
   const std::size_t vars = dbug.U32(32);
   EXPECT_EQ(dbug.U32(vars), 0u);
   EXPECT_EQ(dbug.Text(dbug.U32(vars + 4)), "scale");
-  EXPECT_EQ(dbug.U32(dbug.U32(vars + 16)), 1u);           // written by instruction 1
+  EXPECT_EQ(dbug.U32(dbug.U32(vars + 16)), 1u);          // written by instruction 1
   EXPECT_EQ(dbug.U16(dbug.U32(vars + 16) + 4 + 6), 0u);  // in component w
   EXPECT_EQ(dbug.Text(dbug.U32(vars + 20)), "main");
   EXPECT_EQ(dbug.Text(dbug.U32(vars + 24)), "color");
@@ -419,7 +421,8 @@ TEST_F(GxlCommentBlockWriters, OversizedDebugInformationIsDropped) {
   std::vector<DebugLineRecord> records;
   for (int i = 0; i < 600; ++i) files.push_back(std::string(240, 'f') + std::to_string(i));
   for (int i = 0; i < 600; ++i)
-    records.push_back({new TokenNode(IdentifierToken("s", files[i].c_str(), 1)), 4, {kNoIndex, kNoIndex, kNoIndex, kNoIndex}});
+    records.push_back(
+        {new TokenNode(IdentifierToken("s", files[i].c_str(), 1)), 4, {kNoIndex, kNoIndex, kNoIndex, kNoIndex}});
   BlockTarget target = Target();
   target.debugRecords = records.data();
   target.debugRecordCount = static_cast<std::uint32_t>(records.size());
