@@ -43,8 +43,8 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/shader/core/source_lexer.h"
+#include "bench/play_frame.h"
 #include "platform/d3d9_api.h"
-#include "tests/support/d3d9_params.h"
 
 namespace {
 
@@ -510,10 +510,8 @@ IDirect3DDevice9* Device() {
   static IDirect3DDevice9* device = [] {
     setenv("PLATFORM_BACKEND", "headless", 0);
     IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(64, 64, false);
-    IDirect3DDevice9* d = nullptr;
-    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &d)))
-      std::abort();
+    IDirect3DDevice9* d = d3d ? playframe::CreateDevice(d3d) : nullptr;
+    if (!d) std::abort();
     return d;  // kept for the process
   }();
   return device;

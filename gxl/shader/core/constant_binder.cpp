@@ -52,7 +52,7 @@ HRESULT ConstantBinder::CheckRegisterType(const SourceToken* position, const cha
   if (!declaration) return S_OK;
   std::uint32_t registers = 0, columns = 0;
   if (FAILED(TypeRegisterShape(declaration, &registers, &columns))) return S_OK;
-  const TypeNode* type = PlainType(declaration);
+  const TypeNode* type = AsTypeNode(declaration);
   if (letter == 'b' && !(registers == 1 && type && type->shape == kShapeScalar && type->baseType == kBaseBool)) {
     GXL_SHADER_REPORT(*this, position, msg::kBoolRegisterType, name);
     return E_FAIL;
@@ -126,7 +126,7 @@ HRESULT ConstantBinder::BindVariable(CommentBlockBuilder* builder, ConstantEntry
     if (FAILED(hr)) return hr;
   }
 
-  const TypeNode* plain = PlainType(variable);
+  const TypeNode* plain = AsTypeNode(variable);
   if (plain && plain->baseType == kBaseSampler) {
     GXL_SHADER_REPORT(*this, at, msg::kSamplerTypeMissing, name);
     return E_FAIL;

@@ -22,20 +22,6 @@ std::uint64_t Times(std::uint64_t a, std::uint64_t b) { return b != 0 && a > kCo
 std::uint32_t To32(std::uint64_t x) { return static_cast<std::uint32_t>(std::min<std::uint64_t>(x, 0xFFFFFFFFu)); }
 std::uint16_t To16(std::uint64_t x) { return static_cast<std::uint16_t>(std::min<std::uint64_t>(x, 0xFFFF)); }
 
-// Declarations and descriptions stand for their types.
-const ParseNode* ResolveType(const ParseNode* type) {
-  for (;;) {
-    if (!type) return nullptr;
-    if (type->kind == NodeKind::Declaration) {
-      type = static_cast<const DeclarationNode*>(type)->description;
-    } else if (type->kind == NodeKind::Kind11) {
-      type = static_cast<const ParseNodeKind11*>(type)->nodes[0];
-    } else {
-      return type;
-    }
-  }
-}
-
 std::uint16_t ClassOf(const TypeNode& t) {
   switch (t.shape) {
     case kShapeScalar:
@@ -220,11 +206,6 @@ const ParseNodeKind11* VariableOf(const ParseNode* declaration) {
 const char* DeclarationNameText(const ParseNode* declaration) {
   if (!declaration || declaration->kind != NodeKind::Declaration) return nullptr;
   return TokenText(static_cast<const DeclarationNode*>(declaration)->name);
-}
-
-const TypeNode* PlainType(const ParseNode* type) {
-  type = ResolveType(type);
-  return type && type->kind == NodeKind::Type ? static_cast<const TypeNode*>(type) : nullptr;
 }
 
 HRESULT WriteTypeRecord(CommentBlockBuilder* builder, const ParseNode* type, std::uint32_t elements,

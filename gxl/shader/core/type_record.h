@@ -46,10 +46,6 @@ std::uint32_t TypeComponentCount(const ParseNode* type);
 // other nodes.
 HRESULT TypeRegisterShape(const ParseNode* type, std::uint32_t* registers, std::uint32_t* columns);
 
-// The resolved TypeNode of a declaration, description or type, or null for
-// arrays, structs and what is no type.
-const TypeNode* PlainType(const ParseNode* type);
-
 struct LiteralComponent {
   std::uint32_t kind;  // 0 bool, 1 int, 2 unsigned, 3 float
   std::uint32_t bits;  // bool, int and unsigned values

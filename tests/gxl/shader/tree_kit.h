@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 #include "gxl/shader/core/page_pool.h"
 #include "gxl/shader/core/syntax_tree.h"
@@ -53,20 +54,28 @@ inline Component F(double v) { return {3, v}; }
 inline Component I(std::int32_t v) { return {1, static_cast<double>(v)}; }
 inline Component B(bool v) { return {0, v ? 1.0 : 0.0}; }
 
-// A folded value: code 0 over a "Value" list.
-inline ParseNode* Literal(std::initializer_list<Component> components) {
-  const SourceToken at = IdentifierToken("literal");
+// A list of the nodes, one cell each, with a tag.
+template <class Nodes>
+ParseNode* ListOf(const Nodes& nodes, const char* tag) {
   ParseNode* head = nullptr;
   ParseNode* last = nullptr;
-  for (const Component& c : components) {
-    auto* v = c.kind == 3
-                  ? new ExpressionNode(3, c.value, at)
-                  : new ExpressionNode(c.kind, static_cast<std::uint32_t>(static_cast<std::int64_t>(c.value)), at);
-    auto* cell = new ListNode(v, nullptr, "Value");
+  for (ParseNode* n : nodes) {
+    auto* cell = new ListNode(n, nullptr, tag);
     (last ? last->second : head) = cell;
     last = cell;
   }
-  return new ParseNodeKind13(nullptr, 0, head, nullptr, 1, at);
+  return head;
+}
+
+// A folded value: code 0 over a "Value" list.
+inline ParseNode* Literal(std::initializer_list<Component> components) {
+  const SourceToken at = IdentifierToken("literal");
+  std::vector<ParseNode*> values;
+  for (const Component& c : components)
+    values.push_back(
+        c.kind == 3 ? new ExpressionNode(3, c.value, at)
+                    : new ExpressionNode(c.kind, static_cast<std::uint32_t>(static_cast<std::int64_t>(c.value)), at));
+  return new ParseNodeKind13(nullptr, 0, ListOf(values, "Value"), nullptr, 1, at);
 }
 
 // register(profile, name); a null profile for register(name).
@@ -76,14 +85,7 @@ inline ParseNode* Register(const char* profile, const char* name) {
 }
 // The semantics node of a declarator with register annotations.
 inline ParseNode* Bindings(std::initializer_list<ParseNode*> registers) {
-  ParseNode* head = nullptr;
-  ParseNode* last = nullptr;
-  for (ParseNode* r : registers) {
-    auto* cell = new ListNode(r, nullptr, "Semantics");
-    (last ? last->second : head) = cell;
-    last = cell;
-  }
-  return new ParseNodeKind17(nullptr, head);
+  return new ParseNodeKind17(nullptr, ListOf(registers, "Semantics"));
 }
 
 inline DeclarationNode* Variable(const char* name, ParseNode* type, ParseNode* value = nullptr,
@@ -93,15 +95,6 @@ inline DeclarationNode* Variable(const char* name, ParseNode* type, ParseNode* v
 }
 
 // A struct type: a "Decls" list of member declarations.
-inline ParseNode* Struct(std::initializer_list<DeclarationNode*> members) {
-  ParseNode* head = nullptr;
-  ParseNode* last = nullptr;
-  for (DeclarationNode* m : members) {
-    auto* cell = new ListNode(m, nullptr, "Decls");
-    (last ? last->second : head) = cell;
-    last = cell;
-  }
-  return head;
-}
+inline ParseNode* Struct(std::initializer_list<DeclarationNode*> members) { return ListOf(members, "Decls"); }
 
 }  // namespace shadertest
