@@ -59,7 +59,6 @@ class CommentBlockBuilder {
   // the call fails or an equal piece is found.
   HRESULT Append(const void* data, std::uint32_t length, DWORD flags, std::uint32_t* offset);
 
-  DWORD FourCC() const { return m_fourCC; }
   std::uint32_t PayloadBytes() const { return m_size; }
   // Comment token and FourCC included.
   std::uint32_t SizeInDwords() const { return ((m_size + 3) >> 2) + 2; }

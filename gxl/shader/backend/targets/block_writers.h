@@ -63,10 +63,6 @@ HRESULT WritePreshader(const BlockTarget& target, PreshaderSource* preshader);
 // Warning 4547 and no block (S_OK) when it is too large; E_OUTOFMEMORY.
 HRESULT WriteDebugInfo(const BlockTarget& target);
 
-}  // namespace gxl::shader
-
-namespace gxl::shader {
-
 class CommentBlockBuilder;
 // Inserts a finished block after the version token and counts it: the
 // inserted dwords grow by its size and every token counts as validated.
