@@ -175,23 +175,33 @@ class ImageLayout {
   std::uint32_t m_next = 0;
 };
 
-// The register annotations below a node: ParseNodeKind17s whose register part
-// is a token.
+// The register annotations below a node: a ParseNodeKind17 whose register
+// part is the register's token, or a list of the profile's token (when one
+// is named) and the register's. Lists and other ParseNodeKind17s are searched.
 template <class Visit>
 void ForEachRegisterAnnotation(const ParseNode* node, Visit visit, int depth = 0) {
   if (!node || depth > 16) return;
   if (node->kind == NodeKind::List) {
     for (const ParseNode* c = node; c && c->kind == NodeKind::List; c = c->second)
       ForEachRegisterAnnotation(c->first, visit, depth + 1);
-  } else if (node->kind == NodeKind::Kind17) {
-    const auto* k = static_cast<const ParseNodeKind17*>(node);
-    if (AsToken(k->registers)) {
-      visit(TokenText(k->semantics), TokenText(k->registers));
-    } else {
-      ForEachRegisterAnnotation(k->semantics, visit, depth + 1);
-      ForEachRegisterAnnotation(k->registers, visit, depth + 1);
-    }
+    return;
   }
+  if (node->kind != NodeKind::Kind17) return;
+  const auto* k = static_cast<const ParseNodeKind17*>(node);
+  const ParseNode* part = k->registers;
+  if (AsToken(part)) {
+    visit(TokenText(k->semantics), TokenText(part));
+  } else if (part && part->kind == NodeKind::List && AsToken(part->first)) {
+    const ParseNode* second = part->second ? part->second->first : nullptr;
+    if (AsToken(second)) {
+      visit(TokenText(part->first), TokenText(second));
+    } else {
+      visit(nullptr, TokenText(part->first));
+    }
+  } else {
+    ForEachRegisterAnnotation(part, visit, depth + 1);
+  }
+  ForEachRegisterAnnotation(k->semantics, visit, depth + 1);
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 // first operand is a "Value" list of ExpressionNodes, sub-kind 0 bool,
 // 1 int, 2 unsigned (both in the low word) or 3 float (a double). Register
 // annotations hang below the description's semantics node (its fifth): a
-// ParseNodeKind17 whose register part is the register's TokenNode and whose
-// first node is the profile's TokenNode or null; lists and outer
-// ParseNodeKind17s are searched through.
+// ParseNodeKind17 whose register part is a list of the profile's TokenNode
+// (when one is named) and the register's; lists and outer ParseNodeKind17s
+// are searched through.
 #pragma once
 
 #include <cstdint>

@@ -421,7 +421,8 @@ namespace {
 
 TEST(GxlAsmFragmentParse, FragmentBlocksDescribeTheirNames) {
   shadertest::ParseRun run(
-      "float4 tint;\nvertexfragment f = asm_fragment { vs_2_0 mov r_a, c_tint mov oPos, r_a };\n"
+      "float4 tint : register(vs_2_0, c7);\n"
+      "vertexfragment f = asm_fragment { vs_2_0 mov r_a, c_tint mov oPos, r_a };\n"
       "vertexshader plain = asm { vs_2_0 mov oPos, c0 };\n");
   ASSERT_EQ(run.hr, S_OK) << run.log;
   // The code of a declaration's value: its only component, of sub-kind 5.
@@ -442,7 +443,10 @@ TEST(GxlAsmFragmentParse, FragmentBlocksDescribeTheirNames) {
   EXPECT_EQ(fragment[0], 0x7FFE0200u);
   const Payload finf = LeadingBlock(fragment, gxl::shader::kTagFragmentInfo);
   ASSERT_TRUE(finf.found);
-  EXPECT_EQ(Names(Entries(finf)), (std::vector<std::string>{"c_tint", "r_a"}));
+  const std::vector<FinfEntry> entries = Entries(finf);
+  EXPECT_EQ(Names(entries), (std::vector<std::string>{"c_tint", "r_a"}));
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(entries[0].binding, 7u << 2 | 2);  // the declaration's register binding
   const std::vector<std::uint32_t> plain = code("plain");
   ASSERT_FALSE(plain.empty());
   EXPECT_EQ(plain[0], 0xFFFE0200u);

@@ -78,10 +78,13 @@ inline ParseNode* Literal(std::initializer_list<Component> components) {
   return new ParseNodeKind13(nullptr, 0, ListOf(values, "Value"), nullptr, 1, at);
 }
 
-// register(profile, name); a null profile for register(name).
+// register(profile, name) as the grammar keeps it: the register part a list
+// of the profile (when given) and the register; a null profile for register(name).
 inline ParseNode* Register(const char* profile, const char* name) {
-  return new ParseNodeKind17(profile ? new TokenNode(IdentifierToken(profile)) : nullptr,
-                             new TokenNode(IdentifierToken(name)));
+  std::vector<ParseNode*> tokens;
+  if (profile) tokens.push_back(new TokenNode(IdentifierToken(profile)));
+  tokens.push_back(new TokenNode(IdentifierToken(name)));
+  return new ParseNodeKind17(nullptr, ListOf(tokens, "Semantics"));
 }
 // The semantics node of a declarator with register annotations.
 inline ParseNode* Bindings(std::initializer_list<ParseNode*> registers) {
