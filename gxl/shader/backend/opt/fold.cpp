@@ -40,6 +40,7 @@ HRESULT RedirectToLiteral(ShaderProgram& p, std::uint32_t result, long double x)
   if (literal == kNoIndex) {
     literal = p.AddValue(p.StandardBankIndex(StandardBank::Literals), 0, 0, value);
     if (literal == kNoIndex) return E_OUTOFMEMORY;
+    p.values[literal]->renumber = literal;
     if (zero || one) shared = literal;
   }
   opt::Redirect(p, result, literal);
@@ -223,6 +224,7 @@ HRESULT ShaderProgram::FoldConstants() {
   HRESULT hr = RebuildDefUse();
   if (FAILED(hr)) return hr;
   bool folded = false;
+  const std::uint32_t valuesBefore = values.Count();
   for (std::uint32_t position = 0; position < instructions.Count(); ++position) {
     IrInstruction* inst = instructions[position];
     if (opt::IsEmpty(inst)) continue;
@@ -265,6 +267,9 @@ HRESULT ShaderProgram::FoldConstants() {
     folded |= SettleInstruction(*this, *inst);
   }
   if (folded) opt::ForwardRedirections(*this);
+  // A new literal may equal one made by an earlier round; the merging passes
+  // of the round compare arguments by identity, so equal literals become one.
+  if (values.Count() != valuesBefore && FAILED(hr = MergeDuplicateValues())) return hr;
   return folded || state.factsChanged ? S_OK : S_FALSE;
 }
 

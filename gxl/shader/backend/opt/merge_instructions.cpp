@@ -92,10 +92,17 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
     mergedInRound = false;
     SortIndicesByComparator(CompareInstructionsThenPosition, list.get(), count, this);
     for (std::uint32_t start = 0, end; start < count; start = end) {
-      const IrInstruction& first = *instructions[list[start]];
-      for (end = start + 1; end < count && CompareInstructions(list[start], list[end], this) == 0; ++end) {
-        IrInstruction& later = *instructions[list[end]];
-        for (std::uint32_t r = 0; r < later.resultCount; ++r) opt::Redirect(*this, later.results[r], first.results[r]);
+      // Merges earlier in this round may have changed the order of what
+      // follows, so the survivor is the earliest of the run, wherever it sits.
+      std::uint32_t first = list[start];
+      for (end = start + 1; end < count && CompareInstructions(list[start], list[end], this) == 0; ++end)
+        first = std::min(first, list[end]);
+      const IrInstruction& survivor = *instructions[first];
+      for (std::uint32_t i = start; i < end; ++i) {
+        if (list[i] == first) continue;
+        IrInstruction& later = *instructions[list[i]];
+        for (std::uint32_t r = 0; r < later.resultCount; ++r)
+          opt::Redirect(*this, later.results[r], survivor.results[r]);
         opt::Empty(later);
         mergedInRound = merged = true;
       }
