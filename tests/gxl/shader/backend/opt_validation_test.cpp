@@ -88,8 +88,8 @@ TEST_P(GxlOpt1AValidation, OutputsUnchangedOnRandomPrograms) {
       ASSERT_TRUE(generated.Evaluate(after.program, vector, got, &error))
           << pass.name << " seed " << seed << ": " << error;
       for (std::size_t i = 0; i < want.size(); ++i)
-        ASSERT_TRUE(Close(want[i], got[i])) << pass.name << " seed " << seed << " vector " << vector << " output "
-                                            << i << ": " << want[i] << " became " << got[i];
+        ASSERT_TRUE(Close(want[i], got[i])) << pass.name << " seed " << seed << " vector " << vector << " output " << i
+                                            << ": " << want[i] << " became " << got[i];
     }
   }
   // A pass that never applies proves nothing: each must have had work.
@@ -125,8 +125,8 @@ class Snapshot {
       const std::uint64_t predicate = Id(v->predicate), index = Id(v->relativeIndex);
       std::uint64_t literal;
       std::memcpy(&literal, &v->rangeLow, sizeof literal);
-      words.insert(words.end(), {v->bank, v->reg, v->component, predicate, v->predicateSense, index, v->flags,
-                                 literal});
+      words.insert(words.end(),
+                   {v->bank, v->reg, v->component, predicate, v->predicateSense, index, v->flags, literal});
     }
     return m_ids[value];
   }
@@ -138,7 +138,7 @@ class Snapshot {
 // The phase ends at a fixed point: no pass of a round finds work in what it
 // left. A second run, whose outputs go through temporaries and back again,
 // may group the output moves otherwise, but computes the same.
-TEST(GxlOpt1A, SecondOptimizeChangesNothing) {
+TEST(GxlOpt1AFixedPoint, SecondOptimizeChangesNothing) {
   using Pass = HRESULT (*)(ShaderProgram&);
   const Pass round[] = {
       [](ShaderProgram& p) { return p.FoldConstants(); },
