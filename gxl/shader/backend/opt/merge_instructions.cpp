@@ -111,9 +111,10 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
     for (std::uint32_t i = 0; i < count; ++i)
       if (!opt::IsEmpty(instructions[list[i]])) list[kept++] = list[i];
     count = kept;
+    // Arguments name their survivors directly again: comparing stays cheap.
+    if (mergedInRound) opt::ForwardRedirections(*this);
   }
   if (!merged) return S_FALSE;
-  opt::ForwardRedirections(*this);
   const HRESULT hr = MergeDuplicateValues();
   return FAILED(hr) ? hr : S_OK;
 }
