@@ -122,10 +122,7 @@ HRESULT ShaderProgram::RemoveDeadCode() {
     live.WalkBackwards();
   } while (throughMerge && live.AlignLoops());
 
-  std::uint32_t widest = 0;
-  for (std::uint32_t position = 0; position < instructions.Count(); ++position)
-    if (const IrInstruction* inst = instructions[position]) widest = std::max(widest, inst->Width());
-  auto keep = opt::NewArray<bool>(widest);
+  auto keep = opt::ComponentFlags(*this);
   if (!keep) return E_OUTOFMEMORY;
   bool changed = false;
   for (std::uint32_t position = 0; position < instructions.Count(); ++position) {

@@ -64,11 +64,7 @@ HRESULT ShaderProgram::MergeDuplicateValues() {
     const opt::Guard common = opt::CommonGuard(*this, opt::GuardOf(s), opt::GuardOf(o));
     s.predicate = common.predicate;
     s.predicateSense = common.sense;
-    opt::SetPrecision(s, opt::HighestPrecision(opt::Precision(s.flags | o.flags)));
-    if (!s.declaration) {
-      s.declaration = o.declaration;
-      s.variableComponent = o.variableComponent;
-    }
+    opt::TakeOver(s, o);
   });
 
   if (changed) opt::ForwardRedirections(*this);
@@ -80,10 +76,7 @@ HRESULT ShaderProgram::MergeDuplicateComponents() {
   auto leftAlone = [this](std::uint32_t value) {
     return (opt::BankTypeOf(*this, value) & (kBankBlockMoves | kBankOutput)) || !opt::Replaceable(*this, value);
   };
-  std::uint32_t widest = 0;
-  for (std::uint32_t position = 0; position < instructions.Count(); ++position)
-    if (const IrInstruction* inst = instructions[position]) widest = std::max(widest, inst->Width());
-  auto keep = opt::NewArray<bool>(widest);
+  auto keep = opt::ComponentFlags(*this);
   if (!keep) return E_OUTOFMEMORY;
 
   bool changed = false;

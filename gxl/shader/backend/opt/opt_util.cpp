@@ -59,6 +59,13 @@ Guard CommonGuard(const ShaderProgram& p, Guard a, Guard b) {
   return Guard{};
 }
 
+std::unique_ptr<bool[]> ComponentFlags(const ShaderProgram& p) {
+  std::uint32_t widest = 0;
+  for (std::uint32_t position = 0; position < p.instructions.Count(); ++position)
+    if (const IrInstruction* inst = p.instructions[position]) widest = std::max(widest, inst->Width());
+  return NewArray<bool>(widest);
+}
+
 bool KeepComponents(IrInstruction& i, const bool* keep) {
   const std::uint32_t width = i.Width();
   const std::uint32_t groups = width ? i.argumentCount / width : 0;

@@ -72,6 +72,20 @@ inline std::uint32_t HighestPrecision(std::uint32_t field) {
 inline std::uint32_t LowestPrecision(std::uint32_t field) { return field & (~field + 1); }
 inline void SetPrecision(IrValue& v, std::uint32_t field) { v.flags = (v.flags & ~kValuePrecisionMask) | field; }
 
+// What a value takes over from one it replaces: the larger precision, and
+// the other's variable when it has none of its own.
+inline void TakeOver(IrValue& survivor, const IrValue& other) {
+  SetPrecision(survivor, HighestPrecision(Precision(survivor.flags | other.flags)));
+  if (!survivor.declaration) {
+    survivor.declaration = other.declaration;
+    survivor.variableComponent = other.variableComponent;
+  }
+}
+
+// One flag per component of the program's widest instruction; null when
+// memory runs out.
+std::unique_ptr<bool[]> ComponentFlags(const ShaderProgram& p);
+
 // Moves a value to the bank of undefined values ("x").
 inline void Discard(ShaderProgram& p, std::uint32_t value) {
   if (IrValue* v = p.values[value]) v->bank = p.StandardBankIndex(StandardBank::Undefined);

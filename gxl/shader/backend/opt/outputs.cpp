@@ -125,11 +125,7 @@ HRESULT ShaderProgram::WriteOutputsDirectly() {
       v.relativeIndex = out.relativeIndex;
       v.reg = out.reg;
       v.component = out.component;
-      opt::SetPrecision(v, opt::HighestPrecision(opt::Precision(v.flags | out.flags)));
-      if (!v.declaration) {
-        v.declaration = out.declaration;
-        v.variableComponent = out.variableComponent;
-      }
+      opt::TakeOver(v, out);
       v.semantic = out.semantic;
       v.registerKey = out.registerKey;
       v.variableOffset = out.variableOffset;
