@@ -170,6 +170,9 @@ bool SettleInstruction(ShaderProgram& p, const IrInstruction& inst) {
       all = false;
       continue;
     }
+    // An element of a writable array may be written again before the
+    // result's readers run: they keep reading the result.
+    if (p.values[target]->relativeIndex != kNoIndex && (opt::BankTypeOf(p, target) & kBankWritable)) all = false;
     const std::uint32_t b = p.values[target]->bank;
     oneBank = oneBank && (bank == kNoIndex || bank == b);
     bank = b;

@@ -214,6 +214,12 @@ const FoldCase kFoldCases[] = {
      },
      FoldCase::kValue, 0, Z0, ""},
     {"a move", [](Lab& l, const std::uint32_t* v) { return l.b.Move({v[X]})[0]; }, FoldCase::kValue, 0, X, ""},
+    // A later write to the array may change the element before the readers run.
+    {"a move of an element of a writable array",
+     [](Lab& l, const std::uint32_t* v) {
+       return l.b.Move(l.b.RelativeRegister(StandardBank::Temporaries, 8, v[Y], 1))[0];
+     },
+     FoldCase::kUnchanged, 0, 0, ""},
 };
 
 TEST(GxlIrFold, EdgeCases) {
