@@ -15,13 +15,17 @@
 // to 100,000 instructions (it should scale linearly), the first optimiser
 // phase on generated programs of 1,000 and 10,000 instructions (rounds and
 // time per round), and the heap sort of 10^5 indexes against std::sort with
-// the same comparators.
+// the same comparators. Last, the constant table's WriteMatrixArray of 64
+// matrices into a float4x4[64] (stored by columns: transposed on the way;
+// and by rows: used in place) against SetVertexShaderConstantF of the same
+// floats on the headless device.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,7 +35,9 @@
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "gxl/math/records.h"
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/core/message_log.h"
 #include "gxl/shader/core/page_pool.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -39,6 +45,8 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/shader/core/source_lexer.h"
+#include "bench/play_frame.h"
+#include "platform/d3d9_api.h"
 
 namespace {
 
@@ -570,6 +578,70 @@ void BM_StdSortIndexes(benchmark::State& state) { SortWith<false>(state, gxl::sh
 void BM_HeapSortValueKeys(benchmark::State& state) { SortWith<true>(state, gxl::shader::CompareValueKeys); }
 void BM_StdSortValueKeys(benchmark::State& state) { SortWith<false>(state, gxl::shader::CompareValueKeys); }
 
+// --- Constant table writes ---------------------------------------------------------------------
+
+constexpr UINT kMatrices = 64;
+
+// One headless device for the whole run.
+IDirect3DDevice9* Device() {
+  static IDirect3DDevice9* device = [] {
+    setenv("PLATFORM_BACKEND", "headless", 0);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    IDirect3DDevice9* d = d3d ? playframe::CreateDevice(d3d) : nullptr;
+    if (!d) std::abort();
+    return d;  // kept for the process
+  }();
+  return device;
+}
+
+// Vertex code whose "CTAB" holds one float4x4[64] "m" at c0, of a class
+// (2 by rows, 3 by columns).
+std::vector<DWORD> MatrixArrayCode(std::uint16_t typeClass) {
+  std::vector<DWORD> payload(17, 0);
+  const DWORD header[7] = {28, 0, 0xFFFE0300, 1, 28, 0, 0};
+  std::memcpy(&payload[0], header, sizeof header);
+  const std::uint16_t entry[8] = {64, 0, 2, 0, kMatrices * 4, 0, 0, 0};  // name, set, register, count, binding
+  std::memcpy(&payload[7], entry, sizeof entry);
+  payload[10] = 48;  // type record
+  const std::uint16_t type[8] = {typeClass, 3, 4, 4, kMatrices, 0, 0, 0};
+  std::memcpy(&payload[12], type, sizeof type);
+  payload[16] = 'm';
+  std::vector<DWORD> code = {0xFFFE0300, (18u << 16) | 0xFFFE, 0x42415443};
+  code.insert(code.end(), payload.begin(), payload.end());
+  code.push_back(0x0000FFFF);
+  return code;
+}
+
+const std::vector<Matrix4>& Matrices() {
+  static const std::vector<Matrix4> matrices = [] {
+    std::vector<Matrix4> m(kMatrices);
+    for (UINT i = 0; i < kMatrices; ++i)
+      for (int k = 0; k < 16; ++k) m[i].m[k / 4][k % 4] = static_cast<float>(i * 16 + k);
+    return m;
+  }();
+  return matrices;
+}
+
+void BM_WriteMatrixArray(benchmark::State& state) {
+  const std::vector<DWORD> code = MatrixArrayCode(static_cast<std::uint16_t>(state.range(0)));
+  ConstantTable* table = nullptr;
+  if (FAILED(CreateShaderConstantTable(code.data(), &table))) return state.SkipWithError("no table");
+  IDirect3DDevice9* device = Device();
+  const ConstantHandle m = table->ConstantByName(nullptr, "m");
+  for (auto _ : state)
+    if (FAILED(table->WriteMatrixArray(device, m, Matrices().data(), kMatrices))) state.SkipWithError("write failed");
+  table->Release();
+  state.SetItemsProcessed(state.iterations() * kMatrices);
+}
+
+void BM_SetVertexShaderConstantF(benchmark::State& state) {
+  IDirect3DDevice9* device = Device();
+  for (auto _ : state)
+    if (FAILED(device->SetVertexShaderConstantF(0, &Matrices()[0].m[0][0], kMatrices * 4)))
+      state.SkipWithError("set failed");
+  state.SetItemsProcessed(state.iterations() * kMatrices);
+}
+
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16Linked)->Unit(benchmark::kMillisecond);
@@ -592,6 +664,9 @@ BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortValueKeys)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdSortValueKeys)->Unit(benchmark::kMillisecond);
+// Argument: the class of the matrices (3 by columns, 2 by rows).
+BENCHMARK(BM_WriteMatrixArray)->Arg(3)->Arg(2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SetVertexShaderConstantF)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
@@ -612,5 +687,9 @@ int main(int argc, char** argv) {
        "BM_BuildDependencyLists/1000"},
       {"heap sort / std::sort, 10^5 indexes", "BM_HeapSortIndexes", "BM_StdSortIndexes"},
       {"heap sort / std::sort, 10^5 values by key", "BM_HeapSortValueKeys", "BM_StdSortValueKeys"},
+      {"WriteMatrixArray of 64 column-major float4x4 / SetVertexShaderConstantF (goal 1.5)", "BM_WriteMatrixArray/3",
+       "BM_SetVertexShaderConstantF"},
+      {"WriteMatrixArray of 64 row-major float4x4 / SetVertexShaderConstantF", "BM_WriteMatrixArray/2",
+       "BM_SetVertexShaderConstantF"},
   });
 }

@@ -441,3 +441,9 @@ ParseNode* AppendToList(ParseNode* list, ParseNode* cell);
 // The comparison of tokens that nodes carry: by kind, then by value (texts by
 // their characters, numbers by value).
 bool TokensEqual(const SourceToken& a, const SourceToken& b);
+// A type reference looked through declarations and variable descriptions:
+// null (void), a TypeNode, an ArrayTypeNode or a ListNode (struct members or a
+// "Types" list). Any other node comes back as it is, for the caller to refuse.
+const ParseNode* ResolveType(const ParseNode* type);
+// The TypeNode itself, or null when the type is anything else.
+const TypeNode* AsTypeNode(const ParseNode* type);

@@ -256,6 +256,10 @@ class ShaderProgram : public ProgramLists {
   std::unique_ptr<char[]> m_entryName;
 };
 
+// Where a message or a debug record about `node` points: a token or
+// expression node's own token, a declaration's name token, else nowhere.
+const SourceToken* LocationOf(const ParseNode* node);
+
 // A pass that keeps per-program state.
 class ProgramPass {
  public:
