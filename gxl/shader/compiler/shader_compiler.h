@@ -54,9 +54,9 @@ enum FlowCapability : std::uint32_t {
 // Capability bit of the operation word: a relative index need not be whole.
 constexpr std::uint32_t kCapFractionalIndex = 0x1000000;
 
-// Bank type bits that register binding sets and array access reads.
-constexpr std::uint32_t kBankRelative = 0x400;         // the registers can be addressed relatively
-constexpr std::uint32_t kBankCounterOnly = 0x100000;  // only through the loop counter
+// Bank type bit that register binding sets beside kBankRelative: the array
+// is addressed relatively only through the loop counter.
+constexpr std::uint32_t kBankCounterOnly = 0x100000;
 
 // Compile options the lowering reads beyond those of shader_program.h.
 constexpr std::uint32_t kOptionPartialPrecision = 0x20;
