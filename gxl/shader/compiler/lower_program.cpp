@@ -75,6 +75,14 @@ std::uint32_t ShaderCompiler::SlotOf(const ParseNodeKind11* variable) const {
   return found != last && found->variable == variable ? found->slot : kNoIndex;
 }
 
+const DeclarationNode* ShaderCompiler::DeclarationOf(const ParseNodeKind10* function) const {
+  const ParseNode* statements = tree && tree->kind == NodeKind::Program ? static_cast<const ProgramNode*>(tree)->statements
+                                                                       : nullptr;
+  for (const ParseNode* c = statements; c && c->kind == NodeKind::List; c = c->second)
+    if (FunctionDescription(c->first) == function) return static_cast<const DeclarationNode*>(c->first);
+  return nullptr;
+}
+
 HRESULT ShaderCompiler::LowerProgram() {
   if (!tree || tree->kind != NodeKind::Program) return S_OK;
   if (!target || !source) return E_FAIL;
@@ -200,7 +208,9 @@ HRESULT ShaderCompiler::BindEntryOutputs(const char* function, const ParseNode* 
     if (parameter) {
       GXL_SHADER_REPORT(*this, parameter, msg::kOutputMissingSemantics, function, ParameterName(*parameter));
     } else {
-      GXL_SHADER_REPORT(*this, m_function ? m_function->body : nullptr, msg::kReturnMissingSemantics, function);
+      const DeclarationNode* declaration = DeclarationOf(m_function);
+      GXL_SHADER_REPORT(*this, declaration ? static_cast<const ParseNode*>(declaration) : m_function->body,
+                        msg::kReturnMissingSemantics, function);
     }
     return S_OK;
   }
@@ -239,7 +249,8 @@ HRESULT ShaderCompiler::LowerFunction(const char* name, ParseNodeKind10* functio
                                       std::uint32_t* results, std::uint32_t isEntry, std::uint32_t byDeclaration) {
   if (!target || !function) return E_FAIL;
   if (!name) name = "";
-  const ParseNode* at = arguments ? arguments : function->body;
+  const ParseNode* at = DeclarationOf(function);
+  if (!at) at = arguments ? arguments : function->body;
   if (function->lowering) {
     GXL_SHADER_REPORT(*this, at, msg::kRecursiveFunction, name);
     return E_NOTIMPL;
@@ -328,7 +339,7 @@ HRESULT ShaderCompiler::LowerFunction(const char* name, ParseNodeKind10* functio
   // The return value.
   const std::uint32_t rn = function->returnComponents, rs = function->returnSlot;
   if (rn && !didReturn && !discarded) {
-    GXL_SHADER_REPORT(*this, function->body, msg::kFunctionMustReturnValue, name);
+    GXL_SHADER_REPORT(*this, at, msg::kFunctionMustReturnValue, name);
     return E_FAIL;
   }
   if (rn && std::uint64_t{rs} + rn > valueMap.Size()) return E_FAIL;

@@ -352,6 +352,8 @@ class ShaderCompiler {
   struct Branch;
   struct LoopState;
   HRESULT AssignGlobalSlots(std::uint32_t* slots);
+  // The global declaration of a function (where its messages point), or null.
+  const DeclarationNode* DeclarationOf(const ParseNodeKind10* function) const;
   HRESULT LowerDeclaration(const DeclarationNode& declaration);
   HRESULT LowerStatementNode(const StatementNode& s);
   HRESULT LowerReturn(const StatementNode& s);

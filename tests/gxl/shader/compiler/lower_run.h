@@ -56,12 +56,14 @@ inline ProfileLimits Vs30() {
 
 struct LowerRun {
   LowerRun(const std::string& text, const char* entry, const ProfileLimits& limits, std::uint32_t options = 0,
-           std::uint32_t version = 0xFFFF0300)
-      : parse(text) {
+           std::uint32_t version = 0xFFFF0300, bool refuseSemantics = false,
+           std::uint32_t parseOptions = shadertest::kParseOptions)
+      : parse(text, parseOptions) {
     log = parse.log;
     if ((hr = parse.hr) != S_OK) return;
     auto t = std::make_unique<irkit::RecordingTarget>(limits);
     program = t.get();
+    program->refuseSemantics = refuseSemantics;
     compiler.source = &parse.pp;
     compiler.version = version;
     compiler.options = options;
@@ -93,8 +95,8 @@ struct LowerRun {
       const IrValue* v = program->Value(i);
       const RegisterBank* bank = v ? program->BankOf(*v) : nullptr;
       const char* text = v ? DeclarationNameText(v->declaration) : nullptr;
-      if (!bank || !(bank->type & kBankInitialised) || (bank->type & kBankLiteral) || v->reg == kNoIndex || !text ||
-          name != text)
+      if (!bank || !(bank->type & kBankInitialised) || (bank->type & kBankLiteral) || v->reg == kNoIndex ||
+          v->relativeIndex != kNoIndex || !text || name != text)
         continue;
       found.push_back(v);
     }
