@@ -198,7 +198,8 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
       ValueRange r;
       if (SUCCEEDED(EvaluateRange(c, &r))) {
         if (r.low == 0 && r.high == 0) {
-          n = k;
+          // A body run first ran in this iteration too.
+          n = init ? k + 1 : k;
           break;
         }
         if (!Excludes0(r)) certain = false;
