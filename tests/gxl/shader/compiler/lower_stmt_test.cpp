@@ -224,9 +224,13 @@ TEST(GxlLowerStmt, IfFormsAgreeOnGeneratedPrograms) {
         ASSERT_EQ(run.hr, S_OK) << p.text << run.log;
         const std::vector<double> got = run.Run(p.inputs);
         ASSERT_EQ(got.size(), 4u);
-        for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], p.want[i], 1e-5 * std::max(1.0, std::fabs(p.want[i]))) << p.text;
+        for (int i = 0; i < 4; ++i) {
+          EXPECT_NEAR(got[i], p.want[i], 1e-5 * std::max(1.0, std::fabs(p.want[i]))) << p.text;
+        }
         blocks += run.Count(kOpIfBegin);
-        if (!limits.word12 || (options & kOptionAvoidFlowControl)) EXPECT_EQ(run.Count(kOpIfBegin), 0u) << p.text;
+        if (!limits.word12 || (options & kOptionAvoidFlowControl)) {
+          EXPECT_EQ(run.Count(kOpIfBegin), 0u) << p.text;
+        }
       }
     }
   }
