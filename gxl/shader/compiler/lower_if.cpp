@@ -194,7 +194,8 @@ HRESULT ShaderCompiler::LowerIf(const ParseNode* node, std::uint32_t condition, 
     const std::uint32_t noted = InstructionCount();
     if (!predicateIfs) ++(isStatic ? staticIfs : dynamicIfs);
     std::uint32_t block = kNoIndex;
-    if (FAILED(hr = Emit1(node, kOpIfBegin, 1, &block, &blockTest))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+    if (FAILED(hr = Emit1(node, kOpIfBegin, 1, &block, &blockTest)))
+      return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
     PlaceIn(block, predicateIfs ? StandardBank::Predicates : StandardBank::BlockValues);
     const std::uint32_t outerBlock = blockContext, outerPolarity = polarity;
     blockContext = block;

@@ -2,10 +2,11 @@
 // the intrinsic's id is emitted as plain IR, and output parameters are
 // stored. This file holds the call and the element-wise expansions; the
 // larger forms (mul, determinant, lit, the tests, samples) have their own.
+#include "gxl/shader/compiler/lower_intrinsic.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "gxl/shader/compiler/lower_intrinsic.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 
 namespace gxl::shader {
@@ -14,9 +15,9 @@ namespace {
 
 // Result facts of the expansions.
 constexpr std::uint32_t kNonNegative = kValueNonNegative;
-constexpr std::uint32_t kFraction = kValueNonNegative | kValueUnitMagnitude;     // 0x14
+constexpr std::uint32_t kFraction = kValueNonNegative | kValueUnitMagnitude;         // 0x14
 constexpr std::uint32_t kNegatedFraction = kValueNonPositive | kValueUnitMagnitude;  // 0x18
-constexpr std::uint32_t kUnitInteger = kValueInteger | kValueUnitMagnitude;       // 0x12
+constexpr std::uint32_t kUnitInteger = kValueInteger | kValueUnitMagnitude;          // 0x12
 
 // Constants taken in extended precision from 2 and 10, rounded to double.
 const double kInverseLn2 = static_cast<double>(1.0L / std::log(2.0L));

@@ -14,10 +14,10 @@ struct ShaderCompiler::IntrinsicCall {
   const IntrinsicRecord* row;
   std::uint32_t id;
   std::uint32_t parameters;
-  std::uint32_t* args[4];    // per parameter, sizes[p] values
+  std::uint32_t* args[4];  // per parameter, sizes[p] values
   std::uint32_t sizes[4];
   const ParseNodeKind13* expressions[4];  // null for an output-only parameter
-  std::uint32_t* results;    // n values, or null when the value is not used
+  std::uint32_t* results;                 // n values, or null when the value is not used
   std::uint32_t n;
 };
 

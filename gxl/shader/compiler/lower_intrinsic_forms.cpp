@@ -83,23 +83,21 @@ HRESULT ShaderCompiler::ExpandDeterminant(IntrinsicCall& call) {
     return hr;
   }
   // 4 x 4: each cofactor of the first column from three 2 x 2 minors.
-  static constexpr std::uint8_t kP[4][6] = {{22, 32, 12, 33, 13, 23},
-                                            {32, 2, 22, 23, 33, 3},
-                                            {12, 32, 2, 33, 3, 13},
-                                            {22, 2, 12, 13, 23, 3}};
-  static constexpr std::uint8_t kQ[4][6] = {{32, 12, 22, 23, 33, 13},
-                                            {22, 32, 2, 33, 3, 23},
-                                            {32, 2, 12, 13, 33, 3},
-                                            {12, 22, 2, 23, 3, 13}};
+  static constexpr std::uint8_t kP[4][6] = {
+      {22, 32, 12, 33, 13, 23}, {32, 2, 22, 23, 33, 3}, {12, 32, 2, 33, 3, 13}, {22, 2, 12, 13, 23, 3}};
+  static constexpr std::uint8_t kQ[4][6] = {
+      {32, 12, 22, 23, 33, 13}, {22, 32, 2, 33, 3, 23}, {32, 2, 12, 13, 33, 3}, {12, 22, 2, 23, 3, 13}};
   static constexpr std::uint8_t kC[4][3] = {{11, 21, 31}, {1, 21, 31}, {1, 11, 31}, {1, 11, 21}};
   auto at = [&](std::uint8_t ij) { return m(ij / 10, ij % 10); };
   std::uint32_t p[4][3], q[4][3], t[4][3], v[4][3], c[4] = {kNoIndex, kNoIndex, kNoIndex, kNoIndex};
   for (std::uint32_t i = 0; i < 4 && SUCCEEDED(hr); ++i) {
-    const std::uint32_t a[3] = {at(kP[i][0]), at(kP[i][1]), at(kP[i][2])}, b[3] = {at(kP[i][3]), at(kP[i][4]), at(kP[i][5])};
+    const std::uint32_t a[3] = {at(kP[i][0]), at(kP[i][1]), at(kP[i][2])},
+                        b[3] = {at(kP[i][3]), at(kP[i][4]), at(kP[i][5])};
     hr = Emit2(node, kOpMultiply, 3, p[i], a, b);
   }
   for (std::uint32_t i = 0; i < 4 && SUCCEEDED(hr); ++i) {
-    const std::uint32_t a[3] = {at(kQ[i][0]), at(kQ[i][1]), at(kQ[i][2])}, b[3] = {at(kQ[i][3]), at(kQ[i][4]), at(kQ[i][5])};
+    const std::uint32_t a[3] = {at(kQ[i][0]), at(kQ[i][1]), at(kQ[i][2])},
+                        b[3] = {at(kQ[i][3]), at(kQ[i][4]), at(kQ[i][5])};
     hr = Emit2(node, kOpMultiply, 3, q[i], a, b);
   }
   for (std::uint32_t i = 0; i < 4 && SUCCEEDED(hr); ++i) hr = Emit1(node, kOpNegate, 3, t[i], q[i]);
@@ -200,8 +198,8 @@ HRESULT ShaderCompiler::ExpandModfFrexp(IntrinsicCall& call) {
   std::uint32_t* r = call.results;
   WordBlock words(*this, 10 * n);
   if (!words) return E_OUTOFMEMORY;
-  std::uint32_t *a = words.Get(), *f = a + n, *t = f + n, *i = t + n, *u = i + n, *p = u + n, *v = p + n,
-                *q = v + n, *g = q + n, *w = g + n;
+  std::uint32_t *a = words.Get(), *f = a + n, *t = f + n, *i = t + n, *u = i + n, *p = u + n, *v = p + n, *q = v + n,
+                *g = q + n, *w = g + n;
   HRESULT hr;
   if (call.id == kIntrinsicModf) {
     // The whole part rounded toward zero: floor, plus 1 below 0 with a fraction.
@@ -290,8 +288,8 @@ HRESULT ShaderCompiler::ExpandMul(IntrinsicCall& call) {
     for (std::uint32_t i = 0; i < rows; ++i) {
       for (std::uint32_t j = 0; j < columns; ++j) {
         r[i * columns + j] = kNoIndex;
-        hr = EmitInstruction(node, IrWord(kOpDot, inner), &r[i * columns + j], left + i * inner,
-                             transposed + j * inner, 0);
+        hr = EmitInstruction(node, IrWord(kOpDot, inner), &r[i * columns + j], left + i * inner, transposed + j * inner,
+                             0);
         if (FAILED(hr)) return hr;
       }
     }
@@ -416,8 +414,8 @@ HRESULT ShaderCompiler::ExpandSample(IntrinsicCall& call) {
     }
   }
   FillIndicesWithNone(call.results, 4);
-  return EmitInstruction(node, IrWord(kOpTex1D + (id - kIntrinsicTexFirst), width), call.results, sampler,
-                         coordinates, 0);
+  return EmitInstruction(node, IrWord(kOpTex1D + (id - kIntrinsicTexFirst), width), call.results, sampler, coordinates,
+                         0);
 }
 
 }  // namespace gxl::shader

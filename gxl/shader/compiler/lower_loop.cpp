@@ -19,14 +19,12 @@ constexpr std::uint32_t kDefaultIterationLimit = 255;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr ValueRange kEmpty{kInfinity, -kInfinity};
 constexpr ValueRange kFull{-kInfinity, kInfinity};
-constexpr std::uint32_t kRangeFacts = kValueBoolean | kValueInteger | kValueNonNegative | kValueNonPositive |
-                                      kValueUnitMagnitude;  // 0x1F
+constexpr std::uint32_t kRangeFacts =
+    kValueBoolean | kValueInteger | kValueNonNegative | kValueNonPositive | kValueUnitMagnitude;  // 0x1F
 
 bool IsEmpty(const ValueRange& r) { return !(r.low <= r.high); }
 bool IsFull(const ValueRange& r) { return r.low == -kInfinity && r.high == kInfinity; }
-ValueRange Hull(const ValueRange& a, const ValueRange& b) {
-  return {std::min(a.low, b.low), std::max(a.high, b.high)};
-}
+ValueRange Hull(const ValueRange& a, const ValueRange& b) { return {std::min(a.low, b.low), std::max(a.high, b.high)}; }
 bool Excludes0(const ValueRange& r) { return r.low > 0 || r.high < 0; }
 bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
 
@@ -79,7 +77,8 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   const bool bodyFirst = init && init == body;
   // A for loop's step runs after its body.
   if (step) {
-    auto* stepStatement = new StatementNode(kStatementExpression, const_cast<ParseNode*>(step), nullptr, nullptr, nullptr);
+    auto* stepStatement =
+        new StatementNode(kStatementExpression, const_cast<ParseNode*>(step), nullptr, nullptr, nullptr);
     auto* tail = stepStatement ? new ListNode(stepStatement, nullptr, "Stmts") : nullptr;
     auto* full = tail ? new ListNode(const_cast<ParseNode*>(body), tail, "Stmts") : nullptr;
     if (!full) return OutOfMemory(node);
@@ -151,8 +150,8 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   std::uint32_t accumulated = One();
   if (accumulated == kNoIndex) return OutOfMemory(node);
   bool certain = true;
-  const std::uint32_t limit = target->profileLimits.loopIterations ? target->profileLimits.loopIterations
-                                                                   : kDefaultIterationLimit;
+  const std::uint32_t limit =
+      target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
   std::uint32_t n = limit;
   PodArray<std::uint32_t> snapshot;
   HRESULT hr = S_OK;
@@ -218,8 +217,7 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
       if (!IsFull(st.head[s])) st.head[s] = v && SUCCEEDED(EvaluateRange(x, &r)) ? Hull(st.head[s], r) : kEmpty;
       st.headFlags[s] &= v ? v->flags : 0;
     }
-    if (st.counter)
-      st.counter = !certain && c != kNoIndex && MatchLoopCounter(c, k, &st.counterSlot, &st.counterFinal);
+    if (st.counter) st.counter = !certain && c != kNoIndex && MatchLoopCounter(c, k, &st.counterSlot, &st.counterFinal);
     if (!init) {
       if (FAILED(hr = LowerLoopBody(body))) return hr;
       if (outOfBounds) {
@@ -303,8 +301,7 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
   FillIndicesWithNone(entry, m);
   if (FAILED(hr = EmitInstruction(node, IrWord(kOpLoopEntry, m), entry, before, nullptr, 0))) return hr;
   placeAll(entry, StandardBank::BlockMoves);
-  for (std::uint32_t k = 0; k < m; ++k)
-    takeOver(carried[k], entry[k], st.head[carried[k]], st.headFlags[carried[k]]);
+  for (std::uint32_t k = 0; k < m; ++k) takeOver(carried[k], entry[k], st.head[carried[k]], st.headFlags[carried[k]]);
   if (FAILED(hr = Emit1(node, kOpLoopEntryCopy, m, copies, entry))) return hr;
   placeAll(copies, StandardBank::LoopEntries);
 
@@ -318,8 +315,8 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
   } else {
     // The body under a break on the condition; the values it leaves, or
     // those before it when the loop breaks, are carried.
-    if (st.iterations < (target->profileLimits.loopIterations ? target->profileLimits.loopIterations
-                                                              : kDefaultIterationLimit) &&
+    if (st.iterations <
+            (target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit) &&
         !(FlowCaps() & kFlowInLoops))
       return E_FAIL;
     for (std::uint32_t k = 0; k < m; ++k) before[k] = current(carried[k]);

@@ -19,7 +19,8 @@ constexpr std::uint32_t kMaxListDepth = 256;
 
 // The last semantic token of a semantics list or of the binding that holds one.
 TokenNode* LastSemanticToken(const ParseNode* semantics) {
-  if (semantics && semantics->kind == NodeKind::Kind17) semantics = static_cast<const ParseNodeKind17*>(semantics)->semantics;
+  if (semantics && semantics->kind == NodeKind::Kind17)
+    semantics = static_cast<const ParseNodeKind17*>(semantics)->semantics;
   TokenNode* last = nullptr;
   for (const ParseNode* c = semantics; c && c->kind == NodeKind::List; c = c->second)
     if (c->first && c->first->kind == NodeKind::Token) last = static_cast<TokenNode*>(c->first);
@@ -70,14 +71,15 @@ std::uint32_t ShaderCompiler::SlotOf(const ParseNodeKind11* variable) const {
   if (variable->symbol != kNoSlot) return variable->symbol;
   const GlobalSlot* first = m_globalSlots.Data();
   const GlobalSlot* last = first + m_globalSlots.Size();
-  const GlobalSlot* found = std::lower_bound(
-      first, last, variable, [](const GlobalSlot& g, const ParseNodeKind11* v) { return std::less<>()(g.variable, v); });
+  const GlobalSlot* found = std::lower_bound(first, last, variable, [](const GlobalSlot& g, const ParseNodeKind11* v) {
+    return std::less<>()(g.variable, v);
+  });
   return found != last && found->variable == variable ? found->slot : kNoIndex;
 }
 
 const DeclarationNode* ShaderCompiler::DeclarationOf(const ParseNodeKind10* function) const {
-  const ParseNode* statements = tree && tree->kind == NodeKind::Program ? static_cast<const ProgramNode*>(tree)->statements
-                                                                       : nullptr;
+  const ParseNode* statements =
+      tree && tree->kind == NodeKind::Program ? static_cast<const ProgramNode*>(tree)->statements : nullptr;
   for (const ParseNode* c = statements; c && c->kind == NodeKind::List; c = c->second)
     if (FunctionDescription(c->first) == function) return static_cast<const DeclarationNode*>(c->first);
   return nullptr;
@@ -165,9 +167,9 @@ HRESULT ShaderCompiler::BindEntryParameter(const char* function, const Declarati
                                            std::uint32_t* values) {
   const ParseNodeKind11& v = *VariableDescription(&parameter);
   const bool uniform = v.storage & kUsageUniform;
-  const StandardBank kind = uniform                     ? StandardBank::FloatConstants
-                            : (v.storage & kUsageIn)    ? StandardBank::Inputs
-                                                        : StandardBank::Undefined;
+  const StandardBank kind = uniform                  ? StandardBank::FloatConstants
+                            : (v.storage & kUsageIn) ? StandardBank::Inputs
+                                                     : StandardBank::Undefined;
   const std::uint32_t bank = target->StandardBankIndex(kind);
   const std::uint32_t n = v.valueCount;
   HRESULT hr = NewVariableValues(&parameter, SlotOf(&v), n, bank, values);

@@ -194,7 +194,8 @@ HRESULT ShaderCompiler::LowerDeclaration(const DeclarationNode& d) {
   const bool uniform = (v->storage & kUsageUniform) && v->extra == kScopeGlobal;
   // A static local keeps its value from one call of its function to the next.
   if (v->extra != kScopeGlobal && (v->storage & kUsageStatic) && n && Value(valueMap[slot])) return S_OK;
-  const std::uint32_t bank = target->StandardBankIndex(uniform ? StandardBank::FloatConstants : StandardBank::Undefined);
+  const std::uint32_t bank =
+      target->StandardBankIndex(uniform ? StandardBank::FloatConstants : StandardBank::Undefined);
   WordBlock values(*this, n);
   if (!values) return OutOfMemory(&d);
   HRESULT hr = NewVariableValues(&d, slot, n, bank, values.Get());

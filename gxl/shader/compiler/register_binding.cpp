@@ -37,7 +37,8 @@ const char* ApplicableRegister(const ParseNode* annotations, std::uint32_t versi
   if (!name || !name[0]) return nullptr;
   if (profile) {
     ShaderProfileRow row{};
-    if (FAILED(ProfileNameToToken(profile, 0, &row)) || (row.version != version && row.version != (version & 0xFFFF0000u)))
+    if (FAILED(ProfileNameToToken(profile, 0, &row)) ||
+        (row.version != version && row.version != (version & 0xFFFF0000u)))
       return nullptr;
   }
   return name;
@@ -52,10 +53,10 @@ bool IsSampler(const TypeNode& t) {
 struct ShaderCompiler::Placement {
   const std::uint32_t* values = nullptr;
   std::uint32_t count = 0;
-  std::uint32_t next = 0;     // the next value to place
+  std::uint32_t next = 0;         // the next value to place
   std::uint32_t bank = kNoIndex;  // inputs and outputs: their bank
   bool uniform = false;
-  bool missing = false;       // a component without semantic
+  bool missing = false;  // a component without semantic
   std::uint32_t banks[kUniformKinds] = {kNoIndex, kNoIndex, kNoIndex};
   std::uint32_t offsets[kUniformKinds + 1] = {};  // running offsets; the last for `bank`
   const ParseNode* annotations = nullptr;
@@ -142,7 +143,7 @@ HRESULT ShaderCompiler::BindTypeRegisters(const ParseNode* type, Placement& p, T
       // The annotation names the storage its register letter gives.
       const char* named = fragmentMode ? nullptr : ApplicableRegister(p.annotations, version);
       const char letter = named ? static_cast<char>(named[0] | 0x20) : 0;
-      const UniformKind annotated = letter == 's'                             ? kUniformSampler
+      const UniformKind annotated = letter == 's'                                             ? kUniformSampler
                                     : letter == 'b' && target->profileLimits.booleanConstants ? kUniformBool
                                                                                               : kUniformFloat;
       if (named && annotated == kind) {

@@ -64,7 +64,8 @@ struct Profile {
 
 const Profile& ProfileOf(const std::string& name) {
   static const Profile kProfiles[] = {
-      {"vs_1_1", 0xFFFE0101, [] {
+      {"vs_1_1", 0xFFFE0101,
+       [] {
          ProfileLimits l = TargetLimits(0x40 | 0x1000000, 0x40 | 0x300 | 0x2002, 0, 0, 0, 0);
          l.word15 = 10;
          return l;
@@ -232,8 +233,8 @@ std::vector<double> NtscPixel(const Inputs& in) {
       const double T = cx[k] / rect[0] + hOffset + uvY / rect[1] * vScale;
       const double wt = W * T + get("OValue");
       const double kernel = 0.54 + 0.46 * std::cos(pi2 / 64 * n4[k]);
-      const double idealY = (fy1 * 2 * sinc(fy1 * pi2 * n4[k]) - fy2 * 2 * sinc(fy2 * pi2 * n4[k])) +
-                            fy3 * 2 * sinc(fy3 * pi2 * n4[k]);
+      const double idealY =
+          (fy1 * 2 * sinc(fy1 * pi2 * n4[k]) - fy2 * 2 * sinc(fy2 * pi2 * n4[k])) + fy3 * 2 * sinc(fy3 * pi2 * n4[k]);
       yAccum += C[k] * kernel * idealY;
       iAccum += C[k] * std::cos(wt) * kernel * fi * 2 * sinc(fi * pi2 * n4[k]);
       qAccum += C[k] * std::sin(wt) * kernel * fq * 2 * sinc(fq * pi2 * n4[k]);

@@ -95,7 +95,11 @@ const Case kCases[] = {
        return Out{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0], 1};
      },
      1e-12},
-    {"return ddx(a) + ddy(b) + fwidth(c);", -3, 3, [](auto&, auto&, auto&) { return Out{0, 0, 0, 0}; }, 0},
+    {"return ddx(a) + ddy(b) + fwidth(c);", -3, 3,
+     [](auto&, auto&, auto&) {
+       return Out{0, 0, 0, 0};
+     },
+     0},
     {"return float4(degrees(a.xy), radians(a.zw));", -3, 3,
      [](auto& a, auto&, auto&) {
        return Out{a[0] * 180 / M_PI, a[1] * 180 / M_PI, a[2] * M_PI / 180, a[3] * M_PI / 180};
@@ -114,9 +118,15 @@ const Case kCases[] = {
        return Out{Dot(a.data(), b.data(), 4), a[0] * b[2] + a[1] * b[3], Dot(a.data(), c.data(), 3), a[0] * b[0]};
      },
      1e-12},
-    {"return dst(a, b);", -3, 3, [](auto& a, auto& b, auto&) { return Out{1, a[1] * b[1], a[2], b[3]}; }, 1e-12},
+    {"return dst(a, b);", -3, 3,
+     [](auto& a, auto& b, auto&) {
+       return Out{1, a[1] * b[1], a[2], b[3]};
+     },
+     1e-12},
     {"return float4(exp(a.xy), exp2(a.zw));", -3, 3,
-     [](auto& a, auto&, auto&) { return Out{std::exp(a[0]), std::exp(a[1]), std::exp2(a[2]), std::exp2(a[3])}; },
+     [](auto& a, auto&, auto&) {
+       return Out{std::exp(a[0]), std::exp(a[1]), std::exp2(a[2]), std::exp2(a[3])};
+     },
      1e-12},
     {"return faceforward(a, b, c);", -3, 3,
      [](auto& a, auto& b, auto& c) {
@@ -159,7 +169,9 @@ const Case kCases[] = {
      },
      1e-9},
     {"return float4(log(a.xy), log10(a.z), log2(a.w));", 0.1, 9,
-     [](auto& a, auto&, auto&) { return Out{std::log(a[0]), std::log(a[1]), std::log10(a[2]), std::log2(a[3])}; },
+     [](auto& a, auto&, auto&) {
+       return Out{std::log(a[0]), std::log(a[1]), std::log10(a[2]), std::log2(a[3])};
+     },
      1e-12, false},
     {"return float4(max(a.xy, b.xy), min(a.zw, b.zw));", -3, 3,
      [](auto& a, auto& b, auto&) {
@@ -174,14 +186,25 @@ const Case kCases[] = {
      },
      1e-12},
     {"return float4(mul(a.x, b.y), mul(a.z, b.xyz));", -3, 3,
-     [](auto& a, auto& b, auto&) { return Out{a[0] * b[1], a[2] * b[0], a[2] * b[1], a[2] * b[2]}; }, 1e-12},
+     [](auto& a, auto& b, auto&) {
+       return Out{a[0] * b[1], a[2] * b[0], a[2] * b[1], a[2] * b[2]};
+     },
+     1e-12},
     {"float2x2 m = mul(a.x, float2x2(b.xy, c.xy)); return float4(m[0], m[1]);", -3, 3,
-     [](auto& a, auto& b, auto& c) { return Out{a[0] * b[0], a[0] * b[1], a[0] * c[0], a[0] * c[1]}; }, 1e-12},
+     [](auto& a, auto& b, auto& c) {
+       return Out{a[0] * b[0], a[0] * b[1], a[0] * c[0], a[0] * c[1]};
+     },
+     1e-12},
     {"float2x2 m = mul(float2x2(b.xy, c.xy), a.w); return float4(mul(b.xyz, a.w), mul(a, b));", -3, 3,
-     [](auto& a, auto& b, auto&) { return Out{b[0] * a[3], b[1] * a[3], b[2] * a[3], Dot(a.data(), b.data(), 4)}; },
+     [](auto& a, auto& b, auto&) {
+       return Out{b[0] * a[3], b[1] * a[3], b[2] * a[3], Dot(a.data(), b.data(), 4)};
+     },
      1e-12},
     {"float2x2 m = mul(float2x2(b.xy, c.xy), a.w); return float4(m[0], m[1]);", -3, 3,
-     [](auto& a, auto& b, auto& c) { return Out{b[0] * a[3], b[1] * a[3], c[0] * a[3], c[1] * a[3]}; }, 1e-12},
+     [](auto& a, auto& b, auto& c) {
+       return Out{b[0] * a[3], b[1] * a[3], c[0] * a[3], c[1] * a[3]};
+     },
+     1e-12},
     {"float3x2 m = float3x2(b.xy, c.xy, a.zw); return float4(mul(a.xyz, m), mul(m, a.xy).xy);", -3, 3,
      [](auto& a, auto& b, auto& c) {
        const double m[3][2] = {{b[0], b[1]}, {c[0], c[1]}, {a[2], a[3]}};
@@ -232,11 +255,12 @@ const Case kCases[] = {
        return r;
      },
      1e-9},
-    {"return round(a);", -3, 3, [](auto& a, auto&, auto&) { return Each(a, [](double x) { return std::floor(x + 0.5); }); },
-     1e-12},
+    {"return round(a);", -3, 3,
+     [](auto& a, auto&, auto&) { return Each(a, [](double x) { return std::floor(x + 0.5); }); }, 1e-12},
     {"return rsqrt(abs(a) + 0.1) + sqrt(abs(b));", -3, 3,
      [](auto& a, auto& b, auto&) {
-       return Each2(a, b, [](double x, double y) { return 1 / std::sqrt(std::fabs(x) + 0.1) + std::sqrt(std::fabs(y)); });
+       return Each2(a, b,
+                    [](double x, double y) { return 1 / std::sqrt(std::fabs(x) + 0.1) + std::sqrt(std::fabs(y)); });
      },
      1e-12},
     {"return saturate(a);", -3, 3,
@@ -251,7 +275,9 @@ const Case kCases[] = {
      },
      1e-4},
     {"return float4(sinh(a.xy), tanh(a.zw));", -3, 3,
-     [](auto& a, auto&, auto&) { return Out{std::sinh(a[0]), std::sinh(a[1]), std::tanh(a[2]), std::tanh(a[3])}; },
+     [](auto& a, auto&, auto&) {
+       return Out{std::sinh(a[0]), std::sinh(a[1]), std::tanh(a[2]), std::tanh(a[3])};
+     },
      1e-12},
     {"return smoothstep(a, a + abs(b) + 0.5, c);", -3, 3,
      [](auto& a, auto& b, auto& c) {
@@ -267,7 +293,10 @@ const Case kCases[] = {
      [](auto& a, auto& b, auto&) { return Each2(a, b, [](double x, double y) { return double(y >= x); }); }, 0},
     {"return tan(a);", -1.2, 1.2, [](auto& a, auto&, auto&) { return Each(a, std::tan); }, 2e-3},
     {"float4x2 m = float4x2(a.xy, a.zw, b.xy, b.zw); float2x4 t = transpose(m); return t[1];", -3, 3,
-     [](auto& a, auto& b, auto&) { return Out{a[1], a[3], b[1], b[3]}; }, 0},
+     [](auto& a, auto& b, auto&) {
+       return Out{a[1], a[3], b[1], b[3]};
+     },
+     0},
     {"return D3DCOLORtoUBYTE4(a);", 0, 1,
      [](auto& a, auto&, auto&) {
        const double k = 255.001953125;
@@ -314,7 +343,9 @@ const Case kSamples[] = {
      1e-12, false},
     {"return tex3D(s3, a.xyz) + tex3D(s3, b.xyz, a.xyz, c.xyz) + tex3Dgrad(s3, c.xyz, a.xyz, b.xyz);", 0.1, 2,
      [](auto& a, auto& b, auto& c) {
-       auto lod = [](auto& x, auto& y) { return std::sqrt(std::max(Dot(x.data(), x.data(), 3), Dot(y.data(), y.data(), 3))); };
+       auto lod = [](auto& x, auto& y) {
+         return std::sqrt(std::max(Dot(x.data(), x.data(), 3), Dot(y.data(), y.data(), 3)));
+       };
        Out r = Texel(3, a[0], a[1], a[2], 0), s = Texel(3, b[0], b[1], b[2], lod(a, c)),
            t = Texel(3, c[0], c[1], c[2], lod(a, b));
        for (int i = 0; i < 4; ++i) r[i] += s[i] + t[i];
@@ -331,7 +362,9 @@ const Case kSamples[] = {
      1e-12, false},
     {"return texCUBE(sc, a.xyz) + texCUBE(sc, b.xyz, a.xyz, c.xyz) + texCUBEgrad(sc, c.xyz, a.xyz, b.xyz);", 0.1, 2,
      [](auto& a, auto& b, auto& c) {
-       auto lod = [](auto& x, auto& y) { return std::sqrt(std::max(Dot(x.data(), x.data(), 3), Dot(y.data(), y.data(), 3))); };
+       auto lod = [](auto& x, auto& y) {
+         return std::sqrt(std::max(Dot(x.data(), x.data(), 3), Dot(y.data(), y.data(), 3)));
+       };
        Out r = Texel(4, a[0], a[1], a[2], 0), s = Texel(4, b[0], b[1], b[2], lod(a, c)),
            t = Texel(4, c[0], c[1], c[2], lod(a, b));
        for (int i = 0; i < 4; ++i) r[i] += s[i] + t[i];
@@ -353,7 +386,8 @@ void CollectIds(const ParseNode* node, std::set<std::uint32_t>& ids, int depth =
   if (!node || depth > 200) return;
   switch (node->kind) {
     case NodeKind::List:
-      for (const ParseNode* c = node; c && c->kind == NodeKind::List; c = c->second) CollectIds(c->first, ids, depth + 1);
+      for (const ParseNode* c = node; c && c->kind == NodeKind::List; c = c->second)
+        CollectIds(c->first, ids, depth + 1);
       break;
     case NodeKind::Statement:
       for (const ParseNode* c : static_cast<const StatementNode*>(node)->children) CollectIds(c, ids, depth + 1);
@@ -497,7 +531,8 @@ TEST(GxlLowerIntrinsic, MulSchemesAgreeInEveryLayout) {
   for (const std::vector<double>& r : results) EXPECT_EQ(r, results[0]);
   ASSERT_EQ(results[0].size(), 8u);
   // Row 0 of L times column 0 of R, plus row 0 of L times a.
-  EXPECT_DOUBLE_EQ(results[0][0], (-1 * 2 + -0.75 * 1 + -0.5 * 0 + -0.25 * -1) + (-1 * 1 + -0.75 * -2 + -0.5 * 3 + -0.25 * 0.5));
+  EXPECT_DOUBLE_EQ(results[0][0],
+                   (-1 * 2 + -0.75 * 1 + -0.5 * 0 + -0.25 * -1) + (-1 * 1 + -0.75 * -2 + -0.5 * 3 + -0.25 * 0.5));
 }
 
 TEST(GxlLowerIntrinsic, ExpansionsTakeTheirShapes) {
@@ -555,11 +590,11 @@ TEST(GxlLowerIntrinsic, EdgeValues) {
   const double inf = INFINITY;
   const Edge kEdges[] = {
       {"float4 i; float4 f = modf(float4(-1.5, 2.25, -3, 0), i); o = i; return f;", {-0.5, 0.25, 0, 0, -1, 2, -3, 0}},
-      {"float4 e; float4 m = frexp(float4(8, 0, -3, 0.375), e); o = e; return m;",
-       {1, 0, -0.75, 0.75, 3, 0, 2, -1}},
+      {"float4 e; float4 m = frexp(float4(8, 0, -3, 0.375), e); o = e; return m;", {1, 0, -0.75, 0.75, 3, 0, 2, -1}},
       {"return float4(isfinite(a.x), isinf(a.x), isnan(a.x), isfinite(1.0));", {1, 0, 0, 1, 0, 0, 0, 0}},
       {"return float4(isfinite(a.x / b.x), isinf(a.x / b.x), isnan(b.x / b.x), isnan(a.x));", {0, 1, 1, 0, 0, 0, 0, 0}},
-      {"return float4(isfinite(a.x / b.x), isinf(a.x / b.x), isnan(b.x / b.x), 0);", {1, 0, 0, 0, 0, 0, 0, 0},
+      {"return float4(isfinite(a.x / b.x), isinf(a.x / b.x), isnan(b.x / b.x), 0);",
+       {1, 0, 0, 0, 0, 0, 0, 0},
        0x100000},
       {"return float4(sign(float3(-2, 0, 3)), normalize(-0.5));", {-1, 0, 1, -1, 0, 0, 0, 0}},
       {"return lit(-1, 2, 3) + lit(0.5, 2, 3) + lit(0.5, -1, 3);", {3, 1, 8, 3, 0, 0, 0, 0}},
@@ -590,8 +625,7 @@ TEST(GxlLowerIntrinsic, EdgeValues) {
 TEST(GxlLowerIntrinsic, Tex1DOfAOneComponentInputWarns) {
   for (const bool wide : {false, true}) {
     const std::string input = wide ? "float2 t : TEXCOORD0" : "float t : TEXCOORD0";
-    LowerRun run("sampler1D s; float4 main(" + input + ") : COLOR { return tex1D(s, t.x); }", "main",
-                 kTargets[0]);
+    LowerRun run("sampler1D s; float4 main(" + input + ") : COLOR { return tex1D(s, t.x); }", "main", kTargets[0]);
     ASSERT_EQ(run.hr, S_OK) << run.log;
     EXPECT_EQ(run.Logged("(1): warning X3509: tex1D will considered dependent since texcoord was not declared as at "
                          "least float2"),

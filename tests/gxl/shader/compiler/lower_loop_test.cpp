@@ -58,7 +58,8 @@ TEST(GxlLowerLoop, FlowControlUnrolledAndForcedFormsAgree) {
   const ProfileLimits kTargets[] = {Ps30(), Ps20(), Vs20()};
   std::uint32_t flowControl = 0, unrolled = 0;
   for (const Loop& loop : kLoops) {
-    const std::string text = std::string("sampler2D s; float4 main(float4 a : TEXCOORD0) : COLOR { ") + loop.body + " }";
+    const std::string text =
+        std::string("sampler2D s; float4 main(float4 a : TEXCOORD0) : COLOR { ") + loop.body + " }";
     for (const ProfileLimits& limits : kTargets) {
       for (const std::uint32_t options : {0u, kOptionAvoidFlowControl, kOptionPreferFlowControl}) {
         LowerRun run(text, "main", limits, options);
@@ -129,7 +130,8 @@ TEST(GxlLowerLoop, UniformCountedLoops) {
   EXPECT_TRUE(moved);
   LowerRun unrolled(text, "main", Ps20());
   EXPECT_EQ(unrolled.hr, E_FAIL);
-  EXPECT_TRUE(unrolled.Logged("(1): error X3511: loop does not appear to terminate in a timely manner (1024 iterations)"))
+  EXPECT_TRUE(
+      unrolled.Logged("(1): error X3511: loop does not appear to terminate in a timely manner (1024 iterations)"))
       << unrolled.log;
 }
 
@@ -164,9 +166,8 @@ TEST_F(GxlLowerLoopWriteBack, RangesNeverRecordedAreNotWritten) {
   while (compiler.valueMap.Size() <= slot) compiler.valueMap.Append(kNoIndex);
   ParseNode* assign = parser.MakeOperator(kExprAssign, Var(t), parser.MakeIndex(Var(table), Var(i)));
   ParseNode* body = AppendToList(declared, parser.MakeExpressionStatement(assign));
-  ParseNode* condition =
-      parser.MakeOperator(kExprAnd, parser.MakeOperator(kExprLess, Var(i), Int(10)),
-                          parser.MakeOperator(kExprGreater, Var(v), Float(0)));
+  ParseNode* condition = parser.MakeOperator(kExprAnd, parser.MakeOperator(kExprLess, Var(i), Int(10)),
+                                             parser.MakeOperator(kExprGreater, Var(v), Float(0)));
   ParseNode* step = parser.MakeOperator(kExprPreIncrement, Var(i), nullptr);
   ASSERT_TRUE(body && condition && step) << Log();
   ASSERT_EQ(compiler.LowerLoop(nullptr, nullptr, condition, body, step), S_OK) << Log();

@@ -100,17 +100,17 @@ Out main(In i) { Out o; o.p = i.c; o.t = i.uv + i.m[3]; return o; })",
 }
 
 TEST(GxlLowerStmt, DiscardsAtTheTopOfTheEntryZeroTheOutputs) {
-  LowerRun top("float4 main(float4 a : TEXCOORD0, out float4 b : COLOR1) : COLOR0 { b = a; float4 x = a * 2;"
-               " discard; return x; }",
-               "main", Ps30());
+  LowerRun top(
+      "float4 main(float4 a : TEXCOORD0, out float4 b : COLOR1) : COLOR0 { b = a; float4 x = a * 2;"
+      " discard; return x; }",
+      "main", Ps30());
   ASSERT_EQ(top.hr, S_OK) << top.log;
   bool discarded = false;
   EXPECT_EQ(top.Run({{"a", {1, 2, 3, 4}}}, &discarded), std::vector<double>(8, 0.0));
   EXPECT_TRUE(discarded);
   EXPECT_EQ(top.Count(kOpDiscard), 1u);
   // A discard under a condition discards where it holds, and the function goes on.
-  LowerRun guarded("float4 main(float4 a : TEXCOORD0) : COLOR { if (a.x < 0) discard; return a * 2; }", "main",
-                   Ps20());
+  LowerRun guarded("float4 main(float4 a : TEXCOORD0) : COLOR { if (a.x < 0) discard; return a * 2; }", "main", Ps20());
   ASSERT_EQ(guarded.hr, S_OK) << guarded.log;
   for (const double x : {-1.0, 1.0}) {
     EXPECT_EQ(guarded.Run({{"a", {x, 2, 3, 4}}}, &discarded), (std::vector<double>{2 * x, 4, 6, 8}));
@@ -130,7 +130,8 @@ float4 main(float i : TEXCOORD0) : COLOR { return flag ? k + table[i] : tex2D(s,
   ASSERT_EQ(run.hr, S_OK) << run.log;
   auto bankOf = [&](const char* name) { return run.program->Bank(run.Placed(name).at(0)->bank); };
   EXPECT_STREQ(bankOf("k")->name, "c4");
-  EXPECT_EQ(bankOf("k")->type & (kBankKeepValues | kBankBound | kBankRelative), kBankKeepValues | kBankBound | kBankRelative);
+  EXPECT_EQ(bankOf("k")->type & (kBankKeepValues | kBankBound | kBankRelative),
+            kBankKeepValues | kBankBound | kBankRelative);
   // The annotation for another profile does not apply: the sampler keeps its bank's name.
   EXPECT_STREQ(bankOf("s")->name, "s");
   EXPECT_TRUE(bankOf("s")->type & kBankSampler);
@@ -190,15 +191,15 @@ IfProgram MakeIfProgram(std::uint64_t seed) {
   for (std::size_t k = 0; k < p.parts.size(); ++k) {
     for (const hlslgen::Variable& v : p.parts[k].Variables()) {
       const std::string name = "p" + std::to_string(k) + "_" + v.name;
-      parameters += (parameters.empty() ? "" : ", ") + v.type.Name() + " " + name + " : TEXCOORD" +
-                    std::to_string(semantic);
+      parameters +=
+          (parameters.empty() ? "" : ", ") + v.type.Name() + " " + name + " : TEXCOORD" + std::to_string(semantic);
       semantic += v.type.matrix ? v.type.rows : 1;
       p.inputs[name] = v.value;
     }
   }
-  p.text = "float4 main(" + parameters + ") : COLOR {\n  float r0 = " + e[0] + ", r1 = " + e[1] +
-           ";\n  if (" + c[0] + ") {\n    r0 = " + e[2] + ";\n    if (" + c[1] + ") r1 = " + e[3] +
-           ";\n  } else {\n    r1 = " + e[4] + ";\n  }\n  return float4(r0, r1, 0, 1);\n}\n";
+  p.text = "float4 main(" + parameters + ") : COLOR {\n  float r0 = " + e[0] + ", r1 = " + e[1] + ";\n  if (" + c[0] +
+           ") {\n    r0 = " + e[2] + ";\n    if (" + c[1] + ") r1 = " + e[3] + ";\n  } else {\n    r1 = " + e[4] +
+           ";\n  }\n  return float4(r0, r1, 0, 1);\n}\n";
   auto value = [&](std::size_t k) { return p.parts[k].At(p.parts[k].Root()).value[0]; };
   double r0 = value(0), r1 = value(1);
   if (value(5) != 0) {
