@@ -197,6 +197,12 @@ std::vector<std::string> ParseSources() {
   return sources;
 }
 
+// One HLSL source parsed in the preprocessor's run, as the compiler parses it.
+bool Parse(gxl::shader::ShaderPreprocessor& pp, const std::string& text, ProgramNode** tree) {
+  return SUCCEEDED(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr)) &&
+         SUCCEEDED(gxl::shader::HlslParser().Parse(0x80000000u, &pp, tree));
+}
+
 // Every source parsed 100 times, each parse a run of its own (preprocessing
 // included, as the compiler runs it).
 void BM_ParseCorpus(benchmark::State& state) {
@@ -212,8 +218,7 @@ void BM_ParseCorpus(benchmark::State& state) {
       for (const std::string& s : sources) {
         gxl::shader::ShaderPreprocessor pp;
         ProgramNode* tree = nullptr;
-        if (FAILED(pp.StartFromMemory(s.data(), static_cast<UINT>(s.size()), nullptr, nullptr)) ||
-            FAILED(gxl::shader::HlslParser().Parse(0x80000000u, &pp, &tree))) {
+        if (!Parse(pp, s, &tree)) {
           state.SkipWithError("a corpus source did not parse");
           return;
         }
@@ -675,8 +680,7 @@ class LoweringTarget : public gxl::shader::ShaderProgram {
 void LowerEntry(benchmark::State& state, const std::string& text, const char* entry, bool loops) {
   gxl::shader::ShaderPreprocessor pp;
   ProgramNode* tree = nullptr;
-  if (FAILED(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr)) ||
-      FAILED(gxl::shader::HlslParser().Parse(0x80000000u, &pp, &tree))) {
+  if (!Parse(pp, text, &tree)) {
     state.SkipWithError("the source did not parse");
     return;
   }

@@ -13,11 +13,7 @@ namespace gxl::shader {
 
 namespace {
 
-// Result facts of the expansions.
-constexpr std::uint32_t kNonNegative = kValueNonNegative;
-constexpr std::uint32_t kFraction = kValueNonNegative | kValueUnitMagnitude;         // 0x14
-constexpr std::uint32_t kNegatedFraction = kValueNonPositive | kValueUnitMagnitude;  // 0x18
-constexpr std::uint32_t kUnitInteger = kValueInteger | kValueUnitMagnitude;          // 0x12
+constexpr std::uint32_t kUnitInteger = kValueInteger | kValueUnitMagnitude;  // 0x12
 
 // Constants taken in extended precision from 2 and 10, rounded to double.
 const double kInverseLn2 = static_cast<double>(1.0L / std::log(2.0L));

@@ -9,6 +9,11 @@
 
 namespace gxl::shader {
 
+// The facts expansions give their results.
+constexpr std::uint32_t kNonNegative = kValueNonNegative;
+constexpr std::uint32_t kFraction = kValueNonNegative | kValueUnitMagnitude;         // [0, 1): 0x14
+constexpr std::uint32_t kNegatedFraction = kValueNonPositive | kValueUnitMagnitude;  // (-1, 0]: 0x18
+
 struct ShaderCompiler::IntrinsicCall {
   const ParseNodeKind13* node;
   const IntrinsicRecord* row;

@@ -10,10 +10,7 @@ namespace gxl::shader {
 
 namespace {
 
-constexpr std::uint32_t kNonNegative = kValueNonNegative;
-constexpr std::uint32_t kFraction = kValueNonNegative | kValueUnitMagnitude;         // 0x14
-constexpr std::uint32_t kNegatedFraction = kValueNonPositive | kValueUnitMagnitude;  // 0x18
-constexpr std::uint32_t kExactTest = kValueComparison | kValueExact;                 // 0x57
+constexpr std::uint32_t kExactTest = kValueComparison | kValueExact;  // 0x57
 constexpr std::uint32_t kExactNegatedTest =
     kValueExact | kValueUnitMagnitude | kValueNonPositive | kValueInteger;  // 0x5A
 

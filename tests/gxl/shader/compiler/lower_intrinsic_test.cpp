@@ -497,7 +497,9 @@ TEST(GxlLowerIntrinsic, VectorIntrinsicsKeepTheirIdentities) {
     ASSERT_EQ(got.size(), 8u);
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(got[i], 0, 1e-9) << i;
     for (int i = 4; i < 7; ++i) EXPECT_NEAR(got[i], 0, 1e-12) << i;
-    if (1 - (3 + c[0]) * (3 + c[0]) * (1 - ab * ab) < 0) EXPECT_EQ(got[3], 0) << "total internal reflection";
+    if (1 - (3 + c[0]) * (3 + c[0]) * (1 - ab * ab) < 0) {
+      EXPECT_EQ(got[3], 0) << "total internal reflection";
+    }
   }
   LowerRun ends(Program("return float4(smoothstep(b.x, b.y, b.x), smoothstep(b.x, b.y, b.y),"
                         " smoothstep(b.x, b.y, b.x - 1), smoothstep(b.x, b.y, b.y + 1));"),
@@ -577,7 +579,9 @@ TEST(GxlLowerIntrinsic, ExpansionsTakeTheirShapes) {
   ASSERT_EQ(rows.hr, S_OK) << rows.log;
   EXPECT_EQ(rows.Count(kOpDot), 4u);
   for (std::uint32_t i = 0; i < rows.program->instructions.Count(); ++i)
-    if (rows.program->Instruction(i)->Group() == kOpDot) EXPECT_EQ(rows.program->Instruction(i)->Width(), 4u);
+    if (rows.program->Instruction(i)->Group() == kOpDot) {
+      EXPECT_EQ(rows.program->Instruction(i)->Width(), 4u);
+    }
 }
 
 // Values the expansions are specified to give at their edges.

@@ -65,7 +65,9 @@ TEST(GxlLowerLoop, FlowControlUnrolledAndForcedFormsAgree) {
         LowerRun run(text, "main", limits, options);
         ASSERT_EQ(run.hr, S_OK) << loop.body << "\n" << run.log;
         (run.Count(kOpLoopBegin) ? flowControl : unrolled)++;
-        if (!limits.word13) EXPECT_EQ(run.Count(kOpLoopBegin), 0u) << loop.body;
+        if (!limits.word13) {
+          EXPECT_EQ(run.Count(kOpLoopBegin), 0u) << loop.body;
+        }
         for (const auto& [x, y] : {std::pair{0.3, 0.9}, std::pair{-0.5, 2.0}, std::pair{1.5, 0.25}}) {
           const std::vector<double> got = run.Run({{"a", {x, y, 0, 0}}}), want = loop.reference(x, y);
           ASSERT_EQ(got.size(), 4u);
