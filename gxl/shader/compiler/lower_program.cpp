@@ -15,6 +15,8 @@ namespace {
 
 // Slots the value map may hold; beyond this a program is refused as too large.
 constexpr std::uint32_t kMaxSlots = 1u << 26;
+// Calls inlined into one another; each level takes stack.
+constexpr std::uint32_t kMaxInlineDepth = 1024;
 constexpr std::uint32_t kMaxListDepth = 256;
 
 // The last semantic token of a semantics list or of the binding that holds one.
@@ -256,6 +258,10 @@ HRESULT ShaderCompiler::LowerFunction(const char* name, ParseNodeKind10* functio
   if (function->lowering) {
     GXL_SHADER_REPORT(*this, at, msg::kRecursiveFunction, name);
     return E_NOTIMPL;
+  }
+  if (inlineDepth > kMaxInlineDepth) {
+    GXL_SHADER_REPORT(*this, at, msg::kInternalExpressionTooComplex);
+    return E_FAIL;
   }
   if (isEntry && FAILED(target->SetEntryName(name))) return OutOfMemory(at);
 

@@ -25,14 +25,22 @@ float4 main(float2 uv : TEXCOORD0, float c : COLOR0) : COLOR {
   EXPECT_EQ(run.Run({{"uv", {0.25, 0.5}}, {"c", {0.25}}}), (std::vector<double>{3 * 0.75 - 1.75, 1, 1.75, 1}));
 }
 
-TEST(GxlLowerStmt, AChainOf300DistinctCallsInlines) {
+// A chain of calls to distinct functions, each inlined into the next.
+std::string CallChain(int n) {
   std::string text = "float f0(float x) { return x + 1; }\n";
-  for (int i = 1; i < 300; ++i)
+  for (int i = 1; i < n; ++i)
     text += "float f" + std::to_string(i) + "(float x) { return f" + std::to_string(i - 1) + "(x) + 1; }\n";
-  text += "float4 main(float a : TEXCOORD0) : COLOR { return f299(a); }\n";
-  LowerRun run(text, "main", Ps30());
+  return text + "float4 main(float a : TEXCOORD0) : COLOR { return f" + std::to_string(n - 1) + "(a); }\n";
+}
+
+TEST(GxlLowerStmt, AChainOf300DistinctCallsInlines) {
+  LowerRun run(CallChain(300), "main", Ps30());
   ASSERT_EQ(run.hr, S_OK) << run.log;
   EXPECT_EQ(run.Run({{"a", {0.5}}}), (std::vector<double>{300.5, 300.5, 300.5, 300.5}));
+  // Deeper than 1024 inlined calls is refused before the stack runs out.
+  LowerRun deep(CallChain(1030), "main", Ps30());
+  EXPECT_EQ(deep.hr, E_FAIL);
+  EXPECT_TRUE(deep.Logged("internal error: expression too complex")) << deep.log.substr(0, 200);
 }
 
 // The messages of the function lowering, with their positions.
