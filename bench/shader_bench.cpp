@@ -4,7 +4,8 @@
 // linking to the one before it as list cells do, which adds the first touch
 // of every page. Prints the time ratios after the runs.
 // Then the lexer's throughput over the shared shader corpus repeated 100
-// times (bytes per second as reported), and the preprocessor's lines per
+// times (bytes per second as reported), the HLSL parser's on the corpus's
+// HLSL sources parsed 100 times each, and the preprocessor's lines per
 // second on 100,000 lines of the HLSL corpus and of a generated macro-heavy
 // source, against gcc's cpp and mcpp preprocessing the same files to
 // /dev/null (one process each time; its start-up is small at that size).
@@ -31,6 +32,7 @@
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/core/message_log.h"
 #include "gxl/shader/core/page_pool.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
 #include "gxl/shader/shader_entry.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/data_buffer.h"
@@ -153,6 +155,57 @@ void BM_LexCorpus(benchmark::State& state) {
     benchmark::DoNotOptimize(tokens);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+// The HLSL sources of the corpus as their projects compile them (the allegro
+// pixel sources after their vertex source), without the later-dialect ones.
+std::vector<std::string> ParseSources() {
+  std::vector<std::string> sources;
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) return sources;
+  for (const char* name : {"irrlicht/d3d9.hlsl", "mame/bloom.fx", "mame/chroma.fx", "mame/distortion.fx",
+                           "mame/focus.fx", "mame/ghosting.fx", "mame/ntsc.fx", "mame/phosphor.fx", "mame/post.fx",
+                           "mame/primary.fx", "mame/vector.fx", "allegro5/ex_shader_vertex.hlsl",
+                           "allegro5/ex_prim_shader_vertex.hlsl", "allegro5/ex_prim_high_vertex.hlsl"})
+    sources.push_back(ReadText(corpus / name));
+  const char* const pairs[][2] = {{"ex_shader_vertex", "ex_shader_pixel"},
+                                  {"ex_shader_vertex", "ex_shader_multitex_pixel"},
+                                  {"ex_shader_vertex", "ex_prim_wrap_pixel"},
+                                  {"ex_prim_shader_vertex", "ex_prim_shader_pixel"},
+                                  {"ex_prim_high_vertex", "ex_prim_high_pixel"}};
+  for (const auto& [vertex, pixel] : pairs)
+    sources.push_back(ReadText(corpus / "allegro5" / (std::string(vertex) + ".hlsl")) + "\n#line 1\n" +
+                      ReadText(corpus / "allegro5" / (std::string(pixel) + ".hlsl")) +
+                      "\ntechnique TECH { pass p1 { VertexShader = compile vs_2_0 vs_main(); "
+                      "PixelShader = compile ps_2_0 ps_main(); } }\n");
+  return sources;
+}
+
+// Every source parsed 100 times, each parse a run of its own (preprocessing
+// included, as the compiler runs it).
+void BM_ParseCorpus(benchmark::State& state) {
+  const std::vector<std::string> sources = ParseSources();
+  if (sources.empty()) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const std::string& s : sources) bytes += s.size();
+  for (auto _ : state) {
+    for (int i = 0; i < 100; ++i) {
+      for (const std::string& s : sources) {
+        gxl::shader::ShaderPreprocessor pp;
+        ProgramNode* tree = nullptr;
+        if (FAILED(pp.StartFromMemory(s.data(), static_cast<UINT>(s.size()), nullptr, nullptr)) ||
+            FAILED(gxl::shader::HlslParser().Parse(0x80000000u, &pp, &tree))) {
+          state.SkipWithError("a corpus source did not parse");
+          return;
+        }
+        benchmark::DoNotOptimize(tree);
+      }
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 100 * bytes));
 }
 
 // The two 100,000-line sources in a temporary folder, with the corpus's
@@ -449,6 +502,7 @@ BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseCorpus)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Preprocess, HlslOurs, true, Tool::kOurs)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Preprocess, HlslCpp, true, Tool::kCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Preprocess, HlslMcpp, true, Tool::kMcpp)->Unit(benchmark::kMillisecond)->UseRealTime();
