@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "gxl/shader/assembler/shader_assembler.h"
+#include "gxl/shader/hlsl/hlsl_constant_lookup.h"
 #include "gxl/shader/hlsl/hlsl_reduce.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
@@ -147,11 +148,11 @@ ParseNode* HlslGrammar::AsmBlock(ParseNode* keyword, bool fragment) {
   if (!keyword) return nullptr;
   ShaderPreprocessor& pp = *m_parser.m_preprocessor;
   const std::uint32_t errorsBefore = pp.Log().ErrorCount();
-  // Fragment blocks name their constants through the back end's constant
-  // binder over the current scope; until that binder is here, an
-  // "asm_fragment" block assembles as plain code.
-  ConstantBinder* binder = nullptr;
-  (void)fragment;
+  // Fragment blocks name their constants through the constant binder, which
+  // looks variables up in the current scope.
+  HlslConstantLookup lookup(&m_parser, m_parser.CurrentScope());
+  ConstantBinder fragmentBinder(&lookup);
+  ConstantBinder* binder = fragment ? &fragmentBinder : nullptr;
   ShaderAssembler assembler;
   ComRef<DataBuffer> code;
   const HRESULT hr = assembler.Assemble(&pp, m_parser.m_options & ShaderAssembler::kFlagMask, binder, code.Put());
