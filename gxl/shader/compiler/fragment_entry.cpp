@@ -64,6 +64,6 @@ HRESULT CompileFragmentsFromResourceW(HMODULE module, LPCWSTR resource, const gx
 HRESULT CompileFragmentsFromMemory(const char* text, UINT length, const gxl::shader::ShaderMacro* defines,
                                    gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** fragments,
                                    DataBuffer** messages) {
-  return FragmentRun([&](ShaderPreprocessor& pp) { return pp.StartFromMemory(text, length, defines, include); },
-                     flags, fragments, messages);
+  return FragmentRun([&](ShaderPreprocessor& pp) { return pp.StartFromMemory(text, length, defines, include); }, flags,
+                     fragments, messages);
 }

@@ -157,8 +157,8 @@ class Gathering {
       const char* profile = compile ? IdentifierText(compile->left) : nullptr;
       if (!call || !profile) return InternalError(declaration, name);
       at = &compile->token;
-      HRESULT hr = m_compiler->CompileFunction(tree, call->left, call->right, profile,
-                                               m_flags | kFragmentCompileFlags, compiled.Put());
+      HRESULT hr = m_compiler->CompileFunction(tree, call->left, call->right, profile, m_flags | kFragmentCompileFlags,
+                                               compiled.Put());
       if (SUCCEEDED(hr) && !compiled) hr = E_FAIL;
       if (FAILED(hr)) {
         GXL_SHADER_REPORT(m_log, at, msg::kFragmentCompileFailed, name);
