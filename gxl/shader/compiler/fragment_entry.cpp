@@ -2,31 +2,19 @@
 
 #include "gxl/shader/compiler/fragment_gathering.h"
 #include "gxl/shader/shader_entry.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
-#include "gxl/tex/result_codes.h"
 
 namespace {
 
 using gxl::shader::ShaderPreprocessor;
 
-// One fragment run around a way of opening its main source. The set is handed
-// out only when the run logged no error.
+// One fragment run around a way of opening its main source.
 template <typename Open>
 HRESULT FragmentRun(Open open, DWORD flags, DataBuffer** fragments, DataBuffer** messages) {
   if (fragments) *fragments = nullptr;
   ShaderPreprocessor pp;
-  gxl::ComRef<DataBuffer> set;
-  HRESULT hr = open(pp);
-  if (SUCCEEDED(hr)) {
-    const std::unique_ptr<gxl::shader::FragmentFunctionCompiler> compiler =
-        gxl::shader::NewFragmentFunctionCompiler(&pp);
-    hr = compiler ? gxl::shader::CompileFragmentSource(&pp, flags, compiler.get(), set.Put()) : E_OUTOFMEMORY;
-  }
-  if (SUCCEEDED(hr) && pp.Log().ErrorCount() != 0) hr = GXLERR_INVALIDDATA;
-  if (SUCCEEDED(hr) && fragments) *fragments = set.Detach();
-  if (messages) pp.Log().JoinMessages(messages);
-  return hr;
+  const HRESULT opened = open(pp);
+  const std::unique_ptr<gxl::shader::FragmentFunctionCompiler> compiler = gxl::shader::NewFragmentFunctionCompiler(&pp);
+  return gxl::shader::FinishFragmentRun(&pp, opened, flags, compiler.get(), fragments, messages);
 }
 
 }  // namespace

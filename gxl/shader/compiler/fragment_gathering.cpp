@@ -10,6 +10,7 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "gxl/tex/result_codes.h"
 
 namespace gxl::shader {
 
@@ -210,6 +211,18 @@ HRESULT CompileFragmentSource(ShaderPreprocessor* context, std::uint32_t flags, 
   hr = gathering.Collect(tree);
   if (FAILED(hr)) return hr;
   return gathering.Write(out);
+}
+
+HRESULT FinishFragmentRun(ShaderPreprocessor* context, HRESULT opened, std::uint32_t flags,
+                          FragmentFunctionCompiler* compiler, DataBuffer** fragments, DataBuffer** messages) {
+  if (fragments) *fragments = nullptr;
+  gxl::ComRef<DataBuffer> set;
+  HRESULT hr = opened;
+  if (SUCCEEDED(hr)) hr = compiler ? CompileFragmentSource(context, flags, compiler, set.Put()) : E_OUTOFMEMORY;
+  if (SUCCEEDED(hr) && context->Log().ErrorCount() != 0) hr = GXLERR_INVALIDDATA;
+  if (SUCCEEDED(hr) && fragments) *fragments = set.Detach();
+  if (messages) context->Log().JoinMessages(messages);
+  return hr;
 }
 
 }  // namespace gxl::shader

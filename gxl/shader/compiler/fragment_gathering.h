@@ -49,4 +49,11 @@ std::unique_ptr<FragmentFunctionCompiler> NewFragmentFunctionCompiler(ShaderPrep
 HRESULT CompileFragmentSource(ShaderPreprocessor* context, std::uint32_t flags, FragmentFunctionCompiler* compiler,
                               DataBuffer** out);
 
+// The rest of an entry point once its source was opened with result `opened`:
+// the gathering (E_OUTOFMEMORY without a compiler), GXLERR_INVALIDDATA when
+// errors were logged, the set handed out only on success (fragments, when
+// given, stays null otherwise) and the log joined into messages when given.
+HRESULT FinishFragmentRun(ShaderPreprocessor* context, HRESULT opened, std::uint32_t flags,
+                          FragmentFunctionCompiler* compiler, DataBuffer** fragments, DataBuffer** messages);
+
 }  // namespace gxl::shader
