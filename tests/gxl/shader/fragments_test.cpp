@@ -16,7 +16,6 @@
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/result_codes.h"
-#include "log_text.h"
 #include "platform/win_kernel.h"
 #include "tests/support/test_util.h"
 
@@ -316,15 +315,7 @@ TEST(GxlFragments, EntryPointsGatherAsmFragmentsFromEverySource) {
   nura::test::TempDir dir;
   const std::string name = dir / "fr\xC3\xA4g_\xE3\x83\x95.fx";  // "fräg_フ.fx"
   nura::test::WriteFileText(name, kAsmSource);
-  std::u16string wide = u"";
-  for (const char* p = name.c_str(); *p;) {  // UTF-8 to UTF-16, BMP only
-    const auto c = static_cast<unsigned char>(*p);
-    const int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : 2;
-    char16_t u = static_cast<char16_t>(extra == 0 ? c : extra == 1 ? c & 0x1F : c & 0x0F);
-    for (int i = 1; i <= extra; ++i) u = static_cast<char16_t>(u << 6 | (p[i] & 0x3F));
-    wide += u;
-    p += 1 + extra;
-  }
+  const std::u16string wide = nura::test::Utf16(name);
   platform::RegisterResource(nullptr, RT_RCDATA, "fragments.fx", kAsmSource, sizeof kAsmSource - 1);
   ComRef<DataBuffer> fileA, fileW, resourceA, resourceW;
   EXPECT_EQ(CompileFragmentsFromFileA(name.c_str(), nullptr, nullptr, 0, fileA.Put(), nullptr), S_OK);
