@@ -7,10 +7,10 @@ namespace {
 
 using gxl::shader::ShaderPreprocessor;
 
-// One fragment run around a way of opening its main source.
+// One fragment run around a way of opening its main source; the run holds
+// the compiler lock from the preprocessor's construction to its destruction.
 template <typename Open>
 HRESULT FragmentRun(Open open, DWORD flags, DataBuffer** fragments, DataBuffer** messages) {
-  if (fragments) *fragments = nullptr;
   ShaderPreprocessor pp;
   const HRESULT opened = open(pp);
   const std::unique_ptr<gxl::shader::FragmentFunctionCompiler> compiler = gxl::shader::NewFragmentFunctionCompiler(&pp);
