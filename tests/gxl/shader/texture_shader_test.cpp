@@ -227,11 +227,27 @@ TEST(GxlTextureShader, CodeWhoseWritersWouldBeDeviceWritersIsRefused) {
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(CreateTextureShader(rows[0].code.data(), nullptr), D3DERR_INVALIDCALL);
 
+  // Every allocation of a creation failed in turn: out of memory, nothing
+  // handed out, nothing leaked (the leak checker sees the rest).
   const std::vector<DWORD> good = Code(kTx, {{ctab, Words(Scene().Body())}});
-  shadertest::FailNextAllocation();
-  out = reinterpret_cast<TextureShaderObject*>(&rows);
-  EXPECT_EQ(CreateTextureShader(good.data(), &out), E_OUTOFMEMORY);
-  EXPECT_EQ(out, nullptr);
+  shadertest::FailNthAllocation(~std::uint64_t{0});
+  out = nullptr;
+  ASSERT_EQ(CreateTextureShader(good.data(), &out), S_OK);
+  const std::uint64_t total = shadertest::AllocationsCounted();
+  shadertest::FailNthAllocation(0);
+  ASSERT_NE(out, nullptr);
+  out->Release();
+  ASSERT_GT(total, 1u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    shadertest::FailNthAllocation(n);
+    out = reinterpret_cast<TextureShaderObject*>(&rows);
+    const HRESULT hr = CreateTextureShader(good.data(), &out);
+    const bool failed = shadertest::AllocationFailed();
+    shadertest::FailNthAllocation(0);
+    ASSERT_TRUE(failed) << "allocation " << n << " of " << total;
+    EXPECT_EQ(hr, E_OUTOFMEMORY) << "allocation " << n << " of " << total;
+    EXPECT_EQ(out, nullptr) << "allocation " << n << " of " << total;
+  }
 }
 
 }  // namespace
