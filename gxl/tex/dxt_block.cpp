@@ -68,14 +68,18 @@ void AlphaPalette(float palette[8], float a0, float a1, bool eightSteps) {
 // ---------------------------------------------------------------------------
 // Decoding
 
-HRESULT DecodeDxt1Block(ColorF* texels, const void* block) {
-  const auto* b = static_cast<const std::uint8_t*>(block);
+namespace {
+
+// The colour half of every block. DXT1 has the three-colour mode with
+// transparent black when colour0 <= colour1; the colour blocks of DXT2 to
+// DXT5 always interpolate four colours, whatever the endpoint order.
+void DecodeColorBlock(ColorF* texels, const std::uint8_t* b, bool dxt1) {
   const std::uint16_t c0 = Load16(b);
   const std::uint16_t c1 = Load16(b + 2);
   ColorF palette[4];
   palette[0] = Rgb565ToFloat(c0);
   palette[1] = Rgb565ToFloat(c1);
-  if (c0 > c1) {
+  if (c0 > c1 || !dxt1) {
     palette[2] = LerpFloat4(palette[0], palette[1], 0.33333334f);
     palette[3] = LerpFloat4(palette[0], palette[1], 0.6666667f);
   } else {
@@ -84,12 +88,18 @@ HRESULT DecodeDxt1Block(ColorF* texels, const void* block) {
   }
   const std::uint32_t indices = Load32(b + 4);
   for (int i = 0; i < 16; ++i) texels[i] = palette[(indices >> (2 * i)) & 3];
+}
+
+}  // namespace
+
+HRESULT DecodeDxt1Block(ColorF* texels, const void* block) {
+  DecodeColorBlock(texels, static_cast<const std::uint8_t*>(block), true);
   return S_OK;
 }
 
 HRESULT DecodeDxt3Block(ColorF* texels, const void* block) {
   const auto* b = static_cast<const std::uint8_t*>(block);
-  DecodeDxt1Block(texels, b + 8);
+  DecodeColorBlock(texels, b + 8, false);
   std::uint64_t alphas;
   std::memcpy(&alphas, b, 8);
   for (int i = 0; i < 16; ++i) texels[i].a = static_cast<float>((alphas >> (4 * i)) & 15) * 0.06666667f;
@@ -98,7 +108,7 @@ HRESULT DecodeDxt3Block(ColorF* texels, const void* block) {
 
 HRESULT DecodeDxt5Block(ColorF* texels, const void* block) {
   const auto* b = static_cast<const std::uint8_t*>(block);
-  DecodeDxt1Block(texels, b + 8);
+  DecodeColorBlock(texels, b + 8, false);
   float palette[8];
   AlphaPalette(palette, static_cast<float>(b[0]) * 0.003921569f, static_cast<float>(b[1]) * 0.003921569f,
                b[0] > b[1]);

@@ -14,7 +14,7 @@ using gxl::tex::detail::Store16;
 
 constexpr std::uint32_t kHeaderSize = 18;
 constexpr std::uint32_t kColourMapped = 1, kTrueColour = 2, kGrey = 3, kRunLength = 8;
-constexpr std::uint32_t kTopDown = 0x20, kRightToLeft = 0x10;
+constexpr std::uint32_t kTopDown = 0x20, kRightToLeft = 0x10, kAttributeBits = 0x0F;
 constexpr std::uint32_t kPacketRun = 0x80;
 constexpr std::uint32_t kMaxPacketTexels = 128;
 
@@ -53,7 +53,9 @@ D3DFORMAT FormatOfBits(std::uint32_t bits) {
 
 std::uint8_t Expand5(std::uint32_t c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); }
 
-PaletteEntry MapEntry(const std::uint8_t* e, std::uint32_t entryBits) {
+// A 16-bit entry's top bit is alpha only when the descriptor declares
+// attribute bits; otherwise it is unused and the entry is opaque.
+PaletteEntry MapEntry(const std::uint8_t* e, std::uint32_t entryBits, bool attributeBits) {
   switch (entryBits) {
     case 24:
       return PaletteEntry{e[2], e[1], e[0], 255};
@@ -61,7 +63,7 @@ PaletteEntry MapEntry(const std::uint8_t* e, std::uint32_t entryBits) {
       return PaletteEntry{e[2], e[1], e[0], e[3]};
     default: {
       const std::uint32_t v = Load16(e);
-      const std::uint8_t alpha = entryBits == 15 || (v & 0x8000) ? 255 : 0;
+      const std::uint8_t alpha = entryBits == 15 || !attributeBits || (v & 0x8000) ? 255 : 0;
       return PaletteEntry{Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31), alpha};
     }
   }
@@ -73,7 +75,7 @@ HRESULT FillPalette(const TgaHeader& h, const std::uint8_t* map, PaletteEntry* p
   const std::uint32_t entryBytes = (h.mapEntryBits + 7) / 8;
   bool allClear = true;
   for (std::uint32_t i = 0; i < h.mapLength; ++i) {
-    palette[h.mapFirst + i] = MapEntry(map + i * entryBytes, h.mapEntryBits);
+    palette[h.mapFirst + i] = MapEntry(map + i * entryBytes, h.mapEntryBits, h.descriptor & kAttributeBits);
     allClear = allClear && palette[h.mapFirst + i].flags == 0;
   }
   // A map whose alpha is 0 throughout carries no alpha at all.

@@ -220,10 +220,11 @@ TEST(GxlDxt, DecodingRules) {
   const ColorF colour = Rgb565ToFloat(0x1234);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(ColorsEqual(out[i], colour)) << i << " " << out[i];
   EXPECT_TRUE(ColorsEqual(out[3], ColorF(0, 0, 0, 0)));
-  // In DXT5 the same index is black with the block's own alpha.
+  // DXT5 colour blocks always have four colours: the same index is that colour
+  // with the block's own alpha.
   const std::uint8_t dxt5[16] = {0x80, 0x80, 0, 0, 0, 0, 0, 0, 0x34, 0x12, 0x34, 0x12, 0xE4, 0, 0, 0};
   DecodeDxt5Block(out, dxt5);
-  EXPECT_TRUE(ColorsEqual(out[3], ColorF(0, 0, 0, 128 * 0.003921569f))) << out[3];
+  EXPECT_TRUE(ColorsEqual(out[3], ColorF(colour.r, colour.g, colour.b, 128 * 0.003921569f))) << out[3];
   // Premultiplied colour above its alpha comes back as 1.
   ColorF premultiplied[16];
   std::fill(premultiplied, premultiplied + 16, ColorF(0.6f, 0.25f, 0.0f, 0.5f));
