@@ -10,10 +10,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/bench_device.h"
 #include "bench/bench_ratio.h"
 #include "gxl/tex/texture_build.h"
-#include "platform/d3d9_api.h"
-#include "tests/support/d3d9_params.h"
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -65,19 +64,7 @@ const std::vector<std::uint8_t>& Screen() {
   return bytes;
 }
 
-// One headless device for the whole run.
-IDirect3DDevice9* Device() {
-  static IDirect3DDevice9* device = [] {
-    setenv("PLATFORM_BACKEND", "headless", 0);
-    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
-    D3DPRESENT_PARAMETERS p = nura::test::WindowedParams(64, 64, false);
-    IDirect3DDevice9* d = nullptr;
-    if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &d)))
-      std::abort();
-    return d;  // kept for the process
-  }();
-  return device;
-}
+using benchdevice::Device;
 
 void LibpngDecode(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
   std::vector<std::uint8_t> out;
