@@ -143,9 +143,12 @@ struct File {
   bool hdr;
 };
 const File kFiles[] = {
-    {"Tga24", [] { return RawTga(24); }, false}, {"Tga32", [] { return RawTga(32); }, false},
-    {"TgaRle24", RunLengthTga, false},          {"Ppm", Ppm, false},
-    {"Bmp24", [] { return Bmp(24); }, false},   {"Bmp32", [] { return Bmp(32); }, false},
+    {"Tga24", [] { return RawTga(24); }, false},
+    {"Tga32", [] { return RawTga(32); }, false},
+    {"TgaRle24", RunLengthTga, false},
+    {"Ppm", Ppm, false},
+    {"Bmp24", [] { return Bmp(24); }, false},
+    {"Bmp32", [] { return Bmp(32); }, false},
     {"Hdr", Hdr, true},
 };
 
@@ -153,10 +156,9 @@ void BM_GxlTexture(benchmark::State& state, const File& file) {
   const std::vector<std::uint8_t> bytes = file.make();
   for (auto _ : state) {
     IDirect3DTexture9* t = nullptr;
-    if (FAILED(GXLBuildTextureFromFileData(Device(), bytes.data(), static_cast<UINT>(bytes.size()),
-                                           kGxlDefaultNonPow2, kGxlDefaultNonPow2, 1, 0,
-                                           file.hdr ? D3DFMT_A32B32G32R32F : D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
-                                           kGxlDefault, kGxlDefault, 0, nullptr, nullptr, &t)))
+    if (FAILED(GXLBuildTextureFromFileData(Device(), bytes.data(), static_cast<UINT>(bytes.size()), kGxlDefaultNonPow2,
+                                           kGxlDefaultNonPow2, 1, 0, file.hdr ? D3DFMT_A32B32G32R32F : D3DFMT_A8R8G8B8,
+                                           D3DPOOL_MANAGED, kGxlDefault, kGxlDefault, 0, nullptr, nullptr, &t)))
       state.SkipWithError("texture creation failed");
     else
       t->Release();
@@ -167,10 +169,10 @@ void BM_StbImage(benchmark::State& state, const File& file) {
   const std::vector<std::uint8_t> bytes = file.make();
   for (auto _ : state) {
     int w = 0, h = 0, n = 0;
-    void* pixels = file.hdr ? static_cast<void*>(stbi_loadf_from_memory(bytes.data(), static_cast<int>(bytes.size()),
-                                                                        &w, &h, &n, 4))
-                            : static_cast<void*>(stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()),
-                                                                       &w, &h, &n, 4));
+    void* pixels =
+        file.hdr
+            ? static_cast<void*>(stbi_loadf_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n, 4))
+            : static_cast<void*>(stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n, 4));
     if (!pixels || w != static_cast<int>(kSize)) state.SkipWithError("stb_image failed");
     benchmark::DoNotOptimize(pixels);
     stbi_image_free(pixels);
