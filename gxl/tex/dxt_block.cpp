@@ -318,8 +318,11 @@ HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   std::int32_t ql = Trunc(lo * 255.0f + 0.5f);
   std::int32_t qh = Trunc(hi * 255.0f + 0.5f);
   const bool eight = steps == 8;
-  // Without diffusion the quantised ends are polished against the block.
-  if (!diffuse && !(eight && ql == qh)) PolishAlphaEndpoints(ql, qh, alphas, steps);
+  // Without diffusion the quantised ends are polished against the block,
+  // unless six steps hold its alphas exactly (only 0 and 1).
+  bool partial = false;
+  for (int i = 0; i < 16; ++i) partial = partial || (alphas[i] > 0.0f && alphas[i] < 1.0f);
+  if (!diffuse && partial && !(eight && ql == qh)) PolishAlphaEndpoints(ql, qh, alphas, steps);
   if (eight && ql == qh) {
     b[0] = b[1] = static_cast<std::uint8_t>(ql);
     return S_OK;

@@ -54,13 +54,12 @@ constexpr LevelTable MakeLevelTable() {
 }
 constexpr LevelTable kLevelValues = MakeLevelTable();
 
-float LevelValue(int k, int level) {
-  return k % 3 == 0 ? kLevelValues.r[level] : k % 3 == 1 ? kLevelValues.g[level] : kLevelValues.b[level];
-}
+constexpr const float* kChannelValues[6] = {kLevelValues.r, kLevelValues.g, kLevelValues.b,
+                                            kLevelValues.r, kLevelValues.g, kLevelValues.b};
+float LevelValue(int k, int level) { return kChannelValues[k][level]; }
 // The nearest level of a value in the error space (clamped to the grid).
 int NearestLevel(int k, float value) {
-  const float scale = k % 3 == 0 ? kErrorWeightR : k % 3 == 2 ? kErrorWeightB : 1.0f;
-  const float unit = value / scale;
+  const float unit = value * (k % 3 == 0 ? 1.0f / kErrorWeightR : k % 3 == 2 ? 1.0f / kErrorWeightB : 1.0f);
   const float clamped = unit > 0.0f ? (unit < 1.0f ? unit : 1.0f) : 0.0f;
   return static_cast<int>(clamped * static_cast<float>(kTop[k]) + 0.5f);
 }
@@ -74,9 +73,24 @@ Ends ValuesOf(const Levels& l) {
   return e;
 }
 
+// Sums over the counted texels at fractions f (0 at a, 1 at z) of their
+// steps: of (1 - f)^2, (1 - f) f and f^2, and of each channel c times (1 - f)
+// and times f. They give the least-squares ends for those steps, and the
+// error's gradient for any ends.
+struct Moments {
+  float ll, lh, hh;
+  float cl[3], ch[3];
+};
+
+float Sum(__m128 v) {
+  alignas(16) float parts[4];
+  _mm_store_ps(parts, v);
+  return (parts[0] + parts[1]) + (parts[2] + parts[3]);
+}
+
 // Squared error of the counted texels, each at its nearest of `count` steps
-// from a to z; the steps' fractions (0 at a, 1 at z) go to `at` when asked.
-float Error(const Texels& t, const Ends& e, int count, float* at) {
+// from a to z, and the moments of those steps.
+float Error(const Texels& t, const Ends& e, int count, Moments* m) {
   const float lr = e.v[3] - e.v[0], lg = e.v[4] - e.v[1], lb = e.v[5] - e.v[2];
   const float len2 = lr * lr + lg * lg + lb * lb;
   const float last = static_cast<float>(count - 1);
@@ -85,46 +99,52 @@ float Error(const Texels& t, const Ends& e, int count, float* at) {
   const __m128 vr = _mm_set1_ps(lr), vg = _mm_set1_ps(lg), vb = _mm_set1_ps(lb);
   const __m128 dr = _mm_set1_ps(lr * k), dg = _mm_set1_ps(lg * k), db = _mm_set1_ps(lb * k);
   const __m128 top = _mm_set1_ps(last), half = _mm_set1_ps(0.5f), step = _mm_set1_ps(1.0f / last);
-  __m128 sum = _mm_setzero_ps();
+  const __m128 one = _mm_set1_ps(1.0f);
+  __m128 sum = _mm_setzero_ps(), ll = sum, lh = sum, hh = sum, cl[3] = {sum, sum, sum}, ch[3] = {sum, sum, sum};
   for (int i = 0; i < 16; i += 4) {
-    const __m128 cr = _mm_sub_ps(_mm_load_ps(t.r + i), ar);
-    const __m128 cg = _mm_sub_ps(_mm_load_ps(t.g + i), ag);
-    const __m128 cb = _mm_sub_ps(_mm_load_ps(t.b + i), ab);
+    const __m128 r = _mm_load_ps(t.r + i), g = _mm_load_ps(t.g + i), b = _mm_load_ps(t.b + i);
+    const __m128 w = _mm_load_ps(t.w + i);
+    const __m128 cr = _mm_sub_ps(r, ar), cg = _mm_sub_ps(g, ag), cb = _mm_sub_ps(b, ab);
     __m128 p = _mm_add_ps(_mm_add_ps(_mm_mul_ps(cr, dr), _mm_mul_ps(cg, dg)), _mm_mul_ps(cb, db));
     p = _mm_min_ps(_mm_max_ps(p, _mm_setzero_ps()), top);
     const __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(p, half))), step);
-    if (at) _mm_storeu_ps(at + i, f);
     const __m128 er = _mm_sub_ps(_mm_mul_ps(vr, f), cr);
     const __m128 eg = _mm_sub_ps(_mm_mul_ps(vg, f), cg);
     const __m128 eb = _mm_sub_ps(_mm_mul_ps(vb, f), cb);
     const __m128 d = _mm_add_ps(_mm_add_ps(_mm_mul_ps(er, er), _mm_mul_ps(eg, eg)), _mm_mul_ps(eb, eb));
-    sum = _mm_add_ps(sum, _mm_mul_ps(d, _mm_load_ps(t.w + i)));
-  }
-  alignas(16) float parts[4];
-  _mm_store_ps(parts, sum);
-  return (parts[0] + parts[1]) + (parts[2] + parts[3]);
-}
-
-// The least-squares ends for the texels at fractions `at`: the minimum of the
-// sum of |(1 - f) a + f z - c|^2. False when the fractions do not fix them.
-bool LeastSquares(const Texels& t, const float* at, Ends& e) {
-  float ll = 0, lh = 0, hh = 0, cl[3] = {}, ch[3] = {};
-  for (int i = 0; i < 16; ++i) {
-    const float h = at[i] * t.w[i], l = (1.0f - at[i]) * t.w[i];
-    ll += l * (1.0f - at[i]);
-    lh += l * at[i];
-    hh += h * at[i];
-    const float c[3] = {t.r[i], t.g[i], t.b[i]};
-    for (int j = 0; j < 3; ++j) {
-      cl[j] += c[j] * l;
-      ch[j] += c[j] * h;
+    sum = _mm_add_ps(sum, _mm_mul_ps(d, w));
+    if (m) {
+      const __m128 l = _mm_sub_ps(one, f), wl = _mm_mul_ps(w, l), wh = _mm_mul_ps(w, f);
+      ll = _mm_add_ps(ll, _mm_mul_ps(wl, l));
+      lh = _mm_add_ps(lh, _mm_mul_ps(wl, f));
+      hh = _mm_add_ps(hh, _mm_mul_ps(wh, f));
+      const __m128 c[3] = {r, g, b};
+      for (int j = 0; j < 3; ++j) {
+        cl[j] = _mm_add_ps(cl[j], _mm_mul_ps(wl, c[j]));
+        ch[j] = _mm_add_ps(ch[j], _mm_mul_ps(wh, c[j]));
+      }
     }
   }
-  const float det = ll * hh - lh * lh;
+  if (m) {
+    m->ll = Sum(ll);
+    m->lh = Sum(lh);
+    m->hh = Sum(hh);
+    for (int j = 0; j < 3; ++j) {
+      m->cl[j] = Sum(cl[j]);
+      m->ch[j] = Sum(ch[j]);
+    }
+  }
+  return Sum(sum);
+}
+
+// The least-squares ends for the steps of the moments: the minimum of the sum
+// of |(1 - f) a + f z - c|^2. False when the steps do not fix them.
+bool LeastSquares(const Moments& m, Ends& e) {
+  const float det = m.ll * m.hh - m.lh * m.lh;
   if (!(det > 1e-6f)) return false;
   for (int j = 0; j < 3; ++j) {
-    e.v[j] = (cl[j] * hh - ch[j] * lh) / det;
-    e.v[3 + j] = (ch[j] * ll - cl[j] * lh) / det;
+    e.v[j] = (m.cl[j] * m.hh - m.ch[j] * m.lh) / det;
+    e.v[3 + j] = (m.ch[j] * m.ll - m.cl[j] * m.lh) / det;
   }
   return true;
 }
@@ -140,75 +160,66 @@ void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texe
     t.w[i] = counted[i] ? 1.0f : 0.0f;
   }
   Levels best = ToLevels(a, z);
-  float at[16];
-  float bestError = Error(t, ValuesOf(best), count, at);
+  Moments moments;
+  float bestError = Error(t, ValuesOf(best), count, &moments);
 
-  // Nearly flat blocks are best served by ends around the mean colour whose
-  // first interpolated step lies on it: per channel the pair of levels near
-  // the mean with (2 a + z) / 3 (three steps: (a + z) / 2) nearest to it.
-  float mean[3] = {}, weight = 0;
-  for (int i = 0; i < 16; ++i) {
-    mean[0] += t.r[i] * t.w[i];
-    mean[1] += t.g[i] * t.w[i];
-    mean[2] += t.b[i] * t.w[i];
-    weight += t.w[i];
-  }
-  const float first = count == 4 ? 1.0f / 3.0f : 0.5f;
-  Levels around;
-  for (int c = 0; c < 3; ++c) {
-    const float m = mean[c] / weight;
-    const int centre = NearestLevel(c, m);
-    float nearest = -1.0f;
-    for (int l0 = centre - 2; l0 <= centre + 2; ++l0)
-      for (int l1 = centre - 2; l1 <= centre + 2; ++l1) {
-        if (l0 < 0 || l1 < 0 || l0 > kTop[c] || l1 > kTop[c]) continue;
-        const float v = LevelValue(c, l0) + (LevelValue(c, l1) - LevelValue(c, l0)) * first;
-        if (nearest >= 0.0f && std::fabs(v - m) >= nearest) continue;
-        nearest = std::fabs(v - m);
+  // Nearly flat blocks (ends at most a level apart) are best served by ends
+  // around the mean colour whose first interpolated step lies on it: per
+  // channel, for each low level near the mean, the high level that puts
+  // (2 a + z) / 3 (three steps: (a + z) / 2) nearest to it.
+  bool flat = true;
+  for (int c = 0; c < 3; ++c) flat = flat && std::abs(best.v[c] - best.v[3 + c]) <= 1;
+  if (flat) {
+    const float weight = moments.ll + 2.0f * moments.lh + moments.hh;  // the counted texels
+    const float first = count == 4 ? 1.0f / 3.0f : 0.5f;
+    Levels around = best;
+    for (int c = 0; c < 3; ++c) {
+      const float m = (moments.cl[c] + moments.ch[c]) / weight;
+      const int centre = NearestLevel(c, m);
+      float nearest = -1.0f;
+      for (int l0 = std::max(centre - 2, 0); l0 <= std::min(centre + 2, kTop[c]); ++l0) {
+        const int l1 = NearestLevel(c, LevelValue(c, l0) + (m - LevelValue(c, l0)) / first);
+        const float miss = std::fabs(LevelValue(c, l0) + (LevelValue(c, l1) - LevelValue(c, l0)) * first - m);
+        if (nearest >= 0.0f && miss >= nearest) continue;
+        nearest = miss;
         around.v[c] = l0;
         around.v[3 + c] = l1;
       }
-  }
-  float aroundAt[16];
-  const float aroundError = Error(t, ValuesOf(around), count, aroundAt);
-  if (aroundError < bestError) {
-    bestError = aroundError;
-    best = around;
-    std::copy(aroundAt, aroundAt + 16, at);
+    }
+    Moments aroundMoments;
+    const float aroundError = Error(t, ValuesOf(around), count, &aroundMoments);
+    if (aroundError < bestError) {
+      bestError = aroundError;
+      best = around;
+      moments = aroundMoments;
+    }
   }
 
-  // Two rounds of least squares from the best pair so far, then the nearest levels.
-  float startAt[16];
-  std::copy(at, at + 16, startAt);
-  Ends ends = ValuesOf(best);
-  for (int round = 0; round < 2 && LeastSquares(t, at, ends); ++round) Error(t, ends, count, at);
-  Levels fitted;
-  for (int k = 0; k < 6; ++k) fitted.v[k] = NearestLevel(k, ends.v[k]);
-  const float fittedError = Error(t, ValuesOf(fitted), count, at);
-  if (fittedError < bestError) {
-    bestError = fittedError;
-    best = fitted;
-  } else {
-    std::copy(startAt, startAt + 16, at);
+  // The least-squares ends for the steps the texels take, at the nearest levels.
+  Ends ends;
+  if (LeastSquares(moments, ends)) {
+    Levels fitted;
+    for (int k = 0; k < 6; ++k) fitted.v[k] = NearestLevel(k, ends.v[k]);
+    Moments fittedMoments;
+    const float fittedError = Error(t, ValuesOf(fitted), count, &fittedMoments);
+    if (fittedError < bestError) {
+      bestError = fittedError;
+      best = fitted;
+      moments = fittedMoments;
+    }
   }
 
   // Single level moves with the texels' steps held: the error then changes by
-  // 2 d G + d^2 S for a move d of one end's channel, G and S sums over the
-  // texels kept up to date without visiting them. A held step is never
-  // nearer than the nearest, so each accepted move lowers the error too.
+  // 2 d G + d^2 S for a move d of one end's channel, the gradient G and S from
+  // the moments, G kept up to date without visiting the texels. A held step
+  // is never nearer than the nearest, so each accepted move lowers the error.
   for (int round = 0; round < 2; ++round) {
     const Ends e = ValuesOf(best);
-    float gradient[6] = {}, ll = 0, lh = 0, hh = 0;
-    for (int i = 0; i < 16; ++i) {
-      const float f = at[i], w = t.w[i], c[3] = {t.r[i], t.g[i], t.b[i]};
-      ll += w * (1.0f - f) * (1.0f - f);
-      lh += w * (1.0f - f) * f;
-      hh += w * f * f;
-      for (int j = 0; j < 3; ++j) {
-        const float residual = ((1.0f - f) * e.v[j] + f * e.v[3 + j] - c[j]) * w;
-        gradient[j] += residual * (1.0f - f);
-        gradient[3 + j] += residual * f;
-      }
+    const float ll = moments.ll, lh = moments.lh, hh = moments.hh;
+    float gradient[6];
+    for (int c = 0; c < 3; ++c) {
+      gradient[c] = ll * e.v[c] + lh * e.v[3 + c] - moments.cl[c];
+      gradient[3 + c] = lh * e.v[c] + hh * e.v[3 + c] - moments.ch[c];
     }
     Levels next = best;
     bool moved = false;
@@ -232,12 +243,12 @@ void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texe
       if (!any) break;
     }
     if (!moved) break;
-    float nextAt[16];
-    const float error = Error(t, ValuesOf(next), count, nextAt);
+    Moments nextMoments;
+    const float error = Error(t, ValuesOf(next), count, &nextMoments);
     if (!(error < bestError)) break;
     bestError = error;
     best = next;
-    std::copy(nextAt, nextAt + 16, at);
+    moments = nextMoments;
   }
   a = Word(best, 0);
   z = Word(best, 1);
