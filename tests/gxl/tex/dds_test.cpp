@@ -305,7 +305,8 @@ open("volume.dds", "wb").write(f)'
       const std::vector<std::uint8_t> texels = imgtest::Rgba8(*l);
       // (Alpha is the tool's own choice.)
       for (std::size_t i = 0; i < texels.size(); ++i) {
-        if (i % 4 != 3) ASSERT_NEAR(texels[i], flat[i % 4], 1) << face << " " << size;
+        if (i % 4 == 3) continue;
+        ASSERT_NEAR(texels[i], flat[i % 4], 1) << face << " " << size;
       }
     }
   }
