@@ -7,6 +7,7 @@
 
 #include "gxl/shader/assembler/asm_tables.h"
 #include "tests/gxl/shader/asm_run.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/goldens.h"
@@ -343,7 +344,7 @@ TEST(GxlShaderAsmCorpus, IrrlichtFiles) {
       EXPECT_EQ(validated.tokens, unvalidated.tokens) << name;
     }
   }
-  if (files == 0) GTEST_SKIP() << "no shader corpus";
+  NURA_REQUIRE_OUTSIDE_INPUT(files != 0, "the shader corpus");
   EXPECT_EQ(files, 10);
 }
 
