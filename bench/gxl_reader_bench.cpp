@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_device.h"
 #include "bench/bench_ratio.h"
+#include "bench/bench_support.h"
 #include "gxl/tex/texture_build.h"
 
 #pragma GCC diagnostic push
@@ -36,28 +36,12 @@
 
 namespace {
 
-using benchdevice::Device;
+using benchsupport::Device;
 
 constexpr std::uint32_t kSize = 1024;
 
-// Smooth shading, rings, fine noise and a soft-edged alpha disc: RGBA rows
-// from the top.
 const std::vector<std::uint8_t>& Picture() {
-  static const std::vector<std::uint8_t> rgba = [] {
-    std::vector<std::uint8_t> p(std::size_t{kSize} * kSize * 4);
-    std::uint32_t noise = 1;
-    for (std::uint32_t y = 0; y < kSize; ++y)
-      for (std::uint32_t x = 0; x < kSize; ++x) {
-        noise = noise * 1664525u + 1013904223u;
-        const double dx = x - kSize * 0.5, dy = y - kSize * 0.5, r = std::sqrt(dx * dx + dy * dy);
-        std::uint8_t* t = &p[(std::size_t{y} * kSize + x) * 4];
-        t[0] = static_cast<std::uint8_t>(x * 255 / kSize);
-        t[1] = static_cast<std::uint8_t>(128 + 100 * std::sin(r / 23.0));
-        t[2] = static_cast<std::uint8_t>((y * 255 / kSize) ^ ((noise >> 28) & 3));
-        t[3] = static_cast<std::uint8_t>(r < kSize * 0.4 ? 255 : r < kSize * 0.45 ? (kSize * 0.45 - r) * 10 : 0);
-      }
-    return p;
-  }();
+  static const std::vector<std::uint8_t> rgba = benchsupport::MakeRgbaPicture(kSize, kSize);
   return rgba;
 }
 

@@ -162,6 +162,16 @@ void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texe
   Levels best = ToLevels(a, z);
   Moments moments;
   float bestError = Error(t, ValuesOf(best), count, &moments);
+  // Takes a pair (and the moments of its steps) when it lowers the error.
+  auto consider = [&](const Levels& candidate) {
+    Moments m;
+    const float error = Error(t, ValuesOf(candidate), count, &m);
+    if (!(error < bestError)) return false;
+    bestError = error;
+    best = candidate;
+    moments = m;
+    return true;
+  };
 
   // Nearly flat blocks (ends at most a level apart) are best served by ends
   // around the mean colour whose first interpolated step lies on it: per
@@ -186,13 +196,7 @@ void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texe
         around.v[3 + c] = l1;
       }
     }
-    Moments aroundMoments;
-    const float aroundError = Error(t, ValuesOf(around), count, &aroundMoments);
-    if (aroundError < bestError) {
-      bestError = aroundError;
-      best = around;
-      moments = aroundMoments;
-    }
+    consider(around);
   }
 
   // The least-squares ends for the steps the texels take, at the nearest levels.
@@ -200,13 +204,7 @@ void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texe
   if (LeastSquares(moments, ends)) {
     Levels fitted;
     for (int k = 0; k < 6; ++k) fitted.v[k] = NearestLevel(k, ends.v[k]);
-    Moments fittedMoments;
-    const float fittedError = Error(t, ValuesOf(fitted), count, &fittedMoments);
-    if (fittedError < bestError) {
-      bestError = fittedError;
-      best = fitted;
-      moments = fittedMoments;
-    }
+    consider(fitted);
   }
 
   // Single level moves with the texels' steps held: the error then changes by
@@ -242,13 +240,7 @@ void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texe
       }
       if (!any) break;
     }
-    if (!moved) break;
-    Moments nextMoments;
-    const float error = Error(t, ValuesOf(next), count, &nextMoments);
-    if (!(error < bestError)) break;
-    bestError = error;
-    best = next;
-    moments = nextMoments;
+    if (!moved || !consider(next)) break;
   }
   a = Word(best, 0);
   z = Word(best, 1);
