@@ -59,10 +59,7 @@ TEST(GxlBlitBytes, KeysAndOneSidedSrgbStillConvertThroughFloats) {
   Image source(D3DFMT_R8G8B8, 9, 3), out(D3DFMT_A8R8G8B8, 9, 3);
   source.Fill(0x336699);
   source.Set(4, 1, 0, 0x102030);
-  ImageRegion d = out.Region(), s = source.Region();
-  s.colourKey = 0xFF102030;
-  ImageBlitter blitter;
-  ASSERT_EQ(blitter.Run(d, s, FilterFlags::None), S_OK);
+  ASSERT_EQ(Blit(out, source, FilterFlags::None, 0xFF102030), S_OK);
   EXPECT_EQ(out.Get(4, 1), 0u);  // the keyed texel is transparent black
   EXPECT_EQ(out.Get(3, 1), 0xFF336699u);
 

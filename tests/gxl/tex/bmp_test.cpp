@@ -19,6 +19,7 @@ namespace {
 using gxl::tex::detail::Load32;
 using gxl::tex::detail::Store16;
 using gxl::tex::detail::Store32;
+using imgtest::Bytes;
 using imgtest::Quote;
 using nura::test::ReadFileBytes;
 
@@ -101,17 +102,6 @@ ppmtobmp n2.ppm > nb-1.bmp 2>/dev/null
     EXPECT_LE(imgtest::MaxDifference(ours, theirs), c.colourShift ? 0 : 1);
   }
 }
-
-// A little-endian byte string.
-struct Bytes {
-  std::vector<std::uint8_t> v;
-  Bytes& u8(std::initializer_list<int> b) {
-    for (int x : b) v.push_back(static_cast<std::uint8_t>(x));
-    return *this;
-  }
-  Bytes& u16(std::uint32_t x) { return u8({int(x & 0xFF), int(x >> 8 & 0xFF)}); }
-  Bytes& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
-};
 
 // A file header and an info header of headerSize bytes (masks when 52 or
 // more, or after a 40-byte header with bit fields); the offset of the texels

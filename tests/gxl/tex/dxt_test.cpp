@@ -55,17 +55,22 @@ Rgba Synthetic() {
   return im;
 }
 
-// ImageMagick's built-in photograph, cut to whole blocks.
-Rgba Photo(const nura::test::TempDir& dir) {
-  Rgba im{68, 44, {}};
-  const std::string path = dir / "rose.rgba";
-  if (imgtest::Run("convert rose: -crop 68x44+0+0 +repage -depth 8 rgba:" + imgtest::Quote(path)))
+// ImageMagick's built-in photograph made width x height by the operation
+// given, with the sweeping alpha.
+Rgba Rose(const nura::test::TempDir& dir, int width, int height, const std::string& operation) {
+  Rgba im{width, height, {}};
+  const std::string path = dir / ("rose" + std::to_string(width) + ".rgba");
+  const std::size_t bytes = std::size_t(width) * height * 4;
+  if (imgtest::Run("convert rose: " + operation + " -depth 8 rgba:" + imgtest::Quote(path)))
     im.px = nura::test::ReadFileBytes(path);
-  EXPECT_EQ(im.px.size(), 68u * 44 * 4);
-  im.px.resize(68 * 44 * 4);
+  EXPECT_EQ(im.px.size(), bytes);
+  im.px.resize(bytes);
   AddAlpha(im);
   return im;
 }
+
+// The photograph cut to whole blocks.
+Rgba Photo(const nura::test::TempDir& dir) { return Rose(dir, 68, 44, "-crop 68x44+0+0 +repage"); }
 
 void Gather(const Rgba& im, int bx, int by, ColorF texels[16], std::uint8_t bytes[64], bool opaque) {
   for (int i = 0; i < 16; ++i) {
@@ -140,16 +145,7 @@ TEST(GxlDxt, SquishDecodesOurBlocksAsWeDo) {
 // Pictures of 256 x 256 texels: ImageMagick's photograph scaled up (smooth,
 // as most of a photograph's blocks are) and waves with fine patterns, both
 // with the sweeping alpha.
-Rgba LargePhoto(const nura::test::TempDir& dir) {
-  Rgba im{256, 256, {}};
-  const std::string path = dir / "rose256.rgba";
-  if (imgtest::Run("convert rose: -resize 256x256! -depth 8 rgba:" + imgtest::Quote(path)))
-    im.px = nura::test::ReadFileBytes(path);
-  EXPECT_EQ(im.px.size(), 256u * 256 * 4);
-  im.px.resize(256 * 256 * 4);
-  AddAlpha(im);
-  return im;
-}
+Rgba LargePhoto(const nura::test::TempDir& dir) { return Rose(dir, 256, 256, "-resize 256x256!"); }
 
 Rgba LargeSynthetic() {
   Rgba im{256, 256, {}};

@@ -20,23 +20,9 @@ namespace {
 
 using gxl::tex::detail::Load32;
 using gxl::tex::detail::Store32;
+using imgtest::Bytes;
 using nura::test::ReadFileBytes;
 using nura::test::WriteFileBytes;
-
-// A little-endian byte string.
-struct Bytes {
-  std::vector<std::uint8_t> v;
-  Bytes& u8(std::initializer_list<int> b) {
-    for (int x : b) v.push_back(static_cast<std::uint8_t>(x));
-    return *this;
-  }
-  Bytes& u16(std::uint32_t x) { return u8({int(x & 0xFF), int(x >> 8 & 0xFF)}); }
-  Bytes& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
-  Bytes& add(const std::vector<std::uint8_t>& b) {
-    v.insert(v.end(), b.begin(), b.end());
-    return *this;
-  }
-};
 
 class GxlPeerFiles : public ::testing::Test {
  protected:
