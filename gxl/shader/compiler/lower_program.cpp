@@ -4,6 +4,7 @@
 // function binds them to inputs, outputs and constants.
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"

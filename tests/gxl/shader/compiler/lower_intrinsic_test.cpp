@@ -584,7 +584,7 @@ TEST(GxlLowerIntrinsic, ExpansionsTakeTheirShapes) {
     }
 }
 
-// Values the expansions are specified to give at their edges.
+// The values the expansions give at their edges.
 TEST(GxlLowerIntrinsic, EdgeValues) {
   struct Edge {
     const char* body;
