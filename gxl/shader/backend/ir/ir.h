@@ -100,6 +100,9 @@ enum IrValueFlag : std::uint32_t {
   kValueExact = 0x40,          // not folded or simplified; NaN propagates through range products
   kValueConstant = 0x80,       // the range-low field holds its value (literals: properties computed)
   kValueRangeCached = 0x100,   // the range fields hold an evaluated range
+  kValueKeep = 0x20,           // a move into it is written even as an identity when optimisation is skipped
+  kValueCentroid = 0x1000000,  // an input or output with the centroid suffix, or computed from one
+  kValueSemanticInvalid = 0x40000000,
   kValueComparison = 0x17,     // what comparison results carry
   kValueHalf = 0x2000000,
   kValueFloat = 0x4000000,
@@ -131,6 +134,8 @@ enum BankType : std::uint32_t {
   kBankClip = 0x10000,        // clip results, always live
   kBankLoopEntry = 0x20000,   // loop entry copies
   kBankInteger = 0x40000,
+  kBankFixedCount = 0x400,  // its register count stays: an array read relatively keeps its registers together
+  kBankExplicit = 0x800,    // bound by an explicit register semantic, named by it ("c4")
   kBankAnyReadable = kBankReadable | kBankAddress | kBankPredicate,
 };
 
