@@ -12,11 +12,13 @@
 // Then the assembler's lines per second on the irrlicht assembly files and
 // on a generated 20,000-instruction vs_3_sw program, without and with the
 // platform's validator. Then the use analysis on generated programs of 1,000
-// to 100,000 instructions (it should scale linearly), and the heap sort of
-// 10^5 indexes against std::sort with the same comparators. Last, the
-// constant table's WriteMatrixArray of 64 matrices into a float4x4[64]
-// (stored by columns: transposed on the way; and by rows: used in place)
-// against SetVertexShaderConstantF of the same floats on the headless device.
+// to 100,000 instructions (it should scale linearly), the first optimiser
+// phase on generated programs of 1,000 and 10,000 instructions (rounds and
+// time per round), and the heap sort of 10^5 indexes against std::sort with
+// the same comparators. Last, the constant table's WriteMatrixArray of 64
+// matrices into a float4x4[64] (stored by columns: transposed on the way;
+// and by rows: used in place) against SetVertexShaderConstantF of the same
+// floats on the headless device.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -460,6 +462,81 @@ void BM_BuildDependencyLists(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 
+// --- First optimiser phase ------------------------------------------------------
+
+// Straight-line code as the lowering leaves it for the optimiser: operations
+// of width 1-4 over inputs, literals and earlier results, with repeated
+// subexpressions, foldable literal arithmetic, moves and dead work; every
+// 16th result is written to an output.
+struct OptimizerInput {
+  explicit OptimizerInput(std::uint32_t instructions) : scope(&pages) {
+    using namespace gxl::shader;
+    program.Init(nullptr, &log, 0xFFFE0300, 0);
+    std::mt19937 rng(instructions);
+    const std::uint32_t temps = program.StandardBankIndex(StandardBank::Temporaries);
+    const std::uint32_t literals = program.StandardBankIndex(StandardBank::Literals);
+    const std::uint32_t outputs = program.StandardBankIndex(StandardBank::Outputs);
+    std::vector<std::uint32_t> readable;
+    for (std::uint32_t i = 0; i < 32; ++i)
+      readable.push_back(program.AddValue(program.StandardBankIndex(StandardBank::Inputs), i / 4, i % 4, 0.0));
+    const std::uint32_t groups[] = {kOpAdd, kOpMultiply, kOpMin, kOpMove, kOpNegate, kOpSin, kOpSelect, kOpLess};
+    std::uint32_t written = 0;
+    for (std::uint32_t n = 0; n < instructions; ++n) {
+      const std::uint32_t width = 1 + rng() % 4, group = groups[rng() % std::size(groups)];
+      IrInstruction& inst = *program.Instruction(program.AddInstruction(IrWord(group, width), kNoIndex, kNoIndex));
+      for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
+        if (rng() % 6 == 0) {
+          inst.arguments[a] = program.AddValue(literals, kNoIndex, kNoIndex, 0.5 * (rng() % 5));
+        } else {
+          const std::size_t recent = std::min<std::size_t>(readable.size(), 48);
+          inst.arguments[a] = readable[readable.size() - 1 - rng() % recent];
+        }
+      }
+      const bool output = n % 16 == 15;
+      for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
+        inst.results[r] = output ? program.AddValue(outputs, written, r, 0.0)
+                                 : program.AddValue(temps, kNoIndex, kNoIndex, 0.0);
+        if (!output) readable.push_back(inst.results[r]);
+      }
+      written += output;
+    }
+  }
+
+  PagePool pages{0x100000, 0x10000};
+  gxl::shader::IrPoolScope scope;
+  gxl::shader::MessageLog log;
+  gxl::shader::ShaderProgram program;
+};
+
+std::uint32_t g_optimizerRounds = 0;
+
+// Rounds of the phase and the time of one round; both per program size, to
+// see the growth (n log n at most).
+void BM_Optimize(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  std::uint32_t rounds = 0, runs = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto input = std::make_unique<OptimizerInput>(n);
+    input->program.optimizerRoundHook = [](gxl::shader::ShaderProgram&) -> HRESULT {
+      ++g_optimizerRounds;
+      return S_FALSE;
+    };
+    g_optimizerRounds = 0;
+    state.ResumeTiming();
+    if (input->program.Optimize() != S_OK) state.SkipWithError("Optimize failed");
+    state.PauseTiming();
+    rounds += g_optimizerRounds;
+    ++runs;
+    input.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+  state.counters["rounds"] = static_cast<double>(rounds) / runs;
+  state.counters["s/round"] =
+      benchmark::Counter(static_cast<double>(rounds), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 constexpr std::uint32_t kSortCount = 100'000;
 
 // 10^5 values with random keys, and their indexes shuffled.
@@ -582,6 +659,7 @@ BENCHMARK(BM_AssembleIrrlicht)->Arg(2)->Arg(0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AssembleLargeVs3)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Optimize)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortValueKeys)->Unit(benchmark::kMillisecond);

@@ -177,6 +177,7 @@ class DeclarationNode final : public ParseNode {
 // DeclarationNode flags.
 constexpr std::uint32_t kDeclLoopControl = 1;  // moved out of a "for" header
 constexpr std::uint32_t kDeclLoopWarned = 2;   // its use outside the loop was warned about
+constexpr std::uint32_t kDeclUninitReported = 4;  // its use before initialisation was reported
 
 // 7: the storage classes and modifiers of a declaration.
 class ParseNodeKind7 final : public ParseNode {

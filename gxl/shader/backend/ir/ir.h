@@ -127,6 +127,8 @@ enum BankType : std::uint32_t {
   kBankSampler = 0x80,
   kBankLiteral = 0x100,
   kBankUniform = 0x200,   // goes into the constant table
+  kBankRelative = 0x400,  // an array read through relative indexes; its register count stays
+  kBankKeepValues = 0x800,  // values stay, read or not: the bank of an explicit register semantic, named by it
   kBankBlockMoves = 0x1000,  // values moved inside a flow-control block
   kBankBoolean = 0x2000,
   kBankBlockValues = 0x4000,  // if-block and break values
@@ -134,8 +136,6 @@ enum BankType : std::uint32_t {
   kBankClip = 0x10000,        // clip results, always live
   kBankLoopEntry = 0x20000,   // loop entry copies
   kBankInteger = 0x40000,
-  kBankFixedCount = 0x400,  // its register count stays: an array read relatively keeps its registers together
-  kBankExplicit = 0x800,    // bound by an explicit register semantic, named by it ("c4")
   kBankAnyReadable = kBankReadable | kBankAddress | kBankPredicate,
 };
 

@@ -213,7 +213,7 @@ HRESULT ShaderTarget::DefineLiterals() {
       if (!bank || !(bank->type & kBankLiteral) || v->relativeIndex != kNoIndex || v->alias != kNoIndex ||
           v->reg == kNoIndex || v->component > 3 || ((bank->type & kBankInteger) != 0) != integer)
         continue;
-      if (!integer && (bank->type & kBankExplicit) && !fragmentMode) continue;
+      if (!integer && (bank->type & kBankKeepValues) && !fragmentMode) continue;
       std::size_t slot = 0;
       while (slot < registers.Size() && registers[slot] != v->reg) ++slot;
       if (slot == registers.Size()) {

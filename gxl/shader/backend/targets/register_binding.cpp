@@ -76,10 +76,10 @@ HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint3
     RegisterBank* bank = Bank(b);
     if (!bank) continue;
     bank->registersUsed = 0;
-    if (bank->type & kBankFixedCount) continue;
+    if (bank->type & kBankRelative) continue;
     bank->registerCount = highest[b];
     const std::uint32_t t = bank->type;
-    const bool explicitSemantic = t & kBankExplicit;
+    const bool explicitSemantic = t & kBankKeepValues;
     if (((t & kBankLiteral) && !explicitSemantic) ||
         ((t & kBankInitialised) && !(t & kBankUniform) && !explicitSemantic) ||
         ((t & kBankSampler) && !explicitSemantic && bank->registerCount == 1))
@@ -89,7 +89,7 @@ HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint3
   // 3. Explicit register semantics.
   for (std::uint32_t b = 0; b < bankCount; ++b) {
     RegisterBank* bank = Bank(b);
-    if (!selected(bank) || !(bank->type & kBankBound) || !(bank->type & kBankExplicit) || !bank->registerCount)
+    if (!selected(bank) || !(bank->type & kBankBound) || !(bank->type & kBankKeepValues) || !bank->registerCount)
       continue;
     // "c4" or "c4; s0": the number after the letter, ending the text or a binding.
     std::uint64_t base = kNoIndex;
@@ -119,7 +119,7 @@ HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint3
   PodArray<std::uint32_t> order;
   for (std::uint32_t b = 0; b < bankCount; ++b) {
     const RegisterBank* bank = Bank(b);
-    if (selected(bank) && (bank->type & kBankBound) && !(bank->type & kBankExplicit) && bank->registerCount &&
+    if (selected(bank) && (bank->type & kBankBound) && !(bank->type & kBankKeepValues) && bank->registerCount &&
         !order.Append(b))
       return E_OUTOFMEMORY;
   }
@@ -154,7 +154,7 @@ HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint3
   // 6. The remaining registers one by one at the lowest free entry.
   for (std::uint32_t b = 0; b < bankCount; ++b) {
     const RegisterBank* bank = Bank(b);
-    if (!selected(bank) || (bank->type & (kBankBound | kBankExplicit)) || !bank->registerCount) continue;
+    if (!selected(bank) || (bank->type & (kBankBound | kBankKeepValues)) || !bank->registerCount) continue;
     std::unique_ptr<std::uint32_t[]> map(new (std::nothrow) std::uint32_t[bank->registerCount]);
     if (!map) return E_OUTOFMEMORY;
     std::fill(map.get(), map.get() + bank->registerCount, kNoIndex);
@@ -184,7 +184,7 @@ HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint3
       v->bank = targetBank;
     else if (bank->type & kBankInteger)
       v->bank = integerLiteralBank != kNoIndex ? integerLiteralBank : v->bank;
-    else if (!(bank->type & kBankExplicit))
+    else if (!(bank->type & kBankKeepValues))
       v->bank = literals;
   }
   Bank(targetBank)->registersUsed = 0;
@@ -203,7 +203,7 @@ HRESULT ShaderTarget::BindValueToOwnBank(const char* bankName, std::uint32_t typ
   if (v->renumber == kNoIndex) {
     const RegisterBank& source = *BankOf(*v);
     const std::uint32_t sourceBank = v->bank;
-    const std::uint32_t bank = AddRegisterBank((source.type & kBankExplicit) ? source.name : bankName,
+    const std::uint32_t bank = AddRegisterBank((source.type & kBankKeepValues) ? source.name : bankName,
                                                source.type | typeBits | kBankBound, kNoIndex, 4);
     if (bank == kNoIndex) return E_OUTOFMEMORY;
     // A literal alone; otherwise every value of its variable read directly.
