@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -72,15 +73,15 @@ class TargetTest : public ::testing::Test {
     std::string text, error;
     return nura::shtok::Disassemble(code.data(), code.size(), &text, &error) ? text : "undecodable: " + error;
   }
-  // The instruction words of the code: comment blocks and the end token left out.
+  // The instruction words of version 2.0 and later code: comment blocks and
+  // the end token left out.
   static Code Body(const Code& code) {
     Code body;
     for (std::size_t i = 1; i < code.size() && code[i] != 0x0000FFFF;) {
-      if ((code[i] & 0xFFFF) == 0xFFFE) {
-        i += 1 + ((code[i] >> 16) & 0x7FFF);
-        continue;
-      }
-      body.push_back(code[i++]);
+      const std::size_t length = (code[i] & 0xFFFF) == 0xFFFE ? (code[i] >> 16) & 0x7FFF : (code[i] >> 24) & 0xF;
+      if ((code[i] & 0xFFFF) != 0xFFFE)
+        body.insert(body.end(), code.begin() + i, code.begin() + std::min(code.size(), i + 1 + length));
+      i += 1 + length;
     }
     return body;
   }
