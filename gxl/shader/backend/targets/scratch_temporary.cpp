@@ -33,12 +33,14 @@ HRESULT ShaderTarget::FindFreeTemporary(std::uint32_t position, std::uint32_t co
       const IrValue* v = Value(i);
       const RegisterBank* bank = v ? BankOf(*v) : nullptr;
       if (!bank || v->reg >= limit || RegisterFileOf(bank->type) != RegisterFile::Temporary) continue;
+      // A value read without a definition here is live from the start.
       const std::uint32_t d = v->definingPosition;
-      if (d == kNoIndex) continue;
-      if (d == position || (d < position && v->lastUse != kNoIndex && v->lastUse >= position))
+      const std::uint32_t from = d != kNoIndex ? d : v->lastUse != kNoIndex ? 0 : kNoIndex;
+      if (from == kNoIndex) continue;
+      if (from == position || (from < position && v->lastUse != kNoIndex && v->lastUse >= position))
         next[v->reg] = 0;
-      else if (d > position && next[v->reg] != 0)
-        next[v->reg] = std::min(next[v->reg], d);
+      else if (from > position && next[v->reg] != 0)
+        next[v->reg] = std::min(next[v->reg], from);
     }
     for (std::uint32_t r = 0; r < limit; ++r) {
       if (next[r] == 0 || isExcluded(r)) continue;
