@@ -70,6 +70,7 @@ HRESULT ShaderTarget::CompilePreshader(DataBuffer** code) {
 
 HRESULT ShaderTarget::ResetSelectionState() {
   addressCache = kNoIndex;
+  m_scratch = {};
   const HRESULT hr = RebuildDefUse();
   return FAILED(hr) ? hr : S_OK;
 }

@@ -238,8 +238,23 @@ TEST_F(GxlEmit, NegationOfModifiedSources) {
     const Lane lane = RunVertex(code);
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(lane.oPos[i], row.want(kInput[i]), 1e-6) << row.binding << Text(code);
   }
-  // Complement has no negated form: copied, then negated (token checks only:
-  // the modifier is a ps 1.x one).
+  // The pixel 1.x modifiers and their negations, as tokens (no validation:
+  // vertex shaders take none of them).
+  struct Pair {
+    std::uint32_t binding;
+    DWORD negated;
+  };
+  for (const Pair& pair : {Pair{0x20000, 0x3}, Pair{0xA0000, 0x2}, Pair{0x60000, 0x5}, Pair{0xE0000, 0x4},
+                           Pair{0x40000, 0x8}, Pair{0xC0000, 0x7}}) {
+    TestTarget& t = Vertex(kVs20, kOptionNoValidation);
+    const Values source = t.Reg(StandardBank::Temporaries, 0);
+    for (std::uint32_t v : source) t.Value(v)->binding = pair.binding;
+    t.Put(kOpNegate, 4, source, t.Reg(StandardBank::Temporaries, 1));
+    const Code body = Body(MustCompile());
+    ASSERT_EQ(body.size(), 6u);
+    EXPECT_EQ(body[5], 0x80E40000u | pair.negated << 24) << std::hex << pair.binding;
+  }
+  // Complement has no negated form: copied, then negated.
   TestTarget& t = Vertex(kVs20, kOptionNoValidation);
   const Values source = t.Reg(StandardBank::Temporaries, 0);
   for (std::uint32_t v : source) t.Value(v)->binding = 0x10000;
