@@ -30,8 +30,8 @@ bool Unsupported(DWORD version, std::uint32_t group) {
       return (sample && !lod) || group == 0x10D || group == 0x10E || group == 0x110 || group == 0x300;
     default:
       return lod || (group >= 0x730 && group <= 0x74B) || group == 0x501 || (group >= 0x705 && group <= 0x707) ||
-             group == 0x709 || group == 0x10D || group == 0x10E || group == 0x112 || group == 0x115 ||
-             group == 0x209 || group == 0x202 || group == 0x203;
+             group == 0x709 || group == 0x10D || group == 0x10E || group == 0x112 || group == 0x115 || group == 0x209 ||
+             group == 0x202 || group == 0x203;
   }
 }
 
@@ -142,9 +142,15 @@ HRESULT TestTarget::DeclareSampler(std::uint32_t value) {
   const IrValue& v = *Value(value);
   DWORD kind = 0;
   switch (v.binding & 0xE00000) {
-    case 0x200000: kind = 0x90000000; break;
-    case 0x400000: kind = 0xA0000000; break;
-    case 0x800000: kind = 0x98000000; break;
+    case 0x200000:
+      kind = 0x90000000;
+      break;
+    case 0x400000:
+      kind = 0xA0000000;
+      break;
+    case 0x800000:
+      kind = 0x98000000;
+      break;
     default:
       GXL_SHADER_REPORT(*this, v.declaration, msg::kTextureDeclarationAlias);
       return E_FAIL;

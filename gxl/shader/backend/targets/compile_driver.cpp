@@ -52,8 +52,8 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   std::uint32_t phases = 0;
   HRESULT hr = Compile(&phases);
   if (FAILED(hr)) return hr;
-  integerLiteralBank = AddRegisterBank("i", kBankReadable | kBankInitialised | kBankLiteral | kBankUniform |
-                                                kBankInteger, kNoIndex, 4);
+  integerLiteralBank =
+      AddRegisterBank("i", kBankReadable | kBankInitialised | kBankLiteral | kBankUniform | kBankInteger, kNoIndex, 4);
   if (integerLiteralBank == kNoIndex) return E_OUTOFMEMORY;
   hr = CheckSemanticConsistency();
   if (hr == E_OUTOFMEMORY) return hr;
@@ -85,8 +85,8 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
     if (FAILED(hr)) return hr;
   }
   if (sinCosConstants) {
-    const std::uint32_t bank = AddRegisterBank("l", kBankReadable | kBankInitialised | kBankBound | kBankLiteral |
-                                                        kBankUniform, kNoIndex, 4);
+    const std::uint32_t bank =
+        AddRegisterBank("l", kBankReadable | kBankInitialised | kBankBound | kBankLiteral | kBankUniform, kNoIndex, 4);
     if (bank == kNoIndex) return E_OUTOFMEMORY;
     for (std::uint32_t i = 0; i < 8; ++i) {
       sinCosValues[i / 4][i % 4] = AddValue(bank, i / 4, i % 4, kSinCosConstants[i]);
@@ -143,11 +143,10 @@ HRESULT ShaderTarget::BindSemanticsAndFile() {
       GXL_SHADER_REPORT(*this, nullptr, msg::kTooManySamplers, name, static_cast<int>(profileLimits.samplers));
     return E_FAIL;
   }
-  const HRESULT hr =
-      (versionToken >> 16) == 0xFFFE
-          ? BindRegisterSemantics(StandardBankIndex(StandardBank::Inputs), profileLimits.inputs, kBankInitialised,
-                                  kBankUniform | kBankAddress, 'v')
-          : BindRegisterSemantics(kNoIndex, profileLimits.samplers, kBankSampler, 0, 's');
+  const HRESULT hr = (versionToken >> 16) == 0xFFFE
+                         ? BindRegisterSemantics(StandardBankIndex(StandardBank::Inputs), profileLimits.inputs,
+                                                 kBankInitialised, kBankUniform | kBankAddress, 'v')
+                         : BindRegisterSemantics(kNoIndex, profileLimits.samplers, kBankSampler, 0, 's');
   if (FAILED(hr)) return hr;
 
   // One table entry per register of each kind, kNoIndex where nothing is filed.
@@ -197,8 +196,8 @@ HRESULT ShaderTarget::BindSemanticsAndFile() {
   }
   filed = refile(kInput);
   if (FAILED(filed)) return filed;
-  m_inputsInUse = static_cast<std::uint32_t>(std::count_if(m_inputs.Data(), m_inputs.Data() + m_inputs.Size(),
-                                                           [](std::uint32_t v) { return v != kNoIndex; }));
+  m_inputsInUse = static_cast<std::uint32_t>(
+      std::count_if(m_inputs.Data(), m_inputs.Data() + m_inputs.Size(), [](std::uint32_t v) { return v != kNoIndex; }));
   return S_OK;
 }
 
@@ -253,7 +252,7 @@ HRESULT ShaderTarget::DeclareRegisters() {
     if (value == kNoIndex) continue;
     DWORD key = 0;
     hr = (profileLimits.secondFlags & 0x80) ? DeclareInputsOutputs(value, &key)
-                                             : EncodeDestinationRegister(value, &key, nullptr, nullptr);
+                                            : EncodeDestinationRegister(value, &key, nullptr, nullptr);
     failed |= FAILED(hr);
     if (SUCCEEDED(hr) && (!keys.Append(key) || !declared.Append(value))) return E_OUTOFMEMORY;
   }

@@ -19,11 +19,21 @@ HRESULT ShaderTarget::EmitSetPredicate() {
   const IrInstruction& inst = *current;
   DWORD comparison = 0;
   switch (inst.Group()) {
-    case 0x10F: case 0x737: comparison = kCompareNotEqual; break;
-    case 0x735: comparison = kCompareGreaterEqual; break;
-    case 0x736: comparison = kCompareLess; break;
-    case 0x738: comparison = kCompareEqual; break;
-    default: return E_NOTIMPL;
+    case 0x10F:
+    case 0x737:
+      comparison = kCompareNotEqual;
+      break;
+    case 0x735:
+      comparison = kCompareGreaterEqual;
+      break;
+    case 0x736:
+      comparison = kCompareLess;
+      break;
+    case 0x738:
+      comparison = kCompareEqual;
+      break;
+    default:
+      return E_NOTIMPL;
   }
   std::uint32_t *a = nullptr, *b = nullptr;
   inst.ArgumentGroup(0, &a);
@@ -31,8 +41,13 @@ HRESULT ShaderTarget::EmitSetPredicate() {
   // The is-non-zero test compares its operand with its own negation.
   const bool self = inst.Group() == 0x10F;
   if (!a || (!self && !b)) return E_FAIL;
-  Operation op{kOpcodeSetp | comparison << 16, inst.results, inst.resultCount, {a, self ? a : b},
-               {0, self ? kModifierNegate : 0}, 2, inst.Width()};
+  Operation op{kOpcodeSetp | comparison << 16,
+               inst.results,
+               inst.resultCount,
+               {a, self ? a : b},
+               {0, self ? kModifierNegate : 0},
+               2,
+               inst.Width()};
   op.predicateMode = Operation::kNoPredicate;
   return WriteOperation(op);
 }
@@ -56,8 +71,8 @@ HRESULT ShaderTarget::EmitPredicatedSelect() {
     if (!p) return E_FAIL;
     Operation op{kOpcodeMov, inst.results, n, {group}, {0}, 1, n};
     op.predicateMode = Operation::kGivenPredicate;
-    op.predicate = 0xB0001000 | (p->reg & 0x7FF) | (p->component & 3) * 0x550000 |
-                   (g->predicateSense == 0 ? kModifierNot : 0);
+    op.predicate =
+        0xB0001000 | (p->reg & 0x7FF) | (p->component & 3) * 0x550000 | (g->predicateSense == 0 ? kModifierNot : 0);
     const HRESULT hr = WriteOperation(op);
     if (FAILED(hr)) return hr;
   }
@@ -147,56 +162,128 @@ HRESULT ShaderTarget::EmitTexLoadLod() { return EmitTexForm(kOpcodeTexldl); }
 HRESULT ShaderTarget::EmitStandardRule(std::uint32_t group) {
   if (group >= kFirstSample && group <= kLastSample) {
     switch ((group - kFirstSample) % kFormsPerKind) {
-      case kPlain: return EmitTexLoad();
-      case kGradient: return EmitTexLoadGradient();
-      case kProjected: return EmitTexLoadProjected();
-      case kBiased: return EmitTexLoadBiased();
-      default: return EmitTexLoadLod();
+      case kPlain:
+        return EmitTexLoad();
+      case kGradient:
+        return EmitTexLoadGradient();
+      case kProjected:
+        return EmitTexLoadProjected();
+      case kBiased:
+        return EmitTexLoadBiased();
+      default:
+        return EmitTexLoadLod();
     }
   }
   switch (group) {
-    case 0x000: case 0x113: case 0x208: return EmitNothing();
-    case 0x100: case 0x112: case 0x115: case 0x209: return EmitMove();
-    case 0x101: return EmitNegate();
-    case 0x103: return EmitScalar(kOpcodeRcp);
-    case 0x104: return EmitSimpleOperation(kOpcodeFrc);
-    case 0x105: return EmitScalar(kOpcodeExp);
-    case 0x106: return EmitScalar(kOpcodeLog);
-    case 0x107: return EmitScalar(kOpcodeRsq);
-    case 0x10D: return EmitSimpleOperation(kOpcodeDsx);
-    case 0x10E: return EmitSimpleOperation(kOpcodeDsy);
-    case 0x10F: case 0x735: case 0x736: case 0x737: case 0x738: return EmitSetPredicate();
-    case 0x110: return EmitClip();
-    case 0x200: case 0x70B: return EmitSimpleOperation(kOpcodeMin);
-    case 0x201: case 0x70C: return EmitSimpleOperation(kOpcodeMax);
-    case 0x202: return EmitSimpleOperation(kOpcodeSlt);
-    case 0x203: return EmitSimpleOperation(kOpcodeSge);
-    case 0x204: return EmitSimpleOperation(kOpcodeAdd);
-    case 0x205: return EmitSimpleOperation(kOpcodeMul);
-    case 0x207: return EmitPredicatedSelect();
-    case 0x300: return EmitSimpleOperation(kOpcodeCmp);
-    case 0x500: return EmitDotProduct();
-    case 0x501: return EmitSimpleOperation(kOpcodeLit);
-    case 0x503: return EmitSinCos();
-    case 0x700: return EmitSimpleOperation(kOpcodeAbs);
-    case 0x701: return EmitLerp();
-    case 0x702: return EmitNormalize();
-    case 0x703: case 0x704: return EmitMultiplyAdd();
-    case 0x705: case 0x706: case 0x707: return EmitMatrixMultiply();
-    case 0x708: return EmitSimpleOperation(kOpcodeDp2add);
-    case 0x709: return EmitSimpleOperation(kOpcodeDst);
-    case 0x70D: return EmitPower();
-    case 0x730: return EmitIfBool(0);
-    case 0x732: return EmitIfBool(1);
-    case 0x731: case 0x733: case 0x73D: case 0x73E: case 0x73F: case 0x740: return EmitElse();
-    case 0x734: return EmitEndIf();
-    case 0x739: case 0x73A: case 0x73B: case 0x73C: return EmitIfCompare();
-    case 0x741: return EmitLoop();
-    case 0x742: return EmitRep();
-    case 0x744: case 0x745: case 0x746: case 0x747: return EmitBreakCompare();
-    case 0x74A: return EmitEndLoop();
-    case 0x74B: return EmitEndRep();
-    default: return E_NOTIMPL;
+    case 0x000:
+    case 0x113:
+    case 0x208:
+      return EmitNothing();
+    case 0x100:
+    case 0x112:
+    case 0x115:
+    case 0x209:
+      return EmitMove();
+    case 0x101:
+      return EmitNegate();
+    case 0x103:
+      return EmitScalar(kOpcodeRcp);
+    case 0x104:
+      return EmitSimpleOperation(kOpcodeFrc);
+    case 0x105:
+      return EmitScalar(kOpcodeExp);
+    case 0x106:
+      return EmitScalar(kOpcodeLog);
+    case 0x107:
+      return EmitScalar(kOpcodeRsq);
+    case 0x10D:
+      return EmitSimpleOperation(kOpcodeDsx);
+    case 0x10E:
+      return EmitSimpleOperation(kOpcodeDsy);
+    case 0x10F:
+    case 0x735:
+    case 0x736:
+    case 0x737:
+    case 0x738:
+      return EmitSetPredicate();
+    case 0x110:
+      return EmitClip();
+    case 0x200:
+    case 0x70B:
+      return EmitSimpleOperation(kOpcodeMin);
+    case 0x201:
+    case 0x70C:
+      return EmitSimpleOperation(kOpcodeMax);
+    case 0x202:
+      return EmitSimpleOperation(kOpcodeSlt);
+    case 0x203:
+      return EmitSimpleOperation(kOpcodeSge);
+    case 0x204:
+      return EmitSimpleOperation(kOpcodeAdd);
+    case 0x205:
+      return EmitSimpleOperation(kOpcodeMul);
+    case 0x207:
+      return EmitPredicatedSelect();
+    case 0x300:
+      return EmitSimpleOperation(kOpcodeCmp);
+    case 0x500:
+      return EmitDotProduct();
+    case 0x501:
+      return EmitSimpleOperation(kOpcodeLit);
+    case 0x503:
+      return EmitSinCos();
+    case 0x700:
+      return EmitSimpleOperation(kOpcodeAbs);
+    case 0x701:
+      return EmitLerp();
+    case 0x702:
+      return EmitNormalize();
+    case 0x703:
+    case 0x704:
+      return EmitMultiplyAdd();
+    case 0x705:
+    case 0x706:
+    case 0x707:
+      return EmitMatrixMultiply();
+    case 0x708:
+      return EmitSimpleOperation(kOpcodeDp2add);
+    case 0x709:
+      return EmitSimpleOperation(kOpcodeDst);
+    case 0x70D:
+      return EmitPower();
+    case 0x730:
+      return EmitIfBool(0);
+    case 0x732:
+      return EmitIfBool(1);
+    case 0x731:
+    case 0x733:
+    case 0x73D:
+    case 0x73E:
+    case 0x73F:
+    case 0x740:
+      return EmitElse();
+    case 0x734:
+      return EmitEndIf();
+    case 0x739:
+    case 0x73A:
+    case 0x73B:
+    case 0x73C:
+      return EmitIfCompare();
+    case 0x741:
+      return EmitLoop();
+    case 0x742:
+      return EmitRep();
+    case 0x744:
+    case 0x745:
+    case 0x746:
+    case 0x747:
+      return EmitBreakCompare();
+    case 0x74A:
+      return EmitEndLoop();
+    case 0x74B:
+      return EmitEndRep();
+    default:
+      return E_NOTIMPL;
   }
 }
 

@@ -14,11 +14,25 @@ namespace {
 // The source components an opcode reads, where they are not the written ones.
 DWORD SourceMaskOf(DWORD opcode, DWORD destinationMask) {
   switch (opcode & 0xFFFF) {
-    case kOpcodeDp3: case kOpcodeM3x4: case kOpcodeM3x3: case kOpcodeM3x2: return 0x70000;
-    case kOpcodeDp4: case kOpcodeSinCos: case kOpcodeM4x4: case kOpcodeM4x3: return kFullMask;
-    case kOpcodeDp2add: return 0x30000;
-    case kOpcodeRcp: case kOpcodeRsq: case kOpcodeExp: case kOpcodeLog: return 0x10000;
-    default: return destinationMask;
+    case kOpcodeDp3:
+    case kOpcodeM3x4:
+    case kOpcodeM3x3:
+    case kOpcodeM3x2:
+      return 0x70000;
+    case kOpcodeDp4:
+    case kOpcodeSinCos:
+    case kOpcodeM4x4:
+    case kOpcodeM4x3:
+      return kFullMask;
+    case kOpcodeDp2add:
+      return 0x30000;
+    case kOpcodeRcp:
+    case kOpcodeRsq:
+    case kOpcodeExp:
+    case kOpcodeLog:
+      return 0x10000;
+    default:
+      return destinationMask;
   }
 }
 
@@ -128,10 +142,10 @@ HRESULT ShaderTarget::WriteOperation(const Operation& op) {
   return FAILED(hr) ? hr : FinishInstruction();
 }
 
-HRESULT ShaderTarget::WriteInstruction(DWORD opcode, const std::uint32_t* destinations,
-                                       std::uint32_t destinationCount, const std::uint32_t* source0,
-                                       const std::uint32_t* source1, const std::uint32_t* source2, std::uint32_t count,
-                                       DWORD modifier0, DWORD modifier1, DWORD modifier2) {
+HRESULT ShaderTarget::WriteInstruction(DWORD opcode, const std::uint32_t* destinations, std::uint32_t destinationCount,
+                                       const std::uint32_t* source0, const std::uint32_t* source1,
+                                       const std::uint32_t* source2, std::uint32_t count, DWORD modifier0,
+                                       DWORD modifier1, DWORD modifier2) {
   if (!destinations || destinationCount == 0) return E_FAIL;
   Operation op{opcode, destinations, destinationCount, {}, {}, 0, count};
   const std::uint32_t* given[3] = {source0, source1, source2};
@@ -155,9 +169,8 @@ HRESULT ShaderTarget::EmitSimpleOperation(DWORD opcode) {
   return WriteInstruction(opcode, inst.results, inst.resultCount, groups[0], groups[1], groups[2], inst.Width());
 }
 
-HRESULT ShaderTarget::EmitScalarOperation(DWORD opcode, const std::uint32_t* destinations,
-                                          const std::uint32_t* sources, std::uint32_t n, std::uint32_t m,
-                                          DWORD modifier) {
+HRESULT ShaderTarget::EmitScalarOperation(DWORD opcode, const std::uint32_t* destinations, const std::uint32_t* sources,
+                                          std::uint32_t n, std::uint32_t m, DWORD modifier) {
   if (m == 1 && m < n && current && current->argumentCount && sources == current->arguments)
     return EmitSimpleOperation(opcode);
   if (n == 0 || n > 4 || m == 0) return E_FAIL;
@@ -240,9 +253,12 @@ HRESULT ShaderTarget::EmitDotProduct() {
   inst.ArgumentGroup(1, &b);
   if (!a || !b) return E_FAIL;
   switch (inst.Width()) {
-    case 1: return EmitSimpleOperation(kOpcodeMul);
-    case 3: return EmitSimpleOperation(kOpcodeDp3);
-    case 4: return EmitSimpleOperation(kOpcodeDp4);
+    case 1:
+      return EmitSimpleOperation(kOpcodeMul);
+    case 3:
+      return EmitSimpleOperation(kOpcodeDp3);
+    case 4:
+      return EmitSimpleOperation(kOpcodeDp4);
     case 2: {
       std::uint32_t t[2];
       HRESULT hr = FindFreeTemporary(currentIndex, 2, t);
@@ -250,7 +266,8 @@ HRESULT ShaderTarget::EmitDotProduct() {
       if (FAILED(hr)) return hr;
       return WriteInstruction(kOpcodeAdd, inst.results, inst.resultCount, &t[0], &t[1], nullptr, 1);
     }
-    default: return E_FAIL;
+    default:
+      return E_FAIL;
   }
 }
 
@@ -294,8 +311,8 @@ HRESULT ShaderTarget::EmitPower() {
   const std::uint32_t n = inst.Width();
   if (inst.resultCount < n || inst.argumentCount < 2 * n) return E_FAIL;
   for (std::uint32_t i = 0; i < n; ++i) {
-    const HRESULT hr = WriteInstruction(kOpcodePow, &inst.results[i], 1, &inst.arguments[i], &inst.arguments[n + i],
-                                        nullptr, 1);
+    const HRESULT hr =
+        WriteInstruction(kOpcodePow, &inst.results[i], 1, &inst.arguments[i], &inst.arguments[n + i], nullptr, 1);
     if (FAILED(hr)) return hr;
   }
   return S_OK;

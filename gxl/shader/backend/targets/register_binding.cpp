@@ -22,12 +22,18 @@ struct Occupant {
 // per-element placement.
 const Message* LimitMessage(char letter, int step) {
   switch (letter) {
-    case 'v': return &msg::kInputRegisterIndex;
-    case 'c': return &msg::kConstantRegisterIndex;
-    case 's': return step == 0 ? &msg::kSamplerIndexExceeded : &msg::kSamplerIndexTooHigh;
-    case 'b': return &msg::kBooleanRegisterIndex;
-    case 'i': return step == 2 ? &msg::kIteratorRegisterIndexDepth : &msg::kIteratorRegisterIndex;
-    default: return nullptr;
+    case 'v':
+      return &msg::kInputRegisterIndex;
+    case 'c':
+      return &msg::kConstantRegisterIndex;
+    case 's':
+      return step == 0 ? &msg::kSamplerIndexExceeded : &msg::kSamplerIndexTooHigh;
+    case 'b':
+      return &msg::kBooleanRegisterIndex;
+    case 'i':
+      return step == 2 ? &msg::kIteratorRegisterIndexDepth : &msg::kIteratorRegisterIndex;
+    default:
+      return nullptr;
   }
 }
 
@@ -56,9 +62,7 @@ HRESULT ShaderTarget::ReportRegisterLimit(char letter, int step, const ParseNode
 HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint32_t limit, std::uint32_t required,
                                             std::uint32_t excluded, char letter) {
   const std::uint32_t bankCount = banks.Count();
-  auto selected = [&](const RegisterBank* b) {
-    return b && (b->type & required) == required && !(b->type & excluded);
-  };
+  auto selected = [&](const RegisterBank* b) { return b && (b->type & required) == required && !(b->type & excluded); };
   std::unique_ptr<std::uint32_t[]> highest(new (std::nothrow) std::uint32_t[bankCount + 1]());
   std::unique_ptr<const ParseNode*[]> lastDeclaration(new (std::nothrow) const ParseNode*[bankCount + 1]());
   std::unique_ptr<Occupant[]> table(new (std::nothrow) Occupant[limit ? limit : 1]);
@@ -94,10 +98,12 @@ HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint3
     // "c4" or "c4; s0": the number after the letter, ending the text or a binding.
     std::uint64_t base = kNoIndex;
     std::uint32_t at = 0;
-    if (SUCCEEDED(FindRegisterLetter(bank->name, &at, letter)) && std::isdigit(static_cast<unsigned char>(bank->name[at + 1]))) {
+    if (SUCCEEDED(FindRegisterLetter(bank->name, &at, letter)) &&
+        std::isdigit(static_cast<unsigned char>(bank->name[at + 1]))) {
       std::uint64_t n = 0;
       const char* c = bank->name + at + 1;
-      for (; std::isdigit(static_cast<unsigned char>(*c)) && n < kNoIndex; ++c) n = n * 10 + static_cast<std::uint64_t>(*c - '0');
+      for (; std::isdigit(static_cast<unsigned char>(*c)) && n < kNoIndex; ++c)
+        n = n * 10 + static_cast<std::uint64_t>(*c - '0');
       if (!std::isdigit(static_cast<unsigned char>(*c)) && (*c == '\0' || *c == ';')) base = n;
     }
     if (base >= limit) {

@@ -14,7 +14,9 @@ HRESULT ShaderTarget::FindFreeTemporary(std::uint32_t position, std::uint32_t co
                                         const std::uint32_t* excluded, std::uint32_t excludedCount) {
   if (!out || count == 0 || count > 4) return E_FAIL;
   const std::uint32_t limit = profileLimits.temporaries;
-  auto isExcluded = [&](std::uint32_t reg) { return std::find(excluded, excluded + excludedCount, reg) != excluded + excludedCount; };
+  auto isExcluded = [&](std::uint32_t reg) {
+    return std::find(excluded, excluded + excludedCount, reg) != excluded + excludedCount;
+  };
 
   // The register chosen last stays free until its next definition: nothing
   // between was written into it. A second request at the same position needs

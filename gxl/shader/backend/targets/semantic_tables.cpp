@@ -11,7 +11,8 @@ constexpr std::uint8_t kCentroid = kSemanticCentroidAllowed;
 
 }  // namespace
 
-#define GXL_END_ROW {"UNKNOWN", kAny, 0, nullptr, kUsageEnd, 0, 0, 0, 0}
+#define GXL_END_ROW \
+  { "UNKNOWN", kAny, 0, nullptr, kUsageEnd, 0, 0, 0, 0 }
 
 const SemanticTableRow kVertexInputSemantics[] = {
     {"Position", kAny, 0, nullptr, kUsagePosition, 0, 16, 0, 4},

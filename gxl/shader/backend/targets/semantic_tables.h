@@ -38,7 +38,7 @@ constexpr std::uint16_t kSemanticPixel = 1;   // pixel shader inputs (and output
 constexpr std::uint8_t kSemanticCentroidAllowed = 1;
 
 struct SemanticTableRow {
-  const char* name;         // without index; compared ignoring case
+  const char* name;  // without index; compared ignoring case
   std::uint16_t directions;
   std::uint8_t flags;
   const char* replacement;  // the name to use instead of a deprecated one, or null

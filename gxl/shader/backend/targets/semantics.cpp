@@ -2,9 +2,10 @@
 // usage index from the target's tables, the semantics of a program are
 // checked for consistency, and the centroid property spreads to what is
 // computed from centroid inputs.
+#include <strings.h>
+
 #include <cctype>
 #include <cstring>
-#include <strings.h>
 
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "gxl/shader/core/syntax_tree.h"

@@ -94,7 +94,8 @@ HRESULT ShaderTarget::AppendToken(DWORD token) {
 HRESULT ShaderTarget::ValidateNewTokens() {
   ShaderValidator9* v = validator.Get();
   if (!v || validatedCount >= tokens.Size() || errorFlag) return S_OK;
-  const SourceToken* at = currentSource && currentSource->kind == NodeKind::Kind13 ? LocationOf(currentSource) : nullptr;
+  const SourceToken* at =
+      currentSource && currentSource->kind == NodeKind::Kind13 ? LocationOf(currentSource) : nullptr;
   const std::size_t first = validatedCount;
   validatedCount = tokens.Size();
   return v->Instruction(at && at->file ? at->file : "", at ? static_cast<int>(at->line) : 0, tokens.Data() + first,
@@ -113,8 +114,7 @@ HRESULT ShaderTarget::ReportValidatorMessage(const char* file, int line, DWORD k
     at.file = current ? current->file : nullptr;
     at.line = current && current->line != kNoIndex ? current->line : 0;
   }
-  if (target->log)
-    target->log->Report(&at, MessageSeverity::Error, kValidatorCodeBase + code, "%s", text ? text : "");
+  if (target->log) target->log->Report(&at, MessageSeverity::Error, kValidatorCodeBase + code, "%s", text ? text : "");
   target->errorFlag = 1;
   return S_OK;
 }

@@ -86,15 +86,55 @@ constexpr DWORD kModifierNot = 0xD000000;
 
 // Opcodes the rules write.
 enum ShaderOpcode : DWORD {
-  kOpcodeMov = 1, kOpcodeAdd = 2, kOpcodeMad = 4, kOpcodeMul = 5, kOpcodeRcp = 6, kOpcodeRsq = 7,
-  kOpcodeDp3 = 8, kOpcodeDp4 = 9, kOpcodeMin = 10, kOpcodeMax = 11, kOpcodeSlt = 12, kOpcodeSge = 13,
-  kOpcodeExp = 14, kOpcodeLog = 15, kOpcodeLit = 16, kOpcodeDst = 17, kOpcodeLrp = 18, kOpcodeFrc = 19,
-  kOpcodeM4x4 = 20, kOpcodeM4x3 = 21, kOpcodeM3x4 = 22, kOpcodeM3x3 = 23, kOpcodeM3x2 = 24,
-  kOpcodeLoop = 27, kOpcodeEndLoop = 29, kOpcodeDcl = 31, kOpcodePow = 32, kOpcodeAbs = 35, kOpcodeNrm = 36,
-  kOpcodeSinCos = 37, kOpcodeRep = 38, kOpcodeEndRep = 39, kOpcodeIf = 40, kOpcodeIfc = 41, kOpcodeElse = 42,
-  kOpcodeEndIf = 43, kOpcodeBreakc = 45, kOpcodeMova = 46, kOpcodeDefi = 48, kOpcodeTexkill = 65,
-  kOpcodeTex = 66, kOpcodeDef = 81, kOpcodeCmp = 88, kOpcodeDp2add = 90, kOpcodeDsx = 91, kOpcodeDsy = 92,
-  kOpcodeTexldd = 93, kOpcodeSetp = 94, kOpcodeTexldl = 95,
+  kOpcodeMov = 1,
+  kOpcodeAdd = 2,
+  kOpcodeMad = 4,
+  kOpcodeMul = 5,
+  kOpcodeRcp = 6,
+  kOpcodeRsq = 7,
+  kOpcodeDp3 = 8,
+  kOpcodeDp4 = 9,
+  kOpcodeMin = 10,
+  kOpcodeMax = 11,
+  kOpcodeSlt = 12,
+  kOpcodeSge = 13,
+  kOpcodeExp = 14,
+  kOpcodeLog = 15,
+  kOpcodeLit = 16,
+  kOpcodeDst = 17,
+  kOpcodeLrp = 18,
+  kOpcodeFrc = 19,
+  kOpcodeM4x4 = 20,
+  kOpcodeM4x3 = 21,
+  kOpcodeM3x4 = 22,
+  kOpcodeM3x3 = 23,
+  kOpcodeM3x2 = 24,
+  kOpcodeLoop = 27,
+  kOpcodeEndLoop = 29,
+  kOpcodeDcl = 31,
+  kOpcodePow = 32,
+  kOpcodeAbs = 35,
+  kOpcodeNrm = 36,
+  kOpcodeSinCos = 37,
+  kOpcodeRep = 38,
+  kOpcodeEndRep = 39,
+  kOpcodeIf = 40,
+  kOpcodeIfc = 41,
+  kOpcodeElse = 42,
+  kOpcodeEndIf = 43,
+  kOpcodeBreakc = 45,
+  kOpcodeMova = 46,
+  kOpcodeDefi = 48,
+  kOpcodeTexkill = 65,
+  kOpcodeTex = 66,
+  kOpcodeDef = 81,
+  kOpcodeCmp = 88,
+  kOpcodeDp2add = 90,
+  kOpcodeDsx = 91,
+  kOpcodeDsy = 92,
+  kOpcodeTexldd = 93,
+  kOpcodeSetp = 94,
+  kOpcodeTexldl = 95,
 };
 
 // Comparison codes of ifc, breakc and setp (bits 16-23 of the opcode token).
@@ -102,8 +142,17 @@ enum ShaderComparison : DWORD { kCompareEqual = 2, kCompareGreaterEqual = 3, kCo
 
 // The register files a bank's type word stands for when it is encoded.
 enum class RegisterFile {
-  Temporary, Address, Predicate, Output, LoopCounter, Input, FloatConstant, Sampler, BoolConstant,
-  IntegerConstant, Other,
+  Temporary,
+  Address,
+  Predicate,
+  Output,
+  LoopCounter,
+  Input,
+  FloatConstant,
+  Sampler,
+  BoolConstant,
+  IntegerConstant,
+  Other,
 };
 RegisterFile RegisterFileOf(std::uint32_t bankType);
 
@@ -338,7 +387,6 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   void CleanUp();
 
  private:
-
   ScratchState m_scratch;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.

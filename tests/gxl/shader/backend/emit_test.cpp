@@ -42,7 +42,8 @@ class GxlEmit : public TargetTest {
     std::string error;
     Lane lane;
     EXPECT_TRUE(interp.Load(code.data(), code.size(), &error)) << error << "\n" << Text(code);
-    for (int r = 0; r < 4; ++r) interp.SetFloat(r, Float4(kConstants[r][0], kConstants[r][1], kConstants[r][2], kConstants[r][3]));
+    for (int r = 0; r < 4; ++r)
+      interp.SetFloat(r, Float4(kConstants[r][0], kConstants[r][1], kConstants[r][2], kConstants[r][3]));
     if (setup) setup(interp);
     lane.v[0] = Float4(kInput[0], kInput[1], kInput[2], kInput[3]);
     EXPECT_TRUE(interp.Run(&lane, 1, &error)) << error << "\n" << Text(code);
@@ -93,7 +94,8 @@ TEST_F(GxlEmit, DotProductsByWidth) {
     const std::string text = Text(code);
     std::string names;
     for (const char* op : {"mul", "add", "dp3", "dp4"})
-      if (text.find(std::string("\n") + op + " ") != std::string::npos) names += (names.empty() ? "" : " ") + std::string(op);
+      if (text.find(std::string("\n") + op + " ") != std::string::npos)
+        names += (names.empty() ? "" : " ") + std::string(op);
     EXPECT_EQ(names, row.instructions) << text;
     ExpectNear(RunVertex(code).oPos, {Dot(kInput, kConstants[0], row.n)}, text);
   }
@@ -116,28 +118,32 @@ TEST_F(GxlEmit, ScalarRunsAndHazards) {
          t.Put(kOpReciprocal, 2, {r0[1], r0[0]}, out);
          return out;
        },
-       3, {1 / y, 1 / x}},
+       3,
+       {1 / y, 1 / x}},
       {"rcp r1.xy from one replicated r0.z",
        [](TestTarget& t, const Values& r0) {
          const Values out = t.Reg(StandardBank::Temporaries, 1, "xy");
          t.Put(kOpReciprocal, 1, {r0[2]}, out);
          return out;
        },
-       1, {1 / z, 1 / z}},
+       1,
+       {1 / z, 1 / z}},
       {"rsq r1.xyz from r0.xxy: two runs",
        [](TestTarget& t, const Values& r0) {
          const Values out = t.Reg(StandardBank::Temporaries, 1, "xyz");
          t.Put(kOpRsq, 3, {r0[2], r0[2], r0[3]}, out);
          return out;
        },
-       2, {1 / std::sqrt(z), 1 / std::sqrt(z), 1 / std::sqrt(kInput[3])}},
+       2,
+       {1 / std::sqrt(z), 1 / std::sqrt(z), 1 / std::sqrt(kInput[3])}},
       {"exp r0.yz from r0.zy crosses",
        [](TestTarget& t, const Values& r0) {
          const Values out = t.Reg(StandardBank::Temporaries, 0, "yz");
          t.Put(kOpExp2, 2, {r0[2], r0[1]}, out);
          return out;
        },
-       3, {std::exp2(z), std::exp2(y)}},
+       3,
+       {std::exp2(z), std::exp2(y)}},
   };
   for (const Row& row : rows) {
     TestTarget& t = Vertex();
@@ -149,7 +155,8 @@ TEST_F(GxlEmit, ScalarRunsAndHazards) {
     const std::string text = Text(code);
     EXPECT_EQ(Count(text, "\nrcp ") + Count(text, "\nrsq ") + Count(text, "\nexp ") + Count(text, "\nmov "),
               row.instructions + 2)
-        << row.what << "\n" << text;
+        << row.what << "\n"
+        << text;
     const Lane lane = RunVertex(code);
     for (std::size_t i = 0; i < row.want.size(); ++i)
       EXPECT_NEAR(lane.oPos[static_cast<int>(i)], row.want[i], 1e-5) << row.what << " " << i << "\n" << text;
@@ -186,8 +193,9 @@ TEST_F(GxlEmit, SinCosWritesWhatIsRead) {
     bool readCos, readSin;
     const char* instruction;
   };
-  for (const Row& row : {Row{kVs20, false, true, "sincos r2.y, v0.x, c4, c5"}, Row{kVs20, true, true, "sincos r2.xy, v0.x, c4, c5"},
-                         Row{kVs30, true, false, "sincos r2.x, v0.x"}, Row{kVs30, false, false, ""}}) {
+  for (const Row& row :
+       {Row{kVs20, false, true, "sincos r2.y, v0.x, c4, c5"}, Row{kVs20, true, true, "sincos r2.xy, v0.x, c4, c5"},
+        Row{kVs30, true, false, "sincos r2.x, v0.x"}, Row{kVs30, false, false, ""}}) {
     TestTarget& t = Vertex(row.flavour);
     t.sinCosConstants = true;
     const Values r2 = t.Reg(StandardBank::Temporaries, 2, "xy");
@@ -277,7 +285,7 @@ TEST_F(GxlEmit, ArithmeticAgainstTheReference) {
     const char* what;
     std::uint32_t group, width;
     std::function<Values(GxlEmit&)> arguments;
-    TestTarget::Flavour flavour;  // vs_3_0 reads any number of constant registers
+    TestTarget::Flavour flavour;     // vs_3_0 reads any number of constant registers
     std::function<float(int)> want;  // per component
   };
   const float* in = kInput;
@@ -299,15 +307,17 @@ TEST_F(GxlEmit, ArithmeticAgainstTheReference) {
       {"max", kOpMax, 4, two(4, 0), kVs20, [&](int i) { return std::max(in[i], k[0][i]); }},
       {"slt", kOpLess, 4, two(4, 0), kVs20, [&](int i) { return in[i] < k[0][i] ? 1.0f : 0.0f; }},
       {"sge", kOpGreaterEqual, 4, two(4, 0), kVs20, [&](int i) { return in[i] >= k[0][i] ? 1.0f : 0.0f; }},
-      {"frc", kOpFraction, 4, [](GxlEmit& e) { return e.c[1]; }, kVs20, [&](int i) { return k[1][i] - std::floor(k[1][i]); }},
+      {"frc", kOpFraction, 4, [](GxlEmit& e) { return e.c[1]; }, kVs20,
+       [&](int i) { return k[1][i] - std::floor(k[1][i]); }},
       {"abs", 0x700, 4, [](GxlEmit& e) { return e.v0; }, kVs20, [&](int i) { return std::fabs(in[i]); }},
       {"mad", 0x703, 4, three(4, 0, 1), kVs20, [&](int i) { return in[i] * k[0][i] + k[1][i]; }},
       {"mad negated", 0x704, 4, three(4, 0, 1), kVs20, [&](int i) { return k[1][i] - in[i] * k[0][i]; }},
       {"lrp", 0x701, 4, three(2, 0, 1), kVs20, [&](int i) { return k[2][i] * k[0][i] + (1 - k[2][i]) * k[1][i]; }},
       {"pow", 0x70D, 2,
-       [](GxlEmit& e) { return Concat(e.Sub(e.c[0], 2), {e.Temporary(2, e.c[1])[2], e.Temporary(3, e.c[0])[3]}); },
-       kVs20,
-       [&](int i) { return std::pow(k[0][i], i ? k[0][3] : k[1][2]); }},
+       [](GxlEmit& e) {
+         return Concat(e.Sub(e.c[0], 2), {e.Temporary(2, e.c[1])[2], e.Temporary(3, e.c[0])[3]});
+       },
+       kVs20, [&](int i) { return std::pow(k[0][i], i ? k[0][3] : k[1][2]); }},
       {"nrm", 0x702, 3, [](GxlEmit& e) { return e.Sub(e.v0, 3); }, kVs20,
        [&](int i) { return in[i] / std::sqrt(Dot(in, in, 3)); }},
   };
@@ -321,7 +331,7 @@ TEST_F(GxlEmit, ArithmeticAgainstTheReference) {
     const Lane lane = RunVertex(code);
     for (std::uint32_t i = 0; i < row.width; ++i)
       EXPECT_NEAR(lane.oPos[static_cast<int>(i)], row.want(static_cast<int>(i)), 1e-5) << row.what << " " << i << "\n"
-                                                                                      << Text(code);
+                                                                                       << Text(code);
   }
 }
 
@@ -379,7 +389,8 @@ TEST_F(GxlEmit, MovesIdentityAndAddress) {
   Output(t, read);
   const Code code = MustCompile();
   EXPECT_NE(Text(code).find("\nmova a0.x, c3.z\n"), std::string::npos) << Text(code);
-  ExpectNear(RunVertex(code).oPos, {kConstants[2][0], kConstants[2][1], kConstants[2][2], kConstants[2][3]}, Text(code));
+  ExpectNear(RunVertex(code).oPos, {kConstants[2][0], kConstants[2][1], kConstants[2][2], kConstants[2][3]},
+             Text(code));
 }
 
 // Static and dynamic flow control through the interpreter.
@@ -464,8 +475,9 @@ TEST_F(GxlEmit, SamplingAndClip) {
     std::uint32_t group, width;
     nura::shtok::SampleKind kind;
   };
-  for (const Row& row : {Row{0x605, 2, nura::shtok::SampleKind::kImplicit}, Row{0x607, 4, nura::shtok::SampleKind::kProjected},
-                         Row{0x608, 4, nura::shtok::SampleKind::kBias}}) {
+  for (const Row& row :
+       {Row{0x605, 2, nura::shtok::SampleKind::kImplicit}, Row{0x607, 4, nura::shtok::SampleKind::kProjected},
+        Row{0x608, 4, nura::shtok::SampleKind::kBias}}) {
     TestTarget& t = Make(kPs20);
     const Values t0 = t.Reg(StandardBank::Inputs, 0, std::string("xyzw").substr(0, row.width).c_str());
     t.SetSemantic(t0, "TEXCOORD0");
@@ -520,13 +532,19 @@ TEST_F(GxlEmit, UnmappedAndMalformedOperations) {
     const char* message;
   };
   const Row rows[] = {
-      {kVs20, [](GxlEmit& e, TestTarget& t) { t.Put(0x300, 4, Concat(Concat(e.v0, e.c[0]), e.v0), t.Reg(StandardBank::Temporaries, 0)); },
+      {kVs20,
+       [](GxlEmit& e, TestTarget& t) {
+         t.Put(0x300, 4, Concat(Concat(e.v0, e.c[0]), e.v0), t.Reg(StandardBank::Temporaries, 0));
+       },
        E_NOTIMPL, "error X4532: cannot map expression to vertex shader instruction set\n"},
       {kPs20, [](GxlEmit& e, TestTarget& t) { t.Put(0x110, 3, e.Sub(e.v0, 3), t.Reg(StandardBank::Clip, 0)); }, E_FAIL,
        "error X4500: clip must be performed from a float4 vector for ps_2_0 models\n"},
       {kPs20, [](GxlEmit& e, TestTarget& t) { t.Put(0x110, 4, e.c[0], t.Reg(StandardBank::Clip, 0)); }, E_FAIL,
        "error X4500: clip cannot be performed from a constant or literal\n"},
-      {kPs20, [](GxlEmit& e, TestTarget& t) { t.Put(0x736, 1, {e.c[0][0], e.c[0][1]}, t.Reg(StandardBank::Predicates, 0, "x")); },
+      {kPs20,
+       [](GxlEmit& e, TestTarget& t) {
+         t.Put(0x736, 1, {e.c[0][0], e.c[0][1]}, t.Reg(StandardBank::Predicates, 0, "x"));
+       },
        E_NOTIMPL, "error X4532: cannot map expression to pixel shader instruction set\n"},
   };
   for (const Row& row : rows) {

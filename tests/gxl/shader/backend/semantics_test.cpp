@@ -17,7 +17,8 @@ class GxlSemantics : public TargetTest {
   std::uint32_t BankOf(TestTarget& t, const char* name, std::uint32_t type, std::uint32_t registers,
                        const char* variable = "v") {
     const std::uint32_t bank = t.AddRegisterBank(name, type, kNoIndex, 4);
-    DeclarationNode* d = shadertest::Variable(variable, shadertest::Type(shadertest::kVector, shadertest::kFloat, 1, 4));
+    DeclarationNode* d =
+        shadertest::Variable(variable, shadertest::Type(shadertest::kVector, shadertest::kFloat, 1, 4));
     for (std::uint32_t r = 0; r < registers; ++r)
       for (std::uint32_t v : t.Reg(bank, r)) t.Value(v)->declaration = d;
     return bank;
@@ -45,7 +46,8 @@ TEST_F(GxlSemantics, SemanticWordsFromTheTables) {
     const char* message;  // at the semantic's token, line 1
   };
   const Row rows[] = {
-      {kVertexOutputSemantics, kSemanticVertex, StandardBank::Outputs, "TEXCOORD3", 0, 0, 0x00030006, false, false, false, ""},
+      {kVertexOutputSemantics, kSemanticVertex, StandardBank::Outputs, "TEXCOORD3", 0, 0, 0x00030006, false, false,
+       false, ""},
       {kVertexOutputSemantics, kSemanticVertex, StandardBank::Outputs, "texcoord3_CENTROID", 1, 0, 0x00030006, false,
        true, false, ""},
       {kVertexOutputSemantics, kSemanticVertex, StandardBank::Outputs, "COLOR0_sat", 0, 0, 0, false, false, true,
@@ -61,17 +63,17 @@ TEST_F(GxlSemantics, SemanticWordsFromTheTables) {
        false, ""},
       {kInterpolatorSemantics, kSemanticPixel, StandardBank::Inputs, "POSITION0", 0, 0, kNoIndex, true, false, false,
        ""},
-      {kInterpolatorSemantics, kSemanticPixel, StandardBank::Inputs, "POSITION1", 0, 0, 0x00010001, false, false,
-       false, ""},
+      {kInterpolatorSemantics, kSemanticPixel, StandardBank::Inputs, "POSITION1", 0, 0, 0x00010001, false, false, false,
+       ""},
       {kInterpolatorSemantics, kSemanticVertex, StandardBank::Outputs, "POSITION0", 0, 0, 0x00000001, false, false,
        false, ""},
       {kInterpolatorSemantics, kSemanticPixel, StandardBank::Inputs, "VFACE", 1, 0, kNoIndex, true, false, true,
        "error X4555: invalid type used for 'VFACE' input semantics\n"},
       {kInterpolatorSemantics, kSemanticPixel, StandardBank::Inputs, "VPos", 1, 0, 0x00000012, false, false, false, ""},
-      {kVertexInputSemantics, kSemanticVertex, StandardBank::Inputs, "TEXCOORD1", 2, 8, 0x00030006, false, false,
-       false, ""},
-      {kVertexInputSemantics, kSemanticVertex, StandardBank::Inputs, "TEXCOORD99999999999", 0, 0, 0, true, false,
-       false, ""},
+      {kVertexInputSemantics, kSemanticVertex, StandardBank::Inputs, "TEXCOORD1", 2, 8, 0x00030006, false, false, false,
+       ""},
+      {kVertexInputSemantics, kSemanticVertex, StandardBank::Inputs, "TEXCOORD99999999999", 0, 0, 0, true, false, false,
+       ""},
       {kVertexInputSemantics, kSemanticVertex, StandardBank::Inputs, "TEXCOORD+3", 0, 0, 0, true, false, false, ""},
       {kVertexInputSemantics, kSemanticVertex, StandardBank::Inputs, "FOO", 0, 0, 0, true, false, false, ""},
       {kPixelOutputSemantics, kSemanticPixel, StandardBank::Outputs, "COLOR3", 0, 0, 0x0003000B, false, false, false,
@@ -100,9 +102,9 @@ TEST_F(GxlSemantics, SemanticWordsFromTheTables) {
 // Usage codes less one are the declaration usages of the token format.
 TEST_F(GxlSemantics, DeclarationsCarryTheUsages) {
   const char* semantics[] = {"POSITION", "BLENDWEIGHT", "BLENDINDICES", "NORMAL", "PSIZE", "TEXCOORD5", "TANGENT",
-                             "BINORMAL", "POSITIONT1", "COLOR", "FOG", "DEPTH", "SAMPLE2"};
+                             "BINORMAL", "POSITIONT1",  "COLOR",        "FOG",    "DEPTH", "SAMPLE2"};
   const char* declarations[] = {"position", "blendweight", "blendindices", "normal", "psize", "texcoord5", "tangent",
-                                "binormal", "positiont1", "color", "fog", "depth", "sample2"};
+                                "binormal", "positiont1",  "color",        "fog",    "depth", "sample2"};
   TestTarget& t = Make(kVs20);
   for (std::uint32_t r = 0; r < 13; ++r) {
     const Values v = t.Reg(StandardBank::Inputs, r);
@@ -112,7 +114,8 @@ TEST_F(GxlSemantics, DeclarationsCarryTheUsages) {
   const std::string text = Text(MustCompile());
   for (std::uint32_t r = 0; r < 13; ++r)
     EXPECT_NE(text.find("\ndcl_" + std::string(declarations[r]) + " v" + std::to_string(r) + "\n"), std::string::npos)
-        << declarations[r] << "\n" << text;
+        << declarations[r] << "\n"
+        << text;
 }
 
 TEST_F(GxlSemantics, SlotChecksReportOncePerVariable) {
@@ -209,25 +212,46 @@ TEST_F(GxlSemantics, BindingEdgeCases) {
   constexpr std::uint32_t kSamplerBank = kUniform | kBankSampler, kExplicitSampler = kSamplerBank | kBankKeepValues;
   constexpr std::uint32_t kBoolBank = kUniform | kBankBoolean;
   const Row rows[] = {
-      {'c', 256, {{"c254", kExplicitUniform, 4}}, E_FAIL,
+      {'c',
+       256,
+       {{"c254", kExplicitUniform, 4}},
+       E_FAIL,
        "error X4507: maximum constant register index exceeded - Try reducing number of constants referenced\n"},
-      {'c', 256, {{"c300", kExplicitUniform, 4}}, E_FAIL,
+      {'c',
+       256,
+       {{"c300", kExplicitUniform, 4}},
+       E_FAIL,
        "error X4509: invalid register semantic 'c300', or variable must be bound to multiple register banks (c "
        "register binding required)\n"},
-      {'c', 256, {{"c99999999999", kExplicitUniform, 1}}, E_FAIL,
+      {'c',
+       256,
+       {{"c99999999999", kExplicitUniform, 1}},
+       E_FAIL,
        "error X4509: invalid register semantic 'c99999999999', or variable must be bound to multiple register banks "
        "(c register binding required)\n"},
-      {'c', 256, {{"b3", kExplicitUniform, 1}}, E_FAIL,
+      {'c',
+       256,
+       {{"b3", kExplicitUniform, 1}},
+       E_FAIL,
        "error X4509: invalid register semantic 'b3', or variable must be bound to multiple register banks (c register "
        "binding required)\n"},
-      {'c', 256, {{"c0", kExplicitUniform, 1}, {"c0", kExplicitUniform, 1}}, S_OK,
+      {'c',
+       256,
+       {{"c0", kExplicitUniform, 1}, {"c0", kExplicitUniform, 1}},
+       S_OK,
        "error X4500: overlapping register semantics not yet implemented 'c0'\n"},
       {'s', 16, {{"s15", kExplicitSampler, 2}}, E_FAIL, "error X4510: maximum sampler register index exceeded\n"},
-      {'s', 16, {{"s16", kExplicitSampler, 2}}, E_FAIL,
+      {'s',
+       16,
+       {{"s16", kExplicitSampler, 2}},
+       E_FAIL,
        "error X4509: invalid register semantic 's16', or variable must be bound to multiple register banks (s "
        "register binding required)\n"},
       {'s', 1, {{"s", kSamplerBank, 2}}, E_FAIL, "error X4546: maximum sampler register index exceeded\n"},
-      {'b', 0, {{"c", kBoolBank, 1}}, E_FAIL,
+      {'b',
+       0,
+       {{"c", kBoolBank, 1}},
+       E_FAIL,
        "error X4550: maximum boolean register index exceeded - Try reducing number of constant branches\n"},
   };
   const std::uint32_t required[] = {kBankUniform, kBankSampler, kBankBoolean | kBankUniform};
@@ -249,8 +273,8 @@ TEST_F(GxlSemantics, BindingEdgeCases) {
 TEST_F(GxlSemantics, AutomaticPlacementAroundExplicitRegisters) {
   TestTarget& t = Make(kVs20);
   const std::uint32_t first = t.values.Count();
-  BankOf(t, "c", kUniform, 1, "small");     // values first .. first+3
-  BankOf(t, "c", kUniform, 4, "large");     // first+4 .. first+19
+  BankOf(t, "c", kUniform, 1, "small");           // values first .. first+3
+  BankOf(t, "c", kUniform, 4, "large");           // first+4 .. first+19
   BankOf(t, "c5", kExplicitUniform, 1, "fixed");  // first+20 .. first+23
   const std::uint32_t literalA = t.Literal(2.0, 0, 0), literalB = t.Literal(3.0, 2, 1);
   ASSERT_EQ(t.BindRegisterSemantics(Bank(StandardBank::FloatConstants), 8, kBankUniform,

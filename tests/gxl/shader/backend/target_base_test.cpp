@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <functional>
-#include <tuple>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <tuple>
 
 #include "../block_reader.h"
 #include "../fail_alloc.h"
@@ -48,7 +48,9 @@ TEST_F(GxlTargetBase, InstructionsEncodeAsTheTokenFormatSays) {
   };
   const Row rows[] = {
       {"mov r0, c0",
-       [](TestTarget& t) { t.Put(kOpMove, 4, t.Reg(StandardBank::FloatConstants, 0), t.Reg(StandardBank::Temporaries, 0)); },
+       [](TestTarget& t) {
+         t.Put(kOpMove, 4, t.Reg(StandardBank::FloatConstants, 0), t.Reg(StandardBank::Temporaries, 0));
+       },
        "02000001 800F0000 A0E40000"},
       {"def c0, 1, 0, 0, 0 read as c0.x",
        [](TestTarget& t) { t.Put(kOpMove, 1, {t.Literal(1.0, 0, 0)}, t.Reg(StandardBank::Temporaries, 0, "x")); },
@@ -63,7 +65,9 @@ TEST_F(GxlTargetBase, InstructionsEncodeAsTheTokenFormatSays) {
        "0200001F 80000000 900F0000 0200001F 80000003 900F0001 0200001F 8000000A 900F0002 "
        "0200001F 80000005 900F0003 02000001 800F0000 90E40003"},
       {"mov r1.yz, -r2.wx",
-       [](TestTarget& t) { t.Put(kOpNegate, 2, t.Reg(StandardBank::Temporaries, 2, "wx"), t.Reg(StandardBank::Temporaries, 1, "yz")); },
+       [](TestTarget& t) {
+         t.Put(kOpNegate, 2, t.Reg(StandardBank::Temporaries, 2, "wx"), t.Reg(StandardBank::Temporaries, 1, "yz"));
+       },
        "02000001 80060001 81CC0002"},
       {"add r0.x, r1.y, c5.z",
        [](TestTarget& t) {
@@ -194,9 +198,9 @@ TEST_F(GxlTargetBase, WriteMasksAndResultModifiers) {
     t.Value(row.values[0])->binding = row.binding;
     t.profileLimits.capabilities = row.capabilities;
     DWORD bits = 0;
-    ASSERT_EQ(t.EncodeDestinationMask(row.values.data(), static_cast<std::uint32_t>(row.values.size()), &bits,
-                                      row.fullMask),
-              S_OK);
+    ASSERT_EQ(
+        t.EncodeDestinationMask(row.values.data(), static_cast<std::uint32_t>(row.values.size()), &bits, row.fullMask),
+        S_OK);
     EXPECT_EQ(bits, row.bits) << std::hex << row.bits;
     t.Value(row.values[0])->binding = 0;
   }
@@ -216,16 +220,15 @@ TEST_F(GxlTargetBase, SwizzlesFollowTheWrittenComponents) {
   };
   const Row rows[] = {
       {r, 0xF0000, 0xE40000},
-      {{r[1]}, 0x10000, 0x550000},             // one component: replicated
-      {{r[3], r[0]}, 0x60000, 0xCC0000},       // y <- w, z <- x, the rest identity
+      {{r[1]}, 0x10000, 0x550000},              // one component: replicated
+      {{r[3], r[0]}, 0x60000, 0xCC0000},        // y <- w, z <- x, the rest identity
       {{r[2], r[2], r[2]}, 0x70000, 0xAA0000},  // all the same: replicated
       {{r[2], r[1], r[0]}, 0xF0000, 0xC60000},  // fewer values than components: w stays
       {{t.Reg(StandardBank::Samplers, 1, "x")[0]}, 0x10000, 0xE40000},
   };
   for (const Row& row : rows) {
     DWORD swizzle = 0;
-    ASSERT_EQ(t.MapSwizzle(row.values.data(), static_cast<std::uint32_t>(row.values.size()), row.mask, &swizzle),
-              S_OK);
+    ASSERT_EQ(t.MapSwizzle(row.values.data(), static_cast<std::uint32_t>(row.values.size()), row.mask, &swizzle), S_OK);
     EXPECT_EQ(swizzle, row.swizzle) << std::hex << row.swizzle;
   }
 }
@@ -345,8 +348,9 @@ TEST_F(GxlTargetBase, ConstantTableReadsBack) {
   Values reads;
   std::uint32_t next = 0;
   for (const Uniform& u : {Uniform{"world", 4}, Uniform{"tint", 1}}) {
-    DeclarationNode* d = shadertest::Variable(u.name, u.registers == 4 ? shadertest::Type(shadertest::kMatrix, shadertest::kFloat, 4, 4)
-                                                                       : shadertest::Type(shadertest::kVector, shadertest::kFloat, 1, 4));
+    DeclarationNode* d = shadertest::Variable(
+        u.name, u.registers == 4 ? shadertest::Type(shadertest::kMatrix, shadertest::kFloat, 4, 4)
+                                 : shadertest::Type(shadertest::kVector, shadertest::kFloat, 1, 4));
     for (std::uint32_t r = 0; r < u.registers; ++r) {
       const Values v = t.Reg(StandardBank::FloatConstants, next + r);
       for (std::uint32_t c = 0; c < 4; ++c) t.Value(v[c])->declaration = d, t.Value(v[c])->variableOffset = r * 4 + c;

@@ -24,8 +24,8 @@
 namespace targettest {
 
 using namespace gxl::shader;
-using irkit::TestTarget;
 using irkit::Concat;
+using irkit::TestTarget;
 using irkit::Values;
 using Code = std::vector<std::uint32_t>;
 
