@@ -14,43 +14,31 @@ constexpr std::uint8_t kCentroid = kSemanticCentroidAllowed;
 #define GXL_END_ROW \
   { "UNKNOWN", kAny, 0, nullptr, kUsageEnd, 0, 0, 0, 0 }
 
-const SemanticTableRow kVertexInputSemantics[] = {
-    {"Position", kAny, 0, nullptr, kUsagePosition, 0, 16, 0, 4},
-    {"BlendWeight", kAny, 0, nullptr, kUsageBlendWeight, 0, 16, 0, 4},
-    {"BlendIndices", kAny, 0, nullptr, kUsageBlendIndices, 0, 16, 0, 4},
-    {"Normal", kAny, 0, nullptr, kUsageNormal, 0, 16, 0, 4},
-    {"PSize", kAny, 0, nullptr, kUsagePointSize, 0, 16, 0, 4},
-    {"Texcoord", kAny, 0, nullptr, kUsageTexcoord, 0, 16, 0, 4},
-    {"Tangent", kAny, 0, nullptr, kUsageTangent, 0, 16, 0, 4},
-    {"Binormal", kAny, 0, nullptr, kUsageBinormal, 0, 16, 0, 4},
-    {"PositionT", kAny, 0, nullptr, kUsagePositionT, 1, 16, 0, 4},
-    {"Color", kAny, 0, nullptr, kUsageColor, 0, 16, 0, 4},
-    {"Fog", kAny, 0, nullptr, kUsageFog, 0, 16, 0, 4},
-    {"Depth", kAny, 0, nullptr, kUsageDepth, 0, 16, 0, 4},
-    {"Sample", kAny, 0, nullptr, kUsageSample, 0, 16, 0, 4},
-    {"Diffuse", kAny, 0, "Color", kUsageColor, 0, 1, 0, 4},
-    {"Specular", kAny, 0, "Color", kUsageColor, 0, 1, 1, 4},
-    GXL_END_ROW,
-};
+// The vertex input rows; the two copies differ in the case of the name their
+// deprecated rows point to.
+// clang-format off
+#define GXL_VERTEX_INPUT_ROWS(color)                                   \
+  {"Position", kAny, 0, nullptr, kUsagePosition, 0, 16, 0, 4},         \
+  {"BlendWeight", kAny, 0, nullptr, kUsageBlendWeight, 0, 16, 0, 4},   \
+  {"BlendIndices", kAny, 0, nullptr, kUsageBlendIndices, 0, 16, 0, 4}, \
+  {"Normal", kAny, 0, nullptr, kUsageNormal, 0, 16, 0, 4},             \
+  {"PSize", kAny, 0, nullptr, kUsagePointSize, 0, 16, 0, 4},           \
+  {"Texcoord", kAny, 0, nullptr, kUsageTexcoord, 0, 16, 0, 4},         \
+  {"Tangent", kAny, 0, nullptr, kUsageTangent, 0, 16, 0, 4},           \
+  {"Binormal", kAny, 0, nullptr, kUsageBinormal, 0, 16, 0, 4},         \
+  {"PositionT", kAny, 0, nullptr, kUsagePositionT, 1, 16, 0, 4},       \
+  {"Color", kAny, 0, nullptr, kUsageColor, 0, 16, 0, 4},               \
+  {"Fog", kAny, 0, nullptr, kUsageFog, 0, 16, 0, 4},                   \
+  {"Depth", kAny, 0, nullptr, kUsageDepth, 0, 16, 0, 4},               \
+  {"Sample", kAny, 0, nullptr, kUsageSample, 0, 16, 0, 4},             \
+  {"Diffuse", kAny, 0, color, kUsageColor, 0, 1, 0, 4},                \
+  {"Specular", kAny, 0, color, kUsageColor, 0, 1, 1, 4},               \
+  GXL_END_ROW
+// clang-format on
 
-const SemanticTableRow kShaderModel3InputSemantics[] = {
-    {"Position", kAny, 0, nullptr, kUsagePosition, 0, 16, 0, 4},
-    {"BlendWeight", kAny, 0, nullptr, kUsageBlendWeight, 0, 16, 0, 4},
-    {"BlendIndices", kAny, 0, nullptr, kUsageBlendIndices, 0, 16, 0, 4},
-    {"Normal", kAny, 0, nullptr, kUsageNormal, 0, 16, 0, 4},
-    {"PSize", kAny, 0, nullptr, kUsagePointSize, 0, 16, 0, 4},
-    {"Texcoord", kAny, 0, nullptr, kUsageTexcoord, 0, 16, 0, 4},
-    {"Tangent", kAny, 0, nullptr, kUsageTangent, 0, 16, 0, 4},
-    {"Binormal", kAny, 0, nullptr, kUsageBinormal, 0, 16, 0, 4},
-    {"PositionT", kAny, 0, nullptr, kUsagePositionT, 1, 16, 0, 4},
-    {"Color", kAny, 0, nullptr, kUsageColor, 0, 16, 0, 4},
-    {"Fog", kAny, 0, nullptr, kUsageFog, 0, 16, 0, 4},
-    {"Depth", kAny, 0, nullptr, kUsageDepth, 0, 16, 0, 4},
-    {"Sample", kAny, 0, nullptr, kUsageSample, 0, 16, 0, 4},
-    {"Diffuse", kAny, 0, "color", kUsageColor, 0, 1, 0, 4},
-    {"Specular", kAny, 0, "color", kUsageColor, 0, 1, 1, 4},
-    GXL_END_ROW,
-};
+const SemanticTableRow kVertexInputSemantics[] = {GXL_VERTEX_INPUT_ROWS("Color")};
+const SemanticTableRow kShaderModel3InputSemantics[] = {GXL_VERTEX_INPUT_ROWS("color")};
+#undef GXL_VERTEX_INPUT_ROWS
 
 const SemanticTableRow kVertexOutputSemantics[] = {
     {"Position", kVs, 0, nullptr, kUsagePosition, 0, 1, 0, 4},
