@@ -51,6 +51,13 @@ enum FlowCapability : std::uint32_t {
   kFlowComparison = 0x1000,
 };
 
+// Capability bit of the operation word: a relative index need not be whole.
+constexpr std::uint32_t kCapFractionalIndex = 0x1000000;
+
+// Bank type bit that register binding sets beside kBankRelative: the array
+// is addressed relatively only through the loop counter.
+constexpr std::uint32_t kBankCounterOnly = 0x100000;
+
 // Compile options the lowering reads beyond those of shader_program.h.
 constexpr std::uint32_t kOptionPartialPrecision = 0x20;
 
@@ -178,6 +185,30 @@ class ShaderCompiler {
   HRESULT EmitPower(const ParseNode* node, std::uint32_t* results, const std::uint32_t* base,
                     const std::uint32_t* exponent, std::uint32_t n);
 
+  // --- Lowering of expressions (each delivers one value per component)
+  // The expression's values into `results` (rows x columns entries, or null
+  // when they are not needed). With `targetFlag` the expression is written
+  // to: its values are those of the target's slots, left unconverted.
+  HRESULT LowerExpression(const ParseNode* expression, std::uint32_t* results, std::uint32_t targetFlag);
+  // A value node, an expression, or a list of them, into `count` values.
+  HRESULT LowerValue(const ParseNode* node, std::uint32_t* results, std::uint32_t count);
+  // Element `index` of an array of `total` components in elements of
+  // `elementSize`; `base` holds the whole array. Reads pick the element
+  // directly, through relative addressing, a dot product or a select chain;
+  // writes need the element's own storage.
+  HRESULT LowerArrayAccess(const ParseNode* node, std::uint32_t* results, std::uint32_t elementSize,
+                           const std::uint32_t* base, std::uint32_t total, const ParseNode* arrayType,
+                           const std::uint32_t* index, std::uint32_t write);
+  // An expression program: the expression's values moved into the output bank.
+  HRESULT LowerExpressionProgram(const ParseNode* expression);
+  // A called function inlined with the call record's arguments, its return
+  // value into `results` (lower_calls.cpp until functions are lowered).
+  HRESULT LowerFunction(const char* name, ParseNodeKind10* function, const ParseNode* arguments,
+                        std::uint32_t* results, std::uint32_t isEntry, std::uint32_t byDeclaration);
+  // An intrinsic call (operator 26) into `results` (lower_calls.cpp until
+  // intrinsics are lowered).
+  HRESULT LowerIntrinsic(const ParseNode* call, std::uint32_t* results);
+
   // --- Literals and the program's lists
   // A new value of the literal bank; kNoIndex when memory runs out.
   std::uint32_t NewLiteral(double x);
@@ -210,6 +241,18 @@ class ShaderCompiler {
   std::uint32_t blockContext = kNoIndex;  // innermost open flow-control block
   std::uint32_t polarity = 1;             // the block side being emitted
   std::uint32_t inlineDepth = 0;
+  // Loop attempts: while loopAttempt is set, array errors are recorded in
+  // outOfBounds instead of reported, and code a flow-control loop cannot hold
+  // sets abandonLoop. loopCounter is the counter's range in the iteration
+  // being simulated.
+  std::uint32_t loopAttempt = 0;
+  std::uint32_t outOfBounds = 0;
+  std::uint32_t abandonLoop = 0;
+  std::uint32_t loopDepth = 0;
+  ValueRange loopCounter{0.0, 0.0};
+  // The values a variable reference without a symbol slot reads: the
+  // current intrinsic argument's.
+  const std::uint32_t* callArguments = nullptr;
   std::uint32_t defaultPrecision = kValueFloat;  // for results that name none
   std::uint32_t errorFlag = 0;
 
@@ -255,9 +298,35 @@ class ShaderCompiler {
                            std::uint32_t n);
   HRESULT BindLiteralCopies(const ParseNode* type, std::uint32_t* values, std::uint32_t count);
 
+  // Lowering helpers (lower_expression.cpp, lower_value.cpp, lower_array.cpp).
+  struct Operands;
+  HRESULT ApplyOperator(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const Operands& operands,
+                        std::uint32_t targetFlag, bool wanted);
+  HRESULT LowerBinary(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const std::uint32_t* a,
+                      const std::uint32_t* b);
+  HRESULT LowerConditional(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const Operands& operands);
+  HRESULT StoreInto(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const std::uint32_t* target,
+                    std::uint32_t group, const std::uint32_t* a, const std::uint32_t* b);
+  HRESULT ConvertToType(const ParseNodeKind13& e, std::uint32_t* values, std::uint32_t n);
+  HRESULT LowerLeaf(const ParseNode* node, std::uint32_t* results, std::uint32_t count);
+  // 1 where x is 0 (`zero`) or where it is not, flagged as comparisons.
+  HRESULT EmitTruth(const ParseNode* node, std::uint32_t* out, const std::uint32_t* x, std::uint32_t n, bool zero);
+  // The whole number at or below *value (an array index), unless it is one.
+  HRESULT EmitIndexFloor(const ParseNode* node, std::uint32_t* value);
+  HRESULT EmitRelativeRead(const ParseNode* node, std::uint32_t* results, std::uint32_t s, const std::uint32_t* values,
+                           std::uint32_t lo, std::uint32_t end, std::uint32_t stride, std::uint32_t index);
+  HRESULT EmitSelectedElement(const ParseNode* node, std::uint32_t* results, std::uint32_t s,
+                              const std::uint32_t* values, std::uint32_t lo, std::uint32_t end, bool bound,
+                              bool sameRegister, std::uint32_t index);
+  // The 4 x 4 identity table of literals, made once per program.
+  std::uint32_t IdentityTable();
+  HRESULT OutOfMemory(const ParseNode* node);
+
   std::unique_ptr<WordStack> m_words;
   std::uint32_t* m_scratch = nullptr;
   std::uint32_t m_scratchCapacity = 0;
+  std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
+  std::uint32_t m_identityValues = kNoIndex;  // its first value
 };
 
 // A block of the word stack for the length of a scope.

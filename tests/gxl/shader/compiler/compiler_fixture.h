@@ -38,20 +38,30 @@ inline std::vector<bool> NanReached(const ShaderProgram& program, const irkit::I
   return reached;
 }
 
+// Gives the compiler a fresh program for `version` on a target with the
+// given limits; the program, or null when its set-up failed.
+inline irkit::RecordingTarget* StartProgram(ShaderCompiler& compiler, ShaderPreprocessor& pp,
+                                            const ProfileLimits& limits, std::uint32_t options,
+                                            std::uint32_t version = 0xFFFE0200) {
+  auto t = std::make_unique<irkit::RecordingTarget>(limits);
+  if (t->Init(nullptr, &pp.Log(), version, options) != S_OK) return nullptr;
+  irkit::RecordingTarget* program = t.get();
+  compiler.source = &pp;
+  compiler.version = version;
+  compiler.options = options;
+  compiler.one = compiler.zero = compiler.minusOne = kNoIndex;
+  compiler.target = std::move(t);
+  return program;
+}
+
 class CompilerTest : public ::testing::Test {
  protected:
   // A fresh program for `version` on a target with the given capability words.
   void Start(std::uint32_t operationCaps = 0, std::uint32_t flowCaps = 0, std::uint32_t options = 0,
              std::uint32_t version = 0xFFFE0200, std::uint32_t powerCost = 1) {
-    auto t =
-        std::make_unique<irkit::RecordingTarget>(irkit::RecordingTarget::Limits(operationCaps, flowCaps, powerCost));
-    ASSERT_EQ(t->Init(nullptr, &pp.Log(), version, options), S_OK);
-    program = t.get();
-    compiler.source = &pp;
-    compiler.version = version;
-    compiler.options = options;
-    compiler.one = compiler.zero = compiler.minusOne = kNoIndex;
-    compiler.target = std::move(t);
+    program = StartProgram(compiler, pp, irkit::RecordingTarget::Limits(operationCaps, flowCaps, powerCost), options,
+                           version);
+    ASSERT_NE(program, nullptr);
     builder = std::make_unique<irkit::IrBuilder>(*program);
   }
   void SetUp() override { Start(); }
