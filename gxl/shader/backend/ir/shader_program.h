@@ -132,6 +132,10 @@ class ShaderProgram : public ProgramLists {
   // --- Slots a target overrides
   // S_OK when the target accepts the value's semantic.
   virtual HRESULT CheckSemantics(std::uint32_t value, std::uint32_t flags);
+  // The two optimiser phases over the lowered program, which leave its values
+  // in numbered registers; 0 through `result` when given. 0 or the first
+  // failure.
+  virtual HRESULT Compile(std::uint32_t* result);
   // Inputs 64, temporaries 64, float constants 8192, no address registers.
   virtual HRESULT SetupProfileLimits();
   // 0 changed, 1 nothing to do, negative on failure.
