@@ -173,7 +173,9 @@ bool IrInterpreter::Write(std::uint32_t value, double x) {
 
 bool IrInterpreter::GuardHolds(std::uint32_t value) const {
   const IrValue* v = m_p.values[value];
-  if (!v || v->predicate == kNoIndex) return true;
+  if (!v) return true;
+  // Without a predicate, sense 0 marks a value that is never written.
+  if (v->predicate == kNoIndex) return v->predicateSense != 0;
   const std::uint32_t p = v->predicate;
   if (p >= m_written.size() || !m_written[p]) return false;  // the block was not entered
   return (m_values[p] != 0.0) == (v->predicateSense != 0);

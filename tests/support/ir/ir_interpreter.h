@@ -5,9 +5,10 @@
 //
 // Semantics of the structured operations:
 // - An instruction runs when the guard of its first result holds: no
-//   predicate, or a predicate value written in this pass whose truth
-//   (non-zero) equals the result's predicate sense. Results of a skipped
-//   instruction count as unwritten.
+//   predicate and sense 1, or a predicate value written in this pass whose
+//   truth (non-zero) equals the result's predicate sense. No predicate with
+//   sense 0 is a value never written. Results of a skipped instruction count
+//   as unwritten.
 // - If merges and break merges take, per component, the first group's value
 //   when it was written in this pass, else the second group's.
 // - A relative read of a literal bank reads the literal placed at that
