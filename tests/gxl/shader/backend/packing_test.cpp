@@ -155,8 +155,12 @@ TEST(GxlPackingSecondPhase, PassesKeepResultsAndLegalOperands) {
       ASSERT_EQ(run.log.ErrorCount(), 0u) << what;
       irtest::ExpectOutputs(what, generated, p, want);
       if (HasFatalFailure()) return;
-      if (index >= 1) ASSERT_EQ(AddressabilityFault(p, index >= 7 && (setting.capabilities & 0x6)), "") << what;
-      if (index == 8) ASSERT_FALSE(HasIdentityMove(p)) << what;
+      if (index >= 1) {
+        ASSERT_EQ(AddressabilityFault(p, index >= 7 && (setting.capabilities & 0x6)), "") << what;
+      }
+      if (index == 8) {
+        ASSERT_FALSE(HasIdentityMove(p)) << what;
+      }
     }
     const std::vector<std::uint32_t> canonical = Words(p);
     ASSERT_EQ(p.CanonicalizeOperands(), S_OK);
