@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../fail_alloc.h"
 #include "ir_validation.h"
 #include "target_fixture.h"
 
@@ -359,6 +360,51 @@ TEST_F(GxlPacking, RenamingLeavesSharedRegistersAlone) {
   EXPECT_NE(V(d[0]).reg, before);
   EXPECT_EQ(V(d[0]).component, 2u);
   EXPECT_EQ(V(a[0]).reg, shared);
+}
+
+}  // namespace
+
+namespace {
+
+// The second-phase passes in order; the first failure is returned.
+HRESULT SecondPhase(ShaderProgram& p) {
+  HRESULT hr;
+  if (FAILED(hr = p.PackVectors()) || FAILED(hr = p.LegalizeOperands()) || FAILED(hr = p.RenameTemporaries(1)) ||
+      FAILED(hr = p.MergeCommonInstructions(1)) || FAILED(hr = p.ExpandOperations()) ||
+      FAILED(hr = p.CombineInstructions()) || FAILED(hr = p.RenameTemporaries(0)) || FAILED(hr = p.PackLiterals()) ||
+      FAILED(hr = p.CoalesceMoves()) || FAILED(hr = p.CompactInstructions()) || FAILED(hr = p.RemoveUnusedValues()) ||
+      FAILED(hr = p.CanonicalizeOperands()))
+    return hr;
+  return S_OK;
+}
+
+TEST(GxlPackingSecondPhase, EveryFailedAllocationIsOutOfMemory) {
+  ProfileLimits limits = irkit::RecordingTarget::Limits(cap::kOutputsByOrderedMove);
+  limits.samplers = 8;
+  irkit::RandomShape shape;
+  shape.steps = 60;
+  std::uint64_t total;
+  {
+    irtest::ProgramRun run(limits);
+    const irkit::RandomProgram generated(run.program, 11, shape);
+    ASSERT_EQ(run.program.Optimize(), S_OK);
+    shadertest::FailNthAllocation(~std::uint64_t{0});
+    ASSERT_EQ(SecondPhase(run.program), S_OK);
+    total = shadertest::AllocationsCounted();
+    shadertest::FailNthAllocation(0);
+  }
+  ASSERT_GT(total, 20u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    irtest::ProgramRun run(limits);
+    const irkit::RandomProgram generated(run.program, 11, shape);
+    ASSERT_EQ(run.program.Optimize(), S_OK);
+    shadertest::FailNthAllocation(n);
+    const HRESULT hr = SecondPhase(run.program);
+    const bool failed = shadertest::AllocationFailed();
+    shadertest::FailNthAllocation(0);
+    ASSERT_TRUE(failed) << n;
+    ASSERT_EQ(hr, E_OUTOFMEMORY) << "allocation " << n << " of " << total;
+  }
 }
 
 }  // namespace
