@@ -261,7 +261,10 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
     return true;
   }
   const std::uint32_t g = inst->Group(), n = inst->Width();
-  std::vector<double> a(inst->argumentCount), r;
+  std::vector<double>& a = m_arguments;
+  std::vector<double>& r = m_results;
+  a.assign(inst->argumentCount, 0.0);
+  r.clear();
   // Merges read only the side that was written.
   const bool merge = g == kOpIfMerge || g == kOpBreakMerge;
   // A sample's first group names the sampler: no number to read.

@@ -21,9 +21,9 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <map>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "gxl/shader/backend/ir/shader_program.h"
@@ -69,6 +69,13 @@ class IrInterpreter {
     std::vector<double> carried;
   };
   using RegisterKey = std::tuple<std::uint32_t, std::int64_t, std::uint32_t>;
+  struct KeyHash {
+    std::size_t operator()(const RegisterKey& k) const {
+      const std::uint64_t h = (std::uint64_t{std::get<0>(k)} * 0x9E3779B97F4A7C15ull) ^
+                              (static_cast<std::uint64_t>(std::get<1>(k)) * 0xC2B2AE3D27D4EB4Full) ^ std::get<2>(k);
+      return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+  };
 
   bool Fail(const std::string& message);
   bool Read(std::uint32_t value, double& out);
@@ -87,7 +94,8 @@ class IrInterpreter {
   const gxl::shader::ShaderProgram& m_p;
   std::vector<double> m_values;
   std::vector<bool> m_written;
-  std::map<RegisterKey, double> m_registers;
+  std::unordered_map<RegisterKey, double, KeyHash> m_registers;
+  std::vector<double> m_arguments, m_results;  // of the instruction running, kept to spare allocations
   std::vector<LoopFrame> m_loops;
   bool m_discarded = false;
   std::uint64_t m_steps = 0;
