@@ -348,8 +348,9 @@ TEST_F(GxlOpt1B, ArithmeticRules) {
       const IrValue& other = *p.values[last.arguments[0]];
       EXPECT_TRUE(operand.rangeLow == rule.literal || other.rangeLow == rule.literal) << rule.name;
     }
-    if (rule.group == kOpFraction || rule.group == kOpSelect)
+    if (rule.group == kOpFraction || rule.group == kOpSelect) {
       EXPECT_EQ(p.values[last.arguments[0]]->bank, p.StandardBankIndex(StandardBank::Inputs)) << rule.name;
+    }
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(evaluate(inputs[i]), before[i], 1e-12) << rule.name << " x=" << inputs[i];
   }
 }

@@ -288,8 +288,15 @@ TEST_F(GxlPacking, GroupsRebuiltFromOneRegisterOrSplit) {
   b.Output(0, b.Mul(results, irkit::Concat(b.Input(1, 2), b.Input(0, 2))));
   const std::vector<double> before = Run({0.5, 0.25, 0, 0}, 4, 0, {2, 3, 0, 0});
   ASSERT_EQ(program.PackVectors(), S_OK);
+  // A temporary without a register does not make the next free register wrap to 0.
+  program.AddValue(Bank(StandardBank::Temporaries), kNoIndex, kNoIndex, 0.0);
+  std::uint32_t highest = 0;
+  for (std::uint32_t i = 0; i < program.values.Count(); ++i)
+    if (V(i).bank == Bank(StandardBank::Temporaries) && V(i).reg != kNoIndex) highest = std::max(highest, V(i).reg);
   ASSERT_EQ(program.LegalizeOperands(), S_OK);
   EXPECT_EQ(AddressabilityFault(program, false), "");
+  ASSERT_EQ(Instructions(kOpLit).size(), 1u);
+  EXPECT_EQ(V(Instructions(kOpLit)[0]->arguments[0]).reg, highest + 1);
   EXPECT_EQ(Instructions(kOpMultiply).size(), 3u);  // x.x * 3 rebuilt once, the product split in two
   EXPECT_EQ(Run({0.5, 0.25, 0, 0}, 4, 0, {2, 3, 0, 0}), before);
 }
