@@ -22,6 +22,7 @@ constexpr DWORD kTagConstantTable = MakeTag('C', 'T', 'A', 'B');
 constexpr DWORD kTagFragmentInfo = MakeTag('F', 'I', 'N', 'F');
 constexpr DWORD kTagPreshader = MakeTag('P', 'R', 'E', 'S');
 constexpr DWORD kTagDebugInfo = MakeTag('D', 'B', 'U', 'G');
+constexpr DWORD kTagFragment = MakeTag('F', 'R', 'A', 'G');  // one fragment of a fragment set
 
 // A block holds at most this many dwords, comment token and FourCC included.
 constexpr std::uint32_t kMaxCommentDwords = 32768;
