@@ -14,7 +14,9 @@
 // platform's validator. Then the use analysis on generated programs of 1,000
 // to 100,000 instructions (it should scale linearly), the first optimiser
 // phase on generated programs of 1,000 and 10,000 instructions (rounds and
-// time per round), and the heap sort of 10^5 indexes against std::sort with
+// time per round), the second phase's vector packing and operand
+// legalisation on the same programs optimised (n log n at most), and the
+// heap sort of 10^5 indexes against std::sort with
 // the same comparators. Last, the constant table's WriteMatrixArray of 64
 // matrices into a float4x4[64] (stored by columns: transposed on the way;
 // and by rows: used in place) against SetVertexShaderConstantF of the same
@@ -552,6 +554,31 @@ void BM_Optimize(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(rounds), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Second-phase vector packing and operand legalisation on the optimised
+// program (legalisation after packing, as the second phase runs them).
+template <bool kLegalize>
+void SecondPhasePass(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  std::uint32_t instructions = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto input = std::make_unique<OptimizerInput>(n);
+    if (input->program.Optimize() != S_OK || (kLegalize && input->program.PackVectors() != S_OK))
+      state.SkipWithError("set-up failed");
+    instructions = input->program.instructions.Count();
+    state.ResumeTiming();
+    if ((kLegalize ? input->program.LegalizeOperands() : input->program.PackVectors()) != S_OK)
+      state.SkipWithError("pass failed");
+    state.PauseTiming();
+    input.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+  state.counters["instructions"] = instructions;
+}
+void BM_PackVectors(benchmark::State& state) { SecondPhasePass<false>(state); }
+void BM_LegalizeOperands(benchmark::State& state) { SecondPhasePass<true>(state); }
+
 constexpr std::uint32_t kSortCount = 100'000;
 
 // 10^5 values with random keys, and their indexes shuffled.
@@ -746,6 +773,8 @@ BENCHMARK(BM_AssembleLargeVs3)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Optimize)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackVectors)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LegalizeOperands)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortValueKeys)->Unit(benchmark::kMillisecond);
@@ -771,6 +800,9 @@ int main(int argc, char** argv) {
        "BM_RebuildDefUse/10000"},
       {"BuildDependencyLists, 10,000 / 1,000 instructions", "BM_BuildDependencyLists/10000",
        "BM_BuildDependencyLists/1000"},
+      {"PackVectors, 10,000 / 1,000 instructions (13 is n log n)", "BM_PackVectors/10000", "BM_PackVectors/1000"},
+      {"LegalizeOperands, 10,000 / 1,000 instructions (13 is n log n)", "BM_LegalizeOperands/10000",
+       "BM_LegalizeOperands/1000"},
       {"heap sort / std::sort, 10^5 indexes", "BM_HeapSortIndexes", "BM_StdSortIndexes"},
       {"heap sort / std::sort, 10^5 values by key", "BM_HeapSortValueKeys", "BM_StdSortValueKeys"},
       {"WriteMatrixArray of 64 column-major float4x4 / SetVertexShaderConstantF (goal 1.5)", "BM_WriteMatrixArray/3",
