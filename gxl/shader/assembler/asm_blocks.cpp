@@ -11,16 +11,13 @@ namespace gxl::shader {
 
 class FragmentInfo {
  public:
-  explicit FragmentInfo(std::int32_t profileIndex) : m_profileIndex(profileIndex) {}
-
- private:
-  std::int32_t m_profileIndex;
+  std::int32_t profileIndex;  // the profile whose register names apply
 };
 
 void FragmentInfoDeleter::operator()(FragmentInfo* info) const { delete info; }
 
 HRESULT ShaderAssembler::CreateFragmentInfo() {
-  m_fragmentInfo.reset(new (std::nothrow) FragmentInfo(m_profileIndex));
+  m_fragmentInfo.reset(new (std::nothrow) FragmentInfo{m_profileIndex});
   return m_fragmentInfo ? S_OK : E_OUTOFMEMORY;
 }
 
