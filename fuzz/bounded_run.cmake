@@ -1,15 +1,17 @@
 # cmake -DFUZZER=<binary> -DRUNS=<n> -DOPTIONS=<flags> -DWORK=<folder> -DSEEDS=<folder> -DREGRESS=<folder>
 #       -P bounded_run.cmake
 # One bounded, reproducible fuzz run: a fixed seed, RUNS executions over the
-# seed corpus (which must exist) and the regression inputs (if any), which
-# are read but never written: new inputs go to a fresh WORK folder.
+# seed corpus and the regression inputs, which are read but never written:
+# new inputs go to a fresh WORK folder.
 cmake_minimum_required(VERSION 3.25)
-if(NOT IS_DIRECTORY ${SEEDS})
-  message(FATAL_ERROR "no seed corpus at ${SEEDS}: build the fuzz target first")
-endif()
-set(corpora ${SEEDS})
-if(IS_DIRECTORY ${REGRESS})
-  list(APPEND corpora ${REGRESS})
+set(corpora)
+foreach(c IN ITEMS ${SEEDS} ${REGRESS})
+  if(IS_DIRECTORY ${c})
+    list(APPEND corpora ${c})
+  endif()
+endforeach()
+if(NOT corpora)
+  message(FATAL_ERROR "neither seeds (${SEEDS}: build the target fuzz) nor regression inputs (${REGRESS})")
 endif()
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/corpus)
