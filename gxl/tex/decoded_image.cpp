@@ -71,6 +71,13 @@ std::uint8_t* DecodedImage::AllocateImage(D3DFORMAT texelFormat, std::uint32_t w
   return m_ownedPixels.get();
 }
 
+bool DecodedImage::WithinCeiling(std::uint64_t w, std::uint64_t h) {
+  // Either side alone may be 2^32 - 1: compare without forming the product.
+  const bool within = w == 0 || h <= maxTexels / w;
+  m_aboveCeiling |= !within;
+  return within;
+}
+
 PaletteEntry* DecodedImage::AllocatePalette() {
   m_ownedPalette.reset(new (std::nothrow) PaletteEntry[256]);
   palette = m_ownedPalette.get();
@@ -102,6 +109,7 @@ HRESULT DecodedImage::DecodeImage(const void* data, std::uint32_t size, ImageInf
 
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   bool accepted = false;
+  m_aboveCeiling = false;
   {
     // The text formats read numbers with the C library's scanning functions.
     platform::ScopedCNumericLocale locale;
@@ -116,7 +124,7 @@ HRESULT DecodedImage::DecodeImage(const void* data, std::uint32_t size, ImageInf
       Clear();
     }
   }
-  if (!accepted) return GXLERR_INVALIDDATA;
+  if (!accepted) return m_aboveCeiling ? E_OUTOFMEMORY : GXLERR_INVALIDDATA;
 
   if (info) {
     *info = ImageInfo{};

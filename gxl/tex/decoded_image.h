@@ -31,6 +31,13 @@ struct FreeImageBytes {
 using ImageBytes = std::unique_ptr<std::uint8_t[], FreeImageBytes>;
 ImageBytes AllocateImageBytes(std::uint64_t bytes);
 
+// The most texels (width x height) a full decode of a PNG, JPEG or HDR file
+// allocates unless the caller sets a lower ceiling: their headers declare
+// sizes that a few bytes of data, or none, can claim. 8192 x 8192 texels
+// take 256 MB as 32-bit texels, 1 GB as four floats. Header-only reads report
+// any size.
+constexpr std::uint64_t kDecodeTexelBudget = std::uint64_t{8192} * 8192;
+
 class DecodedImage {
  public:
   DecodedImage() = default;
@@ -43,7 +50,9 @@ class DecodedImage {
   // decodePixels only the header fields are read. The numeric locale is "C"
   // for the duration. D3DERR_INVALIDCALL for null data or size 0;
   // GXLERR_INVALIDDATA when no reader accepts the bytes (no partial result
-  // survives a failed reader). On success every record's box is its whole image.
+  // survives a failed reader), E_OUTOFMEMORY when the file's reader refused
+  // it for being above maxTexels. On success every record's box is its whole
+  // image.
   HRESULT DecodeImage(const void* data, std::uint32_t size, ImageInfo* info, bool decodePixels);
 
   // Makes this record describe the working box of a region in place, owning
@@ -72,6 +81,11 @@ class DecodedImage {
   // texelBytes each, rows packed; sets the format, size and pitches. Null
   // when the size is beyond 32 bits or memory runs out.
   std::uint8_t* AllocateImage(D3DFORMAT texelFormat, std::uint32_t w, std::uint32_t h, std::uint32_t texelBytes);
+
+  // For the readers before a full decode allocates: whether w x h texels lie
+  // within maxTexels. When they do not, DecodeImage reports E_OUTOFMEMORY
+  // should no other reader accept the bytes.
+  bool WithinCeiling(std::uint64_t w, std::uint64_t h);
 
   bool OwnsPixels() const { return m_ownedPixels != nullptr; }
   bool OwnsPalette() const { return m_ownedPalette != nullptr; }
@@ -111,6 +125,9 @@ class DecodedImage {
   std::uint32_t rowPitch = 0;    // block formats: one row of blocks
   std::uint32_t slicePitch = 0;  // 0 for one slice
   bool decodePixels = false;     // set by DecodeImage: false asks the reader for the header only
+  // Set by the caller: the most texels a full decode may allocate (texture
+  // builds lower it to the largest texture their device can create).
+  std::uint64_t maxTexels = kDecodeTexelBudget;
   D3DRESOURCETYPE resourceType = D3DRTYPE_TEXTURE;
   ImageFileType fileType = ImageFileType::Bmp;
   std::unique_ptr<DecodedImage> nextMip;
@@ -123,6 +140,7 @@ class DecodedImage {
 
   ImageBytes m_ownedPixels;
   std::unique_ptr<PaletteEntry[]> m_ownedPalette;
+  bool m_aboveCeiling = false;  // a reader refused the bytes under maxTexels
 };
 
 // Helpers of the text readers: the index of the first line feed, or 0 when

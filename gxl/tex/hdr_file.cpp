@@ -175,6 +175,20 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
   const std::uint8_t* in = data + lines.At();
   const std::uint8_t* end = data + size;
   if (std::uint64_t{slow.size} * (fast.size > 1 ? 8 : 4) > static_cast<std::uint64_t>(end - in)) return E_FAIL;
+  // The record's 32-bit pitches describe no more.
+  if (std::uint64_t{w} * h > kMax32 / 16) return E_OUTOFMEMORY;
+  if (!decodePixels) {
+    format = D3DFMT_A32B32G32R32F;
+    width = w;
+    height = h;
+    depth = 1;
+    rowPitch = w * 16;
+    slicePitch = 0;
+    return S_OK;
+  }
+  // Runs and repeats let a few bytes stand for any number of texels: the
+  // declared size alone decides whether the image may be allocated.
+  if (!WithinCeiling(w, h)) return E_OUTOFMEMORY;
   auto* out = reinterpret_cast<float*>(AllocateImage(D3DFMT_A32B32G32R32F, w, h, 16));
   if (!out) return E_OUTOFMEMORY;
   std::unique_ptr<std::uint8_t[]> scan(new (std::nothrow) std::uint8_t[std::size_t{fast.size} * 4]);

@@ -5,6 +5,7 @@
 // jump target ("Guarded") holds nothing that needs destruction, and neither do
 // the callbacks; what must be freed after a jump lives in a plain job record
 // owned by the caller.
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -70,9 +71,27 @@ void SkipInput(j_decompress_ptr cinfo, long count) {
   source->bytes_in_buffer -= skip;
 }
 
+// Scans a file may hold. Each scan of a multi-scan file is a pass over the
+// whole image, which the file may repeat for a few bytes a time; encoders
+// write about ten.
+constexpr int kMaxScans = 256;
+
+// libjpeg's working memory (mostly the coefficients a multi-scan file keeps
+// for the whole image) for a file at the ceiling: three components of two
+// bytes a texel, with room for blocks padded to whole units and the tables.
+long WorkingMemory(std::uint64_t maxTexels) {
+  constexpr long kTables = 32l << 20;
+  return maxTexels > (LONG_MAX - kTables) / 8 ? LONG_MAX : static_cast<long>(maxTexels) * 8 + kTables;
+}
+
+void CountScans(j_common_ptr cinfo) {
+  if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) JumpOnError(cinfo);
+}
+
 struct JpegReadJob {
   jpeg_decompress_struct cinfo;
   JpegErrorExit error;
+  jpeg_progress_mgr progress;
   DecodedImage* image;
 };
 
@@ -100,7 +119,10 @@ HRESULT GuardedReadJpeg(JpegReadJob* job, const std::uint8_t* data, std::uint32_
 
   jpeg_read_header(cinfo, TRUE);
   if (!IsMmxAvailable()) cinfo->dct_method = JDCT_IFAST;
-  jpeg_start_decompress(cinfo);
+  // The output's size and components, from the header alone: starting the
+  // decompression allocates for the whole image, and for a multi-scan file
+  // reads every scan.
+  jpeg_calc_output_dimensions(cinfo);
 
   const std::uint32_t components = static_cast<std::uint32_t>(cinfo->output_components);
   if (components != 1 && components != 3) return E_FAIL;
@@ -115,6 +137,17 @@ HRESULT GuardedReadJpeg(JpegReadJob* job, const std::uint8_t* data, std::uint32_
   image->rowPitch = static_cast<std::uint32_t>(rowPitch);
   image->slicePitch = 0;
   if (!image->decodePixels) return S_OK;
+
+  // A few bytes may declare any size, and entropy data that ends early
+  // decodes as zeros: the declared size decides.
+  if (!image->WithinCeiling(width, height)) return E_OUTOFMEMORY;
+  cinfo->mem->max_memory_to_use = WorkingMemory(image->maxTexels);
+  job->progress.progress_monitor = CountScans;
+  cinfo->progress = &job->progress;
+  jpeg_start_decompress(cinfo);
+  if (cinfo->output_width != width || cinfo->output_height != height ||
+      static_cast<std::uint32_t>(cinfo->output_components) != components)
+    return E_FAIL;
 
   std::uint8_t* pixels = image->AllocatePixels(rowPitch * height);
   if (!pixels) return E_OUTOFMEMORY;

@@ -9,7 +9,10 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -22,13 +25,49 @@ namespace {
 // The display gamma the reader corrects files with a gAMA chunk for.
 constexpr double kScreenGamma = 2.2;
 
+// What a small hostile file may make libpng allocate: the header's sides,
+// one ancillary chunk (text, colour profiles; longer ones are skipped), and
+// everything libpng holds at once (a row or two at the widest, its
+// decompressor, one chunk), which its own limits do not bound on every version.
+constexpr png_uint_32 kMaxSide = 1000000;
+constexpr png_alloc_size_t kMaxChunk = 8000000;
+constexpr std::size_t kMaxLibraryBytes = 64u << 20;
+
 void PNGCBAPI JumpOnError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void PNGCBAPI IgnoreWarning(png_structp, png_const_charp) {}
+
+// libpng's allocations, counted against kMaxLibraryBytes. A refused request
+// is an out-of-memory condition to libpng: an error, or a skipped chunk.
+struct LibraryMemory {
+  std::size_t live = 0;
+};
+union BlockHeader {
+  std::size_t size;
+  std::max_align_t align;
+};
+
+png_voidp PNGCBAPI AllocateCounted(png_structp png, png_alloc_size_t size) {
+  auto* memory = static_cast<LibraryMemory*>(png_get_mem_ptr(png));
+  if (size > kMaxLibraryBytes - memory->live) return nullptr;
+  auto* block = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
+  if (!block) return nullptr;
+  block->size = size;
+  memory->live += size;
+  return block + 1;
+}
+
+void PNGCBAPI FreeCounted(png_structp png, png_voidp p) {
+  if (!p) return;
+  BlockHeader* block = static_cast<BlockHeader*>(p) - 1;
+  static_cast<LibraryMemory*>(png_get_mem_ptr(png))->live -= block->size;
+  std::free(block);
+}
 
 // ---------------------------------------------------------------------------
 // Reading
 
 struct PngReadJob {
+  LibraryMemory memory;
   png_structp png;
   png_infop info;
   const std::uint8_t* next;  // the next unread byte
@@ -66,11 +105,26 @@ int ChannelsOf(D3DFORMAT format) {
   }
 }
 
-// The palette after the library's update: when gamma correction is on, libpng
-// corrects the palette in place exactly as it corrects the samples of the
-// other colour types, so it is taken as it stands (correcting it again would
-// apply the gamma twice). Entries beyond the PLTE chunk are opaque white.
-void BuildPalette(png_structp png, png_infop info, PaletteEntry* out) {
+// The table a palette's entries go through: v -> 255 (v / 255)^(1 / (file
+// gamma x screen gamma)), rounded, with the exponent at libpng's fixed-point
+// precision (1/100000). libpng skips the correction of the other colour
+// types when the product of the two gammas lies within its threshold of 1;
+// so does this table, and palette and RGB files of the same colours decode
+// alike. (The palette is corrected here, not by libpng: whether libpng
+// corrects the palette the info structure hands out is not documented and
+// differs between builds of one version.)
+void BuildGammaTable(png_fixed_point fileGamma, std::uint8_t* table) {
+  for (int v = 0; v < 256; ++v) table[v] = static_cast<std::uint8_t>(v);
+  const double file = fileGamma / double{PNG_FP_1};
+  if (file <= 0.000001 || std::fabs(file * kScreenGamma - 1) <= PNG_GAMMA_THRESHOLD) return;
+  const double exponent = std::floor(PNG_FP_1 / (file * kScreenGamma) + 0.5) / PNG_FP_1;
+  for (int v = 1; v < 255; ++v)
+    table[v] = static_cast<std::uint8_t>(std::floor(255 * std::pow(v / 255.0, exponent) + 0.5));
+}
+
+// The file's PLTE entries through the gamma table, with the tRNS alpha
+// values; entries beyond the PLTE chunk are opaque white.
+void BuildPalette(png_structp png, png_infop info, const std::uint8_t* table, PaletteEntry* out) {
   png_colorp plte = nullptr;
   int count = 0;
   png_get_PLTE(png, info, &plte, &count);
@@ -81,7 +135,7 @@ void BuildPalette(png_structp png, png_infop info, PaletteEntry* out) {
   if (!alpha) alphaCount = 0;
   for (int i = 0; i < 256; ++i) {
     if (i < count)
-      out[i] = PaletteEntry{plte[i].red, plte[i].green, plte[i].blue,
+      out[i] = PaletteEntry{table[plte[i].red], table[plte[i].green], table[plte[i].blue],
                             static_cast<std::uint8_t>(i < alphaCount ? alpha[i] : 255)};
     else
       out[i] = PaletteEntry{255, 255, 255, 255};
@@ -95,10 +149,13 @@ HRESULT GuardedReadPng(PngReadJob* job) {
   DecodedImage* image = job->image;
 
   png_set_read_fn(png, job, ReadFromMemory);
+  png_set_user_limits(png, kMaxSide, kMaxSide);
+  png_set_chunk_malloc_max(png, kMaxChunk);
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
   int bitDepth = 0, colourType = 0;
   png_get_IHDR(png, info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
+  if (image->decodePixels && !image->WithinCeiling(width, height)) return E_OUTOFMEMORY;
 
   DWORD format;
   switch (colourType) {
@@ -137,12 +194,14 @@ HRESULT GuardedReadPng(PngReadJob* job) {
     if (colourType == PNG_COLOR_TYPE_GRAY) png_set_expand_gray_1_2_4_to_8(png);
   }
 
+  // Palette entries are corrected by the reader itself (BuildGammaTable).
   int intent = 0;
-  double fileGamma = 0;
-  if (png_get_sRGB(png, info, &intent))
+  png_fixed_point fileGamma = 0;
+  if (png_get_sRGB(png, info, &intent)) {
     png_set_sRGB(png, info, intent);
-  else if (png_get_gAMA(png, info, &fileGamma))
-    png_set_gamma(png, kScreenGamma, fileGamma);
+  } else if (png_get_gAMA_fixed(png, info, &fileGamma)) {
+    if (format != D3DFMT_P8) png_set_gamma_fixed(png, static_cast<png_fixed_point>(kScreenGamma * PNG_FP_1), fileGamma);
+  }
 
   if (format != D3DFMT_P8 && png_get_valid(png, info, PNG_INFO_tRNS)) {
     png_set_tRNS_to_alpha(png);
@@ -180,7 +239,9 @@ HRESULT GuardedReadPng(PngReadJob* job) {
   if (format == D3DFMT_P8) {
     PaletteEntry* palette = image->AllocatePalette();
     if (!palette) return E_OUTOFMEMORY;
-    BuildPalette(png, info, palette);
+    std::uint8_t table[256];
+    BuildGammaTable(fileGamma, table);  // 0 (no correction) for sRGB files
+    BuildPalette(png, info, table, palette);
   }
   std::uint8_t* pixels = image->AllocatePixels(rowBytes * height);
   if (!pixels) return E_OUTOFMEMORY;
@@ -270,7 +331,8 @@ HRESULT DecodedImage::ReadPng(const std::uint8_t* data, std::uint32_t size) {
   job.left = size;
   job.image = this;
   // The installed library's own version: libpng refuses older interface versions.
-  job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, JumpOnError, IgnoreWarning);
+  job.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, JumpOnError, IgnoreWarning, &job.memory,
+                                     AllocateCounted, FreeCounted);
   if (!job.png) return E_OUTOFMEMORY;
   job.info = png_create_info_struct(job.png);
   const HRESULT hr = job.info ? GuardedReadPng(&job) : E_OUTOFMEMORY;

@@ -74,6 +74,14 @@ const DecodedImage* LevelOf(const DecodedImage* face, UINT level) {
   return face;
 }
 
+// A file decodes for a texture of the device to no more texels than the
+// device's largest texture holds (scratch textures know no device limits).
+std::uint64_t DecodeCeiling(IDirect3DDevice9* device, D3DPOOL pool) {
+  D3DCAPS9 caps{};
+  if (pool == D3DPOOL_SCRATCH || FAILED(device->GetDeviceCaps(&caps))) return kDecodeTexelBudget;
+  return std::min(kDecodeTexelBudget, std::uint64_t{caps.MaxTextureWidth} * caps.MaxTextureHeight);
+}
+
 HRESULT CreateOfType(IDirect3DDevice9* device, DWORD type, UINT width, UINT height, UINT depth, UINT levels,
                      DWORD usage, D3DFORMAT format, D3DPOOL pool, IDirect3DBaseTexture9** out) {
   HRESULT hr;
@@ -129,6 +137,7 @@ HRESULT BuildTextureFromFileData(IDirect3DDevice9* device, const void* data, UIN
 
   ImageInfo localInfo{};
   DecodedImage image;
+  image.maxTexels = DecodeCeiling(device, pool);
   HRESULT hr = image.DecodeImage(data, size, info ? info : &localInfo, true);
   if (FAILED(hr)) return hr;
   if (resourceType == kGxlResourceTypeFromFile) resourceType = image.resourceType;

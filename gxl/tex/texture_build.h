@@ -33,8 +33,10 @@ constexpr DWORD kGxlResourceTypeFromFile = 0xFFFFFFFFu;
 // null receives the palette the texture's texels refer to. resourceType is
 // 3, 4 or 5 (or kGxlResourceTypeFromFile). The new texture is in the
 // requested pool. D3DERR_INVALIDCALL for a null device, data, out or size 0;
-// E_FAIL for a cube request on a file without six faces; decoding, fitting,
-// device and conversion failures pass through. On failure nothing is handed
+// E_FAIL for a cube request on a file without six faces; E_OUTOFMEMORY for a
+// PNG, JPEG or HDR file of more texels than the device's largest texture
+// (outside the scratch pool); decoding, fitting, device and conversion
+// failures pass through. On failure nothing is handed
 // out and everything made is released.
 HRESULT BuildTextureFromFileData(IDirect3DDevice9* device, const void* data, UINT size, UINT width, UINT height,
                                  UINT depth, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool, DWORD filter,

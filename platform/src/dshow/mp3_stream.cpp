@@ -28,7 +28,11 @@ class Mp3Stream final : public PcmStream {
     int err = MPG123_OK;
     m_handle = mpg123_new(nullptr, &err);
     if (!m_handle) return false;
-    mpg123_param(m_handle, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0.0);
+    // One MPEG stream per file: libmpg123 sizes its output buffer for the
+    // first frame's format, and a joined file whose later frames change rate
+    // or channels would write past it (after a seek especially). Such a file
+    // plays up to the change, and ends there.
+    mpg123_param(m_handle, MPG123_FLAGS, MPG123_GAPLESS | MPG123_QUIET | MPG123_NO_FRANKENSTEIN, 0.0);
     // Signed 16-bit at whatever rate and channel count the file has.
     mpg123_format_none(m_handle);
     const long* rates = nullptr;
@@ -65,6 +69,7 @@ class Mp3Stream final : public PcmStream {
       int r = mpg123_read(m_handle, dst + total, want - total, &done);
       total += done;
       idle = done ? 0 : idle + 1;
+      if (r == MPG123_NEW_FORMAT && !FormatUnchanged()) r = MPG123_ERR;
       if ((r != MPG123_OK && r != MPG123_NEW_FORMAT) || idle > 8) {
         m_ended = true;  // the end of the stream, or a file that stopped decoding
         break;
@@ -76,12 +81,24 @@ class Mp3Stream final : public PcmStream {
   bool Seek(std::uint64_t frame) override {
     m_ended = false;
     if (m_length && frame > m_length) frame = m_length;
-    return mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) >= 0;
+    // A seek lands on a frame found by the index; should that frame's format
+    // differ from the one the output was set up for, the stream ends there.
+    if (mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) >= 0 && FormatUnchanged()) return true;
+    m_ended = true;
+    return false;
   }
 
   std::uint64_t Length() override { return m_length; }
 
  private:
+  // The decoder still delivers the format the stream was opened with.
+  bool FormatUnchanged() {
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    return mpg123_getformat(m_handle, &rate, &channels, &encoding) == MPG123_OK && rate == static_cast<long>(m_rate) &&
+           channels == static_cast<int>(m_channels) && encoding == MPG123_ENC_SIGNED_16;
+  }
+
   mpg123_handle* m_handle = nullptr;
   std::uint64_t m_length = 0;
   bool m_ended = false;

@@ -115,6 +115,8 @@ std::vector<CorpusCase> Corpus() {
       {"rgb8-gamma1", "c8", "-force -gamma=1.0", "24-bit RGB, non-interlaced", X8, 1, true},
       {"grey8-gamma1", "g8", "-gamma=1.0", "8-bit grayscale, non-interlaced", L8, 1, true},
       {"pal8-gamma1", "p200", "-gamma=1.0", "8-bit palette, non-interlaced", P8, 1, true},
+      {"pal4-gamma1", "p16", "-gamma=1.0", "4-bit palette, non-interlaced", P8, 1, true},
+      {"pal8-trns-gamma1", "p200", pal200Key + " -gamma=1.0", "8-bit palette, non-interlaced", P8, 1, true},
       {"rgba8-gamma1", "c8", "-force -gamma=1.0 " + alpha8, "32-bit RGB+alpha, non-interlaced", A8, 1, true},
       {"rgb16-gamma1", "c16", "-force -gamma=1.0", "48-bit RGB, non-interlaced", R16, 1, true},
   };
@@ -218,6 +220,55 @@ TEST_F(GxlPngRead, PaletteAndRgbFilesWithGammaDecodeAlike) {
     texels[i] = imgtest::RecordRgba(image);
   }
   EXPECT_EQ(texels[0], texels[1]);
+}
+
+// The same for gAMA values either side of the threshold below which neither
+// is corrected (a product with the display gamma within 0.05 of 1), for
+// palettes of every depth, and for one interlaced.
+TEST_F(GxlPngRead, PaletteAndRgbFilesDecodeAlikeAtEveryGamma) {
+  struct Pair {
+    const char* gamma;
+    const char* raster;
+    const char* options;  // of the palette file
+    const char* layout;
+  };
+  const Pair pairs[] = {
+      {"0.45455", "p200", "", "8-bit palette"},
+      {"0.47", "p200", "", "8-bit palette"},
+      {"0.43", "p200", "", "8-bit palette"},
+      {"0.6", "p16", "", "4-bit palette"},
+      {"0.3", "p4", "", "2-bit palette"},
+      {"2.0", "p2", "", "1-bit palette"},
+      {"0.8", "p200", "-interlace", "8-bit palette, interlaced"},
+  };
+  std::vector<CorpusCase> cases;
+  for (const Pair& p : pairs) {
+    const std::string gamma = std::string(" -gamma=") + p.gamma;
+    cases.push_back({"pal", p.raster, p.options + gamma, p.layout, D3DFMT_P8, 0});
+    cases.push_back({"rgb", p.raster, "-force" + gamma, "24-bit RGB", D3DFMT_X8R8G8B8, 0});
+  }
+  // One corpus, so the file names carry the case's place in it.
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < cases.size(); ++i) names.push_back(cases[i].name + std::to_string(i));
+  for (std::size_t i = 0; i < cases.size(); ++i) cases[i].name = names[i].c_str();
+  MakeCorpus(cases);
+  for (std::size_t i = 0; i < cases.size(); i += 2) {
+    SCOPED_TRACE(std::string("gAMA ") + pairs[i / 2].gamma + ", " + pairs[i / 2].layout);
+    std::vector<std::uint16_t> texels[2];
+    for (std::size_t k = 0; k < 2; ++k) {
+      const CorpusCase& c = cases[i + k];
+      bool ok = false;
+      const std::string report = imgtest::PngCheck(Path(c), &ok);
+      ASSERT_NE(report.find(c.layout), std::string::npos) << report;
+      ASSERT_NE(report.find(std::string("gAMA at offset")), std::string::npos) << report;
+      const std::vector<std::uint8_t> file = ReadFileBytes(Path(c));
+      DecodedImage image;
+      ASSERT_EQ(image.DecodeImage(file.data(), static_cast<std::uint32_t>(file.size()), nullptr, true), S_OK);
+      ASSERT_EQ(static_cast<DWORD>(image.format), c.format);
+      texels[k] = imgtest::RecordRgba(image);
+    }
+    EXPECT_EQ(texels[0], texels[1]);
+  }
 }
 
 TEST_F(GxlPngRead, PaletteEntriesBeyondTheFileAreOpaqueWhite) {

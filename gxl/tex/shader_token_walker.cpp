@@ -1,9 +1,9 @@
-#include "gxl/shader/core/token_walker.h"
+#include "gxl/tex/shader_token_walker.h"
 
 #include "gxl/tex/result_codes.h"
 #include "platform/d3d9_api.h"
 
-namespace gxl::shader {
+namespace gxl::tex {
 
 namespace {
 
@@ -102,4 +102,4 @@ HRESULT FindShaderCommentBounded(const DWORD* code, std::size_t byteSize, DWORD 
   }
 }
 
-}  // namespace gxl::shader
+}  // namespace gxl::tex
