@@ -320,6 +320,9 @@ HRESULT DecodedImage::ReadDib(const std::uint8_t* data, std::uint32_t size) {
   rowPitch = static_cast<std::uint32_t>(pitch);
   slicePitch = 0;
   if (!decodePixels) return S_OK;
+  // Run-length data may end, or skip ahead, anywhere: a few bytes can claim
+  // any size, so those decodes keep to the ceiling.
+  if (!plain && !WithinCeiling(l.width, l.height)) return E_OUTOFMEMORY;
 
   if (l.format == D3DFMT_P8) {
     PaletteEntry* entries = AllocatePalette();

@@ -325,6 +325,56 @@ TEST(GxlHostileFiles, HdrSizesAreReadFromTheHeaderAndCheckedBeforeAllocating) {
   EXPECT_EQ(small.hr, E_OUTOFMEMORY);
 }
 
+// ---------------------------------------------------------------------------
+// BMP: run-length data that ends the bitmap at once can stand for any size.
+
+Bytes Le16(std::uint32_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
+Bytes Le32(std::uint32_t v) {
+  Bytes b = Le16(v & 0xFFFF);
+  Append(b, Le16(v >> 16));
+  return b;
+}
+
+// An 8-bit run-length file of two palette entries (black, white).
+Bytes Rle8Bmp(std::uint32_t width, std::uint32_t height, const Bytes& runs) {
+  Bytes info = Le32(40);
+  for (const Bytes& field : {Le32(width), Le32(height), Le16(1), Le16(8), Le32(1), Le32(0), Le32(0), Le32(0),
+                             Le32(2), Le32(0), Le32(0), Le32(0x00FFFFFF)})
+    Append(info, field);
+  Bytes file{'B', 'M'};
+  Append(file, Le32(static_cast<std::uint32_t>(14 + info.size() + runs.size())));
+  Append(file, Le32(0));
+  Append(file, Le32(static_cast<std::uint32_t>(14 + info.size())));
+  Append(file, info);
+  Append(file, runs);
+  return file;
+}
+
+TEST(GxlHostileFiles, RunLengthBmpSizesAboveTheCeilingAreReportedButNotDecoded) {
+  const Bytes file = Rle8Bmp(30000, 30000, {0, 1});  // 900 M texels, ended by its first code
+  Outcome header, full;
+  Decode(file, false, &header);
+  EXPECT_EQ(header.hr, S_OK);
+  EXPECT_EQ(header.info.fileType, ImageFileType::Bmp);
+  EXPECT_EQ(header.info.width, 30000u);
+  EXPECT_EQ(header.info.height, 30000u);
+  ExpectSmall(header);
+  Decode(file, true, &full);
+  EXPECT_EQ(full.hr, E_OUTOFMEMORY);
+  ExpectSmall(full);
+
+  // Within the ceiling the runs decode as laid out, bottom row first.
+  const Bytes runs{4, 1, 0, 0, 3, 1, 0, 1};
+  Outcome small, above;
+  Decode(Rle8Bmp(4, 2, runs), true, &small, 8);
+  ASSERT_EQ(small.hr, S_OK);
+  ASSERT_EQ(small.image.format, D3DFMT_P8);
+  const auto* texels = static_cast<const std::uint8_t*>(small.image.pixels);
+  EXPECT_EQ(Bytes(texels, texels + 8), (Bytes{1, 1, 1, 0, 1, 1, 1, 1}));
+  Decode(Rle8Bmp(4, 2, runs), true, &above, 7);
+  EXPECT_EQ(above.hr, E_OUTOFMEMORY);
+}
+
 // A texture build decodes no more texels than the device's largest texture
 // holds: 256 x 256 on this profile.
 class GxlHostileBuild : public textest::DeviceTest {};
