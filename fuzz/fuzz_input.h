@@ -1,6 +1,7 @@
 // What the fuzz targets share: the input as a file the readers can open by
 // name (an anonymous memory file, so nothing touches the disk), a private
-// working folder for readers of fixed file names, and the input cut in parts.
+// working folder for the game's readers of fixed file names, and the input
+// cut in parts.
 #pragma once
 
 #include <sys/mman.h>
@@ -15,6 +16,8 @@
 #include <string_view>
 #include <system_error>
 #include <utility>
+
+#include "qel/appbase/qelerrorlog.h"
 
 namespace nura::fuzz {
 
@@ -49,9 +52,11 @@ class MemoryFile {
   std::string m_path;
 };
 
-// Makes a fresh folder of its own the working folder, for readers of files
-// with fixed names; removed at exit.
-inline void EnterWorkFolder() {
+// For the game's readers, which open fixed names in the working folder and
+// report to the error log: a fresh folder of the run's own (removed at exit)
+// becomes the working folder, and the log is silenced, since it would gain
+// lines at every execution.
+inline void EnterGameFolder() {
   static const std::filesystem::path folder = [] {
     std::string pattern = (std::filesystem::temp_directory_path() / "nura-fuzz-XXXXXX").string();
     Require(mkdtemp(pattern.data()) != nullptr, "mkdtemp");
@@ -63,6 +68,7 @@ inline void EnterWorkFolder() {
     return std::filesystem::path(pattern);
   }();
   std::filesystem::current_path(folder);
+  g_ErrorLog.SetMode(0);
 }
 
 // Writes the bytes as a file of the working folder.

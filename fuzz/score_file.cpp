@@ -7,11 +7,9 @@
 
 #include "fuzz/fuzz_input.h"
 #include "game/scoredata.h"
-#include "qel/appbase/qelerrorlog.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  nura::fuzz::EnterWorkFolder();
-  g_ErrorLog.SetMode(0);
+  nura::fuzz::EnterGameFolder();
   return 0;
 }
 

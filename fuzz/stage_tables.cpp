@@ -5,11 +5,9 @@
 
 #include "fuzz/fuzz_input.h"
 #include "game/floordata.h"
-#include "qel/appbase/qelerrorlog.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  nura::fuzz::EnterWorkFolder();
-  g_ErrorLog.SetMode(0);
+  nura::fuzz::EnterGameFolder();
   return 0;
 }
 
