@@ -1,5 +1,6 @@
-# cmake -DNM=<nm> -DOBJECTS=<objects> -DALLOWED=<symbols> -P object_defines_only.cmake
-# Fails when an object defines a global or weak code symbol outside ALLOWED.
+# cmake -DNM=<nm> -DOBJDUMP=<objdump> -DOBJECTS=<objects> -DALLOWED=<symbols> -P object_defines_only.cmake
+# Fails when an object defines a global or weak code symbol outside ALLOWED,
+# or has initialisers that would run at start-up.
 cmake_minimum_required(VERSION 3.25)
 if(NOT OBJECTS)
   message(FATAL_ERROR "no object to check")
@@ -30,5 +31,12 @@ foreach(object IN LISTS OBJECTS)
   endforeach()
   if(NOT seen)
     message(SEND_ERROR "${object} does not define ${ALLOWED}")
+  endif()
+  execute_process(COMMAND ${OBJDUMP} -h ${object} OUTPUT_VARIABLE sections RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "${OBJDUMP} failed on ${object}")
+  endif()
+  if(sections MATCHES "\\.(init_array|ctors|preinit_array)")
+    message(SEND_ERROR "${object} has start-up initialisers")
   endif()
 endforeach()

@@ -3,7 +3,7 @@
 // compile flag, never a build-wide one), so it defines nothing a processor
 // without AVX2 could reach but FillAvx2Kernels, which the dispatcher calls
 // only on processors that have it: everything else here has internal linkage,
-// and the build checks that the object shares no inline or template code.
+// and a test checks that the object shares no inline or template code.
 #include <immintrin.h>
 
 #include <cstdint>
