@@ -190,6 +190,10 @@ int main(int argc, char** argv) {
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // The pictures are made before the runs, so that the first run does not
+  // time their making.
+  Source(false);
+  Source(true);
   benchratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -63,10 +63,26 @@ constexpr PackedLayout kQ16W16V16U16 {8, kSnormAll,   S(0, 16),  S(16, 16), S(32
 constexpr PackedLayout kCxV8U8       {2, kSnormColor, S(0, 8),   S(8, 8),   None,      None,     false, false, true};
 // clang-format on
 
+// The byte places of a layout whose stored channels are all whole unsigned
+// bytes, read as they stand (no luminance or derived channel); bytes 0 otherwise.
+constexpr ByteChannels ByteChannelsOf(const PackedLayout& l) {
+  ByteChannels b{l.bytes, {-1, -1, -1, -1}};
+  const Field fields[4] = {l.r, l.g, l.b, l.a};
+  if (l.range != kUnorm || l.luminance || l.blackRgb || l.derivedBlue) return ByteChannels{};
+  for (int c = 0; c < 4; ++c) {
+    if (!fields[c].bits) continue;
+    if (fields[c].bits != 8 || fields[c].shift % 8 || fields[c].isSigned) return ByteChannels{};
+    b.offset[c] = static_cast<std::int8_t>(fields[c].shift / 8);
+  }
+  return b;
+}
+
 template <PackedLayout L>
 class PackedCodec final : public PixelCodec {
  public:
   explicit PackedCodec(const ImageRegion& region) : PixelCodec(region, L.bytes * 8, L.range) {}
+
+  const ByteChannels* ByteChannelLayout() const override { return kByteChannels.bytes ? &kByteChannels : nullptr; }
 
   void ReadRow(std::uint32_t y, std::uint32_t z, ColorF* out) override {
     const std::uint8_t* src = RowAddress(y, z);
@@ -114,6 +130,8 @@ class PackedCodec final : public PixelCodec {
  private:
   template <bool kDiffuse>
   static void Encode(const RowTarget& t, const ColorF* row);
+
+  static constexpr ByteChannels kByteChannels = ByteChannelsOf(L);
 };
 
 // Without diffusion the processing order only picks the dither offsets, so the

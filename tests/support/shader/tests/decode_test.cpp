@@ -61,7 +61,9 @@ TEST(ShTokDecode, ModifiersAndSwizzlesRoundTheirText) {
       {"FFFE0200 0200002F E00F0800 00000000 0000FFFF", "defb b0, false"},
       {"FFFE0200 05000030 F00F0000 FFFFFFFF 00000002 FFFFFF80 00000000 0000FFFF", "defi i0, -1, 2, -128, 0"},
       {"FFFE0101 00000051 A00F0005 3DCCCCCD 7F800000 00000001 C2F60000 0000FFFF",
-       "def c5, 0.100000001, inf, 1.40129846e-45, -123"},
+       "def c5, 0.100000001, 1e39, 1.40129846e-45, -123"},
+      {"FFFE0101 00000051 A00F0000 FF800000 7FC00000 00000000 80000000 0000FFFF",
+       "def c0, -1e39, 0 /* NaN 0x7FC00000 */, 0, -0"},
   };
   for (const Case& c : cases) {
     std::string error;
