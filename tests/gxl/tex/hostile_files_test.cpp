@@ -13,6 +13,7 @@
 #include "gxl/tex/decoded_image.h"
 #include "gxl/tex/result_codes.h"
 #include "gxl/tex/texture_build.h"
+#include "image_test_util.h"
 #include "platform/testing.h"
 #include "tests/support/alloc_gauge.h"
 #include "tex_test_device.h"
@@ -328,26 +329,14 @@ TEST(GxlHostileFiles, HdrSizesAreReadFromTheHeaderAndCheckedBeforeAllocating) {
 // ---------------------------------------------------------------------------
 // BMP: run-length data that ends the bitmap at once can stand for any size.
 
-Bytes Le16(std::uint32_t v) { return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)}; }
-Bytes Le32(std::uint32_t v) {
-  Bytes b = Le16(v & 0xFFFF);
-  Append(b, Le16(v >> 16));
-  return b;
-}
-
 // An 8-bit run-length file of two palette entries (black, white).
 Bytes Rle8Bmp(std::uint32_t width, std::uint32_t height, const Bytes& runs) {
-  Bytes info = Le32(40);
-  for (const Bytes& field : {Le32(width), Le32(height), Le16(1), Le16(8), Le32(1), Le32(0), Le32(0), Le32(0),
-                             Le32(2), Le32(0), Le32(0), Le32(0x00FFFFFF)})
-    Append(info, field);
-  Bytes file{'B', 'M'};
-  Append(file, Le32(static_cast<std::uint32_t>(14 + info.size() + runs.size())));
-  Append(file, Le32(0));
-  Append(file, Le32(static_cast<std::uint32_t>(14 + info.size())));
-  Append(file, info);
-  Append(file, runs);
-  return file;
+  constexpr std::uint32_t kBits = 14 + 40 + 8;
+  imgtest::Bytes file;
+  file.u8({'B', 'M'}).u32(static_cast<std::uint32_t>(kBits + runs.size())).u32(0).u32(kBits);
+  file.u32(40).u32(width).u32(height).u16(1).u16(8).u32(1).u32(0).u32(0).u32(0).u32(2).u32(0);
+  file.u32(0).u32(0x00FFFFFF).add(runs);
+  return file.v;
 }
 
 TEST(GxlHostileFiles, RunLengthBmpSizesAboveTheCeilingAreReportedButNotDecoded) {
