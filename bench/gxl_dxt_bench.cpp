@@ -203,7 +203,8 @@ int main(int argc, char** argv) {
               "|---|---|---|---|---|---|---|\n");
   for (int f : {1, 5}) for (int photo : {1, 0}) {
     const bool dxt5 = f == 5;
-    const std::string arg = "/" + std::to_string(f) + "/" + std::to_string(photo);
+    // Appended: g++ 12 at -O3 warns (-Wrestrict) about "/" + std::string.
+    const std::string arg = std::string("/").append(std::to_string(f)).append("/").append(std::to_string(photo));
     const Rmse o = Measure(EncodeOurs, dxt5, photo), s = Measure(EncodeStb, dxt5, photo),
                q = Measure(EncodeSquish, dxt5, photo);
     std::printf("| DXT%d, %s | %.2f | %.2f | %.2f | %.2f / %.2f / %.2f | %.2f / %.2f / %.2f | %.2f / %.2f / %.2f |\n", f,

@@ -350,10 +350,14 @@ const AssemblySource& LargeVs3Program() {
       if (i % 50 == 0) text += i ? "endloop\nloop aL, i0\n" : "loop aL, i0\n";
       const unsigned r = static_cast<unsigned>(rng());
       const std::string op = ops[r % 8];
-      text += op + (r & 8 ? "_sat" : "") + " r" + std::to_string(r % 32) + (r & 16 ? ".xyz" : "") + ", -r" +
-              std::to_string((r >> 5) % 32) + ".yzxw, " +
-              (r & 32 ? "c[aL + " + std::to_string(r % 200) + "]" : "c" + std::to_string(r % 8000));
-      if (op == "mad") text += ", v" + std::to_string((r >> 10) % 2);
+      // Appended piece by piece: g++ 12 at -O3 warns (-Wrestrict) about "text" + std::string.
+      text.append(op).append(r & 8 ? "_sat" : "").append(" r").append(std::to_string(r % 32));
+      text.append(r & 16 ? ".xyz" : "").append(", -r").append(std::to_string((r >> 5) % 32)).append(".yzxw, ");
+      if (r & 32)
+        text.append("c[aL + ").append(std::to_string(r % 200)).append("]");
+      else
+        text.append("c").append(std::to_string(r % 8000));
+      if (op == "mad") text.append(", v").append(std::to_string((r >> 10) % 2));
       text += "\n";
     }
     text += "endloop\nmov o0, r0\n";

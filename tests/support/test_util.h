@@ -67,6 +67,19 @@ bool HaveTool(const std::string& name);
 // localedef in dir when the system lacks it); null when the tools are missing.
 locale_t MakeCommaDecimalLocale(const TempDir& dir);
 
+// File permissions count for the scope: root, which ignores them, reaches files
+// as the user "nobody" (file-system uid 65534) on this thread.
+class AsNobody {
+ public:
+  explicit AsNobody(bool wanted = true);
+  ~AsNobody();
+  AsNobody(const AsNobody&) = delete;
+  AsNobody& operator=(const AsNobody&) = delete;
+
+ private:
+  bool m_bRoot;
+};
+
 // The source tree's root (for test data kept in the tree).
 std::string SourceDir();
 // The folder the current test program was built in (for files tests leave behind).

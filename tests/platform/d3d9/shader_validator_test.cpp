@@ -140,6 +140,8 @@ TEST(ShTokValidate, RejectsOneStreamPerRule) {
        "FFFE0200 01000019 A0E41000 0000001C 0100001E A0E41000 01000019 A0E41000 0000001C 0000FFFF",
        ps::kMsgLabel},
       {"predication in vs_2_0", "FFFE0200 13000001 800F0000 B0001000 A0E40000 0000FFFF", ps::kMsgPredicate},
+      {"bit 28 on a def in ps_2_x", "FFFF0201 15000051 A00F0000 3F800000 00000000 00000000 3F800000 0000FFFF",
+       ps::kMsgPredicate},
       {"co-issue in vs_1_1", "FFFE0101 40000001 800F0000 A0E40000 0000FFFF", ps::kMsgCoissue},
       {"crs onto its source", "FFFE0200 03000021 80070000 80E40000 80E40001 0000FFFF", ps::kMsgAlias},
       {"two constants in vs_1_1", "FFFE0101 00000002 800F0000 A0E40000 A0E40001 0000FFFF", ps::kMsgReadPorts},

@@ -93,6 +93,8 @@ TEST(ShTokDecode, BadStreamsNameTheToken) {
       {"FFFE0200 02000001 800F0000 80E41000 0000FFFF", "token 3: unknown register type 16"},
       {"FFFF0200 0200001F 88000000 A00F0800 0000FFFF", "token 2: unknown sampler texture type"},
       {"FFFF0104 00000001 850F0000 80E40000 0000FFFF", "token 2: invalid result shift"},
+      // Bit 28 on a declaration: no predicate token follows, so it is no predicate.
+      {"FFFF0201 1200001F 80000000 B00F0000 0000FFFF", "token 1: a declaration cannot be predicated"},
   };
   for (const Case& c : cases) {
     std::string error;
