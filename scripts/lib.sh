@@ -38,10 +38,12 @@ launcher_args() {
 
 # Configures and builds the fuzz targets with clang into $1: the libraries
 # they link (with the fuzzer's coverage, ASan and UBSan) and the targets.
+# Further arguments go to cmake.
 build_fuzz() {
   local build="$1"
+  shift
   # shellcheck disable=SC2046
   CC=clang CXX=clang++ cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DNURA_FUZZ=ON -DNURA_TESTS=OFF $(launcher_args)
+    -DNURA_FUZZ=ON -DNURA_TESTS=OFF $(launcher_args) "$@"
   cmake --build "$build" -j "$(jobs)" --target fuzz
 }
