@@ -303,11 +303,12 @@ bool Generator::Evaluate(Node& n) const {
             v[i] = x != y;
             break;
           case Op::And:
-            v[i] = truth(a, i) & truth(b, i);
+          case Op::Or: {
+            // Both sides are tested: either may be a truth that decides nothing.
+            const bool p = truth(a, i), q = truth(b, i);
+            v[i] = n.op == Op::And ? p && q : p || q;
             break;
-          case Op::Or:
-            v[i] = truth(a, i) | truth(b, i);
-            break;
+          }
           default:
             return false;
         }

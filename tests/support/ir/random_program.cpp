@@ -63,7 +63,7 @@ Values ValuesOf(const std::vector<RandomProgram::Typed>& typed) {
 }  // namespace
 
 RandomProgram::RandomProgram(ShaderProgram& program, std::uint32_t seed, const RandomShape& shape)
-    : m_p(program), m_b(program), m_shape(shape), m_seed(seed), m_rng(seed) {
+    : m_b(program), m_shape(shape), m_seed(seed), m_rng(seed) {
   m_scopes.emplace_back();
   for (std::uint32_t r = 0; r < shape.inputs; ++r)
     for (std::uint32_t v : m_b.Input(r)) Add({v, -2, 2});

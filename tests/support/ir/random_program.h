@@ -83,7 +83,6 @@ class RandomProgram {
   Typed Unit(const Typed& t);      // sin(t)
   Typed Clamp(const Typed& t, double bound);
 
-  ShaderProgram& m_p;
   IrBuilder m_b;
   RandomShape m_shape;
   std::uint32_t m_seed;
