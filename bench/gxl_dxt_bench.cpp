@@ -188,8 +188,23 @@ int main(int argc, char** argv) {
     setenv("OMP_NUM_THREADS", "1", 1);
     execv("/proc/self/exe", argv);
   }
+  const bool table = benchratio::TakeTableFlag(&argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (table) {
+    std::vector<benchratio::Ratio> rows;
+    for (int f : {1, 5})
+      for (int photo : {1, 0}) {
+        const std::string arg = "/" + std::to_string(f) + "/" + std::to_string(photo);
+        const std::string what = "DXT" + std::to_string(f) + (photo ? " photo" : " synthetic");
+        rows.push_back({what + " encode / stb_dxt", "BM_Encode<EncodeOurs>" + arg, "BM_Encode<EncodeStb>" + arg});
+        rows.push_back({what + " encode / libsquish", "BM_Encode<EncodeOurs>" + arg, "BM_Encode<EncodeSquish>" + arg});
+        rows.push_back({what + " decode / libsquish", "BM_DecodeOurs" + arg, "BM_DecodeSquish" + arg});
+      }
+    benchratio::RunTable(rows);
+    benchmark::Shutdown();
+    return 0;
+  }
   benchratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
