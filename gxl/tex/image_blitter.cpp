@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gxl/tex/blit_convert.h"
 #include "gxl/tex/blit_rows.h"
 #include "gxl/tex/pixel_format.h"
 #include "platform/d3d9_api.h"
 
+using gxl::tex::detail::ConvertSameSizeExact;
 using gxl::tex::detail::NewRow;
 using gxl::tex::detail::RowBuffer;
 using gxl::tex::detail::ZeroTexels;
@@ -122,13 +124,14 @@ HRESULT ImageBlitter::BlitConvertSameSize() {
   PixelCodec& d = *m_destination;
   PixelCodec& s = *m_source;
   if (d.Width() != s.Width() || d.Height() != s.Height() || d.Depth() != s.Depth()) return E_FAIL;
-  RowBuffer row = NewRow(s.Width());
-  if (!row) return E_OUTOFMEMORY;
   // sRGB on both sides passes through unconverted.
   if (d.Srgb() && s.Srgb()) {
     d.SetSrgb(false);
     s.SetSrgb(false);
   }
+  if (ConvertSameSizeExact(d, s) == S_OK) return S_OK;
+  RowBuffer row = NewRow(s.Width());
+  if (!row) return E_OUTOFMEMORY;
   for (std::uint32_t z = 0; z < s.Depth(); ++z) {
     for (std::uint32_t y = 0; y < s.Height(); ++y) {
       s.ReadRow(y, z, row.get());

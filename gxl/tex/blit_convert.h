@@ -1,0 +1,21 @@
+// Same-size conversions between the common packed formats without float rows
+// (internal to the blitter).
+#pragma once
+
+#include "gxl/tex/pixel_codec.h"
+#include "platform/win_types.h"
+
+namespace gxl::tex::detail {
+
+// Converts every row of the source's working box into the destination's
+// (equal sizes) when both are unsigned packed formats of at most 32 bits with
+// fields of at most 8 bits, the source has no colour key, neither side
+// converts sRGB and the destination neither diffuses errors nor adapts
+// ranges. Each destination field is looked up from the source field it
+// depends on, in tables made with the codecs' own float arithmetic, so the
+// texels are those of the float path bit for bit. S_FALSE when the pair is
+// not one of these (nothing written); E_OUTOFMEMORY when the tables cannot
+// be had.
+HRESULT ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source);
+
+}  // namespace gxl::tex::detail
