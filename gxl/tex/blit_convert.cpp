@@ -344,6 +344,12 @@ void Converter::Run(PixelCodec& d, const PixelCodec& s) const {
 
 }  // namespace
 
+bool WritesClampToUnorm(const PixelCodec& d) {
+  const PackedLayout* l = FindPackedLayout(d.Format());
+  return l && l->range == ChannelRange::Unorm && !l->luminance && !d.Srgb() && !d.HasErrorDiffusion() &&
+         d.OtherRange() == ChannelRange::None;
+}
+
 HRESULT ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source) {
   const PackedLayout* to = FindPackedLayout(destination.Format());
   const PackedLayout* from = FindPackedLayout(source.Format());

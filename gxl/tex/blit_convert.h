@@ -18,4 +18,10 @@ namespace gxl::tex::detail {
 // be had.
 HRESULT ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source);
 
+// Whether writing a row to `destination` clamps every channel it stores into
+// [0, 1] on its own, so that clamping the row first changes no texel: an
+// unsigned packed format other than the luminance ones, written without sRGB,
+// range adaptation or error diffusion.
+bool WritesClampToUnorm(const PixelCodec& destination);
+
 }  // namespace gxl::tex::detail

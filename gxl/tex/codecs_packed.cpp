@@ -20,7 +20,9 @@ class PackedCodec final : public PixelCodec {
   void ReadRow(std::uint32_t y, std::uint32_t z, ColorF* out) override {
     const std::uint8_t* src = RowAddress(y, z);
     constexpr float kAbsent = L.blackRgb ? 0.0f : 1.0f;
-    for (std::uint32_t x = 0; x < m_width; ++x, src += L.bytes) {
+    std::uint32_t x = 0;
+    if constexpr (ByteChannels(L)) x = ReadBytes(src, out);
+    for (src += x * L.bytes; x < m_width; ++x, src += L.bytes) {
       const std::uint64_t w = LoadTexel<L.bytes>(src);
       float r = kAbsent, g = kAbsent, b = kAbsent, a = 1.0f;
       if constexpr (L.r.bits != 0) r = ReadField<L.r>(w);
@@ -56,6 +58,44 @@ class PackedCodec final : public PixelCodec {
   }
 
  private:
+  // Byte channels: texel i's byte n is the channel whose field starts at bit
+  // 8n (alpha where none does), and the reverse for reading.
+  static constexpr int kWriteOrder = [] {
+    const Field fields[4] = {L.r, L.g, L.b, L.a};
+    int order = 0;
+    for (int n = 0; n < 4; ++n) {
+      int lane = 3;
+      for (int c = 0; c < 4; ++c)
+        if (fields[c].bits && fields[c].shift == 8 * n) lane = c;
+      order |= lane << (2 * n);
+    }
+    return order;
+  }();
+  static constexpr int kReadOrder =
+      (L.r.shift / 8) | (L.g.shift / 8) << 2 | (L.b.shift / 8) << 4 | (L.a.shift / 8) << 6;
+
+  // Four texels at a time, with the scalar reads' arithmetic; returns the
+  // texels done.
+  std::uint32_t ReadBytes(const std::uint8_t* src, ColorF* out) const {
+    const __m128 scale = _mm_set1_ps(1.0f / 255.0f);
+    // An absent alpha reads 1.
+    const __m128 keep = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, L.a.bits ? -1 : 0));
+    const __m128 absent = _mm_setr_ps(0.0f, 0.0f, 0.0f, L.a.bits ? 0.0f : 1.0f);
+    const __m128i zero = _mm_setzero_si128();
+    std::uint32_t x = 0;
+    for (; x + 4 <= m_width; x += 4) {
+      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x));
+      const __m128i lo = _mm_unpacklo_epi8(w, zero), hi = _mm_unpackhi_epi8(w, zero);
+      const __m128i texel[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+                                _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+      for (int i = 0; i < 4; ++i) {
+        const __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi32(texel[i], kReadOrder)), scale);
+        _mm_storeu_ps(&out[x + i].r, _mm_or_ps(_mm_and_ps(f, keep), absent));
+      }
+    }
+    return x;
+  }
+
   template <bool kDiffuse>
   static void Encode(const RowTarget& t, const ColorF* row);
 };
@@ -77,10 +117,19 @@ void PackedCodec<L>::Encode(const RowTarget& t, const ColorF* row) {
     }
     const Quantizer4 quantize(scale, lo, hi);
     float offset[4];
-    for (std::uint32_t i = 0; i < 4; ++i)
-      offset[i] = t.dither[t.rightToLeft ? (t.width - 1 - i) & 3 : i];
+    for (std::uint32_t i = 0; i < 4; ++i) offset[i] = t.dither[t.rightToLeft ? (t.width - 1 - i) & 3 : i];
     std::uint8_t* dst = t.texels;
-    for (std::uint32_t x = 0; x < t.width; ++x, dst += L.bytes) {
+    std::uint32_t x = 0;
+    if constexpr (ByteChannels(L)) {
+      // Four texels' codes (each at most 255) packed into sixteen bytes.
+      for (; x + 4 <= t.width; x += 4, dst += 16) {
+        __m128i q[4];
+        for (int i = 0; i < 4; ++i) q[i] = _mm_shuffle_epi32(quantize.Lanes(row[x + i], offset[i]), kWriteOrder);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                         _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3])));
+      }
+    }
+    for (; x < t.width; ++x, dst += L.bytes) {
       std::int32_t q[4];
       quantize(row[x], offset[x & 3], q);
       std::uint64_t w = 0;
