@@ -38,6 +38,7 @@ void Counters(benchmark::State& state, const platform::test::D3D9RasterStats& be
   const double pixels = double(after.pixels - before.pixels) / iterations;
   state.counters["pixels"] = pixels;
   state.counters["draws"] = double(after.draws - before.draws) / iterations;
+  state.counters["skipped"] = double(after.skipped - before.skipped) / iterations;
   state.counters["Mpixel/s"] = benchmark::Counter(pixels * iterations / 1e6, benchmark::Counter::kIsRate);
 }
 

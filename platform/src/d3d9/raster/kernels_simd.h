@@ -152,6 +152,14 @@ void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, c
 
 template <class V>
 void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n) {
+  if (p.kind == BlendKind::Replace && !p.keep && !live) {
+    // Every pixel takes the colour: nothing of the destination is read.
+    const R<V> out = V::Set32(colour | p.alphaOr);
+    int k = 0;
+    for (; k + V::N <= n; k += V::N) V::Store(dst + k, out);
+    if (k < n) V::StoreN(dst + k, out, n - k);
+    return;
+  }
   const R<V> keep = V::Set32(p.keep), alphaOr = V::Set32(p.alphaOr), c = V::Set32(colour);
   const unsigned a = colour >> 24;
   // The source's share of the result, per channel, is the same for every pixel.
@@ -563,7 +571,8 @@ void SampleLine(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::in
 
 template <class V>
 Kernels MakeKernels() {
-  return Kernels{Sample<V>, SampleLine<V>, Lerp<V>, Gouraud<V>, Modulate<V>, ModulateConst<V>, AlphaTest<V>, Depth<V>, Write<V>, Fill<V>};
+  return Kernels{Sample<V>,    SampleLine<V>, Lerp<V>,  Gouraud<V>, Modulate<V>, ModulateConst<V>,
+                 AlphaTest<V>, Depth<V>,      Write<V>, Fill<V>,    false};
 }
 
 }  // namespace
