@@ -103,10 +103,15 @@ inline Stats Summary(std::vector<double> v) {
   return s;
 }
 
+// "1.23 ms (min 1.2)", in the unit that suits the median.
 inline std::string Milliseconds(const Stats& s) {
   if (std::isnan(s.median)) return "-";
+  double scale = 1;
+  const char* unit = "ms";
+  if (s.median < 1e-3) scale = 1e6, unit = "ns";
+  else if (s.median < 1) scale = 1e3, unit = "us";
   char text[64];
-  std::snprintf(text, sizeof text, "%.3g ms (min %.3g)", s.median, s.min);
+  std::snprintf(text, sizeof text, "%.3g %s (min %.3g)", s.median * scale, unit, s.min * scale);
   return text;
 }
 

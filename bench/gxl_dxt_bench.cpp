@@ -195,11 +195,15 @@ int main(int argc, char** argv) {
     std::vector<benchratio::Ratio> rows;
     for (int f : {1, 5})
       for (int photo : {1, 0}) {
-        const std::string arg = "/" + std::to_string(f) + "/" + std::to_string(photo);
-        const std::string what = "DXT" + std::to_string(f) + (photo ? " photo" : " synthetic");
-        rows.push_back({what + " encode / stb_dxt", "BM_Encode<EncodeOurs>" + arg, "BM_Encode<EncodeStb>" + arg});
-        rows.push_back({what + " encode / libsquish", "BM_Encode<EncodeOurs>" + arg, "BM_Encode<EncodeSquish>" + arg});
-        rows.push_back({what + " decode / libsquish", "BM_DecodeOurs" + arg, "BM_DecodeSquish" + arg});
+        char arg[16], what[32];
+        std::snprintf(arg, sizeof arg, "/%d/%d", f, photo);
+        std::snprintf(what, sizeof what, "DXT%d %s", f, photo ? "photo" : "synthetic");
+        rows.push_back({std::string(what) + " encode / stb_dxt", std::string("BM_Encode<EncodeOurs>") + arg,
+                        std::string("BM_Encode<EncodeStb>") + arg});
+        rows.push_back({std::string(what) + " encode / libsquish", std::string("BM_Encode<EncodeOurs>") + arg,
+                        std::string("BM_Encode<EncodeSquish>") + arg});
+        rows.push_back({std::string(what) + " decode / libsquish", std::string("BM_DecodeOurs") + arg,
+                        std::string("BM_DecodeSquish") + arg});
       }
     benchratio::RunTable(rows);
     benchmark::Shutdown();

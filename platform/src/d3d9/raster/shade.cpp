@@ -358,10 +358,14 @@ void ShadeClear(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
   Stats().skipped += static_cast<std::uint64_t>(n);
   const std::uint8_t* live = nullptr;
   if (!Depth(dc, p, y, x, n, c, &live) || !p.write.alphaOr) return;
+  auto* dst = reinterpret_cast<std::uint32_t*>(dc.target + std::size_t(y) * dc.targetPitch) + x;
+  std::uint32_t x8 = p.write.alphaOr;
+  for (int i = 0; i < n; ++i) x8 &= dst[i];
+  if (x8 == p.write.alphaOr) return;  // every X byte is set already: nothing to write
   WriteParams unchanged;  // adds 0: the destination as it is, X byte set
   unchanged.kind = BlendKind::Add;
   unchanged.alphaOr = p.write.alphaOr;
-  dc.k->fill(unchanged, 0, reinterpret_cast<std::uint32_t*>(dc.target + std::size_t(y) * dc.targetPitch) + x, live, n);
+  dc.k->fill(unchanged, 0, dst, live, n);
 }
 
 // Whether bits first .. last of a row of marks are all set.
@@ -381,12 +385,49 @@ inline std::uint32_t GroupsOf(int n) {
   return n > 248 ? ~0u : (1u << ((n + 7) / 8)) - 1;
 }
 
+// Bits first .. first + 63 of a row of `words` marks (0 <= first < 64 words;
+// bits past the row read as 0).
+inline std::uint64_t Window(const std::uint64_t* row, std::ptrdiff_t words, std::int64_t first) {
+  const std::uint64_t lo = row[first >> 6];
+  if ((first & 63) == 0) return lo;
+  const std::uint64_t hi = (first >> 6) + 1 < words ? row[(first >> 6) + 1] : 0;
+  return lo >> (first & 63) | hi << (64 - (first & 63));
+}
+
+// ClearGroups for a single level sampled 1:1 (one texel a pixel, no weight
+// on a neighbour): pixel k reads texel first + k, so the groups are the bytes
+// of the marks from `first` on. False when the case does not apply.
+bool ClearGroupsUnit(const Primitive& p, int y, int x, int n, std::uint32_t* mask) {
+  const StagePrim& sp = p.stage[0];
+  const TexLevel& l = sp.p[0].level;
+  if (sp.mip2 || sp.s[0].dx != 65536) return false;
+  const bool linear = sp.p[0].linear;
+  const std::int64_t half = linear ? 0 : 0x8000;
+  const std::int64_t s = At(sp.s[0], p, x, y) + half, t = At(sp.t[0], p, x, y) + half;
+  if (linear && ((s | t) & 0xFF00)) return false;
+  const std::int64_t first = s >> 16, row = t >> 16;
+  if (first < 0 || first + n > l.width || row < 0 || row >= l.height) return false;
+  const std::uint64_t* marks = l.clear + row * l.clearWords;
+  // Each group of 8 marks is a byte: all set exactly when its complement is 0.
+  constexpr std::uint64_t k7F = 0x7F7F7F7F7F7F7F7Full, k80 = 0x8080808080808080ull;
+  *mask = 0;
+  for (int g = 0; g < (n + 7) / 8; g += 8) {
+    std::uint64_t w = ~Window(marks, l.clearWords, first + 8 * g);
+    if (n - 8 * g < 64) w |= ~std::uint64_t(0) << (n - 8 * g);  // past the span: not clear
+    const std::uint64_t nonzero = (((w & k7F) + k7F) | w) & k80;  // bit 7 of each byte not all clear
+    *mask |= static_cast<std::uint32_t>((((~nonzero & k80) >> 7) * 0x0102040810204080ull) >> 56) << g;
+  }
+  *mask &= GroupsOf(n);
+  return true;
+}
+
 // The 8-pixel groups of pixels [x, x + n) of row y (n <= kChunk) whose samples
 // all read texels of alpha 0: the texels they weigh (a tap of weight 0 is left
 // out) lie inside the level and are marked clear. Bit g: pixels x + 8g on.
 std::uint32_t ClearGroups(const Primitive& p, int y, int x, int n) {
   const StagePrim& sp = p.stage[0];
   const int groups = (n + 7) / 8;
+  if (std::uint32_t mask; ClearGroupsUnit(p, y, x, n, &mask)) return mask;
   std::uint32_t mask = GroupsOf(n);
   for (int i = 0; i < (sp.mip2 ? 2 : 1) && mask; ++i) {
     const TexLevel& l = sp.p[i].level;
