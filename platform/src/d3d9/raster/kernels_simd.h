@@ -598,11 +598,18 @@ void UnitRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32
     return;
   }
   const int x0 = s0 >> 16, yi = t >> 16;
-  // When only the last pixel's right-hand tap lies past the row (a quad as wide
-  // as its texture), the rows are read in place and that pixel on its own.
-  const int m = x0 >= 0 && x0 + n == l.width ? n - 1 : n;
-  const std::uint32_t* top = RowTexels(p, AddressTexel(yi, l.height, p.addrV), x0, m + 1, scratch[0]);
-  const std::uint32_t* bottom = RowTexels(p, AddressTexel(yi + 1, l.height, p.addrV), x0, m + 1, scratch[1]);
+  // Pixels lo .. hi - 1 have both taps inside the row. When only a few at the
+  // ends do not (a quad as wide as its texture, sampled at texel corners),
+  // those are sampled on their own and the rest read the rows in place.
+  const int lo = std::clamp(-x0, 0, n), hi = std::clamp(l.width - 1 - x0, lo, n);
+  if ((lo > 0 || hi < n) && hi - lo >= 2 * V::N && lo + n - hi <= 2) {
+    if (lo > 0) ScalarKernels().sampleLine(p, s0, 65536, t, 0, out, lo);
+    UnitRow<V>(p, Step(s0, lo, 65536), t, out + lo, hi - lo);
+    if (hi < n) ScalarKernels().sampleLine(p, Step(s0, hi, 65536), 65536, t, 0, out + hi, n - hi);
+    return;
+  }
+  const std::uint32_t* top = RowTexels(p, AddressTexel(yi, l.height, p.addrV), x0, n + 1, scratch[0]);
+  const std::uint32_t* bottom = RowTexels(p, AddressTexel(yi + 1, l.height, p.addrV), x0, n + 1, scratch[1]);
   const unsigned wx = (s0 >> 8) & 0xFF, wy = (t >> 8) & 0xFF;
   const R<V> fx = V::Set16(static_cast<std::uint16_t>(wx));
   const R<V> fy = V::Set16(static_cast<std::uint16_t>(wy));
@@ -614,7 +621,7 @@ void UnitRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32
     auto quarter = [&](R<V> a, R<V> b, R<V> c, R<V> d) {
       return V::template Shr16<2>(V::Add16(V::Add16(V::Add16(a, b), V::Add16(c, d)), two));
     };
-    for (; k + V::N <= m; k += V::N) {
+    for (; k + V::N <= n; k += V::N) {
       const R<V> t00 = V::Load(top + k), t10 = V::Load(top + k + 1);
       const R<V> t01 = V::Load(bottom + k), t11 = V::Load(bottom + k + 1);
       const R<V> r = V::Pack(quarter(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11)),
@@ -622,7 +629,7 @@ void UnitRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32
       V::Store(out + k, V::Or(r, alphaOr));
     }
   }
-  for (; k + V::N <= m; k += V::N) {
+  for (; k + V::N <= n; k += V::N) {
     const R<V> t00 = V::Load(top + k), t10 = V::Load(top + k + 1);
     const R<V> t01 = V::Load(bottom + k), t11 = V::Load(bottom + k + 1);
     const R<V> r = V::Pack(BilinearHalf<V>(V::Lo8(t00), V::Lo8(t10), V::Lo8(t01), V::Lo8(t11), fx, fy),
