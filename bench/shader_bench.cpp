@@ -4,21 +4,28 @@
 // linking to the one before it as list cells do, which adds the first touch
 // of every page. Prints the time ratios after the runs.
 // Then the lexer's throughput over the shared shader corpus repeated 100
-// times (bytes per second as reported), and the preprocessor's lines per
+// times (bytes per second as reported), the HLSL parser's on the corpus's
+// HLSL sources parsed 100 times each, and the preprocessor's lines per
 // second on 100,000 lines of the HLSL corpus and of a generated macro-heavy
 // source, against gcc's cpp and mcpp preprocessing the same files to
 // /dev/null (one process each time; its start-up is small at that size).
 // Then the assembler's lines per second on the irrlicht assembly files and
 // on a generated 20,000-instruction vs_3_sw program, without and with the
 // platform's validator. Then the use analysis on generated programs of 1,000
-// to 100,000 instructions (it should scale linearly), and the heap sort of
-// 10^5 indexes against std::sort with the same comparators.
+// to 100,000 instructions (it should scale linearly), the first optimiser
+// phase on generated programs of 1,000 and 10,000 instructions (rounds and
+// time per round), and the heap sort of 10^5 indexes against std::sort with
+// the same comparators. Last, the constant table's WriteMatrixArray of 64
+// matrices into a float4x4[64] (stored by columns: transposed on the way;
+// and by rows: used in place) against SetVertexShaderConstantF of the same
+// floats on the headless device.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,13 +35,18 @@
 #include <vector>
 
 #include "bench/bench_ratio.h"
+#include "gxl/math/records.h"
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/core/message_log.h"
 #include "gxl/shader/core/page_pool.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
 #include "gxl/shader/shader_entry.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/shader/core/source_lexer.h"
+#include "bench/play_frame.h"
+#include "platform/d3d9_api.h"
 
 namespace {
 
@@ -153,6 +165,57 @@ void BM_LexCorpus(benchmark::State& state) {
     benchmark::DoNotOptimize(tokens);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+// The HLSL sources of the corpus as their projects compile them (the allegro
+// pixel sources after their vertex source), without the later-dialect ones.
+std::vector<std::string> ParseSources() {
+  std::vector<std::string> sources;
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) return sources;
+  for (const char* name : {"irrlicht/d3d9.hlsl", "mame/bloom.fx", "mame/chroma.fx", "mame/distortion.fx",
+                           "mame/focus.fx", "mame/ghosting.fx", "mame/ntsc.fx", "mame/phosphor.fx", "mame/post.fx",
+                           "mame/primary.fx", "mame/vector.fx", "allegro5/ex_shader_vertex.hlsl",
+                           "allegro5/ex_prim_shader_vertex.hlsl", "allegro5/ex_prim_high_vertex.hlsl"})
+    sources.push_back(ReadText(corpus / name));
+  const char* const pairs[][2] = {{"ex_shader_vertex", "ex_shader_pixel"},
+                                  {"ex_shader_vertex", "ex_shader_multitex_pixel"},
+                                  {"ex_shader_vertex", "ex_prim_wrap_pixel"},
+                                  {"ex_prim_shader_vertex", "ex_prim_shader_pixel"},
+                                  {"ex_prim_high_vertex", "ex_prim_high_pixel"}};
+  for (const auto& [vertex, pixel] : pairs)
+    sources.push_back(ReadText(corpus / "allegro5" / (std::string(vertex) + ".hlsl")) + "\n#line 1\n" +
+                      ReadText(corpus / "allegro5" / (std::string(pixel) + ".hlsl")) +
+                      "\ntechnique TECH { pass p1 { VertexShader = compile vs_2_0 vs_main(); "
+                      "PixelShader = compile ps_2_0 ps_main(); } }\n");
+  return sources;
+}
+
+// Every source parsed 100 times, each parse a run of its own (preprocessing
+// included, as the compiler runs it).
+void BM_ParseCorpus(benchmark::State& state) {
+  const std::vector<std::string> sources = ParseSources();
+  if (sources.empty()) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  std::size_t bytes = 0;
+  for (const std::string& s : sources) bytes += s.size();
+  for (auto _ : state) {
+    for (int i = 0; i < 100; ++i) {
+      for (const std::string& s : sources) {
+        gxl::shader::ShaderPreprocessor pp;
+        ProgramNode* tree = nullptr;
+        if (FAILED(pp.StartFromMemory(s.data(), static_cast<UINT>(s.size()), nullptr, nullptr)) ||
+            FAILED(gxl::shader::HlslParser().Parse(0x80000000u, &pp, &tree))) {
+          state.SkipWithError("a corpus source did not parse");
+          return;
+        }
+        benchmark::DoNotOptimize(tree);
+      }
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 100 * bytes));
 }
 
 // The two 100,000-line sources in a temporary folder, with the corpus's
@@ -287,10 +350,14 @@ const AssemblySource& LargeVs3Program() {
       if (i % 50 == 0) text += i ? "endloop\nloop aL, i0\n" : "loop aL, i0\n";
       const unsigned r = static_cast<unsigned>(rng());
       const std::string op = ops[r % 8];
-      text += op + (r & 8 ? "_sat" : "") + " r" + std::to_string(r % 32) + (r & 16 ? ".xyz" : "") + ", -r" +
-              std::to_string((r >> 5) % 32) + ".yzxw, " +
-              (r & 32 ? "c[aL + " + std::to_string(r % 200) + "]" : "c" + std::to_string(r % 8000));
-      if (op == "mad") text += ", v" + std::to_string((r >> 10) % 2);
+      // Appended piece by piece: g++ 12 at -O3 warns (-Wrestrict) about "text" + std::string.
+      text.append(op).append(r & 8 ? "_sat" : "").append(" r").append(std::to_string(r % 32));
+      text.append(r & 16 ? ".xyz" : "").append(", -r").append(std::to_string((r >> 5) % 32)).append(".yzxw, ");
+      if (r & 32)
+        text.append("c[aL + ").append(std::to_string(r % 200)).append("]");
+      else
+        text.append("c").append(std::to_string(r % 8000));
+      if (op == "mad") text.append(", v").append(std::to_string((r >> 10) % 2));
       text += "\n";
     }
     text += "endloop\nmov o0, r0\n";
@@ -399,6 +466,81 @@ void BM_BuildDependencyLists(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 
+// --- First optimiser phase ------------------------------------------------------
+
+// Straight-line code as the lowering leaves it for the optimiser: operations
+// of width 1-4 over inputs, literals and earlier results, with repeated
+// subexpressions, foldable literal arithmetic, moves and dead work; every
+// 16th result is written to an output.
+struct OptimizerInput {
+  explicit OptimizerInput(std::uint32_t instructions) : scope(&pages) {
+    using namespace gxl::shader;
+    program.Init(nullptr, &log, 0xFFFE0300, 0);
+    std::mt19937 rng(instructions);
+    const std::uint32_t temps = program.StandardBankIndex(StandardBank::Temporaries);
+    const std::uint32_t literals = program.StandardBankIndex(StandardBank::Literals);
+    const std::uint32_t outputs = program.StandardBankIndex(StandardBank::Outputs);
+    std::vector<std::uint32_t> readable;
+    for (std::uint32_t i = 0; i < 32; ++i)
+      readable.push_back(program.AddValue(program.StandardBankIndex(StandardBank::Inputs), i / 4, i % 4, 0.0));
+    const std::uint32_t groups[] = {kOpAdd, kOpMultiply, kOpMin, kOpMove, kOpNegate, kOpSin, kOpSelect, kOpLess};
+    std::uint32_t written = 0;
+    for (std::uint32_t n = 0; n < instructions; ++n) {
+      const std::uint32_t width = 1 + rng() % 4, group = groups[rng() % std::size(groups)];
+      IrInstruction& inst = *program.Instruction(program.AddInstruction(IrWord(group, width), kNoIndex, kNoIndex));
+      for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
+        if (rng() % 6 == 0) {
+          inst.arguments[a] = program.AddValue(literals, kNoIndex, kNoIndex, 0.5 * (rng() % 5));
+        } else {
+          const std::size_t recent = std::min<std::size_t>(readable.size(), 48);
+          inst.arguments[a] = readable[readable.size() - 1 - rng() % recent];
+        }
+      }
+      const bool output = n % 16 == 15;
+      for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
+        inst.results[r] = output ? program.AddValue(outputs, written, r, 0.0)
+                                 : program.AddValue(temps, kNoIndex, kNoIndex, 0.0);
+        if (!output) readable.push_back(inst.results[r]);
+      }
+      written += output;
+    }
+  }
+
+  PagePool pages{0x100000, 0x10000};
+  gxl::shader::IrPoolScope scope;
+  gxl::shader::MessageLog log;
+  gxl::shader::ShaderProgram program;
+};
+
+std::uint32_t g_optimizerRounds = 0;
+
+// Rounds of the phase and the time of one round; both per program size, to
+// see the growth (n log n at most).
+void BM_Optimize(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  std::uint32_t rounds = 0, runs = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto input = std::make_unique<OptimizerInput>(n);
+    input->program.optimizerRoundHook = [](gxl::shader::ShaderProgram&) -> HRESULT {
+      ++g_optimizerRounds;
+      return S_FALSE;
+    };
+    g_optimizerRounds = 0;
+    state.ResumeTiming();
+    if (input->program.Optimize() != S_OK) state.SkipWithError("Optimize failed");
+    state.PauseTiming();
+    rounds += g_optimizerRounds;
+    ++runs;
+    input.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+  state.counters["rounds"] = static_cast<double>(rounds) / runs;
+  state.counters["s/round"] =
+      benchmark::Counter(static_cast<double>(rounds), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 constexpr std::uint32_t kSortCount = 100'000;
 
 // 10^5 values with random keys, and their indexes shuffled.
@@ -440,11 +582,76 @@ void BM_StdSortIndexes(benchmark::State& state) { SortWith<false>(state, gxl::sh
 void BM_HeapSortValueKeys(benchmark::State& state) { SortWith<true>(state, gxl::shader::CompareValueKeys); }
 void BM_StdSortValueKeys(benchmark::State& state) { SortWith<false>(state, gxl::shader::CompareValueKeys); }
 
+// --- Constant table writes ---------------------------------------------------------------------
+
+constexpr UINT kMatrices = 64;
+
+// One headless device for the whole run.
+IDirect3DDevice9* Device() {
+  static IDirect3DDevice9* device = [] {
+    setenv("PLATFORM_BACKEND", "headless", 0);
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    IDirect3DDevice9* d = d3d ? playframe::CreateDevice(d3d) : nullptr;
+    if (!d) std::abort();
+    return d;  // kept for the process
+  }();
+  return device;
+}
+
+// Vertex code whose "CTAB" holds one float4x4[64] "m" at c0, of a class
+// (2 by rows, 3 by columns).
+std::vector<DWORD> MatrixArrayCode(std::uint16_t typeClass) {
+  std::vector<DWORD> payload(17, 0);
+  const DWORD header[7] = {28, 0, 0xFFFE0300, 1, 28, 0, 0};
+  std::memcpy(&payload[0], header, sizeof header);
+  const std::uint16_t entry[8] = {64, 0, 2, 0, kMatrices * 4, 0, 0, 0};  // name, set, register, count, binding
+  std::memcpy(&payload[7], entry, sizeof entry);
+  payload[10] = 48;  // type record
+  const std::uint16_t type[8] = {typeClass, 3, 4, 4, kMatrices, 0, 0, 0};
+  std::memcpy(&payload[12], type, sizeof type);
+  payload[16] = 'm';
+  std::vector<DWORD> code = {0xFFFE0300, (18u << 16) | 0xFFFE, 0x42415443};
+  code.insert(code.end(), payload.begin(), payload.end());
+  code.push_back(0x0000FFFF);
+  return code;
+}
+
+const std::vector<Matrix4>& Matrices() {
+  static const std::vector<Matrix4> matrices = [] {
+    std::vector<Matrix4> m(kMatrices);
+    for (UINT i = 0; i < kMatrices; ++i)
+      for (int k = 0; k < 16; ++k) m[i].m[k / 4][k % 4] = static_cast<float>(i * 16 + k);
+    return m;
+  }();
+  return matrices;
+}
+
+void BM_WriteMatrixArray(benchmark::State& state) {
+  const std::vector<DWORD> code = MatrixArrayCode(static_cast<std::uint16_t>(state.range(0)));
+  ConstantTable* table = nullptr;
+  if (FAILED(CreateShaderConstantTable(code.data(), &table))) return state.SkipWithError("no table");
+  IDirect3DDevice9* device = Device();
+  const ConstantHandle m = table->ConstantByName(nullptr, "m");
+  for (auto _ : state)
+    if (FAILED(table->WriteMatrixArray(device, m, Matrices().data(), kMatrices))) state.SkipWithError("write failed");
+  table->Release();
+  state.SetItemsProcessed(state.iterations() * kMatrices);
+}
+
+void BM_SetVertexShaderConstantF(benchmark::State& state) {
+  IDirect3DDevice9* device = Device();
+  for (auto _ : state)
+    if (FAILED(device->SetVertexShaderConstantF(0, &Matrices()[0].m[0][0], kMatrices * 4)))
+      state.SkipWithError("set failed");
+  state.SetItemsProcessed(state.iterations() * kMatrices);
+}
+
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16Linked)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LexCorpus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ParseCorpus)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Preprocess, HlslOurs, true, Tool::kOurs)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Preprocess, HlslCpp, true, Tool::kCpp)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Preprocess, HlslMcpp, true, Tool::kMcpp)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -456,10 +663,14 @@ BENCHMARK(BM_AssembleIrrlicht)->Arg(2)->Arg(0)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AssembleLargeVs3)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Optimize)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortValueKeys)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdSortValueKeys)->Unit(benchmark::kMillisecond);
+// Argument: the class of the matrices (3 by columns, 2 by rows).
+BENCHMARK(BM_WriteMatrixArray)->Arg(3)->Arg(2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SetVertexShaderConstantF)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
@@ -480,5 +691,9 @@ int main(int argc, char** argv) {
        "BM_BuildDependencyLists/1000"},
       {"heap sort / std::sort, 10^5 indexes", "BM_HeapSortIndexes", "BM_StdSortIndexes"},
       {"heap sort / std::sort, 10^5 values by key", "BM_HeapSortValueKeys", "BM_StdSortValueKeys"},
+      {"WriteMatrixArray of 64 column-major float4x4 / SetVertexShaderConstantF (goal 1.5)", "BM_WriteMatrixArray/3",
+       "BM_SetVertexShaderConstantF"},
+      {"WriteMatrixArray of 64 row-major float4x4 / SetVertexShaderConstantF", "BM_WriteMatrixArray/2",
+       "BM_SetVertexShaderConstantF"},
   });
 }

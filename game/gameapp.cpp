@@ -33,6 +33,7 @@ HRESULT C_GameApp::DrawFrame() {
 
 int WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
   C_GameApp app;
-  if (FAILED(app.Create(hInstance, nCmdShow))) return 0;
+  // A failed start (no window, no device) must not look like a normal quit.
+  if (FAILED(app.Create(hInstance, nCmdShow))) return 1;
   return app.Run();
 }

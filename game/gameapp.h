@@ -35,5 +35,5 @@ class C_GameApp : public C_DxAppBase {
 };
 
 // The program's entry: builds the application, creates its window and device
-// and runs the loop. The loop's exit code, or 0 when creation failed.
+// and runs the loop. The loop's exit code, or 1 when creation failed.
 int WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);

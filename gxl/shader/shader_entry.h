@@ -1,7 +1,8 @@
-// The public entry points of the shader tools for assembly source: each call
-// is one run that reads the source from a file, a module resource or memory,
-// assembles it and hands out the code and the joined message lines as data
-// buffers. Runs of one process are serialised by the compiler lock.
+// The public entry points of the shader tools for assembly source and for
+// fragment sets: each call is one run that reads the source from a file, a
+// module resource or memory, assembles or compiles it and hands out the result
+// and the joined message lines as data buffers. Runs of one process are
+// serialised by the compiler lock.
 #pragma once
 
 #include "gxl/shader/preprocessor/include_source.h"
@@ -38,3 +39,26 @@ HRESULT AssembleShaderFromResourceW(HMODULE module, LPCWSTR resource, const gxl:
 HRESULT AssembleShaderFromMemory(const char* text, UINT length, const gxl::shader::ShaderMacro* defines,
                                  gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** code,
                                  DataBuffer** messages);
+
+// The fragment entry points: every vertexfragment and pixelfragment global of
+// an HLSL source compiled (flags are the compile options) and packed into one
+// fragment set. Common arguments as above, fragments in place of code.
+// Results: S_OK; GXLERR_INVALIDDATA when an error was reported; E_FAIL when
+// the source has no fragment or a fragment cannot be gathered; the opener's,
+// the parser's or a fragment compile's failure. fragments is null on every
+// failure; messages as above.
+HRESULT CompileFragmentsFromFileA(LPCSTR file, const gxl::shader::ShaderMacro* defines,
+                                  gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** fragments,
+                                  DataBuffer** messages);
+HRESULT CompileFragmentsFromFileW(LPCWSTR file, const gxl::shader::ShaderMacro* defines,
+                                  gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** fragments,
+                                  DataBuffer** messages);
+HRESULT CompileFragmentsFromResourceA(HMODULE module, LPCSTR resource, const gxl::shader::ShaderMacro* defines,
+                                      gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** fragments,
+                                      DataBuffer** messages);
+HRESULT CompileFragmentsFromResourceW(HMODULE module, LPCWSTR resource, const gxl::shader::ShaderMacro* defines,
+                                      gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** fragments,
+                                      DataBuffer** messages);
+HRESULT CompileFragmentsFromMemory(const char* text, UINT length, const gxl::shader::ShaderMacro* defines,
+                                   gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** fragments,
+                                   DataBuffer** messages);

@@ -272,24 +272,8 @@ void Converter::Row(const Slot* const* phase, const float* offsets, const std::u
     std::uint32_t keep = 0;
     for (int i = 0; i < m_lookups; ++i)
       if (m_lookup[i].from.bits) keep |= ((1u << m_lookup[i].to.bits) - 1) << m_lookup[i].to.shift;
-    const std::uint32_t base = phase[0]->base;
     if (m_to.bytes == 4 || m_to.bytes == 2) {
-      // Sixteen bytes at a time, then texel by texel.
-      const std::uint32_t bytes = width * m_to.bytes;
-      const std::uint32_t spread = m_to.bytes == 4 ? 1 : 0x10001u;
-      const __m128i keep16 = _mm_set1_epi32(static_cast<int>(keep * spread));
-      const __m128i base16 = _mm_set1_epi32(static_cast<int>(base * spread));
-      std::uint32_t i = 0;
-      for (; i + 16 <= bytes; i += 16) {
-        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(_mm_and_si128(w, keep16), base16));
-      }
-      for (; i < bytes; i += m_to.bytes) {
-        std::uint32_t w = 0;
-        std::memcpy(&w, src + i, m_to.bytes);
-        w = (w & keep) | base;
-        std::memcpy(dst + i, &w, m_to.bytes);
-      }
+      MaskTexels(src, dst, width * m_to.bytes, m_to.bytes, keep, phase[0]->base);
       return;
     }
   }
@@ -343,6 +327,25 @@ void Converter::Run(PixelCodec& d, const PixelCodec& s) const {
 }
 
 }  // namespace
+
+void MaskTexels(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t bytes, std::uint32_t texelBytes,
+                std::uint32_t keep, std::uint32_t fill) {
+  // Sixteen bytes at a time, then texel by texel.
+  const std::uint32_t spread = texelBytes == 4 ? 1 : 0x10001u;
+  const __m128i keep16 = _mm_set1_epi32(static_cast<int>(keep * spread));
+  const __m128i fill16 = _mm_set1_epi32(static_cast<int>(fill * spread));
+  std::uint32_t i = 0;
+  for (; i + 16 <= bytes; i += 16) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(_mm_and_si128(w, keep16), fill16));
+  }
+  for (; i < bytes; i += texelBytes) {
+    std::uint32_t w = 0;
+    std::memcpy(&w, src + i, texelBytes);
+    w = (w & keep) | fill;
+    std::memcpy(dst + i, &w, texelBytes);
+  }
+}
 
 bool WritesClampToUnorm(const PixelCodec& d) {
   const PackedLayout* l = FindPackedLayout(d.Format());

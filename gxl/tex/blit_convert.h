@@ -2,6 +2,8 @@
 // (internal to the blitter).
 #pragma once
 
+#include <cstdint>
+
 #include "gxl/tex/pixel_codec.h"
 #include "platform/win_types.h"
 
@@ -17,6 +19,11 @@ namespace gxl::tex::detail {
 // not one of these (nothing written); E_OUTOFMEMORY when the tables cannot
 // be had.
 HRESULT ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source);
+
+// Texels of 2 or 4 bytes whose fields carry over unchanged: `bytes` bytes of
+// src to dst, each texel (w & keep) | fill.
+void MaskTexels(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t bytes, std::uint32_t texelBytes,
+                std::uint32_t keep, std::uint32_t fill);
 
 // Whether writing a row to `destination` clamps every channel it stores into
 // [0, 1] on its own, so that clamping the row first changes no texel: an

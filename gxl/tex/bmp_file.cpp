@@ -67,7 +67,8 @@ struct DibLayout {
   std::uint32_t compression;
   std::uint32_t masks[4];
   std::uint64_t coloursUsed;
-  std::uint32_t entrySize;  // colour-table entry: 3 bytes after a core header, else 4
+  std::uint32_t entrySize;     // colour-table entry: 3 bytes after a core header, else 4
+  std::uint32_t tableOffset;   // the colour table follows the header and any masks after it
   std::uint64_t bitsOffset;
   D3DFORMAT format;
   bool shiftedBgrx;
@@ -89,6 +90,7 @@ HRESULT ParseHeader(const std::uint8_t* data, std::uint32_t size, DibLayout* l) 
     planes = Load16(data + 8);
     l->bits = Load16(data + 10);
     l->entrySize = 3;
+    l->tableOffset = kCoreHeaderSize;
   } else {
     if (l->headerSize < kInfoHeaderSize) return E_FAIL;
     width = static_cast<std::int32_t>(Load32(data + 4));
@@ -97,10 +99,15 @@ HRESULT ParseHeader(const std::uint8_t* data, std::uint32_t size, DibLayout* l) 
     l->bits = Load16(data + 14);
     l->compression = Load32(data + 16);
     l->coloursUsed = Load32(data + 32);
-    if (l->headerSize >= kMaskHeaderSize)
+    // Bit fields with the plain 40-byte header keep their three masks in the
+    // 12 bytes after it (as the clipboard's DIBs do).
+    const bool masksAfter = l->compression == kBitFields && l->headerSize == kInfoHeaderSize;
+    if (masksAfter && size < kMaskHeaderSize) return E_FAIL;
+    if (l->headerSize >= kMaskHeaderSize || masksAfter)
       for (int i = 0; i < 3; ++i) l->masks[i] = Load32(data + 40 + 4 * i);
     if (l->headerSize >= kAlphaHeaderSize) l->masks[3] = Load32(data + 52);
     l->entrySize = 4;
+    l->tableOffset = masksAfter ? kMaskHeaderSize : l->headerSize;
   }
   if (width <= 0 || height == 0 || planes != 1) return E_FAIL;
   l->width = static_cast<std::uint32_t>(width);
@@ -108,14 +115,14 @@ HRESULT ParseHeader(const std::uint8_t* data, std::uint32_t size, DibLayout* l) 
   l->height = static_cast<std::uint32_t>(height < 0 ? -height : height);
   if (!l->coloursUsed && l->bits <= 8) l->coloursUsed = std::uint64_t{1} << l->bits;
   // The colour table is there whatever the bit count says; it has to fit.
-  l->bitsOffset = l->headerSize + l->entrySize * l->coloursUsed;
+  l->bitsOffset = l->tableOffset + l->entrySize * l->coloursUsed;
   if (l->bitsOffset > size) return E_FAIL;
   return S_OK;
 }
 
 HRESULT ChooseFormat(DibLayout* l) {
   if (l->compression == kBitFields) {
-    if (l->headerSize < kMaskHeaderSize) return E_FAIL;
+    if (l->tableOffset < kMaskHeaderSize) return E_FAIL;
     if (l->bits != 16 && l->bits != 24 && l->bits != 32) return E_FAIL;
     l->format = D3DFMT_A32B32G32R32F;  // any other layout: read through the masks
     for (const MaskFormat& m : kMaskFormats)
@@ -268,20 +275,21 @@ void FillRow(const DibLayout& l, const std::uint8_t* in, const MaskChannel* chan
   }
 }
 
-}  // namespace
+constexpr std::uint64_t kNoFileOffset = ~std::uint64_t{0};
 
-HRESULT DecodedImage::ReadBmp(const std::uint8_t* data, std::uint32_t size) {
-  if (size < kFileHeaderSize || Load16(data) != kMagic || Load32(data + 2) > size) return E_FAIL;
-  // The file header's offset of the texel bits is not used: the info header
-  // and its colour table say where they start.
-  return ReadDib(data + kFileHeaderSize, size - kFileHeaderSize);
-}
-
-HRESULT DecodedImage::ReadDib(const std::uint8_t* data, std::uint32_t size) {
+// The info header at `data` and what follows it. A BMP file's header gives
+// the offset of the texel bits (counted from the DIB's start here): it is
+// honoured when it lies at or after the end of the colour table, so gaps
+// that other writers leave there are skipped.
+HRESULT ReadBitmap(DecodedImage& image, const std::uint8_t* data, std::uint32_t size, std::uint64_t bitsAt) {
   DibLayout l;
   HRESULT hr = ParseHeader(data, size, &l);
   if (SUCCEEDED(hr)) hr = ChooseFormat(&l);
   if (FAILED(hr)) return hr;
+  if (bitsAt != kNoFileOffset) {
+    if (bitsAt < l.tableOffset || bitsAt > size) return E_FAIL;
+    if (bitsAt >= l.bitsOffset) l.bitsOffset = bitsAt;
+  }
 
   if (l.bits == 1)
     l.sourceRowBytes = (std::uint64_t{l.width} + 7) / 8;
@@ -313,27 +321,27 @@ HRESULT DecodedImage::ReadDib(const std::uint8_t* data, std::uint32_t size) {
     }
   }
 
-  format = l.format;
-  width = l.width;
-  height = l.height;
-  depth = 1;
-  rowPitch = static_cast<std::uint32_t>(pitch);
-  slicePitch = 0;
-  if (!decodePixels) return S_OK;
+  image.format = l.format;
+  image.width = l.width;
+  image.height = l.height;
+  image.depth = 1;
+  image.rowPitch = static_cast<std::uint32_t>(pitch);
+  image.slicePitch = 0;
+  if (!image.decodePixels) return S_OK;
 
   if (l.format == D3DFMT_P8) {
-    PaletteEntry* entries = AllocatePalette();
+    PaletteEntry* entries = image.AllocatePalette();
     if (!entries) return E_OUTOFMEMORY;
-    FillPalette(l, data + l.headerSize, entries);
+    FillPalette(l, data + l.tableOffset, entries);
   }
 
   // Top-down rows of whole bytes are the image as it stands.
   if (plain && l.topDown && l.bits >= 8 && l.format != D3DFMT_A32B32G32R32F && !l.shiftedBgrx) {
-    pixels = const_cast<std::uint8_t*>(bits);
+    image.pixels = const_cast<std::uint8_t*>(bits);
     return S_OK;
   }
-  if (!AllocatePixels(pitch * l.height)) return E_OUTOFMEMORY;
-  const RowTarget rows(*this, l);
+  if (!image.AllocatePixels(pitch * l.height)) return E_OUTOFMEMORY;
+  const RowTarget rows(image, l);
   if (!plain) return DecodeRle(bits, size - l.bitsOffset, l, rows);
 
   MaskChannel channels[4];
@@ -345,6 +353,21 @@ HRESULT DecodedImage::ReadDib(const std::uint8_t* data, std::uint32_t size) {
     }
   for (std::uint32_t y = 0; y < l.height; ++y) FillRow(l, bits + y * l.sourcePitch, channels, rows.Row(y));
   return S_OK;
+}
+
+
+}  // namespace
+
+HRESULT DecodedImage::ReadBmp(const std::uint8_t* data, std::uint32_t size) {
+  if (size < kFileHeaderSize || Load16(data) != kMagic || Load32(data + 2) > size) return E_FAIL;
+  const std::uint32_t bitsAt = Load32(data + 10);
+  // An offset inside the file header is inside the headers as well.
+  if (bitsAt < kFileHeaderSize) return E_FAIL;
+  return ReadBitmap(*this, data + kFileHeaderSize, size - kFileHeaderSize, bitsAt - kFileHeaderSize);
+}
+
+HRESULT DecodedImage::ReadDib(const std::uint8_t* data, std::uint32_t size) {
+  return ReadBitmap(*this, data, size, kNoFileOffset);
 }
 
 // ---------------------------------------------------------------------------

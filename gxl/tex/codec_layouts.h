@@ -63,15 +63,6 @@ constexpr PackedLayout kQ16W16V16U16 {8, kSnormAll,   S(0, 16),  S(16, 16), S(32
 constexpr PackedLayout kCxV8U8       {2, kSnormColor, S(0, 8),   S(8, 8),   None,      None,     false, false, true};
 // clang-format on
 
-// 32-bit texels whose stored channels are whole unsigned bytes, an unused
-// byte standing only for alpha (A8R8G8B8, X8R8G8B8, A8B8G8R8, X8B8G8R8): their
-// codecs convert four texels at a time.
-constexpr bool ByteChannels(const PackedLayout& l) {
-  auto byte = [](Field f) { return f.bits == 8 && !f.isSigned && f.shift % 8 == 0; };
-  return l.bytes == 4 && l.range == ChannelRange::Unorm && !l.luminance && !l.blackRgb && !l.derivedBlue &&
-         byte(l.r) && byte(l.g) && byte(l.b) && (l.a.bits == 0 || byte(l.a));
-}
-
 // The luminance the luminance formats store: 0.2125 R + 0.7154 G + 0.0721 B,
 // summed so that a grey keeps its exact value (error diffusion would otherwise
 // spread the weights' rounding).

@@ -12,16 +12,32 @@
 namespace gxl::tex::detail {
 namespace {
 
+// The byte places of a layout whose stored channels are all whole unsigned
+// bytes, read as they stand (no luminance or derived channel); bytes 0 otherwise.
+constexpr ByteChannels ByteChannelsOf(const PackedLayout& l) {
+  ByteChannels b{l.bytes, {-1, -1, -1, -1}};
+  const Field fields[4] = {l.r, l.g, l.b, l.a};
+  if (l.range != kUnorm || l.luminance || l.blackRgb || l.derivedBlue) return ByteChannels{};
+  for (int c = 0; c < 4; ++c) {
+    if (!fields[c].bits) continue;
+    if (fields[c].bits != 8 || fields[c].shift % 8 || fields[c].isSigned) return ByteChannels{};
+    b.offset[c] = static_cast<std::int8_t>(fields[c].shift / 8);
+  }
+  return b;
+}
+
 template <PackedLayout L>
 class PackedCodec final : public PixelCodec {
  public:
   explicit PackedCodec(const ImageRegion& region) : PixelCodec(region, L.bytes * 8, L.range) {}
 
+  const ByteChannels* ByteChannelLayout() const override { return kByteChannels.bytes ? &kByteChannels : nullptr; }
+
   void ReadRow(std::uint32_t y, std::uint32_t z, ColorF* out) override {
     const std::uint8_t* src = RowAddress(y, z);
     constexpr float kAbsent = L.blackRgb ? 0.0f : 1.0f;
     std::uint32_t x = 0;
-    if constexpr (ByteChannels(L)) x = ReadBytes(src, out);
+    if constexpr (kFourBytes) x = ReadBytes(src, out);
     for (src += x * L.bytes; x < m_width; ++x, src += L.bytes) {
       const std::uint64_t w = LoadTexel<L.bytes>(src);
       float r = kAbsent, g = kAbsent, b = kAbsent, a = 1.0f;
@@ -58,21 +74,26 @@ class PackedCodec final : public PixelCodec {
   }
 
  private:
-  // Byte channels: texel i's byte n is the channel whose field starts at bit
-  // 8n (alpha where none does), and the reverse for reading.
+  static constexpr ByteChannels kByteChannels = ByteChannelsOf(L);
+  // 32-bit texels of byte channels, four at a time: texel byte n is the
+  // channel kept there (alpha, which reads 0 when absent, where none is), and
+  // the reverse for reading (an absent alpha reads lane 0, then 1).
+  static constexpr bool kFourBytes = kByteChannels.bytes == 4 && L.r.bits && L.g.bits && L.b.bits;
   static constexpr int kWriteOrder = [] {
-    const Field fields[4] = {L.r, L.g, L.b, L.a};
     int order = 0;
     for (int n = 0; n < 4; ++n) {
       int lane = 3;
       for (int c = 0; c < 4; ++c)
-        if (fields[c].bits && fields[c].shift == 8 * n) lane = c;
+        if (kByteChannels.offset[c] == n) lane = c;
       order |= lane << (2 * n);
     }
     return order;
   }();
-  static constexpr int kReadOrder =
-      (L.r.shift / 8) | (L.g.shift / 8) << 2 | (L.b.shift / 8) << 4 | (L.a.shift / 8) << 6;
+  static constexpr int kReadOrder = [] {
+    int order = 0;
+    for (int c = 0; c < 4; ++c) order |= (kByteChannels.offset[c] < 0 ? 0 : kByteChannels.offset[c]) << (2 * c);
+    return order;
+  }();
 
   // Four texels at a time, with the scalar reads' arithmetic; returns the
   // texels done.
@@ -120,7 +141,7 @@ void PackedCodec<L>::Encode(const RowTarget& t, const ColorF* row) {
     for (std::uint32_t i = 0; i < 4; ++i) offset[i] = t.dither[t.rightToLeft ? (t.width - 1 - i) & 3 : i];
     std::uint8_t* dst = t.texels;
     std::uint32_t x = 0;
-    if constexpr (ByteChannels(L)) {
+    if constexpr (kFourBytes) {
       // Four texels' codes (each at most 255) packed into sixteen bytes.
       for (; x + 4 <= t.width; x += 4, dst += 16) {
         __m128i q[4];

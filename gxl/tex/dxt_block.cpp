@@ -68,14 +68,18 @@ void AlphaPalette(float palette[8], float a0, float a1, bool eightSteps) {
 // ---------------------------------------------------------------------------
 // Decoding
 
-HRESULT DecodeDxt1Block(ColorF* texels, const void* block) {
-  const auto* b = static_cast<const std::uint8_t*>(block);
+namespace {
+
+// The colour half of every block. DXT1 has the three-colour mode with
+// transparent black when colour0 <= colour1; the colour blocks of DXT2 to
+// DXT5 always interpolate four colours, whatever the endpoint order.
+void DecodeColorBlock(ColorF* texels, const std::uint8_t* b, bool dxt1) {
   const std::uint16_t c0 = Load16(b);
   const std::uint16_t c1 = Load16(b + 2);
   ColorF palette[4];
   palette[0] = Rgb565ToFloat(c0);
   palette[1] = Rgb565ToFloat(c1);
-  if (c0 > c1) {
+  if (c0 > c1 || !dxt1) {
     palette[2] = LerpFloat4(palette[0], palette[1], 0.33333334f);
     palette[3] = LerpFloat4(palette[0], palette[1], 0.6666667f);
   } else {
@@ -84,12 +88,18 @@ HRESULT DecodeDxt1Block(ColorF* texels, const void* block) {
   }
   const std::uint32_t indices = Load32(b + 4);
   for (int i = 0; i < 16; ++i) texels[i] = palette[(indices >> (2 * i)) & 3];
+}
+
+}  // namespace
+
+HRESULT DecodeDxt1Block(ColorF* texels, const void* block) {
+  DecodeColorBlock(texels, static_cast<const std::uint8_t*>(block), true);
   return S_OK;
 }
 
 HRESULT DecodeDxt3Block(ColorF* texels, const void* block) {
   const auto* b = static_cast<const std::uint8_t*>(block);
-  DecodeDxt1Block(texels, b + 8);
+  DecodeColorBlock(texels, b + 8, false);
   std::uint64_t alphas;
   std::memcpy(&alphas, b, 8);
   for (int i = 0; i < 16; ++i) texels[i].a = static_cast<float>((alphas >> (4 * i)) & 15) * 0.06666667f;
@@ -98,7 +108,7 @@ HRESULT DecodeDxt3Block(ColorF* texels, const void* block) {
 
 HRESULT DecodeDxt5Block(ColorF* texels, const void* block) {
   const auto* b = static_cast<const std::uint8_t*>(block);
-  DecodeDxt1Block(texels, b + 8);
+  DecodeColorBlock(texels, b + 8, false);
   float palette[8];
   AlphaPalette(palette, static_cast<float>(b[0]) * 0.003921569f, static_cast<float>(b[1]) * 0.003921569f,
                b[0] > b[1]);
@@ -223,6 +233,66 @@ void OptimizeAlphaEndpoints(float* low, float* high, const float* alphas, int st
   *high = hi;
 }
 
+namespace {
+
+// The index the encoder gives alpha v in a palette of `steps` steps whose ends
+// are palette[0] and palette[1]: by projection onto the steps between them,
+// and, with six steps, the extra 0 or 1 where v is nearer to it.
+int AlphaIndex(float v, const float* palette, int steps, float scale) {
+  static const int kEight[8] = {0, 2, 3, 4, 5, 6, 7, 1};
+  static const int kSix[6] = {0, 2, 3, 4, 5, 1};
+  const float last = static_cast<float>(steps - 1);
+  const float t = (v - palette[0]) * scale;
+  if (t > 0.0f && t < last) return (steps == 8 ? kEight : kSix)[Trunc(t + 0.5f)];
+  if (t >= last) return steps == 6 && v >= (palette[1] + 1.0f) * 0.5f ? 7 : 1;
+  return steps == 6 && v <= palette[0] * 0.5f ? 6 : 0;
+}
+
+// The palette of the ends as stored (alpha0, alpha1) and its projection scale.
+float StoredAlphaPalette(float palette[8], int alpha0, int alpha1, int steps) {
+  AlphaPalette(palette, static_cast<float>(alpha0) / 255.0f, static_cast<float>(alpha1) / 255.0f, steps == 8);
+  return palette[0] == palette[1] ? 0.0f : static_cast<float>(steps - 1) / (palette[1] - palette[0]);
+}
+
+float AlphaError(int alpha0, int alpha1, const float* alphas, int steps) {
+  float palette[8];
+  const float scale = StoredAlphaPalette(palette, alpha0, alpha1, steps);
+  float error = 0.0f;
+  for (int i = 0; i < 16; ++i) {
+    const float e = palette[AlphaIndex(alphas[i], palette, steps, scale)] - alphas[i];
+    error += e * e;
+  }
+  return error;
+}
+
+// Single level moves of the quantised ends while they lower the error of the
+// block as the encoder indexes it; the order the step count needs is kept
+// (eight steps: low < high; six: low <= high).
+void PolishAlphaEndpoints(std::int32_t& low, std::int32_t& high, const float* alphas, int steps) {
+  const bool eight = steps == 8;
+  auto error = [&](std::int32_t l, std::int32_t h) {
+    return eight ? AlphaError(h, l, alphas, steps) : AlphaError(l, h, alphas, steps);
+  };
+  float best = error(low, high);
+  for (int pass = 0; pass < 2 && best > 0.0f; ++pass) {
+    bool moved = false;
+    for (int k = 0; k < 4; ++k) {
+      std::int32_t l = low + (k == 0 ? -1 : k == 1 ? 1 : 0), h = high + (k == 2 ? -1 : k == 3 ? 1 : 0);
+      if (l < 0 || h > 255 || (eight ? l >= h : l > h)) continue;
+      const float e = error(l, h);
+      if (e < best) {
+        best = e;
+        low = l;
+        high = h;
+        moved = true;
+      }
+    }
+    if (!moved) break;
+  }
+}
+
+}  // namespace
+
 HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   auto* b = static_cast<std::uint8_t*>(block);
   float alphas[16];
@@ -245,39 +315,29 @@ HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   const int steps = minimum == 0.0f || maximum == 1.0f ? 6 : 8;
   float lo, hi;
   OptimizeAlphaEndpoints(&lo, &hi, alphas, steps);
-  const std::int32_t ql = Trunc(lo * 255.0f + 0.5f);
-  const std::int32_t qh = Trunc(hi * 255.0f + 0.5f);
-  const float A = static_cast<float>(ql & 255) / 255.0f;
-  const float B = static_cast<float>(qh & 255) / 255.0f;
-
-  static const int kEight[8] = {0, 2, 3, 4, 5, 6, 7, 1};
-  static const int kSix[6] = {0, 2, 3, 4, 5, 1};
+  std::int32_t ql = Trunc(lo * 255.0f + 0.5f);
+  std::int32_t qh = Trunc(hi * 255.0f + 0.5f);
   const bool eight = steps == 8;
+  // Without diffusion the quantised ends are polished against the block,
+  // unless six steps hold its alphas exactly (only 0 and 1).
+  bool partial = false;
+  for (int i = 0; i < 16; ++i) partial = partial || (alphas[i] > 0.0f && alphas[i] < 1.0f);
+  if (!diffuse && partial && !(eight && ql == qh)) PolishAlphaEndpoints(ql, qh, alphas, steps);
   if (eight && ql == qh) {
     b[0] = b[1] = static_cast<std::uint8_t>(ql);
     return S_OK;
   }
   // Eight steps store the larger end first, six the smaller.
-  b[0] = static_cast<std::uint8_t>(eight ? qh : ql);
-  b[1] = static_cast<std::uint8_t>(eight ? ql : qh);
+  const std::int32_t alpha0 = eight ? qh : ql, alpha1 = eight ? ql : qh;
+  b[0] = static_cast<std::uint8_t>(alpha0);
+  b[1] = static_cast<std::uint8_t>(alpha1);
   float palette[8];
-  AlphaPalette(palette, eight ? B : A, eight ? A : B, eight);
-  const int* map = eight ? kEight : kSix;
-
-  const float last = static_cast<float>(steps - 1);
-  const float scale = palette[0] == palette[1] ? 0.0f : last / (palette[1] - palette[0]);
+  const float scale = StoredAlphaPalette(palette, alpha0 & 255, alpha1 & 255, steps);
   std::fill(error, error + 16, 0.0f);
   std::uint32_t runs[2] = {0, 0};
   for (int i = 0; i < 16; ++i) {
     const float v = alphas[i] + error[i];
-    const float t = (v - palette[0]) * scale;
-    int index;
-    if (t > 0.0f && t < last)
-      index = map[Trunc(t + 0.5f)];
-    else if (t >= last)
-      index = steps == 6 && v >= (palette[1] + 1.0f) * 0.5f ? 7 : 1;
-    else
-      index = steps == 6 && v <= palette[0] * 0.5f ? 6 : 0;
+    const int index = AlphaIndex(v, palette, steps, scale);
     if (diffuse) DiffuseInBlock(error, i, v - palette[index]);
     runs[i / 8] = runs[i / 8] >> 3 | static_cast<std::uint32_t>(index) << 21;
   }

@@ -2,8 +2,9 @@
 // bytes and 16 float RGBA texels in row-major order (texel 4 x row + column).
 // Decoding keeps the palette in float (no rounding to 8 bits). Encoding
 // searches colour endpoints in a luma-weighted space, fits interpolated alpha,
-// and can diffuse its quantisation error inside the block. Every
-// float-to-integer conversion truncates toward zero.
+// and can diffuse its quantisation error inside the block; without diffusion
+// the quantised endpoints are then polished against the block's own texels.
+// Every float-to-integer conversion truncates toward zero.
 #pragma once
 
 #include <cstdint>

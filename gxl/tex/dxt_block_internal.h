@@ -41,4 +41,14 @@ inline void DiffuseInBlock(T* error, int i, const T& e) {
   }
 }
 
+// The space in which the colour encoder's polish measures error: red and
+// blue scaled by the square roots of the channel weights, so that squared
+// distances are luma-weighted squared errors.
+constexpr float kErrorWeightR = 0.5450107f, kErrorWeightB = 0.3174630f;
+
+// Improves a 5-6-5 endpoint pair (either order) for `count` (3 or 4) palette
+// steps against the texels' own colours, in that space; texels whose counted
+// flag is false are left out. The result is never worse than the pair given.
+void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texels, const bool* counted, int count);
+
 }  // namespace gxl::tex::detail

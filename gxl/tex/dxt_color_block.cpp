@@ -28,6 +28,7 @@ struct Rgb {
 inline float Dot(const Rgb& a, const Rgb& b) { return a.r * b.r + a.g * b.g + a.b * b.b; }
 inline Rgb Weighted(const ColorF& c) { return {c.r * kWeightR, c.g * kWeightG, c.b * kWeightB}; }
 inline ColorF Unweighted(const Rgb& c) { return ColorF(c.r * kUnweightR, c.g * kUnweightG, c.b * kUnweightB, 1.0f); }
+inline Rgb ErrorSpace(const ColorF& c) { return {c.r * kErrorWeightR, c.g, c.b * kErrorWeightB}; }
 inline Rgb ToRgb(const ColorF& c) { return {c.r, c.g, c.b}; }
 inline ColorF ToColor(const Rgb& c) { return ColorF(c.r, c.g, c.b, 0.0f); }
 
@@ -44,7 +45,7 @@ inline int StepOf(float t, int count) {
   return Trunc(t + 0.5f);
 }
 
-void FitEndpoints(Rgb& lo, Rgb& hi, const Rgb* colours, int count) {
+void FitEndpoints(Rgb& lo, Rgb& hi, const Rgb* colours, int count, bool refine = true) {
   // The box's main diagonal may run against the colours' trend in green or
   // blue: take the diagonal along which the colours spread most.
   const Rgb span = hi - lo;
@@ -63,9 +64,10 @@ void FitEndpoints(Rgb& lo, Rgb& hi, const Rgb* colours, int count) {
   int best = 0;
   for (int k = 1; k < 4; ++k)
     if (spread[k] > spread[best]) best = k;
-  if (best & 1) std::swap(lo.g, hi.g);
-  if (best & 2) std::swap(lo.b, hi.b);
-  if (length2 < kShortLine) return;
+  // The sign in front of pb is blue's, the one in front of pg green's.
+  if (best & 1) std::swap(lo.b, hi.b);
+  if (best & 2) std::swap(lo.g, hi.g);
+  if (length2 < kShortLine || !refine) return;
 
   // Each round moves either end by the least-squares step for the texels
   // nearest its palette entries.
@@ -135,10 +137,23 @@ void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool
     if (transparent) count = 3;
   }
 
-  // The texels on the 5-6-5 grid, weighted.
+  // Without diffusion the box's diagonal is polished against the texels' own
+  // colours, which then also choose the indices, in place of the refinement
+  // rounds on the 5-6-5 grid. A block of one colour keeps its one endpoint.
+  Rgb exact[16];
+  bool counted[16], oneColour = true;
+  for (int i = 0; i < 16; ++i) {
+    exact[i] = ErrorSpace(texels[i]);
+    counted[i] = count == 4 || texels[i].a >= 0.5f;
+    oneColour = oneColour && texels[i].r == texels[0].r && texels[i].g == texels[0].g && texels[i].b == texels[0].b;
+  }
+  const bool polish = !diffuse && !oneColour;
+
+  // The texels on the 5-6-5 grid (as they stand for the polish), weighted.
   Rgb colours[16];
   Rgb error[16] = {};
-  for (int i = 0; i < 16; ++i) {
+  for (int i = 0; i < 16 && polish; ++i) colours[i] = Weighted(texels[i]);
+  for (int i = 0; i < 16 && !polish; ++i) {
     Rgb c = ToRgb(texels[i]);
     if (diffuse) c = c + error[i];
     const Rgb q{static_cast<float>(Trunc(c.r * 31.0f + 0.5f)) / 31.0f,
@@ -150,9 +165,10 @@ void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool
 
   Rgb lo, hi;
   BoundingBox(lo, hi, colours);
-  FitEndpoints(lo, hi, colours, count);
-  const std::uint16_t a = FloatToRgb565(Unweighted(lo));
-  const std::uint16_t z = FloatToRgb565(Unweighted(hi));
+  FitEndpoints(lo, hi, colours, count, !polish);
+  std::uint16_t a = FloatToRgb565(Unweighted(lo));
+  std::uint16_t z = FloatToRgb565(Unweighted(hi));
+  if (polish) PolishColorEndpoints(a, z, texels, counted, count);
   if (count == 4 && a == z) {
     Store16(b, a);
     Store16(b + 2, a);
@@ -161,8 +177,8 @@ void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool
   }
 
   // Four colours need colour0 > colour1, three colour0 <= colour1.
-  const Rgb A = Weighted(Rgb565ToFloat(a));
-  const Rgb Z = Weighted(Rgb565ToFloat(z));
+  const Rgb A = diffuse ? Weighted(Rgb565ToFloat(a)) : ErrorSpace(Rgb565ToFloat(a));
+  const Rgb Z = diffuse ? Weighted(Rgb565ToFloat(z)) : ErrorSpace(Rgb565ToFloat(z));
   const bool keep = (count == 3) == (a <= z);
   Store16(b, keep ? a : z);
   Store16(b + 2, keep ? z : a);
@@ -186,9 +202,8 @@ void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool
   std::uint32_t indices = 0;
   for (int i = 0; i < 16; ++i) {
     int index = 3;  // transparent black
-    if (count == 4 || texels[i].a >= 0.5f) {
-      Rgb c = colours[i];
-      if (diffuse) c = c + error[i];
+    if (counted[i]) {
+      Rgb c = diffuse ? colours[i] + error[i] : exact[i];
       index = map[StepOf(Dot(c - palette[0], direction), count)];
       if (diffuse) DiffuseInBlock(error, i, c - palette[index]);
     }

@@ -194,6 +194,13 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
   std::unique_ptr<std::uint8_t[]> scan(new (std::nothrow) std::uint8_t[std::size_t{fast.size} * 4]);
   if (!scan) return E_OUTOFMEMORY;
 
+  double powers[256];
+  float floatPowers[256];
+  for (int e = 0; e < 256; ++e) {
+    powers[e] = std::ldexp(1.0, e - kExponentBias);
+    floatPowers[e] = std::ldexp(1.0f, e - kExponentBias);
+  }
+
   const std::uint64_t length = fast.size;
   for (std::uint32_t s = 0; s < slow.size; ++s) {
     if (end - in < 4) return E_FAIL;
@@ -207,14 +214,24 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
     }
     if (FAILED(hr)) return hr;
 
+    // The scanline's first texel in the image and the step to the next one.
     const std::uint64_t along = slow.reversed ? slow.size - 1 - s : s;
-    for (std::uint64_t i = 0; i < length; ++i) {
-      const std::uint64_t across = fast.reversed ? length - 1 - i : i;
-      const std::uint64_t x = slow.isY ? across : along, y = slow.isY ? along : across;
-      float* texel = out + (y * w + x) * 4;
-      const std::uint8_t* rgbe = scan.get() + 4 * i;
-      for (int c = 0; c < 3; ++c)
-        texel[c] = static_cast<float>(std::ldexp(rgbe[c] + 0.5, rgbe[3] - kExponentBias) / exposure);
+    const std::int64_t acrossStep = slow.isY ? 4 : std::int64_t{w} * 4;
+    float* texel = out + along * (slow.isY ? std::uint64_t{w} * 4 : 4);
+    if (fast.reversed) texel += (length - 1) * acrossStep;
+    const std::int64_t step = fast.reversed ? -acrossStep : acrossStep;
+    // (m + 0.5) x 2^(e - 136) is exact in double, so the one rounding is that
+    // of the division, as with ldexp; it is exact in float as well, so without
+    // an exposure to divide by, float arithmetic gives the same texels.
+    const std::uint8_t* rgbe = scan.get();
+    for (std::uint64_t i = 0; i < length; ++i, texel += step, rgbe += 4) {
+      if (exposure == 1.0) {
+        const float unit = floatPowers[rgbe[3]];
+        for (int c = 0; c < 3; ++c) texel[c] = (static_cast<float>(rgbe[c]) + 0.5f) * unit;
+      } else {
+        const double unit = powers[rgbe[3]];
+        for (int c = 0; c < 3; ++c) texel[c] = static_cast<float>((rgbe[c] + 0.5) * unit / exposure);
+      }
       texel[3] = 1.0f;
     }
   }

@@ -11,6 +11,7 @@
 #include "platform/d3d9_api.h"
 
 using gxl::tex::detail::ConvertSameSizeExact;
+using gxl::tex::detail::MaskTexels;
 using gxl::tex::detail::NewRow;
 using gxl::tex::detail::RowBuffer;
 using gxl::tex::detail::ZeroTexels;
@@ -48,6 +49,82 @@ HRESULT CopyPackedPairs(const PixelCodec& d, const PixelCodec& s) {
     }
   }
   return S_OK;
+}
+
+// How one texel word of whole-byte channels becomes another: the source
+// bytes kept in place, or moved, and 255 for a channel the source does not
+// store (it reads as 1).
+struct ByteShuffle {
+  std::uint32_t fill = 0, keep = 0;
+  bool inPlace = true;
+  int moves = 0, moveFrom[4] = {}, moveTo[4] = {};
+
+  std::uint32_t operator()(std::uint32_t w) const {
+    std::uint32_t v = fill;
+    if (inPlace) return v | (w & keep);
+    for (int m = 0; m < moves; ++m) v |= ((w >> moveFrom[m]) & 0xFF) << moveTo[m];
+    return v;
+  }
+};
+
+template <std::uint32_t kFrom, std::uint32_t kTo>
+void ShuffleRow(const std::uint8_t* in, std::uint8_t* out, std::uint32_t width, const ByteShuffle& shuffle) {
+  if (kFrom == 4 && kTo == 4 && shuffle.inPlace) {
+    // Words of the same layout: a masked copy.
+    MaskTexels(in, out, 4 * width, 4, shuffle.keep, shuffle.fill);
+    return;
+  }
+  for (std::uint32_t x = 0; x < width; ++x, in += kFrom, out += kTo) {
+    // Three-byte texels are put together in registers: a partial copy
+    // through memory would stall every load behind it.
+    std::uint32_t w;
+    if constexpr (kFrom == 3) {
+      w = in[0] | std::uint32_t{in[1]} << 8 | std::uint32_t{in[2]} << 16;
+    } else {
+      std::memcpy(&w, in, 4);
+    }
+    const std::uint32_t v = shuffle(w);
+    if constexpr (kTo == 3) {
+      out[0] = static_cast<std::uint8_t>(v);
+      out[1] = static_cast<std::uint8_t>(v >> 8);
+      out[2] = static_cast<std::uint8_t>(v >> 16);
+    } else {
+      std::memcpy(out, &v, 4);
+    }
+  }
+}
+
+// Same-size conversion between formats of whole-byte channels, byte for
+// byte: what the float rows would give, without them. Not when a key, an sRGB
+// curve on one side only, error diffusion or a range change takes part.
+bool ShuffleByteChannels(PixelCodec& d, PixelCodec& s) {
+  const ByteChannels* to = d.ByteChannelLayout();
+  const ByteChannels* from = s.ByteChannelLayout();
+  if (!to || !from || s.ColourKey() || d.Srgb() != s.Srgb() || d.HasErrorDiffusion() ||
+      d.OtherRange() != ChannelRange::None)
+    return false;
+  using RowFn = void (*)(const std::uint8_t*, std::uint8_t*, std::uint32_t, const ByteShuffle&);
+  RowFn row = nullptr;
+  if (from->bytes == 3) row = to->bytes == 3 ? ShuffleRow<3, 3> : to->bytes == 4 ? ShuffleRow<3, 4> : nullptr;
+  if (from->bytes == 4) row = to->bytes == 3 ? ShuffleRow<4, 3> : to->bytes == 4 ? ShuffleRow<4, 4> : nullptr;
+  if (!row) return false;
+  ByteShuffle shuffle;
+  for (int c = 0; c < 4; ++c) {
+    if (to->offset[c] < 0) continue;
+    if (from->offset[c] < 0) {
+      shuffle.fill |= 0xFFu << (8 * to->offset[c]);
+      continue;
+    }
+    shuffle.moveFrom[shuffle.moves] = 8 * from->offset[c];
+    shuffle.moveTo[shuffle.moves++] = 8 * to->offset[c];
+    shuffle.keep |= 0xFFu << (8 * to->offset[c]);
+    shuffle.inPlace = shuffle.inPlace && from->offset[c] == to->offset[c];
+  }
+  for (std::uint32_t z = 0; z < s.Depth(); ++z)
+    for (std::uint32_t y = 0; y < s.Height(); ++y)
+      row(s.Pixels() + std::size_t{z} * s.SlicePitch() + std::size_t{y} * s.RowPitch(),
+          d.Pixels() + std::size_t{z} * d.SlicePitch() + std::size_t{y} * d.RowPitch(), s.Width(), shuffle);
+  return true;
 }
 
 }  // namespace
@@ -124,6 +201,7 @@ HRESULT ImageBlitter::BlitConvertSameSize() {
   PixelCodec& d = *m_destination;
   PixelCodec& s = *m_source;
   if (d.Width() != s.Width() || d.Height() != s.Height() || d.Depth() != s.Depth()) return E_FAIL;
+  if (ShuffleByteChannels(d, s)) return S_OK;
   // sRGB on both sides passes through unconverted.
   if (d.Srgb() && s.Srgb()) {
     d.SetSrgb(false);

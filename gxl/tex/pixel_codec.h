@@ -48,6 +48,15 @@ bool ColorsEqual(const ColorF& a, const ColorF& b);
 // Float to integer by truncation toward zero (clamped to the int range; NaN gives 0).
 std::int32_t TruncatingRoundMode(float x);
 
+// Where a format whose channels are each one unsigned byte keeps R, G, B and
+// A in its texel (byte offsets; -1 for a channel it does not store). Reading
+// b / 255 and quantising it back gives b under every rounding offset, so such
+// formats convert into each other byte for byte.
+struct ByteChannels {
+  std::uint32_t bytes;
+  std::int8_t offset[4];
+};
+
 class PixelCodec {
  public:
   virtual ~PixelCodec();
@@ -62,6 +71,9 @@ class PixelCodec {
   virtual void WriteRow(std::uint32_t y, std::uint32_t z, ColorF* row) = 0;
   // Replaces the key colour by what a texel of that colour reads back as.
   virtual void QuantizeColorKey();
+  // The byte places of the channels, for formats of whole-byte unsigned
+  // channels only; null otherwise.
+  virtual const ByteChannels* ByteChannelLayout() const { return nullptr; }
 
   // Readies a codec to be written with rows of unbounded floats (texture fills).
   HRESULT PrepareForFloatRows();

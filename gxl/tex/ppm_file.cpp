@@ -88,14 +88,24 @@ HRESULT DecodedImage::ReadPpm(const std::uint8_t* data, std::uint32_t size) {
   std::uint8_t* out = AllocateImage(D3DFMT_X8R8G8B8, w, h, 4);
   if (!out) return E_OUTOFMEMORY;
   const std::uint8_t* in = data + tokens.At();
+  if (!text) {
+    // Byte samples as they stand, or through a table of their scaled values.
+    auto* texels = reinterpret_cast<std::uint32_t*>(out);
+    if (maximum == kMaxByteSample) {
+      for (std::uint64_t i = 0; i < count; ++i, in += 3)
+        texels[i] = 0xFF000000u | std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
+      return S_OK;
+    }
+    std::uint32_t scaled[256];
+    for (std::uint32_t v = 0; v < 256; ++v) scaled[v] = (v < maximum ? v : maximum) * 255 / maximum;
+    for (std::uint64_t i = 0; i < count; ++i, in += 3)
+      texels[i] = 0xFF000000u | scaled[in[0]] << 16 | scaled[in[1]] << 8 | scaled[in[2]];
+    return S_OK;
+  }
   for (std::uint64_t i = 0; i < count; ++i, out += 4) {
     std::uint32_t samples[3];
     for (std::uint32_t& s : samples) {
-      if (!text) {
-        s = *in++;
-      } else if (!tokens.Next(&s)) {
-        return E_FAIL;
-      }
+      if (!tokens.Next(&s)) return E_FAIL;
       // Samples above the maximum are outside the format: they read as the maximum.
       if (s > maximum) s = maximum;
     }

@@ -14,7 +14,7 @@ using gxl::tex::detail::Store16;
 
 constexpr std::uint32_t kHeaderSize = 18;
 constexpr std::uint32_t kColourMapped = 1, kTrueColour = 2, kGrey = 3, kRunLength = 8;
-constexpr std::uint32_t kTopDown = 0x20, kRightToLeft = 0x10;
+constexpr std::uint32_t kTopDown = 0x20, kRightToLeft = 0x10, kAttributeBits = 0x0F;
 constexpr std::uint32_t kPacketRun = 0x80;
 constexpr std::uint32_t kMaxPacketTexels = 128;
 
@@ -53,7 +53,9 @@ D3DFORMAT FormatOfBits(std::uint32_t bits) {
 
 std::uint8_t Expand5(std::uint32_t c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); }
 
-PaletteEntry MapEntry(const std::uint8_t* e, std::uint32_t entryBits) {
+// A 16-bit entry's top bit is alpha only when the descriptor declares
+// attribute bits; otherwise it is unused and the entry is opaque.
+PaletteEntry MapEntry(const std::uint8_t* e, std::uint32_t entryBits, bool attributeBits) {
   switch (entryBits) {
     case 24:
       return PaletteEntry{e[2], e[1], e[0], 255};
@@ -61,7 +63,7 @@ PaletteEntry MapEntry(const std::uint8_t* e, std::uint32_t entryBits) {
       return PaletteEntry{e[2], e[1], e[0], e[3]};
     default: {
       const std::uint32_t v = Load16(e);
-      const std::uint8_t alpha = entryBits == 15 || (v & 0x8000) ? 255 : 0;
+      const std::uint8_t alpha = entryBits == 15 || !attributeBits || (v & 0x8000) ? 255 : 0;
       return PaletteEntry{Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31), alpha};
     }
   }
@@ -73,7 +75,7 @@ HRESULT FillPalette(const TgaHeader& h, const std::uint8_t* map, PaletteEntry* p
   const std::uint32_t entryBytes = (h.mapEntryBits + 7) / 8;
   bool allClear = true;
   for (std::uint32_t i = 0; i < h.mapLength; ++i) {
-    palette[h.mapFirst + i] = MapEntry(map + i * entryBytes, h.mapEntryBits);
+    palette[h.mapFirst + i] = MapEntry(map + i * entryBytes, h.mapEntryBits, h.descriptor & kAttributeBits);
     allClear = allClear && palette[h.mapFirst + i].flags == 0;
   }
   // A map whose alpha is 0 throughout carries no alpha at all.
@@ -83,45 +85,89 @@ HRESULT FillPalette(const TgaHeader& h, const std::uint8_t* map, PaletteEntry* p
 }
 
 // Places the texels of the file, in file order, into the image: rows from the
-// bottom or the top, texels from the left or the right.
+// bottom or the top, texels from the left or the right. A row is stored left
+// to right as it comes and turned around when it is complete.
 class TexelTarget {
  public:
   TexelTarget(std::uint8_t* pixels, const TgaHeader& h, std::uint32_t texelBytes)
       : m_pixels(pixels), m_width(h.width), m_height(h.height), m_bytes(texelBytes),
-        m_topDown(h.descriptor & kTopDown), m_rightToLeft(h.descriptor & kRightToLeft) {}
+        m_rowBytes(std::uint64_t{h.width} * texelBytes), m_topDown(h.descriptor & kTopDown),
+        m_rightToLeft(h.descriptor & kRightToLeft) {
+    m_row = RowAt(0);
+  }
 
-  std::uint64_t Count() const { return std::uint64_t{m_width} * m_height; }
-  void Put(std::uint64_t index, const std::uint8_t* texel) {
-    const std::uint64_t y = index / m_width, x = index % m_width;
-    const std::uint64_t row = m_topDown ? y : m_height - 1 - y;
-    const std::uint64_t column = m_rightToLeft ? m_width - 1 - x : x;
-    std::memcpy(m_pixels + (row * m_width + column) * m_bytes, texel, m_bytes);
+  bool Done() const { return m_y == m_height; }
+  // Texels the current row still takes.
+  std::uint32_t RowLeft() const { return m_width - m_x; }
+  // Stores n texels (n <= RowLeft()): copies of one texel, or n in a row.
+  void PutRun(const std::uint8_t* texel, std::uint32_t n) {
+    std::uint8_t* at = m_row + std::uint64_t{m_x} * m_bytes;
+    if (m_bytes == 1) {
+      std::memset(at, *texel, n);
+    } else {
+      for (std::uint32_t i = 0; i < n; ++i, at += m_bytes) std::memcpy(at, texel, m_bytes);
+    }
+    Advance(n);
+  }
+  void PutRaw(const std::uint8_t* texels, std::uint32_t n) {
+    std::memcpy(m_row + std::uint64_t{m_x} * m_bytes, texels, std::uint64_t{n} * m_bytes);
+    Advance(n);
   }
 
  private:
+  std::uint8_t* RowAt(std::uint32_t y) const { return m_pixels + (m_topDown ? y : m_height - 1 - y) * m_rowBytes; }
+  void Advance(std::uint32_t n) {
+    m_x += n;
+    if (m_x < m_width) return;
+    if (m_rightToLeft) Reverse();
+    m_x = 0;
+    if (++m_y < m_height) m_row = RowAt(m_y);
+  }
+  void Reverse() {
+    std::uint8_t* a = m_row;
+    std::uint8_t* b = m_row + m_rowBytes - m_bytes;
+    std::uint8_t t[4];
+    for (; a < b; a += m_bytes, b -= m_bytes) {
+      std::memcpy(t, a, m_bytes);
+      std::memcpy(a, b, m_bytes);
+      std::memcpy(b, t, m_bytes);
+    }
+  }
+
   std::uint8_t* m_pixels;
   std::uint32_t m_width;
   std::uint32_t m_height;
   std::uint32_t m_bytes;
+  std::uint64_t m_rowBytes;
   bool m_topDown;
   bool m_rightToLeft;
+  std::uint8_t* m_row = nullptr;
+  std::uint32_t m_x = 0;
+  std::uint32_t m_y = 0;
 };
 
 // Packets run on across row ends: the image is one stream of texels, and
 // files whose packets stop at every row end read the same.
 HRESULT DecodeRunLength(const std::uint8_t* in, std::uint64_t size, std::uint32_t texelBytes, TexelTarget& target) {
   std::uint64_t at = 0;
-  for (std::uint64_t index = 0; index < target.Count();) {
+  while (!target.Done()) {
     if (at >= size) return E_FAIL;
     const std::uint32_t packet = in[at++];
-    const std::uint64_t count = (packet & ~kPacketRun) + 1;
+    std::uint32_t count = (packet & ~kPacketRun) + 1;
     const bool run = packet & kPacketRun;
-    const std::uint64_t bytes = (run ? 1 : count) * texelBytes;
+    const std::uint64_t bytes = std::uint64_t{run ? 1 : count} * texelBytes;
     if (size - at < bytes) return E_FAIL;
     // Texels past the last one are read but not stored.
-    const std::uint64_t stored = count < target.Count() - index ? count : target.Count() - index;
-    for (std::uint64_t i = 0; i < stored; ++i) target.Put(index + i, in + at + (run ? 0 : i * texelBytes));
-    index += stored;
+    for (const std::uint8_t* texel = in + at; count && !target.Done();) {
+      const std::uint32_t n = count < target.RowLeft() ? count : target.RowLeft();
+      if (run) {
+        target.PutRun(texel, n);
+      } else {
+        target.PutRaw(texel, n);
+        texel += std::uint64_t{n} * texelBytes;
+      }
+      count -= n;
+    }
     at += bytes;
   }
   return S_OK;
@@ -195,7 +241,7 @@ HRESULT DecodedImage::ReadTga(const std::uint8_t* data, std::uint32_t size) {
       const HRESULT hr = DecodeRunLength(texels, left, texelBytes, target);
       if (FAILED(hr)) return hr;
     } else {
-      for (std::uint64_t i = 0; i < count; ++i) target.Put(i, texels + i * texelBytes);
+      for (std::uint32_t y = 0; y < h.height; ++y) target.PutRaw(texels + y * std::uint64_t{rowPitch}, h.width);
     }
   }
   if (format == D3DFMT_A1R5G5B5 && !AnyTopBitSet(static_cast<const std::uint8_t*>(pixels), count))

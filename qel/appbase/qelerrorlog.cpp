@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "errtext/hresult_name.h"
 #include "platform/mm_timer.h"
 #include "platform/win_kernel.h"
 #include "qel/appbase/qelfile.h"
@@ -29,9 +30,19 @@ std::int32_t C_ErrorLog::Write(const std::string& text) {
   std::string line = FormatLine(text);
   if (m_nMode == kModeFile) {
     C_File file;
-    if (file.Open(kLogName, false, OPEN_ALWAYS)) {
+    bool written = file.Open(kLogName, false, OPEN_ALWAYS);
+    if (written) {
       DWORD size = file.GetSize(nullptr);
-      file.Write(line.data(), static_cast<DWORD>(line.size()), static_cast<LONG>(size));
+      written = size != INVALID_FILE_SIZE &&
+                file.Write(line.data(), static_cast<DWORD>(line.size()), static_cast<LONG>(size)) &&
+                file.GetWrittenCount() == line.size();
+    }
+    // A line the file cannot take (a read-only folder, a full disk) goes to
+    // standard error, so that nothing is lost without a word.
+    if (!written) {
+      const char* reason = HResultNameA(static_cast<HRESULT>(GetLastError()));
+      line.resize(line.size() - 2);  // a plain line end on a terminal
+      std::fprintf(stderr, "%s could not be written (%s): %s\n", kLogName, reason, line.c_str());
     }
   }
   return 0;

@@ -1,5 +1,6 @@
 // Appends time-stamped lines "MM/DD/YY HH:MM:SS : text" (CR LF) to
-// "ErrorLog.txt" in the working folder. The file is opened for each line.
+// "ErrorLog.txt" in the working folder. The file is opened for each line; a
+// line the file cannot take goes to standard error instead.
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/assets/assets_support.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 namespace nura::assets_test {
@@ -73,7 +74,7 @@ TEST(AssetsPictures, EveryPictureIsPowerOfTwoRgbaThatLibpngDecodes) {
 }
 
 TEST(AssetsPictures, ImageMagickReadsTheSameSizes) {
-  if (!test::HaveTool("identify")) GTEST_SKIP() << "ImageMagick is not installed";
+  NURA_REQUIRE_OUTSIDE_INPUT(test::HaveTool("identify"), "ImageMagick");
   for (const std::string& name : PictureNames()) {
     if (name == "cg/Logo.grp") continue;
     std::string out;

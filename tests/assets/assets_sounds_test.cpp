@@ -16,6 +16,7 @@
 #include "qel/appbase/qelsound.h"
 #include "tests/assets/assets_support.h"
 #include "tests/support/filter_graph.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 namespace nura::assets_test {
@@ -138,7 +139,7 @@ TEST(AssetsSounds, EffectsAreAudibleUnclippedAndEndWithoutAClick) {
 }
 
 TEST(AssetsSounds, SoxReadsTheSameFormat) {
-  if (!test::HaveTool("sox")) GTEST_SKIP() << "sox is not installed";
+  NURA_REQUIRE_OUTSIDE_INPUT(test::HaveTool("sox"), "sox");
   for (const std::string& name : SoundNames()) {
     std::vector<std::uint8_t> b = test::ReadFileBytes(DataPath(name));
     Wave w;

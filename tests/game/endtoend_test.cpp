@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -431,15 +432,80 @@ TEST_F(GameEndToEnd, ClearingTheFirstCourseRunsTheEndingAndOpensTheSecond) {
   EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage(records, "Q"));
 }
 
-// The game program started without a display, and without asking for a
-// headless run, ends at once through its own failed start, and says why.
+// The game program started without a display it can use, and without asking
+// for a headless run, ends at once through its own failed start with a status
+// a launcher can tell from a normal quit, and says why.
 TEST(GameEndToEndProgram, WithoutADisplayItEndsAtOnceAndSaysWhy) {
-  GameFolder dir;
-  std::string output;
-  const std::string cmd = "timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY -u PLATFORM_BACKEND -u SDL_VIDEODRIVER '" +
-                          std::string(NURA_GAME_PROGRAM) + "' 2>&1";
-  EXPECT_EQ(test::RunCommand(cmd, &output), 0) << output;
-  EXPECT_NE(output.find("platform: no display could be opened"), std::string::npos) << output;
+  // No X server listens at display 4093 (nor a Wayland one without its folder).
+  ASSERT_FALSE(std::filesystem::exists("/tmp/.X11-unix/X4093"));
+  const struct {
+    const char* env;
+    const char* reason;
+  } cases[] = {
+      {"", "neither DISPLAY nor WAYLAND_DISPLAY is set"},
+      {"DISPLAY=:4093", "no display answered at the address DISPLAY names (\":4093\")"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.env);
+    GameFolder dir;
+    std::string output;
+    const std::string cmd =
+        "timeout 120 env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR -u PLATFORM_BACKEND -u SDL_VIDEODRIVER " +
+        std::string(c.env) + " '" + NURA_GAME_PROGRAM + "' 2>&1";
+    EXPECT_EQ(test::RunCommand(cmd, &output), 1) << output;
+    EXPECT_NE(output.find(std::string("platform: no display could be opened (") + c.reason + ")"), std::string::npos)
+        << output;
+  }
+}
+
+// In a folder the game may not write, a record that cannot be saved is
+// reported on standard error, since the error log cannot be made there either,
+// and the game goes on with the record in memory.
+TEST_F(GameEndToEnd, InAReadOnlyFolderALostRecordIsReportedOnStandardErrorAndPlayGoesOn) {
+  StageSpec stage;  // starts in its goal
+  stage.floors = {{0, 0, 1000, 1000}};
+  stage.startX = 110;
+  stage.startY = 100;
+  stage.goal = {123, 113, 123, 113};
+  stage.path = {{2, 3}};
+  WriteStages({stage});
+  // The stage list offers stages with a record.
+  const std::vector<std::uint8_t> before = PythonScoreImage({{1, 40000, "QQQ"}});
+  test::WriteFileBytes("score.dat", before);
+  Start();
+  chmod("score.dat", 0444);
+  chmod(".", 0555);
+  struct Writable {
+    ~Writable() { chmod(".", 0700); }
+  } writable;
+  test::AsNobody nobody;
+
+  SetDrawing(false);
+  SkipLogo();
+  OpenMenu();
+  ChooseStage(0, 0);
+  SkipToPlay();
+  Frame();
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
+  const int time = static_cast<int>(Play().GetElapsed());
+  HurryClear();
+  testing::internal::CaptureStderr();
+  EnterName("AB");
+  Frames(30);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_THAT(m_Trace, ElementsAre(1, 2, 3, 7, 2));
+  EXPECT_THAT(err, testing::StartsWith("ErrorLog.txt could not be written (ERROR_ACCESS_DENIED): "));
+  EXPECT_THAT(err,
+              testing::HasSubstr(" : score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.\n"));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), before);
+
+  // The game plays on: the stage starts again with the new record to beat.
+  OpenMenu();
+  ChooseStage(0, 0);
+  SkipToPlay();
+  EXPECT_EQ(Play().GetFloorData().GetBestTime(), time);
+  EXPECT_STREQ(Play().GetFloorData().GetBestName(), "AB");
 }
 
 #if defined(__SANITIZE_ADDRESS__)

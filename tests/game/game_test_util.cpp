@@ -8,8 +8,12 @@
 namespace nura::game_test {
 
 std::vector<std::string> ErrorLogTexts() {
-  std::vector<std::string> texts;
   std::ifstream in("ErrorLog.txt", std::ios::binary);
+  return LogLineTexts(in);
+}
+
+std::vector<std::string> LogLineTexts(std::istream& in) {
+  std::vector<std::string> texts;
   std::string line;
   while (std::getline(in, line, '\n')) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

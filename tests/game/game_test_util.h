@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ class GameFolder {
 
 // The texts of the lines in "ErrorLog.txt" (the part after " : "), or none.
 std::vector<std::string> ErrorLogTexts();
+// The same of each line read from in.
+std::vector<std::string> LogLineTexts(std::istream& in);
 
 // The sound effects played since the recorder's last reset, in order, named
 // through a map from their samples' checksum ("?" for samples not in it).

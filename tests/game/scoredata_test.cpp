@@ -2,13 +2,12 @@
 // module), the header flags, records written in queue order, files that are
 // short, recreated empty or damaged, and saves that fail.
 #include <gtest/gtest.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <sstream>
 
 #include "game/scoredata.h"
 #include "tests/game/game_test_util.h"
@@ -193,33 +192,20 @@ TEST(ScoreData, DamagedFilesKeepEveryValidRecord) {
   }
 }
 
-// Root ignores file permissions; file access as another user makes them count.
-class AsNobody {
- public:
-  explicit AsNobody(bool wanted) : m_bRoot(wanted && geteuid() == 0) {
-    if (m_bRoot) setfsuid(65534);
-  }
-  ~AsNobody() {
-    if (m_bRoot) setfsuid(0);
-  }
-  AsNobody(const AsNobody&) = delete;
-  AsNobody& operator=(const AsNobody&) = delete;
-
- private:
-  bool m_bRoot;
-};
-
 // Saves that fail keep the records in memory, and each one leaves one line in
-// the error log naming the file and the system's error.
+// the error log naming the file and the system's error; when the error log
+// cannot be written either, the line goes to standard error.
 TEST(ScoreData, SavesThatFailKeepMemoryAndAreReportedInTheErrorLog) {
+  const std::string denied = "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.";
   const struct {
     const char* name;
     void (*prepare)();
     bool permissions;  // the case relies on file permissions
     std::vector<std::string> lines;
+    const char* onStderr;  // the lines go to standard error with this reason
   } cases[] = {
       {"a folder of that name", [] { std::filesystem::create_directory("score.dat"); }, false,
-       std::vector<std::string>(2, "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.")},
+       std::vector<std::string>(2, "score.dat could not be written: ERROR_DIRECTORY (267)"), nullptr},
       // The error log is there already and may be written.
       {"a read-only folder",
        [] {
@@ -227,17 +213,21 @@ TEST(ScoreData, SavesThatFailKeepMemoryAndAreReportedInTheErrorLog) {
          chmod("ErrorLog.txt", 0666);
          chmod(".", 0555);
        },
-       true, std::vector<std::string>(2, "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.")},
+       true, std::vector<std::string>(2, denied), nullptr},
+      // The error log cannot be made there either.
+      {"a read-only folder without an error log", [] { chmod(".", 0555); }, true, std::vector<std::string>(2, denied),
+       "ERROR_ACCESS_DENIED"},
       // Creating the file is a save as well.
       {"a full disk", [] { std::filesystem::create_symlink("/dev/full", "score.dat"); }, false,
-       std::vector<std::string>(3, "score.dat could not be written: ERROR_DISK_FULL (112)")},
+       std::vector<std::string>(3, "score.dat could not be written: ERROR_DISK_FULL (112)"), nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     GameFolder dir;
     c.prepare();
+    testing::internal::CaptureStderr();
     {
-      AsNobody nobody(c.permissions);
+      test::AsNobody nobody(c.permissions);
       C_ScoreData score;
       EXPECT_EQ(score.GetScore(1), 3000000);
       EXPECT_STREQ(score.GetName(1), "QZX");
@@ -249,8 +239,17 @@ TEST(ScoreData, SavesThatFailKeepMemoryAndAreReportedInTheErrorLog) {
       EXPECT_TRUE(score.GetFlag(0));
       EXPECT_FALSE(score.HasPending());
     }
+    std::istringstream err(testing::internal::GetCapturedStderr());
     chmod(".", 0700);
-    EXPECT_EQ(ErrorLogTexts(), c.lines);
+    if (c.onStderr) {
+      EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+      const std::string prefix = std::string("ErrorLog.txt could not be written (") + c.onStderr + "): ";
+      EXPECT_EQ(err.str().find(prefix), 0u) << err.str();
+      EXPECT_EQ(LogLineTexts(err), c.lines) << err.str();
+    } else {
+      EXPECT_EQ(err.str(), "");
+      EXPECT_EQ(ErrorLogTexts(), c.lines);
+    }
     EXPECT_FALSE(std::filesystem::is_regular_file("score.dat"));
   }
 }

@@ -8,6 +8,7 @@
 #include "platform/mm_timer.h"
 #include "platform/src/backend/backend.h"
 #include "platform/testing.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -122,7 +123,7 @@ TEST(PlatformDemo, RunsHeadlessAndCapturesFrames) {
   auto png = nura::test::ReadFileBytes(dir / "frame_000010.png");
   ASSERT_GT(png.size(), 8u);
   EXPECT_EQ(png[1], 'P');
-  if (!nura::test::HaveTool("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  NURA_REQUIRE_OUTSIDE_INPUT(nura::test::HaveTool("/usr/bin/python3"), "/usr/bin/python3");
   // Frame 10 was drawn with frame count 9: r = x + 18, g = y + 9, b = (x ^ y) + 9.
   std::string probe = "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('" + (dir / "frame_000010.png") +
                       "'); print(im.size, im.getpixel((100, 50)), im.getpixel((639, 479)))\" 2>&1";

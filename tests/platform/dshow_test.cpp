@@ -11,6 +11,7 @@
 #include "platform/win_kernel.h"
 #include "tests/platform/audio_files.h"
 #include "tests/support/filter_graph.h"
+#include "tests/support/outside_input.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ class MusicGraph : public testing::Test {
 };
 
 TEST_F(MusicGraph, AnMp3DecodesToTheSourceLength) {
-  if (!HaveTool("sox") || !HaveTool("lame")) GTEST_SKIP() << "sox or lame missing";
+  NURA_REQUIRE_OUTSIDE_INPUT(HaveTool("sox") && HaveTool("lame"), "sox or lame");
   const std::string wav = m_dir / "tone.wav", mp3 = m_dir / "tone.mp3";
   ASSERT_EQ(RunCommand("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1.0 sine 440 gain -6"), 0);
   ASSERT_EQ(RunCommand("lame --quiet -b 128 '" + wav + "' '" + mp3 + "'"), 0);
@@ -95,7 +96,7 @@ TEST_F(MusicGraph, AWaveFileMixesSampleForSample) {
 }
 
 TEST_F(MusicGraph, CompletionLatchesUntilSoughtOrStopped) {
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
+  NURA_REQUIRE_OUTSIDE_INPUT(HaveTool("sox"), "sox");
   const std::string wav = m_dir / "short.wav";
   ASSERT_EQ(RunCommand("sox -n -r 22050 -c 1 -b 16 '" + wav + "' synth 0.2 sine 300"), 0);
   Graph g;
@@ -129,7 +130,7 @@ TEST_F(MusicGraph, CompletionLatchesUntilSoughtOrStopped) {
 }
 
 TEST_F(MusicGraph, StopThenRunResumesInPlace) {
-  if (!HaveTool("sox")) GTEST_SKIP() << "sox missing";
+  NURA_REQUIRE_OUTSIDE_INPUT(HaveTool("sox"), "sox");
   const std::string wav = m_dir / "long.wav";
   ASSERT_EQ(RunCommand("sox -n -r 48000 -c 2 -b 16 '" + wav + "' synth 1.0 sine 500"), 0);
   Graph g;
@@ -202,7 +203,7 @@ TEST_F(MusicGraph, OneIdentityForAllInterfaces) {
 // the library is not instrumented for AddressSanitizer). The file now plays
 // as its first stream alone, from wherever it is sought.
 TEST_F(MusicGraph, AJoinedMp3PlaysItsFirstStreamOnlyFromEveryPosition) {
-  if (!HaveTool("sox") || !HaveTool("lame")) GTEST_SKIP() << "sox or lame missing";
+  NURA_REQUIRE_OUTSIDE_INPUT(HaveTool("sox") && HaveTool("lame"), "sox or lame");
   struct Part {
     const char* rate;
     const char* channels;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/win_kernel.h"
@@ -74,7 +77,7 @@ TEST(PlatformFiles, Dispositions) {
 TEST(PlatformFiles, DirectoriesAndHandles) {
   TempDir dir;
   EXPECT_EQ(Open(dir.path(), GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
   EXPECT_FALSE(CloseHandle(nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   HANDLE h = Open(dir / "x", GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
@@ -87,6 +90,50 @@ TEST(PlatformFiles, DirectoriesAndHandles) {
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
   EXPECT_FALSE(CloseHandle(h));
+}
+
+// Each failure names its own cause, so that a report can tell a folder in the
+// way, a full disk and a refused permission apart.
+TEST(PlatformFiles, FailuresNameTheirCause) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder");
+  std::filesystem::create_directory(dir / "locked");
+  chmod((dir / "locked").c_str(), 0555);
+  std::filesystem::create_symlink("/dev/full", dir / "full");
+  auto opens = [&](const char* name, DWORD access, DWORD disposition) {
+    HANDLE h = Open(dir / name, access, disposition);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+  };
+  auto writes = [&](const char* name) {
+    HANDLE h = Open(dir / name, GENERIC_WRITE, OPEN_EXISTING);
+    DWORD n = 0;
+    const BOOL ok = WriteFile(h, "x", 1, &n, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(h);
+    SetLastError(error);
+    return ok != FALSE;
+  };
+  const struct {
+    const char* what;
+    std::function<bool()> call;
+    DWORD error;
+    bool permissions;  // the case relies on file permissions
+  } cases[] = {
+      {"a folder read", [&] { return opens("folder", GENERIC_READ, OPEN_EXISTING); }, ERROR_DIRECTORY, false},
+      {"a folder written", [&] { return opens("folder", GENERIC_WRITE, OPEN_ALWAYS); }, ERROR_DIRECTORY, false},
+      {"a folder deleted", [&] { return DeleteFileA((dir / "folder").c_str()) != FALSE; }, ERROR_DIRECTORY, false},
+      {"a full disk", [&] { return writes("full"); }, ERROR_DISK_FULL, false},
+      {"a read-only folder", [&] { return opens("locked/new", GENERIC_WRITE, CREATE_NEW); }, ERROR_ACCESS_DENIED, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    nura::test::AsNobody nobody(c.permissions);
+    SetLastError(0);
+    EXPECT_FALSE(c.call());
+    EXPECT_EQ(GetLastError(), c.error);
+  }
 }
 
 TEST(PlatformFiles, ShortReadsAtTheEnd) {

@@ -13,6 +13,7 @@
 #include "platform/testing.h"
 #include "platform/win_gdi.h"
 #include "platform/win_kernel.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 using gdi_test::Canvas;
@@ -177,8 +178,8 @@ bool ReadPgm(const std::string& path, int* w, int* h, std::vector<std::uint8_t>*
 }
 
 TEST_F(PlatformGdiRender, ALetterEqualsFreeTypesOwnBitmapAtBearingAndAscent) {
-  if (nura::test::RunCommand("/usr/bin/python3 -c 'import PIL.ImageFont' 2>/dev/null") != 0)
-    GTEST_SKIP() << "Python's imaging library is not installed";
+  NURA_REQUIRE_OUTSIDE_INPUT(nura::test::RunCommand("/usr/bin/python3 -c 'import PIL.ImageFont' 2>/dev/null") == 0,
+                             "Python's imaging library");
   nura::test::TempDir dir;
   for (int em : {11, 16, 27}) {
     SCOPED_TRACE(em);

@@ -10,6 +10,7 @@
 #include "platform/cpu.h"
 #include "platform/testing.h"
 #include "platform/win_kernel.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::string Format(double v) {
 TEST(PlatformGuards, NumericLocaleIsRestored) {
   nura::test::TempDir dir;
   locale_t de = nura::test::MakeCommaDecimalLocale(dir);
-  if (!de) GTEST_SKIP() << "no comma-decimal locale available";
+  NURA_REQUIRE_OUTSIDE_INPUT(de, "a comma-decimal locale");
   locale_t old = uselocale(de);
   EXPECT_EQ(Format(1.5), "1,5");
   {

@@ -1,5 +1,6 @@
 #include "tests/support/test_util.h"
 
+#include <sys/fsuid.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,6 +68,14 @@ int RunCommand(const std::string& command, std::string* output) {
     if (output) output->append(buf, n);
   int status = pclose(p);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+AsNobody::AsNobody(bool wanted) : m_bRoot(wanted && geteuid() == 0) {
+  if (m_bRoot) setfsuid(65534);
+}
+
+AsNobody::~AsNobody() {
+  if (m_bRoot) setfsuid(0);
 }
 
 bool HaveTool(const std::string& name) {

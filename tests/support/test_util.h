@@ -44,6 +44,20 @@ inline void WriteFileText(const std::string& path, const std::string& text) {
   WriteFileBytes(path, text.data(), text.size());
 }
 
+// UTF-8 text (characters of the Basic Multilingual Plane only) as UTF-16, for wide paths.
+inline std::u16string Utf16(const std::string& utf8) {
+  std::u16string wide;
+  for (const char* p = utf8.c_str(); *p;) {
+    const auto c = static_cast<unsigned char>(*p);
+    const int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : 2;
+    char16_t u = static_cast<char16_t>(extra == 0 ? c : extra == 1 ? c & 0x1F : c & 0x0F);
+    for (int i = 1; i <= extra; ++i) u = static_cast<char16_t>(u << 6 | (p[i] & 0x3F));
+    wide += u;
+    p += 1 + extra;
+  }
+  return wide;
+}
+
 // Runs a shell command; returns its exit status and (optionally) its standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // True when the program is on PATH.
@@ -52,6 +66,19 @@ bool HaveTool(const std::string& name);
 // A locale whose decimal separator is a comma (de_DE.UTF-8, made with
 // localedef in dir when the system lacks it); null when the tools are missing.
 locale_t MakeCommaDecimalLocale(const TempDir& dir);
+
+// File permissions count for the scope: root, which ignores them, reaches files
+// as the user "nobody" (file-system uid 65534) on this thread.
+class AsNobody {
+ public:
+  explicit AsNobody(bool wanted = true);
+  ~AsNobody();
+  AsNobody(const AsNobody&) = delete;
+  AsNobody& operator=(const AsNobody&) = delete;
+
+ private:
+  bool m_bRoot;
+};
 
 // The source tree's root (for test data kept in the tree).
 std::string SourceDir();

@@ -28,8 +28,10 @@ namespace gxl::shader {
 
 class MessageLog;
 class ShaderPreprocessor;
-class ConstantBinder;  // binds the constant names of fragments (back end)
+class CommentBlockBuilder;
+class ConstantBinder;  // binds the constant names of fragments (core/constant_binder.h)
 class FragmentInfo;    // the symbolic register names of one fragment
+class RegisterNameTable;
 struct FragmentInfoDeleter {
   void operator()(FragmentInfo* info) const;
 };
@@ -99,8 +101,14 @@ class ShaderAssembler {
   // type and number, or a failure after its error is reported.
   HRESULT ResolveFragmentName(const TokenNode& name, const AsmOperandNode* relative, std::uint32_t* type,
                               std::uint32_t* number);
+  // An input ('v'), output ('o') or temporary ('r') name: S_OK with its number.
+  HRESULT ResolveVaryingName(const TokenNode& name, bool relative, char kind, std::uint32_t* number);
   // "FINF" in fragment mode, "DBUG" when debug information is asked for.
   HRESULT WriteCommentBlocks();
+  HRESULT WriteFragmentInfo();
+  HRESULT WriteDebugInfo();
+  // The block right after the version token, counted as comment tokens.
+  HRESULT InsertBlock(const CommentBlockBuilder& block);
 
   bool Fragment() const { return m_binder != nullptr; }
   // Errors make the run fail (GXL_ASM_REPORT).

@@ -45,6 +45,7 @@ PagePool::PagePool(std::size_t reservation, std::size_t commitStep) {
 }
 
 void* PagePool::Allocate(std::size_t size, std::size_t alignment) {
+  if (failureHook && failureHook()) return nullptr;
   if (alignment == 0 || alignment > kMaxAlignment || (alignment & (alignment - 1)) != 0) return nullptr;
   if (size == 0) size = 1;
   if (m_regions == 0) return AllocateInNewRegion(size, alignment);

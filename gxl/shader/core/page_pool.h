@@ -29,6 +29,9 @@ class PagePool {
   // Releases every region; the pool then serves allocations afresh.
   void FreeAll();
 
+  // Test hook: asked before every allocation; true fails it as exhausted memory does.
+  static inline bool (*failureHook)() = nullptr;
+
  private:
   void* AllocateInNewRegion(std::size_t size, std::size_t alignment);
 

@@ -66,6 +66,24 @@ ParseNode* AppendToList(ParseNode* list, ParseNode* cell) {
   return list;
 }
 
+const ParseNode* ResolveType(const ParseNode* type) {
+  for (;;) {
+    if (!type) return nullptr;
+    if (type->kind == NodeKind::Declaration) {
+      type = static_cast<const DeclarationNode*>(type)->description;
+    } else if (type->kind == NodeKind::Kind11) {
+      type = static_cast<const ParseNodeKind11*>(type)->nodes[0];
+    } else {
+      return type;
+    }
+  }
+}
+
+const TypeNode* AsTypeNode(const ParseNode* type) {
+  type = ResolveType(type);
+  return type && type->kind == NodeKind::Type ? static_cast<const TypeNode*>(type) : nullptr;
+}
+
 bool TokensEqual(const SourceToken& a, const SourceToken& b) {
   if (a.kind != b.kind) return false;
   switch (a.kind) {

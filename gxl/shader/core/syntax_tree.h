@@ -177,6 +177,7 @@ class DeclarationNode final : public ParseNode {
 // DeclarationNode flags.
 constexpr std::uint32_t kDeclLoopControl = 1;  // moved out of a "for" header
 constexpr std::uint32_t kDeclLoopWarned = 2;   // its use outside the loop was warned about
+constexpr std::uint32_t kDeclUninitReported = 4;  // its use before initialisation was reported
 
 // 7: the storage classes and modifiers of a declaration.
 class ParseNodeKind7 final : public ParseNode {
@@ -440,3 +441,9 @@ ParseNode* AppendToList(ParseNode* list, ParseNode* cell);
 // The comparison of tokens that nodes carry: by kind, then by value (texts by
 // their characters, numbers by value).
 bool TokensEqual(const SourceToken& a, const SourceToken& b);
+// A type reference looked through declarations and variable descriptions:
+// null (void), a TypeNode, an ArrayTypeNode or a ListNode (struct members or a
+// "Types" list). Any other node comes back as it is, for the caller to refuse.
+const ParseNode* ResolveType(const ParseNode* type);
+// The TypeNode itself, or null when the type is anything else.
+const TypeNode* AsTypeNode(const ParseNode* type);

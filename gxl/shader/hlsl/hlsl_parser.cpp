@@ -20,6 +20,8 @@ void HlslParser::Reset(std::uint32_t options, ShaderPreprocessor* preprocessor) 
   m_declarationCounter = 0;
   m_functionCount = 0;
   m_symbolSlots = 0;
+  m_techniqueCount = 0;
+  m_objectKeywords = true;
   m_names.clear();
   m_structComponents.clear();
 }

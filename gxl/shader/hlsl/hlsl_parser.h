@@ -48,6 +48,7 @@
 namespace gxl::shader {
 
 class ShaderPreprocessor;
+class HlslGrammar;
 
 // Owner kinds of scopes; kinds 0-5 are also the contexts of variable declarations.
 enum HlslScopeKind : std::uint32_t {
@@ -180,6 +181,21 @@ class HlslParser {
   // takes the messages, and clears every stack, flag and counter.
   void Reset(std::uint32_t options, ShaderPreprocessor* preprocessor);
 
+  // --- The parse (hlsl_parse.cpp, hlsl_lexer.cpp) ---
+  // Parses the rest of the preprocessor's source into a checked and folded
+  // tree: S_OK with the root, E_FAIL after any reported error (no tree),
+  // D3DERR_INVALIDCALL without an out pointer or a preprocessor, or the
+  // preprocessor's failure to begin or end its token stream.
+  HRESULT Parse(std::uint32_t options, ShaderPreprocessor* preprocessor, ProgramNode** tree);
+  // The next terminal of the grammar for the next preprocessed token, which
+  // stays the current token: a single-character punctuator's code, 257-337,
+  // or -1 at the end of input or after a preprocessor failure.
+  int NextToken();
+  // While clear (inside state blocks) "pixelshader", "sampler", "stateblock",
+  // "texture" and "vertexshader" are names, not keywords.
+  bool ObjectKeywords() const { return m_objectKeywords; }
+  void SetObjectKeywords(bool on) { m_objectKeywords = on; }
+
   // Reporters: the text is cut at 255 characters. An error sets the error
   // flag; an internal error also the fatal flag.
   void ReportError(const SourceToken* at, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
@@ -307,6 +323,8 @@ class HlslParser {
   ParseNode* MakeLiteralNode(const ParseNode* type, const FoldedValue& value, const SourceToken& token);
 
  private:
+  friend class HlslGrammar;  // the grammar's actions (hlsl_reduce.h)
+
   struct NameKey {
     const ScopeNode* scope;
     const char* name;
@@ -333,6 +351,8 @@ class HlslParser {
   std::nullptr_t OutOfMemory();
   // Reports an unknown node in a type; false.
   bool UnknownNode();
+  // A keyword's terminal, else a type name's or an identifier's.
+  int IdentifierTerminal(const char* text);
 
   // Types.
   std::uint64_t ComponentCount64(const ParseNode* type);
@@ -376,6 +396,8 @@ class HlslParser {
   std::uint32_t m_declarationCounter = 0;
   std::uint32_t m_functionCount = 0;
   std::uint32_t m_symbolSlots = 0;
+  std::uint32_t m_techniqueCount = 0;
+  bool m_objectKeywords = true;
 
   // The scopes' name trees: per scope and name, the tree node whose chain
   // holds that name's declarations, newest first.

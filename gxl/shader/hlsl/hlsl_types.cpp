@@ -56,24 +56,6 @@ ComponentKind ComponentKindOfBase(std::uint32_t base) {
   return kComponentObject;
 }
 
-const ParseNode* ResolveType(const ParseNode* type) {
-  for (;;) {
-    if (!type) return nullptr;
-    if (type->kind == NodeKind::Declaration) {
-      type = static_cast<const DeclarationNode*>(type)->description;
-    } else if (type->kind == NodeKind::Kind11) {
-      type = static_cast<const ParseNodeKind11*>(type)->nodes[0];
-    } else {
-      return type;
-    }
-  }
-}
-
-const TypeNode* AsTypeNode(const ParseNode* type) {
-  type = ResolveType(type);
-  return type && type->kind == NodeKind::Type ? static_cast<const TypeNode*>(type) : nullptr;
-}
-
 TypeNode* BuiltinType(const char* name) {
   if (!name) return nullptr;
   struct Named {

@@ -91,13 +91,6 @@ int CommonBase(std::uint32_t a, std::uint32_t b);
 // refused where they are declared.
 constexpr std::uint64_t kMaxTypeComponents = std::uint64_t{1} << 24;
 
-// A type reference looked through declarations and variable descriptions:
-// null (void), a TypeNode, an ArrayTypeNode or a ListNode (struct members or a
-// "Types" list). Any other node comes back as it is, for the caller to refuse.
-const ParseNode* ResolveType(const ParseNode* type);
-
-// The TypeNode itself, or null when the type is anything else.
-const TypeNode* AsTypeNode(const ParseNode* type);
 
 // A new TypeNode for a built-in type name, or null when the name is none: the
 // case-insensitive "dword", "float", "vector", "matrix", "string", "texture",

@@ -32,10 +32,12 @@ constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 // Further error numbers the file and memory calls report.
 constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
 constexpr DWORD ERROR_HANDLE_EOF = 38;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_DIRECTORY = 267;
 constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 
 struct SECURITY_ATTRIBUTES;

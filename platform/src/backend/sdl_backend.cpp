@@ -312,15 +312,26 @@ std::unique_ptr<Backend> MakeSdl(std::string* why) {
     *why = "neither DISPLAY nor WAYLAND_DISPLAY is set";
     return nullptr;
   }
+  // When SDL picks its own driver and none of the displays named answers, it
+  // falls back to one that shows nothing: the display is what failed.
+  auto noAnswer = [&] {
+    const bool named = x11 && *x11;
+    std::string text = "no display answered at the address";
+    if (named) text.append(" DISPLAY names (\"").append(x11).append("\")");
+    if (wayland && *wayland)
+      text.append(named ? " or" : "").append(" WAYLAND_DISPLAY names (\"").append(wayland).append("\")");
+    return text;
+  };
+  const bool chosen = driver0 && *driver0;
   auto sdl = std::make_unique<Sdl>();
   if (!sdl->Init()) {
-    *why = SDL_GetError();
+    *why = chosen ? SDL_GetError() : noAnswer() + ": " + SDL_GetError();
     return nullptr;
   }
   // The dummy video driver opens without a display; that is not interactive.
   const char* driver = SDL_GetCurrentVideoDriver();
   if (!driver || SDL_strcmp(driver, "dummy") == 0 || SDL_strcmp(driver, "offscreen") == 0) {
-    *why = std::string("SDL's video driver \"") + (driver ? driver : "") + "\" shows nothing";
+    *why = chosen ? std::string("SDL's video driver \"") + (driver ? driver : "") + "\" shows nothing" : noAnswer();
     return nullptr;
   }
   return sdl;

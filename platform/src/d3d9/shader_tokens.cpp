@@ -142,11 +142,14 @@ bool ParseVersion(std::uint32_t token, Version* out) {
 }
 
 std::string RegisterText(int type, std::uint32_t number, const Version& v) {
-  auto numbered = [number](const char* prefix) { return prefix + std::to_string(number); };
+  // Appended rather than prefix + string: g++ 12 at -O3 warns (-Wrestrict) about
+  // the insert that operator+(const char*, std::string&&) inlines.
+  auto numbered = [number](const char* prefix) { return std::string(prefix).append(std::to_string(number)); };
   switch (type) {
     case kTemp: return numbered("r");
     case kInput: return numbered("v");
-    case kConst: case kConst2: case kConst3: case kConst4: return "c" + std::to_string(ConstIndex(type, number));
+    case kConst: case kConst2: case kConst3: case kConst4:
+      return std::string("c").append(std::to_string(ConstIndex(type, number)));
     case kAddr: return numbered(v.pixel ? "t" : "a");
     case kRastOut: return number == 0 ? "oPos" : number == 1 ? "oFog" : number == 2 ? "oPts" : "";
     case kAttrOut: return numbered("oD");

@@ -102,9 +102,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD, SECURITY_ATTRIBUTES*, DWORD
     return INVALID_HANDLE_VALUE;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const int statError = ::fstat(fd, &st) != 0 ? errno : 0;
+  if (statError != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
-    SetLastError(ERROR_ACCESS_DENIED);
+    SetLastError(statError != 0 ? Win32FromErrno(statError) : ERROR_DIRECTORY);
     return INVALID_HANDLE_VALUE;
   }
   auto file = std::make_shared<FileObject>();

@@ -65,10 +65,13 @@ DWORD Win32FromErrno(int error) {
       return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EROFS:
-    case EISDIR:
     case ETXTBSY:
       return ERROR_ACCESS_DENIED;
+    // Kept apart from the permission errors, so that a report names the cause.
+    case EISDIR:
+      return ERROR_DIRECTORY;
+    case EROFS:
+      return ERROR_WRITE_PROTECT;
     case EBADF:
       return ERROR_INVALID_HANDLE;
     case ENOMEM:

@@ -79,6 +79,9 @@ TEST_F(TextLayout, CalcRectGivesTheTextsBoxWithAndWithoutTheScriptEngine) {
        [&](const Mono& m) { return box(10, 20, 10 + 4 * m.w + m.lineFeed, 20 + m.h); }},
       {u"aaa bbb ccc", DT_WORDBREAK, [&](const Mono& m) { return box(10, 20, 10 + 5 * m.w, 400); },
        [&](const Mono& m) { return box(10, 20, 10 + 3 * m.w, 20 + 3 * m.h); }},
+      // A line that exactly fills the width stays one line.
+      {u"aaa bbb", DT_WORDBREAK, [&](const Mono& m) { return box(10, 20, 10 + 7 * m.w, 400); },
+       [&](const Mono& m) { return box(10, 20, 10 + 7 * m.w, 20 + m.h); }},
       {u"aaaaaaaa", DT_WORDBREAK, [&](const Mono& m) { return box(10, 20, 10 + 3 * m.w, 400); },
        [&](const Mono& m) { return box(10, 20, 10 + 3 * m.w, 20 + 3 * m.h); }},
       {u"aa bbbb", DT_WORDBREAK, [&](const Mono& m) { return box(10, 20, 10 + 5 * m.w, 400); },

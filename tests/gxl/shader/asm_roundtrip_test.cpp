@@ -192,6 +192,20 @@ TEST(GxlShaderAsmRoundTrip, RandomProgramsOfEveryVersion) {
   }
 }
 
+// Definitions of infinities come back as they were; a NaN, which no literal
+// of the syntax stands for, comes back as 0.
+TEST(GxlShaderAsmRoundTrip, NonFiniteDefinitionsAssembleAgain) {
+  const std::vector<std::uint32_t> code = {0xFFFE0101, 0x00000051, 0xA00F0000, 0x7F800000, 0xFF800000,
+                                           0x7FC00000, 0x3F800000, 0x00000001, 0xC00F0000, 0xA0E40000, 0x0000FFFF};
+  std::string text, error;
+  ASSERT_TRUE(nura::shtok::Disassemble(code.data(), code.size(), &text, &error)) << error;
+  const AsmRun run = Assemble(text);
+  ASSERT_EQ(run.hr, S_OK) << text << run.log;
+  std::vector<std::uint32_t> expected = code;
+  expected[5] = 0;
+  EXPECT_EQ(run.tokens, expected) << text;
+}
+
 using nura::shtok::Float4;
 
 // Assembled programs run by the token kit's interpreter on random inputs

@@ -7,6 +7,7 @@
 
 #include "gxl/shader/assembler/asm_tables.h"
 #include "tests/gxl/shader/asm_run.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/goldens.h"
@@ -194,6 +195,7 @@ TEST(GxlShaderAsmTables, RegistersModifiersMasksAndSwizzles) {
       {"ps_1_1 mov r0_bx2, r1", nullptr,
        "(1): error X2014: source modifiers are not allowed on destination parameters\n"},
       {"vs_2_0 mov r0.yx, r1", nullptr, "(1): error X2003: invalid mask 'yx'\n"},
+      {"vs_2_0 mov r0.xx, r1", nullptr, "(1): error X2003: invalid mask 'xx'\n"},
       {"vs_2_0 mov r0.xw, r1.xyzwx", nullptr, "(1): error X2004: invalid swizzle 'xyzwx'\n"},
       {"vs_2_0 mov r0.rga, r1.xy", "02000001 800B0000 80540001", ""},
       {"vs_2_0 mov r0, b0.x", nullptr, "(1): error X2022: scalar registers cannot be swizzled\n"},
@@ -342,7 +344,7 @@ TEST(GxlShaderAsmCorpus, IrrlichtFiles) {
       EXPECT_EQ(validated.tokens, unvalidated.tokens) << name;
     }
   }
-  if (files == 0) GTEST_SKIP() << "no shader corpus";
+  NURA_REQUIRE_OUTSIDE_INPUT(files != 0, "the shader corpus");
   EXPECT_EQ(files, 10);
 }
 

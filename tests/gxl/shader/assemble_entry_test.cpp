@@ -84,15 +84,7 @@ TEST(GxlShaderAssembleEntry, FilesResourcesAndDefines) {
   const gxl::shader::ShaderMacro defines[] = {{"VALUE", "c7"}, {nullptr, nullptr}};
   gxl::ComRef<DataBuffer> a, w, m;
   ASSERT_EQ(AssembleShaderFromFileA(name.c_str(), defines, nullptr, 0, a.Put(), nullptr), S_OK);
-  std::u16string wide;
-  for (const char* p = name.c_str(); *p;) {  // UTF-8 to UTF-16, BMP only
-    const auto c = static_cast<unsigned char>(*p);
-    const int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : 2;
-    char16_t u = static_cast<char16_t>(extra == 0 ? c : extra == 1 ? c & 0x1F : c & 0x0F);
-    for (int i = 1; i <= extra; ++i) u = static_cast<char16_t>(u << 6 | (p[i] & 0x3F));
-    wide += u;
-    p += 1 + extra;
-  }
+  const std::u16string wide = nura::test::Utf16(name);
   ASSERT_EQ(AssembleShaderFromFileW(wide.c_str(), defines, nullptr, 0, w.Put(), nullptr), S_OK);
   EXPECT_EQ(shadertest::Bytes(a.Get()), shadertest::Bytes(w.Get()));
   EXPECT_EQ(shadertest::Hex(static_cast<const std::uint32_t*>(a->GetPointer()), a->GetSize() / 4),

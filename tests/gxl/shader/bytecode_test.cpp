@@ -2,9 +2,11 @@
 // sampler and debug-information queries, over streams laid by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "gxl/tex/result_codes.h"
 #include "platform/d3d9_api.h"
 #include "shader_code.h"
+#include "tests/support/shader/decode.h"
 
 namespace {
 
@@ -220,6 +223,28 @@ TEST(GxlShaderBytecode, SemanticsOfEachKindOfCode) {
     EXPECT_EQ(out.hr, S_OK) << c.name;
     EXPECT_EQ(out.records, c.outputs) << c.name;
   }
+}
+
+// The fixtures are read by the token kit's decoder too, so that a fault in
+// laying them out cannot pass as a finding of the queries. The decoder knows
+// no rasteriser output 3: vs_1_1 is read up to it, and read whole without it.
+TEST(GxlShaderBytecode, FixturesAreStreamsTheTokenKitReads) {
+  const DWORD rast3[] = {Op(1), Dst(kRastOut, 3), Src(kInput, 0)};
+  std::vector<DWORD> vs11 = kVs11;
+  const auto at = std::search(vs11.begin(), vs11.end(), std::begin(rast3), std::end(rast3));
+  ASSERT_NE(at, vs11.end());
+  const std::size_t rast3At = static_cast<std::size_t>(at - vs11.begin()) + 1;
+  vs11.erase(at, at + 3);
+  const struct {
+    const char* name;
+    const std::vector<DWORD>* code;
+  } kFixtures[] = {{"vs_1_1", &vs11},  {"vs_3_0", &kVs30}, {"ps_1_1", &kPs11},
+                   {"ps_1_4", &kPs14}, {"ps_2_0", &kPs20}, {"ps_3_0", &kPs30}};
+  std::string text, error;
+  for (const auto& f : kFixtures)
+    EXPECT_TRUE(nura::shtok::Disassemble(f.code->data(), f.code->size(), &text, &error)) << f.name << ": " << error;
+  EXPECT_FALSE(nura::shtok::Disassemble(kVs11.data(), kVs11.size(), &text, &error));
+  EXPECT_EQ(error, "token " + std::to_string(rast3At) + ": unknown register type 4");
 }
 
 TEST(GxlShaderBytecode, SemanticsQueriesRefuseWhatTheyCannotRead) {

@@ -49,6 +49,22 @@ TEST(GxlShaderDirective, EdgeCases) {
   shadertest::ExpectRows(rows);
 }
 
+// Each line tells a binding order from its swap: multiplicative over additive
+// over relational over equality over && over || over ?:, unary first, and
+// binary operators grouping to the left.
+TEST(GxlShaderDirective, PrecedenceAndAssociativity) {
+  const char* lines[][2] = {
+      {"1 + 2 * 3 == 7", "a"}, {"12 / 3 / 2 == 2", "b"}, {"10 - 4 - 3 == 3", "c"}, {"1 || 0 && 0", "d"},
+      {"0 && 1 || 1", "e"},    {"2 == 1 < 3", "f"},      {"1 < 2 == 1", "g"},      {"3 < 2 + 2 == 1", "h"},
+      {"2 && 2 == 2", "i"},    {"1 || 0 ? 0 : 1", "j"},  {"-1 + 2 == 1", "k"},     {"!0 == 2", "l"},
+      {"2 * 6 / 4 == 3", "m"},
+  };
+  std::string text;
+  for (const auto& line : lines) text += std::string("#if ") + line[0] + "\n" + line[1] + "\n#endif\n";
+  const PpRow rows[] = {{text.c_str(), "a b c d e g h i k m", ""}};
+  shadertest::ExpectRows(rows);
+}
+
 TEST(GxlShaderDirective, ParserStackHoldsFiveHundredEntries) {
   for (int depth : {100, 600}) {
     const std::string text = "#if " + std::string(depth, '(') + "1" + std::string(depth, ')') + "\nx\n#endif\n";

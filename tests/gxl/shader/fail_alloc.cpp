@@ -3,15 +3,29 @@
 #include <cstdlib>
 #include <new>
 
+#include "gxl/shader/core/page_pool.h"
+
 namespace {
 
 thread_local bool t_failNext = false;
+thread_local std::uint64_t t_countdown = 0;  // 0: disarmed
+thread_local std::uint64_t t_counted = 0;
+thread_local bool t_failed = false;
+
+// Counts one allocation; true when it is the one to fail.
+bool CountdownFires() {
+  ++t_counted;
+  if (t_countdown == 0 || --t_countdown != 0) return false;
+  t_failed = true;
+  return true;
+}
 
 void* Allocate(std::size_t size) noexcept {
   if (t_failNext) {
     t_failNext = false;
     return nullptr;
   }
+  if (CountdownFires()) return nullptr;
   return std::malloc(size ? size : 1);
 }
 
@@ -24,7 +38,19 @@ void* AllocateOrThrow(std::size_t size) {
 }  // namespace
 
 namespace shadertest {
+
 void FailNextAllocation() { t_failNext = true; }
+
+void FailNthAllocation(std::uint64_t n) {
+  PagePool::failureHook = CountdownFires;
+  t_countdown = n;
+  t_counted = 0;
+  t_failed = false;
+}
+
+std::uint64_t AllocationsCounted() { return t_counted; }
+bool AllocationFailed() { return t_failed; }
+
 }  // namespace shadertest
 
 void* operator new(std::size_t size) { return AllocateOrThrow(size); }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "gxl/shader/core/messages.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -120,7 +121,7 @@ TEST(GxlShaderMessages, ReportsAreCheckedAgainstTheirFormats) {
   }
   program += "  GXL_SHADER_REPORT(log, nullptr, msg::kInvalidMask, 5);\n}\n";
   const std::string mismatchedLine = std::to_string(3 + std::size(kNames) + 1);
-  if (!nura::test::HaveTool("g++")) GTEST_SKIP() << "no g++";
+  NURA_REQUIRE_OUTSIDE_INPUT(nura::test::HaveTool("g++"), "g++");
   const std::string path = nura::test::BinaryDir() + "/message_reports.cpp";
   std::ofstream(path) << program;
   std::string output;

@@ -16,6 +16,7 @@
 #include "gxl/shader/core/source_lexer.h"
 #include "pp_generator.h"
 #include "pp_run.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -59,7 +60,7 @@ std::string Show(const Tokens& tokens) {
 class GxlShaderPpDiff : public testing::TestWithParam<std::uint32_t> {};
 
 TEST_P(GxlShaderPpDiff, AgreesWithCppAndMcpp) {
-  if (!nura::test::HaveTool("cpp") || !nura::test::HaveTool("mcpp")) GTEST_SKIP() << "cpp or mcpp missing";
+  NURA_REQUIRE_OUTSIDE_INPUT(nura::test::HaveTool("cpp") && nura::test::HaveTool("mcpp"), "cpp or mcpp");
   nura::test::TempDir dir;
   std::filesystem::create_directories(dir / "sub");
   shadertest::ProgramGenerator generator(GetParam());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
 #include "log_text.h"
 #include "platform/testing.h"
@@ -180,7 +181,7 @@ TEST(GxlShaderPreprocess, ExhaustedPoolEndsTheRunCleanly) {
 
 TEST(GxlShaderPreprocess, CorpusPreprocessesWithoutMessages) {
   const std::vector<shadertest::CorpusFile> files = shadertest::CorpusFiles(true);
-  if (files.empty()) GTEST_SKIP() << "no corpus";
+  NURA_REQUIRE_OUTSIDE_INPUT(!files.empty(), "the shader corpus");
   for (const shadertest::CorpusFile& file : files) {
     const shadertest::PpRun run = PreprocessFile(file.path, nullptr, file.assembly ? 2 : 1);
     EXPECT_EQ(run.log, "") << file.path;

@@ -96,10 +96,7 @@ TEST(GxlBlitRun, AColourKeyForcesAConversionBetweenIdenticalFormats) {
   Image src(D3DFMT_A8R8G8B8, 3, 2), dst(D3DFMT_A8R8G8B8, 3, 2);
   src.Fill(0xFF102030);
   src.Set(1, 1, 0, 0xFFFF00FF);
-  ImageRegion s = src.Region(), d = dst.Region();
-  s.colourKey = 0xFFFF00FF;
-  ImageBlitter blitter;
-  ASSERT_EQ(blitter.Run(d, s, FilterFlags::None), S_OK);
+  ASSERT_EQ(Blit(dst, src, FilterFlags::None, 0xFFFF00FF), S_OK);
   EXPECT_EQ(dst.Get(1, 1), 0u);
   EXPECT_EQ(dst.Get(0, 0), 0xFF102030u);
   EXPECT_EQ(dst.Get(2, 1), 0xFF102030u);

@@ -98,9 +98,10 @@ struct Image {
   }
 };
 
-inline HRESULT Blit(Image& destination, Image& source, std::uint32_t filter) {
+inline HRESULT Blit(Image& destination, Image& source, std::uint32_t filter, std::uint32_t sourceKey = 0) {
   ImageRegion d = destination.Region();
   ImageRegion s = source.Region();
+  s.colourKey = sourceKey;
   ImageBlitter blitter;
   return blitter.Run(d, s, filter);
 }

@@ -19,6 +19,7 @@ namespace {
 using gxl::tex::detail::Load32;
 using gxl::tex::detail::Store16;
 using gxl::tex::detail::Store32;
+using imgtest::Bytes;
 using imgtest::Quote;
 using nura::test::ReadFileBytes;
 
@@ -102,24 +103,17 @@ ppmtobmp n2.ppm > nb-1.bmp 2>/dev/null
   }
 }
 
-// A little-endian byte string.
-struct Bytes {
-  std::vector<std::uint8_t> v;
-  Bytes& u8(std::initializer_list<int> b) {
-    for (int x : b) v.push_back(static_cast<std::uint8_t>(x));
-    return *this;
-  }
-  Bytes& u16(std::uint32_t x) { return u8({int(x & 0xFF), int(x >> 8 & 0xFF)}); }
-  Bytes& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
-};
-
-// A file header and an info header of headerSize bytes (masks when 52 or more).
+// A file header and an info header of headerSize bytes (masks when 52 or
+// more, or after a 40-byte header with bit fields); the offset of the texels
+// is the end of the colour table.
 Bytes BmpHeader(std::uint32_t headerSize, std::int32_t width, std::int32_t height, std::uint32_t bits,
                 std::uint32_t compression, std::uint32_t colours, std::vector<std::uint32_t> masks = {}) {
+  const std::uint32_t maskWords = compression == 3 && headerSize == 40 ? 3 : (headerSize - 40) / 4;
+  const std::uint64_t entries = colours ? colours : bits <= 8 ? 1u << bits : 0;
   Bytes b;
-  b.u8({'B', 'M'}).u32(0).u32(0).u32(0);
+  b.u8({'B', 'M'}).u32(0).u32(0).u32(static_cast<std::uint32_t>(14 + 40 + 4 * maskWords + 4 * entries));
   b.u32(headerSize).u32(width).u32(height).u16(1).u16(bits).u32(compression).u32(0).u32(0).u32(0).u32(colours).u32(0);
-  masks.resize((headerSize - 40) / 4);
+  masks.resize(maskWords);
   for (std::uint32_t m : masks) b.u32(m);
   return b;
 }
@@ -211,7 +205,7 @@ TEST_F(GxlBmp, MalformedHeadersAreRefused) {
       {"RLE4 at 8 bits", BmpHeader(40, 2, 2, 8, 2, 0)},
       {"RLE8 at 4 bits", BmpHeader(40, 2, 2, 4, 1, 0)},
       {"compression 4", BmpHeader(40, 2, 2, 24, 4, 0)},
-      {"bit fields in a 40-byte header", BmpHeader(40, 2, 2, 16, 3, 0)},
+      {"bit fields in a 44-byte header", BmpHeader(44, 2, 2, 16, 3, 0)},
       {"bit fields at 8 bits", BmpHeader(52, 2, 2, 8, 3, 0, {0xE0, 0x1C, 3})},
       {"header of 30 bytes", BmpHeader(40, 2, 2, 24, 0, 0)},
       {"two planes", BmpHeader(40, 2, 2, 24, 0, 0)},

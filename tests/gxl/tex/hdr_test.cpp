@@ -276,4 +276,27 @@ TEST_F(GxlHdr, BrokenCopiesFailCleanly) {
   }
 }
 
+// A literal packet may hold 128 bytes (counts above 128 are runs): a
+// scanline of 130 whose red plane is a literal of 128 and one of 2, read
+// alike by stb_image.
+TEST_F(GxlHdr, LiteralPacketsOfExactly128Bytes) {
+  std::vector<std::uint8_t> line = {2, 2, 0, 130, 128};
+  for (int i = 0; i < 128; ++i) line.push_back(static_cast<std::uint8_t>(255 - i));
+  line.insert(line.end(), {2, 200, 201});
+  for (std::uint8_t value : {std::uint8_t{3}, std::uint8_t{4}, std::uint8_t{136}})
+    line.insert(line.end(), {0xFF, value, 0x83, value});
+  const std::vector<std::uint8_t> file = HdrFile("FORMAT=32-bit_rle_rgbe\n", "-Y 1 +X 130", line);
+  DecodedImage image;
+  ASSERT_EQ(DecodeBytes(file, &image), S_OK);
+  const std::vector<float> f = RecordFloats(image);
+  ASSERT_EQ(f.size(), 130u * 4);
+  for (int i = 0; i < 130; ++i) {
+    const float red = i < 128 ? 255.5f - static_cast<float>(i) : i == 128 ? 200.5f : 201.5f;
+    EXPECT_EQ(std::vector<float>(f.begin() + 4 * i, f.begin() + 4 * i + 4), (std::vector<float>{red, 3.5f, 4.5f, 1}))
+        << i;
+  }
+  nura::test::WriteFileBytes(m_dir / "literal.hdr", file);
+  EXPECT_LE(WorstRelative(f, Stb(m_dir / "literal.hdr")), kHalfStep);
+}
+
 }  // namespace

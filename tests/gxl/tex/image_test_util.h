@@ -6,12 +6,28 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "gxl/tex/decoded_image.h"
 
 namespace imgtest {
+
+// A little-endian byte string, for files laid out byte by byte.
+struct Bytes {
+  std::vector<std::uint8_t> v;
+  Bytes& u8(std::initializer_list<int> b) {
+    for (int x : b) v.push_back(static_cast<std::uint8_t>(x));
+    return *this;
+  }
+  Bytes& u16(std::uint32_t x) { return u8({int(x & 0xFF), int(x >> 8 & 0xFF)}); }
+  Bytes& u32(std::uint32_t x) { return u16(x & 0xFFFF).u16(x >> 16); }
+  Bytes& add(const std::vector<std::uint8_t>& b) {
+    v.insert(v.end(), b.begin(), b.end());
+    return *this;
+  }
+};
 
 // A netpbm raster: 1 (grey) or 3 (RGB) channels, samples row by row.
 struct Pnm {

@@ -140,6 +140,8 @@ TEST(ShTokValidate, RejectsOneStreamPerRule) {
        "FFFE0200 01000019 A0E41000 0000001C 0100001E A0E41000 01000019 A0E41000 0000001C 0000FFFF",
        ps::kMsgLabel},
       {"predication in vs_2_0", "FFFE0200 13000001 800F0000 B0001000 A0E40000 0000FFFF", ps::kMsgPredicate},
+      {"bit 28 on a def in ps_2_x", "FFFF0201 15000051 A00F0000 3F800000 00000000 00000000 3F800000 0000FFFF",
+       ps::kMsgPredicate},
       {"co-issue in vs_1_1", "FFFE0101 40000001 800F0000 A0E40000 0000FFFF", ps::kMsgCoissue},
       {"crs onto its source", "FFFE0200 03000021 80070000 80E40000 80E40001 0000FFFF", ps::kMsgAlias},
       {"two constants in vs_1_1", "FFFE0101 00000002 800F0000 A0E40000 A0E40001 0000FFFF", ps::kMsgReadPorts},
@@ -206,6 +208,86 @@ TEST(ShTokValidate, MessagesCarryTheFeedingPosition) {
   EXPECT_EQ(messages[0].text, "r12 is out of range in vs_2_0");
   EXPECT_EQ(validator->End(), D3DERR_INVALIDCALL);
   validator->Release();
+}
+
+// The register files' sizes of every version, from the token format's tables:
+// the last register of each file is accepted and the one after it refused.
+TEST(ShTokValidate, RegisterFileSizesOfEveryVersion) {
+  enum Use { kRead, kWrite, kAddress, kSampler, kDeclared, kBool, kInt, kCounter, kPredicate };
+  struct File {
+    int type;
+    int count;
+    Use use;
+  };
+  constexpr int kTemp = 0, kInput = 1, kConst = 2, kAddr = 3, kRast = 4, kAttr = 5, kOut = 6, kIntConst = 7,
+                kColorOut = 8, kDepth = 9, kSamplerReg = 10, kBoolConst = 14, kLoop = 15, kMisc = 17, kPred = 19;
+  const std::vector<File> vs11 = {{kTemp, 12, kRead}, {kInput, 16, kRead}, {kAddr, 1, kAddress},
+                                  {kRast, 3, kWrite}, {kAttr, 2, kWrite},  {kOut, 8, kWrite}};
+  std::vector<File> vs20 = vs11;
+  vs20.insert(vs20.end(), {{kBoolConst, 16, kBool}, {kIntConst, 16, kInt}, {kLoop, 1, kCounter}});
+  std::vector<File> vs2x = vs20;
+  vs2x[0].count = 32;
+  vs2x.push_back({kPred, 1, kPredicate});
+  const std::vector<File> vs30 = {{kTemp, 32, kRead},       {kInput, 16, kRead},     {kAddr, 1, kAddress},
+                                  {kBoolConst, 16, kBool},  {kIntConst, 16, kInt},   {kLoop, 1, kCounter},
+                                  {kPred, 1, kPredicate},        {kSamplerReg, 4, kSampler}, {kOut, 12, kWrite}};
+  const std::vector<File> ps11 = {{kConst, 8, kRead}, {kTemp, 2, kRead}, {kAddr, 4, kRead}, {kInput, 2, kRead}};
+  const std::vector<File> ps14 = {{kConst, 8, kRead}, {kTemp, 6, kRead}, {kAddr, 6, kRead}, {kInput, 2, kRead}};
+  const std::vector<File> ps20 = {{kInput, 2, kRead},       {kAddr, 8, kRead},      {kConst, 32, kRead},
+                                  {kSamplerReg, 16, kSampler}, {kTemp, 12, kRead},  {kColorOut, 4, kWrite},
+                                  {kDepth, 1, kWrite}};
+  std::vector<File> ps2x = ps20;
+  ps2x[4].count = 32;
+  ps2x.insert(ps2x.end(), {{kIntConst, 16, kInt}, {kBoolConst, 16, kBool}, {kPred, 1, kPredicate}});
+  const std::vector<File> ps30 = {{kInput, 10, kRead},     {kTemp, 32, kRead},    {kConst, 224, kRead},
+                                  {kIntConst, 16, kInt},   {kBoolConst, 16, kBool}, {kPred, 1, kPredicate},
+                                  {kSamplerReg, 16, kSampler}, {kMisc, 2, kDeclared}, {kLoop, 1, kCounter},
+                                  {kColorOut, 4, kWrite},  {kDepth, 1, kWrite}};
+  const struct {
+    std::uint32_t version;
+    const std::vector<File>* files;
+  } versions[] = {{0xFFFE0101, &vs11}, {0xFFFE0200, &vs20}, {0xFFFE0201, &vs2x}, {0xFFFE0300, &vs30},
+                  {0xFFFF0101, &ps11}, {0xFFFF0102, &ps11}, {0xFFFF0103, &ps11}, {0xFFFF0104, &ps14},
+                  {0xFFFF0200, &ps20}, {0xFFFF0201, &ps2x}, {0xFFFF0300, &ps30}};
+  for (const auto& v : versions) {
+    const bool old = (v.version & 0xFFFF) < 0x200;
+    const std::uint32_t c0 = 0xA0E40000, r0 = 0x800F0000;
+    for (const File& f : *v.files) {
+      for (int number : {f.count - 1, f.count}) {
+        const std::uint32_t reg = 0x80000000u | (f.type & 7u) << 28 | ((f.type >> 3) & 3u) << 11 | number;
+        std::vector<std::uint32_t> words = {v.version};
+        auto op = [&](std::uint32_t code, std::initializer_list<std::uint32_t> params) {
+          words.push_back(code | (old ? 0 : static_cast<std::uint32_t>(params.size()) << 24));
+          words.insert(words.end(), params);
+        };
+        switch (f.use) {
+          case kRead: op(1, {r0, reg | 0x00E40000}); break;
+          case kWrite: op(1, {reg | 0x000F0000, old && v.version >> 16 == 0xFFFF ? 0xB0E40000 : c0}); break;
+          case kSampler: op(31, {0x90000000, reg | 0x000F0000}); break;
+          case kBool: op(40, {reg}); op(43, {}); break;
+          case kInt: op(38, {reg | 0x00E40000}); op(39, {}); break;
+          case kDeclared: op(31, {0x80000000, reg | 0x000F0000}); break;
+          case kAddress: op(old ? 1 : 46, {reg | 0x00010000, c0}); break;
+          case kCounter:
+            op(27, {0xF0E40800, 0xF0E40000});
+            op(1, {r0, reg | 0x00E40000});
+            op(29, {});
+            break;
+          case kPredicate:
+            words.push_back(0x13000001);
+            words.insert(words.end(), {r0, reg | 0x00E40000, c0});
+            break;
+        }
+        words.push_back(0x0000FFFF);
+        const Verdict verdict = Validate(words);
+        bool refused = verdict.Has(ps::kMsgRegisterIndex);
+        for (const Message& m : verdict.messages) refused = refused || m.text.find("does not exist") != std::string::npos;
+        if (f.use == kPredicate) refused = refused || verdict.Has(ps::kMsgPredicate);
+        EXPECT_EQ(refused, number == f.count)
+            << std::hex << v.version << std::dec << " type " << f.type << " number " << number << Describe(verdict);
+      }
+    }
+  }
 }
 
 }  // namespace

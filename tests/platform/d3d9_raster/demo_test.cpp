@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tests/support/outside_input.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -17,7 +18,7 @@ TEST(D3D9RasterDemo, SceneRendersHeadlessToPng) {
   ASSERT_EQ(nura::test::RunCommand(cmd, &output), 0) << output;
   const auto png = nura::test::ReadFileBytes(dir / "frame_000002.png");
   ASSERT_GT(png.size(), 8u);
-  if (!nura::test::HaveTool("/usr/bin/python3")) GTEST_SKIP() << "no /usr/bin/python3";
+  NURA_REQUIRE_OUTSIDE_INPUT(nura::test::HaveTool("/usr/bin/python3"), "/usr/bin/python3");
   // The background's top-left corner is its first vertex colour (0x203060);
   // the render target's cleared corner (0x101020) shows magnified at (26, 26).
   const std::string probe = "/usr/bin/python3 -c \"from PIL import Image; im = Image.open('" +

@@ -1,7 +1,9 @@
 // Files at offsets, comma-separated tables and the error log, in a fresh
 // working folder per test.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 
 #include "platform/mm_timer.h"
 #include "platform/testing.h"
@@ -240,11 +242,40 @@ TEST_F(ErrorLog, ModeOtherThanOneWritesNothing) {
   EXPECT_EQ(ReadText("ErrorLog.txt"), "03/22/05 14:07:09 : loud\r\n");
 }
 
-TEST_F(ErrorLog, AnUnwritableLogLosesTheLineQuietly) {
-  ASSERT_EQ(nura::test::RunCommand("mkdir ErrorLog.txt"), 0);  // a folder in the way
-  C_ErrorLog log;
-  EXPECT_EQ(log.Write("lost"), 0);
-  EXPECT_EQ(log.GetLastText(), "lost");
+// A line the file cannot take is not lost: it goes to standard error with
+// the reason, and the next line tries the file again.
+TEST_F(ErrorLog, AnUnwritableLogSendsTheLineToStandardError) {
+  const struct {
+    const char* name;
+    void (*prepare)();
+    const char* reason;
+  } cases[] = {
+      {"a folder in the way", [] { std::filesystem::create_directory("ErrorLog.txt"); }, "ERROR_DIRECTORY"},
+      {"a read-only folder", [] { chmod(".", 0555); }, "ERROR_ACCESS_DENIED"},
+      {"a full disk", [] { std::filesystem::create_symlink("/dev/full", "ErrorLog.txt"); }, "ERROR_DISK_FULL"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    nura::test::TempDir dir;
+    nura::test::ScopedChdir cd(dir.path());
+    c.prepare();
+    C_ErrorLog log;
+    testing::internal::CaptureStderr();
+    {
+      nura::test::AsNobody nobody;
+      EXPECT_EQ(log.Write("not lost"), 0);
+      EXPECT_EQ(log.GetLastText(), "not lost");
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("ErrorLog.txt could not be written (") + c.reason + "): 03/22/05 14:07:09 : not lost\n");
+    chmod(".", 0700);
+    std::error_code ignored;
+    std::filesystem::remove("ErrorLog.txt", ignored);
+    testing::internal::CaptureStderr();
+    log.Write("again");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(ReadText("ErrorLog.txt"), "03/22/05 14:07:09 : again\r\n");
+  }
 }
 
 TEST_F(ErrorLog, TheGlobalLogWritesToTheFile) {

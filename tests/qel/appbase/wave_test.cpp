@@ -7,6 +7,7 @@
 
 #include "qel/appbase/qelsound.h"
 #include "tests/platform/audio_files.h"
+#include "tests/support/outside_input.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ Wave Read(const std::string& path) {
 }
 
 TEST(SoundWave, ReadsTheSamplesThatPythonWaveReads) {
-  if (!nura::test::HavePythonWave()) GTEST_SKIP() << "python3 with wave missing";
+  NURA_REQUIRE_OUTSIDE_INPUT(nura::test::HavePythonWave(), "python3 with wave");
   TempDir dir;
   std::string program = nura::test::kWavePythonPrelude;
   program += R"PY(

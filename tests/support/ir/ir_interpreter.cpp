@@ -116,6 +116,7 @@ bool IrInterpreter::Read(std::uint32_t value, double& out) {
   if (v->relativeIndex != kNoIndex) {
     RegisterKey key;
     if (!Location(*v, key)) return Fail("relative read of value " + std::to_string(value) + " without a register");
+    if (bank->type & kBankLiteral) return ReadLiteralRegister(key, out);
     const auto it = m_registers.find(key);
     if (it == m_registers.end())
       return Fail("relative read outside the written registers: register " + std::to_string(std::get<1>(key)));
@@ -138,6 +139,23 @@ bool IrInterpreter::Read(std::uint32_t value, double& out) {
     }
   }
   return Fail("value " + std::to_string(value) + " read before it was written");
+}
+
+bool IrInterpreter::ReadLiteralRegister(const RegisterKey& key, double& out) {
+  // A literal table holds one literal per register component; one that names
+  // two different values has no answer.
+  bool found = false;
+  for (std::uint32_t i = 0; i < m_p.values.Count(); ++i) {
+    const IrValue* w = m_p.values[i];
+    if (!w || w->bank != std::get<0>(key) || w->reg != std::get<1>(key) || w->component != std::get<2>(key) ||
+        w->relativeIndex != kNoIndex)
+      continue;
+    if (found && w->rangeLow != out)
+      return Fail("literal register " + std::to_string(std::get<1>(key)) + " is ambiguous");
+    out = w->rangeLow;
+    found = true;
+  }
+  return found || Fail("relative read outside the literal registers: register " + std::to_string(std::get<1>(key)));
 }
 
 bool IrInterpreter::Write(std::uint32_t value, double x) {

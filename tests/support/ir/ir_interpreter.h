@@ -10,6 +10,8 @@
 //   instruction count as unwritten.
 // - If merges and break merges take, per component, the first group's value
 //   when it was written in this pass, else the second group's.
+// - A relative read of a literal bank reads the literal placed at that
+//   register and component.
 // - A loop begin pushes a frame with its count; loop entry takes its
 //   arguments on the first iteration, the loop end's arguments after; a zero
 //   break value ends the loop at its end; the loop end jumps back while
@@ -70,6 +72,8 @@ class IrInterpreter {
   bool Fail(const std::string& message);
   bool Read(std::uint32_t value, double& out);
   bool Write(std::uint32_t value, double x);
+  // The literal a literal bank holds at that register and component.
+  bool ReadLiteralRegister(const RegisterKey& key, double& out);
   bool GuardHolds(std::uint32_t value) const;
   // One instruction at `pc`; may move `pc` (loops). False on failure.
   bool Execute(std::uint32_t& pc);

@@ -1,5 +1,6 @@
 #include "tests/support/shader/decode.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -183,7 +184,16 @@ class Decoder {
     if (op == ps::kDefI) return std::to_string(static_cast<std::int32_t>(bits));
     float f;
     std::memcpy(&f, &bits, sizeof f);
-    char buf[32];
+    char buf[64];
+    // The assembly syntax has no literal for infinity or NaN. An infinity is
+    // written as a number beyond the float range, which rounds back to it;
+    // a NaN has no such number: it is written as 0 with its bits in a
+    // comment, so the text still assembles.
+    if (std::isinf(f)) return f > 0 ? "1e39" : "-1e39";
+    if (std::isnan(f)) {
+      std::snprintf(buf, sizeof buf, "0 /* NaN 0x%08X */", static_cast<unsigned>(bits));
+      return buf;
+    }
     std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(f));
     return buf;
   }

@@ -1,6 +1,7 @@
 // Test-only shader token decoder: a token stream becomes canonical assembly
 // text (the version line, then one lower-case instruction per line, def values
-// as %.9g) that the public assembly syntax accepts again.
+// as %.9g, infinities as 1e39 and -1e39, NaN as 0 with its bits in a comment)
+// that the public assembly syntax accepts again.
 #pragma once
 
 #include <cstddef>

@@ -12,6 +12,7 @@
 #include "tests/support/shader/interp.h"
 #include "tests/support/shader/token_file.h"
 #include "tests/tools/gxlsh/asm_command.h"
+#include "tests/tools/gxlsh/parse_command.h"
 #include "tests/tools/gxlsh/pp_command.h"
 
 namespace nura::gxlsh {
@@ -230,6 +231,7 @@ const Command kCommands[] = {
     {"run", "run FILE [quad] [budget=N] [vN|tN|cN|iN|bN|vpos|vface[@LANE]=X[,Y,Z,W]]...", &Run},
     {"pp", "pp FILE [asm|hlsl] [-DNAME[=TEXT]]...", &PreprocessCommand},
     {"asm", "asm FILE [novalidate] [-DNAME[=TEXT]]...", &AssembleCommand},
+    {"parse", "parse FILE [-DNAME[=TEXT]]...", &ParseCommand},
 };
 
 int Usage(std::ostream& err) {

@@ -4,6 +4,7 @@
 //   gxlsh run FILE ARG... interpret one vertex, pixel or 2x2 pixel quad
 //   gxlsh pp FILE ...     the shader preprocessor's tokens, line by line
 //   gxlsh asm FILE ...    the shader assembler's tokens as hex text
+//   gxlsh parse FILE ...  the HLSL parser's messages
 // Token files are little-endian binary or hex text. Commands are rows of one
 // table, so new ones (pp, asm, compile) are a row and a function each.
 #pragma once

@@ -124,6 +124,8 @@ enum BankType : std::uint32_t {
   kBankSampler = 0x80,
   kBankLiteral = 0x100,
   kBankUniform = 0x200,   // goes into the constant table
+  kBankRelative = 0x400,  // an array read through relative indexes
+  kBankKeepValues = 0x800,  // values stay, read or not
   kBankBlockMoves = 0x1000,  // values moved inside a flow-control block
   kBankBoolean = 0x2000,
   kBankBlockValues = 0x4000,  // if-block and break values

@@ -27,8 +27,8 @@ constexpr StandardBankRow kStandardBanks[kStandardBankCount] = {
     {"k", 0x2062, kNoIndex},  {"j", 0x40062, kNoIndex},
 };
 
-// Where a message about `node` points: a token or expression node's own
-// token, a declaration's name token, else nowhere.
+}  // namespace
+
 const SourceToken* LocationOf(const ParseNode* node) {
   if (!node) return nullptr;
   switch (node->kind) {
@@ -41,8 +41,6 @@ const SourceToken* LocationOf(const ParseNode* node) {
     default: return nullptr;
   }
 }
-
-}  // namespace
 
 HRESULT ShaderProgram::Init(const ParseNode* rootNode, MessageLog* messageLog, std::uint32_t version,
                             std::uint32_t optionFlags) {

@@ -107,6 +107,7 @@ constexpr std::uint32_t kOptionNoOptimisation = 0x4;
 constexpr std::uint32_t kOptionNoPreshader = 0x100;
 
 struct RegisterAllocatorContext;  // of the second phase
+struct FoldState;                 // of one FoldConstants run
 
 // The three lists of a program.
 class ProgramLists {
@@ -197,6 +198,43 @@ class ShaderProgram : public ProgramLists {
   void NumberValues();
   void RenumberValueLinks();
 
+  // --- First optimiser phase (backend/opt/). Passes return S_OK when they
+  // changed the program, S_FALSE when not, a failure code otherwise.
+  // Runs the passes to a fixed point; once per program.
+  HRESULT Optimize();
+  HRESULT CheckUninitializedUse();
+  HRESULT RemoveDeadCode();
+  HRESULT MergeDuplicateValues();
+  HRESULT CompactInstructions();
+  HRESULT RemoveUnusedValues();
+  HRESULT PackVectors();
+  HRESULT RouteOutputsThroughTemporaries();
+  HRESULT FoldConstants();
+  HRESULT MergeDuplicateComponents();
+  // Non-zero `unpinnedOnly` leaves instructions whose pinned field is set alone.
+  HRESULT MergeCommonInstructions(std::uint32_t unpinnedOnly);
+  HRESULT MergeEquivalentValues();
+  HRESULT SimplifyArithmetic();
+  HRESULT ResolveConstantIndexes();
+  HRESULT SimplifyPredicates();
+  HRESULT RecomputePredicates();
+  HRESULT WriteOutputsDirectly();
+  HRESULT ExtractPreshader();
+  // Folding of one component (fold_*.cpp).
+  HRESULT FoldConstantOperation(IrInstruction& instruction, std::uint32_t result, std::uint32_t argument);
+  HRESULT FoldBinaryComponent(const IrInstruction& instruction, std::uint32_t result, std::uint32_t a,
+                              std::uint32_t b);
+  HRESULT FoldTernaryComponent(const IrInstruction& instruction, std::uint32_t result, std::uint32_t a,
+                               std::uint32_t b, std::uint32_t c);
+  HRESULT FoldDotProduct(IrInstruction& instruction, bool fold);
+  // True when condition `a` being non-zero makes `b` non-zero: the same
+  // value, a move of it, or a product with a factor that implies it.
+  bool ImpliesCondition(std::uint32_t a, std::uint32_t b) const;
+
+  // Test hook: runs after the passes of every optimiser round; S_OK counts as a change.
+  HRESULT (*optimizerRoundHook)(ShaderProgram&) = nullptr;
+  FoldState* foldState = nullptr;  // set while FoldConstants runs
+
   ProfileLimits profileLimits{};
   std::uint32_t standardBanks[kStandardBankCount];
   RegisterAllocatorContext* allocator = nullptr;
@@ -217,6 +255,10 @@ class ShaderProgram : public ProgramLists {
 
   std::unique_ptr<char[]> m_entryName;
 };
+
+// Where a message or a debug record about `node` points: a token or
+// expression node's own token, a declaration's name token, else nowhere.
+const SourceToken* LocationOf(const ParseNode* node);
 
 // A pass that keeps per-program state.
 class ProgramPass {

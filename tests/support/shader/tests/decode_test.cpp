@@ -61,7 +61,9 @@ TEST(ShTokDecode, ModifiersAndSwizzlesRoundTheirText) {
       {"FFFE0200 0200002F E00F0800 00000000 0000FFFF", "defb b0, false"},
       {"FFFE0200 05000030 F00F0000 FFFFFFFF 00000002 FFFFFF80 00000000 0000FFFF", "defi i0, -1, 2, -128, 0"},
       {"FFFE0101 00000051 A00F0005 3DCCCCCD 7F800000 00000001 C2F60000 0000FFFF",
-       "def c5, 0.100000001, inf, 1.40129846e-45, -123"},
+       "def c5, 0.100000001, 1e39, 1.40129846e-45, -123"},
+      {"FFFE0101 00000051 A00F0000 FF800000 7FC00000 00000000 80000000 0000FFFF",
+       "def c0, -1e39, 0 /* NaN 0x7FC00000 */, 0, -0"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -91,6 +93,8 @@ TEST(ShTokDecode, BadStreamsNameTheToken) {
       {"FFFE0200 02000001 800F0000 80E41000 0000FFFF", "token 3: unknown register type 16"},
       {"FFFF0200 0200001F 88000000 A00F0800 0000FFFF", "token 2: unknown sampler texture type"},
       {"FFFF0104 00000001 850F0000 80E40000 0000FFFF", "token 2: invalid result shift"},
+      // Bit 28 on a declaration: no predicate token follows, so it is no predicate.
+      {"FFFF0201 1200001F 80000000 B00F0000 0000FFFF", "token 1: a declaration cannot be predicated"},
   };
   for (const Case& c : cases) {
     std::string error;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/goldens.h"
 #include "tests/support/test_util.h"
@@ -155,7 +158,35 @@ TEST(GxlShaderAsmTool, GxlshAsmThenDisReproducesACorpusFile) {
     EXPECT_EQ(Call({"asm", dir / "b.vsh"}).out, Call({"asm", file.path}).out);
     return;
   }
-  GTEST_SKIP() << "no shader corpus";
+  NURA_REQUIRE_OUTSIDE_INPUT(false, "the shader corpus");
+}
+
+// gxlsh parse prints the parser's messages: none for a file of the dialect,
+// the syntax error of a file written for a later one.
+TEST(GxlHlslParse, GxlshParsePrintsAFilesMessages) {
+  test::TempDir dir;
+  test::WriteFileText(dir / "a.fx", "#ifdef BAD\nfloat x = ;\n#endif\nfloat4 f() : COLOR { return N; }\n");
+  const Result ok = Call({"parse", dir / "a.fx", "-DN=1"});
+  EXPECT_EQ(ok.status, 0) << ok.out;
+  EXPECT_EQ(ok.out, "");
+  const Result bad = Call({"parse", dir / "a.fx", "-DN=1", "-DBAD"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, dir / "a.fx" + "(2): error X3000: syntax error: unexpected token ';'\n");
+  EXPECT_EQ(Call({"parse", dir / "a.fx", "-X"}).status, 2);
+  EXPECT_EQ(Call({"parse", dir / "missing.fx"}).status, 2);
+  int files = 0;
+  for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
+    const bool yuv = file.path.find("sdl/D3D9_PixelShader_YUV.hlsl") != std::string::npos;
+    if (!yuv && file.path.find("mame/primary.fx") == std::string::npos) continue;
+    ++files;
+    std::string output;
+    EXPECT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " parse " + file.path, &output), yuv ? 1 : 0);
+    const std::string path = std::filesystem::canonical(file.path).string();  // as the messages name it
+    EXPECT_EQ(output, yuv ? path + "(2): error X3000: syntax error: unexpected token 'theTextureY'\n" + path +
+                                "(36): error X3004: undeclared identifier 'theTextureY'\n"
+                          : "");
+  }
+  if (files != 2 && std::getenv("CI")) ADD_FAILURE() << "no shader corpus";
 }
 
 }  // namespace

@@ -1,0 +1,199 @@
+// Picture loading from the simple formats: a 1024 x 1024 file in memory made
+// into a texture of the file's size with one level (A8R8G8B8; HDR files into
+// A32B32G32R32F), against stb_image decoding the same bytes (8-bit RGBA; HDR
+// as float RGBA). The files are laid out here as other programs write them:
+// TGA bottom-up, raw at 24 and 32 bits and run-length at 24 bits; binary PPM;
+// BMP bottom-up at 24 and 32 bits; HDR with run-length scanlines. Prints the
+// time ratio of each format after the runs.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/bench_ratio.h"
+#include "bench/bench_support.h"
+#include "gxl/tex/texture_build.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#pragma GCC diagnostic ignored "-Wsign-compare"
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_TGA
+#define STBI_ONLY_BMP
+#define STBI_ONLY_PNM
+#define STBI_ONLY_HDR
+#include <stb/stb_image.h>
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
+
+namespace {
+
+using benchsupport::Device;
+
+constexpr std::uint32_t kSize = 1024;
+
+const std::vector<std::uint8_t>& Picture() {
+  static const std::vector<std::uint8_t> rgba = benchsupport::MakeRgbaPicture(kSize, kSize);
+  return rgba;
+}
+
+void Put16(std::vector<std::uint8_t>& f, std::uint32_t v) {
+  f.push_back(static_cast<std::uint8_t>(v));
+  f.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void Put32(std::vector<std::uint8_t>& f, std::uint32_t v) {
+  Put16(f, v & 0xFFFF);
+  Put16(f, v >> 16);
+}
+
+// Texels blue, green, red (and alpha) of the picture, rows from the bottom.
+void PutBottomUpBgr(std::vector<std::uint8_t>& f, int bytes, std::uint32_t rowPadding) {
+  for (std::uint32_t y = kSize; y-- > 0;) {
+    const std::uint8_t* t = &Picture()[std::size_t{y} * kSize * 4];
+    for (std::uint32_t x = 0; x < kSize; ++x, t += 4) {
+      f.insert(f.end(), {t[2], t[1], t[0]});
+      if (bytes == 4) f.push_back(t[3]);
+    }
+    f.insert(f.end(), rowPadding, 0);
+  }
+}
+
+std::vector<std::uint8_t> RawTga(int bits) {
+  std::vector<std::uint8_t> f = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  Put16(f, kSize);
+  Put16(f, kSize);
+  f.push_back(static_cast<std::uint8_t>(bits));
+  f.push_back(bits == 32 ? 8 : 0);  // bottom-up, 8 alpha bits at 32
+  PutBottomUpBgr(f, bits / 8, 0);
+  return f;
+}
+
+void Append(void* context, void* data, int size) {
+  auto* f = static_cast<std::vector<std::uint8_t>*>(context);
+  f->insert(f->end(), static_cast<std::uint8_t*>(data), static_cast<std::uint8_t*>(data) + size);
+}
+
+std::vector<std::uint8_t> RunLengthTga() {
+  std::vector<std::uint8_t> rgb;
+  for (std::size_t i = 0; i < Picture().size(); i += 4) rgb.insert(rgb.end(), &Picture()[i], &Picture()[i + 3]);
+  std::vector<std::uint8_t> f;
+  stbi_write_tga_with_rle = 1;
+  stbi_write_tga_to_func(Append, &f, kSize, kSize, 3, rgb.data());
+  return f;
+}
+
+std::vector<std::uint8_t> Ppm() {
+  const std::string header = "P6\n# made for the benchmark\n1024 1024\n255\n";
+  std::vector<std::uint8_t> f(header.begin(), header.end());
+  for (std::size_t i = 0; i < Picture().size(); i += 4) f.insert(f.end(), &Picture()[i], &Picture()[i + 3]);
+  return f;
+}
+
+std::vector<std::uint8_t> Bmp(int bits) {
+  const std::uint32_t row = kSize * bits / 8, padding = (4 - row % 4) % 4;
+  const std::uint32_t imageBytes = (row + padding) * kSize;
+  std::vector<std::uint8_t> f = {'B', 'M'};
+  Put32(f, 54 + imageBytes);
+  Put32(f, 0);
+  Put32(f, 54);
+  for (std::uint32_t v : {40u, kSize, kSize}) Put32(f, v);
+  Put16(f, 1);
+  Put16(f, static_cast<std::uint32_t>(bits));
+  for (std::uint32_t v : {0u, imageBytes, 2834u, 2834u, 0u, 0u}) Put32(f, v);
+  PutBottomUpBgr(f, bits / 8, padding);
+  return f;
+}
+
+std::vector<std::uint8_t> Hdr() {
+  std::vector<float> rgb;
+  for (std::size_t i = 0; i < Picture().size(); i += 4)
+    for (int c = 0; c < 3; ++c) rgb.push_back(std::pow(Picture()[i + c] / 255.0f, 2.2f) * 4.0f);
+  std::vector<std::uint8_t> f;
+  stbi_write_hdr_to_func(Append, &f, kSize, kSize, 3, rgb.data());
+  return f;
+}
+
+struct File {
+  const char* name;
+  std::vector<std::uint8_t> (*make)();
+  bool hdr;
+};
+const File kFiles[] = {
+    {"Tga24", [] { return RawTga(24); }, false},
+    {"Tga32", [] { return RawTga(32); }, false},
+    {"TgaRle24", RunLengthTga, false},
+    {"Ppm", Ppm, false},
+    {"Bmp24", [] { return Bmp(24); }, false},
+    {"Bmp32", [] { return Bmp(32); }, false},
+    {"Hdr", Hdr, true},
+};
+
+void BM_GxlTexture(benchmark::State& state, const File& file) {
+  const std::vector<std::uint8_t> bytes = file.make();
+  for (auto _ : state) {
+    IDirect3DTexture9* t = nullptr;
+    if (FAILED(GXLBuildTextureFromFileData(Device(), bytes.data(), static_cast<UINT>(bytes.size()), kGxlDefaultNonPow2,
+                                           kGxlDefaultNonPow2, 1, 0, file.hdr ? D3DFMT_A32B32G32R32F : D3DFMT_A8R8G8B8,
+                                           D3DPOOL_MANAGED, kGxlDefault, kGxlDefault, 0, nullptr, nullptr, &t)))
+      state.SkipWithError("texture creation failed");
+    else
+      t->Release();
+  }
+}
+
+void BM_StbImage(benchmark::State& state, const File& file) {
+  const std::vector<std::uint8_t> bytes = file.make();
+  for (auto _ : state) {
+    int w = 0, h = 0, n = 0;
+    void* pixels =
+        file.hdr
+            ? static_cast<void*>(stbi_loadf_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n, 4))
+            : static_cast<void*>(stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n, 4));
+    if (!pixels || w != static_cast<int>(kSize)) state.SkipWithError("stb_image failed");
+    benchmark::DoNotOptimize(pixels);
+    stbi_image_free(pixels);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> names;
+  for (const File& f : kFiles) {
+    benchmark::RegisterBenchmark((std::string("BM_GxlTexture/") + f.name).c_str(), BM_GxlTexture, f)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((std::string("BM_StbImage/") + f.name).c_str(), BM_StbImage, f)
+        ->Unit(benchmark::kMillisecond);
+  }
+  const bool table = benchratio::TakeTableFlag(&argc, argv);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (table) {
+    std::vector<benchratio::Ratio> rows;
+    for (const File& f : kFiles)
+      rows.push_back({std::string("1024 x 1024 ").append(f.name).append(" to a texture / stb_image decode"),
+                      std::string("BM_GxlTexture/").append(f.name), std::string("BM_StbImage/").append(f.name), 1.5});
+    benchratio::RunTable(rows);
+    benchmark::Shutdown();
+    return 0;
+  }
+  benchratio::RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  std::printf("\n| 1024 x 1024 file | texture build time / stb_image decode time (goal: at most 1.5) |\n|---|---|\n");
+  for (const File& f : kFiles) {
+    const auto ours = reporter.times.find(std::string("BM_GxlTexture/") + f.name);
+    const auto stb = reporter.times.find(std::string("BM_StbImage/") + f.name);
+    if (ours != reporter.times.end() && stb != reporter.times.end() && stb->second > 0)
+      std::printf("| %s | %.2f |\n", f.name, ours->second / stb->second);
+  }
+  return 0;
+}

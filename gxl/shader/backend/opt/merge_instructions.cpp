@@ -1,0 +1,237 @@
+// Common-subexpression merging: whole instructions that compute the same
+// thing under the same guard (sorted), and instructions whose components
+// compute the same set of values in any order (value numbering).
+#include <algorithm>
+
+#include "gxl/shader/backend/opt/opt_util.h"
+
+namespace gxl::shader {
+
+namespace {
+
+template <class T>
+std::int32_t Order(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+// Arguments k (of group 0) and n + k of a commutative two-group operation,
+// as (smaller, larger) identities.
+void OrderedPair(const ShaderProgram& p, const IrInstruction& i, std::uint32_t k, std::uint32_t out[2]) {
+  const std::uint32_t n = i.Width();
+  const std::uint32_t a = opt::Root(p, i.arguments[k]), b = opt::Root(p, i.arguments[n + k]);
+  out[0] = std::min(a, b);
+  out[1] = std::max(a, b);
+}
+
+bool PairsCommute(const IrInstruction& i) {
+  return opt::IsCommutative(i.Group()) && i.Width() != 0 && i.argumentCount == 2 * i.Width();
+}
+
+// Instructions by word and counts, then per result bank and guard, then the
+// identities of their arguments (commutative pairs unordered).
+std::int32_t CompareInstructions(std::uint32_t a, std::uint32_t b, const void* context) {
+  const ShaderProgram& p = *static_cast<const ShaderProgram*>(context);
+  const IrInstruction &x = *p.instructions[a], &y = *p.instructions[b];
+  if (std::int32_t c = Order(x.word, y.word)) return c;
+  if (std::int32_t c = Order(x.argumentCount, y.argumentCount)) return c;
+  if (std::int32_t c = Order(x.resultCount, y.resultCount)) return c;
+  for (std::uint32_t r = 0; r < x.resultCount; ++r) {
+    const IrValue &u = *p.values[x.results[r]], &v = *p.values[y.results[r]];
+    if (std::int32_t c = Order(u.bank, v.bank)) return c;
+    if (std::int32_t c = Order(u.predicate, v.predicate)) return c;
+    if (std::int32_t c =
+            Order(static_cast<std::int32_t>(u.predicateSense), static_cast<std::int32_t>(v.predicateSense)))
+      return c;
+  }
+  if (PairsCommute(x)) {
+    for (std::uint32_t k = 0; k < x.Width(); ++k) {
+      std::uint32_t u[2], v[2];
+      OrderedPair(p, x, k, u);
+      OrderedPair(p, y, k, v);
+      if (std::int32_t c = Order(u[0], v[0])) return c;
+      if (std::int32_t c = Order(u[1], v[1])) return c;
+    }
+    return 0;
+  }
+  for (std::uint32_t i = 0; i < x.argumentCount; ++i)
+    if (std::int32_t c = Order(opt::Root(p, x.arguments[i]), opt::Root(p, y.arguments[i]))) return c;
+  return 0;
+}
+
+std::int32_t CompareInstructionsThenPosition(std::uint32_t a, std::uint32_t b, const void* context) {
+  const std::int32_t c = CompareInstructions(a, b, context);
+  return c ? c : Order(a, b);
+}
+
+// A result that only readers see and that no flow-control block or output owns.
+bool MergeableResult(const ShaderProgram& p, std::uint32_t value) {
+  return p.values[value] && !(opt::BankTypeOf(p, value) & (kBankBlockMoves | kBankOutput)) &&
+         opt::Replaceable(p, value);
+}
+
+}  // namespace
+
+HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
+  auto list = opt::NewArray<std::uint32_t>(instructions.Count());
+  if (!list) return E_OUTOFMEMORY;
+  NumberValues();
+  std::uint32_t count = 0;
+  for (std::uint32_t position = 0; position < instructions.Count(); ++position) {
+    const IrInstruction* inst = instructions[position];
+    if (opt::IsEmpty(inst) || IsSpecialOperation(inst) || inst->resultCount == 0 || (unpinnedOnly && inst->pinned))
+      continue;
+    if (std::all_of(inst->results, inst->results + inst->resultCount,
+                    [this](std::uint32_t r) { return MergeableResult(*this, r); }))
+      list[count++] = position;
+  }
+
+  // Merging redirects arguments, which can make later instructions equal:
+  // sort again until a round merges nothing.
+  bool merged = false, mergedInRound = true;
+  while (mergedInRound) {
+    mergedInRound = false;
+    SortIndicesByComparator(CompareInstructionsThenPosition, list.get(), count, this);
+    for (std::uint32_t start = 0, end; start < count; start = end) {
+      // Merges earlier in this round may have changed the order of what
+      // follows, so the survivor is the earliest of the run, wherever it sits.
+      std::uint32_t first = list[start];
+      for (end = start + 1; end < count && CompareInstructions(list[start], list[end], this) == 0; ++end)
+        first = std::min(first, list[end]);
+      const IrInstruction& survivor = *instructions[first];
+      for (std::uint32_t i = start; i < end; ++i) {
+        if (list[i] == first) continue;
+        IrInstruction& later = *instructions[list[i]];
+        for (std::uint32_t r = 0; r < later.resultCount; ++r)
+          opt::Redirect(*this, later.results[r], survivor.results[r]);
+        opt::Empty(later);
+        mergedInRound = merged = true;
+      }
+    }
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < count; ++i)
+      if (!opt::IsEmpty(instructions[list[i]])) list[kept++] = list[i];
+    count = kept;
+    // Arguments name their survivors directly again: comparing stays cheap.
+    if (mergedInRound) opt::ForwardRedirections(*this);
+  }
+  if (!merged) return S_FALSE;
+  const HRESULT hr = MergeDuplicateValues();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+namespace {
+
+struct KeyedValues {
+  const std::uint32_t* keys;  // per candidate
+};
+
+std::int32_t CompareKeys(std::uint32_t a, std::uint32_t b, const void* context) {
+  const std::uint32_t* keys = static_cast<const KeyedValues*>(context)->keys;
+  return Order(keys[a], keys[b]);
+}
+
+// The identities of component k's arguments, commutative pairs ordered.
+std::uint32_t ColumnIdentities(const ShaderProgram& p, const IrInstruction& i, std::uint32_t k, std::uint32_t out[4]) {
+  const std::uint32_t groups = i.Class();
+  if (groups == 2 && PairsCommute(i)) {
+    OrderedPair(p, i, k, out);
+    return 2;
+  }
+  for (std::uint32_t g = 0; g < groups; ++g) out[g] = opt::Root(p, opt::Column(i, g, k));
+  return groups;
+}
+
+bool SameColumn(const ShaderProgram& p, const IrInstruction& x, std::uint32_t j, const IrInstruction& y,
+                std::uint32_t k) {
+  std::uint32_t u[4], v[4];
+  const std::uint32_t n = ColumnIdentities(p, x, j, u);
+  ColumnIdentities(p, y, k, v);
+  return std::equal(u, u + n, v) && p.values[x.results[j]]->bank == p.values[y.results[k]]->bank &&
+         opt::GuardOf(*p.values[x.results[j]]) == opt::GuardOf(*p.values[y.results[k]]);
+}
+
+}  // namespace
+
+HRESULT ShaderProgram::MergeEquivalentValues() {
+  auto list = opt::NewArray<std::uint32_t>(values.Count());
+  auto keys = opt::NewArray<std::uint32_t>(values.Count());
+  auto order = opt::NewArray<std::uint32_t>(values.Count());
+  if (!list || !keys || !order) return E_OUTOFMEMORY;
+  // The component-wise, non-special instruction defining a candidate value.
+  auto definer = [this](std::uint32_t value) -> IrInstruction* {
+    const IrValue* v = values[value];
+    IrInstruction* d = v ? instructions[v->definingPosition] : nullptr;
+    if (opt::IsEmpty(d) || !d->IsArithmetic() || IsSpecialOperation(d) || d->Class() > 4) return nullptr;
+    const std::uint32_t type = opt::BankTypeOf(*this, value);
+    return (type & kBankWritable) && MergeableResult(*this, value) ? d : nullptr;
+  };
+
+  bool merged = false;
+  for (bool again = true; again;) {
+    again = false;
+    HRESULT hr = RebuildDefUse();
+    if (FAILED(hr)) return hr;
+    NumberValues();
+    std::uint32_t count = 0;
+    for (std::uint32_t i = 0; i < values.Count(); ++i) {
+      const IrInstruction* d = definer(i);
+      if (!d) continue;
+      const std::uint32_t k = opt::ResultSlot(*d, i);
+      std::uint32_t ids[4];
+      const std::uint32_t n = ColumnIdentities(*this, *d, k, ids);
+      std::uint32_t key = d->Group();
+      for (std::uint32_t g = 0; g < n; ++g) key = key * 2111 + ids[g];
+      list[count] = i;
+      keys[count] = key;
+      order[count] = count;
+      ++count;
+    }
+    const KeyedValues context{keys.get()};
+    SortIndicesByComparator(CompareKeys, order.get(), count, &context);
+
+    // Within a run of equal keys each value looks back at a few others: equal
+    // keys of unequal columns are rare, and the bound keeps this linear.
+    constexpr std::uint32_t kLookBack = 16;
+    bool used[4 * 4];
+    for (std::uint32_t start = 0, end; start < count; start = end) {
+      for (end = start + 1; end < count && keys[order[end]] == keys[order[start]]; ++end) {
+      }
+      for (std::uint32_t i = start + 1; i < end; ++i) {
+        IrInstruction* x = definer(list[order[i]]);
+        for (std::uint32_t j = i; x && j-- > start && i - j <= kLookBack;) {
+          IrInstruction* y = definer(list[order[j]]);
+          if (!y || x == y || x->word != y->word || x->Width() > 16) continue;
+          const std::uint32_t px = values[x->results[0]]->definingPosition;
+          const std::uint32_t py = values[y->results[0]]->definingPosition;
+          IrInstruction &earlier = px < py ? *x : *y, &later = px < py ? *y : *x;
+          const std::uint32_t earlierPosition = std::min(px, py);
+          // Each result of the later one matches its own result of the earlier one.
+          std::uint32_t match[16];
+          std::fill(used, used + 16, false);
+          bool all = true;
+          for (std::uint32_t k = 0; k < later.Width() && all; ++k) {
+            const IrValue& r = *values[later.results[k]];
+            all = definer(later.results[k]) && (r.firstUse == kNoIndex || r.firstUse > earlierPosition);
+            std::uint32_t m = 0;
+            while (all && m < earlier.Width() &&
+                   (used[m] || !definer(earlier.results[m]) || !SameColumn(*this, earlier, m, later, k)))
+              ++m;
+            if (m == earlier.Width()) all = false;
+            if (all) used[match[k] = m] = true;
+          }
+          if (!all) continue;
+          for (std::uint32_t k = 0; k < later.Width(); ++k)
+            opt::Redirect(*this, later.results[k], earlier.results[match[k]]);
+          opt::Empty(later);
+          merged = again = true;
+          if (&later == x) break;
+          x = definer(list[order[i]]);
+        }
+      }
+    }
+    if (again) opt::ForwardRedirections(*this);
+  }
+  return merged ? S_OK : S_FALSE;
+}
+
+}  // namespace gxl::shader

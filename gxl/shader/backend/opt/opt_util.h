@@ -1,0 +1,113 @@
+// What the first-phase passes share: work arrays that report exhaustion
+// instead of throwing, redirection through the renumbering field, predicate
+// chains, and the edits that shrink or empty an instruction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "gxl/shader/backend/ir/shader_program.h"
+
+namespace gxl::shader::opt {
+
+// An array of n value-initialised elements; null when memory runs out.
+template <class T>
+std::unique_ptr<T[]> NewArray(std::size_t n) {
+  return std::unique_ptr<T[]>(new (std::nothrow) T[n ? n : 1]());
+}
+
+inline std::uint32_t BankTypeOf(const ShaderProgram& p, std::uint32_t value) {
+  const IrValue* v = p.values[value];
+  const RegisterBank* bank = v ? p.banks[v->bank] : nullptr;
+  return bank ? bank->type : 0;
+}
+
+inline bool IsLiteral(const ShaderProgram& p, std::uint32_t value) {
+  const IrValue* v = p.values[value];
+  return v && v->relativeIndex == kNoIndex && (BankTypeOf(p, value) & kBankLiteral);
+}
+
+// A value seen only through its readers: written without a relative index,
+// and not an element of an array that is read relatively. Only such values
+// may be redirected, since a relative read finds the register, not the value.
+inline bool Replaceable(const ShaderProgram& p, std::uint32_t value) {
+  const IrValue* v = p.values[value];
+  return v && v->relativeIndex == kNoIndex && !(BankTypeOf(p, value) & kBankRelative);
+}
+
+// The operations whose two argument groups may be exchanged.
+inline bool IsCommutative(std::uint32_t group) {
+  return group == kOpMin || group == kOpMax || group == kOpAdd || group == kOpMultiply || group == kOpDot;
+}
+
+// The value a redirected value now stands for (itself when none).
+std::uint32_t Root(const ShaderProgram& p, std::uint32_t value);
+// Points `value` at the root of `target`.
+void Redirect(ShaderProgram& p, std::uint32_t value, std::uint32_t target);
+// Rewrites what instructions read, and the relative-index, predicate and
+// alias links of values, through the redirections; results stay, so the
+// instruction that wrote a redirected value is left for dead-code removal.
+void ForwardRedirections(ShaderProgram& p);
+
+// The guard of a write: a predicate value and the sense it must have.
+struct Guard {
+  std::uint32_t predicate = kNoIndex;
+  std::uint32_t sense = 1;
+  bool operator==(const Guard& o) const { return predicate == o.predicate && sense == o.sense; }
+};
+inline Guard GuardOf(const IrValue& v) { return {v.predicate, v.predicateSense}; }
+// The nearest guard both chains share: the guards of a and b, then the
+// guards of their predicate values, outward; none when they share nothing.
+Guard CommonGuard(const ShaderProgram& p, Guard a, Guard b);
+
+// The precision field of a flags word, and its highest and lowest set bit.
+inline std::uint32_t Precision(std::uint32_t flags) { return flags & kValuePrecisionMask; }
+inline std::uint32_t HighestPrecision(std::uint32_t field) {
+  for (std::uint32_t bit = kValueDouble; bit >= kValueHalf; bit >>= 1)
+    if (field & bit) return bit;
+  return 0;
+}
+inline std::uint32_t LowestPrecision(std::uint32_t field) { return field & (~field + 1); }
+inline void SetPrecision(IrValue& v, std::uint32_t field) { v.flags = (v.flags & ~kValuePrecisionMask) | field; }
+
+// What a value takes over from one it replaces: the larger precision, and
+// the other's variable when it has none of its own.
+inline void TakeOver(IrValue& survivor, const IrValue& other) {
+  SetPrecision(survivor, HighestPrecision(Precision(survivor.flags | other.flags)));
+  if (!survivor.declaration) {
+    survivor.declaration = other.declaration;
+    survivor.variableComponent = other.variableComponent;
+  }
+}
+
+// One flag per component of the program's widest instruction; null when
+// memory runs out.
+std::unique_ptr<bool[]> ComponentFlags(const ShaderProgram& p);
+
+// Moves a value to the bank of undefined values ("x").
+inline void Discard(ShaderProgram& p, std::uint32_t value) {
+  if (IrValue* v = p.values[value]) v->bank = p.StandardBankIndex(StandardBank::Undefined);
+}
+
+inline bool IsEmpty(const IrInstruction* i) { return !i || i->word < 0x100000; }
+// The instruction computes nothing any more; compaction drops it.
+inline void Empty(IrInstruction& i) {
+  i.word = IrWord(kOpNop, 0);
+  i.argumentCount = i.resultCount = 0;
+}
+// Keeps the components k of a component-wise instruction with keep[k] (and
+// their argument columns); an instruction left without components is emptied.
+// True when it changed.
+bool KeepComponents(IrInstruction& i, const bool* keep);
+
+// The argument group g of component k of a component-wise instruction.
+inline std::uint32_t Column(const IrInstruction& i, std::uint32_t g, std::uint32_t k) {
+  return i.arguments[g * i.Width() + k];
+}
+
+// The position of `value` among the results of instruction i; kNoIndex when absent.
+std::uint32_t ResultSlot(const IrInstruction& i, std::uint32_t value);
+
+}  // namespace gxl::shader::opt

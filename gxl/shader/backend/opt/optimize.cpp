@@ -1,0 +1,83 @@
+// The first optimiser phase: set-up passes, then rounds of machine-independent
+// rewriting until no pass changes the program, then the clean-up that leaves
+// outputs written directly and the lists compact.
+#include "gxl/shader/backend/opt/opt_util.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr std::uint32_t kMaxRounds = 256;
+
+}  // namespace
+
+HRESULT ShaderProgram::Optimize() {
+  HRESULT hr;
+  for (HRESULT (ShaderProgram::*pass)() :
+       {&ShaderProgram::CheckUninitializedUse, &ShaderProgram::RemoveDeadCode, &ShaderProgram::MergeDuplicateValues,
+        &ShaderProgram::CompactInstructions, &ShaderProgram::RemoveUnusedValues}) {
+    if (FAILED(hr = (this->*pass)())) return hr;
+  }
+
+  // Kept moves have served the passes above; from here on they are plain moves.
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    IrInstruction* inst = instructions[i];
+    if (inst && inst->Group() == kOpKeptMove) inst->word = IrWord(kOpMove, inst->resultCount);
+  }
+
+  if (options & kOptionNoOptimisation) {
+    optimisedFlag = 1;
+    return S_OK;
+  }
+
+  if (FAILED(hr = PackVectors()) || FAILED(hr = RouteOutputsThroughTemporaries())) return hr;
+
+  std::uint32_t round = 0;
+  for (; round < kMaxRounds; ++round) {
+    bool changed = false;
+    auto run = [&changed](HRESULT status) {
+      if (status == S_OK) changed = true;
+      return status;
+    };
+    if (FAILED(hr = run(FoldConstants())) || FAILED(hr = run(RemoveDeadCode())) ||
+        FAILED(hr = run(MergeDuplicateComponents())) || FAILED(hr = run(MergeCommonInstructions(0))) ||
+        FAILED(hr = run(MergeEquivalentValues())) || FAILED(hr = run(SimplifyArithmetic())) ||
+        FAILED(hr = run(ResolveConstantIndexes())) || FAILED(hr = run(SimplifyPredicates())) ||
+        FAILED(hr = run(RecomputePredicates())))
+      return hr;
+    if (optimizerRoundHook && FAILED(hr = run(optimizerRoundHook(*this)))) return hr;
+    if (!changed) break;
+  }
+  if (round == kMaxRounds) GXL_SHADER_REPORT(*this, nullptr, msg::kOptimizationDidNotConverge);
+
+  // Literal-valued banks other than the array kinds hand their values to "l".
+  const std::uint32_t literals = StandardBankIndex(StandardBank::Literals);
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    IrValue* v = values[i];
+    const RegisterBank* bank = v ? banks[v->bank] : nullptr;
+    if (bank && (bank->type & kBankLiteral) && !(bank->type & (kBankRelative | kBankKeepValues))) {
+      v->bank = literals;
+      v->reg = v->component = kNoIndex;
+    }
+  }
+
+  if (FAILED(hr = ExtractPreshader())) return hr;
+  WriteOutputsDirectly();
+  for (HRESULT (ShaderProgram::*pass)() : {&ShaderProgram::MergeDuplicateValues, &ShaderProgram::CompactInstructions,
+                                           &ShaderProgram::RemoveUnusedValues}) {
+    if (FAILED(hr = (this->*pass)())) return hr;
+  }
+  optimisedFlag = 1;
+  return S_OK;
+}
+
+// Passes that later work fills in; until then they leave the program alone.
+HRESULT ShaderProgram::PackVectors() { return S_FALSE; }
+HRESULT ShaderProgram::SimplifyArithmetic() { return S_FALSE; }
+HRESULT ShaderProgram::ResolveConstantIndexes() { return S_FALSE; }
+HRESULT ShaderProgram::SimplifyPredicates() { return S_FALSE; }
+HRESULT ShaderProgram::RecomputePredicates() { return S_FALSE; }
+// No preshader yet: every compile behaves as with kOptionNoPreshader.
+HRESULT ShaderProgram::ExtractPreshader() { return S_FALSE; }
+
+}  // namespace gxl::shader

@@ -1,0 +1,351 @@
+// The compiler object of one HLSL compile and the IR helpers the lowering
+// shares: reporting at tree locations, the choice of the entry function, the
+// value-range analysis, placement of values in register banks, scratch
+// storage, and the emission of IR instructions with constant folding, flag
+// propagation and the expansions of operations a target lacks.
+//
+// Emission contract (what the lowering can rely on):
+// - Every instruction goes through EmitInstruction. Its results are fresh
+//   values of the temporary bank, guarded by the current block context and
+//   polarity; a result entry that names a value hands that value's symbol slot
+//   over to the new one and updates the value map.
+// - Each result's range is evaluated and cached at once, so later folding and
+//   flag tests are cheap; results known to be single numbers are folded into
+//   moves of literals unless the options ask for no optimisation.
+// - Arrays passed in are read before anything is written, so an output array
+//   may alias an input array. Arrays handed out by ReserveScratch do not
+//   survive the next ReserveScratch.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/messages.h"
+#include "gxl/shader/core/pod_array.h"
+#include "gxl/shader/core/syntax_tree.h"
+
+namespace gxl::shader {
+
+class ShaderPreprocessor;
+
+// Bits of the target's operation capability word (ProfileLimits::capabilities)
+// that the lowering reads.
+enum OperationCapability : std::uint32_t {
+  kCapSelectOneGuard = 0x4,       // a select takes one guard for all components
+  kCapDot2 = 0x20,                // two-component dot product
+  kCapNativeLit = 0x40,           // native lit; the smaller power budget under option 0x20
+  kCapCompareBySelect = 0x80,     // comparisons, minimum and maximum through select
+  kCapSinCos = 0x100,             // combined sine-cosine operation
+  kCapNativeTrig = 0x200,         // sine, cosine, arc sine, arc cosine and arc tangents
+  kCapBlendedSelect = 0x2000000,  // selects blended as (1 - g) a + g b
+};
+
+// Bits of the target's flow-control word (ProfileLimits::secondFlags).
+enum FlowCapability : std::uint32_t {
+  kFlowInLoops = 0x4,
+  kFlowRelativeArrays = 0x200,
+  kFlowBinding = 0x400,
+  kFlowComparison = 0x1000,
+};
+
+// Capability bit of the operation word: a relative index need not be whole.
+constexpr std::uint32_t kCapFractionalIndex = 0x1000000;
+
+// Bank type bit that register binding sets beside kBankRelative: the array
+// is addressed relatively only through the loop counter.
+constexpr std::uint32_t kBankCounterOnly = 0x100000;
+
+// Compile options the lowering reads beyond those of shader_program.h.
+constexpr std::uint32_t kOptionPartialPrecision = 0x20;
+
+// A closed range of doubles; the full range is {-inf, +inf}.
+struct ValueRange {
+  double low;
+  double high;
+};
+
+// Sets n 32-bit entries to kNoIndex; returns 0.
+std::uint32_t FillIndicesWithNone(std::uint32_t* array, std::uint32_t n);
+// `size` bytes aligned to `alignment` (a power of two) from the current page
+// pool; null when there is none or it is exhausted.
+void* CurrentPoolAlloc(std::size_t size, std::size_t alignment);
+
+class ShaderCompiler {
+ public:
+  ShaderCompiler();
+  ~ShaderCompiler();
+  ShaderCompiler(const ShaderCompiler&) = delete;
+  ShaderCompiler& operator=(const ShaderCompiler&) = delete;
+
+  // --- Messages
+  // Formats into 255 characters and logs at the node's location (a
+  // declaration's name, a statement's first located child, an expression's
+  // own token). Errors set the error flag. Use GXL_SHADER_REPORT(compiler,
+  // node, msg::kName, ...) so the arguments are checked against the entry.
+  void Report(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format, ...)
+      GXL_SHADER_PRINTF(5, 6);
+  void ReportError(const ParseNode* node, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
+  void ReportWarning(const ParseNode* node, std::uint32_t code, const char* format, ...) GXL_SHADER_PRINTF(4, 5);
+
+  // --- Entry functions
+  // The function of the program's top-level declarations named `name`, with
+  // a body, not flagged as no entry point, whose target clause fits the
+  // compile's version: the largest fitting target wins, the first on ties.
+  ParseNodeKind10* FindEntryPoint(const char* name);
+  // The same choice among the functions with a body that `declarations` (a
+  // list of declarations, or of values addressing them) names; `name`, when
+  // given, receives the chosen function's name.
+  ParseNodeKind10* FindEntryPointByDeclaration(const ParseNode* declarations, const char** name);
+
+  // --- Ranges
+  // The value's range, cached in the value; S_OK, or E_FAIL with the full
+  // range when a value it depends on is missing. `out` may be null.
+  HRESULT EvaluateRange(std::uint32_t value, ValueRange* out);
+  // The hull of the four corner products. A NaN product counts as 0, unless
+  // `flags` has kValueExact: then the result is {NaN, NaN}.
+  static void MultiplyRanges(ValueRange* out, const ValueRange& a, const ValueRange& b, std::uint32_t flags);
+  // S_OK and the value when it is one finite number, else E_FAIL.
+  HRESULT GetConstantValue(std::uint32_t value, double* out);
+
+  // --- Placement
+  // Gives rows x columns values consecutive registers of a bank with a fixed
+  // register count: row by row, a matrix (shape 2) without kTypeRowMajor in
+  // `typeFlags` column by column; each row starts a register. Values get the
+  // bank, the tag, register, component and packed position (running offset
+  // plus 4 per register). E_FAIL for a missing bank, one without a fixed
+  // count, or a missing value.
+  HRESULT PlaceValuesInBank(std::uint32_t shape, std::uint32_t rows, std::uint32_t columns, std::uint32_t typeFlags,
+                            const std::uint32_t* values, std::uint32_t bank, std::uint32_t* runningOffset,
+                            std::uint32_t tag, std::uint32_t* count);
+  bool AllValuesTagged(const std::uint32_t* values, std::uint32_t count) const;
+  // Whether a rows x columns operand (values row by row) is better read by
+  // rows (CheckRowLayout) or by columns: 1 or 0.
+  std::uint32_t CheckRowLayout(const std::uint32_t* values, std::uint32_t shape, std::uint32_t rows,
+                               std::uint32_t columns) const;
+  std::uint32_t CheckColumnLayout(const std::uint32_t* values, std::uint32_t shape, std::uint32_t rows,
+                                  std::uint32_t columns) const;
+
+  // --- Scratch storage
+  // The scratch array with room for n indices; growth drops the old contents.
+  // Null when memory runs out.
+  std::uint32_t* ReserveScratch(std::uint32_t n);
+  // Room for n words on the word stack; null when memory runs out. Blocks are
+  // popped in reverse order of their pushes.
+  std::uint32_t* PushWords(std::uint32_t n);
+  void PopWords(std::uint32_t* block);
+
+  // --- Emission
+  // One instruction of `word` over `arguments` (the first group) and
+  // `further` (the other groups one after another), or the sequence that
+  // stands for it on this target. `results` (optional, one entry per result)
+  // receives the result values. S_OK, E_FAIL after an internal error, or
+  // E_OUTOFMEMORY.
+  HRESULT EmitInstruction(const ParseNode* node, std::uint32_t word, std::uint32_t* results,
+                          const std::uint32_t* arguments, const std::uint32_t* further, std::uint32_t resultFlags);
+  // results = guard ? b : a per component; guards are 0 or 1.
+  HRESULT EmitSelect(const ParseNode* node, std::uint32_t* results, const std::uint32_t* a, const std::uint32_t* b,
+                     const std::uint32_t* guard, std::uint32_t n);
+  // A pair (first, second) with less-than(second, first) 1 exactly where x is
+  // not 0, and greater-or-equal(second, first) 1 exactly where x is 0.
+  HRESULT EmitComparisonOperands(const ParseNode* node, std::uint32_t* first, std::uint32_t* second,
+                                 const std::uint32_t* x, std::uint32_t n);
+
+  // --- Types and values
+  // One flags word per component of the type (at most `capacity`; `count`
+  // receives the number of components). E_FAIL after reporting a malformed type.
+  HRESULT TypeFlagsOf(const ParseNode* type, std::uint32_t* flags, std::uint32_t capacity, std::uint32_t* count);
+  HRESULT ApplyTypeFlags(const ParseNode* type, const std::uint32_t* values, std::uint32_t count);
+  // Replaces each value by the start of its chain of moves. With a type,
+  // values that all turn out to be unplaced literals are replaced by literal
+  // copies placed in a bank of their own in the type's layout.
+  HRESULT ResolveMoveSources(const ParseNode* type, std::uint32_t* values, std::uint32_t count);
+  // Whether `condition` tests the iteration count against a uniform integer
+  // counter (count < counter): its symbol slot goes to `slot`. A counter
+  // already in `counter` must be the same one; the counter found is stored there.
+  bool MatchLoopCounter(std::uint32_t condition, std::uint32_t iterations, std::uint32_t* slot, std::uint32_t* counter);
+  // A scalar, vector or matrix, looked through expressions, lists,
+  // declarations and statements.
+  static bool IsPlainValueType(const ParseNode* node);
+  // Adds a bank of four literals for each register the source's "def"
+  // pragmas give for this compile's profile.
+  HRESULT ApplyPragmaDefs();
+
+  // --- Expansions of intrinsics: the out arrays receive n value indexes each
+  // (they are only written, and name no symbols to take over)
+  HRESULT EmitSinCos(const ParseNode* node, const std::uint32_t* x, std::uint32_t* sine, std::uint32_t* cosine,
+                     std::uint32_t n);
+  HRESULT EmitArcSinCos(const ParseNode* node, const std::uint32_t* x, std::uint32_t* arcSine, std::uint32_t* arcCosine,
+                        std::uint32_t n);
+  // The arc tangent of y / x in the right quadrant; x null means 1.
+  HRESULT EmitArcTan(const ParseNode* node, const std::uint32_t* y, const std::uint32_t* x, std::uint32_t* out,
+                     std::uint32_t n);
+  HRESULT EmitPower(const ParseNode* node, std::uint32_t* results, const std::uint32_t* base,
+                    const std::uint32_t* exponent, std::uint32_t n);
+
+  // --- Lowering of expressions (each delivers one value per component)
+  // The expression's values into `results` (rows x columns entries, or null
+  // when they are not needed). With `targetFlag` the expression is written
+  // to: its values are those of the target's slots, left unconverted.
+  HRESULT LowerExpression(const ParseNode* expression, std::uint32_t* results, std::uint32_t targetFlag);
+  // A value node, an expression, or a list of them, into `count` values.
+  HRESULT LowerValue(const ParseNode* node, std::uint32_t* results, std::uint32_t count);
+  // Element `index` of an array of `total` components in elements of
+  // `elementSize`; `base` holds the whole array. Reads pick the element
+  // directly, through relative addressing, a dot product or a select chain;
+  // writes need the element's own storage.
+  HRESULT LowerArrayAccess(const ParseNode* node, std::uint32_t* results, std::uint32_t elementSize,
+                           const std::uint32_t* base, std::uint32_t total, const ParseNode* arrayType,
+                           const std::uint32_t* index, std::uint32_t write);
+  // An expression program: the expression's values moved into the output bank.
+  HRESULT LowerExpressionProgram(const ParseNode* expression);
+  // A called function inlined with the call record's arguments, its return
+  // value into `results` (lower_calls.cpp until functions are lowered).
+  HRESULT LowerFunction(const char* name, ParseNodeKind10* function, const ParseNode* arguments,
+                        std::uint32_t* results, std::uint32_t isEntry, std::uint32_t byDeclaration);
+  // An intrinsic call (operator 26) into `results` (lower_calls.cpp until
+  // intrinsics are lowered).
+  HRESULT LowerIntrinsic(const ParseNode* call, std::uint32_t* results);
+
+  // --- Literals and the program's lists
+  // A new value of the literal bank; kNoIndex when memory runs out.
+  std::uint32_t NewLiteral(double x);
+  // The literals 1.0, 0.0 and -1.0 of the program, made on first use.
+  std::uint32_t One();
+  std::uint32_t Zero();
+  std::uint32_t MinusOne();
+  // Entries kNoIndex, one per symbol slot; E_OUTOFMEMORY.
+  HRESULT ResetValueMap(std::uint32_t slots);
+
+  RegisterBank* Bank(std::uint32_t i) const { return target ? target->Bank(i) : nullptr; }
+  IrValue* Value(std::uint32_t i) const { return target ? target->Value(i) : nullptr; }
+  IrInstruction* Instruction(std::uint32_t i) const { return target ? target->Instruction(i) : nullptr; }
+  std::uint32_t ValueCount() const { return target ? target->values.Count() : 0; }
+  static bool IsUnaryWord(std::uint32_t word) { return IrClass(word) == 1; }
+  static bool IsBinaryWord(std::uint32_t word) { return IrClass(word) == 2; }
+  static bool IsFixedCountWord(std::uint32_t word) { return IrClass(word) == 6; }
+  static bool IsDiscardWord(std::uint32_t word) { return (word & 0xFFF00000u) == 0x11000000u; }
+
+  // --- The run
+  ShaderPreprocessor* source = nullptr;   // its log takes the messages
+  const ParseNode* tree = nullptr;        // the parsed program
+  std::unique_ptr<ShaderProgram> target;  // the program being filled
+  std::uint32_t version = 0;              // version token of the compile target
+  std::uint32_t options = 0;
+  std::uint32_t fragmentMode = 0;
+  PodArray<std::uint32_t> valueMap;  // value per symbol slot
+  std::uint32_t one = kNoIndex, zero = kNoIndex, minusOne = kNoIndex;
+  std::uint32_t guard = kNoIndex;         // the value conditioning the current code
+  std::uint32_t blockContext = kNoIndex;  // innermost open flow-control block
+  std::uint32_t polarity = 1;             // the block side being emitted
+  std::uint32_t inlineDepth = 0;
+  // Loop attempts: while loopAttempt is set, array errors are recorded in
+  // outOfBounds instead of reported, and code a flow-control loop cannot hold
+  // sets abandonLoop. loopCounter is the counter's range in the iteration
+  // being simulated.
+  std::uint32_t loopAttempt = 0;
+  std::uint32_t outOfBounds = 0;
+  std::uint32_t abandonLoop = 0;
+  std::uint32_t loopDepth = 0;
+  ValueRange loopCounter{0.0, 0.0};
+  // The values a variable reference without a symbol slot reads: the
+  // current intrinsic argument's.
+  const std::uint32_t* callArguments = nullptr;
+  std::uint32_t defaultPrecision = kValueFloat;  // for results that name none
+  std::uint32_t errorFlag = 0;
+
+  const double infinity;
+  const double negativeInfinity;
+  const double epsilon = 1e-6;  // widening step and integer tolerance of the ranges
+
+ private:
+  struct WordStack;
+
+  HRESULT EvaluateRangeAt(std::uint32_t value, ValueRange* out, std::uint32_t depth);
+  HRESULT InstructionRange(const IrValue& v, std::uint32_t value, ValueRange* out, std::uint32_t depth);
+  HRESULT ArgumentRange(const IrInstruction& inst, std::uint32_t k, ValueRange* out, std::uint32_t depth);
+  void VReport(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format, va_list args)
+      GXL_SHADER_PRINTF(5, 0);
+  ParseNodeKind10* ChooseEntryPoint(const char* name, const ParseNode* declarations, const char** chosenName);
+  std::uint32_t OperationCaps() const { return target ? target->profileLimits.capabilities : 0; }
+  std::uint32_t FlowCaps() const { return target ? target->profileLimits.secondFlags : 0; }
+  // The literal, made on first use and kept in `slot`.
+  std::uint32_t KeptLiteral(std::uint32_t& slot, double x);
+  // A literal of the expansions: the literal bank, register 0, component 0.
+  std::uint32_t ExpansionConstant(double x);
+  HRESULT AppendInstruction(const ParseNode* node, std::uint32_t word, std::uint32_t* results,
+                            const std::uint32_t* arguments, const std::uint32_t* further, std::uint32_t resultFlags);
+  HRESULT FoldToLiterals(IrInstruction& inst);
+  void PropagateFlags(const IrInstruction& inst);
+  HRESULT EmitDotOfTwo(const ParseNode* node, std::uint32_t* results, const std::uint32_t* a, const std::uint32_t* b,
+                       std::uint32_t resultFlags);
+  HRESULT EmitCompareBySelect(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* results,
+                              const std::uint32_t* a, const std::uint32_t* b, std::uint32_t resultFlags);
+  // Instructions of one or two groups over n components into `out`, which
+  // may alias an argument, for the expansions.
+  HRESULT Emit1(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* out, const std::uint32_t* a,
+                std::uint32_t flags = 0);
+  HRESULT Emit2(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* out, const std::uint32_t* a,
+                const std::uint32_t* b, std::uint32_t flags = 0);
+  // Emit2 with the literal x in every component of the second group.
+  HRESULT Emit2Constant(const ParseNode* node, std::uint32_t group, std::uint32_t n, std::uint32_t* out,
+                        const std::uint32_t* a, double x, std::uint32_t flags = 0);
+  HRESULT EmitSinCosSeries(const ParseNode* node, const std::uint32_t* x, std::uint32_t* sine, std::uint32_t* cosine,
+                           std::uint32_t n);
+  HRESULT EmitIntegerPower(const ParseNode* node, std::uint32_t* results, const std::uint32_t* base, std::int64_t k,
+                           std::uint32_t n);
+  HRESULT BindLiteralCopies(const ParseNode* type, std::uint32_t* values, std::uint32_t count);
+
+  // Lowering helpers (lower_expression.cpp, lower_value.cpp, lower_array.cpp).
+  struct Operands;
+  HRESULT ApplyOperator(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const Operands& operands,
+                        std::uint32_t targetFlag, bool wanted);
+  HRESULT LowerBinary(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const std::uint32_t* a,
+                      const std::uint32_t* b);
+  HRESULT LowerConditional(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const Operands& operands);
+  HRESULT StoreInto(const ParseNodeKind13& e, std::uint32_t* out, std::uint32_t n, const std::uint32_t* target,
+                    std::uint32_t group, const std::uint32_t* a, const std::uint32_t* b);
+  HRESULT ConvertToType(const ParseNodeKind13& e, std::uint32_t* values, std::uint32_t n);
+  HRESULT LowerLeaf(const ParseNode* node, std::uint32_t* results, std::uint32_t count);
+  // 1 where x is 0 (`zero`) or where it is not, flagged as comparisons.
+  HRESULT EmitTruth(const ParseNode* node, std::uint32_t* out, const std::uint32_t* x, std::uint32_t n, bool zero);
+  // The whole number at or below *value (an array index), unless it is one.
+  HRESULT EmitIndexFloor(const ParseNode* node, std::uint32_t* value);
+  HRESULT EmitRelativeRead(const ParseNode* node, std::uint32_t* results, std::uint32_t s, const std::uint32_t* values,
+                           std::uint32_t lo, std::uint32_t end, std::uint32_t stride, std::uint32_t index);
+  HRESULT EmitSelectedElement(const ParseNode* node, std::uint32_t* results, std::uint32_t s,
+                              const std::uint32_t* values, std::uint32_t lo, std::uint32_t end, bool bound,
+                              bool sameRegister, std::uint32_t index);
+  // The 4 x 4 identity table of literals, made once per program.
+  std::uint32_t IdentityTable();
+  HRESULT OutOfMemory(const ParseNode* node);
+
+  std::unique_ptr<WordStack> m_words;
+  std::uint32_t* m_scratch = nullptr;
+  std::uint32_t m_scratchCapacity = 0;
+  std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
+  std::uint32_t m_identityValues = kNoIndex;  // its first value
+};
+
+// A block of the word stack for the length of a scope.
+class WordBlock {
+ public:
+  WordBlock(ShaderCompiler& compiler, std::uint32_t n) : m_compiler(compiler), m_words(compiler.PushWords(n)) {}
+  ~WordBlock() {
+    if (m_words) m_compiler.PopWords(m_words);
+  }
+  WordBlock(const WordBlock&) = delete;
+  WordBlock& operator=(const WordBlock&) = delete;
+
+  std::uint32_t* Get() const { return m_words; }
+  std::uint32_t& operator[](std::uint32_t i) const { return m_words[i]; }
+  explicit operator bool() const { return m_words != nullptr; }
+
+ private:
+  ShaderCompiler& m_compiler;
+  std::uint32_t* m_words;
+};
+
+}  // namespace gxl::shader

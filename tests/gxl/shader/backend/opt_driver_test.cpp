@@ -1,0 +1,243 @@
+// The first optimiser phase on hand-built programs: its rounds and their
+// limit, the skip option, the use-before-write check, what merges and what
+// must stay apart, outputs written directly, and running out of memory at
+// every allocation in turn.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "../fail_alloc.h"
+#include "../log_text.h"
+#include "gxl/shader/core/syntax_tree.h"
+#include "ir_fixture.h"
+#include "tests/support/ir/ir_builder.h"
+#include "tests/support/ir/ir_interpreter.h"
+#include "tests/support/ir/random_program.h"
+
+namespace {
+
+using namespace gxl::shader;
+using irkit::IrBuilder;
+using irkit::Values;
+using shadertest::LogText;
+
+struct GxlOpt1A : irtest::IrFixture {
+  IrBuilder b{program};
+
+  std::uint32_t Count(std::uint32_t group) const {
+    std::uint32_t n = 0;
+    for (std::uint32_t i = 0; i < program.instructions.Count(); ++i)
+      if (const IrInstruction* inst = program.Instruction(i); inst && inst->Group() == group) ++n;
+    return n;
+  }
+  // Output register 0 after running the program on input v0 = xs.
+  std::vector<double> Output(std::initializer_list<double> xs, std::uint32_t width) {
+    irkit::IrInterpreter run(program);
+    run.SetRegister(StandardBank::Inputs, 0, xs);
+    EXPECT_TRUE(run.Run()) << run.Error();
+    std::vector<double> out;
+    for (std::uint32_t c = 0; c < width; ++c) out.push_back(run.Register(Bank(StandardBank::Outputs), 0, c));
+    return out;
+  }
+  // A variable declaration named `name`, drawn from a pool of the fixture.
+  DeclarationNode* Variable(const char* name) {
+    PagePool* previous = SetCurrentPool(&nodes);
+    SourceToken token{};
+    token.kind = kTokenIdentifier;
+    token.value.text = name;
+    token.file = "t.fx";
+    token.line = 3;
+    auto* d = new DeclarationNode(kDeclVariable, new TokenNode(token), nullptr, nullptr);
+    SetCurrentPool(previous);
+    return d;
+  }
+
+  PagePool nodes{0, 0x10000};
+};
+
+std::uint32_t g_rounds = 0;
+
+TEST_F(GxlOpt1A, RoundsEndWhenNothingChanges) {
+  // An add that writes the output itself: no move to fold, nothing to merge.
+  const Values x = b.Input(0), y = b.Input(1), out = b.Register(StandardBank::Outputs, 0, 4);
+  IrInstruction& add = *program.Instruction(program.AddInstruction(IrWord(kOpAdd, 4), kNoIndex, kNoIndex));
+  std::copy(x.begin(), x.end(), add.arguments);
+  std::copy(y.begin(), y.end(), add.arguments + 4);
+  std::copy(out.begin(), out.end(), add.results);
+  program.optimizerRoundHook = [](ShaderProgram&) -> HRESULT { return ++g_rounds, S_FALSE; };
+  g_rounds = 0;
+  ASSERT_EQ(program.Optimize(), S_OK);
+  EXPECT_EQ(g_rounds, 1u);
+  EXPECT_EQ(LogText(log), "<null>");
+  EXPECT_EQ(program.optimisedFlag, 1u);
+}
+
+TEST_F(GxlOpt1A, RoundsThatNeverSettleWarnOnceAndGoOn) {
+  b.Output(0, b.Mul(b.Input(0), b.Literals({1, 1, 1, 1})));
+  program.optimizerRoundHook = [](ShaderProgram&) -> HRESULT { return ++g_rounds, S_OK; };
+  g_rounds = 0;
+  ASSERT_EQ(program.Optimize(), S_OK);
+  EXPECT_EQ(g_rounds, 256u);
+  EXPECT_EQ(LogText(log), "internal warning: optimization did not converge\n");
+  EXPECT_EQ(log.ErrorCount(), 0u);
+  EXPECT_EQ(program.optimisedFlag, 1u);
+  EXPECT_EQ(Count(kOpMultiply), 0u);  // the rounds did their work all the same
+  EXPECT_EQ(Output({1, 2, 3, 4}, 4), (std::vector<double>{1, 2, 3, 4}));
+}
+
+TEST_F(GxlOpt1A, SkipOptionRunsOnlyTheSetUp) {
+  program.options = kOptionNoOptimisation;
+  const Values x = b.Input(0, 2);
+  b.Mul(x, x);  // dead
+  const Values kept = b.Emit(kOpKeptMove, x, 2);
+  b.Output(0, b.Mul(kept, b.Literals({1, 1})));
+  program.optimizerRoundHook = [](ShaderProgram&) -> HRESULT { return ++g_rounds, S_FALSE; };
+  g_rounds = 0;
+  ASSERT_EQ(program.Optimize(), S_OK);
+  EXPECT_EQ(g_rounds, 0u);
+  EXPECT_EQ(Count(kOpKeptMove), 0u);
+  EXPECT_EQ(Count(kOpMove), 2u);      // the kept move is plain now, and the output move stays
+  EXPECT_EQ(Count(kOpMultiply), 1u);  // x * 1 is not folded, the dead product is gone
+  EXPECT_EQ(program.optimisedFlag, 1u);
+}
+
+TEST_F(GxlOpt1A, VariableReadBeforeWrittenReportedOnce) {
+  DeclarationNode* v = Variable("v");
+  const Values t = b.Register(StandardBank::Temporaries, 0, 4);  // never written
+  for (std::uint32_t c : t) program.Value(c)->declaration = v;
+  b.Output(0, b.Add(t, b.Input(0)));
+  EXPECT_EQ(program.Optimize(), E_FAIL);
+  EXPECT_EQ(LogText(log), "t.fx(3): error X4000: variable 'v' used without having been completely initialized\n");
+}
+
+TEST_F(GxlOpt1A, UninitialisedUseCases) {
+  // A temporary nobody reads or writes passes; an unwritten output and an
+  // anonymous read do not.
+  b.Register(StandardBank::Temporaries, 1, 1);
+  b.Output(0, b.Input(0, 1));
+  ASSERT_EQ(program.CheckUninitializedUse(), S_OK);
+  const std::uint32_t unwritten = b.Register(StandardBank::Outputs, 1, 1)[0];
+  program.Value(unwritten)->declaration = Variable("o");
+  EXPECT_EQ(program.CheckUninitializedUse(), E_FAIL);
+  const std::uint32_t anonymous = b.Register(StandardBank::Temporaries, 2, 1)[0];
+  b.Output(2, {anonymous});
+  EXPECT_EQ(program.CheckUninitializedUse(), E_FAIL);
+  const std::string text = LogText(log);
+  EXPECT_NE(text.find("X4000: variable 'o' used"), std::string::npos) << text;
+  EXPECT_NE(text.find("argument used without having been initialized (A" + std::to_string(anonymous) + ", I1)"),
+            std::string::npos)
+      << text;
+}
+
+TEST_F(GxlOpt1A, ProductsMergeInEitherOrderDifferencesDoNot) {
+  const Values a = b.Input(0, 1), c = b.Input(1, 1);
+  const Values ab = b.Mul(a, c), ba = b.Mul(c, a);
+  const Values aMinusC = b.Add(a, b.Unary(kOpNegate, c)), cMinusA = b.Add(c, b.Unary(kOpNegate, a));
+  b.Output(0, Values{ab[0], ba[0], aMinusC[0], cMinusA[0]});
+  ASSERT_EQ(program.Optimize(), S_OK);
+  EXPECT_EQ(Count(kOpMultiply), 1u);
+  EXPECT_EQ(Count(kOpNegate) + Count(kOpAdd), 4u);
+  irkit::IrInterpreter run(program);
+  run.SetRegister(StandardBank::Inputs, 0, {3});
+  run.SetRegister(StandardBank::Inputs, 1, {5});
+  ASSERT_TRUE(run.Run()) << run.Error();
+  const std::uint32_t o = Bank(StandardBank::Outputs);
+  EXPECT_EQ(run.Register(o, 0, 0), 15);
+  EXPECT_EQ(run.Register(o, 0, 1), 15);
+  EXPECT_EQ(run.Register(o, 0, 2), -2);
+  EXPECT_EQ(run.Register(o, 0, 3), 2);
+}
+
+TEST_F(GxlOpt1A, WorkUnderDifferentGuardsStaysApart) {
+  const Values x = b.Input(0, 1), y = b.Input(1, 1);
+  const std::uint32_t test = b.Binary(kOpLess, x, y)[0];
+  const Values merged = b.If(
+      test, [&] { return b.Mul(x, y); }, [&] { return b.Mul(x, y); });
+  const Values same1 = b.Mul(y, x), same2 = b.Mul(x, y);
+  b.Output(0, irkit::Concat(merged, irkit::Concat(same1, same2)));
+  ASSERT_EQ(program.Optimize(), S_OK);
+  EXPECT_EQ(Count(kOpMultiply), 3u);  // one per branch, one for the two alike outside
+  for (double xs : {2.0, 9.0}) {
+    irkit::IrInterpreter run(program);
+    run.SetRegister(StandardBank::Inputs, 0, {xs});
+    run.SetRegister(StandardBank::Inputs, 1, {5});
+    ASSERT_TRUE(run.Run()) << run.Error();
+    for (std::uint32_t c = 0; c < 3; ++c) EXPECT_EQ(run.Register(Bank(StandardBank::Outputs), 0, c), xs * 5);
+  }
+}
+
+TEST_F(GxlOpt1A, OutputThroughTemporaryWrittenDirectly) {
+  const Values sum = b.Add(b.Input(0), b.Input(1));
+  b.Output(0, b.Move(sum));
+  ASSERT_EQ(program.Optimize(), S_OK);
+  ASSERT_EQ(program.instructions.Count(), 1u);
+  const IrInstruction& add = *program.Instruction(0);
+  EXPECT_EQ(add.Group(), kOpAdd);
+  for (std::uint32_t c = 0; c < 4; ++c) {
+    const IrValue& r = *program.Value(add.results[c]);
+    EXPECT_EQ(r.bank, Bank(StandardBank::Outputs));
+    EXPECT_EQ(r.reg, 0u);
+    EXPECT_EQ(r.component, c);
+  }
+}
+
+TEST_F(GxlOpt1A, DeadInstructionBecomesNopNotWidthZero) {
+  const Values x = b.Input(0, 3);
+  b.Mul(x, x);
+  b.Output(0, x);
+  ASSERT_EQ(program.RemoveDeadCode(), S_OK);
+  EXPECT_EQ(program.Instruction(0)->word, IrWord(kOpNop, 0));
+  EXPECT_EQ(program.Instruction(0)->ArgumentGroupCount(), 0u);
+  ASSERT_EQ(program.CompactInstructions(), S_OK);
+  EXPECT_EQ(program.instructions.Count(), 1u);
+}
+
+// A loop's carried component that only feeds another one stays, and the
+// loop's entry and end keep one width.
+TEST_F(GxlOpt1A, LoopCarriesWhatTheNextIterationNeeds) {
+  const Values start = b.Input(0, 2);
+  const Values after = b.Loop(3, start, [&](const Values& e) {
+    const Values a = b.Add({e[0]}, b.Literals({1}));
+    const Values s = b.Add({e[1]}, {e[0]});
+    return Values{a[0], s[0]};
+  });
+  b.Output(0, {after[1]});
+  ASSERT_EQ(program.Optimize(), S_OK);
+  EXPECT_EQ(Output({1, 10}, 1), (std::vector<double>{10 + 1 + 2 + 3}));
+}
+
+TEST_F(GxlOpt1A, EveryFailedAllocationIsOutOfMemory) {
+  irkit::RandomShape shape;
+  shape.steps = 110;
+  auto build = [&](ShaderProgram& p) {
+    const irkit::RandomProgram generated(p, 7, shape);
+    return generated.InstructionCount();
+  };
+  std::uint64_t total;
+  {
+    ShaderProgram p;
+    ASSERT_EQ(p.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
+    EXPECT_GE(build(p), 200u);
+    shadertest::FailNthAllocation(~std::uint64_t{0});
+    ASSERT_EQ(p.Optimize(), S_OK);
+    total = shadertest::AllocationsCounted();
+    RecordProperty("allocations", std::to_string(total));
+    shadertest::FailNthAllocation(0);
+  }
+  ASSERT_GT(total, 20u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    PagePool pages(0x100000, 0x10000);
+    IrPoolScope scope(&pages);
+    ShaderProgram p;
+    ASSERT_EQ(p.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
+    build(p);
+    shadertest::FailNthAllocation(n);
+    const HRESULT hr = p.Optimize();
+    const bool failed = shadertest::AllocationFailed();
+    shadertest::FailNthAllocation(0);
+    ASSERT_TRUE(failed) << n;
+    ASSERT_EQ(hr, E_OUTOFMEMORY) << "allocation " << n << " of " << total;
+  }
+}
+
+}  // namespace

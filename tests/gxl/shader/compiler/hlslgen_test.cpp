@@ -1,0 +1,238 @@
+// Generated expressions against the generator's own values: built through
+// the parser's operations or parsed from the generator's HLSL text, lowered
+// with the variables as inputs, and as literals with folding on and off.
+#include "tests/support/hlslgen/hlslgen.h"
+
+#include <cmath>
+#include <map>
+
+#include "lower_fixture.h"
+#include "tests/gxl/shader/hlsl_parse_run.h"
+
+namespace compilertest {
+namespace {
+
+using hlslgen::Base;
+using hlslgen::Generator;
+using hlslgen::Kind;
+using hlslgen::Op;
+
+constexpr std::uint32_t kSeeds = 2000;
+constexpr std::uint32_t kBatches = 20;
+
+std::uint32_t ExpressionCode(Op op) {
+  static const std::map<Op, std::uint32_t> kCodes = {{Op::Negate, kExprNegate},
+                                                     {Op::Plus, kExprPlus},
+                                                     {Op::Not, kExprNot},
+                                                     {Op::Add, kExprAdd},
+                                                     {Op::Subtract, kExprSubtract},
+                                                     {Op::Multiply, kExprMultiply},
+                                                     {Op::Divide, kExprDivide},
+                                                     {Op::Modulo, kExprModulo},
+                                                     {Op::Less, kExprLess},
+                                                     {Op::Greater, kExprGreater},
+                                                     {Op::LessEqual, kExprLessEqual},
+                                                     {Op::GreaterEqual, kExprGreaterEqual},
+                                                     {Op::Equal, kExprEqual},
+                                                     {Op::NotEqual, kExprNotEqual},
+                                                     {Op::And, kExprAnd},
+                                                     {Op::Or, kExprOr}};
+  return kCodes.at(op);
+}
+
+// The first return statement of a function body.
+const StatementNode* FindReturn(const ParseNode* node, std::uint32_t depth = 0) {
+  if (!node || depth > 64) return nullptr;
+  if (node->kind == NodeKind::Statement) {
+    const auto* s = static_cast<const StatementNode*>(node);
+    if (s->code == kStatementReturn) return s;
+    for (const ParseNode* c : s->children)
+      if (const StatementNode* r = FindReturn(c, depth + 1)) return r;
+    return nullptr;
+  }
+  for (const ParseNode* c = node; c && c->kind == NodeKind::List; c = c->second)
+    if (const StatementNode* r = FindReturn(c->first, depth + 1)) return r;
+  return nullptr;
+}
+
+// Within 1e-5 of the generator's value, relative to its size.
+::testing::AssertionResult Near(const std::vector<double>& got, const std::vector<double>& want) {
+  if (got.size() != want.size()) return ::testing::AssertionFailure() << got.size() << " values for " << want.size();
+  for (std::size_t i = 0; i < got.size(); ++i)
+    if (!(std::fabs(got[i] - want[i]) <= 1e-5 * std::max(1.0, std::fabs(want[i]))))
+      return ::testing::AssertionFailure() << "component " << i << ": " << got[i] << " for " << want[i];
+  return ::testing::AssertionSuccess();
+}
+
+// A target per seed: each way of comparing, selecting and indexing.
+struct Target {
+  std::uint32_t operationCaps, flowCaps;
+};
+constexpr Target kTargets[] = {{0, 0},
+                               {kCapCompareBySelect, kFlowComparison | kFlowRelativeArrays},
+                               {kCapBlendedSelect, kFlowRelativeArrays},
+                               {kCapCompareBySelect | kCapSelectOneGuard | kCapFractionalIndex, 0}};
+
+class GxlHlslGen : public LowerTest, public ::testing::WithParamInterface<std::uint32_t> {
+ protected:
+  ParseNode* TypeNodeOf(const hlslgen::Type& t) {
+    const std::uint32_t base = t.base == Base::Bool ? kBaseBool : t.base == Base::Int ? kBaseInt : kBaseFloat;
+    return t.matrix ? static_cast<ParseNode*>(Mat(base, t.rows, t.columns)) : Vec(base, t.columns);
+  }
+  // The generator's tree through the parser's operations.
+  ParseNode* Build(const Generator& g, std::uint32_t i, const std::string& prefix) {
+    const hlslgen::Node& n = g.At(i);
+    auto child = [&](std::size_t k) { return Build(g, n.children[k], prefix); };
+    switch (n.kind) {
+      case Kind::Literal: {
+        const double x = n.value[0];
+        if (n.type.base == Base::Bool) return Bool(x != 0);
+        ParseNode* magnitude =
+            n.type.base == Base::Int ? Int(static_cast<std::uint32_t>(std::fabs(x))) : Float(std::fabs(x));
+        return x < 0 ? parser.MakeOperator(kExprNegate, magnitude, nullptr) : magnitude;
+      }
+      case Kind::Variable:
+        return Var(prefix + g.Variables()[n.variable].name);
+      case Kind::Unary:
+        return parser.MakeOperator(ExpressionCode(n.op), child(0), nullptr);
+      case Kind::Binary:
+        return parser.MakeOperator(ExpressionCode(n.op), child(0), child(1));
+      case Kind::Conditional:
+        return parser.MakeConditional(child(0), child(1), child(2));
+      case Kind::Cast:
+        return parser.MakeConstructor(TypeNodeOf(n.type), child(0), true, false);
+      case Kind::Construct: {
+        ParseNode* list = nullptr;
+        for (std::size_t k = 0; k < n.children.size(); ++k)
+          list = AppendToList(list, new ListNode(child(k), nullptr, "Arguments"));
+        return parser.MakeConstructor(TypeNodeOf(n.type), list, false, false);
+      }
+      case Kind::Swizzle: {
+        const std::string text = g.Text(i);
+        return parser.MakeSelection(child(0), Name(text.substr(text.rfind('.') + 1)));
+      }
+      case Kind::Index:
+        return parser.MakeIndex(child(0), n.picks.empty() ? child(1) : Int(n.picks[0]));
+    }
+    return nullptr;
+  }
+};
+
+TEST_P(GxlHlslGen, ParserBuiltTreesGiveTheGeneratorsValues) {
+  std::uint32_t folded = 0, unfolded = 0;
+  for (std::uint32_t seed = GetParam(); seed < kSeeds; seed += kBatches) {
+    const Generator g(seed);
+    const std::string prefix = "s" + std::to_string(seed) + "_";
+    std::vector<ParseNode*> declarations;
+    for (const hlslgen::Variable& v : g.Variables())
+      declarations.push_back(Declare(prefix + v.name, TypeNodeOf(v.type)));
+    ParseNode* tree = Build(g, g.Root(), prefix);
+    ASSERT_NE(tree, nullptr) << g.Text(g.Root()) << "\n" << Log();
+    const std::vector<double>& want = g.At(g.Root()).value;
+    const Target& target = kTargets[seed % std::size(kTargets)];
+    // Inputs; then literals, with folding on and off.
+    for (std::uint32_t run = 0; run < 3; ++run) {
+      Start(target.operationCaps, target.flowCaps, run == 2 ? kOptionNoOptimisation : 0);
+      for (std::size_t k = 0; k < declarations.size(); ++k) {
+        if (run == 0)
+          BindInput(declarations[k], g.Variables()[k].value);
+        else
+          Bind(declarations[k], BankOf(StandardBank::Literals), 0, &g.Variables()[k].value);
+      }
+      EXPECT_TRUE(Near(LowerAndRun(tree), want)) << "seed " << seed << ", run " << run << ": " << g.Text(g.Root());
+      // Literals fold: what is left is mostly moves of literals (the
+      // truncation's kept move widens its range on purpose, so it stays).
+      std::uint32_t computed = 0;
+      for (std::uint32_t i = 0; i < program->instructions.Count(); ++i)
+        computed += program->Instruction(i)->Group() != kOpMove;
+      if (run) (run == 1 ? folded : unfolded) += computed;
+    }
+  }
+  EXPECT_LT(2 * folded, unfolded);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, GxlHlslGen, ::testing::Range(0u, kBatches));
+
+// The generator's text, parsed as the body of a function whose parameters
+// are the variables, lowers to the same values.
+TEST(GxlHlslGenText, ParsedTextGivesTheGeneratorsValues) {
+  for (std::uint32_t seed = 0; seed < 400; ++seed) {
+    const Generator g(seed);
+    const std::string text =
+        g.At(g.Root()).type.Name() + " f(" + g.Parameters() + ") { return " + g.Text(g.Root()) + "; }\n";
+    shadertest::ParseRun parse(text);
+    ASSERT_EQ(parse.hr, S_OK) << text << parse.log;
+    const ParseNodeKind10* f = FunctionDescription(parse.Find("f"));
+    ASSERT_NE(f, nullptr);
+    const StatementNode* ret = FindReturn(f->body);
+    ASSERT_NE(ret, nullptr) << text;
+
+    PagePool irPages{0x100000, 0x10000};
+    IrPoolScope scope{&irPages};
+    ShaderCompiler compiler;
+    const Target& target = kTargets[seed % std::size(kTargets)];
+    irkit::RecordingTarget* program =
+        StartProgram(compiler, parse.pp, irkit::RecordingTarget::Limits(target.operationCaps, target.flowCaps), 0);
+    ASSERT_NE(program, nullptr);
+    ASSERT_EQ(compiler.ResetValueMap(parse.parser.SymbolSlotCount()), S_OK);
+    std::uint32_t reg = 0;
+    for (const ParseNode* p = f->parameters; p; p = p->second) {
+      const ParseNodeKind11* v = VariableDescription(p->first);
+      ASSERT_NE(v, nullptr);
+      std::vector<std::uint32_t> values;
+      for (std::uint32_t i = 0; i < v->valueCount; ++i, ++reg) {
+        values.push_back(program->AddValue(program->StandardBankIndex(StandardBank::Inputs), reg, 0, 0.0));
+        IrValue* x = program->Value(values.back());
+        x->symbolSlot = v->symbol + i;
+        x->declaration = static_cast<DeclarationNode*>(p->first);
+        compiler.valueMap[v->symbol + i] = values.back();
+      }
+      ASSERT_EQ(compiler.ApplyTypeFlags(v->nodes[0], values.data(), v->valueCount), S_OK);
+    }
+    std::vector<double> inputs;
+    for (const hlslgen::Variable& v : g.Variables()) inputs.insert(inputs.end(), v.value.begin(), v.value.end());
+    const ParseNodeKind13* e = AsExpression(ret->children[0]);
+    ASSERT_NE(e, nullptr);
+    std::vector<std::uint32_t> out(e->rows * e->columns, kNoIndex);
+    ASSERT_EQ(compiler.LowerExpression(e, out.data(), 0), S_OK) << text << shadertest::LogText(parse.pp.Log());
+    // Moved into temporaries, so that parameters returned as they are are read too.
+    std::vector<std::uint32_t> moved(out.size(), kNoIndex);
+    ASSERT_EQ(compiler.EmitInstruction(nullptr, IrWord(kOpMove, static_cast<std::uint32_t>(out.size())), moved.data(),
+                                       out.data(), nullptr, 0),
+              S_OK);
+    irkit::IrInterpreter interpreter(*program);
+    for (std::uint32_t r = 0; r < inputs.size(); ++r)
+      interpreter.SetRegister(program->StandardBankIndex(StandardBank::Inputs), r, 0, inputs[r]);
+    ASSERT_TRUE(interpreter.Run()) << interpreter.Error();
+    EXPECT_TRUE(Near(interpreter.Values(moved), g.At(g.Root()).value)) << "seed " << seed << ": " << text;
+  }
+}
+
+// Over many seeds the generator reaches every kind of node and every operator.
+TEST(GxlHlslGenCoverage, EveryKindAndOperatorOccurs) {
+  std::map<Kind, int> kinds;
+  std::map<Op, int> ops;
+  int literalIndexes = 0, variableIndexes = 0, matrices = 0;
+  for (std::uint32_t seed = 0; seed < 500; ++seed) {
+    const Generator g(seed);
+    for (const hlslgen::Node& n : g.Nodes()) {
+      ++kinds[n.kind];
+      ++ops[n.op];
+      if (n.kind == Kind::Index) ++(n.picks.empty() ? variableIndexes : literalIndexes);
+      matrices += n.type.matrix;
+      // Every value stays finite and within the generator's bound.
+      for (double x : n.value) EXPECT_TRUE(std::isfinite(x) && std::fabs(x) <= 1e4) << "seed " << seed;
+    }
+  }
+  for (Kind k : {Kind::Literal, Kind::Variable, Kind::Unary, Kind::Binary, Kind::Conditional, Kind::Cast,
+                 Kind::Construct, Kind::Swizzle, Kind::Index})
+    EXPECT_GT(kinds[k], 20) << static_cast<int>(k);
+  for (std::uint32_t op = static_cast<std::uint32_t>(Op::Negate); op <= static_cast<std::uint32_t>(Op::Or); ++op)
+    EXPECT_GT(ops[static_cast<Op>(op)], 10) << hlslgen::OpText(static_cast<Op>(op));
+  EXPECT_GT(literalIndexes, 10);
+  EXPECT_GT(variableIndexes, 10);
+  EXPECT_GT(matrices, 50);
+}
+
+}  // namespace
+}  // namespace compilertest

@@ -1,0 +1,398 @@
+#include "tests/support/hlslgen/hlslgen.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace hlslgen {
+
+namespace {
+
+// How near an edge a value that rounding may have moved can come, relative
+// to its size; and the largest magnitude an expression may reach.
+constexpr double kTolerance = 1e-6;
+constexpr double kLimit = 1e4;
+// The parser's folder nudges a value by 1e-6 before it truncates it.
+constexpr double kNudge = 1e-5;
+constexpr std::uint32_t kTries = 8;
+
+bool Comparison(Op op) { return op >= Op::Less && op <= Op::NotEqual; }
+
+double Scale(double x, double y = 0.0) { return std::max({1.0, std::fabs(x), std::fabs(y)}); }
+
+}  // namespace
+
+const char* OpText(Op op) {
+  static const char* const kText[] = {"",  "-", "+",  "!",  "+",  "-",  "*",  "/", "%",
+                                      "<", ">", "<=", ">=", "==", "!=", "&&", "||"};
+  return kText[static_cast<std::uint32_t>(op)];
+}
+
+std::string Type::Name() const {
+  std::string name = base == Base::Bool ? "bool" : base == Base::Int ? "int" : "float";
+  if (matrix) return name + std::to_string(rows) + "x" + std::to_string(columns);
+  return columns > 1 ? name + std::to_string(columns) : name;
+}
+
+Generator::Generator(std::uint64_t seed, const Options& options) : m_options(options), m_random(seed) {
+  const Base bases[] = {Base::Float, Base::Float, Base::Float, Base::Int, Base::Bool};
+  m_root = Make(RandomType(bases[Pick(5)]), 0);
+}
+
+double Generator::RandomValue(Base base) {
+  switch (base) {
+    case Base::Bool:
+      return Pick(2);
+    case Base::Int:
+      return static_cast<double>(Pick(19)) - 9.0;
+    default:
+      return (static_cast<double>(Pick(129)) - 64.0) / 16.0;  // sixteenths in [-4, 4]
+  }
+}
+
+Type Generator::RandomType(Base base) {
+  Type t{base, 1, 1, false};
+  const std::uint32_t r = Pick(10);
+  if (r >= 4 && r < 8) {
+    t.columns = 2 + Pick(3);
+  } else if (r >= 8 && m_options.matrices && base != Base::Bool) {
+    t.matrix = true;
+    t.rows = 2 + Pick(3);
+    t.columns = 2 + Pick(3);
+  }
+  return t;
+}
+
+std::uint32_t Generator::Add(Node node) {
+  m_nodes.push_back(std::move(node));
+  return static_cast<std::uint32_t>(m_nodes.size() - 1);
+}
+
+std::uint32_t Generator::NewVariable(const Type& type, std::uint32_t indexBelow) {
+  Variable v{"v" + std::to_string(m_variables.size()), type, {}};
+  for (std::uint32_t i = 0; i < type.Count(); ++i)
+    v.value.push_back(indexBelow ? Pick(indexBelow) : RandomValue(type.base));
+  Node n{Kind::Variable, Op::None, v.type, {}, {}, static_cast<std::uint32_t>(m_variables.size()), v.value, true};
+  m_variables.push_back(std::move(v));
+  return Add(std::move(n));
+}
+
+std::uint32_t Generator::Leaf(const Type& type) {
+  if (Chance(0.6)) {
+    std::vector<std::uint32_t> same;
+    for (std::uint32_t i = 0; i < m_variables.size(); ++i)
+      if (m_variables[i].type == type) same.push_back(i);
+    if (!same.empty() && (Chance(0.5) || m_variables.size() >= m_options.maxVariables)) {
+      const Variable& v = m_variables[same[Pick(static_cast<std::uint32_t>(same.size()))]];
+      return Add(
+          {Kind::Variable, Op::None, type, {}, {}, static_cast<std::uint32_t>(&v - m_variables.data()), v.value, true});
+    }
+    if (m_variables.size() < m_options.maxVariables) return NewVariable(type);
+  }
+  const Type scalar{type.base, 1, 1, false};
+  std::vector<std::uint32_t> parts;
+  for (std::uint32_t i = 0; i < type.Count(); ++i)
+    parts.push_back(Add({Kind::Literal, Op::None, scalar, {}, {}, 0, {RandomValue(type.base)}, true}));
+  if (type.IsScalar()) return parts[0];
+  Node n{Kind::Construct, Op::None, type, parts, {}, 0, {}, true};
+  Evaluate(n);
+  return Add(std::move(n));
+}
+
+std::uint32_t Generator::Make(const Type& type, std::uint32_t depth) {
+  std::uint32_t out = 0;
+  for (std::uint32_t i = 0; i < kTries; ++i)
+    if (TryMake(type, depth, &out)) return out;
+  return Leaf(type);
+}
+
+bool Generator::TryMake(const Type& type, std::uint32_t depth, std::uint32_t* out) {
+  if (depth >= m_options.maxDepth || (depth > 0 && Chance(0.15))) {
+    *out = Leaf(type);
+    return true;
+  }
+  const std::size_t nodes = m_nodes.size(), variables = m_variables.size();
+  const bool numeric = type.base != Base::Bool;
+  const Base anyBase[] = {Base::Float, Base::Int, Base::Bool};
+  auto shaped = [&](Base base) { return Type{base, type.rows, type.columns, type.matrix}; };
+  auto scalarOf = [](Base base) { return Type{base, 1, 1, false}; };
+  Node n{Kind::Binary, Op::None, type, {}, {}, 0, {}, true};
+  switch (Pick(9)) {
+    case 0:  // unary
+      n.kind = Kind::Unary;
+      n.op = numeric ? (Chance(0.7) ? Op::Negate : Op::Plus) : Op::Not;
+      n.children = {Make(numeric ? type : shaped(anyBase[Pick(3)]), depth + 1)};
+      break;
+    case 1:
+    case 2: {  // binary; one side may be a scalar that the other's shape spreads
+      const std::uint32_t scalarSide = type.IsScalar() ? 2 : Pick(4);
+      Base left = type.base, right = type.base;
+      if (numeric) {
+        n.op = static_cast<Op>(static_cast<std::uint32_t>(Op::Add) + Pick(type.base == Base::Float ? 5 : 4));
+        if (type.base == Base::Float && Chance(0.3)) (Chance(0.5) ? left : right) = Base::Int;
+      } else {
+        const bool logical = Chance(0.3);
+        n.op = logical ? (Chance(0.5) ? Op::And : Op::Or)
+                       : static_cast<Op>(static_cast<std::uint32_t>(Op::Less) + Pick(6));
+        left = logical || Chance(0.15) ? anyBase[Pick(3)] : anyBase[Pick(2)];
+        right = logical || left == Base::Bool ? anyBase[Pick(3)] : anyBase[Pick(2)];
+      }
+      n.children = {Make(scalarSide == 0 ? scalarOf(left) : shaped(left), depth + 1),
+                    Make(scalarSide == 1 ? scalarOf(right) : shaped(right), depth + 1)};
+      break;
+    }
+    case 3: {  // conditional
+      n.kind = Kind::Conditional;
+      const bool spread = !type.IsScalar() && !type.matrix && Chance(0.5);
+      const Base test = anyBase[Pick(3)];
+      n.children = {Make(spread ? shaped(test) : scalarOf(test), depth + 1), Make(type, depth + 1),
+                    Make(type, depth + 1)};
+      break;
+    }
+    case 4: {  // cast from another base, a scalar, or a larger shape
+      n.kind = Kind::Cast;
+      Type from = shaped(anyBase[Pick(3)]);
+      if (Chance(0.3)) {
+        from = scalarOf(anyBase[Pick(3)]);
+      } else if (Chance(0.3) && !type.matrix && type.columns < 4) {
+        from.columns = type.columns + 1 + Pick(4 - type.columns);
+      } else if (Chance(0.3) && type.matrix && from.base != Base::Bool) {
+        from.rows = std::min(4u, type.rows + Pick(2));
+        from.columns = std::min(4u, type.columns + Pick(2));
+      }
+      if (from == type || (from.matrix && from.base == Base::Bool)) return false;
+      n.children = {Make(from, depth + 1)};
+      break;
+    }
+    case 5: {  // constructor of scalar and vector parts
+      if (type.IsScalar()) return false;
+      n.kind = Kind::Construct;
+      for (std::uint32_t left = type.Count(); left > 0;) {
+        const std::uint32_t size = 1 + Pick(std::min(4u, left));
+        n.children.push_back(Make(Type{anyBase[Pick(3)], 1, size, false}, depth + 1));
+        left -= size;
+      }
+      break;
+    }
+    case 6: {  // swizzle of a vector or scalar, or of a matrix's elements
+      if (type.matrix) return false;
+      n.kind = Kind::Swizzle;
+      Type from{type.base, 1, 1 + Pick(4), false};
+      if (numeric && m_options.matrices && Chance(0.25)) from = Type{type.base, 2 + Pick(3), 2 + Pick(3), true};
+      for (std::uint32_t i = 0; i < type.columns; ++i) n.picks.push_back(Pick(from.Count()));
+      n.children = {Make(from, depth + 1)};
+      break;
+    }
+    default: {  // index: an element of a vector, or a row of a matrix
+      if (type.matrix || (type.IsVector() && (!numeric || !m_options.matrices))) return false;
+      n.kind = Kind::Index;
+      const std::uint32_t size = 2 + Pick(3);
+      const Type from = type.IsScalar() ? Type{type.base, 1, size, false} : Type{type.base, size, type.columns, true};
+      n.children = {Make(from, depth + 1)};
+      if (Chance(0.4)) {
+        n.picks = {Pick(size)};
+        break;
+      }
+      std::uint32_t index = 0;
+      bool found = false;
+      for (std::uint32_t i = 0; i < 3 && !found; ++i) {
+        index = Make(scalarOf(Base::Int), depth + 1);
+        const double k = m_nodes[index].value[0];
+        found = k >= 0 && k < size;
+      }
+      if (!found) index = NewVariable(scalarOf(Base::Int), size);
+      n.children.push_back(index);
+      break;
+    }
+  }
+  if (!Evaluate(n)) {
+    m_nodes.resize(nodes);
+    m_variables.resize(variables);
+    return false;
+  }
+  *out = Add(std::move(n));
+  return true;
+}
+
+bool Generator::Evaluate(Node& n) const {
+  const std::uint32_t count = n.type.Count();
+  bool ok = true, exact = true;
+  for (std::uint32_t c : n.children) exact = exact && m_nodes[c].exact;
+  auto child = [&](std::size_t k) -> const Node& { return m_nodes[n.children[k]]; };
+  auto at = [](const Node& c, std::uint32_t i) { return c.value[c.value.size() == 1 ? 0 : i]; };
+  // A truth test of a value rounding may have moved off or onto 0 decides nothing.
+  auto truth = [&](const Node& c, std::uint32_t i) {
+    const double x = at(c, i);
+    if (!c.exact && std::fabs(x) < kTolerance) ok = false;
+    return x != 0.0;
+  };
+  auto convert = [&](double x, bool sourceExact) -> double {
+    if (n.type.base == Base::Float) return x;
+    if (n.type.base == Base::Bool) {
+      if (!sourceExact && std::fabs(x) < kTolerance) ok = false;
+      return x != 0.0;
+    }
+    const double off = std::fabs(x - std::nearbyint(x));
+    if (sourceExact ? (off > 0 && off < kNudge) : off < kTolerance * Scale(x)) ok = false;
+    return std::trunc(x);
+  };
+  std::vector<double>& v = n.value;
+  v.assign(count, 0.0);
+  switch (n.kind) {
+    case Kind::Literal:
+    case Kind::Variable:
+      return true;
+    case Kind::Unary:
+      for (std::uint32_t i = 0; i < count; ++i)
+        v[i] = n.op == Op::Not ? !truth(child(0), i) : n.op == Op::Negate ? -at(child(0), i) : at(child(0), i);
+      break;
+    case Kind::Binary: {
+      const Node &a = child(0), &b = child(1);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const double x = at(a, i), y = at(b, i);
+        if ((n.op == Op::Divide || n.op == Op::Modulo) && std::fabs(y) < 0.05) ok = false;
+        if (Comparison(n.op) && !(a.exact && b.exact) && std::fabs(x - y) < kTolerance * Scale(x, y)) ok = false;
+        switch (n.op) {
+          case Op::Add:
+            v[i] = x + y;
+            break;
+          case Op::Subtract:
+            v[i] = x - y;
+            break;
+          case Op::Multiply:
+            v[i] = x * y;
+            break;
+          case Op::Divide:
+            v[i] = n.type.base == Base::Int ? convert(x / y, false) : x / y;
+            break;
+          case Op::Modulo: {
+            const double q = std::fabs(x / y), f = q - std::floor(q);
+            if (f < kTolerance * Scale(q) || f > 1 - kTolerance * Scale(q)) ok = false;
+            v[i] = std::fmod(x, y);
+            break;
+          }
+          case Op::Less:
+            v[i] = x < y;
+            break;
+          case Op::Greater:
+            v[i] = x > y;
+            break;
+          case Op::LessEqual:
+            v[i] = x <= y;
+            break;
+          case Op::GreaterEqual:
+            v[i] = x >= y;
+            break;
+          case Op::Equal:
+            v[i] = x == y;
+            break;
+          case Op::NotEqual:
+            v[i] = x != y;
+            break;
+          case Op::And:
+            v[i] = truth(a, i) & truth(b, i);
+            break;
+          case Op::Or:
+            v[i] = truth(a, i) | truth(b, i);
+            break;
+          default:
+            return false;
+        }
+      }
+      // Division and remainder go through a reciprocal: close, not equal.
+      if (n.type.base == Base::Float && (n.op == Op::Divide || n.op == Op::Modulo)) exact = false;
+      break;
+    }
+    case Kind::Conditional: {
+      bool whole = true;  // a + (b - a) gives b again only for whole numbers
+      for (std::uint32_t i = 0; i < count; ++i) {
+        const double t = at(child(1), i), e = at(child(2), i);
+        v[i] = truth(child(0), i) ? t : e;
+        whole = whole && t == std::trunc(t) && e == std::trunc(e);
+      }
+      if (n.type.base == Base::Float) exact = exact && whole;
+      break;
+    }
+    case Kind::Cast: {
+      const Node& from = child(0);
+      const std::uint32_t fromColumns = from.type.columns;
+      for (std::uint32_t i = 0; i < count; ++i) {
+        // A scalar spreads; a larger matrix gives its leading rows and columns.
+        const std::uint32_t k = from.value.size() == 1 ? 0
+                                : n.type.matrix        ? (i / n.type.columns) * fromColumns + i % n.type.columns
+                                                       : i;
+        v[i] = convert(from.value[k], from.exact);
+      }
+      break;
+    }
+    case Kind::Construct: {
+      std::uint32_t i = 0;
+      for (std::uint32_t c : n.children)
+        for (double x : m_nodes[c].value) v[i++] = convert(x, m_nodes[c].exact);
+      break;
+    }
+    case Kind::Swizzle:
+      for (std::uint32_t i = 0; i < count; ++i) v[i] = child(0).value[n.picks[i]];
+      break;
+    case Kind::Index: {
+      const std::uint32_t element = n.picks.empty() ? static_cast<std::uint32_t>(child(1).value[0]) : n.picks[0];
+      for (std::uint32_t i = 0; i < count; ++i) v[i] = child(0).value[element * count + i];
+      break;
+    }
+  }
+  if (n.type.base != Base::Float) exact = true;  // whole numbers away from every edge come out alike
+  for (double x : v)
+    if (!std::isfinite(x) || std::fabs(x) > kLimit) ok = false;
+  n.exact = exact;
+  return ok;
+}
+
+std::string Generator::Text(std::uint32_t index) const {
+  const Node& n = m_nodes[index];
+  auto child = [&](std::size_t k) { return Text(n.children[k]); };
+  switch (n.kind) {
+    case Kind::Literal: {
+      const double x = n.value[0];
+      if (n.type.base == Base::Bool) return x != 0 ? "true" : "false";
+      char text[40];
+      std::snprintf(text, sizeof text, n.type.base == Base::Int ? "%.0f" : "%.17g", x);
+      std::string s = text;
+      if (n.type.base == Base::Float && s.find_first_of(".e") == std::string::npos) s += ".0";
+      return x < 0 ? "(" + s + ")" : s;
+    }
+    case Kind::Variable:
+      return m_variables[n.variable].name;
+    case Kind::Unary:
+      return std::string("(") + OpText(n.op) + child(0) + ")";
+    case Kind::Binary:
+      return "(" + child(0) + " " + OpText(n.op) + " " + child(1) + ")";
+    case Kind::Conditional:
+      return "(" + child(0) + " ? " + child(1) + " : " + child(2) + ")";
+    case Kind::Cast:
+      return "((" + n.type.Name() + ")" + child(0) + ")";
+    case Kind::Construct: {
+      std::string s = n.type.Name() + "(";
+      for (std::size_t k = 0; k < n.children.size(); ++k) s += (k ? ", " : "") + child(k);
+      return s + ")";
+    }
+    case Kind::Swizzle: {
+      const Type& from = m_nodes[n.children[0]].type;
+      std::string s = "(" + child(0) + ").";
+      for (std::uint32_t p : n.picks)
+        s += from.matrix ? "_m" + std::to_string(p / from.columns) + std::to_string(p % from.columns)
+                         : std::string(1, "xyzw"[p]);
+      return s;
+    }
+    case Kind::Index:
+      return "(" + child(0) + ")[" + (n.picks.empty() ? child(1) : std::to_string(n.picks[0])) + "]";
+  }
+  return {};
+}
+
+std::string Generator::Parameters() const {
+  std::string s;
+  for (const Variable& v : m_variables) s += (s.empty() ? "" : ", ") + v.type.Name() + " " + v.name;
+  return s;
+}
+
+}  // namespace hlslgen
