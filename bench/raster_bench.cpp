@@ -144,7 +144,8 @@ int main(int argc, char** argv) {
   std::vector<benchratio::Ratio> rows;
   for (int isa : {2, 1})
     for (int mode = 1; mode <= 5; ++mode)
-      rows.push_back({std::string("play frame, ") + kIsa[isa] + ", mode " + std::to_string(mode),
-                      "BM_PlayFrame/" + std::to_string(mode) + "/" + std::to_string(isa), "", isa == 2 ? 4.0 : 5.0});
+      rows.push_back({std::string("play frame, ").append(kIsa[isa]).append(", mode ").append(std::to_string(mode)),
+                      std::string("BM_PlayFrame/").append(std::to_string(mode)).append("/").append(std::to_string(isa)),
+                      "", isa == 2 ? 4.0 : 5.0});
   return benchratio::RunAndPrintRatios(argc, argv, rows);
 }

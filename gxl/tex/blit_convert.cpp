@@ -113,8 +113,7 @@ class Converter {
 float Converter::Evaluate(const Lookup& k, std::uint32_t code) const {
   if (!k.luminance) return k.from.Value(code);
   // The three inputs are this field or constants.
-  auto value = [&](const Input& in) { return in.bits ? in.Value(code) : in.constant; };
-  return Luminance(ColorF(value(m_in[0]), value(m_in[1]), value(m_in[2]), 1.0f));
+  return Luminance(ColorF(m_in[0].Value(code), m_in[1].Value(code), m_in[2].Value(code), 1.0f));
 }
 
 bool Converter::Plan(const PixelCodec& d) {
@@ -353,16 +352,16 @@ bool WritesClampToUnorm(const PixelCodec& d) {
          d.OtherRange() == ChannelRange::None;
 }
 
-HRESULT ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source) {
+bool ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source) {
   const PackedLayout* to = FindPackedLayout(destination.Format());
   const PackedLayout* from = FindPackedLayout(source.Format());
   if (!Supported(to) || !Supported(from) || source.ColourKey() || source.Srgb() || destination.Srgb() ||
       destination.HasErrorDiffusion() || destination.OtherRange() != ChannelRange::None)
-    return S_FALSE;
+    return false;
   auto converter = std::unique_ptr<Converter>(new (std::nothrow) Converter(*to, *from));
-  if (!converter || !converter->Plan(destination)) return S_FALSE;
+  if (!converter || !converter->Plan(destination)) return false;
   converter->Run(destination, source);
-  return S_OK;
+  return true;
 }
 
 }  // namespace gxl::tex::detail

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "gxl/tex/pixel_codec.h"
-#include "platform/win_types.h"
 
 namespace gxl::tex::detail {
 
@@ -15,10 +14,9 @@ namespace gxl::tex::detail {
 // converts sRGB and the destination neither diffuses errors nor adapts
 // ranges. Each destination field is looked up from the source field it
 // depends on, in tables made with the codecs' own float arithmetic, so the
-// texels are those of the float path bit for bit. S_FALSE when the pair is
-// not one of these (nothing written); E_OUTOFMEMORY when the tables cannot
-// be had.
-HRESULT ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source);
+// texels are those of the float path bit for bit. False, with nothing
+// written, when the pair is not one of these or the tables cannot be had.
+bool ConvertSameSizeExact(PixelCodec& destination, PixelCodec& source);
 
 // Texels of 2 or 4 bytes whose fields carry over unchanged: `bytes` bytes of
 // src to dst, each texel (w & keep) | fill.

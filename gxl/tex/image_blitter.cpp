@@ -207,7 +207,7 @@ HRESULT ImageBlitter::BlitConvertSameSize() {
     d.SetSrgb(false);
     s.SetSrgb(false);
   }
-  if (ConvertSameSizeExact(d, s) == S_OK) return S_OK;
+  if (ConvertSameSizeExact(d, s)) return S_OK;
   RowBuffer row = NewRow(s.Width());
   if (!row) return E_OUTOFMEMORY;
   for (std::uint32_t z = 0; z < s.Depth(); ++z) {

@@ -427,7 +427,7 @@ bool ClearGroupsUnit(const Primitive& p, int y, int x, int n, std::uint32_t* mas
 std::uint32_t ClearGroups(const Primitive& p, int y, int x, int n) {
   const StagePrim& sp = p.stage[0];
   const int groups = (n + 7) / 8;
-  if (std::uint32_t mask; ClearGroupsUnit(p, y, x, n, &mask)) return mask;
+  if (std::uint32_t unit; ClearGroupsUnit(p, y, x, n, &unit)) return unit;
   std::uint32_t mask = GroupsOf(n);
   for (int i = 0; i < (sp.mip2 ? 2 : 1) && mask; ++i) {
     const TexLevel& l = sp.p[i].level;
@@ -454,23 +454,17 @@ std::uint32_t ClearGroups(const Primitive& p, int y, int x, int n) {
 // Pixels [x, x + n) of row y of a primitive that may skip clear texels: runs
 // of clear groups leave the target as it is; the rest is shaded.
 void ShadeSkipping(const DrawConfig& dc, const Primitive& p, int y, int x, int n, Chunk& c) {
-  std::uint32_t clear = ClearGroups(p, y, x, n);
-  const std::uint32_t all = GroupsOf(n);
-  int g = 0;
-  while (g * 8 < n) {
-    // The next run: shaded groups up to the next clear one, then clear groups.
-    const std::uint32_t rest = clear >> g;
-    const int shaded = rest ? __builtin_ctz(rest) : 32;
-    const int end = std::min(n, 8 * (g + shaded));
-    if (end > 8 * g) ShadeChunk(dc, p, y, x + 8 * g, end - 8 * g, c);
-    g += shaded;
+  const std::uint32_t clear = ClearGroups(p, y, x, n), shaded = ~clear & GroupsOf(n);
+  // Alternate runs: shaded groups up to the next clear one, then clear groups
+  // up to the next shaded one.
+  for (int g = 0; 8 * g < n;) {
+    const int from = g;
+    g += clear >> g ? __builtin_ctz(clear >> g) : 32;
+    if (8 * g > 8 * from) ShadeChunk(dc, p, y, x + 8 * from, std::min(n, 8 * g) - 8 * from, c);
     if (8 * g >= n) break;
-    const std::uint32_t shadedAfter = ~clear & all;
-    const std::uint32_t next = shadedAfter >> g;
-    const int run = next ? __builtin_ctz(next) : 32;
-    const int stop = std::min(n, 8 * (g + run));
-    ShadeClear(dc, p, y, x + 8 * g, stop - 8 * g, c);
-    g += run;
+    const int start = g;
+    g += shaded >> g ? __builtin_ctz(shaded >> g) : 32;
+    ShadeClear(dc, p, y, x + 8 * start, std::min(n, 8 * g) - 8 * start, c);
   }
 }
 
