@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "gxl/tex/codec_layouts.h"
 #include "gxl/tex/codec_quantize.h"
@@ -93,6 +94,10 @@ class Converter {
   template <unsigned kFrom, unsigned kTo, bool kLuminance>
   void Row(const Slot* const* phase, const float* offsets, const std::uint8_t* src, std::uint8_t* dst,
            std::uint32_t width) const;
+  // Row<> for the texel sizes of the pair.
+  template <bool kLuminance>
+  void RowOfSize(const Slot* const* phase, const float* offsets, const std::uint8_t* src, std::uint8_t* dst,
+                 std::uint32_t width) const;
   void Row(const Slot* const* phase, const float* offsets, const std::uint8_t* src, std::uint8_t* dst,
            std::uint32_t width) const;
 
@@ -262,6 +267,34 @@ void Converter::Row(const Slot* const* phase, const float* offsets, const std::u
   }
 }
 
+template <bool kLuminance>
+void Converter::RowOfSize(const Slot* const* phase, const float* offsets, const std::uint8_t* src, std::uint8_t* dst,
+                          std::uint32_t width) const {
+  auto to = [&](auto from) {
+    constexpr unsigned kFrom = decltype(from)::value;
+    switch (m_to.bytes) {
+      case 1:
+        return Row<kFrom, 1, kLuminance>(phase, offsets, src, dst, width);
+      case 2:
+        return Row<kFrom, 2, kLuminance>(phase, offsets, src, dst, width);
+      case 3:
+        return Row<kFrom, 3, kLuminance>(phase, offsets, src, dst, width);
+      default:
+        return Row<kFrom, 4, kLuminance>(phase, offsets, src, dst, width);
+    }
+  };
+  switch (m_from.bytes) {
+    case 1:
+      return to(std::integral_constant<unsigned, 1>{});
+    case 2:
+      return to(std::integral_constant<unsigned, 2>{});
+    case 3:
+      return to(std::integral_constant<unsigned, 3>{});
+    default:
+      return to(std::integral_constant<unsigned, 4>{});
+  }
+}
+
 void Converter::Row(const Slot* const* phase, const float* offsets, const std::uint8_t* src, std::uint8_t* dst,
                     std::uint32_t width) const {
   // Fields carried over unchanged between texels of one size: a mask.
@@ -283,26 +316,10 @@ void Converter::Row(const Slot* const* phase, const float* offsets, const std::u
     dst += done * m_to.bytes;
     width -= done;
   }
-  using Fn =
-      void (Converter::*)(const Slot* const*, const float*, const std::uint8_t*, std::uint8_t*, std::uint32_t) const;
-  // [source bytes - 1][destination bytes - 1], without and with a luminance per texel.
-  static constexpr Fn kRows[2][4][4] = {{{&Converter::Row<1, 1, false>, &Converter::Row<1, 2, false>,
-                                          &Converter::Row<1, 3, false>, &Converter::Row<1, 4, false>},
-                                         {&Converter::Row<2, 1, false>, &Converter::Row<2, 2, false>,
-                                          &Converter::Row<2, 3, false>, &Converter::Row<2, 4, false>},
-                                         {&Converter::Row<3, 1, false>, &Converter::Row<3, 2, false>,
-                                          &Converter::Row<3, 3, false>, &Converter::Row<3, 4, false>},
-                                         {&Converter::Row<4, 1, false>, &Converter::Row<4, 2, false>,
-                                          &Converter::Row<4, 3, false>, &Converter::Row<4, 4, false>}},
-                                        {{&Converter::Row<1, 1, true>, &Converter::Row<1, 2, true>,
-                                          &Converter::Row<1, 3, true>, &Converter::Row<1, 4, true>},
-                                         {&Converter::Row<2, 1, true>, &Converter::Row<2, 2, true>,
-                                          &Converter::Row<2, 3, true>, &Converter::Row<2, 4, true>},
-                                         {&Converter::Row<3, 1, true>, &Converter::Row<3, 2, true>,
-                                          &Converter::Row<3, 3, true>, &Converter::Row<3, 4, true>},
-                                         {&Converter::Row<4, 1, true>, &Converter::Row<4, 2, true>,
-                                          &Converter::Row<4, 3, true>, &Converter::Row<4, 4, true>}}};
-  (this->*kRows[m_luminancePerTexel][m_from.bytes - 1][m_to.bytes - 1])(phase, offsets, src, dst, width);
+  if (m_luminancePerTexel)
+    RowOfSize<true>(phase, offsets, src, dst, width);
+  else
+    RowOfSize<false>(phase, offsets, src, dst, width);
 }
 
 void Converter::Run(PixelCodec& d, const PixelCodec& s) const {
