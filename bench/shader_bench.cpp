@@ -14,11 +14,18 @@
 // platform's validator. Then the use analysis on generated programs of 1,000
 // to 100,000 instructions (it should scale linearly), the first optimiser
 // phase on generated programs of 1,000 and 10,000 instructions (rounds and
-// time per round), and the heap sort of 10^5 indexes against std::sort with
+// time per round), the second phase's vector packing and operand
+// legalisation on the same programs optimised (n log n at most), and the
+// heap sort of 10^5 indexes against std::sort with
 // the same comparators. Last, the constant table's WriteMatrixArray of 64
 // matrices into a float4x4[64] (stored by columns: transposed on the way;
 // and by rows: used in place) against SetVertexShaderConstantF of the same
-// floats on the headless device.
+// floats on the headless device. And the lowering of whole functions into
+// IR: mame/ntsc.fx's ps_main (a loop of 16 iterations with four tex2D each,
+// on a shader-model-3 pixel target, where it stays a loop), and a generated
+// loop of 1,000 iterations, unrolled on a target without loops and, on a
+// target with loops of at most 255 iterations, after the simulation that
+// shows it runs longer.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -38,6 +45,7 @@
 #include "gxl/math/records.h"
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/compiler/constant_table.h"
+#include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/core/message_log.h"
 #include "gxl/shader/core/page_pool.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -191,6 +199,12 @@ std::vector<std::string> ParseSources() {
   return sources;
 }
 
+// One HLSL source parsed in the preprocessor's run, as the compiler parses it.
+bool Parse(gxl::shader::ShaderPreprocessor& pp, const std::string& text, ProgramNode** tree) {
+  return SUCCEEDED(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr)) &&
+         SUCCEEDED(gxl::shader::HlslParser().Parse(0x80000000u, &pp, tree));
+}
+
 // Every source parsed 100 times, each parse a run of its own (preprocessing
 // included, as the compiler runs it).
 void BM_ParseCorpus(benchmark::State& state) {
@@ -206,8 +220,7 @@ void BM_ParseCorpus(benchmark::State& state) {
       for (const std::string& s : sources) {
         gxl::shader::ShaderPreprocessor pp;
         ProgramNode* tree = nullptr;
-        if (FAILED(pp.StartFromMemory(s.data(), static_cast<UINT>(s.size()), nullptr, nullptr)) ||
-            FAILED(gxl::shader::HlslParser().Parse(0x80000000u, &pp, &tree))) {
+        if (!Parse(pp, s, &tree)) {
           state.SkipWithError("a corpus source did not parse");
           return;
         }
@@ -541,6 +554,31 @@ void BM_Optimize(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(rounds), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Second-phase vector packing and operand legalisation on the optimised
+// program (legalisation after packing, as the second phase runs them).
+template <bool kLegalize>
+void SecondPhasePass(benchmark::State& state) {
+  const auto n = static_cast<std::uint32_t>(state.range(0));
+  std::uint32_t instructions = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto input = std::make_unique<OptimizerInput>(n);
+    if (input->program.Optimize() != S_OK || (kLegalize && input->program.PackVectors() != S_OK))
+      state.SkipWithError("set-up failed");
+    instructions = input->program.instructions.Count();
+    state.ResumeTiming();
+    if ((kLegalize ? input->program.LegalizeOperands() : input->program.PackVectors()) != S_OK)
+      state.SkipWithError("pass failed");
+    state.PauseTiming();
+    input.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+  state.counters["instructions"] = instructions;
+}
+void BM_PackVectors(benchmark::State& state) { SecondPhasePass<false>(state); }
+void BM_LegalizeOperands(benchmark::State& state) { SecondPhasePass<true>(state); }
+
 constexpr std::uint32_t kSortCount = 100'000;
 
 // 10^5 values with random keys, and their indexes shuffled.
@@ -646,6 +684,77 @@ void BM_SetVertexShaderConstantF(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kMatrices);
 }
 
+// A target for the lowering alone: shader-model-3 pixel limits, or none of
+// the flow-control ones; every semantic accepted.
+class LoweringTarget : public gxl::shader::ShaderProgram {
+ public:
+  explicit LoweringTarget(bool loops) : m_loops(loops) {}
+  HRESULT SetupProfileLimits() override {
+    profileLimits.inputs = profileLimits.temporaries = 32;
+    profileLimits.floatConstants = 8192;
+    profileLimits.samplers = 16;
+    profileLimits.capabilities = 0x402001A0;
+    profileLimits.secondFlags = m_loops ? 0x1534 : 0xA;
+    profileLimits.word11 = m_loops ? 8 : 0;
+    profileLimits.word12 = m_loops ? 24 : 0;
+    profileLimits.word13 = m_loops ? 4 : 0;
+    profileLimits.loopIterations = m_loops ? 255 : 0;
+    return S_OK;
+  }
+  HRESULT CheckSemantics(std::uint32_t, std::uint32_t) override { return S_OK; }
+
+ private:
+  bool m_loops;
+};
+
+// Parses once; each iteration lowers the entry into a fresh program.
+void LowerEntry(benchmark::State& state, const std::string& text, const char* entry, bool loops) {
+  gxl::shader::ShaderPreprocessor pp;
+  ProgramNode* tree = nullptr;
+  if (!Parse(pp, text, &tree)) {
+    state.SkipWithError("the source did not parse");
+    return;
+  }
+  std::size_t instructions = 0;
+  for (auto _ : state) {
+    PagePool pages(0x100000, 0x10000);
+    gxl::shader::IrPoolScope scope(&pages);
+    gxl::shader::ShaderCompiler compiler;
+    compiler.source = &pp;
+    compiler.tree = tree;
+    compiler.version = 0xFFFF0300;
+    compiler.target = std::make_unique<LoweringTarget>(loops);
+    ParseNodeKind10* function = nullptr;
+    if (FAILED(compiler.LowerProgram()) || !(function = compiler.FindEntryPoint(entry)) ||
+        FAILED(compiler.LowerFunction(entry, function, nullptr, nullptr, 1, 0))) {
+      state.SkipWithError("the entry did not lower");
+      return;
+    }
+    instructions = compiler.target->instructions.Count();
+  }
+  state.counters["instructions"] = static_cast<double>(instructions);
+}
+
+void BM_LowerNtsc(benchmark::State& state) {
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  LowerEntry(state, ReadText(corpus / "mame/ntsc.fx"), "ps_main", true);
+}
+
+void BM_LowerLongLoop(benchmark::State& state) {
+  const std::string text =
+      "sampler2D s; float4 main(float4 a : TEXCOORD0) : COLOR {\n"
+      "  float4 r = 0;\n"
+      "  for (int i = 0; i < 1000; i++) r = r * a + tex2D(s, a.xy + i * 0.001);\n"
+      "  return r;\n}\n";
+  LowerEntry(state, text, "main", state.range(0) != 0);
+}
+
+BENCHMARK(BM_LowerNtsc)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LowerLongLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16Linked)->Unit(benchmark::kMillisecond);
@@ -664,6 +773,8 @@ BENCHMARK(BM_AssembleLargeVs3)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RebuildDefUse)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildDependencyLists)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Optimize)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PackVectors)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LegalizeOperands)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StdSortIndexes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HeapSortValueKeys)->Unit(benchmark::kMillisecond);
@@ -689,6 +800,9 @@ int main(int argc, char** argv) {
        "BM_RebuildDefUse/10000"},
       {"BuildDependencyLists, 10,000 / 1,000 instructions", "BM_BuildDependencyLists/10000",
        "BM_BuildDependencyLists/1000"},
+      {"PackVectors, 10,000 / 1,000 instructions (13 is n log n)", "BM_PackVectors/10000", "BM_PackVectors/1000"},
+      {"LegalizeOperands, 10,000 / 1,000 instructions (13 is n log n)", "BM_LegalizeOperands/10000",
+       "BM_LegalizeOperands/1000"},
       {"heap sort / std::sort, 10^5 indexes", "BM_HeapSortIndexes", "BM_StdSortIndexes"},
       {"heap sort / std::sort, 10^5 values by key", "BM_HeapSortValueKeys", "BM_StdSortValueKeys"},
       {"WriteMatrixArray of 64 column-major float4x4 / SetVertexShaderConstantF", "BM_WriteMatrixArray/3",

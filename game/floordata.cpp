@@ -43,6 +43,12 @@ std::uint32_t CellsOfPrefix(std::int32_t prefix) {
 
 const std::vector<RECT> kNoFloors;
 
+// A position moved along the preview path. A table may place the start at
+// the edge of the numbers: the position saturates there instead of wrapping.
+std::int32_t Moved(std::int32_t position, std::int64_t by) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(position + by, INT32_MIN, INT32_MAX));
+}
+
 }  // namespace
 
 C_FloorData::C_FloorData() {
@@ -188,18 +194,18 @@ bool C_FloorData::StepPath(std::int32_t* x, std::int32_t* y, std::int32_t frame)
     // Back to the start; the truncating divisions may leave the point a pixel
     // short of it.
     const std::int64_t t = f - m_nPathFrames;
-    *x = static_cast<std::int32_t>(*x + ((t - 1) * m_nPathDx) / 40 - (t * m_nPathDx) / 40);
-    *y = static_cast<std::int32_t>(*y + ((t - 1) * m_nPathDy) / 40 - (t * m_nPathDy) / 40);
+    *x = Moved(*x, ((t - 1) * m_nPathDx) / 40 - (t * m_nPathDx) / 40);
+    *y = Moved(*y, ((t - 1) * m_nPathDy) / 40 - (t * m_nPathDy) / 40);
     return true;
   }
   std::int64_t r = f;
   for (const C_PathStep& step : path) {
     if (step.frames > r) {
       switch (step.direction) {
-        case 0: *x -= 10; break;
-        case 1: *y -= 10; break;
-        case 2: *x += 10; break;
-        case 3: *y += 10; break;
+        case 0: *x = Moved(*x, -10); break;
+        case 1: *y = Moved(*y, -10); break;
+        case 2: *x = Moved(*x, 10); break;
+        case 3: *y = Moved(*y, 10); break;
       }
       return true;
     }

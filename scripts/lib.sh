@@ -28,3 +28,22 @@ install_packages() {
 jobs() {
   echo "${NURA_JOBS:-$(nproc 2>/dev/null || echo 2)}"
 }
+
+# ccache as the compiler launcher when it is there.
+launcher_args() {
+  if command -v ccache >/dev/null; then
+    echo "-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+  fi
+}
+
+# Configures and builds the fuzz targets with clang into $1: the libraries
+# they link (with the fuzzer's coverage, ASan and UBSan) and the targets.
+# Further arguments go to cmake.
+build_fuzz() {
+  local build="$1"
+  shift
+  # shellcheck disable=SC2046
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DNURA_FUZZ=ON -DNURA_TESTS=OFF $(launcher_args) "$@"
+  cmake --build "$build" -j "$(jobs)" --target fuzz
+}

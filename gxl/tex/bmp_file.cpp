@@ -328,6 +328,9 @@ HRESULT ReadBitmap(DecodedImage& image, const std::uint8_t* data, std::uint32_t 
   image.rowPitch = static_cast<std::uint32_t>(pitch);
   image.slicePitch = 0;
   if (!image.decodePixels) return S_OK;
+  // Run-length data may end, or skip ahead, anywhere: a few bytes can claim
+  // any size, so those decodes keep to the ceiling.
+  if (!plain && !image.WithinCeiling(l.width, l.height)) return E_OUTOFMEMORY;
 
   if (l.format == D3DFMT_P8) {
     PaletteEntry* entries = image.AllocatePalette();

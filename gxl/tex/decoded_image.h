@@ -31,9 +31,9 @@ struct FreeImageBytes {
 using ImageBytes = std::unique_ptr<std::uint8_t[], FreeImageBytes>;
 ImageBytes AllocateImageBytes(std::uint64_t bytes);
 
-// The most texels (width x height) a full decode of a PNG, JPEG or HDR file
-// allocates unless the caller sets a lower ceiling: their headers declare
-// sizes that a few bytes of data, or none, can claim. 8192 x 8192 texels
+// The most texels (width x height) a full decode of a PNG, JPEG, HDR or
+// run-length BMP file allocates unless the caller sets a lower ceiling: their
+// headers declare sizes that a few bytes of data, or none, can claim. 8192 x 8192 texels
 // take 256 MB as 32-bit texels, 1 GB as four floats. Header-only reads report
 // any size.
 constexpr std::uint64_t kDecodeTexelBudget = std::uint64_t{8192} * 8192;

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 #include "game/floordata.h"
@@ -258,6 +259,24 @@ TEST(FloorData, StepPathReturnsWithinOnePixel) {
     ASSERT_LE(std::abs(p.back().first - 1000), 1) << rows;
     ASSERT_LE(std::abs(p.back().second - 1000), 1) << rows;
   }
+}
+
+// A table may put the start at the edge of the numbers (the fuzzer's find):
+// the point stops there, and the return still moves it by what the path did.
+TEST(FloorData, StepPathSaturatesAtTheEdgesOfTheNumbers) {
+  GameFolder dir;
+  test::WriteFileText("StageData.dat", "1,3,2,3\r\n1,3,1,2\r\n");
+  C_FloorData data;
+  data.LoadStage(1);
+  constexpr int kMax = std::numeric_limits<int>::max(), kMin = std::numeric_limits<int>::min();
+  int x = kMax - 15, y = kMin + 5;
+  std::vector<std::pair<int, int>> p;
+  for (int f = 0; data.StepPath(&x, &y, f); ++f) p.emplace_back(x, y);
+  ASSERT_EQ(p.size(), 45u);
+  EXPECT_THAT(std::vector(p.begin(), p.begin() + 5),
+              ElementsAre(std::pair(kMax - 5, kMin + 5), std::pair(kMax, kMin + 5), std::pair(kMax, kMin + 5),
+                          std::pair(kMax, kMin), std::pair(kMax, kMin)));
+  EXPECT_EQ(p.back(), std::make_pair(kMax - 29, kMin + 19)) << "back by 29 px left and 19 px down";
 }
 
 }  // namespace

@@ -189,9 +189,9 @@ HRESULT ShaderAssembler::AppendToken(DWORD token) {
 HRESULT ShaderAssembler::ValidateNewTokens(const SourceToken& position) {
   const std::size_t first = m_validatedCount;
   m_validatedCount = m_tokens.Size();
-  if (!m_validator) return S_OK;
+  if (!m_validator.Get()) return S_OK;
   m_validatorPosition = position;
-  const HRESULT hr = m_validator->Instruction(position.file ? position.file : "", static_cast<int>(position.line),
+  const HRESULT hr = m_validator.Get()->Instruction(position.file ? position.file : "", static_cast<int>(position.line),
                                               m_tokens.Data() + first, static_cast<DWORD>(m_tokens.Size() - first));
   if (FAILED(hr)) m_errorFlag = m_abortFlag = true;
   return hr;

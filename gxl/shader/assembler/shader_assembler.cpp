@@ -23,7 +23,7 @@ constexpr DWORD kVertexFragmentKind = 0x7FFE0000, kPixelFragmentKind = 0x7FFF000
 }  // namespace
 
 ShaderAssembler::ShaderAssembler() = default;
-ShaderAssembler::~ShaderAssembler() { EndValidation(); }
+ShaderAssembler::~ShaderAssembler() = default;
 
 HRESULT ShaderAssembler::Assemble(ShaderPreprocessor* pp, DWORD flags, ConstantBinder* binder, DataBuffer** code) {
   if ((flags & ~kFlagMask) || !code || !pp) return D3DERR_INVALIDCALL;
@@ -34,7 +34,7 @@ HRESULT ShaderAssembler::Assemble(ShaderPreprocessor* pp, DWORD flags, ConstantB
   m_log = &pp->Log();
   m_pp = pp;
   m_options = flags;
-  m_validator.Reset();
+  m_validator.Release();
   m_validatorPosition = SourceToken{};
   m_operandPosition = &m_token;
   m_errorFlag = m_abortFlag = false;
@@ -55,7 +55,7 @@ HRESULT ShaderAssembler::Assemble(ShaderPreprocessor* pp, DWORD flags, ConstantB
   if (FAILED(hr)) return hr;
   hr = Run(binder, code);
   if (FAILED(hr)) m_errorFlag = true;
-  EndValidation();
+  m_validator.Release();
   pp->EndTokenStream();
   return hr;
 }
@@ -86,7 +86,7 @@ HRESULT ShaderAssembler::Run(ConstantBinder* binder, DataBuffer** code) {
     }
   }
   if (!(m_options & kNoValidation)) {
-    hr = BeginValidation();
+    hr = m_validator.Begin(&ShaderAssembler::ReportValidatorMessage, this, 0);
     if (FAILED(hr)) return hr;
   }
   if (FAILED(AppendToken(version))) return E_OUTOFMEMORY;
@@ -107,7 +107,7 @@ HRESULT ShaderAssembler::Run(ConstantBinder* binder, DataBuffer** code) {
   if (FAILED(hr)) return hr;
   if (FAILED(AppendToken(kEndToken))) return E_OUTOFMEMORY;
   hr = ValidateNewTokens(m_token);
-  if (SUCCEEDED(hr) && m_validator) hr = m_validator->End();
+  if (SUCCEEDED(hr) && m_validator.Get()) hr = m_validator.Get()->End();
   if (FAILED(hr)) return m_log->ErrorCount() ? GXLERR_INVALIDDATA : hr;
   if (m_log->ErrorCount()) return GXLERR_INVALIDDATA;
   return MakeCodeBuffer(code);
@@ -135,27 +135,6 @@ HRESULT ShaderAssembler::ReadVersion(DWORD* version) {
     *version = 0xFFFF0101;
   }
   return S_OK;
-}
-
-// The runtime's validator, when "d3d9.dll" has one; without it the code is
-// produced unvalidated.
-HRESULT ShaderAssembler::BeginValidation() {
-  HMODULE d3d9 = GetModuleHandleA("d3d9.dll");
-  if (!d3d9) d3d9 = m_loadedRuntime = LoadLibraryA("d3d9.dll");
-  if (!d3d9) return S_OK;
-  const auto create =
-      reinterpret_cast<PFN_Direct3DShaderValidatorCreate9>(GetProcAddress(d3d9, "Direct3DShaderValidatorCreate9"));
-  if (!create) return S_OK;
-  m_validator = ComRef<ShaderValidator9>(create());
-  if (!m_validator) return S_OK;
-  return m_validator->Begin(&ShaderAssembler::ReportValidatorMessage, this, 0);
-}
-
-// The validator goes first: its code lives in the runtime that a run may
-// have loaded, and that load is given back.
-void ShaderAssembler::EndValidation() {
-  m_validator.Reset();
-  if (m_loadedRuntime) FreeLibrary(std::exchange(m_loadedRuntime, nullptr));
 }
 
 HRESULT ShaderAssembler::MakeCodeBuffer(DataBuffer** out) const {

@@ -15,6 +15,7 @@
 #include "gxl/shader/core/messages.h"
 #include "gxl/shader/core/pod_array.h"
 #include "gxl/shader/core/source_token.h"
+#include "gxl/shader/core/validator_link.h"
 #include "gxl/tex/com_ref.h"
 #include "platform/win_types.h"
 
@@ -69,8 +70,6 @@ class ShaderAssembler {
   // The run after the token stream has begun (shader_assembler.cpp).
   HRESULT Run(ConstantBinder* binder, DataBuffer** code);
   HRESULT ReadVersion(DWORD* version);
-  HRESULT BeginValidation();
-  void EndValidation();
   HRESULT MakeCodeBuffer(DataBuffer** out) const;
   // The next preprocessed token into m_token, ends of lines skipped; false
   // (with the run failed inside) when the preprocessor fails.
@@ -118,8 +117,7 @@ class ShaderAssembler {
 
   MessageLog* m_log = nullptr;
   ShaderPreprocessor* m_pp = nullptr;
-  ComRef<ShaderValidator9> m_validator;
-  HMODULE m_loadedRuntime = nullptr;  // "d3d9.dll" when this run loaded it
+  ValidatorLink m_validator;
   SourceToken m_token;                // the token read last
   SourceToken m_validatorPosition;    // of the tokens handed to the validator last
   // The register name reduced last: the position of reports about its operand.

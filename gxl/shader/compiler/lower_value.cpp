@@ -63,12 +63,16 @@ HRESULT ShaderCompiler::LowerValue(const ParseNode* node, std::uint32_t* results
 HRESULT ShaderCompiler::LowerLeaf(const ParseNode* node, std::uint32_t* results, std::uint32_t count) {
   const ExpressionValue& v = static_cast<const ExpressionNode*>(node)->value;
   if (v.subKind == kValueVariable) {
-    // A variable's current values; one without a slot is the intrinsic argument being written back.
+    // A variable's current values; a global's slot is the compiler's, and a
+    // reference without one is the intrinsic argument being written back.
     const std::uint32_t* from = nullptr;
-    if (v.word == kNoSlot)
+    std::uint32_t slot = v.word;
+    if (slot == kNoSlot && v.node && v.node->kind == NodeKind::Kind11)
+      slot = SlotOf(static_cast<const ParseNodeKind11*>(v.node));
+    if (slot == kNoSlot)
       from = callArguments;
-    else if (std::uint64_t{v.word} + v.third <= valueMap.Size())
-      from = &valueMap[v.word];
+    else if (std::uint64_t{slot} + v.third <= valueMap.Size())
+      from = &valueMap[slot];
     if (!from || count > v.third) {
       GXL_SHADER_REPORT(*this, node, msg::kInternalUnrecognizedValue);
       return E_FAIL;
@@ -123,8 +127,10 @@ HRESULT ShaderCompiler::LowerExpressionProgram(const ParseNode* expression) {
   if (SUCCEEDED(hr)) hr = EmitInstruction(e, IrWord(kOpMove, count), outputs, values, nullptr, 0);
   if (hr == E_OUTOFMEMORY) return OutOfMemory(e);
   if (FAILED(hr)) return hr;
-  const std::uint32_t bank = target->StandardBankIndex(StandardBank::Outputs);
-  for (std::uint32_t i = 0; i < count; ++i) Value(outputs[i])->bank = bank;
+  // Outputs have no semantics here: they are placed in turn.
+  hr = BindRegisters(e->type, outputs, count, target->StandardBankIndex(StandardBank::Outputs), nullptr, nullptr);
+  if (hr == E_OUTOFMEMORY) return OutOfMemory(e);
+  if (FAILED(hr)) return hr;
   return errorFlag ? E_FAIL : S_OK;
 }
 

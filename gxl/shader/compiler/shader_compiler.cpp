@@ -63,6 +63,21 @@ bool TargetFits(std::uint32_t declared, std::uint32_t version) {
   return (high == 0 || high == version >> 16) && (low == 0 || low == (version & 0xFFFF));
 }
 
+// Two declarations of one function: a prototype and its definition, say.
+bool SameSignature(const DeclarationNode& a, const DeclarationNode& b) {
+  const ParseNodeKind10* f = FunctionDescription(&a);
+  const ParseNodeKind10* g = FunctionDescription(&b);
+  if (!f || !g || std::strcmp(IdentifierText(a.name, ""), IdentifierText(b.name, "")) != 0) return false;
+  const ParseNode *p = f->parameters, *q = g->parameters;
+  for (; p && q; p = p->second, q = q->second) {
+    const ParseNodeKind11* x = VariableDescription(p->first);
+    const ParseNodeKind11* y = VariableDescription(q->first);
+    if (!x || !y || (x->storage & kUsageInOut) != (y->storage & kUsageInOut) || !NodesEqual(x->nodes[0], y->nodes[0]))
+      return false;
+  }
+  return !p && !q;
+}
+
 // Whether `declarations` names the declaration: directly or through a value
 // addressing it, or as another declaration of the same function.
 bool Listed(const ParseNode* declarations, const DeclarationNode* declaration) {
@@ -75,7 +90,9 @@ bool Listed(const ParseNode* declarations, const DeclarationNode* declaration) {
     if (!item || item->kind != NodeKind::Declaration) continue;
     if (item == declaration) return true;
     const auto* listed = static_cast<const DeclarationNode*>(item);
-    if (listed->declClass == kDeclFunction && listed->description == declaration->description) return true;
+    if (listed->declClass == kDeclFunction &&
+        (listed->description == declaration->description || SameSignature(*listed, *declaration)))
+      return true;
   }
   return false;
 }

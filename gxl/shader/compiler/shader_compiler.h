@@ -40,6 +40,7 @@ enum OperationCapability : std::uint32_t {
   kCapCompareBySelect = 0x80,     // comparisons, minimum and maximum through select
   kCapSinCos = 0x100,             // combined sine-cosine operation
   kCapNativeTrig = 0x200,         // sine, cosine, arc sine, arc cosine and arc tangents
+  kCapNoInfinities = 0x100000,    // isfinite, isinf and isnan decided without a test
   kCapBlendedSelect = 0x2000000,  // selects blended as (1 - g) a + g b
 };
 
@@ -60,6 +61,8 @@ constexpr std::uint32_t kBankCounterOnly = 0x100000;
 
 // Compile options the lowering reads beyond those of shader_program.h.
 constexpr std::uint32_t kOptionPartialPrecision = 0x20;
+constexpr std::uint32_t kOptionAvoidFlowControl = 0x200;   // guarded code and unrolled loops where possible
+constexpr std::uint32_t kOptionPreferFlowControl = 0x400;  // if blocks and loops where possible
 
 // A closed range of doubles; the full range is {-inf, +inf}.
 struct ValueRange {
@@ -72,6 +75,18 @@ std::uint32_t FillIndicesWithNone(std::uint32_t* array, std::uint32_t n);
 // `size` bytes aligned to `alignment` (a power of two) from the current page
 // pool; null when there is none or it is exhausted.
 void* CurrentPoolAlloc(std::size_t size, std::size_t alignment);
+
+// A uniform declared to the target: its values, and for each register
+// position (packed position) and each component (ordinal slot) where in the
+// source its element stands, for the debug information.
+struct UniformRecord {
+  const DeclarationNode* declaration = nullptr;
+  const std::uint32_t* values = nullptr;  // in the page pool
+  std::uint32_t count = 0;
+  const SourceToken** byPosition = nullptr;
+  std::uint32_t positions = 0;
+  const SourceToken** byOrdinal = nullptr;
+};
 
 class ShaderCompiler {
  public:
@@ -201,13 +216,63 @@ class ShaderCompiler {
                            const std::uint32_t* index, std::uint32_t write);
   // An expression program: the expression's values moved into the output bank.
   HRESULT LowerExpressionProgram(const ParseNode* expression);
-  // A called function inlined with the call record's arguments, its return
-  // value into `results` (lower_calls.cpp until functions are lowered).
+  // --- Lowering of programs, functions and statements
+  // Sets the program up over the parsed tree (standard banks, value map,
+  // literals) and lowers the global declarations. S_OK, E_FAIL after a
+  // reported error, E_OUTOFMEMORY.
+  HRESULT LowerProgram();
+  // One function, inlined: `arguments` is the call's "Parameters" list (its
+  // inputs, then its output assignments), `results` receives the return
+  // value of a called function. The entry binds its parameters and return
+  // value to inputs, outputs and constants; `byDeclaration` lets only its
+  // uniform parameters take arguments.
   HRESULT LowerFunction(const char* name, ParseNodeKind10* function, const ParseNode* arguments,
                         std::uint32_t* results, std::uint32_t isEntry, std::uint32_t byDeclaration);
-  // An intrinsic call (operator 26) into `results` (lower_calls.cpp until
-  // intrinsics are lowered).
+  // A statement or statement list. `savedMap` (the value map at the start of
+  // the enclosing body or branch) turns a discard into one discard of the
+  // statement alone.
+  HRESULT LowerStatement(const ParseNode* statement, const std::uint32_t* savedMap);
+  // The branches of an if on `condition`: only the one a known condition
+  // picks, an if block, or guarded code merged by select.
+  HRESULT LowerIf(const ParseNode* node, std::uint32_t condition, const ParseNode* then, const ParseNode* otherwise);
+  // A loop (`init` equal to `body` for a do loop): a flow-control loop where
+  // the target allows one and it pays, else unrolled.
+  HRESULT LowerLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                    const ParseNode* step = nullptr);
+  // The two ways of a loop, over the value map at the loop's start; `body`
+  // includes a for loop's step, `init` is the body of a do loop run first.
+  HRESULT LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                               const ParseNode* body, const std::uint32_t* startMap);
+  HRESULT UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                     const std::uint32_t* startMap);
+  // Drops the values and instructions from the counts on and restores the map.
+  void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
+  // Discards where any of the values, times the guard, is negative.
+  HRESULT EmitDiscard(const ParseNode* node, const std::uint32_t* values, std::uint32_t count);
+  // An intrinsic call (operator 26) into `results`.
   HRESULT LowerIntrinsic(const ParseNode* call, std::uint32_t* results);
+
+  // --- Register binding
+  // Places the values of a variable of `type`. Into a uniform bank they go
+  // in a bank of their own (named by a register annotation that applies),
+  // samplers in a sampler bank; into other banks (inputs, outputs) in
+  // consecutive registers of that bank, each component with the semantic of
+  // its struct member or else `semantic`. S_OK; S_FALSE when a component of
+  // an input or output has no semantic; E_FAIL, E_OUTOFMEMORY.
+  HRESULT BindRegisters(const ParseNode* type, const std::uint32_t* values, std::uint32_t count, std::uint32_t bank,
+                        TokenNode* semantic, const ParseNode* annotations);
+  // The register annotation that applies to this compile (exact profile,
+  // then the bare shader type, then one without profile) named on `bank`,
+  // which becomes an explicitly bound bank. Nothing in fragment mode.
+  HRESULT BindRegisterAnnotations(const ParseNode* annotations, std::uint32_t bank);
+  // Walks the type (members, elements, leaves), placing the values in turn.
+  struct Placement;
+  HRESULT BindTypeRegisters(const ParseNode* type, Placement& placement, TokenNode* semantic, std::uint32_t depth);
+  // Fills the record's source-position tables once; E_OUTOFMEMORY.
+  HRESULT DeclareUniform(UniformRecord& record);
+
+  // The value-map slot of a variable: its own, or the one a global got.
+  std::uint32_t SlotOf(const ParseNodeKind11* variable) const;
 
   // --- Literals and the program's lists
   // A new value of the literal bank; kNoIndex when memory runs out.
@@ -255,6 +320,13 @@ class ShaderCompiler {
   const std::uint32_t* callArguments = nullptr;
   std::uint32_t defaultPrecision = kValueFloat;  // for results that name none
   std::uint32_t errorFlag = 0;
+  // Statement lowering: the stop flags of the function being lowered (a
+  // return, a discard), the open if blocks, and the uniforms declared.
+  std::uint32_t returned = 0;
+  std::uint32_t discarded = 0;
+  std::uint32_t staticIfs = 0;
+  std::uint32_t dynamicIfs = 0;
+  PodArray<UniformRecord> uniforms;
 
   const double infinity;
   const double negativeInfinity;
@@ -271,6 +343,54 @@ class ShaderCompiler {
   ParseNodeKind10* ChooseEntryPoint(const char* name, const ParseNode* declarations, const char** chosenName);
   std::uint32_t OperationCaps() const { return target ? target->profileLimits.capabilities : 0; }
   std::uint32_t FlowCaps() const { return target ? target->profileLimits.secondFlags : 0; }
+  // Lowering of statements (lower_program.cpp, lower_statement.cpp,
+  // lower_if.cpp, lower_loop.cpp).
+  struct GlobalSlot {
+    const ParseNodeKind11* variable;
+    std::uint32_t slot;
+  };
+  struct Branch;
+  struct LoopState;
+  HRESULT AssignGlobalSlots(std::uint32_t* slots);
+  // The global declaration of a function (where its messages point), or null.
+  const DeclarationNode* DeclarationOf(const ParseNodeKind10* function) const;
+  HRESULT LowerDeclaration(const DeclarationNode& declaration);
+  HRESULT LowerStatementNode(const StatementNode& s);
+  HRESULT LowerReturn(const StatementNode& s);
+  // n new values of `bank` for the variable's slots, entered in the map.
+  HRESULT NewVariableValues(const DeclarationNode* declaration, std::uint32_t slot, std::uint32_t n,
+                            std::uint32_t bank, std::uint32_t* values);
+  HRESULT BindEntryParameter(const char* function, const DeclarationNode& parameter, std::uint32_t* values);
+  HRESULT BindEntryOutputs(const char* function, const ParseNode* type, std::uint32_t* values, std::uint32_t n,
+                           const DeclarationNode* parameter, TokenNode* semantic, const ParseNode* annotations);
+  HRESULT MergeRepeatedInputs(const ParseNode* node, const std::uint32_t* inputs, std::uint32_t n);
+  // Destroys the instructions from `count` on; their results lose their definition.
+  void DropInstructionsFrom(std::uint32_t count);
+  bool AnyInstructionSince(std::uint32_t from, bool (*test)(std::uint32_t word)) const;
+  std::uint32_t InstructionCount() const { return target ? target->instructions.Count() : 0; }
+  void PlaceIn(std::uint32_t value, StandardBank bank);
+  HRESULT LowerBranch(const ParseNode* branch, const std::uint32_t* saved, Branch& out);
+  HRESULT MergeBranches(const ParseNode* node, const Branch& then, const Branch& otherwise, const std::uint32_t* saved,
+                        bool flowControl, std::uint32_t block, std::uint32_t thenPolarity, std::uint32_t thenGuard);
+  HRESULT LowerLoopBody(const ParseNode* body);
+  HRESULT EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                              const ParseNode* body, const PodArray<std::uint32_t>& carried, LoopState& state);
+  // A move of `from` into the symbol's slot (the loops' counter).
+  HRESULT MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from);
+
+  // Intrinsic expansions (lower_intrinsic.cpp, lower_intrinsic_forms.cpp).
+  struct IntrinsicCall;
+  HRESULT ExpandIntrinsic(IntrinsicCall& call);
+  HRESULT ExpandAllAny(IntrinsicCall& call);
+  HRESULT ExpandDeterminant(IntrinsicCall& call);
+  HRESULT ExpandFiniteTest(IntrinsicCall& call);
+  HRESULT ExpandLit(IntrinsicCall& call);
+  HRESULT ExpandModfFrexp(IntrinsicCall& call);
+  HRESULT ExpandMul(IntrinsicCall& call);
+  HRESULT ExpandRefract(IntrinsicCall& call);
+  HRESULT ExpandSmoothstep(IntrinsicCall& call);
+  HRESULT ExpandSample(IntrinsicCall& call);
+
   // The literal, made on first use and kept in `slot`.
   std::uint32_t KeptLiteral(std::uint32_t& slot, double x);
   // A literal of the expansions: the literal bank, register 0, component 0.
@@ -323,6 +443,9 @@ class ShaderCompiler {
   HRESULT OutOfMemory(const ParseNode* node);
 
   std::unique_ptr<WordStack> m_words;
+  ParseNodeKind10* m_function = nullptr;  // the function being lowered
+  PodArray<GlobalSlot> m_globalSlots;     // by variable address
+  std::uint32_t m_statementSequence = 0;
   std::uint32_t* m_scratch = nullptr;
   std::uint32_t m_scratchCapacity = 0;
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable

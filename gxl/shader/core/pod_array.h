@@ -29,6 +29,12 @@ class PodArray {
   T& Back() { return m_data[m_size - 1]; }
 
   void Clear() { m_size = 0; }
+  // Frees the storage; the array is then empty.
+  void Reset() {
+    std::free(m_data);
+    m_data = nullptr;
+    m_size = m_capacity = 0;
+  }
   // Shrinks to n elements (n <= Size()).
   void Truncate(std::size_t n) { m_size = n; }
   void PopBack() { --m_size; }

@@ -90,6 +90,9 @@ std::vector<std::uint32_t> InterestingFloatBits() {
 }
 
 TEST(MathHalf, RoundingMatchesCompilerHalvesBelow65520) {
+#ifndef __FLT16_MAX__
+  GTEST_SKIP() << "this compiler has no _Float16 arithmetic type on this target";
+#else
   for (std::uint32_t b : InterestingFloatBits()) {
     for (std::uint32_t sign : {0u, 0x80000000u}) {
       const float f = std::bit_cast<float>(b | sign);
@@ -98,6 +101,7 @@ TEST(MathHalf, RoundingMatchesCompilerHalvesBelow65520) {
       ASSERT_EQ(FloatToHalf(f), std::bit_cast<std::uint16_t>(expected)) << f;
     }
   }
+#endif
 }
 
 TEST(MathHalf, RoundingMatchesArithmeticWithExponent31) {

@@ -10,71 +10,18 @@
 #include "platform/d3d9_api.h"
 #include "platform/testing.h"
 #include "tests/gxl/shader/asm_run.h"
+#include "tests/gxl/shader/fake_validator.h"
 #include "tests/gxl/shader/log_text.h"
 
 namespace {
 
 using shadertest::AsmRun;
 using shadertest::Assemble;
-
-struct ScriptedMessage {
-  std::size_t group;  // index of the token group that triggers it
-  DWORD type, number;
-  const char* text;
-};
-
-// Records the token groups it is fed and answers as scripted.
-class FakeValidator final : public ShaderValidator9 {
- public:
-  HRESULT QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
-  HRESULT Begin(ShaderValidatorCallback cb, void* ctx, DWORD) override {
-    callback = cb;
-    context = ctx;
-    return beginResult;
-  }
-  HRESULT Instruction(const char* file, int line, const DWORD* tokens, DWORD count) override {
-    groups.push_back(shadertest::Hex(tokens, count));
-    lines.push_back(line);
-    for (const ScriptedMessage& m : messages)
-      if (m.group + 1 == groups.size()) callback(file, line, m.type, m.number, m.text, context);
-    return groups.size() == failingGroup + 1 ? E_FAIL : S_OK;
-  }
-  HRESULT End() override {
-    ++ends;
-    return S_OK;
-  }
-
-  ULONG refs = 1;
-  HRESULT beginResult = S_OK;
-  std::size_t failingGroup = SIZE_MAX;
-  std::vector<ScriptedMessage> messages;
-  std::vector<std::string> groups;
-  std::vector<int> lines;
-  int ends = 0;
-  int created = 0;
-  ShaderValidatorCallback callback = nullptr;
-  void* context = nullptr;
-};
-
-FakeValidator* g_fake = nullptr;
-
-std::intptr_t CreateFake() {
-  ++g_fake->created;
-  g_fake->AddRef();
-  return reinterpret_cast<std::intptr_t>(static_cast<ShaderValidator9*>(g_fake));
-}
+using shadertest::FakeValidator;
 
 class GxlShaderAsmValidator : public testing::Test {
  protected:
-  void SetUp() override {
-    g_fake = &fake;
-    platform::test::RegisterExport("d3d9.dll", "Direct3DShaderValidatorCreate9", &CreateFake);
-  }
+  void SetUp() override { fake.Install(); }
   FakeValidator fake;
 };
 
@@ -134,7 +81,7 @@ TEST_F(GxlShaderAsmValidator, UnresolvedOperandsAreNotFed) {
 TEST_F(GxlShaderAsmValidator, RuntimeLoadedForTheRunIsFreed) {
   platform::test::RemoveModule("d3d9.dll");
   platform::test::AddModule("d3d9.dll", false);
-  platform::test::RegisterExport("d3d9.dll", "Direct3DShaderValidatorCreate9", &CreateFake);
+  fake.Install();
   EXPECT_EQ(Assemble("vs_2_0 mov r0, r1", 0).hr, S_OK);
   EXPECT_EQ(fake.created, 1);
   EXPECT_EQ(platform::test::ModuleRefCount("d3d9.dll"), 0);

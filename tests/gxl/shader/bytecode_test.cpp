@@ -199,8 +199,7 @@ Queried Query(QueryFn query, const std::vector<DWORD>& code) {
 }
 
 constexpr DWORD POS = D3DDECLUSAGE_POSITION, TEX = D3DDECLUSAGE_TEXCOORD, COL = D3DDECLUSAGE_COLOR,
-                FOG = D3DDECLUSAGE_FOG, PSZ = D3DDECLUSAGE_PSIZE, DEP = D3DDECLUSAGE_DEPTH,
-                NRM = D3DDECLUSAGE_NORMAL;
+                PSZ = D3DDECLUSAGE_PSIZE, DEP = D3DDECLUSAGE_DEPTH, NRM = D3DDECLUSAGE_NORMAL;
 
 TEST(GxlShaderBytecode, SemanticsOfEachKindOfCode) {
   const struct {

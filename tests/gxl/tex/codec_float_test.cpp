@@ -1,5 +1,6 @@
 // Half and single floats against the processor's own conversions, and the sRGB
 // curves against pow.
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cmath>
@@ -19,9 +20,12 @@ __attribute__((target("f16c"))) std::uint16_t HostFloatToHalf(float f) {
   return static_cast<std::uint16_t>(_mm_cvtsi128_si32(_mm_cvtps_ph(_mm_set_ss(f), _MM_FROUND_TO_NEAREST_INT)));
 }
 
+// F16C is a VEX encoding: it needs the AVX register state as well, which the
+// "avx" check includes.
 bool HostHasF16c() {
+  unsigned a, b, c, d;
   __builtin_cpu_init();
-  return __builtin_cpu_supports("f16c");
+  return __builtin_cpu_supports("avx") && __get_cpuid(1, &a, &b, &c, &d) && (c & bit_F16C) != 0;
 }
 
 TEST(GxlCodecFloat, HalvesReadAsTheProcessorConvertsThem) {

@@ -57,7 +57,7 @@ bool SameDouble(double a, double b) {
   return (std::isnan(a) && std::isnan(b)) || (a == b && std::signbit(a) == std::signbit(b));
 }
 
-const Arg kIn0{3, 0}, kIn1{3, 4}, kC0{2, 0}, kC1{2, 4}, kOut{4, 0};
+const Arg kIn0{3, 0}, kIn1{3, 4}, kC0{2, 0}, kOut{4, 0};
 
 // --- The operation table ------------------------------------------------------------
 

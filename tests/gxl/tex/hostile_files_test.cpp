@@ -13,6 +13,7 @@
 #include "gxl/tex/decoded_image.h"
 #include "gxl/tex/result_codes.h"
 #include "gxl/tex/texture_build.h"
+#include "image_test_util.h"
 #include "platform/testing.h"
 #include "tests/support/alloc_gauge.h"
 #include "tex_test_device.h"
@@ -323,6 +324,44 @@ TEST(GxlHostileFiles, HdrSizesAreReadFromTheHeaderAndCheckedBeforeAllocating) {
   }
   Decode(HdrFile(300, 2), true, &small, 599);
   EXPECT_EQ(small.hr, E_OUTOFMEMORY);
+}
+
+// ---------------------------------------------------------------------------
+// BMP: run-length data that ends the bitmap at once can stand for any size.
+
+// An 8-bit run-length file of two palette entries (black, white).
+Bytes Rle8Bmp(std::uint32_t width, std::uint32_t height, const Bytes& runs) {
+  constexpr std::uint32_t kBits = 14 + 40 + 8;
+  imgtest::Bytes file;
+  file.u8({'B', 'M'}).u32(static_cast<std::uint32_t>(kBits + runs.size())).u32(0).u32(kBits);
+  file.u32(40).u32(width).u32(height).u16(1).u16(8).u32(1).u32(0).u32(0).u32(0).u32(2).u32(0);
+  file.u32(0).u32(0x00FFFFFF).add(runs);
+  return file.v;
+}
+
+TEST(GxlHostileFiles, RunLengthBmpSizesAboveTheCeilingAreReportedButNotDecoded) {
+  const Bytes file = Rle8Bmp(30000, 30000, {0, 1});  // 900 M texels, ended by its first code
+  Outcome header, full;
+  Decode(file, false, &header);
+  EXPECT_EQ(header.hr, S_OK);
+  EXPECT_EQ(header.info.fileType, ImageFileType::Bmp);
+  EXPECT_EQ(header.info.width, 30000u);
+  EXPECT_EQ(header.info.height, 30000u);
+  ExpectSmall(header);
+  Decode(file, true, &full);
+  EXPECT_EQ(full.hr, E_OUTOFMEMORY);
+  ExpectSmall(full);
+
+  // Within the ceiling the runs decode as laid out, bottom row first.
+  const Bytes runs{4, 1, 0, 0, 3, 1, 0, 1};
+  Outcome small, above;
+  Decode(Rle8Bmp(4, 2, runs), true, &small, 8);
+  ASSERT_EQ(small.hr, S_OK);
+  ASSERT_EQ(small.image.format, D3DFMT_P8);
+  const auto* texels = static_cast<const std::uint8_t*>(small.image.pixels);
+  EXPECT_EQ(Bytes(texels, texels + 8), (Bytes{1, 1, 1, 0, 1, 1, 1, 1}));
+  Decode(Rle8Bmp(4, 2, runs), true, &above, 7);
+  EXPECT_EQ(above.hr, E_OUTOFMEMORY);
 }
 
 // A texture build decodes no more texels than the device's largest texture

@@ -280,7 +280,10 @@ void ExpectCleanDecode(const std::vector<std::uint8_t>& bytes, bool mustFail, co
     const HRESULT hr = image.DecodeImage(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &info, wantPixels);
     // A header-only read may accept a file whose texels are cut short.
     if (FAILED(hr) || (mustFail && wantPixels)) {
-      ASSERT_EQ(hr, GXLERR_INVALIDDATA);
+      // Out of memory: a full decode whose header claims more than the ceiling.
+      if (hr != E_OUTOFMEMORY || !wantPixels) {
+        ASSERT_EQ(hr, GXLERR_INVALIDDATA);
+      }
       EXPECT_EQ(image.pixels, nullptr);
       EXPECT_FALSE(image.OwnsPixels() || image.OwnsPalette());
       continue;

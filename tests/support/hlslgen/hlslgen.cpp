@@ -28,6 +28,17 @@ const char* OpText(Op op) {
   return kText[static_cast<std::uint32_t>(op)];
 }
 
+const char* FnName(Fn fn) {
+  static const char* const kNames[] = {
+      "",      "abs",    "floor",   "ceil",  "frac",      "round",    "saturate", "sqrt",     "rsqrt", "exp",
+      "exp2",  "log",    "log2",    "log10", "degrees",   "radians",  "sinh",     "cosh",     "tanh",  "sign",
+      "min",   "max",    "pow",     "step",  "fmod",      "ldexp",    "clamp",    "lerp",     "smoothstep",
+      "dot",   "length", "distance", "normalize", "cross", "all",      "any",      "mul",      "determinant",
+      "transpose"};
+  static_assert(std::size(kNames) == static_cast<std::size_t>(Fn::Count));
+  return kNames[static_cast<std::uint32_t>(fn)];
+}
+
 std::string Type::Name() const {
   std::string name = base == Base::Bool ? "bool" : base == Base::Int ? "int" : "float";
   if (matrix) return name + std::to_string(rows) + "x" + std::to_string(columns);
@@ -117,7 +128,9 @@ bool Generator::TryMake(const Type& type, std::uint32_t depth, std::uint32_t* ou
   auto shaped = [&](Base base) { return Type{base, type.rows, type.columns, type.matrix}; };
   auto scalarOf = [](Base base) { return Type{base, 1, 1, false}; };
   Node n{Kind::Binary, Op::None, type, {}, {}, 0, {}, true};
-  switch (Pick(9)) {
+  const std::uint32_t choice = Pick(m_options.intrinsics ? 10 : 9);
+  if (choice >= 9 && !MakeCall(type, depth, n)) return false;
+  if (choice < 9) switch (choice) {
     case 0:  // unary
       n.kind = Kind::Unary;
       n.op = numeric ? (Chance(0.7) ? Op::Negate : Op::Plus) : Op::Not;
@@ -290,11 +303,12 @@ bool Generator::Evaluate(Node& n) const {
             v[i] = x != y;
             break;
           case Op::And:
-            v[i] = truth(a, i) & truth(b, i);
+          case Op::Or: {
+            // Both sides are tested: either may be a truth that decides nothing.
+            const bool p = truth(a, i), q = truth(b, i);
+            v[i] = n.op == Op::And ? p && q : p || q;
             break;
-          case Op::Or:
-            v[i] = truth(a, i) | truth(b, i);
-            break;
+          }
           default:
             return false;
         }
@@ -339,6 +353,9 @@ bool Generator::Evaluate(Node& n) const {
       for (std::uint32_t i = 0; i < count; ++i) v[i] = child(0).value[element * count + i];
       break;
     }
+    case Kind::Call:
+      ok = ok && EvaluateCall(n, exact);
+      break;
   }
   if (n.type.base != Base::Float) exact = true;  // whole numbers away from every edge come out alike
   for (double x : v)
@@ -385,8 +402,264 @@ std::string Generator::Text(std::uint32_t index) const {
     }
     case Kind::Index:
       return "(" + child(0) + ")[" + (n.picks.empty() ? child(1) : std::to_string(n.picks[0])) + "]";
+    case Kind::Call: {
+      std::string s = std::string(FnName(n.fn)) + "(";
+      for (std::size_t k = 0; k < n.children.size(); ++k) s += (k ? ", " : "") + child(k);
+      return s + ")";
+    }
   }
   return {};
+}
+
+bool Generator::MakeCall(const Type& type, std::uint32_t depth, Node& n) {
+  n.kind = Kind::Call;
+  std::vector<Fn> fns;
+  if (type.base == Base::Float) {
+    for (std::uint32_t f = static_cast<std::uint32_t>(Fn::Abs); f <= static_cast<std::uint32_t>(Fn::Tanh); ++f)
+      fns.push_back(static_cast<Fn>(f));
+    fns.insert(fns.end(), {Fn::Min, Fn::Max, Fn::Pow, Fn::Step, Fn::Fmod, Fn::Ldexp, Fn::Clamp, Fn::Lerp,
+                           Fn::Smoothstep});
+    if (type.IsScalar()) fns.insert(fns.end(), {Fn::Dot, Fn::Length, Fn::Distance});
+    if (type.IsScalar() && m_options.matrices) fns.push_back(Fn::Determinant);
+    if (type.IsVector()) fns.insert(fns.end(), {Fn::Normalize, Fn::Mul});
+    if (type.IsVector() && type.columns == 3) fns.push_back(Fn::Cross);
+    if (type.matrix) fns.push_back(Fn::Transpose);
+  } else if (type.base == Base::Int) {
+    fns = {Fn::Abs, Fn::Min, Fn::Max, Fn::Clamp, Fn::Sign};
+    if (type.IsScalar()) fns.push_back(Fn::Dot);
+  } else if (type.IsScalar()) {
+    fns = {Fn::All, Fn::Any};
+  }
+  if (fns.empty()) return false;
+  n.fn = fns[Pick(static_cast<std::uint32_t>(fns.size()))];
+  // Cross products have only float3 to come from: give them a fair share.
+  if (type.base == Base::Float && type.IsVector() && type.columns == 3 && Chance(0.25)) n.fn = Fn::Cross;
+  const Base anyBase[] = {Base::Float, Base::Int, Base::Bool};
+  const std::uint32_t size = 2 + Pick(3);
+  const Type vector{type.base, 1, size, false};
+  switch (n.fn) {
+    case Fn::Min:
+    case Fn::Max:
+    case Fn::Pow:
+    case Fn::Step:
+    case Fn::Fmod:
+    case Fn::Ldexp:
+      n.children = {Make(type, depth + 1), Make(type, depth + 1)};
+      break;
+    case Fn::Clamp:
+    case Fn::Lerp:
+    case Fn::Smoothstep:
+      n.children = {Make(type, depth + 1), Make(type, depth + 1), Make(type, depth + 1)};
+      break;
+    case Fn::Sign:
+      n.children = {Make(Type{Base::Float, type.rows, type.columns, type.matrix}, depth + 1)};
+      break;
+    case Fn::Dot:
+    case Fn::Distance:
+      n.children = {Make(vector, depth + 1), Make(vector, depth + 1)};
+      break;
+    case Fn::Length:
+      n.children = {Make(vector, depth + 1)};
+      break;
+    case Fn::Determinant:
+      n.children = {Make(Type{Base::Float, size, size, true}, depth + 1)};
+      break;
+    case Fn::Mul: {
+      // A vector times a matrix, or a matrix times a vector.
+      const Type other{Base::Float, 1, size, false};
+      const bool left = Chance(0.5);
+      const Type matrix{Base::Float, left ? size : type.columns, left ? type.columns : size, true};
+      n.children = left ? std::vector<std::uint32_t>{Make(other, depth + 1), Make(matrix, depth + 1)}
+                        : std::vector<std::uint32_t>{Make(matrix, depth + 1), Make(other, depth + 1)};
+      break;
+    }
+    case Fn::Cross:
+      n.children = {Make(type, depth + 1), Make(type, depth + 1)};
+      break;
+    case Fn::Transpose:
+      n.children = {Make(Type{Base::Float, type.columns, type.rows, true}, depth + 1)};
+      break;
+    case Fn::All:
+    case Fn::Any:
+      n.children = {Make(Type{anyBase[Pick(3)], 1, 1 + Pick(4), false}, depth + 1)};
+      break;
+    case Fn::Sqrt:
+    case Fn::Rsqrt:
+    case Fn::Log:
+    case Fn::Log2:
+    case Fn::Log10:
+      n.children = {Positive(type, depth + 1)};
+      break;
+    default:
+      n.children = {Make(type, depth + 1)};
+      break;
+  }
+  if (n.fn == Fn::Pow) n.children[0] = Positive(type, depth + 1);
+  return true;
+}
+
+std::uint32_t Generator::Positive(const Type& type, std::uint32_t depth) {
+  // abs(x) + 0.25
+  Node magnitude{Kind::Call, Op::None, type, {Make(type, depth + 1)}, {}, 0, {}, true, Fn::Abs};
+  Evaluate(magnitude);
+  const std::uint32_t m = Add(std::move(magnitude));
+  const std::uint32_t quarter = Add({Kind::Literal, Op::None, Type{Base::Float, 1, 1, false}, {}, {}, 0, {0.25}, true});
+  Node sum{Kind::Binary, Op::Add, type, {m, quarter}, {}, 0, {}, true};
+  Evaluate(sum);
+  return Add(std::move(sum));
+}
+
+bool Generator::EvaluateCall(Node& n, bool& exact) const {
+  auto child = [&](std::size_t k) -> const Node& { return m_nodes[n.children[k]]; };
+  auto at = [](const Node& c, std::uint32_t i) { return c.value[c.value.size() == 1 ? 0 : i]; };
+  std::vector<double>& v = n.value;
+  const std::uint32_t count = n.type.Count();
+  bool ok = true;
+  // A value that rounding may have moved across an edge decides nothing.
+  auto edge = [&](const Node& c, double distance) {
+    if (!c.exact && std::fabs(distance) < kTolerance * Scale(distance)) ok = false;
+  };
+  auto whole = [&](const Node& c, double x, double offset) {
+    edge(c, x + offset - std::nearbyint(x + offset));
+  };
+  // Calls whose expansions round differently from the plain formula.
+  static constexpr Fn kRounded[] = {Fn::Sqrt,  Fn::Rsqrt,    Fn::Exp,      Fn::Exp2,      Fn::Log,   Fn::Log2,
+                                    Fn::Log10, Fn::Degrees,  Fn::Radians,  Fn::Sinh,      Fn::Cosh,  Fn::Tanh,
+                                    Fn::Pow,   Fn::Fmod,     Fn::Ldexp,    Fn::Lerp,      Fn::Smoothstep,
+                                    Fn::Dot,   Fn::Length,   Fn::Distance, Fn::Normalize, Fn::Cross, Fn::Mul,
+                                    Fn::Determinant};
+  if (std::find(std::begin(kRounded), std::end(kRounded), n.fn) != std::end(kRounded)) exact = false;
+  const Node& a = child(0);
+  switch (n.fn) {
+    case Fn::Dot:
+    case Fn::Length:
+    case Fn::Distance: {
+      const std::uint32_t k = a.type.Count();
+      double s = 0;
+      for (std::uint32_t i = 0; i < k; ++i) {
+        const double d = n.fn == Fn::Distance ? a.value[i] - child(1).value[i] : a.value[i];
+        s += n.fn == Fn::Dot ? a.value[i] * child(1).value[i] : d * d;
+      }
+      v = {n.fn == Fn::Dot ? s : std::sqrt(s)};
+      return ok;
+    }
+    case Fn::Normalize: {
+      double s = 0;
+      for (double x : a.value) s += x * x;
+      if (s < 0.01) return false;
+      for (std::uint32_t i = 0; i < count; ++i) v[i] = a.value[i] / std::sqrt(s);
+      return ok;
+    }
+    case Fn::Cross:
+      v = {a.value[1] * child(1).value[2] - a.value[2] * child(1).value[1],
+           a.value[2] * child(1).value[0] - a.value[0] * child(1).value[2],
+           a.value[0] * child(1).value[1] - a.value[1] * child(1).value[0]};
+      return ok;
+    case Fn::All:
+    case Fn::Any: {
+      bool all = true, any = false;
+      for (double x : a.value) {
+        edge(a, x);
+        all = all && x != 0;
+        any = any || x != 0;
+      }
+      v = {double(n.fn == Fn::All ? all : any)};
+      return ok;
+    }
+    case Fn::Mul: {
+      const Node& b = child(1);
+      const std::uint32_t inner = a.type.matrix ? a.type.columns : a.type.Count();
+      for (std::uint32_t j = 0; j < count; ++j) {
+        double s = 0;
+        for (std::uint32_t k = 0; k < inner; ++k)
+          s += a.type.matrix ? a.value[j * inner + k] * b.value[k] : a.value[k] * b.value[k * count + j];
+        v[j] = s;
+      }
+      return ok;
+    }
+    case Fn::Determinant: {
+      // By elimination with partial pivoting.
+      const std::uint32_t m = a.type.rows;
+      std::vector<double> e = a.value;
+      double det = 1;
+      for (std::uint32_t c = 0; c < m; ++c) {
+        std::uint32_t p = c;
+        for (std::uint32_t r = c + 1; r < m; ++r)
+          if (std::fabs(e[r * m + c]) > std::fabs(e[p * m + c])) p = r;
+        if (e[p * m + c] == 0) {
+          det = 0;
+          break;
+        }
+        if (p != c) {
+          for (std::uint32_t j = 0; j < m; ++j) std::swap(e[c * m + j], e[p * m + j]);
+          det = -det;
+        }
+        det *= e[c * m + c];
+        for (std::uint32_t r = c + 1; r < m; ++r) {
+          const double f = e[r * m + c] / e[c * m + c];
+          for (std::uint32_t j = c; j < m; ++j) e[r * m + j] -= f * e[c * m + j];
+        }
+      }
+      v = {det};
+      return ok;
+    }
+    case Fn::Transpose:
+      for (std::uint32_t i = 0; i < n.type.rows; ++i)
+        for (std::uint32_t j = 0; j < n.type.columns; ++j) v[i * n.type.columns + j] = a.value[j * a.type.columns + i];
+      return ok;
+    default:
+      break;
+  }
+  for (std::uint32_t i = 0; i < count && ok; ++i) {
+    const double x = at(a, i), y = n.children.size() > 1 ? at(child(1), i) : 0.0;
+    const double z = n.children.size() > 2 ? at(child(2), i) : 0.0;
+    double& r = v[i];
+    switch (n.fn) {
+      case Fn::Abs: r = std::fabs(x); break;
+      case Fn::Floor: whole(a, x, 0), r = std::floor(x); break;
+      case Fn::Ceil: whole(a, x, 0), r = std::ceil(x); break;
+      case Fn::Frac: whole(a, x, 0), r = x - std::floor(x); break;
+      case Fn::Round: whole(a, x, 0.5), r = std::floor(x + 0.5); break;
+      case Fn::Saturate: r = std::clamp(x, 0.0, 1.0); break;
+      case Fn::Sqrt: ok = x >= 0, r = std::sqrt(x); break;
+      case Fn::Rsqrt: ok = x >= 0.05, r = 1 / std::sqrt(x); break;
+      case Fn::Exp: r = std::exp(x); break;
+      case Fn::Exp2: r = std::exp2(x); break;
+      case Fn::Log: ok = x >= 0.05, r = std::log(x); break;
+      case Fn::Log2: ok = x >= 0.05, r = std::log2(x); break;
+      case Fn::Log10: ok = x >= 0.05, r = std::log10(x); break;
+      case Fn::Degrees: r = x * 57.29577791868205; break;
+      case Fn::Radians: r = x * 0.017453293005625408; break;
+      case Fn::Sinh: r = std::sinh(x); break;
+      case Fn::Cosh: r = std::cosh(x); break;
+      case Fn::Tanh: r = std::tanh(x); break;
+      case Fn::Sign: edge(a, x), r = x > 0 ? 1 : x < 0 ? -1 : 0; break;
+      case Fn::Min: r = std::min(x, y); break;
+      case Fn::Max: r = std::max(x, y); break;
+      case Fn::Pow: ok = x >= 0.05, r = std::pow(x, y); break;
+      case Fn::Step:
+        if (!(a.exact && child(1).exact) && std::fabs(y - x) < kTolerance * Scale(x, y)) ok = false;
+        r = y >= x ? 1 : 0;
+        break;
+      case Fn::Fmod: {
+        const double q = std::fabs(x / y), f = q - std::floor(q);
+        ok = std::fabs(y) >= 0.05 && f > kTolerance * Scale(q) && f < 1 - kTolerance * Scale(q);
+        r = std::fmod(x, y);
+        break;
+      }
+      case Fn::Ldexp: ok = std::fabs(y) <= 8, r = x * std::exp2(y); break;
+      case Fn::Clamp: ok = y <= z, r = std::min(std::max(x, y), z); break;  // bounds in order
+      case Fn::Lerp: r = x + z * (y - x); break;
+      case Fn::Smoothstep: {
+        ok = std::fabs(y - x) >= 0.05;
+        const double t = std::clamp((z - x) / (y - x), 0.0, 1.0);
+        r = t * t * (3 - 2 * t);
+        break;
+      }
+      default: return false;
+    }
+  }
+  return ok;
 }
 
 std::string Generator::Parameters() const {

@@ -43,7 +43,55 @@ enum class Kind : std::uint8_t {
   Construct,    // type(children...)
   Swizzle,      // child.picks (component letters, or _mRC for matrices)
   Index,        // child[picks[0]] with a literal index, child[children[1]] otherwise
+  Call,         // fn(children...): an intrinsic function
 };
+
+// The intrinsics the generator calls: those whose expansions are exact up to
+// rounding on every target (the polynomial trigonometry is not).
+enum class Fn : std::uint8_t {
+  None,
+  Abs,
+  Floor,
+  Ceil,
+  Frac,
+  Round,
+  Saturate,
+  Sqrt,
+  Rsqrt,
+  Exp,
+  Exp2,
+  Log,
+  Log2,
+  Log10,
+  Degrees,
+  Radians,
+  Sinh,
+  Cosh,
+  Tanh,
+  Sign,
+  Min,
+  Max,
+  Pow,
+  Step,
+  Fmod,
+  Ldexp,
+  Clamp,
+  Lerp,
+  Smoothstep,
+  Dot,
+  Length,
+  Distance,
+  Normalize,
+  Cross,
+  All,
+  Any,
+  Mul,
+  Determinant,
+  Transpose,
+  Count
+};
+
+const char* FnName(Fn fn);
 
 enum class Op : std::uint8_t {
   None,
@@ -76,6 +124,7 @@ struct Node {
   std::uint32_t variable = 0;
   std::vector<double> value;  // one per component, row by row
   bool exact = true;          // every correct evaluation gives these very doubles
+  Fn fn = Fn::None;
 };
 
 struct Variable {
@@ -88,6 +137,7 @@ struct Options {
   std::uint32_t maxDepth = 5;
   std::uint32_t maxVariables = 6;
   bool matrices = true;
+  bool intrinsics = true;
 };
 
 class Generator {
@@ -107,6 +157,11 @@ class Generator {
  private:
   std::uint32_t Make(const Type& type, std::uint32_t depth);
   bool TryMake(const Type& type, std::uint32_t depth, std::uint32_t* out);
+  // An intrinsic call giving `type`, into n; false when none fits.
+  bool MakeCall(const Type& type, std::uint32_t depth, Node& n);
+  bool EvaluateCall(Node& node, bool& exact) const;
+  // abs(x) + 0.25 for an x of the type: an argument a logarithm can take.
+  std::uint32_t Positive(const Type& type, std::uint32_t depth);
   std::uint32_t Leaf(const Type& type);
   std::uint32_t Add(Node node);
   // A new variable; with indexBelow, its values are whole numbers below it.

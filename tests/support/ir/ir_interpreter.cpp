@@ -173,7 +173,9 @@ bool IrInterpreter::Write(std::uint32_t value, double x) {
 
 bool IrInterpreter::GuardHolds(std::uint32_t value) const {
   const IrValue* v = m_p.values[value];
-  if (!v || v->predicate == kNoIndex) return true;
+  if (!v) return true;
+  // Without a predicate, sense 0 marks a value that is never written.
+  if (v->predicate == kNoIndex) return v->predicateSense != 0;
   const std::uint32_t p = v->predicate;
   if (p >= m_written.size() || !m_written[p]) return false;  // the block was not entered
   return (m_values[p] != 0.0) == (v->predicateSense != 0);
@@ -259,7 +261,10 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
     return true;
   }
   const std::uint32_t g = inst->Group(), n = inst->Width();
-  std::vector<double> a(inst->argumentCount), r;
+  std::vector<double>& a = m_arguments;
+  std::vector<double>& r = m_results;
+  a.assign(inst->argumentCount, 0.0);
+  r.clear();
   // Merges read only the side that was written.
   const bool merge = g == kOpIfMerge || g == kOpBreakMerge;
   // A sample's first group names the sampler: no number to read.

@@ -5,9 +5,10 @@
 //
 // Semantics of the structured operations:
 // - An instruction runs when the guard of its first result holds: no
-//   predicate, or a predicate value written in this pass whose truth
-//   (non-zero) equals the result's predicate sense. Results of a skipped
-//   instruction count as unwritten.
+//   predicate and sense 1, or a predicate value written in this pass whose
+//   truth (non-zero) equals the result's predicate sense. No predicate with
+//   sense 0 is a value never written. Results of a skipped instruction count
+//   as unwritten.
 // - If merges and break merges take, per component, the first group's value
 //   when it was written in this pass, else the second group's.
 // - A relative read of a literal bank reads the literal placed at that
@@ -20,9 +21,9 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <map>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "gxl/shader/backend/ir/shader_program.h"
@@ -68,6 +69,13 @@ class IrInterpreter {
     std::vector<double> carried;
   };
   using RegisterKey = std::tuple<std::uint32_t, std::int64_t, std::uint32_t>;
+  struct KeyHash {
+    std::size_t operator()(const RegisterKey& k) const {
+      const std::uint64_t h = (std::uint64_t{std::get<0>(k)} * 0x9E3779B97F4A7C15ull) ^
+                              (static_cast<std::uint64_t>(std::get<1>(k)) * 0xC2B2AE3D27D4EB4Full) ^ std::get<2>(k);
+      return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+  };
 
   bool Fail(const std::string& message);
   bool Read(std::uint32_t value, double& out);
@@ -86,7 +94,8 @@ class IrInterpreter {
   const gxl::shader::ShaderProgram& m_p;
   std::vector<double> m_values;
   std::vector<bool> m_written;
-  std::map<RegisterKey, double> m_registers;
+  std::unordered_map<RegisterKey, double, KeyHash> m_registers;
+  std::vector<double> m_arguments, m_results;  // of the instruction running, kept to spare allocations
   std::vector<LoopFrame> m_loops;
   bool m_discarded = false;
   std::uint64_t m_steps = 0;

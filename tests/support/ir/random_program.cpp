@@ -63,7 +63,7 @@ Values ValuesOf(const std::vector<RandomProgram::Typed>& typed) {
 }  // namespace
 
 RandomProgram::RandomProgram(ShaderProgram& program, std::uint32_t seed, const RandomShape& shape)
-    : m_p(program), m_b(program), m_shape(shape), m_seed(seed), m_rng(seed) {
+    : m_b(program), m_shape(shape), m_seed(seed), m_rng(seed) {
   m_scopes.emplace_back();
   for (std::uint32_t r = 0; r < shape.inputs; ++r)
     for (std::uint32_t v : m_b.Input(r)) Add({v, -2, 2});
@@ -153,7 +153,23 @@ void RandomProgram::Step(std::uint32_t depth) {
   Operation();
 }
 
+void RandomProgram::RelativeRead() {
+  // The index stays within the constant registers the inputs load.
+  const std::uint32_t base = Pick(std::max<std::uint32_t>(m_shape.constants, 2) - 1);
+  std::uint32_t index;
+  if (Chance(40)) {
+    index = Literal(Pick(2)).value;
+  } else {
+    const Typed test = Emit(Chance(50) ? kOpLess : kOpGreaterEqual, {{AnyValue()}, {AnyValue()}})[0];
+    index = Chance(50) ? test.value : Emit(kOpAdd, {{Literal(0)}, {test}})[0].value;
+  }
+  const Values read = m_b.RelativeRegister(StandardBank::FloatConstants, base, index, 1 + Pick(4));
+  for (std::uint32_t v : read) Add({v, -2, 2});
+}
+
 void RandomProgram::Operation() {
+  // Tested first only when asked for, so that other shapes draw the numbers they always drew.
+  if (m_shape.relativePercent && m_shape.constants >= 2 && Chance(m_shape.relativePercent)) return RelativeRead();
   static constexpr std::uint32_t kPlain[] = {kOpMove, kOpNegate, kOpFraction, kOpMin,  kOpMax,    kOpLess,
                                              kOpGreaterEqual, kOpAdd, kOpMultiply, kOpSelect, kOpDot, kOpAdd,
                                              kOpMultiply};

@@ -27,6 +27,9 @@ struct RandomShape {
   std::uint32_t loopPercent = 8;
   std::uint32_t maxDepth = 2;
   bool transcendental = true;  // exp2, log2, rsq, sin, cos, asin, acos, atan, atan2 and lit
+  // Chance that a step reads a constant register through a relative index:
+  // a literal, a comparison, or a literal plus a comparison.
+  std::uint32_t relativePercent = 0;
 };
 
 class RandomProgram {
@@ -68,6 +71,7 @@ class RandomProgram {
   // One step at `depth`: an operation, or a block when the depth allows.
   void Step(std::uint32_t depth);
   void Operation();
+  void RelativeRead();
   void IfElse(std::uint32_t depth);
   void Loop(std::uint32_t depth);
   // Values of `n` new steps in a scope of their own; returns `width` of the visible values.
@@ -79,7 +83,6 @@ class RandomProgram {
   Typed Unit(const Typed& t);      // sin(t)
   Typed Clamp(const Typed& t, double bound);
 
-  ShaderProgram& m_p;
   IrBuilder m_b;
   RandomShape m_shape;
   std::uint32_t m_seed;

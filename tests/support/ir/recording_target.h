@@ -19,9 +19,14 @@ class RecordingTarget : public gxl::shader::ShaderProgram {
   gxl::shader::ProfileLimits limits;
   // (value, flags) of every semantic check, in order.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> semanticChecks;
+  // Refuse every semantic check (the value's check is still recorded).
+  bool refuseSemantics = false;
   std::uint32_t setupCount = 0;
 
   HRESULT SetupProfileLimits() override;
+  // Records the check and gives the value a semantic word: the usage (the
+  // name's place in a short table of the common names, 0x7FFF for others)
+  // and the index (its digits plus the value's register offset).
   HRESULT CheckSemantics(std::uint32_t value, std::uint32_t flags) override;
 
   // Limits with the given operation and flow-control capability words and

@@ -100,6 +100,9 @@ enum IrValueFlag : std::uint32_t {
   kValueExact = 0x40,          // not folded or simplified; NaN propagates through range products
   kValueConstant = 0x80,       // the range-low field holds its value (literals: properties computed)
   kValueRangeCached = 0x100,   // the range fields hold an evaluated range
+  kValueKeep = 0x20,           // a move into it is written even as an identity when optimisation is skipped
+  kValueCentroid = 0x1000000,  // an input or output with the centroid suffix, or computed from one
+  kValueSemanticInvalid = 0x40000000,
   kValueComparison = 0x17,     // what comparison results carry
   kValueHalf = 0x2000000,
   kValueFloat = 0x4000000,
@@ -124,8 +127,8 @@ enum BankType : std::uint32_t {
   kBankSampler = 0x80,
   kBankLiteral = 0x100,
   kBankUniform = 0x200,   // goes into the constant table
-  kBankRelative = 0x400,  // an array read through relative indexes
-  kBankKeepValues = 0x800,  // values stay, read or not
+  kBankRelative = 0x400,  // an array read through relative indexes; its register count stays
+  kBankKeepValues = 0x800,  // values stay, read or not: the bank of an explicit register semantic, named by it
   kBankBlockMoves = 0x1000,  // values moved inside a flow-control block
   kBankBoolean = 0x2000,
   kBankBlockValues = 0x4000,  // if-block and break values

@@ -100,6 +100,19 @@ struct ProfileLimits {
   std::uint32_t secondFlags;
 };
 
+// Bits of the capability word and of the second flag word of the profile
+// limits that the optimiser and packing passes test.
+namespace cap {
+constexpr std::uint32_t kOutputsByOrderedMove = 0x1;  // outputs come from a move reading components in order
+constexpr std::uint32_t kFixedOperands = 0x6;         // either bit: no dot forming, literals keep their places
+constexpr std::uint32_t kOneFreeLiteral = 0x4;        // with kFixedOperands: one freely placed literal, in w
+constexpr std::uint32_t kDot2 = 0x20;                 // a two-component dot product
+constexpr std::uint32_t kUnitCoefficients = 0x100000;  // literal factors only within [-1, 1]
+constexpr std::uint32_t kTruncatedIndex = 0x1000000;   // relative indexes truncate instead of rounding
+// Second flag word.
+constexpr std::uint32_t kCoordinatesInAnyOrder = 0x20;
+}  // namespace cap
+
 // Option bits of a compile that the back end tests.
 constexpr std::uint32_t kOptionDebug = 0x1;
 constexpr std::uint32_t kOptionNoValidation = 0x2;
@@ -132,6 +145,10 @@ class ShaderProgram : public ProgramLists {
   // --- Slots a target overrides
   // S_OK when the target accepts the value's semantic.
   virtual HRESULT CheckSemantics(std::uint32_t value, std::uint32_t flags);
+  // The two optimiser phases over the lowered program, which leave its values
+  // in numbered registers; 0 through `result` when given. 0 or the first
+  // failure.
+  virtual HRESULT Compile(std::uint32_t* result);
   // Inputs 64, temporaries 64, float constants 8192, no address registers.
   virtual HRESULT SetupProfileLimits();
   // 0 changed, 1 nothing to do, negative on failure.
@@ -220,6 +237,24 @@ class ShaderProgram : public ProgramLists {
   HRESULT RecomputePredicates();
   HRESULT WriteOutputsDirectly();
   HRESULT ExtractPreshader();
+
+  // --- Second phase: vector packing, operand, expansion and literal passes
+  // (backend/alloc/). Same statuses as the first-phase passes.
+  HRESULT LegalizeOperands();
+  // Mode 1: results into registers of their own at components 0, 1, ...;
+  // mode 0: only results that leave component 0 unused.
+  HRESULT RenameTemporaries(std::uint32_t mode);
+  HRESULT CoalesceMoves();
+  HRESULT CanonicalizeOperands();
+  HRESULT ExpandOperations();
+  HRESULT CombineInstructions();
+  HRESULT PackLiterals();
+  // Bank, relative index, register, predicate and sense equal.
+  bool SameRegister(std::uint32_t a, std::uint32_t b) const;
+  // Bank, relative index and register equal.
+  bool SameRegisterIndex(std::uint32_t a, std::uint32_t b) const;
+  // Read together by some consumer group (PackVectors), or the same value.
+  bool ComponentsCompatible(std::uint32_t a, std::uint32_t b) const;
   // Folding of one component (fold_*.cpp).
   HRESULT FoldConstantOperation(IrInstruction& instruction, std::uint32_t result, std::uint32_t argument);
   HRESULT FoldBinaryComponent(const IrInstruction& instruction, std::uint32_t result, std::uint32_t a,

@@ -71,12 +71,6 @@ HRESULT ShaderProgram::Optimize() {
   return S_OK;
 }
 
-// Passes that later work fills in; until then they leave the program alone.
-HRESULT ShaderProgram::PackVectors() { return S_FALSE; }
-HRESULT ShaderProgram::SimplifyArithmetic() { return S_FALSE; }
-HRESULT ShaderProgram::ResolveConstantIndexes() { return S_FALSE; }
-HRESULT ShaderProgram::SimplifyPredicates() { return S_FALSE; }
-HRESULT ShaderProgram::RecomputePredicates() { return S_FALSE; }
 // No preshader yet: every compile behaves as with kOptionNoPreshader.
 HRESULT ShaderProgram::ExtractPreshader() { return S_FALSE; }
 

@@ -21,7 +21,8 @@ namespace gxl::shader {
 
 // One record per emitted instruction (debug option only).
 struct DebugLineRecord {
-  const ParseNode* position;  // the statement the instruction came from, or null
+  const char* file;           // source file of the statement it came from, or null
+  std::uint32_t line;         // its line, 0 when unknown
   std::uint32_t tokenOffset;  // byte offset of its opcode token: token index x 4
   std::uint32_t results[4];   // the values it writes, kNoIndex for none
 };

@@ -72,19 +72,16 @@ HRESULT DebugInfoWriter::WriteInstructions(PodArray<std::uint32_t>* declared) {
   for (std::uint32_t i = 0; i < n; ++i) {
     const DebugLineRecord& d = m_target.debugRecords[i];
     InstructionRecord& record = m_instructions[i];
-    record = {0, 0xFFFF, d.tokenOffset};
-    if (const SourceToken* at = LocationOf(d.position)) {
-      record.line = static_cast<std::uint16_t>(at->line);
-      if (at->file) {
-        std::uint32_t offset = 0;
-        const HRESULT hr =
-            m_block.Append(at->file, CommentBlockBuilder::kZeroTerminated, CommentBlockBuilder::kName, &offset);
-        if (FAILED(hr)) return hr;
-        std::uint32_t index = 0;
-        while (index < m_files.Size() && m_files[index] != offset) ++index;
-        if (index == m_files.Size() && !m_files.Append(offset)) return E_OUTOFMEMORY;
-        record.file = static_cast<std::uint16_t>(index);
-      }
+    record = {static_cast<std::uint16_t>(d.line), 0xFFFF, d.tokenOffset};
+    if (d.file) {
+      std::uint32_t offset = 0;
+      const HRESULT hr =
+          m_block.Append(d.file, CommentBlockBuilder::kZeroTerminated, CommentBlockBuilder::kName, &offset);
+      if (FAILED(hr)) return hr;
+      std::uint32_t index = 0;
+      while (index < m_files.Size() && m_files[index] != offset) ++index;
+      if (index == m_files.Size() && !m_files.Append(offset)) return E_OUTOFMEMORY;
+      record.file = static_cast<std::uint16_t>(index);
     }
     for (std::uint32_t result : d.results) {
       IrValue* v = m_program.Value(result);

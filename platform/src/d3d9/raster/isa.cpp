@@ -65,6 +65,16 @@ void FillTexels(std::uint32_t* dst, std::uint32_t value, int n) {
   KernelsFor(ActiveIsa()).fill(replace, value, dst, nullptr, n);
 }
 
+// The scalar kernels with the AVX2 bodies where the processor has them.
+const Kernels& Avx2Kernels() {
+  static const Kernels k = [] {
+    Kernels table = ScalarKernels();
+    if (IsaSupported(Isa::Avx2)) FillAvx2Kernels(&table);
+    return table;
+  }();
+  return k;
+}
+
 const Kernels& KernelsFor(Isa isa) {
   switch (isa) {
     case Isa::Scalar: return ScalarKernels();

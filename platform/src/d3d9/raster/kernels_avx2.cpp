@@ -1,18 +1,13 @@
 // The AVX2 span kernels: the shared vector bodies over 256-bit registers,
-// eight pixels at a time, with hardware gathers. Only this file's functions are
-// compiled for AVX2 (a target pragma, never a build-wide flag); the dispatcher
-// picks them only on processors that have it.
+// eight pixels at a time. This file alone is compiled for AVX2 (its own
+// compile flag, never a build-wide one), so it defines nothing a processor
+// without AVX2 could reach but FillAvx2Kernels, which the dispatcher calls
+// only on processors that have it: everything else here has internal linkage,
+// and a test checks that the object shares no inline or template code.
 #include <immintrin.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
-
-#include "d3d9/raster/raster.h"
-#include "platform/d3d9_types.h"
-
-#pragma GCC push_options
-#pragma GCC target("avx2")
 
 #include "d3d9/raster/kernels_simd.h"
 
@@ -149,22 +144,6 @@ struct Avx2 {
 
 }  // namespace
 
-// Called only on processors with AVX2.
 void FillAvx2Kernels(Kernels* k) { *k = MakeKernels<Avx2>(); }
-
-}  // namespace platform::d3d9::raster
-
-#pragma GCC pop_options
-
-namespace platform::d3d9::raster {
-
-const Kernels& Avx2Kernels() {
-  static const Kernels k = [] {
-    Kernels table = ScalarKernels();
-    if (IsaSupported(Isa::Avx2)) FillAvx2Kernels(&table);
-    return table;
-  }();
-  return k;
-}
 
 }  // namespace platform::d3d9::raster

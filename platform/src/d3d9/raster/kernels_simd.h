@@ -10,7 +10,6 @@
 // its own copy, compiled for its own instruction set.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -22,6 +21,11 @@ namespace {
 
 template <class V>
 using R = typename V::R;
+
+// Not std::min: kernels_avx2.cpp is compiled for AVX2 as a whole, and a
+// library template instantiated there could be emitted out of line and shared
+// with code that runs on processors without AVX2.
+inline int MinInt(int a, int b) { return a < b ? a : b; }
 
 // round(x / 255) per 16-bit lane, for x <= 65407: with t = x + 128,
 // (t + (t >> 8)) >> 8 equals (t x 257) >> 16, one high multiply.
@@ -99,7 +103,7 @@ template <class V, BlendKind kKind, bool kKeep>
 void WriteKind(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n) {
   const R<V> keep = V::Set32(p.keep), alphaOr = V::Set32(p.alphaOr);
   for (int k = 0; k < n; k += V::N) {
-    const int m = std::min(V::N, n - k);
+    const int m = MinInt(V::N, n - k);
     const R<V> s = In<V>(src + k, m), d = In<V>(dst + k, m);
     R<V> b;
     if constexpr (kKind == BlendKind::Replace) {
@@ -176,7 +180,7 @@ void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const 
   }
   if (p.kind == BlendKind::SrcAlphaAdd) added = V::Unpacklo32(added, added);  // the 8 bytes of two pixels, to every pixel
   for (int k = 0; k < n; k += V::N) {
-    const int m = std::min(V::N, n - k);
+    const int m = MinInt(V::N, n - k);
     const R<V> d = In<V>(dst + k, m);
     R<V> b;
     switch (p.kind) {
@@ -200,7 +204,7 @@ void Modulate(const std::uint32_t* a, const std::uint32_t* b, std::uint32_t* out
               std::uint32_t aMask, std::uint32_t bMask) {
   const R<V> mm = V::Set32(modMask), am = V::Set32(aMask), bm = V::Set32(bMask);
   for (int k = 0; k < n; k += V::N) {
-    const int c = std::min(V::N, n - k);
+    const int c = MinInt(V::N, n - k);
     const R<V> x = In<V>(a + k, c), y = In<V>(b + k, c);
     const R<V> m = V::Pack(Div255V<V>(V::Mul16(V::Lo8(x), V::Lo8(y))), Div255V<V>(V::Mul16(V::Hi8(x), V::Hi8(y))));
     Out<V>(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), V::And(y, bm)), c);
@@ -213,7 +217,7 @@ void ModulateConst(const std::uint32_t* a, std::uint32_t b, std::uint32_t* out, 
   const R<V> mm = V::Set32(modMask), am = V::Set32(aMask), y = V::Set32(b);
   const R<V> yb = V::And(y, V::Set32(bMask)), wide = V::Lo8(y);  // the same two pixels in both halves
   for (int k = 0; k < n; k += V::N) {
-    const int c = std::min(V::N, n - k);
+    const int c = MinInt(V::N, n - k);
     const R<V> x = In<V>(a + k, c);
     const R<V> m = V::Pack(Div255V<V>(V::Mul16(V::Lo8(x), wide)), Div255V<V>(V::Mul16(V::Hi8(x), wide)));
     Out<V>(out + k, V::Or(V::Or(V::And(m, mm), V::And(x, am)), yb), c);
@@ -228,7 +232,7 @@ void Lerp(const std::uint32_t* a, const std::uint32_t* b, unsigned w, std::uint3
     return V::template Shr16<8>(V::Add16(V::Add16(V::Mul16(x, wa), V::Mul16(y, wb)), half));
   };
   for (int k = 0; k < n; k += V::N) {
-    const int m = std::min(V::N, n - k);
+    const int m = MinInt(V::N, n - k);
     const R<V> x = In<V>(a + k, m), y = In<V>(b + k, m);
     Out<V>(out + k, V::Pack(half8(V::Lo8(x), V::Lo8(y)), half8(V::Hi8(x), V::Hi8(y))), m);
   }
@@ -387,7 +391,7 @@ template <class V, bool kLinear, std::uint8_t kU, std::uint8_t kV>
 void SampleT(const SampleParams& p, const std::int32_t* s, const std::int32_t* t, std::uint32_t* out, int n) {
   // Lanes past the end read coordinate 0, which addresses a valid texel.
   for (int k = 0; k < n; k += V::N) {
-    const int m = std::min(V::N, n - k);
+    const int m = MinInt(V::N, n - k);
     const auto* sk = reinterpret_cast<const std::uint32_t*>(s + k);
     const auto* tk = reinterpret_cast<const std::uint32_t*>(t + k);
     Out<V>(out + k, Fetch<V, kLinear, kU, kV>(p.level, In<V>(sk, m), In<V>(tk, m)), m);
@@ -418,7 +422,7 @@ int RowPermuted(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::in
     // Texels from `base` in a, from base + 1 in b: the right-hand taps are b
     // at the left-hand taps' indices. Near the row's end the window moves left.
     const bool narrow = last - first < 8;
-    const int base = std::min(first, l.width - (narrow ? 9 : 17));
+    const int base = MinInt(first, l.width - (narrow ? 9 : 17));
     const R<V> rel = V::Sub32(V::template Sar32<16>(S), V::Set32(static_cast<std::uint32_t>(base)));
     R<V> t00, t10, t01, t11;
     if (narrow) {
@@ -481,7 +485,7 @@ inline const std::uint32_t* RowTexels(const SampleParams& p, int row, int first,
     const int x = AddressTexel(first + k, l.width, p.addrU);
     if (p.addrU == kWrap || (p.addrU != kMirror && first + k == x)) {
       // A run up to the row's end: wrapped, or inside the row unchanged.
-      const int run = std::min(count - k, l.width - x);
+      const int run = MinInt(count - k, l.width - x);
       std::memcpy(scratch + k, texels + x, static_cast<std::size_t>(run) * 4);
       k += run;
     } else {
@@ -552,7 +556,7 @@ inline void RowScaled(const SampleParams& p, std::int32_t s0, std::int32_t ds, s
   const __m128i stride = _mm_set1_epi32(static_cast<int>(4 * step)), byte = _mm_set1_epi32(0xFF);
   std::uint32_t s = static_cast<std::uint32_t>(s0);
   for (int k = 0; k < n; k += 4, s += 4 * step, S = _mm_add_epi32(S, stride)) {
-    const std::uint32_t last = s + static_cast<std::uint32_t>(std::min(3, n - 1 - k)) * step;
+    const std::uint32_t last = s + static_cast<std::uint32_t>(MinInt(3, n - 1 - k)) * step;
     const __m128i va = columns(s), vb = columns(k + 1 < n ? s + step : last);
     const __m128i vc = columns(k + 2 < n ? s + 2 * step : last), vd = columns(last);
     // Bits 8-15 of the four coordinates, spread over each pixel's channels.
@@ -601,7 +605,7 @@ void UnitRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32
   // Pixels lo .. hi - 1 have both taps inside the row. When only a few at the
   // ends do not (a quad as wide as its texture, sampled at texel corners),
   // those are sampled on their own and the rest read the rows in place.
-  const int lo = std::clamp(-x0, 0, n), hi = std::clamp(l.width - 1 - x0, lo, n);
+  const int lo = MinInt(-x0 > 0 ? -x0 : 0, n), hi = MinInt(l.width - 1 - x0 > lo ? l.width - 1 - x0 : lo, n);
   if ((lo > 0 || hi < n) && hi - lo >= 2 * V::N && lo + n - hi <= 2) {
     if (lo > 0) ScalarKernels().sampleLine(p, s0, 65536, t, 0, out, lo);
     UnitRow<V>(p, Step(s0, lo, 65536), t, out + lo, hi - lo);

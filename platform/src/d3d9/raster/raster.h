@@ -168,6 +168,8 @@ void FillTexels(std::uint32_t* dst, std::uint32_t value, int n);
 const Kernels& ScalarKernels();
 const Kernels& Sse2Kernels();
 const Kernels& Avx2Kernels();
+// The AVX2 bodies over `k`; call only where IsaSupported(Isa::Avx2).
+void FillAvx2Kernels(Kernels* k);
 const Kernels& KernelsFor(Isa isa);
 
 // The scalar blend of one pixel in the general form.

@@ -346,8 +346,6 @@ TEST_F(GxlCommentBlockWriters, DebugInformationPointsAtTheFinishedStream) {
   DeclarationNode* color = Variable("color", Type(kVector, kFloat, 1, 4));
   color->scopeText = "main";
   DeclarationNode* scale = Variable("scale", Type(kScalar, kFloat, 1, 1));
-  auto* first = new TokenNode(IdentifierToken("s", "a.fx", 7));
-  auto* second = new TokenNode(IdentifierToken("s", "b.fx", 9));
   // Instruction 0 writes color.xy, instruction 1 color.z and scale.
   auto value = [&](DeclarationNode* d, std::uint32_t component, std::uint32_t variableComponent) {
     const std::uint32_t v = program.AddValue(Bank(StandardBank::Temporaries), 0, component, 0.0);
@@ -356,7 +354,8 @@ TEST_F(GxlCommentBlockWriters, DebugInformationPointsAtTheFinishedStream) {
     return v;
   };
   const std::uint32_t x = value(color, 0, 0), y = value(color, 1, 1), z = value(color, 2, 2), s = value(scale, 3, 0);
-  const DebugLineRecord records[] = {{first, 4, {x, y, kNoIndex, kNoIndex}}, {second, 16, {z, s, kNoIndex, kNoIndex}}};
+  const DebugLineRecord records[] = {{"a.fx", 7, 4, {x, y, kNoIndex, kNoIndex}},
+                                     {"b.fx", 9, 16, {z, s, kNoIndex, kNoIndex}}};
   ASSERT_EQ(program.SetEntryName("main"), S_OK);
 
   // The order of a compile: preshader, constant table, debug information.
@@ -421,8 +420,7 @@ TEST_F(GxlCommentBlockWriters, OversizedDebugInformationIsDropped) {
   std::vector<DebugLineRecord> records;
   for (int i = 0; i < 600; ++i) files.push_back(std::string(240, 'f') + std::to_string(i));
   for (int i = 0; i < 600; ++i)
-    records.push_back(
-        {new TokenNode(IdentifierToken("s", files[i].c_str(), 1)), 4, {kNoIndex, kNoIndex, kNoIndex, kNoIndex}});
+    records.push_back({files[i].c_str(), 1, 4, {kNoIndex, kNoIndex, kNoIndex, kNoIndex}});
   BlockTarget target = Target();
   target.debugRecords = records.data();
   target.debugRecordCount = static_cast<std::uint32_t>(records.size());

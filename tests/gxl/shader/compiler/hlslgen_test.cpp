@@ -113,6 +113,12 @@ class GxlHlslGen : public LowerTest, public ::testing::WithParamInterface<std::u
       }
       case Kind::Index:
         return parser.MakeIndex(child(0), n.picks.empty() ? child(1) : Int(n.picks[0]));
+      case Kind::Call: {
+        ParseNode* list = nullptr;
+        for (std::size_t k = 0; k < n.children.size(); ++k)
+          list = AppendToList(list, new ListNode(child(k), nullptr, "Arguments"));
+        return parser.ResolveCall(Name(hlslgen::FnName(n.fn)), list, false);
+      }
     }
     return nullptr;
   }
@@ -212,12 +218,14 @@ TEST(GxlHlslGenText, ParsedTextGivesTheGeneratorsValues) {
 TEST(GxlHlslGenCoverage, EveryKindAndOperatorOccurs) {
   std::map<Kind, int> kinds;
   std::map<Op, int> ops;
+  std::map<hlslgen::Fn, int> calls;
   int literalIndexes = 0, variableIndexes = 0, matrices = 0;
   for (std::uint32_t seed = 0; seed < 500; ++seed) {
     const Generator g(seed);
     for (const hlslgen::Node& n : g.Nodes()) {
       ++kinds[n.kind];
       ++ops[n.op];
+      ++calls[n.fn];
       if (n.kind == Kind::Index) ++(n.picks.empty() ? variableIndexes : literalIndexes);
       matrices += n.type.matrix;
       // Every value stays finite and within the generator's bound.
@@ -225,8 +233,10 @@ TEST(GxlHlslGenCoverage, EveryKindAndOperatorOccurs) {
     }
   }
   for (Kind k : {Kind::Literal, Kind::Variable, Kind::Unary, Kind::Binary, Kind::Conditional, Kind::Cast,
-                 Kind::Construct, Kind::Swizzle, Kind::Index})
+                 Kind::Construct, Kind::Swizzle, Kind::Index, Kind::Call})
     EXPECT_GT(kinds[k], 20) << static_cast<int>(k);
+  for (std::uint32_t f = 1; f < static_cast<std::uint32_t>(hlslgen::Fn::Count); ++f)
+    EXPECT_GT(calls[static_cast<hlslgen::Fn>(f)], 0) << hlslgen::FnName(static_cast<hlslgen::Fn>(f));
   for (std::uint32_t op = static_cast<std::uint32_t>(Op::Negate); op <= static_cast<std::uint32_t>(Op::Or); ++op)
     EXPECT_GT(ops[static_cast<Op>(op)], 10) << hlslgen::OpText(static_cast<Op>(op));
   EXPECT_GT(literalIndexes, 10);

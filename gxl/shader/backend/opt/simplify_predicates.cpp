@@ -1,0 +1,216 @@
+// What the guards of values tell: a condition read under a guard that
+// decides it is a literal, a block whose condition is known is entered always
+// or never, and what is never written is not computed.
+#include <algorithm>
+
+#include "gxl/shader/backend/opt/fold.h"
+
+namespace gxl::shader {
+
+namespace {
+
+bool NeverWritten(const IrValue& v) { return v.predicate == kNoIndex && v.predicateSense == 0; }
+
+bool IsLoopControl(std::uint32_t group) { return group >= kOpLoopBegin && group <= kOpLoopEnd; }
+
+bool IsCondition(std::uint32_t group) { return group == kOpIfBegin || group == kOpBreak; }
+
+class PredicateSimplifier {
+ public:
+  explicit PredicateSimplifier(ShaderProgram& p) : m_p(p) {}
+  HRESULT Run();
+
+ private:
+  // The condition a block value stands for: the argument of the instruction
+  // that opened the block, or the value itself.
+  std::uint32_t ConditionOf(std::uint32_t block) const {
+    std::uint32_t slot;
+    const IrInstruction* d = fold::Definer(m_p, block, &slot);
+    return d && IsCondition(d->Group()) && slot < d->argumentCount ? opt::Root(m_p, d->arguments[slot]) : block;
+  }
+  // Whether the boolean `argument` is decided where the guard holds: 1 under
+  // a guard whose condition implies it, 0 under a false condition it implies.
+  bool Decided(std::uint32_t argument, const opt::Guard& g) const;
+  std::uint32_t Literal(double x);
+  HRESULT ReplaceImpliedConditions();
+  HRESULT DecideConditions();
+  void ResolveGuards();
+  HRESULT DropUnwritten();
+
+  ShaderProgram& m_p;
+  std::uint32_t m_one = kNoIndex, m_zero = kNoIndex;
+  std::unique_ptr<bool[]> m_cut;             // per value: its guard was found never to hold in this run
+  std::unique_ptr<std::uint32_t[]> m_known;  // per value: the literal of a condition found known
+  std::uint32_t m_knownCount = 0;
+  bool m_changed = false, m_redirected = false;
+};
+
+std::uint32_t PredicateSimplifier::Literal(double x) {
+  std::uint32_t& shared = x == 0.0 ? m_zero : m_one;
+  if (shared == kNoIndex) {
+    shared = m_p.AddValue(m_p.StandardBankIndex(StandardBank::Literals), 0, 0, x);
+    if (IrValue* v = m_p.values[shared]) v->renumber = shared;
+  }
+  return shared;
+}
+
+bool PredicateSimplifier::Decided(std::uint32_t argument, const opt::Guard& g) const {
+  const std::uint32_t condition = ConditionOf(g.predicate);
+  if (g.sense) return m_p.ImpliesCondition(g.predicate, argument) || m_p.ImpliesCondition(condition, argument);
+  return m_p.ImpliesCondition(argument, g.predicate) || m_p.ImpliesCondition(argument, condition);
+}
+
+HRESULT PredicateSimplifier::ReplaceImpliedConditions() {
+  const std::uint32_t bound = m_p.values.Count() + 1;
+  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
+    IrInstruction* inst = m_p.instructions[position];
+    if (opt::IsEmpty(inst) || !inst->IsArithmetic()) continue;
+    const std::uint32_t w = inst->Width(), groups = w ? inst->argumentCount / w : 0;
+    for (std::uint32_t k = 0; k < w && k < inst->resultCount; ++k) {
+      const IrValue* r = m_p.values[inst->results[k]];
+      opt::Guard g = r ? opt::GuardOf(*r) : opt::Guard{};
+      for (std::uint32_t steps = 0; g.predicate != kNoIndex && steps < bound; ++steps) {
+        for (std::uint32_t group = 0; group < groups; ++group) {
+          std::uint32_t& argument = inst->arguments[group * w + k];
+          const std::uint32_t a = opt::Root(m_p, argument);
+          if (!fold::Has(m_p, a, kValueBoolean) || fold::IsLiteralEqual(m_p, a, g.sense ? 1.0 : 0.0)) continue;
+          if (!Decided(a, g)) continue;
+          const std::uint32_t literal = Literal(g.sense ? 1.0 : 0.0);
+          if (literal == kNoIndex) return E_OUTOFMEMORY;
+          argument = literal;
+          m_changed = true;
+        }
+        const IrValue* block = m_p.values[g.predicate];
+        g = block ? opt::GuardOf(*block) : opt::Guard{};
+      }
+    }
+  }
+  return S_OK;
+}
+
+HRESULT PredicateSimplifier::DecideConditions() {
+  auto keep = opt::ComponentFlags(m_p);
+  if (!keep) return E_OUTOFMEMORY;
+  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
+    IrInstruction* inst = m_p.instructions[position];
+    if (opt::IsEmpty(inst) || !IsCondition(inst->Group()) || inst->Class() != 1) continue;
+    for (std::uint32_t k = 0; k < inst->Width(); ++k) {
+      IrValue& r = *m_p.values[inst->results[k]];
+      const std::uint32_t a = opt::Root(m_p, inst->arguments[k]);
+      keep[k] = false;
+      double known;
+      if (opt::IsLiteral(m_p, a)) {
+        known = m_p.values[a]->rangeLow != 0.0 ? 1.0 : 0.0;
+      } else if (fold::Has(m_p, a, fold::kKnownZero)) {
+        known = 0.0;
+      } else {
+        keep[k] = true;
+        if (r.flags & kValueConstant) {
+          r.flags &= ~kValueConstant;
+          m_changed = true;
+        }
+        continue;
+      }
+      // Guards that name the block value see it is known; what reads it reads a literal.
+      r.flags |= kValueConstant;
+      r.rangeLow = r.rangeHigh = known;
+      if ((m_known[inst->results[k]] = Literal(known)) == kNoIndex) return E_OUTOFMEMORY;
+    }
+    m_changed |= opt::KeepComponents(*inst, keep.get());
+  }
+  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
+    IrInstruction* inst = m_p.instructions[position];
+    for (std::uint32_t a = 0; inst && a < inst->argumentCount; ++a) {
+      const std::uint32_t value = opt::Root(m_p, inst->arguments[a]);
+      if (value < m_knownCount && m_known[value] != kNoIndex) inst->arguments[a] = m_known[value];
+    }
+  }
+  return S_OK;
+}
+
+void PredicateSimplifier::ResolveGuards() {
+  const std::uint32_t bound = m_p.values.Count() + 1;
+  for (std::uint32_t i = 0; i < m_p.values.Count(); ++i) {
+    IrValue* v = m_p.values[i];
+    for (std::uint32_t steps = 0; v && v->predicate != kNoIndex && steps < bound; ++steps) {
+      const IrValue* block = m_p.values[v->predicate];
+      if (!block || !(block->flags & kValueConstant)) break;
+      m_changed = true;
+      if ((block->rangeLow != 0.0) != (v->predicateSense != 0)) {
+        v->predicate = kNoIndex;
+        v->predicateSense = 0;
+        m_cut[i] = true;
+        break;
+      }
+      v->predicate = block->predicate;
+      v->predicateSense = block->predicateSense;
+    }
+  }
+}
+
+HRESULT PredicateSimplifier::DropUnwritten() {
+  auto keep = opt::ComponentFlags(m_p);
+  if (!keep) return E_OUTOFMEMORY;
+  const std::uint32_t registers = m_p.StandardBankIndex(StandardBank::Temporaries);
+  auto gone = [&](std::uint32_t value, bool loop) {
+    const IrValue* v = m_p.values[value];
+    // A loop's begin, entry and end leave together, when its guard fails.
+    return v && NeverWritten(*v) && (!loop || m_cut[value]);
+  };
+  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
+    IrInstruction* inst = m_p.instructions[position];
+    if (opt::IsEmpty(inst)) continue;
+    const std::uint32_t group = inst->Group();
+    if (!inst->IsArithmetic()) {
+      bool all = inst->resultCount != 0;
+      for (std::uint32_t r = 0; r < inst->resultCount && all; ++r) all = gone(inst->results[r], false);
+      if (all) {
+        opt::Empty(*inst);
+        m_changed = true;
+      }
+      continue;
+    }
+    const std::uint32_t w = inst->Width();
+    const bool merge = (group == kOpIfMerge || group == kOpBreakMerge) && inst->argumentCount == 2 * w;
+    for (std::uint32_t k = 0; k < w; ++k) {
+      keep[k] = k >= inst->resultCount || !gone(inst->results[k], IsLoopControl(group));
+      if (!merge || !keep[k]) continue;
+      // A merge with one side never written is the other side.
+      for (std::uint32_t side = 0; side < 2; ++side) {
+        const std::uint32_t unwritten = opt::Root(m_p, opt::Column(*inst, side, k));
+        const std::uint32_t other = opt::Root(m_p, opt::Column(*inst, 1 - side, k));
+        if (!m_p.values[unwritten] || !NeverWritten(*m_p.values[unwritten]) || !m_p.values[other]) continue;
+        opt::Redirect(m_p, inst->results[k], other);
+        // A block move that stands for the merge now is an ordinary value.
+        if (opt::BankTypeOf(m_p, other) & kBankBlockMoves) m_p.values[other]->bank = registers;
+        m_redirected = true;
+        keep[k] = false;
+        break;
+      }
+    }
+    m_changed |= opt::KeepComponents(*inst, keep.get());
+  }
+  return S_OK;
+}
+
+HRESULT PredicateSimplifier::Run() {
+  HRESULT hr = m_p.RebuildDefUse();
+  if (FAILED(hr)) return hr;
+  m_p.NumberValues();
+  m_knownCount = m_p.values.Count();
+  if (!(m_known = opt::NewArray<std::uint32_t>(m_knownCount))) return E_OUTOFMEMORY;
+  std::fill(m_known.get(), m_known.get() + m_knownCount, kNoIndex);
+  if (FAILED(hr = ReplaceImpliedConditions()) || FAILED(hr = DecideConditions())) return hr;
+  // Over the values made above too.
+  if (!(m_cut = opt::NewArray<bool>(m_p.values.Count()))) return E_OUTOFMEMORY;
+  ResolveGuards();
+  if (FAILED(hr = DropUnwritten())) return hr;
+  if (m_redirected) opt::ForwardRedirections(m_p);
+  return m_changed ? S_OK : S_FALSE;
+}
+
+}  // namespace
+
+HRESULT ShaderProgram::SimplifyPredicates() { return PredicateSimplifier(*this).Run(); }
+
+}  // namespace gxl::shader

@@ -1,0 +1,397 @@
+// The base of the code-generating targets. A target is at the same time the
+// IR program that the lowering fills (it derives from ShaderProgram) and the
+// writer of the compiled token stream: Compile takes the lowered program
+// through optimisation, semantic and register binding, declarations, the
+// per-operation emission rules and the comment blocks to the finished code,
+// which the platform's shader validator checks as it grows.
+//
+// The virtual slots, in their fixed order. "base" is what this class does;
+// a target overrides what it needs, and the issue that builds a "not yet"
+// slot fills it here.
+//
+//   0  destructor
+//   1  CheckSemantics            semantic and register key of an input or output (semantics.cpp)
+//   2  Compile(DataBuffer**)     the driver (compile_driver.cpp); ShaderProgram::Compile(std::uint32_t*)
+//                                runs the optimiser phases before it
+//   3  SetupProfileLimits        base limits; every target its own
+//   4  SelectInstructions        not yet: 1 (instruction selection, per target)
+//   5  AllocateRegisters         not yet: 1, "skipped" (register allocation check and pairing)
+//   6  FinishSelection           not yet: 1 (port constraints and clean-up, per target)
+//   7  FormatValueName           ShaderProgram's
+//   8  NextArgumentToCopy        0: no argument group needs a copy (read-port rules, per target)
+//   9  MapOperation              E_NOTIMPL: every target walks its instructions itself
+//  10  GenerateCode              not yet: 1 (code-generation passes, per target)
+//  11  CheckOutputWrites         S_OK (output checks, per target)
+//  12  NeedsSwizzleFix           0
+//  13  ReadsEarlierResult        0
+//  14  WriteVersionToken         the version token (WriteVersion)
+//  15  DefineFloatConstant       def, or a named constant in fragment mode (emit_rules.cpp)
+//  16  DefineIntegerConstant     defi, likewise
+//  17  DeclareInputsOutputs      S_OK, nothing declared (per target)
+//  18  DeclareSampler            S_OK, nothing declared (per target)
+//  19  CheckSamplerConsistency   sampler kinds (register_encoding.cpp)
+//  20-22 register keys           EncodeRegisterKey, RegisterKeyType, RegisterKeyIndex
+//  23  MapOpcode                 the opcode unchanged
+//  24  WriteInstructionLength    nothing; SetInstructionLength is the usual form
+//  25  WriteDestinationToken     (register_encoding.cpp, as 26-32)
+//  26  WriteSourceToken
+//  27  EncodeDestinationRegister
+//  28  EncodeDestinationMask
+//  29  EncodeSourceRegister
+//  30  MapSwizzle
+//  31  EncodePredicate
+//  32  FindFreeTemporary         scratch registers (scratch_temporary.cpp)
+//  33  MapOutputRegister         E_FAIL (per target)
+//  34  EncodeInputRegister       v# below the input limit
+//  35-37 fragment register names and explicit bindings: inside WriteConstantTable (block_writers.h)
+//  38  PropagateCentroid         (semantics.cpp)
+//  39  CanReadFace               0
+//  40  CheckSemanticConsistency  (semantics.cpp)
+//
+// Members that later passes fill stay behind these interfaces:
+// ResetSelectionState (selection), InsertOperandCopies (operand fix-ups) and
+// the preshader (PreparePreshader, CompilePreshader).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/backend/targets/block_writers.h"
+#include "gxl/shader/backend/targets/semantic_tables.h"
+#include "gxl/shader/core/pod_array.h"
+#include "gxl/shader/core/register_names.h"
+#include "gxl/shader/core/validator_link.h"
+
+class DataBuffer;
+
+namespace gxl::shader {
+
+// Token words shared by the targets.
+constexpr DWORD kEndToken = 0x0000FFFF;
+constexpr DWORD kParameterBit = 0x80000000u;
+constexpr DWORD kRelativeBit = 0x2000;
+constexpr DWORD kPredicatedBit = 0x10000000;
+constexpr DWORD kFullMask = 0xF0000;
+constexpr DWORD kIdentitySwizzle = 0xE40000;
+constexpr DWORD kSaturateBit = 0x100000;
+constexpr DWORD kCentroidBit = 0x400000;
+constexpr DWORD kPartialPrecisionBit = 0x200000;
+// Source modifiers (bits 24-27).
+constexpr DWORD kModifierMask = 0xF000000;
+constexpr DWORD kModifierNegate = 0x1000000;
+constexpr DWORD kModifierAbs = 0xB000000;
+constexpr DWORD kModifierAbsNegate = 0xC000000;
+constexpr DWORD kModifierNot = 0xD000000;
+
+// Opcodes the rules write.
+enum ShaderOpcode : DWORD {
+  kOpcodeMov = 1,
+  kOpcodeAdd = 2,
+  kOpcodeMad = 4,
+  kOpcodeMul = 5,
+  kOpcodeRcp = 6,
+  kOpcodeRsq = 7,
+  kOpcodeDp3 = 8,
+  kOpcodeDp4 = 9,
+  kOpcodeMin = 10,
+  kOpcodeMax = 11,
+  kOpcodeSlt = 12,
+  kOpcodeSge = 13,
+  kOpcodeExp = 14,
+  kOpcodeLog = 15,
+  kOpcodeLit = 16,
+  kOpcodeDst = 17,
+  kOpcodeLrp = 18,
+  kOpcodeFrc = 19,
+  kOpcodeM4x4 = 20,
+  kOpcodeM4x3 = 21,
+  kOpcodeM3x4 = 22,
+  kOpcodeM3x3 = 23,
+  kOpcodeM3x2 = 24,
+  kOpcodeLoop = 27,
+  kOpcodeEndLoop = 29,
+  kOpcodeDcl = 31,
+  kOpcodePow = 32,
+  kOpcodeAbs = 35,
+  kOpcodeNrm = 36,
+  kOpcodeSinCos = 37,
+  kOpcodeRep = 38,
+  kOpcodeEndRep = 39,
+  kOpcodeIf = 40,
+  kOpcodeIfc = 41,
+  kOpcodeElse = 42,
+  kOpcodeEndIf = 43,
+  kOpcodeBreakc = 45,
+  kOpcodeMova = 46,
+  kOpcodeDefi = 48,
+  kOpcodeTexkill = 65,
+  kOpcodeTex = 66,
+  kOpcodeDef = 81,
+  kOpcodeCmp = 88,
+  kOpcodeDp2add = 90,
+  kOpcodeDsx = 91,
+  kOpcodeDsy = 92,
+  kOpcodeTexldd = 93,
+  kOpcodeSetp = 94,
+  kOpcodeTexldl = 95,
+};
+
+// Comparison codes of ifc, breakc and setp (bits 16-23 of the opcode token).
+enum ShaderComparison : DWORD { kCompareEqual = 2, kCompareGreaterEqual = 3, kCompareLess = 4, kCompareNotEqual = 5 };
+
+// The register files a bank's type word stands for when it is encoded.
+enum class RegisterFile {
+  Temporary,
+  Address,
+  Predicate,
+  Output,
+  LoopCounter,
+  Input,
+  FloatConstant,
+  Sampler,
+  BoolConstant,
+  IntegerConstant,
+  Other,
+};
+RegisterFile RegisterFileOf(std::uint32_t bankType);
+
+// The usage and index of an input or output value's semantic from a table,
+// as its register key. A semantic the table does not accept sets the value's
+// invalid bit and is left to the caller to report; `error` tells that a
+// message was given here already. S_OK.
+HRESULT ParseInputSemantic(ShaderProgram& program, std::uint32_t value, const SemanticTableRow* table,
+                           std::uint16_t directions, bool* error, bool warnDeprecated = true);
+// The position of the first register in a register-semantic text with the
+// given (lower-case) letter; E_FAIL when there is none.
+HRESULT FindRegisterLetter(const char* text, std::uint32_t* position, char letter);
+
+class ShaderTarget : public ShaderProgram, public PreshaderSource {
+ public:
+  explicit ShaderTarget(bool fragment);
+  ~ShaderTarget() override;
+
+  // --- Slots (see the table above)
+  HRESULT CheckSemantics(std::uint32_t value, std::uint32_t flags) override;
+  using ShaderProgram::Compile;
+  // The code with its comment blocks and end token in a new buffer (code may be null).
+  virtual HRESULT Compile(DataBuffer** code);
+  HRESULT SetupProfileLimits() override;
+  virtual HRESULT AllocateRegisters();
+  virtual HRESULT FinishSelection();
+  // Non-zero while an argument group must first be copied into a temporary;
+  // the group through `group`.
+  virtual std::uint32_t NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* group);
+  virtual HRESULT MapOperation();
+  virtual HRESULT GenerateCode();
+  virtual HRESULT CheckOutputWrites();
+  virtual std::uint32_t NeedsSwizzleFix(const IrInstruction& instruction);
+  virtual std::uint32_t ReadsEarlierResult(const IrInstruction& instruction, std::uint32_t position);
+  virtual HRESULT WriteVersionToken();
+  HRESULT DefineFloatConstant(std::uint32_t reg, const DWORD values[4]);
+  HRESULT DefineIntegerConstant(std::uint32_t reg, const DWORD values[4]);
+  // Declares the register of an input (or output) value; its key through `key` (optional).
+  virtual HRESULT DeclareInputsOutputs(std::uint32_t value, DWORD* key);
+  virtual HRESULT DeclareSampler(std::uint32_t value);
+  HRESULT CheckSamplerConsistency();
+  std::uint32_t EncodeRegisterKey(std::uint32_t type, std::uint32_t index) const { return keyFormat.Pack(type, index); }
+  std::uint32_t RegisterKeyType(std::uint32_t key) const { return keyFormat.Type(key); }
+  std::uint32_t RegisterKeyIndex(std::uint32_t key) const { return keyFormat.Index(key); }
+  virtual DWORD MapOpcode(DWORD opcode);
+  virtual HRESULT WriteInstructionLength();
+  HRESULT WriteDestinationToken(DWORD registerBits, DWORD maskBits, DWORD predicate);
+  virtual HRESULT WriteSourceToken(DWORD registerBits, DWORD swizzleBits, std::uint32_t relative);
+  // The destination parameter of a value: the register bits, whether the
+  // register is written whole (optional) and the predicate token (optional).
+  virtual HRESULT EncodeDestinationRegister(std::uint32_t value, DWORD* token, std::uint32_t* fullMask,
+                                            DWORD* predicate);
+  // Write mask and result modifiers of the values an instruction writes.
+  virtual HRESULT EncodeDestinationMask(const std::uint32_t* values, std::uint32_t count, DWORD* bits,
+                                        std::uint32_t fullMask);
+  // Register bits with the value's own source modifier, and its relative index.
+  HRESULT EncodeSourceRegister(std::uint32_t value, DWORD* token, std::uint32_t* relative);
+  virtual HRESULT MapSwizzle(const std::uint32_t* values, std::uint32_t count, DWORD mask, DWORD* swizzle);
+  HRESULT EncodePredicate(std::uint32_t value, DWORD* token);
+  // `count` values of one free temporary register, components 0 to count-1,
+  // usable at instruction `position`; no register of `excluded` is chosen.
+  HRESULT FindFreeTemporary(std::uint32_t position, std::uint32_t count, std::uint32_t* values,
+                            const std::uint32_t* excluded = nullptr, std::uint32_t excludedCount = 0);
+  // Register type and index of an output value, and whether it is written whole.
+  virtual HRESULT MapOutputRegister(std::uint32_t value, std::uint32_t* type, std::uint32_t* index,
+                                    std::uint32_t* fullMask);
+  virtual HRESULT EncodeInputRegister(std::uint32_t value, std::uint32_t* index, std::uint32_t* type);
+  HRESULT PropagateCentroid();
+  virtual std::uint32_t CanReadFace(const IrInstruction& instruction, std::uint32_t group);
+  virtual HRESULT CheckSemanticConsistency();
+
+  // --- Preshader (not yet: no preshader is written)
+  HRESULT PreparePreshader() override;
+  HRESULT CompilePreshader(DataBuffer** code) override;
+
+  // --- Later passes, not yet built
+  // Refreshes the use analysis for the emission walk: 0 or the failure.
+  HRESULT ResetSelectionState();
+  // Copies of argument groups that break the target's read rules: 1, nothing copied.
+  HRESULT InsertOperandCopies();
+
+  // --- Token stream
+  HRESULT AppendToken(DWORD token);
+  // Room for n more tokens: the capacity starts at 1024 and doubles.
+  HRESULT AllocateTokens(std::size_t n);
+  // Hands the tokens not validated yet to the validator: its result.
+  HRESULT ValidateNewTokens();
+  // The validator's message callback: kinds 2 and 6 are errors numbered 5000 + code.
+  static HRESULT ReportValidatorMessage(const char* file, int line, DWORD kind, DWORD code, const char* text,
+                                        void* target);
+  // The version token (bit 31 cleared in fragment mode), validated.
+  HRESULT WriteVersion(DWORD version);
+  // Bits 24-27 of the opcode token: the dwords written after it.
+  HRESULT SetInstructionLength();
+
+  // --- Semantics and register binding (semantics.cpp, register_binding.cpp)
+  // The record with the semantic word in the second, first, then third table.
+  const SemanticTableRow* FindSemanticRecord(std::uint32_t key) const;
+  // Places the registers of the banks with all `required` and none of the
+  // `excluded` type bits within `limit` registers: explicit register
+  // semantics first, then whole banks, then single registers; the values then
+  // move to `targetBank` (kNoIndex: they stay).
+  HRESULT BindRegisterSemantics(std::uint32_t targetBank, std::uint32_t limit, std::uint32_t required,
+                                std::uint32_t excluded, char letter);
+  HRESULT BindValueToOwnBank(const char* bankName, std::uint32_t typeBits, std::uint32_t value, std::uint32_t* index);
+
+  // --- Emission (emit_rules.cpp, emit_flow.cpp)
+  // Makes instruction `index` current; a statement node becomes the source position.
+  void SetCurrentInstruction(std::uint32_t index);
+  // The rule of an operation group (the no-op rule for group 0); E_NOTIMPL for none.
+  HRESULT EmitStandardRule(std::uint32_t group);
+  HRESULT BeginInstruction(DWORD opcode);
+  HRESULT PutToken(DWORD token);
+  // One instruction: destinations, up to three sources of `count` components,
+  // a modifier per source (kModifierNegate toggles negation).
+  HRESULT WriteInstruction(DWORD opcode, const std::uint32_t* destinations, std::uint32_t destinationCount,
+                           const std::uint32_t* source0, const std::uint32_t* source1, const std::uint32_t* source2,
+                           std::uint32_t count, DWORD modifier0 = 0, DWORD modifier1 = 0, DWORD modifier2 = 0);
+  HRESULT EmitNothing();
+  HRESULT EmitSimpleOperation(DWORD opcode);
+  HRESULT EmitScalarOperation(DWORD opcode, const std::uint32_t* destinations, const std::uint32_t* sources,
+                              std::uint32_t destinationCount, std::uint32_t sourceCount, DWORD modifier);
+  HRESULT EmitMove();
+  HRESULT EmitNegate();
+  HRESULT EmitDotProduct();
+  HRESULT EmitMatrixMultiply();
+  HRESULT EmitMultiplyAdd();
+  HRESULT EmitNormalize();
+  HRESULT EmitPower();
+  HRESULT EmitSinCos();
+  HRESULT EmitClip();
+  HRESULT EmitSetPredicate();
+  HRESULT EmitPredicatedSelect();
+  HRESULT EmitLerp();
+  HRESULT EmitScalar(DWORD opcode);
+  HRESULT EmitIfBool(std::uint32_t negated);
+  HRESULT EmitIfCompare();
+  HRESULT EmitElse();
+  HRESULT EmitEndIf();
+  HRESULT EmitLoop();
+  HRESULT EmitRep();
+  HRESULT EmitBreakCompare();
+  HRESULT EmitEndLoop();
+  HRESULT EmitEndRep();
+  HRESULT EmitTexLoad();
+  HRESULT EmitTexLoadGradient();
+  HRESULT EmitTexLoadProjected();
+  HRESULT EmitTexLoadBiased();
+  HRESULT EmitTexLoadLod();
+
+  // --- Comment blocks (block_writers.h), over this target's stream
+  HRESULT WriteConstantTable();
+  HRESULT WritePreshader();
+  HRESULT WriteDebugInfo();
+  BlockTarget Blocks();
+
+  // --- State
+  RegisterKeyFormat keyFormat;
+  // Inputs of a vertex shader; vertex outputs and pixel inputs; pixel
+  // outputs. Set by each target's constructor; null where it has none.
+  const SemanticTableRow* semanticTables[3] = {};
+  std::uint32_t currentIndex = 0;
+  IrInstruction* current = nullptr;
+  const ParseNode* currentSource = nullptr;  // statement the current instruction came from
+  DWORD profileVersion = 0;                  // the version the limits were set up for
+  PodArray<DWORD> tokens;
+  std::size_t validatedCount = 0;
+  std::uint32_t insertedDwords = 0;  // comment blocks after the version token
+  std::size_t instructionStart = 0;  // opcode token of the instruction being written
+  PodArray<DebugLineRecord> debugRecords;
+  bool debugRecordsOn = false;
+  const char* sourceText = nullptr;  // never set by the compile: "DBUG" carries no source
+  std::uint32_t sourceLength = 0;
+  bool relativeAddressing = false;  // sources may be addressed relatively
+  bool fragmentMode;                // "FINF", named registers and constants
+  bool sinCosConstants = false;     // sincos reads the two constant registers
+  std::uint32_t sinCosValues[2][4];
+  std::uint32_t integerLiteralBank = kNoIndex;
+  std::uint32_t addressCache = kNoIndex;  // index value last loaded into a0.x
+  ValidatorLink validator;
+  RegisterNameTable fragmentNames[2];  // fragment inputs, temporaries
+  std::uint32_t namedConstantCount = 0;
+
+ protected:
+  struct ScratchState {
+    std::uint32_t reg = kNoIndex;  // register handed out last
+    std::uint32_t from = 0;        // position it was chosen at
+    std::uint32_t until = 0;       // next definition of it after that
+  };
+  // Slot 1 for one value against one table; reports what the parse leaves to it.
+  HRESULT CheckSemanticAgainst(std::uint32_t value, const SemanticTableRow* table, std::uint16_t directions);
+  // Whether the deprecation of this semantic was reported already.
+  bool NoteDeprecationReported(const void* semantic);
+  // One "maximum register" message of a binding letter: step 0 explicit, 1
+  // automatic, 2 per element.
+  HRESULT ReportRegisterLimit(char letter, int step, const ParseNode* where);
+  // One instruction in full: what WriteInstruction takes, plus up to four
+  // sources and the choice of predicate token.
+  struct Operation {
+    enum PredicateMode { kOwnPredicate, kNoPredicate, kGivenPredicate };
+    DWORD opcode;
+    const std::uint32_t* destinations;
+    std::uint32_t destinationCount;
+    const std::uint32_t* sources[4];
+    DWORD modifiers[4];
+    std::uint32_t sourceCount;
+    std::uint32_t count;
+    PredicateMode predicateMode = kOwnPredicate;  // own: the destination value's predicate
+    DWORD predicate = 0;                          // kGivenPredicate
+  };
+  HRESULT WriteOperation(const Operation& op);
+  // One source parameter (with its relative-address token): the swizzle from
+  // the values under `mask`, or the identity; kModifierNegate negates.
+  HRESULT WriteSource(const std::uint32_t* values, std::uint32_t count, DWORD mask, DWORD modifier, bool identity);
+  // Where a source to be negated has no negated modifier, a copy of it in a
+  // scratch register (`copy`) becomes the source.
+  HRESULT NegatableSource(const std::uint32_t* values, std::uint32_t count, std::uint32_t* copy,
+                          const std::uint32_t** source);
+  // Slot 24 and validation: the end of every instruction.
+  HRESULT FinishInstruction();
+  HRESULT EmitBare(DWORD opcode);
+  HRESULT EmitCompareForm(DWORD opcode, DWORD comparison);
+  HRESULT EmitTexForm(DWORD opcode);
+  HRESULT WriteDefinition(DWORD opcode, DWORD registerBits, const DWORD values[4]);
+  // Fragment mode: the constant as a named register ("c_$zz%d", "i_$zz%d").
+  HRESULT NameConstant(const char* format, std::uint32_t reg, const DWORD values[4]);
+  // The compile's own steps (compile_driver.cpp).
+  HRESULT BindSemanticsAndFile();
+  HRESULT DefineLiterals();
+  HRESULT DeclareRegisters();
+  HRESULT FinishCode(DataBuffer** code);
+  void CleanUp();
+
+ private:
+  ScratchState m_scratch;
+  PodArray<const void*> m_deprecationsReported;
+  // Work tables of one compile: the value filed under each register.
+  PodArray<std::uint32_t> m_inputs, m_outputs, m_samplers;
+  std::uint32_t m_inputsInUse = 0;
+};
+
+}  // namespace gxl::shader

@@ -1,0 +1,513 @@
+// Lowering of loops. Where the target has loops, the loop is first
+// simulated iteration by iteration to learn its trip count and the ranges
+// its variables take; a loop worth keeping is then emitted once as a
+// flow-control loop. Otherwise, or when the attempt fails, the loop is
+// unrolled: each iteration guarded by the conditions met so far.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr std::uint32_t kMaxUnrolledIterations = 1024;
+constexpr std::uint32_t kDefaultIterationLimit = 255;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr ValueRange kEmpty{kInfinity, -kInfinity};
+constexpr ValueRange kFull{-kInfinity, kInfinity};
+constexpr std::uint32_t kRangeFacts =
+    kValueBoolean | kValueInteger | kValueNonNegative | kValueNonPositive | kValueUnitMagnitude;  // 0x1F
+
+bool IsEmpty(const ValueRange& r) { return !(r.low <= r.high); }
+bool IsFull(const ValueRange& r) { return r.low == -kInfinity && r.high == kInfinity; }
+ValueRange Hull(const ValueRange& a, const ValueRange& b) { return {std::min(a.low, b.low), std::max(a.high, b.high)}; }
+bool Excludes0(const ValueRange& r) { return r.low > 0 || r.high < 0; }
+bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
+
+// Operations a fixed loop unrolls into as cheaply as it loops over them.
+bool IsCheapOperation(std::uint32_t word) {
+  switch (IrGroup(word)) {
+    case kOpNop:
+    case kOpMove:
+    case kOpNegate:
+    case kOpKeptMove:
+    case kOpFraction:
+    case kOpMin:
+    case kOpMax:
+    case kOpLess:
+    case kOpGreaterEqual:
+    case kOpAdd:
+    case kOpMultiply:
+    case kOpSelect:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool AllCheap(std::uint32_t word) { return IsCheapOperation(word); }
+bool NotCheap(std::uint32_t word) { return !AllCheap(word); }
+
+}  // namespace
+
+// What the simulation of a flow-control loop learns for its emission.
+struct ShaderCompiler::LoopState {
+  PodArray<ValueRange> head, exit;  // per symbol: ranges at the loop's head and after it
+  PodArray<std::uint32_t> headFlags, exitFlags;
+  std::uint32_t iterations = 0;
+  bool counter = true;
+  std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex;
+};
+
+HRESULT ShaderCompiler::LowerLoopBody(const ParseNode* body) { return LowerStatement(body, nullptr); }
+
+HRESULT ShaderCompiler::MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from) {
+  if (slot >= valueMap.Size() || !Value(valueMap[slot]) || !Value(from)) return E_FAIL;
+  std::uint32_t named = valueMap[slot];
+  return SUCCEEDED(EmitInstruction(node, IrWord(kOpMove, 1), &named, &from, nullptr, 0)) ? S_OK : E_FAIL;
+}
+
+HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                  const ParseNode* body, const ParseNode* step) {
+  if (!target) return E_FAIL;
+  const bool bodyFirst = init && init == body;
+  // A for loop's step runs after its body.
+  if (step) {
+    auto* stepStatement =
+        new StatementNode(kStatementExpression, const_cast<ParseNode*>(step), nullptr, nullptr, nullptr);
+    auto* tail = stepStatement ? new ListNode(stepStatement, nullptr, "Stmts") : nullptr;
+    auto* full = tail ? new ListNode(const_cast<ParseNode*>(body), tail, "Stmts") : nullptr;
+    if (!full) return OutOfMemory(node);
+    body = full;
+  }
+  const ParseNode* handOn = nullptr;
+  if (bodyFirst && (FlowCaps() & kFlowInLoops)) {
+    handOn = body;  // every iteration runs the body before the condition
+  } else if (init) {
+    const HRESULT hr = LowerStatement(init, nullptr);
+    if (FAILED(hr) || returned || discarded) return hr;
+  }
+
+  const std::uint32_t values = ValueCount(), instructions = InstructionCount();
+  PodArray<std::uint32_t> start;
+  if (!start.Append(valueMap.Data(), valueMap.Size())) return OutOfMemory(node);
+  if (target->profileLimits.word13) {
+    const std::uint32_t attempt = loopAttempt, outside = outOfBounds, abandon = abandonLoop, errors = errorFlag;
+    loopAttempt = 1;
+    outOfBounds = abandonLoop = 0;
+    const HRESULT hr = LowerFlowControlLoop(node, handOn, condition, body, start.Data());
+    loopAttempt = attempt;
+    outOfBounds = outside;
+    abandonLoop = abandon;
+    returned = discarded = 0;
+    if (SUCCEEDED(hr)) return S_OK;
+    // Nothing of the attempt stays: no IR and no error.
+    errorFlag = errors;
+    RollBackIr(values, instructions, start.Data());
+    if (guard == kNoIndex) guard = One();
+  }
+  return UnrollLoop(node, handOn, condition, body, start.Data());
+}
+
+HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                             const ParseNode* body, const std::uint32_t* startMap) {
+  if (!target || loopDepth >= target->profileLimits.word13) return E_FAIL;
+  struct Restore {
+    ShaderCompiler& c;
+    std::uint32_t depth, block, polarity;
+    ValueRange counter;
+    ~Restore() {
+      c.loopDepth = depth;
+      c.blockContext = block;
+      c.polarity = polarity;
+      c.loopCounter = counter;
+    }
+  } restore{*this, loopDepth, blockContext, polarity, loopCounter};
+  ++loopDepth;
+
+  // What each symbol holds at the loop's start: the bounds and facts the
+  // head and the exit of the loop are refined from.
+  const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount();
+  const std::uint32_t undefined = target->StandardBankIndex(StandardBank::Undefined);
+  const std::size_t slots = valueMap.Size();
+  LoopState st;
+  if (!st.head.Reserve(slots) || !st.headFlags.Reserve(slots)) return OutOfMemory(node);
+  for (std::size_t s = 0; s < slots; ++s) {
+    const IrValue* v = Value(valueMap[s]);
+    ValueRange r = kEmpty;
+    if (v && FAILED(EvaluateRange(valueMap[s], &r))) r = kEmpty;
+    st.head.Append(r);
+    st.headFlags.Append(!v || v->bank == undefined ? kRangeFacts : v->flags & kRangeFacts);
+  }
+  if (!st.exit.Append(st.head.Data(), slots) || !st.exitFlags.Append(st.headFlags.Data(), slots))
+    return OutOfMemory(node);
+
+  // The simulation.
+  std::uint32_t accumulated = One();
+  if (accumulated == kNoIndex) return OutOfMemory(node);
+  bool certain = true;
+  const std::uint32_t limit =
+      target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
+  std::uint32_t n = limit;
+  PodArray<std::uint32_t> snapshot;
+  HRESULT hr = S_OK;
+  for (std::uint32_t k = 0; k < limit; ++k) {
+    loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
+    if (init) {
+      if (FAILED(hr = LowerLoopBody(init))) return hr;
+      if (outOfBounds) {
+        n = k;
+        break;
+      }
+      if (returned || discarded) return E_FAIL;
+    }
+    snapshot.Clear();
+    if (!snapshot.Append(valueMap.Data(), slots)) return OutOfMemory(node);
+    std::uint32_t c = kNoIndex;
+    if (condition) {
+      if (FAILED(hr = LowerExpression(condition, &c, 0))) return hr;
+      if (FAILED(hr = Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &c, kValueComparison))) return hr;
+      if (outOfBounds) {
+        n = k;
+        break;
+      }
+      if (returned || discarded) return E_FAIL;
+    }
+    double known = 0;
+    const bool running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
+    for (std::size_t s = 0; s < slots; ++s) {
+      const std::uint32_t x = valueMap[s];
+      if (x == startMap[s]) continue;
+      const IrValue* v = Value(x);
+      ValueRange r;
+      const bool ok = v && SUCCEEDED(EvaluateRange(x, &r));
+      if (running) {
+        st.exit[s] = ok ? r : kEmpty;
+        st.exitFlags[s] = v ? v->flags : 0;
+      } else {
+        if (!IsFull(st.exit[s])) st.exit[s] = ok ? Hull(st.exit[s], r) : kEmpty;
+        st.exitFlags[s] &= v ? v->flags : 0;
+      }
+    }
+    if (c != kNoIndex) {
+      ValueRange r;
+      if (SUCCEEDED(EvaluateRange(c, &r))) {
+        if (r.low == 0 && r.high == 0) {
+          // A body run first ran in this iteration too.
+          n = init ? k + 1 : k;
+          break;
+        }
+        if (!Excludes0(r)) certain = false;
+      } else {
+        certain = false;
+      }
+      // The rest of the iteration runs as if the condition held; only a
+      // value of this simulation may say so.
+      if (c >= valuesBefore) Value(c)->rangeLow = Value(c)->rangeHigh = 1.0;
+    }
+    for (std::size_t s = 0; s < slots; ++s) {
+      const std::uint32_t x = snapshot[s];
+      if (x == startMap[s]) continue;
+      const IrValue* v = Value(x);
+      ValueRange r;
+      if (!IsFull(st.head[s])) st.head[s] = v && SUCCEEDED(EvaluateRange(x, &r)) ? Hull(st.head[s], r) : kEmpty;
+      st.headFlags[s] &= v ? v->flags : 0;
+    }
+    if (st.counter) st.counter = !certain && c != kNoIndex && MatchLoopCounter(c, k, &st.counterSlot, &st.counterFinal);
+    if (!init) {
+      if (FAILED(hr = LowerLoopBody(body))) return hr;
+      if (outOfBounds) {
+        n = k;
+        break;
+      }
+      if (returned || discarded) return E_FAIL;
+    }
+  }
+
+  // Whether a flow-control loop is possible and pays.
+  if (n < 2) return E_FAIL;
+  if (n < limit) {
+    if (abandonLoop || (options & kOptionAvoidFlowControl)) return E_FAIL;
+    if (!outOfBounds) st.counter = false;
+  }
+  if (!certain && !st.counter &&
+      (!(FlowCaps() & kFlowInLoops) || AnyInstructionSince(instructionsBefore, TakesDerivatives)))
+    return E_FAIL;
+  if (outOfBounds) {
+    n = limit;
+    outOfBounds = 0;
+  }
+  double known = 0;
+  if (n == limit && SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0) return E_FAIL;
+  if (n < limit && certain && !(options & kOptionPreferFlowControl) &&
+      !AnyInstructionSince(instructionsBefore, NotCheap))
+    return E_FAIL;
+
+  // The loop-carried symbols: those with a value at the start that the loop changed.
+  PodArray<std::uint32_t> carried;
+  for (std::uint32_t s = 0; s < slots; ++s)
+    if (startMap[s] != kNoIndex && valueMap[s] != startMap[s] && !carried.Append(s)) return OutOfMemory(node);
+  RollBackIr(valuesBefore, instructionsBefore, startMap);
+  st.iterations = n;
+  loopCounter = {0.0, static_cast<double>(n)};
+  hr = EmitFlowControlLoop(node, init, condition, body, carried, st);
+  return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+}
+
+HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                            const ParseNode* body, const PodArray<std::uint32_t>& carried,
+                                            LoopState& st) {
+  const auto m = static_cast<std::uint32_t>(carried.Size());
+  WordBlock words(*this, 9 * m);
+  const std::uint32_t count = NewLiteral(st.iterations);
+  if (!words || count == kNoIndex || Zero() == kNoIndex) return E_OUTOFMEMORY;
+  std::uint32_t *entry = words.Get(), *copies = entry + m, *before = copies + m, *after = before + m;
+  std::uint32_t *movedAfter = after + m, *movedBefore = movedAfter + m, *loopCarried = movedBefore + m;
+  std::uint32_t *moved = loopCarried + m, *merged = moved + m;
+  const std::uint32_t undefined = target->StandardBankIndex(StandardBank::Undefined);
+  auto current = [&](std::uint32_t s) {
+    const IrValue* v = Value(valueMap[s]);
+    return !v || v->bank == undefined ? zero : valueMap[s];
+  };
+  auto placeAll = [&](const std::uint32_t* values, StandardBank bank) {
+    for (std::uint32_t k = 0; k < m; ++k) PlaceIn(values[k], bank);
+  };
+  // The symbol's new value: in the map, with the variable fields of the old one.
+  auto takeOver = [&](std::uint32_t s, std::uint32_t value, const ValueRange& r, std::uint32_t flags) {
+    IrValue* v = Value(value);
+    if (const IrValue* old = Value(valueMap[s])) v->CopyVariableFields(old);
+    v->symbolSlot = s;
+    if (!IsEmpty(r)) {
+      v->rangeLow = r.low;
+      v->rangeHigh = r.high;
+      v->flags |= kValueRangeCached | (r.low == r.high ? std::uint32_t{kValueConstant} : 0u);
+    }
+    v->flags |= flags;
+    valueMap[s] = value;
+  };
+
+  const std::uint32_t outerBlock = blockContext, outerPolarity = polarity;
+  std::uint32_t loop = kNoIndex;
+  HRESULT hr = Emit1(node, kOpLoopBegin, 1, &loop, &count);
+  if (FAILED(hr)) return hr;
+  PlaceIn(loop, StandardBank::Loops);
+  blockContext = loop;
+  polarity = 1;
+  for (std::uint32_t k = 0; k < m; ++k) before[k] = current(carried[k]);
+  FillIndicesWithNone(entry, m);
+  if (FAILED(hr = EmitInstruction(node, IrWord(kOpLoopEntry, m), entry, before, nullptr, 0))) return hr;
+  placeAll(entry, StandardBank::BlockMoves);
+  for (std::uint32_t k = 0; k < m; ++k) takeOver(carried[k], entry[k], st.head[carried[k]], st.headFlags[carried[k]]);
+  if (FAILED(hr = Emit1(node, kOpLoopEntryCopy, m, copies, entry))) return hr;
+  placeAll(copies, StandardBank::LoopEntries);
+
+  if (init && FAILED(hr = LowerLoopBody(init))) return hr;
+  std::uint32_t c = kNoIndex;
+  if (condition && FAILED(hr = LowerExpression(condition, &c, 0))) return hr;
+  ValueRange r;
+  if (c == kNoIndex || (SUCCEEDED(EvaluateRange(c, &r)) && Excludes0(r))) {
+    if (!init && FAILED(hr = LowerLoopBody(body))) return hr;
+    for (std::uint32_t k = 0; k < m; ++k) loopCarried[k] = current(carried[k]);
+  } else {
+    // The body under a break on the condition; the values it leaves, or
+    // those before it when the loop breaks, are carried.
+    if (st.iterations <
+            (target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit) &&
+        !(FlowCaps() & kFlowInLoops))
+      return E_FAIL;
+    for (std::uint32_t k = 0; k < m; ++k) before[k] = current(carried[k]);
+    std::uint32_t broken = kNoIndex;
+    if (FAILED(hr = Emit1(node, kOpBreak, 1, &broken, &c))) return hr;
+    PlaceIn(broken, StandardBank::BlockValues);
+    blockContext = broken;
+    if (!init && FAILED(hr = LowerLoopBody(body))) return hr;
+    for (std::uint32_t k = 0; k < m; ++k) after[k] = current(carried[k]);
+    if (FAILED(hr = Emit1(node, kOpMove, m, movedAfter, after))) return hr;
+    polarity = 0;
+    if (FAILED(hr = Emit1(node, kOpMove, m, movedBefore, before))) return hr;
+    blockContext = loop;
+    polarity = 1;
+    FillIndicesWithNone(loopCarried, m);
+    if (FAILED(hr = EmitInstruction(node, IrWord(kOpBreakMerge, m), loopCarried, movedAfter, movedBefore, 0)))
+      return hr;
+    placeAll(movedAfter, StandardBank::BlockMoves);
+    placeAll(movedBefore, StandardBank::BlockMoves);
+    placeAll(loopCarried, StandardBank::BlockMoves);
+  }
+  if (FAILED(hr = Emit1(node, kOpMove, m, moved, loopCarried))) return hr;
+  FillIndicesWithNone(merged, m);
+  if (FAILED(hr = EmitInstruction(node, IrWord(kOpLoopMerge, m), merged, moved, copies, 0))) return hr;
+  placeAll(moved, StandardBank::BlockMoves);
+  placeAll(merged, StandardBank::BlockMoves);
+  blockContext = outerBlock;
+  polarity = outerPolarity;
+  if (FAILED(hr = Emit1(node, kOpLoopEnd, m, entry, merged))) return hr;
+  for (std::uint32_t k = 0; k < m; ++k) takeOver(carried[k], entry[k], st.exit[carried[k]], st.exitFlags[carried[k]]);
+  if (st.counter && !returned && !discarded) return MoveIntoSlot(node, st.counterSlot, st.counterFinal);
+  return S_OK;
+}
+
+HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                   const ParseNode* body, const std::uint32_t* startMap) {
+  if (!target) return E_FAIL;
+  (void)startMap;  // the map is copied after the init
+  const std::uint32_t attempt = loopAttempt, outside = outOfBounds;
+  bool remembered = false;
+  struct Restore {
+    ShaderCompiler& c;
+    std::uint32_t attempt, outside;
+    bool& remembered;
+    ~Restore() {
+      c.loopAttempt = attempt;
+      c.outOfBounds = outside || remembered;
+    }
+  } restore{*this, attempt, outside, remembered};
+  outOfBounds = 0;
+  HRESULT hr = S_OK;
+  if (init) {
+    if (FAILED(hr = LowerLoopBody(init))) return hr;
+    remembered = outOfBounds != 0;  // stays set: the first iteration is undone
+    if (returned || discarded) return S_OK;
+  }
+
+  // A: the value map of guarded iterations, which becomes the result. C:
+  // the same iterations without guards, whose conditions build the guard.
+  const std::size_t slots = valueMap.Size();
+  const std::uint32_t undefined = target->StandardBankIndex(StandardBank::Undefined);
+  PodArray<std::uint32_t> a, c, savedA;
+  PodArray<ValueRange> ranges, savedRanges;
+  PodArray<std::uint32_t> facts, savedFacts;
+  if (!a.Append(valueMap.Data(), slots) || !c.Append(valueMap.Data(), slots) || !ranges.Reserve(slots) ||
+      !facts.Reserve(slots))
+    return OutOfMemory(node);
+  for (std::size_t s = 0; s < slots; ++s) {
+    const IrValue* v = Value(valueMap[s]);
+    ValueRange r = kEmpty;
+    if (v && FAILED(EvaluateRange(valueMap[s], &r))) r = kEmpty;
+    ranges.Append(r);
+    facts.Append(!v || v->bank == undefined ? kRangeFacts : v->flags & kRangeFacts);
+  }
+  auto use = [&](const PodArray<std::uint32_t>& map) {
+    std::memcpy(valueMap.Data(), map.Data(), slots * sizeof(std::uint32_t));
+  };
+  auto keep = [&](PodArray<std::uint32_t>& map) {
+    std::memcpy(map.Data(), valueMap.Data(), slots * sizeof(std::uint32_t));
+  };
+  std::uint32_t accumulated = One();
+  if (accumulated == kNoIndex) return OutOfMemory(node);
+  bool certain = false, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
+  std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
+  const ParseNode* conditionNode = condition ? condition : node;
+  for (std::uint32_t k = 0; k < kMaxUnrolledIterations && !ended; ++k) {
+    const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount(), errors = errorFlag;
+    savedA.Clear();
+    savedRanges.Clear();
+    savedFacts.Clear();
+    if (!savedA.Append(a.Data(), slots) || !savedRanges.Append(ranges.Data(), slots) ||
+        !savedFacts.Append(facts.Data(), slots))
+      return OutOfMemory(node);
+    bool stopped = false;
+    std::uint32_t test = kNoIndex;
+    if (condition) {
+      use(a);
+      returned = discarded = 0;
+      if (FAILED(hr = LowerExpression(condition, nullptr, 0))) return hr;
+      stopped = returned || discarded;
+      keep(a);
+      use(c);
+      returned = discarded = 0;
+      if (FAILED(hr = LowerExpression(condition, &test, 0))) return hr;
+      stopped = stopped || returned || discarded;
+      keep(c);
+      if (FAILED(hr = Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison))) return hr;
+      returned = discarded = 0;
+      if (stopped && !loopAttempt) break;
+    }
+    ValueRange g = kFull;
+    if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
+    if (Excludes0(g)) certain = true;
+    for (std::size_t s = 0; s < slots; ++s) {
+      const IrValue* v = Value(c[s]);
+      if (!v) continue;
+      ValueRange r;
+      const bool ok = SUCCEEDED(EvaluateRange(c[s], &r));
+      if (certain) {
+        ranges[s] = ok ? r : kEmpty;
+        facts[s] = v->flags & kRangeFacts;
+      } else {
+        ranges[s] = Hull(ranges[s], ok ? r : kFull);
+        facts[s] &= v->flags;
+      }
+    }
+    if (g.low == 0 && g.high == 0) break;
+    if (!Excludes0(g)) loopAttempt = 1;
+    if (counter) counter = !certain && test != kNoIndex && MatchLoopCounter(test, k, &counterSlot, &counterFinal);
+    // The guarded values know what the unguarded ones do.
+    constexpr std::uint32_t kShared = kRangeFacts | kValueConstant | kValueRangeCached;
+    for (std::size_t s = 0; s < slots; ++s) {
+      IrValue* x = a[s] != c[s] ? Value(a[s]) : nullptr;
+      const IrValue* y = x ? Value(c[s]) : nullptr;
+      if (!y) continue;
+      x->flags = (x->flags & ~kShared) | (y->flags & kShared);
+      x->rangeLow = y->rangeLow;
+      x->rangeHigh = y->rangeHigh;
+    }
+    if (body) {
+      use(a);
+      returned = discarded = 0;
+      if (FAILED(hr = LowerIf(conditionNode, accumulated, body, nullptr))) return hr;
+      stopped = returned || discarded;
+      leftReturned = leftReturned || returned;
+      leftDiscarded = leftDiscarded || discarded;
+      keep(a);
+      use(c);
+      returned = discarded = 0;
+      if (FAILED(hr = LowerLoopBody(body))) return hr;
+      stopped = stopped || returned || discarded;
+      keep(c);
+      returned = discarded = 0;
+      if (stopped && !loopAttempt) ended = true;
+    }
+    if (outOfBounds) {
+      // The iteration reached past an array: it does not happen.
+      std::memcpy(a.Data(), savedA.Data(), slots * sizeof(std::uint32_t));
+      std::memcpy(ranges.Data(), savedRanges.Data(), slots * sizeof(ValueRange));
+      std::memcpy(facts.Data(), savedFacts.Data(), slots * sizeof(std::uint32_t));
+      RollBackIr(valuesBefore, instructionsBefore, a.Data());
+      if (guard == kNoIndex) guard = One();
+      errorFlag = errors;
+      remembered = remembered || k == 0;
+      outOfBounds = 0;
+      break;
+    }
+    ++completed;
+    if (k + 1 == kMaxUnrolledIterations && !ended) {
+      GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
+      return E_FAIL;
+    }
+  }
+
+  // The variables after the loop carry what every iteration could leave;
+  // a range never evaluated says nothing and is not written.
+  for (std::size_t s = 0; s < slots; ++s) {
+    IrValue* v = Value(a[s]);
+    const ValueRange& r = ranges[s];
+    if (!v || IsEmpty(r)) continue;
+    v->rangeLow = r.low;
+    v->rangeHigh = r.high;
+    v->flags = (v->flags & ~(kRangeFacts | kValueConstant)) | facts[s] | kValueRangeCached |
+               (r.low == r.high ? std::uint32_t{kValueConstant} : 0u);
+  }
+  use(a);
+  // A return or discard of the guarded iterations ends what follows the loop too.
+  returned = leftReturned;
+  discarded = leftDiscarded;
+  if (completed && counter && !returned && !discarded) return MoveIntoSlot(node, counterSlot, counterFinal);
+  return S_OK;
+}
+
+}  // namespace gxl::shader
