@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "gxl/shader/backend/select/expression_pattern.h"
 #include "gxl/shader/backend/select/selection.h"
 #include "ir_validation.h"
 #include "target_fixture.h"
