@@ -189,28 +189,32 @@ HRESULT ShaderTarget::LoadAddressRegisters() {
   IrInstruction* inst = current;
   if (!inst || inst->word < 0x100000) return S_FALSE;
   const std::uint32_t n = inst->Width();
-  const std::uint32_t groups = n ? inst->argumentCount / n : 0;
-  // The index each group reads through, when it lies outside the address register.
-  std::uint32_t index[16], distinct[16], firstGroup[16], loads = 0;
-  if (groups > 16) return E_FAIL;
-  for (std::uint32_t k = 0; k < groups; ++k) {
-    index[k] = kNoIndex;
-    for (std::uint32_t i = 0; i < n; ++i) {
-      const IrValue* v = Value(inst->arguments[k * n + i]);
-      if (!v || v->relativeIndex == kNoIndex || (BankTypeOf(*this, v->relativeIndex) & kBankAddress)) continue;
-      if (index[k] != kNoIndex && index[k] != v->relativeIndex) return E_FAIL;  // one register per group
-      index[k] = v->relativeIndex;
-    }
-    if (index[k] == kNoIndex || std::find(distinct, distinct + loads, index[k]) != distinct + loads) continue;
-    firstGroup[loads] = k;
-    distinct[loads++] = index[k];
+  // The indexes the groups read through, where they lie outside the address
+  // register, each loaded once: into w when there is one, else into the
+  // component of the first group reading it (or a free one).
+  std::uint32_t distinct[4], component[4], loads = 0;
+  bool taken[4] = {};
+  for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
+    const IrValue* v = Value(inst->arguments[a]);
+    if (!v || v->relativeIndex == kNoIndex || (BankTypeOf(*this, v->relativeIndex) & kBankAddress) ||
+        std::find(distinct, distinct + loads, v->relativeIndex) != distinct + loads)
+      continue;
+    if (loads == 4) return E_FAIL;  // the address register has four components
+    const std::uint32_t group = n ? std::min(a / n, 3u) : 0;
+    component[loads] = group;
+    distinct[loads++] = v->relativeIndex;
   }
   if (loads == 0) return S_FALSE;
+  for (std::uint32_t d = 0; d < loads; ++d) {
+    if (loads == 1) component[d] = 3;
+    while (taken[component[d]]) component[d] = (component[d] + 1) % 4;
+    taken[component[d]] = true;
+  }
   const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
   const IrValue* guard = inst->resultCount ? Value(inst->results[0]) : nullptr;
-  std::uint32_t address[16];
+  std::uint32_t address[4];
   for (std::uint32_t d = 0; d < loads; ++d) {
-    address[d] = AddValue(bank, 0, loads == 1 ? 3 : firstGroup[d], 0.0);
+    address[d] = AddValue(bank, 0, component[d], 0.0);
     if (address[d] == kNoIndex) return E_OUTOFMEMORY;
     if (guard) {
       Value(address[d])->predicate = guard->predicate;

@@ -101,18 +101,41 @@ TEST_F(GxlSelectMatch, OrderNegationAndWidth) {
     std::uint32_t maxWidth;
     HRESULT want;
   };
-  const auto x = [](const Values* in, std::uint32_t r, std::uint32_t n) { return Values(in[r].begin(), in[r].begin() + n); };
+  const auto x = [](const Values* in, std::uint32_t r, std::uint32_t n) {
+    return Values(in[r].begin(), in[r].begin() + n);
+  };
   const Row rows[] = {
-      {"add(add) is pattern 3", [&](IrBuilder& b, const Values* in) { b.Add(b.Add(x(in, 0, 1), x(in, 1, 1)), x(in, 2, 1)); }, 3, false, 4, S_OK},
-      {"add(c, add) is not pattern 3", [&](IrBuilder& b, const Values* in) { b.Add(x(in, 2, 1), b.Add(x(in, 0, 1), x(in, 1, 1))); }, 3, false, 4, S_FALSE},
-      {"add(c, add) is pattern 5", [&](IrBuilder& b, const Values* in) { b.Add(x(in, 2, 1), b.Add(x(in, 0, 1), x(in, 1, 1))); }, 5, false, 4, S_OK},
-      {"a negated product is pattern 2", [&](IrBuilder& b, const Values* in) { b.Add(Negated(b.Program(), b.Mul(x(in, 0, 2), x(in, 1, 2))), x(in, 2, 2)); }, 2, false, 4, S_OK},
-      {"a negated product is not pattern 1", [&](IrBuilder& b, const Values* in) { b.Add(Negated(b.Program(), b.Mul(x(in, 0, 2), x(in, 1, 2))), x(in, 2, 2)); }, 1, false, 4, S_FALSE},
-      {"a plain product is not pattern 2", [&](IrBuilder& b, const Values* in) { b.Add(b.Mul(x(in, 0, 2), x(in, 1, 2)), x(in, 2, 2)); }, 2, false, 4, S_FALSE},
-      {"wider than the limit, strict", [&](IrBuilder& b, const Values* in) { b.Add(b.Mul(x(in, 0, 2), x(in, 1, 2)), x(in, 2, 2)); }, 1, false, 1, S_FALSE},
-      {"wider than the limit, relaxed", [&](IrBuilder& b, const Values* in) { b.Add(b.Mul(x(in, 0, 2), x(in, 1, 2)), x(in, 2, 2)); }, 1, true, 1, S_OK},
-      {"a product read in part, strict", [&](IrBuilder& b, const Values* in) { b.Add({b.Mul(x(in, 0, 2), x(in, 1, 2))[0]}, x(in, 2, 1)); }, 1, false, 4, S_FALSE},
-      {"a product read in part, relaxed", [&](IrBuilder& b, const Values* in) { b.Add({b.Mul(x(in, 0, 2), x(in, 1, 2))[0]}, x(in, 2, 1)); }, 1, true, 4, S_OK},
+      {"add(add) is pattern 3",
+       [&](IrBuilder& b, const Values* in) { b.Add(b.Add(x(in, 0, 1), x(in, 1, 1)), x(in, 2, 1)); }, 3, false, 4, S_OK},
+      {"add(c, add) is not pattern 3",
+       [&](IrBuilder& b, const Values* in) { b.Add(x(in, 2, 1), b.Add(x(in, 0, 1), x(in, 1, 1))); }, 3, false, 4,
+       S_FALSE},
+      {"add(c, add) is pattern 5",
+       [&](IrBuilder& b, const Values* in) { b.Add(x(in, 2, 1), b.Add(x(in, 0, 1), x(in, 1, 1))); }, 5, false, 4, S_OK},
+      {"a negated product is pattern 2",
+       [&](IrBuilder& b, const Values* in) {
+         b.Add(Negated(b.Program(), b.Mul(x(in, 0, 2), x(in, 1, 2))), x(in, 2, 2));
+       },
+       2, false, 4, S_OK},
+      {"a negated product is not pattern 1",
+       [&](IrBuilder& b, const Values* in) {
+         b.Add(Negated(b.Program(), b.Mul(x(in, 0, 2), x(in, 1, 2))), x(in, 2, 2));
+       },
+       1, false, 4, S_FALSE},
+      {"a plain product is not pattern 2",
+       [&](IrBuilder& b, const Values* in) { b.Add(b.Mul(x(in, 0, 2), x(in, 1, 2)), x(in, 2, 2)); }, 2, false, 4,
+       S_FALSE},
+      {"wider than the limit, strict",
+       [&](IrBuilder& b, const Values* in) { b.Add(b.Mul(x(in, 0, 2), x(in, 1, 2)), x(in, 2, 2)); }, 1, false, 1,
+       S_FALSE},
+      {"wider than the limit, relaxed",
+       [&](IrBuilder& b, const Values* in) { b.Add(b.Mul(x(in, 0, 2), x(in, 1, 2)), x(in, 2, 2)); }, 1, true, 1, S_OK},
+      {"a product read in part, strict",
+       [&](IrBuilder& b, const Values* in) { b.Add({b.Mul(x(in, 0, 2), x(in, 1, 2))[0]}, x(in, 2, 1)); }, 1, false, 4,
+       S_FALSE},
+      {"a product read in part, relaxed",
+       [&](IrBuilder& b, const Values* in) { b.Add({b.Mul(x(in, 0, 2), x(in, 1, 2))[0]}, x(in, 2, 1)); }, 1, true, 4,
+       S_OK},
   };
   for (const Row& row : rows) {
     SetUp();
@@ -141,8 +164,8 @@ TEST_F(GxlSelectMatch, InnerResultsReadElsewhere) {
   list.position[0] = 77;
   captures.Clear();
   captures.slot[3][1] = 5;
-  EXPECT_EQ(MatchExpressionPattern(*target, Find(*target, kOpAdd), Pattern(1), list, captures,
-                                   ComponentMap::Identity(), 4, true),
+  EXPECT_EQ(MatchExpressionPattern(*target, Find(*target, kOpAdd), Pattern(1), list, captures, ComponentMap::Identity(),
+                                   4, true),
             S_FALSE);
   EXPECT_EQ(list.count, 1u);
   EXPECT_EQ(list.position[0], 77u);
@@ -176,17 +199,41 @@ TEST_F(GxlSelectMatch, OperandComponents) {
     ComponentMap child_map;
   };
   const Row rows[] = {
-      {"all three, crossed", &product, {m[2], m[0], m[1]}, ComponentMap::Identity(), false, S_OK, {{2, 0, 1, kNoComponent}}},
+      {"all three, crossed",
+       &product,
+       {m[2], m[0], m[1]},
+       ComponentMap::Identity(),
+       false,
+       S_OK,
+       {{2, 0, 1, kNoComponent}}},
       {"two of three, strict", &product, {m[0], m[1]}, ComponentMap::Identity(), false, S_FALSE, {}},
-      {"two of three, relaxed", &product, {m[1], m[0]}, ComponentMap::Identity(), true, S_OK, {{1, 0, kNoComponent, kNoComponent}}},
-      {"a value the child does not write", &product, {m[0], in[0][0], m[2]}, ComponentMap::Identity(), false, S_FALSE, {}},
-      {"a dot product read twice", &dot, {d, d}, ComponentMap::Identity(), false, S_OK, {{0, 1, kNoComponent, kNoComponent}}},
+      {"two of three, relaxed",
+       &product,
+       {m[1], m[0]},
+       ComponentMap::Identity(),
+       true,
+       S_OK,
+       {{1, 0, kNoComponent, kNoComponent}}},
+      {"a value the child does not write",
+       &product,
+       {m[0], in[0][0], m[2]},
+       ComponentMap::Identity(),
+       false,
+       S_FALSE,
+       {}},
+      {"a dot product read twice",
+       &dot,
+       {d, d},
+       ComponentMap::Identity(),
+       false,
+       S_OK,
+       {{0, 1, kNoComponent, kNoComponent}}},
       {"a dot product and another value", &dot, {d, m[0]}, ComponentMap::Identity(), false, S_FALSE, {}},
   };
   for (const Row& row : rows) {
     ComponentMap got{};
-    EXPECT_EQ(MatchOperandComponents(*target, *row.child, row.group.data(), static_cast<std::uint32_t>(row.group.size()),
-                                     row.parent, got, 0, row.relaxed),
+    EXPECT_EQ(MatchOperandComponents(*target, *row.child, row.group.data(),
+                                     static_cast<std::uint32_t>(row.group.size()), row.parent, got, 0, row.relaxed),
               row.want)
         << row.what;
     for (std::uint32_t c = 0; c < 4 && row.want == S_OK; ++c) {

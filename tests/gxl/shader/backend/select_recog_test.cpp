@@ -194,6 +194,38 @@ TEST_F(GxlSelectRecog, MinimumMaximumAndAbsoluteFromCompares) {
   for (const Case& c : cases) Check(c);
 }
 
+// A minimum or maximum whose argument lies in the result's register is left
+// as the compare, whichever argument it is.
+TEST_F(GxlSelectRecog, MinimumMaximumRefusedOverTheirResultRegister) {
+  struct Row {
+    const char* what;
+    const char* argument;  // temporary register component holding x
+    const char* result;
+    bool literalFirst;  // cmp(x, 0, x) rather than cmp(x, x, 0)
+    HRESULT want;
+  };
+  const Row rows[] = {{"r0.x into r0.y, min", "x", "y", true, S_FALSE},
+                      {"r0.x into r0.y, max", "x", "y", false, S_FALSE},
+                      {"r0.x into r0.x", "x", "x", false, S_FALSE}};
+  for (const Row& row : rows) {
+    for (std::uint32_t resultRegister : {0u, 1u}) {
+      ExpectSame(
+          row.what, kVs30,
+          [&](IrBuilder& b, const Values* in) {
+            auto& t = static_cast<TestTarget&>(b.Program());
+            const Values x = t.Reg(StandardBank::Temporaries, 0, row.argument);
+            t.Put(kOpMove, 1, {in[0][0]}, x);
+            const Values r = t.Reg(StandardBank::Temporaries, resultRegister, row.result);
+            const std::uint32_t zero = b.Literal(0);
+            t.Put(kOpSelect, 1, row.literalFirst ? Values{x[0], zero, x[0]} : Values{x[0], x[0], zero}, r);
+            return r;
+          },
+          [](TestTarget& t) { return RunAt(t, kOpSelect, RecognizeMinMaxFromCompare); },
+          resultRegister == 0 ? row.want : S_OK);
+    }
+  }
+}
+
 TEST_F(GxlSelectRecog, PowerNormalizeDotAddAndLerp) {
   const Case cases[] = {
       {"exp(y log x) is pow",
@@ -541,6 +573,9 @@ TEST_F(GxlSelectRecog, SinCosIntoOutputsGoesThroughATemporary) {
         "sincos into o0", flavour,
         [](IrBuilder& b, const Values* in) {
           auto& t = static_cast<TestTarget&>(b.Program());
+          // Temporaries in r2 and not yet assigned: the fresh register is r3.
+          t.Put(kOpMove, 1, {in[1][0]}, t.Reg(StandardBank::Temporaries, 2, "y"));
+          b.Move({in[1][1]});
           const Values out = t.Reg(StandardBank::Outputs, 0, "xyzw");
           t.Put(kOpSinCos, 4, Values(4, in[0][0]), out);
           return Sub(out, 2);
@@ -551,6 +586,7 @@ TEST_F(GxlSelectRecog, SinCosIntoOutputsGoesThroughATemporary) {
           EXPECT_EQ(t.sinCosConstants, flavour == kVs20);
           const IrInstruction* s = t.Instruction(Find(t, kOpSinCos));
           EXPECT_EQ(t.Value(s->results[0])->bank, t.StandardBankIndex(StandardBank::Temporaries));
+          EXPECT_EQ(t.Value(s->results[0])->reg, 3u);
           return hr;
         },
         S_OK);
