@@ -265,26 +265,24 @@ HRESULT RecognizeAbsFromMax(ShaderTarget& t) {
   return MakeAbs(*cur, 0);
 }
 
-HRESULT RecognizeAbsFromCompare(ShaderTarget& t) {
+namespace {
+
+// cmp(x, x, -x), or with `negated` cmp(-x, -x, x): abs of x.
+HRESULT AbsFromCompare(ShaderTarget& t, bool negated) {
   IrInstruction* cur = t.current;
   if (!cur || cur->Group() != kOpSelect) return S_FALSE;
   const std::uint32_t n = cur->Width();
   if (n == 0 || cur->argumentCount != 3 * n) return S_FALSE;
   const std::uint32_t* a = cur->arguments;
   for (std::uint32_t i = 0; i < n; ++i)
-    if (!SameOperand(t, a[i], a[n + i]) || !IsNegation(t, a[2 * n + i], a[i])) return S_FALSE;
-  return MakeAbs(*cur, 0);
+    if (!SameOperand(t, a[i], a[n + i]) || !IsNegation(t, a[(negated ? 0 : 2) * n + i], a[(negated ? 2 : 0) * n + i]))
+      return S_FALSE;
+  return MakeAbs(*cur, negated ? 2 * n : 0);
 }
 
-HRESULT RecognizeAbsFromCompareNegated(ShaderTarget& t) {
-  IrInstruction* cur = t.current;
-  if (!cur || cur->Group() != kOpSelect) return S_FALSE;
-  const std::uint32_t n = cur->Width();
-  if (n == 0 || cur->argumentCount != 3 * n) return S_FALSE;
-  const std::uint32_t* a = cur->arguments;
-  for (std::uint32_t i = 0; i < n; ++i)
-    if (!SameOperand(t, a[i], a[n + i]) || !IsNegation(t, a[i], a[2 * n + i])) return S_FALSE;
-  return MakeAbs(*cur, 2 * n);
-}
+}  // namespace
+
+HRESULT RecognizeAbsFromCompare(ShaderTarget& t) { return AbsFromCompare(t, false); }
+HRESULT RecognizeAbsFromCompareNegated(ShaderTarget& t) { return AbsFromCompare(t, true); }
 
 }  // namespace gxl::shader

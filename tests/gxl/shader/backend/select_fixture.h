@@ -116,6 +116,31 @@ class SelectTest : public targettest::TargetTest {
     EXPECT_TRUE(computed) << what << ": the program computes nothing";
     target = std::move(before);  // both go before the pools
   }
+
+  // Random programs built twice, the flavour and shape by seed; `rewrite`
+  // changes the second, which must compute what the first does on `vectors`
+  // input vectors.
+  void ValidateOnRandomPrograms(const std::string& name, std::uint32_t programs,
+                                const std::function<TestTarget::Flavour(std::uint32_t)>& flavour,
+                                const std::function<irkit::RandomShape(std::uint32_t)>& shape,
+                                const std::function<void(TestTarget&, std::uint32_t seed)>& rewrite,
+                                std::uint32_t vectors = 8) {
+    for (std::uint32_t seed = 1; seed <= programs; ++seed) {
+      TestTarget& reference = Make(flavour(seed));
+      auto kept = std::move(target);
+      TestTarget& subject = Make(flavour(seed));
+      const irkit::RandomProgram generated(reference, seed, shape(seed)), again(subject, seed, shape(seed));
+      std::vector<std::vector<double>> want(vectors);
+      for (std::uint32_t v = 0; v < vectors; ++v) {
+        std::string error;
+        ASSERT_TRUE(generated.Evaluate(reference, v, want[v], &error)) << seed << ": " << error;
+      }
+      rewrite(subject, seed);
+      irtest::ExpectOutputs(name + " seed " + std::to_string(seed), again, subject, want);
+      target = std::move(kept);
+      if (HasFatalFailure()) return;
+    }
+  }
 };
 
 }  // namespace selecttest

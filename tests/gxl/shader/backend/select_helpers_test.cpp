@@ -18,27 +18,16 @@ constexpr auto kVs30 = TestTarget::kVs30;
 
 class GxlSelectHelpers : public SelectTest {
  public:
-  // Random programs built twice; `rewrite` changes the second, which must
-  // compute what the first does.
   void ValidateOnRandomPrograms(const std::string& name, std::uint32_t programs, const irkit::RandomShape& base,
                                 const std::function<void(TestTarget&, std::uint32_t seed)>& rewrite) {
-    for (std::uint32_t seed = 1; seed <= programs; ++seed) {
-      irkit::RandomShape shape = base;
-      shape.steps = base.steps + seed % 12;
-      TestTarget& reference = Make(kVs30);
-      auto kept = std::move(target);
-      TestTarget& subject = Make(kVs30);
-      const irkit::RandomProgram generated(reference, seed, shape), again(subject, seed, shape);
-      std::vector<std::vector<double>> want(8);
-      for (std::uint32_t v = 0; v < want.size(); ++v) {
-        std::string error;
-        ASSERT_TRUE(generated.Evaluate(reference, v, want[v], &error)) << seed << ": " << error;
-      }
-      rewrite(subject, seed);
-      irtest::ExpectOutputs(name + " seed " + std::to_string(seed), again, subject, want);
-      target = std::move(kept);
-      if (HasFatalFailure()) return;
-    }
+    SelectTest::ValidateOnRandomPrograms(
+        name, programs, [](std::uint32_t) { return kVs30; },
+        [&](std::uint32_t seed) {
+          irkit::RandomShape shape = base;
+          shape.steps = base.steps + seed % 12;
+          return shape;
+        },
+        rewrite);
   }
 
   // A vertex program over v0 (POSITION) and c0, c1 whose result goes to oPos.

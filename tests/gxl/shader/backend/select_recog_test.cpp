@@ -597,27 +597,20 @@ TEST_F(GxlSelectRecog, SelectionKeepsRandomProgramsResults) {
   // Two flavours: the vertex profile and the pixel profile, whose outputs come
   // by ordered moves and whose lerp factors must be saturated.
   std::uint32_t selected = 0;
-  for (std::uint32_t seed = 1; seed <= 2000; ++seed) {
-    const auto flavour = seed % 2 ? kVs30 : kPs20;
-    irkit::RandomShape shape;
-    shape.steps = 8 + seed % 16;
-    TestTarget& reference = Make(flavour);
-    auto kept = std::move(target);
-    TestTarget& subject = Make(flavour);
-    const irkit::RandomProgram generated(reference, seed, shape), again(subject, seed, shape);
-    std::vector<std::vector<double>> want(12);
-    for (std::uint32_t v = 0; v < want.size(); ++v) {
-      std::string error;
-      ASSERT_TRUE(generated.Evaluate(reference, v, want[v], &error)) << seed << ": " << error;
-    }
-    ASSERT_EQ(SelectionWalk(subject), S_OK) << "seed " << seed << "\n" << shadertest::LogText(log);
-    ASSERT_EQ(log.ErrorCount(), 0u) << seed;
-    for (std::uint32_t i = 0; i < subject.instructions.Count(); ++i)
-      if (const IrInstruction* inst = subject.Instruction(i); inst && inst->Class() == 7) ++selected;
-    irtest::ExpectOutputs("seed " + std::to_string(seed), again, subject, want);
-    target = std::move(kept);
-    if (HasFatalFailure()) return;
-  }
+  ValidateOnRandomPrograms(
+      "selection", 2000, [](std::uint32_t seed) { return seed % 2 ? kVs30 : kPs20; },
+      [](std::uint32_t seed) {
+        irkit::RandomShape shape;
+        shape.steps = 8 + seed % 16;
+        return shape;
+      },
+      [&](TestTarget& subject, std::uint32_t seed) {
+        ASSERT_EQ(SelectionWalk(subject), S_OK) << "seed " << seed << "\n" << shadertest::LogText(log);
+        ASSERT_EQ(log.ErrorCount(), 0u) << seed;
+        for (std::uint32_t i = 0; i < subject.instructions.Count(); ++i)
+          if (const IrInstruction* inst = subject.Instruction(i); inst && inst->Class() == 7) ++selected;
+      },
+      12);
   EXPECT_GT(selected, 500u) << "the walk hardly selected anything";
 }
 
