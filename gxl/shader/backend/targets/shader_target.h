@@ -243,7 +243,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT SplitByComponents(const std::uint8_t* keep, std::uint32_t groupCount, std::uint32_t width);
   // Arguments addressed through a value outside the address register read
   // through copies addressed by new address values, which an appended move
-  // loads: 0; 1 when no argument needs it.
+  // loads: 0; 1 when no argument needs it; E_FAIL (nothing changed) for more
+  // indexes than the address register has components.
   HRESULT LoadAddressRegisters();
   // Puts `combined` at the earliest matched position where its arguments are
   // ready and its results may be written, retiring every matched instruction:
