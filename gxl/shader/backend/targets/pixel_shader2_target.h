@@ -1,0 +1,105 @@
+// The code-generating target of pixel shader 2.x ("ps_2_0", "ps_2_a",
+// "ps_2_b" and "ps_2_sw"): per-version limits, the eight source swizzles that
+// ps_2_0 and ps_2_b accept, min, max, slt and sge through cmp, texture
+// coordinates copied into a temporary where they are not plain registers,
+// one-dimensional sampling done as two-dimensional, the legalisation of
+// output writes, the read-port rule, the v#, t#, oC# and oDepth registers with
+// declarations carrying write masks, partial precision and centroid, and the
+// output checks. There is no flow control in this target.
+#pragma once
+
+#include <cstdint>
+
+#include "gxl/shader/backend/targets/shader_target.h"
+
+namespace gxl::shader {
+
+// --- The restricted source swizzles
+// A component pattern: per position the component read there, or kFreeComponent.
+constexpr std::uint8_t kFreeComponent = 0xFF;
+// The first allowed row in [first, last] matching every fixed position of the
+// pattern; -1 for none. Rows 0-3 replicate x, y, z, w; rows 4-7 are xyzw,
+// yzxw, zxyw and wzyx.
+constexpr int kFirstRotation = 4;
+int MatchRestrictedSwizzle(const std::uint8_t pattern[4], int first = 0, int last = 7);
+// The pattern argument group k of an instruction reads: the value components at
+// the positions of the result components they compute (or in order, for
+// instructions that are not component-wise).
+void ArgumentPattern(const ShaderProgram& p, const IrInstruction& instruction, std::uint32_t k,
+                     std::uint8_t pattern[4]);
+// Whether every argument group's pattern is one of the eight allowed swizzles.
+bool HasRestrictedSwizzles(const ShaderProgram& p, const IrInstruction& instruction);
+
+// The selection that the pixel targets open with: negate folding, saturate,
+// min and max from compares, and abs from compares.
+HRESULT SelectPixelOpening(ShaderTarget& t);
+
+class PixelShader2Target : public ShaderTarget {
+ public:
+  explicit PixelShader2Target(bool fragment);
+
+  using ShaderTarget::Compile;
+  HRESULT Compile(DataBuffer** code) override;
+  HRESULT SetupProfileLimits() override;
+  HRESULT SelectInstructions() override;
+  HRESULT FinishSelection() override;
+  std::uint32_t NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* group) override;
+  HRESULT MapOperation() override;
+  HRESULT GenerateCode() override;
+  HRESULT CheckOutputWrites() override;
+  std::uint32_t NeedsSwizzleFix(const IrInstruction& instruction) override;
+  std::uint32_t ReadsEarlierResult(const IrInstruction& instruction, std::uint32_t position) override;
+  HRESULT WriteVersionToken() override;
+  HRESULT DeclareInputsOutputs(std::uint32_t value, DWORD* key) override;
+  HRESULT DeclareSampler(std::uint32_t value) override;
+  HRESULT WriteInstructionLength() override;
+  HRESULT EncodeDestinationMask(const std::uint32_t* values, std::uint32_t count, DWORD* bits,
+                                std::uint32_t fullMask) override;
+  HRESULT MapSwizzle(const std::uint32_t* values, std::uint32_t count, DWORD mask, DWORD* swizzle) override;
+  HRESULT MapOutputRegister(std::uint32_t value, std::uint32_t* type, std::uint32_t* index,
+                            std::uint32_t* fullMask) override;
+  HRESULT EncodeInputRegister(std::uint32_t value, std::uint32_t* index, std::uint32_t* type) override;
+
+  // Makes the instruction at `index` acceptable to ps 2.x and appends it (or
+  // what replaces it) at the end of the list, emptying its first place.
+  HRESULT LegalizePixelInstruction(std::uint32_t index);
+
+  // The pixel rules of min, max, slt and sge.
+  HRESULT EmitPixelMin() { return EmitPixelMinMax(false); }
+  HRESULT EmitPixelMax() { return EmitPixelMinMax(true); }
+  HRESULT EmitPixelSetLess() { return EmitPixelSetCompare(false); }
+  HRESULT EmitPixelSetGreaterEqual() { return EmitPixelSetCompare(true); }
+
+  bool RestrictedSwizzles() const { return profileLimits.capabilities & 0x2; }
+
+  // Per t register 0-7 and v register 0-1: the highest component read + 1.
+  std::uint32_t texcoordWidths[8] = {};
+  std::uint32_t colorWidths[2] = {};
+  // The literals 0.0 and 1.0 that slt and sge select (kNoIndex until needed).
+  std::uint32_t zeroLiteral = kNoIndex;
+  std::uint32_t oneLiteral = kNoIndex;
+  // Test hook: the coordinate copies' scratch temporary fails with this status.
+  HRESULT scratchFailure = S_OK;
+
+ private:
+  HRESULT EmitPixelMinMax(bool max);
+  HRESULT EmitPixelSetCompare(bool greaterEqual);
+  // Coordinates that are not plain t# or r# registers read a temporary
+  // filled by a move first.
+  HRESULT CopySampleCoordinates();
+  HRESULT CopyCoordinates(std::uint32_t index);
+  HRESULT EmitCurrent();
+  // Legalisation steps (pixel_legalize.cpp).
+  HRESULT ExpandDotProduct(IrInstruction& dot);
+  HRESULT MoveThroughTemporary(IrInstruction& inst, bool argumentsFirst);
+  HRESULT SplitToAllowedSwizzles(IrInstruction& inst);
+  // A new register of the temporary bank: `count` values at components 0 up.
+  HRESULT NewTemporaryRegister(std::uint32_t count, std::uint32_t* out);
+  // An instruction appended after the current end of the list.
+  HRESULT AppendNew(std::uint32_t word, const std::uint32_t* arguments, std::uint32_t argumentCount,
+                    const std::uint32_t* results, std::uint32_t resultCount, const IrInstruction& from);
+
+  DWORD m_codeVersion = 0;  // the version the code declares
+};
+
+}  // namespace gxl::shader
