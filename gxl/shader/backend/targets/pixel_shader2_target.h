@@ -95,9 +95,11 @@ class PixelShader2Target : public ShaderTarget {
   HRESULT SplitToAllowedSwizzles(IrInstruction& inst);
   // A new register of the temporary bank: `count` values at components 0 up.
   HRESULT NewTemporaryRegister(std::uint32_t count, std::uint32_t* out);
-  // An instruction appended after the current end of the list.
+  // An instruction appended after the current end of the list; with `split`
+  // in parts whose swizzles the profile accepts.
   HRESULT AppendNew(std::uint32_t word, const std::uint32_t* arguments, std::uint32_t argumentCount,
-                    const std::uint32_t* results, std::uint32_t resultCount, const IrInstruction& from);
+                    const std::uint32_t* results, std::uint32_t resultCount, const IrInstruction& from,
+                    bool split = false);
 
   DWORD m_codeVersion = 0;  // the version the code declares
 };

@@ -34,13 +34,16 @@ bool StandardPixelRule(std::uint32_t g) {
 
 HRESULT PixelShader2Target::AppendNew(std::uint32_t word, const std::uint32_t* arguments, std::uint32_t argumentCount,
                                       const std::uint32_t* results, std::uint32_t resultCount,
-                                      const IrInstruction& from) {
+                                      const IrInstruction& from, bool split) {
   IrInstruction* node = sel::NewInstruction(word, argumentCount, resultCount);
   if (!node) return E_OUTOFMEMORY;
   std::copy(arguments, arguments + argumentCount, node->arguments);
   std::copy(results, results + resultCount, node->results);
   node->CopySourcePosition(&from);
-  return instructions.Append(node) == kNoIndex ? E_OUTOFMEMORY : S_OK;
+  if (!split) return instructions.Append(node) == kNoIndex ? E_OUTOFMEMORY : S_OK;
+  const HRESULT hr = SplitToAllowedSwizzles(*node);
+  delete node;
+  return hr;
 }
 
 // --- Coordinates ------------------------------------------------------------------------
@@ -51,7 +54,9 @@ HRESULT PixelShader2Target::CopyCoordinates(std::uint32_t index) {
   std::uint32_t* coordinates = nullptr;
   const std::uint32_t width =
       ReadsCoordinates(group) ? inst->ArgumentGroup(group == kOpDiscard ? 0 : 1, &coordinates) : 0;
-  bool usable = true;
+  // A one-dimensional coordinate is read as (u, u) from a temporary.
+  const bool oneDimensional = group == kOpTex1D && width == 1;
+  bool usable = !oneDimensional;
   for (std::uint32_t j = 0; j < width && usable; ++j) {
     const IrValue* v = Value(coordinates[j]);
     const RegisterBank* bank = v ? BankOf(*v) : nullptr;
@@ -70,11 +75,10 @@ HRESULT PixelShader2Target::CopyCoordinates(std::uint32_t index) {
   HRESULT hr = scratchFailure;
   if (SUCCEEDED(hr)) hr = FindFreeTemporary(index, 4, t);
   if (FAILED(hr)) return hr;
-  if (group == kOpTex1D && width == 1) {
-    // One-dimensional sampling reads a two-component coordinate (u, u).
+  if (oneDimensional) {
     const std::uint32_t moved[2] = {coordinates[0], coordinates[0]};
     const std::uint32_t arguments[4] = {inst->arguments[0], inst->arguments[0], t[0], t[1]};
-    hr = AppendNew(IrWord(kOpMove, 2), moved, 2, t, 2, *inst);
+    hr = AppendNew(IrWord(kOpMove, 2), moved, 2, t, 2, *inst, true);
     if (SUCCEEDED(hr)) hr = AppendNew(IrWord(0x605, 2), arguments, 4, inst->results, inst->resultCount, *inst);
     if (FAILED(hr)) return hr;
     delete inst;
@@ -82,7 +86,8 @@ HRESULT PixelShader2Target::CopyCoordinates(std::uint32_t index) {
     current = nullptr;
     return S_OK;
   }
-  hr = AppendNew(IrWord(kOpMove, width), coordinates, width, t, width, *inst);
+  // The copy itself reads only swizzles the profile has.
+  hr = AppendNew(IrWord(kOpMove, width), coordinates, width, t, width, *inst, true);
   if (FAILED(hr)) return hr;
   const std::uint32_t copy = AddInstructionCopy(inst);
   if (copy == kNoIndex) return E_OUTOFMEMORY;

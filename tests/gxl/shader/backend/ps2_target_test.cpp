@@ -1,0 +1,245 @@
+// The pixel shader 2.x target over programs with assigned registers: code
+// that passes the platform's validator and the token kit's decoder, run in
+// the kit's interpreter against C++ on procedural textures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "../fail_alloc.h"
+#include "gxl/shader/backend/targets/pixel_shader2_target.h"
+#include "platform/src/d3d9/shader_tokens.h"
+#include "target_fixture.h"
+
+namespace targettest {
+namespace {
+
+using nura::shtok::Float4;
+using nura::shtok::Lane;
+using shadertest::LogText;
+
+constexpr DWORD kPs20 = 0xFFFF0200, kPs2a = 0xFFFF0202, kPs2b = 0xFFFF0203, kPs2sw = 0xFFFF02FF;
+constexpr DWORD kProfiles[] = {kPs20, kPs2a, kPs2b, kPs2sw};
+constexpr float kConstant[4] = {0.75f, -0.5f, 1.5f, 0.25f};
+constexpr float kCoordinate[4] = {0.25f, 0.625f, -0.75f, 2.0f};
+
+// The procedural texture of every sampler: a smooth function of (u, v).
+Float4 Texel(float u, float v) { return Float4(u, v, u * v + 0.25f, 1.0f - u); }
+
+// The target with the optimiser phases left out (the test assigns
+// registers) but for its own clean-up after allocation.
+class Ps2Under : public PixelShader2Target {
+ public:
+  using PixelShader2Target::PixelShader2Target;
+  using ShaderTarget::Compile;
+  HRESULT Compile(std::uint32_t* result) override {
+    if (result) *result = 0;
+    return FinishSelection();
+  }
+};
+
+class GxlPs2Target : public TargetTest {
+ protected:
+  Ps2Under& MakePs2(DWORD version, std::uint32_t options = 0, bool fragment = false) {
+    ps2 = std::make_unique<Ps2Under>(fragment);
+    EXPECT_EQ(ps2->Init(nullptr, &log, version, options), S_OK) << LogText(log);
+    compiling = ps2.get();
+    return *ps2;
+  }
+  Values Reg(StandardBank bank, std::uint32_t reg, const char* components = "xyzw") {
+    return irkit::RegisterValues(*ps2, ps2->StandardBankIndex(bank), reg, components);
+  }
+  Values Input(const char* semantic, std::uint32_t reg, const char* components = "xyzw") {
+    const Values v = Reg(StandardBank::Inputs, reg, components);
+    irkit::SetSemanticText(*ps2, v, semantic);
+    return v;
+  }
+  std::uint32_t Put(std::uint32_t group, std::uint32_t width, const Values& arguments, const Values& results) {
+    return irkit::PutInstruction(*ps2, group, width, arguments, results);
+  }
+  // Moves four values to COLOR`n`.
+  void Color(const Values& v, std::uint32_t n = 0, const char* components = "xyzw") {
+    const Values out = Reg(StandardBank::Outputs, n, components);
+    irkit::SetSemanticText(*ps2, out, n == 0 ? "COLOR0" : n == 1 ? "COLOR1" : "COLOR2");
+    Put(kOpMove, static_cast<std::uint32_t>(out.size()), v, out);
+  }
+  Values Negated(const Values& v) {
+    Values out;
+    for (std::uint32_t x : v) {
+      out.push_back(ps2->AddValueCopy(ps2->Value(x)));
+      ps2->Value(out.back())->binding |= 0x80000;
+    }
+    return out;
+  }
+  // One pixel of the code with t0-t1, c0 and the procedural texture set.
+  Lane Run(const Code& code) {
+    nura::shtok::Interpreter interp;
+    std::string error;
+    Lane lane;
+    EXPECT_TRUE(interp.Load(code.data(), code.size(), &error)) << error << "\n" << Text(code);
+    interp.SetFloat(0, Float4(kConstant[0], kConstant[1], kConstant[2], kConstant[3]));
+    interp.SetSampler([](const nura::shtok::SampleRequest& r) { return Texel(r.coord[0], r.coord[1]); });
+    for (int i = 0; i < 2; ++i) lane.t[i] = Float4(kCoordinate[0], kCoordinate[1], kCoordinate[2], kCoordinate[3]);
+    lane.v[0] = Float4(0.5f, 0.25f, 0.125f, 1.0f);
+    EXPECT_TRUE(interp.Run(&lane, 1, &error)) << error << "\n" << Text(code);
+    return lane;
+  }
+  static void ExpectNear(const Float4& got, const Float4& want, const std::string& what) {
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-5f * (1 + std::fabs(want[i]))) << what << " [" << i << "]";
+  }
+  static int Count(const std::string& text, const std::string& word) {
+    int n = 0;
+    for (std::size_t at = 0; (at = text.find(word, at)) != std::string::npos; at += word.size()) ++n;
+    return n;
+  }
+  // Every source swizzle of the stream other than a sampler's, decoded.
+  static std::vector<std::uint32_t> SourceSwizzles(const Code& code) {
+    std::vector<std::uint32_t> swizzles;
+    platform::shader::Version v;
+    if (code.empty() || !platform::shader::ParseVersion(code[0], &v)) return swizzles;
+    for (std::size_t at = 1; at < code.size();) {
+      const platform::shader::Item item = platform::shader::ReadItem(code.data(), code.size(), at, v);
+      if (item.kind == platform::shader::ItemKind::kInstruction)
+        for (int s = 0; s < item.instr.sourceCount; ++s) {
+          const std::uint32_t token = item.instr.src[s].token;
+          const std::uint32_t type = (token >> 28 & 7) | (token >> 8 & 0x18);
+          if (type != 10) swizzles.push_back(token >> 16 & 0xFF);
+        }
+      if (item.kind != platform::shader::ItemKind::kInstruction && item.kind != platform::shader::ItemKind::kComment)
+        break;
+      at = item.next;
+    }
+    return swizzles;
+  }
+
+  std::unique_ptr<Ps2Under> ps2;
+};
+
+bool AllowedSwizzle(std::uint32_t s) {
+  for (std::uint32_t a : {0x00u, 0x55u, 0xAAu, 0xFFu, 0xE4u, 0xC9u, 0xD2u, 0x1Bu})
+    if (s == a) return true;
+  return false;
+}
+
+TEST_F(GxlPs2Target, VersionTokensAndLimits) {
+  struct Row {
+    DWORD profile, code;
+    std::uint32_t temporaries;
+    bool restricted;
+  };
+  for (const Row& row : {Row{kPs20, 0xFFFF0200, 12, true}, Row{kPs2a, 0xFFFF0201, 22, false},
+                         Row{kPs2b, 0xFFFF0201, 32, true}, Row{kPs2sw, 0xFFFF02FF, 32, false}}) {
+    Ps2Under& t = MakePs2(row.profile);
+    EXPECT_EQ(t.profileLimits.temporaries, row.temporaries);
+    EXPECT_EQ(t.RestrictedSwizzles(), row.restricted);
+    Color(Input("TEXCOORD0", 0));
+    const Code code = MustCompile();
+    ASSERT_FALSE(code.empty());
+    EXPECT_EQ(code[0], row.code);
+    ExpectNear(Run(code).oC[0], Float4(kCoordinate[0], kCoordinate[1], kCoordinate[2], kCoordinate[3]), "mov");
+  }
+  Ps2Under other(false);
+  EXPECT_EQ(other.Init(nullptr, &log, 0xFFFF0201, 0), E_FAIL);
+  EXPECT_NE(LogText(log).find("no profile exists for this pixel shader version"), std::string::npos);
+}
+
+// Coordinates that texld cannot read directly go through a temporary first.
+TEST_F(GxlPs2Target, SampleCoordinatesThroughTemporaries) {
+  enum Source { kTex1D, kConstant2D, kSwizzled, kNegated, kPlain };
+  struct Row {
+    Source source;
+    int moves;
+    Float4 want;
+  };
+  const float u = kCoordinate[0], v = kCoordinate[1];
+  const Row rows[] = {
+      {kTex1D, 1, Texel(u, u)},
+      {kConstant2D, 1, Texel(kConstant[0], kConstant[1])},
+      {kSwizzled, 2, Texel(v, u)},  // ps_2_0 reads t0.y and t0.x in two moves
+      {kNegated, 1, Texel(-u, -v)},
+      {kPlain, 0, Texel(u, v)},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.source));
+    MakePs2(kPs20);
+    const std::uint32_t s0 = Reg(StandardBank::Samplers, 0, "x")[0];
+    const Values r0 = Reg(StandardBank::Temporaries, 0);
+    switch (row.source) {
+      case kTex1D:
+        Put(0x600, 1, {s0, Input("TEXCOORD0", 0, "x")[0]}, r0);
+        break;
+      case kConstant2D:
+        Put(0x605, 2, Concat({s0, s0}, Reg(StandardBank::FloatConstants, 0, "xy")), r0);
+        break;
+      case kSwizzled:
+        Put(0x605, 2, Concat({s0, s0}, Input("TEXCOORD0", 0, "yx")), r0);
+        break;
+      case kNegated:
+        Put(0x605, 2, Concat({s0, s0}, Negated(Input("TEXCOORD0", 0, "xy"))), r0);
+        break;
+      case kPlain:
+        Put(0x605, 2, Concat({s0, s0}, Input("TEXCOORD0", 0, "xy")), r0);
+        break;
+    }
+    Color(r0);
+    const Code code = MustCompile();
+    const std::string text = Text(code);
+    EXPECT_EQ(Count(text, "\nmov r"), row.moves) << text;
+    EXPECT_EQ(Count(text, "\ntexld"), 1) << text;
+    if (row.source == kTex1D) EXPECT_NE(text.find(".xy, t0.x\n"), std::string::npos) << text;
+    ExpectNear(Run(code).oC[0], row.want, text);
+  }
+}
+
+TEST_F(GxlPs2Target, MinMaxBackIntoAnOperand) {
+  struct Row {
+    std::uint32_t group;
+    bool inPlace;
+    const char* opcode;  // what the code computes it with
+  };
+  for (const Row& row : {Row{kOpMax, true, "\ncmp"}, Row{kOpMax, false, "\nmax"}, Row{kOpMin, true, "\ncmp"},
+                         Row{0x70B, false, "\nmin"}, Row{0x70C, true, "\ncmp"}}) {
+    MakePs2(kPs20);
+    const Values a = Reg(StandardBank::Temporaries, 0);
+    Put(kOpMove, 4, Input("TEXCOORD0", 0), a);
+    const Values out = Reg(StandardBank::Temporaries, row.inPlace ? 0 : 1);
+    Put(row.group, 4, Concat(a, Reg(StandardBank::FloatConstants, 0)), out);
+    Color(out);
+    const Code code = MustCompile();
+    const std::string text = Text(code);
+    EXPECT_NE(text.find(row.opcode), std::string::npos) << text;
+    const bool max = row.group == kOpMax || row.group == 0x70C;
+    Float4 want;
+    for (int i = 0; i < 4; ++i) want[i] = max ? std::max(kCoordinate[i], kConstant[i]) : std::min(kCoordinate[i], kConstant[i]);
+    ExpectNear(Run(code).oC[0], want, text);
+  }
+}
+
+// slt and sge select between the literals 0 and 1, defined once.
+TEST_F(GxlPs2Target, SetOnCompareThroughCmp) {
+  MakePs2(kPs20);
+  const Values t0 = Input("TEXCOORD0", 0), c0 = Reg(StandardBank::FloatConstants, 0);
+  const Values less = Reg(StandardBank::Temporaries, 0), greaterEqual = Reg(StandardBank::Temporaries, 1);
+  const Values sum = Reg(StandardBank::Temporaries, 2);
+  Put(kOpLess, 4, Concat(t0, c0), less);
+  Put(kOpGreaterEqual, 4, Concat(t0, c0), greaterEqual);
+  Put(kOpAdd, 4, Concat(less, greaterEqual), sum);
+  // Then sum.xy = (less.xy < t0.yx).
+  const Values compared = Reg(StandardBank::Temporaries, 2, "xy");
+  Put(kOpLess, 2, Concat({less[0], less[1]}, Input("TEXCOORD0", 0, "yx")), compared);
+  Color({compared[0], compared[1], sum[2], sum[3]});
+  const Code code = MustCompile();
+  const std::string text = Text(code);
+  EXPECT_EQ(Count(text, "\ndef "), 1) << text;
+  EXPECT_EQ(Count(text, "\nslt"), 0) << text;
+  EXPECT_EQ(Count(text, "\nsge"), 0) << text;
+  EXPECT_GE(Count(text, "\ncmp"), 3) << text;
+  Float4 want;
+  for (int i = 0; i < 4; ++i) want[i] = 1.0f;  // slt + sge of the same pair; xy then compare again
+  want[0] = (kCoordinate[0] < kConstant[0] ? 1.0f : 0.0f) < kCoordinate[1] ? 1.0f : 0.0f;
+  want[1] = (kCoordinate[1] < kConstant[1] ? 1.0f : 0.0f) < kCoordinate[0] ? 1.0f : 0.0f;
+  ExpectNear(Run(code).oC[0], want, text);
+}
+
+}  // namespace
+}  // namespace targettest
