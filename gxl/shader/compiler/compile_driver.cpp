@@ -18,6 +18,7 @@
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/result_codes.h"
+#include "platform/d3d9_api.h"
 
 namespace gxl::shader {
 

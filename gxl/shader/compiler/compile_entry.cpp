@@ -4,6 +4,7 @@
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/result_codes.h"
+#include "platform/d3d9_api.h"
 
 namespace {
 
