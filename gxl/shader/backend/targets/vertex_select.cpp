@@ -1,0 +1,225 @@
+// The vertex target's selection (slot 4) and code-generation passes (slot
+// 10): the recognisers and folds in their fixed order, dst and dot-product
+// peepholes, the address loads of vs_2_0 and up, and the rebuild of the
+// predicated program into flow control.
+#include <algorithm>
+
+#include "gxl/shader/backend/select/flow_control.h"
+#include "gxl/shader/backend/select/select_util.h"
+#include "gxl/shader/backend/select/selection.h"
+#include "gxl/shader/backend/targets/modifier_folds.h"
+#include "gxl/shader/backend/targets/vertex_target.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr std::uint32_t kAddressPasses = 16;
+
+using Rule = HRESULT (*)(ShaderTarget& t);
+
+// Runs `rule` on every instruction whose group `applies` accepts, from the
+// first to the last (the list may grow). A rewrite refreshes the use
+// analysis the next rule reads. The first failure is returned.
+template <typename Applies, typename Run>
+HRESULT ForEach(ShaderTarget& t, Applies applies, Run run) {
+  for (std::uint32_t i = 0; i < t.instructions.Count(); i = t.currentIndex + 1) {
+    t.SetCurrentInstruction(i);
+    if (!t.current || !applies(t.current->Group())) continue;
+    const HRESULT hr = run(t);
+    if (FAILED(hr)) return hr;
+    if (hr == S_OK) {
+      const HRESULT reset = t.ResetSelectionState();
+      if (FAILED(reset)) return reset;
+    }
+  }
+  return S_OK;
+}
+
+auto Is(std::uint32_t group) {
+  return [group](std::uint32_t g) { return g == group; };
+}
+auto Within(std::uint32_t first, std::uint32_t last) {
+  return [first, last](std::uint32_t g) { return g >= first && g <= last; };
+}
+auto IsScalarResult() {
+  return [](std::uint32_t g) { return g == 0x103 || g == 0x105 || g == 0x106 || g == 0x107 || g == 0x500; };
+}
+
+// Two rules in turn on the same instruction.
+template <typename A, typename B>
+auto Then(A a, B b) {
+  return [a, b](ShaderTarget& t) -> HRESULT {
+    const HRESULT first = a(t);
+    if (FAILED(first)) return first;
+    const std::uint32_t index = t.currentIndex;
+    if (first == S_OK) {
+      const HRESULT reset = t.ResetSelectionState();
+      if (FAILED(reset)) return reset;
+    }
+    t.SetCurrentInstruction(index);
+    if (!t.current) return first;
+    const HRESULT second = b(t);
+    return FAILED(second) || second == S_OK ? second : first;
+  };
+}
+
+// The rule's status ignored: it may or may not apply.
+template <typename A>
+auto Quietly(A a) {
+  return [a](ShaderTarget& t) -> HRESULT {
+    const HRESULT hr = a(t);
+    return hr == E_OUTOFMEMORY ? hr : S_FALSE;
+  };
+}
+
+}  // namespace
+
+HRESULT VertexShaderTarget::SelectInstructions() {
+  const bool two = Version2();
+  const bool optimise = !(options & kOptionNoOptimisation);
+  auto reset = [this] { return ResetSelectionState(); };
+  HRESULT hr = ResetSelectionState();
+
+  // 1. vs_1_1's frc; conditional breaks by comparison.
+  if (SUCCEEDED(hr) && (profileLimits.secondFlags & kVertexFractionForm))
+    for (std::uint32_t i = 0; i < instructions.Count(); ++i)
+      if (IrInstruction* inst = Instruction(i); inst && inst->Group() == kOpFraction)
+        inst->word = IrWord(0x710, inst->Width());
+  if (SUCCEEDED(hr)) hr = ForEach(*this, Is(0x114), RecognizeBreakComparison);
+
+  // 2. Folds and fused forms.
+  if (SUCCEEDED(hr) && optimise) {
+    hr = ForEach(*this, Is(kOpNegate), [](ShaderTarget& t) { return FoldNegate(t, true); });
+    if (SUCCEEDED(hr) && two) hr = ForEach(*this, Is(kOpExp2), RecognizePower);
+    if (SUCCEEDED(hr)) hr = ForEach(*this, Is(kOpIfBegin), RecognizePredicateComparison);
+    if (SUCCEEDED(hr)) hr = ForEach(*this, Is(0x114), RecognizeBreakComparison);
+    if (SUCCEEDED(hr) && two) hr = ForEach(*this, Is(kOpMax), RecognizeAbsFromMax);
+    if (SUCCEEDED(hr)) hr = ForEach(*this, Is(kOpAdd), [](ShaderTarget& t) { return FormMultiplyAdd(t, true); });
+    if (SUCCEEDED(hr)) hr = RemoveDeadCode();
+    if (SUCCEEDED(hr)) hr = reset();
+    if (SUCCEEDED(hr) && two) hr = ForEach(*this, Is(kOpMultiply), RecognizeNormalize);
+    if (SUCCEEDED(hr) && two)
+      hr = ForEach(*this, Is(0x703), [](ShaderTarget& t) { return RecognizeLerpFromMad(t, true); });
+    if (SUCCEEDED(hr))
+      hr = ForEach(*this, Within(0x735, 0x736), Then(FoldSquareIntoComparison, FoldSquaresIntoComparison));
+    if (SUCCEEDED(hr)) hr = ForEach(*this, Within(0x746, 0x747), Then(FoldSquareIntoBreak, FoldSquaresIntoBreak));
+    if (SUCCEEDED(hr)) hr = ForEach(*this, Within(0x735, 0x738), FoldSumIntoComparison);
+    if (SUCCEEDED(hr)) hr = ForEach(*this, Within(0x744, 0x747), FoldSumIntoBreak);
+    if (SUCCEEDED(hr)) hr = ForEach(*this, Is(0x737), CompareWithNegatedSelf);
+  }
+
+  // 3. Breaks and counted loops.
+  if (SUCCEEDED(hr)) hr = reset();
+  if (SUCCEEDED(hr)) hr = ForEach(*this, Within(0x746, 0x747), Then(FoldSquareIntoBreak, FoldSquaresIntoBreak));
+  if (SUCCEEDED(hr)) hr = ForEach(*this, Within(0x744, 0x747), Quietly(FoldSumIntoBreak));
+  if (SUCCEEDED(hr)) hr = ForEach(*this, Is(kOpLoopMerge), RecognizeCountedLoop);
+  if (SUCCEEDED(hr)) hr = ForEach(*this, Is(0x114), MapConditionalBreak);
+  if (SUCCEEDED(hr) && two)
+    hr = ForEach(*this, Is(0x703), [](ShaderTarget& t) { return RecognizeLerpFromMad(t, false); });
+  if (SUCCEEDED(hr)) hr = reset();
+
+  // 4. Scalar results read by one move; lerp orders; sincos destinations.
+  if (SUCCEEDED(hr)) hr = ForEach(*this, IsScalarResult(), FoldMoveIntoScalarResult);
+  if (SUCCEEDED(hr) && two) hr = ForEach(*this, Is(0x703), TryLerpOrders);
+  if (SUCCEEDED(hr)) hr = reset();
+  if (SUCCEEDED(hr)) hr = ForEach(*this, Is(kOpSinCos), FixSinCosDestination);
+
+  // 5. Clean-up.
+  if (SUCCEEDED(hr)) hr = RemoveDeadCode();
+  if (SUCCEEDED(hr)) hr = MergeDuplicateValues();
+  if (SUCCEEDED(hr)) hr = CompactInstructions();
+  if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
+  if (SUCCEEDED(hr)) hr = reset();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT VertexShaderTarget::GenerateCode() {
+  HRESULT hr = S_OK;
+  if (profileLimits.word13) {
+    bool changed = false;
+    hr = ForEach(*this, Is(kOpBreakMerge), [&changed](ShaderTarget& t) {
+      const HRESULT inserted = t.MaterializeLoopMerge();
+      changed |= inserted == S_OK;
+      return FAILED(inserted) ? inserted : S_FALSE;  // the index moved past the moves already
+    });
+    if (SUCCEEDED(hr) && changed) hr = ResetSelectionState();
+  }
+  if (SUCCEEDED(hr) && !(options & kOptionNoOptimisation)) {
+    hr = ForEach(*this, [](std::uint32_t g) { return g != kOpNop; },
+                 [](ShaderTarget& t) { return static_cast<VertexShaderTarget&>(t).MatchDistanceVector(); });
+    if (SUCCEEDED(hr))
+      hr = ForEach(*this, Is(kOpDot), [](ShaderTarget& t) { return static_cast<VertexShaderTarget&>(t).FoldDotProduct(); });
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (SUCCEEDED(hr)) hr = ForEach(*this, IsScalarResult(), FoldMoveIntoScalarResult);
+  }
+  if (SUCCEEDED(hr) && profileLimits.addressRegisters) hr = LoadAddressRegistersInPasses();
+  if (SUCCEEDED(hr) && profileLimits.booleanConstants) {
+    hr = RebuildFlowControl();
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
+  }
+  return FAILED(hr) ? hr : S_OK;
+}
+
+// Every instruction is rebuilt at the end of the list behind the address
+// loads it needs, so the loads stand right before their readers.
+HRESULT VertexShaderTarget::LoadAddressRegistersInPasses() {
+  for (std::uint32_t pass = 0; pass <= kAddressPasses; ++pass) {
+    const bool last = pass == kAddressPasses;
+    bool finished = true;
+    const std::uint32_t count = instructions.Count();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      SetCurrentInstruction(i);
+      if (!current || current->word == 0) continue;
+      const HRESULT hr = LoadAddressRegisters();
+      if (hr == E_FAIL) {
+        finished = false;
+        if (last) GXL_SHADER_REPORT(*this, current->sourcePosition, msg::kRelativeTooDeep);
+      } else if (FAILED(hr)) {
+        return hr;
+      }
+      if (AddInstructionCopy(current) == kNoIndex) return E_OUTOFMEMORY;
+      Instruction(i)->word = 0;
+    }
+    HRESULT hr = CompactInstructions();
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (FAILED(hr)) return hr;
+    if (finished) return S_OK;
+  }
+  return E_FAIL;
+}
+
+// --- Peepholes ---------------------------------------------------------------------------
+
+HRESULT VertexShaderTarget::FoldDotProduct() {
+  IrInstruction* dot = current;
+  if (!dot || dot->Width() < 3 || dot->resultCount != 1) return S_FALSE;
+  const std::uint32_t position = currentIndex;
+  std::uint32_t at = kNoIndex;
+  if (CheckProducerFusion(*this, kOpMove, position, &at, 1, 1) != S_OK) return S_FALSE;
+  IrInstruction* move = Instruction(at);
+  if (!move || move->resultCount < 2 || move->resultCount > 4) return S_FALSE;
+  const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
+  for (std::uint32_t r = 0; r < move->resultCount; ++r) {
+    const IrValue* v = Value(move->results[r]);
+    if (!v || v->bank != outputs || move->arguments[r] != dot->results[0]) return S_FALSE;
+  }
+  // The dot product moves to the copy's place (its arguments stay until
+  // there) and writes the copy's results itself.
+  IrInstruction* fused = sel::NewInstruction(dot->word, dot->argumentCount, move->resultCount);
+  if (!fused) return E_OUTOFMEMORY;
+  std::copy(dot->arguments, dot->arguments + dot->argumentCount, fused->arguments);
+  std::copy(move->results, move->results + move->resultCount, fused->results);
+  fused->CopyFields(*move);
+  fused->CopySourcePosition(dot);
+  delete move;
+  instructions.Slot(at) = fused;
+  for (std::uint32_t r = 0; r < fused->resultCount; ++r) Value(fused->results[r])->definingPosition = at;
+  dot->word = 0;
+  return S_OK;
+}
+
+HRESULT VertexShaderTarget::MatchDistanceVector() { return S_FALSE; }
+
+}  // namespace gxl::shader
