@@ -197,7 +197,8 @@ HRESULT PixelShader2Target::LegalizePixelInstruction(std::uint32_t index) {
 }
 
 HRESULT PixelShader2Target::FinishSelection() {
-  HRESULT hr = ResetSelectionState();
+  HRESULT hr = CheckPortConstraints();
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
   const std::uint32_t count = instructions.Count();
   for (std::uint32_t i = 0; i < count && SUCCEEDED(hr); ++i)
     if (const IrInstruction* inst = Instruction(i); inst && inst->Group() != kOpNop) hr = LegalizePixelInstruction(i);

@@ -1,6 +1,7 @@
 // Instruction selection of the pixel shader 2.x target, and the opening it
 // shares with the shader model 3 pixel profiles.
 #include "gxl/shader/backend/select/selection.h"
+#include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/pixel_shader2_target.h"
 
 namespace gxl::shader {
@@ -42,11 +43,14 @@ HRESULT Then(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)()) {
 }
 
 HRESULT LerpFromMad(ShaderTarget& t) { return RecognizeLerpFromMad(t, false); }
+HRESULT NegateKept(ShaderTarget& t) { return FoldNegate(t, true); }
+HRESULT MultiplyAddRelaxed(ShaderTarget& t) { return FormMultiplyAdd(t, true); }
 
 }  // namespace
 
 HRESULT SelectPixelOpening(ShaderTarget& t) {
-  HRESULT hr = ForEachInstruction(t, {{0x200, 0x201, RecognizeSaturate}, {0x300, 0x300, RecognizeSaturate}});
+  HRESULT hr = ForEachInstruction(
+      t, {{kOpNegate, kOpNegate, NegateKept}, {0x200, 0x201, RecognizeSaturate}, {0x300, 0x300, RecognizeSaturate}});
   if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
   if (SUCCEEDED(hr))
     hr = ForEachInstruction(
@@ -76,7 +80,7 @@ HRESULT PixelShader2Target::SelectInstructions() {
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x105, 0x105, RecognizePower},
                                       {0x10F, 0x10F, RecognizePredicateFromCompare},
-                                      {0x204, 0x204, RecognizeDotAdd2}});
+                                      {0x204, 0x204, RecognizeDotAdd2, MultiplyAddRelaxed}});
     hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr))
@@ -84,6 +88,8 @@ HRESULT PixelShader2Target::SelectInstructions() {
                                       {0x500, 0x500, ConvertDot2ToDotAdd2},
                                       {0x703, 0x703, LerpFromMad},
                                       {0x735, 0x736, FoldSquareIntoComparison}});
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x703, 0x703, TryLerpOrders}});
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMad}, {0x735, 0x738, FoldSumIntoComparison}});

@@ -75,9 +75,10 @@ class PixelShader2Target : public ShaderTarget {
   // Per t register 0-7 and v register 0-1: the highest component read + 1.
   std::uint32_t texcoordWidths[8] = {};
   std::uint32_t colorWidths[2] = {};
-  // The literals 0.0 and 1.0 that slt and sge select (kNoIndex until needed).
-  std::uint32_t zeroLiteral = kNoIndex;
-  std::uint32_t oneLiteral = kNoIndex;
+  // The literals 0.0 and 1.0 that slt and sge select, made once per compile
+  // (kNoIndex until needed).
+  std::uint32_t zeroSelect = kNoIndex;
+  std::uint32_t oneSelect = kNoIndex;
   // Test hook: the coordinate copies' scratch temporary fails with this status.
   HRESULT scratchFailure = S_OK;
 

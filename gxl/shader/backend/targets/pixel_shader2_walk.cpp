@@ -203,15 +203,15 @@ HRESULT PixelShader2Target::EmitPixelSetCompare(bool greaterEqual) {
   std::uint32_t *a = nullptr, *b = nullptr;
   inst.ArgumentGroup(0, &a);
   inst.ArgumentGroup(1, &b);
-  if (!a || !b || n == 0 || n > 4 || inst.resultCount < n || zeroLiteral == kNoIndex || oneLiteral == kNoIndex)
+  if (!a || !b || n == 0 || n > 4 || inst.resultCount < n || zeroSelect == kNoIndex || oneSelect == kNoIndex)
     return E_FAIL;
   std::uint32_t t4[4], t[4], zero[4], one[4];
   HRESULT hr = FindFreeTemporary(currentIndex, 4, t4);
   if (FAILED(hr)) return hr;
   for (std::uint32_t j = 0; j < n; ++j) {
     t[j] = t4[Value(inst.results[j])->component & 3];
-    zero[j] = zeroLiteral;
-    one[j] = oneLiteral;
+    zero[j] = zeroSelect;
+    one[j] = oneSelect;
   }
   hr = WriteInstruction(kOpcodeAdd, t, n, a, b, nullptr, n, 0, kModifierNegate);
   if (FAILED(hr)) return hr;
@@ -222,16 +222,16 @@ HRESULT PixelShader2Target::EmitPixelSetCompare(bool greaterEqual) {
 // --- Code generation ------------------------------------------------------------------
 
 HRESULT PixelShader2Target::GenerateCode() {
-  zeroLiteral = oneLiteral = kNoIndex;
+  zeroSelect = oneSelect = kNoIndex;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
     const IrInstruction* inst = Instruction(i);
     if (!inst || (inst->Group() != kOpLess && inst->Group() != kOpGreaterEqual)) continue;
     const std::uint32_t bank =
         AddRegisterBank("c", kBankReadable | kBankInitialised | kBankLiteral | kBankUniform, 1, 4);
     if (bank == kNoIndex) return E_OUTOFMEMORY;
-    zeroLiteral = AddValue(bank, 0, 0, 0.0);
-    oneLiteral = AddValue(bank, 0, 1, 1.0);
-    if (zeroLiteral == kNoIndex || oneLiteral == kNoIndex) return E_OUTOFMEMORY;
+    zeroSelect = AddValue(bank, 0, 0, 0.0);
+    oneSelect = AddValue(bank, 0, 1, 1.0);
+    if (zeroSelect == kNoIndex || oneSelect == kNoIndex) return E_OUTOFMEMORY;
     break;
   }
   HRESULT hr = ResetSelectionState();
@@ -253,7 +253,7 @@ HRESULT PixelShader2Target::GenerateCode() {
   const std::uint32_t placeholder = StandardBankIndex(StandardBank::Undefined);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     IrValue* v = Value(i);
-    if (v && v->firstUse == kNoIndex && (BankOf(*v)->type & kBankLiteral) && i != zeroLiteral && i != oneLiteral)
+    if (v && v->firstUse == kNoIndex && (BankOf(*v)->type & kBankLiteral) && i != zeroSelect && i != oneSelect)
       v->bank = placeholder;
   }
   return S_OK;

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "gxl/shader/core/syntax_tree.h"
+#include "gxl/shader/core/type_record.h"
 
 namespace gxl::shader {
 
@@ -67,20 +67,17 @@ HRESULT NameFragmentInput(ShaderTarget& t, std::uint32_t value, DWORD* key) {
   const IrValue* v = t.Value(value);
   if (!v) return E_FAIL;
   if (key) *key = v->registerKey;
-  if (v->registerKey == kNoIndex) return S_OK;
+  if (SemanticUsageOf(v->registerKey) == kNoSemanticUsage) return S_OK;
   const SemanticTableRow* row = t.FindSemanticRecord(v->registerKey);
-  if (!row) return S_OK;
   char name[96];
-  std::snprintf(name, sizeof name, "v_%s%u", row->name, SemanticIndexOf(v->registerKey));
+  std::snprintf(name, sizeof name, "v_%s%u", row ? row->name : "", SemanticIndexOf(v->registerKey));
   HRESULT hr = t.fragmentNames[0].Add(name, v->reg, 1);
-  if (FAILED(hr) || !(t.options & kOptionDebug)) return hr;
-  const auto* declaration = v->declaration;
-  const auto* token = declaration && declaration->name && declaration->name->kind == NodeKind::Token
-                          ? static_cast<const TokenNode*>(declaration->name)
-                          : nullptr;
-  if (!token || !token->token.value.text) return S_OK;
-  std::snprintf(name, sizeof name, "n_%s", token->token.value.text);
-  return t.fragmentNames[0].Add(name, v->reg, 1);
+  const char* variable = DeclarationNameText(v->declaration);
+  if (SUCCEEDED(hr) && (t.options & kOptionDebug) && variable) {
+    std::snprintf(name, sizeof name, "n_%s", variable);
+    hr = t.fragmentNames[0].Add(name, v->reg, 1);
+  }
+  return hr;
 }
 
 }  // namespace gxl::shader

@@ -85,7 +85,8 @@ class GxlPs2Target : public TargetTest {
     return lane;
   }
   static void ExpectNear(const Float4& got, const Float4& want, const std::string& what) {
-    for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-5f * (1 + std::fabs(want[i]))) << what << " [" << i << "]";
+    for (int i = 0; i < 4; ++i)
+      EXPECT_NEAR(got[i], want[i], 1e-5f * (1 + std::fabs(want[i]))) << what << " [" << i << "]";
   }
   static int Count(const std::string& text, const std::string& word) {
     int n = 0;
@@ -111,6 +112,13 @@ class GxlPs2Target : public TargetTest {
     }
     return swizzles;
   }
+
+  // The log's text so far, and what was logged after such a mark.
+  std::string Logged() const {
+    const std::string text = LogText(log);
+    return text == "<null>" ? std::string() : text;
+  }
+  std::string LoggedSince(const std::string& mark) const { return Logged().substr(mark.size()); }
 
   std::unique_ptr<Ps2Under> ps2;
 };
@@ -153,11 +161,9 @@ TEST_F(GxlPs2Target, SampleCoordinatesThroughTemporaries) {
   };
   const float u = kCoordinate[0], v = kCoordinate[1];
   const Row rows[] = {
-      {kTex1D, 1, Texel(u, u)},
-      {kConstant2D, 1, Texel(kConstant[0], kConstant[1])},
+      {kTex1D, 1, Texel(u, u)},     {kConstant2D, 1, Texel(kConstant[0], kConstant[1])},
       {kSwizzled, 2, Texel(v, u)},  // ps_2_0 reads t0.y and t0.x in two moves
-      {kNegated, 1, Texel(-u, -v)},
-      {kPlain, 0, Texel(u, v)},
+      {kNegated, 1, Texel(-u, -v)}, {kPlain, 0, Texel(u, v)},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(static_cast<int>(row.source));
@@ -186,7 +192,9 @@ TEST_F(GxlPs2Target, SampleCoordinatesThroughTemporaries) {
     const std::string text = Text(code);
     EXPECT_EQ(Count(text, "\nmov r"), row.moves) << text;
     EXPECT_EQ(Count(text, "\ntexld"), 1) << text;
-    if (row.source == kTex1D) EXPECT_NE(text.find(".xy, t0.x\n"), std::string::npos) << text;
+    if (row.source == kTex1D) {
+      EXPECT_NE(text.find(".xy, t0.x\n"), std::string::npos) << text;
+    }
     ExpectNear(Run(code).oC[0], row.want, text);
   }
 }
@@ -210,7 +218,8 @@ TEST_F(GxlPs2Target, MinMaxBackIntoAnOperand) {
     EXPECT_NE(text.find(row.opcode), std::string::npos) << text;
     const bool max = row.group == kOpMax || row.group == 0x70C;
     Float4 want;
-    for (int i = 0; i < 4; ++i) want[i] = max ? std::max(kCoordinate[i], kConstant[i]) : std::min(kCoordinate[i], kConstant[i]);
+    for (int i = 0; i < 4; ++i)
+      want[i] = max ? std::max(kCoordinate[i], kConstant[i]) : std::min(kCoordinate[i], kConstant[i]);
     ExpectNear(Run(code).oC[0], want, text);
   }
 }
@@ -239,6 +248,135 @@ TEST_F(GxlPs2Target, SetOnCompareThroughCmp) {
   want[0] = (kCoordinate[0] < kConstant[0] ? 1.0f : 0.0f) < kCoordinate[1] ? 1.0f : 0.0f;
   want[1] = (kCoordinate[1] < kConstant[1] ? 1.0f : 0.0f) < kCoordinate[0] ? 1.0f : 0.0f;
   ExpectNear(Run(code).oC[0], want, text);
+}
+
+// ps_2_0 and ps_2_b read only eight swizzles: other reads are split or
+// expanded into instructions that read allowed ones; ps_2_a and ps_2_sw
+// take them as they are.
+TEST_F(GxlPs2Target, RestrictedSwizzles) {
+  for (const DWORD profile : kProfiles) {
+    MakePs2(profile);
+    const bool restricted = ps2->RestrictedSwizzles();
+    const Values t0 = Input("TEXCOORD0", 0), c0 = Reg(StandardBank::FloatConstants, 0);
+    const Values r0 = Reg(StandardBank::Temporaries, 0);
+    Put(kOpMove, 4, t0, r0);
+    // r1 = r0.xzyw + c0; r2.x = dot(r0.yzw, c0.xyz); r2.yzw = r1.yzw.
+    const Values r1 = Reg(StandardBank::Temporaries, 1);
+    Put(kOpAdd, 4, Concat({r0[0], r0[2], r0[1], r0[3]}, c0), r1);
+    const Values r2 = Reg(StandardBank::Temporaries, 2);
+    const std::uint32_t dot = Put(kOpDot, 3, Concat({r0[1], r0[2], r0[3]}, {c0[0], c0[1], c0[2]}), {r2[0]});
+    (void)dot;
+    Put(kOpMove, 3, {r1[1], r1[2], r1[3]}, {r2[1], r2[2], r2[3]});
+    Color(r2);
+    const Code code = MustCompile();
+    const std::string text = Text(code);
+    const std::vector<std::uint32_t> swizzles = SourceSwizzles(code);
+    EXPECT_GE(swizzles.size(), 4u) << text;
+    for (std::uint32_t swizzle : swizzles) EXPECT_TRUE(!restricted || AllowedSwizzle(swizzle)) << swizzle << text;
+    EXPECT_EQ(Count(text, "\ndp3"), restricted ? 0 : 1) << text;
+    EXPECT_EQ(Count(text, "\nadd"), restricted ? 2 : 1) << text;
+    const float* t = kCoordinate;
+    const float* c = kConstant;
+    ExpectNear(Run(code).oC[0],
+               Float4(t[1] * c[0] + t[2] * c[1] + t[3] * c[2], t[2] + c[1], t[1] + c[2], t[3] + c[3]), text);
+  }
+}
+
+TEST_F(GxlPs2Target, OperationsEachProfileLacks) {
+  struct Row {
+    std::uint32_t group;
+    DWORD profile;
+    const char* message;  // null: compiles
+  };
+  const Row rows[] = {
+      {kOpDdx, kPs20, "X4532: cannot map expression to pixel shader instruction set"},
+      {kOpDdy, kPs2b, "X4532: cannot map expression to pixel shader instruction set"},
+      {kOpDdx, kPs2a, nullptr},
+      {kOpDdy, kPs2sw, nullptr},
+      {0x604, kPs20, "X4532: texlod not supported on this target"},
+      {0x609, kPs2a, "X4532: texlod not supported on this target"},
+      {0x613, kPs2sw, "X4532: texlod not supported on this target"},
+      {kOpLit, kPs2a, "X4532: cannot map expression to pixel shader instruction set"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.group);
+    const std::string mark = Logged();
+    MakePs2(row.profile);
+    const Values t0 = Input("TEXCOORD0", 0);
+    const Values r0 = Reg(StandardBank::Temporaries, 0);
+    if (row.group >= 0x600) {
+      const std::uint32_t s0 = Reg(StandardBank::Samplers, 0, "x")[0];
+      Put(row.group, 4, Concat(Values(4, s0), t0), r0);
+    } else {
+      Put(row.group, 4, t0, r0);
+    }
+    Color(r0);
+    Code code;
+    const HRESULT hr = Compile(&code);
+    if (!row.message) {
+      EXPECT_EQ(hr, S_OK) << LoggedSince(mark);
+      // dsx of a linear input is its step across the quad.
+      nura::shtok::Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(code.data(), code.size(), &error)) << error;
+      Lane quad[4];
+      for (int l = 0; l < 4; ++l) {
+        const float x = static_cast<float>(l % 2), y = static_cast<float>(l / 2);
+        quad[l].t[0] = Float4(0.5f * x + 3.0f * y, -2.0f * x, y, 1.0f);
+      }
+      ASSERT_TRUE(interp.Run(quad, 4, &error)) << error;
+      const Float4 step = row.group == kOpDdx ? Float4(0.5f, -2.0f, 0, 0) : Float4(3.0f, 0, 1.0f, 0);
+      for (const Lane& lane : quad) ExpectNear(lane.oC[0], step, Text(code));
+    } else {
+      EXPECT_TRUE(FAILED(hr));
+      EXPECT_TRUE(code.empty());
+      EXPECT_NE(LoggedSince(mark).find(row.message), std::string::npos) << LoggedSince(mark);
+    }
+  }
+}
+
+TEST_F(GxlPs2Target, OutputChecks) {
+  struct Row {
+    std::uint32_t colors[2];     // the components written of COLOR0 and COLOR1 (bit per component)
+    std::uint32_t depth;         // component of DEPTH written, or 4 for none
+    std::vector<std::string> messages;
+  };
+  const Row rows[] = {
+      {{0x7, 0}, 4, {"X4529: COLOR0 must be a four-component vector"}},
+      {{0, 0xF}, 4,
+       {"X4530: pixel shader must minimally write all four components of COLOR0",
+        "X4538: COLOR outputs must be contiguous from COLOR0 to COLORn"}},
+      {{0xF, 0x3}, 4, {"X4529: COLOR1 must be a four-component vector"}},
+      {{0xF, 0}, 1, {"X4528: DEPTH must be a scalar"}},
+      {{0xF, 0xF}, 0, {}},
+  };
+  for (const Row& row : rows) {
+    const std::string mark = Logged();
+    MakePs2(kPs20);
+    const Values t0 = Input("TEXCOORD0", 0);
+    for (std::uint32_t n = 0; n < 2; ++n) {
+      std::string letters;
+      Values from;
+      for (std::uint32_t c = 0; c < 4; ++c)
+        if (row.colors[n] & (1u << c)) letters += "xyzw"[c], from.push_back(t0[c]);
+      if (!letters.empty()) Color(from, n, letters.c_str());
+    }
+    if (row.depth < 4) {
+      const Values out = Reg(StandardBank::Outputs, 4, std::string(1, "xyzw"[row.depth]).c_str());
+      irkit::SetSemanticText(*ps2, out, "DEPTH");
+      Put(kOpMove, 1, {t0[0]}, out);
+    }
+    Code code;
+    const HRESULT hr = Compile(&code);
+    const std::string logged = LoggedSince(mark);
+    EXPECT_EQ(hr, row.messages.empty() ? S_OK : E_FAIL) << logged;
+    for (const std::string& m : row.messages) EXPECT_NE(logged.find(m), std::string::npos) << logged;
+    if (row.messages.empty()) {
+      const Lane lane = Run(code);
+      ExpectNear(lane.oC[1], lane.t[0], Text(code));
+      EXPECT_EQ(lane.oDepth, kCoordinate[0]);
+    }
+  }
 }
 
 }  // namespace
