@@ -86,6 +86,13 @@ inline const std::vector<Golden>& Goldens() {
   return goldens;
 }
 
+// The hex text of the golden with this name; empty when there is none.
+inline const char* GoldenByName(const std::string& name) {
+  for (const Golden& g : Goldens())
+    if (name == g.name) return g.tokens;
+  return "";
+}
+
 inline std::vector<std::uint32_t> Tokens(const char* hex) {
   std::vector<std::uint32_t> words;
   std::string error;

@@ -83,7 +83,44 @@ int ToAddress(float f) {
   return r > -1e9f && r < 1e9f ? static_cast<int>(r) : 0;
 }
 
+Declaration DescribeDeclaration(const Instruction& in, const ps::Version& v) {
+  Declaration d;
+  d.type = ps::RegisterType(in.dst.token);
+  d.number = ps::RegisterNumber(in.dst.token);
+  d.mask = ps::WriteMask(in.dst.token);
+  d.modifiers = ps::ResultModifiers(in.dst.token);
+  d.output = d.type == ps::kTexCrdOut;
+  if (d.type == ps::kSampler) {
+    d.samplerType = static_cast<int>((in.dclToken >> 27) & 0xF);
+  } else if (v.pixel && !v.Is3()) {
+    d.usage = d.type == ps::kInput ? kUsageColor : kUsageTexCoord;
+    d.usageIndex = static_cast<int>(d.number);
+    d.implied = true;
+  } else if (d.type != ps::kMiscType) {
+    d.usage = static_cast<int>(in.dclToken & 0x1F);
+    d.usageIndex = static_cast<int>((in.dclToken >> 16) & 0xF);
+  }
+  return d;
+}
+
 }  // namespace
+
+Float4* DeclaredSlot(Lane& lane, const Declaration& d) {
+  auto slot = [&](Float4* file, std::uint32_t size) { return d.number < size ? file + d.number : nullptr; };
+  switch (d.type) {
+    case ps::kInput: return slot(lane.v, 16);
+    case ps::kAddr: return slot(lane.t, 8);
+    case ps::kTexCrdOut: return slot(lane.o, 16);
+    case ps::kMiscType: return d.number == 0 ? &lane.vPos : nullptr;
+    default: return nullptr;
+  }
+}
+
+const Declaration* Interpreter::FindDeclaration(int usage, int usageIndex, bool output) const {
+  for (const Declaration& d : m_declarations)
+    if (d.usage == usage && d.usageIndex == usageIndex && d.output == output) return &d;
+  return nullptr;
+}
 
 Interpreter::Interpreter()
     : m_floats(kFloatRegs), m_defFloats(kFloatRegs), m_hasDefFloat(kFloatRegs), m_ints(kIntRegs),
@@ -104,6 +141,7 @@ bool Interpreter::Load(const std::uint32_t* words, std::size_t count, std::strin
   m_labels.clear();
   m_defInts.clear();
   m_defBools.clear();
+  m_declarations.clear();
   std::fill(m_hasDefFloat.begin(), m_hasDefFloat.end(), false);
   std::fill(std::begin(m_inputMask), std::end(m_inputMask), 0xFu);
   std::fill(std::begin(m_samplerType), std::end(m_samplerType), 0);
@@ -137,6 +175,7 @@ bool Interpreter::Load(const std::uint32_t* words, std::size_t count, std::strin
     const int type = ps::RegisterType(in.dst.token);
     switch (in.Op()) {
       case ps::kDcl:
+        m_declarations.push_back(DescribeDeclaration(in, m_v));
         if (type == ps::kSampler && n < 16) m_samplerType[n] = static_cast<int>((in.dclToken >> 27) & 0xF);
         if (type == ps::kInput && !m_v.pixel && n < 16) m_inputMask[n] = ps::WriteMask(in.dst.token);
         break;

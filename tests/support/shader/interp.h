@@ -38,6 +38,32 @@ struct SampleRequest {
 };
 using Sampler = std::function<Float4(const SampleRequest&)>;
 
+// Usage codes of the declaration token (bits 0-4).
+enum Usage : int {
+  kUsagePosition = 0, kUsageBlendWeight, kUsageBlendIndices, kUsageNormal, kUsagePSize, kUsageTexCoord,
+  kUsageTangent, kUsageBinormal, kUsageTessFactor, kUsagePositionT, kUsageColor, kUsageFog, kUsageDepth,
+  kUsageSample,
+};
+
+// One dcl of the loaded program. ps_2_x inputs carry no usage in their token:
+// v# reads as COLOR and t# as TEXCOORD, index = register number (`implied`).
+struct Declaration {
+  int type = 0;                // register type: v# 1, t# 3, o# 6, s# 10, vPos/vFace 17
+  std::uint32_t number = 0;
+  int usage = -1;              // -1 for samplers, vPos and vFace
+  int usageIndex = 0;
+  bool implied = false;
+  std::uint32_t mask = 0;      // declared components (bit 0 = x)
+  int samplerType = 0;         // 2 2-D, 3 cube, 4 volume; 0 for other registers
+  int modifiers = 0;           // _pp, _centroid (platform::shader::kResult*)
+  bool output = false;         // vs_3_0 o#
+};
+
+struct Lane;
+// Where a run reads or leaves the declared register in a lane (v#, t#, o#,
+// vPos); null for samplers, vFace and registers past the lane's files.
+Float4* DeclaredSlot(Lane& lane, const Declaration& d);
+
 // One vertex or pixel: inputs the caller fills, outputs the run leaves.
 struct Lane {
   Float4 v[16];  // vertex inputs; pixel colour (2_x) or general (3_0) inputs
@@ -64,6 +90,11 @@ class Interpreter {
   // an instruction the interpreter does not run.
   bool Load(const std::uint32_t* words, std::size_t count, std::string* error);
   const platform::shader::Version& version() const { return m_v; }
+  // The program's declarations in stream order.
+  const std::vector<Declaration>& Declarations() const { return m_declarations; }
+  // The input (or, with `output`, vs_3_0 output) declared with this usage and
+  // index; null when there is none.
+  const Declaration* FindDeclaration(int usage, int usageIndex, bool output = false) const;
 
   // Application constants; def, defi and defb in the shader override them.
   void SetFloat(int reg, const Float4& value);
@@ -113,6 +144,7 @@ class Interpreter {
   std::vector<platform::shader::Instruction> m_program;
   std::vector<std::size_t> m_match;  // if->else/endif, else->endif, loop<->endloop, rep<->endrep
   std::map<std::uint32_t, std::size_t> m_labels;
+  std::vector<Declaration> m_declarations;
   std::uint32_t m_inputMask[16];
   int m_samplerType[16];
 

@@ -10,10 +10,9 @@ namespace nura::shtok {
 namespace {
 
 const char* GoldenTokens(const char* name) {
-  for (const Golden& g : Goldens())
-    if (std::string(g.name) == name) return g.tokens;
-  ADD_FAILURE() << name;
-  return "";
+  const char* tokens = GoldenByName(name);
+  if (!*tokens) ADD_FAILURE() << name;
+  return tokens;
 }
 
 void Load(Interpreter& interp, const char* hex) {
