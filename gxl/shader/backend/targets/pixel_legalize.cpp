@@ -196,12 +196,82 @@ HRESULT PixelShader2Target::LegalizePixelInstruction(std::uint32_t index) {
   return hr;
 }
 
+// Colour and depth outputs are written whole by one move from one register.
+// Where the program writes one in parts or computes into it, the parts go
+// into a temporary of the output's layout, moved out after the last of them.
+HRESULT PixelShader2Target::GatherOutputWrites(OutputGather* gathers, std::uint32_t* count) {
+  *count = 0;
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    const IrInstruction* inst = Instruction(i);
+    if (!inst || inst->Group() == kOpNop) continue;
+    for (std::uint32_t j = 0; j < inst->resultCount; ++j) {
+      const IrValue* r = Value(inst->results[j]);
+      std::uint32_t type = 0, index = 0, full = 0;
+      if (!r || !(BankOf(*r)->type & kBankOutput) || r->component > 3 ||
+          FAILED(MapOutputRegister(inst->results[j], &type, &index, &full)) || !full)
+        continue;
+      OutputGather* g = gathers;
+      while (g < gathers + *count && (g->bank != r->bank || g->reg != r->reg)) ++g;
+      if (g == gathers + *count) {
+        if (*count == kMaxOutputGathers) return E_FAIL;
+        *g = OutputGather{r->bank, r->reg};
+        ++*count;
+      }
+      if (g->lastWriter != i) ++g->writers;
+      g->lastWriter = i;
+      g->outputs[r->component] = inst->results[j];
+      // One move reading one register needs no gathering.
+      bool whole = inst->Group() == kOpMove && inst->argumentCount >= inst->resultCount;
+      for (std::uint32_t a = 1; whole && a < inst->resultCount; ++a) {
+        const IrValue* first = Value(inst->arguments[0]);
+        const IrValue* other = Value(inst->arguments[a]);
+        whole = first && other && first->bank == other->bank && first->reg == other->reg &&
+                first->relativeIndex == other->relativeIndex;
+      }
+      g->gather |= !whole;
+    }
+  }
+  for (OutputGather* g = gathers; g < gathers + *count; ++g) {
+    g->gather |= g->writers > 1;
+    if (!g->gather) continue;
+    const HRESULT hr = NewTemporaryRegister(4, g->staged);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
 HRESULT PixelShader2Target::FinishSelection() {
   HRESULT hr = CheckPortConstraints();
   if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  OutputGather gathers[kMaxOutputGathers];
+  std::uint32_t gatherCount = 0;
+  if (SUCCEEDED(hr) && !fragmentMode) hr = GatherOutputWrites(gathers, &gatherCount);
   const std::uint32_t count = instructions.Count();
-  for (std::uint32_t i = 0; i < count && SUCCEEDED(hr); ++i)
-    if (const IrInstruction* inst = Instruction(i); inst && inst->Group() != kOpNop) hr = LegalizePixelInstruction(i);
+  for (std::uint32_t i = 0; i < count && SUCCEEDED(hr); ++i) {
+    IrInstruction* inst = Instruction(i);
+    if (!inst || inst->Group() == kOpNop) continue;
+    for (OutputGather* g = gathers; g < gathers + gatherCount; ++g) {
+      if (!g->gather) continue;
+      for (std::uint32_t j = 0; j < inst->resultCount; ++j) {
+        IrValue* r = Value(inst->results[j]);
+        if (!r || r->bank != g->bank || r->reg != g->reg || r->component > 3) continue;
+        // The temporary takes the result modifiers; the move copies plainly.
+        IrValue* staged = Value(g->staged[r->component]);
+        staged->binding = r->binding;
+        staged->flags |= r->flags & kValuePrecisionMask;
+        r->binding = 0;
+        inst->results[j] = g->staged[r->component];
+      }
+    }
+    hr = LegalizePixelInstruction(i);
+    for (OutputGather* g = gathers; g < gathers + gatherCount && SUCCEEDED(hr); ++g) {
+      if (!g->gather || g->lastWriter != i) continue;
+      std::uint32_t from[4], to[4], n = 0;
+      for (std::uint32_t c = 0; c < 4; ++c)
+        if (g->outputs[c] != kNoIndex) from[n] = g->staged[c], to[n++] = g->outputs[c];
+      hr = AppendNew(IrWord(kOpMove, n), from, n, to, n, *inst);
+    }
+  }
   if (SUCCEEDED(hr)) hr = RemoveDeadCode();
   if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
   if (SUCCEEDED(hr)) hr = CompactInstructions();

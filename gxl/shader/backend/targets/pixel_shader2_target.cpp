@@ -226,6 +226,10 @@ HRESULT PixelShader2Target::EncodeInputRegister(std::uint32_t value, std::uint32
   if (usage == kUsageColor && n < profileLimits.inputs) return *type = 1, S_OK;
   if (usage == kUsageTexcoord && n < 8) return *type = 3, S_OK;
   if (usage == kNoSemanticUsage) return *type = 0, S_OK;
+  // POSITION, PSIZE and FOG arrive but cannot be read.
+  if (usage == kUsageNotReadable && v->semantic)
+    GXL_SHADER_REPORT(*this, v->semantic, msg::kInvalidSemantic, ValueDirectionText(value),
+                      v->semantic->token.kind == kTokenIdentifier ? v->semantic->token.value.text : "");
   return E_FAIL;
 }
 

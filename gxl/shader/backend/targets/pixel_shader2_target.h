@@ -94,6 +94,17 @@ class PixelShader2Target : public ShaderTarget {
   HRESULT ExpandDotProduct(IrInstruction& dot);
   HRESULT MoveThroughTemporary(IrInstruction& inst, bool argumentsFirst);
   HRESULT SplitToAllowedSwizzles(IrInstruction& inst);
+  // An output register written whole: its writers and, where they must be
+  // gathered, the temporary they write instead.
+  static constexpr std::uint32_t kMaxOutputGathers = 8;
+  struct OutputGather {
+    std::uint32_t bank = kNoIndex, reg = kNoIndex;
+    std::uint32_t writers = 0, lastWriter = kNoIndex;
+    bool gather = false;
+    std::uint32_t staged[4] = {kNoIndex, kNoIndex, kNoIndex, kNoIndex};
+    std::uint32_t outputs[4] = {kNoIndex, kNoIndex, kNoIndex, kNoIndex};
+  };
+  HRESULT GatherOutputWrites(OutputGather* gathers, std::uint32_t* count);
   // A new register of the temporary bank: `count` values at components 0 up.
   HRESULT NewTemporaryRegister(std::uint32_t count, std::uint32_t* out);
   // An instruction appended after the current end of the list; with `split`

@@ -40,7 +40,6 @@ class TargetTest : public ::testing::Test {
   TestTarget& Make(TestTarget::Flavour flavour, std::uint32_t options = 0, bool fragment = false) {
     target = std::make_unique<TestTarget>(flavour, fragment);
     EXPECT_EQ(target->Init(nullptr, &log, flavour, options), S_OK);
-    compiling = target.get();
     return *target;
   }
   std::uint32_t Bank(StandardBank b) const { return target->StandardBankIndex(b); }
@@ -48,7 +47,7 @@ class TargetTest : public ::testing::Test {
   // The compile's result and code (empty on failure).
   HRESULT Compile(Code* code) {
     gxl::ComRef<DataBuffer> buffer;
-    const HRESULT hr = compiling->Compile(buffer.Put());
+    const HRESULT hr = (compiling ? compiling : target.get())->Compile(buffer.Put());
     code->clear();
     if (buffer) {
       const auto* words = static_cast<const std::uint32_t*>(buffer->GetPointer());
@@ -92,7 +91,7 @@ class TargetTest : public ::testing::Test {
   IrPoolScope scope;
   MessageLog log;
   std::unique_ptr<TestTarget> target;  // destroyed first: its nodes go back before the pools go
-  ShaderTarget* compiling = nullptr;   // what Compile compiles: the test target unless a test sets another
+  ShaderTarget* compiling = nullptr;   // what Compile compiles when set, else the test target
 };
 
 }  // namespace targettest
