@@ -222,6 +222,11 @@ HRESULT PixelShader2Target::EmitPixelSetCompare(bool greaterEqual) {
 // --- Code generation ------------------------------------------------------------------
 
 HRESULT PixelShader2Target::GenerateCode() {
+  // No ps 2.x instruction reads a b register: boolean uniforms, which only
+  // arithmetic reads here, take float constant registers.
+  for (std::uint32_t b = 0; b < banks.Count(); ++b)
+    if (RegisterBank* bank = Bank(b); bank && (bank->type & kBankUniform) && !(bank->type & kBankSampler))
+      bank->type &= ~kBankBoolean;
   zeroSelect = oneSelect = kNoIndex;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
     const IrInstruction* inst = Instruction(i);
