@@ -277,8 +277,8 @@ TEST_F(GxlPs2Target, RestrictedSwizzles) {
     EXPECT_EQ(Count(text, "\nadd"), restricted ? 2 : 1) << text;
     const float* t = kCoordinate;
     const float* c = kConstant;
-    ExpectNear(Run(code).oC[0],
-               Float4(t[1] * c[0] + t[2] * c[1] + t[3] * c[2], t[2] + c[1], t[1] + c[2], t[3] + c[3]), text);
+    ExpectNear(Run(code).oC[0], Float4(t[1] * c[0] + t[2] * c[1] + t[3] * c[2], t[2] + c[1], t[1] + c[2], t[3] + c[3]),
+               text);
   }
 }
 
@@ -337,13 +337,14 @@ TEST_F(GxlPs2Target, OperationsEachProfileLacks) {
 
 TEST_F(GxlPs2Target, OutputChecks) {
   struct Row {
-    std::uint32_t colors[2];     // the components written of COLOR0 and COLOR1 (bit per component)
-    std::uint32_t depth;         // component of DEPTH written, or 4 for none
+    std::uint32_t colors[2];  // the components written of COLOR0 and COLOR1 (bit per component)
+    std::uint32_t depth;      // component of DEPTH written, or 4 for none
     std::vector<std::string> messages;
   };
   const Row rows[] = {
       {{0x7, 0}, 4, {"X4529: COLOR0 must be a four-component vector"}},
-      {{0, 0xF}, 4,
+      {{0, 0xF},
+       4,
        {"X4530: pixel shader must minimally write all four components of COLOR0",
         "X4538: COLOR outputs must be contiguous from COLOR0 to COLORn"}},
       {{0xF, 0x3}, 4, {"X4529: COLOR1 must be a four-component vector"}},
