@@ -380,5 +380,177 @@ TEST_F(GxlPs2Target, OutputChecks) {
   }
 }
 
+// Input declarations carry the components read, centroid and partial
+// precision; sampler declarations the texture kind; as the kit reads them.
+TEST_F(GxlPs2Target, Declarations) {
+  for (const std::uint32_t options : {0u, 0x20u}) {
+    MakePs2(kPs20, options);
+    const Values t0 = Input("TEXCOORD0", 0, "xy"), t1 = Input("TEXCOORD1", 1, "xyz"), v0 = Input("COLOR0", 2);
+    for (std::uint32_t v : t1) ps2->Value(v)->flags |= kValueCentroid;
+    const std::uint32_t s0 = Reg(StandardBank::Samplers, 0, "x")[0], s1 = Reg(StandardBank::Samplers, 1, "x")[0],
+                        s2 = Reg(StandardBank::Samplers, 2, "x")[0];
+    const Values a = Reg(StandardBank::Temporaries, 0), b = Reg(StandardBank::Temporaries, 1),
+                 c = Reg(StandardBank::Temporaries, 2);
+    Put(0x605, 2, Concat({s0, s0}, t0), a);
+    Put(0x60F, 3, Concat({s1, s1, s1}, t1), b);
+    Put(0x60A, 3, Concat({s2, s2, s2}, t1), c);
+    const Values sum = Reg(StandardBank::Temporaries, 3), total = Reg(StandardBank::Temporaries, 4);
+    Put(kOpAdd, 4, Concat(a, b), sum);
+    Put(kOpAdd, 4, Concat(sum, c), total);
+    const Values out = Reg(StandardBank::Temporaries, 5);
+    Put(kOpMultiply, 4, Concat(total, v0), out);
+    Color(out);
+    const Code code = MustCompile();
+    nura::shtok::Interpreter interp;
+    std::string error;
+    ASSERT_TRUE(interp.Load(code.data(), code.size(), &error)) << error;
+    struct Want {
+      int type;
+      std::uint32_t number, mask;
+      int modifiers, samplerType;
+    };
+    const int pp = options ? platform::shader::kResultPp : 0;
+    const Want wants[] = {{3, 0, 0x3, pp, 0}, {3, 1, 0x7, pp | platform::shader::kResultCentroid, 0},
+                          {1, 0, 0xF, 0, 0},  {10, 0, 0xF, 0, 2},
+                          {10, 1, 0xF, 0, 3}, {10, 2, 0xF, 0, 4}};
+    for (const Want& w : wants) {
+      const nura::shtok::Declaration* found = nullptr;
+      for (const nura::shtok::Declaration& d : interp.Declarations())
+        if (d.type == w.type && d.number == w.number) found = &d;
+      ASSERT_TRUE(found) << w.type << " " << w.number << "\n" << Text(code);
+      EXPECT_EQ(found->mask, w.mask) << w.type << " " << w.number;
+      EXPECT_EQ(found->modifiers, w.modifiers) << w.type << " " << w.number;
+      EXPECT_EQ(found->samplerType, w.samplerType) << w.type << " " << w.number;
+    }
+  }
+}
+
+TEST_F(GxlPs2Target, SamplerAndDeclarationFailures) {
+  {
+    // Seventeen samplers: one more than any ps 2.x profile has.
+    const std::string mark = Logged();
+    MakePs2(kPs2b);
+    const Values t0 = Input("TEXCOORD0", 0, "xy");
+    Values sum = Reg(StandardBank::Temporaries, 0);
+    Put(kOpMove, 4, Input("COLOR0", 0), sum);
+    for (std::uint32_t i = 0; i < 17; ++i) {
+      const std::uint32_t s = Reg(StandardBank::Samplers, i, "x")[0];
+      const Values texel = Reg(StandardBank::Temporaries, 1), next = Reg(StandardBank::Temporaries, 0);
+      Put(0x605, 2, Concat({s, s}, t0), texel);
+      Put(kOpAdd, 4, Concat(sum, texel), next);
+      sum = next;
+    }
+    Color(sum);
+    Code code;
+    EXPECT_EQ(Compile(&code), E_FAIL);
+    EXPECT_TRUE(code.empty());
+    EXPECT_NE(
+        LoggedSince(mark).find("X4510: maximum number of samplers exceeded. ps_2_b target can have a maximum of 16"),
+        std::string::npos)
+        << LoggedSince(mark);
+  }
+  {
+    // A sampler that nothing sampled has no kind to declare.
+    const std::string mark = Logged();
+    MakePs2(kPs20);
+    EXPECT_EQ(ps2->DeclareSampler(Reg(StandardBank::Samplers, 3, "x")[0]), E_FAIL);
+    EXPECT_NE(LoggedSince(mark).find("X4814: internal error: unexpected Alias on texture declaration"),
+              std::string::npos)
+        << LoggedSince(mark);
+  }
+}
+
+TEST_F(GxlPs2Target, FragmentModeNamesInsteadOfDeclarations) {
+  // Fragments are linked later; the validator does not read them.
+  MakePs2(kPs20, kOptionNoValidation, true);
+  const std::uint32_t s0 = Reg(StandardBank::Samplers, 0, "x")[0];
+  const Values r0 = Reg(StandardBank::Temporaries, 0);
+  Put(0x605, 2, Concat({s0, s0}, Input("TEXCOORD2", 2, "xy")), r0);
+  const Values out = Reg(StandardBank::Outputs, 0);
+  irkit::SetSemanticText(*ps2, out, "COLOR0");
+  Put(kOpMove, 4, r0, out);
+  Code code;
+  ASSERT_EQ(Compile(&code), S_OK) << Logged();
+  ASSERT_FALSE(code.empty());
+  EXPECT_EQ(code[0], 0x7FFF0200u);
+  for (const std::uint32_t word : Body(code)) EXPECT_NE(word & 0x8000FFFF, 31u);  // no dcl
+  EXPECT_TRUE(ps2->fragmentNames[0].Find("v_Texcoord2"));
+}
+
+// At most one input, one constant and one sampler register and three
+// temporaries per instruction, and two uniform operands in all.
+TEST_F(GxlPs2Target, ReadPorts) {
+  MakePs2(kPs20);
+  auto input = [&](std::uint32_t n, const char* semantic) {
+    const Values v = Input(semantic, n);
+    for (std::uint32_t x : v) ps2->Value(x)->registerKey = SemanticWord(kUsageTexcoord, n);
+    return v;
+  };
+  const Values t0 = input(0, "TEXCOORD0"), t1 = input(1, "TEXCOORD1");
+  const Values c0 = Reg(StandardBank::FloatConstants, 0), c1 = Reg(StandardBank::FloatConstants, 1);
+  const Values r0 = Reg(StandardBank::Temporaries, 0), r1 = Reg(StandardBank::Temporaries, 1),
+               r2 = Reg(StandardBank::Temporaries, 2), r3 = Reg(StandardBank::Temporaries, 3);
+  const std::uint32_t s0 = Reg(StandardBank::Samplers, 0, "x")[0];
+  struct Row {
+    std::uint32_t group;
+    std::vector<Values> groups;
+    std::uint32_t violation, at;
+  };
+  const Row rows[] = {
+      {kOpAdd, {t0, t1}, 1, 1},    {kOpAdd, {t0, t0}, 0, 0},    {kOpAdd, {c0, c1}, 1, 1},
+      {kOpAdd, {c0, t0}, 0, 0},    {0x703, {c0, c0, c0}, 1, 2}, {0x703, {c0, r0, c0}, 0, 0},
+      {0x703, {r0, r1, r2}, 0, 0}, {0x703, {r0, r1, t1}, 0, 0}, {0x605, {Values(4, s0), t0}, 0, 0},
+      {0x300, {r3, r1, r2}, 0, 0},
+  };
+  for (const Row& row : rows) {
+    Values arguments;
+    for (const Values& g : row.groups) arguments = Concat(arguments, g);
+    const std::uint32_t at = Put(row.group, 4, arguments, Reg(StandardBank::Temporaries, 5));
+    std::uint32_t group = kNoIndex;
+    EXPECT_EQ(ps2->NextArgumentToCopy(*ps2->Instruction(at), &group), row.violation) << at;
+    EXPECT_TRUE(!row.violation || group == row.at) << at;
+  }
+}
+
+// A failing scratch temporary in the coordinate copies ends the compile with
+// a reason and no code; so does each failing allocation, leaking nothing.
+TEST_F(GxlPs2Target, FailuresLeaveNoCode) {
+  auto build = [&](HRESULT scratch) {
+    MakePs2(kPs20, kOptionDebug | kOptionNoValidation);
+    ps2->scratchFailure = scratch;
+    const std::uint32_t s0 = Reg(StandardBank::Samplers, 0, "x")[0];
+    const Values r0 = Reg(StandardBank::Temporaries, 0), r1 = Reg(StandardBank::Temporaries, 1);
+    Put(0x605, 2, Concat({s0, s0}, Input("TEXCOORD0", 0, "yx")), r0);
+    Put(kOpLess, 4, Concat(r0, Reg(StandardBank::FloatConstants, 0)), r1);
+    Color(r1);
+  };
+  const std::string mark = Logged();
+  build(E_FAIL);
+  Code code;
+  EXPECT_EQ(Compile(&code), E_FAIL);
+  EXPECT_TRUE(code.empty());
+  EXPECT_NE(LoggedSince(mark).find("X4004: program too complex"), std::string::npos) << LoggedSince(mark);
+
+  build(S_OK);
+  gxl::ComRef<DataBuffer> buffer;
+  ASSERT_EQ(ps2->Compile(buffer.Put()), S_OK) << Logged();
+  build(S_OK);
+  shadertest::FailNthAllocation(~std::uint64_t{0});
+  ASSERT_EQ(ps2->Compile(buffer.Put()), S_OK);
+  const std::uint64_t total = shadertest::AllocationsCounted();
+  shadertest::FailNthAllocation(0);
+  ASSERT_GT(total, 10u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    build(S_OK);
+    shadertest::FailNthAllocation(n);
+    const HRESULT hr = ps2->Compile(buffer.Put());
+    const bool failed = shadertest::AllocationFailed();
+    shadertest::FailNthAllocation(0);
+    ASSERT_TRUE(failed) << n;
+    ASSERT_TRUE(FAILED(hr)) << "allocation " << n << " of " << total;
+    ASSERT_FALSE(buffer);
+  }
+}
+
 }  // namespace
 }  // namespace targettest
