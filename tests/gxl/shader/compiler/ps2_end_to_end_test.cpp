@@ -18,6 +18,7 @@
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "tests/support/outside_input.h"
+#include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
@@ -463,5 +464,83 @@ TEST(GxlPs2EndToEnd, PixelFragmentsDeclareNothing) {
   EXPECT_TRUE(named);
   EXPECT_FALSE(declared);
 }
+
+// Generated expressions over uniforms and procedural samplers, compiled for
+// every profile, against the generator's own evaluation.
+constexpr std::uint32_t kGeneratedSeeds = 500, kGeneratedBatches = 20;
+
+class GxlPs2Generated : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(GxlPs2Generated, ExpressionsMatchTheGenerator) {
+  std::uint32_t compared = 0, limited = 0;
+  const std::uint32_t per = kGeneratedSeeds / kGeneratedBatches;
+  for (std::uint32_t seed = GetParam() * per; seed < (GetParam() + 1) * per; ++seed) {
+    const hlslgen::Generator g(seed, hlslgen::Options{.maxDepth = 4, .samplers = true});
+    const hlslgen::Node& root = g.At(g.Root());
+    if (root.type.matrix) continue;
+    const std::uint32_t n = root.type.columns;
+    std::string source = g.SamplerDeclarations();
+    for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
+    const std::string width = n == 1 ? "float" : "float" + std::to_string(n);
+    source += "float4 main() : COLOR { return float4((" + width + ")(" + g.Text(g.Root()) + ")" +
+              std::string(n == 1 ? ", 0.0, 0.0, 1.0" : n == 2 ? ", 0.0, 1.0" : n == 3 ? ", 1.0" : "") + "); }\n";
+    for (const char* profile : kProfiles) {
+      const Compiled c = CompileHlsl(source, "main", profile);
+      if (FAILED(c.hr)) {
+        // Long or register-hungry expressions may not fit a profile.
+        const bool limit = c.log.find("X5020") != std::string::npos || c.log.find("X4004") != std::string::npos ||
+                           c.log.find("X4521") != std::string::npos;
+        EXPECT_TRUE(limit) << "seed " << seed << " " << profile << ": " << c.log << source;
+        limited += limit;
+        continue;
+      }
+      nura::shtok::Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+      for (const hlslgen::Variable& v : g.Variables()) {
+        const ConstantHandle handle = c.table->ConstantByName(nullptr, v.name.c_str());
+        ConstantDesc desc{};
+        UINT count = 1;
+        if (!handle || FAILED(c.table->DescribeConstants(handle, &desc, &count))) continue;
+        // Registers hold rows, or with column packing the columns.
+        const std::uint32_t rows = v.type.rows, columns = v.type.columns;
+        const bool byColumns = desc.typeClass == 3;
+        for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
+          float x[4] = {};
+          for (std::uint32_t i = 0; i < 4; ++i) {
+            const std::uint32_t row = byColumns ? i : r, column = byColumns ? r : i;
+            if (row < rows && column < columns) x[i] = static_cast<float>(v.value[row * columns + column]);
+          }
+          interp.SetFloat(static_cast<int>(desc.registerIndex + r), Float4(x[0], x[1], x[2], x[3]));
+        }
+      }
+      std::map<int, std::uint32_t> samplers;
+      for (std::uint32_t k = 0; k < 8; ++k) {
+        const INT index = c.table->SamplerIndex(c.table->ConstantByName(nullptr, ("s" + std::to_string(k)).c_str()));
+        if (index >= 0) samplers[index] = k;
+      }
+      interp.SetSampler([&](const nura::shtok::SampleRequest& r) {
+        const double coordinate[3] = {r.coord[0], r.coord[1], r.coord[2]};
+        double texel[4];
+        hlslgen::ProceduralTexel(samplers[r.sampler], coordinate, r.textureType == 3 ? 3 : 2, texel);
+        return Float4(static_cast<float>(texel[0]), static_cast<float>(texel[1]), static_cast<float>(texel[2]),
+                      static_cast<float>(texel[3]));
+      });
+      Lane lane;
+      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+      for (std::uint32_t i = 0; i < n; ++i) {
+        const double want = root.value[i];
+        EXPECT_NEAR(lane.oC[0][i], want, 2e-5 * std::max(1.0, std::fabs(want)))
+            << "seed " << seed << " " << profile << " [" << i << "]\n"
+            << source << Text(c.code);
+      }
+      ++compared;
+    }
+  }
+  // Most expressions fit every profile.
+  EXPECT_GT(compared, 3 * limited);
+}
+
+INSTANTIATE_TEST_SUITE_P(Batches, GxlPs2Generated, ::testing::Range(0u, kGeneratedBatches));
 
 }  // namespace
