@@ -25,7 +25,9 @@
 // on a shader-model-3 pixel target, where it stays a loop), and a generated
 // loop of 1,000 iterations, unrolled on a target without loops and, on a
 // target with loops of at most 255 iterations, after the simulation that
-// shows it runs longer.
+// shows it runs longer. Last, whole compiles of the corpus's pixel shaders
+// for ps_2_0 (unvalidated, so that the time is the compiler's alone),
+// mame/chroma.fx's loop of three unrolled among them.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -52,6 +54,7 @@
 #include "gxl/shader/hlsl/hlsl_parser.h"
 #include "gxl/shader/shader_entry.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
+#include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "gxl/shader/core/source_lexer.h"
 #include "bench/play_frame.h"
@@ -813,7 +816,52 @@ void BM_LowerLongLoop(benchmark::State& state) {
   LowerEntry(state, text, "main", state.range(0) != 0);
 }
 
+// The corpus's pixel shaders, each with the vertex half it is joined to.
+struct PixelSource {
+  const char* vertexHalf;  // null: the file stands alone
+  const char* file;
+  const char* entry;
+};
+constexpr PixelSource kPixelSources[] = {
+    {"allegro5/ex_shader_vertex.hlsl", "allegro5/ex_shader_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_shader_vertex.hlsl", "allegro5/ex_shader_multitex_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_shader_vertex.hlsl", "allegro5/ex_prim_wrap_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_prim_shader_vertex.hlsl", "allegro5/ex_prim_shader_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_prim_high_vertex.hlsl", "allegro5/ex_prim_high_pixel.hlsl", "ps_main"},
+    {nullptr, "mame/primary.fx", "ps_screen_main"},
+    {nullptr, "mame/primary.fx", "ps_vector_buffer_main"},
+    {nullptr, "mame/primary.fx", "ps_ui_main"},
+    {nullptr, "mame/phosphor.fx", "ps_main"},
+    {nullptr, "mame/chroma.fx", "ps_main"},
+    {nullptr, "mame/ghosting.fx", "ps_main"},
+    {nullptr, "mame/focus.fx", "ps_main"},
+    {nullptr, "mame/vector.fx", "ps_main"},
+    {nullptr, "irrlicht/d3d9.hlsl", "pixelMain"},
+};
+
+void BM_CompilePs20(benchmark::State& state) {
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  const PixelSource& source = kPixelSources[state.range(0)];
+  const std::string text =
+      (source.vertexHalf ? ReadText(corpus / source.vertexHalf) + "\n#line 1\n" : std::string()) +
+      ReadText(corpus / source.file);
+  for (auto _ : state) {
+    gxl::ComRef<DataBuffer> code, messages;
+    if (FAILED(CompileShaderFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr, source.entry,
+                                       "ps_2_0", 0x2, code.Put(), messages.Put(), nullptr))) {
+      state.SkipWithError("the shader did not compile");
+      return;
+    }
+  }
+  state.SetLabel(std::string(source.file) + " " + source.entry);
+}
+
 BENCHMARK(BM_LowerNtsc)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompilePs20)->DenseRange(0, std::size(kPixelSources) - 1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LowerLongLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Malloc16)->Unit(benchmark::kMillisecond);
