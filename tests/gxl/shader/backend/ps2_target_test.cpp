@@ -260,14 +260,18 @@ TEST_F(GxlPs2Target, RestrictedSwizzles) {
     const Values t0 = Input("TEXCOORD0", 0), c0 = Reg(StandardBank::FloatConstants, 0);
     const Values r0 = Reg(StandardBank::Temporaries, 0);
     Put(kOpMove, 4, t0, r0);
-    // r1 = r0.xzyw + c0; r2.x = dot(r0.yzw, c0.xyz); r2.yzw = r1.yzw.
-    const Values r1 = Reg(StandardBank::Temporaries, 1);
+    // r2.x = dot(r0.yzw, c0.xyz); r1 = r0.xzyw + c0; r2.yzw = r1.yzw;
+    // COLOR1 = r1. The dot product comes first, so that its expansion would
+    // overwrite r0 before the add reads it, were its partial sums put there.
+    const Values r1 = Reg(StandardBank::Temporaries, 1), r2 = Reg(StandardBank::Temporaries, 2);
+    Put(kOpDot, 3, Concat({r0[1], r0[2], r0[3]}, {c0[0], c0[1], c0[2]}), {r2[0]});
     Put(kOpAdd, 4, Concat({r0[0], r0[2], r0[1], r0[3]}, c0), r1);
-    const Values r2 = Reg(StandardBank::Temporaries, 2);
-    const std::uint32_t dot = Put(kOpDot, 3, Concat({r0[1], r0[2], r0[3]}, {c0[0], c0[1], c0[2]}), {r2[0]});
-    (void)dot;
     Put(kOpMove, 3, {r1[1], r1[2], r1[3]}, {r2[1], r2[2], r2[3]});
     Color(r2);
+    Color(r1, 1);
+    // A temporary without a register yet takes no register number from the
+    // expansion's fresh temporaries.
+    ps2->AddValue(ps2->StandardBankIndex(StandardBank::Temporaries), kNoIndex, 0, 0.0);
     const Code code = MustCompile();
     const std::string text = Text(code);
     const std::vector<std::uint32_t> swizzles = SourceSwizzles(code);
@@ -277,8 +281,10 @@ TEST_F(GxlPs2Target, RestrictedSwizzles) {
     EXPECT_EQ(Count(text, "\nadd"), restricted ? 2 : 1) << text;
     const float* t = kCoordinate;
     const float* c = kConstant;
-    ExpectNear(Run(code).oC[0], Float4(t[1] * c[0] + t[2] * c[1] + t[3] * c[2], t[2] + c[1], t[1] + c[2], t[3] + c[3]),
+    const Lane lane = Run(code);
+    ExpectNear(lane.oC[0], Float4(t[1] * c[0] + t[2] * c[1] + t[3] * c[2], t[2] + c[1], t[1] + c[2], t[3] + c[3]),
                text);
+    ExpectNear(lane.oC[1], Float4(t[0] + c[0], t[2] + c[1], t[1] + c[2], t[3] + c[3]), text);
   }
 }
 
@@ -530,6 +536,16 @@ TEST_F(GxlPs2Target, FailuresLeaveNoCode) {
   EXPECT_EQ(Compile(&code), E_FAIL);
   EXPECT_TRUE(code.empty());
   EXPECT_NE(LoggedSince(mark).find("X4004: program too complex"), std::string::npos) << LoggedSince(mark);
+
+  // A rule that fails without saying why still fails the compile, with a reason.
+  const std::string before = Logged();
+  MakePs2(kPs20);
+  const Values r0 = Reg(StandardBank::Temporaries, 0);
+  Put(0x703, 2, Concat(Input("TEXCOORD0", 0, "xy"), Reg(StandardBank::FloatConstants, 0, "xy")), {r0[0], r0[1]});
+  Color({r0[0], r0[1], r0[0], r0[1]});
+  EXPECT_EQ(Compile(&code), E_FAIL);
+  EXPECT_TRUE(code.empty());
+  EXPECT_NE(LoggedSince(before).find("X4532: cannot map expression"), std::string::npos) << LoggedSince(before);
 
   build(S_OK);
   gxl::ComRef<DataBuffer> buffer;

@@ -17,8 +17,8 @@
 #include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
-#include "tests/support/outside_input.h"
 #include "tests/support/hlslgen/hlslgen.h"
+#include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
@@ -483,7 +483,11 @@ TEST_P(GxlPs2Generated, ExpressionsMatchTheGenerator) {
     for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
     const std::string width = n == 1 ? "float" : "float" + std::to_string(n);
     source += "float4 main() : COLOR { return float4((" + width + ")(" + g.Text(g.Root()) + ")" +
-              std::string(n == 1 ? ", 0.0, 0.0, 1.0" : n == 2 ? ", 0.0, 1.0" : n == 3 ? ", 1.0" : "") + "); }\n";
+              std::string(n == 1   ? ", 0.0, 0.0, 1.0"
+                          : n == 2 ? ", 0.0, 1.0"
+                          : n == 3 ? ", 1.0"
+                                   : "") +
+              "); }\n";
     for (const char* profile : kProfiles) {
       const Compiled c = CompileHlsl(source, "main", profile);
       if (FAILED(c.hr)) {
