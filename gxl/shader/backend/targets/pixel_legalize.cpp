@@ -12,12 +12,6 @@ namespace gxl::shader {
 
 namespace {
 
-bool ComponentWise(const IrInstruction& inst) {
-  const std::uint32_t g = inst.Group();
-  return inst.resultCount == inst.Width() && inst.Class() != 6 && !(g >= 0x500 && g <= 0x503) && g != 0x708 &&
-         !IsSpecialOperation(&inst);
-}
-
 bool InRegisterOf(const IrValue& a, const IrValue& b) { return a.bank == b.bank && a.reg == b.reg; }
 
 }  // namespace
@@ -102,7 +96,7 @@ HRESULT PixelShader2Target::MoveThroughTemporary(IrInstruction& inst, bool argum
 // takes the remaining results in order while every operand still matches an
 // allowed swizzle (one result alone always does).
 HRESULT PixelShader2Target::SplitToAllowedSwizzles(IrInstruction& inst) {
-  if (!RestrictedSwizzles() || !ComponentWise(inst) || HasRestrictedSwizzles(*this, inst))
+  if (!RestrictedSwizzles() || !ComputesComponentWise(inst) || HasRestrictedSwizzles(*this, inst))
     return AddInstructionCopy(&inst) == kNoIndex ? E_OUTOFMEMORY : S_OK;
   const std::uint32_t n = inst.Width(), groups = inst.argumentCount / n;
   IrInstruction* saved = current;
@@ -117,13 +111,8 @@ HRESULT PixelShader2Target::SplitToAllowedSwizzles(IrInstruction& inst) {
       keep[j] = 1;
       bool allowed = true;
       for (std::uint32_t k = 0; k < groups && allowed; ++k) {
-        std::uint8_t pattern[4] = {kFreeComponent, kFreeComponent, kFreeComponent, kFreeComponent};
-        for (std::uint32_t i = 0; i < n; ++i) {
-          const IrValue* r = Value(inst.results[i]);
-          const IrValue* a = Value(inst.arguments[k * n + i]);
-          if (keep[i] && r && a && r->component < 4 && !(BankOf(*a)->type & kBankSampler))
-            pattern[r->component] = static_cast<std::uint8_t>(a->component & 3);
-        }
+        std::uint8_t pattern[4];
+        ArgumentPattern(*this, inst, k, pattern, keep);
         allowed = MatchRestrictedSwizzle(pattern) >= 0;
       }
       if (!allowed && width > 0) {

@@ -26,12 +26,6 @@ DWORD RegisterBits(std::uint32_t type, std::uint32_t index) {
 // Instructions whose sources are read one component at a time.
 bool ScalarSources(std::uint32_t group) { return group == 0x103 || (group >= 0x105 && group <= 0x107); }
 
-bool ComponentWise(const IrInstruction& inst) {
-  const std::uint32_t g = inst.Group();
-  return inst.resultCount == inst.Width() && inst.Class() != 6 && !(g >= 0x500 && g <= 0x503) && g != 0x708 &&
-         !IsSpecialOperation(&inst);
-}
-
 struct ProfileRow {
   DWORD version;
   std::uint32_t temporaries, booleans, capabilities, secondFlags;
@@ -57,14 +51,22 @@ int MatchRestrictedSwizzle(const std::uint8_t pattern[4], int first, int last) {
   return -1;
 }
 
-void ArgumentPattern(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t k, std::uint8_t pattern[4]) {
+bool ComputesComponentWise(const IrInstruction& inst) {
+  const std::uint32_t g = inst.Group();
+  return inst.resultCount == inst.Width() && inst.Class() != 6 && !(g >= 0x500 && g <= 0x503) && g != 0x708 &&
+         !IsSpecialOperation(&inst);
+}
+
+void ArgumentPattern(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t k, std::uint8_t pattern[4],
+                     const std::uint8_t* keep) {
   std::fill(pattern, pattern + 4, kFreeComponent);
   const std::uint32_t n = inst.Width();
   if (n == 0 || (k + 1) * n > inst.argumentCount || ScalarSources(inst.Group())) return;
   const IrValue* first = p.Value(inst.arguments[k * n]);
   if (!first || (p.BankOf(*first)->type & kBankSampler)) return;
-  const bool componentWise = ComponentWise(inst);
+  const bool componentWise = ComputesComponentWise(inst);
   for (std::uint32_t j = 0; j < n; ++j) {
+    if (keep && (j >= 4 || !keep[j])) continue;
     const IrValue* v = p.Value(inst.arguments[k * n + j]);
     const IrValue* r = componentWise ? p.Value(inst.results[j]) : nullptr;
     const std::uint32_t position = componentWise ? (r ? r->component : kNoIndex) : j;
@@ -174,31 +176,17 @@ HRESULT PixelShader2Target::MapSwizzle(const std::uint32_t* values, std::uint32_
 
 HRESULT PixelShader2Target::EncodeDestinationMask(const std::uint32_t* values, std::uint32_t count, DWORD* bits,
                                                   std::uint32_t fullMask) {
-  if (!bits || !values || count == 0 || !Value(values[0])) return E_FAIL;
-  DWORD mask = 0;
-  bool overlap = false, partial = true;
-  for (std::uint32_t i = 0; i < count; ++i) {
+  const HRESULT hr = ShaderTarget::EncodeDestinationMask(values, count, bits, fullMask);
+  if (FAILED(hr)) return hr;
+  // Results nobody reads may as well be computed at partial precision.
+  bool partial = true;
+  for (std::uint32_t i = 0; i < count && partial; ++i) {
     const IrValue* v = Value(values[i]);
-    if (!v || v->component > 3) {
-      GXL_SHADER_REPORT(*this, current ? current->sourcePosition : nullptr, msg::kInternalComponentOutOfRange);
-      return E_FAIL;
-    }
-    const DWORD bit = 0x10000u << v->component;
-    overlap |= (mask & bit) != 0;
-    mask |= bit;
-    // Results nobody reads may as well be computed at partial precision.
     const bool unread =
         (BankOf(*v)->type & kBankReadable) && v->definingPosition != kNoIndex && v->firstUse == kNoIndex;
-    partial &= (v->flags & kValueHalf) || unread;
+    partial = (v->flags & kValueHalf) || unread;
   }
-  if (overlap && !fullMask)
-    GXL_SHADER_REPORT(*this, current ? current->sourcePosition : nullptr, msg::kOverlappingOutputWrites);
-  if (fullMask) mask = kFullMask;
-  if (Value(values[0])->binding & 0x200) mask |= kSaturateBit;
-  if (partial || (options & 0x20)) mask |= kPartialPrecisionBit;
-  if (debugRecordsOn && !debugRecords.Empty())
-    for (std::uint32_t i = 0; i < 4; ++i) debugRecords.Back().results[i] = i < count ? values[i] : kNoIndex;
-  *bits = mask;
+  if (partial || (options & 0x20)) *bits |= kPartialPrecisionBit;
   return S_OK;
 }
 

@@ -22,11 +22,15 @@ constexpr std::uint8_t kFreeComponent = 0xFF;
 // yzxw, zxyw and wzyx.
 constexpr int kFirstRotation = 4;
 int MatchRestrictedSwizzle(const std::uint8_t pattern[4], int first = 0, int last = 7);
+// Whether result j of the instruction is computed from column j of each
+// argument group alone.
+bool ComputesComponentWise(const IrInstruction& instruction);
 // The pattern argument group k of an instruction reads: the value components at
 // the positions of the result components they compute (or in order, for
-// instructions that are not component-wise).
-void ArgumentPattern(const ShaderProgram& p, const IrInstruction& instruction, std::uint32_t k,
-                     std::uint8_t pattern[4]);
+// instructions that are not component-wise); with `keep`, only the columns it
+// marks.
+void ArgumentPattern(const ShaderProgram& p, const IrInstruction& instruction, std::uint32_t k, std::uint8_t pattern[4],
+                     const std::uint8_t* keep = nullptr);
 // Whether every argument group's pattern is one of the eight allowed swizzles.
 bool HasRestrictedSwizzles(const ShaderProgram& p, const IrInstruction& instruction);
 
@@ -85,6 +89,9 @@ class PixelShader2Target : public ShaderTarget {
  private:
   HRESULT EmitPixelMinMax(bool max);
   HRESULT EmitPixelSetCompare(bool greaterEqual);
+  // add t, a, -b over the current instruction's two argument groups, into a
+  // scratch temporary laid out like its results.
+  HRESULT WriteDifference(std::uint32_t** a, std::uint32_t** b, std::uint32_t* t);
   // Coordinates that are not plain t# or r# registers read a temporary
   // filled by a move first.
   HRESULT CopySampleCoordinates();

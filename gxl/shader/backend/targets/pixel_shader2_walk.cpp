@@ -172,6 +172,21 @@ HRESULT PixelShader2Target::MapOperation() {
 
 // --- Pixel rules -----------------------------------------------------------------------
 
+HRESULT PixelShader2Target::WriteDifference(std::uint32_t** a, std::uint32_t** b, std::uint32_t* t) {
+  const IrInstruction& inst = *current;
+  const std::uint32_t n = inst.Width();
+  inst.ArgumentGroup(0, a);
+  inst.ArgumentGroup(1, b);
+  if (!*a || !*b || n == 0 || n > 4 || inst.resultCount < n) return E_FAIL;
+  // The temporary is laid out like the destination, so that the selection
+  // reads it without a swizzle.
+  std::uint32_t t4[4];
+  const HRESULT hr = FindFreeTemporary(currentIndex, 4, t4);
+  if (FAILED(hr)) return hr;
+  for (std::uint32_t j = 0; j < n; ++j) t[j] = t4[Value(inst.results[j])->component & 3];
+  return WriteInstruction(kOpcodeAdd, t, n, *a, *b, nullptr, n, 0, kModifierNegate);
+}
+
 HRESULT PixelShader2Target::EmitPixelMinMax(bool max) {
   const IrInstruction& inst = *current;
   const std::uint32_t n = inst.Width();
@@ -179,19 +194,15 @@ HRESULT PixelShader2Target::EmitPixelMinMax(bool max) {
   inst.ArgumentGroup(0, &a);
   inst.ArgumentGroup(1, &b);
   const IrValue* r = inst.resultCount ? Value(inst.results[0]) : nullptr;
-  if (!a || !b || !r || n == 0 || n > 4 || inst.resultCount < n) return E_FAIL;
+  if (!a || !b || !r) return E_FAIL;
   auto sameRegister = [&](std::uint32_t value) {
     const IrValue* v = Value(value);
     return v && v->bank == r->bank && v->reg == r->reg;
   };
   if (!sameRegister(a[0]) && !sameRegister(b[0])) return EmitSimpleOperation(max ? kOpcodeMax : kOpcodeMin);
-  // Written back into an operand's register: cmp on the difference, through
-  // a temporary laid out like the destination.
-  std::uint32_t t4[4], t[4];
-  HRESULT hr = FindFreeTemporary(currentIndex, 4, t4);
-  if (FAILED(hr)) return hr;
-  for (std::uint32_t j = 0; j < n; ++j) t[j] = t4[Value(inst.results[j])->component & 3];
-  hr = WriteInstruction(kOpcodeAdd, t, n, a, b, nullptr, n, 0, kModifierNegate);
+  // Written back into an operand's register: cmp on the difference.
+  std::uint32_t t[4];
+  const HRESULT hr = WriteDifference(&a, &b, t);
   if (FAILED(hr)) return hr;
   return max ? WriteInstruction(kOpcodeCmp, inst.results, n, t, a, b, n)
              : WriteInstruction(kOpcodeCmp, inst.results, n, t, b, a, n);
@@ -200,21 +211,12 @@ HRESULT PixelShader2Target::EmitPixelMinMax(bool max) {
 HRESULT PixelShader2Target::EmitPixelSetCompare(bool greaterEqual) {
   const IrInstruction& inst = *current;
   const std::uint32_t n = inst.Width();
-  std::uint32_t *a = nullptr, *b = nullptr;
-  inst.ArgumentGroup(0, &a);
-  inst.ArgumentGroup(1, &b);
-  if (!a || !b || n == 0 || n > 4 || inst.resultCount < n || zeroSelect == kNoIndex || oneSelect == kNoIndex)
-    return E_FAIL;
-  std::uint32_t t4[4], t[4], zero[4], one[4];
-  HRESULT hr = FindFreeTemporary(currentIndex, 4, t4);
+  if (zeroSelect == kNoIndex || oneSelect == kNoIndex) return E_FAIL;
+  std::uint32_t *a = nullptr, *b = nullptr, t[4];
+  const HRESULT hr = WriteDifference(&a, &b, t);
   if (FAILED(hr)) return hr;
-  for (std::uint32_t j = 0; j < n; ++j) {
-    t[j] = t4[Value(inst.results[j])->component & 3];
-    zero[j] = zeroSelect;
-    one[j] = oneSelect;
-  }
-  hr = WriteInstruction(kOpcodeAdd, t, n, a, b, nullptr, n, 0, kModifierNegate);
-  if (FAILED(hr)) return hr;
+  const std::uint32_t zero[4] = {zeroSelect, zeroSelect, zeroSelect, zeroSelect};
+  const std::uint32_t one[4] = {oneSelect, oneSelect, oneSelect, oneSelect};
   return greaterEqual ? WriteInstruction(kOpcodeCmp, inst.results, n, t, one, zero, n)
                       : WriteInstruction(kOpcodeCmp, inst.results, n, t, zero, one, n);
 }
