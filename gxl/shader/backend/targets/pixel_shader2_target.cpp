@@ -16,8 +16,8 @@ namespace {
 constexpr std::uint8_t kAllowedSwizzles[8][4] = {{0, 0, 0, 0}, {1, 1, 1, 1}, {2, 2, 2, 2}, {3, 3, 3, 3},
                                                  {0, 1, 2, 3}, {1, 2, 0, 3}, {2, 0, 1, 3}, {3, 2, 1, 0}};
 
-constexpr std::uint32_t kSourceModifierBits = 0x1F0000;
-constexpr std::uint32_t kDclToken = 0x0200001F;  // dcl with its length of two
+constexpr std::uint32_t kDclToken = 0x0200001F;    // dcl with its length of two
+constexpr std::uint32_t kOptionAllPartial = 0x20;  // compile option: every result at partial precision
 
 DWORD RegisterBits(std::uint32_t type, std::uint32_t index) {
   return kParameterBit | (type & 7) << 28 | (type & 0x18) << 8 | (index & 0x7FF);
@@ -186,7 +186,7 @@ HRESULT PixelShader2Target::EncodeDestinationMask(const std::uint32_t* values, s
         (BankOf(*v)->type & kBankReadable) && v->definingPosition != kNoIndex && v->firstUse == kNoIndex;
     partial = (v->flags & kValueHalf) || unread;
   }
-  if (partial || (options & 0x20)) *bits |= kPartialPrecisionBit;
+  if (partial || (options & kOptionAllPartial)) *bits |= kPartialPrecisionBit;
   return S_OK;
 }
 
@@ -236,7 +236,7 @@ HRESULT PixelShader2Target::DeclareInputsOutputs(std::uint32_t value, DWORD* key
   } else if (usage == kUsageTexcoord && n < 8) {
     type = 3, width = texcoordWidths[n];
     if (key) *key = n + 2;
-    if ((options & 0x20) || (v->flags & kValueHalf)) bits |= kPartialPrecisionBit;
+    if ((options & kOptionAllPartial) || (v->flags & kValueHalf)) bits |= kPartialPrecisionBit;
   } else {
     return S_OK;
   }
