@@ -469,9 +469,9 @@ TEST(GxlPs2EndToEnd, PixelFragmentsDeclareNothing) {
 // every profile, against the generator's own evaluation.
 constexpr std::uint32_t kGeneratedSeeds = 500, kGeneratedBatches = 20;
 
-class GxlPs2Generated : public ::testing::TestWithParam<std::uint32_t> {};
+class GxlPs2EndToEndGenerated : public ::testing::TestWithParam<std::uint32_t> {};
 
-TEST_P(GxlPs2Generated, ExpressionsMatchTheGenerator) {
+TEST_P(GxlPs2EndToEndGenerated, ExpressionsMatchTheGenerator) {
   std::uint32_t compared = 0, limited = 0;
   const std::uint32_t per = kGeneratedSeeds / kGeneratedBatches;
   for (std::uint32_t seed = GetParam() * per; seed < (GetParam() + 1) * per; ++seed) {
@@ -545,6 +545,6 @@ TEST_P(GxlPs2Generated, ExpressionsMatchTheGenerator) {
   EXPECT_GT(compared, 3 * limited);
 }
 
-INSTANTIATE_TEST_SUITE_P(Batches, GxlPs2Generated, ::testing::Range(0u, kGeneratedBatches));
+INSTANTIATE_TEST_SUITE_P(Batches, GxlPs2EndToEndGenerated, ::testing::Range(0u, kGeneratedBatches));
 
 }  // namespace
