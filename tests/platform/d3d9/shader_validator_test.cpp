@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "d3d9/shader_tokens.h"
@@ -288,6 +290,61 @@ TEST(ShTokValidate, RegisterFileSizesOfEveryVersion) {
       }
     }
   }
+}
+
+// Streams the ps_1_x stage rules refuse carry the rule's number; the others
+// in the table are accepted with no message.
+void ExpectVerdicts(const char* test, const std::vector<std::pair<const char*, const char*>>& accepted,
+                    const std::vector<std::tuple<const char*, const char*, DWORD>>& refused) {
+  for (const auto& [name, tokens] : accepted) {
+    const Verdict v = Validate(Tokens(tokens));
+    EXPECT_EQ(v.hr, S_OK) << test << ": " << name << Describe(v);
+  }
+  for (const auto& [name, tokens, number] : refused) {
+    const Verdict v = Validate(Tokens(tokens));
+    EXPECT_EQ(v.hr, E_FAIL) << test << ": " << name;
+    EXPECT_TRUE(v.Has(number)) << test << ": " << name << Describe(v);
+  }
+}
+
+TEST(ShTokValidate, Ps1TextureRowsOnConsecutiveStagesFromOneEarlierRegister) {
+  ExpectVerdicts(
+      "rows",
+      {
+          {"texm3x2", "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 00000048 B00F0002 B0E40000 0000FFFF"},
+          {"texm3x3spec after two pads",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B4E40000 00000049 B00F0002 B4E40000 "
+           "0000004C B00F0003 B4E40000 A0E40000 0000FFFF"},
+          {"texm3x2depth", "FFFF0103 00000042 B00F0000 00000047 B00F0001 B0E40000 00000054 B00F0002 B0E40000 0000FFFF"},
+          {"texreg2ar from an earlier stage", "FFFF0101 00000042 B00F0001 00000045 B00F0002 B0E40001 0000FFFF"},
+      },
+      {
+          {"final row without pads", "FFFF0101 00000042 B00F0000 00000048 B00F0002 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"pad at the end", "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 0000FFFF", ps::kMsgTextureStage},
+          {"another instruction between the rows",
+           "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 00000042 B00F0003 00000048 B00F0002 B0E40000 "
+           "0000FFFF",
+           ps::kMsgTextureStage},
+          {"rows on stages 1 and 3",
+           "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 00000048 B00F0003 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"rows reading t0 and t1",
+           "FFFF0101 00000042 B00F0000 00000042 B00F0001 00000047 B00F0002 B0E40000 00000048 B00F0003 B0E40001 "
+           "0000FFFF",
+           ps::kMsgTextureStage},
+          {"a texm3x2 final after a texm3x3 pad",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B0E40000 00000048 B00F0002 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"texm3x3tex after one pad",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B0E40000 0000004A B00F0002 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"source from a later stage", "FFFF0101 00000042 B00F0002 00000045 B00F0001 B0E40002 0000FFFF",
+           ps::kMsgTextureStage},
+          {"source from its own stage", "FFFF0102 00000042 B00F0000 00000055 B00F0001 B0E40001 0000FFFF",
+           ps::kMsgTextureStage},
+          {"source r0", "FFFF0101 00000045 B00F0001 80E40000 0000FFFF", ps::kMsgTextureStage},
+      });
 }
 
 }  // namespace
