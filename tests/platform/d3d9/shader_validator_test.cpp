@@ -347,4 +347,61 @@ TEST(ShTokValidate, Ps1TextureRowsOnConsecutiveStagesFromOneEarlierRegister) {
       });
 }
 
+TEST(ShTokValidate, Ps14PhaseRulesAndCndCondition) {
+  ExpectVerdicts(
+      "phases",
+      {
+          {"v0 in a program without phase", "FFFF0104 00000001 800F0000 90E40000 0000FFFF"},
+          {"v0, _dz, a dependent read and texkill of r# in phase two",
+           "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000042 800F0001 89E40000 00000041 800F0000 "
+           "00000001 800F0000 90E40000 0000FFFF"},
+          {"bem in phase one",
+           "FFFF0104 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 80E40001 "
+           "0000FFFD 00000001 800F0000 80E40002 0000FFFF"},
+          {"texdepth r5 in phase two", "FFFF0104 00000001 800F0005 A0E40000 0000FFFD 00000057 800F0005 0000FFFF"},
+          {"texld t# _dw", "FFFF0104 00000042 800F0000 BAE40000 0000FFFF"},
+          {"cnd on r0.a", "FFFF0101 00000001 800F0000 A0E40000 00000050 800F0001 80FF0000 A0E40001 A0E40002 0000FFFF"},
+          {"cnd on any register in ps_1_4", "FFFF0104 00000050 800F0001 A0E40000 A0E40001 80E40000 0000FFFF"},
+      },
+      {
+          {"v0 in phase one", "FFFF0104 00000001 800F0000 90E40000 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"_dz and a dependent read in phase one",
+           "FFFF0104 00000040 80070000 B0E40000 00000042 800F0001 89E40000 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"a dependent read in phase one",
+           "FFFF0104 00000042 800F0000 B0E40000 00000042 800F0001 80E40000 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"texkill of r# in phase one", "FFFF0104 00000042 800F0000 B0E40000 00000041 800F0000 0000FFFD 0000FFFF",
+           ps::kMsgPhase},
+          {"texdepth in phase one", "FFFF0104 00000057 800F0005 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"texdepth on r4", "FFFF0104 0000FFFD 00000057 800F0004 0000FFFF", ps::kMsgRegister},
+          {"bem in phase two",
+           "FFFF0104 0000FFFD 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 "
+           "80E40001 0000FFFF",
+           ps::kMsgPhase},
+          {"bem without phase",
+           "FFFF0104 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 80E40001 "
+           "0000FFFF",
+           ps::kMsgPhase},
+          {"bem twice",
+           "FFFF0104 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 80E40001 "
+           "00000059 80030003 80E40000 80E40001 0000FFFD 0000FFFF",
+           ps::kMsgPhase},
+          {"_dz on t#", "FFFF0104 00000042 800F0000 B9E40000 0000FFFF", ps::kMsgSourceModifier},
+          {"_dw on r#", "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000042 800F0001 8AE40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"_dz three times",
+           "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000042 800F0001 89E40000 00000042 800F0002 89E40000 "
+           "00000042 800F0003 89E40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"texcrd from r#", "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000040 80070001 80E40000 0000FFFF",
+           ps::kMsgRegister},
+          {"a range modifier on c# in ps_1_4", "FFFF0104 00000001 800F0000 A4E40000 0000FFFF", ps::kMsgSourceModifier},
+          {"cnd on r1.a in ps_1_1",
+           "FFFF0101 00000001 800F0001 A0E40000 00000050 800F0000 80FF0001 A0E40001 A0E40002 0000FFFF",
+           ps::kMsgRegister},
+          {"cnd on r0 unswizzled in ps_1_2",
+           "FFFF0102 00000001 800F0000 A0E40000 00000050 800F0001 80E40000 A0E40001 A0E40002 0000FFFF",
+           ps::kMsgRegister},
+      });
+}
+
 }  // namespace

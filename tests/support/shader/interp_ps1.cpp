@@ -192,7 +192,8 @@ bool Interpreter::Ps1Texture(const Instruction& in, Lane* lanes, Ps1Lane* state,
         break;
       case ps::kTexKill: {
         // 1_1-1_3 test the stage's coordinates, ps_1_4 the register named.
-        const Float4 tested = ps14 ? Read(in.dst, lane, st.th) : tc;
+        const Float4 tested =
+            ps14 ? Fetch(ps::RegisterType(in.dst.token), ps::RegisterNumber(in.dst.token), lane, st.th) : tc;
         for (int c = 0; c < 3; ++c)
           if (tested[c] < 0) lane.killed = true;
         writes = false;
