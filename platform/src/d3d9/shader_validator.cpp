@@ -196,6 +196,8 @@ void StreamChecker::CheckTokenBits(const Instruction& in) {
       Report(in.index, kMsgCoissue, "co-issue needs two arithmetic instructions other than dp4 and bem");
     else if (WriteMask(m_previous.dst.token) & WriteMask(in.dst.token))
       Report(in.index, kMsgCoissue, "co-issued instructions write the same components");
+    else
+      CheckPairReads(m_previous, in);
   }
 }
 

@@ -95,6 +95,7 @@ class StreamChecker {
   void CheckTextureStages(const Instruction& in);
   void CheckPs14(const Instruction& in);
   void FinishPs1();
+  void CheckPairReads(const Instruction& first, const Instruction& second);
   bool CheckRegister(const Operand& op);
   void CheckRelative(const Operand& op, bool dst);
   bool Declared(int type, std::uint32_t number) const;

@@ -27,6 +27,31 @@ int MatrixRowsOf(std::uint16_t op) {
 // Register type and number of a parameter token.
 std::uint32_t RegisterOf(std::uint32_t tok) { return tok & 0x70001FFFu; }
 
+// The components of source `i` an arithmetic instruction reads (bit 0 = x),
+// after its swizzle.
+std::uint32_t ComponentsRead(const Instruction& in, int i, const Version& v) {
+  const std::uint32_t tok = in.src[i].token;
+  std::uint32_t lanes;  // operation channels that use the source
+  switch (in.Op()) {
+    case kDp3:
+      lanes = 0x7;
+      break;
+    case kDp4:
+      lanes = 0xF;
+      break;
+    case kCnd:
+      lanes = i == 0 && v.minor < 4 ? 0x8 : WriteMask(in.dst.token);
+      break;
+    default:
+      lanes = WriteMask(in.dst.token);
+      break;
+  }
+  std::uint32_t read = 0;
+  for (int c = 0; c < 4; ++c)
+    if (lanes >> c & 1) read |= 1u << SwizzleComponent(tok, c);
+  return read;
+}
+
 }  // namespace
 
 void StreamChecker::CheckTextureStages(const Instruction& in) {
@@ -70,6 +95,19 @@ void StreamChecker::CheckTextureStages(const Instruction& in) {
     m_rows = {rows, 1, stage + 1, source, in.index};
   else if (rows)
     Report(in.index, kMsgTextureStage, Printf("%s without the texm3x%dpad rows before it", in.info->name, rows));
+}
+
+// The two halves of a pair run in one slot: neither may depend on whether
+// it sees the other's result.
+void StreamChecker::CheckPairReads(const Instruction& first, const Instruction& second) {
+  for (const auto& [reader, writer] : {std::pair{&first, &second}, std::pair{&second, &first}}) {
+    for (int i = 0; i < reader->sourceCount; ++i) {
+      if (RegisterOf(reader->src[i].token) == RegisterOf(writer->dst.token) &&
+          (ComponentsRead(*reader, i, m_v) & WriteMask(writer->dst.token)))
+        Report(reader->src[i].index, kMsgCoissue,
+               Printf("%s reads components its co-issued %s writes", reader->info->name, writer->info->name));
+    }
+  }
 }
 
 void StreamChecker::CheckPs14(const Instruction& in) {

@@ -361,6 +361,12 @@ TEST(ShTokValidate, Ps14PhaseRulesAndCndCondition) {
           {"texdepth r5 in phase two", "FFFF0104 00000001 800F0005 A0E40000 0000FFFD 00000057 800F0005 0000FFFF"},
           {"texld t# _dw", "FFFF0104 00000042 800F0000 BAE40000 0000FFFF"},
           {"cnd on r0.a", "FFFF0101 00000001 800F0000 A0E40000 00000050 800F0001 80FF0000 A0E40001 A0E40002 0000FFFF"},
+          {"co-issued halves reading r0's other components",
+           "FFFF0101 00000001 800F0000 A0E40000 00000005 80070000 80E40000 A0E40000 40000002 80080000 80FF0000 "
+           "A0FF0000 0000FFFF"},
+          {"co-issued dp3 beside a write of r0.a",
+           "FFFF0101 00000001 800F0000 A0E40000 00000008 80070001 80E40000 A0E40000 40000001 80080000 A0FF0000 "
+           "0000FFFF"},
           {"cnd on any register in ps_1_4", "FFFF0104 00000050 800F0001 A0E40000 A0E40001 80E40000 0000FFFF"},
       },
       {
@@ -395,6 +401,13 @@ TEST(ShTokValidate, Ps14PhaseRulesAndCndCondition) {
           {"texcrd from r#", "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000040 80070001 80E40000 0000FFFF",
            ps::kMsgRegister},
           {"a range modifier on c# in ps_1_4", "FFFF0104 00000001 800F0000 A4E40000 0000FFFF", ps::kMsgSourceModifier},
+          {"a co-issued half reading the alpha the other writes",
+           "FFFF0101 00000001 800F0000 A0E40000 00000001 80070000 80FF0000 40000001 80080000 A0FF0000 0000FFFF",
+           ps::kMsgCoissue},
+          {"an alpha half reading r0.b that its co-issued dp3 writes",
+           "FFFF0101 00000001 800F0000 A0E40000 00000008 80070000 80E40000 A0E40000 40000001 80080000 80AA0000 "
+           "0000FFFF",
+           ps::kMsgCoissue},
           {"cnd on r1.a in ps_1_1",
            "FFFF0101 00000001 800F0001 A0E40000 00000050 800F0000 80FF0001 A0E40001 A0E40002 0000FFFF",
            ps::kMsgRegister},
