@@ -48,15 +48,15 @@ enum Usage : int {
 // One dcl of the loaded program. ps_2_x inputs carry no usage in their token:
 // v# reads as COLOR and t# as TEXCOORD, index = register number (`implied`).
 struct Declaration {
-  int type = 0;                // register type: v# 1, t# 3, o# 6, s# 10, vPos/vFace 17
+  int type = 0;  // register type: v# 1, t# 3, o# 6, s# 10, vPos/vFace 17
   std::uint32_t number = 0;
-  int usage = -1;              // -1 for samplers, vPos and vFace
+  int usage = -1;  // -1 for samplers, vPos and vFace
   int usageIndex = 0;
   bool implied = false;
-  std::uint32_t mask = 0;      // declared components (bit 0 = x)
-  int samplerType = 0;         // 2 2-D, 3 cube, 4 volume; 0 for other registers
-  int modifiers = 0;           // _pp, _centroid (platform::shader::kResult*)
-  bool output = false;         // vs_3_0 o#
+  std::uint32_t mask = 0;  // declared components (bit 0 = x)
+  int samplerType = 0;     // 2 2-D, 3 cube, 4 volume; 0 for other registers
+  int modifiers = 0;       // _pp, _centroid (platform::shader::kResult*)
+  bool output = false;     // vs_3_0 o#
 };
 
 struct Lane;
@@ -112,7 +112,7 @@ class Interpreter {
   // value: components of a co-issued pair that depend on the order the two
   // run in, texcrd components it does not copy or copies outside [0, 1], and
   // the alpha of every r# at ps_1_4's phase. NaN sticks through cnd and cmp
-  // conditions and texture coordinates, so it reaches the output.
+  // conditions and texture coordinates, so it reaches the output. ps_1_x only.
   void SetStrict(bool strict) { m_strict = strict; }
   // Instructions each lane may execute before the run fails (runaway loops).
   void SetBudget(std::uint64_t instructions) { m_budget = instructions; }
@@ -144,10 +144,9 @@ class Interpreter {
   // ps_1_x: no flow control, so every instruction runs across the lanes.
   struct Ps1Lane;
   bool RunPs1(Lane* lanes, int count, std::string* error);
-  bool Ps1Texture(const platform::shader::Instruction& in, Lane* lanes, Ps1Lane* state, int count,
-                  std::string* error);
-  bool Ps1Arithmetic(const platform::shader::Instruction& in, const platform::shader::Instruction* paired,
-                     Lane& lane, const Thread& th, std::string* error);
+  bool Ps1Texture(const platform::shader::Instruction& in, Lane* lanes, Ps1Lane* state, int count, std::string* error);
+  bool Ps1Arithmetic(const platform::shader::Instruction& in, const platform::shader::Instruction* paired, Lane& lane,
+                     const Thread& th, std::string* error);
   bool Evaluate(const platform::shader::Instruction& in, const Lane& lane, const Thread& th, Float4* value,
                 std::uint32_t* produced, std::string* error) const;
   Float4 Lookup(int stage, const Float4& coord, const Float4& ddx, const Float4& ddy, int lane) const;
