@@ -125,6 +125,9 @@ class StreamChecker {
     std::size_t index = 0;
   };
   PendingRows m_rows;
+  // t# registers texbem/texbeml read (only they may read them again) and
+  // those texm3x2depth wrote (nothing may read them); bit per register.
+  std::uint32_t m_bumpRead = 0, m_depthWritten = 0;
   // ps_1_4: what is allowed in phase two only, found before any phase (a
   // program without phase is all phase two); bem positions; _dz count.
   std::vector<std::pair<std::size_t, std::string>> m_phaseTwoOnly;

@@ -57,6 +57,18 @@ std::uint32_t ComponentsRead(const Instruction& in, int i, const Version& v) {
 void StreamChecker::CheckTextureStages(const Instruction& in) {
   if (in.info->cls == kSetup) return;
   const std::uint16_t op = in.Op();
+  const bool bump = op == kTexBem || op == kTexBemL;
+  for (int i = 0; i < in.sourceCount; ++i) {
+    const Operand& s = in.src[i];
+    const std::uint32_t n = RegisterNumber(s.token);
+    if (RegisterType(s.token) != kAddr || n >= 32) continue;
+    if ((m_bumpRead >> n & 1) && !bump)
+      Report(s.index, kMsgTextureStage, Printf("t%u, read by texbem, is read again by %s", n, in.info->name));
+    if (m_depthWritten >> n & 1) Report(s.index, kMsgTextureStage, Printf("t%u is read after texm3x2depth", n));
+  }
+  if (bump && RegisterType(in.src[0].token) == kAddr && RegisterNumber(in.src[0].token) < 32)
+    m_bumpRead |= 1u << RegisterNumber(in.src[0].token);
+  if (op == kTexM3x2Depth && RegisterNumber(in.dst.token) < 32) m_depthWritten |= 1u << RegisterNumber(in.dst.token);
   const int rows = MatrixRowsOf(op);
   const bool pad = op == kTexM3x2Pad || op == kTexM3x3Pad;
   const bool reads = in.info->cls == kTexture && in.sourceCount > 0;
@@ -69,6 +81,15 @@ void StreamChecker::CheckTextureStages(const Instruction& in) {
     else if (RegisterNumber(s.token) >= stage)
       Report(s.index, kMsgTextureStage,
              Printf("%s on stage %u reads t%u, not an earlier stage", in.info->name, stage, RegisterNumber(s.token)));
+    // Texture addressing takes no source modifier but _bx2: on the texm rows,
+    // and from ps_1_2 on everything but texreg2ar, texreg2gb and the bumps.
+    const int mod = SourceModifier(s.token);
+    const bool bx2 = rows > 0 || (m_v.minor >= 2 && !bump && op != kTexReg2Ar && op != kTexReg2Gb);
+    if (mod != kModNone && !(mod == kModSign && bx2))
+      Report(s.index, kMsgSourceModifier,
+             Printf("source modifier %d is not allowed on %s in %s", mod, in.info->name, m_v.Name()));
+    if (in.sourceCount > 1 && SourceModifier(in.src[1].token) != kModNone)
+      Report(in.src[1].index, kMsgSourceModifier, Printf("the eye vector of %s takes no modifier", in.info->name));
   }
   if (m_rows.pads > 0) {
     const bool next = rows == m_rows.rows && (pad ? m_rows.pads < rows - 1 : m_rows.pads == rows - 1);

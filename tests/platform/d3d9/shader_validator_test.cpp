@@ -317,6 +317,9 @@ TEST(ShTokValidate, Ps1TextureRowsOnConsecutiveStagesFromOneEarlierRegister) {
            "0000004C B00F0003 B4E40000 A0E40000 0000FFFF"},
           {"texm3x2depth", "FFFF0103 00000042 B00F0000 00000047 B00F0001 B0E40000 00000054 B00F0002 B0E40000 0000FFFF"},
           {"texreg2ar from an earlier stage", "FFFF0101 00000042 B00F0001 00000045 B00F0002 B0E40001 0000FFFF"},
+          {"two texbem reading one register",
+           "FFFF0101 00000042 B00F0000 00000043 B00F0001 B0E40000 00000043 B00F0002 B0E40000 0000FFFF"},
+          {"_bx2 on texdp3 in ps_1_2", "FFFF0102 00000042 B00F0000 00000055 B00F0001 B4E40000 0000FFFF"},
       },
       {
           {"final row without pads", "FFFF0101 00000042 B00F0000 00000048 B00F0002 B0E40000 0000FFFF",
@@ -344,6 +347,23 @@ TEST(ShTokValidate, Ps1TextureRowsOnConsecutiveStagesFromOneEarlierRegister) {
           {"source from its own stage", "FFFF0102 00000042 B00F0000 00000055 B00F0001 B0E40001 0000FFFF",
            ps::kMsgTextureStage},
           {"source r0", "FFFF0101 00000045 B00F0001 80E40000 0000FFFF", ps::kMsgTextureStage},
+          {"t0 read after texbem",
+           "FFFF0101 00000042 B00F0000 00000043 B00F0001 B0E40000 00000001 800F0000 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"t2 read after texm3x2depth",
+           "FFFF0103 00000042 B00F0000 00000047 B00F0001 B0E40000 00000054 B00F0002 B0E40000 00000001 800F0000 "
+           "B0E40002 0000FFFF",
+           ps::kMsgTextureStage},
+          {"_bx2 on texreg2ar", "FFFF0102 00000042 B00F0000 00000045 B00F0001 B4E40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"_bx2 on texbem", "FFFF0101 00000042 B00F0000 00000043 B00F0001 B4E40000 0000FFFF", ps::kMsgSourceModifier},
+          {"_bias on a texm row",
+           "FFFF0101 00000042 B00F0000 00000047 B00F0001 B2E40000 00000048 B00F0002 B2E40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"a negated eye vector",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B0E40000 00000049 B00F0002 B0E40000 0000004C B00F0003 "
+           "B0E40000 A1E40000 0000FFFF",
+           ps::kMsgSourceModifier},
       });
 }
 
