@@ -87,6 +87,8 @@ TEST(ShTokPs1, Ps14TextureInstructionsAgainstTheirFormulas) {
          // r0's alpha comes from phase one: undefined in strict mode.
          return Expect{Float4(a[0] * b[0], a[1] * b[1], a[2] * b[2], a[3] * b[3]), 0x7};
        }},
+      {"texld .xyz", "00000042 800F0000 B0A40001",
+       [](const Lane& in, const Float4&) { return Expect{Texel(0, Float4(in.t[1][0], in.t[1][1], in.t[1][2], 0))}; }},
       {"texld .xyw", "00000042 800F0000 B0F40001",
        [](const Lane& in, const Float4&) { return Expect{Texel(0, Float4(in.t[1][0], in.t[1][1], in.t[1][3], 0))}; }},
       {"texld _dw", "00000042 800F0003 BAE40001 00000001 800F0000 80E40003",
