@@ -47,6 +47,7 @@ TEST(ShTokDeclarations, EveryFieldOfEveryForm) {
        {{kInput, 1, kUsageTexCoord, 2, false, 0xF, 0, 4, false},
         {kMisc, 0, -1, 0, false, 0x3, 0, 0, false},
         {kMisc, 1, -1, 0, false, 0xF, 0, 0, false}}},
+      {"ps_1_4 declares nothing", "FFFF0104 00000001 800F0000 B0E40000 0000FFFF", {}},
   };
   for (const Case& c : cases) {
     Interpreter interp;
