@@ -445,6 +445,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT NameConstant(const char* format, std::uint32_t reg, const DWORD values[4]);
   // The compile's own steps (compile_driver.cpp).
   HRESULT BindSemanticsAndFile();
+  HRESULT FileRegisters();
   HRESULT DefineLiterals();
   HRESULT DeclareRegisters();
   HRESULT FinishCode(DataBuffer** code);

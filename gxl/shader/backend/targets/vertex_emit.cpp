@@ -104,7 +104,7 @@ HRESULT VertexShaderTarget::MapOperation() {
           break;
         default:
           hr = (group >= 0x700 && group <= 0x707) || (group >= 0x730 && group <= 0x742) ? EmitStandardRule(group)
-                                                                                         : E_NOTIMPL;
+                                                                                        : E_NOTIMPL;
           break;
       }
     }

@@ -146,10 +146,12 @@ HRESULT VertexShaderTarget::GenerateCode() {
     if (SUCCEEDED(hr) && changed) hr = ResetSelectionState();
   }
   if (SUCCEEDED(hr) && !(options & kOptionNoOptimisation)) {
-    hr = ForEach(*this, [](std::uint32_t g) { return g != kOpNop; },
-                 [](ShaderTarget& t) { return static_cast<VertexShaderTarget&>(t).MatchDistanceVector(); });
+    hr = ForEach(
+        *this, [](std::uint32_t g) { return g != kOpNop; },
+        [](ShaderTarget& t) { return static_cast<VertexShaderTarget&>(t).MatchDistanceVector(); });
     if (SUCCEEDED(hr))
-      hr = ForEach(*this, Is(kOpDot), [](ShaderTarget& t) { return static_cast<VertexShaderTarget&>(t).FoldDotProduct(); });
+      hr = ForEach(*this, Is(kOpDot),
+                   [](ShaderTarget& t) { return static_cast<VertexShaderTarget&>(t).FoldDotProduct(); });
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr)) hr = ForEach(*this, IsScalarResult(), FoldMoveIntoScalarResult);
   }

@@ -12,15 +12,15 @@
 namespace gxl::shader {
 
 // Second flag word bits of the vertex profiles.
-constexpr std::uint32_t kVertexTargetFlag = 0x40;     // messages name the vertex shader
-constexpr std::uint32_t kVertexBreakCompare = 0x4;    // breakc (vs_2_a, vs_2_sw)
+constexpr std::uint32_t kVertexTargetFlag = 0x40;      // messages name the vertex shader
+constexpr std::uint32_t kVertexBreakCompare = 0x4;     // breakc (vs_2_a, vs_2_sw)
 constexpr std::uint32_t kVertexFractionForm = 0x2000;  // frc writes only x and y (vs_1_1)
 
 // Opcodes of the partial-precision exponent and logarithm.
 constexpr DWORD kOpcodeExpp = 78;
 constexpr DWORD kOpcodeLogp = 79;
 
-class VertexShaderTarget final : public ShaderTarget {
+class VertexShaderTarget : public ShaderTarget {
  public:
   explicit VertexShaderTarget(bool fragment);
 
