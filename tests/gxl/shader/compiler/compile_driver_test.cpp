@@ -102,7 +102,7 @@ TEST(GxlCompileDriver, ForcedSoftwareProfiles) {
   } rows[] = {
       {"vs_1_1", 0x40, 0xFFFE02FF, nullptr}, {"vs_2_0", 0x40, 0xFFFE02FF, nullptr},
       {"vs_2_a", 0x80, 0xFFFE0201, nullptr}, {"vs_3_0", 0x40, 0, "'vs_3_sw'"},
-      {"ps_2_0", 0x40, 0, "'ps_2_0'"},        {"ps_2_0", 0x80, 0, "'ps_2_sw'"},
+      {"ps_2_0", 0x40, 0, "'ps_2_0'"},       {"ps_2_0", 0x80, 0, "'ps_2_sw'"},
       {"ps_3_0", 0x80, 0, "'ps_3_sw'"},
   };
   for (const Row& row : rows) {
@@ -128,9 +128,10 @@ TEST(GxlCompileDriver, FailuresLeaveNoCode) {
       {"no entry name", kPassThrough, nullptr, 0, D3DERR_INVALIDCALL, nullptr},
       {"an output never written", "void main(out float4 p : POSITION) {}\n", "main", 0, E_FAIL, "X3508"},
       {"a parse error", "float4 main( : POSITION { }\n", "main", 0, E_FAIL, "error X3000"},
-      {"POSITION written in part", "float4 main(float4 p : POSITION) : POSITION { return float4(p.xy, 0, 0) * p.x; }\n"
-       "float3 other(float4 p : POSITION) : POSITION { return p.xyz; }\n", "other", 0, E_FAIL,
-       "error X4541: vertex shader must minimally write all four components of POSITION"},
+      {"POSITION written in part",
+       "float4 main(float4 p : POSITION) : POSITION { return float4(p.xy, 0, 0) * p.x; }\n"
+       "float3 other(float4 p : POSITION) : POSITION { return p.xyz; }\n",
+       "other", 0, E_FAIL, "error X4541: vertex shader must minimally write all four components of POSITION"},
   };
   for (const Row& row : rows) {
     const DriverRun run(row.text, row.entry, "vs_2_0", row.options, true);
@@ -233,9 +234,9 @@ TEST(GxlCompileDriver, ObjectExpressions) {
   ShaderCompiler compiler;
   ComRef<DataBuffer> buffer;
   std::uint32_t kind = 0;
-  EXPECT_EQ(compiler.CompileObjectExpression(&parse.pp, parse.tree, parse.Find("text"), "vs_2_0", 0, buffer.Put(),
-                                             &kind),
-            E_FAIL);
+  EXPECT_EQ(
+      compiler.CompileObjectExpression(&parse.pp, parse.tree, parse.Find("text"), "vs_2_0", 0, buffer.Put(), &kind),
+      E_FAIL);
   EXPECT_NE(shadertest::LogText(parse.pp.Log()).find("internal error: expression expected"), std::string::npos);
 }
 
