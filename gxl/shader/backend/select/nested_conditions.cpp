@@ -1,5 +1,6 @@
 // Clean-ups of the rebuilt blocks: boolean ifs nested in an if on the same
 // condition, and else blocks left with nothing to do.
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -50,7 +51,7 @@ bool SelfMove(const ShaderTarget& t, const IrInstruction& inst) {
 
 }  // namespace
 
-HRESULT SimplifyNestedBoolConditions(ShaderTarget& t) {
+HRESULT SimplifyNestedBoolConditions(ShaderTarget& t) try {
   std::vector<Level> stack;
   std::uint32_t boolDepth = 0;
   for (std::uint32_t i = t.currentIndex; i < t.instructions.Count(); ++i) {
@@ -92,6 +93,8 @@ HRESULT SimplifyNestedBoolConditions(ShaderTarget& t) {
     }
   }
   return S_OK;
+} catch (const std::bad_alloc&) {
+  return E_OUTOFMEMORY;
 }
 
 HRESULT RemoveEmptyConditionalBlocks(ShaderTarget& t) {
@@ -100,7 +103,6 @@ HRESULT RemoveEmptyConditionalBlocks(ShaderTarget& t) {
     for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
       IrInstruction* opener = t.Instruction(i);
       if (!Live(opener) || !InOperationSet7(opener->word)) continue;
-      std::vector<std::uint32_t> moves;
       bool empty = true;
       std::uint32_t j = i + 1;
       for (; j < t.instructions.Count(); ++j) {
@@ -111,11 +113,10 @@ HRESULT RemoveEmptyConditionalBlocks(ShaderTarget& t) {
           empty = false;
           break;
         }
-        moves.push_back(j);
       }
       if (!empty || j == t.instructions.Count()) continue;
-      opener->word = 0;
-      for (std::uint32_t m : moves) t.Instruction(m)->word = 0;
+      for (std::uint32_t k = i; k < j; ++k)
+        if (IrInstruction* inst = t.Instruction(k)) inst->word = 0;
       changed = true;
     }
   }

@@ -4,10 +4,10 @@
 // every later reader of the same predicate chain while the register lives.
 #include <algorithm>
 #include <utility>
-#include <vector>
 
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/targets/shader_target.h"
+#include "gxl/shader/core/pod_array.h"
 
 namespace gxl::shader {
 
@@ -34,25 +34,35 @@ HRESULT ShaderTarget::InsertOperandCopies() {
   HRESULT hr = ResetSelectionState();
   if (FAILED(hr)) return hr;
   const std::uint32_t count = instructions.Count();
-  std::vector<IrInstruction*> order;
-  order.reserve(count);
-  bool copied = false;
+  // The new order: each instruction after the moves made for it. The list
+  // keeps the old order until the new one is complete.
+  PodArray<IrInstruction*> order;
+  PodArray<IrInstruction*> moves;
+  auto fail = [&](HRESULT status) {
+    for (std::size_t k = 0; k < moves.Size(); ++k) delete moves[k];
+    return status;
+  };
+  if (!order.Reserve(count)) return E_OUTOFMEMORY;
   for (std::uint32_t i = 0; i < count; ++i) {
     IrInstruction* inst = Instruction(i);
     if (!inst) continue;
     const std::uint32_t n = GroupWidth(*inst);
-    std::vector<std::uint32_t> done;  // groups copied for this instruction
-    std::uint32_t excluded[8], excludedCount = 0;
+    // Registers taken and groups copied for this instruction.
+    std::uint32_t excluded[8], done[8], copies = 0;
     std::uint32_t group = 0;
-    while (inst->Group() != 0 && inst->Group() != 0x741 && n && n <= 4 && NextArgumentToCopy(*inst, &group) &&
-           group < inst->argumentCount / n && std::find(done.begin(), done.end(), group) == done.end() &&
-           excludedCount < 8) {
+    while (inst->Group() != 0 && inst->Group() != 0x741 && n && n <= 4 && copies < 8 &&
+           NextArgumentToCopy(*inst, &group) && group < inst->argumentCount / n &&
+           std::find(done, done + copies, group) == done + copies) {
       std::uint32_t temporaries[4];
-      hr = FindFreeTemporary(i, n, temporaries, excluded, excludedCount);
-      if (FAILED(hr)) return hr;
-      excluded[excludedCount++] = Value(temporaries[0])->reg;
+      hr = FindFreeTemporary(i, n, temporaries, excluded, copies);
+      if (FAILED(hr)) return fail(hr);
+      excluded[copies] = Value(temporaries[0])->reg;
       IrInstruction* move = NewInstruction(IrWord(kOpMove, n), n, n);
-      if (!move) return E_OUTOFMEMORY;
+      if (!move) return fail(E_OUTOFMEMORY);
+      if (!moves.Append(move)) {
+        delete move;
+        return fail(E_OUTOFMEMORY);
+      }
       move->CopySourcePosition(inst);
       const IrValue* guard = inst->resultCount ? Value(inst->results[0]) : nullptr;
       for (std::uint32_t c = 0; c < n; ++c) {
@@ -65,20 +75,19 @@ HRESULT ShaderTarget::InsertOperandCopies() {
         }
         argument = temporaries[c];
       }
-      order.push_back(move);
-      done.push_back(group);
-      copied = true;
+      if (!order.Append(move)) return fail(E_OUTOFMEMORY);
+      done[copies++] = group;
     }
-    instructions.Slot(i) = nullptr;
-    order.push_back(inst);
+    if (!order.Append(inst)) return fail(E_OUTOFMEMORY);
   }
+  if (moves.Empty()) return S_FALSE;
   instructions.Truncate(0);
-  for (std::size_t k = 0; k < order.size(); ++k)
+  for (std::size_t k = 0; k < order.Size(); ++k)
     if (instructions.Append(order[k]) == kNoIndex) {  // which destroyed order[k]
-      for (std::size_t r = k + 1; r < order.size(); ++r) delete order[r];
+      for (std::size_t r = k + 1; r < order.Size(); ++r) delete order[r];
       return E_OUTOFMEMORY;
     }
-  return copied ? S_OK : S_FALSE;
+  return S_OK;
 }
 
 HRESULT ShaderTarget::CheckPortConstraints() {

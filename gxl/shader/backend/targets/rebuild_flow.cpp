@@ -1,7 +1,7 @@
 // The structured rebuild of a predicated program (LowerPredicatedBlocks of the
 // vertex and shader model 3 code generation): the blocks, then bool and loop
 // conditions into the constant registers their instructions read.
-#include <cmath>
+#include <new>
 
 #include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
@@ -62,7 +62,12 @@ HRESULT ShaderTarget::RebuildFlowControl() {
   ConditionalWalk walk;
   walk.end = oldCount;
   std::uint32_t position = 0;
-  HRESULT hr = EmitConditionalBlock(*this, walk, &position, nullptr);
+  HRESULT hr;
+  try {
+    hr = EmitConditionalBlock(*this, walk, &position, nullptr);
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+  }
   if (SUCCEEDED(hr) && position < oldCount) {
     // An instruction guarded by a value that opens no block here.
     GXL_SHADER_REPORT(*this, Instruction(position)->sourcePosition, msg::kIfPredicatesMismatch);
