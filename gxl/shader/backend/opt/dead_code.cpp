@@ -16,8 +16,8 @@ class Liveness {
  public:
   Liveness(ShaderProgram& p, std::uint8_t* level) : m_p(p), m_level(level) {}
 
-  // Raises a value, and the values on its relative-index and predicate
-  // chains, to `to`; true when anything rose.
+  // Raises a value, the values on its relative-index and predicate chains
+  // and the value it aliases, to `to`; true when anything rose.
   bool Raise(std::uint32_t value, std::uint8_t to) {
     bool rose = false;
     for (std::uint32_t IrValue::*link : {&IrValue::relativeIndex, &IrValue::predicate}) {
@@ -35,6 +35,11 @@ class Liveness {
         index = v->*link;
       }
     }
+    // A value that reads another register's contents (an alias, left by a
+    // folded source modifier) keeps that value alive too.
+    const IrValue* v = value != kNoIndex ? m_p.values[value] : nullptr;
+    if (v && v->alias != kNoIndex && v->alias != value && m_p.values[v->alias] && m_level[v->alias] < to)
+      rose |= Raise(v->alias, to);
     return rose;
   }
 
@@ -198,6 +203,13 @@ HRESULT ShaderProgram::RemoveUnusedValues() {
     if (v && (v->useCount || v->definingPosition != kNoIndex ||
               (type & (kBankLiteral | kBankKeepValues)) == (kBankLiteral | kBankKeepValues)))
       mark(i);
+  }
+  // Reads through an alias count as uses of the value it stands for: what a
+  // live instruction names stays in any case.
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    const IrInstruction* inst = instructions[i];
+    if (opt::IsEmpty(inst)) continue;
+    for (std::uint32_t k = 0; k < inst->argumentCount; ++k) mark(inst->arguments[k]);
   }
   // What a kept value links to stays too.
   while (top) {
