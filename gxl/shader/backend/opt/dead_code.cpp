@@ -31,15 +31,13 @@ class Liveness {
           // The other chain of a value reached along this one.
           if (link == &IrValue::predicate) Raise(v->relativeIndex, to);
           if (link == &IrValue::relativeIndex && index != value) Raise(v->predicate, to);
+          // A value that reads another register's contents (an alias, left by
+          // a folded source modifier) keeps that value alive too.
+          if (v->alias != kNoIndex && v->alias != index) Raise(v->alias, to);
         }
         index = v->*link;
       }
     }
-    // A value that reads another register's contents (an alias, left by a
-    // folded source modifier) keeps that value alive too.
-    const IrValue* v = value != kNoIndex ? m_p.values[value] : nullptr;
-    if (v && v->alias != kNoIndex && v->alias != value && m_p.values[v->alias] && m_level[v->alias] < to)
-      rose |= Raise(v->alias, to);
     return rose;
   }
 
@@ -200,7 +198,11 @@ HRESULT ShaderProgram::RemoveUnusedValues() {
   for (std::uint32_t i = 0; i < count; ++i) {
     const IrValue* v = values[i];
     const std::uint32_t type = opt::BankTypeOf(*this, i);
-    if (v && (v->useCount || v->definingPosition != kNoIndex ||
+    // A table of literals read through relative indexes keeps every entry:
+    // the reads name none of them.
+    const bool table = (type & (kBankLiteral | kBankRelative)) == (kBankLiteral | kBankRelative) &&
+                       v && v->relativeIndex == kNoIndex;
+    if (v && (v->useCount || v->definingPosition != kNoIndex || table ||
               (type & (kBankLiteral | kBankKeepValues)) == (kBankLiteral | kBankKeepValues)))
       mark(i);
   }

@@ -75,11 +75,115 @@ auto Quietly(A a) {
 
 }  // namespace
 
+// Texture coordinate outputs take only the masks .x, .xy, .xyz and .xyzw: an
+// output register written in other pieces is computed into temporaries
+// instead and written whole by one move at the end (holes hold 0).
+HRESULT VertexShaderTarget::OrderOutputWrites() {
+  HRESULT hr = ResetSelectionState();
+  if (FAILED(hr)) return hr;
+  const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
+  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
+  // The output values of each register, by component: the last one written.
+  struct Written {
+    std::uint32_t reg;
+    std::uint32_t last[4];
+    bool unordered, guarded;
+  };
+  PodArray<Written> registers;
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    const IrValue* v = Value(i);
+    if (!v || v->bank != outputs || v->reg == kNoIndex || v->component > 3 || v->relativeIndex != kNoIndex) continue;
+    std::size_t k = 0;
+    while (k < registers.Size() && registers[k].reg != v->reg) ++k;
+    if (k == registers.Size() &&
+        !registers.Append(Written{v->reg, {kNoIndex, kNoIndex, kNoIndex, kNoIndex}, false, false}))
+      return E_OUTOFMEMORY;
+    Written& w = registers[k];
+    w.guarded |= v->predicate != kNoIndex;
+    std::uint32_t& last = w.last[v->component];
+    if (last == kNoIndex || Value(last)->definingPosition < v->definingPosition) last = i;
+  }
+  // A write of components other than 0 to n - 1 of one register.
+  for (std::uint32_t p = 0; p < instructions.Count(); ++p) {
+    const IrInstruction* inst = Instruction(p);
+    if (!inst || inst->word < 0x100000) continue;
+    for (std::size_t k = 0; k < registers.Size(); ++k) {
+      Written& w = registers[k];
+      std::uint32_t mask = 0;
+      for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
+        const IrValue* v = Value(inst->results[r]);
+        if (v && v->bank == outputs && v->reg == w.reg && v->component < 4) mask |= 1u << v->component;
+      }
+      w.unordered |= mask && (mask & (mask + 1)) != 0;
+      w.unordered |= mask && !(mask & 1);
+    }
+  }
+  // Registers above every one in use: one for what the move reads, one for
+  // what earlier writes of the same components leave unread.
+  std::uint32_t next = 0;
+  for (std::uint32_t i = 0; i < values.Count(); ++i)
+    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex)
+      next = std::max(next, v->reg + 1);
+  for (std::size_t k = 0; k < registers.Size(); ++k) {
+    const Written& w = registers[k];
+    if (!w.unordered || w.guarded) continue;
+    const std::uint32_t into = next, unread = next + 1;
+    next += 2;
+    std::uint32_t highest = 0, from[4], to[4];
+    for (std::uint32_t c = 0; c < 4; ++c)
+      if (w.last[c] != kNoIndex) highest = c;
+    for (std::uint32_t c = 0; c <= highest; ++c) {
+      from[c] = AddValue(temporaries, into, c, 0.0);
+      if (from[c] == kNoIndex) return E_OUTOFMEMORY;
+      to[c] = w.last[c];
+      if (to[c] == kNoIndex) {
+        // A hole: the register is written whole, this component with 0.
+        std::uint32_t any = 0;
+        while (w.last[any] == kNoIndex) ++any;
+        to[c] = AddValueCopy(Value(w.last[any]));
+        const std::uint32_t zero = sel::LiteralValue(*this, 0.0);
+        const std::uint32_t move = AddInstruction(IrWord(kOpMove, 1), 1, 1);
+        if (to[c] == kNoIndex || zero == kNoIndex || move == kNoIndex) return E_OUTOFMEMORY;
+        Value(to[c])->component = c;
+        Instruction(move)->arguments[0] = zero;
+        Instruction(move)->results[0] = from[c];
+      }
+    }
+    // Every writer of the register writes temporaries; the last of each
+    // component feeds the move.
+    for (std::uint32_t p = 0; p < instructions.Count(); ++p) {
+      IrInstruction* inst = Instruction(p);
+      for (std::uint32_t r = 0; inst && r < inst->resultCount; ++r) {
+        const IrValue* v = Value(inst->results[r]);
+        if (!v || v->bank != outputs || v->reg != w.reg || v->component > highest) continue;
+        const bool last = inst->results[r] == w.last[v->component];
+        const std::uint32_t value = last ? from[v->component] : AddValue(temporaries, unread, v->component, 0.0);
+        if (value == kNoIndex) return E_OUTOFMEMORY;
+        Value(value)->predicate = v->predicate;
+        Value(value)->predicateSense = v->predicateSense;
+        inst->results[r] = value;
+      }
+    }
+    const std::uint32_t move = AddInstruction(IrWord(kOpMove, highest + 1), highest + 1, highest + 1);
+    if (move == kNoIndex) return E_OUTOFMEMORY;
+    IrInstruction& m = *Instruction(move);
+    for (std::uint32_t c = 0; c <= highest; ++c) {
+      m.arguments[c] = from[c];
+      m.results[c] = to[c];
+    }
+    if (w.last[0] != kNoIndex) {
+      const IrValue* origin = Value(w.last[0]);
+      if (const IrInstruction* d = Instruction(origin->definingPosition)) m.CopySourcePosition(d);
+    }
+  }
+  return ResetSelectionState();
+}
+
 HRESULT VertexShaderTarget::SelectInstructions() {
   const bool two = Version2();
   const bool optimise = !(options & kOptionNoOptimisation);
   auto reset = [this] { return ResetSelectionState(); };
-  HRESULT hr = ResetSelectionState();
+  HRESULT hr = OrderOutputWrites();
 
   // 1. vs_1_1's frc; conditional breaks by comparison.
   if (SUCCEEDED(hr) && (profileLimits.secondFlags & kVertexFractionForm))

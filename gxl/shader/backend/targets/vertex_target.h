@@ -66,6 +66,9 @@ class VertexShaderTarget : public ShaderTarget {
   // exp and log: the full-precision opcode, the partial one, and whether the
   // vs 1.x partial form writes x and w exactly as well as z.
   HRESULT EmitVertexExpLog(DWORD full, DWORD partial, bool exactXW);
+  // Output registers written in pieces other than .x, .xy, .xyz, .xyzw
+  // are written whole by one move at the end.
+  HRESULT OrderOutputWrites();
   // The address loads of vs_2_0 and up, repeated until every index fits.
   HRESULT LoadAddressRegistersInPasses();
 };
