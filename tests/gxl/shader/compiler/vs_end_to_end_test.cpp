@@ -462,4 +462,88 @@ TEST_P(GxlVsEndToEndGenerated, ExpressionsGiveTheGeneratorsValues) {
 
 INSTANTIATE_TEST_SUITE_P(Profiles, GxlVsEndToEndGenerated, ::testing::ValuesIn(kProfiles));
 
+// A vertex fragment compiled through the fragment entry points: the set
+// holds it as fragment code (version tag 0x7FFE) with its FINF block.
+TEST(GxlVsEndToEnd, FragmentThroughTheFragmentEntryPoints) {
+  const char source[] =
+      "float4 scale;\n"
+      "float4 vmain(float4 p : POSITION) : POSITION { return p * scale; }\n"
+      "vertexfragment moved = compile_fragment vs_1_1 vmain();\n";
+  ComRef<DataBuffer> set, messages;
+  ASSERT_EQ(CompileFragmentsFromMemory(source, sizeof source - 1, nullptr, nullptr, 0, set.Put(), messages.Put()), S_OK)
+      << (messages ? static_cast<const char*>(messages->GetPointer()) : "");
+  const auto* words = static_cast<const std::uint32_t*>(set->GetPointer());
+  const std::size_t count = set->GetSize() / 4;
+  ASSERT_GE(count, 8u);
+  EXPECT_EQ(words[0], 0x7FFE0000u);
+  ASSERT_EQ(words[1] & 0xFFFF, 0xFFFEu);
+  EXPECT_EQ(std::memcmp(&words[2], "FRAG", 4), 0);
+  const std::size_t nameWords = (words[4] - 8) / 4;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&words[5])), "moved");
+  const std::uint32_t* code = &words[5 + nameWords];
+  const std::size_t codeWords = (words[1] >> 16) - 3 - nameWords;
+  EXPECT_EQ(code[0], 0x7FFE0101u);
+  EXPECT_EQ(code[codeWords - 1], 0x0000FFFFu);
+  bool finf = false;
+  for (std::size_t i = 1; i + 1 < codeWords; ++i)
+    finf |= (code[i] & 0xFFFF) == 0xFFFE && std::memcmp(&code[i + 1], "FINF", 4) == 0;
+  EXPECT_TRUE(finf);
+  EXPECT_EQ(words[count - 1], 0x0000FFFFu);
+}
+
+// Corpus sources with bytes changed, dropped and repeated: each compile ends
+// with a result and messages, never a crash or a hang.
+class GxlVsEndToEndMutated : public ::testing::TestWithParam<std::uint32_t> {};
+
+constexpr char kPunctuation[] = "{}()[];,.+-*/<>=!?:\"#\\\n0123456789";
+
+TEST_P(GxlVsEndToEndMutated, SourcesGiveMessagesOnly) {
+  std::vector<std::pair<std::string, const char*>> sources;
+  for (const CorpusFunction* table : {kCorpus, kMameEffects})
+    for (std::size_t i = 0; i < (table == kCorpus ? std::size(kCorpus) : std::size(kMameEffects)); ++i) {
+      const std::string path = CorpusPath(table[i].file);
+      if (path.empty()) return shadertest::CorpusMissing();
+      std::ifstream in(path, std::ios::binary);
+      sources.push_back({std::string(std::istreambuf_iterator<char>(in), {}), table[i].entry});
+    }
+  std::mt19937 random(GetParam());
+  constexpr std::uint32_t kRuns = 2500;
+  std::uint32_t succeeded = 0;
+  for (std::uint32_t run = 0; run < kRuns; ++run) {
+    const auto& [original, entry] = sources[random() % sources.size()];
+    std::string text = original;
+    for (std::uint32_t edits = 1 + random() % 4; edits--;) {
+      const std::size_t at = random() % text.size();
+      switch (random() % 4) {
+        case 0:
+          text[at] = static_cast<char>(random() % 128);
+          break;
+        case 1:
+          text.erase(at, 1 + random() % 16);
+          break;
+        case 2:
+          text.insert(at, text.substr(random() % text.size(), 1 + random() % 32));
+          break;
+        default:
+          text[at] = kPunctuation[random() % (sizeof kPunctuation - 1)];
+          break;
+      }
+      if (text.empty()) text = "x";
+    }
+    const Compiled c = Compile(text, entry, kProfiles[run % 4], run % 3 == 0 ? kNoOptimisation : 0, nullptr);
+    if (SUCCEEDED(c.hr)) {
+      ++succeeded;
+      EXPECT_FALSE(c.code.empty());
+      EXPECT_EQ(c.text.rfind("undecodable", 0), std::string::npos) << c.text;
+    } else {
+      EXPECT_TRUE(c.code.empty());
+      // Every failure says why.
+      EXPECT_FALSE(c.messages.empty()) << "run " << run << ": " << c.hr;
+    }
+  }
+  RecordProperty("succeeded", static_cast<int>(succeeded));
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, GxlVsEndToEndMutated, ::testing::Range(1u, 5u));
+
 }  // namespace
