@@ -303,6 +303,10 @@ HRESULT VertexShaderTarget::FoldDotProduct() {
   if (!dot || dot->Width() < 3 || dot->resultCount != 1) return S_FALSE;
   const std::uint32_t position = currentIndex;
   std::uint32_t at = kNoIndex;
+  if (Version2() && dot->Width() == 3) {
+    const HRESULT hr = FoldNormalize();
+    if (hr != S_FALSE) return hr;
+  }
   if (CheckProducerFusion(*this, kOpMove, position, &at, 1, 1) != S_OK) return S_FALSE;
   IrInstruction* move = Instruction(at);
   if (!move || move->resultCount < 2 || move->resultCount > 4) return S_FALSE;
@@ -326,6 +330,96 @@ HRESULT VertexShaderTarget::FoldDotProduct() {
   return S_OK;
 }
 
-HRESULT VertexShaderTarget::MatchDistanceVector() { return S_FALSE; }
+// x * rsq(dot(x, x)) over three components (and w alongside) is nrm.
+HRESULT VertexShaderTarget::FoldNormalize() {
+  const IrInstruction* dot = current;
+  const std::uint32_t* x = dot->arguments;
+  for (std::uint32_t c = 0; c < 3; ++c)
+    if (!sel::SameOperand(*this, x[c], dot->arguments[3 + c])) return S_FALSE;
+  // The reciprocal square root of the dot product, read only by one multiply.
+  const IrValue* length = Value(dot->results[0]);
+  const IrInstruction* rsq = length && length->useCount == 1 ? Instruction(length->firstUse) : nullptr;
+  if (!rsq || rsq->word != 0x10700001 || rsq->arguments[0] != dot->results[0]) return S_FALSE;
+  const IrValue* scale = Value(rsq->results[0]);
+  const std::uint32_t at = scale ? scale->firstUse : kNoIndex;
+  const IrInstruction* mul = at != kNoIndex && scale->lastUse == at ? Instruction(at) : nullptr;
+  if (!mul || (mul->word != 0x20500003 && mul->word != 0x20500004)) return S_FALSE;
+  const std::uint32_t n = mul->Width();
+  // One group is the vector (its first three components x), the other the scale.
+  for (std::uint32_t g = 0; g < 2; ++g) {
+    const std::uint32_t* vector = mul->arguments + g * n;
+    const std::uint32_t* scales = mul->arguments + (1 - g) * n;
+    bool fits = true;
+    for (std::uint32_t c = 0; c < n && fits; ++c)
+      fits = scales[c] == rsq->results[0] && (c >= 3 || sel::SameOperand(*this, vector[c], x[c]));
+    if (!fits) continue;
+    IrInstruction* nrm = sel::NewInstruction(IrWord(0x702, n), n, n);
+    if (!nrm) return E_OUTOFMEMORY;
+    std::copy(vector, vector + n, nrm->arguments);
+    std::copy(mul->results, mul->results + n, nrm->results);
+    nrm->CopyFields(*mul);
+    nrm->CopySourcePosition(mul);
+    // In the multiply's place, where the vector is still there to read; the
+    // dot product and the rsq go.
+    Instruction(length->firstUse)->word = 0;
+    current->word = 0;
+    IrInstruction*& slot = instructions.Slot(at);
+    delete slot;
+    slot = nrm;
+    return S_OK;
+  }
+  return S_FALSE;
+}
+
+HRESULT VertexShaderTarget::MatchDistanceVector() {
+  const IrInstruction* reader = current;
+  const std::uint32_t width = reader ? reader->Width() : 0;
+  if (!reader || reader->word < 0x100000 || width != 4) return S_FALSE;
+  // The one-result instruction that defines a value, and its position.
+  auto definer = [this](std::uint32_t value, std::uint32_t word, std::uint32_t* at) -> const IrInstruction* {
+    const IrValue* v = Value(value);
+    const IrInstruction* d = v && v->definingPosition != kNoIndex ? Instruction(v->definingPosition) : nullptr;
+    if (!d || d->word != word || d->resultCount != 1 || d->results[0] != value) return nullptr;
+    *at = v->definingPosition;
+    return d;
+  };
+  constexpr std::uint32_t kMove1 = 0x10000001, kMultiply1 = 0x20500001;
+  for (std::uint32_t g = 0; g < reader->argumentCount / width; ++g) {
+    const std::uint32_t* group = reader->arguments + g * width;
+    bool inOrder = true;
+    for (std::uint32_t c = 0; c < 4 && inOrder; ++c) {
+      const IrValue* v = Value(group[c]);
+      inOrder = v && v->component == c && v->relativeIndex == kNoIndex && v->binding == 0 &&
+                v->bank == Value(group[0])->bank && v->reg == Value(group[0])->reg;
+    }
+    if (!inOrder) continue;
+    // x = 1.0, y = a * b, z = p, w = q, each by an instruction of its own.
+    MatchedList matched;
+    const IrInstruction *one, *product, *zMove, *wMove;
+    if (!(one = definer(group[0], kMove1, &matched.position[0])) || !sel::IsLiteral(*this, one->arguments[0], 1.0) ||
+        !(product = definer(group[1], kMultiply1, &matched.position[1])) ||
+        !(zMove = definer(group[2], kMove1, &matched.position[2])) ||
+        !(wMove = definer(group[3], kMove1, &matched.position[3])))
+      continue;
+    matched.count = 4;
+    const std::uint32_t a = product->arguments[0], b = product->arguments[1];
+    const std::uint32_t p = zMove->arguments[0], q = wMove->arguments[0];
+    // Each source of dst is one register: a with p, b with q.
+    const IrValue *va = Value(a), *vb = Value(b), *vp = Value(p), *vq = Value(q);
+    if (!va || !vb || !vp || !vq || !SameRegisterIndex(a, p) || !SameRegisterIndex(b, q)) continue;
+    IrInstruction* dst = sel::NewInstruction(IrWord(0x709, 4), 8, 4);
+    if (!dst) return E_OUTOFMEMORY;
+    const std::uint32_t arguments[8] = {a, a, p, a, b, b, b, q};
+    std::copy(arguments, arguments + 8, dst->arguments);
+    std::copy(group, group + 4, dst->results);
+    dst->CopyFields(*product);
+    dst->CopySourcePosition(product);
+    const HRESULT hr = PlaceCombinedInstruction(dst, matched.position, matched.count);
+    if (FAILED(hr)) return hr;
+    if (hr == S_OK) return S_OK;
+    delete dst;
+  }
+  return S_FALSE;
+}
 
 }  // namespace gxl::shader

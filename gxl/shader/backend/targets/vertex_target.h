@@ -69,6 +69,9 @@ class VertexShaderTarget : public ShaderTarget {
   // Output registers written in pieces other than .x, .xy, .xyz, .xyzw
   // are written whole by one move at the end.
   HRESULT OrderOutputWrites();
+  // From vs_2_0: the current dp3 of a vector with itself, its rsq and the
+  // multiply that scales the vector by it become nrm.
+  HRESULT FoldNormalize();
   // The address loads of vs_2_0 and up, repeated until every index fits.
   HRESULT LoadAddressRegistersInPasses();
 };

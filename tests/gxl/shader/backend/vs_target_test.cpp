@@ -453,4 +453,57 @@ TEST_F(GxlVsTarget, OperationsWithoutAVertexForm) {
   }
 }
 
+// The code-generation peepholes: dst from its pattern, nrm from dp3, rsq and
+// multiply (from vs_2_0), a dot product writing the outputs its copy wrote.
+TEST_F(GxlVsTarget, CodeGenerationPeepholes) {
+  const Float4 in(2, 3, 4, 5), k(7, 11, 13, 17);
+  const float length = std::sqrt(2.0f * 2 + 3 * 3 + 4 * 4);
+  struct Row {
+    const char* what;
+    DWORD profile;
+    int form;             // 0 dst, 1 nrm, 2 dot product into oPos
+    const char* line;     // a line the code holds
+    const char* missing;  // a word it must not hold
+    float want[4];
+  } rows[] = {
+      {"dst", kVs11, 0, "dst r", "mov r1", {1 * 2, 3 * 11 * 3, 4 * 4, 17 * 5}},
+      {"dst", kVs2a, 0, "dst r", "mov r1", {1 * 2, 3 * 11 * 3, 4 * 4, 17 * 5}},
+      {"nrm", kVs20, 1, "nrm r", "rsq", {2 / length, 3 / length, 4 / length, 5}},
+      {"no nrm before 2.0", kVs11, 1, "rsq", "nrm", {2 / length, 3 / length, 4 / length, 5}},
+      {"dp4 into oPos", kVs20, 2, "dp4 oPos, v0, c0", "mov oPos", {184, 184, 184, 184}},
+  };
+  for (const Row& row : rows) {
+    AssignedVertexTarget& t = Make(row.profile);
+    const Values c0 = t.Reg(StandardBank::FloatConstants, 0);
+    const Values r0 = t.Reg(StandardBank::Temporaries, 0), r1 = t.Reg(StandardBank::Temporaries, 1);
+    const Values r2 = t.Reg(StandardBank::Temporaries, 2);
+    if (row.form == 0) {
+      const std::uint32_t one = t.AddValue(t.StandardBankIndex(StandardBank::Literals), 0, 0, 1.0);
+      t.Put(kOpMove, 1, {one}, {r1[0]});
+      t.Put(kOpMultiply, 1, {v0[1], c0[1]}, {r1[1]});
+      t.Put(kOpMove, 1, {v0[2]}, {r1[2]});
+      t.Put(kOpMove, 1, {c0[3]}, {r1[3]});
+      t.Put(kOpMultiply, 4, Join(r1, v0), r2);
+      Position(r2);
+    } else if (row.form == 1) {
+      t.Put(kOpMove, 4, v0, r0);
+      const Values xyz(r0.begin(), r0.begin() + 3);
+      t.Put(kOpDot, 3, Join(xyz, xyz), {r1[0]});
+      t.Put(kOpRsq, 1, {r1[0]}, {r1[1]});
+      t.Put(kOpMultiply, 3, Join(xyz, Values(3, r1[1])), {r2[0], r2[1], r2[2]});
+      t.Put(kOpMove, 1, {v0[3]}, {r2[3]});
+      Position(r2);
+    } else {
+      t.Put(kOpDot, 4, Join(v0, c0), {r1[0]});
+      Position(Values(4, r1[0]));
+    }
+    const Code code = MustCompile();
+    const std::string text = Text(code);
+    EXPECT_EQ(Count(text, row.line), 1) << row.what << "\n" << text;
+    EXPECT_EQ(Count(text, row.missing), 0) << row.what << "\n" << text;
+    const Lane lane = Run(code, in, {k});
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(lane.oPos[i], row.want[i], 1e-5 * (1 + std::fabs(row.want[i]))) << row.what;
+  }
+}
+
 }  // namespace
