@@ -34,10 +34,14 @@ constexpr std::uint32_t kAddressAsTemporaryRequired = 0x2, kAddressAsTemporaryEx
 bool Applies(ClassMerge::When when, std::uint32_t version) {
   const std::uint32_t kind = version >> 16;
   switch (when) {
-    case ClassMerge::kExpressionTargets: return kind == 0x4658 || kind == 0x5458;
-    case ClassMerge::kNotVertex: return kind != 0xFFFE;
-    case ClassMerge::kNotPixel: return kind < 0xFFFF;
-    default: return true;
+    case ClassMerge::kExpressionTargets:
+      return kind == 0x4658 || kind == 0x5458;
+    case ClassMerge::kNotVertex:
+      return kind != 0xFFFE;
+    case ClassMerge::kNotPixel:
+      return kind < 0xFFFF;
+    default:
+      return true;
   }
 }
 

@@ -84,9 +84,7 @@ HRESULT DependencyGraph::Collect() {
   return S_OK;
 }
 
-void DependencyGraph::MeasurePressure(std::uint64_t* total, std::uint32_t* peak) {
-  Measure(total, peak, true);
-}
+void DependencyGraph::MeasurePressure(std::uint64_t* total, std::uint32_t* peak) { Measure(total, peak, true); }
 
 void DependencyGraph::Measure(std::uint64_t* total, std::uint32_t* peak, bool base) {
   const std::uint32_t* reads = m_readList.Data();
@@ -314,8 +312,8 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   m_trialPosition = opt::NewArray<std::uint32_t>(m_values);
   m_inBlock = opt::NewArray<std::uint32_t>(m_count);
   if (!m_lastReader || !m_trialPosition || !m_inBlock) return E_OUTOFMEMORY;
-  if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta ||
-      !m_before || !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
+  if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
+      !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
       !m_lastPosition || !m_valueStamp || !m_firstUse)
     return E_OUTOFMEMORY;
   for (std::uint32_t i = 0; i < m_count; ++i) {

@@ -73,8 +73,8 @@ class DependencyGraph : public ProgramPass {
   std::unique_ptr<std::uint32_t[]> m_readStart, m_readCount, m_definitionStart, m_definitionCount;
   PodArray<std::uint32_t> m_readList, m_definitionList;
   PodArray<std::uint32_t> m_blockReads, m_jumpedReads, m_scratch, m_definitions;
-  std::unique_ptr<std::int32_t[]> m_delta;     // per instruction, in the current order
-  std::unique_ptr<std::uint32_t[]> m_before;   // per position
+  std::unique_ptr<std::int32_t[]> m_delta;    // per instruction, in the current order
+  std::unique_ptr<std::uint32_t[]> m_before;  // per position
   std::unique_ptr<std::uint32_t[]> m_order, m_savedOrder, m_candidates;
   std::unique_ptr<std::uint8_t[]> m_barrier;
   std::unique_ptr<std::uint32_t[]> m_instructionStamp;

@@ -16,8 +16,8 @@ constexpr std::uint32_t kSecondCoIssue = 0x8;
 // in `field`; each instruction is pushed once, so the stack stays within
 // the instruction count.
 template <class Next>
-HRESULT Stamp(IrInstruction* const* table, std::uint32_t start, std::uint32_t stamp, std::uint32_t IrInstruction::*field,
-              Next next) {
+HRESULT Stamp(IrInstruction* const* table, std::uint32_t start, std::uint32_t stamp,
+              std::uint32_t IrInstruction::*field, Next next) {
   PodArray<std::uint32_t> pending;
   if (!pending.Append(start)) return E_OUTOFMEMORY;
   table[start]->*field = stamp;
@@ -50,6 +50,9 @@ const std::uint32_t* Successors(const IrInstruction& i, std::uint32_t* n) {
 // moved across one would run more or less often.
 bool BoundsPhase(const IrInstruction& inst) { return inst.Class() == 6 || inst.Group() == kOpDiscard; }
 bool StopsTheWalk(const IrInstruction& inst) { return BoundsPhase(inst) || IsSpecialOperation(inst.word); }
+// Gathering moves only within a phase and a block; a clip is an ordinary
+// instruction to it.
+bool StopsGathering(const IrInstruction& inst) { return inst.Class() == 6 || IsSpecialOperation(inst.word); }
 
 }  // namespace
 
@@ -140,13 +143,13 @@ HRESULT InstructionPairing::PairForCoIssue(std::uint32_t p, bool colour, bool al
 }
 
 HRESULT InstructionPairing::GatherSameTree(std::uint32_t p, bool addressCheck) {
-  if (p == 0 || StopsTheWalk(At(p - 1))) return 1;
+  if (p == 0 || StopsGathering(At(p - 1))) return 1;
   const IrInstruction& before = At(p - 1);
   for (std::uint32_t q = p; q-- > 0;) {
     IrInstruction& x = At(q);
     if (IsSpecialOperation(x.word)) return 1;
     if (x.pinned == p || alloc::IsEmpty(&x)) continue;
-    if (BoundsPhase(x)) return 1;
+    if (StopsGathering(x)) return 1;
     HRESULT hr = StampPredecessors(m_table.get(), m_order[q], p);
     if (FAILED(hr)) return hr;
     if (q == p - 1) return 1;  // the instruction before is no input: nothing to gather

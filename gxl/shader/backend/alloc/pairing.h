@@ -63,7 +63,7 @@ class InstructionPairing {
   std::unique_ptr<IrInstruction*[]> m_table;  // the instructions the dependency lists index
   // The working order and the order last accepted, as indexes into the table.
   std::unique_ptr<std::uint32_t[]> m_order, m_saved;
-  std::unique_ptr<Kinds[]> m_kinds;          // per table index
+  std::unique_ptr<Kinds[]> m_kinds;  // per table index
   std::uint32_t m_count = 0;
   bool m_physicalComponents = false;  // components are the values' own: no assignment to test
 };

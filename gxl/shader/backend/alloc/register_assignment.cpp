@@ -135,13 +135,11 @@ HRESULT RegisterAllocatorContext::BuildEdges(bool fill) {
   const bool overlapAnywhere = p.profileLimits.capabilities & kCapsNoOverlapAnywhere;
   auto key = [&](std::uint32_t value) { return VirtualRegister(value) * 4 + p.values[value]->component; };
   auto affinity = [&](std::uint32_t from, std::uint32_t to) {
-    if (fill)
-      m.affinityList[m.affinityStart[from] + m.affinityCount[from]] = to;
+    if (fill) m.affinityList[m.affinityStart[from] + m.affinityCount[from]] = to;
     ++m.affinityCount[from];
   };
   auto overlap = [&](std::uint32_t from, std::uint32_t to) {
-    if (fill)
-      m.overlapList[m.overlapStart[from] + m.overlapCount[from]] = to;
+    if (fill) m.overlapList[m.overlapStart[from] + m.overlapCount[from]] = to;
     ++m.overlapCount[from];
   };
   for (std::uint32_t position = 0; position < p.instructions.Count(); ++position) {
@@ -362,9 +360,9 @@ std::uint32_t RegisterAllocatorContext::PlacementCost(std::uint32_t value, std::
 
   // The others where they fit, nearest their own component first; a lone
   // component tries w first, unless it keeps its place.
-  const bool reversed = used == 1 && width == 4 &&
-                        !((p.profileLimits.secondFlags & kSecondNaturalDotOrder) && definer && definer->IsDot() &&
-                          definer->Width() < 4);
+  const bool reversed =
+      used == 1 && width == 4 &&
+      !((p.profileLimits.secondFlags & kSecondNaturalDotOrder) && definer && definer->IsDot() && definer->Width() < 4);
   for (std::uint32_t c = 0; c < 4; ++c) {
     const std::uint32_t at = m.valueAt[vreg * 4 + c];
     if (at == kNoIndex || chosen[c] != kNoIndex) continue;
@@ -525,8 +523,8 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
     if (alloc::IsEmpty(inst)) continue;
     for (std::uint32_t r = 0; r < inst->resultCount; ++r)
       if ((alloc::BankTypeOf(p, inst->results[r]) & kBankLoop) &&
-          !m_loops.Append(LoopExtent{position, std::max(position, p.values[inst->results[r]]->lastUse),
-                                     inst->results[r]}))
+          !m_loops.Append(
+              LoopExtent{position, std::max(position, p.values[inst->results[r]]->lastUse), inst->results[r]}))
         return E_OUTOFMEMORY;
   }
 

@@ -42,6 +42,7 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
     while (secondPhaseMergeRuns < kMaxMergeRuns) {
       ++secondPhaseMergeRuns;
       hr = MergeCommonInstructions(1);
+      if (secondPhaseMergeHook && SUCCEEDED(hr)) hr = secondPhaseMergeHook(*this, hr);
       if (FAILED(hr) || hr == S_FALSE) break;
     }
     return FAILED(hr) ? hr : S_OK;
@@ -51,10 +52,10 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
     return S_OK;
   };
   if (run(PackVectors()) && run(LegalizeOperands()) && run(RenameTemporaries(1)) && run(mergeCommon()) &&
-      run(ExpandOperations()) && run(CombineInstructions()) && run(SelectInstructions()) &&
-      run(RenameTemporaries(0)) && run(PackLiterals()) && run(setRegisterTable()) && run(ScheduleInstructions()) &&
-      run(HoistTextureReads()) && run(CoalesceMoves()) && run(AllocateRegisters()) && run(FinishSelection()) &&
-      run(CompactInstructions()) && run(RemoveUnusedValues()) && run(AssignRegisters()))
+      run(ExpandOperations()) && run(CombineInstructions()) && run(SelectInstructions()) && run(RenameTemporaries(0)) &&
+      run(PackLiterals()) && run(setRegisterTable()) && run(ScheduleInstructions()) && run(HoistTextureReads()) &&
+      run(CoalesceMoves()) && run(AllocateRegisters()) && run(FinishSelection()) && run(CompactInstructions()) &&
+      run(RemoveUnusedValues()) && run(AssignRegisters()))
     run(CanonicalizeOperands());
   return FAILED(failure) ? failure : S_OK;
 }

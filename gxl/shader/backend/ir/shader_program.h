@@ -309,6 +309,9 @@ class ShaderProgram : public ProgramLists {
   // Test hook: runs after each step (1-19) of ScheduleAndAllocate with that
   // step's status; a failure it returns ends the phase.
   HRESULT (*secondPhaseStepHook)(ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
+  // Test hook: runs after each run of the second phase's instruction
+  // merging with that run's status; what it returns counts instead.
+  HRESULT (*secondPhaseMergeHook)(ShaderProgram&, HRESULT status) = nullptr;
   // Runs of the second phase's instruction-merging loop (at most 256).
   std::uint32_t secondPhaseMergeRuns = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs

@@ -8,7 +8,9 @@ namespace gxl::shader {
 
 HRESULT ShaderTarget::AllocateRegisters() { return InstructionPairing(*this).Run(); }
 
-void ShaderTarget::MoveInstruction(std::uint32_t to, std::uint32_t from) { gxl::shader::MoveInstruction(*this, to, from); }
+void ShaderTarget::MoveInstruction(std::uint32_t to, std::uint32_t from) {
+  gxl::shader::MoveInstruction(*this, to, from);
+}
 
 HRESULT ShaderTarget::SwapRegisters(std::uint32_t bank, std::uint32_t a, std::uint32_t b) {
   const RegisterBank* file = Bank(bank);

@@ -73,7 +73,8 @@ std::string TopologicalFault(const ShaderProgram& p) {
         v = value ? value->*link : kNoIndex;
       }
     };
-    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) chain(p.ResolveAlias(inst->arguments[a]), &IrValue::relativeIndex);
+    for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
+      chain(p.ResolveAlias(inst->arguments[a]), &IrValue::relativeIndex);
     for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
       const IrValue* v = p.Value(inst->results[r]);
       if (!v) continue;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,47 @@ inline gxl::shader::ProfileLimits PhaseLimits(std::uint32_t temporaries, std::ui
   l.secondFlags = secondFlags;
   return l;
 }
+
+// A fixture of one program at a time (a new run drops the last).
+class PhaseCase : public ::testing::Test {
+ protected:
+  AllocRun& Start(const gxl::shader::ProfileLimits& limits, std::uint32_t options = 0,
+                  std::uint32_t version = 0xFFFE0300) {
+    run.reset();  // its pools go before the next run binds its own
+    run = std::make_unique<AllocRun>(limits, options, version);
+    run->program.registerTableFlag = 1;
+    return *run;
+  }
+  gxl::shader::IrValue& V(std::uint32_t value) const { return *run->program.Value(value); }
+  // The position of the instruction that writes `value`.
+  std::uint32_t Position(std::uint32_t value) const {
+    const gxl::shader::ShaderProgram& p = run->program;
+    for (std::uint32_t i = 0; i < p.instructions.Count(); ++i) {
+      const gxl::shader::IrInstruction& inst = *p.Instruction(i);
+      for (std::uint32_t r = 0; r < inst.resultCount; ++r)
+        if (inst.results[r] == value) return i;
+    }
+    return gxl::shader::kNoIndex;
+  }
+  // Output register 0 (`width` components) after a run on v0 = xs, v1 = ys.
+  std::vector<double> Run(std::vector<double> xs, std::vector<double> ys, std::uint32_t width,
+                          irkit::IrInterpreter::Mode mode = irkit::IrInterpreter::Mode::kValues) const {
+    irkit::IrInterpreter interpreter(run->program, mode);
+    for (std::uint32_t c = 0; c < 4; ++c) {
+      interpreter.SetRegister(run->Bank(gxl::shader::StandardBank::Inputs), 0, c, xs[c]);
+      interpreter.SetRegister(run->Bank(gxl::shader::StandardBank::Inputs), 1, c, ys[c]);
+      for (std::uint32_t r = 0; r < 4; ++r)
+        interpreter.SetRegister(run->Bank(gxl::shader::StandardBank::FloatConstants), r, c, 10.0 * r + c);
+    }
+    EXPECT_TRUE(interpreter.Run()) << interpreter.Error();
+    std::vector<double> out;
+    for (std::uint32_t c = 0; c < width; ++c)
+      out.push_back(interpreter.Register(run->Bank(gxl::shader::StandardBank::Outputs), 0, c));
+    return out;
+  }
+
+  std::unique_ptr<AllocRun> run;
+};
 
 // The outputs of `program` on input vectors 0 .. n-1.
 inline std::vector<std::vector<double>> Outputs(const irkit::RandomProgram& generated,

@@ -3,12 +3,12 @@
 // measured here from scratch, texture levels, the same order in every run
 // and process, and the cases that decide the rules.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <random>
 
 #include "gxl/shader/backend/alloc/dependency_graph.h"
 #include "gxl/shader/backend/alloc/pairing.h"
@@ -132,15 +132,18 @@ std::uint64_t OrderDigest() {
 }
 
 // Run as a separate process by the test below.
-TEST(GxlSchedule, DISABLED_PrintOrderDigest) { std::printf("order digest %016llx\n", static_cast<unsigned long long>(OrderDigest())); }
+TEST(GxlSchedule, DISABLED_PrintOrderDigest) {
+  std::printf("order digest %016llx\n", static_cast<unsigned long long>(OrderDigest()));
+}
 
 TEST(GxlSchedule, SameOrderInTwoRunsAndTwoProcesses) {
   const std::uint64_t digest = OrderDigest();
   EXPECT_EQ(OrderDigest(), digest);
   char self[4096] = {};
   ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
-  const std::string command = std::string("'") + self +
-                              "' --gtest_also_run_disabled_tests --gtest_filter=GxlSchedule.DISABLED_PrintOrderDigest 2>&1";
+  const std::string command =
+      std::string("'") + self +
+      "' --gtest_also_run_disabled_tests --gtest_filter=GxlSchedule.DISABLED_PrintOrderDigest 2>&1";
   FILE* child = popen(command.c_str(), "r");
   ASSERT_NE(child, nullptr);
   char line[256];
@@ -152,25 +155,12 @@ TEST(GxlSchedule, SameOrderInTwoRunsAndTwoProcesses) {
   EXPECT_EQ(other, digest);
 }
 
-struct GxlScheduleCase : ::testing::Test {
-  // One program on a target with these limits and options.
+struct GxlScheduleCase : irtest::PhaseCase {
   AllocRun& Start(std::uint32_t capabilities = 0, std::uint32_t options = 0, std::uint32_t version = 0xFFFE0300) {
     ProfileLimits limits = PhaseLimits(32, capabilities);
     limits.samplers = 16;
-    run.reset();  // its pools go before the next run binds its own
-    run = std::make_unique<AllocRun>(limits, options, version);
-    run->program.registerTableFlag = 1;
-    return *run;
+    return PhaseCase::Start(limits, options, version);
   }
-  // Where each value's defining instruction stands.
-  std::uint32_t Position(std::uint32_t value) const {
-    for (std::uint32_t i = 0; i < run->program.instructions.Count(); ++i) {
-      const IrInstruction& inst = *run->program.Instruction(i);
-      if (std::find(inst.results, inst.results + inst.resultCount, value) != inst.results + inst.resultCount) return i;
-    }
-    return kNoIndex;
-  }
-  std::unique_ptr<AllocRun> run;
 };
 
 TEST_F(GxlScheduleCase, OneInstructionKeepsItsPlace) {
@@ -207,6 +197,46 @@ TEST_F(GxlScheduleCase, DependentTextureReadsTakeOddLevels) {
       const IrInstruction& inst = *r.program.Instruction(i);
       for (std::uint32_t k = 0; k < inst.predecessorCount; ++k)
         EXPECT_GE(r.program.Instruction(inst.predecessors[k])->level, inst.level + (inst.Class() == 6));
+    }
+  }
+}
+
+// Random mixes of texture reads and arithmetic: texture reads take odd
+// levels and everything else even ones, every input stands at its reader's
+// level or above (above a texture read's), and the order keeps dependences.
+TEST_F(GxlScheduleCase, TextureLevelsOrderEveryDependence) {
+  for (std::uint32_t seed = 1; seed <= 80; ++seed) {
+    AllocRun& r = Start(kTexturePhases, 0, 0xFFFF0200);
+    std::mt19937 rng(seed);
+    std::vector<Values> pool{r.b.Input(0, 2), r.b.Input(1, 2)};
+    for (std::uint32_t k = 0; k < 14; ++k) {
+      const Values a = pool[rng() % pool.size()], c = pool[rng() % pool.size()];
+      switch (rng() % 3) {
+        case 0: {
+          const Values texel = r.b.Sample(0x605, r.b.Sampler(rng() % 4), 2, a);
+          pool.push_back({texel[0], texel[1]});
+          break;
+        }
+        case 1:
+          pool.push_back(r.b.Add(a, c));
+          break;
+        default:
+          pool.push_back(r.b.Mul(a, c));
+      }
+    }
+    r.b.Output(0, pool.back());
+    r.b.Output(1, pool[pool.size() / 2]);
+    ShaderProgram& p = r.program;
+    ASSERT_EQ(p.PackVectors(), S_OK);
+    ASSERT_EQ(p.ScheduleInstructions(), S_OK);
+    ASSERT_EQ(irtest::TopologicalFault(p), "") << seed;
+    ASSERT_EQ(p.BuildDependencyLists(), S_OK);
+    for (std::uint32_t i = 0; i < p.instructions.Count(); ++i) {
+      const IrInstruction& inst = *p.Instruction(i);
+      const bool texture = inst.Class() == 6;
+      EXPECT_EQ(inst.level % 2, texture ? 1u : 0u) << seed << " " << i;
+      for (std::uint32_t k = 0; k < inst.predecessorCount; ++k)
+        EXPECT_GE(p.Instruction(inst.predecessors[k])->level, inst.level + texture) << seed << " " << i;
     }
   }
 }
