@@ -27,6 +27,12 @@ using irkit::TestTarget;
 using irkit::Values;
 using targettest::Code;
 
+// Where the next message of the log will start (LogText's "<null>" is no text).
+inline std::size_t LogMark(const MessageLog& log) {
+  const std::string text = shadertest::LogText(log);
+  return text == "<null>" ? 0 : text.size();
+}
+
 class FlowTarget : public TestTarget {
  public:
   using TestTarget::TestTarget;
@@ -127,17 +133,21 @@ class FlowTest : public targettest::TargetTest {
   static std::vector<double> RunIr(const ShaderProgram& p, const std::vector<double>& input, std::uint32_t width,
                                    const std::function<void(IrInterpreter&)>& setup = {}) {
     IrInterpreter run(p);
-    for (std::uint32_t c = 0; c < input.size(); ++c) run.SetRegister(p.StandardBankIndex(StandardBank::Inputs), 0, c, input[c]);
+    for (std::uint32_t c = 0; c < input.size(); ++c)
+      run.SetRegister(p.StandardBankIndex(StandardBank::Inputs), 0, c, input[c]);
     for (std::uint32_t r = 0; r < 16; ++r)
       for (std::uint32_t c = 0; c < 4; ++c)
         run.SetRegister(p.StandardBankIndex(StandardBank::FloatConstants), r, c, Constant(r, c));
     if (setup) setup(run);
     EXPECT_TRUE(run.Run()) << run.Error();
     std::vector<double> out;
-    for (std::uint32_t c = 0; c < width; ++c) out.push_back(run.Register(p.StandardBankIndex(StandardBank::Outputs), 0, c));
+    for (std::uint32_t c = 0; c < width; ++c)
+      out.push_back(run.Register(p.StandardBankIndex(StandardBank::Outputs), 0, c));
     return out;
   }
-  static float Constant(std::uint32_t r, std::uint32_t c) { return 0.25f * static_cast<float>(r + 1) + static_cast<float>(c); }
+  static float Constant(std::uint32_t r, std::uint32_t c) {
+    return 0.25f * static_cast<float>(r + 1) + static_cast<float>(c);
+  }
 
   // o0 after the token kit runs the code on one vertex with v0 = `input`.
   nura::shtok::Float4 RunCode(const Code& code, const std::vector<double>& input,

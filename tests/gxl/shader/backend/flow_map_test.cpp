@@ -102,16 +102,19 @@ TEST_F(GxlFlowMap, RebuiltBlocksKeepTheirResults) {
 // setp forms open ifc blocks of their comparison.
 TEST_F(GxlFlowMap, ComparisonsOpenIfcBlocks) {
   for (std::uint32_t setp = 0x735; setp <= 0x738; ++setp) {
-    ExpectRebuildKeeps("setp " + std::to_string(setp - 0x735), [&](IrBuilder& b, const Values& v) {
-      const Values c = b.Constant(0);
-      b.Output(0, b.If(
-                      v[0], [&] { return b.Add(v, c); }, [&] { return b.Mul(v, c); }));
-      // The is-non-zero test becomes a comparison of v.x with v.y.
-      IrInstruction& open = *b.Program().Instruction(Find(b.Program(), kOpIfBegin));
-      open.word = IrWord(setp, 1);
-      open.argumentCount = 2;
-      open.arguments[1] = v[1];
-    }, 4);
+    ExpectRebuildKeeps(
+        "setp " + std::to_string(setp - 0x735),
+        [&](IrBuilder& b, const Values& v) {
+          const Values c = b.Constant(0);
+          b.Output(0, b.If(
+                          v[0], [&] { return b.Add(v, c); }, [&] { return b.Mul(v, c); }));
+          // The is-non-zero test becomes a comparison of v.x with v.y.
+          IrInstruction& open = *b.Program().Instruction(Find(b.Program(), kOpIfBegin));
+          open.word = IrWord(setp, 1);
+          open.argumentCount = 2;
+          open.arguments[1] = v[1];
+        },
+        4);
     EXPECT_EQ(Count(*target, 0), 0u);
   }
 }
@@ -134,9 +137,8 @@ TEST_F(GxlFlowMap, NestedBoolConditions) {
       const auto plain = [&] { return b.Mul(v, v); };
       b.Output(0, row.innerInThen ? b.If(b0, inner, plain) : b.If(b0, plain, inner));
     };
-    ExpectRebuildKeeps(row.what, build, 4, [&](IrInterpreter& run, std::uint32_t n) {
-      run.SetRegister(BoolBank(), 0, 0, n % 2);
-    });
+    ExpectRebuildKeeps(row.what, build, 4,
+                       [&](IrInterpreter& run, std::uint32_t n) { run.SetRegister(BoolBank(), 0, 0, n % 2); });
     FlowTarget& t = MakeFlow(TestTarget::kVs30);
     IrBuilder builder(t);
     build(builder, builder.Input(0));
@@ -159,10 +161,11 @@ TEST_F(GxlFlowMap, BoolNestingLimit) {
           bd, [&] { return nest(d + 1); }, [&] { return v; });
     };
     b.Output(0, nest(0));
-    const std::size_t mark = LogText(log).size();
+    const std::size_t mark = LogMark(log);
     const HRESULT hr = t.RebuildFlowControl();
     EXPECT_EQ(hr, depth == 30 ? S_OK : E_FAIL) << depth;
-    EXPECT_EQ(LogText(log).substr(mark).find("Conditional block too complex") != std::string::npos, depth == 31) << LogText(log).substr(mark);
+    EXPECT_EQ(LogText(log).substr(mark).find("Conditional block too complex") != std::string::npos, depth == 31)
+        << LogText(log).substr(mark);
   }
 }
 
@@ -247,14 +250,15 @@ TEST_F(GxlFlowMap, RebuildErrors) {
     FlowTarget& t = MakeFlow(TestTarget::kVs30);
     row.build(t);
     const std::uint32_t before = t.instructions.Count();
-    const std::size_t mark = LogText(log).size();
+    const std::size_t mark = LogMark(log);
     const HRESULT hr = t.RebuildFlowControl();
     if (!row.message) {
       EXPECT_EQ(hr, S_OK) << row.what << "\n" << LogText(log).substr(mark);
       continue;
     }
     EXPECT_EQ(hr, E_FAIL) << row.what;
-    EXPECT_NE(LogText(log).substr(mark).find(row.message), std::string::npos) << row.what << "\n" << LogText(log).substr(mark);
+    EXPECT_NE(LogText(log).substr(mark).find(row.message), std::string::npos) << row.what << "\n"
+                                                                              << LogText(log).substr(mark);
     EXPECT_EQ(t.instructions.Count(), before) << row.what;
     EXPECT_EQ(Count(t, 0x734), 0u) << row.what;
   }
@@ -274,19 +278,19 @@ TEST_F(GxlFlowMap, ConditionalBreak) {
           [&](const Values& e) { return b.Add({e[0]}, {b.Literal(-3.0)})[0]; });
       b.Output(0, after);
     }
-    const std::size_t mark = LogText(log).size();
+    const std::size_t mark = LogMark(log);
     const HRESULT hr = RunOn(t, kOpBreak, MapConditionalBreak);
     if (flavour == TestTarget::kVs20) {
       EXPECT_EQ(hr, E_FAIL);
-      EXPECT_NE(LogText(log).substr(mark).find("X4552: cannot map general loop to this instruction set"), std::string::npos)
+      EXPECT_NE(LogText(log).substr(mark).find("X4552: cannot map general loop to this instruction set"),
+                std::string::npos)
           << LogText(log).substr(mark);
     } else {
       ASSERT_EQ(hr, S_OK) << LogText(log).substr(mark);
       const IrInstruction& brk = *t.Instruction(Find(t, flow::kBreakEqual));
       EXPECT_EQ(t.ResolveAlias(brk.arguments[1]), brk.arguments[0]);
       EXPECT_EQ(t.Value(brk.arguments[1])->binding & 0x80000, 0x80000u);
-      for (double x : {-2.0, 0.0, 1.0, 2.5})
-        EXPECT_EQ(RunIr(a, {x, 1}, 2), RunIr(t, {x, 1}, 2)) << x;
+      for (double x : {-2.0, 0.0, 1.0, 2.5}) EXPECT_EQ(RunIr(a, {x, 1}, 2), RunIr(t, {x, 1}, 2)) << x;
     }
     target = std::move(kept);
   }
@@ -297,7 +301,7 @@ TEST_F(GxlFlowMap, ConditionalBreak) {
 // limit, left by breakc ge when the counter reaches the limit.
 struct CountedLoop {
   double start, step, limit;
-  bool indexRead = true;   // a += c[i].x; else a += i
+  bool indexRead = true;  // a += c[i].x; else a += i
   bool secondBreak = false;
 };
 
@@ -359,7 +363,7 @@ TEST_F(GxlFlowMap, CountedLoops) {
   struct Row {
     const char* what;
     CountedLoop shape;
-    bool loop;                // becomes loop aL (else rep of the count)
+    bool loop;  // becomes loop aL (else rep of the count)
     std::uint32_t iterations;
   };
   const Row rows[] = {
@@ -419,11 +423,12 @@ TEST_F(GxlFlowMap, LoopsLeftAsTheyAre) {
   for (const Row& row : rows) {
     FlowTarget& t = MakeFlow(TestTarget::kVs30);
     BuildCountedLoop(t, row.shape);
-    const std::size_t mark = LogText(log).size();
+    const std::size_t mark = LogMark(log);
     EXPECT_EQ(RunOn(t, kOpLoopMerge, RecognizeCountedLoop), row.want) << row.what;
     EXPECT_EQ(Count(t, kOpLoopBegin), 1u) << row.what;
     EXPECT_GE(Count(t, flow::kBreakGreaterEqual), 1u) << row.what;
-    if (row.message) EXPECT_NE(LogText(log).substr(mark).find(row.message), std::string::npos) << LogText(log).substr(mark);
+    if (row.message)
+      EXPECT_NE(LogText(log).substr(mark).find(row.message), std::string::npos) << LogText(log).substr(mark);
   }
   // Left as rep and breakc, it still compiles and computes.
   MakeFlow(TestTarget::kVs30);
