@@ -7,6 +7,7 @@
 #include <random>
 
 #include "flow_fixture.h"
+#include "select_fixture.h"
 
 namespace flowtest {
 namespace {
@@ -551,3 +552,33 @@ TEST_F(GxlFlowMap, EmittedIfBlocks) {
 
 }  // namespace
 }  // namespace flowtest
+
+namespace selecttest {
+namespace {
+
+class GxlFlowMapRandom : public SelectTest {};
+
+// Random programs of nested if/else blocks rebuilt: the structured program
+// computes what the predicated one does.
+TEST_F(GxlFlowMapRandom, RebuiltRandomBlocks) {
+  ValidateOnRandomPrograms(
+      "rebuild", 300, [](std::uint32_t) { return TestTarget::kVs30; },
+      [](std::uint32_t seed) {
+        irkit::RandomShape s;
+        s.steps = 8 + seed % 16;
+        s.constants = 0;  // if tests on uniforms move to b registers, which the program has no contents for
+        s.ifPercent = 35;
+        s.loopPercent = 0;
+        s.maxDepth = 3;
+        return s;
+      },
+      [](TestTarget& t, std::uint32_t seed) {
+        ASSERT_EQ(t.RebuildFlowControl(), S_OK) << seed;
+        for (std::uint32_t i = 0; i < t.instructions.Count(); ++i)
+          if (const IrInstruction* inst = t.Instruction(i); inst && inst->word >= 0x100000)
+            ASSERT_NE(inst->Group(), kOpIfMerge) << seed;
+      });
+}
+
+}  // namespace
+}  // namespace selecttest
