@@ -445,7 +445,6 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT NameConstant(const char* format, std::uint32_t reg, const DWORD values[4]);
   // The compile's own steps (compile_driver.cpp).
   HRESULT BindSemanticsAndFile();
-  HRESULT FileRegisters();
   HRESULT DefineLiterals();
   HRESULT DeclareRegisters();
   HRESULT FinishCode(DataBuffer** code);
@@ -455,6 +454,11 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ScratchState m_scratch;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
+  enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileAll };
+  FileKind FileKindOf(const IrValue* v) const;
+  // Files every input, output and sampler value (or those of one kind)
+  // under its register; E_FAIL for an input or output without a semantic.
+  HRESULT FileRegisters(FileKind only);
   PodArray<std::uint32_t> m_inputs, m_outputs, m_samplers;
   std::uint32_t m_inputsInUse = 0;
 };
