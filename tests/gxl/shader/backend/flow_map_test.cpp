@@ -421,8 +421,9 @@ TEST_F(GxlFlowMap, LoopsLeftAsTheyAre) {
     EXPECT_EQ(RunOn(t, kOpLoopMerge, RecognizeCountedLoop), row.want) << row.what;
     EXPECT_EQ(Count(t, kOpLoopBegin), 1u) << row.what;
     EXPECT_GE(Count(t, flow::kBreakGreaterEqual), 1u) << row.what;
-    if (row.message)
+    if (row.message) {
       EXPECT_NE(LogText(log).substr(mark).find(row.message), std::string::npos) << LogText(log).substr(mark);
+    }
   }
   // Left as rep and breakc, it still compiles and computes.
   MakeFlow(TestTarget::kVs30);
@@ -567,9 +568,10 @@ TEST_F(GxlFlowMapRandom, RebuiltRandomBlocks) {
       },
       [](TestTarget& t, std::uint32_t seed) {
         ASSERT_EQ(t.RebuildFlowControl(), S_OK) << seed;
-        for (std::uint32_t i = 0; i < t.instructions.Count(); ++i)
-          if (const IrInstruction* inst = t.Instruction(i); inst && inst->word >= 0x100000)
-            ASSERT_NE(inst->Group(), kOpIfMerge) << seed;
+        for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
+          const IrInstruction* inst = t.Instruction(i);
+          ASSERT_TRUE(!inst || inst->word < 0x100000 || inst->Group() != kOpIfMerge) << seed;
+        }
       });
 }
 
