@@ -57,9 +57,9 @@ struct RunScope {
 }  // namespace
 
 HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* parsed, const char* entry,
-                                const ParseNode* declarations, const ParseNode* expression,
-                                const ParseNode* arguments, std::uint32_t fragment, const char* profileName,
-                                std::uint32_t optionWord, DataBuffer** code, ConstantTable** table) {
+                                const ParseNode* declarations, const ParseNode* expression, const ParseNode* arguments,
+                                std::uint32_t fragment, const char* profileName, std::uint32_t optionWord,
+                                DataBuffer** code, ConstantTable** table) {
   PagePool pool(0x100000, 0x10000);
   if ((optionWord & ~kOptionsAllowed) || (parsed && (optionWord & kOptionsWithTree)) || !code)
     return D3DERR_INVALIDCALL;
@@ -214,8 +214,8 @@ const ParseNode* FirstRealNode(const ParseNode* node) {
   for (int steps = 0; node && steps < 256; ++steps) {
     if (node->kind == NodeKind::List) {
       node = node->first;
-    } else if (const ParseNodeKind13* e = AsExpression(node); e && e->op == kExprValue && e->left &&
-                                                              e->left->kind != NodeKind::Expression) {
+    } else if (const ParseNodeKind13* e = AsExpression(node);
+               e && e->op == kExprValue && e->left && e->left->kind != NodeKind::Expression) {
       node = e->left;
     } else {
       return node;
@@ -238,8 +238,7 @@ HRESULT ShaderCompiler::CompileObjectExpression(ShaderPreprocessor* from, const 
     if (IsPlainValueType(expression)) {
       if (const ParseNodeKind13* e = AsExpression(expression); e && e->type && e->type->kind == NodeKind::Type)
         static_cast<TypeNode*>(e->type)->flags &= ~0x0C00u;
-      return Compile(from, parsed, nullptr, nullptr, expression, nullptr, 0, profileName, optionWord, buffer,
-                     nullptr);
+      return Compile(from, parsed, nullptr, nullptr, expression, nullptr, 0, profileName, optionWord, buffer, nullptr);
     }
     const ParseNodeKind13* e = AsExpression(expression);
     if (!e && !(expression && expression->kind == NodeKind::Expression)) {

@@ -80,6 +80,6 @@ HRESULT CompileShaderFromResourceW(HMODULE module, LPCWSTR resource, const gxl::
 HRESULT CompileShaderFromMemory(const char* text, UINT length, const gxl::shader::ShaderMacro* defines,
                                 gxl::shader::ShaderInclude* include, LPCSTR entry, LPCSTR profile, DWORD flags,
                                 DataBuffer** code, DataBuffer** messages, ConstantTable** constantTable) {
-  return CompileRun([&](ShaderPreprocessor& pp) { return pp.StartFromMemory(text, length, defines, include); },
-                    entry, profile, flags, code, messages, constantTable);
+  return CompileRun([&](ShaderPreprocessor& pp) { return pp.StartFromMemory(text, length, defines, include); }, entry,
+                    profile, flags, code, messages, constantTable);
 }

@@ -22,10 +22,10 @@ struct TargetRow {
 };
 
 constexpr TargetRow kTargetRows[] = {
-    {{0x54580100}, nullptr, kOptionExpressionProgram, 0},         // tx_1_0: texture shaders
+    {{0x54580100}, nullptr, kOptionExpressionProgram, 0},                 // tx_1_0: texture shaders
     {{kExpressionProgramVersion}, nullptr, kOptionExpressionProgram, 0},  // expression programs
     {{0xFFFE0101, 0xFFFE0200, 0xFFFE0202, 0xFFFE02FF}, &MakeVertexTarget, 0, 0},
-    {{0xFFFE0300, 0xFFFE03FF, 0xFFFF0300, 0xFFFF03FF}, nullptr, 0, 0},  // shader model 3
+    {{0xFFFE0300, 0xFFFE03FF, 0xFFFF0300, 0xFFFF03FF}, nullptr, 0, 0},    // shader model 3
     {{0xFFFF0101, 0xFFFF0102, 0xFFFF0103, 0xFFFF0104}, nullptr, 0, 0x4},  // pixel 1.x
     {{0xFFFF0200, 0xFFFF0202, 0xFFFF0203, 0xFFFF02FF}, &MakePixel2Target, 0, 0},
 };

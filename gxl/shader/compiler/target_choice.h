@@ -18,10 +18,10 @@ constexpr DWORD kExpressionProgramVersion = 0x46580200;
 constexpr std::uint32_t kOptionExpressionProgram = 0x100;
 
 enum class TargetChoice {
-  kMade,        // *target holds the new target
-  kNotBuilt,    // a row stands for the token, its target comes later
-  kNone,        // no row for the token
-  kNoMemory,    // the target could not be allocated
+  kMade,      // *target holds the new target
+  kNotBuilt,  // a row stands for the token, its target comes later
+  kNone,      // no row for the token
+  kNoMemory,  // the target could not be allocated
 };
 
 // The target for `version`, constructed with the fragment flag where it

@@ -200,7 +200,7 @@ HRESULT TestTarget::EncodeInputRegister(std::uint32_t value, std::uint32_t* inde
 
 // --- Building -----------------------------------------------------------------------------
 
-Values RegisterValues(ShaderProgram& p, std::uint32_t bank, std::uint32_t reg, const char* components) {
+Values Registers(ShaderProgram& p, std::uint32_t bank, std::uint32_t reg, const char* components) {
   Values out;
   for (const char* c = components; *c; ++c) {
     const char* at = std::strchr("xyzw", *c);
@@ -210,11 +210,7 @@ Values RegisterValues(ShaderProgram& p, std::uint32_t bank, std::uint32_t reg, c
   return out;
 }
 
-std::uint32_t LiteralValue(ShaderProgram& p, double x, std::uint32_t reg, std::uint32_t component) {
-  return Check(p.AddValue(p.StandardBankIndex(StandardBank::Literals), reg, component, x), "a literal");
-}
-
-void SetSemanticText(ShaderProgram& p, const Values& values, const char* semantic) {
+void SetSemantic(ShaderProgram& p, const Values& values, const char* semantic) {
   SourceToken token{};
   token.kind = kTokenIdentifier;
   token.value.text = semantic;
@@ -232,6 +228,21 @@ std::uint32_t PutInstruction(ShaderProgram& p, std::uint32_t group, std::uint32_
   std::copy(arguments.begin(), arguments.end(), inst->arguments);
   std::copy(results.begin(), results.end(), inst->results);
   return Check(p.instructions.Append(inst), "an instruction");
+}
+
+Values TestTarget::Reg(std::uint32_t bank, std::uint32_t reg, const char* components) {
+  return Registers(*this, bank, reg, components);
+}
+
+std::uint32_t TestTarget::Literal(double x, std::uint32_t reg, std::uint32_t component) {
+  return Check(AddValue(StandardBankIndex(StandardBank::Literals), reg, component, x), "a literal");
+}
+
+void TestTarget::SetSemantic(const Values& values, const char* semantic) { irkit::SetSemantic(*this, values, semantic); }
+
+std::uint32_t TestTarget::Put(std::uint32_t group, std::uint32_t width, const Values& arguments,
+                              const Values& results) {
+  return PutInstruction(*this, group, width, arguments, results);
 }
 
 }  // namespace irkit

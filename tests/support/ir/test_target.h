@@ -16,15 +16,12 @@ namespace irkit {
 
 using Values = std::vector<std::uint32_t>;
 
-// Building programs whose registers are assigned, for any target.
-// Values of register `reg` of a bank, one per component letter ("xyzw", "yx").
-Values RegisterValues(gxl::shader::ShaderProgram& p, std::uint32_t bank, std::uint32_t reg,
-                      const char* components = "xyzw");
-// A literal value of the literal bank in register `reg`, component c.
-std::uint32_t LiteralValue(gxl::shader::ShaderProgram& p, double x, std::uint32_t reg, std::uint32_t component);
-// Gives the values a semantic (a token of the current page pool).
-void SetSemanticText(gxl::shader::ShaderProgram& p, const Values& values, const char* semantic);
-// Appends an instruction of `group` and `width` over the values given.
+// Programs with assigned registers, for any target: values of register
+// `reg` of a bank, one per component letter ("xyzw", "yx"); a semantic on
+// values (a token of the current page pool); an instruction of `group` and
+// `width` over the values given, appended. Failures throw.
+Values Registers(gxl::shader::ShaderProgram& p, std::uint32_t bank, std::uint32_t reg, const char* components);
+void SetSemantic(gxl::shader::ShaderProgram& p, const Values& values, const char* semantic);
 std::uint32_t PutInstruction(gxl::shader::ShaderProgram& p, std::uint32_t group, std::uint32_t width,
                              const Values& arguments, const Values& results);
 
@@ -50,20 +47,18 @@ class TestTarget : public gxl::shader::ShaderTarget {
   // Limits a test may change after Init, before Compile.
   bool Vertex() const { return (versionToken >> 16) == 0xFFFE; }
 
-  // --- Building programs with assigned registers (the helpers above)
-  Values Reg(std::uint32_t bank, std::uint32_t reg, const char* components = "xyzw") {
-    return RegisterValues(*this, bank, reg, components);
-  }
+  // --- Building programs with assigned registers
+  // Values of register `reg` of a bank, one per component letter ("xyzw", "yx").
+  Values Reg(std::uint32_t bank, std::uint32_t reg, const char* components = "xyzw");
   Values Reg(gxl::shader::StandardBank bank, std::uint32_t reg, const char* components = "xyzw") {
     return Reg(StandardBankIndex(bank), reg, components);
   }
-  std::uint32_t Literal(double x, std::uint32_t reg, std::uint32_t component) {
-    return LiteralValue(*this, x, reg, component);
-  }
-  void SetSemantic(const Values& values, const char* semantic) { SetSemanticText(*this, values, semantic); }
-  std::uint32_t Put(std::uint32_t group, std::uint32_t width, const Values& arguments, const Values& results) {
-    return PutInstruction(*this, group, width, arguments, results);
-  }
+  // A literal value of the literal bank in register `reg`, component c.
+  std::uint32_t Literal(double x, std::uint32_t reg, std::uint32_t component);
+  // Gives the values a semantic (a token of the current page pool).
+  void SetSemantic(const Values& values, const char* semantic);
+  // Appends an instruction of `group` and `width` over the values given.
+  std::uint32_t Put(std::uint32_t group, std::uint32_t width, const Values& arguments, const Values& results);
 };
 
 }  // namespace irkit

@@ -20,13 +20,17 @@ struct VertexProfile {
 // samplers, first texture temporary, words 11-13, boolean constants, word 15, loop iterations, capabilities,
 // second flags
 constexpr VertexProfile kVertexProfiles[] = {
-    {0xFFFE0101, 0xFFFE0101,
+    {0xFFFE0101,
+     0xFFFE0101,
      {16, 12, 0, 0, 8192, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0x40 | 0x1000000, 0x40 | 0x300 | 0x2002}},
-    {0xFFFE0200, 0xFFFE0200,
+    {0xFFFE0200,
+     0xFFFE0200,
      {16, 12, 1, 0, 8192, 0, 16, 16, 0, 0, 0, 8, 0, 1, 16, 1, 255, 0x40 | 0x200100, 0x40 | 0x300 | 0x2}},
-    {0xFFFE0202, 0xFFFE0201,
+    {0xFFFE0202,
+     0xFFFE0201,
      {16, 13, 1, 0, 8192, 0, 16, 16, 0, 0, 0, 8, 24, 1, 16, 1, 255, 0x40 | 0x40200100, 0x40 | 0x300 | 0x4}},
-    {0xFFFE02FF, 0xFFFE02FF,
+    {0xFFFE02FF,
+     0xFFFE02FF,
      {16, 32, 1, 0, 8192, 0, 2048, 16, 0, 0, 0, 16, 24, 4, 2048, 1, 255, 0x40 | 0x40200100, 0x40 | 0x300 | 0x4}},
 };
 

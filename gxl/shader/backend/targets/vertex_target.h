@@ -12,15 +12,15 @@
 namespace gxl::shader {
 
 // Second flag word bits of the vertex profiles.
-constexpr std::uint32_t kVertexTargetFlag = 0x40;     // messages name the vertex shader
-constexpr std::uint32_t kVertexBreakCompare = 0x4;    // breakc (vs_2_a, vs_2_sw)
+constexpr std::uint32_t kVertexTargetFlag = 0x40;      // messages name the vertex shader
+constexpr std::uint32_t kVertexBreakCompare = 0x4;     // breakc (vs_2_a, vs_2_sw)
 constexpr std::uint32_t kVertexFractionForm = 0x2000;  // frc writes only x and y (vs_1_1)
 
 // Opcodes of the partial-precision exponent and logarithm.
 constexpr DWORD kOpcodeExpp = 78;
 constexpr DWORD kOpcodeLogp = 79;
 
-class VertexShaderTarget final : public ShaderTarget {
+class VertexShaderTarget : public ShaderTarget {
  public:
   explicit VertexShaderTarget(bool fragment);
 
@@ -66,6 +66,12 @@ class VertexShaderTarget final : public ShaderTarget {
   // exp and log: the full-precision opcode, the partial one, and whether the
   // vs 1.x partial form writes x and w exactly as well as z.
   HRESULT EmitVertexExpLog(DWORD full, DWORD partial, bool exactXW);
+  // Output registers written in pieces other than .x, .xy, .xyz, .xyzw
+  // are written whole by one move at the end.
+  HRESULT OrderOutputWrites();
+  // From vs_2_0: the current dp3 of a vector with itself, its rsq and the
+  // multiply that scales the vector by it become nrm.
+  HRESULT FoldNormalize();
   // The address loads of vs_2_0 and up, repeated until every index fits.
   HRESULT LoadAddressRegistersInPasses();
 };

@@ -43,15 +43,22 @@ class GxlPs2Target : public TargetTest {
   Ps2Under& MakePs2(DWORD version, std::uint32_t options = 0, bool fragment = false) {
     ps2 = std::make_unique<Ps2Under>(fragment);
     EXPECT_EQ(ps2->Init(nullptr, &log, version, options), S_OK) << LogText(log);
-    compiling = ps2.get();
     return *ps2;
   }
+  HRESULT Compile(Code* code) { return CompileTarget(*ps2, code); }
+  // The code of a compile that must succeed, checked by the decoder.
+  Code MustCompile() {
+    Code code;
+    EXPECT_EQ(Compile(&code), S_OK) << LogText(log);
+    EXPECT_TRUE(code.empty() || Disassembles(code)) << Text(code);
+    return code;
+  }
   Values Reg(StandardBank bank, std::uint32_t reg, const char* components = "xyzw") {
-    return irkit::RegisterValues(*ps2, ps2->StandardBankIndex(bank), reg, components);
+    return irkit::Registers(*ps2, ps2->StandardBankIndex(bank), reg, components);
   }
   Values Input(const char* semantic, std::uint32_t reg, const char* components = "xyzw") {
     const Values v = Reg(StandardBank::Inputs, reg, components);
-    irkit::SetSemanticText(*ps2, v, semantic);
+    irkit::SetSemantic(*ps2, v, semantic);
     return v;
   }
   std::uint32_t Put(std::uint32_t group, std::uint32_t width, const Values& arguments, const Values& results) {
@@ -60,7 +67,7 @@ class GxlPs2Target : public TargetTest {
   // Moves four values to COLOR`n`.
   void Color(const Values& v, std::uint32_t n = 0, const char* components = "xyzw") {
     const Values out = Reg(StandardBank::Outputs, n, components);
-    irkit::SetSemanticText(*ps2, out, n == 0 ? "COLOR0" : n == 1 ? "COLOR1" : "COLOR2");
+    irkit::SetSemantic(*ps2, out, n == 0 ? "COLOR0" : n == 1 ? "COLOR1" : "COLOR2");
     Put(kOpMove, static_cast<std::uint32_t>(out.size()), v, out);
   }
   Values Negated(const Values& v) {
@@ -370,7 +377,7 @@ TEST_F(GxlPs2Target, OutputChecks) {
     }
     if (row.depth < 4) {
       const Values out = Reg(StandardBank::Outputs, 4, std::string(1, "xyzw"[row.depth]).c_str());
-      irkit::SetSemanticText(*ps2, out, "DEPTH");
+      irkit::SetSemantic(*ps2, out, "DEPTH");
       Put(kOpMove, 1, {t0[0]}, out);
     }
     Code code;
@@ -473,7 +480,7 @@ TEST_F(GxlPs2Target, FragmentModeNamesInsteadOfDeclarations) {
   const Values r0 = Reg(StandardBank::Temporaries, 0);
   Put(0x605, 2, Concat({s0, s0}, Input("TEXCOORD2", 2, "xy")), r0);
   const Values out = Reg(StandardBank::Outputs, 0);
-  irkit::SetSemanticText(*ps2, out, "COLOR0");
+  irkit::SetSemantic(*ps2, out, "COLOR0");
   Put(kOpMove, 4, r0, out);
   Code code;
   ASSERT_EQ(Compile(&code), S_OK) << Logged();
