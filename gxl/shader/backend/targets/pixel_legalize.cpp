@@ -14,6 +14,15 @@ namespace {
 
 bool InRegisterOf(const IrValue& a, const IrValue& b) { return a.bank == b.bank && a.reg == b.reg; }
 
+// Saturate and the result shifts (binding bits 9-15): how a value is written.
+constexpr std::uint32_t kResultModifierBits = 0xFE00;
+
+// `to` is written as `from` was; `from` is then written plainly.
+void MoveResultModifiers(IrValue& from, IrValue& to) {
+  to.binding = (to.binding & ~kResultModifierBits) | (from.binding & kResultModifierBits);
+  from.binding &= ~kResultModifierBits;
+}
+
 }  // namespace
 
 HRESULT PixelShader2Target::NewTemporaryRegister(std::uint32_t count, std::uint32_t* out) {
@@ -91,13 +100,68 @@ HRESULT PixelShader2Target::MoveThroughTemporary(IrInstruction& inst, bool argum
   return SUCCEEDED(hr) ? AppendNew(IrWord(kOpMove, n), staged, n, results, n, inst) : hr;
 }
 
-// Appends the instruction whole, or, where ps_2_0 and ps_2_b cannot read its
-// swizzles, as parts over subsets of its results that they can: each part
-// takes the remaining results in order while every operand still matches an
-// allowed swizzle (one result alone always does).
-HRESULT PixelShader2Target::SplitToAllowedSwizzles(IrInstruction& inst) {
-  if (!RestrictedSwizzles() || !ComputesComponentWise(inst) || HasRestrictedSwizzles(*this, inst))
+// Whether the results marked in `keep` can be one instruction: each argument
+// group reads one register with one source modifier, and with restricted
+// swizzles an allowed swizzle.
+bool PixelShader2Target::PartFits(const IrInstruction& inst, const std::uint8_t* keep) const {
+  const std::uint32_t n = inst.Width();
+  for (std::uint32_t k = 0; n && k < inst.argumentCount / n; ++k) {
+    const IrValue* first = nullptr;
+    for (std::uint32_t j = 0; j < n; ++j) {
+      const IrValue* a = keep[j] ? Value(inst.arguments[k * n + j]) : nullptr;
+      if (!a) continue;
+      if (!first) first = a;
+      if (a->bank != first->bank || a->reg != first->reg || a->relativeIndex != first->relativeIndex ||
+          ((a->binding ^ first->binding) & sel::kSourceModifierBits))
+        return false;
+    }
+    std::uint8_t pattern[4];
+    ArgumentPattern(*this, inst, k, pattern, keep);
+    if (RestrictedSwizzles() && MatchRestrictedSwizzle(pattern) < 0) return false;
+  }
+  return true;
+}
+
+// Appends the instruction whole, or, where one instruction cannot read its
+// operands (groups over several registers or modifiers; swizzles ps_2_0 and
+// ps_2_b do not have), as parts over subsets of its results: each part takes
+// the remaining results in order while it still fits (one result alone
+// always does). Where a part would overwrite what a later one reads, the
+// parts compute into a temporary that one move then copies: a fresh register
+// before register assignment (`position` kNoIndex), else a scratch register
+// free at `position`.
+HRESULT PixelShader2Target::SplitToAllowedSwizzles(IrInstruction& inst, std::uint32_t position) {
+  static constexpr std::uint8_t kAll[4] = {1, 1, 1, 1};
+  const std::uint32_t n = inst.Width();
+  if (!ComputesComponentWise(inst) || n == 0 || n > 4 || PartFits(inst, kAll))
     return AddInstructionCopy(&inst) == kNoIndex ? E_OUTOFMEMORY : S_OK;
+  const IrValue* r = Value(inst.results[0]);
+  bool overlap = false;
+  for (std::uint32_t a = 0; r && a < inst.argumentCount; ++a) {
+    const IrValue* v = Value(inst.arguments[a]);
+    overlap |= v && v->bank == r->bank && v->reg == r->reg;
+  }
+  if (!overlap) return AppendParts(inst);
+  std::uint32_t t4[4], staged[4];
+  HRESULT hr = position == kNoIndex ? NewTemporaryRegister(4, t4) : FindFreeTemporary(position, 4, t4);
+  if (FAILED(hr)) return hr;
+  IrInstruction* parts = sel::NewInstruction(inst.word, inst.argumentCount, inst.resultCount);
+  if (!parts) return E_OUTOFMEMORY;
+  hr = parts->CopyFrom(&inst);
+  for (std::uint32_t j = 0; j < n && SUCCEEDED(hr); ++j) {
+    staged[j] = t4[Value(inst.results[j])->component & 3];
+    parts->results[j] = staged[j];
+  }
+  if (SUCCEEDED(hr)) hr = AppendParts(*parts);
+  delete parts;
+  if (SUCCEEDED(hr)) hr = AppendNew(IrWord(kOpMove, n), staged, n, inst.results, n, inst);
+  // The parts write as the instruction did; the move copies plainly.
+  for (std::uint32_t j = 0; j < n && SUCCEEDED(hr); ++j)
+    MoveResultModifiers(*Value(inst.results[j]), *Value(staged[j]));
+  return hr;
+}
+
+HRESULT PixelShader2Target::AppendParts(IrInstruction& inst) {
   const std::uint32_t n = inst.Width(), groups = inst.argumentCount / n;
   IrInstruction* saved = current;
   current = &inst;
@@ -109,13 +173,7 @@ HRESULT PixelShader2Target::SplitToAllowedSwizzles(IrInstruction& inst) {
     for (std::uint32_t j = 0; j < n; ++j) {
       if (!remaining[j]) continue;
       keep[j] = 1;
-      bool allowed = true;
-      for (std::uint32_t k = 0; k < groups && allowed; ++k) {
-        std::uint8_t pattern[4];
-        ArgumentPattern(*this, inst, k, pattern, keep);
-        allowed = MatchRestrictedSwizzle(pattern) >= 0;
-      }
-      if (!allowed && width > 0) {
+      if (width > 0 && !PartFits(inst, keep)) {
         keep[j] = 0;
         continue;
       }
@@ -246,9 +304,8 @@ HRESULT PixelShader2Target::FinishSelection() {
         if (!r || r->bank != g->bank || r->reg != g->reg || r->component > 3) continue;
         // The temporary takes the result modifiers; the move copies plainly.
         IrValue* staged = Value(g->staged[r->component]);
-        staged->binding = r->binding;
+        MoveResultModifiers(*r, *staged);
         staged->flags |= r->flags & kValuePrecisionMask;
-        r->binding = 0;
         inst->results[j] = g->staged[r->component];
       }
     }

@@ -100,7 +100,10 @@ class PixelShader2Target : public ShaderTarget {
   // Legalisation steps (pixel_legalize.cpp).
   HRESULT ExpandDotProduct(IrInstruction& dot);
   HRESULT MoveThroughTemporary(IrInstruction& inst, bool argumentsFirst);
-  HRESULT SplitToAllowedSwizzles(IrInstruction& inst);
+  HRESULT SplitToAllowedSwizzles(IrInstruction& inst, std::uint32_t position = kNoIndex);
+  bool PartFits(const IrInstruction& inst, const std::uint8_t* keep) const;
+  // The parts of an instruction whose results its operands do not overlap.
+  HRESULT AppendParts(IrInstruction& inst);
   // An output register written whole: its writers and, where they must be
   // gathered, the temporary they write instead.
   static constexpr std::uint32_t kMaxOutputGathers = 8;

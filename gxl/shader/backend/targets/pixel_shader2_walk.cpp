@@ -66,9 +66,11 @@ HRESULT PixelShader2Target::CopyCoordinates(std::uint32_t index) {
              (texcoord || RegisterFileOf(bank->type) == RegisterFile::Temporary);
   }
   if (usable) {
-    if (AddInstructionCopy(inst) == kNoIndex) return E_OUTOFMEMORY;
-    inst->word = 0;
-    return S_OK;
+    // Register assignment may have given an instruction operands it cannot read.
+    const HRESULT hr = ReadsCoordinates(group) ? (AddInstructionCopy(inst) == kNoIndex ? E_OUTOFMEMORY : S_OK)
+                                               : SplitToAllowedSwizzles(*inst, index);
+    if (SUCCEEDED(hr)) inst->word = 0;
+    return hr;
   }
   if (width > 4) return E_FAIL;
   std::uint32_t t[4];
@@ -256,11 +258,13 @@ HRESULT PixelShader2Target::GenerateCode() {
     hr = ResetSelectionState();
     if (FAILED(hr)) return hr;
   }
-  // Literals nothing reads are not defined.
+  // Literals nothing reads are not defined. A value read through its alias
+  // (a folded modifier) leaves its uses on the alias, and stays.
   const std::uint32_t placeholder = StandardBankIndex(StandardBank::Undefined);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     IrValue* v = Value(i);
-    if (v && v->firstUse == kNoIndex && (BankOf(*v)->type & kBankLiteral) && i != zeroSelect && i != oneSelect)
+    if (v && v->firstUse == kNoIndex && v->alias == kNoIndex && (BankOf(*v)->type & kBankLiteral) && i != zeroSelect &&
+        i != oneSelect)
       v->bank = placeholder;
   }
   return S_OK;

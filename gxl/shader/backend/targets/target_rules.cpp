@@ -34,16 +34,21 @@ std::uint32_t FindReadPortViolation(const ShaderProgram& p, const IrInstruction&
   std::uint32_t distinct[4] = {}, uniform = 0;
   for (std::uint32_t k = 0; k < groups; ++k) {
     const IrValue* v = p.Value(inst.arguments[k * n]);
-    if (!v) continue;
+    const RegisterBank* bank = v ? p.BankOf(*v) : nullptr;
+    if (!bank) continue;
+    // Every uniform operand counts, in whichever bank (samplers only where
+    // they are a file of their own).
+    const bool uniformOperand = (bank->type & kBankUniform) && (limits.samplerFile || !(bank->type & kBankSampler));
+    bool violation = uniformOperand && ++uniform > limits.uniformOperands;
     const PortFile file = FileOf(p, *v, limits.samplerFile);
-    if (file == kUncounted) continue;
-    bool seen = false;
-    for (std::uint32_t e = 0; e < k && !seen; ++e) {
-      const IrValue* w = p.Value(inst.arguments[e * n]);
-      seen = w && w->bank == v->bank && w->relativeIndex == v->relativeIndex && w->reg == v->reg;
+    if (file != kUncounted) {
+      bool seen = false;
+      for (std::uint32_t e = 0; e < k && !seen; ++e) {
+        const IrValue* w = p.Value(inst.arguments[e * n]);
+        seen = w && w->bank == v->bank && w->relativeIndex == v->relativeIndex && w->reg == v->reg;
+      }
+      violation |= !seen && ++distinct[file] > limit[file];
     }
-    bool violation = !seen && ++distinct[file] > limit[file];
-    if ((p.BankOf(*v)->type & kBankUniform) && ++uniform > limits.uniformOperands) violation = true;
     if (violation) {
       if (group) *group = k;
       return 1;

@@ -504,6 +504,14 @@ TEST_F(GxlPs2Target, ReadPorts) {
   const Values r0 = Reg(StandardBank::Temporaries, 0), r1 = Reg(StandardBank::Temporaries, 1),
                r2 = Reg(StandardBank::Temporaries, 2), r3 = Reg(StandardBank::Temporaries, 3);
   const std::uint32_t s0 = Reg(StandardBank::Samplers, 0, "x")[0];
+  // Uniform variables live in banks of their own beyond the standard ones:
+  // they count as uniform operands, not as distinct constant registers.
+  auto uniform = [&]() {
+    const std::uint32_t bank =
+        ps2->AddRegisterBankCopy(ps2->Bank(ps2->StandardBankIndex(StandardBank::FloatConstants)));
+    return irkit::Registers(*ps2, bank, 0, "xyzw");
+  };
+  const Values u0 = uniform(), u1 = uniform(), u2 = uniform();
   struct Row {
     std::uint32_t group;
     std::vector<Values> groups;
@@ -513,7 +521,8 @@ TEST_F(GxlPs2Target, ReadPorts) {
       {kOpAdd, {t0, t1}, 1, 1},    {kOpAdd, {t0, t0}, 0, 0},    {kOpAdd, {c0, c1}, 1, 1},
       {kOpAdd, {c0, t0}, 0, 0},    {0x703, {c0, c0, c0}, 1, 2}, {0x703, {c0, r0, c0}, 0, 0},
       {0x703, {r0, r1, r2}, 0, 0}, {0x703, {r0, r1, t1}, 0, 0}, {0x605, {Values(4, s0), t0}, 0, 0},
-      {0x300, {r3, r1, r2}, 0, 0},
+      {0x300, {r3, r1, r2}, 0, 0}, {0x300, {u0, u1, r2}, 0, 0}, {0x300, {u0, u1, u2}, 1, 2},
+      {0x703, {u0, c0, u0}, 1, 2},
   };
   for (const Row& row : rows) {
     Values arguments;
@@ -523,6 +532,41 @@ TEST_F(GxlPs2Target, ReadPorts) {
     EXPECT_EQ(ps2->NextArgumentToCopy(*ps2->Instruction(at), &group), row.violation) << at;
     EXPECT_TRUE(!row.violation || group == row.at) << at;
   }
+}
+
+// Register assignment may leave a move whose operands lie in several
+// registers, partly in the one it writes: the move is split, through a
+// scratch temporary where a part would overwrite what a later one reads.
+TEST_F(GxlPs2Target, OperandsOverSeveralRegistersAfterAssignment) {
+  for (const DWORD profile : {kPs20, kPs2a}) {
+    MakePs2(profile);
+    const Values r0 = Reg(StandardBank::Temporaries, 0);
+    Put(kOpMove, 4, Input("TEXCOORD0", 0), r0);
+    const Values c0 = Reg(StandardBank::FloatConstants, 0);
+    const Values next = Reg(StandardBank::Temporaries, 0);
+    Put(kOpMove, 4, {c0[0], r0[2], r0[1], r0[0]}, next);
+    Color(next);
+    const Code code = MustCompile();
+    const float* t = kCoordinate;
+    ExpectNear(Run(code).oC[0], Float4(kConstant[0], t[2], t[1], t[0]), Text(code));
+  }
+}
+
+// A literal read through a folded negation (an alias carrying the negate
+// bit) is defined like the literal it reads.
+TEST_F(GxlPs2Target, LiteralsReadThroughAnAliasStay) {
+  MakePs2(kPs20);
+  const std::uint32_t one = ps2->AddValue(ps2->StandardBankIndex(StandardBank::Literals), 0, 0, 1.0);
+  const std::uint32_t negated = ps2->AddValueCopy(ps2->Value(one));
+  ps2->Value(negated)->alias = one;
+  ps2->Value(negated)->binding = 0x80000;
+  const Values t0 = Input("TEXCOORD0", 0);
+  const Values r0 = Reg(StandardBank::Temporaries, 0);
+  Put(kOpMultiply, 4, Concat(t0, {negated, negated, one, one}), r0);
+  Color(r0);
+  const Code code = MustCompile();
+  const float* t = kCoordinate;
+  ExpectNear(Run(code).oC[0], Float4(-t[0], -t[1], t[2], t[3]), Text(code));
 }
 
 // A failing scratch temporary in the coordinate copies ends the compile with
