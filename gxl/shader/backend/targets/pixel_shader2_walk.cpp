@@ -228,9 +228,8 @@ HRESULT PixelShader2Target::EmitPixelSetCompare(bool greaterEqual) {
 HRESULT PixelShader2Target::GenerateCode() {
   // No ps 2.x instruction reads a b register: boolean uniforms, which only
   // arithmetic reads here, take float constant registers.
-  for (std::uint32_t b = 0; b < banks.Count(); ++b)
-    if (RegisterBank* bank = Bank(b); bank && (bank->type & kBankUniform) && !(bank->type & kBankSampler))
-      bank->type &= ~kBankBoolean;
+  HRESULT hr = BindArithmeticBooleansAsFloats();
+  if (FAILED(hr)) return hr;
   zeroSelect = oneSelect = kNoIndex;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
     const IrInstruction* inst = Instruction(i);
@@ -243,7 +242,7 @@ HRESULT PixelShader2Target::GenerateCode() {
     if (zeroSelect == kNoIndex || oneSelect == kNoIndex) return E_OUTOFMEMORY;
     break;
   }
-  HRESULT hr = ResetSelectionState();
+  hr = ResetSelectionState();
   if (FAILED(hr)) return hr;
   if (!(options & kOptionNoOptimisation)) {
     for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
