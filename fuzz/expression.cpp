@@ -102,15 +102,15 @@ void Fill(int kind, D3DFORMAT format, Shader* shader) {
   HRESULT hr = D3D_OK;
   if (kind == 1) {
     gxl::ComRef<IDirect3DTexture9> texture;
-    if (device->CreateTexture(8, 4, 0, 0, format, D3DPOOL_MANAGED, texture.Put(), nullptr) == D3D_OK)
+    if (device->CreateTexture(4, 2, 0, 0, format, D3DPOOL_MANAGED, texture.Put(), nullptr) == D3D_OK)
       hr = GXLFillTextureFromShader(texture.Get(), shader);
   } else if (kind == 2) {
     gxl::ComRef<IDirect3DCubeTexture9> texture;
-    if (device->CreateCubeTexture(4, 0, 0, format, D3DPOOL_MANAGED, texture.Put(), nullptr) == D3D_OK)
+    if (device->CreateCubeTexture(2, 0, 0, format, D3DPOOL_MANAGED, texture.Put(), nullptr) == D3D_OK)
       hr = GXLFillCubeTextureFromShader(texture.Get(), shader);
   } else {
     gxl::ComRef<IDirect3DVolumeTexture9> texture;
-    if (device->CreateVolumeTexture(4, 4, 2, 0, 0, format, D3DPOOL_MANAGED, texture.Put(), nullptr) == D3D_OK)
+    if (device->CreateVolumeTexture(2, 2, 2, 0, 0, format, D3DPOOL_MANAGED, texture.Put(), nullptr) == D3D_OK)
       hr = GXLFillVolumeTextureFromShader(texture.Get(), shader);
   }
   Require(hr == D3D_OK || hr == D3DERR_INVALIDCALL, "a fill succeeds or refuses the code");
