@@ -94,12 +94,14 @@ void CompareBytes(const DecodedImage& written, const DecodedImage& read) {
 }
 
 // A shared exponent keeps 8 bits of the largest channel: each channel within
-// 1/128 of it, for texels the format can hold.
+// 1/128 of it. Negative channels and NaN are stored as 0, and values beyond
+// the largest exponent as the largest value, 255 x 2^119.
 void CompareHdr(const DecodedImage& written, const DecodedImage& read) {
   CompareTexels(written, read, [](const ColorF& w, const ColorF& r) {
-    const float v = std::fmax(std::fmax(w.r, w.g), w.b);
-    if (!(v >= 1e-30f && v <= 1e37f)) return;
-    const auto near = [&](float a, float b) { return std::fabs(std::fmax(a, 0.0f) - b) <= v / 128.0f; };
+    const auto stored = [](float c) { return c > 0.0f ? std::fmin(c, 0x1p119f * 255.0f) : 0.0f; };
+    const float v = std::fmax(std::fmax(stored(w.r), stored(w.g)), stored(w.b));
+    if (v < 1e-30f) return;
+    const auto near = [&](float a, float b) { return std::fabs(stored(a) - b) <= v / 128.0f; };
     Require(near(w.r, r.r) && near(w.g, r.g) && near(w.b, r.b), "HDR keeps each texel to its exponent's precision");
   });
 }

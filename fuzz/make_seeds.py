@@ -90,6 +90,12 @@ def images(folder):
     convert(["-alpha", "off", "-resize", "4x8!"], "flat.hdr")
     convert(["-alpha", "off"], "rgb.pfm")
     convert(["-alpha", "off", "-colorspace", "gray"], "gray.pfm")
+    # Floats no picture tool writes: infinities, NaN, negatives, the largest
+    # and the denormal.
+    odd = [3e38, float("inf"), float("nan"), -1.0, 1.7e38, 1e-35, 0.5, 2.0, 1e30, 3e-39, 65504.0, -float("inf")]
+    texels = b"".join(struct.pack("<3f", v, odd[(i + 1) % 12], odd[(i + 5) % 12]) for i, v in enumerate(odd))
+    with open(out("extreme.pfm"), "wb") as f:
+        f.write(b"PF\n4 3\n-1.0\n" + texels)
 
 
 def dds_file(path, width, height, pixel_format, texels, depth=1, levels=1, cube=False, palette=b""):
@@ -129,33 +135,34 @@ def dds_shapes(folder, rgba, dxt1_path):
 
 
 def texture_requests(image_folder, folder):
-    """Image files behind three option bytes: texture format, filters, and the
-    type, size, level, key and pool requests (see texture_formats.cpp)."""
+    """Image files behind four option bytes: texture format, filters, the type,
+    size, level, key and pool requests, and the device profiles (see
+    texture_formats.cpp)."""
     requests = [
-        (0, 0x00, 0x00, "rgba.png"),  # DXT1, default filters
-        (1, 0x2D, 0x01, "rgba.png"),  # DXT2, box copy and mips
-        (2, 0x64, 0x00, "rgba.tga"),  # DXT3, triangle, dither
-        (3, 0x19, 0x02, "cube_argb.dds"),  # DXT4 cube, no filter, linear mips
-        (4, 0x12, 0x03, "volume_argb.dds"),  # DXT5 volume, point
-        (5, 0x80, 0x00, "rle.hdr"),  # A8R8G8B8, sRGB and diffusion
-        (7, 0x40, 0x04, "baseline.jpg"),  # R5G6B5, sizes as in the file
-        (16, 0x00, 0x10, "palette.tga"),  # P8 with the palette, the file's levels
-        (17, 0x24, 0x00, "gray.png"),  # V8U8
-        (22, 0x1B, 0x00, "rgb.pfm"),  # A16B16G16R16F
-        (24, 0x2C, 0x30, "flat.hdr"),  # A32B32G32R32F, 3 levels
-        (26, 0x00, 0x00, "rgb24.bmp"),  # UYVY
-        (28, 0x00, 0x18, "dxt1.dds"),  # the file's format, sizes and levels exactly
-        (29, 0x00, 0x80, "cube_dxt1.dds"),  # the file's format, default pool
-        (11, 0x00, 0x40, "argb32.bmp"),  # A8 with a colour key
-        (15, 0x2D, 0x20, "rgba16.png"),  # L16, one level
-        (29, 0x00, 0x00, "palette.dds"),
-        (12, 0x00, 0x03, "volume_l8.dds"),  # L8 volume
+        (0, 0x00, 0x00, 0x00, "rgba.png"),  # DXT1, default filters
+        (1, 0x2D, 0x01, 0x00, "rgba.png"),  # DXT2, box copy and mips
+        (2, 0x64, 0x00, 0x01, "rgba.tga"),  # DXT3, triangle, dither; powers of two only
+        (3, 0x19, 0x02, 0x00, "cube_argb.dds"),  # DXT4 cube, no filter, linear mips
+        (4, 0x12, 0x03, 0x08, "volume_argb.dds"),  # DXT5 volume, point; every format
+        (5, 0x80, 0x00, 0x00, "rle.hdr"),  # A8R8G8B8, sRGB and diffusion
+        (7, 0x40, 0x04, 0x02, "baseline.jpg"),  # R5G6B5, sizes as in the file; square only
+        (16, 0x00, 0x10, 0x00, "palette.tga"),  # P8 with the palette, the file's levels
+        (17, 0x24, 0x00, 0x08, "gray.png"),  # V8U8
+        (22, 0x1B, 0x00, 0x08, "rgb.pfm"),  # A16B16G16R16F
+        (24, 0x2C, 0x30, 0x0B, "flat.hdr"),  # A32B32G32R32F, 3 levels; 256 x 256 at most
+        (26, 0x00, 0x00, 0x08, "rgb24.bmp"),  # UYVY
+        (28, 0x00, 0x18, 0x00, "dxt1.dds"),  # the file's format, sizes and levels exactly
+        (29, 0x00, 0x80, 0x00, "cube_dxt1.dds"),  # the file's format, default pool
+        (11, 0x00, 0x40, 0x05, "argb32.bmp"),  # A8 with a colour key; no mipmaps
+        (15, 0x2D, 0x20, 0x08, "rgba16.png"),  # L16, one level
+        (29, 0x00, 0x00, 0x00, "palette.dds"),
+        (12, 0x00, 0x03, 0x04, "volume_l8.dds"),  # L8 volume; no cube or volume textures
     ]
-    for n, (fmt, filters, request, name) in enumerate(requests):
+    for n, (fmt, filters, request, device, name) in enumerate(requests):
         with open(os.path.join(image_folder, name), "rb") as f:
             data = f.read()
         with open(os.path.join(folder, "%02d_%s" % (n, name)), "wb") as f:
-            f.write(bytes([fmt, filters, request]) + data)
+            f.write(bytes([fmt, filters, request, device]) + data)
 
 
 def dxt_blocks(image_folder, folder):

@@ -1,8 +1,10 @@
 // Texture creation from an image file in memory with the caller's choices:
-// three leading bytes pick the texture format (the DXT formats among them),
+// four leading bytes pick the texture format (the DXT formats among them),
 // the filters that copy the file's levels and make the missing ones, the
-// resource type, size and level requests, pool and colour key; the rest is the
-// file. A built texture is then read back level by level through the codecs.
+// resource type, size and level requests, pool and colour key, and the
+// device's capability and format profiles; the rest is the file. A built
+// texture is read back level by level through the codecs. Files of more than
+// a megatexel are left to the texture_build target, which builds them once.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -15,6 +17,8 @@
 #include "gxl/tex/pixel_codec.h"
 #include "gxl/tex/surface_lock.h"
 #include "gxl/tex/texture_build.h"
+#include "gxl/tex/texture_import.h"
+#include "platform/testing_d3d9.h"
 
 namespace {
 
@@ -54,6 +58,9 @@ constexpr DWORD kFilters[] = {kGxlDefault,           FilterFlags::None, FilterFl
                               FilterFlags::Triangle, FilterFlags::Box,  FilterFlags::Box,   kGxlDefault};
 constexpr UINT kSizes[] = {kGxlDefault, kGxlDefaultNonPow2, kGxlFromFile, 0};
 constexpr UINT kLevels[] = {kGxlDefault, kGxlFromFile, 1, 3};
+constexpr const char* kCapsProfiles[] = {"game",           "pow2-only", "square-only", "small-max",
+                                         "no-cube-volume", "no-mip",    "game",        "game"};
+constexpr std::uint64_t kMostTexels = std::uint64_t{1} << 20;
 constexpr DWORD kTypes[] = {kGxlResourceTypeFromFile, D3DRTYPE_TEXTURE, D3DRTYPE_CUBETEXTURE, D3DRTYPE_VOLUMETEXTURE};
 
 DWORD WithFlags(DWORD filter, DWORD flags) { return filter == kGxlDefault ? filter : filter | flags; }
@@ -107,9 +114,19 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 4) return 0;
+  constexpr std::size_t kOptions = 4;
+  if (size <= kOptions) return 0;
+  const std::uint8_t* file = data + kOptions;
+  const UINT fileSize = static_cast<UINT>(size - kOptions);
+  ImageInfo header{};
+  if (SUCCEEDED(ReadImageInfoFromFileData(file, fileSize, &header)) &&
+      std::uint64_t{header.width} * header.height * header.depth > kMostTexels)
+    return 0;
+
   const D3DFORMAT format = kFormats[data[0] % std::size(kFormats)];
-  const std::uint8_t filters = data[1], request = data[2];
+  const std::uint8_t filters = data[1], request = data[2], device = data[3];
+  platform::test::SelectD3D9CapsProfile(kCapsProfiles[device & 7]);
+  platform::test::SelectD3D9FormatProfile(device & 8 ? "wide" : "game");
   // Dither on the copy; error diffusion and sRGB on both filters.
   const DWORD copyFlags = (filters & 0x40 ? FilterFlags::OrderedDither : 0) |
                           (filters & 0x80 ? FilterFlags::ErrorDiffusion | FilterFlags::SourceSrgb : 0);
@@ -125,10 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PaletteEntry palette[256] = {};
   ImageInfo info{};
   IDirect3DBaseTexture9* texture = nullptr;
-  const HRESULT hr =
-      BuildTextureFromFileData(nura::fuzz::HeadlessDevice(), data + 3, static_cast<UINT>(size - 3), sizes, sizes,
-                               type == D3DRTYPE_VOLUMETEXTURE ? sizes : 1, levels, 0, format, pool, filter, mipFilter,
-                               colourKey, &info, format == D3DFMT_P8 ? palette : nullptr, type, &texture);
+  const HRESULT hr = BuildTextureFromFileData(
+      nura::fuzz::HeadlessDevice(), file, fileSize, sizes, sizes, type == D3DRTYPE_VOLUMETEXTURE ? sizes : 1, levels, 0,
+      format, pool, filter, mipFilter, colourKey, &info, format == D3DFMT_P8 ? palette : nullptr, type, &texture);
   nura::fuzz::Require(SUCCEEDED(hr) == (texture != nullptr), "a texture exactly when the build succeeds");
   if (!texture) return 0;
   nura::fuzz::Require(type == kGxlResourceTypeFromFile || texture->GetType() == static_cast<D3DRESOURCETYPE>(type),
