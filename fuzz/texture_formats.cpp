@@ -3,18 +3,25 @@
 // the filters that copy the file's levels and make the missing ones, the
 // resource type, size and level requests, pool and colour key, and the
 // device's capability and format profiles; the rest is the file. A built
-// texture is read back level by level through the codecs. Files of more than
-// a megatexel are left to the texture_build target, which builds them once.
+// texture is exported as a DDS file in memory, which must read back with
+// every level's texels, and read level by level through the codecs. Files of
+// more than a megatexel are left to the texture_build target, which builds
+// them once.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "fuzz/fuzz_device.h"
 #include "fuzz/fuzz_input.h"
 #include "gxl/tex/com_ref.h"
+#include "gxl/tex/data_buffer.h"
+#include "gxl/tex/decoded_image.h"
 #include "gxl/tex/filter_flags.h"
+#include "gxl/tex/image_export.h"
 #include "gxl/tex/pixel_codec.h"
+#include "gxl/tex/pixel_format.h"
 #include "gxl/tex/surface_lock.h"
 #include "gxl/tex/texture_build.h"
 #include "gxl/tex/texture_import.h"
@@ -23,6 +30,7 @@
 namespace {
 
 using gxl::ComRef;
+using nura::fuzz::Require;
 
 constexpr D3DFORMAT kFormats[] = {D3DFMT_DXT1,
                                   D3DFMT_DXT2,
@@ -65,41 +73,77 @@ constexpr DWORD kTypes[] = {kGxlResourceTypeFromFile, D3DRTYPE_TEXTURE, D3DRTYPE
 
 DWORD WithFlags(DWORD filter, DWORD flags) { return filter == kGxlDefault ? filter : filter | flags; }
 
-// Reads every texel of a surface or volume through its codec.
-template <class Lock, class Object>
-void ReadBack(Object* object, const PaletteEntry* palette) {
-  Lock lock;
-  ImageRegion region{};
-  if (FAILED(lock.Lock(&region, object, palette, nullptr, 0, LockFlags::ReadOnly))) return;
-  std::unique_ptr<PixelCodec> codec = CreatePixelCodec(region);
-  if (!codec) return;
-  std::vector<ColorF> row(region.box.right - region.box.left);
-  for (std::uint32_t z = 0; z < region.box.back - region.box.front; ++z)
-    for (std::uint32_t y = 0; y < region.box.bottom - region.box.top; ++y) codec->ReadRow(y, z, row.data());
+// The record of a face and level in a decoded chain, or null.
+const DecodedImage* RecordAt(const DecodedImage* image, UINT face, UINT level) {
+  for (; image && face; --face) image = image->nextFace.get();
+  for (; image && level; --level) image = image->nextMip.get();
+  return image;
 }
 
-void ReadBackLevels(IDirect3DBaseTexture9* texture, const PaletteEntry* palette) {
+// Compares a locked level with the record its texture's DDS export read back
+// as, byte for byte, then reads every texel through the level's codec.
+template <class Lock, class Object>
+void CheckLevel(Object* object, const PaletteEntry* palette, const DecodedImage* exported) {
+  Lock lock;
+  ImageRegion region{};
+  Require(SUCCEEDED(lock.Lock(&region, object, palette, nullptr, 0, LockFlags::ReadOnly)), "a level locks");
+  const D3DFORMAT format = static_cast<D3DFORMAT>(region.format);
+  const std::uint32_t width = region.box.right - region.box.left, height = region.box.bottom - region.box.top,
+                      depth = region.box.back - region.box.front;
+  Require(exported && exported->format == format && exported->width == width && exported->height == height &&
+              exported->depth == depth,
+          "the DDS export keeps every level's format and size");
+  const std::uint64_t rowBytes = StoredRowBytes(format, width), rows = StoredRowCount(format, height);
+  const auto* texels = static_cast<const std::uint8_t*>(region.pixels);
+  const auto* saved = static_cast<const std::uint8_t*>(exported->pixels);
+  for (std::uint64_t z = 0; z < depth; ++z)
+    for (std::uint64_t y = 0; y < rows; ++y)
+      Require(std::memcmp(texels + z * region.slicePitch + y * region.rowPitch,
+                          saved + z * exported->slicePitch + y * exported->rowPitch, rowBytes) == 0,
+              "the DDS export keeps the texels");
+  if (format == D3DFMT_P8)
+    Require(std::memcmp(exported->palette, palette, 256 * sizeof(PaletteEntry)) == 0,
+            "the DDS export keeps the palette");
+
+  std::unique_ptr<PixelCodec> codec = CreatePixelCodec(region);
+  if (!codec) return;
+  std::vector<ColorF> row(width);
+  for (std::uint32_t z = 0; z < depth; ++z)
+    for (std::uint32_t y = 0; y < height; ++y) codec->ReadRow(y, z, row.data());
+}
+
+void CheckLevels(IDirect3DBaseTexture9* texture, const PaletteEntry* palette) {
+  ComRef<DataBuffer> bytes;
+  Require(SUCCEEDED(GXLExportTextureToMemory(bytes.Put(), ImageFileType::Dds, texture, palette)),
+          "a texture exports as DDS");
+  DecodedImage exported;
+  Require(SUCCEEDED(exported.DecodeImage(bytes->GetPointer(), bytes->GetSize(), nullptr, true)),
+          "the DDS export reads back");
   const DWORD levels = texture->GetLevelCount();
+  Require(exported.LevelCount() == levels, "the DDS export keeps the level count");
   for (DWORD level = 0; level < levels; ++level) {
     switch (texture->GetType()) {
       case D3DRTYPE_VOLUMETEXTURE: {
         ComRef<IDirect3DVolume9> volume;
-        if (SUCCEEDED(static_cast<IDirect3DVolumeTexture9*>(texture)->GetVolumeLevel(level, volume.Put())))
-          ReadBack<VolumeLock>(volume.Get(), palette);
+        Require(SUCCEEDED(static_cast<IDirect3DVolumeTexture9*>(texture)->GetVolumeLevel(level, volume.Put())),
+                "volume level");
+        CheckLevel<VolumeLock>(volume.Get(), palette, RecordAt(&exported, 0, level));
         break;
       }
       case D3DRTYPE_CUBETEXTURE:
-        for (int face = 0; face < 6; ++face) {
+        for (UINT face = 0; face < 6; ++face) {
           ComRef<IDirect3DSurface9> surface;
-          if (SUCCEEDED(static_cast<IDirect3DCubeTexture9*>(texture)->GetCubeMapSurface(
-                  static_cast<D3DCUBEMAP_FACES>(face), level, surface.Put())))
-            ReadBack<SurfaceLock>(surface.Get(), palette);
+          Require(SUCCEEDED(static_cast<IDirect3DCubeTexture9*>(texture)->GetCubeMapSurface(
+                      static_cast<D3DCUBEMAP_FACES>(face), level, surface.Put())),
+                  "cube face level");
+          CheckLevel<SurfaceLock>(surface.Get(), palette, RecordAt(&exported, face, level));
         }
         break;
       default: {
         ComRef<IDirect3DSurface9> surface;
-        if (SUCCEEDED(static_cast<IDirect3DTexture9*>(texture)->GetSurfaceLevel(level, surface.Put())))
-          ReadBack<SurfaceLock>(surface.Get(), palette);
+        Require(SUCCEEDED(static_cast<IDirect3DTexture9*>(texture)->GetSurfaceLevel(level, surface.Put())),
+                "surface level");
+        CheckLevel<SurfaceLock>(surface.Get(), palette, RecordAt(&exported, 0, level));
         break;
       }
     }
@@ -145,14 +189,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const HRESULT hr = BuildTextureFromFileData(
       nura::fuzz::HeadlessDevice(), file, fileSize, sizes, sizes, type == D3DRTYPE_VOLUMETEXTURE ? sizes : 1, levels, 0,
       format, pool, filter, mipFilter, colourKey, &info, format == D3DFMT_P8 ? palette : nullptr, type, &texture);
-  nura::fuzz::Require(SUCCEEDED(hr) == (texture != nullptr), "a texture exactly when the build succeeds");
+  Require(SUCCEEDED(hr) == (texture != nullptr), "a texture exactly when the build succeeds");
   if (!texture) return 0;
-  nura::fuzz::Require(type == kGxlResourceTypeFromFile || texture->GetType() == static_cast<D3DRESOURCETYPE>(type),
-                      "the texture is of the type asked for");
-  nura::fuzz::Require(levels != kGxlFromFile || texture->GetLevelCount() == info.mipCount,
-                      "the file's level count when asked for exactly");
-  // Default-pool textures cannot be locked; the others are read back.
-  if (pool != D3DPOOL_DEFAULT) ReadBackLevels(texture, palette);
+  Require(type == kGxlResourceTypeFromFile || texture->GetType() == static_cast<D3DRESOURCETYPE>(type),
+          "the texture is of the type asked for");
+  Require(levels != kGxlFromFile || texture->GetLevelCount() == info.mipCount,
+          "the file's level count when asked for exactly");
+  // Default-pool textures cannot be locked; the others are checked.
+  if (pool != D3DPOOL_DEFAULT) CheckLevels(texture, format == D3DFMT_P8 ? palette : nullptr);
   texture->Release();
   return 0;
 }
