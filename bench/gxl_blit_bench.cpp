@@ -1,7 +1,8 @@
-// The blitter on the two transfers that loading pictures repeats most: a box
-// mip chain of a 2048 x 2048 A8R8G8B8 image (against stb_image_resize's box
-// filter per level) and a same-size A8R8G8B8 to X8R8G8B8 conversion (against a
-// memcpy of the same bytes). Prints both time ratios after the runs.
+// The blitter on the transfers that loading pictures repeats most: a box mip
+// chain of a 2048 x 2048 A8R8G8B8 image (against stb_image_resize's box filter
+// per level) and same-size conversions of A8R8G8B8 to X8R8G8B8 and to R5G6B5
+// without dither (against a memcpy of the source bytes). Prints the time
+// ratios after the runs.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -67,17 +68,38 @@ void BM_BoxMipChainStb(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * std::int64_t{kSize} * kSize * 4);
 }
 
-void BM_ConvertArgbToXrgb(benchmark::State& state) {
+// The level-0 texels converted at the same size into `format` (of `bytes` a texel).
+void ConvertArgb(benchmark::State& state, std::uint32_t format, std::uint32_t bytes) {
   MipChain chain;
-  std::vector<std::uint8_t> out(chain.levels[0].size());
+  std::vector<std::uint8_t> out(std::size_t{kSize} * kSize * bytes);
   for (auto _ : state) {
-    ImageRegion d = Region(out, D3DFMT_X8R8G8B8, kSize);
+    ImageRegion d = Region(out, format, kSize);
+    d.rowPitch = kSize * bytes;
     ImageRegion s = Region(chain.levels[0], D3DFMT_A8R8G8B8, kSize);
     ImageBlitter blitter;
     if (FAILED(blitter.Run(d, s, FilterFlags::Point))) state.SkipWithError("conversion failed");
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(state.iterations() * std::int64_t{kSize} * kSize * 4);
+}
+
+void BM_ConvertArgbToXrgb(benchmark::State& state) { ConvertArgb(state, D3DFMT_X8R8G8B8, 4); }
+void BM_ConvertArgbToR5G6B5(benchmark::State& state) { ConvertArgb(state, D3DFMT_R5G6B5, 2); }
+
+// The upscale of picture loading: 640 x 480 to 1024 x 512 by the triangle filter with dither.
+void BM_TriangleUpscale(benchmark::State& state) {
+  MipChain chain;
+  std::vector<std::uint8_t> out(std::size_t{1024} * 512 * 4);
+  for (auto _ : state) {
+    ImageRegion d = Region(out, D3DFMT_A8R8G8B8, 1024);
+    d.extent = d.box = ImageBox{0, 0, 1024, 512, 0, 1};
+    ImageRegion s = Region(chain.levels[0], D3DFMT_A8R8G8B8, kSize);
+    s.box = ImageBox{0, 0, 640, 480, 0, 1};
+    ImageBlitter blitter;
+    if (FAILED(blitter.Run(d, s, FilterFlags::Triangle | FilterFlags::OrderedDither)))
+      state.SkipWithError("upscale failed");
+    benchmark::ClobberMemory();
+  }
 }
 
 void BM_MemcpySameBytes(benchmark::State& state) {
@@ -93,6 +115,8 @@ void BM_MemcpySameBytes(benchmark::State& state) {
 BENCHMARK(BM_BoxMipChainBlitter)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BoxMipChainStb)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertArgbToXrgb)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertArgbToR5G6B5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TriangleUpscale)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
@@ -100,6 +124,8 @@ BENCHMARK(BM_MemcpySameBytes)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
   return benchratio::RunAndPrintRatios(argc, argv, {
       {"box mip chain, blitter / stb_image_resize", "BM_BoxMipChainBlitter", "BM_BoxMipChainStb"},
-      {"A8R8G8B8 to X8R8G8B8, blitter / memcpy", "BM_ConvertArgbToXrgb", "BM_MemcpySameBytes"},
+      {"A8R8G8B8 to X8R8G8B8, blitter / memcpy", "BM_ConvertArgbToXrgb", "BM_MemcpySameBytes", 2.0},
+      {"A8R8G8B8 to R5G6B5 without dither, blitter / memcpy of the source", "BM_ConvertArgbToR5G6B5",
+       "BM_MemcpySameBytes", 4.0},
   });
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/bench_ratio.h"
 #include "gxl/tex/pixel_codec.h"
 #include "gxl/tex/pixel_format.h"
 
@@ -82,4 +83,5 @@ BENCHMARK(BM_CopyRowBytes);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// No comparison of its own: with --table it adds no row.
+int main(int argc, char** argv) { return benchratio::RunAndPrintRatios(argc, argv, {}); }

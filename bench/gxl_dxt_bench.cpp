@@ -188,12 +188,47 @@ int main(int argc, char** argv) {
     setenv("OMP_NUM_THREADS", "1", 1);
     execv("/proc/self/exe", argv);
   }
+  const bool table = benchratio::TakeTableFlag(&argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   // The pictures are made before the runs, so that the first run does not
   // time their making.
   Source(false);
   Source(true);
+  if (table) {
+    std::vector<benchratio::Ratio> rows;
+    for (int f : {1, 5})
+      for (int photo : {1, 0}) {
+        char arg[16], what[32];
+        std::snprintf(arg, sizeof arg, "/%d/%d", f, photo);
+        std::snprintf(what, sizeof what, "DXT%d %s", f, photo ? "photo" : "synthetic");
+        rows.push_back({std::string(what) + " encode / stb_dxt", std::string("BM_Encode<EncodeOurs>") + arg,
+                        std::string("BM_Encode<EncodeStb>") + arg});
+        rows.push_back({std::string(what) + " encode / libsquish", std::string("BM_Encode<EncodeOurs>") + arg,
+                        std::string("BM_Encode<EncodeSquish>") + arg});
+        rows.push_back({std::string(what) + " decode / libsquish", std::string("BM_DecodeOurs") + arg,
+                        std::string("BM_DecodeSquish") + arg});
+      }
+    benchratio::RunTable(rows);
+    benchmark::Shutdown();
+    // Quality: the luma-weighted error each encoder's blocks leave.
+    for (int f : {1, 5})
+      for (int photo : {1, 0}) {
+        const Rmse o = Measure(EncodeOurs, f == 5, photo), st = Measure(EncodeStb, f == 5, photo),
+                   q = Measure(EncodeSquish, f == 5, photo);
+        char what[64], ours[16], stb[16], squish[16], vsStb[16], vsSquish[16];
+        std::snprintf(ours, sizeof ours, "%.2f", o.luma);
+        std::snprintf(stb, sizeof stb, "%.2f", st.luma);
+        std::snprintf(squish, sizeof squish, "%.2f", q.luma);
+        std::snprintf(vsStb, sizeof vsStb, "%.3g", o.luma / st.luma);
+        std::snprintf(vsSquish, sizeof vsSquish, "%.3g", o.luma / q.luma);
+        std::snprintf(what, sizeof what, "DXT%d %s, RMSE luma / stb_dxt", f, photo ? "photo" : "synthetic");
+        benchratio::PrintRow(what, ours, stb, vsStb, "-", "-");
+        std::snprintf(what, sizeof what, "DXT%d %s, RMSE luma / libsquish", f, photo ? "photo" : "synthetic");
+        benchratio::PrintRow(what, ours, squish, vsSquish, "-", "-");
+      }
+    return 0;
+  }
   benchratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

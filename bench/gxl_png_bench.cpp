@@ -119,6 +119,6 @@ int main(int argc, char** argv) {
        "BM_Large_LibpngSimplified"},
       {"1024 x 1024 RGBA PNG to a texture / stb_image decode", "BM_Large_GxlTexture", "BM_Large_StbImage"},
       {"640 x 480 PNG to a 1024 x 512 texture with its chain / libpng simplified decode",
-       "BM_Screen_GxlTextureDefaults", "BM_Screen_LibpngSimplified"},
+       "BM_Screen_GxlTextureDefaults", "BM_Screen_LibpngSimplified", 1.3},
   });
 }

@@ -224,8 +224,18 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("BM_StbImage/") + f.name).c_str(), BM_StbImage, f)
         ->Unit(benchmark::kMillisecond);
   }
+  const bool table = benchratio::TakeTableFlag(&argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (table) {
+    std::vector<benchratio::Ratio> rows;
+    for (const File& f : kFiles)
+      rows.push_back({std::string("1024 x 1024 ").append(f.name).append(" to a texture / stb_image decode"),
+                      std::string("BM_GxlTexture/").append(f.name), std::string("BM_StbImage/").append(f.name), 1.5});
+    benchratio::RunTable(rows);
+    benchmark::Shutdown();
+    return 0;
+  }
   benchratio::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

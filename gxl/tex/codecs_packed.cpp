@@ -5,63 +5,12 @@
 
 #include "gxl/math/vector.h"
 #include "gxl/tex/codec_families.h"
+#include "gxl/tex/codec_layouts.h"
 #include "gxl/tex/codec_quantize.h"
 #include "gxl/tex/pixel_format.h"
 
 namespace gxl::tex::detail {
 namespace {
-
-struct PackedLayout {
-  std::uint32_t bytes;
-  ChannelRange range;
-  Field r, g, b, a;
-  bool luminance = false;  // r holds L: read into R, G and B; written from the colour's luminance
-  bool blackRgb = false;   // R, G and B read 0 (A8)
-  bool derivedBlue = false;  // CxV8U8: B is the z of a unit normal; written normalised
-};
-
-constexpr Field U(std::uint8_t shift, std::uint8_t bits) { return Field{shift, bits, false}; }
-constexpr Field S(std::uint8_t shift, std::uint8_t bits) { return Field{shift, bits, true}; }
-constexpr Field None{};
-constexpr ChannelRange kUnorm = ChannelRange::Unorm;
-constexpr ChannelRange kSnormColor = ChannelRange::SnormColor;
-constexpr ChannelRange kSnormAll = ChannelRange::SnormAll;
-
-// clang-format off
-//                                   bytes  range       R          G          B          A
-constexpr PackedLayout kR8G8B8       {3, kUnorm,      U(16, 8),  U(8, 8),   U(0, 8),   None};
-constexpr PackedLayout kA8R8G8B8     {4, kUnorm,      U(16, 8),  U(8, 8),   U(0, 8),   U(24, 8)};
-constexpr PackedLayout kX8R8G8B8     {4, kUnorm,      U(16, 8),  U(8, 8),   U(0, 8),   None};
-constexpr PackedLayout kR5G6B5       {2, kUnorm,      U(11, 5),  U(5, 6),   U(0, 5),   None};
-constexpr PackedLayout kX1R5G5B5     {2, kUnorm,      U(10, 5),  U(5, 5),   U(0, 5),   None};
-constexpr PackedLayout kA1R5G5B5     {2, kUnorm,      U(10, 5),  U(5, 5),   U(0, 5),   U(15, 1)};
-constexpr PackedLayout kA4R4G4B4     {2, kUnorm,      U(8, 4),   U(4, 4),   U(0, 4),   U(12, 4)};
-constexpr PackedLayout kR3G3B2       {1, kUnorm,      U(5, 3),   U(2, 3),   U(0, 2),   None};
-constexpr PackedLayout kA8           {1, kUnorm,      None,      None,      None,      U(0, 8), false, true};
-constexpr PackedLayout kA8R3G3B2     {2, kUnorm,      U(5, 3),   U(2, 3),   U(0, 2),   U(8, 8)};
-constexpr PackedLayout kX4R4G4B4     {2, kUnorm,      U(8, 4),   U(4, 4),   U(0, 4),   None};
-constexpr PackedLayout kA2B10G10R10  {4, kUnorm,      U(0, 10),  U(10, 10), U(20, 10), U(30, 2)};
-constexpr PackedLayout kA8B8G8R8     {4, kUnorm,      U(0, 8),   U(8, 8),   U(16, 8),  U(24, 8)};
-constexpr PackedLayout kX8B8G8R8     {4, kUnorm,      U(0, 8),   U(8, 8),   U(16, 8),  None};
-constexpr PackedLayout kG16R16       {4, kUnorm,      U(0, 16),  U(16, 16), None,      None};
-constexpr PackedLayout kA2R10G10B10  {4, kUnorm,      U(20, 10), U(10, 10), U(0, 10),  U(30, 2)};
-constexpr PackedLayout kA16B16G16R16 {8, kUnorm,      U(0, 16),  U(16, 16), U(32, 16), U(48, 16)};
-constexpr PackedLayout kR16G16B16    {6, kUnorm,      U(32, 16), U(16, 16), U(0, 16),  None};
-constexpr PackedLayout kL8           {1, kUnorm,      U(0, 8),   None,      None,      None,     true};
-constexpr PackedLayout kA8L8         {2, kUnorm,      U(0, 8),   None,      None,      U(8, 8),  true};
-constexpr PackedLayout kA4L4         {1, kUnorm,      U(0, 4),   None,      None,      U(4, 4),  true};
-constexpr PackedLayout kL16          {2, kUnorm,      U(0, 16),  None,      None,      None,     true};
-constexpr PackedLayout kA16L16       {4, kUnorm,      U(0, 16),  None,      None,      U(16, 16), true};
-constexpr PackedLayout kD16Lockable  {2, kUnorm,      U(0, 16),  None,      None,      None,     true};
-constexpr PackedLayout kV8U8         {2, kSnormColor, S(0, 8),   S(8, 8),   None,      None};
-constexpr PackedLayout kL6V5U5       {2, kSnormColor, S(0, 5),   S(5, 5),   None,      U(10, 6)};
-constexpr PackedLayout kX8L8V8U8     {4, kSnormColor, S(0, 8),   S(8, 8),   None,      U(16, 8)};
-constexpr PackedLayout kQ8W8V8U8     {4, kSnormAll,   S(0, 8),   S(8, 8),   S(16, 8),  S(24, 8)};
-constexpr PackedLayout kV16U16       {4, kSnormColor, S(0, 16),  S(16, 16), None,      None};
-constexpr PackedLayout kA2W10V10U10  {4, kSnormColor, S(0, 10),  S(10, 10), S(20, 10), U(30, 2)};
-constexpr PackedLayout kQ16W16V16U16 {8, kSnormAll,   S(0, 16),  S(16, 16), S(32, 16), S(48, 16)};
-constexpr PackedLayout kCxV8U8       {2, kSnormColor, S(0, 8),   S(8, 8),   None,      None,     false, false, true};
-// clang-format on
 
 // The byte places of a layout whose stored channels are all whole unsigned
 // bytes, read as they stand (no luminance or derived channel); bytes 0 otherwise.
@@ -87,7 +36,9 @@ class PackedCodec final : public PixelCodec {
   void ReadRow(std::uint32_t y, std::uint32_t z, ColorF* out) override {
     const std::uint8_t* src = RowAddress(y, z);
     constexpr float kAbsent = L.blackRgb ? 0.0f : 1.0f;
-    for (std::uint32_t x = 0; x < m_width; ++x, src += L.bytes) {
+    std::uint32_t x = 0;
+    if constexpr (kFourBytes) x = ReadBytes(src, out);
+    for (src += x * L.bytes; x < m_width; ++x, src += L.bytes) {
       const std::uint64_t w = LoadTexel<L.bytes>(src);
       float r = kAbsent, g = kAbsent, b = kAbsent, a = 1.0f;
       if constexpr (L.r.bits != 0) r = ReadField<L.r>(w);
@@ -107,12 +58,7 @@ class PackedCodec final : public PixelCodec {
   void WriteRow(std::uint32_t y, std::uint32_t z, ColorF* row) override {
     row = PrepareRowForWrite(row);
     if constexpr (L.luminance) {
-      // 0.2125 R + 0.7154 G + 0.0721 B, summed so that a grey keeps its exact
-      // value: the error diffusion would otherwise spread the weights' rounding.
-      for (std::uint32_t x = 0; x < m_width; ++x) {
-        const ColorF& c = row[x];
-        row[x].r = c.g + (0.2125f * (c.r - c.g) + 0.0721f * (c.b - c.g));
-      }
+      for (std::uint32_t x = 0; x < m_width; ++x) row[x].r = Luminance(row[x]);
     }
     if constexpr (L.derivedBlue) {
       for (std::uint32_t x = 0; x < m_width; ++x) {
@@ -128,10 +74,51 @@ class PackedCodec final : public PixelCodec {
   }
 
  private:
+  static constexpr ByteChannels kByteChannels = ByteChannelsOf(L);
+  // 32-bit texels of byte channels, four at a time: texel byte n is the
+  // channel kept there (alpha, which reads 0 when absent, where none is), and
+  // the reverse for reading (an absent alpha reads lane 0, then 1).
+  static constexpr bool kFourBytes = kByteChannels.bytes == 4 && L.r.bits && L.g.bits && L.b.bits;
+  static constexpr int kWriteOrder = [] {
+    int order = 0;
+    for (int n = 0; n < 4; ++n) {
+      int lane = 3;
+      for (int c = 0; c < 4; ++c)
+        if (kByteChannels.offset[c] == n) lane = c;
+      order |= lane << (2 * n);
+    }
+    return order;
+  }();
+  static constexpr int kReadOrder = [] {
+    int order = 0;
+    for (int c = 0; c < 4; ++c) order |= (kByteChannels.offset[c] < 0 ? 0 : kByteChannels.offset[c]) << (2 * c);
+    return order;
+  }();
+
+  // Four texels at a time, with the scalar reads' arithmetic; returns the
+  // texels done.
+  std::uint32_t ReadBytes(const std::uint8_t* src, ColorF* out) const {
+    const __m128 scale = _mm_set1_ps(1.0f / 255.0f);
+    // An absent alpha reads 1.
+    const __m128 keep = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, L.a.bits ? -1 : 0));
+    const __m128 absent = _mm_setr_ps(0.0f, 0.0f, 0.0f, L.a.bits ? 0.0f : 1.0f);
+    const __m128i zero = _mm_setzero_si128();
+    std::uint32_t x = 0;
+    for (; x + 4 <= m_width; x += 4) {
+      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x));
+      const __m128i lo = _mm_unpacklo_epi8(w, zero), hi = _mm_unpackhi_epi8(w, zero);
+      const __m128i texel[4] = {_mm_unpacklo_epi16(lo, zero), _mm_unpackhi_epi16(lo, zero),
+                                _mm_unpacklo_epi16(hi, zero), _mm_unpackhi_epi16(hi, zero)};
+      for (int i = 0; i < 4; ++i) {
+        const __m128 f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi32(texel[i], kReadOrder)), scale);
+        _mm_storeu_ps(&out[x + i].r, _mm_or_ps(_mm_and_ps(f, keep), absent));
+      }
+    }
+    return x;
+  }
+
   template <bool kDiffuse>
   static void Encode(const RowTarget& t, const ColorF* row);
-
-  static constexpr ByteChannels kByteChannels = ByteChannelsOf(L);
 };
 
 // Without diffusion the processing order only picks the dither offsets, so the
@@ -151,10 +138,19 @@ void PackedCodec<L>::Encode(const RowTarget& t, const ColorF* row) {
     }
     const Quantizer4 quantize(scale, lo, hi);
     float offset[4];
-    for (std::uint32_t i = 0; i < 4; ++i)
-      offset[i] = t.dither[t.rightToLeft ? (t.width - 1 - i) & 3 : i];
+    for (std::uint32_t i = 0; i < 4; ++i) offset[i] = t.dither[t.rightToLeft ? (t.width - 1 - i) & 3 : i];
     std::uint8_t* dst = t.texels;
-    for (std::uint32_t x = 0; x < t.width; ++x, dst += L.bytes) {
+    std::uint32_t x = 0;
+    if constexpr (kFourBytes) {
+      // Four texels' codes (each at most 255) packed into sixteen bytes.
+      for (; x + 4 <= t.width; x += 4, dst += 16) {
+        __m128i q[4];
+        for (int i = 0; i < 4; ++i) q[i] = _mm_shuffle_epi32(quantize.Lanes(row[x + i], offset[i]), kWriteOrder);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                         _mm_packus_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3])));
+      }
+    }
+    for (; x < t.width; ++x, dst += L.bytes) {
       std::int32_t q[4];
       quantize(row[x], offset[x & 3], q);
       std::uint64_t w = 0;
@@ -220,44 +216,62 @@ PixelCodec* New(const ImageRegion& region) {
   return new (std::nothrow) Codec(region);
 }
 
+struct PackedFormat {
+  std::uint32_t format;
+  const PackedLayout* layout;
+  PixelCodec* (*make)(const ImageRegion&);
+};
+
+const PackedFormat* FindPackedFormat(std::uint32_t format) {
+  static constexpr PackedFormat kFormats[] = {
+      {D3DFMT_R8G8B8, &kR8G8B8, New<PixelCodecR8G8B8>},
+      {D3DFMT_A8R8G8B8, &kA8R8G8B8, New<PixelCodecA8R8G8B8>},
+      {D3DFMT_X8R8G8B8, &kX8R8G8B8, New<PixelCodecX8R8G8B8>},
+      {D3DFMT_R5G6B5, &kR5G6B5, New<PixelCodecR5G6B5>},
+      {D3DFMT_X1R5G5B5, &kX1R5G5B5, New<PixelCodecX1R5G5B5>},
+      {D3DFMT_A1R5G5B5, &kA1R5G5B5, New<PixelCodecA1R5G5B5>},
+      {D3DFMT_A4R4G4B4, &kA4R4G4B4, New<PixelCodecA4R4G4B4>},
+      {D3DFMT_R3G3B2, &kR3G3B2, New<PixelCodecR3G3B2>},
+      {D3DFMT_A8, &kA8, New<PixelCodecA8>},
+      {D3DFMT_A8R3G3B2, &kA8R3G3B2, New<PixelCodecA8R3G3B2>},
+      {D3DFMT_X4R4G4B4, &kX4R4G4B4, New<PixelCodecX4R4G4B4>},
+      {D3DFMT_A2B10G10R10, &kA2B10G10R10, New<PixelCodecA2B10G10R10>},
+      {D3DFMT_A8B8G8R8, &kA8B8G8R8, New<PixelCodecA8B8G8R8>},
+      {D3DFMT_X8B8G8R8, &kX8B8G8R8, New<PixelCodecX8B8G8R8>},
+      {D3DFMT_G16R16, &kG16R16, New<PixelCodecG16R16>},
+      {D3DFMT_A2R10G10B10, &kA2R10G10B10, New<PixelCodecA2R10G10B10>},
+      {D3DFMT_A16B16G16R16, &kA16B16G16R16, New<PixelCodecA16B16G16R16>},
+      {kFormatR16, &kR16G16B16, New<PixelCodecR16G16B16>},
+      {D3DFMT_L8, &kL8, New<PixelCodecL8>},
+      {D3DFMT_A8L8, &kA8L8, New<PixelCodecA8L8>},
+      {D3DFMT_A4L4, &kA4L4, New<PixelCodecA4L4>},
+      {D3DFMT_L16, &kL16, New<PixelCodecL16>},
+      {kFormatAL16, &kA16L16, New<PixelCodecA16L16>},
+      {D3DFMT_D16_LOCKABLE, &kD16Lockable, New<PixelCodecD16Lockable>},
+      {D3DFMT_V8U8, &kV8U8, New<PixelCodecV8U8>},
+      {D3DFMT_L6V5U5, &kL6V5U5, New<PixelCodecL6V5U5>},
+      {D3DFMT_X8L8V8U8, &kX8L8V8U8, New<PixelCodecX8L8V8U8>},
+      {D3DFMT_Q8W8V8U8, &kQ8W8V8U8, New<PixelCodecQ8W8V8U8>},
+      {D3DFMT_V16U16, &kV16U16, New<PixelCodecV16U16>},
+      {D3DFMT_A2W10V10U10, &kA2W10V10U10, New<PixelCodecA2W10V10U10>},
+      {D3DFMT_Q16W16V16U16, &kQ16W16V16U16, New<PixelCodecQ16W16V16U16>},
+      {D3DFMT_CxV8U8, &kCxV8U8, New<PixelCodecCxV8U8>},
+  };
+  for (const PackedFormat& f : kFormats)
+    if (f.format == format) return &f;
+  return nullptr;
+}
+
 }  // namespace
 
 PixelCodec* NewPackedCodec(const ImageRegion& region) {
-  switch (region.format) {
-    case D3DFMT_R8G8B8: return New<PixelCodecR8G8B8>(region);
-    case D3DFMT_A8R8G8B8: return New<PixelCodecA8R8G8B8>(region);
-    case D3DFMT_X8R8G8B8: return New<PixelCodecX8R8G8B8>(region);
-    case D3DFMT_R5G6B5: return New<PixelCodecR5G6B5>(region);
-    case D3DFMT_X1R5G5B5: return New<PixelCodecX1R5G5B5>(region);
-    case D3DFMT_A1R5G5B5: return New<PixelCodecA1R5G5B5>(region);
-    case D3DFMT_A4R4G4B4: return New<PixelCodecA4R4G4B4>(region);
-    case D3DFMT_R3G3B2: return New<PixelCodecR3G3B2>(region);
-    case D3DFMT_A8: return New<PixelCodecA8>(region);
-    case D3DFMT_A8R3G3B2: return New<PixelCodecA8R3G3B2>(region);
-    case D3DFMT_X4R4G4B4: return New<PixelCodecX4R4G4B4>(region);
-    case D3DFMT_A2B10G10R10: return New<PixelCodecA2B10G10R10>(region);
-    case D3DFMT_A8B8G8R8: return New<PixelCodecA8B8G8R8>(region);
-    case D3DFMT_X8B8G8R8: return New<PixelCodecX8B8G8R8>(region);
-    case D3DFMT_G16R16: return New<PixelCodecG16R16>(region);
-    case D3DFMT_A2R10G10B10: return New<PixelCodecA2R10G10B10>(region);
-    case D3DFMT_A16B16G16R16: return New<PixelCodecA16B16G16R16>(region);
-    case kFormatR16: return New<PixelCodecR16G16B16>(region);
-    case D3DFMT_L8: return New<PixelCodecL8>(region);
-    case D3DFMT_A8L8: return New<PixelCodecA8L8>(region);
-    case D3DFMT_A4L4: return New<PixelCodecA4L4>(region);
-    case D3DFMT_L16: return New<PixelCodecL16>(region);
-    case kFormatAL16: return New<PixelCodecA16L16>(region);
-    case D3DFMT_D16_LOCKABLE: return New<PixelCodecD16Lockable>(region);
-    case D3DFMT_V8U8: return New<PixelCodecV8U8>(region);
-    case D3DFMT_L6V5U5: return New<PixelCodecL6V5U5>(region);
-    case D3DFMT_X8L8V8U8: return New<PixelCodecX8L8V8U8>(region);
-    case D3DFMT_Q8W8V8U8: return New<PixelCodecQ8W8V8U8>(region);
-    case D3DFMT_V16U16: return New<PixelCodecV16U16>(region);
-    case D3DFMT_A2W10V10U10: return New<PixelCodecA2W10V10U10>(region);
-    case D3DFMT_Q16W16V16U16: return New<PixelCodecQ16W16V16U16>(region);
-    case D3DFMT_CxV8U8: return New<PixelCodecCxV8U8>(region);
-    default: return nullptr;
-  }
+  const PackedFormat* f = FindPackedFormat(region.format);
+  return f ? f->make(region) : nullptr;
+}
+
+const PackedLayout* FindPackedLayout(std::uint32_t format) {
+  const PackedFormat* f = FindPackedFormat(format);
+  return f ? f->layout : nullptr;
 }
 
 }  // namespace gxl::tex::detail

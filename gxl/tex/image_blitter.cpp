@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gxl/tex/blit_convert.h"
 #include "gxl/tex/blit_rows.h"
 #include "gxl/tex/pixel_format.h"
 #include "platform/d3d9_api.h"
 
+using gxl::tex::detail::ConvertSameSizeExact;
+using gxl::tex::detail::MaskTexels;
 using gxl::tex::detail::NewRow;
 using gxl::tex::detail::RowBuffer;
 using gxl::tex::detail::ZeroTexels;
@@ -67,14 +70,8 @@ struct ByteShuffle {
 template <std::uint32_t kFrom, std::uint32_t kTo>
 void ShuffleRow(const std::uint8_t* in, std::uint8_t* out, std::uint32_t width, const ByteShuffle& shuffle) {
   if (kFrom == 4 && kTo == 4 && shuffle.inPlace) {
-    // Words of the same layout: a masked copy that the compiler vectorises.
-    const std::uint32_t keep = shuffle.keep, fill = shuffle.fill;
-    for (std::uint32_t x = 0; x < width; ++x) {
-      std::uint32_t w;
-      std::memcpy(&w, in + 4 * x, 4);
-      w = (w & keep) | fill;
-      std::memcpy(out + 4 * x, &w, 4);
-    }
+    // Words of the same layout: a masked copy.
+    MaskTexels(in, out, 4 * width, 4, shuffle.keep, shuffle.fill);
     return;
   }
   for (std::uint32_t x = 0; x < width; ++x, in += kFrom, out += kTo) {
@@ -205,13 +202,14 @@ HRESULT ImageBlitter::BlitConvertSameSize() {
   PixelCodec& s = *m_source;
   if (d.Width() != s.Width() || d.Height() != s.Height() || d.Depth() != s.Depth()) return E_FAIL;
   if (ShuffleByteChannels(d, s)) return S_OK;
-  RowBuffer row = NewRow(s.Width());
-  if (!row) return E_OUTOFMEMORY;
   // sRGB on both sides passes through unconverted.
   if (d.Srgb() && s.Srgb()) {
     d.SetSrgb(false);
     s.SetSrgb(false);
   }
+  if (ConvertSameSizeExact(d, s)) return S_OK;
+  RowBuffer row = NewRow(s.Width());
+  if (!row) return E_OUTOFMEMORY;
   for (std::uint32_t z = 0; z < s.Depth(); ++z) {
     for (std::uint32_t y = 0; y < s.Height(); ++y) {
       s.ReadRow(y, z, row.get());

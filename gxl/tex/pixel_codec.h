@@ -100,6 +100,8 @@ class PixelCodec {
   std::uint32_t RowBytes() const { return m_rowBytes; }
   std::uint32_t BytesPerTexel() const { return m_bytesPerTexel; }
   bool HasErrorDiffusion() const { return m_diffusionRow != nullptr; }
+  // The write-side offsets (DitherTable.rounding or DitherTable.ordered).
+  const float* RoundingTable() const { return m_roundingTable; }
 
  protected:
   // bits: storage bits per texel (0 for codecs that address their memory

@@ -98,10 +98,13 @@ std::ostream& operator<<(std::ostream& out, const D3D9StateSnapshot& snapshot);
 // ResetAll returns to PLATFORM_RASTER_ISA, else the best the processor has.
 bool SetD3D9RasterIsa(const std::string& name);
 std::string D3D9RasterIsa();
-// Draws the rasteriser received and pixels it shaded since the last reset.
+// Draws the rasteriser received and pixels it shaded since the last reset;
+// `skipped`: the pixels among them whose texels were all transparent and left
+// the target as it was.
 struct D3D9RasterStats {
   std::uint64_t draws = 0;
   std::uint64_t pixels = 0;
+  std::uint64_t skipped = 0;
 };
 D3D9RasterStats D3D9RasterCounters();
 

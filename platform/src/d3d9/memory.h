@@ -47,6 +47,15 @@ struct SampleCache {
   bool opaque = false;  // every texel of the copy has alpha 255
   std::uint32_t* texels = nullptr;  // width x height (x depth), owned below
   Memory storage;
+  // Where the level reads alpha 0, for draws that skip what cannot change
+  // their target: bit x of row y (clearWords 64-bit words a row) is set when
+  // texel (x, y) has alpha 0. Null when there is no run of 8 such texels.
+  // clearShare: the share of the rows' aligned groups of 8 texels that are
+  // all clear, in 256ths.
+  const std::uint64_t* clear = nullptr;
+  std::size_t clearWords = 0;
+  unsigned clearShare = 0;
+  Memory clearStorage;
 };
 
 // The range of values a depth surface holds, in its stored depth units (D16:

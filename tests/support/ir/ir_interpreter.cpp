@@ -11,6 +11,62 @@ using namespace gxl::shader;
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kFltMax = 3.402823466e+38;
+
+// Binding-word modifiers the interpreter knows: a negated source, a saturated result.
+constexpr std::uint32_t kSourceModifierBits = 0x1F0000;
+constexpr std::uint32_t kNegateModifier = 0x80000;
+constexpr std::uint32_t kResultShiftBits = 0xFC00;
+constexpr std::uint32_t kSaturateResult = 0x200;
+
+// The selected operations of the instruction sets (class 7): n = width.
+// False for a group that is none of them.
+bool Selected(std::uint32_t g, std::uint32_t n, const std::vector<double>& a, std::vector<double>& r,
+              std::uint32_t results) {
+  auto compare = [](std::uint32_t c, double x, double y) {  // ge, lt, ne, eq
+    return c == 0 ? x >= y : c == 1 ? x < y : c == 2 ? x != y : x == y;
+  };
+  switch (g) {
+    case 0x700:
+      for (std::uint32_t i = 0; i < n; ++i) r.push_back(std::fabs(a[i]));
+      return true;
+    case 0x701:  // lrp(f, x, y) = y + f (x - y)
+      for (std::uint32_t i = 0; i < n; ++i) r.push_back(a[2 * n + i] + a[i] * (a[n + i] - a[2 * n + i]));
+      return true;
+    case 0x702: {  // nrm: scaled by the length of the first three components
+      double f = 0.0;
+      for (std::uint32_t i = 0; i < std::min(n, 3u); ++i) f += a[i] * a[i];
+      f = f != 0.0 ? 1.0 / std::sqrt(f) : kFltMax;
+      for (std::uint32_t i = 0; i < n; ++i) r.push_back(a[i] * f);
+      return true;
+    }
+    case 0x703:
+    case 0x704:  // a b + c, c - a b
+      for (std::uint32_t i = 0; i < n; ++i)
+        r.push_back(g == 0x703 ? a[i] * a[n + i] + a[2 * n + i] : a[2 * n + i] - a[i] * a[n + i]);
+      return true;
+    case 0x708:  // dp2add: the two products and the third source's first component, replicated
+      if (n != 2 || a.size() < 5) return false;
+      r.assign(results, a[0] * a[2] + a[1] * a[3] + a[4]);
+      return true;
+    case 0x70B:
+    case 0x70C:
+      for (std::uint32_t i = 0; i < n; ++i)
+        r.push_back(g == 0x70B ? (a[i] < a[n + i] ? a[i] : a[n + i]) : (a[i] >= a[n + i] ? a[i] : a[n + i]));
+      return true;
+    case 0x70D:  // pow(|x|, y)
+      for (std::uint32_t i = 0; i < n; ++i) r.push_back(std::pow(std::fabs(a[i]), a[n + i]));
+      return true;
+    case 0x735:
+    case 0x736:
+    case 0x737:
+    case 0x738:  // setp ge, lt, ne, eq
+      for (std::uint32_t i = 0; i < n; ++i) r.push_back(compare(g - 0x735, a[i], a[n + i]) ? 1.0 : 0.0);
+      return true;
+    default:
+      return false;
+  }
+}
 
 double Unary(std::uint32_t group, double x) {
   switch (group) {
@@ -111,6 +167,24 @@ bool IrInterpreter::Location(const IrValue& v, RegisterKey& key) {
 bool IrInterpreter::Read(std::uint32_t value, double& out) {
   const IrValue* v = m_p.values[value];
   if (!v) return Fail("read of missing value " + std::to_string(value));
+  // A value with an alias reads the register of the value at the chain's end,
+  // through its own source modifier, as the code generator encodes it.
+  std::uint32_t root = value;
+  for (std::uint32_t steps = 0; m_p.values[root] && m_p.values[root]->alias != kNoIndex &&
+                                m_p.values[root]->alias != root && steps <= m_p.values.Count();
+       ++steps)
+    root = m_p.values[root]->alias;
+  if (!ReadStored(root, out)) return false;
+  switch (v->binding & kSourceModifierBits) {
+    case 0: return true;
+    case kNegateModifier: out = -out; return true;
+    default: return Fail("source modifier of value " + std::to_string(value) + " is not interpreted");
+  }
+}
+
+bool IrInterpreter::ReadStored(std::uint32_t value, double& out) {
+  const IrValue* v = m_p.values[value];
+  if (!v) return Fail("read of missing value " + std::to_string(value));
   const RegisterBank* bank = m_p.banks[v->bank];
   if (!bank) return Fail("value " + std::to_string(value) + " has no bank");
   if (v->relativeIndex != kNoIndex) {
@@ -161,6 +235,8 @@ bool IrInterpreter::ReadLiteralRegister(const RegisterKey& key, double& out) {
 bool IrInterpreter::Write(std::uint32_t value, double x) {
   const IrValue* v = m_p.values[value];
   if (!v) return Fail("write of missing value " + std::to_string(value));
+  if (v->binding & kResultShiftBits) return Fail("result shift of value " + std::to_string(value) + " is not interpreted");
+  if (v->binding & kSaturateResult) x = std::min(std::max(x, 0.0), 1.0);
   m_values[value] = x;
   m_written[value] = true;
   RegisterKey key;
@@ -291,6 +367,11 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
     r = a;
   } else if (IsUnary(g)) {
     for (double x : a) r.push_back(Unary(g, x));
+    // A scalar operation writes its one result to every result value.
+    if (a.size() == 1 && inst->resultCount > 1) {
+      const double x = r[0];
+      r.assign(inst->resultCount, x);
+    }
   } else if (IsBinary(g)) {
     for (std::uint32_t i = 0; i < n; ++i) r.push_back(Binary(g, a[i], a[n + i]));
   } else if (g == kOpSelect) {
@@ -312,6 +393,16 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
     if (r.size() > 1) r[1] = std::sin(a.at(0));
   } else if (g >= kOpTex1D && g <= kOpTexCubeLod) {
     if (!ExecuteSample(*inst, a, r)) return false;
+  } else if (g >= 0x744 && g <= 0x747) {
+    // breakc ne, eq, lt, ge: taken where the comparison holds; its value,
+    // like that of 0x114, is zero where the loop is left.
+    if (m_loops.empty()) return Fail("break outside a loop");
+    static constexpr std::uint32_t kOrder[] = {2, 3, 1, 0};  // as setp ge, lt, ne, eq
+    std::vector<double> truth;
+    if (a.size() < 2 || !Selected(0x735 + kOrder[g - 0x744], 1, a, truth, 1)) return Fail("breakc operands");
+    if (truth[0] != 0.0) m_loops.back().broken = true;
+    r.assign(inst->resultCount, truth[0] != 0.0 ? 0.0 : 1.0);
+  } else if (Selected(g, n, a, r, inst->resultCount)) {
   } else {
     return Fail("operation group " + std::to_string(g) + " is not interpreted");
   }

@@ -13,6 +13,13 @@
 //   when it was written in this pass, else the second group's.
 // - A relative read of a literal bank reads the literal placed at that
 //   register and component.
+// - A value with an alias reads the contents of the value at the end of its
+//   alias chain; its own negate modifier (binding 0x80000) applies. A result
+//   with the saturate bit (binding 0x200) is clamped to [0, 1] when written.
+//   Other modifiers are not interpreted (the run fails).
+// - The selected operations of class 7 (abs, lrp, nrm, mad, dp2add, min,
+//   max, pow, setp and breakc) compute what the instruction sets specify;
+//   a breakc's value, like that of 0x114, is zero where it leaves the loop.
 // - A loop begin pushes a frame with its count; loop entry takes its
 //   arguments on the first iteration, the loop end's arguments after; a zero
 //   break value ends the loop at its end; the loop end jumps back while
@@ -78,7 +85,10 @@ class IrInterpreter {
   };
 
   bool Fail(const std::string& message);
+  // A value as an instruction reads it: through its alias and source modifier.
   bool Read(std::uint32_t value, double& out);
+  // The contents of the value's own register, or its literal.
+  bool ReadStored(std::uint32_t value, double& out);
   bool Write(std::uint32_t value, double x);
   // The literal a literal bank holds at that register and component.
   bool ReadLiteralRegister(const RegisterKey& key, double& out);

@@ -234,6 +234,24 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // Copies of argument groups that break the target's read rules: 1, nothing copied.
   HRESULT InsertOperandCopies();
 
+  // --- Selection helpers (backend/select/), on the current instruction
+  // Bubble-sorts the results into component order, every argument group's
+  // columns along; 1 when the instruction is not component-wise.
+  HRESULT SortResultsByComponent();
+  // Appends a copy restricted to the results j with keep[j] set (`width` of
+  // them) and their columns of the `groupCount` argument groups.
+  HRESULT SplitByComponents(const std::uint8_t* keep, std::uint32_t groupCount, std::uint32_t width);
+  // Arguments addressed through a value outside the address register read
+  // through copies addressed by new address values, which an appended move
+  // loads: 0; 1 when no argument needs it; E_FAIL (nothing changed) for more
+  // indexes than the address register has components.
+  HRESULT LoadAddressRegisters();
+  // Puts `combined` at the earliest matched position where its arguments are
+  // ready and its results may be written, retiring every matched instruction:
+  // 0, the program then owning it; 1 when no position fits or the target
+  // refuses it (nothing changed).
+  HRESULT PlaceCombinedInstruction(IrInstruction* combined, const std::uint32_t* matched, std::uint32_t count);
+
   // --- Token stream
   HRESULT AppendToken(DWORD token);
   // Room for n more tokens: the capacity starts at 1024 and doubles.

@@ -98,7 +98,7 @@ std::string D3D9RasterIsa() { return d3d9::raster::IsaName(d3d9::raster::ActiveI
 
 D3D9RasterStats D3D9RasterCounters() {
   const d3d9::raster::Counters& c = d3d9::raster::Stats();
-  return D3D9RasterStats{c.draws, c.pixels};
+  return D3D9RasterStats{c.draws, c.pixels, c.skipped};
 }
 
 }  // namespace platform::test

@@ -238,7 +238,7 @@ std::uint32_t BlendPixel(const WriteParams& p, std::uint32_t s, std::uint32_t d)
 }
 
 const Kernels& ScalarKernels() {
-  static const Kernels k{Sample, SampleLine, Lerp, Gouraud, Modulate, ModulateConst, AlphaTest, Depth, Write, Fill};
+  static const Kernels k{Sample, SampleLine, Lerp, Gouraud, Modulate, ModulateConst, AlphaTest, Depth, Write, Fill, true};
   return k;
 }
 

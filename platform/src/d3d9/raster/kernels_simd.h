@@ -156,6 +156,14 @@ void Write(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, c
 
 template <class V>
 void Fill(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n) {
+  if (p.kind == BlendKind::Replace && !p.keep && !live) {
+    // Every pixel takes the colour: nothing of the destination is read.
+    const R<V> out = V::Set32(colour | p.alphaOr);
+    int k = 0;
+    for (; k + V::N <= n; k += V::N) V::Store(dst + k, out);
+    if (k < n) V::StoreN(dst + k, out, n - k);
+    return;
+  }
   const R<V> keep = V::Set32(p.keep), alphaOr = V::Set32(p.alphaOr), c = V::Set32(colour);
   const unsigned a = colour >> 24;
   // The source's share of the result, per channel, is the same for every pixel.
@@ -475,8 +483,8 @@ inline const std::uint32_t* RowTexels(const SampleParams& p, int row, int first,
   int k = 0;
   while (k < count) {
     const int x = AddressTexel(first + k, l.width, p.addrU);
-    if (p.addrU == kWrap) {
-      // A run up to the row's end.
+    if (p.addrU == kWrap || (p.addrU != kMirror && first + k == x)) {
+      // A run up to the row's end: wrapped, or inside the row unchanged.
       const int run = MinInt(count - k, l.width - x);
       std::memcpy(scratch + k, texels + x, static_cast<std::size_t>(run) * 4);
       k += run;
@@ -485,6 +493,86 @@ inline const std::uint32_t* RowTexels(const SampleParams& p, int row, int first,
     }
   }
   return scratch;
+}
+
+// Linear sampling along a texture row (t constant) with a step of more than 0
+// and at most 2 texels, in 128-bit registers: the two texture rows are
+// blended down each texel column once (16 bits a channel, as the bilinear
+// blend forms them), then each pixel blends its two columns across, with the
+// bilinear blend's own rounding.
+inline void RowScaled(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::uint32_t* out,
+                      int n) {
+  const TexLevel& l = p.level;
+  const int first = s0 >> 16;
+  const int count = (Step(s0, n - 1, ds) >> 16) - first + 2;  // the last pixel's columns x0 and x0 + 1
+  alignas(16) std::uint32_t scratch[2][2 * kChunk + 4];
+  alignas(16) std::uint16_t column[(2 * kChunk + 4) * 4];
+  const int yi = t0 >> 16;
+  const std::uint32_t* top = RowTexels(p, AddressTexel(yi, l.height, p.addrV), first, count, scratch[0]);
+  const std::uint32_t* bottom = RowTexels(p, AddressTexel(yi + 1, l.height, p.addrV), first, count, scratch[1]);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i fy = _mm_set1_epi16(static_cast<short>((t0 >> 8) & 0xFF));
+  const __m128i ify = _mm_sub_epi16(_mm_set1_epi16(256), fy);
+  // Down the columns, four at a time; the last group reads copies.
+  for (int i = 0; i < count; i += 4) {
+    __m128i a, b;
+    if (i + 4 <= count) {
+      a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + i));
+      b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom + i));
+    } else {
+      alignas(16) std::uint32_t ta[4] = {}, tb[4] = {};
+      std::memcpy(ta, top + i, static_cast<std::size_t>(count - i) * 4);
+      std::memcpy(tb, bottom + i, static_cast<std::size_t>(count - i) * 4);
+      a = _mm_load_si128(reinterpret_cast<const __m128i*>(ta));
+      b = _mm_load_si128(reinterpret_cast<const __m128i*>(tb));
+    }
+    const __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), ify),
+                                     _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), fy));
+    const __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), ify),
+                                     _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), fy));
+    _mm_store_si128(reinterpret_cast<__m128i*>(column + 4 * i), lo);
+    _mm_store_si128(reinterpret_cast<__m128i*>(column + 4 * i + 8), hi);
+  }
+  // Across: pixel k blends columns x0 and x0 + 1 (one 16-byte load) with the
+  // weight in bits 8-15 of its coordinate, four pixels at a time (the last
+  // group repeats its last pixel).
+  const __m128i low = _mm_set1_epi16(0xFF), w256 = _mm_set1_epi16(256), half = _mm_set1_epi16(128);
+  const __m128i alphaOr = _mm_set1_epi32(static_cast<int>(l.alphaOr));
+  auto columns = [&](std::uint32_t s) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + 4 * ((static_cast<std::int32_t>(s) >> 16) - first)));
+  };
+  // Two pixels' columns and weights (16 bits, in their four channels).
+  auto across = [&](__m128i va, __m128i vb, __m128i fx) {
+    const __m128i v0 = _mm_unpacklo_epi64(va, vb), v1 = _mm_unpackhi_epi64(va, vb);
+    const __m128i ifx = _mm_sub_epi16(w256, fx);
+    const __m128i high = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(v0, 8), ifx), _mm_mullo_epi16(_mm_srli_epi16(v1, 8), fx));
+    const __m128i rest = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(v0, low), ifx), _mm_mullo_epi16(_mm_and_si128(v1, low), fx));
+    return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(high, half), _mm_srli_epi16(rest, 8)), 8);
+  };
+  const std::uint32_t step = static_cast<std::uint32_t>(ds);
+  __m128i S = _mm_setr_epi32(s0, static_cast<int>(static_cast<std::uint32_t>(s0) + step),
+                     static_cast<int>(static_cast<std::uint32_t>(s0) + 2 * step),
+                     static_cast<int>(static_cast<std::uint32_t>(s0) + 3 * step));
+  const __m128i stride = _mm_set1_epi32(static_cast<int>(4 * step)), byte = _mm_set1_epi32(0xFF);
+  std::uint32_t s = static_cast<std::uint32_t>(s0);
+  for (int k = 0; k < n; k += 4, s += 4 * step, S = _mm_add_epi32(S, stride)) {
+    const std::uint32_t last = s + static_cast<std::uint32_t>(MinInt(3, n - 1 - k)) * step;
+    const __m128i va = columns(s), vb = columns(k + 1 < n ? s + step : last);
+    const __m128i vc = columns(k + 2 < n ? s + 2 * step : last), vd = columns(last);
+    // Bits 8-15 of the four coordinates, spread over each pixel's channels.
+    const __m128i w = _mm_and_si128(_mm_srli_epi32(S, 8), byte);
+    const __m128i w16 = _mm_unpacklo_epi16(_mm_packs_epi32(w, w), _mm_packs_epi32(w, w));
+    const __m128i r = _mm_or_si128(_mm_packus_epi16(across(va, vb, _mm_unpacklo_epi32(w16, w16)),
+                                                    across(vc, vd, _mm_unpackhi_epi32(w16, w16))),
+                                   alphaOr);
+    if (k + 4 <= n) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k), r);
+    } else {
+      alignas(16) std::uint32_t four[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(four), r);
+      std::memcpy(out + k, four, static_cast<std::size_t>(n - k) * 4);
+    }
+  }
 }
 
 // A unit step along a row (quads drawn 1:1): contiguous texels with one
@@ -514,6 +602,16 @@ void UnitRow(const SampleParams& p, std::int32_t s0, std::int32_t t, std::uint32
     return;
   }
   const int x0 = s0 >> 16, yi = t >> 16;
+  // Pixels lo .. hi - 1 have both taps inside the row. When only a few at the
+  // ends do not (a quad as wide as its texture, sampled at texel corners),
+  // those are sampled on their own and the rest read the rows in place.
+  const int lo = MinInt(-x0 > 0 ? -x0 : 0, n), hi = MinInt(l.width - 1 - x0 > lo ? l.width - 1 - x0 : lo, n);
+  if ((lo > 0 || hi < n) && hi - lo >= 2 * V::N && lo + n - hi <= 2) {
+    if (lo > 0) ScalarKernels().sampleLine(p, s0, 65536, t, 0, out, lo);
+    UnitRow<V>(p, Step(s0, lo, 65536), t, out + lo, hi - lo);
+    if (hi < n) ScalarKernels().sampleLine(p, Step(s0, hi, 65536), 65536, t, 0, out + hi, n - hi);
+    return;
+  }
   const std::uint32_t* top = RowTexels(p, AddressTexel(yi, l.height, p.addrV), x0, n + 1, scratch[0]);
   const std::uint32_t* bottom = RowTexels(p, AddressTexel(yi + 1, l.height, p.addrV), x0, n + 1, scratch[1]);
   const unsigned wx = (s0 >> 8) & 0xFF, wy = (t >> 8) & 0xFF;
@@ -560,6 +658,8 @@ void SampleLine(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::in
                 std::uint32_t* out, int n) {
   const bool border = p.addrU == kBorder || p.addrV == kBorder;
   if (dt == 0 && ds == 65536 && !border) UnitRow<V>(p, s0, t0, out, n);
+  else if (!V::kPermute && p.linear && dt == 0 && ds > 0 && ds <= 2 * 65536 && !border && n <= kChunk)
+    RowScaled(p, s0, ds, t0, out, n);
   else if (!VectorModes(p)) ScalarKernels().sampleLine(p, s0, ds, t0, dt, out, n);
   else if (p.linear) LineModes<V, true>(p, s0, ds, t0, dt, out, n);
   else LineModes<V, false>(p, s0, ds, t0, dt, out, n);
@@ -567,7 +667,8 @@ void SampleLine(const SampleParams& p, std::int32_t s0, std::int32_t ds, std::in
 
 template <class V>
 Kernels MakeKernels() {
-  return Kernels{Sample<V>, SampleLine<V>, Lerp<V>, Gouraud<V>, Modulate<V>, ModulateConst<V>, AlphaTest<V>, Depth<V>, Write<V>, Fill<V>};
+  return Kernels{Sample<V>,    SampleLine<V>, Lerp<V>,  Gouraud<V>, Modulate<V>, ModulateConst<V>,
+                 AlphaTest<V>, Depth<V>,      Write<V>, Fill<V>,    false};
 }
 
 }  // namespace

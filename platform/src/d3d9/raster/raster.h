@@ -47,10 +47,12 @@ Isa ActiveIsa();
 const char* IsaName(Isa isa);
 bool IsaSupported(Isa isa);
 
-// Draws and shaded pixels, for the tests and the benchmark.
+// Draws and shaded pixels, for the tests and the benchmark; `skipped` counts
+// the pixels whose texels were transparent and left the target as it was.
 struct Counters {
   std::uint64_t draws = 0;
   std::uint64_t pixels = 0;
+  std::uint64_t skipped = 0;
 };
 Counters& Stats();
 
@@ -64,6 +66,10 @@ struct TexLevel {
   std::ptrdiff_t pitch = 0;     // texels from one row to the next
   std::uint32_t alphaOr = 0;    // 0xFF000000 when alpha is not stored (X8R8G8B8 in place)
   bool opaque = false;          // every texel's alpha reads 255
+  // The texels of alpha 0 (SampleCache::clear, clearShare), or null.
+  const std::uint64_t* clear = nullptr;
+  std::ptrdiff_t clearWords = 0;
+  unsigned clearShare = 0;
 };
 
 enum Address : std::uint8_t { kWrap = 1, kMirror = 2, kClamp = 3, kBorder = 4, kMirrorOnce = 5 };
@@ -150,6 +156,10 @@ struct Kernels {
   void (*write)(const WriteParams& p, const std::uint32_t* src, std::uint32_t* dst, const std::uint8_t* live, int n);
   // The same with one source colour for every pixel (untextured constant quads).
   void (*fill)(const WriteParams& p, std::uint32_t colour, std::uint32_t* dst, const std::uint8_t* live, int n);
+  // The scalar set: the shader then takes none of its shortcuts (skipping
+  // transparent texels, reading texture rows in place), so that every other
+  // set, which takes them, is compared with plain arithmetic.
+  bool reference = false;
 };
 
 // Fills `n` 32-bit texels with one value through the active kernels (clears).

@@ -129,6 +129,10 @@ void DepthSetup(const DrawConfig& dc, double zmin, double zmax, Primitive* p) {
   }
 }
 
+// The share of clear groups of 8 texels (in 256ths) from which a level's
+// transparent runs are worth looking for.
+constexpr unsigned kMostlyClear = 192;
+
 // What depends on the primitive's colours: the reduced combiner masks and
 // whether the blend can skip reading the destination.
 void Finish(const DrawConfig& dc, Primitive* p) {
@@ -155,6 +159,22 @@ void Finish(const DrawConfig& dc, Primitive* p) {
   if (opaque && !dc.alphaTest) {
     if (p->write.kind == BlendKind::SrcAlpha) p->write.kind = BlendKind::Replace;
     else if (p->write.kind == BlendKind::SrcAlphaAdd) p->write.kind = BlendKind::Add;
+  }
+  // Where the texture reads alpha 0 the source alpha is 0, and these blends
+  // then leave the target as it was: such pixels may be skipped when a whole
+  // row of the primitive reads one texture row (and no alpha test decides).
+  // Finding them costs about what shading them does, so only levels that are
+  // mostly clear are searched.
+  p->skipClear = false;
+  if (dc.combine == Combine::Masks && !dc.alphaTest && !p->perspective && p->sampleAny &&
+      ((p->texMask | p->modMask) & 0xFF000000u) &&
+      (p->write.kind == BlendKind::SrcAlpha || p->write.kind == BlendKind::SrcAlphaAdd)) {
+    const StagePrim& sp = p->stage[0];
+    p->skipClear = true;
+    for (int i = 0; i < (sp.mip2 ? 2 : 1); ++i) {
+      const TexLevel& l = sp.p[i].level;
+      p->skipClear = p->skipClear && l.clear && l.clearShare >= kMostlyClear && sp.t[i].dx == 0;
+    }
   }
 }
 

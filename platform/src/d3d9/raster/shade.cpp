@@ -72,8 +72,24 @@ void Coordinates(std::int64_t v, std::int64_t dv, int size, std::uint8_t mode, i
   for (int k = 0; k < n; ++k) out[k] = ReduceOne(v + k * dv, size, mode);
 }
 
-void SampleAffine(const Kernels& k, const StagePrim& sp, const Primitive& p, int x, int y, int n, std::uint32_t* out,
-                  Chunk& c) {
+// The texels a 1:1 row reads as they are: point sampling, or linear sampling
+// at texel centres, of n texels of one row inside the level, which stores
+// alpha. Null otherwise.
+const std::uint32_t* InPlace(const SampleParams& pp, std::int32_t s0, std::int32_t ds, std::int32_t t0, std::int32_t dt,
+                             int n) {
+  const TexLevel& l = pp.level;
+  if (ds != 65536 || dt != 0 || l.alphaOr) return nullptr;
+  if (pp.linear && ((s0 | t0) & 0xFF00)) return nullptr;
+  const int half = pp.linear ? 0 : 0x8000;
+  const std::int64_t x = (std::int64_t(s0) + half) >> 16, row = (std::int64_t(t0) + half) >> 16;
+  if (x < 0 || x + n > l.width || row < 0 || row >= l.height) return nullptr;
+  return l.texels + row * l.pitch + x;
+}
+
+// Samples stage `sp` for pixels [x, x + n) of row y into `out`; returns the
+// texels, which `inPlace` allows to be the texture's own row.
+const std::uint32_t* SampleAffine(const Kernels& k, const StagePrim& sp, const Primitive& p, int x, int y, int n,
+                                  std::uint32_t* out, Chunk& c, bool inPlace) {
   for (int i = 0; i < (sp.mip2 ? 2 : 1); ++i) {
     std::uint32_t* dst = i == 0 ? out : c.tmp;
     const SampleParams& pp = sp.p[i];
@@ -81,6 +97,8 @@ void SampleAffine(const Kernels& k, const StagePrim& sp, const Primitive& p, int
     std::int32_t s0, ds, t0, dt;
     if (Reduce(s, sp.s[i].dx, pp.level.width, pp.addrU, n, &s0, &ds) &&
         Reduce(t, sp.t[i].dx, pp.level.height, pp.addrV, n, &t0, &dt)) {
+      if (inPlace && !sp.mip2)
+        if (const std::uint32_t* row = InPlace(pp, s0, ds, t0, dt, n)) return row;
       k.sampleLine(pp, s0, ds, t0, dt, dst, n);
       continue;
     }
@@ -89,6 +107,7 @@ void SampleAffine(const Kernels& k, const StagePrim& sp, const Primitive& p, int
     k.sample(pp, c.s, c.t, dst, n);
   }
   if (sp.mip2) k.lerp(out, c.tmp, sp.mipWeight, out, n);
+  return out;
 }
 
 // Perspective primitives: coordinates and level of detail per pixel.
@@ -252,6 +271,28 @@ void FillDepth(const DrawConfig& dc, const Primitive& p, int y, int x, int n) {
   }
 }
 
+// The depth pass of pixels [x, x + n) of row y; `live` becomes the pixels that
+// passed (null: all of them). False when none did.
+bool Depth(const DrawConfig& dc, const Primitive& p, int y, int x, int n, Chunk& c, const std::uint8_t** live) {
+  if (dc.depth && p.depthMode == DepthMode::Fill) {
+    FillDepth(dc, p, y, x, n);
+  } else if (dc.depth && p.depthMode == DepthMode::Test) {
+    if (!*live) std::memset(c.live, 1, static_cast<std::size_t>(n));
+    DepthParams dp;
+    dp.format = dc.depthFormat;
+    dp.func = p.depthFunc;
+    dp.write = dc.depthWrite;
+    dp.zRow = p.z0 + static_cast<float>(y - p.oy) * p.dzy;
+    dp.dzdx = p.dzx;
+    dp.firstX = x - p.ox;
+    const std::size_t bytes = dc.depthFormat == DepthFormat::D16 ? 2 : 4;
+    void* row = dc.depthBits + std::size_t(y) * dc.depthPitch + std::size_t(x) * bytes;
+    if (dc.k->depth(dp, row, c.live, n) == 0) return false;
+    *live = c.live;
+  }
+  return true;
+}
+
 void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, Chunk& c) {
   const Kernels& k = *dc.k;
   const bool general = dc.combine == Combine::General;
@@ -268,14 +309,17 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
   const bool needDiffuse = general || (!constDiffuse && (p.modMask | p.diffMask) != 0);
   if (needDiffuse) Colours(k, p, 0, p.diffuseConst, p.diffuseValue, x, y, n, c.diffuse);
   if (dc.needSpecular) Colours(k, p, 4, p.specularConst, p.specularValue, x, y, n, c.specular);
+  const std::uint32_t* tex0 = c.tex[0];  // stage 0's texels for the reduced combiner
   if (p.sampleAny) {
     for (int s = 0; s < dc.stages; ++s) {
       const StageConfig& sc = dc.stage[s];
       if (!sc.sampled) continue;
       if (p.perspective)
         SamplePerspective(k, sc, p.stage[s], p, x, y, n, c.tex[s]);
+      else if (general)
+        SampleAffine(k, p.stage[s], p, x, y, n, c.tex[s], c, false);
       else
-        SampleAffine(k, p.stage[s], p, x, y, n, c.tex[s], c);
+        tex0 = SampleAffine(k, p.stage[s], p, x, y, n, c.tex[s], c, !k.reference);
       if (!general) break;  // the reduced combiner reads stage 0 only
     }
   }
@@ -285,15 +329,15 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
     CombineGeneral(dc, c, c.diffuse, dc.needSpecular ? c.specular : nullptr, n, c.out);
     src = c.out;
   } else if (p.texMask == 0xFFFFFFFFu) {
-    src = c.tex[0];
+    src = tex0;
   } else if (p.diffMask == 0xFFFFFFFFu) {
     if (constDiffuse) std::fill(c.diffuse, c.diffuse + n, p.diffuseValue);
     src = c.diffuse;
   } else if (constDiffuse) {
-    k.modulateConst(c.tex[0], p.diffuseValue, c.out, n, p.modMask, p.texMask, p.diffMask);
+    k.modulateConst(tex0, p.diffuseValue, c.out, n, p.modMask, p.texMask, p.diffMask);
     src = c.out;
   } else {
-    k.modulate(c.tex[0], c.diffuse, c.out, n, p.modMask, p.texMask, p.diffMask);
+    k.modulate(tex0, c.diffuse, c.out, n, p.modMask, p.texMask, p.diffMask);
     src = c.out;
   }
 
@@ -303,24 +347,125 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
     if (k.alphaTest(src, c.live, n, dc.alphaFunc, dc.alphaRef) == 0) return;
     live = c.live;
   }
-  if (dc.depth && p.depthMode == DepthMode::Fill) {
-    FillDepth(dc, p, y, x, n);
-  } else if (dc.depth && p.depthMode == DepthMode::Test) {
-    if (!live) std::memset(c.live, 1, static_cast<std::size_t>(n));
-    DepthParams dp;
-    dp.format = dc.depthFormat;
-    dp.func = p.depthFunc;
-    dp.write = dc.depthWrite;
-    dp.zRow = p.z0 + static_cast<float>(y - p.oy) * p.dzy;
-    dp.dzdx = p.dzx;
-    dp.firstX = x - p.ox;
-    const std::size_t bytes = dc.depthFormat == DepthFormat::D16 ? 2 : 4;
-    void* row = dc.depthBits + std::size_t(y) * dc.depthPitch + std::size_t(x) * bytes;
-    if (k.depth(dp, row, c.live, n) == 0) return;
-    live = c.live;
-  }
+  if (!Depth(dc, p, y, x, n, c, &live)) return;
   auto* dst = reinterpret_cast<std::uint32_t*>(dc.target + std::size_t(y) * dc.targetPitch) + x;
   k.write(p.write, src, dst, live, n);
+}
+
+// Pixels whose texels all read alpha 0: the blend leaves their colour, so only
+// the depth pass runs, and X8 targets get their X byte as every write gives it.
+void ShadeClear(const DrawConfig& dc, const Primitive& p, int y, int x, int n, Chunk& c) {
+  Stats().skipped += static_cast<std::uint64_t>(n);
+  const std::uint8_t* live = nullptr;
+  if (!Depth(dc, p, y, x, n, c, &live) || !p.write.alphaOr) return;
+  auto* dst = reinterpret_cast<std::uint32_t*>(dc.target + std::size_t(y) * dc.targetPitch) + x;
+  std::uint32_t x8 = p.write.alphaOr;
+  for (int i = 0; i < n; ++i) x8 &= dst[i];
+  if (x8 == p.write.alphaOr) return;  // every X byte is set already: nothing to write
+  WriteParams unchanged;  // adds 0: the destination as it is, X byte set
+  unchanged.kind = BlendKind::Add;
+  unchanged.alphaOr = p.write.alphaOr;
+  dc.k->fill(unchanged, 0, dst, live, n);
+}
+
+// Whether bits first .. last of a row of marks are all set.
+bool AllMarked(const std::uint64_t* row, std::int64_t first, std::int64_t last) {
+  for (std::int64_t w = first >> 6; w <= last >> 6; ++w) {
+    std::uint64_t want = ~std::uint64_t(0);
+    if (w == first >> 6) want &= want << (first & 63);
+    if (w == last >> 6) want &= ~std::uint64_t(0) >> (63 - (last & 63));
+    if ((row[w] & want) != want) return false;
+  }
+  return true;
+}
+
+// One bit for each group of 8 of n <= kChunk pixels.
+inline std::uint32_t GroupsOf(int n) {
+  static_assert(kChunk <= 256);
+  return n > 248 ? ~0u : (1u << ((n + 7) / 8)) - 1;
+}
+
+// Bits first .. first + 63 of a row of `words` marks (0 <= first < 64 words;
+// bits past the row read as 0).
+inline std::uint64_t Window(const std::uint64_t* row, std::ptrdiff_t words, std::int64_t first) {
+  const std::uint64_t lo = row[first >> 6];
+  if ((first & 63) == 0) return lo;
+  const std::uint64_t hi = (first >> 6) + 1 < words ? row[(first >> 6) + 1] : 0;
+  return lo >> (first & 63) | hi << (64 - (first & 63));
+}
+
+// ClearGroups for a single level sampled 1:1 (one texel a pixel, no weight
+// on a neighbour): pixel k reads texel first + k, so the groups are the bytes
+// of the marks from `first` on. False when the case does not apply.
+bool ClearGroupsUnit(const Primitive& p, int y, int x, int n, std::uint32_t* mask) {
+  const StagePrim& sp = p.stage[0];
+  const TexLevel& l = sp.p[0].level;
+  if (sp.mip2 || sp.s[0].dx != 65536) return false;
+  const bool linear = sp.p[0].linear;
+  const std::int64_t half = linear ? 0 : 0x8000;
+  const std::int64_t s = At(sp.s[0], p, x, y) + half, t = At(sp.t[0], p, x, y) + half;
+  if (linear && ((s | t) & 0xFF00)) return false;
+  const std::int64_t first = s >> 16, row = t >> 16;
+  if (first < 0 || first + n > l.width || row < 0 || row >= l.height) return false;
+  const std::uint64_t* marks = l.clear + row * l.clearWords;
+  // Each group of 8 marks is a byte: all set exactly when its complement is 0.
+  constexpr std::uint64_t k7F = 0x7F7F7F7F7F7F7F7Full, k80 = 0x8080808080808080ull;
+  *mask = 0;
+  for (int g = 0; g < (n + 7) / 8; g += 8) {
+    std::uint64_t w = ~Window(marks, l.clearWords, first + 8 * g);
+    if (n - 8 * g < 64) w |= ~std::uint64_t(0) << (n - 8 * g);  // past the span: not clear
+    const std::uint64_t nonzero = (((w & k7F) + k7F) | w) & k80;  // bit 7 of each byte not all clear
+    *mask |= static_cast<std::uint32_t>((((~nonzero & k80) >> 7) * 0x0102040810204080ull) >> 56) << g;
+  }
+  *mask &= GroupsOf(n);
+  return true;
+}
+
+// The 8-pixel groups of pixels [x, x + n) of row y (n <= kChunk) whose samples
+// all read texels of alpha 0: the texels they weigh (a tap of weight 0 is left
+// out) lie inside the level and are marked clear. Bit g: pixels x + 8g on.
+std::uint32_t ClearGroups(const Primitive& p, int y, int x, int n) {
+  const StagePrim& sp = p.stage[0];
+  const int groups = (n + 7) / 8;
+  if (std::uint32_t unit; ClearGroupsUnit(p, y, x, n, &unit)) return unit;
+  std::uint32_t mask = GroupsOf(n);
+  for (int i = 0; i < (sp.mip2 ? 2 : 1) && mask; ++i) {
+    const TexLevel& l = sp.p[i].level;
+    const bool linear = sp.p[i].linear;
+    const std::int64_t half = linear ? 0 : 0x8000, ds = sp.s[i].dx;
+    const std::int64_t t = At(sp.t[i], p, x, y) + half;
+    // Linear samples weigh the next column and row unless their fraction is 0
+    // at every pixel (whole-texel steps from a fraction of 0).
+    const std::int64_t s = At(sp.s[i], p, x, y) + half;
+    const int nextColumn = linear && ((s & 0xFF00) || (ds & 0xFFFF));
+    const std::int64_t top = t >> 16, bottom = top + (linear && (t & 0xFF00));
+    if (top < 0 || bottom >= l.height) return 0;
+    const std::uint64_t* rows[2] = {l.clear + top * l.clearWords, l.clear + bottom * l.clearWords};
+    for (int g = 0; g < groups; ++g) {
+      const std::int64_t s0 = s + 8 * g * ds, s1 = s0 + std::int64_t(std::min(8, n - 8 * g) - 1) * ds;
+      const std::int64_t first = std::min(s0, s1) >> 16, last = (std::max(s0, s1) >> 16) + nextColumn;
+      if (first < 0 || last >= l.width || !AllMarked(rows[0], first, last) || !AllMarked(rows[1], first, last))
+        mask &= ~(1u << g);
+    }
+  }
+  return mask;
+}
+
+// Pixels [x, x + n) of row y of a primitive that may skip clear texels: runs
+// of clear groups leave the target as it is; the rest is shaded.
+void ShadeSkipping(const DrawConfig& dc, const Primitive& p, int y, int x, int n, Chunk& c) {
+  const std::uint32_t clear = ClearGroups(p, y, x, n), shaded = ~clear & GroupsOf(n);
+  // Alternate runs: shaded groups up to the next clear one, then clear groups
+  // up to the next shaded one.
+  for (int g = 0; 8 * g < n;) {
+    const int from = g;
+    g += clear >> g ? __builtin_ctz(clear >> g) : 32;
+    if (8 * g > 8 * from) ShadeChunk(dc, p, y, x + 8 * from, std::min(n, 8 * g) - 8 * from, c);
+    if (8 * g >= n) break;
+    const int start = g;
+    g += shaded >> g ? __builtin_ctz(shaded >> g) : 32;
+    ShadeClear(dc, p, y, x + 8 * start, std::min(n, 8 * g) - 8 * start, c);
+  }
 }
 
 }  // namespace
@@ -328,7 +473,11 @@ void ShadeChunk(const DrawConfig& dc, const Primitive& p, int y, int x, int n, C
 void ShadeSpan(const DrawConfig& dc, const Primitive& p, int y, int x0, int x1) {
   Stats().pixels += static_cast<std::uint64_t>(x1 - x0);
   Chunk c;
-  for (int x = x0; x < x1; x += kChunk) ShadeChunk(dc, p, y, x, std::min(kChunk, x1 - x), c);
+  const bool skip = p.skipClear && !dc.k->reference;
+  for (int x = x0; x < x1; x += kChunk) {
+    if (skip) ShadeSkipping(dc, p, y, x, std::min(kChunk, x1 - x), c);
+    else ShadeChunk(dc, p, y, x, std::min(kChunk, x1 - x), c);
+  }
 }
 
 }  // namespace platform::d3d9::raster

@@ -141,6 +141,7 @@ struct Primitive {
   WriteParams write;
   std::uint32_t modMask = 0, texMask = 0, diffMask = 0;
   bool sampleAny = false;
+  bool skipClear = false;  // pixels whose texels all read alpha 0 leave the target as it was
 };
 
 // Fills everything in `prim` but the planes' geometry-independent parts from

@@ -1,5 +1,6 @@
 #include "d3d9/raster/texture_cache.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -53,6 +54,28 @@ void ColourPalette(const std::uint8_t* block, bool allowTransparent, std::uint32
   } else {
     palette[2] = mix(1, 1, 2);
     palette[3] = 0;  // transparent black
+  }
+}
+
+// Marks the texels of alpha 0 (SampleCache::clear), when some row holds a run
+// of 8 of them, which a draw might skip.
+void MarkClearTexels(const std::uint32_t* texels, std::ptrdiff_t pitch, std::int32_t width, std::int32_t height,
+                     SampleCache& cache) {
+  cache.clear = nullptr;
+  const std::size_t words = (std::size_t(width) + 63) / 64;
+  if (!cache.clearStorage.Allocate(std::uint64_t(height) * words * 8)) return;
+  auto* marks = reinterpret_cast<std::uint64_t*>(cache.clearStorage.Data());  // zeroed
+  std::uint64_t groups = 0;  // aligned groups of 8 clear texels
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint32_t* row = texels + y * pitch;
+    std::uint64_t* out = marks + std::size_t(y) * words;
+    for (std::int32_t x = 0; x < width; ++x) out[x / 64] |= std::uint64_t(row[x] < 0x01000000u) << (x % 64);
+    for (std::int32_t g = 0; g < width / 8; ++g) groups += (out[g / 8] >> (8 * (g % 8)) & 0xFF) == 0xFF;
+  }
+  if (groups) {
+    cache.clear = marks;
+    cache.clearWords = words;
+    cache.clearShare = static_cast<unsigned>(groups * 256 / (std::uint64_t(height) * std::uint64_t(width / 8)));
   }
 }
 
@@ -213,9 +236,16 @@ void ResolveLevel(Surface& s, TexLevel* out) {
             break;
           }
       cache.opaque = opaque;
+      cache.clear = nullptr;
+      if (!opaque && !s.IsRenderTarget()) MarkClearTexels(l.texels, l.pitch, l.width, l.height, cache);
     }
     cache.dirty = false;
     l.opaque = cache.opaque;
+    if (format == D3DFMT_A8R8G8B8) {
+      l.clear = cache.clear;
+      l.clearWords = static_cast<std::ptrdiff_t>(cache.clearWords);
+      l.clearShare = cache.clearShare;
+    }
     *out = l;
     return;
   }
@@ -258,10 +288,15 @@ void ResolveLevel(Surface& s, TexLevel* out) {
     cache.texels = texels;
     cache.opaque = opaque;
     cache.dirty = false;
+    cache.clear = nullptr;
+    if (!opaque) MarkClearTexels(texels, l.width, l.width, l.height, cache);
   }
   l.texels = cache.texels;
   l.pitch = l.width;
   l.opaque = cache.opaque;
+  l.clear = cache.clear;
+  l.clearWords = static_cast<std::ptrdiff_t>(cache.clearWords);
+  l.clearShare = cache.clearShare;
   *out = l;
 }
 
