@@ -60,8 +60,9 @@ class MemoryFile {
 // disk's write-back (milliseconds each on a busy machine, ten times the
 // execution itself).
 inline void EnterGameFolder() {
-  // Never destroyed: the handler that removes it runs after the destructors
-  // of statics made after it was registered.
+  // Never destroyed, so the exit handler that removes the folder can still
+  // read its path: a static's destructor runs before a handler registered
+  // while the static was being made.
   static const std::filesystem::path& folder = *new std::filesystem::path([] {
     std::error_code error;
     const std::filesystem::path parent = std::filesystem::is_directory("/dev/shm", error)
