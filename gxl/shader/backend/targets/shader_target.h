@@ -316,6 +316,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT BindRegisterSemantics(std::uint32_t targetBank, std::uint32_t limit, std::uint32_t required,
                                 std::uint32_t excluded, char letter);
   HRESULT BindValueToOwnBank(const char* bankName, std::uint32_t typeBits, std::uint32_t value, std::uint32_t* index);
+  // Bool uniforms that arithmetic reads are bound as float constants (b#
+  // registers are read only by if): their banks lose the boolean bit, and the
+  // flow-control rebuild gives the ifs that test them copies in b#. S_OK.
+  HRESULT BindArithmeticBooleansAsFloats();
 
   // --- Emission (emit_rules.cpp, emit_flow.cpp)
   // Makes instruction `index` current; a statement node becomes the source position.
