@@ -49,8 +49,7 @@
 //  40  CheckSemanticConsistency  (semantics.cpp)
 //
 // Members that later passes fill stay behind these interfaces:
-// ResetSelectionState (selection), InsertOperandCopies (operand fix-ups) and
-// the preshader (PreparePreshader, CompilePreshader).
+// ResetSelectionState (selection) and InsertOperandCopies (operand fix-ups).
 #pragma once
 
 #include <cstddef>
@@ -224,7 +223,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   virtual std::uint32_t CanReadFace(const IrInstruction& instruction, std::uint32_t group);
   virtual HRESULT CheckSemanticConsistency();
 
-  // --- Preshader (not yet: no preshader is written)
+  // --- Preshader: its outputs mapped to this program's constants, then its code
   HRESULT PreparePreshader() override;
   HRESULT CompilePreshader(DataBuffer** code) override;
 
