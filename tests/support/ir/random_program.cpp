@@ -177,7 +177,8 @@ void RandomProgram::Operation() {
                                                       kOpAsin, kOpAcos, kOpAtan, kOpAtan2,      kOpLit};
   const std::uint32_t plain = std::size(kPlain), all = plain + (m_shape.transcendental ? std::size(kTranscendental) : 0);
   const std::uint32_t k = Pick(all);
-  const std::uint32_t group = k < plain ? kPlain[k] : kTranscendental[k - plain];
+  std::uint32_t group = k < plain ? kPlain[k] : kTranscendental[k - plain];
+  if (group == kOpLit && !m_shape.lit) group = kOpAtan2;
   if (Chance(10)) Add(Literal(0.25 * (static_cast<int>(Pick(17)) - 8)));  // a fresh literal now and then
 
   if (group == kOpLit) {

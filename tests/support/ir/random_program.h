@@ -27,6 +27,7 @@ struct RandomShape {
   std::uint32_t loopPercent = 8;
   std::uint32_t maxDepth = 2;
   bool transcendental = true;  // exp2, log2, rsq, sin, cos, asin, acos, atan, atan2 and lit
+  bool lit = true;             // lit among the transcendental operations (else atan2 in its place)
   // Chance that a step reads a constant register through a relative index:
   // a literal, a comparison, or a literal plus a comparison.
   std::uint32_t relativePercent = 0;

@@ -313,8 +313,8 @@ HRESULT ShaderProgram::PrunePreshaderOutputs() {
     bool dropped = false;
     for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
       const IrValue* v = values[inst->results[r]];
-      dropped = dropped || (v && (opt::BankTypeOf(*this, inst->results[r]) & kBankOutput) &&
-                            v->preshaderOutput == kNoIndex);
+      dropped =
+          dropped || (v && (opt::BankTypeOf(*this, inst->results[r]) & kBankOutput) && v->preshaderOutput == kNoIndex);
     }
     if (!dropped) continue;
     // Every result into a temporary; the outputs still wanted copied from there.

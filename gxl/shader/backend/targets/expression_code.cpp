@@ -52,9 +52,7 @@ bool EvaluatorRuns(std::uint32_t group) {
 }  // namespace
 
 // Where a value is stored: its alias's storage when it has one.
-static const IrValue* Stored(const ShaderProgram& p, std::uint32_t value) {
-  return p.Value(p.ResolveAlias(value));
-}
+static const IrValue* Stored(const ShaderProgram& p, std::uint32_t value) { return p.Value(p.ResolveAlias(value)); }
 
 // Each value one component after the one before, in the same register.
 static bool Consecutive(const ShaderProgram& p, const std::uint32_t* values, std::uint32_t n) {

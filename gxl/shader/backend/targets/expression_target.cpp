@@ -138,7 +138,7 @@ HRESULT ExpressionTarget::Compile(DataBuffer** code) {
   HRESULT hr = Compile(&phases);
   if (FAILED(hr)) return hr;
   hr = BindRegisterSemantics(StandardBankIndex(StandardBank::FloatConstants), profileLimits.floatConstants,
-                             kBankUniform, kBankBoolean | kBankInteger | kBankSampler, 'c');
+                             kBankUniform, kBankBoolean | kBankInteger | kBankSampler | kBankLiteral, 'c');
   if (FAILED(hr)) return hr;
   try {
     hr = GenerateExpressionCode();
@@ -219,8 +219,8 @@ HRESULT ExpressionTarget::FillLiterals(std::vector<double>& literals, std::uint3
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     const IrValue* v = Value(i);
     const RegisterBank* bank = v ? BankOf(*v) : nullptr;
-    if (!bank || OperandKindOf(bank->type) != kOperandLiteral || v->relativeIndex != kNoIndex ||
-        v->reg == kNoIndex || v->component > 3)
+    if (!bank || OperandKindOf(bank->type) != kOperandLiteral || v->relativeIndex != kNoIndex || v->reg == kNoIndex ||
+        v->component > 3)
       continue;
     const std::size_t at = std::size_t{v->reg} * 4 + v->component;
     // Two literal banks may not claim one element with different numbers.
