@@ -318,6 +318,18 @@ bool RandomProgram::Evaluate(const ShaderProgram& program, std::uint32_t index, 
                              std::string* error) const {
   IrInterpreter run(program);
   LoadInputs(run, index);
+  // A preshader runs first and hands its results to the constants that stand for them.
+  if (program.preshader) {
+    IrInterpreter pre(*program.preshader);
+    LoadInputs(pre, index);
+    if (!pre.Run()) {
+      if (error) *error = "preshader: " + pre.Error();
+      return false;
+    }
+    for (std::uint32_t i = 0; i < program.values.Count(); ++i)
+      if (const IrValue* v = program.Value(i); v && v->preshaderOutput != kNoIndex)
+        run.SetRegister(v->bank, v->reg, v->component, pre.Value(v->preshaderOutput));
+  }
   if (!run.Run()) {
     if (error) *error = run.Error();
     return false;

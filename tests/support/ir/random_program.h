@@ -56,7 +56,8 @@ class RandomProgram {
   // domain: magnitudes in [1/16, 2], either sign.
   void LoadInputs(IrInterpreter& run, std::uint32_t index) const;
   // Runs `program` (this one, or what a pass made of it) on input vector
-  // `index`: the output components, or false with the interpreter's reason.
+  // `index`, its preshader first when it has one: the output components, or
+  // false with the interpreter's reason.
   bool Evaluate(const ShaderProgram& program, std::uint32_t index, std::vector<double>& out,
                 std::string* error = nullptr) const;
 

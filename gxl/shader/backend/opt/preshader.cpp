@@ -264,7 +264,8 @@ HRESULT ShaderProgram::RemoveUniformWork() {
 }
 
 HRESULT ShaderProgram::ExtractPreshader() {
-  if (options & (kOptionNoPreshader | kOptionNoOptimisation)) return S_FALSE;
+  // Made once: the constants of a program optimised again still read the first one.
+  if ((options & (kOptionNoPreshader | kOptionNoOptimisation)) || preshader) return S_FALSE;
   HRESULT hr = MarkVaryingValues();
   if (FAILED(hr)) return hr;
   std::unique_ptr<ShaderProgram> pre = CreatePreshaderProgram();
