@@ -315,8 +315,8 @@ void RandomProgram::LoadInputs(IrInterpreter& run, std::uint32_t index) const {
 }
 
 bool RandomProgram::Evaluate(const ShaderProgram& program, std::uint32_t index, std::vector<double>& out,
-                             std::string* error) const {
-  IrInterpreter run(program);
+                             std::string* error, IrInterpreter::Mode mode) const {
+  IrInterpreter run(program, mode);
   LoadInputs(run, index);
   // A preshader runs first and hands its results to the constants that stand for them.
   if (program.preshader) {
