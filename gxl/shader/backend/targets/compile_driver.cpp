@@ -82,6 +82,7 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   if (!(options & kOptionNoOptimisation) || (profileLimits.capabilities & 0x200000)) {
     hr = ResetSelectionState();
     if (SUCCEEDED(hr)) hr = GenerateCode();
+    if (SUCCEEDED(hr)) hr = FileRegisters();
     if (FAILED(hr)) return hr;
   }
   if (sinCosConstants) {
@@ -148,7 +149,12 @@ HRESULT ShaderTarget::BindSemanticsAndFile() {
                                                  kBankInitialised, kBankUniform | kBankAddress, 'v')
                          : BindRegisterSemantics(kNoIndex, profileLimits.samplers, kBankSampler, 0, 's');
   if (FAILED(hr)) return hr;
+  return FileRegisters();
+}
 
+// Every input, output and sampler value filed under its register. Passes
+// that renumber the values (code generation) make the tables be filed again.
+HRESULT ShaderTarget::FileRegisters() {
   // One table entry per register of each kind, kNoIndex where nothing is filed.
   enum Kind { kInput, kOutput, kSampler, kNone };
   auto kindOf = [&](const IrValue* v) {
