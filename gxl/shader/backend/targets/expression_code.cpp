@@ -86,6 +86,10 @@ HRESULT ExpressionTarget::BuildInstructions() {
   for (std::uint32_t position = 0; position < count; ++position) {
     const IrInstruction* in = Instruction(position);
     if (!in || in->Group() == kOpNop || in->resultCount == 0) continue;
+    if (in->Group() == kOpDiscard) {
+      GXL_SHADER_REPORT(*this, in->sourcePosition, msg::kClipInTextureShader);
+      return E_FAIL;
+    }
     if (!EvaluatorRuns(in->Group())) {
       GXL_SHADER_REPORT(*this, in->sourcePosition, msg::kUnmappedTextureExpression);
       return E_FAIL;
