@@ -10,13 +10,17 @@
 #include <vector>
 
 #include "gxl/math/noise.h"
+#include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/compiler/texture_shader_object.h"
 #include "gxl/shader/core/comment_block.h"
 #include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "gxl/tex/expression_program.h"
 #include "gxl/tex/texture_fill.h"
 #include "platform/testing_d3d9.h"
+#include "hlsl_parse_run.h"
+#include "log_text.h"
 #include "tests/gxl/tex/tex_test_device.h"
 
 namespace {
@@ -191,6 +195,75 @@ TEST_F(GxlTxEndToEnd, RefusedShaders) {
     EXPECT_FALSE(compiled.code) << c.what;
     EXPECT_NE(compiled.log.find(c.message), std::string::npos) << c.what << "\n" << compiled.log;
   }
+}
+
+}  // namespace
+
+namespace {
+
+const ParseNode* InitialValue(const shadertest::ParseRun& parse, const char* name) {
+  const ParseNodeKind11* variable = gxl::shader::VariableDescription(parse.Find(name));
+  return variable ? variable->nodes[2] : nullptr;
+}
+
+// Plain-valued expressions compile into expression programs whose outputs
+// are the expressions' values.
+TEST(GxlTxEndToEndExpressions, PlainValuesEvaluateToTheirClosedForm) {
+  const char* source =
+      "float4 scaled = float4(1, 2, 3, 4) * 2 - 1;\n"
+      "float angle = sin(0.5) + atan2(1, 2);\n"
+      "float3 unit = normalize(float3(3, 0, 4));\n"
+      "float2 picked = float2(0.25, -4) < 0 ? float2(7, 8) : float2(9, 10);\n";
+  shadertest::ParseRun parse(source);
+  ASSERT_EQ(parse.hr, S_OK) << parse.log;
+  const struct {
+    const char* name;
+    std::vector<double> value;
+  } cases[] = {
+      {"scaled", {1, 3, 5, 7}},
+      {"angle", {std::sin(0.5) + std::atan2(1.0, 2.0)}},
+      {"unit", {0.6, 0, 0.8}},
+      {"picked", {9, 8}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    gxl::shader::ShaderCompiler compiler;
+    ComRef<DataBuffer> code;
+    std::uint32_t kind = 7;
+    ASSERT_EQ(compiler.CompileObjectExpression(&parse.pp, parse.tree, InitialValue(parse, c.name), "vs_2_0", 0,
+                                               code.Put(), &kind),
+              S_OK)
+        << shadertest::LogText(parse.pp.Log());
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*static_cast<const DWORD*>(code->GetPointer()), 0x46580200u);
+    double outputs[16] = {}, constants[4] = {}, inputs[4] = {};
+    ExpressionFiles files;
+    files.inputs = inputs;
+    files.inputMask = 3;
+    files.constants = constants;
+    files.constantMask = 3;
+    for (int k = 0; k < 3; ++k) {
+      files.outputs[k] = outputs;
+      files.outputMasks[k] = 15;
+    }
+    ASSERT_EQ(ExpressionProgram::Evaluate(code->GetPointer(), code->GetSize(), files), S_OK);
+    for (std::size_t k = 0; k < c.value.size(); ++k)
+      EXPECT_NEAR(outputs[k], c.value[k], 1e-6 * std::max(1.0, std::fabs(c.value[k]))) << "component " << k;
+  }
+}
+
+// A texture shader is no fragment: the fragment compile says which one failed.
+TEST(GxlTxEndToEndExpressions, TextureShaderFragmentsFail) {
+  const char* source =
+      "float4 main(float2 p : POSITION) : COLOR { return p.xyxy; }\n"
+      "pixelfragment f = compile_fragment tx_1_0 main();\n";
+  ComRef<DataBuffer> fragments, messages;
+  const HRESULT hr = CompileFragmentsFromMemory(source, static_cast<UINT>(std::strlen(source)), nullptr, nullptr, 0,
+                                                fragments.Put(), messages.Put());
+  EXPECT_TRUE(FAILED(hr));
+  EXPECT_FALSE(fragments);
+  const std::string log = messages ? static_cast<const char*>(messages->GetPointer()) : "";
+  EXPECT_NE(log.find("error X2903: There was an error compiling the fragment 'f'"), std::string::npos) << log;
 }
 
 }  // namespace
