@@ -18,9 +18,9 @@
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/expression_program.h"
 #include "gxl/tex/texture_fill.h"
-#include "platform/testing_d3d9.h"
 #include "hlsl_parse_run.h"
 #include "log_text.h"
+#include "platform/testing_d3d9.h"
 #include "tests/gxl/tex/tex_test_device.h"
 
 namespace {
@@ -72,9 +72,9 @@ struct GxlTxEndToEnd : textest::DeviceTest {
     for (int z = 0; z < depth; ++z)
       for (int y = 0; y < n; ++y)
         for (int x = 0; x < n; ++x) {
-          const float* texel = reinterpret_cast<const float*>(static_cast<const std::uint8_t*>(bits) +
-                                                              z * slicePitch + y * rowPitch) +
-                               4 * x;
+          const float* texel =
+              reinterpret_cast<const float*>(static_cast<const std::uint8_t*>(bits) + z * slicePitch + y * rowPitch) +
+              4 * x;
           double expected[4];
           want(x, y, z, expected);
           for (int k = 0; k < 4; ++k)
@@ -88,7 +88,8 @@ TEST_F(GxlTxEndToEnd, TwoDimensionalFill) {
   const char* source =
       "float4 tint;\n"
       "float4 main(float2 p : POSITION, float2 s : PSIZE) : COLOR {\n"
-      "  return float4(p.x * tint.x + s.y, sin(p.y * 6.0), atan2(p.y - 0.5, p.x - 0.5), (p.x < 0.5) * 2.0 + (p.y >= p.x) * 0.5);\n"
+      "  return float4(p.x * tint.x + s.y, sin(p.y * 6.0), atan2(p.y - 0.5, p.x - 0.5), (p.x < 0.5) * 2.0 + (p.y >= "
+      "p.x) * 0.5);\n"
       "}\n";
   ComRef<TextureShaderObject> shader = Shader(source);
   ASSERT_TRUE(shader);
@@ -100,15 +101,16 @@ TEST_F(GxlTxEndToEnd, TwoDimensionalFill) {
   ASSERT_EQ(GXLFillTextureFromShader(texture.get(), shader.Get()), S_OK);
   D3DLOCKED_RECT lr{};
   ASSERT_EQ(texture->LockRect(0, &lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-  Expect(lr.pBits, lr.Pitch, 0, n, 1,
-         [](int x, int y, int, double out[4]) {
-           const double px = (x + 0.5f) / n, py = (y + 0.5f) / n, sy = 1.0f / n;
-           out[0] = px * 3.0 + sy;
-           out[1] = std::sin(py * 6.0);
-           out[2] = std::atan2(py - 0.5, px - 0.5);
-           out[3] = (px < 0.5) * 2.0 + (py >= px) * 0.5;
-         },
-         "2-D");
+  Expect(
+      lr.pBits, lr.Pitch, 0, n, 1,
+      [](int x, int y, int, double out[4]) {
+        const double px = (x + 0.5f) / n, py = (y + 0.5f) / n, sy = 1.0f / n;
+        out[0] = px * 3.0 + sy;
+        out[1] = std::sin(py * 6.0);
+        out[2] = std::atan2(py - 0.5, px - 0.5);
+        out[3] = (px < 0.5) * 2.0 + (py >= px) * 0.5;
+      },
+      "2-D");
   texture->UnlockRect(0);
 }
 
@@ -124,17 +126,17 @@ TEST_F(GxlTxEndToEnd, VolumeFillWithNoise) {
   ASSERT_EQ(GXLFillVolumeTextureFromShader(volume.get(), shader.Get()), S_OK);
   D3DLOCKED_BOX box{};
   ASSERT_EQ(volume->LockBox(0, &box, nullptr, D3DLOCK_READONLY), D3D_OK);
-  Expect(box.pBits, box.RowPitch, box.SlicePitch, n, n,
-         [](int x, int y, int z, double out[4]) {
-           const double p[3] = {(x + 0.5f) / n, (y + 0.5f) / n, (z + 0.5f) / n};
-           const Vec3 at(static_cast<float>(p[0] * 4.0), static_cast<float>(p[1] * 4.0),
-                         static_cast<float>(p[2] * 4.0));
-           out[0] = Noise3(&at);
-           out[1] = p[2];
-           out[2] = std::max(p[0], p[1]);
-           out[3] = 1;
-         },
-         "volume");
+  Expect(
+      box.pBits, box.RowPitch, box.SlicePitch, n, n,
+      [](int x, int y, int z, double out[4]) {
+        const double p[3] = {(x + 0.5f) / n, (y + 0.5f) / n, (z + 0.5f) / n};
+        const Vec3 at(static_cast<float>(p[0] * 4.0), static_cast<float>(p[1] * 4.0), static_cast<float>(p[2] * 4.0));
+        out[0] = Noise3(&at);
+        out[1] = p[2];
+        out[2] = std::max(p[0], p[1]);
+        out[3] = 1;
+      },
+      "volume");
   volume->UnlockBox(0);
 }
 
@@ -160,13 +162,14 @@ TEST_F(GxlTxEndToEnd, CubeFill) {
     D3DLOCKED_RECT lr{}, want{};
     ASSERT_EQ(cube->LockRect(f, 0, &lr, nullptr, D3DLOCK_READONLY), D3D_OK);
     ASSERT_EQ(reference->LockRect(f, 0, &want, nullptr, D3DLOCK_READONLY), D3D_OK);
-    Expect(lr.pBits, lr.Pitch, 0, n, 1,
-           [&](int x, int y, int, double out[4]) {
-             const float* texel =
-                 reinterpret_cast<const float*>(static_cast<const std::uint8_t*>(want.pBits) + y * want.Pitch) + 4 * x;
-             for (int k = 0; k < 4; ++k) out[k] = texel[k];
-           },
-           "cube");
+    Expect(
+        lr.pBits, lr.Pitch, 0, n, 1,
+        [&](int x, int y, int, double out[4]) {
+          const float* texel =
+              reinterpret_cast<const float*>(static_cast<const std::uint8_t*>(want.pBits) + y * want.Pitch) + 4 * x;
+          for (int k = 0; k < 4; ++k) out[k] = texel[k];
+        },
+        "cube");
     cube->UnlockRect(f, 0);
     reference->UnlockRect(f, 0);
   }

@@ -200,8 +200,11 @@ HRESULT ShaderProgram::KeepUniformWork() {
     if (!v) continue;
     if ((type & (kBankInitialised | kBankOutput)) && !(type & kBankUniform))
       v->bank = StandardBankIndex(StandardBank::Undefined);
-    else if (type & kBankAddress)
+    else if (type & kBankAddress) {
+      // A fresh temporary: its address register number would name another temporary's register.
       v->bank = StandardBankIndex(StandardBank::Temporaries);
+      v->reg = v->component = kNoIndex;
+    }
   }
   std::unique_ptr<bool[]> keep = opt::ComponentFlags(*this);
   if (!keep) return E_OUTOFMEMORY;
@@ -347,7 +350,10 @@ HRESULT ShaderProgram::PrunePreshaderOutputs() {
   if (FAILED(hr)) return hr;
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     IrValue* v = values[i];
-    if (v && v->definingPosition == kNoIndex && v->useCount == 0) opt::Discard(*this, i);
+    // Only written values: constants and literal tables are read through
+    // relative indexes too, which count as no use here.
+    if (v && v->definingPosition == kNoIndex && v->useCount == 0 && (opt::BankTypeOf(*this, i) & kBankWritable))
+      opt::Discard(*this, i);
   }
   return S_OK;
 }
