@@ -127,11 +127,15 @@ HRESULT WalkCondition(ShaderTarget& t, const ConditionalWalk& walk, std::uint32_
   side.sense = 1;
   HRESULT hr = EmitConditionalBlock(t, side, &thenEnd, &then);
   if (FAILED(hr)) return hr;
-  if (emit && Append(t, MakeConditionalInstruction(t, start, false)) == kNoIndex) return E_OUTOFMEMORY;
-  side.sense = 0;
-  hr = EmitConditionalBlock(t, side, &elseEnd, &otherwise);
-  if (FAILED(hr)) return hr;
+  // A block passed over needs one walk: where a walk ends does not depend on
+  // the sense, and walking the else side again would double the work at
+  // every level of nesting.
   if (emit) {
+    if (Append(t, MakeConditionalInstruction(t, start, false)) == kNoIndex) return E_OUTOFMEMORY;
+    side.sense = 0;
+    hr = EmitConditionalBlock(t, side, &elseEnd, &otherwise);
+    if (FAILED(hr)) return hr;
+
     if (then.values.size() != otherwise.values.size() || then.results != otherwise.results)
       return Fail(t, start, msg::kEndifMismatch);
     const auto n = static_cast<std::uint32_t>(then.values.size());
@@ -144,7 +148,7 @@ HRESULT WalkCondition(ShaderTarget& t, const ConditionalWalk& walk, std::uint32_
     if (Append(t, end) == kNoIndex) return E_OUTOFMEMORY;
   }
   RetirePredicate(t, block);
-  *position = std::max(thenEnd, elseEnd);
+  *position = emit ? std::max(thenEnd, elseEnd) : thenEnd;
   return S_OK;
 }
 
@@ -163,7 +167,11 @@ HRESULT WalkLoop(ShaderTarget& t, const ConditionalWalk& walk, std::uint32_t* po
   body.outerSense = walk.sense;
   std::uint32_t end = *position + 1;
   HRESULT hr = EmitConditionalBlock(t, body, &end, collection);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || !emit) {  // a loop passed over is walked once
+    if (SUCCEEDED(hr)) RetirePredicate(t, loop);
+    *position = end;
+    return hr;
+  }
   const bool repeat = opener.Group() == kOpLoopBegin;
   if (emit) {
     const std::uint32_t word = opener.word;

@@ -219,9 +219,8 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
     const std::uint32_t opener = merge != kNoIndex ? OpenerOf(t, t.Instruction(merge)->results[0]) : kNoIndex;
     if (opener == kNoIndex) continue;
     const std::uint32_t loop = t.Instruction(opener)->results[0];
-    const IrValue& loopValue = *t.Value(loop);
     std::uint32_t breakAt = kNoIndex;
-    for (std::uint32_t i = loopValue.firstUse; i != kNoIndex && i <= loopValue.lastUse; ++i) {
+    for (std::uint32_t i = opener + 1; i < t.currentIndex; ++i) {
       const IrInstruction* inst = t.Instruction(i);
       if (!inst || inst->word != IrWord(flow::kBreakGreaterEqual, 1) || inst->resultCount == 0 ||
           t.Value(inst->results[0])->predicate != loop)

@@ -99,8 +99,8 @@ std::uint32_t NewFlags(std::uint32_t flags, std::uint32_t modifier) {
   const std::uint32_t nonNegative = kValueNonNegative, nonPositive = kValueNonPositive;
   switch (modifier & ~mod::kNegate) {
     case 0:  // negate alone: the sign flags swap
-      return kept | (flags & (kValueInteger | kValueUnitMagnitude)) |
-             (flags & nonNegative ? nonPositive : 0u) | (flags & nonPositive ? nonNegative : 0u);
+      return kept | (flags & (kValueInteger | kValueUnitMagnitude)) | (flags & nonNegative ? nonPositive : 0u) |
+             (flags & nonPositive ? nonNegative : 0u);
     case mod::kAbsolute:
       return kept | (flags & (kValueInteger | kValueUnitMagnitude)) |
              (modifier & mod::kNegate ? nonPositive : nonNegative);

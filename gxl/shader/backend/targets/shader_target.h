@@ -313,6 +313,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT BindRegisterSemantics(std::uint32_t targetBank, std::uint32_t limit, std::uint32_t required,
                                 std::uint32_t excluded, char letter);
   HRESULT BindValueToOwnBank(const char* bankName, std::uint32_t typeBits, std::uint32_t value, std::uint32_t* index);
+  // Bool uniforms that arithmetic reads are bound as float constants (b#
+  // registers are read only by if): their banks lose the boolean bit, and the
+  // flow-control rebuild gives the ifs that test them copies in b#. S_OK.
+  HRESULT BindArithmeticBooleansAsFloats();
 
   // --- Emission (emit_rules.cpp, emit_flow.cpp)
   // Makes instruction `index` current; a statement node becomes the source position.
@@ -442,7 +446,6 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT NameConstant(const char* format, std::uint32_t reg, const DWORD values[4]);
   // The compile's own steps (compile_driver.cpp).
   HRESULT BindSemanticsAndFile();
-  HRESULT FileRegisters();
   HRESULT DefineLiterals();
   HRESULT DeclareRegisters();
   HRESULT FinishCode(DataBuffer** code);
@@ -452,6 +455,11 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ScratchState m_scratch;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
+  enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileAll };
+  FileKind FileKindOf(const IrValue* v) const;
+  // Files every input, output and sampler value (or those of one kind)
+  // under its register; E_FAIL for an input or output without a semantic.
+  HRESULT FileRegisters(FileKind only);
   PodArray<std::uint32_t> m_inputs, m_outputs, m_samplers;
   std::uint32_t m_inputsInUse = 0;
 };

@@ -261,7 +261,8 @@ HRESULT VertexShaderTarget::GenerateCode() {
   }
   if (SUCCEEDED(hr) && profileLimits.addressRegisters) hr = LoadAddressRegistersInPasses();
   if (SUCCEEDED(hr) && profileLimits.booleanConstants) {
-    hr = RebuildFlowControl();
+    hr = BindArithmeticBooleansAsFloats();
+    if (SUCCEEDED(hr)) hr = RebuildFlowControl();
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
   }

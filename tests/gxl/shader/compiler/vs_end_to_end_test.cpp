@@ -263,6 +263,37 @@ Outputs Focus(const Inputs& in, const Uniforms& u) {
   return o;
 }
 
+// Half a texel of each level's size on from the screen coordinate.
+Outputs Bloom(const Inputs& in, const Uniforms& u) {
+  const V4& p = in.at("POSITION0");
+  const std::vector<double>& s = u.at("ScreenDims");
+  const std::vector<double> uv = HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"));
+  const V4& c = in.at("COLOR0");
+  auto offset = [&](const char* name, int k) { return uv[k % 2] + 0.5 / u.at(name)[k]; };
+  Outputs o{{"POSITION0", ScreenPosition(p, u)}, {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+  o["TEXCOORD0"] = {uv[0], uv[1], offset("Level01Size", 2), offset("Level01Size", 3)};
+  const char* levels[] = {"Level23Size", "Level45Size", "Level67Size", "Level89Size"};
+  for (int n = 0; n < 4; ++n)
+    o["TEXCOORD" + std::to_string(n + 1)] = {offset(levels[n], 0), offset(levels[n], 1), offset(levels[n], 2),
+                                             offset(levels[n], 3)};
+  o["TEXCOORD5"] = {offset("LevelASize", 0), offset("LevelASize", 1)};
+  return o;
+}
+
+// The bools are given 0 or 1 by the test.
+Outputs Post(const Inputs& in, const Uniforms& u) {
+  const V4 &p = in.at("POSITION0"), &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
+  const std::vector<double>&s = u.at("ScreenDims"), &shadow = u.at("ShadowUVOffset");
+  const bool swap = u.at("SwapXY")[0] != 0, vector = u.at("PrepareVector")[0] != 0;
+  const double sx = swap ? shadow[1] : shadow[0], sy = swap ? shadow[0] : shadow[1];
+  const std::vector<double> coordinate =
+      HalfTexel(vector ? V4{p[0] / s[0], p[1] / s[1], 0, 0} : uv, u.at("TargetDims"));
+  return {{"POSITION0", ScreenPosition(p, u)},
+          {"TEXCOORD0", coordinate},
+          {"TEXCOORD1", {p[0] + sx, p[1] + sy}},
+          {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+}
+
 const CorpusFunction kMameEffects[] = {
     {"mame/phosphor.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
     {"mame/chroma.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
@@ -284,6 +315,10 @@ const CorpusFunction kMameEffects[] = {
        return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)}, {"TEXCOORD0", {uv[0], uv[1], 0, 0}}};
      },
      "ScreenDims:2 SourceDims:2"},
+    {"mame/bloom.fx", "vs_main", Bloom,
+     "ScreenDims:2 TargetDims:2 Level01Size:4 Level23Size:4 Level45Size:4 Level67Size:4 Level89Size:4 "
+     "LevelASize:2"},
+    {"mame/post.fx", "vs_main", Post, "ScreenDims:2 TargetDims:2 ShadowUVOffset:2 SwapXY:1 PrepareVector:1"},
     {"mame/distortion.fx", "vs_main",
      [](const Inputs& in, const Uniforms& u) {
        const V4& c = in.at("COLOR0");
@@ -322,7 +357,10 @@ void CheckCorpusFunction(const CorpusFunction& f, const std::string& path, const
     const int count = std::atoi(item.c_str() + item.find(':') + 1);
     std::vector<double>& v = uniforms[name];
     for (int i = 0; i < count; ++i)
-      v.push_back(static_cast<float>(name.find("Dims") != std::string::npos ? dims(random) : unit(random)));
+      v.push_back(static_cast<float>(name.find("Dims") != std::string::npos || name.find("Size") != std::string::npos
+                                         ? dims(random)
+                                     : name == "SwapXY" || name == "PrepareVector" ? random() % 2
+                                                                                   : unit(random)));
   }
   nura::shtok::Interpreter interp;
   std::string error;
@@ -461,6 +499,31 @@ TEST_P(GxlVsEndToEndGenerated, ExpressionsGiveTheGeneratorsValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, GxlVsEndToEndGenerated, ::testing::ValuesIn(kProfiles));
+
+// A bool uniform that arithmetic reads lives in a float constant: b#
+// registers are for if alone.
+TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
+  const std::string source = "bool Swap;\nfloat4 main(float4 p : POSITION) : POSITION { return Swap ? p.yxzw : p; }\n";
+  for (const char* profile : kProfiles) {
+    const Compiled c = Compile(source, "main", profile, 0, nullptr);
+    ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+    ConstantDesc desc{};
+    UINT count = 1;
+    ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "Swap"), &desc, &count), S_OK);
+    EXPECT_EQ(desc.registerSet, 2u) << profile;
+    for (const bool swap : {false, true}) {
+      nura::shtok::Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+      interp.SetFloat(static_cast<int>(desc.registerIndex), Float4(swap ? 1.0f : 0.0f, 0, 0, 0));
+      Lane lane;
+      lane.v[DeclaredInputs(c.text).at("POSITION0")] = Float4(1, 2, 3, 4);
+      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+      EXPECT_EQ(lane.oPos[0], swap ? 2.0f : 1.0f) << profile << "\n" << c.text;
+      EXPECT_EQ(lane.oPos[1], swap ? 1.0f : 2.0f) << profile;
+    }
+  }
+}
 
 // A vertex fragment compiled through the fragment entry points: the set
 // holds it as fragment code (version tag 0x7FFE) with its FINF block.
