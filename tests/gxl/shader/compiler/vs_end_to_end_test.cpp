@@ -172,6 +172,16 @@ std::vector<double> HalfTexel(const V4& uv, const std::vector<double>& dims) {
   return {uv[0] + 0.5 / dims[0], uv[1] + 0.5 / dims[1]};
 }
 
+// The texture coordinate from the screen position, half a texel on.
+Outputs FromScreen(const Inputs& in, const Uniforms& u) {
+  const V4& p = in.at("POSITION0");
+  const std::vector<double>& s = u.at("ScreenDims");
+  const V4& c = in.at("COLOR0");
+  return Outputs{{"POSITION0", ScreenPosition(p, u)},
+                 {"TEXCOORD0", HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"))},
+                 {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+}
+
 struct CorpusFunction {
   const char* file;  // below the corpus's shader folder
   const char* entry;
@@ -207,28 +217,8 @@ const CorpusFunction kCorpus[] = {
        return o;
      },
      "al_projview_matrix:16"},
-    {"mame/primary.fx", "vs_screen_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4& p = in.at("POSITION0");
-       const std::vector<double>& s = u.at("ScreenDims");
-       const V4 uv{p[0] / s[0], p[1] / s[1], 0, 0};
-       const V4& c = in.at("COLOR0");
-       return Outputs{{"POSITION0", ScreenPosition(p, u)},
-                      {"TEXCOORD0", HalfTexel(uv, u.at("TargetDims"))},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-     },
-     "ScreenDims:2 TargetDims:2"},
-    {"mame/primary.fx", "vs_vector_buffer_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4& p = in.at("POSITION0");
-       const std::vector<double>& s = u.at("ScreenDims");
-       const V4 uv{p[0] / s[0], p[1] / s[1], 0, 0};
-       const V4& c = in.at("COLOR0");
-       return Outputs{{"POSITION0", ScreenPosition(p, u)},
-                      {"TEXCOORD0", HalfTexel(uv, u.at("TargetDims"))},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-     },
-     "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_screen_main", FromScreen, "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_vector_buffer_main", FromScreen, "ScreenDims:2 TargetDims:2"},
     {"mame/primary.fx", "vs_ui_main",
      [](const Inputs& in, const Uniforms& u) {
        const V4 &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
