@@ -87,6 +87,9 @@ bool InOperationSet5(std::uint32_t word);
 bool InOperationSet6(std::uint32_t word);
 bool InOperationSet7(std::uint32_t word);
 bool InOperationSet8(std::uint32_t word);
+// The operations the processor's expression evaluator runs (sincos split
+// into its cosine and sine); work of any other stays on the device.
+bool IsExpressionOperation(std::uint32_t word);
 
 // --- Value flags --------------------------------------------------------------
 // The flags word of an IrValue: what the lowering and the passes know about it.

@@ -14,13 +14,6 @@ constexpr DWORD kPreshaderVersion = 0x46580201;
 // that no variable of the source declares.
 constexpr std::uint32_t kPreshaderConstantType = 0x80251;
 
-// Operations the expression evaluator runs. Work of any other operation stays
-// in the main program, whatever it reads.
-bool Evaluable(std::uint32_t group) {
-  return (group >= kOpMove && group <= kOpAtan) || (group >= kOpMin && group <= kOpAtan2) || group == kOpSelect ||
-         group == kOpDot || group == kOpNoise || group == kOpSinCos;
-}
-
 bool ComponentWise(const IrInstruction& i) {
   return i.IsArithmetic() && !IsSpecialOperation(&i) && i.Width() && i.resultCount == i.Width();
 }
@@ -165,7 +158,7 @@ HRESULT ShaderProgram::MarkVaryingValues() {
     if (opt::IsEmpty(inst)) continue;
     const std::uint32_t group = inst->Group();
     bool all = inst->Class() == 6 || group == kOpLit || group == kOpDiscard || group == kOpLoopEntry ||
-               group == kOpIfBegin || group == kOpLoopBegin || group == kOpBreak || !Evaluable(group);
+               group == kOpIfBegin || group == kOpLoopBegin || group == kOpBreak || !IsExpressionOperation(inst->word);
     if (!all && ComponentWise(*inst)) {
       const std::uint32_t width = inst->Width(), groups = inst->argumentCount / width;
       for (std::uint32_t k = 0; k < width; ++k) {

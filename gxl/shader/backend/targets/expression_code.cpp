@@ -16,39 +16,6 @@ namespace {
 
 constexpr std::uint32_t kOpDotOfScalars = 0x70E;  // group of kDotOfScalars
 
-// Operations the evaluator runs: anything else would be skipped there.
-bool EvaluatorRuns(std::uint32_t group) {
-  switch (group) {
-    case kOpMove:
-    case kOpNegate:
-    case kOpReciprocal:
-    case kOpFraction:
-    case kOpExp2:
-    case kOpLog2:
-    case kOpRsq:
-    case kOpSin:
-    case kOpCos:
-    case kOpAsin:
-    case kOpAcos:
-    case kOpAtan:
-    case kOpMin:
-    case kOpMax:
-    case kOpLess:
-    case kOpGreaterEqual:
-    case kOpAdd:
-    case kOpMultiply:
-    case kOpAtan2:
-    case kOpSelect:
-    case kOpDot:
-    case kOpNoise:
-    case kOpSinCos:  // split into cosine and sines
-    case kOpDotOfScalars:
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 // Where a value is stored: its alias's storage when it has one.
@@ -90,7 +57,7 @@ HRESULT ExpressionTarget::BuildInstructions() {
       GXL_SHADER_REPORT(*this, in->sourcePosition, msg::kClipInTextureShader);
       return E_FAIL;
     }
-    if (!EvaluatorRuns(in->Group())) {
+    if (!IsExpressionOperation(in->word)) {
       GXL_SHADER_REPORT(*this, in->sourcePosition, msg::kUnmappedTextureExpression);
       return E_FAIL;
     }

@@ -13,7 +13,6 @@
 
 #include "gxl/shader/core/profiles.h"
 #include "gxl/shader/core/syntax_tree.h"
-#include "gxl/tex/data_buffer.h"
 
 namespace gxl::shader {
 
@@ -147,13 +146,7 @@ HRESULT ExpressionTarget::Compile(DataBuffer** code) {
   }
   if (FAILED(hr)) return hr;
   if (errorFlag) return E_FAIL;
-  if (!code) return S_OK;
-  DataBuffer* buffer = nullptr;
-  hr = CreateDataBuffer(static_cast<DWORD>(tokens.Size() * sizeof(DWORD)), &buffer);
-  if (FAILED(hr)) return hr;
-  std::memcpy(buffer->GetPointer(), tokens.Data(), tokens.Size() * sizeof(DWORD));
-  *code = buffer;
-  return S_OK;
+  return CopyTokens(code);
 }
 
 HRESULT ExpressionTarget::GenerateExpressionCode() {

@@ -449,6 +449,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT DefineLiterals();
   HRESULT DeclareRegisters();
   HRESULT FinishCode(DataBuffer** code);
+  // The token stream in a new buffer; nothing without `code`.
+  HRESULT CopyTokens(DataBuffer** code) const;
   void CleanUp();
 
  private:

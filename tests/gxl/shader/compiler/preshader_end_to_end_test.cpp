@@ -5,15 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "../log_text.h"
+#include "declared_inputs.h"
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
@@ -125,22 +124,11 @@ bool PlaceConstants(const Compiled& c, const presrun::Uniforms& uniforms, nura::
   return true;
 }
 
-// The input register of each declared semantic ("TEXCOORD1"), from the dcl
-// lines of the kit's disassembly.
+// The input registers the code declares, by semantic.
 std::map<std::string, int> DeclaredInputs(const Words& code) {
-  std::map<std::string, int> inputs;
   std::string text, error;
-  if (!nura::shtok::Disassemble(code.data(), code.size(), &text, &error)) return inputs;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    const std::size_t space = line.find(' '), v = line.find(" v");
-    if (line.rfind("dcl_", 0) != 0 || space == std::string::npos || v == std::string::npos) continue;
-    std::string usage = line.substr(4, space - 4);
-    std::transform(usage.begin(), usage.end(), usage.begin(), ::toupper);
-    if (usage.empty() || !std::isdigit(static_cast<unsigned char>(usage.back()))) usage += "0";
-    inputs[usage] = std::atoi(line.c_str() + v + 2);
-  }
-  return inputs;
+  return nura::shtok::Disassemble(code.data(), code.size(), &text, &error) ? shadertest::DeclaredInputs(text)
+                                                                           : std::map<std::string, int>{};
 }
 
 bool Near(double got, double want) { return std::fabs(got - want) <= 1e-5 * std::max(1.0, std::fabs(want)); }
