@@ -16,13 +16,11 @@ namespace {
 
 constexpr std::uint32_t kOpDotOfScalars = 0x70E;  // group of kDotOfScalars
 
-}  // namespace
-
 // Where a value is stored: its alias's storage when it has one.
-static const IrValue* Stored(const ShaderProgram& p, std::uint32_t value) { return p.Value(p.ResolveAlias(value)); }
+const IrValue* Stored(const ShaderProgram& p, std::uint32_t value) { return p.Value(p.ResolveAlias(value)); }
 
 // Each value one component after the one before, in the same register.
-static bool Consecutive(const ShaderProgram& p, const std::uint32_t* values, std::uint32_t n) {
+bool Consecutive(const ShaderProgram& p, const std::uint32_t* values, std::uint32_t n) {
   for (std::uint32_t k = 1; k < n; ++k) {
     const IrValue* a = Stored(p, values[k - 1]);
     const IrValue* b = Stored(p, values[k]);
@@ -34,7 +32,7 @@ static bool Consecutive(const ShaderProgram& p, const std::uint32_t* values, std
 }
 
 // Every value is the same register component: one scalar for all.
-static bool Scalar(const ShaderProgram& p, const std::uint32_t* values, std::uint32_t n) {
+bool Scalar(const ShaderProgram& p, const std::uint32_t* values, std::uint32_t n) {
   for (std::uint32_t k = 1; k < n; ++k) {
     const IrValue* a = Stored(p, values[0]);
     const IrValue* b = Stored(p, values[k]);
@@ -44,6 +42,8 @@ static bool Scalar(const ShaderProgram& p, const std::uint32_t* values, std::uin
   }
   return true;
 }
+
+}  // namespace
 
 HRESULT ExpressionTarget::BuildInstructions() {
   // Reads decide which sine and cosine results are written.

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "../fail_alloc.h"
 #include "../log_text.h"
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/backend/targets/expression_target.h"
@@ -192,6 +193,25 @@ TEST_F(GxlPreshader, DroppedConstantsAreNoLongerWritten) {
     }
   }
   EXPECT_EQ(written, 1u);
+}
+
+TEST_F(GxlPreshader, FailingEachAllocationLeaksNothing) {
+  for (std::uint64_t n = 1;; ++n) {
+    SCOPED_TRACE(n);
+    IrBuilder b(Make());
+    const Values product = b.Mul(b.Constant(0, 2), b.Constant(1, 2));
+    b.Output(0, b.Add(b.Unary(kOpNegate, product), b.Input(0, 2)));
+    shadertest::FailNthAllocation(n);
+    const HRESULT hr = program->Optimize();
+    const bool failed = shadertest::AllocationFailed();
+    shadertest::FailNthAllocation(0);
+    if (!failed) {
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_NE(program->preshader, nullptr);
+      break;
+    }
+    ASSERT_LT(n, 5000u);
+  }
 }
 
 // Random programs with uniform subexpressions: the main program after
