@@ -116,6 +116,8 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
       return D3DERR_INVALIDCALL;
     case TargetChoice::kNoMemory:
       return E_OUTOFMEMORY;
+    case TargetChoice::kNoFragment:
+      return E_FAIL;  // the fragment compiler reports the fragment that failed
   }
   ShaderTarget* generator = made.get();
   target = std::move(made);

@@ -21,6 +21,7 @@ enum class TargetChoice {
   kMade,      // *target holds the new target
   kNotBuilt,  // a row stands for the token, its target comes later
   kNone,      // no row for the token
+  kNoFragment,  // the target makes no fragments
   kNoMemory,  // the target could not be allocated
 };
 

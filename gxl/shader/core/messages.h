@@ -357,6 +357,7 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(NotSupportedOnPs1x, 4532, Error, "%s%s is not supported on ps_1_%i")                                             \
   X(UnmappedPixelExpression, 4532, Error, "cannot map expression to pixel shader instruction set")                   \
   X(UnmappedVertexExpression, 4532, Error, "cannot map expression to vertex shader instruction set")                 \
+  X(UnmappedTextureExpression, 4532, Error, "cannot map expression to texture shader instruction set")               \
   X(DependentReadOnPs1x, 4532, Error, "dependent texture read not supported on ps_1_%i")                             \
   X(TexlodUnsupported, 4532, Error, "texlod not supported on this target")                                           \
   X(SwizzleOnPs14, 4533, Error, "cannot map swizzle to ps_1_4")                                                      \
@@ -378,6 +379,7 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(SamplerIndexTooHigh, 4546, Error, "maximum sampler register index exceeded")                                     \
   X(DebugInfoTooLarge, 4547, Warning, "debug info exceeds maximum comment size; no debug info emitted")              \
   X(ConstantTableTooLarge, 4548, Error, "constant table info exceeds maximum comment size")                          \
+  X(ExpressionCodeTooLarge, 4548, Error, "expression code exceeds maximum comment size")                             \
   X(PredicateRegisterIndex, 4549, Error, "maximum predicate register index exceeded")                                \
   X(BooleanRegisterIndex, 4550, Error, "maximum boolean register index exceeded - Try reducing number of constant branches") \
   X(IteratorRegisterIndexDepth, 4551, Error,                                                                         \

@@ -47,9 +47,6 @@
 //  38  PropagateCentroid         (semantics.cpp)
 //  39  CanReadFace               0
 //  40  CheckSemanticConsistency  (semantics.cpp)
-//
-// Members that later passes fill stay behind these interfaces: the
-// preshader (PreparePreshader, CompilePreshader).
 #pragma once
 
 #include <cstddef>
@@ -234,7 +231,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // uniform bank or when a value of either has its renumbering field set.
   HRESULT SwapRegisters(std::uint32_t bank, std::uint32_t a, std::uint32_t b);
 
-  // --- Preshader (not yet: no preshader is written)
+  // --- Preshader: its outputs mapped to this program's constants, then its code
   HRESULT PreparePreshader() override;
   HRESULT CompilePreshader(DataBuffer** code) override;
 
@@ -452,6 +449,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT DefineLiterals();
   HRESULT DeclareRegisters();
   HRESULT FinishCode(DataBuffer** code);
+  // The token stream in a new buffer; nothing without `code`.
+  HRESULT CopyTokens(DataBuffer** code) const;
   void CleanUp();
 
  private:

@@ -75,7 +75,8 @@ TEST(GxlCompileDriver, EveryProfileRow) {
       {"vs_3_sw", E_NOTIMPL, 0, "error X3500: 'vs_3_sw': compiler target not yet implemented"},
       {"ps_3_0", E_NOTIMPL, 0, "error X3500: 'ps_3_0': compiler target not yet implemented"},
       {"ps_3_sw", E_NOTIMPL, 0, "error X3500: 'ps_3_sw': compiler target not yet implemented"},
-      {"tx_1_0", E_NOTIMPL, 0, "error X3500: 'tx_1_0': compiler target not yet implemented"},
+      // A texture shader's output is COLOR0.
+      {"tx_1_0", E_FAIL, 0, "error X4502: invalid reference to output semantic 'POSITION0'"},
       {"ps_2_x", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'ps_2_x'"},
       {"vs_2_x", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'vs_2_x'"},
       // A compiler-target row that no target serves.
@@ -210,8 +211,8 @@ TEST(GxlCompileDriver, ObjectExpressions) {
       {"compiled", S_OK, 0, nullptr},
       {"assembled", S_OK, 0, nullptr},
       {"text", S_OK, 1, nullptr},
-      // Expression programs and shader model 3 come with their targets.
-      {"plain", E_NOTIMPL, 0, "compiler target not yet implemented"},
+      // A plain value is an expression program; shader model 3 comes with its target.
+      {"plain", S_OK, 0, nullptr},
       {"missing", E_NOTIMPL, 0, "'vs_3_0': compiler target not yet implemented"},
       {"alias", E_NOTIMPL, 0, "error X3500: non-trivial object expressions not yet implemented"},
   };
@@ -234,7 +235,8 @@ TEST(GxlCompileDriver, ObjectExpressions) {
     if (row.kind == 1) {
       EXPECT_EQ(std::string(bytes, buffer->GetSize()), std::string("hello", 6));
     } else {
-      EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes), 0xFFFE0200u) << row.name;
+      EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes), std::strcmp(row.name, "plain") ? 0xFFFE0200u : 0x46580200u)
+          << row.name;
       EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes + buffer->GetSize() - 4), 0x0000FFFFu) << row.name;
     }
   }

@@ -21,6 +21,7 @@
 #include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "declared_inputs.h"
 #include "tests/gxl/shader/hlsl_parse_run.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/shader/corpus.h"
@@ -64,23 +65,7 @@ Compiled Compile(const std::string& source, const char* entry, const char* profi
   return c;
 }
 
-// The input register of each declared semantic ("POSITION0", "TEXCOORD1"),
-// read from the dcl lines of the disassembly.
-std::map<std::string, int> DeclaredInputs(const std::string& text) {
-  std::map<std::string, int> inputs;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("dcl_", 0) != 0) continue;
-    const std::size_t space = line.find(' ');
-    const std::size_t v = line.find(" v");
-    if (space == std::string::npos || v == std::string::npos) continue;
-    std::string usage = line.substr(4, space - 4);
-    std::transform(usage.begin(), usage.end(), usage.begin(), ::toupper);
-    if (usage.empty() || !std::isdigit(static_cast<unsigned char>(usage.back()))) usage += "0";
-    inputs[usage] = std::atoi(line.c_str() + v + 2);
-  }
-  return inputs;
-}
+using shadertest::DeclaredInputs;
 
 // Uniform values by name, row by row as the source declares them.
 using Uniforms = std::map<std::string, std::vector<double>>;
