@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gxl/shader/compiler/constant_table.h"
@@ -407,7 +408,9 @@ TEST(GxlPs2EndToEnd, MamePixelShaders) {
 // The shader model 3 sources of the corpus, compiled for the pixel 2.x
 // profiles with the longest programs: each compiles into code that runs, or
 // stops with a limit message, never with an internal error.
-TEST(GxlPs2EndToEnd, LongShadersRunOrStopAtALimit) {
+class GxlPs2EndToEndLongShaders : public ::testing::TestWithParam<std::tuple<const char*, const char*>> {};
+
+TEST_P(GxlPs2EndToEndLongShaders, RunOrStopAtALimit) {
   // bloom with only its first level weighted: the noise it adds to the other
   // levels multiplies zero, so the first texel scaled is what it returns.
   const float weight = 0.75f;
@@ -421,35 +424,41 @@ TEST(GxlPs2EndToEnd, LongShadersRunOrStopAtALimit) {
         const Float4 t = Pixel::Sample("DiffuseSampler0", p.Texcoord(0)[0], p.Texcoord(0)[1]);
         return Float4(t[0] * weight, t[1] * weight, t[2] * weight, 1.0f);
       }};
-  for (const char* file : {"mame/bloom.fx", "mame/ntsc.fx", "mame/distortion.fx", "mame/post.fx"}) {
-    const std::string source = ReadCorpus(file);
-    NURA_REQUIRE_SOURCE(source);
-    for (const char* profile : {"ps_2_a", "ps_2_b", "ps_2_sw"}) {
-      SCOPED_TRACE(std::string(file) + " " + profile);
-      const Compiled c = CompileHlsl(source, "ps_main", profile);
-      EXPECT_EQ(c.log.find("internal error"), std::string::npos) << c.log;
-      if (FAILED(c.hr)) {
-        const bool limit =
-            c.log.find("error X45") != std::string::npos || c.log.find("error X4004") != std::string::npos;
-        // Constructs the front end does not lower yet are recorded, not failed on.
-        const bool notLowered = c.log.find("error X3500") != std::string::npos;
-        if (notLowered) std::printf("%s %s: %s", file, profile, c.log.c_str());
-        EXPECT_TRUE(limit || notLowered) << c.log;
-        EXPECT_TRUE(c.code.empty());
-        continue;
-      }
-      const bool checked = source == bloom.source;
-      const Case run = checked ? bloom : Case{file, source, "ps_main", {}, {}, nullptr};
-      Lane quad[4];
-      std::string error;
-      ASSERT_TRUE(RunQuad(c, run, quad, &error)) << error << "\n" << Text(c.code);
-      for (int l = 0; checked && l < 4; ++l) {
-        const Float4 want = bloom.reference(Pixel{l});
-        for (int i = 0; i < 4; ++i) EXPECT_NEAR(quad[l].oC[0][i], want[i], 1e-5f * (1 + std::fabs(want[i])));
-      }
-    }
+  const auto& [file, profile] = GetParam();
+  const std::string source = ReadCorpus(file);
+  NURA_REQUIRE_SOURCE(source);
+  const Compiled c = CompileHlsl(source, "ps_main", profile);
+  EXPECT_EQ(c.log.find("internal error"), std::string::npos) << c.log;
+  if (FAILED(c.hr)) {
+    const bool limit = c.log.find("error X45") != std::string::npos || c.log.find("error X4004") != std::string::npos;
+    // Constructs the front end does not lower yet are recorded, not failed on.
+    const bool notLowered = c.log.find("error X3500") != std::string::npos;
+    if (notLowered) std::printf("%s %s: %s", file, profile, c.log.c_str());
+    EXPECT_TRUE(limit || notLowered) << c.log;
+    EXPECT_TRUE(c.code.empty());
+    return;
+  }
+  const bool checked = source == bloom.source;
+  const Case run = checked ? bloom : Case{file, source, "ps_main", {}, {}, nullptr};
+  Lane quad[4];
+  std::string error;
+  ASSERT_TRUE(RunQuad(c, run, quad, &error)) << error << "\n" << Text(c.code);
+  for (int l = 0; checked && l < 4; ++l) {
+    const Float4 want = bloom.reference(Pixel{l});
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(quad[l].oC[0][i], want[i], 1e-5f * (1 + std::fabs(want[i])));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, GxlPs2EndToEndLongShaders,
+                         ::testing::Combine(::testing::Values("mame/bloom.fx", "mame/ntsc.fx", "mame/distortion.fx",
+                                                              "mame/post.fx"),
+                                            ::testing::Values("ps_2_a", "ps_2_b", "ps_2_sw")),
+                         [](const auto& info) {
+                           // "mame/ntsc.fx", "ps_2_a": ntsc_ps_2_a
+                           std::string file = std::get<0>(info.param);
+                           file = file.substr(file.find('/') + 1);
+                           return file.substr(0, file.find('.')) + "_" + std::get<1>(info.param);
+                         });
 
 // A pixel fragment compiles in fragment mode: the fragment tag, named
 // registers and no declaration tokens.
