@@ -43,8 +43,6 @@ HRESULT ShaderTarget::SetupProfileLimits() {
   return hr;
 }
 
-HRESULT ShaderTarget::AllocateRegisters() { return S_FALSE; }
-HRESULT ShaderTarget::FinishSelection() { return S_FALSE; }
 std::uint32_t ShaderTarget::NextArgumentToCopy(const IrInstruction&, std::uint32_t*) { return 0; }
 HRESULT ShaderTarget::MapOperation() { return E_NOTIMPL; }
 HRESULT ShaderTarget::GenerateCode() { return S_FALSE; }
@@ -74,8 +72,6 @@ HRESULT ShaderTarget::ResetSelectionState() {
   const HRESULT hr = RebuildDefUse();
   return FAILED(hr) ? hr : S_OK;
 }
-
-HRESULT ShaderTarget::InsertOperandCopies() { return S_FALSE; }
 
 // --- Token stream -----------------------------------------------------------------------
 

@@ -15,8 +15,8 @@
 //                                runs the optimiser phases before it
 //   3  SetupProfileLimits        base limits; every target its own
 //   4  SelectInstructions        not yet: 1 (instruction selection, per target)
-//   5  AllocateRegisters         not yet: 1, "skipped" (register allocation check and pairing)
-//   6  FinishSelection           not yet: 1 (port constraints and clean-up, per target)
+//   5  AllocateRegisters         the register check and instruction pairing (allocate_registers.cpp)
+//   6  FinishSelection           ShaderProgram's: 1 (port constraints and clean-up, per target)
 //   7  FormatValueName           ShaderProgram's
 //   8  NextArgumentToCopy        0: no argument group needs a copy (read-port rules, per target)
 //   9  MapOperation              E_NOTIMPL: every target walks its instructions itself
@@ -48,9 +48,8 @@
 //  39  CanReadFace               0
 //  40  CheckSemanticConsistency  (semantics.cpp)
 //
-// Members that later passes fill stay behind these interfaces:
-// ResetSelectionState (selection), InsertOperandCopies (operand fix-ups) and
-// the preshader (PreparePreshader, CompilePreshader).
+// Members that later passes fill stay behind these interfaces: the
+// preshader (PreparePreshader, CompilePreshader).
 #pragma once
 
 #include <cstddef>
@@ -166,6 +165,11 @@ HRESULT ParseInputSemantic(ShaderProgram& program, std::uint32_t value, const Se
 // given (lower-case) letter; E_FAIL when there is none.
 HRESULT FindRegisterLetter(const char* text, std::uint32_t* position, char letter);
 
+// 1 when a predicate on the chain of the instruction's first result stands
+// in the four-entry table with the same sense.
+std::uint32_t IsParentChainInTable(const ShaderProgram& program, const IrInstruction& instruction,
+                                   const std::uint32_t values[4], const std::uint32_t senses[4]);
+
 class ShaderTarget : public ShaderProgram, public PreshaderSource {
  public:
   explicit ShaderTarget(bool fragment);
@@ -177,8 +181,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // The code with its comment blocks and end token in a new buffer (code may be null).
   virtual HRESULT Compile(DataBuffer** code);
   HRESULT SetupProfileLimits() override;
-  virtual HRESULT AllocateRegisters();
-  virtual HRESULT FinishSelection();
+  HRESULT AllocateRegisters() override;
   // Non-zero while an argument group must first be copied into a temporary;
   // the group through `group`.
   virtual std::uint32_t NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* group);
@@ -224,15 +227,52 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   virtual std::uint32_t CanReadFace(const IrInstruction& instruction, std::uint32_t group);
   virtual HRESULT CheckSemanticConsistency();
 
+  // --- Register allocation helpers (allocate_registers.cpp)
+  // Moves the instruction at `from` to `to`, the ones between shifting by one.
+  void MoveInstruction(std::uint32_t to, std::uint32_t from);
+  // Exchanges registers a and b among the values of a bank: E_FAIL for a
+  // uniform bank or when a value of either has its renumbering field set.
+  HRESULT SwapRegisters(std::uint32_t bank, std::uint32_t a, std::uint32_t b);
+
   // --- Preshader (not yet: no preshader is written)
   HRESULT PreparePreshader() override;
   HRESULT CompilePreshader(DataBuffer** code) override;
 
-  // --- Later passes, not yet built
   // Refreshes the use analysis for the emission walk: 0 or the failure.
   HRESULT ResetSelectionState();
-  // Copies of argument groups that break the target's read rules: 1, nothing copied.
+
+  // --- Operand fix-ups and modifier folding (operand_copies.cpp, modifier_fold.cpp;
+  // the peepholes in modifier_folds.h)
+  // Every argument group slot 8 names is read through a move into fresh
+  // temporaries placed before its reader (one move per group and reader):
+  // 0 when something was copied, 1 when not, or a failure.
   HRESULT InsertOperandCopies();
+  // One copy per register that breaks the read-port rule, into the next free
+  // temporary register, shared by the later constrained readers of the same
+  // predicate chain while the old values live: 0, 1 (nothing to do), E_FAIL
+  // (internal error reported) or E_OUTOFMEMORY.
+  HRESULT CheckPortConstraints();
+  // Folds `instruction` (the current one when null), whose results are
+  // temporaries computing `modifier` of `arguments` (one per result), into
+  // its readers: each reader then reads the argument with the modifier. An
+  // argument whose existing modifier bits lie outside `allowed` refuses the
+  // fold, unless `modifier` equals `required` (non-zero), which forces it:
+  // the instruction then becomes a move carrying the modifier. `keep` lets
+  // an argument be redefined before the last reader. 0 folded, 1 refused
+  // (nothing changed), or a failure.
+  HRESULT FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed, const std::uint32_t* arguments,
+                                 std::uint32_t required, IrInstruction* instruction, bool keep);
+
+  // --- Flow control (backend/select/flow_control.h; rebuild_flow.cpp)
+  // Rebuilds the predicated program into if/ifc/else/endif, rep/endrep,
+  // loop/endloop and breakc blocks, moves bool and loop conditions into b
+  // and i registers and drops the values left unused (the targets' code
+  // generation calls it as LowerPredicatedBlocks). 0 or a failure.
+  HRESULT RebuildFlowControl();
+  // The current 0x208: moves in front of it bring each group that does not
+  // already lie in the result registers there. 0 when moves were inserted,
+  // 1 when none were needed, E_OUTOFMEMORY.
+  HRESULT MaterializeLoopMerge();
 
   // --- Selection helpers (backend/select/), on the current instruction
   // Bubble-sorts the results into component order, every argument group's
@@ -276,6 +316,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT BindRegisterSemantics(std::uint32_t targetBank, std::uint32_t limit, std::uint32_t required,
                                 std::uint32_t excluded, char letter);
   HRESULT BindValueToOwnBank(const char* bankName, std::uint32_t typeBits, std::uint32_t value, std::uint32_t* index);
+  // Bool uniforms that arithmetic reads are bound as float constants (b#
+  // registers are read only by if): their banks lose the boolean bit, and the
+  // flow-control rebuild gives the ifs that test them copies in b#. S_OK.
+  HRESULT BindArithmeticBooleansAsFloats();
 
   // --- Emission (emit_rules.cpp, emit_flow.cpp)
   // Makes instruction `index` current; a statement node becomes the source position.
@@ -353,6 +397,12 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ValidatorLink validator;
   RegisterNameTable fragmentNames[2];  // fragment inputs, temporaries
   std::uint32_t namedConstantCount = 0;
+  // Peephole state: 1 while a fold would miss a modifier chance, 2 once the
+  // fold was refused for it (the peephole then warns).
+  std::uint32_t missedChance = 0;
+  std::uint32_t zeroLiteral = kNoIndex;            // 0.0 that ifc compares with, made once
+  std::uint32_t twoLiteral = kNoIndex;             // 2.0 of the multiply-add forms, in a bank of its own
+  std::uint32_t foldLiterals[3] = {kNoIndex, kNoIndex, kNoIndex};  // literals the folds made, reused by value
 
  protected:
   struct ScratchState {
@@ -408,6 +458,11 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ScratchState m_scratch;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
+  enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileAll };
+  FileKind FileKindOf(const IrValue* v) const;
+  // Files every input, output and sampler value (or those of one kind)
+  // under its register; E_FAIL for an input or output without a semantic.
+  HRESULT FileRegisters(FileKind only);
   PodArray<std::uint32_t> m_inputs, m_outputs, m_samplers;
   std::uint32_t m_inputsInUse = 0;
 };
