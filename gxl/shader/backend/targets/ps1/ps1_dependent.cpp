@@ -29,7 +29,6 @@ class DependentReadMatcher {
   // The stage of the fixed sample whose results hold `value` (through its
   // alias) and the component there, or kNoIndex.
   std::uint32_t FixedSampleOf(std::uint32_t value, std::uint32_t* component) const;
-  bool ReadElsewhere(std::uint32_t value, std::uint32_t reader) const;
   // The stage a pending sample's texture-address instruction takes: the user
   // binding's, else the first free one at or after `from`.
   std::uint32_t ChooseStage(const IrInstruction& sample, std::uint32_t from) const;
@@ -56,16 +55,6 @@ std::uint32_t DependentReadMatcher::FixedSampleOf(std::uint32_t value, std::uint
       }
   }
   return kNoIndex;
-}
-
-bool DependentReadMatcher::ReadElsewhere(std::uint32_t value, std::uint32_t reader) const {
-  for (std::uint32_t i = 0; i < m_t.instructions.Count(); ++i) {
-    const IrInstruction* inst = m_t.Instruction(i);
-    if (!inst || inst->word == 0 || i == reader) continue;
-    for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
-      if (m_t.ResolveAlias(inst->arguments[a]) == value) return true;
-  }
-  return false;
 }
 
 std::uint32_t DependentReadMatcher::ChooseStage(const IrInstruction& sample, std::uint32_t from) const {
@@ -168,19 +157,42 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   if (rows == 1 ? group != 0x600 : rows == 2 ? group != 0x605 : (group != 0x60A && group != 0x60F)) return kNoMatch;
   const int minor = static_cast<int>(m_t.Minor());
   m_t.SetCurrentInstruction(index);
-  // The distinct rows, in coordinate order.
-  std::uint32_t dots[3], results[3], count = 0;
+  // The distinct rows, in coordinate order, each read directly or through a
+  // single move that the second phase put between.
+  std::uint32_t dots[3], count = 0, between[4], betweenCount = 0;
   for (std::uint32_t j = 0; j < width && start + j < sample->argumentCount; ++j) {
-    const std::uint32_t value = m_t.ResolveAlias(sample->arguments[start + j]);
-    if (count > 0 && results[count - 1] == value) continue;
-    if (count == rows) return kNoMatch;
-    const std::uint32_t producer = m_t.ProducerOf(value);
+    std::uint32_t value = m_t.ResolveAlias(sample->arguments[start + j]);
+    std::uint32_t producer = m_t.ProducerOf(value);
+    const IrInstruction* move = m_t.Instruction(producer);
+    if (move && move->word != 0 && move->IsMove()) {
+      std::uint32_t column = 0;
+      while (column < move->resultCount && move->results[column] != value) ++column;
+      if (column >= move->argumentCount) return kNoMatch;
+      between[betweenCount++] = producer;
+      value = m_t.ResolveAlias(move->arguments[column]);
+      producer = m_t.ProducerOf(value);
+    }
     const IrInstruction* dot = m_t.Instruction(producer);
-    if (!dot || dot->word != kDot3 || dot->argumentCount != 6 || dot->resultCount != 1) return kNoMatch;
-    dots[count] = producer;
-    results[count++] = value;
+    if (!dot || dot->word != kDot3 || dot->argumentCount != 6 || dot->resultCount == 0) return kNoMatch;
+    if (count > 0 && dots[count - 1] == producer) continue;
+    for (std::uint32_t k = 0; k < count; ++k)
+      if (dots[k] == producer) return kNoMatch;
+    if (count == rows) return kNoMatch;
+    dots[count++] = producer;
   }
   if (count != rows) return kNoMatch;
+  auto readElsewhere = [&](std::uint32_t value) {
+    for (std::uint32_t i = 0; i < m_t.instructions.Count(); ++i) {
+      const IrInstruction* inst = m_t.Instruction(i);
+      if (!inst || inst->word == 0 || i == index) continue;
+      bool excluded = false;
+      for (std::uint32_t k = 0; k < betweenCount; ++k) excluded |= between[k] == i;
+      if (excluded) continue;
+      for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
+        if (m_t.ResolveAlias(inst->arguments[a]) == value) return true;
+    }
+    return false;
+  };
   std::uint32_t source = kNoIndex;
   for (std::uint32_t j = 0; j < rows; ++j) {
     const IrInstruction* dot = m_t.Instruction(dots[j]);
@@ -211,7 +223,9 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
     }
     if (source != kNoIndex && stage != source) return kNoMatch;
     source = stage;
-    if (ReadElsewhere(results[j], index)) {
+    bool reused = false;
+    for (std::uint32_t r = 0; r < dot->resultCount; ++r) reused |= readElsewhere(dot->results[r]);
+    if (reused) {
       GXL_SHADER_REPORT(m_t, m_t.currentSource, msg::kTexmCoordinateReused);
       return E_FAIL;
     }
@@ -250,7 +264,9 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   const std::uint32_t pad = rows == 2 ? kOpTexm3x2Pad : kOpTexm3x3Pad;
   const std::uint32_t final = rows == 1 ? kOpTexdp3Tex : rows == 2 ? kOpTexm3x2Tex : kOpTexm3x3Tex;
   for (std::uint32_t j = 0; j + 1 < rows; ++j) {
-    const HRESULT hr = Emit(source + 1 + j, pad, 3, source, &results[j], 1, dots[j]);
+    const IrInstruction* dot = m_t.Instruction(dots[j]);
+    const HRESULT hr = Emit(source + 1 + j, pad, 3, source, dot->results, dot->resultCount < 4 ? dot->resultCount : 4,
+                            dots[j]);
     if (FAILED(hr)) return hr;
   }
   std::uint32_t sampled[4];
@@ -259,6 +275,7 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   const HRESULT hr = Emit(last, final, 3, source, sampled, resultCount, index);
   if (FAILED(hr)) return hr;
   for (std::uint32_t j = 0; j < rows; ++j) m_t.Instruction(dots[j])->word = 0;
+  for (std::uint32_t k = 0; k < betweenCount; ++k) m_t.Instruction(between[k])->word = 0;
   m_t.Instruction(index)->word = 0;
   return kMatched;
 }

@@ -81,7 +81,8 @@ HRESULT PixelShader1Target::CheckSemantics(std::uint32_t value, std::uint32_t mo
       kind = kPs1Color;
       const bool specular = strcasecmp(letters, "specular") == 0;
       index = specular ? 1 : 0;
-      if (reportHere)
+      // Checked once while lowering and again when compiling: warned once.
+      if (reportHere && !NoteDeprecationReported(v.semantic))
         GXL_SHADER_REPORT(*this, v.semantic, msg::kSemanticDeprecated, direction, name, "COLOR",
                           static_cast<int>(index));
     } else {
@@ -104,7 +105,8 @@ HRESULT PixelShader1Target::CheckSemantics(std::uint32_t value, std::uint32_t mo
     }
     if (invalid && reportHere) {
       GXL_SHADER_REPORT(*this, v.semantic, msg::kInvalidSemantic, direction, name);
-      if (kind == kPs1Void && mode == 0) GXL_SHADER_REPORT(*this, v.semantic, msg::kSemanticNotInPs1x, direction, name);
+      // The lowering's own check already ends the compile: say why there.
+      if (kind == kPs1Void) GXL_SHADER_REPORT(*this, v.semantic, msg::kSemanticNotInPs1x, direction, name);
     }
   }
 
