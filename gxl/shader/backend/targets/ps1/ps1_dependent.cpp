@@ -29,6 +29,13 @@ class DependentReadMatcher {
   // The stage of the fixed sample whose results hold `value` (through its
   // alias) and the component there, or kNoIndex.
   std::uint32_t FixedSampleOf(std::uint32_t value, std::uint32_t* component) const;
+  // The TEXCOORD semantic word of an input, or of a texcoord instruction's
+  // result (which reads its modifiers through it); kNoIndex for others.
+  std::uint32_t TexcoordWordOf(std::uint32_t value) const {
+    if (m_t.IsInputValue(value)) return m_t.SemanticOf(value);
+    const IrInstruction* producer = m_t.Instruction(m_t.ProducerOf(value));
+    return producer && producer->Group() == kOpTexcoord ? m_t.Value(value)->registerKey : kNoIndex;
+  }
   // The stage a pending sample's texture-address instruction takes: the user
   // binding's, else the first free one at or after `from`.
   std::uint32_t ChooseStage(const IrInstruction& sample, std::uint32_t from) const;
@@ -203,8 +210,8 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
       bool plain = true;
       for (std::uint32_t c = 0; c < 3 && plain; ++c) {
         const std::uint32_t root = m_t.ResolveAlias(dot->arguments[g * 3 + c]);
-        const std::uint32_t word = m_t.SemanticOf(root);
-        plain = m_t.IsInputValue(root) && Ps1KindOf(word) == kPs1Texcoord && m_t.Value(root)->component == c &&
+        const std::uint32_t word = TexcoordWordOf(root);
+        plain = Ps1KindOf(word) == kPs1Texcoord && m_t.Value(root)->component == c &&
                 (k == kNoIndex || k == Ps1IndexOf(word));
         k = Ps1IndexOf(word);
       }

@@ -18,8 +18,10 @@ constexpr std::uint32_t kTexcoordSets = 8;
 // mark equals `mark`, into one list.
 class StageAssignment {
  public:
-  StageAssignment(PixelShader1Target& t, Ps1List& list, std::uint32_t mark, bool chains)
-      : m_t(t), m_list(list), m_mark(mark), m_chains(chains) {}
+  // Replaced sampler values are collected in `replaced`.
+  StageAssignment(PixelShader1Target& t, Ps1List& list, std::uint32_t mark, bool chains,
+                  PodArray<std::uint32_t>& replaced)
+      : m_t(t), m_list(list), m_mark(mark), m_chains(chains), m_replaced(replaced) {}
 
   HRESULT Run();
 
@@ -41,6 +43,7 @@ class StageAssignment {
   Ps1List& m_list;
   std::uint32_t m_mark;
   bool m_chains;
+  PodArray<std::uint32_t>& m_replaced;
 };
 
 }  // namespace
@@ -122,7 +125,7 @@ HRESULT StageAssignment::PlaceTexcoordReads() {
 }
 
 // The operation takes stage k; its sampler becomes a new value of register
-// k, the old one is left for bank "x".
+// k, the old one is left for bank "x" once every operation is placed.
 HRESULT StageAssignment::Place(std::uint32_t i, std::uint32_t k) {
   IrInstruction* inst = m_t.Instruction(i);
   m_list.At(k) = i;
@@ -133,8 +136,7 @@ HRESULT StageAssignment::Place(std::uint32_t i, std::uint32_t k) {
   m_t.Value(made)->reg = k;
   for (std::uint32_t a = 0; a < inst->Width() && a < inst->argumentCount; ++a)
     if (inst->arguments[a] == sampler) inst->arguments[a] = made;
-  m_t.Value(sampler)->bank = m_t.StandardBankIndex(StandardBank::Undefined);
-  return S_OK;
+  return m_replaced.Append(sampler) ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT StageAssignment::Run() {
@@ -319,9 +321,17 @@ HRESULT PixelShader1Target::PlaceTextureOperations() {
   simple = simple && arithmetic <= kSimpleArithmeticLimit;
   ClearSamplerRecords();
 
+  PodArray<std::uint32_t> replaced;
+  auto retire = [&] {
+    for (std::size_t i = 0; i < replaced.Size(); ++i) Value(replaced[i])->bank = StandardBankIndex(StandardBank::Undefined);
+  };
   HRESULT hr = stageList.Allocate(Stages());
   if (FAILED(hr)) return hr;
-  if (simple) return StageAssignment(*this, stageList, 0, false).Run();
+  if (simple) {
+    hr = StageAssignment(*this, stageList, 0, false, replaced).Run();
+    retire();
+    return hr;
+  }
 
   if (FAILED(hr = phaseOneList.Allocate(Stages()))) return hr;
   ChainCollector chains(*this);
@@ -356,9 +366,11 @@ HRESULT PixelShader1Target::PlaceTextureOperations() {
       return E_FAIL;
     }
   }
-  hr = StageAssignment(*this, stageList, 0, false).Run();
-  if (SUCCEEDED(hr)) hr = StageAssignment(*this, phaseOneList, 1, true).Run();
-  return hr;
+  hr = StageAssignment(*this, stageList, 0, false, replaced).Run();
+  if (SUCCEEDED(hr)) hr = StageAssignment(*this, phaseOneList, 1, true, replaced).Run();
+  retire();
+  // The matching reads producers of the values placement made.
+  return FAILED(hr) ? hr : Refresh();
 }
 
 // A dependent sample at a constant coordinate reads it through a move into
@@ -388,7 +400,7 @@ HRESULT PixelShader1Target::CopyConstantCoordinates() {
     }
     if (FAILED(hr)) return hr;
   }
-  return S_OK;
+  return Refresh();
 }
 
 }  // namespace gxl::shader

@@ -19,6 +19,7 @@ constexpr UnsupportedForm kUnsupportedForms[] = {
 };
 
 constexpr std::uint32_t kSourceModifiers = 0x1F0000;
+constexpr std::uint32_t kResultAndSourceModifiers = 0x1FFE00;
 
 }  // namespace
 
@@ -66,6 +67,20 @@ HRESULT PixelShader1Target::CheckClip(std::uint32_t index) {
   clip->word = IrWord(kOpDiscard, 3);
   clip->argumentCount = 3;
   if (clip->resultCount > 3) clip->resultCount = 3;
+  // The kill reads a register of its own: look through plain copies to the
+  // values they copy.
+  for (std::uint32_t j = 0; j < 3; ++j) {
+    for (std::uint32_t steps = 0; steps < instructions.Count(); ++steps) {
+      const std::uint32_t value = clip->arguments[j];
+      const IrInstruction* move = Instruction(ProducerOf(value));
+      const IrValue* v = Value(value);
+      if (!move || move->word == 0 || !move->IsMove() || !v || v->alias != kNoIndex || (v->binding & kResultAndSourceModifiers))
+        break;
+      const std::uint32_t column = columnOf(*move, value);
+      if (column >= move->argumentCount) break;
+      clip->arguments[j] = move->arguments[column];
+    }
+  }
   return S_OK;
 }
 

@@ -110,7 +110,10 @@ HRESULT PixelShader1Target::CheckSemantics(std::uint32_t value, std::uint32_t mo
     }
   }
 
-  if (!output && kind == kPs1Texcoord && !Is14() && v.component == 3 && index >= 1 && index <= 3) {
+  // The second call finds the eye component marked by the first (the
+  // second phase may have merged bank "spec" into the inputs meanwhile).
+  const bool eye = v.registerKey != kNoIndex && Ps1KindOf(v.registerKey) == kPs1Special;
+  if (!output && kind == kPs1Texcoord && !Is14() && (eye || (v.component == 3 && index >= 1 && index <= 3))) {
     if (specBank == kNoIndex) {
       specBank = AddRegisterBank("spec", kSpecBankType, 1, 4);
       if (specBank == kNoIndex) return E_OUTOFMEMORY;
