@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -75,10 +76,12 @@ inline const char* OperationName(std::uint32_t group) {
 }
 
 struct Ps1Run {
-  // `profile` 1-4; `rules` null for the target's own.
+  // `minor` 1-4; `rules` null for the target's own; `beforeCompile` runs
+  // between the lowering and the target's compile.
   Ps1Run(const std::string& text, std::uint32_t minor, std::unique_ptr<Ps1Rules> rules = nullptr,
-         const char* entry = "main")
+         const std::function<void()>& beforeCompile = nullptr, const std::function<void()>& afterCompile = nullptr)
       : parse(text) {
+    const char* entry = "main";
     log = parse.log;
     if ((hr = parse.hr) != S_OK) return;
     auto t = std::make_unique<PixelShader1Target>(false, std::move(rules));
@@ -90,9 +93,12 @@ struct Ps1Run {
     compiler.target = std::move(t);
     hr = compiler.LowerProgram();
     ParseNodeKind10* function = SUCCEEDED(hr) ? compiler.FindEntryPoint(entry) : nullptr;
+    entryFound = function != nullptr;
     if (SUCCEEDED(hr)) hr = function ? compiler.LowerFunction(entry, function, nullptr, nullptr, 1, 0) : E_FAIL;
     if (SUCCEEDED(hr) && compiler.errorFlag) hr = E_FAIL;
+    if (SUCCEEDED(hr) && beforeCompile) beforeCompile();
     if (SUCCEEDED(hr)) hr = target->Compile(code.Put());
+    if (afterCompile) afterCompile();
     log = shadertest::LogText(parse.pp.Log());
     if (log == "<null>") log.clear();
   }
@@ -144,6 +150,7 @@ struct Ps1Run {
   PixelShader1Target* target = nullptr;
   gxl::ComRef<DataBuffer> code;
   HRESULT hr = E_FAIL;
+  bool entryFound = false;
   std::string log;
 };
 
