@@ -88,7 +88,7 @@ struct Ps1Run {
     target = t.get();
     compiler.source = &parse.pp;
     compiler.version = 0xFFFF0100 | minor;
-    compiler.options = 0;
+    compiler.options = kOptionNoValidation;  // nothing is emitted to validate yet
     compiler.tree = parse.tree;
     compiler.target = std::move(t);
     hr = compiler.LowerProgram();
