@@ -272,8 +272,8 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   const std::uint32_t final = rows == 1 ? kOpTexdp3Tex : rows == 2 ? kOpTexm3x2Tex : kOpTexm3x3Tex;
   for (std::uint32_t j = 0; j + 1 < rows; ++j) {
     const IrInstruction* dot = m_t.Instruction(dots[j]);
-    const HRESULT hr = Emit(source + 1 + j, pad, 3, source, dot->results, dot->resultCount < 4 ? dot->resultCount : 4,
-                            dots[j]);
+    const HRESULT hr =
+        Emit(source + 1 + j, pad, 3, source, dot->results, dot->resultCount < 4 ? dot->resultCount : 4, dots[j]);
     if (FAILED(hr)) return hr;
   }
   std::uint32_t sampled[4];

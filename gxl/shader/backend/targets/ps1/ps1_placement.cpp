@@ -323,7 +323,8 @@ HRESULT PixelShader1Target::PlaceTextureOperations() {
 
   PodArray<std::uint32_t> replaced;
   auto retire = [&] {
-    for (std::size_t i = 0; i < replaced.Size(); ++i) Value(replaced[i])->bank = StandardBankIndex(StandardBank::Undefined);
+    for (std::size_t i = 0; i < replaced.Size(); ++i)
+      Value(replaced[i])->bank = StandardBankIndex(StandardBank::Undefined);
   };
   HRESULT hr = stageList.Allocate(Stages());
   if (FAILED(hr)) return hr;

@@ -74,7 +74,8 @@ HRESULT PixelShader1Target::CheckClip(std::uint32_t index) {
       const std::uint32_t value = clip->arguments[j];
       const IrInstruction* move = Instruction(ProducerOf(value));
       const IrValue* v = Value(value);
-      if (!move || move->word == 0 || !move->IsMove() || !v || v->alias != kNoIndex || (v->binding & kResultAndSourceModifiers))
+      if (!move || move->word == 0 || !move->IsMove() || !v || v->alias != kNoIndex ||
+          (v->binding & kResultAndSourceModifiers))
         break;
       const std::uint32_t column = columnOf(*move, value);
       if (column >= move->argumentCount) break;
