@@ -56,7 +56,9 @@ TEST(GxlPs1Target, SemanticsAndOutputChecks) {
   for (const SemanticCase& c : cases) {
     SCOPED_TRACE(c.name);
     Ps1Run r(c.source, c.minor);
-    if (*c.message) EXPECT_EQ(r.Count(std::string(c.message) + "\n"), c.times) << r.log;
+    if (*c.message) {
+      EXPECT_EQ(r.Count(std::string(c.message) + "\n"), c.times) << r.log;
+    }
     EXPECT_EQ(r.Placed(), c.placed) << r.log;
   }
 }

@@ -94,7 +94,9 @@ TEST(GxlPs1Texture, RegisterFormOperands) {
     const std::uint32_t word = t.SemanticOf(reg.arguments[a]);
     EXPECT_EQ(Ps1KindOf(word), std::uint32_t{kPs1Texcoord});
     EXPECT_EQ(Ps1IndexOf(word), a < 2 ? 3u : 2u) << a;
-    if (a >= 2) EXPECT_EQ(t.Value(reg.arguments[a])->component, a - 2);
+    if (a >= 2) {
+      EXPECT_EQ(t.Value(reg.arguments[a])->component, a - 2);
+    }
   }
   // The move into the outputs reads the dependent sample's results.
   const IrInstruction& move = *t.Instruction(t.stageList[4]);
