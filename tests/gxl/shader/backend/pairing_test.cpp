@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "gxl/shader/backend/targets/shader_target.h"
 #include "phase2_fixture.h"
 
 namespace {
@@ -189,6 +190,62 @@ TEST_F(GxlPairingCase, TightTemporariesAndNoOptimisation) {
       EXPECT_EQ(r.program.AssignRegisters(), S_OK) << "the order pairing leaves still fits";
     }
   }
+}
+
+// The targets' register helpers: two registers of a bank trade places
+// unless the bank is uniform or a value of either is being redirected; a
+// predicate chain is found in a table only with the sense it has there.
+TEST_F(GxlPairingCase, SwapRegistersAndPredicateTables) {
+  AllocRun& r = Start(8, 0, 0);
+  ShaderTarget& t = r.program;
+  const std::uint32_t temporaries = r.Bank(StandardBank::Temporaries);
+  const std::uint32_t uniform = t.AddRegisterBank("u", kBankReadable | kBankUniform, 4, 4);
+  const std::uint32_t a = t.AddValue(temporaries, 1, 0, 0), b = t.AddValue(temporaries, 2, 3, 0),
+                      c = t.AddValue(temporaries, 3, 1, 0), u = t.AddValue(uniform, 1, 0, 0);
+  struct Row {
+    std::uint32_t bank, x, y, redirected;
+    HRESULT status;
+    std::uint32_t a, b, c, u;  // registers after
+  };
+  const Row rows[] = {
+      {temporaries, 1, 2, kNoIndex, S_OK, 2, 1, 3, 1},  // a and b trade, c stays
+      {temporaries, 2, 1, kNoIndex, S_OK, 1, 2, 3, 1},  // and back
+      {temporaries, 1, 5, kNoIndex, S_OK, 5, 2, 3, 1},  // onto a register nothing holds
+      {temporaries, 5, 1, b, S_OK, 1, 2, 3, 1},         // b, redirected, is in neither
+      {temporaries, 1, 2, b, E_FAIL, 1, 2, 3, 1},       // b is being redirected
+      {uniform, 1, 2, kNoIndex, E_FAIL, 1, 2, 3, 1},
+  };
+  for (const Row& row : rows) {
+    V(b).renumber = row.redirected == b ? a : kNoIndex;
+    EXPECT_EQ(t.SwapRegisters(row.bank, row.x, row.y), row.status) << row.x << " " << row.y;
+    EXPECT_EQ((std::vector<std::uint32_t>{V(a).reg, V(b).reg, V(c).reg, V(u).reg}),
+              (std::vector<std::uint32_t>{row.a, row.b, row.c, row.u}))
+        << row.x << " " << row.y;
+  }
+
+  irkit::IrBuilder& ib = r.b;
+  const Values v = ib.Input(0);
+  const std::uint32_t test = ib.Binary(kOpLess, {v[0]}, {v[1]})[0];
+  std::uint32_t inner = kNoIndex;
+  ib.If(
+      test, [&] { return Values{inner = ib.Mul({v[0]}, {v[2]})[0]}; },
+      [&] { return Values{ib.Add({v[1]}, {v[3]})[0]}; });
+  const std::uint32_t block = V(inner).predicate, sense = V(inner).predicateSense;
+  ASSERT_NE(block, kNoIndex);
+  const IrInstruction& guarded = *t.Instruction(Position(inner));
+  const IrInstruction& outside = *t.Instruction(Position(test));
+  struct Lookup {
+    const IrInstruction* instruction;
+    std::uint32_t values[4], senses[4], found;
+  };
+  const Lookup lookups[] = {
+      {&guarded, {a, block, b, c}, {1, sense, 1, 1}, 1},
+      {&guarded, {a, block, b, c}, {1, !sense, 1, 1}, 0},
+      {&guarded, {a, b, c, u}, {sense, sense, sense, sense}, 0},
+      {&outside, {block, block, block, block}, {0, 1, 0, 1}, 0},
+  };
+  for (const Lookup& l : lookups)
+    EXPECT_EQ(IsParentChainInTable(t, *l.instruction, l.values, l.senses), l.found) << (&l - lookups);
 }
 
 }  // namespace

@@ -283,4 +283,31 @@ TEST_F(GxlRegAssignCase, TextureReadsHoistWhileTheTemporariesFit) {
   }
 }
 
+// Merging register classes: each bank counts one past its highest register,
+// where a value with no register yet counts for nothing (and keeps none),
+// and its registers follow those of the banks before it.
+TEST_F(GxlRegAssignCase, MergedBanksFollowEachOtherPastUnassignedValues) {
+  AllocRun& r = Start(8);
+  ShaderProgram& p = r.program;
+  constexpr std::uint32_t kMark = 0x100000;  // a type bit only these banks have
+  const std::uint32_t target = p.AddRegisterBank("m", 0x3, 0, 4);
+  const std::uint32_t a = p.AddRegisterBank("x", 0x3 | kMark, 0, 4), b = p.AddRegisterBank("y", 0x3 | kMark, 0, 4),
+                      c = p.AddRegisterBank("z", 0x3 | kMark | kBankRelative, 0, 4);
+  struct Row {
+    std::uint32_t bank, reg, merged;
+  };
+  const Row rows[] = {{a, 0, 0}, {a, 2, 2}, {a, kNoIndex, kNoIndex}, {b, kNoIndex, kNoIndex}, {c, kNoIndex, kNoIndex},
+                      {c, 1, 4}, {c, 0, 3}};
+  std::vector<std::uint32_t> values;
+  for (const Row& row : rows) values.push_back(p.AddValue(row.bank, row.reg, 0, 0));
+  ASSERT_EQ(p.MergeRegisterClass(target, 0x3 | kMark, 0), S_OK);
+  for (std::size_t k = 0; k < std::size(rows); ++k) {
+    EXPECT_EQ(V(values[k]).bank, target) << k;
+    EXPECT_EQ(V(values[k]).reg, rows[k].merged) << k;
+  }
+  EXPECT_EQ(p.Bank(target)->registerCount, 5u);  // 3 + 0 + 2
+  EXPECT_NE(p.Bank(target)->type & kBankRelative, 0u);
+  for (std::uint32_t bank : {a, b, c}) EXPECT_EQ(p.Bank(bank)->word6, target);
+}
+
 }  // namespace
