@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../fail_alloc.h"
 #include "gxl/shader/compiler/target_choice.h"
 #include "ps1_fixture.h"
 
@@ -315,6 +316,27 @@ TEST(GxlPs1Target, PartitionSearchEdges) {
     for (MaskResult& m : standIn->table) m.fits = false;
     Ps1Run r(Loads(3), 4, std::move(standIn));
     EXPECT_EQ(r.Count("error X4500: program too complex to compile to ps_1_4\n"), 1) << r.log;
+  }
+  {
+    SCOPED_TRACE("4,096 trials over wide instructions stay within the compile's pool");
+    std::string source = Loads(12);
+    std::string body;
+    for (int i = 0; i < 24; ++i) body += "x = x.x >= 0.5 ? x.wzyx : x * 0.5; ";
+    source.insert(source.rfind("return x;"), body);
+    auto standIn = std::make_unique<PhaseStandIn>();
+    PhaseStandIn& s = *standIn;
+    std::uint64_t allocations = 0;
+    Ps1Run r(
+        source, 4, std::move(standIn), [] { shadertest::FailNthAllocation(0); },
+        [&allocations] { allocations = shadertest::AllocationsCounted(); });
+    EXPECT_EQ(s.trials.size(), 4096u);
+    // Restoring a trial reuses what the program holds.
+    EXPECT_LT(allocations, 4096u);
+    std::uint32_t wide = 0;
+    for (std::uint32_t i = 0; i < r.target->instructions.Count(); ++i)
+      wide += r.target->Instruction(i) && r.target->Instruction(i)->argumentCount > IrInstruction::kInlineArguments;
+    EXPECT_GE(wide, 12u);
+    EXPECT_TRUE(r.Placed()) << r.log;
   }
   {
     SCOPED_TRACE("twelve loads are searched, thirteen refused");

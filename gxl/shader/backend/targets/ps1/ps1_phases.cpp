@@ -70,6 +70,7 @@ HRESULT PixelShader1Target::TakeSnapshot() {
         delete copy;
         return E_OUTOFMEMORY;
       }
+      copy->CopyFields(*inst);
     }
     instructionSnapshot.Append(copy);
   }
@@ -112,7 +113,16 @@ HRESULT PixelShader1Target::RestoreSnapshot() {
       continue;
     }
     if (!slot && !(slot = new IrInstruction)) return E_OUTOFMEMORY;
-    if (FAILED(slot->CopyFrom(saved))) return E_OUTOFMEMORY;
+    // Operand arrays of the same size are reused: thousands of trials must
+    // not draw new ones from the pool each time.
+    if (slot->argumentCount == saved->argumentCount && slot->resultCount == saved->resultCount) {
+      slot->word = saved->word;
+      std::copy(saved->arguments, saved->arguments + saved->argumentCount, slot->arguments);
+      std::copy(saved->results, saved->results + saved->resultCount, slot->results);
+    } else if (FAILED(slot->CopyFrom(saved))) {
+      return E_OUTOFMEMORY;
+    }
+    slot->CopyFields(*saved);
   }
   for (std::uint32_t i = 0; i < valueCount && i < values.Count(); ++i) {
     const IrValue* saved = valueSnapshot[i];
