@@ -3,15 +3,13 @@
 // stage's texture register: texreg2ar, texreg2gb and texreg2rgb take its
 // components as the coordinate; texdp3tex, texm3x2* and texm3x3* take dot
 // products of it with the texture coordinates of the stages that follow.
+#include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
 
 namespace gxl::shader {
 
 namespace {
 
-constexpr std::uint32_t kSourceModifiers = 0x1F0000;
-constexpr std::uint32_t kBiasAndScale = 0x60000;
-constexpr std::uint32_t kUserBoundBank = 0x800;
 constexpr std::uint32_t kStages = 4;
 constexpr std::uint32_t kDot3 = 0x50000003;
 
@@ -66,7 +64,7 @@ std::uint32_t DependentReadMatcher::FixedSampleOf(std::uint32_t value, std::uint
 
 std::uint32_t DependentReadMatcher::ChooseStage(const IrInstruction& sample, std::uint32_t from) const {
   const IrValue* sampler = sample.Width() ? m_t.Value(sample.arguments[0]) : nullptr;
-  if (sampler && (m_t.BankOf(*sampler)->type & kUserBoundBank)) {
+  if (sampler && (m_t.BankOf(*sampler)->type & kBankKeepValues)) {
     const std::uint32_t stage = sampler->reg;
     return stage < kStages && m_fixed[stage] == kNoIndex ? stage : kNoIndex;
   }
@@ -101,7 +99,7 @@ HRESULT DependentReadMatcher::MatchRegisterForm(std::uint32_t index) {
   std::uint32_t source = kNoIndex, read[3] = {}, modifiers = 0;
   for (std::uint32_t j = 0; j < width && j < 3; ++j) {
     std::uint32_t value = sample->arguments[start + j];
-    modifiers |= m_t.Value(value)->binding & kSourceModifiers;
+    modifiers |= m_t.Value(value)->binding & mod::kSourceBits;
     std::uint32_t stage = FixedSampleOf(value, &read[j]);
     if (stage == kNoIndex && width == 2) {
       // Through a move of the phase-one list.
@@ -111,7 +109,7 @@ HRESULT DependentReadMatcher::MatchRegisterForm(std::uint32_t index) {
       while (column < move->resultCount && move->results[column] != m_t.ResolveAlias(value)) ++column;
       if (column >= move->argumentCount) return kNoMatch;
       value = move->arguments[column];
-      modifiers |= m_t.Value(value)->binding & kSourceModifiers;
+      modifiers |= m_t.Value(value)->binding & mod::kSourceBits;
       stage = FixedSampleOf(value, &read[j]);
     }
     if (stage == kNoIndex || (source != kNoIndex && stage != source)) return kNoMatch;
@@ -120,7 +118,7 @@ HRESULT DependentReadMatcher::MatchRegisterForm(std::uint32_t index) {
   std::uint32_t made;
   if (width == 3 && (group == 0x60F || group == 0x60A)) {
     if (read[0] != 0 || read[1] != 1 || read[2] != 2) return kNoMatch;
-    if (modifiers != 0 && modifiers != kBiasAndScale) {
+    if (modifiers != 0 && modifiers != mod::kSignedScale) {
       GXL_SHADER_REPORT(m_t, m_t.currentSource, msg::kTexreg2RgbModifiers);
       return E_FAIL;
     }
@@ -237,12 +235,12 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
       return E_FAIL;
     }
     for (std::uint32_t c = 0; c < 3; ++c) {
-      if (m_t.Value(dot->arguments[coordinateGroup * 3 + c])->binding & kSourceModifiers) {
+      if (m_t.Value(dot->arguments[coordinateGroup * 3 + c])->binding & mod::kSourceBits) {
         GXL_SHADER_REPORT(m_t, m_t.currentSource, msg::kTexmTexcoordModifier);
         return E_FAIL;
       }
-      const std::uint32_t modifier = m_t.Value(dot->arguments[vectorGroup * 3 + c])->binding & kSourceModifiers;
-      if (modifier != 0 && modifier != kBiasAndScale) {
+      const std::uint32_t modifier = m_t.Value(dot->arguments[vectorGroup * 3 + c])->binding & mod::kSourceBits;
+      if (modifier != 0 && modifier != mod::kSignedScale) {
         GXL_SHADER_REPORT(m_t, m_t.currentSource, msg::kTexmLoadModifier);
         return E_FAIL;
       }
@@ -259,7 +257,7 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   IrValue* sampler = width ? m_t.Value(sample->arguments[0]) : nullptr;
   const RegisterBank* samplerBank = sampler ? m_t.BankOf(*sampler) : nullptr;
   const bool array = samplerBank && samplerBank->registerCount != kNoIndex && samplerBank->registerCount > 1;
-  if (sampler && (samplerBank->type & kUserBoundBank) && sampler->reg != last) {
+  if (sampler && (samplerBank->type & kBankKeepValues) && sampler->reg != last) {
     GXL_SHADER_REPORT(m_t, m_t.currentSource, msg::kSamplerUserStage, static_cast<int>(last));
     return E_FAIL;
   }

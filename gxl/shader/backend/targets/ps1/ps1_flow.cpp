@@ -235,11 +235,10 @@ HRESULT PixelShader1Target::FoldOutputMove() {
     return S_OK;
   const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
   const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
-  constexpr std::uint32_t kModifiers = 0x1FFE00;
   for (std::uint32_t c = 0; c < 4; ++c) {
     const IrValue* r = Value(move->results[c]);
     const IrValue* a = Value(move->arguments[c]);
-    if (!r || r->bank != outputs || (r->binding & kModifiers) || !a || (a->binding & kModifiers)) return S_OK;
+    if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & kPs1Modifiers)) return S_OK;
   }
   const std::uint32_t last = stageList.Count() - 1;
   std::uint32_t producerAt[4];

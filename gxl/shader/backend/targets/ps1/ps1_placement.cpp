@@ -3,14 +3,13 @@
 // dependent read (a computed coordinate) is collected with the chain of
 // instructions that compute it into the phase-one list, to be matched to a
 // texture-address instruction afterwards.
+#include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
 
 namespace gxl::shader {
 
 namespace {
 
-constexpr std::uint32_t kSourceModifiers = 0x1F0000;
-constexpr std::uint32_t kUserBoundBank = 0x800;
 constexpr std::uint32_t kSimpleArithmeticLimit = 16;
 constexpr std::uint32_t kTexcoordSets = 8;
 
@@ -58,7 +57,7 @@ static std::uint32_t PlainTexcoordOf(const PixelShader1Target& t, const IrInstru
     const std::uint32_t arg = inst.arguments[a];
     const IrValue* v = t.Value(arg);
     const std::uint32_t word = t.SemanticOf(arg);
-    if (!v || !t.IsInputValue(arg) || (v->binding & kSourceModifiers) || Ps1KindOf(word) != kPs1Texcoord)
+    if (!v || !t.IsInputValue(arg) || (v->binding & mod::kSourceBits) || Ps1KindOf(word) != kPs1Texcoord)
       return kNoIndex;
     if (index != kNoIndex && index != Ps1IndexOf(word)) return kNoIndex;
     index = Ps1IndexOf(word);
@@ -86,7 +85,7 @@ HRESULT StageAssignment::PlaceTexcoordReads() {
       const std::uint32_t root = m_t.ResolveAlias(arg);
       const std::uint32_t word = m_t.SemanticOf(root);
       if (!m_t.IsInputValue(root) || Ps1KindOf(word) != kPs1Texcoord || Ps1IndexOf(word) >= 6) continue;
-      if (m_chains && !(m_t.Value(arg)->binding & kSourceModifiers)) continue;
+      if (m_chains && !(m_t.Value(arg)->binding & mod::kSourceBits)) continue;
       const std::uint32_t k = Ps1IndexOf(word);
       if (components[k] < m_t.Value(root)->component + 1) components[k] = m_t.Value(root)->component + 1;
       if (firstReader[k] == kNoIndex) firstReader[k] = i;
@@ -150,7 +149,7 @@ HRESULT StageAssignment::Run() {
     return a == b || (x && y && x->bank == y->bank && x->reg == y->reg);
   };
   auto isUserBound = [this](std::uint32_t s) {
-    return s != kNoIndex && (m_t.BankOf(*m_t.Value(s))->type & kUserBoundBank);
+    return s != kNoIndex && (m_t.BankOf(*m_t.Value(s))->type & kBankKeepValues);
   };
   auto isArray = [this](std::uint32_t s) {
     const RegisterBank* b = s != kNoIndex ? m_t.BankOf(*m_t.Value(s)) : nullptr;
@@ -304,7 +303,7 @@ HRESULT PixelShader1Target::PlaceTextureOperations() {
     }
     const std::uint32_t start = CoordinateStart(*inst);
     const std::uint32_t first = start < inst->argumentCount ? inst->arguments[start] : kNoIndex;
-    if (IsInputValue(first) && !(Value(first)->binding & kSourceModifiers) &&
+    if (IsInputValue(first) && !(Value(first)->binding & mod::kSourceBits) &&
         Ps1KindOf(SemanticOf(first)) != kPs1Texcoord) {
       SetCurrentInstruction(i);
       GXL_SHADER_REPORT(*this, currentSource, msg::kTextureFromNonTexcoord);
@@ -350,7 +349,7 @@ HRESULT PixelShader1Target::PlaceTextureOperations() {
     bool dependent = false;
     for (std::uint32_t a = start; a < end && a < inst->argumentCount; ++a)
       dependent |= IsTemporaryValue(ResolveAlias(inst->arguments[a])) ||
-                   (Value(inst->arguments[a])->binding & kSourceModifiers) != 0;
+                   (Value(inst->arguments[a])->binding & mod::kSourceBits) != 0;
     if (dependent) {
       if (FAILED(hr = chains.Collect(i, inst->arguments + start, end - start))) return hr;
       continue;

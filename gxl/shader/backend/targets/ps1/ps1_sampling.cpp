@@ -1,6 +1,7 @@
 // Which sampling forms and clips the 1.x models accept: clips become the
 // 3-component kill, bias and projective forms are refused (ps_1_4 keeps
 // tex2Dproj), and the eye-vector values may be read only by reflections.
+#include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
 
 namespace gxl::shader {
@@ -17,9 +18,6 @@ constexpr UnsupportedForm kUnsupportedForms[] = {
     {0x602, "tex1D", "proj"}, {0x603, "tex1D", "bias"}, {0x607, "tex2D", "proj"},   {0x608, "tex2D", "bias"},
     {0x60C, "tex3D", "proj"}, {0x60D, "tex3D", "bias"}, {0x611, "texCUBE", "proj"}, {0x612, "texCUBE", "bias"},
 };
-
-constexpr std::uint32_t kSourceModifiers = 0x1F0000;
-constexpr std::uint32_t kResultAndSourceModifiers = 0x1FFE00;
 
 }  // namespace
 
@@ -74,8 +72,7 @@ HRESULT PixelShader1Target::CheckClip(std::uint32_t index) {
       const std::uint32_t value = clip->arguments[j];
       const IrInstruction* move = Instruction(ProducerOf(value));
       const IrValue* v = Value(value);
-      if (!move || move->word == 0 || !move->IsMove() || !v || v->alias != kNoIndex ||
-          (v->binding & kResultAndSourceModifiers))
+      if (!move || move->word == 0 || !move->IsMove() || !v || v->alias != kNoIndex || (v->binding & kPs1Modifiers))
         break;
       const std::uint32_t column = columnOf(*move, value);
       if (column >= move->argumentCount) break;
@@ -100,7 +97,7 @@ HRESULT PixelShader1Target::RejectUnsupportedSampling() {
     const std::uint32_t start = CoordinateStart(*inst);
     const std::uint32_t coordinate = start < inst->argumentCount ? inst->arguments[start] : kNoIndex;
     const IrValue* v = Value(coordinate);
-    if (v && (v->binding & kSourceModifiers) && IsInputValue(ResolveAlias(coordinate))) {
+    if (v && (v->binding & mod::kSourceBits) && IsInputValue(ResolveAlias(coordinate))) {
       SetCurrentInstruction(i);
       GXL_SHADER_REPORT(*this, currentSource, msg::kDependentReadOnPs1x, static_cast<int>(Minor()));
       return E_FAIL;

@@ -28,6 +28,9 @@ constexpr std::uint32_t Ps1SemanticWord(std::uint32_t kind, std::uint32_t index)
 constexpr std::uint32_t Ps1KindOf(std::uint32_t word) { return word & 0xFF; }
 constexpr std::uint32_t Ps1IndexOf(std::uint32_t word) { return word >> 8 & 0xFFFF; }
 
+// Result and source modifier bits of a value's binding word.
+constexpr std::uint32_t kPs1Modifiers = 0x1FFE00;
+
 // Operation groups this target creates.
 enum Ps1Operation : std::uint32_t {
   kOpPs1Kill = 0x110,
