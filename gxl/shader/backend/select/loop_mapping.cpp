@@ -247,6 +247,14 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
       continue;
     const double count = std::ceil((limit - start) / step);
     if (count < 1 || count > 255) continue;
+    // Work before the break runs once more in the iteration the break ends;
+    // without the break it would not.
+    bool first = true;
+    for (std::uint32_t i = opener + 1; i < breakAt && first; ++i) {
+      const IrInstruction* inst = t.Instruction(i);
+      first = !inst || inst->word < 0x100000 || inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEntryCopy;
+    }
+    if (!first) continue;
 
     std::uint32_t aL = kNoIndex;
     bool redirected = false;

@@ -177,7 +177,7 @@ ShaderTarget::FileKind ShaderTarget::FileKindOf(const IrValue* v) const {
   if (IsVaryingInputBank(bank)) return kFileInputs;
   if (bank && (bank->type & kBankOutput)) return kFileOutputs;
   if (bank && (bank->type & kBankSampler)) return kFileSamplers;
-  return kFileAll;
+  return kFileNone;
 }
 
 HRESULT ShaderTarget::FileRegisters(FileKind only) {
@@ -187,7 +187,7 @@ HRESULT ShaderTarget::FileRegisters(FileKind only) {
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     const IrValue* v = Value(i);
     const FileKind k = FileKindOf(v);
-    if (k == kFileAll || (only != kFileAll && k != only)) continue;
+    if (k == kFileNone || (only != kFileAll && k != only)) continue;
     if (k != kFileSamplers && v->registerKey == kNoIndex) {
       if (k == kFileInputs)
         GXL_SHADER_REPORT(*this, v->declaration, msg::kInternalInputMissingSemantic);

@@ -458,7 +458,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ScratchState m_scratch;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
-  enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileAll };
+  enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileNone, kFileAll };
   FileKind FileKindOf(const IrValue* v) const;
   // Files every input, output and sampler value (or those of one kind)
   // under its register; E_FAIL for an input or output without a semantic.

@@ -55,7 +55,9 @@ class GxlModifierFold : public SelectTest {
         },
         row.want, Signed, 200,
         [&](TestTarget& t) {
-          if (row.gone) EXPECT_EQ(Find(t, row.gone), kNoIndex) << row.what;
+          if (row.gone) {
+            EXPECT_EQ(Find(t, row.gone), kNoIndex) << row.what;
+          }
         });
   }
 };
