@@ -144,6 +144,82 @@ HRESULT VertexShaderTarget::LoadAddressRegister(std::uint32_t index) {
 
 // --- exp, log and frac --------------------------------------------------------------------
 
+namespace {
+
+// The registers a vs 1.x partial form writes through: the results, staged in
+// a register of their own where a write would overwrite a source another
+// position still reads, and one scratch register taken on first use.
+class PartialForm {
+ public:
+  explicit PartialForm(VertexShaderTarget& t)
+      : m_t(t),
+        m_inst(*t.current),
+        destinations(m_inst.results),
+        m_excluded{t.Value(m_inst.results[0])->reg, kNoIndex} {}
+
+  HRESULT Stage() {
+    const std::uint32_t n = m_inst.resultCount;
+    if (!WritesSourceFirst(m_t, m_inst.results, m_inst.arguments, n, m_inst.argumentCount)) return S_OK;
+    std::uint32_t highest = 0, all[4];
+    for (std::uint32_t i = 0; i < n; ++i) highest = std::max(highest, m_t.Value(m_inst.results[i])->component);
+    const HRESULT hr = m_t.FindFreeTemporary(m_t.currentIndex, highest + 1, all, m_excluded, 1);
+    if (FAILED(hr)) return hr;
+    for (std::uint32_t i = 0; i < n; ++i) m_staged[i] = all[m_t.Value(m_inst.results[i])->component];
+    m_excluded[m_count++] = m_t.Value(all[0])->reg;
+    destinations = m_staged;
+    return S_OK;
+  }
+  // Component c of the scratch register.
+  HRESULT Scratch(std::uint32_t c, std::uint32_t** out) {
+    if (!m_haveScratch) {
+      const HRESULT hr = m_t.FindFreeTemporary(m_t.currentIndex, 4, m_scratch, m_excluded, m_count);
+      if (FAILED(hr)) return hr;
+      m_haveScratch = true;
+    }
+    *out = &m_scratch[c];
+    return S_OK;
+  }
+  // `opcode` of the one source into scratch component c, then copied into position i.
+  HRESULT Through(DWORD opcode, std::uint32_t c, const std::uint32_t* source, std::uint32_t i, std::uint32_t count) {
+    std::uint32_t* t = nullptr;
+    HRESULT hr = Scratch(c, &t);
+    if (SUCCEEDED(hr)) hr = m_t.WriteInstruction(opcode, t, count, source, nullptr, nullptr, count);
+    return SUCCEEDED(hr) ? m_t.WriteInstruction(kOpcodeMov, &destinations[i], count, t, nullptr, nullptr, count) : hr;
+  }
+  // One scalar to every result: through scratch component c.
+  HRESULT Broadcast(DWORD opcode, std::uint32_t c) {
+    std::uint32_t* t = nullptr;
+    HRESULT hr = Scratch(c, &t);
+    if (SUCCEEDED(hr)) hr = m_t.WriteInstruction(opcode, t, 1, m_inst.arguments, nullptr, nullptr, 1);
+    if (FAILED(hr)) return hr;
+    const std::uint32_t replicated[4] = {*t, *t, *t, *t};
+    return m_t.WriteInstruction(kOpcodeMov, m_inst.results, m_inst.resultCount, replicated, nullptr, nullptr,
+                                m_inst.resultCount);
+  }
+  // The staged results moved into their own.
+  HRESULT Finish() {
+    if (destinations == m_inst.results) return S_OK;
+    return m_t.WriteInstruction(kOpcodeMov, m_inst.results, m_inst.resultCount, m_staged, nullptr, nullptr,
+                                m_inst.resultCount);
+  }
+
+ private:
+  VertexShaderTarget& m_t;
+  const IrInstruction& m_inst;
+
+ public:
+  const std::uint32_t* destinations;
+
+ private:
+  std::uint32_t m_staged[4];
+  std::uint32_t m_scratch[4];
+  bool m_haveScratch = false;
+  std::uint32_t m_excluded[2];
+  std::uint32_t m_count = 1;
+};
+
+}  // namespace
+
 HRESULT VertexShaderTarget::EmitVertexExp() { return EmitVertexExpLog(kOpcodeExp, kOpcodeExpp, true); }
 HRESULT VertexShaderTarget::EmitVertexLog() { return EmitVertexExpLog(kOpcodeLog, kOpcodeLogp, false); }
 
@@ -161,120 +237,51 @@ HRESULT VertexShaderTarget::EmitVertexExpLog(DWORD full, DWORD partial, bool exa
     return EmitScalarOperation(partialPrecision ? partial : full, inst.results, inst.arguments, n, m, 0);
 
   // vs 1.x partial forms: z holds the result; x and w only in special cases.
-  std::uint32_t scratch[4];  // t: the partial result's z
-  bool haveScratch = false;
-  auto takeScratch = [&](const std::uint32_t* excluded, std::uint32_t count) -> HRESULT {
-    if (haveScratch) return S_OK;
-    haveScratch = true;
-    return FindFreeTemporary(currentIndex, 4, scratch, excluded, count);
-  };
-  if (n > m) {  // one scalar to every result
-    HRESULT hr = takeScratch(nullptr, 0);
-    if (SUCCEEDED(hr)) hr = WriteInstruction(partial, &scratch[2], 1, inst.arguments, nullptr, nullptr, 1);
-    if (FAILED(hr)) return hr;
-    std::uint32_t replicated[4] = {scratch[2], scratch[2], scratch[2], scratch[2]};
-    return WriteInstruction(kOpcodeMov, inst.results, n, replicated, nullptr, nullptr, n);
-  }
-  // Results go to a register of their own first where a direct write would
-  // overwrite a source another position still reads.
-  const std::uint32_t* destinations = inst.results;
-  std::uint32_t staged[4];
-  const bool hazard = WritesSourceFirst(*this, inst.results, inst.arguments, n, m);
-  std::uint32_t stagedRegister = kNoIndex;
-  if (hazard) {
-    std::uint32_t highest = 0, all[4];
-    for (std::uint32_t i = 0; i < n; ++i) highest = std::max(highest, Value(inst.results[i])->component);
-    const std::uint32_t excluded = Value(inst.results[0])->reg;
-    HRESULT hr = FindFreeTemporary(currentIndex, highest + 1, all, &excluded, 1);
-    if (FAILED(hr)) return hr;
-    for (std::uint32_t i = 0; i < n; ++i) staged[i] = all[Value(inst.results[i])->component];
-    stagedRegister = Value(all[0])->reg;
-    destinations = staged;
-  }
-  const std::uint32_t excluded[2] = {Value(inst.results[0])->reg, stagedRegister};
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const std::uint32_t source = inst.arguments[i];
-    const IrValue* s = Value(source);
+  PartialForm form(*this);
+  if (n > m) return form.Broadcast(partial, 2);
+  HRESULT hr = form.Stage();
+  for (std::uint32_t i = 0; i < n && SUCCEEDED(hr); ++i) {
+    const std::uint32_t* source = &inst.arguments[i];
+    const IrValue* s = Value(*source);
     const std::uint32_t component = Value(inst.results[i])->component;
     const bool direct = component == 2 || (exactXW && component == 0 && (s->flags & kValueInteger)) ||
                         (exactXW && component == 3 && (s->flags & kValueNonNegative) && (s->flags & kValueNonPositive));
-    HRESULT hr;
-    if (direct) {
-      hr = WriteInstruction(partial, &destinations[i], 1, &source, nullptr, nullptr, 1);
-    } else {
-      hr = takeScratch(excluded, hazard ? 2 : 1);
-      if (SUCCEEDED(hr)) hr = WriteInstruction(partial, &scratch[2], 1, &source, nullptr, nullptr, 1);
-      if (SUCCEEDED(hr)) hr = WriteInstruction(kOpcodeMov, &destinations[i], 1, &scratch[2], nullptr, nullptr, 1);
-    }
-    if (FAILED(hr)) return hr;
+    hr = direct ? WriteInstruction(partial, &form.destinations[i], 1, source, nullptr, nullptr, 1)
+                : form.Through(partial, 2, source, i, 1);
   }
-  return hazard ? WriteInstruction(kOpcodeMov, inst.results, n, staged, nullptr, nullptr, n) : S_OK;
+  return SUCCEEDED(hr) ? form.Finish() : hr;
 }
 
 HRESULT VertexShaderTarget::EmitVertexFraction() {
   const IrInstruction& inst = *current;
   const std::uint32_t n = inst.resultCount, m = inst.argumentCount;
-  if (n == 0 || n > 4 || m == 0) return E_FAIL;
-  std::uint32_t scratch[4];
-  bool haveScratch = false;
-  std::uint32_t excluded[2] = {Value(inst.results[0]) ? Value(inst.results[0])->reg : kNoIndex, kNoIndex};
-  auto takeScratch = [&](std::uint32_t count) -> HRESULT {
-    if (haveScratch) return S_OK;
-    haveScratch = true;
-    return FindFreeTemporary(currentIndex, 4, scratch, excluded, count);
-  };
-  if (n > m) {
-    HRESULT hr = takeScratch(0);
-    if (SUCCEEDED(hr)) hr = WriteInstruction(kOpcodeExpp, &scratch[1], 1, inst.arguments, nullptr, nullptr, 1);
-    if (FAILED(hr)) return hr;
-    std::uint32_t replicated[4] = {scratch[1], scratch[1], scratch[1], scratch[1]};
-    return WriteInstruction(kOpcodeMov, inst.results, n, replicated, nullptr, nullptr, n);
-  }
-  // The two passes write in another order than the positions: stage the
-  // results where any write could precede a read of the same component.
-  const std::uint32_t* destinations = inst.results;
-  std::uint32_t staged[4];
-  const bool hazard = WritesSourceFirst(*this, inst.results, inst.arguments, n, m);
-  if (hazard) {
-    std::uint32_t highest = 0, all[4];
-    for (std::uint32_t i = 0; i < n; ++i) highest = std::max(highest, Value(inst.results[i])->component);
-    HRESULT hr = FindFreeTemporary(currentIndex, highest + 1, all, excluded, 1);
-    if (FAILED(hr)) return hr;
-    for (std::uint32_t i = 0; i < n; ++i) staged[i] = all[Value(inst.results[i])->component];
-    excluded[1] = Value(all[0])->reg;
-    destinations = staged;
-  }
-  const std::uint32_t excludedCount = hazard ? 2 : 1;
+  if (n == 0 || n > 4 || m == 0 || !Value(inst.results[0])) return E_FAIL;
+  PartialForm form(*this);
+  if (n > m) return form.Broadcast(kOpcodeExpp, 1);
+  // The two passes write in another order than the positions: the results
+  // are staged where any write could precede a read of the same component.
+  HRESULT hr = form.Stage();
   auto component = [&](std::uint32_t i) { return Value(inst.results[i])->component; };
-  for (int pass = 0; pass < 2; ++pass) {
-    for (std::uint32_t i = 0; i < n;) {
-      HRESULT hr = S_OK;
+  for (int pass = 0; pass < 2 && SUCCEEDED(hr); ++pass) {
+    for (std::uint32_t i = 0; i < n && SUCCEEDED(hr);) {
+      const std::uint32_t* source = &inst.arguments[i];
       if (component(i) == 1 && i + 2 < n) {
-        if (pass == 1) hr = WriteInstruction(kOpcodeExpp, &destinations[i], 1, &inst.arguments[i], nullptr, nullptr, 1);
+        if (pass == 1) hr = WriteInstruction(kOpcodeExpp, &form.destinations[i], 1, source, nullptr, nullptr, 1);
         i += 1;
       } else if (i + 1 < n) {
         if (component(i) == 0 && component(i + 1) == 1) {
-          if (pass == 1)
-            hr = WriteInstruction(kOpcodeFrc, &destinations[i], 2, &inst.arguments[i], nullptr, nullptr, 2);
+          if (pass == 1) hr = WriteInstruction(kOpcodeFrc, &form.destinations[i], 2, source, nullptr, nullptr, 2);
         } else if (pass == 0) {
-          hr = takeScratch(excludedCount);
-          if (SUCCEEDED(hr)) hr = WriteInstruction(kOpcodeFrc, scratch, 2, &inst.arguments[i], nullptr, nullptr, 2);
-          if (SUCCEEDED(hr)) hr = WriteInstruction(kOpcodeMov, &destinations[i], 2, scratch, nullptr, nullptr, 2);
+          hr = form.Through(kOpcodeFrc, 0, source, i, 2);
         }
         i += 2;
       } else {
-        if (pass == 0) {
-          hr = takeScratch(excludedCount);
-          if (SUCCEEDED(hr))
-            hr = WriteInstruction(kOpcodeExpp, &scratch[1], 1, &inst.arguments[i], nullptr, nullptr, 1);
-          if (SUCCEEDED(hr)) hr = WriteInstruction(kOpcodeMov, &destinations[i], 1, &scratch[1], nullptr, nullptr, 1);
-        }
+        if (pass == 0) hr = form.Through(kOpcodeExpp, 1, source, i, 1);
         i += 1;
       }
-      if (FAILED(hr)) return hr;
     }
   }
-  return hazard ? WriteInstruction(kOpcodeMov, inst.results, n, staged, nullptr, nullptr, n) : S_OK;
+  return SUCCEEDED(hr) ? form.Finish() : hr;
 }
 
 }  // namespace gxl::shader

@@ -16,8 +16,6 @@ namespace {
 
 constexpr std::uint32_t kAddressPasses = 16;
 
-using Rule = HRESULT (*)(ShaderTarget& t);
-
 // Runs `rule` on every instruction whose group `applies` accepts, from the
 // first to the last (the list may grow). A rewrite refreshes the use
 // analysis the next rule reads. The first failure is returned.
@@ -64,12 +62,12 @@ auto Then(A a, B b) {
   };
 }
 
-// The rule's status ignored: it may or may not apply.
+// The rule's failures ignored, but for running out of memory.
 template <typename A>
 auto Quietly(A a) {
   return [a](ShaderTarget& t) -> HRESULT {
     const HRESULT hr = a(t);
-    return hr == E_OUTOFMEMORY ? hr : S_FALSE;
+    return hr == E_OUTOFMEMORY || hr == S_OK ? hr : S_FALSE;
   };
 }
 

@@ -14,6 +14,7 @@
 
 #include "../log_text.h"
 #include "../tree_kit.h"
+#include "target_fixture.h"
 #include "gxl/shader/backend/targets/vertex_target.h"
 #include "gxl/shader/core/page_pool.h"
 #include "gxl/tex/com_ref.h"
@@ -47,33 +48,11 @@ class AssignedVertexTarget : public VertexShaderTarget {
   }
 
   Values Reg(StandardBank bank, std::uint32_t reg, const char* components = "xyzw") {
-    Values out;
-    for (const char* c = components; *c; ++c)
-      out.push_back(Check(
-          AddValue(StandardBankIndex(bank), reg, static_cast<std::uint32_t>(std::strchr("xyzw", *c) - "xyzw"), 0.0)));
-    return out;
+    return irkit::Registers(*this, StandardBankIndex(bank), reg, components);
   }
-  void SetSemantic(const Values& values, const char* semantic) {
-    SourceToken token{};
-    token.kind = kTokenIdentifier;
-    token.value.text = semantic;
-    auto* node = new TokenNode(token);
-    for (std::uint32_t v : values) Value(v)->semantic = node;
-  }
+  void SetSemantic(const Values& values, const char* semantic) { irkit::SetSemantic(*this, values, semantic); }
   std::uint32_t Put(std::uint32_t group, std::uint32_t width, const Values& arguments, const Values& results) {
-    auto* inst = new IrInstruction;
-    if (!inst || FAILED(inst->Init(IrWord(group, width), static_cast<std::uint32_t>(arguments.size()),
-                                   static_cast<std::uint32_t>(results.size()), true)))
-      throw std::runtime_error("no instruction");
-    std::copy(arguments.begin(), arguments.end(), inst->arguments);
-    std::copy(results.begin(), results.end(), inst->results);
-    return Check(instructions.Append(inst));
-  }
-
- private:
-  static std::uint32_t Check(std::uint32_t index) {
-    if (index == kNoIndex) throw std::runtime_error("out of records");
-    return index;
+    return irkit::PutInstruction(*this, group, width, arguments, results);
   }
 };
 
@@ -102,16 +81,7 @@ class GxlVsTarget : public ::testing::Test {
     target->SetSemantic(out, "POSITION");
     target->Put(kOpMove, 4, from, out);
   }
-  HRESULT Compile(Code* code) {
-    gxl::ComRef<DataBuffer> buffer;
-    const HRESULT hr = target->Compile(buffer.Put());
-    code->clear();
-    if (buffer) {
-      const auto* words = static_cast<const std::uint32_t*>(buffer->GetPointer());
-      code->assign(words, words + buffer->GetSize() / 4);
-    }
-    return hr;
-  }
+  HRESULT Compile(Code* code) { return targettest::CompileTarget(*target, code); }
   Code MustCompile() {
     Code code;
     EXPECT_EQ(Compile(&code), S_OK) << shadertest::LogText(*log);
