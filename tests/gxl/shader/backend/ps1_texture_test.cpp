@@ -181,6 +181,11 @@ TEST(GxlPs1Texture, EveryPlacementMessage) {
            ") : COLOR { float4 a = tex2D(s0, "
            "uv); return tex2D(s1, float2(dot(a.xyz, t1), dot(a.xyz, t2))); }",
        1, "error X4515: cannot bind sampler to user specified stage, sampler must be bound to 2"},
+      {"matrix array stage",
+       "sampler s0; sampler s1[3]; " + kRows +
+           ") : COLOR { float4 a = tex2D(s0, uv); "
+           "return tex2D(s1[1], float2(dot(a.xyz, t1), dot(a.xyz, t2))); }",
+       1, "error X4515: cannot bind sampler to sampler array, sampler must be bound to 2"},
       {"same texcoord", kTwo + "float4 main(float2 uv : TEXCOORD0) : COLOR { return tex2D(s0, uv) + tex2D(s1, uv); }",
        1, "error X4516: cannot read from same texcoord. In ps_1_1, each sampler must have a unique TEXCOORD"},
       {"user stage taken by another",

@@ -2,8 +2,6 @@
 // checks over the IR, the output move that makes COLOR0 the temporary r0,
 // placement into the instruction lists (ps_1_1-1_3) or the partition search
 // (ps_1_4), and the rules that finish the lists.
-#include <cstdio>
-
 #include "gxl/shader/backend/select/selection.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
