@@ -4,6 +4,7 @@
 
 #include "gxl/shader/backend/targets/expression_target.h"
 #include "gxl/shader/backend/targets/pixel_shader2_target.h"
+#include "gxl/shader/backend/targets/ps1/ps1_target.h"
 #include "gxl/shader/backend/targets/vertex_target.h"
 
 namespace gxl::shader {
@@ -15,6 +16,7 @@ using MakeTarget = ShaderTarget* (*)(bool fragment);
 ShaderTarget* MakeVertexTarget(bool fragment) { return new (std::nothrow) VertexShaderTarget(fragment); }
 ShaderTarget* MakePixel2Target(bool fragment) { return new (std::nothrow) PixelShader2Target(fragment); }
 ShaderTarget* MakeExpressionTarget(bool) { return new (std::nothrow) ExpressionTarget; }
+ShaderTarget* MakePixel1Target(bool fragment) { return new (std::nothrow) PixelShader1Target(fragment); }
 
 struct TargetRow {
   DWORD versions[4];  // 0 pads
@@ -28,8 +30,8 @@ constexpr TargetRow kTargetRows[] = {
     {{0x54580100}, &MakeExpressionTarget, kOptionExpressionProgram, 0, true},  // tx_1_0: texture shaders
     {{kExpressionProgramVersion}, &MakeExpressionTarget, kOptionExpressionProgram, 0},
     {{0xFFFE0101, 0xFFFE0200, 0xFFFE0202, 0xFFFE02FF}, &MakeVertexTarget, 0, 0},
-    {{0xFFFE0300, 0xFFFE03FF, 0xFFFF0300, 0xFFFF03FF}, nullptr, 0, 0},    // shader model 3
-    {{0xFFFF0101, 0xFFFF0102, 0xFFFF0103, 0xFFFF0104}, nullptr, 0, 0x4},  // pixel 1.x
+    {{0xFFFE0300, 0xFFFE03FF, 0xFFFF0300, 0xFFFF03FF}, nullptr, 0, 0},              // shader model 3
+    {{0xFFFF0101, 0xFFFF0102, 0xFFFF0103, 0xFFFF0104}, &MakePixel1Target, 0, 0x4},  // pixel 1.x
     {{0xFFFF0200, 0xFFFF0202, 0xFFFF0203, 0xFFFF02FF}, &MakePixel2Target, 0, 0},
 };
 
