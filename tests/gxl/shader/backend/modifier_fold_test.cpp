@@ -191,8 +191,8 @@ TEST_F(GxlModifierFold, MultiplyAddAndLerp) {
        },
        kOpAdd, mad, S_OK, kOpAdd},
       {"c - (a + b) of registers is no mad", 0,
-       [](IrBuilder& b, const Values in[3]) { return b.Add(in[2], Negated(b.Program(), b.Add(in[0], in[1]))); },
-       kOpAdd, mad, S_FALSE},
+       [](IrBuilder& b, const Values in[3]) { return b.Add(in[2], Negated(b.Program(), b.Add(in[0], in[1]))); }, kOpAdd,
+       mad, S_FALSE},
       {"mad(a + a, 0.75, d)", 0,
        [](IrBuilder& b, const Values in[3]) {
          return b.Emit(0x703, Concat(Concat(b.Add(in[0], in[0]), Lits(b, 0.75)), in[2]), 4, 4);
