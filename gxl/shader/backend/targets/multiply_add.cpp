@@ -1,6 +1,7 @@
 // Multiply-add forming: an add fed by a product (or a negated product, or a
-// doubled value) becomes one mad, and a mad whose addend is a product of the
-// complement's factor becomes a lerp.
+// doubled value) becomes one mad, as do a difference of a sum and a mad of a
+// sum whose other operands are literals; and a mad whose addend is a product
+// of the complement's factor becomes a lerp.
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -72,12 +73,14 @@ bool LiteralOf(const ShaderProgram& p, std::uint32_t value, double* x) {
 }
 
 // The matched tree becomes one instruction of `group` over `arguments` (3n)
-// writing the current results. S_FALSE when an operand no longer holds its
-// value at the current instruction or the target refuses the instruction.
-HRESULT PlaceFused(ShaderTarget& t, std::uint32_t group, const std::uint32_t* arguments, const MatchedList& list) {
+// writing the current results. S_FALSE when an operand of the first `inner`
+// groups, read inside the tree, no longer holds its value at the current
+// instruction, or when the target refuses the instruction.
+HRESULT PlaceFused(ShaderTarget& t, std::uint32_t group, const std::uint32_t* arguments, std::uint32_t inner,
+                   const MatchedList& list) {
   const std::uint32_t n = t.current->Width();
   for (std::uint32_t i = 0; i + 1 < list.count; ++i)
-    for (std::uint32_t k = 0; k < 3 * n; ++k)
+    for (std::uint32_t k = 0; k < inner * n; ++k)
       if (WrittenBetween(t, arguments[k], list.position[i], t.currentIndex)) return S_FALSE;
   IrInstruction* node = NewInstruction(IrWord(group, n), 3 * n, n);
   if (!node) return E_OUTOFMEMORY;
@@ -117,7 +120,7 @@ HRESULT FirstTable(ShaderTarget& t, bool relaxed) {
       arguments[2 * n + c] = Capture(captures, 2, c);
       ok = ok && a != kNoIndex && b != kNoIndex && arguments[2 * n + c] != kNoIndex;
     }
-    const HRESULT hr = ok ? PlaceFused(t, form.group, arguments, list) : S_FALSE;
+    const HRESULT hr = ok ? PlaceFused(t, form.group, arguments, 2, list) : S_FALSE;
     if (hr != S_FALSE) return hr;
   }
   return S_FALSE;
@@ -160,7 +163,8 @@ bool MadOfSum(ShaderTarget& t, const Captures& captures, std::uint32_t c, std::u
 
 // Tried when the first table gives no match: c - (a + b) at an add (both
 // orders of its sides), mad(a + b, c, d) at a mad (both orders of its
-// factors). Each component takes its own rewrite.
+// factors). Each component takes its own rewrite; its first operand is the
+// one leaf read inside the tree.
 HRESULT SecondTable(ShaderTarget& t, bool relaxed) {
   const std::uint32_t n = t.current->Width();
   const bool add = t.current->Group() == kOpAdd;
@@ -182,7 +186,7 @@ HRESULT SecondTable(ShaderTarget& t, bool relaxed) {
         arguments[k * n + c] = leaves[k];
       }
     }
-    const HRESULT hr = ok ? PlaceFused(t, kMad, arguments, list) : S_FALSE;
+    const HRESULT hr = ok ? PlaceFused(t, kMad, arguments, 1, list) : S_FALSE;
     if (hr != S_FALSE) return hr;
   }
   return S_FALSE;
