@@ -349,6 +349,9 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
     "shader cannot compile to a ps_1_%i shader because this model can't match all the dependent texture read(s) "    \
     "this shader requires")                                                                                          \
   X(TexmCoordinateReused, 4524, Error, "unable to match texm because computed texcoord is used in shader")           \
+  X(TexmCoordinatesMisplaced, 4525, Error,                                                                           \
+    "unable to match texm* because the source inputs are not in appropriate texture coordinates; see the ps_1_%i "   \
+    "assembly reference")                                                                                            \
   X(TexmTexcoordModifier, 4526, Error, "cannot match to texm* because texm* cannot have source modifiers on input texcoord") \
   X(TexmLoadModifier, 4527, Error, "cannot match to texm* because texm* can only have bx2 modifier on input texload") \
   X(DepthNotScalar, 4528, Error, "DEPTH must be a scalar")                                                           \

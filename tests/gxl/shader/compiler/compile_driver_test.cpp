@@ -60,9 +60,10 @@ TEST(GxlCompileDriver, EveryProfileRow) {
       {"vs_2_a", S_OK, 0xFFFE0201, nullptr},
       {"vs_2_sw", S_OK, 0xFFFE02FF, nullptr},
       {"vs_1_0", S_OK, 0xFFFE0101, "warning X3505: vs_1_0 is no longer supported; using vs_1_1"},
-      {"ps_1_0", E_NOTIMPL, 0, "error X3500: 'ps_1_0': compiler target not yet implemented"},
-      {"ps_1_1", E_NOTIMPL, 0, "error X3500: 'ps_1_1': compiler target not yet implemented"},
-      {"ps_1_4", E_NOTIMPL, 0, "error X3500: 'ps_1_4': compiler target not yet implemented"},
+      // The pixel 1.x target reads the vertex source's semantics.
+      {"ps_1_0", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
+      {"ps_1_1", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
+      {"ps_1_4", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
       {"ps_2_0", E_NOTIMPL, 0, "error X3500: 'ps_2_0': compiler target not yet implemented"},
       {"ps_2_a", E_NOTIMPL, 0, "error X3500: 'ps_2_a': compiler target not yet implemented"},
       {"ps_2_b", E_NOTIMPL, 0, "error X3500: 'ps_2_b': compiler target not yet implemented"},
