@@ -581,7 +581,9 @@ TEST(GxlVsEndToEnd, IndexedUniformsAreInTheConstantTable) {
       {"float2x4 u", "return u[i];", 2, 4, ramp(8), row},
       {"float4x4 u", "return u[i];", 4, 4, ramp(16), row},
       {"float u[7]", "return u[i];", 7, 7, ramp(7),
-       [](const std::vector<double>& u, int i) { return V4{u[i], u[i], u[i], u[i]}; }},
+       [](const std::vector<double>& u, int i) {
+         return V4{u[i], u[i], u[i], u[i]};
+       }},
   };
   for (const char* profile : kProfiles)
     for (const DWORD flags : {0u, kNoOptimisation})
@@ -590,14 +592,15 @@ TEST(GxlVsEndToEnd, IndexedUniformsAreInTheConstantTable) {
                                    ";\nfloat4 main(float4 q : TEXCOORD0) : POSITION {\n"
                                    "  int i = (int)q.x;\n  " +
                                    t.body + "\n}\n";
-        const std::string what = std::string(t.declaration) + ": " + t.body + " " + profile + " flags " +
-                                 std::to_string(flags);
+        const std::string what =
+            std::string(t.declaration) + ": " + t.body + " " + profile + " flags " + std::to_string(flags);
         const Compiled c = Compile(source, "main", profile, flags, nullptr);
         ASSERT_EQ(c.hr, S_OK) << what << "\n" << c.messages;
         ConstantDesc desc{};
         UINT count = 1;
         ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "u"), &desc, &count), S_OK)
-            << what << "\n" << c.text;
+            << what << "\n"
+            << c.text;
         EXPECT_EQ(desc.registerCount, static_cast<UINT>(t.registers)) << what << "\n" << c.text;
         for (int i = 0; i < t.elements; ++i) {
           nura::shtok::Interpreter interp;
