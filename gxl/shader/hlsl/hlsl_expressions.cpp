@@ -247,7 +247,7 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
     if (!(right = Convert(y, x->type))) return nullptr;
   } else if (code == kExprValue) {
     resultType = x->type;
-  } else if (code == kExprNegate && IsBoolTypeNode(ResolveType(x->type))) {
+  } else if (code == kExprNegate && IsBoolTypeNode(x->type)) {
     // Arithmetic on truth values counts in int, as in C: -true is -1.
     ParseNode* counted = CopyType(x->type);
     if (!counted) return nullptr;
@@ -262,7 +262,7 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
       return nullptr;
     }
     // Arithmetic on truth values counts in int, as in C: true + true is 2.
-    if (code >= kExprMultiply && code <= kExprSubtract && IsBoolTypeNode(ResolveType(operandType))) {
+    if (code >= kExprMultiply && code <= kExprSubtract && IsBoolTypeNode(operandType)) {
       if (!(operandType = CopyType(operandType))) return nullptr;
       static_cast<TypeNode*>(operandType)->baseType = kBaseInt;
     }

@@ -49,13 +49,15 @@ struct Constant {
 
 const char* NameOf(const IrValue& v) { return DeclarationNameText(v.declaration); }
 
+// The first register of a value's variable.
+std::uint32_t FirstRegister(const IrValue& v) { return v.reg - std::min(v.variableOffset / 4, v.reg); }
+
 // The highest register a value reads: its own, or for a relatively addressed
 // value the end of its variable, which the index may reach.
 std::uint32_t LastReachable(const IrValue& v) {
   if (v.relativeIndex == kNoIndex || !v.declaration) return v.reg;
-  const std::uint32_t first = v.reg - std::min(v.variableOffset / 4, v.reg);
   const std::uint64_t registers = LaidRegisters(v.declaration, kRegisterSetFloat);
-  const std::uint64_t last = std::uint64_t{first} + std::max<std::uint64_t>(registers, 1) - 1;
+  const std::uint64_t last = std::uint64_t{FirstRegister(v)} + std::max<std::uint64_t>(registers, 1) - 1;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(last, v.reg), kMaxRegister));
 }
 
@@ -106,11 +108,10 @@ HRESULT ConstantTableWriter::FindConstants() {
     const RegisterBank* bank = m_program.BankOf(*v);
     if (!IsUniformBank(bank)) continue;
     const std::uint32_t set = SlotSetOf(bank->type);
-    const std::uint32_t first = v->reg - std::min(v->variableOffset / 4, v->reg);
     for (std::uint32_t s = base[set] + LastReachable(*v);; --s) {
       if (slots[s] != kNoIndex) break;
       slots[s] = i;
-      if (s == base[set] + first) break;
+      if (s == base[set] + FirstRegister(*v)) break;
     }
   }
 
@@ -121,7 +122,7 @@ HRESULT ConstantTableWriter::FindConstants() {
       if (slots[s] == kNoIndex) continue;
       const IrValue& v = *m_program.Value(slots[s]);
       const std::uint32_t reg = s - base[set];
-      const std::uint32_t first = v.reg - std::min(v.variableOffset / 4, v.reg);
+      const std::uint32_t first = FirstRegister(v);
       const bool same =
           previous && previous->bank == v.bank && previous->declaration == v.declaration && previousFirst == first;
       previous = &v;

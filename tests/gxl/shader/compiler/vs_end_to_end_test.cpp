@@ -577,6 +577,8 @@ TEST(GxlVsEndToEnd, IndexedUniformsAreInTheConstantTable) {
          const V4 a = row(u, i), b = row(u, 4);
          return V4{a[0] + b[0], a[1] + b[1], a[2] + b[2], a[3] + b[3]};
        }},
+      {"float4 u[8]", "float4 s = 0;\n  for (int k = 0; k < 8; ++k) s += u[k] * (k == i);\n  return s;", 8, 8, ramp(32),
+       row},
       {"row_major float2x4 u", "return u[i];", 2, 2, ramp(8), row},
       {"float2x4 u", "return u[i];", 2, 4, ramp(8), row},
       {"float4x4 u", "return u[i];", 4, 4, ramp(16), row},
