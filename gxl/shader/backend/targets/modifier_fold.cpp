@@ -221,8 +221,8 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
       r.rangeLow = r.rangeHigh = x;
       r.binding = a.binding & ~mod::kSourceBits;
       r.alias = kNoIndex;
-      r.flags = (a.flags & ~(kValueComparison | kValueNonPositive | kValueConstant | kValueRangeCached)) |
-                ClassifyLiteral(x);
+      r.flags =
+          (a.flags & ~(kValueComparison | kValueNonPositive | kValueConstant | kValueRangeCached)) | ClassifyLiteral(x);
     }
   }
   inst->word = 0;
