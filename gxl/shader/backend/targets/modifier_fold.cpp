@@ -2,6 +2,7 @@
 // argument (negate, abs, bias, times two, complement, signed scale) goes, and
 // its readers read the argument through the modifier instead.
 #include <algorithm>
+#include <cmath>
 
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/select/selection.h"
@@ -109,6 +110,36 @@ std::uint32_t NewFlags(std::uint32_t flags, std::uint32_t modifier) {
   }
 }
 
+// A literal of a bank that merges equal values: one value per number.
+bool IsMergedLiteral(const ShaderProgram& p, std::uint32_t value) {
+  const IrValue* v = p.Value(value);
+  const std::uint32_t type = BankTypeOf(p, value);
+  return v && v->relativeIndex == kNoIndex && (type & kBankLiteral) && !(type & (kBankRelative | kBankKeepValues)) &&
+         !std::isnan(v->rangeLow);
+}
+
+// The literal x read through the token modifier `modifier`.
+double ModifiedLiteral(double x, std::uint32_t modifier) {
+  switch (modifier & ~(mod::kNegate | mod::kAbsolute)) {
+    case mod::kComplement:
+      x = 1.0 - x;
+      break;
+    case mod::kBias:
+      x -= 0.5;
+      break;
+    case mod::kTimesTwo:
+      x *= 2.0;
+      break;
+    case mod::kSignedScale:
+      x = 2.0 * x - 1.0;
+      break;
+    default:
+      break;
+  }
+  if (modifier & mod::kAbsolute) x = std::fabs(x);
+  return modifier & mod::kNegate ? -x : x;
+}
+
 }  // namespace
 
 HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed,
@@ -183,6 +214,16 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     r.alias = a.alias != kNoIndex ? a.alias : arguments[i];
     r.flags = NewFlags(a.flags, modifier);
     r.CopyVariableFields(&a);
+    if (IsMergedLiteral(*this, arguments[i])) {
+      // Literals merge by number alone, so a modified read of one would fall
+      // into the plain literal: the result becomes the modified number.
+      const double x = ModifiedLiteral(a.rangeLow, combined[i]);
+      r.rangeLow = r.rangeHigh = x;
+      r.binding = a.binding & ~mod::kSourceBits;
+      r.alias = kNoIndex;
+      r.flags =
+          (a.flags & ~(kValueComparison | kValueNonPositive | kValueConstant | kValueRangeCached)) | ClassifyLiteral(x);
+    }
   }
   inst->word = 0;
   return FlattenAliasChains(*this);

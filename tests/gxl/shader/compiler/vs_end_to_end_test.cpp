@@ -502,6 +502,38 @@ TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
   }
 }
 
+// A negated vector holding a literal keeps the literal's sign, beside the
+// plain literal the same shader also reads.
+TEST(GxlVsEndToEnd, NegatedLiteralsKeepTheirSign) {
+  struct Row {
+    const char* body;
+    float want[4];  // for t = (0.25, 0.75)
+  };
+  const Row rows[] = {
+      {"return float4(-float2(1.0, t.x), 0.5, 1.0);", {-1.0f, -0.25f, 0.5f, 1.0f}},
+      {"return float4(-float2(1.0, t.x), float2(1.0, t.y) * t.x);", {-1.0f, -0.25f, 0.25f, 0.1875f}},
+      {"return float4(-float2(2.0, t.y), t.x * 2.0, -2.0 * t.y);", {-2.0f, -0.75f, 0.5f, -1.5f}},
+      {"return float4(float2(1.0, t.x) / -float2(1.0, t.y), 0.0, 1.0);", {-1.0f, -1.0f / 3.0f, 0.0f, 1.0f}},
+  };
+  for (const Row& row : rows) {
+    const std::string source = std::string("float4 main(float2 t : TEXCOORD0) : POSITION { ") + row.body + " }\n";
+    for (const char* profile : kProfiles) {
+      for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+        const Compiled c = Compile(source, "main", profile, flags, nullptr);
+        ASSERT_EQ(c.hr, S_OK) << profile << " " << row.body << "\n" << c.messages;
+        nura::shtok::Interpreter interp;
+        std::string error;
+        ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+        Lane lane;
+        lane.v[DeclaredInputs(c.text).at("TEXCOORD0")] = Float4(0.25f, 0.75f, 0, 0);
+        ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+        for (int i = 0; i < 4; ++i)
+          EXPECT_NEAR(lane.oPos[i], row.want[i], 1e-6) << profile << " " << row.body << " [" << i << "]\n" << c.text;
+      }
+    }
+  }
+}
+
 // Arithmetic on comparison results counts them: bool operands of +, -, *
 // and unary minus are ints, as in C. a and b are uniforms, c and d inputs.
 TEST(GxlVsEndToEnd, ArithmeticOnComparisonsCounts) {
