@@ -41,7 +41,7 @@ struct Case {
 
 class GxlSelectRecog : public SelectTest {
  protected:
-  void Check(const Case& c, const Inputs& inputs = Signed) {
+  void Check(const Case& c, const Inputs& inputs = Signed, std::uint32_t vectors = 1000) {
     ExpectSame(
         c.what, c.flavour, c.build,
         [&](TestTarget& t) {
@@ -53,7 +53,7 @@ class GxlSelectRecog : public SelectTest {
           }
           return hr;
         },
-        c.want, inputs);
+        c.want, inputs, vectors);
   }
 };
 
@@ -111,6 +111,120 @@ TEST_F(GxlSelectRecog, ClampsBecomeSaturatedMoves) {
          return b.Select(b.Add(Neg(b, inner), Lit(b, 1, 1)), b.Select(x, x, Lit(b, 0, 1)), Lit(b, 1, 1));
        },
        kOpSelect, RecognizeSaturate, S_OK, kOpMove},
+  };
+  for (const Case& c : cases) Check(c);
+}
+
+// Profiles without minimum and maximum write each clamp half as a compare.
+// Every outer half composed with every inner half: a minimum over a maximum
+// (or the reverse) of the bounds 1 and 0 saturates, equal kinds stay.
+TEST_F(GxlSelectRecog, ClampsWrittenAsComparesSaturate) {
+  constexpr std::uint32_t kClampsAsCompares = 0x400000;
+  using HalfBuild = std::function<Values(IrBuilder&, const Values&)>;
+  struct Half {
+    const char* what;
+    bool isMin;
+    HalfBuild build;
+    bool direct = false;  // cmp(x, x, 0), which pattern 9 and 11 nest without the profile
+  };
+  auto lit = [](IrBuilder& b, double x, const Values& like) {
+    return Lit(b, x, static_cast<std::uint32_t>(like.size()));
+  };
+  const Half inner[] = {
+      {"cmp(x, x, 0)", false, [&](IrBuilder& b, const Values& x) { return b.Select(x, x, lit(b, 0, x)); }, true},
+      {"max(x, 0)", false, [&](IrBuilder& b, const Values& x) { return Max(b, x, lit(b, 0, x)); }},
+      {"max7(0, x)", false,
+       [&](IrBuilder& b, const Values& x) {
+         const auto n = static_cast<std::uint32_t>(x.size());
+         return b.Emit(0x70C, Concat(lit(b, 0, x), x), n, n);
+       }},
+      {"cmp(x + -0, x, 0)", false,
+       [&](IrBuilder& b, const Values& x) { return b.Select(b.Add(x, lit(b, -0.0, x)), x, lit(b, 0, x)); }},
+      {"cmp(x + 0.5, x + 0.5, 0)", false,
+       [&](IrBuilder& b, const Values& x) {
+         return b.Select(b.Add(x, lit(b, 0.5, x)), b.Add(lit(b, 0.5, x), x), lit(b, 0, x));
+       }},
+      {"cmp(x - 1, 1, x)", true,
+       [&](IrBuilder& b, const Values& x) { return b.Select(b.Add(x, lit(b, -1, x)), lit(b, 1, x), x); }},
+      {"cmp(1 - x, x, 1)", true,
+       [&](IrBuilder& b, const Values& x) { return b.Select(b.Add(lit(b, 1, x), Neg(b, x)), x, lit(b, 1, x)); }},
+      {"min(x, 1)", true, [&](IrBuilder& b, const Values& x) { return Min(b, x, lit(b, 1, x)); }},
+      {"cmp(x - 0.5, 1, x + 0.5)", true,
+       [&](IrBuilder& b, const Values& x) {
+         return b.Select(b.Add(x, lit(b, -0.5, x)), lit(b, 1, x), b.Add(x, lit(b, 0.5, x)));
+       }},
+  };
+  const Half outer[] = {
+      {"cmp(y - 1, 1, y)", true,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(y, lit(b, -1, y)), lit(b, 1, y), y); }},
+      {"cmp(-1 + y, 1, y)", true,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(lit(b, -1, y), y), lit(b, 1, y), y); }},
+      {"cmp(1 - y, y, 1)", true,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(lit(b, 1, y), Neg(b, y)), y, lit(b, 1, y)); }},
+      {"cmp(y + -0, y, 0)", false,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(y, lit(b, -0.0, y)), y, lit(b, 0, y)); }},
+      {"cmp(0 - y, 0, y)", false,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(lit(b, 0, y), Neg(b, y)), lit(b, 0, y), y); }},
+  };
+  std::uint32_t k = 0;
+  for (const Half& o : outer)
+    for (const Half& i : inner) {
+      const std::uint32_t n = 1 + k++ % 4;
+      const bool clamp = o.isMin != i.isMin;
+      for (bool profile : {true, false}) {
+        const std::string what = std::string(o.what) + " of y = " + i.what + (profile ? "" : ", other profiles");
+        const bool nested = o.isMin && i.direct;  // patterns 9 and 11
+        Check({what.c_str(), [&](IrBuilder& b, const Values* in) { return o.build(b, i.build(b, Sub(in[0], n))); },
+               kOpSelect, RecognizeSaturate, clamp && (profile || nested) ? S_OK : S_FALSE, kOpMove, kPs20,
+               profile ? kClampsAsCompares : 0u},
+              Signed, 200);
+      }
+    }
+  // Bounds, modifiers and sharing that must hold for each component.
+  const Case cases[] = {
+      {"cmp(y - 2, 2, y) of y = cmp(x, x, 0) stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = b.Select(x, x, Lit(b, 0, 2));
+         return b.Select(b.Add(m, Lit(b, -2, 2)), Lit(b, 2, 2), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y = max(x, 0.5) stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(3);
+         const Values m = Max(b, x, Lit(b, 0.5, 3));
+         return b.Select(b.Add(m, Lit(b, -1, 3)), Lit(b, 1, 3), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(-y - 1, 1, -y) of y = max(x, 0) stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = Neg(b, Max(b, x, Lit(b, 0, 2)));
+         return b.Select(b.Add(m, Lit(b, -1, 2)), Lit(b, 1, 2), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y = max(x, 0) from two instructions stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = Concat(Max(b, Sub(x, 1), Lit(b, 0, 1)), Max(b, Values{x[1]}, Lit(b, 0, 1)));
+         return b.Select(b.Add(m, Lit(b, -1, 2)), Lit(b, 1, 2), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y = max(x, 0) read elsewhere too",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(3);
+         const Values m = Max(b, x, Lit(b, 0, 3));
+         return Concat(b.Select(b.Add(m, Lit(b, -1, 3)), Lit(b, 1, 3), m), b.Add(m, y));
+       },
+       kOpSelect, RecognizeSaturate, S_OK, kOpMove, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y.yx = max(x, 0)",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = Max(b, x, Lit(b, 0, 2));
+         const Values swizzled = {m[1], m[0]};
+         return b.Select(b.Add(swizzled, Lit(b, -1, 2)), Lit(b, 1, 2), swizzled);
+       },
+       kOpSelect, RecognizeSaturate, S_OK, kOpMove, kPs20, kClampsAsCompares},
   };
   for (const Case& c : cases) Check(c);
 }
