@@ -177,7 +177,7 @@ HRESULT SaturateFromCompareForms(ShaderTarget& t) {
     if (!ClampHalf(t, outer[o], n, clamped)) continue;
     const std::uint32_t at = CommonProducer(t, clamped, n);
     const IrInstruction* half = at != kNoIndex && at < t.currentIndex ? t.Instruction(at) : nullptr;
-    if (!half || half->Width() > 4 || half->resultCount < half->Width()) continue;
+    if (!half || half->Width() > 4 || half->resultCount != half->Width()) continue;
     MinMaxForm inner[4];
     const std::uint32_t innerCount = MinMaxForms(t, at, true, inner);
     for (std::uint32_t f = 0; f < innerCount; ++f) {
