@@ -199,6 +199,12 @@ HRESULT ShaderProgram::RemoveUnusedValues() {
               (type & (kBankLiteral | kBankKeepValues)) == (kBankLiteral | kBankKeepValues)))
       mark(i);
   }
+  // A value an instruction reads stays: a copy that reads another value with a
+  // modifier has its reads counted on that value, and an input's copy has no
+  // definition either.
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i)
+    if (const IrInstruction* inst = instructions[i]; inst && inst->word >= 0x100000)
+      for (std::uint32_t a = 0; a < inst->argumentCount; ++a) mark(inst->arguments[a]);
   // What a kept value links to stays too.
   while (top) {
     const IrValue* v = values[pending[--top]];

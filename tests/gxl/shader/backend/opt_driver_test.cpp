@@ -192,6 +192,23 @@ TEST_F(GxlOpt1A, DeadInstructionBecomesNopNotWidthZero) {
   EXPECT_EQ(program.instructions.Count(), 1u);
 }
 
+// A negated copy of an input has no definition and its reads count on the
+// input: the instruction reading it keeps it.
+TEST_F(GxlOpt1A, UnusedValuesKeepACopyAnInstructionReads) {
+  const Values x = b.Input(0, 2);
+  Values negated;
+  for (std::uint32_t v : x) {
+    negated.push_back(program.AddValueCopy(program.Value(v)));
+    program.Value(negated.back())->binding = 0x80000;
+    program.Value(negated.back())->alias = v;
+  }
+  b.Output(0, b.Add(negated, b.Literals({0.5, 0.25})));
+  const std::vector<double> want = Output({1.5, -3}, 2);
+  EXPECT_EQ(want, (std::vector<double>{-1, 3.25}));
+  ASSERT_TRUE(SUCCEEDED(program.RemoveUnusedValues()));
+  EXPECT_EQ(Output({1.5, -3}, 2), want);
+}
+
 // A loop's carried component that only feeds another one stays, and the
 // loop's entry and end keep one width.
 TEST_F(GxlOpt1A, LoopCarriesWhatTheNextIterationNeeds) {
