@@ -1,8 +1,6 @@
 // Clamps to [0, 1] as saturations, and absolute values.
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
-#include <utility>
 
 #include "gxl/shader/backend/select/compare_forms.h"
 #include "gxl/shader/backend/select/select_util.h"
