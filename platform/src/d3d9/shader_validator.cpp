@@ -108,6 +108,7 @@ void StreamChecker::Finish(const std::vector<std::uint32_t>& words) {
   if (m_subroutine >= 0 && !m_afterRet)
     Report(at, kMsgFlow, Printf("subroutine l%d does not end with ret", m_subroutine));
   CheckCalls();
+  if (m_v.Ps1x()) FinishPs1();
   CheckSlotLimits(at);
 }
 
@@ -150,6 +151,10 @@ void StreamChecker::CheckInstruction(const Instruction& in) {
       CheckReadPorts(in);
     }
     CheckFlow(in);
+    if (m_v.profile == kPs14)
+      CheckPs14(in);
+    else if (m_v.Ps1x())
+      CheckTextureStages(in);
   }
   m_previous = in;
   m_havePrevious = true;
@@ -191,6 +196,8 @@ void StreamChecker::CheckTokenBits(const Instruction& in) {
       Report(in.index, kMsgCoissue, "co-issue needs two arithmetic instructions other than dp4 and bem");
     else if (WriteMask(m_previous.dst.token) & WriteMask(in.dst.token))
       Report(in.index, kMsgCoissue, "co-issued instructions write the same components");
+    else
+      CheckPairReads(m_previous, in);
   }
 }
 

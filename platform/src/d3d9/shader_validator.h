@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "d3d9/shader_tokens.h"
@@ -45,6 +46,8 @@ enum ValidatorMessage : DWORD {
   kMsgCoissue = 22,
   kMsgAlias = 23,         // destination may not be one of the sources
   kMsgReadPorts = 24,     // too many different registers of one file read
+  kMsgTextureStage = 25,  // ps_1_1-1_3: texm3x2/texm3x3 rows, sources from earlier stages
+  kMsgPhase = 26,         // ps_1_4: what only phase one or only phase two may do
 };
 
 constexpr DWORD kValidatorMessageType = 2;
@@ -89,6 +92,10 @@ class StreamChecker {
   void CheckPredicate(const Instruction& in);
   void CheckOperandRules(const Instruction& in);
   void CheckReadPorts(const Instruction& in);
+  void CheckTextureStages(const Instruction& in);
+  void CheckPs14(const Instruction& in);
+  void FinishPs1();
+  void CheckPairReads(const Instruction& first, const Instruction& second);
   bool CheckRegister(const Operand& op);
   void CheckRelative(const Operand& op, bool dst);
   bool Declared(int type, std::uint32_t number) const;
@@ -110,6 +117,22 @@ class StreamChecker {
 
   // Declarations: (type << 16 | number).
   std::set<std::uint32_t> m_declared;
+
+  // ps_1_1-1_3: the texm3x2 / texm3x3 rows begun by pads.
+  struct PendingRows {
+    int rows = 0, pads = 0;
+    std::uint32_t nextStage = 0, source = 0;
+    std::size_t index = 0;
+  };
+  PendingRows m_rows;
+  // t# registers texbem/texbeml read (only they may read them again) and
+  // those texm3x2depth wrote (nothing may read them); bit per register.
+  std::uint32_t m_bumpRead = 0, m_depthWritten = 0;
+  // ps_1_4: what is allowed in phase two only, found before any phase (a
+  // program without phase is all phase two); bem positions; _dz count.
+  std::vector<std::pair<std::size_t, std::string>> m_phaseTwoOnly;
+  std::vector<std::size_t> m_bems;
+  int m_dzCount = 0;
 
   // Slots.
   long m_slots = 0, m_texSlots = 0, m_arithSlots = 0;

@@ -351,7 +351,9 @@ void StreamChecker::CheckSource(const Instruction& in, int i) {
   if (boolish)
     modOk = mod == kModNone || mod == kModNot;
   else if (role == Role::kFloat || role == Role::kConst)
-    modOk = FloatModifierAllowed(in, mod, m_v);
+    // ps_1_4 takes no range modifier on a constant.
+    modOk = FloatModifierAllowed(in, mod, m_v) &&
+            !(m_v.profile == kPs14 && IsConstBank(type) && mod != kModNone && mod != kModNeg);
   else
     modOk = mod == kModNone;
   if (!modOk)
@@ -472,6 +474,12 @@ void StreamChecker::CheckOperandRules(const Instruction& in) {
       break;
     case kFrc:
       if (m_v.profile == kVs11) maskWithin(0x3, ".x and .y in vs_1_1");
+      break;
+    case kCnd:
+      // Before ps_1_4 the condition is r0's alpha, nothing else.
+      if (m_v.minor < 4 && (RegisterType(src(0)) != kTemp || RegisterNumber(src(0)) != 0 ||
+                            Swizzle(src(0)) != 0xFF || SourceModifier(src(0)) != kModNone))
+        Report(in.src[0].index, kMsgRegister, Printf("the condition of cnd is r0.a in %s", m_v.Name()));
       break;
     case kCmp:
       if (m_v.profile == kPs12 || m_v.profile == kPs13)

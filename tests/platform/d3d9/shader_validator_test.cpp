@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "d3d9/shader_tokens.h"
@@ -288,6 +290,151 @@ TEST(ShTokValidate, RegisterFileSizesOfEveryVersion) {
       }
     }
   }
+}
+
+// Streams the ps_1_x stage rules refuse carry the rule's number; the others
+// in the table are accepted with no message.
+void ExpectVerdicts(const char* test, const std::vector<std::pair<const char*, const char*>>& accepted,
+                    const std::vector<std::tuple<const char*, const char*, DWORD>>& refused) {
+  for (const auto& [name, tokens] : accepted) {
+    const Verdict v = Validate(Tokens(tokens));
+    EXPECT_EQ(v.hr, S_OK) << test << ": " << name << Describe(v);
+  }
+  for (const auto& [name, tokens, number] : refused) {
+    const Verdict v = Validate(Tokens(tokens));
+    EXPECT_EQ(v.hr, E_FAIL) << test << ": " << name;
+    EXPECT_TRUE(v.Has(number)) << test << ": " << name << Describe(v);
+  }
+}
+
+TEST(ShTokValidate, Ps1TextureRowsOnConsecutiveStagesFromOneEarlierRegister) {
+  ExpectVerdicts(
+      "rows",
+      {
+          {"texm3x2", "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 00000048 B00F0002 B0E40000 0000FFFF"},
+          {"texm3x3spec after two pads",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B4E40000 00000049 B00F0002 B4E40000 "
+           "0000004C B00F0003 B4E40000 A0E40000 0000FFFF"},
+          {"texm3x2depth", "FFFF0103 00000042 B00F0000 00000047 B00F0001 B0E40000 00000054 B00F0002 B0E40000 0000FFFF"},
+          {"texreg2ar from an earlier stage", "FFFF0101 00000042 B00F0001 00000045 B00F0002 B0E40001 0000FFFF"},
+          {"two texbem reading one register",
+           "FFFF0101 00000042 B00F0000 00000043 B00F0001 B0E40000 00000043 B00F0002 B0E40000 0000FFFF"},
+          {"_bx2 on texdp3 in ps_1_2", "FFFF0102 00000042 B00F0000 00000055 B00F0001 B4E40000 0000FFFF"},
+      },
+      {
+          {"final row without pads", "FFFF0101 00000042 B00F0000 00000048 B00F0002 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"pad at the end", "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 0000FFFF", ps::kMsgTextureStage},
+          {"another instruction between the rows",
+           "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 00000042 B00F0003 00000048 B00F0002 B0E40000 "
+           "0000FFFF",
+           ps::kMsgTextureStage},
+          {"rows on stages 1 and 3",
+           "FFFF0101 00000042 B00F0000 00000047 B00F0001 B0E40000 00000048 B00F0003 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"rows reading t0 and t1",
+           "FFFF0101 00000042 B00F0000 00000042 B00F0001 00000047 B00F0002 B0E40000 00000048 B00F0003 B0E40001 "
+           "0000FFFF",
+           ps::kMsgTextureStage},
+          {"a texm3x2 final after a texm3x3 pad",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B0E40000 00000048 B00F0002 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"texm3x3tex after one pad",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B0E40000 0000004A B00F0002 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"source from a later stage", "FFFF0101 00000042 B00F0002 00000045 B00F0001 B0E40002 0000FFFF",
+           ps::kMsgTextureStage},
+          {"source from its own stage", "FFFF0102 00000042 B00F0000 00000055 B00F0001 B0E40001 0000FFFF",
+           ps::kMsgTextureStage},
+          {"source r0", "FFFF0101 00000045 B00F0001 80E40000 0000FFFF", ps::kMsgTextureStage},
+          {"t0 read after texbem",
+           "FFFF0101 00000042 B00F0000 00000043 B00F0001 B0E40000 00000001 800F0000 B0E40000 0000FFFF",
+           ps::kMsgTextureStage},
+          {"t2 read after texm3x2depth",
+           "FFFF0103 00000042 B00F0000 00000047 B00F0001 B0E40000 00000054 B00F0002 B0E40000 00000001 800F0000 "
+           "B0E40002 0000FFFF",
+           ps::kMsgTextureStage},
+          {"_bx2 on texreg2ar", "FFFF0102 00000042 B00F0000 00000045 B00F0001 B4E40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"_bx2 on texbem", "FFFF0101 00000042 B00F0000 00000043 B00F0001 B4E40000 0000FFFF", ps::kMsgSourceModifier},
+          {"_bias on a texm row",
+           "FFFF0101 00000042 B00F0000 00000047 B00F0001 B2E40000 00000048 B00F0002 B2E40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"a negated eye vector",
+           "FFFF0101 00000042 B00F0000 00000049 B00F0001 B0E40000 00000049 B00F0002 B0E40000 0000004C B00F0003 "
+           "B0E40000 A1E40000 0000FFFF",
+           ps::kMsgSourceModifier},
+      });
+}
+
+TEST(ShTokValidate, Ps14PhaseRulesAndCndCondition) {
+  ExpectVerdicts(
+      "phases",
+      {
+          {"v0 in a program without phase", "FFFF0104 00000001 800F0000 90E40000 0000FFFF"},
+          {"v0, _dz, a dependent read and texkill of r# in phase two",
+           "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000042 800F0001 89E40000 00000041 800F0000 "
+           "00000001 800F0000 90E40000 0000FFFF"},
+          {"bem in phase one",
+           "FFFF0104 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 80E40001 "
+           "0000FFFD 00000001 800F0000 80E40002 0000FFFF"},
+          {"texdepth r5 in phase two", "FFFF0104 00000001 800F0005 A0E40000 0000FFFD 00000057 800F0005 0000FFFF"},
+          {"texld t# _dw", "FFFF0104 00000042 800F0000 BAE40000 0000FFFF"},
+          {"cnd on r0.a", "FFFF0101 00000001 800F0000 A0E40000 00000050 800F0001 80FF0000 A0E40001 A0E40002 0000FFFF"},
+          {"co-issued halves reading r0's other components",
+           "FFFF0101 00000001 800F0000 A0E40000 00000005 80070000 80E40000 A0E40000 40000002 80080000 80FF0000 "
+           "A0FF0000 0000FFFF"},
+          {"co-issued dp3 beside a write of r0.a",
+           "FFFF0101 00000001 800F0000 A0E40000 00000008 80070001 80E40000 A0E40000 40000001 80080000 A0FF0000 "
+           "0000FFFF"},
+          {"cnd on any register in ps_1_4", "FFFF0104 00000050 800F0001 A0E40000 A0E40001 80E40000 0000FFFF"},
+      },
+      {
+          {"v0 in phase one", "FFFF0104 00000001 800F0000 90E40000 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"_dz and a dependent read in phase one",
+           "FFFF0104 00000040 80070000 B0E40000 00000042 800F0001 89E40000 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"a dependent read in phase one",
+           "FFFF0104 00000042 800F0000 B0E40000 00000042 800F0001 80E40000 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"texkill of r# in phase one", "FFFF0104 00000042 800F0000 B0E40000 00000041 800F0000 0000FFFD 0000FFFF",
+           ps::kMsgPhase},
+          {"texdepth in phase one", "FFFF0104 00000057 800F0005 0000FFFD 0000FFFF", ps::kMsgPhase},
+          {"texdepth on r4", "FFFF0104 0000FFFD 00000057 800F0004 0000FFFF", ps::kMsgRegister},
+          {"bem in phase two",
+           "FFFF0104 0000FFFD 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 "
+           "80E40001 0000FFFF",
+           ps::kMsgPhase},
+          {"bem without phase",
+           "FFFF0104 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 80E40001 "
+           "0000FFFF",
+           ps::kMsgPhase},
+          {"bem twice",
+           "FFFF0104 00000040 80070000 B0E40000 00000040 80070001 B0E40001 00000059 80030002 80E40000 80E40001 "
+           "00000059 80030003 80E40000 80E40001 0000FFFD 0000FFFF",
+           ps::kMsgPhase},
+          {"_dz on t#", "FFFF0104 00000042 800F0000 B9E40000 0000FFFF", ps::kMsgSourceModifier},
+          {"_dw on r#", "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000042 800F0001 8AE40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"_dz three times",
+           "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000042 800F0001 89E40000 00000042 800F0002 89E40000 "
+           "00000042 800F0003 89E40000 0000FFFF",
+           ps::kMsgSourceModifier},
+          {"texcrd from r#", "FFFF0104 00000040 80070000 B0E40000 0000FFFD 00000040 80070001 80E40000 0000FFFF",
+           ps::kMsgRegister},
+          {"a range modifier on c# in ps_1_4", "FFFF0104 00000001 800F0000 A4E40000 0000FFFF", ps::kMsgSourceModifier},
+          {"a co-issued half reading the alpha the other writes",
+           "FFFF0101 00000001 800F0000 A0E40000 00000001 80070000 80FF0000 40000001 80080000 A0FF0000 0000FFFF",
+           ps::kMsgCoissue},
+          {"an alpha half reading r0.b that its co-issued dp3 writes",
+           "FFFF0101 00000001 800F0000 A0E40000 00000008 80070000 80E40000 A0E40000 40000001 80080000 80AA0000 "
+           "0000FFFF",
+           ps::kMsgCoissue},
+          {"cnd on r1.a in ps_1_1",
+           "FFFF0101 00000001 800F0001 A0E40000 00000050 800F0000 80FF0001 A0E40001 A0E40002 0000FFFF",
+           ps::kMsgRegister},
+          {"cnd on r0 unswizzled in ps_1_2",
+           "FFFF0102 00000001 800F0000 A0E40000 00000050 800F0001 80E40000 A0E40001 A0E40002 0000FFFF",
+           ps::kMsgRegister},
+      });
 }
 
 }  // namespace

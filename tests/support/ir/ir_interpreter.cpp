@@ -116,8 +116,8 @@ Texel ProceduralTexel(std::uint32_t sampler, std::uint32_t kind, const double p[
           0.5 + 0.5 * std::sin(1.1 * p[2] + 0.5 * p[0] * p[1]), 1.0 / (1.0 + std::fabs(lod))};
 }
 
-IrInterpreter::IrInterpreter(const ShaderProgram& program)
-    : m_p(program), m_values(program.values.Count(), kNaN), m_written(program.values.Count(), false) {}
+IrInterpreter::IrInterpreter(const ShaderProgram& program, Mode mode)
+    : m_p(program), m_mode(mode), m_values(program.values.Count(), kNaN), m_written(program.values.Count(), false) {}
 
 void IrInterpreter::SetRegister(std::uint32_t bank, std::uint32_t reg, std::uint32_t component, double x) {
   m_registers[{bank, reg, component}] = x;
@@ -202,7 +202,7 @@ bool IrInterpreter::ReadStored(std::uint32_t value, double& out) {
     return true;
   }
   if (m_written[value]) {
-    out = m_values[value];
+    if (!Content(value, out)) return Fail("register of value " + std::to_string(value) + " lost its content");
     return true;
   }
   if (bank->type & kBankInitialised) {
@@ -247,6 +247,19 @@ bool IrInterpreter::Write(std::uint32_t value, double x) {
   return true;
 }
 
+bool IrInterpreter::Content(std::uint32_t value, double& out) const {
+  out = m_values[value];
+  const IrValue* v = m_p.values[value];
+  const RegisterBank* bank = v ? m_p.banks[v->bank] : nullptr;
+  if (m_mode != Mode::kPhysicalRegisters || !bank || !(bank->type & kBankWritable) || v->reg == kNoIndex ||
+      v->component == kNoIndex || v->relativeIndex != kNoIndex)
+    return true;
+  const auto it = m_registers.find({v->bank, v->reg, v->component});
+  if (it == m_registers.end()) return false;
+  out = it->second;
+  return true;
+}
+
 bool IrInterpreter::GuardHolds(std::uint32_t value) const {
   const IrValue* v = m_p.values[value];
   if (!v) return true;
@@ -254,7 +267,9 @@ bool IrInterpreter::GuardHolds(std::uint32_t value) const {
   if (v->predicate == kNoIndex) return v->predicateSense != 0;
   const std::uint32_t p = v->predicate;
   if (p >= m_written.size() || !m_written[p]) return false;  // the block was not entered
-  return (m_values[p] != 0.0) == (v->predicateSense != 0);
+  double test;
+  if (!Content(p, test)) return false;
+  return (test != 0.0) == (v->predicateSense != 0);
 }
 
 bool IrInterpreter::ExecuteSample(const IrInstruction& inst, const std::vector<double>& a, std::vector<double>& r) {

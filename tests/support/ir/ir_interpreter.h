@@ -24,6 +24,12 @@
 //   arguments on the first iteration, the loop end's arguments after; a zero
 //   break value ends the loop at its end; the loop end jumps back while
 //   iterations remain.
+//
+// In the physical-register mode, for programs whose registers are assigned,
+// a read of a value of a writable bank takes what its register and
+// component hold, not the value last written: two values that share a
+// register while both are live give a different result. Which side of a
+// block ran, and whether a value was written at all, is still told per value.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +55,9 @@ class IrInterpreter {
  public:
   static constexpr std::uint64_t kMaxSteps = 10'000'000;
 
-  explicit IrInterpreter(const gxl::shader::ShaderProgram& program);
+  enum class Mode { kValues, kPhysicalRegisters };
+
+  explicit IrInterpreter(const gxl::shader::ShaderProgram& program, Mode mode = Mode::kValues);
 
   // Register contents that initialised banks (inputs, constants) read.
   void SetRegister(std::uint32_t bank, std::uint32_t reg, std::uint32_t component, double x);
@@ -93,6 +101,9 @@ class IrInterpreter {
   // The literal a literal bank holds at that register and component.
   bool ReadLiteralRegister(const RegisterKey& key, double& out);
   bool GuardHolds(std::uint32_t value) const;
+  // The number a written value holds: its register's content in the
+  // physical mode when it has a register of a writable bank.
+  bool Content(std::uint32_t value, double& out) const;
   // One instruction at `pc`; may move `pc` (loops). False on failure.
   bool Execute(std::uint32_t& pc);
   bool ExecuteSample(const gxl::shader::IrInstruction& inst, const std::vector<double>& a, std::vector<double>& r);
@@ -102,6 +113,7 @@ class IrInterpreter {
   bool Location(const gxl::shader::IrValue& v, RegisterKey& key);
 
   const gxl::shader::ShaderProgram& m_p;
+  Mode m_mode;
   std::vector<double> m_values;
   std::vector<bool> m_written;
   std::unordered_map<RegisterKey, double, KeyHash> m_registers;

@@ -314,8 +314,8 @@ void RandomProgram::LoadInputs(IrInterpreter& run, std::uint32_t index) const {
 }
 
 bool RandomProgram::Evaluate(const ShaderProgram& program, std::uint32_t index, std::vector<double>& out,
-                             std::string* error) const {
-  IrInterpreter run(program);
+                             std::string* error, IrInterpreter::Mode mode) const {
+  IrInterpreter run(program, mode);
   LoadInputs(run, index);
   if (!run.Run()) {
     if (error) *error = run.Error();

@@ -57,7 +57,7 @@ class RandomProgram {
   // Runs `program` (this one, or what a pass made of it) on input vector
   // `index`: the output components, or false with the interpreter's reason.
   bool Evaluate(const ShaderProgram& program, std::uint32_t index, std::vector<double>& out,
-                std::string* error = nullptr) const;
+                std::string* error = nullptr, IrInterpreter::Mode mode = IrInterpreter::Mode::kValues) const;
 
  private:
   using Scope = std::vector<Typed>;

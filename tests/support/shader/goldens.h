@@ -53,6 +53,19 @@ inline const std::vector<Golden>& Goldens() {
        "FFFF0104 00000042 800F0000 B0E40000 00000040 80070001 B0E40001 0000FFFD 00000042 800F0002 89E40001 "
        "00000005 800F0000 80E40000 80E40002 0000FFFF",
        "ps_1_4\ntexld r0, t0\ntexcrd r1.xyz, t1\nphase\ntexld r2, r1_dz\nmul r0, r0, r2\n"},
+      {"ps13_texture_rows",
+       "FFFF0103 00000051 A00F0000 3F800000 3F000000 00000000 3E800000 00000042 B00F0000 00000049 B00F0001 "
+       "B4E40000 00000049 B00F0002 B4E40000 0000004C B00F0003 B4E40000 A0E40000 00000001 800F0000 B0E40003 "
+       "00000050 800F0001 80FF0000 B0E40000 A0E40000 00000005 80070000 80E40001 B0E40003 40000001 80080000 "
+       "80FF0001 0000FFFF",
+       "ps_1_3\ndef c0, 1, 0.5, 0, 0.25\ntex t0\ntexm3x3pad t1, t0_bx2\ntexm3x3pad t2, t0_bx2\n"
+       "texm3x3spec t3, t0_bx2, c0\nmov r0, t3\ncnd r1, r0.w, t0, c0\nmul r0.xyz, r1, t3\n+mov r0.w, r1.w\n"},
+      {"ps14_bem_phase",
+       "FFFF0104 00000040 80030000 B0E40000 00000040 80070001 BAE40001 00000001 800F0005 A0E40000 00000059 "
+       "80030002 80E40000 80E40001 0000FFFD 00000042 800F0003 89E40002 00000041 800F0003 00000057 800F0005 "
+       "00000058 800F0000 82E40003 A0E40000 88E40003 0000FFFF",
+       "ps_1_4\ntexcrd r0.xy, t0\ntexcrd r1.xyz, t1_dw\nmov r5, c0\nbem r2.xy, r0, r1\nphase\ntexld r3, r2_dz\n"
+       "texkill r3\ntexdepth r5\ncmp r0, r3_bias, c0, -r3_x2\n"},
       {"ps20_texld",
        "FFFF0200 05000051 A00F0000 3F800000 00000000 3F000000 BF800000 0200001F 80000000 B0030000 "
        "0200001F 90000000 A00F0800 03000042 800F0000 B0E40000 A0E40800 03000005 801F0000 80E40000 A0E40000 "
@@ -84,6 +97,13 @@ inline const std::vector<Golden>& Goldens() {
        "mov oC0, r0\nret\nlabel l0\nret\nlabel l1\nret\n"},
   };
   return goldens;
+}
+
+// The hex text of the golden with this name; empty when there is none.
+inline const char* GoldenByName(const std::string& name) {
+  for (const Golden& g : Goldens())
+    if (name == g.name) return g.tokens;
+  return "";
 }
 
 inline std::vector<std::uint32_t> Tokens(const char* hex) {

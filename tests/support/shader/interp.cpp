@@ -17,10 +17,6 @@ constexpr std::size_t kFloatRegs = 8192, kIntRegs = 2048, kBoolRegs = 2048;
 // Far beyond any version's call nesting: recursion ends here with an error.
 constexpr std::size_t kMaxCallDepth = 64;
 
-std::string At(const Instruction& in, const std::string& text) {
-  return "token " + std::to_string(in.index) + " (" + in.info->name + "): " + text;
-}
-
 bool Compare(std::uint32_t control, float a, float b) {
   switch (control) {
     case 1: return a > b;
@@ -68,13 +64,13 @@ bool IsScalarOp(std::uint16_t op) {
 
 bool IsMatrixOp(std::uint16_t op) { return op >= ps::kM4x4 && op <= ps::kM3x2; }
 
-bool Supported(const ps::OpInfo& info) {
+bool Supported(const ps::OpInfo& info, const ps::Version& v) {
   switch (info.cls) {
-    case ps::kArith: return info.op != ps::kCnd && info.op != ps::kBem;
-    case ps::kFlow: case ps::kSetup: return true;
+    case ps::kArith: case ps::kFlow: case ps::kSetup: return true;
     case ps::kTexture:
-      return info.op == ps::kTex || info.op == ps::kTexLdl || info.op == ps::kTexLdd || info.op == ps::kTexKill;
-    default: return info.op == ps::kNop;
+      return v.Ps1x() || info.op == ps::kTex || info.op == ps::kTexLdl || info.op == ps::kTexLdd ||
+             info.op == ps::kTexKill;
+    default: return info.op == ps::kNop || info.op == ps::kPhase;
   }
 }
 
@@ -83,7 +79,48 @@ int ToAddress(float f) {
   return r > -1e9f && r < 1e9f ? static_cast<int>(r) : 0;
 }
 
+Declaration DescribeDeclaration(const Instruction& in, const ps::Version& v) {
+  Declaration d;
+  d.type = ps::RegisterType(in.dst.token);
+  d.number = ps::RegisterNumber(in.dst.token);
+  d.mask = ps::WriteMask(in.dst.token);
+  d.modifiers = ps::ResultModifiers(in.dst.token);
+  d.output = d.type == ps::kTexCrdOut;
+  if (d.type == ps::kSampler) {
+    d.samplerType = static_cast<int>((in.dclToken >> 27) & 0xF);
+  } else if (v.pixel && !v.Is3()) {
+    d.usage = d.type == ps::kInput ? kUsageColor : kUsageTexCoord;
+    d.usageIndex = static_cast<int>(d.number);
+    d.implied = true;
+  } else if (d.type != ps::kMiscType) {
+    d.usage = static_cast<int>(in.dclToken & 0x1F);
+    d.usageIndex = static_cast<int>((in.dclToken >> 16) & 0xF);
+  }
+  return d;
+}
+
 }  // namespace
+
+Float4* DeclaredSlot(Lane& lane, const Declaration& d) {
+  auto slot = [&](Float4* file, std::uint32_t size) { return d.number < size ? file + d.number : nullptr; };
+  switch (d.type) {
+    case ps::kInput: return slot(lane.v, 16);
+    case ps::kAddr: return slot(lane.t, 8);
+    case ps::kTexCrdOut: return slot(lane.o, 16);
+    case ps::kMiscType: return d.number == 0 ? &lane.vPos : nullptr;
+    default: return nullptr;
+  }
+}
+
+const Declaration* Interpreter::FindDeclaration(int usage, int usageIndex, bool output) const {
+  for (const Declaration& d : m_declarations)
+    if (d.usage == usage && d.usageIndex == usageIndex && d.output == output) return &d;
+  return nullptr;
+}
+
+std::string ErrorAt(const Instruction& in, const std::string& text) {
+  return "token " + std::to_string(in.index) + " (" + in.info->name + "): " + text;
+}
 
 Interpreter::Interpreter()
     : m_floats(kFloatRegs), m_defFloats(kFloatRegs), m_hasDefFloat(kFloatRegs), m_ints(kIntRegs),
@@ -98,21 +135,30 @@ void Interpreter::SetInt(int reg, int x, int y, int z, int w) {
 void Interpreter::SetBool(int reg, bool value) {
   if (reg >= 0 && static_cast<std::size_t>(reg) < kBoolRegs) m_bools[reg] = value;
 }
+void Interpreter::SetBumpEnv(int stage, const BumpEnv& env) {
+  if (stage >= 0 && stage < 8) m_bump[stage] = env;
+}
+
+void QuadGradients(const Float4* values, int count, int lane, Float4* ddx, Float4* ddy) {
+  *ddx = *ddy = Float4();
+  if (count != 4) return;
+  for (int c = 0; c < 4; ++c) {
+    (*ddx)[c] = values[lane | 1][c] - values[lane & ~1][c];
+    (*ddy)[c] = values[lane | 2][c] - values[lane & ~2][c];
+  }
+}
 
 bool Interpreter::Load(const std::uint32_t* words, std::size_t count, std::string* error) {
   m_program.clear();
   m_labels.clear();
   m_defInts.clear();
   m_defBools.clear();
+  m_declarations.clear();
   std::fill(m_hasDefFloat.begin(), m_hasDefFloat.end(), false);
   std::fill(std::begin(m_inputMask), std::end(m_inputMask), 0xFu);
   std::fill(std::begin(m_samplerType), std::end(m_samplerType), 0);
   if (count == 0 || !ps::ParseVersion(words[0], &m_v)) {
     *error = "token 0: not a shader version token";
-    return false;
-  }
-  if (m_v.Ps1x()) {
-    *error = std::string(m_v.Name()) + " is not supported by the interpreter";
     return false;
   }
   for (std::size_t pos = 1;;) {
@@ -129,14 +175,15 @@ bool Interpreter::Load(const std::uint32_t* words, std::size_t count, std::strin
     pos = item.next;
     if (item.kind == ps::ItemKind::kComment) continue;
     const Instruction& in = item.instr;
-    if (!Supported(*in.info)) {
-      *error = At(in, "not supported by the interpreter");
+    if (!Supported(*in.info, m_v)) {
+      *error = ErrorAt(in, "not supported by the interpreter");
       return false;
     }
     const std::uint32_t n = ps::RegisterNumber(in.dst.token);
     const int type = ps::RegisterType(in.dst.token);
     switch (in.Op()) {
       case ps::kDcl:
+        m_declarations.push_back(DescribeDeclaration(in, m_v));
         if (type == ps::kSampler && n < 16) m_samplerType[n] = static_cast<int>((in.dclToken >> 27) & 0xF);
         if (type == ps::kInput && !m_v.pixel && n < 16) m_inputMask[n] = ps::WriteMask(in.dst.token);
         break;
@@ -155,7 +202,7 @@ bool Interpreter::Load(const std::uint32_t* words, std::size_t count, std::strin
         break;
       case ps::kLabelOp:
         if (!m_labels.emplace(ps::RegisterNumber(in.src[0].token), m_program.size()).second) {
-          *error = At(in, "label defined twice");
+          *error = ErrorAt(in, "label defined twice");
           return false;
         }
         break;
@@ -171,7 +218,7 @@ bool Interpreter::Load(const std::uint32_t* words, std::size_t count, std::strin
     const std::uint16_t op = m_program[i].Op();
     auto close = [&](std::initializer_list<std::uint16_t> openers) {
       if (open.empty() || std::find(openers.begin(), openers.end(), m_program[open.back()].Op()) == openers.end()) {
-        *error = At(m_program[i], "unbalanced flow control");
+        *error = ErrorAt(m_program[i], "unbalanced flow control");
         return false;
       }
       m_match[open.back()] = i;
@@ -193,7 +240,7 @@ bool Interpreter::Load(const std::uint32_t* words, std::size_t count, std::strin
     }
   }
   if (!open.empty()) {
-    *error = At(m_program[open.back()], "block is not closed");
+    *error = ErrorAt(m_program[open.back()], "block is not closed");
     return false;
   }
   return true;
@@ -212,6 +259,7 @@ bool Interpreter::Run(Lane* lanes, int count, std::string* error) {
     fresh.vFace = lanes[l].vFace;
     lanes[l] = fresh;
   }
+  if (m_v.Ps1x()) return RunPs1(lanes, count, error);
   std::vector<Thread> threads(static_cast<std::size_t>(count));
   for (int l = 0; l < count; ++l) threads[l].lane = l;
   if (!(m_v.pixel && count == 4)) {
@@ -227,7 +275,7 @@ bool Interpreter::Run(Lane* lanes, int count, std::string* error) {
     for (int l = 1; l < 4; ++l) {
       if (threads[l].done != threads[0].done || threads[l].pc != threads[0].pc) {
         const Thread& waiting = threads[0].done ? threads[l] : threads[0];
-        *error = At(m_program[waiting.pc], "gradient in control flow that diverges within the quad");
+        *error = ErrorAt(m_program[waiting.pc], "gradient in control flow that diverges within the quad");
         return false;
       }
     }
@@ -249,7 +297,7 @@ Interpreter::Step Interpreter::RunUntilWait(Lane& lane, Thread& th, bool stopAtG
       continue;
     }
     if (++th.executed > m_budget) {
-      *error = At(in, "instruction budget of " + std::to_string(m_budget) + " exhausted");
+      *error = ErrorAt(in, "instruction budget of " + std::to_string(m_budget) + " exhausted");
       return Step::kError;
     }
     if (!Execute(in, lane, th, error)) return Step::kError;
@@ -262,7 +310,7 @@ bool Interpreter::ExecuteGradient(Lane* lanes, Thread* threads, int count, std::
   Float4 value[4], raw[4];
   for (int l = 0; l < count; ++l) {
     if (++threads[l].executed > m_budget) {
-      *error = At(in, "instruction budget of " + std::to_string(m_budget) + " exhausted");
+      *error = ErrorAt(in, "instruction budget of " + std::to_string(m_budget) + " exhausted");
       return false;
     }
     raw[l] = value[l] = Read(in.src[0], lanes[l], threads[l]);
@@ -271,12 +319,7 @@ bool Interpreter::ExecuteGradient(Lane* lanes, Thread* threads, int count, std::
   }
   for (int l = 0; l < count; ++l) {
     Float4 ddx, ddy;
-    if (count == 4) {
-      for (int c = 0; c < 4; ++c) {
-        ddx[c] = value[l | 1][c] - value[l & ~1][c];
-        ddy[c] = value[l | 2][c] - value[l & ~2][c];
-      }
-    }
+    QuadGradients(value, count, l, &ddx, &ddy);
     Float4 result;
     if (op == ps::kDsx) {
       result = ddx;
@@ -329,7 +372,7 @@ bool Interpreter::Execute(const Instruction& in, Lane& lane, Thread& th, std::st
       Float4 d;
       std::uint32_t produced;
       if (!Compute(op, m_v, s, &d, &produced)) {
-        *error = At(in, "not supported by the interpreter");
+        *error = ErrorAt(in, "not supported by the interpreter");
         return false;
       }
       Write(in, lane, th, d, produced);
@@ -351,7 +394,7 @@ bool Interpreter::Flow(const Instruction& in, Lane& lane, Thread& th, std::strin
   };
   auto doBreak = [&] {
     if (th.frames.empty()) {
-      *error = At(in, "break outside a loop");
+      *error = ErrorAt(in, "break outside a loop");
       return false;
     }
     th.pc = th.frames.back().end + 1;
@@ -361,11 +404,11 @@ bool Interpreter::Flow(const Instruction& in, Lane& lane, Thread& th, std::strin
   auto call = [&] {
     auto label = m_labels.find(ps::RegisterNumber(in.src[0].token));
     if (label == m_labels.end()) {
-      *error = At(in, "call to an undefined label");
+      *error = ErrorAt(in, "call to an undefined label");
       return false;
     }
     if (th.calls.size() >= kMaxCallDepth) {
-      *error = At(in, "calls nested too deep");
+      *error = ErrorAt(in, "calls nested too deep");
       return false;
     }
     th.calls.push_back(pc + 1);
@@ -395,7 +438,7 @@ bool Interpreter::Flow(const Instruction& in, Lane& lane, Thread& th, std::strin
     }
     case ps::kEndLoop: case ps::kEndRep: {
       if (th.frames.empty() || th.frames.back().end != pc) {
-        *error = At(in, "block end without its frame");
+        *error = ErrorAt(in, "block end without its frame");
         return false;
       }
       Frame& f = th.frames.back();
@@ -476,6 +519,7 @@ Float4 Interpreter::Fetch(int type, std::uint32_t index, const Lane& lane, const
       if (index >= kFloatRegs) return Float4();
       return m_hasDefFloat[index] ? m_defFloats[index] : m_floats[index];
     case ps::kAddr:
+      if (m_v.Ps1x() && m_v.minor < 4) return from(lane.tex, 8);
       if (m_v.pixel) return from(lane.t, 8);
       return Float4(static_cast<float>(lane.a0[0]), static_cast<float>(lane.a0[1]), static_cast<float>(lane.a0[2]),
                     static_cast<float>(lane.a0[3]));
@@ -529,6 +573,11 @@ void Interpreter::Write(const Instruction& in, Lane& lane, const Thread& th, con
   const std::array<bool, 4> pmask = PredicateMask(in, lane);
   const std::uint32_t mask = ps::WriteMask(tok) & produced;
   Float4 v = value;
+  if (m_v.Ps1x()) {
+    // The result shift comes before saturation.
+    const int shift = (ps::ShiftScale(tok) ^ 8) - 8;
+    for (int c = 0; c < 4; ++c) v[c] = std::ldexp(v[c], shift);
+  }
   if (ps::ResultModifiers(tok) & ps::kResultSat)
     for (int c = 0; c < 4; ++c) v[c] = std::min(std::max(v[c], 0.0f), 1.0f);
   auto enabled = [&](int c) { return (mask >> c & 1) && pmask[c]; };
@@ -554,6 +603,7 @@ void Interpreter::Write(const Instruction& in, Lane& lane, const Thread& th, con
           if (enabled(c)) lane.a0[c] = ToAddress(v[c]);
         return;
       }
+      if (m_v.Ps1x() && m_v.minor < 4) target = slot(lane.tex, 8);
       break;
     default:
       break;

@@ -69,6 +69,12 @@ bool Compute(std::uint16_t op, const ps::Version& v, const Float4* s, Float4* d,
     case ps::kFrc: each([&](int c) { return s[0][c] - std::floor(s[0][c]); }); break;
     case ps::kSgn: each([&](int c) { return s[0][c] < 0 ? -1.0f : s[0][c] == 0 ? 0.0f : 1.0f; }); break;
     case ps::kCmp: each([&](int c) { return s[0][c] >= 0.0f ? s[1][c] : s[2][c]; }); break;
+    case ps::kCnd:
+      if (v.minor < 4)
+        each([&](int c) { return s[0][3] > 0.5f ? s[1][c] : s[2][c]; });
+      else
+        each([&](int c) { return s[0][c] > 0.5f ? s[1][c] : s[2][c]; });
+      break;
     case ps::kDp3: r = Splat(Dot3(s[0], s[1])); break;
     case ps::kDp4: r = Splat(Dot4(s[0], s[1])); break;
     case ps::kDp2Add: r = Splat(s[0][0] * s[1][0] + s[0][1] * s[1][1] + s[2][0]); break;

@@ -27,6 +27,9 @@ HRESULT ShaderProgram::CanonicalizeOperands() {
     IrInstruction* inst = instructions[position];
     const std::uint32_t w = inst ? inst->Width() : 0;
     if (alloc::IsEmpty(inst) || w == 0 || w > 16) continue;
+    // A loop's entry takes, from the second iteration on, what its end reads,
+    // place by place: neither may be reordered alone.
+    if (inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEnd) continue;
     if (inst->IsDot() && inst->argumentCount == 2 * w) {
       alloc::SortGroupByComponent(*this, inst->arguments + w, order, w);
       Permute(inst->arguments, 2, w, order);

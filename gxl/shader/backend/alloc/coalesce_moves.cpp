@@ -14,14 +14,48 @@ bool SameComponentAndGuard(const IrValue& a, const IrValue& b) {
          opt::GuardOf(a) == opt::GuardOf(b);
 }
 
+// Values by the register component they occupy.
+std::int32_t ComparePlaces(std::uint32_t a, std::uint32_t b, const void* program) {
+  const ShaderProgram& p = *static_cast<const ShaderProgram*>(program);
+  const IrValue &x = *p.values[a], &y = *p.values[b];
+  const std::uint32_t kx[4] = {x.bank, x.relativeIndex, x.reg, x.component};
+  const std::uint32_t ky[4] = {y.bank, y.relativeIndex, y.reg, y.component};
+  for (std::uint32_t k = 0; k < 4; ++k)
+    if (kx[k] != ky[k]) return kx[k] < ky[k] ? -1 : 1;
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
 }  // namespace
 
 HRESULT ShaderProgram::CoalesceMoves() {
   for (std::uint32_t i = 0; i < values.Count(); ++i)
     if (IrValue* v = values[i]) v->renumber = kNoIndex;
-  auto replacement = [this](std::uint32_t value) {
+  // A register may be written more than once (a group built up in place): a
+  // copy stands in for its source only while its register component still
+  // holds it. Each value gets the number of its place, and the walk keeps the
+  // value last written to each place.
+  const std::uint32_t count = values.Count();
+  auto sorted = opt::NewArray<std::uint32_t>(count);
+  auto place = opt::NewArray<std::uint32_t>(count);
+  auto holder = opt::NewArray<std::uint32_t>(count);
+  if (!sorted || !place || !holder) return E_OUTOFMEMORY;
+  std::uint32_t present = 0;
+  for (std::uint32_t i = 0; i < count; ++i)
+    if (values[i]) sorted[present++] = i;
+  SortIndicesByComparator(ComparePlaces, sorted.get(), present, this);
+  for (std::uint32_t k = 0, places = 0; k < present; ++k) {
+    const IrValue& v = *values[sorted[k]];
+    const IrValue* before = k ? values[sorted[k - 1]] : nullptr;
+    const bool shared = before && v.reg != kNoIndex && v.component != kNoIndex && before->bank == v.bank &&
+                        before->relativeIndex == v.relativeIndex && before->reg == v.reg &&
+                        before->component == v.component;
+    place[sorted[k]] = shared ? places - 1 : places++;
+    holder[place[sorted[k]]] = kNoIndex;
+  }
+  auto replacement = [&](std::uint32_t value) {
     const IrValue* v = values[value];
-    return v ? v->renumber : kNoIndex;
+    const std::uint32_t r = v ? v->renumber : kNoIndex;
+    return r != kNoIndex && holder[place[r]] == r ? r : kNoIndex;
   };
   auto keep = opt::ComponentFlags(*this);
   if (!keep) return E_OUTOFMEMORY;
@@ -44,7 +78,16 @@ HRESULT ShaderProgram::CoalesceMoves() {
         changed = true;
       }
     }
-    if (group != kOpMove || inst->Class() != 1 || inst->resultCount == 0) continue;
+    // What the instruction writes now holds its place; a copy onto its own
+    // place leaves the place holding what it held.
+    auto written = [&](const bool* kept) {
+      for (std::uint32_t k = 0; k < inst->resultCount; ++k)
+        if (values[inst->results[k]] && (!kept || kept[k])) holder[place[inst->results[k]]] = inst->results[k];
+    };
+    if (group != kOpMove || inst->Class() != 1 || inst->resultCount == 0) {
+      written(nullptr);
+      continue;
+    }
     const IrValue& lead = *values[inst->results[0]];
     bool dropped = false;
     for (std::uint32_t k = 0; k < inst->Width(); ++k) {
@@ -64,6 +107,7 @@ HRESULT ShaderProgram::CoalesceMoves() {
         argument.renumber = inst->results[k];
       }
     }
+    written(inst->Width() == inst->resultCount ? keep.get() : nullptr);
     if (dropped) {
       opt::KeepComponents(*inst, keep.get());
       changed = true;

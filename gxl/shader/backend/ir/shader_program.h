@@ -153,6 +153,11 @@ class ShaderProgram : public ProgramLists {
   virtual HRESULT SetupProfileLimits();
   // 0 changed, 1 nothing to do, negative on failure.
   virtual HRESULT SelectInstructions();
+  // The target's register binding and reordering before code generation;
+  // 1 in the base (nothing done).
+  virtual HRESULT AllocateRegisters();
+  // The target's port checks and clean-up after allocation; 1 in the base.
+  virtual HRESULT FinishSelection();
   // The bank name, an underscore when it is not one letter, the register or
   // "?"; always terminated. Characters written.
   virtual std::uint32_t FormatValueName(std::uint32_t value, char* buffer, std::uint32_t size) const;
@@ -249,6 +254,39 @@ class ShaderProgram : public ProgramLists {
   HRESULT ExpandOperations();
   HRESULT CombineInstructions();
   HRESULT PackLiterals();
+
+  // --- Second phase: scheduling and register assignment (backend/alloc/).
+  // The nineteen steps after the first phase: 0 or the first failure.
+  HRESULT ScheduleAndAllocate();
+  // Texture levels, instruction predicates and an order of low register
+  // pressure; 1 when optimisation is skipped (levels and predicates only).
+  HRESULT ScheduleInstructions();
+  // Depth-first emission of `instruction` and the inputs it still needs into
+  // `order` (`count` entries so far).
+  HRESULT ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count);
+  // Marks the inputs of `instruction` with `tag` (word 14), counting the
+  // newly marked into `size`.
+  HRESULT MarkSubtree(std::uint32_t instruction, std::uint32_t* size, std::uint32_t tag);
+  // MarkSubtree, then `score` lowered for each scheduled input a marked
+  // instruction reads and raised for each unscheduled reader outside the mark.
+  HRESULT SubtreeScore(std::uint32_t instruction, std::uint32_t* size, std::int32_t* score, std::uint32_t tag);
+  // On targets with texture phases: texture reads moved earlier while the
+  // temporaries still fit; 1 elsewhere.
+  HRESULT HoistTextureReads();
+  std::uint32_t CountTexturePhases() const;
+  // 1 when the texture read at `position` moved up past the group before it.
+  std::uint32_t MoveTextureEarlier(std::uint32_t position);
+  // Register classes merged, then address, temporary and predicate
+  // registers placed within the profile limits (error 4004 when they do not
+  // fit) and identity moves dropped.
+  HRESULT AssignRegisters();
+  // The values of every bank with all `required` and none of `excluded`
+  // type bits moved into `target`, each bank's registers after the last's.
+  HRESULT MergeRegisterClass(std::uint32_t target, std::uint32_t required, std::uint32_t excluded);
+  // 1 when the points (a, senseA) and (b, senseB) lie in different arms
+  // under their nearest common predicate.
+  std::uint32_t ArmsExclusive(std::uint32_t a, std::uint32_t senseA, std::uint32_t b, std::uint32_t senseB) const;
+
   // Bank, relative index, register, predicate and sense equal.
   bool SameRegister(std::uint32_t a, std::uint32_t b) const;
   // Bank, relative index and register equal.
@@ -268,6 +306,14 @@ class ShaderProgram : public ProgramLists {
 
   // Test hook: runs after the passes of every optimiser round; S_OK counts as a change.
   HRESULT (*optimizerRoundHook)(ShaderProgram&) = nullptr;
+  // Test hook: runs after each step (1-19) of ScheduleAndAllocate with that
+  // step's status; a failure it returns ends the phase.
+  HRESULT (*secondPhaseStepHook)(ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
+  // Test hook: runs after each run of the second phase's instruction
+  // merging with that run's status; what it returns counts instead.
+  HRESULT (*secondPhaseMergeHook)(ShaderProgram&, HRESULT status) = nullptr;
+  // Runs of the second phase's instruction-merging loop (at most 256).
+  std::uint32_t secondPhaseMergeRuns = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};
@@ -310,6 +356,10 @@ std::int32_t CompareLiteralValues(std::uint32_t a, std::uint32_t b, const void* 
 std::int32_t CompareValueKeys(std::uint32_t a, std::uint32_t b, const void* program);
 std::int32_t CompareIndexes(std::uint32_t a, std::uint32_t b, const void* unused);
 std::int32_t CompareOrderKeys(std::uint32_t a, std::uint32_t b, const void* program);
+// Instructions by their blocks: an instruction inside the extent of another's
+// block goes first, then arms whose sense is true, then index order. It is no
+// strict weak ordering: sort with it only through SortIndicesByComparator.
+std::int32_t CompareScheduleOrder(std::uint32_t a, std::uint32_t b, const void* program);
 std::int32_t CompareComponentMasks(std::uint32_t a, std::uint32_t b, const void* program);
 std::int32_t CompareBankSizes(std::uint32_t a, std::uint32_t b, const void* program);
 std::int32_t CompareDebugValues(std::uint32_t a, std::uint32_t b, const void* program);

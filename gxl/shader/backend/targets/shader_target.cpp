@@ -43,8 +43,6 @@ HRESULT ShaderTarget::SetupProfileLimits() {
   return hr;
 }
 
-HRESULT ShaderTarget::AllocateRegisters() { return S_FALSE; }
-HRESULT ShaderTarget::FinishSelection() { return S_FALSE; }
 std::uint32_t ShaderTarget::NextArgumentToCopy(const IrInstruction&, std::uint32_t*) { return 0; }
 HRESULT ShaderTarget::MapOperation() { return E_NOTIMPL; }
 HRESULT ShaderTarget::GenerateCode() { return S_FALSE; }

@@ -15,8 +15,8 @@
 //                                runs the optimiser phases before it
 //   3  SetupProfileLimits        base limits; every target its own
 //   4  SelectInstructions        not yet: 1 (instruction selection, per target)
-//   5  AllocateRegisters         not yet: 1, "skipped" (register allocation check and pairing)
-//   6  FinishSelection           not yet: 1 (port constraints and clean-up, per target)
+//   5  AllocateRegisters         the register check and instruction pairing (allocate_registers.cpp)
+//   6  FinishSelection           ShaderProgram's: 1 (port constraints and clean-up, per target)
 //   7  FormatValueName           ShaderProgram's
 //   8  NextArgumentToCopy        0: no argument group needs a copy (read-port rules, per target)
 //   9  MapOperation              E_NOTIMPL: every target walks its instructions itself
@@ -166,6 +166,11 @@ HRESULT ParseInputSemantic(ShaderProgram& program, std::uint32_t value, const Se
 // given (lower-case) letter; E_FAIL when there is none.
 HRESULT FindRegisterLetter(const char* text, std::uint32_t* position, char letter);
 
+// 1 when a predicate on the chain of the instruction's first result stands
+// in the four-entry table with the same sense.
+std::uint32_t IsParentChainInTable(const ShaderProgram& program, const IrInstruction& instruction,
+                                   const std::uint32_t values[4], const std::uint32_t senses[4]);
+
 class ShaderTarget : public ShaderProgram, public PreshaderSource {
  public:
   explicit ShaderTarget(bool fragment);
@@ -177,8 +182,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // The code with its comment blocks and end token in a new buffer (code may be null).
   virtual HRESULT Compile(DataBuffer** code);
   HRESULT SetupProfileLimits() override;
-  virtual HRESULT AllocateRegisters();
-  virtual HRESULT FinishSelection();
+  HRESULT AllocateRegisters() override;
   // Non-zero while an argument group must first be copied into a temporary;
   // the group through `group`.
   virtual std::uint32_t NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* group);
@@ -223,6 +227,13 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT PropagateCentroid();
   virtual std::uint32_t CanReadFace(const IrInstruction& instruction, std::uint32_t group);
   virtual HRESULT CheckSemanticConsistency();
+
+  // --- Register allocation helpers (allocate_registers.cpp)
+  // Moves the instruction at `from` to `to`, the ones between shifting by one.
+  void MoveInstruction(std::uint32_t to, std::uint32_t from);
+  // Exchanges registers a and b among the values of a bank: E_FAIL for a
+  // uniform bank or when a value of either has its renumbering field set.
+  HRESULT SwapRegisters(std::uint32_t bank, std::uint32_t a, std::uint32_t b);
 
   // --- Preshader (not yet: no preshader is written)
   HRESULT PreparePreshader() override;

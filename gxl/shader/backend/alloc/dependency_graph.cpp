@@ -1,0 +1,334 @@
+#include "gxl/shader/backend/alloc/dependency_graph.h"
+
+#include <algorithm>
+
+#include "gxl/shader/backend/alloc/alloc_util.h"
+#include "gxl/shader/backend/alloc/guards.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr std::uint8_t kDefined = 1, kRead = 2, kCounted = kDefined | kRead;
+
+}  // namespace
+
+std::int32_t CompareUnsigned(std::uint32_t a, std::uint32_t b, const void*) { return a < b ? -1 : (a > b ? 1 : 0); }
+
+void SortUniqueIndices(std::uint32_t* indices, std::uint32_t* count) {
+  SortIndicesByComparator(CompareUnsigned, indices, *count, nullptr);
+  *count = static_cast<std::uint32_t>(std::unique(indices, indices + *count) - indices);
+}
+
+std::int32_t ComparePressure(std::uint32_t a, std::uint32_t b, const void* context) {
+  const auto& graph = *static_cast<const DependencyGraph*>(context);
+  const std::uint32_t x = graph.PressureBefore(a), y = graph.PressureBefore(b);
+  if (x != y) return x > y ? -1 : 1;
+  return CompareUnsigned(graph.InstructionAt(a), graph.InstructionAt(b), nullptr);
+}
+
+DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p) {}
+
+DependencyGraph::~DependencyGraph() = default;
+
+bool DependencyGraph::RecordReads(std::uint32_t, std::uint32_t value) {
+  const ShaderProgram& p = *program;
+  for (std::uint32_t steps = 0; value != kNoIndex && steps <= m_values; ++steps) {
+    value = p.ResolveAlias(value);
+    const IrValue* v = p.values[value];
+    if (!v) break;
+    if (!(alloc::BankTypeOf(p, value) & kBankInitialised)) {
+      if (!m_scratch.Append(value)) return false;
+      m_tracked[value] |= kRead;
+    }
+    value = v->relativeIndex;
+  }
+  return true;
+}
+
+bool DependencyGraph::RecordDefinitions(std::uint32_t instruction, std::uint32_t value) {
+  const IrValue* v = program->values[value];
+  if (!v) return true;
+  if (!(alloc::BankTypeOf(*program, value) & kBankOutput)) {
+    if (!m_definitions.Append(value)) return false;
+    m_tracked[value] |= kDefined;
+  }
+  return v->predicate == kNoIndex || RecordReads(instruction, v->predicate);
+}
+
+// Each list sorted and unique, appended to its array with its start and count.
+static bool AppendList(PodArray<std::uint32_t>& scratch, PodArray<std::uint32_t>& list, std::uint32_t& start,
+                       std::uint32_t& count) {
+  auto n = static_cast<std::uint32_t>(scratch.Size());
+  SortUniqueIndices(scratch.Data(), &n);
+  start = static_cast<std::uint32_t>(list.Size());
+  count = n;
+  return list.Append(scratch.Data(), n);
+}
+
+HRESULT DependencyGraph::Collect() {
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    const IrInstruction* inst = m_table[i];
+    m_scratch.Clear();
+    m_definitions.Clear();
+    if (!alloc::IsEmpty(inst)) {
+      for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
+        if (!RecordReads(i, inst->arguments[a])) return E_OUTOFMEMORY;
+      for (std::uint32_t r = 0; r < inst->resultCount; ++r)
+        if (!RecordDefinitions(i, inst->results[r])) return E_OUTOFMEMORY;
+    }
+    if (!AppendList(m_scratch, m_readList, m_readStart[i], m_readCount[i]) ||
+        !AppendList(m_definitions, m_definitionList, m_definitionStart[i], m_definitionCount[i]))
+      return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+void DependencyGraph::MeasurePressure(std::uint64_t* total, std::uint32_t* peak) { Measure(total, peak, true); }
+
+void DependencyGraph::Measure(std::uint64_t* total, std::uint32_t* peak, bool base) {
+  const std::uint32_t* reads = m_readList.Data();
+  const std::uint32_t* definitions = m_definitionList.Data();
+  std::uint32_t* last = base ? m_lastPosition.get() : m_trialPosition.get();
+  for (std::uint32_t position = 0; position < m_count; ++position) {
+    const std::uint32_t i = m_order[position];
+    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) last[reads[m_readStart[i] + k]] = position;
+  }
+  std::uint64_t sum = 0;
+  std::uint32_t highest = 0;
+  std::int64_t live = 0;
+  for (std::uint32_t position = 0; position < m_count; ++position) {
+    const std::uint32_t i = m_order[position];
+    sum += static_cast<std::uint64_t>(live);
+    highest = std::max(highest, static_cast<std::uint32_t>(live));
+    std::int32_t delta = 0;
+    for (std::uint32_t k = 0; k < m_definitionCount[i]; ++k)
+      delta += m_tracked[definitions[m_definitionStart[i] + k]] == kCounted;
+    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
+      const std::uint32_t v = reads[m_readStart[i] + k];
+      if (last[v] != position) continue;
+      if (base) m_lastReader[v] = i;
+      delta -= m_tracked[v] == kCounted;
+    }
+    if (base) {
+      m_before[position] = static_cast<std::uint32_t>(live);
+      m_delta[i] = delta;
+    }
+    live += delta;
+  }
+  if (total) *total = sum;
+  if (peak) *peak = highest;
+}
+
+void DependencyGraph::ReverseRange(std::uint32_t from, std::uint32_t to) {
+  std::reverse(m_order.get() + from, m_order.get() + to);
+}
+
+void DependencyGraph::StampDependences(std::uint32_t from, std::uint32_t to) {
+  for (std::uint32_t position = from; position < to; ++position) {
+    const IrInstruction* inst = m_table[m_order[position]];
+    for (std::uint32_t k = 0; k < inst->predecessorCount; ++k) m_instructionStamp[inst->predecessors[k]] = m_stamp;
+    for (std::uint32_t k = 0; k < inst->successorCount; ++k) m_instructionStamp[inst->successors[k]] = m_stamp;
+  }
+}
+
+bool DependencyGraph::Improved() {
+  std::uint64_t total;
+  std::uint32_t peak;
+  Measure(&total, &peak, false);
+  return (total < m_bestTotal && peak <= m_bestPeak) || (total <= m_bestTotal && peak < m_bestPeak);
+}
+
+HRESULT DependencyGraph::TryMove(std::uint32_t position) {
+  const std::uint32_t first = m_order[position];
+  const IrInstruction& inst = *m_table[first];
+  if (m_barrier[first] || inst.resultCount == 0) return 1;
+  const ShaderProgram& p = *program;
+  const IrValue* lead = p.values[inst.results[0]];
+  if (!lead) return 1;
+  const std::uint32_t guard = lead->predicate, sense = lead->predicateSense;
+  const std::uint32_t* reads = m_readList.Data();
+
+  // The deltas and last readers stay those of the order the round started
+  // from, so the direction of the block changes only when it grows.
+  ++m_attempt;
+  std::uint32_t lo = position, hi = position + 1;  // the block: order[lo, hi)
+  m_inBlock[first] = m_attempt;
+  m_blockReads.Clear();
+  if (!m_blockReads.Append(reads + m_readStart[first], m_readCount[first])) return E_OUTOFMEMORY;
+  auto lastReadInBlock = [&](std::uint32_t v) { return m_inBlock[m_lastReader[v]] == m_attempt; };
+  bool swapped = false;
+  for (bool attempt = true; attempt;) {
+    // (a) The block as it now stands.
+    ++m_stamp;
+    StampDependences(lo, hi);
+    std::int64_t blockDelta = 0;
+    for (std::uint32_t k = lo; k < hi; ++k) blockDelta += m_delta[m_order[k]];
+    for (std::size_t k = 0; k < m_blockReads.Size(); ++k) {
+      const std::uint32_t v = m_blockReads[k];
+      m_valueStamp[v] = m_stamp;
+      m_firstUse[v] = lastReadInBlock(v) ? 1 : 0;
+    }
+    for (;;) {
+      // (b) A block that defines more than it ends moves down, else up.
+      if (blockDelta == 0) {
+        attempt = false;
+        break;
+      }
+      const bool down = blockDelta > 0;
+      // (c) The range to jump: outward up to and including the next
+      // instruction of the block's own region.
+      std::uint32_t jlo = down ? hi : lo, jhi = jlo;
+      std::int64_t jumpedDelta = 0;
+      bool dependent = false, leaves = false;
+      m_jumpedReads.Clear();
+      while (down ? jhi < m_count : jlo > 0) {
+        const std::uint32_t j = m_order[down ? jhi : jlo - 1];
+        const IrInstruction& other = *m_table[j];
+        const bool barrier = m_barrier[j] != 0;
+        if (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense))) {
+          leaves = true;
+          break;
+        }
+        if (!m_jumpedReads.Append(reads + m_readStart[j], m_readCount[j])) return E_OUTOFMEMORY;
+        jumpedDelta += m_delta[j];
+        dependent = dependent || m_instructionStamp[j] == m_stamp;
+        for (std::uint32_t k = 0; k < m_readCount[j]; ++k) {
+          const std::uint32_t v = reads[m_readStart[j] + k];
+          const bool last = m_lastReader[v] == j;
+          if (m_valueStamp[v] != m_stamp || last) {
+            m_valueStamp[v] = m_stamp;
+            m_firstUse[v] = last ? -1 : 0;
+          }
+        }
+        if (down)
+          ++jhi;
+        else
+          --jlo;
+        const IrValue* r = barrier ? nullptr : p.values[other.results[0]];
+        if (r && r->predicate == guard && r->predicateSense == sense) break;
+      }
+      // (d) Nothing to jump, or the region ends before the next instruction of it.
+      if (leaves || jlo == jhi) {
+        attempt = false;
+        break;
+      }
+      if (jhi - jlo > 1) {
+        auto n = static_cast<std::uint32_t>(m_jumpedReads.Size());
+        SortUniqueIndices(m_jumpedReads.Data(), &n);
+        m_jumpedReads.Truncate(n);
+      }
+      // (e) Whether the move can pay.
+      bool blocked = dependent;
+      if (!blocked) {
+        std::int64_t t;
+        if (down) {
+          t = blockDelta;
+          for (std::size_t k = 0; k < m_blockReads.Size(); ++k) t -= m_firstUse[m_blockReads[k]] == -1;
+          blocked = t < jumpedDelta;
+        } else {
+          t = jumpedDelta;
+          for (std::size_t k = 0; k < m_jumpedReads.Size(); ++k) t -= m_firstUse[m_jumpedReads[k]] == 1;
+          blocked = blockDelta > t;
+        }
+      }
+      if (blocked) {
+        // (f) The range joins the block, which goes on from beyond it.
+        for (std::uint32_t k = jlo; k < jhi; ++k) m_inBlock[m_order[k]] = m_attempt;
+        lo = std::min(lo, jlo);
+        hi = std::max(hi, jhi);
+        if (!m_blockReads.Append(m_jumpedReads.Data(), m_jumpedReads.Size())) return E_OUTOFMEMORY;
+        auto n = static_cast<std::uint32_t>(m_blockReads.Size());
+        SortUniqueIndices(m_blockReads.Data(), &n);
+        m_blockReads.Truncate(n);
+        for (std::uint32_t k = 0; k < n; ++k) {
+          const std::uint32_t v = m_blockReads[k];
+          m_valueStamp[v] = m_stamp;
+          m_firstUse[v] = lastReadInBlock(v) ? 1 : 0;
+        }
+        blockDelta += jumpedDelta;
+        StampDependences(jlo, jhi);
+        continue;
+      }
+      // (g) Block and range change places.
+      const std::uint32_t from = down ? lo : jlo, to = down ? jhi : hi;
+      const std::uint32_t size = hi - lo;
+      ReverseRange(from, to);
+      if (down) {
+        ReverseRange(from, to - size);
+        ReverseRange(to - size, to);
+        lo = to - size;
+        hi = to;
+      } else {
+        ReverseRange(from, from + size);
+        ReverseRange(from + size, to);
+        lo = from;
+        hi = from + size;
+      }
+      swapped = true;
+      if (Improved()) return 0;
+      break;  // back to (a) at the new place
+    }
+  }
+  if (swapped) std::copy(m_savedOrder.get(), m_savedOrder.get() + m_count, m_order.get());
+  return 1;
+}
+
+HRESULT DependencyGraph::ImproveOnce() {
+  MeasurePressure(&m_bestTotal, &m_bestPeak);
+  std::copy(m_order.get(), m_order.get() + m_count, m_savedOrder.get());
+  for (std::uint32_t k = 0; k < m_count; ++k) m_candidates[k] = k;
+  SortIndicesByComparator(ComparePressure, m_candidates.get(), m_count, this);
+  for (std::uint32_t k = 0; k < m_count; ++k) {
+    const HRESULT hr = TryMove(m_candidates[k]);
+    if (hr != 1) return hr;
+  }
+  return 1;
+}
+
+HRESULT DependencyGraph::Run(std::uint32_t mode) {
+  ShaderProgram& p = *program;
+  HRESULT hr = p.RebuildDefUse();
+  if (FAILED(hr)) return hr;
+  m_count = p.instructions.Count();
+  m_values = p.values.Count();
+  m_table = opt::NewArray<IrInstruction*>(m_count);
+  m_readStart = opt::NewArray<std::uint32_t>(m_count);
+  m_readCount = opt::NewArray<std::uint32_t>(m_count);
+  m_definitionStart = opt::NewArray<std::uint32_t>(m_count);
+  m_definitionCount = opt::NewArray<std::uint32_t>(m_count);
+  m_delta = opt::NewArray<std::int32_t>(m_count);
+  m_before = opt::NewArray<std::uint32_t>(m_count);
+  m_order = opt::NewArray<std::uint32_t>(m_count);
+  m_savedOrder = opt::NewArray<std::uint32_t>(m_count);
+  m_candidates = opt::NewArray<std::uint32_t>(m_count);
+  m_barrier = opt::NewArray<std::uint8_t>(m_count);
+  m_instructionStamp = opt::NewArray<std::uint32_t>(m_count);
+  m_tracked = opt::NewArray<std::uint8_t>(m_values);
+  m_lastPosition = opt::NewArray<std::uint32_t>(m_values);
+  m_valueStamp = opt::NewArray<std::uint32_t>(m_values);
+  m_firstUse = opt::NewArray<std::int8_t>(m_values);
+  m_lastReader = opt::NewArray<std::uint32_t>(m_values);
+  m_trialPosition = opt::NewArray<std::uint32_t>(m_values);
+  m_inBlock = opt::NewArray<std::uint32_t>(m_count);
+  if (!m_lastReader || !m_trialPosition || !m_inBlock) return E_OUTOFMEMORY;
+  if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
+      !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
+      !m_lastPosition || !m_valueStamp || !m_firstUse)
+    return E_OUTOFMEMORY;
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    m_table[i] = p.instructions[i];
+    m_order[i] = i;
+    m_barrier[i] = alloc::IsEmpty(m_table[i]) || IsSpecialOperation(m_table[i]);
+  }
+  if (FAILED(hr = Collect())) return hr;
+  m_stamp = m_attempt = 0;
+  if (mode == 0) return S_OK;
+  while ((hr = ImproveOnce()) == S_OK) {
+  }
+  if (FAILED(hr)) return hr;
+  for (std::uint32_t k = 0; k < m_count; ++k) p.instructions.Slot(k) = m_table[m_order[k]];
+  return S_OK;
+}
+
+}  // namespace gxl::shader

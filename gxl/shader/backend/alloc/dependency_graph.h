@@ -1,0 +1,93 @@
+// The local search that improves the order of a program with flow control:
+// blocks of instructions move up or down within their flow-control region
+// while the total and the peak register pressure of the order improve.
+//
+// Pressure counts the values an instruction defines and another reads
+// (outputs and values that arrive initialised do not count), from their
+// definition to their last reader in the current order; it is measured
+// exactly after every move, so an accepted move never makes it worse.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/pod_array.h"
+
+namespace gxl::shader {
+
+// Sorts `count` indexes ascending and drops repeats; the new count through `count`.
+void SortUniqueIndices(std::uint32_t* indices, std::uint32_t* count);
+std::int32_t CompareUnsigned(std::uint32_t a, std::uint32_t b, const void* unused);
+// Positions of a graph (the context) by the pressure before them, higher
+// first; ties by the instruction there, lower first.
+std::int32_t ComparePressure(std::uint32_t a, std::uint32_t b, const void* graph);
+
+class DependencyGraph : public ProgramPass {
+ public:
+  // Over the program's instructions as they stand; they must be compact,
+  // with current dependency lists.
+  explicit DependencyGraph(ShaderProgram* program);
+  ~DependencyGraph() override;
+
+  using ProgramPass::Run;
+  // Collects reads and definitions; with a non-zero mode improves the order
+  // and rewrites the instruction list in it. 0, or E_OUTOFMEMORY with the
+  // order unchanged.
+  HRESULT Run(std::uint32_t mode);
+  // Pressure of the current order: the sum over positions of the values
+  // live before each, and its maximum. Either pointer may be null. The
+  // order's deltas and last readers become those the moves go by.
+  void MeasurePressure(std::uint64_t* total, std::uint32_t* peak);
+  // One round: 0 when a move improved the order, 1 when none does.
+  HRESULT ImproveOnce();
+  // Moves the block starting with the instruction at `position` as far as
+  // pays: 0 improved (the order keeps it), 1 not (the order restored).
+  HRESULT TryMove(std::uint32_t position);
+  // Reverses order[from .. to - 1].
+  void ReverseRange(std::uint32_t from, std::uint32_t to);
+
+  std::uint32_t InstructionAt(std::uint32_t position) const { return m_order[position]; }
+  std::uint32_t PressureBefore(std::uint32_t position) const { return m_before[position]; }
+
+ private:
+  // The reads of `instruction` from `value`: the value (through its alias)
+  // and the values along its relative-index chain.
+  // False when memory runs out.
+  bool RecordReads(std::uint32_t instruction, std::uint32_t value);
+  // A result that counts for pressure, and the read of its predicate.
+  bool RecordDefinitions(std::uint32_t instruction, std::uint32_t value);
+  HRESULT Collect();
+  // Stamps the instructions that depend on, or are depended on by, those of order[from, to).
+  void StampDependences(std::uint32_t from, std::uint32_t to);
+  // The pressure of the current order; with `base` it also becomes what the
+  // moves of a round go by: the deltas, last readers and pressure before.
+  void Measure(std::uint64_t* total, std::uint32_t* peak, bool base);
+  // True when the order is better than the best measured.
+  bool Improved();
+
+  std::uint32_t m_count = 0;   // instructions
+  std::uint32_t m_values = 0;  // values of the program
+  std::unique_ptr<IrInstruction*[]> m_table;
+  // Reads and definitions per instruction: offsets into the lists.
+  std::unique_ptr<std::uint32_t[]> m_readStart, m_readCount, m_definitionStart, m_definitionCount;
+  PodArray<std::uint32_t> m_readList, m_definitionList;
+  PodArray<std::uint32_t> m_blockReads, m_jumpedReads, m_scratch, m_definitions;
+  std::unique_ptr<std::int32_t[]> m_delta;    // per instruction, in the current order
+  std::unique_ptr<std::uint32_t[]> m_before;  // per position
+  std::unique_ptr<std::uint32_t[]> m_order, m_savedOrder, m_candidates;
+  std::unique_ptr<std::uint8_t[]> m_barrier;
+  std::unique_ptr<std::uint32_t[]> m_instructionStamp;
+  // Per value: counted for pressure, its last reader's position, its stamp
+  // and what the moving block means to it (1: the block reads it last, -1:
+  // an instruction jumped over does, 0: neither).
+  std::unique_ptr<std::uint8_t[]> m_tracked;
+  std::unique_ptr<std::uint32_t[]> m_lastPosition, m_trialPosition, m_lastReader, m_valueStamp;
+  std::unique_ptr<std::int8_t[]> m_firstUse;
+  std::unique_ptr<std::uint32_t[]> m_inBlock;  // per instruction: the attempt whose block holds it
+  std::uint32_t m_stamp = 0, m_attempt = 0;
+  std::uint32_t m_bestPeak = 0;
+  std::uint64_t m_bestTotal = 0;
+};
+
+}  // namespace gxl::shader

@@ -1,0 +1,113 @@
+// On targets whose texture reads come in dependent phases: texture reads
+// moved earlier, next to the reads of their own level, while a trial
+// register assignment still fits, so that the program needs fewer phases.
+#include <algorithm>
+
+#include "gxl/shader/backend/alloc/alloc_util.h"
+#include "gxl/shader/backend/alloc/register_assignment.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr std::uint32_t kPhasesByLevelChange = 0x04000000;
+constexpr std::uint32_t kPhasesPerRead = 0x08000000;
+
+bool IsTextureRead(const IrInstruction* inst) { return inst && (inst->level & 1); }
+
+}  // namespace
+
+std::uint32_t ShaderProgram::CountTexturePhases() const {
+  const std::uint32_t count = instructions.Count();
+  const std::uint32_t caps = profileLimits.capabilities;
+  std::uint32_t phases = 0;
+  if (caps & kPhasesByLevelChange) {
+    if (count == 0) return 0;
+    phases = IsTextureRead(instructions[0]) ? 0 : 1;
+    for (std::uint32_t i = 1; i < count; ++i)
+      if (IsTextureRead(instructions[i]) && instructions[i]->level != instructions[i - 1]->level) ++phases;
+  } else if (caps & kPhasesPerRead) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (!IsTextureRead(instructions[i])) continue;
+      ++phases;
+      if (i + 1 < count && instructions[i + 1]->level == instructions[i]->level) ++i;
+    }
+  }
+  return phases;
+}
+
+std::uint32_t ShaderProgram::MoveTextureEarlier(std::uint32_t position) {
+  if (position >= instructions.Count() || !IsTextureRead(instructions[position])) return 0;
+  const std::uint32_t level = instructions[position]->level;
+  // H: the run right before T of higher levels; P: the group before H.
+  std::uint32_t h = position;
+  while (h > 0 && instructions[h - 1]->level > level) --h;
+  if (h == 0) return 0;
+  std::uint32_t p = h - 1;
+  if (instructions[p]->level == level) {
+    while (p > 0 && instructions[p - 1]->level == level) --p;
+  } else if (instructions[p]->level > level) {
+    return 0;
+  }
+  // P H T becomes H P' T p: the last of P goes behind T, the rest in front of H.
+  IrInstruction** slots = &instructions.Slot(0);
+  std::rotate(slots + p, slots + h, slots + position);
+  std::swap(slots[position - 1], slots[position]);
+  return 1;
+}
+
+HRESULT ShaderProgram::HoistTextureReads() {
+  if (!(profileLimits.capabilities & (kPhasesByLevelChange | kPhasesPerRead))) return S_FALSE;
+  HRESULT hr = CompactInstructions();
+  if (FAILED(hr)) return hr;
+  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
+  RegisterAssignment context;
+  const std::uint32_t limit = profileLimits.temporaries;
+  hr = limit ? context.Build(*this, temporaries, limit - 1) : E_FAIL;
+  if (SUCCEEDED(hr)) hr = context.Assign(false);
+  if (FAILED(hr)) {
+    if (hr == E_OUTOFMEMORY) return hr;
+    context.Release();
+    hr = context.Build(*this, temporaries, limit);
+    if (SUCCEEDED(hr)) hr = context.Assign(false);
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : S_OK;
+  }
+
+  const std::uint32_t count = instructions.Count();
+  if (count == 0) return S_OK;
+  auto saved = opt::NewArray<IrInstruction*>(count);
+  if (!saved) return E_OUTOFMEMORY;
+  std::copy(&instructions.Slot(0), &instructions.Slot(0) + count, saved.get());
+  std::uint32_t best = CountTexturePhases();
+  const bool tiesCount = !(profileLimits.capabilities & kPhasesPerRead);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!IsTextureRead(instructions[i])) continue;
+    // The read at j moves to j - 1 with each step.
+    for (std::uint32_t j = i; j >= 1; --j) {
+      if (!MoveTextureEarlier(j)) break;
+      const std::uint32_t phases = CountTexturePhases();
+      const bool candidate =
+          phases < best || (phases == best && tiesCount && instructions[j]->level == instructions[j - 1]->level);
+      if (!candidate) continue;
+      if (FAILED(hr = context.Assign(false))) {
+        if (hr == E_OUTOFMEMORY) return hr;
+        continue;
+      }
+      std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, saved.get());
+      best = phases;
+    }
+    std::copy(saved.get(), saved.get() + i + 1, &instructions.Slot(0));
+  }
+
+  // Runs of texture reads of one level are reversed.
+  for (std::uint32_t i = 0; i < count;) {
+    std::uint32_t j = i;
+    while (j < count && IsTextureRead(instructions[j]) && instructions[j]->level == instructions[i]->level) ++j;
+    if (j - i >= 2) std::reverse(&instructions.Slot(i), &instructions.Slot(0) + j);
+    i = j > i ? j : i + 1;
+  }
+  context.Release();
+  return S_OK;
+}
+
+}  // namespace gxl::shader

@@ -1,0 +1,63 @@
+// The compile of a program's instructions: the first phase, then the fixed
+// order of the second phase's passes, from vector packing through
+// scheduling to registers within the profile limits.
+#include "gxl/shader/backend/alloc/alloc_util.h"
+
+namespace gxl::shader {
+
+namespace {
+
+// The merging of step 4 repeats while it finds work, this many runs at most.
+constexpr std::uint32_t kMaxMergeRuns = 256;
+
+}  // namespace
+
+HRESULT ShaderProgram::AllocateRegisters() { return S_FALSE; }
+HRESULT ShaderProgram::FinishSelection() { return S_FALSE; }
+
+HRESULT ShaderProgram::Compile(std::uint32_t* result) {
+  optimisedFlag = registerTableFlag = 0;
+  if (result) *result = 0;
+  HRESULT hr = Optimize();
+  if (SUCCEEDED(hr)) hr = ScheduleAndAllocate();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT ShaderProgram::ScheduleAndAllocate() {
+  // Runs one step; true when the phase goes on.
+  std::uint32_t step = 0;
+  HRESULT failure = S_OK;
+  auto run = [&](HRESULT status) {
+    ++step;
+    if (secondPhaseStepHook) {
+      const HRESULT hooked = secondPhaseStepHook(*this, step, status);
+      if (SUCCEEDED(status) && FAILED(hooked)) status = hooked;
+    }
+    if (FAILED(status)) failure = status;
+    return SUCCEEDED(status);
+  };
+  auto mergeCommon = [this] {
+    secondPhaseMergeRuns = 0;
+    HRESULT hr = S_FALSE;
+    while (secondPhaseMergeRuns < kMaxMergeRuns) {
+      ++secondPhaseMergeRuns;
+      hr = MergeCommonInstructions(1);
+      if (secondPhaseMergeHook && SUCCEEDED(hr)) hr = secondPhaseMergeHook(*this, hr);
+      if (FAILED(hr) || hr == S_FALSE) break;
+    }
+    return FAILED(hr) ? hr : S_OK;
+  };
+  auto setRegisterTable = [this] {
+    registerTableFlag = 1;
+    return S_OK;
+  };
+  if (run(PackVectors()) && run(LegalizeOperands()) && run(RenameTemporaries(1)) && run(mergeCommon()) &&
+      run(ExpandOperations()) && run(CombineInstructions()) && run(SelectInstructions()) && run(RenameTemporaries(0)) &&
+      run(PackLiterals()) && run(setRegisterTable()) && run(ScheduleInstructions()) && run(HoistTextureReads()) &&
+      run(CoalesceMoves()) && run(AllocateRegisters()) && run(FinishSelection()) && run(CompactInstructions()) &&
+      run(RemoveUnusedValues()) && run(AssignRegisters()))
+    run(CanonicalizeOperands());
+  return FAILED(failure) ? failure : S_OK;
+}
+
+}  // namespace gxl::shader
