@@ -1,11 +1,12 @@
 // Each recogniser as an identity: the program before and after the rewrite
 // computes the same on random inputs (the IR kit's interpreter); the forms
 // the instruction sets fix are checked, the free ones are not. Then the whole
-// selection walk over random programs, and selected code run through the
-// token kit's interpreter.
+// selection walk as slot 4 of the second phase over random programs, read by
+// value and from the physical registers.
 #include <cmath>
 
 #include "../log_text.h"
+#include "phase2_fixture.h"
 #include "select_fixture.h"
 
 namespace selecttest {
@@ -707,24 +708,41 @@ TEST_F(GxlSelectRecog, SinCosIntoOutputsGoesThroughATemporary) {
   }
 }
 
+// A profile's target whose slot 4 is the selection walk.
+class SelectingTarget : public TestTarget {
+ public:
+  using TestTarget::TestTarget;
+  HRESULT SelectInstructions() override { return SelectionWalk(*this); }
+};
+
+// Selection as slot 4 of the second phase: random programs through both
+// phases give what the first phase's output gives, read by value and from
+// the physical registers.
 TEST_F(GxlSelectRecog, SelectionKeepsRandomProgramsResults) {
-  // Two flavours: the vertex profile and the pixel profile, whose outputs come
-  // by ordered moves and whose lerp factors must be saturated.
+  constexpr std::uint32_t kPrograms = 2000, kVectors = 4;
   std::uint32_t selected = 0;
-  ValidateOnRandomPrograms(
-      "selection", 2000, [](std::uint32_t seed) { return seed % 2 ? kVs30 : kPs20; },
-      [](std::uint32_t seed) {
-        irkit::RandomShape shape;
-        shape.steps = 8 + seed % 16;
-        return shape;
-      },
-      [&](TestTarget& subject, std::uint32_t seed) {
-        ASSERT_EQ(SelectionWalk(subject), S_OK) << "seed " << seed << "\n" << shadertest::LogText(log);
-        ASSERT_EQ(log.ErrorCount(), 0u) << seed;
-        for (std::uint32_t i = 0; i < subject.instructions.Count(); ++i)
-          if (const IrInstruction* inst = subject.Instruction(i); inst && inst->Class() == 7) ++selected;
-      },
-      12);
+  for (std::uint32_t seed = 1; seed <= kPrograms; ++seed) {
+    // The vertex profile, and the pixel profile, whose outputs come by ordered
+    // moves and whose lerp factors must be saturated.
+    const TestTarget::Flavour flavour = seed % 2 ? kVs30 : kPs20;
+    irkit::RandomShape shape;
+    shape.steps = 8 + seed % 16;
+    MessageLog runLog;
+    SelectingTarget p(flavour);  // destroyed before its log
+    ASSERT_EQ(p.Init(nullptr, &runLog, flavour, 0), S_OK);
+    if (seed % 4 == 0) p.profileLimits.capabilities |= 0x400000;  // clamps written as compares
+    const irkit::RandomProgram generated(p, seed, shape);
+    ASSERT_EQ(p.Optimize(), S_OK) << seed;
+    const auto want = irtest::Outputs(generated, p, kVectors);
+    ASSERT_EQ(p.ScheduleAndAllocate(), S_OK) << "seed " << seed << "\n" << shadertest::LogText(runLog);
+    ASSERT_EQ(runLog.ErrorCount(), 0u) << "seed " << seed << "\n" << shadertest::LogText(runLog);
+    for (std::uint32_t i = 0; i < p.instructions.Count(); ++i)
+      if (const IrInstruction* inst = p.Instruction(i); inst && inst->Class() == 7) ++selected;
+    ASSERT_TRUE(irtest::SameOutputs(want, irtest::Outputs(generated, p, kVectors))) << "seed " << seed;
+    ASSERT_TRUE(irtest::SameOutputs(
+        want, irtest::Outputs(generated, p, kVectors, irkit::IrInterpreter::Mode::kPhysicalRegisters)))
+        << "seed " << seed << ", physical registers";
+  }
   EXPECT_GT(selected, 500u) << "the walk hardly selected anything";
 }
 
