@@ -719,7 +719,7 @@ class SelectingTarget : public TestTarget {
 // phases give what the first phase's output gives, read by value and from
 // the physical registers.
 TEST_F(GxlSelectRecog, SelectionKeepsRandomProgramsResults) {
-  constexpr std::uint32_t kPrograms = 2000, kVectors = 4;
+  constexpr std::uint32_t kPrograms = 2000, kVectors = 2;
   std::uint32_t selected = 0;
   for (std::uint32_t seed = 1; seed <= kPrograms; ++seed) {
     // The vertex profile, and the pixel profile, whose outputs come by ordered
