@@ -4,7 +4,8 @@
 // as float RGBA). The files are laid out here as other programs write them:
 // TGA bottom-up, raw at 24 and 32 bits and run-length at 24 bits; binary PPM;
 // BMP bottom-up at 24 and 32 bits; HDR with run-length scanlines. Prints the
-// time ratio of each format after the runs.
+// time ratio of each format after the runs. Also times the two small files
+// that ask for the largest texture the device takes.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -163,9 +164,59 @@ void BM_StbImage(benchmark::State& state, const File& file) {
   }
 }
 
+// The largest textures a small file can ask for: a 302-byte JPEG whose frame
+// declares 65296 x 246 texels (its scan ends at once; the library fills the
+// rest) and a 1 KB run-length BMP of 524304 x 8 that ends at its first code.
+// Both decode to the device's largest texture and are resampled into it.
+std::vector<std::uint8_t> TruncatedWideJpeg() {
+  std::vector<std::uint8_t> grey(16 * 8, 128), f;
+  stbi_write_jpg_to_func(Append, &f, 16, 8, 1, grey.data(), 90);
+  for (std::size_t at = 2; at + 9 < f.size(); at += 2 + (f[at + 2] << 8 | f[at + 3])) {
+    if (f[at + 1] != 0xC0) continue;  // the baseline frame header: height, width big-endian
+    f[at + 5] = 246 >> 8;
+    f[at + 6] = 246 & 0xFF;
+    f[at + 7] = 65296 >> 8;
+    f[at + 8] = 65296 & 0xFF;
+    break;
+  }
+  return f;
+}
+
+std::vector<std::uint8_t> EmptyWideRunLengthBmp() {
+  const std::uint32_t bitsOffset = 14 + 40 + 1024;
+  std::vector<std::uint8_t> f = {'B', 'M'};
+  Put32(f, bitsOffset + 2);
+  Put32(f, 0);
+  Put32(f, bitsOffset);
+  for (std::uint32_t v : {40u, 524304u, 8u}) Put32(f, v);
+  Put16(f, 1);
+  Put16(f, 8);
+  for (std::uint32_t v : {1u, 2u, 2834u, 2834u, 256u, 0u}) Put32(f, v);  // RLE8
+  for (std::uint32_t i = 0; i < 256; ++i) Put32(f, i * 0x010101u);
+  f.insert(f.end(), {0, 1});  // end of bitmap
+  return f;
+}
+
+void BM_SmallFileLargestTexture(benchmark::State& state, std::vector<std::uint8_t> (*make)()) {
+  const std::vector<std::uint8_t> bytes = make();
+  for (auto _ : state) {
+    IDirect3DTexture9* t = nullptr;
+    if (FAILED(GXLBuildTextureFromFileDataDefaults(Device(), bytes.data(), static_cast<UINT>(bytes.size()), &t)))
+      state.SkipWithError("texture creation failed");
+    else
+      t->Release();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  benchmark::RegisterBenchmark("BM_SmallFileLargestTexture/TruncatedJpeg65296x246", BM_SmallFileLargestTexture,
+                               TruncatedWideJpeg)
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_SmallFileLargestTexture/RunLengthBmp524304x8", BM_SmallFileLargestTexture,
+                               EmptyWideRunLengthBmp)
+      ->Unit(benchmark::kMillisecond);
   std::vector<std::string> names;
   for (const File& f : kFiles) {
     benchmark::RegisterBenchmark((std::string("BM_GxlTexture/") + f.name).c_str(), BM_GxlTexture, f)

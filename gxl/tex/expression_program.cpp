@@ -205,7 +205,7 @@ HRESULT ExpressionProgram::Decode(const std::uint8_t* fxlc, std::size_t fxlcSize
     in.operation = token & kOperationMask;
     in.count = token & kCountMask;
     in.scalarFirst = (token & kScalarFirstFlag) != 0;
-    if (in.inputCount < InputsRead(in.operation, in.scalarFirst)) return E_FAIL;
+    if (in.count > kMaxComponents || in.inputCount < InputsRead(in.operation, in.scalarFirst)) return E_FAIL;
     in.firstInput = static_cast<std::uint32_t>(m_operands.size());
     for (std::uint32_t i = 0; i < in.inputCount; ++i) {
       Operand op{};

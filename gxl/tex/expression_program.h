@@ -48,14 +48,20 @@ class ExpressionProgram {
   // Operand table size: the most inputs one instruction may have.
   static constexpr std::uint32_t kMaxInputs = 256;
   static constexpr std::uint32_t kTemporaryCount = 256;
+  // The most components one instruction may work on. Real code works on
+  // vectors, matrices and short arrays; the field's full range would let a
+  // 20-byte instruction cost a million operations on every run (every texel
+  // of a fill).
+  static constexpr std::uint32_t kMaxComponents = 1024;
 
   // Reads byteSize bytes of code. E_FAIL for an unknown version token, a
   // missing or truncated "FXLC" or "CLIT" block, an instruction that runs past
-  // its block, more than kMaxInputs inputs, an input operand of a kind other
-  // than 1-7 and 9 or an index term of a kind other than 1-7, an output that is
-  // not kind 4-7 or is relatively addressed, a known operation with fewer inputs
-  // than it reads, or literals named when there are none. E_OUTOFMEMORY when the
-  // decoded form cannot be held. On failure the program is empty.
+  // its block, more than kMaxInputs inputs or kMaxComponents components, an
+  // input operand of a kind other than 1-7 and 9 or an index term of a kind
+  // other than 1-7, an output that is not kind 4-7 or is relatively addressed,
+  // a known operation with fewer inputs than it reads, or literals named when
+  // there are none. E_OUTOFMEMORY when the decoded form cannot be held. On
+  // failure the program is empty.
   HRESULT Validate(const void* code, std::size_t byteSize);
 
   // Whether every file the program names is supplied.

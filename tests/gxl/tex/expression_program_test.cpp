@@ -270,6 +270,8 @@ TEST(GxlExprValidate, RejectsMalformedCode) {
       {"index term of kind 9", Code({{kMov, 4, {{3, 0, {{9, 0}}}}, kOut}})},
       {"index term of kind 8", Code({{kMov, 4, {{3, 0, {{8, 0}}}}, kOut}})},
       {"257 inputs", Code({{kDotInputs, 1, many, kOut}})},
+      {"1025 components", Code({{kMov, 1025, {kIn0}, kOut}})},
+      {"all 20 bits of components", Code({{kSin, 0xFFFFF, {kIn0}, kOut}})},
       {"add with one input", Code({{kAdd, 4, {kIn0}, kOut}})},
       {"cmp with two inputs", Code({{kCmp, 4, {kIn0, kIn1}, kOut}})},
       {"mov with no input", Code({{kMov, 4, {}, kOut}})},
@@ -284,9 +286,10 @@ TEST(GxlExprValidate, RejectsMalformedCode) {
     EXPECT_EQ(Validate(p, c.code), E_FAIL) << c.what;
     EXPECT_EQ(p.InstructionCount(), 0u) << c.what;
   }
-  // 256 inputs, every version and unknown operations are accepted.
+  // 256 inputs, 1024 components, every version and unknown operations are accepted.
   ExpressionProgram p;
   EXPECT_EQ(Validate(p, Code({{kDotInputs, 1, std::vector<Arg>(256, kIn0), kOut}})), S_OK);
+  EXPECT_EQ(Validate(p, Code({{kMov, 1024, {kIn0}, kOut}})), S_OK);
   for (std::uint32_t version : {0x46580200u, 0x46580201u, 0x54580100u}) {
     EXPECT_EQ(Validate(p, Code({{kMov, 4, {kIn0}, kOut}, {0x12300000, 4, {}, kOut}}, {}, version)), S_OK);
     EXPECT_EQ(p.InstructionCount(), 2u);
