@@ -73,6 +73,8 @@ double Unary(std::uint32_t group, double x) {
     case kOpMove:
     case kOpKeptMove:
     case kOpIfBegin:
+    case kOpLoopEntry:  // structured code: the moves around a loop
+    case kOpLoopEnd:
     case kOpLoopEntryCopy: return x;
     case kOpNegate: return -x;
     case kOpReciprocal: return 1.0 / x;
@@ -105,7 +107,9 @@ double Binary(std::uint32_t group, double a, double b) {
   }
 }
 
-bool IsUnary(std::uint32_t g) { return (g >= kOpMove && g <= kOpIfBegin) || g == kOpLoopEntryCopy; }
+bool IsUnary(std::uint32_t g) {
+  return (g >= kOpMove && g <= kOpIfBegin) || g == kOpLoopEntryCopy || g == kOpLoopEntry || g == kOpLoopEnd;
+}
 bool IsBinary(std::uint32_t g) { return (g >= kOpMin && g <= kOpAtan2) || g == kOpLoopMerge; }
 
 }  // namespace
@@ -117,7 +121,16 @@ Texel ProceduralTexel(std::uint32_t sampler, std::uint32_t kind, const double p[
 }
 
 IrInterpreter::IrInterpreter(const ShaderProgram& program, Mode mode)
-    : m_p(program), m_mode(mode), m_values(program.values.Count(), kNaN), m_written(program.values.Count(), false) {}
+    : m_p(program), m_mode(mode), m_values(program.values.Count(), kNaN), m_written(program.values.Count(), false) {
+  for (std::uint32_t i = 0; i < program.instructions.Count(); ++i) {
+    const IrInstruction* inst = program.instructions[i];
+    const std::uint32_t g = inst ? inst->Group() : 0;
+    m_structured |= IsStructured(g) && g != 0x741 && (g < 0x744 || g > 0x747);
+  }
+  for (std::uint32_t b = 0; b < program.banks.Count(); ++b)
+    if (const RegisterBank* bank = program.banks[b]; bank && bank->name && std::string(bank->name) == "al")
+      m_counterBank = b;
+}
 
 void IrInterpreter::SetRegister(std::uint32_t bank, std::uint32_t reg, std::uint32_t component, double x) {
   m_registers[{bank, reg, component}] = x;
@@ -175,11 +188,22 @@ bool IrInterpreter::Read(std::uint32_t value, double& out) {
        ++steps)
     root = m_p.values[root]->alias;
   if (!ReadStored(root, out)) return false;
-  switch (v->binding & kSourceModifierBits) {
-    case 0: return true;
-    case kNegateModifier: out = -out; return true;
+  const std::uint32_t modifier = v->binding & kSourceModifierBits;
+  double x = out;
+  switch (modifier & ~kNegateModifier) {
+    case 0: break;
+    case 0x10000: x = 1.0 - x; break;          // complement
+    case 0x20000: x = x - 0.5; break;          // bias
+    case 0x40000: x = 2.0 * x; break;          // times two
+    case 0x60000: x = 2.0 * (x - 0.5); break;  // signed scale
+    case 0x100000: x = std::fabs(x); break;    // absolute value
     default: return Fail("source modifier of value " + std::to_string(value) + " is not interpreted");
   }
+  // The instruction sets have no negated complement.
+  if ((modifier & kNegateModifier) && modifier == (kNegateModifier | 0x10000))
+    return Fail("source modifier of value " + std::to_string(value) + " is not interpreted");
+  out = (modifier & kNegateModifier) ? -x : x;
+  return true;
 }
 
 bool IrInterpreter::ReadStored(std::uint32_t value, double& out) {
@@ -200,6 +224,15 @@ bool IrInterpreter::ReadStored(std::uint32_t value, double& out) {
   if (bank->type & kBankLiteral) {
     out = v->rangeLow;
     return true;
+  }
+  // Structured code shares registers between the values of one variable:
+  // the register holds what the last write of any of them left.
+  if (m_structured && v->reg != kNoIndex && v->component != kNoIndex) {
+    const auto it = m_registers.find({v->bank, v->reg, v->component});
+    if (it != m_registers.end()) {
+      out = it->second;
+      return true;
+    }
   }
   if (m_written[value]) {
     if (!Content(value, out)) return Fail("register of value " + std::to_string(value) + " lost its content");
@@ -266,6 +299,11 @@ bool IrInterpreter::GuardHolds(std::uint32_t value) const {
   // Without a predicate, sense 0 marks a value that is never written.
   if (v->predicate == kNoIndex) return v->predicateSense != 0;
   const std::uint32_t p = v->predicate;
+  // A predicate outside a predicate bank guards nothing: the blocks around
+  // the instruction decide whether it runs.
+  const IrValue* pv = m_p.values[p];
+  const RegisterBank* pb = pv ? m_p.banks[pv->bank] : nullptr;
+  if (pb && !(pb->type & kBankPredicate)) return true;
   if (p >= m_written.size() || !m_written[p]) return false;  // the block was not entered
   double test;
   if (!Content(p, test)) return false;
@@ -308,10 +346,12 @@ bool IrInterpreter::ExecuteSample(const IrInstruction& inst, const std::vector<d
 bool IrInterpreter::ExecuteLoopControl(const IrInstruction& inst, std::uint32_t& pc, const std::vector<double>& a,
                                        std::vector<double>& r) {
   switch (inst.Group()) {
-    case kOpLoopBegin: {
+    case kOpLoopBegin:
+    case 0x741: {
       const std::int32_t count = TruncToInt32(a.at(0));
       if (count < 1) return Fail("loop of fewer than one iteration");
       m_loops.push_back(LoopFrame{pc, count, 0, false, {}});
+      if (inst.Group() == 0x741 && !StartCounter(m_loops.back(), a)) return false;
       r.assign(inst.resultCount, 1.0);
       return true;
     }
@@ -331,10 +371,11 @@ bool IrInterpreter::ExecuteLoopControl(const IrInstruction& inst, std::uint32_t&
       if (!frame.broken && ++frame.iteration < frame.count) {
         frame.carried = a;
         pc = frame.begin + 1;  // back to the loop entry
+        StepCounter(frame);
         r.clear();
         return true;
       }
-      m_loops.pop_back();
+      EndLoop();
       r = a;
       return true;
     }
@@ -346,6 +387,7 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
   const IrInstruction* inst = m_p.instructions[pc];
   const std::uint32_t position = pc++;
   if (!inst || inst->Group() == kOpNop) return true;
+  if (m_structured && IsStructured(inst->Group())) return ExecuteStructured(*inst, pc);
   if (inst->resultCount && !GuardHolds(inst->results[0])) {
     for (std::uint32_t i = 0; i < inst->resultCount; ++i)
       if (inst->results[i] < m_written.size()) m_written[inst->results[i]] = false;
@@ -370,7 +412,7 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
       const std::uint32_t then = inst->arguments[i];
       r.push_back(then < m_written.size() && m_written[then] ? a[i] : a[n + i]);
     }
-  } else if (g >= kOpLoopBegin && g <= kOpLoopEnd && g != kOpLoopEntryCopy) {
+  } else if (!m_structured && ((g >= kOpLoopBegin && g <= kOpLoopEnd && g != kOpLoopEntryCopy) || g == 0x741)) {
     std::uint32_t next = position;
     if (!ExecuteLoopControl(*inst, next, a, r)) return false;
     if (next != position) {
@@ -425,6 +467,135 @@ bool IrInterpreter::Execute(std::uint32_t& pc) {
   for (std::uint32_t i = 0; i < inst->resultCount; ++i)
     if (!Write(inst->results[i], r[i])) return false;
   return true;
+}
+
+// --- Structured flow control ----------------------------------------------------------
+
+bool IrInterpreter::IsStructured(std::uint32_t g) { return g >= 0x730 && g <= 0x74B && (g < 0x735 || g > 0x738); }
+
+bool IrInterpreter::StartCounter(LoopFrame& frame, const std::vector<double>& a) {
+  if (a.size() < 3) return Fail("loop without start and step");
+  if (m_counterBank == kNoIndex) return Fail("loop without an aL bank");
+  frame.counted = true;
+  frame.step = a[2];
+  frame.counterValue = a[1];
+  m_registers[{m_counterBank, 0, 0}] = a[1];
+  return true;
+}
+
+void IrInterpreter::StepCounter(LoopFrame& frame) {
+  if (frame.counted) m_registers[{m_counterBank, 0, 0}] = frame.counterValue += frame.step;
+}
+
+void IrInterpreter::EndLoop() {
+  const bool counted = m_loops.back().counted;
+  m_loops.pop_back();
+  // aL is the innermost counted loop's: an outer one gets its own back.
+  if (!counted) return;
+  for (auto it = m_loops.rbegin(); it != m_loops.rend(); ++it)
+    if (it->counted) {
+      m_registers[{m_counterBank, 0, 0}] = it->counterValue;
+      return;
+    }
+}
+
+std::uint32_t IrInterpreter::MatchingEnd(std::uint32_t from, bool loop, bool stopAtElse) const {
+  std::int32_t depth = 0;
+  for (std::uint32_t i = from + 1; i < m_p.instructions.Count(); ++i) {
+    const IrInstruction* inst = m_p.instructions[i];
+    const std::uint32_t g = inst ? inst->Group() : 0;
+    const bool open = loop ? (g == 0x741 || g == 0x742) : (g == 0x730 || g == 0x732 || (g >= 0x739 && g <= 0x73C));
+    const bool close = loop ? (g == 0x74A || g == 0x74B) : g == 0x734;
+    if (open) ++depth;
+    if (close && depth-- == 0) return i;
+    if (!loop && stopAtElse && depth == 0 && InOperationSet7(inst ? inst->word : 0)) return i;
+  }
+  return kNoIndex;
+}
+
+bool IrInterpreter::ExecuteStructured(const IrInstruction& inst, std::uint32_t& pc) {
+  const std::uint32_t g = inst.Group(), position = pc - 1;
+  std::vector<double>& a = m_arguments;
+  const bool endIf = g == 0x734;
+  a.assign(inst.argumentCount, 0.0);
+  for (std::uint32_t i = endIf ? inst.argumentCount : 0; i < inst.argumentCount; ++i)
+    if (!Read(inst.arguments[i], a[i])) return false;
+  auto compare = [&](std::uint32_t c) {  // ge, lt, ne, eq
+    if (a.size() < 2) return Fail("comparison without two operands"), false;
+    return c == 0 ? a[0] >= a[1] : c == 1 ? a[0] < a[1] : c == 2 ? a[0] != a[1] : a[0] == a[1];
+  };
+  if (g == 0x730 || g == 0x732 || (g >= 0x739 && g <= 0x73C)) {
+    if (a.empty()) return Fail("if without a condition");
+    const bool taken = g == 0x730 ? a[0] != 0.0 : g == 0x732 ? a[0] == 0.0 : compare(g - 0x739);
+    if (!m_error.empty()) return false;
+    for (std::uint32_t i = 0; i < inst.resultCount; ++i)
+      if (!Write(inst.results[i], taken ? 1.0 : 0.0)) return false;
+    m_ifs.push_back(taken);
+    if (taken) return true;
+    const std::uint32_t next = MatchingEnd(position, false, true);
+    if (next == kNoIndex) return Fail("if without an endif");
+    pc = m_p.instructions[next]->Group() == 0x734 ? next : next + 1;
+    return true;
+  }
+  if (InOperationSet7(inst.word)) {  // the then side is done
+    const std::uint32_t end = MatchingEnd(position, false, false);
+    if (end == kNoIndex) return Fail("else without an endif");
+    pc = end;
+    return true;
+  }
+  if (endIf) {
+    if (m_ifs.empty()) return Fail("endif without an if");
+    const bool taken = m_ifs.back();
+    m_ifs.pop_back();
+    const std::uint32_t n = inst.Width();
+    if (inst.argumentCount < 2 * n || inst.resultCount != n) return Fail("endif operands");
+    for (std::uint32_t i = 0; i < n; ++i) {
+      double x;
+      if (!Read(inst.arguments[taken ? i : n + i], x) || !Write(inst.results[i], x)) return false;
+    }
+    return true;
+  }
+  if (g == 0x741 || g == 0x742) {
+    if (a.empty()) return Fail("loop without a count");
+    const std::int32_t count = TruncToInt32(a[0]);
+    m_loops.push_back(LoopFrame{position, count, 0, false, {}});
+    m_loops.back().ifDepth = m_ifs.size();
+    if (g == 0x741 && !StartCounter(m_loops.back(), a)) return false;
+    if (count >= 1) return true;
+    const std::uint32_t end = MatchingEnd(position, true, false);
+    if (end == kNoIndex) return Fail("loop without an end");
+    EndLoop();
+    pc = end + 1;
+    return true;
+  }
+  if (g == 0x74A || g == 0x74B) {
+    if (m_loops.empty()) return Fail("loop end outside a loop");
+    LoopFrame& frame = m_loops.back();
+    if (++frame.iteration < frame.count) {
+      StepCounter(frame);
+      pc = frame.begin + 1;
+    } else {
+      EndLoop();
+    }
+    return true;
+  }
+  if (g >= 0x744 && g <= 0x747) {
+    static constexpr std::uint32_t kCompare[] = {2, 3, 1, 0};  // ne, eq, lt, ge
+    if (m_loops.empty()) return Fail("break outside a loop");
+    const bool taken = compare(kCompare[g - 0x744]);
+    if (!m_error.empty()) return false;
+    for (std::uint32_t i = 0; i < inst.resultCount; ++i)
+      if (!Write(inst.results[i], taken ? 0.0 : 1.0)) return false;
+    if (!taken) return true;
+    const std::uint32_t end = MatchingEnd(m_loops.back().begin, true, false);
+    if (end == kNoIndex) return Fail("loop without an end");
+    // The ifs opened inside the loop close with it.
+    while (m_ifs.size() > m_loops.back().ifDepth) m_ifs.pop_back();
+    EndLoop();
+    pc = end + 1;
+    return true;
+  }
+  return Fail("structured operation " + std::to_string(g) + " is not interpreted");
 }
 
 bool IrInterpreter::Run() {

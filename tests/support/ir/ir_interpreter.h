@@ -14,12 +14,21 @@
 // - A relative read of a literal bank reads the literal placed at that
 //   register and component.
 // - A value with an alias reads the contents of the value at the end of its
-//   alias chain; its own negate modifier (binding 0x80000) applies. A result
-//   with the saturate bit (binding 0x200) is clamped to [0, 1] when written.
-//   Other modifiers are not interpreted (the run fails).
+//   alias chain; its own source modifier applies. A result with the
+//   saturate bit (binding 0x200) is clamped to [0, 1] when written.
 // - The selected operations of class 7 (abs, lrp, nrm, mad, dp2add, min,
 //   max, pow, setp and breakc) compute what the instruction sets specify;
 //   a breakc's value, like that of 0x114, is zero where it leaves the loop.
+// - Structured code (if/ifc/else/endif, rep/endrep, loop/endloop; 0x730-
+//   0x74B) runs by jumps: an if that fails goes to its else or endif, an
+//   else reached goes to its endif, which merges the side taken; rep and
+//   loop repeat their count (loop steps aL, the "al" bank's register, from
+//   its start); a breakc taken leaves the loop. Values then read their
+//   register when it was written (one register serves every value of a
+//   variable), predicates outside predicate banks guard nothing, and loop
+//   entry and end (0x112, 0x115) are moves.
+// - Source modifiers: negate, bias, times two, signed scale, complement and
+//   absolute value (binding bits 16-20), as the instruction sets define them.
 // - A loop begin pushes a frame with its count; loop entry takes its
 //   arguments on the first iteration, the loop end's arguments after; a zero
 //   break value ends the loop at its end; the loop end jumps back while
@@ -82,6 +91,9 @@ class IrInterpreter {
     std::int32_t iteration = 0;
     bool broken = false;
     std::vector<double> carried;
+    std::size_t ifDepth = 0;  // structured: the ifs open when the loop began
+    bool counted = false;     // a loop over aL
+    double step = 0.0, counterValue = 0.0;
   };
   using RegisterKey = std::tuple<std::uint32_t, std::int64_t, std::uint32_t>;
   struct KeyHash {
@@ -109,6 +121,16 @@ class IrInterpreter {
   bool ExecuteSample(const gxl::shader::IrInstruction& inst, const std::vector<double>& a, std::vector<double>& r);
   bool ExecuteLoopControl(const gxl::shader::IrInstruction& inst, std::uint32_t& pc, const std::vector<double>& a,
                           std::vector<double>& r);
+  // Structured code (if/else/endif, rep, loop, breakc): jumps instead of guards.
+  static bool IsStructured(std::uint32_t group);
+  bool ExecuteStructured(const gxl::shader::IrInstruction& inst, std::uint32_t& pc);
+  // The endif (or, with stopAtElse, the else) of the if at `from`, or the end
+  // of the loop at `from`; kNoIndex when there is none.
+  std::uint32_t MatchingEnd(std::uint32_t from, bool loop, bool stopAtElse) const;
+  // aL of a counted loop: start, each step, and the outer loop's back at the end.
+  bool StartCounter(LoopFrame& frame, const std::vector<double>& a);
+  void StepCounter(LoopFrame& frame);
+  void EndLoop();
   // The register a value occupies (its own plus its relative offset), or false.
   bool Location(const gxl::shader::IrValue& v, RegisterKey& key);
 
@@ -119,6 +141,9 @@ class IrInterpreter {
   std::unordered_map<RegisterKey, double, KeyHash> m_registers;
   std::vector<double> m_arguments, m_results;  // of the instruction running, kept to spare allocations
   std::vector<LoopFrame> m_loops;
+  std::vector<bool> m_ifs;  // structured: whether each open if took its then side
+  bool m_structured = false;
+  std::uint32_t m_counterBank = gxl::shader::kNoIndex;  // the "al" bank
   bool m_discarded = false;
   std::uint64_t m_steps = 0;
   std::string m_error;

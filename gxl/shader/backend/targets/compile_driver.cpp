@@ -82,6 +82,8 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   if (!(options & kOptionNoOptimisation) || (profileLimits.capabilities & 0x200000)) {
     hr = ResetSelectionState();
     if (SUCCEEDED(hr)) hr = GenerateCode();
+    // Code generation may renumber the values filed above.
+    if (SUCCEEDED(hr)) hr = FileRegisters(kFileAll);
     if (FAILED(hr)) return hr;
   }
   if (sinCosConstants) {
@@ -149,55 +151,57 @@ HRESULT ShaderTarget::BindSemanticsAndFile() {
                          : BindRegisterSemantics(kNoIndex, profileLimits.samplers, kBankSampler, 0, 's');
   if (FAILED(hr)) return hr;
 
-  // One table entry per register of each kind, kNoIndex where nothing is filed.
-  enum Kind { kInput, kOutput, kSampler, kNone };
-  auto kindOf = [&](const IrValue* v) {
-    const RegisterBank* bank = v && v->reg != kNoIndex ? BankOf(*v) : nullptr;
-    if (IsVaryingInputBank(bank)) return kInput;
-    if (bank && (bank->type & kBankOutput)) return kOutput;
-    if (bank && (bank->type & kBankSampler)) return kSampler;
-    return kNone;
-  };
-  PodArray<std::uint32_t>* tables[3] = {&m_inputs, &m_outputs, &m_samplers};
-  auto refile = [&](Kind only) -> HRESULT {
-    for (int k = 0; k < 3; ++k)
-      if (only == kNone || k == only) tables[k]->Clear();
-    for (std::uint32_t i = 0; i < values.Count(); ++i) {
-      const IrValue* v = Value(i);
-      const Kind k = kindOf(v);
-      if (k == kNone || (only != kNone && k != only)) continue;
-      if (k != kSampler && v->registerKey == kNoIndex) {
-        if (k == kInput)
-          GXL_SHADER_REPORT(*this, v->declaration, msg::kInternalInputMissingSemantic);
-        else
-          GXL_SHADER_REPORT(*this, v->declaration, msg::kInternalOutputMissingSemantic);
-        return E_FAIL;
-      }
-      PodArray<std::uint32_t>& table = *tables[k];
-      if (v->reg >= table.Size()) {
-        if (!table.Reserve(std::size_t{v->reg} + 1)) return E_OUTOFMEMORY;
-        while (table.Size() <= v->reg) table.Append(kNoIndex);
-      }
-      if (table[v->reg] == kNoIndex) table[v->reg] = i;
-    }
-    return S_OK;
-  };
-  HRESULT filed = refile(kNone);
+  HRESULT filed = FileRegisters(kFileAll);
   if (FAILED(filed)) return filed;
   // Inputs of one semantic share the register filed for it.
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     IrValue* v = Value(i);
-    if (kindOf(v) != kInput) continue;
+    if (FileKindOf(v) != kFileInputs) continue;
     for (std::size_t r = 0; r < m_inputs.Size(); ++r)
       if (m_inputs[r] != kNoIndex && Value(m_inputs[r])->registerKey == v->registerKey) {
         v->reg = static_cast<std::uint32_t>(r);
         break;
       }
   }
-  filed = refile(kInput);
+  filed = FileRegisters(kFileInputs);
   if (FAILED(filed)) return filed;
   m_inputsInUse = static_cast<std::uint32_t>(
       std::count_if(m_inputs.Data(), m_inputs.Data() + m_inputs.Size(), [](std::uint32_t v) { return v != kNoIndex; }));
+  return S_OK;
+}
+
+// One table entry per register of each kind, kNoIndex where nothing is filed:
+// every kind, or only `only`.
+ShaderTarget::FileKind ShaderTarget::FileKindOf(const IrValue* v) const {
+  const RegisterBank* bank = v && v->reg != kNoIndex ? BankOf(*v) : nullptr;
+  if (IsVaryingInputBank(bank)) return kFileInputs;
+  if (bank && (bank->type & kBankOutput)) return kFileOutputs;
+  if (bank && (bank->type & kBankSampler)) return kFileSamplers;
+  return kFileNone;
+}
+
+HRESULT ShaderTarget::FileRegisters(FileKind only) {
+  PodArray<std::uint32_t>* tables[3] = {&m_inputs, &m_outputs, &m_samplers};
+  for (int k = 0; k < 3; ++k)
+    if (only == kFileAll || k == only) tables[k]->Clear();
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    const IrValue* v = Value(i);
+    const FileKind k = FileKindOf(v);
+    if (k == kFileNone || (only != kFileAll && k != only)) continue;
+    if (k != kFileSamplers && v->registerKey == kNoIndex) {
+      if (k == kFileInputs)
+        GXL_SHADER_REPORT(*this, v->declaration, msg::kInternalInputMissingSemantic);
+      else
+        GXL_SHADER_REPORT(*this, v->declaration, msg::kInternalOutputMissingSemantic);
+      return E_FAIL;
+    }
+    PodArray<std::uint32_t>& table = *tables[k];
+    if (v->reg >= table.Size()) {
+      if (!table.Reserve(std::size_t{v->reg} + 1)) return E_OUTOFMEMORY;
+      while (table.Size() <= v->reg) table.Append(kNoIndex);
+    }
+    if (table[v->reg] == kNoIndex) table[v->reg] = i;
+  }
   return S_OK;
 }
 

@@ -238,6 +238,10 @@ HRESULT ShaderTarget::WriteSourceToken(DWORD registerBits, DWORD swizzleBits, st
   if (FAILED(hr) || !((registerBits | swizzleBits) & kRelativeBit)) return hr;
   const IrValue* index = Value(relative);
   if (!index) return E_FAIL;
+  // Inside a counted loop the index is aL; otherwise a0.
+  const RegisterBank* bank = BankOf(*index);
+  if (bank && RegisterFileOf(bank->type) == RegisterFile::LoopCounter)
+    return PutToken(RegisterBits(15, 0) | ReplicateSwizzle(0));
   return PutToken(0xB0000000 | (index->reg & 0x7FF) | ReplicateSwizzle(index->component));
 }
 

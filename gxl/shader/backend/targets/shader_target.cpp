@@ -73,8 +73,6 @@ HRESULT ShaderTarget::ResetSelectionState() {
   return FAILED(hr) ? hr : S_OK;
 }
 
-HRESULT ShaderTarget::InsertOperandCopies() { return S_FALSE; }
-
 // --- Token stream -----------------------------------------------------------------------
 
 HRESULT ShaderTarget::AllocateTokens(std::size_t n) {

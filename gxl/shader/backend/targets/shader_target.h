@@ -48,9 +48,8 @@
 //  39  CanReadFace               0
 //  40  CheckSemanticConsistency  (semantics.cpp)
 //
-// Members that later passes fill stay behind these interfaces:
-// ResetSelectionState (selection), InsertOperandCopies (operand fix-ups) and
-// the preshader (PreparePreshader, CompilePreshader).
+// Members that later passes fill stay behind these interfaces: the
+// preshader (PreparePreshader, CompilePreshader).
 #pragma once
 
 #include <cstddef>
@@ -239,11 +238,41 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT PreparePreshader() override;
   HRESULT CompilePreshader(DataBuffer** code) override;
 
-  // --- Later passes, not yet built
   // Refreshes the use analysis for the emission walk: 0 or the failure.
   HRESULT ResetSelectionState();
-  // Copies of argument groups that break the target's read rules: 1, nothing copied.
+
+  // --- Operand fix-ups and modifier folding (operand_copies.cpp, modifier_fold.cpp;
+  // the peepholes in modifier_folds.h)
+  // Every argument group slot 8 names is read through a move into fresh
+  // temporaries placed before its reader (one move per group and reader):
+  // 0 when something was copied, 1 when not, or a failure.
   HRESULT InsertOperandCopies();
+  // One copy per register that breaks the read-port rule, into the next free
+  // temporary register, shared by the later constrained readers of the same
+  // predicate chain while the old values live: 0, 1 (nothing to do), E_FAIL
+  // (internal error reported) or E_OUTOFMEMORY.
+  HRESULT CheckPortConstraints();
+  // Folds `instruction` (the current one when null), whose results are
+  // temporaries computing `modifier` of `arguments` (one per result), into
+  // its readers: each reader then reads the argument with the modifier. An
+  // argument whose existing modifier bits lie outside `allowed` refuses the
+  // fold, unless `modifier` equals `required` (non-zero), which forces it:
+  // the instruction then becomes a move carrying the modifier. `keep` lets
+  // an argument be redefined before the last reader. 0 folded, 1 refused
+  // (nothing changed), or a failure.
+  HRESULT FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed, const std::uint32_t* arguments,
+                                 std::uint32_t required, IrInstruction* instruction, bool keep);
+
+  // --- Flow control (backend/select/flow_control.h; rebuild_flow.cpp)
+  // Rebuilds the predicated program into if/ifc/else/endif, rep/endrep,
+  // loop/endloop and breakc blocks, moves bool and loop conditions into b
+  // and i registers and drops the values left unused (the targets' code
+  // generation calls it as LowerPredicatedBlocks). 0 or a failure.
+  HRESULT RebuildFlowControl();
+  // The current 0x208: moves in front of it bring each group that does not
+  // already lie in the result registers there. 0 when moves were inserted,
+  // 1 when none were needed, E_OUTOFMEMORY.
+  HRESULT MaterializeLoopMerge();
 
   // --- Selection helpers (backend/select/), on the current instruction
   // Bubble-sorts the results into component order, every argument group's
@@ -364,6 +393,12 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ValidatorLink validator;
   RegisterNameTable fragmentNames[2];  // fragment inputs, temporaries
   std::uint32_t namedConstantCount = 0;
+  // Peephole state: 1 while a fold would miss a modifier chance, 2 once the
+  // fold was refused for it (the peephole then warns).
+  std::uint32_t missedChance = 0;
+  std::uint32_t zeroLiteral = kNoIndex;            // 0.0 that ifc compares with, made once
+  std::uint32_t twoLiteral = kNoIndex;             // 2.0 of the multiply-add forms, in a bank of its own
+  std::uint32_t foldLiterals[3] = {kNoIndex, kNoIndex, kNoIndex};  // literals the folds made, reused by value
 
  protected:
   struct ScratchState {
@@ -419,6 +454,11 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ScratchState m_scratch;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
+  enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileNone, kFileAll };
+  FileKind FileKindOf(const IrValue* v) const;
+  // Files every input, output and sampler value (or those of one kind)
+  // under its register; E_FAIL for an input or output without a semantic.
+  HRESULT FileRegisters(FileKind only);
   PodArray<std::uint32_t> m_inputs, m_outputs, m_samplers;
   std::uint32_t m_inputsInUse = 0;
 };

@@ -1,0 +1,314 @@
+// Loops and breaks of the instruction sets: the conditional break as breakc,
+// counted loops over the aL register, and moves that make a loop merge's
+// inputs lie in its result registers.
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "gxl/shader/backend/select/expression_pattern.h"
+#include "gxl/shader/backend/select/flow_control.h"
+#include "gxl/shader/backend/select/select_util.h"
+
+namespace gxl::shader {
+
+using namespace sel;
+
+namespace {
+
+constexpr std::uint32_t kLoopCounterType = kBankReadable | kBankAddress | kBankInitialised;  // 21
+
+// Puts `node` at `position`, the instructions from there on one further.
+HRESULT InsertAt(ShaderTarget& t, std::uint32_t position, IrInstruction* node) {
+  const std::uint32_t at = t.instructions.Append(node);
+  if (at == kNoIndex) return E_OUTOFMEMORY;
+  for (std::uint32_t i = at; i > position; --i) std::swap(t.instructions.Slot(i), t.instructions.Slot(i - 1));
+  return S_OK;
+}
+
+bool WholeLiteral(const ShaderProgram& p, std::uint32_t value, double low, double high, double* out) {
+  if (!IsAnyLiteral(p, value)) return false;
+  const double x = p.Value(value)->rangeLow;
+  if (x != std::floor(x) || x < low || x > high) return false;
+  *out = x;
+  return true;
+}
+
+// The single aL value, in a bank of its own made on first need.
+std::uint32_t LoopCounterValue(ShaderTarget& t, std::uint32_t* made) {
+  if (*made != kNoIndex) return *made;
+  const std::uint32_t bank = t.AddRegisterBank("al", kLoopCounterType, kNoIndex, 4);
+  *made = bank == kNoIndex ? kNoIndex : t.AddValue(bank, 0, 0, 0.0);
+  return *made;
+}
+
+// The counter itself, or a move of it.
+bool ReadsCounter(const ShaderProgram& p, std::uint32_t index, std::uint32_t counter) {
+  if (index == kNoIndex) return false;
+  if (p.ResolveAlias(index) == counter) return true;
+  const IrValue* v = p.Value(index);
+  const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
+  if (!def || def->Group() != kOpMove) return false;
+  const std::uint32_t* at = std::find(def->results, def->results + def->resultCount, index);
+  return at != def->results + def->resultCount && p.ResolveAlias(def->arguments[at - def->results]) == counter;
+}
+
+// Relative reads through the counter between `from` and `to` read through
+// aL instead; whether any did.
+HRESULT RedirectCounterReads(ShaderTarget& t, std::uint32_t from, std::uint32_t to, std::uint32_t counter,
+                             std::uint32_t* aL, bool* any) {
+  for (std::uint32_t i = from; i <= to && i < t.instructions.Count(); ++i) {
+    const IrInstruction* inst = t.Instruction(i);
+    if (!inst || inst->word < 0x100000) continue;
+    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
+      IrValue* v = t.Value(inst->arguments[a]);
+      if (!v || !ReadsCounter(t, v->relativeIndex, counter)) continue;
+      const std::uint32_t index = LoopCounterValue(t, aL);
+      if (index == kNoIndex) return E_OUTOFMEMORY;
+      v = t.Value(inst->arguments[a]);
+      v->relativeIndex = index;
+      if (IrValue* alias = v->alias != kNoIndex ? t.Value(v->alias) : nullptr) alias->relativeIndex = index;
+      *any = true;
+    }
+  }
+  return S_OK;
+}
+
+// The opener becomes loop aL over (count, start, step).
+HRESULT MakeCountedLoop(ShaderTarget& t, std::uint32_t opener, double count, double start, double step) {
+  IrInstruction*& slot = t.instructions.Slot(opener);
+  IrInstruction* loop = NewInstruction(IrWord(flow::kLoop, 1), 3, 1);
+  if (!loop) return E_OUTOFMEMORY;
+  const double parts[3] = {count, start, step};
+  for (std::uint32_t k = 0; k < 3; ++k) {
+    loop->arguments[k] = LiteralValue(t, parts[k]);
+    if (loop->arguments[k] == kNoIndex) {
+      delete loop;
+      return E_OUTOFMEMORY;
+    }
+  }
+  loop->results[0] = slot->results[0];
+  loop->CopySourcePosition(slot);
+  loop->CopyTrailingFields(*slot);
+  delete slot;
+  slot = loop;
+  return S_OK;
+}
+
+// The repeat opener whose loop value guards `value`: its position, or kNoIndex.
+std::uint32_t OpenerOf(const ShaderProgram& p, std::uint32_t value) {
+  const IrValue* v = p.Value(value);
+  const IrValue* loop = v && v->predicate != kNoIndex ? p.Value(v->predicate) : nullptr;
+  const std::uint32_t at = loop ? loop->definingPosition : kNoIndex;
+  const IrInstruction* opener = at != kNoIndex ? p.Instruction(at) : nullptr;
+  return opener && opener->word == IrWord(kOpLoopBegin, 1) && opener->results[0] == v->predicate ? at : kNoIndex;
+}
+
+// One component of the current 0x209 matched on its own: the match's list
+// and captures.
+bool MatchComponent(ShaderTarget& t, std::uint32_t j, std::uint32_t pattern, MatchedList& list, Captures& captures) {
+  IrInstruction* whole = t.current;
+  IrInstruction* one = NewInstruction(IrWord(kOpLoopMerge, 1), 2, 1);
+  if (!one) return false;
+  const std::uint32_t n = whole->Width();
+  one->arguments[0] = whole->arguments[j];
+  one->arguments[1] = whole->arguments[n + j];
+  one->results[0] = whole->results[j];
+  IrInstruction*& slot = t.instructions.Slot(t.currentIndex);
+  slot = one;
+  list.count = 0;
+  captures.Clear();
+  const bool matched = MatchExpressionPattern(t, t.currentIndex, Pattern(pattern), list, captures,
+                                              ComponentMap::Identity(), 1, true) == S_OK;
+  slot = whole;
+  delete one;
+  return matched;
+}
+
+// The argument of the matched add that the loop entry defines: the counter.
+std::uint32_t CounterOf(const ShaderProgram& p, const MatchedList& list) {
+  for (std::uint32_t i = 0; i < list.count; ++i) {
+    const IrInstruction* add = p.Instruction(list.position[i]);
+    if (!add || add->Group() != kOpAdd) continue;
+    for (std::uint32_t a = 0; a < add->argumentCount; ++a) {
+      const IrValue* v = p.Value(add->arguments[a]);
+      const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
+      if (def && def->Group() == kOpLoopEntry) return p.ResolveAlias(add->arguments[a]);
+    }
+  }
+  return kNoIndex;
+}
+
+}  // namespace
+
+HRESULT MapConditionalBreak(ShaderTarget& t) {
+  IrInstruction* cur = t.current;
+  if (!cur || cur->Group() != kOpBreak || cur->Width() != 1 || cur->argumentCount < 1 || cur->resultCount < 1)
+    return S_FALSE;
+  if (!(t.profileLimits.secondFlags & 0x4)) {
+    GXL_SHADER_REPORT(t, cur->sourcePosition, msg::kGeneralLoopUnmapped);
+    return E_FAIL;
+  }
+  // Taken when x equals its own negation, that is when x is zero; a source
+  // with no negated form is compared with 0.0 instead.
+  const std::uint32_t x = cur->arguments[0];
+  HRESULT hr;
+  std::uint32_t other = NegatedValue(t, x, &hr);
+  if (hr == S_FALSE) other = LiteralValue(t, 0.0);
+  if (other == kNoIndex) return E_OUTOFMEMORY;
+  const std::uint32_t arguments[2] = {x, other};
+  return ReplaceCurrentWith(t, IrWord(flow::kBreakEqual, 1), arguments, 2);
+}
+
+HRESULT ShaderTarget::MaterializeLoopMerge() {
+  IrInstruction* merge = current;
+  if (!merge || merge->Group() != kOpBreakMerge) return S_FALSE;
+  const std::uint32_t n = merge->Width();
+  if (merge->resultCount != n || merge->argumentCount < 2 * n) return S_FALSE;
+  bool inserted = false;
+  for (std::uint32_t k = 0; k < 2; ++k) {
+    std::uint32_t* group = merge->arguments + k * n;
+    bool inPlace = true;
+    for (std::uint32_t i = 0; i < n && inPlace; ++i) {
+      const IrValue* a = Value(group[i]);
+      const IrValue* r = Value(merge->results[i]);
+      inPlace = a && r && a->bank == r->bank && a->relativeIndex == r->relativeIndex && a->reg == r->reg &&
+                a->component == r->component;
+    }
+    if (inPlace) continue;
+    IrInstruction* move = NewInstruction(IrWord(kOpMove, n), n, n);
+    if (!move) return E_OUTOFMEMORY;
+    move->CopySourcePosition(merge);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint32_t copy = AddValueCopy(Value(merge->results[i]));
+      if (copy == kNoIndex) {
+        delete move;
+        return E_OUTOFMEMORY;
+      }
+      Value(copy)->predicate = Value(group[i])->predicate;
+      Value(copy)->predicateSense = Value(group[i])->predicateSense;
+      move->arguments[i] = group[i];
+      move->results[i] = copy;
+      group[i] = copy;
+    }
+    // In front of this merge and of the merges just before it.
+    std::uint32_t at = currentIndex;
+    while (at > 0 && Instruction(at - 1) && Instruction(at - 1)->Group() == kOpBreakMerge) --at;
+    const HRESULT hr = InsertAt(*this, at, move);
+    if (FAILED(hr)) return hr;
+    ++currentIndex;
+    inserted = true;
+  }
+  return inserted ? S_OK : S_FALSE;
+}
+
+HRESULT RecognizeCountedLoop(ShaderTarget& t) {
+  IrInstruction* cur = t.current;
+  if (!cur || cur->Group() != kOpLoopMerge || cur->Width() == 0) return S_FALSE;
+  const std::uint32_t n = cur->Width();
+  for (std::uint32_t j = 0; j < n; ++j) {
+    MatchedList list;
+    Captures captures;
+    bool matched = false;
+    for (std::uint32_t pattern : {42u, 44u, 46u, 48u})
+      if ((matched = MatchComponent(t, j, pattern, list, captures))) break;
+    if (!matched) continue;
+    // The merge the counter update goes through lies under a one-component repeat.
+    std::uint32_t merge = kNoIndex;
+    for (std::uint32_t i = 0; i < list.count; ++i)
+      if (t.Instruction(list.position[i])->Group() == kOpBreakMerge) merge = list.position[i];
+    const std::uint32_t opener = merge != kNoIndex ? OpenerOf(t, t.Instruction(merge)->results[0]) : kNoIndex;
+    if (opener == kNoIndex) continue;
+    const std::uint32_t loop = t.Instruction(opener)->results[0];
+    std::uint32_t breakAt = kNoIndex;
+    for (std::uint32_t i = opener + 1; i < t.currentIndex; ++i) {
+      const IrInstruction* inst = t.Instruction(i);
+      if (!inst || inst->word != IrWord(flow::kBreakGreaterEqual, 1) || inst->resultCount == 0 ||
+          t.Value(inst->results[0])->predicate != loop)
+        continue;
+      if (breakAt != kNoIndex) {
+        GXL_SHADER_REPORT(t, inst->sourcePosition, msg::kMultipleBreaks);
+        return E_FAIL;
+      }
+      breakAt = i;
+    }
+    if (breakAt == kNoIndex) return S_FALSE;
+    // Counted only when the break tests this counter against a literal limit
+    // and start, step and count fit the loop's integer constant.
+    IrInstruction& brk = *t.Instruction(breakAt);
+    const std::uint32_t counter = CounterOf(t, list);
+    double start, step, limit, iterations;
+    const IrInstruction& open = *t.Instruction(opener);
+    if (counter == kNoIndex || t.ResolveAlias(brk.arguments[0]) != counter ||
+        (t.Value(brk.arguments[0])->binding & kSourceModifierBits) ||
+        !WholeLiteral(t, Capture(captures, 1, 0), 0, 255, &start) ||
+        !WholeLiteral(t, Capture(captures, 0, 0), 1, 127, &step) ||
+        !WholeLiteral(t, brk.arguments[1], -1e9, 1e9, &limit) ||
+        !WholeLiteral(t, open.arguments[0], 1, 1e9, &iterations) || iterations != t.profileLimits.loopIterations)
+      continue;
+    const double count = std::ceil((limit - start) / step);
+    if (count < 1 || count > 255) continue;
+    // Work before the break runs once more in the iteration the break ends;
+    // without the break it would not.
+    bool first = true;
+    for (std::uint32_t i = opener + 1; i < breakAt && first; ++i) {
+      const IrInstruction* inst = t.Instruction(i);
+      first = !inst || inst->word < 0x100000 || inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEntryCopy;
+    }
+    if (!first) continue;
+
+    std::uint32_t aL = kNoIndex;
+    bool redirected = false;
+    HRESULT hr = RedirectCounterReads(t, opener, t.currentIndex, counter, &aL, &redirected);
+    if (FAILED(hr)) return hr;
+    if (redirected) {
+      hr = MakeCountedLoop(t, opener, count, start, step);
+    } else {
+      const std::uint32_t literal = LiteralValue(t, count);
+      if (literal == kNoIndex) return E_OUTOFMEMORY;
+      t.Instruction(opener)->arguments[0] = literal;
+    }
+    if (FAILED(hr)) return hr;
+    // The count ends the loop now: the break and its merges go.
+    const std::uint32_t broken = brk.results[0];
+    brk.word = 0;
+    for (std::uint32_t i = opener; i <= t.currentIndex; ++i) {
+      IrInstruction* inst = t.Instruction(i);
+      if (!inst || inst->Group() != kOpBreakMerge || inst->argumentCount == 0 ||
+          t.Value(inst->arguments[0])->predicate != broken)
+        continue;
+      const std::uint32_t w = inst->Width();
+      inst->word = IrWord(kOpMove, w);
+      inst->argumentCount = w;
+    }
+    for (std::uint32_t v = 0; v < t.values.Count(); ++v)
+      if (IrValue* value = t.Value(v); value && value->predicate == broken) value->predicate = loop;
+    return S_OK;
+  }
+  return S_FALSE;
+}
+
+HRESULT RecognizeCountedLoopCounter(ShaderTarget& t) {
+  IrInstruction* cur = t.current;
+  if (!cur || cur->Group() != kOpLoopMerge || cur->Width() == 0) return S_FALSE;
+  for (std::uint32_t j = 0; j < cur->Width(); ++j) {
+    MatchedList list;
+    Captures captures;
+    if (!MatchComponent(t, j, 50, list, captures)) continue;
+    const std::uint32_t opener = OpenerOf(t, cur->results[j]);
+    double iterations;
+    if (opener == kNoIndex || !IsLiteral(t, Capture(captures, 1, 0), 0.0) ||
+        !IsLiteral(t, Capture(captures, 0, 0), 1.0) ||
+        !WholeLiteral(t, t.Instruction(opener)->arguments[0], 1, 255, &iterations))
+      continue;
+    const std::uint32_t counter = CounterOf(t, list);
+    std::uint32_t aL = kNoIndex;
+    bool redirected = false;
+    HRESULT hr = RedirectCounterReads(t, opener, t.currentIndex, counter, &aL, &redirected);
+    if (FAILED(hr)) return hr;
+    if (!redirected) continue;
+    return MakeCountedLoop(t, opener, iterations, 0.0, 1.0);
+  }
+  return S_FALSE;
+}
+
+}  // namespace gxl::shader
