@@ -10,6 +10,7 @@
 #include "gxl/tex/result_codes.h"
 #include "platform/win_types.h"
 
+class ConstantTable;
 class DataBuffer;
 
 // Flags of the assemble calls: debug information, no validation.
@@ -39,6 +40,33 @@ HRESULT AssembleShaderFromResourceW(HMODULE module, LPCWSTR resource, const gxl:
 HRESULT AssembleShaderFromMemory(const char* text, UINT length, const gxl::shader::ShaderMacro* defines,
                                  gxl::shader::ShaderInclude* include, DWORD flags, DataBuffer** code,
                                  DataBuffer** messages);
+
+// The compile entry points: HLSL compiled from its function `entry` for the
+// profile named `profile`. Flags: those of the compile driver within 0x63F
+// (0x1 debug information, 0x2 no validation, 0x4 no optimisation, 0x8 and 0x10
+// passed to the parser, 0x20 partial precision, 0x200 avoid and 0x400 prefer
+// flow control); any other bit gives D3DERR_INVALIDCALL. Common arguments as
+// above, plus constantTable (optional): a constant table over the code.
+// Results as above; a null entry gives D3DERR_INVALIDCALL, a profile whose
+// target is not built yet E_NOTIMPL, errors in the source E_FAIL or
+// GXLERR_INVALIDDATA. code and constantTable are null on every failure.
+constexpr DWORD kCompileFlagMask = 0x63F;
+
+HRESULT CompileShaderFromFileA(LPCSTR file, const gxl::shader::ShaderMacro* defines,
+                               gxl::shader::ShaderInclude* include, LPCSTR entry, LPCSTR profile, DWORD flags,
+                               DataBuffer** code, DataBuffer** messages, ConstantTable** constantTable);
+HRESULT CompileShaderFromFileW(LPCWSTR file, const gxl::shader::ShaderMacro* defines,
+                               gxl::shader::ShaderInclude* include, LPCSTR entry, LPCSTR profile, DWORD flags,
+                               DataBuffer** code, DataBuffer** messages, ConstantTable** constantTable);
+HRESULT CompileShaderFromResourceA(HMODULE module, LPCSTR resource, const gxl::shader::ShaderMacro* defines,
+                                   gxl::shader::ShaderInclude* include, LPCSTR entry, LPCSTR profile, DWORD flags,
+                                   DataBuffer** code, DataBuffer** messages, ConstantTable** constantTable);
+HRESULT CompileShaderFromResourceW(HMODULE module, LPCWSTR resource, const gxl::shader::ShaderMacro* defines,
+                                   gxl::shader::ShaderInclude* include, LPCSTR entry, LPCSTR profile, DWORD flags,
+                                   DataBuffer** code, DataBuffer** messages, ConstantTable** constantTable);
+HRESULT CompileShaderFromMemory(const char* text, UINT length, const gxl::shader::ShaderMacro* defines,
+                                gxl::shader::ShaderInclude* include, LPCSTR entry, LPCSTR profile, DWORD flags,
+                                DataBuffer** code, DataBuffer** messages, ConstantTable** constantTable);
 
 // The fragment entry points: every vertexfragment and pixelfragment global of
 // an HLSL source compiled (flags are the compile options) and packed into one

@@ -1,28 +1,32 @@
-// The compiler behind the public fragment entry points. The compile driver
-// cannot yet compile a single function with the arguments of a call, so every
-// compile-expression fragment fails here (the gathering reports X2903); asm
-// fragments need no compiler and gather in full.
+// The compiler behind the public fragment entry points: the compile driver
+// over the run's preprocessor, one function at a time.
 #include <new>
 
 #include "gxl/shader/compiler/fragment_gathering.h"
+#include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
 
 namespace {
 
-class UnavailableFunctionCompiler final : public FragmentFunctionCompiler {
+class DriverFunctionCompiler final : public FragmentFunctionCompiler {
  public:
-  HRESULT CompileFunction(const ProgramNode*, const ParseNode*, const ParseNode*, const char*, std::uint32_t,
-                          DataBuffer** code) override {
-    *code = nullptr;
-    return E_NOTIMPL;
+  explicit DriverFunctionCompiler(ShaderPreprocessor* context) : m_context(context) {}
+
+  HRESULT CompileFunction(const ProgramNode* tree, const ParseNode* function, const ParseNode* arguments,
+                          const char* profile, std::uint32_t flags, DataBuffer** code) override {
+    return m_compiler.CompileFunction(m_context, tree, function, arguments, 1, profile, flags, code, nullptr);
   }
+
+ private:
+  ShaderPreprocessor* m_context;
+  ShaderCompiler m_compiler;
 };
 
 }  // namespace
 
-std::unique_ptr<FragmentFunctionCompiler> NewFragmentFunctionCompiler(ShaderPreprocessor*) {
-  return std::unique_ptr<FragmentFunctionCompiler>(new (std::nothrow) UnavailableFunctionCompiler);
+std::unique_ptr<FragmentFunctionCompiler> NewFragmentFunctionCompiler(ShaderPreprocessor* context) {
+  return std::unique_ptr<FragmentFunctionCompiler>(new (std::nothrow) DriverFunctionCompiler(context));
 }
 
 }  // namespace gxl::shader

@@ -27,9 +27,13 @@
 #include "gxl/shader/core/pod_array.h"
 #include "gxl/shader/core/syntax_tree.h"
 
+class ConstantTable;
+class DataBuffer;
+
 namespace gxl::shader {
 
 class ShaderPreprocessor;
+class ShaderTarget;
 
 // Bits of the target's operation capability word (ProfileLimits::capabilities)
 // that the lowering reads.
@@ -94,6 +98,34 @@ class ShaderCompiler {
   ~ShaderCompiler();
   ShaderCompiler(const ShaderCompiler&) = delete;
   ShaderCompiler& operator=(const ShaderCompiler&) = delete;
+
+  // --- The compile driver (compile_driver.cpp)
+  // One compile from `source` (or from `parsed`, an already parsed program)
+  // to code for `profile`: the expression when given, else the entry function
+  // named `entry`, else the function `declarations` names with `arguments`
+  // bound to its parameters. *code receives the code; *table (optional) a
+  // constant table over it. S_OK; D3DERR_INVALIDCALL for bad options, no code
+  // pointer or an unknown profile; E_NOTIMPL for a profile whose target is not
+  // built yet; E_FAIL after reported errors; the parser's failure.
+  HRESULT Compile(ShaderPreprocessor* source, const ProgramNode* parsed, const char* entry,
+                  const ParseNode* declarations, const ParseNode* expression, const ParseNode* arguments,
+                  std::uint32_t fragment, const char* profile, std::uint32_t options, DataBuffer** code,
+                  ConstantTable** table);
+  // The entry function `entry`; D3DERR_INVALIDCALL without one.
+  HRESULT CompileSource(ShaderPreprocessor* source, const ProgramNode* parsed, const char* entry,
+                        std::uint32_t fragment, const char* profile, std::uint32_t options, DataBuffer** code,
+                        ConstantTable** table);
+  // One function of a candidate list with the arguments of its call; option
+  // bits 0x8 and 0x10 are dropped.
+  HRESULT CompileFunction(ShaderPreprocessor* source, const ProgramNode* parsed, const ParseNode* declarations,
+                          const ParseNode* arguments, std::uint32_t fragment, const char* profile,
+                          std::uint32_t options, DataBuffer** code, ConstantTable** table);
+  // An object-valued expression: code (*kind 0) for a plain value or a
+  // compile expression, the bytes of an object literal (*kind 0) or of a
+  // string with its terminator (*kind 1).
+  HRESULT CompileObjectExpression(ShaderPreprocessor* source, const ProgramNode* parsed, const ParseNode* expression,
+                                  const char* profile, std::uint32_t options, DataBuffer** buffer,
+                                  std::uint32_t* kind);
 
   // --- Messages
   // Formats into 255 characters and logs at the node's location (a
@@ -295,6 +327,7 @@ class ShaderCompiler {
 
   // --- The run
   ShaderPreprocessor* source = nullptr;   // its log takes the messages
+  const char* profile = nullptr;          // the profile compiled for, as named
   const ParseNode* tree = nullptr;        // the parsed program
   std::unique_ptr<ShaderProgram> target;  // the program being filled
   std::uint32_t version = 0;              // version token of the compile target

@@ -225,6 +225,7 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(IntrinsicNotImplemented, 3500, Error, "intrinsic function '%s' is not yet implemented")                          \
   X(CompoundAssignmentSideEffects, 3500, Error,                                                                      \
     "compound assignment to an expression with side effects not yet implemented")                                    \
+  X(TargetNotYetImplemented, 3500, Error, "'%s': compiler target not yet implemented")                              \
   X(EntryPointNotFound, 3501, Error, "'%s': entrypoint not found")                                                   \
   X(OverloadNotFound, 3501, Error, "overloaded function not found")                                                  \
   X(InputMissingSemantics, 3502, Error, "'%s': input parameter '%s' missing semantics")                              \
@@ -348,6 +349,9 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
     "shader cannot compile to a ps_1_%i shader because this model can't match all the dependent texture read(s) "    \
     "this shader requires")                                                                                          \
   X(TexmCoordinateReused, 4524, Error, "unable to match texm because computed texcoord is used in shader")           \
+  X(TexmCoordinatesMisplaced, 4525, Error,                                                                           \
+    "unable to match texm* because the source inputs are not in appropriate texture coordinates; see the ps_1_%i "   \
+    "assembly reference")                                                                                            \
   X(TexmTexcoordModifier, 4526, Error, "cannot match to texm* because texm* cannot have source modifiers on input texcoord") \
   X(TexmLoadModifier, 4527, Error, "cannot match to texm* because texm* can only have bx2 modifier on input texload") \
   X(DepthNotScalar, 4528, Error, "DEPTH must be a scalar")                                                           \
@@ -356,6 +360,7 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(NotSupportedOnPs1x, 4532, Error, "%s%s is not supported on ps_1_%i")                                             \
   X(UnmappedPixelExpression, 4532, Error, "cannot map expression to pixel shader instruction set")                   \
   X(UnmappedVertexExpression, 4532, Error, "cannot map expression to vertex shader instruction set")                 \
+  X(UnmappedTextureExpression, 4532, Error, "cannot map expression to texture shader instruction set")               \
   X(DependentReadOnPs1x, 4532, Error, "dependent texture read not supported on ps_1_%i")                             \
   X(TexlodUnsupported, 4532, Error, "texlod not supported on this target")                                           \
   X(SwizzleOnPs14, 4533, Error, "cannot map swizzle to ps_1_4")                                                      \
@@ -377,6 +382,7 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(SamplerIndexTooHigh, 4546, Error, "maximum sampler register index exceeded")                                     \
   X(DebugInfoTooLarge, 4547, Warning, "debug info exceeds maximum comment size; no debug info emitted")              \
   X(ConstantTableTooLarge, 4548, Error, "constant table info exceeds maximum comment size")                          \
+  X(ExpressionCodeTooLarge, 4548, Error, "expression code exceeds maximum comment size")                             \
   X(PredicateRegisterIndex, 4549, Error, "maximum predicate register index exceeded")                                \
   X(BooleanRegisterIndex, 4550, Error, "maximum boolean register index exceeded - Try reducing number of constant branches") \
   X(IteratorRegisterIndexDepth, 4551, Error,                                                                         \

@@ -177,7 +177,8 @@ void RandomProgram::Operation() {
                                                       kOpAsin, kOpAcos, kOpAtan, kOpAtan2,      kOpLit};
   const std::uint32_t plain = std::size(kPlain), all = plain + (m_shape.transcendental ? std::size(kTranscendental) : 0);
   const std::uint32_t k = Pick(all);
-  const std::uint32_t group = k < plain ? kPlain[k] : kTranscendental[k - plain];
+  std::uint32_t group = k < plain ? kPlain[k] : kTranscendental[k - plain];
+  if (group == kOpLit && !m_shape.lit) group = kOpAtan2;
   if (Chance(10)) Add(Literal(0.25 * (static_cast<int>(Pick(17)) - 8)));  // a fresh literal now and then
 
   if (group == kOpLit) {
@@ -317,6 +318,18 @@ bool RandomProgram::Evaluate(const ShaderProgram& program, std::uint32_t index, 
                              std::string* error, IrInterpreter::Mode mode) const {
   IrInterpreter run(program, mode);
   LoadInputs(run, index);
+  // A preshader runs first and hands its results to the constants that stand for them.
+  if (program.preshader) {
+    IrInterpreter pre(*program.preshader);
+    LoadInputs(pre, index);
+    if (!pre.Run()) {
+      if (error) *error = "preshader: " + pre.Error();
+      return false;
+    }
+    for (std::uint32_t i = 0; i < program.values.Count(); ++i)
+      if (const IrValue* v = program.Value(i); v && v->preshaderOutput != kNoIndex)
+        run.SetRegister(v->bank, v->reg, v->component, pre.Value(v->preshaderOutput));
+  }
   if (!run.Run()) {
     if (error) *error = run.Error();
     return false;

@@ -27,6 +27,7 @@ struct RandomShape {
   std::uint32_t loopPercent = 8;
   std::uint32_t maxDepth = 2;
   bool transcendental = true;  // exp2, log2, rsq, sin, cos, asin, acos, atan, atan2 and lit
+  bool lit = true;             // lit among the transcendental operations (else atan2 in its place)
   // Chance that a step reads a constant register through a relative index:
   // a literal, a comparison, or a literal plus a comparison.
   std::uint32_t relativePercent = 0;
@@ -55,7 +56,8 @@ class RandomProgram {
   // domain: magnitudes in [1/16, 2], either sign.
   void LoadInputs(IrInterpreter& run, std::uint32_t index) const;
   // Runs `program` (this one, or what a pass made of it) on input vector
-  // `index`: the output components, or false with the interpreter's reason.
+  // `index`, its preshader first when it has one: the output components, or
+  // false with the interpreter's reason.
   bool Evaluate(const ShaderProgram& program, std::uint32_t index, std::vector<double>& out,
                 std::string* error = nullptr, IrInterpreter::Mode mode = IrInterpreter::Mode::kValues) const;
 

@@ -200,38 +200,49 @@ HRESULT TestTarget::EncodeInputRegister(std::uint32_t value, std::uint32_t* inde
 
 // --- Building -----------------------------------------------------------------------------
 
-Values TestTarget::Reg(std::uint32_t bank, std::uint32_t reg, const char* components) {
+Values Registers(ShaderProgram& p, std::uint32_t bank, std::uint32_t reg, const char* components) {
   Values out;
   for (const char* c = components; *c; ++c) {
     const char* at = std::strchr("xyzw", *c);
     if (!at) throw std::invalid_argument("test target: component letter");
-    out.push_back(Check(AddValue(bank, reg, static_cast<std::uint32_t>(at - "xyzw"), 0.0), "a value"));
+    out.push_back(Check(p.AddValue(bank, reg, static_cast<std::uint32_t>(at - "xyzw"), 0.0), "a value"));
   }
   return out;
 }
 
-std::uint32_t TestTarget::Literal(double x, std::uint32_t reg, std::uint32_t component) {
-  return Check(AddValue(StandardBankIndex(StandardBank::Literals), reg, component, x), "a literal");
-}
-
-void TestTarget::SetSemantic(const Values& values, const char* semantic) {
+void SetSemantic(ShaderProgram& p, const Values& values, const char* semantic) {
   SourceToken token{};
   token.kind = kTokenIdentifier;
   token.value.text = semantic;
   auto* node = new TokenNode(token);
   if (!node) throw std::runtime_error("test target: no page pool for the semantic");
-  for (std::uint32_t v : values) Value(v)->semantic = node;
+  for (std::uint32_t v : values) p.Value(v)->semantic = node;
 }
 
-std::uint32_t TestTarget::Put(std::uint32_t group, std::uint32_t width, const Values& arguments,
-                              const Values& results) {
+std::uint32_t PutInstruction(ShaderProgram& p, std::uint32_t group, std::uint32_t width, const Values& arguments,
+                             const Values& results) {
   auto* inst = new IrInstruction;
   if (!inst || FAILED(inst->Init(IrWord(group, width), static_cast<std::uint32_t>(arguments.size()),
                                  static_cast<std::uint32_t>(results.size()), true)))
     throw std::runtime_error("test target: cannot make an instruction");
   std::copy(arguments.begin(), arguments.end(), inst->arguments);
   std::copy(results.begin(), results.end(), inst->results);
-  return Check(instructions.Append(inst), "an instruction");
+  return Check(p.instructions.Append(inst), "an instruction");
+}
+
+Values TestTarget::Reg(std::uint32_t bank, std::uint32_t reg, const char* components) {
+  return Registers(*this, bank, reg, components);
+}
+
+std::uint32_t TestTarget::Literal(double x, std::uint32_t reg, std::uint32_t component) {
+  return Check(AddValue(StandardBankIndex(StandardBank::Literals), reg, component, x), "a literal");
+}
+
+void TestTarget::SetSemantic(const Values& values, const char* semantic) { irkit::SetSemantic(*this, values, semantic); }
+
+std::uint32_t TestTarget::Put(std::uint32_t group, std::uint32_t width, const Values& arguments,
+                              const Values& results) {
+  return PutInstruction(*this, group, width, arguments, results);
 }
 
 }  // namespace irkit

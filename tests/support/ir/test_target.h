@@ -16,6 +16,15 @@ namespace irkit {
 
 using Values = std::vector<std::uint32_t>;
 
+// Programs with assigned registers, for any target: values of register
+// `reg` of a bank, one per component letter ("xyzw", "yx"); a semantic on
+// values (a token of the current page pool); an instruction of `group` and
+// `width` over the values given, appended. Failures throw.
+Values Registers(gxl::shader::ShaderProgram& p, std::uint32_t bank, std::uint32_t reg, const char* components);
+void SetSemantic(gxl::shader::ShaderProgram& p, const Values& values, const char* semantic);
+std::uint32_t PutInstruction(gxl::shader::ShaderProgram& p, std::uint32_t group, std::uint32_t width,
+                             const Values& arguments, const Values& results);
+
 class TestTarget : public gxl::shader::ShaderTarget {
  public:
   enum Flavour : DWORD { kVs20 = 0xFFFE0200, kVs30 = 0xFFFE0300, kPs20 = 0xFFFF0200 };

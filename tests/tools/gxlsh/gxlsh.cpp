@@ -12,6 +12,7 @@
 #include "tests/support/shader/interp.h"
 #include "tests/support/shader/token_file.h"
 #include "tests/tools/gxlsh/asm_command.h"
+#include "tests/tools/gxlsh/compile_command.h"
 #include "tests/tools/gxlsh/parse_command.h"
 #include "tests/tools/gxlsh/pp_command.h"
 
@@ -232,6 +233,7 @@ const Command kCommands[] = {
     {"pp", "pp FILE [asm|hlsl] [-DNAME[=TEXT]]...", &PreprocessCommand},
     {"asm", "asm FILE [novalidate] [-DNAME[=TEXT]]...", &AssembleCommand},
     {"parse", "parse FILE [-DNAME[=TEXT]]...", &ParseCommand},
+    {"compile", "compile -T PROFILE -E ENTRY FILE [novalidate] [noopt] [-DNAME[=TEXT]]...", &CompileCommand},
 };
 
 int Usage(std::ostream& err) {

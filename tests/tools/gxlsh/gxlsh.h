@@ -5,6 +5,7 @@
 //   gxlsh pp FILE ...     the shader preprocessor's tokens, line by line
 //   gxlsh asm FILE ...    the shader assembler's tokens as hex text
 //   gxlsh parse FILE ...  the HLSL parser's messages
+//   gxlsh compile -T PROFILE -E ENTRY FILE ...  the HLSL compiler's tokens as hex text
 // Token files are little-endian binary or hex text. Commands are rows of one
 // table, so new ones (pp, asm, compile) are a row and a function each.
 #pragma once

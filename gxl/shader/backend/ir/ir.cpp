@@ -143,6 +143,12 @@ bool InOperationSet7(std::uint32_t word) {
 
 bool InOperationSet8(std::uint32_t word) { return IrGroup(word) == 0x207 || IrGroup(word) == 0x734; }
 
+bool IsExpressionOperation(std::uint32_t word) {
+  const std::uint32_t g = IrGroup(word);
+  return (g >= kOpMove && g <= kOpAtan && g != kOpKeptMove) || (g >= kOpMin && g <= kOpAtan2) || g == kOpSelect ||
+         g == kOpDot || g == kOpNoise || g == kOpSinCos || g == 0x70E;  // 0x70E: a dot product of single components
+}
+
 std::uint32_t ClassifyLiteral(double x) {
   std::uint32_t flags = kValueConstant;
   if (x == 0.0 || x == 1.0) flags |= kValueBoolean;

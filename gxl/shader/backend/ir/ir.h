@@ -87,6 +87,9 @@ bool InOperationSet5(std::uint32_t word);
 bool InOperationSet6(std::uint32_t word);
 bool InOperationSet7(std::uint32_t word);
 bool InOperationSet8(std::uint32_t word);
+// The operations the processor's expression evaluator runs (sincos split
+// into its cosine and sine); work of any other stays on the device.
+bool IsExpressionOperation(std::uint32_t word);
 
 // --- Value flags --------------------------------------------------------------
 // The flags word of an IrValue: what the lowering and the passes know about it.
@@ -101,6 +104,9 @@ enum IrValueFlag : std::uint32_t {
   kValueConstant = 0x80,       // the range-low field holds its value (literals: properties computed)
   kValueRangeCached = 0x100,   // the range fields hold an evaluated range
   kValueKeep = 0x20,           // a move into it is written even as an identity when optimisation is skipped
+  // Preshader extraction: not computable from constants alone. Shares the bit
+  // with kValueKeep, which only counts when optimisation (and so extraction) is skipped.
+  kValueVarying = 0x20,
   kValueCentroid = 0x1000000,  // an input or output with the centroid suffix, or computed from one
   kValueSemanticInvalid = 0x40000000,
   kValueComparison = 0x17,     // what comparison results carry
@@ -200,7 +206,7 @@ struct IrValue {
   std::uint32_t alias = kNoIndex;
   std::uint32_t binding = 0;               // non-zero blocks coalescing; bits 21-23 sampler dimensions
   std::uint32_t componentMask = kNoIndex;
-  std::uint32_t word17 = kNoIndex;
+  std::uint32_t preshaderOutput = kNoIndex;  // the preshader output that feeds it (and back)
   std::uint32_t definingPosition = kNoIndex;
   std::uint32_t earliestDefinition = kNoIndex;
   std::uint32_t latestDefinition = kNoIndex;

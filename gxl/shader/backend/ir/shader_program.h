@@ -241,7 +241,21 @@ class ShaderProgram : public ProgramLists {
   HRESULT SimplifyPredicates();
   HRESULT RecomputePredicates();
   HRESULT WriteOutputsDirectly();
+  // Moves the work that reads only constants into the preshader: S_FALSE
+  // when the options ask for none.
   HRESULT ExtractPreshader();
+  // Flags every value that is not computable from constants alone.
+  HRESULT MarkVaryingValues();
+  // On the preshader copy: only the uniform work stays.
+  HRESULT KeepUniformWork();
+  // On the main program: the uniform work goes (but negations); S_FALSE when nothing went.
+  HRESULT RemoveUniformWork();
+  // Once the main program's constants have registers: the preshader writes
+  // them there, and no longer what the main program dropped. S_FALSE without
+  // a preshader.
+  HRESULT MapPreshaderOutputs();
+  // On the preshader: outputs without a constant are no longer written.
+  HRESULT PrunePreshaderOutputs();
 
   // --- Second phase: vector packing, operand, expansion and literal passes
   // (backend/alloc/). Same statuses as the first-phase passes.
@@ -336,6 +350,10 @@ class ShaderProgram : public ProgramLists {
 
   std::unique_ptr<char[]> m_entryName;
 };
+
+// A new, empty preshader program (an expression program of the targets);
+// null when memory runs out.
+std::unique_ptr<ShaderProgram> CreatePreshaderProgram();
 
 // Where a message or a debug record about `node` points: a token or
 // expression node's own token, a declaration's name token, else nowhere.

@@ -16,8 +16,8 @@ class Liveness {
  public:
   Liveness(ShaderProgram& p, std::uint8_t* level) : m_p(p), m_level(level) {}
 
-  // Raises a value, and the values on its relative-index and predicate
-  // chains, to `to`; true when anything rose.
+  // Raises a value, the values on its relative-index and predicate chains
+  // and the value it aliases, to `to`; true when anything rose.
   bool Raise(std::uint32_t value, std::uint8_t to) {
     bool rose = false;
     for (std::uint32_t IrValue::*link : {&IrValue::relativeIndex, &IrValue::predicate}) {
@@ -31,6 +31,9 @@ class Liveness {
           // The other chain of a value reached along this one.
           if (link == &IrValue::predicate) Raise(v->relativeIndex, to);
           if (link == &IrValue::relativeIndex && index != value) Raise(v->predicate, to);
+          // A value that reads another register's contents (an alias, left by
+          // a folded source modifier) keeps that value alive too.
+          if (v->alias != kNoIndex && v->alias != index) Raise(v->alias, to);
         }
         index = v->*link;
       }
@@ -195,16 +198,21 @@ HRESULT ShaderProgram::RemoveUnusedValues() {
   for (std::uint32_t i = 0; i < count; ++i) {
     const IrValue* v = values[i];
     const std::uint32_t type = opt::BankTypeOf(*this, i);
-    if (v && (v->useCount || v->definingPosition != kNoIndex ||
+    // A table of literals read through relative indexes keeps every entry:
+    // the reads name none of them.
+    const bool table = (type & (kBankLiteral | kBankRelative)) == (kBankLiteral | kBankRelative) &&
+                       v && v->relativeIndex == kNoIndex;
+    if (v && (v->useCount || v->definingPosition != kNoIndex || table ||
               (type & (kBankLiteral | kBankKeepValues)) == (kBankLiteral | kBankKeepValues)))
       mark(i);
   }
-  // A value an instruction reads stays: a copy that reads another value with a
-  // modifier has its reads counted on that value, and an input's copy has no
-  // definition either.
-  for (std::uint32_t i = 0; i < instructions.Count(); ++i)
-    if (const IrInstruction* inst = instructions[i]; inst && inst->word >= 0x100000)
-      for (std::uint32_t a = 0; a < inst->argumentCount; ++a) mark(inst->arguments[a]);
+  // Reads through an alias count as uses of the value it stands for: what a
+  // live instruction names stays in any case.
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    const IrInstruction* inst = instructions[i];
+    if (opt::IsEmpty(inst)) continue;
+    for (std::uint32_t k = 0; k < inst->argumentCount; ++k) mark(inst->arguments[k]);
+  }
   // What a kept value links to stays too.
   while (top) {
     const IrValue* v = values[pending[--top]];

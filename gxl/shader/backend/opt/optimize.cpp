@@ -71,7 +71,4 @@ HRESULT ShaderProgram::Optimize() {
   return S_OK;
 }
 
-// No preshader yet: every compile behaves as with kOptionNoPreshader.
-HRESULT ShaderProgram::ExtractPreshader() { return S_FALSE; }
-
 }  // namespace gxl::shader

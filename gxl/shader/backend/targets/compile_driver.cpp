@@ -281,9 +281,13 @@ HRESULT ShaderTarget::FinishCode(DataBuffer** code) {
   if (FAILED(hr)) return hr;
   // An error reported on the way fails the compile even where every step went on.
   if (errorFlag) return E_FAIL;
+  return CopyTokens(code);
+}
+
+HRESULT ShaderTarget::CopyTokens(DataBuffer** code) const {
   if (!code) return S_OK;
   DataBuffer* buffer = nullptr;
-  hr = CreateDataBuffer(static_cast<DWORD>(tokens.Size() * sizeof(DWORD)), &buffer);
+  const HRESULT hr = CreateDataBuffer(static_cast<DWORD>(tokens.Size() * sizeof(DWORD)), &buffer);
   if (FAILED(hr)) return hr;
   std::memcpy(buffer->GetPointer(), tokens.Data(), tokens.Size() * sizeof(DWORD));
   *code = buffer;

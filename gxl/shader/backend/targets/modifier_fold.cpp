@@ -235,6 +235,41 @@ HRESULT FoldComplementOf(ShaderTarget& t, IrInstruction& add, const std::uint32_
   return hr;
 }
 
+// x - 0.5 written to an output register: no reader there can take the bias,
+// so the add becomes a move of the producer's results read through biased
+// copies (the -0.5 constant goes). Clearing the add instead would leave the
+// output unwritten.
+HRESULT FoldBiasIntoOutput(ShaderTarget& t, IrInstruction& add, std::uint32_t group) {
+  const std::uint32_t n = add.Width();
+  if (n > 4 || add.resultCount != n) return S_FALSE;
+  for (std::uint32_t c = 0; c < n; ++c)
+    if (!(BankTypeOf(t, add.results[c]) & kBankOutput)) return S_FALSE;
+  const IrValue* first = t.Value(add.arguments[group * n]);
+  const IrInstruction* producer =
+      first && first->definingPosition != kNoIndex ? t.Instruction(first->definingPosition) : nullptr;
+  std::uint32_t producers[2] = {kNoIndex, kNoIndex};
+  if (!Live(producer) || FindGroupProducers(t, producer->Group(), add, producers, 3) != S_OK ||
+      producers[group] == kNoIndex)
+    return S_FALSE;
+  if (t.missedChance == 1) {
+    t.missedChance = 2;
+    return S_FALSE;
+  }
+  std::uint32_t biased[4];
+  for (std::uint32_t c = 0; c < n; ++c) {
+    const std::uint32_t x = add.arguments[group * n + c];
+    biased[c] = t.AddValueCopy(t.Value(x));
+    if (biased[c] == kNoIndex) return E_OUTOFMEMORY;
+    IrValue& copy = *t.Value(biased[c]);
+    copy.binding = mod::kBias;
+    copy.alias = x;
+  }
+  std::copy(biased, biased + n, add.arguments);
+  add.argumentCount = n;
+  add.word = IrWord(kOpMove, n);
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT FoldNegate(ShaderTarget& t, bool keep) {
@@ -264,7 +299,9 @@ HRESULT FoldBias(ShaderTarget& t) {
   if (t.profileLimits.capabilities & kCapModifiersNeedClamped)
     for (std::uint32_t c = 0; c < n; ++c)
       if (!Clamped(*t.Value(x[c]))) t.missedChance = 1;
-  const HRESULT hr = t.FoldIntoSourceModifier(mod::kBias, 0, x, 0, cur, false);
+  const bool output = cur->resultCount && (BankTypeOf(t, cur->results[0]) & kBankOutput);
+  const HRESULT hr =
+      output ? FoldBiasIntoOutput(t, *cur, 1 - g) : t.FoldIntoSourceModifier(mod::kBias, 0, x, 0, cur, false);
   if (hr == S_FALSE && t.missedChance == 2) GXL_SHADER_REPORT(t, cur->sourcePosition, msg::kBiasMissed);
   t.missedChance = 0;
   return hr;

@@ -27,7 +27,8 @@ constexpr std::uint32_t kResultShiftBits = 0xFC00;
 HRESULT FoldNegate(ShaderTarget& t, bool keep);
 // An abs (0x700) read as an absolute-value source; never from a uniform.
 HRESULT FoldAbsolute(ShaderTarget& t);
-// x + (-0.5) read as x_bias; warning 4701 where the profile needs x clamped.
+// x + (-0.5) read as x_bias (written to an output: a move of x_bias);
+// warning 4701 where the profile needs x clamped.
 HRESULT FoldBias(ShaderTarget& t);
 // x * 2 or x + x read as x_x2 (x_bx2 over a bias).
 HRESULT FoldTimesTwo(ShaderTarget& t);
@@ -41,8 +42,9 @@ HRESULT FoldSignedScale(ShaderTarget& t);
 // A mad whose product's operands, in one of six orders, make a lerp.
 HRESULT TryLerpOrders(ShaderTarget& t);
 // An add fed by a product (or a negated one) becomes mad (0x703) or its
-// negated form (0x704). `relaxed`: a product read elsewhere as well still
-// matches, and stays for its other readers.
+// negated form (0x704); failing that, c - (a + b) at an add and mad(a + b,
+// c, d) at a mad become one mad where literals allow. `relaxed`: a product
+// read elsewhere as well still matches, and stays for its other readers.
 HRESULT FormMultiplyAdd(ShaderTarget& t, bool relaxed);
 
 }  // namespace gxl::shader

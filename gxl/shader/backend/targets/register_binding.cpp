@@ -232,4 +232,19 @@ HRESULT ShaderTarget::BindValueToOwnBank(const char* bankName, std::uint32_t typ
   return S_OK;
 }
 
+HRESULT ShaderTarget::BindArithmeticBooleansAsFloats() {
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    const IrInstruction* inst = Instruction(i);
+    const std::uint32_t group = inst ? inst->Group() : 0;
+    if (!inst || inst->word < 0x100000 || (group >= 0x730 && group <= 0x733)) continue;
+    for (std::uint32_t k = 0; k < inst->argumentCount; ++k) {
+      const IrValue* v = Value(inst->arguments[k]);
+      RegisterBank* bank = v ? Bank(v->bank) : nullptr;
+      if (bank && (bank->type & (kBankBoolean | kBankUniform)) == (kBankBoolean | kBankUniform))
+        bank->type &= ~kBankBoolean;
+    }
+  }
+  return S_OK;
+}
+
 }  // namespace gxl::shader

@@ -59,11 +59,13 @@ HRESULT ShaderTarget::MapOutputRegister(std::uint32_t, std::uint32_t*, std::uint
 }
 std::uint32_t ShaderTarget::CanReadFace(const IrInstruction&, std::uint32_t) { return 0; }
 
-HRESULT ShaderTarget::PreparePreshader() { return S_FALSE; }
+HRESULT ShaderTarget::PreparePreshader() { return MapPreshaderOutputs(); }
 
 HRESULT ShaderTarget::CompilePreshader(DataBuffer** code) {
   if (code) *code = nullptr;
-  return S_FALSE;
+  // Preshaders come from CreatePreshaderProgram, a target of their own.
+  auto* target = dynamic_cast<ShaderTarget*>(preshader.get());
+  return target ? target->Compile(code) : S_FALSE;
 }
 
 HRESULT ShaderTarget::ResetSelectionState() {

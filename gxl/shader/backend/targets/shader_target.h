@@ -47,9 +47,6 @@
 //  38  PropagateCentroid         (semantics.cpp)
 //  39  CanReadFace               0
 //  40  CheckSemanticConsistency  (semantics.cpp)
-//
-// Members that later passes fill stay behind these interfaces: the
-// preshader (PreparePreshader, CompilePreshader).
 #pragma once
 
 #include <cstddef>
@@ -234,7 +231,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // uniform bank or when a value of either has its renumbering field set.
   HRESULT SwapRegisters(std::uint32_t bank, std::uint32_t a, std::uint32_t b);
 
-  // --- Preshader (not yet: no preshader is written)
+  // --- Preshader: its outputs mapped to this program's constants, then its code
   HRESULT PreparePreshader() override;
   HRESULT CompilePreshader(DataBuffer** code) override;
 
@@ -316,6 +313,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT BindRegisterSemantics(std::uint32_t targetBank, std::uint32_t limit, std::uint32_t required,
                                 std::uint32_t excluded, char letter);
   HRESULT BindValueToOwnBank(const char* bankName, std::uint32_t typeBits, std::uint32_t value, std::uint32_t* index);
+  // Bool uniforms that arithmetic reads are bound as float constants (b#
+  // registers are read only by if): their banks lose the boolean bit, and the
+  // flow-control rebuild gives the ifs that test them copies in b#. S_OK.
+  HRESULT BindArithmeticBooleansAsFloats();
 
   // --- Emission (emit_rules.cpp, emit_flow.cpp)
   // Makes instruction `index` current; a statement node becomes the source position.
@@ -448,6 +449,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT DefineLiterals();
   HRESULT DeclareRegisters();
   HRESULT FinishCode(DataBuffer** code);
+  // The token stream in a new buffer; nothing without `code`.
+  HRESULT CopyTokens(DataBuffer** code) const;
   void CleanUp();
 
  private:

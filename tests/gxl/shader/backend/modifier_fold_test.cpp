@@ -128,6 +128,28 @@ TEST_F(GxlModifierFold, FoldsKeepResults) {
          return b.Add({r[0], r[1], in[2][2], in[2][3]}, in[1]);
        },
        kOpNegate, negate, S_FALSE},
+      {"x - 0.5 written to an output is a move of x_bias", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(kOpAdd, Concat(b.Mul(in[0], in[1]), Lits(b, -0.5)), 4, kNoIndex, StandardBank::Outputs);
+       },
+       kOpAdd, FoldBias, S_OK, kOpAdd},
+      {"-0.5 + x written to an output", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(kOpAdd, Concat(Lits(b, -0.5), b.Mul(in[0], in[1])), 4, kNoIndex, StandardBank::Outputs);
+       },
+       kOpAdd, FoldBias, S_OK, kOpAdd},
+      {"x - 0.5 of a non-negative x written to an output", kClampingProfile,
+       [](IrBuilder& b, const Values in[3]) {
+         const Values x = b.Mul(in[0], in[0]);
+         for (std::uint32_t v : x) b.Program().Value(v)->flags |= kValueNonNegative;
+         return b.Emit(kOpAdd, Concat(x, Lits(b, -0.5)), 4, kNoIndex, StandardBank::Outputs);
+       },
+       kOpAdd, FoldBias, S_OK, kOpAdd},
+      {"an input - 0.5 written to an output has no producer", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(kOpAdd, Concat(in[0], Lits(b, -0.5)), 4, kNoIndex, StandardBank::Outputs);
+       },
+       kOpAdd, FoldBias, S_FALSE},
       {"a texture reader", 0,
        [](IrBuilder& b, const Values in[3]) { return b.Sample(0x604, b.Sampler(0), 4, b.Unary(kOpNegate, in[0])); },
        kOpNegate, negate, S_FALSE},
@@ -158,6 +180,44 @@ TEST_F(GxlModifierFold, MultiplyAddAndLerp) {
          return Concat(b.Add(m, in[2]), b.Mul(m, in[0]));
        },
        kOpAdd, mad, S_FALSE},
+      {"1.5 - (a + 0.25)", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Add(Lits(b, 1.5), Negated(b.Program(), b.Add(in[0], Lits(b, 0.25))));
+       },
+       kOpAdd, mad, S_OK, kOpAdd},
+      {"-(0.25 + a) + 1.5", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Add(Negated(b.Program(), b.Add(Lits(b, 0.25), in[0])), Lits(b, 1.5));
+       },
+       kOpAdd, mad, S_OK, kOpAdd},
+      {"c - (a + b) of registers is no mad", 0,
+       [](IrBuilder& b, const Values in[3]) { return b.Add(in[2], Negated(b.Program(), b.Add(in[0], in[1]))); }, kOpAdd,
+       mad, S_FALSE},
+      {"mad(a + a, 0.75, d)", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(0x703, Concat(Concat(b.Add(in[0], in[0]), Lits(b, 0.75)), in[2]), 4, 4);
+       },
+       0x703, mad, S_OK, kOpAdd},
+      {"mad(0.75, a + a, d)", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(0x703, Concat(Concat(Lits(b, 0.75), b.Add(in[0], in[0])), in[2]), 4, 4);
+       },
+       0x703, mad, S_OK, kOpAdd},
+      {"mad(a + 0.5, 3, 0.25)", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(0x703, Concat(Concat(b.Add(in[0], Lits(b, 0.5)), Lits(b, 3.0)), Lits(b, 0.25)), 4, 4);
+       },
+       0x703, mad, S_OK, kOpAdd},
+      {"mad(0.5 + a, 3, 0.25)", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(0x703, Concat(Concat(b.Add(Lits(b, 0.5), in[0]), Lits(b, 3.0)), Lits(b, 0.25)), 4, 4);
+       },
+       0x703, mad, S_OK, kOpAdd},
+      {"mad(a + 0.5, c, 0.25) of a register factor stays", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(0x703, Concat(Concat(b.Add(in[0], Lits(b, 0.5)), in[1]), Lits(b, 0.25)), 4, 4);
+       },
+       0x703, mad, S_FALSE},
       {"a product read twice, relaxed", 0,
        [](IrBuilder& b, const Values in[3]) {
          const Values m = b.Mul(in[0], in[1]);
@@ -166,18 +226,40 @@ TEST_F(GxlModifierFold, MultiplyAddAndLerp) {
        kOpAdd, [](ShaderTarget& t) { return FormMultiplyAdd(t, true); }, S_OK},
   };
   for (const Row& row : rows) Check(row);
-  // a (1 - f) + b f in the four orders of the two products.
-  for (std::uint32_t order = 0; order < 4; ++order) {
+  // a (1 - f) + b f in the four orders of the two products, then with the
+  // complement in the addend's product: f b + (1 - f) a and b f + a (1 - f).
+  for (std::uint32_t order = 0; order < 6; ++order) {
     Check({"lerp order", 0,
            [order](IrBuilder& b, const Values in[3]) {
              const Values a = in[0], f = Saturated(b, in[1]), bb = in[2];
              const Values complement = b.Add(Lits(b, 1.0), Negated(b.Program(), f));
+             if (order >= 4) {
+               const Values product = order == 4 ? b.Mul(complement, a) : b.Mul(a, complement);
+               return b.Emit(0x703, Concat(order == 4 ? Concat(f, bb) : Concat(bb, f), product), 4, 4);
+             }
              const Values product = order & 1 ? b.Mul(f, bb) : b.Mul(bb, f);
              const Values x = order & 2 ? complement : a, y = order & 2 ? a : complement;
              return b.Emit(0x703, Concat(Concat(x, y), product), 4, 4);
            },
            0x703, TryLerpOrders, S_OK, 0x703});
   }
+  // The literals a rewrite needs are made once and shared: -1 and 1.25 for
+  // all four components of 1.5 - (a + 0.25).
+  ExpectSame(
+      "shared literals", TestTarget::kVs30,
+      [](IrBuilder& b, const Values in[3]) {
+        return b.Add(Lits(b, 1.5), Negated(b.Program(), b.Add(in[0], Lits(b, 0.25))));
+      },
+      [&](TestTarget& t) { return RunAt(t, kOpAdd, mad); }, S_OK, Signed, 50,
+      [](TestTarget& t) {
+        const std::uint32_t at = Find(t, 0x703);
+        ASSERT_NE(at, kNoIndex);
+        const IrInstruction& fused = *t.Instruction(at);
+        for (std::uint32_t c = 1; c < 4; ++c) {
+          EXPECT_EQ(fused.arguments[4 + c], fused.arguments[4]);
+          EXPECT_EQ(fused.arguments[8 + c], fused.arguments[8]);
+        }
+      });
 }
 
 // Chances the profile's clamping rules spoil: warnings 4701 and 4702, and the
@@ -199,6 +281,11 @@ TEST_F(GxlModifierFold, MissedChancesWarn) {
        },
        [](ShaderTarget& t) { return FoldComplement(t); },
        "warning X4702: complement opportunity missed because input result WAS clamped from 0 to 1"},
+      {"an unclamped x - 0.5 written to an output",
+       [](IrBuilder& b, const Values in[3]) {
+         return b.Emit(kOpAdd, Concat(b.Mul(in[0], in[1]), Lits(b, -0.5)), 4, kNoIndex, StandardBank::Outputs);
+       },
+       FoldBias, "warning X4701: _bias opportunity missed because source was not clamped 0 to 1"},
   };
   for (const Warned& row : rows) {
     const std::size_t mark = LogMark(log);

@@ -192,21 +192,37 @@ TEST_F(GxlOpt1A, DeadInstructionBecomesNopNotWidthZero) {
   EXPECT_EQ(program.instructions.Count(), 1u);
 }
 
-// A negated copy of an input has no definition and its reads count on the
-// input: the instruction reading it keeps it.
-TEST_F(GxlOpt1A, UnusedValuesKeepACopyAnInstructionReads) {
-  const Values x = b.Input(0, 2);
+// A folded negation leaves an alias of the constant, read negated: dead-code
+// removal keeps the constant it stands for, and the alias stays named.
+TEST_F(GxlOpt1A, AliasesKeepTheValueTheyStandFor) {
+  const Values x = b.Input(0, 3);
+  const Values c = b.Constant(0, 3);
   Values negated;
-  for (std::uint32_t v : x) {
-    negated.push_back(program.AddValueCopy(program.Value(v)));
-    program.Value(negated.back())->binding = 0x80000;
-    program.Value(negated.back())->alias = v;
+  for (std::uint32_t v : c) {
+    const std::uint32_t copy = program.AddValueCopy(program.Value(v));
+    ASSERT_NE(copy, kNoIndex);
+    program.Value(copy)->alias = v;
+    program.Value(copy)->binding |= 0x80000;  // negate
+    negated.push_back(copy);
   }
-  b.Output(0, b.Add(negated, b.Literals({0.5, 0.25})));
-  const std::vector<double> want = Output({1.5, -3}, 2);
-  EXPECT_EQ(want, (std::vector<double>{-1, 3.25}));
-  ASSERT_TRUE(SUCCEEDED(program.RemoveUnusedValues()));
-  EXPECT_EQ(Output({1.5, -3}, 2), want);
+  b.Output(0, b.Add(x, negated));
+  for (const auto pass : {&ShaderProgram::RemoveDeadCode, &ShaderProgram::RemoveUnusedValues}) {
+    ASSERT_TRUE(SUCCEEDED((program.*pass)()));
+    for (std::uint32_t i = 0; i < program.instructions.Count(); ++i) {
+      const IrInstruction* inst = program.Instruction(i);
+      for (std::uint32_t k = 0; inst && k < inst->argumentCount; ++k) {
+        const IrValue* v = program.Value(inst->arguments[k]);
+        ASSERT_NE(v, nullptr) << "instruction " << i << " argument " << k;
+        EXPECT_NE(v->bank, Bank(StandardBank::Undefined)) << "instruction " << i << " argument " << k;
+      }
+    }
+  }
+  irkit::IrInterpreter run(program);
+  run.SetRegister(StandardBank::Inputs, 0, {1, 2, 3});
+  run.SetRegister(StandardBank::FloatConstants, 0, {0.5, 0.25, 1});
+  ASSERT_TRUE(run.Run()) << run.Error();
+  for (std::uint32_t i = 0; i < 3; ++i)
+    EXPECT_EQ(run.Register(Bank(StandardBank::Outputs), 0, i), (std::vector<double>{0.5, 1.75, 2})[i]);
 }
 
 // A loop's carried component that only feeds another one stays, and the

@@ -33,6 +33,18 @@ constexpr auto kVs20 = TestTarget::kVs20;
 constexpr auto kVs30 = TestTarget::kVs30;
 constexpr auto kPs20 = TestTarget::kPs20;
 
+// A target's compile: its result and code (empty on failure).
+inline HRESULT CompileTarget(ShaderTarget& target, Code* code) {
+  gxl::ComRef<DataBuffer> buffer;
+  const HRESULT hr = target.Compile(buffer.Put());
+  code->clear();
+  if (buffer) {
+    const auto* words = static_cast<const std::uint32_t*>(buffer->GetPointer());
+    code->assign(words, words + buffer->GetSize() / 4);
+  }
+  return hr;
+}
+
 class TargetTest : public ::testing::Test {
  protected:
   TargetTest() : scope(&pages) {}
@@ -45,16 +57,7 @@ class TargetTest : public ::testing::Test {
   std::uint32_t Bank(StandardBank b) const { return target->StandardBankIndex(b); }
 
   // The compile's result and code (empty on failure).
-  HRESULT Compile(Code* code) {
-    gxl::ComRef<DataBuffer> buffer;
-    const HRESULT hr = target->Compile(buffer.Put());
-    code->clear();
-    if (buffer) {
-      const auto* words = static_cast<const std::uint32_t*>(buffer->GetPointer());
-      code->assign(words, words + buffer->GetSize() / 4);
-    }
-    return hr;
-  }
+  HRESULT Compile(Code* code) { return CompileTarget(*target, code); }
   // The code of a compile that must succeed, checked by the decoder.
   Code MustCompile() {
     Code code;

@@ -190,5 +190,31 @@ TEST(GxlHlslParse, GxlshParsePrintsAFilesMessages) {
   if (files != 2 && std::getenv("CI")) ADD_FAILURE() << "no shader corpus";
 }
 
+// gxlsh compile prints HLSL compiled for a vertex profile that gxlsh validate
+// accepts; two processes print the same; usage and source errors report.
+TEST(GxlVsEndToEnd, GxlshCompilePrintsCodeTheValidatorAccepts) {
+  test::TempDir dir;
+  test::WriteFileText(dir / "a.hlsl", "float4 main(float4 p : POSITION) : POSITION { return p * 2; }\n");
+  EXPECT_EQ(Call({"compile", "-T", "vs_2_0", dir / "a.hlsl"}).status, 2);
+  EXPECT_EQ(Call({"compile", "-T", "vs_2_0", "-E", "main", dir / "missing.hlsl"}).status, 2);
+  const Result notFound = Call({"compile", "-T", "vs_2_0", "-E", "mian", dir / "a.hlsl"});
+  EXPECT_EQ(notFound.status, 1);
+  EXPECT_EQ(notFound.err, "error X3501: 'mian': entrypoint not found\n");
+  for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
+    if (file.path.find("mame/primary.fx") == std::string::npos) continue;
+    std::string first, second, verdict;
+    const std::string compile = std::string(GXLSH_PATH) + " compile -T vs_2_0 -E vs_screen_main " + file.path;
+    ASSERT_EQ(test::RunCommand(compile + " > " + (dir / "p.hex"), &first), 0);
+    ASSERT_EQ(test::RunCommand(compile, &first), 0);
+    ASSERT_EQ(test::RunCommand(compile, &second), 0);
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(first.rfind("FFFE0200\n", 0), 0u) << first;
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " validate " + (dir / "p.hex"), &verdict), 0) << verdict;
+    EXPECT_EQ(verdict, dir / "p.hex" + ": valid\n");
+    return;
+  }
+  NURA_REQUIRE_OUTSIDE_INPUT(false, "the shader corpus");
+}
+
 }  // namespace
 }  // namespace nura::gxlsh

@@ -1,0 +1,278 @@
+// The vertex target's own state and slots: profile limits, the read-port
+// rule, output checks, the input and output registers, declarations and the
+// encoding differences of the vertex versions.
+#include "gxl/shader/backend/targets/vertex_target.h"
+
+#include <cstdio>
+
+#include "gxl/shader/core/syntax_tree.h"
+#include "gxl/shader/core/type_record.h"
+
+namespace gxl::shader {
+
+namespace {
+
+struct VertexProfile {
+  DWORD version;
+  DWORD codeVersion;  // the version token the code declares
+  ProfileLimits limits;
+};
+
+// inputs, temporaries, address registers, predicates, float constants, -, integer constants, used inputs, -,
+// samplers, first texture temporary, words 11-13, boolean constants, word 15, loop iterations, capabilities,
+// second flags
+constexpr VertexProfile kVertexProfiles[] = {
+    {0xFFFE0101,
+     0xFFFE0101,
+     {16, 12, 0, 0, 8192, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0x40 | 0x1000000, 0x40 | 0x300 | 0x2002}},
+    {0xFFFE0200,
+     0xFFFE0200,
+     {16, 12, 1, 0, 8192, 0, 16, 16, 0, 0, 0, 8, 0, 1, 16, 1, 255, 0x40 | 0x200100, 0x40 | 0x300 | 0x2}},
+    {0xFFFE0202,
+     0xFFFE0201,
+     {16, 13, 1, 0, 8192, 0, 16, 16, 0, 0, 0, 8, 24, 1, 16, 1, 255, 0x40 | 0x40200100, 0x40 | 0x300 | 0x4}},
+    {0xFFFE02FF,
+     0xFFFE02FF,
+     {16, 32, 1, 0, 8192, 0, 2048, 16, 0, 0, 0, 16, 24, 4, 2048, 1, 255, 0x40 | 0x40200100, 0x40 | 0x300 | 0x4}},
+};
+
+constexpr DWORD RegisterBits(std::uint32_t type, std::uint32_t index) {
+  return kParameterBit | (type & 7) << 28 | (type & 0x18) << 8 | (index & 0x7FF);
+}
+
+constexpr DWORD ReplicateSwizzle(std::uint32_t component) { return (component & 3) * 0x550000; }
+
+// Register types of the vertex outputs.
+constexpr std::uint32_t kRasterOutput = 4, kColorOutput = 5, kTexcoordOutput = 6;
+
+enum PortFile { kInputFile, kTemporaryFile, kConstantFile, kOtherFile };
+
+}  // namespace
+
+VertexShaderTarget::VertexShaderTarget(bool fragment) : ShaderTarget(fragment) {
+  semanticTables[0] = kVertexInputSemantics;
+  semanticTables[1] = kVertexOutputSemantics;
+}
+
+HRESULT VertexShaderTarget::Compile(DataBuffer** code) {
+  relativeAddressing = (versionToken & 0xFFFF) > 0x100;
+  return ShaderTarget::Compile(code);
+}
+
+HRESULT VertexShaderTarget::SetupProfileLimits() {
+  const HRESULT hr = ShaderTarget::SetupProfileLimits();
+  if (FAILED(hr)) return hr;
+  for (const VertexProfile& p : kVertexProfiles) {
+    if (p.version != versionToken) continue;
+    profileLimits = p.limits;
+    // The code declares its own version; messages and the constant table
+    // keep naming the profile asked for.
+    versionToken = p.codeVersion;
+    return S_OK;
+  }
+  GXL_SHADER_REPORT(*this, nullptr, msg::kInternalNoVertexProfile);
+  return E_FAIL;
+}
+
+HRESULT VertexShaderTarget::FinishSelection() {
+  HRESULT hr = CheckPortConstraints();
+  if (SUCCEEDED(hr)) hr = RemoveDeadCode();
+  if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
+  if (SUCCEEDED(hr)) hr = CompactInstructions();
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+// --- Read ports -----------------------------------------------------------------------
+
+std::uint32_t VertexShaderTarget::NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* out) {
+  const std::uint32_t width = instruction.Width();
+  const std::uint32_t group = instruction.Group();
+  if (width == 0) return 0;
+  const std::uint32_t groups = group >= 0x705 && group <= 0x707 ? 2 : instruction.argumentCount / width;
+  if (groups <= 1) return 0;
+  auto fileOf = [&](const IrValue* v) {
+    const RegisterBank* bank = v ? BankOf(*v) : nullptr;
+    if (!bank || (bank->type & kBankSampler)) return kOtherFile;
+    if (bank->type & kBankUniform) return kConstantFile;
+    if ((bank->type & kBankInitialised) && SemanticUsageOf(v->registerKey) != kNoSemanticUsage) return kInputFile;
+    return kTemporaryFile;
+  };
+  constexpr std::uint32_t kLimits[3] = {1, 3, 1};
+  std::uint32_t distinct[3] = {}, constantReads = 0;
+  for (std::uint32_t k = 0; k < groups; ++k) {
+    // Matrix rows follow the vector: the second group starts at the width.
+    const IrValue* v = Value(instruction.arguments[k * width]);
+    const PortFile file = fileOf(v);
+    if (file == kOtherFile) continue;
+    bool seen = false;
+    for (std::uint32_t j = 0; j < k && !seen; ++j) {
+      const IrValue* w = Value(instruction.arguments[j * width]);
+      seen = w && w->bank == v->bank && w->relativeIndex == v->relativeIndex && w->reg == v->reg;
+    }
+    bool violation = !seen && ++distinct[file] > kLimits[file];
+    if (file == kConstantFile && Version2()) violation |= ++constantReads > 2;
+    if (violation) {
+      if (out) *out = k;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+std::uint32_t VertexShaderTarget::ReadsEarlierResult(const IrInstruction& instruction, std::uint32_t position) {
+  for (std::uint32_t i = 0; i < instruction.argumentCount; ++i) {
+    const IrValue* v = Value(instruction.arguments[i]);
+    const RegisterBank* bank = v ? BankOf(*v) : nullptr;
+    if (!bank || RegisterFileOf(bank->type) != RegisterFile::Temporary || v->definingPosition == kNoIndex ||
+        v->definingPosition >= position)
+      continue;
+    const IrInstruction* definer = Instruction(v->definingPosition);
+    if (definer && definer->Group() != kOpNop) return 1;
+  }
+  return 0;
+}
+
+// --- Outputs ---------------------------------------------------------------------------
+
+HRESULT VertexShaderTarget::CheckOutputWrites() {
+  if (fragmentMode) return S_OK;
+  bool failed = false, psizeReported = false, fogReported = false;
+  std::uint32_t position = 0;  // components of POSITION written
+  const IrValue* lastPosition = nullptr;
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    const IrValue* v = Value(i);
+    const RegisterBank* bank = v ? BankOf(*v) : nullptr;
+    if (!bank || !(bank->type & kBankOutput) || SemanticIndexOf(v->registerKey) != 0) continue;
+    switch (SemanticUsageOf(v->registerKey)) {
+      case kUsagePosition:
+        if (v->component < 4) position |= 1u << v->component;
+        lastPosition = v;
+        break;
+      case kUsagePointSize:
+        if (v->component != 0 && !psizeReported) {
+          GXL_SHADER_REPORT(*this, v->semantic, msg::kPsizeNotScalar);
+          psizeReported = failed = true;
+        }
+        break;
+      case kUsageFog:
+        if (v->component != 0 && !fogReported) {
+          GXL_SHADER_REPORT(*this, v->semantic, msg::kFogNotScalar);
+          fogReported = failed = true;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  if (position != 0xF) {
+    GXL_SHADER_REPORT(*this, lastPosition ? static_cast<const ParseNode*>(lastPosition->semantic) : nullptr,
+                      msg::kPositionIncomplete);
+    failed = true;
+  }
+  return failed ? E_FAIL : S_OK;
+}
+
+HRESULT VertexShaderTarget::MapOutputRegister(std::uint32_t value, std::uint32_t* type, std::uint32_t* index,
+                                              std::uint32_t* fullMask) {
+  const IrValue* v = Value(value);
+  if (!v || !type || !index) return E_FAIL;
+  if (fullMask) *fullMask = 0;
+  const std::uint32_t usage = SemanticUsageOf(v->registerKey), n = SemanticIndexOf(v->registerKey);
+  if (usage == kNoSemanticUsage) {
+    *type = 0;
+    *index = n;
+    return S_OK;
+  }
+  switch (usage) {
+    case kUsagePosition:
+    case kUsageFog:
+    case kUsagePointSize:
+      if (n != 0) return E_FAIL;
+      *type = kRasterOutput;
+      *index = usage == kUsagePosition ? 0 : usage == kUsageFog ? 1 : 2;
+      if (fullMask && usage != kUsagePosition) *fullMask = 1;
+      return S_OK;
+    case kUsageColor:
+      if (n > 1) return E_FAIL;
+      *type = kColorOutput;
+      *index = n;
+      return S_OK;
+    case kUsageTexcoord:
+      if (n > 7) return E_FAIL;
+      *type = kTexcoordOutput;
+      *index = n;
+      return S_OK;
+    default:
+      return E_FAIL;
+  }
+}
+
+// --- Inputs and declarations -----------------------------------------------------------
+
+HRESULT VertexShaderTarget::EncodeInputRegister(std::uint32_t value, std::uint32_t* index, std::uint32_t* type) {
+  const IrValue* v = Value(value);
+  if (!v || !index || !type) return E_FAIL;
+  if (SemanticUsageOf(v->registerKey) == kNoSemanticUsage) {
+    *type = 0;
+    *index = SemanticIndexOf(v->registerKey);
+  } else {
+    *type = 1;
+    *index = v->reg;
+  }
+  return S_OK;
+}
+
+HRESULT VertexShaderTarget::DeclareInputsOutputs(std::uint32_t value, DWORD* key) {
+  const IrValue* v = Value(value);
+  if (!v) return E_FAIL;
+  if (key) *key = v->registerKey;
+  const std::uint32_t usage = SemanticUsageOf(v->registerKey), n = SemanticIndexOf(v->registerKey);
+  if (fragmentMode) {
+    if (usage == kNoSemanticUsage) return S_OK;
+    const SemanticTableRow* row = FindSemanticRecord(v->registerKey);
+    char name[96];
+    std::snprintf(name, sizeof name, "v_%s%u", row ? row->name : "", n);
+    HRESULT hr = fragmentNames[0].Add(name, v->reg, 1);
+    if (FAILED(hr)) return hr;
+    const char* variable = DeclarationNameText(v->declaration);
+    if ((options & kOptionDebug) && variable) {
+      std::snprintf(name, sizeof name, "n_%s", variable);
+      hr = fragmentNames[0].Add(name, v->reg, 1);
+    }
+    return hr;
+  }
+  if (usage < kUsagePosition || usage > kUsageSample || n >= 16 || (usage == kUsageTessFactor && n != 0)) return S_OK;
+  std::uint32_t type = 0, index = 0;
+  HRESULT hr = EncodeInputRegister(value, &index, &type);
+  if (SUCCEEDED(hr)) hr = BeginInstruction(kOpcodeDcl);
+  if (SUCCEEDED(hr)) hr = PutToken(kParameterBit | (usage - 1) | n << 16);
+  if (SUCCEEDED(hr)) hr = WriteDestinationToken(RegisterBits(type, index), kFullMask, 0);
+  if (FAILED(hr)) return hr;
+  if (debugRecordsOn && !debugRecords.Empty()) {
+    // The debug record names the values the declared register holds.
+    std::uint32_t filled = 0;
+    for (std::uint32_t i = 0; i < values.Count() && filled < 4; ++i) {
+      const IrValue* w = Value(i);
+      if (w && w->bank == v->bank && w->reg == v->reg && w->relativeIndex == kNoIndex)
+        debugRecords.Back().results[filled++] = i;
+    }
+  }
+  return FinishInstruction();
+}
+
+// --- Encoding ------------------------------------------------------------------------------
+
+HRESULT VertexShaderTarget::WriteInstructionLength() { return Version2() ? SetInstructionLength() : S_OK; }
+
+HRESULT VertexShaderTarget::WriteSourceToken(DWORD registerBits, DWORD swizzleBits, std::uint32_t relative) {
+  HRESULT hr = PutToken(registerBits | swizzleBits);
+  if (FAILED(hr) || !((registerBits | swizzleBits) & kRelativeBit) || !Version2()) return hr;
+  const IrValue* index = Value(relative);
+  const RegisterBank* bank = index ? BankOf(*index) : nullptr;
+  if (!bank) return E_FAIL;
+  if (bank->type & kBankInitialised) return PutToken(0xF0E40800);  // aL
+  return PutToken(0xB0000000 | (index->reg & 0x7FF) | ReplicateSwizzle(index->component));
+}
+
+}  // namespace gxl::shader

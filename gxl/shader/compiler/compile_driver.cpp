@@ -1,0 +1,289 @@
+// The compile driver: one HLSL compile from preprocessed source (or a parsed
+// tree) to finished code. It checks the options, turns the profile into a
+// version token, chooses the target, parses, lowers the entry function or
+// expression into the target's program, lets the target generate the code
+// and builds the constant table over it.
+#include <cstring>
+#include <new>
+
+#include "gxl/shader/backend/targets/shader_target.h"
+#include "gxl/shader/compiler/constant_table.h"
+#include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/compiler/target_choice.h"
+#include "gxl/shader/core/page_pool.h"
+#include "gxl/shader/core/profiles.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
+#include "gxl/shader/hlsl/hlsl_types.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
+#include "gxl/tex/com_ref.h"
+#include "gxl/tex/data_buffer.h"
+#include "gxl/tex/result_codes.h"
+#include "platform/d3d9_api.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr std::uint32_t kOptionForceSoftwareVertex = 0x40;
+constexpr std::uint32_t kOptionForceSoftwarePixel = 0x80;
+constexpr std::uint32_t kOptionsWithTree = 0x8 | 0x10;  // not allowed with a parsed tree
+constexpr std::uint32_t kOptionsAllowed = 0x7FF;
+constexpr std::uint32_t kOptionParser = 0x80000000u;
+constexpr std::uint32_t kScratchEntries = 4096;
+
+constexpr DWORD kVs10 = 0xFFFE0100, kVs11 = 0xFFFE0101;
+constexpr DWORD kPs10 = 0xFFFF0100, kPs11 = 0xFFFF0101;
+
+// The profile a forced software compile uses instead, or the profile itself.
+const char* SoftwareProfile(DWORD version, std::uint32_t options, const char* profile) {
+  const bool three = ((version >> 8) & 0xFF) == 3;
+  if ((version >> 16) == 0xFFFE && (options & kOptionForceSoftwareVertex)) return three ? "vs_3_sw" : "vs_2_sw";
+  if ((version >> 16) == 0xFFFF && (options & kOptionForceSoftwarePixel)) return three ? "ps_3_sw" : "ps_2_sw";
+  return profile;
+}
+
+// Whatever path a run leaves by: the tree forgotten, the target destroyed
+// and the value map freed while the IR pools are still bound, then unbound.
+struct RunScope {
+  ShaderCompiler& compiler;
+  IrPoolScope pools;
+  ~RunScope() {
+    compiler.tree = nullptr;
+    compiler.target.reset();
+    compiler.valueMap.Reset();
+  }
+};
+
+}  // namespace
+
+HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* parsed, const char* entry,
+                                const ParseNode* declarations, const ParseNode* expression, const ParseNode* arguments,
+                                std::uint32_t fragment, const char* profileName, std::uint32_t optionWord,
+                                DataBuffer** code, ConstantTable** table) {
+  PagePool pool(0x100000, 0x10000);
+  if ((optionWord & ~kOptionsAllowed) || (parsed && (optionWord & kOptionsWithTree)) || !code)
+    return D3DERR_INVALIDCALL;
+  *code = nullptr;
+  if (table) *table = nullptr;
+
+  target.reset();
+  valueMap.Reset();
+  tree = nullptr;
+  errorFlag = 0;
+  loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
+  source = from;
+  profile = profileName;
+  options = optionWord;
+  fragmentMode = fragment;
+
+  DWORD token = kExpressionProgramVersion;
+  bool vs10 = false, ps10 = false;
+  if (!expression) {
+    ShaderProfileRow row{};
+    if (options & (kOptionForceSoftwareVertex | kOptionForceSoftwarePixel)) {
+      if (FAILED(ProfileNameToToken(profile, kProfileCompilerTarget, &row))) {
+        GXL_SHADER_REPORT(*this, nullptr, msg::kUnrecognizedCompilerTarget, profile ? profile : "");
+        return D3DERR_INVALIDCALL;
+      }
+      const char* software = SoftwareProfile(row.version, options, profile);
+      if (software != profile) {
+        profile = software;
+        options |= 0x1 | 0x4;
+      }
+    }
+    if (FAILED(ProfileNameToToken(profile, kProfileCompilerTarget, &row))) {
+      GXL_SHADER_REPORT(*this, nullptr, msg::kUnrecognizedCompilerTarget, profile ? profile : "");
+      return D3DERR_INVALIDCALL;
+    }
+    token = row.version;
+    vs10 = token == kVs10;
+    ps10 = token == kPs10;
+    if (vs10) token = kVs11;
+    if (ps10) token = kPs11;
+  }
+  version = token;
+
+  std::unique_ptr<ShaderTarget> made;
+  switch (ChooseTarget(token, fragment != 0, &options, &made)) {
+    case TargetChoice::kMade:
+      break;
+    case TargetChoice::kNotBuilt:
+      GXL_SHADER_REPORT(*this, nullptr, msg::kTargetNotYetImplemented, expression || !profile ? "fx_2_0" : profile);
+      return E_NOTIMPL;
+    case TargetChoice::kNone:
+      // A row of the profile table that claims a compiler target no target serves.
+      GXL_SHADER_REPORT(*this, nullptr, msg::kUnrecognizedCompilerTarget, profile ? profile : "");
+      return D3DERR_INVALIDCALL;
+    case TargetChoice::kNoMemory:
+      return E_OUTOFMEMORY;
+    case TargetChoice::kNoFragment:
+      return E_FAIL;  // the fragment compiler reports the fragment that failed
+  }
+  ShaderTarget* generator = made.get();
+  target = std::move(made);
+
+  if (!ReserveScratch(kScratchEntries)) return E_OUTOFMEMORY;  // the target stays until the next run
+  RunScope scope{*this, IrPoolScope(&pool)};
+
+  const ProgramNode* program = parsed;
+  if (!program) {
+    HlslParser parser;
+    ProgramNode* root = nullptr;
+    const HRESULT parsedHr = parser.Parse(options | kOptionParser, source, &root);
+    if (FAILED(parsedHr)) return parsedHr;
+    program = root;
+  }
+  tree = program;
+  if (vs10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompileVs10Replaced);
+  if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
+
+  HRESULT hr = LowerProgram();
+  if (FAILED(hr)) return hr;
+  if (expression) {
+    hr = LowerExpressionProgram(expression);
+  } else {
+    const char* name = entry;
+    ParseNodeKind10* function = nullptr;
+    if (entry) {
+      function = FindEntryPoint(entry);
+      if (!function) {
+        GXL_SHADER_REPORT(*this, nullptr, msg::kEntryPointNotFound, entry);
+        return E_FAIL;
+      }
+    } else {
+      function = FindEntryPointByDeclaration(declarations, &name);
+      if (!function) {
+        GXL_SHADER_REPORT(*this, nullptr, msg::kOverloadNotFound);
+        return E_FAIL;
+      }
+    }
+    hr = LowerFunction(name, function, arguments, nullptr, 1, entry ? 0 : 1);
+  }
+  if (FAILED(hr)) return hr;
+  if (errorFlag) return E_FAIL;
+  hr = ApplyPragmaDefs();
+  if (FAILED(hr)) return hr;
+
+  ComRef<DataBuffer> produced;
+  hr = generator->Compile(produced.Put());
+  if (FAILED(hr)) return hr;
+  if (!produced) return E_FAIL;
+  ComRef<ConstantTable> constants;
+  if (table) {
+    hr = CreateShaderConstantTable(static_cast<const DWORD*>(produced->GetPointer()), constants.Put());
+    if (FAILED(hr)) return hr;
+    *table = constants.Detach();
+  }
+  *code = produced.Detach();
+  return S_OK;
+}
+
+HRESULT ShaderCompiler::CompileSource(ShaderPreprocessor* from, const ProgramNode* parsed, const char* entry,
+                                      std::uint32_t fragment, const char* profileName, std::uint32_t optionWord,
+                                      DataBuffer** code, ConstantTable** table) {
+  if (code) *code = nullptr;
+  if (table) *table = nullptr;
+  if (!entry) return D3DERR_INVALIDCALL;
+  return Compile(from, parsed, entry, nullptr, nullptr, nullptr, fragment, profileName, optionWord, code, table);
+}
+
+HRESULT ShaderCompiler::CompileFunction(ShaderPreprocessor* from, const ProgramNode* parsed,
+                                        const ParseNode* declarations, const ParseNode* arguments,
+                                        std::uint32_t fragment, const char* profileName, std::uint32_t optionWord,
+                                        DataBuffer** code, ConstantTable** table) {
+  if (code) *code = nullptr;
+  if (table) *table = nullptr;
+  return Compile(from, parsed, nullptr, declarations, nullptr, arguments, fragment, profileName,
+                 optionWord & ~kOptionsWithTree, code, table);
+}
+
+namespace {
+
+// A new buffer holding `size` bytes of `data`.
+HRESULT CopyToBuffer(const void* data, std::size_t size, DataBuffer** out) {
+  if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+  DataBuffer* buffer = nullptr;
+  const HRESULT hr = GXLCreateDataBuffer(static_cast<DWORD>(size), &buffer);
+  if (FAILED(hr)) return hr;
+  if (size) std::memcpy(buffer->GetPointer(), data, size);
+  *out = buffer;
+  return S_OK;
+}
+
+// Expression wrappers (code 0 over an expression) and lists lead to the
+// node that does the work; a bounded walk, since the tree comes from a source.
+const ParseNode* FirstRealNode(const ParseNode* node) {
+  for (int steps = 0; node && steps < 256; ++steps) {
+    if (node->kind == NodeKind::List) {
+      node = node->first;
+    } else if (const ParseNodeKind13* e = AsExpression(node);
+               e && e->op == kExprValue && e->left && e->left->kind != NodeKind::Expression) {
+      node = e->left;
+    } else {
+      return node;
+    }
+  }
+  return node;
+}
+
+}  // namespace
+
+HRESULT ShaderCompiler::CompileObjectExpression(ShaderPreprocessor* from, const ProgramNode* parsed,
+                                                const ParseNode* expression, const char* profileName,
+                                                std::uint32_t optionWord, DataBuffer** buffer, std::uint32_t* kind) {
+  // Each step either finishes or moves to the expression a value node links to.
+  for (int steps = 0; steps < 256; ++steps) {
+    if (buffer) *buffer = nullptr;
+    if (kind) *kind = 0;
+    optionWord &= ~kOptionsWithTree;
+    source = from;
+    if (IsPlainValueType(expression)) {
+      if (const ParseNodeKind13* e = AsExpression(expression); e && e->type && e->type->kind == NodeKind::Type)
+        static_cast<TypeNode*>(e->type)->flags &= ~0x0C00u;
+      return Compile(from, parsed, nullptr, nullptr, expression, nullptr, 0, profileName, optionWord, buffer, nullptr);
+    }
+    const ParseNodeKind13* e = AsExpression(expression);
+    if (!e && !(expression && expression->kind == NodeKind::Expression)) {
+      GXL_SHADER_REPORT(*this, expression, msg::kInternalExpressionExpected);
+      return E_FAIL;
+    }
+    const TypeNode* type = e ? AsTypeNode(e->type) : nullptr;
+    if (e && e->type && (e->type->kind == NodeKind::ArrayType || (type && type->shape == kShapeAggregate))) {
+      GXL_SHADER_REPORT(*this, expression, msg::kObjectArrayExpression);
+      return E_NOTIMPL;
+    }
+    const ParseNode* node = FirstRealNode(expression);
+    const auto* leaf = node && node->kind == NodeKind::Expression ? static_cast<const ExpressionNode*>(node) : nullptr;
+    if (type && type->baseType == kBaseString && leaf && leaf->value.subKind == kComponentObject) {
+      const char* text = static_cast<const char*>(leaf->value.address);
+      if (!text) break;
+      if (!buffer) return D3DERR_INVALIDCALL;
+      if (kind) *kind = 1;
+      return CopyToBuffer(text, std::strlen(text) + 1, buffer);
+    }
+    if (const ParseNodeKind13* call = AsExpression(node); call && call->op == kExprCompile) {
+      const auto* target = call->left && call->left->kind == NodeKind::Token
+                               ? &static_cast<const TokenNode*>(call->left)->token
+                               : nullptr;
+      const ParseNodeKind13* invoked = AsExpression(call->right);
+      if (!target || !invoked) break;
+      return CompileFunction(from, parsed, invoked->left, invoked->right, 0, target->value.text, optionWord, buffer,
+                             nullptr);
+    }
+    if (!node || node->kind != NodeKind::Expression) break;
+    const ExpressionValue& value = static_cast<const ExpressionNode*>(node)->value;
+    if (value.subKind == kValueNode && value.node && AsExpression(value.node)) {
+      expression = value.node;
+      continue;
+    }
+    if (value.subKind == kValueCode && value.address) {
+      if (!buffer) return D3DERR_INVALIDCALL;
+      return CopyToBuffer(value.address, value.third, buffer);
+    }
+    break;
+  }
+  GXL_SHADER_REPORT(*this, expression, msg::kObjectExpression);
+  return E_NOTIMPL;
+}
+
+}  // namespace gxl::shader

@@ -1,0 +1,32 @@
+// The one table from a compile's version token to the target that generates
+// its code. Each target adds its row here; a row whose target is not built
+// yet names the profile as not implemented.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/win_types.h"
+
+namespace gxl::shader {
+
+class ShaderTarget;
+
+// Version token of an expression program ("FX", version 2.0).
+constexpr DWORD kExpressionProgramVersion = 0x46580200;
+// Options of the texture-shader target and of expression programs: no preshader.
+constexpr std::uint32_t kOptionExpressionProgram = 0x100;
+
+enum class TargetChoice {
+  kMade,      // *target holds the new target
+  kNotBuilt,  // a row stands for the token, its target comes later
+  kNone,      // no row for the token
+  kNoFragment,  // the target makes no fragments
+  kNoMemory,  // the target could not be allocated
+};
+
+// The target for `version`, constructed with the fragment flag where it
+// takes one; the row's option changes are applied to *options.
+TargetChoice ChooseTarget(DWORD version, bool fragment, std::uint32_t* options, std::unique_ptr<ShaderTarget>* target);
+
+}  // namespace gxl::shader

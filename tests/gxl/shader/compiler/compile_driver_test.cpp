@@ -1,0 +1,246 @@
+// The compile driver: the profile table's rows as targets, forced software
+// profiles, the option checks, entry-function and lowering failures, and
+// every branch of the object-expression compile.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "../hlsl_parse_run.h"
+#include "../log_text.h"
+#include "gxl/shader/compiler/constant_table.h"
+#include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
+#include "gxl/tex/com_ref.h"
+#include "gxl/tex/data_buffer.h"
+#include "gxl/tex/result_codes.h"
+#include "platform/d3d9_api.h"
+
+namespace {
+
+using gxl::ComRef;
+using gxl::shader::ShaderCompiler;
+using gxl::shader::ShaderPreprocessor;
+
+constexpr char kPassThrough[] =
+    "float4 scale;\n"
+    "float4 main(float4 p : POSITION) : POSITION { return p * scale; }\n";
+
+// One compile through the driver over a source in memory.
+struct DriverRun {
+  DriverRun(const char* text, const char* entry, const char* profile, std::uint32_t options = 0,
+            bool withTable = false) {
+    hr = pp.StartFromMemory(text, static_cast<UINT>(std::strlen(text)), nullptr, nullptr);
+    if (SUCCEEDED(hr)) {
+      ShaderCompiler compiler;
+      hr = compiler.CompileSource(&pp, nullptr, entry, 0, profile, options, code.Put(),
+                                  withTable ? table.Put() : nullptr);
+    }
+    log = shadertest::LogText(pp.Log());
+  }
+  DWORD Version() const { return code ? *static_cast<const DWORD*>(code->GetPointer()) : 0; }
+
+  ShaderPreprocessor pp;
+  ComRef<DataBuffer> code;
+  ComRef<ConstantTable> table;
+  HRESULT hr = E_FAIL;
+  std::string log;
+};
+
+TEST(GxlCompileDriver, EveryProfileRow) {
+  struct Row {
+    const char* profile;
+    HRESULT result;
+    DWORD version;        // of the code, when made
+    const char* message;  // a line the log must hold, or null for none
+  } rows[] = {
+      {"vs_1_1", S_OK, 0xFFFE0101, nullptr},
+      {"vs_2_0", S_OK, 0xFFFE0200, nullptr},
+      {"vs_2_a", S_OK, 0xFFFE0201, nullptr},
+      {"vs_2_sw", S_OK, 0xFFFE02FF, nullptr},
+      {"vs_1_0", S_OK, 0xFFFE0101, "warning X3505: vs_1_0 is no longer supported; using vs_1_1"},
+      // The pixel 1.x target reads the vertex source's semantics.
+      {"ps_1_0", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
+      {"ps_1_1", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
+      {"ps_1_4", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
+      {"ps_2_0", E_NOTIMPL, 0, "error X3500: 'ps_2_0': compiler target not yet implemented"},
+      {"ps_2_a", E_NOTIMPL, 0, "error X3500: 'ps_2_a': compiler target not yet implemented"},
+      {"ps_2_b", E_NOTIMPL, 0, "error X3500: 'ps_2_b': compiler target not yet implemented"},
+      {"ps_2_sw", E_NOTIMPL, 0, "error X3500: 'ps_2_sw': compiler target not yet implemented"},
+      {"vs_3_0", E_NOTIMPL, 0, "error X3500: 'vs_3_0': compiler target not yet implemented"},
+      {"vs_3_sw", E_NOTIMPL, 0, "error X3500: 'vs_3_sw': compiler target not yet implemented"},
+      {"ps_3_0", E_NOTIMPL, 0, "error X3500: 'ps_3_0': compiler target not yet implemented"},
+      {"ps_3_sw", E_NOTIMPL, 0, "error X3500: 'ps_3_sw': compiler target not yet implemented"},
+      // A texture shader's output is COLOR0.
+      {"tx_1_0", E_FAIL, 0, "error X4502: invalid reference to output semantic 'POSITION0'"},
+      {"ps_2_x", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'ps_2_x'"},
+      {"vs_2_x", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'vs_2_x'"},
+      // A compiler-target row that no target serves.
+      {"vs.2.x", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'vs.2.x'"},
+      {"vs_4_0", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'vs_4_0'"},
+  };
+  for (const Row& row : rows) {
+    const DriverRun run(kPassThrough, "main", row.profile);
+    EXPECT_EQ(run.hr, row.result) << row.profile << "\n" << run.log;
+    EXPECT_EQ(run.Version(), row.version) << row.profile;
+    EXPECT_EQ(static_cast<bool>(run.code), row.version != 0) << row.profile;
+    if (row.message) {
+      EXPECT_NE(run.log.find(row.message), std::string::npos) << row.profile << "\n" << run.log;
+    } else {
+      EXPECT_EQ(run.log, "<null>") << row.profile;
+    }
+  }
+}
+
+// Option 0x40 forces the software vertex profile, 0x80 the software pixel
+// profile; a flag of the other kind changes nothing.
+TEST(GxlCompileDriver, ForcedSoftwareProfiles) {
+  struct Row {
+    const char* profile;
+    std::uint32_t options;
+    DWORD version;
+    const char* named;  // the profile a not-built target is reported as
+  } rows[] = {
+      {"vs_1_1", 0x40, 0xFFFE02FF, nullptr}, {"vs_2_0", 0x40, 0xFFFE02FF, nullptr},
+      {"vs_2_a", 0x80, 0xFFFE0201, nullptr}, {"vs_3_0", 0x40, 0, "'vs_3_sw'"},
+      {"ps_2_0", 0x40, 0, "'ps_2_0'"},       {"ps_2_0", 0x80, 0, "'ps_2_sw'"},
+      {"ps_3_0", 0x80, 0, "'ps_3_sw'"},
+  };
+  for (const Row& row : rows) {
+    const DriverRun run(kPassThrough, "main", row.profile, row.options);
+    EXPECT_EQ(run.Version(), row.version) << row.profile << " " << row.options << "\n" << run.log;
+    if (row.named) {
+      EXPECT_NE(run.log.find(row.named), std::string::npos) << row.profile << "\n" << run.log;
+    }
+  }
+}
+
+TEST(GxlCompileDriver, FailuresLeaveNoCode) {
+  struct Row {
+    const char* what;
+    const char* text;
+    const char* entry;
+    std::uint32_t options;
+    HRESULT result;
+    const char* message;
+  } rows[] = {
+      {"option bit 0x800", kPassThrough, "main", 0x800, D3DERR_INVALIDCALL, nullptr},
+      {"no entry function", kPassThrough, "mian", 0, E_FAIL, "error X3501: 'mian': entrypoint not found"},
+      {"no entry name", kPassThrough, nullptr, 0, D3DERR_INVALIDCALL, nullptr},
+      {"an output never written", "void main(out float4 p : POSITION) {}\n", "main", 0, E_FAIL, "X3508"},
+      {"a parse error", "float4 main( : POSITION { }\n", "main", 0, E_FAIL, "error X3000"},
+      {"POSITION written in part",
+       "float4 main(float4 p : POSITION) : POSITION { return float4(p.xy, 0, 0) * p.x; }\n"
+       "float3 other(float4 p : POSITION) : POSITION { return p.xyz; }\n",
+       "other", 0, E_FAIL, "error X4541: vertex shader must minimally write all four components of POSITION"},
+  };
+  for (const Row& row : rows) {
+    const DriverRun run(row.text, row.entry, "vs_2_0", row.options, true);
+    EXPECT_TRUE(FAILED(run.hr)) << row.what;
+    if (row.result != E_FAIL || !FAILED(run.hr)) {
+      EXPECT_EQ(run.hr, row.result) << row.what << "\n" << run.log;
+    }
+    EXPECT_FALSE(run.code) << row.what;
+    EXPECT_FALSE(run.table) << row.what;
+    if (row.message) {
+      EXPECT_NE(run.log.find(row.message), std::string::npos) << row.what << "\n" << run.log;
+    }
+  }
+}
+
+TEST(GxlCompileDriver, TreeGivenWithParserOptionsOrNoCodeOut) {
+  shadertest::ParseRun parse(kPassThrough);
+  ASSERT_EQ(parse.hr, S_OK);
+  ShaderCompiler compiler;
+  ComRef<DataBuffer> code;
+  for (const std::uint32_t options : {0x8u, 0x10u})
+    EXPECT_EQ(compiler.CompileSource(&parse.pp, parse.tree, "main", 0, "vs_2_0", options, code.Put(), nullptr),
+              D3DERR_INVALIDCALL);
+  EXPECT_EQ(compiler.CompileSource(&parse.pp, parse.tree, "main", 0, "vs_2_0", 0, nullptr, nullptr),
+            D3DERR_INVALIDCALL);
+  // The parsed tree compiles as it stands, twice over with one compiler.
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(compiler.CompileSource(&parse.pp, parse.tree, "main", 0, "vs_2_0", 0, code.Put(), nullptr), S_OK);
+    ASSERT_TRUE(code);
+    EXPECT_EQ(*static_cast<const DWORD*>(code->GetPointer()), 0xFFFE0200u);
+  }
+}
+
+TEST(GxlCompileDriver, ConstantTableNamesTheUniforms) {
+  const DriverRun run(kPassThrough, "main", "vs_2_0", 0, true);
+  ASSERT_EQ(run.hr, S_OK) << run.log;
+  ASSERT_TRUE(run.table);
+  ConstantDesc desc{};
+  UINT count = 1;
+  ASSERT_EQ(run.table->DescribeConstants(run.table->ConstantByName(nullptr, "scale"), &desc, &count), S_OK);
+  EXPECT_EQ(desc.registerSet, 2u);
+  EXPECT_EQ(desc.columns, 4u);
+}
+
+// The initial value of a global of the parsed source.
+const ParseNode* InitialValue(const shadertest::ParseRun& parse, const char* name) {
+  const ParseNodeKind11* variable = gxl::shader::VariableDescription(parse.Find(name));
+  return variable ? variable->nodes[2] : nullptr;
+}
+
+TEST(GxlCompileDriver, ObjectExpressions) {
+  const char* source =
+      "float4 main(float4 p : POSITION) : POSITION { return p; }\n"
+      "vertexshader compiled = compile vs_2_0 main();\n"
+      "vertexshader assembled = asm { vs_2_0 dcl_position v0 mov oPos, v0 };\n"
+      "string text = \"hello\";\n"
+      "float4 plain = float4(1, 2, 3, 4);\n"
+      "vertexshader missing = compile vs_3_0 main();\n"
+      "vertexshader alias = compiled;\n";
+  shadertest::ParseRun parse(source);
+  ASSERT_EQ(parse.hr, S_OK) << parse.log;
+  struct Row {
+    const char* name;
+    HRESULT result;
+    std::uint32_t kind;
+    const char* message;
+  } rows[] = {
+      {"compiled", S_OK, 0, nullptr},
+      {"assembled", S_OK, 0, nullptr},
+      {"text", S_OK, 1, nullptr},
+      // A plain value is an expression program; shader model 3 comes with its target.
+      {"plain", S_OK, 0, nullptr},
+      {"missing", E_NOTIMPL, 0, "'vs_3_0': compiler target not yet implemented"},
+      {"alias", E_NOTIMPL, 0, "error X3500: non-trivial object expressions not yet implemented"},
+  };
+  for (const Row& row : rows) {
+    const ParseNode* value = InitialValue(parse, row.name);
+    ASSERT_NE(value, nullptr) << row.name;
+    ShaderCompiler compiler;
+    ComRef<DataBuffer> buffer;
+    std::uint32_t kind = 7;
+    const HRESULT hr = compiler.CompileObjectExpression(&parse.pp, parse.tree, value, "vs_2_0", 0, buffer.Put(), &kind);
+    const std::string log = shadertest::LogText(parse.pp.Log());
+    EXPECT_EQ(hr, row.result) << row.name << "\n" << log;
+    EXPECT_EQ(kind, row.kind) << row.name;
+    EXPECT_EQ(static_cast<bool>(buffer), row.result == S_OK) << row.name;
+    if (row.message) {
+      EXPECT_NE(log.find(row.message), std::string::npos) << row.name << "\n" << log;
+    }
+    if (!buffer) continue;
+    const auto* bytes = static_cast<const char*>(buffer->GetPointer());
+    if (row.kind == 1) {
+      EXPECT_EQ(std::string(bytes, buffer->GetSize()), std::string("hello", 6));
+    } else {
+      EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes), std::strcmp(row.name, "plain") ? 0xFFFE0200u : 0x46580200u)
+          << row.name;
+      EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes + buffer->GetSize() - 4), 0x0000FFFFu) << row.name;
+    }
+  }
+  // A node that is no expression, and a statement around one.
+  ShaderCompiler compiler;
+  ComRef<DataBuffer> buffer;
+  std::uint32_t kind = 0;
+  EXPECT_EQ(
+      compiler.CompileObjectExpression(&parse.pp, parse.tree, parse.Find("text"), "vs_2_0", 0, buffer.Put(), &kind),
+      E_FAIL);
+  EXPECT_NE(shadertest::LogText(parse.pp.Log()).find("internal error: expression expected"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,587 @@
+// HLSL compiled end to end for the vertex profiles, validated by the
+// platform and run in the token kit's interpreter: the corpus's vertex
+// functions against C++ written from their sources, generated expressions
+// against the generator's own values, a fragment through the fragment entry
+// points, and mutated sources that must give messages, never a crash.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gxl/shader/compiler/constant_table.h"
+#include "gxl/shader/shader_entry.h"
+#include "gxl/tex/com_ref.h"
+#include "gxl/tex/data_buffer.h"
+#include "declared_inputs.h"
+#include "tests/gxl/shader/hlsl_parse_run.h"
+#include "tests/support/hlslgen/hlslgen.h"
+#include "tests/support/shader/corpus.h"
+#include "tests/support/shader/decode.h"
+#include "tests/support/shader/interp.h"
+
+namespace {
+
+using gxl::ComRef;
+using nura::shtok::Float4;
+using nura::shtok::Lane;
+using Words = std::vector<std::uint32_t>;
+using V4 = std::array<double, 4>;
+
+constexpr const char* kProfiles[] = {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw"};
+constexpr DWORD kNoOptimisation = 0x4;
+
+// One compile through the public entry point.
+struct Compiled {
+  HRESULT hr = E_FAIL;
+  Words code;
+  ComRef<ConstantTable> table;
+  std::string messages;
+  std::string text;  // the kit's disassembly
+};
+
+Compiled Compile(const std::string& source, const char* entry, const char* profile, DWORD flags, const char* file) {
+  Compiled c;
+  ComRef<DataBuffer> code, messages;
+  c.hr = file ? CompileShaderFromFileA(file, nullptr, nullptr, entry, profile, flags, code.Put(), messages.Put(),
+                                       c.table.Put())
+              : CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, entry,
+                                        profile, flags, code.Put(), messages.Put(), c.table.Put());
+  if (messages) c.messages = static_cast<const char*>(messages->GetPointer());
+  if (code) {
+    const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
+    c.code.assign(words, words + code->GetSize() / 4);
+    std::string error;
+    if (!nura::shtok::Disassemble(c.code.data(), c.code.size(), &c.text, &error)) c.text = "undecodable: " + error;
+  }
+  return c;
+}
+
+using shadertest::DeclaredInputs;
+
+// Uniform values by name, row by row as the source declares them.
+using Uniforms = std::map<std::string, std::vector<double>>;
+
+// Every float constant of the table placed in its registers: the given
+// value where the test names it, else the table's default, else zero.
+bool PlaceConstants(ConstantTable* table, const Uniforms& uniforms, nura::shtok::Interpreter& interp,
+                    std::string* error) {
+  ConstantTableDesc desc{};
+  if (!table || FAILED(table->Describe(&desc))) return *error = "no constant table", false;
+  for (UINT i = 0; i < desc.constants; ++i) {
+    ConstantDesc c{};
+    UINT count = 1;
+    if (FAILED(table->DescribeConstants(table->ConstantByIndex(nullptr, i), &c, &count)) || !c.name) continue;
+    if (c.registerSet != 2) continue;
+    const auto given = uniforms.find(c.name);
+    for (UINT r = 0; r < c.registerCount; ++r) {
+      Float4 value;
+      for (UINT k = 0; k < 4; ++k) {
+        double x = 0;
+        if (given != uniforms.end()) {
+          // Matrices by columns hold a column per register.
+          const std::size_t at = c.typeClass == 3 ? std::size_t{k} * c.columns + r : std::size_t{r} * c.columns + k;
+          const bool inside = c.typeClass == 3 ? (k < c.rows && r < c.columns) : (r < c.rows && k < c.columns);
+          if (inside && at < given->second.size()) x = given->second[at];
+        } else if (c.defaultValue) {
+          x = static_cast<const float*>(c.defaultValue)[r * 4 + k];
+        }
+        value[static_cast<int>(k)] = static_cast<float>(x);
+      }
+      interp.SetFloat(static_cast<int>(c.registerIndex + r), value);
+    }
+  }
+  return true;
+}
+
+// --- C++ references of the corpus's vertex functions --------------------------------
+
+using Inputs = std::map<std::string, V4>;
+// Outputs by semantic, with as many components as the function writes.
+using Outputs = std::map<std::string, std::vector<double>>;
+
+V4 RowTimesMatrix(const V4& v, const std::vector<double>& m) {
+  V4 out{};
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 4; ++r) out[c] += v[r] * m[r * 4 + c];
+  return out;
+}
+V4 MatrixTimesColumn(const std::vector<double>& m, const V4& v) {
+  V4 out{};
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) out[r] += m[r * 4 + c] * v[c];
+  return out;
+}
+std::vector<double> Normalized3(const std::vector<double>& v) {
+  const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  return {v[0] / length, v[1] / length, v[2] / length};
+}
+
+Outputs Irrlicht(const Inputs& in, const Uniforms& u) {
+  const V4 position = in.at("POSITION0");
+  const V4& n = in.at("NORMAL0");
+  const V4 normal4 = RowTimesMatrix({n[0], n[1], n[2], 0}, u.at("mInvWorld"));
+  const std::vector<double> normal = Normalized3({normal4[0], normal4[1], normal4[2]});
+  const V4 world = MatrixTimesColumn(u.at("mTransWorld"), position);
+  const std::vector<double>& light = u.at("mLightPos");
+  const std::vector<double> toLight = Normalized3({world[0] - light[0], world[1] - light[1], world[2] - light[2]});
+  const double d = -(toLight[0] * normal[0] + toLight[1] * normal[1] + toLight[2] * normal[2]);
+  const double lit = std::max(d, 0.0);
+  const std::vector<double>& color = u.at("mLightColor");
+  const V4 clip = RowTimesMatrix(position, u.at("mWorldViewProj"));
+  const V4& uv = in.at("TEXCOORD0");
+  return {{"POSITION0", {clip[0], clip[1], clip[2], clip[3]}},
+          {"COLOR0", {color[0] * lit, color[1] * lit, color[2] * lit, 0}},
+          {"TEXCOORD0", {uv[0], uv[1]}}};
+}
+
+Outputs Projected(const Inputs& in, const Uniforms& u) {
+  const V4 clip = RowTimesMatrix(in.at("POSITION0"), u.at("al_projview_matrix"));
+  return {{"POSITION0", {clip[0], clip[1], clip[2], clip[3]}}};
+}
+
+// The mame position: the screen's pixel coordinates to clip space.
+std::vector<double> ScreenPosition(const V4& p, const Uniforms& u) {
+  const std::vector<double>& dims = u.at("ScreenDims");
+  return {(p[0] / dims[0] - 0.5) * 2, ((1 - p[1] / dims[1]) - 0.5) * 2, p[2], 1};
+}
+std::vector<double> HalfTexel(const V4& uv, const std::vector<double>& dims) {
+  return {uv[0] + 0.5 / dims[0], uv[1] + 0.5 / dims[1]};
+}
+
+// The texture coordinate from the screen position, half a texel on.
+Outputs FromScreen(const Inputs& in, const Uniforms& u) {
+  const V4& p = in.at("POSITION0");
+  const std::vector<double>& s = u.at("ScreenDims");
+  const V4& c = in.at("COLOR0");
+  return Outputs{{"POSITION0", ScreenPosition(p, u)},
+                 {"TEXCOORD0", HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"))},
+                 {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+}
+
+struct CorpusFunction {
+  const char* file;  // below the corpus's shader folder
+  const char* entry;
+  std::function<Outputs(const Inputs&, const Uniforms&)> reference;
+  const char* uniforms;  // the names the test gives random values, "name:count" separated by spaces
+};
+
+const CorpusFunction kCorpus[] = {
+    {"irrlicht/d3d9.hlsl", "vertexMain", Irrlicht,
+     "mWorldViewProj:16 mInvWorld:16 mTransWorld:16 mLightPos:3 mLightColor:4"},
+    {"allegro5/ex_prim_high_vertex.hlsl", "vs_main",
+     [](const Inputs& in, const Uniforms& u) {
+       Outputs o = Projected(in, u);
+       o["TEXCOORD0"] = {in.at("TEXCOORD0")[0], in.at("TEXCOORD0")[1]};
+       return o;
+     },
+     "al_projview_matrix:16"},
+    {"allegro5/ex_prim_shader_vertex.hlsl", "vs_main",
+     [](const Inputs& in, const Uniforms& u) {
+       Outputs o = Projected(in, u);
+       const V4 &p = in.at("POSITION0"), &n = in.at("TEXCOORD2");
+       o["TEXCOORD0"] = {p[0], p[1], p[2]};
+       o["TEXCOORD1"] = {n[0], n[1], n[2]};
+       return o;
+     },
+     "al_projview_matrix:16"},
+    {"allegro5/ex_shader_vertex.hlsl", "vs_main",
+     [](const Inputs& in, const Uniforms& u) {
+       Outputs o = Projected(in, u);
+       const V4& c = in.at("TEXCOORD1");
+       o["COLOR0"] = {c[0], c[1], c[2], c[3]};
+       o["TEXCOORD0"] = {in.at("TEXCOORD0")[0], in.at("TEXCOORD0")[1]};
+       return o;
+     },
+     "al_projview_matrix:16"},
+    {"mame/primary.fx", "vs_screen_main", FromScreen, "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_vector_buffer_main", FromScreen, "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_ui_main",
+     [](const Inputs& in, const Uniforms& u) {
+       const V4 &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
+       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
+                      {"TEXCOORD0", {uv[0], uv[1]}},
+                      {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+     },
+     "ScreenDims:2"},
+};
+
+// phosphor, chroma and ghosting: the texture coordinate, half a texel on,
+// also as the previous frame's.
+Outputs WithPreviousCoordinate(const Inputs& in, const Uniforms& u) {
+  const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"));
+  const V4& c = in.at("COLOR0");
+  return {{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
+          {"TEXCOORD0", uv},
+          {"TEXCOORD1", uv},
+          {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+}
+
+Outputs Focus(const Inputs& in, const Uniforms& u) {
+  static const double kOffsets[8][2] = {{0, 0},     {-0.2, -0.6}, {0.4, -0.4}, {0.6, 0.2},
+                                        {0.2, 0.6}, {-0.4, 0.6},  {-0.6, 0.2}, {-0.6, -0.4}};
+  const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"));
+  const std::vector<double>&dims = u.at("TargetDims"), &defocus = u.at("Defocus");
+  const V4& c = in.at("COLOR0");
+  Outputs o{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)}, {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+  for (int k = 0; k < 8; ++k)
+    o["TEXCOORD" + std::to_string(k)] = {uv[0] + kOffsets[k][0] * (1 / dims[0]) * defocus[0],
+                                         uv[1] + kOffsets[k][1] * (1 / dims[1]) * defocus[1]};
+  return o;
+}
+
+// Half a texel of each level's size on from the screen coordinate.
+Outputs Bloom(const Inputs& in, const Uniforms& u) {
+  const V4& p = in.at("POSITION0");
+  const std::vector<double>& s = u.at("ScreenDims");
+  const std::vector<double> uv = HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"));
+  const V4& c = in.at("COLOR0");
+  auto offset = [&](const char* name, int k) { return uv[k % 2] + 0.5 / u.at(name)[k]; };
+  Outputs o{{"POSITION0", ScreenPosition(p, u)}, {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+  o["TEXCOORD0"] = {uv[0], uv[1], offset("Level01Size", 2), offset("Level01Size", 3)};
+  const char* levels[] = {"Level23Size", "Level45Size", "Level67Size", "Level89Size"};
+  for (int n = 0; n < 4; ++n)
+    o["TEXCOORD" + std::to_string(n + 1)] = {offset(levels[n], 0), offset(levels[n], 1), offset(levels[n], 2),
+                                             offset(levels[n], 3)};
+  o["TEXCOORD5"] = {offset("LevelASize", 0), offset("LevelASize", 1)};
+  return o;
+}
+
+// The bools are given 0 or 1 by the test.
+Outputs Post(const Inputs& in, const Uniforms& u) {
+  const V4 &p = in.at("POSITION0"), &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
+  const std::vector<double>&s = u.at("ScreenDims"), &shadow = u.at("ShadowUVOffset");
+  const bool swap = u.at("SwapXY")[0] != 0, vector = u.at("PrepareVector")[0] != 0;
+  const double sx = swap ? shadow[1] : shadow[0], sy = swap ? shadow[0] : shadow[1];
+  const std::vector<double> coordinate =
+      HalfTexel(vector ? V4{p[0] / s[0], p[1] / s[1], 0, 0} : uv, u.at("TargetDims"));
+  return {{"POSITION0", ScreenPosition(p, u)},
+          {"TEXCOORD0", coordinate},
+          {"TEXCOORD1", {p[0] + sx, p[1] + sy}},
+          {"COLOR0", {c[0], c[1], c[2], c[3]}}};
+}
+
+const CorpusFunction kMameEffects[] = {
+    {"mame/phosphor.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
+    {"mame/chroma.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
+    {"mame/ghosting.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
+    {"mame/focus.fx", "vs_main", Focus, "ScreenDims:2 TargetDims:2 Defocus:2"},
+    {"mame/vector.fx", "vs_main",
+     [](const Inputs& in, const Uniforms& u) {
+       const V4 &p = in.at("POSITION0"), &c = in.at("COLOR0"), &line = in.at("TEXCOORD1");
+       const std::vector<double>& s = u.at("ScreenDims");
+       return Outputs{{"POSITION0", ScreenPosition(p, u)},
+                      {"TEXCOORD0", {p[0] / s[0], p[1] / s[1]}},
+                      {"COLOR0", {c[0], c[1], c[2], c[3]}},
+                      {"TEXCOORD1", {line[0], line[1]}}};
+     },
+     "ScreenDims:2"},
+    {"mame/ntsc.fx", "vs_main",
+     [](const Inputs& in, const Uniforms& u) {
+       const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("SourceDims"));
+       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)}, {"TEXCOORD0", {uv[0], uv[1], 0, 0}}};
+     },
+     "ScreenDims:2 SourceDims:2"},
+    {"mame/bloom.fx", "vs_main", Bloom,
+     "ScreenDims:2 TargetDims:2 Level01Size:4 Level23Size:4 Level45Size:4 Level67Size:4 Level89Size:4 "
+     "LevelASize:2"},
+    {"mame/post.fx", "vs_main", Post, "ScreenDims:2 TargetDims:2 ShadowUVOffset:2 SwapXY:1 PrepareVector:1"},
+    {"mame/distortion.fx", "vs_main",
+     [](const Inputs& in, const Uniforms& u) {
+       const V4& c = in.at("COLOR0");
+       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
+                      {"COLOR0", {c[0], c[1], c[2], c[3]}},
+                      {"TEXCOORD0", HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"))}};
+     },
+     "ScreenDims:2 TargetDims:2"},
+};
+
+// The lane's output register of a semantic.
+const Float4* OutputOf(const Lane& lane, const std::string& semantic) {
+  const int index = semantic.back() - '0';
+  if (semantic == "POSITION0") return &lane.oPos;
+  if (semantic.rfind("COLOR", 0) == 0) return &lane.oD[index & 1];
+  if (semantic.rfind("TEXCOORD", 0) == 0) return &lane.o[index];
+  return nullptr;
+}
+
+// Within 1e-5 of the reference, relative to its size (at least 1).
+bool Near(double got, double want) { return std::fabs(got - want) <= 1e-5 * std::max(1.0, std::fabs(want)); }
+
+// Compiles and runs one corpus function for a profile and option word on
+// random vertices against its reference; false when it does not compile.
+void CheckCorpusFunction(const CorpusFunction& f, const std::string& path, const char* profile, DWORD flags,
+                         std::uint32_t seed) {
+  const std::string what = f.file + std::string(" ") + f.entry + " " + profile + " flags " + std::to_string(flags);
+  const Compiled c = Compile("", f.entry, profile, flags, path.c_str());
+  ASSERT_EQ(c.hr, S_OK) << what << "\n" << c.messages;
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<double> dims(64, 2048), unit(-2, 2);
+  Uniforms uniforms;
+  std::istringstream names(f.uniforms);
+  for (std::string item; names >> item;) {
+    const std::string name = item.substr(0, item.find(':'));
+    const int count = std::atoi(item.c_str() + item.find(':') + 1);
+    std::vector<double>& v = uniforms[name];
+    for (int i = 0; i < count; ++i)
+      v.push_back(static_cast<float>(name.find("Dims") != std::string::npos || name.find("Size") != std::string::npos
+                                         ? dims(random)
+                                     : name == "SwapXY" || name == "PrepareVector" ? random() % 2
+                                                                                   : unit(random)));
+  }
+  nura::shtok::Interpreter interp;
+  std::string error;
+  ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << what << ": " << error;
+  ASSERT_TRUE(PlaceConstants(c.table.Get(), uniforms, interp, &error)) << what << ": " << error;
+  const std::map<std::string, int> declared = DeclaredInputs(c.text);
+  for (int vertex = 0; vertex < 100; ++vertex) {
+    Lane lane;
+    Inputs inputs;
+    for (const auto& [semantic, reg] : declared) {
+      V4 v{};
+      for (int k = 0; k < 4; ++k) {
+        // Positions cover the screen; the rest stays small.
+        const bool screen = semantic == "POSITION0" && k < 2 && uniforms.count("ScreenDims");
+        v[k] = screen ? std::uniform_real_distribution<double>(0, uniforms["ScreenDims"][k])(random) : unit(random);
+        lane.v[reg][k] = static_cast<float>(v[k]);
+        v[k] = lane.v[reg][k];
+      }
+      inputs[semantic] = v;
+    }
+    ASSERT_TRUE(interp.Run(&lane, 1, &error)) << what << ": " << error;
+    Outputs want;
+    ASSERT_NO_THROW(want = f.reference(inputs, uniforms)) << what << ": an input the reference reads is not declared\n"
+                                                          << c.text;
+    for (const auto& [semantic, values] : want) {
+      const Float4* got = OutputOf(lane, semantic);
+      ASSERT_NE(got, nullptr) << semantic;
+      for (std::size_t k = 0; k < values.size(); ++k)
+        ASSERT_TRUE(Near((*got)[static_cast<int>(k)], values[k]))
+            << what << ": " << semantic << " component " << k << " is " << (*got)[static_cast<int>(k)] << " for "
+            << values[k] << "\n"
+            << c.text;
+    }
+  }
+}
+
+std::string CorpusPath(const char* file) {
+  for (const shadertest::CorpusFile& f : shadertest::CorpusFiles())
+    if (f.path.size() >= std::strlen(file) &&
+        f.path.compare(f.path.size() - std::strlen(file), std::string::npos, file) == 0)
+      return f.path;
+  return {};
+}
+
+void CheckCorpus(const CorpusFunction* functions, std::size_t count) {
+  std::uint32_t seed = 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string path = CorpusPath(functions[i].file);
+    if (path.empty()) return shadertest::CorpusMissing();
+    for (const char* profile : kProfiles)
+      for (const DWORD flags : {0u, kNoOptimisation}) CheckCorpusFunction(functions[i], path, profile, flags, seed++);
+  }
+}
+
+TEST(GxlVsEndToEnd, CorpusVertexFunctions) { CheckCorpus(kCorpus, std::size(kCorpus)); }
+TEST(GxlVsEndToEnd, CorpusMameEffectVertexFunctions) { CheckCorpus(kMameEffects, std::size(kMameEffects)); }
+
+// --- Generated expressions ------------------------------------------------------------
+
+// The generator's expression as a vertex function of its variables, which
+// arrive as inputs TEXCOORD0 on (a register per matrix row; matrices row
+// major); the result leaves through TEXCOORD0 to 3, a row each. Empty when
+// the variables need more input registers than the profile has.
+std::string GeneratedShader(const hlslgen::Generator& g,
+                            std::vector<std::pair<int, const hlslgen::Variable*>>* inputs) {
+  std::string parameters = "float4 p : POSITION";
+  int reg = 1;
+  for (const hlslgen::Variable& v : g.Variables()) {
+    const std::string semantic = "TEXCOORD" + std::to_string(reg - 1);
+    parameters +=
+        std::string(", ") + (v.type.matrix ? "row_major " : "") + v.type.Name() + " " + v.name + " : " + semantic;
+    inputs->push_back({reg, &v});
+    reg += static_cast<int>(v.type.matrix ? v.type.rows : 1);
+  }
+  if (reg > 16) return {};
+  const hlslgen::Type& t = g.At(g.Root()).type;
+  std::string body =
+      "  pos = p;\n  t0 = 0;\n  t1 = 0;\n  t2 = 0;\n  t3 = 0;\n  " + t.Name() + " r = " + g.Text(g.Root()) + ";\n";
+  for (std::uint32_t i = 0; i < t.rows; ++i)
+    for (std::uint32_t j = 0; j < t.columns; ++j) {
+      const std::string element = t.matrix        ? "r._m" + std::to_string(i) + std::to_string(j)
+                                  : t.columns > 1 ? std::string("r.") + "xyzw"[j]
+                                                  : std::string("r");
+      body += "  t" + std::to_string(i) + "." + "xyzw"[j] + " = (float)" + element + ";\n";
+    }
+  return "void main(" + parameters +
+         ", out float4 pos : POSITION, out float4 t0 : TEXCOORD0, out float4 t1 : TEXCOORD1, "
+         "out float4 t2 : TEXCOORD2, out float4 t3 : TEXCOORD3) {\n" +
+         body + "}\n";
+}
+
+class GxlVsEndToEndGenerated : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(GxlVsEndToEndGenerated, ExpressionsGiveTheGeneratorsValues) {
+  const char* profile = GetParam();
+  std::uint32_t compiled = 0;
+  for (std::uint32_t seed = 0; seed < 500; ++seed) {
+    const hlslgen::Generator g(seed);
+    std::vector<std::pair<int, const hlslgen::Variable*>> inputs;
+    const std::string source = GeneratedShader(g, &inputs);
+    if (source.empty()) continue;
+    const Compiled c = Compile(source, "main", profile, seed % 2 ? kNoOptimisation : 0, nullptr);
+    // What needs more temporaries or instruction slots than the profile has
+    // may fail, saying so.
+    if (FAILED(c.hr) &&
+        (c.messages.find("error X4004:") != std::string::npos || c.messages.find("error X4521:") != std::string::npos ||
+         c.messages.find("instruction slots exceed") != std::string::npos))
+      continue;
+    ASSERT_EQ(c.hr, S_OK) << "seed " << seed << "\n" << source << c.messages;
+    ++compiled;
+    nura::shtok::Interpreter interp;
+    std::string error;
+    ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+    const std::map<std::string, int> declared = DeclaredInputs(c.text);
+    Lane lane;
+    for (const auto& [first, v] : inputs) {
+      const std::uint32_t rows = v->type.matrix ? v->type.rows : 1;
+      for (std::uint32_t i = 0; i < rows; ++i) {
+        const auto at = declared.find("TEXCOORD" + std::to_string(first - 1 + static_cast<int>(i)));
+        if (at == declared.end()) continue;  // a variable the expression does not read
+        for (std::uint32_t j = 0; j < v->type.columns; ++j)
+          lane.v[at->second][static_cast<int>(j)] = static_cast<float>(v->value[i * v->type.columns + j]);
+      }
+    }
+    ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+    const hlslgen::Node& root = g.At(g.Root());
+    for (std::uint32_t k = 0; k < root.value.size(); ++k) {
+      const float got = lane.o[k / root.type.columns][static_cast<int>(k % root.type.columns)];
+      ASSERT_TRUE(Near(got, root.value[k])) << "seed " << seed << " " << profile << ": component " << k << " is " << got
+                                            << " for " << root.value[k] << "\n"
+                                            << source << c.text;
+    }
+  }
+  EXPECT_GT(compiled, 450u);
+  RecordProperty("compiled", static_cast<int>(compiled));
+}
+
+INSTANTIATE_TEST_SUITE_P(Profiles, GxlVsEndToEndGenerated, ::testing::ValuesIn(kProfiles));
+
+// A bool uniform that arithmetic reads lives in a float constant: b#
+// registers are for if alone.
+TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
+  const std::string source = "bool Swap;\nfloat4 main(float4 p : POSITION) : POSITION { return Swap ? p.yxzw : p; }\n";
+  for (const char* profile : kProfiles) {
+    const Compiled c = Compile(source, "main", profile, 0, nullptr);
+    ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+    ConstantDesc desc{};
+    UINT count = 1;
+    ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "Swap"), &desc, &count), S_OK);
+    EXPECT_EQ(desc.registerSet, 2u) << profile;
+    for (const bool swap : {false, true}) {
+      nura::shtok::Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+      interp.SetFloat(static_cast<int>(desc.registerIndex), Float4(swap ? 1.0f : 0.0f, 0, 0, 0));
+      Lane lane;
+      lane.v[DeclaredInputs(c.text).at("POSITION0")] = Float4(1, 2, 3, 4);
+      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+      EXPECT_EQ(lane.oPos[0], swap ? 2.0f : 1.0f) << profile << "\n" << c.text;
+      EXPECT_EQ(lane.oPos[1], swap ? 1.0f : 2.0f) << profile;
+    }
+  }
+}
+
+// A vertex fragment compiled through the fragment entry points: the set
+// holds it as fragment code (version tag 0x7FFE) with its FINF block.
+TEST(GxlVsEndToEnd, FragmentThroughTheFragmentEntryPoints) {
+  const char source[] =
+      "float4 scale;\n"
+      "float4 vmain(float4 p : POSITION) : POSITION { return p * scale; }\n"
+      "vertexfragment moved = compile_fragment vs_1_1 vmain();\n";
+  ComRef<DataBuffer> set, messages;
+  ASSERT_EQ(CompileFragmentsFromMemory(source, sizeof source - 1, nullptr, nullptr, 0, set.Put(), messages.Put()), S_OK)
+      << (messages ? static_cast<const char*>(messages->GetPointer()) : "");
+  const auto* words = static_cast<const std::uint32_t*>(set->GetPointer());
+  const std::size_t count = set->GetSize() / 4;
+  ASSERT_GE(count, 8u);
+  EXPECT_EQ(words[0], 0x7FFE0000u);
+  ASSERT_EQ(words[1] & 0xFFFF, 0xFFFEu);
+  EXPECT_EQ(std::memcmp(&words[2], "FRAG", 4), 0);
+  const std::size_t nameWords = (words[4] - 8) / 4;
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&words[5])), "moved");
+  const std::uint32_t* code = &words[5 + nameWords];
+  const std::size_t codeWords = (words[1] >> 16) - 3 - nameWords;
+  EXPECT_EQ(code[0], 0x7FFE0101u);
+  EXPECT_EQ(code[codeWords - 1], 0x0000FFFFu);
+  bool finf = false;
+  for (std::size_t i = 1; i + 1 < codeWords; ++i)
+    finf |= (code[i] & 0xFFFF) == 0xFFFE && std::memcmp(&code[i + 1], "FINF", 4) == 0;
+  EXPECT_TRUE(finf);
+  EXPECT_EQ(words[count - 1], 0x0000FFFFu);
+}
+
+// Corpus sources with bytes changed, dropped and repeated: each compile ends
+// with a result and messages, never a crash or a hang.
+class GxlVsEndToEndMutated : public ::testing::TestWithParam<std::uint32_t> {};
+
+constexpr char kPunctuation[] = "{}()[];,.+-*/<>=!?:\"#\\\n0123456789";
+
+TEST_P(GxlVsEndToEndMutated, SourcesGiveMessagesOnly) {
+  std::vector<std::pair<std::string, const char*>> sources;
+  for (const CorpusFunction* table : {kCorpus, kMameEffects})
+    for (std::size_t i = 0; i < (table == kCorpus ? std::size(kCorpus) : std::size(kMameEffects)); ++i) {
+      const std::string path = CorpusPath(table[i].file);
+      if (path.empty()) return shadertest::CorpusMissing();
+      std::ifstream in(path, std::ios::binary);
+      sources.push_back({std::string(std::istreambuf_iterator<char>(in), {}), table[i].entry});
+    }
+  std::mt19937 random(GetParam());
+  constexpr std::uint32_t kRuns = 1250;
+  std::uint32_t succeeded = 0;
+  for (std::uint32_t run = 0; run < kRuns; ++run) {
+    const auto& [original, entry] = sources[random() % sources.size()];
+    std::string text = original;
+    for (std::uint32_t edits = 1 + random() % 4; edits--;) {
+      const std::size_t at = random() % text.size();
+      switch (random() % 4) {
+        case 0:
+          text[at] = static_cast<char>(random() % 128);
+          break;
+        case 1:
+          text.erase(at, 1 + random() % 16);
+          break;
+        case 2:
+          text.insert(at, text.substr(random() % text.size(), 1 + random() % 32));
+          break;
+        default:
+          text[at] = kPunctuation[random() % (sizeof kPunctuation - 1)];
+          break;
+      }
+      if (text.empty()) text = "x";
+    }
+    const Compiled c = Compile(text, entry, kProfiles[run % 4], run % 3 == 0 ? kNoOptimisation : 0, nullptr);
+    if (SUCCEEDED(c.hr)) {
+      ++succeeded;
+      EXPECT_FALSE(c.code.empty());
+      EXPECT_EQ(c.text.rfind("undecodable", 0), std::string::npos) << c.text;
+    } else {
+      EXPECT_TRUE(c.code.empty());
+      // Every failure says why.
+      EXPECT_FALSE(c.messages.empty()) << "run " << run << ": " << c.hr;
+    }
+  }
+  RecordProperty("succeeded", static_cast<int>(succeeded));
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, GxlVsEndToEndMutated, ::testing::Range(1u, 9u));
+
+}  // namespace
