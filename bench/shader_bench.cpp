@@ -28,7 +28,9 @@
 // target with loops of at most 255 iterations, after the simulation that
 // shows it runs longer. Last, whole compiles for vs_2_0 of each vertex
 // function of the corpus, and for vs_2_sw of a generated 300-line function
-// with a 64-iteration loop.
+// with a 64-iteration loop; and of the corpus's pixel shaders for ps_2_0
+// (unvalidated, so that the time is the compiler's alone), mame/chroma.fx's
+// loop of three unrolled among them.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -827,11 +829,12 @@ constexpr const char* kVertexFunctions[][2] = {
     {"mame/ntsc.fx", "vs_main"},                   {"mame/distortion.fx", "vs_main"},
 };
 
-void CompileEach(benchmark::State& state, const std::string& text, const char* entry, const char* profile) {
+void CompileEach(benchmark::State& state, const std::string& text, const char* entry, const char* profile,
+                 DWORD flags = 0) {
   for (auto _ : state) {
     DataBuffer* code = nullptr;
     if (FAILED(CompileShaderFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr, entry, profile,
-                                       0, &code, nullptr, nullptr))) {
+                                       flags, &code, nullptr, nullptr))) {
       state.SkipWithError("the source did not compile");
       return;
     }
@@ -864,8 +867,47 @@ void BM_CompileLongFunction(benchmark::State& state) {
   CompileEach(state, text, "main", "vs_2_sw");
 }
 
+// The corpus's pixel shaders, each with the vertex half it is joined to;
+// compiled unvalidated, as some do not fit ps_2_0's slots yet.
+struct PixelSource {
+  const char* vertexHalf;  // null: the file stands alone
+  const char* file;
+  const char* entry;
+};
+constexpr PixelSource kPixelSources[] = {
+    {"allegro5/ex_shader_vertex.hlsl", "allegro5/ex_shader_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_shader_vertex.hlsl", "allegro5/ex_shader_multitex_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_shader_vertex.hlsl", "allegro5/ex_prim_wrap_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_prim_shader_vertex.hlsl", "allegro5/ex_prim_shader_pixel.hlsl", "ps_main"},
+    {"allegro5/ex_prim_high_vertex.hlsl", "allegro5/ex_prim_high_pixel.hlsl", "ps_main"},
+    {nullptr, "mame/primary.fx", "ps_screen_main"},
+    {nullptr, "mame/primary.fx", "ps_vector_buffer_main"},
+    {nullptr, "mame/primary.fx", "ps_ui_main"},
+    {nullptr, "mame/phosphor.fx", "ps_main"},
+    {nullptr, "mame/chroma.fx", "ps_main"},
+    {nullptr, "mame/ghosting.fx", "ps_main"},
+    {nullptr, "mame/focus.fx", "ps_main"},
+    {nullptr, "mame/vector.fx", "ps_main"},
+    {nullptr, "irrlicht/d3d9.hlsl", "pixelMain"},
+};
+
+void BM_CompilePs20(benchmark::State& state) {
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  const PixelSource& source = kPixelSources[state.range(0)];
+  state.SetLabel(std::string(source.file) + " " + source.entry);
+  CompileEach(state,
+              (source.vertexHalf ? ReadText(corpus / source.vertexHalf) + "\n#line 1\n" : std::string()) +
+                  ReadText(corpus / source.file),
+              source.entry, "ps_2_0", 0x2);
+}
+
 BENCHMARK(BM_CompileCorpusVertex)->DenseRange(0, std::size(kVertexFunctions) - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileLongFunction)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompilePs20)->DenseRange(0, std::size(kPixelSources) - 1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LowerNtsc)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LowerLongLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "gxl/shader/backend/targets/expression_target.h"
+#include "gxl/shader/backend/targets/pixel_shader2_target.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
 #include "gxl/shader/backend/targets/vertex_target.h"
 
@@ -13,6 +14,7 @@ namespace {
 using MakeTarget = ShaderTarget* (*)(bool fragment);
 
 ShaderTarget* MakeVertexTarget(bool fragment) { return new (std::nothrow) VertexShaderTarget(fragment); }
+ShaderTarget* MakePixel2Target(bool fragment) { return new (std::nothrow) PixelShader2Target(fragment); }
 ShaderTarget* MakeExpressionTarget(bool) { return new (std::nothrow) ExpressionTarget; }
 ShaderTarget* MakePixel1Target(bool fragment) { return new (std::nothrow) PixelShader1Target(fragment); }
 
@@ -28,9 +30,9 @@ constexpr TargetRow kTargetRows[] = {
     {{0x54580100}, &MakeExpressionTarget, kOptionExpressionProgram, 0, true},  // tx_1_0: texture shaders
     {{kExpressionProgramVersion}, &MakeExpressionTarget, kOptionExpressionProgram, 0},
     {{0xFFFE0101, 0xFFFE0200, 0xFFFE0202, 0xFFFE02FF}, &MakeVertexTarget, 0, 0},
-    {{0xFFFE0300, 0xFFFE03FF, 0xFFFF0300, 0xFFFF03FF}, nullptr, 0, 0},    // shader model 3
+    {{0xFFFE0300, 0xFFFE03FF, 0xFFFF0300, 0xFFFF03FF}, nullptr, 0, 0},              // shader model 3
     {{0xFFFF0101, 0xFFFF0102, 0xFFFF0103, 0xFFFF0104}, &MakePixel1Target, 0, 0x4},  // pixel 1.x
-    {{0xFFFF0200, 0xFFFF0202, 0xFFFF0203, 0xFFFF02FF}, nullptr, 0, 0},    // pixel 2.x
+    {{0xFFFF0200, 0xFFFF0202, 0xFFFF0203, 0xFFFF02FF}, &MakePixel2Target, 0, 0},
 };
 
 }  // namespace

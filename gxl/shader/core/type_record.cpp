@@ -58,6 +58,8 @@ const char* TokenText(const ParseNode* node) {
   return t && (t->token.kind == kTokenIdentifier || t->token.kind == kTokenString) ? t->token.value.text : nullptr;
 }
 
+}  // namespace
+
 // Registers a type takes in a register set: one per component for bools; a
 // register per vector, matrix row (or column, when stored by columns) or
 // object otherwise.
@@ -85,6 +87,8 @@ std::uint64_t LaidRegisters(const ParseNode* type, std::uint32_t set) {
       return 0;
   }
 }
+
+namespace {
 
 // Places the components of a folded value into a register image.
 class ImageLayout {

@@ -45,6 +45,10 @@ std::uint32_t TypeComponentCount(const ParseNode* type);
 // the sum over their members with the widest member's columns. E_FAIL for
 // other nodes.
 HRESULT TypeRegisterShape(const ParseNode* type, std::uint32_t* registers, std::uint32_t* columns);
+// Registers a type (or a declaration, through its type) takes in a register
+// set: one per component for bools; a register per vector, matrix row (or
+// column, when stored by columns) or object otherwise; saturating.
+std::uint64_t LaidRegisters(const ParseNode* type, std::uint32_t set);
 
 struct LiteralComponent {
   std::uint32_t kind;  // 0 bool, 1 int, 2 unsigned, 3 float

@@ -27,6 +27,11 @@ bool IsNumericTypeNode(const ParseNode* type) {
   return t && t->shape <= kShapeMatrix;
 }
 
+bool IsBoolTypeNode(const ParseNode* type) {
+  const TypeNode* t = AsTypeNode(type);
+  return t && t->shape <= kShapeMatrix && t->baseType == kBaseBool;
+}
+
 }  // namespace
 
 ParseNodeKind13* HlslParser::NewExpression(const ParseNode* type, std::uint32_t op, ParseNode* left, ParseNode* right,
@@ -242,6 +247,12 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
     if (!(right = Convert(y, x->type))) return nullptr;
   } else if (code == kExprValue) {
     resultType = x->type;
+  } else if (code == kExprNegate && IsBoolTypeNode(x->type)) {
+    // Arithmetic on truth values counts in int, as in C: -true is -1.
+    ParseNode* counted = CopyType(x->type);
+    if (!counted) return nullptr;
+    static_cast<TypeNode*>(counted)->baseType = kBaseInt;
+    if (!(left = Convert(x, counted)) || !(resultType = ConstCopy(counted))) return nullptr;
   } else if (code <= kExprPlus) {
     if (!(resultType = ConstCopy(x->type)) && x->type) return nullptr;
   } else {
@@ -249,6 +260,11 @@ ParseNode* HlslParser::MakeOperator(std::uint32_t code, ParseNode* a, ParseNode*
     if (!CombineOperandTypes(x->type, y->type, false, &operandType)) {
       GXL_HLSL_REPORT(*this, &token, msg::kTypeMismatch);
       return nullptr;
+    }
+    // Arithmetic on truth values counts in int, as in C: true + true is 2.
+    if (code >= kExprMultiply && code <= kExprSubtract && IsBoolTypeNode(operandType)) {
+      if (!(operandType = CopyType(operandType))) return nullptr;
+      static_cast<TypeNode*>(operandType)->baseType = kBaseInt;
     }
     resultType = operandType;
     if (code >= kExprLess) {

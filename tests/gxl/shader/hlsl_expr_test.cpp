@@ -235,6 +235,34 @@ TEST_F(GxlHlslExpr, OperatorsTypeConvertAndRewrite) {
   EXPECT_NE(parser.MakeOperator(kExprAdd + 21, parser.MakeIndex(Var("f4"), Var("i1")), Int(1)), nullptr);
 }
 
+// Arithmetic counts truth values as ints; logic and comparisons keep bool.
+TEST_F(GxlHlslExpr, ArithmeticOnTruthValuesIsInt) {
+  auto less = [&](const char* a, const char* b) { return parser.MakeOperator(kExprLess, Var(a), Var(b)); };
+  const struct {
+    std::uint32_t op;
+    ParseNode *a, *b;
+    const char* type;
+  } cases[] = {
+      {kExprAdd, less("f1", "f1"), less("f1", "f1"), "int"},
+      {kExprSubtract, less("f3", "f3"), less("f3", "f3"), "int3"},
+      {kExprMultiply, less("f2", "f2"), less("f1", "f1"), "int2"},
+      {kExprDivide, less("f1", "f1"), less("f1", "f1"), "int"},
+      {kExprModulo, less("f1", "f1"), less("f1", "f1"), "int"},
+      {kExprNegate, less("f4", "f4"), nullptr, "const int4"},
+      {kExprAdd, less("f1", "f1"), Var("f1"), "float"},
+      {kExprAdd, less("f1", "f1"), Var("i1"), "int"},
+      {kExprPlus, less("f1", "f1"), nullptr, "const bool"},
+      {kExprNot, less("f1", "f1"), nullptr, "const bool"},
+      {kExprAnd, less("f1", "f1"), less("f1", "f1"), "bool"},
+      {kExprEqual, less("f1", "f1"), less("f1", "f1"), "bool"},
+  };
+  for (const auto& c : cases) {
+    ParseNode* e = parser.MakeOperator(c.op, c.a, c.b);
+    ASSERT_NE(e, nullptr) << c.op << Log();
+    EXPECT_EQ(TypeText(TypeOf(e)), c.type) << c.op;
+  }
+}
+
 TEST_F(GxlHlslExpr, IndexSelectionConditionalAndConstructors) {
   ParseNode* row = parser.MakeIndex(Var("m34"), Int(2));
   EXPECT_EQ(TypeText(TypeOf(row)), "float4");

@@ -34,7 +34,7 @@ const char* FnName(Fn fn) {
       "exp2",  "log",    "log2",    "log10", "degrees",   "radians",  "sinh",     "cosh",     "tanh",  "sign",
       "min",   "max",    "pow",     "step",  "fmod",      "ldexp",    "clamp",    "lerp",     "smoothstep",
       "dot",   "length", "distance", "normalize", "cross", "all",      "any",      "mul",      "determinant",
-      "transpose"};
+      "transpose", "tex2D",    "texCUBE"};
   static_assert(std::size(kNames) == static_cast<std::size_t>(Fn::Count));
   return kNames[static_cast<std::uint32_t>(fn)];
 }
@@ -404,6 +404,7 @@ std::string Generator::Text(std::uint32_t index) const {
       return "(" + child(0) + ")[" + (n.picks.empty() ? child(1) : std::to_string(n.picks[0])) + "]";
     case Kind::Call: {
       std::string s = std::string(FnName(n.fn)) + "(";
+      if (n.fn == Fn::Tex2D || n.fn == Fn::TexCube) s += "s" + std::to_string(n.picks[0]) + ", ";
       for (std::size_t k = 0; k < n.children.size(); ++k) s += (k ? ", " : "") + child(k);
       return s + ")";
     }
@@ -424,6 +425,8 @@ bool Generator::MakeCall(const Type& type, std::uint32_t depth, Node& n) {
     if (type.IsVector()) fns.insert(fns.end(), {Fn::Normalize, Fn::Mul});
     if (type.IsVector() && type.columns == 3) fns.push_back(Fn::Cross);
     if (type.matrix) fns.push_back(Fn::Transpose);
+    if (m_options.samplers && m_options.maxSamplers && type.IsVector() && type.columns == 4)
+      fns.insert(fns.end(), {Fn::Tex2D, Fn::Tex2D, Fn::TexCube});
   } else if (type.base == Base::Int) {
     fns = {Fn::Abs, Fn::Min, Fn::Max, Fn::Clamp, Fn::Sign};
     if (type.IsScalar()) fns.push_back(Fn::Dot);
@@ -479,6 +482,16 @@ bool Generator::MakeCall(const Type& type, std::uint32_t depth, Node& n) {
     case Fn::Transpose:
       n.children = {Make(Type{Base::Float, type.columns, type.rows, true}, depth + 1)};
       break;
+    case Fn::Tex2D:
+    case Fn::TexCube: {
+      // Even samplers are two-dimensional, odd ones cubes.
+      const bool cube = n.fn == Fn::TexCube;
+      const std::uint32_t kinds = (m_options.maxSamplers + (cube ? 0 : 1)) / 2;
+      if (kinds == 0) return false;
+      n.picks = {2 * Pick(kinds) + (cube ? 1 : 0)};
+      n.children = {Make(Type{Base::Float, 1, cube ? 3u : 2u, false}, depth + 1)};
+      break;
+    }
     case Fn::All:
     case Fn::Any:
       n.children = {Make(Type{anyBase[Pick(3)], 1, 1 + Pick(4), false}, depth + 1)};
@@ -531,6 +544,12 @@ bool Generator::EvaluateCall(Node& n, bool& exact) const {
   if (std::find(std::begin(kRounded), std::end(kRounded), n.fn) != std::end(kRounded)) exact = false;
   const Node& a = child(0);
   switch (n.fn) {
+    case Fn::Tex2D:
+    case Fn::TexCube:
+      // Read at a coordinate the target rounds to float.
+      exact = false;
+      ProceduralTexel(n.picks[0], a.value.data(), a.type.Count(), v.data());
+      return ok;
     case Fn::Dot:
     case Fn::Length:
     case Fn::Distance: {
@@ -660,6 +679,34 @@ bool Generator::EvaluateCall(Node& n, bool& exact) const {
     }
   }
   return ok;
+}
+
+void ProceduralTexel(std::uint32_t sampler, const double* c, std::uint32_t n, double texel[4]) {
+  // x / (1 + |x|) changes by at most a quarter of a relative change of x.
+  auto soft = [](double x) { return x / (1 + std::fabs(x)); };
+  const double k = static_cast<double>(sampler);
+  const double z = n > 2 ? c[2] : 0.0;
+  texel[0] = soft(c[0] + 0.5 * k);
+  texel[1] = soft(c[1] - 0.25 * k);
+  texel[2] = soft(0.125 * c[0] * c[1] + z);
+  texel[3] = 0.5 + 0.125 * k + 0.25 * soft(z - c[0]);
+}
+
+std::string Generator::SamplerDeclarations() const {
+  std::vector<bool> used;
+  std::vector<std::uint32_t> pending = {m_root};
+  while (!pending.empty()) {
+    const Node& n = m_nodes[pending.back()];
+    pending.pop_back();
+    pending.insert(pending.end(), n.children.begin(), n.children.end());
+    if (n.fn != Fn::Tex2D && n.fn != Fn::TexCube) continue;
+    if (used.size() <= n.picks[0]) used.resize(n.picks[0] + 1);
+    used[n.picks[0]] = true;
+  }
+  std::string s;
+  for (std::uint32_t k = 0; k < used.size(); ++k)
+    if (used[k]) s += std::string(k % 2 ? "samplerCUBE s" : "sampler2D s") + std::to_string(k) + ";\n";
+  return s;
 }
 
 std::string Generator::Parameters() const {

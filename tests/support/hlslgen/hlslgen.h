@@ -88,6 +88,8 @@ enum class Fn : std::uint8_t {
   Mul,
   Determinant,
   Transpose,
+  Tex2D,    // tex2D(s<2k>, float2): a procedural two-dimensional sampler
+  TexCube,  // texCUBE(s<2k+1>, float3): a procedural cube sampler
   Count
 };
 
@@ -138,7 +140,15 @@ struct Options {
   std::uint32_t maxVariables = 6;
   bool matrices = true;
   bool intrinsics = true;
+  // Reads of procedural samplers: even-numbered samplers are two-dimensional,
+  // odd-numbered ones cube samplers.
+  bool samplers = false;
+  std::uint32_t maxSamplers = 4;
 };
+
+// The texel a procedural sampler returns at a coordinate (n components):
+// smooth, bounded, and close to the same at a coordinate rounded to float.
+void ProceduralTexel(std::uint32_t sampler, const double* coordinate, std::uint32_t n, double texel[4]);
 
 class Generator {
  public:
@@ -153,6 +163,8 @@ class Generator {
   std::string Text(std::uint32_t node) const;
   // The variables as a parameter list: "float3 v0, int v1".
   std::string Parameters() const;
+  // Declarations of the samplers the expression reads ("sampler2D s0;\n...").
+  std::string SamplerDeclarations() const;
 
  private:
   std::uint32_t Make(const Type& type, std::uint32_t depth);

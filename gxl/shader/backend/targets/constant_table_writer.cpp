@@ -49,6 +49,18 @@ struct Constant {
 
 const char* NameOf(const IrValue& v) { return DeclarationNameText(v.declaration); }
 
+// The first register of a value's variable.
+std::uint32_t FirstRegister(const IrValue& v) { return v.reg - std::min(v.variableOffset / 4, v.reg); }
+
+// The highest register a value reads: its own, or for a relatively addressed
+// value the end of its variable, which the index may reach.
+std::uint32_t LastReachable(const IrValue& v) {
+  if (v.relativeIndex == kNoIndex || !v.declaration) return v.reg;
+  const std::uint64_t registers = LaidRegisters(v.declaration, kRegisterSetFloat);
+  const std::uint64_t last = std::uint64_t{FirstRegister(v)} + std::max<std::uint64_t>(registers, 1) - 1;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(last, v.reg), kMaxRegister));
+}
+
 class ConstantTableWriter {
  public:
   explicit ConstantTableWriter(const BlockTarget& target)
@@ -78,7 +90,7 @@ HRESULT ConstantTableWriter::FindConstants() {
     const IrValue* v = m_program.Value(i);
     if (!v || v->reg > kMaxRegister || !IsUniformBank(m_program.BankOf(*v))) continue;
     std::uint32_t& count = counts[SlotSetOf(m_program.BankOf(*v)->type)];
-    if (v->reg + 1 > count) count = v->reg + 1;
+    count = std::max(count, LastReachable(*v) + 1);
   }
   std::uint32_t base[kSlotSets + 1] = {};
   for (std::uint32_t s = 0; s < kSlotSets; ++s) base[s + 1] = base[s] + counts[s];
@@ -87,19 +99,19 @@ HRESULT ConstantTableWriter::FindConstants() {
   PodArray<std::uint32_t> slots;
   if (!slots.Reserve(total ? total : 1)) return E_OUTOFMEMORY;
   for (std::uint32_t i = 0; i < total; ++i) slots.Append(kNoIndex);
-  // Each value marks its register and those below it down to its variable's
-  // first one, without passing into the set below or over a marked slot.
+  // Each value marks the last register it can read and those below it down
+  // to its variable's first one, without passing into the set below or over
+  // a marked slot.
   for (std::uint32_t i = 0; i < valueCount; ++i) {
     const IrValue* v = m_program.Value(i);
-    if (!v || v->reg > kMaxRegister || !v->declaration || v->relativeIndex != kNoIndex) continue;
+    if (!v || v->reg > kMaxRegister || !v->declaration) continue;
     const RegisterBank* bank = m_program.BankOf(*v);
     if (!IsUniformBank(bank)) continue;
     const std::uint32_t set = SlotSetOf(bank->type);
-    const std::uint32_t below = std::min(v->variableOffset / 4, v->reg);
-    for (std::uint32_t s = base[set] + v->reg;; --s) {
+    for (std::uint32_t s = base[set] + LastReachable(*v);; --s) {
       if (slots[s] != kNoIndex) break;
       slots[s] = i;
-      if (s == base[set] + v->reg - below) break;
+      if (s == base[set] + FirstRegister(*v)) break;
     }
   }
 
@@ -110,7 +122,7 @@ HRESULT ConstantTableWriter::FindConstants() {
       if (slots[s] == kNoIndex) continue;
       const IrValue& v = *m_program.Value(slots[s]);
       const std::uint32_t reg = s - base[set];
-      const std::uint32_t first = v.reg - std::min(v.variableOffset / 4, v.reg);
+      const std::uint32_t first = FirstRegister(v);
       const bool same =
           previous && previous->bank == v.bank && previous->declaration == v.declaration && previousFirst == first;
       previous = &v;

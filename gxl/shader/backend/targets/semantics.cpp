@@ -126,7 +126,12 @@ HRESULT ShaderTarget::CheckSemantics(std::uint32_t value, std::uint32_t) {
   }
   const bool vertex = (versionToken >> 16) == 0xFFFE;
   const SemanticTableRow* table = vertex ? semanticTables[output ? 1 : 0] : semanticTables[output ? 2 : 1];
-  return CheckSemanticAgainst(value, table, vertex ? kSemanticVertex : kSemanticPixel);
+  // Every row of the pixel 2.x input table is accepted, those a pixel shader
+  // may not read among them: the target refuses them where they are read.
+  const std::uint16_t directions = vertex                            ? kSemanticVertex
+                                   : table == kPixelInputSemantics ? kSemanticAnyDirection
+                                                                   : kSemanticPixel;
+  return CheckSemanticAgainst(value, table, directions);
 }
 
 const SemanticTableRow* ShaderTarget::FindSemanticRecord(std::uint32_t key) const {

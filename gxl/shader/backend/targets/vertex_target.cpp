@@ -3,10 +3,8 @@
 // encoding differences of the vertex versions.
 #include "gxl/shader/backend/targets/vertex_target.h"
 
-#include <cstdio>
-
+#include "gxl/shader/backend/targets/target_rules.h"
 #include "gxl/shader/core/syntax_tree.h"
-#include "gxl/shader/core/type_record.h"
 
 namespace gxl::shader {
 
@@ -44,8 +42,6 @@ constexpr DWORD ReplicateSwizzle(std::uint32_t component) { return (component & 
 
 // Register types of the vertex outputs.
 constexpr std::uint32_t kRasterOutput = 4, kColorOutput = 5, kTexcoordOutput = 6;
-
-enum PortFile { kInputFile, kTemporaryFile, kConstantFile, kOtherFile };
 
 }  // namespace
 
@@ -86,51 +82,13 @@ HRESULT VertexShaderTarget::FinishSelection() {
 // --- Read ports -----------------------------------------------------------------------
 
 std::uint32_t VertexShaderTarget::NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* out) {
-  const std::uint32_t width = instruction.Width();
-  const std::uint32_t group = instruction.Group();
-  if (width == 0) return 0;
-  const std::uint32_t groups = group >= 0x705 && group <= 0x707 ? 2 : instruction.argumentCount / width;
-  if (groups <= 1) return 0;
-  auto fileOf = [&](const IrValue* v) {
-    const RegisterBank* bank = v ? BankOf(*v) : nullptr;
-    if (!bank || (bank->type & kBankSampler)) return kOtherFile;
-    if (bank->type & kBankUniform) return kConstantFile;
-    if ((bank->type & kBankInitialised) && SemanticUsageOf(v->registerKey) != kNoSemanticUsage) return kInputFile;
-    return kTemporaryFile;
-  };
-  constexpr std::uint32_t kLimits[3] = {1, 3, 1};
-  std::uint32_t distinct[3] = {}, constantReads = 0;
-  for (std::uint32_t k = 0; k < groups; ++k) {
-    // Matrix rows follow the vector: the second group starts at the width.
-    const IrValue* v = Value(instruction.arguments[k * width]);
-    const PortFile file = fileOf(v);
-    if (file == kOtherFile) continue;
-    bool seen = false;
-    for (std::uint32_t j = 0; j < k && !seen; ++j) {
-      const IrValue* w = Value(instruction.arguments[j * width]);
-      seen = w && w->bank == v->bank && w->relativeIndex == v->relativeIndex && w->reg == v->reg;
-    }
-    bool violation = !seen && ++distinct[file] > kLimits[file];
-    if (file == kConstantFile && Version2()) violation |= ++constantReads > 2;
-    if (violation) {
-      if (out) *out = k;
-      return 1;
-    }
-  }
-  return 0;
+  // From vs_2_0 a third constant operand breaks the rule even when it repeats a register.
+  const ReadPortLimits limits{1, 3, 1, 0, Version2() ? 2u : kNoIndex, false};
+  return FindReadPortViolation(*this, instruction, limits, out);
 }
 
 std::uint32_t VertexShaderTarget::ReadsEarlierResult(const IrInstruction& instruction, std::uint32_t position) {
-  for (std::uint32_t i = 0; i < instruction.argumentCount; ++i) {
-    const IrValue* v = Value(instruction.arguments[i]);
-    const RegisterBank* bank = v ? BankOf(*v) : nullptr;
-    if (!bank || RegisterFileOf(bank->type) != RegisterFile::Temporary || v->definingPosition == kNoIndex ||
-        v->definingPosition >= position)
-      continue;
-    const IrInstruction* definer = Instruction(v->definingPosition);
-    if (definer && definer->Group() != kOpNop) return 1;
-  }
-  return 0;
+  return ReadsEarlierTemporary(*this, instruction, position);
 }
 
 // --- Outputs ---------------------------------------------------------------------------
@@ -228,21 +186,9 @@ HRESULT VertexShaderTarget::DeclareInputsOutputs(std::uint32_t value, DWORD* key
   if (!v) return E_FAIL;
   if (key) *key = v->registerKey;
   const std::uint32_t usage = SemanticUsageOf(v->registerKey), n = SemanticIndexOf(v->registerKey);
-  if (fragmentMode) {
-    if (usage == kNoSemanticUsage) return S_OK;
-    const SemanticTableRow* row = FindSemanticRecord(v->registerKey);
-    char name[96];
-    std::snprintf(name, sizeof name, "v_%s%u", row ? row->name : "", n);
-    HRESULT hr = fragmentNames[0].Add(name, v->reg, 1);
-    if (FAILED(hr)) return hr;
-    const char* variable = DeclarationNameText(v->declaration);
-    if ((options & kOptionDebug) && variable) {
-      std::snprintf(name, sizeof name, "n_%s", variable);
-      hr = fragmentNames[0].Add(name, v->reg, 1);
-    }
-    return hr;
-  }
-  if (usage < kUsagePosition || usage > kUsageSample || n >= 16 || (usage == kUsageTessFactor && n != 0)) return S_OK;
+  if (fragmentMode) return NameFragmentInput(*this, value, key);
+  if (usage < kUsagePosition || usage > kUsageSample || n >= 16 || (usage == kUsageTessFactor && n != 0))
+    return S_OK;
   std::uint32_t type = 0, index = 0;
   HRESULT hr = EncodeInputRegister(value, &index, &type);
   if (SUCCEEDED(hr)) hr = BeginInstruction(kOpcodeDcl);

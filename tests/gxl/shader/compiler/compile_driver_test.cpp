@@ -26,6 +26,9 @@ using gxl::shader::ShaderPreprocessor;
 constexpr char kPassThrough[] =
     "float4 scale;\n"
     "float4 main(float4 p : POSITION) : POSITION { return p * scale; }\n";
+constexpr char kPixelPassThrough[] =
+    "float4 scale;\n"
+    "float4 main(float4 c : COLOR0) : COLOR { return c * scale; }\n";
 
 // One compile through the driver over a source in memory.
 struct DriverRun {
@@ -54,6 +57,7 @@ TEST(GxlCompileDriver, EveryProfileRow) {
     HRESULT result;
     DWORD version;        // of the code, when made
     const char* message;  // a line the log must hold, or null for none
+    const char* text = kPassThrough;
   } rows[] = {
       {"vs_1_1", S_OK, 0xFFFE0101, nullptr},
       {"vs_2_0", S_OK, 0xFFFE0200, nullptr},
@@ -64,10 +68,10 @@ TEST(GxlCompileDriver, EveryProfileRow) {
       {"ps_1_0", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
       {"ps_1_1", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
       {"ps_1_4", E_FAIL, 0, "error X4502: invalid output semantic 'POSITION'"},
-      {"ps_2_0", E_NOTIMPL, 0, "error X3500: 'ps_2_0': compiler target not yet implemented"},
-      {"ps_2_a", E_NOTIMPL, 0, "error X3500: 'ps_2_a': compiler target not yet implemented"},
-      {"ps_2_b", E_NOTIMPL, 0, "error X3500: 'ps_2_b': compiler target not yet implemented"},
-      {"ps_2_sw", E_NOTIMPL, 0, "error X3500: 'ps_2_sw': compiler target not yet implemented"},
+      {"ps_2_0", S_OK, 0xFFFF0200, nullptr, kPixelPassThrough},
+      {"ps_2_a", S_OK, 0xFFFF0201, nullptr, kPixelPassThrough},
+      {"ps_2_b", S_OK, 0xFFFF0201, nullptr, kPixelPassThrough},
+      {"ps_2_sw", S_OK, 0xFFFF02FF, nullptr, kPixelPassThrough},
       {"vs_3_0", E_NOTIMPL, 0, "error X3500: 'vs_3_0': compiler target not yet implemented"},
       {"vs_3_sw", E_NOTIMPL, 0, "error X3500: 'vs_3_sw': compiler target not yet implemented"},
       {"ps_3_0", E_NOTIMPL, 0, "error X3500: 'ps_3_0': compiler target not yet implemented"},
@@ -81,7 +85,7 @@ TEST(GxlCompileDriver, EveryProfileRow) {
       {"vs_4_0", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'vs_4_0'"},
   };
   for (const Row& row : rows) {
-    const DriverRun run(kPassThrough, "main", row.profile);
+    const DriverRun run(row.text, "main", row.profile);
     EXPECT_EQ(run.hr, row.result) << row.profile << "\n" << run.log;
     EXPECT_EQ(run.Version(), row.version) << row.profile;
     EXPECT_EQ(static_cast<bool>(run.code), row.version != 0) << row.profile;
@@ -101,14 +105,18 @@ TEST(GxlCompileDriver, ForcedSoftwareProfiles) {
     std::uint32_t options;
     DWORD version;
     const char* named;  // the profile a not-built target is reported as
+    const char* text = kPassThrough;
   } rows[] = {
-      {"vs_1_1", 0x40, 0xFFFE02FF, nullptr}, {"vs_2_0", 0x40, 0xFFFE02FF, nullptr},
-      {"vs_2_a", 0x80, 0xFFFE0201, nullptr}, {"vs_3_0", 0x40, 0, "'vs_3_sw'"},
-      {"ps_2_0", 0x40, 0, "'ps_2_0'"},       {"ps_2_0", 0x80, 0, "'ps_2_sw'"},
+      {"vs_1_1", 0x40, 0xFFFE02FF, nullptr},
+      {"vs_2_0", 0x40, 0xFFFE02FF, nullptr},
+      {"vs_2_a", 0x80, 0xFFFE0201, nullptr},
+      {"vs_3_0", 0x40, 0, "'vs_3_sw'"},
+      {"ps_2_0", 0x40, 0xFFFF0200, nullptr, kPixelPassThrough},
+      {"ps_2_0", 0x80, 0xFFFF02FF, nullptr, kPixelPassThrough},
       {"ps_3_0", 0x80, 0, "'ps_3_sw'"},
   };
   for (const Row& row : rows) {
-    const DriverRun run(kPassThrough, "main", row.profile, row.options);
+    const DriverRun run(row.text, "main", row.profile, row.options);
     EXPECT_EQ(run.Version(), row.version) << row.profile << " " << row.options << "\n" << run.log;
     if (row.named) {
       EXPECT_NE(run.log.find(row.named), std::string::npos) << row.profile << "\n" << run.log;

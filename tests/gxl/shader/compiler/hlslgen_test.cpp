@@ -221,7 +221,7 @@ TEST(GxlHlslGenCoverage, EveryKindAndOperatorOccurs) {
   std::map<hlslgen::Fn, int> calls;
   int literalIndexes = 0, variableIndexes = 0, matrices = 0;
   for (std::uint32_t seed = 0; seed < 500; ++seed) {
-    const Generator g(seed);
+    const Generator g(seed, hlslgen::Options{.samplers = true});
     for (const hlslgen::Node& n : g.Nodes()) {
       ++kinds[n.kind];
       ++ops[n.op];

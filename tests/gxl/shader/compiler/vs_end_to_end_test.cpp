@@ -89,7 +89,9 @@ bool PlaceConstants(ConstantTable* table, const Uniforms& uniforms, nura::shtok:
         if (given != uniforms.end()) {
           // Matrices by columns hold a column per register.
           const std::size_t at = c.typeClass == 3 ? std::size_t{k} * c.columns + r : std::size_t{r} * c.columns + k;
-          const bool inside = c.typeClass == 3 ? (k < c.rows && r < c.columns) : (r < c.rows && k < c.columns);
+          // Arrays of rows (scalars, vectors, row-major matrices) go on row after row.
+          const bool inside = c.typeClass == 3 ? (k < c.rows && r < c.columns)
+                                               : (r < c.rows * std::max(c.elements, 1u) && k < c.columns);
           if (inside && at < given->second.size()) x = given->second[at];
         } else if (c.defaultValue) {
           x = static_cast<const float*>(c.defaultValue)[r * 4 + k];
@@ -498,6 +500,124 @@ TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
       EXPECT_EQ(lane.oPos[1], swap ? 1.0f : 2.0f) << profile;
     }
   }
+}
+
+// Arithmetic on comparison results counts them: bool operands of +, -, *
+// and unary minus are ints, as in C. a and b are uniforms, c and d inputs.
+TEST(GxlVsEndToEnd, ArithmeticOnComparisonsCounts) {
+  struct Case {
+    const char* expression;
+    double a, b, c, d;
+    double want;
+  };
+  const Case kCases[] = {
+      {"(a < b) + (c >= d)", 1, 2, 3, 3, 2},
+      {"(a < b) + (c >= d)", 2, 1, 3, 3, 1},
+      {"(a > b) + (c <= d) + (a == b) + (c != d)", 2, 1, 3, 3, 2},
+      {"(a < b) - (c > d)", 1, 2, 3, 4, 1},
+      {"(a < b) - (c < d)", 2, 1, 3, 4, -1},
+      {"-(a < b)", 1, 2, 0, 0, -1},
+      {"(a < b) * 3 + (c == d)", 1, 2, 5, 5, 4},
+      {"((a < b) && (c >= d)) + ((a > b) || (c < d))", 1, 2, 3, 3, 1},
+      {"((a < b) && (c >= d)) + ((a < b) || (c < d))", 1, 2, 3, 3, 2},
+      {"(a < b) ? (c >= d) + (c <= d) : 5", 1, 2, 3, 3, 2},
+      {"(a < b) ? (c >= d) + (c <= d) : 5", 2, 1, 3, 3, 5},
+      {"!(a < b) + !(c < d)", 2, 1, 3, 3, 2},
+      {"true + true + (a < b)", 1, 2, 0, 0, 3},
+      // Truth values stay truths where they are not counted.
+      {"(a < b) && ((c < d) + 1)", 1, 2, 3, 3, 1},
+      {"(bool)((a < b) + (c >= d))", 1, 2, 3, 3, 1},
+  };
+  for (const char* profile : {"vs_1_1", "vs_2_0"})
+    for (const DWORD flags : {0u, kNoOptimisation})
+      for (const Case& t : kCases) {
+        const std::string source = std::string("float a, b;\n") +
+                                   "float4 main(float4 q : TEXCOORD0) : POSITION {\n"
+                                   "  float c = q.x, d = q.y;\n  return " +
+                                   t.expression + ";\n}\n";
+        const std::string what = std::string(t.expression) + " " + profile + " flags " + std::to_string(flags);
+        const Compiled c = Compile(source, "main", profile, flags, nullptr);
+        ASSERT_EQ(c.hr, S_OK) << what << "\n" << c.messages;
+        nura::shtok::Interpreter interp;
+        std::string error;
+        ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << what << ": " << error;
+        ASSERT_TRUE(PlaceConstants(c.table.Get(), {{"a", {t.a}}, {"b", {t.b}}}, interp, &error)) << what << error;
+        Lane lane;
+        const auto declared = DeclaredInputs(c.text);
+        if (declared.count("TEXCOORD0"))
+          lane.v[declared.at("TEXCOORD0")] = Float4(static_cast<float>(t.c), static_cast<float>(t.d), 0, 0);
+        ASSERT_TRUE(interp.Run(&lane, 1, &error)) << what << ": " << error;
+        EXPECT_EQ(lane.oPos[0], t.want) << what << "\n" << c.text;
+      }
+}
+
+// A uniform read only through a run-time index is in the constant table
+// with every register the index can reach, so callers can set it.
+TEST(GxlVsEndToEnd, IndexedUniformsAreInTheConstantTable) {
+  struct Case {
+    const char* declaration;  // of "u"
+    const char* body;         // i is an int from the input's x
+    int elements;             // what i may select
+    int registers;            // the registers u takes
+    std::vector<double> values;
+    // The expected output for index i.
+    std::function<V4(const std::vector<double>&, int)> want;
+  };
+  auto ramp = [](int n) {
+    std::vector<double> v;
+    for (int k = 0; k < n; ++k) v.push_back(k * 1.5 - 7);
+    return v;
+  };
+  auto row = [](const std::vector<double>& u, int i) { return V4{u[i * 4], u[i * 4 + 1], u[i * 4 + 2], u[i * 4 + 3]}; };
+  const Case kCases[] = {
+      {"float4 u[6]", "return u[i];", 6, 6, ramp(24), row},
+      {"float4 u[5]", "return u[0] * 0 + u[i];", 5, 5, ramp(20), row},
+      {"float4 u[5]", "return u[i] + u[4];", 5, 5, ramp(20),
+       [row](const std::vector<double>& u, int i) {
+         const V4 a = row(u, i), b = row(u, 4);
+         return V4{a[0] + b[0], a[1] + b[1], a[2] + b[2], a[3] + b[3]};
+       }},
+      {"float4 u[8]", "float4 s = 0;\n  for (int k = 0; k < 8; ++k) s += u[k] * (k == i);\n  return s;", 8, 8, ramp(32),
+       row},
+      {"row_major float2x4 u", "return u[i];", 2, 2, ramp(8), row},
+      {"float2x4 u", "return u[i];", 2, 4, ramp(8), row},
+      {"float4x4 u", "return u[i];", 4, 4, ramp(16), row},
+      {"float u[7]", "return u[i];", 7, 7, ramp(7),
+       [](const std::vector<double>& u, int i) {
+         return V4{u[i], u[i], u[i], u[i]};
+       }},
+  };
+  for (const char* profile : kProfiles)
+    for (const DWORD flags : {0u, kNoOptimisation})
+      for (const Case& t : kCases) {
+        const std::string source = std::string(t.declaration) +
+                                   ";\nfloat4 main(float4 q : TEXCOORD0) : POSITION {\n"
+                                   "  int i = (int)q.x;\n  " +
+                                   t.body + "\n}\n";
+        const std::string what =
+            std::string(t.declaration) + ": " + t.body + " " + profile + " flags " + std::to_string(flags);
+        const Compiled c = Compile(source, "main", profile, flags, nullptr);
+        ASSERT_EQ(c.hr, S_OK) << what << "\n" << c.messages;
+        ConstantDesc desc{};
+        UINT count = 1;
+        ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "u"), &desc, &count), S_OK)
+            << what << "\n"
+            << c.text;
+        EXPECT_EQ(desc.registerCount, static_cast<UINT>(t.registers)) << what << "\n" << c.text;
+        for (int i = 0; i < t.elements; ++i) {
+          nura::shtok::Interpreter interp;
+          std::string error;
+          ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << what << ": " << error;
+          ASSERT_TRUE(PlaceConstants(c.table.Get(), {{"u", t.values}}, interp, &error)) << what << error;
+          Lane lane;
+          lane.v[DeclaredInputs(c.text).at("TEXCOORD0")] = Float4(static_cast<float>(i), 0, 0, 0);
+          ASSERT_TRUE(interp.Run(&lane, 1, &error)) << what << ": " << error;
+          const V4 want = t.want(t.values, i);
+          for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(lane.oPos[k], static_cast<float>(want[k])) << what << " index " << i << " component " << k << "\n"
+                                                                 << c.text;
+        }
+      }
 }
 
 // A vertex fragment compiled through the fragment entry points: the set

@@ -190,6 +190,28 @@ TEST(GxlHlslParse, GxlshParsePrintsAFilesMessages) {
   if (files != 2 && std::getenv("CI")) ADD_FAILURE() << "no shader corpus";
 }
 
+// gxlsh compile prints a corpus pixel shader's ps_2_0 code, which gxlsh
+// validate accepts and gxlsh dis decodes.
+TEST(GxlPs2EndToEnd, GxlshCompileThenValidate) {
+  test::TempDir dir;
+  for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
+    if (file.path.find("mame/primary.fx") == std::string::npos) continue;
+    std::string hex, verdict, text;
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " compile -T ps_2_0 -E ps_ui_main " + file.path + " > " +
+                                   (dir / "ui.hex"),
+                               &hex),
+              0);
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " validate " + (dir / "ui.hex"), &verdict), 0) << verdict;
+    EXPECT_EQ(verdict, dir / "ui.hex" + ": valid\n");
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " dis " + (dir / "ui.hex"), &text), 0);
+    EXPECT_EQ(text.rfind("ps_2_0\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\ntexld"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nmov oC0, "), std::string::npos) << text;
+    return;
+  }
+  NURA_REQUIRE_OUTSIDE_INPUT(false, "the shader corpus");
+}
+
 // gxlsh compile prints HLSL compiled for a vertex profile that gxlsh validate
 // accepts; two processes print the same; usage and source errors report.
 TEST(GxlVsEndToEnd, GxlshCompilePrintsCodeTheValidatorAccepts) {

@@ -164,7 +164,7 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   m_t.SetCurrentInstruction(index);
   // The distinct rows, in coordinate order, each read directly or through a
   // single move that the second phase put between.
-  std::uint32_t dots[3], count = 0, between[4], betweenCount = 0;
+  std::uint32_t dots[3] = {}, count = 0, between[4], betweenCount = 0;
   for (std::uint32_t j = 0; j < width && start + j < sample->argumentCount; ++j) {
     std::uint32_t value = m_t.ResolveAlias(sample->arguments[start + j]);
     std::uint32_t producer = m_t.ProducerOf(value);

@@ -1,0 +1,106 @@
+// Instruction selection of the pixel shader 2.x target, and the opening it
+// shares with the shader model 3 pixel profiles.
+#include "gxl/shader/backend/select/selection.h"
+#include "gxl/shader/backend/targets/modifier_folds.h"
+#include "gxl/shader/backend/targets/pixel_shader2_target.h"
+
+namespace gxl::shader {
+
+namespace {
+
+using Recognizer = HRESULT (*)(ShaderTarget&);
+
+// A recogniser for the groups first to last; `otherwise` runs where it does
+// not apply.
+struct Rule {
+  std::uint32_t first, last;
+  Recognizer apply;
+  Recognizer otherwise = nullptr;
+};
+
+// Every instruction through the rules of its group, in order, with fresh use
+// analysis after each rewrite.
+HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<Rule> rules) {
+  for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
+    for (const Rule& rule : rules) {
+      t.SetCurrentInstruction(i);
+      if (!t.current || t.current->Group() == kOpNop) break;
+      const std::uint32_t g = t.current->Group();
+      if (g < rule.first || g > rule.last) continue;
+      HRESULT hr = rule.apply(t);
+      if (hr == S_FALSE && rule.otherwise) hr = rule.otherwise(t);
+      if (hr == S_OK) hr = t.ResetSelectionState();
+      if (FAILED(hr)) return hr;
+    }
+  }
+  return S_OK;
+}
+
+HRESULT Then(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)()) {
+  if (FAILED(hr)) return hr;
+  hr = (p.*pass)();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT LerpFromMad(ShaderTarget& t) { return RecognizeLerpFromMad(t, false); }
+HRESULT NegateKept(ShaderTarget& t) { return FoldNegate(t, true); }
+HRESULT MultiplyAddRelaxed(ShaderTarget& t) { return FormMultiplyAdd(t, true); }
+
+}  // namespace
+
+HRESULT SelectPixelOpening(ShaderTarget& t) {
+  HRESULT hr = ForEachInstruction(
+      t, {{kOpNegate, kOpNegate, NegateKept}, {0x200, 0x201, RecognizeSaturate}, {0x300, 0x300, RecognizeSaturate}});
+  if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
+  if (SUCCEEDED(hr))
+    hr = ForEachInstruction(
+        t, {{0x300, 0x300, RecognizeMinMaxFromCompare}, {0x300, 0x300, RecognizeMinMaxFromCompareSums}});
+  hr = Then(hr, t, &ShaderProgram::RemoveDeadCode);
+  if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
+  if (SUCCEEDED(hr)) hr = ForEachInstruction(t, {{0x200, 0x200, RecognizeSaturate}, {0x70B, 0x70B, RecognizeSaturate}});
+  if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
+  if (SUCCEEDED(hr))
+    hr = ForEachInstruction(t, {{0x300, 0x300, RecognizeAbsFromCompare, RecognizeAbsFromCompareNegated}});
+  return hr;
+}
+
+HRESULT PixelShader2Target::SelectInstructions() {
+  HRESULT hr = S_OK;
+  if (options & kOptionNoOptimisation) {
+    // Moves out of forwarded banks vanish between numbering and renumbering,
+    // with no use analysis in between.
+    NumberValues();
+    for (std::uint32_t i = 0; i < instructions.Count() && SUCCEEDED(hr); ++i) {
+      SetCurrentInstruction(i);
+      if (current && current->Group() == kOpMove) hr = RemoveForwardingMove(*this);
+    }
+    RenumberValueLinks();
+  } else {
+    hr = SelectPixelOpening(*this);
+    if (SUCCEEDED(hr))
+      hr = ForEachInstruction(*this, {{0x105, 0x105, RecognizePower},
+                                      {0x10F, 0x10F, RecognizePredicateFromCompare},
+                                      {0x204, 0x204, RecognizeDotAdd2, MultiplyAddRelaxed}});
+    hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (SUCCEEDED(hr))
+      hr = ForEachInstruction(*this, {{0x205, 0x205, RecognizeNormalize},
+                                      {0x500, 0x500, ConvertDot2ToDotAdd2},
+                                      {0x703, 0x703, LerpFromMad},
+                                      {0x735, 0x736, FoldSquareIntoComparison}});
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x703, 0x703, TryLerpOrders}});
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (SUCCEEDED(hr))
+      hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMad}, {0x735, 0x738, FoldSumIntoComparison}});
+  }
+  if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x503, 0x503, FixSinCosDestination}});
+  hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
+  hr = Then(hr, *this, &ShaderProgram::MergeDuplicateValues);
+  hr = Then(hr, *this, &ShaderProgram::CompactInstructions);
+  hr = Then(hr, *this, &ShaderProgram::RemoveUnusedValues);
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  return FAILED(hr) ? hr : S_OK;
+}
+
+}  // namespace gxl::shader
