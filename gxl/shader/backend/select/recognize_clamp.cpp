@@ -1,9 +1,8 @@
-// Clamps, minimum and maximum from compares, and absolute values.
+// Clamps to [0, 1] as saturations, and absolute values.
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
-#include <utility>
 
+#include "gxl/shader/backend/select/compare_forms.h"
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/select/selection.h"
 
@@ -13,42 +12,9 @@ using namespace sel;
 
 namespace {
 
-constexpr std::uint32_t kMinGroup = 0x70B, kMaxGroup = 0x70C, kAbsGroup = 0x700;
-// Constants of the compare-of-sums forms agree within this.
-constexpr double kSumTolerance = static_cast<double>(1e-5f);
-
-// Some argument lies in the register of some result: such a min or max is
-// left as the compare.
-bool OverlapsResult(const ShaderProgram& p, const std::uint32_t* arguments, std::uint32_t count,
-                    const IrInstruction& inst) {
-  for (std::uint32_t a = 0; a < count; ++a)
-    for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
-      const IrValue* va = p.values[arguments[a]];
-      const IrValue* vr = p.values[inst.results[r]];
-      if (va && vr && va->bank == vr->bank && va->reg != kNoIndex && va->reg == vr->reg &&
-          va->relativeIndex == vr->relativeIndex)
-        return true;
-    }
-  return false;
-}
-
-HRESULT Match(ShaderTarget& t, std::uint32_t pattern, bool relaxed, MatchedList& list, Captures& captures) {
-  list.count = 0;
-  captures.Clear();
-  return MatchExpressionPattern(t, t.currentIndex, Pattern(pattern), list, captures, ComponentMap::Identity(),
-                                t.current->Width(), relaxed);
-}
-
-// Replaces the current instruction by `group` over the 2n arguments when
-// they do not overlap its results, retiring what only the match read.
-HRESULT BuildMinMax(ShaderTarget& t, std::uint32_t group, const std::uint32_t* arguments, const MatchedList* list) {
-  const std::uint32_t n = t.current->Width();
-  if (OverlapsResult(t, arguments, 2 * n, *t.current)) return S_FALSE;
-  const std::uint32_t mask = list ? RetirableMask(t, *list, t.currentIndex, arguments, 2 * n) : 0;
-  const HRESULT hr = ReplaceCurrentWith(t, IrWord(group, n), arguments, 2 * n);
-  if (SUCCEEDED(hr) && list) Retire(t, *list, mask);
-  return hr;
-}
+constexpr std::uint32_t kAbsGroup = 0x700;
+// Profiles whose clamps arrive written as compares.
+constexpr std::uint32_t kCapClampsAsCompares = 0x400000;
 
 // The clamped source of one component of a matched clamp pattern, or kNoIndex.
 std::uint32_t ClampedSource(const ShaderProgram& p, std::uint32_t pattern, const Captures& c, std::uint32_t i) {
@@ -118,14 +84,22 @@ bool ProducersCanSaturate(const ShaderTarget& t, const MatchedList& list, const 
   return true;
 }
 
-HRESULT SaturateFromMatch(ShaderTarget& t, std::uint32_t pattern, const MatchedList& list, const Captures& c) {
+// Every matched instruction but the root can be retired: nothing outside the
+// match reads its results.
+bool AllRetirable(const ShaderTarget& t, const MatchedList& list) {
+  const std::uint32_t mask = RetirableMask(t, list, t.currentIndex, nullptr, 0);
+  for (std::uint32_t i = 0; i < list.count; ++i)
+    if (list.position[i] != t.currentIndex && !(mask & (1u << i))) return false;
+  return true;
+}
+
+// The current instruction becomes the clamp of `sources` to [0, 1]: their
+// producers write its results saturated when they can, else a saturated move
+// does; the matched instructions nothing else reads are retired.
+HRESULT SaturateSources(ShaderTarget& t, const MatchedList& list, const std::uint32_t* sources) {
   IrInstruction& cur = *t.current;
   const std::uint32_t n = cur.Width();
-  if (n == 0 || n > 4 || cur.resultCount != n) return S_FALSE;
-  std::uint32_t sources[4];
-  for (std::uint32_t i = 0; i < n; ++i)
-    if ((sources[i] = ClampedSource(t, pattern, c, i)) == kNoIndex) return S_FALSE;
-  if (ProducersCanSaturate(t, list, sources, n)) {
+  if (ProducersCanSaturate(t, list, sources, n) && AllRetirable(t, list)) {
     for (std::uint32_t i = 0; i < n; ++i) {
       IrInstruction& producer = *t.Instruction(t.Value(sources[i])->definingPosition);
       *std::find(producer.results, producer.results + producer.resultCount, sources[i]) = cur.results[i];
@@ -140,6 +114,91 @@ HRESULT SaturateFromMatch(ShaderTarget& t, std::uint32_t pattern, const MatchedL
   for (std::uint32_t i = 0; i < n; ++i) t.Value(t.current->results[i])->binding |= kSaturateBinding;
   Retire(t, list, mask);
   return S_OK;
+}
+
+HRESULT SaturateFromMatch(ShaderTarget& t, std::uint32_t pattern, const MatchedList& list, const Captures& c) {
+  const IrInstruction& cur = *t.current;
+  const std::uint32_t n = cur.Width();
+  if (n == 0 || n > 4 || cur.resultCount != n) return S_FALSE;
+  std::uint32_t sources[4];
+  for (std::uint32_t i = 0; i < n; ++i)
+    if ((sources[i] = ClampedSource(t, pattern, c, i)) == kNoIndex) return S_FALSE;
+  return SaturateSources(t, list, sources);
+}
+
+// The form as half of a clamp, per component min(s, 1) or max(s, 0) in
+// either order: the sources s through `sources`.
+bool ClampHalf(const ShaderProgram& p, const MinMaxForm& form, std::uint32_t n, std::uint32_t* sources) {
+  const double bound = form.group == kMinGroup ? 1.0 : 0.0;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::uint32_t a = form.arguments[i], b = form.arguments[n + i];
+    if (IsLiteral(p, b, bound))
+      sources[i] = a;
+    else if (IsLiteral(p, a, bound))
+      sources[i] = b;
+    else
+      return false;
+  }
+  return true;
+}
+
+// The instruction whose results the arguments are, each read whole (no
+// modifier); kNoIndex when there is no one such instruction.
+std::uint32_t CommonProducer(const ShaderProgram& p, const std::uint32_t* arguments, std::uint32_t n) {
+  std::uint32_t producer = kNoIndex;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const IrValue* a = p.values[arguments[i]];
+    const IrValue* v = p.values[p.ResolveAlias(arguments[i])];
+    if (!a || !v || a->binding || v->definingPosition == kNoIndex) return kNoIndex;
+    if (i > 0 && v->definingPosition != producer) return kNoIndex;
+    producer = v->definingPosition;
+  }
+  return producer;
+}
+
+void Append(MatchedList& to, std::uint32_t position) {
+  if (!to.Contains(position) && to.count < kMaxMatched) to.position[to.count++] = position;
+}
+
+// The current compare read as min(y, 1) or max(y, 0) by the compare forms of
+// the min/max recognisers (not the direct maximum, which pattern 10 covers),
+// y computed by one instruction read as the other half, max(x, 0) or
+// min(x, 1): the compare saturates x.
+HRESULT SaturateFromCompareForms(ShaderTarget& t) {
+  const IrInstruction& cur = *t.current;
+  const std::uint32_t n = cur.Width();
+  if (!IsCompareOfWidth(cur) || cur.resultCount != n) return S_FALSE;
+  MinMaxForm outer[4];
+  const std::uint32_t outerCount = MinMaxForms(t, t.currentIndex, false, outer);
+  for (std::uint32_t o = 0; o < outerCount; ++o) {
+    std::uint32_t clamped[4];
+    if (!ClampHalf(t, outer[o], n, clamped)) continue;
+    const std::uint32_t at = CommonProducer(t, clamped, n);
+    const IrInstruction* half = at != kNoIndex && at < t.currentIndex ? t.Instruction(at) : nullptr;
+    if (!half || half->Width() > 4 || half->resultCount != half->Width()) continue;
+    MinMaxForm inner[4];
+    const std::uint32_t innerCount = MinMaxForms(t, at, true, inner);
+    for (std::uint32_t f = 0; f < innerCount; ++f) {
+      std::uint32_t innerSources[4], sources[4];
+      if (inner[f].group == outer[o].group || !ClampHalf(t, inner[f], half->Width(), innerSources)) continue;
+      bool found = true;
+      for (std::uint32_t i = 0; i < n && found; ++i) {
+        std::uint32_t j = 0;
+        while (j < half->Width() && t.ResolveAlias(half->results[j]) != t.ResolveAlias(clamped[i])) ++j;
+        found = j < half->Width();
+        if (found) sources[i] = innerSources[j];
+      }
+      if (!found) continue;
+      // Children before parents: the inner tree, its root, the outer tree.
+      MatchedList list = inner[f].list;
+      Append(list, at);
+      for (std::uint32_t k = 0; k < outer[o].list.count; ++k) Append(list, outer[o].list.position[k]);
+      Append(list, t.currentIndex);
+      const HRESULT hr = SaturateSources(t, list, sources);
+      if (hr != S_FALSE) return hr;
+    }
+  }
+  return S_FALSE;
 }
 
 }  // namespace
@@ -158,87 +217,11 @@ HRESULT RecognizeSaturate(ShaderTarget& t) {
     const std::uint32_t pattern = patterns[k];
     MatchedList list;
     Captures captures;
-    if (Match(t, pattern, false, list, captures) != S_OK) continue;
+    if (MatchAt(t, t.currentIndex, pattern, false, list, captures) != S_OK) continue;
     const HRESULT hr = SaturateFromMatch(t, pattern, list, captures);
     if (hr != S_FALSE) return hr;
   }
-  return S_FALSE;
-}
-
-HRESULT RecognizeMinMaxFromCompare(ShaderTarget& t) {
-  if (!t.current || t.current->Group() != kOpSelect) return S_FALSE;
-  const IrInstruction& cur = *t.current;
-  const std::uint32_t n = cur.Width();
-  if (n == 0 || n > 4 || cur.argumentCount != 3 * n) return S_FALSE;
-  const std::uint32_t* a = cur.arguments;
-  std::uint32_t arguments[8];
-  // cmp(x, 0, x) is min(x, 0), cmp(x, x, 0) is max(x, 0).
-  std::uint32_t kind = 0;
-  for (std::uint32_t i = 0; i < n && kind != kNoIndex; ++i) {
-    std::uint32_t k = kNoIndex;
-    if (IsLiteral(t, a[n + i], 0.0) && SameOperand(t, a[i], a[2 * n + i])) k = kMinGroup;
-    if (IsLiteral(t, a[2 * n + i], 0.0) && SameOperand(t, a[i], a[n + i])) k = kMaxGroup;
-    kind = (i == 0 || k == kind) ? k : kNoIndex;
-    arguments[i] = a[i];
-    arguments[n + i] = a[(k == kMinGroup ? 1 : 2) * n + i];
-  }
-  if (kind != kNoIndex) return BuildMinMax(t, kind, arguments, nullptr);
-
-  // cmp(a + (-b), a, b) is max(a, b); cmp(a + (-b), b, a) is min(a, b).
-  MatchedList list;
-  Captures c;
-  if (Match(t, 14, true, list, c) != S_OK) return S_FALSE;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const std::uint32_t c0 = c.slot[0][i], c1 = c.slot[1][i], x = c.slot[2][i], y = c.slot[3][i];
-    if (c0 == kNoIndex || c1 == kNoIndex || x == kNoIndex || y == kNoIndex) return S_FALSE;
-    std::uint32_t k = kNoIndex;
-    for (const auto& [s, d] : {std::pair{x, y}, std::pair{y, x}}) {
-      if (k != kNoIndex) break;
-      if (SameOperand(t, s, c0) && IsNegation(t, d, c1)) k = kMaxGroup;
-      if (SameOperand(t, s, c1) && IsNegation(t, d, c0)) k = kMinGroup;
-    }
-    if (k == kNoIndex || (i > 0 && k != kind)) return S_FALSE;
-    kind = k;
-    arguments[i] = c0;
-    arguments[n + i] = c1;
-  }
-  return BuildMinMax(t, kind, arguments, &list);
-}
-
-HRESULT RecognizeMinMaxFromCompareSums(ShaderTarget& t) {
-  if (!t.current || t.current->Group() != kOpSelect) return S_FALSE;
-  const IrInstruction& cur = *t.current;
-  const std::uint32_t n = cur.Width();
-  if (n == 0 || n > 4 || cur.argumentCount != 3 * n) return S_FALSE;
-  // 15: cmp(x + k1, L, x + k2) is min(x + k2, L); 16: cmp(x + k1, x + k2, L) is max(x + k2, L); L = k2 - k1.
-  for (std::uint32_t pattern : {15u, 16u}) {
-    MatchedList list;
-    Captures c;
-    if (Match(t, pattern, true, list, c) != S_OK) continue;
-    std::uint32_t arguments[8];
-    bool all = true;
-    for (std::uint32_t i = 0; i < n && all; ++i) {
-      const std::uint32_t limit = c.slot[0][i];
-      all = IsAnyLiteral(t, limit);
-      bool found = false;
-      for (std::uint32_t o1 = 0; o1 < 2 && all && !found; ++o1)
-        for (std::uint32_t o2 = 0; o2 < 2 && !found; ++o2) {
-          const std::uint32_t x1 = c.slot[1 + o1][i], k1 = c.slot[2 - o1][i];
-          const std::uint32_t x2 = c.slot[3 + o2][i], k2 = c.slot[4 - o2][i];
-          if (x1 == kNoIndex || x2 == kNoIndex || !IsAnyLiteral(t, k1) || !IsAnyLiteral(t, k2) ||
-              !SameOperand(t, x1, x2))
-            continue;
-          const double d = (t.Value(k2)->rangeLow - t.Value(k1)->rangeLow) - t.Value(limit)->rangeLow;
-          found = std::fabs(d) < kSumTolerance;
-        }
-      all = all && found;
-      arguments[i] = cur.arguments[(pattern == 15 ? 2 : 1) * n + i];
-      arguments[n + i] = limit;
-    }
-    if (!all) continue;
-    const HRESULT hr = BuildMinMax(t, pattern == 15 ? kMinGroup : kMaxGroup, arguments, &list);
-    if (hr != S_FALSE) return hr;
-  }
+  if (group == kOpSelect && (t.profileLimits.capabilities & kCapClampsAsCompares)) return SaturateFromCompareForms(t);
   return S_FALSE;
 }
 

@@ -1,11 +1,12 @@
 // Each recogniser as an identity: the program before and after the rewrite
 // computes the same on random inputs (the IR kit's interpreter); the forms
 // the instruction sets fix are checked, the free ones are not. Then the whole
-// selection walk over random programs, and selected code run through the
-// token kit's interpreter.
+// selection walk as slot 4 of the second phase over random programs, read by
+// value and from the physical registers.
 #include <cmath>
 
 #include "../log_text.h"
+#include "phase2_fixture.h"
 #include "select_fixture.h"
 
 namespace selecttest {
@@ -41,7 +42,7 @@ struct Case {
 
 class GxlSelectRecog : public SelectTest {
  protected:
-  void Check(const Case& c, const Inputs& inputs = Signed) {
+  void Check(const Case& c, const Inputs& inputs = Signed, std::uint32_t vectors = 1000) {
     ExpectSame(
         c.what, c.flavour, c.build,
         [&](TestTarget& t) {
@@ -53,7 +54,7 @@ class GxlSelectRecog : public SelectTest {
           }
           return hr;
         },
-        c.want, inputs);
+        c.want, inputs, vectors);
   }
 };
 
@@ -111,6 +112,120 @@ TEST_F(GxlSelectRecog, ClampsBecomeSaturatedMoves) {
          return b.Select(b.Add(Neg(b, inner), Lit(b, 1, 1)), b.Select(x, x, Lit(b, 0, 1)), Lit(b, 1, 1));
        },
        kOpSelect, RecognizeSaturate, S_OK, kOpMove},
+  };
+  for (const Case& c : cases) Check(c);
+}
+
+// Profiles without minimum and maximum write each clamp half as a compare.
+// Every outer half composed with every inner half: a minimum over a maximum
+// (or the reverse) of the bounds 1 and 0 saturates, equal kinds stay.
+TEST_F(GxlSelectRecog, ClampsWrittenAsComparesSaturate) {
+  constexpr std::uint32_t kClampsAsCompares = 0x400000;
+  using HalfBuild = std::function<Values(IrBuilder&, const Values&)>;
+  struct Half {
+    const char* what;
+    bool isMin;
+    HalfBuild build;
+    bool direct = false;  // cmp(x, x, 0), which pattern 9 and 11 nest without the profile
+  };
+  auto lit = [](IrBuilder& b, double x, const Values& like) {
+    return Lit(b, x, static_cast<std::uint32_t>(like.size()));
+  };
+  const Half inner[] = {
+      {"cmp(x, x, 0)", false, [&](IrBuilder& b, const Values& x) { return b.Select(x, x, lit(b, 0, x)); }, true},
+      {"max(x, 0)", false, [&](IrBuilder& b, const Values& x) { return Max(b, x, lit(b, 0, x)); }},
+      {"max7(0, x)", false,
+       [&](IrBuilder& b, const Values& x) {
+         const auto n = static_cast<std::uint32_t>(x.size());
+         return b.Emit(0x70C, Concat(lit(b, 0, x), x), n, n);
+       }},
+      {"cmp(x + -0, x, 0)", false,
+       [&](IrBuilder& b, const Values& x) { return b.Select(b.Add(x, lit(b, -0.0, x)), x, lit(b, 0, x)); }},
+      {"cmp(x + 0.5, x + 0.5, 0)", false,
+       [&](IrBuilder& b, const Values& x) {
+         return b.Select(b.Add(x, lit(b, 0.5, x)), b.Add(lit(b, 0.5, x), x), lit(b, 0, x));
+       }},
+      {"cmp(x - 1, 1, x)", true,
+       [&](IrBuilder& b, const Values& x) { return b.Select(b.Add(x, lit(b, -1, x)), lit(b, 1, x), x); }},
+      {"cmp(1 - x, x, 1)", true,
+       [&](IrBuilder& b, const Values& x) { return b.Select(b.Add(lit(b, 1, x), Neg(b, x)), x, lit(b, 1, x)); }},
+      {"min(x, 1)", true, [&](IrBuilder& b, const Values& x) { return Min(b, x, lit(b, 1, x)); }},
+      {"cmp(x - 0.5, 1, x + 0.5)", true,
+       [&](IrBuilder& b, const Values& x) {
+         return b.Select(b.Add(x, lit(b, -0.5, x)), lit(b, 1, x), b.Add(x, lit(b, 0.5, x)));
+       }},
+  };
+  const Half outer[] = {
+      {"cmp(y - 1, 1, y)", true,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(y, lit(b, -1, y)), lit(b, 1, y), y); }},
+      {"cmp(-1 + y, 1, y)", true,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(lit(b, -1, y), y), lit(b, 1, y), y); }},
+      {"cmp(1 - y, y, 1)", true,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(lit(b, 1, y), Neg(b, y)), y, lit(b, 1, y)); }},
+      {"cmp(y + -0, y, 0)", false,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(y, lit(b, -0.0, y)), y, lit(b, 0, y)); }},
+      {"cmp(0 - y, 0, y)", false,
+       [&](IrBuilder& b, const Values& y) { return b.Select(b.Add(lit(b, 0, y), Neg(b, y)), lit(b, 0, y), y); }},
+  };
+  std::uint32_t k = 0;
+  for (const Half& o : outer)
+    for (const Half& i : inner) {
+      const std::uint32_t n = 1 + k++ % 4;
+      const bool clamp = o.isMin != i.isMin;
+      for (bool profile : {true, false}) {
+        const std::string what = std::string(o.what) + " of y = " + i.what + (profile ? "" : ", other profiles");
+        const bool nested = o.isMin && i.direct;  // patterns 9 and 11
+        Check({what.c_str(), [&](IrBuilder& b, const Values* in) { return o.build(b, i.build(b, Sub(in[0], n))); },
+               kOpSelect, RecognizeSaturate, clamp && (profile || nested) ? S_OK : S_FALSE, kOpMove, kPs20,
+               profile ? kClampsAsCompares : 0u},
+              Signed, 200);
+      }
+    }
+  // Bounds, modifiers and sharing that must hold for each component.
+  const Case cases[] = {
+      {"cmp(y - 2, 2, y) of y = cmp(x, x, 0) stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = b.Select(x, x, Lit(b, 0, 2));
+         return b.Select(b.Add(m, Lit(b, -2, 2)), Lit(b, 2, 2), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y = max(x, 0.5) stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(3);
+         const Values m = Max(b, x, Lit(b, 0.5, 3));
+         return b.Select(b.Add(m, Lit(b, -1, 3)), Lit(b, 1, 3), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(-y - 1, 1, -y) of y = max(x, 0) stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = Neg(b, Max(b, x, Lit(b, 0, 2)));
+         return b.Select(b.Add(m, Lit(b, -1, 2)), Lit(b, 1, 2), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y = max(x, 0) from two instructions stays",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = Concat(Max(b, Sub(x, 1), Lit(b, 0, 1)), Max(b, Values{x[1]}, Lit(b, 0, 1)));
+         return b.Select(b.Add(m, Lit(b, -1, 2)), Lit(b, 1, 2), m);
+       },
+       kOpSelect, RecognizeSaturate, S_FALSE, 0, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y = max(x, 0) read elsewhere too",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(3);
+         const Values m = Max(b, x, Lit(b, 0, 3));
+         return Concat(b.Select(b.Add(m, Lit(b, -1, 3)), Lit(b, 1, 3), m), b.Add(m, y));
+       },
+       kOpSelect, RecognizeSaturate, S_OK, kOpMove, kPs20, kClampsAsCompares},
+      {"cmp(y - 1, 1, y) of y.yx = max(x, 0)",
+       [](IrBuilder& b, const Values* in) {
+         XYZ(2);
+         const Values m = Max(b, x, Lit(b, 0, 2));
+         const Values swizzled = {m[1], m[0]};
+         return b.Select(b.Add(swizzled, Lit(b, -1, 2)), Lit(b, 1, 2), swizzled);
+       },
+       kOpSelect, RecognizeSaturate, S_OK, kOpMove, kPs20, kClampsAsCompares},
   };
   for (const Case& c : cases) Check(c);
 }
@@ -593,24 +708,41 @@ TEST_F(GxlSelectRecog, SinCosIntoOutputsGoesThroughATemporary) {
   }
 }
 
+// A profile's target whose slot 4 is the selection walk.
+class SelectingTarget : public TestTarget {
+ public:
+  using TestTarget::TestTarget;
+  HRESULT SelectInstructions() override { return SelectionWalk(*this); }
+};
+
+// Selection as slot 4 of the second phase: random programs through both
+// phases give what the first phase's output gives, read by value and from
+// the physical registers.
 TEST_F(GxlSelectRecog, SelectionKeepsRandomProgramsResults) {
-  // Two flavours: the vertex profile and the pixel profile, whose outputs come
-  // by ordered moves and whose lerp factors must be saturated.
+  constexpr std::uint32_t kPrograms = 2000, kVectors = 2;
   std::uint32_t selected = 0;
-  ValidateOnRandomPrograms(
-      "selection", 2000, [](std::uint32_t seed) { return seed % 2 ? kVs30 : kPs20; },
-      [](std::uint32_t seed) {
-        irkit::RandomShape shape;
-        shape.steps = 8 + seed % 16;
-        return shape;
-      },
-      [&](TestTarget& subject, std::uint32_t seed) {
-        ASSERT_EQ(SelectionWalk(subject), S_OK) << "seed " << seed << "\n" << shadertest::LogText(log);
-        ASSERT_EQ(log.ErrorCount(), 0u) << seed;
-        for (std::uint32_t i = 0; i < subject.instructions.Count(); ++i)
-          if (const IrInstruction* inst = subject.Instruction(i); inst && inst->Class() == 7) ++selected;
-      },
-      12);
+  for (std::uint32_t seed = 1; seed <= kPrograms; ++seed) {
+    // The vertex profile, and the pixel profile, whose outputs come by ordered
+    // moves and whose lerp factors must be saturated.
+    const TestTarget::Flavour flavour = seed % 2 ? kVs30 : kPs20;
+    irkit::RandomShape shape;
+    shape.steps = 8 + seed % 16;
+    MessageLog runLog;
+    SelectingTarget p(flavour);  // destroyed before its log
+    ASSERT_EQ(p.Init(nullptr, &runLog, flavour, 0), S_OK);
+    if (seed % 4 == 0) p.profileLimits.capabilities |= 0x400000;  // clamps written as compares
+    const irkit::RandomProgram generated(p, seed, shape);
+    ASSERT_EQ(p.Optimize(), S_OK) << seed;
+    const auto want = irtest::Outputs(generated, p, kVectors);
+    ASSERT_EQ(p.ScheduleAndAllocate(), S_OK) << "seed " << seed << "\n" << shadertest::LogText(runLog);
+    ASSERT_EQ(runLog.ErrorCount(), 0u) << "seed " << seed << "\n" << shadertest::LogText(runLog);
+    for (std::uint32_t i = 0; i < p.instructions.Count(); ++i)
+      if (const IrInstruction* inst = p.Instruction(i); inst && inst->Class() == 7) ++selected;
+    ASSERT_TRUE(irtest::SameOutputs(want, irtest::Outputs(generated, p, kVectors))) << "seed " << seed;
+    ASSERT_TRUE(irtest::SameOutputs(
+        want, irtest::Outputs(generated, p, kVectors, irkit::IrInterpreter::Mode::kPhysicalRegisters)))
+        << "seed " << seed << ", physical registers";
+  }
   EXPECT_GT(selected, 500u) << "the walk hardly selected anything";
 }
 
