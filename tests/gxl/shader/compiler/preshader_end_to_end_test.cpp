@@ -13,6 +13,7 @@
 
 #include "../log_text.h"
 #include "declared_inputs.h"
+#include "generated_vertex_body.h"
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
@@ -78,16 +79,7 @@ std::string Source(const hlslgen::Generator& g, presrun::Uniforms* uniforms,
     reg += static_cast<int>(v.type.matrix ? v.type.rows : 1);
   }
   if (reg > 15) return {};
-  const hlslgen::Type& t = g.At(g.Root()).type;
-  std::string body =
-      "  pos = p;\n  t0 = 0;\n  t1 = 0;\n  t2 = 0;\n  t3 = 0;\n  " + t.Name() + " r = " + g.Text(g.Root()) + ";\n";
-  for (std::uint32_t i = 0; i < t.rows; ++i)
-    for (std::uint32_t j = 0; j < t.columns; ++j) {
-      const std::string element = t.matrix        ? "r._m" + std::to_string(i) + std::to_string(j)
-                                  : t.columns > 1 ? std::string("r.") + "xyzw"[j]
-                                                  : std::string("r");
-      body += "  t" + std::to_string(i) + "." + "xyzw"[j] + " = (float)" + element + ";\n";
-    }
+  const std::string body = shadertest::GeneratedVertexBody(g);
   return globals + "void main(" + parameters +
          ", out float4 pos : POSITION, out float4 t0 : TEXCOORD0, out float4 t1 : TEXCOORD1, "
          "out float4 t2 : TEXCOORD2, out float4 t3 : TEXCOORD3) {\n" +
