@@ -57,7 +57,7 @@ struct Attempt {
   bool relaxed;
   bool exclusive;
 
-  // One attempt with the operand specifications in `specs`.
+  // One attempt with the operand descriptors in `specs`.
   bool Run(const std::uint32_t* specs, MatchedList& list, Captures& local, Captures& children) const {
     const std::uint32_t n = inst.Width();
     for (std::uint32_t k = 0; k < record->operandCount; ++k) {
