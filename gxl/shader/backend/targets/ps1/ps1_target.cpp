@@ -6,6 +6,7 @@
 #include <new>
 
 #include "gxl/shader/backend/select/selection.h"
+#include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
 #include "gxl/shader/core/profiles.h"
 
 namespace gxl::shader {
@@ -30,8 +31,6 @@ constexpr std::uint32_t kTemporaryType = 0, kInputType = 1, kTextureType = 3, kD
 constexpr std::uint32_t kSpecialInputSlot = 12;
 constexpr DWORD kCoIssueBit = 0x40000000;
 
-class DefaultPs1Rules : public Ps1Rules {};
-
 }  // namespace
 
 // --- Ps1List ---------------------------------------------------------------------------
@@ -53,7 +52,7 @@ HRESULT Ps1List::Append(std::uint32_t instruction) {
 
 PixelShader1Target::PixelShader1Target(bool fragment, std::unique_ptr<Ps1Rules> r)
     : ShaderTarget(fragment), rules(std::move(r)) {
-  if (!rules) rules.reset(new (std::nothrow) DefaultPs1Rules);
+  if (!rules) rules.reset(new (std::nothrow) Ps1StandardRules);
 }
 
 PixelShader1Target::~PixelShader1Target() {

@@ -87,7 +87,7 @@ class PixelShader1Target : public ShaderTarget {
   static constexpr std::uint32_t kScratchTemporaries = 64;
   static constexpr std::uint32_t kScratchObjects = 16;
 
-  // Null rules: the default ones.
+  // Null rules: the target's own (Ps1StandardRules).
   explicit PixelShader1Target(bool fragment, std::unique_ptr<Ps1Rules> rules = nullptr);
   ~PixelShader1Target() override;
 
