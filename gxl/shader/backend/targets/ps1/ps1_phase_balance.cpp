@@ -16,19 +16,25 @@ constexpr std::uint32_t kLongPhase = 8;
 constexpr int kCarriedComponents = 18, kComponentsPerTexture = 3;
 
 bool IsArithmetic(const IrInstruction* inst) {
-  return inst && inst->word != 0 && !PixelShader1Target::IsTextureOperation(inst->Group());
-}
-
-HRESULT AppendOrReport(PixelShader1Target& t, Ps1List& list, std::uint32_t instruction) {
-  const HRESULT hr = list.Append(instruction);
-  if (hr == E_FAIL) {
-    t.SetCurrentInstruction(instruction);
-    GXL_SHADER_REPORT(t, t.currentSource, msg::kProgramTooBig);
-  }
-  return hr;
+  return inst && inst->word != 0 && !PixelShader1Target::IsTextureOperation(inst->Group()) &&
+         inst->Group() != kOpTexcoord;
 }
 
 }  // namespace
+
+HRESULT Ps1StandardRules::TooBig(PixelShader1Target& t, std::uint32_t instruction) {
+  if (!m_reportedTooBig) {
+    m_reportedTooBig = true;
+    t.SetCurrentInstruction(instruction);
+    GXL_SHADER_REPORT(t, t.currentSource, msg::kProgramTooBig);
+  }
+  return E_FAIL;
+}
+
+HRESULT Ps1StandardRules::AppendEntry(PixelShader1Target& t, Ps1List& list, std::uint32_t instruction) {
+  const HRESULT hr = list.Append(instruction);
+  return hr == E_FAIL ? TooBig(t, instruction) : hr;
+}
 
 std::uint32_t Ps1StandardRules::CarriedComponents(const PixelShader1Target& t, std::uint32_t moved) {
   if (!m_valueStamps.Reserve(t.values.Count())) return kNoIndex;
@@ -64,12 +70,10 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
     const IrInstruction* inst = t.Instruction(i);
     if (!IsArithmetic(inst) || InPhaseOne(i)) continue;
     if (inst->pinned == 1) {
-      if (FAILED(hr = AppendOrReport(t, one, i))) return hr;
+      if (FAILED(hr = AppendEntry(t, one, i))) return hr;
       m_inPhaseOne[i] = 1;
     } else if (m_balanceCount == kBalanceTableSize) {
-      t.SetCurrentInstruction(i);
-      GXL_SHADER_REPORT(t, t.currentSource, msg::kProgramTooBig);
-      return E_FAIL;
+      return TooBig(t, i);
     } else {
       m_balanceTable[m_balanceCount++] = i;
     }
@@ -124,11 +128,11 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
       const std::uint32_t moved = m_balanceTable[chosen];
       for (std::uint32_t n = chosen + 1; n < m_balanceCount; ++n) m_balanceTable[n - 1] = m_balanceTable[n];
       --m_balanceCount;
-      if (FAILED(hr = AppendOrReport(t, one, moved))) return hr;
+      if (FAILED(hr = AppendEntry(t, one, moved))) return hr;
     }
   }
   for (std::uint32_t n = 0; n < m_balanceCount; ++n)
-    if (FAILED(hr = AppendOrReport(t, two, m_balanceTable[n]))) return hr;
+    if (FAILED(hr = AppendEntry(t, two, m_balanceTable[n]))) return hr;
   return S_OK;
 }
 

@@ -138,10 +138,7 @@ HRESULT Ps1StandardRules::PlacePhaseTwo14(PixelShader1Target& t) {
     }
     for (std::uint32_t j = 0; j < n; ++j) t.Value(to[j])->definingPosition = move;
     t.scratchMoves[t.scratchMoveCount++] = move;
-    if (FAILED(hr = t.phaseOneList.Append(move))) {
-      if (hr == E_FAIL) GXL_SHADER_REPORT(t, nullptr, msg::kProgramTooBig);
-      return hr;
-    }
+    if (FAILED(hr = AppendEntry(t, t.phaseOneList, move))) return hr;
     while (m_inPhaseOne.Size() <= move)
       if (!m_inPhaseOne.Append(0)) return E_OUTOFMEMORY;
     m_inPhaseOne[move] = 1;

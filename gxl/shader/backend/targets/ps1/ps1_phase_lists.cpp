@@ -10,6 +10,7 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint32_t kSlots = 6;
+constexpr std::uint32_t kProjective2D = 0x607;
 
 class PhaseLists {
  public:
@@ -74,6 +75,8 @@ HRESULT PhaseLists::Run() {
     const IrInstruction* inst = m_t.Instruction(m_t.textureOperations[k]);
     if (!inst) return E_FAIL;
     const std::uint32_t group = inst->Group();
+    // Dividing by w reads a texture coordinate only.
+    if (group == kProjective2D && PlainTexcoordOf(m_t, *inst) == kNoIndex) return 0;
     if (PhaseTwo(k)) {
       ++phaseTwo;
       if (inst->pinned == 1) return 0;  // it feeds another texture operation

@@ -1,7 +1,7 @@
 // ps_1_4 before the partition search: tex2Dproj divided by z where its w is
-// a copy of z; texture coordinates that arithmetic reads made registers by
-// texcrd; coordinates no texld can read moved into temporaries; the marks of
-// what feeds a texture operation; and the checks of the dependent chains.
+// a copy of z; texture coordinates that arithmetic (or a texld divided by z,
+// which reads only registers) reads made registers by texcrd; coordinates no texld can read moved into temporaries; the
+// marks of what feeds a texture operation; and the checks of the dependent chains.
 #include "gxl/shader/backend/alloc/pairing.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint32_t kProjective2D = 0x607;
 constexpr std::uint32_t kTexcrdSets = 6;
 constexpr std::uint32_t kPs14InstructionLimit = 64;
+constexpr std::uint32_t kDivideByZLimit = 2;  // _dz reads per program
 
 bool Unmodified(const PixelShader1Target& t, std::uint32_t value) {
   const IrValue* v = t.Value(value);
@@ -111,7 +112,9 @@ HRESULT Preparation::MakeTexcrd(std::uint32_t set) {
     bool reads = false;
     for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
       if (TexcoordSet(inst.arguments[a]) != set) continue;
-      if (texture && !(m_t.Value(inst.arguments[a])->binding & mod::kSourceBits)) continue;
+      // texld divides by z only reading a register.
+      if (texture && inst.Group() != kOpTexldDivideZ && !(m_t.Value(inst.arguments[a])->binding & mod::kSourceBits))
+        continue;
       const std::uint32_t c = m_t.Value(m_t.ResolveAlias(inst.arguments[a]))->component;
       if (c < 4 && c + 1 > components) components = c + 1;
       reads = true;
@@ -235,6 +238,10 @@ HRESULT Ps1StandardRules::ProjectiveRewrite(PixelShader1Target& t, std::uint32_t
   IrInstruction* inst = t.Instruction(index);
   if (!inst || inst->Group() != kProjective2D || inst->Width() != 4 || inst->argumentCount != 8) return 1;
   if (!WCopiesZ(t, inst->arguments[6], inst->arguments[7])) return 1;
+  std::uint32_t divided = 0;
+  for (std::uint32_t i = 0; i < t.instructions.Count(); ++i)
+    divided += t.Instruction(i) && t.Instruction(i)->Group() == kOpTexldDivideZ;
+  if (divided == kDivideByZLimit) return 1;  // the others divide by w, as they may
   // Three sampler arguments, then x, y, z: the operand arrays only shrink.
   inst->word = IrWord(kOpTexldDivideZ, 3);
   inst->arguments[3] = inst->arguments[4];

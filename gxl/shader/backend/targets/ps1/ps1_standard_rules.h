@@ -9,6 +9,8 @@
 
 namespace gxl::shader {
 
+class Ps1List;
+
 class Ps1StandardRules : public Ps1Rules {
  public:
   // --- Arithmetic rewrites and modifiers
@@ -47,6 +49,10 @@ class Ps1StandardRules : public Ps1Rules {
   bool InPhaseOne(std::uint32_t instruction) const {
     return instruction < m_inPhaseOne.Size() && m_inPhaseOne[instruction] != 0;
   }
+  // 4514 "program too big" at the instruction (once: trials run thousands
+  // of times) and E_FAIL; AppendEntry gives it past a list's limit.
+  HRESULT TooBig(PixelShader1Target& t, std::uint32_t instruction);
+  HRESULT AppendEntry(PixelShader1Target& t, Ps1List& list, std::uint32_t instruction);
   // Distinct phase-one results that phase two reads, `moved` counted in phase one.
   std::uint32_t CarriedComponents(const PixelShader1Target& t, std::uint32_t moved);
 
@@ -61,6 +67,7 @@ class Ps1StandardRules : public Ps1Rules {
   static constexpr std::uint32_t kBalanceTableSize = 512;
   std::uint32_t m_balanceTable[kBalanceTableSize] = {};
   std::uint32_t m_balanceCount = 0;
+  bool m_reportedTooBig = false;
 };
 
 }  // namespace gxl::shader
