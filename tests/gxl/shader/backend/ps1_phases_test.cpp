@@ -12,6 +12,7 @@
 
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
 #include "tests/gxl/shader/backend/ps1_fixture.h"
+#include "tests/gxl/shader/fail_alloc.h"
 
 namespace {
 
@@ -287,6 +288,33 @@ TEST(GxlPs1Phases, BalancingPastTheListLimit) {
   Ps1Run r(Program("float4 p = tex2D(a, u0.xy); return p * p.wzyx + c0;"), 4, std::make_unique<Crowded>());
   EXPECT_EQ(r.hr, E_FAIL);
   EXPECT_EQ(r.Count("error X4514: program too big\n"), 1) << r.log;
+}
+
+// texcrd, a coordinate move, the carry-over and the balancing, each
+// allocation failing in turn: a failure, never a crash or a leak.
+TEST(GxlPs1Phases, EveryAllocationFailureIsReported) {
+  const std::string source =
+      Program("float4 p = tex2D(a, u0.xy); return p * tex2D(a, p.xy) * tex2D(b, -p.zw) + u1.xyzz;");
+  std::uint64_t total = 0;
+  {
+    Ps1Run r(
+        source, 4, nullptr, [] { shadertest::FailNthAllocation(0); },
+        [&total] { total = shadertest::AllocationsCounted(); });
+    ASSERT_TRUE(r.Placed()) << r.log;
+    EXPECT_EQ(LayoutFault(*r.target), "") << r.Dump();
+  }
+  ASSERT_GT(total, 10u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    bool failed = false;
+    Ps1Run r(
+        source, 4, nullptr, [n] { shadertest::FailNthAllocation(n); },
+        [&failed] {
+          failed = shadertest::AllocationFailed();
+          shadertest::FailNthAllocation(0);
+        });
+    EXPECT_TRUE(failed) << n;
+    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
+  }
 }
 
 }  // namespace
