@@ -66,7 +66,7 @@ TEST(GxlPs1Texture, DependentReadsTakeTheirTextureAddressInstruction) {
       {"texture coordinate read by arithmetic",
        "float4 main(float4 c : COLOR0, float2 t : TEXCOORD0) : COLOR { "
        "return c * t.x; }",
-       2, "0:texcoord 1:- 2:- 3:- mul nop"},
+       2, "0:texcoord 1:- 2:- 3:- dp mul nop"},
       {"clip of a texture coordinate", "float4 main(float3 v : TEXCOORD2) : COLOR { clip(v); return 1; }", 1,
        "0:- 1:- 2:texkill 3:- mov nop"},
   };

@@ -1,0 +1,60 @@
+// What the 1.x arithmetic rewrites share: source selections against the
+// swizzle tables, fresh temporaries, and the rebuild of the stage list's
+// arithmetic block that the list emulations append into.
+#pragma once
+
+#include <cstdint>
+
+#include "gxl/shader/backend/targets/ps1/ps1_target.h"
+
+namespace gxl::shader::ps1 {
+
+constexpr std::uint32_t kComponentW = 3;
+constexpr std::uint32_t kNoSelection = 255;
+
+// The component each element of argument group `g` selects (kNoSelection
+// for a literal, which fits any swizzle), and the destination component it
+// lands in: a dot product's elements land by position, the others in the
+// component of the matching result. False when the instruction has no such
+// group of its width.
+struct GroupSelection {
+  std::uint32_t count = 0;
+  std::uint8_t source[4];
+  std::uint8_t destination[4];
+};
+bool SelectionOf(const PixelShader1Target& t, const IrInstruction& inst, std::uint32_t g, GroupSelection* out);
+// Whether the selection fits swizzle `entry` (source component per
+// destination component), literals anywhere.
+bool FitsSwizzle(const GroupSelection& s, const std::uint8_t entry[4]);
+// The replicate of one component (x, y, z or w) that fits, or kNoSelection.
+std::uint32_t ReplicatedComponent(const GroupSelection& s);
+
+// Argument groups of an instruction (2 for a dot product); 0 when the
+// arguments do not divide into groups of its width.
+std::uint32_t GroupCount(const IrInstruction& inst);
+
+// A new temporary value of `component` in a register of its own; kNoIndex
+// when memory runs out.
+std::uint32_t NewTemporary(PixelShader1Target& t, std::uint32_t component);
+// A literal of the "l" bank.
+std::uint32_t Literal(PixelShader1Target& t, double x);
+// Instructions that rewrites leave to the texture rules.
+bool IsTextureSide(std::uint32_t group);
+
+// The arithmetic block of the stage list rebuilt entry by entry: Take()
+// lifts the entries out (the texture slots stay) and Append() puts entries
+// back, reporting "program too big" when the list would overflow.
+class ArithmeticRebuild {
+ public:
+  explicit ArithmeticRebuild(PixelShader1Target& t) : m_t(t) {}
+  HRESULT Take();
+  std::uint32_t Count() const { return static_cast<std::uint32_t>(m_entries.Size()); }
+  std::uint32_t operator[](std::uint32_t k) const { return m_entries[k]; }
+  HRESULT Append(std::uint32_t instruction, std::uint32_t sourceOf);
+
+ private:
+  PixelShader1Target& m_t;
+  PodArray<std::uint32_t> m_entries;
+};
+
+}  // namespace gxl::shader::ps1
