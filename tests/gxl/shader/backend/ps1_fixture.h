@@ -69,6 +69,8 @@ inline const char* OperationName(std::uint32_t group) {
       return "texreg2gb";
     case 0x72B:
       return "texdp3tex";
+    case 0x72E:
+      return "texld_dz";
     default:
       return "op";
   }

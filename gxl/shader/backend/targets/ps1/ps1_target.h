@@ -176,7 +176,8 @@ class PixelShader1Target : public ShaderTarget {
   HRESULT SearchPartitions14();
   HRESULT TakeSnapshot();
   HRESULT RestoreSnapshot();
-  void DeleteScratchObjects();
+  // A new trial: the carry-over's moves of the last one are gone with its restore.
+  void ForgetScratchMoves();
   void ClearSamplerRecords();
 
   // --- State
@@ -187,8 +188,11 @@ class PixelShader1Target : public ShaderTarget {
   PodArray<IrValue*> valueSnapshot;              // owned
   std::uint32_t texcoordComponentsRead[8] = {};
   std::uint32_t colorComponentsRead[4] = {};
-  IrInstruction* scratchObjects[kScratchObjects] = {};  // owned
-  std::uint32_t scratchObjectCount = 0;
+  // The phase carry-over's moves (instruction indexes: a trial's snapshot
+  // restore drops them), their count, and the trial they belong to.
+  std::uint32_t scratchMoves[kScratchObjects] = {};
+  std::uint32_t scratchMoveCount = 0;
+  std::uint32_t scratchTrial = 0;
   std::uint32_t scratchTemporaries[kScratchTemporaries] = {};
   std::uint32_t scratchTemporaryCount = 0;
   std::uint32_t scratchTemporaryCursor = 0;
@@ -222,5 +226,9 @@ class PixelShader1Target : public ShaderTarget {
   // RebuildDefUse after a rewrite.
   HRESULT Refresh() { return ResetSelectionState(); }
 };
+
+// The texture coordinate a texture operation reads plainly (every coordinate
+// component a TEXCOORD k input without modifier), or kNoIndex.
+std::uint32_t PlainTexcoordOf(const PixelShader1Target& t, const IrInstruction& inst);
 
 }  // namespace gxl::shader
