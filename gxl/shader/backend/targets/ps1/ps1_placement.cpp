@@ -47,9 +47,7 @@ class StageAssignment {
 
 }  // namespace
 
-// The texture coordinate a texture operation reads plainly (every coordinate
-// component a TEXCOORD k input without modifier), or kNoIndex.
-static std::uint32_t PlainTexcoordOf(const PixelShader1Target& t, const IrInstruction& inst) {
+std::uint32_t PlainTexcoordOf(const PixelShader1Target& t, const IrInstruction& inst) {
   const std::uint32_t start = PixelShader1Target::CoordinateStart(inst);
   const std::uint32_t end = inst.Group() == kOpDiscard ? inst.argumentCount : start + inst.Width();
   std::uint32_t index = kNoIndex;

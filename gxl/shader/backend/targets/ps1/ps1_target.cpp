@@ -58,7 +58,6 @@ PixelShader1Target::PixelShader1Target(bool fragment, std::unique_ptr<Ps1Rules> 
 PixelShader1Target::~PixelShader1Target() {
   for (std::size_t i = 0; i < instructionSnapshot.Size(); ++i) delete instructionSnapshot[i];
   for (std::size_t i = 0; i < valueSnapshot.Size(); ++i) delete valueSnapshot[i];
-  DeleteScratchObjects();
 }
 
 HRESULT PixelShader1Target::Compile(DataBuffer** code) {
