@@ -291,11 +291,27 @@ TEST(GxlPs1Arith, SwizzlesAndPartialWrites) {
       {"a saturated texture coordinate is read directly", kWithTexcoord + "return saturate(c).xyzz * a; }", 1,
        "mul.w z w | mul.xyz xyz xyz",
        [](const Inputs& i) { return Each([&](int c) { return i.t[c < 3 ? c : 2] * i.a[c]; }); }},
+      // A dot product selects by position: the same rotation of both
+      // groups is the identity; other selections are copied into a register,
+      // which on ps_1_1-1_3 takes more than their eight arithmetic slots.
+      {"a dot product of rotations", kColours + "return dot(a.yzx, b.yzx) * a; }", 1,
+       "dp.x xyz xyz | dp.w xxx lll | mul.xyzw wwww xyzw",
+       [](const Inputs& i) {
+         return Each([&](int c) { return (i.a[0] * i.b[0] + i.a[1] * i.b[1] + i.a[2] * i.b[2]) * i.a[c]; });
+       }},
+      {"a dot product of a rotation", kColours + "return float4(a.xyz * b.x, dot(a.xyz, b.yzx)); }", 2, "",
+       [](const Inputs& i) {
+         return V4{i.a[0] * i.b[0], i.a[1] * i.b[0], i.a[2] * i.b[0],
+                   i.a[0] * i.b[1] + i.a[1] * i.b[2] + i.a[2] * i.b[0]};
+       },
+       false},
+      {"a dot product of a repeated component", kUniforms + kColours + "return dot(b.xyz, k.zzy) * a; }", 3, "",
+       [](const Inputs& i) {
+         return Each([&](int c) { return (i.b[0] * i.k[2] + i.b[1] * i.k[2] + i.b[2] * i.k[1]) * i.a[c]; });
+       },
+       false},
   };
   RunCases(cases, std::size(cases));
-  // A dot product selects by position: a rotation has no dp3 emulation.
-  Ps1Run r(kColours + "return float4(a.xyz * b.x, dot(a.xyz, b.yzx)); }", 1);
-  EXPECT_EQ(r.Count("error X4532: cannot map expression to pixel shader instruction set\n"), 1) << r.log;
 }
 
 // On ps_1_4 an instruction is split into parts whose selections are the
