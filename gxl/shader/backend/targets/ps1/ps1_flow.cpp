@@ -226,7 +226,8 @@ HRESULT PixelShader1Target::FoldOutputMove() {
   for (std::uint32_t c = 0; c < 4; ++c) {
     const IrValue* r = Value(move->results[c]);
     const IrValue* a = Value(move->arguments[c]);
-    if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & kPs1Modifiers)) return S_OK;
+    // The producer's own result modifiers stay with it; a source modifier would be lost.
+    if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & mod::kSourceBits)) return S_OK;
   }
   const std::uint32_t last = stageList.Count() - 1;
   std::uint32_t producerAt[4];
