@@ -50,6 +50,14 @@ std::uint32_t NewTemporary(PixelShader1Target& t, std::uint32_t component) {
   return t.AddValue(t.StandardBankIndex(StandardBank::Temporaries), kNoIndex, component, 0.0);
 }
 
+std::uint32_t AddProducer(PixelShader1Target& t, std::uint32_t word, const std::uint32_t* arguments,
+                          std::uint32_t argumentCount, const std::uint32_t* results, std::uint32_t resultCount,
+                          std::uint32_t sourceOf) {
+  const std::uint32_t made = t.AddFilledInstruction(word, arguments, argumentCount, results, resultCount, sourceOf);
+  for (std::uint32_t r = 0; made != kNoIndex && r < resultCount; ++r) t.Value(results[r])->definingPosition = made;
+  return made;
+}
+
 std::uint32_t Literal(PixelShader1Target& t, double x) { return sel::LiteralValue(t, x); }
 
 bool IsTextureSide(std::uint32_t group) {

@@ -36,6 +36,11 @@ std::uint32_t GroupCount(const IrInstruction& inst);
 // A new temporary value of `component` in a register of its own; kNoIndex
 // when memory runs out.
 std::uint32_t NewTemporary(PixelShader1Target& t, std::uint32_t component);
+// AddFilledInstruction whose results know their producer at once, as the
+// list rewrites read it before the use analysis is refreshed.
+std::uint32_t AddProducer(PixelShader1Target& t, std::uint32_t word, const std::uint32_t* arguments,
+                          std::uint32_t argumentCount, const std::uint32_t* results, std::uint32_t resultCount,
+                          std::uint32_t sourceOf);
 // A literal of the "l" bank.
 std::uint32_t Literal(PixelShader1Target& t, double x);
 // Instructions that rewrites leave to the texture rules.

@@ -49,8 +49,7 @@ bool FindFactor(const PixelShader1Target& t, const IrInstruction& inst, double* 
     for (std::uint32_t g = 0; g < 2; ++g) {
       const std::uint32_t* literals = a + g * n;
       bool same = IsAnyLiteral(t, literals[0]);
-      for (std::uint32_t c = 1; c < n && same; ++c)
-        same = IsLiteral(t, literals[c], t.Value(literals[0])->rangeLow);
+      for (std::uint32_t c = 1; c < n && same; ++c) same = IsLiteral(t, literals[c], t.Value(literals[0])->rangeLow);
       if (!same || !temporaries(a + (1 - g) * n)) continue;
       *f = t.Value(literals[0])->rangeLow;
       *scaled = a + (1 - g) * n;
@@ -160,9 +159,12 @@ HRESULT Ps1StandardRules::FoldResultScale(PixelShader1Target& t, std::uint32_t i
   if (!FindFactor(t, *inst, &f, &scaled)) return 1;
   const std::uint32_t bit = ScaleBit(t, f);
   if (!bit) return 1;
+  // A negative factor goes to the reads of the results, so they must be read.
   for (std::uint32_t c = 0; c < n; ++c) {
     const IrValue* r = t.Value(inst->results[c]);
-    if ((r->binding & mod::kResultShiftBits) || (f < 0 && (r->binding & mod::kSaturate))) return 1;
+    if ((r->binding & mod::kResultShiftBits) ||
+        (f < 0 && ((r->binding & mod::kSaturate) || !t.IsTemporaryValue(inst->results[c]))))
+      return 1;
   }
   // Every scaled value is read here only, from a producer that gives all its
   // results here and takes a shift: not a sample or texture operation, and
@@ -253,8 +255,8 @@ HRESULT Ps1StandardRules::FuseMultiplyAdd(PixelShader1Target& t, std::uint32_t i
       for (std::uint32_t c = 0; c < n; ++c) complete &= (arguments[k * n + c] = Capture(captures, k, c)) != kNoIndex;
     if (!complete) continue;
     for (std::uint32_t c = 0; c < n; ++c) {
-      constantFactors &= t.IsConstantValue(t.ResolveAlias(arguments[c])) &&
-                         t.IsConstantValue(t.ResolveAlias(arguments[n + c]));
+      constantFactors &=
+          t.IsConstantValue(t.ResolveAlias(arguments[c])) && t.IsConstantValue(t.ResolveAlias(arguments[n + c]));
       complementA |= (t.Value(arguments[c])->binding & mod::kComplement) != 0;
       complementB |= (t.Value(arguments[n + c])->binding & mod::kComplement) != 0;
     }

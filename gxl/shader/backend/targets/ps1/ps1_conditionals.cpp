@@ -27,7 +27,7 @@ HRESULT CopyLerpFactor(PixelShader1Target& t, ArithmeticRebuild& list, std::uint
   std::uint32_t copies[4];
   for (std::uint32_t c = 0; c < n; ++c)
     if ((copies[c] = ps1::NewTemporary(t, t.Value(lerp->results[c])->component)) == kNoIndex) return E_OUTOFMEMORY;
-  const std::uint32_t move = t.AddFilledInstruction(IrWord(kOpMove, n), lerp->arguments, n, copies, n, index);
+  const std::uint32_t move = ps1::AddProducer(t, IrWord(kOpMove, n), lerp->arguments, n, copies, n, index);
   if (move == kNoIndex) return E_OUTOFMEMORY;
   std::copy(copies, copies + n, t.Instruction(index)->arguments);
   return list.Append(move, index);
@@ -41,7 +41,7 @@ HRESULT HalfMinus(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t 
   *w = ps1::NewTemporary(t, ps1::kComponentW);
   if (minusOne == kNoIndex || half == kNoIndex || *w == kNoIndex) return E_OUTOFMEMORY;
   const std::uint32_t madArguments[3] = {x, minusOne, half};
-  const std::uint32_t mad = t.AddFilledInstruction(IrWord(kOpPs1Mad, 1), madArguments, 3, w, 1, index);
+  const std::uint32_t mad = ps1::AddProducer(t, IrWord(kOpPs1Mad, 1), madArguments, 3, w, 1, index);
   if (mad == kNoIndex) return E_OUTOFMEMORY;
   std::uint32_t group = 0;
   if (t.NextArgumentToCopy(*t.Instruction(mad), &group) == 0) return list.Append(mad, index);
@@ -49,9 +49,9 @@ HRESULT HalfMinus(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t 
   const std::uint32_t negated = ps1::NewTemporary(t, ps1::kComponentW);
   if (negated == kNoIndex) return E_OUTOFMEMORY;
   const std::uint32_t mulArguments[2] = {x, minusOne}, addArguments[2] = {negated, half};
-  const std::uint32_t mul = t.AddFilledInstruction(IrWord(kOpMultiply, 1), mulArguments, 2, &negated, 1, index);
+  const std::uint32_t mul = ps1::AddProducer(t, IrWord(kOpMultiply, 1), mulArguments, 2, &negated, 1, index);
   const std::uint32_t add =
-      mul == kNoIndex ? kNoIndex : t.AddFilledInstruction(IrWord(kOpAdd, 1), addArguments, 2, w, 1, index);
+      mul == kNoIndex ? kNoIndex : ps1::AddProducer(t, IrWord(kOpAdd, 1), addArguments, 2, w, 1, index);
   if (add == kNoIndex) return E_OUTOFMEMORY;
   const HRESULT hr = list.Append(mul, index);
   return FAILED(hr) ? hr : list.Append(add, index);

@@ -56,7 +56,7 @@ HRESULT EmulateSelection(PixelShader1Target& t, ArithmeticRebuild& list, std::ui
   // dot(source.xyz, e_component): the source swizzle stays the identity.
   std::uint32_t arguments[6] = {source, source, source, t.zeroValue, t.zeroValue, t.zeroValue};
   arguments[3 + component] = t.oneValue;
-  const std::uint32_t dot = t.AddFilledInstruction(IrWord(kOpDot, 3), arguments, 6, &w, 1, index);
+  const std::uint32_t dot = ps1::AddProducer(t, IrWord(kOpDot, 3), arguments, 6, &w, 1, index);
   if (dot == kNoIndex) return E_OUTOFMEMORY;
   inst = t.Instruction(index);
   group = inst->arguments + g * n;
@@ -98,15 +98,16 @@ HRESULT Ps1StandardRules::EmulateSwizzles(PixelShader1Target& t) {
 
 namespace {
 
-// One pass over the arithmetic entries: partial colour writes whose results
-// later code reads in one group with another write's are merged.
+// One pass over the arithmetic entries: a partial colour write whose results
+// later code reads in one group with values an earlier write left in other
+// colour components (so they would share a register, and widening either
+// write would clobber the other) is merged with them.
 class WriteMaskEmulation {
  public:
   explicit WriteMaskEmulation(PixelShader1Target& t) : m_t(t), m_list(t) {}
   HRESULT Run();
 
  private:
-  enum : std::uint8_t { kMarked = 1 };
   enum : std::uint8_t { kPlaced = 1, kPending = 2 };
 
   bool InResults(const IrInstruction& inst, std::uint32_t value) const {
@@ -122,12 +123,10 @@ class WriteMaskEmulation {
   HRESULT Merge(std::uint32_t k, bool* merged);
   // Later reads of from[c] read to[c] instead, keeping their modifiers.
   HRESULT Rename(std::uint32_t k, const std::uint32_t* from, const std::uint32_t* to, std::uint32_t count);
-  bool Marked(std::uint32_t v) const { return v < m_marks.Size() && m_marks[v] == kMarked; }
   std::uint8_t State(std::uint32_t i) const { return i < m_states.Size() ? m_states[i] : 0; }
 
   PixelShader1Target& m_t;
   ArithmeticRebuild m_list;
-  PodArray<std::uint8_t> m_marks;   // per value
   PodArray<std::uint8_t> m_states;  // per instruction: placed in the rebuilt list, or still to come
 };
 
@@ -170,9 +169,10 @@ HRESULT WriteMaskEmulation::SplitDotIntoW(std::uint32_t k, bool* done) {
   const std::uint32_t result = dot->results[0];
   const std::uint32_t w = ps1::NewTemporary(m_t, kComponentW);
   if (w == kNoIndex) return E_OUTOFMEMORY;
-  const std::uint32_t move = m_t.AddFilledInstruction(IrWord(kOpMove, 1), &w, 1, &result, 1, m_list[k]);
+  const std::uint32_t move = ps1::AddProducer(m_t, IrWord(kOpMove, 1), &w, 1, &result, 1, m_list[k]);
   if (move == kNoIndex) return E_OUTOFMEMORY;
   m_t.Instruction(m_list[k])->results[0] = w;
+  m_t.Value(w)->definingPosition = m_list[k];
   HRESULT hr = m_list.Append(m_list[k], m_list[k]);
   if (SUCCEEDED(hr)) hr = m_list.Append(move, m_list[k]);
   *done = true;
@@ -226,8 +226,7 @@ HRESULT WriteMaskEmulation::Merge(std::uint32_t k, bool* merged) {
       hr = E_FAIL;
       return;
     }
-    if (own[c] != kNoIndex || (kept[c] != kNoIndex && kept[c] != v) ||
-        (earlier != kNoIndex && earlier != producer)) {
+    if (own[c] != kNoIndex || (kept[c] != kNoIndex && kept[c] != v) || (earlier != kNoIndex && earlier != producer)) {
       GXL_SHADER_REPORT(m_t, m_t.currentSource, msg::kWriteMaskEmulation, static_cast<int>(m_t.Minor()));
       hr = E_FAIL;
       return;
@@ -260,7 +259,7 @@ HRESULT WriteMaskEmulation::Merge(std::uint32_t k, bool* merged) {
   }
   std::uint32_t arguments[9];
   for (std::uint32_t g = 0; g < 3; ++g) std::copy(groups[g], groups[g] + m, arguments + g * m);
-  const std::uint32_t lerp = m_t.AddFilledInstruction(IrWord(kOpPs1Lerp, m), arguments, 3 * m, to, m, index);
+  const std::uint32_t lerp = ps1::AddProducer(m_t, IrWord(kOpPs1Lerp, m), arguments, 3 * m, to, m, index);
   if (lerp == kNoIndex || !m_states.Reserve(lerp + 1)) return E_OUTOFMEMORY;
   while (m_states.Size() <= lerp) m_states.Append(0);
   m_states[lerp] = kPlaced;
@@ -278,8 +277,7 @@ HRESULT WriteMaskEmulation::Merge(std::uint32_t k, bool* merged) {
 HRESULT WriteMaskEmulation::Run() {
   HRESULT hr = m_list.Take();
   if (FAILED(hr)) return hr;
-  if (!m_marks.Reserve(m_t.values.Count()) || !m_states.Reserve(m_t.instructions.Count())) return E_OUTOFMEMORY;
-  for (std::uint32_t v = 0; v < m_t.values.Count(); ++v) m_marks.Append(0);
+  if (!m_states.Reserve(m_t.instructions.Count())) return E_OUTOFMEMORY;
   for (std::uint32_t i = 0; i < m_t.instructions.Count(); ++i) m_states.Append(0);
   for (std::uint32_t k = 0; k < m_t.Stages() && k < m_t.stageList.Count(); ++k)
     if (m_t.stageList[k] != kNoIndex) m_states[m_t.stageList[k]] = kPlaced;
@@ -292,16 +290,11 @@ HRESULT WriteMaskEmulation::Run() {
     bool done = false;
     if (Live(inst) && inst->IsDot() && FAILED(hr = SplitDotIntoW(k, &done))) return hr;
     inst = m_t.Instruction(index);
-    if (!done && Live(inst) && !ps1::IsTextureSide(inst->Group()) && PartialColour(*inst)) {
-      const bool marked =
-          std::any_of(inst->results, inst->results + inst->resultCount, [&](std::uint32_t v) { return Marked(v); });
-      if (!marked)
-        ForEachPartner(k, *inst, [&](std::uint32_t v) {
-          if (v < m_marks.Size()) m_marks[v] = kMarked;
-        });
-      else if (FAILED(hr = Merge(k, &done)))
-        return hr;
-    }
+    // A partial write that later code reads with values already written
+    // merges with them; one read only with later writes waits for those.
+    if (!done && Live(inst) && !ps1::IsTextureSide(inst->Group()) && PartialColour(*inst) &&
+        FAILED(hr = Merge(k, &done)))
+      return hr;
     changed |= done;
     if (index < m_states.Size()) m_states[index] = kPlaced;
     if (!done && FAILED(hr = m_list.Append(index, index))) return hr;

@@ -226,7 +226,7 @@ HRESULT PixelShader1Target::FoldOutputMove() {
   for (std::uint32_t c = 0; c < 4; ++c) {
     const IrValue* r = Value(move->results[c]);
     const IrValue* a = Value(move->arguments[c]);
-    // The producer's own result modifiers stay with it; a source modifier would be lost.
+    // The producer's own result modifiers go with it to r0; a modified read does not.
     if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & mod::kSourceBits)) return S_OK;
   }
   const std::uint32_t last = stageList.Count() - 1;

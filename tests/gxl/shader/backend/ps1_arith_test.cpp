@@ -1,0 +1,344 @@
+// The pixel shader 1.x arithmetic rules on HLSL sources, read back from the
+// placed stage list: result shifts per model, mad fusion, constant negation,
+// operand splits, swizzle and write-mask emulation and cnd lowering. Each
+// program's list is also run over chosen inputs against a C++ reference.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <set>
+
+#include "../fail_alloc.h"
+#include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
+#include "ps1_list_eval.h"
+
+namespace {
+
+using namespace gxl::shader;
+using ps1test::Ps1Run;
+using V4 = std::array<double, 4>;
+
+// Inputs in [0, 1] and constants in [-1, 1].
+struct Inputs {
+  V4 a, b, t, k, j, m;
+};
+const Inputs kInputSets[] = {
+    {{0.1, 0.2, 0.3, 0.4},
+     {0.5, 0.6, 0.7, 0.8},
+     {0.25, 0.5, 0.75, 1},
+     {0.3, -0.2, 0.1, 0.9},
+     {-0.4, 0.5, 0.6, -0.1},
+     {0.2, 0.7, -0.3, 0.5}},
+    {{0.9, 0.05, 0.6, 0.35},
+     {0.3, 0.95, 0.15, 0.7},
+     {0.8, 0.1, 0.4, 1},
+     {-0.7, 0.4, 0.25, -0.6},
+     {0.1, -0.9, 0.35, 0.8},
+     {-0.5, 0.05, 0.9, -0.2}},
+};
+
+using Reference = std::function<V4(const Inputs&)>;
+
+V4 Each(const std::function<double(int)>& f) { return {f(0), f(1), f(2), f(3)}; }
+
+// Runs the placed list over every input set against the reference.
+void ExpectValues(const Ps1Run& r, const Reference& reference) {
+  for (const Inputs& in : kInputSets) {
+    ps1test::EvalInputs e;
+    e.Input(kPs1Color, 0, {in.a[0], in.a[1], in.a[2], in.a[3]});
+    e.Input(kPs1Color, 1, {in.b[0], in.b[1], in.b[2], in.b[3]});
+    e.Input(kPs1Texcoord, 0, {in.t[0], in.t[1], in.t[2], in.t[3]});
+    e.Uniform("k", {in.k[0], in.k[1], in.k[2], in.k[3]});
+    e.Uniform("j", {in.j[0], in.j[1], in.j[2], in.j[3]});
+    e.Uniform("m", {in.m[0], in.m[1], in.m[2], in.m[3]});
+    double out[4];
+    std::string error;
+    ASSERT_TRUE(ps1test::ListEvaluator(r, e).Run(out, &error)) << error;
+    const V4 expected = reference(in);
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(out[c], expected[c], 1e-9) << "component " << c;
+  }
+}
+
+// Every argument group reads its colour components from one instruction:
+// no two partial writes have to share a register.
+void ExpectOneWriterPerGroup(const Ps1Run& r) {
+  const PixelShader1Target& t = *r.target;
+  for (std::uint32_t k = t.Stages(); k < t.stageList.Count(); ++k) {
+    const IrInstruction* inst = t.Instruction(t.stageList[k]);
+    if (!inst || inst->word == 0 || inst->Width() == 0) continue;
+    const std::uint32_t n = inst->Width();
+    for (std::uint32_t g = 0; g * n < inst->argumentCount; ++g) {
+      std::set<std::uint32_t> writers;
+      for (std::uint32_t c = 0; c < n; ++c) {
+        const std::uint32_t root = t.ResolveAlias(inst->arguments[g * n + c]);
+        if (t.IsTemporaryValue(root) && t.Value(root)->component < 3) writers.insert(t.ProducerOf(root));
+      }
+      EXPECT_LE(writers.size(), 1u) << "entry " << k << " group " << g << ": " << ps1test::Describe(r);
+    }
+  }
+}
+
+const std::string kColours = "float4 main(float4 a : COLOR0, float4 b : COLOR1) : COLOR { ";
+const std::string kUniforms = "float4 k; float4 j; float4 m; ";
+const std::string kWithTexcoord = "float4 main(float4 a : COLOR0, float4 b : COLOR1, float3 c : TEXCOORD0) : COLOR { ";
+
+struct ListCase {
+  const char* name;
+  std::string source;
+  int minor;
+  const char* list;  // Describe() of the stage list's arithmetic
+  Reference reference;
+};
+
+void RunCases(const ListCase* cases, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const ListCase& c = cases[i];
+    SCOPED_TRACE(c.name);
+    Ps1Run r(c.source, c.minor);
+    ASSERT_TRUE(r.Placed()) << r.log;
+    if (*c.list) {
+      EXPECT_EQ(ps1test::Describe(r), c.list);
+    }
+    ExpectValues(r, c.reference);
+    ExpectOneWriterPerGroup(r);
+  }
+}
+
+TEST(GxlPs1Arith, ResultScaleFoldsPerModel) {
+  const ListCase cases[] = {
+      {"x * 2.0 is one instruction with _x2", kColours + "return (a * b) * 2.0; }", 1, "mul_x2.xyzw xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return 2 * i.a[c] * i.b[c]; }); }},
+      {"x * 4.0 on ps_1_2", kColours + "return (a * b) * 4.0; }", 2, "mul_x4.xyzw xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return 4 * i.a[c] * i.b[c]; }); }},
+      {"a sum halved on ps_1_3", kColours + "return (a + b) * 0.5; }", 3, "add_d2.xyzw xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return (i.a[c] + i.b[c]) / 2; }); }},
+      {"x * 8.0 stays a multiply on ps_1_1", kColours + "return (a * b) * 8.0; }", 1,
+       "mul.xyzw xyzw xyzw | mul.xyzw xyzw llll",
+       [](const Inputs& i) { return Each([&](int c) { return 8 * i.a[c] * i.b[c]; }); }},
+      {"x * 0.25 stays a multiply on ps_1_1", kColours + "return (a + b) * 0.25; }", 1,
+       "add.xyzw xyzw xyzw | mul.xyzw xyzw llll",
+       [](const Inputs& i) { return Each([&](int c) { return (i.a[c] + i.b[c]) / 4; }); }},
+      {"x + x", kColours + "float4 x = a * b; return x + x; }", 1, "mul_x2.xyzw xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return 2 * i.a[c] * i.b[c]; }); }},
+      {"(-x) + (-x) negates every use", kColours + "float4 x = a * b; float4 y = (-x) + (-x); return y * a; }", 1,
+       "mul_x2.xyzw xyzw xyzw | mul.xyzw -x-y-z-w xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return -2 * i.a[c] * i.b[c] * i.a[c]; }); }},
+      {"x * -2.0 likewise", kColours + "float4 x = a * b; float4 y = x * -2.0; return y * a; }", 1,
+       "mul_x2.xyzw xyzw xyzw | mul.xyzw -x-y-z-w xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return -2 * i.a[c] * i.b[c] * i.a[c]; }); }},
+      // Nothing reads a sum written out, so nothing could carry its sign.
+      {"(-x) + (-x) written out keeps its sign", kColours + "float4 x = a * b; return (-x) + (-x); }", 1,
+       "mul.xyzw xyzw xyzw | add.xyzw -x-y-z-w -x-y-z-w",
+       [](const Inputs& i) { return Each([&](int c) { return -2 * i.a[c] * i.b[c]; }); }},
+      {"x read twice keeps its multiply", kColours + "float4 x = a * b; return (x * 2.0) * x; }", 1,
+       "mul.xyzw xyzw xyzw | mul.xyzw xyzw llll | mul.xyzw xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return 2 * i.a[c] * i.b[c] * i.a[c] * i.b[c]; }); }},
+      // A shift of a saturated result would clamp after halving.
+      {"a saturated producer keeps its multiply", kColours + "return saturate(a - b + 0.5) * 0.5; }", 1, "",
+       [](const Inputs& i) {
+         return Each([&](int c) { return std::fmin(1.0, std::fmax(0.0, i.a[c] - i.b[c] + 0.5)) / 2; });
+       }},
+  };
+  RunCases(cases, std::size(cases));
+}
+
+// ps_1_4 allows all six shifts; its lists come with the phases, so the
+// instructions are read directly.
+TEST(GxlPs1Arith, ShiftsOfPs14) {
+  const struct {
+    std::string source;
+    std::uint32_t bit;
+  } cases[] = {{kColours + "return (a * b) * 8.0; }", 0x1000}, {kColours + "return (a + b) * 0.125; }", 0x8000}};
+  for (const auto& c : cases) {
+    Ps1Run r(c.source, 4);
+    ASSERT_NE(r.target, nullptr) << r.log;
+    int shifted = 0, products = 0;
+    for (std::uint32_t i = 0; i < r.target->instructions.Count(); ++i) {
+      const IrInstruction* inst = r.target->Instruction(i);
+      if (!inst || inst->word == 0) continue;
+      products += inst->Group() == kOpMultiply && inst->argumentCount == 8 &&
+                  (r.target->BankOf(*r.target->Value(inst->arguments[4]))->type & kBankLiteral);
+      shifted += inst->resultCount && (r.target->Value(inst->results[0])->binding & c.bit) != 0;
+    }
+    EXPECT_EQ(shifted, 1) << c.source;
+    EXPECT_EQ(products, 0) << c.source;
+  }
+}
+
+TEST(GxlPs1Arith, MultiplyAddFusion) {
+  const ListCase cases[] = {
+      {"a * b + c", kUniforms + kColours + "return a * b + k; }", 1, "mad.xyzw xyzw xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return i.a[c] * i.b[c] + i.k[c]; }); }},
+      {"c - a * b", kUniforms + kColours + "return k - a * b; }", 2, "mad-.xyzw xyzw xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return i.k[c] - i.a[c] * i.b[c]; }); }},
+      // The negated factor cannot be the complement: the factors change places.
+      {"c - a * (1 - b) keeps its value", kUniforms + kColours + "return k - a * (1 - b); }", 1,
+       "mad-.xyzw ~x~y~z~w xyzw xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return i.k[c] - i.a[c] * (1 - i.b[c]); }); }},
+      {"a texture coordinate as addend", kWithTexcoord + "return a * b + c.xyzz; }", 3,
+       "mad.w w w z | mad.xyz xyz xyz xyz",
+       [](const Inputs& i) { return Each([&](int c) { return i.a[c] * i.b[c] + i.t[c < 3 ? c : 2]; }); }},
+      {"a negated constant becomes a product by -1, then a mad", kUniforms + kColours + "return a - k; }", 1,
+       "mad.xyzw xyzw llll xyzw", [](const Inputs& i) { return Each([&](int c) { return i.a[c] - i.k[c]; }); }},
+      {"two constant factors are not negated", kUniforms + kColours + "return a - k * j; }", 1, "",
+       [](const Inputs& i) { return Each([&](int c) { return i.a[c] - i.k[c] * i.j[c]; }); }},
+      {"two complements are not negated", kUniforms + kColours + "return k - (1 - a) * (1 - b); }", 1,
+       "mul.xyzw ~x~y~z~w ~x~y~z~w | add.xyzw -x-y-z-w xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return i.k[c] - (1 - i.a[c]) * (1 - i.b[c]); }); }},
+  };
+  RunCases(cases, std::size(cases));
+  Ps1Run r(kUniforms + kColours + "return a - k * j; }", 1);
+  EXPECT_EQ(ps1test::Describe(r).find("mad-"), std::string::npos) << ps1test::Describe(r);
+}
+
+TEST(GxlPs1Arith, SwizzlesAndPartialWrites) {
+  const ListCase cases[] = {
+      {".y through dp3 into w, read as .w", kColours + "return a.y * b; }", 1, "dp.w yyy lll | mul.xyzw wwww xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return i.a[1] * i.b[c]; }); }},
+      {".w stays", kColours + "return a.w * b; }", 1, "mul.xyzw wwww xyzw",
+       [](const Inputs& i) { return Each([&](int c) { return i.a[3] * i.b[c]; }); }},
+      {"a rotation split per component", kColours + "return a.yxzw * b; }", 1, "",
+       [](const Inputs& i) {
+         return V4{i.a[1] * i.b[0], i.a[0] * i.b[1], i.a[2] * i.b[2], i.a[3] * i.b[3]};
+       }},
+      {"pairs of replicates", kColours + "return a.xxyy * b; }", 2, "",
+       [](const Inputs& i) {
+         return V4{i.a[0] * i.b[0], i.a[0] * i.b[1], i.a[1] * i.b[2], i.a[1] * i.b[3]};
+       }},
+      {"partial writes merged", kColours + "return float4(a.x * b.y, a.y, a.z * b.x, b.w); }", 1, "",
+       [](const Inputs& i) {
+         return V4{i.a[0] * i.b[1], i.a[1], i.a[2] * i.b[0], i.b[3]};
+       }},
+      {"blue and alpha", kColours + "return float4(a.xyz, a.z * b.w); }", 3, "",
+       [](const Inputs& i) {
+         return V4{i.a[0], i.a[1], i.a[2], i.a[2] * i.b[3]};
+       }},
+      {"a saturated texture coordinate is read directly", kWithTexcoord + "return saturate(c).xyzz * a; }", 1,
+       "mul.w z w | mul.xyz xyz xyz",
+       [](const Inputs& i) { return Each([&](int c) { return i.t[c < 3 ? c : 2] * i.a[c]; }); }},
+  };
+  RunCases(cases, std::size(cases));
+  // A dot product selects by position: a rotation has no dp3 emulation.
+  Ps1Run r(kColours + "return float4(a.xyz * b.x, dot(a.xyz, b.yzx)); }", 1);
+  EXPECT_EQ(r.Count("error X4532: cannot map expression to pixel shader instruction set\n"), 1) << r.log;
+}
+
+// On ps_1_4 an instruction is split into parts whose selections are the
+// identity or a replicate, any write mask allowed.
+TEST(GxlPs1Arith, OperandSplitsOnPs14) {
+  const struct {
+    std::string source;
+    std::set<std::string> parts;  // the written components of each product
+  } cases[] = {{kColours + "return a.xxyy * b; }", {"xy", "zw"}},
+               {kColours + "return a.yxzw * b; }", {"x", "y", "zw"}},
+               {kColours + "return a.zzzz * b; }", {"xyzw"}}};
+  for (const auto& c : cases) {
+    Ps1Run r(c.source, 4);
+    ASSERT_NE(r.target, nullptr) << r.log;
+    std::set<std::string> parts;
+    for (std::uint32_t i = 0; i < r.target->instructions.Count(); ++i) {
+      const IrInstruction* inst = r.target->Instruction(i);
+      if (!inst || inst->Group() != kOpMultiply) continue;
+      std::string written;
+      for (std::uint32_t j = 0; j < inst->resultCount; ++j)
+        written += "xyzw"[r.target->Value(inst->results[j])->component];
+      parts.insert(written);
+    }
+    EXPECT_EQ(parts, c.parts) << c.source;
+  }
+}
+
+TEST(GxlPs1Arith, ConditionalsBecomeCnd) {
+  const ListCase cases[] = {
+      {"a scalar select", kWithTexcoord + "return c.x >= 0.5 ? a : b; }", 1, "",
+       [](const Inputs& i) { return i.t[0] >= 0.5 ? i.a : i.b; }},
+      {"a selected scalar", kWithTexcoord + "return (c.x - 0.5 >= 0 ? c.y : c.z) * a; }", 2, "",
+       [](const Inputs& i) { return Each([&](int c) { return (i.t[0] >= 0.5 ? i.t[1] : i.t[2]) * i.a[c]; }); }},
+      {"min", kWithTexcoord + "return min(c.x, 0.3) * a; }", 1, "",
+       [](const Inputs& i) { return Each([&](int c) { return std::fmin(i.t[0], 0.3) * i.a[c]; }); }},
+      {"max", kWithTexcoord + "return max(c.x - 0.5, c.y - 0.3) * a; }", 3, "",
+       [](const Inputs& i) { return Each([&](int c) { return std::fmax(i.t[0] - 0.5, i.t[1] - 0.3) * i.a[c]; }); }},
+  };
+  RunCases(cases, std::size(cases));
+  Ps1Run r(kWithTexcoord + "return min(c.x, 0.3) * a; }", 1);
+  EXPECT_TRUE(r.target->conditionalLowered);
+  EXPECT_EQ(ps1test::Describe(r), "add.x x l | mad.w x l l | cnd.x w x l | dp.w xxx lll | mul.xyzw wwww xyzw");
+  Ps1Run vector(kWithTexcoord + "return (c.xyzz - 0.5) >= 0 ? a : b; }", 2);
+  EXPECT_EQ(vector.Count("error X4554: unable to emulate vector conditionals in ps_1_2 shader model\n"), 1)
+      << vector.log;
+  EXPECT_EQ(vector.hr, E_FAIL);
+  // ps_1_4 has cmp.
+  Ps1Run cmp(kWithTexcoord + "return (c.xyzz - 0.5) >= 0 ? a : b; }", 4);
+  ASSERT_NE(cmp.target, nullptr);
+  EXPECT_FALSE(cmp.target->conditionalLowered);
+  EXPECT_EQ(cmp.Count("X4554"), 0) << cmp.log;
+  bool selects = false;
+  for (std::uint32_t i = 0; i < cmp.target->instructions.Count(); ++i)
+    selects |= cmp.target->Instruction(i) && cmp.target->Instruction(i)->Group() == kOpSelect;
+  EXPECT_TRUE(selects);
+}
+
+// Stand-ins that bend the list before the target's own rule runs.
+class PaddedList : public Ps1StandardRules {
+ public:
+  // The last arithmetic entry repeated until the list is full: its dp3
+  // cannot fit.
+  HRESULT EmulateSwizzles(PixelShader1Target& t) override {
+    const std::uint32_t last = t.stageList[t.stageList.Count() - 1];
+    t.stageList.Truncate(t.stageList.Count() - 1);
+    while (t.stageList.Count() < Ps1List::kLimit) EXPECT_EQ(t.stageList.Append(last), S_OK);
+    return Ps1StandardRules::EmulateSwizzles(t);
+  }
+};
+
+class CollidingWrites : public Ps1StandardRules {
+ public:
+  // The second partial write is moved onto the first one's component.
+  HRESULT EmulateWriteMasks(PixelShader1Target& t) override {
+    int partial = 0;
+    for (std::uint32_t k = t.Stages(); k < t.stageList.Count(); ++k) {
+      const IrInstruction* inst = t.Instruction(t.stageList[k]);
+      if (!inst || inst->word == 0 || inst->resultCount != 1 || t.Value(inst->results[0])->component != 1) continue;
+      if (partial++ == 0) t.Value(inst->results[0])->component = 0;
+    }
+    EXPECT_GT(partial, 0);
+    return Ps1StandardRules::EmulateWriteMasks(t);
+  }
+};
+
+TEST(GxlPs1Arith, ListLimitsAndConflicts) {
+  // Past the list's 512 entries: a size limit, not an allocation failure.
+  Ps1Run padded(kColours + "return a.y * b; }", 1, std::make_unique<PaddedList>());
+  EXPECT_EQ(padded.Count("error X4514: program too big\n"), 1) << padded.log;
+  EXPECT_EQ(padded.hr, E_FAIL);
+  Ps1Run colliding(kColours + "return float4(a.x * b.y, a.y * b.z, a.z, b.w); }", 3,
+                   std::make_unique<CollidingWrites>());
+  EXPECT_EQ(colliding.Count("error X4537: unable to emmulate write masks for ps_1_3 shader model\n"), 1)
+      << colliding.log;
+  EXPECT_EQ(colliding.hr, E_FAIL);
+}
+
+TEST(GxlPs1Arith, EveryAllocationFailureIsReported) {
+  const std::string source = kWithTexcoord + "return (c.x - 0.5) >= 0 ? a.yxzw * b : a.y * b * 2.0; }";
+  std::uint64_t total = 0;
+  {
+    Ps1Run r(
+        source, 1, nullptr, [] { shadertest::FailNthAllocation(0); },
+        [&total] { total = shadertest::AllocationsCounted(); });
+    ASSERT_TRUE(r.Placed()) << r.log;
+  }
+  ASSERT_GT(total, 10u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    bool failed = false;
+    Ps1Run r(
+        source, 1, nullptr, [n] { shadertest::FailNthAllocation(n); },
+        [&failed] {
+          failed = shadertest::AllocationFailed();
+          shadertest::FailNthAllocation(0);
+        });
+    EXPECT_TRUE(failed) << n;
+    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
+  }
+}
+
+}  // namespace
