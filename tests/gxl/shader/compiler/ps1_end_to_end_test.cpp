@@ -278,7 +278,8 @@ TEST_P(GxlPs1EndToEndGenerated, ExpressionsMatchTheGeneratorAndPs20) {
   std::uint32_t compared = 0, refused = 0;
   const std::uint32_t per = kGeneratedSeeds / kGeneratedBatches;
   for (std::uint32_t seed = GetParam() * per; seed < (GetParam() + 1) * per; ++seed) {
-    const hlslgen::Generator g(seed, hlslgen::Options{.maxDepth = 2, .maxVariables = 4, .matrices = false, .unitFloats = true});
+    const hlslgen::Generator g(
+        seed, hlslgen::Options{.maxDepth = 2, .maxVariables = 4, .matrices = false, .unitFloats = true});
     const hlslgen::Node& root = g.At(g.Root());
     if (root.type.matrix || root.type.base != hlslgen::Base::Float || !WithinUnit(g)) continue;
     const std::uint32_t n = root.type.columns;
@@ -289,12 +290,17 @@ TEST_P(GxlPs1EndToEndGenerated, ExpressionsMatchTheGeneratorAndPs20) {
     for (const hlslgen::Variable& v : g.Variables()) {
       k.source += "uniform " + v.type.Name() + " " + v.name + ";\n";
       Float4 x;
-      for (std::uint32_t i = 0; i < 4 && i < v.value.size(); ++i) x[static_cast<int>(i)] = static_cast<float>(v.value[i]);
+      for (std::uint32_t i = 0; i < 4 && i < v.value.size(); ++i)
+        x[static_cast<int>(i)] = static_cast<float>(v.value[i]);
       k.constants[v.name] = x;
     }
     const std::string width = n == 1 ? "float" : "float" + std::to_string(n);
     k.source += "float4 main() : COLOR { return float4((" + width + ")(" + g.Text(g.Root()) + ")" +
-                std::string(n == 1 ? ", 0.0, 0.0, 1.0" : n == 2 ? ", 0.0, 1.0" : n == 3 ? ", 1.0" : "") + "); }\n";
+                std::string(n == 1   ? ", 0.0, 0.0, 1.0"
+                            : n == 2 ? ", 0.0, 1.0"
+                            : n == 3 ? ", 1.0"
+                                     : "") +
+                "); }\n";
     const Compiled ps2 = CompileHlsl(k.source, "ps_2_0");
     if (FAILED(ps2.hr)) continue;
     Lane expected[4];
