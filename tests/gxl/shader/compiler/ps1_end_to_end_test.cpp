@@ -11,46 +11,19 @@
 #include <string>
 #include <vector>
 
-#include "gxl/shader/compiler/constant_table.h"
-#include "gxl/shader/shader_entry.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
+#include "ps1_compile.h"
 #include "tests/support/hlslgen/hlslgen.h"
-#include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 
 namespace {
 
 using nura::shtok::Float4;
 using nura::shtok::Lane;
-using Code = std::vector<std::uint32_t>;
+using ps1test::Compiled;
+using ps1test::CompileHlsl;
+using ps1test::Text;
 
 constexpr const char* kModels[] = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4"};
-
-struct Compiled {
-  HRESULT hr = E_FAIL;
-  Code code;
-  std::string log;
-  gxl::ComRef<ConstantTable> table;
-};
-
-Compiled CompileHlsl(const std::string& source, const char* profile) {
-  Compiled c;
-  gxl::ComRef<DataBuffer> code, messages;
-  c.hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, "main", profile, 0,
-                                 code.Put(), messages.Put(), c.table.Put());
-  if (messages) c.log = static_cast<const char*>(messages->GetPointer());
-  if (code) {
-    const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
-    c.code.assign(words, words + code->GetSize() / 4);
-  }
-  return c;
-}
-
-std::string Text(const Code& code) {
-  std::string text, error;
-  return nura::shtok::Disassemble(code.data(), code.size(), &text, &error) ? text : "undecodable: " + error;
-}
 
 // The procedural texture of stage or sampler `s`: smooth, in [0.1, 0.9].
 Float4 Texture(int s, float u, float v) {
