@@ -144,6 +144,9 @@ struct Options {
   // odd-numbered ones cube samplers.
   bool samplers = false;
   std::uint32_t maxSamplers = 4;
+  // Float variables and literals in [-1, 1] rather than [-4, 4] (the range of
+  // pixel shader 1.x constants).
+  bool unitFloats = false;
 };
 
 // The texel a procedural sampler returns at a coordinate (n components):

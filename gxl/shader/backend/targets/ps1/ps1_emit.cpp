@@ -49,8 +49,11 @@ HRESULT PixelShader1Target::EmitList(const Ps1List& list) {
       GXL_SHADER_REPORT(*this, current->sourcePosition, msg::kRelativeInPixelShader);
       return E_FAIL;
     }
+    const std::uint32_t errors = log ? log->ErrorCount() : 0;
     HRESULT hr = EmitEntry(k, k < Stages());
-    if (hr == E_NOTIMPL) {
+    if (hr == E_OUTOFMEMORY) return hr;
+    // Every failing rule leaves a message: the compile fails with its reason.
+    if (hr == E_NOTIMPL || (FAILED(hr) && log && log->ErrorCount() == errors)) {
       GXL_SHADER_REPORT(*this, current ? current->sourcePosition : nullptr, msg::kUnmappedPixelExpression);
       return E_FAIL;
     }
@@ -119,7 +122,7 @@ HRESULT PixelShader1Target::EmitTextureInstruction(std::uint32_t slot) {
     return FAILED(hr) ? hr : FinishInstruction();
   }
   if (Is14() && (IsSample(g) || g == 0x607 || g == kOpTexldDivideZ || g == kOpTexcoord)) {
-    const std::uint32_t start = CoordinateStart(inst);
+    const std::uint32_t start = g == kOpTexcoord ? 0 : CoordinateStart(inst);
     if (start >= inst.argumentCount || FAILED(hr = source(inst.arguments[start], &bits)))
       return FAILED(hr) ? hr : E_FAIL;
     DWORD swizzle = kIdentitySwizzle, mask = kFullMask;
@@ -179,7 +182,7 @@ HRESULT PixelShader1Target::EmitDotProduct4() {
   };
   const std::uint32_t d = temporaryOf(inst.results[0]);
   const bool aliased = d != kNoIndex && (temporaryOf(a[0]) == d || temporaryOf(b[0]) == d);
-  if (Minor() != 1 && !aliased) return EmitDotProduct();
+  if (Is14() || (Minor() != 1 && !aliased)) return EmitDotProduct();
 
   // The destination as temporaries; a second set without result modifiers
   // holds partial sums.
