@@ -343,9 +343,8 @@ TEST(GxlPs1Arith, ConditionalsBecomeCnd) {
   const ListCase cases[] = {
       {"a scalar select", kWithTexcoord + "return c.x >= 0.5 ? a : b; }", 1, "",
        [](const Inputs& i) { return i.t[0] >= 0.5 ? i.a : i.b; }},
-      // Compiled, the condition does not reach r0.a yet (register assignment).
-      {"a selected scalar", kWithTexcoord + "return (c.x - 0.5 >= 0 ? c.y : c.z) * a; }", 2, "",
-       [](const Inputs& i) { return Each([&](int c) { return (i.t[0] >= 0.5 ? i.t[1] : i.t[2]) * i.a[c]; }); }, false},
+      {"a selected scalar", kWithTexcoord + "return (c.x - 0.5 >= 0 ? a.w : b.w) * a; }", 2, "",
+       [](const Inputs& i) { return Each([&](int c) { return (i.t[0] >= 0.5 ? i.a[3] : i.b[3]) * i.a[c]; }); }},
       {"min", kWithTexcoord + "return min(c.x, 0.3) * a; }", 1, "",
        [](const Inputs& i) { return Each([&](int c) { return std::fmin(i.t[0], 0.3) * i.a[c]; }); }},
       {"max", kWithTexcoord + "return max(c.x - 0.5, c.y - 0.3) * a; }", 3, "",
