@@ -65,29 +65,20 @@ HRESULT EmulateSelection(PixelShader1Target& t, ArithmeticRebuild& list, std::ui
 
 HRESULT Ps1StandardRules::EmulateSwizzles(PixelShader1Target& t) {
   if (t.Is14()) return 1;
-  ArithmeticRebuild list(t);
-  HRESULT hr = list.Take();
-  bool changed = false;
-  for (std::uint32_t k = 0; k < list.Count() && SUCCEEDED(hr); ++k) {
-    const std::uint32_t index = list[k];
-    const IrInstruction* inst = t.Instruction(index);
-    if (Live(inst) && !ps1::IsTextureSide(inst->Group())) {
-      const std::uint32_t groups = ps1::GroupCount(*inst);
-      for (std::uint32_t g = 0; g < groups && SUCCEEDED(hr); ++g) {
-        GroupSelection s;
-        if (!ps1::SelectionOf(t, *t.Instruction(index), g, &s)) break;
-        if (ps1::FitsSwizzle(s, kIdentity) || ps1::FitsSwizzle(s, kAlpha) ||
-            (WritesOnlyW(t, *t.Instruction(index)) && ps1::FitsSwizzle(s, kBlue)))
-          continue;
-        const std::uint32_t c = ps1::ReplicatedComponent(s);
-        hr = c == ps1::kNoSelection ? Unmapped(t, index) : EmulateSelection(t, list, index, g, c);
-        changed |= hr == S_OK;
-      }
+  return ArithmeticRebuild(t).RewriteEach([&t](ArithmeticRebuild& list, std::uint32_t index) {
+    HRESULT hr = 1;
+    for (std::uint32_t g = 0; g < ps1::GroupCount(*t.Instruction(index)) && SUCCEEDED(hr); ++g) {
+      GroupSelection s;
+      if (!ps1::SelectionOf(t, *t.Instruction(index), g, &s)) break;
+      if (ps1::FitsSwizzle(s, kIdentity) || ps1::FitsSwizzle(s, kAlpha) ||
+          (WritesOnlyW(t, *t.Instruction(index)) && ps1::FitsSwizzle(s, kBlue)))
+        continue;
+      const std::uint32_t c = ps1::ReplicatedComponent(s);
+      const HRESULT one = c == ps1::kNoSelection ? Unmapped(t, index) : EmulateSelection(t, list, index, g, c);
+      hr = one == 1 ? hr : one;
     }
-    if (SUCCEEDED(hr)) hr = list.Append(index, index);
-  }
-  if (FAILED(hr)) return hr;
-  return changed ? t.ResetSelectionState() : 1;
+    return hr;
+  });
 }
 
 // --- Write masks -------------------------------------------------------------------------
