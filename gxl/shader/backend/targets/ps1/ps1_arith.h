@@ -9,6 +9,8 @@
 
 namespace gxl::shader::ps1 {
 
+class ArithmeticRebuild;
+
 constexpr std::uint32_t kComponentW = 3;
 constexpr std::uint32_t kNoSelection = 255;
 
@@ -41,6 +43,12 @@ std::uint32_t NewTemporary(PixelShader1Target& t, std::uint32_t component);
 std::uint32_t AddProducer(PixelShader1Target& t, std::uint32_t word, const std::uint32_t* arguments,
                           std::uint32_t argumentCount, const std::uint32_t* results, std::uint32_t resultCount,
                           std::uint32_t sourceOf);
+// Component `component` of `source` (with its modifier) into the w of a new
+// temporary through a dp3 with the vector that is 1.0 there, appended to the
+// rebuilt list: ps_1_1-1_3 read one component elsewhere only as .w (or as .z
+// into w alone). The source swizzle stays the identity.
+HRESULT SelectIntoW(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t source, std::uint32_t component,
+                    std::uint32_t sourceOf, std::uint32_t* w);
 // A literal of the "l" bank.
 std::uint32_t Literal(PixelShader1Target& t, double x);
 // Instructions that rewrites leave to the texture rules.

@@ -37,6 +37,13 @@ HRESULT CopyLerpFactor(PixelShader1Target& t, ArithmeticRebuild& list, std::uint
 // mad reads too many registers. Its index through `w`.
 HRESULT HalfMinus(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t index, std::uint32_t x,
                   std::uint32_t* w) {
+  // Writing w alone, the condition is read as .w or .z; x or y first moves to a w.
+  const IrValue* condition = t.Value(x);
+  const bool literal = sel::BankTypeOf(t, x) & kBankLiteral;
+  if (!literal && condition->component < 2) {
+    const HRESULT hr = ps1::SelectIntoW(t, list, x, condition->component, index, &x);
+    if (FAILED(hr)) return hr;
+  }
   const std::uint32_t minusOne = ps1::Literal(t, -1.0), half = ps1::Literal(t, 0.5);
   *w = ps1::NewTemporary(t, ps1::kComponentW);
   if (minusOne == kNoIndex || half == kNoIndex || *w == kNoIndex) return E_OUTOFMEMORY;

@@ -36,8 +36,8 @@ HRESULT Unmapped(PixelShader1Target& t, std::uint32_t index) {
   return E_FAIL;
 }
 
-// The group's selection of one component read through a dp3 into the w of a
-// new temporary, appended before its reader; the group then reads that w.
+// The group's selection of one component read through the w of a new
+// temporary; the group then reads that w.
 HRESULT EmulateSelection(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t index, std::uint32_t g,
                          std::uint32_t component) {
   IrInstruction* inst = t.Instruction(index);
@@ -51,18 +51,14 @@ HRESULT EmulateSelection(PixelShader1Target& t, ArithmeticRebuild& list, std::ui
     source = group[j];
   }
   if (source == kNoIndex) return 1;
-  const std::uint32_t w = ps1::NewTemporary(t, kComponentW);
-  if (w == kNoIndex) return E_OUTOFMEMORY;
-  // dot(source.xyz, e_component): the source swizzle stays the identity.
-  std::uint32_t arguments[6] = {source, source, source, t.zeroValue, t.zeroValue, t.zeroValue};
-  arguments[3 + component] = t.oneValue;
-  const std::uint32_t dot = ps1::AddProducer(t, IrWord(kOpDot, 3), arguments, 6, &w, 1, index);
-  if (dot == kNoIndex) return E_OUTOFMEMORY;
+  std::uint32_t w = kNoIndex;
+  const HRESULT hr = ps1::SelectIntoW(t, list, source, component, index, &w);
+  if (FAILED(hr)) return hr;
   inst = t.Instruction(index);
   group = inst->arguments + g * n;
   for (std::uint32_t j = 0; j < n; ++j)
     if (!(sel::BankTypeOf(t, group[j]) & kBankLiteral)) group[j] = w;
-  return list.Append(dot, index);
+  return S_OK;
 }
 
 }  // namespace
