@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint32_t kSlots = 6;
 constexpr std::uint32_t kLongPhase = 8;
+constexpr std::uint32_t kPhaseSlots = 8;
 // Components phase two can hold for phase one, and what each of its texture
 // registers takes of them.
 constexpr int kCarriedComponents = 18, kComponentsPerTexture = 3;
@@ -103,6 +104,8 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
       const std::uint32_t twoArithmetic = m_balanceCount;
       if (twoArithmetic < kLongPhase && (!first || oneTextures + oneArithmetic == 0 || twoArithmetic <= oneArithmetic))
         break;
+      // A phase runs at most 8 arithmetic slots: a full phase one takes no more.
+      if (oneArithmetic >= kPhaseSlots) break;
       std::uint32_t chosen = kBalanceTableSize;
       for (std::uint32_t n = 0; n < m_balanceCount && chosen == kBalanceTableSize; ++n) {
         const std::uint32_t i = m_balanceTable[n];

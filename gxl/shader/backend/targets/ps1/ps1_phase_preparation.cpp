@@ -57,7 +57,7 @@ class Preparation {
 
  private:
   HRESULT MakeTexcrd(std::uint32_t set);
-  HRESULT MoveCoordinate(std::uint32_t index);
+  HRESULT MoveCoordinate(std::uint32_t index, std::uint32_t* moves);
   HRESULT MarkFeeders();
   bool Check();
   // Puts the instruction at `from` (the last) at `to`, the others shifting up.
@@ -90,9 +90,10 @@ HRESULT Preparation::Run() {
     if (!Live(i) || m_t.Instruction(i)->Group() == kOpTexcoord ||
         !PixelShader1Target::IsTextureOperation(m_t.Instruction(i)->Group()))
       continue;
-    const HRESULT hr = MoveCoordinate(i);
+    std::uint32_t moves = 0;
+    const HRESULT hr = MoveCoordinate(i, &moves);
     if (FAILED(hr)) return hr;
-    i += hr == S_OK;  // the operation moved one down, behind its move
+    i += moves;  // the operation moved down, behind its moves
   }
   HRESULT hr = m_t.ResetSelectionState();
   if (SUCCEEDED(hr)) hr = MarkFeeders();
@@ -112,8 +113,10 @@ HRESULT Preparation::MakeTexcrd(std::uint32_t set) {
     bool reads = false;
     for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
       if (TexcoordSet(inst.arguments[a]) != set) continue;
-      // texld divides by z only reading a register.
-      if (texture && inst.Group() != kOpTexldDivideZ && !(m_t.Value(inst.arguments[a])->binding & mod::kSourceBits))
+      // texld reads a texture coordinate as it stands, and divides by z only reading a register.
+      const std::uint32_t position = a - PixelShader1Target::CoordinateStart(inst);
+      if (texture && inst.Group() != kOpTexldDivideZ && !(m_t.Value(inst.arguments[a])->binding & mod::kSourceBits) &&
+          m_t.Value(m_t.ResolveAlias(inst.arguments[a]))->component == position)
         continue;
       const std::uint32_t c = m_t.Value(m_t.ResolveAlias(inst.arguments[a]))->component;
       if (c < 4 && c + 1 > components) components = c + 1;
@@ -145,33 +148,49 @@ HRESULT Preparation::MakeTexcrd(std::uint32_t set) {
   return S_OK;
 }
 
-// texld reads a texture coordinate or a temporary as it stands: a modified
-// temporary, a constant or a colour goes through a move first. S_OK when a
-// move was put before the operation.
-HRESULT Preparation::MoveCoordinate(std::uint32_t index) {
+// texld reads a texture coordinate, or components 0, 1, 2 of one register,
+// unmodified. A modified temporary, a constant, a colour, or temporaries
+// that are not one result in order are moved into new temporaries first:
+// one move when the sources sit in order in one register, else one per
+// component. The number of moves put before the operation.
+HRESULT Preparation::MoveCoordinate(std::uint32_t index, std::uint32_t* moves) {
+  *moves = 0;
   IrInstruction* inst = m_t.Instruction(index);
   const std::uint32_t start = PixelShader1Target::CoordinateStart(*inst), end = CoordinateEnd(*inst);
-  if (end <= start || end - start > 4) return S_FALSE;
-  bool move = false;
-  for (std::uint32_t a = start; a < end; ++a) {
-    const std::uint32_t arg = inst->arguments[a], root = m_t.ResolveAlias(arg);
-    move |= (m_t.IsTemporaryValue(root) && (m_t.Value(arg)->binding & mod::kSourceBits)) || m_t.IsConstantValue(root) ||
+  if (end <= start || end - start > 4) return S_OK;
+  const std::uint32_t width = end - start;
+  const IrValue& first = *m_t.Value(m_t.ResolveAlias(inst->arguments[start]));
+  const std::uint32_t firstProducer = m_t.ProducerOf(inst->arguments[start]);
+  const std::uint32_t firstModifier = m_t.Value(inst->arguments[start])->binding & mod::kSourceBits;
+  bool move = false, inOrder = true;
+  for (std::uint32_t j = 0; j < width; ++j) {
+    const std::uint32_t arg = inst->arguments[start + j], root = m_t.ResolveAlias(arg);
+    const IrValue& v = *m_t.Value(root);
+    const bool temporary = m_t.IsTemporaryValue(root);
+    const std::uint32_t modifier = m_t.Value(arg)->binding & mod::kSourceBits;
+    inOrder = inOrder && v.component == j && v.bank == first.bank && v.reg == first.reg && modifier == firstModifier &&
+              (!temporary || m_t.ProducerOf(root) == firstProducer);
+    move |= (temporary && (modifier || !inOrder || firstProducer == kNoIndex)) || m_t.IsConstantValue(root) ||
             (m_t.IsInputValue(root) && Ps1KindOf(m_t.SemanticOf(root)) == kPs1Color);
   }
-  if (!move) return S_FALSE;
-  const std::uint32_t width = end - start;
+  if (!move) return S_OK;
   const std::uint32_t temporaries = m_t.StandardBankIndex(StandardBank::Temporaries);
   std::uint32_t copies[4];
   for (std::uint32_t j = 0; j < width; ++j) {
     if ((copies[j] = m_t.AddValue(temporaries, kNoIndex, j, 0.0)) == kNoIndex) return E_OUTOFMEMORY;
     m_t.Value(copies[j])->flags = 0;
   }
-  const std::uint32_t made =
-      m_t.AddFilledInstruction(IrWord(kOpMove, width), inst->arguments + start, width, copies, width, index);
-  if (made == kNoIndex) return E_OUTOFMEMORY;
+  // A move's source takes one swizzle: out of order, each component alone.
+  const std::uint32_t count = inOrder ? 1 : width, each = inOrder ? width : 1;
+  for (std::uint32_t m = 0; m < count; ++m) {
+    const std::uint32_t made = m_t.AddFilledInstruction(
+        IrWord(kOpMove, each), m_t.Instruction(index)->arguments + start + m, each, copies + m, each, index);
+    if (made == kNoIndex) return E_OUTOFMEMORY;
+    Insert(index++, made);
+    ++*moves;
+  }
   inst = m_t.Instruction(index);
   for (std::uint32_t j = 0; j < width; ++j) inst->arguments[start + j] = copies[j];
-  Insert(index, made);
   return S_OK;
 }
 
@@ -248,7 +267,9 @@ HRESULT Ps1StandardRules::ProjectiveRewrite(PixelShader1Target& t, std::uint32_t
   inst->arguments[4] = inst->arguments[5];
   inst->arguments[5] = inst->arguments[6];
   inst->argumentCount = 6;
-  return S_OK;
+  // What computed w alone is dead now; left, it would hold a register's alpha across the phase.
+  const HRESULT hr = t.RemoveDeadCode();
+  return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT Ps1StandardRules::PreparePhases14(PixelShader1Target& t) { return Preparation(t).Run(); }

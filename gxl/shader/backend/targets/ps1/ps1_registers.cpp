@@ -95,7 +95,11 @@ class RegisterAssignment {
       for (auto& component : row)
         if (!Fill(component, m_words, std::uint64_t{0})) return E_OUTOFMEMORY;
 
-    for (std::uint32_t p = 0; p < n; ++p) {
+    // Texture slots first: their registers are fixed, and a value living
+    // across ps_1_4's phase must not take one a phase-two texld writes.
+    for (std::uint32_t q = 0; q < 2 * n; ++q) {
+      const std::uint32_t p = q % n;
+      if ((m_seq.stage[p] != kNoIndex) != (q < n)) continue;
       const std::uint32_t index = m_seq.instructions[p];
       const IrInstruction& inst = *m_t.Instruction(index);
       const std::uint32_t group = inst.Group();
