@@ -228,6 +228,8 @@ TEST(GxlPs1Arith, ResultScaleFoldsPerModel) {
       {"x * -2.0 likewise", kColours + "float4 x = a * b; float4 y = x * -2.0; return y * a; }", 1,
        "mul_x2.xyzw xyzw xyzw | mul.xyzw -x-y-z-w xyzw",
        [](const Inputs& i) { return Each([&](int c) { return -2 * i.a[c] * i.b[c] * i.a[c]; }); }},
+      {"(-x) * -2.0 keeps both signs", kColours + "float4 x = a * b; float4 y = (-x) * -2.0; return y * a; }", 1, "",
+       [](const Inputs& i) { return Each([&](int c) { return 2 * i.a[c] * i.b[c] * i.a[c]; }); }},
       // Nothing reads a sum written out, so nothing could carry its sign.
       {"(-x) + (-x) written out keeps its sign", kColours + "float4 x = a * b; return (-x) + (-x); }", 1,
        "mul.xyzw xyzw xyzw | add.xyzw -x-y-z-w -x-y-z-w",

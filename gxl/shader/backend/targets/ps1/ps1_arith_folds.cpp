@@ -169,7 +169,8 @@ HRESULT Ps1StandardRules::FoldResultScale(PixelShader1Target& t, std::uint32_t i
   // Every scaled value is read here only, from a producer that gives all its
   // results here and takes a shift: not a sample or texture operation, and
   // not already shifted or saturated (the shift goes before the clamp).
-  const std::uint32_t allowed = f < 0 ? mod::kNegate : 0;
+  // (-x) + (-x) carries its negation in the factor; a product's does not.
+  const std::uint32_t allowed = f < 0 && inst->Group() == kOpAdd ? mod::kNegate : 0;
   std::uint32_t producers[4], producerCount = 0;
   for (std::uint32_t c = 0; c < n; ++c) {
     const std::uint32_t root = t.ResolveAlias(scaled[c]);
