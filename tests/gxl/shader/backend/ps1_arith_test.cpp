@@ -10,9 +10,11 @@
 #include <cmath>
 #include <functional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "../fail_alloc.h"
+#include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
 #include "gxl/shader/compiler/constant_table.h"
@@ -93,24 +95,17 @@ std::string Describe(const Ps1Run& r) {
 
 V4 Each(const std::function<double(int)>& f) { return {f(0), f(1), f(2), f(3)}; }
 
-// The source compiled through the public entry point (validated by the
-// platform's validator) and run in the token kit's interpreter in strict mode
-// over every input set against the reference. Literals outside [-1, 1] are
-// clamped on these models (warning 4704): such code is not compared.
-void ExpectCompiledValues(const std::string& source, int minor, const Reference& reference) {
-  const std::string profile = "ps_1_" + std::to_string(minor);
-  SCOPED_TRACE(profile);
-  gxl::ComRef<DataBuffer> code, messages;
+// Code run in the token kit's interpreter in strict mode over every input
+// set against the reference, constants set through its constant table.
+void ExpectRunValues(const std::uint32_t* words, std::size_t count, const Reference& reference) {
   gxl::ComRef<ConstantTable> table;
-  const HRESULT hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
-                                             profile.c_str(), 0, code.Put(), messages.Put(), table.Put());
-  const std::string log = messages ? static_cast<const char*>(messages->GetPointer()) : "";
-  ASSERT_EQ(hr, S_OK) << log;
-  if (log.find("X4704") != std::string::npos) return;
-  const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
-  const std::size_t count = code->GetSize() / 4;
+  ASSERT_EQ(CreateShaderConstantTable(reinterpret_cast<const DWORD*>(words), table.Put()), S_OK);
   std::string text, error;
   nura::shtok::Disassemble(words, count, &text, &error);
+  auto f4 = [](const V4& x) {
+    return nura::shtok::Float4(static_cast<float>(x[0]), static_cast<float>(x[1]), static_cast<float>(x[2]),
+                               static_cast<float>(x[3]));
+  };
   for (const Inputs& in : kInputSets) {
     nura::shtok::Interpreter interp;
     ASSERT_TRUE(interp.Load(words, count, &error)) << error << "\n" << text;
@@ -120,16 +115,9 @@ void ExpectCompiledValues(const std::string& source, int minor, const Reference&
       const ConstantHandle handle = table ? table->ConstantByName(nullptr, name) : nullptr;
       ConstantDesc desc{};
       UINT n = 1;
-      if (!handle || FAILED(table->DescribeConstants(handle, &desc, &n))) continue;
-      const V4& x = *v;
-      interp.SetFloat(static_cast<int>(desc.registerIndex),
-                      nura::shtok::Float4(static_cast<float>(x[0]), static_cast<float>(x[1]), static_cast<float>(x[2]),
-                                          static_cast<float>(x[3])));
+      if (handle && SUCCEEDED(table->DescribeConstants(handle, &desc, &n)))
+        interp.SetFloat(static_cast<int>(desc.registerIndex), f4(*v));
     }
-    auto f4 = [](const V4& x) {
-      return nura::shtok::Float4(static_cast<float>(x[0]), static_cast<float>(x[1]), static_cast<float>(x[2]),
-                                 static_cast<float>(x[3]));
-    };
     nura::shtok::Lane lane;
     lane.v[0] = f4(in.a);
     lane.v[1] = f4(in.b);
@@ -138,6 +126,21 @@ void ExpectCompiledValues(const std::string& source, int minor, const Reference&
     const V4 expected = reference(in);
     for (int c = 0; c < 4; ++c) EXPECT_NEAR(lane.oC[0][c], expected[c], 1e-5) << "component " << c << "\n" << text;
   }
+}
+
+// The source compiled through the public entry point, validated by the
+// platform's validator, and run. Literals outside [-1, 1] are clamped on
+// these models (warning 4704): such code is not compared.
+void ExpectCompiledValues(const std::string& source, int minor, const Reference& reference) {
+  const std::string profile = "ps_1_" + std::to_string(minor);
+  SCOPED_TRACE(profile);
+  gxl::ComRef<DataBuffer> code, messages;
+  const HRESULT hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
+                                             profile.c_str(), 0, code.Put(), messages.Put(), nullptr);
+  const std::string log = messages ? static_cast<const char*>(messages->GetPointer()) : "";
+  ASSERT_EQ(hr, S_OK) << log;
+  if (log.find("X4704") == std::string::npos)
+    ExpectRunValues(static_cast<const std::uint32_t*>(code->GetPointer()), code->GetSize() / 4, reference);
 }
 
 // Every argument group reads its colour components from one instruction:
@@ -426,6 +429,40 @@ class CollidingWrites : public Ps1StandardRules {
     return Ps1StandardRules::EmulateWriteMasks(t);
   }
 };
+
+class ConstantLerp : public Ps1StandardRules {
+ public:
+  // k * j + 0.5 made lrp(k, j, 0.5), as selection forms lrp from a mad: an
+  // lrp of three constant groups, which the read ports never let fuse.
+  HRESULT LowerConditionals(PixelShader1Target& t) override {
+    IrInstruction* mul = nullptr;
+    for (std::uint32_t k = t.Stages(); k < t.stageList.Count(); ++k) {
+      IrInstruction* inst = t.Instruction(t.stageList[k]);
+      if (!inst || inst->Width() != 4) continue;
+      if (inst->Group() == kOpMultiply) mul = inst;
+      if (inst->Group() != kOpAdd || !mul) continue;
+      IrInstruction* lerp = sel::NewInstruction(IrWord(kOpPs1Lerp, 4), 12, 4);
+      std::copy(mul->arguments, mul->arguments + 8, lerp->arguments);
+      std::copy(inst->arguments + 4, inst->arguments + 8, lerp->arguments + 8);
+      std::copy(inst->results, inst->results + 4, lerp->results);
+      delete std::exchange(t.instructions.Slot(t.stageList[k]), lerp);
+      mul->word = 0;
+      break;
+    }
+    return Ps1StandardRules::LowerConditionals(t);
+  }
+};
+
+// An instruction reads at most two constants: an lrp of three reads its
+// factor through a move into temporaries.
+TEST(GxlPs1Arith, LerpOfThreeConstants) {
+  Ps1Run r(kUniforms + kColours + "return k * j + 0.5; }", 2, std::make_unique<ConstantLerp>());
+  ASSERT_TRUE(r.Placed()) << r.log;
+  EXPECT_EQ(Describe(r), "mov.xyzw xyzw | lrp.xyzw xyzw xyzw llll");
+  ASSERT_TRUE(r.code);
+  ExpectRunValues(static_cast<const std::uint32_t*>(r.code->GetPointer()), r.code->GetSize() / 4,
+                  [](const Inputs& i) { return Each([&](int c) { return i.k[c] * i.j[c] + (1 - i.k[c]) * 0.5; }); });
+}
 
 TEST(GxlPs1Arith, ListLimitsAndConflicts) {
   // Past the list's 512 entries: a size limit, not an allocation failure.
