@@ -23,67 +23,68 @@ namespace {
 
 constexpr std::uint32_t kAdd = 0x20400000, kMul = 0x20500000, kDot = 0x50000000;
 constexpr std::uint32_t kNeg = mod::kNegate;
-constexpr std::uint32_t kX2 = 0x400;  // the times-two result scale, read with the result
+constexpr std::uint32_t kX2 = 0x400;  // the times-two result scale, read with the result it scales
 constexpr std::uint32_t kNormal = 16, kEye = 17, kProductNormal = 18, kAdded = 19, kFactor = 20;
+
+// Which matched instruction doubles its result through the times-two scale.
+enum class Scaled { kNone, kDot, kProduct };
 
 struct ReflectionPattern {
   ExpressionPattern records[6];
   bool eyeNegated;  // R = x - 2 (n.x) n, the eye being -x; else R = 2 (n.x) n - x
   double factor;    // the literal c4 must equal, where the row captures one
+  Scaled scaled = Scaled::kNone;
 };
 
-#define DOT(node, binding) \
-  { node, kDot, 2, {kNormal, kEye, 0}, binding, 0 }
-#define END(node) \
-  { node, 0, 0, {0, 0, 0}, 0, 0 }
-#define ROOT \
-  { 0, kAdd, 2, {1, kAdded, 0}, 0, 1 }
+constexpr ExpressionPattern Root() { return {0, kAdd, 2, {1, kAdded, 0}, 0, 1}; }
+constexpr ExpressionPattern Dot(std::uint32_t node, std::uint32_t binding) {
+  return {node, kDot, 2, {kNormal, kEye, 0}, binding, 0};
+}
+constexpr ExpressionPattern End(std::uint32_t node) { return {node, 0, 0, {0, 0, 0}, 0, 0}; }
 
 const ReflectionPattern kFirstTable[] = {
     // reflect(x, n) as lowered: x + (n * -(d + d)), d = dot(x, n)
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, {2, kAdd, 2, {3, 3, 0}, kNeg, 0}, DOT(3, 0), END(4)}, true, 0},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, {2, kAdd, 2, {3, 3, 0}, kNeg, 0}, Dot(3, 0), End(4)},
+     true,
+     0},
     // reflect(x, n) once the doubling is a result scale on the dot
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, DOT(2, kNeg | kX2), END(3)}, true, 0},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, Dot(2, kNeg), End(3)}, true, 0, Scaled::kDot},
     // x - 2 * dot(n, x) * n
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, kNeg, 1}, {2, kMul, 2, {3, kFactor, 0}, 0, 1}, DOT(3, 0), END(4)},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, kNeg, 1}, {2, kMul, 2, {3, kFactor, 0}, 0, 1}, Dot(3, 0), End(4)},
      true,
      2},
     // x - dot(n, x) * n * 2
-    {{ROOT, {1, kMul, 2, {2, kFactor, 0}, kNeg, 1}, {2, kMul, 2, {3, kProductNormal, 0}, 0, 1}, DOT(3, 0), END(4)},
+    {{Root(), {1, kMul, 2, {2, kFactor, 0}, kNeg, 1}, {2, kMul, 2, {3, kProductNormal, 0}, 0, 1}, Dot(3, 0), End(4)},
      true,
      2},
     // x - 2 * dot(n, x) * n, the doubling scaling the dot
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, kNeg, 1}, DOT(2, kX2), END(3)}, true, 0},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, kNeg, 1}, Dot(2, kX2), End(3)}, true, 0, Scaled::kDot},
     // 2 * dot(n, x) * n - x
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, {2, kMul, 2, {3, kFactor, 0}, 0, 1}, DOT(3, 0), END(4)},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, {2, kMul, 2, {3, kFactor, 0}, 0, 1}, Dot(3, 0), End(4)},
      false,
      2},
     // dot(n, x) * n * 2 - x
-    {{ROOT, {1, kMul, 2, {2, kFactor, 0}, 0, 1}, {2, kMul, 2, {3, kProductNormal, 0}, 0, 1}, DOT(3, 0), END(4)},
+    {{Root(), {1, kMul, 2, {2, kFactor, 0}, 0, 1}, {2, kMul, 2, {3, kProductNormal, 0}, 0, 1}, Dot(3, 0), End(4)},
      false,
      2},
     // 2 * dot(n, x) * n - x, the doubling scaling the dot
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, DOT(2, kX2), END(3)}, false, 0},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, Dot(2, kX2), End(3)}, false, 0, Scaled::kDot},
     // dot(n, x) * n * 2 - x, the doubling scaling the product
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, kX2, 1}, DOT(2, 0), END(3)}, false, 0},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, kX2, 1}, Dot(2, 0), End(3)}, false, 0, Scaled::kProduct},
 };
 
 const ReflectionPattern kSecondTable[] = {
     // x - dot(n, x) * n * 2, the doubling scaling the product
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, kNeg | kX2, 1}, DOT(2, 0), END(3)}, true, 0},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, kNeg, 1}, Dot(2, 0), End(3)}, true, 0, Scaled::kProduct},
     // x + -2 * dot(n, x) * n
-    {{ROOT, {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, {2, kMul, 2, {3, kFactor, 0}, 0, 1}, DOT(3, 0), END(4)},
+    {{Root(), {1, kMul, 2, {2, kProductNormal, 0}, 0, 1}, {2, kMul, 2, {3, kFactor, 0}, 0, 1}, Dot(3, 0), End(4)},
      true,
      -2},
     // 2 * n * dot(n, x) - x
-    {{ROOT, {1, kMul, 2, {2, 3, 0}, 0, 1}, {2, kMul, 2, {kProductNormal, kFactor, 0}, 0, 1}, DOT(3, 0), END(4)},
+    {{Root(), {1, kMul, 2, {2, 3, 0}, 0, 1}, {2, kMul, 2, {kProductNormal, kFactor, 0}, 0, 1}, Dot(3, 0), End(4)},
      false,
      2},
 };
-
-#undef DOT
-#undef END
-#undef ROOT
 
 struct Reflection {
   std::uint32_t normal[3];
@@ -96,6 +97,9 @@ class ReflectionRecogniser {
   HRESULT Run();
 
  private:
+  // Only the row's doubling instruction scales its results, by two; nothing
+  // in the tree saturates.
+  bool ScalesAsDoubling(const ReflectionPattern& pattern, const MatchedList& matched) const;
   // The captured eye and normal agree across the tree and with the pattern's sign.
   bool Consistent(const ReflectionPattern& pattern, const Captures& c, Reflection* out) const;
   // `value` reads -x: x with the negate bit toggled, or the result of a move
@@ -156,6 +160,19 @@ bool ReflectionRecogniser::Consistent(const ReflectionPattern& pattern, const Ca
   return true;
 }
 
+bool ReflectionRecogniser::ScalesAsDoubling(const ReflectionPattern& pattern, const MatchedList& matched) const {
+  // Children come before parents: the root is last, the product it adds before it.
+  for (std::uint32_t i = 0; i + 1 < matched.count; ++i) {
+    const IrInstruction* inst = m_t.Instruction(matched.position[i]);
+    const bool doubles = (pattern.scaled == Scaled::kDot && inst->IsDot()) ||
+                         (pattern.scaled == Scaled::kProduct && i + 2 == matched.count);
+    for (std::uint32_t r = 0; r < inst->resultCount; ++r)
+      if ((m_t.Value(inst->results[r])->binding & (mod::kSaturate | mod::kResultShiftBits)) != (doubles ? kX2 : 0))
+        return false;
+  }
+  return true;
+}
+
 bool ReflectionRecogniser::EyeInTexcoords(bool negated, const std::uint32_t* x, std::uint32_t* eye) const {
   for (std::uint32_t k = 0; k < 3; ++k) {
     const std::uint32_t root = m_t.ResolveAlias(x[k]);
@@ -192,8 +209,9 @@ bool ReflectionRecogniser::EyeInConstant(bool negated, const std::uint32_t* x, s
     }
     const IrValue* v = m_t.Value(constant);
     const IrValue* first = k ? m_t.Value(eye[0]) : v;
-    if (!(m_t.BankOf(*v)->type & kBankUniform) || v->component != k || v->relativeIndex != kNoIndex ||
-        v->bank != first->bank || v->reg != first->reg)
+    const std::uint32_t type = m_t.BankOf(*v)->type;
+    if ((type & (kBankUniform | kBankLiteral | kBankSampler)) != kBankUniform || v->component != k ||
+        v->relativeIndex != kNoIndex || v->bank != first->bank || v->reg != first->reg)
       return false;
     eye[k] = constant;
   }
@@ -245,7 +263,7 @@ HRESULT ReflectionRecogniser::Run() {
         Reflection r;
         if (MatchExpressionPattern(m_t, root, pattern.records, matched, captures, ComponentMap::Identity(), 4, false) !=
                 S_OK ||
-            !Consistent(pattern, captures, &r))
+            !ScalesAsDoubling(pattern, matched) || !Consistent(pattern, captures, &r))
           continue;
         std::uint32_t eye[3];
         if (inConstant ? !EyeInConstant(pattern.eyeNegated, r.eye, eye)
