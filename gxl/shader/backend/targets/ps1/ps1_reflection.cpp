@@ -271,15 +271,12 @@ HRESULT ReflectionRecogniser::Run() {
           continue;
         std::uint32_t added[3];
         for (std::uint32_t k = 0; k < 3; ++k) added[k] = captures.At(kAdded - kCaptureBase, k);
-        const std::uint32_t arguments[9] = {cube->arguments[0],
-                                            cube->arguments[1],
-                                            cube->arguments[2],
-                                            r.normal[0],
-                                            r.normal[1],
-                                            r.normal[2],
-                                            eye[0],
-                                            eye[1],
-                                            eye[2]};
+        std::uint32_t arguments[9];
+        for (std::uint32_t k = 0; k < 3; ++k) {
+          arguments[k] = cube->arguments[k];
+          arguments[3 + k] = r.normal[k];
+          arguments[6 + k] = eye[k];
+        }
         // What computed -x for the tree goes with it, then the tree itself.
         EmptyProducersReadOnlyBy(added, matched);
         EmptyProducersReadOnlyBy(r.eye, matched);
