@@ -123,9 +123,9 @@ class ScaleDoubling : public Ps1Rules {
                                                    read) == producer->results + producer->resultCount)
         return 1;
     }
+    for (std::uint32_t r = 0; r < producer->resultCount; ++r)
+      if (CountReadsAt(t, producer->results[r], &i, 1) != t.Value(producer->results[r])->useCount) return 1;
     for (std::uint32_t r = 0; r < producer->resultCount; ++r) {
-      const std::uint32_t result = producer->results[r];
-      if (CountReadsAt(t, result, &i, 1) != t.Value(result)->useCount) return 1;
       producer->results[r] = inst.results[r];
       t.Value(inst.results[r])->binding |= 0x400;
     }

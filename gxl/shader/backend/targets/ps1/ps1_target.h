@@ -46,6 +46,8 @@ enum Ps1Operation : std::uint32_t {
   kOpTexreg2Rgb = 0x726,
   kOpTexreg2Ar = 0x727,
   kOpTexreg2Gb = 0x728,
+  // Both read their stage's texture coordinate, then the source register;
+  // texm3x3spec a third group, the constant holding the eye.
   kOpTexm3x3Vspec = 0x729,
   kOpTexm3x3Spec = 0x72A,
   kOpTexdp3Tex = 0x72B,
@@ -149,7 +151,7 @@ class PixelShader1Target : public ShaderTarget {
   // The instruction count past which ps_1_1-1_3 programs are refused.
   static constexpr std::uint32_t kPs1xInstructionLimit = 128;
 
-  // --- Texture instructions (ps1_sampling.cpp, ps1_placement.cpp, ps1_dependent.cpp)
+  // --- Texture instructions (ps1_sampling.cpp, ps1_reflection.cpp, ps1_placement.cpp, ps1_dependent.cpp)
   HRESULT CheckClip(std::uint32_t index);
   HRESULT RejectUnsupportedSampling();
   // A texCUBE at `index` whose coordinate computes a reflection becomes a
