@@ -18,6 +18,7 @@ struct Place {
 Place PlaceOf(const PixelShader1Target& t, std::uint32_t value) {
   const IrValue* v = t.Value(value);
   const std::uint32_t temporaries = t.StandardBankIndex(StandardBank::Temporaries);
+  if (!v) return {kNoIndex, kNoIndex, kNoIndex};
   if (t.BankOf(*v)->type & kBankOutput) return {temporaries, 0, v->component};
   return {v->bank, v->reg, v->component};
 }
