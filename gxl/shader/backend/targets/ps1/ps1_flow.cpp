@@ -88,9 +88,10 @@ HRESULT PixelShader1Target::GenerateCode() {
   }
   // 16.
   if (FAILED(hr = rules->AssignConstants(*this))) return hr;
+  // The fold first: pairs are checked against the registers that are written.
+  if (FAILED(hr = FoldOutputMove())) return hr;
   if (FAILED(hr = rules->MarkCoIssue(*this, true))) return hr;
   if (FAILED(hr = rules->MarkCoIssue(*this, false))) return hr;
-  if (FAILED(hr = FoldOutputMove())) return hr;
   if (!Is14() && FAILED(hr = rules->WarnClampedCoordinates(*this))) return hr;
   return S_OK;
 }

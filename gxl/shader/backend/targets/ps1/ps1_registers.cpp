@@ -80,6 +80,7 @@ class RegisterAssignment {
       const IrInstruction& inst = *m_t.Instruction(m_seq.instructions[p]);
       const std::uint32_t width = inst.Width();
       for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
+        if (inst.arguments[a] >= m_root.Size()) continue;
         const std::uint32_t r = m_root[inst.arguments[a]];
         if (!m_t.IsTemporaryValue(r)) continue;
         m_lastUse[r] = p;
@@ -97,9 +98,10 @@ class RegisterAssignment {
 
     // Texture slots first: their registers are fixed, and a value living
     // across ps_1_4's phase must not take one a phase-two texld writes.
-    for (std::uint32_t q = 0; q < 2 * n; ++q) {
-      const std::uint32_t p = q % n;
-      if ((m_seq.stage[p] != kNoIndex) != (q < n)) continue;
+    // Then the conditions of cnd, which must have r0.w, then the rest.
+    for (std::uint32_t q = 0; q < 3 * n; ++q) {
+      const std::uint32_t p = q % n, pass = m_seq.stage[p] != kNoIndex ? 0 : ReadAsCondition(p) ? 1 : 2;
+      if (pass != q / n) continue;
       const std::uint32_t index = m_seq.instructions[p];
       const IrInstruction& inst = *m_t.Instruction(index);
       const std::uint32_t group = inst.Group();
@@ -142,6 +144,20 @@ class RegisterAssignment {
       v = value->alias;
     }
     return v;
+  }
+
+  // Whether a result of the entry at `position` is the condition of a cnd
+  // that reads r0.a (ps_1_1-1_3).
+  bool ReadAsCondition(std::uint32_t position) const {
+    if (m_t.Is14() || !m_t.conditionalLowered) return false;
+    const IrInstruction& inst = *m_t.Instruction(m_seq.instructions[position]);
+    for (std::size_t e = 0; e < m_readers.Size(); ++e) {
+      const Reader& reader = m_readers[e];
+      if (reader.group != 0 || m_t.Instruction(m_seq.instructions[reader.position])->Group() != kOpPs1Cnd) continue;
+      for (std::uint32_t r = 0; r < inst.resultCount; ++r)
+        if (inst.results[r] == reader.value) return true;
+    }
+    return false;
   }
 
   HRESULT Internal(std::uint32_t index, const Message& entry) {
@@ -193,7 +209,7 @@ class RegisterAssignment {
         if (++groups > kClosureGroupLimit) return Internal(start, msg::kArgumentsNotVectorized);
         for (std::uint32_t j = 0; j < width; ++j) {
           const std::uint32_t a = reader.group * width + j;
-          if (a >= inst.argumentCount) break;
+          if (a >= inst.argumentCount || inst.arguments[a] >= m_root.Size()) break;
           const std::uint32_t root = m_root[inst.arguments[a]];
           if (!m_t.IsTemporaryValue(root) || Contains(values, root)) continue;
           hr = AddProducer(m_t.Value(root)->definingPosition, values, producers);
@@ -290,6 +306,7 @@ class RegisterAssignment {
       const IrInstruction& inst = *m_t.Instruction(m_seq.instructions[reader.position]);
       std::uint32_t seen[16], count = 0;
       for (std::uint32_t a = 0; a < inst.argumentCount && count < 16; ++a) {
+        if (inst.arguments[a] >= m_root.Size()) continue;
         const std::uint32_t root = m_root[inst.arguments[a]];
         std::uint32_t key = kNoIndex;
         if (m_t.IsInputValue(root) && Ps1KindOf(m_t.SemanticOf(root)) == kPs1Texcoord)
