@@ -405,6 +405,36 @@ TEST(GxlPs1Phases, GeneratedProgramsRunAsWritten) {
   EXPECT_GE(compiled, 25);
 }
 
+// The search's winner built alone gives the same code as the whole search.
+TEST(GxlPs1Phases, PinnedWinnerGivesTheSameCode) {
+  struct Pinned : Ps1StandardRules {
+    std::uint32_t* winner;
+    bool pin;
+    Pinned(std::uint32_t* w, bool p) : winner(w), pin(p) {}
+    HRESULT BuildPhaseLists14(PixelShader1Target& t, std::uint32_t mask, bool trial) override {
+      if (!trial) *winner = mask;
+      if (pin && mask != *winner) return 0;
+      return Ps1StandardRules::BuildPhaseLists14(t, mask, trial);
+    }
+  };
+  const std::string source = Program(
+      "float4 p = tex2D(a, u0.xy); float4 q = tex2D(b, u1.xy); float4 r = tex2D(c, p.zy);\n"
+      "float3 x = p.xyz * q.xyz; x = x * x + c0.xyz; return float4(x * r.xyz, c0.w);");
+  std::uint32_t winner = ~0u, pinnedWinner = ~0u;
+  Ps1Run full(source, 4, std::make_unique<Pinned>(&winner, false));
+  ASSERT_EQ(full.hr, S_OK) << full.log;
+  pinnedWinner = winner;
+  Ps1Run pinned(source, 4, std::make_unique<Pinned>(&pinnedWinner, true));
+  ASSERT_EQ(pinned.hr, S_OK) << pinned.log;
+  EXPECT_EQ(pinnedWinner, winner);
+  ASSERT_TRUE(full.code && pinned.code);
+  const auto bytes = [](DataBuffer* b) {
+    const auto* p = static_cast<const std::uint8_t*>(b->GetPointer());
+    return std::vector<std::uint8_t>(p, p + b->GetSize());
+  };
+  EXPECT_EQ(bytes(full.code.Get()), bytes(pinned.code.Get()));
+}
+
 // A long phase two gives arithmetic to phase one, within what the hardware
 // runs: the producers are there first, colours stay in phase two.
 TEST(GxlPs1Phases, BalancingShortensALongPhaseTwo) {
