@@ -16,7 +16,6 @@
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/shader_entry.h"
 #include "tests/gxl/shader/backend/ps1_fixture.h"
-#include "tests/gxl/shader/fail_alloc.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 
@@ -521,26 +520,10 @@ TEST(GxlPs1Phases, BalancingPastTheListLimit) {
 TEST(GxlPs1Phases, EveryAllocationFailureIsReported) {
   const std::string source = Program(
       "float4 p = tex2D(a, u0.xy); return float4(p.xyz * tex2D(a, p.xy).xyz * tex2D(b, -p.zw).xyz + u1.xyz, 1);");
-  std::uint64_t total = 0;
-  {
-    Ps1Run r(
-        source, 4, nullptr, [] { shadertest::FailNthAllocation(0); },
-        [&total] { total = shadertest::AllocationsCounted(); });
-    ASSERT_TRUE(r.Placed()) << r.log;
-    EXPECT_EQ(LayoutFault(*r.target), "") << r.Dump();
-  }
-  ASSERT_GT(total, 10u);
-  for (std::uint64_t n = 1; n <= total; ++n) {
-    bool failed = false;
-    Ps1Run r(
-        source, 4, nullptr, [n] { shadertest::FailNthAllocation(n); },
-        [&failed] {
-          failed = shadertest::AllocationFailed();
-          shadertest::FailNthAllocation(0);
-        });
-    EXPECT_TRUE(failed) << n;
-    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
-  }
+  Ps1Run r(source, 4);
+  ASSERT_TRUE(r.Placed()) << r.log;
+  EXPECT_EQ(LayoutFault(*r.target), "") << r.Dump();
+  ExpectEveryAllocationFailureFails(source, 4);
 }
 
 }  // namespace
