@@ -1,16 +1,25 @@
 // The pixel shader 1.x arithmetic rules on HLSL sources, read back from the
 // placed stage list: result shifts per model, mad fusion, constant negation,
 // operand splits, swizzle and write-mask emulation and cnd lowering. Each
-// program's list is also run over chosen inputs against a C++ reference.
+// program is also compiled, validated and run in the token kit's interpreter
+// over chosen inputs against a C++ reference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <functional>
 #include <set>
+#include <vector>
 
 #include "../fail_alloc.h"
+#include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
-#include "ps1_list_eval.h"
+#include "gxl/shader/compiler/constant_table.h"
+#include "gxl/shader/shader_entry.h"
+#include "ps1_fixture.h"
+#include "tests/support/shader/decode.h"
+#include "tests/support/shader/interp.h"
 
 namespace {
 
@@ -20,42 +29,114 @@ using V4 = std::array<double, 4>;
 
 // Inputs in [0, 1] and constants in [-1, 1].
 struct Inputs {
-  V4 a, b, t, k, j, m;
+  V4 a, b, t, k, j;
 };
 const Inputs kInputSets[] = {
-    {{0.1, 0.2, 0.3, 0.4},
-     {0.5, 0.6, 0.7, 0.8},
-     {0.25, 0.5, 0.75, 1},
-     {0.3, -0.2, 0.1, 0.9},
-     {-0.4, 0.5, 0.6, -0.1},
-     {0.2, 0.7, -0.3, 0.5}},
+    {{0.1, 0.2, 0.3, 0.4}, {0.5, 0.6, 0.7, 0.8}, {0.25, 0.5, 0.75, 1}, {0.3, -0.2, 0.1, 0.9}, {-0.4, 0.5, 0.6, -0.1}},
     {{0.9, 0.05, 0.6, 0.35},
      {0.3, 0.95, 0.15, 0.7},
      {0.8, 0.1, 0.4, 1},
      {-0.7, 0.4, 0.25, -0.6},
-     {0.1, -0.9, 0.35, 0.8},
-     {-0.5, 0.05, 0.9, -0.2}},
+     {0.1, -0.9, 0.35, 0.8}},
 };
 
 using Reference = std::function<V4(const Inputs&)>;
 
+const char* ArithmeticName(std::uint32_t group) {
+  switch (group) {
+    case 0x300:
+      return "cmp";
+    case 0x704:
+      return "mad-";
+    case 0x70F:
+      return "cnd";
+    default:
+      return ps1test::OperationName(group);
+  }
+}
+
+std::string ResultModifiers(std::uint32_t binding) {
+  static const char* const kShifts[] = {"_x2", "_x4", "_x8", "_d2", "_d4", "_d8"};
+  std::string out;
+  for (std::uint32_t k = 0; k < 6; ++k)
+    if (binding & (0x400u << k)) out += kShifts[k];
+  if (binding & mod::kSaturate) out += "_sat";
+  return out;
+}
+
+// "name[shift][_sat].mask a,b,c" per arithmetic entry of the stage list:
+// the written components, then per group the components it selects ("l" for
+// a literal), separated by spaces.
+std::string Describe(const Ps1Run& r) {
+  const PixelShader1Target& t = *r.target;
+  std::string out;
+  for (std::uint32_t k = t.Stages(); k < t.stageList.Count(); ++k) {
+    const IrInstruction* inst = t.Instruction(t.stageList[k]);
+    if (!inst || inst->word == 0) continue;
+    if (!out.empty()) out += " | ";
+    out += ArithmeticName(inst->Group());
+    if (inst->resultCount) out += ResultModifiers(t.Value(inst->results[0])->binding);
+    out += '.';
+    for (std::uint32_t j = 0; j < inst->resultCount; ++j) out += "xyzw"[t.Value(inst->results[j])->component & 3];
+    const std::uint32_t n = inst->Width();
+    for (std::uint32_t a = 0; n && a < inst->argumentCount; ++a) {
+      if (a % n == 0) out += ' ';
+      const IrValue* v = t.Value(inst->arguments[a]);
+      const bool literal = t.BankOf(*v)->type & kBankLiteral;
+      if (v->binding & mod::kNegate) out += '-';
+      if ((v->binding & 0x70000) == mod::kComplement) out += '~';
+      out += literal ? 'l' : "xyzw"[v->component & 3];
+    }
+  }
+  return out;
+}
+
 V4 Each(const std::function<double(int)>& f) { return {f(0), f(1), f(2), f(3)}; }
 
-// Runs the placed list over every input set against the reference.
-void ExpectValues(const Ps1Run& r, const Reference& reference) {
+// The source compiled through the public entry point (validated by the
+// platform's validator) and run in the token kit's interpreter in strict mode
+// over every input set against the reference. Literals outside [-1, 1] are
+// clamped on these models (warning 4704): such code is not compared.
+void ExpectCompiledValues(const std::string& source, int minor, const Reference& reference) {
+  const std::string profile = "ps_1_" + std::to_string(minor);
+  SCOPED_TRACE(profile);
+  gxl::ComRef<DataBuffer> code, messages;
+  gxl::ComRef<ConstantTable> table;
+  const HRESULT hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, "main",
+                                             profile.c_str(), 0, code.Put(), messages.Put(), table.Put());
+  const std::string log = messages ? static_cast<const char*>(messages->GetPointer()) : "";
+  ASSERT_EQ(hr, S_OK) << log;
+  if (log.find("X4704") != std::string::npos) return;
+  const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
+  const std::size_t count = code->GetSize() / 4;
+  std::string text, error;
+  nura::shtok::Disassemble(words, count, &text, &error);
   for (const Inputs& in : kInputSets) {
-    ps1test::EvalInputs e;
-    e.Input(kPs1Color, 0, {in.a[0], in.a[1], in.a[2], in.a[3]});
-    e.Input(kPs1Color, 1, {in.b[0], in.b[1], in.b[2], in.b[3]});
-    e.Input(kPs1Texcoord, 0, {in.t[0], in.t[1], in.t[2], in.t[3]});
-    e.Uniform("k", {in.k[0], in.k[1], in.k[2], in.k[3]});
-    e.Uniform("j", {in.j[0], in.j[1], in.j[2], in.j[3]});
-    e.Uniform("m", {in.m[0], in.m[1], in.m[2], in.m[3]});
-    double out[4];
-    std::string error;
-    ASSERT_TRUE(ps1test::ListEvaluator(r, e).Run(out, &error)) << error;
+    nura::shtok::Interpreter interp;
+    ASSERT_TRUE(interp.Load(words, count, &error)) << error << "\n" << text;
+    interp.SetStrict(true);
+    const std::pair<const char*, const V4*> constants[] = {{"k", &in.k}, {"j", &in.j}};
+    for (const auto& [name, v] : constants) {
+      const ConstantHandle handle = table ? table->ConstantByName(nullptr, name) : nullptr;
+      ConstantDesc desc{};
+      UINT n = 1;
+      if (!handle || FAILED(table->DescribeConstants(handle, &desc, &n))) continue;
+      const V4& x = *v;
+      interp.SetFloat(static_cast<int>(desc.registerIndex),
+                      nura::shtok::Float4(static_cast<float>(x[0]), static_cast<float>(x[1]), static_cast<float>(x[2]),
+                                          static_cast<float>(x[3])));
+    }
+    auto f4 = [](const V4& x) {
+      return nura::shtok::Float4(static_cast<float>(x[0]), static_cast<float>(x[1]), static_cast<float>(x[2]),
+                                 static_cast<float>(x[3]));
+    };
+    nura::shtok::Lane lane;
+    lane.v[0] = f4(in.a);
+    lane.v[1] = f4(in.b);
+    lane.t[0] = f4(in.t);
+    ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error << "\n" << text;
     const V4 expected = reference(in);
-    for (int c = 0; c < 4; ++c) EXPECT_NEAR(out[c], expected[c], 1e-9) << "component " << c;
+    for (int c = 0; c < 4; ++c) EXPECT_NEAR(lane.oC[0][c], expected[c], 1e-5) << "component " << c << "\n" << text;
   }
 }
 
@@ -73,22 +154,39 @@ void ExpectOneWriterPerGroup(const Ps1Run& r) {
         const std::uint32_t root = t.ResolveAlias(inst->arguments[g * n + c]);
         if (t.IsTemporaryValue(root) && t.Value(root)->component < 3) writers.insert(t.ProducerOf(root));
       }
-      EXPECT_LE(writers.size(), 1u) << "entry " << k << " group " << g << ": " << ps1test::Describe(r);
+      EXPECT_LE(writers.size(), 1u) << "entry " << k << " group " << g << ": " << Describe(r);
     }
   }
 }
 
 const std::string kColours = "float4 main(float4 a : COLOR0, float4 b : COLOR1) : COLOR { ";
-const std::string kUniforms = "float4 k; float4 j; float4 m; ";
+const std::string kUniforms = "float4 k; float4 j; ";
 const std::string kWithTexcoord = "float4 main(float4 a : COLOR0, float4 b : COLOR1, float3 c : TEXCOORD0) : COLOR { ";
 
 struct ListCase {
   const char* name;
   std::string source;
   int minor;
-  const char* list;  // Describe() of the stage list's arithmetic
+  const char* list;  // Describe() of the stage list's arithmetic, in any order
   Reference reference;
+  // Models the compiled code runs on: the case's own and ps_1_4.
+  bool onOwnModel = true, on14 = true;
 };
+
+// The entries of a description in a fixed order: pairing may reorder them,
+// and the evaluation already checks that every value is written before it is read.
+std::string Sorted(const std::string& list) {
+  std::vector<std::string> entries;
+  for (std::size_t at = 0; at <= list.size();) {
+    const std::size_t end = std::min(list.find(" | ", at), list.size());
+    entries.push_back(list.substr(at, end - at));
+    at = end + 3;
+  }
+  std::sort(entries.begin(), entries.end());
+  std::string out;
+  for (const std::string& e : entries) out += (out.empty() ? "" : " | ") + e;
+  return out;
+}
 
 void RunCases(const ListCase* cases, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
@@ -97,10 +195,14 @@ void RunCases(const ListCase* cases, std::size_t count) {
     Ps1Run r(c.source, c.minor);
     ASSERT_TRUE(r.Placed()) << r.log;
     if (*c.list) {
-      EXPECT_EQ(ps1test::Describe(r), c.list);
+      EXPECT_EQ(Sorted(Describe(r)), Sorted(c.list));
     }
-    ExpectValues(r, c.reference);
     ExpectOneWriterPerGroup(r);
+    if (c.onOwnModel) ExpectCompiledValues(c.source, c.minor, c.reference);
+    // Arithmetic on a texture coordinate fails on ps_1_4 without a message
+    // for now (its texcrd phase work), so such cases run on their own model.
+    const bool texcoord = c.source.find("TEXCOORD") != std::string::npos;
+    if (c.on14 && !texcoord && c.minor != 4) ExpectCompiledValues(c.source, 4, c.reference);
   }
 }
 
@@ -188,7 +290,7 @@ TEST(GxlPs1Arith, MultiplyAddFusion) {
   };
   RunCases(cases, std::size(cases));
   Ps1Run r(kUniforms + kColours + "return a - k * j; }", 1);
-  EXPECT_EQ(ps1test::Describe(r).find("mad-"), std::string::npos) << ps1test::Describe(r);
+  EXPECT_EQ(Describe(r).find("mad-"), std::string::npos) << Describe(r);
 }
 
 TEST(GxlPs1Arith, SwizzlesAndPartialWrites) {
@@ -216,11 +318,27 @@ TEST(GxlPs1Arith, SwizzlesAndPartialWrites) {
       {"a saturated texture coordinate is read directly", kWithTexcoord + "return saturate(c).xyzz * a; }", 1,
        "mul.w z w | mul.xyz xyz xyz",
        [](const Inputs& i) { return Each([&](int c) { return i.t[c < 3 ? c : 2] * i.a[c]; }); }},
+      // A dot product selects by position: the same rotation of both
+      // groups is the identity; other selections are copied into a register,
+      // which on ps_1_1-1_3 takes more than their eight arithmetic slots.
+      {"a dot product of rotations", kColours + "return dot(a.yzx, b.yzx) * a; }", 1,
+       "dp.x xyz xyz | dp.w xxx lll | mul.xyzw wwww xyzw",
+       [](const Inputs& i) {
+         return Each([&](int c) { return (i.a[0] * i.b[0] + i.a[1] * i.b[1] + i.a[2] * i.b[2]) * i.a[c]; });
+       }},
+      {"a dot product of a rotation", kColours + "return float4(a.xyz * b.x, dot(a.xyz, b.yzx)); }", 2, "",
+       [](const Inputs& i) {
+         return V4{i.a[0] * i.b[0], i.a[1] * i.b[0], i.a[2] * i.b[0],
+                   i.a[0] * i.b[1] + i.a[1] * i.b[2] + i.a[2] * i.b[0]};
+       },
+       false},
+      {"a dot product of a repeated component", kUniforms + kColours + "return dot(b.xyz, k.zzy) * a; }", 3, "",
+       [](const Inputs& i) {
+         return Each([&](int c) { return (i.b[0] * i.k[2] + i.b[1] * i.k[2] + i.b[2] * i.k[1]) * i.a[c]; });
+       },
+       false},
   };
   RunCases(cases, std::size(cases));
-  // A dot product selects by position: a rotation has no dp3 emulation.
-  Ps1Run r(kColours + "return float4(a.xyz * b.x, dot(a.xyz, b.yzx)); }", 1);
-  EXPECT_EQ(r.Count("error X4532: cannot map expression to pixel shader instruction set\n"), 1) << r.log;
 }
 
 // On ps_1_4 an instruction is split into parts whose selections are the
@@ -252,8 +370,8 @@ TEST(GxlPs1Arith, ConditionalsBecomeCnd) {
   const ListCase cases[] = {
       {"a scalar select", kWithTexcoord + "return c.x >= 0.5 ? a : b; }", 1, "",
        [](const Inputs& i) { return i.t[0] >= 0.5 ? i.a : i.b; }},
-      {"a selected scalar", kWithTexcoord + "return (c.x - 0.5 >= 0 ? c.y : c.z) * a; }", 2, "",
-       [](const Inputs& i) { return Each([&](int c) { return (i.t[0] >= 0.5 ? i.t[1] : i.t[2]) * i.a[c]; }); }},
+      {"a selected scalar", kWithTexcoord + "return (c.x - 0.5 >= 0 ? a.w : b.w) * a; }", 2, "",
+       [](const Inputs& i) { return Each([&](int c) { return (i.t[0] >= 0.5 ? i.a[3] : i.b[3]) * i.a[c]; }); }},
       {"min", kWithTexcoord + "return min(c.x, 0.3) * a; }", 1, "",
        [](const Inputs& i) { return Each([&](int c) { return std::fmin(i.t[0], 0.3) * i.a[c]; }); }},
       {"max", kWithTexcoord + "return max(c.x - 0.5, c.y - 0.3) * a; }", 3, "",
@@ -262,7 +380,8 @@ TEST(GxlPs1Arith, ConditionalsBecomeCnd) {
   RunCases(cases, std::size(cases));
   Ps1Run r(kWithTexcoord + "return min(c.x, 0.3) * a; }", 1);
   EXPECT_TRUE(r.target->conditionalLowered);
-  EXPECT_EQ(ps1test::Describe(r), "add.x x l | mad.w x l l | cnd.x w x l | dp.w xxx lll | mul.xyzw wwww xyzw");
+  // The condition in x reaches the mad's w through a dp3, as a selection would.
+  EXPECT_EQ(Describe(r), "add.x x l | dp.w xxx lll | mad.w w l l | cnd.x w x l | dp.w xxx lll | mul.xyzw wwww xyzw");
   Ps1Run vector(kWithTexcoord + "return (c.xyzz - 0.5) >= 0 ? a : b; }", 2);
   EXPECT_EQ(vector.Count("error X4554: unable to emulate vector conditionals in ps_1_2 shader model\n"), 1)
       << vector.log;
@@ -319,7 +438,8 @@ TEST(GxlPs1Arith, ListLimitsAndConflicts) {
 }
 
 TEST(GxlPs1Arith, EveryAllocationFailureIsReported) {
-  const std::string source = kWithTexcoord + "return (c.x - 0.5) >= 0 ? a.yxzw * b : a.y * b * 2.0; }";
+  // Colours only: a lost warning would be no failure of the compile.
+  const std::string source = kColours + "return (a.x - 0.5) >= 0 ? a.yxzw * b : a.y * b * 2.0; }";
   std::uint64_t total = 0;
   {
     Ps1Run r(

@@ -64,6 +64,16 @@ bool IsTextureSide(std::uint32_t group) {
   return PixelShader1Target::IsTextureOperation(group) || (group >= kOpTexcoord && group <= kOpTexldDivideZ);
 }
 
+HRESULT SelectIntoW(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t source, std::uint32_t component,
+                    std::uint32_t sourceOf, std::uint32_t* w) {
+  *w = NewTemporary(t, kComponentW);
+  if (*w == kNoIndex) return E_OUTOFMEMORY;
+  std::uint32_t arguments[6] = {source, source, source, t.zeroValue, t.zeroValue, t.zeroValue};
+  arguments[3 + component] = t.oneValue;
+  const std::uint32_t dot = AddProducer(t, IrWord(kOpDot, 3), arguments, 6, w, 1, sourceOf);
+  return dot == kNoIndex ? E_OUTOFMEMORY : list.Append(dot, sourceOf);
+}
+
 HRESULT ArithmeticRebuild::Take() {
   Ps1List& list = m_t.stageList;
   const std::uint32_t first = m_t.Stages();

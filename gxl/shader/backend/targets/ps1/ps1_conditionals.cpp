@@ -14,8 +14,6 @@ namespace {
 
 using ps1::ArithmeticRebuild;
 
-bool Live(const IrInstruction* inst) { return inst && inst->word >= 0x100000; }
-
 // The lrp's factor group moved into new temporaries of its destination
 // components, appended before it.
 HRESULT CopyLerpFactor(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t index) {
@@ -37,6 +35,13 @@ HRESULT CopyLerpFactor(PixelShader1Target& t, ArithmeticRebuild& list, std::uint
 // mad reads too many registers. Its index through `w`.
 HRESULT HalfMinus(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t index, std::uint32_t x,
                   std::uint32_t* w) {
+  // Writing w alone, the condition is read as .w or .z; x or y first moves to a w.
+  const IrValue* condition = t.Value(x);
+  const bool literal = sel::BankTypeOf(t, x) & kBankLiteral;
+  if (!literal && condition->component < 2) {
+    const HRESULT hr = ps1::SelectIntoW(t, list, x, condition->component, index, &x);
+    if (FAILED(hr)) return hr;
+  }
   const std::uint32_t minusOne = ps1::Literal(t, -1.0), half = ps1::Literal(t, 0.5);
   *w = ps1::NewTemporary(t, ps1::kComponentW);
   if (minusOne == kNoIndex || half == kNoIndex || *w == kNoIndex) return E_OUTOFMEMORY;
@@ -84,20 +89,12 @@ HRESULT LowerSelect(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_
 
 HRESULT Ps1StandardRules::LowerConditionals(PixelShader1Target& t) {
   if (t.Is14()) return 1;
-  ArithmeticRebuild list(t);
-  HRESULT hr = list.Take();
-  bool changed = false;
-  for (std::uint32_t k = 0; k < list.Count() && SUCCEEDED(hr); ++k) {
-    const std::uint32_t index = list[k];
-    const IrInstruction* inst = t.Instruction(index);
-    HRESULT rewritten = 1;
-    if (Live(inst) && inst->Group() == kOpPs1Lerp) rewritten = CopyLerpFactor(t, list, index);
-    if (Live(inst) && inst->Group() == kOpSelect) rewritten = LowerSelect(t, list, index);
-    changed |= rewritten == S_OK;
-    hr = SUCCEEDED(rewritten) ? list.Append(index, index) : rewritten;
-  }
-  if (FAILED(hr)) return hr;
-  return changed ? t.ResetSelectionState() : 1;
+  return ArithmeticRebuild(t).RewriteEach([&t](ArithmeticRebuild& list, std::uint32_t index) -> HRESULT {
+    const std::uint32_t group = t.Instruction(index)->Group();
+    return group == kOpPs1Lerp ? CopyLerpFactor(t, list, index)
+           : group == kOpSelect ? LowerSelect(t, list, index)
+                                : 1;
+  });
 }
 
 }  // namespace gxl::shader

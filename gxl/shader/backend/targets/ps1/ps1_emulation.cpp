@@ -36,8 +36,8 @@ HRESULT Unmapped(PixelShader1Target& t, std::uint32_t index) {
   return E_FAIL;
 }
 
-// The group's selection of one component read through a dp3 into the w of a
-// new temporary, appended before its reader; the group then reads that w.
+// The group's selection of one component read through the w of a new
+// temporary; the group then reads that w.
 HRESULT EmulateSelection(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t index, std::uint32_t g,
                          std::uint32_t component) {
   IrInstruction* inst = t.Instruction(index);
@@ -51,47 +51,34 @@ HRESULT EmulateSelection(PixelShader1Target& t, ArithmeticRebuild& list, std::ui
     source = group[j];
   }
   if (source == kNoIndex) return 1;
-  const std::uint32_t w = ps1::NewTemporary(t, kComponentW);
-  if (w == kNoIndex) return E_OUTOFMEMORY;
-  // dot(source.xyz, e_component): the source swizzle stays the identity.
-  std::uint32_t arguments[6] = {source, source, source, t.zeroValue, t.zeroValue, t.zeroValue};
-  arguments[3 + component] = t.oneValue;
-  const std::uint32_t dot = ps1::AddProducer(t, IrWord(kOpDot, 3), arguments, 6, &w, 1, index);
-  if (dot == kNoIndex) return E_OUTOFMEMORY;
+  std::uint32_t w = kNoIndex;
+  const HRESULT hr = ps1::SelectIntoW(t, list, source, component, index, &w);
+  if (FAILED(hr)) return hr;
   inst = t.Instruction(index);
   group = inst->arguments + g * n;
   for (std::uint32_t j = 0; j < n; ++j)
     if (!(sel::BankTypeOf(t, group[j]) & kBankLiteral)) group[j] = w;
-  return list.Append(dot, index);
+  return S_OK;
 }
 
 }  // namespace
 
 HRESULT Ps1StandardRules::EmulateSwizzles(PixelShader1Target& t) {
   if (t.Is14()) return 1;
-  ArithmeticRebuild list(t);
-  HRESULT hr = list.Take();
-  bool changed = false;
-  for (std::uint32_t k = 0; k < list.Count() && SUCCEEDED(hr); ++k) {
-    const std::uint32_t index = list[k];
-    const IrInstruction* inst = t.Instruction(index);
-    if (Live(inst) && !ps1::IsTextureSide(inst->Group())) {
-      const std::uint32_t groups = ps1::GroupCount(*inst);
-      for (std::uint32_t g = 0; g < groups && SUCCEEDED(hr); ++g) {
-        GroupSelection s;
-        if (!ps1::SelectionOf(t, *t.Instruction(index), g, &s)) break;
-        if (ps1::FitsSwizzle(s, kIdentity) || ps1::FitsSwizzle(s, kAlpha) ||
-            (WritesOnlyW(t, *t.Instruction(index)) && ps1::FitsSwizzle(s, kBlue)))
-          continue;
-        const std::uint32_t c = ps1::ReplicatedComponent(s);
-        hr = c == ps1::kNoSelection ? Unmapped(t, index) : EmulateSelection(t, list, index, g, c);
-        changed |= hr == S_OK;
-      }
+  return ArithmeticRebuild(t).RewriteEach([&t](ArithmeticRebuild& list, std::uint32_t index) {
+    HRESULT hr = 1;
+    for (std::uint32_t g = 0; g < ps1::GroupCount(*t.Instruction(index)) && SUCCEEDED(hr); ++g) {
+      GroupSelection s;
+      if (!ps1::SelectionOf(t, *t.Instruction(index), g, &s)) break;
+      if (ps1::FitsSwizzle(s, kIdentity) || ps1::FitsSwizzle(s, kAlpha) ||
+          (WritesOnlyW(t, *t.Instruction(index)) && ps1::FitsSwizzle(s, kBlue)))
+        continue;
+      const std::uint32_t c = ps1::ReplicatedComponent(s);
+      const HRESULT one = c == ps1::kNoSelection ? Unmapped(t, index) : EmulateSelection(t, list, index, g, c);
+      hr = one == 1 ? hr : one;
     }
-    if (SUCCEEDED(hr)) hr = list.Append(index, index);
-  }
-  if (FAILED(hr)) return hr;
-  return changed ? t.ResetSelectionState() : 1;
+    return hr;
+  });
 }
 
 // --- Write masks -------------------------------------------------------------------------

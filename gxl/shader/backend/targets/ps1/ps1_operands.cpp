@@ -1,7 +1,8 @@
 // The 1.x operand rewrite: an instruction whose argument groups select
 // components no 1.x swizzle expresses is split by destination components
 // into parts whose selections each fit one (identity or a replicate); on
-// ps_1_1-1_3 a part may write w only alone or with all of x, y, z.
+// ps_1_1-1_3 a part may write w only alone or with all of x, y, z. A dot
+// product is reordered by position instead.
 #include <algorithm>
 
 #include "gxl/shader/backend/targets/ps1/ps1_arith.h"
@@ -14,6 +15,11 @@ namespace {
 using ps1::GroupSelection;
 
 constexpr std::uint8_t kOperandSwizzles[5][4] = {{0, 1, 2, 3}, {3, 3, 3, 3}, {0, 0, 0, 0}, {1, 1, 1, 1}, {2, 2, 2, 2}};
+
+bool FitsOperandCheck(const GroupSelection& s) {
+  return std::any_of(std::begin(kOperandSwizzles), std::end(kOperandSwizzles),
+                     [&](const std::uint8_t* e) { return ps1::FitsSwizzle(s, e); });
+}
 
 // Positions of the instruction's results, by destination component.
 struct Layout {
@@ -40,9 +46,7 @@ bool PartFits(const Layout& l, const bool keep[4], bool masksLimited) {
       s.source[s.count] = l.selection[g].source[j];
       s.destination[s.count++] = l.selection[g].destination[j];
     }
-    if (std::none_of(std::begin(kOperandSwizzles), std::end(kOperandSwizzles),
-                     [&](const std::uint8_t* e) { return ps1::FitsSwizzle(s, e); }))
-      return false;
+    if (!FitsOperandCheck(s)) return false;
   }
   return true;
 }
@@ -101,11 +105,69 @@ std::uint32_t Candidates(const Layout& l, Split* out) {
   return count;
 }
 
+// A dot product is the same over any order of its positions: one that lets
+// both groups fit (dot(a.yzx, b.yzx) is dot(a, b)) takes the place of one
+// that does not. 0 when reordered, 1 when not.
+HRESULT ReorderDotPositions(const PixelShader1Target& t, IrInstruction& dot) {
+  const std::uint32_t n = dot.Width();
+  GroupSelection s[2];
+  if (n < 2 || n > 4 || dot.argumentCount != 2 * n || !ps1::SelectionOf(t, dot, 0, &s[0]) ||
+      !ps1::SelectionOf(t, dot, 1, &s[1]) || (FitsOperandCheck(s[0]) && FitsOperandCheck(s[1])))
+    return 1;
+  std::uint32_t order[4] = {0, 1, 2, 3};
+  while (std::next_permutation(order, order + n)) {
+    GroupSelection p[2] = {s[0], s[1]};
+    for (std::uint32_t g = 0; g < 2; ++g)
+      for (std::uint32_t j = 0; j < n; ++j) p[g].source[j] = s[g].source[order[j]];
+    if (!FitsOperandCheck(p[0]) || !FitsOperandCheck(p[1])) continue;
+    std::uint32_t arguments[8];
+    for (std::uint32_t g = 0; g < 2; ++g)
+      for (std::uint32_t j = 0; j < n; ++j) arguments[g * n + j] = dot.arguments[g * n + order[j]];
+    std::copy(arguments, arguments + 2 * n, dot.arguments);
+    return S_OK;
+  }
+  return 1;
+}
+
+}  // namespace
+
+namespace {
+
+// A dot product group that no order of positions fits is read through a
+// move into a new register, placed before the dot and itself rewritten.
+HRESULT CopyDotGroups(Ps1StandardRules& rules, PixelShader1Target& t, std::uint32_t index) {
+  IrInstruction* dot = t.Instruction(index);
+  const std::uint32_t n = dot->Width();
+  if (n < 2 || n > 4 || dot->argumentCount != 2 * n) return 1;
+  HRESULT hr = 1;
+  for (std::uint32_t g = 0; g < 2; ++g) {
+    GroupSelection s;
+    if (!ps1::SelectionOf(t, *t.Instruction(index), g, &s) || FitsOperandCheck(s)) continue;
+    std::uint32_t copies[4];
+    for (std::uint32_t p = 0; p < n; ++p)
+      if ((copies[p] = ps1::NewTemporary(t, p)) == kNoIndex) return E_OUTOFMEMORY;
+    const std::uint32_t move =
+        t.AddFilledInstruction(IrWord(kOpMove, n), t.Instruction(index)->arguments + g * n, n, copies, n, index);
+    if (move == kNoIndex) return E_OUTOFMEMORY;
+    std::copy(copies, copies + n, t.Instruction(index)->arguments + g * n);
+    t.MoveInstruction(index, move);  // the dot moves to index + 1
+    const std::uint32_t before = t.instructions.Count();
+    if (FAILED(hr = rules.LegaliseOperands(t, index))) return hr;
+    index += 1 + (t.instructions.Count() - before);  // parts went in after the move
+    hr = S_OK;
+  }
+  return hr;
+}
+
 }  // namespace
 
 HRESULT Ps1StandardRules::LegaliseOperands(PixelShader1Target& t, std::uint32_t index) {
   IrInstruction* inst = t.Instruction(index);
-  if (!inst || inst->word < 0x100000 || inst->IsDot() || ps1::IsTextureSide(inst->Group())) return 1;
+  if (inst && inst->word >= 0x100000 && inst->IsDot()) {
+    const HRESULT hr = ReorderDotPositions(t, *inst);
+    return hr == 1 ? CopyDotGroups(*this, t, index) : hr;
+  }
+  if (!inst || inst->word < 0x100000 || ps1::IsTextureSide(inst->Group())) return 1;
   Layout l;
   l.n = inst->Width();
   l.groups = ps1::GroupCount(*inst);

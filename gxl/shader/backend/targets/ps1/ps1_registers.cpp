@@ -207,6 +207,16 @@ class RegisterAssignment {
     const bool halves = !m_t.Is14();
     PodArray<Write> writes;
     std::uint32_t forced = kNoIndex;
+    // ps_1_1-1_3 cnd reads its condition from r0.a: a lowered conditional's
+    // condition keeps r0.w for its life.
+    if (halves && m_t.conditionalLowered)
+      for (std::size_t e = 0; e < m_readers.Size(); ++e) {
+        const Reader& reader = m_readers[e];
+        const IrInstruction& inst = *m_t.Instruction(m_seq.instructions[reader.position]);
+        if (inst.Group() != kOpPs1Cnd || reader.group != 0 || !Contains(values, reader.value)) continue;
+        if (m_t.Value(reader.value)->component != 3) return NoRegister(start);
+        forced = 0;
+      }
     for (std::size_t i = 0; i < producers.Size(); ++i) {
       const std::uint32_t index = producers[i];
       const IrInstruction& inst = *m_t.Instruction(index);
@@ -228,7 +238,7 @@ class RegisterAssignment {
         if ((mask >> c & 1) && w.last[c] == kNoIndex) w.last[c] = w.position;
       if (w.stage != kNoIndex) {
         const std::uint32_t reg = m_t.Is14() ? w.stage : w.stage + m_t.profileLimits.firstTextureTemporary;
-        if (forced != kNoIndex && forced != reg) return Internal(start, msg::kUppropagationFailed);
+        if (forced != kNoIndex && forced != reg) return NoRegister(start);
         forced = reg;
       }
       if (!writes.Append(w)) return E_OUTOFMEMORY;
