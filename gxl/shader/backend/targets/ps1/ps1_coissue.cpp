@@ -48,16 +48,7 @@ bool Pairable(const PixelShader1Target& t, const IrInstruction& inst) {
   if (PixelShader1Target::IsTextureOperation(g) || (g >= 0x720 && g <= 0x72F) || g == kOpPs1Kill) return false;
   if (g == kOpDot && (inst.Width() == 4 || inst.Width() == 2)) return false;  // emulated on some models
   if (g == kOpPs1MadNegated) return false;                                    // may need a copy first
-  if (g == kOpMove) {
-    // An identity move emits nothing.
-    bool identity = true;
-    for (std::uint32_t r = 0; r < inst.resultCount && r < inst.argumentCount && identity; ++r) {
-      const Place a = PlaceOf(t, inst.arguments[r]), b = PlaceOf(t, inst.results[r]);
-      identity = a.bank == b.bank && a.reg == b.reg && a.component == b.component &&
-                 ((t.Value(inst.arguments[r])->binding ^ t.Value(inst.results[r])->binding) & kPs1Modifiers) == 0;
-    }
-    if (identity) return false;
-  }
+  if (t.IsIdentityMove(inst)) return false;                                   // emits nothing
   return g == kOpMove || g == kOpNegate || g == kOpAdd || g == kOpMultiply || g == kOpSelect || g == kOpDot ||
          g == kOpPs1Lerp || g == kOpPs1Mad || g == kOpPs1Cnd;
 }

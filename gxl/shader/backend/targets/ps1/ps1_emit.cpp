@@ -68,7 +68,7 @@ HRESULT PixelShader1Target::EmitEntry(std::uint32_t slot, bool textureSlot) {
   if (textureSlot) return EmitTextureInstruction(slot);
   switch (g) {
     case kOpMove:
-      return EmitMove();
+      return IsIdentityMove(*current) ? S_OK : EmitMove();
     case kOpNegate:
       return EmitNegate();
     case kOpAdd:
@@ -230,6 +230,23 @@ HRESULT PixelShader1Target::EmitDotProduct4() {
   for (std::uint32_t j = 0; j < n; ++j) third[j] = scratch[Value(destination[j])->component & 3];
   hr = WriteInstruction(kOpcodeDp3, scratch, 4, a, b, nullptr, 3);
   return FAILED(hr) ? hr : WriteInstruction(kOpcodeMad, destination, n, aw, bw, third, n);
+}
+
+bool PixelShader1Target::IsIdentityMove(const IrInstruction& inst) const {
+  if (inst.Group() != kOpMove || inst.resultCount == 0 || inst.argumentCount < inst.resultCount) return false;
+  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
+  for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
+    const IrValue* a = Value(inst.arguments[r]);
+    const IrValue* d = Value(inst.results[r]);
+    // COLOR0 is r0.
+    const bool output = d && (BankOf(*d)->type & kBankOutput);
+    if (output && SemanticOf(inst.results[r]) != Ps1SemanticWord(kPs1Color, 0)) return false;
+    if (!a || !d || a->bank != temporaries || (output ? 0u : d->reg) != a->reg || a->reg == kNoIndex ||
+        (!output && d->bank != temporaries) || a->component != d->component || (a->binding & kPs1Modifiers) ||
+        (d->binding & kPs1Modifiers))
+      return false;
+  }
+  return true;
 }
 
 HRESULT PixelShader1Target::MapSwizzle(const std::uint32_t* values, std::uint32_t count, DWORD mask, DWORD* swizzle) {

@@ -156,6 +156,8 @@ class PixelShader1Target : public ShaderTarget {
   // Whether a value is a texture register of ps_1_1 (a TEXCOORD input, or a
   // temporary a sample writes or assigned to t#).
   bool IsTextureRegisterRead(std::uint32_t value) const;
+  // A move of every component onto itself, modifiers alike: it emits nothing.
+  bool IsIdentityMove(const IrInstruction& instruction) const;
   // Instruction slots of a list's arithmetic, a co-issued pair counted once.
   std::uint32_t CountSlots(const Ps1List& list) const;
   // A temporary register whose four components are free across the entry at
