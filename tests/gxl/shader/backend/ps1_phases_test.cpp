@@ -13,10 +13,8 @@
 #include <vector>
 
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
-#include "gxl/shader/compiler/constant_table.h"
-#include "gxl/shader/shader_entry.h"
 #include "tests/gxl/shader/backend/ps1_fixture.h"
-#include "tests/support/shader/decode.h"
+#include "tests/gxl/shader/compiler/ps1_compile.h"
 #include "tests/support/shader/interp.h"
 
 namespace {
@@ -203,31 +201,7 @@ TEST(GxlPs1Phases, DivideByZAtMostTwice) {
 
 using nura::shtok::Float4;
 
-struct Compiled {
-  HRESULT hr = E_FAIL;
-  std::vector<std::uint32_t> code;
-  std::string log;
-  gxl::ComRef<ConstantTable> table;
-};
-
-// The whole compile for ps_1_4, through the platform's validator.
-Compiled CompilePs14(const std::string& source) {
-  Compiled c;
-  gxl::ComRef<DataBuffer> code, messages;
-  c.hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, "main", "ps_1_4", 0,
-                                 code.Put(), messages.Put(), c.table.Put());
-  if (messages) c.log = static_cast<const char*>(messages->GetPointer());
-  if (code) {
-    const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
-    c.code.assign(words, words + code->GetSize() / 4);
-  }
-  return c;
-}
-
-std::string Text(const std::vector<std::uint32_t>& code) {
-  std::string text, error;
-  return nura::shtok::Disassemble(code.data(), code.size(), &text, &error) ? text : "undecodable: " + error;
-}
+Compiled CompilePs14(const std::string& source) { return CompileHlsl(source, "ps_1_4"); }
 
 // Each sampler's texture: smooth, in [0.1, 0.9], different per sampler.
 Float4 Texture(char sampler, float u, float v) {
