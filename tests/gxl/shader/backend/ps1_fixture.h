@@ -14,6 +14,7 @@
 #include "gxl/shader/core/page_pool.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "tests/gxl/shader/fail_alloc.h"
 #include "tests/gxl/shader/hlsl_parse_run.h"
 
 namespace ps1test {
@@ -174,5 +175,29 @@ struct Ps1Run {
   bool entryFound = false;
   std::string log;
 };
+
+// Compiles `source`, then again with each of its allocations failing in
+// turn: every such compile must fail (leaks show in the sanitizer build).
+inline void ExpectEveryAllocationFailureFails(const std::string& source, std::uint32_t minor) {
+  std::uint64_t total = 0;
+  {
+    Ps1Run r(
+        source, minor, nullptr, [] { shadertest::FailNthAllocation(0); },
+        [&total] { total = shadertest::AllocationsCounted(); });
+    ASSERT_TRUE(r.Placed()) << r.log;
+  }
+  ASSERT_GT(total, 10u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    bool failed = false;
+    Ps1Run r(
+        source, minor, nullptr, [n] { shadertest::FailNthAllocation(n); },
+        [&failed] {
+          failed = shadertest::AllocationFailed();
+          shadertest::FailNthAllocation(0);
+        });
+    EXPECT_TRUE(failed) << n;
+    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
+  }
+}
 
 }  // namespace ps1test

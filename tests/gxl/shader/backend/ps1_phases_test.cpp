@@ -13,11 +13,8 @@
 #include <vector>
 
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
-#include "gxl/shader/compiler/constant_table.h"
-#include "gxl/shader/shader_entry.h"
 #include "tests/gxl/shader/backend/ps1_fixture.h"
-#include "tests/gxl/shader/fail_alloc.h"
-#include "tests/support/shader/decode.h"
+#include "tests/gxl/shader/compiler/ps1_compile.h"
 #include "tests/support/shader/interp.h"
 
 namespace {
@@ -204,31 +201,7 @@ TEST(GxlPs1Phases, DivideByZAtMostTwice) {
 
 using nura::shtok::Float4;
 
-struct Compiled {
-  HRESULT hr = E_FAIL;
-  std::vector<std::uint32_t> code;
-  std::string log;
-  gxl::ComRef<ConstantTable> table;
-};
-
-// The whole compile for ps_1_4, through the platform's validator.
-Compiled CompilePs14(const std::string& source) {
-  Compiled c;
-  gxl::ComRef<DataBuffer> code, messages;
-  c.hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, "main", "ps_1_4", 0,
-                                 code.Put(), messages.Put(), c.table.Put());
-  if (messages) c.log = static_cast<const char*>(messages->GetPointer());
-  if (code) {
-    const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
-    c.code.assign(words, words + code->GetSize() / 4);
-  }
-  return c;
-}
-
-std::string Text(const std::vector<std::uint32_t>& code) {
-  std::string text, error;
-  return nura::shtok::Disassemble(code.data(), code.size(), &text, &error) ? text : "undecodable: " + error;
-}
+Compiled CompilePs14(const std::string& source) { return CompileHlsl(source, "ps_1_4"); }
 
 // Each sampler's texture: smooth, in [0.1, 0.9], different per sampler.
 Float4 Texture(char sampler, float u, float v) {
@@ -405,6 +378,36 @@ TEST(GxlPs1Phases, GeneratedProgramsRunAsWritten) {
   EXPECT_GE(compiled, 25);
 }
 
+// The search's winner built alone gives the same code as the whole search.
+TEST(GxlPs1Phases, PinnedWinnerGivesTheSameCode) {
+  struct Pinned : Ps1StandardRules {
+    std::uint32_t* winner;
+    bool pin;
+    Pinned(std::uint32_t* w, bool p) : winner(w), pin(p) {}
+    HRESULT BuildPhaseLists14(PixelShader1Target& t, std::uint32_t mask, bool trial) override {
+      if (!trial) *winner = mask;
+      if (pin && mask != *winner) return 0;
+      return Ps1StandardRules::BuildPhaseLists14(t, mask, trial);
+    }
+  };
+  const std::string source = Program(
+      "float4 p = tex2D(a, u0.xy); float4 q = tex2D(b, u1.xy); float4 r = tex2D(c, p.zy);\n"
+      "float3 x = p.xyz * q.xyz; x = x * x + c0.xyz; return float4(x * r.xyz, c0.w);");
+  std::uint32_t winner = ~0u, pinnedWinner = ~0u;
+  Ps1Run full(source, 4, std::make_unique<Pinned>(&winner, false));
+  ASSERT_EQ(full.hr, S_OK) << full.log;
+  pinnedWinner = winner;
+  Ps1Run pinned(source, 4, std::make_unique<Pinned>(&pinnedWinner, true));
+  ASSERT_EQ(pinned.hr, S_OK) << pinned.log;
+  EXPECT_EQ(pinnedWinner, winner);
+  ASSERT_TRUE(full.code && pinned.code);
+  const auto bytes = [](DataBuffer* b) {
+    const auto* p = static_cast<const std::uint8_t*>(b->GetPointer());
+    return std::vector<std::uint8_t>(p, p + b->GetSize());
+  };
+  EXPECT_EQ(bytes(full.code.Get()), bytes(pinned.code.Get()));
+}
+
 // A long phase two gives arithmetic to phase one, within what the hardware
 // runs: the producers are there first, colours stay in phase two.
 TEST(GxlPs1Phases, BalancingShortensALongPhaseTwo) {
@@ -491,26 +494,10 @@ TEST(GxlPs1Phases, BalancingPastTheListLimit) {
 TEST(GxlPs1Phases, EveryAllocationFailureIsReported) {
   const std::string source = Program(
       "float4 p = tex2D(a, u0.xy); return float4(p.xyz * tex2D(a, p.xy).xyz * tex2D(b, -p.zw).xyz + u1.xyz, 1);");
-  std::uint64_t total = 0;
-  {
-    Ps1Run r(
-        source, 4, nullptr, [] { shadertest::FailNthAllocation(0); },
-        [&total] { total = shadertest::AllocationsCounted(); });
-    ASSERT_TRUE(r.Placed()) << r.log;
-    EXPECT_EQ(LayoutFault(*r.target), "") << r.Dump();
-  }
-  ASSERT_GT(total, 10u);
-  for (std::uint64_t n = 1; n <= total; ++n) {
-    bool failed = false;
-    Ps1Run r(
-        source, 4, nullptr, [n] { shadertest::FailNthAllocation(n); },
-        [&failed] {
-          failed = shadertest::AllocationFailed();
-          shadertest::FailNthAllocation(0);
-        });
-    EXPECT_TRUE(failed) << n;
-    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
-  }
+  Ps1Run r(source, 4);
+  ASSERT_TRUE(r.Placed()) << r.log;
+  EXPECT_EQ(LayoutFault(*r.target), "") << r.Dump();
+  ExpectEveryAllocationFailureFails(source, 4);
 }
 
 }  // namespace

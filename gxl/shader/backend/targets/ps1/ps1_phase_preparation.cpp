@@ -101,8 +101,9 @@ HRESULT Preparation::Run() {
   return Check() ? S_OK : E_FAIL;
 }
 
-// Arithmetic cannot read a texture coordinate on ps_1_4, nor a texld one
-// with a modifier: texcrd makes it a register, before its first reader.
+// Arithmetic cannot read a texture coordinate on ps_1_4, nor can texld with
+// a modifier, out of order or divided by z: texcrd makes it a register,
+// before its first reader.
 HRESULT Preparation::MakeTexcrd(std::uint32_t set) {
   std::uint32_t components = 0, first = kNoIndex;
   PodArray<std::uint32_t> readers;
@@ -127,18 +128,8 @@ HRESULT Preparation::MakeTexcrd(std::uint32_t set) {
     if (first == kNoIndex) first = i;
   }
   if (components == 0) return S_FALSE;
-  const std::uint32_t temporaries = m_t.StandardBankIndex(StandardBank::Temporaries);
   std::uint32_t inputs[4], results[4];
-  for (std::uint32_t j = 0; j < components; ++j) {
-    inputs[j] = m_t.TexcoordValue(set, j);
-    results[j] = m_t.AddValue(temporaries, kNoIndex, j, 0.0);
-    if (inputs[j] == kNoIndex || results[j] == kNoIndex) return E_OUTOFMEMORY;
-    IrValue* r = m_t.Value(results[j]);
-    r->flags = 0;
-    r->alias = kNoIndex;
-  }
-  const std::uint32_t made =
-      m_t.AddFilledInstruction(IrWord(kOpTexcoord, components), inputs, components, results, components, first);
+  const std::uint32_t made = m_t.AddTexcoordInstruction(set, components, first, inputs, results);
   if (made == kNoIndex) return E_OUTOFMEMORY;
   for (std::size_t r = 0; r < readers.Size(); ++r) {
     const HRESULT hr = m_t.InputRemap(readers[r], readers[r], kNoIndex, inputs, results, components);

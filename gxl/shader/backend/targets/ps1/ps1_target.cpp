@@ -237,6 +237,22 @@ std::uint32_t PixelShader1Target::TexcoordValue(std::uint32_t index, std::uint32
   return made;
 }
 
+std::uint32_t PixelShader1Target::AddTexcoordInstruction(std::uint32_t index, std::uint32_t count,
+                                                         std::uint32_t sourceOf, std::uint32_t* inputs,
+                                                         std::uint32_t* results) {
+  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
+  for (std::uint32_t j = 0; j < count; ++j) {
+    inputs[j] = TexcoordValue(index, j);
+    results[j] = AddValue(temporaries, kNoIndex, j, 0.0);
+    if (inputs[j] == kNoIndex || results[j] == kNoIndex) return kNoIndex;
+    IrValue* r = Value(results[j]);
+    r->flags = 0;
+    r->alias = kNoIndex;
+    r->registerKey = Ps1SemanticWord(kPs1Texcoord, index);
+  }
+  return AddFilledInstruction(IrWord(kOpTexcoord, count), inputs, count, results, count, sourceOf);
+}
+
 std::uint32_t PixelShader1Target::AddFilledInstruction(std::uint32_t word, const std::uint32_t* arguments,
                                                        std::uint32_t argumentCount, const std::uint32_t* results,
                                                        std::uint32_t resultCount, std::uint32_t sourceOf) {

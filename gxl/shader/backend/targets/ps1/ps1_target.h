@@ -149,6 +149,11 @@ class PixelShader1Target : public ShaderTarget {
   // An input value of TEXCOORD `index`, component `component`: the program's
   // own, or a new one.
   std::uint32_t TexcoordValue(std::uint32_t index, std::uint32_t component);
+  // A texcoord (texcrd) instruction of TEXCOORD `index`, components 0 ..
+  // count-1, into new temporaries; `inputs` and `results` receive its
+  // operands. Its index, or kNoIndex when memory ran out.
+  std::uint32_t AddTexcoordInstruction(std::uint32_t index, std::uint32_t count, std::uint32_t sourceOf,
+                                       std::uint32_t* inputs, std::uint32_t* results);
   // An instruction of `word` added to the program, arguments and results
   // filled from the arrays; its index, or kNoIndex when memory ran out.
   std::uint32_t AddFilledInstruction(std::uint32_t word, const std::uint32_t* arguments, std::uint32_t argumentCount,
