@@ -129,10 +129,6 @@ HRESULT ReorderDotPositions(const PixelShader1Target& t, IrInstruction& dot) {
   return 1;
 }
 
-}  // namespace
-
-namespace {
-
 // A dot product group that no order of positions fits is read through a
 // move into a new register, placed before the dot and itself rewritten.
 HRESULT CopyDotGroups(Ps1StandardRules& rules, PixelShader1Target& t, std::uint32_t index) {
