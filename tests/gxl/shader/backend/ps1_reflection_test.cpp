@@ -228,21 +228,22 @@ TEST(GxlPs1Texture, ReflectionMarkersTakeThreeMatrixRows) {
 // row summed by a dot with ones, n * s as one product per row), and every
 // reflection form still takes texm3x3pad, texm3x3pad and texm3x3vspec /
 // texm3x3spec; the other forms keep the messages they give on a sampled normal.
-std::string RowsSource(const std::string& coordinate, const char* rows = "e1.xyz, a), dot(e2.xyz, a), dot(e3.xyz",
-                       const char* tail = "") {
+const char* const kRows = "dot(e1.xyz, a), dot(e2.xyz, a), dot(e3.xyz, a)";
+std::string RowsSource(const std::string& coordinate, const char* rows = kRows, const char* tail = "") {
   return "samplerCUBE s; sampler s0; float3 k; float3 j; float4 main(float2 uv : TEXCOORD0, float4 e1 : TEXCOORD1, "
-         "float4 e2 : TEXCOORD2, float4 e3 : TEXCOORD3) : COLOR { float3 a = tex2D(s0, uv).xyz; "
-         "float3 n = float3(dot(" +
+         "float4 e2 : TEXCOORD2, float4 e3 : TEXCOORD3) : COLOR { float3 a = tex2D(s0, uv).xyz; float3 n = float3(" +
          std::string(rows) +
-         ", a)); float3 e = float3(e1.w, e2.w, e3.w); float3 v = -e; float3 w = -k; return texCUBE(s, " + coordinate +
-         ")" + tail + "; }";
+         "); float3 e = float3(e1.w, e2.w, e3.w); float3 v = -e; float3 w = -k; return texCUBE(s, " + coordinate + ")" +
+         tail + "; }";
 }
 
 TEST(GxlPs1Texture, ReflectionsOfThreeMatrixRows) {
+  const char* const rowOrders[] = {kRows, "dot(a, e1.xyz), dot(a, e2.xyz), dot(a, e3.xyz)"};
   for (const Form& f : kForms) {
     for (std::uint32_t minor = 1; minor <= 3; ++minor) {
-      SCOPED_TRACE(std::string(f.coordinate) + " ps_1_" + std::to_string(minor));
-      Ps1Run r(RowsSource(f.coordinate), minor);
+      const char* rows = rowOrders[minor % 2];
+      SCOPED_TRACE(std::string(f.coordinate) + " ps_1_" + std::to_string(minor) + " " + rows);
+      Ps1Run r(RowsSource(f.coordinate, rows), minor);
       if (!f.marker) {
         std::string message = f.message;
         if (message == kUnmapped) message += std::to_string(minor);
@@ -292,13 +293,13 @@ TEST(GxlPs1Texture, ReflectionRowsMisplacedOrReadElsewhere) {
   for (const char* coordinate : {"reflect(-e, n)", "2 * dot(n, k) * n - k"}) {
     for (std::uint32_t minor = 1; minor <= 3; ++minor) {
       SCOPED_TRACE(std::string(coordinate) + " ps_1_" + std::to_string(minor));
-      Ps1Run swapped(RowsSource(coordinate, "e2.xyz, a), dot(e1.xyz, a), dot(e3.xyz"), minor);
+      Ps1Run swapped(RowsSource(coordinate, "dot(e2.xyz, a), dot(e1.xyz, a), dot(e3.xyz, a)"), minor);
       EXPECT_TRUE(
           swapped.Logged("error X4525: unable to match texm* because the source inputs are not in "
                          "appropriate texture coordinates; see the ps_1_" +
                          std::to_string(minor) + " assembly reference\n"))
           << swapped.log;
-      Ps1Run reused(RowsSource(coordinate, "e1.xyz, a), dot(e2.xyz, a), dot(e3.xyz", " * n.y"), minor);
+      Ps1Run reused(RowsSource(coordinate, kRows, " * n.y"), minor);
       EXPECT_TRUE(reused.Logged("error X4524: unable to match texm because computed texcoord is used in shader\n"))
           << reused.log;
     }
