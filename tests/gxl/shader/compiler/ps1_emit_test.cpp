@@ -21,6 +21,16 @@ const std::string kLoads =
     "sampler s0 : register(s0); sampler s1 : register(s1);\n"
     "float4 main(float2 u0 : TEXCOORD0, float2 u1 : TEXCOORD1, float4 c : COLOR0) : COLOR { ";
 
+// A cube lookup at the reflection of an eye vector about a normal given as
+// three matrix rows over a sample.
+std::string Reflection(const std::string& coordinate) {
+  return "samplerCUBE s; sampler s0; float3 k; float4 main(float2 uv : TEXCOORD0, float4 e1 : TEXCOORD1, "
+         "float4 e2 : TEXCOORD2, float4 e3 : TEXCOORD3) : COLOR { float3 a = tex2D(s0, uv).xyz; "
+         "float3 n = float3(dot(e1.xyz, a), dot(e2.xyz, a), dot(e3.xyz, a)); float3 e = float3(e1.w, e2.w, e3.w); "
+         "return texCUBE(s, " +
+         coordinate + "); }";
+}
+
 TEST(GxlPs1Emit, VersionTokenPerModel) {
   const DWORD versions[] = {0xFFFF0101, 0xFFFF0102, 0xFFFF0103, 0xFFFF0104};
   const char* models[] = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4"};
@@ -86,6 +96,16 @@ TEST(GxlPs1Emit, InstructionShapes) {
        kLoads + "return float4(saturate(u1), 0, 1) * c; }",
        "ps_1_4",
        {"texcrd r0.xyz, t1"},
+       {}},
+      {"a reflection with the eye in the coordinates' w",
+       Reflection("reflect(-e, n)"),
+       "ps_1_1",
+       {"tex t0", "texm3x3pad t1, t0", "texm3x3pad t2, t0", "texm3x3vspec t3, t0"},
+       {}},
+      {"a reflection with the eye in a constant",
+       Reflection("reflect(-k, n)"),
+       "ps_1_2",
+       {"tex t0", "texm3x3pad t1, t0", "texm3x3pad t2, t0", "texm3x3spec t3, t0, c0"},
        {}},
       {"x + x scales its producer",
        kColours + "float4 x = c * d; return x + x; }",
