@@ -103,7 +103,7 @@ std::uint32_t Generator::Leaf(const Type& type) {
     const Type r = m_locals[0].type;
     if (type.IsScalar() && !r.IsScalar() && r.base == type.base) return ComponentOf(LocalNode(0), Pick(r.Count()));
   }
-  if (Chance(0.6)) {
+  if (Chance(m_flow ? 0.85 : 0.6)) {  // statements read variables more: literals fold away
     std::vector<std::uint32_t> same;
     for (std::uint32_t i = 0; i < m_variables.size(); ++i)
       if (m_variables[i].type == type) same.push_back(i);

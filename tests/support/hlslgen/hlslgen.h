@@ -222,7 +222,8 @@ class Generator {
   const std::vector<Statement>& Statements() const { return m_statements; }
   const std::vector<std::uint32_t>& TopLevel() const { return m_top; }
   const std::vector<Local>& Locals() const { return m_locals; }
-  // A rough count of the instructions the body compiles to, loops unrolled.
+  // A rough upper estimate of the instructions the body compiles to, loops
+  // unrolled (a target that keeps its loops needs fewer).
   std::uint32_t EstimatedInstructions() const;
 
  private:
@@ -255,6 +256,7 @@ class Generator {
   bool Speculate(const std::vector<std::uint32_t>& block);
   bool RunProgram(bool single, std::vector<double>& result, std::vector<bool>& trace);
   bool Simulate();
+  bool Varies(std::uint32_t node) const;
   std::uint32_t Cost(std::uint32_t node) const;
   std::uint32_t StatementCost(std::uint32_t statement) const;
   std::string StatementText(std::uint32_t statement, std::uint32_t indent) const;

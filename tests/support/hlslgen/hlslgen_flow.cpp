@@ -110,7 +110,7 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
         s.component = static_cast<std::int32_t>(Pick(r.Count()));
         t = Type{r.base, 1, 1, false};
       }
-      if (r.base != Base::Bool && (accumulate || Chance(0.6)))
+      if (r.base != Base::Bool && (accumulate || Chance(0.75)))
         s.op = r.base == Base::Float && Chance(0.15) ? Op::Multiply : Chance(0.5) ? Op::Add : Op::Subtract;
       s.value = s.stored = Make(t, ExpressionDepth());
       if (accumulate && m_live.size() > 1 && Chance(0.5)) {
@@ -296,7 +296,14 @@ bool Generator::Simulate() {
   return true;
 }
 
+bool Generator::Varies(std::uint32_t index) const {
+  const Node& n = m_nodes[index];
+  if (n.kind == Kind::Variable || n.kind == Kind::Local || n.fn == Fn::Tex2D || n.fn == Fn::TexCube) return true;
+  return std::any_of(n.children.begin(), n.children.end(), [&](std::uint32_t c) { return Varies(c); });
+}
+
 std::uint32_t Generator::Cost(std::uint32_t index) const {
+  if (!Varies(index)) return 0;  // literals alone fold
   const Node& n = m_nodes[index];
   std::uint32_t sum = 0;
   for (std::uint32_t c : n.children) sum += Cost(c);
