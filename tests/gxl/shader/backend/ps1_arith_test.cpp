@@ -13,7 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include "../fail_alloc.h"
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
@@ -478,26 +477,7 @@ TEST(GxlPs1Arith, ListLimitsAndConflicts) {
 
 TEST(GxlPs1Arith, EveryAllocationFailureIsReported) {
   // Colours only: a lost warning would be no failure of the compile.
-  const std::string source = kColours + "return (a.x - 0.5) >= 0 ? a.yxzw * b : a.y * b * 2.0; }";
-  std::uint64_t total = 0;
-  {
-    Ps1Run r(
-        source, 1, nullptr, [] { shadertest::FailNthAllocation(0); },
-        [&total] { total = shadertest::AllocationsCounted(); });
-    ASSERT_TRUE(r.Placed()) << r.log;
-  }
-  ASSERT_GT(total, 10u);
-  for (std::uint64_t n = 1; n <= total; ++n) {
-    bool failed = false;
-    Ps1Run r(
-        source, 1, nullptr, [n] { shadertest::FailNthAllocation(n); },
-        [&failed] {
-          failed = shadertest::AllocationFailed();
-          shadertest::FailNthAllocation(0);
-        });
-    EXPECT_TRUE(failed) << n;
-    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
-  }
+  ps1test::ExpectEveryAllocationFailureFails(kColours + "return (a.x - 0.5) >= 0 ? a.yxzw * b : a.y * b * 2.0; }", 1);
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ HRESULT CopyLerpFactor(PixelShader1Target& t, ArithmeticRebuild& list, std::uint
 }
 
 // 0.5 - x into a new temporary's w: one mad, or a mul and an add where the
-// mad reads too many registers. Its index through `w`.
+// mad reads too many registers. The temporary through `w`.
 HRESULT HalfMinus(PixelShader1Target& t, ArithmeticRebuild& list, std::uint32_t index, std::uint32_t x,
                   std::uint32_t* w) {
   // Writing w alone, the condition is read as .w or .z; x or y first moves to a w.
