@@ -1,28 +1,14 @@
 // Instruction selection of the pixel shader 2.x target, and the opening it
-// shares with the shader model 3 pixel profiles.
+// shares with the shader model 3 profiles.
 #include "gxl/shader/backend/select/selection.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/pixel_shader2_target.h"
 
 namespace gxl::shader {
 
-namespace {
-
-using Recognizer = HRESULT (*)(ShaderTarget&);
-
-// A recogniser for the groups first to last; `otherwise` runs where it does
-// not apply.
-struct Rule {
-  std::uint32_t first, last;
-  Recognizer apply;
-  Recognizer otherwise = nullptr;
-};
-
-// Every instruction through the rules of its group, in order, with fresh use
-// analysis after each rewrite.
-HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<Rule> rules) {
+HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<SelectionRule> rules) {
   for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
-    for (const Rule& rule : rules) {
+    for (const SelectionRule& rule : rules) {
       t.SetCurrentInstruction(i);
       if (!t.current || t.current->Group() == kOpNop) break;
       const std::uint32_t g = t.current->Group();
@@ -35,6 +21,8 @@ HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<Rule> rules) {
   }
   return S_OK;
 }
+
+namespace {
 
 HRESULT Then(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)()) {
   if (FAILED(hr)) return hr;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "gxl/shader/backend/targets/shader_target.h"
 
@@ -34,8 +35,19 @@ void ArgumentPattern(const ShaderProgram& p, const IrInstruction& instruction, s
 // Whether every argument group's pattern is one of the eight allowed swizzles.
 bool HasRestrictedSwizzles(const ShaderProgram& p, const IrInstruction& instruction);
 
-// The selection that the pixel targets open with: negate folding, saturate,
-// min and max from compares, and abs from compares.
+// A recogniser of the selection passes for the groups first to last;
+// `otherwise` runs where it does not apply.
+struct SelectionRule {
+  std::uint32_t first, last;
+  HRESULT (*apply)(ShaderTarget&);
+  HRESULT (*otherwise)(ShaderTarget&) = nullptr;
+};
+// Every instruction through the rules of its group, in order, with fresh use
+// analysis after each rewrite; the first failure is returned.
+HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<SelectionRule> rules);
+
+// The selection that the pixel and shader model 3 targets open with: negate
+// folding, saturate, min and max from compares, and abs from compares.
 HRESULT SelectPixelOpening(ShaderTarget& t);
 
 class PixelShader2Target : public ShaderTarget {
