@@ -72,7 +72,8 @@ HRESULT ShaderModel3Target::StageSampledOutputs() {
   const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
   std::uint32_t next = 0;
   for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex) next = std::max(next, v->reg + 1);
+    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex)
+      next = std::max(next, v->reg + 1);
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
     IrInstruction* inst = Instruction(i);
     const std::uint32_t n = inst ? inst->resultCount : 0;
@@ -151,7 +152,7 @@ std::uint32_t ShaderModel3Target::FormatValueName(std::uint32_t value, char* buf
 // --- Read ports and VFACE ------------------------------------------------------------------
 
 std::uint32_t ShaderModel3Target::NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* group) {
-  static constexpr ReadPortLimits kLimits{1, 3, 1, 1, 2, true, true, true};
+  static constexpr ReadPortLimits kLimits{1, 3, 1, 1, 2, true, true, true, true};
   if (FindReadPortViolation(*this, instruction, kLimits, group)) return 1;
   // A texture coordinate cannot come from vPos itself.
   const std::uint32_t n = instruction.Width();

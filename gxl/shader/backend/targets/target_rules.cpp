@@ -22,9 +22,9 @@ constexpr DWORD ReplicateSwizzle(std::uint32_t component) { return (component & 
 
 enum PortFile { kInputFile, kTemporaryFile, kConstantFile, kSamplerFile, kUncounted };
 
-PortFile FileOf(const ShaderProgram& p, const IrValue& v, bool samplerFile) {
+PortFile FileOf(const ShaderProgram& p, const IrValue& v, bool samplerFile, bool everyBank) {
   const RegisterBank* bank = p.BankOf(v);
-  if (!bank || (samplerFile && v.bank >= kStandardBankCount)) return kUncounted;
+  if (!bank || (samplerFile && !everyBank && v.bank >= kStandardBankCount)) return kUncounted;
   const std::uint32_t type = bank->type;
   if (type & kBankSampler) return samplerFile ? kSamplerFile : kUncounted;
   if (type & kBankUniform) return kConstantFile;
@@ -47,7 +47,7 @@ std::uint32_t FindReadPortViolation(const ShaderProgram& p, const IrInstruction&
     const IrValue* v = p.Value(inst.arguments[k * n]);
     const RegisterBank* bank = v ? p.BankOf(*v) : nullptr;
     if (!bank) continue;
-    const PortFile file = FileOf(p, *v, limits.samplerFile);
+    const PortFile file = FileOf(p, *v, limits.samplerFile, limits.everyBank);
     if (limits.faceUncounted && file == kInputFile && SemanticUsageOf(v->registerKey) == kUsageFace) continue;
     // Every uniform operand counts, in whichever bank (samplers only where
     // they are a file of their own).

@@ -22,9 +22,11 @@ struct ReadPortLimits {
   // ones are not counted.
   bool samplerFile;
   // VFACE inputs are read through no port; only constant-file operands count
-  // toward `uniformOperands` (shader model 3).
+  // toward `uniformOperands`; banks beyond the standard ones count as well
+  // (shader model 3).
   bool faceUncounted = false;
   bool constantOperandsOnly = false;
+  bool everyBank = false;
 };
 
 // 1 when the instruction's argument groups break the limits, the position of
