@@ -179,9 +179,51 @@ std::uint32_t ShaderModel3Target::CanReadFace(const IrInstruction& instruction, 
   return g == 0x10F || (g >= 0x735 && g <= 0x738) || (g >= 0x744 && g <= 0x747) ? 1 : 0;
 }
 
+// A pixel shader may take the vertex shader's whole output structure, whose
+// POSITION0 it cannot read: such an input is accepted, refused where it is
+// read, and neither checked again nor declared when nothing reads it.
+HRESULT ShaderModel3Target::CheckSemantics(std::uint32_t value, std::uint32_t flags) {
+  IrValue* v = Value(value);
+  if (!Vertex() && v && IsVaryingInput(BankOf(*v)) && v->semantic) {
+    bool error = false;
+    const HRESULT hr = ParseInputSemantic(*this, value, kInterpolatorSemantics, kSemanticAnyDirection, &error, false);
+    if (SUCCEEDED(hr) && !error && !(v->flags & kValueSemanticInvalid) &&
+        SemanticUsageOf(v->registerKey) == kUsagePosition && SemanticIndexOf(v->registerKey) == 0) {
+      v->registerKey = SemanticWord(kUsageNotReadable, 0);
+      return S_OK;
+    }
+  }
+  return ShaderTarget::CheckSemantics(value, flags);
+}
+
+void ShaderModel3Target::DropUnreadInputs() {
+  PodArray<bool> read;
+  if (!read.Reserve(values.Count())) return;  // all stay
+  for (std::uint32_t i = 0; i < values.Count(); ++i) read.Append(false);
+  auto mark = [&](std::uint32_t v) {
+    for (std::uint32_t steps = 0; v < values.Count() && !read[v] && steps < values.Count(); ++steps) {
+      read[v] = true;
+      const IrValue* value = Value(v);
+      if (!value) break;
+      if (value->relativeIndex != kNoIndex && value->relativeIndex < values.Count()) read[value->relativeIndex] = true;
+      v = value->alias;
+    }
+  };
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i)
+    if (const IrInstruction* inst = Instruction(i); inst && inst->word != 0)
+      for (std::uint32_t a = 0; a < inst->argumentCount; ++a) mark(inst->arguments[a]);
+  const std::uint32_t placeholder = StandardBankIndex(StandardBank::Undefined);
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    IrValue* v = Value(i);
+    if (v && !read[i] && IsVaryingInput(BankOf(*v)) && SemanticUsageOf(v->registerKey) == kUsageNotReadable)
+      v->bank = placeholder;
+  }
+}
+
 // VFACE and VPOS take no v register: each comes after every ordinary input,
 // which close up the gap it leaves.
 HRESULT ShaderModel3Target::CheckSemanticConsistency() {
+  if (!Vertex()) DropUnreadInputs();
   const HRESULT hr = ShaderTarget::CheckSemanticConsistency();
   if (hr != S_OK) return hr;
   for (const std::uint32_t usage : {kUsageFace, kUsageScreenPosition}) {
@@ -248,6 +290,12 @@ HRESULT ShaderModel3Target::EncodeInputRegister(std::uint32_t value, std::uint32
   if (usage == kUsageFace) return *type = kRegisterTypeMisc, *index = 1, S_OK;
   if (usage == kUsageScreenPosition) return *type = kRegisterTypeMisc, *index = 0, S_OK;
   if (usage == kNoSemanticUsage) return *type = 0, *index = SemanticIndexOf(v->registerKey), S_OK;
+  if (usage == kUsageNotReadable) {
+    if (v->semantic)
+      GXL_SHADER_REPORT(*this, v->semantic, msg::kInvalidSemantic, ValueDirectionText(value),
+                        v->semantic->token.kind == kTokenIdentifier ? v->semantic->token.value.text : "");
+    return E_FAIL;
+  }
   return *type = 1, *index = v->reg, S_OK;
 }
 

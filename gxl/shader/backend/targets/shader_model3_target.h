@@ -19,6 +19,7 @@ class ShaderModel3Target : public ShaderTarget {
   explicit ShaderModel3Target(bool fragment);
 
   using ShaderTarget::Compile;
+  HRESULT CheckSemantics(std::uint32_t value, std::uint32_t flags) override;
   HRESULT SetupProfileLimits() override;
   HRESULT SelectInstructions() override;
   HRESULT FinishSelection() override;
@@ -53,6 +54,7 @@ class ShaderModel3Target : public ShaderTarget {
   // has none.
   HRESULT EmitCurrent();
   HRESULT StageSampledOutputs();
+  void DropUnreadInputs();
   // Whether a value is an input of the given semantic usage.
   bool IsSpecialInput(std::uint32_t value, std::uint32_t usage) const;
 };
