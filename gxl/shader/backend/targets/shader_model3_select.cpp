@@ -110,9 +110,10 @@ HRESULT ShaderModel3Target::ReplaceFaceReads() {
 }
 
 HRESULT ShaderModel3Target::SelectInstructions() {
+  const bool optimise = !(options & kOptionNoOptimisation);
   HRESULT hr = Vertex() ? S_OK : ReplaceFaceReads();
   if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x114, 0x114, RecognizeBreakComparison}});
-  if (SUCCEEDED(hr) && (options & kOptionNoOptimisation)) {
+  if (SUCCEEDED(hr) && !optimise) {
     // Moves out of forwarded banks vanish between numbering and renumbering,
     // with no use analysis in between.
     NumberValues();
@@ -143,24 +144,28 @@ HRESULT ShaderModel3Target::SelectInstructions() {
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x735, 0x738, FoldSumIntoComparison}, {0x744, 0x747, FoldSumIntoBreak}});
     if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x737, 0x737, CompareWithNegatedSelf}});
-    if (SUCCEEDED(hr)) hr = ResetSelectionState();
-    if (SUCCEEDED(hr))
-      hr = ForEachInstruction(*this, {{0x746, 0x747, FoldSquareIntoBreak},
-                                      {0x746, 0x747, FoldSquaresIntoBreak},
-                                      {0x744, 0x747, SumIntoBreakQuietly}});
-    if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{kOpLoopMerge, kOpLoopMerge, RecognizeCountedLoop}});
-    if (SUCCEEDED(hr)) hr = ResetSelectionState();
-    if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{kOpLoopMerge, kOpLoopMerge, RecognizeCountedLoopCounter}});
-    if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x114, 0x114, MapConditionalBreak}});
-    if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMad}});
+  }
+  // Breaks and counted loops are mapped with or without optimisation: the
+  // flow-control rebuild takes no conditional break of its own.
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  if (SUCCEEDED(hr))
+    hr = ForEachInstruction(*this, {{0x746, 0x747, FoldSquareIntoBreak},
+                                    {0x746, 0x747, FoldSquaresIntoBreak},
+                                    {0x744, 0x747, SumIntoBreakQuietly}});
+  if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{kOpLoopMerge, kOpLoopMerge, RecognizeCountedLoop}});
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{kOpLoopMerge, kOpLoopMerge, RecognizeCountedLoopCounter}});
+  if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x114, 0x114, MapConditionalBreak}});
+  if (SUCCEEDED(hr) && optimise) {
+    hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMad}});
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x103, 0x103, FoldMoveIntoScalarResult},
                                       {0x105, 0x107, FoldMoveIntoScalarResult},
                                       {0x500, 0x500, FoldMoveIntoScalarResult},
                                       {0x703, 0x703, TryLerpOrders}});
-    if (SUCCEEDED(hr)) hr = ResetSelectionState();
   }
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
   if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{kOpSinCos, kOpSinCos, FixSinCosDestination}});
   hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
   hr = Then(hr, *this, &ShaderProgram::MergeDuplicateValues);
