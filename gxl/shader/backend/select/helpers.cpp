@@ -138,6 +138,16 @@ std::uint32_t IsDerivativeOperation(const IrInstruction& instruction) {
   return instruction.Group() == kOpDdx || instruction.Group() == kOpDdy;
 }
 
+HRESULT ShaderTarget::SortAllResultsByComponent() {
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    if (!Instruction(i)) continue;
+    SetCurrentInstruction(i);
+    const HRESULT hr = SortResultsByComponent();
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
 HRESULT ShaderTarget::SortResultsByComponent() {
   IrInstruction* inst = current;
   if (!inst) return S_FALSE;

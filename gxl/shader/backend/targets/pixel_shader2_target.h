@@ -46,6 +46,18 @@ struct SelectionRule {
 // analysis after each rewrite; the first failure is returned.
 HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<SelectionRule> rules);
 
+// `pass` after a success of what came before: its failure, else S_OK.
+HRESULT ThenPass(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)());
+// Recognisers with their arguments bound, for the rule lists:
+// RecognizeLerpFromMad without its warning, FormMultiplyAdd relaxed.
+HRESULT LerpFromMadQuiet(ShaderTarget& t);
+HRESULT MultiplyAddRelaxed(ShaderTarget& t);
+
+// The selection's last passes after `hr` (returned when a failure): sincos
+// destinations, then dead code, duplicate values, compaction and unused
+// values, with fresh use analysis. S_OK or the first failure.
+HRESULT FinishSelectionPasses(ShaderTarget& t, HRESULT hr);
+
 // The selection that the pixel and shader model 3 targets open with: negate
 // folding, saturate, min and max from compares, and abs from compares.
 HRESULT SelectPixelOpening(ShaderTarget& t);

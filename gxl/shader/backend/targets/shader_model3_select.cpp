@@ -14,15 +14,7 @@ namespace gxl::shader {
 
 namespace {
 
-HRESULT Then(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)()) {
-  if (FAILED(hr)) return hr;
-  hr = (p.*pass)();
-  return FAILED(hr) ? hr : S_OK;
-}
-
 HRESULT LerpFromMadWarned(ShaderTarget& t) { return RecognizeLerpFromMad(t, true); }
-HRESULT LerpFromMad(ShaderTarget& t) { return RecognizeLerpFromMad(t, false); }
-HRESULT MultiplyAddRelaxed(ShaderTarget& t) { return FormMultiplyAdd(t, true); }
 // A failure of the second round of break folds leaves the break as it was.
 HRESULT SumIntoBreakQuietly(ShaderTarget& t) {
   const HRESULT hr = FoldSumIntoBreak(t);
@@ -131,7 +123,7 @@ HRESULT ShaderModel3Target::SelectInstructions() {
                                       {0x201, 0x201, RecognizeAbsFromMax},
                                       {0x204, 0x204, PixelDotAdd2, MultiplyAddRelaxed},
                                       {0x700, 0x700, FoldAbsolute}});
-    hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
+    hr = ThenPass(hr, *this, &ShaderProgram::RemoveDeadCode);
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x205, 0x205, RecognizeNormalize},
@@ -157,7 +149,7 @@ HRESULT ShaderModel3Target::SelectInstructions() {
   if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{kOpLoopMerge, kOpLoopMerge, RecognizeCountedLoopCounter}});
   if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x114, 0x114, MapConditionalBreak}});
   if (SUCCEEDED(hr) && optimise) {
-    hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMad}});
+    hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMadQuiet}});
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x103, 0x103, FoldMoveIntoScalarResult},
@@ -166,13 +158,7 @@ HRESULT ShaderModel3Target::SelectInstructions() {
                                       {0x703, 0x703, TryLerpOrders}});
   }
   if (SUCCEEDED(hr)) hr = ResetSelectionState();
-  if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{kOpSinCos, kOpSinCos, FixSinCosDestination}});
-  hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
-  hr = Then(hr, *this, &ShaderProgram::MergeDuplicateValues);
-  hr = Then(hr, *this, &ShaderProgram::CompactInstructions);
-  hr = Then(hr, *this, &ShaderProgram::RemoveUnusedValues);
-  if (SUCCEEDED(hr)) hr = ResetSelectionState();
-  return FAILED(hr) ? hr : S_OK;
+  return FinishSelectionPasses(*this, hr);
 }
 
 // --- Code generation ----------------------------------------------------------------------
@@ -202,12 +188,8 @@ HRESULT ShaderModel3Target::EmitCurrent() {
 }
 
 HRESULT ShaderModel3Target::MapOperation() {
-  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
-    if (!Instruction(i)) continue;
-    SetCurrentInstruction(i);
-    const HRESULT hr = SortResultsByComponent();
-    if (FAILED(hr)) return hr;
-  }
+  const HRESULT sorted = SortAllResultsByComponent();
+  if (FAILED(sorted)) return sorted;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
     if (!Instruction(i)) continue;
     SetCurrentInstruction(i);

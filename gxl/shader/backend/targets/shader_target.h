@@ -284,6 +284,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // Bubble-sorts the results into component order, every argument group's
   // columns along; 1 when the instruction is not component-wise.
   HRESULT SortResultsByComponent();
+  // SortResultsByComponent on every instruction; the first failure.
+  HRESULT SortAllResultsByComponent();
   // Appends a copy restricted to the results j with keep[j] set (`width` of
   // them) and their columns of the `groupCount` argument groups.
   HRESULT SplitByComponents(const std::uint8_t* keep, std::uint32_t groupCount, std::uint32_t width);

@@ -23,6 +23,8 @@
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
 #include "place_constants.h"
+#include "tests/gxl/shader/compiled_hlsl.h"
+#include "tests/gxl/shader/corpus_text.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
@@ -40,48 +42,16 @@ using Code = std::vector<std::uint32_t>;
 
 constexpr DWORD kNoOptimisation = 0x4;
 
-struct Compiled {
-  HRESULT hr = E_FAIL;
-  Code code;
-  std::string log;
-  gxl::ComRef<ConstantTable> table;
-};
-
-Compiled CompileHlsl(const std::string& source, const char* entry, const char* profile, DWORD flags) {
-  Compiled c;
-  gxl::ComRef<DataBuffer> code, messages;
-  c.hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, entry, profile,
-                                 flags, code.Put(), messages.Put(), c.table.Put());
-  if (messages) c.log = static_cast<const char*>(messages->GetPointer());
-  if (code) {
-    const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
-    c.code.assign(words, words + code->GetSize() / 4);
-  }
-  return c;
-}
+using Compiled = shadertest::CompiledHlsl;
+using shadertest::CompileHlsl;
 
 std::string Text(const Code& code) {
   std::string text, error;
   return nura::shtok::Disassemble(code.data(), code.size(), &text, &error) ? text : "undecodable: " + error;
 }
 
-std::string ReadCorpus(const std::string& relative) {
-  for (const shadertest::CorpusFile& f : shadertest::CorpusFiles()) {
-    if (f.path.size() < relative.size() || f.path.compare(f.path.size() - relative.size(), relative.size(), relative))
-      continue;
-    std::ifstream in(f.path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  return {};
-}
-
-// Allegro joins the vertex and pixel halves into one effect text.
-std::string Allegro(const char* vertex, const char* pixel) {
-  const std::string v = ReadCorpus(std::string("allegro5/") + vertex), p = ReadCorpus(std::string("allegro5/") + pixel);
-  return v.empty() || p.empty() ? std::string() : v + "\n#line 1\n" + p;
-}
+using shadertest::Allegro;
+using shadertest::ReadCorpus;
 
 #define NURA_REQUIRE_SOURCE(text) NURA_REQUIRE_OUTSIDE_INPUT(!(text).empty(), "the shared shader corpus")
 
