@@ -184,7 +184,10 @@ std::uint32_t ShaderModel3Target::CanReadFace(const IrInstruction& instruction, 
 // read, and neither checked again nor declared when nothing reads it.
 HRESULT ShaderModel3Target::CheckSemantics(std::uint32_t value, std::uint32_t flags) {
   IrValue* v = Value(value);
-  if (!Vertex() && v && IsVaryingInput(BankOf(*v)) && v->semantic) {
+  const SourceToken* token = v && v->semantic ? &v->semantic->token : nullptr;
+  const bool position = token && (token->kind == kTokenIdentifier || token->kind == kTokenString) &&
+                        token->value.text && strncasecmp(token->value.text, "position", 8) == 0;
+  if (!Vertex() && position && IsVaryingInput(BankOf(*v))) {
     bool error = false;
     const HRESULT hr = ParseInputSemantic(*this, value, kInterpolatorSemantics, kSemanticAnyDirection, &error, false);
     if (SUCCEEDED(hr) && !error && !(v->flags & kValueSemanticInvalid) &&
