@@ -16,6 +16,8 @@
 // early. The generator runs them itself, once in double and once rounding
 // every value to float, and keeps only statements whose decisions agree and
 // whose values stay close, so a correct compiler gives Result() within 1e-5.
+// Root() is then r's first value; a node inside statements keeps the value of
+// its last evaluation.
 #pragma once
 
 #include <cstdint>
