@@ -335,10 +335,7 @@ std::vector<Pair> Pairs() {
                      return Varyings{{"POSITION0", MamePosition(l, kScreen)}, {"TEXCOORD0", t}};
                    },
                    [ntsc](const Varyings& in) { return ntsc.Pixel(in); },
-                   2e-3,
-                   // Optimised, its three loop-carried accumulators come out
-                   // mixed up (see ManyLoopCarriedValuesOptimised).
-                   false});
+                   2e-3});
   // bloom with only its first level weighted: the noise it adds to the other
   // levels multiplies zero, so the first texel scaled is what it returns.
   const float weight = 0.75f, target[2] = {512.0f, 256.0f};
@@ -633,11 +630,10 @@ INSTANTIATE_TEST_SUITE_P(Programs, GxlSm3EndToEndFlow,
                            return std::string(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param));
                          });
 
-// A loop that carries three four-component accumulators: optimised, the
-// loop body reads them from other registers than its end writes them to
-// (vs_2_sw as well as the shader model 3 profiles). A known fault of the
-// shared loop allocation, kept here to be enabled once it is mended.
-TEST(GxlSm3EndToEnd, DISABLED_ManyLoopCarriedValuesOptimised) {
+// A loop that carries three four-component accumulators, optimised: the loop
+// body reads each where the loop's end writes it, though the values moved
+// into the merges are single components and the entry values whole vectors.
+TEST(GxlSm3EndToEnd, ManyLoopCarriedValuesOptimised) {
   const char source[] =
       "float a, b, c;\n"
       "sampler s;\n"
