@@ -123,6 +123,21 @@ HRESULT OperandLegalizer::SplitDotProduct(const IrInstruction& inst) {
 
 HRESULT OperandLegalizer::Legalize(std::uint32_t position) {
   IrInstruction& inst = *m_p.instructions[position];
+  if (inst.Group() == kOpLoopBegin) {
+    // What the loop's entries read is gathered ahead of its opener, guarded
+    // as the opener is: gathered after it, it would run on every iteration.
+    for (std::uint32_t next = position + 1; next < m_p.instructions.Count(); ++next) {
+      IrInstruction* entry = m_p.instructions[next];
+      if (alloc::IsEmpty(entry)) continue;
+      if (entry->Group() != kOpLoopEntry) break;
+      std::uint32_t* group;
+      for (std::uint32_t g = 0, w; (w = entry->ArgumentGroup(g, &group)) != 0; ++g) {
+        HRESULT hr;
+        alloc::MakeGroupAddressable(m_p, group, w, inst, position, alloc::Repair::kBuild, &m_next, &hr);
+        if (FAILED(hr)) return hr;
+      }
+    }
+  }
   // A loop's entry and end carry its values as one list: they are never split.
   const bool loop = inst.Group() == kOpLoopEntry || inst.Group() == kOpLoopEnd;
   const bool componentwise = inst.IsArithmetic() && inst.Width() != 0 && !loop;

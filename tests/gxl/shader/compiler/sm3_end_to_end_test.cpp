@@ -111,6 +111,10 @@ bool RunVertices(const Compiled& c, const Uniforms& uniforms, Varyings out[4], s
   for (int l = 0; l < 4; ++l)
     for (const Declaration& d : interp.Declarations())
       if (d.output) out[l][Semantic(d.usage, d.usageIndex)] = lanes[l].o[d.number];
+  // Before shader model 3 the outputs are undeclared: oT# by their number.
+  if ((c.code[0] & 0xFFFF) < 0x300)
+    for (int l = 0; l < 4; ++l)
+      for (int n = 0; n < 8; ++n) out[l][Semantic(nura::shtok::kUsageTexCoord, n)] = lanes[l].o[n];
   return true;
 }
 
@@ -663,3 +667,39 @@ TEST(GxlSm3EndToEnd, ManyLoopCarriedValuesOptimised) {
 }
 
 }  // namespace
+// A loop whose starting vector gathers components of two sincos results:
+// the gathering runs once, before the loop, not at the top of every iteration.
+TEST(GxlSm3EndToEnd, LoopStartGatheredFromSincosResultsRunsOnce) {
+  const char source[] =
+      "float a, b;\n"
+      "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 t0 : TEXCOORD0) {\n"
+      "  float s1, c1, s2, c2;\n"
+      "  sincos(p.x * a, s1, c1);\n"
+      "  sincos(p.y * b, s2, c2);\n"
+      "  float4 v = float4(s1, c2, s2, c1);\n"
+      "  for (int i = 0; i < 6 && v.x < 50; i++) v = v * 1.5 + v.yzwx;\n"
+      "  pos = p; t0 = v; }\n";
+  const float a = 0.7f, b = 1.3f;
+  const Uniforms uniforms = {{"a", {a}}, {"b", {b}}};
+  for (const char* profile : {"vs_2_a", "vs_2_sw", "vs_3_0"}) {
+    for (const DWORD flags : {0u, kNoOptimisation}) {
+      SCOPED_TRACE(std::string(profile) + (flags ? " (no optimisation)" : ""));
+      const Compiled c = CompileHlsl(source, "main", profile, flags);
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      Varyings out[4];
+      std::string error;
+      ASSERT_TRUE(RunVertices(c, uniforms, out, &error)) << error;
+      for (int l = 0; l < 4; ++l) {
+        const Float4 p = VertexInput(l, nura::shtok::kUsagePosition, 0);
+        double v[4] = {std::sin(p[0] * a), std::cos(p[1] * b), std::sin(p[1] * b), std::cos(p[0] * a)};
+        for (int i = 0; i < 6 && v[0] < 50; ++i) {
+          const double w[4] = {v[0] * 1.5 + v[1], v[1] * 1.5 + v[2], v[2] * 1.5 + v[3], v[3] * 1.5 + v[0]};
+          std::copy(w, w + 4, v);
+        }
+        for (int i = 0; i < 4; ++i)
+          EXPECT_NEAR(out[l]["TEXCOORD0"][i], v[i], 1e-3 * (1 + std::fabs(v[i]))) << "lane " << l << " [" << i << "]\n"
+                                                                                 << Text(c.code);
+      }
+    }
+  }
+}
