@@ -73,11 +73,87 @@ auto Quietly(A a) {
 
 }  // namespace
 
+// One side of a flow-control block that writes an output register in pieces
+// which together make .x, .xy, .xyz or .xyzw writes temporaries instead, and
+// one move under the same guard, after its last piece, writes the register.
+// (The move at the end below cannot gather writes of which only one side
+// of a block runs.)
+HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
+  const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
+  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
+  std::uint32_t next = 0;
+  for (std::uint32_t i = 0; i < values.Count(); ++i)
+    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex)
+      next = std::max(next, v->reg + 1);
+  // The components of output register `reg` an instruction writes, and under which guard.
+  auto written = [&](const IrInstruction* inst, std::uint32_t reg, std::uint32_t* predicate, std::uint32_t* sense) {
+    std::uint32_t mask = 0;
+    for (std::uint32_t r = 0; inst && inst->word && r < inst->resultCount; ++r) {
+      const IrValue* v = Value(inst->results[r]);
+      if (!v || v->bank != outputs || v->reg != reg || v->component > 3 || v->relativeIndex != kNoIndex) continue;
+      mask |= 1u << v->component;
+      *predicate = v->predicate;
+      *sense = v->predicateSense;
+    }
+    return mask;
+  };
+  auto legal = [](std::uint32_t mask) { return mask == 1 || mask == 3 || mask == 7 || mask == 15; };
+  for (std::uint32_t first = 0; first < instructions.Count(); ++first) {
+    const IrInstruction* head = Instruction(first);
+    const IrValue* v = head && head->word && head->resultCount ? Value(head->results[0]) : nullptr;
+    if (!v || v->bank != outputs || v->predicate == kNoIndex || v->relativeIndex != kNoIndex) continue;
+    const std::uint32_t reg = v->reg, predicate = v->predicate, sense = v->predicateSense;
+    // The side's pieces up to the first write of the register under another guard.
+    std::uint32_t last = first, mask = 0;
+    bool pieces = false;
+    for (std::uint32_t p = first; p < instructions.Count(); ++p) {
+      std::uint32_t q = kNoIndex, s = 1;
+      const std::uint32_t m = written(Instruction(p), reg, &q, &s);
+      if (!m) continue;
+      if (q != predicate || s != sense) break;
+      pieces |= !legal(m) || (mask & m);
+      mask |= m;
+      last = p;
+    }
+    if (!pieces || !legal(mask)) continue;
+    // The pieces write a temporary; the last piece of each component feeds the move.
+    const std::uint32_t highest = mask == 15 ? 3 : mask == 7 ? 2 : mask == 3 ? 1 : 0;
+    std::uint32_t from[4], to[4];
+    for (std::uint32_t p = first; p <= last; ++p) {
+      IrInstruction* inst = Instruction(p);
+      for (std::uint32_t r = 0; inst && inst->word && r < inst->resultCount; ++r) {
+        const IrValue* out = Value(inst->results[r]);
+        if (!out || out->bank != outputs || out->reg != reg || out->component > 3) continue;
+        const std::uint32_t c = out->component, value = AddValue(temporaries, next, c, 0.0);
+        if (value == kNoIndex) return E_OUTOFMEMORY;
+        Value(value)->predicate = predicate;
+        Value(value)->predicateSense = sense;
+        from[c] = value;
+        to[c] = inst->results[r];
+        inst->results[r] = value;
+      }
+    }
+    ++next;
+    const std::uint32_t move = AddInstruction(IrWord(kOpMove, highest + 1), highest + 1, highest + 1);
+    if (move == kNoIndex) return E_OUTOFMEMORY;
+    IrInstruction& m = *Instruction(move);
+    for (std::uint32_t c = 0; c <= highest; ++c) {
+      m.arguments[c] = from[c];
+      m.results[c] = to[c];
+    }
+    m.CopySourcePosition(Instruction(last));
+    for (std::uint32_t p = move; p > last + 1; --p) std::swap(instructions.Slot(p), instructions.Slot(p - 1));
+    first = last + 1;
+  }
+  return S_OK;
+}
+
 // Texture coordinate outputs take only the masks .x, .xy, .xyz and .xyzw: an
 // output register written in other pieces is computed into temporaries
 // instead and written whole by one move at the end (holes hold 0).
 HRESULT VertexShaderTarget::OrderOutputWrites() {
-  HRESULT hr = ResetSelectionState();
+  HRESULT hr = GatherGuardedOutputWrites();
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
   if (FAILED(hr)) return hr;
   const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
   const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
