@@ -71,6 +71,26 @@ auto Quietly(A a) {
   };
 }
 
+// One past the highest temporary register in use.
+std::uint32_t NextFreeTemporary(const ShaderTarget& t) {
+  const std::uint32_t temporaries = t.StandardBankIndex(StandardBank::Temporaries);
+  std::uint32_t next = 0;
+  for (std::uint32_t i = 0; i < t.values.Count(); ++i)
+    if (const IrValue* v = t.values[i]; v && v->bank == temporaries && v->reg != kNoIndex)
+      next = std::max(next, v->reg + 1);
+  return next;
+}
+
+// A move of from[0..n) into to[0..n), appended; null when memory runs out.
+IrInstruction* AddGatheringMove(ShaderTarget& t, const std::uint32_t* from, const std::uint32_t* to, std::uint32_t n) {
+  const std::uint32_t move = t.AddInstruction(IrWord(kOpMove, n), n, n);
+  if (move == kNoIndex) return nullptr;
+  IrInstruction& m = *t.Instruction(move);
+  std::copy(from, from + n, m.arguments);
+  std::copy(to, to + n, m.results);
+  return &m;
+}
+
 }  // namespace
 
 // One side of a flow-control block that writes an output register in pieces
@@ -81,10 +101,7 @@ auto Quietly(A a) {
 HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
   const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
   const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
-  std::uint32_t next = 0;
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex)
-      next = std::max(next, v->reg + 1);
+  std::uint32_t next = NextFreeTemporary(*this);
   // The components of output register `reg` an instruction writes, and under which guard.
   auto written = [&](const IrInstruction* inst, std::uint32_t reg, std::uint32_t* predicate, std::uint32_t* sense) {
     std::uint32_t mask = 0;
@@ -134,15 +151,11 @@ HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
       }
     }
     ++next;
-    const std::uint32_t move = AddInstruction(IrWord(kOpMove, highest + 1), highest + 1, highest + 1);
-    if (move == kNoIndex) return E_OUTOFMEMORY;
-    IrInstruction& m = *Instruction(move);
-    for (std::uint32_t c = 0; c <= highest; ++c) {
-      m.arguments[c] = from[c];
-      m.results[c] = to[c];
-    }
-    m.CopySourcePosition(Instruction(last));
-    for (std::uint32_t p = move; p > last + 1; --p) std::swap(instructions.Slot(p), instructions.Slot(p - 1));
+    IrInstruction* m = AddGatheringMove(*this, from, to, highest + 1);
+    if (!m) return E_OUTOFMEMORY;
+    m->CopySourcePosition(Instruction(last));
+    for (std::uint32_t p = instructions.Count() - 1; p > last + 1; --p)
+      std::swap(instructions.Slot(p), instructions.Slot(p - 1));
     first = last + 1;
   }
   return S_OK;
@@ -194,10 +207,7 @@ HRESULT VertexShaderTarget::OrderOutputWrites() {
   }
   // Registers above every one in use: one for what the move reads, one for
   // what earlier writes of the same components leave unread.
-  std::uint32_t next = 0;
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex)
-      next = std::max(next, v->reg + 1);
+  std::uint32_t next = NextFreeTemporary(*this);
   for (std::size_t k = 0; k < registers.Size(); ++k) {
     const Written& w = registers[k];
     if (!w.unordered || w.guarded) continue;
@@ -238,16 +248,11 @@ HRESULT VertexShaderTarget::OrderOutputWrites() {
         inst->results[r] = value;
       }
     }
-    const std::uint32_t move = AddInstruction(IrWord(kOpMove, highest + 1), highest + 1, highest + 1);
-    if (move == kNoIndex) return E_OUTOFMEMORY;
-    IrInstruction& m = *Instruction(move);
-    for (std::uint32_t c = 0; c <= highest; ++c) {
-      m.arguments[c] = from[c];
-      m.results[c] = to[c];
-    }
+    IrInstruction* m = AddGatheringMove(*this, from, to, highest + 1);
+    if (!m) return E_OUTOFMEMORY;
     if (w.last[0] != kNoIndex) {
       const IrValue* origin = Value(w.last[0]);
-      if (const IrInstruction* d = Instruction(origin->definingPosition)) m.CopySourcePosition(d);
+      if (const IrInstruction* d = Instruction(origin->definingPosition)) m->CopySourcePosition(d);
     }
   }
   return ResetSelectionState();
