@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -533,11 +534,14 @@ TEST(GxlSm3EndToEnd, PixelFunctionsAgreeWithVersion2) {
 // them), their variables uniforms, against the generator's own evaluation:
 // vertex programs write the result to TEXCOORD0-3, pixel ones to COLOR0-3.
 // Each program compiles (or stops at a limit of the profile, saying so) into
-// code that validates and runs. About a fifth of the programs give other
-// values, the vertex 2.x profiles as often as these: faults of the shared
-// flow-control rebuild and loop merges, listed by seed, which the share
-// below keeps from growing.
+// code that validates and runs, and gives the generator's values. The seeds
+// listed below still give other values (open faults, about one program in
+// twenty-five); any other seed that does fails.
 constexpr std::uint32_t kFlowSeeds = 500, kFlowBatches = 10;
+const std::set<std::uint32_t> kVertexFlowOpen = {21,  126, 137, 210, 276, 297, 307, 309, 321, 324,
+                                                 325, 330, 355, 357, 363, 380, 393, 420, 423};
+const std::set<std::uint32_t> kPixelFlowOpen = {89,  90,  111, 113, 125, 142, 167, 181, 190, 196, 224, 230,
+                                                247, 250, 265, 269, 294, 325, 329, 331, 355, 361, 364, 398};
 
 class GxlSm3EndToEndFlow : public ::testing::TestWithParam<std::tuple<const char*, std::uint32_t>> {};
 
@@ -618,10 +622,12 @@ TEST_P(GxlSm3EndToEndFlow, ProgramsGiveTheGeneratorsValues) {
     }
     if (!same) differing += " " + std::to_string(seed);
     mismatched += !same;
+    EXPECT_TRUE(same || (vertex ? kVertexFlowOpen : kPixelFlowOpen).count(seed))
+        << "seed " << seed << " " << profile << " gives other values\n"
+        << source << Text(c.code);
     ++compared;
   }
   EXPECT_GT(compared, 4 * limited);
-  EXPECT_LE(mismatched * 4, compared) << "seeds giving other values:" << differing;
   if (!differing.empty()) std::printf("%s: seeds giving other values:%s\n", profile, differing.c_str());
   RecordProperty("compared", static_cast<int>(compared));
   RecordProperty("mismatched", static_cast<int>(mismatched));
@@ -666,7 +672,6 @@ TEST(GxlSm3EndToEnd, ManyLoopCarriedValuesOptimised) {
     EXPECT_NEAR(got[0].oC[0][i], want[0].oC[0][i], 1e-4 * (1 + std::fabs(want[0].oC[0][i]))) << i;
 }
 
-}  // namespace
 // A loop whose starting vector gathers components of two sincos results:
 // the gathering runs once, before the loop, not at the top of every iteration.
 TEST(GxlSm3EndToEnd, LoopStartGatheredFromSincosResultsRunsOnce) {
@@ -703,3 +708,5 @@ TEST(GxlSm3EndToEnd, LoopStartGatheredFromSincosResultsRunsOnce) {
     }
   }
 }
+
+}  // namespace
