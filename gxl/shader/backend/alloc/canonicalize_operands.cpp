@@ -27,17 +27,9 @@ HRESULT ShaderProgram::CanonicalizeOperands() {
     IrInstruction* inst = instructions[position];
     const std::uint32_t w = inst ? inst->Width() : 0;
     if (alloc::IsEmpty(inst) || w == 0 || w > 16) continue;
-    // A loop's entry and end are copies place by place: reordered, each
-    // result keeps its argument, and the writer of the copy needs them in
-    // ascending components as any other.
-    const bool copies = inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEnd;
-    if (copies && w <= 4 && inst->resultCount == w && inst->argumentCount == w) {
-      alloc::SortGroupByComponent(*this, inst->results, order, w);
-      Permute(inst->results, 1, w, order);
-      Permute(inst->arguments, 1, w, order);
-      continue;
-    }
-    if (copies) continue;
+    // A loop's entry takes, from the second iteration on, what its end reads,
+    // place by place: neither may be reordered alone.
+    if (inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEnd) continue;
     if (inst->IsDot() && inst->argumentCount == 2 * w) {
       alloc::SortGroupByComponent(*this, inst->arguments + w, order, w);
       Permute(inst->arguments, 2, w, order);

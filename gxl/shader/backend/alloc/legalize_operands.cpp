@@ -27,6 +27,7 @@ class OperandLegalizer {
   ShaderProgram& m_p;
   std::uint32_t m_next = 0;
   std::uint32_t m_one = kNoIndex;
+  std::uint32_t m_end = 0;  // the program's own instructions; copies follow
 };
 
 std::uint32_t OperandLegalizer::Agreeing(const IrInstruction& inst, std::uint32_t j, bool* taken,
@@ -126,7 +127,7 @@ HRESULT OperandLegalizer::Legalize(std::uint32_t position) {
   if (inst.Group() == kOpLoopBegin) {
     // What the loop's entries read is gathered ahead of its opener, guarded
     // as the opener is: gathered after it, it would run on every iteration.
-    for (std::uint32_t next = position + 1; next < m_p.instructions.Count(); ++next) {
+    for (std::uint32_t next = position + 1; next < m_end; ++next) {
       IrInstruction* entry = m_p.instructions[next];
       if (alloc::IsEmpty(entry)) continue;
       if (entry->Group() != kOpLoopEntry) break;
@@ -162,7 +163,7 @@ HRESULT OperandLegalizer::Run() {
   if (FAILED(hr)) return hr;
   m_p.NumberValues();
   m_next = alloc::NextFreeRegister(m_p, alloc::TemporaryBank(m_p));
-  const std::uint32_t old = m_p.instructions.Count();
+  const std::uint32_t old = m_end = m_p.instructions.Count();
   for (std::uint32_t position = 0; position < old; ++position) {
     if (alloc::IsEmpty(m_p.instructions[position])) continue;
     if (FAILED(hr = Legalize(position))) {
