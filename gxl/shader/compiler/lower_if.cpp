@@ -97,20 +97,34 @@ HRESULT ShaderCompiler::MergeBranches(const ParseNode* node, const Branch& then,
   return S_OK;
 }
 
+void ShaderCompiler::RestoreFacts(const PodArray<HeldFacts>& held) {
+  for (std::size_t k = held.Size(); k-- > 0;) {
+    if (IrValue* v = Value(held[k].value)) {
+      v->flags = held[k].flags;
+      v->rangeLow = held[k].low;
+      v->rangeHigh = held[k].high;
+    }
+  }
+}
+
 HRESULT ShaderCompiler::LowerIf(const ParseNode* node, std::uint32_t condition, const ParseNode* then,
                                 const ParseNode* otherwise) {
+  const PodArray<HeldFacts>* held = heldFacts;  // for this if alone, not for those in its branches
+  heldFacts = nullptr;
   if (!target || !Value(condition)) return E_FAIL;
   struct Restore {
     ShaderCompiler& c;
     std::uint32_t guard, block, polarity, staticIfs, dynamicIfs;
+    const PodArray<HeldFacts>* held;
     ~Restore() {
       c.guard = guard;
       c.blockContext = block;
       c.polarity = polarity;
       c.staticIfs = staticIfs;
       c.dynamicIfs = dynamicIfs;
+      if (held) c.RestoreFacts(*held);
     }
-  } restore{*this, guard, blockContext, polarity, staticIfs, dynamicIfs};
+  } restore{*this, guard, blockContext, polarity, staticIfs, dynamicIfs, held};
 
   // A known condition lowers one branch.
   ValueRange r;
@@ -215,6 +229,7 @@ HRESULT ShaderCompiler::LowerIf(const ParseNode* node, std::uint32_t condition, 
     // Derivatives need every pixel of the quad to run the same code.
     if (!isStatic && AnyInstructionSince(noted, TakesDerivatives)) keep = false;
     if (keep) {
+      if (held) RestoreFacts(*held);
       hr = MergeBranches(node, thenBranch, elseBranch, saved.Data(), true, block, thenPolarity, kNoIndex);
       if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
       merged = true;
@@ -242,6 +257,7 @@ HRESULT ShaderCompiler::LowerIf(const ParseNode* node, std::uint32_t condition, 
       guard = outerGuard;
       if (FAILED(hr)) return hr;
     }
+    if (held) RestoreFacts(*held);
     hr = MergeBranches(node, thenBranch, elseBranch, saved.Data(), false, kNoIndex, 1, thenGuard);
     if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
   }

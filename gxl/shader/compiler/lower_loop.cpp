@@ -255,7 +255,12 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   st.iterations = n;
   loopCounter = {0.0, static_cast<double>(n)};
   hr = EmitFlowControlLoop(node, init, condition, body, carried, st);
-  return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  // Variables declared in the body end with it: the loop carries none of
+  // their values out, and a value written inside it may never have been.
+  for (std::size_t s = 0; s < slots; ++s)
+    if (startMap[s] == kNoIndex) valueMap[s] = kNoIndex;
+  return hr;
 }
 
 HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -381,6 +386,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   PodArray<std::uint32_t> a, c, savedA;
   PodArray<ValueRange> ranges, savedRanges;
   PodArray<std::uint32_t> facts, savedFacts;
+  PodArray<HeldFacts> held;
   if (!a.Append(valueMap.Data(), slots) || !c.Append(valueMap.Data(), slots) || !ranges.Reserve(slots) ||
       !facts.Reserve(slots))
     return OutOfMemory(node);
@@ -446,12 +452,16 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
     if (g.low == 0 && g.high == 0) break;
     if (!Excludes0(g)) loopAttempt = 1;
     if (counter) counter = !certain && test != kNoIndex && MatchLoopCounter(test, k, &counterSlot, &counterFinal);
-    // The guarded values know what the unguarded ones do.
+    // Inside the guarded body every earlier iteration ran, so the guarded
+    // values know what the unguarded ones do; the side that skips the body
+    // reads them as they are, so the if puts their own facts back to merge.
     constexpr std::uint32_t kShared = kRangeFacts | kValueConstant | kValueRangeCached;
+    held.Clear();
     for (std::size_t s = 0; s < slots; ++s) {
       IrValue* x = a[s] != c[s] ? Value(a[s]) : nullptr;
       const IrValue* y = x ? Value(c[s]) : nullptr;
       if (!y) continue;
+      if (!held.Append(HeldFacts{a[s], x->flags, x->rangeLow, x->rangeHigh})) return OutOfMemory(node);
       x->flags = (x->flags & ~kShared) | (y->flags & kShared);
       x->rangeLow = y->rangeLow;
       x->rangeHigh = y->rangeHigh;
@@ -459,7 +469,10 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
     if (body) {
       use(a);
       returned = discarded = 0;
-      if (FAILED(hr = LowerIf(conditionNode, accumulated, body, nullptr))) return hr;
+      heldFacts = &held;
+      hr = LowerIf(conditionNode, accumulated, body, nullptr);
+      heldFacts = nullptr;
+      if (FAILED(hr)) return hr;
       stopped = returned || discarded;
       leftReturned = leftReturned || returned;
       leftDiscarded = leftDiscarded || discarded;
@@ -472,6 +485,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       returned = discarded = 0;
       if (stopped && !loopAttempt) ended = true;
     }
+    RestoreFacts(held);
     if (outOfBounds) {
       // The iteration reached past an array: it does not happen.
       std::memcpy(a.Data(), savedA.Data(), slots * sizeof(std::uint32_t));

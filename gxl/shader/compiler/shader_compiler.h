@@ -384,6 +384,18 @@ class ShaderCompiler {
   };
   struct Branch;
   struct LoopState;
+  // A value's own facts (flags and range fields), kept while an unrolled
+  // iteration's body borrows those of the unguarded iteration.
+  struct HeldFacts {
+    std::uint32_t value, flags;
+    double low, high;
+  };
+  // Puts the facts back, latest first, so that a value held twice ends with its own.
+  void RestoreFacts(const PodArray<HeldFacts>& held);
+  // The facts of the values before an unrolled iteration, set for the if
+  // that guards its body: that if takes them and puts them back before it
+  // merges, as the side that skips the body reads those values.
+  const PodArray<HeldFacts>* heldFacts = nullptr;
   HRESULT AssignGlobalSlots(std::uint32_t* slots);
   // The global declaration of a function (where its messages point), or null.
   const DeclarationNode* DeclarationOf(const ParseNodeKind10* function) const;

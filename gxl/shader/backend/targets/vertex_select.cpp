@@ -69,13 +69,102 @@ auto Quietly(A a) {
   };
 }
 
+// One past the highest temporary register in use.
+std::uint32_t NextFreeTemporary(const ShaderTarget& t) {
+  const std::uint32_t temporaries = t.StandardBankIndex(StandardBank::Temporaries);
+  std::uint32_t next = 0;
+  for (std::uint32_t i = 0; i < t.values.Count(); ++i)
+    if (const IrValue* v = t.values[i]; v && v->bank == temporaries && v->reg != kNoIndex)
+      next = std::max(next, v->reg + 1);
+  return next;
+}
+
+// A move of from[0..n) into to[0..n), appended; null when memory runs out.
+IrInstruction* AddGatheringMove(ShaderTarget& t, const std::uint32_t* from, const std::uint32_t* to, std::uint32_t n) {
+  const std::uint32_t move = t.AddInstruction(IrWord(kOpMove, n), n, n);
+  if (move == kNoIndex) return nullptr;
+  IrInstruction& m = *t.Instruction(move);
+  std::copy(from, from + n, m.arguments);
+  std::copy(to, to + n, m.results);
+  return &m;
+}
+
 }  // namespace
+
+// One side of a flow-control block that writes an output register in pieces
+// which together make .x, .xy, .xyz or .xyzw writes temporaries instead, and
+// one move under the same guard, after its last piece, writes the register.
+// (The move at the end below cannot gather writes of which only one side
+// of a block runs.)
+HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
+  const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
+  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
+  std::uint32_t next = NextFreeTemporary(*this);
+  // The components of output register `reg` an instruction writes, and under which guard.
+  auto written = [&](const IrInstruction* inst, std::uint32_t reg, std::uint32_t* predicate, std::uint32_t* sense) {
+    std::uint32_t mask = 0;
+    for (std::uint32_t r = 0; inst && inst->word && r < inst->resultCount; ++r) {
+      const IrValue* v = Value(inst->results[r]);
+      if (!v || v->bank != outputs || v->reg != reg || v->component > 3 || v->relativeIndex != kNoIndex) continue;
+      mask |= 1u << v->component;
+      *predicate = v->predicate;
+      *sense = v->predicateSense;
+    }
+    return mask;
+  };
+  auto legal = [](std::uint32_t mask) { return mask == 1 || mask == 3 || mask == 7 || mask == 15; };
+  for (std::uint32_t first = 0; first < instructions.Count(); ++first) {
+    const IrInstruction* head = Instruction(first);
+    const IrValue* v = head && head->word && head->resultCount ? Value(head->results[0]) : nullptr;
+    if (!v || v->bank != outputs || v->predicate == kNoIndex || v->relativeIndex != kNoIndex) continue;
+    const std::uint32_t reg = v->reg, predicate = v->predicate, sense = v->predicateSense;
+    // The side's pieces up to the first write of the register under another guard.
+    std::uint32_t last = first, mask = 0;
+    bool pieces = false;
+    for (std::uint32_t p = first; p < instructions.Count(); ++p) {
+      std::uint32_t q = kNoIndex, s = 1;
+      const std::uint32_t m = written(Instruction(p), reg, &q, &s);
+      if (!m) continue;
+      if (q != predicate || s != sense) break;
+      pieces |= !legal(m) || (mask & m);
+      mask |= m;
+      last = p;
+    }
+    if (!pieces || !legal(mask)) continue;
+    // The pieces write a temporary; the last piece of each component feeds the move.
+    const std::uint32_t highest = mask == 15 ? 3 : mask == 7 ? 2 : mask == 3 ? 1 : 0;
+    std::uint32_t from[4], to[4];
+    for (std::uint32_t p = first; p <= last; ++p) {
+      IrInstruction* inst = Instruction(p);
+      for (std::uint32_t r = 0; inst && inst->word && r < inst->resultCount; ++r) {
+        const IrValue* out = Value(inst->results[r]);
+        if (!out || out->bank != outputs || out->reg != reg || out->component > 3) continue;
+        const std::uint32_t c = out->component, value = AddValue(temporaries, next, c, 0.0);
+        if (value == kNoIndex) return E_OUTOFMEMORY;
+        Value(value)->predicate = predicate;
+        Value(value)->predicateSense = sense;
+        from[c] = value;
+        to[c] = inst->results[r];
+        inst->results[r] = value;
+      }
+    }
+    ++next;
+    IrInstruction* m = AddGatheringMove(*this, from, to, highest + 1);
+    if (!m) return E_OUTOFMEMORY;
+    m->CopySourcePosition(Instruction(last));
+    for (std::uint32_t p = instructions.Count() - 1; p > last + 1; --p)
+      std::swap(instructions.Slot(p), instructions.Slot(p - 1));
+    first = last + 1;
+  }
+  return S_OK;
+}
 
 // Texture coordinate outputs take only the masks .x, .xy, .xyz and .xyzw: an
 // output register written in other pieces is computed into temporaries
 // instead and written whole by one move at the end (holes hold 0).
 HRESULT VertexShaderTarget::OrderOutputWrites() {
-  HRESULT hr = ResetSelectionState();
+  HRESULT hr = GatherGuardedOutputWrites();
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
   if (FAILED(hr)) return hr;
   const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
   const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
@@ -116,10 +205,7 @@ HRESULT VertexShaderTarget::OrderOutputWrites() {
   }
   // Registers above every one in use: one for what the move reads, one for
   // what earlier writes of the same components leave unread.
-  std::uint32_t next = 0;
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex)
-      next = std::max(next, v->reg + 1);
+  std::uint32_t next = NextFreeTemporary(*this);
   for (std::size_t k = 0; k < registers.Size(); ++k) {
     const Written& w = registers[k];
     if (!w.unordered || w.guarded) continue;
@@ -160,16 +246,11 @@ HRESULT VertexShaderTarget::OrderOutputWrites() {
         inst->results[r] = value;
       }
     }
-    const std::uint32_t move = AddInstruction(IrWord(kOpMove, highest + 1), highest + 1, highest + 1);
-    if (move == kNoIndex) return E_OUTOFMEMORY;
-    IrInstruction& m = *Instruction(move);
-    for (std::uint32_t c = 0; c <= highest; ++c) {
-      m.arguments[c] = from[c];
-      m.results[c] = to[c];
-    }
+    IrInstruction* m = AddGatheringMove(*this, from, to, highest + 1);
+    if (!m) return E_OUTOFMEMORY;
     if (w.last[0] != kNoIndex) {
       const IrValue* origin = Value(w.last[0]);
-      if (const IrInstruction* d = Instruction(origin->definingPosition)) m.CopySourcePosition(d);
+      if (const IrInstruction* d = Instruction(origin->definingPosition)) m->CopySourcePosition(d);
     }
   }
   return ResetSelectionState();

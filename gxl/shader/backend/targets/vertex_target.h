@@ -69,6 +69,9 @@ class VertexShaderTarget : public ShaderTarget {
   // Output registers written in pieces other than .x, .xy, .xyz, .xyzw
   // are written whole by one move at the end.
   HRESULT OrderOutputWrites();
+  // Output registers written in pieces on one side of a flow-control block
+  // are written whole there by one move after the pieces.
+  HRESULT GatherGuardedOutputWrites();
   // From vs_2_0: the current dp3 of a vector with itself, its rsq and the
   // multiply that scales the vector by it become nrm.
   HRESULT FoldNormalize();

@@ -52,6 +52,18 @@ const Loop kLoops[] = {
        for (int i = 0; i < 8 && r < y * 10; i += 2) r += Texel2D(x, i);
        return std::vector<double>(4, r);
      }},
+    // Unrolled with an if block per iteration: where the first iteration does
+    // not run, r keeps its first value, whatever the body would have made.
+    {"float r = a.y; for (int i = 0; i < 4 && a.x > 0; i++) {"
+     " r -= float4(-3.25, 0.8125, 0.625, -1.4375)[(int)float2(1.75, 3.4375)[(int)(a.y > 1)]]; r = 0.875; }"
+     " return r;",
+     [](double x, double y) { return std::vector<double>(4, x > 0 ? 0.875 : y); }},
+    // A variable declared in a loop's body (the inner counter) is not read
+    // after the loop, where it may never have been written.
+    {"float r = 0; if (a.x < 0) { r = 1; } else {"
+     " for (int i = 0; i < 4 && i < a.y * 4; i++) { for (int j = 0; j < 2 && a.x == 2; j++) { r = 3; } } }"
+     " return r;",
+     [](double x, double) { return std::vector<double>(4, x < 0 ? 1 : 0); }},
 };
 
 TEST(GxlLowerLoop, FlowControlUnrolledAndForcedFormsAgree) {
