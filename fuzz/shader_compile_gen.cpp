@@ -35,10 +35,13 @@ namespace sh = nura::fuzz::shader;
 
 constexpr DWORD kFlags[] = {0, 0x4, 0x200, 0x401};
 
+// The vertex and pixel compiler targets of the table; 2_x is a version of the
+// assembler alone, whichever spelling the table flags.
 std::vector<const ShaderProfileRow*> Profiles() {
   std::vector<const ShaderProfileRow*> rows;
   for (const ShaderProfileRow& row : ShaderProfileTable)
-    if ((row.flags & kProfileCompilerTarget) && sh::IsShaderVersion(row.version)) rows.push_back(&row);
+    if ((row.flags & kProfileCompilerTarget) && sh::IsShaderVersion(row.version) && (row.version & 0xFFFF) != 0x201)
+      rows.push_back(&row);
   return rows;
 }
 

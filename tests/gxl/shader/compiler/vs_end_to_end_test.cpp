@@ -494,6 +494,41 @@ TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
   }
 }
 
+// A constant copied into a temporary for one instruction's read ports (c.x
+// beside a literal) serves a later reader of two constants only where the
+// copy holds every component that reader's operand takes (all of c).
+TEST(GxlVsEndToEnd, ReadPortCopiesServeWholeOperands) {
+  const std::string source =
+      "float4 c;\nfloat k;\n"
+      "float4 main() : POSITION { return (c.xz <= float2(4, 8)).x ? 0 : (k ? float4(1, 2, 3, 4) : c); }\n";
+  struct Row {
+    Float4 c;
+    float k;
+    Float4 want;
+  };
+  const Row rows[] = {{Float4(5, 2, 3, 4), 1, Float4(1, 2, 3, 4)},
+                      {Float4(5, 2, 3, 4), 0, Float4(5, 2, 3, 4)},
+                      {Float4(3, 2, 3, 4), 1, Float4(0, 0, 0, 0)}};
+  for (const char* profile : kProfiles) {
+    const Compiled c = Compile(source, "main", profile, 0, nullptr);
+    ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+    ConstantDesc vector{}, scalar{};
+    UINT count = 1;
+    ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "c"), &vector, &count), S_OK);
+    ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "k"), &scalar, &count), S_OK);
+    for (const Row& row : rows) {
+      nura::shtok::Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+      interp.SetFloat(static_cast<int>(vector.registerIndex), row.c);
+      interp.SetFloat(static_cast<int>(scalar.registerIndex), Float4(row.k, 0, 0, 0));
+      Lane lane;
+      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " [" << i << "]\n" << c.text;
+    }
+  }
+}
+
 // A negated vector holding a literal keeps the literal's sign, beside the
 // plain literal the same shader also reads.
 TEST(GxlVsEndToEnd, NegatedLiteralsKeepTheirSign) {
