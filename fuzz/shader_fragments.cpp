@@ -5,7 +5,9 @@
 // name ends inside it, then the end token.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "fuzz/shader_checks.h"
 
@@ -15,6 +17,19 @@ using nura::fuzz::Require;
 namespace sh = nura::fuzz::shader;
 
 constexpr DWORD kMaskBits[] = {0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x200, 0x400};
+
+// A fragment's code is vertex or pixel code under a fragment version: it
+// fills the rest of its block and decodes under the plain version.
+void CheckFragmentCode(sh::Words code) {
+  Require(!code.empty() && (code[0] >> 16 == 0x7FFE || code[0] >> 16 == 0x7FFF),
+          "fragment code has a fragment version");
+  Require(GetShaderSize(reinterpret_cast<const DWORD*>(code.data())) == 4 * code.size(),
+          "GetShaderSize measures a fragment's code");
+  code[0] |= 0x80000000;
+  std::string text, error;
+  if (!nura::shtok::Disassemble(code.data(), code.size(), &text, &error)) std::fprintf(stderr, "%s\n", error.c_str());
+  Require(error.empty(), "the token decoder reads a fragment's code");
+}
 
 void CheckSet(DataBuffer* set) {
   Require(set->GetSize() >= 8 && set->GetSize() % 4 == 0, "a fragment set is whole tokens");
@@ -30,9 +45,11 @@ void CheckSet(DataBuffer* set) {
     Require(std::memcmp(&words[at + 1], "FRAG", 4) == 0, "a fragment block is tagged FRAG");
     // Offsets count from the word after the tag.
     const std::uint32_t name = words[at + 2], code = words[at + 3];
-    Require(name == 8 && code > name && code <= 4 * (length - 1), "a fragment's offsets lie inside its block");
+    Require(name == 8 && code > name && code % 4 == 0 && code < 4 * (length - 1),
+            "a fragment's offsets lie inside its block");
     const auto* bytes = reinterpret_cast<const char*>(&words[at + 2]);
     Require(std::memchr(bytes + name, '\0', code - name) != nullptr, "a fragment's name ends inside its block");
+    CheckFragmentCode(sh::Words(&words[at + 2] + code / 4, &words[at + 1 + length]));
     at += 1 + length;
   }
   Require(fragments > 0 && at + 1 == words.size(), "the set ends after its fragments");
