@@ -17,7 +17,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "fuzz/shader_checks.h"
 #include "gxl/shader/core/profiles.h"
 #include "tests/support/hlslgen/hlslgen.h"
+#include "tests/support/hlslgen/procedural_sampler.h"
 #include "tests/support/shader/interp.h"
 
 namespace {
@@ -132,18 +132,7 @@ void CheckValue(const hlslgen::Generator& g, DataBuffer* code, ConstantTable* ta
   if (!interp.Load(words.data(), words.size(), &error)) std::fprintf(stderr, "%s\n", error.c_str());
   Require(error.empty(), "the interpreter loads the code");
   SetUniforms(g, table, &interp);
-  std::map<int, std::uint32_t> samplers;
-  for (std::uint32_t k = 0; k < 8; ++k) {
-    const INT index = table->SamplerIndex(table->ConstantByName(nullptr, ("s" + std::to_string(k)).c_str()));
-    if (index >= 0) samplers[index] = k;
-  }
-  interp.SetSampler([&](const nura::shtok::SampleRequest& r) {
-    const double coordinate[3] = {r.coord[0], r.coord[1], r.coord[2]};
-    double texel[4];
-    hlslgen::ProceduralTexel(samplers[r.sampler], coordinate, r.textureType == 3 ? 3 : 2, texel);
-    return Float4(static_cast<float>(texel[0]), static_cast<float>(texel[1]), static_cast<float>(texel[2]),
-                  static_cast<float>(texel[3]));
-  });
+  interp.SetSampler(hlslgen::ProceduralSampler(table));
   nura::shtok::Lane lane;
   if (!interp.Run(&lane, 1, &error)) std::fprintf(stderr, "%s\n", error.c_str());
   Require(error.empty(), "the interpreter runs the code");
