@@ -131,14 +131,16 @@ void CheckValue(const hlslgen::Generator& g, DataBuffer* code, ConstantTable* ta
   const Float4& got = IsPixel(version) ? lane.oC[0] : lane.oPos;
   const hlslgen::Node& root = g.At(g.Root());
   // Float arithmetic loses a few units in the last place of the largest value
-  // it passes through (a remainder of a large dividend keeps its error), so
-  // the tolerance grows with the largest value of the program.
+  // it passes through (a remainder of a large dividend keeps its error), and
+  // a division by a small remainder magnifies such an error: the tolerance
+  // grows with the largest value of the program, and is wider than the
+  // generator's own tests, which meet fewer programs.
   double largest = 0;
   for (const hlslgen::Node& n : g.Nodes())
     for (const double x : n.value) largest = std::max(largest, std::fabs(x));
   for (std::uint32_t k = 0; k < 4 && k < root.value.size(); ++k) {
     const double want = root.value[k];
-    const double tolerance = 2e-5 * std::max(1.0, std::fabs(want)) + 1e-6 * largest;
+    const double tolerance = 1e-4 * std::max(1.0, std::fabs(want)) + 1e-6 * largest;
     if (std::fabs(got[static_cast<int>(k)] - want) > tolerance) {
       std::string text, ignored;
       nura::shtok::Disassemble(words.data(), words.size(), &text, &ignored);
