@@ -418,7 +418,7 @@ def shaders():
                                                      b"{ return float4(p, length(p)); }\n")
     put("shader_compile", compile_seeds)
     put("shader_fragments", {"fragments.hlsl": b"\0" + FRAGMENTS, "debug.hlsl": b"\x05" + FRAGMENTS})
-    put("shader_compile_gen", {"%02d.bin" % n: bytes([n * 7 % 64, n * 37 % 128, n, 1, 2, 3]) for n in range(24)})
+    put("shader_compile_gen", {"%02d.bin" % n: bytes([n * 7 % 64, n * 37 % 256, n, 1, 2, 3]) for n in range(24)})
 
 
 def corpus_seeds(corpus, out, target_name):

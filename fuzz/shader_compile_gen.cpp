@@ -2,16 +2,18 @@
 // and picks the profile, so every compile is of a well-formed program whose
 // value the generator knows. The first byte picks the profile (every vertex
 // and pixel compiler target of the profile table); the second the generator's
-// options (bits 0-1 depth, bit 2 matrices, bit 3 samplers for pixel
-// profiles, bit 6 fewer variables) and the compile flags (bits 4-5); the rest
-// seeds the generator. The expression's uniforms arrive through the constant
-// table, its samplers are the generator's procedural ones, and its first four
-// components leave through the position or the colour.
+// options (bits 0-1 depth, bit 2 matrices, bit 3 samplers for pixel profiles,
+// bit 6 fewer variables, bit 7 flow control: statements that change the value
+// through assignments, ifs and loops) and the compile flags (bits 4-5); the
+// rest seeds the generator. The program's uniforms arrive through the
+// constant table, its samplers are the generator's procedural ones, and the
+// first four components of its value leave through the position or the
+// colour.
 //
 // A compile either succeeds, and the code computes the generator's value in
-// the token kit's interpreter (ps_1_x code only has to run), or fails with a limit of the profile (45xx,
-// 4004, the validator's slot count) or a target not built yet; never with an
-// internal error or another message.
+// the token kit's interpreter (ps_1_x code only has to run), or fails with a
+// limit of the profile (45xx, 4004, the validator's slot count) or a target
+// not built yet; never with an internal error or another message.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -50,11 +52,10 @@ bool IsPixel(DWORD version) { return (version >> 16) == 0xFFFF; }
 bool IsPs1(DWORD version) { return IsPixel(version) && ((version >> 8) & 0xFF) == 1; }
 
 std::string Source(const hlslgen::Generator& g, bool pixel) {
-  const hlslgen::Type& t = g.At(g.Root()).type;
+  const hlslgen::Type& t = g.ResultType();
   std::string source = g.SamplerDeclarations();
   for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
-  source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n  " + t.Name() +
-            " r = " + g.Text(g.Root()) + ";\n  return float4(";
+  source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + g.Body() + "  return float4(";
   for (std::uint32_t k = 0; k < 4; ++k) {
     const std::uint32_t i = k / t.columns, j = k % t.columns;
     const std::string element = k >= t.Count()  ? "0.0"
@@ -129,7 +130,6 @@ void CheckValue(const hlslgen::Generator& g, DataBuffer* code, ConstantTable* ta
   // sees: its code is run, not compared.
   if (IsPs1(version)) return;
   const Float4& got = IsPixel(version) ? lane.oC[0] : lane.oPos;
-  const hlslgen::Node& root = g.At(g.Root());
   // Float arithmetic loses a few units in the last place of the largest value
   // it passes through (a remainder of a large dividend keeps its error), and
   // a division by a small remainder magnifies such an error: the tolerance
@@ -138,14 +138,19 @@ void CheckValue(const hlslgen::Generator& g, DataBuffer* code, ConstantTable* ta
   double largest = 0;
   for (const hlslgen::Node& n : g.Nodes())
     for (const double x : n.value) largest = std::max(largest, std::fabs(x));
-  for (std::uint32_t k = 0; k < 4 && k < root.value.size(); ++k) {
-    const double want = root.value[k];
+  for (std::uint32_t k = 0; k < 4 && k < g.Result().size(); ++k) {
+    const double want = g.Result()[k];
     const double tolerance = 1e-4 * std::max(1.0, std::fabs(want)) + 1e-6 * largest;
     if (std::fabs(got[static_cast<int>(k)] - want) > tolerance) {
       std::string text, ignored;
       nura::shtok::Disassemble(words.data(), words.size(), &text, &ignored);
       std::fprintf(stderr, "component %u is %.9g for %.9g\n%s%s", k, got[static_cast<int>(k)], want, source.c_str(),
                    text.c_str());
+      for (const hlslgen::Variable& v : g.Variables()) {
+        std::fprintf(stderr, "%s =", v.name.c_str());
+        for (const double x : v.value) std::fprintf(stderr, " %.9g", x);
+        std::fprintf(stderr, "\n");
+      }
       Require(false, "the code computes the generator's value");
     }
   }
@@ -163,6 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   options.matrices = data[1] & 4;
   options.samplers = pixel && (data[1] & 8);
   options.maxVariables = data[1] & 0x40 ? 3 : 6;
+  options.flowControl = data[1] & 0x80;
   const DWORD flags = kFlags[(data[1] >> 4) & 3];
   std::uint64_t seed = 0xCBF29CE484222325u;  // FNV-1a over the rest
   for (std::size_t i = 2; i < size; ++i) seed = (seed ^ data[i]) * 0x100000001B3u;

@@ -529,6 +529,49 @@ TEST(GxlVsEndToEnd, ReadPortCopiesServeWholeOperands) {
   }
 }
 
+// A kept loop whose entry values lie in different registers (r computed, the
+// counter a literal) gathers them before the loop starts, not on every pass.
+TEST(GxlVsEndToEnd, LoopEntryValuesAreGatheredBeforeTheLoop) {
+  const std::string source =
+      "float3 a;\nfloat b;\n"
+      "float4 main() : POSITION {\n"
+      "  float2 r = a.xy * b;\n"
+      "  for (int i = 0; i < 5; i++) {\n"
+      "    r += (a > b)[b - b] + i;\n"
+      "    for (int j = 0; j < 1; j++) r += a.xy;\n"
+      "  }\n"
+      "  return float4(r, 0, 1);\n"
+      "}\n";
+  struct Row {
+    Float4 a;
+    float b;
+    Float4 want;  // a.xy b + 5 (a.x > b) + 10 + 5 a.xy
+  };
+  const Row rows[] = {{Float4(1, 2, 0, 0), 3, Float4(18, 26, 0, 1)},
+                      {Float4(4, -1, 0, 0), 0.5f, Float4(37, 9.5f, 0, 1)}};
+  for (const char* profile : kProfiles) {
+    for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+      const Compiled c = Compile(source, "main", profile, flags, nullptr);
+      ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+      ConstantDesc vector{}, scalar{};
+      UINT count = 1;
+      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "a"), &vector, &count), S_OK);
+      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "b"), &scalar, &count), S_OK);
+      for (const Row& row : rows) {
+        nura::shtok::Interpreter interp;
+        std::string error;
+        ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+        interp.SetFloat(static_cast<int>(vector.registerIndex), row.a);
+        interp.SetFloat(static_cast<int>(scalar.registerIndex), Float4(row.b, 0, 0, 0));
+        Lane lane;
+        ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+        for (int i = 0; i < 4; ++i)
+          EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
+      }
+    }
+  }
+}
+
 // A negated vector holding a literal keeps the literal's sign, beside the
 // plain literal the same shader also reads.
 TEST(GxlVsEndToEnd, NegatedLiteralsKeepTheirSign) {
