@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gxl/shader/compiler/constant_table.h"
@@ -567,6 +568,53 @@ TEST(GxlVsEndToEnd, LoopEntryValuesAreGatheredBeforeTheLoop) {
         ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
         for (int i = 0; i < 4; ++i)
           EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
+      }
+    }
+  }
+}
+
+// A literal table read through an index makes the literal bank an array;
+// literals packed after the array was sized still keep clear of the uniforms
+// placed after it.
+TEST(GxlVsEndToEnd, LiteralsBesideAnIndexedTableKeepClearOfUniforms) {
+  const std::string source =
+      "float4 u;\nint k;\n"
+      "float4 main() : POSITION {\n"
+      "  float4 r = u;\n"
+      "  if (r.w <= float2(2.5625, 1.4375)[k]) {\n"
+      "    for (int i = 0; (i < 8) && ((i ? -2.4375 : r.z) % 1.0625 <= r.w); i++)\n"
+      "      r -= float4(-2.6875, 0.4375, -2.875, 1.25);\n"
+      "  }\n"
+      "  return r;\n"
+      "}\n";
+  auto reference = [](Float4 r, int k) {
+    if (r[3] <= (k ? 1.4375f : 2.5625f))
+      for (int i = 0; i < 8 && std::fmod(i ? -2.4375f : r[2], 1.0625f) <= r[3]; ++i)
+        r = Float4(r[0] + 2.6875f, r[1] - 0.4375f, r[2] + 2.875f, r[3] - 1.25f);
+    return r;
+  };
+  const std::pair<Float4, int> rows[] = {
+      {Float4(1, 2, 0.5f, 1), 0}, {Float4(1, 2, 0.5f, 3), 1}, {Float4(0, 0, -0.5f, 2), 0}, {Float4(4, 3, 2, 1), 1}};
+  // vs_1_1 unrolls the loop past its slots.
+  for (const char* profile : {"vs_2_0", "vs_2_a", "vs_2_sw"}) {
+    for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+      const Compiled c = Compile(source, "main", profile, flags, nullptr);
+      ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+      ConstantDesc vector{}, index{};
+      UINT count = 1;
+      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "u"), &vector, &count), S_OK);
+      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "k"), &index, &count), S_OK);
+      for (const auto& [u, k] : rows) {
+        nura::shtok::Interpreter interp;
+        std::string error;
+        ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+        interp.SetFloat(static_cast<int>(vector.registerIndex), u);
+        interp.SetFloat(static_cast<int>(index.registerIndex), Float4(static_cast<float>(k), 0, 0, 0));
+        Lane lane;
+        ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+        const Float4 want = reference(u, k);
+        for (int i = 0; i < 4; ++i)
+          EXPECT_NEAR(lane.oPos[i], want[i], 1e-5) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
       }
     }
   }
