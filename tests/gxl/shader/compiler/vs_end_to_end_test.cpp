@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <random>
 #include <sstream>
@@ -495,6 +496,22 @@ TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
   }
 }
 
+// One vertex of the compiled code with float uniforms set by name; false
+// with the reason when a uniform is missing or the code does not run.
+bool RunWithUniforms(const Compiled& c, std::initializer_list<std::pair<const char*, Float4>> uniforms, Lane* lane,
+                     std::string* error) {
+  nura::shtok::Interpreter interp;
+  if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
+  for (const auto& [name, value] : uniforms) {
+    ConstantDesc desc{};
+    UINT count = 1;
+    if (FAILED(c.table->DescribeConstants(c.table->ConstantByName(nullptr, name), &desc, &count)))
+      return *error = std::string("no uniform ") + name, false;
+    interp.SetFloat(static_cast<int>(desc.registerIndex), value);
+  }
+  return interp.Run(lane, 1, error);
+}
+
 // A constant copied into a temporary for one instruction's read ports (c.x
 // beside a literal) serves a later reader of two constants only where the
 // copy holds every component that reader's operand takes (all of c).
@@ -513,18 +530,10 @@ TEST(GxlVsEndToEnd, ReadPortCopiesServeWholeOperands) {
   for (const char* profile : kProfiles) {
     const Compiled c = Compile(source, "main", profile, 0, nullptr);
     ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
-    ConstantDesc vector{}, scalar{};
-    UINT count = 1;
-    ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "c"), &vector, &count), S_OK);
-    ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "k"), &scalar, &count), S_OK);
     for (const Row& row : rows) {
-      nura::shtok::Interpreter interp;
-      std::string error;
-      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
-      interp.SetFloat(static_cast<int>(vector.registerIndex), row.c);
-      interp.SetFloat(static_cast<int>(scalar.registerIndex), Float4(row.k, 0, 0, 0));
       Lane lane;
-      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+      std::string error;
+      ASSERT_TRUE(RunWithUniforms(c, {{"c", row.c}, {"k", Float4(row.k, 0, 0, 0)}}, &lane, &error)) << error;
       for (int i = 0; i < 4; ++i) EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " [" << i << "]\n" << c.text;
     }
   }
@@ -554,18 +563,10 @@ TEST(GxlVsEndToEnd, LoopEntryValuesAreGatheredBeforeTheLoop) {
     for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
       const Compiled c = Compile(source, "main", profile, flags, nullptr);
       ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
-      ConstantDesc vector{}, scalar{};
-      UINT count = 1;
-      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "a"), &vector, &count), S_OK);
-      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "b"), &scalar, &count), S_OK);
       for (const Row& row : rows) {
-        nura::shtok::Interpreter interp;
-        std::string error;
-        ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
-        interp.SetFloat(static_cast<int>(vector.registerIndex), row.a);
-        interp.SetFloat(static_cast<int>(scalar.registerIndex), Float4(row.b, 0, 0, 0));
         Lane lane;
-        ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+        std::string error;
+        ASSERT_TRUE(RunWithUniforms(c, {{"a", row.a}, {"b", Float4(row.b, 0, 0, 0)}}, &lane, &error)) << error;
         for (int i = 0; i < 4; ++i)
           EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
       }
@@ -600,18 +601,11 @@ TEST(GxlVsEndToEnd, LiteralsBesideAnIndexedTableKeepClearOfUniforms) {
     for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
       const Compiled c = Compile(source, "main", profile, flags, nullptr);
       ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
-      ConstantDesc vector{}, index{};
-      UINT count = 1;
-      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "u"), &vector, &count), S_OK);
-      ASSERT_EQ(c.table->DescribeConstants(c.table->ConstantByName(nullptr, "k"), &index, &count), S_OK);
       for (const auto& [u, k] : rows) {
-        nura::shtok::Interpreter interp;
-        std::string error;
-        ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
-        interp.SetFloat(static_cast<int>(vector.registerIndex), u);
-        interp.SetFloat(static_cast<int>(index.registerIndex), Float4(static_cast<float>(k), 0, 0, 0));
         Lane lane;
-        ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+        std::string error;
+        ASSERT_TRUE(RunWithUniforms(c, {{"u", u}, {"k", Float4(static_cast<float>(k), 0, 0, 0)}}, &lane, &error))
+            << error;
         const Float4 want = reference(u, k);
         for (int i = 0; i < 4; ++i)
           EXPECT_NEAR(lane.oPos[i], want[i], 1e-5) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
