@@ -129,7 +129,11 @@ void CheckValue(const hlslgen::Generator& g, DataBuffer* code, ConstantTable* ta
   // the expansions of its code pass through values the generator never
   // sees: its code is run, not compared.
   if (IsPs1(version)) return;
-  const Float4& got = IsPixel(version) ? lane.oC[0] : lane.oPos;
+  // Vertex code from 3_0 writes the position through a declared o# register.
+  const nura::shtok::Declaration* position =
+      !IsPixel(version) ? interp.FindDeclaration(nura::shtok::kUsagePosition, 0, true) : nullptr;
+  const Float4* slot = position ? nura::shtok::DeclaredSlot(lane, *position) : nullptr;
+  const Float4& got = IsPixel(version) ? lane.oC[0] : slot ? *slot : lane.oPos;
   // Float arithmetic loses a few units in the last place of the largest value
   // it passes through (a remainder of a large dividend keeps its error), and
   // a division by a small remainder magnifies such an error: the tolerance
