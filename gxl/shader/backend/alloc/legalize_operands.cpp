@@ -25,6 +25,7 @@ class OperandLegalizer {
   }
 
   ShaderProgram& m_p;
+  std::uint32_t m_old = 0;  // instructions before the pass; the rebuilt list follows them
   std::uint32_t m_next = 0;
   std::uint32_t m_one = kNoIndex;
 };
@@ -123,6 +124,21 @@ HRESULT OperandLegalizer::SplitDotProduct(const IrInstruction& inst) {
 
 HRESULT OperandLegalizer::Legalize(std::uint32_t position) {
   IrInstruction& inst = *m_p.instructions[position];
+  // A loop's entry reads values from before the loop: what its groups need is
+  // built in front of the loop-begin and in the loop-begin's block, not
+  // inside the loop, where it would run again on every iteration.
+  if (inst.Group() == kOpLoopBegin) {
+    std::uint32_t next = position + 1;
+    while (next < m_old && alloc::IsEmpty(m_p.instructions[next])) ++next;
+    IrInstruction* entry = next < m_old ? m_p.instructions[next] : nullptr;
+    std::uint32_t* group;
+    for (std::uint32_t g = 0, w; entry && entry->Group() == kOpLoopEntry && (w = entry->ArgumentGroup(g, &group));
+         ++g) {
+      HRESULT hr;
+      alloc::MakeGroupAddressable(m_p, group, w, inst, position, alloc::Repair::kBuild, &m_next, &hr);
+      if (FAILED(hr)) return hr;
+    }
+  }
   // A loop's entry and end carry its values as one list: they are never split.
   const bool loop = inst.Group() == kOpLoopEntry || inst.Group() == kOpLoopEnd;
   const bool componentwise = inst.IsArithmetic() && inst.Width() != 0 && !loop;
@@ -147,7 +163,7 @@ HRESULT OperandLegalizer::Run() {
   if (FAILED(hr)) return hr;
   m_p.NumberValues();
   m_next = alloc::NextFreeRegister(m_p, alloc::TemporaryBank(m_p));
-  const std::uint32_t old = m_p.instructions.Count();
+  const std::uint32_t old = m_old = m_p.instructions.Count();
   for (std::uint32_t position = 0; position < old; ++position) {
     if (alloc::IsEmpty(m_p.instructions[position])) continue;
     if (FAILED(hr = Legalize(position))) {

@@ -22,6 +22,7 @@
 #include "tests/gxl/shader/compiled_hlsl.h"
 #include "tests/gxl/shader/corpus_text.h"
 #include "tests/support/hlslgen/hlslgen.h"
+#include "tests/support/hlslgen/procedural_sampler.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/decode.h"
@@ -556,18 +557,7 @@ TEST_P(GxlPs2EndToEndGenerated, ExpressionsMatchTheGenerator) {
           interp.SetFloat(static_cast<int>(desc.registerIndex + r), Float4(x[0], x[1], x[2], x[3]));
         }
       }
-      std::map<int, std::uint32_t> samplers;
-      for (std::uint32_t k = 0; k < 8; ++k) {
-        const INT index = c.table->SamplerIndex(c.table->ConstantByName(nullptr, ("s" + std::to_string(k)).c_str()));
-        if (index >= 0) samplers[index] = k;
-      }
-      interp.SetSampler([&](const nura::shtok::SampleRequest& r) {
-        const double coordinate[3] = {r.coord[0], r.coord[1], r.coord[2]};
-        double texel[4];
-        hlslgen::ProceduralTexel(samplers[r.sampler], coordinate, r.textureType == 3 ? 3 : 2, texel);
-        return Float4(static_cast<float>(texel[0]), static_cast<float>(texel[1]), static_cast<float>(texel[2]),
-                      static_cast<float>(texel[3]));
-      });
+      interp.SetSampler(hlslgen::ProceduralSampler(c.table.Get()));
       Lane lane;
       ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
       for (std::uint32_t i = 0; i < n; ++i) {

@@ -11,10 +11,12 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gxl/shader/compiler/constant_table.h"
@@ -489,6 +491,124 @@ TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
       ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
       EXPECT_EQ(lane.oPos[0], swap ? 2.0f : 1.0f) << profile << "\n" << c.text;
       EXPECT_EQ(lane.oPos[1], swap ? 1.0f : 2.0f) << profile;
+    }
+  }
+}
+
+// One vertex of the compiled code with float uniforms set by name; false
+// with the reason when a uniform is missing or the code does not run.
+bool RunWithUniforms(const Compiled& c, std::initializer_list<std::pair<const char*, Float4>> uniforms, Lane* lane,
+                     std::string* error) {
+  nura::shtok::Interpreter interp;
+  if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
+  for (const auto& [name, value] : uniforms) {
+    ConstantDesc desc{};
+    UINT count = 1;
+    if (FAILED(c.table->DescribeConstants(c.table->ConstantByName(nullptr, name), &desc, &count)))
+      return *error = std::string("no uniform ") + name, false;
+    interp.SetFloat(static_cast<int>(desc.registerIndex), value);
+  }
+  return interp.Run(lane, 1, error);
+}
+
+// A constant copied into a temporary for one instruction's read ports (c.x
+// beside a literal) serves a later reader of two constants only where the
+// copy holds every component that reader's operand takes (all of c).
+TEST(GxlVsEndToEnd, ReadPortCopiesServeWholeOperands) {
+  const std::string source =
+      "float4 c;\nfloat k;\n"
+      "float4 main() : POSITION { return (c.xz <= float2(4, 8)).x ? 0 : (k ? float4(1, 2, 3, 4) : c); }\n";
+  struct Row {
+    Float4 c;
+    float k;
+    Float4 want;
+  };
+  const Row rows[] = {{Float4(5, 2, 3, 4), 1, Float4(1, 2, 3, 4)},
+                      {Float4(5, 2, 3, 4), 0, Float4(5, 2, 3, 4)},
+                      {Float4(3, 2, 3, 4), 1, Float4(0, 0, 0, 0)}};
+  for (const char* profile : kProfiles) {
+    const Compiled c = Compile(source, "main", profile, 0, nullptr);
+    ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+    for (const Row& row : rows) {
+      Lane lane;
+      std::string error;
+      ASSERT_TRUE(RunWithUniforms(c, {{"c", row.c}, {"k", Float4(row.k, 0, 0, 0)}}, &lane, &error)) << error;
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " [" << i << "]\n" << c.text;
+    }
+  }
+}
+
+// A kept loop whose entry values lie in different registers (r computed, the
+// counter a literal) gathers them before the loop starts, not on every pass.
+TEST(GxlVsEndToEnd, LoopEntryValuesAreGatheredBeforeTheLoop) {
+  const std::string source =
+      "float3 a;\nfloat b;\n"
+      "float4 main() : POSITION {\n"
+      "  float2 r = a.xy * b;\n"
+      "  for (int i = 0; i < 5; i++) {\n"
+      "    r += (a > b)[b - b] + i;\n"
+      "    for (int j = 0; j < 1; j++) r += a.xy;\n"
+      "  }\n"
+      "  return float4(r, 0, 1);\n"
+      "}\n";
+  struct Row {
+    Float4 a;
+    float b;
+    Float4 want;  // a.xy b + 5 (a.x > b) + 10 + 5 a.xy
+  };
+  const Row rows[] = {{Float4(1, 2, 0, 0), 3, Float4(18, 26, 0, 1)},
+                      {Float4(4, -1, 0, 0), 0.5f, Float4(37, 9.5f, 0, 1)}};
+  for (const char* profile : kProfiles) {
+    for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+      const Compiled c = Compile(source, "main", profile, flags, nullptr);
+      ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+      for (const Row& row : rows) {
+        Lane lane;
+        std::string error;
+        ASSERT_TRUE(RunWithUniforms(c, {{"a", row.a}, {"b", Float4(row.b, 0, 0, 0)}}, &lane, &error)) << error;
+        for (int i = 0; i < 4; ++i)
+          EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
+      }
+    }
+  }
+}
+
+// A literal table read through an index makes the literal bank an array;
+// literals packed after the array was sized still keep clear of the uniforms
+// placed after it.
+TEST(GxlVsEndToEnd, LiteralsBesideAnIndexedTableKeepClearOfUniforms) {
+  const std::string source =
+      "float4 u;\nint k;\n"
+      "float4 main() : POSITION {\n"
+      "  float4 r = u;\n"
+      "  if (r.w <= float2(2.5625, 1.4375)[k]) {\n"
+      "    for (int i = 0; (i < 8) && ((i ? -2.4375 : r.z) % 1.0625 <= r.w); i++)\n"
+      "      r -= float4(-2.6875, 0.4375, -2.875, 1.25);\n"
+      "  }\n"
+      "  return r;\n"
+      "}\n";
+  auto reference = [](Float4 r, int k) {
+    if (r[3] <= (k ? 1.4375f : 2.5625f))
+      for (int i = 0; i < 8 && std::fmod(i ? -2.4375f : r[2], 1.0625f) <= r[3]; ++i)
+        r = Float4(r[0] + 2.6875f, r[1] - 0.4375f, r[2] + 2.875f, r[3] - 1.25f);
+    return r;
+  };
+  const std::pair<Float4, int> rows[] = {
+      {Float4(1, 2, 0.5f, 1), 0}, {Float4(1, 2, 0.5f, 3), 1}, {Float4(0, 0, -0.5f, 2), 0}, {Float4(4, 3, 2, 1), 1}};
+  // vs_1_1 unrolls the loop past its slots.
+  for (const char* profile : {"vs_2_0", "vs_2_a", "vs_2_sw"}) {
+    for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+      const Compiled c = Compile(source, "main", profile, flags, nullptr);
+      ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+      for (const auto& [u, k] : rows) {
+        Lane lane;
+        std::string error;
+        ASSERT_TRUE(RunWithUniforms(c, {{"u", u}, {"k", Float4(static_cast<float>(k), 0, 0, 0)}}, &lane, &error))
+            << error;
+        const Float4 want = reference(u, k);
+        for (int i = 0; i < 4; ++i)
+          EXPECT_NEAR(lane.oPos[i], want[i], 1e-5) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
+      }
     }
   }
 }
