@@ -90,6 +90,9 @@ Outputs Phosphor(const Inputs& in, const Values& u);
 Outputs Ghosting(const Inputs& in, const Values& u);
 Outputs Irrlicht(const Inputs& in, const Values& u);
 Outputs Bloom(const Inputs& in, const Values& u);
+Outputs Post(const Inputs& in, const Values& u);
+Outputs NtscDecode(const Inputs& in, const Values& u);
+Outputs Distortion(const Inputs& in, const Values& u);
 }  // namespace pixel
 
 namespace assembly {
