@@ -104,9 +104,8 @@ Built Collect(HRESULT hr, DataBuffer* code, DataBuffer* messages, ConstantTable*
   if (code) {
     const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
     b.code.assign(words, words + code->GetSize() / 4);
-    // A code buffer of no words still counts as code handed out.
-    if (b.code.empty()) b.code.push_back(0);
   }
+  b.codeMade = code != nullptr;
   b.tableMade = table != nullptr;
   return b;
 }
@@ -117,13 +116,14 @@ double Draw(std::mt19937& random, const corpusref::Range& r, double lo, double h
   return static_cast<float>(std::uniform_real_distribution<double>(lo, hi)(random));
 }
 
-// Values for every range; a range wider than the bounds is narrowed to them.
+// Values for every range, each range clamped into [lo, hi] (a range wholly
+// outside gives the nearer bound).
 void DrawRanges(std::mt19937& random, const std::vector<corpusref::Range>& ranges, double lo, double hi, Values* out) {
   for (const corpusref::Range& r : ranges) {
-    const double a = std::max(r.lo, lo), b = std::min(r.hi, hi);
+    const double a = std::clamp(r.lo, lo, hi), b = std::clamp(r.hi, lo, hi);
     std::vector<double>& v = (*out)[r.name];
     v.clear();
-    for (int k = 0; k < r.count; ++k) v.push_back(a <= b ? Draw(random, r, a, b) : Draw(random, r, lo, hi));
+    for (int k = 0; k < r.count; ++k) v.push_back(Draw(random, r, a, b));
   }
 }
 
@@ -315,16 +315,18 @@ std::string Soundness(const Built& b, bool validate) {
   if (b.hr == E_OUTOFMEMORY) return "E_OUTOFMEMORY";
   if (!b.logTerminated) return "messages without a terminating NUL";
   if (FAILED(b.hr)) {
-    if (!b.code.empty() || b.tableMade) return "a failure with code or a constant table";
+    if (b.codeMade || b.tableMade) return "a failure with code or a constant table";
     if (b.log.find("error") == std::string::npos) return "a failure that says nothing";
     return {};
   }
   if (b.code.empty()) return "success without code";
+  // The decoder first: it never reads past the code, and fails without an
+  // end token, which GetShaderSize would look for past the buffer.
+  std::string text, error;
+  if (!nura::shtok::Disassemble(b.code.data(), b.code.size(), &text, &error)) return "undecodable: " + error;
   if (GetShaderSize(b.code.data()) != b.code.size() * 4)
     return "GetShaderSize says " + std::to_string(GetShaderSize(b.code.data())) + " bytes for " +
            std::to_string(b.code.size() * 4);
-  std::string text, error;
-  if (!nura::shtok::Disassemble(b.code.data(), b.code.size(), &text, &error)) return "undecodable: " + error;
   if (validate) {
     const std::string verdict = Validate(b.code);
     if (!verdict.empty()) return verdict + "\n" + text;

@@ -21,6 +21,7 @@ struct Built {
   Words code;
   std::string log;
   gxl::ComRef<ConstantTable> table;
+  bool codeMade = false;      // a code buffer came back
   bool tableMade = false;     // a constant table came back
   bool logTerminated = true;  // the messages end in NUL (or there are none)
 };

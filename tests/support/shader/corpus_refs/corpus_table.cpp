@@ -17,6 +17,18 @@ std::vector<Entry> MakeTable() {
   const std::vector<Range> mameScreen = {Dims("ScreenDims"), Dims("TargetDims")};
   const std::vector<Range> allegro = {{"al_projview_matrix", 16, -2, 2}};
   const char* const diffuse = "DiffuseSampler";
+  // d3d8.vsh is d3d9.vsh without its declarations.
+  auto irrlichtVertex = [](const char* file) {
+    return Entry{file,
+                 nullptr,
+                 nullptr,
+                 "vs_1_1",
+                 kVs,
+                 {{"v1", 4, 0.25, 1}},
+                 {{"c0", 12, -1, 1}, {"c4", 16, -2, 2}, {"c8", 4, 5, 8}, {"c9", 4, 0, 1}, {"c10", 16, -1, 1}},
+                 {},
+                 assembly::IrrlichtVertex};
+  };
   return {
       // HLSL vertex functions.
       {"irrlicht/d3d9.hlsl",
@@ -341,24 +353,8 @@ std::vector<Entry> MakeTable() {
       {"sdl/D3D9_PixelShader_YUV.hlsl", "main", nullptr, "ps_2_0", kPs, {}, {}, {}, nullptr},
 
       // Assembly: inputs and constants by register, samplers by stage.
-      {"irrlicht/d3d9.vsh",
-       nullptr,
-       nullptr,
-       "vs_1_1",
-       kVs,
-       {{"v1", 4, 0.25, 1}},
-       {{"c0", 12, -1, 1}, {"c4", 16, -2, 2}, {"c8", 4, 5, 8}, {"c9", 4, 0, 1}, {"c10", 16, -1, 1}},
-       {},
-       assembly::IrrlichtVertex},
-      {"irrlicht/d3d8.vsh",
-       nullptr,
-       nullptr,
-       "vs_1_1",
-       kVs,
-       {{"v1", 4, 0.25, 1}},
-       {{"c0", 12, -1, 1}, {"c4", 16, -2, 2}, {"c8", 4, 5, 8}, {"c9", 4, 0, 1}, {"c10", 16, -1, 1}},
-       {},
-       assembly::IrrlichtVertex},
+      irrlichtVertex("irrlicht/d3d9.vsh"),
+      irrlichtVertex("irrlicht/d3d8.vsh"),
       {"irrlicht/D3D9_NORMAL_MAP_VSH.vsh",
        nullptr,
        nullptr,
