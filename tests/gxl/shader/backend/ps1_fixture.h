@@ -68,8 +68,16 @@ inline const char* OperationName(std::uint32_t group) {
       return "texreg2ar";
     case 0x728:
       return "texreg2gb";
+    case 0x729:
+      return "texm3x3vspec";
+    case 0x72A:
+      return "texm3x3spec";
     case 0x72B:
       return "texdp3tex";
+    case 0x72C:
+      return "reflect.w";
+    case 0x72D:
+      return "reflect.c";
     default:
       return "op";
   }

@@ -2,7 +2,8 @@
 // matched to one of the texture-address instructions, which read an earlier
 // stage's texture register: texreg2ar, texreg2gb and texreg2rgb take its
 // components as the coordinate; texdp3tex, texm3x2* and texm3x3* take dot
-// products of it with the texture coordinates of the stages that follow.
+// products of it with the texture coordinates of the stages that follow;
+// texm3x3vspec and texm3x3spec take a reflection marker's normal rows so.
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
 
@@ -40,9 +41,11 @@ class DependentReadMatcher {
   HRESULT MatchRegisterForm(std::uint32_t index);
   HRESULT MatchMatrixForm(std::uint32_t index, std::uint32_t rows);
   // Puts an instruction of the two argument groups (the stage's own texture
-  // coordinate, then the source) into the fixed table.
+  // coordinate, then the source) and `extra` (a third, when given) into the
+  // fixed table.
   HRESULT Emit(std::uint32_t stage, std::uint32_t group, std::uint32_t width, std::uint32_t source,
-               const std::uint32_t* results, std::uint32_t resultCount, std::uint32_t sourceOf);
+               const std::uint32_t* results, std::uint32_t resultCount, std::uint32_t sourceOf,
+               const std::uint32_t* extra = nullptr);
 
   PixelShader1Target& m_t;
   std::uint32_t m_fixed[kStages] = {kNoIndex, kNoIndex, kNoIndex, kNoIndex};
@@ -74,15 +77,17 @@ std::uint32_t DependentReadMatcher::ChooseStage(const IrInstruction& sample, std
 }
 
 HRESULT DependentReadMatcher::Emit(std::uint32_t stage, std::uint32_t group, std::uint32_t width, std::uint32_t source,
-                                   const std::uint32_t* results, std::uint32_t resultCount, std::uint32_t sourceOf) {
-  std::uint32_t arguments[6];
+                                   const std::uint32_t* results, std::uint32_t resultCount, std::uint32_t sourceOf,
+                                   const std::uint32_t* extra) {
+  std::uint32_t arguments[9];
   for (std::uint32_t j = 0; j < width; ++j) {
     arguments[j] = m_t.TexcoordValue(stage, j);
     arguments[width + j] = m_t.TexcoordValue(source, j);
     if (arguments[j] == kNoIndex || arguments[width + j] == kNoIndex) return E_OUTOFMEMORY;
+    if (extra) arguments[2 * width + j] = extra[j];
   }
-  const std::uint32_t made =
-      m_t.AddFilledInstruction(IrWord(group, width), arguments, 2 * width, results, resultCount, sourceOf);
+  const std::uint32_t made = m_t.AddFilledInstruction(IrWord(group, width), arguments, (extra ? 3 : 2) * width,
+                                                      results, resultCount, sourceOf);
   if (made == kNoIndex) return E_OUTOFMEMORY;
   m_fixed[stage] = made;
   return S_OK;
@@ -159,7 +164,9 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   IrInstruction* sample = m_t.Instruction(index);
   const std::uint32_t group = sample->Group(), width = sample->Width();
   const std::uint32_t start = PixelShader1Target::CoordinateStart(*sample);
-  if (rows == 1 ? group != 0x600 : rows == 2 ? group != 0x605 : (group != 0x60A && group != 0x60F)) return kNoMatch;
+  const bool reflection = group == kOpReflectEyeInTexcoord || group == kOpReflectEyeInConstant;
+  if (rows == 1 ? group != 0x600 : rows == 2 ? group != 0x605 : (group != 0x60A && group != 0x60F && !reflection))
+    return kNoMatch;
   const int minor = static_cast<int>(m_t.Minor());
   m_t.SetCurrentInstruction(index);
   // The distinct rows, in coordinate order, each read directly or through a
@@ -267,7 +274,11 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   }
   if (sampler) sampler->reg = last;
   const std::uint32_t pad = rows == 2 ? kOpTexm3x2Pad : kOpTexm3x3Pad;
-  const std::uint32_t final = rows == 1 ? kOpTexdp3Tex : rows == 2 ? kOpTexm3x2Tex : kOpTexm3x3Tex;
+  const std::uint32_t final = group == kOpReflectEyeInTexcoord   ? kOpTexm3x3Vspec
+                               : group == kOpReflectEyeInConstant ? kOpTexm3x3Spec
+                               : rows == 1                        ? kOpTexdp3Tex
+                               : rows == 2                        ? kOpTexm3x2Tex
+                                                                  : kOpTexm3x3Tex;
   for (std::uint32_t j = 0; j + 1 < rows; ++j) {
     const IrInstruction* dot = m_t.Instruction(dots[j]);
     const HRESULT hr =
@@ -277,7 +288,9 @@ HRESULT DependentReadMatcher::MatchMatrixForm(std::uint32_t index, std::uint32_t
   std::uint32_t sampled[4];
   const std::uint32_t resultCount = sample->resultCount < 4 ? sample->resultCount : 4;
   for (std::uint32_t r = 0; r < resultCount; ++r) sampled[r] = sample->results[r];
-  const HRESULT hr = Emit(last, final, 3, source, sampled, resultCount, index);
+  // texm3x3spec reads its eye from the constant the marker names.
+  const std::uint32_t* eye = final == kOpTexm3x3Spec ? sample->arguments + start + width : nullptr;
+  const HRESULT hr = Emit(last, final, 3, source, sampled, resultCount, index, eye);
   if (FAILED(hr)) return hr;
   for (std::uint32_t j = 0; j < rows; ++j) m_t.Instruction(dots[j])->word = 0;
   for (std::uint32_t k = 0; k < betweenCount; ++k) m_t.Instruction(between[k])->word = 0;

@@ -177,7 +177,12 @@ HRESULT PixelShader1Target::RunFolds() {
     hr = each([](std::uint32_t g) { return g == kOpAdd || g == kOpMultiply; },
               [this](std::uint32_t i) { return rules->FoldResultScale(*this, i); });
   if (SUCCEEDED(hr)) hr = Refresh();
-  // 9: reflections are recognised from texCUBE here once their patterns exist.
+  if (SUCCEEDED(hr) && !Is14())
+    hr = each([](std::uint32_t g) { return g == 0x60F; },
+              [this](std::uint32_t i) {
+                const HRESULT made = RecogniseReflection(i);
+                return made == S_OK ? Refresh() : made;
+              });
   if (SUCCEEDED(hr))
     hr = each([](std::uint32_t g) { return g == kOpAdd; },
               [this](std::uint32_t i) { return rules->FuseMultiplyAdd(*this, i); });

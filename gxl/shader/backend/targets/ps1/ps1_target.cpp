@@ -217,9 +217,7 @@ bool PixelShader1Target::IsTextureOperation(std::uint32_t group) {
 }
 
 std::uint32_t PixelShader1Target::CoordinateStart(const IrInstruction& instruction) {
-  const std::uint32_t group = instruction.Group();
-  if (group == kOpDiscard || group == kOpReflectEyeInTexcoord || group == kOpReflectEyeInConstant) return 0;
-  return instruction.Width();
+  return instruction.Group() == kOpDiscard ? 0 : instruction.Width();
 }
 
 std::uint32_t PixelShader1Target::ProducerOf(std::uint32_t value) const {

@@ -46,9 +46,14 @@ enum Ps1Operation : std::uint32_t {
   kOpTexreg2Rgb = 0x726,
   kOpTexreg2Ar = 0x727,
   kOpTexreg2Gb = 0x728,
+  // Both read their stage's texture coordinate, then the source register;
+  // texm3x3spec a third group, the constant holding the eye.
   kOpTexm3x3Vspec = 0x729,
   kOpTexm3x3Spec = 0x72A,
   kOpTexdp3Tex = 0x72B,
+  // A texCUBE of a reflection vector, until matched to texm3x3vspec or
+  // texm3x3spec: the sampler group, the normal, then the eye (the inputs
+  // "spec" holds for TEXCOORD1-3.w, or a constant register's xyz).
   kOpReflectEyeInTexcoord = 0x72C,
   kOpReflectEyeInConstant = 0x72D,
   kOpTexldDivideZ = 0x72E,
@@ -146,9 +151,12 @@ class PixelShader1Target : public ShaderTarget {
   // The instruction count past which ps_1_1-1_3 programs are refused.
   static constexpr std::uint32_t kPs1xInstructionLimit = 128;
 
-  // --- Texture instructions (ps1_sampling.cpp, ps1_placement.cpp, ps1_dependent.cpp)
+  // --- Texture instructions (ps1_sampling.cpp, ps1_reflection.cpp, ps1_placement.cpp, ps1_dependent.cpp)
   HRESULT CheckClip(std::uint32_t index);
   HRESULT RejectUnsupportedSampling();
+  // A texCUBE at `index` whose coordinate computes a reflection becomes a
+  // reflection marker: 0 when it did, 1 when it does not apply.
+  HRESULT RecogniseReflection(std::uint32_t index);
   HRESULT PlaceTextureOperations();
   HRESULT CopyConstantCoordinates();
   HRESULT MatchDependentReads();
