@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,11 +74,10 @@ class Cells {
       EXPECT_TRUE(MergeMatrix(path, m_seen, &error)) << error;
       return;
     }
-    auto owner = [](const std::string& key) { return key.substr(0, key.find(' ', key.find(' ') + 1)); };
-    std::map<std::string, int> owned;
-    for (const auto& [key, outcome] : m_seen) ++owned[owner(key)];
+    std::set<std::string> owned;
+    for (const auto& [key, outcome] : m_seen) owned.insert(Owner(key));
     for (const auto& [key, outcome] : m_recorded)
-      if (owned.count(owner(key)) && !m_seen.count(key)) ADD_FAILURE() << key << ": a row for a cell that is gone";
+      if (owned.count(Owner(key)) && !m_seen.count(key)) ADD_FAILURE() << key << ": a row for a cell that is gone";
     for (const auto& [key, outcome] : m_seen) {
       const std::string recorded = Recorded(key);
       if (recorded.empty()) {
@@ -100,17 +100,18 @@ class Cells {
 
 #define REQUIRE_CORPUS(root) NURA_REQUIRE_OUTSIDE_INPUT(!(root).empty(), "the shader corpus")
 
-// One HLSL entry at every profile of its stage and both option words.
-void CheckHlslEntry(const Entry& e, const std::string& root, std::uint32_t seed, Cells* cells) {
+// One HLSL entry at every profile of one shader model of its stage, with
+// both option words.
+void CheckHlslEntry(const Entry& e, int model, const std::string& root, std::uint32_t seed, Cells* cells) {
   std::string error;
   const std::string source = SourceOf(e, root, &error);
   ASSERT_TRUE(error.empty()) << error;
   const std::string path = e.partner ? std::string() : root + "/" + e.file;
-  // Runs of the compiled profiles: one baseline for ps_1_x (inputs in
-  // [0, 1]) and one for the rest.
-  LaneOutputs baseline[2];
-  std::string baselineProfile[2];
+  // The first compiled profile's run, which the others must agree with.
+  LaneOutputs baseline;
+  std::string baselineProfile;
   for (const char* profile : Profiles(e.stage)) {
+    if (profile[3] - '0' != model) continue;
     for (const std::uint32_t options : {0u, kNoOptimisation}) {
       const std::string key = CellKey(e.file, e.entry, profile, options);
       if (!LongMode() && std::find(std::begin(kSlowCells), std::end(kSlowCells), key) != std::end(kSlowCells)) {
@@ -141,41 +142,41 @@ void CheckHlslEntry(const Entry& e, const std::string& root, std::uint32_t seed,
       ASSERT_TRUE(RunLanes(b, {&e, ps1, Rounds(), seed}, &got, &want, &error)) << what << ": " << error;
       const std::string wrong = Compare(got, want, e.tolerance);
       EXPECT_TRUE(wrong.empty()) << what << " against the reference: " << wrong;
-      LaneOutputs& first = baseline[ps1];
-      if (first.empty()) {
-        first = got;
-        baselineProfile[ps1] = what;
+      if (baseline.empty()) {
+        baseline = got;
+        baselineProfile = what;
       } else {
-        const std::string apart = Compare(got, first, e.tolerance);
-        EXPECT_TRUE(apart.empty()) << what << " against " << baselineProfile[ps1] << ": " << apart;
+        const std::string apart = Compare(got, baseline, e.tolerance);
+        EXPECT_TRUE(apart.empty()) << what << " against " << baselineProfile << ": " << apart;
       }
     }
   }
 }
 
-// One test per HLSL entry (the sdl sources among them), so that ctest runs
-// them side by side.
-class GxlCorpusE2EEntry : public ::testing::TestWithParam<std::size_t> {};
+// One test per HLSL entry (the sdl sources among them) and shader model, so
+// that ctest runs them side by side. Every entry with code has a reference,
+// so profiles of different models agree through it.
+class GxlCorpusE2EEntry : public ::testing::TestWithParam<std::pair<std::size_t, int>> {};
 
 TEST_P(GxlCorpusE2EEntry, AtEveryProfile) {
-  const Entry& e = corpusref::Entries()[GetParam()];
+  const auto [row, model] = GetParam();
   const std::string root = shadertest::CorpusRoot();
   REQUIRE_CORPUS(root);
   Cells cells;
-  CheckHlslEntry(e, root, static_cast<std::uint32_t>(GetParam()) + 1, &cells);
+  CheckHlslEntry(corpusref::Entries()[row], model, root, static_cast<std::uint32_t>(row) + 1, &cells);
   cells.Check();
 }
 
-std::vector<std::size_t> HlslEntries() {
-  std::vector<std::size_t> rows;
+std::vector<std::pair<std::size_t, int>> HlslEntries() {
+  std::vector<std::pair<std::size_t, int>> rows;
   for (std::size_t i = 0; i < corpusref::Entries().size(); ++i)
-    if (corpusref::Entries()[i].entry) rows.push_back(i);
+    for (int model = 1; model <= 3 && corpusref::Entries()[i].entry; ++model) rows.push_back({i, model});
   return rows;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, GxlCorpusE2EEntry, ::testing::ValuesIn(HlslEntries()), [](const auto& info) {
-  const Entry& e = corpusref::Entries()[info.param];
-  std::string name = std::string(e.file) + "_" + e.entry;
+  const Entry& e = corpusref::Entries()[info.param.first];
+  std::string name = std::string(e.file) + "_" + e.entry + "_sm" + std::to_string(info.param.second);
   for (char& c : name)
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   return name;

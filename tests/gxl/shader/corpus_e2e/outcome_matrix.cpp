@@ -18,12 +18,6 @@ constexpr char kHeader[] =
     "# \"compiled\" or the code of the error that stopped it. GxlCorpusE2E fails when a cell gets\n"
     "# worse; regenerate with NURA_CORPUS_MATRIX_WRITE=1 (or a path to write elsewhere).\n";
 
-// The file and entry of a key: the part the cell's test owns.
-std::string Owner(const std::string& key) {
-  const std::size_t second = key.find(' ', key.find(' ') + 1);
-  return key.substr(0, second);
-}
-
 bool Parse(std::istream& in, Matrix* matrix, std::string* error) {
   int number = 0;
   for (std::string line; std::getline(in, line);) {
@@ -42,6 +36,11 @@ bool Parse(std::istream& in, Matrix* matrix, std::string* error) {
 
 std::string CellKey(const std::string& file, const char* entry, const std::string& profile, unsigned options) {
   return file + " " + (entry ? entry : "-") + " " + profile + " " + std::to_string(options);
+}
+
+std::string Owner(const std::string& key) {
+  const std::size_t profile = key.find(' ', key.find(' ') + 1) + 1;
+  return key.substr(0, profile + 4);
 }
 
 std::string MatrixPath() { return nura::test::SourceDir() + "/tests/gxl/shader/corpus_e2e/outcome_matrix.txt"; }
