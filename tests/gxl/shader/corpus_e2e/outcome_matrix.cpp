@@ -4,7 +4,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -32,6 +31,13 @@ bool Parse(std::istream& in, Matrix* matrix, std::string* error) {
   return true;
 }
 
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
+
 }  // namespace
 
 std::string CellKey(const std::string& file, const char* entry, const std::string& profile, unsigned options) {
@@ -46,8 +52,14 @@ std::string Owner(const std::string& key) {
 std::string MatrixPath() { return nura::test::SourceDir() + "/tests/gxl/shader/corpus_e2e/outcome_matrix.txt"; }
 
 bool LoadMatrix(const std::string& path, Matrix* matrix, std::string* error) {
-  std::ifstream in(path);
-  if (!in) return *error = "cannot read " + path, false;
+  const int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return *error = "cannot read " + path, false;
+  // Shared with other readers, never with a test merging its rows.
+  flock(fd, LOCK_SH);
+  const std::string text = ReadAll(fd);
+  flock(fd, LOCK_UN);
+  close(fd);
+  std::istringstream in(text);
   return Parse(in, matrix, error);
 }
 
@@ -55,11 +67,8 @@ bool MergeMatrix(const std::string& path, const Matrix& cells, std::string* erro
   const int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
   if (fd < 0) return *error = "cannot open " + path, false;
   flock(fd, LOCK_EX);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
   Matrix merged;
-  std::istringstream in(text);
+  std::istringstream in(ReadAll(fd));
   bool ok = Parse(in, &merged, error);
   if (ok) {
     std::set<std::string> owners;
