@@ -336,6 +336,7 @@ std::string Soundness(const Built& b, bool validate) {
 
 bool RunLanes(const Built& b, const RunSpec& spec, LaneOutputs* got, LaneOutputs* want, std::string* error) {
   const Entry& e = *spec.entry;
+  if (e.entry && !b.table) return *error = "a compile without a constant table", false;
   nura::shtok::Interpreter interp;
   if (!interp.Load(b.code.data(), b.code.size(), error)) return false;
   const bool pixel = interp.version().pixel;
