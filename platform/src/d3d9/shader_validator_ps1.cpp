@@ -1,6 +1,9 @@
 // The validator's ps_1_x stage and phase rules: the rows of texm3x2 and
 // texm3x3 on consecutive stages reading one register, texture-address sources
 // from earlier stages, and what ps_1_4 allows in one of its phases only.
+#include <map>
+#include <set>
+
 #include "d3d9/shader_validator.h"
 #include "kernel/format.h"
 
@@ -129,6 +132,23 @@ void StreamChecker::CheckPairReads(const Instruction& first, const Instruction& 
                Printf("%s reads components its co-issued %s writes", reader->info->name, writer->info->name));
     }
   }
+  // The two halves share one slot's read ports: three registers of a file.
+  std::map<int, std::set<std::uint32_t>> distinct;
+  for (const Instruction* in : {&first, &second})
+    for (int i = 0; i < in->sourceCount; ++i) {
+      const int type = RegisterType(in->src[i].token);
+      const std::uint32_t number = RegisterNumber(in->src[i].token);
+      distinct[IsConstBank(type) ? kConst : type].insert(IsConstBank(type) ? ConstIndex(type, number) : number);
+    }
+  for (const auto& [type, registers] : distinct)
+    if (registers.size() > 3)
+      Report(second.index, kMsgReadPorts,
+             Printf("co-issued %s and %s read %zu different %s registers; a pair reads at most 3", first.info->name,
+                    second.info->name, registers.size(),
+                    type == kConst  ? "c#"
+                    : type == kTemp ? "r#"
+                    : type == kAddr ? "t#"
+                                    : "v#"));
 }
 
 void StreamChecker::CheckPs14(const Instruction& in) {

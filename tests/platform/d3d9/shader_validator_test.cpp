@@ -387,6 +387,8 @@ TEST(ShTokValidate, Ps14PhaseRulesAndCndCondition) {
           {"co-issued dp3 beside a write of r0.a",
            "FFFF0101 00000001 800F0000 A0E40000 00000008 80070001 80E40000 A0E40000 40000001 80080000 A0FF0000 "
            "0000FFFF"},
+          {"a co-issued pair reading three constants",
+           "FFFF0101 00000005 80070000 A0E40000 A0E40001 40000002 80080000 A0E40002 A0E40001 0000FFFF"},
           {"cnd on any register in ps_1_4", "FFFF0104 00000050 800F0001 A0E40000 A0E40001 80E40000 0000FFFF"},
       },
       {
@@ -424,6 +426,12 @@ TEST(ShTokValidate, Ps14PhaseRulesAndCndCondition) {
           {"a co-issued half reading the alpha the other writes",
            "FFFF0101 00000001 800F0000 A0E40000 00000001 80070000 80FF0000 40000001 80080000 A0FF0000 0000FFFF",
            ps::kMsgCoissue},
+          {"a co-issued pair reading four constants",
+           "FFFF0101 00000005 80070000 A0E40000 A0E40001 40000002 80080000 A0E40002 A0E40003 0000FFFF",
+           ps::kMsgReadPorts},
+          {"a co-issued pair reading four temporaries in ps_1_4",
+           "FFFF0104 00000005 80070000 80E40002 80E40003 40000002 80080001 80E40004 80E40005 0000FFFF",
+           ps::kMsgReadPorts},
           {"an alpha half reading r0.b that its co-issued dp3 writes",
            "FFFF0101 00000001 800F0000 A0E40000 00000008 80070000 80E40000 A0E40000 40000001 80080000 80AA0000 "
            "0000FFFF",

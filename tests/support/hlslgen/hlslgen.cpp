@@ -45,9 +45,14 @@ std::string Type::Name() const {
   return columns > 1 ? name + std::to_string(columns) : name;
 }
 
-Generator::Generator(std::uint64_t seed, const Options& options) : m_options(options), m_random(seed) {
+Generator::Generator(std::uint64_t seed, const Options& options)
+    : m_options(options), m_random(seed), m_tolerance(kTolerance) {
   const Base bases[] = {Base::Float, Base::Float, Base::Float, Base::Int, Base::Bool};
   m_root = Make(RandomType(bases[Pick(5)]), 0);
+  if (m_options.flowControl)
+    MakeProgram();
+  else
+    m_result = m_nodes[m_root].value;
 }
 
 double Generator::RandomValue(Base base) {
@@ -89,7 +94,16 @@ std::uint32_t Generator::NewVariable(const Type& type, std::uint32_t indexBelow)
 }
 
 std::uint32_t Generator::Leaf(const Type& type) {
-  if (Chance(0.6)) {
+  // In statements: a local of the type, or a component of r.
+  if (m_flow && m_inIndex == 0 && Chance(0.3)) {
+    std::vector<std::uint32_t> fit;
+    for (std::uint32_t k : m_live)
+      if (m_locals[k].type == type) fit.push_back(k);
+    if (!fit.empty()) return LocalNode(fit[Pick(static_cast<std::uint32_t>(fit.size()))]);
+    const Type r = m_locals[0].type;
+    if (type.IsScalar() && !r.IsScalar() && r.base == type.base) return ComponentOf(LocalNode(0), Pick(r.Count()));
+  }
+  if (Chance(m_flow ? 0.85 : 0.6)) {  // statements read variables more: literals fold away
     std::vector<std::uint32_t> same;
     for (std::uint32_t i = 0; i < m_variables.size(); ++i)
       if (m_variables[i].type == type) same.push_back(i);
@@ -209,7 +223,11 @@ bool Generator::TryMake(const Type& type, std::uint32_t depth, std::uint32_t* ou
       std::uint32_t index = 0;
       bool found = false;
       for (std::uint32_t i = 0; i < 3 && !found; ++i) {
+        // No locals in an index: a compiler checks it for every value of a
+        // loop counter, in branches not taken too.
+        ++m_inIndex;
         index = Make(scalarOf(Base::Int), depth + 1);
+        --m_inIndex;
         const double k = m_nodes[index].value[0];
         found = k >= 0 && k < size;
       }
@@ -236,17 +254,17 @@ bool Generator::Evaluate(Node& n) const {
   // A truth test of a value rounding may have moved off or onto 0 decides nothing.
   auto truth = [&](const Node& c, std::uint32_t i) {
     const double x = at(c, i);
-    if (!c.exact && std::fabs(x) < kTolerance) ok = false;
+    if (!c.exact && std::fabs(x) < m_tolerance) ok = false;
     return x != 0.0;
   };
   auto convert = [&](double x, bool sourceExact) -> double {
     if (n.type.base == Base::Float) return x;
     if (n.type.base == Base::Bool) {
-      if (!sourceExact && std::fabs(x) < kTolerance) ok = false;
+      if (!sourceExact && std::fabs(x) < m_tolerance) ok = false;
       return x != 0.0;
     }
     const double off = std::fabs(x - std::nearbyint(x));
-    if (sourceExact ? (off > 0 && off < kNudge) : off < kTolerance * Scale(x)) ok = false;
+    if (sourceExact ? (off > 0 && off < kNudge) : off < m_tolerance * Scale(x)) ok = false;
     return std::trunc(x);
   };
   std::vector<double>& v = n.value;
@@ -254,6 +272,7 @@ bool Generator::Evaluate(Node& n) const {
   switch (n.kind) {
     case Kind::Literal:
     case Kind::Variable:
+    case Kind::Local:
       return true;
     case Kind::Unary:
       for (std::uint32_t i = 0; i < count; ++i)
@@ -264,7 +283,7 @@ bool Generator::Evaluate(Node& n) const {
       for (std::uint32_t i = 0; i < count; ++i) {
         const double x = at(a, i), y = at(b, i);
         if ((n.op == Op::Divide || n.op == Op::Modulo) && std::fabs(y) < 0.05) ok = false;
-        if (Comparison(n.op) && !(a.exact && b.exact) && std::fabs(x - y) < kTolerance * Scale(x, y)) ok = false;
+        if (Comparison(n.op) && !(a.exact && b.exact) && std::fabs(x - y) < m_tolerance * Scale(x, y)) ok = false;
         switch (n.op) {
           case Op::Add:
             v[i] = x + y;
@@ -280,7 +299,7 @@ bool Generator::Evaluate(Node& n) const {
             break;
           case Op::Modulo: {
             const double q = std::fabs(x / y), f = q - std::floor(q);
-            if (f < kTolerance * Scale(q) || f > 1 - kTolerance * Scale(q)) ok = false;
+            if (f < m_tolerance * Scale(q) || f > 1 - m_tolerance * Scale(q)) ok = false;
             v[i] = std::fmod(x, y);
             break;
           }
@@ -349,7 +368,10 @@ bool Generator::Evaluate(Node& n) const {
       for (std::uint32_t i = 0; i < count; ++i) v[i] = child(0).value[n.picks[i]];
       break;
     case Kind::Index: {
-      const std::uint32_t element = n.picks.empty() ? static_cast<std::uint32_t>(child(1).value[0]) : n.picks[0];
+      // An index a loop counter moved out of range reads nothing.
+      const double k = n.picks.empty() ? child(1).value[0] : n.picks[0];
+      if (!(k >= 0 && (k + 1) * count <= child(0).value.size())) return false;
+      const auto element = static_cast<std::uint32_t>(k);
       for (std::uint32_t i = 0; i < count; ++i) v[i] = child(0).value[element * count + i];
       break;
     }
@@ -357,6 +379,9 @@ bool Generator::Evaluate(Node& n) const {
       ok = ok && EvaluateCall(n, exact);
       break;
   }
+  if (m_single)
+    for (double& x : v)
+      if (std::fabs(x) < 1e30) x = static_cast<float>(x);
   if (n.type.base != Base::Float) exact = true;  // whole numbers away from every edge come out alike
   for (double x : v)
     if (!std::isfinite(x) || std::fabs(x) > kLimit) ok = false;
@@ -379,6 +404,8 @@ std::string Generator::Text(std::uint32_t index) const {
     }
     case Kind::Variable:
       return m_variables[n.variable].name;
+    case Kind::Local:
+      return m_locals[n.variable].name;
     case Kind::Unary:
       return std::string("(") + OpText(n.op) + child(0) + ")";
     case Kind::Binary:
@@ -530,7 +557,7 @@ bool Generator::EvaluateCall(Node& n, bool& exact) const {
   bool ok = true;
   // A value that rounding may have moved across an edge decides nothing.
   auto edge = [&](const Node& c, double distance) {
-    if (!c.exact && std::fabs(distance) < kTolerance * Scale(distance)) ok = false;
+    if (!c.exact && std::fabs(distance) < m_tolerance * Scale(distance)) ok = false;
   };
   auto whole = [&](const Node& c, double x, double offset) {
     edge(c, x + offset - std::nearbyint(x + offset));
@@ -651,18 +678,22 @@ bool Generator::EvaluateCall(Node& n, bool& exact) const {
       case Fn::Radians: r = x * 0.017453293005625408; break;
       case Fn::Sinh: r = std::sinh(x); break;
       case Fn::Cosh: r = std::cosh(x); break;
-      case Fn::Tanh: r = std::tanh(x); break;
+      case Fn::Tanh:
+        // Expanded as a quotient of exponentials, which overflow in float
+        // far out; flow-control programs keep clear of that.
+        ok = !m_options.flowControl || std::fabs(x) <= 40, r = std::tanh(x);
+        break;
       case Fn::Sign: edge(a, x), r = x > 0 ? 1 : x < 0 ? -1 : 0; break;
       case Fn::Min: r = std::min(x, y); break;
       case Fn::Max: r = std::max(x, y); break;
       case Fn::Pow: ok = x >= 0.05, r = std::pow(x, y); break;
       case Fn::Step:
-        if (!(a.exact && child(1).exact) && std::fabs(y - x) < kTolerance * Scale(x, y)) ok = false;
+        if (!(a.exact && child(1).exact) && std::fabs(y - x) < m_tolerance * Scale(x, y)) ok = false;
         r = y >= x ? 1 : 0;
         break;
       case Fn::Fmod: {
         const double q = std::fabs(x / y), f = q - std::floor(q);
-        ok = std::fabs(y) >= 0.05 && f > kTolerance * Scale(q) && f < 1 - kTolerance * Scale(q);
+        ok = std::fabs(y) >= 0.05 && f > m_tolerance * Scale(q) && f < 1 - m_tolerance * Scale(q);
         r = std::fmod(x, y);
         break;
       }
@@ -670,7 +701,9 @@ bool Generator::EvaluateCall(Node& n, bool& exact) const {
       case Fn::Clamp: ok = y <= z, r = std::min(std::max(x, y), z); break;  // bounds in order
       case Fn::Lerp: r = x + z * (y - x); break;
       case Fn::Smoothstep: {
-        ok = std::fabs(y - x) >= 0.05;
+        // Folded literals and lowered code differ when the edges are in
+        // reverse order; flow-control programs keep them in order.
+        ok = (m_options.flowControl ? y - x : std::fabs(y - x)) >= 0.05;
         const double t = std::clamp((z - x) / (y - x), 0.0, 1.0);
         r = t * t * (3 - 2 * t);
         break;
@@ -695,6 +728,10 @@ void ProceduralTexel(std::uint32_t sampler, const double* c, std::uint32_t n, do
 std::string Generator::SamplerDeclarations() const {
   std::vector<bool> used;
   std::vector<std::uint32_t> pending = {m_root};
+  for (const Statement& s : m_statements) {
+    pending.push_back(s.value);
+    if (s.kind == Statement::Kind::Assign) pending.push_back(s.stored);
+  }
   while (!pending.empty()) {
     const Node& n = m_nodes[pending.back()];
     pending.pop_back();

@@ -9,6 +9,15 @@
 // move across the edge, no magnitude above 1e4. Whether a value is computed
 // bit for bit alike everywhere ("exact") decides how close to an edge it may
 // come.
+//
+// With Options::flowControl the expression becomes the first value of a
+// local `r` that statements then change: assignments that accumulate, if/else
+// on comparisons, and counted for loops whose condition may also end them
+// early. The generator runs them itself, once in double and once rounding
+// every value to float, and keeps only statements whose decisions agree and
+// whose values stay close, so a correct compiler gives Result() within 1e-5.
+// Root() is then r's first value; a node inside statements keeps the value of
+// its last evaluation.
 #pragma once
 
 #include <cstdint>
@@ -44,6 +53,7 @@ enum class Kind : std::uint8_t {
   Swizzle,      // child.picks (component letters, or _mRC for matrices)
   Index,        // child[picks[0]] with a literal index, child[children[1]] otherwise
   Call,         // fn(children...): an intrinsic function
+  Local,        // one of the flow-control locals: `r` or a loop counter
 };
 
 // The intrinsics the generator calls: those whose expansions are exact up to
@@ -144,6 +154,44 @@ struct Options {
   // odd-numbered ones cube samplers.
   bool samplers = false;
   std::uint32_t maxSamplers = 4;
+  // Statements after the declaration of `r`. Expressions inside them are at
+  // most statementDepth deep; if statements nest up to maxIfDepth, loops up
+  // to maxLoopDepth (2: nested once), each runs at most maxLoopCount times
+  // (capped at 255) and a loop nest at most 1,024 times in all. Statements
+  // are added while EstimatedInstructions() stays within maxInstructions
+  // (0: no bound).
+  bool flowControl = false;
+  std::uint32_t statements = 4;
+  std::uint32_t statementDepth = 3;
+  std::uint32_t maxIfDepth = 2;
+  std::uint32_t maxLoopDepth = 2;
+  std::uint32_t maxLoopCount = 8;
+  std::uint32_t maxInstructions = 256;
+};
+
+// One statement of a flow-control program.
+struct Statement {
+  enum class Kind : std::uint8_t {
+    Assign,  // r[.component] op= value; the first statement declares r
+    If,      // if (condition) { body } else { otherwise }; no else when it is empty
+    For,     // for (int counter = 0; condition; counter++) { body }
+  };
+  Kind kind = Kind::Assign;
+  bool declares = false;
+  Op op = Op::None;                            // Assign: None for =, else Add, Subtract or Multiply
+  std::int32_t component = -1;                 // Assign: the component of r written, -1 for all of it
+  std::uint32_t value = 0;                     // Assign: the expression; If and For: the condition
+  std::uint32_t stored = 0;                    // Assign: the node whose value is stored (r op value)
+  std::uint32_t counter = 0;                   // For: index into Locals()
+  std::uint32_t count = 0;                     // For: the counter's bound N in `counter < N`
+  std::vector<std::uint32_t> body, otherwise;  // indexes into Statements()
+};
+
+struct Local {
+  std::string name;
+  Type type;
+  std::vector<double> value;
+  bool exact = true;
 };
 
 // The texel a procedural sampler returns at a coordinate (n components):
@@ -166,6 +214,20 @@ class Generator {
   // Declarations of the samplers the expression reads ("sampler2D s0;\n...").
   std::string SamplerDeclarations() const;
 
+  // Statements that declare `r` and leave the generated value in it, each
+  // line indented by two spaces; without flowControl "  T r = <Text(Root())>;\n".
+  std::string Body() const;
+  // The value Body() leaves in r, and its type (the root's).
+  const std::vector<double>& Result() const { return m_result; }
+  const Type& ResultType() const { return m_nodes[m_root].type; }
+  // The program's statements (empty without flowControl) and its top level.
+  const std::vector<Statement>& Statements() const { return m_statements; }
+  const std::vector<std::uint32_t>& TopLevel() const { return m_top; }
+  const std::vector<Local>& Locals() const { return m_locals; }
+  // A rough upper estimate of the instructions the body compiles to, loops
+  // unrolled (a target that keeps its loops needs fewer).
+  std::uint32_t EstimatedInstructions() const;
+
  private:
   std::uint32_t Make(const Type& type, std::uint32_t depth);
   bool TryMake(const Type& type, std::uint32_t depth, std::uint32_t* out);
@@ -180,6 +242,28 @@ class Generator {
   std::uint32_t NewVariable(const Type& type, std::uint32_t indexBelow = 0);
   bool Evaluate(Node& node) const;
 
+  // Flow control (hlslgen_flow.cpp).
+  void MakeProgram();
+  std::uint32_t MakeStatement(std::uint32_t ifDepth, std::uint32_t loopDepth, std::uint32_t iterations,
+                              bool accumulate);
+  std::vector<std::uint32_t> MakeBlock(std::uint32_t ifDepth, std::uint32_t loopDepth, std::uint32_t iterations,
+                                       bool accumulate);
+  std::uint32_t MakeCondition();
+  std::uint32_t LocalNode(std::uint32_t local);
+  std::uint32_t ComponentOf(std::uint32_t node, std::uint32_t component);
+  bool Reevaluate(std::uint32_t node);
+  // Runs a statement, recording its decisions; without a trace speculatively,
+  // as guarded code computes what does not run.
+  bool Run(std::uint32_t statement, std::vector<bool>* trace);
+  bool Speculate(const std::vector<std::uint32_t>& block);
+  bool RunProgram(bool single, std::vector<double>& result, std::vector<bool>& trace);
+  bool Simulate();
+  bool Varies(std::uint32_t node) const;
+  std::uint32_t Cost(std::uint32_t node) const;
+  std::uint32_t StatementCost(std::uint32_t statement) const;
+  std::string StatementText(std::uint32_t statement, std::uint32_t indent) const;
+  std::uint32_t ExpressionDepth() const;
+
   double Uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(m_random); }
   std::uint32_t Pick(std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(m_random); }
   bool Chance(double p) { return Uniform(0, 1) < p; }
@@ -191,6 +275,17 @@ class Generator {
   std::vector<Node> m_nodes;
   std::vector<Variable> m_variables;
   std::uint32_t m_root = 0;
+  std::vector<double> m_result;
+
+  std::vector<Statement> m_statements;
+  std::vector<std::uint32_t> m_top;
+  std::vector<Local> m_locals;
+  std::vector<std::uint32_t> m_live;  // locals in scope while statements are made
+  bool m_flow = false;                // set once the root is made
+  bool m_single = false;              // round every computed value to float
+  std::uint32_t m_inIndex = 0;        // making an index expression
+  double m_tolerance;                 // how near an edge an inexact value may come
+  double m_discrepancy = 0;           // between the double and float runs so far
 };
 
 }  // namespace hlslgen

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 
+#include "../fail_alloc.h"
 #include "gxl/shader/backend/select/select_util.h"
 #include "ps1_fixture.h"
 
@@ -219,6 +220,113 @@ TEST(GxlPs1Texture, ReflectionMarkersTakeThreeMatrixRows) {
                        "to 3\n"))
           << bound.log;
     }
+  }
+}
+
+// The normal as three matrix rows, written as the texm3x3 form: the second
+// phase hands the tree over read row by row (dot(n, e) as one product per
+// row summed by a dot with ones, n * s as one product per row), and every
+// reflection form still takes texm3x3pad, texm3x3pad and texm3x3vspec /
+// texm3x3spec; the other forms keep the messages they give on a sampled normal.
+const char* const kRows = "dot(e1.xyz, a), dot(e2.xyz, a), dot(e3.xyz, a)";
+std::string RowsSource(const std::string& coordinate, const char* rows = kRows, const char* tail = "") {
+  return "samplerCUBE s; sampler s0; float3 k; float3 j; float4 main(float2 uv : TEXCOORD0, float4 e1 : TEXCOORD1, "
+         "float4 e2 : TEXCOORD2, float4 e3 : TEXCOORD3) : COLOR { float3 a = tex2D(s0, uv).xyz; float3 n = float3(" +
+         std::string(rows) +
+         "); float3 e = float3(e1.w, e2.w, e3.w); float3 v = -e; float3 w = -k; return texCUBE(s, " + coordinate + ")" +
+         tail + "; }";
+}
+
+TEST(GxlPs1Texture, ReflectionsOfThreeMatrixRows) {
+  const char* const rowOrders[] = {kRows, "dot(a, e1.xyz), dot(a, e2.xyz), dot(a, e3.xyz)"};
+  for (const Form& f : kForms) {
+    for (std::uint32_t minor = 1; minor <= 3; ++minor) {
+      const char* rows = rowOrders[minor % 2];
+      SCOPED_TRACE(std::string(f.coordinate) + " ps_1_" + std::to_string(minor) + " " + rows);
+      Ps1Run r(RowsSource(f.coordinate, rows), minor);
+      if (!f.marker) {
+        std::string message = f.message;
+        if (message == kUnmapped) message += std::to_string(minor);
+        EXPECT_TRUE(r.Logged(message + "\n")) << r.log;
+        EXPECT_EQ(r.Count("error X"), 1) << r.log;
+        EXPECT_EQ(r.Dump().find("texm3x3"), std::string::npos) << r.Dump();
+        continue;
+      }
+      const bool inConstant = f.marker[8] == 'c';
+      ASSERT_TRUE(r.Placed()) << r.log;
+      ASSERT_EQ(r.Dump(),
+                std::string("0:tex2D 1:texm3x3pad 2:texm3x3pad 3:texm3x3") + (inConstant ? "spec" : "vspec") + " mov");
+      // Each row reads its own stage's coordinate and the sample of stage 0;
+      // texm3x3spec reads the eye from the constant's xyz.
+      const PixelShader1Target& t = *r.target;
+      for (std::uint32_t stage = 1; stage <= 3; ++stage) {
+        const IrInstruction& row = *t.Instruction(t.stageList[stage]);
+        ASSERT_EQ(row.argumentCount, stage == 3 && inConstant ? 9u : 6u);
+        for (std::uint32_t c = 0; c < 3; ++c) {
+          EXPECT_EQ(t.SemanticOf(row.arguments[c]), Ps1SemanticWord(kPs1Texcoord, stage));
+          EXPECT_EQ(t.SemanticOf(row.arguments[3 + c]), Ps1SemanticWord(kPs1Texcoord, 0));
+          if (row.argumentCount < 9) continue;
+          const IrValue& eye = *t.Value(row.arguments[6 + c]);
+          EXPECT_TRUE(t.BankOf(eye)->type & kBankUniform);
+          EXPECT_EQ(eye.component, c);
+        }
+      }
+    }
+  }
+}
+
+// With the doubling folded into the dot with ones that sums the rows' products.
+TEST(GxlPs1Texture, ReflectionsOfThreeMatrixRowsWithTheDoublingScaled) {
+  for (const char* coordinate : {"reflect(-e, n)", "v - 2 * dot(n, v) * n", "2 * dot(n, e) * n - e"}) {
+    SCOPED_TRACE(coordinate);
+    auto rules = std::make_unique<ScaleDoubling>();
+    const ScaleDoubling& seen = *rules;
+    Ps1Run r(RowsSource(coordinate), 3, std::move(rules));
+    EXPECT_EQ(seen.folds, 1);
+    ASSERT_TRUE(r.Placed()) << r.log;
+    EXPECT_EQ(r.Dump(), "0:tex2D 1:texm3x3pad 2:texm3x3pad 3:texm3x3vspec mov");
+  }
+}
+
+// Recognised through the rows, a reflection still meets the rows' own checks.
+TEST(GxlPs1Texture, ReflectionRowsMisplacedOrReadElsewhere) {
+  for (const char* coordinate : {"reflect(-e, n)", "2 * dot(n, k) * n - k"}) {
+    for (std::uint32_t minor = 1; minor <= 3; ++minor) {
+      SCOPED_TRACE(std::string(coordinate) + " ps_1_" + std::to_string(minor));
+      Ps1Run swapped(RowsSource(coordinate, "dot(e2.xyz, a), dot(e1.xyz, a), dot(e3.xyz, a)"), minor);
+      EXPECT_TRUE(
+          swapped.Logged("error X4525: unable to match texm* because the source inputs are not in "
+                         "appropriate texture coordinates; see the ps_1_" +
+                         std::to_string(minor) + " assembly reference\n"))
+          << swapped.log;
+      Ps1Run reused(RowsSource(coordinate, kRows, " * n.y"), minor);
+      EXPECT_TRUE(reused.Logged("error X4524: unable to match texm because computed texcoord is used in shader\n"))
+          << reused.log;
+    }
+  }
+}
+
+// Failing each allocation of a compile that gathers the rows in turn ends it
+// with a failure; the leak checker sees every kept and made instruction freed.
+TEST(GxlPs1Texture, ReflectionRowsUnderAllocationFailure) {
+  const std::string source = RowsSource("reflect(-e, n)");
+  std::uint64_t total = 0;
+  {
+    Ps1Run r(
+        source, 2, nullptr, [] { shadertest::FailNthAllocation(0); },
+        [&total] { total = shadertest::AllocationsCounted(); });
+    ASSERT_TRUE(r.Placed()) << r.log;
+  }
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    bool failed = false;
+    Ps1Run r(
+        source, 2, nullptr, [n] { shadertest::FailNthAllocation(n); },
+        [&failed] {
+          failed = shadertest::AllocationFailed();
+          shadertest::FailNthAllocation(0);
+        });
+    EXPECT_TRUE(failed) << n;
+    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
   }
 }
 

@@ -1,5 +1,6 @@
-// The body of a vertex function made from a generated expression: it passes
-// the position through and writes the result to TEXCOORD0 to 3, a row each.
+// The body of a vertex function made from a generated expression or program:
+// it passes the position through and writes the result to TEXCOORD0 to 3, a
+// row each.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,8 @@
 namespace shadertest {
 
 inline std::string GeneratedVertexBody(const hlslgen::Generator& g) {
-  const hlslgen::Type& t = g.At(g.Root()).type;
-  std::string body =
-      "  pos = p;\n  t0 = 0;\n  t1 = 0;\n  t2 = 0;\n  t3 = 0;\n  " + t.Name() + " r = " + g.Text(g.Root()) + ";\n";
+  const hlslgen::Type& t = g.ResultType();
+  std::string body = "  pos = p;\n  t0 = 0;\n  t1 = 0;\n  t2 = 0;\n  t3 = 0;\n" + g.Body();
   for (std::uint32_t i = 0; i < t.rows; ++i)
     for (std::uint32_t j = 0; j < t.columns; ++j) {
       const std::string element = t.matrix        ? "r._m" + std::to_string(i) + std::to_string(j)

@@ -4,9 +4,12 @@
 #include "tests/support/hlslgen/hlslgen.h"
 
 #include <cmath>
+#include <functional>
 #include <map>
 
+#include "generated_vertex_body.h"
 #include "lower_fixture.h"
+#include "lower_run.h"
 #include "tests/gxl/shader/hlsl_parse_run.h"
 
 namespace compilertest {
@@ -119,6 +122,8 @@ class GxlHlslGen : public LowerTest, public ::testing::WithParamInterface<std::u
           list = AppendToList(list, new ListNode(child(k), nullptr, "Arguments"));
         return parser.ResolveCall(Name(hlslgen::FnName(n.fn)), list, false);
       }
+      case Kind::Local:  // only in flow-control programs
+        break;
     }
     return nullptr;
   }
@@ -242,6 +247,176 @@ TEST(GxlHlslGenCoverage, EveryKindAndOperatorOccurs) {
   EXPECT_GT(literalIndexes, 10);
   EXPECT_GT(variableIndexes, 10);
   EXPECT_GT(matrices, 50);
+}
+
+// --- Flow control ------------------------------------------------------------------
+
+using hlslgen::Statement;
+
+struct FlowTarget {
+  const char* name;
+  ProfileLimits limits;
+  std::uint32_t version;
+};
+// Targets with loops and dynamic ifs, and targets that unroll and guard.
+const FlowTarget kFlowTargets[] = {{"vs_3_0", Vs30(), 0xFFFE0300},
+                                   {"ps_3_0", Ps30(), 0xFFFF0300},
+                                   {"vs_2_0", Vs20(), 0xFFFE0200},
+                                   {"ps_2_0", Ps20(), 0xFFFF0200}};
+
+// A vertex function over uniforms that computes r in `body` and writes its
+// rows to TEXCOORD0 to 3, lowered for the target and run: r's components.
+std::vector<double> LowerAndRunBody(const std::string& uniforms, const std::string& body, const hlslgen::Type& t,
+                                    std::map<std::string, std::vector<double>> values, const FlowTarget& target,
+                                    std::string* text) {
+  *text = uniforms +
+          "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 t0 : TEXCOORD0, out float4 t1 : "
+          "TEXCOORD1, out float4 t2 : TEXCOORD2, out float4 t3 : TEXCOORD3) {\n" +
+          body + "}\n";
+  LowerRun run(*text, "main", target.limits, 0, target.version);
+  EXPECT_EQ(run.hr, S_OK) << target.name << "\n" << *text << run.log;
+  if (FAILED(run.hr)) return {};
+  values["p"] = {0, 0, 0, 1};
+  for (auto at = values.begin(); at != values.end();)  // variables the program does not read
+    at = run.Placed(at->first).empty() ? values.erase(at) : std::next(at);
+  const std::vector<double> out = run.Run(values);
+  std::vector<double> r;
+  for (std::uint32_t i = 0; i < t.rows; ++i)  // pos first, then a register per row
+    for (std::uint32_t j = 0; j < t.columns && 4 * (i + 1) + j < out.size(); ++j) r.push_back(out[4 * (i + 1) + j]);
+  return r;
+}
+
+std::vector<double> LowerAndRun(const Generator& g, const FlowTarget& target, std::string* text) {
+  std::string uniforms;
+  std::map<std::string, std::vector<double>> values;
+  for (const hlslgen::Variable& v : g.Variables()) {
+    uniforms += "uniform " + std::string(v.type.matrix ? "row_major " : "") + v.type.Name() + " " + v.name + ";\n";
+    values[v.name] = v.value;
+  }
+  return LowerAndRunBody(uniforms, shadertest::GeneratedVertexBody(g), g.ResultType(), values, target, text);
+}
+
+// Programs written by hand in the generator's shapes, through the same
+// lowering and run, against values worked out here: the yardstick for the
+// generated ones below.
+TEST(GxlHlslGenFlow, HandWrittenProgramsGiveTheirValues) {
+  struct Case {
+    const char* body;
+    std::vector<double> want;  // r's four components, for a = 1.5, b = -2, n = 3
+  };
+  const Case kCases[] = {
+      {"float4 r = float4(a, b, 0, 1);\nfor (int i0 = 0; (i0 < 5); i0++) {\n  r += (float4(1, 0.5, 0, 0) * "
+       "((float)i0));\n}\n",
+       {1.5 + 10, -2 + 5, 0, 1}},
+      // Nested loops; the inner one reads both counters.
+      {"float4 r = 0;\nfor (int i0 = 0; (i0 < 4); i0++) {\n  for (int i1 = 0; (i1 < 3); i1++) {\n    r.x += "
+       "((float)(i0 * i1));\n  }\n  r.y -= a;\n}\n",
+       {6 * 3, -6, 0, 0}},
+      // A condition on r ends the loop early: 0, 1.5, 3, 4.5.
+      {"float4 r = 0;\nfor (int i0 = 0; ((i0 < 8) && (r.x < 4)); i0++) {\n  r.x += a;\n  r.w = i0;\n}\n",
+       {4.5, 0, 0, 2}},
+      // ... and one on a uniform, before the first iteration.
+      {"float4 r = 1;\nfor (int i0 = 0; ((i0 < 8) && (b > 0)); i0++) {\n  r *= 2;\n}\n", {1, 1, 1, 1}},
+      {"float4 r = float4(n, 0, 0, 0);\nif ((a > 1)) {\n  if ((b < 0)) {\n    r.y = 1;\n  } else {\n    r.y = 2;\n  "
+       "}\n  r.x -= 7;\n} else {\n  r.z = 3;\n}\n",
+       {-4, 1, 0, 0}},
+      // An if inside a loop, on the counter.
+      {"float4 r = 0;\nfor (int i0 = 0; (i0 < 6); i0++) {\n  if ((i0 >= n)) {\n    r.x += i0;\n  } else {\n    r.y "
+       "-= 1;\n  }\n}\n",
+       {3 + 4 + 5, -3, 0, 0}},
+      // A comparison of what the loop made.
+      {"float4 r = float4(b, 0, 0, 0);\nfor (int i0 = 0; (i0 < 3); i0++) {\n  r.x = (r.x * a);\n}\nif ((r.x < (-6))) "
+       "{\n  r.w = 1;\n}\n",
+       {-6.75, 0, 0, 1}},
+  };
+  const std::map<std::string, std::vector<double>> values = {{"a", {1.5}}, {"b", {-2}}, {"n", {3}}};
+  const hlslgen::Type float4{Base::Float, 1, 4, false};
+  for (const Case& c : kCases)
+    for (const FlowTarget& target : kFlowTargets) {
+      std::string text;
+      const std::vector<double> got =
+          LowerAndRunBody("uniform float a;\nuniform float b;\nuniform int n;\n",
+                          std::string("  t1 = 0;\n  t2 = 0;\n  t3 = 0;\n  pos = p;\n") + c.body + "  t0 = r;\n", float4,
+                          values, target, &text);
+      EXPECT_TRUE(Near(got, c.want)) << target.name << "\n" << text;
+    }
+}
+
+// Generated programs lowered for each kind of target give the generator's
+// own values: 400 seeds, a quarter per target.
+class GxlHlslGenFlowTargets : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(GxlHlslGenFlowTargets, FrontEndGivesTheGeneratorsValues) {
+  const FlowTarget& target = kFlowTargets[GetParam()];
+  std::uint32_t compared = 0;
+  for (std::uint32_t seed = GetParam(); seed < 400; seed += std::size(kFlowTargets)) {
+    const Generator g(seed, hlslgen::Options{.maxDepth = 4, .flowControl = true});
+    std::string text;
+    const std::vector<double> got = LowerAndRun(g, target, &text);
+    EXPECT_TRUE(Near(got, g.Result())) << "seed " << seed << "\n" << text;
+    compared += got.size() == g.Result().size();
+  }
+  EXPECT_EQ(compared, 100u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, GxlHlslGenFlowTargets, ::testing::Range(0u, 4u),
+                         [](const ::testing::TestParamInfo<std::uint32_t>& info) {
+                           return std::string(kFlowTargets[info.param].name);
+                         });
+
+// A seed gives one program and one value; every loop keeps to its bounds and
+// every program to the instruction estimate; and over many seeds the
+// programs hold every shape the option promises.
+TEST(GxlHlslGenFlow, ProgramsAreRepeatableBoundedAndVaried) {
+  std::map<std::string, int> shapes;
+  for (std::uint32_t seed = 0; seed < 250; ++seed) {
+    const hlslgen::Options options{.maxDepth = 4, .flowControl = true, .maxLoopCount = 6, .maxInstructions = 400};
+    const Generator g(seed, options);
+    if (seed % 5 == 0) {
+      const Generator again(seed, options);
+      ASSERT_EQ(g.Body(), again.Body()) << "seed " << seed;
+      ASSERT_EQ(g.Result(), again.Result()) << "seed " << seed;
+    }
+    const std::vector<Statement>& program = g.Statements();
+    ASSERT_FALSE(g.TopLevel().empty());
+    EXPECT_TRUE(program[g.TopLevel()[0]].declares);
+    if (g.TopLevel().size() > 1) {
+      EXPECT_LE(g.EstimatedInstructions(), 400u) << "seed " << seed;
+    }
+    for (double x : g.Result()) EXPECT_TRUE(std::isfinite(x) && std::fabs(x) <= 1e4) << "seed " << seed;
+    // Loops: counts within the option, nests within 1,024 iterations.
+    std::function<void(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t)> walk =
+        [&](std::uint32_t k, std::uint32_t ifs, std::uint32_t loops, std::uint32_t iterations) {
+          const Statement& s = program[k];
+          if (s.kind == Statement::Kind::For) {
+            EXPECT_GE(s.count, 1u);
+            EXPECT_LE(s.count, 6u);
+            iterations *= s.count;
+            EXPECT_LE(iterations, 1024u);
+            ++shapes[loops ? "nested loop" : "loop"];
+            if (g.At(s.value).op == Op::And) ++shapes["loop ending early"];
+            ++loops;
+            const std::string text = g.Text(program[s.body[0]].value);
+            if (text.find(g.Locals()[s.counter].name) != std::string::npos) ++shapes["counter read in the body"];
+          } else if (s.kind == Statement::Kind::If) {
+            ++shapes[ifs ? "nested if" : "if"];
+            if (!s.otherwise.empty()) ++shapes["else"];
+            ++ifs;
+          } else if (s.component >= 0) {
+            ++shapes["component written"];
+          } else if (s.op != Op::None) {
+            ++shapes["accumulation"];
+          }
+          EXPECT_LE(ifs, options.maxIfDepth);
+          EXPECT_LE(loops, options.maxLoopDepth);
+          for (std::uint32_t b : s.body) walk(b, ifs, loops, iterations);
+          for (std::uint32_t b : s.otherwise) walk(b, ifs, loops, iterations);
+        };
+    for (std::uint32_t k : g.TopLevel()) walk(k, 0, 0, 1);
+  }
+  for (const char* shape : {"loop", "nested loop", "loop ending early", "counter read in the body", "if", "nested if",
+                            "else", "component written", "accumulation"})
+    EXPECT_GT(shapes[shape], 20) << shape;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
+#include "gxl/shader/backend/targets/ps1/ps1_gathered_rows.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
 
 namespace gxl::shader {
@@ -253,6 +254,9 @@ HRESULT ReflectionRecogniser::Run() {
     std::size_t count;
   };
   const Table tables[] = {{kFirstTable, std::size(kFirstTable)}, {kSecondTable, std::size(kSecondTable)}};
+  // A normal made of matrix rows arrives read one row at a time.
+  GatheredRows gathered(m_t);
+  if (const HRESULT hr = gathered.Gather(root); FAILED(hr)) return hr;
   for (const bool inConstant : {false, true}) {
     for (const Table& table : tables) {
       for (std::size_t row = 0; row < table.count; ++row) {
@@ -263,7 +267,7 @@ HRESULT ReflectionRecogniser::Run() {
         Reflection r;
         if (MatchExpressionPattern(m_t, root, pattern.records, matched, captures, ComponentMap::Identity(), 4, false) !=
                 S_OK ||
-            !ScalesAsDoubling(pattern, matched) || !Consistent(pattern, captures, &r))
+            !gathered.Within(matched) || !ScalesAsDoubling(pattern, matched) || !Consistent(pattern, captures, &r))
           continue;
         std::uint32_t eye[3];
         if (inConstant ? !EyeInConstant(pattern.eyeNegated, r.eye, eye)
@@ -291,7 +295,8 @@ HRESULT ReflectionRecogniser::Run() {
       }
     }
   }
-  return 1;
+  const HRESULT hr = gathered.Undo();
+  return FAILED(hr) ? hr : 1;
 }
 
 }  // namespace
