@@ -30,7 +30,10 @@
 // function of the corpus, and for vs_2_sw of a generated 300-line function
 // with a 64-iteration loop; and of the corpus's pixel shaders for ps_2_0
 // (unvalidated, so that the time is the compiler's alone), mame/chroma.fx's
-// loop of three unrolled among them.
+// loop of three unrolled among them; and a ps_1_4 program of twelve texture
+// operations, whose phase partition search tries 4,096 masks (under 1 s).
+// Then shader model 3: mame/ntsc.fx's ps_main for ps_3_0 and a generated
+// vs_3_0 function of about 1,000 instructions with a loop nested in a loop.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -905,9 +908,33 @@ void BM_CompilePs20(benchmark::State& state) {
               source.entry, "ps_2_0", 0x2);
 }
 
+// ps_1_4 with twelve texture operations: six loads at the texture
+// coordinates and six dependent loads at coordinates computed from them, so
+// the partition search tries all 4,096 masks. Goal: the whole compile under
+// 1 s; the time per mask is reported as a counter.
+void BM_CompilePs14TwelveTextureOps(benchmark::State& state) {
+  std::string text = "sampler s0; sampler s1; sampler s2; sampler s3; sampler s4; sampler s5;\nfloat4 main(";
+  for (int k = 0; k < 6; ++k)
+    text += std::string(k ? ", " : "") + "float2 u" + std::to_string(k) + " : TEXCOORD" + std::to_string(k);
+  text += ") : COLOR {\n";
+  for (int k = 0; k < 6; ++k) {
+    const std::string n = std::to_string(k);
+    text += "  float4 a" + n + " = tex2D(s" + n + ", u" + n + ");\n";
+  }
+  for (int k = 0; k < 6; ++k) {
+    const std::string n = std::to_string(k);
+    text += "  float4 b" + n + " = tex2D(s" + n + ", a" + n + ".xy * 0.5 + 0.25);\n";
+  }
+  text += "  return float4((b0.xyz + b1.xyz + b2.xyz) * (b3.xyz + b4.xyz + b5.xyz), 1);\n}\n";
+  CompileEach(state, text, "main", "ps_1_4");
+  state.counters["per_mask"] = benchmark::Counter(static_cast<double>(state.iterations()) * 4096,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 BENCHMARK(BM_CompileCorpusVertex)->DenseRange(0, std::size(kVertexFunctions) - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileLongFunction)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompilePs20)->DenseRange(0, std::size(kPixelSources) - 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CompilePs14TwelveTextureOps)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LowerNtsc)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LowerLongLoop)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PoolAlloc16)->Unit(benchmark::kMillisecond);
@@ -944,6 +971,58 @@ BENCHMARK(BM_StdSortValueKeys)->Unit(benchmark::kMillisecond);
 // Argument: the class of the matrices (3 by columns, 2 by rows).
 BENCHMARK(BM_WriteMatrixArray)->Arg(3)->Arg(2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SetVertexShaderConstantF)->Unit(benchmark::kMicrosecond);
+// Shader model 3: mame/ntsc.fx's ps_main for ps_3_0 (its loop of 16
+// iterations with four tex2D each stays a loop), and a generated vs_3_0
+// function of about 1,000 instructions with a loop nested in a loop.
+void BM_CompileNtscPs30(benchmark::State& state) {
+  const std::filesystem::path corpus = CorpusDir();
+  if (corpus.empty()) {
+    state.SkipWithError("no corpus");
+    return;
+  }
+  CompileEach(state, ReadText(corpus / "mame/ntsc.fx"), "ps_main", "ps_3_0");
+}
+
+void BM_CompileNestedLoopsVs30(benchmark::State& state) {
+  const char* swizzles[] = {"xyzw", "yzwx", "zwxy", "wxyz", "xxyy", "zzww"};
+  auto lines = [&](int count, int first) {
+    std::string text;
+    for (int line = first; line < first + count; ++line)
+      text += "      r = r * k[" + std::to_string(line % 8) + "]." + swizzles[line % 6] + " + a." +
+              swizzles[(line / 6) % 6] + ";\n";
+    return text;
+  };
+  // Loops over uniform counts stay loops: five lines around an inner loop of
+  // twenty, then 900 lines after them.
+  std::string text =
+      "float4 k[8]; int n, m;\nfloat4 main(float4 p : POSITION, float4 a : TEXCOORD0) : POSITION {\n"
+      "  float4 r = a;\n  for (int i = 0; i < n; i++) {\n" +
+      lines(5, 0) + "    for (int j = 0; j < m; j++) {\n" + lines(20, 5) + "    }\n  }\n" + lines(900, 25) +
+      "  return r;\n}\n";
+  CompileEach(state, text, "main", "vs_3_0");
+  // The instructions of the code, comments and declarations left out.
+  DataBuffer* code = nullptr;
+  if (FAILED(CompileShaderFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", "vs_3_0",
+                                     0, &code, nullptr, nullptr)))
+    return;
+  const auto* words = static_cast<const DWORD*>(code->GetPointer());
+  const std::size_t count = code->GetSize() / 4;
+  int instructions = 0;
+  for (std::size_t i = 1; i < count && words[i] != 0x0000FFFF;) {
+    const DWORD token = words[i];
+    if ((token & 0xFFFF) == 0xFFFE) {
+      i += 1 + ((token >> 16) & 0x7FFF);
+      continue;
+    }
+    instructions += (token & 0xFFFF) != 31 && (token & 0xFFFF) != 81 && (token & 0xFFFF) != 48;
+    i += 1 + ((token >> 24) & 0xF);
+  }
+  code->Release();
+  state.counters["instructions"] = instructions;
+}
+
+BENCHMARK(BM_CompileNtscPs30)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompileNestedLoopsVs30)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

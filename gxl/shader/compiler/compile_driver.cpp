@@ -107,9 +107,6 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   switch (ChooseTarget(token, fragment != 0, &options, &made)) {
     case TargetChoice::kMade:
       break;
-    case TargetChoice::kNotBuilt:
-      GXL_SHADER_REPORT(*this, nullptr, msg::kTargetNotYetImplemented, expression || !profile ? "fx_2_0" : profile);
-      return E_NOTIMPL;
     case TargetChoice::kNone:
       // A row of the profile table that claims a compiler target no target serves.
       GXL_SHADER_REPORT(*this, nullptr, msg::kUnrecognizedCompilerTarget, profile ? profile : "");

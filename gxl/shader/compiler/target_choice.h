@@ -1,6 +1,5 @@
 // The one table from a compile's version token to the target that generates
-// its code. Each target adds its row here; a row whose target is not built
-// yet names the profile as not implemented.
+// its code.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +18,6 @@ constexpr std::uint32_t kOptionExpressionProgram = 0x100;
 
 enum class TargetChoice {
   kMade,      // *target holds the new target
-  kNotBuilt,  // a row stands for the token, its target comes later
   kNone,      // no row for the token
   kNoFragment,  // the target makes no fragments
   kNoMemory,  // the target could not be allocated

@@ -321,7 +321,9 @@ void StreamChecker::CheckSource(const Instruction& in, int i) {
         case kAddr: ok = m_v.pixel && !m_v.Is3(); break;  // t#; a0 is never read as a value
         case kLoop: ok = m_v.AtLeast2(); break;
         case kMiscType:
-          ok = m_v.pixel && m_v.Is3() && (number == 0 || opc == kSetP || opc == kIfC || opc == kBreakC);
+          // vFace only as a condition compared with 0: setp, if, break, or cmp's first source.
+          ok = m_v.pixel && m_v.Is3() &&
+               (number == 0 || opc == kSetP || opc == kIfC || opc == kBreakC || (opc == kCmp && i == 0));
           break;
         default: ok = false;
       }

@@ -62,6 +62,7 @@ double Generator::RandomValue(Base base) {
     case Base::Int:
       return static_cast<double>(Pick(19)) - 9.0;
     default:
+      if (m_options.unitFloats) return (static_cast<double>(Pick(33)) - 16.0) / 16.0;  // sixteenths in [-1, 1]
       return (static_cast<double>(Pick(129)) - 64.0) / 16.0;  // sixteenths in [-4, 4]
   }
 }

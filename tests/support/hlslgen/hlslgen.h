@@ -154,6 +154,9 @@ struct Options {
   // odd-numbered ones cube samplers.
   bool samplers = false;
   std::uint32_t maxSamplers = 4;
+  // Float variables and literals in [-1, 1] rather than [-4, 4] (the range of
+  // pixel shader 1.x constants).
+  bool unitFloats = false;
   // Statements after the declaration of `r`. Expressions inside them are at
   // most statementDepth deep; if statements nest up to maxIfDepth, loops up
   // to maxLoopDepth (2: nested once), each runs at most maxLoopCount times

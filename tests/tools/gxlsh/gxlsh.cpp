@@ -208,6 +208,12 @@ int Run(const Args& args, std::ostream& out, std::ostream& err) {
     const shtok::Lane& lane = lanes[l];
     const std::string prefix = count > 1 ? "lane " + std::to_string(l) + ": " : "";
     if (lane.killed) out << prefix << "killed\n";
+    // ps_1_x has no colour output register: r0 is the colour.
+    if (v.Ps1x()) {
+      const shtok::Float4& r0 = lane.oC[0];
+      out << prefix << "r0 = " << Number(r0[0]) << ", " << Number(r0[1]) << ", " << Number(r0[2]) << ", "
+          << Number(r0[3]) << "\n";
+    }
     for (const auto& [type, number] : outputs) {
       out << prefix << ps::RegisterText(type, number, v) << " = ";
       if (type == ps::kDepthOut) {

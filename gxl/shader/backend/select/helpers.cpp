@@ -138,6 +138,16 @@ std::uint32_t IsDerivativeOperation(const IrInstruction& instruction) {
   return instruction.Group() == kOpDdx || instruction.Group() == kOpDdy;
 }
 
+HRESULT ShaderTarget::SortAllResultsByComponent() {
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    if (!Instruction(i)) continue;
+    SetCurrentInstruction(i);
+    const HRESULT hr = SortResultsByComponent();
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
 HRESULT ShaderTarget::SortResultsByComponent() {
   IrInstruction* inst = current;
   if (!inst) return S_FALSE;
@@ -239,6 +249,35 @@ HRESULT ShaderTarget::LoadAddressRegisters() {
     inst->arguments[a] = copy;
   }
   return instructions.Append(load) == kNoIndex ? E_OUTOFMEMORY : S_OK;
+}
+
+// Every instruction is rebuilt at the end of the list behind the address
+// loads it needs, so the loads stand right before their readers.
+HRESULT ShaderTarget::LoadAddressRegistersInPasses() {
+  constexpr std::uint32_t kAddressPasses = 16;
+  for (std::uint32_t pass = 0; pass <= kAddressPasses; ++pass) {
+    const bool last = pass == kAddressPasses;
+    bool finished = true;
+    const std::uint32_t count = instructions.Count();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      SetCurrentInstruction(i);
+      if (!current || current->word == 0) continue;
+      const HRESULT hr = LoadAddressRegisters();
+      if (hr == E_FAIL) {
+        finished = false;
+        if (last) GXL_SHADER_REPORT(*this, current->sourcePosition, msg::kRelativeTooDeep);
+      } else if (FAILED(hr)) {
+        return hr;
+      }
+      if (AddInstructionCopy(current) == kNoIndex) return E_OUTOFMEMORY;
+      Instruction(i)->word = 0;
+    }
+    HRESULT hr = CompactInstructions();
+    if (SUCCEEDED(hr)) hr = ResetSelectionState();
+    if (FAILED(hr)) return hr;
+    if (finished) return S_OK;
+  }
+  return E_FAIL;
 }
 
 HRESULT ShaderTarget::PlaceCombinedInstruction(IrInstruction* combined, const std::uint32_t* matched,

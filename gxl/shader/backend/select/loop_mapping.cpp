@@ -159,6 +159,20 @@ HRESULT MapConditionalBreak(ShaderTarget& t) {
   return ReplaceCurrentWith(t, IrWord(flow::kBreakEqual, 1), arguments, 2);
 }
 
+HRESULT ShaderTarget::MaterializeLoopMerges() {
+  bool changed = false;
+  // The index moves past the moves a merge inserts.
+  for (std::uint32_t i = 0; i < instructions.Count(); i = currentIndex + 1) {
+    SetCurrentInstruction(i);
+    if (!current || current->Group() != kOpBreakMerge) continue;
+    const HRESULT hr = MaterializeLoopMerge();
+    if (FAILED(hr)) return hr;
+    changed |= hr == S_OK;
+  }
+  const HRESULT hr = changed ? ResetSelectionState() : S_OK;
+  return FAILED(hr) ? hr : S_OK;
+}
+
 HRESULT ShaderTarget::MaterializeLoopMerge() {
   IrInstruction* merge = current;
   if (!merge || merge->Group() != kOpBreakMerge) return S_FALSE;

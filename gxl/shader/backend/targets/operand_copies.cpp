@@ -117,7 +117,7 @@ HRESULT ShaderTarget::CheckPortConstraints() {
       std::uint32_t best = kNoIndex, bestUses = 0;
       for (std::uint32_t k = 0; k < groups; ++k) {
         const std::uint32_t type = BankTypeOf(*this, inst->arguments[k * n]);
-        if (CanReadFace(*inst, k) == 1 || !(type & kBankBound) || (type & kPortTypeMask) != kind) continue;
+        if (ReadsFace(*inst, k) || !(type & kBankBound) || (type & kPortTypeMask) != kind) continue;
         std::uint32_t uses = 0;
         for (std::uint32_t c = 0; c < n; ++c) uses += Value(inst->arguments[k * n + c])->useCount;
         if (best == kNoIndex || uses > bestUses) best = k, bestUses = uses;

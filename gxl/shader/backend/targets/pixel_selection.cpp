@@ -1,28 +1,14 @@
 // Instruction selection of the pixel shader 2.x target, and the opening it
-// shares with the shader model 3 pixel profiles.
+// shares with the shader model 3 profiles.
 #include "gxl/shader/backend/select/selection.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/pixel_shader2_target.h"
 
 namespace gxl::shader {
 
-namespace {
-
-using Recognizer = HRESULT (*)(ShaderTarget&);
-
-// A recogniser for the groups first to last; `otherwise` runs where it does
-// not apply.
-struct Rule {
-  std::uint32_t first, last;
-  Recognizer apply;
-  Recognizer otherwise = nullptr;
-};
-
-// Every instruction through the rules of its group, in order, with fresh use
-// analysis after each rewrite.
-HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<Rule> rules) {
+HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<SelectionRule> rules) {
   for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
-    for (const Rule& rule : rules) {
+    for (const SelectionRule& rule : rules) {
       t.SetCurrentInstruction(i);
       if (!t.current || t.current->Group() == kOpNop) break;
       const std::uint32_t g = t.current->Group();
@@ -36,17 +22,30 @@ HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<Rule> rules) {
   return S_OK;
 }
 
-HRESULT Then(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)()) {
+HRESULT ThenPass(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)()) {
   if (FAILED(hr)) return hr;
   hr = (p.*pass)();
   return FAILED(hr) ? hr : S_OK;
 }
 
-HRESULT LerpFromMad(ShaderTarget& t) { return RecognizeLerpFromMad(t, false); }
-HRESULT NegateKept(ShaderTarget& t) { return FoldNegate(t, true); }
+HRESULT LerpFromMadQuiet(ShaderTarget& t) { return RecognizeLerpFromMad(t, false); }
 HRESULT MultiplyAddRelaxed(ShaderTarget& t) { return FormMultiplyAdd(t, true); }
 
+namespace {
+
+HRESULT NegateKept(ShaderTarget& t) { return FoldNegate(t, true); }
+
 }  // namespace
+
+HRESULT FinishSelectionPasses(ShaderTarget& t, HRESULT hr) {
+  if (SUCCEEDED(hr)) hr = ForEachInstruction(t, {{0x503, 0x503, FixSinCosDestination}});
+  hr = ThenPass(hr, t, &ShaderProgram::RemoveDeadCode);
+  hr = ThenPass(hr, t, &ShaderProgram::MergeDuplicateValues);
+  hr = ThenPass(hr, t, &ShaderProgram::CompactInstructions);
+  hr = ThenPass(hr, t, &ShaderProgram::RemoveUnusedValues);
+  if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
+  return FAILED(hr) ? hr : S_OK;
+}
 
 HRESULT SelectPixelOpening(ShaderTarget& t) {
   HRESULT hr = ForEachInstruction(
@@ -55,7 +54,7 @@ HRESULT SelectPixelOpening(ShaderTarget& t) {
   if (SUCCEEDED(hr))
     hr = ForEachInstruction(
         t, {{0x300, 0x300, RecognizeMinMaxFromCompare}, {0x300, 0x300, RecognizeMinMaxFromCompareSums}});
-  hr = Then(hr, t, &ShaderProgram::RemoveDeadCode);
+  hr = ThenPass(hr, t, &ShaderProgram::RemoveDeadCode);
   if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
   if (SUCCEEDED(hr)) hr = ForEachInstruction(t, {{0x200, 0x200, RecognizeSaturate}, {0x70B, 0x70B, RecognizeSaturate}});
   if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
@@ -81,26 +80,20 @@ HRESULT PixelShader2Target::SelectInstructions() {
       hr = ForEachInstruction(*this, {{0x105, 0x105, RecognizePower},
                                       {0x10F, 0x10F, RecognizePredicateFromCompare},
                                       {0x204, 0x204, RecognizeDotAdd2, MultiplyAddRelaxed}});
-    hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
+    hr = ThenPass(hr, *this, &ShaderProgram::RemoveDeadCode);
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x205, 0x205, RecognizeNormalize},
                                       {0x500, 0x500, ConvertDot2ToDotAdd2},
-                                      {0x703, 0x703, LerpFromMad},
+                                      {0x703, 0x703, LerpFromMadQuiet},
                                       {0x735, 0x736, FoldSquareIntoComparison}});
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x703, 0x703, TryLerpOrders}});
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (SUCCEEDED(hr))
-      hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMad}, {0x735, 0x738, FoldSumIntoComparison}});
+      hr = ForEachInstruction(*this, {{0x703, 0x703, LerpFromMadQuiet}, {0x735, 0x738, FoldSumIntoComparison}});
   }
-  if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x503, 0x503, FixSinCosDestination}});
-  hr = Then(hr, *this, &ShaderProgram::RemoveDeadCode);
-  hr = Then(hr, *this, &ShaderProgram::MergeDuplicateValues);
-  hr = Then(hr, *this, &ShaderProgram::CompactInstructions);
-  hr = Then(hr, *this, &ShaderProgram::RemoveUnusedValues);
-  if (SUCCEEDED(hr)) hr = ResetSelectionState();
-  return FAILED(hr) ? hr : S_OK;
+  return FinishSelectionPasses(*this, hr);
 }
 
 }  // namespace gxl::shader

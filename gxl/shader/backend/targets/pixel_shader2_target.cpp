@@ -177,17 +177,8 @@ HRESULT PixelShader2Target::MapSwizzle(const std::uint32_t* values, std::uint32_
 HRESULT PixelShader2Target::EncodeDestinationMask(const std::uint32_t* values, std::uint32_t count, DWORD* bits,
                                                   std::uint32_t fullMask) {
   const HRESULT hr = ShaderTarget::EncodeDestinationMask(values, count, bits, fullMask);
-  if (FAILED(hr)) return hr;
-  // Results nobody reads may as well be computed at partial precision.
-  bool partial = true;
-  for (std::uint32_t i = 0; i < count && partial; ++i) {
-    const IrValue* v = Value(values[i]);
-    const bool unread =
-        (BankOf(*v)->type & kBankReadable) && v->definingPosition != kNoIndex && v->firstUse == kNoIndex;
-    partial = (v->flags & kValueHalf) || unread;
-  }
-  if (partial || (options & kOptionAllPartial)) *bits |= kPartialPrecisionBit;
-  return S_OK;
+  if (SUCCEEDED(hr)) AddPartialPrecision(*this, values, count, bits);
+  return hr;
 }
 
 // --- Registers --------------------------------------------------------------------------
@@ -261,30 +252,7 @@ HRESULT PixelShader2Target::DeclareInputsOutputs(std::uint32_t value, DWORD* key
   return FAILED(hr) ? hr : FinishInstruction();
 }
 
-HRESULT PixelShader2Target::DeclareSampler(std::uint32_t value) {
-  if (fragmentMode) return S_OK;
-  const IrValue* v = Value(value);
-  if (!v) return E_FAIL;
-  DWORD kind;
-  switch (v->binding & 0xE00000) {
-    case 0x200000:
-      kind = 0x90000000;  // 2-D
-      break;
-    case 0x400000:
-      kind = 0xA0000000;  // volume
-      break;
-    case 0x800000:
-      kind = 0x98000000;  // cube
-      break;
-    default:
-      GXL_SHADER_REPORT(*this, v->declaration, msg::kTextureDeclarationAlias);
-      return E_FAIL;
-  }
-  HRESULT hr = BeginInstruction(kDclToken);
-  if (SUCCEEDED(hr)) hr = PutToken(kind);
-  if (SUCCEEDED(hr)) hr = PutToken(RegisterBits(10, v->reg) | kFullMask);
-  return FAILED(hr) ? hr : FinishInstruction();
-}
+HRESULT PixelShader2Target::DeclareSampler(std::uint32_t value) { return DeclareSamplerRegister(*this, value); }
 
 // --- Output checks ------------------------------------------------------------------------
 
@@ -292,47 +260,17 @@ HRESULT PixelShader2Target::CheckOutputWrites() {
   if (fragmentMode) return S_OK;
   std::fill(std::begin(texcoordWidths), std::end(texcoordWidths), 0u);
   std::fill(std::begin(colorWidths), std::end(colorWidths), 0u);
-  std::uint32_t written[4] = {};
-  const ParseNode* where[4] = {};
-  bool reported = false, depthReported = false;
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     const IrValue* v = Value(i);
     const RegisterBank* bank = v ? BankOf(*v) : nullptr;
-    if (!bank || v->component > 3) continue;
+    if (!bank || v->component > 3 || !(bank->type & kBankInitialised) || (bank->type & kBankUniform)) continue;
     const std::uint32_t usage = SemanticUsageOf(v->registerKey), n = SemanticIndexOf(v->registerKey);
-    const ParseNode* node = v->declaration ? static_cast<const ParseNode*>(v->declaration) : v->semantic;
-    if (bank->type & kBankOutput) {
-      if (usage == kUsageColor && n < 4) {
-        written[n] |= 1u << v->component;
-        where[n] = node;
-      } else if (usage == kUsageDepth && n == 0 && v->component != 0 && !depthReported) {
-        GXL_SHADER_REPORT(*this, node, msg::kDepthNotScalar);
-        depthReported = reported = true;
-      }
-    } else if ((bank->type & kBankInitialised) && !(bank->type & kBankUniform)) {
-      std::uint32_t* width = usage == kUsageTexcoord && n < 8 ? &texcoordWidths[n]
-                             : usage == kUsageColor && n < 2  ? &colorWidths[n]
-                                                              : nullptr;
-      if (width) *width = std::max(*width, v->component + 1);
-    }
+    std::uint32_t* width = usage == kUsageTexcoord && n < 8 ? &texcoordWidths[n]
+                           : usage == kUsageColor && n < 2  ? &colorWidths[n]
+                                                            : nullptr;
+    if (width) *width = std::max(*width, v->component + 1);
   }
-  bool gap = false, gapReported = false;
-  for (std::uint32_t c = 0; c < 4; ++c) {
-    if (written[c] && written[c] != 0xF) {
-      GXL_SHADER_REPORT(*this, where[c], msg::kColorNotVector4, static_cast<int>(c));
-      reported = true;
-    }
-    if (!written[c] && c == 0) {
-      GXL_SHADER_REPORT(*this, nullptr, msg::kColor0Incomplete);
-      reported = true;
-    }
-    if (written[c] && gap && !gapReported) {
-      GXL_SHADER_REPORT(*this, nullptr, msg::kColorOutputsNotContiguous);
-      reported = gapReported = true;
-    }
-    gap |= !written[c];
-  }
-  return reported ? E_FAIL : S_OK;
+  return CheckColorAndDepthWrites(*this);
 }
 
 }  // namespace gxl::shader

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "gxl/shader/backend/targets/shader_target.h"
 
@@ -34,8 +35,31 @@ void ArgumentPattern(const ShaderProgram& p, const IrInstruction& instruction, s
 // Whether every argument group's pattern is one of the eight allowed swizzles.
 bool HasRestrictedSwizzles(const ShaderProgram& p, const IrInstruction& instruction);
 
-// The selection that the pixel targets open with: negate folding, saturate,
-// min and max from compares, and abs from compares.
+// A recogniser of the selection passes for the groups first to last;
+// `otherwise` runs where it does not apply.
+struct SelectionRule {
+  std::uint32_t first, last;
+  HRESULT (*apply)(ShaderTarget&);
+  HRESULT (*otherwise)(ShaderTarget&) = nullptr;
+};
+// Every instruction through the rules of its group, in order, with fresh use
+// analysis after each rewrite; the first failure is returned.
+HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<SelectionRule> rules);
+
+// `pass` after a success of what came before: its failure, else S_OK.
+HRESULT ThenPass(HRESULT hr, ShaderProgram& p, HRESULT (ShaderProgram::*pass)());
+// Recognisers with their arguments bound, for the rule lists:
+// RecognizeLerpFromMad without its warning, FormMultiplyAdd relaxed.
+HRESULT LerpFromMadQuiet(ShaderTarget& t);
+HRESULT MultiplyAddRelaxed(ShaderTarget& t);
+
+// The selection's last passes after `hr` (returned when a failure): sincos
+// destinations, then dead code, duplicate values, compaction and unused
+// values, with fresh use analysis. S_OK or the first failure.
+HRESULT FinishSelectionPasses(ShaderTarget& t, HRESULT hr);
+
+// The selection that the pixel and shader model 3 targets open with: negate
+// folding, saturate, min and max from compares, and abs from compares.
 HRESULT SelectPixelOpening(ShaderTarget& t);
 
 class PixelShader2Target : public ShaderTarget {

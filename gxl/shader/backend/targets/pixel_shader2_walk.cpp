@@ -146,10 +146,7 @@ HRESULT PixelShader2Target::EmitCurrent() {
 }
 
 HRESULT PixelShader2Target::MapOperation() {
-  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
-    SetCurrentInstruction(i);
-    if (current) SortResultsByComponent();
-  }
+  SortAllResultsByComponent();
   HRESULT hr = CopySampleCoordinates();
   if (FAILED(hr)) return hr;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {

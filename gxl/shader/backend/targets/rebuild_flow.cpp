@@ -96,4 +96,12 @@ HRESULT ShaderTarget::RebuildFlowControl() {
   return FAILED(hr) ? hr : S_OK;
 }
 
+HRESULT ShaderTarget::LowerPredicatedBlocks() {
+  HRESULT hr = BindArithmeticBooleansAsFloats();
+  if (SUCCEEDED(hr)) hr = RebuildFlowControl();
+  if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
+  return FAILED(hr) ? hr : S_OK;
+}
+
 }  // namespace gxl::shader

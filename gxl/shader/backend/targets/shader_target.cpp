@@ -58,6 +58,7 @@ HRESULT ShaderTarget::MapOutputRegister(std::uint32_t, std::uint32_t*, std::uint
   return E_FAIL;
 }
 std::uint32_t ShaderTarget::CanReadFace(const IrInstruction&, std::uint32_t) { return 0; }
+bool ShaderTarget::ReadsFace(const IrInstruction&, std::uint32_t) { return false; }
 
 HRESULT ShaderTarget::PreparePreshader() { return MapPreshaderOutputs(); }
 

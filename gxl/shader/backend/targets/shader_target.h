@@ -222,6 +222,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   virtual HRESULT EncodeInputRegister(std::uint32_t value, std::uint32_t* index, std::uint32_t* type);
   HRESULT PropagateCentroid();
   virtual std::uint32_t CanReadFace(const IrInstruction& instruction, std::uint32_t group);
+  // Whether argument group `group` reads VFACE, which no copy may take.
+  virtual bool ReadsFace(const IrInstruction& instruction, std::uint32_t group);
   virtual HRESULT CheckSemanticConsistency();
 
   // --- Register allocation helpers (allocate_registers.cpp)
@@ -266,15 +268,24 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // and i registers and drops the values left unused (the targets' code
   // generation calls it as LowerPredicatedBlocks). 0 or a failure.
   HRESULT RebuildFlowControl();
+  // Bool uniforms read by arithmetic bound as floats, the rebuild, fresh use
+  // analysis and the values left unused dropped: the last step of the
+  // vertex and shader model 3 code generation. 0 or a failure.
+  HRESULT LowerPredicatedBlocks();
   // The current 0x208: moves in front of it bring each group that does not
   // already lie in the result registers there. 0 when moves were inserted,
   // 1 when none were needed, E_OUTOFMEMORY.
   HRESULT MaterializeLoopMerge();
+  // MaterializeLoopMerge on every 0x208, then fresh use analysis where
+  // moves went in. 0 or a failure.
+  HRESULT MaterializeLoopMerges();
 
   // --- Selection helpers (backend/select/), on the current instruction
   // Bubble-sorts the results into component order, every argument group's
   // columns along; 1 when the instruction is not component-wise.
   HRESULT SortResultsByComponent();
+  // SortResultsByComponent on every instruction; the first failure.
+  HRESULT SortAllResultsByComponent();
   // Appends a copy restricted to the results j with keep[j] set (`width` of
   // them) and their columns of the `groupCount` argument groups.
   HRESULT SplitByComponents(const std::uint8_t* keep, std::uint32_t groupCount, std::uint32_t width);
@@ -283,6 +294,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // loads: 0; 1 when no argument needs it; E_FAIL (nothing changed) for more
   // indexes than the address register has components.
   HRESULT LoadAddressRegisters();
+  // LoadAddressRegisters on every instruction, each then moved behind its
+  // loads, in up to 16 passes until every index fits; then "relative
+  // address refrences too deep" at those still failing and E_FAIL.
+  HRESULT LoadAddressRegistersInPasses();
   // Puts `combined` at the earliest matched position where its arguments are
   // ready and its results may be written, retiring every matched instruction:
   // 0, the program then owning it; 1 when no position fits or the target

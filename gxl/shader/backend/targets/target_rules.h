@@ -21,6 +21,12 @@ struct ReadPortLimits {
   // Sampler banks form a file of their own, and banks beyond the standard
   // ones are not counted.
   bool samplerFile;
+  // VFACE inputs are read through no port; only constant-file operands count
+  // toward `uniformOperands`; banks beyond the standard ones count as well
+  // (shader model 3).
+  bool faceUncounted = false;
+  bool constantOperandsOnly = false;
+  bool everyBank = false;
 };
 
 // 1 when the instruction's argument groups break the limits, the position of
@@ -32,8 +38,30 @@ std::uint32_t FindReadPortViolation(const ShaderProgram& p, const IrInstruction&
 // instruction that computes something.
 std::uint32_t ReadsEarlierTemporary(const ShaderProgram& p, const IrInstruction& instruction, std::uint32_t position);
 
-// Fragment mode: the input's register under "v_<semantic><index>" and, with
-// debug information, "n_<variable>"; the value's key through `key` (optional).
-HRESULT NameFragmentInput(ShaderTarget& t, std::uint32_t value, DWORD* key);
+// Fragment mode: the input's register under "v_<semantic><index>" (or with
+// another prefix, "o_" for outputs) and, with debug information,
+// "n_<variable>"; the value's key through `key` (optional).
+HRESULT NameFragmentInput(ShaderTarget& t, std::uint32_t value, DWORD* key, const char* prefix = "v");
+
+// A source token followed, when it is relatively addressed, by the address
+// token of 2.0 and later: aL for an index in the loop-counter bank, else the
+// a0 component holding the index.
+HRESULT WriteAddressedSourceToken(ShaderTarget& t, DWORD registerBits, DWORD swizzleBits, std::uint32_t relative);
+
+// dcl of a sampler register with the kind its sampling instructions gave it
+// (2-D, volume, cube); nothing in fragment mode.
+HRESULT DeclareSamplerRegister(ShaderTarget& t, std::uint32_t value);
+
+// Partial precision added to a destination's bits where the compile asks for
+// it everywhere, or every result carries it or is never read.
+void AddPartialPrecision(const ShaderTarget& t, const std::uint32_t* values, std::uint32_t count, DWORD* bits);
+
+// The pixel outputs: DEPTH a scalar, every COLOR written whole, COLOR0
+// written, the colours contiguous. E_FAIL when something was reported.
+HRESULT CheckColorAndDepthWrites(ShaderTarget& t);
+
+// The vertex outputs: all of POSITION written, PSIZE (and with `fogScalar`
+// FOG) a scalar. E_FAIL when something was reported.
+HRESULT CheckPositionWrites(ShaderTarget& t, bool fogScalar);
 
 }  // namespace gxl::shader

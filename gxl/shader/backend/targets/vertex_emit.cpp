@@ -37,12 +37,8 @@ bool WritesSourceFirst(const ShaderProgram& p, const std::uint32_t* destinations
 // --- The walk ----------------------------------------------------------------------------
 
 HRESULT VertexShaderTarget::MapOperation() {
-  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
-    if (!Instruction(i)) continue;
-    SetCurrentInstruction(i);
-    const HRESULT hr = SortResultsByComponent();
-    if (FAILED(hr)) return hr;
-  }
+  const HRESULT sorted = SortAllResultsByComponent();
+  if (FAILED(sorted)) return sorted;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
     if (!Instruction(i)) continue;
     SetCurrentInstruction(i);

@@ -14,8 +14,6 @@ namespace gxl::shader {
 
 namespace {
 
-constexpr std::uint32_t kAddressPasses = 16;
-
 // Runs `rule` on every instruction whose group `applies` accepts, from the
 // first to the last (the list may grow). A rewrite refreshes the use
 // analysis the next rule reads. The first failure is returned.
@@ -237,16 +235,7 @@ HRESULT VertexShaderTarget::SelectInstructions() {
 }
 
 HRESULT VertexShaderTarget::GenerateCode() {
-  HRESULT hr = S_OK;
-  if (profileLimits.word13) {
-    bool changed = false;
-    hr = ForEach(*this, Is(kOpBreakMerge), [&changed](ShaderTarget& t) {
-      const HRESULT inserted = t.MaterializeLoopMerge();
-      changed |= inserted == S_OK;
-      return FAILED(inserted) ? inserted : S_FALSE;  // the index moved past the moves already
-    });
-    if (SUCCEEDED(hr) && changed) hr = ResetSelectionState();
-  }
+  HRESULT hr = profileLimits.word13 ? MaterializeLoopMerges() : S_OK;
   if (SUCCEEDED(hr) && !(options & kOptionNoOptimisation)) {
     hr = ForEach(
         *this, [](std::uint32_t g) { return g != kOpNop; },
@@ -258,41 +247,8 @@ HRESULT VertexShaderTarget::GenerateCode() {
     if (SUCCEEDED(hr)) hr = ForEach(*this, IsScalarResult(), FoldMoveIntoScalarResult);
   }
   if (SUCCEEDED(hr) && profileLimits.addressRegisters) hr = LoadAddressRegistersInPasses();
-  if (SUCCEEDED(hr) && profileLimits.booleanConstants) {
-    hr = BindArithmeticBooleansAsFloats();
-    if (SUCCEEDED(hr)) hr = RebuildFlowControl();
-    if (SUCCEEDED(hr)) hr = ResetSelectionState();
-    if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
-  }
+  if (SUCCEEDED(hr) && profileLimits.booleanConstants) hr = LowerPredicatedBlocks();
   return FAILED(hr) ? hr : S_OK;
-}
-
-// Every instruction is rebuilt at the end of the list behind the address
-// loads it needs, so the loads stand right before their readers.
-HRESULT VertexShaderTarget::LoadAddressRegistersInPasses() {
-  for (std::uint32_t pass = 0; pass <= kAddressPasses; ++pass) {
-    const bool last = pass == kAddressPasses;
-    bool finished = true;
-    const std::uint32_t count = instructions.Count();
-    for (std::uint32_t i = 0; i < count; ++i) {
-      SetCurrentInstruction(i);
-      if (!current || current->word == 0) continue;
-      const HRESULT hr = LoadAddressRegisters();
-      if (hr == E_FAIL) {
-        finished = false;
-        if (last) GXL_SHADER_REPORT(*this, current->sourcePosition, msg::kRelativeTooDeep);
-      } else if (FAILED(hr)) {
-        return hr;
-      }
-      if (AddInstructionCopy(current) == kNoIndex) return E_OUTOFMEMORY;
-      Instruction(i)->word = 0;
-    }
-    HRESULT hr = CompactInstructions();
-    if (SUCCEEDED(hr)) hr = ResetSelectionState();
-    if (FAILED(hr)) return hr;
-    if (finished) return S_OK;
-  }
-  return E_FAIL;
 }
 
 // --- Peepholes ---------------------------------------------------------------------------

@@ -38,8 +38,6 @@ constexpr DWORD RegisterBits(std::uint32_t type, std::uint32_t index) {
   return kParameterBit | (type & 7) << 28 | (type & 0x18) << 8 | (index & 0x7FF);
 }
 
-constexpr DWORD ReplicateSwizzle(std::uint32_t component) { return (component & 3) * 0x550000; }
-
 // Register types of the vertex outputs.
 constexpr std::uint32_t kRasterOutput = 4, kColorOutput = 5, kTexcoordOutput = 6;
 
@@ -93,43 +91,7 @@ std::uint32_t VertexShaderTarget::ReadsEarlierResult(const IrInstruction& instru
 
 // --- Outputs ---------------------------------------------------------------------------
 
-HRESULT VertexShaderTarget::CheckOutputWrites() {
-  if (fragmentMode) return S_OK;
-  bool failed = false, psizeReported = false, fogReported = false;
-  std::uint32_t position = 0;  // components of POSITION written
-  const IrValue* lastPosition = nullptr;
-  for (std::uint32_t i = 0; i < values.Count(); ++i) {
-    const IrValue* v = Value(i);
-    const RegisterBank* bank = v ? BankOf(*v) : nullptr;
-    if (!bank || !(bank->type & kBankOutput) || SemanticIndexOf(v->registerKey) != 0) continue;
-    switch (SemanticUsageOf(v->registerKey)) {
-      case kUsagePosition:
-        if (v->component < 4) position |= 1u << v->component;
-        lastPosition = v;
-        break;
-      case kUsagePointSize:
-        if (v->component != 0 && !psizeReported) {
-          GXL_SHADER_REPORT(*this, v->semantic, msg::kPsizeNotScalar);
-          psizeReported = failed = true;
-        }
-        break;
-      case kUsageFog:
-        if (v->component != 0 && !fogReported) {
-          GXL_SHADER_REPORT(*this, v->semantic, msg::kFogNotScalar);
-          fogReported = failed = true;
-        }
-        break;
-      default:
-        break;
-    }
-  }
-  if (position != 0xF) {
-    GXL_SHADER_REPORT(*this, lastPosition ? static_cast<const ParseNode*>(lastPosition->semantic) : nullptr,
-                      msg::kPositionIncomplete);
-    failed = true;
-  }
-  return failed ? E_FAIL : S_OK;
-}
+HRESULT VertexShaderTarget::CheckOutputWrites() { return fragmentMode ? S_OK : CheckPositionWrites(*this, true); }
 
 HRESULT VertexShaderTarget::MapOutputRegister(std::uint32_t value, std::uint32_t* type, std::uint32_t* index,
                                               std::uint32_t* fullMask) {
@@ -212,13 +174,9 @@ HRESULT VertexShaderTarget::DeclareInputsOutputs(std::uint32_t value, DWORD* key
 HRESULT VertexShaderTarget::WriteInstructionLength() { return Version2() ? SetInstructionLength() : S_OK; }
 
 HRESULT VertexShaderTarget::WriteSourceToken(DWORD registerBits, DWORD swizzleBits, std::uint32_t relative) {
-  HRESULT hr = PutToken(registerBits | swizzleBits);
-  if (FAILED(hr) || !((registerBits | swizzleBits) & kRelativeBit) || !Version2()) return hr;
-  const IrValue* index = Value(relative);
-  const RegisterBank* bank = index ? BankOf(*index) : nullptr;
-  if (!bank) return E_FAIL;
-  if (bank->type & kBankInitialised) return PutToken(0xF0E40800);  // aL
-  return PutToken(0xB0000000 | (index->reg & 0x7FF) | ReplicateSwizzle(index->component));
+  // Below version 2.0 the read goes through a0.x, loaded ahead of the instruction.
+  return Version2() ? WriteAddressedSourceToken(*this, registerBits, swizzleBits, relative)
+                    : PutToken(registerBits | swizzleBits);
 }
 
 }  // namespace gxl::shader

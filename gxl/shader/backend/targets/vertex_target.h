@@ -72,8 +72,6 @@ class VertexShaderTarget : public ShaderTarget {
   // From vs_2_0: the current dp3 of a vector with itself, its rsq and the
   // multiply that scales the vector by it become nrm.
   HRESULT FoldNormalize();
-  // The address loads of vs_2_0 and up, repeated until every index fits.
-  HRESULT LoadAddressRegistersInPasses();
 };
 
 }  // namespace gxl::shader

@@ -1,7 +1,6 @@
 // One HLSL source compiled for a pixel shader 1.x profile on a target the
-// test keeps: parsed, lowered, compiled through the target's driver (which
-// stops after placement until the lists are emitted), with the messages and
-// a dump of the placed instruction lists.
+// test keeps: parsed, lowered, compiled through the target's driver, with the
+// messages and a dump of the placed instruction lists.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +14,7 @@
 #include "gxl/shader/core/page_pool.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "tests/gxl/shader/fail_alloc.h"
 #include "tests/gxl/shader/hlsl_parse_run.h"
 
 namespace ps1test {
@@ -78,10 +78,24 @@ inline const char* OperationName(std::uint32_t group) {
       return "reflect.w";
     case 0x72D:
       return "reflect.c";
+    case 0x72E:
+      return "texld_dz";
     default:
       return "op";
   }
 }
+
+// The target, noting whether code generation ran through to emission.
+class ObservedTarget : public PixelShader1Target {
+ public:
+  using PixelShader1Target::PixelShader1Target;
+  HRESULT MapOperation() override {
+    reachedEmission = true;
+    errorsBeforeEmission = errorFlag != 0;
+    return PixelShader1Target::MapOperation();
+  }
+  bool reachedEmission = false, errorsBeforeEmission = false;
+};
 
 struct Ps1Run {
   // `minor` 1-4; `rules` null for the target's own; `beforeCompile` runs
@@ -92,11 +106,11 @@ struct Ps1Run {
     const char* entry = "main";
     log = parse.log;
     if ((hr = parse.hr) != S_OK) return;
-    auto t = std::make_unique<PixelShader1Target>(false, std::move(rules));
+    auto t = std::make_unique<ObservedTarget>(false, std::move(rules));
     target = t.get();
     compiler.source = &parse.pp;
     compiler.version = 0xFFFF0100 | minor;
-    compiler.options = kOptionNoValidation;  // nothing is emitted to validate yet
+    compiler.options = kOptionNoValidation;  // list-level tests: the emitted code is checked elsewhere
     compiler.tree = parse.tree;
     compiler.target = std::move(t);
     hr = compiler.LowerProgram();
@@ -120,8 +134,8 @@ struct Ps1Run {
     for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
     return n;
   }
-  // Whether the compile ran through placement: it stops with the not-yet message only.
-  bool Placed() const { return Logged("X3500: '") && Count("error X") == 1; }
+  // Whether the compile ran through placement and the rules without an error.
+  bool Placed() const { return target->reachedEmission && !target->errorsBeforeEmission; }
 
   // One line per list entry, "k:name" for a texture slot (k its stage) and
   // "name" for the arithmetic, "-" for an empty slot; "|" between lists.
@@ -155,11 +169,35 @@ struct Ps1Run {
   PagePool irPages{0x100000, 0x10000};
   IrPoolScope scope{&irPages};
   ShaderCompiler compiler;  // owns the target; goes before the pools
-  PixelShader1Target* target = nullptr;
+  ObservedTarget* target = nullptr;
   gxl::ComRef<DataBuffer> code;
   HRESULT hr = E_FAIL;
   bool entryFound = false;
   std::string log;
 };
+
+// Compiles `source`, then again with each of its allocations failing in
+// turn: every such compile must fail (leaks show in the sanitizer build).
+inline void ExpectEveryAllocationFailureFails(const std::string& source, std::uint32_t minor) {
+  std::uint64_t total = 0;
+  {
+    Ps1Run r(
+        source, minor, nullptr, [] { shadertest::FailNthAllocation(0); },
+        [&total] { total = shadertest::AllocationsCounted(); });
+    ASSERT_TRUE(r.Placed()) << r.log;
+  }
+  ASSERT_GT(total, 10u);
+  for (std::uint64_t n = 1; n <= total; ++n) {
+    bool failed = false;
+    Ps1Run r(
+        source, minor, nullptr, [n] { shadertest::FailNthAllocation(n); },
+        [&failed] {
+          failed = shadertest::AllocationFailed();
+          shadertest::FailNthAllocation(0);
+        });
+    EXPECT_TRUE(failed) << n;
+    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
+  }
+}
 
 }  // namespace ps1test

@@ -66,7 +66,7 @@ TEST(GxlPs1Texture, DependentReadsTakeTheirTextureAddressInstruction) {
       {"texture coordinate read by arithmetic",
        "float4 main(float4 c : COLOR0, float2 t : TEXCOORD0) : COLOR { "
        "return c * t.x; }",
-       2, "0:texcoord 1:- 2:- 3:- mul nop"},
+       2, "0:texcoord 1:- 2:- 3:- dp mul nop"},
       {"clip of a texture coordinate", "float4 main(float3 v : TEXCOORD2) : COLOR { clip(v); return 1; }", 1,
        "0:- 1:- 2:texkill 3:- mov nop"},
   };
@@ -323,9 +323,10 @@ TEST(GxlPs1Texture, MutatedSourcesGiveMessagesOnly) {
     }
     Ps1Run r(text, 1 + static_cast<std::uint32_t>(random() % 4));
     if (!r.entryFound) continue;  // nothing reached the target
-    // Until the lists are emitted no run succeeds; every failure says why.
-    EXPECT_FALSE(SUCCEEDED(r.hr)) << text;
-    EXPECT_NE(r.log.find("error X"), std::string::npos) << text << "\n" << r.log;
+    // Every failure says why.
+    if (FAILED(r.hr)) {
+      EXPECT_NE(r.log.find("error X"), std::string::npos) << text << "\n" << r.log;
+    }
     compiled += r.Placed();
   }
   EXPECT_GT(compiled, 0);

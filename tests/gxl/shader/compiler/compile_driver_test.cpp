@@ -72,10 +72,10 @@ TEST(GxlCompileDriver, EveryProfileRow) {
       {"ps_2_a", S_OK, 0xFFFF0201, nullptr, kPixelPassThrough},
       {"ps_2_b", S_OK, 0xFFFF0201, nullptr, kPixelPassThrough},
       {"ps_2_sw", S_OK, 0xFFFF02FF, nullptr, kPixelPassThrough},
-      {"vs_3_0", E_NOTIMPL, 0, "error X3500: 'vs_3_0': compiler target not yet implemented"},
-      {"vs_3_sw", E_NOTIMPL, 0, "error X3500: 'vs_3_sw': compiler target not yet implemented"},
-      {"ps_3_0", E_NOTIMPL, 0, "error X3500: 'ps_3_0': compiler target not yet implemented"},
-      {"ps_3_sw", E_NOTIMPL, 0, "error X3500: 'ps_3_sw': compiler target not yet implemented"},
+      {"vs_3_0", S_OK, 0xFFFE0300, nullptr},
+      {"vs_3_sw", S_OK, 0xFFFE03FF, nullptr},
+      {"ps_3_0", S_OK, 0xFFFF0300, nullptr, kPixelPassThrough},
+      {"ps_3_sw", S_OK, 0xFFFF03FF, nullptr, kPixelPassThrough},
       // A texture shader's output is COLOR0.
       {"tx_1_0", E_FAIL, 0, "error X4502: invalid reference to output semantic 'POSITION0'"},
       {"ps_2_x", D3DERR_INVALIDCALL, 0, "error X3506: unrecognized compiler target 'ps_2_x'"},
@@ -104,23 +104,21 @@ TEST(GxlCompileDriver, ForcedSoftwareProfiles) {
     const char* profile;
     std::uint32_t options;
     DWORD version;
-    const char* named;  // the profile a not-built target is reported as
     const char* text = kPassThrough;
   } rows[] = {
-      {"vs_1_1", 0x40, 0xFFFE02FF, nullptr},
-      {"vs_2_0", 0x40, 0xFFFE02FF, nullptr},
-      {"vs_2_a", 0x80, 0xFFFE0201, nullptr},
-      {"vs_3_0", 0x40, 0, "'vs_3_sw'"},
-      {"ps_2_0", 0x40, 0xFFFF0200, nullptr, kPixelPassThrough},
-      {"ps_2_0", 0x80, 0xFFFF02FF, nullptr, kPixelPassThrough},
-      {"ps_3_0", 0x80, 0, "'ps_3_sw'"},
+      {"vs_1_1", 0x40, 0xFFFE02FF},
+      {"vs_2_0", 0x40, 0xFFFE02FF},
+      {"vs_2_a", 0x80, 0xFFFE0201},
+      {"vs_3_0", 0x40, 0xFFFE03FF},
+      {"vs_3_0", 0x80, 0xFFFE0300},
+      {"ps_2_0", 0x40, 0xFFFF0200, kPixelPassThrough},
+      {"ps_2_0", 0x80, 0xFFFF02FF, kPixelPassThrough},
+      {"ps_3_0", 0x80, 0xFFFF03FF, kPixelPassThrough},
+      {"ps_3_0", 0x40, 0xFFFF0300, kPixelPassThrough},
   };
   for (const Row& row : rows) {
     const DriverRun run(row.text, "main", row.profile, row.options);
     EXPECT_EQ(run.Version(), row.version) << row.profile << " " << row.options << "\n" << run.log;
-    if (row.named) {
-      EXPECT_NE(run.log.find(row.named), std::string::npos) << row.profile << "\n" << run.log;
-    }
   }
 }
 
@@ -212,9 +210,9 @@ TEST(GxlCompileDriver, ObjectExpressions) {
       {"compiled", S_OK, 0, nullptr},
       {"assembled", S_OK, 0, nullptr},
       {"text", S_OK, 1, nullptr},
-      // A plain value is an expression program; shader model 3 comes with its target.
+      // A plain value is an expression program.
       {"plain", S_OK, 0, nullptr},
-      {"missing", E_NOTIMPL, 0, "'vs_3_0': compiler target not yet implemented"},
+      {"missing", S_OK, 0, nullptr},
       {"alias", E_NOTIMPL, 0, "error X3500: non-trivial object expressions not yet implemented"},
   };
   for (const Row& row : rows) {
@@ -236,8 +234,10 @@ TEST(GxlCompileDriver, ObjectExpressions) {
     if (row.kind == 1) {
       EXPECT_EQ(std::string(bytes, buffer->GetSize()), std::string("hello", 6));
     } else {
-      EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes), std::strcmp(row.name, "plain") ? 0xFFFE0200u : 0x46580200u)
-          << row.name;
+      const DWORD version = !std::strcmp(row.name, "plain")     ? 0x46580200u
+                            : !std::strcmp(row.name, "missing") ? 0xFFFE0300u
+                                                                : 0xFFFE0200u;
+      EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes), version) << row.name;
       EXPECT_EQ(*reinterpret_cast<const DWORD*>(bytes + buffer->GetSize() - 4), 0x0000FFFFu) << row.name;
     }
   }

@@ -19,6 +19,8 @@
 #include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "tests/gxl/shader/compiled_hlsl.h"
+#include "tests/gxl/shader/corpus_text.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
@@ -34,25 +36,8 @@ using Code = std::vector<std::uint32_t>;
 
 constexpr const char* kProfiles[] = {"ps_2_0", "ps_2_a", "ps_2_b", "ps_2_sw"};
 
-struct Compiled {
-  HRESULT hr = E_FAIL;
-  Code code;
-  std::string log;
-  gxl::ComRef<ConstantTable> table;
-};
-
-Compiled CompileHlsl(const std::string& source, const char* entry, const char* profile, DWORD flags = 0) {
-  Compiled c;
-  gxl::ComRef<DataBuffer> code, messages;
-  c.hr = CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, entry, profile,
-                                 flags, code.Put(), messages.Put(), c.table.Put());
-  if (messages) c.log = static_cast<const char*>(messages->GetPointer());
-  if (code) {
-    const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
-    c.code.assign(words, words + code->GetSize() / 4);
-  }
-  return c;
-}
+using Compiled = shadertest::CompiledHlsl;
+using shadertest::CompileHlsl;
 
 std::string Text(const Code& code) {
   std::string text, error;
@@ -167,24 +152,8 @@ void Check(const Case& k, std::vector<std::string>* overLimit) {
   }
 }
 
-std::string ReadCorpus(const std::string& relative) {
-  const std::vector<shadertest::CorpusFile> files = shadertest::CorpusFiles();
-  for (const shadertest::CorpusFile& f : files) {
-    if (f.path.size() < relative.size() || f.path.compare(f.path.size() - relative.size(), relative.size(), relative))
-      continue;
-    std::ifstream in(f.path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  return {};
-}
-
-// Allegro joins the vertex and pixel halves into one effect text.
-std::string Allegro(const char* vertex, const char* pixel) {
-  const std::string v = ReadCorpus(std::string("allegro5/") + vertex), p = ReadCorpus(std::string("allegro5/") + pixel);
-  return v.empty() || p.empty() ? std::string() : v + "\n#line 1\n" + p;
-}
+using shadertest::Allegro;
+using shadertest::ReadCorpus;
 
 // The corpus table's reference of an entry, fed the quad's inputs and the
 // case's constants.

@@ -212,6 +212,31 @@ TEST(GxlPs2EndToEnd, GxlshCompileThenValidate) {
   NURA_REQUIRE_OUTSIDE_INPUT(false, "the shader corpus");
 }
 
+// gxlsh compile prints the corpus's ps_1_1 pixelMain, which gxlsh validate
+// accepts and gxlsh run computes: r0 is the colour.
+TEST(GxlPs1EndToEnd, GxlshCompileValidateRun) {
+  test::TempDir dir;
+  for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
+    if (file.path.find("irrlicht/d3d9.hlsl") == std::string::npos) continue;
+    std::string hex, verdict, text, run;
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " compile -T ps_1_1 -E pixelMain " + file.path + " > " +
+                                   (dir / "p.hex"),
+                               &hex),
+              0);
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " validate " + (dir / "p.hex"), &verdict), 0) << verdict;
+    EXPECT_EQ(verdict, dir / "p.hex" + ": valid\n");
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " dis " + (dir / "p.hex"), &text), 0);
+    EXPECT_NE(text.find("\ntex t0\nmul_x4 r0, t0, v0\n"), std::string::npos) << text;
+    // The lookup returns its coordinates: (0.5, 0.25, 0, 1) x diffuse x 4.
+    ASSERT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " run " + (dir / "p.hex") + " t0=0.5,0.25 v0=0.5,0.5,1,0.25",
+                               &run),
+              0);
+    EXPECT_EQ(run, "r0 = 1, 0.5, 0, 1\n");
+    return;
+  }
+  NURA_REQUIRE_OUTSIDE_INPUT(false, "the shader corpus");
+}
+
 // gxlsh compile prints HLSL compiled for a vertex profile that gxlsh validate
 // accepts; two processes print the same; usage and source errors report.
 TEST(GxlVsEndToEnd, GxlshCompilePrintsCodeTheValidatorAccepts) {

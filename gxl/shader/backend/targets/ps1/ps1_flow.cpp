@@ -5,7 +5,6 @@
 #include "gxl/shader/backend/select/selection.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
-#include "gxl/shader/core/profiles.h"
 
 namespace gxl::shader {
 
@@ -89,20 +88,12 @@ HRESULT PixelShader1Target::GenerateCode() {
   }
   // 16.
   if (FAILED(hr = rules->AssignConstants(*this))) return hr;
+  // The fold first: pairs are checked against the registers that are written.
+  if (FAILED(hr = FoldOutputMove())) return hr;
   if (FAILED(hr = rules->MarkCoIssue(*this, true))) return hr;
   if (FAILED(hr = rules->MarkCoIssue(*this, false))) return hr;
-  if (FAILED(hr = FoldOutputMove())) return hr;
   if (!Is14() && FAILED(hr = rules->WarnClampedCoordinates(*this))) return hr;
-  return ReportNotYetEmitted();
-}
-
-// Emission of the placed lists comes with the arithmetic rules; until then a
-// placed program ends here, as a profile whose target is not built does.
-HRESULT PixelShader1Target::ReportNotYetEmitted() {
-  ShaderProfileRow row{};
-  const char* name = SUCCEEDED(ProfileTokenToName(versionToken, 0, &row)) ? row.name : "ps_1_x";
-  GXL_SHADER_REPORT(*this, nullptr, msg::kTargetNotYetImplemented, name);
-  return E_FAIL;
+  return S_OK;
 }
 
 // Reads no 1.x instruction can make: the w of a texture coordinate outside
@@ -241,7 +232,8 @@ HRESULT PixelShader1Target::FoldOutputMove() {
   for (std::uint32_t c = 0; c < 4; ++c) {
     const IrValue* r = Value(move->results[c]);
     const IrValue* a = Value(move->arguments[c]);
-    if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & kPs1Modifiers)) return S_OK;
+    // The producer's own result modifiers go with it to r0; a modified read does not.
+    if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & mod::kSourceBits)) return S_OK;
   }
   const std::uint32_t last = stageList.Count() - 1;
   std::uint32_t producerAt[4];

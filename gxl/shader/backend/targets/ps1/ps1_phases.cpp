@@ -46,12 +46,9 @@ void PixelShader1Target::ClearSamplerRecords() {
   for (SamplerRecord& r : samplerRecords) r = SamplerRecord{};
 }
 
-void PixelShader1Target::DeleteScratchObjects() {
-  for (IrInstruction*& object : scratchObjects) {
-    delete object;
-    object = nullptr;
-  }
-  scratchObjectCount = 0;
+void PixelShader1Target::ForgetScratchMoves() {
+  scratchMoveCount = 0;
+  ++scratchTrial;
 }
 
 HRESULT PixelShader1Target::TakeSnapshot() {
@@ -177,7 +174,7 @@ HRESULT PixelShader1Target::SearchPartitions14() {
   auto fit = [this]() -> HRESULT {
     HRESULT r = RestoreSnapshot();
     if (FAILED(r)) return r;
-    DeleteScratchObjects();
+    ForgetScratchMoves();
     scratchTemporaryCursor = 0;
     r = rules->BalancePhases14(*this);
     if (r == E_OUTOFMEMORY || r == 1) return r == 1 ? 1 : r;
@@ -207,7 +204,7 @@ HRESULT PixelShader1Target::SearchPartitions14() {
     }
   }
   clearLists();
-  DeleteScratchObjects();
+  ForgetScratchMoves();
   if (best == kNoScore) {
     if (FAILED(hr = RestoreSnapshot())) return hr;
     GXL_SHADER_REPORT(*this, nullptr, msg::kTooComplexForPs14);

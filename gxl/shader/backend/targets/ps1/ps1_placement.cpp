@@ -47,9 +47,7 @@ class StageAssignment {
 
 }  // namespace
 
-// The texture coordinate a texture operation reads plainly (every coordinate
-// component a TEXCOORD k input without modifier), or kNoIndex.
-static std::uint32_t PlainTexcoordOf(const PixelShader1Target& t, const IrInstruction& inst) {
+std::uint32_t PlainTexcoordOf(const PixelShader1Target& t, const IrInstruction& inst) {
   const std::uint32_t start = PixelShader1Target::CoordinateStart(inst);
   const std::uint32_t end = inst.Group() == kOpDiscard ? inst.argumentCount : start + inst.Width();
   std::uint32_t index = kNoIndex;
@@ -91,21 +89,11 @@ HRESULT StageAssignment::PlaceTexcoordReads() {
       if (firstReader[k] == kNoIndex) firstReader[k] = i;
     }
   }
-  const std::uint32_t temporaries = m_t.StandardBankIndex(StandardBank::Temporaries);
   for (std::uint32_t k = 0; k < 6; ++k) {
     const std::uint32_t c = components[k] > 4 ? 4 : components[k];
     if (c == 0) continue;
     std::uint32_t inputs[4], results[4];
-    for (std::uint32_t j = 0; j < c; ++j) {
-      inputs[j] = m_t.TexcoordValue(k, j);
-      results[j] = m_t.AddValue(temporaries, kNoIndex, j, 0.0);
-      if (inputs[j] == kNoIndex || results[j] == kNoIndex) return E_OUTOFMEMORY;
-      IrValue* r = m_t.Value(results[j]);
-      r->flags = 0;
-      r->alias = kNoIndex;
-      r->registerKey = Ps1SemanticWord(kPs1Texcoord, k);
-    }
-    const std::uint32_t made = m_t.AddFilledInstruction(IrWord(kOpTexcoord, c), inputs, c, results, c, firstReader[k]);
+    const std::uint32_t made = m_t.AddTexcoordInstruction(k, c, firstReader[k], inputs, results);
     if (made == kNoIndex) return E_OUTOFMEMORY;
     PixelShader1Target::CoIssueMark(*m_t.Instruction(made)) = kNoIndex;  // in no set: placed here
     for (std::uint32_t i = 0; i < made; ++i) {

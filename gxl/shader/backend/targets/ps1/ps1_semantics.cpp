@@ -55,11 +55,14 @@ HRESULT PixelShader1Target::CheckSemantics(std::uint32_t value, std::uint32_t mo
   const bool wellFormed = SplitSemantic(name, letters, sizeof letters, &index);
   index += v.variableOffset / 4;
 
-  // Step 3 first: a VOID semantic set by an earlier call stays invalid.
-  if (v.registerKey != kNoIndex && Ps1KindOf(v.registerKey) == kPs1Void && !diagnosticsIssued) {
+  // Step 3 first: a VOID semantic set by an earlier call stays invalid once
+  // the program reads it; an unread one (a vertex POSITION passed along) is
+  // no reference.
+  if (v.registerKey != kNoIndex && Ps1KindOf(v.registerKey) == kPs1Void) {
+    if (v.useCount == 0 && v.firstUse == kNoIndex) return S_OK;
+    if (diagnosticsIssued) return E_FAIL;
     diagnosticsIssued = true;
-    GXL_SHADER_REPORT(*this, v.semantic, msg::kInvalidInputSemanticReference, letters,
-                      static_cast<int>(Ps1IndexOf(v.registerKey)));
+    GXL_SHADER_REPORT(*this, v.semantic, msg::kInvalidSemanticReference, direction, name);
     return E_FAIL;
   }
 
@@ -89,7 +92,7 @@ HRESULT PixelShader1Target::CheckSemantics(std::uint32_t value, std::uint32_t mo
       invalid = true;
     }
     if (invalid && reportHere) GXL_SHADER_REPORT(*this, v.semantic, msg::kInvalidSemantic, direction, name);
-    if ((invalid || kind == kPs1Void) && !diagnosticsIssued) {
+    if (invalid && !diagnosticsIssued) {
       diagnosticsIssued = true;
       GXL_SHADER_REPORT(*this, v.semantic, msg::kInvalidSemanticReference, direction, name);
     }

@@ -5,8 +5,11 @@
 #pragma once
 
 #include "gxl/shader/backend/targets/ps1/ps1_rules.h"
+#include "gxl/shader/core/pod_array.h"
 
 namespace gxl::shader {
+
+class Ps1List;
 
 class Ps1StandardRules : public Ps1Rules {
  public:
@@ -32,6 +35,39 @@ class Ps1StandardRules : public Ps1Rules {
   HRESULT BuildPhaseLists14(PixelShader1Target& t, std::uint32_t mask, bool trial) override;
   HRESULT BalancePhases14(PixelShader1Target& t) override;
   HRESULT PlacePhaseTwo14(PixelShader1Target& t) override;
+
+ private:
+  // --- ps_1_4 phases: state of one compile
+  // A read the carry-over redirected to a copy: undone before it runs again.
+  struct CarriedRead {
+    std::uint32_t instruction, argument, value;
+  };
+  // Undoes the carry-over of this trial, if it ran: reads, moves, scratch counts.
+  void UndoCarryOver(PixelShader1Target& t);
+  // 1 for the instructions of the phase-one list, 0 for the others (per instruction).
+  HRESULT MarkPhaseOne(const PixelShader1Target& t);
+  bool InPhaseOne(std::uint32_t instruction) const {
+    return instruction < m_inPhaseOne.Size() && m_inPhaseOne[instruction] != 0;
+  }
+  // 4514 "program too big" at the instruction (once: trials run thousands
+  // of times) and E_FAIL; AppendEntry gives it past a list's limit.
+  HRESULT TooBig(PixelShader1Target& t, std::uint32_t instruction);
+  HRESULT AppendEntry(PixelShader1Target& t, Ps1List& list, std::uint32_t instruction);
+  // Distinct phase-one results that phase two reads, `moved` counted in phase one.
+  std::uint32_t CarriedComponents(const PixelShader1Target& t, std::uint32_t moved);
+
+  PodArray<CarriedRead> m_carriedReads;
+  std::uint32_t m_carryTrial = ~0u;  // the target's scratch trial the reads belong to
+  std::uint32_t m_carryBaseMoves = 0, m_carryBaseCursor = 0;
+  PodArray<std::uint32_t> m_spareMoves;  // undone moves of this trial, made again first
+  PodArray<std::uint8_t> m_inPhaseOne;
+  PodArray<std::uint32_t> m_valueStamps;  // per value: the last count that saw it
+  std::uint32_t m_stamp = 0;
+  // The balancing's table: arithmetic not yet placed, in program order.
+  static constexpr std::uint32_t kBalanceTableSize = 512;
+  std::uint32_t m_balanceTable[kBalanceTableSize] = {};
+  std::uint32_t m_balanceCount = 0;
+  bool m_reportedTooBig = false;
 };
 
 }  // namespace gxl::shader

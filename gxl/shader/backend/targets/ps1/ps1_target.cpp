@@ -58,7 +58,6 @@ PixelShader1Target::PixelShader1Target(bool fragment, std::unique_ptr<Ps1Rules> 
 PixelShader1Target::~PixelShader1Target() {
   for (std::size_t i = 0; i < instructionSnapshot.Size(); ++i) delete instructionSnapshot[i];
   for (std::size_t i = 0; i < valueSnapshot.Size(); ++i) delete valueSnapshot[i];
-  DeleteScratchObjects();
 }
 
 HRESULT PixelShader1Target::Compile(DataBuffer** code) {
@@ -236,6 +235,22 @@ std::uint32_t PixelShader1Target::TexcoordValue(std::uint32_t index, std::uint32
   const std::uint32_t made = AddValue(StandardBankIndex(StandardBank::Inputs), reg, component, 0.0);
   if (made != kNoIndex) Value(made)->registerKey = word;
   return made;
+}
+
+std::uint32_t PixelShader1Target::AddTexcoordInstruction(std::uint32_t index, std::uint32_t count,
+                                                         std::uint32_t sourceOf, std::uint32_t* inputs,
+                                                         std::uint32_t* results) {
+  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
+  for (std::uint32_t j = 0; j < count; ++j) {
+    inputs[j] = TexcoordValue(index, j);
+    results[j] = AddValue(temporaries, kNoIndex, j, 0.0);
+    if (inputs[j] == kNoIndex || results[j] == kNoIndex) return kNoIndex;
+    IrValue* r = Value(results[j]);
+    r->flags = 0;
+    r->alias = kNoIndex;
+    r->registerKey = Ps1SemanticWord(kPs1Texcoord, index);
+  }
+  return AddFilledInstruction(IrWord(kOpTexcoord, count), inputs, count, results, count, sourceOf);
 }
 
 std::uint32_t PixelShader1Target::AddFilledInstruction(std::uint32_t word, const std::uint32_t* arguments,

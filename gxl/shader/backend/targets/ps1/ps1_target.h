@@ -105,6 +105,9 @@ class PixelShader1Target : public ShaderTarget {
   HRESULT AllocateRegisters() override;
   HRESULT GenerateCode() override;
   HRESULT CheckOutputWrites() override;
+  std::uint32_t NextArgumentToCopy(const IrInstruction& instruction, std::uint32_t* group) override;
+  HRESULT MapOperation() override;
+  HRESULT MapSwizzle(const std::uint32_t* values, std::uint32_t count, DWORD mask, DWORD* swizzle) override;
   std::uint32_t ReadsEarlierResult(const IrInstruction& instruction, std::uint32_t position) override;
   HRESULT DeclareInputsOutputs(std::uint32_t value, DWORD* key) override;
   DWORD MapOpcode(DWORD opcode) override;
@@ -112,6 +115,8 @@ class PixelShader1Target : public ShaderTarget {
   HRESULT MapOutputRegister(std::uint32_t value, std::uint32_t* type, std::uint32_t* index,
                             std::uint32_t* fullMask) override;
   HRESULT EncodeInputRegister(std::uint32_t value, std::uint32_t* index, std::uint32_t* type) override;
+  // 1 when a co-issued pair reads more registers of a kind than the pair may.
+  std::uint32_t ExceedsPairReadPorts(const IrInstruction& first, const IrInstruction& second);
 
   // --- Model
   std::uint32_t Minor() const { return versionToken & 0xFF; }
@@ -144,10 +149,26 @@ class PixelShader1Target : public ShaderTarget {
   // An input value of TEXCOORD `index`, component `component`: the program's
   // own, or a new one.
   std::uint32_t TexcoordValue(std::uint32_t index, std::uint32_t component);
+  // A texcoord (texcrd) instruction of TEXCOORD `index`, components 0 ..
+  // count-1, into new temporaries; `inputs` and `results` receive its
+  // operands. Its index, or kNoIndex when memory ran out.
+  std::uint32_t AddTexcoordInstruction(std::uint32_t index, std::uint32_t count, std::uint32_t sourceOf,
+                                       std::uint32_t* inputs, std::uint32_t* results);
   // An instruction of `word` added to the program, arguments and results
   // filled from the arrays; its index, or kNoIndex when memory ran out.
   std::uint32_t AddFilledInstruction(std::uint32_t word, const std::uint32_t* arguments, std::uint32_t argumentCount,
                                      const std::uint32_t* results, std::uint32_t resultCount, std::uint32_t sourceOf);
+  // Whether a value is a texture register of ps_1_1 (a TEXCOORD input, or a
+  // temporary a sample writes or assigned to t#).
+  bool IsTextureRegisterRead(std::uint32_t value) const;
+  // A move of every component onto itself, modifiers alike: it emits nothing.
+  bool IsIdentityMove(const IrInstruction& instruction) const;
+  // Instruction slots of a list's arithmetic, a co-issued pair counted once.
+  std::uint32_t CountSlots(const Ps1List& list) const;
+  // A temporary register whose four components are free across the entry at
+  // sequence position `position` (phase-one list first, then the stage
+  // list), other than the `excluded` registers; kNoIndex when none is.
+  std::uint32_t FreeRegisterAt(std::uint32_t position, const std::uint32_t* excluded, std::uint32_t count) const;
   // The instruction count past which ps_1_1-1_3 programs are refused.
   static constexpr std::uint32_t kPs1xInstructionLimit = 128;
 
@@ -170,7 +191,8 @@ class PixelShader1Target : public ShaderTarget {
   HRESULT SearchPartitions14();
   HRESULT TakeSnapshot();
   HRESULT RestoreSnapshot();
-  void DeleteScratchObjects();
+  // A new trial: the carry-over's moves of the last one are gone with its restore.
+  void ForgetScratchMoves();
   void ClearSamplerRecords();
 
   // --- State
@@ -181,8 +203,11 @@ class PixelShader1Target : public ShaderTarget {
   PodArray<IrValue*> valueSnapshot;              // owned
   std::uint32_t texcoordComponentsRead[8] = {};
   std::uint32_t colorComponentsRead[4] = {};
-  IrInstruction* scratchObjects[kScratchObjects] = {};  // owned
-  std::uint32_t scratchObjectCount = 0;
+  // The phase carry-over's moves (instruction indexes: a trial's snapshot
+  // restore drops them), their count, and the trial they belong to.
+  std::uint32_t scratchMoves[kScratchObjects] = {};
+  std::uint32_t scratchMoveCount = 0;
+  std::uint32_t scratchTrial = 0;
   std::uint32_t scratchTemporaries[kScratchTemporaries] = {};
   std::uint32_t scratchTemporaryCount = 0;
   std::uint32_t scratchTemporaryCursor = 0;
@@ -198,6 +223,8 @@ class PixelShader1Target : public ShaderTarget {
   std::uint32_t textureOperations[kTextureOperationLimit14] = {};
   std::uint32_t textureOperationCount = 0;
   std::uint32_t outputMove = kNoIndex;  // the move into the outputs made before placement
+  bool registersAssigned = false;       // temporaries hold their 1.x registers
+  std::uint32_t emitPosition = 0;       // sequence position of the entry being emitted
 
  private:
   // The steps of GenerateCode.
@@ -205,9 +232,18 @@ class PixelShader1Target : public ShaderTarget {
   HRESULT RunFolds();
   HRESULT MoveOutputsThroughTemporaries();
   HRESULT FoldOutputMove();
-  HRESULT ReportNotYetEmitted();
+  // Emission (ps1_emit.cpp).
+  HRESULT EmitList(const Ps1List& list);
+  HRESULT EmitEntry(std::uint32_t slot, bool textureSlot);
+  HRESULT EmitTextureInstruction(std::uint32_t slot);
+  HRESULT EmitDotProduct4();
+  HRESULT EmitTextureRegisterOnly(DWORD opcode, std::uint32_t slot);
   // RebuildDefUse after a rewrite.
   HRESULT Refresh() { return ResetSelectionState(); }
 };
+
+// The texture coordinate a texture operation reads plainly (every coordinate
+// component a TEXCOORD k input without modifier), or kNoIndex.
+std::uint32_t PlainTexcoordOf(const PixelShader1Target& t, const IrInstruction& inst);
 
 }  // namespace gxl::shader
