@@ -45,8 +45,12 @@ std::string Outcome(const Built& b);
 enum class Kind { kHlsl, kAssembly, kForeign };
 // How good an outcome is: 3 compiled, 2 a limit of the profile (45xx, 4004,
 // the validator's slot and nesting limits), 1 a construct the compiler does
-// not lower yet (3500) or an assembly the validator refuses, 0 anything else.
-// For a source in a foreign dialect, 3 is its syntax error (3000).
+// not lower yet (3500) or an assembly the validator refuses, 0 anything else:
+// an internal error or other message, and the faults the test names
+// ("wrong": a result off its reference or its other profiles; "invalid":
+// code the decoder or the validator refuses; "unsound": an internal error,
+// E_OUTOFMEMORY, or a failure that hands out code or says nothing). For a source in a foreign dialect, 3 is its
+// syntax error (3000).
 int Rank(const std::string& outcome, Kind kind);
 
 // Faults of a result whatever its outcome: code and table with a failure,
