@@ -201,10 +201,7 @@ void RunCases(const ListCase* cases, std::size_t count) {
     }
     ExpectOneWriterPerGroup(r);
     if (c.onOwnModel) ExpectCompiledValues(c.source, c.minor, c.reference);
-    // Arithmetic on a texture coordinate fails on ps_1_4 without a message
-    // for now (its texcrd phase work), so such cases run on their own model.
-    const bool texcoord = c.source.find("TEXCOORD") != std::string::npos;
-    if (c.on14 && !texcoord && c.minor != 4) ExpectCompiledValues(c.source, 4, c.reference);
+    if (c.on14 && c.minor != 4) ExpectCompiledValues(c.source, 4, c.reference);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ps1_compile.h"
+#include "tests/gxl/shader/asm_run.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
@@ -68,6 +69,11 @@ bool RunQuad(const Compiled& c, const Case& k, bool strict, Lane quad[4], std::s
   if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
   interp.SetStrict(strict);
   for (const auto& [name, value] : k.constants) {
+    // Assembled code has no constant table: its constants are named by register.
+    if (!c.table && name.size() > 1 && name[0] == 'c') {
+      interp.SetFloat(std::stoi(name.substr(1)), value);
+      continue;
+    }
     ConstantHandle handle = c.table ? c.table->ConstantByName(nullptr, name.c_str()) : nullptr;
     ConstantDesc desc{};
     UINT count = 1;
@@ -294,6 +300,10 @@ TEST(GxlPs1EndToEnd, PlacedProgramsMatchPs20) {
        "float4 main(float4 c : COLOR0, float2 t : TEXCOORD0) : COLOR { return c * t.x; }",
        {},
        nullptr},
+      {"a uniform's x times a coordinate",
+       "float4 k;\nfloat4 main(float3 a : TEXCOORD0) : COLOR { return float4(k.x * a, 1); }",
+       {{"k", Float4(0.5f, -0.25f, 0.75f, -1.0f)}},
+       nullptr},
       {"the output move stays past a later read of r0",
        two + "float4 main(float2 uv : TEXCOORD0, float4 c : COLOR0) : COLOR { float4 a = tex2D(s0, uv); "
              "float4 x = a * c; return x + x.w * a; }",
@@ -303,17 +313,22 @@ TEST(GxlPs1EndToEnd, PlacedProgramsMatchPs20) {
   for (const Case& c : cases) Check(c);
 }
 
-// The corpus's first pixel shader: a sample times the diffuse colour, scaled
-// by 4 as a result modifier; the POSITION it takes is unused.
-TEST(GxlPs1EndToEnd, IrrlichtPixelMain) {
-  std::string source;
+// The text of the corpus file whose path ends in `name`, or "".
+std::string CorpusText(const std::string& name) {
   for (const shadertest::CorpusFile& f : shadertest::CorpusFiles())
-    if (f.path.find("irrlicht/d3d9.hlsl") != std::string::npos) {
+    if (f.path.size() >= name.size() && f.path.compare(f.path.size() - name.size(), name.size(), name) == 0) {
       std::ifstream in(f.path, std::ios::binary);
       std::stringstream text;
       text << in.rdbuf();
-      source = text.str();
+      return text.str();
     }
+  return "";
+}
+
+// The corpus's first pixel shader: a sample times the diffuse colour, scaled
+// by 4 as a result modifier; the POSITION it takes is unused.
+TEST(GxlPs1EndToEnd, IrrlichtPixelMain) {
+  const std::string source = CorpusText("irrlicht/d3d9.hlsl");
   NURA_REQUIRE_OUTSIDE_INPUT(!source.empty(), "the shared shader corpus");
   Case k{"irrlicht pixelMain", source, {}, [](const Pixel& p) {
            return Map(Pixel::Sample(0, p.T(0)), [&](float x, int i) { return 4 * x * p.C(0)[i]; });
@@ -326,6 +341,56 @@ TEST(GxlPs1EndToEnd, IrrlichtPixelMain) {
     const std::string text = Text(c.code);
     EXPECT_NE(text.find("mul_x4 r0, "), std::string::npos) << model << "\n" << text;
     EXPECT_EQ(text.find("\nmov"), std::string::npos) << model << "\n" << text;
+  }
+}
+
+// The corpus's ps_1_1 normal-map and ps_1_4 parallax programs written as HLSL
+// give the colours of the .psh files, assembled and run on the same inputs.
+// The HLSL writes each _bx2 as (x - 0.5) * 2: bias, then times two.
+TEST(GxlPs1EndToEnd, CorpusNormalAndParallaxMaps) {
+  const std::string head =
+      "sampler s0 : register(s0); sampler s1 : register(s1); float4 scale : register(c6);\n"
+      "float3 Expand(float3 x) { return (x - 0.5) * 2; }\n"
+      "float4 main(float2 uv0 : TEXCOORD0, float2 uv1 : TEXCOORD1, float3 l1 : TEXCOORD2, float3 l2 : TEXCOORD3, "
+      "float3 eye : TEXCOORD4, float4 c1 : COLOR0, float4 c2 : COLOR1) : COLOR {\n";
+  const std::string lit =
+      "  float4 lum = saturate(dot(n, Expand(l1))) * c1;\n"
+      "  lum = saturate(dot(n, Expand(l2))) * c2 + lum;\n"
+      "  return float4(tex2D(s0, uv).rgb * lum.rgb, c1.a);\n}\n";
+  struct Program {
+    const char* psh;
+    unsigned models;
+    std::string hlsl;
+  };
+  const Program programs[] = {
+      {"irrlicht/D3D9_NORMAL_MAP_PSH_1_1.psh", 0xF,
+       head + "  float2 uv = uv0;\n  float3 n = Expand(tex2D(s1, uv1).xyz);\n" + lit},
+      {"irrlicht/D3D9_PARALLAX_MAP_PSH.psh", 0x8,
+       head +
+           "  float4 nh = (tex2D(s1, uv1) - 0.5) * 2;\n"
+           "  float2 uv = nh.w * nh.z * scale.xy * Expand(eye).xy + uv0;\n"
+           "  float3 n = Expand(tex2D(s1, uv).xyz);\n" +
+           lit},
+  };
+  for (const Program& program : programs) {
+    SCOPED_TRACE(program.psh);
+    const std::string text = CorpusText(program.psh);
+    NURA_REQUIRE_OUTSIDE_INPUT(!text.empty(), "the shared shader corpus");
+    const shadertest::AsmRun assembled = shadertest::Assemble(text, 0);
+    ASSERT_EQ(assembled.hr, S_OK) << assembled.log;
+    Compiled reference;
+    reference.code = assembled.tokens;
+    // c6 is the parallax scale the program leaves to the application.
+    Case k{program.psh, program.hlsl, {{"scale", Float4(0.25f, 0.25f, 0.25f, 0)}}, nullptr, program.models};
+    k.constants["c6"] = k.constants["scale"];
+    k.againstPs20 = false;
+    Lane want[4];
+    std::string error;
+    ASSERT_TRUE(RunQuad(reference, k, false, want, &error)) << error;
+    std::vector<Float4> colours;
+    for (const Lane& lane : want) colours.push_back(lane.oC[0]);
+    k.reference = [colours](const Pixel& p) { return colours[static_cast<std::size_t>(p.lane)]; };
+    Check(k);
   }
 }
 
