@@ -3,8 +3,11 @@
 every kind each target reads, made by the tools the project installs
 (ImageMagick, netpbm, PIL, sox, lame) or written here by hand where the
 format is the game's own or the tools do not write it (DDS cube maps and
-volumes, expression code). Usage: make_seeds.py OUT"""
+volumes, expression code, shader snippets). With --corpus, frames the shader
+sources of a corpus folder into OUT/ as seeds of one shader target instead.
+Usage: make_seeds.py OUT | make_seeds.py --corpus CORPUS OUT TARGET"""
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -13,7 +16,7 @@ import tempfile
 
 from PIL import Image
 
-OUT = sys.argv[1]
+OUT = sys.argv[-2] if sys.argv[1] == "--corpus" else sys.argv[1]
 TMP = tempfile.mkdtemp(prefix="nura-seeds-")
 
 
@@ -297,6 +300,184 @@ def texts(csv_folder, score_folder, stage_folder):
     put(stage_folder, "missing.bin", b"\x32" + floors + b"\0" + b"50,9,1\r\n50\r\n")
 
 
+# The shader targets' inputs (see the framing comment of each fuzz/shader_*.cpp).
+PROFILES = sorted(["ps", "ps.1.0", "ps.1.1", "ps.1.2", "ps.1.3", "ps.1.4", "ps.2.0", "ps.2.a", "ps.2.b", "ps.2.sw",
+                   "ps.2.x", "ps.3.0", "ps.3.sw", "ps_1_0", "ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4", "ps_2_0",
+                   "ps_2_a", "ps_2_b", "ps_2_sw", "ps_2_x", "ps_3_0", "ps_3_sw", "tx", "tx_1_0", "vs", "vs.1.0",
+                   "vs.1.1", "vs.2.0", "vs.2.a", "vs.2.sw", "vs.2.x", "vs.3.0", "vs.3.sw", "vs_1_0", "vs_1_1",
+                   "vs_2_0", "vs_2_a", "vs_2_sw", "vs_2_x", "vs_3_0", "vs_3_sw"])
+
+
+def compile_input(profile, source, flags=0, first_identifier=False):
+    return bytes([PROFILES.index(profile), flags, int(first_identifier)]) + source
+
+
+def preprocess_input(main, defines=None, includes=()):
+    if defines is None and not includes:
+        return main
+    parts = [defines or b"", main]
+    for name, text in includes:
+        parts += [name, text]
+    return b"\0".join(parts)
+
+
+VERTEX = b"""float4x4 World;
+float4 Tint = float4(1, 0.5, 0.25, 1);
+struct VsOut { float4 pos : POSITION; float4 color : COLOR0; float2 uv : TEXCOORD0; };
+VsOut main(float4 p : POSITION, float3 n : NORMAL, float2 uv : TEXCOORD0) {
+  VsOut o;
+  o.pos = mul(p, World);
+  float d = saturate(dot(normalize(n), float3(0, 0, 1)));
+  o.color = Tint * d;
+  o.uv = uv * 2 - 1;
+  return o;
+}
+"""
+PIXEL = b"""sampler2D Base : register(s0);
+samplerCUBE Sky;
+float4 Fog[2];
+int Count = 3;
+float4 main(float2 uv : TEXCOORD0, float3 r : TEXCOORD1, float4 c : COLOR0) : COLOR {
+  float4 t = tex2D(Base, uv) * c;
+  for (int i = 0; i < 3; i++) t.rgb += texCUBE(Sky, r).rgb * 0.25;
+  if (t.a < 0.5) discard;
+  return lerp(t, Fog[0], Fog[1].x);
+}
+"""
+FLOW = b"""bool Wide;
+float4 Step[4];
+float4 main(float4 p : POSITION, float k : TEXCOORD0) : POSITION {
+  float4 s = 0;
+  for (int i = 0; i < 4; ++i) { if (s.x > k) break; s += Step[i] * p; }
+  while (s.y > 10) s.y -= 3;
+  do { s.z = s.z * 0.5; } while (s.z > 1);
+  return Wide ? s.yxzw : sin(s) + exp2(s) * log(abs(s) + 1) + pow(abs(s), 0.3);
+}
+"""
+ASSEMBLY = [
+    (0, b"vs_1_1\ndcl_position v0\ndcl_normal v1\ndef c10, 1, 0.5, -2, 1e39\nm4x4 oPos, v0, c0\n"
+        b"dp3 r0.x, v1, c4\nlit r1, r0\nmov oD0, r1\nexpp oT0.xy, r0.x\nmov a0.x, c5.x\n"
+        b"mov oT1, c[a0.x + 6]\n"),
+    (1, b"vs_2_0\ndcl_position v0\ndefi i0, 3, 0, 1, 0\ndefb b0, true\nrep i0\nadd r0, r0, v0\nendrep\n"
+        b"if b0\nsincos r1.xy, r0.x, c1, c2\nelse\nnrm r1.xyz, r0\nendif\ncall l0\nmov oPos, r0\nret\n"
+        b"label l0\nmov r0.w, c0.x\nret\n"),
+    (0, b"vs_3_0\ndcl_position v0\ndcl_position o0\ndcl_texcoord3 o1.xy\ndcl_2d s0\n"
+        b"texldl r0, v0, s0\nsetp_gt p0.x, r0.x, c0.x\n(p0.x) mov r0, -r0_abs\nloop aL, i0\n"
+        b"add r1, r1, c[aL + 2]\nbreak_lt r1.x, c1.x\nendloop\nmov o0, r0\nmov o1.xy, r1\n"),
+    (0, b"ps_1_1\ntex t0\ntexcoord t1\nmul r0.rgb, t0, v0\n+ mov r0.a, t1.b\nmad_x2_sat r0.rgb, t0_bx2, c0, r0\n"
+        b"cnd r0, r0.a, r0, 1-t0\n"),
+    (0, b"ps_1_3\ntex t0\ntexm3x3pad t1, t0_bx2\ntexm3x3pad t2, t0_bx2\ntexm3x3vspec t3, t0_bx2\n"
+        b"mul r0, t3, v0\n"),
+    (0, b"ps_1_4\ndef c0, 0.5, 0.5, 0.5, 0\ntexld r1, t1\ntexcrd r0.xyz, t0\nmad r0.xy, r1_bx2, c0, r0\n"
+        b"phase\ntexld r0, r0_dz\nmul r0, r0, v0\n"),
+    (0, b"ps_2_0\ndcl t0.xy\ndcl v0\ndcl_2d s0\ndcl_cube s1\ntexld r0, t0, s0\ntexldp r1, t0, s1\n"
+        b"dp2add r2.x, r0, r1, c0.x\ncmp r0, r2.x, r0, r1\nmov_pp oC0, r0\n"),
+    (2, b"ps_3_0\ndcl_texcoord0_centroid v0.xy\ndcl vPos.xy\ndcl vFace\ndcl_2d s0\n"
+        b"dsx r1, v0\ndsy r2, v0\ntexldd r0, v0, s0, r1, r2\nif_lt vFace, c0.x\nmov r0, c1\nendif\n"
+        b"mov oC0, r0\nmov oDepth, r0.x\n"),
+    (1, b"#define SCALE c2\n#if defined(SCALE) && 1 + 2 * 3 == 7\nvs.1.1\n#else\nvs.2.0\n#endif\n"
+        b"dcl_position v0\nmul oPos, v0, SCALE\n"),
+]
+FRAGMENTS = b"""float4 Scale;
+void vmain(float4 p : POSITION, out float4 o : POSITION) { o = p * Scale; }
+float4 pmain(float4 c : COLOR0) : COLOR { return c.bgra; }
+vertexfragment Transform = compile_fragment vs_1_1 vmain();
+pixelfragment Swap = compile_fragment ps_2_0 pmain();
+vertexfragment Raw = asm_fragment { vs_2_0 mov r_a, c_Scale mov oPos, r_a };
+"""
+
+
+def shaders():
+    def put(target_name, files):
+        folder = target(target_name)
+        for name, data in files.items():
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+
+    put("shader_preprocess", {
+        "plain.hlsl": VERTEX,
+        "defines.hlsl": preprocess_input(b"#if A(2) > B\nfloat4 x = STR(C D);\n#elif defined B\n#error no\n#endif\n"
+                                         b"#line 40 \"other.hlsl\"\n__FILE__ __LINE__ F(1,(2,3))\n",
+                                         b"A(x)=x*3\nB=5\nC\nD=-"),
+        "macros.hlsl": b"#define CAT(a, b) a ## b\n#define STR(x) #x\n#define F(x, y) CAT(x, y) STR(y)\n"
+                       b"#define G F(F(1, 2), G)\nG F(, ) CAT(CAT(a, b), c)\n#undef G\n#pragma pack_matrix(row_major)\n"
+                       b"#pragma warning(disable : 3205)\n#pragma def(vs_2_0, c4, 1.0, 2.0, 3.0, 4.0)\n",
+        "include.hlsl": preprocess_input(b'#include "a.h"\n#include <b.h>\nA B\n', b"",
+                                         [(b"a.h", b'#define A 1\n#include "b.h"\n'), (b"b.h", b"#ifndef B\n#define B 2\n#endif\n")]),
+        "assembly.psh": preprocess_input(ASSEMBLY[6][1] + b"; a comment\n", b";"),
+    })
+    put("shader_assemble", {"%02d.asm" % i: bytes([flags]) + text for i, (flags, text) in enumerate(ASSEMBLY)})
+    compile_seeds = {}
+    for profile in ("vs_1_1", "vs_2_0", "vs_2_a", "vs_3_0", "vs.2.x", "vs_1_0"):
+        compile_seeds["vertex_%s.hlsl" % profile] = compile_input(profile, VERTEX)
+    for profile in ("ps_1_1", "ps_1_4", "ps_2_0", "ps_2_b", "ps_3_0", "ps_2_sw"):
+        compile_seeds["pixel_%s.hlsl" % profile] = compile_input(profile, PIXEL)
+    for n, (profile, flags) in enumerate((("vs_2_0", 0x04), ("vs_2_a", 0x80), ("vs_3_0", 0x40), ("vs_1_1", 0x01))):
+        compile_seeds["flow_%d.hlsl" % n] = compile_input(profile, FLOW, flags)
+    compile_seeds["expression.hlsl"] = compile_input("tx_1_0", b"float4 main(float3 p : POSITION) : COLOR "
+                                                     b"{ return float4(p, length(p)); }\n")
+    put("shader_compile", compile_seeds)
+    put("shader_fragments", {"fragments.hlsl": b"\0" + FRAGMENTS, "debug.hlsl": b"\x05" + FRAGMENTS})
+    put("shader_compile_gen", {"%02d.bin" % n: bytes([n * 7 % 64, n * 37 % 256, n, 1, 2, 3]) for n in range(24)})
+
+
+# Compiles that take over a minute in the instrumented fuzz build, past the
+# bounded runs' per-input limit: the scheduler's improvement rounds over the
+# 321 instructions of ntsc's pixel shader at shader model 3. Long runs meet
+# them through the fuzzer's own mutations.
+SLOW_COMPILES = {("mame_ntsc.fx", b"ps_3_0")}
+
+
+def corpus_seeds(corpus, out, target_name):
+    """The corpus's sources framed as inputs of one shader target."""
+    sources = {}
+    for root, _, files in os.walk(corpus):
+        for name in sorted(files):
+            if name.rsplit(".", 1)[-1] in ("hlsl", "hlsli", "fx", "vsh", "psh"):
+                with open(os.path.join(root, name), "rb") as f:
+                    sources[os.path.relpath(os.path.join(root, name), corpus).replace(os.sep, "_")] = f.read()
+    # The pixel halves of allegro5 read the vertex half's structures.
+    for name in list(sources):
+        vertex = name.replace("_pixel.", "_vertex.")
+        if name.startswith("allegro5_") and vertex != name and vertex in sources:
+            sources[name] = sources[vertex] + b"\n#line 1\n" + sources[name]
+    seeds = {}
+    for name, text in sources.items():
+        assembly = name.endswith((".vsh", ".psh"))
+        if target_name == "shader_preprocess":
+            includes = [(n.split("_", 1)[1].encode(), t) for n, t in sources.items() if n.endswith(".hlsli")]
+            seeds[name] = preprocess_input(text, b";" if assembly else b"", includes)
+        elif target_name == "shader_assemble" and assembly:
+            seeds[name] = b"\0" + text
+        elif target_name == "shader_fragments" and name.endswith(".fx"):
+            seeds[name] = b"\0" + text
+        elif target_name == "shader_compile" and name.endswith((".hlsl", ".fx")):
+            # The entries the techniques compile, else each function for the
+            # stage its file name suggests.
+            pairs = re.findall(rb"compile\s+(\w+)\s+(\w+)\s*\(", text)
+            if not pairs:
+                functions = re.findall(rb"^\w+\s+(\w+)\s*\([^;]*?\)[^;]*?\{", text, re.M)
+                vertex = lambda f: "vertex" in name or f.lower().startswith((b"vs", b"vertex"))
+                pairs = [(b"vs_2_0" if vertex(f) else b"ps_2_0", f) for f in functions]
+            for profile, entry in sorted(set(pairs)):
+                if (name, profile) in SLOW_COMPILES:
+                    continue
+                if profile.decode() in PROFILES:
+                    seeds["%s_%s_%s" % (name, entry.decode(), profile.decode())] = compile_input(
+                        profile.decode(), b"// " + entry + b"\n" + text, 0, True)
+    if seeds:
+        os.makedirs(out, exist_ok=True)
+    for name, data in seeds.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+
+
+if sys.argv[1] == "--corpus":
+    corpus_seeds(sys.argv[2], sys.argv[3], sys.argv[4])
+    shutil.rmtree(TMP)
+    sys.exit(0)
+
+
 image_folder = target("image_decode")
 images(image_folder)
 for name in ("texture_build", "image_save"):
@@ -308,4 +489,5 @@ dxt_blocks(image_folder, target("dxt_block"))
 expressions(target("expression"))
 sounds(target("wave"), target("mp3_stream"))
 texts(target("csv"), target("score_file"), target("stage_tables"))
+shaders()
 shutil.rmtree(TMP)

@@ -1,5 +1,6 @@
 // Folding of intrinsic calls with literal arguments, in doubles, with the
 // domain errors of the functions that have them.
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 
@@ -264,11 +265,12 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
       each([&](std::size_t i) { return a[i] < 0.0 || std::isnan(a[i]) ? -1.0 : a[i] == 0.0 ? 0.0 : 1.0; });
       break;
     case kIntrinsicSmoothstep:
+      // As the code computes it, t = (x - a) / (b - a) clamped to [0, 1], so
+      // edges in reverse order fall from 1 to 0; equal edges make a step.
       each([&](std::size_t i) {
         const double lo = a[i], hi = at(1, i), x = at(2, i);
-        if (x < lo) return 0.0;
-        if (x >= hi) return 1.0;
-        const double t = (x - lo) / (hi - lo);
+        if (lo == hi) return x < lo ? 0.0 : 1.0;
+        const double t = std::clamp((x - lo) / (hi - lo), 0.0, 1.0);
         return 3.0 * t * t - 2.0 * t * t * t;
       });
       break;

@@ -1,6 +1,7 @@
 // Constant folding: every foldable intrinsic on random literals against the C
 // library, identities of the vector and matrix intrinsics, the domain errors,
 // and the conversions of folded components.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <random>
@@ -83,11 +84,10 @@ TEST_F(GxlHlslFold, IntrinsicsEqualTheCLibrary) {
                                                                : x > 0 ? 1.0
                                                                        : 0.0; }},
       {"step", 2, -9, 9, [](double a, double x, double) { return x >= a ? 1.0 : 0.0; }},
+      // Edges in either order: the clamped ratio the code computes.
       {"smoothstep", 3, -9, 9,
        [](double a, double b, double x) {
-         if (x < a) return 0.0;
-         if (x >= b) return 1.0;
-         const double t = (x - a) / (b - a);
+         const double t = std::clamp((x - a) / (b - a), 0.0, 1.0);
          return t * t * (3.0 - 2.0 * t);
        }},
       {"isfinite", 1, -9, 9, [](double x, double, double) { return std::isfinite(x) ? 1.0 : 0.0; }},
@@ -166,6 +166,11 @@ TEST_F(GxlHlslFold, VectorAndMatrixIdentities) {
     EXPECT_EQ(Values(Call("smoothstep", {Lit({lo}), Lit({hi}), Lit({lo})})), (std::vector<double>{0}));
     EXPECT_EQ(Values(Call("smoothstep", {Lit({lo}), Lit({hi}), Lit({hi})})), (std::vector<double>{1}));
     EXPECT_NEAR(Values(Call("smoothstep", {Lit({lo}), Lit({hi}), Lit({(lo + hi) / 2})}))[0], 0.5, 1e-12);
+    // Reversed edges fall: 1 below both, 0 above both; equal edges step at the edge.
+    EXPECT_EQ(Values(Call("smoothstep", {Lit({hi}), Lit({lo}), Lit({lo - 1})})), (std::vector<double>{1}));
+    EXPECT_EQ(Values(Call("smoothstep", {Lit({hi}), Lit({lo}), Lit({hi + 1})})), (std::vector<double>{0}));
+    EXPECT_EQ(Values(Call("smoothstep", {Lit({lo}), Lit({lo}), Lit({lo})})), (std::vector<double>{1}));
+    EXPECT_EQ(Values(Call("smoothstep", {Lit({lo}), Lit({lo}), Lit({lo - 1})})), (std::vector<double>{0}));
   }
   EXPECT_EQ(Values(Call("normalize", {Lit({0, 0, 0})})), (std::vector<double>{0, 0, 0}));
   EXPECT_EQ(Values(Call("lit", {Lit({2}), Lit({3}), Lit({2})})), (std::vector<double>{1, 2, 9, 1}));

@@ -25,9 +25,9 @@ class OperandLegalizer {
   }
 
   ShaderProgram& m_p;
+  std::uint32_t m_old = 0;  // instructions before the pass; the rebuilt list follows them
   std::uint32_t m_next = 0;
   std::uint32_t m_one = kNoIndex;
-  std::uint32_t m_end = 0;  // the program's own instructions; copies follow
 };
 
 std::uint32_t OperandLegalizer::Agreeing(const IrInstruction& inst, std::uint32_t j, bool* taken,
@@ -124,19 +124,19 @@ HRESULT OperandLegalizer::SplitDotProduct(const IrInstruction& inst) {
 
 HRESULT OperandLegalizer::Legalize(std::uint32_t position) {
   IrInstruction& inst = *m_p.instructions[position];
+  // A loop's entry reads values from before the loop: what its groups need is
+  // built in front of the loop-begin and in the loop-begin's block, not
+  // inside the loop, where it would run again on every iteration.
   if (inst.Group() == kOpLoopBegin) {
-    // What the loop's entries read is gathered ahead of its opener, guarded
-    // as the opener is: gathered after it, it would run on every iteration.
-    for (std::uint32_t next = position + 1; next < m_end; ++next) {
-      IrInstruction* entry = m_p.instructions[next];
-      if (alloc::IsEmpty(entry)) continue;
-      if (entry->Group() != kOpLoopEntry) break;
-      std::uint32_t* group;
-      for (std::uint32_t g = 0, w; (w = entry->ArgumentGroup(g, &group)) != 0; ++g) {
-        HRESULT hr;
-        alloc::MakeGroupAddressable(m_p, group, w, inst, position, alloc::Repair::kBuild, &m_next, &hr);
-        if (FAILED(hr)) return hr;
-      }
+    std::uint32_t next = position + 1;
+    while (next < m_old && alloc::IsEmpty(m_p.instructions[next])) ++next;
+    IrInstruction* entry = next < m_old ? m_p.instructions[next] : nullptr;
+    std::uint32_t* group;
+    for (std::uint32_t g = 0, w; entry && entry->Group() == kOpLoopEntry && (w = entry->ArgumentGroup(g, &group));
+         ++g) {
+      HRESULT hr;
+      alloc::MakeGroupAddressable(m_p, group, w, inst, position, alloc::Repair::kBuild, &m_next, &hr);
+      if (FAILED(hr)) return hr;
     }
   }
   // A loop's entry and end carry its values as one list: they are never split.
@@ -163,7 +163,7 @@ HRESULT OperandLegalizer::Run() {
   if (FAILED(hr)) return hr;
   m_p.NumberValues();
   m_next = alloc::NextFreeRegister(m_p, alloc::TemporaryBank(m_p));
-  const std::uint32_t old = m_end = m_p.instructions.Count();
+  const std::uint32_t old = m_old = m_p.instructions.Count();
   for (std::uint32_t position = 0; position < old; ++position) {
     if (alloc::IsEmpty(m_p.instructions[position])) continue;
     if (FAILED(hr = Legalize(position))) {

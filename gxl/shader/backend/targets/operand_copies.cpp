@@ -180,9 +180,21 @@ HRESULT ShaderTarget::CheckPortConstraints() {
         if (!first || first->predicate != predicate || first->predicateSense != sense ||
             (j != i && !NextArgumentToCopy(*reader, &ignored)))
           continue;
+        // A group reads one register: it moves to the copy only when the
+        // copy holds every component it reads (a later reader may read
+        // components that were not live here).
+        const std::uint32_t width = std::max(GroupWidth(*reader), 1u);
+        auto covered = [&](std::uint32_t a) {
+          for (std::uint32_t b = a - a % width; b < a - a % width + width && b < reader->argumentCount; ++b) {
+            const IrValue* w = Value(reader->arguments[b]);
+            if (w && SameRegisterOf(*w, pick) && (w->component >= 4 || old[w->component] == kNoIndex)) return false;
+          }
+          return true;
+        };
         for (std::uint32_t a = 0; a < reader->argumentCount; ++a) {
           const IrValue* w = Value(reader->arguments[a]);
-          if (!w || !SameRegisterOf(*w, pick) || w->component >= 4 || old[w->component] == kNoIndex) continue;
+          if (!w || !SameRegisterOf(*w, pick) || w->component >= 4 || old[w->component] == kNoIndex || !covered(a))
+            continue;
           const std::uint32_t k =
               static_cast<std::uint32_t>(std::find(components, components + m, w->component) - components);
           std::uint32_t replacement = fresh[k];

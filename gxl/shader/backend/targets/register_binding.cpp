@@ -80,7 +80,12 @@ HRESULT ShaderTarget::BindRegisterSemantics(std::uint32_t targetBank, std::uint3
     RegisterBank* bank = Bank(b);
     if (!bank) continue;
     bank->registersUsed = 0;
-    if (bank->type & kBankRelative) continue;
+    // An array's count stays, but it covers every value placed in the bank:
+    // literals packed after it was sized would overlap the next bank.
+    if (bank->type & kBankRelative) {
+      bank->registerCount = std::max(bank->registerCount, highest[b]);
+      continue;
+    }
     bank->registerCount = highest[b];
     const std::uint32_t t = bank->type;
     const bool explicitSemantic = t & kBankKeepValues;

@@ -11,22 +11,25 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "declared_inputs.h"
+#include "generated_vertex_body.h"
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
-#include "declared_inputs.h"
 #include "place_constants.h"
-#include "generated_vertex_body.h"
 #include "tests/gxl/shader/hlsl_parse_run.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/shader/corpus.h"
+#include "tests/support/shader/corpus_refs/corpus_refs.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 
@@ -72,206 +75,39 @@ using shadertest::DeclaredInputs;
 using shadertest::PlaceConstants;
 using shadertest::Uniforms;
 
-// --- C++ references of the corpus's vertex functions --------------------------------
+// --- The corpus's vertex functions against their references ------------------------
 
-using Inputs = std::map<std::string, V4>;
-// Outputs by semantic, with as many components as the function writes.
-using Outputs = std::map<std::string, std::vector<double>>;
-
-V4 RowTimesMatrix(const V4& v, const std::vector<double>& m) {
-  V4 out{};
-  for (int c = 0; c < 4; ++c)
-    for (int r = 0; r < 4; ++r) out[c] += v[r] * m[r * 4 + c];
-  return out;
-}
-V4 MatrixTimesColumn(const std::vector<double>& m, const V4& v) {
-  V4 out{};
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) out[r] += m[r * 4 + c] * v[c];
-  return out;
-}
-std::vector<double> Normalized3(const std::vector<double>& v) {
-  const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  return {v[0] / length, v[1] / length, v[2] / length};
-}
-
-Outputs Irrlicht(const Inputs& in, const Uniforms& u) {
-  const V4 position = in.at("POSITION0");
-  const V4& n = in.at("NORMAL0");
-  const V4 normal4 = RowTimesMatrix({n[0], n[1], n[2], 0}, u.at("mInvWorld"));
-  const std::vector<double> normal = Normalized3({normal4[0], normal4[1], normal4[2]});
-  const V4 world = MatrixTimesColumn(u.at("mTransWorld"), position);
-  const std::vector<double>& light = u.at("mLightPos");
-  const std::vector<double> toLight = Normalized3({world[0] - light[0], world[1] - light[1], world[2] - light[2]});
-  const double d = -(toLight[0] * normal[0] + toLight[1] * normal[1] + toLight[2] * normal[2]);
-  const double lit = std::max(d, 0.0);
-  const std::vector<double>& color = u.at("mLightColor");
-  const V4 clip = RowTimesMatrix(position, u.at("mWorldViewProj"));
-  const V4& uv = in.at("TEXCOORD0");
-  return {{"POSITION0", {clip[0], clip[1], clip[2], clip[3]}},
-          {"COLOR0", {color[0] * lit, color[1] * lit, color[2] * lit, 0}},
-          {"TEXCOORD0", {uv[0], uv[1]}}};
-}
-
-Outputs Projected(const Inputs& in, const Uniforms& u) {
-  const V4 clip = RowTimesMatrix(in.at("POSITION0"), u.at("al_projview_matrix"));
-  return {{"POSITION0", {clip[0], clip[1], clip[2], clip[3]}}};
-}
-
-// The mame position: the screen's pixel coordinates to clip space.
-std::vector<double> ScreenPosition(const V4& p, const Uniforms& u) {
-  const std::vector<double>& dims = u.at("ScreenDims");
-  return {(p[0] / dims[0] - 0.5) * 2, ((1 - p[1] / dims[1]) - 0.5) * 2, p[2], 1};
-}
-std::vector<double> HalfTexel(const V4& uv, const std::vector<double>& dims) {
-  return {uv[0] + 0.5 / dims[0], uv[1] + 0.5 / dims[1]};
-}
-
-// The texture coordinate from the screen position, half a texel on.
-Outputs FromScreen(const Inputs& in, const Uniforms& u) {
-  const V4& p = in.at("POSITION0");
-  const std::vector<double>& s = u.at("ScreenDims");
-  const V4& c = in.at("COLOR0");
-  return Outputs{{"POSITION0", ScreenPosition(p, u)},
-                 {"TEXCOORD0", HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"))},
-                 {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-}
+using corpusref::Inputs;
+using corpusref::Outputs;
 
 struct CorpusFunction {
   const char* file;  // below the corpus's shader folder
   const char* entry;
-  std::function<Outputs(const Inputs&, const Uniforms&)> reference;
   const char* uniforms;  // the names the test gives random values, "name:count" separated by spaces
 };
 
 const CorpusFunction kCorpus[] = {
-    {"irrlicht/d3d9.hlsl", "vertexMain", Irrlicht,
-     "mWorldViewProj:16 mInvWorld:16 mTransWorld:16 mLightPos:3 mLightColor:4"},
-    {"allegro5/ex_prim_high_vertex.hlsl", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       Outputs o = Projected(in, u);
-       o["TEXCOORD0"] = {in.at("TEXCOORD0")[0], in.at("TEXCOORD0")[1]};
-       return o;
-     },
-     "al_projview_matrix:16"},
-    {"allegro5/ex_prim_shader_vertex.hlsl", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       Outputs o = Projected(in, u);
-       const V4 &p = in.at("POSITION0"), &n = in.at("TEXCOORD2");
-       o["TEXCOORD0"] = {p[0], p[1], p[2]};
-       o["TEXCOORD1"] = {n[0], n[1], n[2]};
-       return o;
-     },
-     "al_projview_matrix:16"},
-    {"allegro5/ex_shader_vertex.hlsl", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       Outputs o = Projected(in, u);
-       const V4& c = in.at("TEXCOORD1");
-       o["COLOR0"] = {c[0], c[1], c[2], c[3]};
-       o["TEXCOORD0"] = {in.at("TEXCOORD0")[0], in.at("TEXCOORD0")[1]};
-       return o;
-     },
-     "al_projview_matrix:16"},
-    {"mame/primary.fx", "vs_screen_main", FromScreen, "ScreenDims:2 TargetDims:2"},
-    {"mame/primary.fx", "vs_vector_buffer_main", FromScreen, "ScreenDims:2 TargetDims:2"},
-    {"mame/primary.fx", "vs_ui_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4 &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
-       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
-                      {"TEXCOORD0", {uv[0], uv[1]}},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-     },
-     "ScreenDims:2"},
+    {"irrlicht/d3d9.hlsl", "vertexMain", "mWorldViewProj:16 mInvWorld:16 mTransWorld:16 mLightPos:3 mLightColor:4"},
+    {"allegro5/ex_prim_high_vertex.hlsl", "vs_main", "al_projview_matrix:16"},
+    {"allegro5/ex_prim_shader_vertex.hlsl", "vs_main", "al_projview_matrix:16"},
+    {"allegro5/ex_shader_vertex.hlsl", "vs_main", "al_projview_matrix:16"},
+    {"mame/primary.fx", "vs_screen_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_vector_buffer_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_ui_main", "ScreenDims:2"},
 };
 
-// phosphor, chroma and ghosting: the texture coordinate, half a texel on,
-// also as the previous frame's.
-Outputs WithPreviousCoordinate(const Inputs& in, const Uniforms& u) {
-  const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"));
-  const V4& c = in.at("COLOR0");
-  return {{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
-          {"TEXCOORD0", uv},
-          {"TEXCOORD1", uv},
-          {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-}
-
-Outputs Focus(const Inputs& in, const Uniforms& u) {
-  static const double kOffsets[8][2] = {{0, 0},     {-0.2, -0.6}, {0.4, -0.4}, {0.6, 0.2},
-                                        {0.2, 0.6}, {-0.4, 0.6},  {-0.6, 0.2}, {-0.6, -0.4}};
-  const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"));
-  const std::vector<double>&dims = u.at("TargetDims"), &defocus = u.at("Defocus");
-  const V4& c = in.at("COLOR0");
-  Outputs o{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)}, {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-  for (int k = 0; k < 8; ++k)
-    o["TEXCOORD" + std::to_string(k)] = {uv[0] + kOffsets[k][0] * (1 / dims[0]) * defocus[0],
-                                         uv[1] + kOffsets[k][1] * (1 / dims[1]) * defocus[1]};
-  return o;
-}
-
-// Half a texel of each level's size on from the screen coordinate.
-Outputs Bloom(const Inputs& in, const Uniforms& u) {
-  const V4& p = in.at("POSITION0");
-  const std::vector<double>& s = u.at("ScreenDims");
-  const std::vector<double> uv = HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"));
-  const V4& c = in.at("COLOR0");
-  auto offset = [&](const char* name, int k) { return uv[k % 2] + 0.5 / u.at(name)[k]; };
-  Outputs o{{"POSITION0", ScreenPosition(p, u)}, {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-  o["TEXCOORD0"] = {uv[0], uv[1], offset("Level01Size", 2), offset("Level01Size", 3)};
-  const char* levels[] = {"Level23Size", "Level45Size", "Level67Size", "Level89Size"};
-  for (int n = 0; n < 4; ++n)
-    o["TEXCOORD" + std::to_string(n + 1)] = {offset(levels[n], 0), offset(levels[n], 1), offset(levels[n], 2),
-                                             offset(levels[n], 3)};
-  o["TEXCOORD5"] = {offset("LevelASize", 0), offset("LevelASize", 1)};
-  return o;
-}
-
-// The bools are given 0 or 1 by the test.
-Outputs Post(const Inputs& in, const Uniforms& u) {
-  const V4 &p = in.at("POSITION0"), &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
-  const std::vector<double>&s = u.at("ScreenDims"), &shadow = u.at("ShadowUVOffset");
-  const bool swap = u.at("SwapXY")[0] != 0, vector = u.at("PrepareVector")[0] != 0;
-  const double sx = swap ? shadow[1] : shadow[0], sy = swap ? shadow[0] : shadow[1];
-  const std::vector<double> coordinate =
-      HalfTexel(vector ? V4{p[0] / s[0], p[1] / s[1], 0, 0} : uv, u.at("TargetDims"));
-  return {{"POSITION0", ScreenPosition(p, u)},
-          {"TEXCOORD0", coordinate},
-          {"TEXCOORD1", {p[0] + sx, p[1] + sy}},
-          {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-}
-
 const CorpusFunction kMameEffects[] = {
-    {"mame/phosphor.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
-    {"mame/chroma.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
-    {"mame/ghosting.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
-    {"mame/focus.fx", "vs_main", Focus, "ScreenDims:2 TargetDims:2 Defocus:2"},
-    {"mame/vector.fx", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4 &p = in.at("POSITION0"), &c = in.at("COLOR0"), &line = in.at("TEXCOORD1");
-       const std::vector<double>& s = u.at("ScreenDims");
-       return Outputs{{"POSITION0", ScreenPosition(p, u)},
-                      {"TEXCOORD0", {p[0] / s[0], p[1] / s[1]}},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}},
-                      {"TEXCOORD1", {line[0], line[1]}}};
-     },
-     "ScreenDims:2"},
-    {"mame/ntsc.fx", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("SourceDims"));
-       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)}, {"TEXCOORD0", {uv[0], uv[1], 0, 0}}};
-     },
-     "ScreenDims:2 SourceDims:2"},
-    {"mame/bloom.fx", "vs_main", Bloom,
+    {"mame/phosphor.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/chroma.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/ghosting.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/focus.fx", "vs_main", "ScreenDims:2 TargetDims:2 Defocus:2"},
+    {"mame/vector.fx", "vs_main", "ScreenDims:2"},
+    {"mame/ntsc.fx", "vs_main", "ScreenDims:2 SourceDims:2"},
+    {"mame/bloom.fx", "vs_main",
      "ScreenDims:2 TargetDims:2 Level01Size:4 Level23Size:4 Level45Size:4 Level67Size:4 Level89Size:4 "
      "LevelASize:2"},
-    {"mame/post.fx", "vs_main", Post, "ScreenDims:2 TargetDims:2 ShadowUVOffset:2 SwapXY:1 PrepareVector:1"},
-    {"mame/distortion.fx", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4& c = in.at("COLOR0");
-       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}},
-                      {"TEXCOORD0", HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"))}};
-     },
-     "ScreenDims:2 TargetDims:2"},
+    {"mame/post.fx", "vs_main", "ScreenDims:2 TargetDims:2 ShadowUVOffset:2 SwapXY:1 PrepareVector:1"},
+    {"mame/distortion.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
 };
 
 // The lane's output register of a semantic.
@@ -328,8 +164,9 @@ void CheckCorpusFunction(const CorpusFunction& f, const std::string& path, const
     }
     ASSERT_TRUE(interp.Run(&lane, 1, &error)) << what << ": " << error;
     Outputs want;
-    ASSERT_NO_THROW(want = f.reference(inputs, uniforms)) << what << ": an input the reference reads is not declared\n"
-                                                          << c.text;
+    ASSERT_NO_THROW(want = corpusref::Find(f.file, f.entry)->reference(inputs, uniforms))
+        << what << ": an input the reference reads is not declared\n"
+        << c.text;
     for (const auto& [semantic, values] : want) {
       const Float4* got = OutputOf(lane, semantic);
       ASSERT_NE(got, nullptr) << semantic;
@@ -489,6 +326,124 @@ TEST(GxlVsEndToEnd, BoolUniformReadAsData) {
       ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
       EXPECT_EQ(lane.oPos[0], swap ? 2.0f : 1.0f) << profile << "\n" << c.text;
       EXPECT_EQ(lane.oPos[1], swap ? 1.0f : 2.0f) << profile;
+    }
+  }
+}
+
+// One vertex of the compiled code with float uniforms set by name; false
+// with the reason when a uniform is missing or the code does not run.
+bool RunWithUniforms(const Compiled& c, std::initializer_list<std::pair<const char*, Float4>> uniforms, Lane* lane,
+                     std::string* error) {
+  nura::shtok::Interpreter interp;
+  if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
+  for (const auto& [name, value] : uniforms) {
+    ConstantDesc desc{};
+    UINT count = 1;
+    if (FAILED(c.table->DescribeConstants(c.table->ConstantByName(nullptr, name), &desc, &count)))
+      return *error = std::string("no uniform ") + name, false;
+    interp.SetFloat(static_cast<int>(desc.registerIndex), value);
+  }
+  return interp.Run(lane, 1, error);
+}
+
+// A constant copied into a temporary for one instruction's read ports (c.x
+// beside a literal) serves a later reader of two constants only where the
+// copy holds every component that reader's operand takes (all of c).
+TEST(GxlVsEndToEnd, ReadPortCopiesServeWholeOperands) {
+  const std::string source =
+      "float4 c;\nfloat k;\n"
+      "float4 main() : POSITION { return (c.xz <= float2(4, 8)).x ? 0 : (k ? float4(1, 2, 3, 4) : c); }\n";
+  struct Row {
+    Float4 c;
+    float k;
+    Float4 want;
+  };
+  const Row rows[] = {{Float4(5, 2, 3, 4), 1, Float4(1, 2, 3, 4)},
+                      {Float4(5, 2, 3, 4), 0, Float4(5, 2, 3, 4)},
+                      {Float4(3, 2, 3, 4), 1, Float4(0, 0, 0, 0)}};
+  for (const char* profile : kProfiles) {
+    const Compiled c = Compile(source, "main", profile, 0, nullptr);
+    ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+    for (const Row& row : rows) {
+      Lane lane;
+      std::string error;
+      ASSERT_TRUE(RunWithUniforms(c, {{"c", row.c}, {"k", Float4(row.k, 0, 0, 0)}}, &lane, &error)) << error;
+      for (int i = 0; i < 4; ++i) EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " [" << i << "]\n" << c.text;
+    }
+  }
+}
+
+// A kept loop whose entry values lie in different registers (r computed, the
+// counter a literal) gathers them before the loop starts, not on every pass.
+TEST(GxlVsEndToEnd, LoopEntryValuesAreGatheredBeforeTheLoop) {
+  const std::string source =
+      "float3 a;\nfloat b;\n"
+      "float4 main() : POSITION {\n"
+      "  float2 r = a.xy * b;\n"
+      "  for (int i = 0; i < 5; i++) {\n"
+      "    r += (a > b)[b - b] + i;\n"
+      "    for (int j = 0; j < 1; j++) r += a.xy;\n"
+      "  }\n"
+      "  return float4(r, 0, 1);\n"
+      "}\n";
+  struct Row {
+    Float4 a;
+    float b;
+    Float4 want;  // a.xy b + 5 (a.x > b) + 10 + 5 a.xy
+  };
+  const Row rows[] = {{Float4(1, 2, 0, 0), 3, Float4(18, 26, 0, 1)},
+                      {Float4(4, -1, 0, 0), 0.5f, Float4(37, 9.5f, 0, 1)}};
+  for (const char* profile : kProfiles) {
+    for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+      const Compiled c = Compile(source, "main", profile, flags, nullptr);
+      ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+      for (const Row& row : rows) {
+        Lane lane;
+        std::string error;
+        ASSERT_TRUE(RunWithUniforms(c, {{"a", row.a}, {"b", Float4(row.b, 0, 0, 0)}}, &lane, &error)) << error;
+        for (int i = 0; i < 4; ++i)
+          EXPECT_EQ(lane.oPos[i], row.want[i]) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
+      }
+    }
+  }
+}
+
+// A literal table read through an index makes the literal bank an array;
+// literals packed after the array was sized still keep clear of the uniforms
+// placed after it.
+TEST(GxlVsEndToEnd, LiteralsBesideAnIndexedTableKeepClearOfUniforms) {
+  const std::string source =
+      "float4 u;\nint k;\n"
+      "float4 main() : POSITION {\n"
+      "  float4 r = u;\n"
+      "  if (r.w <= float2(2.5625, 1.4375)[k]) {\n"
+      "    for (int i = 0; (i < 8) && ((i ? -2.4375 : r.z) % 1.0625 <= r.w); i++)\n"
+      "      r -= float4(-2.6875, 0.4375, -2.875, 1.25);\n"
+      "  }\n"
+      "  return r;\n"
+      "}\n";
+  auto reference = [](Float4 r, int k) {
+    if (r[3] <= (k ? 1.4375f : 2.5625f))
+      for (int i = 0; i < 8 && std::fmod(i ? -2.4375f : r[2], 1.0625f) <= r[3]; ++i)
+        r = Float4(r[0] + 2.6875f, r[1] - 0.4375f, r[2] + 2.875f, r[3] - 1.25f);
+    return r;
+  };
+  const std::pair<Float4, int> rows[] = {
+      {Float4(1, 2, 0.5f, 1), 0}, {Float4(1, 2, 0.5f, 3), 1}, {Float4(0, 0, -0.5f, 2), 0}, {Float4(4, 3, 2, 1), 1}};
+  // vs_1_1 unrolls the loop past its slots.
+  for (const char* profile : {"vs_2_0", "vs_2_a", "vs_2_sw"}) {
+    for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+      const Compiled c = Compile(source, "main", profile, flags, nullptr);
+      ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.messages;
+      for (const auto& [u, k] : rows) {
+        Lane lane;
+        std::string error;
+        ASSERT_TRUE(RunWithUniforms(c, {{"u", u}, {"k", Float4(static_cast<float>(k), 0, 0, 0)}}, &lane, &error))
+            << error;
+        const Float4 want = reference(u, k);
+        for (int i = 0; i < 4; ++i)
+          EXPECT_NEAR(lane.oPos[i], want[i], 1e-5) << profile << " flags " << flags << " [" << i << "]\n" << c.text;
+      }
     }
   }
 }
