@@ -580,17 +580,18 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
     if (alloc::IsEmpty(inst) || !inst->IsLoopMerge()) continue;
     const std::uint32_t width = inst->Width();
     for (std::uint32_t k = 0; k < inst->resultCount && k < width; ++k) {
-      m.current = inst;
-      if (FAILED(hr = AssignValue(inst->arguments[k], 0, kNoIndex))) return hr;
       const std::uint32_t s = width + k < inst->argumentCount ? p.ResolveAlias(inst->arguments[width + k]) : kNoIndex;
       const IrValue* copy = p.values[s];
       const IrInstruction* definer = copy ? p.instructions[copy->definingPosition] : nullptr;
       const std::uint32_t j = definer ? opt::ResultSlot(*definer, s) : kNoIndex;
-      if (j >= (definer ? definer->argumentCount : 0)) continue;
-      const std::uint32_t entry = definer->arguments[j];
+      const std::uint32_t entry = j < (definer ? definer->argumentCount : 0) ? definer->arguments[j] : kNoIndex;
+      if (entry != kNoIndex) {
+        m.current = definer;
+        if (FAILED(hr = AssignValue(entry, 0, inst->results[k]))) return hr;
+      }
+      m.current = inst;
       if (FAILED(hr = AssignValue(inst->results[k], 0, entry))) return hr;
-      m.current = definer;
-      if (FAILED(hr = AssignValue(entry, 0, inst->results[k]))) return hr;
+      if (FAILED(hr = AssignValue(inst->arguments[k], 0, kNoIndex))) return hr;
     }
   }
 

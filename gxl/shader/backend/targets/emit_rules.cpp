@@ -236,8 +236,23 @@ HRESULT ShaderTarget::EmitMove() {
     const IrValue* a = Value(inst.arguments[i]);
     if (r && a && !(r->flags & kPrecisionBits)) r->flags |= a->flags & kPrecisionBits;
   }
-  return WriteInstruction(kOpcodeMov, inst.results, inst.resultCount, inst.arguments, nullptr, nullptr,
-                          inst.resultCount);
+  // A loop's entry and end keep their places in the order of the loop's
+  // values, not of the components they write: the copy pairs each result
+  // with its argument in ascending components, as the mask and swizzle read.
+  const std::uint32_t n = inst.resultCount;
+  if (n <= 4) {
+    std::uint32_t results[4], arguments[4];
+    std::copy(inst.results, inst.results + n, results);
+    std::copy(inst.arguments, inst.arguments + n, arguments);
+    auto component = [this](std::uint32_t v) { return Value(v) ? Value(v)->component : 0u; };
+    for (std::uint32_t i = 1; i < n; ++i)
+      for (std::uint32_t j = i; j > 0 && component(results[j - 1]) > component(results[j]); --j) {
+        std::swap(results[j - 1], results[j]);
+        std::swap(arguments[j - 1], arguments[j]);
+      }
+    return WriteInstruction(kOpcodeMov, results, n, arguments, nullptr, nullptr, n);
+  }
+  return WriteInstruction(kOpcodeMov, inst.results, n, inst.arguments, nullptr, nullptr, n);
 }
 
 HRESULT ShaderTarget::EmitNegate() {

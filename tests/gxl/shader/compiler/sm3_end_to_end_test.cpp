@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -111,6 +112,10 @@ bool RunVertices(const Compiled& c, const Uniforms& uniforms, Varyings out[4], s
   for (int l = 0; l < 4; ++l)
     for (const Declaration& d : interp.Declarations())
       if (d.output) out[l][Semantic(d.usage, d.usageIndex)] = lanes[l].o[d.number];
+  // Before shader model 3 the outputs are undeclared: oT# by their number.
+  if ((c.code[0] & 0xFFFF) < 0x300)
+    for (int l = 0; l < 4; ++l)
+      for (int n = 0; n < 8; ++n) out[l][Semantic(nura::shtok::kUsageTexCoord, n)] = lanes[l].o[n];
   return true;
 }
 
@@ -270,10 +275,7 @@ std::vector<Pair> Pairs() {
                      return Varyings{{"POSITION0", MamePosition(l, kScreen)}, {"TEXCOORD0", t}};
                    },
                    PixelReference("mame/ntsc.fx", "ps_main", ntscUniforms),
-                   2e-3,
-                   // Optimised, its three loop-carried accumulators come out
-                   // mixed up (see ManyLoopCarriedValuesOptimised).
-                   false});
+                   2e-3});
   // bloom with only its first level weighted: the noise it adds to the other
   // levels multiplies zero, so the first texel scaled is what it returns.
   const float weight = 0.75f, target[2] = {512.0f, 256.0f};
@@ -467,11 +469,14 @@ TEST(GxlSm3EndToEnd, PixelFunctionsAgreeWithVersion2) {
 // them), their variables uniforms, against the generator's own evaluation:
 // vertex programs write the result to TEXCOORD0-3, pixel ones to COLOR0-3.
 // Each program compiles (or stops at a limit of the profile, saying so) into
-// code that validates and runs. About a fifth of the programs give other
-// values, the vertex 2.x profiles as often as these: faults of the shared
-// flow-control rebuild and loop merges, listed by seed, which the share
-// below keeps from growing.
+// code that validates and runs, and gives the generator's values. The seeds
+// listed below still give other values (open faults, about one program in
+// twenty-five); any other seed that does fails.
 constexpr std::uint32_t kFlowSeeds = 500, kFlowBatches = 10;
+const std::set<std::uint32_t> kVertexFlowOpen = {21,  126, 137, 210, 276, 297, 307, 309, 321, 324,
+                                                 325, 330, 355, 357, 363, 380, 393, 420, 423};
+const std::set<std::uint32_t> kPixelFlowOpen = {89,  90,  111, 113, 125, 142, 167, 181, 190, 196, 224, 230,
+                                                247, 250, 265, 269, 294, 325, 329, 331, 355, 361, 364, 398};
 
 class GxlSm3EndToEndFlow : public ::testing::TestWithParam<std::tuple<const char*, std::uint32_t>> {};
 
@@ -552,10 +557,12 @@ TEST_P(GxlSm3EndToEndFlow, ProgramsGiveTheGeneratorsValues) {
     }
     if (!same) differing += " " + std::to_string(seed);
     mismatched += !same;
+    EXPECT_TRUE(same || (vertex ? kVertexFlowOpen : kPixelFlowOpen).count(seed))
+        << "seed " << seed << " " << profile << " gives other values\n"
+        << source << Text(c.code);
     ++compared;
   }
   EXPECT_GT(compared, 4 * limited);
-  EXPECT_LE(mismatched * 4, compared) << "seeds giving other values:" << differing;
   if (!differing.empty()) std::printf("%s: seeds giving other values:%s\n", profile, differing.c_str());
   RecordProperty("compared", static_cast<int>(compared));
   RecordProperty("mismatched", static_cast<int>(mismatched));
@@ -568,11 +575,10 @@ INSTANTIATE_TEST_SUITE_P(Programs, GxlSm3EndToEndFlow,
                            return std::string(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param));
                          });
 
-// A loop that carries three four-component accumulators: optimised, the
-// loop body reads them from other registers than its end writes them to
-// (vs_2_sw as well as the shader model 3 profiles). A known fault of the
-// shared loop allocation, kept here to be enabled once it is mended.
-TEST(GxlSm3EndToEnd, DISABLED_ManyLoopCarriedValuesOptimised) {
+// A loop that carries three four-component accumulators, optimised: the loop
+// body reads each where the loop's end writes it, though the values moved
+// into the merges are single components and the entry values whole vectors.
+TEST(GxlSm3EndToEnd, ManyLoopCarriedValuesOptimised) {
   const char source[] =
       "float a, b, c;\n"
       "sampler s;\n"
@@ -599,6 +605,43 @@ TEST(GxlSm3EndToEnd, DISABLED_ManyLoopCarriedValuesOptimised) {
   ASSERT_TRUE(RunQuad(optimised, uniforms, {"s"}, in, got, &error)) << error;
   for (int i = 0; i < 3; ++i)
     EXPECT_NEAR(got[0].oC[0][i], want[0].oC[0][i], 1e-4 * (1 + std::fabs(want[0].oC[0][i]))) << i;
+}
+
+// A loop whose starting vector gathers components of two sincos results:
+// the gathering runs once, before the loop, not at the top of every iteration.
+TEST(GxlSm3EndToEnd, LoopStartGatheredFromSincosResultsRunsOnce) {
+  const char source[] =
+      "float a, b;\n"
+      "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 t0 : TEXCOORD0) {\n"
+      "  float s1, c1, s2, c2;\n"
+      "  sincos(p.x * a, s1, c1);\n"
+      "  sincos(p.y * b, s2, c2);\n"
+      "  float4 v = float4(s1, c2, s2, c1);\n"
+      "  for (int i = 0; i < 6 && v.x < 50; i++) v = v * 1.5 + v.yzwx;\n"
+      "  pos = p; t0 = v; }\n";
+  const float a = 0.7f, b = 1.3f;
+  const Uniforms uniforms = {{"a", {a}}, {"b", {b}}};
+  for (const char* profile : {"vs_2_a", "vs_2_sw", "vs_3_0"}) {
+    for (const DWORD flags : {0u, kNoOptimisation}) {
+      SCOPED_TRACE(std::string(profile) + (flags ? " (no optimisation)" : ""));
+      const Compiled c = CompileHlsl(source, "main", profile, flags);
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      Varyings out[4];
+      std::string error;
+      ASSERT_TRUE(RunVertices(c, uniforms, out, &error)) << error;
+      for (int l = 0; l < 4; ++l) {
+        const Float4 p = VertexInput(l, nura::shtok::kUsagePosition, 0);
+        double v[4] = {std::sin(p[0] * a), std::cos(p[1] * b), std::sin(p[1] * b), std::cos(p[0] * a)};
+        for (int i = 0; i < 6 && v[0] < 50; ++i) {
+          const double w[4] = {v[0] * 1.5 + v[1], v[1] * 1.5 + v[2], v[2] * 1.5 + v[3], v[3] * 1.5 + v[0]};
+          std::copy(w, w + 4, v);
+        }
+        for (int i = 0; i < 4; ++i)
+          EXPECT_NEAR(out[l]["TEXCOORD0"][i], v[i], 1e-3 * (1 + std::fabs(v[i]))) << "lane " << l << " [" << i << "]\n"
+                                                                                 << Text(c.code);
+      }
+    }
+  }
 }
 
 }  // namespace
