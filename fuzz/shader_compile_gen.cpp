@@ -53,10 +53,9 @@ bool IsPixel(DWORD version) { return (version >> 16) == 0xFFFF; }
 bool IsPs1(DWORD version) { return IsPixel(version) && ((version >> 8) & 0xFF) == 1; }
 
 // Targets with open findings of this target, whose values and failures are
-// not judged until they are mended: shader model 3 (a negated component of
-// a constructor lost) and ps_1_x (internal error X4803 on loops). Their code
-// is still decoded, validated, reassembled and run.
-bool OpenFindings(DWORD version) { return IsPs1(version) || ((version >> 8) & 0xFF) == 3; }
+// not judged until they are mended: ps_1_x (internal error X4803 on loops).
+// Its code is still decoded, validated, reassembled and run.
+bool OpenFindings(DWORD version) { return IsPs1(version); }
 
 std::string Source(const hlslgen::Generator& g, bool pixel) {
   const hlslgen::Type& t = g.ResultType();
