@@ -15,11 +15,11 @@
 
 #include "ps1_compile.h"
 #include "tests/gxl/shader/asm_run.h"
+#include "tests/gxl/shader/compiled_hlsl.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/interp.h"
-#include "tests/gxl/shader/compiled_hlsl.h"
 
 namespace {
 
