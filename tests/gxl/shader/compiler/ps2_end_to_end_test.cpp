@@ -25,6 +25,7 @@
 #include "tests/support/hlslgen/procedural_sampler.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
+#include "tests/support/shader/corpus_refs/corpus_refs.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 
@@ -44,11 +45,10 @@ std::string Text(const Code& code) {
   return nura::shtok::Disassemble(code.data(), code.size(), &text, &error) ? text : "undecodable: " + error;
 }
 
-// The procedural texture behind each sampler name: smooth, different per name.
+// The corpus's procedural texture behind each sampler name.
 Float4 Texture(const std::string& sampler, float u, float v) {
-  const float k = static_cast<float>(std::hash<std::string>{}(sampler) % 7);
-  return Float4(0.5f + 0.4f * std::sin(1.3f * u + k), 0.5f + 0.4f * std::cos(0.7f * v - k), 0.25f + 0.5f * u * v,
-                0.75f - 0.05f * k);
+  const corpusref::V4 t = corpusref::Texel(sampler, u, v);
+  return Float4(static_cast<float>(t[0]), static_cast<float>(t[1]), static_cast<float>(t[2]), static_cast<float>(t[3]));
 }
 
 // What the rasteriser hands lane l of the quad for an input.
@@ -63,7 +63,6 @@ struct Pixel {
   int lane;
   Float4 Texcoord(int i) const { return Varying(lane, 5, i); }
   Float4 Color(int i) const { return Varying(lane, 10, i); }
-  static Float4 Sample(const char* sampler, float u, float v) { return Texture(sampler, u, v); }
 };
 
 struct Constant {
@@ -157,216 +156,107 @@ void Check(const Case& k, std::vector<std::string>* overLimit) {
 using shadertest::Allegro;
 using shadertest::ReadCorpus;
 
-Float4 Mul(const Float4& a, const Float4& b) { return Float4(a[0] * b[0], a[1] * b[1], a[2] * b[2], a[3] * b[3]); }
-float Dot3(const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+// The corpus table's reference of an entry, fed the quad's inputs and the
+// case's constants.
+std::function<Float4(const Pixel&)> Reference(const char* file, const char* entry,
+                                              const std::vector<Constant>& constants) {
+  const corpusref::Entry* e = corpusref::Find(file, entry);
+  if (!e || !e->reference) return nullptr;
+  corpusref::Values values;
+  for (const Constant& c : constants) values[c.name].assign(c.values.begin(), c.values.end());
+  return [reference = e->reference, values](const Pixel& p) {
+    corpusref::Inputs in;
+    for (int i = 0; i < 8; ++i) {
+      const Float4 t = p.Texcoord(i);
+      in["TEXCOORD" + std::to_string(i)] = {t[0], t[1], t[2], t[3]};
+    }
+    for (int i = 0; i < 2; ++i) {
+      const Float4 c = p.Color(i);
+      in["COLOR" + std::to_string(i)] = {c[0], c[1], c[2], c[3]};
+    }
+    const corpusref::Outputs out = reference(in, values);
+    const std::vector<double>& c = out.at("COLOR0");
+    return Float4(static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]),
+                  static_cast<float>(c[3]));
+  };
+}
+
+// A corpus case: the file's entry with these constants against its reference.
+Case CorpusCase(const char* name, std::string source, const char* file, const char* entry,
+                std::vector<Constant> constants, std::vector<const char*> samplers, float tolerance = 1e-5f) {
+  std::function<Float4(const Pixel&)> reference = Reference(file, entry, constants);
+  return {name, std::move(source), entry, std::move(constants), std::move(samplers), std::move(reference), tolerance};
+}
 
 #define NURA_REQUIRE_SOURCE(text) NURA_REQUIRE_OUTSIDE_INPUT(!(text).empty(), "the shared shader corpus")
 
 TEST(GxlPs2EndToEnd, AllegroPixelShaders) {
   const std::string shader = Allegro("ex_shader_vertex.hlsl", "ex_shader_pixel.hlsl");
   NURA_REQUIRE_SOURCE(shader);
-  const float tint[3] = {0.5f, 1.5f, 0.25f};
   std::vector<Case> cases;
-  cases.push_back(
-      {"ex_shader_pixel", shader, "ps_main", {{"tint", {tint[0], tint[1], tint[2]}}}, {"s"}, [&](const Pixel& p) {
-         const Float4 t = p.Texcoord(0);
-         Float4 c = Pixel::Sample("s", t[0], t[1]);
-         for (int i = 0; i < 3; ++i) c[i] *= tint[i];
-         return c;
-       }});
-  cases.push_back({"ex_shader_multitex_pixel",
-                   Allegro("ex_shader_vertex.hlsl", "ex_shader_multitex_pixel.hlsl"),
-                   "ps_main",
-                   {},
-                   {"s1", "s2"},
-                   [](const Pixel& p) {
-                     const Float4 t = p.Texcoord(0);
-                     const float u = t[0] * 100, v = t[1] * 100;
-                     return Mul(Pixel::Sample("s2", u - std::floor(u), v - std::floor(v)),
-                                Pixel::Sample("s1", t[0], t[1]));
-                   }});
-  cases.push_back({"ex_prim_wrap_pixel",
-                   Allegro("ex_shader_vertex.hlsl", "ex_prim_wrap_pixel.hlsl"),
-                   "ps_main",
-                   {},
-                   {"s1", "s2"},
-                   [](const Pixel& p) {
-                     const Float4 t = p.Texcoord(0);
-                     return Mul(Pixel::Sample("s1", t[0], t[1]), Pixel::Sample("s2", t[0], t[1]));
-                   }});
-  const float light[3] = {3.0f, 4.0f, 5.0f}, diffuse[4] = {0.2f, 0.4f, 0.6f, 0.8f}, alpha = 3.0f;
-  cases.push_back({"ex_prim_shader_pixel",
-                   Allegro("ex_prim_shader_vertex.hlsl", "ex_prim_shader_pixel.hlsl"),
-                   "ps_main",
-                   {{"light_position", {light[0], light[1], light[2]}},
-                    {"diffuse_color", {diffuse[0], diffuse[1], diffuse[2], diffuse[3]}},
-                    {"alpha", {alpha}}},
-                   {},
-                   [&](const Pixel& p) {
-                     const Float4 position = p.Texcoord(0), normal = p.Texcoord(1);
-                     float lv[3], ld[3], n[3];
-                     for (int i = 0; i < 3; ++i) lv[i] = light[i] - position[i];
-                     const float ll = std::sqrt(Dot3(lv, lv)), nl = std::sqrt(Dot3(normal.v, normal.v));
-                     for (int i = 0; i < 3; ++i) ld[i] = lv[i] / ll, n[i] = normal[i] / nl;
-                     const float reflectance = std::max(Dot3(ld, n), 0.0f);
-                     const float specular = std::pow(std::max(0.0f, 2 * reflectance * n[2] - ld[2]), alpha);
-                     const float diffuseIntensity = reflectance * 10000.0f / Dot3(lv, lv);
-                     Float4 c;
-                     for (int i = 0; i < 4; ++i) c[i] = 0.01f + diffuse[i] * diffuseIntensity + specular;
-                     return c;
-                   },
-                   1e-4f});
-  cases.push_back({"ex_prim_high_pixel",
-                   Allegro("ex_prim_high_vertex.hlsl", "ex_prim_high_pixel.hlsl"),
-                   "ps_main",
-                   {},
-                   {},
-                   [](const Pixel& p) {
-                     const Float4 t = p.Texcoord(0);
-                     const float u = t[0] / 32.0f, v = t[1] / 32.0f;
-                     return Float4(u - std::floor(u), v - std::floor(v), 0, 1);
-                   }});
+  cases.push_back(CorpusCase("ex_shader_pixel", shader, "allegro5/ex_shader_pixel.hlsl", "ps_main",
+                             {{"tint", {0.5f, 1.5f, 0.25f}}}, {"s"}));
+  cases.push_back(CorpusCase("ex_shader_multitex_pixel",
+                             Allegro("ex_shader_vertex.hlsl", "ex_shader_multitex_pixel.hlsl"),
+                             "allegro5/ex_shader_multitex_pixel.hlsl", "ps_main", {}, {"s1", "s2"}));
+  cases.push_back(CorpusCase("ex_prim_wrap_pixel", Allegro("ex_shader_vertex.hlsl", "ex_prim_wrap_pixel.hlsl"),
+                             "allegro5/ex_prim_wrap_pixel.hlsl", "ps_main", {}, {"s1", "s2"}));
+  cases.push_back(CorpusCase(
+      "ex_prim_shader_pixel", Allegro("ex_prim_shader_vertex.hlsl", "ex_prim_shader_pixel.hlsl"),
+      "allegro5/ex_prim_shader_pixel.hlsl", "ps_main",
+      {{"light_position", {3.0f, 4.0f, 5.0f}}, {"diffuse_color", {0.2f, 0.4f, 0.6f, 0.8f}}, {"alpha", {3.0f}}}, {},
+      1e-4f));
+  cases.push_back(CorpusCase("ex_prim_high_pixel", Allegro("ex_prim_high_vertex.hlsl", "ex_prim_high_pixel.hlsl"),
+                             "allegro5/ex_prim_high_pixel.hlsl", "ps_main", {}, {}));
   std::vector<std::string> overLimit;
   for (const Case& k : cases) {
     NURA_REQUIRE_SOURCE(k.source);
+    ASSERT_TRUE(k.reference) << k.name;
     Check(k, &overLimit);
   }
   EXPECT_TRUE(overLimit.empty()) << overLimit.front();
 }
 
-float Lerp(float a, float b, float t) { return a + (b - a) * t; }
-float Clamp01(float x) { return std::min(std::max(x, 0.0f), 1.0f); }
-
 TEST(GxlPs2EndToEnd, MamePixelShaders) {
   const std::string primary = ReadCorpus("mame/primary.fx");
   NURA_REQUIRE_SOURCE(primary);
+  const char* diffuse = "DiffuseSampler";
   std::vector<Case> cases;
-  cases.push_back({"primary screen", primary, "ps_screen_main", {}, {"DiffuseSampler"}, [](const Pixel& p) {
-                     return Pixel::Sample("DiffuseSampler", p.Texcoord(0)[0], p.Texcoord(0)[1]);
-                   }});
+  cases.push_back(CorpusCase("primary screen", primary, "mame/primary.fx", "ps_screen_main", {}, {diffuse}));
   cases.push_back(
-      {"primary vector buffer", primary, "ps_vector_buffer_main", {}, {"DiffuseSampler"}, [](const Pixel& p) {
-         const Float4 c = p.Color(0);
-         return Mul(Pixel::Sample("DiffuseSampler", p.Texcoord(0)[0], p.Texcoord(0)[1]),
-                    Float4(c[0] + 1, c[1] + 1, c[2] + 1, c[3]));
-       }});
-  cases.push_back({"primary ui", primary, "ps_ui_main", {}, {"DiffuseSampler"}, [](const Pixel& p) {
-                     return Mul(Pixel::Sample("DiffuseSampler", p.Texcoord(0)[0], p.Texcoord(0)[1]), p.Color(0));
-                   }});
-  const float time[2] = {0.75f, 0.5f}, length[3] = {0.0f, 0.25f, 0.4f};
-  cases.push_back({"vector",
-                   ReadCorpus("mame/vector.fx"),
-                   "ps_main",
-                   {{"TimeParams", {time[0], time[1]}}, {"LengthParams", {length[0], length[1], length[2]}}},
-                   {},
-                   [&](const Pixel& p) {
-                     const float x = p.Texcoord(1)[0];
-                     const float timeModulate = Lerp(1.0f, time[0], time[1]);
-                     float lm = 1.0f - Clamp01(x / length[2]);
-                     const float minLength = 2.0f - std::min(std::max(x - 1.0f, 0.0f), 2.0f);
-                     lm = Lerp(lm, 2.0f, minLength * 0.5f);
-                     lm = Lerp(1.0f, timeModulate * lm, length[1]);
-                     return Mul(p.Color(0), Float4(lm, lm, lm, 1));
-                   }});
-  cases.push_back({"focus", ReadCorpus("mame/focus.fx"), "ps_main", {}, {"DiffuseSampler"}, [](const Pixel& p) {
-                     Float4 d[8];
-                     for (int i = 0; i < 8; ++i)
-                       d[i] = Pixel::Sample("DiffuseSampler", p.Texcoord(i)[0], p.Texcoord(i)[1]);
-                     Float4 out;
-                     for (int c = 0; c < 3; ++c) {
-                       float sum = 0;
-                       for (int i = 0; i < 8; ++i) sum += d[i][c];
-                       out[c] = Lerp(d[0][c], sum / 8.0f, 1.0f);
-                     }
-                     out[3] = d[0][3];
-                     return out;
-                   }});
+      CorpusCase("primary vector buffer", primary, "mame/primary.fx", "ps_vector_buffer_main", {}, {diffuse}));
+  cases.push_back(CorpusCase("primary ui", primary, "mame/primary.fx", "ps_ui_main", {}, {diffuse}));
+  cases.push_back(CorpusCase("vector", ReadCorpus("mame/vector.fx"), "mame/vector.fx", "ps_main",
+                             {{"TimeParams", {0.75f, 0.5f}}, {"LengthParams", {0.0f, 0.25f, 0.4f}}}, {}));
+  cases.push_back(CorpusCase("focus", ReadCorpus("mame/focus.fx"), "mame/focus.fx", "ps_main", {}, {diffuse}));
   // chroma's loop over the three primaries, unrolled.
-  const float gain[3] = {0.2126f, 0.7152f, 0.0722f};
-  const float chroma[3][2] = {{0.630f, 0.340f}, {0.310f, 0.595f}, {0.155f, 0.070f}};
-  cases.push_back({"chroma",
-                   ReadCorpus("mame/chroma.fx"),
-                   "ps_main",
-                   {{"YGain", {gain[0], gain[1], gain[2]}},
-                    {"ChromaA", {chroma[0][0], chroma[0][1]}},
-                    {"ChromaB", {chroma[1][0], chroma[1][1]}},
-                    {"ChromaC", {chroma[2][0], chroma[2][1]}}},
-                   {"DiffuseSampler"},
-                   [&](const Pixel& p) {
-                     static const float kXyzToRgb[3][3] = {
-                         {3.2406f, -1.5372f, -0.4986f}, {-0.9689f, 1.8758f, 0.0415f}, {0.0557f, -0.2040f, 1.0570f}};
-                     const Float4 in = Pixel::Sample("DiffuseSampler", p.Texcoord(0)[0], p.Texcoord(0)[1]);
-                     Float4 out(0, 0, 0, in[3]);
-                     for (int i = 0; i < 3; ++i) {
-                       const float y = gain[i] * in[i];
-                       const float xyz[3] = {chroma[i][0] * (y / chroma[i][1]), y,
-                                             (1.0f - chroma[i][0] - chroma[i][1]) * (y / chroma[i][1])};
-                       for (int r = 0; r < 3; ++r) out[r] += Dot3(kXyzToRgb[r], xyz);
-                     }
-                     return out;
-                   },
-                   1e-4f});
+  cases.push_back(CorpusCase("chroma", ReadCorpus("mame/chroma.fx"), "mame/chroma.fx", "ps_main",
+                             {{"YGain", {0.2126f, 0.7152f, 0.0722f}},
+                              {"ChromaA", {0.630f, 0.340f}},
+                              {"ChromaB", {0.310f, 0.595f}},
+                              {"ChromaC", {0.155f, 0.070f}}},
+                             {diffuse}, 1e-4f));
   // phosphor in its decay modes 1 (exponential) and 2 (power law).
-  const float delta = 0.25f, tau[3] = {0.5f, 1.0f, 2.0f}, beta[3] = {1.5f, 2.0f, 2.5f}, gamma[3] = {0.3f, 0.2f, 0.1f};
-  for (const float mode : {1.0f, 2.0f}) {
-    cases.push_back({mode == 1 ? "phosphor exponential" : "phosphor power",
-                     ReadCorpus("mame/phosphor.fx"),
-                     "ps_main",
-                     {{"Mode", {mode}},
-                      {"Passthrough", {0}},
-                      {"DeltaTime", {delta}},
-                      {"Tau", {tau[0], tau[1], tau[2]}},
-                      {"Beta", {beta[0], beta[1], beta[2]}},
-                      {"Gamma", {gamma[0], gamma[1], gamma[2]}}},
-                     {"DiffuseSampler", "PreviousSampler"},
-                     [&, mode](const Pixel& p) {
-                       const Float4 curr = Pixel::Sample("DiffuseSampler", p.Texcoord(0)[0], p.Texcoord(0)[1]);
-                       const Float4 prev = Pixel::Sample("PreviousSampler", p.Texcoord(1)[0], p.Texcoord(1)[1]);
-                       Float4 out(0, 0, 0, curr[3]);
-                       for (int c = 0; c < 3; ++c) {
-                         float x = prev[c];
-                         if (mode == 1)
-                           x *= std::exp(-delta / tau[c]);
-                         else if (x != 0.0f)
-                           x = std::pow(gamma[c] * delta + std::pow(1 / x, 1 / beta[c]), -beta[c]);
-                         out[c] = std::max(curr[c], x);
-                       }
-                       return out;
-                     },
-                     1e-3f});
-  }
-  const float rise[3] = {0.5f, 1.0f, 2.0f}, fall[3] = {1.0f, 0.5f, 0.0f};
-  cases.push_back({"ghosting",
-                   ReadCorpus("mame/ghosting.fx"),
-                   "ps_main",
-                   {{"Passthrough", {0}},
-                    {"DeltaTime", {delta}},
-                    {"LCDRise", {rise[0], rise[1], rise[2]}},
-                    {"LCDFall", {fall[0], fall[1], fall[2]}}},
-                   {"DiffuseSampler", "PreviousSampler"},
-                   [&](const Pixel& p) {
-                     const Float4 curr = Pixel::Sample("DiffuseSampler", p.Texcoord(0)[0], p.Texcoord(0)[1]);
-                     const Float4 prev = Pixel::Sample("PreviousSampler", p.Texcoord(1)[0], p.Texcoord(1)[1]);
-                     Float4 out(0, 0, 0, curr[3]);
-                     for (int c = 0; c < 3; ++c) {
-                       const float x = prev[c], rising = curr[c] > x;
-                       const float t = (rising ? rise[c] : fall[c]) * 0.159154943f;
-                       out[c] = t == 0   ? curr[c]
-                                : rising ? (curr[c] - x) * (1 - std::exp(-delta / t)) + x
-                                         : (x - curr[c]) * std::exp(-delta / t) + curr[c];
-                     }
-                     return out;
-                   },
-                   1e-3f});
-  cases.push_back(
-      {"irrlicht pixelMain", ReadCorpus("irrlicht/d3d9.hlsl"), "pixelMain", {}, {"myTexture"}, [](const Pixel& p) {
-         Float4 c = Mul(p.Color(0), Pixel::Sample("myTexture", p.Texcoord(0)[0], p.Texcoord(0)[1]));
-         for (int i = 0; i < 4; ++i) c[i] *= 4.0f;
-         return c;
-       }});
+  for (const float mode : {1.0f, 2.0f})
+    cases.push_back(CorpusCase(mode == 1 ? "phosphor exponential" : "phosphor power", ReadCorpus("mame/phosphor.fx"),
+                               "mame/phosphor.fx", "ps_main",
+                               {{"Mode", {mode}},
+                                {"Passthrough", {0}},
+                                {"DeltaTime", {0.25f}},
+                                {"Tau", {0.5f, 1.0f, 2.0f}},
+                                {"Beta", {1.5f, 2.0f, 2.5f}},
+                                {"Gamma", {0.3f, 0.2f, 0.1f}}},
+                               {diffuse, "PreviousSampler"}, 1e-3f));
+  cases.push_back(CorpusCase(
+      "ghosting", ReadCorpus("mame/ghosting.fx"), "mame/ghosting.fx", "ps_main",
+      {{"Passthrough", {0}}, {"DeltaTime", {0.25f}}, {"LCDRise", {0.5f, 1.0f, 2.0f}}, {"LCDFall", {1.0f, 0.5f, 0.0f}}},
+      {diffuse, "PreviousSampler"}, 1e-3f));
+  cases.push_back(CorpusCase("irrlicht pixelMain", ReadCorpus("irrlicht/d3d9.hlsl"), "irrlicht/d3d9.hlsl", "pixelMain",
+                             {}, {"myTexture"}));
   std::vector<std::string> overLimit;
   for (const Case& k : cases) {
     NURA_REQUIRE_SOURCE(k.source);
+    ASSERT_TRUE(k.reference) << k.name;
     Check(k, &overLimit);
   }
   // Shipped for ps_2_0, these do not fit its 64 arithmetic slots yet: a
@@ -383,17 +273,10 @@ class GxlPs2EndToEndLongShaders : public ::testing::TestWithParam<std::tuple<con
 TEST_P(GxlPs2EndToEndLongShaders, RunOrStopAtALimit) {
   // bloom with only its first level weighted: the noise it adds to the other
   // levels multiplies zero, so the first texel scaled is what it returns.
-  const float weight = 0.75f;
-  const Case bloom{
-      "bloom",
-      ReadCorpus("mame/bloom.fx"),
-      "ps_main",
-      {{"Level0123Weight", {weight, 0, 0, 0}}, {"Level4567Weight", {0, 0, 0, 0}}, {"Level89AWeight", {0, 0, 0}}},
-      {"DiffuseSampler0"},
-      [&](const Pixel& p) {
-        const Float4 t = Pixel::Sample("DiffuseSampler0", p.Texcoord(0)[0], p.Texcoord(0)[1]);
-        return Float4(t[0] * weight, t[1] * weight, t[2] * weight, 1.0f);
-      }};
+  const Case bloom = CorpusCase(
+      "bloom", ReadCorpus("mame/bloom.fx"), "mame/bloom.fx", "ps_main",
+      {{"Level0123Weight", {0.75f, 0, 0, 0}}, {"Level4567Weight", {0, 0, 0, 0}}, {"Level89AWeight", {0, 0, 0}}},
+      {"DiffuseSampler0"});
   const auto& [file, profile] = GetParam();
   const std::string source = ReadCorpus(file);
   NURA_REQUIRE_SOURCE(source);

@@ -28,6 +28,7 @@
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
+#include "tests/support/shader/corpus_refs/corpus_refs.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 
@@ -72,11 +73,10 @@ Float4 VertexInput(int lane, int usage, int index) {
   return Float4(0.2f + 0.1f * l + 0.05f * i, 0.3f + 0.05f * l - 0.02f * i, 0.6f - 0.1f * l, 0.8f + 0.03f * l);
 }
 
-// The procedural texture behind each sampler name: smooth, different per name.
+// The corpus's procedural texture behind each sampler name.
 Float4 Texture(const std::string& sampler, float u, float v) {
-  const float k = static_cast<float>(std::hash<std::string>{}(sampler) % 7);
-  return Float4(0.5f + 0.4f * std::sin(1.3f * u + k), 0.5f + 0.4f * std::cos(0.7f * v - k), 0.25f + 0.5f * u * v,
-                0.75f - 0.05f * k);
+  const corpusref::V4 t = corpusref::Texel(sampler, u, v);
+  return Float4(static_cast<float>(t[0]), static_cast<float>(t[1]), static_cast<float>(t[2]), static_cast<float>(t[3]));
 }
 
 // Vertex outputs by semantic.
@@ -149,8 +149,6 @@ struct Pair {
   bool optimised = true;    // also compiled with optimisation
 };
 
-Float4 Times(const Float4& a, const Float4& b) { return Float4(a[0] * b[0], a[1] * b[1], a[2] * b[2], a[3] * b[3]); }
-
 // Allegro's vertex shader: the position through the projection, the rest as
 // it came, `width` components of each (the others not written: NaN).
 Varyings AllegroVertex(int lane, const std::vector<double>& m, const std::vector<const char*>& copied, int width) {
@@ -178,72 +176,19 @@ Float4 MamePosition(int lane, const float screen[2]) {
   return Float4((p[0] / screen[0] - 0.5f) * 2.0f, (1.0f - p[1] / screen[1] - 0.5f) * 2.0f, p[2], 1.0f);
 }
 
-// ntsc.fx's pixel shader, written from the source in double precision.
-struct Ntsc {
-  double sourceDims[2] = {256, 256}, sourceRect[2] = {1, 1};
-  double a = 0.5, b = 0.5, cc = 1.0, o = 0.25, p = 1.0, scanTime = 5.0, notch = 0.5, yFreq = 6.0, iFreq = 1.2,
-         qFreq = 0.6, signalOffset = 0.1;
-
-  Uniforms AsUniforms() const {
-    return {{"SourceDims", {sourceDims[0], sourceDims[1]}},
-            {"SourceRect", {sourceRect[0], sourceRect[1]}},
-            {"AValue", {a}},
-            {"BValue", {b}},
-            {"CCValue", {cc}},
-            {"OValue", {o}},
-            {"PValue", {p}},
-            {"ScanTime", {scanTime}},
-            {"NotchHalfWidth", {notch}},
-            {"YFreqResponse", {yFreq}},
-            {"IFreqResponse", {iFreq}},
-            {"QFreqResponse", {qFreq}},
-            {"SignalOffset", {signalOffset}}};
-  }
-
-  static double Dot4(const Float4& t, const double d[3]) { return t[0] * d[0] + t[1] * d[1] + t[2] * d[2]; }
-
-  Float4 Pixel(const Varyings& in) const {
-    const double pi = 3.1415927, pi2 = pi * 2.0;
-    static const double yDot[3] = {0.299, 0.587, 0.114}, iDot[3] = {0.595716, -0.274453, -0.321263},
-                        qDot[3] = {0.211456, -0.522591, 0.311135};
-    const Float4 tc = in.at("TEXCOORD0");
-    const Float4 base = Texture("DiffuseSampler", tc[0], tc[1]);
-    const double sourceRes[2] = {sourceDims[0] * sourceRect[0], sourceDims[1] * sourceRect[1]};
-    const double timePerSample = scanTime / (sourceRes[0] * 4.0);
-    const double fcY1 = (cc - notch) * timePerSample, fcY2 = (cc + notch) * timePerSample;
-    const double fcY3 = yFreq * timePerSample, fcI = iFreq * timePerSample, fcQ = qFreq * timePerSample;
-    const double w = pi2 * cc * scanTime, woPi = w / pi;
-    const double hOffset = (b + signalOffset) / woPi, vScale = (a * sourceRes[1]) / woPi;
-    const double vPosition = tc[1] / sourceRect[1];
-    auto sinc = [](double x) { return x != 0.0 ? std::sin(x) / x : 1.0; };
-    double accum[3] = {};
-    int iterations = 0;
-    for (double i = 0; i < 64; i += 4.0, ++iterations) {
-      for (int k = 0; k < 4; ++k) {
-        const double n4 = i - 32 + k;
-        const double cx = tc[0] + (1.0 / sourceDims[0]) * (n4 * 0.25);
-        // Component k of the four taps that start at the first column's x.
-        const double tapX = tc[0] + (1.0 / sourceDims[0]) * ((i - 32) * 0.25) + p / sourceDims[0] * (0.25 * k);
-        const Float4 texel = Texture("DiffuseSampler", static_cast<float>(tapX), tc[1]);
-        const double tw = ((tapX / sourceRect[0]) + hOffset + vPosition * vScale) * w;
-        const double composite =
-            Dot4(texel, yDot) + Dot4(texel, iDot) * std::cos(tw) + Dot4(texel, qDot) * std::sin(tw);
-        const double wt = w * (cx / sourceRect[0] + hOffset + vPosition * vScale) + o;
-        const double kernel = 0.54 + 0.46 * std::cos(pi2 / 64 * n4);
-        const double idealY =
-            (fcY1 * 2 * sinc(fcY1 * pi2 * n4) - fcY2 * 2 * sinc(fcY2 * pi2 * n4)) + fcY3 * 2 * sinc(fcY3 * pi2 * n4);
-        accum[0] += composite * kernel * idealY;
-        accum[1] += composite * std::cos(wt) * kernel * fcI * 2 * sinc(fcI * pi2 * n4);
-        accum[2] += composite * std::sin(wt) * kernel * fcQ * 2 * sinc(fcQ * pi2 * n4);
-      }
-    }
-    EXPECT_EQ(iterations, 16);
-    const double yiq[3] = {accum[0], accum[1] * 2.0, accum[2] * 2.0};
-    static const double rDot[3] = {1.0, 0.956, 0.621}, gDot[3] = {1.0, -0.272, -0.647}, bDot[3] = {1.0, -1.106, 1.703};
-    auto dot = [&](const double d[3]) { return static_cast<float>(yiq[0] * d[0] + yiq[1] * d[1] + yiq[2] * d[2]); };
-    return Float4(dot(rDot), dot(gDot), dot(bDot), base[3]);
-  }
-};
+// The corpus table's pixel reference of an entry, given these uniforms.
+std::function<Float4(const Varyings&)> PixelReference(const char* file, const char* entry, const Uniforms& uniforms) {
+  const corpusref::Entry* e = corpusref::Find(file, entry);
+  const corpusref::Reference reference = e ? e->reference : nullptr;
+  return [reference, uniforms](const Varyings& in) {
+    corpusref::Inputs inputs;
+    for (const auto& [semantic, v] : in) inputs[semantic] = {v[0], v[1], v[2], v[3]};
+    const corpusref::Outputs out = reference(inputs, uniforms);
+    const std::vector<double>& c = out.at("COLOR0");
+    return Float4(static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]),
+                  static_cast<float>(c[3]));
+  };
+}
 
 std::vector<Pair> Pairs() {
   std::vector<Pair> pairs;
@@ -255,12 +200,7 @@ std::vector<Pair> Pairs() {
                    {{"al_projview_matrix", kProjection}, {"tint", tint}},
                    {"s"},
                    [](int l) { return AllegroVertex(l, kProjection, {"TEXCOORD0"}, 2); },
-                   [tint](const Varyings& in) {
-                     const Float4 t = in.at("TEXCOORD0");
-                     Float4 c = Texture("s", t[0], t[1]);
-                     for (int i = 0; i < 3; ++i) c[i] *= static_cast<float>(tint[i]);
-                     return c;
-                   }});
+                   PixelReference("allegro5/ex_shader_pixel.hlsl", "ps_main", {{"tint", tint}})});
   pairs.push_back({"allegro ex_prim_wrap",
                    Allegro("ex_prim_high_vertex.hlsl", "ex_prim_wrap_pixel.hlsl"),
                    "vs_main",
@@ -268,10 +208,7 @@ std::vector<Pair> Pairs() {
                    {{"al_projview_matrix", kProjection}},
                    {"s1", "s2"},
                    [](int l) { return AllegroVertex(l, kProjection, {"TEXCOORD0"}, 2); },
-                   [](const Varyings& in) {
-                     const Float4 t = in.at("TEXCOORD0");
-                     return Times(Texture("s1", t[0], t[1]), Texture("s2", t[0], t[1]));
-                   }});
+                   PixelReference("allegro5/ex_prim_wrap_pixel.hlsl", "ps_main", {})});
   pairs.push_back({"allegro ex_prim_high",
                    Allegro("ex_prim_high_vertex.hlsl", "ex_prim_high_pixel.hlsl"),
                    "vs_main",
@@ -279,11 +216,7 @@ std::vector<Pair> Pairs() {
                    {{"al_projview_matrix", kProjection}},
                    {},
                    [](int l) { return AllegroVertex(l, kProjection, {"TEXCOORD0"}, 2); },
-                   [](const Varyings& in) {
-                     const Float4 t = in.at("TEXCOORD0");
-                     const float u = t[0] / 32.0f, v = t[1] / 32.0f;
-                     return Float4(u - std::floor(u), v - std::floor(v), 0, 1);
-                   }});
+                   PixelReference("allegro5/ex_prim_high_pixel.hlsl", "ps_main", {})});
   const float light[3] = {300.0f, 200.0f, 50.0f}, diffuse[4] = {0.2f, 0.4f, 0.6f, 0.8f}, alpha = 3.0f;
   pairs.push_back({"allegro ex_prim_shader",
                    Allegro("ex_prim_shader_vertex.hlsl", "ex_prim_shader_pixel.hlsl"),
@@ -303,24 +236,26 @@ std::vector<Pair> Pairs() {
                      v["TEXCOORD1"] = normal;
                      return v;
                    },
-                   [=](const Varyings& in) {
-                     const Float4 position = in.at("TEXCOORD0"), normal = in.at("TEXCOORD1");
-                     float lv[3], ld[3], n[3];
-                     for (int i = 0; i < 3; ++i) lv[i] = light[i] - position[i];
-                     auto dot3 = [](const float* a, const float* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; };
-                     const float ll = std::sqrt(dot3(lv, lv)), nl = std::sqrt(dot3(normal.v, normal.v));
-                     for (int i = 0; i < 3; ++i) ld[i] = lv[i] / ll, n[i] = normal[i] / nl;
-                     const float reflectance = std::max(dot3(ld, n), 0.0f);
-                     const float specular = std::pow(std::max(0.0f, 2 * reflectance * n[2] - ld[2]), alpha);
-                     const float intensity = reflectance * 10000.0f / dot3(lv, lv);
-                     Float4 c;
-                     for (int i = 0; i < 4; ++i) c[i] = 0.01f + diffuse[i] * intensity + specular;
-                     return c;
-                   },
+                   PixelReference("allegro5/ex_prim_shader_pixel.hlsl", "ps_main",
+                                  {{"light_position", {light[0], light[1], light[2]}},
+                                   {"diffuse_color", {diffuse[0], diffuse[1], diffuse[2], diffuse[3]}},
+                                   {"alpha", {alpha}}}),
                    1e-4});
   static const float kScreen[2] = {640.0f, 480.0f};
-  const Ntsc ntsc;
-  Uniforms ntscUniforms = ntsc.AsUniforms();
+  const double sourceDims[2] = {256, 256};
+  Uniforms ntscUniforms = {{"SourceDims", {sourceDims[0], sourceDims[1]}},
+                           {"SourceRect", {1, 1}},
+                           {"AValue", {0.5}},
+                           {"BValue", {0.5}},
+                           {"CCValue", {1.0}},
+                           {"OValue", {0.25}},
+                           {"PValue", {1.0}},
+                           {"ScanTime", {5.0}},
+                           {"NotchHalfWidth", {0.5}},
+                           {"YFreqResponse", {6.0}},
+                           {"IFreqResponse", {1.2}},
+                           {"QFreqResponse", {0.6}},
+                           {"SignalOffset", {0.1}}};
   ntscUniforms["ScreenDims"] = {kScreen[0], kScreen[1]};
   pairs.push_back({"mame ntsc",
                    ReadCorpus("mame/ntsc.fx"),
@@ -328,13 +263,13 @@ std::vector<Pair> Pairs() {
                    "ps_main",
                    ntscUniforms,
                    {"DiffuseSampler"},
-                   [ntsc](int l) {
+                   [sourceDims](int l) {
                      Float4 t = VertexInput(l, nura::shtok::kUsageTexCoord, 0);
-                     t = Float4(t[0] + 0.5f / static_cast<float>(ntsc.sourceDims[0]),
-                                t[1] + 0.5f / static_cast<float>(ntsc.sourceDims[1]), 0, 0);  // zw zeroed
+                     t = Float4(t[0] + 0.5f / static_cast<float>(sourceDims[0]),
+                                t[1] + 0.5f / static_cast<float>(sourceDims[1]), 0, 0);  // zw zeroed
                      return Varyings{{"POSITION0", MamePosition(l, kScreen)}, {"TEXCOORD0", t}};
                    },
-                   [ntsc](const Varyings& in) { return ntsc.Pixel(in); },
+                   PixelReference("mame/ntsc.fx", "ps_main", ntscUniforms),
                    2e-3,
                    // Optimised, its three loop-carried accumulators come out
                    // mixed up (see ManyLoopCarriedValuesOptimised).

@@ -19,16 +19,17 @@
 #include <utility>
 #include <vector>
 
+#include "declared_inputs.h"
+#include "generated_vertex_body.h"
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/shader_entry.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
-#include "declared_inputs.h"
 #include "place_constants.h"
-#include "generated_vertex_body.h"
 #include "tests/gxl/shader/hlsl_parse_run.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/shader/corpus.h"
+#include "tests/support/shader/corpus_refs/corpus_refs.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
 
@@ -74,206 +75,39 @@ using shadertest::DeclaredInputs;
 using shadertest::PlaceConstants;
 using shadertest::Uniforms;
 
-// --- C++ references of the corpus's vertex functions --------------------------------
+// --- The corpus's vertex functions against their references ------------------------
 
-using Inputs = std::map<std::string, V4>;
-// Outputs by semantic, with as many components as the function writes.
-using Outputs = std::map<std::string, std::vector<double>>;
-
-V4 RowTimesMatrix(const V4& v, const std::vector<double>& m) {
-  V4 out{};
-  for (int c = 0; c < 4; ++c)
-    for (int r = 0; r < 4; ++r) out[c] += v[r] * m[r * 4 + c];
-  return out;
-}
-V4 MatrixTimesColumn(const std::vector<double>& m, const V4& v) {
-  V4 out{};
-  for (int r = 0; r < 4; ++r)
-    for (int c = 0; c < 4; ++c) out[r] += m[r * 4 + c] * v[c];
-  return out;
-}
-std::vector<double> Normalized3(const std::vector<double>& v) {
-  const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  return {v[0] / length, v[1] / length, v[2] / length};
-}
-
-Outputs Irrlicht(const Inputs& in, const Uniforms& u) {
-  const V4 position = in.at("POSITION0");
-  const V4& n = in.at("NORMAL0");
-  const V4 normal4 = RowTimesMatrix({n[0], n[1], n[2], 0}, u.at("mInvWorld"));
-  const std::vector<double> normal = Normalized3({normal4[0], normal4[1], normal4[2]});
-  const V4 world = MatrixTimesColumn(u.at("mTransWorld"), position);
-  const std::vector<double>& light = u.at("mLightPos");
-  const std::vector<double> toLight = Normalized3({world[0] - light[0], world[1] - light[1], world[2] - light[2]});
-  const double d = -(toLight[0] * normal[0] + toLight[1] * normal[1] + toLight[2] * normal[2]);
-  const double lit = std::max(d, 0.0);
-  const std::vector<double>& color = u.at("mLightColor");
-  const V4 clip = RowTimesMatrix(position, u.at("mWorldViewProj"));
-  const V4& uv = in.at("TEXCOORD0");
-  return {{"POSITION0", {clip[0], clip[1], clip[2], clip[3]}},
-          {"COLOR0", {color[0] * lit, color[1] * lit, color[2] * lit, 0}},
-          {"TEXCOORD0", {uv[0], uv[1]}}};
-}
-
-Outputs Projected(const Inputs& in, const Uniforms& u) {
-  const V4 clip = RowTimesMatrix(in.at("POSITION0"), u.at("al_projview_matrix"));
-  return {{"POSITION0", {clip[0], clip[1], clip[2], clip[3]}}};
-}
-
-// The mame position: the screen's pixel coordinates to clip space.
-std::vector<double> ScreenPosition(const V4& p, const Uniforms& u) {
-  const std::vector<double>& dims = u.at("ScreenDims");
-  return {(p[0] / dims[0] - 0.5) * 2, ((1 - p[1] / dims[1]) - 0.5) * 2, p[2], 1};
-}
-std::vector<double> HalfTexel(const V4& uv, const std::vector<double>& dims) {
-  return {uv[0] + 0.5 / dims[0], uv[1] + 0.5 / dims[1]};
-}
-
-// The texture coordinate from the screen position, half a texel on.
-Outputs FromScreen(const Inputs& in, const Uniforms& u) {
-  const V4& p = in.at("POSITION0");
-  const std::vector<double>& s = u.at("ScreenDims");
-  const V4& c = in.at("COLOR0");
-  return Outputs{{"POSITION0", ScreenPosition(p, u)},
-                 {"TEXCOORD0", HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"))},
-                 {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-}
+using corpusref::Inputs;
+using corpusref::Outputs;
 
 struct CorpusFunction {
   const char* file;  // below the corpus's shader folder
   const char* entry;
-  std::function<Outputs(const Inputs&, const Uniforms&)> reference;
   const char* uniforms;  // the names the test gives random values, "name:count" separated by spaces
 };
 
 const CorpusFunction kCorpus[] = {
-    {"irrlicht/d3d9.hlsl", "vertexMain", Irrlicht,
-     "mWorldViewProj:16 mInvWorld:16 mTransWorld:16 mLightPos:3 mLightColor:4"},
-    {"allegro5/ex_prim_high_vertex.hlsl", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       Outputs o = Projected(in, u);
-       o["TEXCOORD0"] = {in.at("TEXCOORD0")[0], in.at("TEXCOORD0")[1]};
-       return o;
-     },
-     "al_projview_matrix:16"},
-    {"allegro5/ex_prim_shader_vertex.hlsl", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       Outputs o = Projected(in, u);
-       const V4 &p = in.at("POSITION0"), &n = in.at("TEXCOORD2");
-       o["TEXCOORD0"] = {p[0], p[1], p[2]};
-       o["TEXCOORD1"] = {n[0], n[1], n[2]};
-       return o;
-     },
-     "al_projview_matrix:16"},
-    {"allegro5/ex_shader_vertex.hlsl", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       Outputs o = Projected(in, u);
-       const V4& c = in.at("TEXCOORD1");
-       o["COLOR0"] = {c[0], c[1], c[2], c[3]};
-       o["TEXCOORD0"] = {in.at("TEXCOORD0")[0], in.at("TEXCOORD0")[1]};
-       return o;
-     },
-     "al_projview_matrix:16"},
-    {"mame/primary.fx", "vs_screen_main", FromScreen, "ScreenDims:2 TargetDims:2"},
-    {"mame/primary.fx", "vs_vector_buffer_main", FromScreen, "ScreenDims:2 TargetDims:2"},
-    {"mame/primary.fx", "vs_ui_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4 &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
-       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
-                      {"TEXCOORD0", {uv[0], uv[1]}},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-     },
-     "ScreenDims:2"},
+    {"irrlicht/d3d9.hlsl", "vertexMain", "mWorldViewProj:16 mInvWorld:16 mTransWorld:16 mLightPos:3 mLightColor:4"},
+    {"allegro5/ex_prim_high_vertex.hlsl", "vs_main", "al_projview_matrix:16"},
+    {"allegro5/ex_prim_shader_vertex.hlsl", "vs_main", "al_projview_matrix:16"},
+    {"allegro5/ex_shader_vertex.hlsl", "vs_main", "al_projview_matrix:16"},
+    {"mame/primary.fx", "vs_screen_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_vector_buffer_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/primary.fx", "vs_ui_main", "ScreenDims:2"},
 };
 
-// phosphor, chroma and ghosting: the texture coordinate, half a texel on,
-// also as the previous frame's.
-Outputs WithPreviousCoordinate(const Inputs& in, const Uniforms& u) {
-  const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"));
-  const V4& c = in.at("COLOR0");
-  return {{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
-          {"TEXCOORD0", uv},
-          {"TEXCOORD1", uv},
-          {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-}
-
-Outputs Focus(const Inputs& in, const Uniforms& u) {
-  static const double kOffsets[8][2] = {{0, 0},     {-0.2, -0.6}, {0.4, -0.4}, {0.6, 0.2},
-                                        {0.2, 0.6}, {-0.4, 0.6},  {-0.6, 0.2}, {-0.6, -0.4}};
-  const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"));
-  const std::vector<double>&dims = u.at("TargetDims"), &defocus = u.at("Defocus");
-  const V4& c = in.at("COLOR0");
-  Outputs o{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)}, {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-  for (int k = 0; k < 8; ++k)
-    o["TEXCOORD" + std::to_string(k)] = {uv[0] + kOffsets[k][0] * (1 / dims[0]) * defocus[0],
-                                         uv[1] + kOffsets[k][1] * (1 / dims[1]) * defocus[1]};
-  return o;
-}
-
-// Half a texel of each level's size on from the screen coordinate.
-Outputs Bloom(const Inputs& in, const Uniforms& u) {
-  const V4& p = in.at("POSITION0");
-  const std::vector<double>& s = u.at("ScreenDims");
-  const std::vector<double> uv = HalfTexel({p[0] / s[0], p[1] / s[1], 0, 0}, u.at("TargetDims"));
-  const V4& c = in.at("COLOR0");
-  auto offset = [&](const char* name, int k) { return uv[k % 2] + 0.5 / u.at(name)[k]; };
-  Outputs o{{"POSITION0", ScreenPosition(p, u)}, {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-  o["TEXCOORD0"] = {uv[0], uv[1], offset("Level01Size", 2), offset("Level01Size", 3)};
-  const char* levels[] = {"Level23Size", "Level45Size", "Level67Size", "Level89Size"};
-  for (int n = 0; n < 4; ++n)
-    o["TEXCOORD" + std::to_string(n + 1)] = {offset(levels[n], 0), offset(levels[n], 1), offset(levels[n], 2),
-                                             offset(levels[n], 3)};
-  o["TEXCOORD5"] = {offset("LevelASize", 0), offset("LevelASize", 1)};
-  return o;
-}
-
-// The bools are given 0 or 1 by the test.
-Outputs Post(const Inputs& in, const Uniforms& u) {
-  const V4 &p = in.at("POSITION0"), &c = in.at("COLOR0"), &uv = in.at("TEXCOORD0");
-  const std::vector<double>&s = u.at("ScreenDims"), &shadow = u.at("ShadowUVOffset");
-  const bool swap = u.at("SwapXY")[0] != 0, vector = u.at("PrepareVector")[0] != 0;
-  const double sx = swap ? shadow[1] : shadow[0], sy = swap ? shadow[0] : shadow[1];
-  const std::vector<double> coordinate =
-      HalfTexel(vector ? V4{p[0] / s[0], p[1] / s[1], 0, 0} : uv, u.at("TargetDims"));
-  return {{"POSITION0", ScreenPosition(p, u)},
-          {"TEXCOORD0", coordinate},
-          {"TEXCOORD1", {p[0] + sx, p[1] + sy}},
-          {"COLOR0", {c[0], c[1], c[2], c[3]}}};
-}
-
 const CorpusFunction kMameEffects[] = {
-    {"mame/phosphor.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
-    {"mame/chroma.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
-    {"mame/ghosting.fx", "vs_main", WithPreviousCoordinate, "ScreenDims:2 TargetDims:2"},
-    {"mame/focus.fx", "vs_main", Focus, "ScreenDims:2 TargetDims:2 Defocus:2"},
-    {"mame/vector.fx", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4 &p = in.at("POSITION0"), &c = in.at("COLOR0"), &line = in.at("TEXCOORD1");
-       const std::vector<double>& s = u.at("ScreenDims");
-       return Outputs{{"POSITION0", ScreenPosition(p, u)},
-                      {"TEXCOORD0", {p[0] / s[0], p[1] / s[1]}},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}},
-                      {"TEXCOORD1", {line[0], line[1]}}};
-     },
-     "ScreenDims:2"},
-    {"mame/ntsc.fx", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const std::vector<double> uv = HalfTexel(in.at("TEXCOORD0"), u.at("SourceDims"));
-       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)}, {"TEXCOORD0", {uv[0], uv[1], 0, 0}}};
-     },
-     "ScreenDims:2 SourceDims:2"},
-    {"mame/bloom.fx", "vs_main", Bloom,
+    {"mame/phosphor.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/chroma.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/ghosting.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
+    {"mame/focus.fx", "vs_main", "ScreenDims:2 TargetDims:2 Defocus:2"},
+    {"mame/vector.fx", "vs_main", "ScreenDims:2"},
+    {"mame/ntsc.fx", "vs_main", "ScreenDims:2 SourceDims:2"},
+    {"mame/bloom.fx", "vs_main",
      "ScreenDims:2 TargetDims:2 Level01Size:4 Level23Size:4 Level45Size:4 Level67Size:4 Level89Size:4 "
      "LevelASize:2"},
-    {"mame/post.fx", "vs_main", Post, "ScreenDims:2 TargetDims:2 ShadowUVOffset:2 SwapXY:1 PrepareVector:1"},
-    {"mame/distortion.fx", "vs_main",
-     [](const Inputs& in, const Uniforms& u) {
-       const V4& c = in.at("COLOR0");
-       return Outputs{{"POSITION0", ScreenPosition(in.at("POSITION0"), u)},
-                      {"COLOR0", {c[0], c[1], c[2], c[3]}},
-                      {"TEXCOORD0", HalfTexel(in.at("TEXCOORD0"), u.at("TargetDims"))}};
-     },
-     "ScreenDims:2 TargetDims:2"},
+    {"mame/post.fx", "vs_main", "ScreenDims:2 TargetDims:2 ShadowUVOffset:2 SwapXY:1 PrepareVector:1"},
+    {"mame/distortion.fx", "vs_main", "ScreenDims:2 TargetDims:2"},
 };
 
 // The lane's output register of a semantic.
@@ -330,8 +164,9 @@ void CheckCorpusFunction(const CorpusFunction& f, const std::string& path, const
     }
     ASSERT_TRUE(interp.Run(&lane, 1, &error)) << what << ": " << error;
     Outputs want;
-    ASSERT_NO_THROW(want = f.reference(inputs, uniforms)) << what << ": an input the reference reads is not declared\n"
-                                                          << c.text;
+    ASSERT_NO_THROW(want = corpusref::Find(f.file, f.entry)->reference(inputs, uniforms))
+        << what << ": an input the reference reads is not declared\n"
+        << c.text;
     for (const auto& [semantic, values] : want) {
       const Float4* got = OutputOf(lane, semantic);
       ASSERT_NE(got, nullptr) << semantic;
