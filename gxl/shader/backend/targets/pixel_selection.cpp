@@ -48,8 +48,12 @@ HRESULT FinishSelectionPasses(ShaderTarget& t, HRESULT hr) {
 }
 
 HRESULT SelectPixelOpening(ShaderTarget& t) {
-  HRESULT hr = ForEachInstruction(
-      t, {{kOpNegate, kOpNegate, NegateKept}, {0x200, 0x201, RecognizeSaturate}, {0x300, 0x300, RecognizeSaturate}});
+  // The folds below judge readers by their use positions: numbered afresh,
+  // not as the list stood before earlier passes removed instructions.
+  HRESULT hr = t.ResetSelectionState();
+  if (SUCCEEDED(hr))
+    hr = ForEachInstruction(
+        t, {{kOpNegate, kOpNegate, NegateKept}, {0x200, 0x201, RecognizeSaturate}, {0x300, 0x300, RecognizeSaturate}});
   if (SUCCEEDED(hr)) hr = t.ResetSelectionState();
   if (SUCCEEDED(hr))
     hr = ForEachInstruction(

@@ -15,6 +15,7 @@
 
 #include "ps1_compile.h"
 #include "tests/gxl/shader/asm_run.h"
+#include "tests/gxl/shader/compiled_hlsl.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
@@ -466,5 +467,46 @@ TEST_P(GxlPs1EndToEndGenerated, ExpressionsMatchTheGeneratorAndPs20) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Batches, GxlPs1EndToEndGenerated, ::testing::Range(0u, kGeneratedBatches));
+
+// An unrolled loop whose accumulator one register carries through many
+// instructions: the register search gathers every group that reads it, and
+// the program either compiles into code that runs or stops at a limit of
+// the model, never at an internal error.
+TEST(GxlPs1EndToEnd, UnrolledLoopEndsAtALimitNotAnInternalError) {
+  const char source[] =
+      "uniform int3 v0;\n"
+      "uniform float3 v1;\n"
+      "uniform float v2;\n"
+      "uniform float v3;\n"
+      "uniform float2 v4;\n"
+      "uniform int v5;\n"
+      "float4 main() : COLOR {\n"
+      "  float3 r = (float3(((bool3)int3((v0 == float3(0.6875, 1.75, (-1.0)))))) + (3.9375 ? (bool3(true, true, "
+      "false) ? ((v1 / 2.25) - (v1).xzy) : ((float3)(v2 - v3))) : (((v4)[v5] % (+v0)) * v1)));\n"
+      "  r += (((bool3)float3(2.125, 2.0, 3.375)) ? v1 : cross(((float3)v5), (-v1)));\n"
+      "  r.x = (float3(max(int2(2, (-4)), int2(2, 8)), 0))[2];\n"
+      "  r.y -= (r).y;\n"
+      "  for (int i0 = 0; ((i0 < 7) && ((abs(int4((-1), 5, (-7), (-9))))[0] > ((v5).xxxx)[2])); i0++) {\n"
+      "    r -= (((float3)((-v5) ? bool3(true, false, true) : bool3(bool3(true, false, false)))) * ((float)i0));\n"
+      "  }\n"
+      "  return float4((float)r.x, (float)r.y, (float)r.z, (float)0.0);\n"
+      "}\n";
+  std::uint32_t compiled = 0;
+  for (const char* profile : {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4"}) {
+    const shadertest::CompiledHlsl c = shadertest::CompileHlsl(source, "main", profile);
+    EXPECT_FALSE(c.Logged("internal error")) << profile << "\n" << c.log;
+    if (FAILED(c.hr)) {
+      EXPECT_TRUE(c.Logged("error X45")) << profile << "\n" << c.log;
+      continue;
+    }
+    ++compiled;
+    nura::shtok::Interpreter interp;
+    std::string error;
+    ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << profile << ": " << error;
+    nura::shtok::Lane lane;
+    EXPECT_TRUE(interp.Run(&lane, 1, &error)) << profile << ": " << error << "\n" << c.text;
+  }
+  RecordProperty("compiled", static_cast<int>(compiled));
+}
 
 }  // namespace

@@ -645,3 +645,35 @@ TEST(GxlSm3EndToEnd, LoopStartGatheredFromSincosResultsRunsOnce) {
 }
 
 }  // namespace
+
+// A negated uniform component among a constructor's arguments keeps its own
+// value beside a folded constant and a compare (a generated program once
+// lost it, taking the neighbour's register component instead).
+TEST(GxlSm3EndToEnd, NegatedConstructorComponentKeepsItsValue) {
+  const char source[] =
+      "uniform int3 v0;\n"
+      "uniform bool v1;\n"
+      "uniform bool v2;\n"
+      "float4 main() : COLOR {\n"
+      "  int3 r = int3(((float2(0.75, (-1.3125)) + float2(0.375, (-3.125))))[1], (-(v0).z), (!(true ? v1 : v2)));\n"
+      "  return float4((float)r.x, (float)r.y, (float)r.z, (float)0.0);\n"
+      "}\n";
+  for (const char* profile : {"ps_2_0", "ps_3_0", "ps_3_sw"}) {
+    for (const DWORD flags : {DWORD{0}, kNoOptimisation}) {
+      const Compiled c = CompileHlsl(source, "main", profile, flags);
+      ASSERT_EQ(c.hr, S_OK) << profile << "\n" << c.log;
+      Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+      c.Set(interp, "v0", Float4(-7, -2, 1, 0));
+      c.Set(interp, "v1", Float4(0, 0, 0, 0));
+      c.Set(interp, "v2", Float4(0, 0, 0, 0));
+      Lane lane;
+      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+      const Float4 want(-4, -1, 1, 0);
+      for (int k = 0; k < 4; ++k)
+        EXPECT_FLOAT_EQ(lane.oC[0][k], want[k]) << profile << " flags " << flags << " component " << k << "\n"
+                                                << c.text;
+    }
+  }
+}

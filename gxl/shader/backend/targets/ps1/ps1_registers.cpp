@@ -15,7 +15,6 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint32_t kRegisters = 6;
-constexpr std::uint32_t kClosureGroupLimit = 32;
 
 bool IsPad(std::uint32_t group) { return group == kOpTexm3x2Pad || group == kOpTexm3x3Pad; }
 
@@ -198,7 +197,6 @@ class RegisterAssignment {
     PodArray<std::uint32_t> values, producers;
     HRESULT hr = AddProducer(start, values, producers);
     if (FAILED(hr)) return hr;
-    std::uint32_t groups = 0;
     for (std::size_t i = 0; i < values.Size(); ++i) {
       for (std::size_t e = 0; e < m_readers.Size(); ++e) {
         const Reader& reader = m_readers[e];
@@ -206,7 +204,6 @@ class RegisterAssignment {
         const IrInstruction& inst = *m_t.Instruction(m_seq.instructions[reader.position]);
         const std::uint32_t width = inst.Width();
         if (width == 0 || IsPad(inst.Group())) continue;
-        if (++groups > kClosureGroupLimit) return Internal(start, msg::kArgumentsNotVectorized);
         for (std::uint32_t j = 0; j < width; ++j) {
           const std::uint32_t a = reader.group * width + j;
           if (a >= inst.argumentCount || inst.arguments[a] >= m_root.Size()) break;
