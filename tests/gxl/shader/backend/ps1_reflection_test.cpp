@@ -310,24 +310,7 @@ TEST(GxlPs1Texture, ReflectionRowsMisplacedOrReadElsewhere) {
 // with a failure; the leak checker sees every kept and made instruction freed.
 TEST(GxlPs1Texture, ReflectionRowsUnderAllocationFailure) {
   const std::string source = RowsSource("reflect(-e, n)");
-  std::uint64_t total = 0;
-  {
-    Ps1Run r(
-        source, 2, nullptr, [] { shadertest::FailNthAllocation(0); },
-        [&total] { total = shadertest::AllocationsCounted(); });
-    ASSERT_TRUE(r.Placed()) << r.log;
-  }
-  for (std::uint64_t n = 1; n <= total; ++n) {
-    bool failed = false;
-    Ps1Run r(
-        source, 2, nullptr, [n] { shadertest::FailNthAllocation(n); },
-        [&failed] {
-          failed = shadertest::AllocationFailed();
-          shadertest::FailNthAllocation(0);
-        });
-    EXPECT_TRUE(failed) << n;
-    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
-  }
+  ps1test::ExpectEveryAllocationFailureFails(source, 2);
 }
 
 }  // namespace

@@ -338,25 +338,7 @@ TEST(GxlPs1Texture, EveryAllocationFailureIsReported) {
   const std::string source = kTwo +
                              "float4 main(float2 uv : TEXCOORD0) : COLOR { float4 a = tex2D(s0, uv); "
                              "return tex2D(s1, a.wx) + a; }";
-  std::uint64_t total = 0;
-  {
-    Ps1Run r(
-        source, 1, nullptr, [] { shadertest::FailNthAllocation(0); },
-        [&total] { total = shadertest::AllocationsCounted(); });
-    ASSERT_TRUE(r.Placed()) << r.log;
-  }
-  ASSERT_GT(total, 10u);
-  for (std::uint64_t n = 1; n <= total; ++n) {
-    bool failed = false;
-    Ps1Run r(
-        source, 1, nullptr, [n] { shadertest::FailNthAllocation(n); },
-        [&failed] {
-          failed = shadertest::AllocationFailed();
-          shadertest::FailNthAllocation(0);
-        });
-    EXPECT_TRUE(failed) << n;
-    EXPECT_FALSE(SUCCEEDED(r.hr)) << n;
-  }
+  ps1test::ExpectEveryAllocationFailureFails(source, 1);
 }
 
 }  // namespace
