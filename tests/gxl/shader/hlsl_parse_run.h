@@ -45,6 +45,11 @@ struct ParseRun {
     }
     return nullptr;
   }
+  // The initial value of the global of that name.
+  const ParseNode* InitialValue(const char* name) const {
+    const ParseNodeKind11* variable = gxl::shader::VariableDescription(Find(name));
+    return variable ? variable->nodes[2] : nullptr;
+  }
 
   gxl::shader::ShaderPreprocessor pp;
   gxl::shader::HlslParser parser;

@@ -204,11 +204,6 @@ TEST_F(GxlTxEndToEnd, RefusedShaders) {
 
 namespace {
 
-const ParseNode* InitialValue(const shadertest::ParseRun& parse, const char* name) {
-  const ParseNodeKind11* variable = gxl::shader::VariableDescription(parse.Find(name));
-  return variable ? variable->nodes[2] : nullptr;
-}
-
 // Plain-valued expressions compile into expression programs whose outputs
 // are the expressions' values.
 TEST(GxlTxEndToEndExpressions, PlainValuesEvaluateToTheirClosedForm) {
@@ -233,7 +228,7 @@ TEST(GxlTxEndToEndExpressions, PlainValuesEvaluateToTheirClosedForm) {
     gxl::shader::ShaderCompiler compiler;
     ComRef<DataBuffer> code;
     std::uint32_t kind = 7;
-    ASSERT_EQ(compiler.CompileObjectExpression(&parse.pp, parse.tree, InitialValue(parse, c.name), "vs_2_0", 0,
+    ASSERT_EQ(compiler.CompileObjectExpression(&parse.pp, parse.tree, parse.InitialValue(c.name), "vs_2_0", 0,
                                                code.Put(), &kind),
               S_OK)
         << shadertest::LogText(parse.pp.Log());

@@ -184,12 +184,6 @@ TEST(GxlCompileDriver, ConstantTableNamesTheUniforms) {
   EXPECT_EQ(desc.columns, 4u);
 }
 
-// The initial value of a global of the parsed source.
-const ParseNode* InitialValue(const shadertest::ParseRun& parse, const char* name) {
-  const ParseNodeKind11* variable = gxl::shader::VariableDescription(parse.Find(name));
-  return variable ? variable->nodes[2] : nullptr;
-}
-
 TEST(GxlCompileDriver, ObjectExpressions) {
   const char* source =
       "float4 main(float4 p : POSITION) : POSITION { return p; }\n"
@@ -216,7 +210,7 @@ TEST(GxlCompileDriver, ObjectExpressions) {
       {"alias", E_NOTIMPL, 0, "error X3500: non-trivial object expressions not yet implemented"},
   };
   for (const Row& row : rows) {
-    const ParseNode* value = InitialValue(parse, row.name);
+    const ParseNode* value = parse.InitialValue(row.name);
     ASSERT_NE(value, nullptr) << row.name;
     ShaderCompiler compiler;
     ComRef<DataBuffer> buffer;
