@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "gxl/shader/backend/alloc/alloc_util.h"
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "gxl/shader/core/syntax_tree.h"
 
@@ -241,15 +242,12 @@ HRESULT ShaderTarget::EmitMove() {
   // with its argument in ascending components, as the mask and swizzle read.
   const std::uint32_t n = inst.resultCount;
   if (n <= 4) {
-    std::uint32_t results[4], arguments[4];
-    std::copy(inst.results, inst.results + n, results);
-    std::copy(inst.arguments, inst.arguments + n, arguments);
-    auto component = [this](std::uint32_t v) { return Value(v) ? Value(v)->component : 0u; };
-    for (std::uint32_t i = 1; i < n; ++i)
-      for (std::uint32_t j = i; j > 0 && component(results[j - 1]) > component(results[j]); --j) {
-        std::swap(results[j - 1], results[j]);
-        std::swap(arguments[j - 1], arguments[j]);
-      }
+    std::uint32_t order[4], results[4], arguments[4];
+    alloc::SortGroupByComponent(*this, inst.results, order, n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      results[i] = inst.results[order[i]];
+      arguments[i] = inst.arguments[order[i]];
+    }
     return WriteInstruction(kOpcodeMov, results, n, arguments, nullptr, nullptr, n);
   }
   return WriteInstruction(kOpcodeMov, inst.results, n, inst.arguments, nullptr, nullptr, n);
