@@ -93,18 +93,21 @@ Float4 Second(const Float4& c) {
 }
 
 // ps_1_4: a texture result of phase one read whole in phase two keeps its
-// alpha, which the phase does not carry, in a colour component across it.
+// alpha, which the phase does not carry, in a colour component across it;
+// also when phase two's load overwrites its register, and for two alphas.
 TEST(GxlArithWrongCode, Ps14CarriesPhaseOneAlphaAcrossThePhase) {
   const struct {
     const char* name;
     const char* source;
-    std::function<Float4(const Float4&)> reference;
+    std::map<std::string, std::function<Float4(const Float4&)>> textures;
+    std::function<Float4(const Float4&, const Float4&)> reference;  // of TEXCOORD0 and TEXCOORD1
   } cases[] = {
       {"lut",
        "sampler2D img : register(s0); sampler1D lut : register(s2);\n"
        "float4 main(float2 uv : TEXCOORD0) : COLOR {\n"
        "  float4 c = tex2D(img, uv); return float4(tex1D(lut, c.r).r, c.g, c.b, c.a); }\n",
-       [](const Float4& uv) {
+       {{"img", Image}, {"lut", Table}},
+       [](const Float4& uv, const Float4&) {
          const Float4 c = Image(uv);
          return Float4(Table(Float4(c[0], 0, 0, 0))[0], c[1], c[2], c[3]);
        }},
@@ -112,9 +115,29 @@ TEST(GxlArithWrongCode, Ps14CarriesPhaseOneAlphaAcrossThePhase) {
        "sampler2D s0; sampler2D s1;\n"
        "float4 main(float2 u : TEXCOORD0) : COLOR {\n"
        "  float4 a = tex2D(s0, u); float4 b = tex2D(s1, a.xy); return a * b; }\n",
-       [](const Float4& u) {
+       {{"s0", Image}, {"s1", Second}},
+       [](const Float4& u, const Float4&) {
          const Float4 a = Image(u), b = Second(a);
          return Float4(a[0] * b[0], a[1] * b[1], a[2] * b[2], a[3] * b[3]);
+       }},
+      {"same stage",
+       "sampler2D s0;\n"
+       "float4 main(float2 u : TEXCOORD0) : COLOR {\n"
+       "  float4 a = tex2D(s0, u); float4 b = tex2D(s0, a.xy); return a * b; }\n",
+       {{"s0", Image}},
+       [](const Float4& u, const Float4&) {
+         const Float4 a = Image(u), b = Image(a);
+         return Float4(a[0] * b[0], a[1] * b[1], a[2] * b[2], a[3] * b[3]);
+       }},
+      {"two alphas",
+       "sampler2D s0; sampler2D s1; sampler2D s2;\n"
+       "float4 main(float2 u : TEXCOORD0, float2 v : TEXCOORD1) : COLOR {\n"
+       "  float4 a = tex2D(s0, u); float4 c = tex2D(s2, v); float4 b = tex2D(s1, a.xy * c.yx);\n"
+       "  return float4(b.xyz * a.w, c.w * a.w); }\n",
+       {{"s0", Image}, {"s1", Table}, {"s2", Second}},
+       [](const Float4& u, const Float4& v) {
+         const Float4 a = Image(u), c = Second(v), b = Table(Float4(a[0] * c[1], a[1] * c[0], 0, 0));
+         return Float4(b[0] * a[3], b[1] * a[3], b[2] * a[3], c[3] * a[3]);
        }},
   };
   for (const auto& k : cases) {
@@ -123,15 +146,15 @@ TEST(GxlArithWrongCode, Ps14CarriesPhaseOneAlphaAcrossThePhase) {
     ASSERT_EQ(c.hr, S_OK) << c.log;
     EXPECT_EQ(c.Lines("phase").size(), 1u) << c.text;
     Feed feed;
-    feed.textures = {{"img", Image}, {"lut", Table}, {"s0", Image}, {"s1", Second}};
-    if (std::string(k.name) == "lut") feed.textures.erase("s0"), feed.textures.erase("s1");
-    else feed.textures.erase("img"), feed.textures.erase("lut");
+    feed.textures = k.textures;
     for (const Float4& uv : {Float4(0.2f, 0.7f, 0, 0), Float4(0.9f, 0.1f, 0, 0)}) {
+      const Float4 other(uv[1], uv[0], 0, 0);
       feed.inputs[{kTexcoord, 0}] = uv;
+      feed.inputs[{kTexcoord, 1}] = other;
       Lane lane;
       std::string error;
       ASSERT_TRUE(RunLane(c, feed, &lane, &error)) << error << "\n" << c.text;
-      EXPECT_TRUE(Near(lane.oC[0], k.reference(uv))) << c.text;
+      EXPECT_TRUE(Near(lane.oC[0], k.reference(uv, other))) << c.text;
     }
   }
 }
