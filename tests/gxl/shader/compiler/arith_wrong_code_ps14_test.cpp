@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "place_constants.h"
 #include "tests/gxl/shader/compiled_hlsl.h"
 #include "tests/support/shader/interp.h"
 
@@ -22,11 +23,12 @@ using nura::shtok::Lane;
 using shadertest::CompiledHlsl;
 using shadertest::CompileHlsl;
 
-// What one run feeds the code: inputs by (usage, index), uniforms by name,
-// a texture per sampler name.
+// What one run feeds the code: inputs by (usage, index), uniforms by name
+// (one register each, or float arrays row by row), a texture per sampler name.
 struct Feed {
   std::map<std::pair<int, int>, Float4> inputs;
   std::map<std::string, Float4> uniforms;
+  shadertest::Uniforms arrays;
   std::map<std::string, std::function<Float4(const Float4&)>> textures;
   float face = 1;
 };
@@ -41,6 +43,7 @@ bool RunLane(const CompiledHlsl& c, const Feed& feed, Lane* lane, std::string* e
   if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
   const bool ps1 = (c.code[0] >> 16) == 0xFFFF && (c.code[0] & 0xFFFF) < 0x200;
   interp.SetStrict(ps1);
+  if (!feed.arrays.empty() && !shadertest::PlaceConstants(c.table.Get(), feed.arrays, interp, error)) return false;
   for (const auto& [name, value] : feed.uniforms) c.Set(interp, name.c_str(), value);
   std::map<int, std::function<Float4(const Float4&)>> bySampler;
   for (const auto& [name, texture] : feed.textures) {
@@ -181,6 +184,50 @@ TEST(GxlArithWrongCode, Vs3SwSamplesThroughSixteenSamplers) {
   // 0 + 1 + ... + 15, 0 + 1 + 4 + ... + 225, and sixteen times each of the rest.
   EXPECT_TRUE(Near(lane.o[0], Float4(120, 1240, 4, 8))) << c.text;
   EXPECT_TRUE(CompileHlsl(source, "main", "vs_3_0").Logged("error X4510")) << "vs_3_0";
+}
+
+// An int bound to an integer register counts a loop over it: rep i#, or
+// loop aL, i# over (n, 0, 1) when the counter indexes, as the constant table
+// writes an int; vs_3_sw has 2048 of them, vs_3_0 16.
+TEST(GxlArithWrongCode, IntegerRegisterCountsTheLoop) {
+  const char source[] =
+      "int n : register(i2000);\n"
+      "float4 w[4];\n"
+      "float4 repeat(float4 p : POSITION) : POSITION {\n"
+      "  float4 r = p; for (int k = 0; k < n; k++) r = r * 0.5 + 1; return r; }\n"
+      "float4 indexed(float4 p : POSITION) : POSITION {\n"
+      "  float4 r = p; for (int k = 0; k < n; k++) r += w[k]; return r; }\n";
+  const struct {
+    const char* entry;
+    const char* loop;
+    Float4 want[4];  // n = 0 to 3, from p = (4, -2, 0, 8)
+  } rows[] = {
+      // r -> r / 2 + 1, n times.
+      {"repeat", "rep i2000",
+       {Float4(4, -2, 0, 8), Float4(3, 0, 1, 5), Float4(2.5f, 1, 1.5f, 3.5f), Float4(2.25f, 1.5f, 1.75f, 2.75f)}},
+      // p plus the first n rows of w.
+      {"indexed", "loop aL, i2000",
+       {Float4(4, -2, 0, 8), Float4(5, -2, 0, 8), Float4(5, 0, 0, 8), Float4(5, 0, 3, 8)}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.entry);
+    const CompiledHlsl c = CompileHlsl(source, row.entry, "vs_3_sw");
+    ASSERT_EQ(c.hr, S_OK) << c.log;
+    EXPECT_TRUE(c.Has(row.loop)) << c.text;
+    Feed feed;
+    feed.inputs[{kPosition, 0}] = Float4(4, -2, 0, 8);
+    feed.arrays["w"] = {1, 0, 0, 0, 0, 2, 0, 0, 0, 0, 3, 0, 0, 0, 0, 4};
+    for (int n = 0; n < 4; ++n) {
+      feed.uniforms["n"] = Float4(static_cast<float>(n), 0, 1, 0);
+      Lane lane;
+      std::string error;
+      ASSERT_TRUE(RunLane(c, feed, &lane, &error)) << error << "\n" << c.text;
+      EXPECT_TRUE(Near(lane.o[0], row.want[n])) << n << "\n" << c.text;
+    }
+    EXPECT_TRUE(CompileHlsl(source, row.entry, "vs_3_0")
+                    .Logged("error X4509: invalid register semantic 'i2000', or variable must be bound to multiple "
+                            "register banks (i register binding required)"));
+  }
 }
 
 // ps_1_1-1_3 clamp texture coordinates that arithmetic reads: one warning,
