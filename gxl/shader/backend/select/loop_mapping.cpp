@@ -40,8 +40,9 @@ bool LoopLimit(const ShaderTarget& t, std::uint32_t value, double* limit, std::u
   const IrValue* v = t.Value(value);
   const RegisterBank* bank = v ? t.BankOf(*v) : nullptr;
   std::uint32_t at = 0;
-  if (!bank || v->relativeIndex != kNoIndex || (v->binding & kSourceModifierBits) || !t.profileLimits.integerConstants ||
-      (bank->type & (kBankUniform | kBankKeepValues | kBankLiteral)) != (kBankUniform | kBankKeepValues) ||
+  constexpr std::uint32_t kBound = kBankUniform | kBankKeepValues;  // a uniform with a register semantic
+  if (!bank || v->relativeIndex != kNoIndex || (v->binding & kSourceModifierBits) ||
+      !t.profileLimits.integerConstants || (bank->type & (kBound | kBankLiteral)) != kBound ||
       FAILED(FindRegisterLetter(bank->name, &at, 'i')))
     return false;
   *uniform = value;

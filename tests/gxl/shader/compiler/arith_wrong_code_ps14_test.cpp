@@ -270,8 +270,7 @@ TEST(GxlArithWrongCode, Ps2GreaterOrEqualRunsAsWritten) {
       "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR { return (a >= b) * 0.5 + 0.25; }\n",
       "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR { return step(b, a) * 0.5 + 0.25; }\n",
       "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR { return (b <= a) * 0.5 + 0.25; }\n",
-      "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR {\n"
-      "  return a >= b ? float4(0.75, 0.75, 0.75, 0.75) : 0.25; }\n",
+      "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR { return a >= b ? (float4)0.75 : 0.25; }\n",
   };
   Feed feed;
   feed.inputs[{kTexcoord, 0}] = Float4(0.2f, 0.5f, 0.9f, -0.3f);
