@@ -111,8 +111,6 @@ class DependencyGraph : public ProgramPass {
   PodArray<std::uint32_t> m_runValues;
   std::uint32_t m_runStamp = 0, m_runPeak = 0, m_touchLo = 0, m_touchHi = 0;
   std::uint64_t m_runTotal = 0;
-  // Rounds left before the search stops; it scales with the program.
-  std::uint64_t m_roundsLeft = 0;
 };
 
 }  // namespace gxl::shader
