@@ -96,7 +96,7 @@ TEST(GxlCompileStable, CorpusEntries) {
 TEST(GxlCompileStable, GeneratedPrograms) {
   static const char* const kProfiles[] = {"vs_1_1", "vs_2_0", "vs_2_a", "vs_3_0", "ps_1_1", "ps_1_3", "ps_1_4",
                                           "ps_2_0", "ps_2_a", "ps_2_b", "ps_3_0", "vs_2_sw", "ps_2_sw"};
-  const std::uint32_t count = LongRun() ? 400 : 40;
+  const std::uint32_t count = LongRun() ? 400 : 80;
   for (std::uint32_t seed = 0; seed < count; ++seed) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
     const bool pixel = profile[0] == 'p';
