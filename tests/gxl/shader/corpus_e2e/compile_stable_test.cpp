@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,17 +22,13 @@
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
+#include "tests/support/test_util.h"
 
 namespace corpuse2e {
 namespace {
 
 using gxl::shader::ShaderCompiler;
 using gxl::shader::ShaderPreprocessor;
-
-bool LongRun() {
-  const char* value = std::getenv("NURA_LONG");
-  return value && *value && std::string(value) != "0";
-}
 
 struct Result {
   HRESULT hr = E_FAIL;
@@ -72,7 +67,7 @@ void ExpectStable(const std::string& source, const std::string& path, const char
 TEST(GxlCompileStable, CorpusEntries) {
   const std::string root = shadertest::CorpusRoot();
   NURA_REQUIRE_OUTSIDE_INPUT(!root.empty(), "the shader corpus");
-  const bool all = LongRun();
+  const bool all = nura::test::LongMode();
   std::uint32_t cell = 0;
   for (const corpusref::Entry& e : corpusref::Entries()) {
     if (!e.entry) continue;
@@ -96,7 +91,7 @@ TEST(GxlCompileStable, CorpusEntries) {
 TEST(GxlCompileStable, GeneratedPrograms) {
   static const char* const kProfiles[] = {"vs_1_1", "vs_2_0", "vs_2_a", "vs_3_0", "ps_1_1", "ps_1_3", "ps_1_4",
                                           "ps_2_0", "ps_2_a", "ps_2_b", "ps_3_0", "vs_2_sw", "ps_2_sw"};
-  const std::uint32_t count = LongRun() ? 400 : 80;
+  const auto count = static_cast<std::uint32_t>(nura::test::LongOrShare(400, 80));
   for (std::uint32_t seed = 0; seed < count; ++seed) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
     const bool pixel = profile[0] == 'p';
