@@ -62,6 +62,9 @@ class SlotTable {
   FilterRowSlot* m_free = nullptr;
 };
 
+// Source rows longer than this are read a span at a time.
+constexpr std::uint32_t kSpanTexels = 1u << 16;
+
 inline float Clamp(float v, float lo, float hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // Clamps accumulated texels to the range the source's texels came in.
@@ -163,54 +166,92 @@ void GatherRows(const ColumnSources& columns, std::uint32_t width, const ColorF*
 HRESULT ImageBlitter::BlitTriangleFlat() {
   PixelCodec& d = *m_destination;
   PixelCodec& s = *m_source;
-  if (d.Depth() != 1 || s.Depth() != 1) return E_FAIL;
-  const auto xs = BuildFilterWeights(s.Width(), d.Width(), Wraps(FilterFlags::MirrorU));
-  const auto ys = BuildFilterWeights(s.Height(), d.Height(), Wraps(FilterFlags::MirrorV));
-  if (!xs || !ys) return E_FAIL;
+  if (d.Depth() != 1 || s.Depth() != 1 || !s.Width() || !s.Height() || !d.Width() || !d.Height()) return E_FAIL;
+  // The rows' weights are walked as the rows come, so nothing is held per
+  // source row; the pending counts and the most rows one source row reaches
+  // come from a first walk.
+  FilterWeightWalk ys(s.Height(), d.Height(), Wraps(FilterFlags::MirrorV));
+  const std::uint32_t reach = ys.MaxPairs();
+  std::unique_ptr<FilterWeight[]> rowPairs(new (std::nothrow) FilterWeight[reach]);
+  std::unique_ptr<float[]> wy(new (std::nothrow) float[reach]);
+  std::unique_ptr<ColorF*[]> acc(new (std::nothrow) ColorF*[reach]);
   SlotTable slots;
+  if (!rowPairs || !wy || !acc || !slots.Allocate(d.Height())) return E_OUTOFMEMORY;
+  for (std::uint32_t y = 0; y < s.Height(); ++y) {
+    const std::uint32_t n = ys.Next(rowPairs.get());
+    for (std::uint32_t i = 0; i < n; ++i) ++slots[rowPairs[i].index].pending;
+  }
+
+  // A source row too long to hold as floats (with a weight record per texel)
+  // is read and weighted a span at a time; the terms reach each accumulator
+  // in the same order either way.
+  const bool spans = s.IsAddressable() && s.Width() > kSpanTexels;
+  std::unique_ptr<FilterWeightList> xs;
   ColumnSources columns;
-  RowBuffer in = NewRow(std::uint64_t{s.Width()} + 1);  // and the zero texel
-  // The weights and accumulators of the rows one source row reaches.
-  std::uint32_t reach = 0;
-  for (std::uint32_t y = 0; y < s.Height(); ++y)
-    reach = std::max(reach, static_cast<std::uint32_t>(ys->end(y) - ys->begin(y)));
-  std::unique_ptr<float[]> wy(new (std::nothrow) float[reach + 1]);
-  std::unique_ptr<ColorF*[]> acc(new (std::nothrow) ColorF*[reach + 1]);
-  if (!slots.Allocate(d.Height()) || !in || !wy || !acc) return E_OUTOFMEMORY;
-  ZeroTexels(in.get() + s.Width(), 1);
-  const bool gather = columns.Build(*xs, d.Width(), s.Width());
+  FilterWeightWalk xw(s.Width(), d.Width(), Wraps(FilterFlags::MirrorU));
+  std::unique_ptr<FilterWeight[]> columnPairs;
+  bool gather = false;
+  RowBuffer in;
+  if (spans) {
+    in = NewRow(kSpanTexels);
+    columnPairs.reset(new (std::nothrow) FilterWeight[xw.MaxPairs()]);
+    if (!in || !columnPairs) return E_OUTOFMEMORY;
+  } else {
+    xs = BuildFilterWeights(s.Width(), d.Width(), Wraps(FilterFlags::MirrorU));
+    if (!xs) return E_FAIL;
+    in = NewRow(std::uint64_t{s.Width()} + 1);  // and the zero texel
+    if (!in) return E_OUTOFMEMORY;
+    ZeroTexels(in.get() + s.Width(), 1);
+    gather = columns.Build(*xs, d.Width(), s.Width());
+  }
   // A destination whose writes clamp each channel to [0, 1] themselves needs no clamp first.
   const bool clamp = !(s.Range() == ChannelRange::Unorm && WritesClampToUnorm(d));
 
   const std::uint32_t width = d.Width();
-  for (std::uint32_t y = 0; y < s.Height(); ++y)
-    for (const FilterWeight* p = ys->begin(y); p != ys->end(y); ++p) ++slots[p->index].pending;
-
   for (std::uint32_t y = 0; y < s.Height(); ++y) {
-    const FilterWeight* const rowsBegin = ys->begin(y);
-    const FilterWeight* const rowsEnd = ys->end(y);
+    const std::uint32_t rowCount = ys.Next(rowPairs.get());
+    const FilterWeight* const rowsBegin = rowPairs.get();
+    const FilterWeight* const rowsEnd = rowsBegin + rowCount;
     for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p)
       if (!slots.Open(slots[p->index], width)) return E_OUTOFMEMORY;
-    s.ReadRow(y, 0, in.get());
-    // A row named twice (a wrapping tent) takes its terms column by column, in
-    // record order, as the scatter gives them; so do all rows without columns.
-    bool twice = !gather;
-    for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p)
-      for (const FilterWeight* q = rowsBegin; q != p; ++q) twice = twice || q->index == p->index;
-    if (!twice) {
-      std::uint32_t rows = 0;
-      for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p, ++rows) {
-        wy[rows] = p->weight;
-        acc[rows] = slots[p->index].buffer.get();
+    if (spans) {
+      // The walk is back at column 0 after the last column of each row.
+      for (std::uint32_t x0 = 0; x0 < s.Width(); x0 += kSpanTexels) {
+        const std::uint32_t count = std::min(kSpanTexels, s.Width() - x0);
+        s.ReadSpan(y, 0, x0, count, in.get());
+        for (std::uint32_t x = 0; x < count; ++x) {
+          const ColorF texel = in[x];
+          const FilterWeight* const columnsEnd = columnPairs.get() + xw.Next(columnPairs.get());
+          for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p) {
+            ColorF* row = slots[p->index].buffer.get();
+            for (const FilterWeight* q = columnPairs.get(); q != columnsEnd; ++q)
+              AddScaled(row[q->index], texel, q->weight * p->weight);
+          }
+        }
       }
-      GatherRows(columns, width, in.get(), wy.get(), acc.get(), rows);
     } else {
-      for (std::uint32_t x = 0; x < s.Width(); ++x) {
-        const ColorF texel = in[x];
-        for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p) {
-          ColorF* acc = slots[p->index].buffer.get();
-          for (const FilterWeight* q = xs->begin(x); q != xs->end(x); ++q)
-            AddScaled(acc[q->index], texel, q->weight * p->weight);
+      s.ReadRow(y, 0, in.get());
+      // A row named twice (a wrapping tent) takes its terms column by column,
+      // in record order, as the scatter gives them; so do all rows without
+      // columns.
+      bool twice = !gather;
+      for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p)
+        for (const FilterWeight* q = rowsBegin; q != p; ++q) twice = twice || q->index == p->index;
+      if (!twice) {
+        std::uint32_t rows = 0;
+        for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p, ++rows) {
+          wy[rows] = p->weight;
+          acc[rows] = slots[p->index].buffer.get();
+        }
+        GatherRows(columns, width, in.get(), wy.get(), acc.get(), rows);
+      } else {
+        for (std::uint32_t x = 0; x < s.Width(); ++x) {
+          const ColorF texel = in[x];
+          for (const FilterWeight* p = rowsBegin; p != rowsEnd; ++p) {
+            ColorF* row = slots[p->index].buffer.get();
+            for (const FilterWeight* q = xs->begin(x); q != xs->end(x); ++q)
+              AddScaled(row[q->index], texel, q->weight * p->weight);
+          }
         }
       }
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "blit_test_util.h"
@@ -242,6 +243,26 @@ TEST(GxlBlitTriangle, ResultsAreClampedToTheSourceRange) {
   EXPECT_NEAR(dst.GetFloat(1, 0).g, -2.0f, 1e-4f);
   ASSERT_EQ(Blit(bytes, src, FilterFlags::Triangle), S_OK);
   EXPECT_EQ(bytes.Get(1, 0), 0xFFFF0080u);
+}
+
+// Rows too long to hold whole are read and weighted a span at a time; the
+// volume filter, which holds its rows whole, resamples a volume of two such
+// images alike.
+TEST(GxlBlitTriangle, RowsReadInSpansMatchRowsReadWhole) {
+  constexpr std::uint32_t kWide = 3 * 65536 + 77;
+  for (const std::uint32_t mirror : {0u, std::uint32_t{FilterFlags::Mirror}}) {
+    SCOPED_TRACE(mirror);
+    Image flat(D3DFMT_A8R8G8B8, kWide, 3), vol(D3DFMT_A8R8G8B8, kWide, 3, 2);
+    flat.FillRandom(5);
+    for (std::uint32_t z = 0; z < 2; ++z)
+      for (std::uint32_t y = 0; y < 3; ++y) std::memcpy(vol.Texel(0, y, z), flat.Texel(0, y), std::size_t{kWide} * 4);
+    Image flatOut(kF32, 997, 2), volOut(kF32, 997, 2, 1);
+    ASSERT_EQ(Blit(flatOut, flat, FilterFlags::Triangle | mirror), S_OK);
+    ASSERT_EQ(Blit(volOut, vol, FilterFlags::Triangle | mirror), S_OK);
+    for (std::uint32_t y = 0; y < 2; ++y)
+      for (std::uint32_t x = 0; x < 997; ++x)
+        ASSERT_TRUE(NearColour(volOut.GetFloat(x, y), flatOut.GetFloat(x, y), 1e-5f)) << x << "," << y;
+  }
 }
 
 // A constant image stays constant through every strategy and mirror mode.
