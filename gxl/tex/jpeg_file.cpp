@@ -5,6 +5,7 @@
 // jump target ("Guarded") holds nothing that needs destruction, and neither do
 // the callbacks; what must be freed after a jump lives in a plain job record
 // owned by the caller.
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
@@ -88,6 +89,16 @@ void CountScans(j_common_ptr cinfo) {
   if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) JumpOnError(cinfo);
 }
 
+// Clears the fourth byte of each of `count` four-byte texels.
+void ClearTopBytes(std::uint8_t* texels, std::uint32_t count) {
+  for (std::uint32_t x = 0; x < count; ++x) {
+    std::uint32_t word;
+    std::memcpy(&word, texels + 4 * std::uint64_t{x}, 4);
+    word &= 0x00FFFFFFu;
+    std::memcpy(texels + 4 * std::uint64_t{x}, &word, 4);
+  }
+}
+
 struct JpegReadJob {
   jpeg_decompress_struct cinfo;
   JpegErrorExit error;
@@ -119,12 +130,23 @@ HRESULT GuardedReadJpeg(JpegReadJob* job, const std::uint8_t* data, std::uint32_
 
   jpeg_read_header(cinfo, TRUE);
   if (!IsMmxAvailable()) cinfo->dct_method = JDCT_IFAST;
+  // Colour comes as four bytes a texel (blue, green, red, a filler) straight
+  // into the image's rows where the library offers that layout; otherwise as
+  // three bytes, repacked.
+  bool fourBytes = false;
+#ifdef JCS_EXTENSIONS
+  if (cinfo->out_color_space == JCS_RGB) {
+    cinfo->out_color_space = JCS_EXT_BGRX;
+    fourBytes = true;
+  }
+#endif
   // The output's size and components, from the header alone: starting the
   // decompression allocates for the whole image, and for a multi-scan file
   // reads every scan.
   jpeg_calc_output_dimensions(cinfo);
 
-  const std::uint32_t components = static_cast<std::uint32_t>(cinfo->output_components);
+  const auto outputComponents = static_cast<std::uint32_t>(cinfo->output_components);
+  const std::uint32_t components = fourBytes && outputComponents == 4 ? 3 : outputComponents;
   if (components != 1 && components != 3) return E_FAIL;
   const std::uint32_t width = cinfo->output_width;
   const std::uint32_t height = cinfo->output_height;
@@ -146,20 +168,31 @@ HRESULT GuardedReadJpeg(JpegReadJob* job, const std::uint8_t* data, std::uint32_
   cinfo->progress = &job->progress;
   jpeg_start_decompress(cinfo);
   if (cinfo->output_width != width || cinfo->output_height != height ||
-      static_cast<std::uint32_t>(cinfo->output_components) != components)
+      static_cast<std::uint32_t>(cinfo->output_components) != outputComponents)
     return E_FAIL;
 
-  std::uint8_t* pixels = image->AllocatePixels(rowPitch * height);
+  std::uint8_t* pixels = image->AllocateWrittenPixels(rowPitch * height);
   if (!pixels) return E_OUTOFMEMORY;
-  JSAMPARRAY row =
-      (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, width * components, 1);
-  while (cinfo->output_scanline < cinfo->output_height) {
-    std::uint8_t* out = pixels + rowPitch * cinfo->output_scanline;
-    if (jpeg_read_scanlines(cinfo, row, 1) != 1) return E_FAIL;
-    const JSAMPLE* in = row[0];
-    if (components == 1) {
-      std::memcpy(out, in, width);
-    } else {
+  if (components == 1 || fourBytes) {
+    // Scanlines straight into the rows, as many as the library gives at once.
+    constexpr JDIMENSION kRows = 16;
+    JSAMPROW rows[kRows];
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const JDIMENSION first = cinfo->output_scanline;
+      const JDIMENSION count = std::min<JDIMENSION>(kRows, cinfo->output_height - first);
+      for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels + rowPitch * (first + i);
+      const JDIMENSION read = jpeg_read_scanlines(cinfo, rows, count);
+      if (read == 0) return E_FAIL;
+      // The filler byte reads 0, as the repacked texels have it.
+      if (fourBytes)
+        for (JDIMENSION i = 0; i < read; ++i) ClearTopBytes(rows[i], width);
+    }
+  } else {
+    JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, width * 3, 1);
+    while (cinfo->output_scanline < cinfo->output_height) {
+      std::uint8_t* out = pixels + rowPitch * cinfo->output_scanline;
+      if (jpeg_read_scanlines(cinfo, row, 1) != 1) return E_FAIL;
+      const JSAMPLE* in = row[0];
       for (std::uint32_t x = 0; x < width; ++x, in += 3, out += 4) {
         const std::uint32_t word = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
         std::memcpy(out, &word, 4);
