@@ -280,6 +280,25 @@ TEST(GxlHostileFiles, JpegCeilingAndScanCountBoundTheDecode) {
   }
 }
 
+TEST(GxlHostileFiles, JpegColourTexelsHaveAZeroTopByteAtEverySize) {
+  // Rows of every alignment, in images below and above the size that the
+  // reader writes past the cache.
+  for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{13, 7}, {1100, 1000}, {1024, 1100}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    Outcome o;
+    Decode(BaselineJpeg(w, h, 3, {0x00, 0x00, 0x00}), true, &o);
+    ASSERT_EQ(o.hr, S_OK);
+    ASSERT_EQ(o.image.format, D3DFMT_X8R8G8B8);
+    ASSERT_EQ(o.image.rowPitch, 4 * w);
+    const auto* texels = static_cast<const std::uint8_t*>(o.image.pixels);
+    for (std::uint64_t i = 0; i < std::uint64_t{w} * h; ++i) {
+      std::uint32_t word;
+      std::memcpy(&word, texels + 4 * i, 4);
+      ASSERT_EQ(word, 0x808080u) << i;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // HDR: flat scanlines of one texel and old-style repeats of it, each repeat
 // counting 256 times as much as the one before, so that 20 bytes make a
