@@ -22,7 +22,7 @@
 //   9  MapOperation              E_NOTIMPL: every target walks its instructions itself
 //  10  GenerateCode              not yet: 1 (code-generation passes, per target)
 //  11  CheckOutputWrites         S_OK (output checks, per target)
-//  12  NeedsSwizzleFix           0
+//  12  NeedsSwizzleFix           ShaderProgram's: 0
 //  13  ReadsEarlierResult        0
 //  14  WriteVersionToken         the version token (WriteVersion)
 //  15  DefineFloatConstant       def, or a named constant in fragment mode (emit_rules.cpp)
@@ -185,7 +185,6 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   virtual HRESULT MapOperation();
   virtual HRESULT GenerateCode();
   virtual HRESULT CheckOutputWrites();
-  virtual std::uint32_t NeedsSwizzleFix(const IrInstruction& instruction);
   virtual std::uint32_t ReadsEarlierResult(const IrInstruction& instruction, std::uint32_t position);
   virtual HRESULT WriteVersionToken();
   HRESULT DefineFloatConstant(std::uint32_t reg, const DWORD values[4]);
