@@ -29,7 +29,7 @@ constexpr DWORD RegisterBits(std::uint32_t type, std::uint32_t index) {
 
 // inputs, temporaries, address registers, predicates, float constants, -, integer constants, used inputs,
 // word 8, samplers, first texture temporary, words 11-13, boolean constants, word 15, loop iterations,
-// capabilities, second flags
+// capabilities, second flags. ps_3_0 code names c0-c223 only.
 struct Profile {
   DWORD version;
   ProfileLimits limits;
@@ -37,7 +37,7 @@ struct Profile {
 constexpr Profile kProfiles[] = {
     {0xFFFE0300, {16, 32, 1, 0, 8192, 0, 16, 16, 0, 4, 0, 8, 24, 4, 16, 1, 255, 0x40200100, 0x1FE4}},
     {0xFFFE03FF, {16, 32, 1, 0, 8192, 0, 2048, 16, 0, 16, 0, 16, 24, 4, 2048, 1, 255, 0x40200100, 0x1FE4}},
-    {0xFFFF0300, {16, 32, 0, 0, 8192, 0, 16, 16, 4, 16, 0, 8, 24, 4, 16, 1, 255, 0x402001A0, 0x1534}},
+    {0xFFFF0300, {16, 32, 0, 0, 224, 0, 16, 16, 4, 16, 0, 8, 24, 4, 16, 1, 255, 0x402001A0, 0x1534}},
     {0xFFFF03FF, {16, 32, 0, 0, 8192, 0, 16, 16, 4, 16, 0, 8, 24, 4, 16, 1, 255, 0x402001A0, 0x1534}},
 };
 
