@@ -215,6 +215,19 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // usable at instruction `position`; no register of `excluded` is chosen.
   HRESULT FindFreeTemporary(std::uint32_t position, std::uint32_t count, std::uint32_t* values,
                             const std::uint32_t* excluded = nullptr, std::uint32_t excludedCount = 0);
+  // Before register assignment (staged_results.cpp): one more than the
+  // highest temporary register, and a new register there, `count` values at
+  // components 0 up.
+  std::uint32_t NextTemporaryRegister() const;
+  HRESULT NewTemporaryRegister(std::uint32_t count, std::uint32_t* out);
+  // Instruction `index` writes a new temporary register in place of its
+  // results (at components 0 up in result order when `packed`, else at the
+  // results' own components), which a move inserted right after it copies
+  // to them.
+  HRESULT StageResults(std::uint32_t index, bool packed);
+  // Every nrm into temporaries whose vector does not lie in x, y and z
+  // (where its length comes from) is staged, packed.
+  HRESULT StageNormalizeResults();
   // Register type and index of an output value, and whether it is written whole.
   virtual HRESULT MapOutputRegister(std::uint32_t value, std::uint32_t* type, std::uint32_t* index,
                                     std::uint32_t* fullMask);
