@@ -1,6 +1,8 @@
 // The DXT block decoders, the alpha halves of the encoders (explicit 4-bit
 // alpha of DXT2/DXT3, interpolated alpha of DXT4/DXT5) and the premultiplied
 // formats. The colour half is in dxt_color_block.cpp.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cfloat>
 
@@ -254,12 +256,39 @@ float StoredAlphaPalette(float palette[8], int alpha0, int alpha1, int steps) {
   return palette[0] == palette[1] ? 0.0f : static_cast<float>(steps - 1) / (palette[1] - palette[0]);
 }
 
+// AlphaIndex of 16 alphas, four at a time: the step by projection (the
+// clamp gives the ends), then the extra 0 and 1 of six steps.
+void AlphaIndices(const float* alphas, const float* palette, int steps, float scale, int indices[16]) {
+  static const int kEight[8] = {0, 2, 3, 4, 5, 6, 7, 1};
+  static const int kSix[6] = {0, 2, 3, 4, 5, 1};
+  const int* map = steps == 8 ? kEight : kSix;
+  const __m128 p0 = _mm_set1_ps(palette[0]), sc = _mm_set1_ps(scale), zero = _mm_setzero_ps();
+  const __m128 last = _mm_set1_ps(static_cast<float>(steps - 1)), half = _mm_set1_ps(0.5f);
+  const bool six = steps == 6;
+  const __m128 towardOne = _mm_set1_ps((palette[1] + 1.0f) * 0.5f), towardZero = _mm_set1_ps(palette[0] * 0.5f);
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 v = _mm_loadu_ps(alphas + i);
+    const __m128 t = _mm_mul_ps(_mm_sub_ps(v, p0), sc);
+    alignas(16) std::int32_t step[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(step),
+                    _mm_cvttps_epi32(_mm_add_ps(_mm_min_ps(_mm_max_ps(t, zero), last), half)));
+    int high = 0, low = 0;
+    if (six) {
+      high = _mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(t, last), _mm_cmpge_ps(v, towardOne)));
+      low = _mm_movemask_ps(_mm_and_ps(_mm_cmpngt_ps(t, zero), _mm_cmple_ps(v, towardZero)));
+    }
+    for (int k = 0; k < 4; ++k) indices[i + k] = (high >> k) & 1 ? 7 : (low >> k) & 1 ? 6 : map[step[k]];
+  }
+}
+
 float AlphaError(int alpha0, int alpha1, const float* alphas, int steps) {
   float palette[8];
   const float scale = StoredAlphaPalette(palette, alpha0, alpha1, steps);
+  int indices[16];
+  AlphaIndices(alphas, palette, steps, scale, indices);
   float error = 0.0f;
   for (int i = 0; i < 16; ++i) {
-    const float e = palette[AlphaIndex(alphas[i], palette, steps, scale)] - alphas[i];
+    const float e = palette[indices[i]] - alphas[i];
     error += e * e;
   }
   return error;
@@ -334,11 +363,16 @@ HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   float palette[8];
   const float scale = StoredAlphaPalette(palette, alpha0 & 255, alpha1 & 255, steps);
   std::fill(error, error + 16, 0.0f);
+  int indices[16];
+  if (!diffuse) AlphaIndices(alphas, palette, steps, scale, indices);
   std::uint32_t runs[2] = {0, 0};
   for (int i = 0; i < 16; ++i) {
-    const float v = alphas[i] + error[i];
-    const int index = AlphaIndex(v, palette, steps, scale);
-    if (diffuse) DiffuseInBlock(error, i, v - palette[index]);
+    int index = indices[i];
+    if (diffuse) {
+      const float v = alphas[i] + error[i];
+      index = AlphaIndex(v, palette, steps, scale);
+      DiffuseInBlock(error, i, v - palette[index]);
+    }
     runs[i / 8] = runs[i / 8] >> 3 | static_cast<std::uint32_t>(index) << 21;
   }
   for (int k = 0; k < 3; ++k) {
