@@ -17,6 +17,8 @@ extern char** environ;
 namespace nura::game_test {
 namespace {
 
+int s_count = 0;  // children started, for their output files
+
 double Now() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -31,8 +33,8 @@ void Pause() {
 }  // namespace
 
 ChildProgram::ChildProgram(const std::string& program, const std::vector<std::string>& set,
-                           const std::vector<std::string>& unset, bool pipeToFd3)
-    : m_outputFile(std::filesystem::current_path() / "child-output.txt") {
+                           const std::vector<std::string>& unset, bool pipeToFd3, const std::vector<std::string>& args)
+    : m_outputFile(std::filesystem::current_path() / ("child-output-" + std::to_string(++s_count) + ".txt")) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     const std::string entry = *e;
@@ -47,7 +49,10 @@ ChildProgram::ChildProgram(const std::string& program, const std::vector<std::st
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   std::string path = program;
-  char* argv[] = {path.data(), nullptr};
+  std::vector<std::string> words = args;
+  std::vector<char*> argv = {path.data()};
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
 
   int fds[2] = {-1, -1};
   if (pipeToFd3 && pipe(fds) != 0) return;
@@ -64,7 +69,7 @@ ChildProgram::ChildProgram(const std::string& program, const std::vector<std::st
         close(fds[0]);
       }
     }
-    execve(path.c_str(), argv, envp.data());
+    execve(path.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(out);

@@ -12,13 +12,14 @@ namespace nura::game_test {
 
 class ChildProgram {
  public:
-  // Starts `program` in the working folder with the test's environment, less
-  // the names in `unset`, plus `set` ("NAME=value"). With `pipeToFd3`, the
-  // read end of a pipe becomes the child's descriptor 3 and the test keeps the
-  // write end.
+  // Starts `program` with `args` in the working folder with the test's
+  // environment, less the names in `unset`, plus `set` ("NAME=value"). With
+  // `pipeToFd3`, the read end of a pipe becomes the child's descriptor 3 and
+  // the test keeps the write end.
   ChildProgram(const std::string& program, const std::vector<std::string>& set,
-               const std::vector<std::string>& unset, bool pipeToFd3 = false);
-  // Kills a child still running.
+               const std::vector<std::string>& unset, bool pipeToFd3 = false,
+               const std::vector<std::string>& args = {});
+  // Kills a child still running (SIGKILL).
   ~ChildProgram();
   ChildProgram(const ChildProgram&) = delete;
   ChildProgram& operator=(const ChildProgram&) = delete;
