@@ -1,5 +1,6 @@
 #include "game/scoredata.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "game/gamemessage.h"
@@ -148,6 +149,12 @@ bool C_ScoreData::KeepDamagedFile(std::string* name, std::string* reason) const 
     *reason = SystemErrorText(GetLastError());
     return false;
   }
+  DWORD high = 0;
+  const DWORD size = from.GetSize(&high);
+  if (high != 0 || size > 0x7FFFFFFFu) {
+    *reason = "it is too large to be copied";
+    return false;
+  }
   C_File to;
   for (int n = 0;; ++n) {
     *name = n == 0 ? std::string(kDamagedName) : std::string(kDamagedName) + "." + std::to_string(n);
@@ -159,14 +166,14 @@ bool C_ScoreData::KeepDamagedFile(std::string* name, std::string* reason) const 
   }
   // Copied in blocks: the file may be of any size.
   std::vector<std::uint8_t> block(64 * 1024);
-  for (LONG at = 0;; at += static_cast<LONG>(from.GetReadCount())) {
-    if (!from.Read(block.data(), static_cast<DWORD>(block.size()), at) ||
-        (from.GetReadCount() > 0 && !WriteAll(to, block.data(), from.GetReadCount(), at))) {
+  for (DWORD at = 0; at < size; at += from.GetReadCount()) {
+    const DWORD n = std::min<DWORD>(size - at, static_cast<DWORD>(block.size()));
+    if (!from.Read(block.data(), n, static_cast<LONG>(at)) || from.GetReadCount() != n ||
+        !WriteAll(to, block.data(), n, static_cast<LONG>(at))) {
       *reason = SystemErrorText(GetLastError());
       to.Delete();  // no half copy is left to look like the kept file
       return false;
     }
-    if (from.GetReadCount() == 0 || at > 0x7FFFFFFF - static_cast<LONG>(block.size())) break;
   }
   return true;
 }
@@ -186,8 +193,8 @@ void C_ScoreData::ReportUnsaved(const std::string& reason) {
   g_ErrorLog.Report(Named(" could not be written: ") + reason);
   if (m_bUnsavedShown) return;
   m_bUnsavedShown = true;
-  ShowGameMessage("A record could not be saved.\n\n" + FullPath(kFileName) + " could not be written: " + reason +
-                  "\n\nThe game goes on. Records made from now on last only until it ends.");
+  ShowGameMessage("Records cannot be saved.\n\n" + FullPath(kFileName) + " could not be written: " + reason +
+                  "\n\nThe game goes on, but new records last only until it ends.");
 }
 
 void C_ScoreData::SetDefaults() {

@@ -53,6 +53,21 @@ class GameFailurePaths : public GameAppTest {
     EXPECT_TRUE(WaitForFile(m_Dir / "frame_000020.png", 120)) << child->Output();
     return child;
   }
+
+  // From the title: stages 1 and 2 (each starting in its goal) cleared in
+  // turn, each with a new record named "AB"; back at the title.
+  void ClearBothStagesWithNewRecords() {
+    for (int round = 0; round < 2; ++round) {
+      OpenMenu();
+      ChooseStage(0, round);
+      SkipToPlay();
+      Frame();
+      ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
+      HurryClear();
+      EnterName("AB");
+      Frames(30);
+    }
+  }
 };
 
 // The display connection closed at its other end (an X server that went
@@ -212,16 +227,7 @@ TEST_F(GameFailurePaths, AMissingEffectOrTuneIsNamedOnceAndPlayGoesOn) {
   SetDrawing(false);
   testing::internal::CaptureStderr();
   SkipLogo();
-  for (int round = 0; round < 2; ++round) {
-    OpenMenu();
-    ChooseStage(0, round);
-    SkipToPlay();
-    Frame();
-    ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
-    HurryClear();
-    EnterName("AB");
-    Frames(30);
-  }
+  ClearBothStagesWithNewRecords();
   const std::vector<std::string> lines = {"SE/cursor08.wav could not be opened: " + kNotFound,
                                           "Fjord.mp3 could not be opened: " + kNotFound};
   EXPECT_EQ(testing::internal::GetCapturedStderr(), lines[0] + "\n" + lines[1] + "\n");
@@ -245,25 +251,16 @@ TEST_F(GameFailurePaths, ARecordThatCannotBeSavedIsShownOnceAndSaidOnStderr) {
   SetDrawing(false);
   SkipLogo();
   testing::internal::CaptureStderr();
-  for (int round = 0; round < 2; ++round) {
-    OpenMenu();
-    ChooseStage(0, round);
-    SkipToPlay();
-    Frame();
-    ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
-    HurryClear();
-    EnterName("AB");
-    Frames(30);
-  }
+  ClearBothStagesWithNewRecords();
   const std::string line = "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.";
   EXPECT_EQ(testing::internal::GetCapturedStderr(), line + "\n" + line + "\n");
   EXPECT_EQ(ErrorLogTexts(), std::vector<std::string>(2, line));
   EXPECT_EQ(test::ReadFileBytes("score.dat"), before);
   const auto& records = platform::test::MessageBoxRecords();
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].text, "A record could not be saved.\n\n" + m_Dir.path() +
+  EXPECT_EQ(records[0].text, "Records cannot be saved.\n\n" + m_Dir.path() +
                                  "/score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.\n\n"
-                                 "The game goes on. Records made from now on last only until it ends.");
+                                 "The game goes on, but new records last only until it ends.");
 }
 
 // The tune comes round to its start within one mixer period: no stretch of
