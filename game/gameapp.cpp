@@ -42,12 +42,12 @@ C_GameApp::C_GameApp() {
 
 HRESULT C_GameApp::OneTimeInit() {
   std::vector<std::string> missing = m_GameSystem.GetPlayLogic()->GetFloorData().UnusableTables();
-  const std::size_t tables = missing.size();
-  for (const std::string& name : m_SceneManager.MissingPictures()) missing.push_back(name);
+  const std::vector<std::string> pictures = m_SceneManager.MissingPictures();
+  // Neither table and none of the pictures: the wrong folder, not a damaged one.
+  const bool nothingFound = missing.size() == 2 && pictures.size() == C_SceneManager::kEssentialPictures;
+  missing.insert(missing.end(), pictures.begin(), pictures.end());
   if (!missing.empty()) {
     m_bPlayable = false;
-    // Neither table and none of the pictures: the wrong folder, not a damaged one.
-    const bool nothingFound = tables == 2 && missing.size() == 5;
     ShowGameMessage(UnplayableText(missing, nothingFound));
     return E_FAIL;
   }

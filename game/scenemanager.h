@@ -1,6 +1,7 @@
 // Owns the six scenes and draws the one of the current game state.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ class C_SceneManager : public C_Scene {
 
   // The pictures without which the game cannot be played (the body, the floor
   // tile, the title) that did not load; asked once the device has loaded them.
+  static constexpr std::size_t kEssentialPictures = 3;
   std::vector<std::string> MissingPictures() const;
 
   C_PlayScene& GetPlayScene() { return m_PlayScene; }
