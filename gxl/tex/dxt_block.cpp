@@ -324,15 +324,37 @@ void PolishAlphaEndpoints(std::int32_t& low, std::int32_t& high, const float* al
 
 HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   auto* b = static_cast<std::uint8_t*>(block);
-  float alphas[16];
+  alignas(16) float alphas[16];
   float error[16] = {};
   float minimum = texels[0].a, maximum = texels[0].a;
-  for (int i = 0; i < 16; ++i) {
-    const float v = texels[i].a + error[i];
-    alphas[i] = static_cast<float>(Trunc(v * 255.0f + 0.5f)) * 0.003921569f;
-    if (diffuse) DiffuseInBlock(error, i, v - alphas[i]);
-    minimum = std::min(minimum, alphas[i]);
-    maximum = std::max(maximum, alphas[i]);
+  if (diffuse) {
+    for (int i = 0; i < 16; ++i) {
+      const float v = texels[i].a + error[i];
+      alphas[i] = static_cast<float>(Trunc(v * 255.0f + 0.5f)) * 0.003921569f;
+      DiffuseInBlock(error, i, v - alphas[i]);
+      minimum = std::min(minimum, alphas[i]);
+      maximum = std::max(maximum, alphas[i]);
+    }
+  } else {
+    // Four at a time, Trunc's limits and all (maxps takes the limit for a NaN).
+    const __m128 limit = _mm_set1_ps(1073741824.0f), low = _mm_set1_ps(-1073741824.0f);
+    __m128 mn = _mm_set1_ps(FLT_MAX), mx = _mm_set1_ps(-FLT_MAX);
+    for (int i = 0; i < 16; i += 4) {
+      const __m128 a = _mm_setr_ps(texels[i].a, texels[i + 1].a, texels[i + 2].a, texels[i + 3].a);
+      const __m128 v = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(a, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)), low), limit);
+      const __m128 q = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(v)), _mm_set1_ps(0.003921569f));
+      _mm_store_ps(alphas + i, q);
+      mn = _mm_min_ps(mn, q);
+      mx = _mm_max_ps(mx, q);
+    }
+    alignas(16) float lows[4], highs[4];
+    _mm_store_ps(lows, mn);
+    _mm_store_ps(highs, mx);
+    // In texel order from texel 0's own alpha, as the loop above takes them.
+    for (int k = 0; k < 4; ++k) {
+      minimum = std::min(minimum, lows[k]);
+      maximum = std::max(maximum, highs[k]);
+    }
   }
   EncodeColorBlock(b + 8, texels, DxtAlphaMode::Opaque, diffuse);
 
