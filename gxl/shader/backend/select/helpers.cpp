@@ -110,7 +110,9 @@ HRESULT FlattenAliasChains(ShaderProgram& p) {
     for (std::uint32_t steps = 0; steps < count; ++steps) {
       const IrValue* next = p.values[end];
       if (!next || next->alias == kNoIndex || next->alias == end || next->alias == i) break;
-      binding |= next->binding;
+      // A negated read of a negated value reads it plainly; the other
+      // modifiers only stack where one of the two reads has none.
+      binding = ((binding | next->binding) & ~kNegateBit) | ((binding ^ next->binding) & kNegateBit);
       end = next->alias;
     }
     v->binding = binding;

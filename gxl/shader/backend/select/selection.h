@@ -69,7 +69,7 @@ HRESULT FindGroupProducers(const ShaderProgram& p, std::uint32_t code, const IrI
 HRESULT CheckProducerFusion(ShaderProgram& p, std::uint32_t code, std::uint32_t position, std::uint32_t* out,
                             std::uint32_t factor, std::uint32_t count);
 // Every alias chain shortened to its end, the binding words met on the way
-// combined into the value's own. 0.
+// combined into the value's own (two negations cancel). 0.
 HRESULT FlattenAliasChains(ShaderProgram& p);
 // 1 when a texture instruction at a position in [first, last] reads `value`.
 std::uint32_t IsReadByTextureInstruction(const ShaderProgram& p, std::uint32_t value, std::uint32_t first,
