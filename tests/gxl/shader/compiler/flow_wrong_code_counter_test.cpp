@@ -41,7 +41,7 @@ struct Output {
 };
 
 // Runs one lane of compiled code and reads `out`; false with the reason.
-bool Run(const CompiledHlsl& c, const Uniforms& uniforms, const Inputs& inputs, Output out, Float4* value,
+bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const Inputs& inputs, Output out, Float4* value,
          std::string* error, const nura::shtok::Sampler& sampler = nullptr) {
   Interpreter interp;
   if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
@@ -91,7 +91,7 @@ void Check(const Program& p, const nura::shtok::Sampler& sampler = nullptr) {
       ASSERT_EQ(c.text.rfind("undecodable", 0), std::string::npos) << c.text;
       Float4 got;
       std::string error;
-      ASSERT_TRUE(Run(c, p.uniforms, p.inputs, p.output, &got, &error, sampler)) << error << "\n" << c.text;
+      ASSERT_TRUE(RunLane(c, p.uniforms, p.inputs, p.output, &got, &error, sampler)) << error << "\n" << c.text;
       for (int i = 0; i < 4; ++i)
         EXPECT_NEAR(got[i], p.expected[i], 1e-5 * (1 + std::fabs(p.expected[i]))) << "[" << i << "]\n" << c.text;
     }
@@ -241,6 +241,59 @@ TEST(GxlFlowWrongCode, PixelRelativeReadWithoutTheLoopRegisterIsRefused) {
       EXPECT_EQ(c.hr, E_FAIL) << profile << " " << flags << "\n" << c.text;
       EXPECT_TRUE(c.Logged("error X4511: relative addressing not allowed for pixel shaders")) << c.log;
       EXPECT_TRUE(c.code.empty());
+    }
+}
+
+// A loop of uniform length unrolled where the profile has no loops that
+// break stops at the iteration limit with X3511, not with an internal error
+// after building a thousand bodies; loops that their bodies end, or that an
+// array's end cuts short, still compile.
+TEST(GxlFlowWrongCode, UnrollingStopsAtItsLimit) {
+  const std::vector<const char*> profiles = {"ps_1_1", "ps_1_4", "ps_2_0", "ps_2_a", "ps_2_b",
+                                             "ps_2_sw", "vs_1_1", "vs_2_0"};
+  const char kLimit[] = "error X3511: loop does not appear to terminate in a timely manner (1024 iterations)";
+  struct Row {
+    const char* name;
+    const char* body;  // of a function with float4 r = t on entry, and uniforms n0, w and ua[8]
+    bool refused;
+    float x;  // else r.x afterwards, with t = (1, 1, 1, 1), n0 = 3, w = 1, ua[k].x = k + 1
+  } rows[] = {
+      {"nested sin", "for (int i = 0; i < n0; i++) for (int j = 0; j < 4; j++) for (int k = 0; k < 4; k++)\n"
+                     "  r = r * 0.5 + sin(r);", true, 0},
+      {"while on a uniform", "while (w > 0) r += 1;", true, 0},
+      {"through a function", "for (int i = 0; i < n0; i++) r = Grow(r);", true, 0},
+      {"the body moves the bound", "float m = n0; for (int i = 0; i < m; i++) { r += 1; m = 2; }", false, 3},
+      {"cut short by the array", "for (int i = 0; i < n0; i++) r += ua[i].x;", false, 7},
+  };
+  for (const Row& row : rows)
+    for (const char* profile : profiles) {
+      const bool vertex = profile[0] == 'v';
+      const std::string source = std::string("float n0, w; float4 ua[8];\n") +
+                                 "float4 Grow(float4 x) { return x * 0.5 + sin(x); }\n" +
+                                 (vertex ? "float4 Out(float4 r) { return float4(r.x, 0, 0, 1); }\n"
+                                           "float4 main(float4 t : POSITION) : POSITION { float4 r = t;\n"
+                                         : "float4 Out(float4 r) { return r; }\n"
+                                           "float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t;\n") +
+                                 row.body + "\n  return Out(r); }";
+      SCOPED_TRACE(std::string(row.name) + " " + profile);
+      const CompiledHlsl c = CompileHlsl(source, "main", profile, 0);
+      EXPECT_FALSE(c.Logged("internal error")) << c.log;
+      if (row.refused) {
+        EXPECT_EQ(c.hr, E_FAIL);
+        EXPECT_TRUE(c.Logged(kLimit)) << c.log;
+        continue;
+      }
+      if (!vertex) continue;  // the values: on the vertex profiles, whose inputs need no texture stage
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      std::vector<double> elements;
+      for (int k = 0; k < 8; ++k) elements.insert(elements.end(), {k + 1.0, 0, 0, 0});
+      Float4 got;
+      std::string error;
+      ASSERT_TRUE(RunLane(c, {{"n0", {3}}, {"w", {1}}, {"ua", elements}},
+                      {{In(nura::shtok::kUsagePosition), Float4(1, 1, 1, 1)}},
+                      {nura::shtok::kUsagePosition, 0}, &got, &error))
+          << error << "\n" << c.text;
+      EXPECT_NEAR(got[0], row.x, 1e-5) << c.text;
     }
 }
 
