@@ -83,7 +83,7 @@ bool CounterOffset(const ShaderProgram& p, std::uint32_t index, std::uint32_t co
   if ((def->Group() != kOpMultiply && def->Group() != kOpAdd) || def->argumentCount != 2 * n) return false;
   for (std::uint32_t side = 0; side < 2; ++side) {
     const std::uint32_t x = def->arguments[side * n + k], other = def->arguments[(1 - side) * n + k];
-    double literal;
+    double literal = 0;
     if (def->Group() == kOpMultiply ? !IsLiteral(p, x, 1.0) : !WholeLiteral(p, x, 0, 0xFFFF, &literal)) continue;
     std::uint32_t inner = 0;
     if (!CounterOffset(p, other, counter, &inner, depth + 1)) continue;
