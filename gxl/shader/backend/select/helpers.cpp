@@ -217,12 +217,21 @@ HRESULT ShaderTarget::LoadAddressRegisters() {
     distinct[loads++] = v->relativeIndex;
   }
   if (loads == 0) return S_FALSE;
+  // Components holding an address loaded before this instruction and read
+  // at or after it are not free: a load into one would overwrite it.
+  const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    const IrValue* v = Value(i);
+    if (v && v->bank == bank && v->reg == 0 && v->component < 4 && v->definingPosition != kNoIndex &&
+        v->definingPosition < currentIndex && v->lastUse != kNoIndex && v->lastUse >= currentIndex)
+      taken[v->component] = true;
+  }
+  if (loads > static_cast<std::uint32_t>(std::count(taken, taken + 4, false))) return E_FAIL;
   for (std::uint32_t d = 0; d < loads; ++d) {
     if (loads == 1) component[d] = 3;
     while (taken[component[d]]) component[d] = (component[d] + 1) % 4;
     taken[component[d]] = true;
   }
-  const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
   const IrValue* guard = inst->resultCount ? Value(inst->results[0]) : nullptr;
   std::uint32_t address[4];
   for (std::uint32_t d = 0; d < loads; ++d) {

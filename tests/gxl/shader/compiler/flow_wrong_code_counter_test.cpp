@@ -297,4 +297,21 @@ TEST(GxlFlowWrongCode, UnrollingStopsAtItsLimit) {
     }
 }
 
+
+// Two relative reads in one expression, each through its own index: the
+// second index is loaded into another component of a0 than the first, which
+// is still to be read. v3 = ((1, 2), (3, 4), (5, 6)), v1 = 1, v6 = 0: 5.
+TEST(GxlFlowWrongCode, TwoIndexesTakeTwoAddressComponents) {
+  Check({"v3[1 + v1][v6]",
+         "row_major float3x2 v3; int v1; int v6;\n"
+         "void main(float4 p : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+         "  opos = p; otc = ((v3)[(1 + v1)])[v6]; }",
+         kVertex2Up,
+         kBoth,
+         {{"v3", {1, 2, 3, 4, 5, 6}}, {"v1", {1}}, {"v6", {0}}},
+         {},
+         {nura::shtok::kUsageTexCoord, 0},
+         Float4(5, 5, 5, 5)});
+}
+
 }  // namespace
