@@ -328,6 +328,12 @@ class ShaderProgram : public ProgramLists {
   HRESULT (*secondPhaseMergeHook)(ShaderProgram&, HRESULT status) = nullptr;
   // Runs of the second phase's instruction-merging loop (at most 256).
   std::uint32_t secondPhaseMergeRuns = 0;
+  // Test switch: the searches that re-measure the program after each step
+  // (instruction pairing, the scheduler's improvement, texture hoisting,
+  // the ps_1_4 partition search, selection's def-use upkeep) take their
+  // plain full re-measurement instead of the incremental one. Both must
+  // give the same code; tests compare them. A preshader inherits it.
+  bool referenceSearches = false;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};
