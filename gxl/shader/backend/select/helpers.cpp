@@ -101,6 +101,12 @@ HRESULT CheckProducerFusion(ShaderProgram& p, std::uint32_t code, std::uint32_t 
   return S_OK;
 }
 
+std::uint32_t CombineAliasBindings(std::uint32_t outer, std::uint32_t inner) {
+  // A negated read of a negated value reads it plainly; the other modifiers
+  // only stack where one of the two reads has none.
+  return ((outer | inner) & ~kNegateBit) | ((outer ^ inner) & kNegateBit);
+}
+
 HRESULT FlattenAliasChains(ShaderProgram& p) {
   const std::uint32_t count = p.values.Count();
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -110,9 +116,7 @@ HRESULT FlattenAliasChains(ShaderProgram& p) {
     for (std::uint32_t steps = 0; steps < count; ++steps) {
       const IrValue* next = p.values[end];
       if (!next || next->alias == kNoIndex || next->alias == end || next->alias == i) break;
-      // A negated read of a negated value reads it plainly; the other
-      // modifiers only stack where one of the two reads has none.
-      binding = ((binding | next->binding) & ~kNegateBit) | ((binding ^ next->binding) & kNegateBit);
+      binding = CombineAliasBindings(binding, next->binding);
       end = next->alias;
     }
     v->binding = binding;
