@@ -182,7 +182,9 @@ TEST(GxlFlowWrongCode, FifteenTapAccumulation) {
     const double du = 0.01 * i - 0.07, dv = 0.5 - 0.03 * i, weight = 1.0 / (i + 1);
     offsets.insert(offsets.end(), {du, dv});
     weights.push_back(weight);
-    const double u = static_cast<double>(0.3f) + static_cast<float>(du), v = static_cast<double>(0.6f) + static_cast<float>(dv);
+    // The shader adds the float uniforms to the float coordinates.
+    const double u = static_cast<double>(0.3f) + static_cast<float>(du);
+    const double v = static_cast<double>(0.6f) + static_cast<float>(dv);
     const double texel[4] = {u, v, u + v, u * v};
     for (int k = 0; k < 4; ++k) want[k] += weight * texel[k];
   }
