@@ -391,6 +391,14 @@ struct ShaderCompiler::ConditionPass {
   bool Clean() const { return c.errorFlag == errors && !c.outOfBounds && !c.returned && !c.discarded; }
 };
 
+HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
+  // Inside a flow-control loop's attempt the failure only ends the attempt:
+  // the enclosing loop is then unrolled, and this one tried again there.
+  if (loopDepth == 0)
+    GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
+  return E_FAIL;
+}
+
 bool ShaderCompiler::RunsToUnrollLimit(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
                                        std::uint32_t from, const std::uint32_t* map, std::uint32_t accumulated) {
   ConditionPass pass(*this);
@@ -497,10 +505,8 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   for (std::uint32_t k = 0; k < kMaxUnrolledIterations && !ended; ++k) {
     // The iterations past the first are counted before more bodies are
     // built: a loop that would run into the limit stops here.
-    if (k == 1 && decided && RunsToUnrollLimit(node, condition, step, k, c.Data(), accumulated)) {
-      GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
-      return E_FAIL;
-    }
+    if (k == 1 && decided && RunsToUnrollLimit(node, condition, step, k, c.Data(), accumulated))
+      return RefuseEndlessLoop(node);
     const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount(), errors = errorFlag;
     savedA.Clear();
     savedRanges.Clear();
@@ -591,10 +597,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       break;
     }
     ++completed;
-    if (k + 1 == kMaxUnrolledIterations && !ended) {
-      GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
-      return E_FAIL;
-    }
+    if (k + 1 == kMaxUnrolledIterations && !ended) return RefuseEndlessLoop(node);
   }
 
   // The variables after the loop carry what every iteration could leave;

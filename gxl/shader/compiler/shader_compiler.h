@@ -439,6 +439,8 @@ class ShaderCompiler {
   // every pass and counts against no uniform. Leaves IR and map as found.
   bool LoopNeedsBreak(const ParseNode* condition, const ParseNode* step);
   struct ConditionPass;
+  // X3511 for an unrolling that reached its iteration limit; E_FAIL.
+  HRESULT RefuseEndlessLoop(const ParseNode* node);
   HRESULT EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                               const ParseNode* body, const PodArray<std::uint32_t>& carried, LoopState& state);
   // A move of `from` into the symbol's slot (the loops' counter).

@@ -300,6 +300,25 @@ TEST(GxlFlowWrongCode, UnrollingStopsAtItsLimit) {
 }
 
 
+// A loop of uniform length inside a loop that the profile cannot nest it in
+// (vs_2_a and vs_2_sw keep one loop level): while the outer loop is tried as
+// a loop, the inner one is unrolled and runs into the iteration limit; the
+// outer loop is then unrolled and the inner one kept as a loop. The compile
+// succeeds without the limit's message. n0 = 3, POSITION = 1: z = 1 + 2 n0.
+TEST(GxlFlowWrongCode, AbandonedLoopAttemptLeavesNoMessage) {
+  const Program p{"nested",
+                  "float n0; float4 main(float4 t : POSITION) : POSITION { float4 r = t;\n"
+                  "  for (int i = 0; i < 2; i++) for (int j = 0; j < n0; j++) r.z += t.x; return r; }",
+                  {"vs_2_a", "vs_2_sw", "vs_3_0"},
+                  kBoth,
+                  {{"n0", {3}}},
+                  {{In(nura::shtok::kUsagePosition), Float4(1, 1, 1, 1)}},
+                  {nura::shtok::kUsagePosition, 0},
+                  Float4(1, 1, 7, 1)};
+  Check(p);
+  for (const char* profile : p.profiles) EXPECT_EQ(CompileHlsl(p.source, "main", profile, 0).log, "") << profile;
+}
+
 // Two relative reads in one expression, each through its own index: the
 // second index is loaded into another component of a0 than the first, which
 // is still to be read. v3 = ((1, 2), (3, 4), (5, 6)), v1 = 1, v6 = 0: 5.
