@@ -129,18 +129,29 @@ bool InsideInnerCountedLoop(const ShaderProgram& p, const IrInstruction& inst, s
   return false;
 }
 
+// Whether `value` is read through the aL of a counted loop.
+bool ReadsLoopRegister(const ShaderProgram& p, const IrValue& value) {
+  const IrValue* index = value.relativeIndex != kNoIndex ? p.Value(value.relativeIndex) : nullptr;
+  const RegisterBank* bank = index ? p.BankOf(*index) : nullptr;
+  return bank && bank->type == kLoopCounterType;
+}
+
 // Relative reads through the counter between `from` and `to` read through
 // aL instead; whether any did. Nothing changes (S_FALSE) where one of them
-// lies inside an inner counted loop.
+// lies inside an inner counted loop, whose aL it would read, or where the
+// body reads an enclosing loop's aL, which this loop's would hide.
 HRESULT RedirectCounterReads(ShaderTarget& t, std::uint32_t from, std::uint32_t to, std::uint32_t counter,
                              std::uint32_t* aL, bool* any) {
   const std::uint32_t loop = t.Instruction(from)->results[0];
   for (std::uint32_t i = from; i <= to && i < t.instructions.Count(); ++i) {
     const IrInstruction* inst = t.Instruction(i);
-    if (!inst || inst->word < 0x100000 || !InsideInnerCountedLoop(t, *inst, loop)) continue;
-    for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
-      if (const IrValue* v = t.Value(inst->arguments[a]); v && ReadsCounter(t, v->relativeIndex, counter))
+    if (!inst || inst->word < 0x100000) continue;
+    const bool inner = InsideInnerCountedLoop(t, *inst, loop);
+    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
+      const IrValue* v = t.Value(inst->arguments[a]);
+      if (v && ((inner && ReadsCounter(t, v->relativeIndex, counter)) || (!inner && ReadsLoopRegister(t, *v))))
         return S_FALSE;
+    }
   }
   for (std::uint32_t i = from; i <= to && i < t.instructions.Count(); ++i) {
     const IrInstruction* inst = t.Instruction(i);

@@ -319,6 +319,42 @@ TEST(GxlFlowWrongCode, AbandonedLoopAttemptLeavesNoMessage) {
   for (const char* profile : p.profiles) EXPECT_EQ(CompileHlsl(p.source, "main", profile, 0).log, "") << profile;
 }
 
+// A loop over aL (its count an int in an integer register) around a loop
+// over a uniform float: the inner loop keeps the outer's aL for ua[i] and
+// reads ub[j] through a0. n = 3, m = 2, ua[k].x = k + 1, ub[k].x = 1,
+// POSITION = 1: x = 1 + 3 (1 + 2 + 3) = 19.
+TEST(GxlFlowWrongCode, InnerLoopKeepsTheOuterLoopRegister) {
+  const char source[] =
+      "int n : register(i0); float m; float4 ua[8]; float4 ub[8];\n"
+      "float4 main(float4 p : POSITION) : POSITION { float4 r = p;\n"
+      "  for (int i = 0; i < n; i++) { r += ua[i]; for (int j = 0; j < m; j++) r += ua[i] * ub[j]; }\n"
+      "  return r; }";
+  std::vector<double> ua, ub;
+  for (int k = 0; k < 8; ++k) {
+    ua.insert(ua.end(), {k + 1.0, 0, 0, 0});
+    ub.insert(ub.end(), {1, 0, 0, 0});
+  }
+  // Optimised only: without, the int is read as a float and needs a c register.
+  for (const char* profile : {"vs_3_0", "vs_3_sw"}) {
+    SCOPED_TRACE(profile);
+    const CompiledHlsl c = CompileHlsl(source, "main", profile, 0);
+    ASSERT_EQ(c.hr, S_OK) << c.log;
+    Interpreter interp;
+    std::string error;
+    ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+    ASSERT_TRUE(shadertest::PlaceConstants(c.table.Get(), {{"m", {2}}, {"ua", ua}, {"ub", ub}}, interp, &error));
+    c.Set(interp, "n", Float4(3, 0, 1, 0));
+    Lane lane;
+    for (const Declaration& d : interp.Declarations())
+      if (Float4* slot = !d.output && d.usage >= 0 ? nura::shtok::DeclaredSlot(lane, d) : nullptr)
+        *slot = Float4(1, 1, 1, 1);
+    ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error << "\n" << c.text;
+    const Declaration* out = interp.FindDeclaration(nura::shtok::kUsagePosition, 0, true);
+    ASSERT_NE(out, nullptr);
+    EXPECT_NEAR(lane.o[out->number][0], 19, 1e-4) << c.text;
+  }
+}
+
 // Two relative reads in one expression, each through its own index: the
 // second index is loaded into another component of a0 than the first, which
 // is still to be read. v3 = ((1, 2), (3, 4), (5, 6)), v1 = 1, v6 = 0: 5.
@@ -334,5 +370,8 @@ TEST(GxlFlowWrongCode, TwoIndexesTakeTwoAddressComponents) {
          {nura::shtok::kUsageTexCoord, 0},
          Float4(5, 5, 5, 5)});
 }
+
+
+
 
 }  // namespace
