@@ -113,6 +113,13 @@ void BoundingBox(Rgb& lo, Rgb& hi, const Rgb* colours) {
   }
 }
 
+// A four-colour block of one endpoint: colour0 = colour1 and indices 0.
+void StoreOneColour(std::uint8_t* b, std::uint16_t colour) {
+  Store16(b, colour);
+  Store16(b + 2, colour);
+  Store32(b + 4, 0);
+}
+
 // --- The encoder without diffusion, four texels a register -----------------
 
 __m128 Min4(__m128 v) {
@@ -197,9 +204,7 @@ void EncodePolished(std::uint8_t* b, const BlockPlanes& t, std::uint32_t counted
   for (int i = 0; i < 16; ++i) exact.w[i] = (countedBits >> i) & 1 ? 1.0f : 0.0f;
   PolishColorEndpoints(a, z, exact, count);
   if (count == 4 && a == z) {
-    Store16(b, a);
-    Store16(b + 2, a);
-    Store32(b + 4, 0);
+    StoreOneColour(b, a);
     return;
   }
 
@@ -330,9 +335,7 @@ void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool
     PolishColorEndpoints(a, z, t, count);
   }
   if (count == 4 && a == z) {
-    Store16(b, a);
-    Store16(b + 2, a);
-    Store32(b + 4, 0);
+    StoreOneColour(b, a);
     return;
   }
 
