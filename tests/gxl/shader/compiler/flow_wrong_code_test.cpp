@@ -1,0 +1,201 @@
+// Loops and branches that once compiled to code giving other values than the
+// program's, or to code the profile cannot hold. Each program is compiled
+// for the profiles named, validated by the platform during the compile, run
+// in the token kit's interpreter and compared with its value worked out from
+// the HLSL by hand (or evaluated here, written as the program reads).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "place_constants.h"
+#include "tests/gxl/shader/compiled_hlsl.h"
+#include "tests/support/shader/interp.h"
+
+namespace {
+
+using nura::shtok::Float4;
+using nura::shtok::Interpreter;
+using nura::shtok::Lane;
+using shadertest::CompiledHlsl;
+using shadertest::Uniforms;
+
+constexpr DWORD kOptimised = 0, kNoOptimisation = 0x4;
+
+// An input the lane receives, by declared usage and index.
+struct Input {
+  int usage;
+  int index;
+  Float4 value;
+};
+
+// One run of a program: its uniforms and inputs, and the value it leaves in
+// TEXCOORD0 (vertex) or COLOR0 (pixel).
+struct Setting {
+  Uniforms uniforms;
+  std::vector<Input> inputs;
+  Float4 want;
+};
+
+constexpr int kPosition = nura::shtok::kUsagePosition, kTexCoord = nura::shtok::kUsageTexCoord,
+              kColor = nura::shtok::kUsageColor;
+
+Float4 Splat(float x) { return Float4(x, x, x, x); }
+
+// The value of TEXCOORD0 or COLOR0 after one lane ran the compiled code.
+::testing::AssertionResult Execute(const CompiledHlsl& c, const Setting& run, Float4* out) {
+  Interpreter interp;
+  std::string error;
+  if (!interp.Load(c.code.data(), c.code.size(), &error)) return ::testing::AssertionFailure() << "load: " << error;
+  if (!shadertest::PlaceConstants(c.table.Get(), run.uniforms, interp, &error))
+    return ::testing::AssertionFailure() << error;
+  Lane lane;
+  for (const Input& in : run.inputs) {
+    const nura::shtok::Declaration* d = interp.FindDeclaration(in.usage, in.index);
+    if (Float4* slot = d ? nura::shtok::DeclaredSlot(lane, *d) : nullptr) *slot = in.value;
+  }
+  if (!interp.Run(&lane, 1, &error)) return ::testing::AssertionFailure() << "run: " << error;
+  const bool vertex = (c.code[0] >> 16) == 0xFFFE;
+  if (!vertex) {
+    *out = lane.oC[0];
+  } else if ((c.code[0] & 0xFFFF) >= 0x300) {
+    const nura::shtok::Declaration* d = interp.FindDeclaration(kTexCoord, 0, true);
+    if (!d) return ::testing::AssertionFailure() << "no TEXCOORD0 output declared";
+    *out = lane.o[d->number];
+  } else {
+    *out = lane.o[0];
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// Compiles `source` for one profile and checks every run's value.
+void CheckProfile(const std::string& source, const char* profile, DWORD flags, const std::vector<Setting>& runs) {
+  SCOPED_TRACE(std::string(profile) + (flags & kNoOptimisation ? " noopt" : ""));
+  const CompiledHlsl c = shadertest::CompileHlsl(source, "main", profile, flags);
+  ASSERT_EQ(c.hr, S_OK) << c.log;
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    Float4 got;
+    ASSERT_TRUE(Execute(c, runs[r], &got)) << c.text;
+    for (int k = 0; k < 4; ++k)
+      EXPECT_NEAR(got[k], runs[r].want[k], 1e-4 * (1 + std::fabs(runs[r].want[k])))
+          << "run " << r << " component " << k << "\n"
+          << c.text;
+  }
+}
+
+void Check(const std::string& source, std::initializer_list<const char*> profiles,
+           std::initializer_list<DWORD> flagSets, const std::vector<Setting>& runs) {
+  for (const char* profile : profiles)
+    for (const DWORD flags : flagSets) CheckProfile(source, profile, flags, runs);
+}
+
+constexpr std::initializer_list<DWORD> kBoth = {kOptimised, kNoOptimisation};
+
+}  // namespace
+
+// A do-while whose exit test reads a uniform: the last pass's writes reach
+// the value after the loop (they were committed past the break, in registers
+// the exit test had reused).
+TEST(GxlFlowWrongCode, DoWhileKeepsTheLastPassesWrites) {
+  const std::string body =
+      "  float4 v = 0.5; float w = 0;\n"
+      "  do { v.xyz = 1; w += 1; } while (w < 2 && n0 < 0);\n";
+  const std::vector<Setting> runs = {{{{"n0", {1}}}, {}, Float4(1, 1, 1, 0.5f)},
+                                 {{{"n0", {-1}}}, {}, Float4(1, 1, 1, 0.5f)}};
+  Check("float n0;\nfloat4 main() : COLOR0 {\n" + body + "  return v; }\n",
+        {"ps_2_0", "ps_2_a", "ps_2_sw", "ps_3_0", "ps_3_sw"}, kBoth, runs);
+  Check("float n0;\nvoid main(out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n" + body +
+            "  opos = 0.5; otc = v; }\n",
+        {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+}
+
+// A counted loop nested in a do-while, unoptimised: the second outer pass's
+// values leave the loop, not the first's.
+TEST(GxlFlowWrongCode, NestedLoopInDoWhileLeavesTheLastPass) {
+  const char source[] =
+      "float4 main(float4 t : TEXCOORD0) : COLOR0 {\n"
+      "  float2 v = 0.5; float w = 0;\n"
+      "  do {\n"
+      "    for (int i = 0; i < 2; i++) { v = log2(abs(t.yw) + 0.5); v = t.xz - i; }\n"
+      "    t = 0.5; w += 1;\n"
+      "  } while (w < 2);\n"
+      "  return v.yxxx; }\n";
+  Check(source, {"ps_2_0", "ps_2_sw", "ps_3_0", "ps_3_sw"}, kBoth,
+        {{{}, {{kTexCoord, 0, Float4(-0.56f, -1.49f, -1.01f, -0.93f)}}, Splat(-0.5f)}});
+}
+
+// A loop bounded by a uniform: the values it starts from, its counter among
+// them, are set once before the loop, not on every pass.
+TEST(GxlFlowWrongCode, LoopEntryCopiesStayOutsideTheLoop) {
+  const char source[] =
+      "float n0;\n"
+      "void main(float4 a : TEXCOORD1, float4 b : TEXCOORD2, float4 p : POSITION, float4 c : TEXCOORD3,\n"
+      "          out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+      "  for (int i = 0; i < n0; i++) {\n"
+      "    if (abs(a.y) < c.y + b.w) p.z = 0.5 * c.z;\n"
+      "    if (c.y != -0.94) b.w += 0.5;\n"
+      "    if (0.5 <= (n0 > -1 ? c.y : i * 0.5)) a *= float4(0.84, 0.99, -1.0, -2.65) / c.z;\n"
+      "    c.zy = 1;\n"
+      "  }\n"
+      "  opos = 0.5; otc = p + a; }\n";
+  const std::vector<Input> inputs = {
+      {kTexCoord, 1, Splat(1)}, {kTexCoord, 2, Splat(0)}, {kPosition, 0, Splat(0)}, {kTexCoord, 3, Splat(1)}};
+  Check(source, {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth,
+        {{{{"n0", {2}}}, inputs, Float4(0.7056f, 0.9801f, 1.5f, 7.0225f)},
+         {{{"n0", {0}}}, inputs, Float4(1, 1, 1, 1)},
+         {{{"n0", {1}}}, inputs, Float4(0.84f, 0.99f, -1, -2.65f)}});
+}
+
+// An if/else whose else holds two nested one-pass loops: the output the
+// if/else computes is written (the final move to it was dropped, and the
+// validator took a vertex shader that wrote no TEXCOORD0).
+TEST(GxlFlowWrongCode, ElseWithNestedLoopsWritesTheOutput) {
+  const char source[] =
+      "void main(float4 c : COLOR0, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+      "  float4 v = 1;\n"
+      "  if (!(0.5 > c.x)) { } else for (int i = 0; i < 1; i++) for (int j = 0; j < 1; j += 2) v = 0.5;\n"
+      "  opos = 0.5; otc = v; }\n";
+  Check(source, {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth,
+        {{{}, {{kColor, 0, Splat(0.25f)}}, Splat(0.5f)}, {{}, {{kColor, 0, Splat(0.75f)}}, Splat(1)}});
+}
+
+// A do-while around a loop that never runs, both exits reading values the
+// loop carries: the blocks' predicates agree (X4832 "if block with non
+// matching predicates").
+TEST(GxlFlowWrongCode, DoWhileAroundAnEmptyLoopCompiles) {
+  const char source[] =
+      "void main(float4 p : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+      "  float w = 0;\n"
+      "  do { for (int i = 0; i <= 0 && w > w; i++) p.y += 0.5; w += 1; } while (w < 2 && 0.5 > p.y);\n"
+      "  opos = 0.5; otc = p; }\n";
+  const Float4 p(0.25f, -0.5f, 2, 3);
+  Check(source, {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth,
+        {{{}, {{kPosition, 0, p}}, p}});
+}
+
+// A loop that may run once, then an if/else whose then side adds to x and
+// runs a do-while and whose else side writes another variable: the output
+// is written once per component (X5012 on vs_2_a and vs_2_sw).
+TEST(GxlFlowWrongCode, IfElseAfterLoopWritesEachComponentOnce) {
+  const char source[] =
+      "float4 u1; float4 ua[4];\n"
+      "void main(float4 p : POSITION, float4 c : COLOR0, float4 t : TEXCOORD1,\n"
+      "          out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+      "  for (int i = 0; i <= 0 && 0.5 <= u1.z; i++) p = 0.5;\n"
+      "  if (0.5 < ua[1].x) { p.x += 0.5; float w = 0; do { w += 1; } while (w < 3); }\n"
+      "  else t = (0.5 > c.y) ? 1.0 : 0.0;\n"
+      "  opos = 0.5; otc = p; }\n";
+  const Float4 p(0.25f, -0.5f, 2, 3);
+  const std::vector<Input> inputs = {{kPosition, 0, p}, {kColor, 0, Splat(0.25f)}, {kTexCoord, 1, Splat(7)}};
+  std::vector<Setting> runs;
+  for (const double z : {0.0, 1.0})
+    for (const double x : {0.0, 1.0}) {
+      Float4 want = z >= 0.5 ? Splat(0.5f) : p;
+      if (x > 0.5) want[0] += 0.5f;
+      runs.push_back({{{"u1", {0, 0, z, 0}}, {"ua", {0, 0, 0, 0, x, 0, 0, 0}}}, inputs, want});
+    }
+  Check(source, {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+}
