@@ -22,6 +22,7 @@ constexpr std::uint32_t kIfCompare = 0x739;    // 0x739-0x73C: ge, lt, ne, eq
 constexpr std::uint32_t kElseCompare = 0x73D;  // 0x73D-0x740
 constexpr std::uint32_t kIfNotEqual = 0x73B;
 constexpr std::uint32_t kLoop = 0x741, kRep = 0x742;
+constexpr std::uint32_t kBreak = 0x743;  // unconditional, inside an if
 constexpr std::uint32_t kBreakNotEqual = 0x744, kBreakEqual = 0x745, kBreakLess = 0x746, kBreakGreaterEqual = 0x747;
 constexpr std::uint32_t kEndLoop = 0x74A, kEndRep = 0x74B;
 
