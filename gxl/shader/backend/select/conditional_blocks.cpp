@@ -104,7 +104,9 @@ HRESULT CollectSelect(ShaderTarget& t, const IrInstruction& select, std::uint32_
       delete move;
       return E_OUTOFMEMORY;
     }
-    t.Value(copy)->bank = temporaries;
+    // An output the select writes is written on each side itself: the
+    // endif emits nothing that could carry a temporary into it.
+    if (!(BankTypeOf(t, copy) & kBankOutput)) t.Value(copy)->bank = temporaries;
     t.Value(copy)->CopyVariableFields(t.Value(select.results[i]));
     move->arguments[i] = group[i];
     move->results[i] = copy;
