@@ -23,7 +23,7 @@ using nura::shtok::Lane;
 using shadertest::CompiledHlsl;
 using shadertest::Uniforms;
 
-constexpr DWORD kOptimised = 0, kNoOptimisation = 0x4;
+constexpr DWORD kOptimised = 0, kNoOptimisation = 0x4, kPreferFlowControl = 0x400;
 
 // An input the lane receives, by declared usage and index.
 struct Input {
@@ -198,4 +198,20 @@ TEST(GxlFlowWrongCode, IfElseAfterLoopWritesEachComponentOnce) {
       runs.push_back({{{"u1", {0, 0, z, 0}}, {"ua", {0, 0, 0, 0, x, 0, 0, 0}}}, inputs, want});
     }
   Check(source, {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+}
+
+// Both sides of an if/else write .yzw of a texture coordinate output whose x
+// is written outside the block, before or after it: before vs_3_0 such an
+// output takes only .x, .xy, .xyz or .xyzw writes (X5012).
+TEST(GxlFlowWrongCode, IfElseWritingYzwBesideX) {
+  const std::string inputs =
+      "void main(float4 p : POSITION, float4 c : COLOR0, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n";
+  const std::string block = "  if (c.x > 0.5) otc.yzw = p.xyz * 2; else otc.yzw = p.zyx + c.yzw;\n";
+  const std::string x = "  otc.x = p.w * 3;\n";
+  const Float4 p(1, 2, 3, 4);
+  const std::vector<Setting> runs = {{{}, {{kPosition, 0, p}, {kColor, 0, Float4(0.75f, 1, 1, 1)}}, Float4(12, 2, 4, 6)},
+                                     {{}, {{kPosition, 0, p}, {kColor, 0, Float4(0.25f, 1, 2, 3)}}, Float4(12, 4, 4, 4)}};
+  for (const std::string& source : {inputs + x + block + "  opos = p; }\n", inputs + block + x + "  opos = p; }\n"})
+    Check(source, {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"},
+          {kOptimised, kNoOptimisation, kPreferFlowControl}, runs);
 }
