@@ -79,6 +79,13 @@ bool SameResultRegister(const ShaderTarget& t, std::uint32_t a, std::uint32_t b)
          va->relativeIndex == vb->relativeIndex && va->binding == vb->binding;
 }
 
+bool SameRegister(const ShaderTarget& t, std::uint32_t a, std::uint32_t b) {
+  const IrValue* va = t.Value(a);
+  const IrValue* vb = t.Value(b);
+  return va && vb && va->bank == vb->bank && va->reg == vb->reg && va->component == vb->component &&
+         va->relativeIndex == vb->relativeIndex;
+}
+
 // One side of a predicated select: its values, or moves of them into
 // temporaries standing where the select's results go.
 HRESULT CollectSelect(ShaderTarget& t, const IrInstruction& select, std::uint32_t sense, BlockCollection& side) {
@@ -143,6 +150,10 @@ HRESULT WalkCondition(ShaderTarget& t, const ConditionalWalk& walk, std::uint32_
     if (then.values.size() != otherwise.values.size() || then.results != otherwise.results)
       return Fail(t, start, msg::kEndifMismatch);
     const auto n = static_cast<std::uint32_t>(then.values.size());
+    // The endif emits nothing: each side leaves its values where the results are.
+    for (std::uint32_t k = 0; k < n; ++k)
+      if (!SameRegister(t, then.values[k], then.results[k]) || !SameRegister(t, otherwise.values[k], then.results[k]))
+        return Fail(t, start, msg::kEndifMismatch);
     IrInstruction* end = NewInstruction(IrWord(flow::kEndIf, n), 2 * n, n);
     if (!end) return E_OUTOFMEMORY;
     end->CopySourcePosition(&start);
