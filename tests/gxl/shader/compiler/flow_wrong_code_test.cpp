@@ -215,3 +215,20 @@ TEST(GxlFlowWrongCode, IfElseWritingYzwBesideX) {
     Check(source, {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"},
           {kOptimised, kNoOptimisation, kPreferFlowControl}, runs);
 }
+
+// A do-while whose test the optimiser finds always false (x > x) runs its
+// body once: the break that is always taken leaves the loop after one pass,
+// it is not dropped with the pass after it.
+TEST(GxlFlowWrongCode, AlwaysTakenBreakEndsTheLoopAfterOnePass) {
+  const std::string loop =
+      "  float4 v = t; float w = 0;\n"
+      "  do { v.x += 1; w += 1; } while (w < 3 && (u0.y > u0.y));\n";
+  const std::vector<Setting> runs = {
+      {{{"u0", {1, 1, 1, 1}}}, {{kTexCoord, 0, Float4(1, 2, 3, 4)}, {kPosition, 0, Float4(1, 2, 3, 4)}},
+       Float4(2, 2, 3, 4)}};
+  Check("float4 u0;\nfloat4 main(float4 t : TEXCOORD0) : COLOR0 {\n" + loop + "  return v; }\n",
+        {"ps_2_0", "ps_2_sw", "ps_3_0", "ps_3_sw"}, kBoth, runs);
+  Check("float4 u0;\nvoid main(float4 t : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n" +
+            loop + "  opos = t; otc = v; }\n",
+        {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+}
