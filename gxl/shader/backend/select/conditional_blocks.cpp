@@ -234,7 +234,7 @@ bool MovesOntoItself(const ShaderTarget& t, const IrInstruction& inst) {
 // when it is taken, guarded by its false sense) and the loop's tail, which
 // carries the merged values into the registers the loop's end reads. Both run
 // only where nothing runs once the break is taken; moves onto themselves are
-// left out. False when the exit holds what cannot be run there.
+// left out. False when the exit holds blocks of its own.
 bool ExitWork(const ShaderTarget& t, const ConditionalWalk& walk, std::uint32_t breakAt, std::uint32_t taken,
               std::vector<std::uint32_t>* work) {
   for (std::uint32_t pos = breakAt + 1; pos < walk.end; ++pos) {
@@ -255,7 +255,7 @@ bool ExitWork(const ShaderTarget& t, const ConditionalWalk& walk, std::uint32_t 
     } else {
       break;  // past the loop
     }
-    if (g != kOpMove && g != kOpLoopMerge && g != kOpNegate && g != kOpLoopEnd) return false;
+    if (IsSpecialOperation(inst->word) && g != kOpLoopMerge) return false;  // blocks of their own
     if (!MovesOntoItself(t, *inst)) work->push_back(pos);
   }
   return true;
