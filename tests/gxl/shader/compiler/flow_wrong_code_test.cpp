@@ -232,3 +232,33 @@ TEST(GxlFlowWrongCode, AlwaysTakenBreakEndsTheLoopAfterOnePass) {
             loop + "  opos = t; otc = v; }\n",
         {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
 }
+
+// A do-while and a loop holding a do-while, their values carried from pass
+// to pass: each pass reads the values the pass before left, though the
+// registers put a merge's results apart from the loop's entry (worked out by
+// hand: (1.37109375, 0.13770676 - 0.75, -1.75, -0.125)).
+TEST(GxlFlowWrongCode, LoopCarriedValuesReachTheNextPass) {
+  const std::string body =
+      "  float4 v0 = t.wyxz * t.zzxy;\n"
+      "  float4 v1 = v0.xywx;\n"
+      "  float4 v2 = max(u0.yzzw, 0.75);\n"
+      "  float w1 = 0;\n"
+      "  do {\n"
+      "    v0.xy *= v0.zy + 0.5;\n"
+      "    v0.yzw *= v2.xzx;\n"
+      "    w1 += 1;\n"
+      "  } while (w1 < 3 && max(v1.x, u0.w) <= 0.5);\n"
+      "  for (int i = 0; i < 1; i++) {\n"
+      "    float w2 = 0;\n"
+      "    do { v0.zw = t.zw; w2 += 1; } while (w2 < 3 && u0.w != i * u1.y);\n"
+      "  }\n";
+  const Float4 t(-1, 1, -1, -0.5f);
+  const std::vector<Setting> runs = {{{{"u0", {1.5, -0.5, 0.5, 0.5}}, {"u1", {1.5, 0.25, 0.5, -0.5}}},
+                                      {{kTexCoord, 0, t}, {kPosition, 0, t}},
+                                      Float4(1.37109375f, 0.13770676f - 0.75f, -1.75f, -0.125f)}};
+  Check("float4 u0, u1;\nfloat4 main(float4 t : TEXCOORD0) : COLOR0 {\n" + body + "  return v0 + v1 * v2.wzyx; }\n",
+        {"ps_2_sw", "ps_3_0", "ps_3_sw"}, kBoth, runs);
+  Check("float4 u0, u1;\nvoid main(float4 t : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n" +
+            body + "  opos = t; otc = v0 + v1 * v2.wzyx; }\n",
+        {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+}
