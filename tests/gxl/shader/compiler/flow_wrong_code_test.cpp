@@ -262,3 +262,35 @@ TEST(GxlFlowWrongCode, LoopCarriedValuesReachTheNextPass) {
             body + "  opos = t; otc = v0 + v1 * v2.wzyx; }\n",
         {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
 }
+
+// The differential's do-while reproducers (values worked out by hand): an
+// exit after some passes, a pass that runs once with its result written to
+// outputs in parts, a flag cleared in the last pass and read after the loop,
+// and a carried value whose register the exit test reused.
+TEST(GxlFlowWrongCode, KitDoWhileExitsKeepTheLastPass) {
+  const std::string vertex =
+      "void main(float4 p : POSITION, float b : TEXCOORD1, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+      "  pos = p;\n";
+  const std::initializer_list<const char*> profiles = {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
+  Check("float s;\n" + vertex +
+            "  float2 r = 0; float d = 0;\n"
+            "  do { d += 1; if (s > -3) { r += 1; } } while (s > 1.125 && d < 3);\n"
+            "  o0 = r.xyxy; }\n",
+        profiles, kBoth, {{{{"s", {2.4375}}}, {}, Splat(3)}, {{{"s", {0.5}}}, {}, Splat(1)}});
+  Check("float a;\n" + vertex +
+            "  float4 r = 0; bool k = true;\n"
+            "  do { if (a < b) { k = false; } else { r.z -= 0.5; } } while (k);\n"
+            "  r.w = k; o0 = r; }\n",
+        profiles, kBoth, {{{{"a", {-0.5625}}}, {{kTexCoord, 1, Splat(2.625f)}}, Splat(0)}});
+  Check("float v2;\n" + vertex +
+            "  int4 r = 0; float d0 = 0;\n"
+            "  do { d0 += 1; r -= 0; } while (((d0 < 5) && (v2 > 0.9375)));\n"
+            "  r.xy -= 0; o0.xyzw = (float4)r.xyzw; }\n",
+        profiles, kBoth, {{{{"v2", {-0.375}}}, {}, Splat(0)}, {{{"v2", {1}}}, {}, Splat(0)}});
+  Check("float v9;\nvoid main(out float4 o0 : COLOR0, out float4 o1 : COLOR1) {\n"
+        "  o0 = 0; o1 = 0; float4 r = 0; int d = 0;\n"
+        "  do { d += 1; r -= 1; } while (d < 4 && v9 >= 0.3125);\n"
+        "  o0.xy = r.xy; o1.x = r.z; o1.y = r.w; }\n",
+        {"ps_3_0", "ps_3_sw"}, kBoth,
+        {{{{"v9", {-1.5}}}, {}, Float4(-1, -1, 0, 0)}, {{{"v9", {1}}}, {}, Float4(-4, -4, 0, 0)}});
+}
