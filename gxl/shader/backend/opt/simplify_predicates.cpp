@@ -64,7 +64,9 @@ HRESULT PredicateSimplifier::ReplaceImpliedConditions() {
   const std::uint32_t bound = m_p.values.Count() + 1;
   for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
     IrInstruction* inst = m_p.instructions[position];
-    if (opt::IsEmpty(inst) || !inst->IsArithmetic()) continue;
+    // A merge's arguments are the moves that place its sides in their blocks.
+    if (opt::IsEmpty(inst) || !inst->IsArithmetic() || inst->Group() == kOpIfMerge || inst->Group() == kOpBreakMerge)
+      continue;
     const std::uint32_t w = inst->Width(), groups = w ? inst->argumentCount / w : 0;
     for (std::uint32_t k = 0; k < w && k < inst->resultCount; ++k) {
       const IrValue* r = m_p.values[inst->results[k]];

@@ -294,3 +294,42 @@ TEST(GxlFlowWrongCode, KitDoWhileExitsKeepTheLastPass) {
         {"ps_3_0", "ps_3_sw"}, kBoth,
         {{{{"v9", {-1.5}}}, {}, Float4(-1, -1, 0, 0)}, {{{"v9", {1}}}, {}, Float4(-4, -4, 0, 0)}});
 }
+
+// An if block that clears a loop's flag, unrolled inside an else inside a
+// loop: the moves that place each side of the flag's merge in its block stay
+// (a side replaced by the literal it moves left the merge outside every
+// block: X4832 "if block with non matching predicates").
+TEST(GxlFlowWrongCode, MergeSidesKeepTheirBlocks) {
+  const char source[] =
+      "float v4, v6; float4 v8[2]; int v9;\n"
+      "float4 main() : COLOR0 {\n"
+      "  float4 r = v8[0];\n"
+      "  bool k3 = true;\n"
+      "  for (int i3 = 0; i3 <= v6 && k3; i3++) {\n"
+      "    if (i3 < i3) {\n"
+      "    } else {\n"
+      "      bool k6 = true;\n"
+      "      for (int i6 = 0; i6 < 4 && k6; i6++) {\n"
+      "        if (r.w != v4) {\n"
+      "          float w8 = dot(((v4 / v8[1].x) * (int3(8, 3, -2) % v6)),\n"
+      "                         (exp(float2x3(3.75, -2.875, 3.125, 3.0, 3.4375, 1.0625)))[v9]);\n"
+      "          k6 = false;\n"
+      "          r.xyz = float3(-3.0, -3.9375, -1.8125);\n"
+      "          float4 w9 = 1;\n"
+      "        }\n"
+      "      }\n"
+      "    }\n"
+      "  }\n"
+      "  return r; }\n";
+  const Uniforms base = {{"v8", {1, 2, 3, 4, 0.5, 0, 0, 0}}, {"v9", {0}}};
+  auto with = [&](double v4, double v6) {
+    Uniforms u = base;
+    u["v4"] = {v4};
+    u["v6"] = {v6};
+    return u;
+  };
+  Check(source, {"ps_3_0", "ps_3_sw"}, kBoth,
+        {{with(2, 1), {}, Float4(-3, -3.9375f, -1.8125f, 4)},
+         {with(4, 1), {}, Float4(1, 2, 3, 4)},
+         {with(2, -1), {}, Float4(1, 2, 3, 4)}});
+}
