@@ -94,6 +94,18 @@ void Check(const std::string& source, std::initializer_list<const char*> profile
 
 constexpr std::initializer_list<DWORD> kBoth = {kOptimised, kNoOptimisation};
 
+// `body` in a pixel function of TEXCOORD0 and in a vertex function of
+// POSITION, both named t, whose value is `value`: for the pixel profiles
+// given and every vertex profile, optimised and not.
+void CheckStages(const std::string& globals, const std::string& body, const std::string& value,
+                 std::initializer_list<const char*> pixelProfiles, const std::vector<Setting>& runs) {
+  Check(globals + "float4 main(float4 t : TEXCOORD0) : COLOR0 {\n" + body + "  return " + value + "; }\n",
+        pixelProfiles, kBoth, runs);
+  Check(globals + "void main(float4 t : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n" + body +
+            "  opos = t; otc = " + value + "; }\n",
+        {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+}
+
 }  // namespace
 
 // A do-while whose exit test reads a uniform: the last pass's writes reach
@@ -105,11 +117,7 @@ TEST(GxlFlowWrongCode, DoWhileKeepsTheLastPassesWrites) {
       "  do { v.xyz = 1; w += 1; } while (w < 2 && n0 < 0);\n";
   const std::vector<Setting> runs = {{{{"n0", {1}}}, {}, Float4(1, 1, 1, 0.5f)},
                                  {{{"n0", {-1}}}, {}, Float4(1, 1, 1, 0.5f)}};
-  Check("float n0;\nfloat4 main() : COLOR0 {\n" + body + "  return v; }\n",
-        {"ps_2_0", "ps_2_a", "ps_2_sw", "ps_3_0", "ps_3_sw"}, kBoth, runs);
-  Check("float n0;\nvoid main(out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n" + body +
-            "  opos = 0.5; otc = v; }\n",
-        {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+  CheckStages("float n0;\n", body, "v", {"ps_2_0", "ps_2_a", "ps_2_sw", "ps_3_0", "ps_3_sw"}, runs);
 }
 
 // A counted loop nested in a do-while, unoptimised: the second outer pass's
@@ -226,11 +234,7 @@ TEST(GxlFlowWrongCode, AlwaysTakenBreakEndsTheLoopAfterOnePass) {
   const std::vector<Setting> runs = {
       {{{"u0", {1, 1, 1, 1}}}, {{kTexCoord, 0, Float4(1, 2, 3, 4)}, {kPosition, 0, Float4(1, 2, 3, 4)}},
        Float4(2, 2, 3, 4)}};
-  Check("float4 u0;\nfloat4 main(float4 t : TEXCOORD0) : COLOR0 {\n" + loop + "  return v; }\n",
-        {"ps_2_0", "ps_2_sw", "ps_3_0", "ps_3_sw"}, kBoth, runs);
-  Check("float4 u0;\nvoid main(float4 t : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n" +
-            loop + "  opos = t; otc = v; }\n",
-        {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+  CheckStages("float4 u0;\n", loop, "v", {"ps_2_0", "ps_2_sw", "ps_3_0", "ps_3_sw"}, runs);
 }
 
 // A do-while and a loop holding a do-while, their values carried from pass
@@ -256,11 +260,7 @@ TEST(GxlFlowWrongCode, LoopCarriedValuesReachTheNextPass) {
   const std::vector<Setting> runs = {{{{"u0", {1.5, -0.5, 0.5, 0.5}}, {"u1", {1.5, 0.25, 0.5, -0.5}}},
                                       {{kTexCoord, 0, t}, {kPosition, 0, t}},
                                       Float4(1.37109375f, 0.13770676f - 0.75f, -1.75f, -0.125f)}};
-  Check("float4 u0, u1;\nfloat4 main(float4 t : TEXCOORD0) : COLOR0 {\n" + body + "  return v0 + v1 * v2.wzyx; }\n",
-        {"ps_2_sw", "ps_3_0", "ps_3_sw"}, kBoth, runs);
-  Check("float4 u0, u1;\nvoid main(float4 t : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n" +
-            body + "  opos = t; otc = v0 + v1 * v2.wzyx; }\n",
-        {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, kBoth, runs);
+  CheckStages("float4 u0, u1;\n", body, "v0 + v1 * v2.wzyx", {"ps_2_sw", "ps_3_0", "ps_3_sw"}, runs);
 }
 
 // The differential's do-while reproducers (values worked out by hand): an
