@@ -47,6 +47,11 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t);
 // 0x209 of a counter from 0.0 by 1.0 (shader model 3): the reads of the
 // counter go through aL and the repeat becomes a loop.
 HRESULT RecognizeCountedLoopCounter(ShaderTarget& t);
+// Where a loop merge's result of the loop opened by `loop` lies apart from
+// the entry value the next pass reads: moves after the loop's last merge
+// into the entries, and back in front of the loop's end. 0 when moves went
+// in, 1 when none were needed, or a failure.
+HRESULT CarryLoopValuesIntoEntries(ShaderTarget& t, std::uint32_t loop);
 // Drops else blocks that only move values onto themselves; 0.
 HRESULT RemoveEmptyConditionalBlocks(ShaderTarget& t);
 // Removes boolean ifs nested in an if on the same condition (turning their
