@@ -47,14 +47,18 @@ void GeneralMasks(__m128 k, __m128* odd, __m128* sineFlip, __m128* cosineFlip) {
   *cosineFlip = _mm_load_ps(reinterpret_cast<const float*>(c));
 }
 
+// The helpers that take or return an __m64 are always inlined: the calling
+// convention passes it in an SSE2 register, which this file must not use (an
+// unoptimised clang build refuses the call otherwise).
+
 // Two __m64 as the low and high halves of a register, through memory.
-__m128 Join(__m64 lo, __m64 hi) {
+[[gnu::always_inline]] inline __m128 Join(__m64 lo, __m64 hi) {
   alignas(16) __m64 both[2] = {lo, hi};
   return _mm_load_ps(reinterpret_cast<const float*>(both));
 }
 
 // Four halves to four floats by the multiply rule, in MMX registers.
-__m128 FourHalves(__m64 h) {
+[[gnu::always_inline]] inline __m128 FourHalves(__m64 h) {
   const __m64 zero = _mm_setzero_si64();
   const __m64 e = _mm_and_si64(h, _mm_set1_pi16(0x7C00));
   const __m64 m = _mm_and_si64(h, _mm_set1_pi16(0x03FF));
@@ -69,7 +73,7 @@ __m128 FourHalves(__m64 h) {
   return _mm_mul_ps(_mm_cvtpi16_ps(M), Join(lo, hi));
 }
 
-__m64 LoadFourHalves(const Float16* in) {
+[[gnu::always_inline]] inline __m64 LoadFourHalves(const Float16* in) {
   std::int64_t bits;
   std::memcpy(&bits, in, sizeof bits);
   return _mm_cvtsi64_m64(bits);
