@@ -32,6 +32,7 @@
 #include "tests/support/shader/corpus_refs/corpus_refs.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -472,7 +473,7 @@ TEST(GxlSm3EndToEnd, PixelFunctionsAgreeWithVersion2) {
 // code that validates and runs, and gives the generator's values. The seeds
 // listed below still give other values (open faults, about one program in
 // twenty-five); any other seed that does fails.
-constexpr std::uint32_t kFlowSeeds = 500, kFlowBatches = 10;
+const std::uint32_t kFlowSeeds = nura::test::LongOrShare(500, 100), kFlowBatches = 10;
 const std::set<std::uint32_t> kVertexFlowOpen = {21,  126, 137, 210, 276, 297, 307, 309, 321, 324,
                                                  325, 330, 355, 357, 363, 380, 393, 420, 423};
 const std::set<std::uint32_t> kPixelFlowOpen = {89,  90,  111, 113, 125, 142, 167, 181, 190, 196, 224, 230,
