@@ -459,6 +459,20 @@ TEST(GameEndToEndProgram, WithoutADisplayItEndsAtOnceAndSaysWhy) {
   }
 }
 
+// A processor profile the platform does not know ends the game at its first
+// processor query with the names it knows, rather than running on the host's.
+TEST(GameEndToEndProgram, AnUnknownProcessorProfileEndsTheGameWithTheKnownNames) {
+  GameFolder dir;
+  std::string output;
+  const std::string cmd = "timeout 120 env PLATFORM_BACKEND=headless PLATFORM_CPU=pentium4 '" +
+                          std::string(NURA_GAME_PROGRAM) + "' 2>&1";
+  EXPECT_EQ(test::RunCommand(cmd, &output), 2) << output;
+  EXPECT_NE(output.find("platform: PLATFORM_CPU=pentium4 names no processor profile; the profiles are host, none, "
+                        "mmx, sse, sse2, k6-3dnow, athlon, athlon-xp, athlon64\n"),
+            std::string::npos)
+      << output;
+}
+
 // In a folder the game may not write, a record that cannot be saved is
 // reported on standard error, since the error log cannot be made there either,
 // and the game goes on with the record in memory.
