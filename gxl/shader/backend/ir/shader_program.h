@@ -158,6 +158,8 @@ class ShaderProgram : public ProgramLists {
   virtual HRESULT AllocateRegisters();
   // The target's port checks and clean-up after allocation; 1 in the base.
   virtual HRESULT FinishSelection();
+  // 1 where the instruction reads a swizzle the target has not; 0 in the base.
+  virtual std::uint32_t NeedsSwizzleFix(const IrInstruction& instruction);
   // The bank name, an underscore when it is not one letter, the register or
   // "?"; always terminated. Characters written.
   virtual std::uint32_t FormatValueName(std::uint32_t value, char* buffer, std::uint32_t size) const;
@@ -328,6 +330,12 @@ class ShaderProgram : public ProgramLists {
   HRESULT (*secondPhaseMergeHook)(ShaderProgram&, HRESULT status) = nullptr;
   // Runs of the second phase's instruction-merging loop (at most 256).
   std::uint32_t secondPhaseMergeRuns = 0;
+  // Test switch: the searches that re-measure the program after each step
+  // (instruction pairing, the scheduler's improvement, texture hoisting,
+  // the ps_1_4 partition search, selection's def-use upkeep) take their
+  // plain full re-measurement instead of the incremental one. Both must
+  // give the same code; tests compare them. A preshader inherits it.
+  bool referenceSearches = false;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};
