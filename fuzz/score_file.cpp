@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include "fuzz/fuzz_input.h"
@@ -15,6 +16,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
+  // Every input starts without the copies of damaged files earlier inputs
+  // left: they would pile up to the limit of kept copies, after which the game
+  // rightly saves nothing over a damaged file, and a finding would depend on
+  // the inputs before it.
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    if (entry.path().filename().string().rfind(C_ScoreData::kDamagedName, 0) == 0)
+      std::filesystem::remove(entry.path());
   // The first byte chooses the slot to record; the rest is the file.
   const std::int32_t slot = 1 + data[0] % 99;
   nura::fuzz::PutFile(C_ScoreData::kFileName, std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1));
