@@ -46,16 +46,15 @@ configure_release() {
     -DCMAKE_COMPILE_WARNING_AS_ERROR=ON $(launcher_args) "$@"
 }
 
-# Configures and builds the fuzz targets with clang into $1, as build type $2:
-# the libraries they link (with the fuzzer's coverage, ASan and UBSan) and the
+# Configures and builds the fuzz targets with clang in build-fuzz/: the
+# libraries they link (with the fuzzer's coverage, ASan and UBSan) and the
 # targets. Further arguments go to cmake.
+FUZZ_BUILD="$ROOT/build-fuzz"
 build_fuzz() {
-  local build="$1" type="$2"
-  shift 2
   # shellcheck disable=SC2046
-  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DNURA_FUZZ=ON -DNURA_TESTS=OFF $(launcher_args) "$@"
-  cmake --build "$build" -j "$(jobs)" --target fuzz
+  cmake --build "$FUZZ_BUILD" -j "$(jobs)" --target fuzz
 }
 
 # The fuzz targets: the names of fuzz/*.cpp.
