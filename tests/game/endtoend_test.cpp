@@ -460,10 +460,10 @@ TEST(GameEndToEndProgram, WithoutADisplayItEndsAtOnceAndSaysWhy) {
   }
 }
 
-// A processor profile the platform does not know ends the game at its first
-// processor query with the names it knows, rather than running on the host's.
-TEST(GameEndToEndProgram, AnUnknownProcessorProfileEndsTheGameWithTheKnownNames) {
-  GameFolder dir;
+// A processor profile the platform does not know ends the game (started in a
+// copy of its data) at its first processor query with the names it knows,
+// rather than running on the host's.
+TEST_F(GameEndToEnd, AnUnknownProcessorProfileEndsTheGameWithTheKnownNames) {
   std::string output;
   const std::string cmd = "timeout 120 env PLATFORM_BACKEND=headless PLATFORM_CPU=pentium4 '" +
                           std::string(NURA_GAME_PROGRAM) + "' 2>&1";
