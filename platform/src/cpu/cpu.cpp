@@ -2,6 +2,7 @@
 // profile; the platform's own code paths never depend on it.
 #include <cpuid.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +68,15 @@ struct CpuState {
   std::mutex mutex;
   std::optional<platform::cpu::Profile> forced;
   bool envRead = false;
+  // Whether a profile is forced, for readers that take no lock: -1 until
+  // PLATFORM_CPU has been read.
+  std::atomic<int> forcedFlag{-1};
+
+  // Under the mutex.
+  void Force(std::optional<platform::cpu::Profile> profile) {
+    forced = profile;
+    forcedFlag.store(forced ? 1 : 0, std::memory_order_relaxed);
+  }
 };
 
 CpuState& State() {
@@ -76,7 +86,7 @@ CpuState& State() {
 
 void ResetCpu() {
   std::lock_guard<std::mutex> lock(State().mutex);
-  State().forced.reset();
+  State().Force(std::nullopt);
   State().envRead = true;  // tests ignore PLATFORM_CPU and start on the host
 }
 
@@ -151,9 +161,23 @@ Profile EffectiveProfile() {
                    ProfileNames().c_str());
       std::_Exit(2);
     }
-    if (name && *name) s.forced = p;
+    s.Force(name && *name ? std::optional(p) : std::nullopt);
   }
   return s.forced ? *s.forced : HostProfile();
+}
+
+bool WideVectorsAvailable() {
+  static const bool host = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  if (!host) return false;
+  int forced = State().forcedFlag.load(std::memory_order_relaxed);
+  if (forced < 0) {
+    EffectiveProfile();
+    forced = State().forcedFlag.load(std::memory_order_relaxed);
+  }
+  return forced == 0;
 }
 
 int EffectiveFamily() {
@@ -226,12 +250,12 @@ bool ForceCpuProfile(const char* name) {
 void ForceCpuProfile(const cpu::Profile& profile) {
   std::lock_guard<std::mutex> lock(State().mutex);
   State().envRead = true;
-  State().forced = profile;
+  State().Force(profile);
 }
 
 void ClearCpuForce() {
   std::lock_guard<std::mutex> lock(State().mutex);
-  State().forced.reset();
+  State().Force(std::nullopt);
 }
 
 }  // namespace platform::test
