@@ -344,12 +344,16 @@ inline R<V> BilinearRow(R<V> t00, R<V> t10, R<V> t01, R<V> t11, R<V> S, R<V> fy)
 template <class V, std::uint8_t kMode>
 inline R<V> AddressV(R<V> x, R<V> limit) {
   if constexpr (kMode == kWrap) return V::And(x, limit);  // limit = size - 1
-  else return V::Min32(V::Max32(x, V::Zero()), limit);
+  else return V::ClampIndex(x, limit);
 }
 
+// Whether the vector sampler takes a level: those modes, and sizes and
+// pitches below 2^15, for which 16-bit arithmetic gives addressed indices and
+// row offsets exactly (a coordinate shifted down by 16 is a 16-bit value).
 inline bool VectorModes(const SampleParams& p) {
   auto ok = [](std::uint8_t mode, int size) { return mode == kClamp || (mode == kWrap && (size & (size - 1)) == 0); };
-  return ok(p.addrU, p.level.width) && ok(p.addrV, p.level.height);
+  const TexLevel& l = p.level;
+  return ok(p.addrU, l.width) && ok(p.addrV, l.height) && l.width < 32768 && l.height < 32768 && l.pitch < 32768;
 }
 
 // The samples at coordinate vectors S, T, through gathers.
@@ -363,13 +367,13 @@ inline R<V> Fetch(const TexLevel& l, R<V> S, R<V> T) {
     const R<V> half = V::Set32(0x8000);
     const R<V> x = AddressV<V, kU>(V::template Sar32<16>(V::Add32(S, half)), limU);
     const R<V> y = AddressV<V, kV>(V::template Sar32<16>(V::Add32(T, half)), limV);
-    return V::Or(V::Gather(l.texels, V::Add32(V::Mul32(y, pitch), x)), alphaOr);
+    return V::Or(V::Gather(l.texels, V::Add32(V::MulIndex(y, pitch), x)), alphaOr);
   } else {
     const R<V> one = V::Set32(1);
     const R<V> xi = V::template Sar32<16>(S), yi = V::template Sar32<16>(T);
     const R<V> x0 = AddressV<V, kU>(xi, limU), x1 = AddressV<V, kU>(V::Add32(xi, one), limU);
-    const R<V> r0 = V::Mul32(AddressV<V, kV>(yi, limV), pitch);
-    const R<V> r1 = V::Mul32(AddressV<V, kV>(V::Add32(yi, one), limV), pitch);
+    const R<V> r0 = V::MulIndex(AddressV<V, kV>(yi, limV), pitch);
+    const R<V> r1 = V::MulIndex(AddressV<V, kV>(V::Add32(yi, one), limV), pitch);
     R<V> t00, t10, t01, t11;
     if (V::AllZero(V::Xor(x1, V::Add32(x0, one)))) {
       // No lane's right-hand tap wraps or clamps: each pair of taps is one
