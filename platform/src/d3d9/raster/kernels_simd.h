@@ -381,6 +381,13 @@ inline R<V> Fetch(const TexLevel& l, R<V> S, R<V> T) {
       t01 = V::Gather(l.texels, V::Add32(r1, x0));
       t11 = V::Gather(l.texels, V::Add32(r1, x1));
     }
+    // Where each lane's four taps are one texel (flat areas), the blend is
+    // that texel: the weights sum to one. Four lanes often are (the plain
+    // inside of a turned sprite); eight seldom enough that the test costs
+    // more than it saves.
+    if constexpr (V::N == 4) {
+      if (V::AllZero(V::Or(V::Or(V::Xor(t00, t10), V::Xor(t00, t01)), V::Xor(t00, t11)))) return V::Or(t00, alphaOr);
+    }
     // The weights sum to one, so alpha read as 255 before the blend is 255 after it.
     return V::Or(Bilinear<V>(t00, t10, t01, t11, S, T), alphaOr);
   }
