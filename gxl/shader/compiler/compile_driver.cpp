@@ -117,6 +117,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
       return E_FAIL;  // the fragment compiler reports the fragment that failed
   }
   ShaderTarget* generator = made.get();
+  generator->referenceSearches = referenceSearches;
   target = std::move(made);
 
   if (!ReserveScratch(kScratchEntries)) return E_OUTOFMEMORY;  // the target stays until the next run

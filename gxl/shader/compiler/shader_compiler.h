@@ -330,6 +330,8 @@ class ShaderCompiler {
   const char* profile = nullptr;          // the profile compiled for, as named
   const ParseNode* tree = nullptr;        // the parsed program
   std::unique_ptr<ShaderProgram> target;  // the program being filled
+  // Handed to the target's program (ShaderProgram::referenceSearches); tests only.
+  bool referenceSearches = false;
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;

@@ -64,6 +64,7 @@ HRESULT ShaderProgram::InitFrom(const ShaderProgram& parent, std::uint32_t versi
   log = parent.log;
   versionToken = version;
   options = optionFlags;
+  referenceSearches = parent.referenceSearches;
   errorFlag = optimisedFlag = registerTableFlag = 0;
   std::copy(std::begin(parent.standardBanks), std::end(parent.standardBanks), standardBanks);
   return FinishSetup();
