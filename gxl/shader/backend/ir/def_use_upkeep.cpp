@@ -80,17 +80,6 @@ bool GrowStamps(PodArray<std::uint32_t>& stamps, std::uint32_t count) {
 // What a slot's record holds: pairs of a kind and an index.
 enum Kind : std::uint32_t { kMention, kUse, kRelative, kDefine };
 
-// The fields the use analysis sets, for the reference comparison.
-struct Fields {
-  std::uint32_t bank, reg, component, definingPosition, earliest, latest, firstUse, lastUse, useCount;
-  bool operator==(const Fields&) const = default;
-};
-
-Fields FieldsOf(const IrValue& v) {
-  return {v.bank,       v.reg,           v.component, v.definingPosition, v.earliestDefinition, v.latestDefinition,
-          v.firstUse,   v.lastUse,       v.useCount};
-}
-
 }  // namespace
 
 // --- Journals ---------------------------------------------------------------------------
@@ -157,11 +146,12 @@ void DefUseUpkeep::MarkSlot(std::uint32_t s) {
 
 bool DefUseUpkeep::AddValue(std::uint32_t v) {
   const IrValue* x = m_p.values[v];
-  ValueEntry e{kEmpty, kEmpty, kEmpty, kEmpty, kNoIndex, kNoIndex, kNoIndex, x != nullptr};
+  ValueEntry e{kEmpty, kEmpty, kEmpty, kEmpty, kNoIndex, kNoIndex, kNoIndex, x != nullptr, {}};
   if (x) {
     e.alias = x->alias;
     e.relativeIndex = x->relativeIndex;
     e.bank = x->bank;
+    e.set = FieldsOf(*x);
   }
   return m_values.Append(e);
 }
@@ -191,12 +181,14 @@ void DefUseUpkeep::Reread(std::uint32_t position) {
   const std::uint32_t valueCount = m_p.values.Count();
   m_scratch.Clear();
   bool dangling = false;
+  std::uint32_t mentions = 0;
   auto note = [this](Kind kind, std::uint32_t index) {
     if (!m_scratch.Append(kind) || !m_scratch.Append(index)) m_failed = true;
   };
   defuse::VisitInstruction(
       m_p, position,
       [&](std::uint32_t raw) {
+        ++mentions;
         if (raw >= valueCount)
           dangling = true;
         else
@@ -204,7 +196,10 @@ void DefUseUpkeep::Reread(std::uint32_t position) {
       },
       [&](std::uint32_t value) { note(kUse, value); }, [&](std::uint32_t bank) { note(kRelative, bank); },
       [&](std::uint32_t value) { note(kDefine, value); });
-  if (dangling && !m_dangling.Append(position)) m_failed = true;
+  // A read naming a value past the list, or a relative index chain long
+  // enough to be a cycle (the walk's bound is the value count), reads
+  // otherwise once values are added.
+  if ((dangling || mentions > valueCount) && !m_dangling.Append(position)) m_failed = true;
   Indexes& old = m_slots[position];
   const std::uint32_t size = static_cast<std::uint32_t>(m_scratch.Size());
   if (old.size == size && (size == 0 || std::memcmp(old.data, m_scratch.Data(), size * sizeof(std::uint32_t)) == 0))
@@ -237,6 +232,24 @@ void DefUseUpkeep::Reread(std::uint32_t position) {
 
 void DefUseUpkeep::Recompute(std::uint32_t v) {
   if (m_memberStamps[v] == m_round) return;
+  IrValue* single = m_p.values[v];
+  if (!single) return;
+  auto base = [this](std::uint32_t m, IrValue& x) {
+    const ValueEntry& e = m_values[m];
+    x.useCount = e.uses.size;
+    x.firstUse = e.uses.size ? e.uses.data[0] : kNoIndex;
+    x.lastUse = e.uses.size ? e.uses.data[e.uses.size - 1] : 0;
+    x.definingPosition = e.defs.size ? e.defs.data[e.defs.size - 1] : kNoIndex;
+    x.earliestDefinition = x.latestDefinition = kNoIndex;
+    defuse::WidenToRelativeWindow(m_p, x);
+  };
+  if (m_values[v].aliasedBy.size == 0 && (single->alias == v || !m_p.values[single->alias])) {
+    // Most values stand alone: the alias merge leaves them as they are.
+    m_memberStamps[v] = m_round;
+    base(v, *single);
+    m_values[v].set = FieldsOf(*single);
+    return;
+  }
   // The values joined to v by alias links, in index order: the full
   // rebuild's alias merge touches a value and its alias only.
   m_members.Clear();
@@ -259,21 +272,14 @@ void DefUseUpkeep::Recompute(std::uint32_t v) {
     for (std::uint32_t i = 0; i < by.size; ++i) join(by.data[i]);
   }
   std::sort(m_members.Data(), m_members.Data() + m_members.Size());
+  m_memberBanks.Clear();
   for (std::size_t k = 0; k < m_members.Size(); ++k) {
-    const std::uint32_t m = m_members[k];
-    IrValue* x = m_p.values[m];
-    if (!x) continue;
-    const ValueEntry& e = m_values[m];
-    x->useCount = e.uses.size;
-    x->firstUse = e.uses.size ? e.uses.data[0] : kNoIndex;
-    x->lastUse = e.uses.size ? e.uses.data[e.uses.size - 1] : 0;
-    x->definingPosition = e.defs.size ? e.defs.data[e.defs.size - 1] : kNoIndex;
-    x->earliestDefinition = x->latestDefinition = kNoIndex;
-    defuse::WidenToRelativeWindow(m_p, *x);
+    IrValue& x = *m_p.values[m_members[k]];
+    base(m_members[k], x);
+    if (!m_memberBanks.Append(x.bank)) m_failed = true;
   }
-  if (!m_p.optimisedFlag) return;
   bool chain = false;
-  for (std::size_t k = 0; k < m_members.Size(); ++k) {
+  for (std::size_t k = 0; k < m_members.Size() && m_p.optimisedFlag && !m_failed; ++k) {
     const std::uint32_t m = m_members[k];
     defuse::MergeAlias(m_p, m);
     // A value aliasing an alias: the merge moves places along the chain a
@@ -281,11 +287,13 @@ void DefUseUpkeep::Recompute(std::uint32_t v) {
     const IrValue* x = m_p.values[m];
     const IrValue* target = x->alias != m ? m_p.values[x->alias] : nullptr;
     chain = chain || (target && target->alias != x->alias && m_p.values[target->alias]);
-    // A merge that moves a relatively read value to another bank changes
-    // which bank its later reads count against.
-    if (x->relativeIndex != kNoIndex && x->bank != m_values[m].bank && !m_pending.Append(m)) m_failed = true;
+    // A merge that moves a value to another bank changes the window it is
+    // widened to, and for a relatively read one which bank its reads count
+    // against, in the next rebuild: the next refresh takes it up again.
+    if (x->bank != m_memberBanks[k] && !m_pending.Append(m)) m_failed = true;
   }
   if (chain && !m_chains.Append(v)) m_failed = true;
+  for (std::size_t k = 0; k < m_members.Size(); ++k) m_values[m_members[k]].set = FieldsOf(*m_p.values[m_members[k]]);
 }
 
 // --- Refresh ----------------------------------------------------------------------------
@@ -320,11 +328,14 @@ HRESULT DefUseUpkeep::Start() {
                  (indexed && (e.reads.data[0] != e.first || e.reads.data[e.reads.size - 1] != e.last))))
       ok = m_pendingBanks.Append(b);
   }
-  // Chains of aliases, which every refresh merges again.
+  // Chains of aliases, which every refresh merges again; and every alias,
+  // which the rebuild's merge may have moved to another bank (the next
+  // refresh takes it up again, as a merge of its own would).
   for (std::uint32_t v = 0; ok && v < valueCount; ++v) {
     const IrValue* x = m_p.values[v];
     const IrValue* target = x && x->alias != v ? m_p.values[x->alias] : nullptr;
     if (target && target->alias != x->alias && m_p.values[target->alias]) ok = m_chains.Append(v);
+    if (target && ok) ok = m_pending.Append(v);
   }
   if (!ok || m_failed) {
     FreeIndex();
@@ -395,15 +406,17 @@ HRESULT DefUseUpkeep::Incremental() {
   for (std::size_t i = 0; i < m_pendingBanks.Size(); ++i) MarkBank(m_pendingBanks[i]);
   m_pendingBanks.Clear();
   for (std::size_t i = 0; i < m_bankJournal.NotedCount(); ++i) MarkBank(m_bankJournal.Noted()[i]);
-  auto examine = [&](std::uint32_t v) -> bool {
+  auto examine = [&](std::uint32_t v, bool pending) -> bool {
     if (v >= oldValues) return true;
     ValueEntry& e = m_values[v];
     const IrValue* x = m_p.values[v];
     if (!x) return !e.present;  // a value gone: its index has to be rebuilt
-    MarkValue(v);
     const bool counted = e.present && x->alias == e.alias && x->relativeIndex == e.relativeIndex &&
                          (x->relativeIndex == kNoIndex || x->bank == e.bank);
     e.bank = x->bank;
+    // Reached but not changed: nothing to do (unless its reads changed).
+    if (counted && !pending && FieldsOf(*x) == e.set) return true;
+    MarkValue(v);
     if (counted) return true;
     // How the reads through v count changed: they are read again.
     Unlink(v);
@@ -417,10 +430,10 @@ HRESULT DefUseUpkeep::Incremental() {
     return true;
   };
   for (std::size_t i = 0; i < m_pending.Size(); ++i)
-    if (!examine(m_pending[i])) return Start();
+    if (!examine(m_pending[i], true)) return Start();
   m_pending.Clear();
   for (std::size_t i = 0; i < m_valueJournal.NotedCount(); ++i)
-    if (!examine(m_valueJournal.Noted()[i])) return Start();
+    if (!examine(m_valueJournal.Noted()[i], false)) return Start();
   for (std::size_t i = 0; i < m_instructionJournal.NotedCount(); ++i) MarkSlot(m_instructionJournal.Noted()[i]);
 
   for (std::size_t i = 0; i < m_rereads.Size() && !m_failed; ++i) Reread(m_rereads[i]);
@@ -445,8 +458,10 @@ HRESULT DefUseUpkeep::Incremental() {
   m_chains.Clear();  // Recompute enters those still chained
   for (std::size_t i = 0; i < m_dirtyValues.Size() && !m_failed; ++i) Recompute(m_dirtyValues[i]);
   if (m_failed) return Start();
+  const std::uint64_t work = std::uint64_t{m_rereads.Size()} + m_dirtyValues.Size() + m_valueJournal.NotedCount() +
+                             m_instructionJournal.NotedCount() + 1;
   Attach();
-  return S_OK;
+  return m_p.ChargeWork(work);
 }
 
 HRESULT DefUseUpkeep::Refresh() {
@@ -456,6 +471,7 @@ HRESULT DefUseUpkeep::Refresh() {
   struct Place {
     std::uint32_t bank, reg, component;
   };
+  Detach();  // the snapshots reach every value: not a rewrite's doing
   const std::uint32_t count = m_p.values.Count();
   PodArray<Place> before;
   PodArray<Fields> after;
@@ -479,7 +495,10 @@ HRESULT DefUseUpkeep::Refresh() {
                                 bank ? bank->relativeUseCount : 0};
     windows.Append(w, 3);
   }
-  hr = m_p.RebuildDefUse();
+  {
+    const UnmeteredWork check(m_p);
+    hr = m_p.RebuildDefUse();
+  }
   for (std::uint32_t v = 0; v < count; ++v) {
     const IrValue* x = m_p.values[v];
     if (x && !(FieldsOf(*x) == after[v])) ++m_p.defUseUpkeepMismatches;

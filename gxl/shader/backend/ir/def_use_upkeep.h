@@ -48,11 +48,21 @@ class DefUseUpkeep {
   };
 
  private:
+  // The fields of a value the analysis sets (with the place the alias merge copies).
+  struct Fields {
+    std::uint32_t bank, reg, component, definingPosition, earliest, latest, firstUse, lastUse, useCount;
+    bool operator==(const Fields&) const = default;
+  };
+  static Fields FieldsOf(const IrValue& v) {
+    return {v.bank,     v.reg,     v.component, v.definingPosition, v.earliestDefinition, v.latestDefinition,
+            v.firstUse, v.lastUse, v.useCount};
+  }
   struct ValueEntry {
     Indexes uses, defs, mentions;  // positions, sorted, each as often as counted
     Indexes aliasedBy;             // values whose alias is this one
     std::uint32_t alias, relativeIndex, bank;  // as the reads were last counted
     bool present;
+    Fields set;  // as the analysis left them: a rewrite that wrote them is undone
   };
   struct BankEntry {
     Indexes reads;              // positions of its relative reads, sorted
@@ -92,11 +102,11 @@ class DefUseUpkeep {
   PodArray<Indexes> m_slots;             // per position: (kind, index) pairs in visit order
   PodArray<std::uint32_t> m_dangling;    // positions (and aliasing values) naming values past the list
   PodArray<std::uint32_t> m_chains;      // values of alias chains, merged again at every refresh
-  PodArray<std::uint32_t> m_pending;     // values whose merged bank changes their later reads
+  PodArray<std::uint32_t> m_pending;     // values the last merge moved, taken up by the next refresh
   PodArray<std::uint32_t> m_pendingBanks;  // banks whose window the next refresh sets
   // Work lists of one refresh, with the stamps that mark their members.
   PodArray<std::uint32_t> m_valueStamps, m_memberStamps, m_slotStamps, m_bankStamps;
-  PodArray<std::uint32_t> m_dirtyValues, m_rereads, m_dirtyBanks, m_members, m_scratch, m_carried;
+  PodArray<std::uint32_t> m_dirtyValues, m_rereads, m_dirtyBanks, m_members, m_memberBanks, m_scratch, m_carried;
   std::uint32_t m_round = 0;
 };
 
