@@ -114,6 +114,7 @@ void DefUseUpkeep::FreeIndex() {
   m_slots.Reset();
   m_dangling.Clear();
   m_chains.Clear();
+  m_chained.Clear();
   m_pending.Clear();
   m_pendingBanks.Clear();
 }
@@ -336,6 +337,7 @@ HRESULT DefUseUpkeep::Start() {
     const IrValue* target = x && x->alias != v ? m_p.values[x->alias] : nullptr;
     if (target && target->alias != x->alias && m_p.values[target->alias]) ok = m_chains.Append(v);
     if (target && ok) ok = m_pending.Append(v);
+    if (ok && HasAliasChain(m_p, v)) ok = m_chained.Append(v);
   }
   if (!ok || m_failed) {
     FreeIndex();
@@ -379,6 +381,7 @@ HRESULT DefUseUpkeep::Incremental() {
     Link(v);
     MarkValue(v);
     if (IrValue* x = m_p.values[v]) x->coalesceLink = v;
+    if (HasAliasChain(m_p, v) && !m_chained.Append(v)) m_failed = true;
   }
   if (valueCount > oldValues) {
     // Names past the list may name the new values now.
@@ -427,6 +430,11 @@ HRESULT DefUseUpkeep::Incremental() {
     Link(v);
     MarkValue(e.alias);
     RereadReadersOf(v);
+    // v, or a value aliasing v, may have become an alias chain.
+    if (HasAliasChain(m_p, v) && !m_chained.Append(v)) m_failed = true;
+    const Indexes& by = e.aliasedBy;
+    for (std::uint32_t i = 0; i < by.size; ++i)
+      if (HasAliasChain(m_p, by.data[i]) && !m_chained.Append(by.data[i])) m_failed = true;
     return true;
   };
   for (std::size_t i = 0; i < m_pending.Size(); ++i)
@@ -457,11 +465,52 @@ HRESULT DefUseUpkeep::Incremental() {
   for (std::size_t i = 0; i < m_chains.Size(); ++i) MarkValue(m_chains[i]);
   m_chains.Clear();  // Recompute enters those still chained
   for (std::size_t i = 0; i < m_dirtyValues.Size() && !m_failed; ++i) Recompute(m_dirtyValues[i]);
+  // Chains that are no longer chains leave the list (each value once).
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_chained.Size(); ++i) {
+    const std::uint32_t v = m_chained[i];
+    if (m_memberStamps[v] == ~m_round || !HasAliasChain(m_p, v)) continue;
+    m_memberStamps[v] = ~m_round;
+    m_chained[kept++] = v;
+  }
+  m_chained.Truncate(kept);
   if (m_failed) return Start();
-  const std::uint64_t work = std::uint64_t{m_rereads.Size()} + m_dirtyValues.Size() + m_valueJournal.NotedCount() +
-                             m_instructionJournal.NotedCount() + 1;
+  // What the rewrites reached of the instructions, and what changed of the
+  // values (the values merely reached depend on the reference switch's scans).
+  const std::uint64_t work =
+      std::uint64_t{m_rereads.Size()} + m_dirtyValues.Size() + m_instructionJournal.NotedCount() + 1;
   Attach();
   return m_p.ChargeWork(work);
+}
+
+bool DefUseUpkeep::HasAliasChain(const ShaderProgram& p, std::uint32_t v) {
+  const IrValue* x = p.values[v];
+  if (!x || x->alias == kNoIndex || x->alias == v) return false;
+  const IrValue* target = p.values[x->alias];
+  return target && target->alias != kNoIndex && target->alias != x->alias && target->alias != v;
+}
+
+bool DefUseUpkeep::AliasCandidates(std::uint32_t target, PodArray<std::uint32_t>& out) const {
+  if (!m_running || m_p.referenceSearches) return false;
+  bool ok = out.Append(m_valueJournal.Noted(), m_valueJournal.NotedCount());
+  if (target < m_values.Size()) ok = ok && out.Append(m_values[target].aliasedBy.data, m_values[target].aliasedBy.size);
+  for (std::uint32_t v = static_cast<std::uint32_t>(m_values.Size()); ok && v < m_p.values.Count(); ++v)
+    ok = out.Append(v);
+  return ok && !m_valueJournal.Lost();
+}
+
+bool DefUseUpkeep::ChainCandidates(PodArray<std::uint32_t>& out) const {
+  if (!m_running || m_p.referenceSearches) return false;
+  bool ok = out.Append(m_chained.Data(), m_chained.Size()) &&
+            out.Append(m_valueJournal.Noted(), m_valueJournal.NotedCount());
+  for (std::uint32_t v = static_cast<std::uint32_t>(m_values.Size()); ok && v < m_p.values.Count(); ++v)
+    ok = out.Append(v);
+  // Values aliasing a value that changed may now be chains.
+  for (std::size_t i = 0; ok && i < m_valueJournal.NotedCount(); ++i) {
+    const std::uint32_t x = m_valueJournal.Noted()[i];
+    if (x < m_values.Size()) ok = out.Append(m_values[x].aliasedBy.data, m_values[x].aliasedBy.size);
+  }
+  return ok && !m_valueJournal.Lost();
 }
 
 HRESULT DefUseUpkeep::Refresh() {

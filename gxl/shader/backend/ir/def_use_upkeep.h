@@ -40,6 +40,17 @@ class DefUseUpkeep {
   // The journals detached and the index freed; the fields stay as they are.
   void Stop();
 
+  // While it runs, for the passes that look for values by their alias
+  // (each a superset, in no order, with repeats; the caller tests): the
+  // values whose alias may be `target` now, and those that may have an
+  // alias chain now (an alias whose own alias is set). From the index, the
+  // values reached since the last refresh and those added since. False
+  // when it does not run: every value is a candidate.
+  bool AliasCandidates(std::uint32_t target, PodArray<std::uint32_t>& out) const;
+  bool ChainCandidates(PodArray<std::uint32_t>& out) const;
+  // Whether value v of `p` has an alias chain as FlattenAliasChains follows it.
+  static bool HasAliasChain(const ShaderProgram& p, std::uint32_t v);
+
   // A sorted (or, for alias links, plain) list of indexes on the C heap.
   struct Indexes {
     std::uint32_t* data;
@@ -102,6 +113,7 @@ class DefUseUpkeep {
   PodArray<Indexes> m_slots;             // per position: (kind, index) pairs in visit order
   PodArray<std::uint32_t> m_dangling;    // positions (and aliasing values) naming values past the list
   PodArray<std::uint32_t> m_chains;      // values of alias chains, merged again at every refresh
+  PodArray<std::uint32_t> m_chained;     // values that had an alias chain at a refresh (HasAliasChain)
   PodArray<std::uint32_t> m_pending;     // values the last merge moved, taken up by the next refresh
   PodArray<std::uint32_t> m_pendingBanks;  // banks whose window the next refresh sets
   // Work lists of one refresh, with the stamps that mark their members.

@@ -64,16 +64,17 @@ bool IsResult(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v
          std::find(inst.results, inst.results + inst.resultCount, v) != inst.results + inst.resultCount;
 }
 
+// Whether value v reads a result through a modified copy of its own, which
+// would stack two modifiers.
+bool StacksModifiers(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v) {
+  const IrValue* w = p.Value(v);
+  return w && w->alias != kNoIndex && (w->binding & mod::kSourceBits) && IsResult(p, inst, w->alias) &&
+         !IsResult(p, inst, v);
+}
+
 // The readers of the results can take the modifier.
 bool ReadersAccept(const ShaderTarget& t, const IrInstruction& inst, std::uint32_t first, std::uint32_t last) {
   const bool derivedOk = t.profileLimits.capabilities & kCapDerivedReadersTakeModifiers;
-  for (std::uint32_t v = 0; v < t.values.Count(); ++v) {
-    // A reader through its own modified copy would stack two modifiers.
-    const IrValue* w = t.Value(v);
-    if (w && w->alias != kNoIndex && (w->binding & mod::kSourceBits) && IsResult(t, inst, w->alias) &&
-        !IsResult(t, inst, v))
-      return false;
-  }
   for (std::uint32_t i = first; i <= last && i < t.instructions.Count(); ++i) {
     const IrInstruction* reader = t.Instruction(i);
     if (!Live(reader) || reader == &inst) continue;
@@ -187,7 +188,7 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     if (r->lastUse != kNoIndex) last = std::max(last, r->lastUse);
   }
   const std::uint32_t position = Value(inst->results[0])->definingPosition;
-  bool refused = first != kNoIndex && !ReadersAccept(*this, *inst, first, last);
+  bool refused = first != kNoIndex && (StacksModifiers(*inst) || !ReadersAccept(*this, *inst, first, last));
   for (std::uint32_t i = 0; i < n && !refused && first != kNoIndex; ++i) {
     refused = IsReadByTextureInstruction(*this, inst->results[i], first, last) != 0;
     if (!keep && !(caps & kCapArgumentsStayPut) && position != kNoIndex)
@@ -226,7 +227,30 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     }
   }
   inst->word = 0;
-  return FlattenAliasChains(*this);
+  // Readers of the results now read through chains of aliases.
+  PodArray<std::uint32_t> chained;
+  return m_upkeep.ChainCandidates(chained) ? FlattenAliasChains(*this, chained.Data(), chained.Size())
+                                           : FlattenAliasChains(*this);
+}
+
+bool ShaderTarget::StacksModifiers(const IrInstruction& inst) {
+  // The values aliasing a result, and those aliasing one of them.
+  PodArray<std::uint32_t> near, nearer;
+  bool known = true;
+  for (std::uint32_t r = 0; r < inst.resultCount && known; ++r) known = m_upkeep.AliasCandidates(inst.results[r], near);
+  for (std::size_t i = 0; i < near.Size() && known; ++i) {
+    const IrValue* w = Value(near[i]);
+    if (w && IsResult(*this, inst, w->alias)) known = m_upkeep.AliasCandidates(near[i], nearer);
+  }
+  if (!known) {
+    for (std::uint32_t v = 0; v < values.Count(); ++v)
+      if (::gxl::shader::StacksModifiers(*this, inst, v)) return true;
+    return false;
+  }
+  for (const PodArray<std::uint32_t>* list : {&near, &nearer})
+    for (std::size_t i = 0; i < list->Size(); ++i)
+      if (::gxl::shader::StacksModifiers(*this, inst, (*list)[i])) return true;
+  return false;
 }
 
 // --- The peepholes ---------------------------------------------------------------------

@@ -268,6 +268,9 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // the instruction then becomes a move carrying the modifier. `keep` lets
   // an argument be redefined before the last reader. 0 folded, 1 refused
   // (nothing changed), or a failure.
+  // Whether some value reads a result of `inst` through a modified copy of
+  // its own (its modifier would stack on the one folded).
+  bool StacksModifiers(const IrInstruction& inst);
   HRESULT FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed, const std::uint32_t* arguments,
                                  std::uint32_t required, IrInstruction* instruction, bool keep);
 
