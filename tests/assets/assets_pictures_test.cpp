@@ -78,7 +78,7 @@ TEST(AssetsPictures, ImageMagickReadsTheSameSizes) {
   for (const std::string& name : PictureNames()) {
     if (name == "cg/Logo.grp") continue;
     std::string out;
-    ASSERT_EQ(test::RunCommand("identify -format '%w %h' '" + DataPath(name) + "' 2>&1", &out), 0) << name << out;
+    ASSERT_TRUE(test::RunTool("identify -format '%w %h' '" + DataPath(name) + "'", &out)) << name;
     Image img = LoadPicture(name);
     EXPECT_EQ(out, std::to_string(img.width) + " " + std::to_string(img.height)) << name;
   }

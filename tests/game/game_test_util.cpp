@@ -64,8 +64,7 @@ void WriteStages(const std::vector<StageSpec>& stages) {
 std::string Python(const std::string& program) {
   test::WriteFileText("gen.py", program);
   std::string out;
-  int status = test::RunCommand("/usr/bin/python3 gen.py", &out);
-  EXPECT_EQ(status, 0) << out;
+  test::RunTool("/usr/bin/python3 gen.py", &out);
   return out;
 }
 

@@ -14,10 +14,11 @@ namespace nura::test {
 
 constexpr const char* kPython = "/usr/bin/python3";
 
-// Runs a Python program in dir; true when it exits with 0.
+// Runs a Python program in dir; true when it exits with 0 (else a test failure
+// with its standard error).
 inline bool RunPython(const std::string& dir, const std::string& program, std::string* output = nullptr) {
   WriteFileText(dir + "/gen.py", program);
-  return RunCommand("cd '" + dir + "' && " + kPython + " gen.py 2>&1", output) == 0;
+  return RunTool("cd '" + dir + "' && " + kPython + " gen.py", output);
 }
 
 inline bool HavePythonWave() {

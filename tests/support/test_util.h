@@ -58,8 +58,14 @@ inline std::u16string Utf16(const std::string& utf8) {
   return wide;
 }
 
-// Runs a shell command; returns its exit status and (optionally) its standard output.
-int RunCommand(const std::string& command, std::string* output = nullptr);
+// Runs a shell command; returns its exit status (-1 when it did not exit) and,
+// when asked, its standard output. Its standard error is kept apart from the
+// output: in *errors when asked, else printed with the command and the status
+// on the test's standard error when the command fails.
+int RunCommand(const std::string& command, std::string* output = nullptr, std::string* errors = nullptr);
+// Runs a command that must succeed; false, with a test failure naming the
+// command, its status and its standard error, when it does not exit with 0.
+bool RunTool(const std::string& command, std::string* output = nullptr);
 // True when the program is on PATH.
 bool HaveTool(const std::string& name);
 
@@ -79,6 +85,13 @@ class AsNobody {
  private:
   bool m_bRoot;
 };
+
+// NURA_LONG=1 (any value but empty or 0) asks the long randomized validations
+// for their full size, run before an issue is resolved; without it each runs a
+// share of a few seconds, sized for the sanitizer build of every CI run.
+bool LongMode();
+// `full` in the long mode, else `share`: the size knob of a long validation.
+inline int LongOrShare(int full, int share) { return LongMode() ? full : share; }
 
 // The source tree's root (for test data kept in the tree).
 std::string SourceDir();

@@ -127,8 +127,8 @@ TEST(GxlShaderMessages, ReportsAreCheckedAgainstTheirFormats) {
   std::string output;
   const std::string root = nura::test::SourceDir();
   const int status = nura::test::RunCommand("g++ -std=c++20 -fsyntax-only -Wformat=2 -Werror=format -I" + root +
-                                                " -I" + root + "/platform/include " + path + " 2>&1",
-                                            &output);
+                                                " -I" + root + "/platform/include " + path,
+                                            nullptr, &output);
   EXPECT_NE(status, 0);
   std::size_t errors = 0;
   for (std::size_t at = 0; (at = output.find("error:", at)) != std::string::npos; ++at) ++errors;

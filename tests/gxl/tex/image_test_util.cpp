@@ -84,13 +84,7 @@ void WritePnm(const std::string& path, const Pnm& raster) {
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
-bool Run(const std::string& command) {
-  std::string output;
-  const int status = nura::test::RunCommand(command + " 2>&1", &output);
-  if (status == 0) return true;
-  ADD_FAILURE() << "command failed (" << status << "): " << command << "\n" << output;
-  return false;
-}
+bool Run(const std::string& command) { return nura::test::RunTool(command); }
 
 bool RunScript(const std::string& dir, const std::string& script) {
   nura::test::WriteFileText(dir + "/make.sh", "set -e\ncd " + Quote(dir) + "\n" + script);
@@ -120,20 +114,17 @@ std::vector<std::uint8_t> PilRgba(const std::string& path, std::string* mode) {
   const std::string command =
       "/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\nprint(im.mode)\n"
       "open(sys.argv[2], \"wb\").write(im.convert(\"RGBA\").tobytes())' " +
-      Quote(path) + " " + Quote(out) + " 2>&1";
-  if (nura::test::RunCommand(command, &printed) != 0) {
-    ADD_FAILURE() << "PIL could not read " << path << ": " << printed;
-    return {};
-  }
+      Quote(path) + " " + Quote(out);
+  if (!nura::test::RunTool(command, &printed)) return {};
   if (mode) *mode = printed.substr(0, printed.find('\n'));
   return nura::test::ReadFileBytes(out);
 }
 
 std::string PngCheck(const std::string& path, bool* ok) {
-  std::string output;
-  const int status = nura::test::RunCommand("pngcheck -v " + Quote(path) + " 2>&1", &output);
+  std::string output, errors;
+  const int status = nura::test::RunCommand("pngcheck -v " + Quote(path), &output, &errors);
   if (ok) *ok = status == 0;
-  return output;
+  return output + errors;
 }
 
 bool IsWide(D3DFORMAT format) {

@@ -47,8 +47,8 @@ Pnm MakePicture(std::uint32_t width, std::uint32_t height);
 void WritePnm(const std::string& path, const Pnm& raster);
 
 std::string Quote(const std::string& text);
-// Runs a shell command; false (with a test failure naming it and its output)
-// when it does not exit with 0.
+// Runs a shell command; false (with a test failure naming it, its status and
+// its standard error) when it does not exit with 0.
 bool Run(const std::string& command);
 // Runs a shell script in the folder; false as Run.
 bool RunScript(const std::string& dir, const std::string& script);

@@ -36,17 +36,20 @@ class GxlPfm : public ::testing::Test {
     DecodedImage image;
     ASSERT_EQ(DecodeBytes(ReadFileBytes(m_dir / name), &image), S_OK);
     ASSERT_EQ(image.width * 1000 + image.height, raster.width * 1000 + raster.height);
-    ASSERT_TRUE(imgtest::Run("pfmtopam -maxval 65535 " + Quote(m_dir / name) + " > " + Quote(m_dir / "out.pam")));
+    // pfmtopam's own maxval (255): with -maxval it reads uninitialised memory
+    // and fails now and then.
+    ASSERT_TRUE(imgtest::Run("pfmtopam " + Quote(m_dir / name) + " > " + Quote(m_dir / "out.pam")));
     const std::vector<std::uint8_t> pam = ReadFileBytes(m_dir / "out.pam");
     const std::string text(pam.begin(), pam.end());
+    ASSERT_NE(text.find("\nMAXVAL 255\n"), std::string::npos);
     const std::size_t at = text.find("ENDHDR\n") + 7;
-    ASSERT_EQ(pam.size() - at, raster.samples.size() * 2);
+    ASSERT_EQ(pam.size() - at, raster.samples.size());
     const std::vector<float> ours = RecordFloats(image);
     for (std::size_t t = 0; t < std::size_t{raster.width} * raster.height; ++t) {
       for (std::uint32_t c = 0; c < 3; ++c) {
         const std::size_t s = t * raster.channels + (raster.channels == 3 ? c : 0);
         ASSERT_NEAR(ours[4 * t + c], raster.samples[s] / double(raster.maxval), tolerance) << t;
-        ASSERT_NEAR(ours[4 * t + c] * 65535, pam[at + 2 * s] << 8 | pam[at + 2 * s + 1], 1.0) << t;
+        ASSERT_NEAR(ours[4 * t + c] * 255, pam[at + s], 0.5 + 1e-3) << t;
       }
       ASSERT_EQ(ours[4 * t + 3], 1.0f);
     }

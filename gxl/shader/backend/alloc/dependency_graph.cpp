@@ -118,6 +118,103 @@ void DependencyGraph::Measure(std::uint64_t* total, std::uint32_t* peak, bool ba
   }
   if (total) *total = sum;
   if (peak) *peak = highest;
+  if (base && !program->referenceSearches) {
+    // The running measurement starts from this one.
+    m_running = true;
+    std::fill(m_runCount.get(), m_runCount.get() + m_values + 1, 0u);
+    for (std::uint32_t position = 0; position < m_count && m_running; ++position) {
+      m_running = m_before[position] <= m_values;
+      if (m_running) ++m_runCount[m_before[position]];
+    }
+    std::copy(m_before.get(), m_before.get() + m_count, m_runBefore.get());
+    std::copy(m_lastPosition.get(), m_lastPosition.get() + m_values, m_runLast.get());
+    m_runValues.Clear();
+    m_runTotal = sum;
+    m_runPeak = highest;
+    m_touchLo = m_count;
+    m_touchHi = 0;
+  }
+}
+
+void DependencyGraph::Remeasure(std::uint32_t from, std::uint32_t to) {
+  if (!m_running) return;
+  const std::uint32_t* reads = m_readList.Data();
+  auto counted = [&](std::uint32_t v) { return m_tracked[v] == kCounted; };
+  // The values last read inside the range are last read where the range
+  // now reads them last; every other last read stays where it was.
+  ++m_runStamp;
+  for (std::uint32_t position = from; position < to; ++position) {
+    const std::uint32_t i = m_order[position];
+    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
+      const std::uint32_t v = reads[m_readStart[i] + k];
+      if (!counted(v) || m_runMark[v] == m_runStamp || m_runLast[v] < from || m_runLast[v] >= to) continue;
+      m_runMark[v] = m_runStamp;
+      if (!m_runValues.Append(v)) {
+        m_running = false;
+        return;
+      }
+    }
+  }
+  for (std::uint32_t position = from; position < to; ++position) {
+    const std::uint32_t i = m_order[position];
+    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
+      const std::uint32_t v = reads[m_readStart[i] + k];
+      if (m_runMark[v] == m_runStamp) m_runLast[v] = position;
+    }
+  }
+  // The pressure before the range, and so after it, is unchanged.
+  std::int64_t live = m_runBefore[from];
+  for (std::uint32_t position = from; position < to; ++position) {
+    if (live < 0 || live > static_cast<std::int64_t>(m_values)) {
+      m_running = false;
+      return;
+    }
+    const std::uint32_t i = m_order[position], before = static_cast<std::uint32_t>(live);
+    m_runTotal += before;
+    m_runTotal -= m_runBefore[position];
+    --m_runCount[m_runBefore[position]];
+    ++m_runCount[before];
+    m_runPeak = std::max(m_runPeak, before);
+    m_runBefore[position] = before;
+    live += m_definedCount[i];
+    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
+      const std::uint32_t v = reads[m_readStart[i] + k];
+      live -= counted(v) && m_runLast[v] == position;
+    }
+  }
+  while (m_runPeak > 0 && m_runCount[m_runPeak] == 0) --m_runPeak;
+  m_touchLo = std::min(m_touchLo, from);
+  m_touchHi = std::max(m_touchHi, to);
+}
+
+void DependencyGraph::ResetRunning() {
+  if (!m_running) return;
+  for (std::uint32_t position = m_touchLo; position < m_touchHi; ++position) {
+    --m_runCount[m_runBefore[position]];
+    m_runBefore[position] = m_before[position];
+    ++m_runCount[m_runBefore[position]];
+  }
+  for (std::size_t k = 0; k < m_runValues.Size(); ++k) m_runLast[m_runValues[k]] = m_lastPosition[m_runValues[k]];
+  m_runValues.Clear();
+  m_runTotal = m_bestTotal;
+  m_runPeak = m_bestPeak;
+  m_touchLo = m_count;
+  m_touchHi = 0;
+}
+
+bool DependencyGraph::AddReads(PodArray<std::uint32_t>& list, std::uint32_t* mark, std::uint32_t stamp,
+                               std::uint32_t from, std::uint32_t to) {
+  const std::uint32_t* reads = m_readList.Data();
+  for (std::uint32_t position = from; position < to; ++position) {
+    const std::uint32_t i = m_order[position];
+    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
+      const std::uint32_t v = reads[m_readStart[i] + k];
+      if (mark[v] == stamp) continue;
+      mark[v] = stamp;
+      if (!list.Append(v)) return false;
+    }
+  }
+  return true;
 }
 
 void DependencyGraph::ReverseRange(std::uint32_t from, std::uint32_t to) {
@@ -133,9 +230,9 @@ void DependencyGraph::StampDependences(std::uint32_t from, std::uint32_t to) {
 }
 
 bool DependencyGraph::Improved() {
-  std::uint64_t total;
-  std::uint32_t peak;
-  Measure(&total, &peak, false);
+  std::uint64_t total = m_runTotal;
+  std::uint32_t peak = m_runPeak;
+  if (program->referenceSearches || !m_running) Measure(&total, &peak, false);
   return (total < m_bestTotal && peak <= m_bestPeak) || (total <= m_bestTotal && peak < m_bestPeak);
 }
 
@@ -151,11 +248,12 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
 
   // The deltas and last readers stay those of the order the round started
   // from, so the direction of the block changes only when it grows.
+  const bool reference = program->referenceSearches;
   ++m_attempt;
   std::uint32_t lo = position, hi = position + 1;  // the block: order[lo, hi)
   m_inBlock[first] = m_attempt;
   m_blockReads.Clear();
-  if (!m_blockReads.Append(reads + m_readStart[first], m_readCount[first])) return E_OUTOFMEMORY;
+  if (!AddReads(m_blockReads, m_blockMark.get(), m_attempt, lo, hi)) return E_OUTOFMEMORY;
   auto lastReadInBlock = [&](std::uint32_t v) { return m_inBlock[m_lastReader[v]] == m_attempt; };
   bool swapped = false;
   for (bool attempt = true; attempt;) {
@@ -182,6 +280,7 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
       std::int64_t jumpedDelta = 0;
       bool dependent = false, leaves = false;
       m_jumpedReads.Clear();
+      ++m_scan;
       while (down ? jhi < m_count : jlo > 0) {
         const std::uint32_t j = m_order[down ? jhi : jlo - 1];
         const IrInstruction& other = *m_table[j];
@@ -190,7 +289,10 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
           leaves = true;
           break;
         }
-        if (!m_jumpedReads.Append(reads + m_readStart[j], m_readCount[j])) return E_OUTOFMEMORY;
+        if (reference ? !m_jumpedReads.Append(reads + m_readStart[j], m_readCount[j])
+                      : !AddReads(m_jumpedReads, m_jumpMark.get(), m_scan, down ? jhi : jlo - 1,
+                                  down ? jhi + 1 : jlo))
+          return E_OUTOFMEMORY;
         jumpedDelta += m_delta[j];
         dependent = dependent || m_instructionStamp[j] == m_stamp;
         for (std::uint32_t k = 0; k < m_readCount[j]; ++k) {
@@ -213,7 +315,7 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         attempt = false;
         break;
       }
-      if (jhi - jlo > 1) {
+      if (reference && jhi - jlo > 1) {
         auto n = static_cast<std::uint32_t>(m_jumpedReads.Size());
         SortUniqueIndices(m_jumpedReads.Data(), &n);
         m_jumpedReads.Truncate(n);
@@ -237,11 +339,15 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         for (std::uint32_t k = jlo; k < jhi; ++k) m_inBlock[m_order[k]] = m_attempt;
         lo = std::min(lo, jlo);
         hi = std::max(hi, jhi);
-        if (!m_blockReads.Append(m_jumpedReads.Data(), m_jumpedReads.Size())) return E_OUTOFMEMORY;
-        auto n = static_cast<std::uint32_t>(m_blockReads.Size());
-        SortUniqueIndices(m_blockReads.Data(), &n);
-        m_blockReads.Truncate(n);
-        for (std::uint32_t k = 0; k < n; ++k) {
+        if (reference) {
+          if (!m_blockReads.Append(m_jumpedReads.Data(), m_jumpedReads.Size())) return E_OUTOFMEMORY;
+          auto n = static_cast<std::uint32_t>(m_blockReads.Size());
+          SortUniqueIndices(m_blockReads.Data(), &n);
+          m_blockReads.Truncate(n);
+        } else if (!AddReads(m_blockReads, m_blockMark.get(), m_attempt, jlo, jhi)) {
+          return E_OUTOFMEMORY;
+        }
+        for (std::size_t k = 0; k < m_blockReads.Size(); ++k) {
           const std::uint32_t v = m_blockReads[k];
           m_valueStamp[v] = m_stamp;
           m_firstUse[v] = lastReadInBlock(v) ? 1 : 0;
@@ -266,11 +372,15 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         hi = from + size;
       }
       swapped = true;
+      if (!reference) Remeasure(from, to);
       if (Improved()) return 0;
       break;  // back to (a) at the new place
     }
   }
-  if (swapped) std::copy(m_savedOrder.get(), m_savedOrder.get() + m_count, m_order.get());
+  if (swapped) {
+    std::copy(m_savedOrder.get(), m_savedOrder.get() + m_count, m_order.get());
+    ResetRunning();
+  }
   return 1;
 }
 
@@ -311,7 +421,16 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   m_lastReader = opt::NewArray<std::uint32_t>(m_values);
   m_trialPosition = opt::NewArray<std::uint32_t>(m_values);
   m_inBlock = opt::NewArray<std::uint32_t>(m_count);
-  if (!m_lastReader || !m_trialPosition || !m_inBlock) return E_OUTOFMEMORY;
+  m_blockMark = opt::NewArray<std::uint32_t>(m_values);
+  m_jumpMark = opt::NewArray<std::uint32_t>(m_values);
+  m_runLast = opt::NewArray<std::uint32_t>(m_values);
+  m_runMark = opt::NewArray<std::uint32_t>(m_values);
+  m_runCount = opt::NewArray<std::uint32_t>(std::size_t{m_values} + 1);
+  m_runBefore = opt::NewArray<std::uint32_t>(m_count);
+  m_definedCount = opt::NewArray<std::uint32_t>(m_count);
+  if (!m_lastReader || !m_trialPosition || !m_inBlock || !m_blockMark || !m_jumpMark || !m_runLast || !m_runMark ||
+      !m_runCount || !m_runBefore || !m_definedCount)
+    return E_OUTOFMEMORY;
   if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
       !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
       !m_lastPosition || !m_valueStamp || !m_firstUse)
@@ -322,9 +441,17 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
     m_barrier[i] = alloc::IsEmpty(m_table[i]) || IsSpecialOperation(m_table[i]);
   }
   if (FAILED(hr = Collect())) return hr;
-  m_stamp = m_attempt = 0;
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    m_definedCount[i] = 0;
+    for (std::uint32_t k = 0; k < m_definitionCount[i]; ++k)
+      m_definedCount[i] += m_tracked[m_definitionList[m_definitionStart[i] + k]] == kCounted;
+  }
+  m_stamp = m_attempt = m_scan = m_runStamp = 0;
   if (mode == 0) return S_OK;
-  while ((hr = ImproveOnce()) == S_OK) {
+  // Each round lowers the total or the peak, but the total may be large: the
+  // rounds stop at a number that grows with the program, far above what
+  // real programs take (ntsc's 321 instructions: 271 rounds).
+  for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256; rounds-- > 0 && (hr = ImproveOnce()) == S_OK;) {
   }
   if (FAILED(hr)) return hr;
   for (std::uint32_t k = 0; k < m_count; ++k) p.instructions.Slot(k) = m_table[m_order[k]];

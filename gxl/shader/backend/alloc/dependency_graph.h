@@ -65,6 +65,15 @@ class DependencyGraph : public ProgramPass {
   void Measure(std::uint64_t* total, std::uint32_t* peak, bool base);
   // True when the order is better than the best measured.
   bool Improved();
+  // Adds the reads of order[from, to) not yet in `list` (marked with `stamp`
+  // in `mark`); false when memory runs out.
+  bool AddReads(PodArray<std::uint32_t>& list, std::uint32_t* mark, std::uint32_t stamp, std::uint32_t from,
+                std::uint32_t to);
+  // The running measurement after order[from, to) was permuted: only the
+  // last readers and the pressure inside the range can change.
+  void Remeasure(std::uint32_t from, std::uint32_t to);
+  // The running measurement back to that of the round's start.
+  void ResetRunning();
 
   std::uint32_t m_count = 0;   // instructions
   std::uint32_t m_values = 0;  // values of the program
@@ -88,6 +97,20 @@ class DependencyGraph : public ProgramPass {
   std::uint32_t m_stamp = 0, m_attempt = 0;
   std::uint32_t m_bestPeak = 0;
   std::uint64_t m_bestTotal = 0;
+
+  // Unique read lists without sorting: per value the attempt (block) or the
+  // scan (jumped range) that listed it.
+  std::unique_ptr<std::uint32_t[]> m_blockMark, m_jumpMark;
+  std::uint32_t m_scan = 0;
+  // The running measurement of the order as moves change it: each value's
+  // last read position, the pressure before each position with a count of
+  // positions per pressure, the total and the peak. What it touched since
+  // the round's start is put back from the round's measurement.
+  bool m_running = false;  // off while a pressure lies outside the counts
+  std::unique_ptr<std::uint32_t[]> m_runLast, m_runBefore, m_runCount, m_runMark, m_definedCount;
+  PodArray<std::uint32_t> m_runValues;
+  std::uint32_t m_runStamp = 0, m_runPeak = 0, m_touchLo = 0, m_touchHi = 0;
+  std::uint64_t m_runTotal = 0;
 };
 
 }  // namespace gxl::shader

@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint32_t kPhasesByLevelChange = 0x04000000;
 constexpr std::uint32_t kPhasesPerRead = 0x08000000;
+// Each trial assignment walks the whole program: the trials of one pass may
+// walk 2^20 instructions in all; then the reads keep the places found so far.
+constexpr std::uint64_t kTrialBudget = std::uint64_t{1} << 20;
 
 bool IsTextureRead(const IrInstruction* inst) { return inst && (inst->level & 1); }
 
@@ -80,7 +83,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
   std::copy(&instructions.Slot(0), &instructions.Slot(0) + count, saved.get());
   std::uint32_t best = CountTexturePhases();
   const bool tiesCount = !(profileLimits.capabilities & kPhasesPerRead);
-  for (std::uint32_t i = 0; i < count; ++i) {
+  std::uint64_t budget = kTrialBudget;
+  for (std::uint32_t i = 0; i < count && budget >= count; ++i) {
     if (!IsTextureRead(instructions[i])) continue;
     // The read at j moves to j - 1 with each step.
     for (std::uint32_t j = i; j >= 1; --j) {
@@ -89,6 +93,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
       const bool candidate =
           phases < best || (phases == best && tiesCount && instructions[j]->level == instructions[j - 1]->level);
       if (!candidate) continue;
+      if (budget < count) break;
+      budget -= count;
       if (FAILED(hr = context.Assign(false))) {
         if (hr == E_OUTOFMEMORY) return hr;
         continue;

@@ -11,6 +11,9 @@ namespace {
 
 constexpr std::uint32_t kCapsPhysicalComponents = 0x10000000;
 constexpr std::uint32_t kSecondCoIssue = 0x8;
+// Each trial assignment walks the whole program: the trials of one pass may
+// walk 2^19 instructions in all (the corpus takes at most 31,000).
+constexpr std::uint64_t kTrialBudget = std::uint64_t{1} << 19;
 
 // Marks `start` and everything reachable from it along `list` with `stamp`
 // in `field`; each instruction is pushed once, so the stack stays within
@@ -113,6 +116,11 @@ void InstructionPairing::NoteKinds() {
 
 HRESULT InstructionPairing::TemporariesFit() {
   if (m_physicalComponents) return S_OK;
+  if (m_budget < m_count) {
+    m_spent = true;
+    return S_FALSE;
+  }
+  m_budget -= m_count;
   const HRESULT hr = m_temporaries.Assign(false);
   return hr == E_OUTOFMEMORY ? hr : (SUCCEEDED(hr) ? S_OK : S_FALSE);
 }
@@ -138,6 +146,7 @@ HRESULT InstructionPairing::PairForCoIssue(std::uint32_t p, bool colour, bool al
       if (now.colour != colour && now.alpha != alpha) return 0;
     }
     Restore();
+    if (m_spent) return 1;
   }
   return 1;
 }
@@ -161,12 +170,14 @@ HRESULT InstructionPairing::GatherSameTree(std::uint32_t p, bool addressCheck) {
     if (FAILED(hr = TemporariesFit())) return hr;
     bool fits = hr == S_OK;
     if (fits && addressCheck) {
+      m_budget -= std::min<std::uint64_t>(m_budget, m_count);
       hr = m_address.Assign(false);
       if (hr == E_OUTOFMEMORY) return hr;
       fits = SUCCEEDED(hr);
     }
     if (fits) return 0;
     Move(q, p - 1);
+    if (m_spent) return 1;
   }
   return 1;
 }
@@ -211,7 +222,9 @@ HRESULT InstructionPairing::Run() {
   }
   NoteKinds();
   const bool coIssue = limits.secondFlags & kSecondCoIssue;
-  for (std::uint32_t p = m_count; p-- > 0;) {
+  m_budget = kTrialBudget;
+  m_spent = false;
+  for (std::uint32_t p = m_count; p-- > 0 && !m_spent;) {
     const IrInstruction& inst = At(p);
     if (alloc::IsEmpty(&inst) || StopsTheWalk(inst)) continue;
     if (FAILED(hr = StampPredecessors(m_table.get(), m_order[p], p))) return hr;

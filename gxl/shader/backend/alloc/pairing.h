@@ -66,6 +66,10 @@ class InstructionPairing {
   std::unique_ptr<Kinds[]> m_kinds;  // per table index
   std::uint32_t m_count = 0;
   bool m_physicalComponents = false;  // components are the values' own: no assignment to test
+  // Instructions the trial assignments may still walk; once spent, the pass
+  // keeps the order it has. Real programs take a small share of it.
+  std::uint64_t m_budget = 0;
+  bool m_spent = false;
 };
 
 }  // namespace gxl::shader

@@ -499,6 +499,17 @@ bool DefUseUpkeep::AliasCandidates(std::uint32_t target, PodArray<std::uint32_t>
   return ok && !m_valueJournal.Lost();
 }
 
+bool DefUseUpkeep::ReaderCandidates(std::uint32_t value, PodArray<std::uint32_t>& out) const {
+  if (!m_running || m_p.referenceSearches) return false;
+  bool ok = out.Append(m_instructionJournal.Noted(), m_instructionJournal.NotedCount());
+  if (value < m_values.Size()) ok = ok && out.Append(m_values[value].mentions.data, m_values[value].mentions.size);
+  for (std::uint32_t s = static_cast<std::uint32_t>(m_slots.Size()); ok && s < m_p.instructions.Count(); ++s)
+    ok = out.Append(s);
+  for (std::size_t i = 0; ok && i < m_dangling.Size(); ++i)  // naming values added since
+    if (!(m_dangling[i] & kDanglingAlias)) ok = out.Append(m_dangling[i]);
+  return ok && !m_instructionJournal.Lost();
+}
+
 bool DefUseUpkeep::ChainCandidates(PodArray<std::uint32_t>& out) const {
   if (!m_running || m_p.referenceSearches) return false;
   bool ok = out.Append(m_chained.Data(), m_chained.Size()) &&

@@ -47,6 +47,9 @@ class DefUseUpkeep {
   // values reached since the last refresh and those added since. False
   // when it does not run: every value is a candidate.
   bool AliasCandidates(std::uint32_t target, PodArray<std::uint32_t>& out) const;
+  // The positions of the instructions that may name `value` among their
+  // arguments now.
+  bool ReaderCandidates(std::uint32_t value, PodArray<std::uint32_t>& out) const;
   bool ChainCandidates(PodArray<std::uint32_t>& out) const;
   // Whether value v of `p` has an alias chain as FlattenAliasChains follows it.
   static bool HasAliasChain(const ShaderProgram& p, std::uint32_t v);

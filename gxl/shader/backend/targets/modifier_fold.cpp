@@ -64,12 +64,30 @@ bool IsResult(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v
          std::find(inst.results, inst.results + inst.resultCount, v) != inst.results + inst.resultCount;
 }
 
-// Whether value v reads a result through a modified copy of its own, which
-// would stack two modifiers.
-bool StacksModifiers(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v) {
-  const IrValue* w = p.Value(v);
-  return w && w->alias != kNoIndex && (w->binding & mod::kSourceBits) && IsResult(p, inst, w->alias) &&
-         !IsResult(p, inst, v);
+// Whether a reader reads a result through a modified copy of its own that
+// the fold would stack onto `combined` (each result's argument modifier):
+// the alias chains join the two by their bits, which stands only where the
+// bits are what applying the copy's modifier after the fold's means (-(2x)
+// is the negated times two; -(1 - x) and 1 - 2x have no token modifier).
+// Among `readers`, the instructions that may read such copies (null: every one).
+bool StacksModifiers(const ShaderTarget& t, const IrInstruction& inst, const std::uint32_t* combined,
+                     const PodArray<std::uint32_t>* readers) {
+  const std::uint32_t count = readers ? static_cast<std::uint32_t>(readers->Size()) : t.instructions.Count();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const IrInstruction* reader = t.Instruction(readers ? (*readers)[i] : i);
+    if (!Live(reader) || reader == &inst) continue;
+    for (std::uint32_t a = 0; a < reader->argumentCount; ++a) {
+      const std::uint32_t v = reader->arguments[a];
+      const IrValue* w = t.Value(v);
+      if (!w || w->alias == kNoIndex || !(w->binding & mod::kSourceBits)) continue;
+      const std::uint32_t* result = std::find(inst.results, inst.results + inst.resultCount, t.ResolveAlias(v));
+      if (result == inst.results + inst.resultCount || *result == v) continue;
+      const std::uint32_t own = combined[result - inst.results], copy = w->binding & mod::kSourceBits;
+      std::uint32_t both = 0;
+      if (!Combine(own, copy, &both) || both != (own | copy)) return true;
+    }
+  }
+  return false;
 }
 
 // The readers of the results can take the modifier.
@@ -141,6 +159,29 @@ double ModifiedLiteral(double x, std::uint32_t modifier) {
   return modifier & mod::kNegate ? -x : x;
 }
 
+// Where the readers cannot take the modifier on top of their own, the
+// instruction stays as a move of its arguments read through it.
+HRESULT MoveThroughModifiedCopies(ShaderTarget& t, IrInstruction& inst, const std::uint32_t* arguments,
+                                  const std::uint32_t* combined, std::uint32_t modifier) {
+  const std::uint32_t n = inst.resultCount;
+  std::uint32_t copies[4];
+  for (std::uint32_t i = 0; i < n; ++i)
+    if (IsMergedLiteral(t, arguments[i])) return S_FALSE;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const IrValue& a = *t.Value(arguments[i]);
+    copies[i] = t.AddValueCopy(&a);
+    if (copies[i] == kNoIndex) return E_OUTOFMEMORY;
+    IrValue& copy = *t.Value(copies[i]);
+    copy.binding = (a.binding & ~mod::kSourceBits) | combined[i];
+    copy.alias = a.alias != kNoIndex ? a.alias : arguments[i];
+    copy.flags = NewFlags(a.flags, modifier);
+  }
+  std::copy(copies, copies + n, inst.arguments);
+  inst.argumentCount = n;
+  inst.word = IrWord(kOpMove, n);
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed,
@@ -188,7 +229,7 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     if (r->lastUse != kNoIndex) last = std::max(last, r->lastUse);
   }
   const std::uint32_t position = Value(inst->results[0])->definingPosition;
-  bool refused = first != kNoIndex && (StacksModifiers(*inst) || !ReadersAccept(*this, *inst, first, last));
+  bool refused = first != kNoIndex && !ReadersAccept(*this, *inst, first, last);
   for (std::uint32_t i = 0; i < n && !refused && first != kNoIndex; ++i) {
     refused = IsReadByTextureInstruction(*this, inst->results[i], first, last) != 0;
     if (!keep && !(caps & kCapArgumentsStayPut) && position != kNoIndex)
@@ -199,6 +240,7 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     refused = true;
   }
   if (refused) return S_FALSE;
+  if (StacksModifiers(*inst, combined)) return MoveThroughModifiedCopies(*this, *inst, arguments, combined, modifier);
   for (std::uint32_t i = 0; i < n; ++i) {
     IrValue& r = *Value(inst->results[i]);
     const IrValue& a = *Value(arguments[i]);
@@ -233,24 +275,19 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
                                            : FlattenAliasChains(*this);
 }
 
-bool ShaderTarget::StacksModifiers(const IrInstruction& inst) {
-  // The values aliasing a result, and those aliasing one of them.
-  PodArray<std::uint32_t> near, nearer;
+bool ShaderTarget::StacksModifiers(const IrInstruction& inst, const std::uint32_t* combined) {
+  // The instructions reading a value that aliases a result: read where
+  // the upkeep names them, else every instruction.
+  PodArray<std::uint32_t> copies, readers;
   bool known = true;
-  for (std::uint32_t r = 0; r < inst.resultCount && known; ++r) known = m_upkeep.AliasCandidates(inst.results[r], near);
-  for (std::size_t i = 0; i < near.Size() && known; ++i) {
-    const IrValue* w = Value(near[i]);
-    if (w && IsResult(*this, inst, w->alias)) known = m_upkeep.AliasCandidates(near[i], nearer);
+  for (std::uint32_t r = 0; r < inst.resultCount && known; ++r) known = m_upkeep.AliasCandidates(inst.results[r], copies);
+  for (std::size_t i = 0; i < copies.Size() && known; ++i) {
+    const IrValue* w = Value(copies[i]);
+    if (w && w->alias != kNoIndex && w->alias != copies[i] &&
+        std::find(inst.results, inst.results + inst.resultCount, w->alias) != inst.results + inst.resultCount)
+      known = m_upkeep.ReaderCandidates(copies[i], readers);
   }
-  if (!known) {
-    for (std::uint32_t v = 0; v < values.Count(); ++v)
-      if (::gxl::shader::StacksModifiers(*this, inst, v)) return true;
-    return false;
-  }
-  for (const PodArray<std::uint32_t>* list : {&near, &nearer})
-    for (std::size_t i = 0; i < list->Size(); ++i)
-      if (::gxl::shader::StacksModifiers(*this, inst, (*list)[i])) return true;
-  return false;
+  return ::gxl::shader::StacksModifiers(*this, inst, combined, known ? &readers : nullptr);
 }
 
 // --- The peepholes ---------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "gxl/shader/backend/alloc/dependency_graph.h"
 #include "gxl/shader/backend/alloc/pairing.h"
 #include "phase2_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -142,15 +143,14 @@ TEST(GxlSchedule, SameOrderInTwoRunsAndTwoProcesses) {
   char self[4096] = {};
   ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
   const std::string command =
-      std::string("'") + self +
-      "' --gtest_also_run_disabled_tests --gtest_filter=GxlSchedule.DISABLED_PrintOrderDigest 2>&1";
-  FILE* child = popen(command.c_str(), "r");
-  ASSERT_NE(child, nullptr);
-  char line[256];
+      std::string("'") + self + "' --gtest_also_run_disabled_tests --gtest_filter=GxlSchedule.DISABLED_PrintOrderDigest";
+  std::string output;
+  EXPECT_TRUE(nura::test::RunTool(command, &output));
   unsigned long long other = 0;
   bool found = false;
-  while (std::fgets(line, sizeof line, child)) found = found || std::sscanf(line, "order digest %llx", &other) == 1;
-  EXPECT_EQ(pclose(child), 0);
+  for (std::size_t at = output.find("order digest "); at != std::string::npos && !found;
+       at = output.find("order digest ", at + 1))
+    found = std::sscanf(output.c_str() + at, "order digest %llx", &other) == 1;
   ASSERT_TRUE(found);
   EXPECT_EQ(other, digest);
 }

@@ -8,8 +8,8 @@
 //
 // NURA_CORPUS_MATRIX_WRITE=1 rewrites the matrix with what the run saw (a
 // path writes there instead), NURA_CORPUS_DIR points the test at another
-// corpus of the same layout, NURA_CORPUS_LONG=1 runs ten times the inputs and
-// the cells too slow for every run.
+// corpus of the same layout, NURA_LONG=1 runs ten times the inputs and the
+// cells too slow for every run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,13 +26,14 @@
 #include "outcome_matrix.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
+#include "tests/support/test_util.h"
 
 namespace corpuse2e {
 namespace {
 
 using corpusref::Entry;
 
-bool LongMode() { return std::getenv("NURA_CORPUS_LONG") != nullptr; }
+using nura::test::LongMode;
 int Rounds() { return LongMode() ? 250 : 25; }
 
 // Cells whose compile alone takes minutes in the sanitizer build: run in the

@@ -1,11 +1,11 @@
 #include "tests/support/shader/tests/ps1_support.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/shader/corpus.h"
 #include "tests/support/shader/token_file.h"
+#include "tests/support/test_util.h"
 
 namespace nura::shtok::ps1test {
 
@@ -23,18 +23,8 @@ std::vector<std::uint32_t> AssembleCorpusFile(const std::string& relative) {
     return {};
   }
   const std::string command = std::string(NURA_GXLSH) + " asm '" + path + "'";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) {
-    ADD_FAILURE() << "cannot run " << command;
-    return {};
-  }
   std::string text;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) text.append(buf, n);
-  if (pclose(pipe) != 0) {
-    ADD_FAILURE() << command << " failed:\n" << text;
-    return {};
-  }
+  if (!nura::test::RunTool(command, &text)) return {};
   std::vector<std::uint32_t> words;
   std::string error;
   if (!ParseTokenText(text, &words, &error)) ADD_FAILURE() << relative << ": " << error;

@@ -121,7 +121,7 @@ TEST(GxlShaderPreprocess, GxlshPpPrintsAFilePreprocessed) {
   for (const shadertest::CorpusFile& file : shadertest::CorpusFiles()) {
     if (file.path.find("ex_prim_shader_pixel.hlsl") == std::string::npos) continue;
     std::string output;
-    EXPECT_EQ(test::RunCommand(std::string(GXLSH_PATH) + " pp " + file.path + " 2>&1", &output), 0);
+    EXPECT_TRUE(test::RunTool(std::string(GXLSH_PATH) + " pp " + file.path, &output));
     EXPECT_EQ(output.find("AMBIENT_COLOR"), std::string::npos) << output;
     EXPECT_NE(output.find("float4 ( 1 , 1 , 1 , 1 )"), std::string::npos) << output;
   }
