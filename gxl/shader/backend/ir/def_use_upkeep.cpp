@@ -109,9 +109,11 @@ void DefUseUpkeep::FreeIndex() {
   }
   for (std::size_t i = 0; i < m_banks.Size(); ++i) Free(m_banks[i].reads);
   for (std::size_t i = 0; i < m_slots.Size(); ++i) Free(m_slots[i]);
+  for (std::size_t i = 0; i < m_raw.Size(); ++i) Free(m_raw[i]);
   m_values.Reset();
   m_banks.Reset();
   m_slots.Reset();
+  m_raw.Reset();
   m_dangling.Clear();
   m_chains.Clear();
   m_chained.Clear();
@@ -178,7 +180,35 @@ void DefUseUpkeep::RereadReadersOf(std::uint32_t v) {
     for (std::uint32_t i = 0; i < list->size; ++i) MarkSlot(list->data[i]);
 }
 
+void DefUseUpkeep::RawOf(std::uint32_t position, PodArray<std::uint32_t>& out) {
+  out.Clear();
+  const IrInstruction* inst = m_p.instructions[position];
+  if (!inst || inst->word < 0x100000) {
+    m_failed = !out.Append(0u) || m_failed;
+    return;
+  }
+  const std::uint32_t head[3] = {inst->word, inst->argumentCount, inst->resultCount};
+  if (!out.Append(head, 3) || !out.Append(inst->arguments, inst->argumentCount) ||
+      !out.Append(inst->results, inst->resultCount))
+    m_failed = true;
+}
+
+bool DefUseUpkeep::Unchanged(std::uint32_t position) {
+  RawOf(position, m_rawScratch);
+  const Indexes& raw = m_raw[position];
+  return raw.size == m_rawScratch.Size() &&
+         std::memcmp(raw.data, m_rawScratch.Data(), raw.size * sizeof(std::uint32_t)) == 0;
+}
+
 void DefUseUpkeep::Reread(std::uint32_t position) {
+  RawOf(position, m_rawScratch);
+  Indexes& raw = m_raw[position];
+  if (!Reserve(raw, static_cast<std::uint32_t>(m_rawScratch.Size()))) {
+    m_failed = true;
+    return;
+  }
+  std::memcpy(raw.data, m_rawScratch.Data(), m_rawScratch.Size() * sizeof(std::uint32_t));
+  raw.size = static_cast<std::uint32_t>(m_rawScratch.Size());
   const std::uint32_t valueCount = m_p.values.Count();
   m_scratch.Clear();
   bool dangling = false;
@@ -313,7 +343,7 @@ HRESULT DefUseUpkeep::Start() {
   for (std::uint32_t b = 0; ok && b < bankCount; ++b) ok = m_banks.Append(BankEntry{kEmpty, kNoIndex, 0, false});
   for (std::uint32_t v = 0; ok && v < valueCount; ++v) ok = AddValue(v);
   for (std::uint32_t v = 0; ok && v < valueCount; ++v) Link(v);
-  for (std::uint32_t s = 0; ok && s < slotCount; ++s) ok = m_slots.Append(kEmpty);
+  for (std::uint32_t s = 0; ok && s < slotCount; ++s) ok = m_slots.Append(kEmpty) && m_raw.Append(kEmpty);
   for (std::uint32_t s = 0; ok && s < slotCount; ++s) Reread(s);
   // The windows the rebuild widened to. Where the rebuild's alias merge moved
   // a relatively read value to another bank, its next rebuild counts those
@@ -401,7 +431,7 @@ HRESULT DefUseUpkeep::Incremental() {
     }
   }
   while (m_slots.Size() < slotCount && !m_failed) {
-    m_failed = !m_slots.Append(kEmpty);
+    m_failed = !m_slots.Append(kEmpty) || !m_raw.Append(kEmpty);
     MarkSlot(static_cast<std::uint32_t>(m_slots.Size() - 1));
   }
 
@@ -442,7 +472,11 @@ HRESULT DefUseUpkeep::Incremental() {
   m_pending.Clear();
   for (std::size_t i = 0; i < m_valueJournal.NotedCount(); ++i)
     if (!examine(m_valueJournal.Noted()[i], false)) return Start();
-  for (std::size_t i = 0; i < m_instructionJournal.NotedCount(); ++i) MarkSlot(m_instructionJournal.Noted()[i]);
+  // Instructions reached but left as they were read count as they did.
+  for (std::size_t i = 0; i < m_instructionJournal.NotedCount(); ++i) {
+    const std::uint32_t s = m_instructionJournal.Noted()[i];
+    if (s < m_slots.Size() && m_slotStamps[s] != m_round && !Unchanged(s)) MarkSlot(s);
+  }
 
   for (std::size_t i = 0; i < m_rereads.Size() && !m_failed; ++i) Reread(m_rereads[i]);
 

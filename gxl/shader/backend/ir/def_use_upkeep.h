@@ -103,6 +103,10 @@ class DefUseUpkeep {
   void RereadReadersOf(std::uint32_t v);
   // Counts the reads and writes of the instruction at `position` afresh.
   void Reread(std::uint32_t position);
+  // The instruction at `position` as it was when last read (word, counts,
+  // operands), into `out`; whether it still is.
+  void RawOf(std::uint32_t position, PodArray<std::uint32_t>& out);
+  bool Unchanged(std::uint32_t position);
   // The fields of v and of every value joined to it by alias links, as the
   // full rebuild sets them.
   void Recompute(std::uint32_t v);
@@ -114,6 +118,7 @@ class DefUseUpkeep {
   PodArray<ValueEntry> m_values;
   PodArray<BankEntry> m_banks;
   PodArray<Indexes> m_slots;             // per position: (kind, index) pairs in visit order
+  PodArray<Indexes> m_raw;               // per position: the instruction as last read (RawOf)
   PodArray<std::uint32_t> m_dangling;    // positions (and aliasing values) naming values past the list
   PodArray<std::uint32_t> m_chains;      // values of alias chains, merged again at every refresh
   PodArray<std::uint32_t> m_chained;     // values that had an alias chain at a refresh (HasAliasChain)
@@ -121,7 +126,8 @@ class DefUseUpkeep {
   PodArray<std::uint32_t> m_pendingBanks;  // banks whose window the next refresh sets
   // Work lists of one refresh, with the stamps that mark their members.
   PodArray<std::uint32_t> m_valueStamps, m_memberStamps, m_slotStamps, m_bankStamps;
-  PodArray<std::uint32_t> m_dirtyValues, m_rereads, m_dirtyBanks, m_members, m_memberBanks, m_scratch, m_carried;
+  PodArray<std::uint32_t> m_dirtyValues, m_rereads, m_dirtyBanks, m_members, m_memberBanks, m_scratch, m_carried,
+      m_rawScratch;
   std::uint32_t m_round = 0;
 };
 
