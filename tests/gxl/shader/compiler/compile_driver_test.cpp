@@ -195,6 +195,27 @@ TEST(GxlCompileDriver, WorkBudget) {
   }
 }
 
+// Nested loops over uniform counts with branches inside, which the lowering
+// unfolds into millions of instructions: the budget ends it there too.
+TEST(GxlCompileDriver, WorkBudgetBoundsTheLowering) {
+  std::string text =
+      "float4 k[8]; int n, m; float lim;\n"
+      "float4 main(float4 a : TEXCOORD0) : POSITION {\n  float4 r = a; float4 s = a.yzwx;\n"
+      "  for (int i0 = 0; i0 < 10 && r.x < lim; i0++) {\n    s = lerp(s, r, saturate(r.x));\n"
+      "    for (int i1 = 0; i1 < n; i1++) {\n"
+      "      if (r.z > s.y) { r = r * k[4].wxyz + s; } else { s = s + (float)i0 * k[4]; }\n"
+      "      for (int i2 = 0; i2 < m; i2++) {\n";
+  for (int i = 0; i < 3; ++i)
+    text += "        if (r.x > s.y) { if (r.x > s.x) { r = frac(r * s); } else { s = max(s, r) - k[6]; } }\n"
+            "        else { if (r.z > s.z) { s = max(s, r.wxyz) - k[3]; } else { r = max(r, s.wxyz) - k[6]; } }\n";
+  text += "      }\n      r = r + (float)i0 * k[4];\n    }\n    r = frac(r * s.xxyy);\n  }\n  return r + s;\n}\n";
+  const DriverRun run(text.c_str(), "main", "vs_3_0", 0, false, std::uint64_t{1} << 20);
+  EXPECT_EQ(run.hr, E_FAIL);
+  EXPECT_FALSE(run.code);
+  EXPECT_EQ(run.log, "error X4004: program too complex; there are more active values than registers\n");
+  EXPECT_GE(run.spent, std::uint64_t{1} << 20);
+}
+
 TEST(GxlCompileDriver, TreeGivenWithParserOptionsOrNoCodeOut) {
   shadertest::ParseRun parse(kPassThrough);
   ASSERT_EQ(parse.hr, S_OK);
