@@ -217,7 +217,10 @@ class ShaderProgram : public ProgramLists {
   // "%s semantic '%s'" with the direction and the semantic (at most 63 characters).
   void FormatSemanticText(std::uint32_t value, char* buffer, std::uint32_t size) const;
   // The value's alias, or the value itself; kNoIndex stays kNoIndex.
-  std::uint32_t ResolveAlias(std::uint32_t value) const;
+  std::uint32_t ResolveAlias(std::uint32_t value) const {
+    const IrValue* v = values[value];
+    return v && v->alias != kNoIndex ? v->alias : value;
+  }
   std::uint32_t RenumberingField(std::uint32_t value) const;
   // An entry of a two-row index map (mode 0: row `row`; else the larger of
   // the two rows for a non-zero row, the smaller for row 0), followed along
