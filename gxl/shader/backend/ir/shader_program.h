@@ -10,6 +10,7 @@
 #include <new>
 
 #include "gxl/shader/backend/ir/ir.h"
+#include "gxl/shader/backend/ir/list_journal.h"
 #include "gxl/shader/core/message_log.h"
 #include "gxl/shader/core/messages.h"
 
@@ -29,14 +30,27 @@ class RecordList {
 
   std::uint32_t Count() const { return m_count; }
   std::uint32_t Capacity() const { return m_capacity; }
-  T* operator[](std::uint32_t i) const { return i < m_count ? m_items[i] : nullptr; }
+  T* operator[](std::uint32_t i) const {
+    if (i >= m_count) return nullptr;
+    if (m_journal) [[unlikely]]
+      m_journal->Note(i);
+    return m_items[i];
+  }
   // The slot itself, for passes that delete or move records (i below the count).
-  T*& Slot(std::uint32_t i) { return m_items[i]; }
+  T*& Slot(std::uint32_t i) {
+    if (m_journal) [[unlikely]]
+      m_journal->Note(i);
+    return m_items[i];
+  }
+  // From now on every record reached through the list is noted in `journal`
+  // (null: none); records appended later are not noted (the count tells).
+  void Watch(ListJournal* journal) { m_journal = journal; }
 
   // The record's index; kNoIndex when the list cannot grow, the record then destroyed.
   std::uint32_t Append(T* record);
   // Drops the slots from `count` on without destroying their records (compaction).
   void Truncate(std::uint32_t count) {
+    if (m_journal) m_journal->NoteReshaped();
     if (count < m_count) m_count = count;
   }
   // Destroys every record and frees the array.
@@ -51,6 +65,7 @@ class RecordList {
   std::uint32_t m_count = 0;
   std::uint32_t m_capacity = 0;
   std::uint32_t m_firstCapacity;
+  ListJournal* m_journal = nullptr;
 };
 
 // The eighteen banks ShaderProgram::Init creates, in order.
@@ -334,6 +349,9 @@ class ShaderProgram : public ProgramLists {
   // plain full re-measurement instead of the incremental one. Both must
   // give the same code; tests compare them. A preshader inherits it.
   bool referenceSearches = false;
+  // With the switch: fields of values and banks that selection's def-use
+  // upkeep set otherwise than the full rebuild (DefUseUpkeep).
+  std::uint32_t defUseUpkeepMismatches = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};
@@ -417,6 +435,7 @@ std::uint32_t RecordList<T>::Append(T* record) {
 
 template <class T>
 void RecordList<T>::Clear() {
+  if (m_journal) m_journal->NoteReshaped();
   for (std::uint32_t i = 0; i < m_count; ++i) delete m_items[i];
   delete[] m_items;
   m_items = nullptr;

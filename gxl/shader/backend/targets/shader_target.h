@@ -52,6 +52,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "gxl/shader/backend/ir/def_use_upkeep.h"
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/backend/targets/block_writers.h"
 #include "gxl/shader/backend/targets/semantic_tables.h"
@@ -238,7 +239,15 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT CompilePreshader(DataBuffer** code) override;
 
   // Refreshes the use analysis for the emission walk: 0 or the failure.
+  // Inside a selection walk it is kept up to date rather than rebuilt.
   HRESULT ResetSelectionState();
+  // A walk of the recognisers over the instructions (SelectionWalk): while
+  // one runs, each rewrite changes a few instructions, and
+  // ResetSelectionState refreshes only what they reached.
+  void BeginSelectionWalk() { ++m_selectionWalks; }
+  void EndSelectionWalk() {
+    if (--m_selectionWalks == 0) m_upkeep.Stop();
+  }
 
   // --- Operand fix-ups and modifier folding (operand_copies.cpp, modifier_fold.cpp;
   // the peepholes in modifier_folds.h)
@@ -470,6 +479,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
 
  private:
   ScratchState m_scratch;
+  DefUseUpkeep m_upkeep{*this};
+  std::uint32_t m_selectionWalks = 0;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
   enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileNone, kFileAll };
@@ -479,6 +490,18 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT FileRegisters(FileKind only);
   PodArray<std::uint32_t> m_inputs, m_outputs, m_samplers;
   std::uint32_t m_inputsInUse = 0;
+};
+
+// The scope of a selection walk (ShaderTarget::BeginSelectionWalk).
+class SelectionWalk {
+ public:
+  explicit SelectionWalk(ShaderTarget& t) : m_t(t) { m_t.BeginSelectionWalk(); }
+  ~SelectionWalk() { m_t.EndSelectionWalk(); }
+  SelectionWalk(const SelectionWalk&) = delete;
+  SelectionWalk& operator=(const SelectionWalk&) = delete;
+
+ private:
+  ShaderTarget& m_t;
 };
 
 }  // namespace gxl::shader
