@@ -12,6 +12,7 @@
 
 #include "gxl/shader/backend/alloc/dependency_graph.h"
 #include "gxl/shader/backend/alloc/pairing.h"
+#include "gxl/shader/backend/alloc/subtree_scores.h"
 #include "phase2_fixture.h"
 #include "tests/support/test_util.h"
 
@@ -286,6 +287,58 @@ TEST_F(GxlScheduleCase, LongChainsNeedNoDeepStack) {
   for (const auto& walk : walks) {
     ASSERT_EQ(walk.stamp(table.data(), walk.start, ++stamp), S_OK);
     for (IrInstruction* inst : table) ASSERT_EQ(inst->*walk.field, stamp);
+  }
+}
+
+// SubtreeScores against the walks of SubtreeScore on random dependence
+// graphs, under random sequences of scores (any instruction, often again,
+// so that old marks meet new ones) and of instructions scheduled once their
+// inputs are: the same sizes and scores throughout and the same marks left.
+TEST(GxlSubtreeScores, AgreeWithTheWalks) {
+  for (std::uint32_t seed = 1; seed <= 120; ++seed) {
+    std::mt19937 rng(seed);
+    AllocRun run(PhaseLimits(32));
+    ShaderProgram& p = run.program;
+    std::vector<Values> made{run.b.Input(0, 1), run.b.Input(1, 1)};
+    const std::uint32_t size = 20 + seed % 140;
+    // Each reads one or two recent values, or an old one: chains, fans and joins.
+    auto pick = [&] {
+      const auto n = static_cast<std::uint32_t>(made.size());
+      return made[rng() % 4 ? n - 1 - rng() % std::min(n, 6u) : rng() % n];
+    };
+    for (std::uint32_t k = 0; k < size; ++k) made.push_back(rng() % 3 ? run.b.Add(pick(), pick()) : run.b.Mul(pick(), pick()));
+    run.b.Output(0, made.back());
+    ASSERT_EQ(p.BuildDependencyLists(), S_OK);
+    const std::uint32_t count = p.instructions.Count();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      p.Instruction(i)->pinned = 0;
+      p.Instruction(i)->word14 = kNoIndex;
+    }
+    SubtreeScores scores(p);
+    ASSERT_EQ(scores.Prepare(), S_OK);
+    for (std::uint32_t step = 0; step < 6 * count; ++step) {
+      const std::uint32_t q = rng() % count;
+      if (rng() % 3 == 0) {
+        IrInstruction& inst = *p.Instruction(q);
+        bool ready = !inst.pinned;
+        for (std::uint32_t k = 0; k < inst.predecessorCount && ready; ++k)
+          ready = p.Instruction(inst.predecessors[k])->pinned != 0;
+        if (!ready) continue;
+        inst.pinned = 1;
+        scores.Scheduled(q);
+        continue;
+      }
+      std::uint32_t walkSize = 0, fastSize = 0;
+      std::int32_t walkScore = 0, fastScore = 0;
+      ASSERT_EQ(p.SubtreeScore(q, &walkSize, &walkScore, q), S_OK);
+      ASSERT_EQ(scores.Score(q, &fastSize, &fastScore), S_OK);
+      ASSERT_EQ(fastSize, walkSize) << "seed " << seed << " step " << step;
+      ASSERT_EQ(fastScore, walkScore) << "seed " << seed << " step " << step;
+    }
+    std::vector<std::uint32_t> marks(count);
+    for (std::uint32_t i = 0; i < count; ++i) marks[i] = p.Instruction(i)->word14;
+    scores.Finish();
+    for (std::uint32_t i = 0; i < count; ++i) ASSERT_EQ(p.Instruction(i)->word14, marks[i]) << "seed " << seed;
   }
 }
 
