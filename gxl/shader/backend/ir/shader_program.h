@@ -355,6 +355,9 @@ class ShaderProgram : public ProgramLists {
   // With the switch: fields of values and banks that selection's def-use
   // upkeep set otherwise than the full rebuild (DefUseUpkeep).
   std::uint32_t defUseUpkeepMismatches = 0;
+  // With the switch: trial orders that instruction pairing's bound proved to
+  // fit and the assignment did not (FitBound).
+  std::uint32_t refutedFitProofs = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};

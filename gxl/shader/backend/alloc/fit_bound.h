@@ -1,0 +1,100 @@
+// A cheap proof that a register assignment fits, for the trial moves of
+// instruction pairing.
+//
+// The assignment places one virtual register at a time in a physical
+// register none of whose placed values collide with it and that holds none
+// of its no-overlap partners; a register holding no value whose live range
+// meets the new one always takes it. It places the registers that
+// instructions read widest first (by their placement width), each width
+// from the last read backwards, and the unread ones last. So a register can
+// only be kept out of a place by the registers ahead of it in that order
+// whose ranges meet its own, and by its partners: when for every register
+// these are fewer than the physical registers, every placement finds one and
+// the assignment fits, whatever costs it goes by.
+//
+// The bound keeps that count for each virtual register, over ranges that
+// hold the live ranges of its values. Moving one instruction changes the
+// ranges and reads of the values it touches only, since the others keep
+// their order. Where the bound proves nothing the caller runs the
+// assignment itself.
+//
+// It serves straight-line programs whose live ranges are plain spans between
+// instructions: no flow control, no relative reads of the bank, one value per
+// virtual component.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+
+#include "gxl/shader/backend/alloc/register_assignment.h"
+#include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/pod_array.h"
+
+namespace gxl::shader {
+
+class FitBound {
+ public:
+  // Over the program as it stands (`order[k]` the index into `table` of its
+  // k-th instruction) for the bank and limit of a context that has just
+  // assigned it. S_OK, also when the program is of a shape it does not
+  // serve; E_OUTOFMEMORY.
+  HRESULT Prepare(const ShaderProgram& program, const RegisterAllocatorContext& context, IrInstruction* const* table,
+                  const std::uint32_t* order, std::uint32_t count);
+  // The instruction now at `to` came from `from`, those between shifting by one.
+  void Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from);
+  // True when every assignment of the bank in the current order fits.
+  bool SurelyFits() const { return m_usable && m_peak < m_limit; }
+  // Whether the program is of a shape it serves, and the most registers
+  // that may keep one virtual register from its place.
+  bool Serves() const { return m_usable; }
+  std::uint32_t Peak() const { return m_peak; }
+
+ private:
+  // Where a virtual register stands: its range runs from `begin` (0 when a
+  // value of it no instruction defines: live from the start) to its latest
+  // read, or to the instruction after its latest definition when that is
+  // later (`last` + `add`); `read` is its latest read (0 when none).
+  struct Place {
+    std::uint32_t begin, last, add, read;
+    std::uint32_t End() const { return last + add; }
+  };
+  static void Widen(Place& window, const Place& p) {
+    window.begin = std::min(window.begin, p.begin);
+    if (p.End() > window.End()) window.last = p.last, window.add = p.add;
+  }
+  // The place of the register in slot `slot` from the positions of the
+  // instructions that touch its values.
+  void Measure(std::uint32_t slot);
+  // Whether the register in slot `u` (at `a`) may be placed before the one
+  // in slot `v` (at `b`) and meet it.
+  bool Blocks(std::uint32_t u, const Place& a, std::uint32_t v, const Place& b) const;
+  // Every place measured and every count made afresh.
+  HRESULT Recount();
+  void Count(std::uint32_t slot, std::uint32_t blockers);
+
+  bool m_usable = false;
+  std::uint32_t m_limit = 0, m_peak = 0, m_count = 0;
+  std::unique_ptr<std::uint32_t[]> m_position;  // per table index
+  // Per virtual register: its values (offsets into m_values).
+  std::unique_ptr<std::uint32_t[]> m_valueStart, m_values;
+  // Per value (by its offset in m_values): the instructions that define it
+  // and that read it, as table indexes.
+  std::unique_ptr<std::uint32_t[]> m_defineStart, m_defines, m_readStart, m_reads;
+  // Per table index: the slots of the registers whose values it touches.
+  std::unique_ptr<std::uint32_t[]> m_touchStart, m_touches;
+  // Per slot, one for each virtual register with values: the register, its
+  // place, its pass (widest first, the unread ones last), its blockers with
+  // its no-overlap partners, and those partners alone.
+  std::unique_ptr<std::uint32_t[]> m_active;
+  std::uint32_t m_activeCount = 0;
+  std::unique_ptr<Place[]> m_place;
+  std::unique_ptr<std::uint32_t[]> m_pass, m_blockers, m_overlaps, m_stamp;
+  std::unique_ptr<std::uint32_t[]> m_histogram;  // slots per count of blockers
+  std::uint32_t m_histogramSize = 0;
+  PodArray<std::uint32_t> m_meets;
+  PodArray<Place> m_before;
+  std::uint32_t m_stampNow = 0;
+};
+
+}  // namespace gxl::shader
