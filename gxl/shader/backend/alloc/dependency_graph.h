@@ -44,6 +44,9 @@ class DependencyGraph : public ProgramPass {
   // Moves the block starting with the instruction at `position` as far as
   // pays: 0 improved (the order keeps it), 1 not (the order restored).
   HRESULT TryMove(std::uint32_t position);
+  // TryMove as the reference switch runs it: the block's reads and their
+  // first uses marked afresh after every step.
+  HRESULT TryMoveInFull(std::uint32_t position);
   // Reverses order[from .. to - 1].
   void ReverseRange(std::uint32_t from, std::uint32_t to);
 

@@ -117,6 +117,26 @@ TEST(GxlSchedule, RandomProgramsKeepDependencesBlocksAndResults) {
   EXPECT_GT(improved, kPrograms / 10);
 }
 
+// The searches measure each step locally, the reference switch in full: the
+// same orders, with and without flow control, in short and long programs.
+TEST(GxlSchedule, ReferenceSwitchGivesTheSameOrders) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    irkit::RandomShape shape;
+    shape.steps = 8 + seed % 60;
+    if (seed % 4 == 0) shape.ifPercent = shape.loopPercent = 0;
+    std::vector<std::vector<std::uint32_t>> orders[2];
+    for (int reference = 0; reference < 2; ++reference) {
+      AllocRun run(PhaseLimits(32));
+      const irkit::RandomProgram generated(run.program, seed, shape);
+      PrepareForScheduling(run.program);
+      run.program.referenceSearches = reference != 0;
+      ASSERT_TRUE(SUCCEEDED(run.program.ScheduleInstructions())) << "seed " << seed;
+      orders[reference] = irtest::Listing(run.program);
+    }
+    ASSERT_EQ(orders[0], orders[1]) << "seed " << seed;
+  }
+}
+
 // A digest of the orders scheduling gives the first programs.
 std::uint64_t OrderDigest() {
   std::uint64_t digest = 1469598103934665603ull;
