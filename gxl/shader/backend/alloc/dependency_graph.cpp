@@ -10,6 +10,9 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint8_t kDefined = 1, kRead = 2, kCounted = kDefined | kRead;
+// Positions the improvement rounds of one run may scan and re-measure; past
+// it the order found so far stands.
+constexpr std::uint64_t kImproveWork = std::uint64_t{1} << 24;
 
 }  // namespace
 
@@ -27,7 +30,7 @@ std::int32_t ComparePressure(std::uint32_t a, std::uint32_t b, const void* conte
   return CompareUnsigned(graph.InstructionAt(a), graph.InstructionAt(b), nullptr);
 }
 
-DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p) {}
+DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p), m_workLimit(kImproveWork) {}
 
 DependencyGraph::~DependencyGraph() = default;
 
@@ -278,7 +281,8 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
       const std::uint32_t j = m_order[down ? jhi : jlo - 1];
       const IrInstruction& other = *m_table[j];
       const bool barrier = m_barrier[j] != 0;
-      if (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense))) {
+      if (!Spend(1) ||
+          (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense)))) {
         leaves = true;
         break;
       }
@@ -319,6 +323,7 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
     // Block and range change places.
     const std::uint32_t from = down ? lo : jlo, to = down ? jhi : hi;
     const std::uint32_t size = hi - lo;
+    if (!Spend(to - from)) break;
     ReverseRange(from, to);
     if (down) {
       ReverseRange(from, to - size);
@@ -392,7 +397,8 @@ HRESULT DependencyGraph::TryMoveInFull(std::uint32_t position) {
         const std::uint32_t j = m_order[down ? jhi : jlo - 1];
         const IrInstruction& other = *m_table[j];
         const bool barrier = m_barrier[j] != 0;
-        if (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense))) {
+        if (!Spend(1) ||
+            (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense)))) {
           leaves = true;
           break;
         }
@@ -459,6 +465,10 @@ HRESULT DependencyGraph::TryMoveInFull(std::uint32_t position) {
       // (g) Block and range change places.
       const std::uint32_t from = down ? lo : jlo, to = down ? jhi : hi;
       const std::uint32_t size = hi - lo;
+      if (!Spend(to - from)) {
+        attempt = false;
+        break;
+      }
       ReverseRange(from, to);
       if (down) {
         ReverseRange(from, to - size);
@@ -484,15 +494,48 @@ HRESULT DependencyGraph::TryMoveInFull(std::uint32_t position) {
 }
 
 HRESULT DependencyGraph::ImproveOnce() {
+  if (!Spend(m_count)) return 1;
   MeasurePressure(&m_bestTotal, &m_bestPeak);
   std::copy(m_order.get(), m_order.get() + m_count, m_savedOrder.get());
-  for (std::uint32_t k = 0; k < m_count; ++k) m_candidates[k] = k;
-  SortIndicesByComparator(ComparePressure, m_candidates.get(), m_count, this);
-  for (std::uint32_t k = 0; k < m_count; ++k) {
+  if (program->referenceSearches || !SortCandidates()) {
+    for (std::uint32_t k = 0; k < m_count; ++k) m_candidates[k] = k;
+    SortIndicesByComparator(ComparePressure, m_candidates.get(), m_count, this);
+  }
+  for (std::uint32_t k = 0; k < m_count && !m_spent; ++k) {
     const HRESULT hr = TryMove(m_candidates[k]);
     if (hr != 1) return hr;
   }
   return 1;
+}
+
+bool DependencyGraph::SortCandidates() {
+  // ComparePressure's order by counting: the pressures are at most the value
+  // count, and taking the instructions in index order keeps each pressure's
+  // positions in the order of their instructions.
+  std::uint32_t highest = 0;
+  for (std::uint32_t k = 0; k < m_count; ++k) highest = std::max(highest, m_before[k]);
+  if (highest > m_values) return false;
+  std::uint32_t* start = m_levelStart.get();
+  std::fill(start, start + highest + 2, 0u);
+  for (std::uint32_t k = 0; k < m_count; ++k) {
+    m_positionOf[m_order[k]] = k;
+    ++start[highest - m_before[k] + 1];
+  }
+  for (std::uint32_t level = 1; level <= highest + 1; ++level) start[level] += start[level - 1];
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    const std::uint32_t position = m_positionOf[i];
+    m_candidates[start[highest - m_before[position]]++] = position;
+  }
+  return true;
+}
+
+bool DependencyGraph::Spend(std::uint64_t positions) {
+  if (m_spent || positions > m_work) {
+    m_spent = true;
+    return false;
+  }
+  m_work -= positions;
+  return true;
 }
 
 HRESULT DependencyGraph::Run(std::uint32_t mode) {
@@ -525,10 +568,12 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   m_runLast = opt::NewArray<std::uint32_t>(m_values);
   m_runMark = opt::NewArray<std::uint32_t>(m_values);
   m_runCount = opt::NewArray<std::uint32_t>(std::size_t{m_values} + 1);
+  m_levelStart = opt::NewArray<std::uint32_t>(std::size_t{m_values} + 2);
+  m_positionOf = opt::NewArray<std::uint32_t>(m_count);
   m_runBefore = opt::NewArray<std::uint32_t>(m_count);
   m_definedCount = opt::NewArray<std::uint32_t>(m_count);
   if (!m_lastReader || !m_trialPosition || !m_inBlock || !m_blockMark || !m_jumpMark || !m_runLast || !m_runMark ||
-      !m_runCount || !m_runBefore || !m_definedCount)
+      !m_runCount || !m_runBefore || !m_definedCount || !m_levelStart || !m_positionOf)
     return E_OUTOFMEMORY;
   if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
       !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
@@ -549,8 +594,13 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   if (mode == 0) return S_OK;
   // Each round lowers the total or the peak, but the total may be large: the
   // rounds stop at a number that grows with the program, far above what
-  // real programs take (ntsc's 321 instructions: 271 rounds).
-  for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256; rounds-- > 0 && (hr = ImproveOnce()) == S_OK;) {
+  // real programs take (ntsc's 321 instructions: 271 rounds). The positions
+  // the rounds scan and re-measure are bounded too: the corpus takes at
+  // most 1.5 million.
+  m_work = m_workLimit;
+  m_spent = false;
+  for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256;
+       rounds-- > 0 && !m_spent && (hr = ImproveOnce()) == S_OK;) {
   }
   if (FAILED(hr)) return hr;
   for (std::uint32_t k = 0; k < m_count; ++k) p.instructions.Slot(k) = m_table[m_order[k]];
