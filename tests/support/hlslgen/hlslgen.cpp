@@ -49,10 +49,14 @@ Generator::Generator(std::uint64_t seed, const Options& options)
     : m_options(options), m_random(seed), m_tolerance(kTolerance) {
   const Base bases[] = {Base::Float, Base::Float, Base::Float, Base::Int, Base::Bool};
   m_root = Make(RandomType(bases[Pick(5)]), 0);
-  if (m_options.flowControl)
+  if (m_options.flowControl) {
     MakeProgram();
-  else
+  } else {
     m_result = m_nodes[m_root].value;
+    for (const Node& n : m_nodes)
+      if (n.type.base == Base::Float)
+        for (double x : n.value) m_range = std::max(m_range, std::fabs(x));
+  }
 }
 
 double Generator::RandomValue(Base base) {
@@ -95,19 +99,27 @@ std::uint32_t Generator::NewVariable(const Type& type, std::uint32_t indexBelow)
 }
 
 std::uint32_t Generator::Leaf(const Type& type) {
+  if (Shaped() && m_flow && m_inIndex == 0 && m_options.arrays && Chance(0.2)) {
+    const std::uint32_t read = ArrayRead(type);
+    if (read != kNone) return read;
+  }
   // In statements: a local of the type, or a component of r.
   if (m_flow && m_inIndex == 0 && Chance(0.3)) {
     std::vector<std::uint32_t> fit;
     for (std::uint32_t k : m_live)
-      if (m_locals[k].type == type) fit.push_back(k);
+      if (m_locals[k].type == type && m_locals[k].elements == 0) fit.push_back(k);
     if (!fit.empty()) return LocalNode(fit[Pick(static_cast<std::uint32_t>(fit.size()))]);
     const Type r = m_locals[0].type;
     if (type.IsScalar() && !r.IsScalar() && r.base == type.base) return ComponentOf(LocalNode(0), Pick(r.Count()));
+    if (Shaped()) {
+      const std::uint32_t read = ReadOfLocal(type);
+      if (read != kNone) return read;
+    }
   }
   if (Chance(m_flow ? 0.85 : 0.6)) {  // statements read variables more: literals fold away
     std::vector<std::uint32_t> same;
     for (std::uint32_t i = 0; i < m_variables.size(); ++i)
-      if (m_variables[i].type == type) same.push_back(i);
+      if (m_variables[i].type == type && !m_variables[i].elements) same.push_back(i);
     if (!same.empty() && (Chance(0.5) || m_variables.size() >= m_options.maxVariables)) {
       const Variable& v = m_variables[same[Pick(static_cast<std::uint32_t>(same.size()))]];
       return Add(
@@ -379,6 +391,16 @@ bool Generator::Evaluate(Node& n) const {
     case Kind::Call:
       ok = ok && EvaluateCall(n, exact);
       break;
+    case Kind::Element:
+    case Kind::LocalElement: {
+      const double k = child(0).value[0];
+      const bool local = n.kind == Kind::LocalElement;
+      const std::vector<double>& all = local ? m_locals[n.variable].value : m_variables[n.variable].value;
+      if (!(k >= 0 && (k + 1) * count <= all.size() && k == std::trunc(k))) return false;
+      for (std::uint32_t i = 0; i < count; ++i) v[i] = all[static_cast<std::size_t>(k) * count + i];
+      if (local) exact = exact && m_locals[n.variable].exact;
+      break;
+    }
   }
   if (m_single)
     for (double& x : v)
@@ -407,6 +429,10 @@ std::string Generator::Text(std::uint32_t index) const {
       return m_variables[n.variable].name;
     case Kind::Local:
       return m_locals[n.variable].name;
+    case Kind::Element:
+      return m_variables[n.variable].name + "[" + child(0) + "]";
+    case Kind::LocalElement:
+      return m_locals[n.variable].name + "[" + child(0) + "]";
     case Kind::Unary:
       return std::string("(") + OpText(n.op) + child(0) + ")";
     case Kind::Binary:
@@ -732,6 +758,7 @@ std::string Generator::SamplerDeclarations() const {
   for (const Statement& s : m_statements) {
     pending.push_back(s.value);
     if (s.kind == Statement::Kind::Assign) pending.push_back(s.stored);
+    pending.insert(pending.end(), s.inits.begin(), s.inits.end());
   }
   while (!pending.empty()) {
     const Node& n = m_nodes[pending.back()];
@@ -749,7 +776,8 @@ std::string Generator::SamplerDeclarations() const {
 
 std::string Generator::Parameters() const {
   std::string s;
-  for (const Variable& v : m_variables) s += (s.empty() ? "" : ", ") + v.type.Name() + " " + v.name;
+  for (const Variable& v : m_variables)
+    s += (s.empty() ? "" : ", ") + v.type.Name() + " " + v.name + (v.elements ? "[" + std::to_string(v.elements) + "]" : "");
   return s;
 }
 

@@ -17,7 +17,9 @@
 // every value to float, and keeps only statements whose decisions agree and
 // whose values stay close, so a correct compiler gives Result() within 1e-5.
 // Root() is then r's first value; a node inside statements keeps the value of
-// its last evaluation.
+// its last evaluation. The loop-shape options add do-while loops, bounds and
+// conditions on uniforms, flags and elses in place of break and continue,
+// arrays indexed by counters and locals carried through loops.
 #pragma once
 
 #include <cstdint>
@@ -53,7 +55,9 @@ enum class Kind : std::uint8_t {
   Swizzle,      // child.picks (component letters, or _mRC for matrices)
   Index,        // child[picks[0]] with a literal index, child[children[1]] otherwise
   Call,         // fn(children...): an intrinsic function
-  Local,        // one of the flow-control locals: `r` or a loop counter
+  Local,        // one of the flow-control locals: `r`, a loop counter, ...
+  Element,      // an element of a uniform array: variable[children[0]]
+  LocalElement, // an element of a local array: local[children[0]]
 };
 
 // The intrinsics the generator calls: those whose expansions are exact up to
@@ -141,8 +145,10 @@ struct Node {
 
 struct Variable {
   std::string name;
-  Type type;
-  std::vector<double> value;
+  Type type;                   // an array's element type
+  std::vector<double> value;   // an array's elements one after another
+  std::uint32_t elements = 0;  // an array's length; 0 for a single value
+  bool uniform = false;        // a loop bound or an array: only a uniform will do
 };
 
 struct Options {
@@ -170,36 +176,73 @@ struct Options {
   std::uint32_t maxLoopDepth = 2;
   std::uint32_t maxLoopCount = 8;
   std::uint32_t maxInstructions = 256;
+  // Loop shapes, each off by default so that earlier seeds keep their text.
+  // Loops bounded by a uniform, alone or beside a literal bound, or ended by
+  // a uniform's comparison; the uniforms' values may be negative.
+  bool uniformBounds = false;
+  // do { ... } while (...) loops, counted by an int or float local that is
+  // still read after them.
+  bool doWhile = false;
+  // The language has no break or continue: a loop's body skips its rest
+  // with an if whose else holds it, and ends the loop through a bool its
+  // condition tests.
+  bool jumps = false;
+  // Local arrays and uniform arrays, read and written at indexes made from
+  // loop counters.
+  bool arrays = false;
+  // Locals carried through loops; statements write them and r in part
+  // (.yzw, .zw) and read them after the loops.
+  bool carried = false;
 };
+
+constexpr std::uint32_t kNone = ~0u;
 
 // One statement of a flow-control program.
 struct Statement {
   enum class Kind : std::uint8_t {
-    Assign,  // r[.component] op= value; the first statement declares r
-    If,      // if (condition) { body } else { otherwise }; no else when it is empty
-    For,     // for (int counter = 0; condition; counter++) { body }
+    Assign,   // target[.components] op= value; the first statement declares r
+    If,       // if (condition) { body } else { otherwise }; no else when it is empty
+    For,      // for (int counter = 0; condition; counter++) { body }
+    Declare,  // T target = value; or T target[n] = {inits...};
+    DoWhile,  // T counter = 0; do { counter += 1; body } while (condition);
   };
   Kind kind = Kind::Assign;
   bool declares = false;
   Op op = Op::None;                            // Assign: None for =, else Add, Subtract or Multiply
-  std::int32_t component = -1;                 // Assign: the component of r written, -1 for all of it
-  std::uint32_t value = 0;                     // Assign: the expression; If and For: the condition
-  std::uint32_t stored = 0;                    // Assign: the node whose value is stored (r op value)
-  std::uint32_t counter = 0;                   // For: index into Locals()
-  std::uint32_t count = 0;                     // For: the counter's bound N in `counter < N`
+  std::int32_t component = -1;                 // Assign: the component written, -1 for all of it
+  std::uint32_t value = 0;                     // Assign and Declare: the expression; loops and If: the condition
+  std::uint32_t stored = 0;                    // Assign: the node whose value is stored (target op value)
+  std::uint32_t counter = 0;                   // For, DoWhile: index into Locals()
+  std::uint32_t count = 0;                     // For, DoWhile: the most iterations (the literal bound)
   std::vector<std::uint32_t> body, otherwise;  // indexes into Statements()
+  std::uint32_t target = 0;                    // Assign, Declare: the local (0 is r)
+  std::vector<std::uint32_t> components;       // Assign: the components written when more than one
+  std::uint32_t element = kNone;               // Assign: the index node of an array element written
+  std::vector<std::uint32_t> inits;            // Declare of an array: a node per element
+  std::uint32_t flag = kNone;                  // loops: a bool local declared true before them, in their condition
+  std::uint32_t before = kNone;                // loops: a Declare right before them, of a local they carry
+  bool dynamic = false;                        // For: bounded by a uniform alone; count is what its value gives
 };
 
 struct Local {
   std::string name;
-  Type type;
+  Type type;  // an array's element type
   std::vector<double> value;
   bool exact = true;
+  std::uint32_t elements = 0;  // an array's length
+  // A loop counter's values while it is in scope; high < low when it may
+  // not index.
+  std::int32_t low = 0, high = -1;
+  bool written = false;  // a carried local or an array: statements may write it
 };
 
 // The texel a procedural sampler returns at a coordinate (n components):
 // smooth, bounded, and close to the same at a coordinate rounded to float.
 void ProceduralTexel(std::uint32_t sampler, const double* coordinate, std::uint32_t n, double texel[4]);
+
+const Type kBool{Base::Bool, 1, 1, false};
+const Type kInt{Base::Int, 1, 1, false};
+const Type kFloat{Base::Float, 1, 1, false};
 
 class Generator {
  public:
@@ -230,6 +273,9 @@ class Generator {
   // A rough upper estimate of the instructions the body compiles to, loops
   // unrolled (a target that keeps its loops needs fewer).
   std::uint32_t EstimatedInstructions() const;
+  // The largest magnitude a float value reached in the program's run and in
+  // its literals (the range of pixel shader 1.x).
+  double FloatRange() const { return m_range; }
 
  private:
   std::uint32_t Make(const Type& type, std::uint32_t depth);
@@ -259,12 +305,56 @@ class Generator {
   // as guarded code computes what does not run.
   bool Run(std::uint32_t statement, std::vector<bool>* trace);
   bool Speculate(const std::vector<std::uint32_t>& block);
+  // A loop that ended early: its body speculatively with the counter at
+  // first..last, then the whole loop speculatively from `entry`.
+  bool SpeculateRest(std::uint32_t loop, const std::vector<Local>& entry, std::uint32_t first, std::uint32_t last);
   bool RunProgram(bool single, std::vector<double>& result, std::vector<bool>& trace);
   bool Simulate();
   bool Varies(std::uint32_t node) const;
+  bool Shaped() const {
+    return m_options.uniformBounds || m_options.doWhile || m_options.jumps || m_options.arrays || m_options.carried;
+  }
+
+  // Loop shapes (hlslgen_shapes.cpp).
+  std::uint32_t MakeShaped(Statement s, std::uint32_t ifDepth, std::uint32_t loopDepth, std::uint32_t iterations,
+                           bool accumulate);
+  std::vector<std::uint32_t> MakeShapedBlock(std::uint32_t ifDepth, std::uint32_t loopDepth,
+                                             std::uint32_t iterations, bool accumulate);
+  // An assignment to r or a writable local; with readAfter, to r of a value
+  // read from another local (value kNone when there is none).
+  void MakeAssign(Statement& s, bool accumulate, bool readAfter = false);
+  void MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loopDepth, std::uint32_t iterations);
+  void MakeDeclare(Statement& s);
+  // A statement that reads a local live from m_live[from] on into r, or kNone.
+  std::uint32_t MakeReadAfter(std::size_t from);
+  // The term that changes with a loop counter: value * (float)i, or value + i.
+  std::uint32_t WithCounter(std::uint32_t value, const Type& type, std::uint32_t counter);
+  std::uint32_t AddLocal(Local local);
+  // A read of a uniform or local array element of the type, or kNone.
+  std::uint32_t ArrayRead(const Type& type);
+  // An int index below `length`: from a live counter when one fits, else a literal.
+  std::uint32_t IndexBelow(std::uint32_t length);
+  // A node of `type` made from a read of a live local other than r (from
+  // m_live[first] on), or kNone.
+  std::uint32_t ReadOfLocal(const Type& type, std::size_t first = 1);
+  std::uint32_t Literal(const Type& type, double value);
+  std::uint32_t Binary(Op op, const Type& type, std::uint32_t a, std::uint32_t b);
+  std::uint32_t NewUniform(const Type& type, std::vector<double> value, std::uint32_t elements);
+  // The condition of a loop ended by a uniform: `bound` with the counter's
+  // or a uniform's comparison; sets count and dynamic.
+  std::uint32_t UniformCondition(Statement& s, std::uint32_t most, std::uint32_t counterNode);
+  std::string TargetText(const Statement& s) const;
+  // The text of a statement other than if/else.
+  std::string ShapedText(std::uint32_t statement, std::uint32_t indent) const;
+  bool RunShaped(std::uint32_t statement, std::vector<bool>* trace);
+  // Stores an assignment's value into its target; false for an index out of range.
+  bool Store(const Statement& s, const Node& n);
   std::uint32_t Cost(std::uint32_t node) const;
   std::uint32_t StatementCost(std::uint32_t statement) const;
   std::string StatementText(std::uint32_t statement, std::uint32_t indent) const;
+  // "{", `first`, the statements one level deeper, "}" at `indent`.
+  std::string BlockText(const std::vector<std::uint32_t>& statements, std::uint32_t indent,
+                        const std::string& first = {}) const;
   std::uint32_t ExpressionDepth() const;
 
   double Uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(m_random); }
@@ -272,6 +362,9 @@ class Generator {
   bool Chance(double p) { return Uniform(0, 1) < p; }
   double RandomValue(Base base);
   Type RandomType(Base base);
+
+  // A shader model 3 loop runs at most 255 times; unrolling stops at 1,024.
+  static constexpr std::uint32_t kMostCount = 255, kMostIterations = 1024;
 
   Options m_options;
   std::mt19937_64 m_random;
@@ -289,6 +382,13 @@ class Generator {
   std::uint32_t m_inIndex = 0;        // making an index expression
   double m_tolerance;                 // how near an edge an inexact value may come
   double m_discrepancy = 0;           // between the double and float runs so far
+  double m_range = 0;                 // FloatRange()
+  bool m_ranging = false;             // the double run measures m_range
+  std::vector<std::uint32_t> m_flags;    // the flag of each loop being made (kNone without)
+  std::vector<std::uint32_t> m_counters; // the counter of each loop being made
+  std::vector<std::uint32_t> m_carried;  // the local declared before each loop being made (kNone without)
+  bool m_body = false;                   // the next block made is a loop's body
+  std::size_t m_readFrom = 1;            // MakeAssign's readAfter: the first m_live entry to read
 };
 
 }  // namespace hlslgen

@@ -16,11 +16,6 @@ constexpr std::uint32_t kTries = 8;
 constexpr double kFlowTolerance = 1e-5;
 // How far the float run may drift from the double one, relative to max(1, |x|).
 constexpr double kDrift = 1e-6;
-// A shader model 3 loop runs at most 255 times; unrolling stops at 1,024.
-constexpr std::uint32_t kMostCount = 255, kMostIterations = 1024;
-
-const Type kBool{Base::Bool, 1, 1, false};
-const Type kInt{Base::Int, 1, 1, false};
 
 // Instructions per call: a cost, and whether the instruction is scalar (one
 // per component) rather than one per row.
@@ -70,6 +65,7 @@ void Generator::MakeProgram() {
     for (std::uint32_t attempt = 0; attempt < kTries; ++attempt) {
       const std::size_t nodes = m_nodes.size(), variables = m_variables.size(), statements = m_statements.size();
       const std::vector<Local> locals = m_locals;
+      const std::vector<std::uint32_t> live = m_live;
       m_top.push_back(MakeStatement(0, 0, 1, false));
       const bool fits = m_options.maxInstructions == 0 || EstimatedInstructions() <= m_options.maxInstructions;
       if (fits && Simulate()) break;
@@ -78,16 +74,22 @@ void Generator::MakeProgram() {
       m_variables.resize(variables);
       m_statements.resize(statements);
       m_locals = locals;
+      m_live = live;
     }
   }
-  // Leave every node with its value from the double run.
+  // Leave every node with its value from the double run, and measure it.
+  for (const Node& n : m_nodes)
+    if (n.kind == Kind::Literal && n.type.base == Base::Float) m_range = std::max(m_range, std::fabs(n.value[0]));
   std::vector<bool> trace;
+  m_ranging = true;
   RunProgram(false, m_result, trace);
+  m_ranging = false;
   m_live.clear();
 }
 
 std::vector<std::uint32_t> Generator::MakeBlock(std::uint32_t ifDepth, std::uint32_t loopDepth,
                                                 std::uint32_t iterations, bool accumulate) {
+  if (Shaped()) return MakeShapedBlock(ifDepth, loopDepth, iterations, accumulate);
   std::vector<std::uint32_t> block;
   for (std::uint32_t n = 1 + Pick(accumulate ? 3 : 2), k = 0; k < n; ++k)
     block.push_back(MakeStatement(ifDepth, loopDepth, iterations, accumulate && k == 0));
@@ -100,9 +102,13 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
   Statement s;
   std::vector<Statement::Kind> kinds = {Statement::Kind::Assign, Statement::Kind::Assign};
   if (!accumulate && ifDepth < m_options.maxIfDepth) kinds.push_back(Statement::Kind::If);
-  if (!accumulate && loopDepth < m_options.maxLoopDepth && iterations < kMostIterations)
+  if (!accumulate && loopDepth < m_options.maxLoopDepth && iterations < kMostIterations) {
     kinds.insert(kinds.end(), loopDepth + 1, Statement::Kind::For);  // nests are rarer: they cost more
+    if (m_options.doWhile) kinds.insert(kinds.end(), loopDepth + 1, Statement::Kind::DoWhile);
+  }
+  if (!accumulate && (m_options.carried || m_options.arrays)) kinds.push_back(Statement::Kind::Declare);
   s.kind = kinds[Pick(static_cast<std::uint32_t>(kinds.size()))];
+  if (Shaped() && s.kind != Statement::Kind::If) return MakeShaped(std::move(s), ifDepth, loopDepth, iterations, accumulate);
   switch (s.kind) {
     case Statement::Kind::Assign: {
       Type t = r;
@@ -113,18 +119,7 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
       if (r.base != Base::Bool && (accumulate || Chance(0.75)))
         s.op = r.base == Base::Float && Chance(0.15) ? Op::Multiply : Chance(0.5) ? Op::Add : Op::Subtract;
       s.value = s.stored = Make(t, ExpressionDepth());
-      if (accumulate && m_live.size() > 1 && Chance(0.5)) {
-        // A term that changes with the innermost counter: e * (float)i, or e + i.
-        std::uint32_t counter = LocalNode(m_live.back());
-        if (t.base == Base::Float) {
-          Node cast{Kind::Cast, Op::None, Type{Base::Float, 1, 1, false}, {counter}, {}, 0, {}, true};
-          Evaluate(cast);
-          counter = Add(std::move(cast));
-        }
-        Node n{Kind::Binary, t.base == Base::Float ? Op::Multiply : Op::Add, t, {s.value, counter}, {}, 0, {}, true};
-        Evaluate(n);
-        s.value = s.stored = Add(std::move(n));
-      }
+      if (accumulate && m_live.size() > 1 && Chance(0.5)) s.value = s.stored = WithCounter(s.value, t, m_live.back());
       if (s.op != Op::None) {
         std::uint32_t target = LocalNode(0);
         if (s.component >= 0) target = ComponentOf(target, static_cast<std::uint32_t>(s.component));
@@ -139,7 +134,7 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
       s.body = MakeBlock(ifDepth + 1, loopDepth, iterations, false);
       if (Chance(0.5)) s.otherwise = MakeBlock(ifDepth + 1, loopDepth, iterations, false);
       break;
-    case Statement::Kind::For: {
+    default: {
       const std::uint32_t most = std::min({m_options.maxLoopCount, kMostCount, kMostIterations / iterations});
       s.count = 1 + Pick(std::max(most, 1u));
       s.counter = static_cast<std::uint32_t>(m_locals.size());
@@ -163,14 +158,30 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
   return static_cast<std::uint32_t>(m_statements.size() - 1);
 }
 
+std::uint32_t Generator::WithCounter(std::uint32_t value, const Type& t, std::uint32_t local) {
+  // A term that changes with a counter: e * (float)i, or e + i.
+  std::uint32_t counter = LocalNode(local);
+  if (t.base == Base::Float) {
+    Node cast{Kind::Cast, Op::None, Type{Base::Float, 1, 1, false}, {counter}, {}, 0, {}, true};
+    Evaluate(cast);
+    counter = Add(std::move(cast));
+  }
+  Node n{Kind::Binary, t.base == Base::Float ? Op::Multiply : Op::Add, t, {value, counter}, {}, 0, {}, true};
+  Evaluate(n);
+  return Add(std::move(n));
+}
+
 std::uint32_t Generator::MakeCondition() {
   const Type r = m_locals[0].type;
   const std::uint32_t depth = ExpressionDepth() + 1;
   std::uint32_t left = 0;
   Base base = Base::Float;
   const std::uint32_t choice = Pick(3);
-  if (choice == 0 && m_live.size() > 1) {  // a loop counter
-    left = LocalNode(m_live[1 + Pick(static_cast<std::uint32_t>(m_live.size() - 1))]);
+  std::vector<std::uint32_t> counters;  // int locals: loop counters, mostly
+  for (std::size_t k = 1; k < m_live.size(); ++k)
+    if (m_locals[m_live[k]].type == kInt && m_locals[m_live[k]].elements == 0) counters.push_back(m_live[k]);
+  if (choice == 0 && !counters.empty()) {
+    left = LocalNode(counters[Pick(static_cast<std::uint32_t>(counters.size()))]);
     base = Base::Int;
   } else if (choice <= 1 && r.base != Base::Bool) {  // r, or a component of it
     left = r.IsScalar() ? LocalNode(0) : ComponentOf(LocalNode(0), Pick(r.Count()));
@@ -201,25 +212,21 @@ bool Generator::Reevaluate(std::uint32_t index) {
   }
   for (std::uint32_t c : n.children)
     if (!Reevaluate(c)) return false;
-  return Evaluate(n);
+  if (!Evaluate(n)) return false;
+  if (m_ranging && n.type.base == Base::Float)
+    for (double x : n.value) m_range = std::max(m_range, std::fabs(x));
+  return true;
 }
 
 bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
   const Statement& s = m_statements[index];
   switch (s.kind) {
-    case Statement::Kind::Assign: {
-      if (!Reevaluate(s.stored)) return false;
-      const Node& n = m_nodes[s.stored];
-      Local& r = m_locals[0];
-      if (s.component < 0) {
-        r.value = n.value;
-        r.exact = n.exact;
-      } else {
-        r.value[static_cast<std::uint32_t>(s.component)] = n.value[0];
-        r.exact = r.exact && n.exact;
-      }
-      return true;
-    }
+    case Statement::Kind::Assign:
+      if (!Reevaluate(s.stored) || (s.element != kNone && !Reevaluate(s.element))) return false;
+      return Store(s, m_nodes[s.stored]);
+    case Statement::Kind::Declare:
+    case Statement::Kind::DoWhile:
+      return RunShaped(index, trace);
     case Statement::Kind::If: {
       if (!Reevaluate(s.value)) return false;
       const bool taken = m_nodes[s.value].value[0] != 0;
@@ -230,6 +237,8 @@ bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
       return true;
     }
     case Statement::Kind::For: {
+      if (s.before != kNone && !Run(s.before, trace)) return false;
+      if (s.flag != kNone) m_locals[s.flag].value = {1.0};  // declared true right before the loop
       const std::vector<Local> entry = m_locals;
       std::uint32_t k = 0;
       for (;; ++k) {
@@ -244,22 +253,28 @@ bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
           if (!Run(b, trace)) return false;
       }
       if (!trace || k == s.count) return true;
-      // Ended early. Unrolled code goes on with the remaining iterations
-      // under a false guard from the values at the exit, and takes its
-      // guards from a copy that runs every iteration from the start.
-      const std::vector<Local> exit = m_locals;
-      bool ok = true;
-      for (std::uint32_t j = k; ok && j < s.count; ++j) {
-        m_locals[s.counter].value = {static_cast<double>(j)};
-        ok = Speculate(s.body);
-      }
-      m_locals = entry;
-      ok = ok && Speculate({index});
-      m_locals = exit;
-      return ok;
+      return SpeculateRest(index, entry, k, s.count - 1);
     }
   }
   return false;
+}
+
+bool Generator::SpeculateRest(std::uint32_t index, const std::vector<Local>& entry, std::uint32_t first,
+                              std::uint32_t last) {
+  // Ended early. Unrolled code goes on with the remaining iterations under a
+  // false guard from the values at the exit, and takes its guards from a
+  // copy that runs every iteration from the start.
+  const Statement& s = m_statements[index];
+  const std::vector<Local> exit = m_locals;
+  bool ok = true;
+  for (std::uint32_t j = first; ok && j <= last; ++j) {
+    m_locals[s.counter].value = {static_cast<double>(j)};
+    ok = Speculate(s.body);
+  }
+  m_locals = entry;
+  ok = ok && Speculate({index});
+  m_locals = exit;
+  return ok;
 }
 
 bool Generator::Speculate(const std::vector<std::uint32_t>& block) {
@@ -298,7 +313,9 @@ bool Generator::Simulate() {
 
 bool Generator::Varies(std::uint32_t index) const {
   const Node& n = m_nodes[index];
-  if (n.kind == Kind::Variable || n.kind == Kind::Local || n.fn == Fn::Tex2D || n.fn == Fn::TexCube) return true;
+  if (n.kind == Kind::Variable || n.kind == Kind::Local || n.kind == Kind::Element || n.kind == Kind::LocalElement ||
+      n.fn == Fn::Tex2D || n.fn == Fn::TexCube)
+    return true;
   return std::any_of(n.children.begin(), n.children.end(), [&](std::uint32_t c) { return Varies(c); });
 }
 
@@ -314,6 +331,9 @@ std::uint32_t Generator::Cost(std::uint32_t index) const {
     case Kind::Local:
     case Kind::Swizzle:
       return sum;
+    case Kind::Element:
+    case Kind::LocalElement:
+      return sum + 2 * rows;
     case Kind::Index:
       return sum + (n.picks.empty() ? 2 * rows : 0);
     case Kind::Construct:
@@ -340,11 +360,20 @@ std::uint32_t Generator::StatementCost(std::uint32_t index) const {
   for (std::uint32_t k : s.otherwise) otherwise += StatementCost(k);
   switch (s.kind) {
     case Statement::Kind::Assign:
-      return Cost(s.stored) + 1;
+      return Cost(s.stored) + (s.element != kNone ? Cost(s.element) + 2 : 1);
     case Statement::Kind::If:
       return Cost(s.value) + 2 + body + otherwise;
     case Statement::Kind::For:
-      return (s.count + 1) * Cost(s.value) + s.count * body + 2;
+    case Statement::Kind::DoWhile: {
+      const std::uint32_t n = std::max(s.count, 1u);
+      return (n + 1) * Cost(s.value) + n * (body + (s.kind == Statement::Kind::DoWhile)) + 2 +
+             (s.before != kNone ? StatementCost(s.before) : 0);
+    }
+    case Statement::Kind::Declare: {
+      std::uint32_t sum = s.inits.empty() ? Cost(s.value) + 1 : 0;
+      for (std::uint32_t k : s.inits) sum += Cost(k) + 1;
+      return sum;
+    }
   }
   return 0;
 }
@@ -358,34 +387,16 @@ std::uint32_t Generator::EstimatedInstructions() const {
 
 std::string Generator::StatementText(std::uint32_t index, std::uint32_t indent) const {
   const Statement& s = m_statements[index];
-  const std::string pad(2 * indent, ' ');
-  auto block = [&](const std::vector<std::uint32_t>& statements) {
-    std::string text = "{\n";
-    for (std::uint32_t k : statements) text += StatementText(k, indent + 1);
-    return text + pad + "}";
-  };
-  switch (s.kind) {
-    case Statement::Kind::Assign: {
-      if (s.declares) return pad + ResultType().Name() + " r = " + Text(s.value) + ";\n";
-      std::string target = "r";
-      if (s.component >= 0) {
-        const auto c = static_cast<std::uint32_t>(s.component);
-        const Type& t = ResultType();
-        target += t.matrix ? "._m" + std::to_string(c / t.columns) + std::to_string(c % t.columns)
-                           : std::string(".") + "xyzw"[c];
-      }
-      const std::string op = s.op == Op::None ? "=" : std::string(OpText(s.op)) + "=";
-      return pad + target + " " + op + " " + Text(s.value) + ";\n";
-    }
-    case Statement::Kind::If:
-      return pad + "if (" + Text(s.value) + ") " + block(s.body) +
-             (s.otherwise.empty() ? "" : " else " + block(s.otherwise)) + "\n";
-    case Statement::Kind::For: {
-      const std::string& i = m_locals[s.counter].name;
-      return pad + "for (int " + i + " = 0; " + Text(s.value) + "; " + i + "++) " + block(s.body) + "\n";
-    }
-  }
-  return {};
+  if (s.kind != Statement::Kind::If) return ShapedText(index, indent);
+  return std::string(2 * indent, ' ') + "if (" + Text(s.value) + ") " + BlockText(s.body, indent) +
+         (s.otherwise.empty() ? "" : " else " + BlockText(s.otherwise, indent)) + "\n";
+}
+
+std::string Generator::BlockText(const std::vector<std::uint32_t>& statements, std::uint32_t indent,
+                                 const std::string& first) const {
+  std::string text = "{\n" + first;
+  for (std::uint32_t k : statements) text += StatementText(k, indent + 1);
+  return text + std::string(2 * indent, ' ') + "}";
 }
 
 std::string Generator::Body() const {

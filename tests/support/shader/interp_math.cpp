@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "tests/support/shader/interp.h"
 
@@ -11,6 +12,7 @@ namespace ps = platform::shader;
 namespace {
 
 constexpr float kLitPowerLimit = 127.9961f;
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
 
 float FromBits(std::uint32_t u) {
   float f;
@@ -26,16 +28,17 @@ std::uint32_t ToBits(float f) {
 float Dot3(const Float4& a, const Float4& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 float Dot4(const Float4& a, const Float4& b) { return Dot3(a, b) + a[3] * b[3]; }
 
+// rcp(0) and rsq(0) are +infinity, so that rcp(rsq(0)), a compiled sqrt(0), is 0.
 float Rcp(float v) {
   if (v == 1.0f) return 1.0f;
-  if (v == 0.0f) return FLT_MAX;
+  if (v == 0.0f) return kInfinity;
   return 1.0f / v;
 }
 
 float Rsq(float v) {
   v = std::fabs(v);
   if (v == 1.0f) return 1.0f;
-  if (v == 0.0f) return FLT_MAX;
+  if (v == 0.0f) return kInfinity;
   return 1.0f / std::sqrt(v);
 }
 

@@ -123,6 +123,8 @@ class GxlHlslGen : public LowerTest, public ::testing::WithParamInterface<std::u
         return parser.ResolveCall(Name(hlslgen::FnName(n.fn)), list, false);
       }
       case Kind::Local:  // only in flow-control programs
+      case Kind::Element:
+      case Kind::LocalElement:
         break;
     }
     return nullptr;

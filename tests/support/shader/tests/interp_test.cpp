@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <random>
 
@@ -95,6 +96,28 @@ TEST(ShTokInterp, AddressRegisterIndexesConstants) {
                                                                 : Float4(k - c.x, 10 * k - 0.5f, -0.25f, 0);
       ExpectNear(lane.oPos, want, 1e-6f, golden);
     }
+  }
+}
+
+// The scalar instructions at their special inputs: rcp(0) and rsq(0) are
+// +infinity, so rcp(rsq(0)) (a compiled sqrt) is 0; rsq and log take |x|;
+// log(0) is -FLT_MAX.
+TEST(ShTokInterp, ScalarInstructionsAtTheirSpecialInputs) {
+  Interpreter interp;
+  // rcp r0.x, c0.x; rsq r0.y, c0.x; rsq r1.x, c0.x; rcp r0.z, r1.x; log r0.w, c0.x; mov oPos, r0
+  Load(interp,
+       "FFFE0200 02000006 80010000 A0000000 02000007 80020000 A0000000 02000007 80010001 A0000000 "
+       "02000006 80040000 80000001 0200000F 80080000 A0000000 02000001 C00F0000 80E40000 0000FFFF");
+  const float inf = INFINITY;
+  struct Case {
+    float x;
+    Float4 want;  // 1/x, 1/sqrt|x|, sqrt|x|, log2|x|
+  } cases[] = {{0, {inf, inf, 0, -FLT_MAX}}, {4, {0.25f, 0.5f, 2, 2}}, {-4, {-0.25f, 0.5f, 2, 2}}, {1, {1, 1, 1, 0}}};
+  for (const Case& c : cases) {
+    interp.SetFloat(0, Float4(c.x, 0, 0, 0));
+    Lane lane;
+    RunLanes(interp, &lane, 1);
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(lane.oPos[k], c.want[k]) << "x = " << c.x << " component " << k;
   }
 }
 

@@ -1,0 +1,155 @@
+// A generated flow-control program as a whole vertex or pixel function, and
+// its run in the token kit's interpreter. Some float variables come in as
+// TEXCOORD inputs, the rest (loop bounds and arrays always) as uniforms; the
+// result's rows go out to TEXCOORD0-3 (vertex) or COLOR0-3 (pixel), at times
+// in parts (.x then .yzw) after a first write of 0.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "gxl/shader/compiler/constant_table.h"
+#include "tests/gxl/shader/compiled_hlsl.h"
+#include "tests/support/hlslgen/hlslgen.h"
+#include "tests/support/preshader/preshader_runner.h"
+#include "tests/support/shader/interp.h"
+
+namespace shadertest {
+
+struct GeneratedProgram {
+  bool vertex = true;
+  std::string source;
+  std::map<std::uint32_t, std::uint32_t> inputs;  // variable -> TEXCOORD index
+  std::uint32_t rows = 1;                         // output registers the result fills
+};
+
+inline GeneratedProgram MakeGeneratedProgram(const hlslgen::Generator& g, bool vertex, std::uint64_t seed,
+                                             bool inputs = true) {
+  GeneratedProgram p;
+  p.vertex = vertex;
+  std::mt19937_64 random(seed * 0x9E3779B97F4A7C15ull + 1);
+  auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+  const hlslgen::Type& t = g.ResultType();
+  p.rows = t.matrix ? t.rows : 1;
+  std::string parameters = vertex ? "float4 p : POSITION, " : "";
+  for (std::uint32_t k = 0; k < g.Variables().size(); ++k) {
+    const hlslgen::Variable& v = g.Variables()[k];
+    const bool input = inputs && !v.uniform && !v.elements && !v.type.matrix && v.type.base == hlslgen::Base::Float &&
+                       p.inputs.size() < 8 && pick(2) == 0;
+    if (input) {
+      const auto index = static_cast<std::uint32_t>(p.inputs.size());
+      p.inputs[k] = index;
+      parameters += v.type.Name() + " " + v.name + " : TEXCOORD" + std::to_string(index) + ", ";
+      continue;
+    }
+    p.source += std::string("uniform ") + (v.type.matrix ? "row_major " : "") + v.type.Name() + " " + v.name +
+                (v.elements ? "[" + std::to_string(v.elements) + "]" : "") + ";\n";
+  }
+  std::string body = vertex ? "  pos = p;\n" : "";
+  if (vertex) parameters += "out float4 pos : POSITION, ";
+  for (std::uint32_t i = 0; i < p.rows; ++i) {
+    const std::string o = "o" + std::to_string(i);
+    parameters += "out float4 " + o + (vertex ? " : TEXCOORD" : " : COLOR") + std::to_string(i) +
+                  (i + 1 < p.rows ? ", " : "");
+    body += "  " + o + " = 0;\n";
+  }
+  body += g.Body();
+  // Each row whole, a component at a time, or in two parts.
+  for (std::uint32_t i = 0; i < p.rows; ++i) {
+    const std::string o = "  o" + std::to_string(i);
+    auto element = [&](std::uint32_t first, std::uint32_t count) {
+      std::string text = "r";
+      if (t.matrix) {
+        text += ".";
+        for (std::uint32_t j = first; j < first + count; ++j) text += "_m" + std::to_string(i) + std::to_string(j);
+      } else if (t.columns > 1) {
+        text += "." + std::string("xyzw").substr(first, count);
+      }
+      return "(" + (count == 1 ? std::string("float") : "float" + std::to_string(count)) + ")" + text;
+    };
+    const std::uint32_t n = t.columns, split = n > 1 ? 1 + pick(n - 1) : n;
+    switch (pick(3)) {
+      case 0:
+        body += o + "." + std::string("xyzw").substr(0, n) + " = " + element(0, n) + ";\n";
+        break;
+      case 1:
+        for (std::uint32_t j = 0; j < n; ++j) body += o + "." + "xyzw"[j] + " = " + element(j, 1) + ";\n";
+        break;
+      default:
+        body += o + "." + std::string("xyzw").substr(0, split) + " = " + element(0, split) + ";\n";
+        if (split < n) body += o + "." + std::string("xyzw").substr(split, n - split) + " = " + element(split, n - split) + ";\n";
+        break;
+    }
+  }
+  parameters.erase(parameters.find_last_not_of(", ") + 1);
+  p.source += "void main(" + parameters + ") {\n" + body + "}\n";
+  return p;
+}
+
+// Loads the code, sets the uniforms where its constant table puts them (and
+// what its preshader computes), fills the inputs and runs one lane; the
+// result's components, row by row.
+inline bool RunGeneratedProgram(const CompiledHlsl& c, const hlslgen::Generator& g, const GeneratedProgram& p,
+                                std::vector<float>* out, std::string* error) {
+  nura::shtok::Interpreter interp;
+  if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
+  presrun::Uniforms uniforms;
+  for (std::uint32_t k = 0; k < g.Variables().size(); ++k) {
+    const hlslgen::Variable& v = g.Variables()[k];
+    if (p.inputs.count(k)) continue;
+    uniforms[v.name] = v.value;
+    ConstantDesc desc{};
+    UINT count = 1;
+    const ConstantHandle handle = c.table ? c.table->ConstantByName(nullptr, v.name.c_str()) : nullptr;
+    if (!handle || FAILED(c.table->DescribeConstants(handle, &desc, &count))) continue;  // not read
+    const std::uint32_t rows = v.type.rows, columns = v.type.columns;
+    for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
+      // A register per array element or matrix row (a column when packed by
+      // columns); the constant table widens int rows with (0, 0, 1, 0).
+      nura::shtok::Float4 x(0, 0, desc.registerSet == 1 ? 1.0f : 0.0f, 0);
+      for (std::uint32_t i = 0; i < 4; ++i) {
+        std::size_t at = v.value.size();
+        if (v.elements && i < columns) at = std::size_t{r} * columns + i;
+        if (!v.elements && desc.typeClass == 3 && i < rows && r < columns) at = std::size_t{i} * columns + r;
+        if (!v.elements && desc.typeClass != 3 && r < rows && i < columns) at = std::size_t{r} * columns + i;
+        if (at < v.value.size()) x[static_cast<int>(i)] = static_cast<float>(v.value[at]);
+      }
+      const int reg = static_cast<int>(desc.registerIndex + r);
+      if (desc.registerSet == 0) interp.SetBool(reg, x[0] != 0);
+      if (desc.registerSet == 1)
+        interp.SetInt(reg, static_cast<int>(x[0]), static_cast<int>(x[1]), static_cast<int>(x[2]),
+                      static_cast<int>(x[3]));
+      if (desc.registerSet == 2) interp.SetFloat(reg, x);
+    }
+  }
+  presrun::Registers computed;
+  if (FAILED(presrun::RunPreshader(c.code.data(), c.code.size(), uniforms, computed, error))) return false;
+  for (const auto& [reg, value] : computed)
+    interp.SetFloat(static_cast<int>(reg), nura::shtok::Float4(value[0], value[1], value[2], value[3]));
+  nura::shtok::Lane lane;
+  for (const auto& [variable, index] : p.inputs) {
+    const nura::shtok::Declaration* d = interp.FindDeclaration(nura::shtok::kUsageTexCoord, static_cast<int>(index));
+    nura::shtok::Float4* slot = d ? nura::shtok::DeclaredSlot(lane, *d) : nullptr;
+    if (!slot) continue;  // not read
+    const std::vector<double>& value = g.Variables()[variable].value;
+    for (std::size_t i = 0; i < value.size() && i < 4; ++i) (*slot)[static_cast<int>(i)] = static_cast<float>(value[i]);
+  }
+  if (!interp.Run(&lane, 1, error)) return false;
+  const hlslgen::Type& t = g.ResultType();
+  out->clear();
+  for (std::uint32_t i = 0; i < p.rows; ++i) {
+    const nura::shtok::Float4* row = &lane.oC[i];
+    if (p.vertex) {
+      const nura::shtok::Declaration* d =
+          interp.FindDeclaration(nura::shtok::kUsageTexCoord, static_cast<int>(i), true);  // vs_3_0 o#
+      row = d ? &lane.o[d->number] : &lane.o[i];                                          // else oT#
+    }
+    for (std::uint32_t j = 0; j < t.columns; ++j) out->push_back((*row)[static_cast<int>(j)]);
+  }
+  return true;
+}
+
+}  // namespace shadertest
