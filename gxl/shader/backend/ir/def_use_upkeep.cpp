@@ -80,17 +80,6 @@ bool GrowStamps(PodArray<std::uint32_t>& stamps, std::uint32_t count) {
 // What a slot's record holds: pairs of a kind and an index.
 enum Kind : std::uint32_t { kMention, kUse, kRelative, kDefine };
 
-// The fields the use analysis sets, for the reference comparison.
-struct Fields {
-  std::uint32_t bank, reg, component, definingPosition, earliest, latest, firstUse, lastUse, useCount;
-  bool operator==(const Fields&) const = default;
-};
-
-Fields FieldsOf(const IrValue& v) {
-  return {v.bank,       v.reg,           v.component, v.definingPosition, v.earliestDefinition, v.latestDefinition,
-          v.firstUse,   v.lastUse,       v.useCount};
-}
-
 }  // namespace
 
 // --- Journals ---------------------------------------------------------------------------
@@ -120,11 +109,14 @@ void DefUseUpkeep::FreeIndex() {
   }
   for (std::size_t i = 0; i < m_banks.Size(); ++i) Free(m_banks[i].reads);
   for (std::size_t i = 0; i < m_slots.Size(); ++i) Free(m_slots[i]);
+  for (std::size_t i = 0; i < m_raw.Size(); ++i) Free(m_raw[i]);
   m_values.Reset();
   m_banks.Reset();
   m_slots.Reset();
+  m_raw.Reset();
   m_dangling.Clear();
   m_chains.Clear();
+  m_chained.Clear();
   m_pending.Clear();
   m_pendingBanks.Clear();
 }
@@ -157,11 +149,12 @@ void DefUseUpkeep::MarkSlot(std::uint32_t s) {
 
 bool DefUseUpkeep::AddValue(std::uint32_t v) {
   const IrValue* x = m_p.values[v];
-  ValueEntry e{kEmpty, kEmpty, kEmpty, kEmpty, kNoIndex, kNoIndex, kNoIndex, x != nullptr};
+  ValueEntry e{kEmpty, kEmpty, kEmpty, kEmpty, kNoIndex, kNoIndex, kNoIndex, x != nullptr, {}};
   if (x) {
     e.alias = x->alias;
     e.relativeIndex = x->relativeIndex;
     e.bank = x->bank;
+    e.set = FieldsOf(*x);
   }
   return m_values.Append(e);
 }
@@ -187,16 +180,46 @@ void DefUseUpkeep::RereadReadersOf(std::uint32_t v) {
     for (std::uint32_t i = 0; i < list->size; ++i) MarkSlot(list->data[i]);
 }
 
+void DefUseUpkeep::RawOf(std::uint32_t position, PodArray<std::uint32_t>& out) {
+  out.Clear();
+  const IrInstruction* inst = m_p.instructions[position];
+  if (!inst || inst->word < 0x100000) {
+    m_failed = !out.Append(0u) || m_failed;
+    return;
+  }
+  const std::uint32_t head[3] = {inst->word, inst->argumentCount, inst->resultCount};
+  if (!out.Append(head, 3) || !out.Append(inst->arguments, inst->argumentCount) ||
+      !out.Append(inst->results, inst->resultCount))
+    m_failed = true;
+}
+
+bool DefUseUpkeep::Unchanged(std::uint32_t position) {
+  RawOf(position, m_rawScratch);
+  const Indexes& raw = m_raw[position];
+  return raw.size == m_rawScratch.Size() &&
+         std::memcmp(raw.data, m_rawScratch.Data(), raw.size * sizeof(std::uint32_t)) == 0;
+}
+
 void DefUseUpkeep::Reread(std::uint32_t position) {
+  RawOf(position, m_rawScratch);
+  Indexes& raw = m_raw[position];
+  if (!Reserve(raw, static_cast<std::uint32_t>(m_rawScratch.Size()))) {
+    m_failed = true;
+    return;
+  }
+  std::memcpy(raw.data, m_rawScratch.Data(), m_rawScratch.Size() * sizeof(std::uint32_t));
+  raw.size = static_cast<std::uint32_t>(m_rawScratch.Size());
   const std::uint32_t valueCount = m_p.values.Count();
   m_scratch.Clear();
   bool dangling = false;
+  std::uint32_t mentions = 0;
   auto note = [this](Kind kind, std::uint32_t index) {
     if (!m_scratch.Append(kind) || !m_scratch.Append(index)) m_failed = true;
   };
   defuse::VisitInstruction(
       m_p, position,
       [&](std::uint32_t raw) {
+        ++mentions;
         if (raw >= valueCount)
           dangling = true;
         else
@@ -204,7 +227,10 @@ void DefUseUpkeep::Reread(std::uint32_t position) {
       },
       [&](std::uint32_t value) { note(kUse, value); }, [&](std::uint32_t bank) { note(kRelative, bank); },
       [&](std::uint32_t value) { note(kDefine, value); });
-  if (dangling && !m_dangling.Append(position)) m_failed = true;
+  // A read naming a value past the list, or a relative index chain long
+  // enough to be a cycle (the walk's bound is the value count), reads
+  // otherwise once values are added.
+  if ((dangling || mentions > valueCount) && !m_dangling.Append(position)) m_failed = true;
   Indexes& old = m_slots[position];
   const std::uint32_t size = static_cast<std::uint32_t>(m_scratch.Size());
   if (old.size == size && (size == 0 || std::memcmp(old.data, m_scratch.Data(), size * sizeof(std::uint32_t)) == 0))
@@ -237,6 +263,24 @@ void DefUseUpkeep::Reread(std::uint32_t position) {
 
 void DefUseUpkeep::Recompute(std::uint32_t v) {
   if (m_memberStamps[v] == m_round) return;
+  IrValue* single = m_p.values[v];
+  if (!single) return;
+  auto base = [this](std::uint32_t m, IrValue& x) {
+    const ValueEntry& e = m_values[m];
+    x.useCount = e.uses.size;
+    x.firstUse = e.uses.size ? e.uses.data[0] : kNoIndex;
+    x.lastUse = e.uses.size ? e.uses.data[e.uses.size - 1] : 0;
+    x.definingPosition = e.defs.size ? e.defs.data[e.defs.size - 1] : kNoIndex;
+    x.earliestDefinition = x.latestDefinition = kNoIndex;
+    defuse::WidenToRelativeWindow(m_p, x);
+  };
+  if (m_values[v].aliasedBy.size == 0 && (single->alias == v || !m_p.values[single->alias])) {
+    // Most values stand alone: the alias merge leaves them as they are.
+    m_memberStamps[v] = m_round;
+    base(v, *single);
+    m_values[v].set = FieldsOf(*single);
+    return;
+  }
   // The values joined to v by alias links, in index order: the full
   // rebuild's alias merge touches a value and its alias only.
   m_members.Clear();
@@ -259,21 +303,14 @@ void DefUseUpkeep::Recompute(std::uint32_t v) {
     for (std::uint32_t i = 0; i < by.size; ++i) join(by.data[i]);
   }
   std::sort(m_members.Data(), m_members.Data() + m_members.Size());
+  m_memberBanks.Clear();
   for (std::size_t k = 0; k < m_members.Size(); ++k) {
-    const std::uint32_t m = m_members[k];
-    IrValue* x = m_p.values[m];
-    if (!x) continue;
-    const ValueEntry& e = m_values[m];
-    x->useCount = e.uses.size;
-    x->firstUse = e.uses.size ? e.uses.data[0] : kNoIndex;
-    x->lastUse = e.uses.size ? e.uses.data[e.uses.size - 1] : 0;
-    x->definingPosition = e.defs.size ? e.defs.data[e.defs.size - 1] : kNoIndex;
-    x->earliestDefinition = x->latestDefinition = kNoIndex;
-    defuse::WidenToRelativeWindow(m_p, *x);
+    IrValue& x = *m_p.values[m_members[k]];
+    base(m_members[k], x);
+    if (!m_memberBanks.Append(x.bank)) m_failed = true;
   }
-  if (!m_p.optimisedFlag) return;
   bool chain = false;
-  for (std::size_t k = 0; k < m_members.Size(); ++k) {
+  for (std::size_t k = 0; k < m_members.Size() && m_p.optimisedFlag && !m_failed; ++k) {
     const std::uint32_t m = m_members[k];
     defuse::MergeAlias(m_p, m);
     // A value aliasing an alias: the merge moves places along the chain a
@@ -281,11 +318,13 @@ void DefUseUpkeep::Recompute(std::uint32_t v) {
     const IrValue* x = m_p.values[m];
     const IrValue* target = x->alias != m ? m_p.values[x->alias] : nullptr;
     chain = chain || (target && target->alias != x->alias && m_p.values[target->alias]);
-    // A merge that moves a relatively read value to another bank changes
-    // which bank its later reads count against.
-    if (x->relativeIndex != kNoIndex && x->bank != m_values[m].bank && !m_pending.Append(m)) m_failed = true;
+    // A merge that moves a value to another bank changes the window it is
+    // widened to, and for a relatively read one which bank its reads count
+    // against, in the next rebuild: the next refresh takes it up again.
+    if (x->bank != m_memberBanks[k] && !m_pending.Append(m)) m_failed = true;
   }
   if (chain && !m_chains.Append(v)) m_failed = true;
+  for (std::size_t k = 0; k < m_members.Size(); ++k) m_values[m_members[k]].set = FieldsOf(*m_p.values[m_members[k]]);
 }
 
 // --- Refresh ----------------------------------------------------------------------------
@@ -304,7 +343,7 @@ HRESULT DefUseUpkeep::Start() {
   for (std::uint32_t b = 0; ok && b < bankCount; ++b) ok = m_banks.Append(BankEntry{kEmpty, kNoIndex, 0, false});
   for (std::uint32_t v = 0; ok && v < valueCount; ++v) ok = AddValue(v);
   for (std::uint32_t v = 0; ok && v < valueCount; ++v) Link(v);
-  for (std::uint32_t s = 0; ok && s < slotCount; ++s) ok = m_slots.Append(kEmpty);
+  for (std::uint32_t s = 0; ok && s < slotCount; ++s) ok = m_slots.Append(kEmpty) && m_raw.Append(kEmpty);
   for (std::uint32_t s = 0; ok && s < slotCount; ++s) Reread(s);
   // The windows the rebuild widened to. Where the rebuild's alias merge moved
   // a relatively read value to another bank, its next rebuild counts those
@@ -320,11 +359,15 @@ HRESULT DefUseUpkeep::Start() {
                  (indexed && (e.reads.data[0] != e.first || e.reads.data[e.reads.size - 1] != e.last))))
       ok = m_pendingBanks.Append(b);
   }
-  // Chains of aliases, which every refresh merges again.
+  // Chains of aliases, which every refresh merges again; and every alias,
+  // which the rebuild's merge may have moved to another bank (the next
+  // refresh takes it up again, as a merge of its own would).
   for (std::uint32_t v = 0; ok && v < valueCount; ++v) {
     const IrValue* x = m_p.values[v];
     const IrValue* target = x && x->alias != v ? m_p.values[x->alias] : nullptr;
     if (target && target->alias != x->alias && m_p.values[target->alias]) ok = m_chains.Append(v);
+    if (target && ok) ok = m_pending.Append(v);
+    if (ok && HasAliasChain(m_p, v)) ok = m_chained.Append(v);
   }
   if (!ok || m_failed) {
     FreeIndex();
@@ -368,6 +411,7 @@ HRESULT DefUseUpkeep::Incremental() {
     Link(v);
     MarkValue(v);
     if (IrValue* x = m_p.values[v]) x->coalesceLink = v;
+    if (HasAliasChain(m_p, v) && !m_chained.Append(v)) m_failed = true;
   }
   if (valueCount > oldValues) {
     // Names past the list may name the new values now.
@@ -387,7 +431,7 @@ HRESULT DefUseUpkeep::Incremental() {
     }
   }
   while (m_slots.Size() < slotCount && !m_failed) {
-    m_failed = !m_slots.Append(kEmpty);
+    m_failed = !m_slots.Append(kEmpty) || !m_raw.Append(kEmpty);
     MarkSlot(static_cast<std::uint32_t>(m_slots.Size() - 1));
   }
 
@@ -395,15 +439,17 @@ HRESULT DefUseUpkeep::Incremental() {
   for (std::size_t i = 0; i < m_pendingBanks.Size(); ++i) MarkBank(m_pendingBanks[i]);
   m_pendingBanks.Clear();
   for (std::size_t i = 0; i < m_bankJournal.NotedCount(); ++i) MarkBank(m_bankJournal.Noted()[i]);
-  auto examine = [&](std::uint32_t v) -> bool {
+  auto examine = [&](std::uint32_t v, bool pending) -> bool {
     if (v >= oldValues) return true;
     ValueEntry& e = m_values[v];
     const IrValue* x = m_p.values[v];
     if (!x) return !e.present;  // a value gone: its index has to be rebuilt
-    MarkValue(v);
     const bool counted = e.present && x->alias == e.alias && x->relativeIndex == e.relativeIndex &&
                          (x->relativeIndex == kNoIndex || x->bank == e.bank);
     e.bank = x->bank;
+    // Reached but not changed: nothing to do (unless its reads changed).
+    if (counted && !pending && FieldsOf(*x) == e.set) return true;
+    MarkValue(v);
     if (counted) return true;
     // How the reads through v count changed: they are read again.
     Unlink(v);
@@ -414,14 +460,23 @@ HRESULT DefUseUpkeep::Incremental() {
     Link(v);
     MarkValue(e.alias);
     RereadReadersOf(v);
+    // v, or a value aliasing v, may have become an alias chain.
+    if (HasAliasChain(m_p, v) && !m_chained.Append(v)) m_failed = true;
+    const Indexes& by = e.aliasedBy;
+    for (std::uint32_t i = 0; i < by.size; ++i)
+      if (HasAliasChain(m_p, by.data[i]) && !m_chained.Append(by.data[i])) m_failed = true;
     return true;
   };
   for (std::size_t i = 0; i < m_pending.Size(); ++i)
-    if (!examine(m_pending[i])) return Start();
+    if (!examine(m_pending[i], true)) return Start();
   m_pending.Clear();
   for (std::size_t i = 0; i < m_valueJournal.NotedCount(); ++i)
-    if (!examine(m_valueJournal.Noted()[i])) return Start();
-  for (std::size_t i = 0; i < m_instructionJournal.NotedCount(); ++i) MarkSlot(m_instructionJournal.Noted()[i]);
+    if (!examine(m_valueJournal.Noted()[i], false)) return Start();
+  // Instructions reached but left as they were read count as they did.
+  for (std::size_t i = 0; i < m_instructionJournal.NotedCount(); ++i) {
+    const std::uint32_t s = m_instructionJournal.Noted()[i];
+    if (s < m_slots.Size() && m_slotStamps[s] != m_round && !Unchanged(s)) MarkSlot(s);
+  }
 
   for (std::size_t i = 0; i < m_rereads.Size() && !m_failed; ++i) Reread(m_rereads[i]);
 
@@ -444,9 +499,63 @@ HRESULT DefUseUpkeep::Incremental() {
   for (std::size_t i = 0; i < m_chains.Size(); ++i) MarkValue(m_chains[i]);
   m_chains.Clear();  // Recompute enters those still chained
   for (std::size_t i = 0; i < m_dirtyValues.Size() && !m_failed; ++i) Recompute(m_dirtyValues[i]);
+  // Chains that are no longer chains leave the list (each value once).
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < m_chained.Size(); ++i) {
+    const std::uint32_t v = m_chained[i];
+    if (m_memberStamps[v] == ~m_round || !HasAliasChain(m_p, v)) continue;
+    m_memberStamps[v] = ~m_round;
+    m_chained[kept++] = v;
+  }
+  m_chained.Truncate(kept);
   if (m_failed) return Start();
+  // What the rewrites reached of the instructions, and what changed of the
+  // values (the values merely reached depend on the reference switch's scans).
+  const std::uint64_t work =
+      std::uint64_t{m_rereads.Size()} + m_dirtyValues.Size() + m_instructionJournal.NotedCount() + 1;
   Attach();
-  return S_OK;
+  return m_p.ChargeWork(work);
+}
+
+bool DefUseUpkeep::HasAliasChain(const ShaderProgram& p, std::uint32_t v) {
+  const IrValue* x = p.values[v];
+  if (!x || x->alias == kNoIndex || x->alias == v) return false;
+  const IrValue* target = p.values[x->alias];
+  return target && target->alias != kNoIndex && target->alias != x->alias && target->alias != v;
+}
+
+bool DefUseUpkeep::AliasCandidates(std::uint32_t target, PodArray<std::uint32_t>& out) const {
+  if (!m_running || m_p.referenceSearches) return false;
+  bool ok = out.Append(m_valueJournal.Noted(), m_valueJournal.NotedCount());
+  if (target < m_values.Size()) ok = ok && out.Append(m_values[target].aliasedBy.data, m_values[target].aliasedBy.size);
+  for (std::uint32_t v = static_cast<std::uint32_t>(m_values.Size()); ok && v < m_p.values.Count(); ++v)
+    ok = out.Append(v);
+  return ok && !m_valueJournal.Lost();
+}
+
+bool DefUseUpkeep::ReaderCandidates(std::uint32_t value, PodArray<std::uint32_t>& out) const {
+  if (!m_running || m_p.referenceSearches) return false;
+  bool ok = out.Append(m_instructionJournal.Noted(), m_instructionJournal.NotedCount());
+  if (value < m_values.Size()) ok = ok && out.Append(m_values[value].mentions.data, m_values[value].mentions.size);
+  for (std::uint32_t s = static_cast<std::uint32_t>(m_slots.Size()); ok && s < m_p.instructions.Count(); ++s)
+    ok = out.Append(s);
+  for (std::size_t i = 0; ok && i < m_dangling.Size(); ++i)  // naming values added since
+    if (!(m_dangling[i] & kDanglingAlias)) ok = out.Append(m_dangling[i]);
+  return ok && !m_instructionJournal.Lost();
+}
+
+bool DefUseUpkeep::ChainCandidates(PodArray<std::uint32_t>& out) const {
+  if (!m_running || m_p.referenceSearches) return false;
+  bool ok = out.Append(m_chained.Data(), m_chained.Size()) &&
+            out.Append(m_valueJournal.Noted(), m_valueJournal.NotedCount());
+  for (std::uint32_t v = static_cast<std::uint32_t>(m_values.Size()); ok && v < m_p.values.Count(); ++v)
+    ok = out.Append(v);
+  // Values aliasing a value that changed may now be chains.
+  for (std::size_t i = 0; ok && i < m_valueJournal.NotedCount(); ++i) {
+    const std::uint32_t x = m_valueJournal.Noted()[i];
+    if (x < m_values.Size()) ok = out.Append(m_values[x].aliasedBy.data, m_values[x].aliasedBy.size);
+  }
+  return ok && !m_valueJournal.Lost();
 }
 
 HRESULT DefUseUpkeep::Refresh() {
@@ -456,6 +565,7 @@ HRESULT DefUseUpkeep::Refresh() {
   struct Place {
     std::uint32_t bank, reg, component;
   };
+  Detach();  // the snapshots reach every value: not a rewrite's doing
   const std::uint32_t count = m_p.values.Count();
   PodArray<Place> before;
   PodArray<Fields> after;
@@ -479,7 +589,10 @@ HRESULT DefUseUpkeep::Refresh() {
                                 bank ? bank->relativeUseCount : 0};
     windows.Append(w, 3);
   }
-  hr = m_p.RebuildDefUse();
+  {
+    const UnmeteredWork check(m_p);
+    hr = m_p.RebuildDefUse();
+  }
   for (std::uint32_t v = 0; v < count; ++v) {
     const IrValue* x = m_p.values[v];
     if (x && !(FieldsOf(*x) == after[v])) ++m_p.defUseUpkeepMismatches;

@@ -40,6 +40,20 @@ class DefUseUpkeep {
   // The journals detached and the index freed; the fields stay as they are.
   void Stop();
 
+  // While it runs, for the passes that look for values by their alias
+  // (each a superset, in no order, with repeats; the caller tests): the
+  // values whose alias may be `target` now, and those that may have an
+  // alias chain now (an alias whose own alias is set). From the index, the
+  // values reached since the last refresh and those added since. False
+  // when it does not run: every value is a candidate.
+  bool AliasCandidates(std::uint32_t target, PodArray<std::uint32_t>& out) const;
+  // The positions of the instructions that may name `value` among their
+  // arguments now.
+  bool ReaderCandidates(std::uint32_t value, PodArray<std::uint32_t>& out) const;
+  bool ChainCandidates(PodArray<std::uint32_t>& out) const;
+  // Whether value v of `p` has an alias chain as FlattenAliasChains follows it.
+  static bool HasAliasChain(const ShaderProgram& p, std::uint32_t v);
+
   // A sorted (or, for alias links, plain) list of indexes on the C heap.
   struct Indexes {
     std::uint32_t* data;
@@ -48,11 +62,21 @@ class DefUseUpkeep {
   };
 
  private:
+  // The fields of a value the analysis sets (with the place the alias merge copies).
+  struct Fields {
+    std::uint32_t bank, reg, component, definingPosition, earliest, latest, firstUse, lastUse, useCount;
+    bool operator==(const Fields&) const = default;
+  };
+  static Fields FieldsOf(const IrValue& v) {
+    return {v.bank,     v.reg,     v.component, v.definingPosition, v.earliestDefinition, v.latestDefinition,
+            v.firstUse, v.lastUse, v.useCount};
+  }
   struct ValueEntry {
     Indexes uses, defs, mentions;  // positions, sorted, each as often as counted
     Indexes aliasedBy;             // values whose alias is this one
     std::uint32_t alias, relativeIndex, bank;  // as the reads were last counted
     bool present;
+    Fields set;  // as the analysis left them: a rewrite that wrote them is undone
   };
   struct BankEntry {
     Indexes reads;              // positions of its relative reads, sorted
@@ -79,6 +103,10 @@ class DefUseUpkeep {
   void RereadReadersOf(std::uint32_t v);
   // Counts the reads and writes of the instruction at `position` afresh.
   void Reread(std::uint32_t position);
+  // The instruction at `position` as it was when last read (word, counts,
+  // operands), into `out`; whether it still is.
+  void RawOf(std::uint32_t position, PodArray<std::uint32_t>& out);
+  bool Unchanged(std::uint32_t position);
   // The fields of v and of every value joined to it by alias links, as the
   // full rebuild sets them.
   void Recompute(std::uint32_t v);
@@ -90,13 +118,16 @@ class DefUseUpkeep {
   PodArray<ValueEntry> m_values;
   PodArray<BankEntry> m_banks;
   PodArray<Indexes> m_slots;             // per position: (kind, index) pairs in visit order
+  PodArray<Indexes> m_raw;               // per position: the instruction as last read (RawOf)
   PodArray<std::uint32_t> m_dangling;    // positions (and aliasing values) naming values past the list
   PodArray<std::uint32_t> m_chains;      // values of alias chains, merged again at every refresh
-  PodArray<std::uint32_t> m_pending;     // values whose merged bank changes their later reads
+  PodArray<std::uint32_t> m_chained;     // values that had an alias chain at a refresh (HasAliasChain)
+  PodArray<std::uint32_t> m_pending;     // values the last merge moved, taken up by the next refresh
   PodArray<std::uint32_t> m_pendingBanks;  // banks whose window the next refresh sets
   // Work lists of one refresh, with the stamps that mark their members.
   PodArray<std::uint32_t> m_valueStamps, m_memberStamps, m_slotStamps, m_bankStamps;
-  PodArray<std::uint32_t> m_dirtyValues, m_rereads, m_dirtyBanks, m_members, m_scratch, m_carried;
+  PodArray<std::uint32_t> m_dirtyValues, m_rereads, m_dirtyBanks, m_members, m_memberBanks, m_scratch, m_carried,
+      m_rawScratch;
   std::uint32_t m_round = 0;
 };
 

@@ -58,6 +58,18 @@ HRESULT ShaderProgram::SetupProfileLimits() {
 
 HRESULT ShaderProgram::SelectInstructions() { return 1; }
 
+HRESULT ShaderProgram::ChargeWork(std::uint64_t steps) {
+  if (unmeteredWork && !workExhausted) return S_OK;
+  if (!workExhausted && steps <= workLeft) {
+    workLeft -= steps;
+    return S_OK;
+  }
+  if (!workExhausted) GXL_SHADER_REPORT(*this, nullptr, msg::kTooManyActiveValues);
+  workExhausted = true;
+  workLeft = 0;
+  return E_FAIL;
+}
+
 HRESULT ShaderProgram::SetEntryName(const char* name) {
   m_entryName.reset();
   if (!name) return S_OK;

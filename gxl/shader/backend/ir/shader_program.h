@@ -128,6 +128,13 @@ constexpr std::uint32_t kTruncatedIndex = 0x1000000;   // relative indexes trunc
 constexpr std::uint32_t kCoordinatesInAnyOrder = 0x20;
 }  // namespace cap
 
+// The work a compile may do, in the steps ShaderProgram::ChargeWork counts
+// (a step is one record visited by a pass, a few nanoseconds): well above
+// what any program a source of 64 KB describes needs when the passes' work
+// grows with the program as it should, and small enough that a compile
+// whose passes would not end in reasonable time ends within a second.
+constexpr std::uint64_t kCompileWorkBudget = std::uint64_t{1} << 26;
+
 // Option bits of a compile that the back end tests.
 constexpr std::uint32_t kOptionDebug = 0x1;
 constexpr std::uint32_t kOptionNoValidation = 0x2;
@@ -227,6 +234,13 @@ class ShaderProgram : public ProgramLists {
   // warning leaves it.
   void Report(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format, ...)
       GXL_SHADER_PRINTF(5, 6);
+
+  // --- Work budget
+  // Takes `steps` from the compile's budget (workLeft): S_OK while it lasts;
+  // past it "program too complex" (X4004, reported once) and E_FAIL, for
+  // this and every later charge. Long passes charge what they visit, so that
+  // a program no compile can finish in reasonable time fails instead.
+  HRESULT ChargeWork(std::uint64_t steps);
 
   // --- Use analysis
   // Definitions, uses, live ranges, relative-use windows and coalescing
@@ -354,6 +368,11 @@ class ShaderProgram : public ProgramLists {
   // plain full re-measurement instead of the incremental one. Both must
   // give the same code; tests compare them. A preshader inherits it.
   bool referenceSearches = false;
+  // What is left of the compile's work budget (ChargeWork); a preshader
+  // starts with what its program has left.
+  std::uint64_t workLeft = kCompileWorkBudget;
+  bool workExhausted = false;
+  std::uint32_t unmeteredWork = 0;  // UnmeteredWork scopes open: charges count nothing
   // With the switch: fields of values and banks that selection's def-use
   // upkeep set otherwise than the full rebuild (DefUseUpkeep).
   std::uint32_t defUseUpkeepMismatches = 0;
@@ -381,6 +400,20 @@ class ShaderProgram : public ProgramLists {
   HRESULT FinishSetup();
 
   std::unique_ptr<char[]> m_entryName;
+};
+
+// Work done only to check other work (the reference switch's full
+// re-measurements) is not charged to the budget while one of these lives, so
+// that a compile checked that way ends where an unchecked one ends.
+class UnmeteredWork {
+ public:
+  explicit UnmeteredWork(ShaderProgram& p) : m_p(p) { ++m_p.unmeteredWork; }
+  ~UnmeteredWork() { --m_p.unmeteredWork; }
+  UnmeteredWork(const UnmeteredWork&) = delete;
+  UnmeteredWork& operator=(const UnmeteredWork&) = delete;
+
+ private:
+  ShaderProgram& m_p;
 };
 
 // A new, empty preshader program (an expression program of the targets);

@@ -71,6 +71,9 @@ HRESULT CheckProducerFusion(ShaderProgram& p, std::uint32_t code, std::uint32_t 
 // Every alias chain shortened to its end, the binding words met on the way
 // combined into the value's own. 0.
 HRESULT FlattenAliasChains(ShaderProgram& p);
+// The same over `candidates` only (sorted in place), which hold every value
+// with a chain (DefUseUpkeep::ChainCandidates).
+HRESULT FlattenAliasChains(ShaderProgram& p, std::uint32_t* candidates, std::size_t count);
 // 1 when a texture instruction at a position in [first, last] reads `value`.
 std::uint32_t IsReadByTextureInstruction(const ShaderProgram& p, std::uint32_t value, std::uint32_t first,
                                          std::uint32_t last);

@@ -280,6 +280,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // the instruction then becomes a move carrying the modifier. `keep` lets
   // an argument be redefined before the last reader. 0 folded, 1 refused
   // (nothing changed), or a failure.
+  // Whether a reader reads a result of `inst` through a modified copy of
+  // its own that the fold would stack onto `combined` (each result's
+  // argument modifier) otherwise than its bits say.
+  bool StacksModifiers(const IrInstruction& inst, const std::uint32_t* combined);
   HRESULT FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed, const std::uint32_t* arguments,
                                  std::uint32_t required, IrInstruction* instruction, bool keep);
 
