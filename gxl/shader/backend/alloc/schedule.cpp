@@ -231,7 +231,11 @@ HRESULT ShaderProgram::MarkSubtree(std::uint32_t instruction, std::uint32_t* siz
 
 HRESULT ShaderProgram::SubtreeScore(std::uint32_t instruction, std::uint32_t* size, std::int32_t* score,
                                     std::uint32_t tag) {
-  const HRESULT hr = MarkSubtree(instruction, size, tag);
+  // The walks are quadratic on long chains: they serve programs too large
+  // for SubtreeScores within the compile's work budget.
+  const std::uint32_t before = *size;
+  HRESULT hr = MarkSubtree(instruction, size, tag);
+  if (SUCCEEDED(hr)) hr = ChargeWork(std::uint64_t{*size - before} + instructions.Count());
   if (FAILED(hr)) return hr;
   std::int64_t sum = *score;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::int64_t kScoreStep = 0x10000;
 // Beyond this the bitsets would cost more memory than the program is worth;
-// the walks take over (16,384 instructions).
+// the walks take over (about 23,000 instructions).
 constexpr std::uint64_t kMaxBitsetBytes = std::uint64_t{32} << 20;
 
 template <class Visit>
@@ -26,13 +26,13 @@ HRESULT SubtreeScores::Prepare() {
   const ShaderProgram& p = m_p;
   m_count = p.instructions.Count();
   m_words = (m_count + 63) / 64;
-  if (std::uint64_t{m_count} * m_words * 8 > kMaxBitsetBytes) return S_FALSE;
+  if (RowStart(m_count) * 8 > kMaxBitsetBytes) return S_FALSE;
   for (std::uint32_t i = 0; i < m_count; ++i) {
     const IrInstruction& inst = *p.instructions[i];
     for (std::uint32_t k = 0; k < inst.predecessorCount; ++k)
       if (inst.predecessors[k] >= i) return S_FALSE;
   }
-  m_inputs = opt::NewArray<std::uint64_t>(std::size_t{m_count} * m_words);
+  m_inputs = opt::NewArray<std::uint64_t>(RowStart(m_count));
   m_live = opt::NewArray<std::uint64_t>(m_words);
   m_covered = opt::NewArray<std::uint64_t>(m_words);
   m_tag = opt::NewArray<std::uint32_t>(m_count);
@@ -43,7 +43,7 @@ HRESULT SubtreeScores::Prepare() {
     return E_OUTOFMEMORY;
   for (std::uint32_t i = 0; i < m_count; ++i) {
     const IrInstruction& inst = *p.instructions[i];
-    std::uint64_t* row = m_inputs.get() + std::size_t{i} * m_words;
+    std::uint64_t* row = m_inputs.get() + RowStart(i);
     row[i / 64] |= std::uint64_t{1} << (i % 64);
     // Inputs stand before their readers: their rows are complete.
     for (std::uint32_t k = 0; k < inst.predecessorCount; ++k) {

@@ -40,7 +40,13 @@ class SubtreeScores {
   void Finish();
 
  private:
-  const std::uint64_t* Inputs(std::uint32_t i) const { return m_inputs.get() + std::size_t{i} * m_words; }
+  // Inputs stand before their readers: row i holds the bits 0 .. i, in
+  // i / 64 + 1 words after the rows before it.
+  static std::uint64_t RowStart(std::uint64_t i) {
+    const std::uint64_t blocks = i / 64;
+    return i + 64 * (blocks ? blocks * (blocks - 1) / 2 : 0) + (i % 64) * blocks;
+  }
+  const std::uint64_t* Inputs(std::uint32_t i) const { return m_inputs.get() + RowStart(i); }
   // The tags brought up to date with the scores since the last call.
   void Materialize();
   void Reweigh(std::uint32_t i);
