@@ -38,9 +38,26 @@ HRESULT SubtreeScores::Prepare() {
   m_tag = opt::NewArray<std::uint32_t>(m_count);
   m_openReaders = opt::NewArray<std::uint32_t>(m_count);
   m_readyInputs = opt::NewArray<std::uint32_t>(m_count);
-  m_weight = opt::NewArray<std::int32_t>(m_count);
-  if (!m_inputs || !m_live || !m_covered || !m_tag || !m_openReaders || !m_readyInputs || !m_weight)
+  m_weight = opt::NewArray<std::int64_t>(m_count);
+  m_sums = opt::NewArray<std::int64_t>(m_count);
+  m_scheduled = opt::NewArray<std::uint8_t>(m_count);
+  m_readerStart = opt::NewArray<std::uint32_t>(std::size_t{m_count} + 1);
+  if (!m_inputs || !m_live || !m_covered || !m_tag || !m_openReaders || !m_readyInputs || !m_weight || !m_sums ||
+      !m_scheduled || !m_readerStart)
     return E_OUTOFMEMORY;
+  std::uint64_t readers = 0;
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    m_readerStart[i] = static_cast<std::uint32_t>(readers);
+    readers += p.instructions[i]->successorCount;
+  }
+  if (readers >= kNoIndex) return S_FALSE;
+  m_readerStart[m_count] = static_cast<std::uint32_t>(readers);
+  m_readers = opt::NewArray<std::uint32_t>(readers);
+  if (!m_readers) return E_OUTOFMEMORY;
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    const IrInstruction& inst = *p.instructions[i];
+    std::copy(inst.successors, inst.successors + inst.successorCount, m_readers.get() + m_readerStart[i]);
+  }
   for (std::uint32_t i = 0; i < m_count; ++i) {
     const IrInstruction& inst = *p.instructions[i];
     std::uint64_t* row = m_inputs.get() + RowStart(i);
@@ -66,12 +83,21 @@ HRESULT SubtreeScores::Prepare() {
 // its inputs and its scheduled inputs.
 void SubtreeScores::Reweigh(std::uint32_t i) {
   const IrInstruction& inst = *m_p.instructions[i];
-  const std::int64_t open = inst.pinned ? 0 : std::int64_t{inst.predecessorCount} + m_readyInputs[i];
-  m_weight[i] = static_cast<std::int32_t>(std::int64_t{m_openReaders[i]} - open);
+  const std::int64_t open = m_scheduled[i] ? 0 : std::int64_t{inst.predecessorCount} + m_readyInputs[i];
+  const std::int64_t weight = std::int64_t{m_openReaders[i]} - open, change = weight - m_weight[i];
+  m_weight[i] = weight;
+  for (std::uint32_t at = i + 1; at <= m_count && change; at += at & (0u - at)) m_sums[at - 1] += change;
+}
+
+std::int64_t SubtreeScores::WeightUpTo(std::uint32_t last) const {
+  std::int64_t sum = 0;
+  for (std::uint32_t at = last + 1; at > 0; at -= at & (0u - at)) sum += m_sums[at - 1];
+  return sum;
 }
 
 void SubtreeScores::Scheduled(std::uint32_t i) {
   const IrInstruction& inst = *m_p.instructions[i];
+  m_scheduled[i] = 1;
   for (std::uint32_t k = 0; k < inst.predecessorCount; ++k) {
     --m_openReaders[inst.predecessors[k]];
     Reweigh(inst.predecessors[k]);
@@ -110,7 +136,18 @@ HRESULT SubtreeScores::Score(std::uint32_t q, std::uint32_t* size, std::int32_t*
       marked += static_cast<std::uint32_t>(std::popcount(inputs[w]));
       m_live[w] &= ~inputs[w];
     }
-    ForEachBit(inputs, words, [&](std::uint32_t x) { sum += m_weight[x]; });
+    // By the instructions marked, or when they are most of those up to q,
+    // by the rest.
+    if (2 * std::uint64_t{marked} <= std::uint64_t{q} + 1) {
+      ForEachBit(inputs, words, [&](std::uint32_t x) { sum += m_weight[x]; });
+    } else {
+      sum = WeightUpTo(q);
+      for (std::uint32_t w = 0; w < words; ++w) {
+        std::uint64_t rest = ~inputs[w];
+        if (w == q / 64 && q % 64 != 63) rest &= (std::uint64_t{2} << (q % 64)) - 1;
+        for (; rest; rest &= rest - 1) sum -= m_weight[w * 64 + static_cast<std::uint32_t>(std::countr_zero(rest))];
+      }
+    }
     m_live[q / 64] |= std::uint64_t{1} << (q % 64);
     if (!m_pending.Append(q)) return E_OUTOFMEMORY;
     *size += marked;
@@ -118,15 +155,11 @@ HRESULT SubtreeScores::Score(std::uint32_t q, std::uint32_t* size, std::int32_t*
     // q still carries q: nothing new is marked; the sum runs over what
     // still carries it, which need not hold the inputs of its members.
     Materialize();
-    const ShaderProgram& p = m_p;
     ForEachBit(inputs, words, [&](std::uint32_t x) {
       if (m_tag[x] != q) return;
-      const IrInstruction& inst = *p.instructions[x];
-      if (!inst.pinned) sum -= m_readyInputs[x];
-      for (std::uint32_t k = 0; k < inst.successorCount; ++k) {
-        const std::uint32_t y = inst.successors[k];
-        sum += !p.instructions[y]->pinned && m_tag[y] != q;
-      }
+      if (!m_scheduled[x]) sum -= m_readyInputs[x];
+      for (std::uint32_t k = m_readerStart[x]; k < m_readerStart[x + 1]; ++k)
+        sum += !m_scheduled[m_readers[k]] && m_tag[m_readers[k]] != q;
     });
   }
   *score = static_cast<std::int32_t>(std::clamp<std::int64_t>(*score + sum * kScoreStep, INT32_MIN, INT32_MAX));

@@ -50,6 +50,7 @@ class SubtreeScores {
   // The tags brought up to date with the scores since the last call.
   void Materialize();
   void Reweigh(std::uint32_t i);
+  std::int64_t WeightUpTo(std::uint32_t last) const;
 
   ShaderProgram& m_p;
   std::uint32_t m_count = 0, m_words = 0;
@@ -60,7 +61,11 @@ class SubtreeScores {
   // Per instruction: its readers not yet scheduled, its scheduled inputs,
   // and the weight it adds to a score whose mark holds it.
   std::unique_ptr<std::uint32_t[]> m_openReaders, m_readyInputs;
-  std::unique_ptr<std::int32_t[]> m_weight;
+  std::unique_ptr<std::int64_t[]> m_weight;
+  std::unique_ptr<std::int64_t[]> m_sums;  // the weights in a Fenwick tree, for sums up to an instruction
+  // Per instruction: scheduled, and its readers (the dependency lists' copy).
+  std::unique_ptr<std::uint8_t[]> m_scheduled;
+  std::unique_ptr<std::uint32_t[]> m_readerStart, m_readers;
 };
 
 }  // namespace gxl::shader
