@@ -158,12 +158,15 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
     if (m_valueStart[r] != m_valueStart[r + 1]) slotOf[r] = m_activeCount, m_active[m_activeCount++] = r;
   // The touches by the registers' slots from here on.
   for (std::uint32_t k = 0; k < m_touchStart[count]; ++k) m_touches[k] = slotOf[m_touches[k]];
-  m_place = std::unique_ptr<Place[]>(new (std::nothrow) Place[m_activeCount ? m_activeCount : 1]);
+  m_ends = std::unique_ptr<Ends[]>(new (std::nothrow) Ends[m_activeCount ? m_activeCount : 1]);
   m_pass = opt::NewArray<std::uint32_t>(m_activeCount);
   m_blockers = Filled(m_activeCount, 0);
   m_overlaps = opt::NewArray<std::uint32_t>(m_activeCount);
   m_stamp = Filled(m_activeCount, 0);
-  if (!m_place || !m_pass || !m_blockers || !m_overlaps || !m_stamp) return E_OUTOFMEMORY;
+  m_head = Filled(std::size_t{count} * 3, kNoIndex);
+  m_link = std::unique_ptr<Link[]>(new (std::nothrow) Link[m_activeCount ? 3 * std::size_t{m_activeCount} : 1]);
+  if (!m_ends || !m_pass || !m_blockers || !m_overlaps || !m_stamp || !m_head || !m_link) return E_OUTOFMEMORY;
+  for (std::uint32_t k = 0; k < m_activeCount; ++k) m_ends[k] = Ends{kNoIndex, kNoIndex, 0, kNoIndex};
   std::uint32_t mostOverlaps = 0;
   for (std::uint32_t k = 0; k < m_activeCount; ++k) {
     const std::uint32_t r = m_active[k];
@@ -189,33 +192,57 @@ void FitBound::Measure(std::uint32_t slot) {
   // start); the latest read or definition ends it, a definition at the
   // instruction after it (by a key of 2 x position, + 1 for a definition).
   const std::uint32_t vreg = m_active[slot];
+  Ends e{kNoIndex, kNoIndex, 0, kNoIndex};
   std::uint32_t begin = kNoIndex, key = 0, read = 0;
-  bool fromStart = false, ended = false;
+  bool fromStart = false;
   for (std::uint32_t k = m_valueStart[vreg]; k < m_valueStart[vreg + 1]; ++k) {
     if (m_defineStart[k] == m_defineStart[k + 1]) fromStart = true;
     for (std::uint32_t d = m_defineStart[k]; d < m_defineStart[k + 1]; ++d) {
-      const std::uint32_t at = m_position[m_defines[d]];
-      begin = std::min(begin, at);
-      if (!ended || 2 * at + 1 > key) key = 2 * at + 1, ended = true;
+      const std::uint32_t t = m_defines[d], at = m_position[t];
+      if (begin == kNoIndex || at < begin) begin = at, e.first = t;
+      if (e.last == kNoIndex || 2 * at + 1 > key) key = 2 * at + 1, e.last = t, e.add = 1;
     }
     for (std::uint32_t r = m_readStart[k]; r < m_readStart[k + 1]; ++r) {
-      const std::uint32_t at = m_position[m_reads[r]];
-      if (!ended || 2 * at > key) key = 2 * at, ended = true;
-      read = std::max(read, at);
+      const std::uint32_t t = m_reads[r], at = m_position[t];
+      if (e.last == kNoIndex || 2 * at > key) key = 2 * at, e.last = t, e.add = 0;
+      if (e.reader == kNoIndex || at > read) read = at, e.reader = t;
     }
   }
-  if (fromStart || begin == kNoIndex) begin = 0;
-  Place& place = m_place[slot];
-  place.begin = begin;
-  place.read = read;
-  place.last = key / 2;
-  place.add = key % 2;
+  if (fromStart) e.first = kNoIndex;
   // A range from the start that no later instruction ends reaches the first one.
-  if (!ended || place.End() <= begin) place.last = begin, place.add = 1;
+  if (e.first == kNoIndex && e.last != kNoIndex && key / 2 + key % 2 == 0) e.last = kNoIndex;
+  // Relink the register under the instructions its place now depends on.
+  const std::uint32_t now[3] = {e.first, e.last, e.reader};
+  const std::uint32_t was[3] = {m_ends[slot].first, m_ends[slot].last, m_ends[slot].reader};
+  for (std::uint32_t list = 0; list < 3; ++list) {
+    if (was[list] == now[list]) continue;
+    Link& link = m_link[3 * std::size_t{slot} + list];
+    if (was[list] != kNoIndex) {
+      if (link.previous != kNoIndex)
+        m_link[3 * std::size_t{link.previous} + list].next = link.next;
+      else
+        m_head[3 * std::size_t{was[list]} + list] = link.next;
+      if (link.next != kNoIndex) m_link[3 * std::size_t{link.next} + list].previous = link.previous;
+    }
+    if (now[list] != kNoIndex) {
+      std::uint32_t& head = m_head[3 * std::size_t{now[list]} + list];
+      link = Link{kNoIndex, head};
+      if (head != kNoIndex) m_link[3 * std::size_t{head} + list].previous = slot;
+      head = slot;
+    }
+  }
+  m_ends[slot] = e;
+}
+
+FitBound::Place FitBound::PlaceOf(std::uint32_t slot) const {
+  const Ends& e = m_ends[slot];
+  const std::uint32_t begin = e.first == kNoIndex ? 0 : m_position[e.first];
+  const std::uint32_t end = e.last == kNoIndex ? begin + 1 : m_position[e.last] + e.add;
+  return {begin, std::max(end, begin + 1), e.reader == kNoIndex ? 0 : m_position[e.reader]};
 }
 
 bool FitBound::Blocks(std::uint32_t u, const Place& a, std::uint32_t v, const Place& b) const {
-  if (!(a.begin < b.End() && b.begin < a.End())) return false;
+  if (!(a.begin < b.end && b.begin < a.end)) return false;
   // Within a pass the walk goes from the last instruction back; reads at
   // the same instruction may go either way, and the unread ones in any order.
   return m_pass[u] < m_pass[v] || (m_pass[u] == m_pass[v] && (m_pass[u] == 4 || a.read >= b.read));
@@ -226,13 +253,14 @@ HRESULT FitBound::Recount() {
   // with it) that meet its own: those that begin before it ends, less those
   // that end by its beginning, less itself.
   for (std::uint32_t k = 0; k < m_activeCount; ++k) Measure(k);
+  auto place = opt::NewArray<Place>(m_activeCount);
   auto ranked = opt::NewArray<std::uint32_t>(m_activeCount);
   auto begins = opt::NewArray<std::uint32_t>(std::size_t{m_count} + 2);
   auto ends = opt::NewArray<std::uint32_t>(std::size_t{m_count} + 2);
-  if (!ranked || !begins || !ends) return E_OUTOFMEMORY;
-  for (std::uint32_t k = 0; k < m_activeCount; ++k) ranked[k] = k;
+  if (!place || !ranked || !begins || !ends) return E_OUTOFMEMORY;
+  for (std::uint32_t k = 0; k < m_activeCount; ++k) ranked[k] = k, place[k] = PlaceOf(k);
   auto rank = [&](std::uint32_t k) {
-    return std::uint64_t{m_pass[k]} << 32 | (m_pass[k] == 4 ? 0 : 0xFFFFFFFFu - m_place[k].read);
+    return std::uint64_t{m_pass[k]} << 32 | (m_pass[k] == 4 ? 0 : 0xFFFFFFFFu - place[k].read);
   };
   std::sort(ranked.get(), ranked.get() + m_activeCount, [&](std::uint32_t a, std::uint32_t b) { return rank(a) < rank(b); });
   // Fenwick trees over positions 0 .. count + 1 counting begins and ends.
@@ -250,18 +278,23 @@ HRESULT FitBound::Recount() {
   for (std::uint32_t k = 0; k < m_activeCount;) {
     std::uint32_t group = k;
     for (; group < m_activeCount && rank(ranked[group]) == rank(ranked[k]); ++group) {
-      add(begins.get(), m_place[ranked[group]].begin);
-      add(ends.get(), m_place[ranked[group]].End());
+      add(begins.get(), place[ranked[group]].begin);
+      add(ends.get(), place[ranked[group]].end);
     }
     for (; k < group; ++k) {
       const std::uint32_t slot = ranked[k];
-      const Place& at = m_place[slot];
-      m_blockers[slot] = below(begins.get(), at.End()) - below(ends.get(), at.begin + 1) - 1 + m_overlaps[slot];
+      const Place& at = place[slot];
+      m_blockers[slot] = below(begins.get(), at.end) - below(ends.get(), at.begin + 1) - 1 + m_overlaps[slot];
       ++m_histogram[m_blockers[slot]];
       m_peak = std::max(m_peak, m_blockers[slot]);
     }
   }
   return S_OK;
+}
+
+std::uint32_t FitBound::BlockersOf(std::uint32_t vreg) const {
+  const std::uint32_t* slot = std::lower_bound(m_active.get(), m_active.get() + m_activeCount, vreg);
+  return slot != m_active.get() + m_activeCount && *slot == vreg ? m_blockers[slot - m_active.get()] : 0;
 }
 
 void FitBound::Count(std::uint32_t slot, std::uint32_t blockers) {
@@ -275,65 +308,67 @@ void FitBound::Count(std::uint32_t slot, std::uint32_t blockers) {
 void FitBound::Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from) {
   if (!m_usable) return;
   const std::uint32_t t = order[to], lo = std::min(to, from), hi = std::max(to, from);
-  for (std::uint32_t k = lo; k <= hi; ++k) m_position[order[k]] = k;
   if (lo == 0) {
     // A range from the start reaches at least the first instruction,
     // whichever that is: everything is measured afresh.
+    for (std::uint32_t k = lo; k <= hi; ++k) m_position[order[k]] = k;
     m_usable = SUCCEEDED(Recount());
     return;
   }
-  // The registers whose ranges and reads may change otherwise than by the
-  // shift, before and after.
-  ++m_stampNow;
+  // The places of the registers the moved instruction touches may change
+  // anywhere within [lo, hi + 1]; every other place keeps its order to them
+  // except where one of its ends or its read lies among the instructions
+  // there. Only those pairs are counted again, before and after.
   const std::uint32_t* moved = m_touches.get() + m_touchStart[t];
   const std::uint32_t count = m_touchStart[t + 1] - m_touchStart[t];
+  ++m_stampNow;
+  m_near.Clear();
   m_before.Clear();
-  m_meets.Clear();
-  Place oldWindow{kNoIndex, 0, 0, 0}, newWindow{kNoIndex, 0, 0, 0};
-  for (std::uint32_t w = 0; w < count; ++w) {
-    const std::uint32_t slot = moved[w];
-    m_stamp[slot] = m_stampNow;
-    if (!m_before.Append(m_place[slot]) || !m_meets.Append(0)) {
-      m_usable = false;
-      return;
-    }
-    Widen(oldWindow, m_place[slot]);
-    Measure(slot);
-    Widen(newWindow, m_place[slot]);
-  }
-  // Every other register loses what the old places of these blocked, in the
-  // old positions, and gains what the new ones block; in between its place
-  // follows the shift.
-  const bool down = from < to;
-  auto shift = [&](std::uint32_t& at) {
-    if (down ? at > from && at <= to : at >= to && at < from) at += down ? -1u : 1u;
-  };
-  for (std::uint32_t k = 0; k < m_activeCount; ++k) {
-    Place& at = m_place[k];
-    if (m_stamp[k] == m_stampNow) continue;
-    if (at.begin < oldWindow.End() && oldWindow.begin < at.End()) {
-      std::uint32_t lost = 0;
-      for (std::uint32_t w = 0; w < count; ++w) lost += Blocks(moved[w], m_before[w], k, at);
-      if (lost) Count(k, m_blockers[k] - lost);
-    }
-    shift(at.begin);
-    shift(at.last);
-    shift(at.read);
-    if (at.begin < newWindow.End() && newWindow.begin < at.End()) {
-      std::uint32_t gained = 0;
-      for (std::uint32_t w = 0; w < count; ++w) {
-        gained += Blocks(moved[w], m_place[moved[w]], k, at);
-        m_meets[w] += Blocks(k, at, moved[w], m_place[moved[w]]);
+  for (std::uint32_t w = 0; w < count; ++w) m_stamp[moved[w]] = m_stampNow;
+  bool grown = true;
+  for (std::uint32_t w = 0; w < count; ++w) grown = grown && m_before.Append(PlaceOf(moved[w]));
+  for (std::uint32_t k = lo; k <= hi && grown; ++k)
+    for (std::uint32_t list = 0; list < 3 && grown; ++list)
+      for (std::uint32_t u = m_head[3 * std::size_t{order[k]} + list]; u != kNoIndex && grown;
+           u = m_link[3 * std::size_t{u} + list].next) {
+        if (m_stamp[u] == m_stampNow) continue;
+        m_stamp[u] = m_stampNow;
+        grown = m_near.Append(Near{u, PlaceOf(u), 0});
       }
-      if (gained) Count(k, m_blockers[k] + gained);
+  if (!grown) {
+    m_usable = false;
+    return;
+  }
+  auto pairs = [&](const Place* moving, std::int32_t sign) {
+    for (std::size_t n = 0; n < m_near.Size(); ++n) {
+      Near& near = m_near[n];
+      for (std::uint32_t w = 0; w < count; ++w) {
+        near.change += sign * Blocks(moved[w], moving[w], near.slot, near.place);
+        m_meets[w] += sign * Blocks(near.slot, near.place, moved[w], moving[w]);
+      }
     }
+    for (std::uint32_t w = 0; w < count; ++w)
+      for (std::uint32_t x = 0; x < count; ++x) m_meets[w] += sign * (x != w && Blocks(moved[x], moving[x], moved[w], moving[w]));
+  };
+  m_meets.Clear();
+  for (std::uint32_t w = 0; w < count; ++w) grown = grown && m_meets.Append(0);
+  if (!grown) {
+    m_usable = false;
+    return;
   }
+  pairs(m_before.Data(), -1);
+  for (std::uint32_t k = lo; k <= hi; ++k) m_position[order[k]] = k;
+  m_before.Clear();
   for (std::uint32_t w = 0; w < count; ++w) {
-    std::uint32_t blockers = m_meets[w] + m_overlaps[moved[w]];
-    for (std::uint32_t x = 0; x < count; ++x)
-      blockers += x != w && Blocks(moved[x], m_place[moved[x]], moved[w], m_place[moved[w]]);
-    Count(moved[w], blockers);
+    Measure(moved[w]);
+    m_before.Append(PlaceOf(moved[w]));  // room reserved above
   }
+  for (std::size_t n = 0; n < m_near.Size(); ++n) m_near[n].place = PlaceOf(m_near[n].slot);
+  pairs(m_before.Data(), 1);
+  for (std::size_t n = 0; n < m_near.Size(); ++n)
+    if (m_near[n].change) Count(m_near[n].slot, m_blockers[m_near[n].slot] + m_near[n].change);
+  for (std::uint32_t w = 0; w < count; ++w)
+    if (m_meets[w]) Count(moved[w], m_blockers[moved[w]] + m_meets[w]);
 }
 
 }  // namespace gxl::shader

@@ -49,22 +49,37 @@ class FitBound {
   // that may keep one virtual register from its place.
   bool Serves() const { return m_usable; }
   std::uint32_t Peak() const { return m_peak; }
+  // The count of a virtual register with values, as the peak takes it; 0 for others.
+  std::uint32_t BlockersOf(std::uint32_t vreg) const;
 
  private:
-  // Where a virtual register stands: its range runs from `begin` (0 when a
-  // value of it no instruction defines: live from the start) to its latest
-  // read, or to the instruction after its latest definition when that is
-  // later (`last` + `add`); `read` is its latest read (0 when none).
+  // Where a virtual register stands: its range [begin, end) from its
+  // earliest definition (0 when a value of it no instruction defines: live
+  // from the start) to its latest read, or to the instruction after its
+  // latest definition when that is later; `read` is its latest read (0 when none).
   struct Place {
-    std::uint32_t begin, last, add, read;
-    std::uint32_t End() const { return last + add; }
+    std::uint32_t begin, end, read;
   };
-  static void Widen(Place& window, const Place& p) {
-    window.begin = std::min(window.begin, p.begin);
-    if (p.End() > window.End()) window.last = p.last, window.add = p.add;
-  }
-  // The place of the register in slot `slot` from the positions of the
-  // instructions that touch its values.
+  // The instructions a place is measured from: the earliest definition
+  // (kNoIndex: from the start), the latest read or definition (`add` 1 for
+  // a definition; kNoIndex: the range ends after the first instruction) and
+  // the latest read (kNoIndex: none).
+  struct Ends {
+    std::uint32_t first, last, add, reader;
+  };
+  // The registers whose ends lie at one instruction, in three lists (first,
+  // last, reader) through each register's links.
+  struct Link {
+    std::uint32_t previous, next;
+  };
+  struct Near {
+    std::uint32_t slot;
+    Place place;
+    std::int32_t change;
+  };
+  Place PlaceOf(std::uint32_t slot) const;
+  // The ends of the register in slot `slot` from the positions of the
+  // instructions that touch its values, and its links to them.
   void Measure(std::uint32_t slot);
   // Whether the register in slot `u` (at `a`) may be placed before the one
   // in slot `v` (at `b`) and meet it.
@@ -88,12 +103,15 @@ class FitBound {
   // its no-overlap partners, and those partners alone.
   std::unique_ptr<std::uint32_t[]> m_active;
   std::uint32_t m_activeCount = 0;
-  std::unique_ptr<Place[]> m_place;
+  std::unique_ptr<Ends[]> m_ends;
   std::unique_ptr<std::uint32_t[]> m_pass, m_blockers, m_overlaps, m_stamp;
+  std::unique_ptr<std::uint32_t[]> m_head;  // per table index, three lists
+  std::unique_ptr<Link[]> m_link;           // per slot, three links
   std::unique_ptr<std::uint32_t[]> m_histogram;  // slots per count of blockers
   std::uint32_t m_histogramSize = 0;
-  PodArray<std::uint32_t> m_meets;
+  PodArray<std::int32_t> m_meets;
   PodArray<Place> m_before;
+  PodArray<Near> m_near;
   std::uint32_t m_stampNow = 0;
 };
 

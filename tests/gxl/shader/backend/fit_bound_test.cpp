@@ -72,6 +72,8 @@ TEST(GxlFitBound, ProvesOnlyWhatTheAssignmentFitsAndKeepsItsCount) {
       FitBound fresh;
       ASSERT_EQ(fresh.Prepare(p, context, now.data(), identity.data(), count), S_OK);
       ASSERT_EQ(bound.Peak(), fresh.Peak()) << what;
+      for (std::uint32_t vreg = 0; vreg < context.VirtualCount(); ++vreg)
+        ASSERT_EQ(bound.BlockersOf(vreg), fresh.BlockersOf(vreg)) << what << ", register " << vreg;
     }
   }
 }
