@@ -161,17 +161,22 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
   m_ends = std::unique_ptr<Ends[]>(new (std::nothrow) Ends[m_activeCount ? m_activeCount : 1]);
   m_pass = opt::NewArray<std::uint32_t>(m_activeCount);
   m_blockers = Filled(m_activeCount, 0);
+  m_blockerComponents = Filled(m_activeCount, 0);
   m_overlaps = opt::NewArray<std::uint32_t>(m_activeCount);
+  m_used = opt::NewArray<std::uint32_t>(m_activeCount);
+  m_fixed = opt::NewArray<std::uint8_t>(m_activeCount);
   m_stamp = Filled(m_activeCount, 0);
   m_head = Filled(std::size_t{count} * 3, kNoIndex);
   m_link = std::unique_ptr<Link[]>(new (std::nothrow) Link[m_activeCount ? 3 * std::size_t{m_activeCount} : 1]);
-  if (!m_ends || !m_pass || !m_blockers || !m_overlaps || !m_stamp || !m_head || !m_link) return E_OUTOFMEMORY;
+  if (!m_ends || !m_pass || !m_blockers || !m_blockerComponents || !m_overlaps || !m_used || !m_fixed || !m_stamp ||
+      !m_head || !m_link)
+    return E_OUTOFMEMORY;
   for (std::uint32_t k = 0; k < m_activeCount; ++k) m_ends[k] = Ends{kNoIndex, kNoIndex, 0, kNoIndex};
-  std::uint32_t mostOverlaps = 0;
   for (std::uint32_t k = 0; k < m_activeCount; ++k) {
     const std::uint32_t r = m_active[k];
     m_overlaps[k] = context.OverlapCount(r);
-    mostOverlaps = std::max(mostOverlaps, m_overlaps[k]);
+    m_used[k] = context.UsedComponents(r);
+    m_fixed[k] = context.KeepsComponents(r);
     // Passes 0-3 place the widths 4 down to 1 at their reads; what nothing
     // reads comes after them all.
     bool read = false;
@@ -179,9 +184,6 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
       read = m_readStart[v] != m_readStart[v + 1];
     m_pass[k] = read ? 4 - context.PlacementWidth(r) : 4;
   }
-  m_histogramSize = m_activeCount + mostOverlaps + 1;
-  m_histogram = opt::NewArray<std::uint32_t>(m_histogramSize);
-  if (!m_histogram) return E_OUTOFMEMORY;
   const HRESULT hr = Recount();
   m_usable = SUCCEEDED(hr);
   return hr;
@@ -251,58 +253,80 @@ bool FitBound::Blocks(std::uint32_t u, const Place& a, std::uint32_t v, const Pl
 HRESULT FitBound::Recount() {
   // In placement order, each register counts the ranges placed before it (or
   // with it) that meet its own: those that begin before it ends, less those
-  // that end by its beginning, less itself.
+  // that end by its beginning, less itself; and their components alike.
   for (std::uint32_t k = 0; k < m_activeCount; ++k) Measure(k);
   auto place = opt::NewArray<Place>(m_activeCount);
   auto ranked = opt::NewArray<std::uint32_t>(m_activeCount);
-  auto begins = opt::NewArray<std::uint32_t>(std::size_t{m_count} + 2);
-  auto ends = opt::NewArray<std::uint32_t>(std::size_t{m_count} + 2);
-  if (!place || !ranked || !begins || !ends) return E_OUTOFMEMORY;
+  // Fenwick trees over positions 0 .. count + 1 of begins and ends, counted
+  // and weighed by components.
+  const std::uint32_t size = m_count + 2;
+  auto trees = opt::NewArray<std::uint64_t>(4 * std::size_t{size});
+  if (!place || !ranked || !trees) return E_OUTOFMEMORY;
   for (std::uint32_t k = 0; k < m_activeCount; ++k) ranked[k] = k, place[k] = PlaceOf(k);
   auto rank = [&](std::uint32_t k) {
     return std::uint64_t{m_pass[k]} << 32 | (m_pass[k] == 4 ? 0 : 0xFFFFFFFFu - place[k].read);
   };
   std::sort(ranked.get(), ranked.get() + m_activeCount, [&](std::uint32_t a, std::uint32_t b) { return rank(a) < rank(b); });
-  // Fenwick trees over positions 0 .. count + 1 counting begins and ends.
-  const std::uint32_t size = m_count + 2;
-  auto add = [&](std::uint32_t* tree, std::uint32_t at) {
-    for (++at; at <= size; at += at & (0u - at)) ++tree[at - 1];
+  std::uint64_t *begins = trees.get(), *ends = begins + size, *beginWeights = ends + size, *endWeights = beginWeights + size;
+  auto add = [&](std::uint64_t* tree, std::uint32_t at, std::uint64_t by) {
+    for (++at; at <= size; at += at & (0u - at)) tree[at - 1] += by;
   };
-  auto below = [&](const std::uint32_t* tree, std::uint32_t at) {  // entries before `at`
-    std::uint32_t n = 0;
+  auto below = [&](const std::uint64_t* tree, std::uint32_t at) {  // entries before `at`
+    std::uint64_t n = 0;
     for (; at > 0; at -= at & (0u - at)) n += tree[at - 1];
     return n;
   };
-  std::fill(m_histogram.get(), m_histogram.get() + m_histogramSize, 0u);
-  m_peak = 0;
+  m_unproved = 0;
   for (std::uint32_t k = 0; k < m_activeCount;) {
     std::uint32_t group = k;
     for (; group < m_activeCount && rank(ranked[group]) == rank(ranked[k]); ++group) {
-      add(begins.get(), place[ranked[group]].begin);
-      add(ends.get(), place[ranked[group]].end);
+      const std::uint32_t slot = ranked[group];
+      add(begins, place[slot].begin, 1);
+      add(ends, place[slot].end, 1);
+      add(beginWeights, place[slot].begin, m_used[slot]);
+      add(endWeights, place[slot].end, m_used[slot]);
     }
     for (; k < group; ++k) {
       const std::uint32_t slot = ranked[k];
       const Place& at = place[slot];
-      m_blockers[slot] = below(begins.get(), at.end) - below(ends.get(), at.begin + 1) - 1 + m_overlaps[slot];
-      ++m_histogram[m_blockers[slot]];
-      m_peak = std::max(m_peak, m_blockers[slot]);
+      m_blockers[slot] = static_cast<std::uint32_t>(below(begins, at.end) - below(ends, at.begin + 1) - 1);
+      m_blockerComponents[slot] =
+          static_cast<std::uint32_t>(below(beginWeights, at.end) - below(endWeights, at.begin + 1) - m_used[slot]);
+      m_unproved += !Placed(slot);
     }
   }
   return S_OK;
 }
 
-std::uint32_t FitBound::BlockersOf(std::uint32_t vreg) const {
-  const std::uint32_t* slot = std::lower_bound(m_active.get(), m_active.get() + m_activeCount, vreg);
-  return slot != m_active.get() + m_activeCount && *slot == vreg ? m_blockers[slot - m_active.get()] : 0;
+bool FitBound::Placed(std::uint32_t slot) const {
+  if (m_overlaps[slot] >= m_limit) return false;
+  const std::uint64_t left = m_limit - m_overlaps[slot];
+  return m_blockers[slot] < left ||
+         (!m_fixed[slot] && m_used[slot] <= 4 && m_blockerComponents[slot] < left * (5 - m_used[slot]));
 }
 
-void FitBound::Count(std::uint32_t slot, std::uint32_t blockers) {
-  --m_histogram[m_blockers[slot]];
-  m_blockers[slot] = blockers;
-  ++m_histogram[blockers];
-  m_peak = std::max(m_peak, blockers);
-  while (m_peak > 0 && m_histogram[m_peak] == 0) --m_peak;
+std::uint32_t FitBound::Slot(std::uint32_t vreg) const {
+  const std::uint32_t* slot = std::lower_bound(m_active.get(), m_active.get() + m_activeCount, vreg);
+  return slot != m_active.get() + m_activeCount && *slot == vreg ? static_cast<std::uint32_t>(slot - m_active.get())
+                                                                 : kNoIndex;
+}
+
+std::uint32_t FitBound::BlockersOf(std::uint32_t vreg) const {
+  const std::uint32_t slot = Slot(vreg);
+  return slot == kNoIndex ? 0 : m_blockers[slot];
+}
+
+std::uint32_t FitBound::BlockerComponentsOf(std::uint32_t vreg) const {
+  const std::uint32_t slot = Slot(vreg);
+  return slot == kNoIndex ? 0 : m_blockerComponents[slot];
+}
+
+void FitBound::Count(std::uint32_t slot, std::int32_t blockers, std::int32_t components) {
+  if (blockers == 0 && components == 0) return;
+  m_unproved -= !Placed(slot);
+  m_blockers[slot] += blockers;
+  m_blockerComponents[slot] += components;
+  m_unproved += !Placed(slot);
 }
 
 void FitBound::Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from) {
@@ -333,25 +357,31 @@ void FitBound::Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t
            u = m_link[3 * std::size_t{u} + list].next) {
         if (m_stamp[u] == m_stampNow) continue;
         m_stamp[u] = m_stampNow;
-        grown = m_near.Append(Near{u, PlaceOf(u), 0});
+        grown = m_near.Append(Near{u, PlaceOf(u), 0, 0});
       }
   if (!grown) {
     m_usable = false;
     return;
   }
+  // Each pair counts for the later placed, with the earlier one's components.
   auto pairs = [&](const Place* moving, std::int32_t sign) {
     for (std::size_t n = 0; n < m_near.Size(); ++n) {
       Near& near = m_near[n];
       for (std::uint32_t w = 0; w < count; ++w) {
-        near.change += sign * Blocks(moved[w], moving[w], near.slot, near.place);
-        m_meets[w] += sign * Blocks(near.slot, near.place, moved[w], moving[w]);
+        if (Blocks(moved[w], moving[w], near.slot, near.place))
+          near.change += sign, near.components += sign * static_cast<std::int32_t>(m_used[moved[w]]);
+        if (Blocks(near.slot, near.place, moved[w], moving[w]))
+          m_meets[w] += sign, m_meetComponents[w] += sign * static_cast<std::int32_t>(m_used[near.slot]);
       }
     }
     for (std::uint32_t w = 0; w < count; ++w)
-      for (std::uint32_t x = 0; x < count; ++x) m_meets[w] += sign * (x != w && Blocks(moved[x], moving[x], moved[w], moving[w]));
+      for (std::uint32_t x = 0; x < count; ++x)
+        if (x != w && Blocks(moved[x], moving[x], moved[w], moving[w]))
+          m_meets[w] += sign, m_meetComponents[w] += sign * static_cast<std::int32_t>(m_used[moved[x]]);
   };
   m_meets.Clear();
-  for (std::uint32_t w = 0; w < count; ++w) grown = grown && m_meets.Append(0);
+  m_meetComponents.Clear();
+  for (std::uint32_t w = 0; w < count; ++w) grown = grown && m_meets.Append(0) && m_meetComponents.Append(0);
   if (!grown) {
     m_usable = false;
     return;
@@ -365,10 +395,8 @@ void FitBound::Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t
   }
   for (std::size_t n = 0; n < m_near.Size(); ++n) m_near[n].place = PlaceOf(m_near[n].slot);
   pairs(m_before.Data(), 1);
-  for (std::size_t n = 0; n < m_near.Size(); ++n)
-    if (m_near[n].change) Count(m_near[n].slot, m_blockers[m_near[n].slot] + m_near[n].change);
-  for (std::uint32_t w = 0; w < count; ++w)
-    if (m_meets[w]) Count(moved[w], m_blockers[moved[w]] + m_meets[w]);
+  for (std::size_t n = 0; n < m_near.Size(); ++n) Count(m_near[n].slot, m_near[n].change, m_near[n].components);
+  for (std::uint32_t w = 0; w < count; ++w) Count(moved[w], m_meets[w], m_meetComponents[w]);
 }
 
 }  // namespace gxl::shader

@@ -3,20 +3,23 @@
 //
 // The assignment places one virtual register at a time in a physical
 // register none of whose placed values collide with it and that holds none
-// of its no-overlap partners; a register holding no value whose live range
-// meets the new one always takes it. It places the registers that
-// instructions read widest first (by their placement width), each width
-// from the last read backwards, and the unread ones last. So a register can
-// only be kept out of a place by the registers ahead of it in that order
-// whose ranges meet its own, and by its partners: when for every register
-// these are fewer than the physical registers, every placement finds one and
-// the assignment fits, whatever costs it goes by.
+// of its no-overlap partners. It places the registers that instructions read
+// widest first (by their placement width), each width from the last read
+// backwards, and the unread ones last. So a register can only be kept out of
+// a place by the registers ahead of it in that order whose ranges meet its
+// own (its blockers), and by its partners. Each blocker holds its components
+// in one physical register: when the blockers are fewer than the physical
+// registers left by the partners, one of those holds none of them; when the
+// register may take any free components, it also finds a place while its
+// blockers' components are fewer than those registers times one more than
+// the components it lacks room for (5 less its own). When every register
+// finds a place so, the assignment fits, whatever costs it goes by.
 //
-// The bound keeps that count for each virtual register, over ranges that
-// hold the live ranges of its values. Moving one instruction changes the
-// ranges and reads of the values it touches only, since the others keep
-// their order. Where the bound proves nothing the caller runs the
-// assignment itself.
+// The bound keeps the blockers and their components for each virtual
+// register, over ranges that hold the live ranges of its values. Moving one
+// instruction changes the ranges and reads of the values it touches only,
+// since the others keep their order. Where the bound proves nothing the
+// caller runs the assignment itself.
 //
 // It serves straight-line programs whose live ranges are plain spans between
 // instructions: no flow control, no relative reads of the bank, one value per
@@ -44,13 +47,12 @@ class FitBound {
   // The instruction now at `to` came from `from`, those between shifting by one.
   void Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from);
   // True when every assignment of the bank in the current order fits.
-  bool SurelyFits() const { return m_usable && m_peak < m_limit; }
-  // Whether the program is of a shape it serves, and the most registers
-  // that may keep one virtual register from its place.
+  bool SurelyFits() const { return m_usable && m_unproved == 0; }
+  // Whether the program is of a shape it serves; the blockers of a virtual
+  // register with values and their components (0 for others).
   bool Serves() const { return m_usable; }
-  std::uint32_t Peak() const { return m_peak; }
-  // The count of a virtual register with values, as the peak takes it; 0 for others.
   std::uint32_t BlockersOf(std::uint32_t vreg) const;
+  std::uint32_t BlockerComponentsOf(std::uint32_t vreg) const;
 
  private:
   // Where a virtual register stands: its range [begin, end) from its
@@ -75,7 +77,7 @@ class FitBound {
   struct Near {
     std::uint32_t slot;
     Place place;
-    std::int32_t change;
+    std::int32_t change, components;
   };
   Place PlaceOf(std::uint32_t slot) const;
   // The ends of the register in slot `slot` from the positions of the
@@ -86,10 +88,14 @@ class FitBound {
   bool Blocks(std::uint32_t u, const Place& a, std::uint32_t v, const Place& b) const;
   // Every place measured and every count made afresh.
   HRESULT Recount();
-  void Count(std::uint32_t slot, std::uint32_t blockers);
+  // Whether the register in a slot surely finds a place.
+  bool Placed(std::uint32_t slot) const;
+  void Count(std::uint32_t slot, std::int32_t blockers, std::int32_t components);
+  std::uint32_t Slot(std::uint32_t vreg) const;
 
   bool m_usable = false;
-  std::uint32_t m_limit = 0, m_peak = 0, m_count = 0;
+  std::uint32_t m_limit = 0, m_count = 0;
+  std::uint32_t m_unproved = 0;  // slots whose register may find no place
   std::unique_ptr<std::uint32_t[]> m_position;  // per table index
   // Per virtual register: its values (offsets into m_values).
   std::unique_ptr<std::uint32_t[]> m_valueStart, m_values;
@@ -99,17 +105,17 @@ class FitBound {
   // Per table index: the slots of the registers whose values it touches.
   std::unique_ptr<std::uint32_t[]> m_touchStart, m_touches;
   // Per slot, one for each virtual register with values: the register, its
-  // place, its pass (widest first, the unread ones last), its blockers with
-  // its no-overlap partners, and those partners alone.
+  // ends, its pass (widest first, the unread ones last), its blockers and
+  // their components, its no-overlap partners, its components and whether
+  // they keep their places.
   std::unique_ptr<std::uint32_t[]> m_active;
   std::uint32_t m_activeCount = 0;
   std::unique_ptr<Ends[]> m_ends;
-  std::unique_ptr<std::uint32_t[]> m_pass, m_blockers, m_overlaps, m_stamp;
+  std::unique_ptr<std::uint32_t[]> m_pass, m_blockers, m_blockerComponents, m_overlaps, m_used, m_stamp;
+  std::unique_ptr<std::uint8_t[]> m_fixed;
   std::unique_ptr<std::uint32_t[]> m_head;  // per table index, three lists
   std::unique_ptr<Link[]> m_link;           // per slot, three links
-  std::unique_ptr<std::uint32_t[]> m_histogram;  // slots per count of blockers
-  std::uint32_t m_histogramSize = 0;
-  PodArray<std::int32_t> m_meets;
+  PodArray<std::int32_t> m_meets, m_meetComponents;
   PodArray<Place> m_before;
   PodArray<Near> m_near;
   std::uint32_t m_stampNow = 0;

@@ -317,6 +317,21 @@ bool RegisterAllocatorContext::SlotCollides(std::uint32_t first, std::uint32_t r
   return false;
 }
 
+bool RegisterAllocatorContext::KeepsComponents(std::uint32_t vreg) const {
+  // As PlacementCost decides for whichever of its values comes first.
+  const ShaderProgram& p = *m.program;
+  const std::uint32_t used = m.used[vreg], caps = p.profileLimits.capabilities;
+  if (m.keepComponents[vreg] || (used == 1 && (caps & kCapsKeepScalarComponents)) ||
+      (used >= 2 && (caps & kCapsKeepVectorComponents)))
+    return true;
+  for (std::uint32_t c = 0; c < 4; ++c)
+    for (std::uint32_t value = m.valueAt[vreg * 4 + c]; value != kNoIndex; value = m.slotNext[value]) {
+      const IrInstruction* definer = p.instructions[p.values[value]->definingPosition];
+      if (definer && InOperationSet1(definer->word)) return true;
+    }
+  return false;
+}
+
 std::uint32_t RegisterAllocatorContext::PlacementCost(std::uint32_t value, std::uint32_t reg, std::int32_t bias,
                                                       std::uint32_t map[4], std::uint32_t bound) const {
   const ShaderProgram& p = *m.program;

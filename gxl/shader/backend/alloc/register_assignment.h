@@ -76,6 +76,10 @@ struct RegisterAllocatorContext {
   std::uint32_t PlacementWidth(std::uint32_t vreg) const {
     return std::min(4u, std::max(m.used[vreg], m.partnerWidth[vreg]));
   }
+  // After an assignment: the components a virtual register uses, and
+  // whether they keep their places (else any free ones take them).
+  std::uint32_t UsedComponents(std::uint32_t vreg) const { return m.used[vreg]; }
+  bool KeepsComponents(std::uint32_t vreg) const;
 
  private:
   struct Record {
