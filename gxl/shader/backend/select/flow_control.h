@@ -22,6 +22,7 @@ constexpr std::uint32_t kIfCompare = 0x739;    // 0x739-0x73C: ge, lt, ne, eq
 constexpr std::uint32_t kElseCompare = 0x73D;  // 0x73D-0x740
 constexpr std::uint32_t kIfNotEqual = 0x73B;
 constexpr std::uint32_t kLoop = 0x741, kRep = 0x742;
+constexpr std::uint32_t kBreak = 0x743;  // unconditional, inside an if
 constexpr std::uint32_t kBreakNotEqual = 0x744, kBreakEqual = 0x745, kBreakLess = 0x746, kBreakGreaterEqual = 0x747;
 constexpr std::uint32_t kEndLoop = 0x74A, kEndRep = 0x74B;
 
@@ -43,9 +44,17 @@ HRESULT MapConditionalBreak(ShaderTarget& t);
 // loop aL over (count, start, step), the counter's reads go through aL, and
 // its breakc ge goes. X4835 for a counter left by two breaks.
 HRESULT RecognizeCountedLoop(ShaderTarget& t);
-// 0x209 of a counter from 0.0 by 1.0 (shader model 3): the reads of the
-// counter go through aL and the repeat becomes a loop.
+// 0x209 of a counter (shader model 3) counting from a whole literal by a
+// whole literal into its own entry, directly, through the move in front of
+// it, or through a break merge: the reads through the counter (plus a
+// literal) go through aL and the repeat becomes a loop over (count, start,
+// step). Reads inside an inner counted loop keep their index.
 HRESULT RecognizeCountedLoopCounter(ShaderTarget& t);
+// Where a loop merge's result of the loop opened by `loop` lies apart from
+// the entry value the next pass reads: moves after the loop's last merge
+// into the entries, and back in front of the loop's end. 0 when moves went
+// in, 1 when none were needed, or a failure.
+HRESULT CarryLoopValuesIntoEntries(ShaderTarget& t, std::uint32_t loop);
 // Drops else blocks that only move values onto themselves; 0.
 HRESULT RemoveEmptyConditionalBlocks(ShaderTarget& t);
 // Removes boolean ifs nested in an if on the same condition (turning their
