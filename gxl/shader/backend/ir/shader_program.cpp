@@ -141,11 +141,6 @@ const char* ShaderProgram::ValueDirectionText(std::uint32_t value) const {
   return bank && (bank->type & kBankOutput) ? "output" : "input";
 }
 
-std::uint32_t ShaderProgram::ResolveAlias(std::uint32_t value) const {
-  const IrValue* v = values[value];
-  return v && v->alias != kNoIndex ? v->alias : value;
-}
-
 std::uint32_t ShaderProgram::RenumberingField(std::uint32_t value) const {
   const IrValue* v = values[value];
   return v ? v->renumber : kNoIndex;

@@ -31,10 +31,11 @@ class RecordList {
   std::uint32_t Count() const { return m_count; }
   std::uint32_t Capacity() const { return m_capacity; }
   T* operator[](std::uint32_t i) const {
-    if (i >= m_count) return nullptr;
-    if (m_journal) [[unlikely]]
-      m_journal->Note(i);
-    return m_items[i];
+    // One test on the common path: while a journal watches, nothing is below
+    // m_unwatched and every access takes the noting path.
+    if (i < m_unwatched) [[likely]]
+      return m_items[i];
+    return Watched(i);
   }
   // The slot itself, for passes that delete or move records (i below the count).
   T*& Slot(std::uint32_t i) {
@@ -44,7 +45,10 @@ class RecordList {
   }
   // From now on every record reached through the list is noted in `journal`
   // (null: none); records appended later are not noted (the count tells).
-  void Watch(ListJournal* journal) { m_journal = journal; }
+  void Watch(ListJournal* journal) {
+    m_journal = journal;
+    m_unwatched = journal ? 0 : m_count;
+  }
 
   // The record's index; kNoIndex when the list cannot grow, the record then destroyed.
   std::uint32_t Append(T* record);
@@ -52,6 +56,7 @@ class RecordList {
   void Truncate(std::uint32_t count) {
     if (m_journal) m_journal->NoteReshaped();
     if (count < m_count) m_count = count;
+    if (!m_journal) m_unwatched = m_count;
   }
   // Destroys every record and frees the array.
   void Clear();
@@ -61,11 +66,19 @@ class RecordList {
   HRESULT CopyFrom(const RecordList& other, Copy copy);
 
  private:
+  // Past the count, or reached while a journal watches.
+  [[gnu::noinline]] T* Watched(std::uint32_t i) const {
+    if (i >= m_count) return nullptr;
+    m_journal->Note(i);
+    return m_items[i];
+  }
+
   T** m_items = nullptr;
   std::uint32_t m_count = 0;
   std::uint32_t m_capacity = 0;
   std::uint32_t m_firstCapacity;
   ListJournal* m_journal = nullptr;
+  std::uint32_t m_unwatched = 0;  // m_count, or 0 while a journal watches
 };
 
 // The eighteen banks ShaderProgram::Init creates, in order.
@@ -218,7 +231,10 @@ class ShaderProgram : public ProgramLists {
   // "%s semantic '%s'" with the direction and the semantic (at most 63 characters).
   void FormatSemanticText(std::uint32_t value, char* buffer, std::uint32_t size) const;
   // The value's alias, or the value itself; kNoIndex stays kNoIndex.
-  std::uint32_t ResolveAlias(std::uint32_t value) const;
+  std::uint32_t ResolveAlias(std::uint32_t value) const {
+    const IrValue* v = values[value];
+    return v && v->alias != kNoIndex ? v->alias : value;
+  }
   std::uint32_t RenumberingField(std::uint32_t value) const;
   // An entry of a two-row index map (mode 0: row `row`; else the larger of
   // the two rows for a non-zero row, the smaller for row 0), followed along
@@ -471,6 +487,7 @@ std::uint32_t RecordList<T>::Append(T* record) {
     m_capacity = static_cast<std::uint32_t>(grown);
   }
   m_items[m_count] = record;
+  if (!m_journal) m_unwatched = m_count + 1;
   return m_count++;
 }
 
@@ -480,7 +497,7 @@ void RecordList<T>::Clear() {
   for (std::uint32_t i = 0; i < m_count; ++i) delete m_items[i];
   delete[] m_items;
   m_items = nullptr;
-  m_count = m_capacity = 0;
+  m_count = m_capacity = m_unwatched = 0;
 }
 
 template <class T>
@@ -494,10 +511,12 @@ HRESULT RecordList<T>::CopyFrom(const RecordList& other, Copy copy) {
   for (std::uint32_t i = 0; i < other.m_count; ++i) {
     if (other.m_items[i] && !(m_items[i] = copy(*other.m_items[i]))) {
       m_count = i;  // the copies so far go with the list
+      if (!m_journal) m_unwatched = m_count;
       return E_OUTOFMEMORY;
     }
   }
   m_count = other.m_count;
+  if (!m_journal) m_unwatched = m_count;
   return S_OK;
 }
 

@@ -415,6 +415,52 @@ TEST_F(GxlIrDefUse, UpkeepAgreesWithTheFullRebuildAcrossRandomRewrites) {
   }
 }
 
+// What the upkeep names as candidates for the passes that look values up by
+// their alias holds every value (and reader) a scan of the whole program
+// finds, also between refreshes, with rewrites not yet taken up.
+TEST_F(GxlIrDefUse, UpkeepCandidatesHoldEveryAliasChainAndReader) {
+  for (int round = 0; round < 200; ++round) {
+    ShaderProgram& program = Fresh();
+    ASSERT_EQ(program.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
+    program.optimisedFlag = 1;
+    Generate();
+    SCOPED_TRACE(round);
+    DefUseUpkeep upkeep(program);
+    ASSERT_EQ(upkeep.Refresh(), S_OK);
+    for (int batch = 0; batch < 30; ++batch) {
+      for (int k = 1 + rng() % 3; k > 0; --k) Rewrite();
+      PodArray<std::uint32_t> chains;
+      ASSERT_TRUE(upkeep.ChainCandidates(chains));
+      const std::set<std::uint32_t> chained(chains.Data(), chains.Data() + chains.Size());
+      const std::uint32_t target = rng() % program.values.Count();
+      PodArray<std::uint32_t> aliasers, readers;
+      ASSERT_TRUE(upkeep.AliasCandidates(target, aliasers));
+      ASSERT_TRUE(upkeep.ReaderCandidates(target, readers));
+      const std::set<std::uint32_t> aliasing(aliasers.Data(), aliasers.Data() + aliasers.Size());
+      const std::set<std::uint32_t> reading(readers.Data(), readers.Data() + readers.Size());
+      for (std::uint32_t v = 0; v < program.values.Count(); ++v) {
+        if (DefUseUpkeep::HasAliasChain(program, v)) {
+          ASSERT_TRUE(chained.count(v)) << batch << " " << v;
+        }
+        const IrValue* x = program.Value(v);
+        if (x && x->alias == target && v != target) {
+          ASSERT_TRUE(aliasing.count(v)) << batch << " " << v;
+        }
+      }
+      for (std::uint32_t i = 0; i < program.instructions.Count(); ++i) {
+        const IrInstruction* inst = program.Instruction(i);
+        if (inst && inst->word >= 0x100000 &&
+            std::count(inst->arguments, inst->arguments + inst->argumentCount, target)) {
+          ASSERT_TRUE(reading.count(i)) << batch << " " << i;
+        }
+      }
+      if (rng() % 2) {
+        ASSERT_EQ(upkeep.Refresh(), S_OK);
+      }
+    }
+  }
+}
+
 // A change the journals cannot see (through a pointer taken before the last
 // refresh) is what the comparison exists to catch.
 TEST_F(GxlIrDefUse, TheReferenceComparisonCountsWhatTheUpkeepMissed) {
