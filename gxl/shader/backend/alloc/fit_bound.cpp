@@ -70,11 +70,11 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
   if (!relative) return E_OUTOFMEMORY;
   for (std::uint32_t k = 0; k < count; ++k)
     defuse::VisitInstruction(
-        p, k, [](std::uint32_t) {}, [](std::uint32_t) {},
-        [&](std::uint32_t bank) {
+        p, k, [](std::uint32_t) {}, [](std::uint32_t, const IrValue&) {},
+        [&](std::uint32_t bank, const RegisterBank&) {
           if (bank < p.banks.Count()) relative[bank] = 1;
         },
-        [](std::uint32_t) {});
+        [](std::uint32_t, const IrValue&) {});
   for (std::uint32_t i = 0; i < values; ++i) {
     const IrValue* v = p.values[i];
     if (v && v->bank < p.banks.Count() && relative[v->bank] && context.PlacedRegister(p.ResolveAlias(i)) != kNoIndex)
@@ -117,14 +117,14 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
       };
       defuse::VisitInstruction(
           p, k, [](std::uint32_t) {},
-          [&](std::uint32_t value) {
+          [&](std::uint32_t value, const IrValue&) {
             if (place[value] == kNoIndex) return;
             if (round) m_reads[m_readStart[place[value]]++] = t;
             else ++m_readStart[place[value]];
             touch(place[value]);
           },
-          [](std::uint32_t) {},
-          [&](std::uint32_t value) {
+          [](std::uint32_t, const RegisterBank&) {},
+          [&](std::uint32_t value, const IrValue&) {
             if (place[value] == kNoIndex) return;
             if (round) m_defines[m_defineStart[place[value]]++] = t;
             else ++m_defineStart[place[value]];
