@@ -156,6 +156,7 @@ constexpr std::uint32_t kOptionNoPreshader = 0x100;
 
 struct RegisterAllocatorContext;  // of the second phase
 struct FoldState;                 // of one FoldConstants run
+class SubtreeScores;              // of the straight-line scheduler
 
 // The three lists of a program.
 class ProgramLists {
@@ -323,8 +324,10 @@ class ShaderProgram : public ProgramLists {
   // pressure; 1 when optimisation is skipped (levels and predicates only).
   HRESULT ScheduleInstructions();
   // Depth-first emission of `instruction` and the inputs it still needs into
-  // `order` (`count` entries so far).
-  HRESULT ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count);
+  // `order` (`count` entries so far). With `scores` the inputs are scored
+  // by it instead of by SubtreeScore, to the same result.
+  HRESULT ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count,
+                          SubtreeScores* scores = nullptr);
   // Marks the inputs of `instruction` with `tag` (word 14), counting the
   // newly marked into `size`.
   HRESULT MarkSubtree(std::uint32_t instruction, std::uint32_t* size, std::uint32_t tag);
@@ -389,6 +392,9 @@ class ShaderProgram : public ProgramLists {
   // With the switch: fields of values and banks that selection's def-use
   // upkeep set otherwise than the full rebuild (DefUseUpkeep).
   std::uint32_t defUseUpkeepMismatches = 0;
+  // With the switch: trial orders that instruction pairing's bound proved to
+  // fit and the assignment did not (FitBound).
+  std::uint32_t refutedFitProofs = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};
