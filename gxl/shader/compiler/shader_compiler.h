@@ -339,6 +339,13 @@ class ShaderCompiler {
   std::unique_ptr<ShaderProgram> target;  // the program being filled
   // Handed to the target's program (ShaderProgram::referenceSearches); tests only.
   bool referenceSearches = false;
+  // The work budget of a run (ShaderProgram::workLeft); tests set less.
+  std::uint64_t workBudget = kCompileWorkBudget;
+  // Of the last run's program: the work it spent, and with the reference
+  // switch, the fields selection's def-use upkeep set otherwise than the
+  // full rebuild (ShaderProgram::defUseUpkeepMismatches).
+  std::uint64_t workSpent = 0;
+  std::uint32_t defUseUpkeepMismatches = 0;
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;
