@@ -73,7 +73,8 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   target.reset();
   valueMap.Reset();
   tree = nullptr;
-  errorFlag = 0;
+  errorFlag = reportedMessages = 0;
+  m_skipped.Clear();
   loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
   source = from;
   profile = profileName;

@@ -91,6 +91,10 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   // without breaks could hold the loop, and whether unrolling runs into its
   // limit.
   const bool decided = !handOn && TripCountWithoutBody(condition, plainBody, stepStatement);
+  const Trip trip = decided ? Trip::kDecided
+                    : !handOn && TripCountWithoutBody(condition, plainBody, stepStatement, true)
+                        ? Trip::kWithoutBody
+                        : Trip::kDependsOnBody;
   if (target->profileLimits.word13 &&
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {
@@ -108,7 +112,7 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
     RollBackIr(values, instructions, start.Data());
     if (guard == kNoIndex) guard = One();
   }
-  return UnrollLoop(node, handOn, condition, body, start.Data(), decided ? stepStatement : nullptr, decided);
+  return UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip);
 }
 
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -389,21 +393,33 @@ HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
   return E_FAIL;
 }
 
-bool ShaderCompiler::RunsToUnrollLimit(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
-                                       std::uint32_t from, const std::uint32_t* map, std::uint32_t accumulated) {
+ShaderCompiler::TripFacts ShaderCompiler::RehearseTrip(const ParseNode* node, const ParseNode* condition,
+                                                      const ParseNode* step, bool toLimit) {
+  TripFacts facts;
   ConditionPass pass(*this);
-  if (!pass.Save()) return false;
-  std::memcpy(valueMap.Data(), map, valueMap.Size() * sizeof(std::uint32_t));
-  for (std::uint32_t k = from; k < kMaxUnrolledIterations; ++k) {
+  if (!pass.Save()) return facts;
+  const MessageHold hold(*this);
+  const std::uint32_t messages = reportedMessages;
+  auto clean = [&] { return pass.Clean() && reportedMessages == messages; };
+  std::uint32_t accumulated = One();
+  bool certain = accumulated != kNoIndex;
+  for (std::uint32_t k = 0; k < kMaxUnrolledIterations && (certain || toLimit); ++k) {
     std::uint32_t test = kNoIndex;
     if (condition && (FAILED(LowerExpression(condition, &test, 0)) ||
                       FAILED(Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison))))
-      return false;
+      return facts;
+    if (!clean()) return facts;
     ValueRange g = kFull;
     if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
-    if ((g.low == 0 && g.high == 0) || (step && FAILED(LowerLoopBody(step))) || !pass.Clean()) return false;
+    if (g.low == 0 && g.high == 0) {
+      facts.certain = certain;
+      return facts;
+    }
+    certain = certain && Excludes0(g);
+    if ((step && FAILED(LowerLoopBody(step))) || !clean()) return facts;
   }
-  return true;
+  facts.endless = toLimit;
+  return facts;
 }
 
 bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode* step) {

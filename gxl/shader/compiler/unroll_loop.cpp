@@ -13,7 +13,7 @@ using namespace loops;
 
 HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                    const ParseNode* body, const std::uint32_t* startMap, const ParseNode* step,
-                                   bool decided) {
+                                   Trip trip) {
   if (!target) return E_FAIL;
   (void)startMap;  // the map is copied after the init
   const std::uint32_t attempt = loopAttempt, outside = outOfBounds;
@@ -61,14 +61,20 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   };
   std::uint32_t accumulated = One();
   if (accumulated == kNoIndex) return OutOfMemory(node);
+  // Where the body changes nothing the conditions read, they tell before
+  // any body is built whether every iteration is known to run (then the
+  // unguarded copy is the guarded one) and, where nothing else ends the
+  // loop, whether it runs into the limit.
+  const TripFacts known = trip == Trip::kDependsOnBody
+                              ? TripFacts{}
+                              : RehearseTrip(node, condition, step, trip == Trip::kDecided);
+  const bool share = known.certain && !referenceSearches;
   bool certain = false, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
   std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
   const ParseNode* conditionNode = condition ? condition : node;
   for (std::uint32_t k = 0; k < kMaxUnrolledIterations && !ended; ++k) {
-    // The iterations past the first are counted before more bodies are
-    // built: a loop that would run into the limit stops here.
-    if (k == 1 && decided && RunsToUnrollLimit(node, condition, step, k, c.Data(), accumulated))
-      return RefuseEndlessLoop(node);
+    // A loop that would run into the limit stops after its first iteration.
+    if (k == 1 && known.endless) return RefuseEndlessLoop(node);
     const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount(), errors = errorFlag;
     savedA.Clear();
     savedRanges.Clear();
@@ -127,6 +133,12 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       x->rangeHigh = y->rangeHigh;
     }
     if (body) {
+      // Every iteration known to run, and the two copies alike: the guarded
+      // copy lowers its body plainly, and the unguarded one would repeat it
+      // instruction for instruction (messages included) only to feed
+      // conditions already known, so it is left out and only counted.
+      const bool alike = share && std::memcmp(a.Data(), c.Data(), slots * sizeof(std::uint32_t)) == 0;
+      const std::uint32_t bodyStart = InstructionCount(), messages = reportedMessages;
       use(a);
       returned = discarded = 0;
       heldFacts = &held;
@@ -137,11 +149,16 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       leftReturned = leftReturned || returned;
       leftDiscarded = leftDiscarded || discarded;
       keep(a);
-      use(c);
-      returned = discarded = 0;
-      if (FAILED(hr = LowerLoopBody(body))) return hr;
-      stopped = stopped || returned || discarded;
-      keep(c);
+      if (alike && reportedMessages == messages) {
+        if (!AddSkipped(EmittedSince(bodyStart))) return OutOfMemory(node);
+        std::memcpy(c.Data(), a.Data(), slots * sizeof(std::uint32_t));
+      } else {
+        use(c);
+        returned = discarded = 0;
+        if (FAILED(hr = LowerLoopBody(body))) return hr;
+        stopped = stopped || returned || discarded;
+        keep(c);
+      }
       returned = discarded = 0;
       if (stopped && !loopAttempt) ended = true;
     }
