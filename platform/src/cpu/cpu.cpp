@@ -2,10 +2,13 @@
 // profile; the platform's own code paths never depend on it.
 #include <cpuid.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/cpu.h"
 #include "platform/testing.h"
@@ -42,10 +45,38 @@ platform::cpu::Profile MakeProfile(const char* vendor, int family, int model, in
   return p;
 }
 
+// The named profiles besides "host" and "none".
+constexpr int kBase = kFpu | kTsc | kCx8 | kCmov;
+struct NamedEntry {
+  const char* name;
+  const char* vendor;
+  int family, model, edx1, extEdx;
+  bool extended;
+};
+constexpr NamedEntry kProfiles[] = {
+    {"mmx", "GenuineIntel", 5, 4, kBase | kMmx, 0, false},
+    {"sse", "GenuineIntel", 6, 7, kBase | kMmx | kFxsr | kSse, 0, false},
+    {"sse2", "GenuineIntel", 15, 2, kBase | kMmx | kFxsr | kSse | kSse2, 0, false},
+    {"k6-3dnow", "AuthenticAMD", 5, 8, kBase | kMmx, kMmx | k3DNow, true},
+    {"athlon", "AuthenticAMD", 6, 2, kBase | kMmx, kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
+    {"athlon-xp", "AuthenticAMD", 6, 6, kBase | kMmx | kFxsr | kSse, kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
+    {"athlon64", "AuthenticAMD", 15, 4, kBase | kMmx | kFxsr | kSse | kSse2, kMmx | kAmdMmxExt | k3DNow | k3DNowExt,
+     true},
+};
+
 struct CpuState {
   std::mutex mutex;
   std::optional<platform::cpu::Profile> forced;
   bool envRead = false;
+  // Whether a profile is forced, for readers that take no lock: -1 until
+  // PLATFORM_CPU has been read.
+  std::atomic<int> forcedFlag{-1};
+
+  // Under the mutex.
+  void Force(std::optional<platform::cpu::Profile> profile) {
+    forced = profile;
+    forcedFlag.store(forced ? 1 : 0, std::memory_order_relaxed);
+  }
 };
 
 CpuState& State() {
@@ -55,7 +86,7 @@ CpuState& State() {
 
 void ResetCpu() {
   std::lock_guard<std::mutex> lock(State().mutex);
-  State().forced.reset();
+  State().Force(std::nullopt);
   State().envRead = true;  // tests ignore PLATFORM_CPU and start on the host
 }
 
@@ -87,26 +118,17 @@ Profile HostProfile() {
   return p;
 }
 
+const std::string& ProfileNames() {
+  static const std::string names = [] {
+    std::string list = "host, none";
+    for (const NamedEntry& e : kProfiles) list = list + ", " + e.name;
+    return list;
+  }();
+  return names;
+}
+
 bool NamedProfile(const char* name, Profile* out) {
   if (!name || !out) return false;
-  const int base = kFpu | kTsc | kCx8 | kCmov;
-  struct Entry {
-    const char* name;
-    const char* vendor;
-    int family, model, edx1, extEdx;
-    bool extended;
-  };
-  static const Entry kProfiles[] = {
-      {"mmx", "GenuineIntel", 5, 4, base | kMmx, 0, false},
-      {"sse", "GenuineIntel", 6, 7, base | kMmx | kFxsr | kSse, 0, false},
-      {"sse2", "GenuineIntel", 15, 2, base | kMmx | kFxsr | kSse | kSse2, 0, false},
-      {"k6-3dnow", "AuthenticAMD", 5, 8, base | kMmx, kMmx | k3DNow, true},
-      {"athlon", "AuthenticAMD", 6, 2, base | kMmx, kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
-      {"athlon-xp", "AuthenticAMD", 6, 6, base | kMmx | kFxsr | kSse,
-       kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
-      {"athlon64", "AuthenticAMD", 15, 4, base | kMmx | kFxsr | kSse | kSse2,
-       kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
-  };
   if (std::strcmp(name, "host") == 0) {
     *out = HostProfile();
     return true;
@@ -116,7 +138,7 @@ bool NamedProfile(const char* name, Profile* out) {
     SetVendor(out->leaf0, "GenuineIntel");
     return true;
   }
-  for (const Entry& e : kProfiles) {
+  for (const NamedEntry& e : kProfiles) {
     if (std::strcmp(name, e.name) == 0) {
       *out = MakeProfile(e.vendor, e.family, e.model, e.edx1, e.extEdx, e.extended);
       // Family 15 keeps its extended family field at zero.
@@ -131,10 +153,31 @@ Profile EffectiveProfile() {
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.envRead) {
     s.envRead = true;
+    const char* name = std::getenv("PLATFORM_CPU");
     Profile p;
-    if (const char* name = std::getenv("PLATFORM_CPU"); name && NamedProfile(name, &p)) s.forced = p;
+    if (name && *name && !NamedProfile(name, &p)) {
+      // A run on another processor than the one asked for would mislead: stop.
+      std::fprintf(stderr, "platform: PLATFORM_CPU=%s names no processor profile; the profiles are %s\n", name,
+                   ProfileNames().c_str());
+      std::_Exit(2);
+    }
+    s.Force(name && *name ? std::optional(p) : std::nullopt);
   }
   return s.forced ? *s.forced : HostProfile();
+}
+
+bool WideVectorsAvailable() {
+  static const bool host = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  if (!host) return false;
+  int forced = State().forcedFlag.load(std::memory_order_relaxed);
+  if (forced < 0) {
+    EffectiveProfile();
+    forced = State().forcedFlag.load(std::memory_order_relaxed);
+  }
+  return forced == 0;
 }
 
 int EffectiveFamily() {
@@ -207,12 +250,12 @@ bool ForceCpuProfile(const char* name) {
 void ForceCpuProfile(const cpu::Profile& profile) {
   std::lock_guard<std::mutex> lock(State().mutex);
   State().envRead = true;
-  State().forced = profile;
+  State().Force(profile);
 }
 
 void ClearCpuForce() {
   std::lock_guard<std::mutex> lock(State().mutex);
-  State().forced.reset();
+  State().Force(std::nullopt);
 }
 
 }  // namespace platform::test
