@@ -442,6 +442,9 @@ ShaderCompiler::TripFacts ShaderCompiler::RehearseTrip(const ParseNode* node, co
     certain = certain && Excludes0(g);
     if ((step && FAILED(LowerLoopBody(step))) || !clean()) return facts;
   }
+  // Every rehearsed iteration ran: only the body (an index past its array,
+  // a return) can end the loop before the limit.
+  facts.certain = certain;
   facts.endless = toLimit;
   return facts;
 }

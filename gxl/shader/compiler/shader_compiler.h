@@ -35,6 +35,13 @@ namespace gxl::shader {
 class ShaderPreprocessor;
 class ShaderTarget;
 
+// The lowering's bounds (ShaderCompiler::loweringRecordLimit and
+// loweringBuildLimit): above what the rehearsals of nested loops that fit a
+// profile hold (about a million records, ~190 MB), and small enough that a
+// loop no profile can hold ends within about half a second and ~360 MB.
+constexpr std::uint32_t kLoweringRecordLimit = std::uint32_t{1} << 21;
+constexpr std::uint64_t kLoweringBuildLimit = std::uint64_t{1} << 20;
+
 // Bits of the target's operation capability word (ProfileLimits::capabilities)
 // that the lowering reads.
 enum OperationCapability : std::uint32_t {
@@ -354,6 +361,13 @@ class ShaderCompiler {
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
+  // Bounds of the lowering, which unrolls and rehearses loops: the values and
+  // instructions it holds at once (the memory), and the instructions it
+  // builds in all, rolled-back ones included (the time). Past either, the
+  // compile ends as past the work budget. Tests set less.
+  std::uint32_t loweringRecordLimit = kLoweringRecordLimit;
+  std::uint64_t loweringBuildLimit = kLoweringBuildLimit;
+  std::uint64_t loweringBuilt = 0;  // of the current run
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;
