@@ -92,9 +92,10 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   // limit.
   const bool decided = !handOn && TripCountWithoutBody(condition, plainBody, stepStatement);
   const Trip trip = decided ? Trip::kDecided
-                    : !handOn && TripCountWithoutBody(condition, plainBody, stepStatement, true)
-                        ? Trip::kWithoutBody
-                        : Trip::kDependsOnBody;
+                    : handOn || !TripCountWithoutBody(condition, plainBody, stepStatement, true)
+                        ? Trip::kDependsOnBody
+                    : TripCountWithoutBody(condition, plainBody, stepStatement, false, true) ? Trip::kFirstEndsEarly
+                                                                                             : Trip::kWithoutBody;
   if (target->profileLimits.word13 &&
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {

@@ -287,6 +287,7 @@ class ShaderCompiler {
   enum class Trip {
     kDependsOnBody,
     kWithoutBody,     // the body changes nothing they read, but may end the loop early
+    kFirstEndsEarly,  // as kWithoutBody, but only its first iteration can end it early
     kDecided,         // they alone decide the trip count
   };
   HRESULT UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
@@ -296,9 +297,11 @@ class ShaderCompiler {
   // that they alone decide its trip count, and (unless `endsEarly`) nothing
   // in the body ends an unrolling early (a return, a discard, an index that
   // may fall outside its array). Decided on the syntax tree; false where it
-  // cannot tell.
+  // cannot tell. With `fixedIndexes`, indexes are allowed whose operands read
+  // nothing the body or step writes or declares: each has the same range in
+  // every iteration, so only the first can fall outside its array.
   bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
-                            bool endsEarly = false);
+                            bool endsEarly = false, bool fixedIndexes = false);
   // Drops the values and instructions from the counts on and restores the map.
   void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
   // Discards where any of the values, times the guard, is negative.

@@ -35,7 +35,7 @@ TEST(GxlFlowWrongCode, UnboundedLoopShapesEndInALimit) {
        "float n0; float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t;\n"
        "  for (int i = 0; i < n0; i++) { for (int j = 0; j < 4; j++) for (int k = 0; k < 4; k++)\n"
        "    r = r * 0.5 + sin(r); if (r.x > 100) i = 0; } return r; }"},
-      {"indexed literal matrix in a do-while", "vs_1_1 vs_2_0", Outcome::kAnyLimit,
+      {"indexed literal matrix in a do-while", "vs_1_1 vs_2_0", Outcome::kIterationLimit,
        "float n; int k;\n"
        "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
        "  pos = p; float r = 0;\n"
@@ -43,7 +43,7 @@ TEST(GxlFlowWrongCode, UnboundedLoopShapesEndInALimit) {
        "    do { d += 1; if (r >= i) { go = false; }\n"
        "         else { r += float2x3(1, 0, 0.625, 2.875, 0, 0.0625)[k].x; } } while (d < 5 && go); }\n"
        "  o0 = r; }"},
-      {"indexed literal vector in the condition", "vs_2_a", Outcome::kAnyLimit,
+      {"indexed literal vector in the condition", "vs_2_a", Outcome::kIterationLimit,
        "int n; int m; int k;\n"
        "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
        "  pos = p; int r = 0;\n"
@@ -51,8 +51,10 @@ TEST(GxlFlowWrongCode, UnboundedLoopShapesEndInALimit) {
        "    if (r == int3(1, 0, 1)[int4(0, 7, 2, 4)[n]]) { for (int j = 0; j < m; j++) r += j; }\n"
        "    else { r += i; bool go = true; for (int l = 0; l < k && l < 3 && go; l++) r += l; } }\n"
        "  o0 = r; }"},
-      // Literal matrices indexed by uniforms in bodies that must unroll.
-      {"indexed literal matrices in nested loops", "vs_1_1", Outcome::kAnyLimit,
+      // Literal matrices indexed by uniforms in bodies that must unroll. An
+      // index whose operands the loop does not change has one range in every
+      // iteration, so only the first iteration could end the loop early.
+      {"indexed literal matrices in nested loops", "vs_1_1", Outcome::kIterationLimit,
        "uniform float v6;\n"
        "uniform int v7;\n"
        "uniform int v8;\n"
@@ -104,6 +106,14 @@ TEST(GxlFlowWrongCode, UnboundedLoopShapesEndInALimit) {
        "  }\n"
        "  o0.x = (float)r;\n"
        "}\n"},
+      // Indexes the loop changes, through a local of the body or a variable it
+      // writes: the array's end stops them, so no iteration limit.
+      {"index through a local of the body", "vs_1_1 vs_2_0", Outcome::kCode,
+       "float n0; float4 ua[8]; float4 main(float4 t : POSITION) : POSITION { float4 r = t;\n"
+       "  for (int i = 0; i < n0; i++) { int j = i + 6; r += ua[j]; } return r; }"},
+      {"index through a variable the body writes", "vs_1_1 vs_2_0", Outcome::kCode,
+       "float n0; float4 ua[8]; float4 main(float4 t : POSITION) : POSITION { float4 r = t; int j = 0;\n"
+       "  for (int i = 0; i < n0; i++) { r += ua[j]; j += 3; } return r; }"},
       // Fits ps_3_0 as a real loop around the unrolled inner ones.
       {"nested constant loops kept as a loop", "ps_3_0", Outcome::kCode,
        "float n0; float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t;\n"
