@@ -287,21 +287,22 @@ class ShaderCompiler {
   enum class Trip {
     kDependsOnBody,
     kWithoutBody,     // the body changes nothing they read, but may end the loop early
-    kFirstEndsEarly,  // as kWithoutBody, but only its first iteration can end it early
+    kIndexesKnown,    // as kWithoutBody, but only indexes the conditions' rehearsal checks end it early
     kDecided,         // they alone decide the trip count
   };
   HRESULT UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                      const std::uint32_t* startMap, const ParseNode* step = nullptr,
-                     Trip trip = Trip::kDependsOnBody);
+                     Trip trip = Trip::kDependsOnBody, const PodArray<const ParseNode*>* indexes = nullptr);
   // Whether a loop's condition and step read nothing its body may write, so
   // that they alone decide its trip count, and (unless `endsEarly`) nothing
   // in the body ends an unrolling early (a return, a discard, an index that
   // may fall outside its array). Decided on the syntax tree; false where it
-  // cannot tell. With `fixedIndexes`, indexes are allowed whose operands read
-  // nothing the body or step writes or declares: each has the same range in
-  // every iteration, so only the first can fall outside its array.
+  // cannot tell. With `indexes`, indexes are allowed whose operands read
+  // nothing the body writes or declares, and collected there: the step and
+  // the start alone decide their values, so a rehearsal of the conditions
+  // and step can tell the iteration where one falls outside its array.
   bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
-                            bool endsEarly = false, bool fixedIndexes = false);
+                            bool endsEarly = false, PodArray<const ParseNode*>* indexes = nullptr);
   // Drops the values and instructions from the counts on and restores the map.
   void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
   // Discards where any of the values, times the guard, is negative.
@@ -475,7 +476,8 @@ class ShaderCompiler {
     bool certain = false;
     bool endless = false;
   };
-  TripFacts RehearseTrip(const ParseNode* node, const ParseNode* condition, const ParseNode* step, bool toLimit);
+  TripFacts RehearseTrip(const ParseNode* node, const ParseNode* condition, const ParseNode* step, bool toLimit,
+                         const PodArray<const ParseNode*>* indexes = nullptr);
   // Whether a flow-control loop would fail for want of a break: simulated
   // through its condition and step alone (which decide the trip count), it
   // runs fewer than two passes, or its condition is not known to hold in

@@ -114,6 +114,14 @@ TEST(GxlFlowWrongCode, UnboundedLoopShapesEndInALimit) {
       {"index through a variable the body writes", "vs_1_1 vs_2_0", Outcome::kCode,
        "float n0; float4 ua[8]; float4 main(float4 t : POSITION) : POSITION { float4 r = t; int j = 0;\n"
        "  for (int i = 0; i < n0; i++) { r += ua[j]; j += 3; } return r; }"},
+      // Indexes only the step changes: the rehearsal of the conditions and
+      // step finds where one leaves its array, or that none does.
+      {"index the step keeps inside the array", "ps_2_0 ps_2_b", Outcome::kIterationLimit,
+       "float n0; float4 ua[8]; float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t;\n"
+       "  for (int i = 0; i < n0; i++) r = r * ua[(i + 3) % 8] + t.yzwx; return r; }"},
+      {"index the step moves past the array", "vs_1_1 vs_2_0", Outcome::kCode,
+       "float n0; float4 ua[8]; float4 main(float4 t : POSITION) : POSITION { float4 r = t;\n"
+       "  for (int i = 0; i < n0; i++) r += ua[i + 5]; return r; }"},
       // Fits ps_3_0 as a real loop around the unrolled inner ones.
       {"nested constant loops kept as a loop", "ps_3_0", Outcome::kCode,
        "float n0; float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t;\n"
