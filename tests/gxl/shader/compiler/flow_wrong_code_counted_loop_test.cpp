@@ -69,8 +69,8 @@ void Check(const Program& p) {
 }  // namespace
 
 // Three unrolled passes of d each hold a counted loop over i = 0, 1 that
-// reads v12 by its counter; an int3 literal indexed by a uniform sits beside
-// it. r starts at (-0.4375, -1, -0.375, v3.z = 3.5625); only i = 1 counts,
+// reads v12 by its counter; an int3 literal indexed by a uniform moves the
+// literals so that reads before the loop need copies of its constants. r starts at (-0.4375, -1, -0.375, v3.z = 3.5625); only i = 1 counts,
 // r -= v12[2] - v12[d - 1]: 99, 90 and 0 times (1, 2, 3, 4).
 TEST(GxlFlowWrongCode, CountedLoopStepsByOneBesideAnIndexedIntLiteral) {
   Check({"int v0; int v6; float4 v12[3]; float v13; int v7;\n"
@@ -95,10 +95,11 @@ TEST(GxlFlowWrongCode, CountedLoopStepsByOneBesideAnIndexedIntLiteral) {
          Float4(-189.4375f, -379, -567.375f, -752.4375f)});
 }
 
-// A do-while whose counter reads v6 and v8: r = float4(0, 0, 1, 1)[2] = 1
-// (TEXCOORD0 >= v1 is (1, 0, 0)), then r += v6[1].y = -1.125 and
-// r += v6[0].y = -1.5.
-TEST(GxlFlowWrongCode, DoWhileCounterReadsLoopOverAnIntegerConstant) {
+// A do-while whose counter indexes uniform arrays, beside constant reads
+// that need copies: the loop's count stays in an integer register.
+// r = float4(0, 0, 1, 1)[2] = 1 (TEXCOORD0 >= v1 is (1, 0, 0)), then
+// r += v6[1].y = -1.125 and r += v6[0].y = -1.5.
+TEST(GxlFlowWrongCode, CountedLoopCountStaysAnIntegerConstant) {
   Check({"uniform int3 v1; uniform int v2; uniform int v3; uniform int v5;\n"
          "uniform float2 v6[2]; uniform int v7; uniform float3 v8[4]; uniform int v9;\n"
          "void main(float4 p : POSITION, float3 v0 : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
