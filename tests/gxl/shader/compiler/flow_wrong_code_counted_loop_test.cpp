@@ -70,7 +70,8 @@ void Check(const Program& p) {
 
 // Three unrolled passes of d each hold a counted loop over i = 0, 1 that
 // reads v12 by its counter; an int3 literal indexed by a uniform moves the
-// literals so that reads before the loop need copies of its constants. r starts at (-0.4375, -1, -0.375, v3.z = 3.5625); only i = 1 counts,
+// literals so that reads before the loop need copies of its constants.
+// r starts at (-0.4375, -1, -0.375, v3.z = 3.5625); only i = 1 counts,
 // r -= v12[2] - v12[d - 1]: 99, 90 and 0 times (1, 2, 3, 4).
 TEST(GxlFlowWrongCode, CountedLoopStepsByOneBesideAnIndexedIntLiteral) {
   Check({"int v0; int v6; float4 v12[3]; float v13; int v7;\n"
@@ -102,7 +103,8 @@ TEST(GxlFlowWrongCode, CountedLoopStepsByOneBesideAnIndexedIntLiteral) {
 TEST(GxlFlowWrongCode, CountedLoopCountStaysAnIntegerConstant) {
   Check({"uniform int3 v1; uniform int v2; uniform int v3; uniform int v5;\n"
          "uniform float2 v6[2]; uniform int v7; uniform float3 v8[4]; uniform int v9;\n"
-         "void main(float4 p : POSITION, float3 v0 : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+         "void main(float4 p : POSITION, float3 v0 : TEXCOORD0,\n"
+         "          out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
          "  pos = p;\n"
          "  o0 = 0;\n"
          "  float r = (((float4)((v0 >= v1)).zzxx))[(4 + ((v2 * (-6)) ? (v2 + v3) : (int3((-3), 8, 2))[v5]))];\n"
