@@ -73,7 +73,8 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   target.reset();
   valueMap.Reset();
   tree = nullptr;
-  errorFlag = 0;
+  errorFlag = reportedMessages = 0;
+  m_skipped.Clear();
   loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
   source = from;
   profile = profileName;
@@ -125,6 +126,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->workLeft = workBudget;
   defUseUpkeepMismatches = 0;
   workSpent = 0;
+  loweringBuilt = 0;
   target = std::move(made);
 
   if (!ReserveScratch(kScratchEntries)) return E_OUTOFMEMORY;  // the target stays until the next run
