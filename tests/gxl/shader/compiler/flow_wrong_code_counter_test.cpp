@@ -7,15 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "place_constants.h"
-#include "tests/gxl/shader/compiled_hlsl.h"
-#include "tests/support/shader/decode.h"
-#include "tests/support/shader/interp.h"
+#include "flow_lane.h"
 
 namespace {
 
@@ -29,72 +24,14 @@ using shadertest::Uniforms;
 
 constexpr DWORD kNoOptimisation = 0x4;
 
-// Inputs by declared usage and index (usage << 8 | index).
-using Inputs = std::map<int, Float4>;
-constexpr int In(int usage, int index = 0) { return usage << 8 | index; }
+using Inputs = shadertest::LaneInputs;
+using Output = shadertest::LaneOutput;
+using Program = shadertest::FlowProgram;
+using shadertest::In;
+using shadertest::RunLane;
 
-// The output a program writes: COLOR0 for pixel code, else the vertex
-// output of this usage and index.
-struct Output {
-  int usage = nura::shtok::kUsageColor;
-  int index = 0;
-};
-
-// Runs one lane of compiled code and reads `out`; false with the reason.
-bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const Inputs& inputs, Output out, Float4* value,
-         std::string* error, const nura::shtok::Sampler& sampler = nullptr) {
-  Interpreter interp;
-  if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
-  if (!shadertest::PlaceConstants(c.table.Get(), uniforms, interp, error)) return false;
-  if (sampler) interp.SetSampler(sampler);
-  Lane lane;
-  for (const Declaration& d : interp.Declarations()) {
-    const auto given = inputs.find(In(d.usage, d.usageIndex));
-    if (Float4* slot = !d.output && d.usage >= 0 ? nura::shtok::DeclaredSlot(lane, d) : nullptr)
-      *slot = given != inputs.end() ? given->second : Float4();
-  }
-  if (!interp.Run(&lane, 1, error)) return false;
-  const bool pixel = (c.code[0] & 0xFFFF0000) == 0xFFFF0000;
-  if (pixel) {
-    *value = lane.oC[out.index];
-    return true;
-  }
-  if (const Declaration* d = interp.FindDeclaration(out.usage, out.index, true)) {
-    *value = lane.o[d->number];
-    return true;
-  }
-  // Before shader model 3 vertex outputs are undeclared.
-  if (out.usage == nura::shtok::kUsagePosition) *value = lane.oPos;
-  else if (out.usage == nura::shtok::kUsageTexCoord) *value = lane.o[out.index];
-  else return *error = "no such output", false;
-  return true;
-}
-
-struct Program {
-  const char* name;
-  std::string source;
-  std::vector<const char*> profiles;
-  std::vector<DWORD> flags;
-  Uniforms uniforms;
-  Inputs inputs;
-  Output output;
-  Float4 expected;
-};
-
-// Compiles `p` for each of its profiles and options and checks the value.
 void Check(const Program& p, const nura::shtok::Sampler& sampler = nullptr) {
-  for (const char* profile : p.profiles)
-    for (const DWORD flags : p.flags) {
-      SCOPED_TRACE(std::string(p.name) + " " + profile + " flags " + std::to_string(flags));
-      const CompiledHlsl c = CompileHlsl(p.source, "main", profile, flags);
-      ASSERT_EQ(c.hr, S_OK) << c.log;
-      ASSERT_EQ(c.text.rfind("undecodable", 0), std::string::npos) << c.text;
-      Float4 got;
-      std::string error;
-      ASSERT_TRUE(RunLane(c, p.uniforms, p.inputs, p.output, &got, &error, sampler)) << error << "\n" << c.text;
-      for (int i = 0; i < 4; ++i)
-        EXPECT_NEAR(got[i], p.expected[i], 1e-5 * (1 + std::fabs(p.expected[i]))) << "[" << i << "]\n" << c.text;
-    }
+  shadertest::CheckFlowProgram(p, sampler);
 }
 
 const std::vector<const char*> kPixel3 = {"ps_3_0", "ps_3_sw"};
