@@ -42,16 +42,10 @@ const char* const kPixelProfiles[] = {"ps_2_0", "ps_2_a", "ps_2_b", "ps_2_sw", "
 const char* const kPs1Profiles[] = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4"};
 
 hlslgen::Options Shapes(std::uint64_t seed, bool vertex) {
-  return hlslgen::Options{.maxDepth = 4,
-                          .unitFloats = !vertex && seed % 3 == 0,  // some within pixel shader 1.x's range
-                          .flowControl = true,
-                          .maxLoopDepth = seed % 4 == 0 ? 3u : 2u,
-                          .maxInstructions = 400,
-                          .uniformBounds = true,
-                          .doWhile = true,
-                          .jumps = true,
-                          .arrays = true,
-                          .carried = true};
+  hlslgen::Options options = shadertest::LoopShapes();
+  options.unitFloats = !vertex && seed % 3 == 0;  // some within pixel shader 1.x's range
+  options.maxLoopDepth = seed % 4 == 0 ? 3u : 2u;
+  return options;
 }
 
 // The first error of a log without its place: "X3511: loop does not ...".
