@@ -219,8 +219,13 @@ HRESULT ShaderCompiler::BindEntryOutputs(const char* function, const ParseNode* 
     }
     return S_OK;
   }
-  for (std::uint32_t i = 0; i < n; ++i)
-    if (FAILED(target->CheckSemantics(moved[i], 1))) errorFlag = 1;
+  // A semantic found wrong is told once, not once per component.
+  const TokenNode* failed = nullptr;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const TokenNode* own = Value(moved[i])->semantic;
+    if (own && own == failed) continue;
+    if (FAILED(target->CheckSemantics(moved[i], 1))) errorFlag = 1, failed = own;
+  }
   return S_OK;
 }
 

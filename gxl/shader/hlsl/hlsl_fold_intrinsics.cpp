@@ -114,7 +114,12 @@ HRESULT HlslParser::FoldIntrinsicCall(const ParseNodeKind13* call, FoldedValue* 
       each([&](std::size_t i) { return std::floor(a[i]); });
       break;
     case kIntrinsicClamp:
-      each([&](std::size_t i) { return a[i] < at(1, i) ? at(1, i) : a[i] > at(2, i) ? at(2, i) : a[i]; });
+      // max(x, min), then min with max, as the code computes it: with min
+      // above max the result is max.
+      each([&](std::size_t i) {
+        const double low = a[i] <= at(1, i) ? at(1, i) : a[i];
+        return at(2, i) <= low ? at(2, i) : low;
+      });
       break;
     case kIntrinsicCos:
       each([&](std::size_t i) { return std::cos(a[i]); });

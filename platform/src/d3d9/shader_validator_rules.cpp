@@ -24,7 +24,7 @@ constexpr int kRegCounts[20][kProfileCount] = {
     /* i#     */ {kNo, 16, 16, 2048, 16, 2048, kNo, kNo, kNo, kNo, kNo, 16, 2048, 16, 2048},
     /* oC#    */ {kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, 4, 4, 4, 4, 4},
     /* oDepth */ {kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, 1, 1, 1, 1, 1},
-    /* s#     */ {kNo, kNo, kNo, kNo, 4, 4, kNo, kNo, kNo, kNo, 16, 16, 16, 16, 16},
+    /* s#     */ {kNo, kNo, kNo, kNo, 4, 16, kNo, kNo, kNo, kNo, 16, 16, 16, 16, 16},
     /* c bank */ {kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo},
     /* c bank */ {kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo},
     /* c bank */ {kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo, kNo},

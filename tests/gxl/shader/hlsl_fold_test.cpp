@@ -50,9 +50,8 @@ TEST_F(GxlHlslFold, IntrinsicsEqualTheCLibrary) {
       {"atan2", 2, -9, 9, [](double x, double y, double) { return std::atan2(x, y); }},
       {"ceil", 1, -9, 9, [](double x, double, double) { return std::ceil(x); }},
       {"floor", 1, -9, 9, [](double x, double, double) { return std::floor(x); }},
-      {"clamp", 3, -9, 9, [](double x, double a, double b) { return x < a   ? a
-                                                                    : x > b ? b
-                                                                            : x; }},
+      // max, then min: with the edges reversed the upper one wins, as at run time.
+      {"clamp", 3, -9, 9, [](double x, double a, double b) { return std::fmin(std::fmax(x, a), b); }},
       {"cos", 1, -9, 9, [](double x, double, double) { return std::cos(x); }},
       {"cosh", 1, -3, 3, [](double x, double, double) { return std::cosh(x); }},
       {"sin", 1, -9, 9, [](double x, double, double) { return std::sin(x); }},

@@ -233,6 +233,10 @@ TEST(ShTokValidate, RegisterFileSizesOfEveryVersion) {
   const std::vector<File> vs30 = {{kTemp, 32, kRead},       {kInput, 16, kRead},     {kAddr, 1, kAddress},
                                   {kBoolConst, 16, kBool},  {kIntConst, 16, kInt},   {kLoop, 1, kCounter},
                                   {kPred, 1, kPredicate},        {kSamplerReg, 4, kSampler}, {kOut, 12, kWrite}};
+  // The software profile: 16 samplers, 2048 boolean and integer constants, 16 outputs.
+  std::vector<File> vs3sw = vs30;
+  vs3sw[3].count = vs3sw[4].count = 2048;
+  vs3sw[7].count = vs3sw[8].count = 16;
   const std::vector<File> ps11 = {{kConst, 8, kRead}, {kTemp, 2, kRead}, {kAddr, 4, kRead}, {kInput, 2, kRead}};
   const std::vector<File> ps14 = {{kConst, 8, kRead}, {kTemp, 6, kRead}, {kAddr, 6, kRead}, {kInput, 2, kRead}};
   const std::vector<File> ps20 = {{kInput, 2, kRead},       {kAddr, 8, kRead},      {kConst, 32, kRead},
@@ -248,7 +252,7 @@ TEST(ShTokValidate, RegisterFileSizesOfEveryVersion) {
   const struct {
     std::uint32_t version;
     const std::vector<File>* files;
-  } versions[] = {{0xFFFE0101, &vs11}, {0xFFFE0200, &vs20}, {0xFFFE0201, &vs2x}, {0xFFFE0300, &vs30},
+  } versions[] = {{0xFFFE0101, &vs11}, {0xFFFE0200, &vs20}, {0xFFFE0201, &vs2x}, {0xFFFE0300, &vs30}, {0xFFFE03FF, &vs3sw},
                   {0xFFFF0101, &ps11}, {0xFFFF0102, &ps11}, {0xFFFF0103, &ps11}, {0xFFFF0104, &ps14},
                   {0xFFFF0200, &ps20}, {0xFFFF0201, &ps2x}, {0xFFFF0300, &ps30}};
   for (const auto& v : versions) {
@@ -256,6 +260,7 @@ TEST(ShTokValidate, RegisterFileSizesOfEveryVersion) {
     const std::uint32_t c0 = 0xA0E40000, r0 = 0x800F0000;
     for (const File& f : *v.files) {
       for (int number : {f.count - 1, f.count}) {
+        if (number > 0x7FF) continue;  // past what the token's 11 bits can name
         const std::uint32_t reg = 0x80000000u | (f.type & 7u) << 28 | ((f.type >> 3) & 3u) << 11 | number;
         std::vector<std::uint32_t> words = {v.version};
         auto op = [&](std::uint32_t code, std::initializer_list<std::uint32_t> params) {

@@ -1,6 +1,8 @@
 // The final order of operands: components of results and groups ascending,
 // and the operand groups of commutative two-argument operations ordered by
 // where they are defined, then by bank and register.
+#include <algorithm>
+
 #include "gxl/shader/backend/alloc/alloc_util.h"
 
 namespace gxl::shader {
@@ -31,8 +33,14 @@ HRESULT ShaderProgram::CanonicalizeOperands() {
     // place by place: neither may be reordered alone.
     if (inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEnd) continue;
     if (inst->IsDot() && inst->argumentCount == 2 * w) {
+      // Where the target reads few swizzles, the order it reads stays when
+      // the sorted one is not among them (z, x has one; x, z none).
+      std::uint32_t before[32];
+      std::copy(inst->arguments, inst->arguments + 2 * w, before);
+      const bool readable = NeedsSwizzleFix(*inst) == 0;
       alloc::SortGroupByComponent(*this, inst->arguments + w, order, w);
       Permute(inst->arguments, 2, w, order);
+      if (readable && NeedsSwizzleFix(*inst)) std::copy(before, before + 2 * w, inst->arguments);
     } else if (inst->IsArithmetic() && inst->resultCount == w) {
       alloc::SortGroupByComponent(*this, inst->results, order, w);
       Permute(inst->results, 1, w, order);

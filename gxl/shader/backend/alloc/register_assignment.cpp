@@ -498,7 +498,11 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
     if (slot == kNoIndex) ++m.used[vreg];
     m.slotNext[i] = slot;
     slot = i;
-    if (p.values[i]->flags & kValueKeepsComponent) m.keepComponents[vreg] = 1;
+    // nrm takes its length from x, y and z: its vector stays where it lies.
+    const std::uint32_t d = p.values[i]->definingPosition;
+    const IrInstruction* definer = d != kNoIndex && d < p.instructions.Count() ? p.instructions[d] : nullptr;
+    if ((p.values[i]->flags & kValueKeepsComponent) || (definer && definer->Group() == kOpNormalize))
+      m.keepComponents[vreg] = 1;
   }
 
   // Partner widths of copies.

@@ -14,6 +14,7 @@ constexpr std::uint32_t kMaxMergeRuns = 256;
 
 HRESULT ShaderProgram::AllocateRegisters() { return S_FALSE; }
 HRESULT ShaderProgram::FinishSelection() { return S_FALSE; }
+std::uint32_t ShaderProgram::NeedsSwizzleFix(const IrInstruction&) { return 0; }
 
 HRESULT ShaderProgram::Compile(std::uint32_t* result) {
   optimisedFlag = registerTableFlag = 0;

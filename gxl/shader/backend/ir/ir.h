@@ -74,6 +74,7 @@ enum IrOperation : std::uint32_t {
   kOpSinCos = 0x503,
   kOpTex1D = 0x600,  // 0x600-0x613: texture samples, four per texture kind
   kOpTexCubeLod = 0x613,
+  kOpNormalize = 0x702,  // x scaled by rsq(dot(x.xyz, x.xyz)), selected from its parts
 };
 
 // Operation sets the passes consult (each on the operation group of a word).

@@ -158,6 +158,8 @@ class ShaderProgram : public ProgramLists {
   virtual HRESULT AllocateRegisters();
   // The target's port checks and clean-up after allocation; 1 in the base.
   virtual HRESULT FinishSelection();
+  // 1 where the instruction reads a swizzle the target has not; 0 in the base.
+  virtual std::uint32_t NeedsSwizzleFix(const IrInstruction& instruction);
   // The bank name, an underscore when it is not one letter, the register or
   // "?"; always terminated. Characters written.
   virtual std::uint32_t FormatValueName(std::uint32_t value, char* buffer, std::uint32_t size) const;

@@ -196,7 +196,7 @@ HRESULT ShaderProgram::FoldBinaryComponent(const IrInstruction& instruction, std
       if (ImpliesCondition(b, a)) return redirect(b);
     }
   }
-  if (group == kOpLess && fold::NegationOf(*this, b) == a && Has(*this, b, kValueBoolean)) return redirect(b);
+  if (group == kOpLess && fold::NegationOf(*this, a) == b && Has(*this, b, kValueBoolean)) return redirect(b);
   return S_FALSE;
 }
 

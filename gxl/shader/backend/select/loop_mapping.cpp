@@ -33,6 +33,22 @@ bool WholeLiteral(const ShaderProgram& p, std::uint32_t value, double low, doubl
   return true;
 }
 
+// The loop's limit: a whole literal, or a uniform whose register binding
+// names an integer register (register(i#)), which then holds the count.
+bool LoopLimit(const ShaderTarget& t, std::uint32_t value, double* limit, std::uint32_t* uniform) {
+  if (WholeLiteral(t, value, -1e9, 1e9, limit)) return true;
+  const IrValue* v = t.Value(value);
+  const RegisterBank* bank = v ? t.BankOf(*v) : nullptr;
+  std::uint32_t at = 0;
+  constexpr std::uint32_t kBound = kBankUniform | kBankKeepValues;  // a uniform with a register semantic
+  if (!bank || v->relativeIndex != kNoIndex || (v->binding & kSourceModifierBits) ||
+      !t.profileLimits.integerConstants || (bank->type & (kBound | kBankLiteral)) != kBound ||
+      FAILED(FindRegisterLetter(bank->name, &at, 'i')))
+    return false;
+  *uniform = value;
+  return true;
+}
+
 // The single aL value, in a bank of its own made on first need.
 std::uint32_t LoopCounterValue(ShaderTarget& t, std::uint32_t* made) {
   if (*made != kNoIndex) return *made;
@@ -73,14 +89,16 @@ HRESULT RedirectCounterReads(ShaderTarget& t, std::uint32_t from, std::uint32_t 
   return S_OK;
 }
 
-// The opener becomes loop aL over (count, start, step).
-HRESULT MakeCountedLoop(ShaderTarget& t, std::uint32_t opener, double count, double start, double step) {
+// The opener becomes loop aL over (count, start, step); a uniform count
+// (not kNoIndex) stands for the literal one.
+HRESULT MakeCountedLoop(ShaderTarget& t, std::uint32_t opener, double count, double start, double step,
+                        std::uint32_t uniformCount = kNoIndex) {
   IrInstruction*& slot = t.instructions.Slot(opener);
   IrInstruction* loop = NewInstruction(IrWord(flow::kLoop, 1), 3, 1);
   if (!loop) return E_OUTOFMEMORY;
   const double parts[3] = {count, start, step};
   for (std::uint32_t k = 0; k < 3; ++k) {
-    loop->arguments[k] = LiteralValue(t, parts[k]);
+    loop->arguments[k] = k == 0 && uniformCount != kNoIndex ? uniformCount : LiteralValue(t, parts[k]);
     if (loop->arguments[k] == kNoIndex) {
       delete loop;
       return E_OUTOFMEMORY;
@@ -250,16 +268,20 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
     // and start, step and count fit the loop's integer constant.
     IrInstruction& brk = *t.Instruction(breakAt);
     const std::uint32_t counter = CounterOf(t, list);
-    double start, step, limit, iterations;
+    double start, step, limit = 0, iterations;
+    std::uint32_t uniformLimit = kNoIndex;
     const IrInstruction& open = *t.Instruction(opener);
     if (counter == kNoIndex || t.ResolveAlias(brk.arguments[0]) != counter ||
         (t.Value(brk.arguments[0])->binding & kSourceModifierBits) ||
         !WholeLiteral(t, Capture(captures, 1, 0), 0, 255, &start) ||
         !WholeLiteral(t, Capture(captures, 0, 0), 1, 127, &step) ||
-        !WholeLiteral(t, brk.arguments[1], -1e9, 1e9, &limit) ||
+        !LoopLimit(t, brk.arguments[1], &limit, &uniformLimit) ||
         !WholeLiteral(t, open.arguments[0], 1, 1e9, &iterations) || iterations != t.profileLimits.loopIterations)
       continue;
-    const double count = std::ceil((limit - start) / step);
+    // A uniform limit is the count only when counting from 0 by 1; its
+    // register then holds (count, 0, 1), as the constant table writes an int.
+    if (uniformLimit != kNoIndex && (start != 0 || step != 1)) continue;
+    const double count = uniformLimit != kNoIndex ? 1 : std::ceil((limit - start) / step);
     if (count < 1 || count > 255) continue;
     // Work before the break runs once more in the iteration the break ends;
     // without the break it would not.
@@ -275,9 +297,9 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
     HRESULT hr = RedirectCounterReads(t, opener, t.currentIndex, counter, &aL, &redirected);
     if (FAILED(hr)) return hr;
     if (redirected) {
-      hr = MakeCountedLoop(t, opener, count, start, step);
+      hr = MakeCountedLoop(t, opener, count, start, step, uniformLimit);
     } else {
-      const std::uint32_t literal = LiteralValue(t, count);
+      const std::uint32_t literal = uniformLimit != kNoIndex ? uniformLimit : LiteralValue(t, count);
       if (literal == kNoIndex) return E_OUTOFMEMORY;
       t.Instruction(opener)->arguments[0] = literal;
     }

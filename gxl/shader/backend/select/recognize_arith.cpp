@@ -4,6 +4,7 @@
 
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/select/selection.h"
+#include "gxl/shader/backend/targets/modifier_folds.h"
 
 namespace gxl::shader {
 
@@ -290,6 +291,10 @@ HRESULT FoldMoveIntoScalarResult(ShaderTarget& t) {
   std::uint32_t count = move->resultCount;
   std::copy(move->results, move->results + count, results);
   if (keep) results[count++] = result;
+  // One instruction writes every result alike: a saturating move cannot
+  // join a result read unsaturated.
+  for (std::uint32_t i = 1; i < count; ++i)
+    if ((t.Value(results[i])->binding ^ t.Value(results[0])->binding) & (mod::kSaturate | mod::kResultShiftBits)) return S_FALSE;
   bool assigned = true;
   for (std::uint32_t i = 0; i < count; ++i) assigned = assigned && t.Value(results[i])->component < 4;
   if (assigned) {

@@ -64,16 +64,32 @@ bool IsResult(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v
          std::find(inst.results, inst.results + inst.resultCount, v) != inst.results + inst.resultCount;
 }
 
+// Whether a reader reads a result through a modified copy of its own that
+// the fold would stack onto `combined` (each result's argument modifier):
+// the alias chains join the two by their bits, which stands only where the
+// bits are what applying the copy's modifier after the fold's means (-(2x)
+// is the negated times two; -(1 - x) and 1 - 2x have no token modifier).
+bool StacksModifiers(const ShaderTarget& t, const IrInstruction& inst, const std::uint32_t* combined) {
+  for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
+    const IrInstruction* reader = t.Instruction(i);
+    if (!Live(reader) || reader == &inst) continue;
+    for (std::uint32_t a = 0; a < reader->argumentCount; ++a) {
+      const std::uint32_t v = reader->arguments[a];
+      const IrValue* w = t.Value(v);
+      if (!w || w->alias == kNoIndex || !(w->binding & mod::kSourceBits)) continue;
+      const std::uint32_t* result = std::find(inst.results, inst.results + inst.resultCount, t.ResolveAlias(v));
+      if (result == inst.results + inst.resultCount || *result == v) continue;
+      const std::uint32_t own = combined[result - inst.results], copy = w->binding & mod::kSourceBits;
+      std::uint32_t both = 0;
+      if (!Combine(own, copy, &both) || both != (own | copy)) return true;
+    }
+  }
+  return false;
+}
+
 // The readers of the results can take the modifier.
 bool ReadersAccept(const ShaderTarget& t, const IrInstruction& inst, std::uint32_t first, std::uint32_t last) {
   const bool derivedOk = t.profileLimits.capabilities & kCapDerivedReadersTakeModifiers;
-  for (std::uint32_t v = 0; v < t.values.Count(); ++v) {
-    // A reader through its own modified copy would stack two modifiers.
-    const IrValue* w = t.Value(v);
-    if (w && w->alias != kNoIndex && (w->binding & mod::kSourceBits) && IsResult(t, inst, w->alias) &&
-        !IsResult(t, inst, v))
-      return false;
-  }
   for (std::uint32_t i = first; i <= last && i < t.instructions.Count(); ++i) {
     const IrInstruction* reader = t.Instruction(i);
     if (!Live(reader) || reader == &inst) continue;
@@ -140,6 +156,29 @@ double ModifiedLiteral(double x, std::uint32_t modifier) {
   return modifier & mod::kNegate ? -x : x;
 }
 
+// Where the readers cannot take the modifier on top of their own, the
+// instruction stays as a move of its arguments read through it.
+HRESULT MoveThroughModifiedCopies(ShaderTarget& t, IrInstruction& inst, const std::uint32_t* arguments,
+                                  const std::uint32_t* combined, std::uint32_t modifier) {
+  const std::uint32_t n = inst.resultCount;
+  std::uint32_t copies[4];
+  for (std::uint32_t i = 0; i < n; ++i)
+    if (IsMergedLiteral(t, arguments[i])) return S_FALSE;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const IrValue& a = *t.Value(arguments[i]);
+    copies[i] = t.AddValueCopy(&a);
+    if (copies[i] == kNoIndex) return E_OUTOFMEMORY;
+    IrValue& copy = *t.Value(copies[i]);
+    copy.binding = (a.binding & ~mod::kSourceBits) | combined[i];
+    copy.alias = a.alias != kNoIndex ? a.alias : arguments[i];
+    copy.flags = NewFlags(a.flags, modifier);
+  }
+  std::copy(copies, copies + n, inst.arguments);
+  inst.argumentCount = n;
+  inst.word = IrWord(kOpMove, n);
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed,
@@ -198,6 +237,7 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     refused = true;
   }
   if (refused) return S_FALSE;
+  if (StacksModifiers(*this, *inst, combined)) return MoveThroughModifiedCopies(*this, *inst, arguments, combined, modifier);
   for (std::uint32_t i = 0; i < n; ++i) {
     IrValue& r = *Value(inst->results[i]);
     const IrValue& a = *Value(arguments[i]);

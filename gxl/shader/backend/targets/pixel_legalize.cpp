@@ -25,17 +25,6 @@ void MoveResultModifiers(IrValue& from, IrValue& to) {
 
 }  // namespace
 
-HRESULT PixelShader2Target::NewTemporaryRegister(std::uint32_t count, std::uint32_t* out) {
-  const std::uint32_t bank = StandardBankIndex(StandardBank::Temporaries);
-  // Values without a register yet take no register number.
-  std::uint32_t next = 0;
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (const IrValue* v = Value(i); v && v->bank == bank && v->reg != kNoIndex) next = std::max(next, v->reg + 1);
-  for (std::uint32_t c = 0; c < count; ++c)
-    if ((out[c] = AddValue(bank, next, c, 0.0)) == kNoIndex) return E_OUTOFMEMORY;
-  return S_OK;
-}
-
 // mul and a mad per further component into fresh temporaries, the last one
 // writing the destination.
 HRESULT PixelShader2Target::ExpandDotProduct(IrInstruction& dot) {
@@ -89,7 +78,7 @@ HRESULT PixelShader2Target::MoveThroughTemporary(IrInstruction& inst, bool argum
   std::uint32_t staged[4];
   for (std::uint32_t j = 0; j < n; ++j) staged[j] = t[Value(inst.results[j])->component & 3];
   if (argumentsFirst) {
-    hr = AppendNew(IrWord(kOpMove, n), inst.arguments, n, staged, n, inst);
+    hr = AppendNew(IrWord(kOpMove, n), inst.arguments, n, staged, n, inst, true);
     std::copy(staged, staged + n, inst.arguments);
     return hr;
   }
@@ -133,7 +122,8 @@ bool PixelShader2Target::PartFits(const IrInstruction& inst, const std::uint8_t*
 HRESULT PixelShader2Target::SplitToAllowedSwizzles(IrInstruction& inst, std::uint32_t position) {
   static constexpr std::uint8_t kAll[4] = {1, 1, 1, 1};
   const std::uint32_t n = inst.Width();
-  if (!ComputesComponentWise(inst) || n == 0 || n > 4 || PartFits(inst, kAll))
+  // A part of a nrm would take its length from the wrong components.
+  if (!ComputesComponentWise(inst) || inst.Group() == kOpNormalize || n == 0 || n > 4 || PartFits(inst, kAll))
     return AddInstructionCopy(&inst) == kNoIndex ? E_OUTOFMEMORY : S_OK;
   const IrValue* r = Value(inst.results[0]);
   bool overlap = false;
@@ -213,6 +203,10 @@ HRESULT PixelShader2Target::LegalizePixelInstruction(std::uint32_t index) {
         modified |= Value(inst->arguments[a]) && (Value(inst->arguments[a])->binding & sel::kSourceModifierBits);
       if (modified) hr = MoveThroughTemporary(*inst, true);
     }
+    // nrm, never split, reads a swizzle the profile lacks from a copy laid
+    // out like its results.
+    if (g == kOpNormalize && RestrictedSwizzles() && !HasRestrictedSwizzles(*this, *inst))
+      hr = MoveThroughTemporary(*inst, true);
     // Colour outputs take a rotation of xyzw, depth a replicate, and neither
     // a source modifier: anything else is computed into a temporary first.
     const IrValue* r = inst->resultCount ? Value(inst->results[0]) : nullptr;
@@ -288,7 +282,8 @@ HRESULT PixelShader2Target::GatherOutputWrites(OutputGather* gathers, std::uint3
 }
 
 HRESULT PixelShader2Target::FinishSelection() {
-  HRESULT hr = CheckPortConstraints();
+  HRESULT hr = StageNormalizeResults();
+  if (SUCCEEDED(hr)) hr = CheckPortConstraints();
   if (SUCCEEDED(hr)) hr = ResetSelectionState();
   OutputGather gathers[kMaxOutputGathers];
   std::uint32_t gatherCount = 0;

@@ -26,16 +26,18 @@ DWORD RegisterBits(std::uint32_t type, std::uint32_t index) {
 // Instructions whose sources are read one component at a time.
 bool ScalarSources(std::uint32_t group) { return group == 0x103 || (group >= 0x105 && group <= 0x107); }
 
+// Float constants: the 32 registers that ps 2.0 and 2.x code can name (c32
+// and above fail validation), 8192 for the software profile.
 struct ProfileRow {
   DWORD version;
-  std::uint32_t temporaries, booleans, capabilities, secondFlags;
+  std::uint32_t temporaries, floatConstants, booleans, capabilities, secondFlags;
   DWORD codeVersion;
 };
 constexpr ProfileRow kProfiles[] = {
-    {0xFFFF0200, 12, 0, 0x42001A3, 0xA, 0xFFFF0200},
-    {0xFFFF0202, 22, 0, 0x482001A1, 0x11, 0xFFFF0201},
-    {0xFFFF0203, 32, 0, 0x42001A3, 0xA, 0xFFFF0201},
-    {0xFFFF02FF, 32, 2048, 0x402001A1, 0x10, 0xFFFF02FF},
+    {0xFFFF0200, 12, 32, 0, 0x42001A3, 0xA, 0xFFFF0200},
+    {0xFFFF0202, 22, 32, 0, 0x482001A1, 0x11, 0xFFFF0201},
+    {0xFFFF0203, 32, 32, 0, 0x42001A3, 0xA, 0xFFFF0201},
+    {0xFFFF02FF, 32, 8192, 2048, 0x402001A1, 0x10, 0xFFFF02FF},
 };
 
 }  // namespace
@@ -110,7 +112,7 @@ HRESULT PixelShader2Target::SetupProfileLimits() {
   ProfileLimits l{};
   l.inputs = 2;
   l.temporaries = row->temporaries;
-  l.floatConstants = 8192;
+  l.floatConstants = row->floatConstants;
   l.usedInputs = 10;
   l.word8 = 4;
   l.samplers = 16;

@@ -139,8 +139,6 @@ class PixelShader2Target : public ShaderTarget {
     std::uint32_t outputs[4] = {kNoIndex, kNoIndex, kNoIndex, kNoIndex};
   };
   HRESULT GatherOutputWrites(OutputGather* gathers, std::uint32_t* count);
-  // A new register of the temporary bank: `count` values at components 0 up.
-  HRESULT NewTemporaryRegister(std::uint32_t count, std::uint32_t* out);
   // An instruction appended after the current end of the list; with `split`
   // in parts whose swizzles the profile accepts.
   HRESULT AppendNew(std::uint32_t word, const std::uint32_t* arguments, std::uint32_t argumentCount,

@@ -29,7 +29,7 @@ constexpr DWORD RegisterBits(std::uint32_t type, std::uint32_t index) {
 
 // inputs, temporaries, address registers, predicates, float constants, -, integer constants, used inputs,
 // word 8, samplers, first texture temporary, words 11-13, boolean constants, word 15, loop iterations,
-// capabilities, second flags
+// capabilities, second flags. ps_3_0 code names c0-c223 only.
 struct Profile {
   DWORD version;
   ProfileLimits limits;
@@ -37,7 +37,7 @@ struct Profile {
 constexpr Profile kProfiles[] = {
     {0xFFFE0300, {16, 32, 1, 0, 8192, 0, 16, 16, 0, 4, 0, 8, 24, 4, 16, 1, 255, 0x40200100, 0x1FE4}},
     {0xFFFE03FF, {16, 32, 1, 0, 8192, 0, 2048, 16, 0, 16, 0, 16, 24, 4, 2048, 1, 255, 0x40200100, 0x1FE4}},
-    {0xFFFF0300, {16, 32, 0, 0, 8192, 0, 16, 16, 4, 16, 0, 8, 24, 4, 16, 1, 255, 0x402001A0, 0x1534}},
+    {0xFFFF0300, {16, 32, 0, 0, 224, 0, 16, 16, 4, 16, 0, 8, 24, 4, 16, 1, 255, 0x402001A0, 0x1534}},
     {0xFFFF03FF, {16, 32, 0, 0, 8192, 0, 16, 16, 4, 16, 0, 8, 24, 4, 16, 1, 255, 0x402001A0, 0x1534}},
 };
 
@@ -69,47 +69,22 @@ HRESULT ShaderModel3Target::SetupProfileLimits() {
 // Sampling instructions write temporaries only: one that writes an output
 // writes a fresh temporary instead, which a move right after it copies.
 HRESULT ShaderModel3Target::StageSampledOutputs() {
-  const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
-  std::uint32_t next = 0;
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (const IrValue* v = Value(i); v && v->bank == temporaries && v->reg != kNoIndex)
-      next = std::max(next, v->reg + 1);
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
-    IrInstruction* inst = Instruction(i);
+    const IrInstruction* inst = Instruction(i);
     const std::uint32_t n = inst ? inst->resultCount : 0;
     const IrValue* first = n ? Value(inst->results[0]) : nullptr;
     if (!first || inst->word < 0x100000 || inst->Class() != 6 || n > 4 || !(BankOf(*first)->type & kBankOutput))
       continue;
-    IrInstruction* move = sel::NewInstruction(IrWord(kOpMove, n), n, n);
-    if (!move) return E_OUTOFMEMORY;
-    for (std::uint32_t r = 0; r < n; ++r) {
-      const IrValue& output = *Value(inst->results[r]);
-      const std::uint32_t staged = AddValue(temporaries, next, output.component & 3, 0.0);
-      if (staged == kNoIndex) {
-        delete move;
-        return E_OUTOFMEMORY;
-      }
-      Value(staged)->predicate = output.predicate;
-      Value(staged)->predicateSense = output.predicateSense;
-      move->arguments[r] = staged;
-      move->results[r] = inst->results[r];
-      inst->results[r] = staged;
-    }
-    ++next;
-    move->CopySourcePosition(inst);
-    if (instructions.Append(move) == kNoIndex) {
-      delete move;
-      return E_OUTOFMEMORY;
-    }
-    for (std::uint32_t k = instructions.Count() - 1; k > i + 1; --k)
-      std::swap(instructions.Slot(k), instructions.Slot(k - 1));
-    ++i;
+    const HRESULT hr = StageResults(i, false);
+    if (FAILED(hr)) return hr;
+    ++i;  // past the move
   }
   return S_OK;
 }
 
 HRESULT ShaderModel3Target::FinishSelection() {
   HRESULT hr = StageSampledOutputs();
+  if (SUCCEEDED(hr)) hr = StageNormalizeResults();
   if (SUCCEEDED(hr)) hr = CheckPortConstraints();
   if (SUCCEEDED(hr)) hr = RemoveDeadCode();
   if (SUCCEEDED(hr)) hr = RemoveUnusedValues();

@@ -47,7 +47,6 @@ std::uint32_t ShaderTarget::NextArgumentToCopy(const IrInstruction&, std::uint32
 HRESULT ShaderTarget::MapOperation() { return E_NOTIMPL; }
 HRESULT ShaderTarget::GenerateCode() { return S_FALSE; }
 HRESULT ShaderTarget::CheckOutputWrites() { return S_OK; }
-std::uint32_t ShaderTarget::NeedsSwizzleFix(const IrInstruction&) { return 0; }
 std::uint32_t ShaderTarget::ReadsEarlierResult(const IrInstruction&, std::uint32_t) { return 0; }
 HRESULT ShaderTarget::WriteVersionToken() { return WriteVersion(versionToken); }
 HRESULT ShaderTarget::DeclareInputsOutputs(std::uint32_t, DWORD*) { return S_OK; }

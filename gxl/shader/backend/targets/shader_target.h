@@ -22,7 +22,7 @@
 //   9  MapOperation              E_NOTIMPL: every target walks its instructions itself
 //  10  GenerateCode              not yet: 1 (code-generation passes, per target)
 //  11  CheckOutputWrites         S_OK (output checks, per target)
-//  12  NeedsSwizzleFix           0
+//  12  NeedsSwizzleFix           ShaderProgram's: 0
 //  13  ReadsEarlierResult        0
 //  14  WriteVersionToken         the version token (WriteVersion)
 //  15  DefineFloatConstant       def, or a named constant in fragment mode (emit_rules.cpp)
@@ -185,7 +185,6 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   virtual HRESULT MapOperation();
   virtual HRESULT GenerateCode();
   virtual HRESULT CheckOutputWrites();
-  virtual std::uint32_t NeedsSwizzleFix(const IrInstruction& instruction);
   virtual std::uint32_t ReadsEarlierResult(const IrInstruction& instruction, std::uint32_t position);
   virtual HRESULT WriteVersionToken();
   HRESULT DefineFloatConstant(std::uint32_t reg, const DWORD values[4]);
@@ -216,6 +215,19 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // usable at instruction `position`; no register of `excluded` is chosen.
   HRESULT FindFreeTemporary(std::uint32_t position, std::uint32_t count, std::uint32_t* values,
                             const std::uint32_t* excluded = nullptr, std::uint32_t excludedCount = 0);
+  // Before register assignment (staged_results.cpp): one more than the
+  // highest temporary register, and a new register there, `count` values at
+  // components 0 up.
+  std::uint32_t NextTemporaryRegister() const;
+  HRESULT NewTemporaryRegister(std::uint32_t count, std::uint32_t* out);
+  // Instruction `index` writes a new temporary register in place of its
+  // results (at components 0 up in result order when `packed`, else at the
+  // results' own components), which a move inserted right after it copies
+  // to them.
+  HRESULT StageResults(std::uint32_t index, bool packed);
+  // Every nrm into temporaries whose vector does not lie in x, y and z
+  // (where its length comes from) is staged, packed.
+  HRESULT StageNormalizeResults();
   // Register type and index of an output value, and whether it is written whole.
   virtual HRESULT MapOutputRegister(std::uint32_t value, std::uint32_t* type, std::uint32_t* index,
                                     std::uint32_t* fullMask);

@@ -69,7 +69,8 @@ HRESULT VertexShaderTarget::SetupProfileLimits() {
 }
 
 HRESULT VertexShaderTarget::FinishSelection() {
-  HRESULT hr = CheckPortConstraints();
+  HRESULT hr = StageNormalizeResults();
+  if (SUCCEEDED(hr)) hr = CheckPortConstraints();
   if (SUCCEEDED(hr)) hr = RemoveDeadCode();
   if (SUCCEEDED(hr)) hr = RemoveUnusedValues();
   if (SUCCEEDED(hr)) hr = CompactInstructions();

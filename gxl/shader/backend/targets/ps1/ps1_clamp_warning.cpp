@@ -23,13 +23,19 @@ HRESULT Ps1StandardRules::WarnClampedCoordinates(PixelShader1Target& t) {
         value = t.Value(value)->alias;
         saturated |= (t.Value(value)->binding & kSaturate) != 0;
       }
-      // A coordinate the texcoord instruction makes a register carries its semantic.
-      const IrInstruction* producer = t.IsTemporaryValue(value) ? t.Instruction(t.ProducerOf(value)) : nullptr;
-      const bool texcoord =
-          Ps1KindOf(t.SemanticOf(value)) == kPs1Texcoord || (producer && producer->Group() == kOpTexcoord);
-      for (std::uint32_t r = 0; producer && producer->Group() == kOpTexcoord && r < producer->resultCount; ++r)
-        if (producer->results[r] == value && r < producer->argumentCount)
-          saturated |= (t.Value(producer->arguments[r])->binding & kSaturate) != 0;
+      // A coordinate that a texcoord instruction of a texture slot makes a
+      // register; found by its results, since the later list rewrites leave
+      // the values' defining positions behind.
+      bool texcoord = Ps1KindOf(t.SemanticOf(value)) == kPs1Texcoord;
+      for (std::uint32_t s = 0; s < t.Stages() && s < t.stageList.Count(); ++s) {
+        const IrInstruction* producer = t.Instruction(t.stageList[s]);
+        if (!producer || producer->Group() != kOpTexcoord || !t.IsTemporaryValue(value)) continue;
+        for (std::uint32_t r = 0; r < producer->resultCount; ++r) {
+          if (producer->results[r] != value) continue;
+          texcoord = true;
+          if (r < producer->argumentCount) saturated |= (t.Value(producer->arguments[r])->binding & kSaturate) != 0;
+        }
+      }
       if (!texcoord || saturated) continue;
       t.SetCurrentInstruction(t.stageList[k]);
       GXL_SHADER_REPORT(t, t.currentSource, msg::kTexcoordClamped, static_cast<int>(t.Minor()));

@@ -97,7 +97,7 @@ std::uint32_t PairWalk(PixelShader1Target& t, Ps1List& list, bool mark) {
     const std::uint32_t writtenA = halves ? 0x7 : ma;
     const bool pair = ma && mb == 0x8 && !(ma & 0x8) && Bits(ma) < 4 && Pairable(t, *a) && Pairable(t, *b) &&
                       !ReadsWrite(t, *a, *b, 0x8) && !ReadsWrite(t, *b, *a, writtenA) &&
-                      (!halves || t.ExceedsPairReadPorts(*a, *b) == 0);
+                      t.ExceedsPairReadPorts(*a, *b) == 0;
     if (!pair) {
       previous = k;
       continue;

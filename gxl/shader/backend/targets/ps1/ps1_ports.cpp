@@ -133,7 +133,12 @@ std::uint32_t PixelShader1Target::NextArgumentToCopy(const IrInstruction& instru
 }
 
 std::uint32_t PixelShader1Target::ExceedsPairReadPorts(const IrInstruction& first, const IrInstruction& second) {
+  // A pair reads at most three registers of a file. On ps_1_1-1_3 the
+  // temporaries are r0-r1 and the texture registers together; on ps_1_4
+  // they are the r file alone, texture results included.
   static constexpr std::uint32_t kLimits[kClassCount] = {2, 5, 3, 0, 3};
+  static constexpr std::uint32_t kLimits14[kClassCount] = {2, 3, 3, 0, kNoIndex};
+  const std::uint32_t* limits = Is14() ? kLimits14 : kLimits;
   PortCounter counter(*this);
   for (const IrInstruction* inst : {&first, &second}) {
     const std::uint32_t groups = GroupCount(*inst), n = inst->Width();
@@ -142,7 +147,7 @@ std::uint32_t PixelShader1Target::ExceedsPairReadPorts(const IrInstruction& firs
   // A sampler read ends the check: such an instruction is never paired.
   if (counter.Count(kSampler)) return 0;
   for (int c = 0; c < kClassCount; ++c)
-    if (c != kSampler && counter.Count(static_cast<PortClass>(c)) > kLimits[c]) return 1;
+    if (c != kSampler && counter.Count(static_cast<PortClass>(c)) > limits[c]) return 1;
   return 0;
 }
 

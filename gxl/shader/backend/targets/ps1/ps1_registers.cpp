@@ -268,7 +268,7 @@ class RegisterAssignment {
         Range(w.position, w.last[c], &first, &last);
         if (Overlaps(own[c], first, last)) return Internal(start, msg::kUppropagationFailed);
         Mark(own[c], first, last);
-        // No alpha survives ps_1_4's phase.
+        // No alpha survives ps_1_4's phase: the carry-over moves it through a colour component.
         if (m_t.Is14() && c == 3 && m_seq.phaseBoundary && w.position < m_seq.phaseBoundary &&
             w.last[c] >= m_seq.phaseBoundary)
           return NoRegister(start);

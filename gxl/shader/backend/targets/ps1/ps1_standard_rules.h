@@ -44,6 +44,19 @@ class Ps1StandardRules : public Ps1Rules {
   };
   // Undoes the carry-over of this trial, if it ran: reads, moves, scratch counts.
   void UndoCarryOver(PixelShader1Target& t);
+  // The next scratch temporary, fresh, in `component`.
+  static std::uint32_t ScratchValue(PixelShader1Target& t, std::uint32_t component);
+  // A scratch move of n components (a spare one when there is), at the end of
+  // phase one or first in phase two's arithmetic.
+  HRESULT AddScratchMove(PixelShader1Target& t, const std::uint32_t* from, const std::uint32_t* to, std::uint32_t n,
+                         std::uint32_t near, bool phaseOne);
+  // Makes an argument that reads `value` (directly or through an alias) read
+  // `copy`, to be undone with the trial.
+  HRESULT RedirectRead(PixelShader1Target& t, std::uint32_t instruction, std::uint32_t argument, std::uint32_t value,
+                       std::uint32_t copy);
+  // Phase-one alphas that phase two's arithmetic reads, carried in a colour
+  // component across the phase; 1 when they do not fit.
+  HRESULT CarryAlphas14(PixelShader1Target& t);
   // 1 for the instructions of the phase-one list, 0 for the others (per instruction).
   HRESULT MarkPhaseOne(const PixelShader1Target& t);
   bool InPhaseOne(std::uint32_t instruction) const {
