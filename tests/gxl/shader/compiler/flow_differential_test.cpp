@@ -204,7 +204,8 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
   EXPECT_GT(compiled, refused);
 }
 
-INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential, ::testing::Combine(::testing::Bool(), ::testing::Range(0u, kBatches)),
+INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
+                         ::testing::Combine(::testing::Bool(), ::testing::Range(0u, kBatches)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param) ? "vertex_" : "pixel_") +
                                   std::to_string(std::get<1>(info.param));

@@ -93,7 +93,8 @@ inline GeneratedProgram MakeGeneratedProgram(const hlslgen::Generator& g, bool v
         break;
       default:
         body += o + "." + std::string("xyzw").substr(0, split) + " = " + element(0, split) + ";\n";
-        if (split < n) body += o + "." + std::string("xyzw").substr(split, n - split) + " = " + element(split, n - split) + ";\n";
+        if (split < n)
+          body += o + "." + std::string("xyzw").substr(split, n - split) + " = " + element(split, n - split) + ";\n";
         break;
     }
   }

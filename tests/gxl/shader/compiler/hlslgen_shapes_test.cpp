@@ -73,7 +73,9 @@ TEST(GxlHlslGenShapes, ProgramsHoldEveryShapeWithinTheirBounds) {
     }
     for (double x : g.Result()) EXPECT_TRUE(std::isfinite(x) && std::fabs(x) <= 1e4) << "seed " << seed;
     auto isLocal = [](const hlslgen::Node& n) { return n.kind == Kind::Local; };
-    auto isUniform = [&](const hlslgen::Node& n) { return n.kind == Kind::Variable && g.Variables()[n.variable].uniform; };
+    auto isUniform = [&](const hlslgen::Node& n) {
+      return n.kind == Kind::Variable && g.Variables()[n.variable].uniform;
+    };
     auto isNegativeUniform = [&](const hlslgen::Node& n) {
       return isUniform(n) && g.Variables()[n.variable].value[0] < 0;
     };
