@@ -34,11 +34,16 @@
 // operations, whose phase partition search tries 4,096 masks (under 1 s).
 // Then shader model 3: mame/ntsc.fx's ps_main for ps_3_0 and a generated
 // vs_3_0 function of about 1,000 instructions with a loop nested in a loop.
+// Last, the X3511 refusal of a loop of uniform length around nested loops at
+// ps_2_0 and vs_2_0, in time and in memory at the compile's peak.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -1024,6 +1029,70 @@ void BM_CompileNestedLoopsVs30(benchmark::State& state) {
 BENCHMARK(BM_CompileNtscPs30)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileNestedLoopsVs30)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// A loop of uniform length around two nested loops of 4, where the profile
+// has no loops that break (ps_2_0, and vs_2_0 with its static loops): the
+// compile refuses it with X3511 at the unrolling's iteration limit. Goals:
+// 100 ms, and at most 64 MB more resident memory at the compile's peak
+// (measured in a child process, whose peak starts at the parent's size).
+// Before the unrolling counted its iterations first it built 1,024 bodies,
+// for about 2 s and 1.1 GB.
+constexpr const char* kUnboundedLoopProfiles[] = {"ps_2_0", "vs_2_0"};
+
+std::string UnboundedLoopSource(bool vertex) {
+  const std::string loops =
+      "  for (int i = 0; i < n0; i++) for (int j = 0; j < 4; j++) for (int k = 0; k < 4; k++) r = r * 0.5 + sin(r);\n";
+  return vertex ? "float n0; void main(float4 t : POSITION, out float4 o : POSITION) { float4 r = t;\n" + loops +
+                      "  o = r; }\n"
+                : "float n0; float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t;\n" + loops + "  return r; }\n";
+}
+
+// Kilobytes of resident memory that one compile adds at its peak, over what
+// the process holds when it starts; -1 when the child cannot be run.
+long PeakKilobytesOfCompile(const std::string& text, const char* profile) {
+  long pages = 0, resident = 0;
+  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(statm);
+  }
+  const long before = resident * (sysconf(_SC_PAGESIZE) / 1024);
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    DataBuffer* code = nullptr;
+    CompileShaderFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr, "main", profile, 0, &code,
+                            nullptr, nullptr);
+    _exit(0);
+  }
+  int status = 0;
+  rusage usage{};
+  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status)) return -1;
+  return std::max(0L, usage.ru_maxrss - before);
+}
+
+void BM_RefuseUnboundedLoop(benchmark::State& state) {
+  const char* profile = kUnboundedLoopProfiles[state.range(0)];
+  const std::string text = UnboundedLoopSource(profile[0] == 'v');
+  state.SetLabel(profile);
+  for (auto _ : state) {
+    DataBuffer* code = nullptr;
+    DataBuffer* messages = nullptr;
+    const HRESULT hr = CompileShaderFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr, "main",
+                                               profile, 0, &code, &messages, nullptr);
+    const bool refused =
+        hr == E_FAIL && messages && std::strstr(static_cast<const char*>(messages->GetPointer()), "X3511");
+    if (code) code->Release();
+    if (messages) messages->Release();
+    if (!refused) {
+      state.SkipWithError("the loop was not refused with X3511");
+      return;
+    }
+  }
+  const long peak = PeakKilobytesOfCompile(text, profile);
+  state.counters["peak_MB"] = static_cast<double>(peak) / 1024;
+  if (peak < 0 || peak > 64 * 1024) state.SkipWithError("more than 64 MB at the compile's peak");
+}
+BENCHMARK(BM_RefuseUnboundedLoop)->DenseRange(0, std::size(kUnboundedLoopProfiles) - 1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1052,5 +1121,9 @@ int main(int argc, char** argv) {
        "BM_SetVertexShaderConstantF"},
       {"scheduling, pairing and register assignment of 5,000 instructions (ms)", "BM_ScheduleAssignPair/5000/iterations:1", "",
        2000},
+      {"X3511 for a loop of uniform length around nested loops, ps_2_0 (ms; at most 64 MB)", "BM_RefuseUnboundedLoop/0",
+       "", 100},
+      {"X3511 for a loop of uniform length around nested loops, vs_2_0 (ms; at most 64 MB)", "BM_RefuseUnboundedLoop/1",
+       "", 100},
   });
 }

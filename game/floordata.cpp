@@ -43,6 +43,13 @@ std::uint32_t CellsOfPrefix(std::int32_t prefix) {
 
 const std::vector<RECT> kNoFloors;
 
+// A table read without rows gives no stage anything: it is as good as missing.
+bool HoldsRows(const C_CsvTable& table, const char* name) {
+  if (table.GetRowCount() > 0) return true;
+  g_ErrorLog.ReportOnce(std::string(name) + " holds no rows");
+  return false;
+}
+
 // A position moved along the preview path. A table may place the start at
 // the edge of the numbers: the position saturates there instead of wrapping.
 std::int32_t Moved(std::int32_t position, std::int64_t by) {
@@ -56,9 +63,17 @@ C_FloorData::C_FloorData() {
   m_Records.emplace_back();
 }
 
+std::vector<std::string> C_FloorData::UnusableTables() {
+  std::vector<std::string> unusable;
+  if (!m_bFloorTableRead) unusable.push_back(kFloorFile);
+  C_CsvTable stages;
+  if (!stages.Load(kStageFile) || !HoldsRows(stages, kStageFile)) unusable.push_back(kStageFile);
+  return unusable;
+}
+
 void C_FloorData::LoadFloors() {
   C_CsvTable table;
-  table.Load(kFloorFile);
+  m_bFloorTableRead = table.Load(kFloorFile) && HoldsRows(table, kFloorFile);
   for (std::uint32_t row = 0; row < table.GetRowCount(); ++row) {
     if (table.GetColumnCount(row) < 5) {
       g_ErrorLog.Printf("Floor.dat内に列の足りない行が見つかりました。line = %d", static_cast<int>(row));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "game/scoredata.h"
@@ -45,6 +46,12 @@ class C_FloorData {
 
   // Reads the score file and "Floor.dat"; stage 0 starts as the current stage.
   C_FloorData();
+
+  // The tables without which no stage can be played: those that cannot be
+  // read, or hold no row (each reported in the error log and on stderr).
+  std::vector<std::string> UnusableTables();
+  // Once the game has started: the score file is made ready for saving.
+  void PrepareScoreFile() { m_Score.Prepare(); }
 
   // Makes stage current and reads its rows of "StageData.dat". A stage
   // outside 0 to 99 is reported and stage 0 becomes current instead.
@@ -97,6 +104,7 @@ class C_FloorData {
   void ReadStageRow(const C_CsvTable& table, std::uint32_t row, C_StageRecord& record);
 
   std::vector<std::vector<RECT>> m_Floors;
+  bool m_bFloorTableRead = false;  // "Floor.dat" was read and held rows
   std::vector<C_StageRecord> m_Records;
   C_ScoreData m_Score;
   std::int32_t m_nStage = 0;

@@ -4,6 +4,7 @@
 // while the window is inactive the game neither runs nor draws.
 #pragma once
 
+#include "game/gamemessage.h"
 #include "game/gamesystem.h"
 #include "game/scenemanager.h"
 #include "platform/win_types.h"
@@ -12,7 +13,7 @@
 
 class C_GameApp : public C_DxAppBase {
  public:
-  static constexpr const char* kTitle = "ぬらもぺい";
+  static constexpr const char* kTitle = kGameTitle;
   static constexpr DWORD kFps = 60;
 
   // Builds everything (the pictures load later, with the device), publishes
@@ -20,9 +21,15 @@ class C_GameApp : public C_DxAppBase {
   // settings.
   C_GameApp();
 
-  HRESULT OneTimeInit() override { return S_OK; }
+  // Once the pictures have loaded: checks that the game can be played (its
+  // tables, and the pictures of the body, the floors and the title); when it
+  // cannot, one message box names what is missing and where it was looked
+  // for, and E_FAIL results. Otherwise the score file is made ready.
+  HRESULT OneTimeInit() override;
   HRESULT UpdateFrame() override;
   HRESULT DrawFrame() override;
+  // False once OneTimeInit has found the game unplayable.
+  bool IsPlayable() const { return m_bPlayable; }
 
   C_FrameLimiter& GetFrameLimiter() { return m_FrameLimiter; }
   C_GameSystem& GetGameSystem() { return m_GameSystem; }
@@ -32,8 +39,10 @@ class C_GameApp : public C_DxAppBase {
   C_FrameLimiter m_FrameLimiter;
   C_GameSystem m_GameSystem;
   C_SceneManager m_SceneManager;
+  bool m_bPlayable = true;
 };
 
 // The program's entry: builds the application, creates its window and device
-// and runs the loop. The loop's exit code, or 1 when creation failed.
+// and runs the loop. The loop's exit code, or 1 when creation failed or the
+// game cannot be played.
 int WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow);

@@ -104,6 +104,11 @@ void C_PlayScene::BuildFloorSprites() {
   play->SetFloorsBuilt();
 }
 
+void C_PlayScene::AddMissingPictures(std::vector<std::string>* names) const {
+  if (!m_BodyPicture.GetTexture()) names->push_back(m_BodyPicture.GetFile());
+  if (!m_FloorTile.GetTexture()) names->push_back(m_FloorTile.GetFile());
+}
+
 void C_PlayScene::Draw() {
   ++m_nFrame;
   C_PlayLogic* play = g_GameObjects.play;

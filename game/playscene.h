@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "game/fielddrawer.h"
@@ -32,6 +33,10 @@ class C_PlayScene : public C_Scene {
   void DrawBigGlyph(std::int32_t glyph, float x, float y);
   // Up to three letters A to Z, stopping at the first 0.
   void DrawName(const char* name, float x, float y);
+
+  // Adds the names of the pictures the stages cannot be played without (the
+  // body and the floor tile) that did not load.
+  void AddMissingPictures(std::vector<std::string>* names) const;
 
   std::int32_t GetFrame() const { return m_nFrame; }
   const C_FieldDrawer& GetFieldDrawer() const { return m_Field; }

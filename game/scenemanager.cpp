@@ -29,3 +29,10 @@ void C_SceneManager::Draw() {
       break;
   }
 }
+
+std::vector<std::string> C_SceneManager::MissingPictures() const {
+  std::vector<std::string> names;
+  m_PlayScene.AddMissingPictures(&names);
+  m_TitleScene.AddMissingPictures(&names);
+  return names;
+}

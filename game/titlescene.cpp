@@ -29,6 +29,10 @@ C_TitleScene::C_TitleScene() {
   m_Glyphs.SetFile("cg/number.png");
 }
 
+void C_TitleScene::AddMissingPictures(std::vector<std::string>* names) const {
+  if (!m_Title.GetTexture()) names->push_back(m_Title.GetFile());
+}
+
 void C_TitleScene::Draw() {
   const C_TitleLogic* title = g_GameObjects.title;
   if (!title) return;

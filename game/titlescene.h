@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "game/scene.h"
 #include "qel/appbase/qelquadsprite.h"
@@ -20,6 +22,9 @@ class C_TitleScene : public C_Scene {
 
   C_TitleScene();
   void Draw() override;
+  // Adds the title picture's name when it did not load: no menu can be found
+  // on a blank title.
+  void AddMissingPictures(std::vector<std::string>* names) const;
 
   // The glyph in (column, row) of the sheet; highlighted glyphs are three rows down.
   void DrawGlyph(float x, float y, std::int32_t column, std::int32_t row, bool highlighted, int alpha);

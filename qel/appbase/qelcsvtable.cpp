@@ -1,6 +1,7 @@
 #include "qel/appbase/qelcsvtable.h"
 
 #include "platform/win_kernel.h"
+#include "qel/appbase/qelerrorlog.h"
 
 namespace {
 constexpr char kCR = 13;
@@ -11,11 +12,15 @@ constexpr char kComma = ',';
 class ByteReader {
  public:
   explicit ByteReader(HANDLE file) : m_file(file) {}
-  // -1 at the end of the file (or on a read error).
+  // -1 at the end of the file or on a read error.
   int Next() {
     if (m_pos == m_len) {
       DWORD got = 0;
-      if (!ReadFile(m_file, m_buf, sizeof m_buf, &got, nullptr) || got == 0) return -1;
+      if (!ReadFile(m_file, m_buf, sizeof m_buf, &got, nullptr)) {
+        m_error = GetLastError();
+        return -1;
+      }
+      if (got == 0) return -1;
       m_len = got;
       m_pos = 0;
     }
@@ -26,9 +31,12 @@ class ByteReader {
     if (c >= 0) --m_pos;
     return c;
   }
+  // The system's error when a read failed, else 0.
+  DWORD Error() const { return m_error; }
 
  private:
   HANDLE m_file;
+  DWORD m_error = 0;
   char m_buf[4096];
   DWORD m_len = 0;
   DWORD m_pos = 0;
@@ -38,9 +46,13 @@ class ByteReader {
 std::int32_t C_CsvTable::Load(const char* name) {
   HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  if (file == INVALID_HANDLE_VALUE) {
+    g_ErrorLog.ReportOnce(std::string(name) + " could not be opened: " + SystemErrorText(GetLastError()));
+    return 0;
+  }
 
   ByteReader in(file);
+  const std::size_t before = m_Rows.size();
   std::vector<std::string> row(1);
   bool rowHasText = false;
   for (;;) {
@@ -59,9 +71,19 @@ std::int32_t C_CsvTable::Load(const char* name) {
       rowHasText = true;
     }
   }
-  // A last line without a line end still counts when it holds anything.
-  if (rowHasText) m_Rows.push_back(std::move(row));
   CloseHandle(file);
+  if (in.Error()) {
+    // Half a table is no table: nothing of it is kept.
+    m_Rows.resize(before);
+    g_ErrorLog.ReportOnce(std::string(name) + " could not be read whole: " + SystemErrorText(in.Error()));
+    return 0;
+  }
+  // A last line without a line end still counts when it holds anything, but
+  // every line of a whole table ends: the file may have been cut short.
+  if (rowHasText) {
+    m_Rows.push_back(std::move(row));
+    g_ErrorLog.ReportOnce(std::string(name) + " ends inside a line: it may have been cut short");
+  }
   return 1;
 }
 

@@ -9,7 +9,8 @@
 class C_CsvTable {
  public:
   // 1 when read (rows are appended to those held), 0 when the file cannot be
-  // opened (the table is unchanged).
+  // opened or read whole (the table is unchanged; the error log and stderr
+  // name the file and the system's reason).
   std::int32_t Load(const char* name);
   // The cell's text; "" outside the table.
   std::string GetCell(std::uint32_t row, std::uint32_t column) const;

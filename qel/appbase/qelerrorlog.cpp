@@ -2,7 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
+#include "errtext/hresult_description.h"
 #include "errtext/hresult_name.h"
 #include "platform/mm_timer.h"
 #include "platform/win_kernel.h"
@@ -25,27 +27,57 @@ std::string C_ErrorLog::FormatLine(const std::string& text) {
   return std::string(stamp) + " : " + text + "\r\n";
 }
 
-std::int32_t C_ErrorLog::Write(const std::string& text) {
+bool C_ErrorLog::Append(const std::string& text) {
   m_strLast = text;
+  if (m_nMode != kModeFile) return true;
   std::string line = FormatLine(text);
-  if (m_nMode == kModeFile) {
-    C_File file;
-    bool written = file.Open(kLogName, false, OPEN_ALWAYS);
-    if (written) {
-      DWORD size = file.GetSize(nullptr);
-      written = size != INVALID_FILE_SIZE &&
-                file.Write(line.data(), static_cast<DWORD>(line.size()), static_cast<LONG>(size)) &&
-                file.GetWrittenCount() == line.size();
-    }
-    // A line the file cannot take (a read-only folder, a full disk) goes to
-    // standard error, so that nothing is lost without a word.
-    if (!written) {
-      const char* reason = HResultNameA(static_cast<HRESULT>(GetLastError()));
-      line.resize(line.size() - 2);  // a plain line end on a terminal
-      std::fprintf(stderr, "%s could not be written (%s): %s\n", kLogName, reason, line.c_str());
-    }
+  C_File file;
+  bool written = file.Open(kLogName, false, OPEN_ALWAYS);
+  if (written) {
+    DWORD size = file.GetSize(nullptr);
+    written = size != INVALID_FILE_SIZE &&
+              file.Write(line.data(), static_cast<DWORD>(line.size()), static_cast<LONG>(size)) &&
+              file.GetWrittenCount() == line.size();
   }
+  // A line the file cannot take (a read-only folder, a full disk) goes to
+  // standard error, so that nothing is lost without a word.
+  if (!written) {
+    const char* reason = HResultNameA(static_cast<HRESULT>(GetLastError()));
+    line.resize(line.size() - 2);  // a plain line end on a terminal
+    std::fprintf(stderr, "%s could not be written (%s): %s\n", kLogName, reason, line.c_str());
+  }
+  return written;
+}
+
+std::int32_t C_ErrorLog::Write(const std::string& text) {
+  Append(text);
   return 0;
+}
+
+std::int32_t C_ErrorLog::Report(const std::string& text) {
+  // A line that went to stderr in place of the log is not said twice.
+  if (Append(text)) std::fprintf(stderr, "%s\n", text.c_str());
+  return 0;
+}
+
+std::int32_t C_ErrorLog::ReportOnce(const std::string& text) {
+  return m_Reported.insert(text).second ? Report(text) : 0;
+}
+
+std::string SystemErrorText(DWORD error) {
+  const char* description = HResultDescriptionA(static_cast<HRESULT>(error));
+  std::string text = std::string(HResultNameA(static_cast<HRESULT>(error))) + " (" + std::to_string(error) + ")";
+  if (std::strcmp(description, "n/a") != 0) text.append(" ").append(description);
+  return text;
+}
+
+std::string ResultText(HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  const char* description = HResultDescriptionA(hr);
+  std::string text = std::string(HResultNameA(hr)) + " (" + code + ")";
+  if (std::strcmp(description, "n/a") != 0) text.append(" ").append(description);
+  return text;
 }
 
 std::int32_t C_ErrorLog::Printf(const char* format, ...) {

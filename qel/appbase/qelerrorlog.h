@@ -1,10 +1,15 @@
 // Appends time-stamped lines "MM/DD/YY HH:MM:SS : text" (CR LF) to
 // "ErrorLog.txt" in the working folder. The file is opened for each line; a
-// line the file cannot take goes to standard error instead.
+// line the file cannot take goes to standard error instead. Failures the user
+// must hear of (a file that cannot be read or written) are reported: logged
+// and said on standard error, once per text.
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
+
+#include "platform/win_types.h"
 
 class C_ErrorLog {
  public:
@@ -17,6 +22,13 @@ class C_ErrorLog {
   // printf-style, at most 1,024 characters of text.
   std::int32_t Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   std::int32_t WriteInt(std::int32_t n);
+  // Writes the line and says its text on standard error.
+  std::int32_t Report(const std::string& text);
+  // The same, unless the text was reported once before: files are read again
+  // and again (an effect at each play), and a missing one must not fill the log.
+  std::int32_t ReportOnce(const std::string& text);
+  // ReportOnce says texts reported before again.
+  void ForgetReports() { m_Reported.clear(); }
   // 1: append to the file; any other value: no output.
   std::int32_t SetMode(std::int32_t mode) {
     m_nMode = mode;
@@ -28,8 +40,17 @@ class C_ErrorLog {
   static std::string FormatLine(const std::string& text);
 
  private:
+  // False when the log file could not take the line (which then went to stderr).
+  bool Append(const std::string& text);
+
   std::int32_t m_nMode = kModeFile;
   std::string m_strLast;
+  std::set<std::string> m_Reported;
 };
+
+// The system's reason for a Win32 error code: "ERROR_ACCESS_DENIED (5) Access is denied."
+std::string SystemErrorText(DWORD error);
+// The same for a failure code: "VFW_E_NOT_FOUND (0x80040216) ..."
+std::string ResultText(HRESULT hr);
 
 extern C_ErrorLog g_ErrorLog;

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "platform/win_kernel.h"
+#include "qel/appbase/qelerrorlog.h"
+#include "qel/appbase/qelfile.h"
 #include "qel/appbase/qelrelease.h"
 
 std::vector<C_Music*>* g_pMusicList = nullptr;
@@ -53,7 +55,16 @@ bool C_Music::Build(const char* name) {
   if (chars <= 0 || chars > kMaxWideName) return false;
   std::u16string wide(static_cast<std::size_t>(chars), u'\0');
   if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), chars) != chars) return false;
-  if (FAILED(m_pGraph->RenderFile(wide.c_str(), nullptr))) return false;
+  const HRESULT rendered = m_pGraph->RenderFile(wide.c_str(), nullptr);
+  if (FAILED(rendered)) {
+    // The game plays on without its music, but says why. A file that cannot
+    // be opened is named with the system's reason.
+    C_File probe;
+    g_ErrorLog.ReportOnce(probe.Open(name, true, OPEN_EXISTING)
+                              ? std::string(name) + " could not be played: " + ResultText(rendered)
+                              : std::string(name) + " could not be opened: " + SystemErrorText(GetLastError()));
+    return false;
+  }
   return Query(IID_IMediaControl, &m_pControl) && Query(IID_IMediaEvent, &m_pEvent) &&
          Query(IID_IMediaSeeking, &m_pSeeking);
 }

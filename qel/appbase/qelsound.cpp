@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 
+#include "qel/appbase/qelerrorlog.h"
+#include "qel/appbase/qelfile.h"
 #include "qel/appbase/qelrelease.h"
 
 IDirectSound8* g_pDirectSound = nullptr;
@@ -40,7 +42,15 @@ void C_SoundBuffer::Load(const char* name) {
   WAVEFORMATEX format{};
   std::uint32_t bytes = ReadWave(name, &raw, &format);
   std::unique_ptr<std::uint8_t[]> samples(raw);  // freed in every case
-  if (bytes == 0 || !g_pDirectSound) return;
+  if (bytes == 0) {
+    // The buffer stays silent and the game goes on, but not without a word.
+    C_File probe;
+    g_ErrorLog.ReportOnce(probe.Open(name, true, OPEN_EXISTING)
+                              ? std::string(name) + " is no RIFF WAVE file with PCM samples"
+                              : std::string(name) + " could not be opened: " + SystemErrorText(GetLastError()));
+    return;
+  }
+  if (!g_pDirectSound) return;
 
   DSBUFFERDESC desc{};
   desc.dwSize = sizeof desc;
@@ -48,7 +58,13 @@ void C_SoundBuffer::Load(const char* name) {
   desc.dwBufferBytes = bytes;
   desc.lpwfxFormat = &format;
   IDirectSoundBuffer* first = nullptr;
-  if (FAILED(g_pDirectSound->CreateSoundBuffer(&desc, &first, nullptr))) return;
+  const HRESULT created = g_pDirectSound->CreateSoundBuffer(&desc, &first, nullptr);
+  if (FAILED(created)) {
+    // Without a device every effect fails alike, and the device's absence has been said.
+    if (created == DSERR_BADFORMAT)
+      g_ErrorLog.ReportOnce(std::string(name) + " could not be played: " + ResultText(created));
+    return;
+  }
   HRESULT hr = first->QueryInterface(IID_IDirectSoundBuffer8, reinterpret_cast<void**>(&m_pBuffer));
   first->Release();
   if (FAILED(hr)) {

@@ -455,6 +455,7 @@ TEST(GameEndToEndProgram, WithoutADisplayItEndsAtOnceAndSaysWhy) {
     EXPECT_EQ(test::RunCommand(cmd, &output), 1) << output;
     EXPECT_NE(output.find(std::string("platform: no display could be opened (") + c.reason + ")"), std::string::npos)
         << output;
+    EXPECT_FALSE(std::filesystem::exists("score.dat")) << "a start that fails makes no score file";
   }
 }
 

@@ -16,6 +16,12 @@ namespace {
 
 using testing::ElementsAre;
 
+// A table that is not there is named once, with the system's reason.
+const std::string kNoFloorTable =
+    "Floor.dat could not be opened: ERROR_FILE_NOT_FOUND (2) The system cannot find the file specified.";
+const std::string kNoStageTable =
+    "StageData.dat could not be opened: ERROR_FILE_NOT_FOUND (2) The system cannot find the file specified.";
+
 TEST(FloorData, FloorsOfEachStageInFileOrder) {
   GameFolder dir;
   test::WriteFileText("Floor.dat",
@@ -34,7 +40,7 @@ TEST(FloorData, FloorsOfEachStageInFileOrder) {
   EXPECT_EQ(data.GetBottom(1), 80);
   data.LoadStage(3);
   EXPECT_EQ(data.FloorCount(), 0) << "a stage without rows has no floors";
-  EXPECT_TRUE(ErrorLogTexts().empty());
+  EXPECT_THAT(ErrorLogTexts(), ElementsAre(kNoStageTable));
 
   // Floor 2 of stage 2 does not exist; stage 5 lies beyond the floor table.
   data.LoadStage(2);
@@ -43,7 +49,8 @@ TEST(FloorData, FloorsOfEachStageInFileOrder) {
   data.LoadStage(5);
   EXPECT_EQ(data.FloorCount(), 0);
   EXPECT_EQ(data.GetTop(0), 0);
-  EXPECT_THAT(ErrorLogTexts(), ElementsAre("C_FloorData::xLeftにおいて、不正な床番号を検出。 number = 2",
+  EXPECT_THAT(ErrorLogTexts(), ElementsAre(kNoStageTable,
+                                           "C_FloorData::xLeftにおいて、不正な床番号を検出。 number = 2",
                                            "C_FloorData::xLeftにおいて、不正な床番号を検出。 number = -1",
                                            "C_FloorData::xLeftにおいて、不正なステージ番号を検出。 nStage() = 5",
                                            "C_FloorData::xLeftにおいて、不正なステージ番号を検出。 nStage() = 5"));
@@ -93,7 +100,7 @@ TEST(FloorData, InterleavedStageRowsLoadEachStageInFileOrder) {
   data.LoadStage(1);
   EXPECT_EQ(data.GetEnemyCount(), 3);
   EXPECT_EQ(data.GetPathSteps().size(), 2u);
-  EXPECT_TRUE(ErrorLogTexts().empty());
+  EXPECT_THAT(ErrorLogTexts(), ElementsAre(kNoFloorTable));
 }
 
 TEST(FloorData, BestTimeIsTheRecordOrTheTimeLimit) {
@@ -138,7 +145,8 @@ TEST(FloorData, BadPrefixesAndShortRowsAreReportedAndSkipped) {
   EXPECT_EQ(data.GetEnemy(0).race, 4);
   EXPECT_EQ(data.GetGoalRect().right, 0) << "the short goal row is skipped whole";
   EXPECT_THAT(ErrorLogTexts(),
-              ElementsAre("StageData.dat内に異常なプレフィクスが見つかりました。line = 1, prefix = 7",
+              ElementsAre(kNoFloorTable,
+                          "StageData.dat内に異常なプレフィクスが見つかりました。line = 1, prefix = 7",
                           "StageData.dat内に列の足りない行が見つかりました。line = 2",
                           "StageData.dat内に列の足りない行が見つかりました。line = 3",
                           "StageData.dat内に異常なプレフィクスが見つかりました。line = 4, prefix = -1",
@@ -182,13 +190,15 @@ TEST(FloorData, StageNumbersOutsideTheTableAreRefused) {
   EXPECT_FALSE(data.HasPendingRecords());
 }
 
-TEST(FloorData, MissingTablesGiveEmptyStagesSilently) {
+TEST(FloorData, MissingTablesGiveEmptyStagesAndAreNamedOnce) {
   GameFolder dir;
   C_FloorData data;
   data.LoadStage(7);
+  data.LoadStage(7);
   EXPECT_EQ(data.GetEnemyCount(), 0);
   EXPECT_TRUE(data.GetFloors().empty());
-  EXPECT_TRUE(ErrorLogTexts().empty());
+  EXPECT_THAT(data.UnusableTables(), ElementsAre("Floor.dat", "StageData.dat"));
+  EXPECT_THAT(ErrorLogTexts(), ElementsAre(kNoFloorTable, kNoStageTable));
 }
 
 // (x, y) after each frame of the path, until StepPath returns false.

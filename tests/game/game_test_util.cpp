@@ -4,8 +4,11 @@
 #include <sstream>
 
 #include "platform/testing.h"
+#include "qel/appbase/qelerrorlog.h"
 
 namespace nura::game_test {
+
+GameFolder::GameFolder() : m_chdir(m_dir.path()) { g_ErrorLog.ForgetReports(); }
 
 std::vector<std::string> ErrorLogTexts() {
   std::ifstream in("ErrorLog.txt", std::ios::binary);

@@ -16,9 +16,10 @@
 namespace nura::game_test {
 
 // The test's own working folder (the game reads and writes relative to it).
+// Failures reported once per session are reported again in it.
 class GameFolder {
  public:
-  GameFolder() : m_chdir(m_dir.path()) {}
+  GameFolder();
   std::string operator/(const std::string& name) const { return m_dir / name; }
   const std::string& path() const { return m_dir.path(); }
 

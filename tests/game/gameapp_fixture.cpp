@@ -72,8 +72,12 @@ bool ShowsTile(const Image& tile, int u, int v, std::uint32_t pixel, int shade) 
 
 std::string GameAppTest::DataDir() { return NURA_GAMEDATA_DIR; }
 
-void GameAppTest::SetUp() {
+void GameAppTest::PinFonts() {
   platform::test::PinFontFaces({"/usr/share/fonts/truetype/liberation2", "/usr/share/fonts/truetype/dejavu"});
+}
+
+void GameAppTest::SetUp() {
+  PinFonts();
   std::filesystem::copy(DataDir(), m_Dir.path(), std::filesystem::copy_options::recursive);
   ASSERT_FALSE(std::filesystem::exists("score.dat")) << "the data folder holds no score file";
   for (const auto& entry : std::filesystem::directory_iterator("SE")) {

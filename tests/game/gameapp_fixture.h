@@ -46,6 +46,8 @@ class GameAppTest : public testing::Test, public ScreenDriver<GameAppTest> {
 
   // The generated data folder's path.
   static std::string DataDir();
+  // The font faces every test draws with.
+  static void PinFonts();
   // Builds the application and creates its window and device.
   void Start();
   // Destroys the application; nothing it made may be left.

@@ -10,6 +10,7 @@ void PlayLogicTest::TearDown() {
 void PlayLogicTest::Start(const std::vector<StageSpec>& stages) {
   WriteStages(stages);
   m_pLogic = std::make_unique<C_PlayLogic>();
+  m_pLogic->GetFloorData().PrepareScoreFile();  // as the application does once started
   MoveTo(C_PlayLogic::kSteerX, C_PlayLogic::kSteerY);
   m_pMouse->Update();
   m_pMouse->Update();

@@ -1,6 +1,7 @@
 // The score file: its creation image (checked against Python's struct
 // module), the header flags, records written in queue order, files that are
 // short, recreated empty or damaged, and saves that fail.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -10,6 +11,8 @@
 #include <sstream>
 
 #include "game/scoredata.h"
+#include "platform/testing.h"
+#include "platform/win_user.h"
 #include "tests/game/game_test_util.h"
 
 namespace nura::game_test {
@@ -24,20 +27,25 @@ void PutSlot(Bytes& b, int slot, std::int32_t time, const char name[4]) {
   std::memcpy(&b[8 * slot + 4], name, 4);
 }
 
-TEST(ScoreData, AMissingFileIsCreatedWithTheDefaultImage) {
+TEST(ScoreData, AMissingOrEmptyFileIsCreatedOnlyWhenTheGameHasStarted) {
   GameFolder dir;
-  C_ScoreData score;
-  EXPECT_EQ(ScoreFile(), PythonScoreImage({}));
-  for (int s = 0; s < 110; ++s) {
-    EXPECT_EQ(score.GetScore(s), 3000000) << s;
-    EXPECT_STREQ(score.GetName(s), "QZX") << s;
+  for (const bool empty : {false, true}) {
+    if (empty) test::WriteFileText("score.dat", "");
+    C_ScoreData score;
+    EXPECT_EQ(score.GetFileState(), C_ScoreData::FileState::kMissing);
+    EXPECT_EQ(std::filesystem::exists("score.dat"), empty) << "reading creates nothing";
+    for (int s = 0; s < 110; ++s) {
+      EXPECT_EQ(score.GetScore(s), 3000000) << s;
+      EXPECT_STREQ(score.GetName(s), "QZX") << s;
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(score.GetFlag(i));
+    EXPECT_FALSE(score.HasPending());
+    score.Prepare();
+    EXPECT_EQ(ScoreFile(), PythonScoreImage({}));
+    EXPECT_EQ(score.GetFileState(), C_ScoreData::FileState::kGood);
+    std::filesystem::remove("score.dat");
   }
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(score.GetFlag(i));
-  EXPECT_FALSE(score.HasPending());
-  // An empty file is created over in the same way.
-  test::WriteFileText("score.dat", "");
-  C_ScoreData again;
-  EXPECT_EQ(ScoreFile(), PythonScoreImage({}));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
 }
 
 TEST(ScoreData, HeaderFlagsHoldTheDefaultNameLetters) {
@@ -103,27 +111,6 @@ TEST(ScoreData, RecordsAreWrittenInTheOrderQueued) {
   EXPECT_EQ(reread.GetScore(110), 3000000) << "outside the table";
 }
 
-TEST(ScoreData, AShortFileKeepsItsWholeSlotsAndIsCompletedBeforeWriting) {
-  GameFolder dir;
-  Bytes image = PythonScoreImage({{1, 11000, "AAA"}, {2, 22000, "BB"}, {9, 99000, "CCC"}, {10, 1, "DDD"}}, "Q");
-  image.resize(8 * 10 + 5);  // slot 10 is cut inside its name
-  test::WriteFileBytes("score.dat", image);
-  C_ScoreData score;
-  EXPECT_EQ(score.GetScore(1), 11000);
-  EXPECT_STREQ(score.GetName(2), "BB");
-  EXPECT_EQ(score.GetScore(9), 99000);
-  EXPECT_EQ(score.GetScore(10), 3000000) << "a cut slot takes its creation value";
-  EXPECT_STREQ(score.GetName(10), "QZX");
-  EXPECT_EQ(score.GetScore(50), 3000000);
-  EXPECT_TRUE(score.GetFlag(0));
-  EXPECT_EQ(ScoreFile().size(), image.size()) << "reading repairs nothing";
-
-  score.QueueScore(50, 5000);
-  score.WriteRecords("XY");
-  EXPECT_EQ(ScoreFile(),
-            PythonScoreImage({{1, 11000, "AAA"}, {2, 22000, "BB"}, {9, 99000, "CCC"}, {50, 5000, "XY"}}, "Q"));
-}
-
 TEST(ScoreData, AFileRecreatedEmptyGetsTheWholeTableNotZeros) {
   GameFolder dir;
   C_ScoreData score;
@@ -138,99 +125,157 @@ TEST(ScoreData, AFileRecreatedEmptyGetsTheWholeTableNotZeros) {
   EXPECT_EQ(ScoreFile(), PythonScoreImage({{3, 30000, "AAA"}, {4, 40000, "BBB"}}, std::string("\0Z", 2)));
 }
 
-TEST(ScoreData, NamesAreAlwaysTerminatedAndNegativeTimesAreNoRecords) {
-  GameFolder dir;
-  Bytes image = PythonScoreImage({});
-  PutSlot(image, 1, 12345, "ABCD");
-  PutSlot(image, 2, -1, "EFG");
-  PutSlot(image, 3, 0, "HI\0J");
-  test::WriteFileBytes("score.dat", image);
-  C_ScoreData score;
-  EXPECT_EQ(score.GetScore(1), 12345);
-  EXPECT_STREQ(score.GetName(1), "ABC");
-  EXPECT_EQ(score.GetScore(2), 3000000);
-  EXPECT_STREQ(score.GetName(2), "QZX");
-  EXPECT_EQ(score.GetScore(3), 0);
-  EXPECT_STREQ(score.GetName(3), "HI");
+// What the game writes reads back; a slot or header no game writes makes the
+// whole file damaged.
+TEST(ScoreData, ASlotNoGameWritesMakesTheFileDamaged) {
+  const struct {
+    const char* what;
+    int slot;  // -1: the header
+    std::int32_t time;
+    std::string bytes;  // the four name bytes
+    const char* name;   // as read, for a good file; null: damaged
+  } cases[] = {
+      {"a time of 0 and garbage after the end of the name", 3, 0, std::string("HI\0J", 4), "HI"},
+      {"an empty name", 7, 5000, std::string(4, '\0'), ""},
+      {"the last reserved slot", 109, 7, std::string("A\0\0\0", 4), "A"},
+      {"a negative time", 2, -1, std::string("EFG\0", 4), nullptr},
+      {"a name without its end", 1, 12345, "ABCD", nullptr},
+      {"a control byte in the name", 50, 100, std::string("A\nB\0", 4), nullptr},
+      {"a byte beyond ASCII in the name", 99, 100, std::string("\xE3\0\0\0", 4), nullptr},
+      {"a wrong header time", -1, 2999999, std::string("QZX\0", 4), nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GameFolder dir;
+    Bytes image = PythonScoreImage({{1, 40000, "OLD"}});
+    PutSlot(image, c.slot < 0 ? 0 : c.slot, c.time, c.bytes.data());
+    if (c.slot < 0) image[4] = 1;
+    test::WriteFileBytes("score.dat", image);
+    C_ScoreData score;
+    EXPECT_EQ(score.GetFileState(), c.name ? C_ScoreData::FileState::kGood : C_ScoreData::FileState::kDamaged);
+    EXPECT_EQ(score.GetScore(1), c.name ? 40000 : 3000000) << "a damaged file gives a fresh table";
+    if (!c.name) continue;
+    EXPECT_EQ(score.GetScore(c.slot), c.time);
+    EXPECT_STREQ(score.GetName(c.slot), c.name);
+  }
 }
 
-// Random damage: cut at any length, random bytes, some slots valid. Every whole
-// slot with a time of 0 or more survives reading and a later write; nothing
-// else is taken from the file.
-TEST(ScoreData, DamagedFilesKeepEveryValidRecord) {
+// A damaged file is named with what is wrong, kept under the first free name
+// (never over another file) and replaced by a fresh table; the records it
+// held are gone from the game but not from the disk.
+TEST(ScoreData, ADamagedFileIsKeptAsideUnderAFreeNameAndAFreshTableIsUsed) {
   GameFolder dir;
+  const Bytes kept = {1, 2, 3};
+  test::WriteFileBytes("score.dat.bad", kept);
+  Bytes cut = PythonScoreImage({{1, 11000, "AAA"}});
+  cut.resize(85);
+  test::WriteFileBytes("score.dat", cut);
+  testing::internal::CaptureStderr();
+  C_ScoreData score;
+  EXPECT_EQ(score.GetScore(1), 3000000);
+  score.Prepare();
+  const std::string line =
+      "score.dat is damaged: it holds 85 bytes, not 880; it is kept as score.dat.bad.1 and a fresh table is used";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), line + "\n");
+  EXPECT_THAT(ErrorLogTexts(), testing::ElementsAre(line));
+  EXPECT_EQ(test::ReadFileBytes("score.dat.bad"), kept) << "never overwritten";
+  EXPECT_EQ(test::ReadFileBytes("score.dat.bad.1"), cut);
+  EXPECT_EQ(ScoreFile(), PythonScoreImage({}));
+  score.QueueScore(2, 900);
+  score.WriteRecords("NEW");
+  EXPECT_EQ(ScoreFile(), PythonScoreImage({{2, 900, "NEW"}}));
+  EXPECT_TRUE(platform::test::MessageBoxRecords().empty()) << "the game goes on with its fresh table";
+}
+
+// Random bytes of any length are damaged, whole tables with random records
+// are good; a damaged file survives byte for byte beside the fresh one.
+TEST(ScoreData, RandomDamageIsFoundAndKeptWhole) {
+  const Bytes fresh = PythonScoreImage({}, "QZX");
   std::mt19937 rng(20050322);
   for (int round = 0; round < 200; ++round) {
-    Bytes bytes(std::uniform_int_distribution<int>(1, 1000)(rng));
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
-    // Some slots hold plausible records.
-    for (int s = 1; s < 110; ++s)
-      if (8 * s + 8 <= static_cast<int>(bytes.size()) && rng() % 3 == 0) PutSlot(bytes, s, rng() % 1000000, "NUR");
-    test::WriteFileBytes("score.dat", bytes);
-
-    C_ScoreData score;
-    for (int s = 1; s < 110; ++s) {
-      const bool whole = 8 * s + 8 <= static_cast<int>(bytes.size());
-      std::int32_t time = 0;
-      if (whole) std::memcpy(&time, &bytes[8 * s], 4);
-      const bool valid = whole && time >= 0;
-      ASSERT_EQ(score.GetScore(s), valid ? time : 3000000) << "round " << round << " slot " << s;
-      ASSERT_LE(std::strlen(score.GetName(s)), 3u);
-      if (!valid) {
-        ASSERT_STREQ(score.GetName(s), "QZX");
+    GameFolder dir;
+    const bool whole = round % 2 == 0;
+    Bytes bytes;
+    std::vector<SlotValue> records;
+    if (whole) {
+      bytes = fresh;
+      for (int s = 1; s < 110; ++s) {
+        if (rng() % 3) continue;
+        std::string name(1 + rng() % 3, static_cast<char>('A' + rng() % 26));
+        records.push_back({s, static_cast<int>(rng() % 1000000), name});
+        name.resize(4, '\0');
+        PutSlot(bytes, s, records.back().time, name.data());
       }
+    } else {
+      bytes.resize(std::uniform_int_distribution<int>(1, 2000)(rng));
+      for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
     }
-    const int slot = 1 + static_cast<int>(rng() % 109);
-    score.QueueScore(slot, 4321);
-    score.WriteRecords("NEW");
-    C_ScoreData reread;
-    ASSERT_GE(ScoreFile().size(), 880u);
-    for (int s = 1; s < 110; ++s) {
-      ASSERT_EQ(reread.GetScore(s), s == slot ? 4321 : score.GetScore(s)) << "round " << round << " slot " << s;
-      ASSERT_STREQ(reread.GetName(s), score.GetName(s));
+    test::WriteFileBytes("score.dat", bytes);
+    C_ScoreData score;
+    ASSERT_EQ(score.GetFileState(), whole ? C_ScoreData::FileState::kGood : C_ScoreData::FileState::kDamaged)
+        << "round " << round;
+    for (const SlotValue& r : records) {
+      ASSERT_EQ(score.GetScore(r.slot), r.time);
+      ASSERT_EQ(score.GetName(r.slot), r.name);
+    }
+    score.Prepare();
+    ASSERT_EQ(std::filesystem::exists("score.dat.bad"), !whole);
+    if (!whole) {
+      ASSERT_EQ(test::ReadFileBytes("score.dat.bad"), bytes);
+      Bytes cleared = fresh;
+      cleared[5] = cleared[6] = cleared[7] = 0;
+      ASSERT_EQ(ScoreFile(), cleared);
+    } else {
+      ASSERT_EQ(ScoreFile(), bytes) << "a good file is left as it is";
     }
   }
 }
 
 // Saves that fail keep the records in memory, and each one leaves one line in
-// the error log naming the file and the system's error; when the error log
-// cannot be written either, the line goes to standard error.
-TEST(ScoreData, SavesThatFailKeepMemoryAndAreReportedInTheErrorLog) {
+// the error log and on standard error naming the file and the system's error
+// (when the error log cannot be written either, its stand-in line on
+// standard error carries it); the player sees one box for the session.
+TEST(ScoreData, SavesThatFailKeepMemoryAndAreReportedOnceToThePlayer) {
   const std::string denied = "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.";
+  const std::string full = "score.dat could not be written: ERROR_DISK_FULL (112)";
   const struct {
     const char* name;
     void (*prepare)();
     bool permissions;  // the case relies on file permissions
     std::vector<std::string> lines;
-    const char* onStderr;  // the lines go to standard error with this reason
+    const char* onStderr;  // the error log's lines go to standard error with this reason
   } cases[] = {
       {"a folder of that name", [] { std::filesystem::create_directory("score.dat"); }, false,
-       std::vector<std::string>(2, "score.dat could not be written: ERROR_DIRECTORY (267)"), nullptr},
-      // The error log is there already and may be written.
+       {"score.dat could not be opened: ERROR_DIRECTORY (267)", "score.dat could not be written: ERROR_DIRECTORY (267)",
+        "score.dat could not be written: ERROR_DIRECTORY (267)"},
+       nullptr},
+      // The error log is there already and may be written. Creating the file
+      // at the start is a save as well.
       {"a read-only folder",
        [] {
          test::WriteFileText("ErrorLog.txt", "");
          chmod("ErrorLog.txt", 0666);
          chmod(".", 0555);
        },
-       true, std::vector<std::string>(2, denied), nullptr},
+       true, std::vector<std::string>(3, denied), nullptr},
       // The error log cannot be made there either.
-      {"a read-only folder without an error log", [] { chmod(".", 0555); }, true, std::vector<std::string>(2, denied),
+      {"a read-only folder without an error log", [] { chmod(".", 0555); }, true, std::vector<std::string>(3, denied),
        "ERROR_ACCESS_DENIED"},
-      // Creating the file is a save as well.
       {"a full disk", [] { std::filesystem::create_symlink("/dev/full", "score.dat"); }, false,
-       std::vector<std::string>(3, "score.dat could not be written: ERROR_DISK_FULL (112)"), nullptr},
+       std::vector<std::string>(3, full), nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     GameFolder dir;
     c.prepare();
+    const std::size_t boxes = platform::test::MessageBoxRecords().size();
     testing::internal::CaptureStderr();
     {
       test::AsNobody nobody(c.permissions);
       C_ScoreData score;
       EXPECT_EQ(score.GetScore(1), 3000000);
       EXPECT_STREQ(score.GetName(1), "QZX");
+      score.Prepare();
       score.QueueScore(1, 100);
       score.WriteRecords("ABC");
       score.SetFlag(0, true);
@@ -247,10 +292,18 @@ TEST(ScoreData, SavesThatFailKeepMemoryAndAreReportedInTheErrorLog) {
       EXPECT_EQ(err.str().find(prefix), 0u) << err.str();
       EXPECT_EQ(LogLineTexts(err), c.lines) << err.str();
     } else {
-      EXPECT_EQ(err.str(), "");
+      std::string said;
+      for (const std::string& line : c.lines) said += line + "\n";
+      EXPECT_EQ(err.str(), said);
       EXPECT_EQ(ErrorLogTexts(), c.lines);
     }
     EXPECT_FALSE(std::filesystem::is_regular_file("score.dat"));
+    const auto& records = platform::test::MessageBoxRecords();
+    ASSERT_EQ(records.size(), boxes + 1) << "one box for the session";
+    EXPECT_EQ(records.back().caption, "ぬらもぺい");
+    EXPECT_EQ(records.back().type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    const std::string path = dir.path() + "/score.dat could not be written: ";
+    EXPECT_NE(records.back().text.find(path), std::string::npos) << records.back().text;
   }
 }
 

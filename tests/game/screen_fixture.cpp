@@ -113,6 +113,8 @@ void GameSystemTest::Build() {
   m_pSystem = std::make_unique<C_GameSystem>();
   m_pSystem->Init();
   PublishGameObjects(m_pSystem.get());
+  // As the application does once it has started.
+  m_pSystem->GetPlayLogic()->GetFloorData().PrepareScoreFile();
   m_Trace = {m_pSystem->GetState()};
 }
 

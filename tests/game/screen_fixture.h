@@ -62,8 +62,8 @@ class GameSystemTest : public GameWindowTest, public ScreenDriver<GameSystemTest
  protected:
   void TearDown() override;
 
-  // Builds the game system (it reads the tables and the score file) and
-  // publishes it as the application does.
+  // Builds the game system (it reads the tables and the score file),
+  // publishes it and prepares the score file as the application does.
   void Build();
   // One frame of the game system; the state after it. Every change of state
   // is appended to the trace.

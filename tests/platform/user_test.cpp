@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <time.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -202,6 +204,33 @@ TEST_F(PlatformUser, CloseEndsTheLoopAndDestroysTheWindow) {
   std::uint32_t px = 0;
   platform::backend::PresentFrame(&px, 1, 1, 4);
   EXPECT_EQ(platform::test::FrameCount(), 3);
+}
+
+// SIGTERM and SIGINT close the main window at the loop's next pump. One the
+// loop does not take within a second (a long wait), and a second one, end the
+// process at once with 128 + the signal.
+TEST_F(PlatformUser, SignalsCloseTheWindowOrEndTheProcess) {
+  const timespec longer = {1, 300 * 1000 * 1000};  // than the second the loop has
+  CreateWindowed();
+  raise(SIGTERM);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Messages(WM_CLOSE).size(), 1u);
+  nanosleep(&longer, nullptr);  // taken: nothing ends the process
+
+  const auto untaken = [&] {
+    CreateWindowed();
+    raise(SIGTERM);
+    const timespec wait = {5, 0};
+    nanosleep(&wait, nullptr);
+  };
+  EXPECT_EXIT(untaken(), testing::ExitedWithCode(128 + SIGTERM),
+              "platform: SIGTERM was not taken by the message loop within a second");
+  const auto twice = [&] {
+    CreateWindowed();
+    raise(SIGINT);
+    raise(SIGINT);
+  };
+  EXPECT_EXIT(twice(), testing::ExitedWithCode(128 + SIGINT), "platform: SIGINT came again; the program ends at once");
 }
 
 TEST_F(PlatformUser, ScriptedClickArrivesOnTheFramesAsked) {

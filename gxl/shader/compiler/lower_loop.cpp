@@ -76,9 +76,10 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   if (!target) return E_FAIL;
   const bool bodyFirst = init && init == body;
   // A for loop's step runs after its body.
+  const ParseNode* plainBody = body;
+  StatementNode* stepStatement = nullptr;
   if (step) {
-    auto* stepStatement =
-        new StatementNode(kStatementExpression, const_cast<ParseNode*>(step), nullptr, nullptr, nullptr);
+    stepStatement = new StatementNode(kStatementExpression, const_cast<ParseNode*>(step), nullptr, nullptr, nullptr);
     auto* tail = stepStatement ? new ListNode(stepStatement, nullptr, "Stmts") : nullptr;
     auto* full = tail ? new ListNode(const_cast<ParseNode*>(body), tail, "Stmts") : nullptr;
     if (!full) return OutOfMemory(node);
@@ -95,7 +96,14 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   const std::uint32_t values = ValueCount(), instructions = InstructionCount();
   PodArray<std::uint32_t> start;
   if (!start.Append(valueMap.Data(), valueMap.Size())) return OutOfMemory(node);
-  if (target->profileLimits.word13) {
+  // Where the condition and step alone decide the trip count, what needs
+  // the trip count is found without building bodies: whether a target
+  // without breaks could hold the loop, and whether unrolling runs into its
+  // limit.
+  const bool decided = !handOn && TripCountWithoutBody(condition, plainBody, stepStatement);
+  if (target->profileLimits.word13 &&
+      !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
+        LoopNeedsBreak(condition, stepStatement))) {
     const std::uint32_t attempt = loopAttempt, outside = outOfBounds, abandon = abandonLoop, errors = errorFlag;
     loopAttempt = 1;
     outOfBounds = abandonLoop = 0;
@@ -110,7 +118,7 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
     RollBackIr(values, instructions, start.Data());
     if (guard == kNoIndex) guard = One();
   }
-  return UnrollLoop(node, handOn, condition, body, start.Data());
+  return UnrollLoop(node, handOn, condition, body, start.Data(), decided ? stepStatement : nullptr, decided);
 }
 
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -356,8 +364,94 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
   return S_OK;
 }
 
+// A pass over a loop's condition and step alone: on leaving it, the IR, the
+// value map and the flags lowering touches are as they were at its start.
+struct ShaderCompiler::ConditionPass {
+  ShaderCompiler& c;
+  std::uint32_t values, instructions;
+  PodArray<std::uint32_t> map;
+  std::uint32_t errors, outside, returned, discarded, guard;
+  ValueRange counter;
+
+  explicit ConditionPass(ShaderCompiler& compiler)
+      : c(compiler), values(compiler.ValueCount()), instructions(compiler.InstructionCount()),
+        errors(compiler.errorFlag), outside(compiler.outOfBounds), returned(compiler.returned),
+        discarded(compiler.discarded), guard(compiler.guard), counter(compiler.loopCounter) {}
+  ~ConditionPass() {
+    c.RollBackIr(values, instructions, map.Size() ? map.Data() : nullptr);
+    c.errorFlag = errors;
+    c.outOfBounds = outside;
+    c.returned = returned;
+    c.discarded = discarded;
+    c.loopCounter = counter;
+    c.guard = guard < values ? guard : c.One();
+  }
+  bool Save() { return map.Append(c.valueMap.Data(), c.valueMap.Size()); }
+  // Nothing the pass cannot undo or tell from the condition alone happened.
+  bool Clean() const { return c.errorFlag == errors && !c.outOfBounds && !c.returned && !c.discarded; }
+};
+
+HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
+  // Inside a flow-control loop's attempt the failure only ends the attempt:
+  // the enclosing loop is then unrolled, and this one tried again there.
+  if (loopDepth == 0)
+    GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
+  return E_FAIL;
+}
+
+bool ShaderCompiler::RunsToUnrollLimit(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
+                                       std::uint32_t from, const std::uint32_t* map, std::uint32_t accumulated) {
+  ConditionPass pass(*this);
+  if (!pass.Save()) return false;
+  std::memcpy(valueMap.Data(), map, valueMap.Size() * sizeof(std::uint32_t));
+  for (std::uint32_t k = from; k < kMaxUnrolledIterations; ++k) {
+    std::uint32_t test = kNoIndex;
+    if (condition && (FAILED(LowerExpression(condition, &test, 0)) ||
+                      FAILED(Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison))))
+      return false;
+    ValueRange g = kFull;
+    if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
+    if ((g.low == 0 && g.high == 0) || (step && FAILED(LowerLoopBody(step))) || !pass.Clean()) return false;
+  }
+  return true;
+}
+
+bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode* step) {
+  ConditionPass pass(*this);
+  if (!pass.Save()) return false;
+  const std::uint32_t limit =
+      target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
+  // The flags of the simulation, from the same tests.
+  bool certain = true, counter = true;
+  std::uint32_t n = limit, counterSlot = kNoIndex, counterFinal = kNoIndex;
+  for (std::uint32_t k = 0; k < limit; ++k) {
+    loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
+    std::uint32_t c = kNoIndex;
+    if (condition && FAILED(LowerExpression(condition, &c, 0))) return false;
+    if (!pass.Clean()) return false;
+    if (c != kNoIndex) {
+      ValueRange r;
+      if (SUCCEEDED(EvaluateRange(c, &r))) {
+        if (r.low == 0 && r.high == 0) {
+          n = k;
+          break;
+        }
+        if (!Excludes0(r)) certain = false;
+      } else {
+        certain = false;
+      }
+      if (c >= pass.values) Value(c)->rangeLow = Value(c)->rangeHigh = 1.0;
+    }
+    if (counter) counter = !certain && c != kNoIndex && MatchLoopCounter(c, k, &counterSlot, &counterFinal);
+    if ((step && FAILED(LowerLoopBody(step))) || !pass.Clean()) return false;
+  }
+  if (n < limit) counter = false;
+  return n < 2 || (!certain && !counter);
+}
+
 HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
-                                   const ParseNode* body, const std::uint32_t* startMap) {
+                                   const ParseNode* body, const std::uint32_t* startMap, const ParseNode* step,
+                                   bool decided) {
   if (!target) return E_FAIL;
   (void)startMap;  // the map is copied after the init
   const std::uint32_t attempt = loopAttempt, outside = outOfBounds;
@@ -409,6 +503,10 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
   const ParseNode* conditionNode = condition ? condition : node;
   for (std::uint32_t k = 0; k < kMaxUnrolledIterations && !ended; ++k) {
+    // The iterations past the first are counted before more bodies are
+    // built: a loop that would run into the limit stops here.
+    if (k == 1 && decided && RunsToUnrollLimit(node, condition, step, k, c.Data(), accumulated))
+      return RefuseEndlessLoop(node);
     const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount(), errors = errorFlag;
     savedA.Clear();
     savedRanges.Clear();
@@ -499,10 +597,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       break;
     }
     ++completed;
-    if (k + 1 == kMaxUnrolledIterations && !ended) {
-      GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
-      return E_FAIL;
-    }
+    if (k + 1 == kMaxUnrolledIterations && !ended) return RefuseEndlessLoop(node);
   }
 
   // The variables after the loop carry what every iteration could leave;

@@ -275,8 +275,15 @@ class ShaderCompiler {
   // includes a for loop's step, `init` is the body of a do loop run first.
   HRESULT LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                const ParseNode* body, const std::uint32_t* startMap);
+  // `decided`: the condition and `step` (a for loop's step apart, or null)
+  // alone decide the trip count (TripCountWithoutBody).
   HRESULT UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
-                     const std::uint32_t* startMap);
+                     const std::uint32_t* startMap, const ParseNode* step = nullptr, bool decided = false);
+  // Whether a loop's condition and step read nothing its body may write, so
+  // that they alone decide its trip count, and nothing in the body ends an
+  // unrolling early (a return, a discard, an index that may fall outside its
+  // array). Decided on the syntax tree; false where it cannot tell.
+  bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step);
   // Drops the values and instructions from the counts on and restores the map.
   void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
   // Discards where any of the values, times the guard, is negative.
@@ -420,6 +427,20 @@ class ShaderCompiler {
   HRESULT MergeBranches(const ParseNode* node, const Branch& then, const Branch& otherwise, const std::uint32_t* saved,
                         bool flowControl, std::uint32_t block, std::uint32_t thenPolarity, std::uint32_t thenGuard);
   HRESULT LowerLoopBody(const ParseNode* body);
+  // Whether an unrolling whose iteration `from` starts with the value map
+  // `map` and the guard `accumulated` reaches its iteration limit, found by
+  // lowering only the condition and the step of each iteration (the caller
+  // made sure that they decide the trip count). Leaves IR and map as found.
+  bool RunsToUnrollLimit(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
+                         std::uint32_t from, const std::uint32_t* map, std::uint32_t accumulated);
+  // Whether a flow-control loop would fail for want of a break: simulated
+  // through its condition and step alone (which decide the trip count), it
+  // runs fewer than two passes, or its condition is not known to hold in
+  // every pass and counts against no uniform. Leaves IR and map as found.
+  bool LoopNeedsBreak(const ParseNode* condition, const ParseNode* step);
+  struct ConditionPass;
+  // X3511 for an unrolling that reached its iteration limit; E_FAIL.
+  HRESULT RefuseEndlessLoop(const ParseNode* node);
   HRESULT EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                               const ParseNode* body, const PodArray<std::uint32_t>& carried, LoopState& state);
   // A move of `from` into the symbol's slot (the loops' counter).

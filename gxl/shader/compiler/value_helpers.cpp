@@ -117,7 +117,9 @@ HRESULT ShaderCompiler::BindLiteralCopies(const ParseNode* type, std::uint32_t* 
     const RegisterBank* bank = v ? Bank(v->bank) : nullptr;
     if (!bank || !(bank->type & kBankLiteral) || v->reg != kNoIndex || v->relativeIndex != kNoIndex) return S_OK;
   }
-  const std::uint32_t table = target->AddRegisterBank("l", kLiteralTableType, 0, 4);
+  // Where arrays are addressed only through the loop counter, so is this one.
+  const std::uint32_t tableType = kLiteralTableType | ((FlowCaps() & kFlowRelativeArrays) ? 0 : kBankCounterOnly);
+  const std::uint32_t table = target->AddRegisterBank("l", tableType, 0, 4);
   if (table == kNoIndex) return E_OUTOFMEMORY;
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint32_t copy = target->AddValue(table, kNoIndex, kNoIndex, Value(values[i])->rangeLow);

@@ -3,6 +3,7 @@
 #include "backend/backend.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -124,6 +125,12 @@ void WritePng(const std::string& dir, std::int64_t frame, const platform::test::
 
 }  // namespace
 
+void DisplayLost(const std::string& why) {
+  std::fprintf(stderr, "platform: the display connection was lost (%s); the program ends at once.\n", why.c_str());
+  std::fflush(stderr);
+  _exit(1);
+}
+
 Backend& Current() {
   Selection& s = TheSelection();
   if (!s.backend) Choose(s);
@@ -228,9 +235,9 @@ void FakeTimeAdvanced(std::uint64_t totalMs) {
     user = a.user;
     tap = a.tap;
   }
-  std::vector<std::int16_t> buffer(4096 * kAudioChannels);
+  std::vector<std::int16_t> buffer(kMixerPeriodFrames * kAudioChannels);
   while (frames > 0) {
-    int n = static_cast<int>(frames < 4096 ? frames : 4096);
+    int n = static_cast<int>(frames < kMixerPeriodFrames ? frames : kMixerPeriodFrames);
     mix(user, buffer.data(), n);
     if (tap) tap(buffer.data(), n);
     frames -= static_cast<std::uint64_t>(n);

@@ -77,6 +77,12 @@ std::unique_ptr<Backend> MakeHeadless(bool windows = true);
 // Null when no display can be opened; *why then says what failed.
 std::unique_ptr<Backend> MakeSdl(std::string* why);
 
+// The display connection is gone: says why on stderr and ends the process at
+// once with status 1, running no destructor (they would talk to the dead
+// connection). The backends notice the loss inside their own calls on the
+// program's thread, so no write of the program is cut in half.
+[[noreturn]] void DisplayLost(const std::string& why);
+
 // ---------------------------------------------------------------------------
 // Presentation: the Direct3D device's Present calls this with its back buffer.
 // Interactive: shown scaled and letter-boxed in the window. Headless: the frame
@@ -94,6 +100,9 @@ std::int64_t FrameCount();
 // frames (fractions carried over), so sound follows the fake time exactly.
 constexpr int kAudioRate = 44100;
 constexpr int kAudioChannels = 2;
+// The mixer's period: the frames the audio device takes per call, and the most
+// the fake clock pulls at once. A looping tune is rewound within one period.
+constexpr int kMixerPeriodFrames = 1024;
 using MixFn = void (*)(void* user, std::int16_t* out, int frames);
 // Null removes the mixer. Registration restarts the pull count.
 void SetAudioMixer(MixFn mix, void* user);

@@ -1,6 +1,11 @@
 // The headless backend: no display and no audio device. Input comes from a
 // script of events released by presented frames or by clock time, from
-// PLATFORM_INPUT_SCRIPT or from tests.
+// PLATFORM_INPUT_SCRIPT or from tests. PLATFORM_HEADLESS_DISPLAY_FD may name
+// an inherited descriptor that stands for the display connection: when its
+// other end closes, the display is lost, as when an X server goes away.
+#include <poll.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -254,11 +259,22 @@ void ResetScript() {
 
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetScript), true);
 
+// The descriptor PLATFORM_HEADLESS_DISPLAY_FD names, or -1.
+int DisplayDescriptor() {
+  const char* text = std::getenv("PLATFORM_HEADLESS_DISPLAY_FD");
+  long long fd;
+  if (!text || !ParseNumber(text, &fd) || fd < 0 || fd > 65535) return -1;
+  return static_cast<int>(fd);
+}
+
 class Headless final : public Backend {
  public:
-  explicit Headless(bool windows) : m_windows(windows) {}
+  explicit Headless(bool windows) : m_windows(windows), m_display(windows ? DisplayDescriptor() : -1) {}
   const char* Name() const override { return "headless"; }
-  void PumpEvents() override { ReleaseDue(); }
+  void PumpEvents() override {
+    CheckDisplay();
+    ReleaseDue();
+  }
   bool OpenWindow(const WindowDesc&) override { return m_windows; }
   void ShowWindow(bool) override {}
   void ResizeWindow(int, int) override {}
@@ -274,7 +290,21 @@ class Headless final : public Backend {
   bool ShowMessageBox(const std::string&, const std::string&, UINT, int*) override { return false; }
 
  private:
+  void CheckDisplay() {
+    if (m_display < 0) return;
+    pollfd p{m_display, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return;
+    bool lost = (p.revents & (POLLERR | POLLNVAL)) != 0;
+    if (!lost && (p.revents & (POLLIN | POLLHUP))) {
+      char bytes[64];
+      lost = ::read(m_display, bytes, sizeof bytes) == 0;  // anything else the display says is ignored
+    }
+    if (lost)
+      DisplayLost("the headless display's descriptor " + std::to_string(m_display) + " was closed at its other end");
+  }
+
   bool m_windows;
+  int m_display;
 };
 
 }  // namespace

@@ -2,9 +2,11 @@
 // scaled to fit and letter-boxed, mouse and keyboard input, an S16 stereo audio
 // device and message boxes.
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "backend/backend.h"
 #include "platform/win_user.h"
@@ -51,6 +53,23 @@ void AudioCallback(void*, Uint8* stream, int bytes) {
   MixInto(reinterpret_cast<std::int16_t*>(stream), bytes / (kAudioChannels * 2));
 }
 
+// Xlib's own I/O error handler calls exit(), whose destructors then wait on the
+// dead connection for ever; the program ends at once instead.
+int OnXConnectionLost(void*) {
+  const char* display = SDL_getenv("DISPLAY");
+  DisplayLost(std::string("the X server of DISPLAY \"") + (display ? display : "") + "\" went away");
+}
+
+// Xlib is SDL's to load; its handler setter is looked up in the copy SDL loaded.
+void CatchXConnectionLoss() {
+  void* x11 = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+  if (!x11) return;
+  using Handler = int (*)(void*);
+  using SetHandler = Handler (*)(Handler);
+  if (auto set = reinterpret_cast<SetHandler>(dlsym(x11, "XSetIOErrorHandler"))) set(&OnXConnectionLost);
+  dlclose(x11);
+}
+
 class Sdl final : public Backend {
  public:
   Sdl() = default;
@@ -60,7 +79,15 @@ class Sdl final : public Backend {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS | (m_audio ? SDL_INIT_AUDIO : 0));
   }
 
-  bool Init() { return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0; }
+  bool Init() {
+    // The window system turns SIGINT and SIGTERM into closing the window itself,
+    // also while SDL's event loop does not run.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return false;
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && SDL_strcmp(driver, "x11") == 0) CatchXConnectionLoss();
+    return true;
+  }
 
   const char* Name() const override { return "sdl"; }
 
@@ -167,12 +194,20 @@ class Sdl final : public Backend {
 
   bool StartAudio() override {
     if (m_audio) return true;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      const char* named = SDL_getenv("SDL_AUDIODRIVER");
+      if (named && *named)
+        std::fprintf(stderr, "platform: no sound device: SDL_AUDIODRIVER names \"%s\", which SDL cannot use (%s)\n",
+                     named, SDL_GetError());
+      else
+        std::fprintf(stderr, "platform: no sound device: %s\n", SDL_GetError());
+      return false;
+    }
     SDL_AudioSpec want = {}, have = {};
     want.freq = kAudioRate;
     want.format = AUDIO_S16SYS;
     want.channels = kAudioChannels;
-    want.samples = 1024;
+    want.samples = kMixerPeriodFrames;
     want.callback = &AudioCallback;
     m_audio = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (!m_audio) {

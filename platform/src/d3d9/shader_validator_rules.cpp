@@ -144,8 +144,8 @@ void StreamChecker::CheckRelative(const Operand& op, bool dst) {
   bool allowed;
   if (dst)
     allowed = !m_v.pixel && m_v.Is3() && type == kTexCrdOut;
-  else if (m_v.pixel)
-    allowed = m_v.Is3() && type == kInput;
+  else if (m_v.pixel)  // through aL only (below): inputs, and constants read in a loop
+    allowed = m_v.Is3() && (type == kInput || IsConstBank(type));
   else
     allowed = IsConstBank(type) || (m_v.Is3() && type == kInput);
   if (!allowed) {

@@ -11,6 +11,7 @@
 #include "dsound/mixer.h"
 #include "kernel/utf.h"
 #include "platform/dshow_api.h"
+#include "user/window_system.h"
 
 namespace platform::audio {
 namespace {
@@ -180,8 +181,11 @@ class FilterGraph final : public IGraphBuilder,
     }
     if (!Have(static_cast<std::size_t>(m_pos >> 32) + 1)) {
       // The last sample has been mixed: latch the completion and keep running.
+      // The message loop is woken so that a looping player, which polls from
+      // the window procedure, rewinds before the next period is mixed.
       m_complete = true;
       Record(MakeEvent(test::AudioEventKind::GraphComplete, m_id));
+      user::WakeMessageLoop();
     }
   }
 

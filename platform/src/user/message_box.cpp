@@ -1,5 +1,6 @@
 // Message boxes. Under test every box is recorded; interactive backends show it
 // and return the user's click, headless a scripted answer stands for it.
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "platform/testing.h"
 #include "platform/win_user.h"
 #include "testing/failure.h"
+#include "user/window_system.h"
 
 namespace {
 
@@ -41,9 +43,17 @@ int Show(std::string caption, std::string text, UINT type, bool wide) {
     scripted = s.answer ? s.answer : DefaultAnswer(type);
   }
   int answer;
-  if (!platform::backend::IsHeadless() &&
-      platform::backend::Current().ShowMessageBox(caption, text, type, &answer))
-    return answer;
+  if (!platform::backend::IsHeadless()) {
+    platform::user::SetMessageBoxUp(true);
+    const bool shown = platform::backend::Current().ShowMessageBox(caption, text, type, &answer);
+    platform::user::SetMessageBoxUp(false);
+    if (shown) return answer;
+  }
+  // A box no one can see must not be lost: a program says it on stderr (tests
+  // read the records instead).
+  if (!platform::detail::UnderTest())
+    std::fprintf(stderr, "platform: a message box no one can see (answered %s): %s: %s\n",
+                 scripted == IDYES ? "Yes" : scripted == IDNO ? "No" : "OK", caption.c_str(), text.c_str());
   return scripted;
 }
 

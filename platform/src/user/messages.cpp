@@ -2,6 +2,7 @@
 // backend's pending input into one FIFO, then hands out the oldest matching
 // message; WM_QUIT comes only when nothing else is waiting.
 #include <algorithm>
+#include <atomic>
 
 #include "backend/backend.h"
 #include "platform/mm_timer.h"
@@ -21,6 +22,20 @@ void DropMessagesOf(HWND window) {
 }
 
 namespace {
+
+std::atomic<bool> g_wake{false};
+
+void ResetWake() { g_wake.store(false); }
+
+[[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetWake), true);
+
+// What other threads and the signal handler left for the pump: a wake-up
+// becomes a WM_NULL, a signal the closing of the main window.
+void TakeOutsideEvents() {
+  WindowSystem& s = State();
+  if (g_wake.exchange(false) && s.main) Post(ToHandle(s.main), WM_NULL, 0, 0);
+  if (TakeSignal()) platform::backend::DeliverInput({platform::backend::InputKind::Close});
+}
 
 WPARAM KeyState() {
   WindowSystem& s = State();
@@ -45,6 +60,9 @@ void PostMouse(UINT message) {
 bool InFilter(UINT message, UINT lo, UINT hi) { return (lo == 0 && hi == 0) || (message >= lo && message <= hi); }
 
 }  // namespace
+
+void WakeMessageLoop() { g_wake.store(true); }
+
 }  // namespace platform::user
 
 namespace platform::backend {
@@ -101,6 +119,7 @@ using platform::user::State;
 BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) {
   if (!msg) return FALSE;
   platform::backend::Current().PumpEvents();
+  platform::user::TakeOutsideEvents();
   auto& s = State();
   for (auto it = s.queue.begin(); it != s.queue.end(); ++it) {
     if (window && it->hwnd != window) continue;

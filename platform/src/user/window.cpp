@@ -174,6 +174,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
       return nullptr;
     }
     s.main = w;
+    platform::user::InstallSignalHandlers();
   }
   CREATESTRUCTA cs = {param, instance, menu, parent, w->height, w->width, w->y, w->x, static_cast<LONG>(style),
                       title, className, exStyle};
@@ -212,6 +213,7 @@ BOOL DestroyWindow(HWND window) {
   platform::user::DropMessagesOf(window);
   if (w == State().main) {
     State().main = nullptr;
+    platform::user::RemoveSignalHandlers();
     platform::backend::Current().CloseWindow();
   }
   return TRUE;

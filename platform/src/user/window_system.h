@@ -58,4 +58,16 @@ void Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Drops queued messages of a window that is being destroyed.
 void DropMessagesOf(HWND window);
 
+// Any thread: the next PeekMessageA hands the main window a WM_NULL, so that
+// whatever polls from its window procedure runs at once.
+void WakeMessageLoop();
+
+// SIGINT and SIGTERM while the main window exists (signals.cpp).
+void InstallSignalHandlers();
+void RemoveSignalHandlers();
+// True once per signal the handler recorded: the pump then closes the main window.
+bool TakeSignal();
+// Set around a modal message box, which keeps the pump from running.
+void SetMessageBoxUp(bool up);
+
 }  // namespace platform::user

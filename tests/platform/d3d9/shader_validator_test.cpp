@@ -130,7 +130,12 @@ TEST(ShTokValidate, RejectsOneStreamPerRule) {
       {"abs in vs_2_0", "FFFE0200 02000001 800F0000 ABE40000 0000FFFF", ps::kMsgSourceModifier},
       {"_sat in vs_2_0", "FFFE0200 02000001 801F0000 A0E40000 0000FFFF", ps::kMsgResultModifier},
       {"shift in ps_2_0", "FFFF0200 02000001 810F0800 A0E40000 0000FFFF", ps::kMsgResultModifier},
-      {"relative constant in ps_3_0", "FFFF0300 03000001 800F0800 A0E42000 F0E40800 0000FFFF", ps::kMsgRelative},
+      {"relative constant in ps_3_0 outside a loop", "FFFF0300 03000001 800F0800 A0E42000 F0E40800 0000FFFF",
+       ps::kMsgRelative},
+      {"relative temporary in ps_3_0",
+       "FFFF0300 05000030 F00F0000 00000004 00000000 00000001 00000000 0200001B F0E40800 F0E40000 "
+       "03000001 800F0000 80E42001 F0E40800 0000001D 0000FFFF",
+       ps::kMsgRelative},
       {"relative through r0", "FFFE0200 03000001 800F0000 A0E42000 80000000 0000FFFF", ps::kMsgRelative},
       {"dcl after code", "FFFE0200 02000001 800F0000 A0E40000 0200001F 80000000 900F0000 0000FFFF",
        ps::kMsgOrder},
@@ -154,6 +159,14 @@ TEST(ShTokValidate, RejectsOneStreamPerRule) {
     EXPECT_TRUE(v.Has(c.number)) << c.name << ":" << Describe(v);
     for (const Message& m : v.messages) EXPECT_EQ(m.type, ps::kValidatorMessageType);
   }
+}
+
+// ps_3_0 reads constants through aL inside a loop, as vs_3_0 does.
+TEST(ShTokValidate, Ps30ConstantsIndexedByTheLoopCounter) {
+  const Verdict v = Validate(Tokens(
+      "FFFF0300 05000030 F00F0000 00000004 00000000 00000001 00000000 0200001B F0E40800 F0E40000 "
+      "03000001 800F0000 A0E42002 F0E40800 0000001D 02000001 800F0800 80E40000 0000FFFF"));
+  EXPECT_EQ(v.hr, S_OK) << Describe(v);
 }
 
 std::vector<std::uint32_t> Repeat(std::uint32_t version, const char* instruction, int times,

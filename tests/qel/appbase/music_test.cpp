@@ -1,11 +1,15 @@
 // Music through the filter graph: opening, playing, looping on the next
 // window message after the end, and the player list.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "platform/com.h"
 #include "platform/mm_timer.h"
 #include "platform/testing.h"
 #include "platform/win_user.h"
+#include "qel/appbase/qelerrorlog.h"
 #include "qel/appbase/qelmusic.h"
 #include "tests/platform/audio_files.h"
 #include "tests/support/outside_input.h"
@@ -19,6 +23,7 @@ using platform::test::AudioEventKind;
 class Music : public testing::Test {
  protected:
   void SetUp() override {
+    g_ErrorLog.ForgetReports();
     platform::test::UseFakeClock();
     ASSERT_TRUE(InitMusic());
   }
@@ -43,6 +48,7 @@ class Music : public testing::Test {
   }
 
   nura::test::TempDir m_dir;
+  nura::test::ScopedChdir m_chdir{m_dir.path()};  // the error log goes there
 };
 
 TEST_F(Music, LoopsOnTheFirstMessageAfterTheEnd) {
@@ -95,12 +101,26 @@ TEST_F(Music, StopPausesAndPlayResumes) {
 
 TEST_F(Music, AFailedOpenReportsAndStaysSilent) {
   C_Music music;
-  EXPECT_EQ(music.Open((m_dir / "Fjord.mp3").c_str()), E_FAIL);
-  music.Play();
-  EXPECT_FALSE(music.IsRunning());
-  music.Stop();
-  C_Music::PollEvents(nullptr, WM_NULL, 0, 0);
+  nura::test::WriteFileText(m_dir / "Text.mp3", "no music here");
+  for (const char* name : {"Fjord.mp3", "Text.mp3", "Fjord.mp3"}) {
+    EXPECT_EQ(music.Open(name), E_FAIL);
+    music.Play();
+    EXPECT_FALSE(music.IsRunning());
+    music.Stop();
+    C_Music::PollEvents(nullptr, WM_NULL, 0, 0);
+  }
   EXPECT_TRUE(platform::test::AudioEventsOf(AudioEventKind::GraphRun).empty());
+  // Named once each, with the system's reason or the player's.
+  std::ifstream log("ErrorLog.txt");
+  std::string first, second, third;
+  std::getline(log, first);
+  std::getline(log, second);
+  EXPECT_FALSE(std::getline(log, third)) << third;
+  EXPECT_THAT(first, testing::EndsWith(
+                         " : Fjord.mp3 could not be opened: ERROR_FILE_NOT_FOUND (2) The system cannot find the file "
+                         "specified.\r"));
+  EXPECT_THAT(second, testing::EndsWith(" : Text.mp3 could not be played: VFW_E_UNSUPPORTED_STREAM (0x80040265) "
+                                        "The file holds a stream that cannot be played.\r"));
 }
 
 TEST_F(Music, OpeningAgainReleasesTheFirstGraph) {

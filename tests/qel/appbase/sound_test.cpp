@@ -1,10 +1,14 @@
 // Sound effects end to end: start-up, loading, playing and cutting off, with
 // the platform's recorder and mix capture as the ears.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "platform/com.h"
 #include "platform/mm_timer.h"
 #include "platform/testing.h"
+#include "qel/appbase/qelerrorlog.h"
 #include "qel/appbase/qelsound.h"
 #include "tests/platform/audio_files.h"
 
@@ -14,9 +18,21 @@ using nura::test::MakeWave;
 using nura::test::WriteFileBytes;
 using platform::test::AudioEventKind;
 
+// The texts of the error log's lines.
+std::vector<std::string> LogTexts() {
+  std::ifstream in("ErrorLog.txt", std::ios::binary);
+  std::vector<std::string> texts;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t text = line.find(" : ") + 3;
+    texts.push_back(line.substr(text, line.size() - text - 1));  // without the CR
+  }
+  return texts;
+}
+
 class SoundBuffer : public testing::Test {
  protected:
   void SetUp() override {
+    g_ErrorLog.ForgetReports();
     platform::test::UseFakeClock();
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     ASSERT_TRUE(InitSound(nullptr));
@@ -41,6 +57,7 @@ class SoundBuffer : public testing::Test {
   }
 
   nura::test::TempDir m_dir;
+  nura::test::ScopedChdir m_chdir{m_dir.path()};  // the error log goes there
 };
 
 TEST_F(SoundBuffer, StartUpMakesTheDeviceAndPrimaryBuffer) {
@@ -95,17 +112,30 @@ TEST_F(SoundBuffer, AMissingOrBadFileEmptiesTheBuffer) {
   C_SoundBuffer sound;
   sound.Load(good.c_str());
   ASSERT_TRUE(sound.HasBuffer());
-  sound.Load((m_dir / "missing.wav").c_str());
+  sound.Load("missing.wav");
   EXPECT_FALSE(sound.HasBuffer());
   sound.Play();
   sound.Stop();
   EXPECT_FALSE(sound.IsPlaying());
   EXPECT_TRUE(platform::test::AudioEventsOf(AudioEventKind::BufferPlay).empty());
 
-  // A format the device refuses (24-bit samples) leaves it empty too.
+  // A format the device refuses (24-bit samples) leaves it empty too, as does
+  // a file that is no WAVE file. Each is named once, however often it is loaded.
   WriteFileBytes(m_dir / "deep.wav", MakeWave(1, 1, 8000, 24, std::vector<std::uint8_t>(300, 1)));
-  sound.Load((m_dir / "deep.wav").c_str());
-  EXPECT_FALSE(sound.HasBuffer());
+  nura::test::WriteFileText(m_dir / "text.wav", "RIFF? no.");
+  for (int again = 0; again < 2; ++again) {
+    sound.Load("deep.wav");
+    EXPECT_FALSE(sound.HasBuffer());
+    sound.Load("text.wav");
+    EXPECT_FALSE(sound.HasBuffer());
+    sound.Load("missing.wav");
+  }
+  EXPECT_THAT(LogTexts(),
+              testing::ElementsAre(
+                  "missing.wav could not be opened: ERROR_FILE_NOT_FOUND (2) The system cannot find the file "
+                  "specified.",
+                  "deep.wav could not be played: DSERR_BADFORMAT (0x88780064) The wave format given is not supported.",
+                  "text.wav is no RIFF WAVE file with PCM samples"));
 }
 
 TEST_F(SoundBuffer, StopKeepsThePosition) {
@@ -138,6 +168,8 @@ TEST_F(SoundBuffer, ShutdownReleasesEveryListedBuffer) {
 }
 
 TEST(SoundStartUp, WithoutComThereIsNoSound) {
+  nura::test::TempDir dir;
+  nura::test::ScopedChdir in(dir.path());
   EXPECT_FALSE(InitSound(nullptr));
   EXPECT_EQ(g_pDirectSound, nullptr);
   C_SoundBuffer sound;

@@ -21,7 +21,8 @@ constexpr ClassMerge kClassMerges[] = {
     {StandardBank::Address, 0x6, 0x401, ClassMerge::kAlways},
     {StandardBank::Predicates, 0xA, 0x4401, ClassMerge::kAlways},
     {StandardBank::Temporaries, 0x2, 0x31028, ClassMerge::kExpressionTargets},
-    {StandardBank::Inputs, 0x10, 0x200, ClassMerge::kNotVertex},
+    // The loop counter aL arrives initialised too, but is no input.
+    {StandardBank::Inputs, 0x10, 0x204, ClassMerge::kNotVertex},
     {StandardBank::Outputs, 0x20, 0x42000, ClassMerge::kAlways},
     {StandardBank::BoolOutputs, 0x2020, 0x40000, ClassMerge::kAlways},
     {StandardBank::IntOutputs, 0x40020, 0x2000, ClassMerge::kAlways},

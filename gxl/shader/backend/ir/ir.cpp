@@ -210,6 +210,13 @@ HRESULT IrValue::CopyVariableFields(const IrValue* other) {
   return S_OK;
 }
 
+void IrValue::MoveWithinVariable(std::uint32_t registerIndex) {
+  const std::int64_t offset = std::int64_t{variableOffset} + 4 * (std::int64_t{registerIndex} - std::int64_t{reg});
+  const std::int64_t highest = kNoIndex - 3;
+  variableOffset = offset < 0 ? variableOffset % 4 : static_cast<std::uint32_t>(std::min(offset, highest));
+  reg = registerIndex;
+}
+
 void IrValue::Destroy(std::uint32_t flags) {
   this->~IrValue();
   if (flags & 1) FreeValueNode(this);

@@ -190,6 +190,10 @@ struct IrValue {
   HRESULT CopyFrom(const IrValue* other);
   // The six fields from `declaration` to `sequence`: what a merged value takes over.
   HRESULT CopyVariableFields(const IrValue* other);
+  // The read moved to register `registerIndex` of its variable, its offset in
+  // the variable with it (the constant table finds the variable's first
+  // register through it).
+  void MoveWithinVariable(std::uint32_t registerIndex);
   // Runs the (empty) destructor; with bit 0 the node goes back to the free list.
   void Destroy(std::uint32_t flags);
 

@@ -67,8 +67,8 @@ HRESULT ShaderProgram::ResolveConstantIndexes() {
         opt::Discard(*this, i);
         redirected = true;
       } else {
+        v->MoveWithinVariable(reg);
         v->relativeIndex = kNoIndex;
-        v->reg = reg;
         v->flags &= ~kValueRangeCached;
       }
       changed = true;
@@ -92,7 +92,7 @@ HRESULT ShaderProgram::ResolveConstantIndexes() {
       // Truncation agrees with the split only when nothing crosses zero.
       if (!(whole || otherWhole) || (truncate && !(other->flags & kValueNonNegative))) continue;
       if (!(offset + v->reg < 4294967295.0)) continue;
-      v->reg += static_cast<std::uint32_t>(offset);
+      v->MoveWithinVariable(v->reg + static_cast<std::uint32_t>(offset));
       v->relativeIndex = y;
       changed = true;
       break;

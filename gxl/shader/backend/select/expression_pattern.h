@@ -26,7 +26,7 @@ struct ExpressionPattern {
 constexpr std::uint32_t kCaptureBase = 16;
 constexpr std::uint32_t kCaptureSlots = 10;
 constexpr std::uint32_t kNoComponent = 255;
-constexpr std::uint32_t kPatternCount = 53;
+constexpr std::uint32_t kPatternCount = 55;
 // At most one entry per matched node; the deepest pattern has eight.
 constexpr std::uint32_t kMaxMatched = 16;
 

@@ -43,8 +43,11 @@ HRESULT MapConditionalBreak(ShaderTarget& t);
 // loop aL over (count, start, step), the counter's reads go through aL, and
 // its breakc ge goes. X4835 for a counter left by two breaks.
 HRESULT RecognizeCountedLoop(ShaderTarget& t);
-// 0x209 of a counter from 0.0 by 1.0 (shader model 3): the reads of the
-// counter go through aL and the repeat becomes a loop.
+// 0x209 of a counter (shader model 3) counting from a whole literal by a
+// whole literal into its own entry, directly, through the move in front of
+// it, or through a break merge: the reads through the counter (plus a
+// literal) go through aL and the repeat becomes a loop over (count, start,
+// step). Reads inside an inner counted loop keep their index.
 HRESULT RecognizeCountedLoopCounter(ShaderTarget& t);
 // Drops else blocks that only move values onto themselves; 0.
 HRESULT RemoveEmptyConditionalBlocks(ShaderTarget& t);

@@ -101,6 +101,12 @@ HRESULT CheckProducerFusion(ShaderProgram& p, std::uint32_t code, std::uint32_t 
   return S_OK;
 }
 
+std::uint32_t CombineAliasBindings(std::uint32_t outer, std::uint32_t inner) {
+  // A negated read of a negated value reads it plainly; the other modifiers
+  // only stack where one of the two reads has none.
+  return ((outer | inner) & ~kNegateBit) | ((outer ^ inner) & kNegateBit);
+}
+
 HRESULT FlattenAliasChains(ShaderProgram& p) {
   const std::uint32_t count = p.values.Count();
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -110,7 +116,7 @@ HRESULT FlattenAliasChains(ShaderProgram& p) {
     for (std::uint32_t steps = 0; steps < count; ++steps) {
       const IrValue* next = p.values[end];
       if (!next || next->alias == kNoIndex || next->alias == end || next->alias == i) break;
-      binding |= next->binding;
+      binding = CombineAliasBindings(binding, next->binding);
       end = next->alias;
     }
     v->binding = binding;
@@ -215,12 +221,21 @@ HRESULT ShaderTarget::LoadAddressRegisters() {
     distinct[loads++] = v->relativeIndex;
   }
   if (loads == 0) return S_FALSE;
+  // Components holding an address loaded before this instruction and read
+  // at or after it are not free: a load into one would overwrite it.
+  const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    const IrValue* v = Value(i);
+    if (v && v->bank == bank && v->reg == 0 && v->component < 4 && v->definingPosition != kNoIndex &&
+        v->definingPosition < currentIndex && v->lastUse != kNoIndex && v->lastUse >= currentIndex)
+      taken[v->component] = true;
+  }
+  if (loads > static_cast<std::uint32_t>(std::count(taken, taken + 4, false))) return E_FAIL;
   for (std::uint32_t d = 0; d < loads; ++d) {
     if (loads == 1) component[d] = 3;
     while (taken[component[d]]) component[d] = (component[d] + 1) % 4;
     taken[component[d]] = true;
   }
-  const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
   const IrValue* guard = inst->resultCount ? Value(inst->results[0]) : nullptr;
   std::uint32_t address[4];
   for (std::uint32_t d = 0; d < loads; ++d) {

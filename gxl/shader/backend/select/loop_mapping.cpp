@@ -25,6 +25,28 @@ HRESULT InsertAt(ShaderTarget& t, std::uint32_t position, IrInstruction* node) {
   return S_OK;
 }
 
+// The value a chain of moves copies into `value`: code without optimisation
+// moves a counter's start into a temporary first. Only moves that run
+// whenever their loop does are followed.
+std::uint32_t ThroughMoves(const ShaderProgram& p, std::uint32_t value) {
+  for (std::uint32_t steps = 0; steps < 16; ++steps) {
+    const IrValue* v = p.Value(value);
+    const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
+    if (!def || def->Group() != kOpMove || (v->binding & kSourceModifierBits)) break;
+    if (v->predicate != kNoIndex) {
+      const IrValue* guard = p.Value(v->predicate);
+      const IrInstruction* opener =
+          guard && guard->definingPosition != kNoIndex ? p.Instruction(guard->definingPosition) : nullptr;
+      if (!opener || (opener->Group() != kOpLoopBegin && opener->Group() != flow::kLoop)) break;
+    }
+    const std::uint32_t k =
+        static_cast<std::uint32_t>(std::find(def->results, def->results + def->resultCount, value) - def->results);
+    if (k >= def->resultCount || k >= def->argumentCount) break;
+    value = def->arguments[k];
+  }
+  return value;
+}
+
 bool WholeLiteral(const ShaderProgram& p, std::uint32_t value, double low, double high, double* out) {
   if (!IsAnyLiteral(p, value)) return false;
   const double x = p.Value(value)->rangeLow;
@@ -57,32 +79,101 @@ std::uint32_t LoopCounterValue(ShaderTarget& t, std::uint32_t* made) {
   return *made;
 }
 
-// The counter itself, or a move of it.
-bool ReadsCounter(const ShaderProgram& p, std::uint32_t index, std::uint32_t counter) {
-  if (index == kNoIndex) return false;
-  if (p.ResolveAlias(index) == counter) return true;
+// The register offset n of an index that reads the counter as i + n: the
+// counter itself, a move of it, the counter times 1 (an index scaled by a
+// stride of one register), or one of these plus a whole literal n >= 0, each
+// read without a modifier (-i is no counter that aL can stand for). False
+// for any other index.
+bool CounterOffset(const ShaderProgram& p, std::uint32_t index, std::uint32_t counter, std::uint32_t* offset,
+                   std::uint32_t depth = 0) {
   const IrValue* v = p.Value(index);
-  const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
-  if (!def || def->Group() != kOpMove) return false;
-  const std::uint32_t* at = std::find(def->results, def->results + def->resultCount, index);
-  return at != def->results + def->resultCount && p.ResolveAlias(def->arguments[at - def->results]) == counter;
+  if (!v || (v->binding & kSourceModifierBits) || depth > 8) return false;
+  if (p.ResolveAlias(index) == counter) return true;
+  const IrInstruction* def = v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
+  const std::uint32_t n = def ? def->Width() : 0;
+  const std::uint32_t k =
+      def ? static_cast<std::uint32_t>(std::find(def->results, def->results + def->resultCount, index) - def->results)
+          : 0;
+  if (!def || k >= def->resultCount || k >= n) return false;
+  if (def->Group() == kOpMove) return CounterOffset(p, def->arguments[k], counter, offset, depth + 1);
+  if ((def->Group() != kOpMultiply && def->Group() != kOpAdd) || def->argumentCount != 2 * n) return false;
+  for (std::uint32_t side = 0; side < 2; ++side) {
+    const std::uint32_t x = def->arguments[side * n + k], other = def->arguments[(1 - side) * n + k];
+    double literal = 0;
+    if (def->Group() == kOpMultiply ? !IsLiteral(p, x, 1.0) : !WholeLiteral(p, x, 0, 0xFFFF, &literal)) continue;
+    std::uint32_t inner = 0;
+    if (!CounterOffset(p, other, counter, &inner, depth + 1)) continue;
+    *offset += inner + (def->Group() == kOpAdd ? static_cast<std::uint32_t>(literal) : 0);
+    return true;
+  }
+  return false;
+}
+
+bool ReadsCounter(const ShaderProgram& p, std::uint32_t index, std::uint32_t counter) {
+  std::uint32_t offset = 0;
+  return index != kNoIndex && CounterOffset(p, index, counter, &offset);
+}
+
+// Whether `inst` lies inside a counted loop nested in the loop whose value
+// is `loop`: there aL is the inner loop's counter.
+bool InsideInnerCountedLoop(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t loop) {
+  const IrValue* r = inst.resultCount ? p.Value(inst.results[0]) : nullptr;
+  std::uint32_t guard = r ? r->predicate : kNoIndex;
+  for (std::uint32_t steps = 0; guard != kNoIndex && guard != loop && steps < p.values.Count(); ++steps) {
+    const IrValue* v = p.Value(guard);
+    const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
+    if (!v) break;
+    if (def && def->Group() == flow::kLoop) return true;
+    guard = v->predicate;
+  }
+  return false;
+}
+
+// Whether `value` is read through the aL of a counted loop.
+bool ReadsLoopRegister(const ShaderProgram& p, const IrValue& value) {
+  const IrValue* index = value.relativeIndex != kNoIndex ? p.Value(value.relativeIndex) : nullptr;
+  const RegisterBank* bank = index ? p.BankOf(*index) : nullptr;
+  return bank && bank->type == kLoopCounterType;
 }
 
 // Relative reads through the counter between `from` and `to` read through
-// aL instead; whether any did.
+// aL instead; whether any did. Nothing changes (S_FALSE) where one of them
+// lies inside an inner counted loop, whose aL it would read, or where the
+// body reads an enclosing loop's aL, which this loop's would hide.
 HRESULT RedirectCounterReads(ShaderTarget& t, std::uint32_t from, std::uint32_t to, std::uint32_t counter,
                              std::uint32_t* aL, bool* any) {
+  const std::uint32_t loop = t.Instruction(from)->results[0];
+  for (std::uint32_t i = from; i <= to && i < t.instructions.Count(); ++i) {
+    const IrInstruction* inst = t.Instruction(i);
+    if (!inst || inst->word < 0x100000) continue;
+    const bool inner = InsideInnerCountedLoop(t, *inst, loop);
+    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
+      const IrValue* v = t.Value(inst->arguments[a]);
+      if (v && ((inner && ReadsCounter(t, v->relativeIndex, counter)) || (!inner && ReadsLoopRegister(t, *v))))
+        return S_FALSE;
+    }
+  }
   for (std::uint32_t i = from; i <= to && i < t.instructions.Count(); ++i) {
     const IrInstruction* inst = t.Instruction(i);
     if (!inst || inst->word < 0x100000) continue;
     for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
       IrValue* v = t.Value(inst->arguments[a]);
-      if (!v || !ReadsCounter(t, v->relativeIndex, counter)) continue;
+      std::uint32_t offset = 0;
+      if (!v || v->relativeIndex == kNoIndex || !CounterOffset(t, v->relativeIndex, counter, &offset) ||
+          v->reg == kNoIndex || v->reg > kNoIndex - 1 - offset)
+        continue;
       const std::uint32_t index = LoopCounterValue(t, aL);
       if (index == kNoIndex) return E_OUTOFMEMORY;
       v = t.Value(inst->arguments[a]);
+      // A literal added to the index moves into the register, as aL adds
+      // nothing but itself.
+      IrValue* alias = v->alias != kNoIndex ? t.Value(v->alias) : nullptr;
+      if (alias && alias->relativeIndex == v->relativeIndex && alias->reg == v->reg) {
+        alias->relativeIndex = index;
+        alias->MoveWithinVariable(alias->reg + offset);
+      }
       v->relativeIndex = index;
-      if (IrValue* alias = v->alias != kNoIndex ? t.Value(v->alias) : nullptr) alias->relativeIndex = index;
+      v->MoveWithinVariable(v->reg + offset);
       *any = true;
     }
   }
@@ -142,18 +233,32 @@ bool MatchComponent(ShaderTarget& t, std::uint32_t j, std::uint32_t pattern, Mat
   return matched;
 }
 
-// The argument of the matched add that the loop entry defines: the counter.
-std::uint32_t CounterOf(const ShaderProgram& p, const MatchedList& list) {
+// The argument of the matched add that the loop entry defines: the counter;
+// the add's other argument, the step, through `step`.
+std::uint32_t CounterOf(const ShaderProgram& p, const MatchedList& list, std::uint32_t* step = nullptr) {
   for (std::uint32_t i = 0; i < list.count; ++i) {
     const IrInstruction* add = p.Instruction(list.position[i]);
-    if (!add || add->Group() != kOpAdd) continue;
-    for (std::uint32_t a = 0; a < add->argumentCount; ++a) {
+    if (!add || add->Group() != kOpAdd || add->argumentCount != 2) continue;
+    for (std::uint32_t a = 0; a < 2; ++a) {
       const IrValue* v = p.Value(add->arguments[a]);
       const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
-      if (def && def->Group() == kOpLoopEntry) return p.ResolveAlias(add->arguments[a]);
+      if (!def || def->Group() != kOpLoopEntry || (v->binding & kSourceModifierBits)) continue;
+      if (step) *step = add->arguments[1 - a];
+      return p.ResolveAlias(add->arguments[a]);
     }
   }
   return kNoIndex;
+}
+
+// The argument that an instruction of `group` (a loop entry or its copy)
+// turns into `value`; kNoIndex when `value` is no result of one.
+std::uint32_t EntryArgument(const ShaderProgram& p, std::uint32_t group, std::uint32_t value) {
+  const IrValue* v = p.Value(value);
+  const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
+  if (!def || def->Group() != group) return kNoIndex;
+  const std::uint32_t* at = std::find(def->results, def->results + def->resultCount, value);
+  const std::uint32_t k = static_cast<std::uint32_t>(at - def->results);
+  return k < def->resultCount && k < def->argumentCount ? def->arguments[k] : kNoIndex;
 }
 
 }  // namespace
@@ -273,7 +378,7 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
     const IrInstruction& open = *t.Instruction(opener);
     if (counter == kNoIndex || t.ResolveAlias(brk.arguments[0]) != counter ||
         (t.Value(brk.arguments[0])->binding & kSourceModifierBits) ||
-        !WholeLiteral(t, Capture(captures, 1, 0), 0, 255, &start) ||
+        !WholeLiteral(t, ThroughMoves(t, Capture(captures, 1, 0)), 0, 255, &start) ||
         !WholeLiteral(t, Capture(captures, 0, 0), 1, 127, &step) ||
         !LoopLimit(t, brk.arguments[1], &limit, &uniformLimit) ||
         !WholeLiteral(t, open.arguments[0], 1, 1e9, &iterations) || iterations != t.profileLimits.loopIterations)
@@ -296,6 +401,7 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
     bool redirected = false;
     HRESULT hr = RedirectCounterReads(t, opener, t.currentIndex, counter, &aL, &redirected);
     if (FAILED(hr)) return hr;
+    // Reads left on the counter stay relative through it.
     if (redirected) {
       hr = MakeCountedLoop(t, opener, count, start, step, uniformLimit);
     } else {
@@ -326,23 +432,34 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
 HRESULT RecognizeCountedLoopCounter(ShaderTarget& t) {
   IrInstruction* cur = t.current;
   if (!cur || cur->Group() != kOpLoopMerge || cur->Width() == 0) return S_FALSE;
-  for (std::uint32_t j = 0; j < cur->Width(); ++j) {
-    MatchedList list;
-    Captures captures;
-    if (!MatchComponent(t, j, 50, list, captures)) continue;
-    const std::uint32_t opener = OpenerOf(t, cur->results[j]);
-    double iterations;
-    if (opener == kNoIndex || !IsLiteral(t, Capture(captures, 1, 0), 0.0) ||
-        !IsLiteral(t, Capture(captures, 0, 0), 1.0) ||
-        !WholeLiteral(t, t.Instruction(opener)->arguments[0], 1, 255, &iterations))
-      continue;
-    const std::uint32_t counter = CounterOf(t, list);
-    std::uint32_t aL = kNoIndex;
-    bool redirected = false;
-    HRESULT hr = RedirectCounterReads(t, opener, t.currentIndex, counter, &aL, &redirected);
-    if (FAILED(hr)) return hr;
-    if (!redirected) continue;
-    return MakeCountedLoop(t, opener, iterations, 0.0, 1.0);
+  const std::uint32_t n = cur->Width();
+  for (std::uint32_t j = 0; j < n; ++j) {
+    // Lowered code moves the counter's update before the merge takes it. A
+    // counter that a break merge carries (42-48) counts the passes too: the
+    // pass the break ends is the last.
+    for (std::uint32_t pattern : {50u, 54u, 51u, 55u, 42u, 44u, 46u, 48u}) {
+      MatchedList list;
+      Captures captures;
+      if (!MatchComponent(t, j, pattern, list, captures)) continue;
+      // The counter counts from 0 by 1 into its own entry, under a repeat
+      // whose count aL can take.
+      std::uint32_t step = kNoIndex;
+      const std::uint32_t counter = CounterOf(t, list, &step);
+      const std::uint32_t opener = OpenerOf(t, cur->results[j]);
+      double iterations, start, by;
+      if (counter == kNoIndex || opener == kNoIndex || OpenerOf(t, counter) != opener ||
+          !WholeLiteral(t, ThroughMoves(t, EntryArgument(t, kOpLoopEntry, counter)), 0, 255, &start) ||
+          !WholeLiteral(t, step, -128, 127, &by) || by == 0 ||
+          t.ResolveAlias(EntryArgument(t, kOpLoopEntryCopy, cur->arguments[n + j])) != counter ||
+          !WholeLiteral(t, t.Instruction(opener)->arguments[0], 1, 255, &iterations))
+        break;
+      std::uint32_t aL = kNoIndex;
+      bool redirected = false;
+      const HRESULT hr = RedirectCounterReads(t, opener, t.currentIndex, counter, &aL, &redirected);
+      if (FAILED(hr)) return hr;
+      if (!redirected) break;
+      return MakeCountedLoop(t, opener, iterations, start, by);
+    }
   }
   return S_FALSE;
 }

@@ -1,4 +1,4 @@
-// The 53 expression patterns of instruction selection, as constant data. Each
+// The 55 expression patterns of instruction selection, as constant data. Each
 // tree is written out in its comment (cN = capture slot N, [neg] = read
 // through a negated value, "either order" = argument groups 0 and 1 may be
 // exchanged).
@@ -143,6 +143,13 @@ constexpr ExpressionPattern p50[] = {R(0, kLoopMerge, 1, 3), R(1, kAdd, 2, c0, 0
                                      R(3, kEntryCopy, 4),    R(4, kEntry, c2),        End(5)};
 // 51 0x209(add(c1, c0), c3)
 constexpr ExpressionPattern p51[] = {R(0, kLoopMerge, 1, c3), R(1, kAdd, c1, c0), End(2)};
+// 54 0x209(mov(add(0x112(c1), c0) either order), 0x113(0x112(c2))): 50 with
+// the move that stands in front of the counter in lowered code
+constexpr ExpressionPattern p54[] = {R(0, kLoopMerge, 1, 4), R(1, kMov, 2),       R(2, kAdd, 3, c0, 0, 1),
+                                     R(3, kEntry, c1),       R(4, kEntryCopy, 5), R(5, kEntry, c2),
+                                     End(6)};
+// 55 0x209(mov(add(c1, c0)), c3): 51 with that move
+constexpr ExpressionPattern p55[] = {R(0, kLoopMerge, 1, c3), R(1, kMov, 2), R(2, kAdd, c1, c0), End(3)};
 // 52 add(dot(c0, c1), c2), either order
 constexpr ExpressionPattern p52[] = {R(0, kAdd, 1, c2, 0, 1), R(1, kDot, c0, c1), End(2, 3)};
 // 53 add(dot(c0, c1)[neg], c2), either order
@@ -153,6 +160,6 @@ constexpr ExpressionPattern p53[] = {R(0, kAdd, 1, c2, 0, 1), R(1, kDot, c0, c1,
 const ExpressionPattern* const kExpressionPatterns[kPatternCount + 1] = {
     nullptr, p1,  p2,  p3,  p4,  p5,  p6,  p7,  p8,  p9,  p10, p11, p12, p13, p14, p15, p16, p17,
     p18,     p19, p20, p21, p22, p23, p24, p25, p26, p27, p28, p29, p30, p31, p32, p33, p34, p35,
-    p36,     p37, p38, p39, p40, p41, p42, p43, p44, p45, p46, p47, p48, p49, p50, p51, p52, p53};
+    p36,     p37, p38, p39, p40, p41, p42, p43, p44, p45, p46, p47, p48, p49, p50, p51, p52, p53, p54, p55};
 
 }  // namespace gxl::shader

@@ -68,8 +68,12 @@ HRESULT FindGroupProducers(const ShaderProgram& p, std::uint32_t code, const IrI
 // group reading the first result moved first.
 HRESULT CheckProducerFusion(ShaderProgram& p, std::uint32_t code, std::uint32_t position, std::uint32_t* out,
                             std::uint32_t factor, std::uint32_t count);
+// The binding word of reading through `outer` a value that reads its alias
+// through `inner`, as the alias chains are flattened: two negations cancel,
+// the other bits join.
+std::uint32_t CombineAliasBindings(std::uint32_t outer, std::uint32_t inner);
 // Every alias chain shortened to its end, the binding words met on the way
-// combined into the value's own. 0.
+// combined into the value's own (CombineAliasBindings). 0.
 HRESULT FlattenAliasChains(ShaderProgram& p);
 // 1 when a texture instruction at a position in [first, last] reads `value`.
 std::uint32_t IsReadByTextureInstruction(const ShaderProgram& p, std::uint32_t value, std::uint32_t first,

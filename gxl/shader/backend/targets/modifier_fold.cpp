@@ -66,9 +66,10 @@ bool IsResult(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v
 
 // Whether a reader reads a result through a modified copy of its own that
 // the fold would stack onto `combined` (each result's argument modifier):
-// the alias chains join the two by their bits, which stands only where the
-// bits are what applying the copy's modifier after the fold's means (-(2x)
-// is the negated times two; -(1 - x) and 1 - 2x have no token modifier).
+// the alias chains join the two (CombineAliasBindings), which stands only
+// where that is what applying the copy's modifier after the fold's means
+// (-(2x) is the negated times two, -(-x) is x; -(1 - x) and 1 - 2x have no
+// token modifier).
 bool StacksModifiers(const ShaderTarget& t, const IrInstruction& inst, const std::uint32_t* combined) {
   for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
     const IrInstruction* reader = t.Instruction(i);
@@ -81,7 +82,7 @@ bool StacksModifiers(const ShaderTarget& t, const IrInstruction& inst, const std
       if (result == inst.results + inst.resultCount || *result == v) continue;
       const std::uint32_t own = combined[result - inst.results], copy = w->binding & mod::kSourceBits;
       std::uint32_t both = 0;
-      if (!Combine(own, copy, &both) || both != (own | copy)) return true;
+      if (!Combine(own, copy, &both) || both != (CombineAliasBindings(copy, own) & mod::kSourceBits)) return true;
     }
   }
   return false;

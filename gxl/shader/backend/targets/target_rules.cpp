@@ -105,8 +105,20 @@ HRESULT WriteAddressedSourceToken(ShaderTarget& t, DWORD registerBits, DWORD swi
   const IrValue* index = t.Value(relative);
   const RegisterBank* bank = index ? t.BankOf(*index) : nullptr;
   if (!bank) return E_FAIL;
-  if (bank->type & kBankInitialised) return t.PutToken(0xF0E40800);  // aL
-  return t.PutToken(0xB0000000 | (index->reg & 0x7FF) | ReplicateSwizzle(index->component));
+  // aL is the loop counter's own bank, a0 the address registers; no token
+  // names any other index (a uniform, a temporary), and pixel shaders have no
+  // a0: such a read is refused rather than written as code no device takes.
+  const std::uint32_t type = bank->type;
+  if ((type & (kBankInitialised | kBankAddress)) == (kBankInitialised | kBankAddress) && !(type & kBankUniform))
+    return t.PutToken(0xF0E40800);
+  if ((type & kBankAddress) && !(type & kBankInitialised) && t.profileLimits.addressRegisters)
+    return t.PutToken(0xB0000000 | (index->reg & 0x7FF) | ReplicateSwizzle(index->component));
+  const ParseNode* at = t.current ? t.current->sourcePosition : nullptr;
+  if (t.profileLimits.secondFlags & 0x40)  // a vertex target
+    GXL_SHADER_REPORT(t, at, msg::kRelativeUnsupported);
+  else
+    GXL_SHADER_REPORT(t, at, msg::kRelativeInPixelShader);
+  return E_FAIL;
 }
 
 HRESULT DeclareSamplerRegister(ShaderTarget& t, std::uint32_t value) {

@@ -1,0 +1,149 @@
+// What the parts of a loop read and may write, from the syntax tree alone:
+// whether a loop's condition and step decide its trip count without its
+// body, so that an unrolling can count its iterations before it builds the
+// bodies. Every answer errs towards "the body matters".
+#include <algorithm>
+
+#include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
+
+namespace gxl::shader {
+
+namespace {
+
+// Nesting the walks follow, through statements, expressions and the bodies
+// of called functions.
+constexpr std::uint32_t kMaxDepth = 256;
+constexpr std::uint32_t kMaxCallDepth = 16;
+
+bool IsWrite(std::uint32_t op) {
+  return op == kExprPreIncrement || op == kExprPreDecrement || op == kExprInitialise || op == kExprAssign ||
+         (op >= kExprMultiplyAssign && op <= kExprPostDecrement);
+}
+
+class LoopEffects {
+ public:
+  LoopEffects(ShaderCompiler& compiler, PodArray<std::uint8_t>& read) : m_compiler(compiler), m_read(read) {}
+
+  // Marks the slots of every variable `node` reads; false where a part of it
+  // is not understood (a call of a function, an unknown node).
+  bool Read(const ParseNode* node, std::uint32_t depth = 0) {
+    if (!node) return true;
+    if (depth > kMaxDepth) return false;
+    switch (node->kind) {
+      case NodeKind::List:
+        return Read(node->first, depth + 1) && Read(node->second, depth + 1);
+      case NodeKind::Statement: {
+        const auto* s = static_cast<const StatementNode*>(node);
+        for (const ParseNode* child : s->children)
+          if (!Read(child, depth + 1)) return false;
+        return true;
+      }
+      case NodeKind::Kind13: {
+        const auto* e = static_cast<const ParseNodeKind13*>(node);
+        if (e->op == kExprCall || e->op == kExprCompile) return false;
+        // An intrinsic's first operand names the function.
+        return (e->op == kExprIntrinsic || Read(e->left, depth + 1)) && Read(e->right, depth + 1);
+      }
+      case NodeKind::Expression: {
+        std::uint32_t first, count;
+        if (!Slots(*static_cast<const ExpressionNode*>(node), &first, &count)) return false;
+        std::fill_n(m_read.Data() + first, count, std::uint8_t{1});
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+  // True when nothing `node` does can change what was marked read, end the
+  // unrolling early (a return, a discard, an index that may fall outside its
+  // array) or escape the walk (an unknown node).
+  bool Keeps(const ParseNode* node, std::uint32_t depth = 0, std::uint32_t calls = 0) {
+    if (!node) return true;
+    if (depth > kMaxDepth) return false;
+    switch (node->kind) {
+      case NodeKind::List:
+        return Keeps(node->first, depth + 1, calls) && Keeps(node->second, depth + 1, calls);
+      case NodeKind::Statement: {
+        const auto* s = static_cast<const StatementNode*>(node);
+        if (s->code == kStatementReturn || s->code == kStatementDiscard) return false;
+        for (const ParseNode* child : s->children)
+          if (!Keeps(child, depth + 1, calls)) return false;
+        return true;
+      }
+      case NodeKind::Declaration: {
+        // A local's own slots are new; its initialiser is walked.
+        const ParseNodeKind11* v = VariableDescription(node);
+        if (!v) return false;
+        for (const ParseNode* child : v->nodes)
+          if (child && (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression ||
+                        child->kind == NodeKind::List) &&
+              !Keeps(child, depth + 1, calls))
+            return false;
+        return true;
+      }
+      case NodeKind::Kind13: {
+        const auto* e = static_cast<const ParseNodeKind13*>(node);
+        if (e->op == kExprIndex || e->op == kExprCompile) return false;
+        if (IsWrite(e->op) && !Unmarked(e->left, depth + 1)) return false;
+        if (e->op == kExprCall) {
+          const char* name = nullptr;
+          const ParseNodeKind10* function = m_compiler.FindEntryPointByDeclaration(e->left, &name);
+          if (!function || calls >= kMaxCallDepth || !Keeps(function->body, depth + 1, calls + 1)) return false;
+          return Keeps(e->right, depth + 1, calls);
+        }
+        return (e->op == kExprIntrinsic || Keeps(e->left, depth + 1, calls)) && Keeps(e->right, depth + 1, calls);
+      }
+      case NodeKind::Expression:
+        return static_cast<const ExpressionNode*>(node)->value.subKind != kValueNode;
+      default:
+        return false;
+    }
+  }
+
+ private:
+  // The slots a variable leaf names; literals name none.
+  bool Slots(const ExpressionNode& leaf, std::uint32_t* first, std::uint32_t* count) const {
+    const ExpressionValue& v = leaf.value;
+    *first = *count = 0;
+    if (v.subKind == kValueNode || v.subKind == kValueCode) return false;
+    if (v.subKind != kValueVariable) return true;
+    std::uint32_t slot = v.word;
+    if (slot == kNoSlot && v.node && v.node->kind == NodeKind::Kind11)
+      slot = m_compiler.SlotOf(static_cast<const ParseNodeKind11*>(v.node));
+    if (slot == kNoSlot || slot >= m_read.Size() || v.third > m_read.Size() - slot) return false;
+    *first = slot;
+    *count = v.third;
+    return true;
+  }
+
+  // No variable the written operand names is marked read.
+  bool Unmarked(const ParseNode* node, std::uint32_t depth) const {
+    if (!node) return true;
+    if (depth > kMaxDepth) return false;
+    if (node->kind == NodeKind::Expression) {
+      std::uint32_t first, count;
+      return Slots(*static_cast<const ExpressionNode*>(node), &first, &count) &&
+             std::none_of(m_read.Data() + first, m_read.Data() + first + count, [](std::uint8_t x) { return x; });
+    }
+    if (node->kind == NodeKind::List) return Unmarked(node->first, depth + 1) && Unmarked(node->second, depth + 1);
+    const ParseNodeKind13* e = AsExpression(node);
+    return e && Unmarked(e->left, depth + 1) && Unmarked(e->right, depth + 1);
+  }
+
+  ShaderCompiler& m_compiler;
+  PodArray<std::uint8_t>& m_read;
+};
+
+}  // namespace
+
+bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step) {
+  PodArray<std::uint8_t> read;
+  if (!read.Reserve(valueMap.Size())) return false;
+  for (std::size_t s = 0; s < valueMap.Size(); ++s) read.Append(0);
+  LoopEffects effects(*this, read);
+  return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
+}
+
+}  // namespace gxl::shader

@@ -1,0 +1,369 @@
+// The paths a player meets when something goes wrong: the display goes away,
+// the program is asked to end, data files are missing or damaged, records
+// cannot be saved, and the tune comes round to its start. Each ends the
+// program as it must or tells the player, and none is silent.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "platform/testing.h"
+#include "platform/win_kernel.h"
+#include "qel/appbase/qeldeviceresource.h"
+#include "tests/game/child_program.h"
+#include "tests/game/gameapp_fixture.h"
+#include "tests/platform/audio_files.h"
+
+namespace nura::game_test {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+const std::string kNotFound = "ERROR_FILE_NOT_FOUND (2) The system cannot find the file specified.";
+// The program's leak check skips what the system libraries keep, as the tests' own does.
+const std::string kLeakSuppressions = "LSAN_OPTIONS=suppressions=" NURA_SOURCE_DIR "/tests/lsan.supp";
+
+class GameFailurePaths : public GameAppTest {
+ protected:
+  // The program's entry, as main calls it; a scripted Escape ends a game
+  // that runs although it should not have started.
+  int RunWinMain() {
+    EXPECT_TRUE(platform::test::ScriptInput("frame 30 key down escape"));
+    char noArguments[] = "";
+    const int status = WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
+    EXPECT_TRUE(platform::test::D3D9LiveObjects().empty()) << platform::test::D3D9LiveObjectReport();
+    EXPECT_EQ(g_pDevice, nullptr);
+    return status;
+  }
+
+  // The game program headless in the test's folder, with its frames written
+  // every ten frames, so that the test can see it running.
+  std::unique_ptr<ChildProgram> StartProgram(bool display = false) {
+    std::vector<std::string> env = {"PLATFORM_BACKEND=headless", "PLATFORM_CAPTURE_DIR=" + m_Dir.path(),
+                                    "PLATFORM_CAPTURE_EVERY=10", kLeakSuppressions};
+    if (display) env.push_back("PLATFORM_HEADLESS_DISPLAY_FD=3");
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+      if (entry.path().extension() == ".png") std::filesystem::remove(entry.path());
+    auto child = std::make_unique<ChildProgram>(NURA_GAME_PROGRAM, env, std::vector<std::string>{}, display);
+    EXPECT_TRUE(WaitForFile(m_Dir / "frame_000020.png", 120)) << child->Output();
+    return child;
+  }
+
+  // From the title: stages 1 and 2 (each starting in its goal) cleared in
+  // turn, each with a new record named "AB"; back at the title.
+  void ClearBothStagesWithNewRecords() {
+    for (int round = 0; round < 2; ++round) {
+      OpenMenu();
+      ChooseStage(0, round);
+      SkipToPlay();
+      Frame();
+      ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
+      HurryClear();
+      EnterName("AB");
+      Frames(30);
+    }
+  }
+};
+
+// The display connection closed at its other end (an X server that went
+// away): the program ends within a second with status 1, says why, and
+// leaves the score file it made at the start whole.
+TEST_F(GameFailurePaths, ALostDisplayEndsTheProgramWithinASecond) {
+  auto child = StartProgram(true);
+  child->MarkTime();
+  child->ClosePipe();
+  ASSERT_TRUE(child->WaitForEnd(30)) << child->Output();
+  EXPECT_LT(child->SecondsToEnd(), 1.0);
+  ASSERT_TRUE(WIFEXITED(child->Status())) << child->Status();
+  EXPECT_EQ(WEXITSTATUS(child->Status()), 1);
+  EXPECT_THAT(child->Output(), HasSubstr("platform: the display connection was lost (the headless display's "
+                                         "descriptor 3 was closed at its other end); the program ends at once.\n"));
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
+}
+
+// SIGTERM and SIGINT close the window: the game ends as Escape ends it.
+TEST_F(GameFailurePaths, SigtermAndSigintEndARunningGameAsEscapeDoes) {
+  for (const int sig : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(sig);
+    auto child = StartProgram();
+    child->MarkTime();
+    child->Signal(sig);
+    ASSERT_TRUE(child->WaitForEnd(30)) << child->Output();
+    EXPECT_LT(child->SecondsToEnd(), 10.0);
+    ASSERT_TRUE(WIFEXITED(child->Status())) << child->Status();
+    EXPECT_EQ(WEXITSTATUS(child->Status()), 0) << child->Output();
+  }
+}
+
+// Without its tables or the pictures of the body, the floors or the title the
+// game cannot be played: one box names what is missing and where, the
+// program ends with 1 before its loop, and no score file is made. Each file
+// is also named in the error log and on stderr with the system's reason.
+TEST_F(GameFailurePaths, DataTheGameCannotBePlayedWithoutStopsItsStart) {
+  const struct {
+    const char* what;
+    void (*damage)();
+    const char* named;               // in the box
+    std::string reason;              // the line in the error log
+  } cases[] = {
+      {"no floor table", [] { std::filesystem::remove("Floor.dat"); }, "Floor.dat",
+       "Floor.dat could not be opened: " + kNotFound},
+      {"an empty stage table", [] { test::WriteFileText("StageData.dat", ""); }, "StageData.dat",
+       "StageData.dat holds no rows"},
+      {"no body picture",
+       [] {
+         std::filesystem::remove("cg/ball01.png");
+         std::filesystem::remove("cg/ball01.grp");
+       },
+       "cg/ball01.png", "cg/ball01.png could not be opened (nor its scrambled form cg/ball01.grp): " + kNotFound},
+      {"a floor tile cut short",
+       [] {
+         std::vector<std::uint8_t> png = test::ReadFileBytes("cg/check.png");
+         png.resize(png.size() / 2);
+         test::WriteFileBytes("cg/check.png", png);
+       },
+       "cg/check.png", "cg/check.png could not be read as a picture: "},
+      {"a title picture that is a folder",
+       [] {
+         std::filesystem::remove("cg/title.png");
+         std::filesystem::create_directory("cg/title.png");
+       },
+       "cg/title.png", "cg/title.png could not be opened: ERROR_DIRECTORY (267)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::test::ResetAll();  // the window class of the last run is gone
+    PinFonts();
+    GameFolder folder;
+    std::filesystem::copy(DataDir(), folder.path(), std::filesystem::copy_options::recursive);
+    c.damage();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunWinMain(), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(std::filesystem::exists("score.dat"));
+    EXPECT_THAT(ErrorLogTexts(), ElementsAre(testing::StartsWith(c.reason)));
+    EXPECT_THAT(err, testing::StartsWith(c.reason));
+    const auto& records = platform::test::MessageBoxRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.back().caption, "ぬらもぺい");
+    EXPECT_EQ(records.back().text, "ぬらもぺい cannot be played: these files of its data folder\n" + folder.path() +
+                                       "\nare missing or damaged:\n\n    " + c.named +
+                                       "\n\nErrorLog.txt there, and standard error, say why.");
+  }
+}
+
+// Started in a folder without its data, it says where it looked and which
+// folder it expected, and ends with 1; the program itself says it on stderr.
+TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) {
+  GameFolder elsewhere;
+  const std::size_t boxes = platform::test::MessageBoxRecords().size();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(RunWinMain(), 1);
+  testing::internal::GetCapturedStderr();
+  const std::string text = std::string("ぬらもぺい found none of its data in the folder it was started from:\n") +
+                           elsewhere.path() +
+                           "\n\nStart it from its data folder, the one that holds cg/, SE/, StageData.dat and "
+                           "Floor.dat:\n" + DataDir();
+  ASSERT_EQ(platform::test::MessageBoxRecords().size(), boxes + 1);
+  EXPECT_EQ(platform::test::MessageBoxRecords().back().text, text);
+  EXPECT_FALSE(std::filesystem::exists("score.dat"));
+
+  ChildProgram child(NURA_GAME_PROGRAM, {"PLATFORM_BACKEND=headless", kLeakSuppressions}, {});
+  ASSERT_TRUE(child.WaitForEnd(120)) << child.Output();
+  EXPECT_TRUE(WIFEXITED(child.Status()) && WEXITSTATUS(child.Status()) == 1) << child.Status();
+  EXPECT_THAT(child.Output(), HasSubstr("platform: a message box no one can see (answered OK): ぬらもぺい: " + text));
+  EXPECT_THAT(child.Output(), HasSubstr("Floor.dat could not be opened: " + kNotFound + "\n"));
+  EXPECT_FALSE(std::filesystem::exists("score.dat"));
+}
+
+// A damaged score file is named, kept aside under a free name and replaced by
+// a fresh table; the game starts.
+TEST_F(GameFailurePaths, ADamagedScoreFileIsKeptAsideAndAFreshTableIsUsed) {
+  std::vector<std::uint8_t> random(880);
+  for (std::size_t i = 0; i < random.size(); ++i) random[i] = static_cast<std::uint8_t>(i * 131 + 7);
+  test::WriteFileBytes("score.dat", random);
+  test::WriteFileText("score.dat.bad", "older");
+  testing::internal::CaptureStderr();
+  Start();
+  const std::string line =
+      "score.dat is damaged: its header is wrong; it is kept as score.dat.bad.1 and a fresh table is used";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), line + "\n");
+  EXPECT_THAT(ErrorLogTexts(), ElementsAre(line));
+  EXPECT_EQ(test::ReadFileBytes("score.dat.bad.1"), random);
+  EXPECT_EQ(test::ReadFileBytes("score.dat.bad"), std::vector<std::uint8_t>({'o', 'l', 'd', 'e', 'r'}));
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
+  EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
+}
+
+// Stages 1 and 2, each starting in its goal, each with a record of 900 s to
+// beat: the two rows of the stage list.
+void WriteTwoStagesStartingInTheirGoals() {
+  std::vector<StageSpec> stages(2);
+  for (int n = 1; n <= 2; ++n) {
+    StageSpec& stage = stages[n - 1];
+    stage.number = n;
+    stage.floors = {{0, 0, 1000, 1000}};
+    stage.startX = 110;
+    stage.startY = 100;
+    stage.goal = {123, 113, 123, 113};
+    stage.path = {{2, 3}};
+  }
+  WriteStages(stages);
+  test::WriteFileBytes("score.dat", PythonScoreImage({{1, 900000, "QQQ"}, {2, 900000, "QQQ"}}));
+}
+
+// A missing sound effect or tune is named once however often it is played,
+// and the game plays on, silent where the file is missing.
+TEST_F(GameFailurePaths, AMissingEffectOrTuneIsNamedOnceAndPlayGoesOn) {
+  std::filesystem::remove("SE/cursor08.wav");
+  std::filesystem::remove("Fjord.mp3");
+  WriteTwoStagesStartingInTheirGoals();
+  Start();
+  SetDrawing(false);
+  testing::internal::CaptureStderr();
+  SkipLogo();
+  ClearBothStagesWithNewRecords();
+  const std::vector<std::string> lines = {"SE/cursor08.wav could not be opened: " + kNotFound,
+                                          "Fjord.mp3 could not be opened: " + kNotFound};
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), lines[0] + "\n" + lines[1] + "\n");
+  EXPECT_EQ(ErrorLogTexts(), lines);
+  EXPECT_THAT(m_Trace, ElementsAre(1, 2, 3, 7, 2, 3, 7, 2));
+  EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
+}
+
+// A record that cannot be saved (the file read only) is shown to the player
+// once in the session, and each failed save is said on stderr.
+TEST_F(GameFailurePaths, ARecordThatCannotBeSavedIsShownOnceAndSaidOnStderr) {
+  WriteTwoStagesStartingInTheirGoals();
+  const std::vector<std::uint8_t> before = test::ReadFileBytes("score.dat");
+  Start();
+  chmod("score.dat", 0444);
+  chmod(".", 0777);  // the error log may be made
+  struct Private {
+    ~Private() { chmod(".", 0700); }
+  } restore;
+  test::AsNobody nobody;
+  SetDrawing(false);
+  SkipLogo();
+  testing::internal::CaptureStderr();
+  ClearBothStagesWithNewRecords();
+  const std::string line = "score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), line + "\n" + line + "\n");
+  EXPECT_EQ(ErrorLogTexts(), std::vector<std::string>(2, line));
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), before);
+  const auto& records = platform::test::MessageBoxRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].text, "Records cannot be saved.\n\n" + m_Dir.path() +
+                                 "/score.dat could not be written: ERROR_ACCESS_DENIED (5) Access is denied.\n\n"
+                                 "The game goes on, but new records last only until it ends.");
+}
+
+// The tune comes round to its start within one mixer period: no stretch of
+// the captured mix between its first and last sound is silent for longer.
+TEST_F(GameFailurePaths, TheTuneLoopsWithoutAGap) {
+  // 0.3 s of a square wave that is never 0, as the music file (out of step
+  // with the window title's updates every half second, which used to rewind it).
+  std::vector<std::uint8_t> samples;
+  for (int i = 0; i < 13230 * 2; ++i) {
+    const std::int16_t v = (i / 2) % 100 < 50 ? 6000 : -6000;
+    samples.push_back(static_cast<std::uint8_t>(v));
+    samples.push_back(static_cast<std::uint8_t>(v >> 8));
+  }
+  test::WriteFileBytes("Fjord.mp3", test::MakeWave(1, 2, 44100, 16, samples));
+  StageSpec stage;  // a body left alone stays on its floor
+  stage.floors = {{0, 0, 1000, 1000}};
+  stage.startX = stage.startY = 500;
+  stage.goal = {900, 900, 950, 950};
+  WriteStages({stage});
+  test::WriteFileBytes("score.dat", PythonScoreImage({{1, 40000, "QQQ"}}));
+  Start();
+  SetDrawing(false);
+  SkipLogo();
+  OpenMenu();
+  ChooseStage(0, 0);
+  SkipToPlay();
+  platform::test::StartMixCapture();
+  Frames(200);
+  ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhasePlaying);
+  const std::vector<std::int16_t> mix = platform::test::MixCapture();
+  std::size_t first = 0, last = 0;
+  for (std::size_t f = 0; f < mix.size() / 2; ++f)
+    if (mix[2 * f] || mix[2 * f + 1]) {
+      if (!first) first = f + 1;
+      last = f + 1;
+    }
+  std::size_t longest = 0, run = 0;
+  for (std::size_t f = first; f < last; ++f) {
+    run = mix[2 * f] || mix[2 * f + 1] ? 0 : run + 1;
+    longest = std::max(longest, run);
+  }
+  EXPECT_GE(platform::test::AudioEventsOf(platform::test::AudioEventKind::GraphSeek).size(), 5u);
+  EXPECT_LE(longest, 1024u) << "frames of silence at a loop point";
+}
+
+// Under a real X server (where Xvfb is installed; the CI has none, and the
+// headless tests above stand for it there): an audio driver SDL cannot use is
+// said; SIGTERM while a message box is up ends the program at once; an X
+// server that goes away ends it within a second.
+TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
+  if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  int display = 90;
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
+         std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
+    ++display;
+  const std::string name = ":" + std::to_string(display);
+  ChildProgram server("/usr/bin/Xvfb", {}, {}, false, {name, "-nolisten", "tcp"});
+  struct Stop {
+    ChildProgram& server;
+    ~Stop() {
+      server.Signal(SIGTERM);  // it removes its socket and lock
+      server.WaitForEnd(10);
+    }
+  } stop{server};
+  ASSERT_TRUE(WaitForFile("/tmp/.X11-unix/X" + std::to_string(display), 30));
+  const std::vector<std::string> env = {"DISPLAY=" + name, "SDL_AUDIODRIVER=nonesuch", "PLATFORM_WINDOWED=1",
+                                        "PLATFORM_CAPTURE_DIR=" + m_Dir.path(), "PLATFORM_CAPTURE_EVERY=10",
+                                        kLeakSuppressions};
+  const std::vector<std::string> unset = {"PLATFORM_BACKEND", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY"};
+
+  // A save that fails at the start shows its box; SIGTERM then ends the program at once.
+  std::filesystem::create_symlink("/dev/full", "score.dat");
+  {
+    ChildProgram game(NURA_GAME_PROGRAM, env, unset);
+    for (int wait = 0; wait < 1200 && game.Output().find("score.dat could not be written") == std::string::npos;
+         ++wait)
+      ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
+    game.WaitForEnd(0.5);
+    game.MarkTime();
+    game.Signal(SIGTERM);
+    ASSERT_TRUE(game.WaitForEnd(30)) << game.Output();
+    EXPECT_LT(game.SecondsToEnd(), 1.5) << game.Output();
+    EXPECT_TRUE(WIFEXITED(game.Status()) && WEXITSTATUS(game.Status()) == 128 + SIGTERM)
+        << game.Status() << game.Output();
+    EXPECT_THAT(game.Output(),
+                HasSubstr("platform: SIGTERM came while a message box was up; the program ends at once.\n"));
+    EXPECT_THAT(game.Output(), HasSubstr("platform: no sound device: SDL_AUDIODRIVER names \"nonesuch\", which SDL "
+                                         "cannot use ("));
+  }
+  std::filesystem::remove("score.dat");
+
+  // The X server goes away while the game runs.
+  ChildProgram game(NURA_GAME_PROGRAM, env, unset);
+  ASSERT_TRUE(WaitForFile(m_Dir / "frame_000020.png", 120)) << game.Output();
+  game.MarkTime();
+  server.Signal(SIGTERM);
+  ASSERT_TRUE(game.WaitForEnd(30)) << game.Output();
+  EXPECT_LT(game.SecondsToEnd(), 1.0) << game.Output();
+  EXPECT_TRUE(WIFEXITED(game.Status()) && WEXITSTATUS(game.Status()) == 1) << game.Status() << game.Output();
+  EXPECT_THAT(game.Output(), HasSubstr("platform: the display connection was lost (the X server of DISPLAY \"" + name +
+                                       "\" went away); the program ends at once.\n"));
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
+}
+
+}  // namespace
+}  // namespace nura::game_test
