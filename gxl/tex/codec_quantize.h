@@ -129,14 +129,18 @@ struct Quantizer4 {
   Quantizer4(const float s[4], const float l[4], const float h[4])
       : scale(_mm_loadu_ps(s)), lo(_mm_loadu_ps(l)), hi(_mm_loadu_ps(h)) {}
 
-  // The four codes, in the lanes of r, g, b, a.
-  __m128i Lanes(const ColorF& texel, float d) const {
-    __m128 t = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(&texel.r), scale), _mm_set1_ps(d));
+  // The four codes, in the lanes of r, g, b, a. kUnsigned: every lower bound
+  // is 0 or more, so no clamped value is negative.
+  template <bool kUnsigned = false>
+  __m128i Lanes(const ColorF& texel, __m128 d) const {
+    __m128 t = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(&texel.r), scale), d);
     t = _mm_min_ps(_mm_max_ps(t, lo), hi);  // maxps yields its second operand for a NaN
     const __m128i q = _mm_cvttps_epi32(t);
+    if constexpr (kUnsigned) return q;
     // Truncation rounds negative values up: step those back by one.
     return _mm_add_epi32(q, _mm_castps_si128(_mm_cmpgt_ps(_mm_cvtepi32_ps(q), t)));
   }
+  __m128i Lanes(const ColorF& texel, float d) const { return Lanes(texel, _mm_set1_ps(d)); }
 
   void operator()(const ColorF& texel, float d, std::int32_t out[4]) const {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), Lanes(texel, d));

@@ -50,6 +50,11 @@ ImageBytes AllocateImageBytes(std::uint64_t bytes) {
   return ImageBytes(static_cast<std::uint8_t*>(std::calloc(bytes ? bytes : 1, 1)));
 }
 
+ImageBytes AllocateUnfilledImageBytes(std::uint64_t bytes) {
+  if (bytes > 0xFFFFFFFFu) return nullptr;
+  return ImageBytes(static_cast<std::uint8_t*>(std::malloc(bytes ? bytes : 1)));
+}
+
 std::uint8_t* DecodedImage::AllocatePixels(std::uint64_t bytes) {
   m_ownedPixels.reset();
   m_ownedPixels = AllocateImageBytes(bytes);
@@ -57,10 +62,17 @@ std::uint8_t* DecodedImage::AllocatePixels(std::uint64_t bytes) {
   return m_ownedPixels.get();
 }
 
+std::uint8_t* DecodedImage::AllocateWrittenPixels(std::uint64_t bytes) {
+  m_ownedPixels.reset();
+  m_ownedPixels = AllocateUnfilledImageBytes(bytes);
+  pixels = m_ownedPixels.get();
+  return m_ownedPixels.get();
+}
+
 std::uint8_t* DecodedImage::AllocateImage(D3DFORMAT texelFormat, std::uint32_t w, std::uint32_t h,
                                           std::uint32_t texelBytes) {
   // w x h fits 64 bits; the check keeps the product with texelBytes there too.
-  if (std::uint64_t{w} * h > 0xFFFFFFFFu / texelBytes || !AllocatePixels(std::uint64_t{w} * h * texelBytes))
+  if (std::uint64_t{w} * h > 0xFFFFFFFFu / texelBytes || !AllocateWrittenPixels(std::uint64_t{w} * h * texelBytes))
     return nullptr;
   format = texelFormat;
   width = w;

@@ -30,6 +30,8 @@ struct FreeImageBytes {
 };
 using ImageBytes = std::unique_ptr<std::uint8_t[], FreeImageBytes>;
 ImageBytes AllocateImageBytes(std::uint64_t bytes);
+// The same storage not filled, for writers of every byte.
+ImageBytes AllocateUnfilledImageBytes(std::uint64_t bytes);
 
 // The most texels (width x height) a full decode of a PNG, JPEG, HDR or
 // run-length BMP file allocates unless the caller sets a lower ceiling: their
@@ -77,9 +79,13 @@ class DecodedImage {
   // bits or memory runs out.
   std::uint8_t* AllocatePixels(std::uint64_t bytes);
   PaletteEntry* AllocatePalette();
-  // Owned pixels (zero-filled) for one slice of width x height texels of
-  // texelBytes each, rows packed; sets the format, size and pitches. Null
-  // when the size is beyond 32 bits or memory runs out.
+  // The same pixels without the zero fill, for readers that write every byte
+  // before they succeed (a failed read's pixels are never looked at).
+  std::uint8_t* AllocateWrittenPixels(std::uint64_t bytes);
+  // Owned pixels, not filled, for one slice of width x height texels of
+  // texelBytes each, rows packed, which the reader writes whole; sets the
+  // format, size and pitches. Null when the size is beyond 32 bits or memory
+  // runs out.
   std::uint8_t* AllocateImage(D3DFORMAT texelFormat, std::uint32_t w, std::uint32_t h, std::uint32_t texelBytes);
 
   // For the readers before a full decode allocates: whether w x h texels lie

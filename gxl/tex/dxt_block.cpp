@@ -1,6 +1,8 @@
 // The DXT block decoders, the alpha halves of the encoders (explicit 4-bit
 // alpha of DXT2/DXT3, interpolated alpha of DXT4/DXT5) and the premultiplied
 // formats. The colour half is in dxt_color_block.cpp.
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cfloat>
 
@@ -254,12 +256,39 @@ float StoredAlphaPalette(float palette[8], int alpha0, int alpha1, int steps) {
   return palette[0] == palette[1] ? 0.0f : static_cast<float>(steps - 1) / (palette[1] - palette[0]);
 }
 
+// AlphaIndex of 16 alphas, four at a time: the step by projection (the
+// clamp gives the ends), then the extra 0 and 1 of six steps.
+void AlphaIndices(const float* alphas, const float* palette, int steps, float scale, int indices[16]) {
+  static const int kEight[8] = {0, 2, 3, 4, 5, 6, 7, 1};
+  static const int kSix[6] = {0, 2, 3, 4, 5, 1};
+  const int* map = steps == 8 ? kEight : kSix;
+  const __m128 p0 = _mm_set1_ps(palette[0]), sc = _mm_set1_ps(scale), zero = _mm_setzero_ps();
+  const __m128 last = _mm_set1_ps(static_cast<float>(steps - 1)), half = _mm_set1_ps(0.5f);
+  const bool six = steps == 6;
+  const __m128 towardOne = _mm_set1_ps((palette[1] + 1.0f) * 0.5f), towardZero = _mm_set1_ps(palette[0] * 0.5f);
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 v = _mm_loadu_ps(alphas + i);
+    const __m128 t = _mm_mul_ps(_mm_sub_ps(v, p0), sc);
+    alignas(16) std::int32_t step[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(step),
+                    _mm_cvttps_epi32(_mm_add_ps(_mm_min_ps(_mm_max_ps(t, zero), last), half)));
+    int high = 0, low = 0;
+    if (six) {
+      high = _mm_movemask_ps(_mm_and_ps(_mm_cmpge_ps(t, last), _mm_cmpge_ps(v, towardOne)));
+      low = _mm_movemask_ps(_mm_and_ps(_mm_cmpngt_ps(t, zero), _mm_cmple_ps(v, towardZero)));
+    }
+    for (int k = 0; k < 4; ++k) indices[i + k] = (high >> k) & 1 ? 7 : (low >> k) & 1 ? 6 : map[step[k]];
+  }
+}
+
 float AlphaError(int alpha0, int alpha1, const float* alphas, int steps) {
   float palette[8];
   const float scale = StoredAlphaPalette(palette, alpha0, alpha1, steps);
+  int indices[16];
+  AlphaIndices(alphas, palette, steps, scale, indices);
   float error = 0.0f;
   for (int i = 0; i < 16; ++i) {
-    const float e = palette[AlphaIndex(alphas[i], palette, steps, scale)] - alphas[i];
+    const float e = palette[indices[i]] - alphas[i];
     error += e * e;
   }
   return error;
@@ -295,15 +324,37 @@ void PolishAlphaEndpoints(std::int32_t& low, std::int32_t& high, const float* al
 
 HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   auto* b = static_cast<std::uint8_t*>(block);
-  float alphas[16];
+  alignas(16) float alphas[16];
   float error[16] = {};
   float minimum = texels[0].a, maximum = texels[0].a;
-  for (int i = 0; i < 16; ++i) {
-    const float v = texels[i].a + error[i];
-    alphas[i] = static_cast<float>(Trunc(v * 255.0f + 0.5f)) * 0.003921569f;
-    if (diffuse) DiffuseInBlock(error, i, v - alphas[i]);
-    minimum = std::min(minimum, alphas[i]);
-    maximum = std::max(maximum, alphas[i]);
+  if (diffuse) {
+    for (int i = 0; i < 16; ++i) {
+      const float v = texels[i].a + error[i];
+      alphas[i] = static_cast<float>(Trunc(v * 255.0f + 0.5f)) * 0.003921569f;
+      DiffuseInBlock(error, i, v - alphas[i]);
+      minimum = std::min(minimum, alphas[i]);
+      maximum = std::max(maximum, alphas[i]);
+    }
+  } else {
+    // Four at a time, Trunc's limits and all (maxps takes the limit for a NaN).
+    const __m128 limit = _mm_set1_ps(1073741824.0f), low = _mm_set1_ps(-1073741824.0f);
+    __m128 mn = _mm_set1_ps(FLT_MAX), mx = _mm_set1_ps(-FLT_MAX);
+    for (int i = 0; i < 16; i += 4) {
+      const __m128 a = _mm_setr_ps(texels[i].a, texels[i + 1].a, texels[i + 2].a, texels[i + 3].a);
+      const __m128 v = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_mul_ps(a, _mm_set1_ps(255.0f)), _mm_set1_ps(0.5f)), low), limit);
+      const __m128 q = _mm_mul_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(v)), _mm_set1_ps(0.003921569f));
+      _mm_store_ps(alphas + i, q);
+      mn = _mm_min_ps(mn, q);
+      mx = _mm_max_ps(mx, q);
+    }
+    alignas(16) float lows[4], highs[4];
+    _mm_store_ps(lows, mn);
+    _mm_store_ps(highs, mx);
+    // In texel order from texel 0's own alpha, as the loop above takes them.
+    for (int k = 0; k < 4; ++k) {
+      minimum = std::min(minimum, lows[k]);
+      maximum = std::max(maximum, highs[k]);
+    }
   }
   EncodeColorBlock(b + 8, texels, DxtAlphaMode::Opaque, diffuse);
 
@@ -334,11 +385,16 @@ HRESULT EncodeDxt5Block(void* block, const ColorF* texels, bool diffuse) {
   float palette[8];
   const float scale = StoredAlphaPalette(palette, alpha0 & 255, alpha1 & 255, steps);
   std::fill(error, error + 16, 0.0f);
+  int indices[16];
+  if (!diffuse) AlphaIndices(alphas, palette, steps, scale, indices);
   std::uint32_t runs[2] = {0, 0};
   for (int i = 0; i < 16; ++i) {
-    const float v = alphas[i] + error[i];
-    const int index = AlphaIndex(v, palette, steps, scale);
-    if (diffuse) DiffuseInBlock(error, i, v - palette[index]);
+    int index = indices[i];
+    if (diffuse) {
+      const float v = alphas[i] + error[i];
+      index = AlphaIndex(v, palette, steps, scale);
+      DiffuseInBlock(error, i, v - palette[index]);
+    }
     runs[i / 8] = runs[i / 8] >> 3 | static_cast<std::uint32_t>(index) << 21;
   }
   for (int k = 0; k < 3; ++k) {

@@ -46,9 +46,27 @@ inline void DiffuseInBlock(T* error, int i, const T& e) {
 // distances are luma-weighted squared errors.
 constexpr float kErrorWeightR = 0.5450107f, kErrorWeightB = 0.3174630f;
 
+// A block's texels channel by channel, four texels a register.
+struct BlockPlanes {
+  alignas(16) float r[16];
+  alignas(16) float g[16];
+  alignas(16) float b[16];
+  alignas(16) float a[16];
+};
+void ToPlanes(const ColorF* texels, BlockPlanes& planes);
+
+// The texels in the polish's error space: red and blue times their error
+// weights; w is 1 for a counted texel and 0 for one left out.
+struct PolishTexels {
+  alignas(16) float r[16];
+  alignas(16) float g[16];
+  alignas(16) float b[16];
+  alignas(16) float w[16];
+};
+
 // Improves a 5-6-5 endpoint pair (either order) for `count` (3 or 4) palette
-// steps against the texels' own colours, in that space; texels whose counted
-// flag is false are left out. The result is never worse than the pair given.
-void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texels, const bool* counted, int count);
+// steps against the texels' own colours, in that space; texels of weight 0
+// are left out. The result is never worse than the pair given.
+void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const PolishTexels& texels, int count);
 
 }  // namespace gxl::tex::detail

@@ -1,6 +1,9 @@
 // The colour half of the DXT encoders: texels quantised to the 5-6-5 grid,
 // endpoints fitted in a space weighted by each channel's share of luma, and
 // indices chosen by projection onto the line between the endpoints.
+#include <emmintrin.h>
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <cfloat>
 
@@ -110,6 +113,131 @@ void BoundingBox(Rgb& lo, Rgb& hi, const Rgb* colours) {
   }
 }
 
+// A four-colour block of one endpoint: colour0 = colour1 and indices 0.
+void StoreOneColour(std::uint8_t* b, std::uint16_t colour) {
+  Store16(b, colour);
+  Store16(b + 2, colour);
+  Store32(b + 4, 0);
+}
+
+// --- The encoder without diffusion, four texels a register -----------------
+
+__m128 Min4(__m128 v) {
+  v = _mm_min_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  return _mm_min_ss(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+}
+__m128 Max4(__m128 v) {
+  v = _mm_max_ps(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  return _mm_max_ss(v, _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+}
+float Add4(__m128 v) {
+  alignas(16) float parts[4];
+  _mm_store_ps(parts, v);
+  return (parts[0] + parts[1]) + (parts[2] + parts[3]);
+}
+
+// The bounding box of a weighted plane: low from the channel's weight down,
+// high from 0 up, as BoundingBox takes them.
+void PlaneBox(const float* plane, float weight, float* lo, float* hi) {
+  __m128 mn = _mm_set1_ps(weight), mx = _mm_setzero_ps();
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 v = _mm_mul_ps(_mm_load_ps(plane + i), _mm_set1_ps(weight));
+    mn = _mm_min_ps(mn, v);
+    mx = _mm_max_ps(mx, v);
+  }
+  *lo = _mm_cvtss_f32(Min4(mn));
+  *hi = _mm_cvtss_f32(Max4(mx));
+}
+
+// FitEndpoints without refinement on the weighted planes: the box diagonal
+// along which the colours spread most.
+void PickDiagonal(Rgb& lo, Rgb& hi, const BlockPlanes& t) {
+  const Rgb span = hi - lo;
+  const float length2 = Dot(span, span);
+  if (length2 < FLT_MIN) return;
+  const Rgb middle = (hi + lo) * 0.5f;
+  const __m128 wr = _mm_set1_ps(kWeightR), wg = _mm_set1_ps(kWeightG), wb = _mm_set1_ps(kWeightB);
+  const __m128 mr = _mm_set1_ps(middle.r), mg = _mm_set1_ps(middle.g), mb = _mm_set1_ps(middle.b);
+  const __m128 sr = _mm_set1_ps(span.r), sg = _mm_set1_ps(span.g), sb = _mm_set1_ps(span.b);
+  const __m128 len = _mm_set1_ps(length2);
+  __m128 spread[4] = {_mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps(), _mm_setzero_ps()};
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 pr = _mm_div_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(_mm_load_ps(t.r + i), wr), mr), sr), len);
+    const __m128 pg = _mm_div_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(_mm_load_ps(t.g + i), wg), mg), sg), len);
+    const __m128 pb = _mm_div_ps(_mm_mul_ps(_mm_sub_ps(_mm_mul_ps(_mm_load_ps(t.b + i), wb), mb), sb), len);
+    const __m128 plus = _mm_add_ps(pr, pg), minus = _mm_sub_ps(pr, pg);
+    const __m128 d[4] = {_mm_add_ps(plus, pb), _mm_sub_ps(plus, pb), _mm_add_ps(minus, pb), _mm_sub_ps(minus, pb)};
+    for (int k = 0; k < 4; ++k) spread[k] = _mm_add_ps(spread[k], _mm_mul_ps(d[k], d[k]));
+  }
+  int best = 0;
+  float most = Add4(spread[0]);
+  for (int k = 1; k < 4; ++k) {
+    const float v = Add4(spread[k]);
+    if (v > most) {
+      most = v;
+      best = k;
+    }
+  }
+  if (best & 1) std::swap(lo.b, hi.b);
+  if (best & 2) std::swap(lo.g, hi.g);
+}
+
+// The colour block of texels that are not all of one colour, without
+// diffusion: the box's best diagonal on the 5-6-5 grid polished against the
+// texels, which then choose their indices.
+void EncodePolished(std::uint8_t* b, const BlockPlanes& t, std::uint32_t countedBits, int count) {
+  Rgb lo, hi;
+  PlaneBox(t.r, kWeightR, &lo.r, &hi.r);
+  PlaneBox(t.g, kWeightG, &lo.g, &hi.g);
+  PlaneBox(t.b, kWeightB, &lo.b, &hi.b);
+  PickDiagonal(lo, hi, t);
+  std::uint16_t a = FloatToRgb565(Unweighted(lo));
+  std::uint16_t z = FloatToRgb565(Unweighted(hi));
+
+  PolishTexels exact;
+  const __m128 er = _mm_set1_ps(kErrorWeightR), eb = _mm_set1_ps(kErrorWeightB);
+  for (int i = 0; i < 16; i += 4) {
+    _mm_store_ps(exact.r + i, _mm_mul_ps(_mm_load_ps(t.r + i), er));
+    _mm_store_ps(exact.g + i, _mm_load_ps(t.g + i));
+    _mm_store_ps(exact.b + i, _mm_mul_ps(_mm_load_ps(t.b + i), eb));
+  }
+  for (int i = 0; i < 16; ++i) exact.w[i] = (countedBits >> i) & 1 ? 1.0f : 0.0f;
+  PolishColorEndpoints(a, z, exact, count);
+  if (count == 4 && a == z) {
+    StoreOneColour(b, a);
+    return;
+  }
+
+  // Four colours need colour0 > colour1, three colour0 <= colour1.
+  const Rgb A = ErrorSpace(Rgb565ToFloat(a)), Z = ErrorSpace(Rgb565ToFloat(z));
+  const bool keep = (count == 3) == (a <= z);
+  Store16(b, keep ? a : z);
+  Store16(b + 2, keep ? z : a);
+  const Rgb p0 = keep ? A : Z, line = (keep ? Z : A) - p0;
+  const Rgb direction = a == z ? Rgb{0, 0, 0} : line * (static_cast<float>(count - 1) / Dot(line, line));
+  const __m128 pr = _mm_set1_ps(p0.r), pg = _mm_set1_ps(p0.g), pb = _mm_set1_ps(p0.b);
+  const __m128 dr = _mm_set1_ps(direction.r), dg = _mm_set1_ps(direction.g), db = _mm_set1_ps(direction.b);
+  const __m128 top = _mm_set1_ps(static_cast<float>(count - 1)), half = _mm_set1_ps(0.5f);
+  alignas(16) std::int32_t steps[16];
+  for (int i = 0; i < 16; i += 4) {
+    const __m128 cr = _mm_sub_ps(_mm_load_ps(exact.r + i), pr), cg = _mm_sub_ps(_mm_load_ps(exact.g + i), pg);
+    const __m128 cb = _mm_sub_ps(_mm_load_ps(exact.b + i), pb);
+    const __m128 p = _mm_add_ps(_mm_add_ps(_mm_mul_ps(cr, dr), _mm_mul_ps(cg, dg)), _mm_mul_ps(cb, db));
+    // StepOf: 0 up to 0 (and for NaN), the last step from count - 1 on (the
+    // clamp gives it), else rounded.
+    const __m128 inside = _mm_min_ps(_mm_max_ps(p, _mm_setzero_ps()), top);
+    const __m128i step = _mm_cvttps_epi32(_mm_add_ps(inside, half));
+    _mm_store_si128(reinterpret_cast<__m128i*>(steps + i),
+                    _mm_and_si128(_mm_castps_si128(_mm_cmpgt_ps(p, _mm_setzero_ps())), step));
+  }
+  static const int kMap4[4] = {0, 2, 3, 1};
+  static const int kMap3[3] = {0, 2, 1};
+  const int* map = count == 4 ? kMap4 : kMap3;
+  std::uint32_t indices = 0;
+  for (int i = 16; i-- > 0;) indices = indices << 2 | static_cast<std::uint32_t>((countedBits >> i) & 1 ? map[steps[i]] : 3);
+  Store32(b + 4, indices);
+}
+
 }  // namespace
 
 void OptimizeColorEndpoints(ColorF* low, ColorF* high, const ColorF* colours, int count) {
@@ -124,6 +252,34 @@ void OptimizeColorEndpoints(ColorF* low, ColorF* high, const ColorF* colours, in
 
 void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool diffuse) {
   auto* b = static_cast<std::uint8_t*>(block);
+  if (!diffuse) {
+    BlockPlanes t;
+    ToPlanes(texels, t);
+    std::uint32_t opaque = 0xFFFF, same = 0xFFFF;
+    const __m128 r0 = _mm_set1_ps(texels[0].r), g0 = _mm_set1_ps(texels[0].g), b0 = _mm_set1_ps(texels[0].b);
+    for (int i = 0; i < 16; i += 4) {
+      // Alpha at least 0.5 (NaN too, as the scalar test takes it).
+      const __m128 below = _mm_cmplt_ps(_mm_load_ps(t.a + i), _mm_set1_ps(0.5f));
+      opaque &= ~static_cast<std::uint32_t>(_mm_movemask_ps(below)) << i | ~(15u << i);
+      const __m128 eq = _mm_and_ps(_mm_and_ps(_mm_cmpeq_ps(_mm_load_ps(t.r + i), r0), _mm_cmpeq_ps(_mm_load_ps(t.g + i), g0)),
+                                   _mm_cmpeq_ps(_mm_load_ps(t.b + i), b0));
+      same &= static_cast<std::uint32_t>(_mm_movemask_ps(eq)) << i | ~(15u << i);
+    }
+    opaque &= 0xFFFF;
+    same &= 0xFFFF;
+    const bool oneBit = mode == DxtAlphaMode::OneBit;
+    if (oneBit && opaque == 0) {
+      Store16(b, 0x0000);
+      Store16(b + 2, 0xFFFF);
+      Store32(b + 4, 0xFFFFFFFFu);
+      return;
+    }
+    const int count = oneBit && opaque != 0xFFFF ? 3 : 4;
+    if (same != 0xFFFF) {
+      EncodePolished(b, t, count == 4 ? 0xFFFF : opaque, count);
+      return;
+    }
+  }
   int count = 4;
   if (mode == DxtAlphaMode::OneBit) {
     int transparent = 0;
@@ -168,11 +324,18 @@ void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool
   FitEndpoints(lo, hi, colours, count, !polish);
   std::uint16_t a = FloatToRgb565(Unweighted(lo));
   std::uint16_t z = FloatToRgb565(Unweighted(hi));
-  if (polish) PolishColorEndpoints(a, z, texels, counted, count);
+  if (polish) {
+    PolishTexels t;
+    for (int i = 0; i < 16; ++i) {
+      t.r[i] = exact[i].r;
+      t.g[i] = exact[i].g;
+      t.b[i] = exact[i].b;
+      t.w[i] = counted[i] ? 1.0f : 0.0f;
+    }
+    PolishColorEndpoints(a, z, t, count);
+  }
   if (count == 4 && a == z) {
-    Store16(b, a);
-    Store16(b + 2, a);
-    Store32(b + 4, 0);
+    StoreOneColour(b, a);
     return;
   }
 
@@ -210,4 +373,16 @@ void EncodeColorBlock(void* block, const ColorF* texels, DxtAlphaMode mode, bool
     indices = indices >> 2 | static_cast<std::uint32_t>(index) << 30;
   }
   Store32(b + 4, indices);
+}
+
+void gxl::tex::detail::ToPlanes(const ColorF* texels, BlockPlanes& planes) {
+  for (int i = 0; i < 16; i += 4) {
+    __m128 r = _mm_loadu_ps(&texels[i].r), g = _mm_loadu_ps(&texels[i + 1].r);
+    __m128 b = _mm_loadu_ps(&texels[i + 2].r), a = _mm_loadu_ps(&texels[i + 3].r);
+    _MM_TRANSPOSE4_PS(r, g, b, a);
+    _mm_store_ps(planes.r + i, r);
+    _mm_store_ps(planes.g + i, g);
+    _mm_store_ps(planes.b + i, b);
+    _mm_store_ps(planes.a + i, a);
+  }
 }

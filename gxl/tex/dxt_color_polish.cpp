@@ -3,6 +3,7 @@
 // colours. Least-squares endpoints for the steps the texels take, rounded to
 // the grid, then single level moves of either end in the direction the error
 // falls. Every error is summed over the 16 texels four at a time.
+#include <xmmintrin.h>
 #include <emmintrin.h>
 
 #include <algorithm>
@@ -15,14 +16,7 @@
 namespace gxl::tex::detail {
 namespace {
 
-// The texels in the error space, channel by channel; w is 1 for a counted
-// texel and 0 for one left out.
-struct Texels {
-  alignas(16) float r[16];
-  alignas(16) float g[16];
-  alignas(16) float b[16];
-  alignas(16) float w[16];
-};
+using Texels = PolishTexels;
 
 // An endpoint pair as grid levels: a.r, a.g, a.b, z.r, z.g, z.b.
 struct Levels {
@@ -64,6 +58,47 @@ int NearestLevel(int k, float value) {
   return static_cast<int>(clamped * static_cast<float>(kTop[k]) + 0.5f);
 }
 
+// NearestLevel of four values of channel k.
+__m128i NearestLevels(int k, __m128 value) {
+  const float scale = k % 3 == 0 ? 1.0f / kErrorWeightR : k % 3 == 2 ? 1.0f / kErrorWeightB : 1.0f;
+  const __m128 unit = _mm_mul_ps(value, _mm_set1_ps(scale));
+  // maxps yields its second operand for a NaN, which then reads as 0.
+  const __m128 clamped = _mm_min_ps(_mm_max_ps(unit, _mm_setzero_ps()), _mm_set1_ps(1.0f));
+  return _mm_cvttps_epi32(
+      _mm_add_ps(_mm_mul_ps(clamped, _mm_set1_ps(static_cast<float>(kTop[k]))), _mm_set1_ps(0.5f)));
+}
+
+// A nearly flat block's ends in channel c around the mean m: for each low
+// level within two of the mean's, the high level that puts the first step
+// (the fraction `first` along) nearest to m; of these, the first pair that
+// misses m least. The candidates four at a time.
+void AroundMean(int c, float m, float first, int* low, int* high) {
+  const int centre = NearestLevel(c, m);
+  const int from = std::max(centre - 2, 0), n = std::min(centre + 2, kTop[c]) - from + 1;
+  alignas(16) float v0[8], v1[8], miss[8];
+  alignas(16) std::int32_t l1[8];
+  for (int j = 0; j < 8; ++j) v0[j] = LevelValue(c, from + std::min(j, n - 1));
+  const __m128 mean = _mm_set1_ps(m), step = _mm_set1_ps(first);
+  for (int j = 0; j < 8; j += 4) {
+    const __m128 lo = _mm_load_ps(v0 + j);
+    _mm_store_si128(reinterpret_cast<__m128i*>(l1 + j),
+                    NearestLevels(c, _mm_add_ps(lo, _mm_div_ps(_mm_sub_ps(mean, lo), step))));
+  }
+  for (int j = 0; j < 8; ++j) v1[j] = LevelValue(c, l1[j]);
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+  for (int j = 0; j < n; j += 4) {
+    const __m128 lo = _mm_load_ps(v0 + j), hi = _mm_load_ps(v1 + j);
+    _mm_store_ps(miss + j, _mm_and_ps(_mm_sub_ps(_mm_add_ps(lo, _mm_mul_ps(_mm_sub_ps(hi, lo), step)), mean), magnitude));
+  }
+  float nearest = -1.0f;
+  for (int j = 0; j < n; ++j) {
+    if (nearest >= 0.0f && miss[j] >= nearest) continue;
+    nearest = miss[j];
+    *low = from + j;
+    *high = l1[j];
+  }
+}
+
 struct Ends {
   float v[6];  // a.r, a.g, a.b, z.r, z.g, z.b
 };
@@ -86,6 +121,12 @@ float Sum(__m128 v) {
   alignas(16) float parts[4];
   _mm_store_ps(parts, v);
   return (parts[0] + parts[1]) + (parts[2] + parts[3]);
+}
+
+// The sums of four vectors, each formed as Sum forms it, in the lanes of one.
+__m128 Sums(__m128 a, __m128 b, __m128 c, __m128 d) {
+  _MM_TRANSPOSE4_PS(a, b, c, d);
+  return _mm_add_ps(_mm_add_ps(a, b), _mm_add_ps(c, d));
 }
 
 // Squared error of the counted texels, each at its nearest of `count` steps
@@ -125,16 +166,19 @@ float Error(const Texels& t, const Ends& e, int count, Moments* m) {
       }
     }
   }
-  if (m) {
-    m->ll = Sum(ll);
-    m->lh = Sum(lh);
-    m->hh = Sum(hh);
-    for (int j = 0; j < 3; ++j) {
-      m->cl[j] = Sum(cl[j]);
-      m->ch[j] = Sum(ch[j]);
-    }
+  if (!m) return Sum(sum);
+  alignas(16) float sums[12];
+  _mm_store_ps(sums, Sums(sum, ll, lh, hh));
+  _mm_store_ps(sums + 4, Sums(cl[0], cl[1], cl[2], ch[0]));
+  _mm_store_ps(sums + 8, Sums(ch[1], ch[2], sum, sum));
+  m->ll = sums[1];
+  m->lh = sums[2];
+  m->hh = sums[3];
+  for (int j = 0; j < 3; ++j) {
+    m->cl[j] = sums[4 + j];
+    m->ch[j] = sums[7 + j];
   }
-  return Sum(sum);
+  return sums[0];
 }
 
 // The least-squares ends for the steps of the moments: the minimum of the sum
@@ -151,14 +195,7 @@ bool LeastSquares(const Moments& m, Ends& e) {
 
 }  // namespace
 
-void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texels, const bool* counted, int count) {
-  Texels t;
-  for (int i = 0; i < 16; ++i) {
-    t.r[i] = texels[i].r * kErrorWeightR;
-    t.g[i] = texels[i].g;
-    t.b[i] = texels[i].b * kErrorWeightB;
-    t.w[i] = counted[i] ? 1.0f : 0.0f;
-  }
+void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const PolishTexels& t, int count) {
   Levels best = ToLevels(a, z);
   Moments moments;
   float bestError = Error(t, ValuesOf(best), count, &moments);
@@ -183,19 +220,8 @@ void PolishColorEndpoints(std::uint16_t& a, std::uint16_t& z, const ColorF* texe
     const float weight = moments.ll + 2.0f * moments.lh + moments.hh;  // the counted texels
     const float first = count == 4 ? 1.0f / 3.0f : 0.5f;
     Levels around = best;
-    for (int c = 0; c < 3; ++c) {
-      const float m = (moments.cl[c] + moments.ch[c]) / weight;
-      const int centre = NearestLevel(c, m);
-      float nearest = -1.0f;
-      for (int l0 = std::max(centre - 2, 0); l0 <= std::min(centre + 2, kTop[c]); ++l0) {
-        const int l1 = NearestLevel(c, LevelValue(c, l0) + (m - LevelValue(c, l0)) / first);
-        const float miss = std::fabs(LevelValue(c, l0) + (LevelValue(c, l1) - LevelValue(c, l0)) * first - m);
-        if (nearest >= 0.0f && miss >= nearest) continue;
-        nearest = miss;
-        around.v[c] = l0;
-        around.v[3 + c] = l1;
-      }
-    }
+    for (int c = 0; c < 3; ++c)
+      AroundMean(c, (moments.cl[c] + moments.ch[c]) / weight, first, &around.v[c], &around.v[3 + c]);
     consider(around);
   }
 

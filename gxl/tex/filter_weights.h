@@ -38,7 +38,33 @@ struct FilterWeightList {
   const FilterWeight* end(std::uint32_t source) const { return pairs.get() + recordStart[source + 1]; }
 };
 
-// Null for a zero size or when memory runs out. Without wrap the outer half of
-// each edge texel's tent is flat, which keeps every destination's total at 1.
+// The same records one source index at a time, in source order, for callers
+// that cannot hold a record per source index (a source far larger than its
+// destination): memory follows the destination, not the source.
+class FilterWeightWalk {
+ public:
+  // Without wrap the outer half of each edge texel's tent is flat, which
+  // keeps every destination's total at 1. Sizes must not be 0.
+  FilterWeightWalk(std::uint32_t sourceSize, std::uint32_t destinationSize, bool wrap);
+
+  // The most pairs one record holds.
+  std::uint32_t MaxPairs() const { return m_perRecord; }
+  // Writes the next source index's pairs (at most MaxPairs()) and returns
+  // their count; back to source index 0 after the last.
+  std::uint32_t Next(FilterWeight* out);
+
+ private:
+  std::uint32_t m_sourceSize;
+  std::int64_t m_destinationSize;
+  bool m_wrap;
+  float m_ratio;
+  float m_halfOverRatio;
+  float m_smallest;
+  std::uint32_t m_perRecord;
+  std::uint32_t m_source = 0;
+  std::int64_t m_current = 0;  // carries over from one record to the next
+};
+
+// Null for a zero size, a list beyond 32-bit offsets, or when memory runs out.
 std::unique_ptr<FilterWeightList> BuildFilterWeights(std::uint32_t sourceSize, std::uint32_t destinationSize,
                                                      bool wrap);

@@ -50,9 +50,56 @@ bool ReadAxis(HeaderText& text, Axis* axis) {
   return text.ReadSize(&axis->size) && axis->size;
 }
 
+// RGBE texels as floats: each channel (m + 0.5) x 2^(e - 136) / exposure,
+// alpha 1. (m + 0.5) x 2^(e - 136) is exact in double, so the one rounding is
+// that of the division, as with ldexp; it is exact in float as well, so
+// without an exposure to divide by, float arithmetic gives the same texels.
+class RgbeConverter {
+ public:
+  explicit RgbeConverter(double exposure) : m_exposure(exposure) {
+    for (int e = 0; e < 256; ++e) {
+      m_powers[e] = std::ldexp(1.0, e - kExponentBias);
+      m_floatPowers[e] = std::ldexp(1.0f, e - kExponentBias);
+    }
+  }
+  // The texel's three mantissas stand in its first three floats.
+  void Finish(float* texel, std::uint8_t e) const {
+    if (m_exposure == 1.0) {
+      const float unit = m_floatPowers[e];
+      for (int c = 0; c < 3; ++c) texel[c] = (texel[c] + 0.5f) * unit;
+    } else {
+      const double unit = m_powers[e];
+      for (int c = 0; c < 3; ++c) texel[c] = static_cast<float>((texel[c] + 0.5) * unit / m_exposure);
+    }
+    texel[3] = 1.0f;
+  }
+  void Convert(float* texel, const std::uint8_t* rgbe) const {
+    for (int c = 0; c < 3; ++c) texel[c] = static_cast<float>(rgbe[c]);
+    Finish(texel, rgbe[3]);
+  }
+
+ private:
+  double m_exposure;
+  double m_powers[256];
+  float m_floatPowers[256];
+};
+
+// Where a scanline's texels go in the image: the first one's floats and the
+// step, in floats, from one texel to the next (the scanline may run along a
+// row or a column, either way).
+struct Scanline {
+  float* first;
+  std::int64_t step;
+  std::uint64_t length;
+  float* At(std::uint64_t i) const { return first + static_cast<std::int64_t>(i) * step; }
+};
+
 // A run-length scanline after its four-byte start: each of the four byte
 // planes in turn, from packets that must end exactly at the scanline's end.
-HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, std::uint8_t* scan, std::uint64_t length) {
+// The mantissas wait in the texels' floats for the exponents, which come last.
+HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, const Scanline& scan,
+                      const RgbeConverter& convert) {
+  const std::uint64_t length = scan.length;
   for (std::uint32_t plane = 0; plane < 4; ++plane) {
     for (std::uint64_t i = 0; i < length;) {
       if (in == end) return E_FAIL;
@@ -60,7 +107,14 @@ HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, std::uin
       const bool run = count > 128;
       if (run) count -= 128;
       if (count > length - i || static_cast<std::uint64_t>(end - in) < (run ? 1u : count)) return E_FAIL;
-      for (std::uint32_t k = 0; k < count; ++k) scan[4 * (i + k) + plane] = in[run ? 0 : k];
+      for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint8_t b = in[run ? 0 : k];
+        float* texel = scan.At(i + k);
+        if (plane < 3)
+          texel[plane] = static_cast<float>(b);
+        else
+          convert.Finish(texel, b);
+      }
       in += run ? 1 : count;
       i += count;
     }
@@ -70,19 +124,22 @@ HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, std::uin
 
 // A flat scanline: four bytes a texel, where (1, 1, 1, n) repeats the texel
 // before it n times, shifted left by 8 more for each repeat in a row.
-HRESULT ReadFlat(const std::uint8_t*& in, const std::uint8_t* end, std::uint8_t* scan, std::uint64_t length) {
+HRESULT ReadFlat(const std::uint8_t*& in, const std::uint8_t* end, const Scanline& scan,
+                 const RgbeConverter& convert) {
+  const std::uint64_t length = scan.length;
   std::uint32_t shift = 0;
   for (std::uint64_t i = 0; i < length; in += 4) {
     if (end - in < 4) return E_FAIL;
     if (in[0] != 1 || in[1] != 1 || in[2] != 1) {
-      std::memcpy(scan + 4 * i++, in, 4);
+      convert.Convert(scan.At(i++), in);
       shift = 0;
       continue;
     }
     if (i == 0 || shift >= 32) return E_FAIL;
     const std::uint64_t count = std::uint64_t{in[3]} << shift;
     if (count > length - i) return E_FAIL;
-    for (std::uint64_t k = 0; k < count; ++k) std::memcpy(scan + 4 * (i + k), scan + 4 * (i - 1), 4);
+    const float* previous = scan.At(i - 1);
+    for (std::uint64_t k = 0; k < count; ++k) std::memcpy(scan.At(i + k), previous, 4 * sizeof(float));
     i += count;
     shift += 8;
   }
@@ -191,49 +248,26 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
   if (!WithinCeiling(w, h)) return E_OUTOFMEMORY;
   auto* out = reinterpret_cast<float*>(AllocateImage(D3DFMT_A32B32G32R32F, w, h, 16));
   if (!out) return E_OUTOFMEMORY;
-  std::unique_ptr<std::uint8_t[]> scan(new (std::nothrow) std::uint8_t[std::size_t{fast.size} * 4]);
-  if (!scan) return E_OUTOFMEMORY;
-
-  double powers[256];
-  float floatPowers[256];
-  for (int e = 0; e < 256; ++e) {
-    powers[e] = std::ldexp(1.0, e - kExponentBias);
-    floatPowers[e] = std::ldexp(1.0f, e - kExponentBias);
-  }
+  const RgbeConverter convert(exposure);
 
   const std::uint64_t length = fast.size;
   for (std::uint32_t s = 0; s < slow.size; ++s) {
     if (end - in < 4) return E_FAIL;
+    // The scanline's first texel in the image and the step to the next one.
+    const std::uint64_t along = slow.reversed ? slow.size - 1 - s : s;
+    const std::int64_t acrossStep = slow.isY ? 4 : std::int64_t{w} * 4;
+    Scanline scan{out + along * (slow.isY ? std::uint64_t{w} * 4 : 4), fast.reversed ? -acrossStep : acrossStep,
+                  length};
+    if (fast.reversed) scan.first += (length - 1) * acrossStep;
     HRESULT hr;
     if (UsesRunLength(length) && in[0] == 2 && in[1] == 2 && in[2] < 128) {
       if ((std::uint64_t{in[2]} << 8 | in[3]) != length) return E_FAIL;
       in += 4;
-      hr = ReadRunLength(in, end, scan.get(), length);
+      hr = ReadRunLength(in, end, scan, convert);
     } else {
-      hr = ReadFlat(in, end, scan.get(), length);
+      hr = ReadFlat(in, end, scan, convert);
     }
     if (FAILED(hr)) return hr;
-
-    // The scanline's first texel in the image and the step to the next one.
-    const std::uint64_t along = slow.reversed ? slow.size - 1 - s : s;
-    const std::int64_t acrossStep = slow.isY ? 4 : std::int64_t{w} * 4;
-    float* texel = out + along * (slow.isY ? std::uint64_t{w} * 4 : 4);
-    if (fast.reversed) texel += (length - 1) * acrossStep;
-    const std::int64_t step = fast.reversed ? -acrossStep : acrossStep;
-    // (m + 0.5) x 2^(e - 136) is exact in double, so the one rounding is that
-    // of the division, as with ldexp; it is exact in float as well, so without
-    // an exposure to divide by, float arithmetic gives the same texels.
-    const std::uint8_t* rgbe = scan.get();
-    for (std::uint64_t i = 0; i < length; ++i, texel += step, rgbe += 4) {
-      if (exposure == 1.0) {
-        const float unit = floatPowers[rgbe[3]];
-        for (int c = 0; c < 3; ++c) texel[c] = (static_cast<float>(rgbe[c]) + 0.5f) * unit;
-      } else {
-        const double unit = powers[rgbe[3]];
-        for (int c = 0; c < 3; ++c) texel[c] = static_cast<float>((rgbe[c] + 0.5) * unit / exposure);
-      }
-      texel[3] = 1.0f;
-    }
   }
   return S_OK;
 }

@@ -5,8 +5,12 @@
 // jump target ("Guarded") holds nothing that needs destruction, and neither do
 // the callbacks; what must be freed after a jump lives in a plain job record
 // owned by the caller.
+#include <emmintrin.h>
+
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -88,6 +92,38 @@ void CountScans(j_common_ptr cinfo) {
   if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) JumpOnError(cinfo);
 }
 
+// Scanlines the reader asks for at once.
+constexpr JDIMENSION kBatchRows = 16;
+// Images larger than this are written past the cache: the texture build reads
+// them back only after the whole image is done.
+constexpr std::uint64_t kStreamedImageBytes = 4u << 20;
+
+// Copies `count` four-byte texels with their fourth byte cleared.
+void CopyClearingTopBytes(const std::uint8_t* in, std::uint8_t* out, std::uint32_t count, bool stream) {
+  const __m128i keep = _mm_set1_epi32(0x00FFFFFF);
+  std::uint32_t x = 0;
+  auto one = [&] {
+    std::uint32_t word;
+    std::memcpy(&word, in + 4 * std::uint64_t{x}, 4);
+    word &= 0x00FFFFFFu;
+    std::memcpy(out + 4 * std::uint64_t{x}, &word, 4);
+    ++x;
+  };
+  if (stream) {
+    while (x < count && reinterpret_cast<std::uintptr_t>(out + 4 * std::uint64_t{x}) % 16) one();
+    for (; x + 4 <= count; x += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * std::uint64_t{x}));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(out + 4 * std::uint64_t{x}), _mm_and_si128(v, keep));
+    }
+  } else {
+    for (; x + 4 <= count; x += 4) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * std::uint64_t{x}));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * std::uint64_t{x}), _mm_and_si128(v, keep));
+    }
+  }
+  while (x < count) one();
+}
+
 struct JpegReadJob {
   jpeg_decompress_struct cinfo;
   JpegErrorExit error;
@@ -119,12 +155,23 @@ HRESULT GuardedReadJpeg(JpegReadJob* job, const std::uint8_t* data, std::uint32_
 
   jpeg_read_header(cinfo, TRUE);
   if (!IsMmxAvailable()) cinfo->dct_method = JDCT_IFAST;
+  // Colour comes as four bytes a texel (blue, green, red, a filler) straight
+  // into the image's rows where the library offers that layout; otherwise as
+  // three bytes, repacked.
+  bool fourBytes = false;
+#ifdef JCS_EXTENSIONS
+  if (cinfo->out_color_space == JCS_RGB) {
+    cinfo->out_color_space = JCS_EXT_BGRX;
+    fourBytes = true;
+  }
+#endif
   // The output's size and components, from the header alone: starting the
   // decompression allocates for the whole image, and for a multi-scan file
   // reads every scan.
   jpeg_calc_output_dimensions(cinfo);
 
-  const std::uint32_t components = static_cast<std::uint32_t>(cinfo->output_components);
+  const auto outputComponents = static_cast<std::uint32_t>(cinfo->output_components);
+  const std::uint32_t components = fourBytes && outputComponents == 4 ? 3 : outputComponents;
   if (components != 1 && components != 3) return E_FAIL;
   const std::uint32_t width = cinfo->output_width;
   const std::uint32_t height = cinfo->output_height;
@@ -146,20 +193,46 @@ HRESULT GuardedReadJpeg(JpegReadJob* job, const std::uint8_t* data, std::uint32_
   cinfo->progress = &job->progress;
   jpeg_start_decompress(cinfo);
   if (cinfo->output_width != width || cinfo->output_height != height ||
-      static_cast<std::uint32_t>(cinfo->output_components) != components)
+      static_cast<std::uint32_t>(cinfo->output_components) != outputComponents)
     return E_FAIL;
 
-  std::uint8_t* pixels = image->AllocatePixels(rowPitch * height);
+  std::uint8_t* pixels = image->AllocateWrittenPixels(rowPitch * height);
   if (!pixels) return E_OUTOFMEMORY;
-  JSAMPARRAY row =
-      (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, width * components, 1);
-  while (cinfo->output_scanline < cinfo->output_height) {
-    std::uint8_t* out = pixels + rowPitch * cinfo->output_scanline;
-    if (jpeg_read_scanlines(cinfo, row, 1) != 1) return E_FAIL;
-    const JSAMPLE* in = row[0];
-    if (components == 1) {
-      std::memcpy(out, in, width);
-    } else {
+  if (components == 1) {
+    // Grey scanlines straight into the rows, as many as the library gives at once.
+    JSAMPROW rows[kBatchRows];
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const JDIMENSION first = cinfo->output_scanline;
+      const JDIMENSION count = std::min<JDIMENSION>(kBatchRows, cinfo->output_height - first);
+      for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels + rowPitch * (first + i);
+      if (jpeg_read_scanlines(cinfo, rows, count) == 0) return E_FAIL;
+    }
+  } else if (fourBytes) {
+    // A batch of colour scanlines into rows 4 bytes off 16-byte alignment,
+    // where the library's converter stores through the cache (it streams
+    // aligned rows to memory); then into the image with the filler byte
+    // cleared, as the repacked texels have it.
+    const std::size_t scratchPitch = (rowPitch + 15) & ~std::size_t{15};
+    auto* scratch = static_cast<std::uint8_t*>((*cinfo->mem->alloc_large)(
+        reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, scratchPitch * kBatchRows + 32));
+    std::uint8_t* first = scratch + (16 - reinterpret_cast<std::uintptr_t>(scratch) % 16) + 4;
+    JSAMPROW rows[kBatchRows];
+    for (JDIMENSION i = 0; i < kBatchRows; ++i) rows[i] = first + scratchPitch * i;
+    const bool stream = rowPitch * height > kStreamedImageBytes;
+    while (cinfo->output_scanline < cinfo->output_height) {
+      const JDIMENSION y = cinfo->output_scanline;
+      const JDIMENSION read =
+          jpeg_read_scanlines(cinfo, rows, std::min<JDIMENSION>(kBatchRows, cinfo->output_height - y));
+      if (read == 0) return E_FAIL;
+      for (JDIMENSION i = 0; i < read; ++i) CopyClearingTopBytes(rows[i], pixels + rowPitch * (y + i), width, stream);
+    }
+    if (stream) _mm_sfence();
+  } else {
+    JSAMPARRAY row = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE, width * 3, 1);
+    while (cinfo->output_scanline < cinfo->output_height) {
+      std::uint8_t* out = pixels + rowPitch * cinfo->output_scanline;
+      if (jpeg_read_scanlines(cinfo, row, 1) != 1) return E_FAIL;
+      const JSAMPLE* in = row[0];
       for (std::uint32_t x = 0; x < width; ++x, in += 3, out += 4) {
         const std::uint32_t word = (std::uint32_t{in[0]} << 16) | (std::uint32_t{in[1]} << 8) | in[2];
         std::memcpy(out, &word, 4);

@@ -108,6 +108,21 @@ PixelCodec::~PixelCodec() = default;
 
 void PixelCodec::ReadRow(std::uint32_t, std::uint32_t, ColorF*) {}
 
+void PixelCodec::ReadSpan(std::uint32_t y, std::uint32_t z, std::uint32_t x, std::uint32_t count, ColorF* out) {
+  // The codec narrowed to the span for one row: every addressable codec reads
+  // each texel on its own.
+  std::uint8_t* const pixels = m_pixels;
+  const std::uint32_t width = m_width;
+  const std::uint32_t rowBytes = m_rowBytes;
+  m_pixels += std::uint64_t{x} * m_bytesPerTexel;
+  m_width = count;
+  m_rowBytes = count * m_bytesPerTexel;
+  ReadRow(y, z, out);
+  m_pixels = pixels;
+  m_width = width;
+  m_rowBytes = rowBytes;
+}
+
 HRESULT PixelCodec::BuildPaletteColors() {
   m_paletteColours.reset(new (std::nothrow) ColorF[256]);
   if (!m_paletteColours) return E_OUTOFMEMORY;

@@ -65,6 +65,9 @@ class PixelCodec {
 
   // Fills out with the width texels of row y of slice z of the working box.
   virtual void ReadRow(std::uint32_t y, std::uint32_t z, ColorF* out);
+  // Fills out with `count` texels of row y of slice z from column x on, as
+  // ReadRow gives them. Addressable codecs only (IsAddressable()).
+  void ReadSpan(std::uint32_t y, std::uint32_t z, std::uint32_t x, std::uint32_t count, ColorF* out);
   // Stores width texels into row y of slice z. The row may be changed by the
   // call; callers do not reuse its contents. With error diffusion, rows must
   // come in increasing y within a slice.

@@ -243,7 +243,8 @@ HRESULT GuardedReadPng(PngReadJob* job) {
     BuildGammaTable(fileGamma, table);  // 0 (no correction) for sRGB files
     BuildPalette(png, info, table, palette);
   }
-  std::uint8_t* pixels = image->AllocatePixels(rowBytes * height);
+  // libpng writes every row or fails.
+  std::uint8_t* pixels = image->AllocateWrittenPixels(rowBytes * height);
   if (!pixels) return E_OUTOFMEMORY;
   job->rows = new (std::nothrow) png_bytep[height];
   if (!job->rows) return E_OUTOFMEMORY;

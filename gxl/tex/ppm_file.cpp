@@ -92,8 +92,14 @@ HRESULT DecodedImage::ReadPpm(const std::uint8_t* data, std::uint32_t size) {
     // Byte samples as they stand, or through a table of their scaled values.
     auto* texels = reinterpret_cast<std::uint32_t*>(out);
     if (maximum == kMaxByteSample) {
-      for (std::uint64_t i = 0; i < count; ++i, in += 3)
-        texels[i] = 0xFF000000u | std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
+      // Four bytes read at once (red, green, blue and the next texel's red),
+      // turned round; the last texel alone, as nothing may follow it.
+      for (std::uint64_t i = 0; i + 1 < count; ++i, in += 3) {
+        std::uint32_t word;
+        std::memcpy(&word, in, 4);
+        texels[i] = 0xFF000000u | __builtin_bswap32(word) >> 8;
+      }
+      texels[count - 1] = 0xFF000000u | std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
       return S_OK;
     }
     std::uint32_t scaled[256];

@@ -234,7 +234,7 @@ HRESULT DecodedImage::ReadTga(const std::uint8_t* data, std::uint32_t size) {
   if (!runLength && (h.descriptor & (kTopDown | kRightToLeft)) == kTopDown) {
     pixels = const_cast<std::uint8_t*>(texels);
   } else {
-    std::uint8_t* out = AllocatePixels(imageBytes);
+    std::uint8_t* out = AllocateWrittenPixels(imageBytes);
     if (!out) return E_OUTOFMEMORY;
     TexelTarget target(out, h, texelBytes);
     if (runLength) {

@@ -63,4 +63,19 @@ TEST(PlatformCpu, HostHasSse2AndResetReturnsToIt) {
   EXPECT_FALSE(IsProcessorFeaturePresent(12345));
 }
 
+TEST(PlatformCpu, WideVectorsFollowTheHostUntilAProfileIsForced) {
+  __builtin_cpu_init();
+  const bool host = __builtin_cpu_supports("avx2") != 0;
+  EXPECT_EQ(platform::cpu::WideVectorsAvailable(), host);
+  for (const char* profile : {"sse2", "host"}) {
+    ASSERT_TRUE(platform::test::ForceCpuProfile(profile));
+    EXPECT_FALSE(platform::cpu::WideVectorsAvailable()) << profile;
+    platform::test::ClearCpuForce();
+    EXPECT_EQ(platform::cpu::WideVectorsAvailable(), host) << profile;
+  }
+  ASSERT_TRUE(platform::test::ForceCpuProfile("athlon"));
+  platform::test::ResetAll();
+  EXPECT_EQ(platform::cpu::WideVectorsAvailable(), host);
+}
+
 }  // namespace

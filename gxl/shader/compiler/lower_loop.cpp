@@ -259,11 +259,20 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   PodArray<std::uint32_t> carried;
   for (std::uint32_t s = 0; s < slots; ++s)
     if (startMap[s] != kNoIndex && valueMap[s] != startMap[s] && !carried.Append(s)) return OutOfMemory(node);
-  RollBackIr(valuesBefore, instructionsBefore, startMap);
   st.iterations = n;
-  loopCounter = {0.0, static_cast<double>(n)};
-  hr = EmitFlowControlLoop(node, init, condition, body, carried, st);
-  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  PodArray<std::uint32_t> missed;
+  const std::uint32_t block = blockContext, outerPolarity = polarity;
+  do {
+    RollBackIr(valuesBefore, instructionsBefore, startMap);
+    blockContext = block;
+    polarity = outerPolarity;
+    loopCounter = {0.0, static_cast<double>(n)};
+    if (!carried.Append(missed.Data(), missed.Size())) return OutOfMemory(node);
+    std::sort(carried.Data(), carried.Data() + carried.Size());  // slot order
+    missed.Clear();
+    hr = EmitFlowControlLoop(node, init, condition, body, carried, st, startMap, &missed);
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  } while (hr == S_FALSE);
   // Variables declared in the body end with it: the loop carries none of
   // their values out, and a value written inside it may never have been.
   for (std::size_t s = 0; s < slots; ++s)
@@ -273,7 +282,8 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
 
 HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                             const ParseNode* body, const PodArray<std::uint32_t>& carried,
-                                            LoopState& st) {
+                                            LoopState& st, const std::uint32_t* startMap,
+                                            PodArray<std::uint32_t>* missed) {
   const auto m = static_cast<std::uint32_t>(carried.Size());
   WordBlock words(*this, 9 * m);
   const std::uint32_t count = NewLiteral(st.iterations);
@@ -303,6 +313,16 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
     valueMap[s] = value;
   };
 
+  // Symbols with a value before the loop that the body changed and the loop
+  // does not carry.
+  auto changedUncarried = [&] {
+    for (std::uint32_t s = 0; s < valueMap.Size(); ++s)
+      if (startMap[s] != kNoIndex && valueMap[s] != startMap[s] &&
+          !std::binary_search(carried.Data(), carried.Data() + carried.Size(), s) && !missed->Append(s))
+        return false;
+    return true;
+  };
+
   const std::uint32_t outerBlock = blockContext, outerPolarity = polarity;
   std::uint32_t loop = kNoIndex;
   HRESULT hr = Emit1(node, kOpLoopBegin, 1, &loop, &count);
@@ -324,6 +344,8 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
   ValueRange r;
   if (c == kNoIndex || (SUCCEEDED(EvaluateRange(c, &r)) && Excludes0(r))) {
     if (!init && FAILED(hr = LowerLoopBody(body))) return hr;
+    if (!changedUncarried()) return E_OUTOFMEMORY;
+    if (!missed->Empty()) return S_FALSE;
     for (std::uint32_t k = 0; k < m; ++k) loopCarried[k] = current(carried[k]);
   } else {
     // The body under a break on the condition; the values it leaves, or
@@ -338,6 +360,8 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
     PlaceIn(broken, StandardBank::BlockValues);
     blockContext = broken;
     if (!init && FAILED(hr = LowerLoopBody(body))) return hr;
+    if (!changedUncarried()) return E_OUTOFMEMORY;
+    if (!missed->Empty()) return S_FALSE;
     for (std::uint32_t k = 0; k < m; ++k) after[k] = current(carried[k]);
     if (FAILED(hr = Emit1(node, kOpMove, m, movedAfter, after))) return hr;
     polarity = 0;

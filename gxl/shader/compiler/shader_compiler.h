@@ -441,8 +441,12 @@ class ShaderCompiler {
   struct ConditionPass;
   // X3511 for an unrolling that reached its iteration limit; E_FAIL.
   HRESULT RefuseEndlessLoop(const ParseNode* node);
+  // S_FALSE, with the symbols through `missed`, when the body changes symbols
+  // the simulation saw unchanged (its values there were known, here only
+  // their ranges are): the loop must carry them too.
   HRESULT EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
-                              const ParseNode* body, const PodArray<std::uint32_t>& carried, LoopState& state);
+                              const ParseNode* body, const PodArray<std::uint32_t>& carried, LoopState& state,
+                              const std::uint32_t* startMap, PodArray<std::uint32_t>* missed);
   // A move of `from` into the symbol's slot (the loops' counter).
   HRESULT MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from);
 

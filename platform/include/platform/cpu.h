@@ -44,4 +44,10 @@ int EffectiveFamily();
 // True only when the host itself executes 3DNow! instructions.
 bool Use3DNowHardware();
 
+// Whether the Parts may run AVX2 bodies that they choose for speed alone
+// (bodies whose results are the same bit for bit on every path): the host
+// executes AVX2 and no profile is forced, so that a forced profile runs the
+// Parts' plain paths as well.
+bool WideVectorsAvailable();
+
 }  // namespace platform::cpu

@@ -2,6 +2,7 @@
 // profile; the platform's own code paths never depend on it.
 #include <cpuid.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -46,6 +47,15 @@ struct CpuState {
   std::mutex mutex;
   std::optional<platform::cpu::Profile> forced;
   bool envRead = false;
+  // Whether a profile is forced, for readers that take no lock: -1 until
+  // PLATFORM_CPU has been read.
+  std::atomic<int> forcedFlag{-1};
+
+  // Under the mutex.
+  void Force(std::optional<platform::cpu::Profile> profile) {
+    forced = profile;
+    forcedFlag.store(forced ? 1 : 0, std::memory_order_relaxed);
+  }
 };
 
 CpuState& State() {
@@ -55,7 +65,7 @@ CpuState& State() {
 
 void ResetCpu() {
   std::lock_guard<std::mutex> lock(State().mutex);
-  State().forced.reset();
+  State().Force(std::nullopt);
   State().envRead = true;  // tests ignore PLATFORM_CPU and start on the host
 }
 
@@ -132,9 +142,24 @@ Profile EffectiveProfile() {
   if (!s.envRead) {
     s.envRead = true;
     Profile p;
-    if (const char* name = std::getenv("PLATFORM_CPU"); name && NamedProfile(name, &p)) s.forced = p;
+    const char* name = std::getenv("PLATFORM_CPU");
+    s.Force(name && NamedProfile(name, &p) ? std::optional(p) : std::nullopt);
   }
   return s.forced ? *s.forced : HostProfile();
+}
+
+bool WideVectorsAvailable() {
+  static const bool host = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  if (!host) return false;
+  int forced = State().forcedFlag.load(std::memory_order_relaxed);
+  if (forced < 0) {
+    EffectiveProfile();
+    forced = State().forcedFlag.load(std::memory_order_relaxed);
+  }
+  return forced == 0;
 }
 
 int EffectiveFamily() {
@@ -207,12 +232,12 @@ bool ForceCpuProfile(const char* name) {
 void ForceCpuProfile(const cpu::Profile& profile) {
   std::lock_guard<std::mutex> lock(State().mutex);
   State().envRead = true;
-  State().forced = profile;
+  State().Force(profile);
 }
 
 void ClearCpuForce() {
   std::lock_guard<std::mutex> lock(State().mutex);
-  State().forced.reset();
+  State().Force(std::nullopt);
 }
 
 }  // namespace platform::test

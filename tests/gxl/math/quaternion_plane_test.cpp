@@ -2,6 +2,7 @@
 #include <cmath>
 #include <limits>
 
+#include "gxl/math/portable.h"
 #include "math_test_util.h"
 
 namespace {
@@ -148,6 +149,31 @@ TEST(MathQuaternion, SlerpEndpointsShortWayAndConstantSpeed) {
   const Quaternion p1(0, 0, 0, 1), p2(0, 0, 1e-4f, 0.999999995f);
   QuaternionSlerp(&out, &p1, &p2, 0.25f);
   EXPECT_EQ(out.z, 0.25f * 1e-4f);
+}
+
+// The portable interpolation bit for bit against its formula written out
+// with the arc tangent: d, the short way, s = sqrt(1 - c^2), theta =
+// atan2(s, c) and 1 / s rounded to float, the weights in double.
+TEST(MathQuaternion, SlerpGivesTheBitsOfItsArcTangentFormula) {
+  mathtest::Rng rng(12);
+  for (int i = 0; i < 20000; ++i) {
+    const Quaternion a = rng.Q(), b = i % 3 ? rng.Q() : Quaternion(a.x, a.y + 0.01f * (i % 7), a.z, -a.w);
+    const float t = rng.Uniform(-0.25f, 1.25f);
+    const float d = static_cast<float>(double{a.x} * b.x + double{a.y} * b.y + double{a.z} * b.z + double{a.w} * b.w);
+    const float sign = d >= 0.0f ? 1.0f : -1.0f, c = sign * d;
+    double k1 = 1.0 - t, k2 = t;
+    if (1.0f - c > 1.1920929e-7f) {
+      const double sine = std::sqrt(1.0 - double{c} * c);
+      const float theta = static_cast<float>(std::atan2(sine, double{c})), r = static_cast<float>(1.0 / sine);
+      k1 = std::sin((1.0 - t) * theta) * r;
+      k2 = std::sin(double{t} * theta) * r;
+    }
+    k2 *= sign;
+    const Quaternion expected(static_cast<float>(k1 * a.x + k2 * b.x), static_cast<float>(k1 * a.y + k2 * b.y),
+                              static_cast<float>(k1 * a.z + k2 * b.z), static_cast<float>(k1 * a.w + k2 * b.w));
+    Quaternion out;
+    ASSERT_TRUE(SameBits(*gxl::math::portable::QuaternionSlerp(&out, &a, &b, t), expected)) << i;
+  }
 }
 
 TEST(MathQuaternion, SplineThroughItsControlPointsAndBarycentric) {

@@ -4,11 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
+#include <string>
 
 #include "blit_test_util.h"
 #include "gxl/tex/box_kernels.h"
+#include "platform/cpu.h"
 #include "platform/d3d9_api.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -242,6 +246,54 @@ TEST(GxlBlitTriangle, ResultsAreClampedToTheSourceRange) {
   EXPECT_NEAR(dst.GetFloat(1, 0).g, -2.0f, 1e-4f);
   ASSERT_EQ(Blit(bytes, src, FilterFlags::Triangle), S_OK);
   EXPECT_EQ(bytes.Get(1, 0), 0xFFFF0080u);
+}
+
+// Rows too long to hold whole are read and weighted a span at a time; the
+// volume filter, which holds its rows whole, resamples a volume of two such
+// images alike.
+TEST(GxlBlitTriangle, RowsReadInSpansMatchRowsReadWhole) {
+  constexpr std::uint32_t kWide = 3 * 65536 + 77;
+  for (const std::uint32_t mirror : {0u, std::uint32_t{FilterFlags::Mirror}}) {
+    SCOPED_TRACE(mirror);
+    Image flat(D3DFMT_A8R8G8B8, kWide, 3), vol(D3DFMT_A8R8G8B8, kWide, 3, 2);
+    flat.FillRandom(5);
+    for (std::uint32_t z = 0; z < 2; ++z)
+      for (std::uint32_t y = 0; y < 3; ++y) std::memcpy(vol.Texel(0, y, z), flat.Texel(0, y), std::size_t{kWide} * 4);
+    Image flatOut(kF32, 997, 2), volOut(kF32, 997, 2, 1);
+    ASSERT_EQ(Blit(flatOut, flat, FilterFlags::Triangle | mirror), S_OK);
+    ASSERT_EQ(Blit(volOut, vol, FilterFlags::Triangle | mirror), S_OK);
+    for (std::uint32_t y = 0; y < 2; ++y)
+      for (std::uint32_t x = 0; x < 997; ++x)
+        ASSERT_TRUE(NearColour(volOut.GetFloat(x, y), flatOut.GetFloat(x, y), 1e-5f)) << x << "," << y;
+  }
+}
+
+// The AVX2 bodies (reads and writes of four-byte texels, the flat triangle
+// gather) give the plain SSE2 bodies' bytes; a forced processor profile runs
+// the plain ones.
+TEST(GxlBlitTriangle, WideVectorsGiveThePlainBytes) {
+  if (!platform::cpu::WideVectorsAvailable()) GTEST_SKIP() << "the processor has no AVX2";
+  struct Case {
+    std::uint32_t from, to, sw, sh, dw, dh, filter;
+  };
+  const Case cases[] = {
+      {D3DFMT_A8R8G8B8, D3DFMT_A8R8G8B8, 640, 480, 1024, 512, FilterFlags::Triangle | FilterFlags::OrderedDither},
+      {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, 37, 23, 51, 31, FilterFlags::Triangle},
+      {D3DFMT_A8B8G8R8, D3DFMT_A8B8G8R8, 301, 199, 97, 61, FilterFlags::Triangle | FilterFlags::Mirror},
+      {D3DFMT_X8R8G8B8, kF32, 99, 70, 255, 3, FilterFlags::Triangle | FilterFlags::MirrorU},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sw) + " x " + std::to_string(c.sh));
+    Image src(c.from, c.sw, c.sh), wide(c.to, c.dw, c.dh), plain(c.to, c.dw, c.dh);
+    src.FillRandom(c.sw);
+    ASSERT_EQ(Blit(wide, src, c.filter), S_OK);
+    ASSERT_TRUE(platform::test::ForceCpuProfile("sse2"));
+    ASSERT_FALSE(platform::cpu::WideVectorsAvailable());
+    const HRESULT hr = Blit(plain, src, c.filter);
+    platform::test::ClearCpuForce();
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(wide.bytes, plain.bytes);
+  }
 }
 
 // A constant image stays constant through every strategy and mirror mode.

@@ -280,6 +280,25 @@ TEST(GxlHostileFiles, JpegCeilingAndScanCountBoundTheDecode) {
   }
 }
 
+TEST(GxlHostileFiles, JpegColourTexelsHaveAZeroTopByteAtEverySize) {
+  // Rows of every alignment, in images below and above the size that the
+  // reader writes past the cache.
+  for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{13, 7}, {1100, 1000}, {1024, 1100}}) {
+    SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+    Outcome o;
+    Decode(BaselineJpeg(w, h, 3, {0x00, 0x00, 0x00}), true, &o);
+    ASSERT_EQ(o.hr, S_OK);
+    ASSERT_EQ(o.image.format, D3DFMT_X8R8G8B8);
+    ASSERT_EQ(o.image.rowPitch, 4 * w);
+    const auto* texels = static_cast<const std::uint8_t*>(o.image.pixels);
+    for (std::uint64_t i = 0; i < std::uint64_t{w} * h; ++i) {
+      std::uint32_t word;
+      std::memcpy(&word, texels + 4 * i, 4);
+      ASSERT_EQ(word, 0x808080u) << i;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // HDR: flat scanlines of one texel and old-style repeats of it, each repeat
 // counting 256 times as much as the one before, so that 20 bytes make a
@@ -402,6 +421,104 @@ TEST_F(GxlHostileBuild, FilesLargerThanTheDevicesLargestTextureAreRefusedBeforeD
     ASSERT_EQ(texture->GetLevelDesc(0, &d), D3D_OK);
     EXPECT_EQ(d.Width, c.pool == D3DPOOL_SCRATCH ? 257u : 256u);
     EXPECT_EQ(d.Height, 256u);
+  }
+}
+
+
+// ---------------------------------------------------------------------------
+// What a texture build holds at once from a small file that declares a long
+// picture: the picture as decoded and the texture, not their product. The
+// default device's largest texture is 4096 x 4096, so 16,777,215 x 1 texels
+// decode and are reduced 4096 to 1 into one 4096 x 1 row.
+
+class GxlTextureMemory : public textest::DeviceTest {
+ protected:
+  // Builds `levels` levels (kGxlDefault: the whole chain) in `format` (the
+  // file's for D3DFMT_UNKNOWN) with the default sizes and filters (the
+  // triangle filter, a box-filtered chain) under a gauge; the level-0 texels
+  // are read back through `read`.
+  template <class Read>
+  std::size_t Build(const Bytes& file, UINT levels, D3DFORMAT format, D3DFORMAT expected, Read read) {
+    Ref<IDirect3DTexture9> texture;
+    std::size_t peak = 0;
+    {
+      AllocGauge gauge;
+      EXPECT_EQ(GXLBuildTextureFromFileData(dev, file.data(), static_cast<UINT>(file.size()), kGxlDefault, kGxlDefault,
+                                            levels, 0, format, D3DPOOL_MANAGED, kGxlDefault, kGxlDefault, 0,
+                                            nullptr, nullptr, &texture),
+                S_OK);
+      peak = gauge.Peak();
+    }
+    if (!texture) return peak;
+    D3DSURFACE_DESC d{};
+    EXPECT_EQ(texture->GetLevelDesc(0, &d), D3D_OK);
+    EXPECT_EQ(d.Width, 4096u);
+    EXPECT_EQ(d.Height, 1u);
+    EXPECT_EQ(d.Format, expected);
+    EXPECT_EQ(texture->GetLevelCount(), levels == kGxlDefault ? 13u : levels);
+    D3DLOCKED_RECT lr{};
+    EXPECT_EQ(texture->LockRect(0, &lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    if (lr.pBits) read(lr.pBits);
+    texture->UnlockRect(0);
+    return peak;
+  }
+};
+
+constexpr std::uint32_t kLongRow = 16777215;
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+TEST_F(GxlTextureMemory, OneRowRunLengthBmpHoldsThePictureAndTheTexture) {
+  // 255 white texels, then the end of the bitmap: the rest is palette entry 0, black.
+  const Bytes file = Rle8Bmp(kLongRow, 1, {255, 1, 0, 1});
+  ASSERT_LT(file.size(), 100u);
+  const std::size_t peak = Build(file, kGxlDefault, D3DFMT_UNKNOWN, D3DFMT_X8R8G8B8, [](const void* bits) {
+    const auto* texels = static_cast<const std::uint32_t*>(bits);
+    // The white run lies under the first texel's footprint alone.
+    const std::uint32_t first = texels[0] & 0xFFFFFF;
+    EXPECT_GT(first, 0u);
+    EXPECT_LT(first, 0xFFFFFFu);
+    EXPECT_EQ(first & 0xFF, first >> 16 & 0xFF);
+    for (std::uint32_t x = 2; x < 4096; ++x) ASSERT_EQ(texels[x] & 0xFFFFFF, 0u) << x;
+  });
+  if (!AllocGauge::Available()) return;
+  // The P8 picture (16 MB) and a few row buffers.
+  EXPECT_LT(peak, kLongRow + 8 * kMiB);
+  EXPECT_LT(peak, 256 * kMiB);
+}
+
+TEST_F(GxlTextureMemory, OneRowHdrHoldsThePictureAndTheTexture) {
+  // Every texel (128.5, 64.5, 32.5) / 128, which the device's A8R8G8B8 holds
+  // as red 255 and the rest rounded with the ordered dither.
+  const Bytes file = HdrFile(kLongRow, 1);
+  ASSERT_LT(file.size(), 100u);
+  const std::size_t peak = Build(file, 1, D3DFMT_A32B32G32R32F, D3DFMT_A8R8G8B8, [](const void* bits) {
+    const auto* texels = static_cast<const std::uint8_t*>(bits);
+    for (std::uint32_t x = 0; x < 4096; ++x) {
+      const std::uint8_t* t = texels + 4 * x;  // blue, green, red, alpha
+      ASSERT_TRUE(t[0] == 64 || t[0] == 65) << x << ": " << int{t[0]};
+      ASSERT_TRUE(t[1] == 128 || t[1] == 129) << x << ": " << int{t[1]};
+      ASSERT_EQ(t[2], 255) << x;
+      ASSERT_EQ(t[3], 255) << x;
+    }
+  });
+  if (!AllocGauge::Available()) return;
+  // The float picture (256 MB) and a few row buffers.
+  EXPECT_LT(peak, std::size_t{kLongRow} * 16 + 8 * kMiB);
+}
+
+TEST_F(GxlTextureMemory, HdrHeaderReadsRefuseMoreTexelsThanThirtyTwoBitPitchesDescribe) {
+  // 2^28 texels of 16 bytes are 4 GB: one texel more than the largest 32-bit size.
+  struct Case {
+    std::uint32_t width;
+    bool read;
+  };
+  for (const Case& c : {Case{(1u << 28) - 1, true}, Case{1u << 28, false}}) {
+    SCOPED_TRACE(c.width);
+    Outcome header;
+    Decode(HdrFile(c.width, 1), false, &header);
+    EXPECT_EQ(SUCCEEDED(header.hr), c.read);
+    EXPECT_EQ(header.info.width, c.read ? c.width : 0u);
+    ExpectSmall(header);
   }
 }
 

@@ -127,16 +127,18 @@ HRESULT OperandLegalizer::Legalize(std::uint32_t position) {
   // A loop's entry reads values from before the loop: what its groups need is
   // built in front of the loop-begin and in the loop-begin's block, not
   // inside the loop, where it would run again on every iteration.
+  // Vector packing may have cut the entry into one instruction per register.
   if (inst.Group() == kOpLoopBegin) {
-    std::uint32_t next = position + 1;
-    while (next < m_old && alloc::IsEmpty(m_p.instructions[next])) ++next;
-    IrInstruction* entry = next < m_old ? m_p.instructions[next] : nullptr;
-    std::uint32_t* group;
-    for (std::uint32_t g = 0, w; entry && entry->Group() == kOpLoopEntry && (w = entry->ArgumentGroup(g, &group));
-         ++g) {
-      HRESULT hr;
-      alloc::MakeGroupAddressable(m_p, group, w, inst, position, alloc::Repair::kBuild, &m_next, &hr);
-      if (FAILED(hr)) return hr;
+    for (std::uint32_t next = position + 1; next < m_old; ++next) {
+      IrInstruction* entry = m_p.instructions[next];
+      if (alloc::IsEmpty(entry)) continue;
+      if (entry->Group() != kOpLoopEntry) break;
+      std::uint32_t* group;
+      for (std::uint32_t g = 0, w; (w = entry->ArgumentGroup(g, &group)) != 0; ++g) {
+        HRESULT hr;
+        alloc::MakeGroupAddressable(m_p, group, w, inst, position, alloc::Repair::kBuild, &m_next, &hr);
+        if (FAILED(hr)) return hr;
+      }
     }
   }
   // A loop's entry and end carry its values as one list: they are never split.

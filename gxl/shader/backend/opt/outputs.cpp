@@ -115,7 +115,21 @@ HRESULT ShaderProgram::WriteOutputsDirectly() {
       const IrInstruction& d = *instructions[v->definingPosition];
       return d.IsArithmetic() || opt::ResultSlot(d, argument) == out->component;
     };
-    bool all = true;
+    // A merge whose output register other instructions write too stays: the
+    // target may have to gather the register's pieces into one write, which
+    // it can for writes outside blocks only.
+    auto sharesRegister = [&] {
+      for (std::uint32_t i = 0; i < values.Count(); ++i) {
+        const IrValue* v = values[i];
+        if (!v || v->definingPosition == kNoIndex || v->definingPosition == position) continue;
+        for (std::uint32_t r = 0; r < n; ++r) {
+          const IrValue* out = values[inst->results[r]];
+          if (out && v->bank == out->bank && v->reg == out->reg && v->relativeIndex == out->relativeIndex) return true;
+        }
+      }
+      return false;
+    };
+    bool all = !merge || !sharesRegister();
     for (std::uint32_t a = 0; a < inst->argumentCount && all; ++a) all = fits(a);
     if (!all || inst->argumentCount != (merge ? 2 * n : n)) continue;
     for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {

@@ -64,7 +64,9 @@ HRESULT PredicateSimplifier::ReplaceImpliedConditions() {
   const std::uint32_t bound = m_p.values.Count() + 1;
   for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
     IrInstruction* inst = m_p.instructions[position];
-    if (opt::IsEmpty(inst) || !inst->IsArithmetic()) continue;
+    // A merge's arguments are the moves that place its sides in their blocks.
+    if (opt::IsEmpty(inst) || !inst->IsArithmetic() || inst->Group() == kOpIfMerge || inst->Group() == kOpBreakMerge)
+      continue;
     const std::uint32_t w = inst->Width(), groups = w ? inst->argumentCount / w : 0;
     for (std::uint32_t k = 0; k < w && k < inst->resultCount; ++k) {
       const IrValue* r = m_p.values[inst->results[k]];
@@ -104,6 +106,22 @@ HRESULT PredicateSimplifier::DecideConditions() {
       } else if (fold::Has(m_p, a, fold::kKnownZero)) {
         known = 0.0;
       } else {
+        known = -1.0;
+      }
+      // A break always taken ends its loop in the first pass: the loop
+      // counts one pass, and the break goes with the rest of that pass.
+      if (known == 0.0 && inst->Group() == kOpBreak) {
+        const IrValue* block = r.predicate != kNoIndex ? m_p.values[r.predicate] : nullptr;
+        IrInstruction* loop = block && block->definingPosition != kNoIndex
+                                  ? m_p.instructions[block->definingPosition]
+                                  : nullptr;
+        if (opt::IsEmpty(loop) || loop->Group() != kOpLoopBegin || loop->argumentCount != 1) {
+          known = -1.0;
+        } else if (!opt::IsLiteral(m_p, loop->arguments[0]) || m_p.values[loop->arguments[0]]->rangeLow != 1.0) {
+          if ((loop->arguments[0] = Literal(1.0)) == kNoIndex) return E_OUTOFMEMORY;
+        }
+      }
+      if (known < 0.0) {
         keep[k] = true;
         if (r.flags & kValueConstant) {
           r.flags &= ~kValueConstant;

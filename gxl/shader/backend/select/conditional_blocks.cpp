@@ -7,7 +7,9 @@
 // must not emit (the other side's nested blocks) still walks them to pass them.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
+#include "gxl/shader/backend/alloc/guards.h"
 #include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
 
@@ -77,6 +79,13 @@ bool SameResultRegister(const ShaderTarget& t, std::uint32_t a, std::uint32_t b)
          va->relativeIndex == vb->relativeIndex && va->binding == vb->binding;
 }
 
+bool SameRegister(const ShaderTarget& t, std::uint32_t a, std::uint32_t b) {
+  const IrValue* va = t.Value(a);
+  const IrValue* vb = t.Value(b);
+  return va && vb && va->bank == vb->bank && va->reg == vb->reg && va->component == vb->component &&
+         va->relativeIndex == vb->relativeIndex;
+}
+
 // One side of a predicated select: its values, or moves of them into
 // temporaries standing where the select's results go.
 HRESULT CollectSelect(ShaderTarget& t, const IrInstruction& select, std::uint32_t sense, BlockCollection& side) {
@@ -102,7 +111,9 @@ HRESULT CollectSelect(ShaderTarget& t, const IrInstruction& select, std::uint32_
       delete move;
       return E_OUTOFMEMORY;
     }
-    t.Value(copy)->bank = temporaries;
+    // An output the select writes is written on each side itself: the
+    // endif emits nothing that could carry a temporary into it.
+    if (!(BankTypeOf(t, copy) & kBankOutput)) t.Value(copy)->bank = temporaries;
     t.Value(copy)->CopyVariableFields(t.Value(select.results[i]));
     move->arguments[i] = group[i];
     move->results[i] = copy;
@@ -139,6 +150,10 @@ HRESULT WalkCondition(ShaderTarget& t, const ConditionalWalk& walk, std::uint32_
     if (then.values.size() != otherwise.values.size() || then.results != otherwise.results)
       return Fail(t, start, msg::kEndifMismatch);
     const auto n = static_cast<std::uint32_t>(then.values.size());
+    // The endif emits nothing: each side leaves its values where the results are.
+    for (std::uint32_t k = 0; k < n; ++k)
+      if (!SameRegister(t, then.values[k], then.results[k]) || !SameRegister(t, otherwise.values[k], then.results[k]))
+        return Fail(t, start, msg::kEndifMismatch);
     IrInstruction* end = NewInstruction(IrWord(flow::kEndIf, n), 2 * n, n);
     if (!end) return E_OUTOFMEMORY;
     end->CopySourcePosition(&start);
@@ -198,6 +213,102 @@ HRESULT WalkLoop(ShaderTarget& t, const ConditionalWalk& walk, std::uint32_t* po
   }
   RetirePredicate(t, loop);
   *position = end;
+  return S_OK;
+}
+
+// A move that leaves every component where it found it.
+bool MovesOntoItself(const ShaderTarget& t, const IrInstruction& inst) {
+  const std::uint32_t g = inst.Group();
+  if (g != kOpMove && g != kOpLoopMerge) return false;
+  for (std::uint32_t i = 0; i < inst.resultCount; ++i) {
+    const std::uint32_t a = inst.arguments[i], r = inst.results[i];
+    if (!SameRegisterComponent(t, a, r) || (t.Value(a)->binding & kSourceModifierBits) ||
+        (t.Value(r)->binding & kSourceModifierBits))
+      return false;
+  }
+  return true;
+}
+
+// The positions of the work a break's exit needs, in program order: after the
+// break stand the moves of its exit side (the loop-carried values as they are
+// when it is taken, guarded by its false sense) and the loop's tail, which
+// carries the merged values into the registers the loop's end reads. Both run
+// only where nothing runs once the break is taken; moves onto themselves are
+// left out. False when the exit holds blocks of its own.
+bool ExitWork(const ShaderTarget& t, const ConditionalWalk& walk, std::uint32_t breakAt, std::uint32_t taken,
+              std::vector<std::uint32_t>* work) {
+  for (std::uint32_t pos = breakAt + 1; pos < walk.end; ++pos) {
+    const IrInstruction* inst = t.Instruction(pos);
+    if (!inst || inst->word < 0x100000 || inst->resultCount == 0) continue;
+    const IrValue& first = *t.Value(inst->results[0]);
+    const std::uint32_t g = inst->Group();
+    if (g == kOpIfMerge) continue;  // closes a block of the iteration
+    if (first.predicate == taken) {
+      if (first.predicateSense != 0) continue;
+    } else if (first.predicate == walk.predicate) {
+      if (first.predicateSense != walk.sense) return false;
+      if (g == kOpBreakMerge) continue;
+    } else if (alloc::InRegion(t, inst->results[0], taken, 1)) {
+      continue;  // the rest of the iteration
+    } else if (alloc::InRegion(t, inst->results[0], taken, 0)) {
+      return false;
+    } else {
+      break;  // past the loop
+    }
+    if (IsSpecialOperation(inst->word) && g != kOpLoopMerge) return false;  // blocks of their own
+    if (!MovesOntoItself(t, *inst)) work->push_back(pos);
+  }
+  return true;
+}
+
+// A copy of an exit instruction with results of its own where the loop's
+// normal flow writes the same values: loop merges become the moves they are.
+HRESULT AppendExitCopy(ShaderTarget& t, const IrInstruction& inst, bool ownResults) {
+  const std::uint32_t at = t.AddInstructionCopy(&inst);
+  if (at == kNoIndex) return E_OUTOFMEMORY;
+  IrInstruction& copy = *t.Instruction(at);
+  if (copy.Group() == kOpLoopMerge) {
+    copy.word = IrWord(kOpMove, copy.Width());
+    copy.argumentCount = copy.Width();
+  }
+  for (std::uint32_t r = 0; ownResults && r < copy.resultCount; ++r) {
+    const std::uint32_t v = t.AddValueCopy(t.Value(copy.results[r]));
+    if (v == kNoIndex) return E_OUTOFMEMORY;
+    copy.results[r] = v;
+  }
+  return S_OK;
+}
+
+// A break whose exit needs work: if (the break's test) { the work; break; }.
+HRESULT EmitBreakWithExit(ShaderTarget& t, const IrInstruction& brk, const std::vector<std::uint32_t>& work,
+                          std::uint32_t taken) {
+  const IrValue* like = t.Value(brk.results[0]);
+  static constexpr std::uint32_t kIfForBreak[] = {flow::kIfCompare + 2, flow::kIfCompare + 3, flow::kIfCompare + 1,
+                                                  flow::kIfCompare};  // ne, eq, lt, ge
+  IrInstruction* open = NewInstruction(IrWord(kIfForBreak[brk.Group() - flow::kBreakNotEqual], 1), 2, 1);
+  if (!open) return E_OUTOFMEMORY;
+  open->CopySourcePosition(&brk);
+  open->arguments[0] = brk.arguments[0];
+  open->arguments[1] = brk.arguments[1];
+  if ((open->results[0] = BlockEndValue(t, like)) == kNoIndex || Append(t, open) == kNoIndex) {
+    delete open;
+    return E_OUTOFMEMORY;
+  }
+  for (const std::uint32_t pos : work) {
+    const IrInstruction& inst = *t.Instruction(pos);
+    const HRESULT hr = AppendExitCopy(t, inst, t.Value(inst.results[0])->predicate != taken);
+    if (FAILED(hr)) return hr;
+  }
+  for (const std::uint32_t group : {flow::kBreak, flow::kEndIf}) {
+    const bool end = group == flow::kEndIf;
+    IrInstruction* node = NewInstruction(IrWord(group, end ? 0 : 1), 0, end ? 0 : 1);
+    if (!node) return E_OUTOFMEMORY;
+    node->CopySourcePosition(&brk);
+    if ((!end && (node->results[0] = BlockEndValue(t, like)) == kNoIndex) || Append(t, node) == kNoIndex) {
+      delete node;
+      return E_OUTOFMEMORY;
+    }
+  }
   return S_OK;
 }
 
@@ -275,7 +386,13 @@ HRESULT EmitConditionalBlock(ShaderTarget& t, const ConditionalWalk& walk, std::
       hr = WalkCondition(t, walk, &pos, *inst);
     } else if (IsBreakCompare(group)) {
       const bool emit = walk.emitBlocks && !walk.loopOnly && first.predicateSense == walk.sense;
-      if (emit && t.AddInstructionCopy(inst) == kNoIndex) return E_OUTOFMEMORY;
+      std::vector<std::uint32_t> work;
+      if (emit && inst->Group() != flow::kBreak && ExitWork(t, walk, pos, inst->results[0], &work) && !work.empty()) {
+        hr = EmitBreakWithExit(t, *inst, work, inst->results[0]);
+        if (FAILED(hr)) return hr;
+      } else if (emit && t.AddInstructionCopy(inst) == kNoIndex) {
+        return E_OUTOFMEMORY;
+      }
       ConditionalWalk after = walk;
       after.predicate = inst->results[0];
       after.sense = 1;

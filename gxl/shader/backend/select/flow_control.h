@@ -22,6 +22,7 @@ constexpr std::uint32_t kIfCompare = 0x739;    // 0x739-0x73C: ge, lt, ne, eq
 constexpr std::uint32_t kElseCompare = 0x73D;  // 0x73D-0x740
 constexpr std::uint32_t kIfNotEqual = 0x73B;
 constexpr std::uint32_t kLoop = 0x741, kRep = 0x742;
+constexpr std::uint32_t kBreak = 0x743;  // unconditional, inside an if
 constexpr std::uint32_t kBreakNotEqual = 0x744, kBreakEqual = 0x745, kBreakLess = 0x746, kBreakGreaterEqual = 0x747;
 constexpr std::uint32_t kEndLoop = 0x74A, kEndRep = 0x74B;
 
@@ -49,6 +50,11 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t);
 // literal) go through aL and the repeat becomes a loop over (count, start,
 // step). Reads inside an inner counted loop keep their index.
 HRESULT RecognizeCountedLoopCounter(ShaderTarget& t);
+// Where a loop merge's result of the loop opened by `loop` lies apart from
+// the entry value the next pass reads: moves after the loop's last merge
+// into the entries, and back in front of the loop's end. 0 when moves went
+// in, 1 when none were needed, or a failure.
+HRESULT CarryLoopValuesIntoEntries(ShaderTarget& t, std::uint32_t loop);
 // Drops else blocks that only move values onto themselves; 0.
 HRESULT RemoveEmptyConditionalBlocks(ShaderTarget& t);
 // Removes boolean ifs nested in an if on the same condition (turning their

@@ -292,6 +292,14 @@ HRESULT ShaderTarget::MaterializeLoopMerges() {
     if (FAILED(hr)) return hr;
     changed |= hr == S_OK;
   }
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    const IrInstruction* opener = Instruction(i);
+    if (!opener || (opener->Group() != kOpLoopBegin && opener->Group() != flow::kLoop) || !opener->resultCount)
+      continue;
+    const HRESULT hr = CarryLoopValuesIntoEntries(*this, opener->results[0]);
+    if (FAILED(hr)) return hr;
+    changed |= hr == S_OK;
+  }
   const HRESULT hr = changed ? ResetSelectionState() : S_OK;
   return FAILED(hr) ? hr : S_OK;
 }

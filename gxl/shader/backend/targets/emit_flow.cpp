@@ -273,6 +273,8 @@ HRESULT ShaderTarget::EmitStandardRule(std::uint32_t group) {
       return EmitLoop();
     case 0x742:
       return EmitRep();
+    case 0x743:
+      return EmitBare(kOpcodeBreak);
     case 0x744:
     case 0x745:
     case 0x746:

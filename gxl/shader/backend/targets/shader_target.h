@@ -118,6 +118,7 @@ enum ShaderOpcode : DWORD {
   kOpcodeIfc = 41,
   kOpcodeElse = 42,
   kOpcodeEndIf = 43,
+  kOpcodeBreak = 44,
   kOpcodeBreakc = 45,
   kOpcodeMova = 46,
   kOpcodeDefi = 48,

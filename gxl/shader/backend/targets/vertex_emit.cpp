@@ -64,6 +64,7 @@ HRESULT VertexShaderTarget::MapOperation() {
         case 0x710:
           hr = EmitVertexFraction();
           break;
+        case 0x743:
         case 0x744:
         case 0x745:
         case 0x746:
