@@ -81,6 +81,15 @@ inline void EnterGameFolder() {
   g_ErrorLog.SetMode(0);
 }
 
+// Removes everything the previous execution left in the working folder, so
+// each input starts from an empty game folder (files kept aside pile up
+// otherwise, and the game rightly stops keeping them after a thousand).
+inline void EmptyGameFolder() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(".", error))
+    std::filesystem::remove_all(entry.path(), error);
+}
+
 // Writes the bytes as a file of the working folder.
 inline void PutFile(const char* name, std::string_view bytes) {
   std::FILE* f = std::fopen(name, "wb");

@@ -1,4 +1,4 @@
-# Shared by scripts/play and scripts/test.
+# Shared by the scripts.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -36,14 +36,32 @@ launcher_args() {
   fi
 }
 
-# Configures and builds the fuzz targets with clang into $1: the libraries
-# they link (with the fuzzer's coverage, ASan and UBSan) and the targets.
-# Further arguments go to cmake.
-build_fuzz() {
-  local build="$1"
-  shift
+# The Release build scripts/play runs the game from and scripts/test builds
+# for the optimiser's warnings: one folder and one configuration, so that each
+# reuses what the other built. Further arguments go to cmake.
+RELEASE="$ROOT/build-release"
+configure_release() {
   # shellcheck disable=SC2046
-  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S "$ROOT" -B "$RELEASE" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNURA_TESTS=OFF \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR=ON $(launcher_args) "$@"
+}
+
+# Configures and builds the fuzz targets with clang in build-fuzz/: the
+# libraries they link (with the fuzzer's coverage, ASan and UBSan) and the
+# targets. Further arguments go to cmake.
+FUZZ_BUILD="$ROOT/build-fuzz"
+build_fuzz() {
+  # shellcheck disable=SC2046
+  CC=clang CXX=clang++ cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DNURA_FUZZ=ON -DNURA_TESTS=OFF $(launcher_args) "$@"
-  cmake --build "$build" -j "$(jobs)" --target fuzz
+  cmake --build "$FUZZ_BUILD" -j "$(jobs)" --target fuzz
+}
+
+# The fuzz targets: the names of fuzz/*.cpp.
+fuzz_targets() {
+  local f
+  for f in "$ROOT"/fuzz/*.cpp; do
+    f="${f##*/}"
+    echo "${f%.cpp}"
+  done
 }

@@ -47,14 +47,18 @@ void GeneralMasks(__m128 k, __m128* odd, __m128* sineFlip, __m128* cosineFlip) {
   *cosineFlip = _mm_load_ps(reinterpret_cast<const float*>(c));
 }
 
+// The helpers take an __m64 by reference and never return one: by value the
+// calling convention passes it in an SSE2 register, which this file must not
+// use (an unoptimised clang build, which keeps the calls, refuses them).
+
 // Two __m64 as the low and high halves of a register, through memory.
-__m128 Join(__m64 lo, __m64 hi) {
+__m128 Join(const __m64& lo, const __m64& hi) {
   alignas(16) __m64 both[2] = {lo, hi};
   return _mm_load_ps(reinterpret_cast<const float*>(both));
 }
 
 // Four halves to four floats by the multiply rule, in MMX registers.
-__m128 FourHalves(__m64 h) {
+__m128 FourHalves(const __m64& h) {
   const __m64 zero = _mm_setzero_si64();
   const __m64 e = _mm_and_si64(h, _mm_set1_pi16(0x7C00));
   const __m64 m = _mm_and_si64(h, _mm_set1_pi16(0x03FF));
@@ -69,11 +73,8 @@ __m128 FourHalves(__m64 h) {
   return _mm_mul_ps(_mm_cvtpi16_ps(M), Join(lo, hi));
 }
 
-__m64 LoadFourHalves(const Float16* in) {
-  std::int64_t bits;
-  std::memcpy(&bits, in, sizeof bits);
-  return _mm_cvtsi64_m64(bits);
-}
+// Four halves into an MMX value.
+void LoadFourHalves(const Float16* in, __m64* h) { std::memcpy(h, in, sizeof *h); }
 
 // The polynomial of the four-lane sine on |x| <= pi/2.
 __m128 SinePoly(__m128 x) {
@@ -132,7 +133,9 @@ float* HalfToFloatArray(float* out, const Float16* in, std::uint32_t count) {
   if (head == 0) return out;
   for (std::uint32_t b = head; b > 0;) {
     b -= 8;
-    const __m64 h0 = LoadFourHalves(in + b), h1 = LoadFourHalves(in + b + 4);
+    __m64 h0, h1;
+    LoadFourHalves(in + b, &h0);
+    LoadFourHalves(in + b + 4, &h1);
     const __m128 v0 = FourHalves(h0), v1 = FourHalves(h1);
     StoreLow2(out + b, v0);
     StoreHigh2(out + b + 2, v0);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform/cpu.h"
 #include "platform/testing.h"
 
@@ -28,6 +31,20 @@ TEST(PlatformCpu, ProfileTable) {
     EXPECT_EQ(platform::cpu::EffectiveFamily(), e.family);
   }
   EXPECT_FALSE(platform::test::ForceCpuProfile("pentium-9"));
+}
+
+// The names PLATFORM_CPU's message lists are exactly the ones a run accepts.
+TEST(PlatformCpu, ProfileNamesAreTheAcceptedOnes) {
+  const std::string names = platform::cpu::ProfileNames();
+  std::size_t listed = 0;
+  for (std::size_t at = 0; at < names.size(); ++listed) {
+    const std::size_t end = std::min(names.find(", ", at), names.size());
+    EXPECT_TRUE(platform::test::ForceCpuProfile(names.substr(at, end - at).c_str())) << names.substr(at, end - at);
+    at = end + 2;
+  }
+  EXPECT_EQ(listed, 9u) << names;
+  for (const char* name : {"", "Athlon", "sse3", "host ", "athlon64,", "k6"})
+    EXPECT_FALSE(platform::test::ForceCpuProfile(name)) << '"' << name << '"';
 }
 
 TEST(PlatformCpu, ExtendedBitsOfTheAthlon) {

@@ -4,6 +4,8 @@
 // never what the platform itself runs.
 #pragma once
 
+#include <string>
+
 #include "platform/win_types.h"
 
 constexpr DWORD PF_FLOATING_POINT_PRECISION_ERRATA = 0;
@@ -32,6 +34,10 @@ struct Profile {
   int ext1[4];
 };
 
+// The names NamedProfile knows, as "host, none, mmx, ...". PLATFORM_CPU must
+// hold one of them (or be empty); another name ends the program at the first
+// processor query with a message that lists them.
+const std::string& ProfileNames();
 // The host's real answers.
 Profile HostProfile();
 // A named profile; false when the name is unknown.

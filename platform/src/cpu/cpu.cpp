@@ -3,10 +3,12 @@
 #include <cpuid.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/cpu.h"
 #include "platform/testing.h"
@@ -42,6 +44,25 @@ platform::cpu::Profile MakeProfile(const char* vendor, int family, int model, in
   }
   return p;
 }
+
+// The named profiles besides "host" and "none".
+constexpr int kBase = kFpu | kTsc | kCx8 | kCmov;
+struct NamedEntry {
+  const char* name;
+  const char* vendor;
+  int family, model, edx1, extEdx;
+  bool extended;
+};
+constexpr NamedEntry kProfiles[] = {
+    {"mmx", "GenuineIntel", 5, 4, kBase | kMmx, 0, false},
+    {"sse", "GenuineIntel", 6, 7, kBase | kMmx | kFxsr | kSse, 0, false},
+    {"sse2", "GenuineIntel", 15, 2, kBase | kMmx | kFxsr | kSse | kSse2, 0, false},
+    {"k6-3dnow", "AuthenticAMD", 5, 8, kBase | kMmx, kMmx | k3DNow, true},
+    {"athlon", "AuthenticAMD", 6, 2, kBase | kMmx, kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
+    {"athlon-xp", "AuthenticAMD", 6, 6, kBase | kMmx | kFxsr | kSse, kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
+    {"athlon64", "AuthenticAMD", 15, 4, kBase | kMmx | kFxsr | kSse | kSse2, kMmx | kAmdMmxExt | k3DNow | k3DNowExt,
+     true},
+};
 
 struct CpuState {
   std::mutex mutex;
@@ -97,26 +118,17 @@ Profile HostProfile() {
   return p;
 }
 
+const std::string& ProfileNames() {
+  static const std::string names = [] {
+    std::string list = "host, none";
+    for (const NamedEntry& e : kProfiles) list = list + ", " + e.name;
+    return list;
+  }();
+  return names;
+}
+
 bool NamedProfile(const char* name, Profile* out) {
   if (!name || !out) return false;
-  const int base = kFpu | kTsc | kCx8 | kCmov;
-  struct Entry {
-    const char* name;
-    const char* vendor;
-    int family, model, edx1, extEdx;
-    bool extended;
-  };
-  static const Entry kProfiles[] = {
-      {"mmx", "GenuineIntel", 5, 4, base | kMmx, 0, false},
-      {"sse", "GenuineIntel", 6, 7, base | kMmx | kFxsr | kSse, 0, false},
-      {"sse2", "GenuineIntel", 15, 2, base | kMmx | kFxsr | kSse | kSse2, 0, false},
-      {"k6-3dnow", "AuthenticAMD", 5, 8, base | kMmx, kMmx | k3DNow, true},
-      {"athlon", "AuthenticAMD", 6, 2, base | kMmx, kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
-      {"athlon-xp", "AuthenticAMD", 6, 6, base | kMmx | kFxsr | kSse,
-       kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
-      {"athlon64", "AuthenticAMD", 15, 4, base | kMmx | kFxsr | kSse | kSse2,
-       kMmx | kAmdMmxExt | k3DNow | k3DNowExt, true},
-  };
   if (std::strcmp(name, "host") == 0) {
     *out = HostProfile();
     return true;
@@ -126,7 +138,7 @@ bool NamedProfile(const char* name, Profile* out) {
     SetVendor(out->leaf0, "GenuineIntel");
     return true;
   }
-  for (const Entry& e : kProfiles) {
+  for (const NamedEntry& e : kProfiles) {
     if (std::strcmp(name, e.name) == 0) {
       *out = MakeProfile(e.vendor, e.family, e.model, e.edx1, e.extEdx, e.extended);
       // Family 15 keeps its extended family field at zero.
@@ -141,9 +153,15 @@ Profile EffectiveProfile() {
   std::lock_guard<std::mutex> lock(s.mutex);
   if (!s.envRead) {
     s.envRead = true;
-    Profile p;
     const char* name = std::getenv("PLATFORM_CPU");
-    s.Force(name && NamedProfile(name, &p) ? std::optional(p) : std::nullopt);
+    Profile p;
+    if (name && *name && !NamedProfile(name, &p)) {
+      // A run on another processor than the one asked for would mislead: stop.
+      std::fprintf(stderr, "platform: PLATFORM_CPU=%s names no processor profile; the profiles are %s\n", name,
+                   ProfileNames().c_str());
+      std::_Exit(2);
+    }
+    s.Force(name && *name ? std::optional(p) : std::nullopt);
   }
   return s.forced ? *s.forced : HostProfile();
 }

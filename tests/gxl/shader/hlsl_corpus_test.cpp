@@ -15,6 +15,7 @@
 
 #include "hlsl_parse_run.h"
 #include "tests/support/shader/corpus.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -220,7 +221,7 @@ TEST(GxlHlslCorpus, MutatedFilesGiveMessagesOnly) {
                                 "++"};
   std::mt19937 random(20240611);
   int accepted = 0;
-  for (int i = 0; i < 10000; ++i) {
+  for (int i = 0; i < nura::test::LongOrShare(10000, 1000); ++i) {
     std::string text = texts[random() % texts.size()];
     for (int edits = 1 + static_cast<int>(random() % 3); edits > 0; --edits) {
       const std::size_t at = random() % (text.size() + 1);

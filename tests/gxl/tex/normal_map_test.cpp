@@ -66,11 +66,20 @@ class GxlNormalMap : public textest::DeviceTest {
   }
 };
 
+// Within 2e-6: the SSE bodies of the normalisation refine the processor's
+// reciprocal square root estimate, which differs between processors (a unit
+// vector may come out one ulp short).
 void ExpectNormal(const std::vector<float>& texel, float x, float y, float z, const char* what, UINT at) {
   const float length = std::sqrt(x * x + y * y + z * z);
   EXPECT_NEAR(texel[0], x / length, 2e-6f) << what << " at " << at;
   EXPECT_NEAR(texel[1], y / length, 2e-6f) << what << " at " << at;
   EXPECT_NEAR(texel[2], z / length, 2e-6f) << what << " at " << at;
+}
+
+// Straight up, occlusion 1.
+void ExpectUp(const std::vector<float>& texel, UINT what) {
+  ExpectNormal(texel, 0, 0, 1, "up", what);
+  EXPECT_EQ(texel[3], 1.0f) << what;
 }
 
 constexpr DWORD kU = NormalMapFlags::MirrorU, kV = NormalMapFlags::MirrorV;
@@ -80,7 +89,7 @@ TEST_F(GxlNormalMap, FlatMapsPointStraightUpUnderEveryFlag) {
   for (DWORD flags : {0u, kU, kV, kU | kV, 0xFFFFFFFFu, NormalMapFlags::Occlusion}) {
     auto n = Normals(flat.get(), flags, HeightChannel::Red, 5.0f);
     for (UINT y = 0; y < 3; ++y)
-      for (UINT x = 0; x < 4; ++x) EXPECT_EQ(Texel(n.get(), x, y), (std::vector<float>{0, 0, 1, 1})) << flags;
+      for (UINT x = 0; x < 4; ++x) ExpectUp(Texel(n.get(), x, y), flags);
   }
   // Unsigned formats store (n + 1) / 2; inverted, 0.5 - n / 2.
   struct Case {
@@ -136,7 +145,7 @@ TEST_F(GxlNormalMap, OneTexelMirroredLinesHaveNoSlope) {
     auto heights = Heights(c.w, c.h, [](UINT x, UINT y) { return 0.3f * x + 0.2f * y; });
     auto n = Normals(heights.get(), c.flags, HeightChannel::Red, 3.0f);
     for (UINT y = 0; y < c.h; ++y)
-      for (UINT x = 0; x < c.w; ++x) EXPECT_EQ(Texel(n.get(), x, y), (std::vector<float>{0, 0, 1, 1})) << c.w << c.h;
+      for (UINT x = 0; x < c.w; ++x) ExpectUp(Texel(n.get(), x, y), c.w * 10 + c.h);
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/core/page_pool.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -240,7 +241,7 @@ struct GxlIrDefUse : ::testing::Test {
 };
 
 TEST_F(GxlIrDefUse, ThousandRandomProgramsAgainstABruteForceModel) {
-  for (int round = 0; round < 1000; ++round) {
+  for (int round = 0; round < nura::test::LongOrShare(1000, 400); ++round) {
     ShaderProgram& program = Fresh();
     ASSERT_EQ(program.Init(nullptr, &log, 0xFFFE0300, Chance(20) ? kOptionNoOptimisation : 0), S_OK);
     program.registerTableFlag = rng() % 2;

@@ -8,6 +8,7 @@
 
 #include "flow_fixture.h"
 #include "select_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace flowtest {
 namespace {
@@ -556,7 +557,7 @@ class GxlFlowMapRandom : public SelectTest {};
 // computes what the predicated one does.
 TEST_F(GxlFlowMapRandom, RebuiltRandomBlocks) {
   ValidateOnRandomPrograms(
-      "rebuild", 300, [](std::uint32_t) { return TestTarget::kVs30; },
+      "rebuild", nura::test::LongOrShare(300, 100), [](std::uint32_t) { return TestTarget::kVs30; },
       [](std::uint32_t seed) {
         irkit::RandomShape s;
         s.steps = 8 + seed % 16;

@@ -13,6 +13,7 @@
 #include "gxl/shader/core/page_pool.h"
 #include "tests/support/ir/random_program.h"
 #include "tests/support/ir/recording_target.h"
+#include "tests/support/test_util.h"
 
 namespace irtest {
 
@@ -38,7 +39,7 @@ bool Close(double a, double b);
 using Rewrite = std::function<HRESULT(gxl::shader::ShaderProgram&)>;
 
 struct ValidationPlan {
-  std::uint32_t programs = 2000;
+  std::uint32_t programs = nura::test::LongOrShare(2000, 200);  // NURA_LONG=1 runs all
   std::uint32_t vectors = 50;
   // Per seed: the shape of the program, and the limits and options of its run.
   std::function<irkit::RandomShape(std::uint32_t seed)> shape = [](std::uint32_t seed) {

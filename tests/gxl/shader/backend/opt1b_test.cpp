@@ -11,6 +11,7 @@
 #include "../log_text.h"
 #include "ir_validation.h"
 #include "limits_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ using namespace gxl::shader;
 using irkit::Values;
 using shadertest::LogText;
 
-constexpr std::uint32_t kPrograms = 2000;
+const std::uint32_t kPrograms = nura::test::LongOrShare(2000, 300);
 constexpr std::uint32_t kVectors = 3;
 
 irkit::RandomShape WithRelativeReads(std::uint32_t seed) {

@@ -12,6 +12,7 @@
 #include "../fail_alloc.h"
 #include "ir_validation.h"
 #include "limits_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -98,7 +99,7 @@ constexpr Setting kSettings[] = {
 };
 
 TEST(GxlPackingSecondPhase, PassesKeepResultsAndLegalOperands) {
-  constexpr std::uint32_t kPrograms = 2000, kVectors = 2;
+  const std::uint32_t kPrograms = nura::test::LongOrShare(2000, 200), kVectors = 2;
   const char* names[] = {"PackVectors",      "LegalizeOperands",    "RenameTemporaries(1)", "MergeCommonInstructions",
                          "ExpandOperations", "CombineInstructions", "RenameTemporaries(0)", "PackLiterals",
                          "CoalesceMoves",    "CanonicalizeOperands"};

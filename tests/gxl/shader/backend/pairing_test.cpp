@@ -7,6 +7,7 @@
 
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "phase2_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ TEST(GxlPairing, RandomProgramsKeepTheirInstructionsAndResults) {
                                    {12, 0, 0, 1, 15},
                                    {6, 0, 0, 0, 0},
                                    {5, 0, kCoIssue, 1, 10}};
-  constexpr std::uint32_t kPrograms = 600;
+  const std::uint32_t kPrograms = nura::test::LongOrShare(600, 200);
   std::uint32_t moved = 0;
   for (std::uint32_t seed = 1; seed <= kPrograms; ++seed) {
     const Setting& s = kSettings[seed % std::size(kSettings)];

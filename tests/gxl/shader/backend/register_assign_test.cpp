@@ -10,6 +10,7 @@
 #include "../tree_kit.h"
 #include "gxl/shader/core/syntax_tree.h"
 #include "phase2_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ constexpr Setting kSettings[] = {
 };
 
 TEST(GxlRegAssign, RandomProgramsKeepTheirResultsInPhysicalRegisters) {
-  constexpr std::uint32_t kPrograms = 2000, kVectors = 2;
+  const std::uint32_t kPrograms = nura::test::LongOrShare(2000, 300), kVectors = 2;
   std::uint32_t tooComplex = 0;
   for (std::uint32_t seed = 1; seed <= kPrograms; ++seed) {
     const Setting& s = kSettings[seed % std::size(kSettings)];

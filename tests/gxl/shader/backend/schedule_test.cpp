@@ -78,7 +78,7 @@ Pressure Measure(const ShaderProgram& p) {
 }
 
 TEST(GxlSchedule, RandomProgramsKeepDependencesBlocksAndResults) {
-  constexpr std::uint32_t kPrograms = 600;
+  const std::uint32_t kPrograms = nura::test::LongOrShare(600, 120);
   std::uint32_t improved = 0;
   for (std::uint32_t seed = 1; seed <= kPrograms; ++seed) {
     irkit::RandomShape shape;

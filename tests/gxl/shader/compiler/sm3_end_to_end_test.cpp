@@ -31,6 +31,7 @@
 #include "tests/support/shader/corpus_refs/corpus_refs.h"
 #include "tests/support/shader/decode.h"
 #include "tests/support/shader/interp.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -472,7 +473,7 @@ TEST(GxlSm3EndToEnd, PixelFunctionsAgreeWithVersion2) {
 // vertex programs write the result to TEXCOORD0-3, pixel ones to COLOR0-3.
 // Each program compiles (or stops at a limit of the profile, saying so) into
 // code that validates and runs, and gives the generator's values.
-constexpr std::uint32_t kFlowSeeds = 500, kFlowBatches = 10;
+const std::uint32_t kFlowSeeds = nura::test::LongOrShare(500, 100), kFlowBatches = 10;
 
 class GxlSm3EndToEndFlow : public ::testing::TestWithParam<std::tuple<const char*, std::uint32_t>> {};
 
