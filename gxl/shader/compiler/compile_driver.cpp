@@ -49,6 +49,10 @@ struct RunScope {
   IrPoolScope pools;
   ~RunScope() {
     compiler.tree = nullptr;
+    if (const ShaderProgram* t = compiler.target.get()) {
+      compiler.defUseUpkeepMismatches = t->defUseUpkeepMismatches;
+      compiler.workSpent = compiler.workBudget - t->workLeft;
+    }
     compiler.target.reset();
     compiler.valueMap.Reset();
   }
@@ -69,7 +73,8 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   target.reset();
   valueMap.Reset();
   tree = nullptr;
-  errorFlag = 0;
+  errorFlag = reportedMessages = 0;
+  m_skipped.Clear();
   loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
   source = from;
   profile = profileName;
@@ -118,6 +123,9 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   }
   ShaderTarget* generator = made.get();
   generator->referenceSearches = referenceSearches;
+  generator->workLeft = workBudget;
+  defUseUpkeepMismatches = 0;
+  workSpent = 0;
   target = std::move(made);
 
   if (!ReserveScratch(kScratchEntries)) return E_OUTOFMEMORY;  // the target stays until the next run

@@ -85,6 +85,11 @@ HRESULT ShaderCompiler::EmitCompareBySelect(const ParseNode* node, std::uint32_t
 HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t word, std::uint32_t* results,
                                           const std::uint32_t* arguments, const std::uint32_t* further,
                                           std::uint32_t resultFlags) {
+  // Each instruction the lowering makes (even one it rolls back) costs the
+  // compile's budget about what the back end's passes spend on it later.
+  constexpr std::uint64_t kLoweringWork = 32;
+  const HRESULT charged = target->ChargeWork(kLoweringWork);
+  if (FAILED(charged)) return charged;
   const std::uint32_t index = target->AddInstruction(word, kNoIndex, kNoIndex);
   IrInstruction* inst = Instruction(index);
   if (!inst) return E_OUTOFMEMORY;

@@ -23,7 +23,8 @@ bool IsWrite(std::uint32_t op) {
 
 class LoopEffects {
  public:
-  LoopEffects(ShaderCompiler& compiler, PodArray<std::uint8_t>& read) : m_compiler(compiler), m_read(read) {}
+  LoopEffects(ShaderCompiler& compiler, PodArray<std::uint8_t>& read, bool endsEarly)
+      : m_compiler(compiler), m_read(read), m_endsEarly(endsEarly) {}
 
   // Marks the slots of every variable `node` reads; false where a part of it
   // is not understood (a call of a function, an unknown node).
@@ -58,7 +59,7 @@ class LoopEffects {
 
   // True when nothing `node` does can change what was marked read, end the
   // unrolling early (a return, a discard, an index that may fall outside its
-  // array) or escape the walk (an unknown node).
+  // array; allowed with `endsEarly`) or escape the walk (an unknown node).
   bool Keeps(const ParseNode* node, std::uint32_t depth = 0, std::uint32_t calls = 0) {
     if (!node) return true;
     if (depth > kMaxDepth) return false;
@@ -67,7 +68,7 @@ class LoopEffects {
         return Keeps(node->first, depth + 1, calls) && Keeps(node->second, depth + 1, calls);
       case NodeKind::Statement: {
         const auto* s = static_cast<const StatementNode*>(node);
-        if (s->code == kStatementReturn || s->code == kStatementDiscard) return false;
+        if (!m_endsEarly && (s->code == kStatementReturn || s->code == kStatementDiscard)) return false;
         for (const ParseNode* child : s->children)
           if (!Keeps(child, depth + 1, calls)) return false;
         return true;
@@ -85,7 +86,7 @@ class LoopEffects {
       }
       case NodeKind::Kind13: {
         const auto* e = static_cast<const ParseNodeKind13*>(node);
-        if (e->op == kExprIndex || e->op == kExprCompile) return false;
+        if ((e->op == kExprIndex && !m_endsEarly) || e->op == kExprCompile) return false;
         if (IsWrite(e->op) && !Unmarked(e->left, depth + 1)) return false;
         if (e->op == kExprCall) {
           const char* name = nullptr;
@@ -134,15 +135,17 @@ class LoopEffects {
 
   ShaderCompiler& m_compiler;
   PodArray<std::uint8_t>& m_read;
+  bool m_endsEarly;
 };
 
 }  // namespace
 
-bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step) {
+bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
+                                          bool endsEarly) {
   PodArray<std::uint8_t> read;
   if (!read.Reserve(valueMap.Size())) return false;
   for (std::size_t s = 0; s < valueMap.Size(); ++s) read.Append(0);
-  LoopEffects effects(*this, read);
+  LoopEffects effects(*this, read, endsEarly);
   return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
 }
 

@@ -224,7 +224,7 @@ HRESULT ShaderCompiler::LowerIf(const ParseNode* node, std::uint32_t condition, 
     if (FAILED(hr)) return hr;
     std::uint32_t differ = 0;
     for (std::uint32_t s = 0; s < valueMap.Size(); ++s) differ += thenBranch.map[s] != elseBranch.map[s];
-    bool keep = !guarded || differ >= kBlockVariables || InstructionCount() - noted > kBlockInstructions ||
+    bool keep = !guarded || differ >= kBlockVariables || EmittedSince(noted) > kBlockInstructions ||
                 AnyInstructionSince(noted, IsSample);
     // Derivatives need every pixel of the quad to run the same code.
     if (!isStatic && AnyInstructionSince(noted, TakesDerivatives)) keep = false;

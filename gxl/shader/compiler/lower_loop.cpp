@@ -5,27 +5,17 @@
 // unrolled: each iteration guarded by the conditions met so far.
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
+#include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 
 namespace gxl::shader {
 
+using namespace loops;
+
 namespace {
 
-constexpr std::uint32_t kMaxUnrolledIterations = 1024;
-constexpr std::uint32_t kDefaultIterationLimit = 255;
-constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr ValueRange kEmpty{kInfinity, -kInfinity};
-constexpr ValueRange kFull{-kInfinity, kInfinity};
-constexpr std::uint32_t kRangeFacts =
-    kValueBoolean | kValueInteger | kValueNonNegative | kValueNonPositive | kValueUnitMagnitude;  // 0x1F
-
-bool IsEmpty(const ValueRange& r) { return !(r.low <= r.high); }
-bool IsFull(const ValueRange& r) { return r.low == -kInfinity && r.high == kInfinity; }
-ValueRange Hull(const ValueRange& a, const ValueRange& b) { return {std::min(a.low, b.low), std::max(a.high, b.high)}; }
-bool Excludes0(const ValueRange& r) { return r.low > 0 || r.high < 0; }
 bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
 
 // Operations a fixed loop unrolls into as cheaply as it loops over them.
@@ -101,6 +91,10 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   // without breaks could hold the loop, and whether unrolling runs into its
   // limit.
   const bool decided = !handOn && TripCountWithoutBody(condition, plainBody, stepStatement);
+  const Trip trip = decided ? Trip::kDecided
+                    : !handOn && TripCountWithoutBody(condition, plainBody, stepStatement, true)
+                        ? Trip::kWithoutBody
+                        : Trip::kDependsOnBody;
   if (target->profileLimits.word13 &&
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {
@@ -118,7 +112,7 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
     RollBackIr(values, instructions, start.Data());
     if (guard == kNoIndex) guard = One();
   }
-  return UnrollLoop(node, handOn, condition, body, start.Data(), decided ? stepStatement : nullptr, decided);
+  return UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip);
 }
 
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -423,21 +417,33 @@ HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
   return E_FAIL;
 }
 
-bool ShaderCompiler::RunsToUnrollLimit(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
-                                       std::uint32_t from, const std::uint32_t* map, std::uint32_t accumulated) {
+ShaderCompiler::TripFacts ShaderCompiler::RehearseTrip(const ParseNode* node, const ParseNode* condition,
+                                                      const ParseNode* step, bool toLimit) {
+  TripFacts facts;
   ConditionPass pass(*this);
-  if (!pass.Save()) return false;
-  std::memcpy(valueMap.Data(), map, valueMap.Size() * sizeof(std::uint32_t));
-  for (std::uint32_t k = from; k < kMaxUnrolledIterations; ++k) {
+  if (!pass.Save()) return facts;
+  const MessageHold hold(*this);
+  const std::uint32_t messages = reportedMessages;
+  auto clean = [&] { return pass.Clean() && reportedMessages == messages; };
+  std::uint32_t accumulated = One();
+  bool certain = accumulated != kNoIndex;
+  for (std::uint32_t k = 0; k < kMaxUnrolledIterations && (certain || toLimit); ++k) {
     std::uint32_t test = kNoIndex;
     if (condition && (FAILED(LowerExpression(condition, &test, 0)) ||
                       FAILED(Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison))))
-      return false;
+      return facts;
+    if (!clean()) return facts;
     ValueRange g = kFull;
     if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
-    if ((g.low == 0 && g.high == 0) || (step && FAILED(LowerLoopBody(step))) || !pass.Clean()) return false;
+    if (g.low == 0 && g.high == 0) {
+      facts.certain = certain;
+      return facts;
+    }
+    certain = certain && Excludes0(g);
+    if ((step && FAILED(LowerLoopBody(step))) || !clean()) return facts;
   }
-  return true;
+  facts.endless = toLimit;
+  return facts;
 }
 
 bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode* step) {
@@ -471,176 +477,6 @@ bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode*
   }
   if (n < limit) counter = false;
   return n < 2 || (!certain && !counter);
-}
-
-HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
-                                   const ParseNode* body, const std::uint32_t* startMap, const ParseNode* step,
-                                   bool decided) {
-  if (!target) return E_FAIL;
-  (void)startMap;  // the map is copied after the init
-  const std::uint32_t attempt = loopAttempt, outside = outOfBounds;
-  bool remembered = false;
-  struct Restore {
-    ShaderCompiler& c;
-    std::uint32_t attempt, outside;
-    bool& remembered;
-    ~Restore() {
-      c.loopAttempt = attempt;
-      c.outOfBounds = outside || remembered;
-    }
-  } restore{*this, attempt, outside, remembered};
-  outOfBounds = 0;
-  HRESULT hr = S_OK;
-  if (init) {
-    if (FAILED(hr = LowerLoopBody(init))) return hr;
-    remembered = outOfBounds != 0;  // stays set: the first iteration is undone
-    if (returned || discarded) return S_OK;
-  }
-
-  // A: the value map of guarded iterations, which becomes the result. C:
-  // the same iterations without guards, whose conditions build the guard.
-  const std::size_t slots = valueMap.Size();
-  const std::uint32_t undefined = target->StandardBankIndex(StandardBank::Undefined);
-  PodArray<std::uint32_t> a, c, savedA;
-  PodArray<ValueRange> ranges, savedRanges;
-  PodArray<std::uint32_t> facts, savedFacts;
-  PodArray<HeldFacts> held;
-  if (!a.Append(valueMap.Data(), slots) || !c.Append(valueMap.Data(), slots) || !ranges.Reserve(slots) ||
-      !facts.Reserve(slots))
-    return OutOfMemory(node);
-  for (std::size_t s = 0; s < slots; ++s) {
-    const IrValue* v = Value(valueMap[s]);
-    ValueRange r = kEmpty;
-    if (v && FAILED(EvaluateRange(valueMap[s], &r))) r = kEmpty;
-    ranges.Append(r);
-    facts.Append(!v || v->bank == undefined ? kRangeFacts : v->flags & kRangeFacts);
-  }
-  auto use = [&](const PodArray<std::uint32_t>& map) {
-    std::memcpy(valueMap.Data(), map.Data(), slots * sizeof(std::uint32_t));
-  };
-  auto keep = [&](PodArray<std::uint32_t>& map) {
-    std::memcpy(map.Data(), valueMap.Data(), slots * sizeof(std::uint32_t));
-  };
-  std::uint32_t accumulated = One();
-  if (accumulated == kNoIndex) return OutOfMemory(node);
-  bool certain = false, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
-  std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
-  const ParseNode* conditionNode = condition ? condition : node;
-  for (std::uint32_t k = 0; k < kMaxUnrolledIterations && !ended; ++k) {
-    // The iterations past the first are counted before more bodies are
-    // built: a loop that would run into the limit stops here.
-    if (k == 1 && decided && RunsToUnrollLimit(node, condition, step, k, c.Data(), accumulated))
-      return RefuseEndlessLoop(node);
-    const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount(), errors = errorFlag;
-    savedA.Clear();
-    savedRanges.Clear();
-    savedFacts.Clear();
-    if (!savedA.Append(a.Data(), slots) || !savedRanges.Append(ranges.Data(), slots) ||
-        !savedFacts.Append(facts.Data(), slots))
-      return OutOfMemory(node);
-    bool stopped = false;
-    std::uint32_t test = kNoIndex;
-    if (condition) {
-      use(a);
-      returned = discarded = 0;
-      if (FAILED(hr = LowerExpression(condition, nullptr, 0))) return hr;
-      stopped = returned || discarded;
-      keep(a);
-      use(c);
-      returned = discarded = 0;
-      if (FAILED(hr = LowerExpression(condition, &test, 0))) return hr;
-      stopped = stopped || returned || discarded;
-      keep(c);
-      if (FAILED(hr = Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison))) return hr;
-      returned = discarded = 0;
-      if (stopped && !loopAttempt) break;
-    }
-    ValueRange g = kFull;
-    if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
-    if (Excludes0(g)) certain = true;
-    for (std::size_t s = 0; s < slots; ++s) {
-      const IrValue* v = Value(c[s]);
-      if (!v) continue;
-      ValueRange r;
-      const bool ok = SUCCEEDED(EvaluateRange(c[s], &r));
-      if (certain) {
-        ranges[s] = ok ? r : kEmpty;
-        facts[s] = v->flags & kRangeFacts;
-      } else {
-        ranges[s] = Hull(ranges[s], ok ? r : kFull);
-        facts[s] &= v->flags;
-      }
-    }
-    if (g.low == 0 && g.high == 0) break;
-    if (!Excludes0(g)) loopAttempt = 1;
-    if (counter) counter = !certain && test != kNoIndex && MatchLoopCounter(test, k, &counterSlot, &counterFinal);
-    // Inside the guarded body every earlier iteration ran, so the guarded
-    // values know what the unguarded ones do; the side that skips the body
-    // reads them as they are, so the if puts their own facts back to merge.
-    constexpr std::uint32_t kShared = kRangeFacts | kValueConstant | kValueRangeCached;
-    held.Clear();
-    for (std::size_t s = 0; s < slots; ++s) {
-      IrValue* x = a[s] != c[s] ? Value(a[s]) : nullptr;
-      const IrValue* y = x ? Value(c[s]) : nullptr;
-      if (!y) continue;
-      if (!held.Append(HeldFacts{a[s], x->flags, x->rangeLow, x->rangeHigh})) return OutOfMemory(node);
-      x->flags = (x->flags & ~kShared) | (y->flags & kShared);
-      x->rangeLow = y->rangeLow;
-      x->rangeHigh = y->rangeHigh;
-    }
-    if (body) {
-      use(a);
-      returned = discarded = 0;
-      heldFacts = &held;
-      hr = LowerIf(conditionNode, accumulated, body, nullptr);
-      heldFacts = nullptr;
-      if (FAILED(hr)) return hr;
-      stopped = returned || discarded;
-      leftReturned = leftReturned || returned;
-      leftDiscarded = leftDiscarded || discarded;
-      keep(a);
-      use(c);
-      returned = discarded = 0;
-      if (FAILED(hr = LowerLoopBody(body))) return hr;
-      stopped = stopped || returned || discarded;
-      keep(c);
-      returned = discarded = 0;
-      if (stopped && !loopAttempt) ended = true;
-    }
-    RestoreFacts(held);
-    if (outOfBounds) {
-      // The iteration reached past an array: it does not happen.
-      std::memcpy(a.Data(), savedA.Data(), slots * sizeof(std::uint32_t));
-      std::memcpy(ranges.Data(), savedRanges.Data(), slots * sizeof(ValueRange));
-      std::memcpy(facts.Data(), savedFacts.Data(), slots * sizeof(std::uint32_t));
-      RollBackIr(valuesBefore, instructionsBefore, a.Data());
-      if (guard == kNoIndex) guard = One();
-      errorFlag = errors;
-      remembered = remembered || k == 0;
-      outOfBounds = 0;
-      break;
-    }
-    ++completed;
-    if (k + 1 == kMaxUnrolledIterations && !ended) return RefuseEndlessLoop(node);
-  }
-
-  // The variables after the loop carry what every iteration could leave;
-  // a range never evaluated says nothing and is not written.
-  for (std::size_t s = 0; s < slots; ++s) {
-    IrValue* v = Value(a[s]);
-    const ValueRange& r = ranges[s];
-    if (!v || IsEmpty(r)) continue;
-    v->rangeLow = r.low;
-    v->rangeHigh = r.high;
-    v->flags = (v->flags & ~(kRangeFacts | kValueConstant)) | facts[s] | kValueRangeCached |
-               (r.low == r.high ? std::uint32_t{kValueConstant} : 0u);
-  }
-  use(a);
-  // A return or discard of the guarded iterations ends what follows the loop too.
-  returned = leftReturned;
-  discarded = leftDiscarded;
-  if (completed && counter && !returned && !discarded) return MoveIntoSlot(node, counterSlot, counterFinal);
-  return S_OK;
 }
 
 }  // namespace gxl::shader

@@ -25,6 +25,30 @@ void ShaderCompiler::DropInstructionsFrom(std::uint32_t count) {
     list.Slot(i) = nullptr;
   }
   list.Truncate(std::min(count, list.Count()));
+  while (!m_skipped.Empty() && m_skipped.Back().position > count) m_skipped.PopBack();
+}
+
+std::uint64_t ShaderCompiler::EmittedSince(std::uint32_t position) const {
+  const std::uint32_t now = InstructionCount();
+  std::uint64_t emitted = now > position ? now - position : 0;
+  if (m_skipped.Empty()) return emitted;
+  // Totals added at counts up to `position` came before it.
+  const Skipped* first = m_skipped.Data();
+  const Skipped* last = first + m_skipped.Size();
+  const Skipped* after = std::upper_bound(first, last, position,
+                                          [](std::uint32_t p, const Skipped& s) { return p < s.position; });
+  const std::uint64_t before = after == first ? 0 : after[-1].total;
+  return emitted + (last[-1].total - before);
+}
+
+bool ShaderCompiler::AddSkipped(std::uint64_t count) {
+  if (count == 0) return true;
+  const std::uint64_t total = (m_skipped.Empty() ? 0 : m_skipped.Back().total) + count;
+  if (!m_skipped.Empty() && m_skipped.Back().position == InstructionCount()) {
+    m_skipped.Back().total = total;
+    return true;
+  }
+  return m_skipped.Append(Skipped{InstructionCount(), total});
 }
 
 void ShaderCompiler::RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map) {

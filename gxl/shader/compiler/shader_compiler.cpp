@@ -238,6 +238,8 @@ std::uint32_t ShaderCompiler::MinusOne() { return KeptLiteral(minusOne, -1.0); }
 void ShaderCompiler::VReport(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format,
                              va_list args) {
   if (severity == MessageSeverity::Error) errorFlag = 1;
+  ++reportedMessages;
+  if (m_heldMessages) return;
   char text[256];
   if (std::vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
   if (source) source->Log().Report(LocationOf(node, 0), severity, code, "%s", text);

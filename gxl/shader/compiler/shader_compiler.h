@@ -275,15 +275,23 @@ class ShaderCompiler {
   // includes a for loop's step, `init` is the body of a do loop run first.
   HRESULT LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                const ParseNode* body, const std::uint32_t* startMap);
-  // `decided`: the condition and `step` (a for loop's step apart, or null)
-  // alone decide the trip count (TripCountWithoutBody).
+  // How the condition and `step` (a for loop's step apart, or null) of an
+  // unrolled loop relate to its body (TripCountWithoutBody).
+  enum class Trip {
+    kDependsOnBody,
+    kWithoutBody,     // the body changes nothing they read, but may end the loop early
+    kDecided,         // they alone decide the trip count
+  };
   HRESULT UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
-                     const std::uint32_t* startMap, const ParseNode* step = nullptr, bool decided = false);
+                     const std::uint32_t* startMap, const ParseNode* step = nullptr,
+                     Trip trip = Trip::kDependsOnBody);
   // Whether a loop's condition and step read nothing its body may write, so
-  // that they alone decide its trip count, and nothing in the body ends an
-  // unrolling early (a return, a discard, an index that may fall outside its
-  // array). Decided on the syntax tree; false where it cannot tell.
-  bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step);
+  // that they alone decide its trip count, and (unless `endsEarly`) nothing
+  // in the body ends an unrolling early (a return, a discard, an index that
+  // may fall outside its array). Decided on the syntax tree; false where it
+  // cannot tell.
+  bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
+                            bool endsEarly = false);
   // Drops the values and instructions from the counts on and restores the map.
   void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
   // Discards where any of the values, times the guard, is negative.
@@ -339,6 +347,13 @@ class ShaderCompiler {
   std::unique_ptr<ShaderProgram> target;  // the program being filled
   // Handed to the target's program (ShaderProgram::referenceSearches); tests only.
   bool referenceSearches = false;
+  // The work budget of a run (ShaderProgram::workLeft); tests set less.
+  std::uint64_t workBudget = kCompileWorkBudget;
+  // Of the last run's program: the work it spent, and with the reference
+  // switch, the fields selection's def-use upkeep set otherwise than the
+  // full rebuild (ShaderProgram::defUseUpkeepMismatches).
+  std::uint64_t workSpent = 0;
+  std::uint32_t defUseUpkeepMismatches = 0;
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;
@@ -362,6 +377,7 @@ class ShaderCompiler {
   const std::uint32_t* callArguments = nullptr;
   std::uint32_t defaultPrecision = kValueFloat;  // for results that name none
   std::uint32_t errorFlag = 0;
+  std::uint32_t reportedMessages = 0;  // errors and warnings of the run
   // Statement lowering: the stop flags of the function being lowered (a
   // return, a discard), the open if blocks, and the uniforms declared.
   std::uint32_t returned = 0;
@@ -420,6 +436,12 @@ class ShaderCompiler {
   HRESULT MergeRepeatedInputs(const ParseNode* node, const std::uint32_t* inputs, std::uint32_t n);
   // Destroys the instructions from `count` on; their results lose their definition.
   void DropInstructionsFrom(std::uint32_t count);
+  // Instructions emitted from `position` on, with those an unrolling left
+  // out (AddSkipped) where its unguarded copy of an iteration would only
+  // have repeated the guarded one: what heuristics that weigh the emitted
+  // code count, so that leaving them out changes no decision.
+  std::uint64_t EmittedSince(std::uint32_t position) const;
+  bool AddSkipped(std::uint64_t count);
   bool AnyInstructionSince(std::uint32_t from, bool (*test)(std::uint32_t word)) const;
   std::uint32_t InstructionCount() const { return target ? target->instructions.Count() : 0; }
   void PlaceIn(std::uint32_t value, StandardBank bank);
@@ -427,18 +449,35 @@ class ShaderCompiler {
   HRESULT MergeBranches(const ParseNode* node, const Branch& then, const Branch& otherwise, const std::uint32_t* saved,
                         bool flowControl, std::uint32_t block, std::uint32_t thenPolarity, std::uint32_t thenGuard);
   HRESULT LowerLoopBody(const ParseNode* body);
-  // Whether an unrolling whose iteration `from` starts with the value map
-  // `map` and the guard `accumulated` reaches its iteration limit, found by
-  // lowering only the condition and the step of each iteration (the caller
-  // made sure that they decide the trip count). Leaves IR and map as found.
-  bool RunsToUnrollLimit(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
-                         std::uint32_t from, const std::uint32_t* map, std::uint32_t accumulated);
+  // What an unrolling starting from the value map as it stands learns from
+  // its conditions and steps alone (the caller made sure its body changes
+  // nothing they read): whether every iteration is known to run until one is
+  // known not to, and, with `toLimit`, whether they reach the iteration
+  // limit. Lowered with messages held back; leaves IR and map as found.
+  struct TripFacts {
+    bool certain = false;
+    bool endless = false;
+  };
+  TripFacts RehearseTrip(const ParseNode* node, const ParseNode* condition, const ParseNode* step, bool toLimit);
   // Whether a flow-control loop would fail for want of a break: simulated
   // through its condition and step alone (which decide the trip count), it
   // runs fewer than two passes, or its condition is not known to hold in
   // every pass and counts against no uniform. Leaves IR and map as found.
   bool LoopNeedsBreak(const ParseNode* condition, const ParseNode* step);
   struct ConditionPass;
+  // Holds back the messages of a rehearsal (lowering that is rolled back)
+  // for its lifetime: they count in reportedMessages and set the error flag
+  // but reach no log.
+  class MessageHold {
+   public:
+    explicit MessageHold(ShaderCompiler& c) : m_c(c) { ++m_c.m_heldMessages; }
+    ~MessageHold() { --m_c.m_heldMessages; }
+    MessageHold(const MessageHold&) = delete;
+    MessageHold& operator=(const MessageHold&) = delete;
+
+   private:
+    ShaderCompiler& m_c;
+  };
   // X3511 for an unrolling that reached its iteration limit; E_FAIL.
   HRESULT RefuseEndlessLoop(const ParseNode* node);
   // S_FALSE, with the symbols through `missed`, when the body changes symbols
@@ -520,6 +559,14 @@ class ShaderCompiler {
   std::uint32_t m_statementSequence = 0;
   std::uint32_t* m_scratch = nullptr;
   std::uint32_t m_scratchCapacity = 0;
+  // Running totals of skipped instructions (AddSkipped), each at the
+  // instruction count when it was added; dropped with the instructions.
+  struct Skipped {
+    std::uint32_t position;
+    std::uint64_t total;
+  };
+  PodArray<Skipped> m_skipped;
+  std::uint32_t m_heldMessages = 0;  // MessageHold scopes open
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
   std::uint32_t m_identityValues = kNoIndex;  // its first value
 };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "gxl/shader/backend/ir/def_use_walk.h"
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/core/page_pool.h"
 
@@ -31,29 +32,6 @@ void WalkChain(const ShaderProgram& p, std::uint32_t index, std::uint32_t IrValu
     if (!v) return;
     visit(index);
     index = v->*link;
-  }
-}
-
-void Widen(std::uint32_t& first, std::uint32_t& last, std::uint32_t position) {
-  first = std::min(first, position);
-  last = std::max(last, position);
-}
-
-// A read of `index` at `position`: the value, or the value it aliases, is
-// used; a relatively addressed one widens its bank's window and reads its
-// index value in turn.
-void RecordUse(ShaderProgram& p, std::uint32_t index, std::uint32_t position) {
-  for (std::uint32_t steps = 0; index != kNoIndex && steps <= p.values.Count(); ++steps) {
-    IrValue* v = p.values[p.ResolveAlias(index)];
-    if (!v) return;
-    Widen(v->firstUse, v->lastUse, position);
-    ++v->useCount;
-    if (v->relativeIndex == kNoIndex) return;
-    if (RegisterBank* bank = p.banks[v->bank]) {
-      Widen(bank->firstRelativeUse, bank->lastRelativeUse, position);
-      ++bank->relativeUseCount;
-    }
-    index = v->relativeIndex;
   }
 }
 
@@ -131,22 +109,8 @@ void SetDefinitionWindows(ShaderProgram& p) {
   }
 }
 
-// An alias takes over the place and definition of the value it stands for,
-// and both are live over the union of their ranges.
 void MergeAliases(ShaderProgram& p) {
-  for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
-    IrValue* v = p.values[i];
-    IrValue* target = v && v->alias != i ? p.values[v->alias] : nullptr;
-    if (!target) continue;
-    v->bank = target->bank;
-    v->reg = target->reg;
-    v->component = target->component;
-    v->definingPosition = target->definingPosition;
-    v->earliestDefinition = target->earliestDefinition;
-    v->latestDefinition = target->latestDefinition;
-    v->firstUse = target->firstUse = std::min(v->firstUse, target->firstUse);
-    v->lastUse = target->lastUse = std::max(v->lastUse, target->lastUse);
-  }
+  for (std::uint32_t i = 0; i < p.values.Count(); ++i) defuse::MergeAlias(p, i);
 }
 
 }  // namespace
@@ -179,34 +143,35 @@ HRESULT ShaderProgram::RebuildDefUse() {
 
   const bool coalesce = !(options & kOptionNoOptimisation);
   for (std::uint32_t position = 0; position < instructions.Count(); ++position) {
+    // A read widens the value's range (and a relative one its bank's window).
+    defuse::VisitInstruction(
+        *this, position, [](std::uint32_t) {},
+        [&](std::uint32_t value) {
+          IrValue* v = values[value];
+          defuse::Widen(v->firstUse, v->lastUse, position);
+          ++v->useCount;
+        },
+        [&](std::uint32_t b) {
+          RegisterBank* bank = banks[b];
+          defuse::Widen(bank->firstRelativeUse, bank->lastRelativeUse, position);
+          ++bank->relativeUseCount;
+        },
+        [&](std::uint32_t value) {
+          values[value]->definingPosition = position;
+          if (table) ChainDefinition(*this, value);
+        });
     const IrInstruction* inst = instructions[position];
-    if (!inst || inst->word < 0x100000) continue;
-    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) RecordUse(*this, inst->arguments[a], position);
-    for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
-      const std::uint32_t index = inst->results[r];
-      IrValue* v = values[index];
-      if (!v) continue;
-      v->definingPosition = position;
-      if (table) ChainDefinition(*this, index);
-      RecordUse(*this, v->relativeIndex, position);
-    }
-    if (coalesce && inst->Group() == kOpMove) CoalesceMove(*this, *inst);
+    if (coalesce && inst && inst->word >= 0x100000 && inst->Group() == kOpMove) CoalesceMove(*this, *inst);
   }
 
-  // A relatively read array is live wherever any element is read relatively.
-  for (std::uint32_t i = 0; i < values.Count(); ++i) {
-    IrValue* v = values[i];
-    const RegisterBank* bank = v ? banks[v->bank] : nullptr;
-    if (bank && bank->relativeUseCount) {
-      Widen(v->firstUse, v->lastUse, bank->firstRelativeUse);
-      Widen(v->firstUse, v->lastUse, bank->lastRelativeUse);
-    }
-  }
+  for (std::uint32_t i = 0; i < values.Count(); ++i)
+    if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
   if (registerTableFlag) SetDefinitionWindows(*this);
   if (optimisedFlag) MergeAliases(*this);
   for (std::uint32_t b = 0; b < banks.Count(); ++b)
     if (banks[b]) banks[b]->definitions = nullptr;
-  return S_OK;
+  // The passes run it after most steps: its cost measures theirs.
+  return ChargeWork(std::uint64_t{instructions.Count()} + values.Count());
 }
 
 namespace {

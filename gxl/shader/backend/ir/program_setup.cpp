@@ -65,6 +65,8 @@ HRESULT ShaderProgram::InitFrom(const ShaderProgram& parent, std::uint32_t versi
   versionToken = version;
   options = optionFlags;
   referenceSearches = parent.referenceSearches;
+  workLeft = parent.workLeft;
+  workExhausted = parent.workExhausted;
   errorFlag = optimisedFlag = registerTableFlag = 0;
   std::copy(std::begin(parent.standardBanks), std::end(parent.standardBanks), standardBanks);
   return FinishSetup();

@@ -58,6 +58,18 @@ HRESULT ShaderProgram::SetupProfileLimits() {
 
 HRESULT ShaderProgram::SelectInstructions() { return 1; }
 
+HRESULT ShaderProgram::ChargeWork(std::uint64_t steps) {
+  if (unmeteredWork && !workExhausted) return S_OK;
+  if (!workExhausted && steps <= workLeft) {
+    workLeft -= steps;
+    return S_OK;
+  }
+  if (!workExhausted) GXL_SHADER_REPORT(*this, nullptr, msg::kTooManyActiveValues);
+  workExhausted = true;
+  workLeft = 0;
+  return E_FAIL;
+}
+
 HRESULT ShaderProgram::SetEntryName(const char* name) {
   m_entryName.reset();
   if (!name) return S_OK;
@@ -127,11 +139,6 @@ const char* ShaderProgram::ValueDirectionText(std::uint32_t value) const {
   const IrValue* v = values[value];
   const RegisterBank* bank = v ? banks[v->bank] : nullptr;
   return bank && (bank->type & kBankOutput) ? "output" : "input";
-}
-
-std::uint32_t ShaderProgram::ResolveAlias(std::uint32_t value) const {
-  const IrValue* v = values[value];
-  return v && v->alias != kNoIndex ? v->alias : value;
 }
 
 std::uint32_t ShaderProgram::RenumberingField(std::uint32_t value) const {

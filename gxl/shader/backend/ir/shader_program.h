@@ -10,6 +10,7 @@
 #include <new>
 
 #include "gxl/shader/backend/ir/ir.h"
+#include "gxl/shader/backend/ir/list_journal.h"
 #include "gxl/shader/core/message_log.h"
 #include "gxl/shader/core/messages.h"
 
@@ -29,14 +30,27 @@ class RecordList {
 
   std::uint32_t Count() const { return m_count; }
   std::uint32_t Capacity() const { return m_capacity; }
-  T* operator[](std::uint32_t i) const { return i < m_count ? m_items[i] : nullptr; }
+  T* operator[](std::uint32_t i) const {
+    if (i >= m_count) return nullptr;
+    if (m_journal) [[unlikely]]
+      m_journal->Note(i);
+    return m_items[i];
+  }
   // The slot itself, for passes that delete or move records (i below the count).
-  T*& Slot(std::uint32_t i) { return m_items[i]; }
+  T*& Slot(std::uint32_t i) {
+    if (m_journal) [[unlikely]]
+      m_journal->Note(i);
+    return m_items[i];
+  }
+  // From now on every record reached through the list is noted in `journal`
+  // (null: none); records appended later are not noted (the count tells).
+  void Watch(ListJournal* journal) { m_journal = journal; }
 
   // The record's index; kNoIndex when the list cannot grow, the record then destroyed.
   std::uint32_t Append(T* record);
   // Drops the slots from `count` on without destroying their records (compaction).
   void Truncate(std::uint32_t count) {
+    if (m_journal) m_journal->NoteReshaped();
     if (count < m_count) m_count = count;
   }
   // Destroys every record and frees the array.
@@ -51,6 +65,7 @@ class RecordList {
   std::uint32_t m_count = 0;
   std::uint32_t m_capacity = 0;
   std::uint32_t m_firstCapacity;
+  ListJournal* m_journal = nullptr;
 };
 
 // The eighteen banks ShaderProgram::Init creates, in order.
@@ -112,6 +127,13 @@ constexpr std::uint32_t kTruncatedIndex = 0x1000000;   // relative indexes trunc
 // Second flag word.
 constexpr std::uint32_t kCoordinatesInAnyOrder = 0x20;
 }  // namespace cap
+
+// The work a compile may do, in the steps ShaderProgram::ChargeWork counts
+// (a step is one record visited by a pass, a few nanoseconds): well above
+// what any program a source of 64 KB describes needs when the passes' work
+// grows with the program as it should, and small enough that a compile
+// whose passes would not end in reasonable time ends within a second.
+constexpr std::uint64_t kCompileWorkBudget = std::uint64_t{1} << 26;
 
 // Option bits of a compile that the back end tests.
 constexpr std::uint32_t kOptionDebug = 0x1;
@@ -195,7 +217,10 @@ class ShaderProgram : public ProgramLists {
   // "%s semantic '%s'" with the direction and the semantic (at most 63 characters).
   void FormatSemanticText(std::uint32_t value, char* buffer, std::uint32_t size) const;
   // The value's alias, or the value itself; kNoIndex stays kNoIndex.
-  std::uint32_t ResolveAlias(std::uint32_t value) const;
+  std::uint32_t ResolveAlias(std::uint32_t value) const {
+    const IrValue* v = values[value];
+    return v && v->alias != kNoIndex ? v->alias : value;
+  }
   std::uint32_t RenumberingField(std::uint32_t value) const;
   // An entry of a two-row index map (mode 0: row `row`; else the larger of
   // the two rows for a non-zero row, the smaller for row 0), followed along
@@ -211,6 +236,13 @@ class ShaderProgram : public ProgramLists {
   // warning leaves it.
   void Report(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format, ...)
       GXL_SHADER_PRINTF(5, 6);
+
+  // --- Work budget
+  // Takes `steps` from the compile's budget (workLeft): S_OK while it lasts;
+  // past it "program too complex" (X4004, reported once) and E_FAIL, for
+  // this and every later charge. Long passes charge what they visit, so that
+  // a program no compile can finish in reasonable time fails instead.
+  HRESULT ChargeWork(std::uint64_t steps);
 
   // --- Use analysis
   // Definitions, uses, live ranges, relative-use windows and coalescing
@@ -336,6 +368,14 @@ class ShaderProgram : public ProgramLists {
   // plain full re-measurement instead of the incremental one. Both must
   // give the same code; tests compare them. A preshader inherits it.
   bool referenceSearches = false;
+  // What is left of the compile's work budget (ChargeWork); a preshader
+  // starts with what its program has left.
+  std::uint64_t workLeft = kCompileWorkBudget;
+  bool workExhausted = false;
+  std::uint32_t unmeteredWork = 0;  // UnmeteredWork scopes open: charges count nothing
+  // With the switch: fields of values and banks that selection's def-use
+  // upkeep set otherwise than the full rebuild (DefUseUpkeep).
+  std::uint32_t defUseUpkeepMismatches = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};
@@ -357,6 +397,20 @@ class ShaderProgram : public ProgramLists {
   HRESULT FinishSetup();
 
   std::unique_ptr<char[]> m_entryName;
+};
+
+// Work done only to check other work (the reference switch's full
+// re-measurements) is not charged to the budget while one of these lives, so
+// that a compile checked that way ends where an unchecked one ends.
+class UnmeteredWork {
+ public:
+  explicit UnmeteredWork(ShaderProgram& p) : m_p(p) { ++m_p.unmeteredWork; }
+  ~UnmeteredWork() { --m_p.unmeteredWork; }
+  UnmeteredWork(const UnmeteredWork&) = delete;
+  UnmeteredWork& operator=(const UnmeteredWork&) = delete;
+
+ private:
+  ShaderProgram& m_p;
 };
 
 // A new, empty preshader program (an expression program of the targets);
@@ -419,6 +473,7 @@ std::uint32_t RecordList<T>::Append(T* record) {
 
 template <class T>
 void RecordList<T>::Clear() {
+  if (m_journal) m_journal->NoteReshaped();
   for (std::uint32_t i = 0; i < m_count; ++i) delete m_items[i];
   delete[] m_items;
   m_items = nullptr;

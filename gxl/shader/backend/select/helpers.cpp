@@ -107,24 +107,39 @@ std::uint32_t CombineAliasBindings(std::uint32_t outer, std::uint32_t inner) {
   return ((outer | inner) & ~kNegateBit) | ((outer ^ inner) & kNegateBit);
 }
 
-HRESULT FlattenAliasChains(ShaderProgram& p) {
+namespace {
+
+void FlattenAliasChain(ShaderProgram& p, std::uint32_t i) {
   const std::uint32_t count = p.values.Count();
-  for (std::uint32_t i = 0; i < count; ++i) {
-    IrValue* v = p.values[i];
-    if (!v || v->alias == kNoIndex || v->alias == i) continue;
-    std::uint32_t end = v->alias, binding = v->binding;
-    for (std::uint32_t steps = 0; steps < count; ++steps) {
-      const IrValue* next = p.values[end];
-      if (!next || next->alias == kNoIndex || next->alias == end || next->alias == i) break;
-      binding = CombineAliasBindings(binding, next->binding);
-      end = next->alias;
-    }
-    v->binding = binding;
-    if (end != v->alias && p.values[end]) {
-      v->alias = end;
-      v->CopyVariableFields(p.values[end]);
-    }
+  IrValue* v = p.values[i];
+  if (!v || v->alias == kNoIndex || v->alias == i) return;
+  std::uint32_t end = v->alias, binding = v->binding;
+  for (std::uint32_t steps = 0; steps < count; ++steps) {
+    const IrValue* next = p.values[end];
+    if (!next || next->alias == kNoIndex || next->alias == end || next->alias == i) break;
+    binding = CombineAliasBindings(binding, next->binding);
+    end = next->alias;
   }
+  v->binding = binding;
+  if (end != v->alias && p.values[end]) {
+    v->alias = end;
+    v->CopyVariableFields(p.values[end]);
+  }
+}
+
+}  // namespace
+
+HRESULT FlattenAliasChains(ShaderProgram& p) {
+  for (std::uint32_t i = 0; i < p.values.Count(); ++i) FlattenAliasChain(p, i);
+  return S_OK;
+}
+
+HRESULT FlattenAliasChains(ShaderProgram& p, std::uint32_t* candidates, std::size_t count) {
+  // In index order, as the whole walk meets them: a flattened chain is
+  // what the values after it follow.
+  std::sort(candidates, candidates + count);
+  const std::uint32_t* end = std::unique(candidates, candidates + count);
+  for (const std::uint32_t* c = candidates; c != end; ++c) FlattenAliasChain(p, *c);
   return S_OK;
 }
 

@@ -75,6 +75,9 @@ std::uint32_t CombineAliasBindings(std::uint32_t outer, std::uint32_t inner);
 // Every alias chain shortened to its end, the binding words met on the way
 // combined into the value's own (CombineAliasBindings). 0.
 HRESULT FlattenAliasChains(ShaderProgram& p);
+// The same over `candidates` only (sorted in place), which hold every value
+// with a chain (DefUseUpkeep::ChainCandidates).
+HRESULT FlattenAliasChains(ShaderProgram& p, std::uint32_t* candidates, std::size_t count);
 // 1 when a texture instruction at a position in [first, last] reads `value`.
 std::uint32_t IsReadByTextureInstruction(const ShaderProgram& p, std::uint32_t value, std::uint32_t first,
                                          std::uint32_t last);

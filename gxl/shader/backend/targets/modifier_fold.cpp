@@ -69,10 +69,13 @@ bool IsResult(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v
 // the alias chains join the two (CombineAliasBindings), which stands only
 // where that is what applying the copy's modifier after the fold's means
 // (-(2x) is the negated times two, -(-x) is x; -(1 - x) and 1 - 2x have no
-// token modifier).
-bool StacksModifiers(const ShaderTarget& t, const IrInstruction& inst, const std::uint32_t* combined) {
-  for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
-    const IrInstruction* reader = t.Instruction(i);
+// token modifier). Among `readers`, the instructions that may read such
+// copies (null: every one).
+bool StacksModifiers(const ShaderTarget& t, const IrInstruction& inst, const std::uint32_t* combined,
+                     const PodArray<std::uint32_t>* readers) {
+  const std::uint32_t count = readers ? static_cast<std::uint32_t>(readers->Size()) : t.instructions.Count();
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const IrInstruction* reader = t.Instruction(readers ? (*readers)[i] : i);
     if (!Live(reader) || reader == &inst) continue;
     for (std::uint32_t a = 0; a < reader->argumentCount; ++a) {
       const std::uint32_t v = reader->arguments[a];
@@ -238,7 +241,7 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     refused = true;
   }
   if (refused) return S_FALSE;
-  if (StacksModifiers(*this, *inst, combined)) return MoveThroughModifiedCopies(*this, *inst, arguments, combined, modifier);
+  if (StacksModifiers(*inst, combined)) return MoveThroughModifiedCopies(*this, *inst, arguments, combined, modifier);
   for (std::uint32_t i = 0; i < n; ++i) {
     IrValue& r = *Value(inst->results[i]);
     const IrValue& a = *Value(arguments[i]);
@@ -267,7 +270,25 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
     }
   }
   inst->word = 0;
-  return FlattenAliasChains(*this);
+  // Readers of the results now read through chains of aliases.
+  PodArray<std::uint32_t> chained;
+  return m_upkeep.ChainCandidates(chained) ? FlattenAliasChains(*this, chained.Data(), chained.Size())
+                                           : FlattenAliasChains(*this);
+}
+
+bool ShaderTarget::StacksModifiers(const IrInstruction& inst, const std::uint32_t* combined) {
+  // The instructions reading a value that aliases a result: read where
+  // the upkeep names them, else every instruction.
+  PodArray<std::uint32_t> copies, readers;
+  bool known = true;
+  for (std::uint32_t r = 0; r < inst.resultCount && known; ++r) known = m_upkeep.AliasCandidates(inst.results[r], copies);
+  for (std::size_t i = 0; i < copies.Size() && known; ++i) {
+    const IrValue* w = Value(copies[i]);
+    if (w && w->alias != kNoIndex && w->alias != copies[i] &&
+        std::find(inst.results, inst.results + inst.resultCount, w->alias) != inst.results + inst.resultCount)
+      known = m_upkeep.ReaderCandidates(copies[i], readers);
+  }
+  return ::gxl::shader::StacksModifiers(*this, inst, combined, known ? &readers : nullptr);
 }
 
 // --- The peepholes ---------------------------------------------------------------------

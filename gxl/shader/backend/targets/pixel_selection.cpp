@@ -7,6 +7,7 @@
 namespace gxl::shader {
 
 HRESULT ForEachInstruction(ShaderTarget& t, std::initializer_list<SelectionRule> rules) {
+  const SelectionWalk walk(t);
   for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
     for (const SelectionRule& rule : rules) {
       t.SetCurrentInstruction(i);

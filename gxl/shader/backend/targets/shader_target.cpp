@@ -71,7 +71,7 @@ HRESULT ShaderTarget::CompilePreshader(DataBuffer** code) {
 HRESULT ShaderTarget::ResetSelectionState() {
   addressCache = kNoIndex;
   m_scratch = {};
-  const HRESULT hr = RebuildDefUse();
+  const HRESULT hr = m_selectionWalks ? m_upkeep.Refresh() : RebuildDefUse();
   return FAILED(hr) ? hr : S_OK;
 }
 

@@ -52,6 +52,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "gxl/shader/backend/ir/def_use_upkeep.h"
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/backend/targets/block_writers.h"
 #include "gxl/shader/backend/targets/semantic_tables.h"
@@ -251,7 +252,15 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT CompilePreshader(DataBuffer** code) override;
 
   // Refreshes the use analysis for the emission walk: 0 or the failure.
+  // Inside a selection walk it is kept up to date rather than rebuilt.
   HRESULT ResetSelectionState();
+  // A walk of the recognisers over the instructions (SelectionWalk): while
+  // one runs, each rewrite changes a few instructions, and
+  // ResetSelectionState refreshes only what they reached.
+  void BeginSelectionWalk() { ++m_selectionWalks; }
+  void EndSelectionWalk() {
+    if (--m_selectionWalks == 0) m_upkeep.Stop();
+  }
 
   // --- Operand fix-ups and modifier folding (operand_copies.cpp, modifier_fold.cpp;
   // the peepholes in modifier_folds.h)
@@ -272,6 +281,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // the instruction then becomes a move carrying the modifier. `keep` lets
   // an argument be redefined before the last reader. 0 folded, 1 refused
   // (nothing changed), or a failure.
+  // Whether a reader reads a result of `inst` through a modified copy of
+  // its own that the fold would stack onto `combined` (each result's
+  // argument modifier) otherwise than its bits say.
+  bool StacksModifiers(const IrInstruction& inst, const std::uint32_t* combined);
   HRESULT FoldIntoSourceModifier(std::uint32_t modifier, std::uint32_t allowed, const std::uint32_t* arguments,
                                  std::uint32_t required, IrInstruction* instruction, bool keep);
 
@@ -483,6 +496,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
 
  private:
   ScratchState m_scratch;
+  DefUseUpkeep m_upkeep{*this};
+  std::uint32_t m_selectionWalks = 0;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
   enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileNone, kFileAll };
@@ -492,6 +507,18 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT FileRegisters(FileKind only);
   PodArray<std::uint32_t> m_inputs, m_outputs, m_samplers;
   std::uint32_t m_inputsInUse = 0;
+};
+
+// The scope of a selection walk (ShaderTarget::BeginSelectionWalk).
+class SelectionWalk {
+ public:
+  explicit SelectionWalk(ShaderTarget& t) : m_t(t) { m_t.BeginSelectionWalk(); }
+  ~SelectionWalk() { m_t.EndSelectionWalk(); }
+  SelectionWalk(const SelectionWalk&) = delete;
+  SelectionWalk& operator=(const SelectionWalk&) = delete;
+
+ private:
+  ShaderTarget& m_t;
 };
 
 }  // namespace gxl::shader

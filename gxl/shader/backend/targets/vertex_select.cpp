@@ -19,6 +19,7 @@ namespace {
 // analysis the next rule reads. The first failure is returned.
 template <typename Applies, typename Run>
 HRESULT ForEach(ShaderTarget& t, Applies applies, Run run) {
+  const SelectionWalk walk(t);
   for (std::uint32_t i = 0; i < t.instructions.Count(); i = t.currentIndex + 1) {
     t.SetCurrentInstruction(i);
     if (!t.current || !applies(t.current->Group())) continue;

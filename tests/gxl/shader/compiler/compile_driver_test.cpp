@@ -30,15 +30,18 @@ constexpr char kPixelPassThrough[] =
     "float4 scale;\n"
     "float4 main(float4 c : COLOR0) : COLOR { return c * scale; }\n";
 
-// One compile through the driver over a source in memory.
+// One compile through the driver over a source in memory, with the work
+// budget given (and what it spent after).
 struct DriverRun {
   DriverRun(const char* text, const char* entry, const char* profile, std::uint32_t options = 0,
-            bool withTable = false) {
+            bool withTable = false, std::uint64_t budget = gxl::shader::kCompileWorkBudget) {
     hr = pp.StartFromMemory(text, static_cast<UINT>(std::strlen(text)), nullptr, nullptr);
     if (SUCCEEDED(hr)) {
       ShaderCompiler compiler;
+      compiler.workBudget = budget;
       hr = compiler.CompileSource(&pp, nullptr, entry, 0, profile, options, code.Put(),
                                   withTable ? table.Put() : nullptr);
+      spent = compiler.workSpent;
     }
     log = shadertest::LogText(pp.Log());
   }
@@ -49,6 +52,7 @@ struct DriverRun {
   ComRef<ConstantTable> table;
   HRESULT hr = E_FAIL;
   std::string log;
+  std::uint64_t spent = 0;
 };
 
 TEST(GxlCompileDriver, EveryProfileRow) {
@@ -153,6 +157,63 @@ TEST(GxlCompileDriver, FailuresLeaveNoCode) {
       EXPECT_NE(run.log.find(row.message), std::string::npos) << row.what << "\n" << run.log;
     }
   }
+}
+
+// Past its work budget a compile ends with "program too complex", said once,
+// whichever pass it is in, and leaves nothing behind; with just the work it
+// needs, it makes the code an unbounded compile makes.
+TEST(GxlCompileDriver, WorkBudget) {
+  std::string chain = "float4 k[4];\nfloat4 main(float4 a : TEXCOORD0) : COLOR {\n  float4 r = a;\n";
+  for (int i = 0; i < 24; ++i) chain += "  r = r * k[" + std::to_string(i % 4) + "].yzwx + abs(a);\n";
+  chain += "  if (r.x > 0) r = sin(r);\n  return r;\n}\n";
+  const std::string vertex = std::string(chain).replace(chain.find(": COLOR"), 7, ": POSITION");
+  const char* message = "error X4004: program too complex; there are more active values than registers";
+  for (const char* profile : {"vs_2_0", "vs_3_0", "ps_1_4", "ps_2_0", "ps_3_0"}) {
+    for (std::uint32_t options : {0u, 4u}) {
+      const char* text = profile[0] == 'v' ? vertex.c_str() : chain.c_str();
+      const DriverRun full(text, "main", profile, options);
+      SCOPED_TRACE(std::string(profile) + " " + std::to_string(options) + "\n" + full.log);
+      ASSERT_GT(full.spent, 0u);
+      const DriverRun exact(text, "main", profile, options, false, full.spent);
+      EXPECT_EQ(exact.hr, full.hr);
+      EXPECT_EQ(exact.log, full.log);
+      EXPECT_EQ(exact.code ? std::string(static_cast<const char*>(exact.code->GetPointer()), exact.code->GetSize()) : "",
+                full.code ? std::string(static_cast<const char*>(full.code->GetPointer()), full.code->GetSize()) : "");
+      // Budgets that end the compile at every stage of it.
+      for (std::uint64_t step = 0; step < 16; ++step) {
+        const std::uint64_t budget = full.spent * step / 16;
+        const DriverRun cut(text, "main", profile, options, true, budget);
+        EXPECT_EQ(cut.hr, E_FAIL) << budget;
+        EXPECT_FALSE(cut.code) << budget;
+        EXPECT_FALSE(cut.table) << budget;
+        const std::size_t at = cut.log.find(message);
+        EXPECT_NE(at, std::string::npos) << budget << "\n" << cut.log;
+        EXPECT_EQ(cut.log.find("error", at + 1), std::string::npos) << budget << "\n" << cut.log;
+        EXPECT_EQ(cut.log.find("internal error"), std::string::npos) << budget << "\n" << cut.log;
+      }
+    }
+  }
+}
+
+// Nested loops over uniform counts with branches inside, which the lowering
+// unfolds into millions of instructions: the budget ends it there too.
+TEST(GxlCompileDriver, WorkBudgetBoundsTheLowering) {
+  std::string text =
+      "float4 k[8]; int n, m; float lim;\n"
+      "float4 main(float4 a : TEXCOORD0) : POSITION {\n  float4 r = a; float4 s = a.yzwx;\n"
+      "  for (int i0 = 0; i0 < 10 && r.x < lim; i0++) {\n    s = lerp(s, r, saturate(r.x));\n"
+      "    for (int i1 = 0; i1 < n; i1++) {\n"
+      "      if (r.z > s.y) { r = r * k[4].wxyz + s; } else { s = s + (float)i0 * k[4]; }\n"
+      "      for (int i2 = 0; i2 < m; i2++) {\n";
+  for (int i = 0; i < 3; ++i)
+    text += "        if (r.x > s.y) { if (r.x > s.x) { r = frac(r * s); } else { s = max(s, r) - k[6]; } }\n"
+            "        else { if (r.z > s.z) { s = max(s, r.wxyz) - k[3]; } else { r = max(r, s.wxyz) - k[6]; } }\n";
+  text += "      }\n      r = r + (float)i0 * k[4];\n    }\n    r = frac(r * s.xxyy);\n  }\n  return r + s;\n}\n";
+  const DriverRun run(text.c_str(), "main", "vs_3_0", 0, false, std::uint64_t{1} << 20);
+  EXPECT_EQ(run.hr, E_FAIL);
+  EXPECT_FALSE(run.code);
+  EXPECT_EQ(run.log, "error X4004: program too complex; there are more active values than registers\n");
+  EXPECT_GE(run.spent, std::uint64_t{1} << 20);
 }
 
 TEST(GxlCompileDriver, TreeGivenWithParserOptionsOrNoCodeOut) {

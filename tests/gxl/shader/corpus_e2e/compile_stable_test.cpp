@@ -1,9 +1,11 @@
 // The searches of the back end (instruction pairing, the scheduler's
-// improvement rounds, texture hoisting, the ps_1_4 partition search) keep
-// their results when they measure each step incrementally: every compile is
-// run twice, once as shipped and once with the program's reference switch
-// (each step re-measured in full), and the two must agree byte for byte in
-// code, messages and status. Inputs: every HLSL entry of the corpus at every
+// improvement rounds, texture hoisting, the ps_1_4 partition search) and
+// selection's use analysis keep their results when they measure each step
+// incrementally: every compile is run twice, once as shipped and once with
+// the program's reference switch (each step re-measured in full), and the
+// two must agree byte for byte in code, messages and status; under the
+// switch every refresh of the use analysis must also set each field as the
+// full rebuild does. Inputs: every HLSL entry of the corpus at every
 // profile of its stage, with and without optimisation, and programs of the
 // test generator. Without NURA_LONG a share of each runs.
 #include <gtest/gtest.h>
@@ -33,6 +35,7 @@ using gxl::shader::ShaderPreprocessor;
 struct Result {
   HRESULT hr = E_FAIL;
   std::string code, log;
+  std::uint32_t defUseMismatches = 0;
 };
 
 // One compile as the entry points run it, from a file (includes beside it)
@@ -49,6 +52,7 @@ Result CompileOnce(const std::string& source, const std::string& path, const cha
     compiler.referenceSearches = reference;
     r.hr = compiler.CompileSource(&pp, nullptr, entry, 0, profile, options | 0x100, code.Put(), nullptr);
     if (code) r.code.assign(static_cast<const char*>(code->GetPointer()), code->GetSize());
+    r.defUseMismatches = compiler.defUseUpkeepMismatches;
   }
   r.log = shadertest::LogText(pp.Log());
   return r;
@@ -62,6 +66,7 @@ void ExpectStable(const std::string& source, const std::string& path, const char
   EXPECT_EQ(fast.log, full.log) << what;
   EXPECT_TRUE(fast.code == full.code) << what << ": the code differs (" << fast.code.size() << " and "
                                       << full.code.size() << " bytes)";
+  EXPECT_EQ(full.defUseMismatches, 0u) << what;
 }
 
 TEST(GxlCompileStable, CorpusEntries) {
