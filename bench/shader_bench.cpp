@@ -1083,6 +1083,67 @@ void BM_RefuseUnboundedLoop(benchmark::State& state) {
 }
 BENCHMARK(BM_RefuseUnboundedLoop)->DenseRange(0, std::size(kUnboundedLoopProfiles) - 1)->Unit(benchmark::kMillisecond);
 
+// Loops the counting of iterations cannot see through (the body rewrites the
+// counter, nested loops inside a loop of uniform length, literals indexed by
+// uniforms in every iteration): each ends in a limit message, or compiles
+// where the profile keeps the loop, within the lowering's bounds.
+struct LoopLimitShape {
+  const char* profile;
+  const char* source;
+};
+const LoopLimitShape kLoopLimitShapes[] = {
+    {"ps_2_0",
+     "float n0; float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t; for (int i = 0; i < n0; i++) {\n"
+     "  for (int j = 0; j < 4; j++) for (int k = 0; k < 4; k++) r = r * 0.5 + sin(r); if (r.x > 100) i = 0; }\n"
+     "  return r; }\n"},
+    {"ps_3_0",
+     "float n0; float4 main(float4 t : TEXCOORD0) : COLOR0 { float4 r = t; for (int i = 0; i < n0; i++) {\n"
+     "  for (int j = 0; j < 4; j++) for (int k = 0; k < 4; k++) r = r * 0.5 + sin(r); if (r.x > 100) i = 0; }\n"
+     "  return r; }\n"},
+    {"vs_2_0",
+     "float n; int k; void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+     "  pos = p; float r = 0; for (int i = 0; i <= n; i++) { bool go = true; float d = 0;\n"
+     "  do { d += 1; if (r >= i) { go = false; } else { r += float2x3(1, 0, 0.625, 2.875, 0, 0.0625)[k].x; } }\n"
+     "  while (d < 5 && go); } o0 = r; }\n"},
+    {"ps_3_0",
+     "int n; float m; int k; float4 main(float2 t : TEXCOORD1) : COLOR0 { float r = 1;\n"
+     "  for (int i = 0; i < n; i++) { bool go = true; for (int j = 0; j <= m && go; j++)\n"
+     "    if (j == i) { r *= t.x ? 2.0625 : float3x2(1, 2, 3, 4, 5, 6)[k].x; go = false; } }\n"
+     "  return r; }\n"},
+    {"vs_2_a",
+     "int n; int m; int k; void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+     "  pos = p; int r = 0; for (int i = 0; i <= n; i++) {\n"
+     "    if (r == int3(1, 0, 1)[int4(0, 7, 2, 4)[n]]) { for (int j = 0; j < m; j++) r += j; }\n"
+     "    else { r += i; bool go = true; for (int l = 0; l < k && l < 3 && go; l++) r += l; } }\n"
+     "  o0 = r; }\n"},
+};
+constexpr long kLoopLimitPeakKilobytes = 384 * 1024;
+
+void BM_LoopLimitShape(benchmark::State& state) {
+  const LoopLimitShape& shape = kLoopLimitShapes[state.range(0)];
+  const std::string text = shape.source;
+  state.SetLabel(shape.profile);
+  for (auto _ : state) {
+    DataBuffer* code = nullptr;
+    DataBuffer* messages = nullptr;
+    const HRESULT hr = CompileShaderFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr, "main",
+                                               shape.profile, 0, &code, &messages, nullptr);
+    const char* log = messages ? static_cast<const char*>(messages->GetPointer()) : "";
+    const bool internal = messages && std::strstr(log, "internal error");
+    const bool limited = hr == E_FAIL && messages && (std::strstr(log, "X3511") || std::strstr(log, "too complex"));
+    if (code) code->Release();
+    if (messages) messages->Release();
+    if (internal || !(hr == S_OK || limited)) {
+      state.SkipWithError("neither code nor a limit message");
+      return;
+    }
+  }
+  const long peak = PeakKilobytesOfCompile(text, shape.profile);
+  state.counters["peak_MB"] = static_cast<double>(peak) / 1024;
+  if (peak < 0 || peak > kLoopLimitPeakKilobytes) state.SkipWithError("more than 384 MB at the compile's peak");
+}
+BENCHMARK(BM_LoopLimitShape)->DenseRange(0, std::size(kLoopLimitShapes) - 1)->Iterations(3)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -1112,10 +1173,6 @@ int main(int argc, char** argv) {
        "BM_SetVertexShaderConstantF"},
       {"scheduling, pairing and register assignment of 5,000 instructions (ms)", "BM_ScheduleAssignPair/5000/iterations:1", "",
        2000},
-      {"X3511 for a loop of uniform length around nested loops, ps_2_0 (ms; at most 64 MB)", "BM_RefuseUnboundedLoop/0",
-       "", 100},
-      {"X3511 for a loop of uniform length around nested loops, vs_2_0 (ms; at most 64 MB)", "BM_RefuseUnboundedLoop/1",
-       "", 100},
       {"compile the corpus: every HLSL entry x profile of its stage, optimised and not (ms)",
        "BM_CompileCorpus/iterations:1", "", 2000},
       {"compile a chain of 800 statements for vs_3_0 (ms)", "BM_CompileChain/800/0/iterations:3", "", 400},
@@ -1127,6 +1184,19 @@ int main(int argc, char** argv) {
       {"nested constant loops of 2,048 statements unrolled for ps_2_0, to its answer (ms)",
        "BM_CompileNestedLoops/2048/iterations:1", "", 1000},
       {"a loop refused with X3511 after 1,024 iterations (ms)", "BM_CompileLoopRefusal/iterations:3", "", 100},
+      {"X3511 for a loop of uniform length around nested loops, ps_2_0 (ms; at most 64 MB)", "BM_RefuseUnboundedLoop/0",
+       "", 100},
+      {"X3511 for a loop of uniform length around nested loops, vs_2_0 (ms; at most 64 MB)", "BM_RefuseUnboundedLoop/1",
+       "", 100},
+      {"counter rewritten in the body, nested loops, ps_2_0, to a limit (ms; at most 384 MB)",
+       "BM_LoopLimitShape/0/iterations:3", "", 500},
+      {"the same kept as a loop, ps_3_0 (ms; at most 384 MB)", "BM_LoopLimitShape/1/iterations:3", "", 500},
+      {"indexed literal matrix in a do-while in a loop, vs_2_0 (ms; at most 384 MB)",
+       "BM_LoopLimitShape/2/iterations:3", "", 500},
+      {"flag-ended loop in a uniform loop, indexed matrix, ps_3_0 (ms; at most 384 MB)",
+       "BM_LoopLimitShape/3/iterations:3", "", 500},
+      {"indexed literal vector in a loop's condition, vs_2_a (ms; at most 384 MB)",
+       "BM_LoopLimitShape/4/iterations:3", "", 500},
   });
   if (table && status == 0) {
     // The corpus's slowest compile, the least of three runs (CPU time).

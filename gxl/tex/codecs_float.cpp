@@ -5,6 +5,8 @@
 
 #include "gxl/math/half.h"
 #include "gxl/tex/codec_families.h"
+#include "gxl/tex/pixel_format.h"
+#include "gxl/tex/rgbe_texel.h"
 #include "platform/d3d9_types.h"
 
 namespace gxl::tex::detail {
@@ -64,8 +66,9 @@ class HalfCodec final : public PixelCodec {
 };
 
 // Single float formats of N channels (R32F, G32R32F, A32B32G32R32F; the
-// lockable float depth is R32F).
-template <unsigned N>
+// lockable float depth is R32F; the HDR reader's " R32" is three channels
+// that take a colour key as it is, see RgbeCodec).
+template <unsigned N, bool kKeyAsGiven = false>
 class FloatCodec final : public PixelCodec {
  public:
   explicit FloatCodec(const ImageRegion& region) : PixelCodec(region, 32 * N, ChannelRange::Float) {}
@@ -87,6 +90,36 @@ class FloatCodec final : public PixelCodec {
     const float* values = N == 4 ? Floats(row) : Gather<N>(row, m_width);
     std::memcpy(RowAddress(y, z), values, std::uint64_t{m_width} * N * sizeof(float));
   }
+
+  void QuantizeColorKey() override {
+    if constexpr (!kKeyAsGiven) PixelCodec::QuantizeColorKey();
+  }
+};
+
+// The HDR reader's "RGBE": the file's texels, converted as they are read.
+// Its pictures stand for A32B32G32R32F ones, whose round trip leaves a key
+// as it is: so does this codec, rather than quantising the key to 8 bits of
+// mantissa.
+class RgbeCodec final : public PixelCodec {
+ public:
+  explicit RgbeCodec(const ImageRegion& region) : PixelCodec(region, 32, ChannelRange::Float) {}
+
+  void ReadRow(std::uint32_t y, std::uint32_t z, ColorF* out) override {
+    const std::uint8_t* src = RowAddress(y, z);
+    for (std::uint32_t x = 0; x < m_width; ++x, src += 4) {
+      RgbeToFloat(src, &out[x].r);
+      out[x].a = 1.0f;
+    }
+    FinishRead(out);
+  }
+
+  void WriteRow(std::uint32_t y, std::uint32_t z, ColorF* row) override {
+    row = PrepareRowForWrite(row);
+    std::uint8_t* dst = RowAddress(y, z);
+    for (std::uint32_t x = 0; x < m_width; ++x) FloatToRgbe(reinterpret_cast<const std::uint8_t*>(&row[x].r), dst + 4 * x);
+  }
+
+  void QuantizeColorKey() override {}
 };
 
 using PixelCodecR16F = HalfCodec<1>;
@@ -96,6 +129,7 @@ using PixelCodecR32F = FloatCodec<1>;
 using PixelCodecG32R32F = FloatCodec<2>;
 using PixelCodecA32B32G32R32F = FloatCodec<4>;
 using PixelCodecD32FLockable = FloatCodec<1>;
+using PixelCodecR32 = FloatCodec<3, true>;
 
 template <class Codec>
 PixelCodec* New(const ImageRegion& region) {
@@ -113,6 +147,8 @@ PixelCodec* NewFloatCodec(const ImageRegion& region) {
     case D3DFMT_G32R32F: return New<PixelCodecG32R32F>(region);
     case D3DFMT_A32B32G32R32F: return New<PixelCodecA32B32G32R32F>(region);
     case D3DFMT_D32F_LOCKABLE: return New<PixelCodecD32FLockable>(region);
+    case kFormatRgbe: return New<RgbeCodec>(region);
+    case kFormatR32: return New<PixelCodecR32>(region);
     default: return nullptr;
   }
 }

@@ -1,6 +1,7 @@
 // Radiance RGBE files: red, green and blue mantissas with a shared exponent,
 // in flat or run-length scanlines, read into A32B32G32R32F with alpha 1 in
-// any of the eight scanline orders, and written top-down, left to right.
+// any of the eight scanline orders (kept in a smaller form of their own
+// until they are converted), and written top-down, left to right.
 // Run-length scanlines exist only for lengths 8 to 32767: other lengths are
 // always flat, which is how other readers take them too.
 #include <cmath>
@@ -13,6 +14,8 @@
 #include "gxl/tex/file_bytes.h"
 #include "gxl/tex/header_text.h"
 #include "gxl/tex/image_output_stream.h"
+#include "gxl/tex/pixel_format.h"
+#include "gxl/tex/rgbe_texel.h"
 #include "platform/mm_timer.h"
 
 namespace {
@@ -21,6 +24,7 @@ using gxl::tex::detail::HeaderLines;
 using gxl::tex::detail::HeaderText;
 using gxl::tex::detail::kMax32;
 using gxl::tex::detail::kMaxHeaderLine;
+using gxl::tex::detail::FloatToRgbe;
 
 constexpr char kSignature[] = "#?RADIANCE";
 constexpr std::uint32_t kSignatureLength = sizeof kSignature - 1;
@@ -50,55 +54,56 @@ bool ReadAxis(HeaderText& text, Axis* axis) {
   return text.ReadSize(&axis->size) && axis->size;
 }
 
-// RGBE texels as floats: each channel (m + 0.5) x 2^(e - 136) / exposure,
-// alpha 1. (m + 0.5) x 2^(e - 136) is exact in double, so the one rounding is
-// that of the division, as with ldexp; it is exact in float as well, so
-// without an exposure to divide by, float arithmetic gives the same texels.
-class RgbeConverter {
+// Where the picture keeps its texels: as the file's four bytes ("RGBE"), or,
+// when an exposure divides them, as three floats (" R32"), each channel
+// (m + 0.5) x 2^(e - 136) / exposure in double, rounded once.
+struct RgbeTexels {
+  static constexpr std::uint32_t kBytes = 4;
+  void Plane(std::uint8_t* texel, std::uint32_t plane, std::uint8_t b) const { texel[plane] = b; }
+  void Whole(std::uint8_t* texel, const std::uint8_t* rgbe) const { std::memcpy(texel, rgbe, 4); }
+};
+
+class ExposedTexels {
  public:
-  explicit RgbeConverter(double exposure) : m_exposure(exposure) {
-    for (int e = 0; e < 256; ++e) {
-      m_powers[e] = std::ldexp(1.0, e - kExponentBias);
-      m_floatPowers[e] = std::ldexp(1.0f, e - kExponentBias);
-    }
+  static constexpr std::uint32_t kBytes = 12;
+  explicit ExposedTexels(double exposure) : m_exposure(exposure) {
+    for (int e = 0; e < 256; ++e) m_powers[e] = std::ldexp(1.0, e - kExponentBias);
   }
-  // The texel's three mantissas stand in its first three floats.
-  void Finish(float* texel, std::uint8_t e) const {
-    if (m_exposure == 1.0) {
-      const float unit = m_floatPowers[e];
-      for (int c = 0; c < 3; ++c) texel[c] = (texel[c] + 0.5f) * unit;
-    } else {
-      const double unit = m_powers[e];
-      for (int c = 0; c < 3; ++c) texel[c] = static_cast<float>((texel[c] + 0.5) * unit / m_exposure);
+  // The mantissas wait in the texel's floats for the exponent, which comes last.
+  void Plane(std::uint8_t* texel, std::uint32_t plane, std::uint8_t b) const {
+    if (plane < 3) {
+      const float m = b;
+      std::memcpy(texel + 4 * plane, &m, 4);
+      return;
     }
-    texel[3] = 1.0f;
+    float rgb[3];
+    std::memcpy(rgb, texel, sizeof rgb);
+    for (float& c : rgb) c = static_cast<float>((c + 0.5) * m_powers[b] / m_exposure);
+    std::memcpy(texel, rgb, sizeof rgb);
   }
-  void Convert(float* texel, const std::uint8_t* rgbe) const {
-    for (int c = 0; c < 3; ++c) texel[c] = static_cast<float>(rgbe[c]);
-    Finish(texel, rgbe[3]);
+  void Whole(std::uint8_t* texel, const std::uint8_t* rgbe) const {
+    for (std::uint32_t plane = 0; plane < 4; ++plane) Plane(texel, plane, rgbe[plane]);
   }
 
  private:
   double m_exposure;
   double m_powers[256];
-  float m_floatPowers[256];
 };
 
-// Where a scanline's texels go in the image: the first one's floats and the
-// step, in floats, from one texel to the next (the scanline may run along a
+// Where a scanline's texels go in the picture: the first one's bytes and the
+// step, in bytes, from one texel to the next (the scanline may run along a
 // row or a column, either way).
 struct Scanline {
-  float* first;
+  std::uint8_t* first;
   std::int64_t step;
   std::uint64_t length;
-  float* At(std::uint64_t i) const { return first + static_cast<std::int64_t>(i) * step; }
+  std::uint8_t* At(std::uint64_t i) const { return first + static_cast<std::int64_t>(i) * step; }
 };
 
 // A run-length scanline after its four-byte start: each of the four byte
 // planes in turn, from packets that must end exactly at the scanline's end.
-// The mantissas wait in the texels' floats for the exponents, which come last.
-HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, const Scanline& scan,
-                      const RgbeConverter& convert) {
+template <class Texels>
+HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, const Scanline& scan, const Texels& texels) {
   const std::uint64_t length = scan.length;
   for (std::uint32_t plane = 0; plane < 4; ++plane) {
     for (std::uint64_t i = 0; i < length;) {
@@ -107,14 +112,7 @@ HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, const Sc
       const bool run = count > 128;
       if (run) count -= 128;
       if (count > length - i || static_cast<std::uint64_t>(end - in) < (run ? 1u : count)) return E_FAIL;
-      for (std::uint32_t k = 0; k < count; ++k) {
-        const std::uint8_t b = in[run ? 0 : k];
-        float* texel = scan.At(i + k);
-        if (plane < 3)
-          texel[plane] = static_cast<float>(b);
-        else
-          convert.Finish(texel, b);
-      }
+      for (std::uint32_t k = 0; k < count; ++k) texels.Plane(scan.At(i + k), plane, in[run ? 0 : k]);
       in += run ? 1 : count;
       i += count;
     }
@@ -124,24 +122,51 @@ HRESULT ReadRunLength(const std::uint8_t*& in, const std::uint8_t* end, const Sc
 
 // A flat scanline: four bytes a texel, where (1, 1, 1, n) repeats the texel
 // before it n times, shifted left by 8 more for each repeat in a row.
-HRESULT ReadFlat(const std::uint8_t*& in, const std::uint8_t* end, const Scanline& scan,
-                 const RgbeConverter& convert) {
+template <class Texels>
+HRESULT ReadFlat(const std::uint8_t*& in, const std::uint8_t* end, const Scanline& scan, const Texels& texels) {
   const std::uint64_t length = scan.length;
   std::uint32_t shift = 0;
   for (std::uint64_t i = 0; i < length; in += 4) {
     if (end - in < 4) return E_FAIL;
     if (in[0] != 1 || in[1] != 1 || in[2] != 1) {
-      convert.Convert(scan.At(i++), in);
+      texels.Whole(scan.At(i++), in);
       shift = 0;
       continue;
     }
     if (i == 0 || shift >= 32) return E_FAIL;
     const std::uint64_t count = std::uint64_t{in[3]} << shift;
     if (count > length - i) return E_FAIL;
-    const float* previous = scan.At(i - 1);
-    for (std::uint64_t k = 0; k < count; ++k) std::memcpy(scan.At(i + k), previous, 4 * sizeof(float));
+    const std::uint8_t* previous = scan.At(i - 1);
+    for (std::uint64_t k = 0; k < count; ++k) std::memcpy(scan.At(i + k), previous, Texels::kBytes);
     i += count;
     shift += 8;
+  }
+  return S_OK;
+}
+
+// The scanlines of a picture of w x h texels whose slow axis is `slow`.
+template <class Texels>
+HRESULT ReadScanlines(const std::uint8_t* in, const std::uint8_t* end, const Axis& slow, const Axis& fast,
+                      std::uint32_t w, std::uint8_t* out, const Texels& texels) {
+  constexpr std::uint64_t kBytes = Texels::kBytes;
+  const std::uint64_t length = fast.size;
+  for (std::uint32_t s = 0; s < slow.size; ++s) {
+    if (end - in < 4) return E_FAIL;
+    // The scanline's first texel in the picture and the step to the next one.
+    const std::uint64_t along = slow.reversed ? slow.size - 1 - s : s;
+    const std::int64_t acrossStep = slow.isY ? kBytes : std::int64_t{w} * kBytes;
+    Scanline scan{out + along * (slow.isY ? std::uint64_t{w} * kBytes : kBytes),
+                  fast.reversed ? -acrossStep : acrossStep, length};
+    if (fast.reversed) scan.first += (length - 1) * acrossStep;
+    HRESULT hr;
+    if (UsesRunLength(length) && in[0] == 2 && in[1] == 2 && in[2] < 128) {
+      if ((std::uint64_t{in[2]} << 8 | in[3]) != length) return E_FAIL;
+      in += 4;
+      hr = ReadRunLength(in, end, scan, texels);
+    } else {
+      hr = ReadFlat(in, end, scan, texels);
+    }
+    if (FAILED(hr)) return hr;
   }
   return S_OK;
 }
@@ -149,9 +174,11 @@ HRESULT ReadFlat(const std::uint8_t*& in, const std::uint8_t* end, const Scanlin
 // The largest value an exponent byte can hold: 255 x 2^119, mantissa 255.
 constexpr double kLargestRgbe = 255.0 * 0x1p119;
 
-void ToRgbe(const std::uint8_t* source, std::uint8_t* out) {
+}  // namespace
+
+void gxl::tex::detail::FloatToRgbe(const std::uint8_t* rgb, std::uint8_t* out) {
   float texel[3];
-  std::memcpy(texel, source, sizeof texel);
+  std::memcpy(texel, rgb, sizeof texel);
   double c[3];
   for (int i = 0; i < 3; ++i) {
     // Negative values and NaN count as 0; larger ones and infinity saturate.
@@ -168,6 +195,8 @@ void ToRgbe(const std::uint8_t* source, std::uint8_t* out) {
   for (int i = 0; i < 3; ++i) out[i] = static_cast<std::uint8_t>(c[i] * scale);
   out[3] = out[0] | out[1] | out[2] ? static_cast<std::uint8_t>(e + 128) : 0;
 }
+
+namespace {
 
 // One byte plane of a scanline (every fourth byte) as packets: runs of 2 to
 // 127 equal bytes, and literal stretches of up to 127 bytes that stop where
@@ -229,9 +258,7 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
   // Every scanline takes at least one texel, and a second (a repeat at
   // least) when it is longer: a file too short is refused before its
   // storage is allocated.
-  const std::uint8_t* in = data + lines.At();
-  const std::uint8_t* end = data + size;
-  if (std::uint64_t{slow.size} * (fast.size > 1 ? 8 : 4) > static_cast<std::uint64_t>(end - in)) return E_FAIL;
+  if (std::uint64_t{slow.size} * (fast.size > 1 ? 8 : 4) > size - lines.At()) return E_FAIL;
   // The record's 32-bit pitches describe no more.
   if (std::uint64_t{w} * h > kMax32 / 16) return E_OUTOFMEMORY;
   if (!decodePixels) {
@@ -244,32 +271,18 @@ HRESULT DecodedImage::ReadHdr(const std::uint8_t* data, std::uint32_t size) {
     return S_OK;
   }
   // Runs and repeats let a few bytes stand for any number of texels: the
-  // declared size alone decides whether the image may be allocated.
+  // declared size alone decides whether the picture may be allocated. It is
+  // kept as the file's texels, converted as they are read, unless an
+  // exposure divides them.
   if (!WithinCeiling(w, h)) return E_OUTOFMEMORY;
-  auto* out = reinterpret_cast<float*>(AllocateImage(D3DFMT_A32B32G32R32F, w, h, 16));
-  if (!out) return E_OUTOFMEMORY;
-  const RgbeConverter convert(exposure);
-
-  const std::uint64_t length = fast.size;
-  for (std::uint32_t s = 0; s < slow.size; ++s) {
-    if (end - in < 4) return E_FAIL;
-    // The scanline's first texel in the image and the step to the next one.
-    const std::uint64_t along = slow.reversed ? slow.size - 1 - s : s;
-    const std::int64_t acrossStep = slow.isY ? 4 : std::int64_t{w} * 4;
-    Scanline scan{out + along * (slow.isY ? std::uint64_t{w} * 4 : 4), fast.reversed ? -acrossStep : acrossStep,
-                  length};
-    if (fast.reversed) scan.first += (length - 1) * acrossStep;
-    HRESULT hr;
-    if (UsesRunLength(length) && in[0] == 2 && in[1] == 2 && in[2] < 128) {
-      if ((std::uint64_t{in[2]} << 8 | in[3]) != length) return E_FAIL;
-      in += 4;
-      hr = ReadRunLength(in, end, scan, convert);
-    } else {
-      hr = ReadFlat(in, end, scan, convert);
-    }
-    if (FAILED(hr)) return hr;
+  const std::uint8_t* in = data + lines.At();
+  const std::uint8_t* end = data + size;
+  if (exposure == 1.0) {
+    std::uint8_t* out = AllocateImage(kFormatRgbe, w, h, RgbeTexels::kBytes);
+    return out ? ReadScanlines(in, end, slow, fast, w, out, RgbeTexels{}) : E_OUTOFMEMORY;
   }
-  return S_OK;
+  std::uint8_t* out = AllocateImage(kFormatR32, w, h, ExposedTexels::kBytes);
+  return out ? ReadScanlines(in, end, slow, fast, w, out, ExposedTexels(exposure)) : E_OUTOFMEMORY;
 }
 
 HRESULT DecodedImage::WriteHdr(ImageOutputStream& stream) {
@@ -297,7 +310,8 @@ HRESULT DecodedImage::WriteHdr(ImageOutputStream& stream) {
       static_cast<const std::uint8_t*>(pixels) + std::uint64_t{box.top} * rowPitch + std::uint64_t{box.left} * 16;
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::uint8_t* texels = corner + std::uint64_t{y} * rowPitch;
-    for (std::uint32_t x = 0; x < width; ++x) ToRgbe(texels + 16 * std::uint64_t{x}, scan.get() + 4 * std::uint64_t{x});
+    for (std::uint32_t x = 0; x < width; ++x)
+      FloatToRgbe(texels + 16 * std::uint64_t{x}, scan.get() + 4 * std::uint64_t{x});
     const std::uint8_t* bytes = scan.get();
     std::uint64_t count = std::uint64_t{width} * 4;
     if (runLength) {

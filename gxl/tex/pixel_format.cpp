@@ -79,9 +79,22 @@ const PixelFormatInfo PixelFormatTable[kPixelFormatCount + 1] = {
 
 const PixelFormatInfo* const PixelFormatTableEnd = PixelFormatTable + kPixelFormatCount + 1;
 
+namespace {
+
+// The HDR reader's formats, with the channels of the A32B32G32R32F they stand
+// for, so that a texture build decides on them as on that format.
+constexpr PixelFormatInfo kHdrReaderFormats[] = {
+    {kFormatRgbe, C, 32, 0, 32, 32, 32, 32, 0},
+    {kFormatR32, C, 96, 0, 32, 32, 32, 32, 0},
+};
+
+}  // namespace
+
 const PixelFormatInfo* FindPixelFormatInfo(D3DFORMAT format) {
   for (const PixelFormatInfo* r = PixelFormatTable + 1; r != PixelFormatTableEnd; ++r)
     if (r->format == format) return r;
+  for (const PixelFormatInfo& r : kHdrReaderFormats)
+    if (r.format == format) return &r;
   return PixelFormatTable;
 }
 
@@ -106,6 +119,7 @@ std::uint64_t StoredRowCount(D3DFORMAT format, std::uint32_t height) {
 D3DFORMAT MapPrivateFormat(D3DFORMAT format) {
   if (format == kFormatAL16) return D3DFMT_A8L8;
   if (format == kFormatR16) return D3DFMT_A16B16G16R16;
+  if (format == kFormatRgbe || format == kFormatR32) return D3DFMT_A32B32G32R32F;
   return format;
 }
 

@@ -13,6 +13,12 @@ struct IDirect3DDevice9;
 // texture builder.
 constexpr D3DFORMAT kFormatAL16 = static_cast<D3DFORMAT>(kFourCC_AL16);
 constexpr D3DFORMAT kFormatR16 = static_cast<D3DFORMAT>(kFourCC_R16);
+// Those of the HDR reader, between it and the texture builder: the file's
+// shared-exponent texels as they stand (red, green and blue mantissas, then
+// the exponent byte), and red, green and blue as 32-bit floats (files with an
+// exposure). Both read as A32B32G32R32F with alpha 1 and are not in the table.
+constexpr D3DFORMAT kFormatRgbe = static_cast<D3DFORMAT>(MAKEFOURCC('R', 'G', 'B', 'E'));
+constexpr D3DFORMAT kFormatR32 = static_cast<D3DFORMAT>(MAKEFOURCC(' ', 'R', '3', '2'));
 
 enum PixelFormatClass : std::uint32_t {
   kClassColour = 0,
@@ -45,7 +51,9 @@ constexpr std::uint32_t kPixelFormatCount = 57;
 extern const PixelFormatInfo PixelFormatTable[kPixelFormatCount + 1];
 extern const PixelFormatInfo* const PixelFormatTableEnd;
 
-// The record with that code, or the fallback record (A8R8G8B8-like, format 0).
+// The record with that code (the HDR reader's private formats have records
+// of their own, outside the table), or the fallback record (A8R8G8B8-like,
+// format 0).
 const PixelFormatInfo* FindPixelFormatInfo(D3DFORMAT format);
 
 // The 4x4 block formats.
@@ -59,7 +67,8 @@ bool IsPackedPairFormat(D3DFORMAT format);
 std::uint64_t StoredRowBytes(D3DFORMAT format, std::uint32_t width);
 std::uint64_t StoredRowCount(D3DFORMAT format, std::uint32_t height);
 
-// "AL16" reads as A8L8 and " R16" as A16B16G16R16; other codes stay.
+// "AL16" reads as A8L8, " R16" as A16B16G16R16, "RGBE" and " R32" as
+// A32B32G32R32F; other codes stay.
 D3DFORMAT MapPrivateFormat(D3DFORMAT format);
 
 // How far a candidate is from a request; lower is nearer. All bits set when the

@@ -126,6 +126,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->workLeft = workBudget;
   defUseUpkeepMismatches = 0;
   workSpent = 0;
+  loweringBuilt = 0;
   target = std::move(made);
 
   if (!ReserveScratch(kScratchEntries)) return E_OUTOFMEMORY;  // the target stays until the next run

@@ -90,6 +90,14 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
   constexpr std::uint64_t kLoweringWork = 32;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;
+  // Unrolled and rehearsed loops grow the IR by their iterations times their
+  // bodies, nested loops by the product of theirs: a program that needs more
+  // than the lowering's bounds could not fit any profile's instruction slots.
+  if (++loweringBuilt > loweringBuildLimit ||
+      std::uint64_t{ValueCount()} + InstructionCount() >= loweringRecordLimit) {
+    const HRESULT exhausted = target->ChargeWork(~std::uint64_t{0});
+    return FAILED(exhausted) ? exhausted : E_FAIL;
+  }
   const std::uint32_t index = target->AddInstruction(word, kNoIndex, kNoIndex);
   IrInstruction* inst = Instruction(index);
   if (!inst) return E_OUTOFMEMORY;

@@ -23,8 +23,51 @@ bool IsWrite(std::uint32_t op) {
 
 class LoopEffects {
  public:
-  LoopEffects(ShaderCompiler& compiler, PodArray<std::uint8_t>& read, bool endsEarly)
-      : m_compiler(compiler), m_read(read), m_endsEarly(endsEarly) {}
+  LoopEffects(ShaderCompiler& compiler, PodArray<std::uint8_t>& read, bool endsEarly,
+              const PodArray<std::uint8_t>* written = nullptr, const PodArray<std::uint8_t>* stepped = nullptr,
+              PodArray<const ParseNode*>* indexes = nullptr)
+      : m_compiler(compiler), m_read(read), m_endsEarly(endsEarly), m_written(written), m_stepped(stepped),
+        m_indexes(indexes) {}
+
+  // Marks the slots of every variable `node` writes or declares; false where
+  // a part of it is not understood (a call, which may write through its
+  // arguments; an unknown node).
+  bool Writes(const ParseNode* node, std::uint32_t depth = 0) {
+    if (!node) return true;
+    if (depth > kMaxDepth) return false;
+    switch (node->kind) {
+      case NodeKind::List:
+        return Writes(node->first, depth + 1) && Writes(node->second, depth + 1);
+      case NodeKind::Statement: {
+        const auto* s = static_cast<const StatementNode*>(node);
+        for (const ParseNode* child : s->children)
+          if (!Writes(child, depth + 1)) return false;
+        return true;
+      }
+      case NodeKind::Declaration: {
+        const ParseNodeKind11* v = VariableDescription(node);
+        const std::uint32_t slot = v ? m_compiler.SlotOf(v) : kNoSlot;
+        if (slot == kNoSlot || slot >= m_read.Size() || v->valueCount > m_read.Size() - slot) return false;
+        std::fill_n(m_read.Data() + slot, v->valueCount, std::uint8_t{1});
+        for (const ParseNode* child : v->nodes)
+          if (child && (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression ||
+                        child->kind == NodeKind::List) &&
+              !Writes(child, depth + 1))
+            return false;
+        return true;
+      }
+      case NodeKind::Kind13: {
+        const auto* e = static_cast<const ParseNodeKind13*>(node);
+        if (e->op == kExprCall || e->op == kExprCompile) return false;
+        if (IsWrite(e->op) && !Read(e->left, depth + 1)) return false;
+        return (e->op == kExprIntrinsic || Writes(e->left, depth + 1)) && Writes(e->right, depth + 1);
+      }
+      case NodeKind::Expression:
+        return static_cast<const ExpressionNode*>(node)->value.subKind != kValueNode;
+      default:
+        return false;
+    }
+  }
 
   // Marks the slots of every variable `node` reads; false where a part of it
   // is not understood (a call of a function, an unknown node).
@@ -86,7 +129,8 @@ class LoopEffects {
       }
       case NodeKind::Kind13: {
         const auto* e = static_cast<const ParseNodeKind13*>(node);
-        if ((e->op == kExprIndex && !m_endsEarly) || e->op == kExprCompile) return false;
+        if ((e->op == kExprIndex && !m_endsEarly && !Fixed(e, depth + 1)) || e->op == kExprCompile) return false;
+        if (m_written && e->op == kExprCall) return false;
         if (IsWrite(e->op) && !Unmarked(e->left, depth + 1)) return false;
         if (e->op == kExprCall) {
           const char* name = nullptr;
@@ -119,6 +163,24 @@ class LoopEffects {
     return true;
   }
 
+  // Whether an index's operand reads nothing the body writes: then its range
+  // is the same in every iteration, or (where it reads what the step writes)
+  // follows the step alone, and the index is collected for the rehearsal.
+  bool Fixed(const ParseNodeKind13* e, std::uint32_t depth) const {
+    if (!m_written || depth > kMaxDepth) return false;
+    PodArray<std::uint8_t> read;
+    if (!read.Reserve(m_written->Size())) return false;
+    for (std::size_t s = 0; s < m_written->Size(); ++s) read.Append(0);
+    LoopEffects reads(m_compiler, read, false);
+    if (!reads.Read(e->right, depth)) return false;
+    bool stepped = false;
+    for (std::size_t s = 0; s < read.Size(); ++s) {
+      if (read[s] && (*m_written)[s]) return false;
+      stepped = stepped || (read[s] && (*m_stepped)[s]);
+    }
+    return !stepped || m_indexes->Append(e);
+  }
+
   // No variable the written operand names is marked read.
   bool Unmarked(const ParseNode* node, std::uint32_t depth) const {
     if (!node) return true;
@@ -136,16 +198,31 @@ class LoopEffects {
   ShaderCompiler& m_compiler;
   PodArray<std::uint8_t>& m_read;
   bool m_endsEarly;
+  // With m_written (the slots the body writes, which indexes must not read):
+  // the slots the step writes, and the indexes found that read them.
+  const PodArray<std::uint8_t>* m_written;
+  const PodArray<std::uint8_t>* m_stepped;
+  PodArray<const ParseNode*>* m_indexes;
 };
 
 }  // namespace
 
 bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
-                                          bool endsEarly) {
-  PodArray<std::uint8_t> read;
-  if (!read.Reserve(valueMap.Size())) return false;
-  for (std::size_t s = 0; s < valueMap.Size(); ++s) read.Append(0);
-  LoopEffects effects(*this, read, endsEarly);
+                                          bool endsEarly, PodArray<const ParseNode*>* indexes) {
+  PodArray<std::uint8_t> read, written, stepped;
+  if (!read.Reserve(valueMap.Size()) || !written.Reserve(valueMap.Size()) || !stepped.Reserve(valueMap.Size()))
+    return false;
+  for (std::size_t s = 0; s < valueMap.Size(); ++s) {
+    read.Append(0);
+    written.Append(0);
+    stepped.Append(0);
+  }
+  if (indexes) {
+    indexes->Clear();
+    LoopEffects writes(*this, written, false), steps(*this, stepped, false);
+    if (!writes.Writes(body) || !steps.Writes(step)) return false;
+  }
+  LoopEffects effects(*this, read, endsEarly, indexes ? &written : nullptr, &stepped, indexes);
   return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
 }
 

@@ -91,10 +91,12 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   // without breaks could hold the loop, and whether unrolling runs into its
   // limit.
   const bool decided = !handOn && TripCountWithoutBody(condition, plainBody, stepStatement);
+  PodArray<const ParseNode*> indexes;
   const Trip trip = decided ? Trip::kDecided
-                    : !handOn && TripCountWithoutBody(condition, plainBody, stepStatement, true)
-                        ? Trip::kWithoutBody
-                        : Trip::kDependsOnBody;
+                    : handOn || !TripCountWithoutBody(condition, plainBody, stepStatement, true)
+                        ? Trip::kDependsOnBody
+                    : TripCountWithoutBody(condition, plainBody, stepStatement, false, &indexes) ? Trip::kIndexesKnown
+                                                                                                 : Trip::kWithoutBody;
   if (target->profileLimits.word13 &&
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {
@@ -112,7 +114,7 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
     RollBackIr(values, instructions, start.Data());
     if (guard == kNoIndex) guard = One();
   }
-  return UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip);
+  return UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
 }
 
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -418,7 +420,8 @@ HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
 }
 
 ShaderCompiler::TripFacts ShaderCompiler::RehearseTrip(const ParseNode* node, const ParseNode* condition,
-                                                      const ParseNode* step, bool toLimit) {
+                                                      const ParseNode* step, bool toLimit,
+                                                      const PodArray<const ParseNode*>* indexes) {
   TripFacts facts;
   ConditionPass pass(*this);
   if (!pass.Save()) return facts;
@@ -440,8 +443,19 @@ ShaderCompiler::TripFacts ShaderCompiler::RehearseTrip(const ParseNode* node, co
       return facts;
     }
     certain = certain && Excludes0(g);
+    // An index of the body past its array would end the loop here.
+    for (std::size_t i = 0; indexes && i < indexes->Size(); ++i) {
+      const std::uint32_t attempt = loopAttempt;
+      loopAttempt = 1;
+      const HRESULT hr = LowerExpression((*indexes)[i], nullptr, 0);
+      loopAttempt = attempt;
+      if (FAILED(hr) || !clean()) return facts;
+    }
     if ((step && FAILED(LowerLoopBody(step))) || !clean()) return facts;
   }
+  // Every rehearsed iteration ran: only the body (an index past its array,
+  // a return) can end the loop before the limit.
+  facts.certain = certain;
   facts.endless = toLimit;
   return facts;
 }

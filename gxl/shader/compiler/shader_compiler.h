@@ -35,6 +35,13 @@ namespace gxl::shader {
 class ShaderPreprocessor;
 class ShaderTarget;
 
+// The lowering's bounds (ShaderCompiler::loweringRecordLimit and
+// loweringBuildLimit): above what the rehearsals of nested loops that fit a
+// profile hold (about a million records, ~190 MB), and small enough that a
+// loop no profile can hold ends within about half a second and ~360 MB.
+constexpr std::uint32_t kLoweringRecordLimit = std::uint32_t{1} << 21;
+constexpr std::uint64_t kLoweringBuildLimit = std::uint64_t{1} << 20;
+
 // Bits of the target's operation capability word (ProfileLimits::capabilities)
 // that the lowering reads.
 enum OperationCapability : std::uint32_t {
@@ -280,18 +287,22 @@ class ShaderCompiler {
   enum class Trip {
     kDependsOnBody,
     kWithoutBody,     // the body changes nothing they read, but may end the loop early
+    kIndexesKnown,    // as kWithoutBody, but only indexes the conditions' rehearsal checks end it early
     kDecided,         // they alone decide the trip count
   };
   HRESULT UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                      const std::uint32_t* startMap, const ParseNode* step = nullptr,
-                     Trip trip = Trip::kDependsOnBody);
+                     Trip trip = Trip::kDependsOnBody, const PodArray<const ParseNode*>* indexes = nullptr);
   // Whether a loop's condition and step read nothing its body may write, so
   // that they alone decide its trip count, and (unless `endsEarly`) nothing
   // in the body ends an unrolling early (a return, a discard, an index that
   // may fall outside its array). Decided on the syntax tree; false where it
-  // cannot tell.
+  // cannot tell. With `indexes`, indexes are allowed whose operands read
+  // nothing the body writes or declares, and collected there: the step and
+  // the start alone decide their values, so a rehearsal of the conditions
+  // and step can tell the iteration where one falls outside its array.
   bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
-                            bool endsEarly = false);
+                            bool endsEarly = false, PodArray<const ParseNode*>* indexes = nullptr);
   // Drops the values and instructions from the counts on and restores the map.
   void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
   // Discards where any of the values, times the guard, is negative.
@@ -354,6 +365,13 @@ class ShaderCompiler {
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
+  // Bounds of the lowering, which unrolls and rehearses loops: the values and
+  // instructions it holds at once (the memory), and the instructions it
+  // builds in all, rolled-back ones included (the time). Past either, the
+  // compile ends as past the work budget. Tests set less.
+  std::uint32_t loweringRecordLimit = kLoweringRecordLimit;
+  std::uint64_t loweringBuildLimit = kLoweringBuildLimit;
+  std::uint64_t loweringBuilt = 0;  // of the current run
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;
@@ -458,7 +476,8 @@ class ShaderCompiler {
     bool certain = false;
     bool endless = false;
   };
-  TripFacts RehearseTrip(const ParseNode* node, const ParseNode* condition, const ParseNode* step, bool toLimit);
+  TripFacts RehearseTrip(const ParseNode* node, const ParseNode* condition, const ParseNode* step, bool toLimit,
+                         const PodArray<const ParseNode*>* indexes = nullptr);
   // Whether a flow-control loop would fail for want of a break: simulated
   // through its condition and step alone (which decide the trip count), it
   // runs fewer than two passes, or its condition is not known to hold in

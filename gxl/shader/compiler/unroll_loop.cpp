@@ -13,7 +13,7 @@ using namespace loops;
 
 HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                    const ParseNode* body, const std::uint32_t* startMap, const ParseNode* step,
-                                   Trip trip) {
+                                   Trip trip, const PodArray<const ParseNode*>* indexes) {
   if (!target) return E_FAIL;
   (void)startMap;  // the map is copied after the init
   const std::uint32_t attempt = loopAttempt, outside = outOfBounds;
@@ -67,13 +67,15 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   // loop, whether it runs into the limit.
   const TripFacts known = trip == Trip::kDependsOnBody
                               ? TripFacts{}
-                              : RehearseTrip(node, condition, step, trip == Trip::kDecided);
+                              : RehearseTrip(node, condition, step, trip != Trip::kWithoutBody,
+                                             trip == Trip::kIndexesKnown ? indexes : nullptr);
   const bool share = known.certain && !referenceSearches;
   bool certain = false, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
   std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
   const ParseNode* conditionNode = condition ? condition : node;
   for (std::uint32_t k = 0; k < kMaxUnrolledIterations && !ended; ++k) {
-    // A loop that would run into the limit stops after its first iteration.
+    // A loop that would run into the limit stops after its first iteration
+    // (which may have ended it where the rehearsal could not look).
     if (k == 1 && known.endless) return RefuseEndlessLoop(node);
     const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount(), errors = errorFlag;
     savedA.Clear();

@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "gxl/tex/filter_flags.h"
 #include "gxl/tex/result_codes.h"
+#include "gxl/tex/texture_build.h"
 #include "image_test_util.h"
+#include "tex_test_device.h"
 #include "tests/support/stb_image_hdr.h"
 #include "tests/support/test_util.h"
 
@@ -226,6 +229,49 @@ TEST_F(GxlHdr, ScanlineOrdersPacketsAndHeaderLinesReadAsLaidOut) {
   for (std::size_t i = 0; i < std::size(failures); ++i) {
     DecodedImage image;
     EXPECT_EQ(DecodeBytes(failures[i], &image), GXLERR_INVALIDDATA) << i;
+  }
+}
+
+// Every exponent with every mantissa (texel (m, m ^ 0x55, 255 - m, e) at
+// row e, column m) reads as ldexp(m + 0.5, e - 136) / exposure rounded once
+// to float, alpha 1: decoded, and made into an A32B32G32R32F texture of the
+// scratch pool without filtering, from the picture in whatever form the
+// reader keeps it.
+class GxlHdrTexels : public textest::DeviceTest {};
+
+TEST_F(GxlHdrTexels, EveryExponentAndMantissaReadsAsLdexpOverTheExposure) {
+  std::vector<std::uint8_t> texels;
+  for (int e = 0; e < 256; ++e)
+    for (int m = 0; m < 256; ++m)
+      texels.insert(texels.end(), {std::uint8_t(m), std::uint8_t(m ^ 0x55), std::uint8_t(255 - m), std::uint8_t(e)});
+  struct Case {
+    const char* header;
+    double exposure;
+  };
+  for (const Case& c : {Case{"", 1.0}, Case{"EXPOSURE=2\n", 2.0}, Case{"EXPOSURE=0.3\nEXPOSURE=1.7\n", 1.0 * 0.3 * 1.7}}) {
+    SCOPED_TRACE(c.header);
+    const std::vector<std::uint8_t> file = HdrFile(std::string("FORMAT=32-bit_rle_rgbe\n") + c.header, "-Y 256 +X 256", texels);
+    std::vector<float> expected;
+    for (std::size_t i = 0; i < texels.size(); i += 4) {
+      for (int k = 0; k < 3; ++k)
+        expected.push_back(static_cast<float>(std::ldexp(texels[i + k] + 0.5, texels[i + 3] - 136) / c.exposure));
+      expected.push_back(1.0f);
+    }
+    DecodedImage image;
+    ASSERT_EQ(DecodeBytes(file, &image), S_OK);
+    EXPECT_EQ(std::memcmp(RecordFloats(image).data(), expected.data(), expected.size() * 4), 0);
+
+    textest::Ref<IDirect3DTexture9> texture;
+    ASSERT_EQ(GXLBuildTextureFromFileData(dev, file.data(), static_cast<UINT>(file.size()), kGxlFromFile, kGxlFromFile, 1,
+                                          0, D3DFMT_A32B32G32R32F, D3DPOOL_SCRATCH, FilterFlags::None, kGxlDefault, 0,
+                                          nullptr, nullptr, &texture),
+              S_OK);
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(texture->LockRect(0, &lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    for (int y = 0; y < 256; ++y)
+      ASSERT_EQ(std::memcmp(static_cast<const std::uint8_t*>(lr.pBits) + y * lr.Pitch, &expected[y * 256 * 4], 256 * 16), 0)
+          << y;
+    texture->UnlockRect(0);
   }
 }
 

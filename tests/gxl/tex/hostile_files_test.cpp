@@ -304,10 +304,10 @@ TEST(GxlHostileFiles, JpegColourTexelsHaveAZeroTopByteAtEverySize) {
 // counting 256 times as much as the one before, so that 20 bytes make a
 // scanline of 2^27 texels.
 
-Bytes HdrFile(std::uint32_t width, std::uint32_t height) {
+Bytes HdrFile(std::uint32_t width, std::uint32_t height, const std::string& extraHeader = "") {
   Bytes file;
-  Append(file,
-         "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(height) + " +X " + std::to_string(width) + "\n");
+  Append(file, "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n" + extraHeader + "\n-Y " + std::to_string(height) + " +X " +
+                   std::to_string(width) + "\n");
   Bytes scanline = {0x80, 0x40, 0x20, 0x81};
   for (std::uint32_t left = width - 1; left; left >>= 8)
     Append(scanline, Bytes{1, 1, 1, static_cast<std::uint8_t>(left)});
@@ -335,7 +335,8 @@ TEST(GxlHostileFiles, HdrSizesAreReadFromTheHeaderAndCheckedBeforeAllocating) {
   Outcome small;
   Decode(HdrFile(300, 2), true, &small, 600);
   ASSERT_EQ(small.hr, S_OK);
-  const auto* texels = static_cast<const float*>(small.image.pixels);
+  const std::vector<float> texels = imgtest::RecordFloats(small.image);
+  ASSERT_EQ(texels.size(), 600u * 4);
   for (std::uint32_t i = 0; i < 600; ++i) {
     ASSERT_EQ(texels[4 * i], 128.5f / 128) << i;
     ASSERT_EQ(texels[4 * i + 1], 64.5f / 128) << i;
@@ -487,23 +488,34 @@ TEST_F(GxlTextureMemory, OneRowRunLengthBmpHoldsThePictureAndTheTexture) {
 }
 
 TEST_F(GxlTextureMemory, OneRowHdrHoldsThePictureAndTheTexture) {
-  // Every texel (128.5, 64.5, 32.5) / 128, which the device's A8R8G8B8 holds
-  // as red 255 and the rest rounded with the ordered dither.
-  const Bytes file = HdrFile(kLongRow, 1);
-  ASSERT_LT(file.size(), 100u);
-  const std::size_t peak = Build(file, 1, D3DFMT_A32B32G32R32F, D3DFMT_A8R8G8B8, [](const void* bits) {
-    const auto* texels = static_cast<const std::uint8_t*>(bits);
-    for (std::uint32_t x = 0; x < 4096; ++x) {
-      const std::uint8_t* t = texels + 4 * x;  // blue, green, red, alpha
-      ASSERT_TRUE(t[0] == 64 || t[0] == 65) << x << ": " << int{t[0]};
-      ASSERT_TRUE(t[1] == 128 || t[1] == 129) << x << ": " << int{t[1]};
-      ASSERT_EQ(t[2], 255) << x;
-      ASSERT_EQ(t[3], 255) << x;
-    }
-  });
-  if (!AllocGauge::Available()) return;
-  // The float picture (256 MB) and a few row buffers.
-  EXPECT_LT(peak, std::size_t{kLongRow} * 16 + 8 * kMiB);
+  // Every texel (128.5, 64.5, 32.5) / 128 (divided by 2 more with an
+  // exposure of 2), which the device's A8R8G8B8 holds as red 255 (128) and
+  // the rest rounded with the ordered dither. The picture is kept as the
+  // file's four bytes a texel, or as three floats when an exposure divides
+  // them; either way, with a few row buffers, under 256 MB.
+  struct Case {
+    const char* exposure;
+    std::uint8_t blue, green, red;
+    std::size_t texelBytes;
+  };
+  for (const Case& c : {Case{"", 64, 128, 255, 4}, Case{"EXPOSURE=2\n", 32, 64, 128, 12}}) {
+    SCOPED_TRACE(c.exposure);
+    const Bytes file = HdrFile(kLongRow, 1, c.exposure);
+    ASSERT_LT(file.size(), 100u);
+    const std::size_t peak = Build(file, 1, D3DFMT_A32B32G32R32F, D3DFMT_A8R8G8B8, [&](const void* bits) {
+      const auto* texels = static_cast<const std::uint8_t*>(bits);
+      for (std::uint32_t x = 0; x < 4096; ++x) {
+        const std::uint8_t* t = texels + 4 * x;  // blue, green, red, alpha
+        ASSERT_TRUE(t[0] == c.blue || t[0] == c.blue + 1) << x << ": " << int{t[0]};
+        ASSERT_TRUE(t[1] == c.green || t[1] == c.green + 1) << x << ": " << int{t[1]};
+        ASSERT_TRUE(t[2] == c.red || (c.red < 255 && t[2] == c.red + 1)) << x << ": " << int{t[2]};
+        ASSERT_EQ(t[3], 255) << x;
+      }
+    });
+    if (!AllocGauge::Available()) continue;
+    EXPECT_LT(peak, std::size_t{kLongRow} * c.texelBytes + 8 * kMiB);
+    EXPECT_LT(peak, 256 * kMiB);
+  }
 }
 
 TEST_F(GxlTextureMemory, HdrHeaderReadsRefuseMoreTexelsThanThirtyTwoBitPitchesDescribe) {

@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "gxl/tex/data_buffer.h"
 #include "gxl/tex/image_blitter.h"
+#include "gxl/tex/pixel_codec.h"
 #include "gxl/tex/pixel_format.h"
 #include "gxl/tex/result_codes.h"
 #include "tests/support/test_util.h"
@@ -230,9 +232,18 @@ void SetFloatRecord(std::vector<float>& rgba, std::uint32_t width, std::uint32_t
 }
 
 std::vector<float> RecordFloats(const DecodedImage& image) {
-  EXPECT_EQ(image.format, D3DFMT_A32B32G32R32F);
-  const auto* p = static_cast<const float*>(image.pixels);
-  return std::vector<float>(p, p + std::size_t{image.width} * image.height * 4);
+  EXPECT_EQ(MapPrivateFormat(image.format), D3DFMT_A32B32G32R32F);
+  std::vector<float> floats(std::size_t{image.width} * image.height * 4);
+  if (image.format == D3DFMT_A32B32G32R32F) {
+    std::memcpy(floats.data(), image.pixels, floats.size() * sizeof(float));
+    return floats;
+  }
+  // The HDR reader's own forms, as their codec reads them.
+  std::unique_ptr<PixelCodec> codec = CreatePixelCodec(image.Region());
+  EXPECT_TRUE(codec) << image.format;
+  for (std::uint32_t y = 0; codec && y < image.height; ++y)
+    codec->ReadRow(y, 0, reinterpret_cast<ColorF*>(floats.data()) + std::size_t{y} * image.width);
+  return floats;
 }
 
 std::vector<std::uint8_t> EncodeToMemory(DecodedImage& image, ImageFileType type) {

@@ -82,7 +82,8 @@ struct Storage {
 void MakeRecord(D3DFORMAT format, std::uint32_t width, std::uint32_t height, std::uint32_t seed, Storage* storage,
                 DecodedImage* record);
 // A record describing width x height float texels (red, green, blue, alpha)
-// in place; and the top level of an A32B32G32R32F record as such floats.
+// in place; and the top level of an A32B32G32R32F record (or of one in a
+// reader's form that reads as it) as such floats.
 void SetFloatRecord(std::vector<float>& rgba, std::uint32_t width, std::uint32_t height, DecodedImage* record);
 std::vector<float> RecordFloats(const DecodedImage& image);
 // The bytes EncodeImage writes to memory for the chain; empty on failure

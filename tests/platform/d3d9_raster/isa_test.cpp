@@ -1,6 +1,7 @@
 // The scalar, SSE2 and AVX2 span kernels give the same bytes: each kernel on
 // random inputs (every tail length, every mode), and whole play-scene frames
 // through each instruction set.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -192,6 +193,60 @@ TEST_F(D3D9RasterIsa, Samplers) {
       k->sampleLine(p, s0, ds, t0, dt, b.data(), n);
       ASSERT_EQ(a, b) << "line " << s0 << "+" << ds << "," << t0 << "+" << dt << " size " << w << "x" << h << " modes "
                       << int(p.addrU) << "," << int(p.addrV) << " linear " << p.linear;
+    }
+  }
+}
+
+// Levels at the edge of the vector samplers' 16-bit index arithmetic: widths
+// and pitches just below and at 2^15, clamped and wrapped, sampled anywhere
+// within +-2^30 and along rows and diagonals, over both rows.
+TEST_F(D3D9RasterIsa, SamplersOfWideLevels) {
+  struct Case {
+    int width, pitch;
+    std::uint8_t addrU;
+  };
+  const Case cases[] = {{32767, 32767, raster::kClamp}, {32767, 32768, raster::kClamp},
+                        {32768, 32768, raster::kClamp}, {16384, 32767, raster::kWrap},
+                        {16384, 32768, raster::kWrap},  {32768, 32768, raster::kWrap}};
+  const raster::Kernels& ref = raster::ScalarKernels();
+  for (const raster::Kernels* k : VectorKernels()) {
+    for (const Case& c : cases) {
+      std::vector<std::uint32_t> texels(std::size_t(c.pitch) * 2);
+      for (auto& t : texels) t = Colour();
+      raster::SampleParams p;
+      p.level.texels = texels.data();
+      p.level.width = c.width;
+      p.level.height = 2;
+      p.level.pitch = c.pitch;
+      p.addrU = c.addrU;
+      p.addrV = raster::kClamp;
+      for (int trial = 0; trial < 200; ++trial) {
+        SCOPED_TRACE(testing::Message() << c.width << " pitch " << c.pitch << " mode " << int(c.addrU) << " trial "
+                                        << trial);
+        p.linear = Below(2);
+        const int n = 1 + Below(40);
+        // Near either end of the row (or of the coordinates' range), or
+        // anywhere the shader may hand over.
+        auto coordinate = [&](int size) {
+          switch (Below(3)) {
+            case 0: return std::int32_t(Below(6 << 16)) - (3 << 16);
+            case 1: return std::min((size - 3) << 16, (1 << 30) - (6 << 16)) + Below(6 << 16);
+            default: return std::int32_t(std::int64_t(Next() % (2u << 30)) - (1 << 30));
+          }
+        };
+        std::vector<std::int32_t> s(n), t(n);
+        for (int i = 0; i < n; ++i) s[i] = coordinate(c.width), t[i] = coordinate(2);
+        std::vector<std::uint32_t> a(n), b(n);
+        ref.sample(p, s.data(), t.data(), a.data(), n);
+        k->sample(p, s.data(), t.data(), b.data(), n);
+        ASSERT_EQ(a, b);
+        const std::int32_t ds = Below(4 << 16) - (2 << 16), dt = Below(2) ? 0 : Below(1 << 15);
+        const std::int32_t s0 = std::clamp(s[0], -(1 << 30) + (80 << 16), (1 << 30) - (80 << 16));
+        const std::int32_t t0 = Below(2 << 16);
+        ref.sampleLine(p, s0, ds, t0, dt, a.data(), n);
+        k->sampleLine(p, s0, ds, t0, dt, b.data(), n);
+        ASSERT_EQ(a, b) << "line " << s0 << "+" << ds;
+      }
     }
   }
 }

@@ -10,6 +10,9 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint8_t kDefined = 1, kRead = 2, kCounted = kDefined | kRead;
+// Positions the improvement rounds of one run may scan and re-measure; past
+// it the order found so far stands.
+constexpr std::uint64_t kImproveWork = std::uint64_t{1} << 25;
 
 }  // namespace
 
@@ -27,7 +30,7 @@ std::int32_t ComparePressure(std::uint32_t a, std::uint32_t b, const void* conte
   return CompareUnsigned(graph.InstructionAt(a), graph.InstructionAt(b), nullptr);
 }
 
-DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p) {}
+DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p), m_workLimit(kImproveWork) {}
 
 DependencyGraph::~DependencyGraph() = default;
 
@@ -237,6 +240,116 @@ bool DependencyGraph::Improved() {
 }
 
 HRESULT DependencyGraph::TryMove(std::uint32_t position) {
+  if (program->referenceSearches) return TryMoveInFull(position);
+  const std::uint32_t first = m_order[position];
+  const IrInstruction& inst = *m_table[first];
+  if (m_barrier[first] || inst.resultCount == 0) return 1;
+  const ShaderProgram& p = *program;
+  const IrValue* lead = p.values[inst.results[0]];
+  if (!lead) return 1;
+  const std::uint32_t guard = lead->predicate, sense = lead->predicateSense;
+  const std::uint32_t* reads = m_readList.Data();
+
+  // What TryMoveInFull keeps per value, known here without a pass over the
+  // block's reads: at the start of every scan the values marked are the
+  // block's reads, each with first use 1 when the block reads it last, else
+  // 0; a scan changes only the first use of the values an instruction it
+  // jumps reads last (to -1). So the benefit test needs two counts, taken
+  // while scanning. The block and its dependences stay the same across a
+  // swap, and so do their marks and its delta.
+  ++m_attempt;
+  std::uint32_t lo = position, hi = position + 1;  // the block: order[lo, hi)
+  m_inBlock[first] = m_attempt;
+  for (std::uint32_t k = 0; k < m_readCount[first]; ++k) m_blockMark[reads[m_readStart[first] + k]] = m_attempt;
+  auto blockRead = [&](std::uint32_t v) { return m_blockMark[v] == m_attempt; };
+  auto lastReadInBlock = [&](std::uint32_t v) { return m_inBlock[m_lastReader[v]] == m_attempt; };
+  ++m_stamp;
+  StampDependences(lo, hi);
+  std::int64_t blockDelta = m_delta[first];
+  bool swapped = false;
+  while (blockDelta != 0) {
+    // A block that defines more than it ends moves down, else up; the range
+    // to jump runs outward up to and including the next instruction of the
+    // block's own region.
+    const bool down = blockDelta > 0;
+    std::uint32_t jlo = down ? hi : lo, jhi = jlo;
+    std::int64_t jumpedDelta = 0;
+    std::uint32_t endedThere = 0, endedInBlock = 0;  // block reads read last by the range; range reads by the block
+    bool dependent = false, leaves = false;
+    ++m_scan;
+    while (down ? jhi < m_count : jlo > 0) {
+      const std::uint32_t j = m_order[down ? jhi : jlo - 1];
+      const IrInstruction& other = *m_table[j];
+      const bool barrier = m_barrier[j] != 0;
+      if (!Spend(1) ||
+          (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense)))) {
+        leaves = true;
+        break;
+      }
+      jumpedDelta += m_delta[j];
+      dependent = dependent || m_instructionStamp[j] == m_stamp;
+      for (std::uint32_t k = 0; k < m_readCount[j]; ++k) {
+        const std::uint32_t v = reads[m_readStart[j] + k];
+        if (!blockRead(v)) continue;
+        if (m_jumpMark[v] != m_scan) {
+          m_jumpMark[v] = m_scan;
+          endedInBlock += lastReadInBlock(v);
+        }
+        endedThere += m_lastReader[v] == j;
+      }
+      if (down)
+        ++jhi;
+      else
+        --jlo;
+      const IrValue* r = barrier ? nullptr : p.values[other.results[0]];
+      if (r && r->predicate == guard && r->predicateSense == sense) break;
+    }
+    if (leaves || jlo == jhi) break;
+    const bool blocked = dependent || (down ? blockDelta - endedThere < jumpedDelta
+                                            : blockDelta > jumpedDelta - static_cast<std::int64_t>(endedInBlock));
+    if (blocked) {
+      // The range joins the block, which goes on from beyond it.
+      for (std::uint32_t k = jlo; k < jhi; ++k) {
+        const std::uint32_t i = m_order[k];
+        m_inBlock[i] = m_attempt;
+        for (std::uint32_t r = 0; r < m_readCount[i]; ++r) m_blockMark[reads[m_readStart[i] + r]] = m_attempt;
+      }
+      lo = std::min(lo, jlo);
+      hi = std::max(hi, jhi);
+      blockDelta += jumpedDelta;
+      StampDependences(jlo, jhi);
+      continue;
+    }
+    // Block and range change places.
+    const std::uint32_t from = down ? lo : jlo, to = down ? jhi : hi;
+    const std::uint32_t size = hi - lo;
+    if (!Spend(to - from)) break;
+    ReverseRange(from, to);
+    if (down) {
+      ReverseRange(from, to - size);
+      ReverseRange(to - size, to);
+      lo = to - size;
+      hi = to;
+    } else {
+      ReverseRange(from, from + size);
+      ReverseRange(from + size, to);
+      lo = from;
+      hi = from + size;
+    }
+    swapped = true;
+    Remeasure(from, to);
+    if (Improved()) return 0;
+  }
+  if (swapped) {
+    // Only what the running measurement saw touched differs from the saved order.
+    const std::uint32_t begin = m_running ? m_touchLo : 0, end = m_running ? m_touchHi : m_count;
+    std::copy(m_savedOrder.get() + begin, m_savedOrder.get() + end, m_order.get() + begin);
+    ResetRunning();
+  }
+  return 1;
+}
+
+HRESULT DependencyGraph::TryMoveInFull(std::uint32_t position) {
   const std::uint32_t first = m_order[position];
   const IrInstruction& inst = *m_table[first];
   if (m_barrier[first] || inst.resultCount == 0) return 1;
@@ -248,7 +361,6 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
 
   // The deltas and last readers stay those of the order the round started
   // from, so the direction of the block changes only when it grows.
-  const bool reference = program->referenceSearches;
   ++m_attempt;
   std::uint32_t lo = position, hi = position + 1;  // the block: order[lo, hi)
   m_inBlock[first] = m_attempt;
@@ -285,14 +397,12 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         const std::uint32_t j = m_order[down ? jhi : jlo - 1];
         const IrInstruction& other = *m_table[j];
         const bool barrier = m_barrier[j] != 0;
-        if (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense))) {
+        if (!Spend(1) ||
+            (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense)))) {
           leaves = true;
           break;
         }
-        if (reference ? !m_jumpedReads.Append(reads + m_readStart[j], m_readCount[j])
-                      : !AddReads(m_jumpedReads, m_jumpMark.get(), m_scan, down ? jhi : jlo - 1,
-                                  down ? jhi + 1 : jlo))
-          return E_OUTOFMEMORY;
+        if (!m_jumpedReads.Append(reads + m_readStart[j], m_readCount[j])) return E_OUTOFMEMORY;
         jumpedDelta += m_delta[j];
         dependent = dependent || m_instructionStamp[j] == m_stamp;
         for (std::uint32_t k = 0; k < m_readCount[j]; ++k) {
@@ -315,7 +425,7 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         attempt = false;
         break;
       }
-      if (reference && jhi - jlo > 1) {
+      if (jhi - jlo > 1) {
         auto n = static_cast<std::uint32_t>(m_jumpedReads.Size());
         SortUniqueIndices(m_jumpedReads.Data(), &n);
         m_jumpedReads.Truncate(n);
@@ -339,14 +449,10 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         for (std::uint32_t k = jlo; k < jhi; ++k) m_inBlock[m_order[k]] = m_attempt;
         lo = std::min(lo, jlo);
         hi = std::max(hi, jhi);
-        if (reference) {
-          if (!m_blockReads.Append(m_jumpedReads.Data(), m_jumpedReads.Size())) return E_OUTOFMEMORY;
-          auto n = static_cast<std::uint32_t>(m_blockReads.Size());
-          SortUniqueIndices(m_blockReads.Data(), &n);
-          m_blockReads.Truncate(n);
-        } else if (!AddReads(m_blockReads, m_blockMark.get(), m_attempt, jlo, jhi)) {
-          return E_OUTOFMEMORY;
-        }
+        if (!m_blockReads.Append(m_jumpedReads.Data(), m_jumpedReads.Size())) return E_OUTOFMEMORY;
+        auto n = static_cast<std::uint32_t>(m_blockReads.Size());
+        SortUniqueIndices(m_blockReads.Data(), &n);
+        m_blockReads.Truncate(n);
         for (std::size_t k = 0; k < m_blockReads.Size(); ++k) {
           const std::uint32_t v = m_blockReads[k];
           m_valueStamp[v] = m_stamp;
@@ -359,6 +465,10 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
       // (g) Block and range change places.
       const std::uint32_t from = down ? lo : jlo, to = down ? jhi : hi;
       const std::uint32_t size = hi - lo;
+      if (!Spend(to - from)) {
+        attempt = false;
+        break;
+      }
       ReverseRange(from, to);
       if (down) {
         ReverseRange(from, to - size);
@@ -372,7 +482,6 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         hi = from + size;
       }
       swapped = true;
-      if (!reference) Remeasure(from, to);
       if (Improved()) return 0;
       break;  // back to (a) at the new place
     }
@@ -385,15 +494,48 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
 }
 
 HRESULT DependencyGraph::ImproveOnce() {
+  if (!Spend(m_count)) return 1;
   MeasurePressure(&m_bestTotal, &m_bestPeak);
   std::copy(m_order.get(), m_order.get() + m_count, m_savedOrder.get());
-  for (std::uint32_t k = 0; k < m_count; ++k) m_candidates[k] = k;
-  SortIndicesByComparator(ComparePressure, m_candidates.get(), m_count, this);
-  for (std::uint32_t k = 0; k < m_count; ++k) {
+  if (program->referenceSearches || !SortCandidates()) {
+    for (std::uint32_t k = 0; k < m_count; ++k) m_candidates[k] = k;
+    SortIndicesByComparator(ComparePressure, m_candidates.get(), m_count, this);
+  }
+  for (std::uint32_t k = 0; k < m_count && !m_spent; ++k) {
     const HRESULT hr = TryMove(m_candidates[k]);
     if (hr != 1) return hr;
   }
   return 1;
+}
+
+bool DependencyGraph::SortCandidates() {
+  // ComparePressure's order by counting: the pressures are at most the value
+  // count, and taking the instructions in index order keeps each pressure's
+  // positions in the order of their instructions.
+  std::uint32_t highest = 0;
+  for (std::uint32_t k = 0; k < m_count; ++k) highest = std::max(highest, m_before[k]);
+  if (highest > m_values) return false;
+  std::uint32_t* start = m_levelStart.get();
+  std::fill(start, start + highest + 2, 0u);
+  for (std::uint32_t k = 0; k < m_count; ++k) {
+    m_positionOf[m_order[k]] = k;
+    ++start[highest - m_before[k] + 1];
+  }
+  for (std::uint32_t level = 1; level <= highest + 1; ++level) start[level] += start[level - 1];
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    const std::uint32_t position = m_positionOf[i];
+    m_candidates[start[highest - m_before[position]]++] = position;
+  }
+  return true;
+}
+
+bool DependencyGraph::Spend(std::uint64_t positions) {
+  if (m_spent || positions > m_work) {
+    m_spent = true;
+    return false;
+  }
+  m_work -= positions;
+  return true;
 }
 
 HRESULT DependencyGraph::Run(std::uint32_t mode) {
@@ -426,10 +568,12 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   m_runLast = opt::NewArray<std::uint32_t>(m_values);
   m_runMark = opt::NewArray<std::uint32_t>(m_values);
   m_runCount = opt::NewArray<std::uint32_t>(std::size_t{m_values} + 1);
+  m_levelStart = opt::NewArray<std::uint32_t>(std::size_t{m_values} + 2);
+  m_positionOf = opt::NewArray<std::uint32_t>(m_count);
   m_runBefore = opt::NewArray<std::uint32_t>(m_count);
   m_definedCount = opt::NewArray<std::uint32_t>(m_count);
   if (!m_lastReader || !m_trialPosition || !m_inBlock || !m_blockMark || !m_jumpMark || !m_runLast || !m_runMark ||
-      !m_runCount || !m_runBefore || !m_definedCount)
+      !m_runCount || !m_runBefore || !m_definedCount || !m_levelStart || !m_positionOf)
     return E_OUTOFMEMORY;
   if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
       !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
@@ -450,8 +594,14 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   if (mode == 0) return S_OK;
   // Each round lowers the total or the peak, but the total may be large: the
   // rounds stop at a number that grows with the program, far above what
-  // real programs take (ntsc's 321 instructions: 271 rounds).
-  for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256; rounds-- > 0 && (hr = ImproveOnce()) == S_OK;) {
+  // real programs take (ntsc's 321 instructions: 271 rounds). The positions
+  // the rounds scan and re-measure are bounded too: the corpus takes at
+  // most 1.5 million, generated programs with loops up to 19 million (a
+  // position costs about 10 ns).
+  m_work = m_workLimit;
+  m_spent = false;
+  for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256;
+       rounds-- > 0 && !m_spent && (hr = ImproveOnce()) == S_OK;) {
   }
   if (FAILED(hr)) return hr;
   for (std::uint32_t k = 0; k < m_count; ++k) p.instructions.Slot(k) = m_table[m_order[k]];

@@ -44,13 +44,26 @@ class DependencyGraph : public ProgramPass {
   // Moves the block starting with the instruction at `position` as far as
   // pays: 0 improved (the order keeps it), 1 not (the order restored).
   HRESULT TryMove(std::uint32_t position);
+  // TryMove as the reference switch runs it: the block's reads and their
+  // first uses marked afresh after every step.
+  HRESULT TryMoveInFull(std::uint32_t position);
   // Reverses order[from .. to - 1].
   void ReverseRange(std::uint32_t from, std::uint32_t to);
+
+  // The positions the improvement rounds may scan and re-measure before
+  // the order found so far stands (tests lower it).
+  void SetWorkLimit(std::uint64_t positions) { m_workLimit = positions; }
 
   std::uint32_t InstructionAt(std::uint32_t position) const { return m_order[position]; }
   std::uint32_t PressureBefore(std::uint32_t position) const { return m_before[position]; }
 
  private:
+  // Takes `positions` from the work left to the rounds; false (and the
+  // search ends) when not that many are left.
+  bool Spend(std::uint64_t positions);
+  // The positions in ComparePressure's order, by counting; false when a
+  // pressure lies beyond the counts.
+  bool SortCandidates();
   // The reads of `instruction` from `value`: the value (through its alias)
   // and the values along its relative-index chain.
   // False when memory runs out.
@@ -95,6 +108,9 @@ class DependencyGraph : public ProgramPass {
   std::unique_ptr<std::int8_t[]> m_firstUse;
   std::unique_ptr<std::uint32_t[]> m_inBlock;  // per instruction: the attempt whose block holds it
   std::uint32_t m_stamp = 0, m_attempt = 0;
+  std::unique_ptr<std::uint32_t[]> m_levelStart, m_positionOf;  // scratch of SortCandidates
+  std::uint64_t m_workLimit, m_work = 0;  // positions the rounds may still scan and re-measure
+  bool m_spent = false;
   std::uint32_t m_bestPeak = 0;
   std::uint64_t m_bestTotal = 0;
 

@@ -5,6 +5,7 @@
 
 #include "gxl/shader/backend/alloc/alloc_util.h"
 #include "gxl/shader/backend/alloc/register_assignment.h"
+#include "gxl/shader/core/pod_array.h"
 
 namespace gxl::shader {
 
@@ -81,26 +82,55 @@ HRESULT ShaderProgram::HoistTextureReads() {
   auto saved = opt::NewArray<IrInstruction*>(count);
   if (!saved) return E_OUTOFMEMORY;
   std::copy(&instructions.Slot(0), &instructions.Slot(0) + count, saved.get());
+  auto start = opt::NewArray<IrInstruction*>(count);
+  if (!start) return E_OUTOFMEMORY;
   std::uint32_t best = CountTexturePhases();
   const bool tiesCount = !(profileLimits.capabilities & kPhasesPerRead);
   std::uint64_t budget = kTrialBudget;
+  PodArray<std::uint32_t> ties;
   for (std::uint32_t i = 0; i < count && budget >= count; ++i) {
     if (!IsTextureRead(instructions[i])) continue;
-    // The read at j moves to j - 1 with each step.
+    // The read at j moves to j - 1 with each step, whatever the trials
+    // answer: they decide only which arrangement is kept. An arrangement
+    // with fewer phases must be tried at once, since it lowers the best the
+    // later ones are measured by; of those that tie, only the last that
+    // fits counts, so they are tried once the read has bubbled, the last
+    // first (the reference switch tries each as it comes). The budget is
+    // counted per arrangement alike.
+    std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, start.get());
+    ties.Clear();
+    std::uint32_t step = 0;
     for (std::uint32_t j = i; j >= 1; --j) {
       if (!MoveTextureEarlier(j)) break;
+      ++step;
       const std::uint32_t phases = CountTexturePhases();
       const bool candidate =
           phases < best || (phases == best && tiesCount && instructions[j]->level == instructions[j - 1]->level);
       if (!candidate) continue;
       if (budget < count) break;
       budget -= count;
+      if (phases == best && !referenceSearches) {
+        if (!ties.Append(step)) return E_OUTOFMEMORY;
+        continue;
+      }
       if (FAILED(hr = context.Assign(false))) {
         if (hr == E_OUTOFMEMORY) return hr;
         continue;
       }
       std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, saved.get());
       best = phases;
+      ties.Clear();  // the ties before it are kept no more
+    }
+    for (std::size_t t = ties.Size(); t-- > 0;) {
+      // The arrangement of that step again, from the read's start.
+      std::copy(start.get(), start.get() + i + 1, &instructions.Slot(0));
+      for (std::uint32_t j = i, moved = 0; moved < ties[t]; --j, ++moved) MoveTextureEarlier(j);
+      if (FAILED(hr = context.Assign(false))) {
+        if (hr == E_OUTOFMEMORY) return hr;
+        continue;
+      }
+      std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, saved.get());
+      break;
     }
     std::copy(saved.get(), saved.get() + i + 1, &instructions.Slot(0));
   }

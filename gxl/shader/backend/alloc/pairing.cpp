@@ -59,6 +59,36 @@ bool StopsGathering(const IrInstruction& inst) { return inst.Class() == 6 || IsS
 
 }  // namespace
 
+bool InstructionPairing::Readers::Prepare(std::uint32_t count) {
+  for (m_leaves = 1; m_leaves < count; m_leaves *= 2) {
+  }
+  m_tree = opt::NewArray<std::uint32_t>(2 * std::size_t{m_leaves});
+  return m_tree != nullptr;
+}
+
+void InstructionPairing::Readers::Set(std::uint32_t position, std::uint32_t key) {
+  std::uint32_t node = m_leaves + position;
+  m_tree[node] = key;
+  for (node /= 2; node >= 1; node /= 2) m_tree[node] = std::max(m_tree[2 * node], m_tree[2 * node + 1]);
+}
+
+std::uint32_t InstructionPairing::Readers::LastAbove(std::uint32_t end, std::uint32_t bound) const {
+  // Up from the leaf before `end` to the first left sibling holding a key
+  // above the bound, then down its rightmost such path.
+  if (end == 0) return kNoIndex;
+  std::uint32_t node = m_leaves + end - 1;
+  if (m_tree[node] <= bound) {
+    for (;;) {
+      while (node > 1 && node % 2 == 0) node /= 2;  // a left child: its left neighbour lies above
+      if (node == 1) return kNoIndex;
+      --node;  // the left sibling
+      if (m_tree[node] > bound) break;
+    }
+  }
+  while (node < m_leaves) node = m_tree[2 * node + 1] > bound ? 2 * node + 1 : 2 * node;
+  return node - m_leaves;
+}
+
 HRESULT StampPredecessors(IrInstruction* const* table, std::uint32_t instruction, std::uint32_t stamp) {
   return Stamp(table, instruction, stamp, &IrInstruction::pinned, Predecessors);
 }
@@ -87,11 +117,70 @@ void InstructionPairing::Move(std::uint32_t to, std::uint32_t from) {
     std::rotate(order + from, order + from + 1, order + to + 1);
   else if (to < from)
     std::rotate(order + to, order + from, order + from + 1);
+  for (std::uint32_t k = std::min(to, from); k <= std::max(to, from); ++k) m_position[order[k]] = k;
+  NoteReaders(std::min(to, from), std::max(to, from));
+  m_temporariesBound.Moved(order, to, from);
+  m_addressBound.Moved(order, to, from);
 }
 
 void InstructionPairing::Restore() {
   std::copy(m_saved.get(), m_saved.get() + m_count, m_order.get());
-  for (std::uint32_t k = 0; k < m_count; ++k) m_p.instructions.Slot(k) = m_table[m_order[k]];
+  for (std::uint32_t k = 0; k < m_count; ++k) {
+    m_p.instructions.Slot(k) = m_table[m_order[k]];
+    m_position[m_order[k]] = k;
+  }
+  if (m_count) NoteAllReaders();
+}
+
+void InstructionPairing::NoteAllReaders() {
+  if (m_walks) return;
+  for (std::uint32_t i = 0; i < m_count; ++i) {
+    const IrInstruction& x = *m_table[i];
+    m_firstReader[i] = kNoIndex;
+    for (std::uint32_t r = 0; r < x.successorCount; ++r)
+      m_firstReader[i] = std::min(m_firstReader[i], m_position[x.successors[r]]);
+  }
+  for (std::uint32_t k = 0; k < m_count; ++k) m_readers.Set(k, WalkKey(m_order[k]));
+}
+
+bool InstructionPairing::FeedsRange(std::uint32_t q, std::uint32_t p) const {
+  // The order keeps every input before its readers, so an input of anything
+  // in the range reads into it directly.
+  return m_walks ? At(q).pinned == p : m_firstReader[m_order[q]] <= p;
+}
+
+std::uint32_t InstructionPairing::Below(std::uint32_t q, std::uint32_t p) const {
+  if (m_walks) return q ? q - 1 : kNoIndex;
+  return m_readers.LastAbove(q, p);
+}
+
+std::uint32_t InstructionPairing::WalkKey(std::uint32_t instruction) const {
+  const IrInstruction* inst = m_table[instruction];
+  if (IsSpecialOperation(inst->word)) return kNoIndex;  // ends every walk
+  return alloc::IsEmpty(inst) ? 0 : m_firstReader[instruction];
+}
+
+void InstructionPairing::NoteReaders(std::uint32_t from, std::uint32_t to) {
+  if (m_walks) return;
+  // The first reader of each input of what moved, then the keys where
+  // those inputs and the moved stand.
+  for (std::uint32_t k = from; k <= to; ++k) {
+    const IrInstruction& moved = At(k);
+    for (std::uint32_t i = 0; i < moved.predecessorCount; ++i) {
+      const std::uint32_t input = moved.predecessors[i];
+      const IrInstruction& x = *m_table[input];
+      std::uint32_t first = kNoIndex;
+      for (std::uint32_t r = 0; r < x.successorCount; ++r) first = std::min(first, m_position[x.successors[r]]);
+      if (first == m_firstReader[input]) continue;
+      m_firstReader[input] = first;
+      m_readers.Set(m_position[input], WalkKey(input));
+    }
+  }
+  for (std::uint32_t k = from; k <= to; ++k) m_readers.Set(k, WalkKey(m_order[k]));
+}
+
+HRESULT InstructionPairing::Visit(std::uint32_t q, std::uint32_t p) {
+  return m_walks ? StampPredecessors(m_table.get(), m_order[q], p) : S_OK;
 }
 
 InstructionPairing::Kinds InstructionPairing::KindsOf(const IrInstruction& inst) const {
@@ -115,26 +204,36 @@ void InstructionPairing::NoteKinds() {
 }
 
 HRESULT InstructionPairing::TemporariesFit() {
-  if (m_physicalComponents) return S_OK;
-  if (m_budget < m_count) {
-    m_spent = true;
-    return S_FALSE;
+  return m_physicalComponents ? S_OK : Fits(m_temporaries, m_temporariesBound, true);
+}
+
+HRESULT InstructionPairing::Fits(RegisterAssignment& context, const FitBound& bound, bool spend) {
+  // The reference switch runs every assignment, and counts a proof it refutes.
+  const bool proven = bound.SurelyFits();
+  if (proven && !m_p.referenceSearches) return S_OK;
+  if (!proven) {
+    if (spend && m_budget < m_count) {
+      m_spent = true;
+      return S_FALSE;
+    }
+    m_budget -= std::min<std::uint64_t>(m_budget, m_count);
   }
-  m_budget -= m_count;
-  const HRESULT hr = m_temporaries.Assign(false);
-  return hr == E_OUTOFMEMORY ? hr : (SUCCEEDED(hr) ? S_OK : S_FALSE);
+  const HRESULT hr = context.Assign(false);
+  if (hr == E_OUTOFMEMORY) return hr;
+  if (proven && FAILED(hr)) ++m_p.refutedFitProofs;
+  return SUCCEEDED(hr) ? S_OK : S_FALSE;
 }
 
 HRESULT InstructionPairing::PairForCoIssue(std::uint32_t p, bool colour, bool alpha) {
   // The walk stays between the flow-control, texture and clip instructions
   // around p: moving one of those, or across one, would change what runs.
   if (p == 0 || StopsTheWalk(At(p - 1))) return 1;
-  for (std::uint32_t q = p; q-- > 0;) {
+  for (std::uint32_t q = Below(p, p); q != kNoIndex; q = Below(q, p)) {
     IrInstruction& x = At(q);
     if (IsSpecialOperation(x.word)) return 1;
-    if (x.pinned == p || alloc::IsEmpty(&x)) continue;
+    if (alloc::IsEmpty(&x) || FeedsRange(q, p)) continue;
     if (BoundsPhase(x)) return 1;
-    HRESULT hr = StampPredecessors(m_table.get(), m_order[q], p);
+    HRESULT hr = Visit(q, p);
     if (FAILED(hr)) return hr;
     const Kinds kinds = m_kinds[m_order[q]];
     if (kinds.colour == colour || kinds.alpha == alpha) continue;
@@ -154,12 +253,12 @@ HRESULT InstructionPairing::PairForCoIssue(std::uint32_t p, bool colour, bool al
 HRESULT InstructionPairing::GatherSameTree(std::uint32_t p, bool addressCheck) {
   if (p == 0 || StopsGathering(At(p - 1))) return 1;
   const IrInstruction& before = At(p - 1);
-  for (std::uint32_t q = p; q-- > 0;) {
+  for (std::uint32_t q = Below(p, p); q != kNoIndex; q = Below(q, p)) {
     IrInstruction& x = At(q);
     if (IsSpecialOperation(x.word)) return 1;
-    if (x.pinned == p || alloc::IsEmpty(&x)) continue;
+    if (alloc::IsEmpty(&x) || FeedsRange(q, p)) continue;
     if (StopsGathering(x)) return 1;
-    HRESULT hr = StampPredecessors(m_table.get(), m_order[q], p);
+    HRESULT hr = Visit(q, p);
     if (FAILED(hr)) return hr;
     if (q == p - 1) return 1;  // the instruction before is no input: nothing to gather
     if (before.resultCount == 0 || x.resultCount == 0) continue;
@@ -170,10 +269,8 @@ HRESULT InstructionPairing::GatherSameTree(std::uint32_t p, bool addressCheck) {
     if (FAILED(hr = TemporariesFit())) return hr;
     bool fits = hr == S_OK;
     if (fits && addressCheck) {
-      m_budget -= std::min<std::uint64_t>(m_budget, m_count);
-      hr = m_address.Assign(false);
-      if (hr == E_OUTOFMEMORY) return hr;
-      fits = SUCCEEDED(hr);
+      if (FAILED(hr = Fits(m_address, m_addressBound, false))) return hr;
+      fits = hr == S_OK;
     }
     if (fits) return 0;
     Move(q, p - 1);
@@ -213,21 +310,32 @@ HRESULT InstructionPairing::Run() {
   m_table = opt::NewArray<IrInstruction*>(m_count);
   m_order = opt::NewArray<std::uint32_t>(m_count);
   m_saved = opt::NewArray<std::uint32_t>(m_count);
+  m_position = opt::NewArray<std::uint32_t>(m_count);
+  m_firstReader = opt::NewArray<std::uint32_t>(m_count);
   m_kinds = std::unique_ptr<Kinds[]>(new (std::nothrow) Kinds[m_count ? m_count : 1]);
-  if (!m_table || !m_order || !m_saved || !m_kinds) return E_OUTOFMEMORY;
+  if (!m_table || !m_order || !m_saved || !m_position || !m_firstReader || !m_kinds || !m_readers.Prepare(m_count))
+    return E_OUTOFMEMORY;
   for (std::uint32_t k = 0; k < m_count; ++k) {
     m_table[k] = m_p.instructions[k];
-    m_order[k] = m_saved[k] = k;
+    m_order[k] = m_saved[k] = m_position[k] = k;
     m_table[k]->pinned = kNoIndex;
   }
-  NoteKinds();
+  m_walks = m_p.referenceSearches;
+  NoteAllReaders();
   const bool coIssue = limits.secondFlags & kSecondCoIssue;
+  if (coIssue) NoteKinds();
+  if (!coIssue && !m_physicalComponents) {
+    hr = m_temporariesBound.Prepare(m_p, m_temporaries, m_table.get(), m_order.get(), m_count);
+    if (SUCCEEDED(hr) && addressCheck)
+      hr = m_addressBound.Prepare(m_p, m_address, m_table.get(), m_order.get(), m_count);
+    if (FAILED(hr)) return hr;
+  }
   m_budget = kTrialBudget;
   m_spent = false;
   for (std::uint32_t p = m_count; p-- > 0 && !m_spent;) {
     const IrInstruction& inst = At(p);
     if (alloc::IsEmpty(&inst) || StopsTheWalk(inst)) continue;
-    if (FAILED(hr = StampPredecessors(m_table.get(), m_order[p], p))) return hr;
+    if (m_walks && FAILED(hr = StampPredecessors(m_table.get(), m_order[p], p))) return hr;
     if (coIssue) {
       const Kinds kinds = m_kinds[m_order[p]];
       if (kinds.colour && kinds.alpha) continue;
@@ -236,7 +344,8 @@ HRESULT InstructionPairing::Run() {
       hr = GatherSameTree(p, addressCheck);
     }
     if (FAILED(hr)) return hr;
-    if (hr == S_OK) {
+    // Only pairing goes back to the order last accepted.
+    if (hr == S_OK && coIssue) {
       std::copy(m_order.get(), m_order.get() + m_count, m_saved.get());
       NoteKinds();
     }

@@ -298,11 +298,12 @@ std::uint32_t RegisterAllocatorContext::FindConflict(std::uint32_t value, std::u
                                                      std::uint32_t component) const {
   const PodArray<Placed>& list = m.placed[reg * 4 + component];
   // Only values that begin before v ends can collide with it; of those, going
-  // back, none before the first whose reach ends by v's beginning can.
-  std::size_t k = std::partition_point(list.Data(), list.Data() + list.Size(),
-                                       [&](const Placed& u) { return u.begin < m.end[value]; }) -
-                  list.Data();
-  while (k-- > 0) {
+  // on to earlier beginnings, none after the first whose reach ends by v's
+  // beginning can.
+  for (std::size_t k = std::partition_point(list.Data(), list.Data() + list.Size(),
+                                            [&](const Placed& u) { return u.begin >= m.end[value]; }) -
+                       list.Data();
+       k < list.Size(); ++k) {
     const Placed& u = list[k];
     if (u.reach <= m.begin[value]) break;
     if (Collide(u.value, value)) return u.value;
@@ -313,6 +314,21 @@ std::uint32_t RegisterAllocatorContext::FindConflict(std::uint32_t value, std::u
 bool RegisterAllocatorContext::SlotCollides(std::uint32_t first, std::uint32_t reg, std::uint32_t component) const {
   for (std::uint32_t v = first; v != kNoIndex; v = m.slotNext[v])
     if (FindConflict(v, reg, component) != kNoIndex) return true;
+  return false;
+}
+
+bool RegisterAllocatorContext::KeepsComponents(std::uint32_t vreg) const {
+  // As PlacementCost decides for whichever of its values comes first.
+  const ShaderProgram& p = *m.program;
+  const std::uint32_t used = m.used[vreg], caps = p.profileLimits.capabilities;
+  if (m.keepComponents[vreg] || (used == 1 && (caps & kCapsKeepScalarComponents)) ||
+      (used >= 2 && (caps & kCapsKeepVectorComponents)))
+    return true;
+  for (std::uint32_t c = 0; c < 4; ++c)
+    for (std::uint32_t value = m.valueAt[vreg * 4 + c]; value != kNoIndex; value = m.slotNext[value]) {
+      const IrInstruction* definer = p.instructions[p.values[value]->definingPosition];
+      if (definer && InOperationSet1(definer->word)) return true;
+    }
   return false;
 }
 
@@ -393,13 +409,17 @@ HRESULT RegisterAllocatorContext::Place(std::uint32_t vreg, std::uint32_t reg, c
     m.physicalComponent[vreg * 4 + c] = map[c];
     PodArray<Placed>& list = m.placed[reg * 4 + map[c]];
     for (std::uint32_t value = first; value != kNoIndex; value = m.slotNext[value]) {
-      const Placed entry{m.begin[value], m.end[value], value, 0};
+      Placed entry{m.begin[value], m.end[value], value, m.end[value]};
       if (!list.Append(entry)) return E_OUTOFMEMORY;
-      // Into its place by definition; the reaches from there on follow.
+      // Into its place by definition, latest first: the walk places values
+      // from the end of the program, so that is mostly the back. Its reach
+      // takes those behind it; the reaches before it take its end, up to
+      // the first that reaches as far.
       std::size_t k = list.Size() - 1;
-      for (; k > 0 && list[k - 1].begin > entry.begin; --k) list[k] = list[k - 1];
+      for (; k > 0 && list[k - 1].begin < entry.begin; --k) list[k] = list[k - 1];
+      if (k + 1 < list.Size()) entry.reach = std::max(entry.end, list[k + 1].reach);
       list[k] = entry;
-      for (; k < list.Size(); ++k) list[k].reach = std::max(list[k].end, k ? list[k - 1].reach : 0u);
+      while (k-- > 0 && list[k].reach < entry.end) list[k].reach = entry.end;
     }
   }
   return S_OK;

@@ -12,6 +12,7 @@
 // which texture hoisting and instruction pairing test their moves.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -61,6 +62,24 @@ struct RegisterAllocatorContext {
   std::uint32_t PhysicalRegister(std::uint32_t value) const;
   std::uint32_t PhysicalComponent(std::uint32_t value) const;
   std::uint32_t Bank() const { return m.bank; }
+  std::uint32_t Limit() const { return m.limit; }
+  std::uint32_t VirtualCount() const { return m.virtualCount; }
+  // The virtual register of a value the assignment places; kNoIndex for others.
+  std::uint32_t PlacedRegister(std::uint32_t value) const {
+    return m.sequence && value < m.programValues && m.sequence[value] != kNoIndex ? VirtualRegister(value) : kNoIndex;
+  }
+  // The registers a virtual register must not share with (with repeats).
+  std::uint32_t OverlapCount(std::uint32_t vreg) const { return m.overlapCount[vreg]; }
+  // After an assignment: the threshold at which a virtual register read by
+  // an instruction is placed, the larger of its component count and its
+  // copy partners' (at most 4).
+  std::uint32_t PlacementWidth(std::uint32_t vreg) const {
+    return std::min(4u, std::max(m.used[vreg], m.partnerWidth[vreg]));
+  }
+  // After an assignment: the components a virtual register uses, and
+  // whether they keep their places (else any free ones take them).
+  std::uint32_t UsedComponents(std::uint32_t vreg) const { return m.used[vreg]; }
+  bool KeepsComponents(std::uint32_t vreg) const;
 
  private:
   struct Record {

@@ -10,6 +10,7 @@
 #include "gxl/shader/backend/alloc/alloc_util.h"
 #include "gxl/shader/backend/alloc/dependency_graph.h"
 #include "gxl/shader/backend/alloc/guards.h"
+#include "gxl/shader/backend/alloc/subtree_scores.h"
 
 namespace gxl::shader {
 
@@ -197,12 +198,18 @@ HRESULT ShaderProgram::ScheduleInstructions() {
     instructions[i]->word14 = kNoIndex;
     instructions[i]->pinned = 0;
   }
+  // The reference switch keeps the walks of SubtreeScore.
+  SubtreeScores scores(*this);
+  hr = referenceSearches ? S_FALSE : scores.Prepare();
+  if (FAILED(hr)) return hr;
+  SubtreeScores* fast = hr == S_OK ? &scores : nullptr;
   std::uint32_t emitted = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const IrInstruction& inst = *instructions[i];
     if (alloc::IsEmpty(&inst) || inst.successorCount) continue;
-    if (FAILED(hr = ScheduleSubtree(i, order.get(), &emitted))) return hr;
+    if (FAILED(hr = ScheduleSubtree(i, order.get(), &emitted, fast))) return hr;
   }
+  if (fast) fast->Finish();
   if (emitted != count) return S_OK;  // only empty instructions stay out; compaction left none
   hr = Reorder(*this, order.get(), count);
   return FAILED(hr) ? hr : S_OK;
@@ -224,7 +231,11 @@ HRESULT ShaderProgram::MarkSubtree(std::uint32_t instruction, std::uint32_t* siz
 
 HRESULT ShaderProgram::SubtreeScore(std::uint32_t instruction, std::uint32_t* size, std::int32_t* score,
                                     std::uint32_t tag) {
-  const HRESULT hr = MarkSubtree(instruction, size, tag);
+  // The walks are quadratic on long chains: they serve programs too large
+  // for SubtreeScores within the compile's work budget.
+  const std::uint32_t before = *size;
+  HRESULT hr = MarkSubtree(instruction, size, tag);
+  if (SUCCEEDED(hr)) hr = ChargeWork(std::uint64_t{*size - before} + instructions.Count());
   if (FAILED(hr)) return hr;
   std::int64_t sum = *score;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
@@ -241,7 +252,8 @@ HRESULT ShaderProgram::SubtreeScore(std::uint32_t instruction, std::uint32_t* si
   return S_OK;
 }
 
-HRESULT ShaderProgram::ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count) {
+HRESULT ShaderProgram::ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count,
+                                       SubtreeScores* scores) {
   // The recursion of a depth-first walk, on a stack of frames: entering an
   // instruction, scheduling its inputs, then following the readers that
   // became ready.
@@ -264,7 +276,7 @@ HRESULT ShaderProgram::ScheduleSubtree(std::uint32_t instruction, std::uint32_t*
         const std::uint32_t q = inst.predecessors[k];
         std::uint32_t size = 0;
         std::int32_t score = 0;
-        const HRESULT hr = SubtreeScore(q, &size, &score, q);
+        const HRESULT hr = scores ? scores->Score(q, &size, &score) : SubtreeScore(q, &size, &score, q);
         if (FAILED(hr)) return hr;
         instructions[q]->orderKey = score / static_cast<std::int32_t>(std::min<std::uint32_t>(size, INT32_MAX - 1) + 1);
       }
@@ -283,6 +295,7 @@ HRESULT ShaderProgram::ScheduleSubtree(std::uint32_t instruction, std::uint32_t*
         continue;
       }
       inst.pinned = 1;
+      if (scores) scores->Scheduled(frame.instruction);
       order[(*count)++] = frame.instruction;
       stack.Back() = Frame{frame.instruction, kReaders, 0};
       continue;

@@ -146,18 +146,16 @@ HRESULT ShaderProgram::RebuildDefUse() {
     // A read widens the value's range (and a relative one its bank's window).
     defuse::VisitInstruction(
         *this, position, [](std::uint32_t) {},
-        [&](std::uint32_t value) {
-          IrValue* v = values[value];
-          defuse::Widen(v->firstUse, v->lastUse, position);
-          ++v->useCount;
+        [&](std::uint32_t, IrValue& v) {
+          defuse::Widen(v.firstUse, v.lastUse, position);
+          ++v.useCount;
         },
-        [&](std::uint32_t b) {
-          RegisterBank* bank = banks[b];
-          defuse::Widen(bank->firstRelativeUse, bank->lastRelativeUse, position);
-          ++bank->relativeUseCount;
+        [&](std::uint32_t, RegisterBank& bank) {
+          defuse::Widen(bank.firstRelativeUse, bank.lastRelativeUse, position);
+          ++bank.relativeUseCount;
         },
-        [&](std::uint32_t value) {
-          values[value]->definingPosition = position;
+        [&](std::uint32_t value, IrValue& v) {
+          v.definingPosition = position;
           if (table) ChainDefinition(*this, value);
         });
     const IrInstruction* inst = instructions[position];

@@ -225,8 +225,9 @@ void DefUseUpkeep::Reread(std::uint32_t position) {
         else
           note(kMention, raw);
       },
-      [&](std::uint32_t value) { note(kUse, value); }, [&](std::uint32_t bank) { note(kRelative, bank); },
-      [&](std::uint32_t value) { note(kDefine, value); });
+      [&](std::uint32_t value, const IrValue&) { note(kUse, value); },
+      [&](std::uint32_t bank, const RegisterBank&) { note(kRelative, bank); },
+      [&](std::uint32_t value, const IrValue&) { note(kDefine, value); });
   // A read naming a value past the list, or a relative index chain long
   // enough to be a cycle (the walk's bound is the value count), reads
   // otherwise once values are added.

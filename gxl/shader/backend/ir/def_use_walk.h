@@ -3,6 +3,7 @@
 // (def_use_upkeep.h), so that both count alike.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "gxl/shader/backend/ir/shader_program.h"
@@ -10,12 +11,12 @@
 namespace gxl::shader::defuse {
 
 // Calls, for the instruction at `position` (nothing for an empty one):
-//   mention(raw)   each value index a read starts from or passes through,
-//                  before its alias is resolved;
-//   use(value)     each value read (an argument through its alias; along a
-//                  relative index, each index value in turn);
-//   relative(bank) each relative read of a bank;
-//   define(value)  each result, before the reads of its relative index.
+//   mention(raw)          each value index a read starts from or passes
+//                         through, before its alias is resolved;
+//   use(value, v)         each value read (an argument through its alias;
+//                         along a relative index, each index value in turn);
+//   relative(b, bank)     each relative read of a bank;
+//   define(value, v)      each result, before the reads of its relative index.
 template <class Mention, class Use, class Relative, class Define>
 void VisitInstruction(const ShaderProgram& p, std::uint32_t position, Mention mention, Use use, Relative relative,
                       Define define) {
@@ -25,27 +26,27 @@ void VisitInstruction(const ShaderProgram& p, std::uint32_t position, Mention me
     for (std::uint32_t steps = 0; index != kNoIndex && steps <= p.values.Count(); ++steps) {
       mention(index);
       const std::uint32_t resolved = p.ResolveAlias(index);
-      const IrValue* v = p.values[resolved];
+      IrValue* v = p.values[resolved];
       if (!v) return;
-      use(resolved);
+      use(resolved, *v);
       if (v->relativeIndex == kNoIndex) return;
-      if (p.banks[v->bank]) relative(v->bank);
+      if (RegisterBank* bank = p.banks[v->bank]) relative(v->bank, *bank);
       index = v->relativeIndex;
     }
   };
   for (std::uint32_t a = 0; a < inst->argumentCount; ++a) read(inst->arguments[a]);
   for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
     const std::uint32_t index = inst->results[r];
-    const IrValue* v = p.values[index];
+    IrValue* v = p.values[index];
     if (!v) continue;
-    define(index);
+    define(index, *v);
     read(v->relativeIndex);
   }
 }
 
 inline void Widen(std::uint32_t& first, std::uint32_t& last, std::uint32_t position) {
-  if (position < first) first = position;
-  if (position > last) last = position;
+  first = std::min(first, position);  // stores unconditionally: no branch to mispredict
+  last = std::max(last, position);
 }
 
 // A relatively read array is live wherever any element is read relatively.
@@ -70,8 +71,8 @@ inline void MergeAlias(const ShaderProgram& p, std::uint32_t index) {
   v->definingPosition = target->definingPosition;
   v->earliestDefinition = target->earliestDefinition;
   v->latestDefinition = target->latestDefinition;
-  v->firstUse = target->firstUse = v->firstUse < target->firstUse ? v->firstUse : target->firstUse;
-  v->lastUse = target->lastUse = v->lastUse > target->lastUse ? v->lastUse : target->lastUse;
+  v->firstUse = target->firstUse = std::min(v->firstUse, target->firstUse);
+  v->lastUse = target->lastUse = std::max(v->lastUse, target->lastUse);
 }
 
 }  // namespace gxl::shader::defuse

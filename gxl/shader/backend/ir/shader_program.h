@@ -31,10 +31,11 @@ class RecordList {
   std::uint32_t Count() const { return m_count; }
   std::uint32_t Capacity() const { return m_capacity; }
   T* operator[](std::uint32_t i) const {
-    if (i >= m_count) return nullptr;
-    if (m_journal) [[unlikely]]
-      m_journal->Note(i);
-    return m_items[i];
+    // One test on the common path: while a journal watches, nothing is below
+    // m_unwatched and every access takes the noting path.
+    if (i < m_unwatched) [[likely]]
+      return m_items[i];
+    return Watched(i);
   }
   // The slot itself, for passes that delete or move records (i below the count).
   T*& Slot(std::uint32_t i) {
@@ -44,7 +45,10 @@ class RecordList {
   }
   // From now on every record reached through the list is noted in `journal`
   // (null: none); records appended later are not noted (the count tells).
-  void Watch(ListJournal* journal) { m_journal = journal; }
+  void Watch(ListJournal* journal) {
+    m_journal = journal;
+    m_unwatched = journal ? 0 : m_count;
+  }
 
   // The record's index; kNoIndex when the list cannot grow, the record then destroyed.
   std::uint32_t Append(T* record);
@@ -52,6 +56,7 @@ class RecordList {
   void Truncate(std::uint32_t count) {
     if (m_journal) m_journal->NoteReshaped();
     if (count < m_count) m_count = count;
+    if (!m_journal) m_unwatched = m_count;
   }
   // Destroys every record and frees the array.
   void Clear();
@@ -61,11 +66,19 @@ class RecordList {
   HRESULT CopyFrom(const RecordList& other, Copy copy);
 
  private:
+  // Past the count, or reached while a journal watches.
+  [[gnu::noinline]] T* Watched(std::uint32_t i) const {
+    if (i >= m_count) return nullptr;
+    m_journal->Note(i);
+    return m_items[i];
+  }
+
   T** m_items = nullptr;
   std::uint32_t m_count = 0;
   std::uint32_t m_capacity = 0;
   std::uint32_t m_firstCapacity;
   ListJournal* m_journal = nullptr;
+  std::uint32_t m_unwatched = 0;  // m_count, or 0 while a journal watches
 };
 
 // The eighteen banks ShaderProgram::Init creates, in order.
@@ -143,6 +156,7 @@ constexpr std::uint32_t kOptionNoPreshader = 0x100;
 
 struct RegisterAllocatorContext;  // of the second phase
 struct FoldState;                 // of one FoldConstants run
+class SubtreeScores;              // of the straight-line scheduler
 
 // The three lists of a program.
 class ProgramLists {
@@ -310,8 +324,10 @@ class ShaderProgram : public ProgramLists {
   // pressure; 1 when optimisation is skipped (levels and predicates only).
   HRESULT ScheduleInstructions();
   // Depth-first emission of `instruction` and the inputs it still needs into
-  // `order` (`count` entries so far).
-  HRESULT ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count);
+  // `order` (`count` entries so far). With `scores` the inputs are scored
+  // by it instead of by SubtreeScore, to the same result.
+  HRESULT ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count,
+                          SubtreeScores* scores = nullptr);
   // Marks the inputs of `instruction` with `tag` (word 14), counting the
   // newly marked into `size`.
   HRESULT MarkSubtree(std::uint32_t instruction, std::uint32_t* size, std::uint32_t tag);
@@ -376,6 +392,9 @@ class ShaderProgram : public ProgramLists {
   // With the switch: fields of values and banks that selection's def-use
   // upkeep set otherwise than the full rebuild (DefUseUpkeep).
   std::uint32_t defUseUpkeepMismatches = 0;
+  // With the switch: trial orders that instruction pairing's bound proved to
+  // fit and the assignment did not (FitBound).
+  std::uint32_t refutedFitProofs = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};
@@ -468,6 +487,7 @@ std::uint32_t RecordList<T>::Append(T* record) {
     m_capacity = static_cast<std::uint32_t>(grown);
   }
   m_items[m_count] = record;
+  if (!m_journal) m_unwatched = m_count + 1;
   return m_count++;
 }
 
@@ -477,7 +497,7 @@ void RecordList<T>::Clear() {
   for (std::uint32_t i = 0; i < m_count; ++i) delete m_items[i];
   delete[] m_items;
   m_items = nullptr;
-  m_count = m_capacity = 0;
+  m_count = m_capacity = m_unwatched = 0;
 }
 
 template <class T>
@@ -491,10 +511,12 @@ HRESULT RecordList<T>::CopyFrom(const RecordList& other, Copy copy) {
   for (std::uint32_t i = 0; i < other.m_count; ++i) {
     if (other.m_items[i] && !(m_items[i] = copy(*other.m_items[i]))) {
       m_count = i;  // the copies so far go with the list
+      if (!m_journal) m_unwatched = m_count;
       return E_OUTOFMEMORY;
     }
   }
   m_count = other.m_count;
+  if (!m_journal) m_unwatched = m_count;
   return S_OK;
 }
 

@@ -48,9 +48,8 @@ struct Avx2 {
   template <int n> static R Sar32(R a) { return _mm256_srai_epi32(a, n); }
   static R CmpGt32(R a, R b) { return _mm256_cmpgt_epi32(a, b); }
   static R CmpEq32(R a, R b) { return _mm256_cmpeq_epi32(a, b); }
-  static R Min32(R a, R b) { return _mm256_min_epi32(a, b); }
-  static R Max32(R a, R b) { return _mm256_max_epi32(a, b); }
-  static R Mul32(R a, R b) { return _mm256_mullo_epi32(a, b); }
+  static R ClampIndex(R x, R limit) { return _mm256_min_epi32(_mm256_max_epi32(x, _mm256_setzero_si256()), limit); }
+  static R MulIndex(R row, R pitch) { return _mm256_madd_epi16(row, pitch); }
   static R Sub32(R a, R b) { return _mm256_sub_epi32(a, b); }
   // Lanes of a chosen by index (0-7).
   static R Permute8(R a, R index) { return _mm256_permutevar8x32_epi32(a, index); }

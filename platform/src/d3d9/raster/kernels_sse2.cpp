@@ -49,21 +49,11 @@ struct Sse2 {
   template <int n> static R Sar32(R a) { return _mm_srai_epi32(a, n); }
   static R CmpGt32(R a, R b) { return _mm_cmpgt_epi32(a, b); }
   static R CmpEq32(R a, R b) { return _mm_cmpeq_epi32(a, b); }
-  static R Min32(R a, R b) {
-    const R gt = _mm_cmpgt_epi32(a, b);
-    return _mm_or_si128(_mm_and_si128(gt, b), _mm_andnot_si128(gt, a));
-  }
-  static R Max32(R a, R b) {
-    const R gt = _mm_cmpgt_epi32(a, b);
-    return _mm_or_si128(_mm_and_si128(gt, a), _mm_andnot_si128(gt, b));
-  }
-  // Low 32 bits of the products (operands are non-negative here).
-  static R Mul32(R a, R b) {
-    const R even = _mm_mul_epu32(a, b);
-    const R odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
-    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-  }
+  // Texel indices (see VectorModes): a's 32-bit lanes hold sign-extended
+  // 16-bit values, the limit and the pitch are below 2^15. The 16-bit
+  // forms then give the 32-bit results, the upper halves staying 0.
+  static R ClampIndex(R x, R limit) { return _mm_min_epi16(_mm_max_epi16(x, _mm_setzero_si128()), limit); }
+  static R MulIndex(R row, R pitch) { return _mm_madd_epi16(row, pitch); }
 
   static R Lo8(R a) { return _mm_unpacklo_epi8(a, _mm_setzero_si128()); }
   static R Hi8(R a) { return _mm_unpackhi_epi8(a, _mm_setzero_si128()); }

@@ -4,6 +4,7 @@
 // reading physical registers; and the cases that decide the rules.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 
 #include "../log_text.h"
@@ -282,6 +283,49 @@ TEST_F(GxlRegAssignCase, TextureReadsHoistWhileTheTemporariesFit) {
       EXPECT_EQ(r.program.CountTexturePhases(), 0u);
     }
   }
+}
+
+// Hoisting tries the arrangements that tie with the best found last first,
+// the reference switch each as it comes: the same arrangements are kept, on
+// programs of independent and dependent reads with few or many temporaries.
+TEST(GxlHoisting, ReferenceSwitchKeepsTheSameArrangements) {
+  std::uint32_t hoisted = 0;
+  for (std::uint32_t seed = 1; seed <= 200; ++seed) {
+    std::vector<std::vector<std::uint32_t>> listings[2];
+    for (int reference = 0; reference < 2; ++reference) {
+      std::mt19937 rng(seed);
+      ProfileLimits limits = PhaseLimits(2 + rng() % 7, rng() % 3 ? 0x04000000 : 0x08000000);
+      limits.samplers = 16;
+      AllocRun run(limits, kOptionNoOptimisation | 0x10000, 0xFFFF0200);
+      irkit::IrBuilder& b = run.b;
+      std::vector<Values> made{b.Input(0), b.Input(1)};
+      const std::uint32_t reads = 3 + rng() % 12;
+      for (std::uint32_t k = 0; k < reads; ++k) {
+        // A read of an input or of something computed, then arithmetic on what there is.
+        const Values& at = rng() % 3 ? made[rng() % 2] : made[rng() % made.size()];
+        made.push_back(b.Sample(0x605, b.Sampler(k % 16), 2, Values(at.begin(), at.begin() + 2)));
+        for (std::uint32_t a = rng() % 3; a-- > 0;) {
+          const Values& x = made[rng() % made.size()];
+          const Values& y = made[rng() % made.size()];
+          const Values x2(x.begin(), x.begin() + 2), y2(y.begin(), y.begin() + 2);
+          made.push_back(rng() % 2 ? b.Mul(x2, y2) : b.Add(x2, y2));
+        }
+      }
+      Values sum(made.back().begin(), made.back().begin() + 2);
+      for (std::size_t k = 2; k + 1 < made.size(); ++k) sum = b.Add(sum, Values(made[k].begin(), made[k].begin() + 2));
+      b.Output(0, sum);
+      ShaderProgram& p = run.program;
+      ASSERT_EQ(p.PackVectors(), S_OK);
+      ASSERT_EQ(p.ScheduleInstructions(), S_FALSE);  // levels only
+      p.referenceSearches = reference != 0;
+      const auto before = irtest::Listing(p);
+      ASSERT_TRUE(SUCCEEDED(p.HoistTextureReads())) << "seed " << seed;
+      listings[reference] = irtest::Listing(p);
+      if (reference) hoisted += listings[reference] != before;
+    }
+    ASSERT_EQ(listings[0], listings[1]) << "seed " << seed;
+  }
+  EXPECT_GT(hoisted, 25u);
 }
 
 // Merging register classes: each bank counts one past its highest register,

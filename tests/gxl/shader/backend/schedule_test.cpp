@@ -12,6 +12,7 @@
 
 #include "gxl/shader/backend/alloc/dependency_graph.h"
 #include "gxl/shader/backend/alloc/pairing.h"
+#include "gxl/shader/backend/alloc/subtree_scores.h"
 #include "phase2_fixture.h"
 #include "tests/support/test_util.h"
 
@@ -114,6 +115,59 @@ TEST(GxlSchedule, RandomProgramsKeepDependencesBlocksAndResults) {
     ASSERT_EQ(irtest::TopologicalFault(p), "") << what;
   }
   EXPECT_GT(improved, kPrograms / 10);
+}
+
+// The searches measure each step locally, the reference switch in full: the
+// same orders, with and without flow control, in short and long programs.
+TEST(GxlSchedule, ReferenceSwitchGivesTheSameOrders) {
+  for (std::uint32_t seed = 1; seed <= 300; ++seed) {
+    irkit::RandomShape shape;
+    shape.steps = 8 + seed % 60;
+    if (seed % 4 == 0) shape.ifPercent = shape.loopPercent = 0;
+    std::vector<std::vector<std::uint32_t>> orders[2];
+    for (int reference = 0; reference < 2; ++reference) {
+      AllocRun run(PhaseLimits(32));
+      const irkit::RandomProgram generated(run.program, seed, shape);
+      PrepareForScheduling(run.program);
+      run.program.referenceSearches = reference != 0;
+      ASSERT_TRUE(SUCCEEDED(run.program.ScheduleInstructions())) << "seed " << seed;
+      orders[reference] = irtest::Listing(run.program);
+    }
+    ASSERT_EQ(orders[0], orders[1]) << "seed " << seed;
+  }
+}
+
+// With the work of the rounds cut short, both ways stop at the same place,
+// with every dependence kept and the pressure no worse than at the start.
+TEST(GxlSchedule, RoundsCutShortStopAlike) {
+  std::uint32_t cut = 0;
+  for (std::uint32_t seed = 1; seed <= 120; ++seed) {
+    irkit::RandomShape shape;
+    shape.steps = 20 + seed % 40;
+    std::vector<std::vector<std::uint32_t>> orders[3];  // reference, local, local without the cut
+    Pressure before, after;
+    for (int run = 0; run < 3; ++run) {
+      AllocRun r(PhaseLimits(32));
+      const irkit::RandomProgram generated(r.program, seed, shape);
+      ShaderProgram& p = r.program;
+      PrepareForScheduling(p);
+      p.referenceSearches = run == 0;
+      ASSERT_EQ(p.CompactInstructions(), S_FALSE);
+      ASSERT_EQ(p.BuildDependencyLists(), S_OK);
+      before = Measure(p);
+      DependencyGraph graph(&p);
+      if (run < 2) graph.SetWorkLimit(50 + seed * 7);
+      ASSERT_EQ(graph.Run(1), S_OK) << "seed " << seed;
+      ASSERT_EQ(irtest::TopologicalFault(p), "") << "seed " << seed;
+      if (run == 1) after = Measure(p);
+      orders[run] = irtest::Listing(p);
+    }
+    ASSERT_EQ(orders[0], orders[1]) << "seed " << seed;
+    EXPECT_LE(after.total, before.total) << "seed " << seed;
+    EXPECT_LE(after.peak, before.peak) << "seed " << seed;
+    cut += orders[1] != orders[2];
+  }
+  EXPECT_GT(cut, 10u);  // the cut does bind
 }
 
 // A digest of the orders scheduling gives the first programs.
@@ -286,6 +340,58 @@ TEST_F(GxlScheduleCase, LongChainsNeedNoDeepStack) {
   for (const auto& walk : walks) {
     ASSERT_EQ(walk.stamp(table.data(), walk.start, ++stamp), S_OK);
     for (IrInstruction* inst : table) ASSERT_EQ(inst->*walk.field, stamp);
+  }
+}
+
+// SubtreeScores against the walks of SubtreeScore on random dependence
+// graphs, under random sequences of scores (any instruction, often again,
+// so that old marks meet new ones) and of instructions scheduled once their
+// inputs are: the same sizes and scores throughout and the same marks left.
+TEST(GxlSubtreeScores, AgreeWithTheWalks) {
+  for (std::uint32_t seed = 1; seed <= 120; ++seed) {
+    std::mt19937 rng(seed);
+    AllocRun run(PhaseLimits(32));
+    ShaderProgram& p = run.program;
+    std::vector<Values> made{run.b.Input(0, 1), run.b.Input(1, 1)};
+    const std::uint32_t size = 20 + seed % 140;
+    // Each reads one or two recent values, or an old one: chains, fans and joins.
+    auto pick = [&] {
+      const auto n = static_cast<std::uint32_t>(made.size());
+      return made[rng() % 4 ? n - 1 - rng() % std::min(n, 6u) : rng() % n];
+    };
+    for (std::uint32_t k = 0; k < size; ++k) made.push_back(rng() % 3 ? run.b.Add(pick(), pick()) : run.b.Mul(pick(), pick()));
+    run.b.Output(0, made.back());
+    ASSERT_EQ(p.BuildDependencyLists(), S_OK);
+    const std::uint32_t count = p.instructions.Count();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      p.Instruction(i)->pinned = 0;
+      p.Instruction(i)->word14 = kNoIndex;
+    }
+    SubtreeScores scores(p);
+    ASSERT_EQ(scores.Prepare(), S_OK);
+    for (std::uint32_t step = 0; step < 6 * count; ++step) {
+      const std::uint32_t q = rng() % count;
+      if (rng() % 3 == 0) {
+        IrInstruction& inst = *p.Instruction(q);
+        bool ready = !inst.pinned;
+        for (std::uint32_t k = 0; k < inst.predecessorCount && ready; ++k)
+          ready = p.Instruction(inst.predecessors[k])->pinned != 0;
+        if (!ready) continue;
+        inst.pinned = 1;
+        scores.Scheduled(q);
+        continue;
+      }
+      std::uint32_t walkSize = 0, fastSize = 0;
+      std::int32_t walkScore = 0, fastScore = 0;
+      ASSERT_EQ(p.SubtreeScore(q, &walkSize, &walkScore, q), S_OK);
+      ASSERT_EQ(scores.Score(q, &fastSize, &fastScore), S_OK);
+      ASSERT_EQ(fastSize, walkSize) << "seed " << seed << " step " << step;
+      ASSERT_EQ(fastScore, walkScore) << "seed " << seed << " step " << step;
+    }
+    std::vector<std::uint32_t> marks(count);
+    for (std::uint32_t i = 0; i < count; ++i) marks[i] = p.Instruction(i)->word14;
+    scores.Finish();
+    for (std::uint32_t i = 0; i < count; ++i) ASSERT_EQ(p.Instruction(i)->word14, marks[i]) << "seed " << seed;
   }
 }
 
