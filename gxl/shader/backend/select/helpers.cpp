@@ -216,7 +216,7 @@ HRESULT ShaderTarget::SplitByComponents(const std::uint8_t* keep, std::uint32_t 
   return instructions.Append(part) == kNoIndex ? E_OUTOFMEMORY : S_OK;
 }
 
-HRESULT ShaderTarget::LoadAddressRegisters() {
+HRESULT ShaderTarget::LoadAddressRegisters(const PodArray<LoopSpan>& loops) {
   IrInstruction* inst = current;
   if (!inst || inst->word < 0x100000) return S_FALSE;
   const std::uint32_t n = inst->Width();
@@ -237,12 +237,22 @@ HRESULT ShaderTarget::LoadAddressRegisters() {
   }
   if (loads == 0) return S_FALSE;
   // Components holding an address loaded before this instruction and read
-  // at or after it are not free: a load into one would overwrite it.
+  // at or after it are not free: a load into one would overwrite it. A load
+  // from before a loop read inside it is read again on the next pass, so it
+  // holds its component to the loop's end.
   const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
+  auto readAgain = [&](const IrValue& v) {
+    for (std::size_t k = 0; k < loops.Size(); ++k)
+      if (v.definingPosition < loops[k].begin && loops[k].begin < currentIndex && currentIndex <= loops[k].end &&
+          v.lastUse > loops[k].begin)
+        return true;
+    return false;
+  };
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     const IrValue* v = Value(i);
     if (v && v->bank == bank && v->reg == 0 && v->component < 4 && v->definingPosition != kNoIndex &&
-        v->definingPosition < currentIndex && v->lastUse != kNoIndex && v->lastUse >= currentIndex)
+        v->definingPosition < currentIndex && v->lastUse != kNoIndex &&
+        (v->lastUse >= currentIndex || readAgain(*v)))
       taken[v->component] = true;
   }
   if (loads > static_cast<std::uint32_t>(std::count(taken, taken + 4, false))) return E_FAIL;
@@ -285,14 +295,29 @@ HRESULT ShaderTarget::LoadAddressRegisters() {
 // loads it needs, so the loads stand right before their readers.
 HRESULT ShaderTarget::LoadAddressRegistersInPasses() {
   constexpr std::uint32_t kAddressPasses = 16;
+  PodArray<LoopSpan> loops;
   for (std::uint32_t pass = 0; pass <= kAddressPasses; ++pass) {
     const bool last = pass == kAddressPasses;
     bool finished = true;
     const std::uint32_t count = instructions.Count();
+    // Each loop from its begin to its end: an end closes the innermost loop
+    // still open.
+    loops.Clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const IrInstruction* inst = Instruction(i);
+      const std::uint32_t g = inst ? inst->Group() : 0;
+      if (g == kOpLoopBegin && !loops.Append(LoopSpan{i, kNoIndex})) return E_OUTOFMEMORY;
+      if (g != kOpLoopEnd) continue;
+      std::size_t k = loops.Size();
+      while (k > 0 && loops[k - 1].end != kNoIndex) --k;
+      if (k > 0) loops[k - 1].end = i;
+    }
+    for (std::size_t k = 0; k < loops.Size(); ++k)
+      if (loops[k].end == kNoIndex) loops[k].end = count;
     for (std::uint32_t i = 0; i < count; ++i) {
       SetCurrentInstruction(i);
       if (!current || current->word == 0) continue;
-      const HRESULT hr = LoadAddressRegisters();
+      const HRESULT hr = LoadAddressRegisters(loops);
       if (hr == E_FAIL) {
         finished = false;
         if (last) GXL_SHADER_REPORT(*this, current->sourcePosition, msg::kRelativeTooDeep);

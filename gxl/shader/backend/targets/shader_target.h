@@ -318,8 +318,12 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // Arguments addressed through a value outside the address register read
   // through copies addressed by new address values, which an appended move
   // loads: 0; 1 when no argument needs it; E_FAIL (nothing changed) for more
-  // indexes than the address register has components.
-  HRESULT LoadAddressRegisters();
+  // indexes than the address register has components. `loops` are the
+  // loops' spans, from their opening instruction to their last.
+  struct LoopSpan {
+    std::uint32_t begin, end;
+  };
+  HRESULT LoadAddressRegisters(const PodArray<LoopSpan>& loops);
   // LoadAddressRegisters on every instruction, each then moved behind its
   // loads, in up to 16 passes until every index fits; then "relative
   // address refrences too deep" at those still failing and E_FAIL.

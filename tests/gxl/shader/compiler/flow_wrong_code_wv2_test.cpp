@@ -1,0 +1,40 @@
+// Loops whose values once came out wrong through the address register: a
+// load of a0 that scheduling lifted out of a loop was overwritten by a load
+// placed later inside the loop, so every pass after the first read through
+// the wrong address. Each program is compiled, validated, run in the token
+// kit's interpreter and its output compared with the value worked out by hand.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "flow_lane.h"
+
+namespace {
+
+using nura::shtok::Float4;
+using shadertest::CheckFlowProgram;
+using shadertest::In;
+
+constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
+const std::vector<DWORD> kBoth = {0u, 0x4u};
+const std::vector<const char*> kLoopVertexProfiles = {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
+
+// ((int2)d)[k] reads the identity rows through a0 loaded from the uniform k
+// (hoisted before the loop); u[3 - d] needs a second load inside the loop.
+// d = 1, 2, 3 (the loop goes on while n > d): 100 * 1 + 10 * 2 + 1 * 3.
+TEST(GxlFlowWrongCode, HoistedAddressLoadSurvivesTheLoop) {
+  CheckFlowProgram({"seed 18154",
+                    "float4 u[3]; int k; float n;\n"
+                    "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+                    "  pos = p; float r = 0; int d = 0;\n"
+                    "  do { d += 1; r += u[3 - d].w * ((int2)d)[k]; } while (n > d);\n"
+                    "  o0 = r; }",
+                    kLoopVertexProfiles,
+                    kBoth,
+                    {{"u", {0, 0, 0, 1, 0, 0, 0, 10, 0, 0, 0, 100}}, {"k", {1}}, {"n", {3}}},
+                    {},
+                    {kTexCoord, 0},
+                    Float4(123, 123, 123, 123)});
+}
+
+}  // namespace
