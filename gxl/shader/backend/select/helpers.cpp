@@ -4,6 +4,7 @@
 // instruction.
 #include <algorithm>
 
+#include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/select/selection.h"
 
@@ -306,8 +307,9 @@ HRESULT ShaderTarget::LoadAddressRegistersInPasses() {
     for (std::uint32_t i = 0; i < count; ++i) {
       const IrInstruction* inst = Instruction(i);
       const std::uint32_t g = inst ? inst->Group() : 0;
-      if (g == kOpLoopBegin && !loops.Append(LoopSpan{i, kNoIndex})) return E_OUTOFMEMORY;
-      if (g != kOpLoopEnd) continue;
+      const bool begins = g == kOpLoopBegin || g == flow::kLoop || g == flow::kRep;
+      if (begins && !loops.Append(LoopSpan{i, kNoIndex})) return E_OUTOFMEMORY;
+      if (g != kOpLoopEnd && g != flow::kEndLoop && g != flow::kEndRep) continue;
       std::size_t k = loops.Size();
       while (k > 0 && loops[k - 1].end != kNoIndex) --k;
       if (k > 0) loops[k - 1].end = i;

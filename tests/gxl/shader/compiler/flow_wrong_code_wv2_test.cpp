@@ -37,4 +37,25 @@ TEST(GxlFlowWrongCode, HoistedAddressLoadSurvivesTheLoop) {
                     Float4(123, 123, 123, 123)});
 }
 
+// The same under loop aL on shader model 3: v9[i][v10] reads v9[i] through
+// aL and the identity row through a0 loaded from v10 ahead of the loop,
+// v8[1 - i] loads a0 again inside it.
+// r = 1 - (v9[0].z + v8[1].w) - (v9[1].z + v8[0].w) = 1 + 2.0625 - 1.3125 + 2.3125 - 0.5.
+TEST(GxlFlowWrongCode, HoistedAddressLoadSurvivesCountedLoop) {
+  CheckFlowProgram({"seed 18043",
+                    "float4 v8[3]; float3 v9[3]; int v10;\n"
+                    "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+                    "  pos = p; float r = 1;\n"
+                    "  for (int i = 0; i < 2; i++) { r -= v9[i][v10]; r -= v8[1 - i].w; }\n"
+                    "  o0 = r; }",
+                    kLoopVertexProfiles,
+                    kBoth,
+                    {{"v8", {-0.5, -2.0625, 0.875, 0.5, -0.9375, 0.875, 0.75, 1.3125, 2.3125, 3.0625, -0.1875, 2.9375}},
+                     {"v9", {2.625, -2.1875, -2.0625, -1.4375, 0, -2.3125, -2.75, 0.3125, -2.1875}},
+                     {"v10", {2}}},
+                    {},
+                    {kTexCoord, 0},
+                    Float4(3.5625, 3.5625, 3.5625, 3.5625)});
+}
+
 }  // namespace
