@@ -99,9 +99,11 @@ HRESULT InsertParallelCopy(ShaderTarget& t, std::vector<CopyPair> pending, const
 // A loop's next pass reads its values where the entry left them, and the
 // code after the loop where its merges left them. Where the registers put a
 // merge's result elsewhere than its entry, moves after the loop's last merge
-// carry the results into the entries, and moves in front of the loop's end
-// carry them back (every way out of the loop leaves them in the entries:
-// the exit of a break runs the loop's tail too).
+// carry the results into the entries, and moves at the loop's exit carry them
+// back (every way out of the loop leaves them in the entries: the exit of a
+// break runs the loop's tail too). The way back goes first thing after the
+// loop: register assignment saw no read of the entries past the loop, so the
+// code there may reuse their registers.
 }  // namespace
 
 HRESULT CarryLoopValuesIntoEntries(ShaderTarget& t, std::uint32_t loop) {
@@ -123,7 +125,8 @@ HRESULT CarryLoopValuesIntoEntries(ShaderTarget& t, std::uint32_t loop) {
     }
   }
   if (pairs.empty()) return S_FALSE;
-  // The loop's end: the first instruction after the last merge that reads a result.
+  // The loop's end: the first instruction after the last merge that reads a
+  // result; the way back is needed only where there is one.
   std::uint32_t end = kNoIndex;
   for (std::uint32_t i = last + 1; i < t.instructions.Count() && end == kNoIndex; ++i) {
     const IrInstruction* inst = t.Instruction(i);
@@ -133,11 +136,18 @@ HRESULT CarryLoopValuesIntoEntries(ShaderTarget& t, std::uint32_t loop) {
             inst->arguments + inst->argumentCount)
           end = i;
   }
+  // The exit: the first instruction after the last merge outside the body.
+  std::uint32_t exit = last + 1;
+  while (exit < end) {
+    const IrInstruction* inst = t.Instruction(exit);
+    if (inst && inst->word && inst->resultCount && t.Value(inst->results[0])->predicate != loop) break;
+    ++exit;
+  }
   std::vector<CopyPair> back;
   for (const CopyPair& p : pairs) back.push_back({p.from, p.to});
   const IrInstruction& origin = *t.Instruction(last);
-  // Back first: inserting after the last merge moves the end.
-  HRESULT hr = end == kNoIndex ? S_OK : InsertParallelCopy(t, back, *t.Value(t.Instruction(end)->results[0]), end, origin);
+  // Back first: inserting after the last merge moves the exit.
+  HRESULT hr = end == kNoIndex ? S_OK : InsertParallelCopy(t, back, *t.Value(t.Instruction(end)->results[0]), exit, origin);
   if (SUCCEEDED(hr)) hr = InsertParallelCopy(t, pairs, *t.Value(origin.results[0]), last + 1, origin);
   return FAILED(hr) ? hr : S_OK;
 }

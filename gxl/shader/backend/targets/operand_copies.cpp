@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "gxl/shader/core/pod_array.h"
@@ -18,6 +19,11 @@ namespace {
 constexpr std::uint32_t kPortTypeMask = 0x12BF;
 
 bool Live(const IrInstruction* inst) { return inst && inst->word >= 0x100000; }
+
+// A counted loop's count, start and step become one integer constant: its
+// operands are no reads of the float files, and a copy into a temporary
+// would leave it no literal to take.
+bool ReadsThroughPorts(const IrInstruction* inst) { return Live(inst) && inst->Group() != flow::kLoop; }
 
 bool SameRegisterOf(const IrValue& a, const IrValue& b) {
   return a.bank == b.bank && a.reg == b.reg && a.relativeIndex == b.relativeIndex;
@@ -101,7 +107,7 @@ HRESULT ShaderTarget::CheckPortConstraints() {
   bool changed = false;
   for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
     IrInstruction* inst = Instruction(i);
-    if (!Live(inst) || inst->Group() == 0x741) continue;
+    if (!ReadsThroughPorts(inst)) continue;
     const std::uint32_t n = GroupWidth(*inst);
     if (n == 0) continue;
     const std::uint32_t groups = inst->argumentCount / n;
@@ -175,7 +181,7 @@ HRESULT ShaderTarget::CheckPortConstraints() {
       // read the copy while the old values live.
       for (std::uint32_t j = i; j <= lastUse && j < instructions.Count(); ++j) {
         IrInstruction* reader = Instruction(j);
-        const IrValue* first = Live(reader) && reader->resultCount ? Value(reader->results[0]) : nullptr;
+        const IrValue* first = ReadsThroughPorts(reader) && reader->resultCount ? Value(reader->results[0]) : nullptr;
         std::uint32_t ignored = 0;
         if (!first || first->predicate != predicate || first->predicateSense != sense ||
             (j != i && !NextArgumentToCopy(*reader, &ignored)))

@@ -1,10 +1,16 @@
-// One lane of compiled code run in the token kit's interpreter: uniforms
-// placed where the constant table says, inputs by declared usage, and one
-// output read back.
+// One lane of compiled HLSL run in the token kit's interpreter, and the
+// check the flow-control tests make of it: compile for each profile and
+// option, validate (the compile does), decode, place the uniforms where the
+// constant table says, run, and compare one output with the value the HLSL
+// source computes.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "place_constants.h"
 #include "tests/gxl/shader/compiled_hlsl.h"
@@ -14,25 +20,26 @@
 namespace shadertest {
 
 // Inputs by declared usage and index (usage << 8 | index).
-using Inputs = std::map<int, nura::shtok::Float4>;
+using LaneInputs = std::map<int, nura::shtok::Float4>;
 constexpr int In(int usage, int index = 0) { return usage << 8 | index; }
 
 // The output a program writes: COLOR0 for pixel code, else the vertex
 // output of this usage and index.
-struct Output {
+struct LaneOutput {
   int usage = nura::shtok::kUsageColor;
   int index = 0;
 };
 
 // Runs one lane of compiled code and reads `out`; false with the reason.
-inline bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const Inputs& inputs, Output out,
+inline bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const LaneInputs& inputs, LaneOutput out,
                     nura::shtok::Float4* value, std::string* error, const nura::shtok::Sampler& sampler = nullptr) {
+  using nura::shtok::Declaration;
   nura::shtok::Interpreter interp;
   if (!interp.Load(c.code.data(), c.code.size(), error)) return false;
   if (!PlaceConstants(c.table.Get(), uniforms, interp, error)) return false;
   if (sampler) interp.SetSampler(sampler);
   nura::shtok::Lane lane;
-  for (const nura::shtok::Declaration& d : interp.Declarations()) {
+  for (const Declaration& d : interp.Declarations()) {
     const auto given = inputs.find(In(d.usage, d.usageIndex));
     if (nura::shtok::Float4* slot = !d.output && d.usage >= 0 ? nura::shtok::DeclaredSlot(lane, d) : nullptr)
       *slot = given != inputs.end() ? given->second : nura::shtok::Float4();
@@ -43,7 +50,7 @@ inline bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const Input
     *value = lane.oC[out.index];
     return true;
   }
-  if (const nura::shtok::Declaration* d = interp.FindDeclaration(out.usage, out.index, true)) {
+  if (const Declaration* d = interp.FindDeclaration(out.usage, out.index, true)) {
     *value = lane.o[d->number];
     return true;
   }
@@ -52,6 +59,33 @@ inline bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const Input
   else if (out.usage == nura::shtok::kUsageTexCoord) *value = lane.o[out.index];
   else return *error = "no such output", false;
   return true;
+}
+
+struct FlowProgram {
+  const char* name;
+  std::string source;
+  std::vector<const char*> profiles;
+  std::vector<DWORD> flags;
+  Uniforms uniforms;
+  LaneInputs inputs;
+  LaneOutput output;
+  nura::shtok::Float4 expected;
+};
+
+// Compiles `p` for each of its profiles and options and checks the value.
+inline void CheckFlowProgram(const FlowProgram& p, const nura::shtok::Sampler& sampler = nullptr) {
+  for (const char* profile : p.profiles)
+    for (const DWORD flags : p.flags) {
+      SCOPED_TRACE(std::string(p.name) + " " + profile + " flags " + std::to_string(flags));
+      const CompiledHlsl c = CompileHlsl(p.source, "main", profile, flags);
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      ASSERT_EQ(c.text.rfind("undecodable", 0), std::string::npos) << c.text;
+      nura::shtok::Float4 got;
+      std::string error;
+      ASSERT_TRUE(RunLane(c, p.uniforms, p.inputs, p.output, &got, &error, sampler)) << error << "\n" << c.text;
+      for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(got[i], p.expected[i], 1e-5 * (1 + std::fabs(p.expected[i]))) << "[" << i << "]\n" << c.text;
+    }
 }
 
 }  // namespace shadertest

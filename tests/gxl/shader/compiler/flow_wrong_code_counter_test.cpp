@@ -7,16 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cmath>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "flow_lane.h"
-#include "place_constants.h"
-#include "tests/gxl/shader/compiled_hlsl.h"
-#include "tests/support/shader/decode.h"
-#include "tests/support/shader/interp.h"
 
 namespace {
 
@@ -27,38 +21,17 @@ using nura::shtok::Lane;
 using shadertest::CompiledHlsl;
 using shadertest::CompileHlsl;
 using shadertest::Uniforms;
-using shadertest::In;
-using shadertest::Inputs;
-using shadertest::Output;
-using shadertest::RunLane;
 
 constexpr DWORD kNoOptimisation = 0x4;
 
-struct Program {
-  const char* name;
-  std::string source;
-  std::vector<const char*> profiles;
-  std::vector<DWORD> flags;
-  Uniforms uniforms;
-  Inputs inputs;
-  Output output;
-  Float4 expected;
-};
+using Inputs = shadertest::LaneInputs;
+using Output = shadertest::LaneOutput;
+using Program = shadertest::FlowProgram;
+using shadertest::In;
+using shadertest::RunLane;
 
-// Compiles `p` for each of its profiles and options and checks the value.
 void Check(const Program& p, const nura::shtok::Sampler& sampler = nullptr) {
-  for (const char* profile : p.profiles)
-    for (const DWORD flags : p.flags) {
-      SCOPED_TRACE(std::string(p.name) + " " + profile + " flags " + std::to_string(flags));
-      const CompiledHlsl c = CompileHlsl(p.source, "main", profile, flags);
-      ASSERT_EQ(c.hr, S_OK) << c.log;
-      ASSERT_EQ(c.text.rfind("undecodable", 0), std::string::npos) << c.text;
-      Float4 got;
-      std::string error;
-      ASSERT_TRUE(RunLane(c, p.uniforms, p.inputs, p.output, &got, &error, sampler)) << error << "\n" << c.text;
-      for (int i = 0; i < 4; ++i)
-        EXPECT_NEAR(got[i], p.expected[i], 1e-5 * (1 + std::fabs(p.expected[i]))) << "[" << i << "]\n" << c.text;
-    }
+  shadertest::CheckFlowProgram(p, sampler);
 }
 
 const std::vector<const char*> kPixel3 = {"ps_3_0", "ps_3_sw"};

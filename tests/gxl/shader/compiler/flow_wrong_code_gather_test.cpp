@@ -7,15 +7,15 @@
 // out by hand.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <string>
+#include <vector>
 
 #include "flow_lane.h"
 
 namespace {
 
 using nura::shtok::Float4;
-using shadertest::CompiledHlsl;
+
+constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
 
 // Empty then-branches whose else holds a loop, twice nested, inside a loop
 // that runs once. v1 = 1, v2 = 0.5: r = 0.5 everywhere and r._m21 < v3, so
@@ -64,24 +64,17 @@ TEST(GxlFlowWrongCode, GatheredOutputAfterNestedEmptyThenBlocks) {
                                          {"v9", {2}},
                                          {"v10", {1}},
                                          {"v11", {3, 0, 0, 0, 0, 0, 0, 0, 0}}};
-  const shadertest::Inputs inputs = {{shadertest::In(nura::shtok::kUsageTexCoord, 1), Float4(0.5f, 0, 0, 0)}};
+  const shadertest::LaneInputs inputs = {{shadertest::In(kTexCoord, 1), Float4(0.5f, 0, 0, 0)}};
   const struct {
+    const char* name;
     int texcoord;
     Float4 want;
-  } outputs[] = {{0, Float4(0.5f, 0.5f, 2, 0.5f)}, {1, Float4(4.5f, 0.5f, 4.5f, 0.5f)}, {2, Float4(0.5f, 0.5f, 0.5f, 0.5f)}};
-  for (const char* profile : {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"})
-    for (const DWORD flags : {0x0u, 0x4u}) {
-      SCOPED_TRACE(std::string(profile) + (flags ? " noopt" : " opt"));
-      const CompiledHlsl c = shadertest::CompileHlsl(kNestedEmptyThen, "main", profile, flags);
-      ASSERT_EQ(c.hr, S_OK) << c.log;
-      for (const auto& o : outputs) {
-        Float4 got;
-        std::string error;
-        ASSERT_TRUE(shadertest::RunLane(c, uniforms, inputs, {nura::shtok::kUsageTexCoord, o.texcoord}, &got, &error))
-            << error << "\n" << c.text;
-        for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], o.want[i], 1e-6) << "o" << o.texcoord << "[" << i << "]\n" << c.text;
-      }
-    }
+  } outputs[] = {{"o0", 0, Float4(0.5f, 0.5f, 2, 0.5f)},
+                 {"o1", 1, Float4(4.5f, 0.5f, 4.5f, 0.5f)},
+                 {"o2", 2, Float4(0.5f, 0.5f, 0.5f, 0.5f)}};
+  for (const auto& o : outputs)
+    shadertest::CheckFlowProgram({o.name, kNestedEmptyThen, {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, {0x0u, 0x4u},
+                                  uniforms, inputs, {kTexCoord, o.texcoord}, o.want});
 }
 
 }  // namespace
