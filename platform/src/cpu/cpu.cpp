@@ -96,7 +96,9 @@ void ResetCpu() {
 
 namespace platform::cpu {
 
-Profile HostProfile() {
+namespace {
+
+Profile ReadHostProfile() {
   Profile p{};
   unsigned a, b, c, d;
   if (__get_cpuid(0, &a, &b, &c, &d)) {
@@ -116,6 +118,15 @@ Profile HostProfile() {
     }
   }
   return p;
+}
+
+}  // namespace
+
+// cpuid traps to the hypervisor on virtual machines (tens of microseconds),
+// and every shader compile asks: the host's answers are read once.
+Profile HostProfile() {
+  static const Profile host = ReadHostProfile();
+  return host;
 }
 
 const std::string& ProfileNames() {

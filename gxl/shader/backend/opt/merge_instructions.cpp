@@ -2,6 +2,7 @@
 // thing under the same guard (sorted), and instructions whose components
 // compute the same set of values in any order (value numbering).
 #include <algorithm>
+#include <memory>
 
 #include "gxl/shader/backend/opt/opt_util.h"
 
@@ -58,9 +59,57 @@ std::int32_t CompareInstructions(std::uint32_t a, std::uint32_t b, const void* c
   return 0;
 }
 
-std::int32_t CompareInstructionsThenPosition(std::uint32_t a, std::uint32_t b, const void* context) {
-  const std::int32_t c = CompareInstructions(a, b, context);
-  return c ? c : Order(a, b);
+// What CompareInstructions looks at, per candidate, as words compared in
+// order: the sort compares each candidate about log n times, and finding an
+// argument's root costs more than comparing it.
+struct InstructionKeys {
+  std::unique_ptr<std::uint32_t[]> words;
+  std::unique_ptr<std::uint32_t[]> start;  // by position: where its words begin
+
+  // False when out of memory.
+  bool Build(const ShaderProgram& p, const std::uint32_t* list, std::uint32_t count) {
+    std::size_t size = 0;
+    for (std::uint32_t n = 0; n < count; ++n) {
+      const IrInstruction& x = *p.instructions[list[n]];
+      size += 3 + 3 * std::size_t{x.resultCount} + x.argumentCount;
+    }
+    if (!start) start = opt::NewArray<std::uint32_t>(p.instructions.Count());
+    words = opt::NewArray<std::uint32_t>(size);
+    if (!start || !words) return false;
+    std::uint32_t at = 0;
+    std::uint32_t* w = words.get();
+    for (std::uint32_t n = 0; n < count; ++n) {
+      const IrInstruction& x = *p.instructions[list[n]];
+      start[list[n]] = at;
+      w[at++] = x.word;
+      w[at++] = x.argumentCount;
+      w[at++] = x.resultCount;
+      for (std::uint32_t r = 0; r < x.resultCount; ++r) {
+        const IrValue& u = *p.values[x.results[r]];
+        w[at++] = u.bank;
+        w[at++] = u.predicate;
+        w[at++] = u.predicateSense ^ 0x80000000u;  // compared as a signed number
+      }
+      if (PairsCommute(x)) {
+        for (std::uint32_t k = 0; k < x.Width(); ++k, at += 2) OrderedPair(p, x, k, w + at);
+      } else {
+        for (std::uint32_t i = 0; i < x.argumentCount; ++i) w[at++] = opt::Root(p, x.arguments[i]);
+      }
+    }
+    return true;
+  }
+};
+
+// CompareInstructions over the keys, then positions. Equal words and counts
+// make keys of equal length.
+std::int32_t CompareKeyedThenPosition(std::uint32_t a, std::uint32_t b, const void* context) {
+  const InstructionKeys& keys = *static_cast<const InstructionKeys*>(context);
+  const std::uint32_t *x = keys.words.get() + keys.start[a], *y = keys.words.get() + keys.start[b];
+  for (std::uint32_t i = 0, n = 3; i < n; ++i) {
+    if (std::int32_t c = Order(x[i], y[i])) return c;
+    if (i == 2) n = 3 + 3 * x[2] + x[1];  // the commuting pairs are as many words as the arguments
+  }
+  return Order(a, b);
 }
 
 // A result that only readers see and that no flow-control block or output owns.
@@ -88,9 +137,11 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
   // Merging redirects arguments, which can make later instructions equal:
   // sort again until a round merges nothing.
   bool merged = false, mergedInRound = true;
+  InstructionKeys keys;
   while (mergedInRound) {
     mergedInRound = false;
-    SortIndicesByComparator(CompareInstructionsThenPosition, list.get(), count, this);
+    if (!keys.Build(*this, list.get(), count)) return E_OUTOFMEMORY;
+    SortIndicesByComparator(CompareKeyedThenPosition, list.get(), count, &keys);
     for (std::uint32_t start = 0, end; start < count; start = end) {
       // Merges earlier in this round may have changed the order of what
       // follows, so the survivor is the earliest of the run, wherever it sits.
