@@ -49,6 +49,30 @@ TEST(GxlFlowWrongCode, AddressLoadBeforeLoopSurvivesLoopRelativeRead) {
                                 {nura::shtok::kUsageTexCoord, 0},
                                 Float4(12.1875f, 0, 0, 0)});
 
+  // Inside an outer loop the load stands before both: it must outlive the
+  // inner loop's relative read on every outer pass. Two passes of 12.1875.
+  shadertest::CheckFlowProgram({"nested loops",
+                                "uniform int v7; uniform float3 v10[4];\n"
+                                "void main(float4 p : POSITION, out float4 pos : POSITION,\n"
+                                "          out float4 o0 : TEXCOORD0) {\n"
+                                "  pos = p; o0 = 0;\n"
+                                "  for (int j = 0; j < 2; j++) {\n"
+                                "    int d = 0;\n"
+                                "    do {\n"
+                                "      d += 1;\n"
+                                "      float4 a[3] = { (float4)v10[d][v7], float4(1, 2, 3, 4), float4(5, 6, 7, 8) };\n"
+                                "      o0.x += a[3 - d].z;\n"
+                                "    } while (d < 3);\n"
+                                "    o0.y += 1;\n"
+                                "  }\n"
+                                "}\n",
+                                kVertex2Up,
+                                kBoth,
+                                u,
+                                {},
+                                {nura::shtok::kUsageTexCoord, 0},
+                                Float4(24.375f, 2, 0, 0)});
+
   // The same read scaling a loop-carried value. r = (-4, -5, 6); each pass
   // r.z *= 4 + a[3 - d].y: d = 1: 4 + 2; d = 2: 4 + 9; d = 3: 4 + v9[1].y *
   // v10[3].y = 4 - 2.5 * 2.1875. r.z = 6 * 6 * 13 * -1.46875 = -687.375.
