@@ -217,7 +217,7 @@ HRESULT ShaderTarget::SplitByComponents(const std::uint8_t* keep, std::uint32_t 
   return instructions.Append(part) == kNoIndex ? E_OUTOFMEMORY : S_OK;
 }
 
-HRESULT ShaderTarget::LoadAddressRegisters(const PodArray<LoopSpan>& loops) {
+HRESULT ShaderTarget::LoadAddressRegisters() {
   IrInstruction* inst = current;
   if (!inst || inst->word < 0x100000) return S_FALSE;
   const std::uint32_t n = inst->Width();
@@ -238,23 +238,24 @@ HRESULT ShaderTarget::LoadAddressRegisters(const PodArray<LoopSpan>& loops) {
   }
   if (loads == 0) return S_FALSE;
   // Components holding an address loaded before this instruction and read
-  // at or after it are not free: a load into one would overwrite it. A load
-  // from before a loop read inside it is read again on the next pass, so it
-  // holds its component to the loop's end.
+  // at or after it are not free: a load into one would overwrite it. A read
+  // inside a loop the load stands before comes again on the next pass, so
+  // the address lives to that loop's end.
   const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
-  auto readAgain = [&](const IrValue& v) {
-    for (std::size_t k = 0; k < loops.Size(); ++k)
-      if (v.definingPosition < loops[k].begin && loops[k].begin < currentIndex && currentIndex <= loops[k].end &&
-          v.lastUse > loops[k].begin)
-        return true;
-    return false;
-  };
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     const IrValue* v = Value(i);
-    if (v && v->bank == bank && v->reg == 0 && v->component < 4 && v->definingPosition != kNoIndex &&
-        v->definingPosition < currentIndex && v->lastUse != kNoIndex &&
-        (v->lastUse >= currentIndex || readAgain(*v)))
-      taken[v->component] = true;
+    if (!v || v->bank != bank || v->reg != 0 || v->component >= 4 || v->definingPosition == kNoIndex ||
+        v->definingPosition >= currentIndex || v->lastUse == kNoIndex)
+      continue;
+    std::uint32_t live = v->lastUse;
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (std::size_t k = 0; k + 1 < m_addressPassLoops.Size(); k += 2) {
+        const std::uint32_t open = m_addressPassLoops[k], close = m_addressPassLoops[k + 1];
+        if (v->definingPosition < open && live >= open && live < close) live = close, grew = true;
+      }
+    }
+    if (live >= currentIndex) taken[v->component] = true;
   }
   if (loads > static_cast<std::uint32_t>(std::count(taken, taken + 4, false))) return E_FAIL;
   for (std::uint32_t d = 0; d < loads; ++d) {
@@ -296,30 +297,15 @@ HRESULT ShaderTarget::LoadAddressRegisters(const PodArray<LoopSpan>& loops) {
 // loads it needs, so the loads stand right before their readers.
 HRESULT ShaderTarget::LoadAddressRegistersInPasses() {
   constexpr std::uint32_t kAddressPasses = 16;
-  PodArray<LoopSpan> loops;
   for (std::uint32_t pass = 0; pass <= kAddressPasses; ++pass) {
     const bool last = pass == kAddressPasses;
     bool finished = true;
     const std::uint32_t count = instructions.Count();
-    // Each loop from its begin to its end: an end closes the innermost loop
-    // still open.
-    loops.Clear();
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const IrInstruction* inst = Instruction(i);
-      const std::uint32_t g = inst ? inst->Group() : 0;
-      const bool begins = g == kOpLoopBegin || g == flow::kLoop || g == flow::kRep;
-      if (begins && !loops.Append(LoopSpan{i, kNoIndex})) return E_OUTOFMEMORY;
-      if (g != kOpLoopEnd && g != flow::kEndLoop && g != flow::kEndRep) continue;
-      std::size_t k = loops.Size();
-      while (k > 0 && loops[k - 1].end != kNoIndex) --k;
-      if (k > 0) loops[k - 1].end = i;
-    }
-    for (std::size_t k = 0; k < loops.Size(); ++k)
-      if (loops[k].end == kNoIndex) loops[k].end = count;
+    if (const HRESULT found = FindAddressPassLoops(); FAILED(found)) return found;
     for (std::uint32_t i = 0; i < count; ++i) {
       SetCurrentInstruction(i);
       if (!current || current->word == 0) continue;
-      const HRESULT hr = LoadAddressRegisters(loops);
+      const HRESULT hr = LoadAddressRegisters();
       if (hr == E_FAIL) {
         finished = false;
         if (last) GXL_SHADER_REPORT(*this, current->sourcePosition, msg::kRelativeTooDeep);
@@ -329,12 +315,29 @@ HRESULT ShaderTarget::LoadAddressRegistersInPasses() {
       if (AddInstructionCopy(current) == kNoIndex) return E_OUTOFMEMORY;
       Instruction(i)->word = 0;
     }
+    m_addressPassLoops.Clear();
     HRESULT hr = CompactInstructions();
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (FAILED(hr)) return hr;
     if (finished) return S_OK;
   }
   return E_FAIL;
+}
+
+HRESULT ShaderTarget::FindAddressPassLoops() {
+  m_addressPassLoops.Clear();
+  PodArray<std::uint32_t> open;
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    const IrInstruction* inst = Instruction(i);
+    const std::uint32_t group = inst ? inst->Group() : kOpNop;
+    if (group == kOpLoopBegin || group == flow::kLoop || group == flow::kRep) {
+      if (!open.Append(i)) return E_OUTOFMEMORY;
+    } else if ((group == kOpLoopEnd || group == flow::kEndLoop || group == flow::kEndRep) && !open.Empty()) {
+      if (!m_addressPassLoops.Append(open.Back()) || !m_addressPassLoops.Append(i)) return E_OUTOFMEMORY;
+      open.PopBack();
+    }
+  }
+  return S_OK;
 }
 
 HRESULT ShaderTarget::PlaceCombinedInstruction(IrInstruction* combined, const std::uint32_t* matched,
