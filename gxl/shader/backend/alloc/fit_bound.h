@@ -46,6 +46,14 @@ class FitBound {
                   const std::uint32_t* order, std::uint32_t count);
   // The instruction now at `to` came from `from`, those between shifting by one.
   void Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from);
+  // The instructions in any new order, every place measured afresh: for
+  // callers whose steps move many instructions at once. E_OUTOFMEMORY (the
+  // bound then serves no more).
+  HRESULT Reordered(const std::uint32_t* order);
+  // True when more values are live across one instruction than the bank has
+  // components: every two of them collide, so no assignment of the current
+  // order fits. Measured on each call.
+  bool SurelyFails() { return m_usable && MostLive() > 4 * std::uint64_t{m_limit}; }
   // True when every assignment of the bank in the current order fits.
   bool SurelyFits() const { return m_usable && m_unproved == 0; }
   // Whether the program is of a shape it serves; the blockers of a virtual
@@ -92,6 +100,10 @@ class FitBound {
   bool Placed(std::uint32_t slot) const;
   void Count(std::uint32_t slot, std::int32_t blockers, std::int32_t components);
   std::uint32_t Slot(std::uint32_t vreg) const;
+  // The most values live across one instruction, counting only those whose
+  // range is sure: one definition (or none, live from the start) and a
+  // later read.
+  std::uint32_t MostLive();
 
   bool m_usable = false;
   std::uint32_t m_limit = 0, m_count = 0;
@@ -119,6 +131,8 @@ class FitBound {
   PodArray<Place> m_before;
   PodArray<Near> m_near;
   std::uint32_t m_stampNow = 0;
+  std::uint32_t m_placed = 0;  // values placed, over all registers
+  std::unique_ptr<std::int32_t[]> m_liveChange;  // per position, for MostLive
 };
 
 }  // namespace gxl::shader

@@ -2,8 +2,11 @@
 // moved earlier, next to the reads of their own level, while a trial
 // register assignment still fits, so that the program needs fewer phases.
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 #include "gxl/shader/backend/alloc/alloc_util.h"
+#include "gxl/shader/backend/alloc/fit_bound.h"
 #include "gxl/shader/backend/alloc/register_assignment.h"
 #include "gxl/shader/core/pod_array.h"
 
@@ -18,6 +21,57 @@ constexpr std::uint32_t kPhasesPerRead = 0x08000000;
 constexpr std::uint64_t kTrialBudget = std::uint64_t{1} << 20;
 
 bool IsTextureRead(const IrInstruction* inst) { return inst && (inst->level & 1); }
+
+// Whether the temporaries fit in the program's current order: the fit bound
+// answers where it proves a fit or a failure, the full assignment everywhere
+// else (and, with the reference switch, behind every proof too).
+class TrialFit {
+ public:
+  TrialFit(ShaderProgram& p, RegisterAssignment& context) : m_p(p), m_context(context) {}
+
+  // Over the order the context has just assigned.
+  HRESULT Prepare() {
+    const std::uint32_t count = m_p.instructions.Count();
+    m_table = opt::NewArray<IrInstruction*>(count);
+    m_order = opt::NewArray<std::uint32_t>(count);
+    m_byAddress = opt::NewArray<std::uint32_t>(count);
+    if (!m_table || !m_order || !m_byAddress) return E_OUTOFMEMORY;
+    for (std::uint32_t k = 0; k < count; ++k) m_table[k] = m_p.instructions[k], m_order[k] = m_byAddress[k] = k;
+    std::sort(m_byAddress.get(), m_byAddress.get() + count,
+              [&](std::uint32_t a, std::uint32_t b) { return std::less<>()(m_table[a], m_table[b]); });
+    m_count = count;
+    return m_bound.Prepare(m_p, m_context, m_table.get(), m_order.get(), count);
+  }
+
+  // S_OK when it fits, S_FALSE when not; E_OUTOFMEMORY.
+  HRESULT Fits() {
+    bool fits = false, fails = false;
+    if (m_bound.Serves()) {
+      for (std::uint32_t k = 0; k < m_count; ++k) m_order[k] = IndexOf(m_p.instructions[k]);
+      if (m_bound.Reordered(m_order.get()) == E_OUTOFMEMORY) return E_OUTOFMEMORY;
+      fits = m_bound.SurelyFits();
+      fails = m_bound.SurelyFails();
+    }
+    if ((fits || fails) && !m_p.referenceSearches) return fits ? S_OK : S_FALSE;
+    const HRESULT hr = m_context.Assign(false);
+    if (hr == E_OUTOFMEMORY) return hr;
+    if ((fits && FAILED(hr)) || (fails && SUCCEEDED(hr))) ++m_p.refutedFitProofs;
+    return SUCCEEDED(hr) ? S_OK : S_FALSE;
+  }
+
+ private:
+  std::uint32_t IndexOf(IrInstruction* inst) const {
+    return *std::lower_bound(m_byAddress.get(), m_byAddress.get() + m_count, inst,
+                             [&](std::uint32_t a, IrInstruction* b) { return std::less<>()(m_table[a], b); });
+  }
+
+  ShaderProgram& m_p;
+  RegisterAssignment& m_context;
+  FitBound m_bound;
+  std::uint32_t m_count = 0;
+  std::unique_ptr<IrInstruction*[]> m_table;
+  std::unique_ptr<std::uint32_t[]> m_order, m_byAddress;  // order: table indexes by position
+};
 
 }  // namespace
 
@@ -79,6 +133,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
 
   const std::uint32_t count = instructions.Count();
   if (count == 0) return S_OK;
+  TrialFit trial(*this, context);
+  if (FAILED(hr = trial.Prepare())) return hr;
   auto saved = opt::NewArray<IrInstruction*>(count);
   if (!saved) return E_OUTOFMEMORY;
   std::copy(&instructions.Slot(0), &instructions.Slot(0) + count, saved.get());
@@ -113,10 +169,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
         if (!ties.Append(step)) return E_OUTOFMEMORY;
         continue;
       }
-      if (FAILED(hr = context.Assign(false))) {
-        if (hr == E_OUTOFMEMORY) return hr;
-        continue;
-      }
+      if (FAILED(hr = trial.Fits())) return hr;
+      if (hr != S_OK) continue;
       std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, saved.get());
       best = phases;
       ties.Clear();  // the ties before it are kept no more
@@ -125,10 +179,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
       // The arrangement of that step again, from the read's start.
       std::copy(start.get(), start.get() + i + 1, &instructions.Slot(0));
       for (std::uint32_t j = i, moved = 0; moved < ties[t]; --j, ++moved) MoveTextureEarlier(j);
-      if (FAILED(hr = context.Assign(false))) {
-        if (hr == E_OUTOFMEMORY) return hr;
-        continue;
-      }
+      if (FAILED(hr = trial.Fits())) return hr;
+      if (hr != S_OK) continue;
       std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, saved.get());
       break;
     }

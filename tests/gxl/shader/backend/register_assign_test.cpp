@@ -320,6 +320,8 @@ TEST(GxlHoisting, ReferenceSwitchKeepsTheSameArrangements) {
       p.referenceSearches = reference != 0;
       const auto before = irtest::Listing(p);
       ASSERT_TRUE(SUCCEEDED(p.HoistTextureReads())) << "seed " << seed;
+      // Behind each trial the bound answers, the assignment agrees.
+      EXPECT_EQ(p.refutedFitProofs, 0u) << "seed " << seed;
       listings[reference] = irtest::Listing(p);
       if (reference) hoisted += listings[reference] != before;
     }
