@@ -278,6 +278,7 @@ HRESULT FitBound::Recount() {
     return n;
   };
   m_unproved = 0;
+  m_stale = false;
   for (std::uint32_t k = 0; k < m_activeCount;) {
     std::uint32_t group = k;
     for (; group < m_activeCount && rank(ranked[group]) == rank(ranked[k]); ++group) {
@@ -333,6 +334,10 @@ void FitBound::Count(std::uint32_t slot, std::int32_t blockers, std::int32_t com
 HRESULT FitBound::Reordered(const std::uint32_t* order) {
   if (!m_usable) return S_OK;
   for (std::uint32_t k = 0; k < m_count; ++k) m_position[order[k]] = k;
+  if (MostLive() > 4 * std::uint64_t{m_limit}) {
+    m_stale = true;
+    return S_FALSE;
+  }
   const HRESULT hr = Recount();
   m_usable = SUCCEEDED(hr);
   return hr;
@@ -367,7 +372,7 @@ std::uint32_t FitBound::MostLive() {
 void FitBound::Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from) {
   if (!m_usable) return;
   const std::uint32_t t = order[to], lo = std::min(to, from), hi = std::max(to, from);
-  if (lo == 0) {
+  if (lo == 0 || m_stale) {
     // A range from the start reaches at least the first instruction,
     // whichever that is: everything is measured afresh.
     for (std::uint32_t k = lo; k <= hi; ++k) m_position[order[k]] = k;

@@ -48,9 +48,10 @@ class TrialFit {
     bool fits = false, fails = false;
     if (m_bound.Serves()) {
       for (std::uint32_t k = 0; k < m_count; ++k) m_order[k] = IndexOf(m_p.instructions[k]);
-      if (m_bound.Reordered(m_order.get()) == E_OUTOFMEMORY) return E_OUTOFMEMORY;
+      const HRESULT hr = m_bound.Reordered(m_order.get());
+      if (hr == E_OUTOFMEMORY) return hr;
+      fails = hr == S_FALSE;
       fits = m_bound.SurelyFits();
-      fails = m_bound.SurelyFails();
     }
     if ((fits || fails) && !m_p.referenceSearches) return fits ? S_OK : S_FALSE;
     const HRESULT hr = m_context.Assign(false);
