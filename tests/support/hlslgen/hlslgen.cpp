@@ -776,8 +776,10 @@ std::string Generator::SamplerDeclarations() const {
 
 std::string Generator::Parameters() const {
   std::string s;
-  for (const Variable& v : m_variables)
-    s += (s.empty() ? "" : ", ") + v.type.Name() + " " + v.name + (v.elements ? "[" + std::to_string(v.elements) + "]" : "");
+  for (const Variable& v : m_variables) {
+    s += (s.empty() ? "" : ", ") + v.type.Name() + " " + v.name;
+    if (v.elements) s += "[" + std::to_string(v.elements) + "]";
+  }
   return s;
 }
 

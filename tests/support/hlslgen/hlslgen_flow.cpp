@@ -108,7 +108,8 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
   }
   if (!accumulate && (m_options.carried || m_options.arrays)) kinds.push_back(Statement::Kind::Declare);
   s.kind = kinds[Pick(static_cast<std::uint32_t>(kinds.size()))];
-  if (Shaped() && s.kind != Statement::Kind::If) return MakeShaped(std::move(s), ifDepth, loopDepth, iterations, accumulate);
+  if (Shaped() && s.kind != Statement::Kind::If)
+    return MakeShaped(std::move(s), ifDepth, loopDepth, iterations, accumulate);
   switch (s.kind) {
     case Statement::Kind::Assign: {
       Type t = r;

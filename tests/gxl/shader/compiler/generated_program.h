@@ -19,6 +19,19 @@
 
 namespace shadertest {
 
+// Flow-control programs in every loop shape the generator has.
+inline hlslgen::Options LoopShapes() {
+  return hlslgen::Options{.maxDepth = 4,
+                          .flowControl = true,
+                          .maxLoopDepth = 3,
+                          .maxInstructions = 400,
+                          .uniformBounds = true,
+                          .doWhile = true,
+                          .jumps = true,
+                          .arrays = true,
+                          .carried = true};
+}
+
 struct GeneratedProgram {
   bool vertex = true;
   std::string source;
@@ -80,7 +93,8 @@ inline GeneratedProgram MakeGeneratedProgram(const hlslgen::Generator& g, bool v
         break;
       default:
         body += o + "." + std::string("xyzw").substr(0, split) + " = " + element(0, split) + ";\n";
-        if (split < n) body += o + "." + std::string("xyzw").substr(split, n - split) + " = " + element(split, n - split) + ";\n";
+        if (split < n)
+          body += o + "." + std::string("xyzw").substr(split, n - split) + " = " + element(split, n - split) + ";\n";
         break;
     }
   }

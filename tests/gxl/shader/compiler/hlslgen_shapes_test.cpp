@@ -19,15 +19,7 @@ using hlslgen::Generator;
 using hlslgen::Kind;
 using hlslgen::Statement;
 
-const hlslgen::Options kShaped{.maxDepth = 4,
-                               .flowControl = true,
-                               .maxLoopDepth = 3,
-                               .maxInstructions = 400,
-                               .uniformBounds = true,
-                               .doWhile = true,
-                               .jumps = true,
-                               .arrays = true,
-                               .carried = true};
+const hlslgen::Options kShaped = shadertest::LoopShapes();
 
 std::uint64_t Fnv(std::uint64_t h, const std::string& s) {
   for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
@@ -81,7 +73,9 @@ TEST(GxlHlslGenShapes, ProgramsHoldEveryShapeWithinTheirBounds) {
     }
     for (double x : g.Result()) EXPECT_TRUE(std::isfinite(x) && std::fabs(x) <= 1e4) << "seed " << seed;
     auto isLocal = [](const hlslgen::Node& n) { return n.kind == Kind::Local; };
-    auto isUniform = [&](const hlslgen::Node& n) { return n.kind == Kind::Variable && g.Variables()[n.variable].uniform; };
+    auto isUniform = [&](const hlslgen::Node& n) {
+      return n.kind == Kind::Variable && g.Variables()[n.variable].uniform;
+    };
     auto isNegativeUniform = [&](const hlslgen::Node& n) {
       return isUniform(n) && g.Variables()[n.variable].value[0] < 0;
     };

@@ -1,0 +1,237 @@
+// Generated programs in every loop shape the generator has, compiled for each
+// profile of their stage, optimised and with option 0x4, and run in the token
+// kit's interpreter against the generator's own values. A value that differs,
+// an internal error, a validator's refusal of the compiler's own code or any
+// other error fails; a limit of the profile (a loop it cannot hold, too many
+// instruction slots or registers, ...) is a refusal, counted by its message.
+// The share compiles each program for one profile of its stage, both ways;
+// the long mode (NURA_LONG) 20,000 programs per stage for every profile, and
+// prints what each batch compiled and refused.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "generated_program.h"
+#include "tests/gxl/shader/compiled_hlsl.h"
+#include "tests/support/hlslgen/hlslgen.h"
+#include "tests/support/test_util.h"
+
+namespace {
+
+using shadertest::CompiledHlsl;
+using shadertest::GeneratedProgram;
+
+constexpr std::uint32_t kBatches = 20;
+constexpr int kLongPrograms = 20000, kSharePrograms = 300;
+constexpr DWORD kNoOptimisation = 0x4;
+// Pixel programs start here, apart from the vertex ones.
+constexpr std::uint64_t kPixelSeeds = 1u << 24;
+// Reported in full; the rest of a batch's faults in a line each.
+constexpr int kDetailed = 4;
+
+const char* const kVertexProfiles[] = {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
+const char* const kPixelProfiles[] = {"ps_2_0", "ps_2_a", "ps_2_b", "ps_2_sw", "ps_3_0", "ps_3_sw"};
+const char* const kPs1Profiles[] = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4"};
+
+hlslgen::Options Shapes(std::uint64_t seed, bool vertex) {
+  hlslgen::Options options = shadertest::LoopShapes();
+  options.unitFloats = !vertex && seed % 3 == 0;  // some within pixel shader 1.x's range
+  options.maxLoopDepth = seed % 4 == 0 ? 3u : 2u;
+  return options;
+}
+
+// The first error of a log without its place: "X3511: loop does not ...".
+std::string FirstError(const std::string& log) {
+  const std::size_t at = log.find("error X");
+  if (at == std::string::npos) return log.substr(0, log.find('\n'));
+  const std::size_t end = log.find('\n', at);
+  return log.substr(at + 6, end == std::string::npos ? std::string::npos : end - at - 6);
+}
+
+// The message with its counts as N, to count refusals by message.
+std::string Counted(const std::string& error) {
+  std::string s;
+  for (std::size_t i = 0; i < error.size(); ++i) {
+    const bool digits = std::isdigit(static_cast<unsigned char>(error[i])) && i > 0 &&
+                        (error[i - 1] == ' ' || error[i - 1] == '(');
+    if (!digits) {
+      s += error[i];
+      continue;
+    }
+    s += 'N';
+    while (i + 1 < error.size() && std::isdigit(static_cast<unsigned char>(error[i + 1]))) ++i;
+  }
+  return s;
+}
+
+// A message that says the profile cannot hold the program: a loop it cannot
+// unroll or map, an array it cannot index, too many registers, values or
+// instruction slots (the validator counts the slots), ...
+bool IsLimit(const std::string& error) {
+  const int code = std::atoi(error.c_str() + 1);
+  if (error.find("internal error") != std::string::npos) return false;
+  if (code == 3500) return error.find("not natively addressable") != std::string::npos;
+  return code == 3511 || code == 4004 || (code >= 4500 && code < 4600) || code == 5020;
+}
+
+struct Counts {
+  int compiled = 0, refused = 0, faults = 0;
+};
+
+struct Tally {
+  std::map<std::string, Counts> profiles;  // by "ps_3_0 opt"
+  std::map<std::string, int> limits;       // refusals by message
+  std::map<std::string, int> faults;       // by kind
+  int programs = 0, shown = 0;
+};
+
+constexpr const char* kFaultKinds[] = {"other values", "internal error", "validator refuses the code", "error",
+                                       "does not run"};
+
+// A fault in full for the first few, then a line.
+void Fault(Tally& tally, Counts& count, const std::string& kind, const std::string& where, const std::string& detail,
+           const GeneratedProgram& p, const CompiledHlsl& c) {
+  ++tally.faults[kind];
+  ++count.faults;
+  if (tally.shown++ < kDetailed) {
+    ADD_FAILURE() << kind << ": " << where << "\n" << detail << "\n" << p.source << c.log << c.text;
+  } else {
+    ADD_FAILURE() << kind << ": " << where << (kind == "other values" ? "" : " " + detail);
+  }
+}
+
+std::string Values(const std::vector<float>& got, const std::vector<double>& want) {
+  std::ostringstream s;
+  s << "got";
+  for (float x : got) s << " " << x;
+  s << ", expected";
+  for (double x : want) s << " " << x;
+  return s.str();
+}
+
+// Each float operation on a value of magnitude R may be off by R * 2^-24, and
+// a result can carry that error from a large intermediate it no longer shows:
+// a float remainder is y * frac(x / y), off by |x| * 2^-24 for a small result.
+// Besides the relative margin, a few such roundings of the largest value the
+// program reached (`range`) are allowed.
+bool Matches(const std::vector<float>& got, const std::vector<double>& want, double range) {
+  if (got.size() != want.size()) return false;
+  for (std::size_t k = 0; k < got.size(); ++k) {
+    const double margin = std::max(2e-5 * std::max(1.0, std::fabs(want[k])), std::ldexp(range, -20));
+    if (!(std::fabs(got[k] - want[k]) <= margin)) return false;
+  }
+  return true;
+}
+
+void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const char* profile, DWORD flags,
+                   const std::string& seed, Tally& tally) {
+  const CompiledHlsl c = shadertest::CompileHlsl(p.source, "main", profile, flags);
+  const std::string name = std::string(profile) + (flags ? " noopt" : " opt");
+  const std::string where = "seed " + seed + " " + name;
+  Counts& count = tally.profiles[name];
+  if (FAILED(c.hr)) {
+    const std::string error = FirstError(c.log);
+    if (c.Logged("internal error")) return Fault(tally, count, "internal error", where, error, p, c);
+    if (IsLimit(error)) {
+      ++count.refused;
+      ++tally.limits[Counted(error)];
+      return;
+    }
+    if (error.rfind("X5", 0) == 0) return Fault(tally, count, "validator refuses the code", where, error, p, c);
+    return Fault(tally, count, "error", where, error, p, c);
+  }
+  ++count.compiled;
+  std::vector<float> got;
+  std::string error;
+  if (!shadertest::RunGeneratedProgram(c, g, p, &got, &error))
+    return Fault(tally, count, "does not run", where, error, p, c);
+  if (!Matches(got, g.Result(), g.FloatRange()))
+    Fault(tally, count, "other values", where, Values(got, g.Result()), p, c);
+}
+
+// Whether a pixel program fits pixel shader 1.x: one output register, no
+// inputs, every float value within [-1, 1].
+bool FitsPs1(const hlslgen::Generator& g) {
+  if (g.ResultType().matrix || g.FloatRange() > 1) return false;
+  for (double x : g.Result())
+    if (std::fabs(x) > 1) return false;
+  return true;
+}
+
+// The table of a batch: compiles per profile (those that failed with a fault
+// included in "faults"), limit refusals by message, faults by kind.
+void Print(const Tally& t, const char* stage, std::uint32_t batch) {
+  std::printf("flow differential, %s batch %u: %d programs\n", stage, batch, t.programs);
+  for (const auto& [name, n] : t.profiles)
+    std::printf("  %-14s %6d compiled %6d refused %6d faults\n", name.c_str(), n.compiled, n.refused, n.faults);
+  for (const auto& [message, n] : t.limits) std::printf("  refused %6d  %s\n", n, message.c_str());
+  for (const char* kind : kFaultKinds) {
+    const auto found = t.faults.find(kind);
+    std::printf("  fault   %6d  %s\n", found == t.faults.end() ? 0 : found->second, kind);
+  }
+}
+
+class GxlFlowDifferential : public ::testing::TestWithParam<std::tuple<bool, std::uint32_t>> {};
+
+TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
+  const auto& [vertex, batch] = GetParam();
+  const bool isLong = nura::test::LongMode();
+  const auto per = static_cast<std::uint32_t>(nura::test::LongOrShare(kLongPrograms, kSharePrograms)) / kBatches;
+  Tally tally;
+  for (std::uint64_t k = batch * per; k < (batch + 1) * per; ++k) {
+    const std::uint64_t seed = vertex ? k : kPixelSeeds + k;
+    const hlslgen::Generator g(seed, Shapes(seed, vertex));
+    const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, vertex, seed);
+    ++tally.programs;
+    // Every profile in the long mode; in the share one, in turn.
+    const std::vector<const char*> profiles(vertex ? std::begin(kVertexProfiles) : std::begin(kPixelProfiles),
+                                            vertex ? std::end(kVertexProfiles) : std::end(kPixelProfiles));
+    for (std::size_t i = 0; i < profiles.size(); ++i)
+      if (isLong || i == k % profiles.size())
+        for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+          CompileAndRun(g, p, profiles[i], flags, std::to_string(seed), tally);
+    if (vertex || !FitsPs1(g)) continue;
+    const GeneratedProgram uniforms = shadertest::MakeGeneratedProgram(g, false, seed, false);
+    for (std::size_t i = 0; i < std::size(kPs1Profiles); ++i)
+      if (isLong || i == k % std::size(kPs1Profiles))
+        for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+          CompileAndRun(g, uniforms, kPs1Profiles[i], flags, std::to_string(seed), tally);
+  }
+  if (isLong) Print(tally, vertex ? "vertex" : "pixel", batch);
+  int compiled = 0, refused = 0;
+  for (const auto& [name, n] : tally.profiles) compiled += n.compiled, refused += n.refused;
+  // Most programs fit most profiles: the comparison is not empty.
+  EXPECT_GT(compiled, refused);
+}
+
+// A remainder of a value near 195 by one near 1.2, summed five times: right
+// code is off by 7e-5 of a result near 1.6, within the float margin of the
+// value the remainder was taken of.
+TEST(GxlFlowDifferentialMargin, RemaindersOfLargeValuesKeepTheirRoundingMargin) {
+  const std::uint64_t seed = kPixelSeeds + 1639;
+  const hlslgen::Generator g(seed, Shapes(seed, false));
+  ASSERT_NE(g.Body().find('%'), std::string::npos);
+  const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, seed);
+  Tally tally;
+  for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+    CompileAndRun(g, p, "ps_3_0", flags, std::to_string(seed), tally);
+  EXPECT_EQ(tally.profiles["ps_3_0 opt"].compiled, 1);
+  EXPECT_EQ(tally.profiles["ps_3_0 noopt"].compiled, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
+                         ::testing::Combine(::testing::Bool(), ::testing::Range(0u, kBatches)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param) ? "vertex_" : "pixel_") +
+                                  std::to_string(std::get<1>(info.param));
+                         });
+
+}  // namespace
