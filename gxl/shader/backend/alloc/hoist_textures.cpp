@@ -22,6 +22,38 @@ constexpr std::uint64_t kTrialBudget = std::uint64_t{1} << 20;
 
 bool IsTextureRead(const IrInstruction* inst) { return inst && (inst->level & 1); }
 
+// Where phases change by level: the phases that begin at positions lo..hi,
+// the first position counting one when it holds no read.
+std::uint32_t PhasesBegunIn(const ShaderProgram& p, std::uint32_t lo, std::uint32_t hi) {
+  std::uint32_t phases = 0;
+  for (std::uint32_t i = lo; i <= hi; ++i) {
+    const IrInstruction* inst = p.instructions[i];
+    if (i == 0)
+      phases += !IsTextureRead(inst);
+    else
+      phases += IsTextureRead(inst) && inst->level != p.instructions[i - 1]->level;
+  }
+  return phases;
+}
+
+// The first position a move of the read at `position` changes (the group
+// before the run of higher levels right before it), or kNoIndex when it
+// cannot move.
+std::uint32_t MoveStart(const ShaderProgram& p, std::uint32_t position) {
+  if (position >= p.instructions.Count() || !IsTextureRead(p.instructions[position])) return kNoIndex;
+  const std::uint32_t level = p.instructions[position]->level;
+  std::uint32_t h = position;
+  while (h > 0 && p.instructions[h - 1]->level > level) --h;
+  if (h == 0) return kNoIndex;
+  std::uint32_t first = h - 1;
+  if (p.instructions[first]->level == level) {
+    while (first > 0 && p.instructions[first - 1]->level == level) --first;
+  } else if (p.instructions[first]->level > level) {
+    return kNoIndex;
+  }
+  return first;
+}
+
 // Whether the temporaries fit in the program's current order: the fit bound
 // answers where it proves a fit or a failure, the full assignment everywhere
 // else (and, with the reference switch, behind every proof too).
@@ -81,10 +113,7 @@ std::uint32_t ShaderProgram::CountTexturePhases() const {
   const std::uint32_t caps = profileLimits.capabilities;
   std::uint32_t phases = 0;
   if (caps & kPhasesByLevelChange) {
-    if (count == 0) return 0;
-    phases = IsTextureRead(instructions[0]) ? 0 : 1;
-    for (std::uint32_t i = 1; i < count; ++i)
-      if (IsTextureRead(instructions[i]) && instructions[i]->level != instructions[i - 1]->level) ++phases;
+    return count ? PhasesBegunIn(*this, 0, count - 1) : 0;
   } else if (caps & kPhasesPerRead) {
     for (std::uint32_t i = 0; i < count; ++i) {
       if (!IsTextureRead(instructions[i])) continue;
@@ -96,18 +125,12 @@ std::uint32_t ShaderProgram::CountTexturePhases() const {
 }
 
 std::uint32_t ShaderProgram::MoveTextureEarlier(std::uint32_t position) {
-  if (position >= instructions.Count() || !IsTextureRead(instructions[position])) return 0;
-  const std::uint32_t level = instructions[position]->level;
   // H: the run right before T of higher levels; P: the group before H.
+  const std::uint32_t p = MoveStart(*this, position);
+  if (p == kNoIndex) return 0;
+  const std::uint32_t level = instructions[position]->level;
   std::uint32_t h = position;
   while (h > 0 && instructions[h - 1]->level > level) --h;
-  if (h == 0) return 0;
-  std::uint32_t p = h - 1;
-  if (instructions[p]->level == level) {
-    while (p > 0 && instructions[p - 1]->level == level) --p;
-  } else if (instructions[p]->level > level) {
-    return 0;
-  }
   // P H T becomes H P' T p: the last of P goes behind T, the rest in front of H.
   IrInstruction** slots = &instructions.Slot(0);
   std::rotate(slots + p, slots + h, slots + position);
@@ -157,10 +180,17 @@ HRESULT ShaderProgram::HoistTextureReads() {
     std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, start.get());
     ties.Clear();
     std::uint32_t step = 0;
+    // Where phases change by level a move changes only the phases that
+    // begin between its first position and the one after the read (the
+    // reference switch counts them all).
+    const bool local = (profileLimits.capabilities & kPhasesByLevelChange) && !referenceSearches;
+    std::uint32_t phases = local ? CountTexturePhases() : 0;
     for (std::uint32_t j = i; j >= 1; --j) {
+      const std::uint32_t first = local ? MoveStart(*this, j) : 0, last = std::min(j + 1, count - 1);
+      const std::uint32_t was = local && first != kNoIndex ? PhasesBegunIn(*this, first, last) : 0;
       if (!MoveTextureEarlier(j)) break;
       ++step;
-      const std::uint32_t phases = CountTexturePhases();
+      phases = local ? phases - was + PhasesBegunIn(*this, first, last) : CountTexturePhases();
       const bool candidate =
           phases < best || (phases == best && tiesCount && instructions[j]->level == instructions[j - 1]->level);
       if (!candidate) continue;
