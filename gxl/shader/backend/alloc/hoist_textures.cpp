@@ -182,15 +182,17 @@ HRESULT ShaderProgram::HoistTextureReads() {
     std::uint32_t step = 0;
     // Where phases change by level a move changes only the phases that
     // begin between its first position and the one after the read (the
-    // reference switch counts them all).
-    const bool local = (profileLimits.capabilities & kPhasesByLevelChange) && !referenceSearches;
+    // reference switch counts them all, and checks the local count).
+    const bool local = profileLimits.capabilities & kPhasesByLevelChange;
     std::uint32_t phases = local ? CountTexturePhases() : 0;
     for (std::uint32_t j = i; j >= 1; --j) {
       const std::uint32_t first = local ? MoveStart(*this, j) : 0, last = std::min(j + 1, count - 1);
       const std::uint32_t was = local && first != kNoIndex ? PhasesBegunIn(*this, first, last) : 0;
       if (!MoveTextureEarlier(j)) break;
       ++step;
-      phases = local ? phases - was + PhasesBegunIn(*this, first, last) : CountTexturePhases();
+      const std::uint32_t counted = local ? phases - was + PhasesBegunIn(*this, first, last) : 0;
+      phases = local && !referenceSearches ? counted : CountTexturePhases();
+      if (local && counted != phases) ++phaseCountMismatches;
       const bool candidate =
           phases < best || (phases == best && tiesCount && instructions[j]->level == instructions[j - 1]->level);
       if (!candidate) continue;
