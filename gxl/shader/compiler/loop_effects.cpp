@@ -100,6 +100,40 @@ class LoopEffects {
     }
   }
 
+  // Marks the slots of every variable `node` names or declares; false where
+  // a part of it is not understood (a call of a function, an unknown node).
+  bool Touches(const ParseNode* node, std::uint32_t depth = 0) {
+    if (!node) return true;
+    if (depth > kMaxDepth) return false;
+    switch (node->kind) {
+      case NodeKind::List:
+        return Touches(node->first, depth + 1) && Touches(node->second, depth + 1);
+      case NodeKind::Statement: {
+        const auto* s = static_cast<const StatementNode*>(node);
+        for (const ParseNode* child : s->children)
+          if (!Touches(child, depth + 1)) return false;
+        return true;
+      }
+      case NodeKind::Declaration: {
+        const ParseNodeKind11* v = VariableDescription(node);
+        const std::uint32_t slot = v ? m_compiler.SlotOf(v) : kNoSlot;
+        if (slot == kNoSlot || slot >= m_read.Size() || v->valueCount > m_read.Size() - slot) return false;
+        std::fill_n(m_read.Data() + slot, v->valueCount, std::uint8_t{1});
+        for (const ParseNode* child : v->nodes)
+          if (child && (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression ||
+                        child->kind == NodeKind::List) &&
+              !Touches(child, depth + 1))
+            return false;
+        return true;
+      }
+      case NodeKind::Kind13:
+      case NodeKind::Expression:
+        return Read(node, depth);
+      default:
+        return false;
+    }
+  }
+
   // True when nothing `node` does can change what was marked read, end the
   // unrolling early (a return, a discard, an index that may fall outside its
   // array; allowed with `endsEarly`) or escape the walk (an unknown node).
@@ -224,6 +258,15 @@ bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const Pars
   }
   LoopEffects effects(*this, read, endsEarly, indexes ? &written : nullptr, &stepped, indexes);
   return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
+}
+
+bool ShaderCompiler::LoopTouches(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                                 PodArray<std::uint8_t>* touched) {
+  touched->Clear();
+  if (!touched->Reserve(valueMap.Size())) return false;
+  for (std::size_t s = 0; s < valueMap.Size(); ++s) touched->Append(0);
+  LoopEffects effects(*this, *touched, true);
+  return effects.Touches(init) && effects.Touches(condition) && effects.Touches(body);
 }
 
 }  // namespace gxl::shader

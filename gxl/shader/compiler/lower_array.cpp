@@ -269,6 +269,7 @@ std::vector<double> ShaderCompiler::SelectedReadFacts(const std::vector<std::uin
 }
 
 void ShaderCompiler::ForgetSelectedReads(std::uint32_t valueCount, std::uint32_t instructionCount) {
+  std::erase_if(m_loopMemos, [&](const LoopMemo& m) { return m.values > valueCount || m.instructions > instructionCount; });
   std::erase_if(m_selectedReads, [&](const SelectedRead& r) {
     return r.values > valueCount || r.instructions > instructionCount;
   });

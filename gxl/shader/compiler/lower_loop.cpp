@@ -4,8 +4,10 @@
 // flow-control loop. Otherwise, or when the attempt fails, the loop is
 // unrolled: each iteration guarded by the conditions met so far.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
@@ -118,6 +120,45 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   return UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
 }
 
+std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const ParseNode* init,
+                                                const ParseNode* condition, const ParseNode* body) {
+  PodArray<std::uint8_t> touched;
+  if (!LoopTouches(init, condition, body, &touched)) return {};
+  auto id = [](const void* p) { return static_cast<double>(reinterpret_cast<std::uintptr_t>(p)); };
+  // A for loop's body is built anew around its step at each lowering: the
+  // loop's own node names it.
+  std::vector<double> key{id(node),        init ? 1.0 : 0.0,  id(condition),     0.0,
+                          double(blockContext), double(polarity), double(guard),    double(loopDepth),
+                          double(returned),     double(discarded), double(outOfBounds), double(abandonLoop),
+                          double(loopAttempt),  double(one),       double(zero),     double(minusOne),
+                          double(staticIfs),    double(dynamicIfs), double(defaultPrecision)};
+  std::vector<std::uint32_t> seen;  // the values of the slots keyed so far, for which ones share a value
+  for (std::uint32_t s = 0; s < touched.Size(); ++s) {
+    if (!touched[s]) continue;
+    const std::uint32_t x = valueMap[s];
+    key.push_back(s);
+    const auto first = std::find(seen.begin(), seen.end(), x);
+    key.push_back(x == kNoIndex ? -1.0 : static_cast<double>(first - seen.begin()));
+    seen.push_back(x);
+    const IrValue* v = Value(x);
+    if (!v) continue;
+    // A value from before the simulations is the same one each time; a value
+    // made by an outer simulation is new in each of its iterations and counts
+    // by what the lowering can learn of it.
+    if (x < m_simulationBase) {
+      key.push_back(x);
+      continue;
+    }
+    ValueRange r;
+    const bool ok = SUCCEEDED(EvaluateRange(x, &r));
+    for (double f : {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
+                     double(v->component), double(v->relativeIndex), double(v->predicate),
+                     double(v->predicateSense), double(v->indexValue), double(v->symbolSlot)})
+      key.push_back(f);
+  }
+  return key;
+}
+
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                              const ParseNode* body, const std::uint32_t* startMap) {
   if (!target || loopDepth >= target->profileLimits.word13) return E_FAIL;
@@ -162,13 +203,27 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   HRESULT hr = S_OK;
   struct Simulating {
     ShaderCompiler& c;
-    explicit Simulating(ShaderCompiler& compiler) : c(compiler) { ++c.m_simulating; }
+    explicit Simulating(ShaderCompiler& compiler) : c(compiler) {
+      if (c.m_simulating++ == 0) c.m_simulationBase = c.ValueCount();
+    }
     ~Simulating() {
-      if (--c.m_simulating == 0) c.m_selectedReads.clear();
+      if (--c.m_simulating == 0) {
+        c.m_selectedReads.clear();
+        c.m_loopMemos.clear();
+      }
     }
   };
+  // Inside an outer simulation, the same loop under the same entry facts
+  // simulates the same way: its first simulation's findings are reused.
+  std::vector<double> key;
+  if (m_simulating && !referenceSearches) key = LoopMemoKey(node, init, condition, body);
+  const LoopMemo* memo = nullptr;
+  for (const LoopMemo& m : m_loopMemos)
+    if (!key.empty() && m.key == key) memo = &m;
+  const std::uint32_t messagesBefore = reportedMessages, errorsBefore = errorFlag, guardBefore = guard;
+  const std::uint32_t blockBefore = blockContext, polarityBefore = polarity;
   auto simulating = std::make_unique<Simulating>(*this);
-  for (std::uint32_t k = 0; k < limit; ++k) {
+  for (std::uint32_t k = 0; k < limit && !memo; ++k) {
     loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
     if (init) {
       if (FAILED(hr = LowerLoopBody(init))) return hr;
@@ -243,29 +298,79 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
 
   simulating.reset();
 
+  // What the simulation found, or its first run under the same facts.
+  PodArray<std::uint32_t> carried;
+  bool running, derivatives, notCheap;
+  if (memo) {
+    n = memo->iterations;
+    certain = memo->certain;
+    st.counter = memo->counter;
+    st.counterSlot = memo->counterSlot;
+    st.counterFinal = memo->counterFinal;
+    outOfBounds = memo->outOfBounds;
+    abandonLoop = memo->abandon;
+    running = memo->running;
+    derivatives = memo->derivatives;
+    notCheap = memo->notCheap;
+    for (std::size_t k = 0; k < memo->carried.size(); ++k) {
+      const std::uint32_t s = memo->carried[k];
+      if (!carried.Append(s)) return OutOfMemory(node);
+      st.head[s] = memo->head[k];
+      st.exit[s] = memo->exit[k];
+      st.headFlags[s] = memo->headFlags[k];
+      st.exitFlags[s] = memo->exitFlags[k];
+    }
+  } else {
+    double known = 0;
+    running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
+    derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives);
+    notCheap = AnyInstructionSince(instructionsBefore, NotCheap);
+    // The loop-carried symbols: those with a value at the start that the loop changed.
+    for (std::uint32_t s = 0; s < slots; ++s)
+      if (startMap[s] != kNoIndex && valueMap[s] != startMap[s] && !carried.Append(s)) return OutOfMemory(node);
+    // Remembered only where the simulation left nothing else behind that
+    // its reuse would miss: messages, a new guard, a changed block.
+    if (!key.empty() && reportedMessages == messagesBefore && errorFlag == errorsBefore && guard == guardBefore &&
+        blockContext == blockBefore && polarity == polarityBefore &&
+        (st.counterFinal == kNoIndex || st.counterFinal < valuesBefore)) {
+      LoopMemo m;
+      m.key = std::move(key);
+      m.values = valuesBefore;
+      m.instructions = instructionsBefore;
+      m.iterations = n;
+      m.certain = certain;
+      m.counter = st.counter;
+      m.counterSlot = st.counterSlot;
+      m.counterFinal = st.counterFinal;
+      m.outOfBounds = outOfBounds != 0;
+      m.abandon = abandonLoop != 0;
+      m.running = running;
+      m.derivatives = derivatives;
+      m.notCheap = notCheap;
+      m.carried.assign(carried.Data(), carried.Data() + carried.Size());
+      for (std::uint32_t s : m.carried) {
+        m.head.push_back(st.head[s]);
+        m.exit.push_back(st.exit[s]);
+        m.headFlags.push_back(st.headFlags[s]);
+        m.exitFlags.push_back(st.exitFlags[s]);
+      }
+      m_loopMemos.push_back(std::move(m));
+    }
+  }
+
   // Whether a flow-control loop is possible and pays.
   if (n < 2) return E_FAIL;
   if (n < limit) {
     if (abandonLoop || (options & kOptionAvoidFlowControl)) return E_FAIL;
     if (!outOfBounds) st.counter = false;
   }
-  if (!certain && !st.counter &&
-      (!(FlowCaps() & kFlowInLoops) || AnyInstructionSince(instructionsBefore, TakesDerivatives)))
-    return E_FAIL;
+  if (!certain && !st.counter && (!(FlowCaps() & kFlowInLoops) || derivatives)) return E_FAIL;
   if (outOfBounds) {
     n = limit;
     outOfBounds = 0;
   }
-  double known = 0;
-  if (n == limit && SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0) return E_FAIL;
-  if (n < limit && certain && !(options & kOptionPreferFlowControl) &&
-      !AnyInstructionSince(instructionsBefore, NotCheap))
-    return E_FAIL;
-
-  // The loop-carried symbols: those with a value at the start that the loop changed.
-  PodArray<std::uint32_t> carried;
-  for (std::uint32_t s = 0; s < slots; ++s)
-    if (startMap[s] != kNoIndex && valueMap[s] != startMap[s] && !carried.Append(s)) return OutOfMemory(node);
+  if (n == limit && running) return E_FAIL;
+  if (n < limit && certain && !(options & kOptionPreferFlowControl) && !notCheap) return E_FAIL;
   st.iterations = n;
   PodArray<std::uint32_t> missed;
   const std::uint32_t block = blockContext, outerPolarity = polarity;

@@ -304,6 +304,10 @@ class ShaderCompiler {
   // and step can tell the iteration where one falls outside its array.
   bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
                             bool endsEarly = false, PodArray<const ParseNode*>* indexes = nullptr);
+  // Marks the slots of every variable a loop's parts name (read, written or
+  // declared); false where a part is not understood (a call).
+  bool LoopTouches(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                   PodArray<std::uint8_t>* touched);
   // Drops the values and instructions from the counts on and restores the map.
   void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
   // Discards where any of the values, times the guard, is negative.
@@ -605,7 +609,25 @@ class ShaderCompiler {
     std::uint32_t values = 0, instructions = 0;  // the counts after the read: valid while both stay
   };
   std::uint32_t m_simulating = 0;
+  std::uint32_t m_simulationBase = 0;  // the value count when the outermost simulation began
   std::vector<SelectedRead> m_selectedReads;
+  // What an inner loop's simulation learned, by the facts it started from:
+  // an outer simulation reaches the inner loop again and again under the
+  // same facts, and the simulation depends on nothing else.
+  struct LoopMemo {
+    std::vector<double> key;
+    std::uint32_t values = 0, instructions = 0;  // the counts at its start: valid while both stay
+    std::uint32_t iterations = 0, counterSlot = 0, counterFinal = 0;
+    bool certain = false, counter = false, outOfBounds = false, abandon = false;
+    bool running = false, derivatives = false, notCheap = false;
+    std::vector<std::uint32_t> carried;
+    std::vector<ValueRange> head, exit;  // per carried slot
+    std::vector<std::uint32_t> headFlags, exitFlags;
+  };
+  std::vector<LoopMemo> m_loopMemos;
+  // The entry facts of a loop that decide its simulation; empty where none can be had.
+  std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                  const ParseNode* body);
   // The operands of a selected read, as SelectedRead::operands holds them.
   std::vector<double> SelectedReadOperands(std::uint32_t s, const std::uint32_t* values, std::uint32_t lo,
                                            std::uint32_t end, bool bound, bool sameRegister, std::uint32_t index);
