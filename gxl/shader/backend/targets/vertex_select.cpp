@@ -155,7 +155,8 @@ HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
     m->CopySourcePosition(Instruction(last));
     for (std::uint32_t p = instructions.Count() - 1; p > last + 1; --p)
       std::swap(instructions.Slot(p), instructions.Slot(p - 1));
-    first = last + 1;
+    // The scan goes on from the next instruction: pieces of other registers
+    // may lie between this register's first and last.
   }
   return S_OK;
 }
