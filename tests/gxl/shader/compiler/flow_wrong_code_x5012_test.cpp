@@ -54,4 +54,32 @@ TEST(GxlFlowWrongCode, BranchSideWritesTwoOutputsInInterleavedPieces) {
   for (const FlowProgram& row : rows) CheckFlowProgram(row);
 }
 
+// vs_1_1's frc writes .xy only, so frac of three or four components takes
+// more than one write; into an output they must arrive as one.
+//   frac(1.25, -2.75, 3.5, -0.125) = (0.25, 0.25, 0.5, 0.875).
+TEST(GxlFlowWrongCode, VertexOneFractionIntoOutputIsOneWrite) {
+  const char* head =
+      "float4 u; row_major float4x4 m;\n"
+      "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o1 : TEXCOORD1) {\n"
+      "  pos = p;\n";
+  const shadertest::Uniforms uniforms = {
+      {"u", {1.25, -2.75, 3.5, -0.125}},
+      {"m", {0, 0, 0, 0, 1.25, -2.75, 3.5, -0.125, 0, 0, 0, 0, 0, 0, 0, 0}}};
+  const std::vector<const char*> profiles = {"vs_1_1", "vs_2_0"};
+  const struct {
+    const char* name;
+    const char* body;
+    Float4 expected;
+  } rows[] = {
+      {"four", "  o1 = frac(u);\n", Float4(0.25f, 0.25f, 0.5f, 0.875f)},
+      {"three and a literal", "  o1.xyz = frac(u.xyz); o1.w = 1;\n", Float4(0.25f, 0.25f, 0.5f, 1)},
+      {"x then yzw", "  o1.x = frac(u.x); o1.yzw = frac(u.yzw);\n", Float4(0.25f, 0.25f, 0.5f, 0.875f)},
+      {"matrix row by pieces", "  float4x4 r = frac(m); o1.x = r._m10; o1.yzw = r._m11_m12_m13;\n",
+       Float4(0.25f, 0.25f, 0.5f, 0.875f)},
+  };
+  for (const auto& row : rows)
+    CheckFlowProgram({row.name, std::string(head) + row.body + "}\n", profiles, kBoth, uniforms, {},
+                      {kUsageTexCoord, 1}, row.expected});
+}
+
 }  // namespace
