@@ -4,6 +4,7 @@
 // instruction.
 #include <algorithm>
 
+#include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/select/selection.h"
 
@@ -237,13 +238,24 @@ HRESULT ShaderTarget::LoadAddressRegisters() {
   }
   if (loads == 0) return S_FALSE;
   // Components holding an address loaded before this instruction and read
-  // at or after it are not free: a load into one would overwrite it.
+  // at or after it are not free: a load into one would overwrite it. A read
+  // inside a loop the load stands before comes again on the next pass, so
+  // the address lives to that loop's end.
   const std::uint32_t bank = StandardBankIndex(StandardBank::Address);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     const IrValue* v = Value(i);
-    if (v && v->bank == bank && v->reg == 0 && v->component < 4 && v->definingPosition != kNoIndex &&
-        v->definingPosition < currentIndex && v->lastUse != kNoIndex && v->lastUse >= currentIndex)
-      taken[v->component] = true;
+    if (!v || v->bank != bank || v->reg != 0 || v->component >= 4 || v->definingPosition == kNoIndex ||
+        v->definingPosition >= currentIndex || v->lastUse == kNoIndex)
+      continue;
+    std::uint32_t live = v->lastUse;
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (std::size_t k = 0; k + 1 < m_addressPassLoops.Size(); k += 2) {
+        const std::uint32_t open = m_addressPassLoops[k], close = m_addressPassLoops[k + 1];
+        if (v->definingPosition < open && live >= open && live < close) live = close, grew = true;
+      }
+    }
+    if (live >= currentIndex) taken[v->component] = true;
   }
   if (loads > static_cast<std::uint32_t>(std::count(taken, taken + 4, false))) return E_FAIL;
   for (std::uint32_t d = 0; d < loads; ++d) {
@@ -289,6 +301,7 @@ HRESULT ShaderTarget::LoadAddressRegistersInPasses() {
     const bool last = pass == kAddressPasses;
     bool finished = true;
     const std::uint32_t count = instructions.Count();
+    if (const HRESULT found = FindAddressPassLoops(); FAILED(found)) return found;
     for (std::uint32_t i = 0; i < count; ++i) {
       SetCurrentInstruction(i);
       if (!current || current->word == 0) continue;
@@ -302,12 +315,29 @@ HRESULT ShaderTarget::LoadAddressRegistersInPasses() {
       if (AddInstructionCopy(current) == kNoIndex) return E_OUTOFMEMORY;
       Instruction(i)->word = 0;
     }
+    m_addressPassLoops.Clear();
     HRESULT hr = CompactInstructions();
     if (SUCCEEDED(hr)) hr = ResetSelectionState();
     if (FAILED(hr)) return hr;
     if (finished) return S_OK;
   }
   return E_FAIL;
+}
+
+HRESULT ShaderTarget::FindAddressPassLoops() {
+  m_addressPassLoops.Clear();
+  PodArray<std::uint32_t> open;
+  for (std::uint32_t i = 0; i < instructions.Count(); ++i) {
+    const IrInstruction* inst = Instruction(i);
+    const std::uint32_t group = inst ? inst->Group() : kOpNop;
+    if (group == kOpLoopBegin || group == flow::kLoop || group == flow::kRep) {
+      if (!open.Append(i)) return E_OUTOFMEMORY;
+    } else if ((group == kOpLoopEnd || group == flow::kEndLoop || group == flow::kEndRep) && !open.Empty()) {
+      if (!m_addressPassLoops.Append(open.Back()) || !m_addressPassLoops.Append(i)) return E_OUTOFMEMORY;
+      open.PopBack();
+    }
+  }
+  return S_OK;
 }
 
 HRESULT ShaderTarget::PlaceCombinedInstruction(IrInstruction* combined, const std::uint32_t* matched,

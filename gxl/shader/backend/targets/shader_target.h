@@ -324,6 +324,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // loads, in up to 16 passes until every index fits; then "relative
   // address refrences too deep" at those still failing and E_FAIL.
   HRESULT LoadAddressRegistersInPasses();
+  // The loops of the list as it stands, for the passes above.
+  HRESULT FindAddressPassLoops();
   // Puts `combined` at the earliest matched position where its arguments are
   // ready and its results may be written, retiring every matched instruction:
   // 0, the program then owning it; 1 when no position fits or the target
@@ -498,6 +500,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   ScratchState m_scratch;
   DefUseUpkeep m_upkeep{*this};
   std::uint32_t m_selectionWalks = 0;
+  // Pairs of positions (opening, closing) of each loop as a pass of
+  // LoadAddressRegistersInPasses starts: an address loaded before a loop and
+  // read inside it stays live to the loop's end.
+  PodArray<std::uint32_t> m_addressPassLoops;
   PodArray<const void*> m_deprecationsReported;
   // Work tables of one compile: the value filed under each register.
   enum FileKind { kFileInputs, kFileOutputs, kFileSamplers, kFileNone, kFileAll };

@@ -94,7 +94,8 @@ IrInstruction* AddGatheringMove(ShaderTarget& t, const std::uint32_t* from, cons
 
 // One side of a flow-control block that writes an output register in pieces
 // which together make .x, .xy, .xyz or .xyzw writes temporaries instead, and
-// one move under the same guard, after its last piece, writes the register.
+// one move under the same guard, after its last piece (and the merges closing
+// the same block with it), writes the register.
 // (The move at the end below cannot gather writes of which only one side
 // of a block runs.)
 HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
@@ -132,6 +133,19 @@ HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
       last = p;
     }
     if (!pieces || !legal(mask)) continue;
+    // A last piece that is one of the merges closing a nested block: the
+    // block's merges stay together, so the move goes after the last of them.
+    std::uint32_t after = last;
+    const IrInstruction* closing = Instruction(last);
+    const std::uint32_t block = closing->Group() == kOpIfMerge ? Value(closing->arguments[0])->predicate : kNoIndex;
+    for (std::uint32_t p = last + 1; block != kNoIndex && p < instructions.Count(); ++p) {
+      const IrInstruction* inst = Instruction(p);
+      if (!inst || inst->word < 0x100000) continue;
+      std::uint32_t q = kNoIndex, s = 1;
+      if (inst->Group() != kOpIfMerge || Value(inst->arguments[0])->predicate != block || written(inst, reg, &q, &s))
+        break;
+      after = p;
+    }
     // The pieces write a temporary; the last piece of each component feeds the move.
     const std::uint32_t highest = mask == 15 ? 3 : mask == 7 ? 2 : mask == 3 ? 1 : 0;
     std::uint32_t from[4], to[4];
@@ -153,10 +167,11 @@ HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
     IrInstruction* m = AddGatheringMove(*this, from, to, highest + 1);
     if (!m) return E_OUTOFMEMORY;
     m->CopySourcePosition(Instruction(last));
-    for (std::uint32_t p = instructions.Count() - 1; p > last + 1; --p)
+    for (std::uint32_t p = instructions.Count() - 1; p > after + 1; --p)
       std::swap(instructions.Slot(p), instructions.Slot(p - 1));
     // The scan goes on from the next instruction: pieces of other registers
-    // may lie between this register's first and last.
+    // may lie between this register's first and last piece, or start in the
+    // merges passed over.
   }
   return S_OK;
 }
