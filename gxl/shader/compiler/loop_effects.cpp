@@ -44,18 +44,8 @@ class LoopEffects {
           if (!Writes(child, depth + 1)) return false;
         return true;
       }
-      case NodeKind::Declaration: {
-        const ParseNodeKind11* v = VariableDescription(node);
-        const std::uint32_t slot = v ? m_compiler.SlotOf(v) : kNoSlot;
-        if (slot == kNoSlot || slot >= m_read.Size() || v->valueCount > m_read.Size() - slot) return false;
-        std::fill_n(m_read.Data() + slot, v->valueCount, std::uint8_t{1});
-        for (const ParseNode* child : v->nodes)
-          if (child && (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression ||
-                        child->kind == NodeKind::List) &&
-              !Writes(child, depth + 1))
-            return false;
-        return true;
-      }
+      case NodeKind::Declaration:
+        return Declares(node, depth, &LoopEffects::Writes);
       case NodeKind::Kind13: {
         const auto* e = static_cast<const ParseNodeKind13*>(node);
         if (e->op == kExprCall || e->op == kExprCompile) return false;
@@ -114,18 +104,8 @@ class LoopEffects {
           if (!Touches(child, depth + 1)) return false;
         return true;
       }
-      case NodeKind::Declaration: {
-        const ParseNodeKind11* v = VariableDescription(node);
-        const std::uint32_t slot = v ? m_compiler.SlotOf(v) : kNoSlot;
-        if (slot == kNoSlot || slot >= m_read.Size() || v->valueCount > m_read.Size() - slot) return false;
-        std::fill_n(m_read.Data() + slot, v->valueCount, std::uint8_t{1});
-        for (const ParseNode* child : v->nodes)
-          if (child && (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression ||
-                        child->kind == NodeKind::List) &&
-              !Touches(child, depth + 1))
-            return false;
-        return true;
-      }
+      case NodeKind::Declaration:
+        return Declares(node, depth, &LoopEffects::Touches);
       case NodeKind::Kind13:
       case NodeKind::Expression:
         return Read(node, depth);
@@ -182,6 +162,20 @@ class LoopEffects {
   }
 
  private:
+  // Marks a declaration's slots and walks its initialiser with `walk`.
+  bool Declares(const ParseNode* node, std::uint32_t depth, bool (LoopEffects::*walk)(const ParseNode*, std::uint32_t)) {
+    const ParseNodeKind11* v = VariableDescription(node);
+    const std::uint32_t slot = v ? m_compiler.SlotOf(v) : kNoSlot;
+    if (slot == kNoSlot || slot >= m_read.Size() || v->valueCount > m_read.Size() - slot) return false;
+    std::fill_n(m_read.Data() + slot, v->valueCount, std::uint8_t{1});
+    for (const ParseNode* child : v->nodes)
+      if (child &&
+          (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression || child->kind == NodeKind::List) &&
+          !(this->*walk)(child, depth + 1))
+        return false;
+    return true;
+  }
+
   // The slots a variable leaf names; literals name none.
   bool Slots(const ExpressionNode& leaf, std::uint32_t* first, std::uint32_t* count) const {
     const ExpressionValue& v = leaf.value;

@@ -69,6 +69,23 @@ void ExpectStable(const std::string& source, const std::string& path, const char
   EXPECT_EQ(full.defUseMismatches, 0u) << what;
 }
 
+// A generated program as an entry point returning its result in a float4.
+std::string ProgramOf(const hlslgen::Generator& g, bool pixel) {
+  const hlslgen::Type& t = g.ResultType();
+  std::string source = g.SamplerDeclarations();
+  for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
+  source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + g.Body() + "  return float4(";
+  for (std::uint32_t k = 0; k < 4; ++k) {
+    const std::uint32_t i = k / t.columns, j = k % t.columns;
+    const std::string element = k >= t.Count()  ? "0.0"
+                                : t.matrix      ? "r._m" + std::to_string(i) + std::to_string(j)
+                                : t.columns > 1 ? std::string("r.") + "xyzw"[j]
+                                                : std::string("r");
+    source += (k ? ", (float)" : "(float)") + element;
+  }
+  return source + ");\n}\n";
+}
+
 TEST(GxlCompileStable, CorpusEntries) {
   const std::string root = shadertest::CorpusRoot();
   NURA_REQUIRE_OUTSIDE_INPUT(!root.empty(), "the shader corpus");
@@ -106,20 +123,7 @@ TEST(GxlCompileStable, GeneratedPrograms) {
     options.samplers = pixel && seed % 2 == 0;
     options.flowControl = seed % 5 < 2;
     const hlslgen::Generator g(0x5EED0000u + seed, options);
-    const hlslgen::Type& t = g.ResultType();
-    std::string source = g.SamplerDeclarations();
-    for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
-    source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + g.Body() +
-              "  return float4(";
-    for (std::uint32_t k = 0; k < 4; ++k) {
-      const std::uint32_t i = k / t.columns, j = k % t.columns;
-      const std::string element = k >= t.Count()  ? "0.0"
-                                  : t.matrix      ? "r._m" + std::to_string(i) + std::to_string(j)
-                                  : t.columns > 1 ? std::string("r.") + "xyzw"[j]
-                                                  : std::string("r");
-      source += (k ? ", (float)" : "(float)") + element;
-    }
-    source += ");\n}\n";
+    const std::string source = ProgramOf(g, pixel);
     for (const std::uint32_t flags : {0u, kNoOptimisation})
       ExpectStable(source, "", "main", profile, flags,
                    "seed " + std::to_string(seed) + " " + profile + " " + std::to_string(flags) + "\n" + source);
@@ -152,20 +156,7 @@ TEST(GxlCompileStable, NestedLoopPrograms) {
     options.arrays = seed % 2 == 0;
     options.carried = seed % 3 != 2;
     const hlslgen::Generator g(0x4E570000u + seed, options);
-    const hlslgen::Type& t = g.ResultType();
-    std::string source;
-    for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
-    source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + g.Body() +
-              "  return float4(";
-    for (std::uint32_t k = 0; k < 4; ++k) {
-      const std::uint32_t i = k / t.columns, j = k % t.columns;
-      const std::string element = k >= t.Count()  ? "0.0"
-                                  : t.matrix      ? "r._m" + std::to_string(i) + std::to_string(j)
-                                  : t.columns > 1 ? std::string("r.") + "xyzw"[j]
-                                                  : std::string("r");
-      source += (k ? ", (float)" : "(float)") + element;
-    }
-    source += ");\n}\n";
+    const std::string source = ProgramOf(g, pixel);
     const std::string what = "seed " + std::to_string(seed) + " " + profile + "\n" + source;
     const Result fast = CompileOnce(source, "", "main", profile, 0, false);
     const Result full = CompileOnce(source, "", "main", profile, 0, true);
