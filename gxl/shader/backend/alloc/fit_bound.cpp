@@ -53,6 +53,7 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
     ++m_valueStart[vreg];
   }
   const std::uint32_t placed = Starts(m_valueStart.get(), vregs);
+  m_placed = placed;
   m_values = opt::NewArray<std::uint32_t>(placed);
   auto fill = opt::NewArray<std::uint32_t>(std::size_t{vregs} + 1);
   if (!m_values || !fill) return E_OUTOFMEMORY;
@@ -277,6 +278,7 @@ HRESULT FitBound::Recount() {
     return n;
   };
   m_unproved = 0;
+  m_stale = false;
   for (std::uint32_t k = 0; k < m_activeCount;) {
     std::uint32_t group = k;
     for (; group < m_activeCount && rank(ranked[group]) == rank(ranked[k]); ++group) {
@@ -329,10 +331,48 @@ void FitBound::Count(std::uint32_t slot, std::int32_t blockers, std::int32_t com
   m_unproved += !Placed(slot);
 }
 
+HRESULT FitBound::Reordered(const std::uint32_t* order) {
+  if (!m_usable) return S_OK;
+  for (std::uint32_t k = 0; k < m_count; ++k) m_position[order[k]] = k;
+  if (MostLive() > 4 * std::uint64_t{m_limit}) {
+    m_stale = true;
+    return S_FALSE;
+  }
+  const HRESULT hr = Recount();
+  m_usable = SUCCEEDED(hr);
+  return hr;
+}
+
+std::uint32_t FitBound::MostLive() {
+  // A value live from its definition d to its latest read r > d collides
+  // with every other such value live at any x in [d, r): the one defined
+  // first is read after the other's definition. Values defined more than
+  // once may begin later than their first definition: they are left out,
+  // which only lowers the count.
+  if (!m_liveChange) {
+    m_liveChange = std::unique_ptr<std::int32_t[]>(new (std::nothrow) std::int32_t[std::size_t{m_count} + 1]);
+    if (!m_liveChange) return 0;
+  }
+  std::fill(m_liveChange.get(), m_liveChange.get() + m_count + 1, 0);
+  for (std::uint32_t k = 0; k < m_placed; ++k) {
+    const std::uint32_t defines = m_defineStart[k + 1] - m_defineStart[k];
+    if (defines > 1 || m_readStart[k] == m_readStart[k + 1]) continue;
+    const std::uint32_t begin = defines ? m_position[m_defines[m_defineStart[k]]] : 0;
+    std::uint32_t read = 0;
+    for (std::uint32_t r = m_readStart[k]; r < m_readStart[k + 1]; ++r) read = std::max(read, m_position[m_reads[r]]);
+    if (read <= begin) continue;
+    ++m_liveChange[begin];
+    --m_liveChange[read];
+  }
+  std::int64_t live = 0, most = 0;
+  for (std::uint32_t k = 0; k <= m_count; ++k) most = std::max(most, live += m_liveChange[k]);
+  return static_cast<std::uint32_t>(most);
+}
+
 void FitBound::Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from) {
   if (!m_usable) return;
   const std::uint32_t t = order[to], lo = std::min(to, from), hi = std::max(to, from);
-  if (lo == 0) {
+  if (lo == 0 || m_stale) {
     // A range from the start reaches at least the first instruction,
     // whichever that is: everything is measured afresh.
     for (std::uint32_t k = lo; k <= hi; ++k) m_position[order[k]] = k;

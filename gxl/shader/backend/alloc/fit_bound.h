@@ -46,8 +46,17 @@ class FitBound {
                   const std::uint32_t* order, std::uint32_t count);
   // The instruction now at `to` came from `from`, those between shifting by one.
   void Moved(const std::uint32_t* order, std::uint32_t to, std::uint32_t from);
+  // The instructions in any new order, every place measured afresh: for
+  // callers whose steps move many instructions at once. S_FALSE when the
+  // order is surely overfull (SurelyFails): the places are then measured
+  // only when next needed. E_OUTOFMEMORY (the bound then serves no more).
+  HRESULT Reordered(const std::uint32_t* order);
+  // True when more values are live across one instruction than the bank has
+  // components: every two of them collide, so no assignment of the current
+  // order fits. Measured on each call.
+  bool SurelyFails() { return m_usable && MostLive() > 4 * std::uint64_t{m_limit}; }
   // True when every assignment of the bank in the current order fits.
-  bool SurelyFits() const { return m_usable && m_unproved == 0; }
+  bool SurelyFits() const { return m_usable && !m_stale && m_unproved == 0; }
   // Whether the program is of a shape it serves; the blockers of a virtual
   // register with values and their components (0 for others).
   bool Serves() const { return m_usable; }
@@ -92,6 +101,10 @@ class FitBound {
   bool Placed(std::uint32_t slot) const;
   void Count(std::uint32_t slot, std::int32_t blockers, std::int32_t components);
   std::uint32_t Slot(std::uint32_t vreg) const;
+  // The most values live across one instruction, counting only those whose
+  // range is sure: one definition (or none, live from the start) and a
+  // later read.
+  std::uint32_t MostLive();
 
   bool m_usable = false;
   std::uint32_t m_limit = 0, m_count = 0;
@@ -119,6 +132,9 @@ class FitBound {
   PodArray<Place> m_before;
   PodArray<Near> m_near;
   std::uint32_t m_stampNow = 0;
+  std::uint32_t m_placed = 0;  // values placed, over all registers
+  bool m_stale = false;        // the counts are of an earlier order
+  std::unique_ptr<std::int32_t[]> m_liveChange;  // per position, for MostLive
 };
 
 }  // namespace gxl::shader

@@ -2,8 +2,11 @@
 // moved earlier, next to the reads of their own level, while a trial
 // register assignment still fits, so that the program needs fewer phases.
 #include <algorithm>
+#include <functional>
+#include <memory>
 
 #include "gxl/shader/backend/alloc/alloc_util.h"
+#include "gxl/shader/backend/alloc/fit_bound.h"
 #include "gxl/shader/backend/alloc/register_assignment.h"
 #include "gxl/shader/core/pod_array.h"
 
@@ -19,6 +22,90 @@ constexpr std::uint64_t kTrialBudget = std::uint64_t{1} << 20;
 
 bool IsTextureRead(const IrInstruction* inst) { return inst && (inst->level & 1); }
 
+// Where phases change by level: the phases that begin at positions lo..hi,
+// the first position counting one when it holds no read.
+std::uint32_t PhasesBegunIn(const ShaderProgram& p, std::uint32_t lo, std::uint32_t hi) {
+  std::uint32_t phases = 0;
+  for (std::uint32_t i = lo; i <= hi; ++i) {
+    const IrInstruction* inst = p.instructions[i];
+    if (i == 0)
+      phases += !IsTextureRead(inst);
+    else
+      phases += IsTextureRead(inst) && inst->level != p.instructions[i - 1]->level;
+  }
+  return phases;
+}
+
+// The first position a move of the read at `position` changes (the group
+// before the run of higher levels right before it), or kNoIndex when it
+// cannot move.
+std::uint32_t MoveStart(const ShaderProgram& p, std::uint32_t position) {
+  if (position >= p.instructions.Count() || !IsTextureRead(p.instructions[position])) return kNoIndex;
+  const std::uint32_t level = p.instructions[position]->level;
+  std::uint32_t h = position;
+  while (h > 0 && p.instructions[h - 1]->level > level) --h;
+  if (h == 0) return kNoIndex;
+  std::uint32_t first = h - 1;
+  if (p.instructions[first]->level == level) {
+    while (first > 0 && p.instructions[first - 1]->level == level) --first;
+  } else if (p.instructions[first]->level > level) {
+    return kNoIndex;
+  }
+  return first;
+}
+
+// Whether the temporaries fit in the program's current order: the fit bound
+// answers where it proves a fit or a failure, the full assignment everywhere
+// else (and, with the reference switch, behind every proof too).
+class TrialFit {
+ public:
+  TrialFit(ShaderProgram& p, RegisterAssignment& context) : m_p(p), m_context(context) {}
+
+  // Over the order the context has just assigned.
+  HRESULT Prepare() {
+    const std::uint32_t count = m_p.instructions.Count();
+    m_table = opt::NewArray<IrInstruction*>(count);
+    m_order = opt::NewArray<std::uint32_t>(count);
+    m_byAddress = opt::NewArray<std::uint32_t>(count);
+    if (!m_table || !m_order || !m_byAddress) return E_OUTOFMEMORY;
+    for (std::uint32_t k = 0; k < count; ++k) m_table[k] = m_p.instructions[k], m_order[k] = m_byAddress[k] = k;
+    std::sort(m_byAddress.get(), m_byAddress.get() + count,
+              [&](std::uint32_t a, std::uint32_t b) { return std::less<>()(m_table[a], m_table[b]); });
+    m_count = count;
+    return m_bound.Prepare(m_p, m_context, m_table.get(), m_order.get(), count);
+  }
+
+  // S_OK when it fits, S_FALSE when not; E_OUTOFMEMORY.
+  HRESULT Fits() {
+    bool fits = false, fails = false;
+    if (m_bound.Serves()) {
+      for (std::uint32_t k = 0; k < m_count; ++k) m_order[k] = IndexOf(m_p.instructions[k]);
+      const HRESULT hr = m_bound.Reordered(m_order.get());
+      if (hr == E_OUTOFMEMORY) return hr;
+      fails = hr == S_FALSE;
+      fits = m_bound.SurelyFits();
+    }
+    if ((fits || fails) && !m_p.referenceSearches) return fits ? S_OK : S_FALSE;
+    const HRESULT hr = m_context.Assign(false);
+    if (hr == E_OUTOFMEMORY) return hr;
+    if ((fits && FAILED(hr)) || (fails && SUCCEEDED(hr))) ++m_p.refutedFitProofs;
+    return SUCCEEDED(hr) ? S_OK : S_FALSE;
+  }
+
+ private:
+  std::uint32_t IndexOf(IrInstruction* inst) const {
+    return *std::lower_bound(m_byAddress.get(), m_byAddress.get() + m_count, inst,
+                             [&](std::uint32_t a, IrInstruction* b) { return std::less<>()(m_table[a], b); });
+  }
+
+  ShaderProgram& m_p;
+  RegisterAssignment& m_context;
+  FitBound m_bound;
+  std::uint32_t m_count = 0;
+  std::unique_ptr<IrInstruction*[]> m_table;
+  std::unique_ptr<std::uint32_t[]> m_order, m_byAddress;  // order: table indexes by position
+};
+
 }  // namespace
 
 std::uint32_t ShaderProgram::CountTexturePhases() const {
@@ -26,10 +113,7 @@ std::uint32_t ShaderProgram::CountTexturePhases() const {
   const std::uint32_t caps = profileLimits.capabilities;
   std::uint32_t phases = 0;
   if (caps & kPhasesByLevelChange) {
-    if (count == 0) return 0;
-    phases = IsTextureRead(instructions[0]) ? 0 : 1;
-    for (std::uint32_t i = 1; i < count; ++i)
-      if (IsTextureRead(instructions[i]) && instructions[i]->level != instructions[i - 1]->level) ++phases;
+    return count ? PhasesBegunIn(*this, 0, count - 1) : 0;
   } else if (caps & kPhasesPerRead) {
     for (std::uint32_t i = 0; i < count; ++i) {
       if (!IsTextureRead(instructions[i])) continue;
@@ -41,18 +125,12 @@ std::uint32_t ShaderProgram::CountTexturePhases() const {
 }
 
 std::uint32_t ShaderProgram::MoveTextureEarlier(std::uint32_t position) {
-  if (position >= instructions.Count() || !IsTextureRead(instructions[position])) return 0;
-  const std::uint32_t level = instructions[position]->level;
   // H: the run right before T of higher levels; P: the group before H.
+  const std::uint32_t p = MoveStart(*this, position);
+  if (p == kNoIndex) return 0;
+  const std::uint32_t level = instructions[position]->level;
   std::uint32_t h = position;
   while (h > 0 && instructions[h - 1]->level > level) --h;
-  if (h == 0) return 0;
-  std::uint32_t p = h - 1;
-  if (instructions[p]->level == level) {
-    while (p > 0 && instructions[p - 1]->level == level) --p;
-  } else if (instructions[p]->level > level) {
-    return 0;
-  }
   // P H T becomes H P' T p: the last of P goes behind T, the rest in front of H.
   IrInstruction** slots = &instructions.Slot(0);
   std::rotate(slots + p, slots + h, slots + position);
@@ -79,6 +157,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
 
   const std::uint32_t count = instructions.Count();
   if (count == 0) return S_OK;
+  TrialFit trial(*this, context);
+  if (FAILED(hr = trial.Prepare())) return hr;
   auto saved = opt::NewArray<IrInstruction*>(count);
   if (!saved) return E_OUTOFMEMORY;
   std::copy(&instructions.Slot(0), &instructions.Slot(0) + count, saved.get());
@@ -100,10 +180,19 @@ HRESULT ShaderProgram::HoistTextureReads() {
     std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, start.get());
     ties.Clear();
     std::uint32_t step = 0;
+    // Where phases change by level a move changes only the phases that
+    // begin between its first position and the one after the read (the
+    // reference switch counts them all, and checks the local count).
+    const bool local = profileLimits.capabilities & kPhasesByLevelChange;
+    std::uint32_t phases = local ? CountTexturePhases() : 0;
     for (std::uint32_t j = i; j >= 1; --j) {
+      const std::uint32_t first = local ? MoveStart(*this, j) : 0, last = std::min(j + 1, count - 1);
+      const std::uint32_t was = local && first != kNoIndex ? PhasesBegunIn(*this, first, last) : 0;
       if (!MoveTextureEarlier(j)) break;
       ++step;
-      const std::uint32_t phases = CountTexturePhases();
+      const std::uint32_t counted = local ? phases - was + PhasesBegunIn(*this, first, last) : 0;
+      phases = local && !referenceSearches ? counted : CountTexturePhases();
+      if (local && counted != phases) ++phaseCountMismatches;
       const bool candidate =
           phases < best || (phases == best && tiesCount && instructions[j]->level == instructions[j - 1]->level);
       if (!candidate) continue;
@@ -113,10 +202,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
         if (!ties.Append(step)) return E_OUTOFMEMORY;
         continue;
       }
-      if (FAILED(hr = context.Assign(false))) {
-        if (hr == E_OUTOFMEMORY) return hr;
-        continue;
-      }
+      if (FAILED(hr = trial.Fits())) return hr;
+      if (hr != S_OK) continue;
       std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, saved.get());
       best = phases;
       ties.Clear();  // the ties before it are kept no more
@@ -125,10 +212,8 @@ HRESULT ShaderProgram::HoistTextureReads() {
       // The arrangement of that step again, from the read's start.
       std::copy(start.get(), start.get() + i + 1, &instructions.Slot(0));
       for (std::uint32_t j = i, moved = 0; moved < ties[t]; --j, ++moved) MoveTextureEarlier(j);
-      if (FAILED(hr = context.Assign(false))) {
-        if (hr == E_OUTOFMEMORY) return hr;
-        continue;
-      }
+      if (FAILED(hr = trial.Fits())) return hr;
+      if (hr != S_OK) continue;
       std::copy(&instructions.Slot(0), &instructions.Slot(0) + i + 1, saved.get());
       break;
     }

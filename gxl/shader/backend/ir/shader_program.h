@@ -392,9 +392,13 @@ class ShaderProgram : public ProgramLists {
   // With the switch: fields of values and banks that selection's def-use
   // upkeep set otherwise than the full rebuild (DefUseUpkeep).
   std::uint32_t defUseUpkeepMismatches = 0;
-  // With the switch: trial orders that instruction pairing's bound proved to
-  // fit and the assignment did not (FitBound).
+  // With the switch: trial orders that the bound of instruction pairing or
+  // texture hoisting proved to fit (or to fail) and the assignment did not
+  // confirm (FitBound).
   std::uint32_t refutedFitProofs = 0;
+  // With the switch: moves after which texture hoisting's local count of
+  // phases differed from the full count.
+  std::uint32_t phaseCountMismatches = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
 
   ProfileLimits profileLimits{};

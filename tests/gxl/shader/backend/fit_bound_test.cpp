@@ -35,6 +35,34 @@ void Prepare(AllocRun& run, std::uint32_t seed) {
   ASSERT_TRUE(SUCCEEDED(run.program.CompactInstructions()));
 }
 
+// A bound prepared over the program as it stands, with its assignment at
+// `limit` registers; moves made to the program and the order alike.
+struct Bounded {
+  RegisterAssignment context;
+  std::vector<IrInstruction*> table;
+  std::vector<std::uint32_t> order;
+  FitBound bound;
+
+  testing::AssertionResult Start(ShaderProgram& p, std::uint32_t bank, std::uint32_t limit) {
+    const std::uint32_t count = p.instructions.Count();
+    if (context.Build(p, bank, limit) != S_OK || context.Assign(false) == E_OUTOFMEMORY)
+      return testing::AssertionFailure() << "no assignment";
+    table.assign(&p.instructions.Slot(0), &p.instructions.Slot(0) + count);
+    order.resize(count);
+    for (std::uint32_t k = 0; k < count; ++k) order[k] = k;
+    if (bound.Prepare(p, context, table.data(), order.data(), count) != S_OK || !bound.Serves())
+      return testing::AssertionFailure() << "no bound";
+    return testing::AssertionSuccess();
+  }
+  void Move(ShaderProgram& p, std::uint32_t to, std::uint32_t from) {
+    MoveInstruction(p, to, from);
+    if (from < to)
+      std::rotate(order.begin() + from, order.begin() + from + 1, order.begin() + to + 1);
+    else
+      std::rotate(order.begin() + to, order.begin() + from, order.begin() + from + 1);
+  }
+};
+
 TEST(GxlFitBound, ProvesOnlyWhatTheAssignmentFitsAndKeepsItsCount) {
   std::uint32_t proven = 0, refused = 0;
   for (std::uint32_t seed = 1; seed <= 150; ++seed) {
@@ -44,23 +72,15 @@ TEST(GxlFitBound, ProvesOnlyWhatTheAssignmentFitsAndKeepsItsCount) {
     ShaderProgram& p = run.program;
     const std::uint32_t count = p.instructions.Count(), bank = p.StandardBankIndex(StandardBank::Temporaries);
     if (count < 3) continue;
-    RegisterAssignment context;
-    ASSERT_EQ(context.Build(p, bank, 8), S_OK);
-    ASSERT_NE(context.Assign(false), E_OUTOFMEMORY);
-    std::vector<IrInstruction*> table(&p.instructions.Slot(0), &p.instructions.Slot(0) + count);
-    std::vector<std::uint32_t> order(count);
-    for (std::uint32_t k = 0; k < count; ++k) order[k] = k;
-    FitBound bound;
-    ASSERT_EQ(bound.Prepare(p, context, table.data(), order.data(), count), S_OK);
-    ASSERT_TRUE(bound.Serves()) << "seed " << seed;
+    Bounded b;
+    ASSERT_TRUE(b.Start(p, bank, 8)) << "seed " << seed;
+    RegisterAssignment& context = b.context;
+    std::vector<std::uint32_t>& order = b.order;
+    FitBound& bound = b.bound;
     for (std::uint32_t step = 0; step < 40; ++step) {
       // Any move, dependences or not: the bound must hold for every order.
       const std::uint32_t from = rng() % count, to = rng() % count;
-      MoveInstruction(p, to, from);
-      if (from < to)
-        std::rotate(order.begin() + from, order.begin() + from + 1, order.begin() + to + 1);
-      else
-        std::rotate(order.begin() + to, order.begin() + from, order.begin() + from + 1);
+      b.Move(p, to, from);
       bound.Moved(order.data(), to, from);
       const std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step);
       // Any limit it proves, the assignment fits.
@@ -93,6 +113,70 @@ TEST(GxlFitBound, ProvesOnlyWhatTheAssignmentFitsAndKeepsItsCount) {
   // Both ways occur: proofs, and orders that really do not fit.
   EXPECT_GT(proven, 1000u);
   EXPECT_GT(refused, 300u);
+}
+
+// The failure proof of texture hoisting's trials: under random moves, every
+// order it proves overfull is one no assignment fits, and a bound prepared
+// once and brought to the new order in one step measures what a fresh one does.
+TEST(GxlFitBound, ProvesOnlyFailuresAndFollowsAnyReorder) {
+  std::uint32_t failed = 0, proven = 0;
+  for (std::uint32_t seed = 1; seed <= 150; ++seed) {
+    std::mt19937 rng(seed);
+    const std::uint32_t limit = 1 + seed % 6;
+    AllocRun run(PhaseLimits(8));
+    Prepare(run, seed);
+    ShaderProgram& p = run.program;
+    const std::uint32_t count = p.instructions.Count(), bank = p.StandardBankIndex(StandardBank::Temporaries);
+    if (count < 3) continue;
+    Bounded b;
+    ASSERT_TRUE(b.Start(p, bank, limit)) << "seed " << seed;
+    RegisterAssignment& context = b.context;
+    std::vector<std::uint32_t>& order = b.order;
+    FitBound& bound = b.bound;
+    for (std::uint32_t step = 0; step < 20; ++step) {
+      // Several moves at once, then the whole order handed over; on odd
+      // steps one move told as such, after whatever the last order left.
+      const bool single = step % 2;
+      std::uint32_t from = 0, to = 0;
+      for (std::uint32_t m = single ? 1 : 1 + rng() % 4; m-- > 0;) {
+        from = rng() % count, to = rng() % count;
+        b.Move(p, to, from);
+      }
+      HRESULT reordered = S_OK;
+      if (single) {
+        bound.Moved(order.data(), to, from);
+        reordered = bound.SurelyFails() ? S_FALSE : S_OK;
+      } else {
+        reordered = bound.Reordered(order.data());
+      }
+      ASSERT_TRUE(reordered == S_OK || reordered == S_FALSE);
+      const std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step);
+      RegisterAssignment trial;
+      ASSERT_EQ(trial.Build(p, bank, limit), S_OK);
+      const HRESULT fits = trial.Assign(false);
+      ASSERT_NE(fits, E_OUTOFMEMORY);
+      failed += FAILED(fits);
+      std::vector<IrInstruction*> now(&p.instructions.Slot(0), &p.instructions.Slot(0) + count);
+      std::vector<std::uint32_t> identity(count);
+      for (std::uint32_t k = 0; k < count; ++k) identity[k] = k;
+      FitBound fresh;
+      ASSERT_EQ(fresh.Prepare(p, context, now.data(), identity.data(), count), S_OK);
+      const bool fails = bound.SurelyFails();
+      ASSERT_EQ(fails, reordered == S_FALSE) << what;
+      ASSERT_EQ(fails, fresh.SurelyFails()) << what;
+      ASSERT_EQ(bound.SurelyFits(), fresh.SurelyFits()) << what;
+      // An overfull order's counts wait for the next order.
+      for (std::uint32_t vreg = 0; vreg < context.VirtualCount() && !(fails && !single); ++vreg)
+        ASSERT_EQ(bound.BlockersOf(vreg), fresh.BlockersOf(vreg)) << what << ", register " << vreg;
+      if (fails) {
+        ++proven;
+        EXPECT_TRUE(FAILED(fits)) << what << ", limit " << limit;
+      }
+    }
+  }
+  // Proofs are made, and orders that fail without one remain for the assignment.
+  EXPECT_GT(proven, 200u);
+  EXPECT_GT(failed, proven);
 }
 
 // Pairing with the reference switch runs the assignment behind every proof.

@@ -320,6 +320,10 @@ TEST(GxlHoisting, ReferenceSwitchKeepsTheSameArrangements) {
       p.referenceSearches = reference != 0;
       const auto before = irtest::Listing(p);
       ASSERT_TRUE(SUCCEEDED(p.HoistTextureReads())) << "seed " << seed;
+      // Behind each trial the bound answers, the assignment agrees; each
+      // move's local count of phases is the full count.
+      EXPECT_EQ(p.refutedFitProofs, 0u) << "seed " << seed;
+      EXPECT_EQ(p.phaseCountMismatches, 0u) << "seed " << seed;
       listings[reference] = irtest::Listing(p);
       if (reference) hoisted += listings[reference] != before;
     }
