@@ -154,9 +154,13 @@ class PartialForm {
         destinations(m_inst.results),
         m_excluded{t.Value(m_inst.results[0])->reg, kNoIndex} {}
 
-  HRESULT Stage() {
+  // `pieces`: the form writes the results by more than one instruction, which
+  // an output register cannot take (a texture coordinate only takes .x, .xy,
+  // .xyz or .xyzw), so they are staged and moved out by one write.
+  HRESULT Stage(bool pieces = false) {
     const std::uint32_t n = m_inst.resultCount;
-    if (!WritesSourceFirst(m_t, m_inst.results, m_inst.arguments, n, m_inst.argumentCount)) return S_OK;
+    const bool output = pieces && m_t.Value(m_inst.results[0])->bank == m_t.StandardBankIndex(StandardBank::Outputs);
+    if (!output && !WritesSourceFirst(m_t, m_inst.results, m_inst.arguments, n, m_inst.argumentCount)) return S_OK;
     std::uint32_t highest = 0, all[4];
     for (std::uint32_t i = 0; i < n; ++i) highest = std::max(highest, m_t.Value(m_inst.results[i])->component);
     const HRESULT hr = m_t.FindFreeTemporary(m_t.currentIndex, highest + 1, all, m_excluded, 1);
@@ -257,7 +261,8 @@ HRESULT VertexShaderTarget::EmitVertexFraction() {
   if (n > m) return form.Broadcast(kOpcodeExpp, 1);
   // The two passes write in another order than the positions: the results
   // are staged where any write could precede a read of the same component.
-  HRESULT hr = form.Stage();
+  // More than two results take more than one write.
+  HRESULT hr = form.Stage(n > 2);
   auto component = [&](std::uint32_t i) { return Value(inst.results[i])->component; };
   for (int pass = 0; pass < 2 && SUCCEEDED(hr); ++pass) {
     for (std::uint32_t i = 0; i < n && SUCCEEDED(hr);) {

@@ -169,8 +169,9 @@ HRESULT VertexShaderTarget::GatherGuardedOutputWrites() {
     m->CopySourcePosition(Instruction(last));
     for (std::uint32_t p = instructions.Count() - 1; p > after + 1; --p)
       std::swap(instructions.Slot(p), instructions.Slot(p - 1));
-    // The merges passed over may start pieces of other registers.
-    first = after > last ? last : last + 1;
+    // The scan goes on from the next instruction: pieces of other registers
+    // may lie between this register's first and last piece, or start in the
+    // merges passed over.
   }
   return S_OK;
 }
