@@ -56,6 +56,59 @@ Generator::Generator(std::uint64_t seed, const Options& options)
     for (const Node& n : m_nodes)
       if (n.type.base == Base::Float)
         for (double x : n.value) m_range = std::max(m_range, std::fabs(x));
+    // Children come before their parents.
+    for (Node& n : m_nodes)
+      if (n.kind != Kind::Literal && n.kind != Kind::Variable) Bound(n);
+    m_resultError = m_nodes[m_root].error;
+  }
+  m_resultError.resize(m_result.size(), 0.0);
+}
+
+namespace {
+
+double ErrorAt(const std::vector<double>& error, std::size_t i) { return i < error.size() ? error[i] : 0.0; }
+
+}  // namespace
+
+void Generator::Bound(Node& n) {
+  const std::size_t count = n.value.size();
+  n.error.assign(count, 0.0);
+  if (n.kind == Kind::LocalElement) {
+    const Local& l = m_locals[n.variable];
+    const auto base = static_cast<std::size_t>(m_nodes[n.children[0]].value[0]) * count;
+    for (std::size_t i = 0; i < count; ++i) n.error[i] = ErrorAt(l.error, base + i);
+    return;
+  }
+  // Each component of each child off by its bound, one at a time, the
+  // larger change of the two ways added up: what a first-order bound is.
+  for (std::uint32_t index : n.children) {
+    Node& c = m_nodes[index];
+    for (std::size_t j = 0; j < c.value.size(); ++j) {
+      const double e = ErrorAt(c.error, j);
+      if (e == 0) continue;
+      const double kept = c.value[j];
+      std::vector<double> change(count, 0.0);
+      for (const double sign : {1.0, -1.0}) {
+        c.value[j] = kept + sign * e;
+        Node probe = n;
+        Evaluate(probe);
+        for (std::size_t i = 0; i < count; ++i) {
+          const double d = std::fabs(probe.value[i] - n.value[i]);
+          change[i] = std::max(change[i], std::isfinite(d) ? d : HUGE_VAL);
+        }
+      }
+      c.value[j] = kept;
+      for (std::size_t i = 0; i < count; ++i) n.error[i] += change[i];
+    }
+  }
+  // y * frac(x / y): the reciprocal and the quotient each round, so the
+  // fraction is off by 2^-23 of |x / y|, the result by 2^-23 of |x|; twice
+  // that leaves room for a reciprocal not correctly rounded.
+  const bool remainder = (n.kind == Kind::Binary && n.op == Op::Modulo) || (n.kind == Kind::Call && n.fn == Fn::Fmod);
+  if (remainder && n.type.base == Base::Float) {
+    const Node& x = m_nodes[n.children[0]];
+    for (std::size_t i = 0; i < count; ++i)
+      n.error[i] += std::ldexp(std::fabs(x.value[x.value.size() == 1 ? 0 : i]), -22);
   }
 }
 

@@ -141,6 +141,9 @@ struct Node {
   std::vector<double> value;  // one per component, row by row
   bool exact = true;          // every correct evaluation gives these very doubles
   Fn fn = Fn::None;
+  // Per component, a first-order bound of how far a correct compiler's value
+  // may lie from `value` beyond rounding (float remainders); empty for 0.
+  std::vector<double> error{};
 };
 
 struct Variable {
@@ -234,6 +237,7 @@ struct Local {
   // not index.
   std::int32_t low = 0, high = -1;
   bool written = false;  // a carried local or an array: statements may write it
+  std::vector<double> error{};  // as Node::error, per element of `value`
 };
 
 // The texel a procedural sampler returns at a coordinate (n components):
@@ -276,6 +280,11 @@ class Generator {
   // The largest magnitude a float value reached in the program's run and in
   // its literals (the range of pixel shader 1.x).
   double FloatRange() const { return m_range; }
+  // Per component of Result(), how far right code may lie from it beyond a
+  // few roundings: a float remainder x % y is y * frac(x / y) on the target,
+  // off by about |x| * 2^-23 however small the result, and what the program
+  // does with it afterwards carries that on (0 without remainders).
+  const std::vector<double>& ResultError() const { return m_resultError; }
 
  private:
   std::uint32_t Make(const Type& type, std::uint32_t depth);
@@ -290,6 +299,9 @@ class Generator {
   // A new variable; with indexBelow, its values are whole numbers below it.
   std::uint32_t NewVariable(const Type& type, std::uint32_t indexBelow = 0);
   bool Evaluate(Node& node) const;
+  // Sets node.error from its children's errors (each perturbed both ways in
+  // turn, a first-order forward bound) and the remainder it takes itself.
+  void Bound(Node& node);
 
   // Flow control (hlslgen_flow.cpp).
   void MakeProgram();
@@ -372,6 +384,7 @@ class Generator {
   std::vector<Variable> m_variables;
   std::uint32_t m_root = 0;
   std::vector<double> m_result;
+  std::vector<double> m_resultError;
 
   std::vector<Statement> m_statements;
   std::vector<std::uint32_t> m_top;
@@ -383,7 +396,7 @@ class Generator {
   double m_tolerance;                 // how near an edge an inexact value may come
   double m_discrepancy = 0;           // between the double and float runs so far
   double m_range = 0;                 // FloatRange()
-  bool m_ranging = false;             // the double run measures m_range
+  bool m_ranging = false;             // the double run measures m_range and bounds errors
   std::vector<std::uint32_t> m_flags;    // the flag of each loop being made (kNone without)
   std::vector<std::uint32_t> m_counters; // the counter of each loop being made
   std::vector<std::uint32_t> m_carried;  // the local declared before each loop being made (kNone without)

@@ -84,6 +84,7 @@ void Generator::MakeProgram() {
   m_ranging = true;
   RunProgram(false, m_result, trace);
   m_ranging = false;
+  m_resultError = m_locals[0].error;
   m_live.clear();
 }
 
@@ -209,13 +210,16 @@ bool Generator::Reevaluate(std::uint32_t index) {
   if (n.kind == Kind::Local) {
     n.value = m_locals[n.variable].value;
     n.exact = m_locals[n.variable].exact;
+    if (m_ranging) n.error = m_locals[n.variable].error;
     return true;
   }
   for (std::uint32_t c : n.children)
     if (!Reevaluate(c)) return false;
   if (!Evaluate(n)) return false;
-  if (m_ranging && n.type.base == Base::Float)
+  if (!m_ranging) return true;
+  if (n.type.base == Base::Float)
     for (double x : n.value) m_range = std::max(m_range, std::fabs(x));
+  Bound(n);
   return true;
 }
 
@@ -239,7 +243,7 @@ bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
     }
     case Statement::Kind::For: {
       if (s.before != kNone && !Run(s.before, trace)) return false;
-      if (s.flag != kNone) m_locals[s.flag].value = {1.0};  // declared true right before the loop
+      if (s.flag != kNone) m_locals[s.flag].value = {1.0}, m_locals[s.flag].error.clear();  // declared true right before the loop
       const std::vector<Local> entry = m_locals;
       std::uint32_t k = 0;
       for (;; ++k) {

@@ -380,16 +380,22 @@ bool Generator::Store(const Statement& s, const Node& n) {
     if (!(k >= 0 && k < l.elements)) return false;
     base = static_cast<std::size_t>(k) * size;
   }
+  l.error.resize(l.value.size(), 0.0);
+  auto put = [&](std::size_t at, std::size_t from) {
+    l.value[at] = n.value[from];
+    l.error[at] = from < n.error.size() ? n.error[from] : 0.0;
+  };
   if (!s.components.empty()) {
-    for (std::size_t i = 0; i < s.components.size(); ++i) l.value[base + s.components[i]] = n.value[i];
+    for (std::size_t i = 0; i < s.components.size(); ++i) put(base + s.components[i], i);
   } else if (s.component >= 0) {
-    l.value[base + static_cast<std::uint32_t>(s.component)] = n.value[0];
+    put(base + static_cast<std::uint32_t>(s.component), 0);
   } else if (!l.elements) {
     l.value = n.value;
+    l.error = n.error;
     l.exact = n.exact;
     return true;
   } else {
-    std::copy(n.value.begin(), n.value.end(), l.value.begin() + static_cast<std::ptrdiff_t>(base));
+    for (std::size_t i = 0; i < n.value.size(); ++i) put(base + i, i);
   }
   l.exact = l.exact && n.exact;
   return true;
@@ -402,22 +408,26 @@ bool Generator::RunShaped(std::uint32_t index, std::vector<bool>* trace) {
     if (s.inits.empty()) {
       if (!Reevaluate(s.value)) return false;
       l.value = m_nodes[s.value].value;
+      l.error = m_nodes[s.value].error;
       l.exact = m_nodes[s.value].exact;
       return true;
     }
     l.value.clear();
+    l.error.clear();
     l.exact = true;
     for (std::uint32_t k : s.inits) {
       if (!Reevaluate(k)) return false;
       const Node& n = m_nodes[k];
       l.value.insert(l.value.end(), n.value.begin(), n.value.end());
+      l.error.resize(l.value.size() - n.value.size(), 0.0);
+      l.error.insert(l.error.end(), n.error.begin(), n.error.end());
       l.exact = l.exact && n.exact;
     }
     return true;
   }
   // do-while: the body runs, then the condition decides.
   if (s.before != kNone && !Run(s.before, trace)) return false;
-  if (s.flag != kNone) m_locals[s.flag].value = {1.0};
+  if (s.flag != kNone) m_locals[s.flag].value = {1.0}, m_locals[s.flag].error.clear();
   m_locals[s.counter].value = {0.0};
   const std::vector<Local> entry = m_locals;
   std::uint32_t k = 0;

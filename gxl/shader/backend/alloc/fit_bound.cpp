@@ -333,6 +333,12 @@ void FitBound::Count(std::uint32_t slot, std::int32_t blockers, std::int32_t com
 
 HRESULT FitBound::Reordered(const std::uint32_t* order) {
   if (!m_usable) return S_OK;
+  // The live counts' table is made here, so that a failure to make it is
+  // reported like any other instead of only losing the proof.
+  if (!m_liveChange) {
+    m_liveChange = std::unique_ptr<std::int32_t[]>(new (std::nothrow) std::int32_t[std::size_t{m_count} + 1]);
+    if (!m_liveChange) return E_OUTOFMEMORY;
+  }
   for (std::uint32_t k = 0; k < m_count; ++k) m_position[order[k]] = k;
   if (MostLive() > 4 * std::uint64_t{m_limit}) {
     m_stale = true;

@@ -121,11 +121,14 @@ std::string Values(const std::vector<float>& got, const std::vector<double>& wan
 // a result can carry that error from a large intermediate it no longer shows:
 // a float remainder is y * frac(x / y), off by |x| * 2^-24 for a small result.
 // Besides the relative margin, a few such roundings of the largest value the
-// program reached (`range`) are allowed.
-bool Matches(const std::vector<float>& got, const std::vector<double>& want, double range) {
-  if (got.size() != want.size()) return false;
+// program reached (`range`) are allowed, and what the generator bounds a
+// remainder's error to after the program has carried it on (`error`).
+bool Matches(const std::vector<float>& got, const std::vector<double>& want, double range,
+             const std::vector<double>& error) {
+  if (got.size() != want.size() || error.size() != want.size()) return false;
   for (std::size_t k = 0; k < got.size(); ++k) {
-    const double margin = std::max(2e-5 * std::max(1.0, std::fabs(want[k])), std::ldexp(range, -20));
+    const double margin =
+        std::max(2e-5 * std::max(1.0, std::fabs(want[k])), std::ldexp(range, -20)) + error[k];
     if (!(std::fabs(got[k] - want[k]) <= margin)) return false;
   }
   return true;
@@ -153,7 +156,7 @@ void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const
   std::string error;
   if (!shadertest::RunGeneratedProgram(c, g, p, &got, &error))
     return Fault(tally, count, "does not run", where, error, p, c);
-  if (!Matches(got, g.Result(), g.FloatRange()))
+  if (!Matches(got, g.Result(), g.FloatRange(), g.ResultError()))
     Fault(tally, count, "other values", where, Values(got, g.Result()), p, c);
 }
 
@@ -191,6 +194,10 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
     const hlslgen::Generator g(seed, Shapes(seed, vertex));
     const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, vertex, seed);
     ++tally.programs;
+    // Only a remainder widens the comparison.
+    if (g.Body().find('%') == std::string::npos && g.Body().find("fmod") == std::string::npos) {
+      for (double e : g.ResultError()) EXPECT_EQ(e, 0) << "seed " << seed;
+    }
     // Every profile in the long mode; in the share one, in turn.
     const std::vector<const char*> profiles(vertex ? std::begin(kVertexProfiles) : std::begin(kPixelProfiles),
                                             vertex ? std::end(kVertexProfiles) : std::end(kPixelProfiles));
@@ -212,12 +219,9 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
   EXPECT_GT(compiled, refused);
 }
 
-// A remainder of a value near 195 by one near 1.2, summed five times: right
-// code is off by 7e-5 of a result near 1.6, within the float margin of the
-// value the remainder was taken of.
-TEST(GxlFlowDifferentialMargin, RemaindersOfLargeValuesKeepTheirRoundingMargin) {
-  const std::uint64_t seed = kPixelSeeds + 1639;
-  const hlslgen::Generator g(seed, Shapes(seed, false));
+// Compiles a pixel program that takes a remainder for ps_3_0, both ways, and
+// compares it within its margins.
+void RunRemainderAtPs30(const hlslgen::Generator& g, std::uint64_t seed) {
   ASSERT_NE(g.Body().find('%'), std::string::npos);
   const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, seed);
   Tally tally;
@@ -225,6 +229,29 @@ TEST(GxlFlowDifferentialMargin, RemaindersOfLargeValuesKeepTheirRoundingMargin) 
     CompileAndRun(g, p, "ps_3_0", flags, std::to_string(seed), tally);
   EXPECT_EQ(tally.profiles["ps_3_0 opt"].compiled, 1);
   EXPECT_EQ(tally.profiles["ps_3_0 noopt"].compiled, 1);
+}
+
+// A remainder of a value near 195 by one near 1.2, summed five times: right
+// code is off by 7e-5 of a result near 1.6, within the float margin of the
+// value the remainder was taken of.
+TEST(GxlFlowDifferentialMargin, RemaindersOfLargeValuesKeepTheirRoundingMargin) {
+  const std::uint64_t seed = kPixelSeeds + 1639;
+  RunRemainderAtPs30(hlslgen::Generator(seed, Shapes(seed, false)), seed);
+}
+
+// A remainder with a large quotient, its small error then multiplied by a
+// cross product and a loop counter: 0.011 off exact fmod in right code.
+TEST(GxlFlowDifferentialMargin, RemainderErrorCarriedThroughLoopsStaysWithinItsBound) {
+  const std::uint64_t seed = kPixelSeeds + 13780;
+  const hlslgen::Generator g(seed, Shapes(seed, false));
+  RunRemainderAtPs30(g, seed);
+  // The bound covers the 0.011 without swallowing the value.
+  double widest = 0;
+  for (std::size_t k = 0; k < g.Result().size(); ++k) {
+    widest = std::max(widest, g.ResultError()[k]);
+    EXPECT_LT(g.ResultError()[k], 1e-2 * std::fabs(g.Result()[k]));
+  }
+  EXPECT_GT(widest, 0.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
