@@ -259,15 +259,6 @@ std::vector<double> ShaderCompiler::SelectedReadOperands(std::uint32_t s, const 
   return key;
 }
 
-std::vector<double> ShaderCompiler::SelectedReadFacts(const std::vector<std::uint32_t>& results) {
-  std::vector<double> facts;
-  for (const std::uint32_t id : results) {
-    const IrValue& v = *Value(id);
-    facts.insert(facts.end(), {v.rangeLow, v.rangeHigh, static_cast<double>(v.flags)});
-  }
-  return facts;
-}
-
 void ShaderCompiler::ForgetSelectedReads(std::uint32_t valueCount, std::uint32_t instructionCount) {
   std::erase_if(m_selectedReads, [&](const SelectedRead& r) {
     return r.values > valueCount || r.instructions > instructionCount;
@@ -305,7 +296,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
   if (m_simulating) {
     operands = SelectedReadOperands(s, values, lo, end, bound, sameRegister, index);
     for (const SelectedRead& r : m_selectedReads)
-      if (r.operands == operands && r.facts == SelectedReadFacts(r.results)) {
+      if (r.operands == operands) {
         if (loopAttempt && (bySelectChain || !(s == 1 && relativeArrays))) abandonLoop = 1;
         std::copy_n(r.results.data(), s, results);
         return S_OK;
@@ -315,9 +306,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
     if (SUCCEEDED(hr) && m_simulating) {
       constexpr std::size_t kRemembered = 16;
       if (m_selectedReads.size() == kRemembered) m_selectedReads.erase(m_selectedReads.begin());
-      std::vector<std::uint32_t> kept(results, results + s);
-      std::vector<double> facts = SelectedReadFacts(kept);
-      m_selectedReads.push_back({std::move(operands), std::move(kept), std::move(facts), ValueCount(),
+      m_selectedReads.push_back({std::move(operands), std::vector<std::uint32_t>(results, results + s), ValueCount(),
                                  InstructionCount()});
     }
     return hr;

@@ -601,7 +601,6 @@ class ShaderCompiler {
   struct SelectedRead {
     std::vector<double> operands;  // the block, the shape, and each operand's identity and facts
     std::vector<std::uint32_t> results;
-    std::vector<double> facts;  // of the results as made: a later change (a loop's range) ends the reuse
     std::uint32_t values = 0, instructions = 0;  // the counts after the read: valid while both stay
   };
   std::uint32_t m_simulating = 0;
@@ -609,7 +608,6 @@ class ShaderCompiler {
   // The operands of a selected read, as SelectedRead::operands holds them.
   std::vector<double> SelectedReadOperands(std::uint32_t s, const std::uint32_t* values, std::uint32_t lo,
                                            std::uint32_t end, bool bound, bool sameRegister, std::uint32_t index);
-  std::vector<double> SelectedReadFacts(const std::vector<std::uint32_t>& results);
   // Forgets the reads whose values or instructions from these counts on are gone.
   void ForgetSelectedReads(std::uint32_t valueCount, std::uint32_t instructionCount);
   std::uint32_t m_identityValues = kNoIndex;  // its first value
