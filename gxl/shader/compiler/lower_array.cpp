@@ -4,7 +4,6 @@
 // selectors, or a chain of selects.
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 #include "gxl/shader/compiler/shader_compiler.h"
 
@@ -236,35 +235,6 @@ ValueRange ShaderCompiler::ReachableHull(const std::uint32_t* values, std::uint3
   return hull;
 }
 
-std::vector<double> ShaderCompiler::SelectedReadOperands(std::uint32_t s, const std::uint32_t* values,
-                                                         std::uint32_t lo, std::uint32_t end, bool bound,
-                                                         bool sameRegister, std::uint32_t index) {
-  std::vector<double> key = {static_cast<double>(blockContext), static_cast<double>(polarity),
-                             static_cast<double>(s),            static_cast<double>(lo),
-                             static_cast<double>(end),          static_cast<double>(bound + 2 * sameRegister)};
-  auto describe = [&](std::uint32_t id) {
-    const IrValue& v = *Value(id);
-    // A literal is its value and its place in its table: a body lowered
-    // again makes new literals, and new tables of them.
-    const RegisterBank* bank = Bank(v.bank);
-    const bool literal =
-        bank && (bank->type & kBankLiteral) && v.relativeIndex == kNoIndex && v.rangeLow == v.rangeHigh;
-    key.insert(key.end(), {literal ? -1.0 : static_cast<double>(id), v.rangeLow, v.rangeHigh,
-                           static_cast<double>(v.flags), static_cast<double>(bank ? bank->type : 0),
-                           literal ? -1.0 : static_cast<double>(v.bank), static_cast<double>(v.reg),
-                           static_cast<double>(v.component), static_cast<double>(v.relativeIndex)});
-  };
-  describe(index);
-  for (std::size_t i = std::size_t{lo} * s; i < std::size_t{end} * s; ++i) describe(values[i]);
-  return key;
-}
-
-void ShaderCompiler::ForgetSelectedReads(std::uint32_t valueCount, std::uint32_t instructionCount) {
-  std::erase_if(m_selectedReads, [&](const SelectedRead& r) {
-    return r.values > valueCount || r.instructions > instructionCount;
-  });
-}
-
 HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t* results, std::uint32_t s,
                                             const std::uint32_t* values, std::uint32_t lo, std::uint32_t end,
                                             bool bound, bool sameRegister, std::uint32_t index) {
@@ -291,26 +261,6 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
   };
   const bool relativeArrays = FlowCaps() & kFlowRelativeArrays;
   const bool dotForm = n <= 4 && ((s == 1 && !bound) || (s <= 4 && sameRegister));
-  const bool bySelectChain = !dotForm;
-  std::vector<double> operands;
-  if (m_simulating) {
-    operands = SelectedReadOperands(s, values, lo, end, bound, sameRegister, index);
-    for (const SelectedRead& r : m_selectedReads)
-      if (r.operands == operands) {
-        if (loopAttempt && (bySelectChain || !(s == 1 && relativeArrays))) abandonLoop = 1;
-        std::copy_n(r.results.data(), s, results);
-        return S_OK;
-      }
-  }
-  auto remember = [&](HRESULT hr) {
-    if (SUCCEEDED(hr) && m_simulating) {
-      constexpr std::size_t kRemembered = 16;
-      if (m_selectedReads.size() == kRemembered) m_selectedReads.erase(m_selectedReads.begin());
-      m_selectedReads.push_back({std::move(operands), std::vector<std::uint32_t>(results, results + s), ValueCount(),
-                                 InstructionCount()});
-    }
-    return hr;
-  };
   WordBlock words(*this, 3 * n + 5 * s);
   if (!words) return E_OUTOFMEMORY;
   std::uint32_t *selectors = words.Get(), *spread = selectors + n, *m = spread + n;
@@ -360,7 +310,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
       results[c] = kNoIndex;
       hr = EmitInstruction(node, IrWord(kOpDot, n), &results[c], spread, selectors, 0);
     }
-    return remember(narrow(hr));
+    return narrow(hr);
   }
   if (loopAttempt) abandonLoop = 1;
   const std::uint32_t zero = Zero();
@@ -380,7 +330,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
     std::copy_n(next, s, total);
   }
   if (SUCCEEDED(hr)) std::copy_n(total, s, results);
-  return remember(narrow(hr));
+  return narrow(hr);
 }
 
 }  // namespace gxl::shader

@@ -5,7 +5,6 @@
 // unrolled: each iteration guarded by the conditions met so far.
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
@@ -160,14 +159,6 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   std::uint32_t n = limit;
   PodArray<std::uint32_t> snapshot;
   HRESULT hr = S_OK;
-  struct Simulating {
-    ShaderCompiler& c;
-    explicit Simulating(ShaderCompiler& compiler) : c(compiler) { ++c.m_simulating; }
-    ~Simulating() {
-      if (--c.m_simulating == 0) c.m_selectedReads.clear();
-    }
-  };
-  auto simulating = std::make_unique<Simulating>(*this);
   for (std::uint32_t k = 0; k < limit; ++k) {
     loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
     if (init) {
@@ -240,8 +231,6 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
       if (returned || discarded) return E_FAIL;
     }
   }
-
-  simulating.reset();
 
   // Whether a flow-control loop is possible and pays.
   if (n < 2) return E_FAIL;

@@ -21,7 +21,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/core/messages.h"
@@ -592,24 +591,6 @@ class ShaderCompiler {
   PodArray<Skipped> m_skipped;
   std::uint32_t m_heldMessages = 0;  // MessageHold scopes open
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
-  // While a flow-control loop is simulated (all its IR is rolled back before
-  // the loop is emitted), an element selected again from the same elements
-  // through the same index in the same block is the one selected before:
-  // nested simulations repeat the body of an inner loop tens of thousands of
-  // times, and a literal array read through a uniform costs a dozen
-  // instructions each time.
-  struct SelectedRead {
-    std::vector<double> operands;  // the block, the shape, and each operand's identity and facts
-    std::vector<std::uint32_t> results;
-    std::uint32_t values = 0, instructions = 0;  // the counts after the read: valid while both stay
-  };
-  std::uint32_t m_simulating = 0;
-  std::vector<SelectedRead> m_selectedReads;
-  // The operands of a selected read, as SelectedRead::operands holds them.
-  std::vector<double> SelectedReadOperands(std::uint32_t s, const std::uint32_t* values, std::uint32_t lo,
-                                           std::uint32_t end, bool bound, bool sameRegister, std::uint32_t index);
-  // Forgets the reads whose values or instructions from these counts on are gone.
-  void ForgetSelectedReads(std::uint32_t valueCount, std::uint32_t instructionCount);
   std::uint32_t m_identityValues = kNoIndex;  // its first value
 };
 

@@ -6,13 +6,10 @@
 // (X4004) on a program every loop profile holds.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "flow_lane.h"
-#include "generated_program.h"
 
 namespace {
 
@@ -52,36 +49,6 @@ TEST(GxlFlowWrongCode, IndexedLiteralInNestedUniformLoopsFits) {
                     {},
                     {},
                     Float4(5, 5, 5, 5)});
-}
-
-// A generated pixel program: an inner loop over a float uniform inside one
-// over an int uniform, adding products of literal matrices and vectors
-// indexed by uniforms. The generator's own evaluator gives the values.
-TEST(GxlFlowWrongCode, GeneratedIndexedLiteralsInNestedUniformLoopsFit) {
-  constexpr std::uint64_t kSeed = 7;
-  hlslgen::Options o;
-  o.flowControl = true;
-  o.statements = 12;
-  o.maxLoopCount = 64;
-  o.maxInstructions = 2000;
-  o.maxIfDepth = 3;
-  o.uniformBounds = true;
-  o.arrays = true;
-  o.carried = true;
-  const hlslgen::Generator g(kSeed, o);
-  const shadertest::GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, kSeed);
-  ASSERT_NE(p.source.find("for (int i4 = 0; (i4 <= v14); i4++)"), std::string::npos) << p.source;
-  for (const DWORD flags : kBoth) {
-    SCOPED_TRACE(flags);
-    const shadertest::CompiledHlsl c = shadertest::CompileHlsl(p.source, "main", "ps_3_0", flags);
-    ASSERT_EQ(c.hr, S_OK) << c.log;
-    std::vector<float> got;
-    std::string error;
-    ASSERT_TRUE(shadertest::RunGeneratedProgram(c, g, p, &got, &error)) << error;
-    ASSERT_EQ(got.size(), g.Result().size());
-    for (std::size_t i = 0; i < got.size(); ++i)
-      EXPECT_NEAR(got[i], g.Result()[i], 1e-5 * (1 + std::fabs(g.Result()[i]))) << "[" << i << "]\n" << c.text;
-  }
 }
 
 }  // namespace
