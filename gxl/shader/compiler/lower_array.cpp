@@ -200,8 +200,16 @@ HRESULT ShaderCompiler::EmitRelativeRead(const ParseNode* node, std::uint32_t* r
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
 
   for (std::uint32_t c = 0; c < s; ++c) {
-    std::uint32_t facts = 0;
-    const ValueRange hull = ReachableHull(values, s, c, lo, end, &facts);
+    // What every reachable element's component c is known to be.
+    std::uint32_t facts = 0x1F;
+    ValueRange hull{infinity, negativeInfinity};
+    for (std::uint32_t i = lo; i < end; ++i) {
+      const std::uint32_t element = values[std::size_t{i} * s + c];
+      facts &= Value(element)->flags;
+      ValueRange range;
+      if (FAILED(EvaluateRange(element, &range))) range = {negativeInfinity, infinity};
+      hull = {std::fmin(hull.low, range.low), std::fmax(hull.high, range.high)};
+    }
     const std::uint32_t copy = target->AddValueCopy(Value(values[c]));
     IrValue* v = Value(copy);
     if (!v) return OutOfMemory(node);
@@ -220,45 +228,10 @@ HRESULT ShaderCompiler::EmitRelativeRead(const ParseNode* node, std::uint32_t* r
   return S_OK;
 }
 
-ValueRange ShaderCompiler::ReachableHull(const std::uint32_t* values, std::uint32_t s, std::uint32_t c,
-                                         std::uint32_t lo, std::uint32_t end, std::uint32_t* facts) {
-  // What every reachable element's component c is known to be.
-  *facts = 0x1F;
-  ValueRange hull{infinity, negativeInfinity};
-  for (std::uint32_t i = lo; i < end; ++i) {
-    const std::uint32_t element = values[std::size_t{i} * s + c];
-    *facts &= Value(element)->flags;
-    ValueRange range;
-    if (FAILED(EvaluateRange(element, &range))) range = {negativeInfinity, infinity};
-    hull = {std::fmin(hull.low, range.low), std::fmax(hull.high, range.high)};
-  }
-  return hull;
-}
-
 HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t* results, std::uint32_t s,
                                             const std::uint32_t* values, std::uint32_t lo, std::uint32_t end,
                                             bool bound, bool sameRegister, std::uint32_t index) {
   const std::uint32_t n = end - lo;
-  const std::uint32_t valuesBefore = ValueCount();
-  // The sum or dot product of the selectors and the elements is one of the
-  // elements, so its range is theirs: a range that also held 0 would keep a
-  // loop that adds the element from ever being known to end.
-  auto narrow = [&](HRESULT hr) {
-    for (std::uint32_t c = 0; c < s && SUCCEEDED(hr); ++c) {
-      IrValue* v = results[c] >= valuesBefore ? Value(results[c]) : nullptr;
-      std::uint32_t facts = 0;
-      const ValueRange hull = ReachableHull(values, s, c, lo, end, &facts);
-      ValueRange r;
-      if (!v || !(hull.low <= hull.high) || FAILED(EvaluateRange(results[c], &r))) continue;
-      r = {std::fmax(r.low, hull.low), std::fmin(r.high, hull.high)};
-      if (!(r.low <= r.high)) continue;
-      v->rangeLow = r.low;
-      v->rangeHigh = r.high;
-      v->flags |= kValueRangeCached;
-      if (r.low == r.high && std::isfinite(r.low)) v->flags |= kValueConstant;
-    }
-    return hr;
-  };
   const bool relativeArrays = FlowCaps() & kFlowRelativeArrays;
   const bool dotForm = n <= 4 && ((s == 1 && !bound) || (s <= 4 && sameRegister));
   WordBlock words(*this, 3 * n + 5 * s);
@@ -310,7 +283,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
       results[c] = kNoIndex;
       hr = EmitInstruction(node, IrWord(kOpDot, n), &results[c], spread, selectors, 0);
     }
-    return narrow(hr);
+    return hr;
   }
   if (loopAttempt) abandonLoop = 1;
   const std::uint32_t zero = Zero();
@@ -330,7 +303,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
     std::copy_n(next, s, total);
   }
   if (SUCCEEDED(hr)) std::copy_n(total, s, results);
-  return narrow(hr);
+  return hr;
 }
 
 }  // namespace gxl::shader

@@ -568,10 +568,6 @@ class ShaderCompiler {
   HRESULT EmitSelectedElement(const ParseNode* node, std::uint32_t* results, std::uint32_t s,
                               const std::uint32_t* values, std::uint32_t lo, std::uint32_t end, bool bound,
                               bool sameRegister, std::uint32_t index);
-  // Component c of the elements [lo, end) of an array of `s`-wide elements:
-  // the hull of their ranges and the facts all of them share.
-  ValueRange ReachableHull(const std::uint32_t* values, std::uint32_t s, std::uint32_t c, std::uint32_t lo,
-                           std::uint32_t end, std::uint32_t* facts);
   // The 4 x 4 identity table of literals, made once per program.
   std::uint32_t IdentityTable();
   HRESULT OutOfMemory(const ParseNode* node);
