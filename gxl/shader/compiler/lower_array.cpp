@@ -4,7 +4,6 @@
 // selectors, or a chain of selects.
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 #include "gxl/shader/compiler/shader_compiler.h"
 
@@ -201,8 +200,16 @@ HRESULT ShaderCompiler::EmitRelativeRead(const ParseNode* node, std::uint32_t* r
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
 
   for (std::uint32_t c = 0; c < s; ++c) {
-    std::uint32_t facts = 0;
-    const ValueRange hull = ReachableHull(values, s, c, lo, end, &facts);
+    // What every reachable element's component c is known to be.
+    std::uint32_t facts = 0x1F;
+    ValueRange hull{infinity, negativeInfinity};
+    for (std::uint32_t i = lo; i < end; ++i) {
+      const std::uint32_t element = values[std::size_t{i} * s + c];
+      facts &= Value(element)->flags;
+      ValueRange range;
+      if (FAILED(EvaluateRange(element, &range))) range = {negativeInfinity, infinity};
+      hull = {std::fmin(hull.low, range.low), std::fmax(hull.high, range.high)};
+    }
     const std::uint32_t copy = target->AddValueCopy(Value(values[c]));
     IrValue* v = Value(copy);
     if (!v) return OutOfMemory(node);
@@ -221,108 +228,12 @@ HRESULT ShaderCompiler::EmitRelativeRead(const ParseNode* node, std::uint32_t* r
   return S_OK;
 }
 
-ValueRange ShaderCompiler::ReachableHull(const std::uint32_t* values, std::uint32_t s, std::uint32_t c,
-                                         std::uint32_t lo, std::uint32_t end, std::uint32_t* facts) {
-  // What every reachable element's component c is known to be.
-  *facts = 0x1F;
-  ValueRange hull{infinity, negativeInfinity};
-  for (std::uint32_t i = lo; i < end; ++i) {
-    const std::uint32_t element = values[std::size_t{i} * s + c];
-    *facts &= Value(element)->flags;
-    ValueRange range;
-    if (FAILED(EvaluateRange(element, &range))) range = {negativeInfinity, infinity};
-    hull = {std::fmin(hull.low, range.low), std::fmax(hull.high, range.high)};
-  }
-  return hull;
-}
-
-std::vector<double> ShaderCompiler::SelectedReadOperands(std::uint32_t s, const std::uint32_t* values,
-                                                         std::uint32_t lo, std::uint32_t end, bool bound,
-                                                         bool sameRegister, std::uint32_t index) {
-  std::vector<double> key = {static_cast<double>(blockContext), static_cast<double>(polarity),
-                             static_cast<double>(s),            static_cast<double>(lo),
-                             static_cast<double>(end),          static_cast<double>(bound + 2 * sameRegister)};
-  auto describe = [&](std::uint32_t id) {
-    const IrValue& v = *Value(id);
-    // A literal is its value and its place in its table: a body lowered
-    // again makes new literals, and new tables of them.
-    const RegisterBank* bank = Bank(v.bank);
-    const bool literal =
-        bank && (bank->type & kBankLiteral) && v.relativeIndex == kNoIndex && v.rangeLow == v.rangeHigh;
-    key.insert(key.end(), {literal ? -1.0 : static_cast<double>(id), v.rangeLow, v.rangeHigh,
-                           static_cast<double>(v.flags), static_cast<double>(bank ? bank->type : 0),
-                           literal ? -1.0 : static_cast<double>(v.bank), static_cast<double>(v.reg),
-                           static_cast<double>(v.component), static_cast<double>(v.relativeIndex)});
-  };
-  describe(index);
-  for (std::size_t i = std::size_t{lo} * s; i < std::size_t{end} * s; ++i) describe(values[i]);
-  return key;
-}
-
-std::vector<double> ShaderCompiler::SelectedReadFacts(const std::vector<std::uint32_t>& results) {
-  std::vector<double> facts;
-  for (const std::uint32_t id : results) {
-    const IrValue& v = *Value(id);
-    facts.insert(facts.end(), {v.rangeLow, v.rangeHigh, static_cast<double>(v.flags)});
-  }
-  return facts;
-}
-
-void ShaderCompiler::ForgetSelectedReads(std::uint32_t valueCount, std::uint32_t instructionCount) {
-  std::erase_if(m_loopMemos, [&](const LoopMemo& m) { return m.values > valueCount || m.instructions > instructionCount; });
-  std::erase_if(m_selectedReads, [&](const SelectedRead& r) {
-    return r.values > valueCount || r.instructions > instructionCount;
-  });
-}
-
 HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t* results, std::uint32_t s,
                                             const std::uint32_t* values, std::uint32_t lo, std::uint32_t end,
                                             bool bound, bool sameRegister, std::uint32_t index) {
   const std::uint32_t n = end - lo;
-  const std::uint32_t valuesBefore = ValueCount();
-  // The sum or dot product of the selectors and the elements is one of the
-  // elements, so its range is theirs: a range that also held 0 would keep a
-  // loop that adds the element from ever being known to end.
-  auto narrow = [&](HRESULT hr) {
-    for (std::uint32_t c = 0; c < s && SUCCEEDED(hr); ++c) {
-      IrValue* v = results[c] >= valuesBefore ? Value(results[c]) : nullptr;
-      std::uint32_t facts = 0;
-      const ValueRange hull = ReachableHull(values, s, c, lo, end, &facts);
-      ValueRange r;
-      if (!v || !(hull.low <= hull.high) || FAILED(EvaluateRange(results[c], &r))) continue;
-      r = {std::fmax(r.low, hull.low), std::fmin(r.high, hull.high)};
-      if (!(r.low <= r.high)) continue;
-      v->rangeLow = r.low;
-      v->rangeHigh = r.high;
-      v->flags |= kValueRangeCached;
-      if (r.low == r.high && std::isfinite(r.low)) v->flags |= kValueConstant;
-    }
-    return hr;
-  };
   const bool relativeArrays = FlowCaps() & kFlowRelativeArrays;
   const bool dotForm = n <= 4 && ((s == 1 && !bound) || (s <= 4 && sameRegister));
-  const bool bySelectChain = !dotForm;
-  std::vector<double> operands;
-  if (m_simulating) {
-    operands = SelectedReadOperands(s, values, lo, end, bound, sameRegister, index);
-    for (const SelectedRead& r : m_selectedReads)
-      if (r.operands == operands && r.facts == SelectedReadFacts(r.results)) {
-        if (loopAttempt && (bySelectChain || !(s == 1 && relativeArrays))) abandonLoop = 1;
-        std::copy_n(r.results.data(), s, results);
-        return S_OK;
-      }
-  }
-  auto remember = [&](HRESULT hr) {
-    if (SUCCEEDED(hr) && m_simulating) {
-      constexpr std::size_t kRemembered = 16;
-      if (m_selectedReads.size() == kRemembered) m_selectedReads.erase(m_selectedReads.begin());
-      std::vector<std::uint32_t> kept(results, results + s);
-      std::vector<double> facts = SelectedReadFacts(kept);
-      m_selectedReads.push_back({std::move(operands), std::move(kept), std::move(facts), ValueCount(),
-                                 InstructionCount()});
-    }
-    return hr;
-  };
   WordBlock words(*this, 3 * n + 5 * s);
   if (!words) return E_OUTOFMEMORY;
   std::uint32_t *selectors = words.Get(), *spread = selectors + n, *m = spread + n;
@@ -372,7 +283,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
       results[c] = kNoIndex;
       hr = EmitInstruction(node, IrWord(kOpDot, n), &results[c], spread, selectors, 0);
     }
-    return remember(narrow(hr));
+    return hr;
   }
   if (loopAttempt) abandonLoop = 1;
   const std::uint32_t zero = Zero();
@@ -392,7 +303,7 @@ HRESULT ShaderCompiler::EmitSelectedElement(const ParseNode* node, std::uint32_t
     std::copy_n(next, s, total);
   }
   if (SUCCEEDED(hr)) std::copy_n(total, s, results);
-  return remember(narrow(hr));
+  return hr;
 }
 
 }  // namespace gxl::shader

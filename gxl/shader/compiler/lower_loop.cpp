@@ -159,6 +159,11 @@ std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const Par
   return key;
 }
 
+void ShaderCompiler::ForgetLoopMemos(std::uint32_t valueCount, std::uint32_t instructionCount) {
+  std::erase_if(m_loopMemos,
+                [&](const LoopMemo& m) { return m.values > valueCount || m.instructions > instructionCount; });
+}
+
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                              const ParseNode* body, const std::uint32_t* startMap) {
   if (!target || loopDepth >= target->profileLimits.word13) return E_FAIL;
@@ -207,10 +212,7 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
       if (c.m_simulating++ == 0) c.m_simulationBase = c.ValueCount();
     }
     ~Simulating() {
-      if (--c.m_simulating == 0) {
-        c.m_selectedReads.clear();
-        c.m_loopMemos.clear();
-      }
+      if (--c.m_simulating == 0) c.m_loopMemos.clear();
     }
   };
   // Inside an outer simulation, the same loop under the same entry facts

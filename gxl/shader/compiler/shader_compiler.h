@@ -596,21 +596,8 @@ class ShaderCompiler {
   PodArray<Skipped> m_skipped;
   std::uint32_t m_heldMessages = 0;  // MessageHold scopes open
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
-  // While a flow-control loop is simulated (all its IR is rolled back before
-  // the loop is emitted), an element selected again from the same elements
-  // through the same index in the same block is the one selected before:
-  // nested simulations repeat the body of an inner loop tens of thousands of
-  // times, and a literal array read through a uniform costs a dozen
-  // instructions each time.
-  struct SelectedRead {
-    std::vector<double> operands;  // the block, the shape, and each operand's identity and facts
-    std::vector<std::uint32_t> results;
-    std::vector<double> facts;  // of the results as made: a later change (a loop's range) ends the reuse
-    std::uint32_t values = 0, instructions = 0;  // the counts after the read: valid while both stay
-  };
   std::uint32_t m_simulating = 0;
   std::uint32_t m_simulationBase = 0;  // the value count when the outermost simulation began
-  std::vector<SelectedRead> m_selectedReads;
   // What an inner loop's simulation learned, by the facts it started from:
   // an outer simulation reaches the inner loop again and again under the
   // same facts, and the simulation depends on nothing else.
@@ -628,12 +615,8 @@ class ShaderCompiler {
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body);
-  // The operands of a selected read, as SelectedRead::operands holds them.
-  std::vector<double> SelectedReadOperands(std::uint32_t s, const std::uint32_t* values, std::uint32_t lo,
-                                           std::uint32_t end, bool bound, bool sameRegister, std::uint32_t index);
-  std::vector<double> SelectedReadFacts(const std::vector<std::uint32_t>& results);
-  // Forgets the reads whose values or instructions from these counts on are gone.
-  void ForgetSelectedReads(std::uint32_t valueCount, std::uint32_t instructionCount);
+  // Forgets the memos whose values or instructions from these counts on are gone.
+  void ForgetLoopMemos(std::uint32_t valueCount, std::uint32_t instructionCount);
   std::uint32_t m_identityValues = kNoIndex;  // its first value
 };
 

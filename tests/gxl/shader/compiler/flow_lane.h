@@ -61,6 +61,10 @@ inline bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const LaneI
   return true;
 }
 
+// What the flow tests compile with: optimised, and with option 0x4.
+inline const std::vector<DWORD> kBoth = {0u, 0x4u};
+constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
+
 struct FlowProgram {
   const char* name;
   std::string source;

@@ -6,19 +6,13 @@
 // says, and its TEXCOORD0 compared with the value worked out by hand.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <string>
+#include <vector>
 
-#include "place_constants.h"
-#include "tests/gxl/shader/compiled_hlsl.h"
-#include "tests/support/shader/interp.h"
+#include "flow_lane.h"
 
 namespace {
 
 using nura::shtok::Float4;
-using shadertest::CompiledHlsl;
-
-constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
 
 struct Input {
   int index;  // TEXCOORDn
@@ -32,38 +26,17 @@ struct Program {
   Float4 want;  // TEXCOORD0
 };
 
-::testing::AssertionResult RunVertexLane(const CompiledHlsl& c, const Program& p, Float4* out) {
-  nura::shtok::Interpreter interp;
-  std::string error;
-  if (!interp.Load(c.code.data(), c.code.size(), &error)) return ::testing::AssertionFailure() << "load: " << error;
-  if (!shadertest::PlaceConstants(c.table.Get(), p.uniforms, interp, &error))
-    return ::testing::AssertionFailure() << error;
-  nura::shtok::Lane lane;
-  for (const Input& in : p.inputs)
-    if (const nura::shtok::Declaration* d = interp.FindDeclaration(kTexCoord, in.index))
-      if (Float4* slot = nura::shtok::DeclaredSlot(lane, *d)) *slot = in.value;
-  if (!interp.Run(&lane, 1, &error)) return ::testing::AssertionFailure() << "run: " << error;
-  if ((c.code[0] & 0xFFFF) < 0x300) {
-    *out = lane.o[0];
-  } else if (const nura::shtok::Declaration* d = interp.FindDeclaration(kTexCoord, 0, true)) {
-    *out = lane.o[d->number];
-  } else {
-    return ::testing::AssertionFailure() << "no TEXCOORD0 output declared";
-  }
-  return ::testing::AssertionSuccess();
-}
-
 void Check(const Program& p) {
-  for (const char* profile : {"vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"})
-    for (const DWORD flags : {0x0u, 0x4u}) {
-      SCOPED_TRACE(std::string(profile) + (flags ? " noopt" : " opt"));
-      const CompiledHlsl c = shadertest::CompileHlsl(p.source, "main", profile, flags);
-      ASSERT_EQ(c.hr, S_OK) << c.log;
-      Float4 got;
-      ASSERT_TRUE(RunVertexLane(c, p, &got)) << c.text;
-      for (int k = 0; k < 4; ++k)
-        EXPECT_NEAR(got[k], p.want[k], 1e-4 * (1 + std::fabs(p.want[k]))) << "component " << k << "\n" << c.text;
-    }
+  shadertest::LaneInputs inputs;
+  for (const Input& in : p.inputs) inputs[shadertest::In(nura::shtok::kUsageTexCoord, in.index)] = in.value;
+  shadertest::CheckFlowProgram({"counted loop",
+                                p.source,
+                                {"vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"},
+                                {0x0u, 0x4u},
+                                p.uniforms,
+                                inputs,
+                                {nura::shtok::kUsageTexCoord, 0},
+                                p.want});
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 
 using nura::shtok::Float4;
 
-constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
+using shadertest::kTexCoord;
 
 // Empty then-branches whose else holds a loop, twice nested, inside a loop
 // that runs once. v1 = 1, v2 = 0.5: r = 0.5 everywhere and r._m21 < v3, so

@@ -15,8 +15,8 @@ using nura::shtok::Float4;
 using shadertest::CheckFlowProgram;
 using shadertest::In;
 
-constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
-const std::vector<DWORD> kBoth = {0u, 0x4u};
+using shadertest::kTexCoord;
+using shadertest::kBoth;
 
 // A do-while inside an if carries row 3 of r, and code after the loop takes
 // the register of r._m33's loop entry before the value is read back from it.

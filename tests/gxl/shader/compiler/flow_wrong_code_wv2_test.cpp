@@ -15,8 +15,8 @@ using nura::shtok::Float4;
 using shadertest::CheckFlowProgram;
 using shadertest::In;
 
-constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
-const std::vector<DWORD> kBoth = {0u, 0x4u};
+using shadertest::kTexCoord;
+using shadertest::kBoth;
 const std::vector<const char*> kLoopVertexProfiles = {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
 
 // ((int2)d)[k] reads the identity rows through a0 loaded from the uniform k

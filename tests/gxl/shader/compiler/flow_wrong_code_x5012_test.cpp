@@ -16,7 +16,7 @@ using nura::shtok::kUsageTexCoord;
 using shadertest::CheckFlowProgram;
 using shadertest::FlowProgram;
 
-const std::vector<DWORD> kBoth = {0u, 0x4u};
+using shadertest::kBoth;
 
 // Both outputs are written in pieces (.xzw, then .y) on the else side of a
 // real branch, and the pieces of TEXCOORD1 start before the last piece of
