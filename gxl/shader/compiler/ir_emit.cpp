@@ -93,7 +93,8 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
   // Unrolled and rehearsed loops grow the IR by their iterations times their
   // bodies, nested loops by the product of theirs: a program that needs more
   // than the lowering's bounds could not fit any profile's instruction slots.
-  if (++loweringBuilt > loweringBuildLimit ||
+  // A check's own rebuilding (UnmeteredWork) counts neither.
+  if ((!target->unmeteredWork && ++loweringBuilt > loweringBuildLimit) ||
       std::uint64_t{ValueCount()} + InstructionCount() >= loweringRecordLimit) {
     const HRESULT exhausted = target->ChargeWork(~std::uint64_t{0});
     return FAILED(exhausted) ? exhausted : E_FAIL;

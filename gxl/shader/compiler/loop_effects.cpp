@@ -76,6 +76,7 @@ class LoopEffects {
       case NodeKind::Kind13: {
         const auto* e = static_cast<const ParseNodeKind13*>(node);
         if (e->op == kExprCall || e->op == kExprCompile) return false;
+        if (m_components && e->op == kExprSelect && Picks(*e)) return true;
         // An intrinsic's first operand names the function.
         return (e->op == kExprIntrinsic || Read(e->left, depth + 1)) && Read(e->right, depth + 1);
       }
@@ -90,9 +91,11 @@ class LoopEffects {
     }
   }
 
-  // Marks the slots of every variable `node` names or declares; false where
-  // a part of it is not understood (a call of a function, an unknown node).
+  // Marks the slots of every variable `node` names or declares, of a
+  // swizzled variable only the components picked; false where a part of it
+  // is not understood (a call of a function, an unknown node).
   bool Touches(const ParseNode* node, std::uint32_t depth = 0) {
+    m_components = true;
     if (!node) return true;
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
@@ -176,6 +179,27 @@ class LoopEffects {
     return true;
   }
 
+  // A swizzle of a variable itself: marks the components it picks; false
+  // for any other selection (a member, a swizzle of an expression).
+  bool Picks(const ParseNodeKind13& e) {
+    const ParseNode* operand = e.left;
+    for (const ParseNodeKind13* v = AsExpression(operand); v && v->op == kExprValue && !v->right; v = AsExpression(operand))
+      operand = v->left;
+    if (!operand || operand->kind != NodeKind::Expression || !e.right || e.right->kind != NodeKind::List) return false;
+    std::uint32_t first, count;
+    if (!Slots(*static_cast<const ExpressionNode*>(operand), &first, &count) || count == 0) return false;
+    std::uint32_t picked[4], n = 0;
+    for (const ParseNode* cell = e.right; cell; cell = cell->second) {
+      const ParseNode* item = cell->kind == NodeKind::List ? cell->first : nullptr;
+      if (n == 4 || !item || item->kind != NodeKind::Expression) return false;
+      const ExpressionValue& k = static_cast<const ExpressionNode*>(item)->value;
+      if (k.subKind != kComponentUint || k.integer >= count) return false;
+      picked[n++] = k.integer;
+    }
+    for (std::uint32_t i = 0; i < n; ++i) m_read[first + picked[i]] = 1;
+    return n > 0;
+  }
+
   // The slots a variable leaf names; literals name none.
   bool Slots(const ExpressionNode& leaf, std::uint32_t* first, std::uint32_t* count) const {
     const ExpressionValue& v = leaf.value;
@@ -231,6 +255,7 @@ class LoopEffects {
   const PodArray<std::uint8_t>* m_written;
   const PodArray<std::uint8_t>* m_stepped;
   PodArray<const ParseNode*>* m_indexes;
+  bool m_components = false;  // a swizzle marks only what it picks (Touches)
 };
 
 }  // namespace

@@ -32,7 +32,12 @@ std::uint32_t ShaderCompiler::IdentityTable() {
              v->relativeIndex == kNoIndex && v->rangeLow == (k / 4 == k % 4 ? 1.0 : 0.0);
   }
   if (cached) return m_identityTable;
-  const std::uint32_t bank = target->AddRegisterBank("l", kIdentityTableType, 4, 4);
+  // Banks are not rolled back with the values: a table whose literals a
+  // rollback took (a simulated loop's, at each pass) is made again in its
+  // own bank. The bank is this run's (the driver forgets it at each run).
+  std::uint32_t bank = m_identityTable;
+  if (!Bank(bank) || Bank(bank)->type != kIdentityTableType)
+    bank = target->AddRegisterBank("l", kIdentityTableType, 4, 4);
   if (bank == kNoIndex) return kNoIndex;
   const std::uint32_t first = ValueCount();
   for (std::uint32_t r = 0; r < 4; ++r)

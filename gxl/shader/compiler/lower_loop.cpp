@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop_memo.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 
@@ -46,15 +48,6 @@ bool AllCheap(std::uint32_t word) { return IsCheapOperation(word); }
 bool NotCheap(std::uint32_t word) { return !AllCheap(word); }
 
 }  // namespace
-
-// What the simulation of a flow-control loop learns for its emission.
-struct ShaderCompiler::LoopState {
-  PodArray<ValueRange> head, exit;  // per symbol: ranges at the loop's head and after it
-  PodArray<std::uint32_t> headFlags, exitFlags;
-  std::uint32_t iterations = 0;
-  bool counter = true;
-  std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex;
-};
 
 HRESULT ShaderCompiler::LowerLoopBody(const ParseNode* body) { return LowerStatement(body, nullptr); }
 
@@ -120,50 +113,6 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   return UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
 }
 
-std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const ParseNode* init,
-                                                const ParseNode* condition, const ParseNode* body) {
-  PodArray<std::uint8_t> touched;
-  if (!LoopTouches(init, condition, body, &touched)) return {};
-  auto id = [](const void* p) { return static_cast<double>(reinterpret_cast<std::uintptr_t>(p)); };
-  // A for loop's body is built anew around its step at each lowering: the
-  // loop's own node names it.
-  std::vector<double> key{id(node),        init ? 1.0 : 0.0,  id(condition),     0.0,
-                          double(blockContext), double(polarity), double(guard),    double(loopDepth),
-                          double(returned),     double(discarded), double(outOfBounds), double(abandonLoop),
-                          double(loopAttempt),  double(one),       double(zero),     double(minusOne),
-                          double(staticIfs),    double(dynamicIfs), double(defaultPrecision)};
-  std::vector<std::uint32_t> seen;  // the values of the slots keyed so far, for which ones share a value
-  for (std::uint32_t s = 0; s < touched.Size(); ++s) {
-    if (!touched[s]) continue;
-    const std::uint32_t x = valueMap[s];
-    key.push_back(s);
-    const auto first = std::find(seen.begin(), seen.end(), x);
-    key.push_back(x == kNoIndex ? -1.0 : static_cast<double>(first - seen.begin()));
-    seen.push_back(x);
-    const IrValue* v = Value(x);
-    if (!v) continue;
-    // A value from before the simulations is the same one each time; a value
-    // made by an outer simulation is new in each of its iterations and counts
-    // by what the lowering can learn of it.
-    if (x < m_simulationBase) {
-      key.push_back(x);
-      continue;
-    }
-    ValueRange r;
-    const bool ok = SUCCEEDED(EvaluateRange(x, &r));
-    for (double f : {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
-                     double(v->component), double(v->relativeIndex), double(v->predicate),
-                     double(v->predicateSense), double(v->indexValue), double(v->symbolSlot)})
-      key.push_back(f);
-  }
-  return key;
-}
-
-void ShaderCompiler::ForgetLoopMemos(std::uint32_t valueCount, std::uint32_t instructionCount) {
-  std::erase_if(m_loopMemos,
-                [&](const LoopMemo& m) { return m.values > valueCount || m.instructions > instructionCount; });
-}
-
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                              const ParseNode* body, const std::uint32_t* startMap) {
   if (!target || loopDepth >= target->profileLimits.word13) return E_FAIL;
@@ -197,14 +146,9 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   if (!st.exit.Append(st.head.Data(), slots) || !st.exitFlags.Append(st.headFlags.Data(), slots))
     return OutOfMemory(node);
 
-  // The simulation.
-  std::uint32_t accumulated = One();
-  if (accumulated == kNoIndex) return OutOfMemory(node);
-  bool certain = true;
+  if (One() == kNoIndex) return OutOfMemory(node);
   const std::uint32_t limit =
       target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
-  std::uint32_t n = limit;
-  PodArray<std::uint32_t> snapshot;
   HRESULT hr = S_OK;
   struct Simulating {
     ShaderCompiler& c;
@@ -219,13 +163,108 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   // simulates the same way: its first simulation's findings are reused.
   std::vector<double> key;
   if (m_simulating && !referenceSearches) key = LoopMemoKey(node, init, condition, body);
-  const LoopMemo* memo = nullptr;
-  for (const LoopMemo& m : m_loopMemos)
-    if (!key.empty() && m.key == key) memo = &m;
+  // A copy: the simulation below keeps and forgets memos of its own.
+  std::optional<LoopMemo> memo;
+  if (!key.empty())
+    if (const auto m = std::find_if(m_loopMemos.begin(), m_loopMemos.end(), [&](const LoopMemo& x) { return x.key == key; });
+        m != m_loopMemos.end())
+      memo = *m;
+  if (memo) ++loopMemoHits;
+  LoopFindings found;
+  if (memo && !(checkLoopMemos && !m_memoChecks)) {
+    if (FAILED(hr = ApplyLoopMemo(*memo, st, &found))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  } else {
+    PodArray<ValueRange> entryHead;
+    PodArray<std::uint32_t> entryFlags;
+    if (!key.empty() && (!entryHead.Append(st.head.Data(), slots) || !entryFlags.Append(st.headFlags.Data(), slots)))
+      return OutOfMemory(node);
+    {
+      // A check of a reuse runs the simulation as if none were kept: its
+      // work is not charged, and its messages are counted, not shown.
+      struct Check {
+        ShaderCompiler& c;
+        bool on;
+        ~Check() { c.m_memoChecks -= on; }
+      } check{*this, memo.has_value()};
+      m_memoChecks += check.on;
+      std::optional<UnmeteredWork> unmetered;
+      std::optional<MessageHold> hold;
+      if (memo) {
+        unmetered.emplace(*target);
+        hold.emplace(*this);
+      }
+      const Simulating simulating(*this);
+      hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, &found);
+    }
+    if (FAILED(hr)) {
+      loopMemoMismatches += memo.has_value();
+      return hr;
+    }
+    if (!key.empty()) {
+      LoopMemo made;
+      MakeLoopMemo(std::move(key), valuesBefore, instructionsBefore, entryHead, entryFlags, st, found, &made);
+      if (memo)
+        loopMemoMismatches += !SameLoopFindings(*memo, made) || !found.LeavesNothing() || found.counterAfterStart;
+      else if (found.LeavesNothing() && !found.counterAfterStart)
+        m_loopMemos.push_back(std::move(made));
+    }
+  }
+  std::uint32_t n = found.iterations;
+  const bool certain = found.certain;
+  outOfBounds = found.outOfBounds;
+  abandonLoop = found.abandon;
+  PodArray<std::uint32_t> carried;
+  if (!carried.Append(found.carried.data(), found.carried.size())) return OutOfMemory(node);
+
+  // Whether a flow-control loop is possible and pays.
+  if (n < 2) return E_FAIL;
+  if (n < limit) {
+    if (abandonLoop || (options & kOptionAvoidFlowControl)) return E_FAIL;
+    if (!outOfBounds) st.counter = false;
+  }
+  if (!certain && !st.counter && (!(FlowCaps() & kFlowInLoops) || found.derivatives)) return E_FAIL;
+  if (outOfBounds) {
+    n = limit;
+    outOfBounds = 0;
+  }
+  if (n == limit && found.running) return E_FAIL;
+  if (n < limit && certain && !(options & kOptionPreferFlowControl) && !found.notCheap) return E_FAIL;
+  st.iterations = n;
+  PodArray<std::uint32_t> missed;
+  const std::uint32_t block = blockContext, outerPolarity = polarity;
+  do {
+    RollBackIr(valuesBefore, instructionsBefore, startMap);
+    blockContext = block;
+    polarity = outerPolarity;
+    loopCounter = {0.0, static_cast<double>(n)};
+    if (!carried.Append(missed.Data(), missed.Size())) return OutOfMemory(node);
+    std::sort(carried.Data(), carried.Data() + carried.Size());  // slot order
+    missed.Clear();
+    hr = EmitFlowControlLoop(node, init, condition, body, carried, st, startMap, &missed);
+    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  } while (hr == S_FALSE);
+  // Variables declared in the body end with it: the loop carries none of
+  // their values out, and a value written inside it may never have been.
+  for (std::size_t s = 0; s < slots; ++s)
+    if (startMap[s] == kNoIndex) valueMap[s] = kNoIndex;
+  return hr;
+}
+
+HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                     const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                                     std::uint32_t limit, LoopState& st, LoopFindings* found) {
+  const std::uint32_t instructionsBefore = InstructionCount();
   const std::uint32_t messagesBefore = reportedMessages, errorsBefore = errorFlag, guardBefore = guard;
-  const std::uint32_t blockBefore = blockContext, polarityBefore = polarity;
-  auto simulating = std::make_unique<Simulating>(*this);
-  for (std::uint32_t k = 0; k < limit && !memo; ++k) {
+  const std::uint32_t blockBefore = blockContext, polarityBefore = polarity, statementsBefore = m_statementSequence;
+  const std::uint32_t banksBefore = target->banks.Count(), identityBefore = m_identityTable;
+  const std::size_t slots = valueMap.Size();
+  std::uint32_t accumulated = One();
+  if (accumulated == kNoIndex) return OutOfMemory(node);
+  bool certain = true;
+  std::uint32_t n = limit;
+  PodArray<std::uint32_t> snapshot;
+  HRESULT hr = S_OK;
+  for (std::uint32_t k = 0; k < limit; ++k) {
     loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
     if (init) {
       if (FAILED(hr = LowerLoopBody(init))) return hr;
@@ -298,100 +337,27 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
     }
   }
 
-  simulating.reset();
-
-  // What the simulation found, or its first run under the same facts.
-  PodArray<std::uint32_t> carried;
-  bool running, derivatives, notCheap;
-  if (memo) {
-    n = memo->iterations;
-    certain = memo->certain;
-    st.counter = memo->counter;
-    st.counterSlot = memo->counterSlot;
-    st.counterFinal = memo->counterFinal;
-    outOfBounds = memo->outOfBounds;
-    abandonLoop = memo->abandon;
-    running = memo->running;
-    derivatives = memo->derivatives;
-    notCheap = memo->notCheap;
-    for (std::size_t k = 0; k < memo->carried.size(); ++k) {
-      const std::uint32_t s = memo->carried[k];
-      if (!carried.Append(s)) return OutOfMemory(node);
-      st.head[s] = memo->head[k];
-      st.exit[s] = memo->exit[k];
-      st.headFlags[s] = memo->headFlags[k];
-      st.exitFlags[s] = memo->exitFlags[k];
-    }
-  } else {
-    double known = 0;
-    running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
-    derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives);
-    notCheap = AnyInstructionSince(instructionsBefore, NotCheap);
-    // The loop-carried symbols: those with a value at the start that the loop changed.
-    for (std::uint32_t s = 0; s < slots; ++s)
-      if (startMap[s] != kNoIndex && valueMap[s] != startMap[s] && !carried.Append(s)) return OutOfMemory(node);
-    // Remembered only where the simulation left nothing else behind that
-    // its reuse would miss: messages, a new guard, a changed block.
-    if (!key.empty() && reportedMessages == messagesBefore && errorFlag == errorsBefore && guard == guardBefore &&
-        blockContext == blockBefore && polarity == polarityBefore &&
-        (st.counterFinal == kNoIndex || st.counterFinal < valuesBefore)) {
-      LoopMemo m;
-      m.key = std::move(key);
-      m.values = valuesBefore;
-      m.instructions = instructionsBefore;
-      m.iterations = n;
-      m.certain = certain;
-      m.counter = st.counter;
-      m.counterSlot = st.counterSlot;
-      m.counterFinal = st.counterFinal;
-      m.outOfBounds = outOfBounds != 0;
-      m.abandon = abandonLoop != 0;
-      m.running = running;
-      m.derivatives = derivatives;
-      m.notCheap = notCheap;
-      m.carried.assign(carried.Data(), carried.Data() + carried.Size());
-      for (std::uint32_t s : m.carried) {
-        m.head.push_back(st.head[s]);
-        m.exit.push_back(st.exit[s]);
-        m.headFlags.push_back(st.headFlags[s]);
-        m.exitFlags.push_back(st.exitFlags[s]);
-      }
-      m_loopMemos.push_back(std::move(m));
-    }
-  }
-
-  // Whether a flow-control loop is possible and pays.
-  if (n < 2) return E_FAIL;
-  if (n < limit) {
-    if (abandonLoop || (options & kOptionAvoidFlowControl)) return E_FAIL;
-    if (!outOfBounds) st.counter = false;
-  }
-  if (!certain && !st.counter && (!(FlowCaps() & kFlowInLoops) || derivatives)) return E_FAIL;
-  if (outOfBounds) {
-    n = limit;
-    outOfBounds = 0;
-  }
-  if (n == limit && running) return E_FAIL;
-  if (n < limit && certain && !(options & kOptionPreferFlowControl) && !notCheap) return E_FAIL;
-  st.iterations = n;
-  PodArray<std::uint32_t> missed;
-  const std::uint32_t block = blockContext, outerPolarity = polarity;
-  do {
-    RollBackIr(valuesBefore, instructionsBefore, startMap);
-    blockContext = block;
-    polarity = outerPolarity;
-    loopCounter = {0.0, static_cast<double>(n)};
-    if (!carried.Append(missed.Data(), missed.Size())) return OutOfMemory(node);
-    std::sort(carried.Data(), carried.Data() + carried.Size());  // slot order
-    missed.Clear();
-    hr = EmitFlowControlLoop(node, init, condition, body, carried, st, startMap, &missed);
-    if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
-  } while (hr == S_FALSE);
-  // Variables declared in the body end with it: the loop carries none of
-  // their values out, and a value written inside it may never have been.
-  for (std::size_t s = 0; s < slots; ++s)
-    if (startMap[s] == kNoIndex) valueMap[s] = kNoIndex;
-  return hr;
+  double known = 0;
+  found->iterations = n;
+  found->certain = certain;
+  found->outOfBounds = outOfBounds != 0;
+  found->abandon = abandonLoop != 0;
+  found->running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
+  found->derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives);
+  found->notCheap = AnyInstructionSince(instructionsBefore, NotCheap);
+  for (std::uint32_t s = 0; s < slots; ++s)
+    if (startMap[s] != kNoIndex && valueMap[s] != startMap[s]) found->carried.push_back(s);
+  found->statements = m_statementSequence - statementsBefore;
+  found->messages = reportedMessages - messagesBefore;
+  found->errors = errorFlag != errorsBefore;
+  found->guardChanged = guard != guardBefore;
+  found->blockChanged = blockContext != blockBefore || polarity != polarityBefore;
+  found->valuesMade = ValueCount() - valuesBefore;
+  found->instructionsMade = InstructionCount() - instructionsBefore;
+  for (std::uint32_t b = banksBefore; b < target->banks.Count(); ++b) found->banks.push_back(*target->Bank(b));
+  found->identityMade = m_identityTable != identityBefore;
+  found->counterAfterStart = st.counterFinal != kNoIndex && st.counterFinal >= m_simulationBase;
+  return S_OK;
 }
 
 HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

@@ -370,6 +370,13 @@ class ShaderCompiler {
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
+  // Test switch: each reuse of an inner loop's simulation inside an outer one
+  // (which referenceSearches turns off) also runs the simulation, unmetered,
+  // and compares every finding the reuse would have supplied. Of the last
+  // run: the reuses, and those whose findings differed.
+  bool checkLoopMemos = false;
+  std::uint32_t loopMemoHits = 0;
+  std::uint32_t loopMemoMismatches = 0;
   // Bounds of the lowering, which unrolls and rehearses loops: the values and
   // instructions it holds at once (the memory), and the instructions it
   // builds in all, rolled-back ones included (the time). Past either, the
@@ -432,6 +439,8 @@ class ShaderCompiler {
   };
   struct Branch;
   struct LoopState;
+  struct LoopFindings;
+  struct LoopMemo;
   // A value's own facts (flags and range fields), kept while an unrolled
   // iteration's body borrows those of the unguarded iteration.
   struct HeldFacts {
@@ -510,6 +519,20 @@ class ShaderCompiler {
   HRESULT EmitFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                               const ParseNode* body, const PodArray<std::uint32_t>& carried, LoopState& state,
                               const std::uint32_t* startMap, PodArray<std::uint32_t>* missed);
+  // The iterations of a flow-control loop's simulation from the map at its
+  // start (`valuesBefore` values then), up to `limit`.
+  HRESULT SimulateLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                       const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                       std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // A kept simulation: its findings into `found`, its facts into `st`, and
+  // the banks it added again; a failure past the work budget.
+  HRESULT ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopFindings* found);
+  // What a simulation would keep.
+  static void MakeLoopMemo(std::vector<double> key, std::uint32_t values, std::uint32_t instructions,
+                           const PodArray<ValueRange>& entryHead, const PodArray<std::uint32_t>& entryFlags,
+                           const LoopState& st, const LoopFindings& found, LoopMemo* out);
+  // Whether two simulations found the same (keys and counts apart).
+  static bool SameLoopFindings(const LoopMemo& a, const LoopMemo& b);
   // A move of `from` into the symbol's slot (the loops' counter).
   HRESULT MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from);
 
@@ -573,10 +596,6 @@ class ShaderCompiler {
   HRESULT EmitSelectedElement(const ParseNode* node, std::uint32_t* results, std::uint32_t s,
                               const std::uint32_t* values, std::uint32_t lo, std::uint32_t end, bool bound,
                               bool sameRegister, std::uint32_t index);
-  // Component c of the elements [lo, end) of an array of `s`-wide elements:
-  // the hull of their ranges and the facts all of them share.
-  ValueRange ReachableHull(const std::uint32_t* values, std::uint32_t s, std::uint32_t c, std::uint32_t lo,
-                           std::uint32_t end, std::uint32_t* facts);
   // The 4 x 4 identity table of literals, made once per program.
   std::uint32_t IdentityTable();
   HRESULT OutOfMemory(const ParseNode* node);
@@ -596,21 +615,14 @@ class ShaderCompiler {
   PodArray<Skipped> m_skipped;
   std::uint32_t m_heldMessages = 0;  // MessageHold scopes open
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
-  std::uint32_t m_simulating = 0;
-  std::uint32_t m_simulationBase = 0;  // the value count when the outermost simulation began
-  // What an inner loop's simulation learned, by the facts it started from:
-  // an outer simulation reaches the inner loop again and again under the
-  // same facts, and the simulation depends on nothing else.
-  struct LoopMemo {
-    std::vector<double> key;
-    std::uint32_t values = 0, instructions = 0;  // the counts at its start: valid while both stay
-    std::uint32_t iterations = 0, counterSlot = 0, counterFinal = 0;
-    bool certain = false, counter = false, outOfBounds = false, abandon = false;
-    bool running = false, derivatives = false, notCheap = false;
-    std::vector<std::uint32_t> carried;
-    std::vector<ValueRange> head, exit;  // per carried slot
-    std::vector<std::uint32_t> headFlags, exitFlags;
-  };
+  // Nested flow-control loops: the outer loop's simulation lowers the inner
+  // loop in each of its iterations, and each time the inner loop simulates
+  // itself anew, so nesting multiplies the iteration limits. An inner loop
+  // reached again under the same entry facts simulates the same way: what
+  // its first simulation found is kept for the length of the outermost one.
+  std::uint32_t m_simulating = 0;      // simulations open
+  std::uint32_t m_simulationBase = 0;  // the value count when the outermost one began
+  std::uint32_t m_memoChecks = 0;      // simulations run to check a memo, open
   std::vector<LoopMemo> m_loopMemos;
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

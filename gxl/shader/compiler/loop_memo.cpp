@@ -1,0 +1,146 @@
+// The reuse of an inner loop's simulation inside an outer one: the facts
+// that decide the simulation (the key), and what it found.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "gxl/shader/compiler/loop_memo.h"
+
+namespace gxl::shader {
+
+using namespace loops;
+
+std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const ParseNode* init,
+                                                const ParseNode* condition, const ParseNode* body) {
+  // Held facts go to the next if, and a call's arguments are read outside
+  // the map: the key sees neither.
+  if (heldFacts || callArguments) return {};
+  PodArray<std::uint8_t> touched;
+  if (!LoopTouches(init, condition, body, &touched)) return {};
+  auto id = [](const void* p) { return static_cast<double>(reinterpret_cast<std::uintptr_t>(p)); };
+  // A for loop's body is built anew around its step at each lowering: the
+  // loop's own node names it.
+  std::vector<double> key{id(node),           init ? 1.0 : 0.0,     id(condition),       double(inlineDepth),
+                          double(blockContext), double(polarity),     double(guard),       double(loopDepth),
+                          double(returned),     double(discarded),    double(outOfBounds), double(abandonLoop),
+                          double(loopAttempt),  double(one),          double(zero),        double(minusOne),
+                          double(staticIfs),    double(dynamicIfs),   double(defaultPrecision)};
+  std::vector<std::uint32_t> seen;  // the values of the slots keyed so far, for which ones share a value
+  for (std::uint32_t s = 0; s < touched.Size(); ++s) {
+    if (!touched[s]) continue;
+    const std::uint32_t x = valueMap[s];
+    key.push_back(s);
+    const auto first = std::find(seen.begin(), seen.end(), x);
+    key.push_back(x == kNoIndex ? -1.0 : static_cast<double>(first - seen.begin()));
+    seen.push_back(x);
+    const IrValue* v = Value(x);
+    if (!v) continue;
+    // A value from before the simulations is the same one each time; a value
+    // made by an outer simulation is new in each of its iterations and counts
+    // by what the lowering can learn of it: its fields, and the value its
+    // moves copy (a loop's counter is found through them).
+    if (x < m_simulationBase) {
+      key.push_back(x);
+      continue;
+    }
+    ValueRange r;
+    const bool ok = SUCCEEDED(EvaluateRange(x, &r));
+    // The value its moves copy, as ResolveMoveSources walks them (without
+    // its side effect on the source's variable fields).
+    std::uint32_t source = x;
+    for (std::uint32_t steps = 0; steps < ValueCount(); ++steps) {
+      const IrValue* moved = Value(source);
+      if (!moved || moved->reg != kNoIndex || !Value(moved->moveSource)) break;
+      source = moved->moveSource;
+    }
+    for (double f : {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
+                     double(v->component), double(v->relativeIndex), double(v->predicate),
+                     double(v->predicateSense), double(v->indexValue), double(v->symbolSlot),
+                     source == x ? -1.0 : source < m_simulationBase ? double(source) : -2.0})
+      key.push_back(f);
+  }
+  return key;
+}
+
+void ShaderCompiler::ForgetLoopMemos(std::uint32_t valueCount, std::uint32_t instructionCount) {
+  std::erase_if(m_loopMemos,
+                [&](const LoopMemo& m) { return m.values > valueCount || m.instructions > instructionCount; });
+}
+
+void ShaderCompiler::MakeLoopMemo(std::vector<double> key, std::uint32_t values, std::uint32_t instructions,
+                                  const PodArray<ValueRange>& entryHead, const PodArray<std::uint32_t>& entryFlags,
+                                  const LoopState& st, const LoopFindings& found, LoopMemo* out) {
+  LoopMemo& m = *out;
+  m.key = std::move(key);
+  m.values = values;
+  m.instructions = instructions;
+  m.found = found;
+  m.counter = st.counter;
+  m.counterSlot = st.counterSlot;
+  m.counterFinal = st.counterFinal;
+  // The exit facts start as the entry facts too.
+  auto same = [](const ValueRange& a, const ValueRange& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+  };
+  for (std::uint32_t s = 0; s < entryHead.Size(); ++s) {
+    if (same(st.head[s], entryHead[s]) && same(st.exit[s], entryHead[s]) && st.headFlags[s] == entryFlags[s] &&
+        st.exitFlags[s] == entryFlags[s])
+      continue;
+    m.slots.push_back(s);
+    m.head.push_back(st.head[s]);
+    m.exit.push_back(st.exit[s]);
+    m.headFlags.push_back(st.headFlags[s]);
+    m.exitFlags.push_back(st.exitFlags[s]);
+  }
+}
+
+HRESULT ShaderCompiler::ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopFindings* found) {
+  // The banks cost what reading the literal tables in them would have.
+  constexpr std::uint64_t kBankWork = 384;
+  HRESULT hr = target->ChargeWork(kBankWork * memo.found.banks.size());
+  if (FAILED(hr)) return hr;
+  for (const RegisterBank& b : memo.found.banks)
+    if (target->AddRegisterBankCopy(&b) == kNoIndex) return E_OUTOFMEMORY;
+  *found = memo.found;
+  st.counter = memo.counter;
+  st.counterSlot = memo.counterSlot;
+  st.counterFinal = memo.counterFinal;
+  for (std::size_t k = 0; k < memo.slots.size(); ++k) {
+    const std::uint32_t s = memo.slots[k];
+    st.head[s] = memo.head[k];
+    st.exit[s] = memo.exit[k];
+    st.headFlags[s] = memo.headFlags[k];
+    st.exitFlags[s] = memo.exitFlags[k];
+  }
+  // The statements the simulation would have lowered keep their numbers.
+  m_statementSequence += memo.found.statements;
+  return S_OK;
+}
+
+bool ShaderCompiler::SameLoopFindings(const LoopMemo& a, const LoopMemo& b) {
+  auto bits = [](const std::vector<ValueRange>& x, const std::vector<ValueRange>& y) {
+    return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof x[0]) == 0);
+  };
+  auto sameBanks = [](const std::vector<RegisterBank>& x, const std::vector<RegisterBank>& y) {
+    return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const RegisterBank& p, const RegisterBank& q) {
+      return p.name == q.name && p.type == q.type && p.registerCount == q.registerCount &&
+             p.components == q.components && p.registersUsed == q.registersUsed && p.word5 == q.word5 &&
+             p.word6 == q.word6 && p.word7 == q.word7 && p.definitions == q.definitions && p.word9 == q.word9 &&
+             p.firstRelativeUse == q.firstRelativeUse && p.lastRelativeUse == q.lastRelativeUse &&
+             p.relativeUseCount == q.relativeUseCount;
+    });
+  };
+  const LoopFindings &f = a.found, &g = b.found;
+  return f.iterations == g.iterations && f.certain == g.certain && f.outOfBounds == g.outOfBounds &&
+         f.abandon == g.abandon && f.running == g.running && f.derivatives == g.derivatives &&
+         f.notCheap == g.notCheap && f.carried == g.carried && f.statements == g.statements &&
+         f.messages == g.messages && f.errors == g.errors && f.guardChanged == g.guardChanged &&
+         f.blockChanged == g.blockChanged && f.identityMade == g.identityMade && f.valuesMade == g.valuesMade &&
+         f.instructionsMade == g.instructionsMade && sameBanks(f.banks, g.banks) &&
+         f.counterAfterStart == g.counterAfterStart && a.counter == b.counter && a.counterSlot == b.counterSlot &&
+         a.counterFinal == b.counterFinal && a.slots == b.slots && bits(a.head, b.head) && bits(a.exit, b.exit) &&
+         a.headFlags == b.headFlags && a.exitFlags == b.exitFlags;
+}
+
+}  // namespace gxl::shader

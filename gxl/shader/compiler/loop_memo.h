@@ -1,0 +1,60 @@
+// What the simulation of a flow-control loop learns, and what of it an inner
+// loop's reuse keeps (lower_loop.cpp, loop_memo.cpp).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/shader_compiler.h"
+
+namespace gxl::shader {
+
+// What the simulation of a flow-control loop learns for its emission.
+struct ShaderCompiler::LoopState {
+  PodArray<ValueRange> head, exit;  // per symbol: ranges at the loop's head and after it
+  PodArray<std::uint32_t> headFlags, exitFlags;
+  std::uint32_t iterations = 0;
+  bool counter = true;
+  std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex;
+};
+
+// The rest of what one simulation found: what decides whether the loop is
+// emitted, and what the simulation did besides building IR that is rolled
+// back (its reuse does none of it, so only a simulation without any is kept).
+struct ShaderCompiler::LoopFindings {
+  std::uint32_t iterations = 0;
+  bool certain = true, outOfBounds = false, abandon = false;
+  bool running = false;      // the accumulated condition was still a known non-zero constant
+  bool derivatives = false;  // an instruction that takes implicit derivatives
+  bool notCheap = false;     // an instruction a fixed loop does not unroll as cheaply
+  std::vector<std::uint32_t> carried;  // slots with a value at the start that the loop changed
+  std::uint32_t statements = 0;        // statements lowered (each takes a sequence number)
+  std::uint32_t messages = 0;          // messages reported
+  // The values and instructions it made (all rolled back before the loop
+  // is emitted): how much IR the simulation builds, for checks.
+  std::uint32_t valuesMade = 0, instructionsMade = 0;
+  // Banks of literal tables it added: a rollback leaves them (empty), and a
+  // reuse adds them again, so that the program's banks are those it would have.
+  std::vector<RegisterBank> banks;
+  bool errors = false, guardChanged = false, blockChanged = false;
+  bool identityMade = false;       // the identity table was made (once per run: not again at a reuse)
+  bool counterAfterStart = false;  // the counter's final value is no older than the outermost simulation
+
+  bool LeavesNothing() const { return !messages && !errors && !guardChanged && !blockChanged && !identityMade; }
+};
+
+// An inner loop's findings under its entry facts. Head and exit facts are
+// kept for the slots where they differ from those the loop started with.
+struct ShaderCompiler::LoopMemo {
+  std::vector<double> key;
+  std::uint32_t values = 0, instructions = 0;  // the counts at its start: valid while both stay
+  LoopFindings found;
+  bool counter = false;
+  std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex;
+  std::vector<std::uint32_t> slots;
+  std::vector<ValueRange> head, exit;
+  std::vector<std::uint32_t> headFlags, exitFlags;
+};
+
+}  // namespace gxl::shader
