@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "tests/gxl/shader/nested_loop_programs.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
 #include "tests/support/shader/corpus.h"
@@ -36,12 +38,13 @@ struct Result {
   HRESULT hr = E_FAIL;
   std::string code, log;
   std::uint32_t defUseMismatches = 0;
+  std::uint32_t memoHits = 0, memoMismatches = 0;
 };
 
 // One compile as the entry points run it, from a file (includes beside it)
 // or from memory.
 Result CompileOnce(const std::string& source, const std::string& path, const char* entry, const char* profile,
-                   std::uint32_t options, bool reference) {
+                   std::uint32_t options, bool reference, bool checkMemos = false) {
   Result r;
   ShaderPreprocessor pp;
   r.hr = path.empty() ? pp.StartFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr)
@@ -50,9 +53,12 @@ Result CompileOnce(const std::string& source, const std::string& path, const cha
     gxl::ComRef<DataBuffer> code;
     ShaderCompiler compiler;
     compiler.referenceSearches = reference;
+    compiler.checkLoopMemos = checkMemos;
     r.hr = compiler.CompileSource(&pp, nullptr, entry, 0, profile, options | 0x100, code.Put(), nullptr);
     if (code) r.code.assign(static_cast<const char*>(code->GetPointer()), code->GetSize());
     r.defUseMismatches = compiler.defUseUpkeepMismatches;
+    r.memoHits = compiler.loopMemoHits;
+    r.memoMismatches = compiler.loopMemoMismatches;
   }
   r.log = shadertest::LogText(pp.Log());
   return r;
@@ -130,6 +136,21 @@ TEST(GxlCompileStable, GeneratedPrograms) {
   }
 }
 
+// Nested loops with uniform bounds, and the loop shapes around them by seed.
+hlslgen::Options NestedOptions(std::uint32_t seed) {
+  hlslgen::Options options;
+  options.flowControl = true;
+  options.statements = 6 + seed % 7;
+  options.maxLoopCount = 64;
+  options.maxInstructions = 1000;
+  options.uniformBounds = true;
+  options.doWhile = seed % 3 == 1;
+  options.jumps = seed % 4 == 2;
+  options.arrays = seed % 2 == 0;
+  options.carried = seed % 3 != 2;
+  return options;
+}
+
 // Nested loops with uniform bounds and the loop shapes around them, where
 // the profile keeps loops: an inner loop's simulation inside the outer one's
 // is reused under the same entry facts, and the reference simulates it anew.
@@ -145,17 +166,7 @@ TEST(GxlCompileStable, NestedLoopPrograms) {
   for (std::uint32_t seed = first; seed < count; ++seed) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
     const bool pixel = profile[0] == 'p';
-    hlslgen::Options options;
-    options.flowControl = true;
-    options.statements = 6 + seed % 7;
-    options.maxLoopCount = 64;
-    options.maxInstructions = 1000;
-    options.uniformBounds = true;
-    options.doWhile = seed % 3 == 1;
-    options.jumps = seed % 4 == 2;
-    options.arrays = seed % 2 == 0;
-    options.carried = seed % 3 != 2;
-    const hlslgen::Generator g(0x4E570000u + seed, options);
+    const hlslgen::Generator g(0x4E570000u + seed, NestedOptions(seed));
     const std::string source = ProgramOf(g, pixel);
     const std::string what = "seed " + std::to_string(seed) + " " + profile + "\n" + source;
     const Result fast = CompileOnce(source, "", "main", profile, 0, false);
@@ -168,6 +179,63 @@ TEST(GxlCompileStable, NestedLoopPrograms) {
     EXPECT_TRUE(fast.code == full.code) << what << ": the code differs";
   }
   EXPECT_GT(compared, (count - first) / 2);
+}
+
+// The reuse of an inner loop's simulation claims that the simulation, run
+// again, would find the same: under the compiler's check switch every reuse
+// also runs it and compares each finding (trip count, flags, counter,
+// carried slots, head and exit facts, statements, messages). Inputs: the
+// corpus at every profile of each entry, the nested loop programs of the
+// flow tests, and generated nested loops of two families. Without
+// NURA_LONG a share of each runs.
+TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
+  std::uint32_t hits = 0, compiles = 0;
+  auto check = [&](const std::string& source, const std::string& path, const char* entry, const char* profile,
+                   const std::string& what) {
+    const Result r = CompileOnce(source, path, entry, profile, 0, false, true);
+    EXPECT_EQ(r.memoMismatches, 0u) << what << "\n" << r.log;
+    EXPECT_EQ(r.log.find("internal error"), std::string::npos) << what << "\n" << r.log;
+    hits += r.memoHits;
+    ++compiles;
+    return r.memoHits;
+  };
+
+  const std::string root = shadertest::CorpusRoot();
+  NURA_REQUIRE_OUTSIDE_INPUT(!root.empty(), "the shader corpus");
+  const bool all = nura::test::LongMode();
+  std::uint32_t cell = 0;
+  for (const corpusref::Entry& e : corpusref::Entries()) {
+    if (!e.entry) continue;
+    std::string error;
+    const std::string source = SourceOf(e, root, &error);
+    ASSERT_TRUE(error.empty()) << error;
+    const std::string path = e.partner ? std::string() : root + "/" + e.file;
+    for (const char* profile : Profiles(e.stage))
+      if (all || cell++ % 3 == 0) check(source, path, e.entry, profile, std::string(e.file) + " " + e.entry + " " + profile);
+  }
+
+  std::uint32_t fixed = 0;
+  for (const char* profile : {"vs_3_0", "vs_2_sw"}) {
+    fixed += check(shadertest::FlagEndedLoopsProgram(true), "", "main", profile, "flag-ended loops");
+  }
+  fixed += check(shadertest::FlagEndedLoopsProgram(false), "", "main", "ps_3_0", "flag-ended loops");
+  fixed += check(shadertest::NestedUniformLoopsProgram(900), "", "main", "vs_3_0", "benchmark's nested loops");
+  EXPECT_GT(fixed, 0u);
+
+  std::uint32_t generated = 0;
+  static const char* const kProfiles[] = {"vs_3_0", "ps_3_0", "vs_2_a", "vs_2_sw"};
+  const auto count = static_cast<std::uint32_t>(nura::test::LongOrShare(300, 60));
+  for (std::uint32_t seed = 0; seed < count; ++seed) {
+    const char* profile = kProfiles[seed % std::size(kProfiles)];
+    const bool pixel = profile[0] == 'p';
+    const hlslgen::Generator nested(0x4E570000u + seed, NestedOptions(seed));
+    generated += check(ProgramOf(nested, pixel), "", "main", profile, "nested seed " + std::to_string(seed));
+    const hlslgen::Generator shapes(seed, shadertest::NestedLoopShapes(seed));
+    generated += check(ProgramOf(shapes, seed % 2 == 0), "", "main", seed % 2 == 0 ? "ps_3_0" : "vs_3_0",
+                       "shapes seed " + std::to_string(seed));
+  }
+  EXPECT_GT(generated, count / 4);
+  std::printf("[ memo ] %u reuses checked in %u compiles\n", hits, compiles);
 }
 
 }  // namespace
