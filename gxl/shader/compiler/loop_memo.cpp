@@ -95,13 +95,19 @@ void ShaderCompiler::MakeLoopMemo(std::vector<double> key, std::uint32_t values,
   }
 }
 
-HRESULT ShaderCompiler::ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopFindings* found) {
+HRESULT ShaderCompiler::ReplayLoopMemo(const LoopMemo& memo) {
   // The banks cost what reading the literal tables in them would have.
   constexpr std::uint64_t kBankWork = 384;
-  HRESULT hr = target->ChargeWork(kBankWork * memo.found.banks.size());
+  const HRESULT hr = target->ChargeWork(kBankWork * memo.found.banks.size());
   if (FAILED(hr)) return hr;
   for (const RegisterBank& b : memo.found.banks)
     if (target->AddRegisterBankCopy(&b) == kNoIndex) return E_OUTOFMEMORY;
+  // The statements the simulation would have lowered keep their numbers.
+  m_statementSequence += memo.found.statements;
+  return S_OK;
+}
+
+void ShaderCompiler::ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopFindings* found) {
   *found = memo.found;
   st.counter = memo.counter;
   st.counterSlot = memo.counterSlot;
@@ -113,14 +119,15 @@ HRESULT ShaderCompiler::ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopF
     st.headFlags[s] = memo.headFlags[k];
     st.exitFlags[s] = memo.exitFlags[k];
   }
-  // The statements the simulation would have lowered keep their numbers.
-  m_statementSequence += memo.found.statements;
-  return S_OK;
 }
 
-bool ShaderCompiler::SameLoopFindings(const LoopMemo& a, const LoopMemo& b) {
-  auto bits = [](const std::vector<ValueRange>& x, const std::vector<ValueRange>& y) {
-    return x.size() == y.size() && (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof x[0]) == 0);
+bool ShaderCompiler::SameLoopFindings(const LoopState& a, const LoopFindings& f, const LoopState& b,
+                                      const LoopFindings& g) {
+  auto bits = [](const PodArray<ValueRange>& x, const PodArray<ValueRange>& y) {
+    return x.Size() == y.Size() && (x.Empty() || std::memcmp(x.Data(), y.Data(), x.Size() * sizeof x[0]) == 0);
+  };
+  auto same = [](const PodArray<std::uint32_t>& x, const PodArray<std::uint32_t>& y) {
+    return std::equal(x.Data(), x.Data() + x.Size(), y.Data(), y.Data() + y.Size());
   };
   auto sameBanks = [](const std::vector<RegisterBank>& x, const std::vector<RegisterBank>& y) {
     return std::equal(x.begin(), x.end(), y.begin(), y.end(), [](const RegisterBank& p, const RegisterBank& q) {
@@ -131,7 +138,6 @@ bool ShaderCompiler::SameLoopFindings(const LoopMemo& a, const LoopMemo& b) {
              p.relativeUseCount == q.relativeUseCount;
     });
   };
-  const LoopFindings &f = a.found, &g = b.found;
   return f.iterations == g.iterations && f.certain == g.certain && f.outOfBounds == g.outOfBounds &&
          f.abandon == g.abandon && f.running == g.running && f.derivatives == g.derivatives &&
          f.notCheap == g.notCheap && f.carried == g.carried && f.statements == g.statements &&
@@ -139,8 +145,8 @@ bool ShaderCompiler::SameLoopFindings(const LoopMemo& a, const LoopMemo& b) {
          f.blockChanged == g.blockChanged && f.identityMade == g.identityMade && f.valuesMade == g.valuesMade &&
          f.instructionsMade == g.instructionsMade && sameBanks(f.banks, g.banks) &&
          f.counterAfterStart == g.counterAfterStart && a.counter == b.counter && a.counterSlot == b.counterSlot &&
-         a.counterFinal == b.counterFinal && a.slots == b.slots && bits(a.head, b.head) && bits(a.exit, b.exit) &&
-         a.headFlags == b.headFlags && a.exitFlags == b.exitFlags;
+         a.counterFinal == b.counterFinal && bits(a.head, b.head) && bits(a.exit, b.exit) &&
+         same(a.headFlags, b.headFlags) && same(a.exitFlags, b.exitFlags);
 }
 
 }  // namespace gxl::shader

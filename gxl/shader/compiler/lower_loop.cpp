@@ -172,12 +172,22 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   if (memo) ++loopMemoHits;
   LoopFindings found;
   if (memo && !(checkLoopMemos && !m_memoChecks)) {
-    if (FAILED(hr = ApplyLoopMemo(*memo, st, &found))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+    if (FAILED(hr = ReplayLoopMemo(*memo))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+    ApplyLoopMemo(*memo, st, &found);
   } else {
     PodArray<ValueRange> entryHead;
     PodArray<std::uint32_t> entryFlags;
     if (!key.empty() && (!entryHead.Append(st.head.Data(), slots) || !entryFlags.Append(st.headFlags.Data(), slots)))
       return OutOfMemory(node);
+    // What the reuse would have supplied, to check against the simulation.
+    LoopState reused;
+    LoopFindings reusedFound;
+    if (memo) {
+      if (!reused.head.Append(st.head.Data(), slots) || !reused.exit.Append(st.exit.Data(), slots) ||
+          !reused.headFlags.Append(st.headFlags.Data(), slots) || !reused.exitFlags.Append(st.exitFlags.Data(), slots))
+        return OutOfMemory(node);
+      ApplyLoopMemo(*memo, reused, &reusedFound);
+    }
     {
       // A check of a reuse runs the simulation as if none were kept: its
       // work is not charged, and its messages are counted, not shown.
@@ -200,13 +210,13 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
       loopMemoMismatches += memo.has_value();
       return hr;
     }
-    if (!key.empty()) {
+    if (memo) {
+      loopMemoMismatches +=
+          !SameLoopFindings(reused, reusedFound, st, found) || !found.LeavesNothing() || found.counterAfterStart;
+    } else if (!key.empty() && found.LeavesNothing() && !found.counterAfterStart) {
       LoopMemo made;
       MakeLoopMemo(std::move(key), valuesBefore, instructionsBefore, entryHead, entryFlags, st, found, &made);
-      if (memo)
-        loopMemoMismatches += !SameLoopFindings(*memo, made) || !found.LeavesNothing() || found.counterAfterStart;
-      else if (found.LeavesNothing() && !found.counterAfterStart)
-        m_loopMemos.push_back(std::move(made));
+      m_loopMemos.push_back(std::move(made));
     }
   }
   std::uint32_t n = found.iterations;

@@ -524,15 +524,19 @@ class ShaderCompiler {
   HRESULT SimulateLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                        const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                        std::uint32_t limit, LoopState& st, LoopFindings* found);
-  // A kept simulation: its findings into `found`, its facts into `st`, and
-  // the banks it added again; a failure past the work budget.
-  HRESULT ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopFindings* found);
+  // What a kept simulation did besides finding facts, done again: the banks
+  // it added, the statement numbers it took; a failure past the work budget.
+  HRESULT ReplayLoopMemo(const LoopMemo& memo);
+  // A kept simulation's findings into `found`, its facts over the entry
+  // facts in `st`.
+  static void ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopFindings* found);
   // What a simulation would keep.
   static void MakeLoopMemo(std::vector<double> key, std::uint32_t values, std::uint32_t instructions,
                            const PodArray<ValueRange>& entryHead, const PodArray<std::uint32_t>& entryFlags,
                            const LoopState& st, const LoopFindings& found, LoopMemo* out);
-  // Whether two simulations found the same (keys and counts apart).
-  static bool SameLoopFindings(const LoopMemo& a, const LoopMemo& b);
+  // Whether two simulations' findings and facts are the same.
+  static bool SameLoopFindings(const LoopState& a, const LoopFindings& f, const LoopState& b,
+                               const LoopFindings& g);
   // A move of `from` into the symbol's slot (the loops' counter).
   HRESULT MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from);
 
