@@ -36,12 +36,13 @@ std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const Par
     seen.push_back(x);
     const IrValue* v = Value(x);
     if (!v) continue;
-    // A value from before the simulations is the same one each time; a value
-    // made by an outer simulation is new in each of its iterations and counts
-    // by what the lowering can learn of it: its fields, and the value its
-    // moves copy (a loop's counter is found through them).
+    // A value from before the simulations is the same one each time, but an
+    // unrolled iteration around the loop may lend it other facts for a while;
+    // a value made by an outer simulation is new in each of its iterations
+    // and counts by what the lowering can learn of it: its fields, and the
+    // value its moves copy (a loop's counter is found through them).
     if (x < m_simulationBase) {
-      key.push_back(x);
+      key.insert(key.end(), {double(x), v->rangeLow, v->rangeHigh, double(v->flags)});
       continue;
     }
     ValueRange r;
