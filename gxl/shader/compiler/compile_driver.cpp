@@ -126,7 +126,6 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->workLeft = workBudget;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoMismatches = 0;
-  m_identityTable = kNoIndex;
   workSpent = 0;
   loweringBuilt = 0;
   target = std::move(made);

@@ -14,6 +14,9 @@ namespace {
 // The identity table: a literal file of four registers, 1.0 where register
 // and component agree.
 constexpr std::uint32_t kIdentityTableType = 0x751;
+// Its bank's name, by address: it tells the table's bank from literal tables
+// of bound constants, which share the type word and name "l".
+constexpr char kIdentityTableName[] = "l";
 
 // A range bound moved away from zero, so that an index a rounding error
 // below a whole number still reaches it.
@@ -34,10 +37,10 @@ std::uint32_t ShaderCompiler::IdentityTable() {
   if (cached) return m_identityTable;
   // Banks are not rolled back with the values: a table whose literals a
   // rollback took (a simulated loop's, at each pass) is made again in its
-  // own bank. The bank is this run's (the driver forgets it at each run).
+  // own bank, where the program has one.
   std::uint32_t bank = m_identityTable;
-  if (!Bank(bank) || Bank(bank)->type != kIdentityTableType)
-    bank = target->AddRegisterBank("l", kIdentityTableType, 4, 4);
+  if (!Bank(bank) || Bank(bank)->type != kIdentityTableType || Bank(bank)->name != kIdentityTableName)
+    bank = target->AddRegisterBank(kIdentityTableName, kIdentityTableType, 4, 4);
   if (bank == kNoIndex) return kNoIndex;
   const std::uint32_t first = ValueCount();
   for (std::uint32_t r = 0; r < 4; ++r)
