@@ -166,7 +166,8 @@ class LoopEffects {
 
  private:
   // Marks a declaration's slots and walks its initialiser with `walk`.
-  bool Declares(const ParseNode* node, std::uint32_t depth, bool (LoopEffects::*walk)(const ParseNode*, std::uint32_t)) {
+  bool Declares(const ParseNode* node, std::uint32_t depth,
+                bool (LoopEffects::*walk)(const ParseNode*, std::uint32_t)) {
     const ParseNodeKind11* v = VariableDescription(node);
     const std::uint32_t slot = v ? m_compiler.SlotOf(v) : kNoSlot;
     if (slot == kNoSlot || slot >= m_read.Size() || v->valueCount > m_read.Size() - slot) return false;
@@ -183,7 +184,8 @@ class LoopEffects {
   // for any other selection (a member, a swizzle of an expression).
   bool Picks(const ParseNodeKind13& e) {
     const ParseNode* operand = e.left;
-    for (const ParseNodeKind13* v = AsExpression(operand); v && v->op == kExprValue && !v->right; v = AsExpression(operand))
+    for (const ParseNodeKind13* v = AsExpression(operand); v && v->op == kExprValue && !v->right;
+         v = AsExpression(operand))
       operand = v->left;
     if (!operand || operand->kind != NodeKind::Expression || !e.right || e.right->kind != NodeKind::List) return false;
     std::uint32_t first, count;

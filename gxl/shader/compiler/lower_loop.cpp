@@ -165,10 +165,11 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   if (m_simulating && !referenceSearches) key = LoopMemoKey(node, init, condition, body);
   // A copy: the simulation below keeps and forgets memos of its own.
   std::optional<LoopMemo> memo;
-  if (!key.empty())
-    if (const auto m = std::find_if(m_loopMemos.begin(), m_loopMemos.end(), [&](const LoopMemo& x) { return x.key == key; });
-        m != m_loopMemos.end())
-      memo = *m;
+  for (const LoopMemo& m : m_loopMemos)
+    if (!key.empty() && m.key == key) {
+      memo = m;
+      break;
+    }
   if (memo) ++loopMemoHits;
   LoopFindings found;
   if (memo && !(checkLoopMemos && !m_memoChecks)) {

@@ -30,7 +30,8 @@ inline std::string FlagEndedLoopsProgram(bool vertex) {
 // the swizzles' component orders for checking it.
 struct NestedLoopLine {
   static constexpr const char* kSwizzles[] = {"xyzw", "yzwx", "zwxy", "wxyz", "xxyy", "zzww"};
-  static constexpr int kOrder[6][4] = {{0, 1, 2, 3}, {1, 2, 3, 0}, {2, 3, 0, 1}, {3, 0, 1, 2}, {0, 0, 1, 1}, {2, 2, 3, 3}};
+  static constexpr int kOrder[6][4] = {{0, 1, 2, 3}, {1, 2, 3, 0}, {2, 3, 0, 1},
+                                       {3, 0, 1, 2}, {0, 0, 1, 1}, {2, 2, 3, 3}};
   static std::string Text(int l) {
     return "      r = r * k[" + std::to_string(l % 8) + "]." + kSwizzles[l % 6] + " + a." + kSwizzles[(l / 6) % 6] +
            ";\n";

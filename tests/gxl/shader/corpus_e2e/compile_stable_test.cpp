@@ -211,7 +211,8 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
     ASSERT_TRUE(error.empty()) << error;
     const std::string path = e.partner ? std::string() : root + "/" + e.file;
     for (const char* profile : Profiles(e.stage))
-      if (all || cell++ % 3 == 0) check(source, path, e.entry, profile, std::string(e.file) + " " + e.entry + " " + profile);
+      if (all || cell++ % 3 == 0)
+        check(source, path, e.entry, profile, std::string(e.file) + " " + e.entry + " " + profile);
   }
 
   std::uint32_t fixed = 0;
