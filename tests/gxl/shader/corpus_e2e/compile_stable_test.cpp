@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -92,26 +93,35 @@ std::string ProgramOf(const hlslgen::Generator& g, bool pixel) {
   return source + ");\n}\n";
 }
 
-TEST(GxlCompileStable, CorpusEntries) {
+// Each HLSL entry of the corpus at each profile of its stage, with its
+// source and, where it compiles from its file (includes beside it), the path.
+void ForEachCorpusEntry(
+    const std::function<void(const std::string& source, const std::string& path, const corpusref::Entry& e,
+                             const char* profile)>& run) {
   const std::string root = shadertest::CorpusRoot();
   NURA_REQUIRE_OUTSIDE_INPUT(!root.empty(), "the shader corpus");
-  const bool all = nura::test::LongMode();
-  std::uint32_t cell = 0;
   for (const corpusref::Entry& e : corpusref::Entries()) {
     if (!e.entry) continue;
     std::string error;
     const std::string source = SourceOf(e, root, &error);
     ASSERT_TRUE(error.empty()) << error;
     const std::string path = e.partner ? std::string() : root + "/" + e.file;
-    for (const char* profile : Profiles(e.stage)) {
-      for (const std::uint32_t options : {0u, kNoOptimisation}) {
-        // The share: every seventh cell, so each entry meets a few profiles.
-        if (!all && cell++ % 7 != 0) continue;
-        ExpectStable(source, path, e.entry, profile, options,
-                     std::string(e.file) + " " + e.entry + " " + profile + " " + std::to_string(options));
-      }
-    }
+    for (const char* profile : Profiles(e.stage)) run(source, path, e, profile);
   }
+}
+
+TEST(GxlCompileStable, CorpusEntries) {
+  const bool all = nura::test::LongMode();
+  std::uint32_t cell = 0;
+  ForEachCorpusEntry([&](const std::string& source, const std::string& path, const corpusref::Entry& e,
+                         const char* profile) {
+    for (const std::uint32_t options : {0u, kNoOptimisation}) {
+      // The share: every seventh cell, so each entry meets a few profiles.
+      if (!all && cell++ % 7 != 0) continue;
+      ExpectStable(source, path, e.entry, profile, options,
+                   std::string(e.file) + " " + e.entry + " " + profile + " " + std::to_string(options));
+    }
+  });
 }
 
 // Generated programs across the profiles and option words, straight-line
@@ -200,20 +210,13 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
     return r.memoHits;
   };
 
-  const std::string root = shadertest::CorpusRoot();
-  NURA_REQUIRE_OUTSIDE_INPUT(!root.empty(), "the shader corpus");
   const bool all = nura::test::LongMode();
   std::uint32_t cell = 0;
-  for (const corpusref::Entry& e : corpusref::Entries()) {
-    if (!e.entry) continue;
-    std::string error;
-    const std::string source = SourceOf(e, root, &error);
-    ASSERT_TRUE(error.empty()) << error;
-    const std::string path = e.partner ? std::string() : root + "/" + e.file;
-    for (const char* profile : Profiles(e.stage))
-      if (all || cell++ % 3 == 0)
-        check(source, path, e.entry, profile, std::string(e.file) + " " + e.entry + " " + profile);
-  }
+  ForEachCorpusEntry([&](const std::string& source, const std::string& path, const corpusref::Entry& e,
+                         const char* profile) {
+    if (all || cell++ % 3 == 0)
+      check(source, path, e.entry, profile, std::string(e.file) + " " + e.entry + " " + profile);
+  });
 
   std::uint32_t fixed = 0;
   for (const char* profile : {"vs_3_0", "vs_2_sw"}) {
