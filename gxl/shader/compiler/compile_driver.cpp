@@ -125,7 +125,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->referenceSearches = referenceSearches;
   generator->workLeft = workBudget;
   defUseUpkeepMismatches = 0;
-  loopMemoHits = loopMemoMismatches = 0;
+  loopMemoHits = loopMemoChecks = loopMemoMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;
   target = std::move(made);

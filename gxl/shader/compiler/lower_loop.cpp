@@ -170,9 +170,15 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
       memo = m;
       break;
     }
-  if (memo) ++loopMemoHits;
+  bool checking = false;
+  if (memo) {
+    // Reuses inside a check's own simulation are not checked again.
+    checking = checkLoopMemos && !m_memoChecks && loopMemoHits % checkLoopMemos == 0;
+    ++loopMemoHits;
+    loopMemoChecks += checking;
+  }
   LoopFindings found;
-  if (memo && !(checkLoopMemos && !m_memoChecks)) {
+  if (memo && !checking) {
     if (FAILED(hr = ReplayLoopMemo(*memo))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
     ApplyLoopMemo(*memo, st, &found);
   } else {

@@ -370,13 +370,13 @@ class ShaderCompiler {
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
-  // Test switch: each reuse of an inner loop's simulation inside an outer one
-  // (which referenceSearches turns off) also runs the simulation, unmetered,
-  // and compares every finding the reuse would have supplied. Of the last
-  // run: the reuses, and those whose findings differed.
-  bool checkLoopMemos = false;
-  std::uint32_t loopMemoHits = 0;
-  std::uint32_t loopMemoMismatches = 0;
+  // Test switch: every n-th reuse of an inner loop's simulation inside an
+  // outer one (which referenceSearches turns off) also runs the simulation,
+  // unmetered, and compares every finding the reuse would have supplied; 0
+  // checks none. Of the last run: the reuses, those checked, and those whose
+  // findings differed.
+  std::uint32_t checkLoopMemos = 0;
+  std::uint32_t loopMemoHits = 0, loopMemoChecks = 0, loopMemoMismatches = 0;
   // Bounds of the lowering, which unrolls and rehearses loops: the values and
   // instructions it holds at once (the memory), and the instructions it
   // builds in all, rolled-back ones included (the time). Past either, the
