@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "gxl/shader/compiler/loop_memo.h"
@@ -62,6 +63,83 @@ std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const Par
       key.push_back(f);
   }
   return key;
+}
+
+HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                        const ParseNode* body, const std::uint32_t* startMap,
+                                        std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
+                                        std::uint32_t limit, LoopState& st, LoopFindings* found) {
+  // Inside an outer simulation, the same loop under the same entry facts
+  // simulates the same way: its first simulation's findings are reused.
+  std::vector<double> key;
+  if (m_simulating && !referenceSearches) key = LoopMemoKey(node, init, condition, body);
+  // A copy: the simulation below keeps and forgets memos of its own.
+  std::optional<LoopMemo> memo;
+  for (const LoopMemo& m : m_loopMemos)
+    if (!key.empty() && m.key == key) {
+      memo = m;
+      break;
+    }
+  bool checking = false;
+  if (memo) {
+    // Reuses inside a check's own simulation are not checked again.
+    checking = checkLoopMemos && !m_memoChecks && loopMemoHits % checkLoopMemos == 0;
+    ++loopMemoHits;
+    loopMemoChecks += checking;
+  }
+  HRESULT hr = S_OK;
+  if (memo && !checking) {
+    if (FAILED(hr = ReplayLoopMemo(*memo))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+    ApplyLoopMemo(*memo, st, found);
+    return S_OK;
+  }
+
+  const std::size_t slots = valueMap.Size();
+  PodArray<ValueRange> entryHead;
+  PodArray<std::uint32_t> entryFlags;
+  if (!key.empty() && (!entryHead.Append(st.head.Data(), slots) || !entryFlags.Append(st.headFlags.Data(), slots)))
+    return OutOfMemory(node);
+  // What the reuse would have supplied, to check against the simulation.
+  LoopState reused;
+  LoopFindings reusedFound;
+  if (checking) {
+    if (!reused.head.Append(st.head.Data(), slots) || !reused.exit.Append(st.exit.Data(), slots) ||
+        !reused.headFlags.Append(st.headFlags.Data(), slots) || !reused.exitFlags.Append(st.exitFlags.Data(), slots))
+      return OutOfMemory(node);
+    ApplyLoopMemo(*memo, reused, &reusedFound);
+  }
+  {
+    struct Simulating {
+      ShaderCompiler& c;
+      bool check;
+      Simulating(ShaderCompiler& compiler, bool checking) : c(compiler), check(checking) {
+        if (c.m_simulating++ == 0) c.m_simulationBase = c.ValueCount();
+        c.m_memoChecks += check;
+      }
+      ~Simulating() {
+        c.m_memoChecks -= check;
+        if (--c.m_simulating == 0) c.m_loopMemos.clear();
+      }
+    } simulating(*this, checking);
+    // A check runs the simulation as if nothing were kept: its work is not
+    // charged, and its messages are counted, not shown.
+    std::optional<UnmeteredWork> unmetered;
+    std::optional<MessageHold> hold;
+    if (checking) {
+      unmetered.emplace(*target);
+      hold.emplace(*this);
+    }
+    hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, found);
+  }
+  if (checking) {
+    loopMemoMismatches += FAILED(hr) || !SameLoopFindings(reused, reusedFound, st, *found) ||
+                          !found->LeavesNothing() || found->counterAfterStart;
+  } else if (SUCCEEDED(hr) && !key.empty() && found->LeavesNothing() && !found->counterAfterStart) {
+    LoopMemo made;
+    MakeLoopMemo(std::move(key), valuesBefore, instructionsBefore, entryHead, entryFlags, st, *found, &made);
+    m_loopMemos.push_back(std::move(made));
+  }
+  return hr;
 }
 
 void ShaderCompiler::ForgetLoopMemos(std::uint32_t valueCount, std::uint32_t instructionCount) {

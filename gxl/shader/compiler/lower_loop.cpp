@@ -6,8 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <optional>
 #include <vector>
 
 #include "gxl/shader/compiler/loop_facts.h"
@@ -149,83 +147,10 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   if (One() == kNoIndex) return OutOfMemory(node);
   const std::uint32_t limit =
       target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
-  HRESULT hr = S_OK;
-  struct Simulating {
-    ShaderCompiler& c;
-    explicit Simulating(ShaderCompiler& compiler) : c(compiler) {
-      if (c.m_simulating++ == 0) c.m_simulationBase = c.ValueCount();
-    }
-    ~Simulating() {
-      if (--c.m_simulating == 0) c.m_loopMemos.clear();
-    }
-  };
-  // Inside an outer simulation, the same loop under the same entry facts
-  // simulates the same way: its first simulation's findings are reused.
-  std::vector<double> key;
-  if (m_simulating && !referenceSearches) key = LoopMemoKey(node, init, condition, body);
-  // A copy: the simulation below keeps and forgets memos of its own.
-  std::optional<LoopMemo> memo;
-  for (const LoopMemo& m : m_loopMemos)
-    if (!key.empty() && m.key == key) {
-      memo = m;
-      break;
-    }
-  bool checking = false;
-  if (memo) {
-    // Reuses inside a check's own simulation are not checked again.
-    checking = checkLoopMemos && !m_memoChecks && loopMemoHits % checkLoopMemos == 0;
-    ++loopMemoHits;
-    loopMemoChecks += checking;
-  }
   LoopFindings found;
-  if (memo && !checking) {
-    if (FAILED(hr = ReplayLoopMemo(*memo))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
-    ApplyLoopMemo(*memo, st, &found);
-  } else {
-    PodArray<ValueRange> entryHead;
-    PodArray<std::uint32_t> entryFlags;
-    if (!key.empty() && (!entryHead.Append(st.head.Data(), slots) || !entryFlags.Append(st.headFlags.Data(), slots)))
-      return OutOfMemory(node);
-    // What the reuse would have supplied, to check against the simulation.
-    LoopState reused;
-    LoopFindings reusedFound;
-    if (memo) {
-      if (!reused.head.Append(st.head.Data(), slots) || !reused.exit.Append(st.exit.Data(), slots) ||
-          !reused.headFlags.Append(st.headFlags.Data(), slots) || !reused.exitFlags.Append(st.exitFlags.Data(), slots))
-        return OutOfMemory(node);
-      ApplyLoopMemo(*memo, reused, &reusedFound);
-    }
-    {
-      // A check of a reuse runs the simulation as if none were kept: its
-      // work is not charged, and its messages are counted, not shown.
-      struct Check {
-        ShaderCompiler& c;
-        bool on;
-        ~Check() { c.m_memoChecks -= on; }
-      } check{*this, memo.has_value()};
-      m_memoChecks += check.on;
-      std::optional<UnmeteredWork> unmetered;
-      std::optional<MessageHold> hold;
-      if (memo) {
-        unmetered.emplace(*target);
-        hold.emplace(*this);
-      }
-      const Simulating simulating(*this);
-      hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, &found);
-    }
-    if (FAILED(hr)) {
-      loopMemoMismatches += memo.has_value();
-      return hr;
-    }
-    if (memo) {
-      loopMemoMismatches +=
-          !SameLoopFindings(reused, reusedFound, st, found) || !found.LeavesNothing() || found.counterAfterStart;
-    } else if (!key.empty() && found.LeavesNothing() && !found.counterAfterStart) {
-      LoopMemo made;
-      MakeLoopMemo(std::move(key), valuesBefore, instructionsBefore, entryHead, entryFlags, st, found, &made);
-      m_loopMemos.push_back(std::move(made));
-    }
-  }
+  HRESULT hr = SimulateOrReuse(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
+                               &found);
+  if (FAILED(hr)) return hr;
   std::uint32_t n = found.iterations;
   const bool certain = found.certain;
   outOfBounds = found.outOfBounds;

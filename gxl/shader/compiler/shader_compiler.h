@@ -524,6 +524,12 @@ class ShaderCompiler {
   HRESULT SimulateLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                        const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                        std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // The findings of a flow-control loop's simulation from its entry facts in
+  // `st`: run, or inside an outer simulation those of an earlier run under
+  // the same facts (kept for later where there are none).
+  HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                          const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                          std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
   // What a kept simulation did besides finding facts, done again: the banks
   // it added, the statement numbers it took; a failure past the work budget.
   HRESULT ReplayLoopMemo(const LoopMemo& memo);
