@@ -26,6 +26,16 @@ inline std::string FlagEndedLoopsProgram(bool vertex) {
                 : "int n; float m; float w;\nfloat4 main() : COLOR0 {\n  float r = 0;\n" + loops + "  return r; }\n";
 }
 
+// Three loops over the same uniform count, one inside the other, around
+// r = r * a + r.yzwx.
+inline constexpr char kThreeNestedLoopsProgram[] =
+    "int n;\n"
+    "void main(float4 p : POSITION, float4 a : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+    "  pos = p; float4 r = a;\n"
+    "  for (int i = 0; i < n; i++) for (int j = 0; j < n; j++) for (int k = 0; k < n; k++) r = r * a + r.yzwx;\n"
+    "  o0 = r;\n"
+    "}\n";
+
 // Line l of the long program: r = r * k[l % 8].<swizzle> + a.<swizzle>, with
 // the swizzles' component orders for checking it.
 struct NestedLoopLine {

@@ -58,6 +58,24 @@ TEST(GxlFlowWrongCode, GeneratedNestedUniformLoopsCompile) {
   }
 }
 
+TEST(GxlFlowWrongCode, ThreeNestedUniformLoopsCompile) {
+  constexpr int kCount = 2;
+  const float a[4] = {0.5f, -0.25f, 0.125f, 1.0f};
+  float r[4] = {a[0], a[1], a[2], a[3]};
+  for (int pass = 0; pass < kCount * kCount * kCount; ++pass) {
+    const float was[4] = {r[0], r[1], r[2], r[3]};
+    for (int c = 0; c < 4; ++c) r[c] = was[c] * a[c] + was[(c + 1) % 4];
+  }
+  CheckFlowProgram({"vertex",
+                    shadertest::kThreeNestedLoopsProgram,
+                    {"vs_3_0"},
+                    kBoth,
+                    {{"n", {kCount}}},
+                    {{In(kTexCoord, 0), Float4(a[0], a[1], a[2], a[3])}},
+                    {kTexCoord, 0},
+                    Float4(r[0], r[1], r[2], r[3])});
+}
+
 // The benchmark's program (900 lines after the loops); the value is checked
 // against the same arithmetic done here.
 TEST(GxlFlowWrongCode, LongProgramWithNestedUniformLoopsCompiles) {

@@ -224,6 +224,7 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
     fixed += check(shadertest::FlagEndedLoopsProgram(true), "", "main", profile, "flag-ended loops");
   fixed += check(shadertest::FlagEndedLoopsProgram(false), "", "main", "ps_3_0", "flag-ended loops");
   fixed += check(shadertest::NestedUniformLoopsProgram(900), "", "main", "vs_3_0", "benchmark's nested loops");
+  fixed += check(shadertest::kThreeNestedLoopsProgram, "", "main", "vs_3_0", "three nested loops");
   EXPECT_GT(fixed, 200u / every);
 
   std::uint32_t generated = 0;
