@@ -110,7 +110,6 @@ void SetDefinitionWindows(ShaderProgram& p) {
   }
 }
 
-
 }  // namespace
 
 HRESULT ShaderProgram::RebuildDefUse() {
