@@ -52,22 +52,6 @@ std::vector<const ShaderProfileRow*> Profiles() {
 bool IsPixel(DWORD version) { return (version >> 16) == 0xFFFF; }
 bool IsPs1(DWORD version) { return IsPixel(version) && ((version >> 8) & 0xFF) == 1; }
 
-std::string Source(const hlslgen::Generator& g, bool pixel) {
-  const hlslgen::Type& t = g.ResultType();
-  std::string source = g.SamplerDeclarations();
-  for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
-  source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + g.Body() + "  return float4(";
-  for (std::uint32_t k = 0; k < 4; ++k) {
-    const std::uint32_t i = k / t.columns, j = k % t.columns;
-    const std::string element = k >= t.Count()  ? "0.0"
-                                : t.matrix      ? "r._m" + std::to_string(i) + std::to_string(j)
-                                : t.columns > 1 ? std::string("r.") + "xyzw"[j]
-                                                : std::string("r");
-    source += (k ? ", (float)" : "(float)") + element;
-  }
-  return source + ");\n}\n";
-}
-
 // Every error line names a limit of the profile, or a target not built yet,
 // and there is one.
 bool FailedAtLimit(const std::string& log) {
@@ -180,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint64_t seed = 0xCBF29CE484222325u;  // FNV-1a over the rest
   for (std::size_t i = 2; i < size; ++i) seed = (seed ^ data[i]) * 0x100000001B3u;
   const hlslgen::Generator g(seed, options);
-  const std::string source = Source(g, pixel);
+  const std::string source = g.UniformProgram(pixel);
 
   const sh::FloatControl control;
   DataBuffer *code = sh::Untouched<DataBuffer>(), *messages = sh::Untouched<DataBuffer>();

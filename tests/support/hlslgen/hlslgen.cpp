@@ -805,6 +805,22 @@ void ProceduralTexel(std::uint32_t sampler, const double* c, std::uint32_t n, do
   texel[3] = 0.5 + 0.125 * k + 0.25 * soft(z - c[0]);
 }
 
+std::string Generator::UniformProgram(bool pixel) const {
+  const Type& t = ResultType();
+  std::string source = SamplerDeclarations();
+  for (const Variable& v : m_variables) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
+  source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + Body() + "  return float4(";
+  for (std::uint32_t k = 0; k < 4; ++k) {
+    const std::uint32_t i = k / t.columns, j = k % t.columns;
+    const std::string element = k >= t.Count()  ? "0.0"
+                                : t.matrix      ? "r._m" + std::to_string(i) + std::to_string(j)
+                                : t.columns > 1 ? std::string("r.") + "xyzw"[j]
+                                                : std::string("r");
+    source += (k ? ", (float)" : "(float)") + element;
+  }
+  return source + ");\n}\n";
+}
+
 std::string Generator::SamplerDeclarations() const {
   std::vector<bool> used;
   std::vector<std::uint32_t> pending = {m_root};

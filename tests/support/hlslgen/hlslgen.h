@@ -267,6 +267,9 @@ class Generator {
   // Statements that declare `r` and leave the generated value in it, each
   // line indented by two spaces; without flowControl "  T r = <Text(Root())>;\n".
   std::string Body() const;
+  // A whole entry point `main` with every variable a uniform, returning the
+  // first four components of r (0 past its end) to COLOR (pixel) or POSITION.
+  std::string UniformProgram(bool pixel) const;
   // The value Body() leaves in r, and its type (the root's).
   const std::vector<double>& Result() const { return m_result; }
   const Type& ResultType() const { return m_nodes[m_root].type; }

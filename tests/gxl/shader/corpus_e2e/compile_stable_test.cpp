@@ -76,23 +76,6 @@ void ExpectStable(const std::string& source, const std::string& path, const char
   EXPECT_EQ(full.defUseMismatches, 0u) << what;
 }
 
-// A generated program as an entry point returning its result in a float4.
-std::string ProgramOf(const hlslgen::Generator& g, bool pixel) {
-  const hlslgen::Type& t = g.ResultType();
-  std::string source = g.SamplerDeclarations();
-  for (const hlslgen::Variable& v : g.Variables()) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
-  source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + g.Body() + "  return float4(";
-  for (std::uint32_t k = 0; k < 4; ++k) {
-    const std::uint32_t i = k / t.columns, j = k % t.columns;
-    const std::string element = k >= t.Count()  ? "0.0"
-                                : t.matrix      ? "r._m" + std::to_string(i) + std::to_string(j)
-                                : t.columns > 1 ? std::string("r.") + "xyzw"[j]
-                                                : std::string("r");
-    source += (k ? ", (float)" : "(float)") + element;
-  }
-  return source + ");\n}\n";
-}
-
 // Each HLSL entry of the corpus at each profile of its stage, with its
 // source and, where it compiles from its file (includes beside it), the path.
 void ForEachCorpusEntry(
@@ -139,7 +122,7 @@ TEST(GxlCompileStable, GeneratedPrograms) {
     options.samplers = pixel && seed % 2 == 0;
     options.flowControl = seed % 5 < 2;
     const hlslgen::Generator g(0x5EED0000u + seed, options);
-    const std::string source = ProgramOf(g, pixel);
+    const std::string source = g.UniformProgram(pixel);
     for (const std::uint32_t flags : {0u, kNoOptimisation})
       ExpectStable(source, "", "main", profile, flags,
                    "seed " + std::to_string(seed) + " " + profile + " " + std::to_string(flags) + "\n" + source);
@@ -177,7 +160,7 @@ TEST(GxlCompileStable, NestedLoopPrograms) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
     const bool pixel = profile[0] == 'p';
     const hlslgen::Generator g(0x4E570000u + seed, NestedOptions(seed));
-    const std::string source = ProgramOf(g, pixel);
+    const std::string source = g.UniformProgram(pixel);
     const std::string what = "seed " + std::to_string(seed) + " " + profile + "\n" + source;
     const Result fast = CompileOnce(source, "", "main", profile, 0, false);
     const Result full = CompileOnce(source, "", "main", profile, 0, true);
@@ -234,9 +217,9 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
     const bool pixel = profile[0] == 'p';
     const hlslgen::Generator nested(0x4E570000u + seed, NestedOptions(seed));
-    generated += check(ProgramOf(nested, pixel), "", "main", profile, "nested seed " + std::to_string(seed));
+    generated += check(nested.UniformProgram(pixel), "", "main", profile, "nested seed " + std::to_string(seed));
     const hlslgen::Generator shapes(seed, shadertest::NestedLoopShapes(seed));
-    generated += check(ProgramOf(shapes, seed % 2 == 0), "", "main", seed % 2 == 0 ? "ps_3_0" : "vs_3_0",
+    generated += check(shapes.UniformProgram(seed % 2 == 0), "", "main", seed % 2 == 0 ? "ps_3_0" : "vs_3_0",
                        "shapes seed " + std::to_string(seed));
   }
   EXPECT_GT(generated, count / every);
