@@ -4,6 +4,7 @@
 // after rewriting the program, so it runs in time linear in the program.
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "gxl/shader/backend/ir/def_use_walk.h"
 #include "gxl/shader/backend/ir/shader_program.h"
@@ -35,17 +36,11 @@ void WalkChain(const ShaderProgram& p, std::uint32_t index, std::uint32_t IrValu
   }
 }
 
-// Sizes the writable, unbound banks to their highest register and hands each
-// its share of one table of four entries per register, all kNoIndex.
-HRESULT BuildDefinitionTable(ShaderProgram& p, std::unique_ptr<std::uint32_t[]>& table) {
+// Sizes the writable, unbound banks to their highest register (`highest`,
+// one entry per bank) and hands each its share of one table of four entries
+// per register, all kNoIndex.
+HRESULT BuildDefinitionTable(ShaderProgram& p, const std::uint32_t* highest, std::unique_ptr<std::uint32_t[]>& table) {
   const std::uint32_t bankCount = p.banks.Count();
-  std::unique_ptr<std::uint32_t[]> highest(new (std::nothrow) std::uint32_t[bankCount + 1]());
-  if (!highest) return E_OUTOFMEMORY;
-  for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
-    const IrValue* v = p.values[i];
-    // Register kNoIndex is "not assigned" and must not wrap to a count of 0.
-    if (v && v->bank < bankCount && v->reg != kNoIndex) highest[v->bank] = std::max(highest[v->bank], v->reg + 1);
-  }
   auto inTable = [](const RegisterBank* b) { return b && (b->type & kBankWritable) && !(b->type & kBankBound); };
   std::uint64_t entries = 0;
   for (std::uint32_t b = 0; b < bankCount; ++b) {
@@ -109,33 +104,44 @@ void SetDefinitionWindows(ShaderProgram& p) {
   }
 }
 
-void MergeAliases(ShaderProgram& p) {
-  for (std::uint32_t i = 0; i < p.values.Count(); ++i) defuse::MergeAlias(p, i);
-}
 
 }  // namespace
 
 HRESULT ShaderProgram::RebuildDefUse() {
-  for (std::uint32_t b = 0; b < banks.Count(); ++b) {
+  const std::uint32_t bankCount = banks.Count();
+  for (std::uint32_t b = 0; b < bankCount; ++b) {
     if (RegisterBank* bank = banks[b]) {
       bank->firstRelativeUse = kNoIndex;
       bank->lastRelativeUse = bank->relativeUseCount = 0;
       bank->definitions = nullptr;
     }
   }
+  // One sweep over the values (the analysis runs after most steps, and on
+  // large programs each sweep costs a cache miss per value): reset, note the
+  // banks' highest registers for the definition table, and list the aliases.
+  std::unique_ptr<std::uint32_t[]> highest;
+  if (registerTableFlag) {
+    highest.reset(new (std::nothrow) std::uint32_t[bankCount + 1]());
+    if (!highest) return E_OUTOFMEMORY;
+  }
+  std::vector<std::uint32_t> aliases;
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     if (IrValue* v = values[i]) {
       v->coalesceLink = i;
       v->firstUse = kNoIndex;
       v->lastUse = v->useCount = 0;
       v->definingPosition = v->earliestDefinition = v->latestDefinition = kNoIndex;
+      // Register kNoIndex is "not assigned" and must not wrap to a count of 0.
+      if (highest && v->bank < bankCount && v->reg != kNoIndex)
+        highest[v->bank] = std::max(highest[v->bank], v->reg + 1);
+      if (v->alias != i && v->alias != kNoIndex) aliases.push_back(i);
     }
   }
   std::unique_ptr<std::uint32_t[]> table;
   if (registerTableFlag) {
-    const HRESULT hr = BuildDefinitionTable(*this, table);
+    const HRESULT hr = BuildDefinitionTable(*this, highest.get(), table);
     if (FAILED(hr)) {
-      for (std::uint32_t b = 0; b < banks.Count(); ++b)
+      for (std::uint32_t b = 0; b < bankCount; ++b)
         if (banks[b]) banks[b]->definitions = nullptr;
       return hr;
     }
@@ -162,10 +168,15 @@ HRESULT ShaderProgram::RebuildDefUse() {
     if (coalesce && inst && inst->word >= 0x100000 && inst->Group() == kOpMove) CoalesceMove(*this, *inst);
   }
 
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
+  bool relative = false;
+  for (std::uint32_t b = 0; b < bankCount && !relative; ++b) relative = banks[b] && banks[b]->relativeUseCount;
+  if (relative)
+    for (std::uint32_t i = 0; i < values.Count(); ++i)
+      if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
   if (registerTableFlag) SetDefinitionWindows(*this);
-  if (optimisedFlag) MergeAliases(*this);
+  // In index order, as a sweep over every value would.
+  if (optimisedFlag)
+    for (std::uint32_t i : aliases) defuse::MergeAlias(*this, i);
   for (std::uint32_t b = 0; b < banks.Count(); ++b)
     if (banks[b]) banks[b]->definitions = nullptr;
   // The passes run it after most steps: its cost measures theirs.
@@ -202,7 +213,7 @@ void ForEachDependency(const ShaderProgram& p, const IrInstruction& inst, Depend
 
 // Sorts a list ascending and drops repeats; the new length.
 std::uint32_t SortUnique(std::uint32_t* list, std::uint32_t count) {
-  SortIndicesByComparator(CompareIndexes, list, count, nullptr);
+  std::sort(list, list + count);  // equal entries are alike: any sort leaves the same list
   return static_cast<std::uint32_t>(std::unique(list, list + count) - list);
 }
 
