@@ -4,11 +4,11 @@
 // after rewriting the program, so it runs in time linear in the program.
 #include <algorithm>
 #include <memory>
-#include <vector>
 
 #include "gxl/shader/backend/ir/def_use_walk.h"
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/core/page_pool.h"
+#include "gxl/shader/core/pod_array.h"
 
 namespace gxl::shader {
 
@@ -124,7 +124,7 @@ HRESULT ShaderProgram::RebuildDefUse() {
     highest.reset(new (std::nothrow) std::uint32_t[bankCount + 1]());
     if (!highest) return E_OUTOFMEMORY;
   }
-  std::vector<std::uint32_t> aliases;
+  PodArray<std::uint32_t> aliases;
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     if (IrValue* v = values[i]) {
       v->coalesceLink = i;
@@ -134,7 +134,7 @@ HRESULT ShaderProgram::RebuildDefUse() {
       // Register kNoIndex is "not assigned" and must not wrap to a count of 0.
       if (highest && v->bank < bankCount && v->reg != kNoIndex)
         highest[v->bank] = std::max(highest[v->bank], v->reg + 1);
-      if (v->alias != i && v->alias != kNoIndex) aliases.push_back(i);
+      if (v->alias != i && v->alias != kNoIndex && !aliases.Append(i)) return E_OUTOFMEMORY;
     }
   }
   std::unique_ptr<std::uint32_t[]> table;
@@ -176,7 +176,7 @@ HRESULT ShaderProgram::RebuildDefUse() {
   if (registerTableFlag) SetDefinitionWindows(*this);
   // In index order, as a sweep over every value would.
   if (optimisedFlag)
-    for (std::uint32_t i : aliases) defuse::MergeAlias(*this, i);
+    for (std::size_t k = 0; k < aliases.Size(); ++k) defuse::MergeAlias(*this, aliases[k]);
   for (std::uint32_t b = 0; b < banks.Count(); ++b)
     if (banks[b]) banks[b]->definitions = nullptr;
   // The passes run it after most steps: its cost measures theirs.

@@ -108,6 +108,23 @@ struct InstructionKeys {
     return true;
   }
 
+  // S_OK when no two of the listed candidates have equal keys (so a round
+  // would merge nothing), S_FALSE when two might. Hashes sorted as plain
+  // numbers cost far less than sorting the candidates by their keys.
+  HRESULT AllDistinct(const std::uint32_t* list, std::uint32_t count) const {
+    auto hashes = opt::NewArray<std::uint64_t>(count);
+    if (!hashes) return E_OUTOFMEMORY;
+    for (std::uint32_t n = 0; n < count; ++n) {
+      const std::uint32_t* x = words.get() + start[list[n]];
+      std::uint64_t h = 0x9E3779B97F4A7C15ull;
+      for (std::uint32_t i = 0, length = 3 + 3 * x[2] + x[1]; i < length; ++i)
+        h = (h ^ x[i]) * 0x100000001B3ull + (h >> 29);
+      hashes[n] = h;
+    }
+    std::sort(hashes.get(), hashes.get() + count);
+    return std::adjacent_find(hashes.get(), hashes.get() + count) == hashes.get() + count ? S_OK : S_FALSE;
+  }
+
   // Whether CompareInstructions finds a and b equal, read off the keys where
   // they still hold. Merging only redirects values (marked in `moved`), so
   // the word, counts and result fields stay as keyed; an argument root goes
@@ -169,6 +186,11 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
   while (mergedInRound) {
     mergedInRound = false;
     if (!keys.Build(*this, list.get(), count, referenceSearches)) return E_OUTOFMEMORY;
+    if (!referenceSearches) {
+      const HRESULT distinct = keys.AllDistinct(list.get(), count);
+      if (FAILED(distinct)) return distinct;
+      if (distinct == S_OK) break;
+    }
     std::fill(moved.get(), moved.get() + values.Count(), std::uint8_t{0});
     // The order is total (positions differ), so any sort leaves the heap sort's.
     if (referenceSearches)
