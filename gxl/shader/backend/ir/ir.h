@@ -197,8 +197,9 @@ struct IrValue {
   // Runs the (empty) destructor; with bit 0 the node goes back to the free list.
   void Destroy(std::uint32_t flags);
 
-  // What the use analysis and most passes sweep comes first: on large
-  // programs each sweep is bound by the cache lines of the values it reads.
+  // What the use analysis and most passes sweep comes first, within the
+  // node's first cache line: on large programs each sweep is bound by the
+  // lines of the values it reads.
   std::uint32_t flags = 0;
   std::uint32_t bank = 0;
   std::uint32_t relativeIndex = kNoIndex;  // the value that addresses this register relatively
