@@ -104,44 +104,44 @@ void SetDefinitionWindows(ShaderProgram& p) {
   }
 }
 
-
 }  // namespace
 
 HRESULT ShaderProgram::RebuildDefUse() {
-  const std::uint32_t bankCount = banks.Count();
-  for (std::uint32_t b = 0; b < bankCount; ++b) {
+  for (std::uint32_t b = 0; b < banks.Count(); ++b) {
     if (RegisterBank* bank = banks[b]) {
       bank->firstRelativeUse = kNoIndex;
       bank->lastRelativeUse = bank->relativeUseCount = 0;
       bank->definitions = nullptr;
     }
   }
-  // One sweep over the values (the analysis runs after most steps, and on
-  // large programs each sweep costs a cache miss per value): reset, note the
-  // banks' highest registers for the definition table, and list the aliases.
+  // Each pass over the values costs a cache miss per value: the ones that
+  // alias another are noted on the way, for the merge at the end, and so are
+  // the banks' highest registers, for the definition table.
+  const std::uint32_t bankCount = banks.Count();
   std::unique_ptr<std::uint32_t[]> highest;
   if (registerTableFlag) {
     highest.reset(new (std::nothrow) std::uint32_t[bankCount + 1]());
     if (!highest) return E_OUTOFMEMORY;
   }
-  PodArray<std::uint32_t> aliases;
+  PodArray<std::uint32_t> aliased;
+  bool allAliased = !aliased.Reserve(64);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     if (IrValue* v = values[i]) {
       v->coalesceLink = i;
       v->firstUse = kNoIndex;
       v->lastUse = v->useCount = 0;
       v->definingPosition = v->earliestDefinition = v->latestDefinition = kNoIndex;
+      if (v->alias != kNoIndex && v->alias != i && !allAliased) allAliased = !aliased.Append(i);
       // Register kNoIndex is "not assigned" and must not wrap to a count of 0.
       if (highest && v->bank < bankCount && v->reg != kNoIndex)
         highest[v->bank] = std::max(highest[v->bank], v->reg + 1);
-      if (v->alias != i && v->alias != kNoIndex && !aliases.Append(i)) return E_OUTOFMEMORY;
     }
   }
   std::unique_ptr<std::uint32_t[]> table;
   if (registerTableFlag) {
     const HRESULT hr = BuildDefinitionTable(*this, highest.get(), table);
     if (FAILED(hr)) {
-      for (std::uint32_t b = 0; b < bankCount; ++b)
+      for (std::uint32_t b = 0; b < banks.Count(); ++b)
         if (banks[b]) banks[b]->definitions = nullptr;
       return hr;
     }
@@ -168,15 +168,18 @@ HRESULT ShaderProgram::RebuildDefUse() {
     if (coalesce && inst && inst->word >= 0x100000 && inst->Group() == kOpMove) CoalesceMove(*this, *inst);
   }
 
+  // Only banks read relatively widen their values.
   bool relative = false;
-  for (std::uint32_t b = 0; b < bankCount && !relative; ++b) relative = banks[b] && banks[b]->relativeUseCount;
-  if (relative)
-    for (std::uint32_t i = 0; i < values.Count(); ++i)
-      if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
+  for (std::uint32_t b = 0; b < banks.Count() && !relative; ++b)
+    relative = banks[b] && banks[b]->relativeUseCount != 0;
+  for (std::uint32_t i = 0; i < values.Count() && relative; ++i)
+    if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
   if (registerTableFlag) SetDefinitionWindows(*this);
-  // In index order, as a sweep over every value would.
-  if (optimisedFlag)
-    for (std::size_t k = 0; k < aliases.Size(); ++k) defuse::MergeAlias(*this, aliases[k]);
+  if (optimisedFlag && allAliased) {
+    for (std::uint32_t i = 0; i < values.Count(); ++i) defuse::MergeAlias(*this, i);
+  } else if (optimisedFlag) {
+    for (std::size_t k = 0; k < aliased.Size(); ++k) defuse::MergeAlias(*this, aliased[k]);
+  }
   for (std::uint32_t b = 0; b < banks.Count(); ++b)
     if (banks[b]) banks[b]->definitions = nullptr;
   // The passes run it after most steps: its cost measures theirs.
