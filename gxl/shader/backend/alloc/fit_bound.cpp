@@ -331,7 +331,7 @@ void FitBound::Count(std::uint32_t slot, std::int32_t blockers, std::int32_t com
   m_unproved += !Placed(slot);
 }
 
-HRESULT FitBound::Reordered(const std::uint32_t* order) {
+HRESULT FitBound::Reordered(const std::uint32_t* order, bool proveFits) {
   if (!m_usable) return S_OK;
   // The live counts' table is made here, so that a failure to make it is
   // reported like any other instead of only losing the proof.
@@ -343,6 +343,10 @@ HRESULT FitBound::Reordered(const std::uint32_t* order) {
   if (MostLive() > 4 * std::uint64_t{m_limit}) {
     m_stale = true;
     return S_FALSE;
+  }
+  if (!proveFits) {
+    m_stale = true;
+    return S_OK;
   }
   const HRESULT hr = Recount();
   m_usable = SUCCEEDED(hr);
