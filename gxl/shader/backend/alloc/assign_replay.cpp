@@ -15,18 +15,6 @@ namespace {
 
 constexpr std::uint32_t kNoRotationCostFlag = 1;  // the context's flag bit 0
 
-// Offsets from counts, in place (n + 1 entries); the total.
-std::uint32_t Starts(std::uint32_t* counts, std::size_t n) {
-  std::uint32_t total = 0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::uint32_t c = counts[k];
-    counts[k] = total;
-    total += c;
-  }
-  counts[n] = total;
-  return total;
-}
-
 std::uint32_t IdOf(const AssignReplay& r, const IrInstruction* inst) {
   const std::uint32_t* begin = r.byAddress.get();
   const std::uint32_t* end = begin + r.count;
@@ -170,8 +158,8 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
             else ++r.defineStart[value];
           });
     if (round == 0) {
-      r.defines = opt::NewArray<std::uint32_t>(Starts(r.defineStart.get(), values));
-      r.reads = opt::NewArray<std::uint32_t>(Starts(r.readStart.get(), values));
+      r.defines = opt::NewArray<std::uint32_t>(alloc::Starts(r.defineStart.get(), values));
+      r.reads = opt::NewArray<std::uint32_t>(alloc::Starts(r.readStart.get(), values));
       if (!r.defines || !r.reads) return E_OUTOFMEMORY;
     } else {
       // The fill moved each start to the next one's.
@@ -198,7 +186,7 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
       for (std::uint32_t k = 0; k < m.recordFilled[s]; ++k) touch(r.recordId[m.recordStart[s] + k]);
     }
     if (round == 0) {
-      r.touches = opt::NewArray<std::uint32_t>(Starts(r.touchStart.get(), count));
+      r.touches = opt::NewArray<std::uint32_t>(alloc::Starts(r.touchStart.get(), count));
       if (!r.touches) return E_OUTOFMEMORY;
     } else {
       std::copy_backward(r.touchStart.get(), r.touchStart.get() + count, r.touchStart.get() + count + 1);

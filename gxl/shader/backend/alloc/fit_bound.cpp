@@ -15,18 +15,6 @@ std::unique_ptr<std::uint32_t[]> Filled(std::size_t n, std::uint32_t value) {
   return a;
 }
 
-// Offsets from counts, in place; the total.
-std::uint32_t Starts(std::uint32_t* counts, std::size_t n) {
-  std::uint32_t total = 0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::uint32_t c = counts[k];
-    counts[k] = total;
-    total += c;
-  }
-  counts[n] = total;
-  return total;
-}
-
 }  // namespace
 
 HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext& context, IrInstruction* const* table,
@@ -52,7 +40,7 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
     owner = i;
     ++m_valueStart[vreg];
   }
-  const std::uint32_t placed = Starts(m_valueStart.get(), vregs);
+  const std::uint32_t placed = alloc::Starts(m_valueStart.get(), vregs);
   m_placed = placed;
   m_values = opt::NewArray<std::uint32_t>(placed);
   auto fill = opt::NewArray<std::uint32_t>(std::size_t{vregs} + 1);
@@ -133,9 +121,9 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
           });
     }
     if (round == 0) {
-      m_defines = opt::NewArray<std::uint32_t>(Starts(m_defineStart.get(), placed));
-      m_reads = opt::NewArray<std::uint32_t>(Starts(m_readStart.get(), placed));
-      m_touches = opt::NewArray<std::uint32_t>(Starts(m_touchStart.get(), count));
+      m_defines = opt::NewArray<std::uint32_t>(alloc::Starts(m_defineStart.get(), placed));
+      m_reads = opt::NewArray<std::uint32_t>(alloc::Starts(m_readStart.get(), placed));
+      m_touches = opt::NewArray<std::uint32_t>(alloc::Starts(m_touchStart.get(), count));
       if (!m_defines || !m_reads || !m_touches) return E_OUTOFMEMORY;
     }
   }

@@ -229,6 +229,7 @@ HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t ba
   m.end = opt::NewArray<std::uint32_t>(m.programValues);
   m.definer = opt::NewArray<const IrInstruction*>(m.programValues);
   m.readAs = opt::NewArray<std::uint32_t>(m.programValues);
+  m.ownRegister = opt::NewArray<std::uint32_t>(m.programValues);
   m.read = opt::NewArray<std::uint8_t>(m.virtualCount);
   m.slotNext = opt::NewArray<std::uint32_t>(m.programValues);
   m.recordCount = opt::NewArray<std::uint32_t>(m.valueCount);
@@ -237,7 +238,7 @@ HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t ba
   m.recordKept = opt::NewArray<std::uint32_t>(m.valueCount);
   if (!m.used || !m.partnerWidth || !m.physical || !m.physicalComponent || !m.valueAt || !m.affinityCount ||
       !m.affinityStart || !m.overlapCount || !m.overlapStart || !m.keepComponents || !m.placed || !m.order ||
-      !m.begin || !m.end || !m.definer || !m.readAs || !m.read || !m.slotNext || !m.recordCount || !m.recordStart || !m.recordFilled || !m.recordKept)
+      !m.begin || !m.end || !m.definer || !m.readAs || !m.ownRegister || !m.read || !m.slotNext || !m.recordCount || !m.recordStart || !m.recordFilled || !m.recordKept)
     return E_OUTOFMEMORY;
   std::fill(m.readAs.get(), m.readAs.get() + m.programValues, kNoIndex);  // no quick exit before Assign
 
@@ -528,6 +529,7 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
     if (p.values[i] && p.values[i]->relativeIndex != kNoIndex) direct = false;
     const std::uint32_t resolved = p.values[i] ? p.ResolveAlias(i) : kNoIndex;
     const IrValue* v = resolved == kNoIndex ? nullptr : p.values[resolved];
+    m.ownRegister[i] = m.sequence[i] == kNoIndex ? kNoIndex : VirtualRegister(i);
     m.readAs[i] = !v                               ? kNoIndex - 1
                   : v->relativeIndex != kNoIndex   ? kNoIndex
                   : VirtualRegister(resolved) == kNoIndex ? kNoIndex - 1
@@ -537,9 +539,12 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
   // The registers the walk reaches through reads, when nothing else places them.
   m.countWaiting = m.unguarded && direct;
   std::fill(m.read.get(), m.read.get() + n, std::uint8_t{0});
-  for (std::uint32_t position = 0; m.countWaiting && position < p.instructions.Count(); ++position) {
+  m.loopMerges = false;
+  for (std::uint32_t position = 0; position < p.instructions.Count(); ++position) {
     const IrInstruction* inst = p.instructions[position];
     if (alloc::IsEmpty(inst)) continue;
+    m.loopMerges = m.loopMerges || inst->IsLoopMerge();
+    if (!m.countWaiting) continue;
     for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
       const std::uint32_t value = inst->arguments[a];
       const std::uint32_t vreg = value < m.programValues ? m.readAs[value] : kNoIndex;
@@ -677,7 +682,7 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
   // start and the value moved into the merge share a register where they can.
   const std::uint32_t count = p.instructions.Count();
   m.threshold = 0;
-  for (std::uint32_t position = count; position-- > 0;) {
+  for (std::uint32_t position = m.loopMerges ? count : 0; position-- > 0;) {
     const IrInstruction* inst = p.instructions[position];
     if (alloc::IsEmpty(inst) || !inst->IsLoopMerge()) continue;
     const std::uint32_t width = inst->Width();
@@ -741,7 +746,7 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
   // Registers nothing reads still take the place their instruction writes.
   m.threshold = 0;
   for (std::uint32_t i = 0; i < m.programValues; ++i) {
-    const std::uint32_t vreg = m.sequence[i] == kNoIndex ? kNoIndex : VirtualRegister(i);
+    const std::uint32_t vreg = m.ownRegister[i];
     if (vreg == kNoIndex || m.physical[vreg] != kNoIndex) continue;
     m.current = p.instructions[p.values[i]->definingPosition];
     if (FAILED(hr = AssignValue(i, 0, kNoIndex))) return hr;

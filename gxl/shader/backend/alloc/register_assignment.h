@@ -182,6 +182,8 @@ struct RegisterAllocatorContext {
     // another bank, kNoIndex when it reads through an index.
     std::unique_ptr<std::uint32_t[]> readAs;
     bool unguarded = false;  // no value has a predicate: results have no parents to place
+    bool loopMerges = false;  // some instruction merges a loop's values
+    std::unique_ptr<std::uint32_t[]> ownRegister;  // per value of the bank: its virtual register
     // Per virtual register: read by an instruction (placed by the walk's
     // passes); per pass width: such registers not yet placed.
     std::unique_ptr<std::uint8_t[]> read;
