@@ -215,7 +215,8 @@ HRESULT RegisterAllocatorContext::NotePlacement(std::uint32_t value, std::uint32
   AssignReplay& r = *m_replay;
   if (!r.serves) return S_OK;
   const int running = 1 - r.reference;
-  AssignReplay::Step step{value, vreg, bias, partner, reg, {map[0], map[1], map[2], map[3]}, kNoIndex};
+  AssignReplay::Step step{value, vreg, bias, partner, reg, {map[0], map[1], map[2], map[3]},
+                          kNoIndex,                m.threshold, m.threshold ? m.walkPosition : kNoIndex};
   if (m.program->options & kOptionNoOptimisation) {
     step.orderAt = static_cast<std::uint32_t>(r.orders[running].Size());
     if (!r.orders[running].Append(m.order.get(), m.rotationWindow)) return E_OUTOFMEMORY;
@@ -262,6 +263,51 @@ void RegisterAllocatorContext::UpdateDifference(std::uint32_t vreg) {
   }
 }
 
+// Whether the ranges of a virtual register's values lie clear of every moved end.
+bool RegisterAllocatorContext::ClearOfBand(std::uint32_t vreg) const {
+  const AssignReplay& r = *m_replay;
+  auto inBand = [&](std::uint32_t x) { return r.lo <= x && x <= r.hi + 1; };
+  for (std::uint32_t c = 0; c < 4; ++c) {
+    const std::uint32_t v = m.valueAt[vreg * 4 + c];
+    if (v == kNoIndex) continue;
+    if (r.touchedAt[v] == r.stamp || inBand(m.begin[v]) || inBand(m.end[v])) return false;
+    const std::uint32_t s = m.sequence[v];
+    const std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
+    for (std::uint32_t k = 0; k < m.recordKept[s]; ++k)
+      if (inBand(m.records[order[k]].position)) return false;
+  }
+  return true;
+}
+
+// The placements of the run before that its widest pass made above the
+// moved instructions, each clear of them, are the run's own: the walk up to
+// them meets the same instructions in the same state. They are placed
+// without a search, and the walk resumes at the last one's instruction
+// (what the run before did there after it placed nothing).
+HRESULT RegisterAllocatorContext::TakeOverPrefix(std::uint32_t* resume) {
+  AssignReplay& r = *m_replay;
+  const PodArray<AssignReplay::Step>& steps = r.steps[r.reference];
+  const std::uint32_t above = r.lo < r.count ? r.hi + 1 : 0;  // positions after this one did not move
+  std::uint32_t k = 0;
+  for (; k < steps.Size(); ++k) {
+    const AssignReplay::Step& step = steps[k];
+    if (step.pass != 4 || step.position == kNoIndex || step.position <= above || step.position >= r.count ||
+        step.bias != 0 || step.partner != kNoIndex || !ClearOfBand(step.vreg))
+      break;
+  }
+  r.prefix = k;  // counted first, so that the difference stays empty: both runs place these alike
+  for (std::uint32_t j = 0; j < k; ++j) {
+    const AssignReplay::Step& step = steps[j];
+    m.walkPosition = step.position;
+    HRESULT hr = Place(step.vreg, step.reg, step.map);
+    if (SUCCEEDED(hr)) hr = NotePlacement(step.value, step.vreg, step.bias, step.partner, step.reg, step.map);
+    if (FAILED(hr)) return hr;
+    Rotate(step.reg);
+  }
+  if (k) *resume = steps[k - 1].position + 1;
+  return S_OK;
+}
+
 bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias,
                                               std::uint32_t partner, std::uint32_t* reg, std::uint32_t map[4]) {
   AssignReplay& r = *m_replay;
@@ -274,17 +320,11 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
       !std::equal(m.order.get(), m.order.get() + m.rotationWindow, r.orders[r.reference].Data() + step.orderAt))
     return false;
 
-  // Its ranges clear of every moved end.
-  auto inBand = [&](std::uint32_t x) { return r.lo <= x && x <= r.hi + 1; };
+  if (!ClearOfBand(vreg)) return false;
   std::uint32_t lo = kNoIndex, hi = 0;
   for (std::uint32_t c = 0; c < 4; ++c) {
     const std::uint32_t v = m.valueAt[vreg * 4 + c];
     if (v == kNoIndex) continue;
-    if (r.touchedAt[v] == r.stamp || inBand(m.begin[v]) || inBand(m.end[v])) return false;
-    const std::uint32_t s = m.sequence[v];
-    const std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
-    for (std::uint32_t k = 0; k < m.recordKept[s]; ++k)
-      if (inBand(m.records[order[k]].position)) return false;
     lo = std::min(lo, m.begin[v]);
     hi = std::max(hi, m.end[v]);
   }

@@ -32,6 +32,7 @@ struct AssignReplay {
     std::uint32_t partner, reg;
     std::uint32_t map[4];
     std::uint32_t orderAt;  // offset of the registers' order before it (rotation), else kNoIndex
+    std::uint32_t pass, position;  // where the walk placed it (position kNoIndex: not in the passes by width)
   };
 
   bool prepared = false;  // the tables below describe the program

@@ -482,13 +482,7 @@ HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t 
         const HRESULT noted = NotePlacement(value, vreg, bias, partnerRegister, bestRegister, bestMap);
         if (FAILED(noted)) return noted;
       }
-      // Without optimisation the low registers are used in turn: the one
-      // just taken goes to the back of the window.
-      if ((p.options & kOptionNoOptimisation) && bestRegister < m.rotationWindow) {
-        std::uint32_t* window = m.order.get();
-        std::uint32_t* at = std::find(window, window + m.rotationWindow, bestRegister);
-        if (at != window + m.rotationWindow) std::rotate(at, at + 1, window + m.rotationWindow);
-      }
+      Rotate(bestRegister);
     }
     // Then the address the value is read through; it takes no bias or partner.
     value = v->relativeIndex;
@@ -496,6 +490,16 @@ HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t 
     partner = kNoIndex;
   }
   return S_OK;
+}
+
+void RegisterAllocatorContext::Rotate(std::uint32_t reg) {
+  // Without optimisation the low registers are used in turn: the one just
+  // taken goes to the back of the window.
+  if ((m.program->options & kOptionNoOptimisation) && reg < m.rotationWindow) {
+    std::uint32_t* window = m.order.get();
+    std::uint32_t* at = std::find(window, window + m.rotationWindow, reg);
+    if (at != window + m.rotationWindow) std::rotate(at, at + 1, window + m.rotationWindow);
+  }
 }
 
 HRESULT RegisterAllocatorContext::AssignParent(std::uint32_t value) {
@@ -682,6 +686,7 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
   // start and the value moved into the merge share a register where they can.
   const std::uint32_t count = p.instructions.Count();
   m.threshold = 0;
+  m.walkPosition = kNoIndex;
   for (std::uint32_t position = m.loopMerges ? count : 0; position-- > 0;) {
     const IrInstruction* inst = p.instructions[position];
     if (alloc::IsEmpty(inst) || !inst->IsLoopMerge()) continue;
@@ -708,10 +713,16 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
   if (walked) {
     // A replay keeps the reads by position: the same walk without visiting
     // the instructions.
+    // The first placements of the widest pass, above every moved
+    // instruction, are those of the run before: they are placed at once.
+    std::uint32_t resume = count;
+    m.threshold = 4;
+    if (FAILED(hr = TakeOverPrefix(&resume))) return hr;
     const std::uint32_t *start = m_replay->walkStart.get(), *reads = m_replay->walkValues.get();
     for (m.threshold = 4; m.threshold >= 1; --m.threshold) {
-      for (std::uint32_t position = count; position-- > 0;) {
+      for (std::uint32_t position = m.threshold == 4 ? resume : count; position-- > 0;) {
         if (m.countWaiting && m.waiting[m.threshold] == 0) break;
+        m.walkPosition = position;
         for (std::uint32_t k = start[position]; k < start[position + 1]; ++k) {
           if (Settled(reads[k])) continue;
           m.current = p.instructions[position];
@@ -722,6 +733,7 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
   }
   for (m.threshold = 4; !walked && m.threshold >= 1; --m.threshold) {
     for (std::uint32_t position = count; position-- > 0;) {
+      m.walkPosition = position;
       // Once every register the pass places through reads is placed, the
       // rest of its walk would place nothing.
       if (m.countWaiting && m.waiting[m.threshold] == 0) break;
@@ -745,6 +757,7 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
   }
   // Registers nothing reads still take the place their instruction writes.
   m.threshold = 0;
+  m.walkPosition = kNoIndex;
   for (std::uint32_t i = 0; i < m.programValues; ++i) {
     const std::uint32_t vreg = m.ownRegister[i];
     if (vreg == kNoIndex || m.physical[vreg] != kNoIndex) continue;

@@ -133,12 +133,16 @@ struct RegisterAllocatorContext {
                       std::uint32_t* reg, std::uint32_t map[4]);
   HRESULT NotePlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias, std::uint32_t partner,
                         std::uint32_t reg, const std::uint32_t map[4]);
+  bool ClearOfBand(std::uint32_t vreg) const;
+  HRESULT TakeOverPrefix(std::uint32_t* resume);
   HRESULT PrepareReplays();
   HRESULT FinishRun(bool complete);
   HRESULT ReassignInPlace(bool* done);
   void RecomputeRange(std::uint32_t value);
   void UpdateDifference(std::uint32_t vreg);
   HRESULT Place(std::uint32_t vreg, std::uint32_t reg, const std::uint32_t map[4]);
+  // The register just taken, moved to the back of the rotation window (without optimisation).
+  void Rotate(std::uint32_t reg);
   // Whether placing `value` now would do nothing: its register is placed,
   // too narrow for the pass, or of another bank (nothing read through an index).
   bool Settled(std::uint32_t value) const {
@@ -189,6 +193,7 @@ struct RegisterAllocatorContext {
     std::unique_ptr<std::uint8_t[]> read;
     bool countWaiting = false;
     std::uint32_t waiting[5] = {};
+    std::uint32_t walkPosition = kNoIndex;  // the instruction the widest passes' walk is at
     // Per value: the next value of the same virtual register component.
     std::unique_ptr<std::uint32_t[]> slotNext;
     // Per sequence: use records (counted, started, filled, kept).
