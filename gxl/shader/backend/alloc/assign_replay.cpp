@@ -14,6 +14,8 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint32_t kNoRotationCostFlag = 1;  // the context's flag bit 0
+// The registers that rotate are half the temporaries of the largest profile.
+constexpr std::uint32_t kMaxRotationWindow = 64;
 
 std::uint32_t IdOf(const AssignReplay& r, const IrInstruction* inst) {
   const std::uint32_t* begin = r.byAddress.get();
@@ -316,9 +318,18 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
   if (at == kNoIndex) return false;
   const AssignReplay::Step& step = r.steps[r.reference][at];
   if (step.value != value || step.bias != bias || step.partner != partner) return false;
-  if (step.orderAt != kNoIndex &&
-      !std::equal(m.order.get(), m.order.get() + m.rotationWindow, r.orders[r.reference].Data() + step.orderAt))
-    return false;
+  // With the same costs everywhere, the search takes the run before's
+  // register as long as every register it tries first came before that one
+  // there too: those all cost more. (Registers past the rotation window keep
+  // their places.)
+  if (step.orderAt != kNoIndex && step.reg < m.rotationWindow) {
+    const std::uint32_t* before = r.orders[r.reference].Data() + step.orderAt;
+    bool earlier[kMaxRotationWindow] = {};
+    if (m.rotationWindow > kMaxRotationWindow) return false;
+    for (std::uint32_t k = 0; k < m.rotationWindow && before[k] != step.reg; ++k) earlier[before[k]] = true;
+    for (std::uint32_t k = 0; k < m.rotationWindow && m.order[k] != step.reg; ++k)
+      if (!earlier[m.order[k]]) return false;
+  }
 
   if (!ClearOfBand(vreg)) return false;
   std::uint32_t lo = kNoIndex, hi = 0;
@@ -344,9 +355,22 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
     for (std::uint32_t e = 0; e < m.affinityCount[key]; ++e)
       if (differs(m.affinityList[m.affinityStart[key] + e] / 4)) return false;
   }
+  // A register placed otherwise matters only where one of its values meets
+  // one of this register's: as the ranges stand now, or as a moved value's
+  // stood before.
   for (std::size_t k = 0; k < r.difference.Size(); ++k) {
     const std::uint32_t w = r.difference[k];
-    if (r.hullBegin[w] < hi && lo < r.hullEnd[w]) return false;
+    if (r.hullBegin[w] >= hi || lo >= r.hullEnd[w]) continue;
+    for (std::uint32_t cw = 0; cw < 4; ++cw) {
+      const std::uint32_t u = m.valueAt[w * 4 + cw];
+      if (u == kNoIndex) continue;
+      const bool moved = r.touchedAt[u] == r.stamp;
+      for (std::uint32_t c = 0; c < 4; ++c) {
+        const std::uint32_t v = m.valueAt[vreg * 4 + c];
+        if (v == kNoIndex) continue;
+        if (Collide(u, v) || (moved && r.savedBegin[u] < m.end[v] && m.begin[v] < r.savedEnd[u])) return false;
+      }
+    }
   }
   *reg = step.reg;
   std::copy(step.map, step.map + 4, map);
