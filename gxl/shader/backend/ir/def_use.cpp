@@ -8,6 +8,7 @@
 #include "gxl/shader/backend/ir/def_use_walk.h"
 #include "gxl/shader/backend/ir/shader_program.h"
 #include "gxl/shader/core/page_pool.h"
+#include "gxl/shader/core/pod_array.h"
 
 namespace gxl::shader {
 
@@ -109,10 +110,6 @@ void SetDefinitionWindows(ShaderProgram& p) {
   }
 }
 
-void MergeAliases(ShaderProgram& p) {
-  for (std::uint32_t i = 0; i < p.values.Count(); ++i) defuse::MergeAlias(p, i);
-}
-
 }  // namespace
 
 HRESULT ShaderProgram::RebuildDefUse() {
@@ -123,12 +120,17 @@ HRESULT ShaderProgram::RebuildDefUse() {
       bank->definitions = nullptr;
     }
   }
+  // Each pass over the values costs a cache miss per value: the ones that
+  // alias another are noted on the way, for the merge at the end.
+  PodArray<std::uint32_t> aliased;
+  bool allAliased = !aliased.Reserve(64);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     if (IrValue* v = values[i]) {
       v->coalesceLink = i;
       v->firstUse = kNoIndex;
       v->lastUse = v->useCount = 0;
       v->definingPosition = v->earliestDefinition = v->latestDefinition = kNoIndex;
+      if (v->alias != kNoIndex && v->alias != i && !allAliased) allAliased = !aliased.Append(i);
     }
   }
   std::unique_ptr<std::uint32_t[]> table;
@@ -162,10 +164,18 @@ HRESULT ShaderProgram::RebuildDefUse() {
     if (coalesce && inst && inst->word >= 0x100000 && inst->Group() == kOpMove) CoalesceMove(*this, *inst);
   }
 
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
+  // Only banks read relatively widen their values.
+  bool relative = false;
+  for (std::uint32_t b = 0; b < banks.Count() && !relative; ++b)
+    relative = banks[b] && banks[b]->relativeUseCount != 0;
+  for (std::uint32_t i = 0; i < values.Count() && relative; ++i)
     if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
   if (registerTableFlag) SetDefinitionWindows(*this);
-  if (optimisedFlag) MergeAliases(*this);
+  if (optimisedFlag && allAliased) {
+    for (std::uint32_t i = 0; i < values.Count(); ++i) defuse::MergeAlias(*this, i);
+  } else if (optimisedFlag) {
+    for (std::size_t k = 0; k < aliased.Size(); ++k) defuse::MergeAlias(*this, aliased[k]);
+  }
   for (std::uint32_t b = 0; b < banks.Count(); ++b)
     if (banks[b]) banks[b]->definitions = nullptr;
   // The passes run it after most steps: its cost measures theirs.

@@ -37,6 +37,9 @@ class RecordList {
       return m_items[i];
     return Watched(i);
   }
+  // The record for reading only, not noted in a watching journal: for scans
+  // that change nothing (null past the count).
+  const T* Peek(std::uint32_t i) const { return i < m_count ? m_items[i] : nullptr; }
   // The slot itself, for passes that delete or move records (i below the count).
   T*& Slot(std::uint32_t i) {
     if (m_journal) [[unlikely]]
@@ -232,7 +235,7 @@ class ShaderProgram : public ProgramLists {
   void FormatSemanticText(std::uint32_t value, char* buffer, std::uint32_t size) const;
   // The value's alias, or the value itself; kNoIndex stays kNoIndex.
   std::uint32_t ResolveAlias(std::uint32_t value) const {
-    const IrValue* v = values[value];
+    const IrValue* v = values.Peek(value);
     return v && v->alias != kNoIndex ? v->alias : value;
   }
   std::uint32_t RenumberingField(std::uint32_t value) const;

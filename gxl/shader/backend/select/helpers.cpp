@@ -20,21 +20,6 @@ bool Commutative(std::uint32_t group) {
   return group == kOpMin || group == kOpMax || group == kOpAdd || group == kOpMultiply || group == kOpDot;
 }
 
-// No instruction strictly between `from` and `to` (outside `skip`) writes the
-// register component of `value`.
-bool NotWrittenBetween(const ShaderProgram& p, std::uint32_t value, std::uint32_t from, std::uint32_t to,
-                       const MatchedList* skip = nullptr) {
-  const IrValue* v = p.values[value];
-  if (!v || v->reg == kNoIndex || v->component >= 4) return true;
-  for (std::uint32_t position = from == kNoIndex ? 0 : from + 1; position < to; ++position) {
-    const IrInstruction* inst = p.instructions[position];
-    if (!inst || inst->word < 0x100000 || (skip && skip->Contains(position))) continue;
-    for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-      if (SameRegisterComponent(p, inst->results[r], value)) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 HRESULT FindGroupProducers(const ShaderProgram& p, std::uint32_t code, const IrInstruction& inst,
@@ -87,7 +72,7 @@ HRESULT CheckProducerFusion(ShaderProgram& p, std::uint32_t code, std::uint32_t 
   const std::uint32_t temporaries = p.StandardBankIndex(StandardBank::Temporaries);
   for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
     const IrValue* v = p.values[inst->arguments[a]];
-    if (v && v->bank == temporaries && !NotWrittenBetween(p, inst->arguments[a], position, at)) return S_FALSE;
+    if (v && v->bank == temporaries && WrittenBetween(p, inst->arguments[a], position, at)) return S_FALSE;
   }
   // The group holding the first result goes first, where the order is free.
   const std::uint32_t n = reader->Width();
@@ -359,7 +344,7 @@ HRESULT ShaderTarget::PlaceCombinedInstruction(IrInstruction* combined, const st
       const IrValue* v = Value(ResolveAlias(combined->arguments[a]));
       const std::uint32_t def = v ? v->definingPosition : kNoIndex;
       fits = v && (def == kNoIndex || (def < at && !list.Contains(def))) &&
-             NotWrittenBetween(*this, combined->arguments[a], def, at, &list);
+             !WrittenBetween(*this, combined->arguments[a], def, at, &list);
     }
     // Its results may be written there instead of at the root.
     for (std::uint32_t r = 0; r < combined->resultCount && fits; ++r) {

@@ -19,7 +19,7 @@ std::uint32_t CanonicalGroup(std::uint32_t group) {
 }
 
 std::uint32_t DefinerOf(const ShaderProgram& p, std::uint32_t value) {
-  const IrValue* v = p.values[p.ResolveAlias(value)];
+  const IrValue* v = p.values.Peek(p.ResolveAlias(value));
   return v ? v->definingPosition : kNoIndex;
 }
 
@@ -31,9 +31,9 @@ bool Exclusive(const ShaderProgram& p, const MatchedList& list, std::uint32_t ro
   std::copy(list.position, list.position + list.count, readers);
   readers[list.count] = root;
   for (std::uint32_t i = 0; i < list.count; ++i) {
-    const IrInstruction* x = p.instructions[list.position[i]];
+    const IrInstruction* x = p.instructions.Peek(list.position[i]);
     for (std::uint32_t r = 0; x && r < x->resultCount; ++r) {
-      const IrValue* v = p.values[p.ResolveAlias(x->results[r])];
+      const IrValue* v = p.values.Peek(p.ResolveAlias(x->results[r]));
       if (v && CountReadsAt(p, x->results[r], readers, list.count + 1) != v->useCount) return false;
     }
   }
@@ -41,7 +41,7 @@ bool Exclusive(const ShaderProgram& p, const MatchedList& list, std::uint32_t ro
     for (std::uint32_t k = 0; k < kCaptureSlots; ++k)
       for (std::uint32_t e : c->slot[k]) {
         if (e == kNoIndex) continue;
-        const IrValue* v = p.values[e];
+        const IrValue* v = p.values.Peek(e);
         if (list.Contains(v ? v->definingPosition : kNoIndex) || list.Contains(DefinerOf(p, e))) return false;
       }
   return true;
@@ -73,7 +73,7 @@ struct Attempt {
       if (map.entry[0] >= n || spec < record->node) return false;
       const ExpressionPattern* child = record + (spec - record->node);
       const std::uint32_t def = DefinerOf(p, group[map.entry[0]]);
-      const IrInstruction* c = def != kNoIndex ? p.instructions[def] : nullptr;
+      const IrInstruction* c = def != kNoIndex ? p.instructions.Peek(def) : nullptr;
       if (!c || def == position) return false;
       ComponentMap childMap;
       if (MatchOperandComponents(p, *c, group, n, map, childMap, child->binding, relaxed) != S_OK) return false;
@@ -111,18 +111,18 @@ std::uint32_t CountReadsAt(const ShaderProgram& p, std::uint32_t value, const st
   auto chain = [&](std::uint32_t index) {
     for (std::uint32_t steps = 0; index != kNoIndex && steps <= p.values.Count(); ++steps) {
       const std::uint32_t resolved = p.ResolveAlias(index);
-      const IrValue* v = p.values[resolved];
+      const IrValue* v = p.values.Peek(resolved);
       if (!v) return;
       reads += resolved == target;
       index = v->relativeIndex;
     }
   };
   for (std::uint32_t i = 0; i < count; ++i) {
-    const IrInstruction* inst = p.instructions[positions[i]];
+    const IrInstruction* inst = p.instructions.Peek(positions[i]);
     if (!inst || inst->word < 0x100000) continue;
     for (std::uint32_t a = 0; a < inst->argumentCount; ++a) chain(inst->arguments[a]);
     for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-      if (const IrValue* v = p.values[inst->results[r]]) chain(v->relativeIndex);
+      if (const IrValue* v = p.values.Peek(inst->results[r])) chain(v->relativeIndex);
   }
   return reads;
 }
@@ -131,7 +131,7 @@ HRESULT MatchOperandComponents(const ShaderProgram& p, const IrInstruction& chil
                                std::uint32_t width, const ComponentMap& parentMap, ComponentMap& childMap,
                                std::uint32_t binding, bool relaxed) {
   auto reads = [&](std::uint32_t argument, std::uint32_t result) {
-    const IrValue* a = p.values[argument];
+    const IrValue* a = p.values.Peek(argument);
     return a && (argument == result || a->alias == result) && a->binding == binding;
   };
   if (child.Group() == kOpDot || child.Group() == 0x708) {
@@ -163,7 +163,7 @@ HRESULT MatchOperandComponents(const ShaderProgram& p, const IrInstruction& chil
 HRESULT MatchExpressionPattern(const ShaderProgram& p, std::uint32_t position, const ExpressionPattern* record,
                                MatchedList& list, Captures& captures, const ComponentMap& map, std::uint32_t maxWidth,
                                bool relaxed) {
-  const IrInstruction* inst = p.instructions[position];
+  const IrInstruction* inst = p.instructions.Peek(position);
   if (!inst || inst->word < 0x100000 || !record || record->operandCount > 3) return S_FALSE;
   if (CanonicalGroup(inst->Group()) != record->operation >> 20) return S_FALSE;
   if (list.count + 1 > kMaxMatched) return S_FALSE;

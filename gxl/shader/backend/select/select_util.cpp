@@ -49,8 +49,8 @@ bool IsLiteral(const ShaderProgram& p, std::uint32_t value, double x) {
 }
 
 bool SameRegisterComponent(const ShaderProgram& p, std::uint32_t a, std::uint32_t b) {
-  const IrValue* va = p.values[a];
-  const IrValue* vb = p.values[b];
+  const IrValue* va = p.values.Peek(a);
+  const IrValue* vb = p.values.Peek(b);
   return va && vb && va->bank == vb->bank && va->relativeIndex == vb->relativeIndex && va->reg != kNoIndex &&
          va->reg == vb->reg && va->component < 4 && va->component == vb->component;
 }
@@ -128,12 +128,46 @@ std::uint32_t NegatedValue(ShaderTarget& t, std::uint32_t value, HRESULT* hr) {
   return made;
 }
 
+bool WrittenBetween(const ShaderProgram& p, const std::uint32_t* values, std::uint32_t count, std::uint32_t from,
+                    std::uint32_t to, const MatchedList* skip) {
+  struct Place {
+    std::uint32_t bank, relativeIndex, reg, component;
+  };
+  constexpr std::uint32_t kBatch = 16;
+  if (count > kBatch)
+    return WrittenBetween(p, values, kBatch, from, to, skip) ||
+           WrittenBetween(p, values + kBatch, count - kBatch, from, to, skip);
+  Place places[kBatch];
+  std::uint32_t n = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const IrValue* v = p.values.Peek(values[i]);
+    if (v && v->reg != kNoIndex && v->component < 4) places[n++] = {v->bank, v->relativeIndex, v->reg, v->component};
+  }
+  if (n == 0) return false;
+  // One pass for all of them; reading only, so nothing is noted for the
+  // def-use upkeep to look at again.
+  const std::uint32_t end = std::min(to, p.instructions.Count());
+  for (std::uint32_t position = from == kNoIndex ? 0 : from + 1; position < end; ++position) {
+    const IrInstruction* inst = p.instructions.Peek(position);
+    if (!inst || inst->word < 0x100000 || (skip && skip->Contains(position))) continue;
+    for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
+      const IrValue* w = p.values.Peek(inst->results[r]);
+      if (!w || w->reg == kNoIndex || w->component >= 4) continue;
+      for (std::uint32_t k = 0; k < n; ++k)
+        if (w->reg == places[k].reg && w->component == places[k].component && w->bank == places[k].bank &&
+            w->relativeIndex == places[k].relativeIndex)
+          return true;
+    }
+  }
+  return false;
+}
+
 bool RegisterQuietBetween(const ShaderProgram& p, std::uint32_t value, std::uint32_t from, std::uint32_t to,
                           const MatchedList* skip) {
-  const IrValue* v = p.values[value];
+  const IrValue* v = p.values.Peek(value);
   if (!v || v->reg == kNoIndex || v->component >= 4) return true;
   for (std::uint32_t position = from + 1; position < to; ++position) {
-    const IrInstruction* inst = p.instructions[position];
+    const IrInstruction* inst = p.instructions.Peek(position);
     if (!inst || inst->word < 0x100000 || (skip && skip->Contains(position))) continue;
     for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
       if (SameRegisterComponent(p, inst->arguments[a], value)) return false;

@@ -49,6 +49,16 @@ std::uint32_t NegatedValue(ShaderTarget& t, std::uint32_t value, HRESULT* hr);
 // there is one; kNoIndex when memory runs out.
 std::uint32_t LiteralValue(ShaderTarget& t, double x);
 
+// Whether an instruction strictly between `from` (kNoIndex: before the
+// first) and `to`, outside `skip`, writes the register component of one of
+// `values`. Never for a value without an assigned register.
+bool WrittenBetween(const ShaderProgram& p, const std::uint32_t* values, std::uint32_t count, std::uint32_t from,
+                    std::uint32_t to, const MatchedList* skip = nullptr);
+inline bool WrittenBetween(const ShaderProgram& p, std::uint32_t value, std::uint32_t from, std::uint32_t to,
+                           const MatchedList* skip = nullptr) {
+  return WrittenBetween(p, &value, 1, from, to, skip);
+}
+
 // No instruction strictly between `from` and `to` (outside `skip`) reads or
 // writes the register component of `value`: a write of it may move from `to`
 // to `from`. Always true for a value without an assigned register.

@@ -45,18 +45,6 @@ bool Combine(std::uint32_t existing, std::uint32_t modifier, std::uint32_t* out)
   }
 }
 
-bool WrittenBetween(const ShaderProgram& p, std::uint32_t value, std::uint32_t from, std::uint32_t to) {
-  const IrValue* v = p.Value(value);
-  if (!v || v->reg == kNoIndex || v->component >= 4) return false;
-  for (std::uint32_t i = from + 1; i <= to && i < p.instructions.Count(); ++i) {
-    const IrInstruction* inst = p.Instruction(i);
-    if (!Live(inst)) continue;
-    for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-      if (SameRegisterComponent(p, inst->results[r], value)) return true;
-  }
-  return false;
-}
-
 // Whether value `v` is one of the results or reads one through its alias.
 bool IsResult(const ShaderProgram& p, const IrInstruction& inst, std::uint32_t v) {
   const std::uint32_t root = p.ResolveAlias(v);
@@ -234,7 +222,7 @@ HRESULT ShaderTarget::FoldIntoSourceModifier(std::uint32_t modifier, std::uint32
   for (std::uint32_t i = 0; i < n && !refused && first != kNoIndex; ++i) {
     refused = IsReadByTextureInstruction(*this, inst->results[i], first, last) != 0;
     if (!keep && !(caps & kCapArgumentsStayPut) && position != kNoIndex)
-      refused |= WrittenBetween(*this, arguments[i], position, last);
+      refused |= WrittenBetween(*this, arguments[i], position, last + 1);
   }
   if (!refused && missedChance == 1) {
     missedChance = 2;

@@ -41,18 +41,6 @@ std::uint32_t TwoLiteral(ShaderTarget& t) {
   return t.twoLiteral;
 }
 
-bool WrittenBetween(const ShaderProgram& p, std::uint32_t value, std::uint32_t from, std::uint32_t to) {
-  const IrValue* v = p.Value(value);
-  if (!v || v->reg == kNoIndex || v->component >= 4) return false;
-  for (std::uint32_t i = from + 1; i < to; ++i) {
-    const IrInstruction* inst = p.Instruction(i);
-    if (!inst || inst->word < 0x100000) continue;
-    for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-      if (SameRegisterComponent(p, inst->results[r], value)) return true;
-  }
-  return false;
-}
-
 // A literal the rewrite needs: one of the last three the folds made when it
 // has that value, else a new one.
 std::uint32_t FoldLiteral(ShaderTarget& t, double x) {
@@ -79,9 +67,11 @@ bool LiteralOf(const ShaderProgram& p, std::uint32_t value, double* x) {
 HRESULT PlaceFused(ShaderTarget& t, std::uint32_t group, const std::uint32_t* arguments, std::uint32_t inner,
                    const MatchedList& list) {
   const std::uint32_t n = t.current->Width();
-  for (std::uint32_t i = 0; i + 1 < list.count; ++i)
-    for (std::uint32_t k = 0; k < inner * n; ++k)
-      if (WrittenBetween(t, arguments[k], list.position[i], t.currentIndex)) return S_FALSE;
+  // Written after any matched instruction is written after the earliest.
+  if (list.count > 1 && WrittenBetween(t, arguments, inner * n,
+                                       *std::min_element(list.position, list.position + list.count - 1),
+                                       t.currentIndex))
+    return S_FALSE;
   IrInstruction* node = NewInstruction(IrWord(group, n), 3 * n, n);
   if (!node) return E_OUTOFMEMORY;
   std::copy(arguments, arguments + 3 * n, node->arguments);

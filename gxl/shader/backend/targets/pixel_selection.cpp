@@ -80,6 +80,9 @@ HRESULT PixelShader2Target::SelectInstructions() {
     }
     RenumberValueLinks();
   } else {
+    // One walk over all the rounds: between them the use analysis is kept
+    // up to date, not built again for each.
+    const SelectionWalk walk(*this);
     hr = SelectPixelOpening(*this);
     if (SUCCEEDED(hr))
       hr = ForEachInstruction(*this, {{0x105, 0x105, RecognizePower},

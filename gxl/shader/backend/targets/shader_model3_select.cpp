@@ -2,6 +2,7 @@
 // code-generation passes (slot 10), and the VFACE reads replaced by a +1/-1
 // temporary.
 #include <algorithm>
+#include <optional>
 
 #include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
@@ -104,6 +105,10 @@ HRESULT ShaderModel3Target::ReplaceFaceReads() {
 HRESULT ShaderModel3Target::SelectInstructions() {
   const bool optimise = !(options & kOptionNoOptimisation);
   HRESULT hr = Vertex() ? S_OK : ReplaceFaceReads();
+  // Optimised, one walk over all the rounds: between them the use analysis
+  // is kept up to date, not built again for each.
+  std::optional<SelectionWalk> walk;
+  if (optimise) walk.emplace(*this);
   if (SUCCEEDED(hr)) hr = ForEachInstruction(*this, {{0x114, 0x114, RecognizeBreakComparison}});
   if (SUCCEEDED(hr) && !optimise) {
     // Moves out of forwarded banks vanish between numbering and renumbering,
@@ -158,6 +163,7 @@ HRESULT ShaderModel3Target::SelectInstructions() {
                                       {0x703, 0x703, TryLerpOrders}});
   }
   if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  walk.reset();
   return FinishSelectionPasses(*this, hr);
 }
 

@@ -3,6 +3,7 @@
 // peepholes, the address loads of vs_2_0 and up, and the rebuild of the
 // predicated program into flow control.
 #include <algorithm>
+#include <optional>
 
 #include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
@@ -278,6 +279,10 @@ HRESULT VertexShaderTarget::SelectInstructions() {
   const bool optimise = !(options & kOptionNoOptimisation);
   auto reset = [this] { return ResetSelectionState(); };
   HRESULT hr = OrderOutputWrites();
+  // Optimised, one walk over steps 1 to 4: between them the use analysis is
+  // kept up to date, not built again for each.
+  std::optional<SelectionWalk> walk;
+  if (optimise) walk.emplace(*this);
 
   // 1. vs_1_1's frc; conditional breaks by comparison.
   if (SUCCEEDED(hr) && (profileLimits.secondFlags & kVertexFractionForm))
@@ -324,6 +329,7 @@ HRESULT VertexShaderTarget::SelectInstructions() {
   if (SUCCEEDED(hr)) hr = ForEach(*this, Is(kOpSinCos), FixSinCosDestination);
 
   // 5. Clean-up.
+  walk.reset();
   if (SUCCEEDED(hr)) hr = RemoveDeadCode();
   if (SUCCEEDED(hr)) hr = MergeDuplicateValues();
   if (SUCCEEDED(hr)) hr = CompactInstructions();

@@ -172,6 +172,13 @@ TEST_F(GxlModifierFold, MultiplyAddAndLerp) {
       {"c - (a + a)", 0,
        [](IrBuilder& b, const Values in[3]) { return b.Add(in[2], Negated(b.Program(), b.Add(in[0], in[0]))); }, kOpAdd,
        mad, S_OK},
+      {"a b + c where a's register is written again before the add is no mad", 0,
+       [](IrBuilder& b, const Values in[3]) {
+         const Values m = b.Mul(b.Output(1, in[0]), in[1]);
+         b.Output(1, in[2]);
+         return b.Add(m, in[2]);
+       },
+       kOpAdd, mad, S_FALSE},
       {"(a + b) + c is no mad", 0, [](IrBuilder& b, const Values in[3]) { return b.Add(b.Add(in[0], in[1]), in[2]); },
        kOpAdd, mad, S_FALSE},
       {"a product read twice stays whole", 0,

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "../log_text.h"
+#include "gxl/shader/backend/select/select_util.h"
 #include "select_fixture.h"
 
 namespace selecttest {
@@ -339,6 +340,60 @@ TEST_F(GxlSelectHelpers, ProducersAndFusion) {
   EXPECT_EQ(Values(t.Instruction(add)->arguments, t.Instruction(add)->arguments + 2), m);
   EXPECT_EQ(CheckProducerFusion(t, kOpMultiply, mul, &reader, 2, 1), S_FALSE) << "the reader is an add";
   EXPECT_EQ(CheckProducerFusion(t, kOpAdd, Find(t, kOpMultiply), &reader, 2, 1), S_FALSE) << "read twice";
+}
+
+// Which instructions between two positions write a register component one
+// of the values names: a write by another value record of the same register
+// counts, a dead instruction, a skipped position, the ends themselves, a
+// relatively addressed register and an unassigned value do not.
+TEST_F(GxlSelectHelpers, WrittenBetweenFindsWritesOfAnyValueAsked) {
+  TestTarget& t = Make(kVs30);
+  const auto temp = StandardBank::Temporaries;
+  const Values r0 = t.Reg(temp, 0, "xy"), r1x = t.Reg(temp, 1, "x"), o0x = t.Reg(StandardBank::Outputs, 0, "x");
+  const Values r0x = t.Reg(temp, 0, "x"), r2x = t.Reg(temp, 2, "x"), r3x = t.Reg(temp, 3, "x");
+  const Values r5x = t.Reg(temp, 5, "x"), relative = t.Reg(temp, 5, "x");
+  t.Value(relative[0])->relativeIndex = r1x[0];
+  const std::uint32_t unassigned = t.AddValue(t.StandardBankIndex(temp), kNoIndex, kNoIndex, 0.0);
+  const Values v0 = t.Reg(StandardBank::Inputs, 0), c0 = t.Reg(StandardBank::FloatConstants, 0);
+  t.Put(kOpMove, 2, {v0[0], v0[1]}, r0);    // 0
+  t.Put(kOpMove, 1, {v0[2]}, r1x);          // 1
+  t.Put(kOpMove, 1, {c0[0]}, o0x);          // 2
+  t.Put(kOpMove, 1, {c0[1]}, r0x);          // 3: r0.x again
+  t.Put(kOpAdd, 1, {r0x[0], r1x[0]}, r2x);  // 4
+  t.Instruction(t.Put(kOpMove, 1, {c0[2]}, r3x))->word = 0;  // 5: dead
+  t.Put(kOpMove, 1, {c0[3]}, r5x);          // 6
+  ASSERT_EQ(t.ResetSelectionState(), S_OK);
+  MatchedList skip3;
+  skip3.position[skip3.count++] = 3;
+  Values many(16, r0[1]);
+  many.push_back(r1x[0]);  // past the first batch of sixteen
+  struct Case {
+    const char* what;
+    Values values;
+    std::uint32_t from, to;
+    const MatchedList* skip;
+    bool written;
+  } cases[] = {
+      {"another record of r0.x", {r0[0]}, 0, 4, nullptr, true},
+      {"the ends do not count", {r0[0]}, 3, 4, nullptr, false},
+      {"from before the first", {r0[0]}, kNoIndex, 1, nullptr, true},
+      {"r0.y is written once, at 0", {r0[1]}, 0, 7, nullptr, false},
+      {"any of two", {r0[1], r1x[0]}, 0, 4, nullptr, true},
+      {"an output register", {r0[1], o0x[0]}, 1, 3, nullptr, true},
+      {"none of two", {r0[1], o0x[0]}, 2, 7, nullptr, false},
+      {"a skipped position", {r0[0]}, 0, 4, &skip3, false},
+      {"a dead instruction", {r3x[0]}, 0, 7, nullptr, false},
+      {"a relative read of r5.x", relative, 0, 7, nullptr, false},
+      {"r5.x itself", r5x, 0, 7, nullptr, true},
+      {"an unassigned value", {unassigned}, 0, 7, nullptr, false},
+      {"the seventeenth value", many, 0, 4, nullptr, true},
+      {"an end past the list", {r5x[0]}, 5, 100, nullptr, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(sel::WrittenBetween(t, c.values.data(), static_cast<std::uint32_t>(c.values.size()), c.from, c.to, c.skip),
+              c.written)
+        << c.what;
+  }
 }
 
 TEST_F(GxlSelectHelpers, AliasChainsTextureReadsAndDerivatives) {
