@@ -365,6 +365,9 @@ class ShaderCompiler {
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
+  // With the switch: hoisting's trial assignments that took over the run
+  // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
+  std::uint32_t reassignMismatches = 0;
   // Bounds of the lowering, which unrolls and rehearses loops: the values and
   // instructions it holds at once (the memory), and the instructions it
   // builds in all, rolled-back ones included (the time). Past either, the

@@ -35,7 +35,7 @@ using gxl::shader::ShaderPreprocessor;
 struct Result {
   HRESULT hr = E_FAIL;
   std::string code, log;
-  std::uint32_t defUseMismatches = 0;
+  std::uint32_t defUseMismatches = 0, reassignMismatches = 0;
 };
 
 // One compile as the entry points run it, from a file (includes beside it)
@@ -53,6 +53,7 @@ Result CompileOnce(const std::string& source, const std::string& path, const cha
     r.hr = compiler.CompileSource(&pp, nullptr, entry, 0, profile, options | 0x100, code.Put(), nullptr);
     if (code) r.code.assign(static_cast<const char*>(code->GetPointer()), code->GetSize());
     r.defUseMismatches = compiler.defUseUpkeepMismatches;
+    r.reassignMismatches = compiler.reassignMismatches;
   }
   r.log = shadertest::LogText(pp.Log());
   return r;
@@ -67,6 +68,7 @@ void ExpectStable(const std::string& source, const std::string& path, const char
   EXPECT_TRUE(fast.code == full.code) << what << ": the code differs (" << fast.code.size() << " and "
                                       << full.code.size() << " bytes)";
   EXPECT_EQ(full.defUseMismatches, 0u) << what;
+  EXPECT_EQ(full.reassignMismatches, 0u) << what;
 }
 
 TEST(GxlCompileStable, CorpusEntries) {
