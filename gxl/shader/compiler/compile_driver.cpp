@@ -51,6 +51,7 @@ struct RunScope {
     compiler.tree = nullptr;
     if (const ShaderProgram* t = compiler.target.get()) {
       compiler.defUseUpkeepMismatches = t->defUseUpkeepMismatches;
+      compiler.reassignMismatches = t->reassignMismatches;
       compiler.workSpent = compiler.workBudget - t->workLeft;
     }
     compiler.target.reset();
@@ -126,6 +127,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->workLeft = workBudget;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = 0;
+  reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;
   target = std::move(made);

@@ -377,6 +377,9 @@ class ShaderCompiler {
   // findings differed.
   std::uint32_t checkLoopMemos = 0;
   std::uint32_t loopMemoHits = 0, loopMemoChecks = 0, loopMemoMismatches = 0;
+  // With the switch: hoisting's trial assignments that took over the run
+  // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
+  std::uint32_t reassignMismatches = 0;
   // Bounds of the lowering, which unrolls and rehearses loops: the values and
   // instructions it holds at once (the memory), and the instructions it
   // builds in all, rolled-back ones included (the time). Past either, the

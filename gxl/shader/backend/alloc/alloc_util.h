@@ -28,6 +28,19 @@ inline bool IsFreeLiteral(const ShaderProgram& p, std::uint32_t value) {
   return v && v->bank == LiteralBank(p) && v->relativeIndex == kNoIndex;
 }
 
+// Counts turned into offsets in place, for tables of lists laid end to end:
+// `counts` has n + 1 entries, the last of which takes the total; the total.
+inline std::uint32_t Starts(std::uint32_t* counts, std::size_t n) {
+  std::uint32_t total = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::uint32_t c = counts[k];
+    counts[k] = total;
+    total += c;
+  }
+  counts[n] = total;
+  return total;
+}
+
 // One past the highest assigned register of a bank; unassigned registers
 // (kNoIndex) do not count.
 std::uint32_t NextFreeRegister(const ShaderProgram& p, std::uint32_t bank);

@@ -15,18 +15,6 @@ std::unique_ptr<std::uint32_t[]> Filled(std::size_t n, std::uint32_t value) {
   return a;
 }
 
-// Offsets from counts, in place; the total.
-std::uint32_t Starts(std::uint32_t* counts, std::size_t n) {
-  std::uint32_t total = 0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const std::uint32_t c = counts[k];
-    counts[k] = total;
-    total += c;
-  }
-  counts[n] = total;
-  return total;
-}
-
 }  // namespace
 
 HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext& context, IrInstruction* const* table,
@@ -52,7 +40,7 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
     owner = i;
     ++m_valueStart[vreg];
   }
-  const std::uint32_t placed = Starts(m_valueStart.get(), vregs);
+  const std::uint32_t placed = alloc::Starts(m_valueStart.get(), vregs);
   m_placed = placed;
   m_values = opt::NewArray<std::uint32_t>(placed);
   auto fill = opt::NewArray<std::uint32_t>(std::size_t{vregs} + 1);
@@ -133,9 +121,9 @@ HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext
           });
     }
     if (round == 0) {
-      m_defines = opt::NewArray<std::uint32_t>(Starts(m_defineStart.get(), placed));
-      m_reads = opt::NewArray<std::uint32_t>(Starts(m_readStart.get(), placed));
-      m_touches = opt::NewArray<std::uint32_t>(Starts(m_touchStart.get(), count));
+      m_defines = opt::NewArray<std::uint32_t>(alloc::Starts(m_defineStart.get(), placed));
+      m_reads = opt::NewArray<std::uint32_t>(alloc::Starts(m_readStart.get(), placed));
+      m_touches = opt::NewArray<std::uint32_t>(alloc::Starts(m_touchStart.get(), count));
       if (!m_defines || !m_reads || !m_touches) return E_OUTOFMEMORY;
     }
   }
@@ -331,7 +319,7 @@ void FitBound::Count(std::uint32_t slot, std::int32_t blockers, std::int32_t com
   m_unproved += !Placed(slot);
 }
 
-HRESULT FitBound::Reordered(const std::uint32_t* order) {
+HRESULT FitBound::Reordered(const std::uint32_t* order, bool proveFits) {
   if (!m_usable) return S_OK;
   // The live counts' table is made here, so that a failure to make it is
   // reported like any other instead of only losing the proof.
@@ -343,6 +331,10 @@ HRESULT FitBound::Reordered(const std::uint32_t* order) {
   if (MostLive() > 4 * std::uint64_t{m_limit}) {
     m_stale = true;
     return S_FALSE;
+  }
+  if (!proveFits) {
+    m_stale = true;
+    return S_OK;
   }
   const HRESULT hr = Recount();
   m_usable = SUCCEEDED(hr);

@@ -50,7 +50,9 @@ class FitBound {
   // callers whose steps move many instructions at once. S_FALSE when the
   // order is surely overfull (SurelyFails): the places are then measured
   // only when next needed. E_OUTOFMEMORY (the bound then serves no more).
-  HRESULT Reordered(const std::uint32_t* order);
+  // Without `proveFits` only the failure is proved (the places are left to
+  // be measured when next needed), for callers whose own test is cheaper.
+  HRESULT Reordered(const std::uint32_t* order, bool proveFits = true);
   // True when more values are live across one instruction than the bank has
   // components: every two of them collide, so no assignment of the current
   // order fits. Measured on each call.

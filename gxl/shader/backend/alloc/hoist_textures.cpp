@@ -7,6 +7,7 @@
 
 #include "gxl/shader/backend/alloc/alloc_util.h"
 #include "gxl/shader/backend/alloc/fit_bound.h"
+#include "gxl/shader/backend/alloc/guards.h"
 #include "gxl/shader/backend/alloc/register_assignment.h"
 #include "gxl/shader/core/pod_array.h"
 
@@ -72,6 +73,10 @@ class TrialFit {
     std::sort(m_byAddress.get(), m_byAddress.get() + count,
               [&](std::uint32_t a, std::uint32_t b) { return std::less<>()(m_table[a], m_table[b]); });
     m_count = count;
+    m_lastTrial = opt::NewArray<IrInstruction*>(count);
+    m_placements = opt::NewArray<std::uint32_t>(m_context.VirtualCount());
+    m_components = opt::NewArray<std::uint32_t>(4 * std::size_t{m_context.VirtualCount()});
+    if (!m_lastTrial || !m_placements || !m_components) return E_OUTOFMEMORY;
     return m_bound.Prepare(m_p, m_context, m_table.get(), m_order.get(), count);
   }
 
@@ -79,17 +84,55 @@ class TrialFit {
   HRESULT Fits() {
     bool fits = false, fails = false;
     if (m_bound.Serves()) {
-      for (std::uint32_t k = 0; k < m_count; ++k) m_order[k] = IndexOf(m_p.instructions[k]);
-      const HRESULT hr = m_bound.Reordered(m_order.get());
+      // Only the places whose instruction changed since the last trial are looked up.
+      for (std::uint32_t k = 0; k < m_count; ++k)
+        if (m_table[m_order[k]] != m_p.instructions[k]) m_order[k] = IndexOf(m_p.instructions[k]);
+      // Proving a fit costs about half a trial assignment that takes over
+      // the one before: it is tried while it succeeds at least once in four.
+      const bool proveFits = m_fitProofs * 4 + 4 > m_fitTries;
+      const HRESULT hr = m_bound.Reordered(m_order.get(), proveFits);
       if (hr == E_OUTOFMEMORY) return hr;
       fails = hr == S_FALSE;
       fits = m_bound.SurelyFits();
+      m_fitTries += proveFits && !fails;
+      m_fitProofs += fits;
     }
     if ((fits || fails) && !m_p.referenceSearches) return fits ? S_OK : S_FALSE;
-    const HRESULT hr = m_context.Assign(false);
+    const HRESULT hr = m_context.Reassign();
     if (hr == E_OUTOFMEMORY) return hr;
     if ((fits && FAILED(hr)) || (fails && SUCCEEDED(hr))) ++m_p.refutedFitProofs;
+    m_usesStale = m_context.Reused();
+    if (m_usesStale) std::copy(&m_p.instructions.Slot(0), &m_p.instructions.Slot(0) + m_count, m_lastTrial.get());
+    if (m_usesStale && m_p.referenceSearches) {
+      // Behind each run that took over the one before, the full run: the
+      // same answer, and where it fits the same places.
+      const std::uint32_t vregs = m_context.VirtualCount();
+      std::copy(m_context.Placements(), m_context.Placements() + vregs, m_placements.get());
+      std::copy(m_context.PlacedComponents(), m_context.PlacedComponents() + 4 * std::size_t{vregs},
+                m_components.get());
+      const UnmeteredWork check(m_p);
+      const HRESULT full = m_context.Assign(false);
+      if (full == E_OUTOFMEMORY) return full;
+      if (SUCCEEDED(full) != SUCCEEDED(hr) ||
+          (SUCCEEDED(hr) && !m_context.SamePlacements(m_placements.get(), m_components.get())))
+        ++m_p.reassignMismatches;
+      m_usesStale = false;
+    }
     return SUCCEEDED(hr) ? S_OK : S_FALSE;
+  }
+
+  // The use analysis as the last trial leaves it when every trial runs in
+  // full (later passes read it): rebuilt over that trial's order.
+  HRESULT SettleUses() {
+    if (!m_usesStale) return S_OK;
+    m_usesStale = false;
+    IrInstruction** slots = &m_p.instructions.Slot(0);
+    std::swap_ranges(slots, slots + m_count, m_lastTrial.get());
+    const UnmeteredWork settle(m_p);
+    const HRESULT hr = m_p.RebuildDefUse();
+    if (SUCCEEDED(hr)) alloc::ExtendGuardRanges(m_p);
+    std::swap_ranges(slots, slots + m_count, m_lastTrial.get());
+    return hr;
   }
 
  private:
@@ -104,6 +147,10 @@ class TrialFit {
   std::uint32_t m_count = 0;
   std::unique_ptr<IrInstruction*[]> m_table;
   std::unique_ptr<std::uint32_t[]> m_order, m_byAddress;  // order: table indexes by position
+  std::uint32_t m_fitTries = 0, m_fitProofs = 0;  // orders the bound measured for a fit, and fits it proved
+  bool m_usesStale = false;  // the last trial took over the run before: the use analysis is older
+  std::unique_ptr<IrInstruction*[]> m_lastTrial;
+  std::unique_ptr<std::uint32_t[]> m_placements, m_components;  // of the last run taken over, for the check
 };
 
 }  // namespace
@@ -146,11 +193,13 @@ HRESULT ShaderProgram::HoistTextureReads() {
   RegisterAssignment context;
   const std::uint32_t limit = profileLimits.temporaries;
   hr = limit ? context.Build(*this, temporaries, limit - 1) : E_FAIL;
+  if (SUCCEEDED(hr)) hr = context.KeepReplays();
   if (SUCCEEDED(hr)) hr = context.Assign(false);
   if (FAILED(hr)) {
     if (hr == E_OUTOFMEMORY) return hr;
     context.Release();
     hr = context.Build(*this, temporaries, limit);
+    if (SUCCEEDED(hr)) hr = context.KeepReplays();
     if (SUCCEEDED(hr)) hr = context.Assign(false);
     if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : S_OK;
   }
@@ -227,6 +276,7 @@ HRESULT ShaderProgram::HoistTextureReads() {
     if (j - i >= 2) std::reverse(&instructions.Slot(i), &instructions.Slot(0) + j);
     i = j > i ? j : i + 1;
   }
+  if (FAILED(hr = trial.SettleUses())) return hr;
   context.Release();
   return S_OK;
 }

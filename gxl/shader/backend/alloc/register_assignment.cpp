@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gxl/shader/backend/alloc/alloc_util.h"
+#include "gxl/shader/backend/alloc/assign_replay.h"
 #include "gxl/shader/backend/alloc/guards.h"
 
 namespace gxl::shader {
@@ -33,10 +34,14 @@ std::unique_ptr<std::uint32_t[]> Filled(std::size_t n, std::uint32_t value) {
 
 }  // namespace
 
+RegisterAllocatorContext::RegisterAllocatorContext() = default;
+RegisterAllocatorContext::~RegisterAllocatorContext() { Release(); }
+
 HRESULT RegisterAllocatorContext::Release() {
   if (m.program && m.program->allocator == this) m.program->allocator = nullptr;
   m = State{};
   m_loops.Reset();
+  m_replay.reset();
   return S_OK;
 }
 
@@ -222,6 +227,10 @@ HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t ba
   m.order = opt::NewArray<std::uint32_t>(limit);
   m.begin = opt::NewArray<std::uint32_t>(m.programValues);
   m.end = opt::NewArray<std::uint32_t>(m.programValues);
+  m.definer = opt::NewArray<const IrInstruction*>(m.programValues);
+  m.readAs = opt::NewArray<std::uint32_t>(m.programValues);
+  m.ownRegister = opt::NewArray<std::uint32_t>(m.programValues);
+  m.read = opt::NewArray<std::uint8_t>(m.virtualCount);
   m.slotNext = opt::NewArray<std::uint32_t>(m.programValues);
   m.recordCount = opt::NewArray<std::uint32_t>(m.valueCount);
   m.recordStart = opt::NewArray<std::uint32_t>(m.valueCount);
@@ -229,8 +238,9 @@ HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t ba
   m.recordKept = opt::NewArray<std::uint32_t>(m.valueCount);
   if (!m.used || !m.partnerWidth || !m.physical || !m.physicalComponent || !m.valueAt || !m.affinityCount ||
       !m.affinityStart || !m.overlapCount || !m.overlapStart || !m.keepComponents || !m.placed || !m.order ||
-      !m.begin || !m.end || !m.slotNext || !m.recordCount || !m.recordStart || !m.recordFilled || !m.recordKept)
+      !m.begin || !m.end || !m.definer || !m.readAs || !m.ownRegister || !m.read || !m.slotNext || !m.recordCount || !m.recordStart || !m.recordFilled || !m.recordKept)
     return E_OUTOFMEMORY;
+  std::fill(m.readAs.get(), m.readAs.get() + m.programValues, kNoIndex);  // no quick exit before Assign
 
   // Edges: counted, then filled behind their starts.
   BuildEdges(false);
@@ -338,7 +348,7 @@ std::uint32_t RegisterAllocatorContext::PlacementCost(std::uint32_t value, std::
   const std::uint32_t vreg = p.values[value]->reg;
   const std::uint32_t used = m.used[vreg];
   const std::uint32_t caps = p.profileLimits.capabilities;
-  const IrInstruction* definer = p.instructions[p.values[value]->definingPosition];
+  const IrInstruction* definer = m.definer[value];
   const bool fixed = m.keepComponents[vreg] || (used == 1 && (caps & kCapsKeepScalarComponents)) ||
                      (used >= 2 && (caps & kCapsKeepVectorComponents)) || (definer && InOperationSet1(definer->word));
   const std::uint32_t width = fixed ? 1 : 4;
@@ -403,6 +413,8 @@ std::uint32_t RegisterAllocatorContext::PlacementCost(std::uint32_t value, std::
 
 HRESULT RegisterAllocatorContext::Place(std::uint32_t vreg, std::uint32_t reg, const std::uint32_t map[4]) {
   m.physical[vreg] = reg;
+  if (m.read[vreg])
+    for (std::uint32_t t = 1; t <= PlacementWidth(vreg); ++t) --m.waiting[t];
   for (std::uint32_t c = 0; c < 4; ++c) {
     const std::uint32_t first = m.valueAt[vreg * 4 + c];
     if (first == kNoIndex) continue;
@@ -433,6 +445,7 @@ HRESULT RegisterAllocatorContext::Fail() {
 
 HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t bias, std::uint32_t partner) {
   const ShaderProgram& p = *m.program;
+  if (Settled(value)) return S_OK;
   for (std::uint32_t steps = 0; value != kNoIndex && steps <= m.programValues; ++steps) {
     value = p.ResolveAlias(value);
     const IrValue* v = p.values[value];
@@ -449,27 +462,27 @@ HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t 
         return false;
       };
       std::uint32_t best = kImpossible, bestRegister = kNoIndex, bestMap[4], map[4];
-      for (std::uint32_t i = 0; i < m.limit; ++i) {
-        const std::uint32_t reg = m.order[i];
-        if (neighbourIn(vreg, reg) || neighbourIn(partnerRegister, reg)) continue;
-        const std::uint32_t cost = PlacementCost(value, reg, bias, map, best);
-        if (cost < best) {
-          best = cost;
-          bestRegister = reg;
-          std::copy(map, map + 4, bestMap);
+      if (!m_replay || !AdoptPlacement(value, vreg, bias, partnerRegister, &bestRegister, bestMap)) {
+        for (std::uint32_t i = 0; i < m.limit; ++i) {
+          const std::uint32_t reg = m.order[i];
+          if (neighbourIn(vreg, reg) || neighbourIn(partnerRegister, reg)) continue;
+          const std::uint32_t cost = PlacementCost(value, reg, bias, map, best);
+          if (cost < best) {
+            best = cost;
+            bestRegister = reg;
+            std::copy(map, map + 4, bestMap);
+          }
+          if (cost == 0) break;
         }
-        if (cost == 0) break;
+        if (best == kImpossible) return Fail();
       }
-      if (best == kImpossible) return Fail();
       const HRESULT placed = Place(vreg, bestRegister, bestMap);
       if (FAILED(placed)) return placed;
-      // Without optimisation the low registers are used in turn: the one
-      // just taken goes to the back of the window.
-      if ((p.options & kOptionNoOptimisation) && bestRegister < m.rotationWindow) {
-        std::uint32_t* window = m.order.get();
-        std::uint32_t* at = std::find(window, window + m.rotationWindow, bestRegister);
-        if (at != window + m.rotationWindow) std::rotate(at, at + 1, window + m.rotationWindow);
+      if (m_replay) {
+        const HRESULT noted = NotePlacement(value, vreg, bias, partnerRegister, bestRegister, bestMap);
+        if (FAILED(noted)) return noted;
       }
+      Rotate(bestRegister);
     }
     // Then the address the value is read through; it takes no bias or partner.
     value = v->relativeIndex;
@@ -477,6 +490,16 @@ HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t 
     partner = kNoIndex;
   }
   return S_OK;
+}
+
+void RegisterAllocatorContext::Rotate(std::uint32_t reg) {
+  // Without optimisation the low registers are used in turn: the one just
+  // taken goes to the back of the window.
+  if ((m.program->options & kOptionNoOptimisation) && reg < m.rotationWindow) {
+    std::uint32_t* window = m.order.get();
+    std::uint32_t* at = std::find(window, window + m.rotationWindow, reg);
+    if (at != window + m.rotationWindow) std::rotate(at, at + 1, window + m.rotationWindow);
+  }
 }
 
 HRESULT RegisterAllocatorContext::AssignParent(std::uint32_t value) {
@@ -487,6 +510,7 @@ HRESULT RegisterAllocatorContext::AssignParent(std::uint32_t value) {
 HRESULT RegisterAllocatorContext::Assign(bool commit) {
   ShaderProgram& p = *m.program;
   if (!m.physical) return E_FAIL;  // not built
+  if (m_replay) m_replay->haveReference = false;  // its ranges are overwritten here
   m.flags = (m.flags & kNoRotationCost) | (commit ? kCommit : 0);
   p.allocator = this;
   HRESULT hr = p.RebuildDefUse();
@@ -500,8 +524,37 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
     const IrValue& v = *p.values[i];
     m.begin[i] = v.definingPosition == kNoIndex ? 0 : v.definingPosition;
     m.end[i] = std::max(v.lastUse, m.begin[i] + 1);
+    m.definer[i] = v.definingPosition < p.instructions.Count() ? p.instructions[v.definingPosition] : nullptr;
+  }
+  m.unguarded = true;
+  bool direct = true;  // no value is read through an index
+  for (std::uint32_t i = 0; i < m.programValues; ++i) {
+    if (p.values[i] && p.values[i]->predicate != kNoIndex) m.unguarded = false;
+    if (p.values[i] && p.values[i]->relativeIndex != kNoIndex) direct = false;
+    const std::uint32_t resolved = p.values[i] ? p.ResolveAlias(i) : kNoIndex;
+    const IrValue* v = resolved == kNoIndex ? nullptr : p.values[resolved];
+    m.ownRegister[i] = m.sequence[i] == kNoIndex ? kNoIndex : VirtualRegister(i);
+    m.readAs[i] = !v                               ? kNoIndex - 1
+                  : v->relativeIndex != kNoIndex   ? kNoIndex
+                  : VirtualRegister(resolved) == kNoIndex ? kNoIndex - 1
+                                                         : VirtualRegister(resolved);
   }
   const std::size_t n = m.virtualCount;
+  // The registers the walk reaches through reads, when nothing else places them.
+  m.countWaiting = m.unguarded && direct;
+  std::fill(m.read.get(), m.read.get() + n, std::uint8_t{0});
+  m.loopMerges = false;
+  for (std::uint32_t position = 0; position < p.instructions.Count(); ++position) {
+    const IrInstruction* inst = p.instructions[position];
+    if (alloc::IsEmpty(inst)) continue;
+    m.loopMerges = m.loopMerges || inst->IsLoopMerge();
+    if (!m.countWaiting) continue;
+    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
+      const std::uint32_t value = inst->arguments[a];
+      const std::uint32_t vreg = value < m.programValues ? m.readAs[value] : kNoIndex;
+      if (vreg < m.virtualCount) m.read[vreg] = 1;
+    }
+  }
   std::fill(m.physical.get(), m.physical.get() + n, kNoIndex);
   std::fill(m.physicalComponent.get(), m.physicalComponent.get() + 4 * n, kNoIndex);
   std::fill(m.valueAt.get(), m.valueAt.get() + 4 * n, kNoIndex);
@@ -564,20 +617,7 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
       for (std::uint32_t r = 0; r < inst->resultCount; ++r) RecordUse(inst->results[r], position, *inst);
   }
   m.filling = false;
-  const void* records = m.records.get();
-  for (std::uint32_t s = 0; s < m.valueCount; ++s) {
-    std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
-    std::uint32_t count = m.recordFilled[s];
-    if (count > 1) {
-      SortIndicesByComparator(CompareAllocationEntries, order, count, records);
-      std::uint32_t kept = 1;
-      for (std::uint32_t k = 1; k < count; ++k)
-        if (CompareAllocationRecords(order[k], order[kept - 1], records) != 0) order[kept++] = order[k];
-      count = kept;
-      SortIndicesByComparator(CompareAllocationKeys, order, count, records);
-    }
-    m.recordKept[s] = count;
-  }
+  for (std::uint32_t s = 0; s < m.valueCount; ++s) KeepLatestRecords(s);
 
   // The values of one virtual component go to one physical component: a
   // register built up in place must not be read after it was written over.
@@ -591,15 +631,63 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
     }
   }
 
+  if (m_replay && FAILED(hr = PrepareReplays())) return hr;
+  hr = PlaceAll();
+  if (m_replay) {
+    const HRESULT finished = FinishRun(hr != E_OUTOFMEMORY);
+    if (FAILED(finished) && SUCCEEDED(hr)) hr = finished;
+  }
+  if (FAILED(hr)) return hr;
+
+  if (commit) {
+    for (std::uint32_t i = 0; i < m.programValues; ++i) {
+      IrValue* v = p.values[i];
+      const std::uint32_t vreg = VirtualRegister(i);
+      if (vreg == kNoIndex || m.physical[vreg] == kNoIndex) continue;
+      const std::uint32_t component = m.physicalComponent[vreg * 4 + v->component];
+      if (component == kNoIndex) continue;
+      v->reg = m.physical[vreg];
+      v->component = component;
+    }
+    if (RegisterBank* bank = p.banks[m.bank]) bank->registerCount = kNoIndex;
+  }
+  return S_OK;
+}
+
+void RegisterAllocatorContext::KeepLatestRecords(std::uint32_t s) {
+  const void* records = m.records.get();
+  std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
+  std::uint32_t count = m.recordFilled[s];
+  if (count > 1) {
+    SortIndicesByComparator(CompareAllocationEntries, order, count, records);
+    std::uint32_t kept = 1;
+    for (std::uint32_t k = 1; k < count; ++k)
+      if (CompareAllocationRecords(order[k], order[kept - 1], records) != 0) order[kept++] = order[k];
+    count = kept;
+    SortIndicesByComparator(CompareAllocationKeys, order, count, records);
+  }
+  m.recordKept[s] = count;
+}
+
+HRESULT RegisterAllocatorContext::PlaceAll() {
+  ShaderProgram& p = *m.program;
+  HRESULT hr = S_OK;
+  std::fill(m.physical.get(), m.physical.get() + m.virtualCount, kNoIndex);
+  std::fill(m.physicalComponent.get(), m.physicalComponent.get() + 4 * std::size_t{m.virtualCount}, kNoIndex);
   for (std::size_t k = 0; k < 4 * std::size_t{m.limit}; ++k) m.placed[k].Clear();
   for (std::uint32_t r = 0; r < m.limit; ++r) m.order[r] = r;
   m.rotationWindow = m.limit / 2;
+  std::fill(m.waiting, m.waiting + 5, 0u);
+  for (std::uint32_t vreg = 0; vreg < m.virtualCount; ++vreg)
+    if (m.read[vreg])
+      for (std::uint32_t t = 1; t <= PlacementWidth(vreg); ++t) ++m.waiting[t];
 
   // Loop-carried values first: the merge at the loop's end, the entry at its
   // start and the value moved into the merge share a register where they can.
   const std::uint32_t count = p.instructions.Count();
   m.threshold = 0;
-  for (std::uint32_t position = count; position-- > 0;) {
+  m.walkPosition = kNoIndex;
+  for (std::uint32_t position = m.loopMerges ? count : 0; position-- > 0;) {
     const IrInstruction* inst = p.instructions[position];
     if (alloc::IsEmpty(inst) || !inst->IsLoopMerge()) continue;
     const std::uint32_t width = inst->Width();
@@ -621,13 +709,40 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
 
   // Then the widest registers first, each in reverse order of its reads.
   const bool parity = p.profileLimits.secondFlags & kSecondParityBias;
-  for (m.threshold = 4; m.threshold >= 1; --m.threshold) {
+  const bool walked = m_replay && m_replay->replaying && !parity && m.unguarded;
+  if (walked) {
+    // A replay keeps the reads by position: the same walk without visiting
+    // the instructions.
+    // The first placements of the widest pass, above every moved
+    // instruction, are those of the run before: they are placed at once.
+    std::uint32_t resume = count;
+    m.threshold = 4;
+    if (FAILED(hr = TakeOverPrefix(&resume))) return hr;
+    const std::uint32_t *start = m_replay->walkStart.get(), *reads = m_replay->walkValues.get();
+    for (m.threshold = 4; m.threshold >= 1; --m.threshold) {
+      for (std::uint32_t position = m.threshold == 4 ? resume : count; position-- > 0;) {
+        if (m.countWaiting && m.waiting[m.threshold] == 0) break;
+        m.walkPosition = position;
+        for (std::uint32_t k = start[position]; k < start[position + 1]; ++k) {
+          if (Settled(reads[k])) continue;
+          m.current = p.instructions[position];
+          if (FAILED(hr = AssignValue(reads[k], 0, kNoIndex))) return hr;
+        }
+      }
+    }
+  }
+  for (m.threshold = 4; !walked && m.threshold >= 1; --m.threshold) {
     for (std::uint32_t position = count; position-- > 0;) {
+      m.walkPosition = position;
+      // Once every register the pass places through reads is placed, the
+      // rest of its walk would place nothing.
+      if (m.countWaiting && m.waiting[m.threshold] == 0) break;
       const IrInstruction* inst = p.instructions[position];
       if (alloc::IsEmpty(inst)) continue;
       m.current = inst;
-      for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-        if (FAILED(hr = AssignParent(inst->results[r]))) return hr;
+      if (!m.unguarded)
+        for (std::uint32_t r = 0; r < inst->resultCount; ++r)
+          if (FAILED(hr = AssignParent(inst->results[r]))) return hr;
       std::int32_t bias = 0;
       if (parity) {
         std::uint32_t* group;
@@ -637,29 +752,17 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
         }
       }
       for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
-        if (FAILED(hr = AssignValue(inst->arguments[a], bias, kNoIndex))) return hr;
+        if (!Settled(inst->arguments[a]) && FAILED(hr = AssignValue(inst->arguments[a], bias, kNoIndex))) return hr;
     }
   }
   // Registers nothing reads still take the place their instruction writes.
   m.threshold = 0;
+  m.walkPosition = kNoIndex;
   for (std::uint32_t i = 0; i < m.programValues; ++i) {
-    const std::uint32_t vreg = m.sequence[i] == kNoIndex ? kNoIndex : VirtualRegister(i);
+    const std::uint32_t vreg = m.ownRegister[i];
     if (vreg == kNoIndex || m.physical[vreg] != kNoIndex) continue;
     m.current = p.instructions[p.values[i]->definingPosition];
     if (FAILED(hr = AssignValue(i, 0, kNoIndex))) return hr;
-  }
-
-  if (commit) {
-    for (std::uint32_t i = 0; i < m.programValues; ++i) {
-      IrValue* v = p.values[i];
-      const std::uint32_t vreg = VirtualRegister(i);
-      if (vreg == kNoIndex || m.physical[vreg] == kNoIndex) continue;
-      const std::uint32_t component = m.physicalComponent[vreg * 4 + v->component];
-      if (component == kNoIndex) continue;
-      v->reg = m.physical[vreg];
-      v->component = component;
-    }
-    if (RegisterBank* bank = p.banks[m.bank]) bank->registerCount = kNoIndex;
   }
   return S_OK;
 }

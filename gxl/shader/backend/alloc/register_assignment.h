@@ -21,9 +21,11 @@
 
 namespace gxl::shader {
 
+struct AssignReplay;
+
 struct RegisterAllocatorContext {
-  RegisterAllocatorContext() = default;
-  ~RegisterAllocatorContext() { Release(); }
+  RegisterAllocatorContext();
+  ~RegisterAllocatorContext();
   RegisterAllocatorContext(const RegisterAllocatorContext&) = delete;
   RegisterAllocatorContext& operator=(const RegisterAllocatorContext&) = delete;
 
@@ -38,6 +40,23 @@ struct RegisterAllocatorContext {
   // Frees the arrays and clears the context; the program's allocator
   // pointer no longer names it.
   HRESULT Release();
+
+  // Trial assignments of reorderings of one program (texture hoisting):
+  // after KeepReplays (between Build and the first Assign), each run keeps
+  // its placements, and Reassign answers as Assign(false) does for the
+  // program's current order while it reuses the last run's placements
+  // wherever the instructions that moved since cannot change them. It falls
+  // back to Assign(false) for programs with flow control, predicates,
+  // relative reads or registers built up in place, and when the instructions
+  // came or went. The program's use analysis is not rebuilt by a reuse.
+  HRESULT KeepReplays();
+  HRESULT Reassign();
+  // Whether the last Reassign reused the run before it (else it assigned
+  // afresh); the placements of every virtual register after the last run.
+  bool Reused() const;
+  bool SamePlacements(const std::uint32_t* physical, const std::uint32_t* components) const;
+  const std::uint32_t* Placements() const { return m.physical.get(); }
+  const std::uint32_t* PlacedComponents() const { return m.physicalComponent.get(); }
 
   // Places the virtual register of `value` (then the values of its
   // relative-index chain) with a parity bias and an optional partner whose
@@ -103,7 +122,36 @@ struct RegisterAllocatorContext {
   bool InBank(std::uint32_t value) const;
   std::uint32_t VirtualRegister(std::uint32_t value) const;
   HRESULT BuildEdges(bool fill);
+  // Per sequence: the latest use record of each arm, latest first.
+  void KeepLatestRecords(std::uint32_t sequence);
+  // The placement walk over the program's current order, from cleared places.
+  HRESULT PlaceAll();
+  // Replays (assign_replay.cpp): the decision of the run before for a
+  // virtual register, when nothing that moved since can change it; each
+  // placement noted; the run's end.
+  bool AdoptPlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias, std::uint32_t partner,
+                      std::uint32_t* reg, std::uint32_t map[4]);
+  HRESULT NotePlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias, std::uint32_t partner,
+                        std::uint32_t reg, const std::uint32_t map[4]);
+  bool ClearOfBand(std::uint32_t vreg) const;
+  HRESULT TakeOverPrefix(std::uint32_t* resume);
+  HRESULT PrepareReplays();
+  HRESULT FinishRun(bool complete);
+  HRESULT ReassignInPlace(bool* done);
+  void RecomputeRange(std::uint32_t value);
+  void UpdateDifference(std::uint32_t vreg);
   HRESULT Place(std::uint32_t vreg, std::uint32_t reg, const std::uint32_t map[4]);
+  // The register just taken, moved to the back of the rotation window (without optimisation).
+  void Rotate(std::uint32_t reg);
+  // Whether placing `value` now would do nothing: its register is placed,
+  // too narrow for the pass, or of another bank (nothing read through an index).
+  bool Settled(std::uint32_t value) const {
+    if (value >= m.programValues) return false;
+    const std::uint32_t vreg = m.readAs[value];
+    return vreg == kNoIndex - 1 ||
+           (vreg != kNoIndex &&
+            (m.physical[vreg] != kNoIndex || (m.used[vreg] < m.threshold && m.partnerWidth[vreg] < m.threshold)));
+  }
   HRESULT Fail();
 
   // Everything the context holds; Release puts it back to this.
@@ -132,6 +180,20 @@ struct RegisterAllocatorContext {
     // Per value of the program: its sequence in the bank and its live range
     // (definition, last use).
     std::unique_ptr<std::uint32_t[]> sequence, begin, end;
+    std::unique_ptr<const IrInstruction*[]> definer;
+    // Per value of the program, for the walk's quick exit: the virtual
+    // register it is read as (aliases resolved), kNoIndex - 1 when it is of
+    // another bank, kNoIndex when it reads through an index.
+    std::unique_ptr<std::uint32_t[]> readAs;
+    bool unguarded = false;  // no value has a predicate: results have no parents to place
+    bool loopMerges = false;  // some instruction merges a loop's values
+    std::unique_ptr<std::uint32_t[]> ownRegister;  // per value of the bank: its virtual register
+    // Per virtual register: read by an instruction (placed by the walk's
+    // passes); per pass width: such registers not yet placed.
+    std::unique_ptr<std::uint8_t[]> read;
+    bool countWaiting = false;
+    std::uint32_t waiting[5] = {};
+    std::uint32_t walkPosition = kNoIndex;  // the instruction the widest passes' walk is at
     // Per value: the next value of the same virtual register component.
     std::unique_ptr<std::uint32_t[]> slotNext;
     // Per sequence: use records (counted, started, filled, kept).
@@ -141,6 +203,7 @@ struct RegisterAllocatorContext {
   };
   State m;
   PodArray<LoopExtent> m_loops;  // of the assignment running
+  std::unique_ptr<AssignReplay> m_replay;
 };
 
 using RegisterAssignment = RegisterAllocatorContext;

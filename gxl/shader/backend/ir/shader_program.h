@@ -399,6 +399,10 @@ class ShaderProgram : public ProgramLists {
   // texture hoisting proved to fit (or to fail) and the assignment did not
   // confirm (FitBound).
   std::uint32_t refutedFitProofs = 0;
+  // With the switch: trial assignments of texture hoisting that took over
+  // the run before them and answered or placed otherwise than the full
+  // assignment (RegisterAllocatorContext::Reassign).
+  std::uint32_t reassignMismatches = 0;
   // With the switch: moves after which texture hoisting's local count of
   // phases differed from the full count.
   std::uint32_t phaseCountMismatches = 0;

@@ -117,7 +117,8 @@ TEST(GxlFitBound, ProvesOnlyWhatTheAssignmentFitsAndKeepsItsCount) {
 
 // The failure proof of texture hoisting's trials: under random moves, every
 // order it proves overfull is one no assignment fits, and a bound prepared
-// once and brought to the new order in one step measures what a fresh one does.
+// once and brought to the new order in one step measures what a fresh one does
+// (or, asked only for failures, proves those alike and no fit).
 TEST(GxlFitBound, ProvesOnlyFailuresAndFollowsAnyReorder) {
   std::uint32_t failed = 0, proven = 0;
   for (std::uint32_t seed = 1; seed <= 150; ++seed) {
@@ -147,8 +148,10 @@ TEST(GxlFitBound, ProvesOnlyFailuresAndFollowsAnyReorder) {
         bound.Moved(order.data(), to, from);
         reordered = bound.SurelyFails() ? S_FALSE : S_OK;
       } else {
-        reordered = bound.Reordered(order.data());
+        reordered = bound.Reordered(order.data(), step % 4 != 2);
       }
+      // Asked only for failures, it proves no fit and counts nothing till later.
+      const bool failuresOnly = !single && step % 4 == 2;
       ASSERT_TRUE(reordered == S_OK || reordered == S_FALSE);
       const std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step);
       RegisterAssignment trial;
@@ -164,9 +167,9 @@ TEST(GxlFitBound, ProvesOnlyFailuresAndFollowsAnyReorder) {
       const bool fails = bound.SurelyFails();
       ASSERT_EQ(fails, reordered == S_FALSE) << what;
       ASSERT_EQ(fails, fresh.SurelyFails()) << what;
-      ASSERT_EQ(bound.SurelyFits(), fresh.SurelyFits()) << what;
+      ASSERT_EQ(bound.SurelyFits(), fresh.SurelyFits() && !failuresOnly) << what;
       // An overfull order's counts wait for the next order.
-      for (std::uint32_t vreg = 0; vreg < context.VirtualCount() && !(fails && !single); ++vreg)
+      for (std::uint32_t vreg = 0; vreg < context.VirtualCount() && !(fails && !single) && !failuresOnly; ++vreg)
         ASSERT_EQ(bound.BlockersOf(vreg), fresh.BlockersOf(vreg)) << what << ", register " << vreg;
       if (fails) {
         ++proven;

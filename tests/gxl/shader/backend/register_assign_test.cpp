@@ -324,6 +324,7 @@ TEST(GxlHoisting, ReferenceSwitchKeepsTheSameArrangements) {
       // move's local count of phases is the full count.
       EXPECT_EQ(p.refutedFitProofs, 0u) << "seed " << seed;
       EXPECT_EQ(p.phaseCountMismatches, 0u) << "seed " << seed;
+      EXPECT_EQ(p.reassignMismatches, 0u) << "seed " << seed;
       listings[reference] = irtest::Listing(p);
       if (reference) hoisted += listings[reference] != before;
     }

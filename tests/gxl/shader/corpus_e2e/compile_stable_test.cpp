@@ -38,7 +38,7 @@ using gxl::shader::ShaderPreprocessor;
 struct Result {
   HRESULT hr = E_FAIL;
   std::string code, log;
-  std::uint32_t defUseMismatches = 0;
+  std::uint32_t defUseMismatches = 0, reassignMismatches = 0;
   std::uint32_t memoChecks = 0, memoMismatches = 0;
 };
 
@@ -60,6 +60,7 @@ Result CompileOnce(const std::string& source, const std::string& path, const cha
     r.defUseMismatches = compiler.defUseUpkeepMismatches;
     r.memoChecks = compiler.loopMemoChecks;
     r.memoMismatches = compiler.loopMemoMismatches;
+    r.reassignMismatches = compiler.reassignMismatches;
   }
   r.log = shadertest::LogText(pp.Log());
   return r;
@@ -74,6 +75,7 @@ void ExpectStable(const std::string& source, const std::string& path, const char
   EXPECT_TRUE(fast.code == full.code) << what << ": the code differs (" << fast.code.size() << " and "
                                       << full.code.size() << " bytes)";
   EXPECT_EQ(full.defUseMismatches, 0u) << what;
+  EXPECT_EQ(full.reassignMismatches, 0u) << what;
 }
 
 // Each HLSL entry of the corpus at each profile of its stage, with its
