@@ -213,12 +213,13 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
 }
 
 HRESULT RegisterAllocatorContext::NotePlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias,
-                                                std::uint32_t partner, std::uint32_t reg, const std::uint32_t map[4]) {
+                                                std::uint32_t partner, std::uint32_t reg, const std::uint32_t map[4],
+                                                std::uint32_t cost) {
   AssignReplay& r = *m_replay;
   if (!r.serves) return S_OK;
   const int running = 1 - r.reference;
-  AssignReplay::Step step{value, vreg, bias, partner, reg, {map[0], map[1], map[2], map[3]},
-                          kNoIndex,                m.threshold, m.threshold ? m.walkPosition : kNoIndex};
+  AssignReplay::Step step{value,    vreg,        bias, partner, reg, {map[0], map[1], map[2], map[3]},
+                          cost,     kNoIndex,    m.threshold,     m.threshold ? m.walkPosition : kNoIndex};
   if (m.program->options & kOptionNoOptimisation) {
     step.orderAt = static_cast<std::uint32_t>(r.orders[running].Size());
     if (!r.orders[running].Append(m.order.get(), m.rotationWindow)) return E_OUTOFMEMORY;
@@ -302,7 +303,7 @@ HRESULT RegisterAllocatorContext::TakeOverPrefix(std::uint32_t* resume) {
     const AssignReplay::Step& step = steps[j];
     m.walkPosition = step.position;
     HRESULT hr = Place(step.vreg, step.reg, step.map);
-    if (SUCCEEDED(hr)) hr = NotePlacement(step.value, step.vreg, step.bias, step.partner, step.reg, step.map);
+    if (SUCCEEDED(hr)) hr = NotePlacement(step.value, step.vreg, step.bias, step.partner, step.reg, step.map, step.cost);
     if (FAILED(hr)) return hr;
     Rotate(step.reg);
   }
@@ -311,7 +312,8 @@ HRESULT RegisterAllocatorContext::TakeOverPrefix(std::uint32_t* resume) {
 }
 
 bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias,
-                                              std::uint32_t partner, std::uint32_t* reg, std::uint32_t map[4]) {
+                                              std::uint32_t partner, std::uint32_t* reg, std::uint32_t map[4],
+                                              std::uint32_t* cost) {
   AssignReplay& r = *m_replay;
   if (!r.replaying) return false;
   const std::uint32_t at = r.referenceStep[vreg];
@@ -356,24 +358,59 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
       if (differs(m.affinityList[m.affinityStart[key] + e] / 4)) return false;
   }
   // A register placed otherwise matters only where one of its values meets
-  // one of this register's: as the ranges stand now, or as a moved value's
-  // stood before.
+  // one of this register's (as the ranges stand now, or as a moved value's
+  // stood before), and then only in the physical registers it lies in now
+  // and lay in then.
+  r.affected.Clear();
+  auto isAffected = [&](std::uint32_t reg) {
+    return std::find(r.affected.Data(), r.affected.Data() + r.affected.Size(), reg) != r.affected.Data() + r.affected.Size();
+  };
+  auto affect = [&](std::uint32_t reg) {
+    if (reg < m.limit && !isAffected(reg))
+      r.affected.Append(reg);  // room for every register was made at the run's start
+  };
   for (std::size_t k = 0; k < r.difference.Size(); ++k) {
     const std::uint32_t w = r.difference[k];
     if (r.hullBegin[w] >= hi || lo >= r.hullEnd[w]) continue;
-    for (std::uint32_t cw = 0; cw < 4; ++cw) {
+    bool meets = false;
+    for (std::uint32_t cw = 0; cw < 4 && !meets; ++cw) {
       const std::uint32_t u = m.valueAt[w * 4 + cw];
       if (u == kNoIndex) continue;
       const bool moved = r.touchedAt[u] == r.stamp;
-      for (std::uint32_t c = 0; c < 4; ++c) {
+      for (std::uint32_t c = 0; c < 4 && !meets; ++c) {
         const std::uint32_t v = m.valueAt[vreg * 4 + c];
         if (v == kNoIndex) continue;
-        if (Collide(u, v) || (moved && r.savedBegin[u] < m.end[v] && m.begin[v] < r.savedEnd[u])) return false;
+        meets = Collide(u, v) || (moved && r.savedBegin[u] < m.end[v] && m.begin[v] < r.savedEnd[u]);
       }
     }
+    if (!meets) continue;
+    affect(m.physical[w]);
+    const std::uint32_t then = r.referenceStep[w];
+    if (then < at) affect(steps[then].reg);
+  }
+  // Elsewhere every cost is that of the run before, where the register
+  // chosen cost least and came first among the cheapest. Measured again, the
+  // chosen one may only have become cheaper, and the others tried before it
+  // must still cost more, those after it no less.
+  std::uint32_t chosenCost = step.cost, chosenMap[4] = {step.map[0], step.map[1], step.map[2], step.map[3]};
+  if (isAffected(step.reg)) {
+    chosenCost = PlacementCost(value, step.reg, bias, chosenMap, kImpossible);
+    if (chosenCost > step.cost) return false;
+  }
+  std::uint32_t chosenAt = 0;
+  while (chosenAt < m.limit && m.order[chosenAt] != step.reg) ++chosenAt;
+  for (std::uint32_t i = 0; i < m.limit && !r.affected.Empty(); ++i) {
+    const std::uint32_t other = m.order[i];
+    if (other == step.reg || !isAffected(other)) continue;
+    if (i > chosenAt && chosenCost == 0) break;  // the search stops at a placement that costs nothing
+    if (NeighbourIn(vreg, other) || NeighbourIn(partner, other)) continue;
+    std::uint32_t scratch[4];
+    const std::uint32_t least = i < chosenAt ? chosenCost + 1 : chosenCost;
+    if (PlacementCost(value, other, bias, scratch, least) < least) return false;
   }
   *reg = step.reg;
-  std::copy(step.map, step.map + 4, map);
+  std::copy(chosenMap, chosenMap + 4, map);
+  *cost = chosenCost;
   return true;
 }
 
@@ -433,7 +470,7 @@ HRESULT RegisterAllocatorContext::ReassignInPlace(bool* done) {
     std::fill(r.touchedAt.get(), r.touchedAt.get() + m.programValues, 0u);
     r.stamp = 1;
   }
-  if (!r.difference.Reserve(m.virtualCount)) return E_OUTOFMEMORY;
+  if (!r.difference.Reserve(m.virtualCount) || !r.affected.Reserve(m.limit)) return E_OUTOFMEMORY;
   *done = true;
 
   // The values the moved instructions touch: their ranges before, and now.
