@@ -120,6 +120,7 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
   r.differenceSlot = opt::NewArray<std::uint32_t>(m.virtualCount);
   r.hullBegin = opt::NewArray<std::uint32_t>(m.virtualCount);
   r.hullEnd = opt::NewArray<std::uint32_t>(m.virtualCount);
+  r.bandAt = opt::NewArray<std::uint32_t>(m.virtualCount);
   std::uint64_t arguments = 0;
   for (std::uint32_t k = 0; k < count; ++k)
     if (!alloc::IsEmpty(p.instructions[k])) arguments += p.instructions[k]->argumentCount;
@@ -131,7 +132,7 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
   if (count) FillWalk(r, p, 0, count - 1);
   if (!r.table || !r.orderSeen || !r.byAddress || !r.position || !r.defineStart || !r.readStart || !r.touchStart ||
       !r.recordId || !r.touchedAt || !r.savedBegin || !r.savedEnd || !r.referenceStep || !r.differenceSlot ||
-      !r.hullBegin || !r.hullEnd)
+      !r.hullBegin || !r.hullEnd || !r.bandAt)
     return E_OUTOFMEMORY;
   for (std::uint32_t k = 0; k < count; ++k) {
     r.table[k] = r.orderSeen[k] = p.instructions[k];
@@ -141,6 +142,7 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
             [&](std::uint32_t a, std::uint32_t b) { return std::less<>()(r.table[a], r.table[b]); });
   std::fill(r.touchedAt.get(), r.touchedAt.get() + values, 0u);
   std::fill(r.differenceSlot.get(), r.differenceSlot.get() + m.virtualCount, kNoIndex);
+  std::fill(r.bandAt.get(), r.bandAt.get() + m.virtualCount, 0u);
   r.stamp = 0;
 
   // Definitions and reads as the use analysis counts them: counted, then filled.
@@ -266,20 +268,43 @@ void RegisterAllocatorContext::UpdateDifference(std::uint32_t vreg) {
   }
 }
 
-// Whether the ranges of a virtual register's values lie clear of every moved end.
-bool RegisterAllocatorContext::ClearOfBand(std::uint32_t vreg) const {
+// Whether a value's range or a use record of it lies on a moved end.
+bool RegisterAllocatorContext::MeetsBand(std::uint32_t v) const {
   const AssignReplay& r = *m_replay;
   auto inBand = [&](std::uint32_t x) { return r.lo <= x && x <= r.hi + 1; };
-  for (std::uint32_t c = 0; c < 4; ++c) {
-    const std::uint32_t v = m.valueAt[vreg * 4 + c];
-    if (v == kNoIndex) continue;
-    if (r.touchedAt[v] == r.stamp || inBand(m.begin[v]) || inBand(m.end[v])) return false;
-    const std::uint32_t s = m.sequence[v];
-    const std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
-    for (std::uint32_t k = 0; k < m.recordKept[s]; ++k)
-      if (inBand(m.records[order[k]].position)) return false;
+  if (r.touchedAt[v] == r.stamp || inBand(m.begin[v]) || inBand(m.end[v])) return true;
+  const std::uint32_t s = m.sequence[v];
+  const std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
+  for (std::uint32_t k = 0; k < m.recordKept[s]; ++k)
+    if (inBand(m.records[order[k]].position)) return true;
+  return false;
+}
+
+// The virtual registers with a value that meets the band, marked with the
+// run's stamp. Every end of a value and every record of it lies at an
+// instruction that touches it, but the end right after its definition and
+// the start of a value nothing defines: the instructions from the one before
+// the band to the one after it are visited, and from the start everything.
+void RegisterAllocatorContext::MarkBand() {
+  AssignReplay& r = *m_replay;
+  if (r.lo >= r.count) return;
+  auto mark = [&](std::uint32_t v) {
+    const std::uint32_t vreg = m.ownRegister[v];
+    if (vreg != kNoIndex && r.bandAt[vreg] != r.stamp && MeetsBand(v)) r.bandAt[vreg] = r.stamp;
+  };
+  if (r.lo == 0) {
+    for (std::uint32_t v = 0; v < m.programValues; ++v)
+      if (m.sequence[v] != kNoIndex) mark(v);
+    return;
   }
-  return true;
+  for (std::uint32_t k = r.lo - 1; k < r.count && k <= r.hi + 1; ++k) {
+    const std::uint32_t id = IdOf(r, r.orderSeen[k]);
+    for (std::uint32_t t = r.touchStart[id]; t < r.touchStart[id + 1]; ++t) mark(r.touches[t]);
+  }
+}
+
+bool RegisterAllocatorContext::ClearOfBand(std::uint32_t vreg) const {
+  return m_replay->bandAt[vreg] != m_replay->stamp;
 }
 
 // The placements of the run before that its widest pass made above the
@@ -468,6 +493,7 @@ HRESULT RegisterAllocatorContext::ReassignInPlace(bool* done) {
   }
   if (++r.stamp == 0) {
     std::fill(r.touchedAt.get(), r.touchedAt.get() + m.programValues, 0u);
+    std::fill(r.bandAt.get(), r.bandAt.get() + m.virtualCount, 0u);
     r.stamp = 1;
   }
   if (!r.difference.Reserve(m.virtualCount) || !r.affected.Reserve(m.limit)) return E_OUTOFMEMORY;
@@ -491,6 +517,7 @@ HRESULT RegisterAllocatorContext::ReassignInPlace(bool* done) {
       RecomputeRange(v);
     }
   }
+  MarkBand();
   // The use analysis a full run rebuilds is charged alike.
   HRESULT hr = p.ChargeWork(std::uint64_t{p.instructions.Count()} + p.values.Count());
   if (FAILED(hr)) {

@@ -73,6 +73,7 @@ struct AssignReplay {
   std::uint32_t lo = 0, hi = 0;
   std::uint32_t stamp = 0;
   std::unique_ptr<std::uint32_t[]> touchedAt, savedBegin, savedEnd;  // per value
+  std::unique_ptr<std::uint32_t[]> bandAt;  // per virtual register: the stamp of a run whose band it meets
 
   // The difference: virtual registers placed in one run and not (or
   // elsewhere) in the other, with the hull of their ranges in both runs.

@@ -136,7 +136,11 @@ struct RegisterAllocatorContext {
                         std::uint32_t reg, const std::uint32_t map[4], std::uint32_t cost);
   // Whether a no-overlap neighbour of virtual register `of` lies in `reg`.
   bool NeighbourIn(std::uint32_t of, std::uint32_t reg) const;
+  // Whether the ranges of a virtual register's values lie clear of every
+  // moved end (after MarkBand).
   bool ClearOfBand(std::uint32_t vreg) const;
+  bool MeetsBand(std::uint32_t value) const;
+  void MarkBand();
   HRESULT TakeOverPrefix(std::uint32_t* resume);
   HRESULT PrepareReplays();
   HRESULT FinishRun(bool complete);
