@@ -17,18 +17,25 @@ using irkit::Values;
 using irtest::AllocRun;
 using irtest::PhaseLimits;
 
+// The programs' shapes: reads, arithmetic after each, the widest result,
+// and the profile's capabilities beyond phases by level.
+struct Shape {
+  std::uint32_t reads, moreReads, arithmetic, widest, capabilities;
+};
+constexpr std::uint32_t kResultsOverlapNoArgument = 0x80000000u;
+
 // A program of reads and sums of what was made, levelled for hoisting.
-void BuildReads(irkit::IrBuilder& b, std::mt19937& rng) {
+void BuildReads(irkit::IrBuilder& b, std::mt19937& rng, const Shape& shape) {
   std::vector<Values> made{b.Input(0), b.Input(1)};
-  const std::uint32_t reads = 4 + rng() % 16;
+  const std::uint32_t reads = shape.reads + rng() % shape.moreReads;
   for (std::uint32_t k = 0; k < reads; ++k) {
     const Values& picked = rng() % 3 ? made[rng() % 2] : made[rng() % made.size()];
     const Values& at = picked.size() >= 2 ? picked : made[0];
     made.push_back(b.Sample(0x605, b.Sampler(k % 16), 2, Values(at.begin(), at.begin() + 2)));
-    for (std::uint32_t a = rng() % 4; a-- > 0;) {
+    for (std::uint32_t a = rng() % shape.arithmetic; a-- > 0;) {
       const Values& x = made[rng() % made.size()];
       const Values& y = made[rng() % made.size()];
-      const std::uint32_t w = 1 + rng() % 4;
+      const std::uint32_t w = 1 + rng() % shape.widest;
       const Values xw(x.begin(), x.begin() + std::min<std::size_t>(w, x.size()));
       const Values yw(y.begin(), y.begin() + std::min<std::size_t>(w, y.size()));
       if (xw.size() == yw.size()) made.push_back(rng() % 2 ? b.Mul(xw, yw) : b.Add(xw, yw));
@@ -42,14 +49,19 @@ void BuildReads(irkit::IrBuilder& b, std::mt19937& rng) {
 }
 
 TEST(GxlAssignReplay, AnswersAndPlacesAsTheFullAssignment) {
+  // Wide results; many narrow ones that packing puts together, so that a
+  // register holds values whose ranges end on both sides of a move; results
+  // that may share a register with no argument of theirs.
+  const Shape shapes[] = {{4, 16, 4, 4, 0}, {8, 24, 6, 2, 0}, {4, 16, 4, 4, kResultsOverlapNoArgument}};
+  for (const Shape& shape : shapes) {
   std::uint32_t reused = 0, fits = 0, fails = 0;
   for (std::uint32_t seed = 1; seed <= 400; ++seed) {
     std::mt19937 rng(seed);
     const std::uint32_t options = seed % 2 ? kOptionNoOptimisation | 0x10000 : 0x10000;
-    ProfileLimits limits = PhaseLimits(3 + rng() % 10, 0x04000000);
+    ProfileLimits limits = PhaseLimits(3 + rng() % 10, 0x04000000 | shape.capabilities);
     limits.samplers = 16;
     AllocRun run(limits, kOptionNoOptimisation | 0x10000, 0xFFFF0200);
-    BuildReads(run.b, rng);
+    BuildReads(run.b, rng, shape);
     ShaderProgram& p = run.program;
     ASSERT_EQ(p.PackVectors(), S_OK);
     ASSERT_EQ(p.ScheduleInstructions(), S_FALSE);  // levels only
@@ -95,6 +107,7 @@ TEST(GxlAssignReplay, AnswersAndPlacesAsTheFullAssignment) {
   EXPECT_GT(reused, 500u) << fits << " fit, " << fails << " not";
   EXPECT_GT(fits, 100u);
   EXPECT_GT(fails, 20u);
+  }
 }
 
 }  // namespace
