@@ -26,19 +26,35 @@ std::uint32_t IdOf(const AssignReplay& r, const IrInstruction* inst) {
   return at != end && r.table[*at] == inst ? *at : kNoIndex;
 }
 
-// The walk's arguments of positions lo..hi, from where position lo's begin.
-void FillWalk(AssignReplay& r, const ShaderProgram& p, std::uint32_t lo, std::uint32_t hi) {
-  std::uint32_t at = r.walkStart[lo];
-  for (std::uint32_t k = lo; k <= hi; ++k) {
-    r.walkStart[k] = at;
-    const IrInstruction* inst = p.instructions[k];
-    if (alloc::IsEmpty(inst)) continue;
-    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) r.walkValues[at++] = inst->arguments[a];
-  }
-  r.walkStart[hi + 1] = at;
-}
-
 }  // namespace
+
+// The walk's arguments of positions lo..hi, from where position lo's begin,
+// each in the lists of the passes by width that may place it: the pass of
+// its register's width (the wider passes placed every register they read,
+// the narrower ones find it placed), every pass for what is read otherwise.
+void RegisterAllocatorContext::FillWalk(std::uint32_t lo, std::uint32_t hi) {
+  AssignReplay& r = *m_replay;
+  const ShaderProgram& p = *m.program;
+  auto passes = [&](std::uint32_t value) -> std::uint32_t {
+    if (value >= m.programValues || m.readAs[value] == kNoIndex) return 0xF;
+    if (m.readAs[value] == kNoIndex - 1) return 0;
+    const std::uint32_t width = PlacementWidth(m.readAs[value]);
+    return width ? 1u << (width - 1) : 0;
+  };
+  for (std::uint32_t t = 0; t < 4; ++t) {
+    std::uint32_t* start = r.walkStart[t].get();
+    std::uint32_t* values = r.walkValues[t].get();
+    std::uint32_t at = start[lo];
+    for (std::uint32_t k = lo; k <= hi; ++k) {
+      start[k] = at;
+      const IrInstruction* inst = p.instructions[k];
+      if (alloc::IsEmpty(inst)) continue;
+      for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
+        if (passes(inst->arguments[a]) & (1u << t)) values[at++] = inst->arguments[a];
+    }
+    start[hi + 1] = at;
+  }
+}
 
 HRESULT RegisterAllocatorContext::KeepReplays() {
   m_replay.reset(new (std::nothrow) AssignReplay);
@@ -125,11 +141,13 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
   for (std::uint32_t k = 0; k < count; ++k)
     if (!alloc::IsEmpty(p.instructions[k])) arguments += p.instructions[k]->argumentCount;
   if (arguments >= kNoIndex) return S_OK;
-  r.walkStart = opt::NewArray<std::uint32_t>(std::size_t{count} + 1);
-  r.walkValues = opt::NewArray<std::uint32_t>(arguments);
-  if (!r.walkStart || !r.walkValues) return E_OUTOFMEMORY;
-  r.walkStart[0] = 0;
-  if (count) FillWalk(r, p, 0, count - 1);
+  for (std::uint32_t t = 0; t < 4; ++t) {
+    r.walkStart[t] = opt::NewArray<std::uint32_t>(std::size_t{count} + 1);
+    r.walkValues[t] = opt::NewArray<std::uint32_t>(arguments);
+    if (!r.walkStart[t] || !r.walkValues[t]) return E_OUTOFMEMORY;
+    r.walkStart[t][0] = 0;
+  }
+  if (count) FillWalk(0, count - 1);
   if (!r.table || !r.orderSeen || !r.byAddress || !r.position || !r.defineStart || !r.readStart || !r.touchStart ||
       !r.recordId || !r.touchedAt || !r.savedBegin || !r.savedEnd || !r.referenceStep || !r.differenceSlot ||
       !r.hullBegin || !r.hullEnd || !r.bandAt)
@@ -462,7 +480,7 @@ HRESULT RegisterAllocatorContext::FinishRun(bool complete) {
       r.position[id] = k;
       r.orderSeen[k] = p.instructions[k];
     }
-    if (r.count) FillWalk(r, p, 0, r.count - 1);
+    if (r.count) FillWalk(0, r.count - 1);
   }
   r.reference = 1 - r.reference;
   std::fill(r.referenceStep.get(), r.referenceStep.get() + m.virtualCount, kNoIndex);
@@ -505,7 +523,7 @@ HRESULT RegisterAllocatorContext::ReassignInPlace(bool* done) {
     r.position[id] = k;
     r.orderSeen[k] = p.instructions[k];
   }
-  if (r.lo < r.count) FillWalk(r, p, r.lo, r.hi);
+  if (r.lo < r.count) FillWalk(r.lo, r.hi);
   for (std::uint32_t k = r.lo; k < r.count && k <= r.hi; ++k) {
     const std::uint32_t id = IdOf(r, p.instructions[k]);
     for (std::uint32_t t = r.touchStart[id]; t < r.touchStart[id + 1]; ++t) {

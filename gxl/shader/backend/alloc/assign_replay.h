@@ -58,8 +58,9 @@ struct AssignReplay {
   std::unique_ptr<IrInstruction*[]> orderSeen;   // position -> instruction of the reference run
   std::unique_ptr<std::uint32_t[]> position;     // id -> position in the latest run
   // The arguments of the instructions by position in the latest run, for
-  // the walk of a replay (kept along with the band).
-  std::unique_ptr<std::uint32_t[]> walkStart, walkValues;
+  // the walk of a replay (kept along with the band): per pass by width (0
+  // the narrowest), those it may place.
+  std::unique_ptr<std::uint32_t[]> walkStart[4], walkValues[4];
 
   // Per value of the program: the instructions (ids) that define and read it
   // as the use analysis counts them; per sequence: the instruction (id) of

@@ -718,8 +718,9 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
     std::uint32_t resume = count;
     m.threshold = 4;
     if (FAILED(hr = TakeOverPrefix(&resume))) return hr;
-    const std::uint32_t *start = m_replay->walkStart.get(), *reads = m_replay->walkValues.get();
     for (m.threshold = 4; m.threshold >= 1; --m.threshold) {
+      const std::uint32_t* start = m_replay->walkStart[m.threshold - 1].get();
+      const std::uint32_t* reads = m_replay->walkValues[m.threshold - 1].get();
       for (std::uint32_t position = m.threshold == 4 ? resume : count; position-- > 0;) {
         if (m.countWaiting && m.waiting[m.threshold] == 0) break;
         m.walkPosition = position;

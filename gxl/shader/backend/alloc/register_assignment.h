@@ -140,6 +140,7 @@ struct RegisterAllocatorContext {
   // moved end (after MarkBand).
   bool ClearOfBand(std::uint32_t vreg) const;
   bool MeetsBand(std::uint32_t value) const;
+  void FillWalk(std::uint32_t lo, std::uint32_t hi);
   void MarkBand();
   HRESULT TakeOverPrefix(std::uint32_t* resume);
   HRESULT PrepareReplays();
