@@ -367,8 +367,10 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
   // register as long as every register it tries first came before that one
   // there too: those all cost more. (Registers past the rotation window keep
   // their places.)
-  if (step.orderAt != kNoIndex && step.reg < m.rotationWindow) {
-    const std::uint32_t* before = r.orders[r.reference].Data() + step.orderAt;
+  const std::uint32_t* before =
+      step.orderAt != kNoIndex ? r.orders[r.reference].Data() + step.orderAt : nullptr;
+  if (before && step.reg < m.rotationWindow &&
+      !std::equal(before, before + m.rotationWindow, m.order.get())) {
     bool earlier[kMaxRotationWindow] = {};
     if (m.rotationWindow > kMaxRotationWindow) return false;
     for (std::uint32_t k = 0; k < m.rotationWindow && before[k] != step.reg; ++k) earlier[before[k]] = true;
