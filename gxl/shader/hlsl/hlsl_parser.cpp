@@ -23,6 +23,7 @@ void HlslParser::Reset(std::uint32_t options, ShaderPreprocessor* preprocessor) 
   m_techniqueCount = 0;
   m_objectKeywords = true;
   m_names.clear();
+  m_scopeNames.clear();
   m_structComponents.clear();
 }
 

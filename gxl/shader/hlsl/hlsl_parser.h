@@ -30,6 +30,9 @@
 #include <cstdarg>
 #include <cstdint>
 #include <map>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "gxl/shader/hlsl/hlsl_fold.h"
 #include "gxl/shader/hlsl/hlsl_intrinsics.h"
@@ -329,7 +332,10 @@ class HlslParser {
     const ScopeNode* scope;
     const char* name;
   };
-  struct NameLess {
+  struct NameHash {
+    std::size_t operator()(const NameKey& k) const;
+  };
+  struct NameEqual {
     bool operator()(const NameKey& a, const NameKey& b) const;
   };
   // A parameter as a call binds it.
@@ -400,8 +406,11 @@ class HlslParser {
   bool m_objectKeywords = true;
 
   // The scopes' name trees: per scope and name, the tree node whose chain
-  // holds that name's declarations, newest first.
-  std::map<NameKey, ParseNodeKind2*, NameLess> m_names;
+  // holds that name's declarations, newest first (hashed: every identifier
+  // of a source is looked up in each enclosing scope).
+  std::unordered_map<NameKey, ParseNodeKind2*, NameHash, NameEqual> m_names;
+  // The names entered per scope, dropped from m_names when it closes.
+  std::unordered_map<const ScopeNode*, std::vector<const char*>> m_scopeNames;
   // Components of the members declared so far in each open struct body.
   std::map<const ScopeNode*, std::uint64_t> m_structComponents;
 };

@@ -34,9 +34,12 @@ bool HoldsOrdinary(const ParseNode* chain) {
 
 }  // namespace
 
-bool HlslParser::NameLess::operator()(const NameKey& a, const NameKey& b) const {
-  if (a.scope != b.scope) return std::less<const ScopeNode*>()(a.scope, b.scope);
-  return std::strcmp(a.name, b.name) < 0;
+std::size_t HlslParser::NameHash::operator()(const NameKey& k) const {
+  return std::hash<std::string_view>()(k.name) ^ (std::hash<const void*>()(k.scope) * 0x9E3779B97F4A7C15ull);
+}
+
+bool HlslParser::NameEqual::operator()(const NameKey& a, const NameKey& b) const {
+  return a.scope == b.scope && std::strcmp(a.name, b.name) == 0;
 }
 
 HRESULT HlslParser::PushScope(std::uint32_t kind, const char* ownerName) {
@@ -69,8 +72,10 @@ HRESULT HlslParser::PopScope() {
     cells.back()->second = parent->declarations;
     parent->declarations = closing->declarations;
   }
-  for (auto it = m_names.lower_bound({closing, ""}); it != m_names.end() && it->first.scope == closing;)
-    it = m_names.erase(it);
+  if (auto names = m_scopeNames.find(closing); names != m_scopeNames.end()) {
+    for (const char* name : names->second) m_names.erase({closing, name});
+    m_scopeNames.erase(names);
+  }
   m_structComponents.erase(closing);
   m_scope = parent;
   return S_OK;
@@ -91,6 +96,7 @@ HRESULT HlslParser::AddName(ScopeNode* scope, DeclarationNode* declaration) {
     OutOfMemory();
     return E_OUTOFMEMORY;
   }
+  if (inserted) m_scopeNames[scope].push_back(name);
   auto* cell = new ListNode(declaration, it->second->declarations, "Stmts");
   if (!cell) {
     OutOfMemory();

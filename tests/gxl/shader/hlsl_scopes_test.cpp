@@ -285,4 +285,27 @@ TEST_F(GxlHlslScopes, NamesInOneScopeAndLookupByClass) {
   EXPECT_TRUE(parser.IsFatal());
 }
 
+// Closing a scope drops its names and no other scope's: nested scopes that
+// each shadow "x" resolve to the innermost open one at every depth.
+TEST_F(GxlHlslScopes, ClosingAScopeDropsOnlyItsNames) {
+  Declare("x", Scalar(kBaseFloat));
+  std::vector<const ScopeNode*> closed;
+  constexpr int kDepth = 40;
+  for (int d = 1; d <= kDepth; ++d) {
+    ASSERT_EQ(parser.PushScope(kScopeBlock, nullptr), S_OK);
+    Declare("x", Scalar(d % 2 ? kBaseInt : kBaseFloat));
+    Declare("y" + std::to_string(d), Scalar(kBaseBool));
+  }
+  for (int d = kDepth; d >= 1; --d) {
+    EXPECT_EQ(TypeText(TypeOf(Var("x"))), d % 2 ? "int" : "float") << d;
+    EXPECT_NE(parser.FindNames(("y" + std::to_string(d)).c_str(), parser.CurrentScope()), nullptr) << d;
+    closed.push_back(parser.CurrentScope());
+    ASSERT_EQ(parser.PopScope(), S_OK);
+    EXPECT_EQ(parser.FindNames(("y" + std::to_string(d)).c_str(), parser.CurrentScope()), nullptr) << d;
+  }
+  EXPECT_EQ(TypeText(TypeOf(Var("x"))), "float");
+  for (const ScopeNode* scope : closed) EXPECT_EQ(parser.FindNames("x", scope), nullptr);
+  EXPECT_EQ(Log(), "<null>");
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 // later readers of the source read the destination; a move onto its own
 // register component goes, its readers reading the source. Merges, which
 // tell by their arguments which side of a block ran, keep what they read.
+#include <algorithm>
+
 #include "gxl/shader/backend/alloc/alloc_util.h"
 
 namespace gxl::shader {
@@ -42,7 +44,27 @@ HRESULT ShaderProgram::CoalesceMoves() {
   std::uint32_t present = 0;
   for (std::uint32_t i = 0; i < count; ++i)
     if (values[i]) sorted[present++] = i;
-  SortIndicesByComparator(ComparePlaces, sorted.get(), present, this);
+  if (referenceSearches) {
+    SortIndicesByComparator(ComparePlaces, sorted.get(), present, this);
+  } else {
+    // The order is total (indexes differ), so any sort leaves the heap
+    // sort's; the keys read once instead of at each comparison.
+    struct Place {
+      std::uint32_t key[4];
+      std::uint32_t index;
+    };
+    auto places = opt::NewArray<Place>(present);
+    if (!places) return E_OUTOFMEMORY;
+    for (std::uint32_t k = 0; k < present; ++k) {
+      const IrValue& v = *values[sorted[k]];
+      places[k] = {{v.bank, v.relativeIndex, v.reg, v.component}, sorted[k]};
+    }
+    std::sort(places.get(), places.get() + present, [](const Place& x, const Place& y) {
+      return std::lexicographical_compare(x.key, x.key + 4, y.key, y.key + 4) ||
+             (std::equal(x.key, x.key + 4, y.key) && x.index < y.index);
+    });
+    for (std::uint32_t k = 0; k < present; ++k) sorted[k] = places[k].index;
+  }
   for (std::uint32_t k = 0, places = 0; k < present; ++k) {
     const IrValue& v = *values[sorted[k]];
     const IrValue* before = k ? values[sorted[k - 1]] : nullptr;

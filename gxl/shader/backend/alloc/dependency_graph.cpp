@@ -19,7 +19,7 @@ constexpr std::uint64_t kImproveWork = std::uint64_t{1} << 25;
 std::int32_t CompareUnsigned(std::uint32_t a, std::uint32_t b, const void*) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 void SortUniqueIndices(std::uint32_t* indices, std::uint32_t* count) {
-  SortIndicesByComparator(CompareUnsigned, indices, *count, nullptr);
+  std::sort(indices, indices + *count);  // equal entries are alike: any sort leaves the same list
   *count = static_cast<std::uint32_t>(std::unique(indices, indices + *count) - indices);
 }
 

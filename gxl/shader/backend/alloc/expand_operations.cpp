@@ -64,9 +64,14 @@ HRESULT OperationExpander::Add(alloc::Splicer& splice, std::uint32_t anchor, boo
 
 HRESULT OperationExpander::RunStep(Step step) {
   alloc::Splicer splice(m_p);
+  const bool changedBefore = m_changed;
+  m_changed = false;
   HRESULT hr = (this->*step)(splice);
+  const bool changed = m_changed || !splice.Empty();
+  m_changed |= changedBefore;
   if (SUCCEEDED(hr) && !splice.Empty()) hr = splice.Apply();
-  if (SUCCEEDED(hr)) hr = m_p.RebuildDefUse();
+  // A step that changed nothing leaves the use analysis standing.
+  if (SUCCEEDED(hr) && (changed || m_p.referenceSearches)) hr = m_p.RebuildDefUse();
   return hr;
 }
 

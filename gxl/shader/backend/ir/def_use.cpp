@@ -36,17 +36,11 @@ void WalkChain(const ShaderProgram& p, std::uint32_t index, std::uint32_t IrValu
   }
 }
 
-// Sizes the writable, unbound banks to their highest register and hands each
-// its share of one table of four entries per register, all kNoIndex.
-HRESULT BuildDefinitionTable(ShaderProgram& p, std::unique_ptr<std::uint32_t[]>& table) {
+// Sizes the writable, unbound banks to their highest register (`highest`,
+// one entry per bank) and hands each its share of one table of four entries
+// per register, all kNoIndex.
+HRESULT BuildDefinitionTable(ShaderProgram& p, const std::uint32_t* highest, std::unique_ptr<std::uint32_t[]>& table) {
   const std::uint32_t bankCount = p.banks.Count();
-  std::unique_ptr<std::uint32_t[]> highest(new (std::nothrow) std::uint32_t[bankCount + 1]());
-  if (!highest) return E_OUTOFMEMORY;
-  for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
-    const IrValue* v = p.values[i];
-    // Register kNoIndex is "not assigned" and must not wrap to a count of 0.
-    if (v && v->bank < bankCount && v->reg != kNoIndex) highest[v->bank] = std::max(highest[v->bank], v->reg + 1);
-  }
   auto inTable = [](const RegisterBank* b) { return b && (b->type & kBankWritable) && !(b->type & kBankBound); };
   std::uint64_t entries = 0;
   for (std::uint32_t b = 0; b < bankCount; ++b) {
@@ -121,7 +115,14 @@ HRESULT ShaderProgram::RebuildDefUse() {
     }
   }
   // Each pass over the values costs a cache miss per value: the ones that
-  // alias another are noted on the way, for the merge at the end.
+  // alias another are noted on the way, for the merge at the end, and so are
+  // the banks' highest registers, for the definition table.
+  const std::uint32_t bankCount = banks.Count();
+  std::unique_ptr<std::uint32_t[]> highest;
+  if (registerTableFlag) {
+    highest.reset(new (std::nothrow) std::uint32_t[bankCount + 1]());
+    if (!highest) return E_OUTOFMEMORY;
+  }
   PodArray<std::uint32_t> aliased;
   bool allAliased = !aliased.Reserve(64);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
@@ -131,11 +132,14 @@ HRESULT ShaderProgram::RebuildDefUse() {
       v->lastUse = v->useCount = 0;
       v->definingPosition = v->earliestDefinition = v->latestDefinition = kNoIndex;
       if (v->alias != kNoIndex && v->alias != i && !allAliased) allAliased = !aliased.Append(i);
+      // Register kNoIndex is "not assigned" and must not wrap to a count of 0.
+      if (highest && v->bank < bankCount && v->reg != kNoIndex)
+        highest[v->bank] = std::max(highest[v->bank], v->reg + 1);
     }
   }
   std::unique_ptr<std::uint32_t[]> table;
   if (registerTableFlag) {
-    const HRESULT hr = BuildDefinitionTable(*this, table);
+    const HRESULT hr = BuildDefinitionTable(*this, highest.get(), table);
     if (FAILED(hr)) {
       for (std::uint32_t b = 0; b < banks.Count(); ++b)
         if (banks[b]) banks[b]->definitions = nullptr;
@@ -212,7 +216,7 @@ void ForEachDependency(const ShaderProgram& p, const IrInstruction& inst, Depend
 
 // Sorts a list ascending and drops repeats; the new length.
 std::uint32_t SortUnique(std::uint32_t* list, std::uint32_t count) {
-  SortIndicesByComparator(CompareIndexes, list, count, nullptr);
+  std::sort(list, list + count);  // equal entries are alike: any sort leaves the same list
   return static_cast<std::uint32_t>(std::unique(list, list + count) - list);
 }
 

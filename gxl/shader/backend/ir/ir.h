@@ -197,27 +197,30 @@ struct IrValue {
   // Runs the (empty) destructor; with bit 0 the node goes back to the free list.
   void Destroy(std::uint32_t flags);
 
+  // What the use analysis and most passes sweep comes first, within the
+  // node's first cache line: on large programs each sweep is bound by the
+  // lines of the values it reads.
   std::uint32_t flags = 0;
   std::uint32_t bank = 0;
   std::uint32_t relativeIndex = kNoIndex;  // the value that addresses this register relatively
   std::uint32_t reg = kNoIndex;            // register within the bank
   std::uint32_t component = kNoIndex;
   std::uint32_t predicate = kNoIndex;      // guards the write: the block value, or a predicate component
-  std::uint32_t predicateSense = 1;        // written when the predicate is true (1) or false (0)
-  double rangeLow = 0.0;                   // a literal's value
-  double rangeHigh = 0.0;
+  std::uint32_t alias = kNoIndex;
   std::uint32_t renumber = kNoIndex;       // index after renumbering; redirection link of the passes
   std::uint32_t coalesceLink = kNoIndex;   // cycle of values that may share a register
-  std::uint32_t alias = kNoIndex;
-  std::uint32_t binding = 0;               // non-zero blocks coalescing; bits 21-23 sampler dimensions
-  std::uint32_t componentMask = kNoIndex;
-  std::uint32_t preshaderOutput = kNoIndex;  // the preshader output that feeds it (and back)
   std::uint32_t definingPosition = kNoIndex;
   std::uint32_t earliestDefinition = kNoIndex;
   std::uint32_t latestDefinition = kNoIndex;
   std::uint32_t firstUse = kNoIndex;
   std::uint32_t lastUse = kNoIndex;
   std::uint32_t useCount = 0;
+  std::uint32_t predicateSense = 1;        // written when the predicate is true (1) or false (0)
+  double rangeLow = 0.0;                   // a literal's value
+  double rangeHigh = 0.0;
+  std::uint32_t binding = 0;               // non-zero blocks coalescing; bits 21-23 sampler dimensions
+  std::uint32_t componentMask = kNoIndex;
+  std::uint32_t preshaderOutput = kNoIndex;  // the preshader output that feeds it (and back)
   // Kept by the lowering.
   std::uint32_t symbolSlot = kNoIndex;
   std::uint32_t moveSource = kNoIndex;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "gxl/shader/backend/ir/heap_sort.h"
 #include "gxl/shader/backend/opt/opt_util.h"
 
 namespace gxl::shader {
@@ -61,13 +62,15 @@ std::int32_t CompareInstructions(std::uint32_t a, std::uint32_t b, const void* c
 
 // What CompareInstructions looks at, per candidate, as words compared in
 // order: the sort compares each candidate about log n times, and finding an
-// argument's root costs more than comparing it.
+// argument's root costs more than comparing it. Built where every value is
+// its own root (just renumbered), so that the arguments are their roots.
 struct InstructionKeys {
   std::unique_ptr<std::uint32_t[]> words;
   std::unique_ptr<std::uint32_t[]> start;  // by position: where its words begin
 
-  // False when out of memory.
-  bool Build(const ShaderProgram& p, const std::uint32_t* list, std::uint32_t count) {
+  // False when out of memory. `lookUpRoots`: find each argument's root
+  // rather than take the argument for it (the reference).
+  bool Build(const ShaderProgram& p, const std::uint32_t* list, std::uint32_t count, bool lookUpRoots) {
     std::size_t size = 0;
     for (std::uint32_t n = 0; n < count; ++n) {
       const IrInstruction& x = *p.instructions[list[n]];
@@ -90,13 +93,53 @@ struct InstructionKeys {
         w[at++] = u.predicate;
         w[at++] = u.predicateSense ^ 0x80000000u;  // compared as a signed number
       }
+      auto root = [&](std::uint32_t value) { return lookUpRoots ? opt::Root(p, value) : value; };
       if (PairsCommute(x)) {
-        for (std::uint32_t k = 0; k < x.Width(); ++k, at += 2) OrderedPair(p, x, k, w + at);
+        const std::uint32_t n = x.Width();
+        for (std::uint32_t k = 0; k < n; ++k, at += 2) {
+          const std::uint32_t a = root(x.arguments[k]), b = root(x.arguments[n + k]);
+          w[at] = std::min(a, b);
+          w[at + 1] = std::max(a, b);
+        }
       } else {
-        for (std::uint32_t i = 0; i < x.argumentCount; ++i) w[at++] = opt::Root(p, x.arguments[i]);
+        for (std::uint32_t i = 0; i < x.argumentCount; ++i) w[at++] = root(x.arguments[i]);
       }
     }
     return true;
+  }
+
+  // S_OK when no two of the listed candidates have equal keys (so a round
+  // would merge nothing), S_FALSE when two might. Hashes sorted as plain
+  // numbers cost far less than sorting the candidates by their keys.
+  HRESULT AllDistinct(const std::uint32_t* list, std::uint32_t count) const {
+    auto hashes = opt::NewArray<std::uint64_t>(count);
+    if (!hashes) return E_OUTOFMEMORY;
+    for (std::uint32_t n = 0; n < count; ++n) {
+      const std::uint32_t* x = words.get() + start[list[n]];
+      std::uint64_t h = 0x9E3779B97F4A7C15ull;
+      for (std::uint32_t i = 0, length = 3 + 3 * x[2] + x[1]; i < length; ++i)
+        h = (h ^ x[i]) * 0x100000001B3ull + (h >> 29);
+      hashes[n] = h;
+    }
+    std::sort(hashes.get(), hashes.get() + count);
+    return std::adjacent_find(hashes.get(), hashes.get() + count) == hashes.get() + count ? S_OK : S_FALSE;
+  }
+
+  // Whether CompareInstructions finds a and b equal, read off the keys where
+  // they still hold. Merging only redirects values (marked in `moved`), so
+  // the word, counts and result fields stay as keyed; an argument root goes
+  // stale only when that root itself was redirected.
+  bool Same(const ShaderProgram& p, std::uint32_t a, std::uint32_t b, const std::uint8_t* moved) const {
+    const std::uint32_t valueCount = p.values.Count();
+    const std::uint32_t *x = words.get() + start[a], *y = words.get() + start[b];
+    if (x[0] != y[0] || x[1] != y[1] || x[2] != y[2]) return false;
+    const std::uint32_t header = 3 + 3 * x[2], n = header + x[1];
+    if (!std::equal(x + 3, x + header, y + 3)) return false;
+    auto stale = [&](const std::uint32_t* k, std::uint32_t from, std::uint32_t to) {
+      return std::any_of(k + from, k + to, [&](std::uint32_t v) { return v >= valueCount || moved[v]; });
+    };
+    if (stale(x, header, n) || stale(y, header, n)) return CompareInstructions(a, b, &p) == 0;
+    return std::equal(x + header, x + n, y + header);
   }
 };
 
@@ -138,22 +181,39 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
   // sort again until a round merges nothing.
   bool merged = false, mergedInRound = true;
   InstructionKeys keys;
+  auto moved = opt::NewArray<std::uint8_t>(values.Count());
+  if (!moved) return E_OUTOFMEMORY;
   while (mergedInRound) {
     mergedInRound = false;
-    if (!keys.Build(*this, list.get(), count)) return E_OUTOFMEMORY;
-    SortIndicesByComparator(CompareKeyedThenPosition, list.get(), count, &keys);
+    if (!keys.Build(*this, list.get(), count, referenceSearches)) return E_OUTOFMEMORY;
+    if (!referenceSearches) {
+      const HRESULT distinct = keys.AllDistinct(list.get(), count);
+      if (FAILED(distinct)) return distinct;
+      if (distinct == S_OK) break;
+    }
+    std::fill(moved.get(), moved.get() + values.Count(), std::uint8_t{0});
+    // The order is total (positions differ), so any sort leaves the heap sort's.
+    if (referenceSearches)
+      SortIndicesByComparator(CompareKeyedThenPosition, list.get(), count, &keys);
+    else
+      std::sort(list.get(), list.get() + count,
+                [&keys](std::uint32_t a, std::uint32_t b) { return CompareKeyedThenPosition(a, b, &keys) < 0; });
     for (std::uint32_t start = 0, end; start < count; start = end) {
       // Merges earlier in this round may have changed the order of what
       // follows, so the survivor is the earliest of the run, wherever it sits.
       std::uint32_t first = list[start];
-      for (end = start + 1; end < count && CompareInstructions(list[start], list[end], this) == 0; ++end)
-        first = std::min(first, list[end]);
+      auto same = [&](std::uint32_t a, std::uint32_t b) {
+        return referenceSearches ? CompareInstructions(a, b, this) == 0 : keys.Same(*this, a, b, moved.get());
+      };
+      for (end = start + 1; end < count && same(list[start], list[end]); ++end) first = std::min(first, list[end]);
       const IrInstruction& survivor = *instructions[first];
       for (std::uint32_t i = start; i < end; ++i) {
         if (list[i] == first) continue;
         IrInstruction& later = *instructions[list[i]];
-        for (std::uint32_t r = 0; r < later.resultCount; ++r)
+        for (std::uint32_t r = 0; r < later.resultCount; ++r) {
           opt::Redirect(*this, later.results[r], survivor.results[r]);
+          if (later.results[r] < values.Count()) moved[later.results[r]] = 1;
+        }
         opt::Empty(later);
         mergedInRound = merged = true;
       }
@@ -171,15 +231,6 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
 }
 
 namespace {
-
-struct KeyedValues {
-  const std::uint32_t* keys;  // per candidate
-};
-
-std::int32_t CompareKeys(std::uint32_t a, std::uint32_t b, const void* context) {
-  const std::uint32_t* keys = static_cast<const KeyedValues*>(context)->keys;
-  return Order(keys[a], keys[b]);
-}
 
 // The identities of component k's arguments, commutative pairs ordered.
 std::uint32_t ColumnIdentities(const ShaderProgram& p, const IrInstruction& i, std::uint32_t k, std::uint32_t out[4]) {
@@ -207,7 +258,8 @@ HRESULT ShaderProgram::MergeEquivalentValues() {
   auto list = opt::NewArray<std::uint32_t>(values.Count());
   auto keys = opt::NewArray<std::uint32_t>(values.Count());
   auto order = opt::NewArray<std::uint32_t>(values.Count());
-  if (!list || !keys || !order) return E_OUTOFMEMORY;
+  auto keyed = opt::NewArray<std::uint64_t>(values.Count());
+  if (!list || !keys || !order || !keyed) return E_OUTOFMEMORY;
   // The component-wise, non-special instruction defining a candidate value.
   auto definer = [this](std::uint32_t value) -> IrInstruction* {
     const IrValue* v = values[value];
@@ -234,11 +286,14 @@ HRESULT ShaderProgram::MergeEquivalentValues() {
       for (std::uint32_t g = 0; g < n; ++g) key = key * 2111 + ids[g];
       list[count] = i;
       keys[count] = key;
-      order[count] = count;
+      keyed[count] = std::uint64_t{key} << 32 | count;
       ++count;
     }
-    const KeyedValues context{keys.get()};
-    SortIndicesByComparator(CompareKeys, order.get(), count, &context);
+    // Candidates by key, equal keys in the heap sort's order: the key travels
+    // with its candidate instead of being looked up at each comparison.
+    HeapSortBy(keyed.get(), count,
+               [](std::uint64_t a, std::uint64_t b) { return Order(std::uint32_t(a >> 32), std::uint32_t(b >> 32)); });
+    for (std::uint32_t n = 0; n < count; ++n) order[n] = static_cast<std::uint32_t>(keyed[n]);
 
     // Within a run of equal keys each value looks back at a few others: equal
     // keys of unequal columns are rare, and the bound keeps this linear.

@@ -16,8 +16,15 @@ void Redirect(ShaderProgram& p, std::uint32_t value, std::uint32_t target) {
 
 void ForwardRedirections(ShaderProgram& p) {
   // Roots first, so that every link below takes one step.
-  for (std::uint32_t i = 0; i < p.values.Count(); ++i)
-    if (IrValue* v = p.values[i]) v->renumber = Root(p, i);
+  bool redirected = false;
+  for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
+    if (IrValue* v = p.values[i]) {
+      v->renumber = Root(p, i);
+      redirected |= v->renumber != i;
+    }
+  }
+  // Every value its own root: the links stay and the numbering stands.
+  if (!redirected) return;
   auto forward = [&p](std::uint32_t& index) {
     if (const IrValue* v = p.values[index]) index = v->renumber;
   };

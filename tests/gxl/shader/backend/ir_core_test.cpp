@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../fail_alloc.h"
+#include "gxl/shader/backend/ir/heap_sort.h"
 #include "gxl/shader/core/syntax_tree.h"
 #include "ir_fixture.h"
 
@@ -262,6 +263,28 @@ TEST(GxlIrCoreSort, TenThousandRandomArrays) {
     SortIndicesByComparator(Arbitrary, chaos.data(), n, &rng);
     std::sort(chaos.begin(), chaos.end());
     ASSERT_EQ(chaos, reference);
+  }
+}
+
+// Sorting keys packed beside their index (as common-value merging does)
+// must leave the order the index sort with a key comparator leaves, ties
+// included, since later merging takes the first of each run of equal keys.
+TEST(GxlIrCoreSort, PackedKeysKeepTheIndexSortsOrder) {
+  std::mt19937 rng(36);
+  for (int round = 0; round < 2000; ++round) {
+    const std::uint32_t n = rng() % 300;
+    std::vector<int> keys(n);
+    for (int& k : keys) k = static_cast<int>(rng() % (round % 3 == 0 ? 2 : n / 8 + 1));
+    std::vector<std::uint32_t> order(n);
+    std::vector<std::uint64_t> packed(n);
+    for (std::uint32_t i = 0; i < n; ++i) {
+      order[i] = i;
+      packed[i] = std::uint64_t(keys[i]) << 32 | i;
+    }
+    SortIndicesByComparator(ByKey, order.data(), n, &keys);
+    HeapSortBy(packed.data(), n,
+               [](std::uint64_t a, std::uint64_t b) { return (a >> 32 > b >> 32) - (a >> 32 < b >> 32); });
+    for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(order[i], static_cast<std::uint32_t>(packed[i])) << round;
   }
 }
 
