@@ -26,19 +26,35 @@ std::uint32_t IdOf(const AssignReplay& r, const IrInstruction* inst) {
   return at != end && r.table[*at] == inst ? *at : kNoIndex;
 }
 
-// The walk's arguments of positions lo..hi, from where position lo's begin.
-void FillWalk(AssignReplay& r, const ShaderProgram& p, std::uint32_t lo, std::uint32_t hi) {
-  std::uint32_t at = r.walkStart[lo];
-  for (std::uint32_t k = lo; k <= hi; ++k) {
-    r.walkStart[k] = at;
-    const IrInstruction* inst = p.instructions[k];
-    if (alloc::IsEmpty(inst)) continue;
-    for (std::uint32_t a = 0; a < inst->argumentCount; ++a) r.walkValues[at++] = inst->arguments[a];
-  }
-  r.walkStart[hi + 1] = at;
-}
-
 }  // namespace
+
+// The walk's arguments of positions lo..hi, from where position lo's begin,
+// each in the lists of the passes by width that may place it: the pass of
+// its register's width (the wider passes placed every register they read,
+// the narrower ones find it placed), every pass for what is read otherwise.
+void RegisterAllocatorContext::FillWalk(std::uint32_t lo, std::uint32_t hi) {
+  AssignReplay& r = *m_replay;
+  const ShaderProgram& p = *m.program;
+  auto passes = [&](std::uint32_t value) -> std::uint32_t {
+    if (value >= m.programValues || m.readAs[value] == kNoIndex) return 0xF;
+    if (m.readAs[value] == kNoIndex - 1) return 0;
+    const std::uint32_t width = PlacementWidth(m.readAs[value]);
+    return width ? 1u << (width - 1) : 0;
+  };
+  for (std::uint32_t t = 0; t < 4; ++t) {
+    std::uint32_t* start = r.walkStart[t].get();
+    std::uint32_t* values = r.walkValues[t].get();
+    std::uint32_t at = start[lo];
+    for (std::uint32_t k = lo; k <= hi; ++k) {
+      start[k] = at;
+      const IrInstruction* inst = p.instructions[k];
+      if (alloc::IsEmpty(inst)) continue;
+      for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
+        if (passes(inst->arguments[a]) & (1u << t)) values[at++] = inst->arguments[a];
+    }
+    start[hi + 1] = at;
+  }
+}
 
 HRESULT RegisterAllocatorContext::KeepReplays() {
   m_replay.reset(new (std::nothrow) AssignReplay);
@@ -120,18 +136,21 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
   r.differenceSlot = opt::NewArray<std::uint32_t>(m.virtualCount);
   r.hullBegin = opt::NewArray<std::uint32_t>(m.virtualCount);
   r.hullEnd = opt::NewArray<std::uint32_t>(m.virtualCount);
+  r.bandAt = opt::NewArray<std::uint32_t>(m.virtualCount);
   std::uint64_t arguments = 0;
   for (std::uint32_t k = 0; k < count; ++k)
     if (!alloc::IsEmpty(p.instructions[k])) arguments += p.instructions[k]->argumentCount;
   if (arguments >= kNoIndex) return S_OK;
-  r.walkStart = opt::NewArray<std::uint32_t>(std::size_t{count} + 1);
-  r.walkValues = opt::NewArray<std::uint32_t>(arguments);
-  if (!r.walkStart || !r.walkValues) return E_OUTOFMEMORY;
-  r.walkStart[0] = 0;
-  if (count) FillWalk(r, p, 0, count - 1);
+  for (std::uint32_t t = 0; t < 4; ++t) {
+    r.walkStart[t] = opt::NewArray<std::uint32_t>(std::size_t{count} + 1);
+    r.walkValues[t] = opt::NewArray<std::uint32_t>(arguments);
+    if (!r.walkStart[t] || !r.walkValues[t]) return E_OUTOFMEMORY;
+    r.walkStart[t][0] = 0;
+  }
+  if (count) FillWalk(0, count - 1);
   if (!r.table || !r.orderSeen || !r.byAddress || !r.position || !r.defineStart || !r.readStart || !r.touchStart ||
       !r.recordId || !r.touchedAt || !r.savedBegin || !r.savedEnd || !r.referenceStep || !r.differenceSlot ||
-      !r.hullBegin || !r.hullEnd)
+      !r.hullBegin || !r.hullEnd || !r.bandAt)
     return E_OUTOFMEMORY;
   for (std::uint32_t k = 0; k < count; ++k) {
     r.table[k] = r.orderSeen[k] = p.instructions[k];
@@ -141,6 +160,7 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
             [&](std::uint32_t a, std::uint32_t b) { return std::less<>()(r.table[a], r.table[b]); });
   std::fill(r.touchedAt.get(), r.touchedAt.get() + values, 0u);
   std::fill(r.differenceSlot.get(), r.differenceSlot.get() + m.virtualCount, kNoIndex);
+  std::fill(r.bandAt.get(), r.bandAt.get() + m.virtualCount, 0u);
   r.stamp = 0;
 
   // Definitions and reads as the use analysis counts them: counted, then filled.
@@ -213,12 +233,13 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
 }
 
 HRESULT RegisterAllocatorContext::NotePlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias,
-                                                std::uint32_t partner, std::uint32_t reg, const std::uint32_t map[4]) {
+                                                std::uint32_t partner, std::uint32_t reg, const std::uint32_t map[4],
+                                                std::uint32_t cost) {
   AssignReplay& r = *m_replay;
   if (!r.serves) return S_OK;
   const int running = 1 - r.reference;
-  AssignReplay::Step step{value, vreg, bias, partner, reg, {map[0], map[1], map[2], map[3]},
-                          kNoIndex,                m.threshold, m.threshold ? m.walkPosition : kNoIndex};
+  AssignReplay::Step step{value,    vreg,        bias, partner, reg, {map[0], map[1], map[2], map[3]},
+                          cost,     kNoIndex,    m.threshold,     m.threshold ? m.walkPosition : kNoIndex};
   if (m.program->options & kOptionNoOptimisation) {
     step.orderAt = static_cast<std::uint32_t>(r.orders[running].Size());
     if (!r.orders[running].Append(m.order.get(), m.rotationWindow)) return E_OUTOFMEMORY;
@@ -265,20 +286,43 @@ void RegisterAllocatorContext::UpdateDifference(std::uint32_t vreg) {
   }
 }
 
-// Whether the ranges of a virtual register's values lie clear of every moved end.
-bool RegisterAllocatorContext::ClearOfBand(std::uint32_t vreg) const {
+// Whether a value's range or a use record of it lies on a moved end.
+bool RegisterAllocatorContext::MeetsBand(std::uint32_t v) const {
   const AssignReplay& r = *m_replay;
   auto inBand = [&](std::uint32_t x) { return r.lo <= x && x <= r.hi + 1; };
-  for (std::uint32_t c = 0; c < 4; ++c) {
-    const std::uint32_t v = m.valueAt[vreg * 4 + c];
-    if (v == kNoIndex) continue;
-    if (r.touchedAt[v] == r.stamp || inBand(m.begin[v]) || inBand(m.end[v])) return false;
-    const std::uint32_t s = m.sequence[v];
-    const std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
-    for (std::uint32_t k = 0; k < m.recordKept[s]; ++k)
-      if (inBand(m.records[order[k]].position)) return false;
+  if (r.touchedAt[v] == r.stamp || inBand(m.begin[v]) || inBand(m.end[v])) return true;
+  const std::uint32_t s = m.sequence[v];
+  const std::uint32_t* order = m.recordOrder.get() + m.recordStart[s];
+  for (std::uint32_t k = 0; k < m.recordKept[s]; ++k)
+    if (inBand(m.records[order[k]].position)) return true;
+  return false;
+}
+
+// The virtual registers with a value that meets the band, marked with the
+// run's stamp. Every end of a value and every record of it lies at an
+// instruction that touches it, but the end right after its definition and
+// the start of a value nothing defines: the instructions from the one before
+// the band to the one after it are visited, and from the start everything.
+void RegisterAllocatorContext::MarkBand() {
+  AssignReplay& r = *m_replay;
+  if (r.lo >= r.count) return;
+  auto mark = [&](std::uint32_t v) {
+    const std::uint32_t vreg = m.ownRegister[v];
+    if (vreg != kNoIndex && r.bandAt[vreg] != r.stamp && MeetsBand(v)) r.bandAt[vreg] = r.stamp;
+  };
+  if (r.lo == 0) {
+    for (std::uint32_t v = 0; v < m.programValues; ++v)
+      if (m.sequence[v] != kNoIndex) mark(v);
+    return;
   }
-  return true;
+  for (std::uint32_t k = r.lo - 1; k < r.count && k <= r.hi + 1; ++k) {
+    const std::uint32_t id = IdOf(r, r.orderSeen[k]);
+    for (std::uint32_t t = r.touchStart[id]; t < r.touchStart[id + 1]; ++t) mark(r.touches[t]);
+  }
+}
+
+bool RegisterAllocatorContext::ClearOfBand(std::uint32_t vreg) const {
+  return m_replay->bandAt[vreg] != m_replay->stamp;
 }
 
 // The placements of the run before that its widest pass made above the
@@ -302,7 +346,7 @@ HRESULT RegisterAllocatorContext::TakeOverPrefix(std::uint32_t* resume) {
     const AssignReplay::Step& step = steps[j];
     m.walkPosition = step.position;
     HRESULT hr = Place(step.vreg, step.reg, step.map);
-    if (SUCCEEDED(hr)) hr = NotePlacement(step.value, step.vreg, step.bias, step.partner, step.reg, step.map);
+    if (SUCCEEDED(hr)) hr = NotePlacement(step.value, step.vreg, step.bias, step.partner, step.reg, step.map, step.cost);
     if (FAILED(hr)) return hr;
     Rotate(step.reg);
   }
@@ -311,7 +355,8 @@ HRESULT RegisterAllocatorContext::TakeOverPrefix(std::uint32_t* resume) {
 }
 
 bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias,
-                                              std::uint32_t partner, std::uint32_t* reg, std::uint32_t map[4]) {
+                                              std::uint32_t partner, std::uint32_t* reg, std::uint32_t map[4],
+                                              std::uint32_t* cost) {
   AssignReplay& r = *m_replay;
   if (!r.replaying) return false;
   const std::uint32_t at = r.referenceStep[vreg];
@@ -322,8 +367,10 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
   // register as long as every register it tries first came before that one
   // there too: those all cost more. (Registers past the rotation window keep
   // their places.)
-  if (step.orderAt != kNoIndex && step.reg < m.rotationWindow) {
-    const std::uint32_t* before = r.orders[r.reference].Data() + step.orderAt;
+  const std::uint32_t* before =
+      step.orderAt != kNoIndex ? r.orders[r.reference].Data() + step.orderAt : nullptr;
+  if (before && step.reg < m.rotationWindow &&
+      !std::equal(before, before + m.rotationWindow, m.order.get())) {
     bool earlier[kMaxRotationWindow] = {};
     if (m.rotationWindow > kMaxRotationWindow) return false;
     for (std::uint32_t k = 0; k < m.rotationWindow && before[k] != step.reg; ++k) earlier[before[k]] = true;
@@ -356,24 +403,59 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
       if (differs(m.affinityList[m.affinityStart[key] + e] / 4)) return false;
   }
   // A register placed otherwise matters only where one of its values meets
-  // one of this register's: as the ranges stand now, or as a moved value's
-  // stood before.
+  // one of this register's (as the ranges stand now, or as a moved value's
+  // stood before), and then only in the physical registers it lies in now
+  // and lay in then.
+  r.affected.Clear();
+  auto isAffected = [&](std::uint32_t reg) {
+    return std::find(r.affected.Data(), r.affected.Data() + r.affected.Size(), reg) != r.affected.Data() + r.affected.Size();
+  };
+  auto affect = [&](std::uint32_t reg) {
+    if (reg < m.limit && !isAffected(reg))
+      r.affected.Append(reg);  // room for every register was made at the run's start
+  };
   for (std::size_t k = 0; k < r.difference.Size(); ++k) {
     const std::uint32_t w = r.difference[k];
     if (r.hullBegin[w] >= hi || lo >= r.hullEnd[w]) continue;
-    for (std::uint32_t cw = 0; cw < 4; ++cw) {
+    bool meets = false;
+    for (std::uint32_t cw = 0; cw < 4 && !meets; ++cw) {
       const std::uint32_t u = m.valueAt[w * 4 + cw];
       if (u == kNoIndex) continue;
       const bool moved = r.touchedAt[u] == r.stamp;
-      for (std::uint32_t c = 0; c < 4; ++c) {
+      for (std::uint32_t c = 0; c < 4 && !meets; ++c) {
         const std::uint32_t v = m.valueAt[vreg * 4 + c];
         if (v == kNoIndex) continue;
-        if (Collide(u, v) || (moved && r.savedBegin[u] < m.end[v] && m.begin[v] < r.savedEnd[u])) return false;
+        meets = Collide(u, v) || (moved && r.savedBegin[u] < m.end[v] && m.begin[v] < r.savedEnd[u]);
       }
     }
+    if (!meets) continue;
+    affect(m.physical[w]);
+    const std::uint32_t then = r.referenceStep[w];
+    if (then < at) affect(steps[then].reg);
+  }
+  // Elsewhere every cost is that of the run before, where the register
+  // chosen cost least and came first among the cheapest. Measured again, the
+  // chosen one may only have become cheaper, and the others tried before it
+  // must still cost more, those after it no less.
+  std::uint32_t chosenCost = step.cost, chosenMap[4] = {step.map[0], step.map[1], step.map[2], step.map[3]};
+  if (isAffected(step.reg)) {
+    chosenCost = PlacementCost(value, step.reg, bias, chosenMap, kImpossible);
+    if (chosenCost > step.cost) return false;
+  }
+  std::uint32_t chosenAt = 0;
+  while (chosenAt < m.limit && m.order[chosenAt] != step.reg) ++chosenAt;
+  for (std::uint32_t i = 0; i < m.limit && !r.affected.Empty(); ++i) {
+    const std::uint32_t other = m.order[i];
+    if (other == step.reg || !isAffected(other)) continue;
+    if (i > chosenAt && chosenCost == 0) break;  // the search stops at a placement that costs nothing
+    if (NeighbourIn(vreg, other) || NeighbourIn(partner, other)) continue;
+    std::uint32_t scratch[4];
+    const std::uint32_t least = i < chosenAt ? chosenCost + 1 : chosenCost;
+    if (PlacementCost(value, other, bias, scratch, least) < least) return false;
   }
   *reg = step.reg;
-  std::copy(step.map, step.map + 4, map);
+  std::copy(chosenMap, chosenMap + 4, map);
+  *cost = chosenCost;
   return true;
 }
 
@@ -400,7 +482,7 @@ HRESULT RegisterAllocatorContext::FinishRun(bool complete) {
       r.position[id] = k;
       r.orderSeen[k] = p.instructions[k];
     }
-    if (r.count) FillWalk(r, p, 0, r.count - 1);
+    if (r.count) FillWalk(0, r.count - 1);
   }
   r.reference = 1 - r.reference;
   std::fill(r.referenceStep.get(), r.referenceStep.get() + m.virtualCount, kNoIndex);
@@ -431,9 +513,10 @@ HRESULT RegisterAllocatorContext::ReassignInPlace(bool* done) {
   }
   if (++r.stamp == 0) {
     std::fill(r.touchedAt.get(), r.touchedAt.get() + m.programValues, 0u);
+    std::fill(r.bandAt.get(), r.bandAt.get() + m.virtualCount, 0u);
     r.stamp = 1;
   }
-  if (!r.difference.Reserve(m.virtualCount)) return E_OUTOFMEMORY;
+  if (!r.difference.Reserve(m.virtualCount) || !r.affected.Reserve(m.limit)) return E_OUTOFMEMORY;
   *done = true;
 
   // The values the moved instructions touch: their ranges before, and now.
@@ -442,7 +525,7 @@ HRESULT RegisterAllocatorContext::ReassignInPlace(bool* done) {
     r.position[id] = k;
     r.orderSeen[k] = p.instructions[k];
   }
-  if (r.lo < r.count) FillWalk(r, p, r.lo, r.hi);
+  if (r.lo < r.count) FillWalk(r.lo, r.hi);
   for (std::uint32_t k = r.lo; k < r.count && k <= r.hi; ++k) {
     const std::uint32_t id = IdOf(r, p.instructions[k]);
     for (std::uint32_t t = r.touchStart[id]; t < r.touchStart[id + 1]; ++t) {
@@ -454,6 +537,7 @@ HRESULT RegisterAllocatorContext::ReassignInPlace(bool* done) {
       RecomputeRange(v);
     }
   }
+  MarkBand();
   // The use analysis a full run rebuilds is charged alike.
   HRESULT hr = p.ChargeWork(std::uint64_t{p.instructions.Count()} + p.values.Count());
   if (FAILED(hr)) {

@@ -12,9 +12,11 @@
 // the same, the value's ranges lie wholly outside the band (so no moved range
 // can meet it otherwise than before), and none of the registers placed
 // differently so far (the difference of the two runs at that point) is a
-// partner or neighbour of it or has a range that meets its own. Every other
-// placement is searched as in a full run, so each run decides what a full
-// run decides.
+// partner or neighbour of it. Where a register placed differently meets
+// its ranges, only the physical registers it lies in, now or then, can cost
+// otherwise: those are measured again, and the placement stands when none
+// of them undercuts it. Every other placement is searched as in a full run,
+// so each run decides what a full run decides.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,7 @@ struct AssignReplay {
     std::int32_t bias;
     std::uint32_t partner, reg;
     std::uint32_t map[4];
+    std::uint32_t cost;  // of the placement chosen, as the search measures it
     std::uint32_t orderAt;  // offset of the registers' order before it (rotation), else kNoIndex
     std::uint32_t pass, position;  // where the walk placed it (position kNoIndex: not in the passes by width)
   };
@@ -55,8 +58,9 @@ struct AssignReplay {
   std::unique_ptr<IrInstruction*[]> orderSeen;   // position -> instruction of the reference run
   std::unique_ptr<std::uint32_t[]> position;     // id -> position in the latest run
   // The arguments of the instructions by position in the latest run, for
-  // the walk of a replay (kept along with the band).
-  std::unique_ptr<std::uint32_t[]> walkStart, walkValues;
+  // the walk of a replay (kept along with the band): per pass by width (0
+  // the narrowest), those it may place.
+  std::unique_ptr<std::uint32_t[]> walkStart[4], walkValues[4];
 
   // Per value of the program: the instructions (ids) that define and read it
   // as the use analysis counts them; per sequence: the instruction (id) of
@@ -70,11 +74,13 @@ struct AssignReplay {
   std::uint32_t lo = 0, hi = 0;
   std::uint32_t stamp = 0;
   std::unique_ptr<std::uint32_t[]> touchedAt, savedBegin, savedEnd;  // per value
+  std::unique_ptr<std::uint32_t[]> bandAt;  // per virtual register: the stamp of a run whose band it meets
 
   // The difference: virtual registers placed in one run and not (or
   // elsewhere) in the other, with the hull of their ranges in both runs.
   std::uint32_t prefix = 0;  // reference steps counted
   PodArray<std::uint32_t> difference;
+  PodArray<std::uint32_t> affected;  // physical registers, while a placement is taken over
   std::unique_ptr<std::uint32_t[]> differenceSlot, hullBegin, hullEnd;  // per virtual register
 };
 

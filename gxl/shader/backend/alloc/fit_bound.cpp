@@ -20,6 +20,7 @@ std::unique_ptr<std::uint32_t[]> Filled(std::size_t n, std::uint32_t value) {
 HRESULT FitBound::Prepare(const ShaderProgram& p, const RegisterAllocatorContext& context, IrInstruction* const* table,
                           const std::uint32_t* order, std::uint32_t count) {
   m_usable = false;
+  m_liveChange.reset();  // the live counts are of another program
   m_limit = context.Limit();
   const std::uint32_t values = p.values.Count(), vregs = context.VirtualCount();
   for (std::uint32_t k = 0; k < count; ++k)
@@ -323,10 +324,7 @@ HRESULT FitBound::Reordered(const std::uint32_t* order, bool proveFits) {
   if (!m_usable) return S_OK;
   // The live counts' table is made here, so that a failure to make it is
   // reported like any other instead of only losing the proof.
-  if (!m_liveChange) {
-    m_liveChange = std::unique_ptr<std::int32_t[]>(new (std::nothrow) std::int32_t[std::size_t{m_count} + 1]);
-    if (!m_liveChange) return E_OUTOFMEMORY;
-  }
+  if (!m_liveChange && !MakeLiveTables()) return E_OUTOFMEMORY;
   for (std::uint32_t k = 0; k < m_count; ++k) m_position[order[k]] = k;
   if (MostLive() > 4 * std::uint64_t{m_limit}) {
     m_stale = true;
@@ -341,26 +339,69 @@ HRESULT FitBound::Reordered(const std::uint32_t* order, bool proveFits) {
   return hr;
 }
 
-std::uint32_t FitBound::MostLive() {
+bool FitBound::MakeLiveTables() {
+  m_liveChange = std::unique_ptr<std::int32_t[]>(new (std::nothrow) std::int32_t[std::size_t{m_count} + 1]);
+  m_liveAt = opt::NewArray<std::uint32_t>(m_count);
+  m_liveSpan = std::unique_ptr<LiveSpan[]>(new (std::nothrow) LiveSpan[m_placed ? m_placed : 1]);
+  m_liveStamp = Filled(m_placed, 0);
+  m_liveStampNow = 0;
+  m_liveCounted = false;
+  if (m_liveChange && m_liveAt && m_liveSpan && m_liveStamp) return true;
+  m_liveChange.reset();
+  return false;
+}
+
+FitBound::LiveSpan FitBound::SpanOf(std::uint32_t k) const {
   // A value live from its definition d to its latest read r > d collides
   // with every other such value live at any x in [d, r): the one defined
   // first is read after the other's definition. Values defined more than
   // once may begin later than their first definition: they are left out,
   // which only lowers the count.
-  if (!m_liveChange) {
-    m_liveChange = std::unique_ptr<std::int32_t[]>(new (std::nothrow) std::int32_t[std::size_t{m_count} + 1]);
-    if (!m_liveChange) return 0;
-  }
-  std::fill(m_liveChange.get(), m_liveChange.get() + m_count + 1, 0);
-  for (std::uint32_t k = 0; k < m_placed; ++k) {
-    const std::uint32_t defines = m_defineStart[k + 1] - m_defineStart[k];
-    if (defines > 1 || m_readStart[k] == m_readStart[k + 1]) continue;
-    const std::uint32_t begin = defines ? m_position[m_defines[m_defineStart[k]]] : 0;
-    std::uint32_t read = 0;
-    for (std::uint32_t r = m_readStart[k]; r < m_readStart[k + 1]; ++r) read = std::max(read, m_position[m_reads[r]]);
-    if (read <= begin) continue;
-    ++m_liveChange[begin];
-    --m_liveChange[read];
+  const std::uint32_t defines = m_defineStart[k + 1] - m_defineStart[k];
+  if (defines > 1 || m_readStart[k] == m_readStart[k + 1]) return {0, 0};
+  const std::uint32_t begin = defines ? m_position[m_defines[m_defineStart[k]]] : 0;
+  std::uint32_t read = 0;
+  for (std::uint32_t r = m_readStart[k]; r < m_readStart[k + 1]; ++r) read = std::max(read, m_position[m_reads[r]]);
+  return read <= begin ? LiveSpan{0, 0} : LiveSpan{begin, read};
+}
+
+std::uint32_t FitBound::MostLive() {
+  if (!m_liveChange && !MakeLiveTables()) return 0;
+  auto count = [&](std::uint32_t k, std::int32_t sign) {
+    const LiveSpan& s = m_liveSpan[k];
+    if (s.begin == s.read) return;
+    m_liveChange[s.begin] += sign;
+    m_liveChange[s.read] -= sign;
+  };
+  if (!m_liveCounted) {
+    std::fill(m_liveChange.get(), m_liveChange.get() + m_count + 1, 0);
+    for (std::uint32_t k = 0; k < m_placed; ++k) {
+      m_liveSpan[k] = SpanOf(k);
+      count(k, 1);
+    }
+    std::copy(m_position.get(), m_position.get() + m_count, m_liveAt.get());
+    m_liveCounted = true;
+  } else {
+    // Only the spans of values an instruction that moved since touches can
+    // have changed: those are counted again.
+    if (++m_liveStampNow == 0) {
+      std::fill(m_liveStamp.get(), m_liveStamp.get() + m_placed, 0u);
+      m_liveStampNow = 1;
+    }
+    for (std::uint32_t t = 0; t < m_count; ++t) {
+      if (m_position[t] == m_liveAt[t]) continue;
+      m_liveAt[t] = m_position[t];
+      for (std::uint32_t w = m_touchStart[t]; w < m_touchStart[t + 1]; ++w) {
+        const std::uint32_t vreg = m_active[m_touches[w]];
+        for (std::uint32_t k = m_valueStart[vreg]; k < m_valueStart[vreg + 1]; ++k) {
+          if (m_liveStamp[k] == m_liveStampNow) continue;
+          m_liveStamp[k] = m_liveStampNow;
+          count(k, -1);
+          m_liveSpan[k] = SpanOf(k);
+          count(k, 1);
+        }
+      }
+    }
   }
   std::int64_t live = 0, most = 0;
   for (std::uint32_t k = 0; k <= m_count; ++k) most = std::max(most, live += m_liveChange[k]);

@@ -107,6 +107,13 @@ class FitBound {
   // range is sure: one definition (or none, live from the start) and a
   // later read.
   std::uint32_t MostLive();
+  // The span [begin, read) the value at offset k adds to the live counts
+  // (begin == read: none); the tables that keep them between counts.
+  struct LiveSpan {
+    std::uint32_t begin, read;
+  };
+  LiveSpan SpanOf(std::uint32_t k) const;
+  bool MakeLiveTables();
 
   bool m_usable = false;
   std::uint32_t m_limit = 0, m_count = 0;
@@ -136,7 +143,14 @@ class FitBound {
   std::uint32_t m_stampNow = 0;
   std::uint32_t m_placed = 0;  // values placed, over all registers
   bool m_stale = false;        // the counts are of an earlier order
-  std::unique_ptr<std::int32_t[]> m_liveChange;  // per position, for MostLive
+  // For MostLive: per position the change of the count there; per table
+  // index the position its spans were last counted at; per value (offset)
+  // its span counted.
+  std::unique_ptr<std::int32_t[]> m_liveChange;
+  std::unique_ptr<std::uint32_t[]> m_liveAt, m_liveStamp;
+  std::unique_ptr<LiveSpan[]> m_liveSpan;
+  std::uint32_t m_liveStampNow = 0;
+  bool m_liveCounted = false;
 };
 
 }  // namespace gxl::shader

@@ -11,7 +11,6 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint32_t kNoRotationCost = 1, kCommit = 2;
-constexpr std::uint32_t kImpossible = 0xFFFFFFFFu;
 // More virtual or physical registers than this is no program a source can
 // describe; refusing them keeps a hostile register number from sizing the arrays.
 constexpr std::uint32_t kMaxRegisters = 1u << 24;
@@ -443,6 +442,13 @@ HRESULT RegisterAllocatorContext::Fail() {
   return E_FAIL;
 }
 
+bool RegisterAllocatorContext::NeighbourIn(std::uint32_t of, std::uint32_t reg) const {
+  if (of == kNoIndex) return false;
+  for (std::uint32_t e = 0; e < m.overlapCount[of]; ++e)
+    if (m.physical[m.overlapList[m.overlapStart[of] + e]] == reg) return true;
+  return false;
+}
+
 HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t bias, std::uint32_t partner) {
   const ShaderProgram& p = *m.program;
   if (Settled(value)) return S_OK;
@@ -455,17 +461,11 @@ HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t 
         (m.used[vreg] >= m.threshold || m.partnerWidth[vreg] >= m.threshold)) {
       if (m.limit == 0) return Fail();
       const std::uint32_t partnerRegister = partner == kNoIndex ? kNoIndex : VirtualRegister(p.ResolveAlias(partner));
-      auto neighbourIn = [&](std::uint32_t of, std::uint32_t reg) {
-        if (of == kNoIndex) return false;
-        for (std::uint32_t e = 0; e < m.overlapCount[of]; ++e)
-          if (m.physical[m.overlapList[m.overlapStart[of] + e]] == reg) return true;
-        return false;
-      };
       std::uint32_t best = kImpossible, bestRegister = kNoIndex, bestMap[4], map[4];
-      if (!m_replay || !AdoptPlacement(value, vreg, bias, partnerRegister, &bestRegister, bestMap)) {
+      if (!m_replay || !AdoptPlacement(value, vreg, bias, partnerRegister, &bestRegister, bestMap, &best)) {
         for (std::uint32_t i = 0; i < m.limit; ++i) {
           const std::uint32_t reg = m.order[i];
-          if (neighbourIn(vreg, reg) || neighbourIn(partnerRegister, reg)) continue;
+          if (NeighbourIn(vreg, reg) || NeighbourIn(partnerRegister, reg)) continue;
           const std::uint32_t cost = PlacementCost(value, reg, bias, map, best);
           if (cost < best) {
             best = cost;
@@ -479,7 +479,7 @@ HRESULT RegisterAllocatorContext::AssignValue(std::uint32_t value, std::int32_t 
       const HRESULT placed = Place(vreg, bestRegister, bestMap);
       if (FAILED(placed)) return placed;
       if (m_replay) {
-        const HRESULT noted = NotePlacement(value, vreg, bias, partnerRegister, bestRegister, bestMap);
+        const HRESULT noted = NotePlacement(value, vreg, bias, partnerRegister, bestRegister, bestMap, best);
         if (FAILED(noted)) return noted;
       }
       Rotate(bestRegister);
@@ -718,8 +718,9 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
     std::uint32_t resume = count;
     m.threshold = 4;
     if (FAILED(hr = TakeOverPrefix(&resume))) return hr;
-    const std::uint32_t *start = m_replay->walkStart.get(), *reads = m_replay->walkValues.get();
     for (m.threshold = 4; m.threshold >= 1; --m.threshold) {
+      const std::uint32_t* start = m_replay->walkStart[m.threshold - 1].get();
+      const std::uint32_t* reads = m_replay->walkValues[m.threshold - 1].get();
       for (std::uint32_t position = m.threshold == 4 ? resume : count; position-- > 0;) {
         if (m.countWaiting && m.waiting[m.threshold] == 0) break;
         m.walkPosition = position;

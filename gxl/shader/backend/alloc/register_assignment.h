@@ -65,8 +65,9 @@ struct RegisterAllocatorContext {
   // AssignValue of the value's predicate, when it has one.
   HRESULT AssignParent(std::uint32_t value);
   // The cost of placing the virtual register of `value` in physical register
-  // `reg`, with its component map through `map`; 0xFFFFFFFF when it cannot
+  // `reg`, with its component map through `map`; kImpossible when it cannot
   // go there. Stops early once the cost reaches `bound`.
+  static constexpr std::uint32_t kImpossible = 0xFFFFFFFFu;
   std::uint32_t PlacementCost(std::uint32_t value, std::uint32_t reg, std::int32_t bias, std::uint32_t map[4],
                               std::uint32_t bound) const;
   // A placed value in (reg, component) whose live range collides with that
@@ -130,10 +131,17 @@ struct RegisterAllocatorContext {
   // virtual register, when nothing that moved since can change it; each
   // placement noted; the run's end.
   bool AdoptPlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias, std::uint32_t partner,
-                      std::uint32_t* reg, std::uint32_t map[4]);
+                      std::uint32_t* reg, std::uint32_t map[4], std::uint32_t* cost);
   HRESULT NotePlacement(std::uint32_t value, std::uint32_t vreg, std::int32_t bias, std::uint32_t partner,
-                        std::uint32_t reg, const std::uint32_t map[4]);
+                        std::uint32_t reg, const std::uint32_t map[4], std::uint32_t cost);
+  // Whether a no-overlap neighbour of virtual register `of` lies in `reg`.
+  bool NeighbourIn(std::uint32_t of, std::uint32_t reg) const;
+  // Whether the ranges of a virtual register's values lie clear of every
+  // moved end (after MarkBand).
   bool ClearOfBand(std::uint32_t vreg) const;
+  bool MeetsBand(std::uint32_t value) const;
+  void FillWalk(std::uint32_t lo, std::uint32_t hi);
+  void MarkBand();
   HRESULT TakeOverPrefix(std::uint32_t* resume);
   HRESULT PrepareReplays();
   HRESULT FinishRun(bool complete);

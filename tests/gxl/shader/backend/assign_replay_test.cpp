@@ -17,18 +17,25 @@ using irkit::Values;
 using irtest::AllocRun;
 using irtest::PhaseLimits;
 
+// The programs' shapes: reads, arithmetic after each, the widest result,
+// and the profile's capabilities beyond phases by level.
+struct Shape {
+  std::uint32_t reads, moreReads, arithmetic, widest, capabilities;
+};
+constexpr std::uint32_t kResultsApartFromArguments = 0x80000000u;
+
 // A program of reads and sums of what was made, levelled for hoisting.
-void BuildReads(irkit::IrBuilder& b, std::mt19937& rng) {
+void BuildReads(irkit::IrBuilder& b, std::mt19937& rng, const Shape& shape) {
   std::vector<Values> made{b.Input(0), b.Input(1)};
-  const std::uint32_t reads = 4 + rng() % 16;
+  const std::uint32_t reads = shape.reads + rng() % shape.moreReads;
   for (std::uint32_t k = 0; k < reads; ++k) {
     const Values& picked = rng() % 3 ? made[rng() % 2] : made[rng() % made.size()];
     const Values& at = picked.size() >= 2 ? picked : made[0];
     made.push_back(b.Sample(0x605, b.Sampler(k % 16), 2, Values(at.begin(), at.begin() + 2)));
-    for (std::uint32_t a = rng() % 4; a-- > 0;) {
+    for (std::uint32_t a = rng() % shape.arithmetic; a-- > 0;) {
       const Values& x = made[rng() % made.size()];
       const Values& y = made[rng() % made.size()];
-      const std::uint32_t w = 1 + rng() % 4;
+      const std::uint32_t w = 1 + rng() % shape.widest;
       const Values xw(x.begin(), x.begin() + std::min<std::size_t>(w, x.size()));
       const Values yw(y.begin(), y.begin() + std::min<std::size_t>(w, y.size()));
       if (xw.size() == yw.size()) made.push_back(rng() % 2 ? b.Mul(xw, yw) : b.Add(xw, yw));
@@ -42,59 +49,65 @@ void BuildReads(irkit::IrBuilder& b, std::mt19937& rng) {
 }
 
 TEST(GxlAssignReplay, AnswersAndPlacesAsTheFullAssignment) {
-  std::uint32_t reused = 0, fits = 0, fails = 0;
-  for (std::uint32_t seed = 1; seed <= 400; ++seed) {
-    std::mt19937 rng(seed);
-    const std::uint32_t options = seed % 2 ? kOptionNoOptimisation | 0x10000 : 0x10000;
-    ProfileLimits limits = PhaseLimits(3 + rng() % 10, 0x04000000);
-    limits.samplers = 16;
-    AllocRun run(limits, kOptionNoOptimisation | 0x10000, 0xFFFF0200);
-    BuildReads(run.b, rng);
-    ShaderProgram& p = run.program;
-    ASSERT_EQ(p.PackVectors(), S_OK);
-    ASSERT_EQ(p.ScheduleInstructions(), S_FALSE);  // levels only
-    ASSERT_TRUE(SUCCEEDED(p.CompactInstructions()));
-    p.options = options;
-    const std::uint32_t count = p.instructions.Count();
-    RegisterAllocatorContext replays, full;
-    const std::uint32_t bank = p.StandardBankIndex(StandardBank::Temporaries);
-    // Most seeds at the fewest registers the first order fits: the moves
-    // then go either way.
-    std::uint32_t limit = limits.temporaries;
-    for (std::uint32_t fewest = 1; seed % 4 != 0 && fewest < limit; ++fewest) {
-      ASSERT_EQ(full.Build(p, bank, fewest), S_OK);
-      const bool fits = SUCCEEDED(full.Assign(false));
-      full.Release();
-      if (fits) limit = fewest;
-    }
-    p.allocator = nullptr;
-    ASSERT_EQ(replays.Build(p, bank, limit), S_OK);
-    ASSERT_EQ(replays.KeepReplays(), S_OK);
-    replays.Assign(false);
-    for (std::uint32_t step = 0; step < 40; ++step) {
-      // A read moved earlier, or two neighbours of one level swapped back.
-      const std::uint32_t at = 1 + rng() % (count - 1);
-      if (!p.MoveTextureEarlier(at)) continue;
-      const HRESULT hr = replays.Reassign();
-      reused += replays.Reused();
-      std::vector<std::uint32_t> physical(replays.Placements(), replays.Placements() + replays.VirtualCount());
-      std::vector<std::uint32_t> components(replays.PlacedComponents(),
-                                            replays.PlacedComponents() + 4 * replays.VirtualCount());
-      ASSERT_EQ(full.Build(p, bank, limit), S_OK);
-      const HRESULT expected = full.Assign(false);
-      ASSERT_EQ(SUCCEEDED(hr), SUCCEEDED(expected)) << "seed " << seed << " step " << step;
-      (SUCCEEDED(hr) ? fits : fails) += 1;
-      if (SUCCEEDED(hr)) {
-        EXPECT_TRUE(full.SamePlacements(physical.data(), components.data())) << "seed " << seed << " step " << step;
+  // Wide results; many narrow ones that packing puts together, so that a
+  // register holds values whose ranges end on both sides of a move; results
+  // that must not share a register with their arguments.
+  const Shape shapes[] = {{4, 16, 4, 4, 0}, {8, 24, 6, 2, 0}, {4, 16, 4, 4, kResultsApartFromArguments}};
+  for (const Shape& shape : shapes) {
+    std::uint32_t reused = 0, fits = 0, fails = 0;
+    for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+      std::mt19937 rng(seed);
+      const std::uint32_t options = seed % 2 ? kOptionNoOptimisation | 0x10000 : 0x10000;
+      ProfileLimits limits = PhaseLimits(3 + rng() % 10, 0x04000000 | shape.capabilities);
+      limits.samplers = 16;
+      AllocRun run(limits, kOptionNoOptimisation | 0x10000, 0xFFFF0200);
+      BuildReads(run.b, rng, shape);
+      ShaderProgram& p = run.program;
+      ASSERT_EQ(p.PackVectors(), S_OK);
+      ASSERT_EQ(p.ScheduleInstructions(), S_FALSE);  // levels only
+      ASSERT_TRUE(SUCCEEDED(p.CompactInstructions()));
+      p.options = options;
+      const std::uint32_t count = p.instructions.Count();
+      RegisterAllocatorContext replays, full;
+      const std::uint32_t bank = p.StandardBankIndex(StandardBank::Temporaries);
+      // Most seeds at the fewest registers the first order fits: the moves
+      // then go either way.
+      std::uint32_t limit = limits.temporaries;
+      for (std::uint32_t fewest = 1; seed % 4 != 0 && fewest < limit; ++fewest) {
+        ASSERT_EQ(full.Build(p, bank, fewest), S_OK);
+        const bool fits = SUCCEEDED(full.Assign(false));
+        full.Release();
+        if (fits) limit = fewest;
       }
-      full.Release();
       p.allocator = nullptr;
+      ASSERT_EQ(replays.Build(p, bank, limit), S_OK);
+      ASSERT_EQ(replays.KeepReplays(), S_OK);
+      replays.Assign(false);
+      for (std::uint32_t step = 0; step < 40; ++step) {
+        // A read moved earlier, or two neighbours of one level swapped back.
+        const std::uint32_t at = 1 + rng() % (count - 1);
+        if (!p.MoveTextureEarlier(at)) continue;
+        const HRESULT hr = replays.Reassign();
+        reused += replays.Reused();
+        std::vector<std::uint32_t> physical(replays.Placements(), replays.Placements() + replays.VirtualCount());
+        std::vector<std::uint32_t> components(replays.PlacedComponents(),
+                                              replays.PlacedComponents() + 4 * replays.VirtualCount());
+        ASSERT_EQ(full.Build(p, bank, limit), S_OK);
+        const HRESULT expected = full.Assign(false);
+        ASSERT_EQ(SUCCEEDED(hr), SUCCEEDED(expected)) << "seed " << seed << " step " << step;
+        (SUCCEEDED(hr) ? fits : fails) += 1;
+        if (SUCCEEDED(hr)) {
+          EXPECT_TRUE(full.SamePlacements(physical.data(), components.data())) << "seed " << seed << " step " << step;
+        }
+        full.Release();
+        p.allocator = nullptr;
+      }
     }
+    // The runs took over their predecessors, and both answers came up.
+    EXPECT_GT(reused, 500u) << fits << " fit, " << fails << " not";
+    EXPECT_GT(fits, 100u);
+    EXPECT_GT(fails, 20u);
   }
-  // The runs took over their predecessors, and both answers came up.
-  EXPECT_GT(reused, 500u) << fits << " fit, " << fails << " not";
-  EXPECT_GT(fits, 100u);
-  EXPECT_GT(fails, 20u);
 }
 
 }  // namespace
