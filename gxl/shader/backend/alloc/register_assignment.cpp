@@ -192,6 +192,7 @@ HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t ba
   HRESULT hr = program.RebuildDefUse();
   if (FAILED(hr)) return hr;
   alloc::ExtendGuardRanges(program);
+  m.usesFresh = true;
   m.bank = bank;
   m.limit = limit;
   m.flags = program.profileLimits.capabilities & kCapsNoRotationCost ? kNoRotationCost : 0;
@@ -513,9 +514,15 @@ HRESULT RegisterAllocatorContext::Assign(bool commit) {
   if (m_replay) m_replay->haveReference = false;  // its ranges are overwritten here
   m.flags = (m.flags & kNoRotationCost) | (commit ? kCommit : 0);
   p.allocator = this;
-  HRESULT hr = p.RebuildDefUse();
-  if (FAILED(hr)) return hr;
-  alloc::ExtendGuardRanges(p);
+  // Right after Build the program is as Build analysed it: the analysis is
+  // rebuilt only for a program changed since (the reference path always).
+  if (!m.usesFresh || p.referenceSearches) {
+    HRESULT hr = p.RebuildDefUse();
+    if (FAILED(hr)) return hr;
+    alloc::ExtendGuardRanges(p);
+  }
+  m.usesFresh = false;
+  HRESULT hr = S_OK;
   if (p.values.Count() != m.programValues) return E_FAIL;  // values came or went since Build
 
   // Live ranges: at least the position after the definition.

@@ -174,6 +174,7 @@ struct RegisterAllocatorContext {
     std::uint32_t rotationWindow = 0;
     std::uint32_t flags = 0;
     bool filling = false;                    // records are filled (Assign), not counted (Build)
+    bool usesFresh = false;  // the use analysis Build made still stands: nothing ran since
     const IrInstruction* current = nullptr;  // for the position of a message
 
     // Per virtual register (four entries where per component).
