@@ -4,6 +4,7 @@
 // after rewriting the program, so it runs in time linear in the program.
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "gxl/shader/backend/ir/def_use_walk.h"
 #include "gxl/shader/backend/ir/shader_program.h"
@@ -89,18 +90,30 @@ void CoalesceMove(ShaderProgram& p, const IrInstruction& move) {
   }
 }
 
-// Turns the definition chains into the window in which each value may be defined.
-void SetDefinitionWindows(ShaderProgram& p) {
+// Turns the definition chains into the window in which each value may be
+// defined; with `relative`, in the same sweep, widens each value to its
+// bank's relative window first. The neighbours' ranges are read as widened
+// whether or not the sweep has reached them (widening twice changes nothing).
+void SetDefinitionWindows(ShaderProgram& p, bool relative) {
+  auto widened = [&p, relative](const IrValue& v) {
+    std::uint32_t first = v.firstUse, last = v.lastUse;
+    if (const RegisterBank* bank = relative ? p.banks[v.bank] : nullptr; bank && bank->relativeUseCount) {
+      defuse::Widen(first, last, bank->firstRelativeUse);
+      defuse::Widen(first, last, bank->lastRelativeUse);
+    }
+    return std::pair{first, last};
+  };
   for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
     IrValue* v = p.values[i];
     if (!v) continue;
+    if (relative) defuse::WidenToRelativeWindow(p, *v);
     const IrValue* previous = v->earliestDefinition != kNoIndex ? p.values[v->earliestDefinition] : nullptr;
     const IrValue* next = v->latestDefinition != kNoIndex ? p.values[v->latestDefinition] : nullptr;
     v->earliestDefinition = !previous                  ? 0
-                            : previous->useCount != 0 ? previous->lastUse
+                            : previous->useCount != 0 ? widened(*previous).second
                                                       : previous->definingPosition + 1;
-    v->latestDefinition = !next ? kNoIndex
-                                : next->firstUse < next->definingPosition ? next->definingPosition : next->firstUse;
+    const std::uint32_t nextFirst = next ? widened(*next).first : kNoIndex;
+    v->latestDefinition = !next ? kNoIndex : nextFirst < next->definingPosition ? next->definingPosition : nextFirst;
   }
 }
 
@@ -172,9 +185,12 @@ HRESULT ShaderProgram::RebuildDefUse() {
   bool relative = false;
   for (std::uint32_t b = 0; b < banks.Count() && !relative; ++b)
     relative = banks[b] && banks[b]->relativeUseCount != 0;
-  for (std::uint32_t i = 0; i < values.Count() && relative; ++i)
-    if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
-  if (registerTableFlag) SetDefinitionWindows(*this);
+  if (registerTableFlag) {
+    SetDefinitionWindows(*this, relative);
+  } else {
+    for (std::uint32_t i = 0; i < values.Count() && relative; ++i)
+      if (IrValue* v = values[i]) defuse::WidenToRelativeWindow(*this, *v);
+  }
   if (optimisedFlag && allAliased) {
     for (std::uint32_t i = 0; i < values.Count(); ++i) defuse::MergeAlias(*this, i);
   } else if (optimisedFlag) {
@@ -280,7 +296,7 @@ HRESULT ShaderProgram::BuildDependencyLists() {
 
 void ShaderProgram::NumberValues() {
   for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (IrValue* v = values[i]) v->renumber = i;
+    if (IrValue* v = values[i]; v && v->renumber != i) v->renumber = i;  // a line left clean needs no write-back
 }
 
 void ShaderProgram::RenumberValueLinks() {

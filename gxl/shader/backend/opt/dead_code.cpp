@@ -144,8 +144,9 @@ HRESULT ShaderProgram::RemoveDeadCode() {
 
   const std::uint32_t undefined = StandardBankIndex(StandardBank::Undefined);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    if (live.Level(i) == kLive) continue;  // before the node: most are live, and each is a cache miss
     IrValue* v = values[i];
-    if (!v || v->bank == undefined || live.Level(i) == kLive) continue;
+    if (!v || v->bank == undefined) continue;
     const std::uint32_t type = opt::BankTypeOf(*this, i);
     if ((v->relativeIndex == kNoIndex && (type & kBankRelative)) ||
         (type & (kBankLiteral | kBankKeepValues)) == (kBankLiteral | kBankKeepValues))

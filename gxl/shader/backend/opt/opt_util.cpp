@@ -19,8 +19,9 @@ void ForwardRedirections(ShaderProgram& p) {
   bool redirected = false;
   for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
     if (IrValue* v = p.values[i]) {
-      v->renumber = Root(p, i);
-      redirected |= v->renumber != i;
+      const std::uint32_t root = Root(p, i);
+      if (v->renumber != root) v->renumber = root;  // most are their own: their lines stay clean
+      redirected |= root != i;
     }
   }
   // Every value its own root: the links stay and the numbering stands.
