@@ -193,12 +193,13 @@ HRESULT ShaderProgram::HoistTextureReads() {
   RegisterAssignment context;
   const std::uint32_t limit = profileLimits.temporaries;
   hr = limit ? context.Build(*this, temporaries, limit - 1) : E_FAIL;
+  const bool built = SUCCEEDED(hr);
   if (SUCCEEDED(hr)) hr = context.KeepReplays();
   if (SUCCEEDED(hr)) hr = context.Assign(false);
   if (FAILED(hr)) {
     if (hr == E_OUTOFMEMORY) return hr;
     context.Release();
-    hr = context.Build(*this, temporaries, limit);
+    hr = context.Build(*this, temporaries, limit, built);  // a failed trial changes nothing
     if (SUCCEEDED(hr)) hr = context.KeepReplays();
     if (SUCCEEDED(hr)) hr = context.Assign(false);
     if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : S_OK;

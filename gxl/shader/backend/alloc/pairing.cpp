@@ -288,19 +288,24 @@ HRESULT InstructionPairing::Run() {
   m_physicalComponents = limits.capabilities & kCapsPhysicalComponents;
   bool addressCheck = false;
   if (!m_physicalComponents) {
+    bool addressBuilt = false;
     if (limits.addressRegisters != 0) {
       hr = m_address.Build(m_p, m_p.StandardBankIndex(StandardBank::Address), limits.addressRegisters);
+      addressBuilt = SUCCEEDED(hr);
       if (SUCCEEDED(hr)) hr = m_address.Assign(false);
       if (hr == E_OUTOFMEMORY) return hr;
       addressCheck = SUCCEEDED(hr);
     }
     const std::uint32_t temporaries = m_p.StandardBankIndex(StandardBank::Temporaries);
-    hr = limits.temporaries ? m_temporaries.Build(m_p, temporaries, limits.temporaries - 1) : E_FAIL;
+    // A trial assignment changes nothing in the program: the analysis the
+    // address registers' Build made still stands.
+    hr = limits.temporaries ? m_temporaries.Build(m_p, temporaries, limits.temporaries - 1, addressBuilt) : E_FAIL;
+    const bool built = SUCCEEDED(hr);
     if (SUCCEEDED(hr)) hr = m_temporaries.Assign(false);
     if (FAILED(hr)) {
       if (hr == E_OUTOFMEMORY) return hr;
       m_temporaries.Release();
-      hr = m_temporaries.Build(m_p, temporaries, limits.temporaries);
+      hr = m_temporaries.Build(m_p, temporaries, limits.temporaries, built);
       if (SUCCEEDED(hr)) hr = m_temporaries.Assign(false);
       if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : S_FALSE;
     }

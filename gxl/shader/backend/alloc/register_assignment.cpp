@@ -186,12 +186,15 @@ HRESULT RegisterAllocatorContext::BuildEdges(bool fill) {
   return S_OK;
 }
 
-HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t bank, std::uint32_t limit) {
+HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t bank, std::uint32_t limit,
+                                        bool usesStand) {
   Release();
   m.program = &program;
-  HRESULT hr = program.RebuildDefUse();
-  if (FAILED(hr)) return hr;
-  alloc::ExtendGuardRanges(program);
+  HRESULT hr = S_OK;
+  if (!usesStand || program.referenceSearches) {
+    if (FAILED(hr = program.RebuildDefUse())) return hr;
+    alloc::ExtendGuardRanges(program);
+  }
   m.usesFresh = true;
   m.bank = bank;
   m.limit = limit;

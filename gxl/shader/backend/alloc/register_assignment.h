@@ -31,8 +31,11 @@ struct RegisterAllocatorContext {
 
   // Prepares the assignment of `bank` into `limit` physical registers: the
   // virtual registers, copy affinities, no-overlap pairs and room for the use
-  // records. E_OUTOFMEMORY (what was made stays until Release).
-  HRESULT Build(ShaderProgram& program, std::uint32_t bank, std::uint32_t limit);
+  // records. E_OUTOFMEMORY (what was made stays until Release). With
+  // `usesStand` the caller vouches that nothing changed the program since
+  // the last Build or Assign analysed it (only trial assignments ran), and
+  // the use analysis is taken as it stands.
+  HRESULT Build(ShaderProgram& program, std::uint32_t bank, std::uint32_t limit, bool usesStand = false);
   // Places every virtual register in the program's current order. In commit
   // mode the values take their physical registers and a value that fits
   // nowhere is reported (error 4004); E_FAIL when one does not fit.
