@@ -284,7 +284,7 @@ HRESULT PixelShader2Target::GatherOutputWrites(OutputGather* gathers, std::uint3
 HRESULT PixelShader2Target::FinishSelection() {
   HRESULT hr = StageNormalizeResults();
   if (SUCCEEDED(hr)) hr = CheckPortConstraints();
-  if (SUCCEEDED(hr)) hr = ResetSelectionState();
+  if (SUCCEEDED(hr)) hr = ResetAfterPortCheck();
   OutputGather gathers[kMaxOutputGathers];
   std::uint32_t gatherCount = 0;
   if (SUCCEEDED(hr) && !fragmentMode) hr = GatherOutputWrites(gathers, &gatherCount);

@@ -75,6 +75,13 @@ HRESULT ShaderTarget::ResetSelectionState() {
   return FAILED(hr) ? hr : S_OK;
 }
 
+HRESULT ShaderTarget::ResetAfterPortCheck() {
+  if (m_selectionWalks || referenceSearches) return ResetSelectionState();
+  addressCache = kNoIndex;
+  m_scratch = {};
+  return S_OK;
+}
+
 // --- Token stream -----------------------------------------------------------------------
 
 HRESULT ShaderTarget::AllocateTokens(std::size_t n) {

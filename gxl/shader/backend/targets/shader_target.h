@@ -254,6 +254,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // Refreshes the use analysis for the emission walk: 0 or the failure.
   // Inside a selection walk it is kept up to date rather than rebuilt.
   HRESULT ResetSelectionState();
+  // The same after CheckPortConstraints, which ends every change it makes
+  // with a reset: outside a walk the use analysis stands and only the
+  // scratch choices are cleared (the reference path resets in full).
+  HRESULT ResetAfterPortCheck();
   // A walk of the recognisers over the instructions (SelectionWalk): while
   // one runs, each rewrite changes a few instructions, and
   // ResetSelectionState refreshes only what they reached.
