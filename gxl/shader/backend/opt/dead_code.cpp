@@ -224,7 +224,10 @@ HRESULT ShaderProgram::RemoveUnusedValues() {
 
   std::uint32_t next = 0;
   for (std::uint32_t i = 0; i < count; ++i)
-    if (IrValue* v = values[i]) v->renumber = keep[i] ? next++ : kNoIndex;
+    if (IrValue* v = values[i]) {
+      const std::uint32_t to = keep[i] ? next++ : kNoIndex;
+      if (v->renumber != to) v->renumber = to;  // mostly numbered so already: the line stays clean
+    }
   if (next == count) return changed ? S_OK : S_FALSE;
   RenumberValueLinks();
   std::uint32_t kept = 0;
