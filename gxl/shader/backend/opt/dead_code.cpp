@@ -18,13 +18,19 @@ class Liveness {
 
   // Raises a value, the values on its relative-index and predicate chains
   // and the value it aliases, to `to`; true when anything rose.
+  // Whatever stands at a level has had both its chains and its alias raised
+  // to it, so a walk ends at the first value already there (the reference
+  // path walks every chain to its end).
   bool Raise(std::uint32_t value, std::uint8_t to) {
+    const bool full = m_p.referenceSearches;
+    if (!full && m_p.values[value] && m_level[value] >= to) return false;
     bool rose = false;
     for (std::uint32_t IrValue::*link : {&IrValue::relativeIndex, &IrValue::predicate}) {
       std::uint32_t index = value;
       for (std::uint32_t steps = 0; index != kNoIndex && steps <= m_p.values.Count(); ++steps) {
         const IrValue* v = m_p.values[index];
         if (!v) break;
+        if (!full && steps > 0 && m_level[index] >= to) break;
         if (m_level[index] < to) {
           m_level[index] = to;
           rose = true;
