@@ -19,8 +19,9 @@ void ForwardRedirections(ShaderProgram& p) {
   bool redirected = false;
   for (std::uint32_t i = 0; i < p.values.Count(); ++i) {
     if (IrValue* v = p.values[i]) {
-      const std::uint32_t root = Root(p, i);
-      if (v->renumber != root) v->renumber = root;  // most are their own: their lines stay clean
+      // Most values are their own root: no chain to follow, and their lines stay clean.
+      const std::uint32_t root = v->renumber == i ? i : Root(p, i);
+      if (v->renumber != root) v->renumber = root;
       redirected |= root != i;
     }
   }
