@@ -464,6 +464,9 @@ void BM_RebuildDefUse(benchmark::State& state) {
   const auto n = static_cast<std::uint32_t>(state.range(0));
   GeneratedProgram g(n);
   for (auto _ : state) {
+    // Each run stands for one rebuild of a compile: the compile's work budget
+    // would otherwise run out after some thousands of runs of the same program.
+    g.program.workLeft = gxl::shader::kCompileWorkBudget;
     if (g.program.RebuildDefUse() != S_OK) state.SkipWithError("RebuildDefUse failed");
   }
   state.SetItemsProcessed(state.iterations() * n);
