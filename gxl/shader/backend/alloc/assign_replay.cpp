@@ -251,6 +251,23 @@ HRESULT RegisterAllocatorContext::NotePlacement(std::uint32_t value, std::uint32
   return S_OK;
 }
 
+void RegisterAllocatorContext::RangeHull(std::uint32_t vreg, bool withBefore, std::uint32_t* lo,
+                                         std::uint32_t* hi) const {
+  const AssignReplay& r = *m_replay;
+  *lo = kNoIndex;
+  *hi = 0;
+  for (std::uint32_t c = 0; c < 4; ++c) {
+    const std::uint32_t v = m.valueAt[vreg * 4 + c];
+    if (v == kNoIndex) continue;
+    *lo = std::min(*lo, m.begin[v]);
+    *hi = std::max(*hi, m.end[v]);
+    if (withBefore && r.touchedAt[v] == r.stamp) {
+      *lo = std::min(*lo, r.savedBegin[v]);
+      *hi = std::max(*hi, r.savedEnd[v]);
+    }
+  }
+}
+
 void RegisterAllocatorContext::UpdateDifference(std::uint32_t vreg) {
   AssignReplay& r = *m_replay;
   const std::uint32_t at = r.referenceStep[vreg];
@@ -265,14 +282,8 @@ void RegisterAllocatorContext::UpdateDifference(std::uint32_t vreg) {
   std::uint32_t& slot = r.differenceSlot[vreg];
   if (differs && slot == kNoIndex) {
     // Its ranges in both runs.
-    std::uint32_t lo = kNoIndex, hi = 0;
-    for (std::uint32_t c = 0; c < 4; ++c) {
-      const std::uint32_t v = m.valueAt[vreg * 4 + c];
-      if (v == kNoIndex) continue;
-      lo = std::min(lo, m.begin[v]);
-      hi = std::max(hi, m.end[v]);
-      if (r.touchedAt[v] == r.stamp) lo = std::min(lo, r.savedBegin[v]), hi = std::max(hi, r.savedEnd[v]);
-    }
+    std::uint32_t lo, hi;
+    RangeHull(vreg, true, &lo, &hi);
     r.hullBegin[vreg] = lo;
     r.hullEnd[vreg] = hi;
     slot = static_cast<std::uint32_t>(r.difference.Size());
@@ -379,13 +390,8 @@ bool RegisterAllocatorContext::AdoptPlacement(std::uint32_t value, std::uint32_t
   }
 
   if (!ClearOfBand(vreg)) return false;
-  std::uint32_t lo = kNoIndex, hi = 0;
-  for (std::uint32_t c = 0; c < 4; ++c) {
-    const std::uint32_t v = m.valueAt[vreg * 4 + c];
-    if (v == kNoIndex) continue;
-    lo = std::min(lo, m.begin[v]);
-    hi = std::max(hi, m.end[v]);
-  }
+  std::uint32_t lo, hi;
+  RangeHull(vreg, false, &lo, &hi);
 
   // The difference from the run before at the point it placed this register.
   const PodArray<AssignReplay::Step>& steps = r.steps[r.reference];

@@ -151,6 +151,9 @@ struct RegisterAllocatorContext {
   HRESULT ReassignInPlace(bool* done);
   void RecomputeRange(std::uint32_t value);
   void UpdateDifference(std::uint32_t vreg);
+  // The hull of the ranges of a virtual register's values, also over the
+  // ranges its moved values had in the run before when `withBefore`.
+  void RangeHull(std::uint32_t vreg, bool withBefore, std::uint32_t* lo, std::uint32_t* hi) const;
   HRESULT Place(std::uint32_t vreg, std::uint32_t reg, const std::uint32_t map[4]);
   // The register just taken, moved to the back of the rotation window (without optimisation).
   void Rotate(std::uint32_t reg);
