@@ -63,6 +63,9 @@ inline bool RunLane(const CompiledHlsl& c, const Uniforms& uniforms, const LaneI
 
 // What the flow tests compile with: optimised, and with option 0x4.
 inline const std::vector<DWORD> kBoth = {0u, 0x4u};
+// The vertex profiles from 2.0 on, and those that keep a loop as a loop.
+inline const std::vector<const char*> kVertex2Up = {"vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
+inline const std::vector<const char*> kVertexLoops = {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
 constexpr int kTexCoord = nura::shtok::kUsageTexCoord;
 
 struct FlowProgram {

@@ -35,8 +35,8 @@ void Check(const Program& p, const nura::shtok::Sampler& sampler = nullptr) {
 }
 
 const std::vector<const char*> kPixel3 = {"ps_3_0", "ps_3_sw"};
-const std::vector<const char*> kVertex2Up = {"vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
-const std::vector<DWORD> kBoth = {0u, kNoOptimisation};
+using shadertest::kBoth;
+using shadertest::kVertex2Up;
 // Also unvalidated: the code itself must hold nothing the profile cannot.
 constexpr DWORD kNoValidation = 0x2;
 const std::vector<DWORD> kAll = {0u, kNoOptimisation, kNoValidation, kNoValidation | kNoOptimisation};

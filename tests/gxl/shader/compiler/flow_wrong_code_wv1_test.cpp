@@ -14,9 +14,8 @@ namespace {
 using nura::shtok::Float4;
 using Program = shadertest::FlowProgram;
 
-constexpr DWORD kNoOptimisation = 0x4;
-const std::vector<const char*> kVertex2Up = {"vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
-const std::vector<DWORD> kBoth = {0u, kNoOptimisation};
+using shadertest::kBoth;
+using shadertest::kVertex2Up;
 
 // v10 rows (x, y, z): (1.875, 3.4375, 2.8125), (0.25, 0.125, -3.125),
 // (3.5625, 3.6875, 2.5), (-3.875, 2.1875, 0.3125).

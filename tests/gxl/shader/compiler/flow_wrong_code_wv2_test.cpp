@@ -17,7 +17,7 @@ using shadertest::In;
 
 using shadertest::kTexCoord;
 using shadertest::kBoth;
-const std::vector<const char*> kLoopVertexProfiles = {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
+using shadertest::kVertexLoops;
 
 // ((int2)d)[k] reads the identity rows through a0 loaded from the uniform k
 // (hoisted before the loop); u[3 - d] needs a second load inside the loop.
@@ -29,7 +29,7 @@ TEST(GxlFlowWrongCode, HoistedAddressLoadSurvivesTheLoop) {
                     "  pos = p; float r = 0; int d = 0;\n"
                     "  do { d += 1; r += u[3 - d].w * ((int2)d)[k]; } while (n > d);\n"
                     "  o0 = r; }",
-                    kLoopVertexProfiles,
+                    kVertexLoops,
                     kBoth,
                     {{"u", {0, 0, 0, 1, 0, 0, 0, 10, 0, 0, 0, 100}}, {"k", {1}}, {"n", {3}}},
                     {},
@@ -48,7 +48,7 @@ TEST(GxlFlowWrongCode, HoistedAddressLoadSurvivesCountedLoop) {
                     "  pos = p; float r = 1;\n"
                     "  for (int i = 0; i < 2; i++) { r -= v9[i][v10]; r -= v8[1 - i].w; }\n"
                     "  o0 = r; }",
-                    kLoopVertexProfiles,
+                    kVertexLoops,
                     kBoth,
                     {{"v8", {-0.5, -2.0625, 0.875, 0.5, -0.9375, 0.875, 0.75, 1.3125, 2.3125, 3.0625, -0.1875, 2.9375}},
                      {"v9", {2.625, -2.1875, -2.0625, -1.4375, 0, -2.3125, -2.75, 0.3125, -2.1875}},

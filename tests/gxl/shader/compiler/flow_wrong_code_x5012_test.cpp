@@ -42,7 +42,7 @@ TEST(GxlFlowWrongCode, BranchSideWritesTwoOutputsInInterleavedPieces) {
       "  o0 = r[0];\n"
       "  o1 = r[1];\n"
       "}\n";
-  const std::vector<const char*> profiles = {"vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
+  const std::vector<const char*>& profiles = shadertest::kVertex2Up;
   const shadertest::Uniforms elseSide = {{"v0", {8, -8}}, {"v1", {8, 7}}, {"v5", {4}}, {"v13", {1}}};
   const shadertest::Uniforms thenSide = {{"v0", {8, -8}}, {"v1", {-8, 7}}, {"v5", {4}}, {"v13", {1}}};
   const FlowProgram rows[] = {
