@@ -281,9 +281,13 @@ TEST(GxlHostileFiles, JpegCeilingAndScanCountBoundTheDecode) {
 }
 
 TEST(GxlHostileFiles, JpegColourTexelsHaveAZeroTopByteAtEverySize) {
-  // Rows of every alignment, in images below and above the size that the
-  // reader writes past the cache.
-  for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{13, 7}, {1100, 1000}, {1024, 1100}}) {
+  // Rows of every alignment, in images below and above the size (4 MiB) that
+  // the reader writes past the cache. Above it, widths that are not multiples
+  // of 4 start rows 4, 8 and 12 bytes off 16-byte alignment; the others start
+  // every row aligned.
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{13, 7},     {1100, 1000}, {1024, 1100},
+                                                           {1101, 960}, {1102, 960},  {1103, 960}};
+  for (const auto& [w, h] : sizes) {
     SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
     Outcome o;
     Decode(BaselineJpeg(w, h, 3, {0x00, 0x00, 0x00}), true, &o);
