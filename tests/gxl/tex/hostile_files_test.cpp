@@ -350,6 +350,24 @@ TEST(GxlHostileFiles, HdrSizesAreReadFromTheHeaderAndCheckedBeforeAllocating) {
   EXPECT_EQ(small.hr, E_OUTOFMEMORY);
 }
 
+TEST(GxlHostileFiles, HdrFilesTooShortForTheirScanlinesAreRefusedBeforeAllocating) {
+  // 8,192 x 8,192 texels, at the ceiling, in 4 bytes a scanline: a scanline
+  // longer than one texel takes at least 8 (a texel and a repeat), so 32 KiB
+  // cannot hold the 64 KiB the picture needs, and its 256 MiB of texels are
+  // never asked for.
+  Bytes file;
+  Append(file, "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 8192 +X 8192\n");
+  for (int y = 0; y < 8192; ++y) Append(file, Bytes{0x80, 0x40, 0x20, 0x81});
+  for (const bool pixels : {false, true}) {
+    SCOPED_TRACE(pixels ? "full decode" : "header only");
+    Outcome o;
+    Decode(file, pixels, &o);
+    EXPECT_EQ(o.hr, GXLERR_INVALIDDATA);
+    EXPECT_EQ(o.image.pixels, nullptr);
+    ExpectSmall(o);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // BMP: run-length data that ends the bitmap at once can stand for any size.
 
