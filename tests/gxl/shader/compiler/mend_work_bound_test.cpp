@@ -294,6 +294,25 @@ TEST(GxlCompilerMend, UniformLoopsWithoutLoopsInTheProfileGiveTheLoopsMessage) {
       EXPECT_EQ(counted.log, std::string(kBound) + "\n") << counted.log;
     }
   }
+  // A flagged uniform loop inside another: vs_2_a keeps one level of loops
+  // (as do vs_2_0, and vs_1_1 none), so one of the two must be unrolled.
+  // At the compile's own bounds: cut ones end it inside the outer loop's
+  // simulation instead, where no loop is named.
+  const std::string nested =
+      "float n0, n1; float4 ua[8];\n"
+      "float4 main(float4 p : POSITION) : POSITION { float4 r = p;\n"
+      "  for (int i = 0; i < n0; i++) { bool go = true;\n"
+      "    for (int j = 0; j < n1 && go; j++) { r = r * ua[j % 8] + sin(r); if (r.x > 10) go = false; } }\n"
+      "  return r; }";
+  for (const char* profile : {"vs_2_a"}) {
+    for (const DWORD flags : kBoth) {
+      SCOPED_TRACE(std::string(profile) + " " + std::to_string(flags));
+      const BoundedRun run(nested, profile, flags);
+      EXPECT_EQ(run.hr, E_FAIL);
+      EXPECT_NE(run.log.find(kIterationLimit), std::string::npos) << run.log;
+      EXPECT_EQ(run.log.find("X4004"), std::string::npos) << run.log;
+    }
+  }
   // And at the compile's own bounds.
   const CompiledHlsl c = shadertest::CompileHlsl(FlaggedLoop("i < n0"), "main", "ps_2_b", 0);
   EXPECT_EQ(c.hr, E_FAIL);
