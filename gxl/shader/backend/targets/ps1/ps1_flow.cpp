@@ -25,6 +25,7 @@ HRESULT PixelShader1Target::GenerateCode() {
   oneValue = AddValue(bank, 0, 1, 1.0);
   if (zeroValue == kNoIndex || oneValue == kNoIndex) return E_OUTOFMEMORY;
   conditionalLowered = false;
+  literalRegisterBank = kNoIndex;
   HRESULT hr = S_OK;
 
   // 2. ps_1_4 tex2Dproj divided by z where w copies z.

@@ -218,6 +218,9 @@ class PixelShader1Target : public ShaderTarget {
   SamplerRecord samplerRecords[6];
   std::uint32_t zeroValue = kNoIndex, oneValue = kNoIndex;
   std::uint32_t specBank = kNoIndex;
+  // The bank of the constant registers c0-c7 that literal groups were given
+  // (kNoIndex before constant assignment); its reads are registers, not values.
+  std::uint32_t literalRegisterBank = kNoIndex;
   bool diagnosticsIssued = false;
   bool conditionalLowered = false;
   std::uint32_t textureOperations[kTextureOperationLimit14] = {};
