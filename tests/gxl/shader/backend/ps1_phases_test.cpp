@@ -434,6 +434,37 @@ TEST(GxlPs1Phases, BalancingShortensALongPhaseTwo) {
   EXPECT_GE(ArithmeticEntries(*kept.target, kept.target->stageList), 12u) << kept.Dump();
 }
 
+// The balance by slots is for a program the standard balance cannot fit in
+// eight slots a phase: there it fits both phases; a program the standard
+// balance fits (its identity moves emit nothing) keeps it.
+TEST(GxlPs1Phases, BalancingBySlotsOnlyWhereTheStandardCannotFit) {
+  Ps1Run products(
+      "sampler s0;\n"
+      "float4 main(float2 t : TEXCOORD0) : COLOR {\n"
+      "  float4 c = tex2D(s0, t);\n"
+      "  return mul(float4x4(1,0,0.5,0, 0,0.5,0.5,0, 1,0.5,0,0, 0,0,0,0),\n"
+      "             mul(float4x4(0,0,0.5,0, 0,0,0.437,0, 0,0,-0.1,0, 0,0,0,0), c)); }\n",
+      4);
+  ASSERT_TRUE(products.Placed()) << products.log;
+  EXPECT_TRUE(products.target->slotBalance14);
+  EXPECT_EQ(LayoutFault(*products.target), "") << products.Dump();
+  EXPECT_LE(products.target->CountSlots(products.target->phaseOneList), 8u) << products.Dump();
+  EXPECT_LE(products.target->CountSlots(products.target->stageList), 8u) << products.Dump();
+
+  for (const char* kept : {
+           "uniform bool v0; uniform float v1; uniform int2 v2; uniform float2 v3;\n"
+           "float4 main() : COLOR {\n"
+           "  bool4 r = ((v0 ? ((bool2)(v1 ? v2 : int2(2, 9))) : (!(!v3)))).xyxx;\n"
+           "  return float4((float)r.x, (float)r.y, (float)r.z, (float)r.w); }\n",
+           "sampler s0;\n"
+           "float4 main(float2 t : TEXCOORD0) : COLOR { float4 c = tex2D(s0, t); return c * c.w + 0.5; }\n",
+       }) {
+    Ps1Run r(kept, 4);
+    ASSERT_TRUE(r.Placed()) << r.log << kept;
+    EXPECT_FALSE(r.target->slotBalance14) << r.Dump() << "\n" << kept;
+  }
+}
+
 // The carry-over takes its moves and copies from the target's 16 scratch
 // moves and 64 scratch temporaries; a layout needing more does not fit.
 TEST(GxlPs1Phases, CarryOverWithinTheScratchLimits) {
