@@ -45,7 +45,7 @@ PixelShader1Target::PartitionCounts PixelShader1Target::CountPartition() const {
 
 bool PixelShader1Target::PhasesFit14(bool fewest) const {
   std::uint32_t end = stageList.Count();
-  if (fewest && end > 0 && stageList[end - 1] == outputMove) --end;  // it may fold away
+  if (fewest && OutputMoveFolds()) --end;
   const std::uint32_t one = fewest ? FewestSlots(phaseOneList, phaseOneList.Count()) : CountSlots(phaseOneList);
   const std::uint32_t two = fewest ? FewestSlots(stageList, end) : CountSlots(stageList);
   return one <= kPhaseSlots14 && two <= kPhaseSlots14;

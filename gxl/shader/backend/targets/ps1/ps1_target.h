@@ -192,8 +192,8 @@ class PixelShader1Target : public ShaderTarget {
   static std::uint32_t ScorePartition(const PartitionCounts& c);
   PartitionCounts CountPartition() const;
   // Whether both phases' arithmetic fits the slots of a phase: with
-  // `fewest`, whether it can (the fewest slots, the output move folded),
-  // else whether it does as the lists stand.
+  // `fewest`, whether it can (the fewest slots, without an output move that
+  // folds), else whether it does as the lists stand.
   bool PhasesFit14(bool fewest) const;
   HRESULT SearchPartitions14();
   HRESULT TakeSnapshot();
@@ -245,6 +245,8 @@ class PixelShader1Target : public ShaderTarget {
   HRESULT RunFolds();
   HRESULT MoveOutputsThroughTemporaries();
   HRESULT FoldOutputMove();
+  // Whether the output move folds into its producers, registers as assigned.
+  bool OutputMoveFolds() const;
   // Emission (ps1_emit.cpp).
   HRESULT EmitList(const Ps1List& list);
   HRESULT EmitEntry(std::uint32_t slot, bool textureSlot);
