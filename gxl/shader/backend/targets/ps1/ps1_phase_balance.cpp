@@ -142,10 +142,10 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
 
 // The balance for a program the standard one leaves too long for a phase:
 // it counts slots (pairs once, the carry-over's moves included) instead of
-// instructions, moves arithmetic into phase one in program order, w writes
-// too, while phase two is longer than a phase, and
-// judges an instruction by the values it reads before the carry-over
-// redirected them: the carry-over is made anew after each move.
+// instructions, and moves arithmetic into phase one in program order, w
+// writes too, while phase two is longer than a phase. An instruction is
+// judged by the values it read before the carry-over redirected them: the
+// carry-over is made anew after each move.
 HRESULT Ps1StandardRules::BalanceBySlots14(PixelShader1Target& t, int carriable) {
   Ps1List &one = t.phaseOneList, &two = t.stageList;
   for (;;) {
