@@ -8,6 +8,7 @@
 // values in the token kit's interpreter.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <map>
