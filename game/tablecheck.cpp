@@ -153,8 +153,8 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
       rows.start = true;
       if (!InField(v[2] + kReferenceOffset) || !InField(v[3] + kReferenceOffset))
         check.Fault(row, "the start (" + std::to_string(v[2]) + ", " + std::to_string(v[3]) + ")" + of +
-                             " lies outside the field (0 to " + std::to_string(kField - kReferenceOffset) +
-                             " across and down)");
+                             " puts the body outside the field (its point " + std::to_string(kReferenceOffset) +
+                             " px in must lie within 0 to " + std::to_string(kField - 1) + " across and down)");
     } else if (prefix == C_FloorData::kPrefixTimes) {
       rows.times = true;
       if (v[4] < 1)
