@@ -566,6 +566,7 @@ TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
          ++wait)
       ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
     game.WaitForEnd(0.5);
+    const pid_t box = FirstChildOf(game.Pid());  // X11's box lives in a process of its own
     game.MarkTime();
     game.Signal(SIGTERM);
     ASSERT_TRUE(game.WaitForEnd(30)) << game.Output();
@@ -576,6 +577,9 @@ TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
                 HasSubstr("platform: SIGTERM came while a message box was up; the program ends at once.\n"));
     EXPECT_THAT(game.Output(), HasSubstr("platform: no sound device: SDL_AUDIODRIVER names \"nonesuch\", which SDL "
                                          "cannot use ("));
+    for (int wait = 0; box && wait < 100 && Running(box); ++wait) usleep(10000);
+    EXPECT_FALSE(box && Running(box)) << "the box's process " << box << " outlived the program";
+    if (box && Running(box)) kill(box, SIGKILL);
   }
   std::filesystem::remove("score.dat");
 
