@@ -111,9 +111,11 @@ void ResetSignals() {
 }  // namespace
 
 void InstallSignalHandlers() {
-  if (g_installed) return;
+  // A new main window starts afresh, also where the handlers stayed after a
+  // signal closed the last one.
   g_pending.store(0);
   g_count.store(0);
+  if (g_installed) return;
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
     struct sigaction action {};
     action.sa_handler = kSignals[i] == SIGALRM ? &OnAlarm : &OnSignal;
