@@ -97,7 +97,7 @@ bool ListedStage(std::int32_t stage) { return stage >= 1 && stage <= C_FloorData
 
 std::string StageOutOfRange(std::int32_t stage) {
   return "stage " + std::to_string(stage) + " is not one of 1 to " + std::to_string(C_FloorData::kMaxStage) +
-         ", so the row is never read";
+         ", so the row is never used";
 }
 
 // The stages with floors, or nothing when the table is at fault.

@@ -217,7 +217,8 @@ TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) 
   ChildProgram child(NURA_GAME_PROGRAM, {"PLATFORM_BACKEND=headless", kLeakSuppressions}, {});
   ASSERT_TRUE(child.WaitForEnd(120)) << child.Output();
   EXPECT_TRUE(WIFEXITED(child.Status()) && WEXITSTATUS(child.Status()) == 1) << child.Status();
-  EXPECT_EQ(child.Output(), line + "platform: a message box no one can see (answered OK): ぬらもぺい: " + text + "\n");
+  EXPECT_EQ(child.Output(),
+            line + "platform: a message box no one can see (answered OK): ぬらもぺい: " + text + "\n");
   EXPECT_FALSE(std::filesystem::exists("score.dat"));
   EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
 }
@@ -257,7 +258,8 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
          return bytes;
        },
        "StageData.dat, line 1: value 1 is not a whole number"},
-      {"a time limit of 0 s", "StageData.dat", [](const std::string& t) { return Replaced(t, "1,4,12,18,45", "1,4,12,18,0"); },
+      {"a time limit of 0 s", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,4,12,18,45", "1,4,12,18,0"); },
        "StageData.dat, line 4: the time limit of stage 1 is 0 s; it must be at least 1 s"},
       {"a floor table cut at a line end after stage 1", "Floor.dat",
        [](const std::string& t) { return t.substr(0, t.find("\r\n2,") + 2); }, "Floor.dat: stage 2 has no floors"},
@@ -277,7 +279,8 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
       {"a stage without its start", "StageData.dat",
        [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", ""); },
        "StageData.dat: stage 1 has no start (no row of prefix 0)"},
-      {"no stage of 1 to 99", "StageData.dat", [](const std::string&) { return std::string("0,0,5,5\r\n0,4,1,2,3\r\n"); },
+      {"no stage of 1 to 99", "StageData.dat",
+       [](const std::string&) { return std::string("0,0,5,5\r\n0,4,1,2,3\r\n"); },
        "StageData.dat: it lists no stage (no row of a stage 1 to 99)"},
       {"a floor of no area", "Floor.dat",
        [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,100,100,600"); },
@@ -319,7 +322,7 @@ TEST_F(GameFailurePaths, RowsPlayPassesOverAreSaidAndTheGameStarts) {
   testing::internal::CaptureStderr();
   Start();
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Floor.dat, line 1: stage 0 is not one of 1 to 99, so the row is never read\n"
+            "Floor.dat, line 1: stage 0 is not one of 1 to 99, so the row is never used\n"
             "StageData.dat, line 1: prefix 7 is not one the game knows, so the row is not read\n"
             "StageData.dat, line 2: it holds 5 values; those after value 4 are not read\n"
             "StageData.dat, line 3: it is empty and is passed over\n");
@@ -487,8 +490,8 @@ TEST_F(GameFailurePaths, TheTuneLoopsWithoutAGap) {
 // program and hold the display with no one behind it.
 TEST_F(GameFailurePaths, AMessageBoxEndsWithTheProgram) {
   std::filesystem::create_symlink("/dev/full", "score.dat");  // a box at the start
-  ChildProgram game(NURA_GAME_PROGRAM, {"PLATFORM_BACKEND=headless", "PLATFORM_HEADLESS_BOX_PROCESS=1", kLeakSuppressions},
-                    {});
+  ChildProgram game(NURA_GAME_PROGRAM,
+                    {"PLATFORM_BACKEND=headless", "PLATFORM_HEADLESS_BOX_PROCESS=1", kLeakSuppressions}, {});
   pid_t box = 0;
   for (int wait = 0; wait < 1200 && !box; ++wait) {
     ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
@@ -498,7 +501,8 @@ TEST_F(GameFailurePaths, AMessageBoxEndsWithTheProgram) {
   game.Signal(SIGTERM);
   ASSERT_TRUE(game.WaitForEnd(30)) << game.Output();
   EXPECT_TRUE(WIFEXITED(game.Status()) && WEXITSTATUS(game.Status()) == 128 + SIGTERM) << game.Status();
-  EXPECT_THAT(game.Output(), HasSubstr("platform: SIGTERM came while a message box was up; the program ends at once.\n"));
+  EXPECT_THAT(game.Output(),
+              HasSubstr("platform: SIGTERM came while a message box was up; the program ends at once.\n"));
   for (int wait = 0; wait < 100 && Running(box); ++wait) usleep(10000);
   const bool left = Running(box);
   if (left) kill(box, SIGKILL);  // no test leaves it behind
