@@ -1,5 +1,6 @@
 // The compile's work bound refuses only work that grows past the program,
-// and says so: a loop nest nothing reads is not lowered at all, straight
+// and says so: a loop nest nothing reads costs no more than its messages
+// need (its own rehearsal's bound, mend_dead_loop_messages_test.cpp), straight
 // code gets budget in proportion to its size, a loop the profile cannot
 // unroll is named (X3511) where the bound ends its unrolling, and the
 // bound's own message names the bound, not registers.
@@ -8,18 +9,17 @@
 #include <cstring>
 #include <string>
 
-#include "../log_text.h"
+#include "bounded_run.h"
 #include "flow_lane.h"
+#include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
-#include "gxl/shader/preprocessor/shader_preprocessor.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
 #include "tests/support/test_util.h"
 
 namespace {
 
-using gxl::shader::ShaderCompiler;
 using nura::shtok::Float4;
+using shadertest::BoundedRun;
+using shadertest::Bounds;
 using shadertest::CheckFlowProgram;
 using shadertest::CompiledHlsl;
 using shadertest::FlowProgram;
@@ -34,38 +34,6 @@ constexpr int kColor = nura::shtok::kUsageColor, kPosition = nura::shtok::kUsage
               kTexCoord = nura::shtok::kUsageTexCoord;
 
 Float4 Splat(float x) { return Float4(x, x, x, x); }
-
-// The compiler's bounds for one run; the defaults are the compile's own.
-struct Bounds {
-  std::uint64_t budget = gxl::shader::kCompileWorkBudget;
-  std::uint64_t records = gxl::shader::kCompileWorkRecords;
-  std::uint32_t loweringRecords = gxl::shader::kLoweringRecordLimit;
-  std::uint64_t loweringBuilds = gxl::shader::kLoweringBuildLimit;
-};
-
-// One compile through the compiler object, with its bounds set.
-struct BoundedRun {
-  BoundedRun(const std::string& text, const char* profile, DWORD options, const Bounds& bounds = {}) {
-    gxl::shader::ShaderPreprocessor pp;
-    hr = pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr);
-    if (SUCCEEDED(hr)) {
-      ShaderCompiler compiler;
-      compiler.workBudget = bounds.budget;
-      compiler.workRecords = bounds.records;
-      compiler.loweringRecordLimit = bounds.loweringRecords;
-      compiler.loweringBuildLimit = bounds.loweringBuilds;
-      gxl::ComRef<DataBuffer> code;
-      hr = compiler.CompileSource(&pp, nullptr, "main", 0, profile, options, code.Put(), nullptr);
-      spent = compiler.workSpent;
-      made = code.Get() != nullptr;
-    }
-    log = shadertest::LogText(pp.Log());
-  }
-  HRESULT hr = E_FAIL;
-  bool made = false;
-  std::string log;
-  std::uint64_t spent = 0;
-};
 
 // Both outputs are constants, so the loop nest around them (a uniform loop
 // around a constant while around a constant for) is dead.
@@ -149,6 +117,24 @@ TEST(GxlCompilerMend, DeadLoopNestsCompileToTheirConstantOutputs) {
                                  kNestUniforms, vertexIn, {usage, 0}, Splat(0.5f)});
   CheckFlowProgram(FlowProgram{"dead pixel nest", kDeadPixelNest, {"ps_3_0", "ps_3_sw"}, kBoth, kNestUniforms,
                                {{In(kColor), Float4(0.5f, 0.25f, 1, 0.75f)}}, {kColor, 0}, Splat(0.5f)});
+}
+
+// What the dead nests cost: their rehearsal as live loops to its own bound,
+// a small share of the compile's budget, then one pass of each loop and
+// what the rest of the program needs.
+TEST(GxlCompilerMend, DeadLoopNestsCostASmallShareOfTheBudget) {
+  for (const DWORD flags : kBoth) {
+    for (const char* profile : {"vs_2_a", "vs_2_sw", "vs_3_0"}) {
+      const BoundedRun run(kDeadVertexNest, profile, flags);
+      EXPECT_EQ(run.hr, S_OK) << profile << " " << flags << "\n" << run.log;
+      EXPECT_LT(run.spent, 2 * gxl::shader::loops::kDeadLoopWork) << profile << " " << flags;
+    }
+    for (const char* profile : {"ps_3_0", "ps_3_sw"}) {
+      const BoundedRun run(kDeadPixelNest, profile, flags);
+      EXPECT_EQ(run.hr, S_OK) << profile << " " << flags << "\n" << run.log;
+      EXPECT_LT(run.spent, 2 * gxl::shader::loops::kDeadLoopWork) << profile << " " << flags;
+    }
+  }
 }
 
 // Loops whose writes something outside them reads, one way or another,
