@@ -142,28 +142,28 @@ void DependencyGraph::Measure(std::uint64_t* total, std::uint32_t* peak, bool ba
 void DependencyGraph::Remeasure(std::uint32_t from, std::uint32_t to) {
   if (!m_running) return;
   const std::uint32_t* reads = m_readList.Data();
-  auto counted = [&](std::uint32_t v) { return m_tracked[v] == kCounted; };
   // The values last read inside the range are last read where the range
-  // now reads them last; every other last read stays where it was.
+  // now reads them last; every other last read stays where it was. Walking
+  // the range backwards, the first read met of such a value is its last:
+  // one pass over the reads finds them and counts the values each position
+  // ends.
   ++m_runStamp;
-  for (std::uint32_t position = from; position < to; ++position) {
+  for (std::uint32_t position = to; position-- > from;) {
     const std::uint32_t i = m_order[position];
+    std::uint32_t ends = 0;
     for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
       const std::uint32_t v = reads[m_readStart[i] + k];
-      if (!counted(v) || m_runMark[v] == m_runStamp || m_runLast[v] < from || m_runLast[v] >= to) continue;
+      if (m_runMark[v] == m_runStamp || m_tracked[v] != kCounted || m_runLast[v] < from || m_runLast[v] >= to)
+        continue;
       m_runMark[v] = m_runStamp;
       if (!m_runValues.Append(v)) {
         m_running = false;
         return;
       }
+      m_runLast[v] = position;
+      ++ends;
     }
-  }
-  for (std::uint32_t position = from; position < to; ++position) {
-    const std::uint32_t i = m_order[position];
-    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
-      const std::uint32_t v = reads[m_readStart[i] + k];
-      if (m_runMark[v] == m_runStamp) m_runLast[v] = position;
-    }
+    m_runEnds[position] = ends;
   }
   // The pressure before the range, and so after it, is unchanged.
   std::int64_t live = m_runBefore[from];
@@ -172,18 +172,14 @@ void DependencyGraph::Remeasure(std::uint32_t from, std::uint32_t to) {
       m_running = false;
       return;
     }
-    const std::uint32_t i = m_order[position], before = static_cast<std::uint32_t>(live);
+    const std::uint32_t before = static_cast<std::uint32_t>(live);
     m_runTotal += before;
     m_runTotal -= m_runBefore[position];
     --m_runCount[m_runBefore[position]];
     ++m_runCount[before];
     m_runPeak = std::max(m_runPeak, before);
     m_runBefore[position] = before;
-    live += m_definedCount[i];
-    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
-      const std::uint32_t v = reads[m_readStart[i] + k];
-      live -= counted(v) && m_runLast[v] == position;
-    }
+    live += std::int64_t{m_definedCount[m_order[position]]} - m_runEnds[position];
   }
   while (m_runPeak > 0 && m_runCount[m_runPeak] == 0) --m_runPeak;
   m_touchLo = std::min(m_touchLo, from);
@@ -572,8 +568,9 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   m_positionOf = opt::NewArray<std::uint32_t>(m_count);
   m_runBefore = opt::NewArray<std::uint32_t>(m_count);
   m_definedCount = opt::NewArray<std::uint32_t>(m_count);
+  m_runEnds = opt::NewArray<std::uint32_t>(m_count);
   if (!m_lastReader || !m_trialPosition || !m_inBlock || !m_blockMark || !m_jumpMark || !m_runLast || !m_runMark ||
-      !m_runCount || !m_runBefore || !m_definedCount || !m_levelStart || !m_positionOf)
+      !m_runCount || !m_runBefore || !m_definedCount || !m_runEnds || !m_levelStart || !m_positionOf)
     return E_OUTOFMEMORY;
   if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
       !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||

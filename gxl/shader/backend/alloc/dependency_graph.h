@@ -124,6 +124,7 @@ class DependencyGraph : public ProgramPass {
   // the round's start is put back from the round's measurement.
   bool m_running = false;  // off while a pressure lies outside the counts
   std::unique_ptr<std::uint32_t[]> m_runLast, m_runBefore, m_runCount, m_runMark, m_definedCount;
+  std::unique_ptr<std::uint32_t[]> m_runEnds;  // per position: the values Remeasure found last read there
   PodArray<std::uint32_t> m_runValues;
   std::uint32_t m_runStamp = 0, m_runPeak = 0, m_touchLo = 0, m_touchHi = 0;
   std::uint64_t m_runTotal = 0;
