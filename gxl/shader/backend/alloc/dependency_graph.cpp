@@ -275,10 +275,12 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
     ++m_scan;
     while (down ? jhi < m_count : jlo > 0) {
       const std::uint32_t j = m_order[down ? jhi : jlo - 1];
-      const IrInstruction& other = *m_table[j];
       const bool barrier = m_barrier[j] != 0;
-      if (!Spend(1) ||
-          (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense)))) {
+      // An instruction of the block's own region ends the scan, one outside the region ends the attempt.
+      const bool own = !barrier && m_leadPredicate[j] == guard && m_leadSense[j] == sense;
+      if (!Spend(1) || (!barrier && !own &&
+                        (!m_hasLead[j] || m_leadPredicate[j] == guard || m_leadPredicate[j] == kNoIndex ||
+                         !alloc::InRegion(p, m_leadPredicate[j], guard, sense)))) {
         leaves = true;
         break;
       }
@@ -297,8 +299,7 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         ++jhi;
       else
         --jlo;
-      const IrValue* r = barrier ? nullptr : p.values[other.results[0]];
-      if (r && r->predicate == guard && r->predicateSense == sense) break;
+      if (own) break;
     }
     if (leaves || jlo == jhi) break;
     const bool blocked = dependent || (down ? blockDelta - endedThere < jumpedDelta
@@ -569,8 +570,12 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   m_runBefore = opt::NewArray<std::uint32_t>(m_count);
   m_definedCount = opt::NewArray<std::uint32_t>(m_count);
   m_runEnds = opt::NewArray<std::uint32_t>(m_count);
+  m_leadPredicate = opt::NewArray<std::uint32_t>(m_count);
+  m_leadSense = opt::NewArray<std::uint32_t>(m_count);
+  m_hasLead = opt::NewArray<std::uint8_t>(m_count);
   if (!m_lastReader || !m_trialPosition || !m_inBlock || !m_blockMark || !m_jumpMark || !m_runLast || !m_runMark ||
-      !m_runCount || !m_runBefore || !m_definedCount || !m_runEnds || !m_levelStart || !m_positionOf)
+      !m_runCount || !m_runBefore || !m_definedCount || !m_runEnds || !m_leadPredicate || !m_leadSense ||
+      !m_hasLead || !m_levelStart || !m_positionOf)
     return E_OUTOFMEMORY;
   if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
       !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
@@ -580,6 +585,10 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
     m_table[i] = p.instructions[i];
     m_order[i] = i;
     m_barrier[i] = alloc::IsEmpty(m_table[i]) || IsSpecialOperation(m_table[i]);
+    const IrValue* lead = m_table[i]->resultCount ? p.values[m_table[i]->results[0]] : nullptr;
+    m_hasLead[i] = lead != nullptr;
+    m_leadPredicate[i] = lead ? lead->predicate : kNoIndex;
+    m_leadSense[i] = lead ? lead->predicateSense : 0;
   }
   if (FAILED(hr = Collect())) return hr;
   for (std::uint32_t i = 0; i < m_count; ++i) {

@@ -125,6 +125,10 @@ class DependencyGraph : public ProgramPass {
   bool m_running = false;  // off while a pressure lies outside the counts
   std::unique_ptr<std::uint32_t[]> m_runLast, m_runBefore, m_runCount, m_runMark, m_definedCount;
   std::unique_ptr<std::uint32_t[]> m_runEnds;  // per position: the values Remeasure found last read there
+  // Per instruction: whether its first result exists, and that result's
+  // predicate and sense (the region the scans ask about).
+  std::unique_ptr<std::uint8_t[]> m_hasLead;
+  std::unique_ptr<std::uint32_t[]> m_leadPredicate, m_leadSense;
   PodArray<std::uint32_t> m_runValues;
   std::uint32_t m_runStamp = 0, m_runPeak = 0, m_touchLo = 0, m_touchHi = 0;
   std::uint64_t m_runTotal = 0;
