@@ -10,8 +10,8 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint8_t kDefined = 1, kRead = 2, kCounted = kDefined | kRead;
-// Positions the improvement rounds of one run may scan and re-measure; past
-// it the order found so far stands.
+// Positions the improvement rounds of one run may scan and re-measure in
+// all, whatever the program's length.
 constexpr std::uint64_t kImproveWork = std::uint64_t{1} << 25;
 
 }  // namespace
@@ -30,7 +30,7 @@ std::int32_t ComparePressure(std::uint32_t a, std::uint32_t b, const void* conte
   return CompareUnsigned(graph.InstructionAt(a), graph.InstructionAt(b), nullptr);
 }
 
-DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p), m_workLimit(kImproveWork) {}
+DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p), m_workLimit(~std::uint64_t{0}) {}
 
 DependencyGraph::~DependencyGraph() = default;
 
@@ -601,10 +601,8 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   // Each round lowers the total or the peak, but the total may be large: the
   // rounds stop at a number that grows with the program, far above what
   // real programs take (ntsc's 321 instructions: 271 rounds). The positions
-  // the rounds scan and re-measure are bounded too: the corpus takes at
-  // most 1.5 million, generated programs with loops up to 19 million (a
-  // position costs about 10 ns).
-  m_work = m_workLimit;
+  // the rounds scan and re-measure are bounded as above.
+  m_work = m_workGiven = std::min({m_workLimit, kImproveWorkPerInstruction * m_count, kImproveWork});
   m_spent = false;
   for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256;
        rounds-- > 0 && !m_spent && (hr = ImproveOnce()) == S_OK;) {
