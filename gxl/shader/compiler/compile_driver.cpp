@@ -124,6 +124,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   }
   ShaderTarget* generator = made.get();
   generator->referenceSearches = referenceSearches;
+  generator->secondPhaseStepHook = secondPhaseStepHook;
   generator->workLeft = workBudget;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = 0;

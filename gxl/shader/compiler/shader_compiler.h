@@ -363,6 +363,9 @@ class ShaderCompiler {
   std::unique_ptr<ShaderProgram> target;  // the program being filled
   // Handed to the target's program (ShaderProgram::referenceSearches); tests only.
   bool referenceSearches = false;
+  // Handed to the target's program (ShaderProgram::secondPhaseStepHook);
+  // tests and benchmarks only.
+  HRESULT (*secondPhaseStepHook)(ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
   // The work budget of a run (ShaderProgram::workLeft); tests set less.
   std::uint64_t workBudget = kCompileWorkBudget;
   // Of the last run's program: the work it spent, and with the reference
