@@ -22,7 +22,7 @@ namespace gxl::shader {
 // it has instructions, so the search left alone grows with the square of the
 // program: this keeps it in proportion to the rest of the compile, which
 // grows with the program (a position costs about 20 ns, an instruction's
-// unoptimised compile some 40 us). The corpus needs at most 4,941 (ntsc's
+// unoptimised compile some 35 us). The corpus needs at most 4,941 (ntsc's
 // 321 instructions: 1.59 million).
 constexpr std::uint64_t kImproveWorkPerInstruction = 6144;
 
