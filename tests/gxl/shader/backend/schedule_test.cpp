@@ -383,9 +383,10 @@ TEST_F(GxlScheduleCase, LongChainsNeedNoDeepStack) {
 }
 
 // The straight-line scheduler's walks (the reference switch's, and those of
-// programs too large for SubtreeScores) charge the compile's work budget: a
-// program whose scheduling alone passes a small budget ends in the bound's
-// message, and within the full budget it is scheduled.
+// a program whose inputs do not all stand before their readers) charge the
+// compile's work budget: a program whose scheduling alone passes a small
+// budget ends in the bound's message, and within the full budget it is
+// scheduled.
 TEST_F(GxlScheduleCase, SubtreeWalksChargeTheWorkBudget) {
   for (const std::uint64_t budget : {std::uint64_t{2000}, kCompileWorkBudget}) {
     AllocRun& r = Start();
@@ -416,6 +417,27 @@ TEST_F(GxlScheduleCase, SubtreeWalksChargeTheWorkBudget) {
     ASSERT_EQ(message.rfind("error X", 0), 0u) << message;
     EXPECT_EQ(log, message);
   }
+}
+
+// Past what the score bitsets hold, the walks that would stand in for them
+// cost the square of the program: a chain that long keeps its inputs in
+// their order instead, within work that grows with it.
+TEST(GxlSchedule, ChainsPastTheScoreBitsetsScheduleInLinearWork) {
+  AllocRun run(PhaseLimits(32));
+  ShaderProgram& p = run.program;
+  constexpr std::uint32_t kLinks = 24000;
+  ASSERT_FALSE(SubtreeScores::Fits(kLinks));
+  Values a = run.b.Input(0, 1), b = run.b.Input(1, 1);
+  for (std::uint32_t k = 0; k < kLinks; ++k) {
+    Values c = k % 2 ? run.b.Add(a, b) : run.b.Mul(a, b);
+    a = std::move(b);
+    b = std::move(c);
+  }
+  run.b.Output(0, b);
+  p.workLeft = 64 * (std::uint64_t{p.instructions.Count()} + p.values.Count());
+  ASSERT_EQ(p.ScheduleInstructions(), S_OK);
+  EXPECT_FALSE(p.workExhausted);
+  EXPECT_EQ(irtest::TopologicalFault(p), "");
 }
 
 // SubtreeScores against the walks of SubtreeScore on random dependence
