@@ -1,10 +1,11 @@
 // Loops whose work nothing reads: every variable a loop writes is a local of
 // the function lowering it that nothing outside the loop reads, and nothing
 // else it does outlives it (no return, discard or clip, no write of a global
-// or static variable, no output parameter). Such a loop is not lowered at
-// all: its unrolling or simulation could cost far more than the program,
-// only for dead-code removal to drop what it made. Decided on the syntax
-// tree, once per loop; every answer errs towards "the loop matters".
+// or static variable, no output parameter). Such a loop's code is not kept:
+// its unrolling or simulation could cost far more than the program, only
+// for dead-code removal to drop what it made. It is lowered for its
+// messages alone (the rehearsals below). Decided on the syntax tree, once
+// per loop; every answer errs towards "the loop matters".
 #include <algorithm>
 #include <cstring>
 
