@@ -3,6 +3,7 @@
 // body, so that an unrolling can count its iterations before it builds the
 // bodies. Every answer errs towards "the body matters".
 #include <algorithm>
+#include <vector>
 
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -279,6 +280,96 @@ bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const Pars
   }
   LoopEffects effects(*this, read, endsEarly, indexes ? &written : nullptr, &stepped, indexes);
   return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
+}
+
+namespace {
+
+// Whether a return or a discard stands among the statements of `node`.
+bool Stops(const ParseNode* node, std::uint32_t depth = 0) {
+  if (!node || depth > kMaxDepth) return node != nullptr;
+  if (node->kind == NodeKind::List) return Stops(node->first, depth + 1) || Stops(node->second, depth + 1);
+  if (node->kind != NodeKind::Statement) return false;
+  const auto* s = static_cast<const StatementNode*>(node);
+  if (s->code == kStatementReturn || s->code == kStatementDiscard) return true;
+  for (const ParseNode* child : s->children)
+    if (Stops(child, depth + 1)) return true;
+  return false;
+}
+
+// The statements of a body, its nested lists flattened.
+bool Statements(const ParseNode* node, std::vector<const ParseNode*>* out, std::uint32_t depth = 0) {
+  if (!node) return true;
+  if (depth > kMaxDepth) return false;
+  if (node->kind != NodeKind::List) {
+    out->push_back(node);
+    return true;
+  }
+  return Statements(node->first, out, depth + 1) && Statements(node->second, out, depth + 1);
+}
+
+}  // namespace
+
+bool ShaderCompiler::LoopTripSlots(const ParseNode* condition, const ParseNode* body, const ParseNode* plainBody,
+                                   const ParseNode* step, std::vector<std::uint8_t>* slots) {
+  const std::size_t n = valueMap.Size();
+  slots->assign(n, 0);
+  PodArray<std::uint8_t> marks;
+  if (!marks.Reserve(n)) return false;
+  auto fresh = [&] {
+    marks.Clear();
+    for (std::size_t s = 0; s < n; ++s) marks.Append(0);
+  };
+  auto add = [&] {
+    for (std::size_t s = 0; s < n; ++s) (*slots)[s] |= marks[s];
+  };
+  fresh();
+  LoopEffects reads(*this, marks, true);
+  if (!reads.Read(condition)) return false;
+  if (plainBody && TripCountWithoutBody(condition, plainBody, step)) {
+    if (!reads.Read(step)) return false;
+    add();
+    return true;
+  }
+  add();
+  // Otherwise a statement that writes one of them, or may end the loop,
+  // decides the trip count with all it reads, until none adds more.
+  std::vector<const ParseNode*> statements;
+  if (!Statements(body, &statements)) return false;
+  std::vector<std::vector<std::uint8_t>> written(statements.size()), touched(statements.size());
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    fresh();
+    LoopEffects writes(*this, marks, true);
+    if (!writes.Writes(statements[i])) return false;
+    written[i].assign(marks.Data(), marks.Data() + n);
+    fresh();
+    LoopEffects touches(*this, marks, true);
+    if (!touches.Touches(statements[i])) return false;
+    touched[i].assign(marks.Data(), marks.Data() + n);
+  }
+  std::vector<bool> taken(statements.size(), false);
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      if (taken[i]) continue;
+      bool decides = Stops(statements[i]);
+      for (std::size_t s = 0; s < n && !decides; ++s) decides = written[i][s] && (*slots)[s];
+      if (!decides) continue;
+      for (std::size_t s = 0; s < n; ++s) (*slots)[s] |= touched[i][s];
+      taken[i] = grew = true;
+    }
+  }
+  return true;
+}
+
+bool ShaderCompiler::LoopWrites(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                                std::vector<std::uint8_t>* written) {
+  PodArray<std::uint8_t> marks;
+  if (!marks.Reserve(valueMap.Size())) return false;
+  for (std::size_t s = 0; s < valueMap.Size(); ++s) marks.Append(0);
+  LoopEffects writes(*this, marks, true);
+  if (!writes.Writes(init) || !writes.Writes(condition) || !writes.Writes(body)) return false;
+  written->assign(marks.Data(), marks.Data() + marks.Size());
+  return true;
 }
 
 bool ShaderCompiler::LoopTouches(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
