@@ -126,7 +126,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->referenceSearches = referenceSearches;
   generator->workLeft = workBudget;
   defUseUpkeepMismatches = 0;
-  loopMemoHits = loopMemoChecks = loopMemoMismatches = 0;
+  loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;

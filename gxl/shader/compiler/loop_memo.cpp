@@ -119,11 +119,13 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
       break;
     }
   HRESULT hr = S_OK;
+  m_reused = false;
   if (memo && !checking) {
     if (FAILED(hr = ReplayLoopMemo(*memo))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
     ApplyLoopMemo(*memo, st, found);
     // A probe asks where the simulation would have stopped.
     if (unknown) *unknown = found->unknownGuard;
+    m_reused = true;
     return S_OK;
   }
 
@@ -165,6 +167,7 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
     hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, found,
                       checking ? nullptr : unknown);
   }
+  m_reused = false;
   if (checking && unknown) *unknown = found->unknownGuard;
   if (checking) {
     loopMemoMismatches += FAILED(hr) || !SameLoopFindings(reused, reusedFound, st, *found) ||

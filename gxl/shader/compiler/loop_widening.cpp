@@ -239,6 +239,7 @@ HRESULT ShaderCompiler::SimulateEntry(const ParseNode* node, const ParseNode* in
     const MessageHold hold(*this);
     hr = simulate(widened.Data(), ValueCount(), nullptr);
   }
+  widenedSimulations += !m_reused;
   if (target->workExhausted || hr == E_OUTOFMEMORY) return hr;
   // A widened simulation that would report something, fail, or end for an
   // index or a construct the loop cannot hold may owe it to the facts it

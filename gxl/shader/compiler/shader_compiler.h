@@ -388,6 +388,9 @@ class ShaderCompiler {
   // the reuses, those checked, and those whose findings differed.
   std::uint32_t checkLoopMemos = 0;
   std::uint32_t loopMemoHits = 0, loopMemoChecks = 0, loopMemoMismatches = 0;
+  // Of the last run: the simulations of inner loops run from widened entry
+  // facts (loop_widening.cpp), reuses left out.
+  std::uint32_t widenedSimulations = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;
@@ -662,6 +665,7 @@ class ShaderCompiler {
   std::uint32_t m_simulating = 0;      // simulations open
   std::uint32_t m_simulationBase = 0;  // the value count when the outermost one began
   std::uint32_t m_memoChecks = 0;      // simulations run to check a memo, open
+  bool m_reused = false;               // the last SimulateOrReuse reused a memo
   std::vector<LoopMemo> m_loopMemos;
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
