@@ -36,6 +36,37 @@ inline constexpr char kThreeNestedLoopsProgram[] =
     "  o0 = r;\n"
     "}\n";
 
+// A value narrowed from above by the outer loop's body, x = saturate(a.x)
+// halved at each pass, read by the inner loop: the inner loop meets it with
+// facts that share their lower bound and differ in their upper one, and
+// what it finds (the ranges of y and r) differs with them. With n = 2, m = 3
+// and a = (0.5, -0.25, 0.125, 1): y = 3 (0.25 + 0.125) = 1.125.
+inline constexpr char kNarrowedValueLoopsProgram[] =
+    "float n; float m;\n"
+    "void main(float4 p : POSITION, float4 a : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+    "  pos = p; float x = saturate(a.x); float y = 0; float4 r = a;\n"
+    "  for (int i = 0; i < n; i++) {\n"
+    "    x = x * 0.5;\n"
+    "    for (int j = 0; j < m; j++) { y = y + x; r = r * 0.5 + y; }\n"
+    "  }\n"
+    "  o0 = r + y;\n"
+    "}\n";
+
+// Two inner loops in a loop over a uniform count: one over the uniform m,
+// then one of a fixed three passes (its condition known at each) where
+// k = k * k keeps k's range [0, 1] and its facts, and only the flags word of
+// its value after the loop is new.
+inline constexpr char kExitFlagsLoopsProgram[] =
+    "float n; float m;\n"
+    "void main(float4 p : POSITION, float4 a : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+    "  pos = p; float k = saturate(a.x); float4 r = a;\n"
+    "  for (int i = 0; i < n; i++) {\n"
+    "    for (int j = 0; j < m; j++) r = r * 0.5 + a;\n"
+    "    for (int j = 0; j < 3; j++) { k = k * k; r = r * exp2(k); }\n"
+    "  }\n"
+    "  o0 = r + k;\n"
+    "}\n";
+
 // Line l of the long program: r = r * k[l % 8].<swizzle> + a.<swizzle>, with
 // the swizzles' component orders for checking it.
 struct NestedLoopLine {
