@@ -302,6 +302,46 @@ TEST(GxlCompilerMend, GeneratedNestedUniformLoopFamilies) {
     }
 }
 
+// The facts an inner loop is entered with once widened cover the entry at
+// hand, not only those before it: over a fixed four outer passes x is 0,
+// 0.4 and 0.8 (whole numbers at first), then 1.5 at the fourth, and what
+// the inner loop leaves in acc decides code after the loops (a comparison
+// that would fold, an index that would lose its floor).
+TEST(GxlCompilerMend, WidenedFactsCoverTheEntryAtHand) {
+  const std::string head =
+      "float n1; float4 k[4];\n"
+      "void main(float4 t0 : TEXCOORD0, out float4 opos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+      "  float acc = 0;\n"
+      "  for (int i = 0; i < 4; i++) {\n";
+  const std::vector<double> k = {10, 0, 0, 0, 11, 0, 0, 0, 12, 0, 0, 0, 13, 0, 0, 0};
+  // Past every earlier entry's range: acc reaches 1.5 > 1.
+  shadertest::CheckFlowProgram({"range",
+                                head +
+                                    "    float x = i == 3 ? 1.5 : i * 0.4;\n"
+                                    "    for (int j = 0; j < n1; j++) acc = max(acc, x);\n"
+                                    "  }\n"
+                                    "  opos = t0; o0 = acc > 1.0 ? 1 : 0;\n}\n",
+                                {"vs_3_0", "vs_3_sw"},
+                                kBoth,
+                                {{"n1", {2}}},
+                                {},
+                                {kTexCoord, 0},
+                                Float4(1, 1, 1, 1)});
+  // Whole at every earlier entry, not at the last: k[1.5] reads k[1].
+  shadertest::CheckFlowProgram({"facts",
+                                head +
+                                    "    float x = i == 3 ? 1.5 : i;\n"
+                                    "    for (int j = 0; j < n1; j++) acc = x;\n"
+                                    "  }\n"
+                                    "  opos = t0; o0 = k[acc];\n}\n",
+                                {"vs_3_0", "vs_3_sw"},
+                                kBoth,
+                                {{"n1", {2}}, {"k", k}},
+                                {},
+                                {kTexCoord, 0},
+                                Float4(11, 0, 0, 0)});
+}
+
 // --- What the simulations did ------------------------------------------------------------
 
 struct Counted {
