@@ -241,12 +241,13 @@ HRESULT ShaderCompiler::SimulateEntry(const ParseNode* node, const ParseNode* in
   }
   widenedSimulations += !m_reused;
   if (target->workExhausted || hr == E_OUTOFMEMORY) return hr;
-  // A widened simulation that would report something, fail, or end for an
-  // index or a construct the loop cannot hold may owe it to the facts it
-  // lost: the loop is simulated from its own entry instead, and no longer
-  // widened in this outer simulation.
-  if (SUCCEEDED(hr) && found->LeavesNothing() && !found->abandon && !found->outOfBounds && !found->counterAfterStart)
-    return hr;
+  // A widened simulation that would report something or fail may owe it to
+  // the facts it lost (an index it cannot place, a write it cannot make):
+  // the loop is simulated from its own entry instead, and no longer widened
+  // in this outer simulation. (An index past its array under widened facts
+  // is past it under the entry's own too, and a construct the loop cannot
+  // hold only makes it unrolled.)
+  if (SUCCEEDED(hr) && found->LeavesNothing() && !found->counterAfterStart) return hr;
   StopWidening(wide);
   return exact();
 }

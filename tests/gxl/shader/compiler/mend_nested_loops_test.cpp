@@ -302,6 +302,38 @@ TEST(GxlCompilerMend, GeneratedNestedUniformLoopFamilies) {
     }
 }
 
+// A flag-ended loop whose flag falls at j == i, in a loop over a uniform
+// count, multiplying by a row of a literal matrix picked by a uniform (a
+// construct its widened simulation says the loop cannot hold, as its exact
+// one does): r is the product, over i < n, of (t.x ? 2.0625 : M[k].x)
+// wherever i <= m.
+TEST(GxlCompilerMend, FlagEndedLoopMeetingTheOuterCounter) {
+  const std::string source =
+      "int n; float m; int k; float4 main(float2 t : TEXCOORD1) : COLOR0 { float r = 1;\n"
+      "  for (int i = 0; i < n; i++) { bool go = true; for (int j = 0; j <= m && go; j++)\n"
+      "    if (j == i) { r *= t.x ? 2.0625 : float3x2(1, 2, 3, 4, 5, 6)[k].x; go = false; } }\n"
+      "  return r; }\n";
+  const struct {
+    float n, m, k, t;
+  } rows[] = {{3, 5, 1, 1}, {3, 5, 1, 0}, {3, 1, 2, 0}, {0, 1, 2, 0}, {4, 2, 0, 0}};
+  for (const DWORD flags : kBoth) {
+    SCOPED_TRACE(flags);
+    const shadertest::CompiledHlsl c = shadertest::CompileHlsl(source, "main", "ps_3_0", flags);
+    ASSERT_EQ(c.hr, S_OK) << c.log;
+    for (const auto& row : rows) {
+      float r = 1;
+      for (int i = 0; i < row.n; ++i)
+        if (float(i) <= row.m) r *= row.t != 0 ? 2.0625f : 1.0f + 2.0f * row.k;
+      Float4 got;
+      std::string error;
+      ASSERT_TRUE(shadertest::RunLane(c, {{"n", {row.n}}, {"m", {row.m}}, {"k", {row.k}}},
+                                      {{In(kTexCoord, 1), Float4(row.t, 0, 0, 0)}}, {}, &got, &error))
+          << error;
+      EXPECT_FLOAT_EQ(got[0], r) << row.n << " " << row.m << " " << row.k << " " << row.t << "\n" << c.text;
+    }
+  }
+}
+
 // The facts an inner loop is entered with once widened cover the entry at
 // hand, not only those before it: over a fixed four outer passes x is 0,
 // 0.4 and 0.8 (whole numbers at first), then 1.5 at the fourth, and what
