@@ -305,7 +305,8 @@ class ShaderCompiler {
   bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
                             bool endsEarly = false, PodArray<const ParseNode*>* indexes = nullptr);
   // Marks the slots of every variable a loop's parts name (read, written or
-  // declared); false where a part is not understood (a call).
+  // declared), a called function's with its parameters and return value;
+  // false where a part is not understood.
   bool LoopTouches(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                    PodArray<std::uint8_t>* touched);
   // Marks the slots whose values may decide a loop's trip count: those its
@@ -316,7 +317,8 @@ class ShaderCompiler {
   // understood.
   bool LoopTripSlots(const ParseNode* condition, const ParseNode* body, const ParseNode* plainBody,
                      const ParseNode* step, std::vector<std::uint8_t>* slots);
-  // Marks the slots a loop's parts may write; false where a part is not understood.
+  // Marks the slots a loop's parts may write, called functions' included;
+  // false where a part is not understood.
   bool LoopWrites(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                   std::vector<std::uint8_t>* written);
   // Drops the values and instructions from the counts on and restores the map.

@@ -99,6 +99,30 @@ TEST(GxlFlowWrongCode, ValueNarrowedFromAboveInNestedLoops) {
                     Float4(r[0] + y, r[1] + y, r[2] + y, r[3] + y)});
 }
 
+// The inner loop calls a function that reads a static global the outer
+// loop moves, and writes an out parameter.
+TEST(GxlFlowWrongCode, FunctionCalledInNestedUniformLoops) {
+  constexpr int kOuter = 3, kInner = 2;
+  const float a[4] = {0.5f, -0.25f, 0.125f, 1.5f};
+  float r[4], g = 0;
+  for (int c = 0; c < 4; ++c) r[c] = std::clamp(a[c], 0.0f, 1.0f);
+  for (int i = 0; i < kOuter; ++i) {
+    g += 0.25f;
+    for (int j = 0; j < kInner; ++j) {
+      const float k = float(j) * 0.125f, d = k * 0.5f;
+      for (float& c : r) c = (c * 0.5f + k + g) * 0.5f + d;
+    }
+  }
+  CheckFlowProgram({"vertex",
+                    shadertest::kCallInNestedLoopsProgram,
+                    {"vs_3_0", "vs_3_sw"},
+                    kBoth,
+                    {{"n", {kOuter}}, {"m", {kInner}}},
+                    {{In(kTexCoord, 0), Float4(a[0], a[1], a[2], a[3])}},
+                    {kTexCoord, 0},
+                    Float4(r[0], r[1], r[2], r[3])});
+}
+
 // The benchmark's program (900 lines after the loops); the value is checked
 // against the same arithmetic done here.
 TEST(GxlFlowWrongCode, LongProgramWithNestedUniformLoopsCompiles) {

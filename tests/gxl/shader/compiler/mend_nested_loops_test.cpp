@@ -22,6 +22,7 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "tests/gxl/shader/nested_loop_programs.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -406,8 +407,14 @@ TEST(GxlCompilerMend, WidenedInnerLoopsSettle) {
   for (const Kind& kind : kFamilies) {
     const Counted c = CompileCounted(Program(kind.make(1).body, false), "vs_3_0");
     ASSERT_EQ(c.hr, S_OK) << kind.name << "\n" << c.log;
+    EXPECT_GE(c.widened, 1u) << kind.name;
     EXPECT_LE(c.widened, 12u) << kind.name;
   }
+  // A call's callee is part of what the inner loop touches.
+  const Counted call = CompileCounted(shadertest::kCallInNestedLoopsProgram, "vs_3_0");
+  ASSERT_EQ(call.hr, S_OK) << call.log;
+  EXPECT_GE(call.widened, 1u);
+  EXPECT_LE(call.widened, 4u);
 }
 
 // An inner loop whose trip count moves with the outer counter and runs past

@@ -213,6 +213,7 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
   fixed += check(shadertest::kThreeNestedLoopsProgram, "", "main", "vs_3_0", "three nested loops");
   fixed += check(shadertest::kNarrowedValueLoopsProgram, "", "main", "vs_3_0", "a value narrowed from above");
   fixed += check(shadertest::kExitFlagsLoopsProgram, "", "main", "vs_3_0", "exit flags alone");
+  fixed += check(shadertest::kCallInNestedLoopsProgram, "", "main", "vs_3_0", "a call in nested loops");
   EXPECT_GT(fixed, 200u / every);
 
   std::uint32_t generated = 0;
