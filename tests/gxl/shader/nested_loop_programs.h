@@ -67,20 +67,24 @@ inline constexpr char kExitFlagsLoopsProgram[] =
     "  o0 = r + k;\n"
     "}\n";
 
-// An inner loop that calls a function with an out parameter, the function
-// reading a static global the outer loop's body moves: the call's callee
-// counts among what the inner loop touches.
+// An inner loop that calls functions reading a static global the outer
+// loop's body moves, one with an out parameter: the callees count among
+// what the inner loop touches. c starts at 0 in each pass, and only h's
+// reading of g tells the passes' inner loops apart.
 inline constexpr char kCallInNestedLoopsProgram[] =
     "static float g = 0;\n"
     "float m; float n;\n"
     "float4 advance(float4 x, float k, out float d) { d = k * 0.5; return x * 0.5 + k + g; }\n"
+    "float h() { return g; }\n"
     "void main(float4 p : POSITION, float4 a : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
-    "  pos = p; float4 r = saturate(a); float d = 0;\n"
+    "  pos = p; float4 r = saturate(a); float d = 0; float t = 0;\n"
     "  for (int i = 0; i < n; i++) {\n"
     "    g = g + 0.25;\n"
-    "    for (int j = 0; j < m; j++) r = advance(r, (float)j * 0.125, d) * 0.5 + d;\n"
+    "    float c = 0;\n"
+    "    for (int j = 0; j < m; j++) { r = advance(r, (float)j * 0.125, d) * 0.5 + d; c = max(c, h()); }\n"
+    "    t += c;\n"
     "  }\n"
-    "  o0 = r;\n"
+    "  o0 = r + t;\n"
     "}\n";
 
 // Line l of the long program: r = r * k[l % 8].<swizzle> + a.<swizzle>, with

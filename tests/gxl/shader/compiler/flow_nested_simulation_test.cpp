@@ -99,20 +99,24 @@ TEST(GxlFlowWrongCode, ValueNarrowedFromAboveInNestedLoops) {
                     Float4(r[0] + y, r[1] + y, r[2] + y, r[3] + y)});
 }
 
-// The inner loop calls a function that reads a static global the outer
-// loop moves, and writes an out parameter.
+// The inner loop calls functions that read a static global the outer loop
+// moves, one of them writing an out parameter.
 TEST(GxlFlowWrongCode, FunctionCalledInNestedUniformLoops) {
   constexpr int kOuter = 3, kInner = 2;
   const float a[4] = {0.5f, -0.25f, 0.125f, 1.5f};
-  float r[4], g = 0;
+  float r[4], g = 0, t = 0;
   for (int c = 0; c < 4; ++c) r[c] = std::clamp(a[c], 0.0f, 1.0f);
   for (int i = 0; i < kOuter; ++i) {
     g += 0.25f;
+    float most = 0;
     for (int j = 0; j < kInner; ++j) {
       const float k = float(j) * 0.125f, d = k * 0.5f;
       for (float& c : r) c = (c * 0.5f + k + g) * 0.5f + d;
+      most = std::max(most, g);
     }
+    t += most;
   }
+  for (float& c : r) c += t;
   CheckFlowProgram({"vertex",
                     shadertest::kCallInNestedLoopsProgram,
                     {"vs_3_0", "vs_3_sw"},
