@@ -82,11 +82,11 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   }
   // Open for the loop's lowering: what decides its trip count, and while it
   // simulates itself, what the loops inside it met.
+  m_loopFrames.emplace_back();
   struct Frame {
     ShaderCompiler& c;
     ~Frame() { c.m_loopFrames.pop_back(); }
   } frame{*this};
-  m_loopFrames.emplace_back();
   LoopFrame& own = m_loopFrames.back();
   own.condition = condition;
   own.body = body;
