@@ -125,6 +125,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   }
   ShaderTarget* generator = made.get();
   generator->referenceSearches = referenceSearches;
+  generator->secondPhaseStepHook = secondPhaseStepHook;
   generator->workLeft = workGranted = workBudget;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;

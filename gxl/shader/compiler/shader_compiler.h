@@ -113,8 +113,8 @@ class ShaderCompiler {
   // named `entry`, else the function `declarations` names with `arguments`
   // bound to its parameters. *code receives the code; *table (optional) a
   // constant table over it. S_OK; D3DERR_INVALIDCALL for bad options, no code
-  // pointer or an unknown profile; E_NOTIMPL for a profile whose target is not
-  // built yet; E_FAIL after reported errors; the parser's failure.
+  // pointer or an unknown profile; E_FAIL after reported errors; the parser's
+  // failure.
   HRESULT Compile(ShaderPreprocessor* source, const ProgramNode* parsed, const char* entry,
                   const ParseNode* declarations, const ParseNode* expression, const ParseNode* arguments,
                   std::uint32_t fragment, const char* profile, std::uint32_t options, DataBuffer** code,
@@ -380,6 +380,9 @@ class ShaderCompiler {
   std::unique_ptr<ShaderProgram> target;  // the program being filled
   // Handed to the target's program (ShaderProgram::referenceSearches); tests only.
   bool referenceSearches = false;
+  // Handed to the target's program (ShaderProgram::secondPhaseStepHook);
+  // tests and benchmarks only.
+  HRESULT (*secondPhaseStepHook)(ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
   // The work budget of a run (ShaderProgram::workLeft) for a lowered program
   // of up to workRecords records, and in proportion beyond
   // (ShaderProgram::ScaleWorkBudget); tests set less. workGranted: the last
