@@ -78,6 +78,7 @@ struct ShaderCompiler::LoopFrame {
   const ParseNode *condition = nullptr, *body = nullptr, *plainBody = nullptr, *step = nullptr;
   enum class Trip : std::uint8_t { kUnknown, kKnown, kAny } trip = Trip::kUnknown;
   std::vector<std::uint8_t> tripSlots;  // with kKnown: the slots that may decide its trip count
+  bool decided = false;                 // its condition and step alone decide its trip count
   bool simulating = false;              // its simulation runs: the histories are of the loops inside it
   std::vector<LoopHistory> histories;
 };
