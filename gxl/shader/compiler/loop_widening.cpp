@@ -14,7 +14,8 @@
 // from the outer loop's own emission. Two findings could be lost: that the
 // loop runs past the iteration limit on every pass, which a probe from the
 // real entry settles first, and the facts an enclosing loop's trip count
-// depends on, so a loop that writes a symbol deciding one is not widened.
+// depends on, so a loop that writes a symbol deciding one is not widened
+// while that loop's simulation still knows its condition.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -99,6 +100,9 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
   std::vector<std::uint8_t> written;
   bool widenable = LoopWrites(init, condition, body, &written);
   for (std::size_t f = 0; f < own && widenable; ++f) {
+    // A loop whose simulation no longer knows its condition can no longer
+    // be found to run past the limit, and wider facts only make it end later.
+    if (m_loopFrames[f].open) continue;
     const std::vector<std::uint8_t>* enclosing = trip(m_loopFrames[f]);
     widenable = enclosing != nullptr;
     for (std::size_t s = 0; widenable && s < written.size(); ++s) widenable = !(written[s] && (*enclosing)[s]);

@@ -254,6 +254,14 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   std::uint32_t accumulated = One();
   if (accumulated == kNoIndex) return OutOfMemory(node);
   bool certain = true, guessed = false;
+  // Whether the condition is still known, for the loops inside the body (by
+  // index: they add frames).
+  struct Open {
+    std::vector<LoopFrame>& frames;
+    std::size_t at;
+    void Set(bool value) { frames[at].open = value; }
+    ~Open() { Set(false); }
+  } open{m_loopFrames, m_loopFrames.size() - 1};
   std::uint32_t n = limit;
   PodArray<std::uint32_t> snapshot;
   HRESULT hr = S_OK;
@@ -284,6 +292,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     // Past here the accumulated condition is not known: the loop cannot be
     // one that runs past the limit, which is all a probe asks.
     guessed = guessed || !constant;
+    open.Set(guessed);
     if (unknown && !constant) {
       *unknown = found->unknownGuard = true;
       return S_OK;
