@@ -45,6 +45,8 @@ hlslgen::Options Shapes(std::uint64_t seed, bool vertex) {
   hlslgen::Options options = shadertest::LoopShapes();
   options.unitFloats = !vertex && seed % 3 == 0;  // some within pixel shader 1.x's range
   options.maxLoopDepth = seed % 4 == 0 ? 3u : 2u;
+  // A third with loops from other starts by other steps, side by side.
+  options.steps = seed % 3 == 0;
   return options;
 }
 
