@@ -158,10 +158,21 @@ void Generator::MakeAssign(Statement& s, bool accumulate, bool readAfter) {
     s.value = t.base == Base::Bool || Chance(0.5) ? read : Binary(Op::Add, t, Make(t, ExpressionDepth()), read);
   } else {
     s.value = Make(t, ExpressionDepth());
-    if (accumulate && m_options.steps && !m_counters.empty() && t.base == Base::Float && !t.matrix &&
+    if (accumulate && m_options.steps && !m_counters.empty() && t.base != Base::Bool && !t.matrix &&
         Chance(0.6)) {
-      // Each loop's body reads an array at its own counter.
-      const std::uint32_t read = ArrayRead(t, m_counters.back());
+      // Each loop's body reads an array at its own counter (converted to an
+      // int value's type).
+      const Type f{Base::Float, 1, t.columns, false};
+      std::uint32_t read = ArrayRead(f, m_counters.back());
+      if (read != kNone && Chance(0.75)) {
+        // Work the compiler does not unroll for nothing keeps the loop a loop.
+        Node call{Kind::Call, Op::None, f, {read}, {}, 0, {}, true, Fn::Exp2};
+        read = Evaluate(call) ? Add(std::move(call)) : kNone;
+      }
+      if (read != kNone && t.base == Base::Int) {
+        Node cast{Kind::Cast, Op::None, t, {read}, {}, 0, {}, true};
+        read = Evaluate(cast) ? Add(std::move(cast)) : kNone;
+      }
       if (read != kNone) s.value = Binary(Op::Add, t, s.value, read);
     }
     if (accumulate && Chance(0.5)) {
@@ -217,19 +228,9 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
   const bool doWhile = s.kind == Statement::Kind::DoWhile;
   const std::uint32_t most = std::min({m_options.maxLoopCount, kMostCount, kMostIterations / iterations});
   s.count = 1 + Pick(std::max(most, 1u));
-  if ((m_options.carried || m_options.arrays) && Chance(0.5)) {
-    // A local the loop carries, declared right before it.
-    Statement d;
-    d.kind = Statement::Kind::Declare;
-    MakeDeclare(d);
-    m_statements.push_back(std::move(d));
-    s.before = static_cast<std::uint32_t>(m_statements.size() - 1);
-  }
-  if (m_options.jumps && Chance(0.4)) {
-    s.flag = AddLocal({"k" + std::to_string(m_locals.size()), kBool, {1.0}, true});
-    m_live.push_back(s.flag);
-  }
-  const Type counterType = doWhile && Chance(0.4) ? kFloat : kInt;
+  // A stepped loop is mostly a plain counted one: its literal bound alone
+  // ends it, as loops a loop register can count.
+  bool plain = false;
   if (m_options.steps && !doWhile) {
     if (Chance(0.7)) {
       // Another start or step; a longer step runs fewer passes, so that an
@@ -241,7 +242,21 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
     // Loops side by side often agree on the count alone.
     if (m_lastCount && m_lastCount <= most && Chance(0.4)) s.count = m_lastCount;
     m_lastCount = s.count;
+    plain = Chance(0.75);
   }
+  if ((m_options.carried || m_options.arrays) && Chance(0.5)) {
+    // A local the loop carries, declared right before it.
+    Statement d;
+    d.kind = Statement::Kind::Declare;
+    MakeDeclare(d);
+    m_statements.push_back(std::move(d));
+    s.before = static_cast<std::uint32_t>(m_statements.size() - 1);
+  }
+  if (m_options.jumps && !plain && Chance(0.4)) {
+    s.flag = AddLocal({"k" + std::to_string(m_locals.size()), kBool, {1.0}, true});
+    m_live.push_back(s.flag);
+  }
+  const Type counterType = doWhile && Chance(0.4) ? kFloat : kInt;
   // A do-while counter is 1 in the first iteration: the body adds 1 first.
   Local counter{(doWhile ? "d" : "i") + std::to_string(m_locals.size() - 1), counterType,
                 {doWhile ? 1.0 : static_cast<double>(s.start)}, true};
@@ -250,12 +265,12 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
   s.counter = AddLocal(std::move(counter));
   m_live.push_back(s.counter);
   const std::uint32_t counterNode = LocalNode(s.counter);
-  if (m_options.uniformBounds && Chance(0.7)) {
+  if (m_options.uniformBounds && !plain && Chance(0.7)) {
     s.value = UniformCondition(s, most, counterNode);
     if (s.dynamic) m_locals[s.counter].high = -1;  // no literal bound: it indexes nothing
   } else {
     s.value = Binary(Op::Less, kBool, counterNode, Literal(kInt, LiteralBound(s)));
-    if (Chance(0.35)) s.value = Binary(Op::And, kBool, s.value, MakeCondition());  // may end the loop early
+    if (!plain && Chance(0.35)) s.value = Binary(Op::And, kBool, s.value, MakeCondition());  // may end the loop early
   }
   if (s.flag != kNone) s.value = Binary(Op::And, kBool, s.value, LocalNode(s.flag));
   m_flags.push_back(s.flag);
@@ -318,6 +333,11 @@ std::uint32_t Generator::IndexBelow(std::uint32_t length, std::uint32_t counter)
   if (fit.empty() || (counter == kNone && Chance(0.2))) return Literal(kInt, Pick(length));
   const std::uint32_t k = fit[Pick(static_cast<std::uint32_t>(fit.size()))];
   const std::int32_t low = m_locals[k].low, span = m_locals[k].high - low;
+  if (counter != kNone && low >= 0 && static_cast<std::uint32_t>(low + span) < length && Chance(0.85)) {
+    // Up from the counter itself: the form a loop register can stand for.
+    const std::uint32_t shift = Pick(length - static_cast<std::uint32_t>(low + span));
+    return shift == 0 ? LocalNode(k) : Binary(Op::Add, kInt, LocalNode(k), Literal(kInt, shift));
+  }
   // The index runs over [offset, offset + span], up or down.
   const auto offset = static_cast<std::int32_t>(Pick(length - static_cast<std::uint32_t>(span)));
   const std::uint32_t read = LocalNode(k);
@@ -340,15 +360,18 @@ std::uint32_t Generator::ArrayRead(const Type& type, std::uint32_t counter) {
   Node n{Kind::Element, Op::None, element, {}, {}, 0, {}, true};
   std::uint32_t length;
   if (counter != kNone) {
-    // A uniform array the counter can index, made when none fits.
+    // A uniform array the counter can index, made when none fits: mostly
+    // one it can index directly (elements 0 to its last value and on).
     const Local& c = m_locals[counter];
-    if (c.type != kInt || c.elements || c.high < c.low || c.high - c.low >= 8) return kNone;
-    const auto needed = static_cast<std::uint32_t>(c.high - c.low) + 1;
+    if (c.type != kInt || c.elements || c.high < c.low || c.high - c.low >= 8 || c.low < 0) return kNone;
+    const auto span = static_cast<std::uint32_t>(c.high - c.low) + 1;
+    const auto reach = static_cast<std::uint32_t>(c.high) + 1;
+    const std::uint32_t needed = reach <= 12 && Chance(0.8) ? reach : span;
     std::vector<std::uint32_t> fit;
     for (std::uint32_t k : uniforms)
       if (m_variables[k].elements >= needed) fit.push_back(k);
     if (fit.empty() || Chance(0.3)) {
-      length = needed + Pick(9 - needed);
+      length = needed + Pick(std::max(9u, needed + 2) - needed);
       std::vector<double> values;
       for (std::uint32_t i = 0; i < length * element.Count(); ++i) values.push_back(RandomValue(Base::Float));
       n.variable = NewUniform(element, std::move(values), length);

@@ -256,6 +256,22 @@ TEST(GxlFlowDifferentialMargin, RemainderErrorCarriedThroughLoopsStaysWithinItsB
   EXPECT_GT(widest, 0.0);
 }
 
+// Generated programs whose counted loops side by side share a count but
+// not their start or step: the loops once shared one integer constant and
+// read the wrong rows.
+TEST(GxlFlowWrongCode, GeneratedSteppedLoopsKeepTheirOwnConstants) {
+  for (const std::uint64_t seed : {1857u, 1953u, 2673u}) {
+    const hlslgen::Generator g(seed, Shapes(seed, true));
+    const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, true, seed);
+    ASSERT_NE(p.source.find(" += "), std::string::npos) << p.source;
+    Tally tally;
+    for (const char* profile : {"vs_3_0", "vs_3_sw"})
+      for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+        CompileAndRun(g, p, profile, flags, std::to_string(seed), tally);
+    for (const auto& [name, n] : tally.profiles) EXPECT_EQ(n.compiled, 1) << "seed " << seed << " " << name;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
                          ::testing::Combine(::testing::Bool(), ::testing::Range(0u, kBatches)),
                          [](const auto& info) {
