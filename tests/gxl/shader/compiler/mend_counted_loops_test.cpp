@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,53 @@
 namespace {
 
 using nura::shtok::Float4;
+using shadertest::CompiledHlsl;
 using shadertest::In;
+
+constexpr DWORD kNoOptimisation = 0x4;
+
+// The entry point of `body` (its output semantic written OUT) for a stage.
+std::string ForStage(const std::string& body, bool pixel) {
+  const std::size_t at = body.find("OUT");
+  return body.substr(0, at) + (pixel ? "COLOR" : "POSITION") + body.substr(at + 3);
+}
+
+// Runs one lane of `c` with TEXCOORD0 = `input`, the float uniforms by name
+// and each named int in its integer register as (n, 0, 1), what an int's
+// register holds for a loop; the output (COLOR0 or POSITION). False with
+// the reason when it cannot run.
+bool RunWithInts(const CompiledHlsl& c, const shadertest::Uniforms& floats, const std::map<std::string, int>& ints,
+                 const Float4& input, Float4* out, std::string* error) {
+  nura::shtok::Interpreter interp;
+  if (!interp.Load(c.code.data(), c.code.size(), error) ||
+      !shadertest::PlaceConstants(c.table.Get(), floats, interp, error))
+    return false;
+  for (const auto& [name, n] : ints) c.Set(interp, name.c_str(), Float4(static_cast<float>(n), 0, 1, 0));
+  nura::shtok::Lane lane;
+  for (const nura::shtok::Declaration& d : interp.Declarations())
+    if (Float4* slot = !d.output && d.usage >= 0 ? nura::shtok::DeclaredSlot(lane, d) : nullptr) *slot = input;
+  if (!interp.Run(&lane, 1, error)) return false;
+  if ((c.code[0] & 0xFFFF0000) == 0xFFFF0000) {
+    *out = lane.oC[0];
+  } else if (const nura::shtok::Declaration* d = interp.FindDeclaration(nura::shtok::kUsagePosition, 0, true)) {
+    *out = lane.o[d->number];
+  } else {
+    *out = lane.oPos;
+  }
+  return true;
+}
+
+void ExpectNear(const Float4& got, const Float4& want, const std::string& what) {
+  for (int k = 0; k < 4; ++k)
+    EXPECT_NEAR(got[k], want[k], 1e-4 * (1 + std::fabs(want[k]))) << what << " [" << k << "]";
+}
+
+// ua[k] = (k + 1, 10 (k + 1), -(k + 1), 0.5 k) for k = 0..7.
+std::vector<double> Rows(double scale) {
+  std::vector<double> rows;
+  for (int k = 0; k < 8; ++k) rows.insert(rows.end(), {scale * (k + 1), 10 * scale * (k + 1), -scale * (k + 1), 0.5 * k});
+  return rows;
+}
 
 // ua[0..3] of the reproducer, row by row.
 const std::vector<double> kUa = {1.84027302,  1.88249505,  -0.769940138, 1.15375519,  -0.248076811, -0.369163364,
@@ -86,6 +133,149 @@ TEST(GxlCompilerMend, LoopsOfOneCountWithDifferentStartsAndSteps) {
                                 shadertest::kBoth, {{"ua", ua}}, inputs, {nura::shtok::kUsagePosition, 0}, want});
   shadertest::CheckFlowProgram({"pixel", with("COLOR"), {"ps_3_0", "ps_3_sw"}, shadertest::kBoth, {{"ua", ua}}, inputs,
                                 {nura::shtok::kUsageColor, 0}, want});
+}
+
+// A loop bounded by an int in an integer register (register(i0)) counts
+// through that register optimised; without optimisation its break on the
+// uniform once stayed, reading the int as a float, and the compile failed
+// with X4509. Each loop runs n passes, for n = 0, 1, 3, 5: one reads ua[i]
+// (loop aL), one reads no counter (rep).
+TEST(GxlCompilerMend, IntegerRegisterLimitCountsTheLoopWithoutOptimisation) {
+  const struct {
+    const char* name;
+    const char* body;
+    Float4 (*want)(const Float4& p, const std::vector<double>& ua, int n);
+  } kLoops[] = {
+      {"reads ua[i]",
+       "int n : register(i0); float4 ua[8];\n"
+       "float4 main(float4 p : TEXCOORD0) : OUT {\n"
+       "  float4 r = p;\n"
+       "  for (int i = 0; i < n; i++) r += ua[i];\n"
+       "  return r; }\n",
+       [](const Float4& p, const std::vector<double>& ua, int n) {
+         Float4 r = p;
+         for (int i = 0; i < n; ++i)
+           for (int k = 0; k < 4; ++k) r[k] += static_cast<float>(ua[i * 4 + k]);
+         return r;
+       }},
+      {"reads no counter",
+       "int n : register(i0);\n"
+       "float4 main(float4 p : TEXCOORD0) : OUT {\n"
+       "  float4 r = p;\n"
+       "  for (int i = 0; i < n; i++) r = r * 2 + 1;\n"
+       "  return r; }\n",
+       [](const Float4& p, const std::vector<double>&, int n) {
+         Float4 r = p;
+         for (int i = 0; i < n; ++i)
+           for (int k = 0; k < 4; ++k) r[k] = r[k] * 2 + 1;
+         return r;
+       }},
+  };
+  const std::vector<double> ua = Rows(1);
+  const Float4 p(0.25f, -0.5f, 1.0f, 2.0f);
+  for (const auto& loop : kLoops)
+    for (const char* profile : {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw", "ps_3_0", "ps_3_sw"})
+      for (const DWORD flags : shadertest::kBoth) {
+        const std::string what = std::string(loop.name) + " " + profile + " flags " + std::to_string(flags);
+        const CompiledHlsl c = shadertest::CompileHlsl(ForStage(loop.body, profile[0] == 'p'), "main", profile, flags);
+        ASSERT_EQ(c.hr, S_OK) << what << "\n" << c.log;
+        for (const int n : {0, 1, 3, 5}) {
+          Float4 got;
+          std::string error;
+          ASSERT_TRUE(RunWithInts(c, {{"ua", ua}}, {{"n", n}}, p, &got, &error)) << what << ": " << error;
+          ExpectNear(got, loop.want(p, ua, n), what + " n = " + std::to_string(n) + "\n" + c.text);
+        }
+      }
+}
+
+// Loops over an integer register limit from other starts or by other steps
+// at the profiles that count loops: the register holds (n, 0, 1), so such a
+// loop cannot be counted by it. Each is refused with the binding message
+// both ways, or compiles and runs the passes i = start, start + step, ...
+// below n, for several n: one loop adds ua[i], one doubles r and adds 1.
+TEST(GxlCompilerMend, SteppedLoopOverAnIntegerRegisterLimitRunsItsPassesOrIsRefused) {
+  const struct {
+    int start, step;
+  } kShapes[] = {{1, 2}, {0, 2}, {1, 1}, {2, 3}};
+  const std::vector<double> ua = Rows(1);
+  const Float4 p(0.5f, 0.25f, -1, 2);
+  for (const auto& shape : kShapes)
+    for (const bool counterRead : {true, false}) {
+      const std::string body = "int n : register(i0); float4 ua[8];\n"
+                               "float4 main(float4 p : TEXCOORD0) : OUT {\n"
+                               "  float4 r = p;\n"
+                               "  for (int i = " + std::to_string(shape.start) + "; i < n; i += " +
+                               std::to_string(shape.step) + ") r = " + (counterRead ? "r + ua[i]" : "r * 2 + 1") +
+                               ";\n"
+                               "  return r; }\n";
+      for (const char* profile : {"vs_2_a", "vs_3_0", "ps_3_0"}) {
+        bool refusedBefore = false;
+        for (const DWORD flags : shadertest::kBoth) {
+          const std::string what = body + profile + " flags " + std::to_string(flags);
+          const CompiledHlsl c = shadertest::CompileHlsl(ForStage(body, profile[0] == 'p'), "main", profile, flags);
+          if (FAILED(c.hr)) {
+            EXPECT_TRUE(c.Logged("error X4509: invalid register semantic 'i0'") &&
+                        c.Logged("c register binding required"))
+                << what << "\n" << c.log;
+            EXPECT_FALSE(c.Logged("internal error")) << what << "\n" << c.log;
+            EXPECT_TRUE(flags == 0 || refusedBefore) << what << ": refused only without optimisation";
+            refusedBefore = true;
+            continue;
+          }
+          EXPECT_FALSE(refusedBefore) << what << ": refused only with optimisation";
+          for (const int n : {0, 1, 2, 3, 4, 7}) {
+            Float4 want = p;
+            for (int i = shape.start; i < n; i += shape.step)
+              for (int k = 0; k < 4; ++k)
+                want[k] = counterRead ? want[k] + static_cast<float>(ua[i * 4 + k]) : want[k] * 2 + 1;
+            Float4 got;
+            std::string error;
+            ASSERT_TRUE(RunWithInts(c, {{"ua", ua}}, {{"n", n}}, p, &got, &error)) << what << ": " << error;
+            ExpectNear(got, want, what + " n = " + std::to_string(n) + "\n" + c.text);
+          }
+        }
+      }
+    }
+}
+
+// Nested loops both bounded by ints in integer registers: the inner loop
+// counts through aL over ub[j], so ua[i] must keep the outer counter and not
+// read ua[aL]. n = 3, m = 2, ua[k] = (k + 1, 10 (k + 1), -(k + 1), k / 2),
+// ub[k] = ua[k] / 4: r = p + sum over i < 3, j < 2 of ua[i] * ub[j]. Every
+// profile from 2.0 on that compiles it runs it; those that keep loops as
+// loops two deep compile it both ways.
+TEST(GxlFlowWrongCode, InnerLoopOverAnIntegerRegisterKeepsTheOuterCounter) {
+  const std::string body =
+      "int n : register(i0); int m : register(i1); float4 ua[8]; float4 ub[8];\n"
+      "float4 main(float4 p : TEXCOORD0) : OUT {\n"
+      "  float4 r = p;\n"
+      "  for (int i = 0; i < n; i++) for (int j = 0; j < m; j++) r += ua[i] * ub[j];\n"
+      "  return r; }\n";
+  const std::vector<double> ua = Rows(1), ub = Rows(0.25);
+  const Float4 p(0.5f, -1, 2, 0.25f);
+  Float4 want = p;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 2; ++j)
+      for (int k = 0; k < 4; ++k) want[k] += static_cast<float>(ua[i * 4 + k] * ub[j * 4 + k]);
+  std::map<std::string, int> compiled;
+  for (const char* profile : {"vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw", "ps_2_0", "ps_2_a", "ps_2_b",
+                              "ps_2_sw", "ps_3_0", "ps_3_sw"})
+    for (const DWORD flags : shadertest::kBoth) {
+      const std::string what = std::string(profile) + " flags " + std::to_string(flags);
+      const CompiledHlsl c = shadertest::CompileHlsl(ForStage(body, profile[0] == 'p'), "main", profile, flags);
+      if (FAILED(c.hr)) {
+        EXPECT_FALSE(c.Logged("internal error")) << what << "\n" << c.log;
+        EXPECT_TRUE(c.Logged("error X")) << what << "\n" << c.log;
+        continue;
+      }
+      ++compiled[profile];
+      Float4 got;
+      std::string error;
+      ASSERT_TRUE(RunWithInts(c, {{"ua", ua}, {"ub", ub}}, {{"n", 3}, {"m", 2}}, p, &got, &error)) << what << ": "
+                                                                                                  << error;
+      ExpectNear(got, want, what + "\n" + c.text);
+    }
+  for (const char* profile : {"vs_2_sw", "vs_3_0", "vs_3_sw"}) EXPECT_EQ(compiled[profile], 2) << profile;
 }
 
 }  // namespace
