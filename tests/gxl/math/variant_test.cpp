@@ -127,6 +127,69 @@ TEST_P(MathConformance, ThresholdsAndZeros) {
   EXPECT_TRUE(hit.Untouched());
 }
 
+// Orthogonal quaternions whose dot product is exactly 0 or exactly -0 (every
+// product -0). Only the short-way rule decides the sign of the second weight:
+// the portable rule (and the unplaced SSE2 body's) flips below 0 alone, the
+// 3DNow! rule at 0 too, and -0 is 0 to both. The weights are those of a
+// quarter turn, sin((1 - t) pi/2) and sin(t pi/2), from libm.
+struct OrthogonalPair {
+  const char* name;
+  Quaternion q1, q2;
+  bool negativeZero;
+};
+const OrthogonalPair kOrthogonalPairs[] = {
+    {"axes, dot 0", Quaternion(1, 0, 0, 0), Quaternion(0, 1, 0, 0), false},
+    {"four products, dot 0", Quaternion(0.5f, 0.5f, 0.5f, 0.5f), Quaternion(0.5f, -0.5f, -0.5f, 0.5f), false},
+    {"dot -0", Quaternion(0.6f, -0.0f, 0.8f, -0.0f), Quaternion(-0.0f, 0.8f, -0.0f, 0.6f), true},
+    {"axes, dot -0", Quaternion(1, 0, 0, 0), Quaternion(-0.0f, -1, -0.0f, -0.0f), true},
+};
+const float kSlerpSteps[] = {0.1f, 0.25f, 0.5f, 0.75f, 0.9f, 1.0f};
+
+double DotOf(const Quaternion& a, const Quaternion& b) {
+  return double{a.x} * b.x + double{a.y} * b.y + double{a.z} * b.z + double{a.w} * b.w;
+}
+
+// k1 q1 + k2 q2 with the quarter-turn weights, the second negated when `flip`;
+// the portable formula's roundings: theta and 1 / sqrt(1 - d^2) (here 1) to float.
+Quaternion QuarterTurn(const Quaternion& a, const Quaternion& b, float t, bool flip) {
+  const float theta = static_cast<float>(std::atan2(1.0, 0.0));
+  const double k1 = std::sin((1.0 - t) * theta), k2 = std::sin(double{t} * theta) * (flip ? -1 : 1);
+  return Quaternion(static_cast<float>(k1 * a.x + k2 * b.x), static_cast<float>(k1 * a.y + k2 * b.y),
+                    static_cast<float>(k1 * a.z + k2 * b.z), static_cast<float>(k1 * a.w + k2 * b.w));
+}
+
+TEST_P(MathConformance, SlerpAtADotProductOfZeroTakesItsBodysShortWay) {
+  const bool now3d = mathtest::BodyFamily(36) == Family::Now3D;
+  ASSERT_EQ(now3d, mathtest::Is3DNow(GetParam()));
+  for (const OrthogonalPair& p : kOrthogonalPairs) {
+    SCOPED_TRACE(p.name);
+    const double d = DotOf(p.q1, p.q2);
+    ASSERT_EQ(d, 0.0);
+    ASSERT_EQ(std::signbit(d), p.negativeZero);
+    for (const float t : kSlerpSteps) {
+      SCOPED_TRACE(t);
+      Quaternion out;
+      QuaternionSlerp(&out, &p.q1, &p.q2, t);
+      if (now3d) {
+        EXPECT_TRUE(RecordNear(out, QuarterTurn(p.q1, p.q2, t, true), 2e-6f));
+      } else {
+        EXPECT_TRUE(SameBits(out, QuarterTurn(p.q1, p.q2, t, false)));
+      }
+    }
+  }
+}
+
+TEST(MathVariant, Sse2SlerpAtADotProductOfZeroKeepsTheSecondWeight) {
+  for (const OrthogonalPair& p : kOrthogonalPairs) {
+    SCOPED_TRACE(p.name);
+    for (const float t : kSlerpSteps) {
+      SCOPED_TRACE(t);
+      Quaternion out;
+      EXPECT_TRUE(RecordNear(*sse2::QuaternionSlerp(&out, &p.q1, &p.q2, t), QuarterTurn(p.q1, p.q2, t, false), 2e-6f));
+    }
+  }
+}
+
 TEST(MathVariant, X87NormalizeThresholds) {
   Vec3 out;
   const Vec3 nearlyUnit(1.000004f, 0, 0);  // |s - 1| within 1e-5: copied

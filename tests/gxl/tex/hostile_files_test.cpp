@@ -281,9 +281,13 @@ TEST(GxlHostileFiles, JpegCeilingAndScanCountBoundTheDecode) {
 }
 
 TEST(GxlHostileFiles, JpegColourTexelsHaveAZeroTopByteAtEverySize) {
-  // Rows of every alignment, in images below and above the size that the
-  // reader writes past the cache.
-  for (const auto& [w, h] : {std::pair<std::uint32_t, std::uint32_t>{13, 7}, {1100, 1000}, {1024, 1100}}) {
+  // Rows of every alignment, in images below and above the size (4 MiB) that
+  // the reader writes past the cache. Above it, widths that are not multiples
+  // of 4 start rows 4, 8 and 12 bytes off 16-byte alignment; the others start
+  // every row aligned.
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{13, 7},     {1100, 1000}, {1024, 1100},
+                                                           {1101, 960}, {1102, 960},  {1103, 960}};
+  for (const auto& [w, h] : sizes) {
     SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
     Outcome o;
     Decode(BaselineJpeg(w, h, 3, {0x00, 0x00, 0x00}), true, &o);
@@ -344,6 +348,24 @@ TEST(GxlHostileFiles, HdrSizesAreReadFromTheHeaderAndCheckedBeforeAllocating) {
   }
   Decode(HdrFile(300, 2), true, &small, 599);
   EXPECT_EQ(small.hr, E_OUTOFMEMORY);
+}
+
+TEST(GxlHostileFiles, HdrFilesTooShortForTheirScanlinesAreRefusedBeforeAllocating) {
+  // 8,192 x 8,192 texels, at the ceiling, in 4 bytes a scanline: a scanline
+  // longer than one texel takes at least 8 (a texel and a repeat), so 32 KiB
+  // cannot hold the 64 KiB the picture needs, and its 256 MiB of texels are
+  // never asked for.
+  Bytes file;
+  Append(file, "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 8192 +X 8192\n");
+  for (int y = 0; y < 8192; ++y) Append(file, Bytes{0x80, 0x40, 0x20, 0x81});
+  for (const bool pixels : {false, true}) {
+    SCOPED_TRACE(pixels ? "full decode" : "header only");
+    Outcome o;
+    Decode(file, pixels, &o);
+    EXPECT_EQ(o.hr, GXLERR_INVALIDDATA);
+    EXPECT_EQ(o.image.pixels, nullptr);
+    ExpectSmall(o);
+  }
 }
 
 // ---------------------------------------------------------------------------
