@@ -178,8 +178,8 @@ TEST(GxlHlslGenShapes, SteppedLoopsSideBySideReadArraysAtTheirCounters) {
     const Generator g(seed, options);
     const std::vector<Statement>& program = g.Statements();
     auto readsCounter = [&](const hlslgen::Node& n, std::uint32_t counter) {
-      return n.kind == Kind::Element &&
-             Reads(g, n.children[0], [&](const hlslgen::Node& c) { return c.kind == Kind::Local && c.variable == counter; });
+      auto isCounter = [&](const hlslgen::Node& c) { return c.kind == Kind::Local && c.variable == counter; };
+      return n.kind == Kind::Element && Reads(g, n.children[0], isCounter);
     };
     std::function<void(const std::vector<std::uint32_t>&)> walk = [&](const std::vector<std::uint32_t>& block) {
       std::vector<std::tuple<int, int, unsigned>> siblings;  // (start, step, count) of the block's literal loops
@@ -198,9 +198,9 @@ TEST(GxlHlslGenShapes, SteppedLoopsSideBySideReadArraysAtTheirCounters) {
           siblings.emplace_back(s.start, s.step, s.count);
         }
         bool read = false;
+        auto atCounter = [&](const hlslgen::Node& n) { return readsCounter(n, s.counter); };
         for (std::uint32_t b : s.body)
-          if (program[b].kind == Statement::Kind::Assign)
-            read = read || Reads(g, program[b].stored, [&](const hlslgen::Node& n) { return readsCounter(n, s.counter); });
+          if (program[b].kind == Statement::Kind::Assign) read = read || Reads(g, program[b].stored, atCounter);
         if (read && (s.start != 0 || s.step != 1)) ++shapes["uniform array read at a stepped counter"];
       }
       for (std::size_t a = 0; a < siblings.size(); ++a)
@@ -215,9 +215,10 @@ TEST(GxlHlslGenShapes, SteppedLoopsSideBySideReadArraysAtTheirCounters) {
     if (g.Body().find(" += 2)") != std::string::npos || g.Body().find(" += 3)") != std::string::npos)
       ++shapes["a step in the text"];
   }
-  for (const char* shape : {"for from a start other than 0", "for by a step other than 1",
-                            "uniform array read at a stepped counter", "loops side by side, (start, step, count) differing",
-                            "side by side, one count, other steps", "a step in the text"})
+  for (const char* shape :
+       {"for from a start other than 0", "for by a step other than 1", "uniform array read at a stepped counter",
+        "loops side by side, (start, step, count) differing", "side by side, one count, other steps",
+        "a step in the text"})
     EXPECT_GT(shapes[shape], 10) << shape;
   for (std::uint32_t seed = 0; seed < 60; ++seed) {
     const Generator g(seed, options);

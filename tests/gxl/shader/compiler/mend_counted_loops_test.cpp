@@ -1,8 +1,11 @@
-// Counted loops over aL side by side: each loop's integer constant is its
-// whole (count, start, step), so loops that agree on the count alone must
-// still walk their own counters. Each program is compiled for the profiles
-// that keep the loops as loops, optimised and not, run in the token kit's
-// interpreter and compared with values worked out by hand.
+// Counted loops and their integer constants. Loops side by side: each
+// loop's integer constant is its whole (count, start, step), so loops that
+// agree on the count alone must still walk their own counters. Loops bounded
+// by an int in an integer register: counted through it optimised and not,
+// or refused with the binding message where the register cannot count them.
+// Each program is compiled for the profiles that keep loops as loops,
+// optimised and with option 0x4, run in the token kit's interpreter and
+// compared with values worked out by hand or with libm.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,8 +20,6 @@ namespace {
 using nura::shtok::Float4;
 using shadertest::CompiledHlsl;
 using shadertest::In;
-
-constexpr DWORD kNoOptimisation = 0x4;
 
 // The entry point of `body` (its output semantic written OUT) for a stage.
 std::string ForStage(const std::string& body, bool pixel) {
@@ -52,24 +53,24 @@ bool RunWithInts(const CompiledHlsl& c, const shadertest::Uniforms& floats, cons
 }
 
 void ExpectNear(const Float4& got, const Float4& want, const std::string& what) {
-  for (int k = 0; k < 4; ++k)
-    EXPECT_NEAR(got[k], want[k], 1e-4 * (1 + std::fabs(want[k]))) << what << " [" << k << "]";
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], want[k], 1e-4 * (1 + std::fabs(want[k]))) << what << " [" << k << "]";
 }
 
 // ua[k] = (k + 1, 10 (k + 1), -(k + 1), 0.5 k) for k = 0..7.
 std::vector<double> Rows(double scale) {
   std::vector<double> rows;
-  for (int k = 0; k < 8; ++k) rows.insert(rows.end(), {scale * (k + 1), 10 * scale * (k + 1), -scale * (k + 1), 0.5 * k});
+  for (int k = 0; k < 8; ++k)
+    rows.insert(rows.end(), {scale * (k + 1), 10 * scale * (k + 1), -scale * (k + 1), 0.5 * k});
   return rows;
 }
 
 // ua[0..3] of the reproducer, row by row.
-const std::vector<double> kUa = {1.84027302,  1.88249505,  -0.769940138, 1.15375519,  -0.248076811, -0.369163364,
+const std::vector<double> kUa = {1.84027302,   1.88249505, -0.769940138, 1.15375519,  -0.248076811, -0.369163364,
                                  -0.417597741, 1.2992847,  0.713578165,  1.9629854,   -1.07141173,  0.228495181,
-                                 1.70635366,  1.04786742,  -1.02539062, -0.160218462};
+                                 1.70635366,   1.04786742, -1.02539062,  -0.160218462};
 
 // Two loops of two passes, steps 1 and 2: the first ends on ua[1], the
-// second on ua[2]. Before the mend both read "defi i0, 2, 0, 2, 0".
+// second on ua[2]. Both once read "defi i0, 2, 0, 2, 0".
 TEST(GxlCompilerMend, LoopsSharingACountKeepTheirOwnSteps) {
   const std::string source =
       "float4 ua[4];\n"
@@ -91,11 +92,22 @@ TEST(GxlCompilerMend, LoopsSharingACountKeepTheirOwnSteps) {
       {In(nura::shtok::kUsageTexCoord, 2), Float4(-0.544365227f, 1.90208673f, -1.98152995f, 0.820053458f)}};
   const std::vector<const char*> profiles = {"vs_3_0", "vs_3_sw"};
   // exp2(ua[1]) and (ua[2].zyw, 0.5).
-  shadertest::CheckFlowProgram({"exp2(ua[1])", source, profiles, shadertest::kBoth, {{"ua", kUa}}, inputs,
+  shadertest::CheckFlowProgram({"exp2(ua[1])",
+                                source,
+                                profiles,
+                                shadertest::kBoth,
+                                {{"ua", kUa}},
+                                inputs,
                                 {nura::shtok::kUsagePosition, 0},
                                 Float4(0.84201812f, 0.77423135f, 0.74867021f, 2.46106831f)});
-  shadertest::CheckFlowProgram({"ua[2].zyw", source, profiles, shadertest::kBoth, {{"ua", kUa}}, inputs,
-                                {nura::shtok::kUsageTexCoord, 0}, Float4(-1.07141173f, 1.9629854f, 0.228495181f, 0.5f)});
+  shadertest::CheckFlowProgram({"ua[2].zyw",
+                                source,
+                                profiles,
+                                shadertest::kBoth,
+                                {{"ua", kUa}},
+                                inputs,
+                                {nura::shtok::kUsageTexCoord, 0},
+                                Float4(-1.07141173f, 1.9629854f, 0.228495181f, 0.5f)});
 }
 
 // Three counted loops of two passes, (start, step) = (0, 1), (1, 1) and
@@ -128,11 +140,22 @@ TEST(GxlCompilerMend, LoopsOfOneCountWithDifferentStartsAndSteps) {
     want[c] = static_cast<float>(run(0, 1, 2, true) + run(1, 1, 2, true) + run(0, 2, 2, true) + run(0, 1, 2, false));
   }
   const shadertest::LaneInputs inputs = {{In(nura::shtok::kUsageTexCoord, 0), Float4(0.5f, -0.75f, 1.25f, 0.0f)}};
-  auto with = [&](const char* semantic) { return body.substr(0, body.find("OUT")) + semantic + body.substr(body.find("OUT") + 3); };
-  shadertest::CheckFlowProgram({"vertex", with("POSITION"), {"vs_3_0", "vs_3_sw", "vs_2_a", "vs_2_sw"},
-                                shadertest::kBoth, {{"ua", ua}}, inputs, {nura::shtok::kUsagePosition, 0}, want});
-  shadertest::CheckFlowProgram({"pixel", with("COLOR"), {"ps_3_0", "ps_3_sw"}, shadertest::kBoth, {{"ua", ua}}, inputs,
-                                {nura::shtok::kUsageColor, 0}, want});
+  shadertest::CheckFlowProgram({"vertex",
+                                ForStage(body, false),
+                                {"vs_3_0", "vs_3_sw", "vs_2_a", "vs_2_sw"},
+                                shadertest::kBoth,
+                                {{"ua", ua}},
+                                inputs,
+                                {nura::shtok::kUsagePosition, 0},
+                                want});
+  shadertest::CheckFlowProgram({"pixel",
+                                ForStage(body, true),
+                                {"ps_3_0", "ps_3_sw"},
+                                shadertest::kBoth,
+                                {{"ua", ua}},
+                                inputs,
+                                {nura::shtok::kUsageColor, 0},
+                                want});
 }
 
 // A loop bounded by an int in an integer register (register(i0)) counts
@@ -194,20 +217,20 @@ TEST(GxlCompilerMend, IntegerRegisterLimitCountsTheLoopWithoutOptimisation) {
 // both ways, or compiles and runs the passes i = start, start + step, ...
 // below n, for several n: one loop adds ua[i], one doubles r and adds 1.
 TEST(GxlCompilerMend, SteppedLoopOverAnIntegerRegisterLimitRunsItsPassesOrIsRefused) {
-  const struct {
-    int start, step;
-  } kShapes[] = {{1, 2}, {0, 2}, {1, 1}, {2, 3}};
+  const struct { int start, step; } kShapes[] = {{1, 2}, {0, 2}, {1, 1}, {2, 3}};
   const std::vector<double> ua = Rows(1);
   const Float4 p(0.5f, 0.25f, -1, 2);
   for (const auto& shape : kShapes)
     for (const bool counterRead : {true, false}) {
-      const std::string body = "int n : register(i0); float4 ua[8];\n"
-                               "float4 main(float4 p : TEXCOORD0) : OUT {\n"
-                               "  float4 r = p;\n"
-                               "  for (int i = " + std::to_string(shape.start) + "; i < n; i += " +
-                               std::to_string(shape.step) + ") r = " + (counterRead ? "r + ua[i]" : "r * 2 + 1") +
-                               ";\n"
-                               "  return r; }\n";
+      const std::string body =
+          "int n : register(i0); float4 ua[8];\n"
+          "float4 main(float4 p : TEXCOORD0) : OUT {\n"
+          "  float4 r = p;\n"
+          "  for (int i = " +
+          std::to_string(shape.start) + "; i < n; i += " + std::to_string(shape.step) +
+          ") r = " + (counterRead ? "r + ua[i]" : "r * 2 + 1") +
+          ";\n"
+          "  return r; }\n";
       for (const char* profile : {"vs_2_a", "vs_3_0", "ps_3_0"}) {
         bool refusedBefore = false;
         for (const DWORD flags : shadertest::kBoth) {
@@ -216,7 +239,8 @@ TEST(GxlCompilerMend, SteppedLoopOverAnIntegerRegisterLimitRunsItsPassesOrIsRefu
           if (FAILED(c.hr)) {
             EXPECT_TRUE(c.Logged("error X4509: invalid register semantic 'i0'") &&
                         c.Logged("c register binding required"))
-                << what << "\n" << c.log;
+                << what << "\n"
+                << c.log;
             EXPECT_FALSE(c.Logged("internal error")) << what << "\n" << c.log;
             EXPECT_TRUE(flags == 0 || refusedBefore) << what << ": refused only without optimisation";
             refusedBefore = true;
@@ -271,8 +295,8 @@ TEST(GxlFlowWrongCode, InnerLoopOverAnIntegerRegisterKeepsTheOuterCounter) {
       ++compiled[profile];
       Float4 got;
       std::string error;
-      ASSERT_TRUE(RunWithInts(c, {{"ua", ua}, {"ub", ub}}, {{"n", 3}, {"m", 2}}, p, &got, &error)) << what << ": "
-                                                                                                  << error;
+      ASSERT_TRUE(RunWithInts(c, {{"ua", ua}, {"ub", ub}}, {{"n", 3}, {"m", 2}}, p, &got, &error))
+          << what << ": " << error;
       ExpectNear(got, want, what + "\n" + c.text);
     }
   for (const char* profile : {"vs_2_sw", "vs_3_0", "vs_3_sw"}) EXPECT_EQ(compiled[profile], 2) << profile;
