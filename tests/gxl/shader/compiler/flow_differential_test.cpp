@@ -283,6 +283,23 @@ TEST(GxlFlowWrongCode, GeneratedSteppedLoopsKeepTheirOwnConstants) {
   }
 }
 
+// A bool uniform also read in arithmetic has a b register for its if and a c
+// register for the arithmetic, two descriptions in the constant table: the
+// run sets both (with the c register alone the if was never taken).
+TEST(GxlFlowDifferentialMargin, UniformInTwoRegisterSetsIsSetInBoth) {
+  const std::uint64_t seed = kPixelSeeds + 7547;
+  const hlslgen::Generator g(seed, Shapes(seed, false));
+  const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, seed);
+  const CompiledHlsl c = shadertest::CompileHlsl(p.source, "main", "ps_3_0", 0);
+  ASSERT_EQ(c.hr, S_OK) << c.log;
+  ASSERT_FALSE(c.Lines("if b").empty()) << c.text;
+  Tally tally;
+  for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+    CompileAndRun(g, p, "ps_3_0", flags, std::to_string(seed), tally);
+  EXPECT_EQ(tally.profiles["ps_3_0 opt"].compiled, 1);
+  EXPECT_EQ(tally.profiles["ps_3_0 noopt"].compiled, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
                          ::testing::Combine(::testing::Bool(), ::testing::Range(0u, kBatches)),
                          [](const auto& info) {
