@@ -197,8 +197,9 @@ struct Options {
   // (.yzw, .zw) and read them after the loops.
   bool carried = false;
   // for loops counted from starts other than 0 and by steps other than 1,
-  // more of them side by side, their bodies adding reads of uniform arrays
-  // (up to eight elements) at their own counters.
+  // mostly ended by their literal bound alone, more of them side by side and
+  // often of one count, their bodies adding reads of uniform arrays at their
+  // own counters (arrays long enough to be indexed by the counter itself).
   bool steps = false;
 };
 
