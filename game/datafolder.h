@@ -6,3 +6,6 @@
 
 // Its absolute path, or empty when the build made none or it is gone.
 std::string BuiltDataFolder();
+// The folder when it holds the game's stage table, else empty: a folder
+// without the data is no place to send the player to.
+std::string FolderIfItHoldsTheData(const std::string& folder);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "game/gamehelpers.h"
+#include "game/tablecheck.h"
 #include "qel/appbase/qelerrorlog.h"
 
 namespace {
@@ -29,18 +30,6 @@ std::int32_t SecondsToMs(std::int32_t seconds) {
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{seconds} * 1000, INT32_MIN, INT32_MAX));
 }
 
-// Cells a row of each prefix needs: stage, prefix and the prefix's values.
-std::uint32_t CellsOfPrefix(std::int32_t prefix) {
-  switch (prefix) {
-    case 0: return 4;  // x, y
-    case 1: return 6;  // left, top, right, bottom
-    case 2: return 7;  // race, a, b, c, d
-    case 3: return 4;  // direction, frames
-    case 4: return 5;  // time A, time B, limit
-    default: return 0;
-  }
-}
-
 const std::vector<RECT> kNoFloors;
 
 // A table read without rows gives no stage anything: it is as good as missing.
@@ -58,16 +47,32 @@ std::int32_t Moved(std::int32_t position, std::int64_t by) {
 
 }  // namespace
 
+std::uint32_t C_FloorData::CellsOfPrefix(std::int32_t prefix) {
+  switch (prefix) {
+    case kPrefixStart: return 4;    // x, y
+    case kPrefixGoal: return 6;     // left, top, right, bottom
+    case kPrefixEnemy: return 7;    // race, a, b, c, d
+    case kPrefixPath: return 4;     // direction, frames
+    case kPrefixTimes: return 5;    // time A, time B, limit
+    default: return 0;
+  }
+}
+
 C_FloorData::C_FloorData() {
   LoadFloors();
   m_Records.emplace_back();
 }
 
 std::vector<std::string> C_FloorData::UnusableTables() {
-  std::vector<std::string> unusable;
-  if (!m_bFloorTableRead) unusable.push_back(kFloorFile);
+  // Read again here: the floor table itself is not kept, only its floors.
+  C_CsvTable floors;
+  const bool floorsRead = m_bFloorTableRead && floors.Load(kFloorFile);
   C_CsvTable stages;
-  if (!stages.Load(kStageFile) || !HoldsRows(stages, kStageFile)) unusable.push_back(kStageFile);
+  const bool stagesRead = stages.Load(kStageFile) && HoldsRows(stages, kStageFile);
+  const C_TableFaults faults = CheckStageTables(floorsRead ? &floors : nullptr, stagesRead ? &stages : nullptr);
+  std::vector<std::string> unusable;
+  if (!floorsRead || !faults.floors.empty()) unusable.push_back(floorsRead ? faults.floors : kFloorFile);
+  if (!stagesRead || !faults.stages.empty()) unusable.push_back(stagesRead ? faults.stages : kStageFile);
   return unusable;
 }
 

@@ -43,12 +43,25 @@ class C_FloorData {
   static constexpr std::int32_t kMaxStage = 99;
   static constexpr const char* kFloorFile = "Floor.dat";
   static constexpr const char* kStageFile = "StageData.dat";
+  // The play field: positions from 0 to kFieldSize - 1 across and down.
+  static constexpr std::int32_t kFieldSize = 1440;
+  // The prefixes of "StageData.dat" rows.
+  static constexpr std::int32_t kPrefixStart = 0;
+  static constexpr std::int32_t kPrefixGoal = 1;
+  static constexpr std::int32_t kPrefixEnemy = 2;
+  static constexpr std::int32_t kPrefixPath = 3;
+  static constexpr std::int32_t kPrefixTimes = 4;
+  // Cells a row of the prefix needs (stage, prefix and the prefix's values);
+  // 0 for a prefix the game does not know.
+  static std::uint32_t CellsOfPrefix(std::int32_t prefix);
 
   // Reads the score file and "Floor.dat"; stage 0 starts as the current stage.
   C_FloorData();
 
-  // The tables without which no stage can be played: those that cannot be
-  // read, or hold no row (each reported in the error log and on stderr).
+  // The tables without which no stage can be played, one entry each: the
+  // name of one that cannot be read or holds no row, or "name, line N: what"
+  // for one whose rows make a listed stage unplayable (tablecheck.h). Each
+  // is reported in the error log and on stderr.
   std::vector<std::string> UnusableTables();
   // Once the game has started: the score file is made ready for saving.
   void PrepareScoreFile() { m_Score.Prepare(); }

@@ -1,10 +1,12 @@
 #include "game/gameapp.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "game/datafolder.h"
 #include "game/settings.h"
+#include "qel/appbase/qelerrorlog.h"
 #include "qel/appbase/qelrandom.h"
 
 namespace {
@@ -44,8 +46,20 @@ HRESULT C_GameApp::OneTimeInit() {
   std::vector<std::string> missing = m_GameSystem.GetPlayLogic()->GetFloorData().UnusableTables();
   const std::vector<std::string> pictures = m_SceneManager.MissingPictures();
   // Neither table and none of the pictures: the wrong folder, not a damaged one.
-  const bool nothingFound = missing.size() == 2 && pictures.size() == C_SceneManager::kEssentialPictures;
+  const bool nothingFound = missing == std::vector<std::string>{C_FloorData::kFloorFile, C_FloorData::kStageFile} &&
+                            pictures.size() == C_SceneManager::kEssentialPictures;
   missing.insert(missing.end(), pictures.begin(), pictures.end());
+  if (nothingFound) {
+    // A line per file would bury the one thing to say, and a log would
+    // litter a folder that is not the game's.
+    const std::size_t unread = g_ErrorLog.Discard();
+    const std::string built = BuiltDataFolder();
+    std::fprintf(stderr, "%s: none of its data is in %s, the folder it was started from (%zu files could not be "
+                 "opened); start it from %s\n", kTitle, FullPath(".").c_str(), unread,
+                 built.empty() ? "its data folder" : built.c_str());
+  } else {
+    g_ErrorLog.Release();
+  }
   if (!missing.empty()) {
     m_bPlayable = false;
     ShowGameMessage(UnplayableText(missing, nothingFound));
@@ -71,6 +85,12 @@ HRESULT C_GameApp::DrawFrame() {
 }
 
 int WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
+  // The log is held until the start has seen whether this is the data folder
+  // (OneTimeInit); whatever ends the start earlier is logged on the way out.
+  struct HeldLog {
+    HeldLog() { g_ErrorLog.Hold(); }
+    ~HeldLog() { g_ErrorLog.Release(); }
+  } held;
   C_GameApp app;
   // A failed start (no window, no device, data missing) must not look like a
   // normal quit.

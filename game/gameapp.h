@@ -22,9 +22,12 @@ class C_GameApp : public C_DxAppBase {
   C_GameApp();
 
   // Once the pictures have loaded: checks that the game can be played (its
-  // tables, and the pictures of the body, the floors and the title); when it
-  // cannot, one message box names what is missing and where it was looked
-  // for, and E_FAIL results. Otherwise the score file is made ready.
+  // tables and what they give each stage, and the pictures of the body, the
+  // floors and the title); when it cannot, one message box names what is
+  // missing or damaged and where it was looked for, and E_FAIL results.
+  // Otherwise the score file is made ready. Under WinMain the error log is
+  // held until here: started where none of the data is, the held lines are
+  // dropped (no log is left in that folder) and one line on stderr says it.
   HRESULT OneTimeInit() override;
   HRESULT UpdateFrame() override;
   HRESULT DrawFrame() override;

@@ -7,7 +7,7 @@ static_assert(!std::is_polymorphic_v<C_GameSystem>);
 
 C_GameObjects g_GameObjects;
 
-C_GameSystem::C_GameSystem() = default;
+C_GameSystem::C_GameSystem() { m_TitleLogic.UseSessionRecords(&m_PlayLogic.GetFloorData().GetScoreData()); }
 
 C_GameSystem::~C_GameSystem() {
   if (g_pGameSystem == this) g_pGameSystem = nullptr;

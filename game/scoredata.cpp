@@ -191,8 +191,8 @@ std::string C_ScoreData::FailureReason() const {
 
 void C_ScoreData::ReportUnsaved(const std::string& reason) {
   g_ErrorLog.Report(Named(" could not be written: ") + reason);
-  if (m_bUnsavedShown) return;
-  m_bUnsavedShown = true;
+  if (m_bUnsaved) return;
+  m_bUnsaved = true;
   ShowGameMessage("Records cannot be saved.\n\n" + FullPath(kFileName) + " could not be written: " + reason +
                   "\n\nThe game goes on, but new records last only until it ends.");
 }

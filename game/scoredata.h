@@ -44,6 +44,8 @@ class C_ScoreData {
   // it is, and nothing is saved over it.
   void Prepare();
   FileState GetFileState() const { return m_State; }
+  // True once a save has failed: memory then holds what the file lacks.
+  bool HoldsUnsaved() const { return m_bUnsaved; }
 
   // Slots 1 to 109; other slots are refused silently.
   void QueueScore(std::int32_t slot, std::int32_t time);
@@ -87,5 +89,5 @@ class C_ScoreData {
   FileState m_State = FileState::kMissing;
   std::string m_strProblem;  // what is wrong with a damaged or unreadable file
   bool m_bKeepFile = false;  // a damaged file that could not be copied: never written
-  bool m_bUnsavedShown = false;
+  bool m_bUnsaved = false;  // a save failed (the player has been told)
 };

@@ -27,7 +27,11 @@ void C_TitleLogic::Init() {
   m_nBob = 20;
   m_bInitialized = true;
   m_pScore.reset();
-  m_pScore = std::make_unique<C_ScoreData>();
+  // The file would show the records from before a failed save.
+  if (m_pSession && m_pSession->HoldsUnsaved())
+    m_pScore = std::make_unique<C_ScoreData>(*m_pSession);
+  else
+    m_pScore = std::make_unique<C_ScoreData>();
 }
 
 bool C_TitleLogic::GetCourseFlag(std::int32_t i) const { return m_pScore && m_pScore->GetFlag(i); }

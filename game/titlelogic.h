@@ -1,7 +1,9 @@
 // The title screen: the title picture scrolls in, a click opens the menu, and
 // the menu leads to the course choice (courses open as their flags are won)
 // or to the stage list (only stages with a record, 20 stages on two pages).
-// The score table is read again at every visit, so what play changed shows.
+// The score table is read again at every visit, so what play changed shows;
+// once a save has failed, the session's own table is shown instead, so that
+// records that could not be saved last until the program ends.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,9 @@ class C_TitleLogic : public C_StateLogic {
   static constexpr std::int32_t kStagesPerPage = 10;
 
   C_TitleLogic();
+
+  // The session's score table (the play's), shown once a save has failed.
+  void UseSessionRecords(const C_ScoreData* session) { m_pSession = session; }
 
   void Init() override;
   // 2 when a course is chosen (the cursor is the course, 1 to 3), 1 when a
@@ -63,6 +68,7 @@ class C_TitleLogic : public C_StateLogic {
   bool UpdateStages(std::int32_t mx, std::int32_t my, std::int32_t* result);
 
   std::unique_ptr<C_ScoreData> m_pScore;
+  const C_ScoreData* m_pSession = nullptr;
   std::int32_t m_nFrame = 0;
   bool m_bBlink = false;
   float m_fScroll = 0;

@@ -27,36 +27,60 @@ std::string C_ErrorLog::FormatLine(const std::string& text) {
   return std::string(stamp) + " : " + text + "\r\n";
 }
 
-bool C_ErrorLog::Append(const std::string& text) {
-  m_strLast = text;
-  if (m_nMode != kModeFile) return true;
-  std::string line = FormatLine(text);
-  C_File file;
-  bool written = file.Open(kLogName, false, OPEN_ALWAYS);
-  if (written) {
-    DWORD size = file.GetSize(nullptr);
-    written = size != INVALID_FILE_SIZE &&
-              file.Write(line.data(), static_cast<DWORD>(line.size()), static_cast<LONG>(size)) &&
-              file.GetWrittenCount() == line.size();
+void C_ErrorLog::Emit(std::string line, const std::string& text, bool say) {
+  bool written = true;
+  if (m_nMode == kModeFile) {
+    C_File file;
+    written = file.Open(kLogName, false, OPEN_ALWAYS);
+    if (written) {
+      DWORD size = file.GetSize(nullptr);
+      written = size != INVALID_FILE_SIZE &&
+                file.Write(line.data(), static_cast<DWORD>(line.size()), static_cast<LONG>(size)) &&
+                file.GetWrittenCount() == line.size();
+    }
   }
   // A line the file cannot take (a read-only folder, a full disk) goes to
-  // standard error, so that nothing is lost without a word.
+  // standard error, so that nothing is lost without a word; it is not said twice.
   if (!written) {
     const char* reason = HResultNameA(static_cast<HRESULT>(GetLastError()));
     line.resize(line.size() - 2);  // a plain line end on a terminal
     std::fprintf(stderr, "%s could not be written (%s): %s\n", kLogName, reason, line.c_str());
+  } else if (say) {
+    std::fprintf(stderr, "%s\n", text.c_str());
   }
-  return written;
+}
+
+void C_ErrorLog::Put(const std::string& text, bool say) {
+  m_strLast = text;
+  if (m_bDiscarding) return;
+  if (m_bHolding) {
+    m_Held.push_back({FormatLine(text), text, say});
+    return;
+  }
+  Emit(FormatLine(text), text, say);
+}
+
+std::size_t C_ErrorLog::Discard() {
+  m_bDiscarding = true;
+  const std::size_t dropped = m_Held.size();
+  m_Held.clear();
+  return dropped;
+}
+
+void C_ErrorLog::Release() {
+  std::vector<HeldLine> held;
+  held.swap(m_Held);
+  m_bHolding = m_bDiscarding = false;
+  for (HeldLine& h : held) Emit(std::move(h.line), h.text, h.say);
 }
 
 std::int32_t C_ErrorLog::Write(const std::string& text) {
-  Append(text);
+  Put(text, false);
   return 0;
 }
 
 std::int32_t C_ErrorLog::Report(const std::string& text) {
-  // A line that went to stderr in place of the log is not said twice.
-  if (Append(text)) std::fprintf(stderr, "%s\n", text.c_str());
+  Put(text, true);
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
@@ -29,6 +30,14 @@ class C_ErrorLog {
   std::int32_t ReportOnce(const std::string& text);
   // ReportOnce says texts reported before again.
   void ForgetReports() { m_Reported.clear(); }
+  // Lines are kept back (from the file and stderr) until Release: a program
+  // started in the wrong folder must leave no log there and say it in one line.
+  void Hold() { m_bHolding = true; }
+  // Drops the lines kept back, and every later one until Release; the number
+  // dropped so far.
+  std::size_t Discard();
+  // Writes the lines kept back, in order, unless discarded, and ends holding.
+  void Release();
   // 1: append to the file; any other value: no output.
   std::int32_t SetMode(std::int32_t mode) {
     m_nMode = mode;
@@ -40,12 +49,24 @@ class C_ErrorLog {
   static std::string FormatLine(const std::string& text);
 
  private:
-  // False when the log file could not take the line (which then went to stderr).
-  bool Append(const std::string& text);
+  struct HeldLine {
+    std::string line;  // as formatted when it came
+    std::string text;
+    bool say;          // also on stderr
+  };
+
+  // Logs the text, and says it on stderr when say is set.
+  void Put(const std::string& text, bool say);
+  // Writes one formatted line and says its text; false when the log file
+  // could not take the line (which then went to stderr).
+  void Emit(std::string line, const std::string& text, bool say);
 
   std::int32_t m_nMode = kModeFile;
   std::string m_strLast;
   std::set<std::string> m_Reported;
+  bool m_bHolding = false;
+  bool m_bDiscarding = false;
+  std::vector<HeldLine> m_Held;
 };
 
 // The system's reason for a Win32 error code: "ERROR_ACCESS_DENIED (5) Access is denied."

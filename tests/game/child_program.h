@@ -36,6 +36,8 @@ class ChildProgram {
   int Status() const { return m_status; }
   // Everything the child wrote on standard output and error.
   std::string Output() const;
+  // Its process id while it runs, else -1.
+  pid_t Pid() const { return m_pid; }
 
  private:
   pid_t m_pid = -1;

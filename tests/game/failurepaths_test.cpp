@@ -8,12 +8,18 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
 
 #include "platform/testing.h"
 #include "platform/win_kernel.h"
 #include "qel/appbase/qeldeviceresource.h"
+#include "game/datafolder.h"
 #include "tests/game/child_program.h"
 #include "tests/game/gameapp_fixture.h"
 #include "tests/platform/audio_files.h"
@@ -27,6 +33,34 @@ using testing::HasSubstr;
 const std::string kNotFound = "ERROR_FILE_NOT_FOUND (2) The system cannot find the file specified.";
 // The program's leak check skips what the system libraries keep, as the tests' own does.
 const std::string kLeakSuppressions = "LSAN_OPTIONS=suppressions=" NURA_SOURCE_DIR "/tests/lsan.supp";
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The text with its first `from` replaced by `to` (which must be there).
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// The first child process of the process's main thread, or 0.
+pid_t FirstChildOf(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  pid_t child = 0;
+  return in >> child ? child : 0;
+}
+
+// True while the process runs (a zombie no longer does).
+bool Running(pid_t pid) {
+  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t end = stat.rfind(") ");
+  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z' && stat[end + 2] != 'X';
+}
 
 class GameFailurePaths : public GameAppTest {
  protected:
@@ -115,6 +149,7 @@ TEST_F(GameFailurePaths, DataTheGameCannotBePlayedWithoutStopsItsStart) {
        "Floor.dat could not be opened: " + kNotFound},
       {"an empty stage table", [] { test::WriteFileText("StageData.dat", ""); }, "StageData.dat",
        "StageData.dat holds no rows"},
+      {"an empty floor table", [] { test::WriteFileText("Floor.dat", ""); }, "Floor.dat", "Floor.dat holds no rows"},
       {"no body picture",
        [] {
          std::filesystem::remove("cg/ball01.png");
@@ -158,13 +193,19 @@ TEST_F(GameFailurePaths, DataTheGameCannotBePlayedWithoutStopsItsStart) {
 }
 
 // Started in a folder without its data, it says where it looked and which
-// folder it expected, and ends with 1; the program itself says it on stderr.
+// folder it expected, and ends with 1; the program itself says it on stderr,
+// in one line instead of one per file, and leaves no error log in a folder
+// that is not the game's.
 TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) {
   GameFolder elsewhere;
   const std::size_t boxes = platform::test::MessageBoxRecords().size();
   testing::internal::CaptureStderr();
   EXPECT_EQ(RunWinMain(), 1);
-  testing::internal::GetCapturedStderr();
+  const std::string line = "ぬらもぺい: none of its data is in " + elsewhere.path() +
+                           ", the folder it was started from (52 files could not be opened); start it from " +
+                           DataDir() + "\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), line);
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
   const std::string text = std::string("ぬらもぺい found none of its data in the folder it was started from:\n") +
                            elsewhere.path() +
                            "\n\nStart it from its data folder, the one that holds cg/, SE/, StageData.dat and "
@@ -176,9 +217,117 @@ TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) 
   ChildProgram child(NURA_GAME_PROGRAM, {"PLATFORM_BACKEND=headless", kLeakSuppressions}, {});
   ASSERT_TRUE(child.WaitForEnd(120)) << child.Output();
   EXPECT_TRUE(WIFEXITED(child.Status()) && WEXITSTATUS(child.Status()) == 1) << child.Status();
-  EXPECT_THAT(child.Output(), HasSubstr("platform: a message box no one can see (answered OK): ぬらもぺい: " + text));
-  EXPECT_THAT(child.Output(), HasSubstr("Floor.dat could not be opened: " + kNotFound + "\n"));
+  EXPECT_EQ(child.Output(),
+            line + "platform: a message box no one can see (answered OK): ぬらもぺい: " + text + "\n");
   EXPECT_FALSE(std::filesystem::exists("score.dat"));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+}
+
+// The build's data folder is named to a player only while it holds the data.
+TEST(GameDataFolder, IsNamedOnlyWhileItHoldsTheData) {
+  GameFolder dir;
+  std::filesystem::create_directory("full");
+  test::WriteFileText("full/StageData.dat", "1,4,1,2,3\r\n");
+  std::filesystem::create_directory("empty");
+  std::filesystem::create_directories("folder/StageData.dat");
+  EXPECT_EQ(FolderIfItHoldsTheData(dir / "full"), dir / "full");
+  EXPECT_EQ(FolderIfItHoldsTheData(dir / "empty"), "");
+  EXPECT_EQ(FolderIfItHoldsTheData(dir / "folder"), "") << "a folder of that name is no table";
+  EXPECT_EQ(FolderIfItHoldsTheData(dir / "gone"), "");
+  EXPECT_EQ(FolderIfItHoldsTheData(""), "") << "not the working folder";
+  EXPECT_EQ(BuiltDataFolder(), NURA_GAMEDATA_DIR);
+}
+
+// A stage table whose rows do not give every stage it lists what play needs
+// stops the start as a missing one does: the box names the file, the line and
+// what is wrong (the log and stderr say the same), the program ends with 1
+// and no score file is made.
+TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
+  // The generated tables: stage 1's rows come first in both.
+  const struct {
+    const char* what;
+    const char* file;
+    std::function<std::string(const std::string&)> damage;
+    std::string entry;  // in the box
+  } cases[] = {
+      {"random bytes for the stage table", "StageData.dat",
+       [](const std::string&) {
+         std::string bytes(3519, '\0');
+         std::uint32_t x = 12345;
+         for (char& b : bytes) b = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
+         return bytes;
+       },
+       "StageData.dat, line 1: value 1 is not a whole number"},
+      {"a time limit of 0 s", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,4,12,18,45", "1,4,12,18,0"); },
+       "StageData.dat, line 4: the time limit of stage 1 is 0 s; it must be at least 1 s"},
+      {"a floor table cut at a line end after stage 1", "Floor.dat",
+       [](const std::string& t) { return t.substr(0, t.find("\r\n2,") + 2); }, "Floor.dat: stage 2 has no floors"},
+      {"a stage table cut inside a line", "StageData.dat",
+       [](const std::string& t) { return t.substr(0, t.find("1,1,1160,280") + 8); },
+       "StageData.dat, line 2: it holds 3 values; a row of prefix 1 needs 6"},
+      {"a value that is no number", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,2OO,200"); },
+       "StageData.dat, line 1: value 3 is not a whole number"},
+      {"a start below the field", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,200,1427"); },
+       "StageData.dat, line 1: the start (200, 1427) of stage 1 puts the body outside the field (its point 13 px in "
+       "must lie within 0 to 1439 across and down)"},
+      {"a stage without its time row", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,4,12,18,45\r\n", ""); },
+       "StageData.dat: stage 1 has no time limit (no row of prefix 4)"},
+      {"a stage without its start", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", ""); },
+       "StageData.dat: stage 1 has no start (no row of prefix 0)"},
+      {"no stage of 1 to 99", "StageData.dat",
+       [](const std::string&) { return std::string("0,0,5,5\r\n0,4,1,2,3\r\n"); },
+       "StageData.dat: it lists no stage (no row of a stage 1 to 99)"},
+      {"a floor of no area", "Floor.dat",
+       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,100,100,600"); },
+       "Floor.dat, line 1: the floor (100, 100) to (100, 600) of stage 1 has no area: its right and bottom must lie "
+       "beyond its left and top"},
+      {"a floor beyond the field", "Floor.dat",
+       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,1440,100,1600,600"); },
+       "Floor.dat, line 1: the floor (1440, 100) to (1600, 600) of stage 1 lies outside the field (0 to 1440 across "
+       "and down)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::test::ResetAll();
+    PinFonts();
+    GameFolder folder;
+    std::filesystem::copy(DataDir(), folder.path(), std::filesystem::copy_options::recursive);
+    test::WriteFileText(c.file, c.damage(ReadText(c.file)));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunWinMain(), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(std::filesystem::exists("score.dat"));
+    EXPECT_THAT(err, HasSubstr(c.entry + "\n"));
+    EXPECT_THAT(ErrorLogTexts(), testing::Contains(c.entry));
+    const auto& records = platform::test::MessageBoxRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.back().text, "ぬらもぺい cannot be played: these files of its data folder\n" + folder.path() +
+                                       "\nare missing or damaged:\n\n    " + c.entry +
+                                       "\n\nErrorLog.txt there, and standard error, say why.");
+  }
+}
+
+// Rows play passes over (a prefix the game does not know, a value beyond
+// those read, an empty line, a stage outside 1 to 99) leave the game
+// playable, and each is said.
+TEST_F(GameFailurePaths, RowsPlayPassesOverAreSaidAndTheGameStarts) {
+  test::WriteFileText("StageData.dat", "1,7,5,5\r\n" + Replaced(ReadText("StageData.dat"), "1,0,200,200\r\n",
+                                                                  "1,0,200,200,9\r\n\r\n"));
+  test::WriteFileText("Floor.dat", "0,1,1,2,2\r\n" + ReadText("Floor.dat"));
+  testing::internal::CaptureStderr();
+  Start();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Floor.dat, line 1: stage 0 is not one of 1 to 99, so the row is never used\n"
+            "StageData.dat, line 1: prefix 7 is not one the game knows, so the row is not read\n"
+            "StageData.dat, line 2: it holds 5 values; those after value 4 are not read\n"
+            "StageData.dat, line 3: it is empty and is passed over\n");
+  EXPECT_TRUE(App().IsPlayable());
+  EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
 }
 
 // A damaged score file is named, kept aside under a free name and replaced by
@@ -263,6 +412,36 @@ TEST_F(GameFailurePaths, ARecordThatCannotBeSavedIsShownOnceAndSaidOnStderr) {
                                  "The game goes on, but new records last only until it ends.");
 }
 
+// Records that cannot be saved stay on the title's stage list until the
+// program ends, as the box promised; the file keeps what it held.
+TEST_F(GameFailurePaths, ARecordThatCannotBeSavedStaysOnTheTitleForTheSession) {
+  WriteTwoStagesStartingInTheirGoals();
+  const std::vector<std::uint8_t> before = test::ReadFileBytes("score.dat");
+  Start();
+  chmod("score.dat", 0444);
+  chmod(".", 0777);  // the error log may be made
+  struct Private {
+    ~Private() { chmod(".", 0700); }
+  } restore;
+  test::AsNobody nobody;
+  SetDrawing(false);
+  SkipLogo();
+  testing::internal::CaptureStderr();
+  ClearBothStagesWithNewRecords();
+  testing::internal::GetCapturedStderr();
+  ASSERT_EQ(platform::test::MessageBoxRecords().size(), 1u);
+  OpenMenu();
+  OpenStageList();
+  const C_ScoreData& session = Play().GetFloorData().GetScoreData();
+  for (int stage = 1; stage <= 2; ++stage) {
+    SCOPED_TRACE(stage);
+    EXPECT_LT(session.GetScore(stage), 900000);
+    EXPECT_EQ(Title().GetStageRecord(stage), session.GetScore(stage));
+    EXPECT_STREQ(Title().GetStageName(stage), "AB");
+  }
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), before);
+}
+
 // The tune comes round to its start within one mixer period: no stretch of
 // the captured mix between its first and last sound is silent for longer.
 TEST_F(GameFailurePaths, TheTuneLoopsWithoutAGap) {
@@ -306,6 +485,58 @@ TEST_F(GameFailurePaths, TheTuneLoopsWithoutAGap) {
   EXPECT_LE(longest, 1024u) << "frames of silence at a loop point";
 }
 
+// SIGTERM while a box is up ends the program at once, and the box with it: a
+// box that lives in a process of its own (as on X11) does not outlive the
+// program and hold the display with no one behind it.
+TEST_F(GameFailurePaths, AMessageBoxEndsWithTheProgram) {
+  std::filesystem::create_symlink("/dev/full", "score.dat");  // a box at the start
+  ChildProgram game(NURA_GAME_PROGRAM,
+                    {"PLATFORM_BACKEND=headless", "PLATFORM_HEADLESS_BOX_PROCESS=1", kLeakSuppressions}, {});
+  pid_t box = 0;
+  for (int wait = 0; wait < 1200 && !box; ++wait) {
+    ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
+    if (game.Output().find("score.dat could not be written") != std::string::npos) box = FirstChildOf(game.Pid());
+  }
+  ASSERT_NE(box, 0) << game.Output();
+  game.Signal(SIGTERM);
+  ASSERT_TRUE(game.WaitForEnd(30)) << game.Output();
+  EXPECT_TRUE(WIFEXITED(game.Status()) && WEXITSTATUS(game.Status()) == 128 + SIGTERM) << game.Status();
+  EXPECT_THAT(game.Output(),
+              HasSubstr("platform: SIGTERM came while a message box was up; the program ends at once.\n"));
+  for (int wait = 0; wait < 100 && Running(box); ++wait) usleep(10000);
+  const bool left = Running(box);
+  if (left) kill(box, SIGKILL);  // no test leaves it behind
+  EXPECT_FALSE(left) << "the box's process " << box << " outlived the program";
+}
+
+// A second SIGTERM while the program ends on the first is said, as the first
+// is, and ends it at once.
+TEST_F(GameFailurePaths, ASecondSigtermWhileTheProgramEndsIsSaid) {
+  auto child = StartProgram();
+  child->Signal(SIGTERM);
+  usleep(30000);
+  child->Signal(SIGTERM);
+  ASSERT_TRUE(child->WaitForEnd(30)) << child->Output();
+  ASSERT_TRUE(WIFEXITED(child->Status())) << "ended by the signal's default action: " << child->Status();
+  EXPECT_EQ(WEXITSTATUS(child->Status()), 128 + SIGTERM);
+  EXPECT_THAT(child->Output(), HasSubstr("platform: SIGTERM came again; the program ends at once.\n"));
+}
+
+// The headless run the README shows, without the tests' leak suppressions:
+// the sanitizer build's game brings its own, and the run ends with 0.
+TEST_F(GameFailurePaths, TheReadmeHeadlessRunEndsWithZero) {
+  test::WriteFileText("input.txt", "frame 200 move 320 300\nframe 200 ldown\nframe 201 lup\nframe 600 close\n");
+  std::filesystem::create_directory("frames");
+  ChildProgram game(NURA_GAME_PROGRAM,
+                    {"PLATFORM_BACKEND=headless", "PLATFORM_INPUT_SCRIPT=" + (m_Dir / "input.txt"),
+                     "PLATFORM_CAPTURE_DIR=" + (m_Dir / "frames"), "PLATFORM_CAPTURE_EVERY=100"},
+                    {"LSAN_OPTIONS"});
+  ASSERT_TRUE(game.WaitForEnd(120)) << game.Output();
+  EXPECT_TRUE(WIFEXITED(game.Status()) && WEXITSTATUS(game.Status()) == 0) << game.Status() << game.Output();
+  EXPECT_EQ(game.Output(), "");
+  EXPECT_TRUE(std::filesystem::exists(m_Dir / "frames/frame_000600.png"));
+}
+
 // Under a real X server (where Xvfb is installed; the CI has none, and the
 // headless tests above stand for it there): an audio driver SDL cannot use is
 // said; SIGTERM while a message box is up ends the program at once; an X
@@ -339,6 +570,7 @@ TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
          ++wait)
       ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
     game.WaitForEnd(0.5);
+    const pid_t box = FirstChildOf(game.Pid());  // X11's box lives in a process of its own
     game.MarkTime();
     game.Signal(SIGTERM);
     ASSERT_TRUE(game.WaitForEnd(30)) << game.Output();
@@ -349,6 +581,9 @@ TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
                 HasSubstr("platform: SIGTERM came while a message box was up; the program ends at once.\n"));
     EXPECT_THAT(game.Output(), HasSubstr("platform: no sound device: SDL_AUDIODRIVER names \"nonesuch\", which SDL "
                                          "cannot use ("));
+    for (int wait = 0; box && wait < 100 && Running(box); ++wait) usleep(10000);
+    EXPECT_FALSE(box && Running(box)) << "the box's process " << box << " outlived the program";
+    if (box && Running(box)) kill(box, SIGKILL);
   }
   std::filesystem::remove("score.dat");
 

@@ -134,12 +134,15 @@ TEST(ScoreData, ASlotNoGameWritesMakesTheFileDamaged) {
     std::int32_t time;
     std::string bytes;  // the four name bytes
     const char* name;   // as read, for a good file; null: damaged
+    bool zeroAfter = false;  // the next slot's first byte is 0
   } cases[] = {
       {"a time of 0 and garbage after the end of the name", 3, 0, std::string("HI\0J", 4), "HI"},
       {"an empty name", 7, 5000, std::string(4, '\0'), ""},
       {"the last reserved slot", 109, 7, std::string("A\0\0\0", 4), "A"},
       {"a negative time", 2, -1, std::string("EFG\0", 4), nullptr},
       {"a name without its end", 1, 12345, "ABCD", nullptr},
+      {"a name without its end before a zero byte", 5, 12345, "ABCD", nullptr, true},
+      {"a name without its end in the last slot", 109, 12345, "ABCD", nullptr},
       {"a control byte in the name", 50, 100, std::string("A\nB\0", 4), nullptr},
       {"a byte beyond ASCII in the name", 99, 100, std::string("\xE3\0\0\0", 4), nullptr},
       {"a wrong header time", -1, 2999999, std::string("QZX\0", 4), nullptr},
@@ -149,6 +152,7 @@ TEST(ScoreData, ASlotNoGameWritesMakesTheFileDamaged) {
     GameFolder dir;
     Bytes image = PythonScoreImage({{1, 40000, "OLD"}});
     PutSlot(image, c.slot < 0 ? 0 : c.slot, c.time, c.bytes.data());
+    if (c.zeroAfter) PutSlot(image, c.slot + 1, 0, "Z\0\0\0");
     if (c.slot < 0) image[4] = 1;
     test::WriteFileBytes("score.dat", image);
     C_ScoreData score;

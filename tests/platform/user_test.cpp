@@ -231,6 +231,15 @@ TEST_F(PlatformUser, SignalsCloseTheWindowOrEndTheProcess) {
     raise(SIGINT);
   };
   EXPECT_EXIT(twice(), testing::ExitedWithCode(128 + SIGINT), "platform: SIGINT came again; the program ends at once");
+  // A second signal while the program ends on the first, its window gone.
+  const auto whileEnding = [&] {
+    CreateWindowed();
+    raise(SIGTERM);
+    Run();
+    raise(SIGTERM);
+  };
+  EXPECT_EXIT(whileEnding(), testing::ExitedWithCode(128 + SIGTERM),
+              "platform: SIGTERM came again; the program ends at once");
 }
 
 TEST_F(PlatformUser, ScriptedClickArrivesOnTheFramesAsked) {

@@ -52,7 +52,7 @@ struct RunScope {
     if (const ShaderProgram* t = compiler.target.get()) {
       compiler.defUseUpkeepMismatches = t->defUseUpkeepMismatches;
       compiler.reassignMismatches = t->reassignMismatches;
-      compiler.workSpent = compiler.workBudget - t->workLeft;
+      compiler.workSpent = compiler.workGranted - t->workLeft;
     }
     compiler.target.reset();
     compiler.valueMap.Reset();
@@ -76,6 +76,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   tree = nullptr;
   errorFlag = reportedMessages = 0;
   m_skipped.Clear();
+  m_deadLoops.Clear();
   loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
   source = from;
   profile = profileName;
@@ -124,7 +125,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   }
   ShaderTarget* generator = made.get();
   generator->referenceSearches = referenceSearches;
-  generator->workLeft = workBudget;
+  generator->workLeft = workGranted = workBudget;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = 0;
   reassignMismatches = 0;
@@ -147,33 +148,19 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   if (vs10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompileVs10Replaced);
   if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
 
-  HRESULT hr = LowerProgram();
-  if (FAILED(hr)) return hr;
-  if (expression) {
-    hr = LowerExpressionProgram(expression);
-  } else {
-    const char* name = entry;
-    ParseNodeKind10* function = nullptr;
-    if (entry) {
-      function = FindEntryPoint(entry);
-      if (!function) {
-        GXL_SHADER_REPORT(*this, nullptr, msg::kEntryPointNotFound, entry);
-        return E_FAIL;
-      }
-    } else {
-      function = FindEntryPointByDeclaration(declarations, &name);
-      if (!function) {
-        GXL_SHADER_REPORT(*this, nullptr, msg::kOverloadNotFound);
-        return E_FAIL;
-      }
-    }
-    hr = LowerFunction(name, function, arguments, nullptr, 1, entry ? 0 : 1);
-  }
+  // The lowering may name a loop as what ended the compile at the work
+  // bound (ClaimEndlessUnrolling); the bound's own message comes after it.
+  generator->holdWorkReport = true;
+  HRESULT hr = LowerEntry(entry, declarations, expression, arguments);
+  generator->holdWorkReport = false;
+  generator->ReportWorkBound();
   if (FAILED(hr)) return hr;
   if (errorFlag) return E_FAIL;
   hr = ApplyPragmaDefs();
   if (FAILED(hr)) return hr;
 
+  // Passes whose work grows with the program get budget with its size.
+  workGranted = generator->ScaleWorkBudget(workBudget, workRecords);
   ComRef<DataBuffer> produced;
   hr = generator->Compile(produced.Put());
   if (FAILED(hr)) return hr;
@@ -186,6 +173,29 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   }
   *code = produced.Detach();
   return S_OK;
+}
+
+HRESULT ShaderCompiler::LowerEntry(const char* entry, const ParseNode* declarations, const ParseNode* expression,
+                                   const ParseNode* arguments) {
+  HRESULT hr = LowerProgram();
+  if (FAILED(hr)) return hr;
+  if (expression) return LowerExpressionProgram(expression);
+  const char* name = entry;
+  ParseNodeKind10* function = nullptr;
+  if (entry) {
+    function = FindEntryPoint(entry);
+    if (!function) {
+      GXL_SHADER_REPORT(*this, nullptr, msg::kEntryPointNotFound, entry);
+      return E_FAIL;
+    }
+  } else {
+    function = FindEntryPointByDeclaration(declarations, &name);
+    if (!function) {
+      GXL_SHADER_REPORT(*this, nullptr, msg::kOverloadNotFound);
+      return E_FAIL;
+    }
+  }
+  return LowerFunction(name, function, arguments, nullptr, 1, entry ? 0 : 1);
 }
 
 HRESULT ShaderCompiler::CompileSource(ShaderPreprocessor* from, const ProgramNode* parsed, const char* entry,

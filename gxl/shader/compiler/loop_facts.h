@@ -15,6 +15,10 @@ namespace gxl::shader::loops {
 // flow-control loop simulates when the target gives none.
 constexpr std::uint32_t kMaxUnrolledIterations = 1024;
 constexpr std::uint32_t kDefaultIterationLimit = 255;
+// The work a rehearsal of a loop's condition and step may take once the
+// work bound has ended the loop's unrolling (ClaimEndlessUnrolling): a
+// condition of some hundred instructions to the iteration limit.
+constexpr std::uint64_t kClaimWork = std::uint64_t{1} << 23;
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr ValueRange kEmpty{kInfinity, -kInfinity};

@@ -58,6 +58,7 @@ HRESULT ShaderCompiler::MoveIntoSlot(const ParseNode* node, std::uint32_t slot, 
 HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body, const ParseNode* step) {
   if (!target) return E_FAIL;
+  if (LoopIsDead(node)) return S_OK;
   const bool bodyFirst = init && init == body;
   // A for loop's step runs after its body.
   const ParseNode* plainBody = body;
@@ -108,7 +109,37 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
     RollBackIr(values, instructions, start.Data());
     if (guard == kNoIndex) guard = One();
   }
-  return UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+  const bool bounded = !target->workExhausted;
+  const HRESULT hr = UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+  // The work bound ended this loop's own unrolling: where its condition and
+  // step would not end it within the iteration limit either, the loop is
+  // what the profile cannot hold, and it says so.
+  if (FAILED(hr) && bounded && target->workExhausted && !target->workReported && loopDepth == 0 && !handOn)
+    ClaimEndlessUnrolling(node, condition, stepStatement, values, instructions, start.Data());
+  return hr;
+}
+
+void ShaderCompiler::ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
+                                           std::uint32_t values, std::uint32_t instructions,
+                                           const std::uint32_t* startMap) {
+  RollBackIr(values, instructions, startMap);
+  if (guard == kNoIndex) guard = One();
+  // The rehearsal gets a budget of its own, as the compile ends either way.
+  struct Grace {
+    ShaderCompiler& c;
+    std::uint64_t left, built;
+    ~Grace() {
+      c.target->workLeft = left;
+      c.target->workExhausted = true;
+      c.loweringBuilt = built;
+    }
+  } grace{*this, target->workLeft, loweringBuilt};
+  target->workExhausted = false;
+  target->workLeft = kClaimWork;
+  loweringBuilt = 0;
+  if (!RehearseTrip(node, condition, step, true).endless || target->workExhausted) return;
+  target->workReported = true;
+  GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
 }
 
 HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

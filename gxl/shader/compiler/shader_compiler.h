@@ -304,6 +304,10 @@ class ShaderCompiler {
   // and step can tell the iteration where one falls outside its array.
   bool TripCountWithoutBody(const ParseNode* condition, const ParseNode* body, const ParseNode* step,
                             bool endsEarly = false, PodArray<const ParseNode*>* indexes = nullptr);
+  // Whether a loop statement (while lowering a function) writes only locals
+  // of that function that nothing outside it reads, and does nothing else
+  // that outlives it: then it need not be lowered (dead_loops.cpp).
+  bool LoopIsDead(const ParseNode* loop);
   // Marks the slots of every variable a loop's parts name (read, written or
   // declared); false where a part is not understood (a call).
   bool LoopTouches(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
@@ -363,8 +367,13 @@ class ShaderCompiler {
   std::unique_ptr<ShaderProgram> target;  // the program being filled
   // Handed to the target's program (ShaderProgram::referenceSearches); tests only.
   bool referenceSearches = false;
-  // The work budget of a run (ShaderProgram::workLeft); tests set less.
+  // The work budget of a run (ShaderProgram::workLeft) for a lowered program
+  // of up to workRecords records, and in proportion beyond
+  // (ShaderProgram::ScaleWorkBudget); tests set less. workGranted: the last
+  // run's whole budget.
   std::uint64_t workBudget = kCompileWorkBudget;
+  std::uint64_t workRecords = kCompileWorkRecords;
+  std::uint64_t workGranted = kCompileWorkBudget;
   // Of the last run's program: the work it spent, and with the reference
   // switch, the fields selection's def-use upkeep set otherwise than the
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
@@ -457,6 +466,9 @@ class ShaderCompiler {
   // merges, as the side that skips the body reads those values.
   const PodArray<HeldFacts>* heldFacts = nullptr;
   HRESULT AssignGlobalSlots(std::uint32_t* slots);
+  // The globals, then the entry function or the expression of a Compile.
+  HRESULT LowerEntry(const char* entry, const ParseNode* declarations, const ParseNode* expression,
+                     const ParseNode* arguments);
   // The global declaration of a function (where its messages point), or null.
   const DeclarationNode* DeclarationOf(const ParseNodeKind10* function) const;
   HRESULT LowerDeclaration(const DeclarationNode& declaration);
@@ -516,6 +528,11 @@ class ShaderCompiler {
   };
   // X3511 for an unrolling that reached its iteration limit; E_FAIL.
   HRESULT RefuseEndlessLoop(const ParseNode* node);
+  // After the work bound ended a loop's unrolling (the IR and map from
+  // before its first iteration given): X3511 in place of the bound's
+  // message when its condition and step alone reach the iteration limit.
+  void ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
+                             std::uint32_t values, std::uint32_t instructions, const std::uint32_t* startMap);
   // S_FALSE, with the symbols through `missed`, when the body changes symbols
   // the simulation saw unchanged (its values there were known, here only
   // their ranges are): the loop must carry them too.
@@ -626,6 +643,12 @@ class ShaderCompiler {
     std::uint64_t total;
   };
   PodArray<Skipped> m_skipped;
+  // The loops of the run LoopIsDead has judged.
+  struct DeadLoop {
+    const ParseNode* loop;
+    bool dead;
+  };
+  PodArray<DeadLoop> m_deadLoops;
   std::uint32_t m_heldMessages = 0;  // MessageHold scopes open
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
   // Nested flow-control loops: the outer loop's simulation lowers the inner

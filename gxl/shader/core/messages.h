@@ -271,6 +271,7 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(IndefiniteLogarithm, 4002, Error, "indefinite logarithm")                                                        \
   X(ImaginarySquareRoot, 4003, Error, "imaginary square root")                                                       \
   X(TooManyActiveValues, 4004, Error, "program too complex; there are more active values than registers")            \
+  X(WorkBoundExceeded, 4004, Error, "program too complex; the compile exceeded its work bound")                      \
   X(IndefiniteArcsine, 4005, Error, "indefinite arcsine")                                                            \
   X(IndefiniteArccosine, 4006, Error, "indefinite arccosine")                                                        \
   X(IndexOutOfBounds, 4007, Error, "array index out of bounds")                                                      \

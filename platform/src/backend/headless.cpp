@@ -3,8 +3,14 @@
 // PLATFORM_INPUT_SCRIPT or from tests. PLATFORM_HEADLESS_DISPLAY_FD may name
 // an inherited descriptor that stands for the display connection: when its
 // other end closes, the display is lost, as when an X server goes away.
+// PLATFORM_HEADLESS_BOX_PROCESS=1 puts each message box up in a process of its
+// own, as the X11 box is, until that process ends; the box then answers as one
+// no one saw. It lets tests see what becomes of a box when the program ends.
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cctype>
 #include <cstdio>
@@ -259,6 +265,11 @@ void ResetScript() {
 
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetScript), true);
 
+bool BoxInAProcess() {
+  const char* text = std::getenv("PLATFORM_HEADLESS_BOX_PROCESS");
+  return text && std::string(text) == "1";
+}
+
 // The descriptor PLATFORM_HEADLESS_DISPLAY_FD names, or -1.
 int DisplayDescriptor() {
   const char* text = std::getenv("PLATFORM_HEADLESS_DISPLAY_FD");
@@ -287,7 +298,18 @@ class Headless final : public Backend {
   bool StartAudio() override { return false; }
   void LockAudio() override {}
   void UnlockAudio() override {}
-  bool ShowMessageBox(const std::string&, const std::string&, UINT, int*) override { return false; }
+  bool ShowMessageBox(const std::string&, const std::string&, UINT, int*) override {
+    if (!BoxInAProcess()) return false;
+    const pid_t box = ::fork();
+    if (box == 0)
+      for (;;) ::pause();  // up until it is ended
+    if (box > 0) {
+      int status;
+      while (::waitpid(box, &status, 0) < 0 && errno == EINTR) {
+      }
+    }
+    return false;
+  }
 
  private:
   void CheckDisplay() {

@@ -43,12 +43,10 @@ int Show(std::string caption, std::string text, UINT type, bool wide) {
     scripted = s.answer ? s.answer : DefaultAnswer(type);
   }
   int answer;
-  if (!platform::backend::IsHeadless()) {
-    platform::user::SetMessageBoxUp(true);
-    const bool shown = platform::backend::Current().ShowMessageBox(caption, text, type, &answer);
-    platform::user::SetMessageBoxUp(false);
-    if (shown) return answer;
-  }
+  platform::user::SetMessageBoxUp(true);
+  const bool shown = platform::backend::Current().ShowMessageBox(caption, text, type, &answer);
+  platform::user::SetMessageBoxUp(false);
+  if (shown) return answer;
   // A box no one can see must not be lost: a program says it on stderr (tests
   // read the records instead).
   if (!platform::detail::UnderTest())

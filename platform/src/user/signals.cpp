@@ -4,10 +4,20 @@
 // program waits elsewhere for more than a second), and on a second signal, the
 // process ends at once with status 128 + the signal's number: it is then in no
 // write of its own, since the pump runs on the one thread that writes files.
+// The handlers stay after the main window is gone when a signal closed it, so
+// that a second one during the program's end is said as well.
+//
+// A box on screen may live in a process of its own, a child of the thread that
+// shows it (the X11 box does). Ending the program at once ends that process
+// too, or the box would stay on screen, holding the display, with no one
+// behind it.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/testing.h"
@@ -24,12 +34,55 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGALRM};
 struct sigaction g_previous[3];
 bool g_installed = false;
 
+// The box's thread's list of children ("/proc/self/task/TID/children"), and
+// the children it had before the box came up, which are not the box's.
+char g_boxChildrenPath[64];
+constexpr int kMaxChildren = 64;
+pid_t g_childrenBefore[kMaxChildren];
+int g_childrenBeforeCount = 0;
+
 void Say(const char* text) {
   const std::size_t n = std::strlen(text);
   [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text, n);
 }
 
+// The children listed at path, up to max; only calls a signal handler may make.
+int ReadChildren(const char* path, pid_t* children, int max) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[1024];
+  ssize_t n = 0, got;
+  while (n < static_cast<ssize_t>(sizeof text) && (got = ::read(fd, text + n, sizeof text - n)) > 0) n += got;
+  ::close(fd);
+  int count = 0;
+  pid_t pid = 0;
+  bool digits = false;
+  for (ssize_t i = 0; i <= n && count < max; ++i) {
+    if (i < n && text[i] >= '0' && text[i] <= '9') {
+      pid = pid * 10 + (text[i] - '0');
+      digits = true;
+    } else {
+      if (digits) children[count++] = pid;
+      pid = 0;
+      digits = false;
+    }
+  }
+  return count;
+}
+
+// Kills the processes the box's thread started while the box was up.
+void EndBoxProcesses() {
+  pid_t children[kMaxChildren];
+  const int count = ReadChildren(g_boxChildrenPath, children, kMaxChildren);
+  for (int i = 0; i < count; ++i) {
+    bool before = false;
+    for (int j = 0; j < g_childrenBeforeCount; ++j) before = before || g_childrenBefore[j] == children[i];
+    if (!before) ::kill(children[i], SIGKILL);
+  }
+}
+
 [[noreturn]] void EndNow(int sig, const char* why) {
+  if (g_boxUp.load()) EndBoxProcesses();
   Say(sig == SIGINT ? "platform: SIGINT " : "platform: SIGTERM ");
   Say(why);
   Say("; the program ends at once.\n");
@@ -49,7 +102,7 @@ void OnAlarm(int) {
 }
 
 void ResetSignals() {
-  RemoveSignalHandlers();
+  RemoveSignalHandlers(true);
   g_boxUp.store(false);
 }
 
@@ -58,9 +111,11 @@ void ResetSignals() {
 }  // namespace
 
 void InstallSignalHandlers() {
-  if (g_installed) return;
+  // A new main window starts afresh, also where the handlers stayed after a
+  // signal closed the last one.
   g_pending.store(0);
   g_count.store(0);
+  if (g_installed) return;
   for (std::size_t i = 0; i < std::size(kSignals); ++i) {
     struct sigaction action {};
     action.sa_handler = kSignals[i] == SIGALRM ? &OnAlarm : &OnSignal;
@@ -71,9 +126,13 @@ void InstallSignalHandlers() {
   g_installed = true;
 }
 
-void RemoveSignalHandlers() {
+void RemoveSignalHandlers(bool evenAfterASignal) {
   if (!g_installed) return;
   alarm(0);
+  if (g_count.load() > 0 && !evenAfterASignal) {
+    g_pending.store(0);  // taken: the window it closed is gone
+    return;
+  }
   for (std::size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &g_previous[i], nullptr);
   g_installed = false;
   g_pending.store(0);
@@ -85,6 +144,13 @@ bool TakeSignal() {
   return true;
 }
 
-void SetMessageBoxUp(bool up) { g_boxUp.store(up); }
+void SetMessageBoxUp(bool up) {
+  if (up) {
+    std::snprintf(g_boxChildrenPath, sizeof g_boxChildrenPath, "/proc/self/task/%d/children",
+                  static_cast<int>(::gettid()));
+    g_childrenBeforeCount = ReadChildren(g_boxChildrenPath, g_childrenBefore, kMaxChildren);
+  }
+  g_boxUp.store(up);
+}
 
 }  // namespace platform::user

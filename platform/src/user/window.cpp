@@ -213,7 +213,7 @@ BOOL DestroyWindow(HWND window) {
   platform::user::DropMessagesOf(window);
   if (w == State().main) {
     State().main = nullptr;
-    platform::user::RemoveSignalHandlers();
+    platform::user::RemoveSignalHandlers(false);
     platform::backend::Current().CloseWindow();
   }
   return TRUE;

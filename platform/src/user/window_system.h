@@ -62,12 +62,16 @@ void DropMessagesOf(HWND window);
 // whatever polls from its window procedure runs at once.
 void WakeMessageLoop();
 
-// SIGINT and SIGTERM while the main window exists (signals.cpp).
+// SIGINT and SIGTERM while the main window exists (signals.cpp). Once a signal
+// has come, the handlers stay unless evenAfterASignal: the program is ending
+// on it, and a second one must be said too.
 void InstallSignalHandlers();
-void RemoveSignalHandlers();
+void RemoveSignalHandlers(bool evenAfterASignal);
 // True once per signal the handler recorded: the pump then closes the main window.
 bool TakeSignal();
-// Set around a modal message box, which keeps the pump from running.
+// Set around a modal message box, which keeps the pump from running. Called
+// on the thread that shows the box: a process it starts for the box ends with
+// the program.
 void SetMessageBoxUp(bool up);
 
 }  // namespace platform::user

@@ -198,16 +198,19 @@ HRESULT ShaderProgram::ScheduleInstructions() {
     instructions[i]->word14 = kNoIndex;
     instructions[i]->pinned = 0;
   }
-  // The reference switch keeps the walks of SubtreeScore.
+  // The reference switch keeps the walks of SubtreeScore. Past what the
+  // bitsets hold the walks would cost the square of the program, which
+  // straight code must never need: the inputs then keep their order.
+  const bool scored = SubtreeScores::Fits(count);
   SubtreeScores scores(*this);
-  hr = referenceSearches ? S_FALSE : scores.Prepare();
+  hr = referenceSearches || !scored ? S_FALSE : scores.Prepare();
   if (FAILED(hr)) return hr;
   SubtreeScores* fast = hr == S_OK ? &scores : nullptr;
   std::uint32_t emitted = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const IrInstruction& inst = *instructions[i];
     if (alloc::IsEmpty(&inst) || inst.successorCount) continue;
-    if (FAILED(hr = ScheduleSubtree(i, order.get(), &emitted, fast))) return hr;
+    if (FAILED(hr = ScheduleSubtree(i, order.get(), &emitted, fast, scored))) return hr;
   }
   if (fast) fast->Finish();
   if (emitted != count) return S_OK;  // only empty instructions stay out; compaction left none
@@ -253,7 +256,7 @@ HRESULT ShaderProgram::SubtreeScore(std::uint32_t instruction, std::uint32_t* si
 }
 
 HRESULT ShaderProgram::ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count,
-                                       SubtreeScores* scores) {
+                                       SubtreeScores* scores, bool scored) {
   // The recursion of a depth-first walk, on a stack of frames: entering an
   // instruction, scheduling its inputs, then following the readers that
   // became ready.
@@ -272,15 +275,18 @@ HRESULT ShaderProgram::ScheduleSubtree(std::uint32_t instruction, std::uint32_t*
         continue;
       }
       // Inputs are scored only to choose their order: a single one has none to choose.
-      for (std::uint32_t k = 0; k < inst.predecessorCount && inst.predecessorCount > 1; ++k) {
-        const std::uint32_t q = inst.predecessors[k];
-        std::uint32_t size = 0;
-        std::int32_t score = 0;
-        const HRESULT hr = scores ? scores->Score(q, &size, &score) : SubtreeScore(q, &size, &score, q);
-        if (FAILED(hr)) return hr;
-        instructions[q]->orderKey = score / static_cast<std::int32_t>(std::min<std::uint32_t>(size, INT32_MAX - 1) + 1);
+      if (scored && inst.predecessorCount > 1) {
+        for (std::uint32_t k = 0; k < inst.predecessorCount; ++k) {
+          const std::uint32_t q = inst.predecessors[k];
+          std::uint32_t size = 0;
+          std::int32_t score = 0;
+          const HRESULT hr = scores ? scores->Score(q, &size, &score) : SubtreeScore(q, &size, &score, q);
+          if (FAILED(hr)) return hr;
+          instructions[q]->orderKey =
+              score / static_cast<std::int32_t>(std::min<std::uint32_t>(size, INT32_MAX - 1) + 1);
+        }
+        SortIndicesByComparator(CompareOrderKeys, inst.predecessors, inst.predecessorCount, this);
       }
-      SortIndicesByComparator(CompareOrderKeys, inst.predecessors, inst.predecessorCount, this);
       stack.Back() = Frame{frame.instruction, kInputs, 0};
       continue;
     }

@@ -10,8 +10,8 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::int64_t kScoreStep = 0x10000;
-// Beyond this the bitsets would cost more memory than the program is worth;
-// the walks take over (about 23,000 instructions).
+// Beyond this the bitsets would cost more memory than the program is worth
+// (about 23,000 instructions), and the scheduler leaves inputs unscored.
 constexpr std::uint64_t kMaxBitsetBytes = std::uint64_t{32} << 20;
 
 template <class Visit>
@@ -22,11 +22,13 @@ void ForEachBit(const std::uint64_t* bits, std::uint32_t words, Visit visit) {
 
 }  // namespace
 
+bool SubtreeScores::Fits(std::uint32_t count) { return RowStart(count) * 8 <= kMaxBitsetBytes; }
+
 HRESULT SubtreeScores::Prepare() {
   const ShaderProgram& p = m_p;
   m_count = p.instructions.Count();
   m_words = (m_count + 63) / 64;
-  if (RowStart(m_count) * 8 > kMaxBitsetBytes) return S_FALSE;
+  if (!Fits(m_count)) return S_FALSE;
   for (std::uint32_t i = 0; i < m_count; ++i) {
     const IrInstruction& inst = *p.instructions[i];
     for (std::uint32_t k = 0; k < inst.predecessorCount; ++k)

@@ -27,6 +27,9 @@ class SubtreeScores {
  public:
   explicit SubtreeScores(ShaderProgram& program) : m_p(program) {}
 
+  // Whether the bitsets of `count` instructions stay within their memory.
+  static bool Fits(std::uint32_t count);
+
   // Over the current dependency lists, every instruction unscheduled and
   // untagged. S_OK ready; S_FALSE when the program is too large for the
   // bitsets or an input stands after its reader (the walks serve then);

@@ -64,10 +64,27 @@ HRESULT ShaderProgram::ChargeWork(std::uint64_t steps) {
     workLeft -= steps;
     return S_OK;
   }
-  if (!workExhausted) GXL_SHADER_REPORT(*this, nullptr, msg::kTooManyActiveValues);
   workExhausted = true;
   workLeft = 0;
+  if (!holdWorkReport) ReportWorkBound();
   return E_FAIL;
+}
+
+void ShaderProgram::ReportWorkBound() {
+  if (!workExhausted || workReported) return;
+  workReported = true;
+  GXL_SHADER_REPORT(*this, nullptr, msg::kWorkBoundExceeded);
+}
+
+std::uint64_t ShaderProgram::ScaleWorkBudget(std::uint64_t budget, std::uint64_t records) {
+  const std::uint64_t size = std::uint64_t{values.Count()} + instructions.Count();
+  if (workExhausted || !records || size <= records) return budget;
+  // Far past any program a compile can hold: no more than a bound.
+  constexpr long double kMost = static_cast<long double>(std::uint64_t{1} << 62);
+  const long double scaled = std::min(kMost, static_cast<long double>(budget) * size / records);
+  const std::uint64_t whole = std::max(budget, static_cast<std::uint64_t>(scaled));
+  workLeft += whole - budget;
+  return whole;
 }
 
 HRESULT ShaderProgram::SetEntryName(const char* name) {

@@ -145,11 +145,16 @@ constexpr std::uint32_t kCoordinatesInAnyOrder = 0x20;
 }  // namespace cap
 
 // The work a compile may do, in the steps ShaderProgram::ChargeWork counts
-// (a step is one record visited by a pass, a few nanoseconds): well above
-// what any program a source of 64 KB describes needs when the passes' work
-// grows with the program as it should, and small enough that a compile
-// whose passes would not end in reasonable time ends within a second.
+// (a step is one record visited by a pass, a few nanoseconds), for a lowered
+// program of up to kCompileWorkRecords values and instructions; a larger one
+// gets as much more in proportion (ShaderProgram::ScaleWorkBudget). That is
+// some twenty times what the passes spend per record where their work grows
+// with the program as it should, so only work that grows faster (a loop
+// unrolled or simulated past all reason, a quadratic walk) meets the bound,
+// and a compile whose passes would not end in reasonable time ends within a
+// second or so.
 constexpr std::uint64_t kCompileWorkBudget = std::uint64_t{1} << 26;
+constexpr std::uint64_t kCompileWorkRecords = std::uint64_t{1} << 16;
 
 // Option bits of a compile that the back end tests.
 constexpr std::uint32_t kOptionDebug = 0x1;
@@ -256,10 +261,17 @@ class ShaderProgram : public ProgramLists {
 
   // --- Work budget
   // Takes `steps` from the compile's budget (workLeft): S_OK while it lasts;
-  // past it "program too complex" (X4004, reported once) and E_FAIL, for
-  // this and every later charge. Long passes charge what they visit, so that
-  // a program no compile can finish in reasonable time fails instead.
+  // past it "the compile exceeded its work bound" (X4004, reported once) and
+  // E_FAIL, for this and every later charge. Long passes charge what they
+  // visit, so that a program no compile can finish in reasonable time fails
+  // instead.
   HRESULT ChargeWork(std::uint64_t steps);
+  // Once the program is lowered: `budget` covers `records` values and
+  // instructions, and a larger program gets the budget in proportion to its
+  // size; what has been spent stays spent. Returns the compile's whole budget.
+  std::uint64_t ScaleWorkBudget(std::uint64_t budget, std::uint64_t records);
+  // The bound's message, once, when the budget is exhausted.
+  void ReportWorkBound();
 
   // --- Use analysis
   // Definitions, uses, live ranges, relative-use windows and coalescing
@@ -328,9 +340,10 @@ class ShaderProgram : public ProgramLists {
   HRESULT ScheduleInstructions();
   // Depth-first emission of `instruction` and the inputs it still needs into
   // `order` (`count` entries so far). With `scores` the inputs are scored
-  // by it instead of by SubtreeScore, to the same result.
+  // by it instead of by SubtreeScore, to the same result; unscored, they
+  // keep their order.
   HRESULT ScheduleSubtree(std::uint32_t instruction, std::uint32_t* order, std::uint32_t* count,
-                          SubtreeScores* scores = nullptr);
+                          SubtreeScores* scores = nullptr, bool scored = true);
   // Marks the inputs of `instruction` with `tag` (word 14), counting the
   // newly marked into `size`.
   HRESULT MarkSubtree(std::uint32_t instruction, std::uint32_t* size, std::uint32_t tag);
@@ -388,9 +401,14 @@ class ShaderProgram : public ProgramLists {
   // give the same code; tests compare them. A preshader inherits it.
   bool referenceSearches = false;
   // What is left of the compile's work budget (ChargeWork); a preshader
-  // starts with what its program has left.
+  // starts with what its program has left. While holdWorkReport is set (the
+  // lowering) the bound's end is not said at once: the lowering may name a
+  // loop as the cause instead (workReported then), else ReportWorkBound
+  // says it afterwards.
   std::uint64_t workLeft = kCompileWorkBudget;
   bool workExhausted = false;
+  bool holdWorkReport = false;
+  bool workReported = false;
   std::uint32_t unmeteredWork = 0;  // UnmeteredWork scopes open: charges count nothing
   // With the switch: fields of values and banks that selection's def-use
   // upkeep set otherwise than the full rebuild (DefUseUpkeep).

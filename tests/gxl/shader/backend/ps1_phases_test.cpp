@@ -434,6 +434,59 @@ TEST(GxlPs1Phases, BalancingShortensALongPhaseTwo) {
   EXPECT_GE(ArithmeticEntries(*kept.target, kept.target->stageList), 12u) << kept.Dump();
 }
 
+// The balance by slots is for a program the standard balance cannot fit in
+// eight slots a phase: there it fits both phases. A program the standard
+// balance fits (its identity moves emit nothing, its output move folds)
+// keeps it, and so does one neither balance fits.
+TEST(GxlPs1Phases, BalancingBySlotsOnlyWhereTheStandardCannotFit) {
+  const struct {
+    const char* source;
+    bool bySlots;
+  } cases[] = {
+      // Two chained matrix products: alphas carried across the phase fill
+      // phase one before the instructions reading them follow.
+      {"sampler s0;\n"
+       "float4 main(float2 t : TEXCOORD0) : COLOR {\n"
+       "  float4 c = tex2D(s0, t);\n"
+       "  return mul(float4x4(1,0,0.5,0, 0,0.5,0.5,0, 1,0.5,0,0, 0,0,0,0),\n"
+       "             mul(float4x4(0,0,0.5,0, 0,0,0.437,0, 0,0,-0.1,0, 0,0,0,0), c)); }\n",
+       true},
+      // Nine slots in phase two, the output move among them: it does not fold.
+      {"uniform int v0; uniform float2x4 v1;\n"
+       "float4 main() : COLOR {\n"
+       "  bool r = (min((-5), v0) != (v1)._m00);\n"
+       "  return float4((float)r, (float)0.0, (float)0.0, (float)0.0); }\n",
+       true},
+      {"uniform bool v0; uniform float v1; uniform int2 v2; uniform float2 v3;\n"
+       "float4 main() : COLOR {\n"
+       "  bool4 r = ((v0 ? ((bool2)(v1 ? v2 : int2(2, 9))) : (!(!v3)))).xyxx;\n"
+       "  return float4((float)r.x, (float)r.y, (float)r.z, (float)r.w); }\n",
+       false},
+      {"sampler s0;\n"
+       "float4 main(float2 t : TEXCOORD0) : COLOR { float4 c = tex2D(s0, t); return c * c.w + 0.5; }\n", false},
+      // Some fifty slots: too long for either.
+      {"float4 u1; float4 u2;\n"
+       "float4 main(float4 icol1 : COLOR1, float4 icol : COLOR0) : COLOR0 {\n"
+       "  float3 v1 = (((1.0 - saturate(lerp(icol.z, u2.y, u1.w))) < 0.5) ? (float3(dot((icol.xwx + icol.wzw), "
+       "u1.xyw), dot((icol.xwx + icol.wzw), u1.xyw), dot((icol.xwx + icol.wzw), u1.xyw)) * ((((0.8 * u1.z) + "
+       "icol1.z) < 0.5) ? ((u1.zwy * icol.wzz) + float3(0.3, 0.2, 0.0)) : icol1.wyz)) : (1.0 - min((icol.wxz + "
+       "u1.zxy), u2.zyy)));\n"
+       "  float v2 = (dot((1.0 - v1), (lerp(icol1.yzw, u2.xxx, u1.y) * u2.yzw)) * (0.75 - (((icol1.w + u2.z) >= "
+       "0.5) ? icol1.y : max(u2.w, icol1.w))));\n"
+       "  return lerp(v1.zyxy, float4(v2, v2, v2, v2), 0.5); }\n",
+       false},
+  };
+  for (const auto& c : cases) {
+    Ps1Run r(c.source, 4);
+    ASSERT_TRUE(r.Placed()) << r.log << c.source;
+    EXPECT_EQ(r.target->slotBalance14, c.bySlots) << r.Dump() << "\n" << c.source;
+    EXPECT_EQ(LayoutFault(*r.target), "") << r.Dump() << "\n" << c.source;
+    if (!c.bySlots) continue;
+    EXPECT_LE(r.target->CountSlots(r.target->phaseOneList), 8u) << r.Dump() << "\n" << c.source;
+    EXPECT_LE(r.target->CountSlots(r.target->stageList), 8u) << r.Dump() << "\n" << c.source;
+  }
+}
+
 // The carry-over takes its moves and copies from the target's 16 scratch
 // moves and 64 scratch temporaries; a layout needing more does not fit.
 TEST(GxlPs1Phases, CarryOverWithinTheScratchLimits) {

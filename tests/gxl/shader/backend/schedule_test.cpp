@@ -344,6 +344,27 @@ TEST_F(GxlScheduleCase, LongChainsNeedNoDeepStack) {
   }
 }
 
+// Past what the score bitsets hold, the walks that would stand in for them
+// cost the square of the program: a chain that long keeps its inputs in
+// their order instead, within work that grows with it.
+TEST(GxlSchedule, ChainsPastTheScoreBitsetsScheduleInLinearWork) {
+  AllocRun run(PhaseLimits(32));
+  ShaderProgram& p = run.program;
+  constexpr std::uint32_t kLinks = 24000;
+  ASSERT_FALSE(SubtreeScores::Fits(kLinks));
+  Values a = run.b.Input(0, 1), b = run.b.Input(1, 1);
+  for (std::uint32_t k = 0; k < kLinks; ++k) {
+    Values c = k % 2 ? run.b.Add(a, b) : run.b.Mul(a, b);
+    a = std::move(b);
+    b = std::move(c);
+  }
+  run.b.Output(0, b);
+  p.workLeft = 64 * (std::uint64_t{p.instructions.Count()} + p.values.Count());
+  ASSERT_EQ(p.ScheduleInstructions(), S_OK);
+  EXPECT_FALSE(p.workExhausted);
+  EXPECT_EQ(irtest::TopologicalFault(p), "");
+}
+
 // SubtreeScores against the walks of SubtreeScore on random dependence
 // graphs, under random sequences of scores (any instruction, often again,
 // so that old marks meet new ones) and of instructions scheduled once their

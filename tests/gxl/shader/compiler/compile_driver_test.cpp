@@ -159,7 +159,7 @@ TEST(GxlCompileDriver, FailuresLeaveNoCode) {
   }
 }
 
-// Past its work budget a compile ends with "program too complex", said once,
+// Past its work budget a compile ends with the bound's message, said once,
 // whichever pass it is in, and leaves nothing behind; with just the work it
 // needs, it makes the code an unbounded compile makes.
 TEST(GxlCompileDriver, WorkBudget) {
@@ -167,7 +167,7 @@ TEST(GxlCompileDriver, WorkBudget) {
   for (int i = 0; i < 24; ++i) chain += "  r = r * k[" + std::to_string(i % 4) + "].yzwx + abs(a);\n";
   chain += "  if (r.x > 0) r = sin(r);\n  return r;\n}\n";
   const std::string vertex = std::string(chain).replace(chain.find(": COLOR"), 7, ": POSITION");
-  const char* message = "error X4004: program too complex; there are more active values than registers";
+  const char* message = "error X4004: program too complex; the compile exceeded its work bound";
   for (const char* profile : {"vs_2_0", "vs_3_0", "ps_1_4", "ps_2_0", "ps_3_0"}) {
     for (std::uint32_t options : {0u, 4u}) {
       const char* text = profile[0] == 'v' ? vertex.c_str() : chain.c_str();
@@ -212,7 +212,7 @@ TEST(GxlCompileDriver, WorkBudgetBoundsTheLowering) {
   const DriverRun run(text.c_str(), "main", "vs_3_0", 0, false, std::uint64_t{1} << 20);
   EXPECT_EQ(run.hr, E_FAIL);
   EXPECT_FALSE(run.code);
-  EXPECT_EQ(run.log, "error X4004: program too complex; there are more active values than registers\n");
+  EXPECT_EQ(run.log, "error X4004: program too complex; the compile exceeded its work bound\n");
   EXPECT_GE(run.spent, std::uint64_t{1} << 20);
 }
 

@@ -78,6 +78,7 @@ TEST(GxlFlowWrongCode, UnboundedLoopShapesEndInALimit) {
        " (int3(9, 6, 5))[v7])];\n"
        "    }\n"
        "  }\n"
+       "  o0.xyz = r;\n"
        "}\n"},
       {"indexed literal matrix scaling a local array", "ps_2_0", Outcome::kAnyLimit,
        "uniform float v2;\n"

@@ -71,14 +71,26 @@ bool ReadsWrite(const PixelShader1Target& t, const IrInstruction& reader, const 
   return false;
 }
 
-// The walk over a list's arithmetic: pairs marked (when `mark`), and the
-// instruction slots counted.
-std::uint32_t PairWalk(PixelShader1Target& t, Ps1List& list, bool mark) {
+// Whether `reader` reads a result of `writer` itself (through an alias too).
+bool ReadsResult(const PixelShader1Target& t, const IrInstruction& reader, const IrInstruction& writer) {
+  for (std::uint32_t a = 0; a < reader.argumentCount; ++a)
+    for (std::uint32_t r = 0; r < writer.resultCount; ++r)
+      if (reader.arguments[a] == writer.results[r] || t.ResolveAlias(reader.arguments[a]) == writer.results[r])
+        return true;
+  return false;
+}
+
+// The walk over the arithmetic of a list's entries [0, end): pairs marked
+// (when `mark`), and the instruction slots counted. `fewest` judges a pair
+// only by what its halves write and whether one reads the other's result:
+// the registers and read ports that may still refuse it are left out, so
+// that the count is the fewest slots any marking can give.
+std::uint32_t PairWalk(PixelShader1Target& t, Ps1List& list, bool mark, bool fewest, std::uint32_t end) {
   std::uint32_t slots = 0, previous = kNoIndex;
-  for (std::uint32_t k = t.Stages(); k < list.Count(); ++k) {
+  for (std::uint32_t k = t.Stages(); k < end && k < list.Count(); ++k) {
     IrInstruction* inst = t.Instruction(list[k]);
     if (!inst || inst->word == 0) continue;
-    ++slots;
+    slots += !t.IsIdentityMove(*inst);  // it emits nothing, yet stands between its neighbours
     if (previous == kNoIndex) {
       previous = k;
       continue;
@@ -95,9 +107,10 @@ std::uint32_t PairWalk(PixelShader1Target& t, Ps1List& list, bool mark) {
     }
     const bool halves = !t.Is14();
     const std::uint32_t writtenA = halves ? 0x7 : ma;
-    const bool pair = ma && mb == 0x8 && !(ma & 0x8) && Bits(ma) < 4 && Pairable(t, *a) && Pairable(t, *b) &&
-                      !ReadsWrite(t, *a, *b, 0x8) && !ReadsWrite(t, *b, *a, writtenA) &&
-                      t.ExceedsPairReadPorts(*a, *b) == 0;
+    const bool pair =
+        ma && mb == 0x8 && !(ma & 0x8) && Bits(ma) < 4 && Pairable(t, *a) && Pairable(t, *b) &&
+        (fewest ? !ReadsResult(t, *a, *b) && !ReadsResult(t, *b, *a)
+                : !ReadsWrite(t, *a, *b, 0x8) && !ReadsWrite(t, *b, *a, writtenA) && t.ExceedsPairReadPorts(*a, *b) == 0);
     if (!pair) {
       previous = k;
       continue;
@@ -114,14 +127,18 @@ std::uint32_t PairWalk(PixelShader1Target& t, Ps1List& list, bool mark) {
 }  // namespace
 
 std::uint32_t PixelShader1Target::CountSlots(const Ps1List& list) const {
-  return PairWalk(const_cast<PixelShader1Target&>(*this), const_cast<Ps1List&>(list), false);
+  return PairWalk(const_cast<PixelShader1Target&>(*this), const_cast<Ps1List&>(list), false, false, list.Count());
+}
+
+std::uint32_t PixelShader1Target::FewestSlots(const Ps1List& list, std::uint32_t end) const {
+  return PairWalk(const_cast<PixelShader1Target&>(*this), const_cast<Ps1List&>(list), false, true, end);
 }
 
 HRESULT Ps1StandardRules::MarkCoIssue(PixelShader1Target& t, bool phaseOne) {
   Ps1List& list = phaseOne ? t.phaseOneList : t.stageList;
   for (std::uint32_t k = 0; k < list.Count(); ++k)
     if (IrInstruction* inst = t.Instruction(list[k])) PixelShader1Target::CoIssueMark(*inst) = 0;
-  PairWalk(t, list, true);
+  PairWalk(t, list, true, false, list.Count());
   return S_OK;
 }
 

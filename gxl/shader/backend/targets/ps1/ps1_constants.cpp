@@ -41,6 +41,7 @@ class ConstantAssignment {
     m_available = kConstantRegisters - user;
     m_bank = m_t.AddRegisterBank("c", kLiteralBankType, kConstantRegisters, 4);
     if (m_bank == kNoIndex) return E_OUTOFMEMORY;
+    m_t.literalRegisterBank = m_bank;
     for (const Ps1List* list : {&m_t.phaseOneList, &m_t.stageList})
       for (std::uint32_t k = m_t.Stages(); k < list->Count(); ++k) {
         IrInstruction* inst = m_t.Instruction((*list)[k]);

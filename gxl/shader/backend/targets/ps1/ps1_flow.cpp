@@ -25,6 +25,7 @@ HRESULT PixelShader1Target::GenerateCode() {
   oneValue = AddValue(bank, 0, 1, 1.0);
   if (zeroValue == kNoIndex || oneValue == kNoIndex) return E_OUTOFMEMORY;
   conditionalLowered = false;
+  literalRegisterBank = kNoIndex;
   HRESULT hr = S_OK;
 
   // 2. ps_1_4 tex2Dproj divided by z where w copies z.
@@ -219,21 +220,29 @@ HRESULT PixelShader1Target::MoveOutputsThroughTemporaries() {
   return outputMove == kNoIndex ? E_OUTOFMEMORY : S_OK;
 }
 
+HRESULT PixelShader1Target::FoldOutputMove() {
+  if (!OutputMoveFolds()) return S_OK;
+  IrInstruction* move = Instruction(outputMove);
+  for (std::uint32_t c = 0; c < 4; ++c) Value(move->arguments[c])->reg = 0;
+  move->word = 0;
+  return S_OK;
+}
+
 // The output move vanishes when each component's producer can write r0
 // itself: it lies in the stage list's arithmetic, and nothing between it and
 // the move touches that component of r0.
-HRESULT PixelShader1Target::FoldOutputMove() {
-  IrInstruction* move = Instruction(outputMove);
+bool PixelShader1Target::OutputMoveFolds() const {
+  const IrInstruction* move = Instruction(outputMove);
   if (!move || move->word == 0 || !stageList.Exists() || stageList.Count() == 0 ||
       stageList[stageList.Count() - 1] != outputMove)
-    return S_OK;
+    return false;
   const std::uint32_t outputs = StandardBankIndex(StandardBank::Outputs);
   const std::uint32_t temporaries = StandardBankIndex(StandardBank::Temporaries);
   for (std::uint32_t c = 0; c < 4; ++c) {
     const IrValue* r = Value(move->results[c]);
     const IrValue* a = Value(move->arguments[c]);
     // The producer's own result modifiers go with it to r0; a modified read does not.
-    if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & mod::kSourceBits)) return S_OK;
+    if (!r || r->bank != outputs || (r->binding & kPs1Modifiers) || !a || (a->binding & mod::kSourceBits)) return false;
   }
   const std::uint32_t last = stageList.Count() - 1;
   std::uint32_t producerAt[4];
@@ -249,19 +258,17 @@ HRESULT PixelShader1Target::FoldOutputMove() {
       for (std::uint32_t r = 0; r < inst->resultCount; ++r)
         if (inst->results[r] == move->arguments[c]) producerAt[c] = k;
     }
-    if (producerAt[c] == kNoIndex) return S_OK;
+    if (producerAt[c] == kNoIndex) return false;
     for (std::uint32_t k = producerAt[c] + 1; k < last; ++k) {
       const IrInstruction* inst = Instruction(stageList[k]);
       if (!inst) continue;
       for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
-        if (touchesR0(inst->arguments[a], c)) return S_OK;
+        if (touchesR0(inst->arguments[a], c)) return false;
       for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-        if (touchesR0(inst->results[r], c)) return S_OK;
+        if (touchesR0(inst->results[r], c)) return false;
     }
   }
-  for (std::uint32_t c = 0; c < 4; ++c) Value(move->arguments[c])->reg = 0;
-  move->word = 0;
-  return S_OK;
+  return true;
 }
 
 }  // namespace gxl::shader

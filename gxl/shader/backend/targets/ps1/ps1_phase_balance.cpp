@@ -85,6 +85,7 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
     twoTextures += inst && inst->Group() != kOpDiscard;
   }
   const int carriable = kCarriedComponents - kComponentsPerTexture * static_cast<int>(twoTextures);
+  if (t.slotBalance14) return BalanceBySlots14(t, carriable);
 
   // The first pass keeps w writes in phase two and stops once phase two is
   // no longer than phase one; the second only shortens a long phase two.
@@ -137,6 +138,66 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
   for (std::uint32_t n = 0; n < m_balanceCount; ++n)
     if (FAILED(hr = AppendEntry(t, two, m_balanceTable[n]))) return hr;
   return S_OK;
+}
+
+// The balance for a program the standard one leaves too long for a phase:
+// it counts slots (pairs once, the carry-over's moves included) instead of
+// instructions, and moves arithmetic into phase one in program order, w
+// writes too, while phase two is longer than a phase. An instruction is
+// judged by the values it read before the carry-over redirected them: the
+// carry-over is made anew after each move.
+HRESULT Ps1StandardRules::BalanceBySlots14(PixelShader1Target& t, int carriable) {
+  Ps1List &one = t.phaseOneList, &two = t.stageList;
+  for (;;) {
+    HRESULT hr = PlacePhaseTwo14(t);
+    if (hr == 1 || FAILED(hr)) return hr;
+    if (FAILED(hr = MarkPhaseOne(t))) return hr;
+    // Phase two as it will be listed: its carry-over moves, then the table.
+    const std::uint32_t listed = two.Count();
+    bool complete = true;
+    for (std::uint32_t n = 0; n < m_balanceCount && complete; ++n) complete = two.Append(m_balanceTable[n]) == S_OK;
+    const std::uint32_t twoSlots = t.CountSlots(two);
+    two.Truncate(listed);
+    // Phase one may overflow on the way: the carry-over of an alpha ends
+    // once its readers follow it into phase one.
+    if (complete && twoSlots <= kPhaseSlots) break;
+    std::uint32_t chosen = kBalanceTableSize;
+    for (std::uint32_t n = 0; n < m_balanceCount && chosen == kBalanceTableSize; ++n) {
+      const std::uint32_t i = m_balanceTable[n];
+      const IrInstruction& inst = *t.Instruction(i);
+      bool movable = true;
+      for (std::uint32_t a = 0; a < inst.argumentCount && movable; ++a) {
+        const std::uint32_t root = t.ResolveAlias(ReadBeforeCarry(i, a, inst.arguments[a]));
+        const std::uint32_t producer = t.ProducerOf(root);
+        movable = !(t.IsInputValue(root) && Ps1KindOf(t.SemanticOf(root)) == kPs1Color) &&
+                  (producer == kNoIndex || InPhaseOne(producer));
+      }
+      for (std::uint32_t r = 0; r < inst.resultCount && movable; ++r) {
+        const IrValue* v = t.Value(inst.results[r]);
+        movable = v && v->bank != t.StandardBankIndex(StandardBank::Outputs);
+      }
+      if (!movable) continue;
+      const std::uint32_t carried = CarriedComponents(t, i);
+      if (carried == kNoIndex) return E_OUTOFMEMORY;
+      if (static_cast<int>(carried) <= carriable) chosen = n;
+    }
+    if (chosen == kBalanceTableSize) break;
+    const std::uint32_t moved = m_balanceTable[chosen];
+    for (std::uint32_t n = chosen + 1; n < m_balanceCount; ++n) m_balanceTable[n - 1] = m_balanceTable[n];
+    --m_balanceCount;
+    if (FAILED(hr = AppendEntry(t, one, moved))) return hr;
+  }
+  for (std::uint32_t n = 0; n < m_balanceCount; ++n)
+    if (HRESULT hr = AppendEntry(t, two, m_balanceTable[n]); FAILED(hr)) return hr;
+  return S_OK;
+}
+
+std::uint32_t Ps1StandardRules::ReadBeforeCarry(std::uint32_t instruction, std::uint32_t argument,
+                                                std::uint32_t value) const {
+  for (std::size_t i = 0; i < m_carriedReads.Size(); ++i)
+    if (m_carriedReads[i].instruction == instruction && m_carriedReads[i].argument == argument)
+      return m_carriedReads[i].value;
+  return value;
 }
 
 }  // namespace gxl::shader

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::uint32_t kNoScore = 0xFFFFFFFFu;
 constexpr std::uint32_t kTextureSlots14 = 6;
+constexpr std::uint32_t kPhaseSlots14 = 8;  // arithmetic slots of a phase
 
 }  // namespace
 
@@ -40,6 +41,14 @@ PixelShader1Target::PartitionCounts PixelShader1Target::CountPartition() const {
   count(phaseOneList, &c.phaseOneTextures, &c.phaseOneArithmetic);
   count(stageList, &c.phaseTwoTextures, &c.phaseTwoArithmetic);
   return c;
+}
+
+bool PixelShader1Target::PhasesFit14(bool fewest) const {
+  std::uint32_t end = stageList.Count();
+  if (fewest && OutputMoveFolds()) --end;
+  const std::uint32_t one = fewest ? FewestSlots(phaseOneList, phaseOneList.Count()) : CountSlots(phaseOneList);
+  const std::uint32_t two = fewest ? FewestSlots(stageList, end) : CountSlots(stageList);
+  return one <= kPhaseSlots14 && two <= kPhaseSlots14;
 }
 
 void PixelShader1Target::ClearSamplerRecords() {
@@ -187,20 +196,43 @@ HRESULT PixelShader1Target::SearchPartitions14() {
     return FAILED(r) ? 1 : 0;
   };
 
+  // Every partition in turn; `slots`: only those whose phases fit their
+  // slots as placed. Whether the winner can fit at all comes with it.
   std::uint32_t best = kNoScore, winner = 0;
-  const std::uint32_t masks = 1u << textureOperationCount;
-  for (std::uint32_t mask = 0; mask < masks; ++mask) {
-    clearLists();
-    hr = rules->BuildPhaseLists14(*this, mask, true);
-    if (FAILED(hr)) return hr;
-    if (hr != 1) continue;
-    hr = fit();
-    if (FAILED(hr)) return hr;
-    if (hr == 1) continue;
-    const std::uint32_t score = ScorePartition(CountPartition());
-    if (score < best) {
-      best = score;
-      winner = mask;
+  bool winnerCanFit = false;
+  auto search = [&](bool slots) -> HRESULT {
+    best = kNoScore;
+    const std::uint32_t masks = 1u << textureOperationCount;
+    for (std::uint32_t mask = 0; mask < masks; ++mask) {
+      clearLists();
+      HRESULT r = rules->BuildPhaseLists14(*this, mask, true);
+      if (FAILED(r)) return r;
+      if (r != 1) continue;
+      r = fit();
+      if (FAILED(r)) return r;
+      if (r == 1 || (slots && !PhasesFit14(false))) continue;
+      const std::uint32_t score = ScorePartition(CountPartition());
+      if (score < best) {
+        best = score;
+        winner = mask;
+        winnerCanFit = PhasesFit14(true);
+      }
+    }
+    return S_OK;
+  };
+  slotBalance14 = false;
+  if (FAILED(hr = search(false))) return hr;
+  // The standard balance counts instructions: when the phases it leaves
+  // cannot fit whatever the pairs, or no partition fits the registers, the
+  // balance by slots gets its own search, and wins when it fits.
+  if (best == kNoScore || !winnerCanFit) {
+    const std::uint32_t standardBest = best, standardWinner = winner;
+    slotBalance14 = true;
+    if (FAILED(hr = search(true))) return hr;
+    if (best == kNoScore) {
+      slotBalance14 = false;
+      best = standardBest;
+      winner = standardWinner;
     }
   }
   clearLists();

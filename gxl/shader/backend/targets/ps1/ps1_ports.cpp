@@ -11,7 +11,7 @@ namespace {
 enum PortClass { kColour, kTemporary, kConstant, kSampler, kTexture, kClassCount };
 
 // Distinct registers read, per class. A register is (bank, register), a
-// literal group its values (one constant register once assigned).
+// literal group its values until constant assignment gives it a register.
 class PortCounter {
  public:
   explicit PortCounter(const PixelShader1Target& t) : m_t(t) {}
@@ -25,6 +25,12 @@ class PortCounter {
       if (!bank) continue;
       if (bank->type & kBankSampler) {
         Add(kSampler, Key{v->bank, v->reg, 0});
+        continue;
+      }
+      // Once literal groups hold constant registers, two equal values may
+      // still lie in different registers: count the registers.
+      if (v->bank == m_t.literalRegisterBank && v->reg != kNoIndex) {
+        Add(kConstant, Key{v->bank, v->reg, 0});
         continue;
       }
       if (bank->type & kBankLiteral) {

@@ -210,7 +210,7 @@ class RegisterAssignment {
           const std::uint32_t root = m_root[inst.arguments[a]];
           if (!m_t.IsTemporaryValue(root) || Contains(values, root)) continue;
           hr = AddProducer(m_t.Value(root)->definingPosition, values, producers);
-          if (hr == S_FALSE) return Internal(start, msg::kUppropagationFailed);
+          if (hr == S_FALSE) return Unclosed(start);
           if (FAILED(hr)) return hr;
           if (!Contains(values, root) && !values.Append(root)) return E_OUTOFMEMORY;
         }
@@ -266,7 +266,7 @@ class RegisterAssignment {
         if (w.last[c] == kNoIndex) continue;
         std::uint32_t first, last;
         Range(w.position, w.last[c], &first, &last);
-        if (Overlaps(own[c], first, last)) return Internal(start, msg::kUppropagationFailed);
+        if (Overlaps(own[c], first, last)) return Unclosed(start);
         Mark(own[c], first, last);
         // No alpha survives ps_1_4's phase: the carry-over moves it through a colour component.
         if (m_t.Is14() && c == 3 && m_seq.phaseBoundary && w.position < m_seq.phaseBoundary &&
@@ -285,6 +285,13 @@ class RegisterAssignment {
       return S_OK;
     }
     return NoRegister(start);
+  }
+
+  // Values that must share a register cannot: within a trial the placement
+  // it tries caused that, and the trial does not fit; the placement built
+  // after the trials has passed its own trial, so there it is a fault.
+  HRESULT Unclosed(std::uint32_t index) {
+    return m_trial ? E_FAIL : Internal(index, msg::kUppropagationFailed);
   }
 
   HRESULT NoRegister(std::uint32_t index) {

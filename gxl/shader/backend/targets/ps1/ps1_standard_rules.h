@@ -68,6 +68,13 @@ class Ps1StandardRules : public Ps1Rules {
   HRESULT AppendEntry(PixelShader1Target& t, Ps1List& list, std::uint32_t instruction);
   // Distinct phase-one results that phase two reads, `moved` counted in phase one.
   std::uint32_t CarriedComponents(const PixelShader1Target& t, std::uint32_t moved);
+  // BalancePhases14 by slots (PixelShader1Target::slotBalance14), after the
+  // arithmetic that must run in phase one is there; `carriable` components
+  // of phase one's results may cross into phase two.
+  HRESULT BalanceBySlots14(PixelShader1Target& t, int carriable);
+  // What argument `argument` of an instruction read before this trial's
+  // carry-over redirected it (`value` when it did not).
+  std::uint32_t ReadBeforeCarry(std::uint32_t instruction, std::uint32_t argument, std::uint32_t value) const;
 
   PodArray<CarriedRead> m_carriedReads;
   std::uint32_t m_carryTrial = ~0u;  // the target's scratch trial the reads belong to

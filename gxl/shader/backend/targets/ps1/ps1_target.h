@@ -165,6 +165,9 @@ class PixelShader1Target : public ShaderTarget {
   bool IsIdentityMove(const IrInstruction& instruction) const;
   // Instruction slots of a list's arithmetic, a co-issued pair counted once.
   std::uint32_t CountSlots(const Ps1List& list) const;
+  // The fewest slots the arithmetic of entries [0, end) can take, whatever
+  // registers and read ports later refuse of its pairs.
+  std::uint32_t FewestSlots(const Ps1List& list, std::uint32_t end) const;
   // A temporary register whose four components are free across the entry at
   // sequence position `position` (phase-one list first, then the stage
   // list), other than the `excluded` registers; kNoIndex when none is.
@@ -188,6 +191,10 @@ class PixelShader1Target : public ShaderTarget {
   };
   static std::uint32_t ScorePartition(const PartitionCounts& c);
   PartitionCounts CountPartition() const;
+  // Whether both phases' arithmetic fits the slots of a phase: with
+  // `fewest`, whether it can (the fewest slots, without an output move that
+  // folds), else whether it does as the lists stand.
+  bool PhasesFit14(bool fewest) const;
   HRESULT SearchPartitions14();
   HRESULT TakeSnapshot();
   HRESULT RestoreSnapshot();
@@ -218,12 +225,18 @@ class PixelShader1Target : public ShaderTarget {
   SamplerRecord samplerRecords[6];
   std::uint32_t zeroValue = kNoIndex, oneValue = kNoIndex;
   std::uint32_t specBank = kNoIndex;
+  // The bank of the constant registers c0-c7 that literal groups were given
+  // (kNoIndex before constant assignment); its reads are registers, not values.
+  std::uint32_t literalRegisterBank = kNoIndex;
   bool diagnosticsIssued = false;
   bool conditionalLowered = false;
   std::uint32_t textureOperations[kTextureOperationLimit14] = {};
   std::uint32_t textureOperationCount = 0;
   std::uint32_t outputMove = kNoIndex;  // the move into the outputs made before placement
   bool registersAssigned = false;       // temporaries hold their 1.x registers
+  // ps_1_4: the phases are balanced by their slots (BalancePhases14), for a
+  // program whose standard balance cannot fit them.
+  bool slotBalance14 = false;
   std::uint32_t emitPosition = 0;       // sequence position of the entry being emitted
 
  private:
@@ -232,6 +245,8 @@ class PixelShader1Target : public ShaderTarget {
   HRESULT RunFolds();
   HRESULT MoveOutputsThroughTemporaries();
   HRESULT FoldOutputMove();
+  // Whether the output move folds into its producers, registers as assigned.
+  bool OutputMoveFolds() const;
   // Emission (ps1_emit.cpp).
   HRESULT EmitList(const Ps1List& list);
   HRESULT EmitEntry(std::uint32_t slot, bool textureSlot);

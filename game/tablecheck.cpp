@@ -1,0 +1,192 @@
+#include "game/tablecheck.h"
+
+#include <cstdint>
+#include <map>
+#include <set>
+
+#include "game/floordata.h"
+#include "qel/appbase/qelerrorlog.h"
+
+namespace {
+
+constexpr std::int32_t kField = C_FloorData::kFieldSize;
+// The body's reference point lies this far right of and below its position.
+constexpr std::int64_t kReferenceOffset = 13;
+
+// A whole number that fits 32 bits, with blanks around it allowed. Anything
+// else is damage: atoi would read random bytes as 0 and play them.
+bool ParseWhole(const std::string& cell, std::int32_t* out) {
+  std::size_t begin = 0, end = cell.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (begin < end && blank(cell[begin])) ++begin;
+  while (end > begin && blank(cell[end - 1])) --end;
+  bool negative = false;
+  if (begin < end && (cell[begin] == '+' || cell[begin] == '-')) negative = cell[begin++] == '-';
+  if (begin == end) return false;
+  std::int64_t value = 0;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (cell[i] < '0' || cell[i] > '9') return false;
+    value = value * 10 + (cell[i] - '0');
+    if (value > std::int64_t{INT32_MAX} + 1) return false;
+  }
+  value = negative ? -value : value;
+  if (value > INT32_MAX) return false;
+  *out = static_cast<std::int32_t>(value);
+  return true;
+}
+
+bool InField(std::int64_t v) { return v >= 0 && v < kField; }
+
+// One table's findings: its first fault, and what play passes over.
+class TableCheck {
+ public:
+  TableCheck(const char* file, const C_CsvTable& table) : m_file(file), m_table(table) {}
+
+  bool Faulty() const { return !m_fault.empty(); }
+  const std::string& Fault() const { return m_fault; }
+
+  // An empty line: said and passed over.
+  bool Empty(std::uint32_t row) {
+    if (m_table.GetColumnCount(row) != 1 || m_table.GetCell(row, 0).find_first_not_of(" \t") != std::string::npos)
+      return false;
+    Note(row, "it is empty and is passed over");
+    return true;
+  }
+  // The row's first count values; false (a fault) when it is shorter or one
+  // of them is no whole number. Values beyond count are said.
+  bool Values(std::uint32_t row, std::uint32_t count, const std::string& what, std::int32_t* values) {
+    const std::uint32_t cells = m_table.GetColumnCount(row);
+    if (cells < count) {
+      Fault(row, "it holds " + std::to_string(cells) + (cells == 1 ? " value; " : " values; ") + what + " needs " +
+                     std::to_string(count));
+      return false;
+    }
+    for (std::uint32_t c = 0; c < count; ++c)
+      if (!ParseWhole(m_table.GetCell(row, c), &values[c])) {
+        Fault(row, "value " + std::to_string(c + 1) + " is not a whole number");
+        return false;
+      }
+    return true;
+  }
+  // Values beyond the count read: said, since an extra column may be a
+  // misplaced one.
+  void Extra(std::uint32_t row, std::uint32_t count) {
+    const std::uint32_t cells = m_table.GetColumnCount(row);
+    if (cells > count)
+      Note(row, "it holds " + std::to_string(cells) + " values; those after value " + std::to_string(count) +
+                    " are not read");
+  }
+  void Fault(std::uint32_t row, const std::string& what) { Fault(Line(row) + what); }
+  void Fault(const std::string& text) {
+    if (Faulty()) return;
+    m_fault = text;
+    g_ErrorLog.ReportOnce(m_fault);
+  }
+  void Note(std::uint32_t row, const std::string& what) { g_ErrorLog.ReportOnce(Line(row) + what); }
+  std::string Whole(const std::string& what) const { return std::string(m_file) + ": " + what; }
+
+ private:
+  std::string Line(std::uint32_t row) const { return std::string(m_file) + ", line " + std::to_string(row + 1) + ": "; }
+
+  const char* m_file;
+  const C_CsvTable& m_table;
+  std::string m_fault;
+};
+
+bool ListedStage(std::int32_t stage) { return stage >= 1 && stage <= C_FloorData::kMaxStage; }
+
+std::string StageOutOfRange(std::int32_t stage) {
+  return "stage " + std::to_string(stage) + " is not one of 1 to " + std::to_string(C_FloorData::kMaxStage) +
+         ", so the row is never used";
+}
+
+// The stages with floors, or nothing when the table is at fault.
+std::set<std::int32_t> CheckFloors(TableCheck& check, const C_CsvTable& table) {
+  std::set<std::int32_t> stages;
+  for (std::uint32_t row = 0; row < table.GetRowCount() && !check.Faulty(); ++row) {
+    std::int32_t v[5];
+    if (check.Empty(row) || !check.Values(row, 5, "a floor row", v)) continue;
+    check.Extra(row, 5);
+    if (!ListedStage(v[0])) {
+      check.Note(row, StageOutOfRange(v[0]));
+      continue;
+    }
+    const std::string floor = "the floor (" + std::to_string(v[1]) + ", " + std::to_string(v[2]) + ") to (" +
+                              std::to_string(v[3]) + ", " + std::to_string(v[4]) + ") of stage " +
+                              std::to_string(v[0]);
+    if (v[3] <= v[1] || v[4] <= v[2])
+      check.Fault(row, floor + " has no area: its right and bottom must lie beyond its left and top");
+    else if (v[3] <= 0 || v[4] <= 0 || v[1] >= kField || v[2] >= kField)
+      check.Fault(row, floor + " lies outside the field (0 to " + std::to_string(kField) + " across and down)");
+    stages.insert(v[0]);
+  }
+  if (check.Faulty()) stages.clear();
+  return stages;
+}
+
+struct ListedRows {
+  bool start = false;
+  bool times = false;
+};
+
+// The stages listed, each with what its rows gave.
+std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTable& table) {
+  std::map<std::int32_t, ListedRows> listed;
+  for (std::uint32_t row = 0; row < table.GetRowCount() && !check.Faulty(); ++row) {
+    std::int32_t v[7];
+    if (check.Empty(row) || !check.Values(row, 2, "a row", v)) continue;
+    const std::int32_t stage = v[0], prefix = v[1];
+    const std::uint32_t needed = C_FloorData::CellsOfPrefix(prefix);
+    if (needed == 0) {
+      check.Note(row, "prefix " + std::to_string(prefix) + " is not one the game knows, so the row is not read");
+      continue;
+    }
+    if (!check.Values(row, needed, "a row of prefix " + std::to_string(prefix), v)) continue;
+    check.Extra(row, needed);
+    if (!ListedStage(stage)) {
+      check.Note(row, StageOutOfRange(stage));
+      continue;
+    }
+    ListedRows& rows = listed[stage];
+    const std::string of = " of stage " + std::to_string(stage);
+    if (prefix == C_FloorData::kPrefixStart) {
+      rows.start = true;
+      if (!InField(v[2] + kReferenceOffset) || !InField(v[3] + kReferenceOffset))
+        check.Fault(row, "the start (" + std::to_string(v[2]) + ", " + std::to_string(v[3]) + ")" + of +
+                             " puts the body outside the field (its point " + std::to_string(kReferenceOffset) +
+                             " px in must lie within 0 to " + std::to_string(kField - 1) + " across and down)");
+    } else if (prefix == C_FloorData::kPrefixTimes) {
+      rows.times = true;
+      if (v[4] < 1)
+        check.Fault(row, "the time limit" + of + " is " + std::to_string(v[4]) + " s; it must be at least 1 s");
+    }
+  }
+  if (!check.Faulty() && listed.empty()) check.Fault(check.Whole("it lists no stage (no row of a stage 1 to 99)"));
+  for (const auto& [stage, rows] : listed) {
+    const std::string name = "stage " + std::to_string(stage);
+    if (!rows.start) check.Fault(check.Whole(name + " has no start (no row of prefix 0)"));
+    if (!rows.times) check.Fault(check.Whole(name + " has no time limit (no row of prefix 4)"));
+  }
+  return listed;
+}
+
+}  // namespace
+
+C_TableFaults CheckStageTables(const C_CsvTable* floors, const C_CsvTable* stages) {
+  static const C_CsvTable kNoTable;
+  TableCheck floorCheck(C_FloorData::kFloorFile, floors ? *floors : kNoTable);
+  std::set<std::int32_t> withFloors;
+  if (floors) withFloors = CheckFloors(floorCheck, *floors);
+  if (stages) {
+    TableCheck stageCheck(C_FloorData::kStageFile, *stages);
+    const std::map<std::int32_t, ListedRows> listed = CheckStages(stageCheck, *stages);
+    // Every stage the stage table lists needs its floors; without them the
+    // body would float over the void.
+    if (floors && !floorCheck.Faulty())
+      for (const auto& entry : listed)
+        if (!withFloors.count(entry.first))
+          floorCheck.Fault(floorCheck.Whole("stage " + std::to_string(entry.first) + " has no floors"));
+    return {floorCheck.Fault(), stageCheck.Fault()};
+  }
+  return {floorCheck.Fault(), std::string()};
+}

@@ -1,0 +1,227 @@
+// Loops whose work nothing reads: every variable a loop writes is a local of
+// the function lowering it that nothing outside the loop reads, and nothing
+// else it does outlives it (no return, discard or clip, no write of a global
+// or static variable, no output parameter). Such a loop is not lowered at
+// all: its unrolling or simulation could cost far more than the program,
+// only for dead-code removal to drop what it made. Decided on the syntax
+// tree, once per loop; every answer errs towards "the loop matters".
+#include <algorithm>
+
+#include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/hlsl/hlsl_intrinsics.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr std::uint32_t kMaxDepth = 256;
+constexpr std::uint32_t kMaxCallDepth = 16;
+
+bool IsWrite(std::uint32_t op) {
+  return op == kExprPreIncrement || op == kExprPreDecrement || op == kExprInitialise || op == kExprAssign ||
+         (op >= kExprMultiplyAssign && op <= kExprPostDecrement);
+}
+
+// A variable that lives past the call of the function declaring it.
+bool Lasting(const ParseNodeKind11& v) {
+  return v.extra == kScopeGlobal || (v.storage & (kUsageStatic | kUsageUniform | kUsageExtern | kUsageShared));
+}
+
+class DeadLoopCheck {
+ public:
+  DeadLoopCheck(ShaderCompiler& compiler, PodArray<std::uint8_t>& written) : m_c(compiler), m_written(written) {}
+
+  // True when nothing `node` does outlives the loop but writes of locals of
+  // the function lowering it, whose slots are marked. Inside a called
+  // function (`called`) the writes of its own locals die with the call.
+  bool Effects(const ParseNode* node, bool called, std::uint32_t depth = 0, std::uint32_t calls = 0) {
+    if (!node) return true;
+    if (depth > kMaxDepth) return false;
+    switch (node->kind) {
+      case NodeKind::List:
+        return Effects(node->first, called, depth + 1, calls) && Effects(node->second, called, depth + 1, calls);
+      case NodeKind::Statement: {
+        const auto* s = static_cast<const StatementNode*>(node);
+        if (s->code == kStatementDiscard || (s->code == kStatementReturn && !called)) return false;
+        for (const ParseNode* child : s->children)
+          if (!Effects(child, called, depth + 1, calls)) return false;
+        return true;
+      }
+      case NodeKind::Declaration: {
+        const auto* d = static_cast<const DeclarationNode*>(node);
+        if (d->declClass != kDeclVariable) return d->declClass == kDeclType;
+        const ParseNodeKind11* v = VariableDescription(d);
+        if (!v || Lasting(*v) || (!called && !Mark(m_c.SlotOf(v), v->valueCount))) return false;
+        return Initialisers(*v, [&](const ParseNode* child) { return Effects(child, called, depth + 1, calls); });
+      }
+      case NodeKind::Kind13: {
+        const auto* e = static_cast<const ParseNodeKind13*>(node);
+        switch (e->op) {
+          case kExprCompile:
+            return false;
+          case kExprCall: {
+            const char* name = nullptr;
+            const ParseNodeKind10* f = m_c.FindEntryPointByDeclaration(e->left, &name);
+            if (!f || !f->hasBody || f->lowering || calls >= kMaxCallDepth || !Effects(f->body, true, depth + 1, calls + 1))
+              return false;
+            return Effects(e->right, called, depth + 1, calls);
+          }
+          case kExprIntrinsic: {
+            const auto* fn = e->left && e->left->kind == NodeKind::Expression
+                                 ? static_cast<const ExpressionNode*>(e->left)
+                                 : nullptr;
+            const auto* row = fn && fn->value.subKind == kValueFunction
+                                  ? static_cast<const IntrinsicRecord*>(fn->value.address)
+                                  : nullptr;
+            // clip discards; an intrinsic without a lowering reports it.
+            if (!row || row->id >= kIntrinsicIdCount || row->id == kIntrinsicClip) return false;
+            return Effects(e->right, called, depth + 1, calls);
+          }
+          default:
+            break;
+        }
+        if (IsWrite(e->op)) {
+          const ExpressionNode* leaf = Base(e->left, [&](const ParseNode* index) {
+            return Effects(index, called, depth + 1, calls);
+          });
+          const ParseNodeKind11* v = leaf ? Variable(*leaf) : nullptr;
+          if (!v || Lasting(*v) || (!called && !Mark(Slot(*leaf, *v), leaf->value.third))) return false;
+          return Effects(e->right, called, depth + 1, calls);
+        }
+        return Effects(e->left, called, depth + 1, calls) && Effects(e->right, called, depth + 1, calls);
+      }
+      case NodeKind::Expression:
+        return static_cast<const ExpressionNode*>(node)->value.subKind != kValueNode;
+      default:
+        return false;
+    }
+  }
+
+  // True when `node`, apart from `loop`, may read a marked slot (or holds
+  // something the walk does not understand).
+  bool ReadsMarked(const ParseNode* node, const ParseNode* loop, std::uint32_t depth = 0) {
+    if (!node || node == loop) return false;
+    if (depth > kMaxDepth) return true;
+    switch (node->kind) {
+      case NodeKind::List:
+        return ReadsMarked(node->first, loop, depth + 1) || ReadsMarked(node->second, loop, depth + 1);
+      case NodeKind::Statement: {
+        const auto* s = static_cast<const StatementNode*>(node);
+        for (const ParseNode* child : s->children)
+          if (ReadsMarked(child, loop, depth + 1)) return true;
+        return false;
+      }
+      case NodeKind::Declaration: {
+        const auto* d = static_cast<const DeclarationNode*>(node);
+        if (d->declClass != kDeclVariable) return d->declClass != kDeclType;
+        const ParseNodeKind11* v = VariableDescription(d);
+        return !v || !Initialisers(*v, [&](const ParseNode* child) { return !ReadsMarked(child, loop, depth + 1); });
+      }
+      case NodeKind::Kind13: {
+        const auto* e = static_cast<const ParseNodeKind13*>(node);
+        // A plain assignment reads only the indexes of what it writes; a
+        // call's own body reads no local of its caller.
+        if (e->op == kExprAssign || e->op == kExprInitialise) {
+          bool read = false;
+          const ExpressionNode* leaf = Base(e->left, [&](const ParseNode* index) {
+            read = read || ReadsMarked(index, loop, depth + 1);
+            return true;
+          });
+          return read || !leaf || ReadsMarked(e->right, loop, depth + 1);
+        }
+        if (e->op == kExprCall || e->op == kExprIntrinsic) return ReadsMarked(e->right, loop, depth + 1);
+        return ReadsMarked(e->left, loop, depth + 1) || ReadsMarked(e->right, loop, depth + 1);
+      }
+      case NodeKind::Expression: {
+        const auto& leaf = *static_cast<const ExpressionNode*>(node);
+        if (leaf.value.subKind == kValueNode) return true;
+        if (leaf.value.subKind != kValueVariable) return false;
+        const ParseNodeKind11* v = Variable(leaf);
+        return v && Marked(Slot(leaf, *v), leaf.value.third);
+      }
+      default:
+        return true;
+    }
+  }
+
+  bool Marked(std::uint32_t slot, std::uint32_t count) const {
+    if (slot == kNoIndex || slot >= m_written.Size()) return false;
+    const std::uint32_t end = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t{slot} + count,
+                                                                                   m_written.Size()));
+    return std::any_of(m_written.Data() + slot, m_written.Data() + end, [](std::uint8_t x) { return x != 0; });
+  }
+
+ private:
+  bool Mark(std::uint32_t slot, std::uint32_t count) {
+    if (slot == kNoIndex || slot >= m_written.Size() || count > m_written.Size() - slot) return false;
+    std::fill_n(m_written.Data() + slot, count, std::uint8_t{1});
+    return true;
+  }
+
+  // Walks the initialisers of a variable's declaration with `walk`.
+  template <class Walk>
+  static bool Initialisers(const ParseNodeKind11& v, Walk walk) {
+    for (const ParseNode* child : v.nodes)
+      if (child &&
+          (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression || child->kind == NodeKind::List) &&
+          !walk(child))
+        return false;
+    return true;
+  }
+
+  // The variable a written operand names, through its swizzles, members and
+  // indexes (each index handed to `index`); null when not understood.
+  template <class Index>
+  static const ExpressionNode* Base(const ParseNode* node, Index index) {
+    for (std::uint32_t depth = 0; node && depth <= kMaxDepth; ++depth) {
+      if (node->kind == NodeKind::Expression) {
+        const auto* leaf = static_cast<const ExpressionNode*>(node);
+        return leaf->value.subKind == kValueVariable ? leaf : nullptr;
+      }
+      const ParseNodeKind13* e = AsExpression(node);
+      if (!e) return nullptr;
+      if (e->op == kExprIndex) {
+        if (!index(e->right)) return nullptr;
+      } else if (e->op != kExprSelect && !(e->op == kExprValue && !e->right)) {
+        return nullptr;
+      }
+      node = e->left;
+    }
+    return nullptr;
+  }
+
+  static const ParseNodeKind11* Variable(const ExpressionNode& leaf) {
+    const ParseNode* v = leaf.value.node;
+    return v && v->kind == NodeKind::Kind11 ? static_cast<const ParseNodeKind11*>(v) : nullptr;
+  }
+
+  std::uint32_t Slot(const ExpressionNode& leaf, const ParseNodeKind11& v) const {
+    return leaf.value.word != kNoSlot ? leaf.value.word : m_c.SlotOf(&v);
+  }
+
+  ShaderCompiler& m_c;
+  PodArray<std::uint8_t>& m_written;
+};
+
+}  // namespace
+
+bool ShaderCompiler::LoopIsDead(const ParseNode* loop) {
+  if (!loop || !m_function) return false;
+  for (std::size_t i = 0; i < m_deadLoops.Size(); ++i)
+    if (m_deadLoops[i].loop == loop) return m_deadLoops[i].dead;
+  PodArray<std::uint8_t> written;
+  if (!written.Reserve(valueMap.Size())) return false;
+  for (std::size_t s = 0; s < valueMap.Size(); ++s) written.Append(0);
+  DeadLoopCheck check(*this, written);
+  bool dead = check.Effects(loop, false) && !check.ReadsMarked(m_function->body, loop);
+  // Output parameters are read when the function ends.
+  for (const ParseNode* p = m_function->parameters; dead && p && p->kind == NodeKind::List; p = p->second) {
+    const ParseNodeKind11* v = VariableDescription(p->first);
+    dead = v && !((v->storage & kUsageOut) && check.Marked(SlotOf(v), v->valueCount));
+  }
+  if (!m_deadLoops.Append(DeadLoop{loop, dead})) return false;
+  return dead;
+}
+
+}  // namespace gxl::shader
