@@ -94,9 +94,9 @@ struct Tally {
   std::map<std::string, int> limits;       // refusals by message
   std::map<std::string, int> faults;       // by kind
   int programs = 0, shown = 0;
-  // The sizes of the programs refused with X4004 (the work bound): the
+  // The sizes of the programs refused with X4004, by message: the
   // generator's instruction estimate, loops unrolled.
-  std::vector<std::uint32_t> x4004;
+  std::map<std::string, std::vector<std::uint32_t>> x4004;
 };
 
 constexpr const char* kFaultKinds[] = {"other values", "internal error", "validator refuses the code", "error",
@@ -152,7 +152,7 @@ void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const
     if (IsLimit(error)) {
       ++count.refused;
       ++tally.limits[Counted(error)];
-      if (error.rfind("X4004", 0) == 0) tally.x4004.push_back(g.EstimatedInstructions());
+      if (error.rfind("X4004", 0) == 0) tally.x4004[error].push_back(g.EstimatedInstructions());
       return;
     }
     if (error.rfind("X5", 0) == 0) return Fault(tally, count, "validator refuses the code", where, error, p, c);
@@ -183,11 +183,10 @@ void Print(const Tally& t, const char* stage, std::uint32_t batch) {
   for (const auto& [name, n] : t.profiles)
     std::printf("  %-14s %6d compiled %6d refused %6d faults\n", name.c_str(), n.compiled, n.refused, n.faults);
   for (const auto& [message, n] : t.limits) std::printf("  refused %6d  %s\n", n, message.c_str());
-  if (!t.x4004.empty()) {
-    std::vector<std::uint32_t> sizes = t.x4004;
+  for (auto [message, sizes] : t.x4004) {
     std::sort(sizes.begin(), sizes.end());
-    std::printf("  X4004 programs' estimated instructions: least %u, median %u, most %u\n", sizes.front(),
-                sizes[sizes.size() / 2], sizes.back());
+    std::printf("  estimated instructions of the programs refused with %s: least %u, median %u, most %u\n",
+                message.c_str(), sizes.front(), sizes[sizes.size() / 2], sizes.back());
   }
   for (const char* kind : kFaultKinds) {
     const auto found = t.faults.find(kind);
