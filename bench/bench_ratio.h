@@ -6,7 +6,8 @@
 // reference, five times over) and prints one line per pair for scripts/bench:
 //   NURA-BENCH-ROW <tab> figure <tab> project <tab> anchor <tab> ratio <tab> goal <tab> met
 // Times are process CPU time (the machine is shared), except for benchmarks
-// that ask for real time (those that run other programs).
+// that ask for real time (those that run other programs) and those that time
+// a part of each iteration themselves (manual time).
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -37,7 +38,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         times[name] = r.GetAdjustedRealTime();
       }
       if (r.run_type == Run::RT_Iteration) {
-        const bool real = r.run_name.time_type == "real_time";
+        const bool real = r.run_name.time_type == "real_time" || r.run_name.time_type == "manual_time";
         const double t = real ? r.GetAdjustedRealTime() : r.GetAdjustedCPUTime();
         samples[name].push_back(t * 1e3 / benchmark::GetTimeUnitMultiplier(r.time_unit));
       }

@@ -71,6 +71,7 @@
 #include "gxl/shader/core/source_lexer.h"
 #include "bench/play_frame.h"
 #include "platform/d3d9_api.h"
+#include "tests/gxl/shader/compiler/scheduler_long_block.h"
 
 namespace {
 
@@ -1020,6 +1021,49 @@ void BM_CompileNestedLoopsVs30(benchmark::State& state) {
 }
 
 BENCHMARK(BM_CompileNtscPs30)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The long ps_3_0 block of branches whose scheduling search once grew with
+// the square of its length: its whole compile, optimised (0) and with option
+// 0x4 (4), and its scheduling alone, the process time between the second
+// phase's steps 10 and 11 of optimised compiles.
+void BM_CompileSchedulerLongBlock(benchmark::State& state) {
+  CompileEach(state, shadertest::kSchedulerLongBlock, "ps_main", "ps_3_0", static_cast<DWORD>(state.range(0)));
+}
+
+struct SchedulingClock {
+  double start = 0, milliseconds = 0;
+};
+thread_local SchedulingClock schedulingClock;
+
+HRESULT TimeScheduling(gxl::shader::ShaderProgram&, std::uint32_t step, HRESULT status) {
+  if (step == 10) schedulingClock.start = compilespeed::CpuMilliseconds();
+  if (step == 11) schedulingClock.milliseconds += compilespeed::CpuMilliseconds() - schedulingClock.start;
+  return status;
+}
+
+void BM_ScheduleLongBlock(benchmark::State& state) {
+  const std::string text = shadertest::kSchedulerLongBlock;
+  for (auto _ : state) {
+    gxl::shader::ShaderPreprocessor pp;
+    gxl::shader::ShaderCompiler compiler;
+    compiler.secondPhaseStepHook = TimeScheduling;
+    schedulingClock = {};
+    DataBuffer* code = nullptr;
+    ConstantTable* table = nullptr;
+    // As the entry points compile: the preshader left alone (0x100), with a constant table.
+    if (FAILED(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr)) ||
+        FAILED(compiler.CompileSource(&pp, nullptr, "ps_main", 0, "ps_3_0", 0x100, &code, &table))) {
+      state.SkipWithError("the source did not compile");
+      return;
+    }
+    code->Release();
+    table->Release();
+    state.SetIterationTime(schedulingClock.milliseconds / 1e3);
+  }
+}
+
+BENCHMARK(BM_CompileSchedulerLongBlock)->Arg(0)->Arg(4)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScheduleLongBlock)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileNestedLoopsVs30)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // A loop of uniform length around two nested loops of 4, where the profile
@@ -1178,6 +1222,12 @@ int main(int argc, char** argv) {
        2000},
       {"compile the corpus: every HLSL entry x profile of its stage, optimised and not (ms)",
        "BM_CompileCorpus/iterations:1", "", 2000},
+      // The whole compile's ratio is mostly the pairing's trial assignments;
+      // the scheduler's share is the row after it.
+      {"the long ps_3_0 block of branches, optimised / with option 0x4",
+       "BM_CompileSchedulerLongBlock/0/iterations:3", "BM_CompileSchedulerLongBlock/4/iterations:3", 5},
+      {"its scheduling alone / its whole compile with option 0x4", "BM_ScheduleLongBlock/iterations:3/manual_time",
+       "BM_CompileSchedulerLongBlock/4/iterations:3", 5},
       {"compile a chain of 800 statements for vs_3_0 (ms)", "BM_CompileChain/800/0/iterations:3", "", 400},
       {"compile a chain of 800 statements for ps_3_0 (ms)", "BM_CompileChain/800/1/iterations:3", "", 400},
       {"chain of 800 / 400 statements, vs_3_0", "BM_CompileChain/800/0/iterations:3",

@@ -13,8 +13,7 @@
 // A compile either succeeds, and the code computes the generator's value in
 // the token kit's interpreter (ps_1_x code only has to run), or fails with a
 // limit of the profile (45xx, 4004, the validator's slot count or register
-// range) or a target not built yet; never with an internal error or another
-// message.
+// range); never with an internal error or another message.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -52,8 +51,7 @@ std::vector<const ShaderProfileRow*> Profiles() {
 bool IsPixel(DWORD version) { return (version >> 16) == 0xFFFF; }
 bool IsPs1(DWORD version) { return IsPixel(version) && ((version >> 8) & 0xFF) == 1; }
 
-// Every error line names a limit of the profile, or a target not built yet,
-// and there is one.
+// Every error line names a limit of the profile, and there is one.
 bool FailedAtLimit(const std::string& log) {
   std::istringstream lines(log);
   bool any = false;
@@ -67,8 +65,7 @@ bool FailedAtLimit(const std::string& log) {
     const unsigned code = static_cast<unsigned>(std::strtoul(line.c_str() + at + 7, nullptr, 10));
     // The validator's slot count (5020) and register range (5008: constants
     // past the profile's) are limits the compiler should have named itself.
-    const bool limit = code == 4004 || (code >= 4500 && code < 4600) || code == 5020 || code == 5008 ||
-                       (code == 3500 && line.find("compiler target not yet implemented") != std::string::npos);
+    const bool limit = code == 4004 || (code >= 4500 && code < 4600) || code == 5020 || code == 5008;
     if (!limit) return false;
   }
   return any;

@@ -60,8 +60,8 @@ class C_FloorData {
 
   // The tables without which no stage can be played, one entry each: the
   // name of one that cannot be read or holds no row, or "name, line N: what"
-  // for one whose rows make a listed stage unplayable (tablecheck.h). Each
-  // is reported in the error log and on stderr.
+  // for one that leaves a stage play can reach unplayable (tablecheck.h).
+  // Each is reported in the error log and on stderr.
   std::vector<std::string> UnusableTables();
   // Once the game has started: the score file is made ready for saving.
   void PrepareScoreFile() { m_Score.Prepare(); }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "game/courses.h"
 #include "game/floorhit.h"
 #include "game/gameaudio.h"
 #include "game/gamehelpers.h"
@@ -24,10 +25,6 @@ constexpr const char* kSoundClearEnd = "SE/noise01.wav";
 constexpr float kBodyRef = 13.0f;
 // The body within this distance of a goal point has reached it.
 constexpr double kGoalPointRadius = 28.0;
-// The first stage of courses 1, 2 and 3, and the last.
-constexpr std::int32_t kCourseFirst[3] = {1, 9, 17};
-constexpr std::int32_t kCourseLast[3] = {8, 16, 20};
-
 // Clear-sequence keys: the final layout and the end.
 constexpr std::uint32_t kClearFinalKey = 7;
 constexpr std::uint32_t kClearEndKey = 8;
@@ -69,7 +66,7 @@ void C_PlayLogic::BeginPlay(std::int32_t selection) {
     const std::int32_t course = selection < -3 ? 3 : -selection;
     m_bSingleStage = false;
     m_bContinueUsed = false;
-    m_nStage = kCourseFirst[course - 1];
+    m_nStage = kCourseStages[course - 1].first;
     m_nLives = g_Settings.START_LIFE;
   }
   m_nTotalTime = 0;
@@ -406,7 +403,7 @@ bool C_PlayLogic::FinishClear() {
   m_nTotalTime += m_nElapsed;
   if (m_bSingleStage) return true;
   for (std::int32_t course = 0; course < 3; ++course) {
-    if (m_nStage != kCourseLast[course]) continue;
+    if (m_nStage != kCourseStages[course].last) continue;
     if (!m_bContinueUsed) m_FloorData.SetScoreFlag(course, true);
     return true;
   }

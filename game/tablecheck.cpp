@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 
+#include "game/courses.h"
 #include "game/floordata.h"
 #include "qel/appbase/qelerrorlog.h"
 
@@ -129,6 +130,16 @@ struct ListedRows {
   bool times = false;
 };
 
+// Every stage a course plays, and every other stage the stage table lists.
+std::set<std::int32_t> RequiredStages(const std::map<std::int32_t, ListedRows>& listed) {
+  std::set<std::int32_t> stages;
+  for (std::int32_t stage = 1; stage <= kLastCourseStage; ++stage) stages.insert(stage);
+  for (const auto& entry : listed) stages.insert(entry.first);
+  return stages;
+}
+
+std::string CoursesPlay() { return " (courses play stages 1 to " + std::to_string(kLastCourseStage) + ")"; }
+
 // The stages listed, each with what its rows gave.
 std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTable& table) {
   std::map<std::int32_t, ListedRows> listed;
@@ -162,10 +173,17 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
     }
   }
   if (!check.Faulty() && listed.empty()) check.Fault(check.Whole("it lists no stage (no row of a stage 1 to 99)"));
-  for (const auto& [stage, rows] : listed) {
+  // In stage order, so that the first fault named is the first stage a
+  // player would meet.
+  for (const std::int32_t stage : RequiredStages(listed)) {
     const std::string name = "stage " + std::to_string(stage);
-    if (!rows.start) check.Fault(check.Whole(name + " has no start (no row of prefix 0)"));
-    if (!rows.times) check.Fault(check.Whole(name + " has no time limit (no row of prefix 4)"));
+    const auto rows = listed.find(stage);
+    if (rows == listed.end()) {
+      check.Fault(check.Whole(name + " is missing" + CoursesPlay()));
+      continue;
+    }
+    if (!rows->second.start) check.Fault(check.Whole(name + " has no start (no row of prefix 0)"));
+    if (!rows->second.times) check.Fault(check.Whole(name + " has no time limit (no row of prefix 4)"));
   }
   return listed;
 }
@@ -177,16 +195,15 @@ C_TableFaults CheckStageTables(const C_CsvTable* floors, const C_CsvTable* stage
   TableCheck floorCheck(C_FloorData::kFloorFile, floors ? *floors : kNoTable);
   std::set<std::int32_t> withFloors;
   if (floors) withFloors = CheckFloors(floorCheck, *floors);
-  if (stages) {
-    TableCheck stageCheck(C_FloorData::kStageFile, *stages);
-    const std::map<std::int32_t, ListedRows> listed = CheckStages(stageCheck, *stages);
-    // Every stage the stage table lists needs its floors; without them the
-    // body would float over the void.
-    if (floors && !floorCheck.Faulty())
-      for (const auto& entry : listed)
-        if (!withFloors.count(entry.first))
-          floorCheck.Fault(floorCheck.Whole("stage " + std::to_string(entry.first) + " has no floors"));
-    return {floorCheck.Fault(), stageCheck.Fault()};
-  }
-  return {floorCheck.Fault(), std::string()};
+  TableCheck stageCheck(C_FloorData::kStageFile, stages ? *stages : kNoTable);
+  std::map<std::int32_t, ListedRows> listed;
+  if (stages) listed = CheckStages(stageCheck, *stages);
+  // Every stage played needs its floors; without them the body would float
+  // over the void. The courses' stages need them whatever the stage table
+  // holds.
+  if (floors && !floorCheck.Faulty())
+    for (const std::int32_t stage : RequiredStages(listed))
+      if (!withFloors.count(stage))
+        floorCheck.Fault(floorCheck.Whole("stage " + std::to_string(stage) + " has no floors"));
+  return {floorCheck.Fault(), stageCheck.Fault()};
 }

@@ -1,9 +1,9 @@
 // The stage tables checked at the start, before a stage is played. A table
-// whose rows do not give every stage it lists what play needs makes the game
-// unplayable: a row too short or with a value that is no whole number, a time
-// limit under one second, a start or a floor outside the field, a floor of no
-// area, a listed stage without a start, a time limit or floors, or no stage at
-// all. Rows play passes over (an empty line, a prefix the game does not know,
+// whose rows do not give every stage it lists, and every stage a course plays
+// (courses.h), what play needs makes the game unplayable: a row too short or
+// with a value that is no whole number, a time limit under one second, a
+// start or a floor outside the field, a floor of no area, such a stage
+// missing or without a start, a time limit or floors, or no stage at all. Rows play passes over (an empty line, a prefix the game does not know,
 // values beyond those read, a stage outside 1 to 99) leave it playable and
 // are said. Every finding goes to the error log and stderr.
 #pragma once

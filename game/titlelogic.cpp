@@ -1,5 +1,6 @@
 #include "game/titlelogic.h"
 
+#include "game/courses.h"
 #include "game/gameaudio.h"
 #include "game/gameinput.h"
 #include "game/gamehelpers.h"
@@ -9,6 +10,9 @@ constexpr const char* kSoundSelect = "SE/cursor08.wav";
 // Frames the menu box takes to open.
 constexpr std::int32_t kMenuOpenFrames = 20;
 constexpr std::int32_t kStageListOpenFrames = 40;
+// The list reaches only the stages the courses play, which the start check
+// requires in both tables.
+static_assert(C_TitleLogic::kStagesPerPage * C_TitleLogic::kStagePages == kLastCourseStage);
 }  // namespace
 
 C_TitleLogic::C_TitleLogic() {
@@ -163,10 +167,10 @@ bool C_TitleLogic::UpdateStages(std::int32_t mx, std::int32_t my, std::int32_t* 
   // so that one click turns at most one page.
   if (PointInRect(120, 400, 320, 430, mx, my)) {
     m_nCursor = kCursorPrevPage;
-    if (click) m_nPage = static_cast<std::int32_t>(Clamp(m_nPage - 1, 1, 0));
+    if (click) m_nPage = static_cast<std::int32_t>(Clamp(m_nPage - 1, kStagePages - 1, 0));
   } else if (PointInRect(320, 400, 520, 430, mx, my)) {
     m_nCursor = kCursorNextPage;
-    if (click) m_nPage = static_cast<std::int32_t>(Clamp(m_nPage + 1, 1, 0));
+    if (click) m_nPage = static_cast<std::int32_t>(Clamp(m_nPage + 1, kStagePages - 1, 0));
   }
   if (GameRightPressed()) {
     m_nCounter = 0;

@@ -27,6 +27,7 @@ class C_TitleLogic : public C_StateLogic {
   static constexpr std::int32_t kCursorPrevPage = 11;
   static constexpr std::int32_t kCursorNextPage = 12;
   static constexpr std::int32_t kStagesPerPage = 10;
+  static constexpr std::int32_t kStagePages = 2;
 
   C_TitleLogic();
 

@@ -47,9 +47,9 @@ HRESULT AssembleShaderFromMemory(const char* text, UINT length, const gxl::shade
 // passed to the parser, 0x20 partial precision, 0x200 avoid and 0x400 prefer
 // flow control); any other bit gives D3DERR_INVALIDCALL. Common arguments as
 // above, plus constantTable (optional): a constant table over the code.
-// Results as above; a null entry gives D3DERR_INVALIDCALL, a profile whose
-// target is not built yet E_NOTIMPL, errors in the source E_FAIL or
-// GXLERR_INVALIDDATA. code and constantTable are null on every failure.
+// Results as above; a null entry or a profile that names no compiler target
+// gives D3DERR_INVALIDCALL, errors in the source E_FAIL or GXLERR_INVALIDDATA.
+// code and constantTable are null on every failure.
 constexpr DWORD kCompileFlagMask = 0x63F;
 
 HRESULT CompileShaderFromFileA(LPCSTR file, const gxl::shader::ShaderMacro* defines,

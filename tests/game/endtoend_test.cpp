@@ -361,7 +361,7 @@ TEST_F(GameEndToEnd, ClearingTheFirstCourseRunsTheEndingAndOpensTheSecond) {
     s.path = {{2, 3}};
     stages.push_back(s);
   }
-  WriteStages(stages);
+  WritePlayableStages(stages);
   Start();
   SkipLogo();
   OpenMenu();
@@ -484,7 +484,7 @@ TEST_F(GameEndToEnd, InAReadOnlyFolderALostRecordIsReportedOnStandardErrorAndPla
   stage.startY = 100;
   stage.goal = {123, 113, 123, 113};
   stage.path = {{2, 3}};
-  WriteStages({stage});
+  WritePlayableStages({stage});
   // The stage list offers stages with a record.
   const std::vector<std::uint8_t> before = PythonScoreImage({{1, 40000, "QQQ"}});
   test::WriteFileBytes("score.dat", before);
@@ -543,7 +543,7 @@ std::size_t HeapBytes() {
 // past moving enemies: nothing the platform keeps for tests, nor anything
 // else, grows with the frames.
 TEST_F(GameEndToEnd, LongPlayKeepsTheHeapFlat) {
-  WriteStages({{.floors = {{0, 0, 2400, 2400}},
+  WritePlayableStages({{.floors = {{0, 0, 2400, 2400}},
                 .startX = 1200,
                 .startY = 1200,
                 .goal = {2300, 2300, 2340, 2340},

@@ -88,6 +88,36 @@ class GameFailurePaths : public GameAppTest {
     return child;
   }
 
+  // One more start of the program's entry in the test, in folder (the
+  // working folder), which gets a copy of the generated data.
+  void PrepareAnotherStart(const GameFolder& folder) {
+    platform::test::ResetAll();  // the window class of the last run is gone
+    PinFonts();
+    CopyGameData(DataDir(), folder.path());
+  }
+
+  // The program's entry in the damaged folder ends with 1 before its loop and
+  // makes no score file; each logged line is in the error log and on stderr,
+  // and one box names the entries.
+  void ExpectTheStartStopped(const GameFolder& folder, const std::vector<std::string>& entries,
+                             const std::vector<std::string>& logged) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunWinMain(), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(std::filesystem::exists("score.dat"));
+    for (const std::string& line : logged) {
+      EXPECT_THAT(err, HasSubstr(line + "\n"));
+      EXPECT_THAT(ErrorLogTexts(), testing::Contains(line));
+    }
+    std::string named;
+    for (const std::string& entry : entries) named += "\n    " + entry;
+    const auto& records = platform::test::MessageBoxRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.back().text, "ぬらもぺい cannot be played: these files of its data folder\n" + folder.path() +
+                                       "\nare missing or damaged:\n" + named +
+                                       "\n\nErrorLog.txt there, and standard error, say why.");
+  }
+
   // From the title: stages 1 and 2 (each starting in its goal) cleared in
   // turn, each with a new record named "AB"; back at the title.
   void ClearBothStagesWithNewRecords() {
@@ -172,10 +202,8 @@ TEST_F(GameFailurePaths, DataTheGameCannotBePlayedWithoutStopsItsStart) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::test::ResetAll();  // the window class of the last run is gone
-    PinFonts();
     GameFolder folder;
-    std::filesystem::copy(DataDir(), folder.path(), std::filesystem::copy_options::recursive);
+    PrepareAnotherStart(folder);
     c.damage();
     testing::internal::CaptureStderr();
     EXPECT_EQ(RunWinMain(), 1);
@@ -238,6 +266,35 @@ TEST(GameDataFolder, IsNamedOnlyWhileItHoldsTheData) {
   EXPECT_EQ(BuiltDataFolder(), NURA_GAMEDATA_DIR);
 }
 
+using GameDataCopy = GameAppTest;
+
+// The tests' copy of a data folder someone has played in leaves out what play
+// wrote there: the game starts fresh, with no record, no course opened and an
+// empty error log.
+TEST_F(GameDataCopy, AFolderPlayedInGivesAFreshGame) {
+  test::WriteFileBytes("score.dat", PythonScoreImage({{1, 40000, "QQQ"}, {12, 50000, "RRR"}}, "QZ"));
+  test::WriteFileText("score.dat.bad", "older");
+  test::WriteFileText("score.dat.bad.1", "older still");
+  test::WriteFileText("ErrorLog.txt", "2024/01/01 00:00:00 : SE/cursor08.wav could not be opened\r\n");
+  const std::string played = m_Dir.path();
+  GameFolder copy;
+  CopyGameData(played, copy.path());
+  for (const char* name : {"score.dat", "score.dat.bad", "score.dat.bad.1", "ErrorLog.txt"})
+    EXPECT_FALSE(std::filesystem::exists(name)) << name;
+  for (const char* name : {"StageData.dat", "Floor.dat", "Fjord.mp3", "cg/title.png", "SE/cursor08.wav"})
+    EXPECT_EQ(test::ReadFileBytes(name), test::ReadFileBytes(played + "/" + name)) << name;
+  Start();
+  SetDrawing(false);
+  SkipLogo();
+  OpenMenu();
+  OpenStageList();
+  for (int stage = 1; stage <= 20; ++stage) EXPECT_EQ(Title().GetStageRecord(stage), 0) << stage;
+  for (int course = 0; course < 3; ++course) EXPECT_FALSE(Title().GetCourseFlag(course)) << course;
+  EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
+  EXPECT_TRUE(ErrorLogTexts().empty());
+  Stop();  // before the working folder goes back to the played one
+}
+
 // A stage table whose rows do not give every stage it lists what play needs
 // stops the start as a missing one does: the box names the file, the line and
 // what is wrong (the log and stderr say the same), the program ends with 1
@@ -293,22 +350,71 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::test::ResetAll();
-    PinFonts();
     GameFolder folder;
-    std::filesystem::copy(DataDir(), folder.path(), std::filesystem::copy_options::recursive);
+    PrepareAnotherStart(folder);
     test::WriteFileText(c.file, c.damage(ReadText(c.file)));
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(RunWinMain(), 1);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(std::filesystem::exists("score.dat"));
-    EXPECT_THAT(err, HasSubstr(c.entry + "\n"));
-    EXPECT_THAT(ErrorLogTexts(), testing::Contains(c.entry));
-    const auto& records = platform::test::MessageBoxRecords();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records.back().text, "ぬらもぺい cannot be played: these files of its data folder\n" + folder.path() +
-                                       "\nare missing or damaged:\n\n    " + c.entry +
-                                       "\n\nErrorLog.txt there, and standard error, say why.");
+    ExpectTheStartStopped(folder, {c.entry}, {c.entry});
+  }
+}
+
+// The generated tables without the rows of stage n.
+std::string WithoutStage(const std::string& table, int n) {
+  std::string kept;
+  std::istringstream in(table);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(std::to_string(n) + ",", 0) != 0) kept += line + "\n";
+  return kept;
+}
+
+// Courses play stages 1 to 20 whatever the tables list, so each of them
+// missing from either table stops the start as a damaged row does.
+TEST_F(GameFailurePaths, StagesTheCoursesPlayMissingFromTheTablesStopTheStart) {
+  const std::string course = " (courses play stages 1 to 20)";
+  const struct {
+    const char* what;
+    std::function<void()> damage;
+    std::vector<std::string> entries;  // in the box
+    std::vector<std::string> logged;   // in the error log and on stderr
+  } cases[] = {
+      {"a stage table cut at a line end after stage 5",
+       [] {
+         const std::string t = ReadText("StageData.dat");
+         test::WriteFileText("StageData.dat", t.substr(0, t.find("\r\n6,") + 2));
+       },
+       {"StageData.dat: stage 6 is missing" + course},
+       {"StageData.dat: stage 6 is missing" + course}},
+      {"a floor table without stage 12",
+       [] { test::WriteFileText("Floor.dat", WithoutStage(ReadText("Floor.dat"), 12)); },
+       {"Floor.dat: stage 12 has no floors"},
+       {"Floor.dat: stage 12 has no floors"}},
+      {"stage 12 taken out of both tables",
+       [] {
+         for (const char* file : {"Floor.dat", "StageData.dat"})
+           test::WriteFileText(file, WithoutStage(ReadText(file), 12));
+       },
+       {"Floor.dat: stage 12 has no floors", "StageData.dat: stage 12 is missing" + course},
+       {"Floor.dat: stage 12 has no floors", "StageData.dat: stage 12 is missing" + course}},
+      {"stage 20, the last a course plays, taken out of both tables",
+       [] {
+         for (const char* file : {"Floor.dat", "StageData.dat"})
+           test::WriteFileText(file, WithoutStage(ReadText(file), 20));
+       },
+       {"Floor.dat: stage 20 has no floors", "StageData.dat: stage 20 is missing" + course},
+       {"Floor.dat: stage 20 has no floors", "StageData.dat: stage 20 is missing" + course}},
+      {"a floor table without stage 12 beside no stage table",
+       [] {
+         test::WriteFileText("Floor.dat", WithoutStage(ReadText("Floor.dat"), 12));
+         std::filesystem::remove("StageData.dat");
+       },
+       {"Floor.dat: stage 12 has no floors", "StageData.dat"},
+       {"Floor.dat: stage 12 has no floors", "StageData.dat could not be opened: " + kNotFound}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GameFolder folder;
+    PrepareAnotherStart(folder);
+    c.damage();
+    ExpectTheStartStopped(folder, c.entries, c.logged);
   }
 }
 
@@ -362,7 +468,7 @@ void WriteTwoStagesStartingInTheirGoals() {
     stage.goal = {123, 113, 123, 113};
     stage.path = {{2, 3}};
   }
-  WriteStages(stages);
+  WritePlayableStages(stages);
   test::WriteFileBytes("score.dat", PythonScoreImage({{1, 900000, "QQQ"}, {2, 900000, "QQQ"}}));
 }
 
@@ -458,7 +564,7 @@ TEST_F(GameFailurePaths, TheTuneLoopsWithoutAGap) {
   stage.floors = {{0, 0, 1000, 1000}};
   stage.startX = stage.startY = 500;
   stage.goal = {900, 900, 950, 950};
-  WriteStages({stage});
+  WritePlayableStages({stage});
   test::WriteFileBytes("score.dat", PythonScoreImage({{1, 40000, "QQQ"}}));
   Start();
   SetDrawing(false);

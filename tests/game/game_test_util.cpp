@@ -1,14 +1,25 @@
 #include "tests/game/game_test_util.h"
 
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include "game/courses.h"
 #include "platform/testing.h"
 #include "qel/appbase/qelerrorlog.h"
 
 namespace nura::game_test {
 
 GameFolder::GameFolder() : m_chdir(m_dir.path()) { g_ErrorLog.ForgetReports(); }
+
+void CopyGameData(const std::string& from, const std::string& to) {
+  for (const auto& entry : std::filesystem::directory_iterator(from)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "score.dat" || name.rfind("score.dat.bad", 0) == 0 || name == "ErrorLog.txt") continue;
+    std::filesystem::copy(entry.path(), std::filesystem::path(to) / name, std::filesystem::copy_options::recursive);
+  }
+}
 
 std::vector<std::string> ErrorLogTexts() {
   std::ifstream in("ErrorLog.txt", std::ios::binary);
@@ -62,6 +73,22 @@ void WriteStages(const std::vector<StageSpec>& stages) {
   }
   test::WriteFileText("Floor.dat", floors);
   test::WriteFileText("StageData.dat", data);
+}
+
+void WritePlayableStages(std::vector<StageSpec> stages) {
+  std::set<int> given;
+  for (const StageSpec& s : stages) given.insert(s.number);
+  for (int n = 1; n <= kLastCourseStage; ++n) {
+    if (given.count(n)) continue;
+    StageSpec plain;
+    plain.number = n;
+    plain.floors = {{0, 0, 1000, 1000}};
+    plain.startX = plain.startY = 500;
+    plain.goal = {900, 900, 950, 950};
+    plain.path = {{2, 3}};
+    stages.push_back(plain);
+  }
+  WriteStages(stages);
 }
 
 std::string Python(const std::string& program) {

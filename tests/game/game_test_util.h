@@ -28,6 +28,11 @@ class GameFolder {
   test::ScopedChdir m_chdir;
 };
 
+// Copies the data folder `from` into the folder `to`, leaving out what play
+// writes there (the score file, damaged score files kept aside, the error
+// log): a folder someone has played in still gives a fresh game.
+void CopyGameData(const std::string& from, const std::string& to);
+
 // The texts of the lines in "ErrorLog.txt" (the part after " : "), or none.
 std::vector<std::string> ErrorLogTexts();
 // The same of each line read from in.
@@ -49,6 +54,10 @@ struct StageSpec {
 };
 // Writes "Floor.dat" and "StageData.dat" (CR LF lines) in the working folder.
 void WriteStages(const std::vector<StageSpec>& stages);
+// The same with a plain stage (a floor, the goal far from the start) for
+// every stage a course plays that stages leave out, as the game's start check
+// requires.
+void WritePlayableStages(std::vector<StageSpec> stages);
 
 // Runs a Python program in the working folder; its standard output.
 std::string Python(const std::string& program);

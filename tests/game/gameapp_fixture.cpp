@@ -78,8 +78,7 @@ void GameAppTest::PinFonts() {
 
 void GameAppTest::SetUp() {
   PinFonts();
-  std::filesystem::copy(DataDir(), m_Dir.path(), std::filesystem::copy_options::recursive);
-  ASSERT_FALSE(std::filesystem::exists("score.dat")) << "the data folder holds no score file";
+  CopyGameData(DataDir(), m_Dir.path());
   for (const auto& entry : std::filesystem::directory_iterator("SE")) {
     std::uint8_t* raw = nullptr;
     WAVEFORMATEX format{};
@@ -94,6 +93,9 @@ void GameAppTest::TearDown() { Stop(); }
 void GameAppTest::Start() {
   m_pApp = std::make_unique<C_GameApp>();
   ASSERT_EQ(m_pApp->Create(GetModuleHandleA(nullptr), SW_SHOWDEFAULT), S_OK);
+  // The data the test wrote must leave the game playable, or it tests a game
+  // that would not have started.
+  EXPECT_TRUE(m_pApp->IsPlayable());
   m_Trace = {State()};
 }
 

@@ -48,7 +48,8 @@ class GameAppTest : public testing::Test, public ScreenDriver<GameAppTest> {
   static std::string DataDir();
   // The font faces every test draws with.
   static void PinFonts();
-  // Builds the application and creates its window and device.
+  // Builds the application and creates its window and device; the data must
+  // leave the game playable.
   void Start();
   // Destroys the application; nothing it made may be left.
   void Stop();

@@ -29,7 +29,7 @@ void WriteOneStage(int limitSeconds) {
   s.goal = {1800, 1800, 1840, 1840};
   s.limit = limitSeconds;
   s.path = {{2, 3}};
-  WriteStages({s});
+  WritePlayableStages({s});
 }
 
 class PlayScene : public GameAppTest {
@@ -205,7 +205,7 @@ TEST_F(PlayScene, TheFieldsLeftColumnAndTopRowShowTheFloor) {
   s.startY = 1000;
   s.goal = {1500, 1500, 1540, 1540};
   s.path = {{2, 3}};
-  WriteStages({s});
+  WritePlayableStages({s});
   ASSERT_NO_FATAL_FAILURE(PlayFirstStageUndrawn());
   SetDrawing(true);
   Frame();

@@ -225,7 +225,6 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(IntrinsicNotImplemented, 3500, Error, "intrinsic function '%s' is not yet implemented")                          \
   X(CompoundAssignmentSideEffects, 3500, Error,                                                                      \
     "compound assignment to an expression with side effects not yet implemented")                                    \
-  X(TargetNotYetImplemented, 3500, Error, "'%s': compiler target not yet implemented")                              \
   X(EntryPointNotFound, 3501, Error, "'%s': entrypoint not found")                                                   \
   X(OverloadNotFound, 3501, Error, "overloaded function not found")                                                  \
   X(InputMissingSemantics, 3502, Error, "'%s': input parameter '%s' missing semantics")                              \

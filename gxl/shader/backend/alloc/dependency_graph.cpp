@@ -10,8 +10,8 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint8_t kDefined = 1, kRead = 2, kCounted = kDefined | kRead;
-// Positions the improvement rounds of one run may scan and re-measure; past
-// it the order found so far stands.
+// Positions the improvement rounds of one run may scan and re-measure in
+// all, whatever the program's length.
 constexpr std::uint64_t kImproveWork = std::uint64_t{1} << 25;
 
 }  // namespace
@@ -30,7 +30,7 @@ std::int32_t ComparePressure(std::uint32_t a, std::uint32_t b, const void* conte
   return CompareUnsigned(graph.InstructionAt(a), graph.InstructionAt(b), nullptr);
 }
 
-DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p), m_workLimit(kImproveWork) {}
+DependencyGraph::DependencyGraph(ShaderProgram* p) : ProgramPass(p), m_workLimit(~std::uint64_t{0}) {}
 
 DependencyGraph::~DependencyGraph() = default;
 
@@ -142,28 +142,28 @@ void DependencyGraph::Measure(std::uint64_t* total, std::uint32_t* peak, bool ba
 void DependencyGraph::Remeasure(std::uint32_t from, std::uint32_t to) {
   if (!m_running) return;
   const std::uint32_t* reads = m_readList.Data();
-  auto counted = [&](std::uint32_t v) { return m_tracked[v] == kCounted; };
   // The values last read inside the range are last read where the range
-  // now reads them last; every other last read stays where it was.
+  // now reads them last; every other last read stays where it was. Walking
+  // the range backwards, the first read met of such a value is its last:
+  // one pass over the reads finds them and counts the values each position
+  // ends.
   ++m_runStamp;
-  for (std::uint32_t position = from; position < to; ++position) {
+  for (std::uint32_t position = to; position-- > from;) {
     const std::uint32_t i = m_order[position];
+    std::uint32_t ends = 0;
     for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
       const std::uint32_t v = reads[m_readStart[i] + k];
-      if (!counted(v) || m_runMark[v] == m_runStamp || m_runLast[v] < from || m_runLast[v] >= to) continue;
+      if (m_runMark[v] == m_runStamp || m_tracked[v] != kCounted || m_runLast[v] < from || m_runLast[v] >= to)
+        continue;
       m_runMark[v] = m_runStamp;
       if (!m_runValues.Append(v)) {
         m_running = false;
         return;
       }
+      m_runLast[v] = position;
+      ++ends;
     }
-  }
-  for (std::uint32_t position = from; position < to; ++position) {
-    const std::uint32_t i = m_order[position];
-    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
-      const std::uint32_t v = reads[m_readStart[i] + k];
-      if (m_runMark[v] == m_runStamp) m_runLast[v] = position;
-    }
+    m_runEnds[position] = ends;
   }
   // The pressure before the range, and so after it, is unchanged.
   std::int64_t live = m_runBefore[from];
@@ -172,18 +172,14 @@ void DependencyGraph::Remeasure(std::uint32_t from, std::uint32_t to) {
       m_running = false;
       return;
     }
-    const std::uint32_t i = m_order[position], before = static_cast<std::uint32_t>(live);
+    const std::uint32_t before = static_cast<std::uint32_t>(live);
     m_runTotal += before;
     m_runTotal -= m_runBefore[position];
     --m_runCount[m_runBefore[position]];
     ++m_runCount[before];
     m_runPeak = std::max(m_runPeak, before);
     m_runBefore[position] = before;
-    live += m_definedCount[i];
-    for (std::uint32_t k = 0; k < m_readCount[i]; ++k) {
-      const std::uint32_t v = reads[m_readStart[i] + k];
-      live -= counted(v) && m_runLast[v] == position;
-    }
+    live += std::int64_t{m_definedCount[m_order[position]]} - m_runEnds[position];
   }
   while (m_runPeak > 0 && m_runCount[m_runPeak] == 0) --m_runPeak;
   m_touchLo = std::min(m_touchLo, from);
@@ -279,10 +275,12 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
     ++m_scan;
     while (down ? jhi < m_count : jlo > 0) {
       const std::uint32_t j = m_order[down ? jhi : jlo - 1];
-      const IrInstruction& other = *m_table[j];
       const bool barrier = m_barrier[j] != 0;
-      if (!Spend(1) ||
-          (!barrier && (other.resultCount == 0 || !alloc::InRegion(p, other.results[0], guard, sense)))) {
+      // An instruction of the block's own region ends the scan, one outside the region ends the attempt.
+      const bool own = !barrier && m_leadPredicate[j] == guard && m_leadSense[j] == sense;
+      if (!Spend(1) || (!barrier && !own &&
+                        (!m_hasLead[j] || m_leadPredicate[j] == guard || m_leadPredicate[j] == kNoIndex ||
+                         !alloc::InRegion(p, m_leadPredicate[j], guard, sense)))) {
         leaves = true;
         break;
       }
@@ -301,8 +299,7 @@ HRESULT DependencyGraph::TryMove(std::uint32_t position) {
         ++jhi;
       else
         --jlo;
-      const IrValue* r = barrier ? nullptr : p.values[other.results[0]];
-      if (r && r->predicate == guard && r->predicateSense == sense) break;
+      if (own) break;
     }
     if (leaves || jlo == jhi) break;
     const bool blocked = dependent || (down ? blockDelta - endedThere < jumpedDelta
@@ -572,8 +569,13 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   m_positionOf = opt::NewArray<std::uint32_t>(m_count);
   m_runBefore = opt::NewArray<std::uint32_t>(m_count);
   m_definedCount = opt::NewArray<std::uint32_t>(m_count);
+  m_runEnds = opt::NewArray<std::uint32_t>(m_count);
+  m_leadPredicate = opt::NewArray<std::uint32_t>(m_count);
+  m_leadSense = opt::NewArray<std::uint32_t>(m_count);
+  m_hasLead = opt::NewArray<std::uint8_t>(m_count);
   if (!m_lastReader || !m_trialPosition || !m_inBlock || !m_blockMark || !m_jumpMark || !m_runLast || !m_runMark ||
-      !m_runCount || !m_runBefore || !m_definedCount || !m_levelStart || !m_positionOf)
+      !m_runCount || !m_runBefore || !m_definedCount || !m_runEnds || !m_leadPredicate || !m_leadSense ||
+      !m_hasLead || !m_levelStart || !m_positionOf)
     return E_OUTOFMEMORY;
   if (!m_table || !m_readStart || !m_readCount || !m_definitionStart || !m_definitionCount || !m_delta || !m_before ||
       !m_order || !m_savedOrder || !m_candidates || !m_barrier || !m_instructionStamp || !m_tracked ||
@@ -583,6 +585,10 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
     m_table[i] = p.instructions[i];
     m_order[i] = i;
     m_barrier[i] = alloc::IsEmpty(m_table[i]) || IsSpecialOperation(m_table[i]);
+    const IrValue* lead = m_table[i]->resultCount ? p.values[m_table[i]->results[0]] : nullptr;
+    m_hasLead[i] = lead != nullptr;
+    m_leadPredicate[i] = lead ? lead->predicate : kNoIndex;
+    m_leadSense[i] = lead ? lead->predicateSense : 0;
   }
   if (FAILED(hr = Collect())) return hr;
   for (std::uint32_t i = 0; i < m_count; ++i) {
@@ -595,10 +601,8 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   // Each round lowers the total or the peak, but the total may be large: the
   // rounds stop at a number that grows with the program, far above what
   // real programs take (ntsc's 321 instructions: 271 rounds). The positions
-  // the rounds scan and re-measure are bounded too: the corpus takes at
-  // most 1.5 million, generated programs with loops up to 19 million (a
-  // position costs about 10 ns).
-  m_work = m_workLimit;
+  // the rounds scan and re-measure are bounded as above.
+  m_work = m_workGiven = std::min({m_workLimit, kImproveWorkPerInstruction * m_count, kImproveWork});
   m_spent = false;
   for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256;
        rounds-- > 0 && !m_spent && (hr = ImproveOnce()) == S_OK;) {

@@ -16,6 +16,16 @@
 
 namespace gxl::shader {
 
+// The positions the improvement rounds of one run may scan and re-measure
+// per instruction; past them the order found so far stands. A round costs
+// at least the program's length and a program takes about as many rounds as
+// it has instructions, so the search left alone grows with the square of the
+// program: this keeps it in proportion to the rest of the compile, which
+// grows with the program (a position costs about 20 ns, an instruction's
+// unoptimised compile some 35 us). The corpus needs at most 4,941 (ntsc's
+// 321 instructions: 1.59 million).
+constexpr std::uint64_t kImproveWorkPerInstruction = 6144;
+
 // Sorts `count` indexes ascending and drops repeats; the new count through `count`.
 void SortUniqueIndices(std::uint32_t* indices, std::uint32_t* count);
 std::int32_t CompareUnsigned(std::uint32_t a, std::uint32_t b, const void* unused);
@@ -51,8 +61,11 @@ class DependencyGraph : public ProgramPass {
   void ReverseRange(std::uint32_t from, std::uint32_t to);
 
   // The positions the improvement rounds may scan and re-measure before
-  // the order found so far stands (tests lower it).
+  // the order found so far stands, when below the bound that grows with the
+  // program (tests lower it).
   void SetWorkLimit(std::uint64_t positions) { m_workLimit = positions; }
+  // The positions the last run's rounds scanned and re-measured.
+  std::uint64_t WorkSpent() const { return m_workGiven - m_work; }
 
   std::uint32_t InstructionAt(std::uint32_t position) const { return m_order[position]; }
   std::uint32_t PressureBefore(std::uint32_t position) const { return m_before[position]; }
@@ -110,6 +123,7 @@ class DependencyGraph : public ProgramPass {
   std::uint32_t m_stamp = 0, m_attempt = 0;
   std::unique_ptr<std::uint32_t[]> m_levelStart, m_positionOf;  // scratch of SortCandidates
   std::uint64_t m_workLimit, m_work = 0;  // positions the rounds may still scan and re-measure
+  std::uint64_t m_workGiven = 0;          // of a run, at its start
   bool m_spent = false;
   std::uint32_t m_bestPeak = 0;
   std::uint64_t m_bestTotal = 0;
@@ -124,6 +138,11 @@ class DependencyGraph : public ProgramPass {
   // the round's start is put back from the round's measurement.
   bool m_running = false;  // off while a pressure lies outside the counts
   std::unique_ptr<std::uint32_t[]> m_runLast, m_runBefore, m_runCount, m_runMark, m_definedCount;
+  std::unique_ptr<std::uint32_t[]> m_runEnds;  // per position: the values Remeasure found last read there
+  // Per instruction: whether its first result exists, and that result's
+  // predicate and sense (the region the scans ask about).
+  std::unique_ptr<std::uint8_t[]> m_hasLead;
+  std::unique_ptr<std::uint32_t[]> m_leadPredicate, m_leadSense;
   PodArray<std::uint32_t> m_runValues;
   std::uint32_t m_runStamp = 0, m_runPeak = 0, m_touchLo = 0, m_touchHi = 0;
   std::uint64_t m_runTotal = 0;

@@ -5,22 +5,21 @@
 // per-operation emission rules and the comment blocks to the finished code,
 // which the platform's shader validator checks as it grows.
 //
-// The virtual slots, in their fixed order. "base" is what this class does;
-// a target overrides what it needs, and the issue that builds a "not yet"
-// slot fills it here.
+// The virtual slots, in their fixed order, with what this class does; a
+// target overrides what it needs.
 //
 //   0  destructor
 //   1  CheckSemantics            semantic and register key of an input or output (semantics.cpp)
 //   2  Compile(DataBuffer**)     the driver (compile_driver.cpp); ShaderProgram::Compile(std::uint32_t*)
 //                                runs the optimiser phases before it
 //   3  SetupProfileLimits        base limits; every target its own
-//   4  SelectInstructions        not yet: 1 (instruction selection, per target)
+//   4  SelectInstructions        1 (instruction selection, per target)
 //   5  AllocateRegisters         the register check and instruction pairing (allocate_registers.cpp)
 //   6  FinishSelection           ShaderProgram's: 1 (port constraints and clean-up, per target)
 //   7  FormatValueName           ShaderProgram's
 //   8  NextArgumentToCopy        0: no argument group needs a copy (read-port rules, per target)
 //   9  MapOperation              E_NOTIMPL: every target walks its instructions itself
-//  10  GenerateCode              not yet: 1 (code-generation passes, per target)
+//  10  GenerateCode              S_FALSE (code-generation passes, per target)
 //  11  CheckOutputWrites         S_OK (output checks, per target)
 //  12  NeedsSwizzleFix           ShaderProgram's: 0
 //  13  ReadsEarlierResult        0

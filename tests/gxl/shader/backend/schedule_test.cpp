@@ -14,6 +14,7 @@
 #include "gxl/shader/backend/alloc/dependency_graph.h"
 #include "gxl/shader/backend/alloc/pairing.h"
 #include "gxl/shader/backend/alloc/subtree_scores.h"
+#include "../log_text.h"
 #include "phase2_fixture.h"
 #include "tests/support/test_util.h"
 
@@ -169,6 +170,43 @@ TEST(GxlSchedule, RoundsCutShortStopAlike) {
     cut += orders[1] != orders[2];
   }
   EXPECT_GT(cut, 10u);  // the cut does bind
+}
+
+// The rounds' work grows with the program, not with its square: long
+// programs with branches, whose search would go on far past the bound, stop
+// there, with every dependence kept and the pressure no worse than at the
+// start; shorter ones end below it.
+TEST(GxlSchedule, SearchWorkGrowsWithTheProgram) {
+  struct Row {
+    std::uint32_t steps, seed;
+    bool bound;  // the search reaches the bound
+  } rows[] = {{100, 4, false}, {200, 5, false}, {400, 3, true}, {400, 6, true}};
+  for (const Row& row : rows) {
+    const std::string what = std::to_string(row.steps) + " steps, seed " + std::to_string(row.seed);
+    irkit::RandomShape shape;
+    shape.steps = row.steps;
+    shape.ifPercent = 6;
+    shape.loopPercent = 2;
+    shape.maxDepth = 1;
+    AllocRun run(PhaseLimits(32));
+    const irkit::RandomProgram generated(run.program, row.seed, shape);
+    ShaderProgram& p = run.program;
+    PrepareForScheduling(p);
+    ASSERT_EQ(p.CompactInstructions(), S_FALSE);
+    ASSERT_EQ(p.BuildDependencyLists(), S_OK);
+    const Pressure before = Measure(p);
+    const std::uint64_t count = p.instructions.Count(), bound = kImproveWorkPerInstruction * count;
+    DependencyGraph graph(&p);
+    ASSERT_EQ(graph.Run(1), S_OK) << what;
+    EXPECT_LE(graph.WorkSpent(), bound) << what;
+    // At the bound, what is left is less than the next step's positions: a
+    // round's measurement or a swap, neither longer than the program.
+    EXPECT_EQ(graph.WorkSpent() + count > bound, row.bound) << what << ": " << graph.WorkSpent() << " of " << bound;
+    ASSERT_EQ(irtest::TopologicalFault(p), "") << what;
+    const Pressure after = Measure(p);
+    EXPECT_LE(after.total, before.total) << what;
+    EXPECT_LE(after.peak, before.peak) << what;
+  }
 }
 
 // A digest of the orders scheduling gives the first programs.
@@ -341,6 +379,43 @@ TEST_F(GxlScheduleCase, LongChainsNeedNoDeepStack) {
   for (const auto& walk : walks) {
     ASSERT_EQ(walk.stamp(table.data(), walk.start, ++stamp), S_OK);
     for (IrInstruction* inst : table) ASSERT_EQ(inst->*walk.field, stamp);
+  }
+}
+
+// The straight-line scheduler's walks (the reference switch's, and those of
+// a program whose inputs do not all stand before their readers) charge the
+// compile's work budget: a program whose scheduling alone passes a small
+// budget ends in the bound's message, and within the full budget it is
+// scheduled.
+TEST_F(GxlScheduleCase, SubtreeWalksChargeTheWorkBudget) {
+  for (const std::uint64_t budget : {std::uint64_t{2000}, kCompileWorkBudget}) {
+    AllocRun& r = Start();
+    // Sums of pairs of recent values: every instruction has two inputs to order.
+    std::vector<Values> made{r.b.Input(0), r.b.Input(1)};
+    for (std::size_t k = 0; k < 120; ++k)
+      made.push_back(r.b.Add(made[made.size() - 1], made[made.size() - 2 - k % 2]));
+    r.b.Output(0, made.back());
+    ShaderProgram& p = r.program;
+    ASSERT_EQ(p.PackVectors(), S_OK);
+    p.referenceSearches = true;
+    p.workLeft = budget;
+    const HRESULT hr = p.ScheduleInstructions();
+    const std::string log = shadertest::LogText(r.log);
+    if (budget == kCompileWorkBudget) {
+      EXPECT_EQ(hr, S_OK) << log;
+      EXPECT_LT(p.workLeft, budget - 2000);  // what the small budget could not pay
+      EXPECT_EQ(irtest::TopologicalFault(p), "");
+      continue;
+    }
+    EXPECT_EQ(hr, E_FAIL);
+    EXPECT_TRUE(p.workExhausted);
+    // The message the bound itself gives, from a program with nothing left.
+    AllocRun spent(PhaseLimits(32));
+    spent.program.workLeft = 0;
+    ASSERT_EQ(spent.program.ChargeWork(1), E_FAIL);
+    const std::string message = shadertest::LogText(spent.log);
+    ASSERT_EQ(message.rfind("error X", 0), 0u) << message;
+    EXPECT_EQ(log, message);
   }
 }
 
