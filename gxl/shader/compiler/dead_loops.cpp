@@ -291,12 +291,11 @@ struct ShaderCompiler::LoweringMark {
   explicit LoweringMark(ShaderCompiler& compiler)
       : c(compiler), values(c.ValueCount()), instructions(c.InstructionCount()), banks(c.target->banks.Count()),
         statements(c.m_statementSequence), identityTable(c.m_identityTable), identityValues(c.m_identityValues),
-        guard(c.guard),
-        blockContext(c.blockContext), polarity(c.polarity), inlineDepth(c.inlineDepth), loopAttempt(c.loopAttempt),
-        outOfBounds(c.outOfBounds), abandonLoop(c.abandonLoop), loopDepth(c.loopDepth), errorFlag(c.errorFlag),
-        reportedMessages(c.reportedMessages), returned(c.returned), discarded(c.discarded), staticIfs(c.staticIfs),
-        dynamicIfs(c.dynamicIfs), defaultPrecision(c.defaultPrecision), loopCounter(c.loopCounter),
-        callArguments(c.callArguments), heldFacts(c.heldFacts), function(c.m_function) {
+        guard(c.guard), blockContext(c.blockContext), polarity(c.polarity), inlineDepth(c.inlineDepth),
+        loopAttempt(c.loopAttempt), outOfBounds(c.outOfBounds), abandonLoop(c.abandonLoop), loopDepth(c.loopDepth),
+        errorFlag(c.errorFlag), reportedMessages(c.reportedMessages), returned(c.returned), discarded(c.discarded),
+        staticIfs(c.staticIfs), dynamicIfs(c.dynamicIfs), defaultPrecision(c.defaultPrecision),
+        loopCounter(c.loopCounter), callArguments(c.callArguments), heldFacts(c.heldFacts), function(c.m_function) {
     map.Append(c.valueMap.Data(), c.valueMap.Size());
   }
   bool Saved() const { return map.Size() == c.valueMap.Size(); }
