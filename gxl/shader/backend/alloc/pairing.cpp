@@ -13,8 +13,11 @@ namespace {
 constexpr std::uint32_t kCapsPhysicalComponents = 0x10000000;
 constexpr std::uint32_t kSecondCoIssue = 0x8;
 // Each trial assignment walks the whole program: the trials of one pass may
-// walk 2^19 instructions in all (the corpus takes at most 31,000).
+// walk 2^19 instructions in all, and no more than 128 times the program, so
+// that they cost in proportion to it (the corpus takes at most 95 trials,
+// ntsc's; a long block of a loop once took 390).
 constexpr std::uint64_t kTrialBudget = std::uint64_t{1} << 19;
+constexpr std::uint64_t kTrialsPerPass = 128;
 
 // Marks `start` and everything reachable from it along `list` with `stamp`
 // in `field`; each instruction is pushed once, so the stack stays within
@@ -218,6 +221,7 @@ HRESULT InstructionPairing::Fits(RegisterAssignment& context, const FitBound& bo
       return S_FALSE;
     }
     m_budget -= std::min<std::uint64_t>(m_budget, m_count);
+    ++m_trials;
   }
   // The temporaries' trials take over the run before where the move cannot
   // change it; the address registers' are few and short.
@@ -356,8 +360,9 @@ HRESULT InstructionPairing::Run() {
       hr = m_addressBound.Prepare(m_p, m_address, m_table.get(), m_order.get(), m_count);
     if (FAILED(hr)) return hr;
   }
-  m_budget = kTrialBudget;
+  m_budget = std::min(kTrialBudget, kTrialsPerPass * m_count);
   m_spent = false;
+  m_trials = 0;
   for (std::uint32_t p = m_count; p-- > 0 && !m_spent;) {
     const IrInstruction& inst = At(p);
     if (alloc::IsEmpty(&inst) || StopsTheWalk(inst)) continue;
