@@ -1,6 +1,7 @@
 // Pairing (the register check of slot 5): random programs keep their
 // instructions and results through it, and the cases that decide the rules
-// on co-issue targets and with tight temporaries.
+// on co-issue targets and with tight temporaries; with branches and loops,
+// its trials that take over the run before decide as full runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
