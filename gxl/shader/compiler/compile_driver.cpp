@@ -128,7 +128,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->secondPhaseStepHook = secondPhaseStepHook;
   generator->workLeft = workGranted = workBudget;
   defUseUpkeepMismatches = 0;
-  loopMemoHits = loopMemoChecks = loopMemoMismatches = 0;
+  loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;

@@ -3,6 +3,7 @@
 // body, so that an unrolling can count its iterations before it builds the
 // bodies. Every answer errs towards "the body matters".
 #include <algorithm>
+#include <vector>
 
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -48,7 +49,8 @@ class LoopEffects {
         return Declares(node, depth, &LoopEffects::Writes);
       case NodeKind::Kind13: {
         const auto* e = static_cast<const ParseNodeKind13*>(node);
-        if (e->op == kExprCall || e->op == kExprCompile) return false;
+        if (e->op == kExprCall) return Calls(*e, depth, &LoopEffects::Writes);
+        if (e->op == kExprCompile) return false;
         if (IsWrite(e->op) && !Read(e->left, depth + 1)) return false;
         return (e->op == kExprIntrinsic || Writes(e->left, depth + 1)) && Writes(e->right, depth + 1);
       }
@@ -75,6 +77,7 @@ class LoopEffects {
       }
       case NodeKind::Kind13: {
         const auto* e = static_cast<const ParseNodeKind13*>(node);
+        if (e->op == kExprCall && m_components) return Calls(*e, depth, &LoopEffects::Touches);
         if (e->op == kExprCall || e->op == kExprCompile) return false;
         if (m_components && e->op == kExprSelect && Picks(*e)) return true;
         // An intrinsic's first operand names the function.
@@ -165,6 +168,31 @@ class LoopEffects {
   }
 
  private:
+  // With calls followed: the called function's parameters and return value
+  // (which the call writes) marked, and its body and the call's arguments
+  // walked with `walk`; false otherwise, or where the callee is not found.
+  bool Calls(const ParseNodeKind13& e, std::uint32_t depth,
+             bool (LoopEffects::*walk)(const ParseNode*, std::uint32_t)) {
+    if (!m_followCalls || m_calls >= kMaxCallDepth || depth > kMaxDepth) return false;
+    const char* name = nullptr;
+    const ParseNodeKind10* function = m_compiler.FindEntryPointByDeclaration(e.left, &name);
+    if (!function) return false;
+    auto mark = [this](std::uint32_t first, std::uint32_t count) {
+      if (first == kNoSlot || first >= m_read.Size() || count > m_read.Size() - first) return false;
+      std::fill_n(m_read.Data() + first, count, std::uint8_t{1});
+      return true;
+    };
+    for (const ParseNode* p = function->parameters; p && p->kind == NodeKind::List; p = p->second) {
+      const ParseNodeKind11* v = VariableDescription(p->first);
+      if (!v || !mark(m_compiler.SlotOf(v), v->valueCount)) return false;
+    }
+    if (function->returnComponents && !mark(function->returnSlot, function->returnComponents)) return false;
+    ++m_calls;
+    const bool known = (this->*walk)(function->body, depth + 1) && (this->*walk)(e.right, depth + 1);
+    --m_calls;
+    return known;
+  }
+
   // Marks a declaration's slots and walks its initialiser with `walk`.
   bool Declares(const ParseNode* node, std::uint32_t depth,
                 bool (LoopEffects::*walk)(const ParseNode*, std::uint32_t)) {
@@ -258,6 +286,13 @@ class LoopEffects {
   const PodArray<std::uint8_t>* m_stepped;
   PodArray<const ParseNode*>* m_indexes;
   bool m_components = false;  // a swizzle marks only what it picks (Touches)
+
+ public:
+  // Calls are walked into (Touches, Writes) instead of ending the walk.
+  bool m_followCalls = false;
+
+ private:
+  std::uint32_t m_calls = 0;  // calls being walked into
 };
 
 }  // namespace
@@ -281,12 +316,107 @@ bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const Pars
   return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
 }
 
+namespace {
+
+// Whether a return or a discard stands among the statements of `node`.
+bool Stops(const ParseNode* node, std::uint32_t depth = 0) {
+  if (!node || depth > kMaxDepth) return node != nullptr;
+  if (node->kind == NodeKind::List) return Stops(node->first, depth + 1) || Stops(node->second, depth + 1);
+  if (node->kind != NodeKind::Statement) return false;
+  const auto* s = static_cast<const StatementNode*>(node);
+  if (s->code == kStatementReturn || s->code == kStatementDiscard) return true;
+  for (const ParseNode* child : s->children)
+    if (Stops(child, depth + 1)) return true;
+  return false;
+}
+
+// The statements of a body, its nested lists flattened.
+bool Statements(const ParseNode* node, std::vector<const ParseNode*>* out, std::uint32_t depth = 0) {
+  if (!node) return true;
+  if (depth > kMaxDepth) return false;
+  if (node->kind != NodeKind::List) {
+    out->push_back(node);
+    return true;
+  }
+  return Statements(node->first, out, depth + 1) && Statements(node->second, out, depth + 1);
+}
+
+}  // namespace
+
+bool ShaderCompiler::LoopTripSlots(const ParseNode* condition, const ParseNode* body, const ParseNode* plainBody,
+                                   const ParseNode* step, std::vector<std::uint8_t>* slots) {
+  const std::size_t n = valueMap.Size();
+  slots->assign(n, 0);
+  PodArray<std::uint8_t> marks;
+  if (!marks.Reserve(n)) return false;
+  auto fresh = [&] {
+    marks.Clear();
+    for (std::size_t s = 0; s < n; ++s) marks.Append(0);
+  };
+  auto add = [&] {
+    for (std::size_t s = 0; s < n; ++s) (*slots)[s] |= marks[s];
+  };
+  fresh();
+  LoopEffects reads(*this, marks, true);
+  reads.m_followCalls = true;
+  if (!reads.Read(condition)) return false;
+  if (plainBody && TripCountWithoutBody(condition, plainBody, step)) {
+    if (!reads.Read(step)) return false;
+    add();
+    return true;
+  }
+  add();
+  // Otherwise a statement that writes one of them, or may end the loop,
+  // decides the trip count with all it reads, until none adds more.
+  std::vector<const ParseNode*> statements;
+  if (!Statements(body, &statements)) return false;
+  std::vector<std::vector<std::uint8_t>> written(statements.size()), touched(statements.size());
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    fresh();
+    LoopEffects writes(*this, marks, true);
+    writes.m_followCalls = true;
+    if (!writes.Writes(statements[i])) return false;
+    written[i].assign(marks.Data(), marks.Data() + n);
+    fresh();
+    LoopEffects touches(*this, marks, true);
+    touches.m_followCalls = true;
+    if (!touches.Touches(statements[i])) return false;
+    touched[i].assign(marks.Data(), marks.Data() + n);
+  }
+  std::vector<bool> taken(statements.size(), false);
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+      if (taken[i]) continue;
+      bool decides = Stops(statements[i]);
+      for (std::size_t s = 0; s < n && !decides; ++s) decides = written[i][s] && (*slots)[s];
+      if (!decides) continue;
+      for (std::size_t s = 0; s < n; ++s) (*slots)[s] |= touched[i][s];
+      taken[i] = grew = true;
+    }
+  }
+  return true;
+}
+
+bool ShaderCompiler::LoopWrites(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                                std::vector<std::uint8_t>* written) {
+  PodArray<std::uint8_t> marks;
+  if (!marks.Reserve(valueMap.Size())) return false;
+  for (std::size_t s = 0; s < valueMap.Size(); ++s) marks.Append(0);
+  LoopEffects writes(*this, marks, true);
+  writes.m_followCalls = true;
+  if (!writes.Writes(init) || !writes.Writes(condition) || !writes.Writes(body)) return false;
+  written->assign(marks.Data(), marks.Data() + marks.Size());
+  return true;
+}
+
 bool ShaderCompiler::LoopTouches(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                                  PodArray<std::uint8_t>* touched) {
   touched->Clear();
   if (!touched->Reserve(valueMap.Size())) return false;
   for (std::size_t s = 0; s < valueMap.Size(); ++s) touched->Append(0);
   LoopEffects effects(*this, *touched, true);
+  effects.m_followCalls = true;
   return effects.Touches(init) && effects.Touches(condition) && effects.Touches(body);
 }
 

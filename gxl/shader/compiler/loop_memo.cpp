@@ -12,6 +12,72 @@ namespace gxl::shader {
 
 using namespace loops;
 
+namespace {
+
+// Values a description follows from one to the next (a predicate's block,
+// a relative index): past this, no key.
+constexpr std::uint32_t kMaxDescribedDepth = 32;
+
+}  // namespace
+
+bool ShaderCompiler::DescribeValue(std::uint32_t x, std::vector<double>* out, std::vector<std::uint32_t>* seen,
+                                   std::uint32_t depth) {
+  const IrValue* v = Value(x);
+  if (!v) {
+    out->push_back(-1.0);
+    return true;
+  }
+  const auto first = std::find(seen->begin(), seen->end(), x);
+  if (first != seen->end()) {
+    out->insert(out->end(), {-3.0, static_cast<double>(first - seen->begin())});
+    return true;
+  }
+  if (depth > kMaxDescribedDepth) return false;
+  seen->push_back(x);
+  // A value from before the simulations is the same one each time, but an
+  // unrolled iteration around the loop may lend it other facts for a while.
+  if (x < m_simulationBase) {
+    out->insert(out->end(), {double(x), v->rangeLow, v->rangeHigh, double(v->flags)});
+    return true;
+  }
+  // A value made by an outer simulation is new in each of its iterations
+  // and counts by what the lowering can learn of it: its fields, the values
+  // they name, and the value its moves copy (a loop's counter is found
+  // through them).
+  ValueRange r;
+  const bool ok = SUCCEEDED(EvaluateRange(x, &r));
+  // The value its moves copy, as ResolveMoveSources walks them (without
+  // its side effect on the source's variable fields).
+  std::uint32_t source = x;
+  for (std::uint32_t steps = 0; steps < ValueCount(); ++steps) {
+    const IrValue* moved = Value(source);
+    if (!moved || moved->reg != kNoIndex || !Value(moved->moveSource)) break;
+    source = moved->moveSource;
+  }
+  out->insert(out->end(), {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
+                           double(v->component), double(v->predicateSense), double(v->symbolSlot),
+                           source == x ? -1.0 : source < m_simulationBase ? double(source) : -2.0});
+  for (const std::uint32_t named : {v->relativeIndex, v->predicate, v->indexValue})
+    if (!DescribeValue(named, out, seen, depth + 1)) return false;
+  return true;
+}
+
+bool ShaderCompiler::DescribeLoopContext(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                         std::vector<double>* out, std::vector<std::uint32_t>* seen) {
+  auto id = [](const void* p) { return static_cast<double>(reinterpret_cast<std::uintptr_t>(p)); };
+  // A for loop's body is built anew around its step at each lowering: the
+  // loop's own node names it.
+  out->insert(out->end(), {id(node), init ? 1.0 : 0.0, id(condition), double(inlineDepth), double(polarity),
+                           double(loopDepth), double(returned), double(discarded), double(outOfBounds),
+                           double(abandonLoop), double(loopAttempt), double(staticIfs), double(dynamicIfs),
+                           double(defaultPrecision)});
+  // The block and the guard an outer simulation made are new in each of
+  // its iterations too.
+  for (const std::uint32_t x : {blockContext, guard, one, zero, minusOne})
+    if (!DescribeValue(x, out, seen, 0)) return false;
+  return true;
+}
+
 std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const ParseNode* init,
                                                 const ParseNode* condition, const ParseNode* body) {
   // Held facts go to the next if, and a call's arguments are read outside
@@ -19,78 +85,47 @@ std::vector<double> ShaderCompiler::LoopMemoKey(const ParseNode* node, const Par
   if (heldFacts || callArguments) return {};
   PodArray<std::uint8_t> touched;
   if (!LoopTouches(init, condition, body, &touched)) return {};
-  auto id = [](const void* p) { return static_cast<double>(reinterpret_cast<std::uintptr_t>(p)); };
-  // A for loop's body is built anew around its step at each lowering: the
-  // loop's own node names it.
-  std::vector<double> key{id(node),           init ? 1.0 : 0.0,     id(condition),       double(inlineDepth),
-                          double(blockContext), double(polarity),     double(guard),       double(loopDepth),
-                          double(returned),     double(discarded),    double(outOfBounds), double(abandonLoop),
-                          double(loopAttempt),  double(one),          double(zero),        double(minusOne),
-                          double(staticIfs),    double(dynamicIfs),   double(defaultPrecision)};
-  std::vector<std::uint32_t> seen;  // the values of the slots keyed so far, for which ones share a value
+  std::vector<double> key;
+  std::vector<std::uint32_t> seen;  // the values described so far, for which ones recur
+  if (!DescribeLoopContext(node, init, condition, &key, &seen)) return {};
   for (std::uint32_t s = 0; s < touched.Size(); ++s) {
     if (!touched[s]) continue;
-    const std::uint32_t x = valueMap[s];
     key.push_back(s);
-    const auto first = std::find(seen.begin(), seen.end(), x);
-    key.push_back(x == kNoIndex ? -1.0 : static_cast<double>(first - seen.begin()));
-    seen.push_back(x);
-    const IrValue* v = Value(x);
-    if (!v) continue;
-    // A value from before the simulations is the same one each time, but an
-    // unrolled iteration around the loop may lend it other facts for a while;
-    // a value made by an outer simulation is new in each of its iterations
-    // and counts by what the lowering can learn of it: its fields, and the
-    // value its moves copy (a loop's counter is found through them).
-    if (x < m_simulationBase) {
-      key.insert(key.end(), {double(x), v->rangeLow, v->rangeHigh, double(v->flags)});
-      continue;
-    }
-    ValueRange r;
-    const bool ok = SUCCEEDED(EvaluateRange(x, &r));
-    // The value its moves copy, as ResolveMoveSources walks them (without
-    // its side effect on the source's variable fields).
-    std::uint32_t source = x;
-    for (std::uint32_t steps = 0; steps < ValueCount(); ++steps) {
-      const IrValue* moved = Value(source);
-      if (!moved || moved->reg != kNoIndex || !Value(moved->moveSource)) break;
-      source = moved->moveSource;
-    }
-    for (double f : {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
-                     double(v->component), double(v->relativeIndex), double(v->predicate),
-                     double(v->predicateSense), double(v->indexValue), double(v->symbolSlot),
-                     source == x ? -1.0 : source < m_simulationBase ? double(source) : -2.0})
-      key.push_back(f);
+    if (!DescribeValue(valueMap[s], &key, &seen, 0)) return {};
   }
   return key;
 }
 
 HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                         const ParseNode* body, const std::uint32_t* startMap,
-                                        std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
-                                        std::uint32_t limit, LoopState& st, LoopFindings* found) {
+                                        std::uint32_t valuesBefore, std::uint32_t limit, LoopState& st,
+                                        LoopFindings* found, bool* unknown) {
   // Inside an outer simulation, the same loop under the same entry facts
   // simulates the same way: its first simulation's findings are reused.
   std::vector<double> key;
   if (m_simulating && !referenceSearches) key = LoopMemoKey(node, init, condition, body);
   // A copy: the simulation below keeps and forgets memos of its own.
   std::optional<LoopMemo> memo;
-  for (const LoopMemo& m : m_loopMemos)
+  bool checking = false;
+  for (LoopMemo& m : m_loopMemos)
     if (!key.empty() && m.key == key) {
+      // The first reuse of each memo is checked, then every n-th reuse;
+      // reuses inside a check's own simulation are not checked again.
+      checking = checkLoopMemos && !m_memoChecks && (m.reuses == 0 || loopMemoHits % checkLoopMemos == 0);
+      if (!m_memoChecks) ++m.reuses;
+      ++loopMemoHits;
+      loopMemoChecks += checking;
       memo = m;
       break;
     }
-  bool checking = false;
-  if (memo) {
-    // Reuses inside a check's own simulation are not checked again.
-    checking = checkLoopMemos && !m_memoChecks && loopMemoHits % checkLoopMemos == 0;
-    ++loopMemoHits;
-    loopMemoChecks += checking;
-  }
   HRESULT hr = S_OK;
+  m_reused = false;
   if (memo && !checking) {
     if (FAILED(hr = ReplayLoopMemo(*memo))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
     ApplyLoopMemo(*memo, st, found);
+    // A probe asks where the simulation would have stopped.
+    if (unknown) *unknown = found->unknownGuard;
+    m_reused = true;
     return S_OK;
   }
 
@@ -129,31 +164,28 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
       unmetered.emplace(*target);
       hold.emplace(*this);
     }
-    hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, found);
+    hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, found,
+                      checking ? nullptr : unknown);
   }
+  m_reused = false;
+  if (checking && unknown) *unknown = found->unknownGuard;
   if (checking) {
     loopMemoMismatches += FAILED(hr) || !SameLoopFindings(reused, reusedFound, st, *found) ||
                           !found->LeavesNothing() || found->counterAfterStart;
-  } else if (SUCCEEDED(hr) && !key.empty() && found->LeavesNothing() && !found->counterAfterStart) {
+  } else if (SUCCEEDED(hr) && !(unknown && *unknown) && !key.empty() && found->LeavesNothing() &&
+             !found->counterAfterStart) {
     LoopMemo made;
-    MakeLoopMemo(std::move(key), valuesBefore, instructionsBefore, entryHead, entryFlags, st, *found, &made);
+    MakeLoopMemo(std::move(key), entryHead, entryFlags, st, *found, &made);
     m_loopMemos.push_back(std::move(made));
   }
   return hr;
 }
 
-void ShaderCompiler::ForgetLoopMemos(std::uint32_t valueCount, std::uint32_t instructionCount) {
-  std::erase_if(m_loopMemos,
-                [&](const LoopMemo& m) { return m.values > valueCount || m.instructions > instructionCount; });
-}
-
-void ShaderCompiler::MakeLoopMemo(std::vector<double> key, std::uint32_t values, std::uint32_t instructions,
-                                  const PodArray<ValueRange>& entryHead, const PodArray<std::uint32_t>& entryFlags,
-                                  const LoopState& st, const LoopFindings& found, LoopMemo* out) {
+void ShaderCompiler::MakeLoopMemo(std::vector<double> key, const PodArray<ValueRange>& entryHead,
+                                  const PodArray<std::uint32_t>& entryFlags, const LoopState& st,
+                                  const LoopFindings& found, LoopMemo* out) {
   LoopMemo& m = *out;
   m.key = std::move(key);
-  m.values = values;
-  m.instructions = instructions;
   m.found = found;
   m.counter = st.counter;
   m.counterSlot = st.counterSlot;
@@ -218,7 +250,8 @@ bool ShaderCompiler::SameLoopFindings(const LoopState& a, const LoopFindings& f,
     });
   };
   return f.iterations == g.iterations && f.certain == g.certain && f.outOfBounds == g.outOfBounds &&
-         f.abandon == g.abandon && f.running == g.running && f.derivatives == g.derivatives &&
+         f.abandon == g.abandon && f.running == g.running && f.unknownGuard == g.unknownGuard &&
+         f.derivatives == g.derivatives &&
          f.notCheap == g.notCheap && f.carried == g.carried && f.statements == g.statements &&
          f.messages == g.messages && f.errors == g.errors && f.guardChanged == g.guardChanged &&
          f.blockChanged == g.blockChanged && f.identityMade == g.identityMade && f.valuesMade == g.valuesMade &&

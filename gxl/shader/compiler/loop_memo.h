@@ -26,6 +26,7 @@ struct ShaderCompiler::LoopFindings {
   std::uint32_t iterations = 0;
   bool certain = true, outOfBounds = false, abandon = false;
   bool running = false;      // the accumulated condition was still a known non-zero constant
+  bool unknownGuard = false;  // at some pass it was no known constant (where a probe ends)
   bool derivatives = false;  // an instruction that takes implicit derivatives
   bool notCheap = false;     // an instruction a fixed loop does not unroll as cheaply
   std::vector<std::uint32_t> carried;  // slots with a value at the start that the loop changed
@@ -48,13 +49,46 @@ struct ShaderCompiler::LoopFindings {
 // kept for the slots where they differ from those the loop started with.
 struct ShaderCompiler::LoopMemo {
   std::vector<double> key;
-  std::uint32_t values = 0, instructions = 0;  // the counts at its start: valid while both stay
+  std::uint32_t reuses = 0;
   LoopFindings found;
   bool counter = false;
   std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex;
   std::vector<std::uint32_t> slots;
   std::vector<ValueRange> head, exit;
   std::vector<std::uint32_t> headFlags, exitFlags;
+};
+
+// An inner loop's entries under one run of an outer simulation: how each
+// symbol it touches stood at the last one, the hull of the facts met, and
+// which symbols are entered widened.
+struct ShaderCompiler::LoopHistory {
+  const ParseNode* node = nullptr;
+  std::vector<double> context;
+  std::uint32_t entries = 0;
+  bool stopped = false;
+  std::vector<std::uint32_t> slots;            // touched, ascending
+  std::vector<std::vector<double>> described;  // per touched slot, at the last entry
+  std::vector<ValueRange> hull, wide;
+  std::vector<std::uint32_t> hullFacts, wideFacts;
+  std::vector<std::uint8_t> widened;
+};
+
+// A loop being lowered (LowerLoop).
+struct ShaderCompiler::LoopFrame {
+  const ParseNode *condition = nullptr, *body = nullptr, *plainBody = nullptr, *step = nullptr;
+  enum class Trip : std::uint8_t { kUnknown, kKnown, kAny } trip = Trip::kUnknown;
+  std::vector<std::uint8_t> tripSlots;  // with kKnown: the slots that may decide its trip count
+  bool simulating = false;              // its simulation runs: the histories are of the loops inside it
+  std::vector<LoopHistory> histories;
+};
+
+// The entry of a loop simulated from widened facts.
+struct ShaderCompiler::WideEntry {
+  std::size_t frame = 0, history = 0;  // where its history lies
+  bool tracked = false;                // it has one
+  std::vector<std::uint32_t> slots;
+  std::vector<ValueRange> ranges;
+  std::vector<std::uint32_t> facts;
 };
 
 }  // namespace gxl::shader

@@ -49,6 +49,17 @@ bool NotCheap(std::uint32_t word) { return !AllCheap(word); }
 
 HRESULT ShaderCompiler::LowerLoopBody(const ParseNode* body) { return LowerStatement(body, nullptr); }
 
+ValueRange ShaderCompiler::EnteredRange(std::uint32_t value) {
+  ValueRange r = kEmpty;
+  if (Value(value) && FAILED(EvaluateRange(value, &r))) r = kEmpty;
+  return r;
+}
+
+std::uint32_t ShaderCompiler::EnteredFacts(std::uint32_t value) const {
+  const IrValue* v = Value(value);
+  return !v || v->bank == target->StandardBankIndex(StandardBank::Undefined) ? kRangeFacts : v->flags & kRangeFacts;
+}
+
 HRESULT ShaderCompiler::MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from) {
   if (slot >= valueMap.Size() || !Value(valueMap[slot]) || !Value(from)) return E_FAIL;
   std::uint32_t named = valueMap[slot];
@@ -70,6 +81,18 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
     if (!full) return OutOfMemory(node);
     body = full;
   }
+  // Open for the loop's lowering: what decides its trip count, and while it
+  // simulates itself, what the loops inside it met.
+  m_loopFrames.emplace_back();
+  struct Frame {
+    ShaderCompiler& c;
+    ~Frame() { c.m_loopFrames.pop_back(); }
+  } frame{*this};
+  LoopFrame& own = m_loopFrames.back();
+  own.condition = condition;
+  own.body = body;
+  own.plainBody = bodyFirst ? nullptr : plainBody;
+  own.step = stepStatement;
   const ParseNode* handOn = nullptr;
   if (bodyFirst && (FlowCaps() & kFlowInLoops)) {
     handOn = body;  // every iteration runs the body before the condition
@@ -161,16 +184,12 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   // What each symbol holds at the loop's start: the bounds and facts the
   // head and the exit of the loop are refined from.
   const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount();
-  const std::uint32_t undefined = target->StandardBankIndex(StandardBank::Undefined);
   const std::size_t slots = valueMap.Size();
   LoopState st;
   if (!st.head.Reserve(slots) || !st.headFlags.Reserve(slots)) return OutOfMemory(node);
   for (std::size_t s = 0; s < slots; ++s) {
-    const IrValue* v = Value(valueMap[s]);
-    ValueRange r = kEmpty;
-    if (v && FAILED(EvaluateRange(valueMap[s], &r))) r = kEmpty;
-    st.head.Append(r);
-    st.headFlags.Append(!v || v->bank == undefined ? kRangeFacts : v->flags & kRangeFacts);
+    st.head.Append(EnteredRange(valueMap[s]));
+    st.headFlags.Append(EnteredFacts(valueMap[s]));
   }
   if (!st.exit.Append(st.head.Data(), slots) || !st.exitFlags.Append(st.headFlags.Data(), slots))
     return OutOfMemory(node);
@@ -179,8 +198,8 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   const std::uint32_t limit =
       target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
   LoopFindings found;
-  HRESULT hr = SimulateOrReuse(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
-                               &found);
+  HRESULT hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
+                             &found);
   if (FAILED(hr)) return hr;
   std::uint32_t n = found.iterations;
   const bool certain = found.certain;
@@ -225,7 +244,7 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
 
 HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                      const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
-                                     std::uint32_t limit, LoopState& st, LoopFindings* found) {
+                                     std::uint32_t limit, LoopState& st, LoopFindings* found, bool* unknown) {
   const std::uint32_t instructionsBefore = InstructionCount();
   const std::uint32_t messagesBefore = reportedMessages, errorsBefore = errorFlag, guardBefore = guard;
   const std::uint32_t blockBefore = blockContext, polarityBefore = polarity, statementsBefore = m_statementSequence;
@@ -233,7 +252,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   const std::size_t slots = valueMap.Size();
   std::uint32_t accumulated = One();
   if (accumulated == kNoIndex) return OutOfMemory(node);
-  bool certain = true;
+  bool certain = true, guessed = false;
   std::uint32_t n = limit;
   PodArray<std::uint32_t> snapshot;
   HRESULT hr = S_OK;
@@ -260,7 +279,15 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
       if (returned || discarded) return E_FAIL;
     }
     double known = 0;
-    const bool running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
+    const bool constant = SUCCEEDED(GetConstantValue(accumulated, &known));
+    // Past here the accumulated condition is not known: the loop cannot be
+    // one that runs past the limit, which is all a probe asks.
+    guessed = guessed || !constant;
+    if (unknown && !constant) {
+      *unknown = found->unknownGuard = true;
+      return S_OK;
+    }
+    const bool running = constant && known != 0;
     for (std::size_t s = 0; s < slots; ++s) {
       const std::uint32_t x = valueMap[s];
       if (x == startMap[s]) continue;
@@ -316,6 +343,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   found->outOfBounds = outOfBounds != 0;
   found->abandon = abandonLoop != 0;
   found->running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
+  found->unknownGuard = guessed;
   found->derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives);
   found->notCheap = AnyInstructionSince(instructionsBefore, NotCheap);
   for (std::uint32_t s = 0; s < slots; ++s)

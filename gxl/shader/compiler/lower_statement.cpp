@@ -12,7 +12,6 @@ namespace gxl::shader {
 // --- Undoing ------------------------------------------------------------------------------
 
 void ShaderCompiler::DropInstructionsFrom(std::uint32_t count) {
-  ForgetLoopMemos(~0u, count);
   RecordList<IrInstruction>& list = target->instructions;
   for (std::uint32_t i = list.Count(); i-- > count;) {
     IrInstruction* inst = list.Slot(i);
@@ -55,7 +54,6 @@ bool ShaderCompiler::AddSkipped(std::uint64_t count) {
 void ShaderCompiler::RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map) {
   if (!target) return;
   DropInstructionsFrom(instructionCount);
-  ForgetLoopMemos(valueCount, ~0u);
   RecordList<IrValue>& list = target->values;
   for (std::uint32_t i = list.Count(); i-- > valueCount;) {
     if (IrValue* v = list.Slot(i)) v->Destroy(1);

@@ -309,9 +309,22 @@ class ShaderCompiler {
   // that outlives it: then it need not be lowered (dead_loops.cpp).
   bool LoopIsDead(const ParseNode* loop);
   // Marks the slots of every variable a loop's parts name (read, written or
-  // declared); false where a part is not understood (a call).
+  // declared), a called function's with its parameters and return value;
+  // false where a part is not understood.
   bool LoopTouches(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                    PodArray<std::uint8_t>* touched);
+  // Marks the slots whose values may decide a loop's trip count: those its
+  // condition reads, with its step's where the two alone decide it
+  // (`plainBody` the body without the step); else, until none adds more,
+  // all that a statement of `body` reads where it writes a marked slot or
+  // may end the loop (a return, a discard). False where a part is not
+  // understood.
+  bool LoopTripSlots(const ParseNode* condition, const ParseNode* body, const ParseNode* plainBody,
+                     const ParseNode* step, std::vector<std::uint8_t>* slots);
+  // Marks the slots a loop's parts may write, called functions' included;
+  // false where a part is not understood.
+  bool LoopWrites(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                  std::vector<std::uint8_t>* written);
   // Drops the values and instructions from the counts on and restores the map.
   void RollBackIr(std::uint32_t valueCount, std::uint32_t instructionCount, const std::uint32_t* map);
   // Discards where any of the values, times the guard, is negative.
@@ -382,13 +395,16 @@ class ShaderCompiler {
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
-  // Test switch: every n-th reuse of an inner loop's simulation inside an
-  // outer one (which referenceSearches turns off) also runs the simulation,
-  // unmetered, and compares every finding the reuse would have supplied; 0
-  // checks none. Of the last run: the reuses, those checked, and those whose
-  // findings differed.
+  // Test switch: the first reuse of each kept simulation of an inner loop
+  // inside an outer one (which referenceSearches turns off), and every n-th
+  // reuse besides, also runs the simulation, unmetered, and compares every
+  // finding the reuse would have supplied; 0 checks none. Of the last run:
+  // the reuses, those checked, and those whose findings differed.
   std::uint32_t checkLoopMemos = 0;
   std::uint32_t loopMemoHits = 0, loopMemoChecks = 0, loopMemoMismatches = 0;
+  // Of the last run: the simulations of inner loops run from widened entry
+  // facts (loop_widening.cpp), reuses left out.
+  std::uint32_t widenedSimulations = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;
@@ -499,6 +515,11 @@ class ShaderCompiler {
   HRESULT MergeBranches(const ParseNode* node, const Branch& then, const Branch& otherwise, const std::uint32_t* saved,
                         bool flowControl, std::uint32_t block, std::uint32_t thenPolarity, std::uint32_t thenGuard);
   HRESULT LowerLoopBody(const ParseNode* body);
+  // What a loop's simulation starts from for a symbol's value: its range
+  // (empty where there is none), and its facts (all of them where it has no
+  // value or an undefined one).
+  ValueRange EnteredRange(std::uint32_t value);
+  std::uint32_t EnteredFacts(std::uint32_t value) const;
   // What an unrolling starting from the value map as it stands learns from
   // its conditions and steps alone (the caller made sure its body changes
   // nothing they read): whether every iteration is known to run until one is
@@ -543,16 +564,25 @@ class ShaderCompiler {
                               const ParseNode* body, const PodArray<std::uint32_t>& carried, LoopState& state,
                               const std::uint32_t* startMap, PodArray<std::uint32_t>* missed);
   // The iterations of a flow-control loop's simulation from the map at its
-  // start (`valuesBefore` values then), up to `limit`.
+  // start (`valuesBefore` values then), up to `limit`. With `unknown`, a
+  // probe: it ends, setting *unknown and finding nothing, at the first pass
+  // whose accumulated condition is not a known constant.
   HRESULT SimulateLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                        const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
-                       std::uint32_t limit, LoopState& st, LoopFindings* found);
+                       std::uint32_t limit, LoopState& st, LoopFindings* found, bool* unknown = nullptr);
   // The findings of a flow-control loop's simulation from its entry facts in
   // `st`: run, or inside an outer simulation those of an earlier run under
   // the same facts (kept for later where there are none).
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                           const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
-                          std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
+                          std::uint32_t limit, LoopState& st, LoopFindings* found, bool* unknown = nullptr);
+  // The simulation of a flow-control loop at its entry (LowerFlowControlLoop
+  // has set up `st` from the map): SimulateOrReuse from the entry, or inside
+  // an outer simulation from widened facts where the entry's are met
+  // otherwise at each pass (loop_widening.cpp).
+  HRESULT SimulateEntry(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                        std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
   // What a kept simulation did besides finding facts, done again: the banks
   // it added, the statement numbers it took; a failure past the work budget.
   HRESULT ReplayLoopMemo(const LoopMemo& memo);
@@ -560,9 +590,9 @@ class ShaderCompiler {
   // facts in `st`.
   static void ApplyLoopMemo(const LoopMemo& memo, LoopState& st, LoopFindings* found);
   // What a simulation would keep.
-  static void MakeLoopMemo(std::vector<double> key, std::uint32_t values, std::uint32_t instructions,
-                           const PodArray<ValueRange>& entryHead, const PodArray<std::uint32_t>& entryFlags,
-                           const LoopState& st, const LoopFindings& found, LoopMemo* out);
+  static void MakeLoopMemo(std::vector<double> key, const PodArray<ValueRange>& entryHead,
+                           const PodArray<std::uint32_t>& entryFlags, const LoopState& st, const LoopFindings& found,
+                           LoopMemo* out);
   // Whether two simulations' findings and facts are the same.
   static bool SameLoopFindings(const LoopState& a, const LoopFindings& f, const LoopState& b,
                                const LoopFindings& g);
@@ -658,16 +688,40 @@ class ShaderCompiler {
   // loop in each of its iterations, and each time the inner loop simulates
   // itself anew, so nesting multiplies the iteration limits. An inner loop
   // reached again under the same entry facts simulates the same way: what
-  // its first simulation found is kept for the length of the outermost one.
+  // its first simulation found is kept for the length of the outermost one,
+  // rollbacks inside it included (what it keeps names no value made there).
   std::uint32_t m_simulating = 0;      // simulations open
   std::uint32_t m_simulationBase = 0;  // the value count when the outermost one began
   std::uint32_t m_memoChecks = 0;      // simulations run to check a memo, open
+  bool m_reused = false;               // the last SimulateOrReuse reused a memo
   std::vector<LoopMemo> m_loopMemos;
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body);
-  // Forgets the memos whose values or instructions from these counts on are gone.
-  void ForgetLoopMemos(std::uint32_t valueCount, std::uint32_t instructionCount);
+  // What the lowering can learn of a value, appended to `out` (values met
+  // before, in `seen`, by where they were met); false past the nesting bound.
+  bool DescribeValue(std::uint32_t x, std::vector<double>* out, std::vector<std::uint32_t>* seen, std::uint32_t depth);
+  // The key's part that is not a symbol's: the loop, and the lowering's
+  // state around it.
+  bool DescribeLoopContext(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                           std::vector<double>* out, std::vector<std::uint32_t>* seen);
+  // The loops being lowered, innermost last (loop_widening.cpp): what
+  // decides each one's trip count, and while one simulates itself, what the
+  // loops inside it met at their entries.
+  struct LoopFrame;
+  struct LoopHistory;
+  struct WideEntry;
+  std::vector<LoopFrame> m_loopFrames;
+  // The slots of the innermost loop's entry that earlier entries under the
+  // same outer simulation met otherwise, with the facts that cover them all;
+  // none where the loop is simulated from its own entry facts.
+  void WidenLoopEntry(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                      const ParseNode* body, const LoopState& st, WideEntry* out);
+  // The widened slots given entry values with the widened facts, in the map
+  // and in `st` (head and exit alike).
+  HRESULT EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st);
+  // Stops widening the loop's entries for the rest of the outer simulation.
+  void StopWidening(const WideEntry& wide);
   std::uint32_t m_identityValues = kNoIndex;  // its first value
 };
 

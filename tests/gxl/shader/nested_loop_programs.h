@@ -36,6 +36,57 @@ inline constexpr char kThreeNestedLoopsProgram[] =
     "  o0 = r;\n"
     "}\n";
 
+// A value narrowed from above by the outer loop's body, x = saturate(a.x)
+// halved at each pass, read by the inner loop: the inner loop meets it with
+// facts that share their lower bound and differ in their upper one, and
+// what it finds (the ranges of y and r) differs with them. With n = 2, m = 3
+// and a = (0.5, -0.25, 0.125, 1): y = 3 (0.25 + 0.125) = 1.125.
+inline constexpr char kNarrowedValueLoopsProgram[] =
+    "float n; float m;\n"
+    "void main(float4 p : POSITION, float4 a : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+    "  pos = p; float x = saturate(a.x); float y = 0; float4 r = a;\n"
+    "  for (int i = 0; i < n; i++) {\n"
+    "    x = x * 0.5;\n"
+    "    for (int j = 0; j < m; j++) { y = y + x; r = r * 0.5 + y; }\n"
+    "  }\n"
+    "  o0 = r + y;\n"
+    "}\n";
+
+// Two inner loops in a loop over a uniform count: one over the uniform m,
+// then one of a fixed three passes (its condition known at each) where
+// k = k * k keeps k's range [0, 1] and its facts, and only the flags word of
+// its value after the loop is new.
+inline constexpr char kExitFlagsLoopsProgram[] =
+    "float n; float m;\n"
+    "void main(float4 p : POSITION, float4 a : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+    "  pos = p; float k = saturate(a.x); float4 r = a;\n"
+    "  for (int i = 0; i < n; i++) {\n"
+    "    for (int j = 0; j < m; j++) r = r * 0.5 + a;\n"
+    "    for (int j = 0; j < 3; j++) { k = k * k; r = r * exp2(k); }\n"
+    "  }\n"
+    "  o0 = r + k;\n"
+    "}\n";
+
+// An inner loop that calls functions reading a static global the outer
+// loop's body moves, one with an out parameter: the callees count among
+// what the inner loop touches. c starts at 0 in each pass, and only h's
+// reading of g tells the passes' inner loops apart.
+inline constexpr char kCallInNestedLoopsProgram[] =
+    "static float g = 0;\n"
+    "float m; float n;\n"
+    "float4 advance(float4 x, float k, out float d) { d = k * 0.5; return x * 0.5 + k + g; }\n"
+    "float h() { return g; }\n"
+    "void main(float4 p : POSITION, float4 a : TEXCOORD0, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+    "  pos = p; float4 r = saturate(a); float d = 0; float t = 0;\n"
+    "  for (int i = 0; i < n; i++) {\n"
+    "    g = g + 0.25;\n"
+    "    float c = 0;\n"
+    "    for (int j = 0; j < m; j++) { r = advance(r, (float)j * 0.125, d) * 0.5 + d; c = max(c, h()); }\n"
+    "    t += c;\n"
+    "  }\n"
+    "  o0 = r + t;\n"
+    "}\n";
+
 // Line l of the long program: r = r * k[l % 8].<swizzle> + a.<swizzle>, with
 // the swizzles' component orders for checking it.
 struct NestedLoopLine {

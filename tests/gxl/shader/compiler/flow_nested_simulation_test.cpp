@@ -5,6 +5,7 @@
 // programs every loop profile holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -71,6 +72,56 @@ TEST(GxlFlowWrongCode, ThreeNestedUniformLoopsCompile) {
                     {"vs_3_0"},
                     kBoth,
                     {{"n", {kCount}}},
+                    {{In(kTexCoord, 0), Float4(a[0], a[1], a[2], a[3])}},
+                    {kTexCoord, 0},
+                    Float4(r[0], r[1], r[2], r[3])});
+}
+
+// The inner loop meets x with another upper bound at each outer pass.
+TEST(GxlFlowWrongCode, ValueNarrowedFromAboveInNestedLoops) {
+  constexpr int kOuter = 2, kInner = 3;
+  const float a[4] = {0.5f, -0.25f, 0.125f, 1.0f};
+  float x = std::clamp(a[0], 0.0f, 1.0f), y = 0, r[4] = {a[0], a[1], a[2], a[3]};
+  for (int i = 0; i < kOuter; ++i) {
+    x *= 0.5f;
+    for (int j = 0; j < kInner; ++j) {
+      y += x;
+      for (float& c : r) c = c * 0.5f + y;
+    }
+  }
+  CheckFlowProgram({"vertex",
+                    shadertest::kNarrowedValueLoopsProgram,
+                    {"vs_3_0", "vs_3_sw"},
+                    kBoth,
+                    {{"n", {kOuter}}, {"m", {kInner}}},
+                    {{In(kTexCoord, 0), Float4(a[0], a[1], a[2], a[3])}},
+                    {kTexCoord, 0},
+                    Float4(r[0] + y, r[1] + y, r[2] + y, r[3] + y)});
+}
+
+// The inner loop calls functions that read a static global the outer loop
+// moves, one of them writing an out parameter.
+TEST(GxlFlowWrongCode, FunctionCalledInNestedUniformLoops) {
+  constexpr int kOuter = 3, kInner = 2;
+  const float a[4] = {0.5f, -0.25f, 0.125f, 1.5f};
+  float r[4], g = 0, t = 0;
+  for (int c = 0; c < 4; ++c) r[c] = std::clamp(a[c], 0.0f, 1.0f);
+  for (int i = 0; i < kOuter; ++i) {
+    g += 0.25f;
+    float most = 0;
+    for (int j = 0; j < kInner; ++j) {
+      const float k = float(j) * 0.125f, d = k * 0.5f;
+      for (float& c : r) c = (c * 0.5f + k + g) * 0.5f + d;
+      most = std::max(most, g);
+    }
+    t += most;
+  }
+  for (float& c : r) c += t;
+  CheckFlowProgram({"vertex",
+                    shadertest::kCallInNestedLoopsProgram,
+                    {"vs_3_0", "vs_3_sw"},
+                    kBoth,
+                    {{"n", {kOuter}}, {"m", {kInner}}},
                     {{In(kTexCoord, 0), Float4(a[0], a[1], a[2], a[3])}},
                     {kTexCoord, 0},
                     Float4(r[0], r[1], r[2], r[3])});

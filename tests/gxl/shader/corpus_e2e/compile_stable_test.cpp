@@ -182,7 +182,8 @@ TEST(GxlCompileStable, NestedLoopPrograms) {
 // slots, head and exit facts, statements, messages, IR and banks made).
 // Inputs: the corpus at every profile of each entry, the nested loop
 // programs of the flow tests, and generated nested loops of two families.
-// Without NURA_LONG a share of each runs, and every fourth reuse is checked.
+// Without NURA_LONG a share of each runs, and of the reuses the first of
+// each kept simulation and every fourth besides are checked.
 TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
   const bool all = nura::test::LongMode();
   const auto every = static_cast<std::uint32_t>(nura::test::LongOrShare(1, 4));
@@ -210,6 +211,9 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
   fixed += check(shadertest::FlagEndedLoopsProgram(false), "", "main", "ps_3_0", "flag-ended loops");
   fixed += check(shadertest::NestedUniformLoopsProgram(900), "", "main", "vs_3_0", "benchmark's nested loops");
   fixed += check(shadertest::kThreeNestedLoopsProgram, "", "main", "vs_3_0", "three nested loops");
+  fixed += check(shadertest::kNarrowedValueLoopsProgram, "", "main", "vs_3_0", "a value narrowed from above");
+  fixed += check(shadertest::kExitFlagsLoopsProgram, "", "main", "vs_3_0", "exit flags alone");
+  fixed += check(shadertest::kCallInNestedLoopsProgram, "", "main", "vs_3_0", "a call in nested loops");
   EXPECT_GT(fixed, 200u / every);
 
   std::uint32_t generated = 0;
@@ -227,6 +231,32 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
   EXPECT_GT(generated, count / every);
   std::printf("[ memo ] %u reuses checked in %u compiles: %u in the corpus, %u in the fixed programs\n", checks,
               compiles, checks - fixed - generated, fixed);
+}
+
+// An inner loop met at successive outer passes with a value whose facts
+// share their lower bound and differ in their upper one (narrowed from
+// above) is simulated for each of them: were the upper bound left out of
+// what tells entries apart, the second would reuse the first's ranges, and
+// the check of that first reuse would see them differ. Only the first reuse
+// of each kept simulation is checked here.
+TEST(GxlFlowNested, EntriesDifferingInTheirUpperBoundsAreSimulatedApart) {
+  for (const char* profile : {"vs_3_0", "vs_3_sw"}) {
+    const Result r = CompileOnce(shadertest::kNarrowedValueLoopsProgram, "", "main", profile, 0, false, 1u << 30);
+    EXPECT_EQ(r.hr, S_OK) << profile << "\n" << r.log;
+    EXPECT_GT(r.memoChecks, 0u) << profile;
+    EXPECT_EQ(r.memoMismatches, 0u) << profile;
+  }
+}
+
+// The first reuse of every kept simulation is checked, not only every n-th
+// reuse: the second inner loop here, whose kept findings differ from its
+// entry facts only in a flags word after the loop, has its first reuse
+// after the first inner loop's.
+TEST(GxlFlowNested, FirstReuseOfEachKeptSimulationIsChecked) {
+  const Result r = CompileOnce(shadertest::kExitFlagsLoopsProgram, "", "main", "vs_3_0", 0, false, 1u << 30);
+  EXPECT_EQ(r.hr, S_OK) << r.log;
+  EXPECT_GE(r.memoChecks, 2u);
+  EXPECT_EQ(r.memoMismatches, 0u);
 }
 
 }  // namespace
