@@ -75,6 +75,9 @@ bool ShaderCompiler::DescribeLoopContext(const ParseNode* node, const ParseNode*
   // its iterations too.
   for (const std::uint32_t x : {blockContext, guard, one, zero, minusOne})
     if (!DescribeValue(x, out, seen, 0)) return false;
+  // Which enclosing loops no longer know their conditions decides which
+  // loops inside may be widened.
+  for (const LoopFrame& f : m_loopFrames) out->push_back(f.open ? 1.0 : 0.0);
   return true;
 }
 

@@ -78,7 +78,9 @@ struct ShaderCompiler::LoopFrame {
   const ParseNode *condition = nullptr, *body = nullptr, *plainBody = nullptr, *step = nullptr;
   enum class Trip : std::uint8_t { kUnknown, kKnown, kAny } trip = Trip::kUnknown;
   std::vector<std::uint8_t> tripSlots;  // with kKnown: the slots that may decide its trip count
+  bool decided = false;                 // its condition and step alone decide its trip count
   bool simulating = false;              // its simulation runs: the histories are of the loops inside it
+  bool open = false;                    // in the pass its simulation is at, its condition is no longer known
   std::vector<LoopHistory> histories;
 };
 

@@ -14,7 +14,8 @@
 // from the outer loop's own emission. Two findings could be lost: that the
 // loop runs past the iteration limit on every pass, which a probe from the
 // real entry settles first, and the facts an enclosing loop's trip count
-// depends on, so a loop that writes a symbol deciding one is not widened.
+// depends on, so a loop that writes a symbol deciding one is not widened
+// while that loop's simulation still knows its condition.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -99,6 +100,9 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
   std::vector<std::uint8_t> written;
   bool widenable = LoopWrites(init, condition, body, &written);
   for (std::size_t f = 0; f < own && widenable; ++f) {
+    // A loop whose simulation no longer knows its condition can no longer
+    // be found to run past the limit, and wider facts only make it end later.
+    if (m_loopFrames[f].open) continue;
     const std::vector<std::uint8_t>* enclosing = trip(m_loopFrames[f]);
     widenable = enclosing != nullptr;
     for (std::size_t s = 0; widenable && s < written.size(); ++s) widenable = !(written[s] && (*enclosing)[s]);
@@ -219,18 +223,27 @@ HRESULT ShaderCompiler::SimulateEntry(const ParseNode* node, const ParseNode* in
 
   // Widened facts cannot tell a loop that runs past the limit on every pass
   // (which is unrolled) from one that may end: a probe from the entry's own
-  // facts runs while the accumulated condition is known. Held back, its
-  // messages are the simulation's own; where it has any, the loop is
-  // simulated again to report them.
-  bool unknown = false;
+  // facts runs while the accumulated condition is known. Where the condition
+  // and step alone decide the trip count, they alone are the probe, so that
+  // a trip count that follows the outer counter (j < i) costs its passes of
+  // them and not of the body. Otherwise the probe is the simulation itself:
+  // held back, its messages are the simulation's own, and where it has any,
+  // the loop is simulated again to report them.
   HRESULT hr;
-  {
-    const MessageHold hold(*this);
-    hr = simulate(startMap, valuesBefore, &unknown);
+  if (m_loopFrames[frame].decided) {
+    const EntryTrip trip = RehearseEntryTrip(node, condition, m_loopFrames[frame].step, limit);
+    if (target->workExhausted) return E_FAIL;
+    if (trip == EntryTrip::kUnclear || trip == EntryTrip::kRunning) return exact();
+  } else {
+    bool unknown = false;
+    {
+      const MessageHold hold(*this);
+      hr = simulate(startMap, valuesBefore, &unknown);
+    }
+    if (target->workExhausted || hr == E_OUTOFMEMORY) return hr;
+    if (reportedMessages != messages) return exact();
+    if (!unknown) return hr;  // the probe ran the whole simulation
   }
-  if (target->workExhausted || hr == E_OUTOFMEMORY) return hr;
-  if (reportedMessages != messages) return exact();
-  if (!unknown) return hr;  // the probe ran the whole simulation
 
   PodArray<std::uint32_t> widened;
   if (!restart() || FAILED(EnterWidened(node, wide, st)) || !widened.Append(valueMap.Data(), valueMap.Size()))

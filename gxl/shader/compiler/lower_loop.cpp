@@ -109,6 +109,7 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   // without breaks could hold the loop, and whether unrolling runs into its
   // limit.
   const bool decided = !handOn && TripCountWithoutBody(condition, plainBody, stepStatement);
+  m_loopFrames.back().decided = decided;  // (the init may have grown the frames)
   PodArray<const ParseNode*> indexes;
   const Trip trip = decided ? Trip::kDecided
                     : handOn || !TripCountWithoutBody(condition, plainBody, stepStatement, true)
@@ -253,6 +254,14 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   std::uint32_t accumulated = One();
   if (accumulated == kNoIndex) return OutOfMemory(node);
   bool certain = true, guessed = false;
+  // Whether the condition is still known, for the loops inside the body (by
+  // index: they add frames).
+  struct Open {
+    std::vector<LoopFrame>& frames;
+    std::size_t at;
+    void Set(bool value) { frames[at].open = value; }
+    ~Open() { Set(false); }
+  } open{m_loopFrames, m_loopFrames.size() - 1};
   std::uint32_t n = limit;
   PodArray<std::uint32_t> snapshot;
   HRESULT hr = S_OK;
@@ -283,6 +292,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     // Past here the accumulated condition is not known: the loop cannot be
     // one that runs past the limit, which is all a probe asks.
     guessed = guessed || !constant;
+    open.Set(guessed);
     if (unknown && !constant) {
       *unknown = found->unknownGuard = true;
       return S_OK;
@@ -543,6 +553,30 @@ ShaderCompiler::TripFacts ShaderCompiler::RehearseTrip(const ParseNode* node, co
   facts.certain = certain;
   facts.endless = toLimit;
   return facts;
+}
+
+ShaderCompiler::EntryTrip ShaderCompiler::RehearseEntryTrip(const ParseNode* node, const ParseNode* condition,
+                                                            const ParseNode* step, std::uint32_t limit) {
+  ConditionPass pass(*this);
+  if (!pass.Save()) return EntryTrip::kUnclear;
+  const MessageHold hold(*this);
+  const std::uint32_t messages = reportedMessages;
+  auto clean = [&] { return pass.Clean() && reportedMessages == messages; };
+  std::uint32_t accumulated = One();
+  if (accumulated == kNoIndex) return EntryTrip::kUnclear;
+  for (std::uint32_t k = 0; k < limit; ++k) {
+    loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
+    std::uint32_t test = kNoIndex;
+    if (condition && (FAILED(LowerExpression(condition, &test, 0)) ||
+                      FAILED(Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison))))
+      return EntryTrip::kUnclear;
+    if (!clean()) return EntryTrip::kUnclear;
+    double known = 0;
+    if (FAILED(GetConstantValue(accumulated, &known))) return EntryTrip::kOpen;
+    if (known == 0) return EntryTrip::kEnds;
+    if ((step && FAILED(LowerLoopBody(step))) || !clean()) return EntryTrip::kUnclear;
+  }
+  return EntryTrip::kRunning;
 }
 
 bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode* step) {

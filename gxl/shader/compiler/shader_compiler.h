@@ -536,6 +536,14 @@ class ShaderCompiler {
   // runs fewer than two passes, or its condition is not known to hold in
   // every pass and counts against no uniform. Leaves IR and map as found.
   bool LoopNeedsBreak(const ParseNode* condition, const ParseNode* step);
+  // How a loop whose condition and step alone decide its trip count runs
+  // from the value map as it stands, through them alone while the
+  // accumulated condition is a known constant: it ends within `limit`
+  // passes, still holds after them, or stops being known; unclear where a
+  // pass reports something or fails. Leaves IR and map as found.
+  enum class EntryTrip : std::uint8_t { kUnclear, kOpen, kEnds, kRunning };
+  EntryTrip RehearseEntryTrip(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
+                              std::uint32_t limit);
   struct ConditionPass;
   // Holds back the messages of a rehearsal (lowering that is rolled back)
   // for its lifetime: they count in reportedMessages and set the error flag
