@@ -196,6 +196,11 @@ struct Options {
   // Locals carried through loops; statements write them and r in part
   // (.yzw, .zw) and read them after the loops.
   bool carried = false;
+  // for loops counted from starts other than 0 and by steps other than 1,
+  // mostly ended by their literal bound alone, more of them side by side and
+  // often of one count, their bodies adding reads of uniform arrays at their
+  // own counters (arrays long enough to be indexed by the counter itself).
+  bool steps = false;
 };
 
 constexpr std::uint32_t kNone = ~0u;
@@ -205,7 +210,7 @@ struct Statement {
   enum class Kind : std::uint8_t {
     Assign,   // target[.components] op= value; the first statement declares r
     If,       // if (condition) { body } else { otherwise }; no else when it is empty
-    For,      // for (int counter = 0; condition; counter++) { body }
+    For,      // for (int counter = start; condition; counter += step) { body }
     Declare,  // T target = value; or T target[n] = {inits...};
     DoWhile,  // T counter = 0; do { counter += 1; body } while (condition);
   };
@@ -225,6 +230,7 @@ struct Statement {
   std::uint32_t flag = kNone;                  // loops: a bool local declared true before them, in their condition
   std::uint32_t before = kNone;                // loops: a Declare right before them, of a local they carry
   bool dynamic = false;                        // For: bounded by a uniform alone; count is what its value gives
+  std::int32_t start = 0, step = 1;            // For: the counter's first value and its step
 };
 
 struct Local {
@@ -327,7 +333,8 @@ class Generator {
   bool Simulate();
   bool Varies(std::uint32_t node) const;
   bool Shaped() const {
-    return m_options.uniformBounds || m_options.doWhile || m_options.jumps || m_options.arrays || m_options.carried;
+    return m_options.uniformBounds || m_options.doWhile || m_options.jumps || m_options.arrays || m_options.carried ||
+           m_options.steps;
   }
 
   // Loop shapes (hlslgen_shapes.cpp).
@@ -346,15 +353,28 @@ class Generator {
   std::uint32_t WithCounter(std::uint32_t value, const Type& type, std::uint32_t counter);
   std::uint32_t AddLocal(Local local);
   // A read of a uniform or local array element of the type, or kNone.
-  std::uint32_t ArrayRead(const Type& type);
-  // An int index below `length`: from a live counter when one fits, else a literal.
-  std::uint32_t IndexBelow(std::uint32_t length);
+  // With `counter`, an element of a uniform array long enough for it, at an
+  // index made from that counter.
+  std::uint32_t ArrayRead(const Type& type, std::uint32_t counter = kNone);
+  // An int index below `length`: from a live counter when one fits (`counter`
+  // when given), else a literal.
+  std::uint32_t IndexBelow(std::uint32_t length, std::uint32_t counter = kNone);
+  // The value of a loop's counter in its pass k (0 first).
+  double CounterValue(const Statement& s, std::uint32_t k) const {
+    return s.kind == Statement::Kind::For ? s.start + static_cast<double>(k) * s.step : k;
+  }
   // A node of `type` made from a read of a live local other than r (from
   // m_live[first] on), or kNone.
   std::uint32_t ReadOfLocal(const Type& type, std::size_t first = 1);
   std::uint32_t Literal(const Type& type, double value);
   std::uint32_t Binary(Op op, const Type& type, std::uint32_t a, std::uint32_t b);
   std::uint32_t NewUniform(const Type& type, std::vector<double> value, std::uint32_t elements);
+  // The literal a for loop's counter stays below: past its last value by at
+  // most a step.
+  std::int32_t LiteralBound(const Statement& s) {
+    const std::int32_t last = s.start + (static_cast<std::int32_t>(s.count) - 1) * s.step;
+    return s.step == 1 ? last + 1 : last + 1 + static_cast<std::int32_t>(Pick(static_cast<std::uint32_t>(s.step)));
+  }
   // The condition of a loop ended by a uniform: `bound` with the counter's
   // or a uniform's comparison; sets count and dynamic.
   std::uint32_t UniformCondition(Statement& s, std::uint32_t most, std::uint32_t counterNode);
@@ -405,6 +425,7 @@ class Generator {
   std::vector<std::uint32_t> m_carried;  // the local declared before each loop being made (kNone without)
   bool m_body = false;                   // the next block made is a loop's body
   std::size_t m_readFrom = 1;            // MakeAssign's readAfter: the first m_live entry to read
+  std::uint32_t m_lastCount = 0;         // the count of the last for loop made with other steps on
 };
 
 }  // namespace hlslgen

@@ -106,6 +106,7 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
   if (!accumulate && loopDepth < m_options.maxLoopDepth && iterations < kMostIterations) {
     kinds.insert(kinds.end(), loopDepth + 1, Statement::Kind::For);  // nests are rarer: they cost more
     if (m_options.doWhile) kinds.insert(kinds.end(), loopDepth + 1, Statement::Kind::DoWhile);
+    if (m_options.steps && loopDepth == 0) kinds.insert(kinds.end(), 3, Statement::Kind::For);  // side by side
   }
   if (!accumulate && (m_options.carried || m_options.arrays)) kinds.push_back(Statement::Kind::Declare);
   s.kind = kinds[Pick(static_cast<std::uint32_t>(kinds.size()))];
@@ -248,7 +249,7 @@ bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
       std::uint32_t k = 0;
       for (;; ++k) {
         if (k > s.count) return false;  // the condition holds only while the counter is below its bound
-        m_locals[s.counter].value = {static_cast<double>(k)};
+        m_locals[s.counter].value = {CounterValue(s, k)};
         if (!Reevaluate(s.value)) return false;
         // Run speculatively, every iteration runs, whatever the condition says.
         const bool more = trace ? m_nodes[s.value].value[0] != 0 : k < s.count;
@@ -273,7 +274,7 @@ bool Generator::SpeculateRest(std::uint32_t index, const std::vector<Local>& ent
   const std::vector<Local> exit = m_locals;
   bool ok = true;
   for (std::uint32_t j = first; ok && j <= last; ++j) {
-    m_locals[s.counter].value = {static_cast<double>(j)};
+    m_locals[s.counter].value = {CounterValue(s, j)};
     ok = Speculate(s.body);
   }
   m_locals = entry;

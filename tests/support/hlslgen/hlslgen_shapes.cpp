@@ -158,6 +158,23 @@ void Generator::MakeAssign(Statement& s, bool accumulate, bool readAfter) {
     s.value = t.base == Base::Bool || Chance(0.5) ? read : Binary(Op::Add, t, Make(t, ExpressionDepth()), read);
   } else {
     s.value = Make(t, ExpressionDepth());
+    if (accumulate && m_options.steps && !m_counters.empty() && t.base != Base::Bool && !t.matrix &&
+        Chance(0.6)) {
+      // Each loop's body reads an array at its own counter (converted to an
+      // int value's type).
+      const Type f{Base::Float, 1, t.columns, false};
+      std::uint32_t read = ArrayRead(f, m_counters.back());
+      if (read != kNone && Chance(0.75)) {
+        // Work the compiler does not unroll for nothing keeps the loop a loop.
+        Node call{Kind::Call, Op::None, f, {read}, {}, 0, {}, true, Fn::Exp2};
+        read = Evaluate(call) ? Add(std::move(call)) : kNone;
+      }
+      if (read != kNone && t.base == Base::Int) {
+        Node cast{Kind::Cast, Op::None, t, {read}, {}, 0, {}, true};
+        read = Evaluate(cast) ? Add(std::move(cast)) : kNone;
+      }
+      if (read != kNone) s.value = Binary(Op::Add, t, s.value, read);
+    }
     if (accumulate && Chance(0.5)) {
       // A term that changes with the innermost counter a value of the type can take.
       for (auto c = m_counters.rbegin(); c != m_counters.rend(); ++c)
@@ -211,6 +228,22 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
   const bool doWhile = s.kind == Statement::Kind::DoWhile;
   const std::uint32_t most = std::min({m_options.maxLoopCount, kMostCount, kMostIterations / iterations});
   s.count = 1 + Pick(std::max(most, 1u));
+  // A stepped loop is mostly a plain counted one: its literal bound alone
+  // ends it, as loops a loop register can count.
+  bool plain = false;
+  if (m_options.steps && !doWhile) {
+    if (Chance(0.7)) {
+      // Another start or step; a longer step runs fewer passes, so that an
+      // array can still hold what the counter reaches.
+      s.start = static_cast<std::int32_t>(Pick(4));
+      s.step = 1 + static_cast<std::int32_t>(Pick(3));
+      if (s.step > 1) s.count = 1 + Pick(std::min(std::max(most, 1u), 4u));
+    }
+    // Loops side by side often agree on the count alone.
+    if (m_lastCount && m_lastCount <= most && Chance(0.4)) s.count = m_lastCount;
+    m_lastCount = s.count;
+    plain = Chance(0.75);
+  }
   if ((m_options.carried || m_options.arrays) && Chance(0.5)) {
     // A local the loop carries, declared right before it.
     Statement d;
@@ -219,24 +252,25 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
     m_statements.push_back(std::move(d));
     s.before = static_cast<std::uint32_t>(m_statements.size() - 1);
   }
-  if (m_options.jumps && Chance(0.4)) {
+  if (m_options.jumps && !plain && Chance(0.4)) {
     s.flag = AddLocal({"k" + std::to_string(m_locals.size()), kBool, {1.0}, true});
     m_live.push_back(s.flag);
   }
   const Type counterType = doWhile && Chance(0.4) ? kFloat : kInt;
   // A do-while counter is 1 in the first iteration: the body adds 1 first.
-  Local counter{(doWhile ? "d" : "i") + std::to_string(m_locals.size() - 1), counterType, {doWhile ? 1.0 : 0.0}, true};
-  counter.low = doWhile ? 1 : 0;
-  counter.high = counterType == kInt ? counter.low + static_cast<std::int32_t>(s.count) - 1 : -1;
+  Local counter{(doWhile ? "d" : "i") + std::to_string(m_locals.size() - 1), counterType,
+                {doWhile ? 1.0 : static_cast<double>(s.start)}, true};
+  counter.low = doWhile ? 1 : s.start;
+  counter.high = counterType == kInt ? counter.low + (static_cast<std::int32_t>(s.count) - 1) * s.step : -1;
   s.counter = AddLocal(std::move(counter));
   m_live.push_back(s.counter);
   const std::uint32_t counterNode = LocalNode(s.counter);
-  if (m_options.uniformBounds && Chance(0.7)) {
+  if (m_options.uniformBounds && !plain && Chance(0.7)) {
     s.value = UniformCondition(s, most, counterNode);
     if (s.dynamic) m_locals[s.counter].high = -1;  // no literal bound: it indexes nothing
   } else {
-    s.value = Binary(Op::Less, kBool, counterNode, Literal(kInt, s.count));
-    if (Chance(0.35)) s.value = Binary(Op::And, kBool, s.value, MakeCondition());  // may end the loop early
+    s.value = Binary(Op::Less, kBool, counterNode, Literal(kInt, LiteralBound(s)));
+    if (!plain && Chance(0.35)) s.value = Binary(Op::And, kBool, s.value, MakeCondition());  // may end the loop early
   }
   if (s.flag != kNone) s.value = Binary(Op::And, kBool, s.value, LocalNode(s.flag));
   m_flags.push_back(s.flag);
@@ -260,20 +294,24 @@ std::uint32_t Generator::UniformCondition(Statement& s, std::uint32_t most, std:
                    : Sixteenths(Pick(static_cast<std::uint32_t>(16 * (high - low)) + 1), low);
   };
   if (form == 0 && s.kind == Statement::Kind::For) {
-    // The uniform alone: `i < n` runs ceil(n) times, `i <= n` floor(n) + 1; none for n below 0.
+    // The uniform alone: from start by step, `i < n` runs ceil((n - start) / step) times, `i <= n`
+    // floor((n - start) / step) + 1; none for n below the start.
     const bool inclusive = Chance(0.5);
-    const double n = value(-3, static_cast<int>(std::max(most, 1u)) - (inclusive ? 1 : 0));
-    s.count = static_cast<std::uint32_t>(std::max(0.0, inclusive ? std::floor(n) + 1 : std::ceil(n)));
+    const int widest = static_cast<int>(std::max(most, 1u)) * s.step - (inclusive ? 1 : 0);
+    const double n = s.start + value(-3, widest);
+    const double passes = (n - s.start) / s.step;
+    s.count = static_cast<std::uint32_t>(std::max(0.0, inclusive ? std::floor(passes) + 1 : std::ceil(passes)));
     s.dynamic = true;
     const std::uint32_t bound = NewUniform(type, {n}, 0);
     if (inclusive) return Binary(Op::LessEqual, kBool, counterNode, bound);
     return Chance(0.5) ? Binary(Op::Less, kBool, counterNode, bound) : Binary(Op::Greater, kBool, bound, counterNode);
   }
-  const std::uint32_t literal = Binary(Op::Less, kBool, counterNode, Literal(kInt, s.count));
+  const std::uint32_t literal = Binary(Op::Less, kBool, counterNode, Literal(kInt, LiteralBound(s)));
   std::uint32_t other;
   if (form <= 1) {
     // A uniform bound beside the literal one.
-    const std::uint32_t bound = NewUniform(type, {value(-2, static_cast<int>(s.count) + 1)}, 0);
+    const int last = s.start + (static_cast<int>(s.count) - 1) * s.step;
+    const std::uint32_t bound = NewUniform(type, {s.start + value(-2, last - s.start + 2)}, 0);
     other = Chance(0.5) ? Binary(Op::Less, kBool, counterNode, bound) : Binary(Op::Greater, kBool, bound, counterNode);
   } else {
     // A uniform's comparison, decided before the first iteration.
@@ -284,26 +322,32 @@ std::uint32_t Generator::UniformCondition(Statement& s, std::uint32_t most, std:
   return Chance(0.5) ? Binary(Op::And, kBool, literal, other) : Binary(Op::And, kBool, other, literal);
 }
 
-std::uint32_t Generator::IndexBelow(std::uint32_t length) {
+std::uint32_t Generator::IndexBelow(std::uint32_t length, std::uint32_t counter) {
   std::vector<std::uint32_t> fit;
   for (std::uint32_t k : m_live) {
     const Local& l = m_locals[k];
-    if (l.type == kInt && l.elements == 0 && l.high >= l.low && static_cast<std::uint32_t>(l.high - l.low) < length)
+    if (l.type == kInt && l.elements == 0 && l.high >= l.low && static_cast<std::uint32_t>(l.high - l.low) < length &&
+        (counter == kNone || k == counter))
       fit.push_back(k);
   }
-  if (fit.empty() || Chance(0.2)) return Literal(kInt, Pick(length));
+  if (fit.empty() || (counter == kNone && Chance(0.2))) return Literal(kInt, Pick(length));
   const std::uint32_t k = fit[Pick(static_cast<std::uint32_t>(fit.size()))];
   const std::int32_t low = m_locals[k].low, span = m_locals[k].high - low;
+  if (counter != kNone && low >= 0 && static_cast<std::uint32_t>(low + span) < length && Chance(0.85)) {
+    // Up from the counter itself: the form a loop register can stand for.
+    const std::uint32_t shift = Pick(length - static_cast<std::uint32_t>(low + span));
+    return shift == 0 ? LocalNode(k) : Binary(Op::Add, kInt, LocalNode(k), Literal(kInt, shift));
+  }
   // The index runs over [offset, offset + span], up or down.
   const auto offset = static_cast<std::int32_t>(Pick(length - static_cast<std::uint32_t>(span)));
-  const std::uint32_t counter = LocalNode(k);
-  if (Chance(0.5)) return Binary(Op::Subtract, kInt, Literal(kInt, offset + span + low), counter);
+  const std::uint32_t read = LocalNode(k);
+  if (Chance(0.5)) return Binary(Op::Subtract, kInt, Literal(kInt, offset + span + low), read);
   const std::int32_t shift = offset - low;
-  if (shift == 0) return counter;
-  return Binary(shift > 0 ? Op::Add : Op::Subtract, kInt, counter, Literal(kInt, std::abs(shift)));
+  if (shift == 0) return read;
+  return Binary(shift > 0 ? Op::Add : Op::Subtract, kInt, read, Literal(kInt, std::abs(shift)));
 }
 
-std::uint32_t Generator::ArrayRead(const Type& type) {
+std::uint32_t Generator::ArrayRead(const Type& type, std::uint32_t counter) {
   if (type.matrix || type.base != Base::Float) return kNone;
   // An element of the type, or a component of a vector element.
   Type element = type;
@@ -315,7 +359,27 @@ std::uint32_t Generator::ArrayRead(const Type& type) {
     if (m_variables[k].elements && m_variables[k].type == element) uniforms.push_back(k);
   Node n{Kind::Element, Op::None, element, {}, {}, 0, {}, true};
   std::uint32_t length;
-  if (!locals.empty() && Chance(0.7)) {
+  if (counter != kNone) {
+    // A uniform array the counter can index, made when none fits: mostly
+    // one it can index directly (elements 0 to its last value and on).
+    const Local& c = m_locals[counter];
+    if (c.type != kInt || c.elements || c.high < c.low || c.high - c.low >= 8 || c.low < 0) return kNone;
+    const auto span = static_cast<std::uint32_t>(c.high - c.low) + 1;
+    const auto reach = static_cast<std::uint32_t>(c.high) + 1;
+    const std::uint32_t needed = reach <= 12 && Chance(0.8) ? reach : span;
+    std::vector<std::uint32_t> fit;
+    for (std::uint32_t k : uniforms)
+      if (m_variables[k].elements >= needed) fit.push_back(k);
+    if (fit.empty() || Chance(0.3)) {
+      length = needed + Pick(std::max(9u, needed + 2) - needed);
+      std::vector<double> values;
+      for (std::uint32_t i = 0; i < length * element.Count(); ++i) values.push_back(RandomValue(Base::Float));
+      n.variable = NewUniform(element, std::move(values), length);
+    } else {
+      n.variable = fit[Pick(static_cast<std::uint32_t>(fit.size()))];
+      length = m_variables[n.variable].elements;
+    }
+  } else if (!locals.empty() && Chance(0.7)) {
     n.kind = Kind::LocalElement;
     n.variable = locals[Pick(static_cast<std::uint32_t>(locals.size()))];
     length = m_locals[n.variable].elements;
@@ -328,7 +392,7 @@ std::uint32_t Generator::ArrayRead(const Type& type) {
     for (std::uint32_t i = 0; i < length * element.Count(); ++i) values.push_back(RandomValue(Base::Float));
     n.variable = NewUniform(element, std::move(values), length);
   }
-  n.children = {IndexBelow(length)};
+  n.children = {IndexBelow(length, counter)};
   if (!Evaluate(n)) return kNone;
   const std::uint32_t read = Add(std::move(n));
   return element == type ? read : ComponentOf(read, Pick(element.columns));
@@ -480,8 +544,9 @@ std::string Generator::ShapedText(std::uint32_t index, std::uint32_t indent) con
     }
     case Statement::Kind::For: {
       const std::string& i = m_locals[s.counter].name;
-      return flag + pad + "for (int " + i + " = 0; " + Text(s.value) + "; " + i + "++) " +
-             BlockText(s.body, indent) + "\n";
+      const std::string step = s.step == 1 ? i + "++" : i + " += " + std::to_string(s.step);
+      return flag + pad + "for (int " + i + " = " + std::to_string(s.start) + "; " + Text(s.value) + "; " + step +
+             ") " + BlockText(s.body, indent) + "\n";
     }
     case Statement::Kind::DoWhile: {
       const Local& d = m_locals[s.counter];

@@ -27,13 +27,18 @@ HRESULT InsertAt(ShaderTarget& t, std::uint32_t position, IrInstruction* node) {
 
 // The value a chain of moves copies into `value`: code without optimisation
 // moves a counter's start into a temporary first. Only moves that run
-// whenever their loop does are followed.
-std::uint32_t ThroughMoves(const ShaderProgram& p, std::uint32_t value) {
+// whenever their loop does are followed: unguarded, guarded by a loop, or
+// under the same guard as the loop whose value is `loop` (an inner loop's
+// start moved inside the outer loop's body).
+std::uint32_t ThroughMoves(const ShaderProgram& p, std::uint32_t value, std::uint32_t loop) {
+  const IrValue* opened = p.Value(loop);
   for (std::uint32_t steps = 0; steps < 16; ++steps) {
     const IrValue* v = p.Value(value);
     const IrInstruction* def = v && v->definingPosition != kNoIndex ? p.Instruction(v->definingPosition) : nullptr;
     if (!def || def->Group() != kOpMove || (v->binding & kSourceModifierBits)) break;
-    if (v->predicate != kNoIndex) {
+    const bool withLoop =
+        opened && v->predicate == opened->predicate && v->predicateSense == opened->predicateSense;
+    if (v->predicate != kNoIndex && !withLoop) {
       const IrValue* guard = p.Value(v->predicate);
       const IrInstruction* opener =
           guard && guard->definingPosition != kNoIndex ? p.Instruction(guard->definingPosition) : nullptr;
@@ -68,6 +73,74 @@ bool LoopLimit(const ShaderTarget& t, std::uint32_t value, double* limit, std::u
       FAILED(FindRegisterLetter(bank->name, &at, 'i')))
     return false;
   *uniform = value;
+  return true;
+}
+
+// The one-component instruction of `group` whose only result is `value`,
+// read without a modifier; its position through `at`.
+const IrInstruction* DefinedBy(const ShaderProgram& p, std::uint32_t value, std::uint32_t group, std::uint32_t* at) {
+  const IrValue* v = p.Value(value);
+  if (!v || (v->binding & kSourceModifierBits) || v->definingPosition == kNoIndex) return nullptr;
+  const IrInstruction* d = p.Instruction(v->definingPosition);
+  if (!d || d->Group() != group || d->Width() != 1 || d->resultCount != 1 || d->results[0] != value) return nullptr;
+  *at = v->definingPosition;
+  return d;
+}
+
+// Code without optimisation leaves `for (...; a < b; ...)` through forms
+// of the comparison that optimisation folds: breakc ge(-m, m) with m the
+// comparison c = a < b or its magnitude max(c, -c), taken when c is 0,
+// that is when a >= b; or breakc ge(a, -(-b)), the limit read negated
+// twice. The two sides of the comparison, and the positions of the
+// instructions before the break that compute it (`*chained` of them, at
+// most four); false for any other break.
+bool BreakOfComparison(const ShaderProgram& p, const IrInstruction& brk, std::uint32_t* left, std::uint32_t* right,
+                       std::uint32_t* chain, std::uint32_t* chained) {
+  *chained = 0;
+  std::uint32_t at = kNoIndex;
+  const IrValue* limit = p.Value(brk.arguments[1]);
+  if (limit && (limit->binding & kSourceModifierBits) == kNegateBit && limit->alias != kNoIndex) {
+    const IrInstruction* negated = DefinedBy(p, limit->alias, kOpNegate, &at);
+    if (!negated) return false;
+    chain[(*chained)++] = at;
+    *left = brk.arguments[0];
+    *right = negated->arguments[0];
+    return true;
+  }
+  const IrInstruction* negated = DefinedBy(p, brk.arguments[0], kOpNegate, &at);
+  if (!negated || negated->arguments[0] != brk.arguments[1]) return false;
+  chain[(*chained)++] = at;
+  std::uint32_t c = brk.arguments[1];
+  if (const IrInstruction* magnitude = DefinedBy(p, c, kOpMax, &at)) {
+    chain[(*chained)++] = at;
+    c = kNoIndex;
+    for (std::uint32_t side = 0; side < 2 && c == kNoIndex && magnitude->argumentCount == 2; ++side) {
+      const IrInstruction* minus = DefinedBy(p, magnitude->arguments[1 - side], kOpNegate, &at);
+      if (minus && minus->arguments[0] == magnitude->arguments[side]) {
+        chain[(*chained)++] = at;
+        c = magnitude->arguments[side];
+      }
+    }
+  }
+  const IrInstruction* less = c != kNoIndex ? DefinedBy(p, c, kOpLess, &at) : nullptr;
+  if (!less || less->argumentCount != 2) return false;
+  chain[(*chained)++] = at;
+  *left = less->arguments[0];
+  *right = less->arguments[1];
+  return true;
+}
+
+// Whether no instruction but those at `positions` reads any result of them.
+bool ReadOnlyWithin(const ShaderProgram& p, const std::uint32_t* positions, std::size_t n) {
+  for (std::uint32_t i = 0; i < p.instructions.Count(); ++i) {
+    const IrInstruction* inst = p.Instruction(i);
+    if (!inst || inst->word < 0x100000 || std::find(positions, positions + n, i) != positions + n) continue;
+    for (std::uint32_t a = 0; a < inst->argumentCount; ++a)
+      for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t result = p.Instruction(positions[k])->results[0];
+        if (inst->arguments[a] == result || p.ResolveAlias(inst->arguments[a]) == result) return false;
+      }
+  }
   return true;
 }
 
@@ -384,11 +457,24 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
     double start, step, limit = 0, iterations;
     std::uint32_t uniformLimit = kNoIndex;
     const IrInstruction& open = *t.Instruction(opener);
-    if (counter == kNoIndex || t.ResolveAlias(brk.arguments[0]) != counter ||
-        (t.Value(brk.arguments[0])->binding & kSourceModifierBits) ||
-        !WholeLiteral(t, ThroughMoves(t, Capture(captures, 1, 0)), 0, 255, &start) ||
-        !WholeLiteral(t, Capture(captures, 0, 0), 1, 127, &step) ||
-        !LoopLimit(t, brk.arguments[1], &limit, &uniformLimit) ||
+    // A limit in an integer register is read by the loop alone: the break
+    // that code without optimisation computes from it goes with the break,
+    // so that both ways count the loop alike.
+    std::uint32_t left = brk.arguments[0], right = brk.arguments[1];
+    std::uint32_t chain[5], chained = 0;  // and the break
+    double literal;
+    std::uint32_t uniform = kNoIndex;
+    const bool plain = t.ResolveAlias(left) == counter && LoopLimit(t, right, &literal, &uniform);
+    bool computed = false;
+    if (counter != kNoIndex && !plain && BreakOfComparison(t, brk, &left, &right, chain, &chained)) {
+      chain[chained] = breakAt;
+      computed = LoopLimit(t, right, &literal, &uniform) && uniform != kNoIndex &&
+                 ReadOnlyWithin(t, chain, chained + 1);
+      if (!computed) left = brk.arguments[0], right = brk.arguments[1];
+    }
+    if (counter == kNoIndex || t.ResolveAlias(left) != counter || (t.Value(left)->binding & kSourceModifierBits) ||
+        !WholeLiteral(t, ThroughMoves(t, Capture(captures, 1, 0), loop), 0, 255, &start) ||
+        !WholeLiteral(t, Capture(captures, 0, 0), 1, 127, &step) || !LoopLimit(t, right, &limit, &uniformLimit) ||
         !WholeLiteral(t, open.arguments[0], 1, 1e9, &iterations) || iterations != t.profileLimits.loopIterations)
       continue;
     // A uniform limit is the count only when counting from 0 by 1; its
@@ -401,7 +487,8 @@ HRESULT RecognizeCountedLoop(ShaderTarget& t) {
     bool first = true;
     for (std::uint32_t i = opener + 1; i < breakAt && first; ++i) {
       const IrInstruction* inst = t.Instruction(i);
-      first = !inst || inst->word < 0x100000 || inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEntryCopy;
+      first = !inst || inst->word < 0x100000 || inst->Group() == kOpLoopEntry || inst->Group() == kOpLoopEntryCopy ||
+              (computed && std::find(chain, chain + chained, i) != chain + chained);
     }
     if (!first) continue;
 
@@ -456,7 +543,8 @@ HRESULT RecognizeCountedLoopCounter(ShaderTarget& t) {
       const std::uint32_t opener = OpenerOf(t, cur->results[j]);
       double iterations, start, by;
       if (counter == kNoIndex || opener == kNoIndex || OpenerOf(t, counter) != opener ||
-          !WholeLiteral(t, ThroughMoves(t, EntryArgument(t, kOpLoopEntry, counter)), 0, 255, &start) ||
+          !WholeLiteral(t, ThroughMoves(t, EntryArgument(t, kOpLoopEntry, counter), t.Instruction(opener)->results[0]),
+                        0, 255, &start) ||
           !WholeLiteral(t, step, -128, 127, &by) || by == 0 ||
           t.ResolveAlias(EntryArgument(t, kOpLoopEntryCopy, cur->arguments[n + j])) != counter ||
           !WholeLiteral(t, t.Instruction(opener)->arguments[0], 1, 255, &iterations))

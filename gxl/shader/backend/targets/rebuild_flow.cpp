@@ -1,7 +1,9 @@
 // The structured rebuild of a predicated program (LowerPredicatedBlocks of the
 // vertex and shader model 3 code generation): the blocks, then bool and loop
 // conditions into the constant registers their instructions read.
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
@@ -12,9 +14,46 @@ using namespace sel;
 
 namespace {
 
+// An integer register made for a literal count, and the start and step a
+// loop put into it (none while only reps read it).
+struct CountRegister {
+  std::uint32_t literal, bound;
+  bool claimed;
+  double start, step;
+};
+
+// The register for a loop over `literal` from `start` by `step`: one made for
+// the same triple, else one no loop has claimed (a rep reads the count
+// alone), else a new one. An integer constant is its whole triple: loops
+// that agree on the count alone must not share it.
+HRESULT BindLoopCount(ShaderTarget& t, std::uint32_t literal, double start, double step,
+                      std::vector<CountRegister>& made, std::uint32_t* bound) {
+  CountRegister* free = nullptr;
+  for (CountRegister& r : made) {
+    if (r.literal != literal) continue;
+    if (r.claimed && r.start == start && r.step == step) return *bound = r.bound, S_OK;
+    if (!r.claimed && !free) free = &r;
+  }
+  if (free) {
+    *free = {literal, free->bound, true, start, step};
+    return *bound = free->bound, S_OK;
+  }
+  // The literal's binding link names the register made first, which a rep
+  // may go on to read; a new one leaves it there.
+  IrValue& v = *t.Value(literal);
+  const std::uint32_t first = v.renumber;
+  v.renumber = kNoIndex;
+  const HRESULT hr = t.BindValueToOwnBank("i", kBankInteger, literal, bound);
+  if (first != kNoIndex) t.Value(literal)->renumber = first;
+  if (FAILED(hr)) return hr;
+  made.push_back({literal, *bound, true, start, step});
+  return S_OK;
+}
+
 // Conditions of if and loop instructions that their instructions read from
 // b# and i# registers.
 HRESULT BindFlowConditions(ShaderTarget& t) {
+  std::vector<CountRegister> made;
   for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) {
     IrInstruction* inst = t.Instruction(i);
     if (!inst || inst->word < 0x100000 || inst->Width() != 1 || inst->argumentCount == 0) continue;
@@ -34,7 +73,17 @@ HRESULT BindFlowConditions(ShaderTarget& t) {
       inst->arguments[1] = copy;
     } else if (group == flow::kLoop || group == flow::kRep) {
       if (!(type & kBankUniform) || (type & kBankInteger)) continue;
-      const HRESULT hr = t.BindValueToOwnBank("i", kBankInteger, inst->arguments[0], &bound);
+      const std::uint32_t count = inst->arguments[0];
+      HRESULT hr;
+      if ((type & kBankLiteral) && group == flow::kLoop && inst->argumentCount == 3) {
+        hr = BindLoopCount(t, count, t.Value(inst->arguments[1])->rangeLow, t.Value(inst->arguments[2])->rangeLow,
+                           made, &bound);
+      } else {
+        hr = t.BindValueToOwnBank("i", kBankInteger, count, &bound);
+        auto same = [&](const CountRegister& r) { return r.bound == bound; };
+        if (SUCCEEDED(hr) && (type & kBankLiteral) && std::none_of(made.begin(), made.end(), same))
+          made.push_back({count, bound, false, 0, 0});
+      }
       if (FAILED(hr)) return hr;
       const IrValue& counter = *t.Value(bound);
       const std::uint32_t bank = counter.bank, reg = counter.reg;

@@ -9,6 +9,7 @@
 // prints what each batch compiled and refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -45,6 +46,8 @@ hlslgen::Options Shapes(std::uint64_t seed, bool vertex) {
   hlslgen::Options options = shadertest::LoopShapes();
   options.unitFloats = !vertex && seed % 3 == 0;  // some within pixel shader 1.x's range
   options.maxLoopDepth = seed % 4 == 0 ? 3u : 2u;
+  // A third with loops from other starts by other steps, side by side.
+  options.steps = seed % 3 == 0;
   return options;
 }
 
@@ -91,6 +94,9 @@ struct Tally {
   std::map<std::string, int> limits;       // refusals by message
   std::map<std::string, int> faults;       // by kind
   int programs = 0, shown = 0;
+  // The sizes of the programs refused with X4004, by message: the
+  // generator's instruction estimate, loops unrolled.
+  std::map<std::string, std::vector<std::uint32_t>> x4004;
 };
 
 constexpr const char* kFaultKinds[] = {"other values", "internal error", "validator refuses the code", "error",
@@ -146,6 +152,7 @@ void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const
     if (IsLimit(error)) {
       ++count.refused;
       ++tally.limits[Counted(error)];
+      if (error.rfind("X4004", 0) == 0) tally.x4004[error].push_back(g.EstimatedInstructions());
       return;
     }
     if (error.rfind("X5", 0) == 0) return Fault(tally, count, "validator refuses the code", where, error, p, c);
@@ -176,6 +183,11 @@ void Print(const Tally& t, const char* stage, std::uint32_t batch) {
   for (const auto& [name, n] : t.profiles)
     std::printf("  %-14s %6d compiled %6d refused %6d faults\n", name.c_str(), n.compiled, n.refused, n.faults);
   for (const auto& [message, n] : t.limits) std::printf("  refused %6d  %s\n", n, message.c_str());
+  for (auto [message, sizes] : t.x4004) {
+    std::sort(sizes.begin(), sizes.end());
+    std::printf("  estimated instructions of the programs refused with %s: least %u, median %u, most %u\n",
+                message.c_str(), sizes.front(), sizes[sizes.size() / 2], sizes.back());
+  }
   for (const char* kind : kFaultKinds) {
     const auto found = t.faults.find(kind);
     std::printf("  fault   %6d  %s\n", found == t.faults.end() ? 0 : found->second, kind);
@@ -252,6 +264,39 @@ TEST(GxlFlowDifferentialMargin, RemainderErrorCarriedThroughLoopsStaysWithinItsB
     EXPECT_LT(g.ResultError()[k], 1e-2 * std::fabs(g.Result()[k]));
   }
   EXPECT_GT(widest, 0.0);
+}
+
+// Generated programs whose counted loops side by side share a count but
+// not their start or step: the loops once shared one integer constant and
+// read the wrong rows.
+TEST(GxlFlowWrongCode, GeneratedSteppedLoopsKeepTheirOwnConstants) {
+  for (const std::uint64_t seed : {1857u, 1953u, 2673u}) {
+    const hlslgen::Generator g(seed, Shapes(seed, true));
+    const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, true, seed);
+    ASSERT_NE(p.source.find(" += "), std::string::npos) << p.source;
+    Tally tally;
+    for (const char* profile : {"vs_3_0", "vs_3_sw"})
+      for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+        CompileAndRun(g, p, profile, flags, std::to_string(seed), tally);
+    for (const auto& [name, n] : tally.profiles) EXPECT_EQ(n.compiled, 1) << "seed " << seed << " " << name;
+  }
+}
+
+// A bool uniform also read in arithmetic has a b register for its if and a c
+// register for the arithmetic, two descriptions in the constant table: the
+// run sets both (with the c register alone the if was never taken).
+TEST(GxlFlowDifferentialMargin, UniformInTwoRegisterSetsIsSetInBoth) {
+  const std::uint64_t seed = kPixelSeeds + 7547;
+  const hlslgen::Generator g(seed, Shapes(seed, false));
+  const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, seed);
+  const CompiledHlsl c = shadertest::CompileHlsl(p.source, "main", "ps_3_0", 0);
+  ASSERT_EQ(c.hr, S_OK) << c.log;
+  ASSERT_FALSE(c.Lines("if b").empty()) << c.text;
+  Tally tally;
+  for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+    CompileAndRun(g, p, "ps_3_0", flags, std::to_string(seed), tally);
+  EXPECT_EQ(tally.profiles["ps_3_0 opt"].compiled, 1);
+  EXPECT_EQ(tally.profiles["ps_3_0 noopt"].compiled, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,

@@ -258,8 +258,8 @@ TEST(GxlFlowWrongCode, AbandonedLoopAttemptLeavesNoMessage) {
 
 // A loop over aL (its count an int in an integer register) around a loop
 // over a uniform float: the inner loop keeps the outer's aL for ua[i] and
-// reads ub[j] through a0. n = 3, m = 2, ua[k].x = k + 1, ub[k].x = 1,
-// POSITION = 1: x = 1 + 3 (1 + 2 + 3) = 19.
+// reads ub[j] through a0, optimised and not. n = 3, m = 2, ua[k].x = k + 1,
+// ub[k].x = 1, POSITION = 1: x = 1 + 3 (1 + 2 + 3) = 19.
 TEST(GxlFlowWrongCode, InnerLoopKeepsTheOuterLoopRegister) {
   const char source[] =
       "int n : register(i0); float m; float4 ua[8]; float4 ub[8];\n"
@@ -271,25 +271,25 @@ TEST(GxlFlowWrongCode, InnerLoopKeepsTheOuterLoopRegister) {
     ua.insert(ua.end(), {k + 1.0, 0, 0, 0});
     ub.insert(ub.end(), {1, 0, 0, 0});
   }
-  // Optimised only: without, the int is read as a float and needs a c register.
-  for (const char* profile : {"vs_3_0", "vs_3_sw"}) {
-    SCOPED_TRACE(profile);
-    const CompiledHlsl c = CompileHlsl(source, "main", profile, 0);
-    ASSERT_EQ(c.hr, S_OK) << c.log;
-    Interpreter interp;
-    std::string error;
-    ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
-    ASSERT_TRUE(shadertest::PlaceConstants(c.table.Get(), {{"m", {2}}, {"ua", ua}, {"ub", ub}}, interp, &error));
-    c.Set(interp, "n", Float4(3, 0, 1, 0));
-    Lane lane;
-    for (const Declaration& d : interp.Declarations())
-      if (Float4* slot = !d.output && d.usage >= 0 ? nura::shtok::DeclaredSlot(lane, d) : nullptr)
-        *slot = Float4(1, 1, 1, 1);
-    ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error << "\n" << c.text;
-    const Declaration* out = interp.FindDeclaration(nura::shtok::kUsagePosition, 0, true);
-    ASSERT_NE(out, nullptr);
-    EXPECT_NEAR(lane.o[out->number][0], 19, 1e-4) << c.text;
-  }
+  for (const char* profile : {"vs_3_0", "vs_3_sw"})
+    for (const DWORD flags : kBoth) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const CompiledHlsl c = CompileHlsl(source, "main", profile, flags);
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+      ASSERT_TRUE(shadertest::PlaceConstants(c.table.Get(), {{"m", {2}}, {"ua", ua}, {"ub", ub}}, interp, &error));
+      c.Set(interp, "n", Float4(3, 0, 1, 0));
+      Lane lane;
+      for (const Declaration& d : interp.Declarations())
+        if (Float4* slot = !d.output && d.usage >= 0 ? nura::shtok::DeclaredSlot(lane, d) : nullptr)
+          *slot = Float4(1, 1, 1, 1);
+      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error << "\n" << c.text;
+      const Declaration* out = interp.FindDeclaration(nura::shtok::kUsagePosition, 0, true);
+      ASSERT_NE(out, nullptr);
+      EXPECT_NEAR(lane.o[out->number][0], 19, 1e-4) << c.text;
+    }
 }
 
 // Two relative reads in one expression, each through its own index: the

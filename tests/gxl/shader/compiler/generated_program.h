@@ -5,6 +5,7 @@
 // in parts (.x then .yzw) after a first write of 0.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <random>
@@ -115,28 +116,33 @@ inline bool RunGeneratedProgram(const CompiledHlsl& c, const hlslgen::Generator&
     const hlslgen::Variable& v = g.Variables()[k];
     if (p.inputs.count(k)) continue;
     uniforms[v.name] = v.value;
-    ConstantDesc desc{};
-    UINT count = 1;
+    // A uniform read both as a bool and in arithmetic has a register in each
+    // set, a description each.
+    ConstantDesc descs[3]{};
+    UINT count = 3;
     const ConstantHandle handle = c.table ? c.table->ConstantByName(nullptr, v.name.c_str()) : nullptr;
-    if (!handle || FAILED(c.table->DescribeConstants(handle, &desc, &count))) continue;  // not read
+    if (!handle || FAILED(c.table->DescribeConstants(handle, descs, &count))) continue;  // not read
     const std::uint32_t rows = v.type.rows, columns = v.type.columns;
-    for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
-      // A register per array element or matrix row (a column when packed by
-      // columns); the constant table widens int rows with (0, 0, 1, 0).
-      nura::shtok::Float4 x(0, 0, desc.registerSet == 1 ? 1.0f : 0.0f, 0);
-      for (std::uint32_t i = 0; i < 4; ++i) {
-        std::size_t at = v.value.size();
-        if (v.elements && i < columns) at = std::size_t{r} * columns + i;
-        if (!v.elements && desc.typeClass == 3 && i < rows && r < columns) at = std::size_t{i} * columns + r;
-        if (!v.elements && desc.typeClass != 3 && r < rows && i < columns) at = std::size_t{r} * columns + i;
-        if (at < v.value.size()) x[static_cast<int>(i)] = static_cast<float>(v.value[at]);
+    for (UINT d = 0; d < std::min(count, 3u); ++d) {
+      const ConstantDesc& desc = descs[d];
+      for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
+        // A register per array element or matrix row (a column when packed by
+        // columns); the constant table widens int rows with (0, 0, 1, 0).
+        nura::shtok::Float4 x(0, 0, desc.registerSet == 1 ? 1.0f : 0.0f, 0);
+        for (std::uint32_t i = 0; i < 4; ++i) {
+          std::size_t at = v.value.size();
+          if (v.elements && i < columns) at = std::size_t{r} * columns + i;
+          if (!v.elements && desc.typeClass == 3 && i < rows && r < columns) at = std::size_t{i} * columns + r;
+          if (!v.elements && desc.typeClass != 3 && r < rows && i < columns) at = std::size_t{r} * columns + i;
+          if (at < v.value.size()) x[static_cast<int>(i)] = static_cast<float>(v.value[at]);
+        }
+        const int reg = static_cast<int>(desc.registerIndex + r);
+        if (desc.registerSet == 0) interp.SetBool(reg, x[0] != 0);
+        if (desc.registerSet == 1)
+          interp.SetInt(reg, static_cast<int>(x[0]), static_cast<int>(x[1]), static_cast<int>(x[2]),
+                        static_cast<int>(x[3]));
+        if (desc.registerSet == 2) interp.SetFloat(reg, x);
       }
-      const int reg = static_cast<int>(desc.registerIndex + r);
-      if (desc.registerSet == 0) interp.SetBool(reg, x[0] != 0);
-      if (desc.registerSet == 1)
-        interp.SetInt(reg, static_cast<int>(x[0]), static_cast<int>(x[1]), static_cast<int>(x[2]),
-                      static_cast<int>(x[3]));
-      if (desc.registerSet == 2) interp.SetFloat(reg, x);
     }
   }
   presrun::Registers computed;

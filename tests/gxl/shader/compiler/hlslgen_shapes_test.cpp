@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "generated_program.h"
 #include "tests/gxl/shader/hlsl_parse_run.h"
@@ -163,3 +165,65 @@ TEST(GxlHlslGenShapes, TextParsesAsVertexAndPixelFunctions) {
 }
 
 }  // namespace
+
+// Loops from other starts and by other steps: several counted loops side by
+// side whose (start, step, count) differ, uniform arrays read at the index of
+// each such counter, and the generator's own run of each loop passing through
+// exactly start, start + step, ... below its literal bound.
+TEST(GxlHlslGenShapes, SteppedLoopsSideBySideReadArraysAtTheirCounters) {
+  hlslgen::Options options = kShaped;
+  options.steps = true;
+  std::map<std::string, int> shapes;
+  for (std::uint32_t seed = 0; seed < 300; ++seed) {
+    const Generator g(seed, options);
+    const std::vector<Statement>& program = g.Statements();
+    auto readsCounter = [&](const hlslgen::Node& n, std::uint32_t counter) {
+      auto isCounter = [&](const hlslgen::Node& c) { return c.kind == Kind::Local && c.variable == counter; };
+      return n.kind == Kind::Element && Reads(g, n.children[0], isCounter);
+    };
+    std::function<void(const std::vector<std::uint32_t>&)> walk = [&](const std::vector<std::uint32_t>& block) {
+      std::vector<std::tuple<int, int, unsigned>> siblings;  // (start, step, count) of the block's literal loops
+      for (std::uint32_t k : block) {
+        const Statement& s = program[k];
+        walk(s.body);
+        walk(s.otherwise);
+        if (s.kind != Statement::Kind::For) continue;
+        const hlslgen::Local& counter = g.Locals()[s.counter];
+        if (s.start != 0) ++shapes["for from a start other than 0"];
+        if (s.step != 1) ++shapes["for by a step other than 1"];
+        if (!s.dynamic) {
+          // The counter's range is what its passes reach.
+          EXPECT_EQ(counter.low, s.start) << "seed " << seed;
+          EXPECT_EQ(counter.high, s.start + (static_cast<int>(s.count) - 1) * s.step) << "seed " << seed;
+          siblings.emplace_back(s.start, s.step, s.count);
+        }
+        bool read = false;
+        auto atCounter = [&](const hlslgen::Node& n) { return readsCounter(n, s.counter); };
+        for (std::uint32_t b : s.body)
+          if (program[b].kind == Statement::Kind::Assign) read = read || Reads(g, program[b].stored, atCounter);
+        if (read && (s.start != 0 || s.step != 1)) ++shapes["uniform array read at a stepped counter"];
+      }
+      for (std::size_t a = 0; a < siblings.size(); ++a)
+        for (std::size_t b = a + 1; b < siblings.size(); ++b)
+          if (siblings[a] != siblings[b]) {
+            ++shapes["loops side by side, (start, step, count) differing"];
+            if (std::get<2>(siblings[a]) == std::get<2>(siblings[b])) ++shapes["side by side, one count, other steps"];
+          }
+    };
+    walk(g.TopLevel());
+    // The text holds the start and the step.
+    if (g.Body().find(" += 2)") != std::string::npos || g.Body().find(" += 3)") != std::string::npos)
+      ++shapes["a step in the text"];
+  }
+  for (const char* shape :
+       {"for from a start other than 0", "for by a step other than 1", "uniform array read at a stepped counter",
+        "loops side by side, (start, step, count) differing", "side by side, one count, other steps",
+        "a step in the text"})
+    EXPECT_GT(shapes[shape], 10) << shape;
+  for (std::uint32_t seed = 0; seed < 60; ++seed) {
+    const Generator g(seed, options);
+    const shadertest::GeneratedProgram p = shadertest::MakeGeneratedProgram(g, seed % 2 == 0, seed);
+    shadertest::ParseRun parse(p.source);
+    EXPECT_EQ(parse.hr, S_OK) << "seed " << seed << "\n" << p.source << parse.log;
+  }
+}
