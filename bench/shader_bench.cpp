@@ -1248,8 +1248,9 @@ int main(int argc, char** argv) {
        2000},
       {"compile the corpus: every HLSL entry x profile of its stage, optimised and not (ms)",
        "BM_CompileCorpus/iterations:1", "", 2000},
-      // The whole compile's ratio is mostly the pairing's trial assignments;
-      // the scheduler's share is the row after it.
+      // The whole compile's ratio is the scheduler's search and pairing's
+      // trial assignments, each bounded in proportion to the program; the
+      // scheduler's share is the row after it.
       {"the long ps_3_0 block of branches, optimised / with option 0x4",
        "BM_CompileSchedulerLongBlock/0/iterations:3", "BM_CompileSchedulerLongBlock/4/iterations:3", 5},
       {"its scheduling alone / its whole compile with option 0x4", "BM_ScheduleLongBlock/iterations:3/manual_time",

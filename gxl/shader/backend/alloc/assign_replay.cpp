@@ -56,9 +56,11 @@ void RegisterAllocatorContext::FillWalk(std::uint32_t lo, std::uint32_t hi) {
   }
 }
 
-HRESULT RegisterAllocatorContext::KeepReplays() {
+HRESULT RegisterAllocatorContext::KeepReplays(bool blocks) {
   m_replay.reset(new (std::nothrow) AssignReplay);
-  return m_replay ? S_OK : E_OUTOFMEMORY;
+  if (!m_replay) return E_OUTOFMEMORY;
+  m_replay->blocks = blocks;
+  return S_OK;
 }
 
 bool RegisterAllocatorContext::Reused() const { return m_replay && m_replay->reused; }
@@ -107,17 +109,32 @@ HRESULT RegisterAllocatorContext::PrepareReplays() {
   r.serves = false;
 
   // Straight-line code with one value to each virtual component, no
-  // predicates and no relative reads: its ranges are plain spans.
+  // predicates and no relative reads: its ranges are plain spans. With
+  // blocks, predicates and loops too, as below.
   const std::uint32_t count = p.instructions.Count(), values = m.programValues;
-  if (!m_loops.Empty()) return S_OK;
+  if (!m_loops.Empty() && !r.blocks) return S_OK;
   for (std::uint32_t i = 0; i < values; ++i) {
     const IrValue* v = p.values[i];
-    if (v && (v->predicate != kNoIndex || v->relativeIndex != kNoIndex)) return S_OK;
+    if (v && (v->relativeIndex != kNoIndex || (v->predicate != kNoIndex && !r.blocks))) return S_OK;
     if (m.sequence[i] != kNoIndex && m.slotNext[i] != kNoIndex) return S_OK;
   }
   for (std::uint32_t k = 0; k < count; ++k) {
     const IrInstruction* inst = p.instructions[k];
-    if (!alloc::IsEmpty(inst) && (IsSpecialOperation(inst) || inst->IsLoopMerge())) return S_OK;
+    if (!alloc::IsEmpty(inst) && (IsSpecialOperation(inst) || inst->IsLoopMerge()) && !r.blocks) return S_OK;
+  }
+  // With blocks whose flow-control instructions keep their places, a range
+  // held to a loop's end ends at that loop's last guarded instruction: when
+  // that is a flow-control one too, it stays where it is, and every use
+  // record moves with the instruction it lies at. The guards must be of
+  // other banks (their ranges are their regions, which the tables do not follow).
+  for (std::uint32_t i = 0; i < values && r.blocks; ++i) {
+    const IrValue* v = p.values[i];
+    if (!v) continue;
+    const IrValue* guard = v->predicate != kNoIndex ? p.values[p.ResolveAlias(v->predicate)] : nullptr;
+    if (guard && guard->bank == m.bank) return S_OK;
+    if (!(alloc::BankTypeOf(p, i) & kBankLoop)) continue;
+    const IrInstruction* last = v->lastUse < count ? p.instructions[v->lastUse] : nullptr;
+    if (alloc::IsEmpty(last) || !IsSpecialOperation(last)) return S_OK;
   }
 
   r.count = count;

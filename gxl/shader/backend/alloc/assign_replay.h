@@ -40,6 +40,7 @@ struct AssignReplay {
 
   bool prepared = false;  // the tables below describe the program
   bool serves = false;    // the program is of a shape replays serve
+  bool blocks = false;    // the caller moves nothing across flow control
   bool haveReference = false;
   bool reused = false;     // the last Reassign took over the run before
   bool fullRun = true;     // the run measures every range afresh (Assign)

@@ -10,9 +10,6 @@ namespace gxl::shader {
 namespace {
 
 constexpr std::uint8_t kDefined = 1, kRead = 2, kCounted = kDefined | kRead;
-// Positions the improvement rounds of one run may scan and re-measure in
-// all, whatever the program's length.
-constexpr std::uint64_t kImproveWork = std::uint64_t{1} << 25;
 
 }  // namespace
 
@@ -602,7 +599,7 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   // rounds stop at a number that grows with the program, far above what
   // real programs take (ntsc's 321 instructions: 271 rounds). The positions
   // the rounds scan and re-measure are bounded as above.
-  m_work = m_workGiven = std::min({m_workLimit, kImproveWorkPerInstruction * m_count, kImproveWork});
+  m_work = m_workGiven = std::min(m_workLimit, ImproveWorkBound(m_count));
   m_spent = false;
   for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256;
        rounds-- > 0 && !m_spent && (hr = ImproveOnce()) == S_OK;) {

@@ -8,6 +8,7 @@
 // exactly after every move, so an accepted move never makes it worse.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -16,15 +17,22 @@
 
 namespace gxl::shader {
 
-// The positions the improvement rounds of one run may scan and re-measure
-// per instruction; past them the order found so far stands. A round costs
-// at least the program's length and a program takes about as many rounds as
-// it has instructions, so the search left alone grows with the square of the
-// program: this keeps it in proportion to the rest of the compile, which
-// grows with the program (a position costs about 20 ns, an instruction's
-// unoptimised compile some 35 us). The corpus needs at most 4,941 (ntsc's
-// 321 instructions: 1.59 million).
+// The positions the improvement rounds of one run may scan and re-measure,
+// per instruction and in all; past them the order found so far stands. A
+// round costs at least the program's length and a program takes about as
+// many rounds as it has instructions, so the search left alone grows with
+// the square of the program: this keeps it in proportion to the rest of the
+// compile, which grows with the program (a position costs about 20 ns, an
+// instruction's unoptimised compile some 35 us). Past 341 instructions the
+// bound in all holds (some 40 ms), so that a long program's search, with
+// the trials of pairing after it, leaves its optimised compile within a few
+// times its unoptimised one. The corpus needs at most 4,941 per instruction
+// (ntsc's 321 instructions: 1.59 million in all).
 constexpr std::uint64_t kImproveWorkPerInstruction = 6144;
+constexpr std::uint64_t kImproveWorkInAll = std::uint64_t{1} << 21;
+inline std::uint64_t ImproveWorkBound(std::uint64_t instructions) {
+  return std::min(kImproveWorkPerInstruction * instructions, kImproveWorkInAll);
+}
 
 // Sorts `count` indexes ascending and drops repeats; the new count through `count`.
 void SortUniqueIndices(std::uint32_t* indices, std::uint32_t* count);

@@ -1,6 +1,7 @@
 #include "gxl/shader/backend/alloc/pairing.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "gxl/shader/backend/alloc/alloc_util.h"
 #include "gxl/shader/core/pod_array.h"
@@ -12,8 +13,11 @@ namespace {
 constexpr std::uint32_t kCapsPhysicalComponents = 0x10000000;
 constexpr std::uint32_t kSecondCoIssue = 0x8;
 // Each trial assignment walks the whole program: the trials of one pass may
-// walk 2^19 instructions in all (the corpus takes at most 31,000).
+// walk 2^19 instructions in all, and no more than 128 times the program, so
+// that they cost in proportion to it (the corpus takes at most 95 trials,
+// ntsc's; a long block of a loop once took 390).
 constexpr std::uint64_t kTrialBudget = std::uint64_t{1} << 19;
+constexpr std::uint64_t kTrialsPerPass = 128;
 
 // Marks `start` and everything reachable from it along `list` with `stamp`
 // in `field`; each instruction is pushed once, so the stack stays within
@@ -217,10 +221,27 @@ HRESULT InstructionPairing::Fits(RegisterAssignment& context, const FitBound& bo
       return S_FALSE;
     }
     m_budget -= std::min<std::uint64_t>(m_budget, m_count);
+    ++m_trials;
   }
-  const HRESULT hr = context.Assign(false);
+  // The temporaries' trials take over the run before where the move cannot
+  // change it; the address registers' are few and short.
+  const bool replays = &context == &m_temporaries;
+  const HRESULT hr = replays ? context.Reassign() : context.Assign(false);
   if (hr == E_OUTOFMEMORY) return hr;
   if (proven && FAILED(hr)) ++m_p.refutedFitProofs;
+  if (replays && context.Reused() && m_p.referenceSearches) {
+    // Behind each run that took over the one before, the full run: the same
+    // answer, and where it fits the same places.
+    const std::uint32_t vregs = context.VirtualCount();
+    std::vector<std::uint32_t> placements(context.Placements(), context.Placements() + vregs);
+    std::vector<std::uint32_t> components(context.PlacedComponents(), context.PlacedComponents() + 4 * std::size_t{vregs});
+    const UnmeteredWork check(m_p);
+    const HRESULT full = context.Assign(false);
+    if (full == E_OUTOFMEMORY) return full;
+    if (SUCCEEDED(full) != SUCCEEDED(hr) ||
+        (SUCCEEDED(hr) && !context.SamePlacements(placements.data(), components.data())))
+      ++m_p.reassignMismatches;
+  }
   return SUCCEEDED(hr) ? S_OK : S_FALSE;
 }
 
@@ -297,15 +318,19 @@ HRESULT InstructionPairing::Run() {
       addressCheck = SUCCEEDED(hr);
     }
     const std::uint32_t temporaries = m_p.StandardBankIndex(StandardBank::Temporaries);
+    // Co-issue pairing (the 1.x targets' short programs) keeps its trials in full.
+    const bool replays = !(limits.secondFlags & kSecondCoIssue);
     // A trial assignment changes nothing in the program: the analysis the
     // address registers' Build made still stands.
     hr = limits.temporaries ? m_temporaries.Build(m_p, temporaries, limits.temporaries - 1, addressBuilt) : E_FAIL;
     const bool built = SUCCEEDED(hr);
+    if (SUCCEEDED(hr) && replays) hr = m_temporaries.KeepReplays(true);
     if (SUCCEEDED(hr)) hr = m_temporaries.Assign(false);
     if (FAILED(hr)) {
       if (hr == E_OUTOFMEMORY) return hr;
       m_temporaries.Release();
       hr = m_temporaries.Build(m_p, temporaries, limits.temporaries, built);
+      if (SUCCEEDED(hr) && replays) hr = m_temporaries.KeepReplays(true);
       if (SUCCEEDED(hr)) hr = m_temporaries.Assign(false);
       if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : S_FALSE;
     }
@@ -335,8 +360,9 @@ HRESULT InstructionPairing::Run() {
       hr = m_addressBound.Prepare(m_p, m_address, m_table.get(), m_order.get(), m_count);
     if (FAILED(hr)) return hr;
   }
-  m_budget = kTrialBudget;
+  m_budget = std::min(kTrialBudget, kTrialsPerPass * m_count);
   m_spent = false;
+  m_trials = 0;
   for (std::uint32_t p = m_count; p-- > 0 && !m_spent;) {
     const IrInstruction& inst = At(p);
     if (alloc::IsEmpty(&inst) || StopsTheWalk(inst)) continue;

@@ -41,6 +41,8 @@ class InstructionPairing {
   // Moves an independent instruction of the same predicate as the one
   // before `position` next to it: 0 moved, 1 not.
   HRESULT GatherSameTree(std::uint32_t position, bool addressCheck);
+  // The trial assignments the last Run ran (orders the bounds proved not counted).
+  std::uint32_t Trials() const { return m_trials; }
 
  private:
   struct Kinds {
@@ -109,6 +111,7 @@ class InstructionPairing {
   // keeps the order it has. Real programs take a small share of it.
   std::uint64_t m_budget = 0;
   bool m_spent = false;
+  std::uint32_t m_trials = 0;
   // The reference switch: inputs found by the stamps of the walks
   // (StampPredecessors) instead of by the positions of their readers.
   bool m_walks = false;

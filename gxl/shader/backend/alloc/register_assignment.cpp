@@ -719,7 +719,9 @@ HRESULT RegisterAllocatorContext::PlaceAll() {
 
   // Then the widest registers first, each in reverse order of its reads.
   const bool parity = p.profileLimits.secondFlags & kSecondParityBias;
-  const bool walked = m_replay && m_replay->replaying && !parity && m.unguarded;
+  // Guards of other banks (which replays with blocks vouch for) give the
+  // walk nothing to place at results.
+  const bool walked = m_replay && m_replay->replaying && !parity && (m.unguarded || m_replay->blocks);
   if (walked) {
     // A replay keeps the reads by position: the same walk without visiting
     // the instructions.

@@ -44,15 +44,18 @@ struct RegisterAllocatorContext {
   // pointer no longer names it.
   HRESULT Release();
 
-  // Trial assignments of reorderings of one program (texture hoisting):
-  // after KeepReplays (between Build and the first Assign), each run keeps
-  // its placements, and Reassign answers as Assign(false) does for the
-  // program's current order while it reuses the last run's placements
-  // wherever the instructions that moved since cannot change them. It falls
-  // back to Assign(false) for programs with flow control, predicates,
-  // relative reads or registers built up in place, and when the instructions
-  // came or went. The program's use analysis is not rebuilt by a reuse.
-  HRESULT KeepReplays();
+  // Trial assignments of reorderings of one program (texture hoisting,
+  // instruction pairing): after KeepReplays (between Build and the first
+  // Assign), each run keeps its placements, and Reassign answers as
+  // Assign(false) does for the program's current order while it reuses the
+  // last run's placements wherever the instructions that moved since cannot
+  // change them. It falls back to Assign(false) for programs with relative
+  // reads or registers built up in place, and when the instructions came or
+  // went; also for programs with flow control or predicates, unless
+  // `blocks` vouches that the moves keep every flow-control instruction in
+  // its place and move nothing across one. The program's use analysis is not
+  // rebuilt by a reuse.
+  HRESULT KeepReplays(bool blocks = false);
   HRESULT Reassign();
   // Whether the last Reassign reused the run before it (else it assigned
   // afresh); the placements of every virtual register after the last run.

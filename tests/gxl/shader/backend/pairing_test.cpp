@@ -1,10 +1,12 @@
 // Pairing (the register check of slot 5): random programs keep their
 // instructions and results through it, and the cases that decide the rules
-// on co-issue targets and with tight temporaries.
+// on co-issue targets and with tight temporaries; with branches and loops,
+// its trials that take over the run before decide as full runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include "gxl/shader/backend/alloc/pairing.h"
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "phase2_fixture.h"
 #include "tests/support/test_util.h"
@@ -247,6 +249,52 @@ TEST_F(GxlPairingCase, SwapRegistersAndPredicateTables) {
   };
   for (const Lookup& l : lookups)
     EXPECT_EQ(IsParentChainInTable(t, *l.instruction, l.values, l.senses), l.found) << (&l - lookups);
+}
+
+HRESULT StopBeforePairing(ShaderProgram&, std::uint32_t step, HRESULT status) {
+  return step == 13 && SUCCEEDED(status) ? E_ABORT : status;
+}
+
+// A random program with branches and loops as pairing receives it.
+void PrepareBlocks(AllocRun& run, std::uint32_t seed, std::uint32_t steps) {
+  irkit::RandomShape shape;
+  shape.steps = steps;
+  shape.ifPercent = 10;
+  shape.loopPercent = 10;
+  const irkit::RandomProgram generated(run.program, seed, shape);
+  ASSERT_EQ(run.program.Optimize(), S_OK);
+  run.program.secondPhaseStepHook = StopBeforePairing;
+  ASSERT_EQ(run.program.ScheduleAndAllocate(), E_ABORT);
+  run.program.secondPhaseStepHook = nullptr;
+  ASSERT_TRUE(SUCCEEDED(run.program.CompactInstructions()));
+}
+
+// With the reference switch every trial that took over the run before it
+// is followed by the full run: on programs with branches and loops they
+// answer and place alike, and pairing leaves the orders it leaves without
+// the switch.
+TEST(GxlPairing, TrialsInBlocksDecideAsFullRuns) {
+  std::uint32_t moved = 0;
+  const std::uint32_t kPrograms = nura::test::LongOrShare(240, 80);
+  for (std::uint32_t seed = 1; seed <= kPrograms; ++seed) {
+    const std::string what = "seed " + std::to_string(seed);
+    std::vector<std::vector<std::uint32_t>> orders[2];
+    for (int reference = 0; reference < 2; ++reference) {
+      AllocRun run(PhaseLimits(4 + seed % 12));
+      PrepareBlocks(run, seed, 20 + seed % 60);
+      ShaderProgram& p = run.program;
+      const auto before = irtest::Listing(p);
+      p.referenceSearches = reference != 0;
+      const HRESULT hr = InstructionPairing(p).Run();
+      ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << what;
+      EXPECT_EQ(p.reassignMismatches, 0u) << what;
+      EXPECT_EQ(p.refutedFitProofs, 0u) << what;
+      orders[reference] = irtest::Listing(p);
+      if (reference == 0) moved += orders[0] != before;
+    }
+    EXPECT_EQ(orders[0], orders[1]) << what;
+  }
+  EXPECT_GT(moved, kPrograms / 4);
 }
 
 }  // namespace

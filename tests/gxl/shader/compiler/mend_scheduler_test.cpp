@@ -1,14 +1,19 @@
 // A long block with branches whose scheduling search used to grow with the
 // square of its length (ps_3_0, a mutation of the corpus's ntsc filter):
 // it compiles and validates at ps_3_0, and the optimised code, whose
-// search stops at the per-instruction bound, computes what the unoptimised
-// code computes.
+// search stops at its bound, computes what the unoptimised code computes.
+// Pairing's trial assignments after it stay in proportion to the program.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
 #include "flow_lane.h"
+#include "gxl/shader/backend/alloc/pairing.h"
+#include "gxl/shader/compiler/constant_table.h"
+#include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/preprocessor/shader_preprocessor.h"
+#include "gxl/tex/data_buffer.h"
 #include "scheduler_long_block.h"
 
 namespace {
@@ -42,6 +47,44 @@ TEST(GxlCompilerMend, SchedulerLongBlockCompilesAndKeepsItsValue) {
       EXPECT_NEAR(got[k], want[k], 1e-5 + 1e-4 * std::fabs(want[k])) << "component " << k << " at " << at[0] << ", "
                                                                        << at[1];
   }
+}
+
+// Pairing as the compile hands it the long block (before slot 5): its trial
+// assignments, and the instructions.
+struct PairingSeen {
+  std::uint32_t trials = 0, count = 0;
+  HRESULT status = E_FAIL;
+};
+PairingSeen* g_pairing = nullptr;
+
+HRESULT PairBeforeSlot5(gxl::shader::ShaderProgram& p, std::uint32_t step, HRESULT status) {
+  if (step != 13 || FAILED(status)) return status;
+  gxl::shader::InstructionPairing pairing(p);
+  g_pairing->status = pairing.Run();
+  g_pairing->trials = pairing.Trials();
+  g_pairing->count = p.instructions.Count();
+  return E_ABORT;  // the rest of the compile is the test above's
+}
+
+TEST(GxlCompilerMend, SchedulerLongBlockPairingTrialsInProportion) {
+  PairingSeen seen;
+  g_pairing = &seen;
+  gxl::shader::ShaderPreprocessor pp;
+  gxl::shader::ShaderCompiler compiler;
+  compiler.secondPhaseStepHook = PairBeforeSlot5;
+  const std::string text = kSchedulerLongBlock;
+  DataBuffer* code = nullptr;
+  ConstantTable* table = nullptr;
+  ASSERT_EQ(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr), S_OK);
+  EXPECT_TRUE(FAILED(compiler.CompileSource(&pp, nullptr, "ps_main", 0, "ps_3_0", 0x100, &code, &table)));
+  g_pairing = nullptr;
+  if (code) code->Release();
+  if (table) table->Release();
+  ASSERT_EQ(seen.status, S_OK);
+  // The block would take hundreds of trials; it stops at 128, a whole
+  // assignment's walk over the program each.
+  EXPECT_GT(seen.count, 1000u);
+  EXPECT_EQ(seen.trials, 128u) << seen.count << " instructions";
 }
 
 }  // namespace
