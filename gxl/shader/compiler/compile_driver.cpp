@@ -77,6 +77,8 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   errorFlag = reportedMessages = 0;
   m_skipped.Clear();
   m_deadLoops.Clear();
+  m_endlessRefusals = 0;
+  m_lastEndless = nullptr;
   loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
   source = from;
   profile = profileName;

@@ -1,12 +1,15 @@
 // Loops whose work nothing reads: every variable a loop writes is a local of
 // the function lowering it that nothing outside the loop reads, and nothing
 // else it does outlives it (no return, discard or clip, no write of a global
-// or static variable, no output parameter). Such a loop is not lowered at
-// all: its unrolling or simulation could cost far more than the program,
-// only for dead-code removal to drop what it made. Decided on the syntax
-// tree, once per loop; every answer errs towards "the loop matters".
+// or static variable, no output parameter). Such a loop's code is not kept:
+// its unrolling or simulation could cost far more than the program, only
+// for dead-code removal to drop what it made. It is lowered for its
+// messages alone (the rehearsals below). Decided on the syntax tree, once
+// per loop; every answer errs towards "the loop matters".
 #include <algorithm>
+#include <cstring>
 
+#include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_intrinsics.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -222,6 +225,203 @@ bool ShaderCompiler::LoopIsDead(const ParseNode* loop) {
   }
   if (!m_deadLoops.Append(DeadLoop{loop, dead})) return false;
   return dead;
+}
+
+// --- Rehearsals of dead loops -------------------------------------------------------------
+//
+// A dead loop's code is not kept, but its messages are the program's: a
+// function it calls that returns no value is an error whether or not its
+// result is read. So the loop is lowered as a live one, its messages caught,
+// and everything it built thrown away; the messages are then delivered as
+// the full lowering would have given them. Where that takes more than
+// kDeadLoopWork (what made the loop worth skipping: an unrolling or a
+// simulation that multiplies its nested loops), or an unrolling in it runs
+// to the iteration limit, each loop of it is lowered instead for its first
+// pass alone, which finds every fault that does not depend on a later pass.
+
+struct ShaderCompiler::CaughtMessages {
+  struct Line {
+    const SourceToken* at;
+    MessageSeverity severity;
+    std::uint32_t code;
+    std::size_t text;  // offset of its terminated text in `texts`
+    bool held;         // counted, never logged (MessageHold)
+  };
+  PodArray<Line> lines;
+  PodArray<char> texts;
+  bool lost = false;  // one did not fit in memory
+};
+
+class ShaderCompiler::MessageCatch {
+ public:
+  MessageCatch(ShaderCompiler& c, CaughtMessages& into) : m_c(c), m_outer(c.m_caught) { c.m_caught = &into; }
+  ~MessageCatch() { m_c.m_caught = m_outer; }
+  MessageCatch(const MessageCatch&) = delete;
+  MessageCatch& operator=(const MessageCatch&) = delete;
+
+ private:
+  ShaderCompiler& m_c;
+  CaughtMessages* m_outer;
+};
+
+void ShaderCompiler::Catch(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text,
+                           bool held) {
+  CaughtMessages& c = *m_caught;
+  const std::size_t offset = c.texts.Size();
+  if (c.texts.Append(text, std::strlen(text) + 1) &&
+      c.lines.Append(CaughtMessages::Line{at, severity, code, offset, held}))
+    return;
+  c.texts.Truncate(offset);
+  c.lost = true;
+}
+
+// Everything the lowering of a statement changes, to go back to: the IR and
+// the banks made since are dropped, the map and the lowering's state put back.
+struct ShaderCompiler::LoweringMark {
+  ShaderCompiler& c;
+  std::uint32_t values, instructions, banks, statements, identityTable, identityValues;
+  PodArray<std::uint32_t> map;
+  std::uint32_t guard, blockContext, polarity, inlineDepth, loopAttempt, outOfBounds, abandonLoop, loopDepth;
+  std::uint32_t errorFlag, reportedMessages, returned, discarded, staticIfs, dynamicIfs, defaultPrecision;
+  ValueRange loopCounter;
+  const std::uint32_t* callArguments;
+  const PodArray<HeldFacts>* heldFacts;
+  ParseNodeKind10* function;
+
+  explicit LoweringMark(ShaderCompiler& compiler)
+      : c(compiler), values(c.ValueCount()), instructions(c.InstructionCount()), banks(c.target->banks.Count()),
+        statements(c.m_statementSequence), identityTable(c.m_identityTable), identityValues(c.m_identityValues),
+        guard(c.guard), blockContext(c.blockContext), polarity(c.polarity), inlineDepth(c.inlineDepth),
+        loopAttempt(c.loopAttempt), outOfBounds(c.outOfBounds), abandonLoop(c.abandonLoop), loopDepth(c.loopDepth),
+        errorFlag(c.errorFlag), reportedMessages(c.reportedMessages), returned(c.returned), discarded(c.discarded),
+        staticIfs(c.staticIfs), dynamicIfs(c.dynamicIfs), defaultPrecision(c.defaultPrecision),
+        loopCounter(c.loopCounter), callArguments(c.callArguments), heldFacts(c.heldFacts), function(c.m_function) {
+    map.Append(c.valueMap.Data(), c.valueMap.Size());
+  }
+  bool Saved() const { return map.Size() == c.valueMap.Size(); }
+
+  void RollBack() {
+    c.RollBackIr(values, instructions, map.Data());
+    RecordList<RegisterBank>& list = c.target->banks;
+    for (std::uint32_t b = list.Count(); b-- > banks;) {
+      delete list.Slot(b);
+      list.Slot(b) = nullptr;
+    }
+    list.Truncate(banks);
+    c.m_statementSequence = statements;
+    c.m_identityTable = identityTable;
+    c.m_identityValues = identityValues;
+    c.guard = guard;
+    c.blockContext = blockContext;
+    c.polarity = polarity;
+    c.inlineDepth = inlineDepth;
+    c.loopAttempt = loopAttempt;
+    c.outOfBounds = outOfBounds;
+    c.abandonLoop = abandonLoop;
+    c.loopDepth = loopDepth;
+    c.errorFlag = errorFlag;
+    c.reportedMessages = reportedMessages;
+    c.returned = returned;
+    c.discarded = discarded;
+    c.staticIfs = staticIfs;
+    c.dynamicIfs = dynamicIfs;
+    c.defaultPrecision = defaultPrecision;
+    c.loopCounter = loopCounter;
+    c.callArguments = callArguments;
+    c.heldFacts = heldFacts;
+    c.m_function = function;
+  }
+};
+
+namespace {
+
+// The work a dead loop's rehearsal as a live loop may take: what the compile
+// has left, up to `cap`. The rehearsal is metered even where the work around
+// it is not (a memo check's), so that it ends the same way there.
+class WorkAllowance {
+ public:
+  WorkAllowance(ShaderCompiler& c, std::uint64_t cap)
+      : m_c(c), m_t(*c.target), m_left(m_t.workLeft), m_built(c.loweringBuilt), m_unmetered(m_t.unmeteredWork),
+        m_hold(m_t.holdWorkReport), m_reported(m_t.workReported) {
+    m_allowance = m_unmetered ? cap : std::min(m_left, cap);
+    m_t.workLeft = m_allowance;
+    m_t.unmeteredWork = 0;
+    m_t.holdWorkReport = true;
+  }
+  ~WorkAllowance() {
+    const std::uint64_t spent = m_allowance - std::min(m_t.workLeft, m_allowance);
+    m_t.unmeteredWork = m_unmetered;
+    m_t.holdWorkReport = m_hold;
+    m_t.workReported = m_reported;
+    // Past the allowance the compile goes on, with what it has left.
+    m_t.workExhausted = false;
+    if (m_unmetered) {
+      m_t.workLeft = m_left;
+      m_c.loweringBuilt = m_built;
+    } else {
+      m_t.workLeft = m_left - spent;
+    }
+  }
+  WorkAllowance(const WorkAllowance&) = delete;
+  WorkAllowance& operator=(const WorkAllowance&) = delete;
+
+ private:
+  ShaderCompiler& m_c;
+  ShaderProgram& m_t;
+  std::uint64_t m_left, m_built, m_allowance;
+  std::uint32_t m_unmetered;
+  bool m_hold, m_reported;
+};
+
+}  // namespace
+
+HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                      const ParseNode* body, const ParseNode* step) {
+  if (target->workExhausted) return E_FAIL;
+  LoweringMark mark(*this);
+  if (!mark.Saved()) return OutOfMemory(node);
+  CaughtMessages caught;
+  HRESULT hr = S_OK;
+  bool exact = false;
+  {
+    const WorkAllowance allowance(*this, loops::kDeadLoopWork);
+    const MessageCatch catching(*this, caught);
+    const std::uint32_t refusals = m_endlessRefusals;
+    hr = LowerLiveLoop(node, init, condition, body, step);
+    const std::uint32_t refused = m_endlessRefusals - refusals;
+    exact = !target->workExhausted && refused == 0;
+    // The loop's own unrolling refused after its first pass, which is all
+    // the full lowering gives besides the refusal; a dead loop may be endless.
+    if (!target->workExhausted && refused == 1 && m_lastEndless == node) {
+      exact = true;
+      hr = S_OK;
+      for (std::size_t i = caught.lines.Size(); i-- > 0;)
+        if (caught.lines[i].code == msg::kLoopDoesNotTerminate.code) {
+          caught.texts.Truncate(caught.lines[i].text);
+          caught.lines.Truncate(i);
+          break;
+        }
+    }
+  }
+  if (!exact) {
+    mark.RollBack();
+    caught.lines.Clear();
+    caught.texts.Clear();
+    const MessageCatch catching(*this, caught);
+    ++m_firstPassOnly;
+    hr = LowerLiveLoop(node, init, condition, body, step);
+    --m_firstPassOnly;
+  }
+  const bool exhausted = target->workExhausted;
+  mark.RollBack();
+  // Past the compile's whole budget it ends with the bound's message alone.
+  if (exhausted) return E_FAIL;
+  for (std::size_t i = 0; i < caught.lines.Size(); ++i) {
+    const CaughtMessages::Line& line = caught.lines[i];
+    Deliver(line.at, line.severity, line.code, caught.texts.Data() + line.text, line.held);
+  }
+  if (caught.lost) return OutOfMemory(node);
+  return hr;
 }
 
 }  // namespace gxl::shader

@@ -19,6 +19,10 @@ constexpr std::uint32_t kDefaultIterationLimit = 255;
 // work bound has ended the loop's unrolling (ClaimEndlessUnrolling): a
 // condition of some hundred instructions to the iteration limit.
 constexpr std::uint64_t kClaimWork = std::uint64_t{1} << 23;
+// The work a dead loop's rehearsal as a live loop may take (LowerDeadLoop):
+// a 64th of the compile's budget, some 32,000 instructions built, far past
+// what a loop that fits a profile builds.
+constexpr std::uint64_t kDeadLoopWork = std::uint64_t{1} << 20;
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr ValueRange kEmpty{kInfinity, -kInfinity};

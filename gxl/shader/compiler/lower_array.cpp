@@ -164,7 +164,8 @@ HRESULT ShaderCompiler::LowerArrayAccess(const ParseNode* node, std::uint32_t* r
   if (relative)
     return EmitRelativeRead(node, results, s, values, lo, end, static_cast<std::uint32_t>(stride), index[0]);
   if (sampler) {
-    if (loopAttempt) {
+    // A flow-control loop cannot hold it; unrolled, it is the program's fault.
+    if (loopAttempt && loopDepth > 0) {
       abandonLoop = 1;
       return E_FAIL;
     }

@@ -69,7 +69,12 @@ HRESULT ShaderCompiler::MoveIntoSlot(const ParseNode* node, std::uint32_t slot, 
 HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body, const ParseNode* step) {
   if (!target) return E_FAIL;
-  if (LoopIsDead(node)) return S_OK;
+  if (!m_firstPassOnly && LoopIsDead(node)) return LowerDeadLoop(node, init, condition, body, step);
+  return LowerLiveLoop(node, init, condition, body, step);
+}
+
+HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                      const ParseNode* body, const ParseNode* step) {
   const bool bodyFirst = init && init == body;
   // A for loop's step runs after its body.
   const ParseNode* plainBody = body;
@@ -104,6 +109,11 @@ HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, 
   const std::uint32_t values = ValueCount(), instructions = InstructionCount();
   PodArray<std::uint32_t> start;
   if (!start.Append(valueMap.Data(), valueMap.Size())) return OutOfMemory(node);
+  // A dead loop's rehearsal past its work takes the first pass alone (the
+  // body of a do loop has run once already: only its condition follows).
+  if (m_firstPassOnly)
+    return UnrollLoop(node, handOn, condition, bodyFirst ? nullptr : body, start.Data(), stepStatement,
+                      Trip::kDependsOnBody, nullptr, 1);
   // Where the condition and step alone decide the trip count, what needs
   // the trip count is found without building bodies: whether a target
   // without breaks could hold the loop, and whether unrolling runs into its
@@ -507,6 +517,8 @@ struct ShaderCompiler::ConditionPass {
 };
 
 HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
+  ++m_endlessRefusals;
+  m_lastEndless = node;
   // Inside a flow-control loop's attempt the failure only ends the attempt:
   // the enclosing loop is then unrolled, and this one tried again there.
   if (loopDepth == 0)

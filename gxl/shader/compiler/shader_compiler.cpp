@@ -238,12 +238,24 @@ std::uint32_t ShaderCompiler::MinusOne() { return KeptLiteral(minusOne, -1.0); }
 
 void ShaderCompiler::VReport(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format,
                              va_list args) {
+  const bool held = m_heldMessages != 0;
+  char text[256];
+  text[0] = '\0';
+  if (!held && std::vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
+  Deliver(held ? nullptr : LocationOf(node, 0), severity, code, text, held);
+}
+
+void ShaderCompiler::Deliver(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text,
+                             bool held) {
   if (severity == MessageSeverity::Error) errorFlag = 1;
   ++reportedMessages;
-  if (m_heldMessages) return;
-  char text[256];
-  if (std::vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
-  if (source) source->Log().Report(LocationOf(node, 0), severity, code, "%s", text);
+  held = held || m_heldMessages;
+  // A held message is caught too: it counts again where the catch delivers.
+  if (m_caught) {
+    Catch(at, severity, code, text, held);
+    return;
+  }
+  if (!held && source) source->Log().Report(at, severity, code, "%s", text);
 }
 
 void ShaderCompiler::Report(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format,

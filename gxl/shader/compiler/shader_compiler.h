@@ -291,9 +291,12 @@ class ShaderCompiler {
     kIndexesKnown,    // as kWithoutBody, but only indexes the conditions' rehearsal checks end it early
     kDecided,         // they alone decide the trip count
   };
+  // Nonzero `passes` lowers that many passes at most, and the loop ends
+  // there without a message (a dead loop's rehearsal takes the first).
   HRESULT UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                      const std::uint32_t* startMap, const ParseNode* step = nullptr,
-                     Trip trip = Trip::kDependsOnBody, const PodArray<const ParseNode*>* indexes = nullptr);
+                     Trip trip = Trip::kDependsOnBody, const PodArray<const ParseNode*>* indexes = nullptr,
+                     std::uint32_t passes = 0);
   // Whether a loop's condition and step read nothing its body may write, so
   // that they alone decide its trip count, and (unless `endsEarly`) nothing
   // in the body ends an unrolling early (a return, a discard, an index that
@@ -308,6 +311,15 @@ class ShaderCompiler {
   // of that function that nothing outside it reads, and does nothing else
   // that outlives it: then it need not be lowered (dead_loops.cpp).
   bool LoopIsDead(const ParseNode* loop);
+  // A dead loop lowered for its messages alone (dead_loops.cpp): as a live
+  // one where that takes at most kDeadLoopWork and no unrolling in it runs
+  // to the iteration limit, else each loop of it for its first pass only;
+  // its code is thrown away, its messages are the program's.
+  HRESULT LowerDeadLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const ParseNode* step);
+  // LowerLoop past the test for a dead loop.
+  HRESULT LowerLiveLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const ParseNode* step);
   // Marks the slots of every variable a loop's parts name (read, written or
   // declared), a called function's with its parameters and return value;
   // false where a part is not understood.
@@ -459,6 +471,8 @@ class ShaderCompiler {
   HRESULT ArgumentRange(const IrInstruction& inst, std::uint32_t k, ValueRange* out, std::uint32_t depth);
   void VReport(const ParseNode* node, MessageSeverity severity, std::uint32_t code, const char* format, va_list args)
       GXL_SHADER_PRINTF(5, 0);
+  // A formatted message: counted, then caught, held back or logged.
+  void Deliver(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text, bool held);
   ParseNodeKind10* ChooseEntryPoint(const char* name, const ParseNode* declarations, const char** chosenName);
   std::uint32_t OperationCaps() const { return target ? target->profileLimits.capabilities : 0; }
   std::uint32_t FlowCaps() const { return target ? target->profileLimits.secondFlags : 0; }
@@ -545,6 +559,20 @@ class ShaderCompiler {
   EntryTrip RehearseEntryTrip(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
                               std::uint32_t limit);
   struct ConditionPass;
+  // The state of the lowering at one point, to go back to (dead_loops.cpp).
+  struct LoweringMark;
+  // Messages of a rehearsal kept back until it is known whether they stand,
+  // then delivered in order (dead_loops.cpp).
+  struct CaughtMessages;
+  class MessageCatch;
+  CaughtMessages* m_caught = nullptr;
+  // Loops lowered for their first pass only (a dead loop's rehearsal past
+  // its work), and the unrollings of the run refused as endless
+  // (RefuseEndlessLoop) with the last one's loop.
+  std::uint32_t m_firstPassOnly = 0;
+  std::uint32_t m_endlessRefusals = 0;
+  const ParseNode* m_lastEndless = nullptr;
+  void Catch(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text, bool held);
   // Holds back the messages of a rehearsal (lowering that is rolled back)
   // for its lifetime: they count in reportedMessages and set the error flag
   // but reach no log.

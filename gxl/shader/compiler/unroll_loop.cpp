@@ -2,6 +2,7 @@
 // by the conditions met so far (the program's copy) and without a guard (the
 // copy whose conditions build that guard), until the guard is known to be 0
 // or the iteration limit is reached.
+#include <algorithm>
 #include <cstring>
 
 #include "gxl/shader/compiler/loop_facts.h"
@@ -13,7 +14,7 @@ using namespace loops;
 
 HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                    const ParseNode* body, const std::uint32_t* startMap, const ParseNode* step,
-                                   Trip trip, const PodArray<const ParseNode*>* indexes) {
+                                   Trip trip, const PodArray<const ParseNode*>* indexes, std::uint32_t passes) {
   if (!target) return E_FAIL;
   (void)startMap;  // the map is copied after the init
   const std::uint32_t attempt = loopAttempt, outside = outOfBounds;
@@ -73,7 +74,8 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   bool certain = false, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
   std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
   const ParseNode* conditionNode = condition ? condition : node;
-  for (std::uint32_t k = 0; k < kMaxUnrolledIterations && !ended; ++k) {
+  const std::uint32_t limit = passes ? std::min(passes, kMaxUnrolledIterations) : kMaxUnrolledIterations;
+  for (std::uint32_t k = 0; k < limit && !ended; ++k) {
     // A loop that would run into the limit stops after its first iteration
     // (which may have ended it where the rehearsal could not look).
     if (k == 1 && known.endless) return RefuseEndlessLoop(node);
@@ -140,6 +142,8 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       // instruction for instruction (messages included) only to feed
       // conditions already known, so it is left out and only counted.
       const bool alike = share && std::memcmp(a.Data(), c.Data(), slots * sizeof(std::uint32_t)) == 0;
+      // The last of a set number of passes feeds no further condition.
+      const bool last = passes && k + 1 == limit;
       const std::uint32_t bodyStart = InstructionCount(), messages = reportedMessages;
       use(a);
       returned = discarded = 0;
@@ -154,7 +158,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       if (alike && reportedMessages == messages) {
         if (!AddSkipped(EmittedSince(bodyStart))) return OutOfMemory(node);
         std::memcpy(c.Data(), a.Data(), slots * sizeof(std::uint32_t));
-      } else {
+      } else if (!last) {
         use(c);
         returned = discarded = 0;
         if (FAILED(hr = LowerLoopBody(body))) return hr;
@@ -178,7 +182,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       break;
     }
     ++completed;
-    if (k + 1 == kMaxUnrolledIterations && !ended) return RefuseEndlessLoop(node);
+    if (!passes && k + 1 == kMaxUnrolledIterations && !ended) return RefuseEndlessLoop(node);
   }
 
   // The variables after the loop carry what every iteration could leave;

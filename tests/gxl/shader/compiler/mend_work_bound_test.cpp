@@ -1,5 +1,6 @@
 // The compile's work bound refuses only work that grows past the program,
-// and says so: a loop nest nothing reads is not lowered at all, straight
+// and says so: a loop nest nothing reads costs no more than its messages
+// need (its own rehearsal's bound, mend_dead_loop_messages_test.cpp), straight
 // code gets budget in proportion to its size, a loop the profile cannot
 // unroll is named (X3511) where the bound ends its unrolling, and the
 // bound's own message names the bound, not registers.
@@ -8,18 +9,20 @@
 #include <cstring>
 #include <string>
 
-#include "../log_text.h"
+#include "bounded_run.h"
+#include "dead_loop_nests.h"
 #include "flow_lane.h"
+#include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
-#include "gxl/shader/preprocessor/shader_preprocessor.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
 #include "tests/support/test_util.h"
 
 namespace {
 
-using gxl::shader::ShaderCompiler;
 using nura::shtok::Float4;
+using shadertest::kDeadPixelNest;
+using shadertest::kDeadVertexNest;
+using shadertest::BoundedRun;
+using shadertest::Bounds;
 using shadertest::CheckFlowProgram;
 using shadertest::CompiledHlsl;
 using shadertest::FlowProgram;
@@ -35,110 +38,6 @@ constexpr int kColor = nura::shtok::kUsageColor, kPosition = nura::shtok::kUsage
 
 Float4 Splat(float x) { return Float4(x, x, x, x); }
 
-// The compiler's bounds for one run; the defaults are the compile's own.
-struct Bounds {
-  std::uint64_t budget = gxl::shader::kCompileWorkBudget;
-  std::uint64_t records = gxl::shader::kCompileWorkRecords;
-  std::uint32_t loweringRecords = gxl::shader::kLoweringRecordLimit;
-  std::uint64_t loweringBuilds = gxl::shader::kLoweringBuildLimit;
-};
-
-// One compile through the compiler object, with its bounds set.
-struct BoundedRun {
-  BoundedRun(const std::string& text, const char* profile, DWORD options, const Bounds& bounds = {}) {
-    gxl::shader::ShaderPreprocessor pp;
-    hr = pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr);
-    if (SUCCEEDED(hr)) {
-      ShaderCompiler compiler;
-      compiler.workBudget = bounds.budget;
-      compiler.workRecords = bounds.records;
-      compiler.loweringRecordLimit = bounds.loweringRecords;
-      compiler.loweringBuildLimit = bounds.loweringBuilds;
-      gxl::ComRef<DataBuffer> code;
-      hr = compiler.CompileSource(&pp, nullptr, "main", 0, profile, options, code.Put(), nullptr);
-      spent = compiler.workSpent;
-      made = code.Get() != nullptr;
-    }
-    log = shadertest::LogText(pp.Log());
-  }
-  HRESULT hr = E_FAIL;
-  bool made = false;
-  std::string log;
-  std::uint64_t spent = 0;
-};
-
-// Both outputs are constants, so the loop nest around them (a uniform loop
-// around a constant while around a constant for) is dead.
-constexpr char kDeadVertexNest[] = R"(
-float n0;
-float4 ua[4];
-
-float3 f0(float4 p0, float4 p1, float p2, out float3 q0)
-{
-    q0 = cross((float3(p2, p2, p2) / 0.5), float3(-2.05, 0.5, 0.1));
-    return float3(0.5, 0.5, 0.5);
-}
-
-void main(float4 itc2 : TEXCOORD2, out float4 opos : POSITION, out float4 otc : TEXCOORD0)
-{
-    float4 v2 = float4(3.0, -2.067712, 1.39, 0.9);
-    for (int i3 = 0; i3 < n0; i3++)
-    {
-        float4 v11 = float4(0.5, 0.5, 0.5, 0.5);
-        float w12 = 0;
-        while (w12 < 4.0)
-        {
-            for (int i13 = 0; i13 < 3; i13++)
-            {
-                v2 *= float4(-2.0, -2.0, -1.01, 0.04);
-                float2 v14 = float2(0.5, 0.5);
-                v2 -= min(((ua[i13] * 1.0) + float4(0.5, 0.5, 0.5, 0.5)), float4(0.5, 0.5, 0.5, 0.5));
-                v2 = float4(0.5, ((float3)(-itc2.x)));
-            }
-            if ((float)(2.0 <= v2.z) >= 0.3)
-            {
-                f0(((0.5 < 0.5) ? float4(0.5, 0.5, 0.5, 0.5) : (itc2 - 0.5)), pow((abs(sin(float4(float3(1.6, 0.4814967, -1.0), v2.x))) + 0.5), sin(float4(float3(-0.82, 0.53, -1.9), (float)i3))), clamp(frac(n0), (-1.44), (-0.87)), v2.xwz);
-                float3 v15 = ((float3(0.5, 0.5, 0.5) / ((ua[0]).zxy * (ua[0]).zxy + 0.5)) + (float3(0.1, 0.65, 0.125) - v11.xyz));
-            }
-            v2 *= sin(ua[1]);
-            w12 += 1;
-        }
-    }
-    opos = float4(0.5, 0.5, 0.5, 0.5);
-    otc = float4(0.5, 0.5, 0.5, 0.5);
-}
-)";
-
-// A pixel function returning a constant around a dead nest of a uniform
-// loop and two constant loops (one of which writes an input).
-constexpr char kDeadPixelNest[] = R"(
-float4 u1;
-float n0;
-float4 ua[4];
-
-float4 main(float4 icol : COLOR0) : COLOR0
-{
-    for (int i1 = 0; i1 < n0; i1++)
-    {
-        float3 v2 = float3(float2(0.5, 0.5), (((ua[1]).w < 0.62) ? cos((i1 * 0.5)) : (abs((ua[0]).z) + 2.0)));
-        float v3 = ((i1 * 0.5) + (-((i1 * 0.5) + 0.5)));
-        for (int i4 = 0; i4 < 3; i4++)
-        {
-            icol.z -= min(0.5, float(i1));
-            float2 v5 = (((ua[2 - i4]).x * 0.5) - (((ua[i4 + 1]).zwx).yy - 0.04));
-            v3 = (float)(0.5 < ((i1 * 0.5) - 1.0));
-            for (int i6 = 0; i6 < 4; i6++)
-            {
-                v5.y *= saturate(((((0.5 > v5.y) ? 0.5 : (0.5 + u1.w)) * ((float(i4) <= -0.0) ? ((0.5 < (ua[i4]).z) ? (float)i1 : (ua[i4 + 1]).y) : lerp(0.5, 0.5, saturate(v5.y)))) + saturate((v3.xx).x)));
-                v2 *= float3(0.5, 0.5, 0.5);
-                v2 = (-(step((ua[2 - i4]).wxz, float3(0.5, 0.5, 0.5)) - float3(0.5, 0.5, 0.5)));
-            }
-        }
-    }
-    return float4(0.5, 0.5, 0.5, 0.5);
-}
-)";
-
 const shadertest::Uniforms kNestUniforms = {
     {"n0", {5}}, {"u1", {0.25, 0.5, 0.75, 1}}, {"ua", {0.5, -1, 2, 0.25, 1, 0.75, -0.5, 3, 2, 1, 0, -2, 0.1, 0.2, 0.3, 0.4}}};
 
@@ -149,6 +48,24 @@ TEST(GxlCompilerMend, DeadLoopNestsCompileToTheirConstantOutputs) {
                                  kNestUniforms, vertexIn, {usage, 0}, Splat(0.5f)});
   CheckFlowProgram(FlowProgram{"dead pixel nest", kDeadPixelNest, {"ps_3_0", "ps_3_sw"}, kBoth, kNestUniforms,
                                {{In(kColor), Float4(0.5f, 0.25f, 1, 0.75f)}}, {kColor, 0}, Splat(0.5f)});
+}
+
+// What the dead nests cost: their rehearsal as live loops to its own bound,
+// a small share of the compile's budget, then one pass of each loop and
+// what the rest of the program needs.
+TEST(GxlCompilerMend, DeadLoopNestsCostASmallShareOfTheBudget) {
+  for (const DWORD flags : kBoth) {
+    for (const char* profile : {"vs_2_a", "vs_2_sw", "vs_3_0"}) {
+      const BoundedRun run(kDeadVertexNest, profile, flags);
+      EXPECT_EQ(run.hr, S_OK) << profile << " " << flags << "\n" << run.log;
+      EXPECT_LT(run.spent, 2 * gxl::shader::loops::kDeadLoopWork) << profile << " " << flags;
+    }
+    for (const char* profile : {"ps_3_0", "ps_3_sw"}) {
+      const BoundedRun run(kDeadPixelNest, profile, flags);
+      EXPECT_EQ(run.hr, S_OK) << profile << " " << flags << "\n" << run.log;
+      EXPECT_LT(run.spent, 2 * gxl::shader::loops::kDeadLoopWork) << profile << " " << flags;
+    }
+  }
 }
 
 // Loops whose writes something outside them reads, one way or another,
