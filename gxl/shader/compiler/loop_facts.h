@@ -37,6 +37,31 @@ constexpr std::uint64_t kSettleInstructions = kCompileWorkBudget / 16 / 32;
 // widens the entry facts (a moved bound opens to infinity, a fact goes).
 constexpr std::uint32_t kSettleRounds = 4;
 
+// Operations a fixed loop unrolls into as cheaply as it loops over them.
+inline bool IsCheapLoopOperation(std::uint32_t word) {
+  switch (IrGroup(word)) {
+    case kOpNop:
+    case kOpMove:
+    case kOpNegate:
+    case kOpKeptMove:
+    case kOpFraction:
+    case kOpMin:
+    case kOpMax:
+    case kOpLess:
+    case kOpGreaterEqual:
+    case kOpAdd:
+    case kOpMultiply:
+    case kOpSelect:
+      return true;
+    default:
+      return false;
+  }
+}
+
+inline bool IsCostlyLoopOperation(std::uint32_t word) { return !IsCheapLoopOperation(word); }
+// An instruction that takes implicit derivatives.
+inline bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
+
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr ValueRange kEmpty{kInfinity, -kInfinity};
 constexpr ValueRange kFull{-kInfinity, kInfinity};

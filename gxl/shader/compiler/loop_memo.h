@@ -82,6 +82,8 @@ struct ShaderCompiler::LoopRun {
   std::uint32_t accumulated = kNoIndex;  // the conditions met so far, multiplied
   bool certain = true, guessed = false;
   std::uint32_t n = 0;  // the trip count, once found
+  // The settled pass's loop-entry instruction: no instruction of the loop's.
+  std::uint32_t settledEntry = kNoIndex;
 };
 
 // A loop being lowered (LowerLoop).

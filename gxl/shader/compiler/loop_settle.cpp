@@ -31,8 +31,6 @@ using namespace loops;
 
 namespace {
 
-bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
-
 bool Within(const ValueRange& outer, const ValueRange& inner) {
   if (IsFull(outer)) return true;
   if (IsEmpty(outer) || IsEmpty(inner)) return false;
@@ -203,7 +201,9 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
         wide.ranges.push_back(ranges[s]);
         wide.facts.push_back(facts[s]);
       }
+    const std::uint32_t entryAt = InstructionCount();
     if (FAILED(hr = EnterWidened(run.node, wide, scratch))) return hr;
+    run.settledEntry = wide.slots.empty() ? kNoIndex : entryAt;
     entryMap.Clear();
     if (!entryMap.Append(valueMap.Data(), slots)) return E_OUTOFMEMORY;
     loopCounter = {static_cast<double>(pass), static_cast<double>(run.n)};
@@ -300,6 +300,7 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
   struct Summary {
     std::uint32_t n = 0;
     bool certain = false, running = false, outOfBounds = false, abandon = false, derivatives = false;
+    bool notCheap = false;
     bool counter = false;
     std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex;
     std::vector<std::uint32_t> carried;
@@ -314,7 +315,8 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
     m.running = SUCCEEDED(GetConstantValue(run.accumulated, &known)) && known != 0;
     m.outOfBounds = outOfBounds != 0;
     m.abandon = abandonLoop != 0;
-    m.derivatives = AnyInstructionSince(run.instructionsBefore, TakesDerivatives);
+    m.derivatives = AnyLoopInstruction(run, TakesDerivatives);
+    m.notCheap = AnyLoopInstruction(run, IsCostlyLoopOperation);
     m.counter = st.counter;
     m.counterSlot = st.counterSlot;
     m.counterFinal = st.counterFinal;
@@ -351,6 +353,7 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
     bool same = hr == S_OK && settled.n == full->n && settled.certain == full->certain &&
                 settled.running == full->running && settled.outOfBounds == full->outOfBounds &&
                 settled.abandon == full->abandon && settled.derivatives == full->derivatives &&
+                settled.notCheap == full->notCheap &&
                 settled.counter == full->counter && settled.counterSlot == full->counterSlot &&
                 settled.counterFinal == full->counterFinal && settled.carried == full->carried;
     for (std::size_t s = 0; s < slots && same; ++s)

@@ -17,35 +17,11 @@ namespace gxl::shader {
 
 using namespace loops;
 
-namespace {
-
-bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
-
-// Operations a fixed loop unrolls into as cheaply as it loops over them.
-bool IsCheapOperation(std::uint32_t word) {
-  switch (IrGroup(word)) {
-    case kOpNop:
-    case kOpMove:
-    case kOpNegate:
-    case kOpKeptMove:
-    case kOpFraction:
-    case kOpMin:
-    case kOpMax:
-    case kOpLess:
-    case kOpGreaterEqual:
-    case kOpAdd:
-    case kOpMultiply:
-    case kOpSelect:
-      return true;
-    default:
-      return false;
-  }
+bool ShaderCompiler::AnyLoopInstruction(const LoopRun& run, bool (*test)(std::uint32_t word)) const {
+  for (std::uint32_t i = run.instructionsBefore; i < InstructionCount(); ++i)
+    if (const IrInstruction* inst = Instruction(i); inst && i != run.settledEntry && test(inst->word)) return true;
+  return false;
 }
-
-bool AllCheap(std::uint32_t word) { return IsCheapOperation(word); }
-bool NotCheap(std::uint32_t word) { return !AllCheap(word); }
-
-}  // namespace
 
 HRESULT ShaderCompiler::LowerLoopBody(const ParseNode* body) { return LowerStatement(body, nullptr); }
 
@@ -406,8 +382,8 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   found->abandon = abandonLoop != 0;
   found->running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
   found->unknownGuard = guessed;
-  found->derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives);
-  found->notCheap = AnyInstructionSince(instructionsBefore, NotCheap);
+  found->derivatives = AnyLoopInstruction(run, TakesDerivatives);
+  found->notCheap = AnyLoopInstruction(run, IsCostlyLoopOperation);
   for (std::uint32_t s = 0; s < slots; ++s)
     if (startMap[s] != kNoIndex && valueMap[s] != startMap[s]) found->carried.push_back(s);
   found->statements = m_statementSequence - statementsBefore;

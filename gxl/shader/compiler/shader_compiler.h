@@ -628,6 +628,8 @@ class ShaderCompiler {
   HRESULT SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& st);
   HRESULT RehearseRest(LoopRun& run, std::uint32_t pass, LoopState& st, const std::vector<std::uint8_t>& stepped,
                        PodArray<ValueRange>* left, PodArray<std::uint32_t>* leftFacts);
+  // Whether an instruction of the simulation so far passes `test`.
+  bool AnyLoopInstruction(const LoopRun& run, bool (*test)(std::uint32_t word)) const;
   // Whether the loop's remaining passes are worth settling.
   bool SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass);
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
