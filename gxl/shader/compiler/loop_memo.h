@@ -92,6 +92,10 @@ struct ShaderCompiler::LoopFrame {
   enum class Trip : std::uint8_t { kUnknown, kKnown, kAny } trip = Trip::kUnknown;
   std::vector<std::uint8_t> tripSlots;  // with kKnown: the slots that may decide its trip count
   bool decided = false;                 // its condition and step alone decide its trip count
+  // Or they do but for indexes of the body's arrays, which read only what
+  // the step writes: those that may end the loop first.
+  std::vector<const ParseNode*> indexes;
+  bool indexesKnown = false;
   bool simulating = false;              // its simulation runs: the histories are of the loops inside it
   bool open = false;                    // in the pass its simulation is at, its condition is no longer known
   std::vector<LoopHistory> histories;

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "gxl/shader/compiler/loop_facts.h"
@@ -42,7 +43,7 @@ bool Within(const ValueRange& outer, const ValueRange& inner) {
 bool ShaderCompiler::SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass) {
   if (run.init || !run.condition || pass >= run.limit) return false;
   const LoopFrame& f = m_loopFrames[run.frame];
-  if (!f.decided || !f.step || !f.plainBody) return false;
+  if (!(f.decided || f.indexesKnown) || !f.step || !f.plainBody) return false;
   // Cheap passes are simulated to the end: a short loop, and every loop
   // that costs the budget little, keeps exactly its facts and code.
   if (builtPerPass * (run.limit - pass) <= kSettleInstructions) return false;
@@ -77,10 +78,16 @@ HRESULT ShaderCompiler::RehearseRest(LoopRun& run, std::uint32_t pass, LoopState
   // As the exact passes, for the symbols the step moves (and at the first
   // pass, where all stand as they are, for all): the others stand still
   // here, and the settled pass covers them.
+  PodArray<ValueRange> leftBefore;
+  PodArray<std::uint32_t> leftFactsBefore;
   for (std::uint32_t k = pass; k < run.limit; ++k) {
     loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
     snapshot.Clear();
-    if (!snapshot.Append(valueMap.Data(), slots)) return E_OUTOFMEMORY;
+    leftBefore.Clear();
+    leftFactsBefore.Clear();
+    if (!snapshot.Append(valueMap.Data(), slots) || !leftBefore.Append(left->Data(), slots) ||
+        !leftFactsBefore.Append(leftFacts->Data(), slots))
+      return E_OUTOFMEMORY;
     std::uint32_t c = kNoIndex;
     if (FAILED(hr = LowerExpression(run.condition, &c, 0))) return hr;
     if (FAILED(hr = Emit2(run.node, kOpMultiply, 1, &run.accumulated, &run.accumulated, &c, kValueComparison)))
@@ -131,6 +138,25 @@ HRESULT ShaderCompiler::RehearseRest(LoopRun& run, std::uint32_t pass, LoopState
     }
     if (st.counter)
       st.counter = !run.certain && MatchLoopCounter(c, k, &st.counterSlot, &st.counterFinal);
+    // An index of the body past its array ends the loop here, the pass's
+    // body unfinished: no settled pass runs it.
+    bool past = false;
+    for (const ParseNode* index : m_loopFrames[run.frame].indexes) {
+      const std::uint32_t attempt = loopAttempt;
+      loopAttempt = 1;
+      hr = LowerExpression(index, nullptr, 0);
+      loopAttempt = attempt;
+      if (FAILED(hr)) return target->workExhausted || hr == E_OUTOFMEMORY ? hr : S_FALSE;
+      if ((past = outOfBounds != 0)) break;
+      if (!clean()) return S_FALSE;
+    }
+    if (past) {
+      if (returned || discarded || errorFlag != errors || reportedMessages != messages) return S_FALSE;
+      std::copy(leftBefore.Data(), leftBefore.Data() + slots, left->Data());
+      std::copy(leftFactsBefore.Data(), leftFactsBefore.Data() + slots, leftFacts->Data());
+      run.n = k;
+      break;
+    }
     if (FAILED(hr = LowerLoopBody(step))) return hr;
     if (!clean()) return S_FALSE;
   }
@@ -171,6 +197,8 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
   }
   if (hr != S_OK) return hr;
   if (run.n <= pass) return S_OK;  // no pass is left to run the body
+  // Where an index ended the loop, the passes before it run in full.
+  const std::uint32_t ended = std::exchange(outOfBounds, 0u);
 
   for (std::size_t s = 0; s < slots; ++s)
     if (stepped[s] && Value(valueMap[s])) {
@@ -249,6 +277,7 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
       st.headFlags[s] &= facts[s];
       st.exitFlags[s] &= facts[s];
     }
+    outOfBounds = ended;
     return S_OK;
   }
   return S_FALSE;

@@ -102,6 +102,11 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
                         ? Trip::kDependsOnBody
                     : TripCountWithoutBody(condition, plainBody, stepStatement, false, &indexes) ? Trip::kIndexesKnown
                                                                                                  : Trip::kWithoutBody;
+  if (trip == Trip::kIndexesKnown) {
+    LoopFrame& f = m_loopFrames.back();
+    f.indexesKnown = true;
+    f.indexes.assign(indexes.Data(), indexes.Data() + indexes.Size());
+  }
   if (target->profileLimits.word13 &&
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {

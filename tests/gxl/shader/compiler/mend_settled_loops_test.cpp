@@ -61,10 +61,23 @@ struct Shape {
   void (*visit)(int n, int m, V4& b, const V4& c, const std::function<void(int i, int j)>& body);
 };
 
+// The uniform array w[200], element by element.
+float W(int i, int e) { return 0.0625f * float((i * 3 + e) % 7) - 0.1875f; }
+
 constexpr Shape kOneLoop = {"i < n", "int j = 0;", "for (int i = 0; i < n; i++) {", "}",
                             [](int n, int, V4&, const V4&, const std::function<void(int, int)>& f) {
                               for (int i = 0; i < n; ++i) f(i, 0);
                             }};
+
+// A uniform array read at the counter: an index past it (i = 200) would end
+// the loop.
+constexpr Shape kArrayLoop = {"w[i]", "int j = 0;", "for (int i = 0; i < n; i++) { b += w[i] * 0.25;", "}",
+                              [](int n, int, V4& b, const V4&, const std::function<void(int, int)>& f) {
+                                for (int i = 0; i < n; ++i) {
+                                  for (int e = 0; e < 4; ++e) b[e] += W(i, e) * 0.25f;
+                                  f(i, 0);
+                                }
+                              }};
 
 constexpr Shape kNests[] = {
     {"j < m in i < n", "", "for (int i = 0; i < n; i++) for (int j = 0; j < m; j++) {", "}",
@@ -94,7 +107,7 @@ constexpr Shape kNests[] = {
 };
 
 std::string Program(const Shape& shape, const Body& body, bool pixel) {
-  const std::string head = "int n; int m; float4 u0; float4 c;\n";
+  const std::string head = "int n; int m; float4 u0; float4 c; float4 w[200];\n";
   const std::string loops = "  float4 a = t0; float4 b = u0; " + std::string(shape.head) + "\n  " + shape.open + "\n" +
                             body.text + shape.close + "\n";
   return pixel ? head + "float4 main(float4 t0 : TEXCOORD0) : COLOR0 {\n" + loops + "  return a + b;\n}\n"
@@ -122,6 +135,9 @@ void CheckShape(const Shape& shape, const Body& body, std::uint32_t seed, const 
   const V4 u0 = {0.25f, -0.5f * float(1 + seed % 2), 0.75f, -1.0f};
   const V4 c = {0.125f, -0.25f, 0.0625f * float(seed % 4), 0.375f};
   const int m = 2 + static_cast<int>(seed % 3);
+  std::vector<double> w;
+  for (int i = 0; i < 200; ++i)
+    for (int e = 0; e < 4; ++e) w.push_back(W(i, e));
   for (const bool pixel : {false, true})
     for (const DWORD flags : shadertest::kBoth) {
       const char* profile = pixel ? "ps_3_0" : "vs_3_0";
@@ -142,7 +158,8 @@ void CheckShape(const Shape& shape, const Body& body, std::uint32_t seed, const 
                                         {{"n", {double(n)}},
                                          {"m", {double(m)}},
                                          {"u0", {u0.begin(), u0.end()}},
-                                         {"c", {c.begin(), c.end()}}},
+                                         {"c", {c.begin(), c.end()}},
+                                         {"w", w}},
                                         {{In(kTexCoord, 0), Float4(t0[0], t0[1], t0[2], t0[3])}},
                                         pixel ? shadertest::LaneOutput{} : shadertest::LaneOutput{kTexCoord, 0},
                                         &got, &error))
@@ -162,10 +179,12 @@ struct LongCase {
 };
 
 // Past the bound before: 80 and 150 pairs in one loop (run up to past the
-// passes simulated exactly), 40 to 80 pairs in nests.
+// passes simulated exactly), also reading an array at the counter, and 40
+// to 80 pairs in nests.
 TEST(GxlCompilerMend, LongBodiesInUniformLoopsCompile) {
   const LongCase cases[] = {
       {&kOneLoop, 80, 1, {0, 1, 3, 4, 9}},  {&kOneLoop, 150, 2, {0, 2, 5, 17}},
+      {&kArrayLoop, 150, 7, {0, 3, 20, 200}},
       {&kNests[0], 40, 3, {0, 1, 4, 6}},    {&kNests[1], 40, 4, {0, 1, 5}},
       {&kNests[1], 60, 5, {2, 6}},          {&kNests[2], 80, 6, {0, 1, 3, 5}},
   };

@@ -254,9 +254,11 @@ std::string LongLoopProgram(std::uint32_t shape, int pairs, bool pixel) {
       "for (int i = m; i < n; i += 2) { float4 t = a * 0.5; a = t;",
       // A symbol the exact passes leave alone, written in later ones.
       "float4 d = 0; for (int i = 0; i < n; i++) { if (i > 100) d += c; a += d * 0.125;",
+      // A uniform array read at the counter.
+      "for (int i = 0; i < n; i++) { a += w[i];",
   };
   const std::string loops = "float s = 0;\n" + std::string(kOpen[shape % std::size(kOpen)]) + "\n" + body + "}\n";
-  const std::string head = "int n; int m; float4 c;\n";
+  const std::string head = "int n; int m; float4 c; float4 w[100];\n";
   return pixel ? head + "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR0 {\n" + loops +
                      "return a + b + s; }\n"
                : head +
@@ -306,7 +308,7 @@ TEST(GxlFlowNested, SettledSimulationsCoverTheFullOnes) {
   const std::uint32_t before = checks;
 
   // Every long body settles, and is checked.
-  for (std::uint32_t shape = 0; shape < 6; ++shape)
+  for (std::uint32_t shape = 0; shape < 7; ++shape)
     for (const int pairs : {24, 40}) {
       if (!all && (pairs == 40) != (shape % 2 == 1)) continue;
       for (const char* profile : {"vs_3_0", "ps_3_0"}) {
