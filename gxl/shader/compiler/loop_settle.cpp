@@ -1,10 +1,11 @@
 // Settling of a flow-control loop's simulation. A loop of uniform length is
 // simulated through every pass it may run, up to the iteration limit, so its
 // work grows as the limit times its body. Where the condition and step alone
-// decide the trip count, the simulation need not lower the body at each
-// pass: after a few exact passes, the rest of the trip runs through the
-// condition and step alone (the trip count, its certainty and the counter
-// come out as from the full simulation), and the body is lowered once more
+// decide the trip count (with the body's indexes at the counter, which may
+// end it), the simulation need not lower the body at each pass: after a few
+// exact passes, the rest of the trip runs through the condition and step
+// alone (the trip count, its certainty and the counter come out as from the
+// full simulation), and the body is lowered once more
 // from entry facts that cover every pass left. Each symbol the body moved
 // enters as a loop-entry value whose facts are those met so far, each bound
 // that moved opened to infinity (as the widened entries of inner loops,
