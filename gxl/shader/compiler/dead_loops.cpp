@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop_walk.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_intrinsics.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -18,13 +19,9 @@ namespace gxl::shader {
 
 namespace {
 
-constexpr std::uint32_t kMaxDepth = 256;
-constexpr std::uint32_t kMaxCallDepth = 16;
-
-bool IsWrite(std::uint32_t op) {
-  return op == kExprPreIncrement || op == kExprPreDecrement || op == kExprInitialise || op == kExprAssign ||
-         (op >= kExprMultiplyAssign && op <= kExprPostDecrement);
-}
+using loopwalk::IsWrite;
+using loopwalk::kMaxCallDepth;
+using loopwalk::kMaxDepth;
 
 // A variable that lives past the call of the function declaring it.
 bool Lasting(const ParseNodeKind11& v) {
