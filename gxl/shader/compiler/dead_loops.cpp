@@ -246,12 +246,16 @@ struct ShaderCompiler::CaughtMessages {
   };
   PodArray<Line> lines;
   PodArray<char> texts;
-  bool lost = false;  // one did not fit in memory
+  bool lost = false;             // one did not fit in memory
+  std::uint32_t outerHolds = 0;  // MessageHolds open where the catch began
 };
 
 class ShaderCompiler::MessageCatch {
  public:
-  MessageCatch(ShaderCompiler& c, CaughtMessages& into) : m_c(c), m_outer(c.m_caught) { c.m_caught = &into; }
+  MessageCatch(ShaderCompiler& c, CaughtMessages& into) : m_c(c), m_outer(c.m_caught) {
+    into.outerHolds = c.m_heldMessages;
+    c.m_caught = &into;
+  }
   ~MessageCatch() { m_c.m_caught = m_outer; }
   MessageCatch(const MessageCatch&) = delete;
   MessageCatch& operator=(const MessageCatch&) = delete;
@@ -264,6 +268,11 @@ class ShaderCompiler::MessageCatch {
 void ShaderCompiler::Catch(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text,
                            bool held) {
   CaughtMessages& c = *m_caught;
+  // A message held by a rehearsal inside the caught lowering is that
+  // rehearsal's to count and take back (an index it tries one pass past
+  // those that run): delivered again, it would count and set the error flag
+  // with no line, where the lowering it stands for took it back.
+  if (m_heldMessages > c.outerHolds) return;
   const std::size_t offset = c.texts.Size();
   if (c.texts.Append(text, std::strlen(text) + 1) &&
       c.lines.Append(CaughtMessages::Line{at, severity, code, offset, held}))
