@@ -11,6 +11,7 @@
 
 #include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop_walk.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_intrinsics.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -19,13 +20,9 @@ namespace gxl::shader {
 
 namespace {
 
-constexpr std::uint32_t kMaxDepth = 256;
-constexpr std::uint32_t kMaxCallDepth = 16;
-
-bool IsWrite(std::uint32_t op) {
-  return op == kExprPreIncrement || op == kExprPreDecrement || op == kExprInitialise || op == kExprAssign ||
-         (op >= kExprMultiplyAssign && op <= kExprPostDecrement);
-}
+using loopwalk::IsWrite;
+using loopwalk::kMaxCallDepth;
+using loopwalk::kMaxDepth;
 
 // A variable that lives past the call of the function declaring it.
 bool Lasting(const ParseNodeKind11& v) {
@@ -250,12 +247,16 @@ struct ShaderCompiler::CaughtMessages {
   };
   PodArray<Line> lines;
   PodArray<char> texts;
-  bool lost = false;  // one did not fit in memory
+  bool lost = false;             // one did not fit in memory
+  std::uint32_t outerHolds = 0;  // MessageHolds open where the catch began
 };
 
 class ShaderCompiler::MessageCatch {
  public:
-  MessageCatch(ShaderCompiler& c, CaughtMessages& into) : m_c(c), m_outer(c.m_caught) { c.m_caught = &into; }
+  MessageCatch(ShaderCompiler& c, CaughtMessages& into) : m_c(c), m_outer(c.m_caught) {
+    into.outerHolds = c.m_heldMessages;
+    c.m_caught = &into;
+  }
   ~MessageCatch() { m_c.m_caught = m_outer; }
   MessageCatch(const MessageCatch&) = delete;
   MessageCatch& operator=(const MessageCatch&) = delete;
@@ -268,6 +269,11 @@ class ShaderCompiler::MessageCatch {
 void ShaderCompiler::Catch(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text,
                            bool held) {
   CaughtMessages& c = *m_caught;
+  // A message held by a rehearsal inside the caught lowering is that
+  // rehearsal's to count and take back (an index it tries one pass past
+  // those that run): delivered again, it would count and set the error flag
+  // with no line, where the lowering it stands for took it back.
+  if (m_heldMessages > c.outerHolds) return;
   const std::size_t offset = c.texts.Size();
   if (c.texts.Append(text, std::strlen(text) + 1) &&
       c.lines.Append(CaughtMessages::Line{at, severity, code, offset, held}))

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "gxl/shader/compiler/loop_walk.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 
@@ -12,15 +13,9 @@ namespace gxl::shader {
 
 namespace {
 
-// Nesting the walks follow, through statements, expressions and the bodies
-// of called functions.
-constexpr std::uint32_t kMaxDepth = 256;
-constexpr std::uint32_t kMaxCallDepth = 16;
-
-bool IsWrite(std::uint32_t op) {
-  return op == kExprPreIncrement || op == kExprPreDecrement || op == kExprInitialise || op == kExprAssign ||
-         (op >= kExprMultiplyAssign && op <= kExprPostDecrement);
-}
+using loopwalk::IsWrite;
+using loopwalk::kMaxCallDepth;
+using loopwalk::kMaxDepth;
 
 class LoopEffects {
  public:

@@ -50,6 +50,24 @@ struct CompiledHlsl {
                     static_cast<int>(value[3]));
     if (desc.registerSet == 2) interp.SetFloat(reg, value);
   }
+  // A float uniform of `rows` x `columns` values given row after row, in the
+  // registers the constant table gives it: rows, or with column packing columns.
+  void SetFloats(nura::shtok::Interpreter& interp, const char* name, std::uint32_t rows, std::uint32_t columns,
+                 const double* value) const {
+    ConstantDesc desc{};
+    UINT count = 1;
+    const ConstantHandle handle = table ? table->ConstantByName(nullptr, name) : nullptr;
+    if (!handle || FAILED(table->DescribeConstants(handle, &desc, &count))) return;
+    const bool byColumns = desc.typeClass == 3;
+    for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
+      float x[4] = {};
+      for (std::uint32_t i = 0; i < 4; ++i) {
+        const std::uint32_t row = byColumns ? i : r, column = byColumns ? r : i;
+        if (row < rows && column < columns) x[i] = static_cast<float>(value[row * columns + column]);
+      }
+      interp.SetFloat(static_cast<int>(desc.registerIndex + r), nura::shtok::Float4(x[0], x[1], x[2], x[3]));
+    }
+  }
 };
 
 inline CompiledHlsl CompileHlsl(const std::string& source, const char* entry, const char* profile, DWORD flags = 0) {

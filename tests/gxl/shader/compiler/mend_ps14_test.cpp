@@ -160,24 +160,19 @@ TEST(GxlCompilerMend, Ps14PairReadsFourConstants) {
   }
 }
 
-// Sets a generated program's uniforms where the constant table puts them.
-void SetUniforms(const hlslgen::Generator& g, const CompiledHlsl& c, nura::shtok::Interpreter& interp) {
-  for (const hlslgen::Variable& v : g.Variables()) {
-    const ConstantHandle handle = c.table->ConstantByName(nullptr, v.name.c_str());
-    ConstantDesc desc{};
-    UINT count = 1;
-    if (!handle || FAILED(c.table->DescribeConstants(handle, &desc, &count))) continue;
-    const std::uint32_t rows = v.type.rows, columns = v.type.columns;
-    const bool byColumns = desc.typeClass == 3;
-    for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
-      float x[4] = {};
-      for (std::uint32_t i = 0; i < 4; ++i) {
-        const std::uint32_t row = byColumns ? i : r, column = byColumns ? r : i;
-        if (row < rows && column < columns) x[i] = static_cast<float>(v.value[row * columns + column]);
-      }
-      interp.SetFloat(static_cast<int>(desc.registerIndex + r), Float4(x[0], x[1], x[2], x[3]));
-    }
-  }
+// Compiles `source` unvalidated, checks its pairs, then compiles it again
+// validated: no X5024 (a pair reading too many registers) and no internal
+// error either way.
+CompiledHlsl CompileCheckingPairs(const std::string& source, const char* model, DWORD flags, const std::string& what,
+                                  Pairs* pairs) {
+  const CompiledHlsl unchecked = CompileHlsl(source, "main", model, flags | kNoValidation);
+  const std::string before = pairs->fault;
+  if (SUCCEEDED(unchecked.hr)) CheckPairs(unchecked.text, pairs);
+  EXPECT_EQ(pairs->fault, before) << what << "\n" << source << unchecked.text;
+  CompiledHlsl c = CompileHlsl(source, "main", model, flags);
+  EXPECT_EQ(c.log.find("X5024"), std::string::npos) << what << "\n" << c.log << source;
+  EXPECT_EQ(c.log.find("internal error"), std::string::npos) << what << "\n" << c.log << source;
+  return c;
 }
 
 // A colour computed beside an alpha, from two float4 uniforms, the two
@@ -235,19 +230,14 @@ TEST(GxlCompilerMend, Ps1GeneratedProgramsPairAndRun) {
     for (const char* model : kModels)
       for (const DWORD flags : {0u, kNoOptimisation}) {
         const std::string what = "seed " + std::to_string(seed) + " " + model + " " + std::to_string(flags);
-        const CompiledHlsl unchecked = CompileHlsl(source, "main", model, flags | kNoValidation);
-        const std::string before = pairs.fault;
-        if (SUCCEEDED(unchecked.hr)) CheckPairs(unchecked.text, &pairs);
-        EXPECT_EQ(pairs.fault, before) << what << "\n" << source << unchecked.text;
-        const CompiledHlsl c = CompileHlsl(source, "main", model, flags);
-        EXPECT_EQ(c.log.find("X5024"), std::string::npos) << what << "\n" << c.log << source;
-        EXPECT_EQ(c.log.find("internal error"), std::string::npos) << what << "\n" << c.log << source;
+        const CompiledHlsl c = CompileCheckingPairs(source, model, flags, what, &pairs);
         if (FAILED(c.hr) || g.FloatRange() > 1.0) continue;
         nura::shtok::Interpreter interp;
         std::string error;
         ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
         interp.SetStrict(true);
-        SetUniforms(g, c, interp);
+        for (const hlslgen::Variable& v : g.Variables())
+          c.SetFloats(interp, v.name.c_str(), v.type.rows, v.type.columns, v.value.data());
         interp.SetSampler(hlslgen::ProceduralSampler(c.table.Get()));
         Lane lane;
         ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
@@ -305,13 +295,7 @@ TEST(GxlCompilerMend, Ps1ColourAndAlphaPairsReadAtMostThreeRegistersOfAFile) {
     const char* model = kModels[seed % std::size(kModels)];
     for (const DWORD flags : {0u, kNoOptimisation}) {
       const std::string what = "seed " + std::to_string(seed) + " " + model + " " + std::to_string(flags);
-      const CompiledHlsl unchecked = CompileHlsl(source, "main", model, flags | kNoValidation);
-      const std::string before = pairs.fault;
-      if (SUCCEEDED(unchecked.hr)) CheckPairs(unchecked.text, &pairs);
-      EXPECT_EQ(pairs.fault, before) << what << "\n" << source << unchecked.text;
-      const CompiledHlsl c = CompileHlsl(source, "main", model, flags);
-      EXPECT_EQ(c.log.find("X5024"), std::string::npos) << what << "\n" << c.log << source;
-      EXPECT_EQ(c.log.find("internal error"), std::string::npos) << what << "\n" << c.log << source;
+      const CompiledHlsl c = CompileCheckingPairs(source, model, flags, what, &pairs);
       if (FAILED(c.hr)) continue;
       Float4 got;
       ASSERT_TRUE(RunPaired(c, colours, uniforms, &got, &error)) << error;

@@ -423,23 +423,8 @@ TEST_P(GxlPs2EndToEndGenerated, ExpressionsMatchTheGenerator) {
       nura::shtok::Interpreter interp;
       std::string error;
       ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
-      for (const hlslgen::Variable& v : g.Variables()) {
-        const ConstantHandle handle = c.table->ConstantByName(nullptr, v.name.c_str());
-        ConstantDesc desc{};
-        UINT count = 1;
-        if (!handle || FAILED(c.table->DescribeConstants(handle, &desc, &count))) continue;
-        // Registers hold rows, or with column packing the columns.
-        const std::uint32_t rows = v.type.rows, columns = v.type.columns;
-        const bool byColumns = desc.typeClass == 3;
-        for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
-          float x[4] = {};
-          for (std::uint32_t i = 0; i < 4; ++i) {
-            const std::uint32_t row = byColumns ? i : r, column = byColumns ? r : i;
-            if (row < rows && column < columns) x[i] = static_cast<float>(v.value[row * columns + column]);
-          }
-          interp.SetFloat(static_cast<int>(desc.registerIndex + r), Float4(x[0], x[1], x[2], x[3]));
-        }
-      }
+      for (const hlslgen::Variable& v : g.Variables())
+        c.SetFloats(interp, v.name.c_str(), v.type.rows, v.type.columns, v.value.data());
       interp.SetSampler(hlslgen::ProceduralSampler(c.table.Get()));
       Lane lane;
       ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;

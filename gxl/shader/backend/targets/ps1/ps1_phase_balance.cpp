@@ -107,32 +107,10 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
         break;
       // A phase runs at most 8 arithmetic slots: a full phase one takes no more.
       if (oneArithmetic >= kPhaseSlots) break;
-      std::uint32_t chosen = kBalanceTableSize;
-      for (std::uint32_t n = 0; n < m_balanceCount && chosen == kBalanceTableSize; ++n) {
-        const std::uint32_t i = m_balanceTable[n];
-        const IrInstruction& inst = *t.Instruction(i);
-        bool movable = true;
-        for (std::uint32_t a = 0; a < inst.argumentCount && movable; ++a) {
-          const std::uint32_t root = t.ResolveAlias(inst.arguments[a]);
-          const std::uint32_t producer = t.ProducerOf(root);
-          // Colour inputs are read in phase two only.
-          movable = !(t.IsInputValue(root) && Ps1KindOf(t.SemanticOf(root)) == kPs1Color) &&
-                    (producer == kNoIndex || InPhaseOne(producer));
-        }
-        for (std::uint32_t r = 0; r < inst.resultCount && movable; ++r) {
-          const IrValue* v = t.Value(inst.results[r]);
-          movable = v && v->bank != t.StandardBankIndex(StandardBank::Outputs) && !(first && v->component == 3);
-        }
-        if (!movable) continue;
-        const std::uint32_t carried = CarriedComponents(t, i);
-        if (carried == kNoIndex) return E_OUTOFMEMORY;
-        if (static_cast<int>(carried) <= carriable) chosen = n;
-      }
+      const std::uint32_t chosen = MovableEntry(t, carriable, false, first);
+      if (chosen == kNoIndex) return E_OUTOFMEMORY;
       if (chosen == kBalanceTableSize) break;
-      const std::uint32_t moved = m_balanceTable[chosen];
-      for (std::uint32_t n = chosen + 1; n < m_balanceCount; ++n) m_balanceTable[n - 1] = m_balanceTable[n];
-      --m_balanceCount;
-      if (FAILED(hr = AppendEntry(t, one, moved))) return hr;
+      if (FAILED(hr = MoveToPhaseOne(t, chosen))) return hr;
     }
   }
   for (std::uint32_t n = 0; n < m_balanceCount; ++n)
@@ -147,7 +125,7 @@ HRESULT Ps1StandardRules::BalancePhases14(PixelShader1Target& t) {
 // judged by the values it read before the carry-over redirected them: the
 // carry-over is made anew after each move.
 HRESULT Ps1StandardRules::BalanceBySlots14(PixelShader1Target& t, int carriable) {
-  Ps1List &one = t.phaseOneList, &two = t.stageList;
+  Ps1List& two = t.stageList;
   for (;;) {
     HRESULT hr = PlacePhaseTwo14(t);
     if (hr == 1 || FAILED(hr)) return hr;
@@ -161,35 +139,47 @@ HRESULT Ps1StandardRules::BalanceBySlots14(PixelShader1Target& t, int carriable)
     // Phase one may overflow on the way: the carry-over of an alpha ends
     // once its readers follow it into phase one.
     if (complete && twoSlots <= kPhaseSlots) break;
-    std::uint32_t chosen = kBalanceTableSize;
-    for (std::uint32_t n = 0; n < m_balanceCount && chosen == kBalanceTableSize; ++n) {
-      const std::uint32_t i = m_balanceTable[n];
-      const IrInstruction& inst = *t.Instruction(i);
-      bool movable = true;
-      for (std::uint32_t a = 0; a < inst.argumentCount && movable; ++a) {
-        const std::uint32_t root = t.ResolveAlias(ReadBeforeCarry(i, a, inst.arguments[a]));
-        const std::uint32_t producer = t.ProducerOf(root);
-        movable = !(t.IsInputValue(root) && Ps1KindOf(t.SemanticOf(root)) == kPs1Color) &&
-                  (producer == kNoIndex || InPhaseOne(producer));
-      }
-      for (std::uint32_t r = 0; r < inst.resultCount && movable; ++r) {
-        const IrValue* v = t.Value(inst.results[r]);
-        movable = v && v->bank != t.StandardBankIndex(StandardBank::Outputs);
-      }
-      if (!movable) continue;
-      const std::uint32_t carried = CarriedComponents(t, i);
-      if (carried == kNoIndex) return E_OUTOFMEMORY;
-      if (static_cast<int>(carried) <= carriable) chosen = n;
-    }
+    const std::uint32_t chosen = MovableEntry(t, carriable, true, false);
+    if (chosen == kNoIndex) return E_OUTOFMEMORY;
     if (chosen == kBalanceTableSize) break;
-    const std::uint32_t moved = m_balanceTable[chosen];
-    for (std::uint32_t n = chosen + 1; n < m_balanceCount; ++n) m_balanceTable[n - 1] = m_balanceTable[n];
-    --m_balanceCount;
-    if (FAILED(hr = AppendEntry(t, one, moved))) return hr;
+    if (FAILED(hr = MoveToPhaseOne(t, chosen))) return hr;
   }
   for (std::uint32_t n = 0; n < m_balanceCount; ++n)
     if (HRESULT hr = AppendEntry(t, two, m_balanceTable[n]); FAILED(hr)) return hr;
   return S_OK;
+}
+
+std::uint32_t Ps1StandardRules::MovableEntry(PixelShader1Target& t, int carriable, bool beforeCarry,
+                                             bool keepAlpha) {
+  for (std::uint32_t n = 0; n < m_balanceCount; ++n) {
+    const std::uint32_t i = m_balanceTable[n];
+    const IrInstruction& inst = *t.Instruction(i);
+    bool movable = true;
+    for (std::uint32_t a = 0; a < inst.argumentCount && movable; ++a) {
+      const std::uint32_t read = beforeCarry ? ReadBeforeCarry(i, a, inst.arguments[a]) : inst.arguments[a];
+      const std::uint32_t root = t.ResolveAlias(read);
+      const std::uint32_t producer = t.ProducerOf(root);
+      // Colour inputs are read in phase two only.
+      movable = !(t.IsInputValue(root) && Ps1KindOf(t.SemanticOf(root)) == kPs1Color) &&
+                (producer == kNoIndex || InPhaseOne(producer));
+    }
+    for (std::uint32_t r = 0; r < inst.resultCount && movable; ++r) {
+      const IrValue* v = t.Value(inst.results[r]);
+      movable = v && v->bank != t.StandardBankIndex(StandardBank::Outputs) && !(keepAlpha && v->component == 3);
+    }
+    if (!movable) continue;
+    const std::uint32_t carried = CarriedComponents(t, i);
+    if (carried == kNoIndex) return kNoIndex;
+    if (static_cast<int>(carried) <= carriable) return n;
+  }
+  return kBalanceTableSize;
+}
+
+HRESULT Ps1StandardRules::MoveToPhaseOne(PixelShader1Target& t, std::uint32_t n) {
+  const std::uint32_t moved = m_balanceTable[n];
+  for (std::uint32_t k = n + 1; k < m_balanceCount; ++k) m_balanceTable[k - 1] = m_balanceTable[k];
+  --m_balanceCount;
+  return AppendEntry(t, t.phaseOneList, moved);
 }
 
 std::uint32_t Ps1StandardRules::ReadBeforeCarry(std::uint32_t instruction, std::uint32_t argument,

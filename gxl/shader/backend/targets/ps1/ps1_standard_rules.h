@@ -72,6 +72,13 @@ class Ps1StandardRules : public Ps1Rules {
   // arithmetic that must run in phase one is there; `carriable` components
   // of phase one's results may cross into phase two.
   HRESULT BalanceBySlots14(PixelShader1Target& t, int carriable);
+  // The first entry of the balance table that may move into phase one with
+  // at most `carriable` components carried across: kBalanceTableSize when
+  // none may, kNoIndex out of memory. `beforeCarry` judges an instruction by
+  // what it read before the carry-over; `keepAlpha` keeps w writes in phase two.
+  std::uint32_t MovableEntry(PixelShader1Target& t, int carriable, bool beforeCarry, bool keepAlpha);
+  // Moves entry `n` of the balance table to the end of phase one.
+  HRESULT MoveToPhaseOne(PixelShader1Target& t, std::uint32_t n);
   // What argument `argument` of an instruction read before this trial's
   // carry-over redirected it (`value` when it did not).
   std::uint32_t ReadBeforeCarry(std::uint32_t instruction, std::uint32_t argument, std::uint32_t value) const;
