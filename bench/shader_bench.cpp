@@ -933,8 +933,29 @@ void BM_CompilePs14TwelveTextureOps(benchmark::State& state) {
                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Long bodies in loops of uniform length at vs_3_0: 150 pairs of
+// a = a * b + c; b = sin(a) * 0.5 + b in one loop (0), 80 in a nest over two
+// uniform counts (1) and in one whose inner count follows the outer counter
+// (2). Their simulations settle after a few passes; a full simulation of
+// each met the work bound.
+void BM_CompileLongUniformLoop(benchmark::State& state) {
+  static const char* const kLoops[] = {"for (int i = 0; i < n; i++) {",
+                                       "for (int i = 0; i < n; i++) for (int j = 0; j < m; j++) {",
+                                       "for (int i = 0; i < n; i++) for (int j = 0; j <= i; j++) {"};
+  const int pairs = state.range(0) == 0 ? 150 : 80;
+  std::string text =
+      "int n; int m; float4 c;\nvoid main(float4 a : TEXCOORD0, float4 b : TEXCOORD1, out float4 p : POSITION, "
+      "out float4 o : TEXCOORD0) {\n" +
+      std::string(kLoops[state.range(0)]) + "\n";
+  for (int k = 0; k < pairs; ++k) text += "  a = a * b + c; b = sin(a) * 0.5 + b;\n";
+  text += "}\np = a; o = a + b;\n}\n";
+  state.SetLabel(std::to_string(pairs) + " pairs");
+  CompileEach(state, text, "main", "vs_3_0");
+}
+
 BENCHMARK(BM_CompileCorpusVertex)->DenseRange(0, std::size(kVertexFunctions) - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileLongFunction)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompileLongUniformLoop)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompilePs20)->DenseRange(0, std::size(kPixelSources) - 1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CompilePs14TwelveTextureOps)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LowerNtsc)->Unit(benchmark::kMillisecond);

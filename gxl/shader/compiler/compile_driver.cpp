@@ -131,6 +131,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   generator->workLeft = workGranted = workBudget;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
+  settledSimulations = settleChecks = settleMismatches = 0;
   reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;

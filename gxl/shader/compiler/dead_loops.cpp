@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop_memo.h"
 #include "gxl/shader/compiler/loop_walk.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_intrinsics.h"
@@ -280,64 +281,6 @@ void ShaderCompiler::Catch(const SourceToken* at, MessageSeverity severity, std:
   c.texts.Truncate(offset);
   c.lost = true;
 }
-
-// Everything the lowering of a statement changes, to go back to: the IR and
-// the banks made since are dropped, the map and the lowering's state put back.
-struct ShaderCompiler::LoweringMark {
-  ShaderCompiler& c;
-  std::uint32_t values, instructions, banks, statements, identityTable, identityValues;
-  PodArray<std::uint32_t> map;
-  std::uint32_t guard, blockContext, polarity, inlineDepth, loopAttempt, outOfBounds, abandonLoop, loopDepth;
-  std::uint32_t errorFlag, reportedMessages, returned, discarded, staticIfs, dynamicIfs, defaultPrecision;
-  ValueRange loopCounter;
-  const std::uint32_t* callArguments;
-  const PodArray<HeldFacts>* heldFacts;
-  ParseNodeKind10* function;
-
-  explicit LoweringMark(ShaderCompiler& compiler)
-      : c(compiler), values(c.ValueCount()), instructions(c.InstructionCount()), banks(c.target->banks.Count()),
-        statements(c.m_statementSequence), identityTable(c.m_identityTable), identityValues(c.m_identityValues),
-        guard(c.guard), blockContext(c.blockContext), polarity(c.polarity), inlineDepth(c.inlineDepth),
-        loopAttempt(c.loopAttempt), outOfBounds(c.outOfBounds), abandonLoop(c.abandonLoop), loopDepth(c.loopDepth),
-        errorFlag(c.errorFlag), reportedMessages(c.reportedMessages), returned(c.returned), discarded(c.discarded),
-        staticIfs(c.staticIfs), dynamicIfs(c.dynamicIfs), defaultPrecision(c.defaultPrecision),
-        loopCounter(c.loopCounter), callArguments(c.callArguments), heldFacts(c.heldFacts), function(c.m_function) {
-    map.Append(c.valueMap.Data(), c.valueMap.Size());
-  }
-  bool Saved() const { return map.Size() == c.valueMap.Size(); }
-
-  void RollBack() {
-    c.RollBackIr(values, instructions, map.Data());
-    RecordList<RegisterBank>& list = c.target->banks;
-    for (std::uint32_t b = list.Count(); b-- > banks;) {
-      delete list.Slot(b);
-      list.Slot(b) = nullptr;
-    }
-    list.Truncate(banks);
-    c.m_statementSequence = statements;
-    c.m_identityTable = identityTable;
-    c.m_identityValues = identityValues;
-    c.guard = guard;
-    c.blockContext = blockContext;
-    c.polarity = polarity;
-    c.inlineDepth = inlineDepth;
-    c.loopAttempt = loopAttempt;
-    c.outOfBounds = outOfBounds;
-    c.abandonLoop = abandonLoop;
-    c.loopDepth = loopDepth;
-    c.errorFlag = errorFlag;
-    c.reportedMessages = reportedMessages;
-    c.returned = returned;
-    c.discarded = discarded;
-    c.staticIfs = staticIfs;
-    c.dynamicIfs = dynamicIfs;
-    c.defaultPrecision = defaultPrecision;
-    c.loopCounter = loopCounter;
-    c.callArguments = callArguments;
-    c.heldFacts = heldFacts;
-    c.m_function = function;
-  }
-};
 
 namespace {
 

@@ -90,6 +90,7 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
   constexpr std::uint64_t kLoweringWork = 32;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;
+  ++m_instructionsBuilt;
   // Unrolled and rehearsed loops grow the IR by their iterations times their
   // bodies, nested loops by the product of theirs: a program that needs more
   // than the lowering's bounds could not fit any profile's instruction slots.

@@ -33,7 +33,10 @@ class LoopEffects {
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
       case NodeKind::List:
-        return Writes(node->first, depth + 1) && Writes(node->second, depth + 1);
+        // Along the list without going deeper: a long body is no deep one.
+        for (; node && node->kind == NodeKind::List; node = node->second)
+          if (!Writes(node->first, depth + 1)) return false;
+        return Writes(node, depth + 1);
       case NodeKind::Statement: {
         const auto* s = static_cast<const StatementNode*>(node);
         for (const ParseNode* child : s->children)
@@ -63,7 +66,10 @@ class LoopEffects {
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
       case NodeKind::List:
-        return Read(node->first, depth + 1) && Read(node->second, depth + 1);
+        // Along the list without going deeper: a long body is no deep one.
+        for (; node && node->kind == NodeKind::List; node = node->second)
+          if (!Read(node->first, depth + 1)) return false;
+        return Read(node, depth + 1);
       case NodeKind::Statement: {
         const auto* s = static_cast<const StatementNode*>(node);
         for (const ParseNode* child : s->children)
@@ -98,7 +104,10 @@ class LoopEffects {
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
       case NodeKind::List:
-        return Touches(node->first, depth + 1) && Touches(node->second, depth + 1);
+        // Along the list without going deeper: a long body is no deep one.
+        for (; node && node->kind == NodeKind::List; node = node->second)
+          if (!Touches(node->first, depth + 1)) return false;
+        return Touches(node, depth + 1);
       case NodeKind::Statement: {
         const auto* s = static_cast<const StatementNode*>(node);
         for (const ParseNode* child : s->children)
@@ -123,7 +132,10 @@ class LoopEffects {
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
       case NodeKind::List:
-        return Keeps(node->first, depth + 1, calls) && Keeps(node->second, depth + 1, calls);
+        // Along the list without going deeper: a long body is no deep one.
+        for (; node && node->kind == NodeKind::List; node = node->second)
+          if (!Keeps(node->first, depth + 1, calls)) return false;
+        return Keeps(node, depth + 1, calls);
       case NodeKind::Statement: {
         const auto* s = static_cast<const StatementNode*>(node);
         if (!m_endsEarly && (s->code == kStatementReturn || s->code == kStatementDiscard)) return false;
@@ -267,7 +279,11 @@ class LoopEffects {
       return Slots(*static_cast<const ExpressionNode*>(node), &first, &count) &&
              std::none_of(m_read.Data() + first, m_read.Data() + first + count, [](std::uint8_t x) { return x; });
     }
-    if (node->kind == NodeKind::List) return Unmarked(node->first, depth + 1) && Unmarked(node->second, depth + 1);
+    if (node->kind == NodeKind::List) {
+      for (; node && node->kind == NodeKind::List; node = node->second)
+        if (!Unmarked(node->first, depth + 1)) return false;
+      return Unmarked(node, depth + 1);
+    }
     const ParseNodeKind13* e = AsExpression(node);
     return e && Unmarked(e->left, depth + 1) && Unmarked(e->right, depth + 1);
   }
@@ -316,7 +332,11 @@ namespace {
 // Whether a return or a discard stands among the statements of `node`.
 bool Stops(const ParseNode* node, std::uint32_t depth = 0) {
   if (!node || depth > kMaxDepth) return node != nullptr;
-  if (node->kind == NodeKind::List) return Stops(node->first, depth + 1) || Stops(node->second, depth + 1);
+  if (node->kind == NodeKind::List) {
+    for (; node && node->kind == NodeKind::List; node = node->second)
+      if (Stops(node->first, depth + 1)) return true;
+    return Stops(node, depth + 1);
+  }
   if (node->kind != NodeKind::Statement) return false;
   const auto* s = static_cast<const StatementNode*>(node);
   if (s->code == kStatementReturn || s->code == kStatementDiscard) return true;
@@ -333,7 +353,9 @@ bool Statements(const ParseNode* node, std::vector<const ParseNode*>* out, std::
     out->push_back(node);
     return true;
   }
-  return Statements(node->first, out, depth + 1) && Statements(node->second, out, depth + 1);
+  for (; node && node->kind == NodeKind::List; node = node->second)
+    if (!Statements(node->first, out, depth + 1)) return false;
+  return Statements(node, out, depth + 1);
 }
 
 }  // namespace

@@ -24,6 +24,44 @@ constexpr std::uint64_t kClaimWork = std::uint64_t{1} << 23;
 // what a loop that fits a profile builds.
 constexpr std::uint64_t kDeadLoopWork = std::uint64_t{1} << 20;
 
+// A simulation of a loop whose condition and step alone decide its trip
+// count settles after this many exact passes (SettleLoop): enough that the
+// facts of a short loop stay exact, and that a value which grows shows it.
+constexpr std::uint32_t kExactPasses = 3;
+// ... where the passes left would build more instructions than this: some
+// 1/16 of the compile's work budget at the 32 steps the lowering charges for
+// each, so that a loop below it costs the budget little, and one above it
+// (with a few such loops, or one inside another) would soon exhaust it.
+constexpr std::uint64_t kSettleInstructions = kCompileWorkBudget / 16 / 32;
+// Rounds of the settled pass: each one that its results leave uncovered
+// widens the entry facts (a moved bound opens to infinity, a fact goes).
+constexpr std::uint32_t kSettleRounds = 4;
+
+// Operations a fixed loop unrolls into as cheaply as it loops over them.
+inline bool IsCheapLoopOperation(std::uint32_t word) {
+  switch (IrGroup(word)) {
+    case kOpNop:
+    case kOpMove:
+    case kOpNegate:
+    case kOpKeptMove:
+    case kOpFraction:
+    case kOpMin:
+    case kOpMax:
+    case kOpLess:
+    case kOpGreaterEqual:
+    case kOpAdd:
+    case kOpMultiply:
+    case kOpSelect:
+      return true;
+    default:
+      return false;
+  }
+}
+
+inline bool IsCostlyLoopOperation(std::uint32_t word) { return !IsCheapLoopOperation(word); }
+// An instruction that takes implicit derivatives.
+inline bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
+
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr ValueRange kEmpty{kInfinity, -kInfinity};
 constexpr ValueRange kFull{-kInfinity, kInfinity};
@@ -36,5 +74,11 @@ inline ValueRange Hull(const ValueRange& a, const ValueRange& b) {
   return {std::min(a.low, b.low), std::max(a.high, b.high)};
 }
 inline bool Excludes0(const ValueRange& r) { return r.low > 0 || r.high < 0; }
+// Covers `hull` and `r`; a bound `r` passes opens to infinity, so that a
+// symbol widens at most twice.
+inline ValueRange Widen(const ValueRange& hull, const ValueRange& r) {
+  if (IsEmpty(r)) return kFull;
+  return {r.low < hull.low ? -kInfinity : hull.low, r.high > hull.high ? kInfinity : hull.high};
+}
 
 }  // namespace gxl::shader::loops

@@ -106,7 +106,11 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
   // Inside an outer simulation, the same loop under the same entry facts
   // simulates the same way: its first simulation's findings are reused.
   std::vector<double> key;
-  if (m_simulating && !referenceSearches) key = LoopMemoKey(node, init, condition, body);
+  if (m_simulating) key = LoopMemoKey(node, init, condition, body);
+  // Under the reference switch nothing is kept, but the key still tells
+  // which simulations would be (m_keptBuilt), so that both settle alike.
+  const bool keyed = !key.empty();
+  if (referenceSearches) key.clear();
   // A copy: the simulation below keeps and forgets memos of its own.
   std::optional<LoopMemo> memo;
   bool checking = false;
@@ -167,8 +171,13 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
       unmetered.emplace(*target);
       hold.emplace(*this);
     }
+    const std::uint64_t built = m_instructionsBuilt, kept = m_keptBuilt;
     hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, found,
                       checking ? nullptr : unknown);
+    // A check stands in for a reuse, which builds nothing.
+    if (checking || (SUCCEEDED(hr) && !(unknown && *unknown) && keyed && found->LeavesNothing() &&
+                     !found->counterAfterStart))
+      m_keptBuilt = kept + (m_instructionsBuilt - built);
   }
   m_reused = false;
   if (checking && unknown) *unknown = found->unknownGuard;

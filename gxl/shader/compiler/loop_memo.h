@@ -73,12 +73,29 @@ struct ShaderCompiler::LoopHistory {
   std::vector<std::uint8_t> widened;
 };
 
+// A flow-control loop's simulation between its passes (SimulateLoop).
+struct ShaderCompiler::LoopRun {
+  const ParseNode *node = nullptr, *init = nullptr, *condition = nullptr, *body = nullptr;
+  const std::uint32_t* startMap = nullptr;
+  std::uint32_t valuesBefore = 0, instructionsBefore = 0, limit = 0;
+  std::size_t frame = 0;                 // its own in m_loopFrames
+  std::uint32_t accumulated = kNoIndex;  // the conditions met so far, multiplied
+  bool certain = true, guessed = false;
+  std::uint32_t n = 0;  // the trip count, once found
+  // The settled pass's loop-entry instruction: no instruction of the loop's.
+  std::uint32_t settledEntry = kNoIndex;
+};
+
 // A loop being lowered (LowerLoop).
 struct ShaderCompiler::LoopFrame {
   const ParseNode *condition = nullptr, *body = nullptr, *plainBody = nullptr, *step = nullptr;
   enum class Trip : std::uint8_t { kUnknown, kKnown, kAny } trip = Trip::kUnknown;
   std::vector<std::uint8_t> tripSlots;  // with kKnown: the slots that may decide its trip count
   bool decided = false;                 // its condition and step alone decide its trip count
+  // Or they do but for indexes of the body's arrays, which read only what
+  // the step writes: those that may end the loop first.
+  std::vector<const ParseNode*> indexes;
+  bool indexesKnown = false;
   bool simulating = false;              // its simulation runs: the histories are of the loops inside it
   bool open = false;                    // in the pass its simulation is at, its condition is no longer known
   std::vector<LoopHistory> histories;
@@ -91,6 +108,64 @@ struct ShaderCompiler::WideEntry {
   std::vector<std::uint32_t> slots;
   std::vector<ValueRange> ranges;
   std::vector<std::uint32_t> facts;
+};
+
+// Everything the lowering of a statement changes, to go back to: the IR and
+// the banks made since are dropped, the map and the lowering's state put back.
+struct ShaderCompiler::LoweringMark {
+  ShaderCompiler& c;
+  std::uint32_t values, instructions, banks, statements, identityTable, identityValues;
+  PodArray<std::uint32_t> map;
+  std::uint32_t guard, blockContext, polarity, inlineDepth, loopAttempt, outOfBounds, abandonLoop, loopDepth;
+  std::uint32_t errorFlag, reportedMessages, returned, discarded, staticIfs, dynamicIfs, defaultPrecision;
+  ValueRange loopCounter;
+  const std::uint32_t* callArguments;
+  const PodArray<HeldFacts>* heldFacts;
+  ParseNodeKind10* function;
+
+  explicit LoweringMark(ShaderCompiler& compiler)
+      : c(compiler), values(c.ValueCount()), instructions(c.InstructionCount()), banks(c.target->banks.Count()),
+        statements(c.m_statementSequence), identityTable(c.m_identityTable), identityValues(c.m_identityValues),
+        guard(c.guard), blockContext(c.blockContext), polarity(c.polarity), inlineDepth(c.inlineDepth),
+        loopAttempt(c.loopAttempt), outOfBounds(c.outOfBounds), abandonLoop(c.abandonLoop), loopDepth(c.loopDepth),
+        errorFlag(c.errorFlag), reportedMessages(c.reportedMessages), returned(c.returned), discarded(c.discarded),
+        staticIfs(c.staticIfs), dynamicIfs(c.dynamicIfs), defaultPrecision(c.defaultPrecision),
+        loopCounter(c.loopCounter), callArguments(c.callArguments), heldFacts(c.heldFacts), function(c.m_function) {
+    map.Append(c.valueMap.Data(), c.valueMap.Size());
+  }
+  bool Saved() const { return map.Size() == c.valueMap.Size(); }
+
+  void RollBack() {
+    c.RollBackIr(values, instructions, map.Data());
+    RecordList<RegisterBank>& list = c.target->banks;
+    for (std::uint32_t b = list.Count(); b-- > banks;) {
+      delete list.Slot(b);
+      list.Slot(b) = nullptr;
+    }
+    list.Truncate(banks);
+    c.m_statementSequence = statements;
+    c.m_identityTable = identityTable;
+    c.m_identityValues = identityValues;
+    c.guard = guard;
+    c.blockContext = blockContext;
+    c.polarity = polarity;
+    c.inlineDepth = inlineDepth;
+    c.loopAttempt = loopAttempt;
+    c.outOfBounds = outOfBounds;
+    c.abandonLoop = abandonLoop;
+    c.loopDepth = loopDepth;
+    c.errorFlag = errorFlag;
+    c.reportedMessages = reportedMessages;
+    c.returned = returned;
+    c.discarded = discarded;
+    c.staticIfs = staticIfs;
+    c.dynamicIfs = dynamicIfs;
+    c.defaultPrecision = defaultPrecision;
+    c.loopCounter = loopCounter;
+    c.callArguments = callArguments;
+    c.heldFacts = heldFacts;
+    c.m_function = function;
+  }
 };
 
 }  // namespace gxl::shader

@@ -35,13 +35,6 @@ namespace {
 // of a few fixed passes keeps its exact facts.
 constexpr std::uint32_t kExactEntries = 3;
 
-// Covers `hull` and `r`; a bound `r` passes opens to infinity, so that a
-// symbol widens at most twice.
-ValueRange Widen(const ValueRange& hull, const ValueRange& r) {
-  if (IsEmpty(r)) return kFull;
-  return {r.low < hull.low ? -kInfinity : hull.low, r.high > hull.high ? kInfinity : hull.high};
-}
-
 }  // namespace
 
 void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

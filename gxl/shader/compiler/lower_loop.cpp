@@ -17,35 +17,11 @@ namespace gxl::shader {
 
 using namespace loops;
 
-namespace {
-
-bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
-
-// Operations a fixed loop unrolls into as cheaply as it loops over them.
-bool IsCheapOperation(std::uint32_t word) {
-  switch (IrGroup(word)) {
-    case kOpNop:
-    case kOpMove:
-    case kOpNegate:
-    case kOpKeptMove:
-    case kOpFraction:
-    case kOpMin:
-    case kOpMax:
-    case kOpLess:
-    case kOpGreaterEqual:
-    case kOpAdd:
-    case kOpMultiply:
-    case kOpSelect:
-      return true;
-    default:
-      return false;
-  }
+bool ShaderCompiler::AnyLoopInstruction(const LoopRun& run, bool (*test)(std::uint32_t word)) const {
+  for (std::uint32_t i = run.instructionsBefore; i < InstructionCount(); ++i)
+    if (const IrInstruction* inst = Instruction(i); inst && i != run.settledEntry && test(inst->word)) return true;
+  return false;
 }
-
-bool AllCheap(std::uint32_t word) { return IsCheapOperation(word); }
-bool NotCheap(std::uint32_t word) { return !AllCheap(word); }
-
-}  // namespace
 
 HRESULT ShaderCompiler::LowerLoopBody(const ParseNode* body) { return LowerStatement(body, nullptr); }
 
@@ -126,6 +102,11 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
                         ? Trip::kDependsOnBody
                     : TripCountWithoutBody(condition, plainBody, stepStatement, false, &indexes) ? Trip::kIndexesKnown
                                                                                                  : Trip::kWithoutBody;
+  if (trip == Trip::kIndexesKnown) {
+    LoopFrame& f = m_loopFrames.back();
+    f.indexesKnown = true;
+    f.indexes.assign(indexes.Data(), indexes.Data() + indexes.Size());
+  }
   if (target->profileLimits.word13 &&
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {
@@ -261,9 +242,19 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   const std::uint32_t blockBefore = blockContext, polarityBefore = polarity, statementsBefore = m_statementSequence;
   const std::uint32_t banksBefore = target->banks.Count(), identityBefore = m_identityTable;
   const std::size_t slots = valueMap.Size();
-  std::uint32_t accumulated = One();
-  if (accumulated == kNoIndex) return OutOfMemory(node);
-  bool certain = true, guessed = false;
+  LoopRun run;
+  run.node = node;
+  run.init = init;
+  run.condition = condition;
+  run.body = body;
+  run.startMap = startMap;
+  run.valuesBefore = valuesBefore;
+  run.instructionsBefore = instructionsBefore;
+  run.limit = limit;
+  run.frame = m_loopFrames.size() - 1;
+  run.accumulated = One();
+  run.n = limit;
+  if (run.accumulated == kNoIndex) return OutOfMemory(node);
   // Whether the condition is still known, for the loops inside the body (by
   // index: they add frames).
   struct Open {
@@ -271,17 +262,19 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     std::size_t at;
     void Set(bool value) { frames[at].open = value; }
     ~Open() { Set(false); }
-  } open{m_loopFrames, m_loopFrames.size() - 1};
-  std::uint32_t n = limit;
+  } open{m_loopFrames, run.frame};
   PodArray<std::uint32_t> snapshot;
-  HRESULT hr = S_OK;
-  for (std::uint32_t k = 0; k < limit; ++k) {
+  // One exact pass: S_FALSE where a probe ends at it, *stop where the loop
+  // ends (run.n set).
+  const LoopPass pass = [&](std::uint32_t k, bool* stop) -> HRESULT {
+    HRESULT hr = S_OK;
     loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
     if (init) {
       if (FAILED(hr = LowerLoopBody(init))) return hr;
       if (outOfBounds) {
-        n = k;
-        break;
+        run.n = k;
+        *stop = true;
+        return S_OK;
       }
       if (returned || discarded) return E_FAIL;
     }
@@ -290,22 +283,25 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     std::uint32_t c = kNoIndex;
     if (condition) {
       if (FAILED(hr = LowerExpression(condition, &c, 0))) return hr;
-      if (FAILED(hr = Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &c, kValueComparison))) return hr;
+      if (FAILED(hr = Emit2(node, kOpMultiply, 1, &run.accumulated, &run.accumulated, &c, kValueComparison)))
+        return hr;
       if (outOfBounds) {
-        n = k;
-        break;
+        run.n = k;
+        *stop = true;
+        return S_OK;
       }
       if (returned || discarded) return E_FAIL;
     }
     double known = 0;
-    const bool constant = SUCCEEDED(GetConstantValue(accumulated, &known));
+    const bool constant = SUCCEEDED(GetConstantValue(run.accumulated, &known));
     // Past here the accumulated condition is not known: the loop cannot be
     // one that runs past the limit, which is all a probe asks.
-    guessed = guessed || !constant;
-    open.Set(guessed);
+    run.guessed = run.guessed || !constant;
+    open.Set(run.guessed);
     if (unknown && !constant) {
       *unknown = found->unknownGuard = true;
-      return S_OK;
+      *stop = true;
+      return S_FALSE;
     }
     const bool running = constant && known != 0;
     for (std::size_t s = 0; s < slots; ++s) {
@@ -327,12 +323,13 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
       if (SUCCEEDED(EvaluateRange(c, &r))) {
         if (r.low == 0 && r.high == 0) {
           // A body run first ran in this iteration too.
-          n = init ? k + 1 : k;
-          break;
+          run.n = init ? k + 1 : k;
+          *stop = true;
+          return S_OK;
         }
-        if (!Excludes0(r)) certain = false;
+        if (!Excludes0(r)) run.certain = false;
       } else {
-        certain = false;
+        run.certain = false;
       }
       // The rest of the iteration runs as if the condition held; only a
       // value of this simulation may say so.
@@ -346,16 +343,42 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
       if (!IsFull(st.head[s])) st.head[s] = v && SUCCEEDED(EvaluateRange(x, &r)) ? Hull(st.head[s], r) : kEmpty;
       st.headFlags[s] &= v ? v->flags : 0;
     }
-    if (st.counter) st.counter = !certain && c != kNoIndex && MatchLoopCounter(c, k, &st.counterSlot, &st.counterFinal);
+    if (st.counter)
+      st.counter = !run.certain && c != kNoIndex && MatchLoopCounter(c, k, &st.counterSlot, &st.counterFinal);
     if (!init) {
       if (FAILED(hr = LowerLoopBody(body))) return hr;
       if (outOfBounds) {
-        n = k;
-        break;
+        run.n = k;
+        *stop = true;
+        return S_OK;
       }
       if (returned || discarded) return E_FAIL;
     }
+    return S_OK;
+  };
+  // At the start of the last pass: the instructions built, and those of
+  // them that inner loops' kept simulations built (reused at later passes).
+  std::uint64_t built = m_instructionsBuilt, kept = m_keptBuilt;
+  for (std::uint32_t k = 0; k < limit; ++k) {
+    // Where the passes left would cost much, and the condition and step
+    // alone decide the trip count, the simulation settles.
+    if (k == kExactPasses && !unknown &&
+        SettlesAt(run, k, (m_instructionsBuilt - built) - (m_keptBuilt - kept))) {
+      const HRESULT settled = SettleLoop(run, k, st, pass);
+      if (FAILED(settled)) return settled;
+      if (settled == S_OK) break;
+    }
+    built = m_instructionsBuilt;
+    kept = m_keptBuilt;
+    bool stop = false;
+    const HRESULT hr = pass(k, &stop);
+    if (FAILED(hr)) return hr;
+    if (hr == S_FALSE) return S_OK;  // the probe's end
+    if (stop) break;
   }
+  const std::uint32_t n = run.n;
+  const bool certain = run.certain, guessed = run.guessed;
+  const std::uint32_t accumulated = run.accumulated;
 
   double known = 0;
   found->iterations = n;
@@ -364,8 +387,8 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   found->abandon = abandonLoop != 0;
   found->running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
   found->unknownGuard = guessed;
-  found->derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives);
-  found->notCheap = AnyInstructionSince(instructionsBefore, NotCheap);
+  found->derivatives = AnyLoopInstruction(run, TakesDerivatives);
+  found->notCheap = AnyLoopInstruction(run, IsCostlyLoopOperation);
   for (std::uint32_t s = 0; s < slots; ++s)
     if (startMap[s] != kNoIndex && valueMap[s] != startMap[s]) found->carried.push_back(s);
   found->statements = m_statementSequence - statementsBefore;

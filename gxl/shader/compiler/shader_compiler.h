@@ -20,6 +20,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -417,6 +418,11 @@ class ShaderCompiler {
   // Of the last run: the simulations of inner loops run from widened entry
   // facts (loop_widening.cpp), reuses left out.
   std::uint32_t widenedSimulations = 0;
+  // Of the last run: the simulations that settled (lower_loop.cpp,
+  // SettleLoop), and with referenceSearches, those also simulated through
+  // every pass and the ones whose settled findings did not cover the full
+  // simulation's.
+  std::uint32_t settledSimulations = 0, settleChecks = 0, settleMismatches = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;
@@ -609,6 +615,23 @@ class ShaderCompiler {
   // The findings of a flow-control loop's simulation from its entry facts in
   // `st`: run, or inside an outer simulation those of an earlier run under
   // the same facts (kept for later where there are none).
+  // A simulation in progress: what the passes carry from one to the next.
+  struct LoopRun;
+  using LoopPass = std::function<HRESULT(std::uint32_t pass, bool* stop)>;
+  // After a few exact passes of a long simulation whose condition and step
+  // alone decide its trip count: the rest of the trip rehearsed through them,
+  // and the body lowered once from entry facts that cover every pass left.
+  // S_OK where it settled (the run and `st` as the full simulation's, or
+  // wider), S_FALSE where it did not (all as it was: the passes go on).
+  HRESULT SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& st, const LoopPass& exactPass);
+  // The rehearsal and the settled pass of SettleLoop.
+  HRESULT SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& st);
+  HRESULT RehearseRest(LoopRun& run, std::uint32_t pass, LoopState& st, const std::vector<std::uint8_t>& stepped,
+                       PodArray<ValueRange>* left, PodArray<std::uint32_t>* leftFacts);
+  // Whether an instruction of the simulation so far passes `test`.
+  bool AnyLoopInstruction(const LoopRun& run, bool (*test)(std::uint32_t word)) const;
+  // Whether the loop's remaining passes are worth settling.
+  bool SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass);
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                           const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                           std::uint32_t limit, LoopState& st, LoopFindings* found, bool* unknown = nullptr);
@@ -729,6 +752,12 @@ class ShaderCompiler {
   std::uint32_t m_simulating = 0;      // simulations open
   std::uint32_t m_simulationBase = 0;  // the value count when the outermost one began
   std::uint32_t m_memoChecks = 0;      // simulations run to check a memo, open
+  std::uint32_t m_settleChecks = 0;    // full simulations run to check a settled one, open
+  std::uint64_t m_instructionsBuilt = 0;  // by the lowering, metered or not
+  // Of those, built by simulations of inner loops kept for reuse, or that
+  // would be under the reference switch (which keeps none): work a pass of
+  // the outer simulation need not do again.
+  std::uint64_t m_keptBuilt = 0;
   bool m_reused = false;               // the last SimulateOrReuse reused a memo
   std::vector<LoopMemo> m_loopMemos;
   // The entry facts of a loop that decide its simulation; empty where none can be had.
