@@ -101,16 +101,7 @@ HRESULT ShaderCompiler::RehearseRest(LoopRun& run, std::uint32_t pass, LoopState
     for (std::size_t s = 0; s < slots; ++s) {
       const std::uint32_t x = valueMap[s];
       if ((!stepped[s] && k > pass) || x == run.startMap[s]) continue;
-      const IrValue* v = Value(x);
-      ValueRange r;
-      const bool ok = v && SUCCEEDED(EvaluateRange(x, &r));
-      if (running) {
-        st.exit[s] = ok ? r : kEmpty;
-        st.exitFlags[s] = v ? v->flags : 0;
-      } else {
-        if (!IsFull(st.exit[s])) st.exit[s] = ok ? Hull(st.exit[s], r) : kEmpty;
-        st.exitFlags[s] &= v ? v->flags : 0;
-      }
+      NoteExitFacts(st, s, x, running);
     }
     ValueRange r;
     if (SUCCEEDED(EvaluateRange(c, &r))) {

@@ -36,6 +36,19 @@ std::uint32_t ShaderCompiler::EnteredFacts(std::uint32_t value) const {
   return !v || v->bank == target->StandardBankIndex(StandardBank::Undefined) ? kRangeFacts : v->flags & kRangeFacts;
 }
 
+void ShaderCompiler::NoteExitFacts(LoopState& st, std::size_t slot, std::uint32_t value, bool running) {
+  const IrValue* v = Value(value);
+  ValueRange r;
+  const bool ok = v && SUCCEEDED(EvaluateRange(value, &r));
+  if (running) {
+    st.exit[slot] = ok ? r : kEmpty;
+    st.exitFlags[slot] = v ? v->flags : 0;
+  } else {
+    if (!IsFull(st.exit[slot])) st.exit[slot] = ok ? Hull(st.exit[slot], r) : kEmpty;
+    st.exitFlags[slot] &= v ? v->flags : 0;
+  }
+}
+
 HRESULT ShaderCompiler::MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from) {
   if (slot >= valueMap.Size() || !Value(valueMap[slot]) || !Value(from)) return E_FAIL;
   std::uint32_t named = valueMap[slot];
@@ -306,17 +319,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     const bool running = constant && known != 0;
     for (std::size_t s = 0; s < slots; ++s) {
       const std::uint32_t x = valueMap[s];
-      if (x == startMap[s]) continue;
-      const IrValue* v = Value(x);
-      ValueRange r;
-      const bool ok = v && SUCCEEDED(EvaluateRange(x, &r));
-      if (running) {
-        st.exit[s] = ok ? r : kEmpty;
-        st.exitFlags[s] = v ? v->flags : 0;
-      } else {
-        if (!IsFull(st.exit[s])) st.exit[s] = ok ? Hull(st.exit[s], r) : kEmpty;
-        st.exitFlags[s] &= v ? v->flags : 0;
-      }
+      if (x != startMap[s]) NoteExitFacts(st, s, x, running);
     }
     if (c != kNoIndex) {
       ValueRange r;

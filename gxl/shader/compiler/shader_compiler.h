@@ -540,6 +540,10 @@ class ShaderCompiler {
   // value or an undefined one).
   ValueRange EnteredRange(std::uint32_t value);
   std::uint32_t EnteredFacts(std::uint32_t value) const;
+  // Takes a slot's value at a loop's test into its exit facts: where the
+  // condition is known to hold the loop cannot end at this test and they
+  // start afresh from the value, else they cover it too.
+  void NoteExitFacts(LoopState& st, std::size_t slot, std::uint32_t value, bool running);
   // What an unrolling starting from the value map as it stands learns from
   // its conditions and steps alone (the caller made sure its body changes
   // nothing they read): whether every iteration is known to run until one is

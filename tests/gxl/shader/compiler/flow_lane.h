@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,13 @@
 #include "tests/support/shader/interp.h"
 
 namespace shadertest {
+
+// A float as an HLSL literal that reads back as the same float.
+inline std::string Num(double x) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", x);
+  return text;
+}
 
 // Inputs by declared usage and index (usage << 8 | index).
 using LaneInputs = std::map<int, nura::shtok::Float4>;

@@ -76,11 +76,7 @@ V4 Scale(V4 a, float k) {
   return a;
 }
 V4 Splat(float x) { return {x, x, x, x}; }
-std::string Num(double x) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", x);
-  return text;
-}
+using shadertest::Num;
 
 // The uniforms and the input the programs read.
 struct Inputs {

@@ -102,11 +102,7 @@ constexpr Shape kShapes[] = {
      "t += 0.5 + i * 0.25;"},
 };
 
-std::string Num(double x) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", x);
-  return text;
-}
+using shadertest::Num;
 
 // `pairs` pairs of statements of the kind a = a * b + c; b = sin(a) * 0.5 + b,
 // damped so that long runs stay small, with coefficients from the seed.

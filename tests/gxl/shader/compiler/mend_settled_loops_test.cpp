@@ -23,11 +23,7 @@ using shadertest::In;
 using shadertest::kTexCoord;
 using V4 = std::array<float, 4>;
 
-std::string Num(double x) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", x);
-  return text;
-}
+using shadertest::Num;
 
 // `pairs` pairs of the kind a = a * b + c; b = sin(a) * 0.5 + b, damped so
 // that long runs stay small, with the counters mixed in; coefficients from
