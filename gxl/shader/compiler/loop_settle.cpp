@@ -336,8 +336,8 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
     m.running = SUCCEEDED(GetConstantValue(run.accumulated, &known)) && known != 0;
     m.outOfBounds = outOfBounds != 0;
     m.abandon = abandonLoop != 0;
-    m.derivatives = AnyLoopInstruction(run, TakesDerivatives);
-    m.notCheap = AnyLoopInstruction(run, IsCostlyLoopOperation);
+    m.derivatives = AnyInstructionSince(run.instructionsBefore, TakesDerivatives, run.settledEntry);
+    m.notCheap = AnyInstructionSince(run.instructionsBefore, IsCostlyLoopOperation, run.settledEntry);
     m.counter = st.counter;
     m.counterSlot = st.counterSlot;
     m.counterFinal = st.counterFinal;
