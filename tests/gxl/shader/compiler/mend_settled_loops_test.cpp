@@ -78,10 +78,10 @@ constexpr Shape kArrayLoop = {"w[i]", "int j = 0;", "for (int i = 0; i < n; i++)
 // A value the exact passes see stand still (0.5 at passes 0 to 3) and the
 // later ones move (2 from pass 4 on): the settled pass must take in what it
 // finds, not the facts the exact passes left.
-constexpr Shape kLateChange = {"a value that moves after the exact passes", "int j = 0; float g = c.y;",
+constexpr Shape kLateChange = {"a value that moves after the exact passes", "int j = 0; float g = 0.5;",
                                "for (int i = 0; i < n; i++) { b += g * 0.25; g = i < 4 ? 0.5 : 2.0;", "}",
                                [](int n, int, V4& b, const V4& c, const std::function<void(int, int)>& f) {
-                                 float g = c[1];
+                                 float g = 0.5f;
                                  for (int i = 0; i < n; ++i) {
                                    for (int e = 0; e < 4; ++e) b[e] += g * 0.25f;
                                    g = i < 4 ? 0.5f : 2.0f;
