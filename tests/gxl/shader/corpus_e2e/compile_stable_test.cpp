@@ -256,6 +256,8 @@ std::string LongLoopProgram(std::uint32_t shape, int pairs, bool pixel) {
       "float4 d = 0; for (int i = 0; i < n; i++) { if (i > 100) d += c; a += d * 0.125;",
       // A uniform array read at the counter.
       "for (int i = 0; i < n; i++) { a += w[i];",
+      // A symbol the exact passes move and keep at one value, later ones at another.
+      "float g = 0.5; for (int i = 0; i < n; i++) { a += g; g = i < 4 ? 0.5 : 2.0;",
   };
   const std::string loops = "float s = 0;\n" + std::string(kOpen[shape % std::size(kOpen)]) + "\n" + body + "}\n";
   const std::string head = "int n; int m; float4 c; float4 w[100];\n";
@@ -308,7 +310,7 @@ TEST(GxlFlowNested, SettledSimulationsCoverTheFullOnes) {
   const std::uint32_t before = checks;
 
   // Every long body settles, and is checked.
-  for (std::uint32_t shape = 0; shape < 7; ++shape)
+  for (std::uint32_t shape = 0; shape < 8; ++shape)
     for (const int pairs : {24, 40}) {
       if (!all && (pairs == 40) != (shape % 2 == 1)) continue;
       for (const char* profile : {"vs_3_0", "ps_3_0"}) {
