@@ -48,15 +48,12 @@ bool ShaderCompiler::SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint
   // Cheap passes are simulated to the end: a short loop, and every loop
   // that costs the budget little, keeps exactly its facts and code.
   if (builtPerPass * (run.limit - pass) <= kSettleInstructions) return false;
-  // The rehearsal replays the condition and the step alone: the condition
-  // writes nothing, and the body nothing the step writes.
-  std::vector<std::uint8_t> byCondition, byStep, byBody;
-  if (!LoopWrites(nullptr, run.condition, nullptr, &byCondition) || !LoopWrites(nullptr, nullptr, f.step, &byStep) ||
-      !LoopWrites(nullptr, nullptr, f.plainBody, &byBody))
-    return false;
-  for (std::size_t s = 0; s < byCondition.size(); ++s)
-    if (byCondition[s] || (byStep[s] && byBody[s])) return false;
-  return true;
+  // The rehearsal replays the condition and the step alone (a trip count
+  // they decide means the body writes nothing they read): the condition
+  // writes nothing.
+  std::vector<std::uint8_t> byCondition;
+  if (!LoopWrites(nullptr, run.condition, nullptr, &byCondition)) return false;
+  return std::none_of(byCondition.begin(), byCondition.end(), [](std::uint8_t w) { return w != 0; });
 }
 
 HRESULT ShaderCompiler::RehearseRest(LoopRun& run, std::uint32_t pass, LoopState& st,
@@ -336,8 +333,8 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
     m.running = SUCCEEDED(GetConstantValue(run.accumulated, &known)) && known != 0;
     m.outOfBounds = outOfBounds != 0;
     m.abandon = abandonLoop != 0;
-    m.derivatives = AnyLoopInstruction(run, TakesDerivatives);
-    m.notCheap = AnyLoopInstruction(run, IsCostlyLoopOperation);
+    m.derivatives = AnyInstructionSince(run.instructionsBefore, TakesDerivatives, run.settledEntry);
+    m.notCheap = AnyInstructionSince(run.instructionsBefore, IsCostlyLoopOperation, run.settledEntry);
     m.counter = st.counter;
     m.counterSlot = st.counterSlot;
     m.counterFinal = st.counterFinal;

@@ -3,6 +3,7 @@
 // it pays, else code guarded by the condition whose results select merges.
 #include <cstring>
 
+#include "gxl/shader/compiler/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
@@ -15,7 +16,7 @@ constexpr std::uint32_t kBlockVariables = 17;
 constexpr std::uint32_t kBlockInstructions = 32;
 
 bool IsSample(std::uint32_t word) { return IrClass(word) == 6; }
-bool TakesDerivatives(std::uint32_t word) { return IsFlowControlOperation(word); }
+using loops::TakesDerivatives;
 
 }  // namespace
 

@@ -17,12 +17,6 @@ namespace gxl::shader {
 
 using namespace loops;
 
-bool ShaderCompiler::AnyLoopInstruction(const LoopRun& run, bool (*test)(std::uint32_t word)) const {
-  for (std::uint32_t i = run.instructionsBefore; i < InstructionCount(); ++i)
-    if (const IrInstruction* inst = Instruction(i); inst && i != run.settledEntry && test(inst->word)) return true;
-  return false;
-}
-
 HRESULT ShaderCompiler::LowerLoopBody(const ParseNode* body) { return LowerStatement(body, nullptr); }
 
 ValueRange ShaderCompiler::EnteredRange(std::uint32_t value) {
@@ -390,8 +384,8 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   found->abandon = abandonLoop != 0;
   found->running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
   found->unknownGuard = guessed;
-  found->derivatives = AnyLoopInstruction(run, TakesDerivatives);
-  found->notCheap = AnyLoopInstruction(run, IsCostlyLoopOperation);
+  found->derivatives = AnyInstructionSince(run.instructionsBefore, TakesDerivatives, run.settledEntry);
+  found->notCheap = AnyInstructionSince(run.instructionsBefore, IsCostlyLoopOperation, run.settledEntry);
   for (std::uint32_t s = 0; s < slots; ++s)
     if (startMap[s] != kNoIndex && valueMap[s] != startMap[s]) found->carried.push_back(s);
   found->statements = m_statementSequence - statementsBefore;

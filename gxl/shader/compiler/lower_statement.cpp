@@ -65,9 +65,10 @@ void ShaderCompiler::RollBackIr(std::uint32_t valueCount, std::uint32_t instruct
   if (map) std::memcpy(valueMap.Data(), map, valueMap.Size() * sizeof(std::uint32_t));
 }
 
-bool ShaderCompiler::AnyInstructionSince(std::uint32_t from, bool (*test)(std::uint32_t word)) const {
+bool ShaderCompiler::AnyInstructionSince(std::uint32_t from, bool (*test)(std::uint32_t word),
+                                         std::uint32_t except) const {
   for (std::uint32_t i = from; i < InstructionCount(); ++i)
-    if (const IrInstruction* inst = Instruction(i); inst && test(inst->word)) return true;
+    if (const IrInstruction* inst = Instruction(i); inst && i != except && test(inst->word)) return true;
   return false;
 }
 

@@ -528,7 +528,9 @@ class ShaderCompiler {
   // code count, so that leaving them out changes no decision.
   std::uint64_t EmittedSince(std::uint32_t position) const;
   bool AddSkipped(std::uint64_t count);
-  bool AnyInstructionSince(std::uint32_t from, bool (*test)(std::uint32_t word)) const;
+  // Whether an instruction from `from` on, `except` aside, passes `test`.
+  bool AnyInstructionSince(std::uint32_t from, bool (*test)(std::uint32_t word),
+                           std::uint32_t except = kNoIndex) const;
   std::uint32_t InstructionCount() const { return target ? target->instructions.Count() : 0; }
   void PlaceIn(std::uint32_t value, StandardBank bank);
   HRESULT LowerBranch(const ParseNode* branch, const std::uint32_t* saved, Branch& out);
@@ -632,8 +634,6 @@ class ShaderCompiler {
   HRESULT SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& st);
   HRESULT RehearseRest(LoopRun& run, std::uint32_t pass, LoopState& st, const std::vector<std::uint8_t>& stepped,
                        PodArray<ValueRange>* left, PodArray<std::uint32_t>* leftFacts);
-  // Whether an instruction of the simulation so far passes `test`.
-  bool AnyLoopInstruction(const LoopRun& run, bool (*test)(std::uint32_t word)) const;
   // Whether the loop's remaining passes are worth settling.
   bool SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass);
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

@@ -310,4 +310,37 @@ TEST(GxlCompilerMend, Ps1ColourAndAlphaPairsReadAtMostThreeRegistersOfAFile) {
   EXPECT_GT(compared, static_cast<int>(count) / 2);
 }
 
+// The ps_1_4 phase balance's first pass keeps w writes in phase two: an
+// alpha moved into phase one must be carried across the phase, which costs
+// a move where phase two could have computed it. Programs whose whole
+// arithmetic fits phase two write no w before the phase marker.
+TEST(GxlCompilerMend, Ps14AlphaWritesStayInPhaseTwoWhereTheyFit) {
+  static const char* const kPrograms[] = {
+      "uniform int v0; uniform int v1; uniform int v2;\n"
+      "float4 main() : COLOR {\n"
+      "  float r = (((v0 + v0) ? (float3(3.4375, (-1.5625), 2.3125) - int3((-8), 4, 8)) : (4 ? float3((-2.6875), "
+      "(-2.6875), (-1.3125)) : float3(1.375, (-3.1875), 1.625))))[((int)int3(true, v1, v2))];\n"
+      "  return float4((float)r, (float)0.0, (float)0.0, (float)0.0);\n}\n",
+  };
+  for (const char* source : kPrograms) {
+    for (const DWORD flags : {0u, kNoOptimisation}) {
+      const CompiledHlsl c = CompileHlsl(source, "main", "ps_1_4", flags);
+      ASSERT_TRUE(SUCCEEDED(c.hr)) << c.log << source;
+      std::istringstream lines(c.text);
+      bool phaseOne = false, sawPhase = false;
+      for (std::string line; std::getline(lines, line);) {
+        if (line == "ps_1_4") phaseOne = true;
+        if (line == "phase") sawPhase = true, phaseOne = false;
+        const std::size_t space = line.find(' ');
+        if (!phaseOne || space == std::string::npos || line.rfind("def ", 0) == 0 || line.rfind("//", 0) == 0) continue;
+        const std::string target = line.substr(space + 1, line.find(',') - space - 1);
+        // A write without a mask writes w too.
+        const std::size_t dot = target.find('.');
+        EXPECT_TRUE(dot != std::string::npos && target.find('w', dot) == std::string::npos) << line << "\n" << c.text;
+      }
+      EXPECT_TRUE(sawPhase) << c.text;
+    }
+  }
+}
+
 }  // namespace

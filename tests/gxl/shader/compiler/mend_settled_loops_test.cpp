@@ -75,6 +75,20 @@ constexpr Shape kArrayLoop = {"w[i]", "int j = 0;", "for (int i = 0; i < n; i++)
                                 }
                               }};
 
+// A value the exact passes see stand still (0.5 at passes 0 to 3) and the
+// later ones move (2 from pass 4 on): the settled pass must take in what it
+// finds, not the facts the exact passes left.
+constexpr Shape kLateChange = {"a value that moves after the exact passes", "int j = 0; float g = 0.5;",
+                               "for (int i = 0; i < n; i++) { b += g * 0.25; g = i < 4 ? 0.5 : 2.0;", "}",
+                               [](int n, int, V4& b, const V4& c, const std::function<void(int, int)>& f) {
+                                 float g = 0.5f;
+                                 for (int i = 0; i < n; ++i) {
+                                   for (int e = 0; e < 4; ++e) b[e] += g * 0.25f;
+                                   g = i < 4 ? 0.5f : 2.0f;
+                                   f(i, 0);
+                                 }
+                               }};
+
 constexpr Shape kNests[] = {
     {"j < m in i < n", "", "for (int i = 0; i < n; i++) for (int j = 0; j < m; j++) {", "}",
      [](int n, int m, V4&, const V4&, const std::function<void(int, int)>& f) {
@@ -175,12 +189,13 @@ struct LongCase {
 };
 
 // Past the bound before: 80 and 150 pairs in one loop (run up to past the
-// passes simulated exactly), also reading an array at the counter, and 40
+// passes simulated exactly), also reading an array at the counter or a value
+// that moves only after the exact passes, and 40
 // to 80 pairs in nests.
 TEST(GxlCompilerMend, LongBodiesInUniformLoopsCompile) {
   const LongCase cases[] = {
       {&kOneLoop, 80, 1, {0, 1, 3, 4, 9}},  {&kOneLoop, 150, 2, {0, 2, 5, 17}},
-      {&kArrayLoop, 150, 7, {0, 3, 20, 200}},
+      {&kArrayLoop, 150, 7, {0, 3, 20, 200}}, {&kLateChange, 80, 8, {0, 3, 5, 9}},
       {&kNests[0], 40, 3, {0, 1, 4, 6}},    {&kNests[1], 40, 4, {0, 1, 5}},
       {&kNests[1], 60, 5, {2, 6}},          {&kNests[2], 80, 6, {0, 1, 3, 5}},
   };
