@@ -80,7 +80,7 @@ constexpr Shape kArrayLoop = {"w[i]", "int j = 0;", "for (int i = 0; i < n; i++)
 // finds, not the facts the exact passes left.
 constexpr Shape kLateChange = {"a value that moves after the exact passes", "int j = 0; float g = 0.5;",
                                "for (int i = 0; i < n; i++) { b += g * 0.25; g = i < 4 ? 0.5 : 2.0;", "}",
-                               [](int n, int, V4& b, const V4& c, const std::function<void(int, int)>& f) {
+                               [](int n, int, V4& b, const V4&, const std::function<void(int, int)>& f) {
                                  float g = 0.5f;
                                  for (int i = 0; i < n; ++i) {
                                    for (int e = 0; e < 4; ++e) b[e] += g * 0.25f;
