@@ -1,0 +1,123 @@
+// Prints a line per compile: what was compiled, the result code and digests
+// of the code and the messages. Two compilers' outputs over the same inputs
+// differ exactly where their lines do (diff them).
+//   compile_digest [corpus] [generated N]
+// corpus: every HLSL entry of the shared corpus at every profile of its stage;
+// generated: N programs of the test generator (flow control, nested uniform
+// loops, counted loops side by side) at the profiles of their stage. Both
+// with and without optimisation.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "gxl/shader/shader_entry.h"
+#include "gxl/tex/com_ref.h"
+#include "gxl/tex/data_buffer.h"
+#include "tests/support/hlslgen/hlslgen.h"
+#include "tests/support/shader/corpus.h"
+#include "tests/support/shader/corpus_refs/corpus_refs.h"
+
+namespace {
+
+const char* const kVertex[] = {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"};
+const char* const kPixel[] = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4", "ps_2_0",
+                              "ps_2_a", "ps_2_b", "ps_2_sw", "ps_3_0", "ps_3_sw"};
+
+std::uint64_t Digest(const void* data, std::size_t size) {
+  std::uint64_t h = 0xcbf29ce484222325ull;
+  for (std::size_t i = 0; i < size; ++i) h = (h ^ static_cast<const unsigned char*>(data)[i]) * 0x100000001b3ull;
+  return h;
+}
+
+void CompileAndPrint(const std::string& key, const std::string& source, const std::string& path, const char* entry,
+                     const char* profile) {
+  for (const DWORD options : {0u, 4u}) {
+    gxl::ComRef<DataBuffer> code, messages;
+    const HRESULT hr =
+        path.empty() ? CompileShaderFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr, entry,
+                                               profile, options, code.Put(), messages.Put(), nullptr)
+                     : CompileShaderFromFileA(path.c_str(), nullptr, nullptr, entry, profile, options, code.Put(),
+                                              messages.Put(), nullptr);
+    const std::uint64_t c = code ? Digest(code->GetPointer(), code->GetSize()) : 0;
+    const std::uint64_t m = messages ? Digest(messages->GetPointer(), messages->GetSize()) : 0;
+    std::printf("%s %s %u\t%08x %016llx %016llx\n", key.c_str(), profile, static_cast<unsigned>(options),
+                static_cast<unsigned>(hr), static_cast<unsigned long long>(c), static_cast<unsigned long long>(m));
+  }
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int Corpus() {
+  const std::string root = shadertest::CorpusRoot();
+  if (root.empty()) {
+    std::fprintf(stderr, "compile_digest: no shader corpus\n");
+    return 1;
+  }
+  for (const corpusref::Entry& e : corpusref::Entries()) {
+    if (!e.entry) continue;
+    std::string source = ReadFile(root + "/" + e.file), path = root + "/" + e.file;
+    if (e.partner) {  // joined as the corpus tests join them
+      source = ReadFile(root + "/" + e.partner) + "\n#line 1\n" + source +
+               "\ntechnique TECH { pass p1 { VertexShader = compile vs_2_0 vs_main(); "
+               "PixelShader = compile ps_2_0 ps_main(); } }\n";
+      path.clear();
+    }
+    const bool vertex = e.stage == corpusref::Stage::kVertex;
+    for (const char* profile : vertex ? std::vector<const char*>(std::begin(kVertex), std::end(kVertex))
+                                      : std::vector<const char*>(std::begin(kPixel), std::end(kPixel)))
+      CompileAndPrint(std::string(e.file) + " " + e.entry, source, path, e.entry, profile);
+  }
+  return 0;
+}
+
+// Three families by seed: flow control at every profile, nested uniform
+// loops, and counted loops side by side.
+void Generated(std::uint32_t count) {
+  for (std::uint32_t seed = 0; seed < count; ++seed) {
+    hlslgen::Options o;
+    o.flowControl = true;
+    o.statements = 4 + seed % 8;
+    o.arrays = seed % 2 == 0;
+    o.carried = seed % 3 != 2;
+    o.doWhile = seed % 3 == 1;
+    o.jumps = seed % 4 == 2;
+    switch (seed % 3) {
+      case 1: o.uniformBounds = true, o.maxLoopCount = 64, o.maxInstructions = 1000; break;
+      case 2: o.steps = true; break;
+      default: break;
+    }
+    const bool pixel = seed % 2 == 1;
+    o.samplers = pixel && seed % 4 == 1;
+    const hlslgen::Generator g(0xD16E0000u + seed, o);
+    const std::string source = g.UniformProgram(pixel);
+    for (const char* profile : pixel ? std::vector<const char*>(std::begin(kPixel), std::end(kPixel))
+                                     : std::vector<const char*>(std::begin(kVertex), std::end(kVertex)))
+      CompileAndPrint("generated " + std::to_string(seed), source, "", "main", profile);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "corpus")) {
+      status |= Corpus();
+    } else if (!std::strcmp(argv[i], "generated") && i + 1 < argc) {
+      Generated(static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
+    } else {
+      std::fprintf(stderr, "usage: compile_digest [corpus] [generated N]\n");
+      return 2;
+    }
+  }
+  return status;
+}
