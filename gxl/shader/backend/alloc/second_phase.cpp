@@ -68,9 +68,9 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
   };
   auto place = [&](bool scheduled) {
     step = 10;
-    return run(schedule(scheduled)) && run(HoistTextureReads()) && run(CoalesceMoves()) &&
-           run(AllocateRegisters()) && run(FinishSelection()) && run(CompactInstructions()) &&
-           run(RemoveUnusedValues()) && run(AssignRegisters()) && run(CanonicalizeOperands());
+    return run(schedule(scheduled)) && run(HoistTextureReads()) && run(CoalesceMoves()) && run(AllocateRegisters()) &&
+           run(FinishSelection()) && run(CompactInstructions()) && run(RemoveUnusedValues()) &&
+           run(AssignRegisters()) && run(CanonicalizeOperands());
   };
   // Where the lowered order needs more registers than there are (the
   // merging of step 4 can keep a value from an unrolled loop's first pass

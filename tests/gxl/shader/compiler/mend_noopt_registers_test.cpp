@@ -78,8 +78,7 @@ TEST(GxlCompilerMend, NoOptCallInUnrolledLoopFitsTheTemporaries) {
         Float4 otc, opos;
         std::string error;
         ASSERT_TRUE(shadertest::RunLane(c, uniforms, inputs, {kTexCoord, 0}, &otc, &error)) << error << "\n" << c.text;
-        ASSERT_TRUE(shadertest::RunLane(c, uniforms, inputs, {nura::shtok::kUsagePosition, 0}, &opos, &error))
-            << error;
+        ASSERT_TRUE(shadertest::RunLane(c, uniforms, inputs, {nura::shtok::kUsagePosition, 0}, &opos, &error)) << error;
         ExpectNear(otc, row.otc, "otc at TEXCOORD1.x " + std::to_string(row.itc1[0]));
         ExpectNear(opos, Float4(0.5f, 0.5f, 0.5f, 0.5f), "opos");
       }
@@ -106,8 +105,8 @@ std::string ShapeSource(const LoopShape& s, bool pixel) {
            std::to_string(j + 1) + ".0))";
   std::string text = "float4 f(float4 p, float4 a, float4 b, float4 c, float4 d)\n{\n    return " + body + ";\n}\n";
   std::string inputs;
-  for (int i = 0; i < 5; ++i) inputs += (i ? ", " : "") + std::string("float4 t") + std::to_string(i) + " : TEXCOORD" +
-                                        std::to_string(i);
+  for (int i = 0; i < 5; ++i)
+    inputs += (i ? ", " : "") + std::string("float4 t") + std::to_string(i) + " : TEXCOORD" + std::to_string(i);
   text += pixel ? "float4 main(" + inputs + ") : COLOR\n{\n"
                 : "void main(" + inputs + ", out float4 opos : POSITION, out float4 otc : TEXCOORD0)\n{\n";
   std::string sum = "acc";
@@ -143,8 +142,9 @@ Float4 ShapeValue(const LoopShape& s, const Float4 t[5]) {
 }
 
 TEST(GxlCompilerMend, NoOptUnrolledLoopShapesFitTheTemporaries) {
-  // Each of these was refused with option 0x4; the first four fit when the
-  // passes do not share the call's products, the last not even then.
+  // With option 0x4 each outgrows the twelve temporaries in its lowered
+  // order; the first four fit there when the passes do not share the call's
+  // products, the last not even then.
   const LoopShape shapes[] = {
       {6, 4, 2, "vs_1_1"}, {4, 6, 2, "vs_1_1"}, {6, 4, 3, "vs_1_1"}, {6, 4, 2, "ps_2_0"}, {6, 8, 3, "vs_1_1"},
   };
@@ -166,7 +166,8 @@ TEST(GxlCompilerMend, NoOptUnrolledLoopShapesFitTheTemporaries) {
       Float4 got;
       std::string error;
       EXPECT_TRUE(shadertest::RunLane(c, {}, inputs, {pixel ? nura::shtok::kUsageColor : kTexCoord, 0}, &got, &error))
-          << error << "\n" << c.text;
+          << error << "\n"
+          << c.text;
       if (error.empty()) ExpectNear(got, want, "sum");
     }
   }
@@ -223,8 +224,8 @@ float4 main(float4 c0 : COLOR0, float4 c1 : COLOR1) : COLOR
 // refusal comes once.
 TEST(GxlCompilerMend, NoOptValuesBeyondTheTemporariesStillRefused) {
   std::string source = "float4 k[13];\n\nfloat4 main(";
-  for (int i = 0; i < 13; ++i) source += (i ? ", " : "") + std::string("float4 t") + std::to_string(i) + " : TEXCOORD" +
-                                         std::to_string(i);
+  for (int i = 0; i < 13; ++i)
+    source += (i ? ", " : "") + std::string("float4 t") + std::to_string(i) + " : TEXCOORD" + std::to_string(i);
   source += ") : POSITION\n{\n";
   std::string sum = "0", weighted = "0";
   for (int i = 0; i < 13; ++i) {
