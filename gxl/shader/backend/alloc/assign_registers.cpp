@@ -104,6 +104,15 @@ HRESULT ShaderProgram::MergeRegisterClass(std::uint32_t target, std::uint32_t re
   return S_OK;
 }
 
+void ShaderProgram::ReportUnfitRegisters(const ParseNode* position) {
+  if (!holdFitReport) {
+    GXL_SHADER_REPORT(*this, position, msg::kTooManyActiveValues);
+  } else if (!fitFailed) {
+    fitFailed = true;
+    fitFailurePosition = position;
+  }
+}
+
 HRESULT ShaderProgram::AssignRegisters() {
   HRESULT hr;
   for (const ClassMerge& merge : kClassMerges) {

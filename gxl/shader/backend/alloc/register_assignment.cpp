@@ -441,8 +441,7 @@ HRESULT RegisterAllocatorContext::Place(std::uint32_t vreg, std::uint32_t reg, c
 }
 
 HRESULT RegisterAllocatorContext::Fail() {
-  if (m.flags & kCommit)
-    GXL_SHADER_REPORT(*m.program, m.current ? m.current->sourcePosition : nullptr, msg::kTooManyActiveValues);
+  if (m.flags & kCommit) m.program->ReportUnfitRegisters(m.current ? m.current->sourcePosition : nullptr);
   return E_FAIL;
 }
 

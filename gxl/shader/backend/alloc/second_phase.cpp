@@ -52,12 +52,44 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
     registerTableFlag = 1;
     return S_OK;
   };
-  if (run(PackVectors()) && run(LegalizeOperands()) && run(RenameTemporaries(1)) && run(mergeCommon()) &&
-      run(ExpandOperations()) && run(CombineInstructions()) && run(SelectInstructions()) && run(RenameTemporaries(0)) &&
-      run(PackLiterals()) && run(setRegisterTable()) && run(ScheduleInstructions()) && run(HoistTextureReads()) &&
-      run(CoalesceMoves()) && run(AllocateRegisters()) && run(FinishSelection()) && run(CompactInstructions()) &&
-      run(RemoveUnusedValues()) && run(AssignRegisters()))
-    run(CanonicalizeOperands());
+  if (!(run(PackVectors()) && run(LegalizeOperands()) && run(RenameTemporaries(1)) && run(mergeCommon()) &&
+        run(ExpandOperations()) && run(CombineInstructions()) && run(SelectInstructions()) &&
+        run(RenameTemporaries(0)) && run(PackLiterals()) && run(setRegisterTable())))
+    return failure;
+
+  // Steps 11 on. Unoptimised code keeps its lowered order, unless `scheduled`.
+  auto schedule = [this](bool scheduled) {
+    if (!scheduled) return ScheduleInstructions();
+    const std::uint32_t kept = options;
+    options &= ~kOptionNoOptimisation;  // only the scheduler's reading of it
+    const HRESULT hr = ScheduleInstructions();
+    options = kept;
+    return hr;
+  };
+  auto place = [&](bool scheduled) {
+    step = 10;
+    return run(schedule(scheduled)) && run(HoistTextureReads()) && run(CoalesceMoves()) && run(AllocateRegisters()) &&
+           run(FinishSelection()) && run(CompactInstructions()) && run(RemoveUnusedValues()) &&
+           run(AssignRegisters()) && run(CanonicalizeOperands());
+  };
+  // Where the lowered order needs more registers than there are (the
+  // merging of step 4 can keep a value from an unrolled loop's first pass
+  // live to its last), the scheduler's order is tried before the program
+  // is refused, and the refusal names what the lowered order met.
+  ProgramLists lowered;
+  holdFitReport = (options & kOptionNoOptimisation) && SUCCEEDED(lowered.CopyFrom(*this));
+  fitFailed = false;
+  if (!place(false) && fitFailed) {
+    const ParseNode* at = fitFailurePosition;
+    fitFailed = false;
+    failure = ProgramLists::CopyFrom(lowered);
+    if (FAILED(failure) || (!place(true) && fitFailed)) {
+      holdFitReport = false;
+      ReportUnfitRegisters(at);
+      failure = E_FAIL;
+    }
+  }
+  holdFitReport = false;
   return FAILED(failure) ? failure : S_OK;
 }
 

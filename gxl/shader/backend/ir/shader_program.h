@@ -360,6 +360,11 @@ class ShaderProgram : public ProgramLists {
   // registers placed within the profile limits (error 4004 when they do not
   // fit) and identity moves dropped.
   HRESULT AssignRegisters();
+  // Error 4004 for a value the register assignment finds no place for at
+  // `position`; while holdFitReport is set only the first is noted
+  // (fitFailed, fitFailurePosition), for the caller to report or to try
+  // another order first.
+  void ReportUnfitRegisters(const ParseNode* position);
   // The values of every bank with all `required` and none of `excluded`
   // type bits moved into `target`, each bank's registers after the last's.
   HRESULT MergeRegisterClass(std::uint32_t target, std::uint32_t required, std::uint32_t excluded);
@@ -410,6 +415,9 @@ class ShaderProgram : public ProgramLists {
   bool holdWorkReport = false;
   bool workReported = false;
   std::uint32_t unmeteredWork = 0;  // UnmeteredWork scopes open: charges count nothing
+  bool holdFitReport = false;  // ReportUnfitRegisters
+  bool fitFailed = false;
+  const ParseNode* fitFailurePosition = nullptr;
   // With the switch: fields of values and banks that selection's def-use
   // upkeep set otherwise than the full rebuild (DefUseUpkeep).
   std::uint32_t defUseUpkeepMismatches = 0;
