@@ -68,10 +68,9 @@ inline std::string CallBoundLoopsProgram(bool vertex) {
 // An inner loop met at each outer pass with t = 10 - i: after a few exact
 // entries t enters it widened, and the simulation from the widened entry is
 // reused at the passes after. Its head and exit facts must be the widened
-// ones: t's at the real entry would have the reuse's check find them apart
-// from its rerun (the if on t >= 5 read from facts it does not hold). In
-// its first pass t is what the outer pass set, in the others 5, so s grows
-// by m - 1, and by one more while 10 - i >= 5 (where m > 0).
+// ones, or a reuse's facts differ from those its rerun finds. In its first
+// pass t is what the outer pass set, in the others 5, so s grows by m - 1,
+// and by one more while 10 - i >= 5 (where m > 0).
 inline std::string WidenedFactsLoopsProgram(bool vertex) {
   return LoopEffectProgram(vertex, "int n; int m;",
                            "  float s = 0;\n"
