@@ -23,6 +23,7 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "tests/gxl/shader/loop_effect_programs.h"
 #include "tests/gxl/shader/nested_loop_programs.h"
 #include "tests/support/hlslgen/hlslgen.h"
 #include "tests/support/outside_input.h"
@@ -180,6 +181,24 @@ TEST(GxlCompileStable, NestedLoopPrograms) {
   EXPECT_GT(compared, (count - first) / 2);
 }
 
+// The loops of the loop effect tests, vertex (and with `pixel` pixel too),
+// each handed to `run` with its profile: an inner loop whose trip count a
+// call's argument decides, one entered with widened facts, and loops whose
+// only effect is a return.
+void ForEachLoopEffectProgram(
+    bool pixel,
+    const std::function<void(const std::string& source, const char* profile, const std::string& what)>& run) {
+  for (const bool vertex : {true, false}) {
+    if (!vertex && !pixel) continue;
+    const char* profile = vertex ? "vs_3_0" : "ps_3_0";
+    run(shadertest::CallBoundLoopsProgram(vertex), profile, "a call's argument in a loop's condition");
+    run(shadertest::WidenedFactsLoopsProgram(vertex), profile, "an entry with widened facts");
+    for (const shadertest::ReturnOnlyLoop& loop : shadertest::kReturnOnlyLoops)
+      run(shadertest::LoopEffectProgram(vertex, loop.declarations, loop.body), profile,
+          std::string("a return alone: ") + loop.name);
+  }
+}
+
 // The reuse of an inner loop's simulation claims that the simulation, run
 // again, would find the same: under the compiler's check switch reuses also
 // run it and compare each finding (trip count, flags, counter, carried
@@ -218,6 +237,9 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
   fixed += check(shadertest::kNarrowedValueLoopsProgram, "", "main", "vs_3_0", "a value narrowed from above");
   fixed += check(shadertest::kExitFlagsLoopsProgram, "", "main", "vs_3_0", "exit flags alone");
   fixed += check(shadertest::kCallInNestedLoopsProgram, "", "main", "vs_3_0", "a call in nested loops");
+  ForEachLoopEffectProgram(true, [&](const std::string& source, const char* profile, const std::string& what) {
+    fixed += check(source, "", "main", profile, what);
+  });
   EXPECT_GT(fixed, 200u / every);
 
   std::uint32_t generated = 0;
@@ -311,6 +333,10 @@ TEST(GxlFlowNested, SettledSimulationsCoverTheFullOnes) {
   check(shadertest::NestedUniformLoopsProgram(900), "", "main", "vs_3_0", "benchmark's nested loops");
   check(shadertest::kThreeNestedLoopsProgram, "", "main", "vs_3_0", "three nested loops");
   check(shadertest::kCallInNestedLoopsProgram, "", "main", "vs_3_0", "a call in nested loops");
+  // None of them settles yet: one stage keeps the share short.
+  ForEachLoopEffectProgram(all, [&](const std::string& source, const char* profile, const std::string& what) {
+    check(source, "", "main", profile, what);
+  });
   static const char* const kProfiles[] = {"vs_3_0", "ps_3_0", "vs_2_a", "vs_2_sw"};
   const auto count = static_cast<std::uint32_t>(nura::test::LongOrShare(100, 20));
   for (std::uint32_t seed = 0; seed < count; ++seed) {
