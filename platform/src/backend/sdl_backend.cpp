@@ -226,7 +226,8 @@ class Sdl final : public Backend {
     if (m_audio) SDL_UnlockAudioDevice(m_audio);
   }
 
-  bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer) override {
+  bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer,
+                      std::string* why) override {
     const bool yesNo = (type & 0xF) == MB_YESNO;
     SDL_MessageBoxButtonData buttons[2];
     int count;
@@ -243,7 +244,13 @@ class Sdl final : public Backend {
                                                     : SDL_MESSAGEBOX_INFORMATION;
     SDL_MessageBoxData data = {icon, m_window, caption.c_str(), text.c_str(), count, buttons, nullptr};
     int pressed = -1;
-    if (SDL_ShowMessageBox(&data, &pressed) != 0) return false;
+    if (SDL_ShowMessageBox(&data, &pressed) != 0) {
+      *why = SDL_GetError();
+      // A box gone with the X server: the event pump meets the lost
+      // connection, and the loss is said rather than the box.
+      SDL_PumpEvents();
+      return false;
+    }
     *answer = pressed < 0 ? (yesNo ? IDNO : IDOK) : pressed;  // closing the box answers No / OK
     return true;
   }
