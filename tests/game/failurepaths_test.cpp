@@ -755,26 +755,47 @@ TEST_F(GameFailurePaths, TheReadmeHeadlessRunEndsWithZero) {
   EXPECT_TRUE(std::filesystem::exists(m_Dir / "frames/frame_000600.png"));
 }
 
+// An X server (Xvfb, given `args`) on a free display while this lives. Tests
+// that run at once may pick the same display: the one whose server ends
+// without its socket tries the next.
+struct XServer {
+  explicit XServer(std::vector<std::string> args) {
+    args.insert(args.begin(), {"", "-nolisten", "tcp"});
+    for (int tries = 0, display = 90 + getpid() % 100; tries < 20; ++tries, ++display) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+      if (std::filesystem::exists(socket) || std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
+        continue;
+      name = ":" + std::to_string(display);
+      args[0] = name;
+      server = std::make_unique<ChildProgram>("/usr/bin/Xvfb", std::vector<std::string>{},
+                                              std::vector<std::string>{}, false, args);
+      for (int wait = 0; wait < 600 && !server->WaitForEnd(0.05) && !std::filesystem::exists(socket); ++wait) {
+      }
+      if (!server->WaitForEnd(0.2)) return;  // up, and still running with its socket there
+    }
+    server.reset();
+  }
+  ~XServer() {
+    if (!server) return;
+    server->Signal(SIGTERM);  // it removes its socket and lock
+    server->WaitForEnd(10);
+  }
+  bool Ready() const { return server != nullptr; }
+
+  std::string name;
+  std::unique_ptr<ChildProgram> server;
+};
+
 // Under a real X server (where Xvfb is installed; the CI has none, and the
 // headless tests above stand for it there): an audio driver SDL cannot use is
 // said; SIGTERM while a message box is up ends the program at once; an X
 // server that goes away ends it within a second.
 TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
   if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  int display = 90;
-  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
-         std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
-    ++display;
-  const std::string name = ":" + std::to_string(display);
-  ChildProgram server("/usr/bin/Xvfb", {}, {}, false, {name, "-nolisten", "tcp"});
-  struct Stop {
-    ChildProgram& server;
-    ~Stop() {
-      server.Signal(SIGTERM);  // it removes its socket and lock
-      server.WaitForEnd(10);
-    }
-  } stop{server};
-  ASSERT_TRUE(WaitForFile("/tmp/.X11-unix/X" + std::to_string(display), 30));
+  XServer x({});
+  ASSERT_TRUE(x.Ready());
+  const std::string& name = x.name;
+  ChildProgram& server = *x.server;
   const std::vector<std::string> env = {"DISPLAY=" + name, "SDL_AUDIODRIVER=nonesuch", "PLATFORM_WINDOWED=1",
                                         "PLATFORM_CAPTURE_DIR=" + m_Dir.path(), "PLATFORM_CAPTURE_EVERY=10",
                                         kLeakSuppressions};
@@ -816,6 +837,28 @@ TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
   EXPECT_THAT(game.Output(), HasSubstr("platform: the display connection was lost (the X server of DISPLAY \"" + name +
                                        "\" went away); the program ends at once.\n"));
   EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
+}
+
+// Under a real X server with no X core fonts but its built-in ones, the box
+// cannot open: the line that gives its text says why, as the box's own
+// process found (SDL's last error alone says only that no way worked).
+TEST_F(GameFailurePaths, UnderARealXServerWithoutCoreFontsTheBoxLineSaysWhy) {
+  if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  XServer x({"-fp", "built-ins"});
+  ASSERT_TRUE(x.Ready());
+  std::filesystem::create_symlink("/dev/full", "score.dat");  // a box at the start
+  ChildProgram game(NURA_GAME_PROGRAM,
+                    {"DISPLAY=" + x.name, "SDL_AUDIODRIVER=dummy", "PLATFORM_WINDOWED=1", kLeakSuppressions},
+                    {"PLATFORM_BACKEND", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY"});
+  const std::string line = "platform: a message box no one can see (";
+  for (int wait = 0; wait < 1200 && game.Output().find(line) == std::string::npos; ++wait)
+    ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
+  const std::string output = game.Output();
+  const std::size_t at = output.find(line);
+  ASSERT_NE(at, std::string::npos) << output;
+  const std::string said = output.substr(at + line.size(), output.find("answered OK)", at) - at - line.size());
+  EXPECT_THAT(said, testing::StartsWith("it could not be shown: "));
+  EXPECT_THAT(said, HasSubstr("font"));
 }
 
 }  // namespace
