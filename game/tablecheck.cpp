@@ -155,9 +155,11 @@ struct ListedRows {
   bool times = false;
 };
 
+// "(left, top) to (right, bottom)" of four values.
 std::string Corners(const std::int32_t* v) {
-  return "(" + std::to_string(v[0]) + ", " + std::to_string(v[1]) + ") to (" + std::to_string(v[2]) + ", " +
-         std::to_string(v[3]) + ")";
+  std::string text;
+  for (int i = 0; i < 4; ++i) text.append(i == 0 ? "(" : i == 2 ? ") to (" : ", ").append(std::to_string(v[i]));
+  return text + ")";
 }
 
 // The stage's floors, or null when they are not known or it has none.
