@@ -46,10 +46,24 @@ function(nura_test name)
   target_compile_definitions(${name} PRIVATE
       NURA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       NURA_TEST_BINARY_DIR="${CMAKE_CURRENT_BINARY_DIR}")
+  set(properties)
+  if(ARG_PROPERTIES)
+    set(properties PROPERTIES ${ARG_PROPERTIES})
+  endif()
   gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "${NURA_TEST_ENV}" ${ARG_PROPERTIES})
+      ${properties})
+  # The environment is set by a script of our own that CTest runs after the
+  # one that adds the discovered tests: the discovery passes its properties on
+  # word by word, so a list given there reaches each test as its first entry
+  # only.
+  set(environment "${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake")
+  file(WRITE "${environment}"
+       "if(${name}_TESTS)\n"
+       "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT [==[${NURA_TEST_ENV}]==])\n"
+       "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${environment}")
 endfunction()
 
 # Test code is compiled without optimisation: optimising GoogleTest's macro

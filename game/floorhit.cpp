@@ -46,6 +46,17 @@ bool CrossesEdges(std::vector<Edge>& edges, std::int32_t p, std::int32_t q, std:
   return false;
 }
 
+// Whether a point (x, y) with left <= x <= right, top <= y <= bottom stands
+// on a floor.
+bool BoxMeetsFloor(const std::vector<RECT>& floors, std::int64_t left, std::int64_t top, std::int64_t right,
+                std::int64_t bottom) {
+  for (const RECT& f : floors)
+    if (std::max<std::int64_t>(left, std::int64_t{f.left} + 1) <= std::min<std::int64_t>(right, f.right) &&
+        std::max<std::int64_t>(top, std::int64_t{f.top} + 1) <= std::min<std::int64_t>(bottom, f.bottom))
+      return true;
+  return false;
+}
+
 }  // namespace
 
 bool CrossesFloorEdge(const std::vector<RECT>& floors, std::int32_t px, std::int32_t py, std::int32_t cx,
@@ -61,4 +72,12 @@ bool CrossesFloorEdge(const std::vector<RECT>& floors, std::int32_t px, std::int
     horizontal.push_back({f.bottom, f.left, f.right});
   }
   return CrossesEdges(vertical, px, py, cx, cy, true) || CrossesEdges(horizontal, py, px, cy, cx, false);
+}
+
+bool OnFloor(const std::vector<RECT>& floors, std::int64_t x, std::int64_t y) {
+  return BoxMeetsFloor(floors, x, y, x, y);
+}
+
+bool MeetsFloor(const std::vector<RECT>& floors, const RECT& rect) {
+  return BoxMeetsFloor(floors, rect.left, rect.top, rect.right, rect.bottom);
 }

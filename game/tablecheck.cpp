@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "game/courses.h"
 #include "game/floordata.h"
+#include "game/floorhit.h"
 #include "qel/appbase/qelerrorlog.h"
 
 namespace {
@@ -70,20 +72,35 @@ class TableCheck {
     return true;
   }
   // Values beyond the count read: said, since an extra column may be a
-  // misplaced one.
+  // misplaced one; once for the table, since one appended to every row would
+  // otherwise bury everything else said.
   void Extra(std::uint32_t row, std::uint32_t count) {
     const std::uint32_t cells = m_table.GetColumnCount(row);
-    if (cells > count)
-      Note(row, "it holds " + std::to_string(cells) + " values; those after value " + std::to_string(count) +
-                    " are not read");
+    if (cells <= count || m_nExtraRows++ > 0) return;
+    m_nFirstExtraNote = m_Notes.size();
+    m_nFirstExtraRow = row;
+    Note(row, "it holds " + std::to_string(cells) + " values; those after value " + std::to_string(count) +
+                  " are not read");
   }
   void Fault(std::uint32_t row, const std::string& what) { Fault(Line(row) + what); }
   void Fault(const std::string& text) {
     if (Faulty()) return;
+    Say();
     m_fault = text;
     g_ErrorLog.ReportOnce(m_fault);
   }
-  void Note(std::uint32_t row, const std::string& what) { g_ErrorLog.ReportOnce(Line(row) + what); }
+  // Kept until Say, in row order.
+  void Note(std::uint32_t row, const std::string& what) { m_Notes.push_back(Line(row) + what); }
+  // Says the notes kept.
+  void Say() {
+    if (m_nExtraRows > 1)
+      m_Notes[m_nFirstExtraNote] =
+          Whole(std::to_string(m_nExtraRows) + " rows hold values past those the game reads (first at line " +
+                std::to_string(m_nFirstExtraRow + 1) + "); they are not read");
+    for (const std::string& note : m_Notes) g_ErrorLog.ReportOnce(note);
+    m_Notes.clear();
+    m_nExtraRows = 0;
+  }
   std::string Whole(const std::string& what) const { return std::string(m_file) + ": " + what; }
 
  private:
@@ -92,6 +109,10 @@ class TableCheck {
   const char* m_file;
   const C_CsvTable& m_table;
   std::string m_fault;
+  std::vector<std::string> m_Notes;
+  std::uint32_t m_nExtraRows = 0;  // rows with values past those read
+  std::uint32_t m_nFirstExtraRow = 0;
+  std::size_t m_nFirstExtraNote = 0;
 };
 
 bool ListedStage(std::int32_t stage) { return stage >= 1 && stage <= C_FloorData::kMaxStage; }
@@ -101,9 +122,11 @@ std::string StageOutOfRange(std::int32_t stage) {
          ", so the row is never used";
 }
 
-// The stages with floors, or nothing when the table is at fault.
-std::set<std::int32_t> CheckFloors(TableCheck& check, const C_CsvTable& table) {
-  std::set<std::int32_t> stages;
+using StageFloors = std::map<std::int32_t, std::vector<RECT>>;
+
+// The floors of each stage that has any, or none when the table is at fault.
+StageFloors CheckFloors(TableCheck& check, const C_CsvTable& table) {
+  StageFloors stages;
   for (std::uint32_t row = 0; row < table.GetRowCount() && !check.Faulty(); ++row) {
     std::int32_t v[5];
     if (check.Empty(row) || !check.Values(row, 5, "a floor row", v)) continue;
@@ -119,16 +142,45 @@ std::set<std::int32_t> CheckFloors(TableCheck& check, const C_CsvTable& table) {
       check.Fault(row, floor + " has no area: its right and bottom must lie beyond its left and top");
     else if (v[3] <= 0 || v[4] <= 0 || v[1] >= kField || v[2] >= kField)
       check.Fault(row, floor + " lies outside the field (0 to " + std::to_string(kField) + " across and down)");
-    stages.insert(v[0]);
+    stages[v[0]].push_back(RECT{v[1], v[2], v[3], v[4]});
   }
+  check.Say();
   if (check.Faulty()) stages.clear();
   return stages;
 }
 
 struct ListedRows {
   bool start = false;
+  bool goal = false;
   bool times = false;
 };
+
+// "(left, top) to (right, bottom)" of four values.
+std::string Corners(const std::int32_t* v) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) text.append(i == 0 ? "(" : i == 2 ? ") to (" : ", ").append(std::to_string(v[i]));
+  return text + ")";
+}
+
+// The stage's floors, or null when they are not known or it has none.
+const std::vector<RECT>* FloorsOf(const StageFloors* floors, std::int32_t stage) {
+  if (!floors) return nullptr;
+  const auto found = floors->find(stage);
+  return found == floors->end() ? nullptr : &found->second;
+}
+
+// What keeps the goal of a stage from being reached, or nothing. It is
+// reached when the body's point lies in it, its edges included; `floors` is
+// null when the stage's floors are not known.
+std::string GoalFault(const std::int32_t* v, const std::vector<RECT>* floors) {
+  if (v[2] < v[0] || v[3] < v[1])
+    return " holds no point: its right and bottom must not lie before its left and top";
+  if (v[2] < 0 || v[3] < 0 || v[0] >= kField || v[1] >= kField)
+    return " lies outside the field (0 to " + std::to_string(kField - 1) + " across and down)";
+  if (floors && !MeetsFloor(*floors, RECT{v[0], v[1], v[2], v[3]}))
+    return " lies on none of its floors, so the stage cannot be cleared";
+  return std::string();
+}
 
 // Every stage a course plays, and every other stage the stage table lists.
 std::set<std::int32_t> RequiredStages(const std::map<std::int32_t, ListedRows>& listed) {
@@ -140,8 +192,11 @@ std::set<std::int32_t> RequiredStages(const std::map<std::int32_t, ListedRows>& 
 
 std::string CoursesPlay() { return " (courses play stages 1 to " + std::to_string(kLastCourseStage) + ")"; }
 
-// The stages listed, each with what its rows gave.
-std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTable& table) {
+// The stages listed, each with what its rows gave. Starts and goals are
+// checked against the floors when those are known (`floors` is not null) and
+// the stage has some (a stage without is the floor table's fault).
+std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTable& table,
+                                               const StageFloors* floors) {
   std::map<std::int32_t, ListedRows> listed;
   for (std::uint32_t row = 0; row < table.GetRowCount() && !check.Faulty(); ++row) {
     std::int32_t v[7];
@@ -160,18 +215,27 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
     }
     ListedRows& rows = listed[stage];
     const std::string of = " of stage " + std::to_string(stage);
+    const std::vector<RECT>* onFloors = FloorsOf(floors, stage);
     if (prefix == C_FloorData::kPrefixStart) {
       rows.start = true;
+      const std::string start = "the start (" + std::to_string(v[2]) + ", " + std::to_string(v[3]) + ")" + of;
+      const std::string point = " (its point " + std::to_string(kReferenceOffset) + " px in must lie ";
       if (!InField(v[2] + kReferenceOffset) || !InField(v[3] + kReferenceOffset))
-        check.Fault(row, "the start (" + std::to_string(v[2]) + ", " + std::to_string(v[3]) + ")" + of +
-                             " puts the body outside the field (its point " + std::to_string(kReferenceOffset) +
-                             " px in must lie within 0 to " + std::to_string(kField - 1) + " across and down)");
+        check.Fault(row, start + " puts the body outside the field" + point + "within 0 to " +
+                             std::to_string(kField - 1) + " across and down)");
+      else if (onFloors && !OnFloor(*onFloors, v[2] + kReferenceOffset, v[3] + kReferenceOffset))
+        check.Fault(row, start + " puts the body on none of its floors" + point + "on one)");
+    } else if (prefix == C_FloorData::kPrefixGoal) {
+      rows.goal = true;
+      const std::string fault = GoalFault(v + 2, onFloors);
+      if (!fault.empty()) check.Fault(row, "the goal " + Corners(v + 2) + of + fault);
     } else if (prefix == C_FloorData::kPrefixTimes) {
       rows.times = true;
       if (v[4] < 1)
         check.Fault(row, "the time limit" + of + " is " + std::to_string(v[4]) + " s; it must be at least 1 s");
     }
   }
+  check.Say();
   if (!check.Faulty() && listed.empty()) check.Fault(check.Whole("it lists no stage (no row of a stage 1 to 99)"));
   // In stage order, so that the first fault named is the first stage a
   // player would meet.
@@ -183,6 +247,7 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
       continue;
     }
     if (!rows->second.start) check.Fault(check.Whole(name + " has no start (no row of prefix 0)"));
+    if (!rows->second.goal) check.Fault(check.Whole(name + " has no goal (no row of prefix 1)"));
     if (!rows->second.times) check.Fault(check.Whole(name + " has no time limit (no row of prefix 4)"));
   }
   return listed;
@@ -193,15 +258,16 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
 C_TableFaults CheckStageTables(const C_CsvTable* floors, const C_CsvTable* stages) {
   static const C_CsvTable kNoTable;
   TableCheck floorCheck(C_FloorData::kFloorFile, floors ? *floors : kNoTable);
-  std::set<std::int32_t> withFloors;
+  StageFloors withFloors;
   if (floors) withFloors = CheckFloors(floorCheck, *floors);
+  const bool floorsKnown = floors && !floorCheck.Faulty();
   TableCheck stageCheck(C_FloorData::kStageFile, stages ? *stages : kNoTable);
   std::map<std::int32_t, ListedRows> listed;
-  if (stages) listed = CheckStages(stageCheck, *stages);
+  if (stages) listed = CheckStages(stageCheck, *stages, floorsKnown ? &withFloors : nullptr);
   // Every stage played needs its floors; without them the body would float
   // over the void. The courses' stages need them whatever the stage table
   // holds.
-  if (floors && !floorCheck.Faulty())
+  if (floorsKnown)
     for (const std::int32_t stage : RequiredStages(listed))
       if (!withFloors.count(stage))
         floorCheck.Fault(floorCheck.Whole("stage " + std::to_string(stage) + " has no floors"));

@@ -2,10 +2,14 @@
 // whose rows do not give every stage it lists, and every stage a course plays
 // (courses.h), what play needs makes the game unplayable: a row too short or
 // with a value that is no whole number, a time limit under one second, a
-// start or a floor outside the field, a floor of no area, such a stage
-// missing or without a start, a time limit or floors, or no stage at all. Rows play passes over (an empty line, a prefix the game does not know,
-// values beyond those read, a stage outside 1 to 99) leave it playable and
-// are said. Every finding goes to the error log and stderr.
+// start or a floor outside the field, a floor of no area, a start on none of
+// its stage's floors (the body would never fall), a goal outside the field,
+// of no point or on none of the floors (it could not be reached), such a
+// stage missing or without a start, a goal, a time limit or floors, or no
+// stage at all. Rows play passes over (an empty line, a prefix the game does
+// not know, values beyond those read, a stage outside 1 to 99) leave it
+// playable and are said, values beyond those read once per table. Every
+// finding goes to the error log and stderr.
 #pragma once
 
 #include <string>

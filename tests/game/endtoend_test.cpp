@@ -546,7 +546,7 @@ TEST_F(GameEndToEnd, LongPlayKeepsTheHeapFlat) {
   WritePlayableStages({{.floors = {{0, 0, 2400, 2400}},
                 .startX = 1200,
                 .startY = 1200,
-                .goal = {2300, 2300, 2340, 2340},
+                .goal = {40, 40, 80, 80},
                 .limit = 999,
                 .enemies = {{2, 150, 3, 400, 400}, {1, 300, 20, 1800, 300}},
                 .path = {{2, 3}}}});

@@ -118,6 +118,31 @@ class GameFailurePaths : public GameAppTest {
                                        "\n\nErrorLog.txt there, and standard error, say why.");
   }
 
+  // The game program headless, with a box up at its start (the score file
+  // cannot be written) in a process of its own; with `display`, the test's
+  // end of the pipe stands for the display connection.
+  void StartWithABoxUp(bool display, std::unique_ptr<ChildProgram>* game, pid_t* box) {
+    std::filesystem::create_symlink("/dev/full", "score.dat");
+    std::vector<std::string> env = {"PLATFORM_BACKEND=headless", "PLATFORM_HEADLESS_BOX_PROCESS=1",
+                                    kLeakSuppressions};
+    if (display) env.push_back("PLATFORM_HEADLESS_DISPLAY_FD=3");
+    *game = std::make_unique<ChildProgram>(NURA_GAME_PROGRAM, env, std::vector<std::string>{}, display);
+    for (int wait = 0; wait < 1200 && !*box; ++wait) {
+      ASSERT_FALSE((*game)->WaitForEnd(0.1)) << (*game)->Output();
+      if ((*game)->Output().find("score.dat could not be written") != std::string::npos)
+        *box = FirstChildOf((*game)->Pid());
+    }
+    ASSERT_NE(*box, 0) << (*game)->Output();
+  }
+
+  // The box's process ends within a second of the program.
+  static void ExpectTheBoxEnded(pid_t box) {
+    for (int wait = 0; wait < 100 && Running(box); ++wait) usleep(10000);
+    const bool left = Running(box);
+    if (left) kill(box, SIGKILL);  // no test leaves it behind
+    EXPECT_FALSE(left) << "the box's process " << box << " outlived the program";
+  }
+
   // From the title: stages 1 and 2 (each starting in its goal) cleared in
   // turn, each with a new record named "AB"; back at the title.
   void ClearBothStagesWithNewRecords() {
@@ -347,6 +372,34 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
        [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,1440,100,1600,600"); },
        "Floor.dat, line 1: the floor (1440, 100) to (1600, 600) of stage 1 lies outside the field (0 to 1440 across "
        "and down)"},
+      {"a value past 32 bits, which would wrap to an unknown prefix", "StageData.dat",
+       [](const std::string& t) { return "1,2147483648,5,5\r\n" + t; },
+       "StageData.dat, line 1: value 2 is not a whole number"},
+      // Stage 1's floors: (100, 100) to (600, 600), (600, 250) to (1000, 450)
+      // and (1000, 100) to (1340, 600).
+      {"a goal beyond the field", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420", "1,1,1500,280,1620,420"); },
+       "StageData.dat, line 2: the goal (1500, 280) to (1620, 420) of stage 1 lies outside the field (0 to 1439 "
+       "across and down)"},
+      {"a goal on no floor", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420", "1,1,700,460,900,600"); },
+       "StageData.dat, line 2: the goal (700, 460) to (900, 600) of stage 1 lies on none of its floors, so the "
+       "stage cannot be cleared"},
+      {"a goal whose corners are swapped", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420", "1,1,1280,420,1160,280"); },
+       "StageData.dat, line 2: the goal (1280, 420) to (1160, 280) of stage 1 holds no point: its right and bottom "
+       "must not lie before its left and top"},
+      {"a stage without its goal", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420\r\n", ""); },
+       "StageData.dat: stage 1 has no goal (no row of prefix 1)"},
+      {"a start inside the field on no floor", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,700,700"); },
+       "StageData.dat, line 1: the start (700, 700) of stage 1 puts the body on none of its floors (its point 13 px "
+       "in must lie on one)"},
+      {"a start whose point lies on a floor's left edge", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,87,200"); },
+       "StageData.dat, line 1: the start (87, 200) of stage 1 puts the body on none of its floors (its point 13 px "
+       "in must lie on one)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -408,6 +461,14 @@ TEST_F(GameFailurePaths, StagesTheCoursesPlayMissingFromTheTablesStopTheStart) {
        },
        {"Floor.dat: stage 12 has no floors", "StageData.dat"},
        {"Floor.dat: stage 12 has no floors", "StageData.dat could not be opened: " + kNotFound}},
+      // Every picture is there: a damaged data folder, not the wrong one.
+      {"neither table beside every picture",
+       [] {
+         std::filesystem::remove("Floor.dat");
+         std::filesystem::remove("StageData.dat");
+       },
+       {"Floor.dat", "StageData.dat"},
+       {"Floor.dat could not be opened: " + kNotFound, "StageData.dat could not be opened: " + kNotFound}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -432,6 +493,25 @@ TEST_F(GameFailurePaths, RowsPlayPassesOverAreSaidAndTheGameStarts) {
             "StageData.dat, line 1: prefix 7 is not one the game knows, so the row is not read\n"
             "StageData.dat, line 2: it holds 5 values; those after value 4 are not read\n"
             "StageData.dat, line 3: it is empty and is passed over\n");
+  EXPECT_TRUE(App().IsPlayable());
+  EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
+}
+
+// A column appended to every row of both tables leaves the game playable and
+// is said once per file, not once per row.
+TEST_F(GameFailurePaths, ValuesPastThoseReadInEveryRowAreSaidOncePerFile) {
+  for (const char* file : {"Floor.dat", "StageData.dat"}) {
+    std::string table = ReadText(file);
+    for (std::size_t at = 0; (at = table.find("\r\n", at)) != std::string::npos; at += 4) table.insert(at, ",7");
+    test::WriteFileText(file, table);
+  }
+  testing::internal::CaptureStderr();
+  Start();
+  const std::vector<std::string> lines = {
+      "Floor.dat: 194 rows hold values past those the game reads (first at line 1); they are not read",
+      "StageData.dat: 210 rows hold values past those the game reads (first at line 1); they are not read"};
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), lines[0] + "\n" + lines[1] + "\n");
+  EXPECT_EQ(ErrorLogTexts(), lines);
   EXPECT_TRUE(App().IsPlayable());
   EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
 }
@@ -599,24 +679,46 @@ TEST_F(GameFailurePaths, TheTuneLoopsWithoutAGap) {
 // box that lives in a process of its own (as on X11) does not outlive the
 // program and hold the display with no one behind it.
 TEST_F(GameFailurePaths, AMessageBoxEndsWithTheProgram) {
-  std::filesystem::create_symlink("/dev/full", "score.dat");  // a box at the start
-  ChildProgram game(NURA_GAME_PROGRAM,
-                    {"PLATFORM_BACKEND=headless", "PLATFORM_HEADLESS_BOX_PROCESS=1", kLeakSuppressions}, {});
+  std::unique_ptr<ChildProgram> game;
   pid_t box = 0;
-  for (int wait = 0; wait < 1200 && !box; ++wait) {
-    ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
-    if (game.Output().find("score.dat could not be written") != std::string::npos) box = FirstChildOf(game.Pid());
-  }
-  ASSERT_NE(box, 0) << game.Output();
-  game.Signal(SIGTERM);
-  ASSERT_TRUE(game.WaitForEnd(30)) << game.Output();
-  EXPECT_TRUE(WIFEXITED(game.Status()) && WEXITSTATUS(game.Status()) == 128 + SIGTERM) << game.Status();
-  EXPECT_THAT(game.Output(),
+  ASSERT_NO_FATAL_FAILURE(StartWithABoxUp(false, &game, &box));
+  game->Signal(SIGTERM);
+  ASSERT_TRUE(game->WaitForEnd(30)) << game->Output();
+  EXPECT_TRUE(WIFEXITED(game->Status()) && WEXITSTATUS(game->Status()) == 128 + SIGTERM) << game->Status();
+  EXPECT_THAT(game->Output(),
               HasSubstr("platform: SIGTERM came while a message box was up; the program ends at once.\n"));
-  for (int wait = 0; wait < 100 && Running(box); ++wait) usleep(10000);
-  const bool left = Running(box);
-  if (left) kill(box, SIGKILL);  // no test leaves it behind
-  EXPECT_FALSE(left) << "the box's process " << box << " outlived the program";
+  ExpectTheBoxEnded(box);
+}
+
+// SIGKILL gives the program no say, yet its box's process ends with it.
+TEST_F(GameFailurePaths, AMessageBoxEndsWithAProgramKilledOutright) {
+  std::unique_ptr<ChildProgram> game;
+  pid_t box = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWithABoxUp(false, &game, &box));
+  game->Signal(SIGKILL);
+  ASSERT_TRUE(game->WaitForEnd(30)) << game->Output();
+  EXPECT_TRUE(WIFSIGNALED(game->Status()) && WTERMSIG(game->Status()) == SIGKILL) << game->Status();
+  ExpectTheBoxEnded(box);
+}
+
+// The display lost while a box is up: the box's process loses it too (as
+// X11's box, with a connection of its own, does), but the loss is said once,
+// and the program ends with 1 without showing the box's text.
+TEST_F(GameFailurePaths, ALostDisplayWhileABoxIsUpIsSaidOnce) {
+  std::unique_ptr<ChildProgram> game;
+  pid_t box = 0;
+  ASSERT_NO_FATAL_FAILURE(StartWithABoxUp(true, &game, &box));
+  game->ClosePipe();
+  const bool ended = game->WaitForEnd(30);
+  ExpectTheBoxEnded(box);
+  ASSERT_TRUE(ended) << game->Output();
+  EXPECT_TRUE(WIFEXITED(game->Status()) && WEXITSTATUS(game->Status()) == 1) << game->Status();
+  const std::string output = game->Output();
+  const std::string line = "platform: the display connection was lost (the headless display's descriptor 3 was "
+                           "closed at its other end); the program ends at once.\n";
+  ASSERT_THAT(output, HasSubstr(line));
+  EXPECT_EQ(output.find(line), output.rfind(line)) << output;
+  EXPECT_THAT(output, testing::Not(HasSubstr("a message box no one can see")));
 }
 
 // A second SIGINT or SIGTERM while the program ends on the first is said, as
@@ -653,26 +755,47 @@ TEST_F(GameFailurePaths, TheReadmeHeadlessRunEndsWithZero) {
   EXPECT_TRUE(std::filesystem::exists(m_Dir / "frames/frame_000600.png"));
 }
 
+// An X server (Xvfb, given `args`) on a free display while this lives. Tests
+// that run at once may pick the same display: the one whose server ends
+// without its socket tries the next.
+struct XServer {
+  explicit XServer(std::vector<std::string> args) {
+    args.insert(args.begin(), {"", "-nolisten", "tcp"});
+    for (int tries = 0, display = 90 + getpid() % 100; tries < 20; ++tries, ++display) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+      if (std::filesystem::exists(socket) || std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
+        continue;
+      name = ":" + std::to_string(display);
+      args[0] = name;
+      server = std::make_unique<ChildProgram>("/usr/bin/Xvfb", std::vector<std::string>{},
+                                              std::vector<std::string>{}, false, args);
+      for (int wait = 0; wait < 600 && !server->WaitForEnd(0.05) && !std::filesystem::exists(socket); ++wait) {
+      }
+      if (!server->WaitForEnd(0.2)) return;  // up, and still running with its socket there
+    }
+    server.reset();
+  }
+  ~XServer() {
+    if (!server) return;
+    server->Signal(SIGTERM);  // it removes its socket and lock
+    server->WaitForEnd(10);
+  }
+  bool Ready() const { return server != nullptr; }
+
+  std::string name;
+  std::unique_ptr<ChildProgram> server;
+};
+
 // Under a real X server (where Xvfb is installed; the CI has none, and the
 // headless tests above stand for it there): an audio driver SDL cannot use is
 // said; SIGTERM while a message box is up ends the program at once; an X
 // server that goes away ends it within a second.
 TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
   if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
-  int display = 90;
-  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
-         std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
-    ++display;
-  const std::string name = ":" + std::to_string(display);
-  ChildProgram server("/usr/bin/Xvfb", {}, {}, false, {name, "-nolisten", "tcp"});
-  struct Stop {
-    ChildProgram& server;
-    ~Stop() {
-      server.Signal(SIGTERM);  // it removes its socket and lock
-      server.WaitForEnd(10);
-    }
-  } stop{server};
-  ASSERT_TRUE(WaitForFile("/tmp/.X11-unix/X" + std::to_string(display), 30));
+  XServer x({});
+  ASSERT_TRUE(x.Ready());
+  const std::string& name = x.name;
+  ChildProgram& server = *x.server;
   const std::vector<std::string> env = {"DISPLAY=" + name, "SDL_AUDIODRIVER=nonesuch", "PLATFORM_WINDOWED=1",
                                         "PLATFORM_CAPTURE_DIR=" + m_Dir.path(), "PLATFORM_CAPTURE_EVERY=10",
                                         kLeakSuppressions};
@@ -714,6 +837,28 @@ TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
   EXPECT_THAT(game.Output(), HasSubstr("platform: the display connection was lost (the X server of DISPLAY \"" + name +
                                        "\" went away); the program ends at once.\n"));
   EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
+}
+
+// Under a real X server with no X core fonts but its built-in ones, the box
+// cannot open: the line that gives its text says why, as the box's own
+// process found (SDL's last error alone says only that no way worked).
+TEST_F(GameFailurePaths, UnderARealXServerWithoutCoreFontsTheBoxLineSaysWhy) {
+  if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  XServer x({"-fp", "built-ins"});
+  ASSERT_TRUE(x.Ready());
+  std::filesystem::create_symlink("/dev/full", "score.dat");  // a box at the start
+  ChildProgram game(NURA_GAME_PROGRAM,
+                    {"DISPLAY=" + x.name, "SDL_AUDIODRIVER=dummy", "PLATFORM_WINDOWED=1", kLeakSuppressions},
+                    {"PLATFORM_BACKEND", "SDL_VIDEODRIVER", "WAYLAND_DISPLAY"});
+  const std::string line = "platform: a message box no one can see (";
+  for (int wait = 0; wait < 1200 && game.Output().find(line) == std::string::npos; ++wait)
+    ASSERT_FALSE(game.WaitForEnd(0.1)) << game.Output();
+  const std::string output = game.Output();
+  const std::size_t at = output.find(line);
+  ASSERT_NE(at, std::string::npos) << output;
+  const std::string said = output.substr(at + line.size(), output.find("answered OK)", at) - at - line.size());
+  EXPECT_THAT(said, testing::StartsWith("it could not be shown: "));
+  EXPECT_THAT(said, HasSubstr("font"));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 // Leaving the floor: outer edges hit, edges shared by two floors do not,
 // T-junctions, and on random sets of floors a move hits exactly when it
-// leaves their union (checked against a point-sampling oracle).
+// leaves their union (checked against a point-sampling oracle). Standing on
+// a floor takes the crossing test's sides of its lines.
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 #include "game/floorhit.h"
 
@@ -147,6 +149,71 @@ TEST(PlayLogicFloorHit, RandomFloorsHitExactlyWhenTheMoveLeavesTheirUnion) {
   // Both answers occur often, so the comparison means something.
   EXPECT_GT(hits, 5000);
   EXPECT_GT(stays, 20000);
+}
+
+// Where a body stands: a line at X parts x <= X from x > X, so a floor holds
+// left < x <= right and top < y <= bottom; a rectangle meets a floor when one
+// of its points, edges included, stands on it.
+TEST(PlayLogicFloorHit, StandingOnAFloorTakesTheCrossingTestsSides) {
+  const Floors one{{100, 100, 200, 200}};
+  const struct {
+    int x, y;
+    bool on;
+  } points[] = {{150, 150, true}, {200, 200, true}, {101, 101, true}, {100, 150, false},
+                {150, 100, false}, {201, 150, false}, {150, 201, false}, {700, 700, false}};
+  for (const auto& p : points) EXPECT_EQ(OnFloor(one, p.x, p.y), p.on) << p.x << "," << p.y;
+  EXPECT_FALSE(OnFloor({}, 150, 150));
+  const struct {
+    RECT rect;
+    bool meets;
+  } rects[] = {{{50, 50, 100, 300}, false},  {{50, 50, 101, 300}, true},  {{200, 150, 260, 160}, true},
+               {{201, 150, 260, 160}, false}, {{120, 40, 130, 100}, false}, {{120, 200, 130, 260}, true},
+               {{20, 20, 400, 400}, true},    {{160, 160, 140, 170}, false}};
+  for (const auto& r : rects)
+    EXPECT_EQ(MeetsFloor(one, r.rect), r.meets)
+        << r.rect.left << "," << r.rect.top << " to " << r.rect.right << "," << r.rect.bottom;
+}
+
+// On random tilings, a one-pixel step that does not run along an edge's line
+// crosses an edge exactly when it goes between a floor and the void; a
+// rectangle meets the floors exactly when one of its points stands on them.
+TEST(PlayLogicFloorHit, StandingOnAFloorAgreesWithTheCrossingTest) {
+  std::mt19937 rng(2024);
+  const int steps[][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+  int changes = 0, meets = 0;
+  for (int set = 0; set < 100; ++set) {
+    std::vector<Cell> cells;
+    Split({0, 0, 14, 14}, rng, &cells);
+    Floors floors;
+    std::set<int> columns, rows;  // the lines of vertical and of horizontal edges
+    for (const Cell& c : cells)
+      if (rng() % 10 < 7) {
+        floors.push_back({100 + 10 * c.x0, 100 + 10 * c.y0, 100 + 10 * c.x1, 100 + 10 * c.y1});
+        columns.insert({floors.back().left, floors.back().right});
+        rows.insert({floors.back().top, floors.back().bottom});
+      }
+    auto coordinate = [&] { return 90 + static_cast<int>(rng() % 161); };
+    for (int n = 0; n < 400; ++n) {
+      const int x = coordinate(), y = coordinate();
+      for (const auto& d : steps) {
+        if (d[0] == 0 ? columns.count(x) > 0 : rows.count(y) > 0) continue;  // along an edge's line
+        const bool changed = OnFloor(floors, x, y) != OnFloor(floors, x + d[0], y + d[1]);
+        ASSERT_EQ(CrossesFloorEdge(floors, x, y, x + d[0], y + d[1]), changed)
+            << "set " << set << " from (" << x << "," << y << ") by (" << d[0] << "," << d[1] << ")";
+        changes += changed;
+      }
+      const RECT rect{x, y, x + static_cast<int>(rng() % 12), y + static_cast<int>(rng() % 12)};
+      bool anyOn = false;
+      for (int px = rect.left; px <= rect.right; ++px)
+        for (int py = rect.top; py <= rect.bottom; ++py) anyOn = anyOn || OnFloor(floors, px, py);
+      ASSERT_EQ(MeetsFloor(floors, rect), anyOn) << "set " << set << " at (" << x << "," << y << ")";
+      meets += anyOn;
+    }
+  }
+  // Both answers occur often, so the comparisons mean something.
+  EXPECT_GT(changes, 1000);
+  EXPECT_GT(meets, 5000);
+  EXPECT_LT(meets, 35000);
 }
 
 }  // namespace

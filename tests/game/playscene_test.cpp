@@ -19,14 +19,14 @@ namespace nura::game_test {
 namespace {
 
 // One stage on one large floor; the body starts in its middle, the goal lies
-// far away.
+// far away in the field's corner.
 void WriteOneStage(int limitSeconds) {
   StageSpec s;
   s.number = 1;
   s.floors = {{0, 0, 2000, 2000}};
   s.startX = 1000;
   s.startY = 1000;
-  s.goal = {1800, 1800, 1840, 1840};
+  s.goal = {40, 40, 80, 80};
   s.limit = limitSeconds;
   s.path = {{2, 3}};
   WritePlayableStages({s});
@@ -203,7 +203,7 @@ TEST_F(PlayScene, TheFieldsLeftColumnAndTopRowShowTheFloor) {
   s.floors = {{700, 700, 1200, 1250}};
   s.startX = 1000;
   s.startY = 1000;
-  s.goal = {1500, 1500, 1540, 1540};
+  s.goal = {1160, 1210, 1199, 1249};  // the floor's far corner, clear of the screen's edges
   s.path = {{2, 3}};
   WritePlayableStages({s});
   ASSERT_NO_FATAL_FAILURE(PlayFirstStageUndrawn());

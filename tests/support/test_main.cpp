@@ -9,8 +9,8 @@
 
 #include "platform/testing.h"
 
-// The sanitizers' settings live here rather than in the test environment, which
-// CTest cannot pass as a list through test discovery.
+// The sanitizers' settings, the same as the test environment gives them under
+// CTest, for a test program run on its own.
 extern "C" const char* __lsan_default_suppressions() {
   static const std::string* text = [] {
     std::ifstream in(NURA_SOURCE_DIR "/tests/lsan.supp");

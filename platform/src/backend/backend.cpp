@@ -24,6 +24,7 @@ struct Selection {
   std::unique_ptr<Backend> backend;
   bool headless = true;
   bool display = true;  // false: no display opened and headless was not asked for
+  pid_t owner = 0;      // the process that chose it; not a box's process forked from it
 };
 
 Selection& TheSelection() {
@@ -32,6 +33,7 @@ Selection& TheSelection() {
 }
 
 void Choose(Selection& s) {
+  s.owner = ::getpid();
   const char* want = std::getenv("PLATFORM_BACKEND");
   s.headless = true;
   if (want && std::strcmp(want, "headless") == 0) {
@@ -94,6 +96,7 @@ void ResetBackend() {
     s.headless = true;
     s.display = true;
   }
+  s.owner = ::getpid();
   Frames& f = TheFrames();
   f.count = 0;
   f.onPresent.clear();
@@ -126,6 +129,9 @@ void WritePng(const std::string& dir, std::int64_t frame, const platform::test::
 }  // namespace
 
 void DisplayLost(const std::string& why) {
+  // A box's process (X11 puts a box in one, with a connection of its own)
+  // loses the display with the program, which says it.
+  if (::getpid() != TheSelection().owner) _exit(1);
   std::fprintf(stderr, "platform: the display connection was lost (%s); the program ends at once.\n", why.c_str());
   std::fflush(stderr);
   _exit(1);

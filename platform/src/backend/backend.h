@@ -64,8 +64,10 @@ class Backend {
   virtual bool StartAudio() = 0;
   virtual void LockAudio() = 0;
   virtual void UnlockAudio() = 0;
-  // A modal box with the user's answer; false when this backend shows none.
-  virtual bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer) = 0;
+  // A modal box with the user's answer; false when this backend shows none,
+  // with *why saying what kept a box it tried from being shown (else empty).
+  virtual bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer,
+                              std::string* why) = 0;
 };
 
 // The backend in use, chosen on first use.

@@ -4,8 +4,9 @@
 // an inherited descriptor that stands for the display connection: when its
 // other end closes, the display is lost, as when an X server goes away.
 // PLATFORM_HEADLESS_BOX_PROCESS=1 puts each message box up in a process of its
-// own, as the X11 box is, until that process ends; the box then answers as one
-// no one saw. It lets tests see what becomes of a box when the program ends.
+// own, as the X11 box is, until that process ends (or the display is lost);
+// the box then answers as one no one saw. It lets tests see what becomes of a
+// box when the program or the display ends.
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -298,15 +299,24 @@ class Headless final : public Backend {
   bool StartAudio() override { return false; }
   void LockAudio() override {}
   void UnlockAudio() override {}
-  bool ShowMessageBox(const std::string&, const std::string&, UINT, int*) override {
+  bool ShowMessageBox(const std::string&, const std::string&, UINT, int*, std::string*) override {
     if (!BoxInAProcess()) return false;
     const pid_t box = ::fork();
-    if (box == 0)
-      for (;;) ::pause();  // up until it is ended
+    if (box == 0) {
+      // Up until it is ended, or until the display goes (the X11 box has a
+      // connection of its own, which it loses with the program's).
+      if (m_display < 0)
+        for (;;) ::pause();
+      for (;;) {
+        pollfd p{m_display, POLLIN, 0};
+        if (::poll(&p, 1, -1) > 0) CheckDisplay();
+      }
+    }
     if (box > 0) {
       int status;
       while (::waitpid(box, &status, 0) < 0 && errno == EINTR) {
       }
+      CheckDisplay();  // a box gone with the display: the loss is said, not the box
     }
     return false;
   }

@@ -3,10 +3,15 @@
 // device and message boxes.
 #include <SDL.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "backend/backend.h"
 #include "platform/win_user.h"
@@ -69,6 +74,65 @@ void CatchXConnectionLoss() {
   if (auto set = reinterpret_cast<SetHandler>(dlsym(x11, "XSetIOErrorHandler"))) set(&OnXConnectionLost);
   dlclose(x11);
 }
+
+// The errors SDL sets while it tries to show a box, in order. It keeps only
+// the last, a generic one once every way has failed; the one that says why
+// (a font the X server lacks, say) is set in the box's own process. SDL logs
+// each error it sets at debug priority, so while this lives its error log goes
+// through a pipe that the box's process inherits.
+class BoxErrors {
+ public:
+  BoxErrors() {
+    if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) m_pipe[0] = m_pipe[1] = -1;
+    SDL_LogGetOutputFunction(&m_previous, &m_previousData);
+    m_priority = SDL_LogGetPriority(SDL_LOG_CATEGORY_ERROR);
+    SDL_LogSetOutputFunction(&Log, this);
+    SDL_LogSetPriority(SDL_LOG_CATEGORY_ERROR, SDL_LOG_PRIORITY_DEBUG);
+  }
+  ~BoxErrors() {
+    SDL_LogSetPriority(SDL_LOG_CATEGORY_ERROR, m_priority);
+    SDL_LogSetOutputFunction(m_previous, m_previousData);
+    for (int fd : m_pipe)
+      if (fd >= 0) ::close(fd);
+  }
+  BoxErrors(const BoxErrors&) = delete;
+  BoxErrors& operator=(const BoxErrors&) = delete;
+
+  // Each error once, in the order set, joined by "; ".
+  std::string Text() const {
+    std::string all;
+    char bytes[4096];
+    ssize_t n;
+    while (m_pipe[0] >= 0 && (n = ::read(m_pipe[0], bytes, sizeof bytes)) > 0) all.append(bytes, n);
+    std::vector<std::string> seen;
+    std::string text;
+    for (std::size_t at = 0, end; (end = all.find('\n', at)) != std::string::npos; at = end + 1) {
+      const std::string error = all.substr(at, end - at);
+      if (error.empty() || std::find(seen.begin(), seen.end(), error) != seen.end()) continue;
+      seen.push_back(error);
+      text += (text.empty() ? "" : "; ") + error;
+    }
+    return text;
+  }
+
+ private:
+  // Also in the box's process: only write(), which a forked child may call.
+  static void Log(void* self, int category, SDL_LogPriority priority, const char* message) {
+    auto* errors = static_cast<BoxErrors*>(self);
+    if (category != SDL_LOG_CATEGORY_ERROR) {
+      if (errors->m_previous) errors->m_previous(errors->m_previousData, category, priority, message);
+      return;
+    }
+    if (errors->m_pipe[1] < 0) return;
+    [[maybe_unused]] ssize_t written = ::write(errors->m_pipe[1], message, std::strlen(message));
+    written = ::write(errors->m_pipe[1], "\n", 1);
+  }
+
+  int m_pipe[2];
+  SDL_LogOutputFunction m_previous = nullptr;
+  void* m_previousData = nullptr;
+  SDL_LogPriority m_priority;
+};
 
 class Sdl final : public Backend {
  public:
@@ -226,7 +290,8 @@ class Sdl final : public Backend {
     if (m_audio) SDL_UnlockAudioDevice(m_audio);
   }
 
-  bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer) override {
+  bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer,
+                      std::string* why) override {
     const bool yesNo = (type & 0xF) == MB_YESNO;
     SDL_MessageBoxButtonData buttons[2];
     int count;
@@ -243,7 +308,15 @@ class Sdl final : public Backend {
                                                     : SDL_MESSAGEBOX_INFORMATION;
     SDL_MessageBoxData data = {icon, m_window, caption.c_str(), text.c_str(), count, buttons, nullptr};
     int pressed = -1;
-    if (SDL_ShowMessageBox(&data, &pressed) != 0) return false;
+    BoxErrors errors;
+    if (SDL_ShowMessageBox(&data, &pressed) != 0) {
+      *why = errors.Text();
+      if (why->empty()) *why = SDL_GetError();
+      // A box gone with the X server: the event pump meets the lost
+      // connection, and the loss is said rather than the box.
+      SDL_PumpEvents();
+      return false;
+    }
     *answer = pressed < 0 ? (yesNo ? IDNO : IDOK) : pressed;  // closing the box answers No / OK
     return true;
   }

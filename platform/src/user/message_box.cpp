@@ -2,6 +2,7 @@
 // and return the user's click, headless a scripted answer stands for it.
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "backend/backend.h"
@@ -43,15 +44,18 @@ int Show(std::string caption, std::string text, UINT type, bool wide) {
     scripted = s.answer ? s.answer : DefaultAnswer(type);
   }
   int answer;
+  std::string why;
   platform::user::SetMessageBoxUp(true);
-  const bool shown = platform::backend::Current().ShowMessageBox(caption, text, type, &answer);
+  const bool shown = platform::backend::Current().ShowMessageBox(caption, text, type, &answer, &why);
   platform::user::SetMessageBoxUp(false);
   if (shown) return answer;
-  // A box no one can see must not be lost: a program says it on stderr (tests
-  // read the records instead).
-  if (!platform::detail::UnderTest())
-    std::fprintf(stderr, "platform: a message box no one can see (answered %s): %s: %s\n",
+  // A box no one can see must not be lost: a program says it on stderr, and
+  // why a box it tried could not be shown (tests read the records instead).
+  if (!platform::detail::UnderTest()) {
+    const std::string reason = why.empty() ? std::string() : "it could not be shown: " + why + "; ";
+    std::fprintf(stderr, "platform: a message box no one can see (%sanswered %s): %s: %s\n", reason.c_str(),
                  scripted == IDYES ? "Yes" : scripted == IDNO ? "No" : "OK", caption.c_str(), text.c_str());
+  }
   return scripted;
 }
 

@@ -10,9 +10,13 @@
 // A box on screen may live in a process of its own, a child of the thread that
 // shows it (the X11 box does). Ending the program at once ends that process
 // too, or the box would stay on screen, holding the display, with no one
-// behind it.
+// behind it; and so does an end the program has no say in (SIGKILL, a crash):
+// a process forked while a box is up asks to be killed when the thread that
+// forked it ends.
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -29,6 +33,7 @@ namespace {
 std::atomic<int> g_pending{0};  // a signal the pump has not taken yet
 std::atomic<int> g_count{0};    // signals since the handlers were installed
 std::atomic<bool> g_boxUp{false};
+pid_t g_boxOwner = 0;  // the process showing the box
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGALRM};
 struct sigaction g_previous[3];
@@ -101,6 +106,14 @@ void OnAlarm(int) {
   if (sig) EndNow(sig, "was not taken by the message loop within a second");
 }
 
+// In the child of a fork: a box's process ends with the thread that shows the
+// box, also when that has already ended.
+void EndWithTheBoxOwner() {
+  if (!g_boxUp.load()) return;
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != g_boxOwner) _exit(1);
+}
+
 void ResetSignals() {
   RemoveSignalHandlers(true);
   g_boxUp.store(false);
@@ -145,7 +158,9 @@ bool TakeSignal() {
 }
 
 void SetMessageBoxUp(bool up) {
+  [[maybe_unused]] static const bool kWatchingForks = ::pthread_atfork(nullptr, nullptr, &EndWithTheBoxOwner) == 0;
   if (up) {
+    g_boxOwner = ::getpid();
     std::snprintf(g_boxChildrenPath, sizeof g_boxChildrenPath, "/proc/self/task/%d/children",
                   static_cast<int>(::gettid()));
     g_childrenBeforeCount = ReadChildren(g_boxChildrenPath, g_childrenBefore, kMaxChildren);
