@@ -31,7 +31,7 @@ constexpr std::uint32_t kOptionsAllowed = 0x7FF;
 constexpr std::uint32_t kOptionParser = 0x80000000u;
 constexpr std::uint32_t kScratchEntries = 4096;
 // Rounds of unrolling kept loops that do not fit the version's flow control.
-constexpr std::uint32_t kUnrollRounds = 8;
+constexpr std::uint32_t kUnrollRounds = 4;
 
 constexpr DWORD kVs10 = 0xFFFE0100, kVs11 = 0xFFFE0101;
 constexpr DWORD kPs10 = 0xFFFF0100, kPs11 = 0xFFFF0101;
@@ -140,8 +140,9 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
 
   // Kept loops that the version's flow control cannot hold (FitFlowControl)
-  // are unrolled and the program lowered again, what the first try said
-  // taken back; a few rounds at most, each unrolling loops not unrolled yet.
+  // are unrolled and the program lowered again, what the try before said
+  // taken back; a few rounds at most. Where the unrolling fails, the try
+  // before it is made again without asking, and refuses as it can.
   ShaderTarget::LoopUnrolling unrolling;
   struct Unrolling {
     ShaderCompiler& c;
@@ -152,14 +153,23 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   const bool again = source && source->Log().SetMark(&mark);
   ComRef<DataBuffer> produced;
   HRESULT hr = S_OK;
+  std::size_t before = 0;  // loops unrolled before the last request
+  bool last = false;
   for (std::uint32_t round = 0;; ++round) {
-    unrolling.more = again && round < kUnrollRounds;
+    unrolling.more = again && !last && round < kUnrollRounds;
     unrolling.requested.Clear();
     generator->loopUnrolling = &unrolling;
     hr = LowerAndGenerate(generator, entry, declarations, expression, arguments, produced.Put());
-    if (hr != S_FALSE || unrolling.requested.Empty()) break;
-    for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)
-      if (!unrolling.unrolled.Append(unrolling.requested[i])) return E_OUTOFMEMORY;
+    const bool asked = hr == S_FALSE && !unrolling.requested.Empty();
+    if (!asked && (SUCCEEDED(hr) || round == 0 || last)) break;
+    if (asked) {
+      before = unrolling.unrolled.Size();
+      for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)
+        if (!unrolling.unrolled.Append(unrolling.requested[i])) return E_OUTOFMEMORY;
+    } else {
+      unrolling.unrolled.Truncate(before);
+      last = true;
+    }
     source->Log().RollBack(mark);
     ResetRun();
     target.reset();

@@ -157,10 +157,6 @@ HRESULT ShaderTarget::FitFlowControl() {
       note(Limit::kDynamicDepth, limits.dynamicDepth, i);
       want(innermostLoop());
     }
-    // A breakc where the version has none (no counted loop took the break
-    // over): unrolled, the loop needs none; else its emission refuses it.
-    if (g >= flow::kBreakNotEqual && g <= flow::kBreakGreaterEqual && !(profileLimits.secondFlags & 0x4))
-      want(innermostLoop());
     // A relative read the version cannot address (in a pixel shader only
     // aL can) inside a kept loop: unrolled, its index is known each pass.
     for (std::uint32_t a = 0; a < inst->argumentCount && innermostLoop(); ++a) {

@@ -165,14 +165,20 @@ TEST(GxlCompilerMend, KeptLoopsPastTheStaticFlowCountAreUnrolled) {
     }
 }
 
-// Twenty loops side by side, each kept by vs_2_0 as a rep: four of them
-// are unrolled, no more, and the value is that of every pass.
-TEST(GxlCompilerMend, OnlyAsManyKeptLoopsAsTheCountNeedsAreUnrolled) {
-  std::string source = "float4 main(float4 p : TEXCOORD0) : POSITION {\n  float r = p.x;\n";
+// Twenty loops side by side, each of which vs_2_0 keeps as a rep; the
+// input has `semantic`.
+std::string TwentyLoops(const char* semantic) {
+  std::string source = std::string("float4 main(float4 p : ") + semantic + ") : POSITION {\n  float r = p.x;\n";
   for (int k = 0; k < 20; ++k)
     source += "  for (int i" + std::to_string(k) + " = 0; i" + std::to_string(k) + " < 2; i" + std::to_string(k) +
               "++) r = 1.0 / (r * r + " + std::to_string(k + 1) + ".5);\n";
-  source += "  return float4(r, r, r, p.w);\n}\n";
+  return source + "  return float4(r, r, r, p.w);\n}\n";
+}
+
+// Four of the twenty loops are unrolled, no more, and the value is that of
+// every pass.
+TEST(GxlCompilerMend, OnlyAsManyKeptLoopsAsTheCountNeedsAreUnrolled) {
+  const std::string source = TwentyLoops("TEXCOORD0");
   const Float4 p(0.5f, -1.0f, 2.0f, 0.25f);
   float r = p[0];
   for (int k = 0; k < 20; ++k)
@@ -190,11 +196,26 @@ TEST(GxlCompilerMend, OnlyAsManyKeptLoopsAsTheCountNeedsAreUnrolled) {
   }
 }
 
+// The program is lowered again with the loops unrolled: what the first try
+// said (here the deprecated semantic's warning) is said once.
+TEST(GxlCompilerMend, MessagesOfTheTryBeforeTheUnrollingAreTakenBack) {
+  for (const DWORD flags : kBoth) {
+    const CompiledHlsl c = shadertest::CompileHlsl(TwentyLoops("DIFFUSE"), "main", "vs_2_0", flags);
+    ASSERT_EQ(c.hr, S_OK) << flags << "\n" << c.log;
+    EXPECT_EQ(StaticFlowInstructions(c), 16) << flags << "\n" << c.text;
+    const std::string warning = "warning X4705: input semantics 'DIFFUSE' has been deprecated; use 'Color0' instead";
+    const std::size_t first = c.log.find(warning);
+    EXPECT_NE(first, std::string::npos) << c.log;
+    EXPECT_EQ(c.log.find(warning, first + 1), std::string::npos) << c.log;
+  }
+}
+
 // Static flow control of bools bound to b registers, which stays flow
-// control: the count and nesting the versions allow compile, one more is
-// refused with the limit's message before emission, never by the
-// validator's refusal of the compiler's own code.
-TEST(GxlCompilerMend, StaticFlowPastTheLimitsWithNothingToUnrollIsRefusedBeforeEmission) {
+// control, and loops of 200 passes, which vs_2_0 keeps and whose unrolling
+// would pass its 256 instruction slots: the count and nesting the versions
+// allow compile, one more is refused with the limit's message before
+// emission, never by the validator's refusal of the compiler's own code.
+TEST(GxlCompilerMend, StaticFlowPastTheLimitsThatNoUnrollingFitsIsRefusedBeforeEmission) {
   // The 2.x versions have 16 b registers: the seventeenth if tests b0 again.
   auto sideBySide = [](int n) {
     std::string s;
@@ -211,11 +232,21 @@ TEST(GxlCompilerMend, StaticFlowPastTheLimitsWithNothingToUnrollIsRefusedBeforeE
     for (int k = 0; k < n; ++k) s += "  if (b" + std::to_string(k) + ") { r = r * " + std::to_string(k) + ".5 + 1;\n";
     return s + std::string(static_cast<std::size_t>(n), '}') + "\n  return r;\n}\n";
   };
+  auto longLoops = [](int n) {
+    std::string s = "float4 main(float4 p : TEXCOORD0) : POSITION {\n  float r = p.x;\n";
+    for (int k = 0; k < n; ++k) {
+      const std::string i = "i" + std::to_string(k);
+      s += "  for (int " + i + " = 0; " + i + " < 200; " + i + "++) r = 1.0 / (r * r + " + std::to_string(k) + ".5);\n";
+    }
+    return s + "  return float4(r, r, r, p.w);\n}\n";
+  };
   const struct {
     const char* profile;
     std::string source;
     const char* refusal;  // null: compiles
   } kCases[] = {
+      {"vs_2_0", longLoops(16), nullptr},
+      {"vs_2_0", longLoops(17), "error X4500: more than 16 static flow-control instructions"},
       {"vs_2_0", sideBySide(16), nullptr},
       {"vs_2_0", sideBySide(17), "error X4500: more than 16 static flow-control instructions"},
       {"vs_2_a", sideBySide(17), nullptr},
