@@ -623,29 +623,18 @@ ShaderCompiler::EntryTrip ShaderCompiler::RehearseEntryTrip(const ParseNode* nod
 bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode* step) {
   ConditionPass pass(*this);
   if (!pass.Save()) return false;
-  // A rehearsal of the simulation's tests, as an attempt: its messages are
-  // the lowering's to give, and an index past its array ends the trip.
+  // A rehearsal: its messages are the lowering's to give (an index that the
+  // test reads past its array only ends the loop).
   const MessageHold hold(*this);
-  struct Attempt {
-    ShaderCompiler& c;
-    std::uint32_t was;
-    ~Attempt() { c.loopAttempt = was; }
-  } attempt{*this, loopAttempt};
-  loopAttempt = 1;
   const std::uint32_t limit =
       target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
   // The flags of the simulation, from the same tests.
-  bool certain = true, counter = true, past = false;
+  bool certain = true, counter = true;
   std::uint32_t n = limit, counterSlot = kNoIndex, counterFinal = kNoIndex;
   for (std::uint32_t k = 0; k < limit; ++k) {
     loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
     std::uint32_t c = kNoIndex;
     if (condition && FAILED(LowerExpression(condition, &c, 0))) return false;
-    if (outOfBounds) {
-      n = k;
-      past = true;
-      break;
-    }
     if (!pass.Clean()) return false;
     if (c != kNoIndex) {
       ValueRange r;
@@ -663,9 +652,6 @@ bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode*
     if (counter) counter = !certain && c != kNoIndex && MatchLoopCounter(c, k, &counterSlot, &counterFinal);
     if ((step && FAILED(LowerLoopBody(step))) || !pass.Clean()) return false;
   }
-  // A trip an index ends runs to the limit, left through its break: only a
-  // counter the back end counts can take the break over.
-  if (past) return n < 2 || !counter;
   if (n < limit) counter = false;
   return n < 2 || (!certain && !counter);
 }
