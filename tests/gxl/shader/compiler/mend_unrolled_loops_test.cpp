@@ -81,19 +81,22 @@ TEST(GxlCompilerMend, ExitTestReadingPastTheArrayEndsTheUnrolledLoop) {
 TEST(GxlCompilerMend, ExitTestPastAKnownArrayEndsTheLoopOnlyWhereTheReadDecidesNothing) {
   const struct {
     const char* condition;
+    const char* body;  // of the loop, s its sum; the expected sum is that of a[3 - i] * t.x
     const char* values;
     std::function<bool(const std::array<float, 4>&, int)> test;  // null: refused with X3504
   } kLoops[] = {
-      {"i < 4 && a[3 - i] > 0", "1, 2, 3, 4", [](const auto& a, int i) { return i < 4 && a[3 - i] > 0; }},
-      {"i < 4 && a[3 - i] > 0", "1, -2, 3, 4", [](const auto& a, int i) { return i < 4 && a[3 - i] > 0; }},
-      {"a[i] > 0", "1, 2, 3, 4", nullptr},
+      {"i < 4 && a[3 - i] > 0", "s += a[3 - i] * t.x", "1, 2, 3, 4",
+       [](const auto& a, int i) { return i < 4 && a[3 - i] > 0; }},
+      {"i < 4 && a[3 - i] > 0", "s += a[3 - i] * t.x", "1, -2, 3, 4",
+       [](const auto& a, int i) { return i < 4 && a[3 - i] > 0; }},
+      {"a[i] > 0", "s += t.x", "1, 2, 3, 4", nullptr},
   };
   for (const auto& loop : kLoops)
     for (const bool pixel : {false, true}) {
       const std::string source = std::string("float4 main(float4 t : TEXCOORD0) : ") +
                                  (pixel ? "COLOR0" : "POSITION") + " {\n  float a[4] = {" + loop.values +
                                  "};\n  int i;\n  float s = 0;\n  for (i = 0; " + loop.condition +
-                                 "; i++) s += a[3 - i] * t.x;\n  return float4(s, i, 0, 1);\n}\n";
+                                 "; i++) " + loop.body + ";\n  return float4(s, i, 0, 1);\n}\n";
       const std::vector<const char*> profiles =
           pixel ? std::vector<const char*>{"ps_2_0", "ps_2_sw", "ps_3_0", "ps_3_sw"} : kVertexAll;
       if (!loop.test) {
