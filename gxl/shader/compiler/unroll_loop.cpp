@@ -221,15 +221,17 @@ HRESULT ShaderCompiler::ExitTestPastArray(const ParseNode* condition, std::uint3
   // array decides nothing.
   if (g.low == 0 && g.high == 0) return S_OK;
   // It decides more: lowered again from the iteration's start outside the
-  // attempt, it reports the index where it is.
+  // attempt (the guarded copy first, as the iteration lowers it), it
+  // reports the index where it is.
   const std::size_t slots = valueMap.Size();
   std::memcpy(valueMap.Data(), a.Data(), slots * sizeof(std::uint32_t));
   HRESULT hr = LowerExpression(condition, nullptr, 0);
-  if (FAILED(hr)) return hr;
-  std::memcpy(valueMap.Data(), c.Data(), slots * sizeof(std::uint32_t));
-  if (FAILED(hr = LowerExpression(condition, nullptr, 0))) return hr;
-  GXL_SHADER_REPORT(*this, condition, msg::kLoweringIndexOutOfBounds);
-  return E_FAIL;
+  if (SUCCEEDED(hr)) {
+    std::memcpy(valueMap.Data(), c.Data(), slots * sizeof(std::uint32_t));
+    hr = LowerExpression(condition, nullptr, 0);
+  }
+  if (SUCCEEDED(hr)) GXL_SHADER_REPORT(*this, condition, msg::kLoweringIndexOutOfBounds);
+  return FAILED(hr) ? hr : E_FAIL;
 }
 
 }  // namespace gxl::shader
