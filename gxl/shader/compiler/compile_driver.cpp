@@ -139,51 +139,8 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   if (vs10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompileVs10Replaced);
   if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
 
-  // Kept loops that the version's flow control cannot hold (FitFlowControl)
-  // are unrolled and the program lowered again, what the try before said
-  // taken back; a few rounds at most. Where the unrolling fails, the try
-  // before it is made again without asking, and refuses as it can.
-  ShaderTarget::LoopUnrolling unrolling;
-  struct Unrolling {
-    ShaderCompiler& c;
-    ~Unrolling() { c.m_unrolledLoops = nullptr; }
-  } unrollingScope{*this};
-  m_unrolledLoops = &unrolling.unrolled;
-  MessageLog::Mark mark;
-  const bool again = source && source->Log().SetMark(&mark);
   ComRef<DataBuffer> produced;
-  HRESULT hr = S_OK;
-  std::size_t before = 0;  // loops unrolled before the last request
-  bool last = false;
-  for (std::uint32_t round = 0;; ++round) {
-    unrolling.more = again && !last && round < kUnrollRounds;
-    unrolling.requested.Clear();
-    generator->loopUnrolling = &unrolling;
-    hr = LowerAndGenerate(generator, entry, declarations, expression, arguments, produced.Put());
-    const bool asked = hr == S_FALSE && !unrolling.requested.Empty();
-    if (!asked && (SUCCEEDED(hr) || round == 0 || last)) break;
-    if (asked) {
-      before = unrolling.unrolled.Size();
-      for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)
-        if (!unrolling.unrolled.Append(unrolling.requested[i])) return E_OUTOFMEMORY;
-    } else {
-      unrolling.unrolled.Truncate(before);
-      last = true;
-    }
-    source->Log().RollBack(mark);
-    ResetRun();
-    target.reset();
-    valueMap.Reset();
-    switch (ChooseTarget(version, fragment != 0, &options, &made)) {
-      case TargetChoice::kMade:
-        break;
-      case TargetChoice::kNoMemory:
-        return E_OUTOFMEMORY;
-      default:
-        return E_FAIL;
-    }
-    generator = TakeTarget(std::move(made));
-  }
+  HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, produced.Put());
   if (FAILED(hr)) return hr;
   if (!produced) return E_FAIL;
   ComRef<ConstantTable> constants;
@@ -218,6 +175,54 @@ void ShaderCompiler::ResetRun() {
   m_endlessRefusals = 0;
   m_lastEndless = nullptr;
   loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
+}
+
+// Kept loops that the version's flow control cannot hold (FitFlowControl)
+// are unrolled and the program lowered again, what the try before said taken
+// back; a few rounds at most. Where the unrolling fails, the try before it is
+// made again without asking, and refuses as it can.
+HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                                        const ParseNode* expression, const ParseNode* arguments, DataBuffer** code) {
+  ShaderTarget::LoopUnrolling unrolling;
+  struct Unrolling {
+    ShaderCompiler& c;
+    ~Unrolling() { c.m_unrolledLoops = nullptr; }
+  } scope{*this};
+  m_unrolledLoops = &unrolling.unrolled;
+  MessageLog::Mark mark;
+  const bool again = source && source->Log().SetMark(&mark);
+  std::size_t before = 0;  // loops unrolled before the last request
+  bool last = false;
+  for (std::uint32_t round = 0;; ++round) {
+    unrolling.more = again && !last && round < kUnrollRounds;
+    unrolling.requested.Clear();
+    generator->loopUnrolling = &unrolling;
+    const HRESULT hr = LowerAndGenerate(generator, entry, declarations, expression, arguments, code);
+    const bool asked = hr == S_FALSE && !unrolling.requested.Empty();
+    if (!asked && (SUCCEEDED(hr) || round == 0 || last)) return hr;
+    if (asked) {
+      before = unrolling.unrolled.Size();
+      for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)
+        if (!unrolling.unrolled.Append(unrolling.requested[i])) return E_OUTOFMEMORY;
+    } else {
+      unrolling.unrolled.Truncate(before);
+      last = true;
+    }
+    source->Log().RollBack(mark);
+    ResetRun();
+    target.reset();
+    valueMap.Reset();
+    std::unique_ptr<ShaderTarget> made;
+    switch (ChooseTarget(version, fragmentMode != 0, &options, &made)) {
+      case TargetChoice::kMade:
+        break;
+      case TargetChoice::kNoMemory:
+        return E_OUTOFMEMORY;
+      default:
+        return E_FAIL;
+    }
+    generator = TakeTarget(std::move(made));
+  }
 }
 
 HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* entry, const ParseNode* declarations,

@@ -520,6 +520,10 @@ class ShaderCompiler {
   // loops to be unrolled (ShaderTarget::FitFlowControl).
   HRESULT LowerAndGenerate(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
                            const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
+  // The tries of a Compile from the parsed tree (LowerAndGenerate), the
+  // kept loops the target cannot hold unrolled: its code, or its failure.
+  HRESULT GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                          const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
   // Loops the run unrolls whatever the target allows, as their kept form
   // does not fit it (set by Compile while it runs).
   const PodArray<const ParseNode*>* m_unrolledLoops = nullptr;
