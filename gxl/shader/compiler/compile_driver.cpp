@@ -199,7 +199,7 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
     generator->loopUnrolling = &unrolling;
     const HRESULT hr = LowerAndGenerate(generator, entry, declarations, expression, arguments, code);
     const bool asked = hr == S_FALSE && !unrolling.requested.Empty();
-    if (!asked && (SUCCEEDED(hr) || round == 0 || last)) return hr;
+    if (!asked && (SUCCEEDED(hr) || round == 0 || !unrolling.more)) return hr;
     if (asked) {
       before = unrolling.unrolled.Size();
       for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)

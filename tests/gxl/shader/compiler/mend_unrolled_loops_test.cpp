@@ -263,7 +263,9 @@ TEST(GxlCompilerMend, StaticFlowPastTheLimitsThatNoUnrollingFitsIsRefusedBeforeE
       SCOPED_TRACE(std::string(c.profile) + " flags " + std::to_string(flags) + "\n" + c.source);
       const CompiledHlsl compiled = shadertest::CompileHlsl(c.source, "main", c.profile, flags);
       EXPECT_EQ(compiled.hr == S_OK, c.refusal == nullptr) << compiled.log;
-      if (c.refusal) EXPECT_TRUE(compiled.Logged(c.refusal)) << compiled.log;
+      if (c.refusal) {
+        EXPECT_TRUE(compiled.Logged(c.refusal)) << compiled.log;
+      }
       EXPECT_FALSE(compiled.Logged("X50")) << compiled.log;
     }
 }
