@@ -214,7 +214,7 @@ TEST(GxlCompilerMend, MessagesOfTheTryBeforeTheUnrollingAreTakenBack) {
 }
 
 // Static flow control of bools bound to b registers, which stays flow
-// control, and loops of 200 passes, which vs_2_0 keeps and whose unrolling
+// control, loops nested in loops, and loops of 200 passes, which vs_2_0 keeps and whose unrolling
 // would pass its 256 instruction slots: the count and nesting the versions
 // allow compile, one more is refused with the limit's message before
 // emission, never by the validator's refusal of the compiler's own code.
@@ -243,11 +243,25 @@ TEST(GxlCompilerMend, StaticFlowPastTheLimitsThatNoUnrollingFitsIsRefusedBeforeE
     }
     return s + "  return float4(r, r, r, p.w);\n}\n";
   };
+  // Kept loops nested one in another: the lowering keeps no more of them
+  // nested than the version allows, and unrolls the rest.
+  auto nestedLoops = [](int n) {
+    std::string s = "float4 main(float4 p : TEXCOORD0) : POSITION {\n  float4 r = p;\n";
+    for (int k = 0; k < n; ++k) {
+      const std::string i = "i" + std::to_string(k);
+      s += "  for (int " + i + " = 0; " + i + " < 2; " + i + "++) { r = 1.0 / (r * r + " + std::to_string(k) + ".5);\n";
+    }
+    return s + std::string(static_cast<std::size_t>(n), '}') + "\n  return r;\n}\n";
+  };
   const struct {
     const char* profile;
     std::string source;
     const char* refusal;  // null: compiles
   } kCases[] = {
+      {"vs_2_0", nestedLoops(2), nullptr},
+      {"vs_2_a", nestedLoops(3), nullptr},
+      {"vs_2_sw", nestedLoops(5), nullptr},
+      {"vs_3_0", nestedLoops(5), nullptr},
       {"vs_2_0", longLoops(16), nullptr},
       {"vs_2_0", longLoops(17), "error X4500: more than 16 static flow-control instructions"},
       {"vs_2_0", sideBySide(16), nullptr},
