@@ -30,6 +30,8 @@ constexpr std::uint32_t kOptionsWithTree = 0x8 | 0x10;  // not allowed with a pa
 constexpr std::uint32_t kOptionsAllowed = 0x7FF;
 constexpr std::uint32_t kOptionParser = 0x80000000u;
 constexpr std::uint32_t kScratchEntries = 4096;
+// Rounds of unrolling kept loops that do not fit the version's flow control.
+constexpr std::uint32_t kUnrollRounds = 4;
 
 constexpr DWORD kVs10 = 0xFFFE0100, kVs11 = 0xFFFE0101;
 constexpr DWORD kPs10 = 0xFFFF0100, kPs11 = 0xFFFF0101;
@@ -74,12 +76,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   target.reset();
   valueMap.Reset();
   tree = nullptr;
-  errorFlag = reportedMessages = 0;
-  m_skipped.Clear();
-  m_deadLoops.Clear();
-  m_endlessRefusals = 0;
-  m_lastEndless = nullptr;
-  loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
+  ResetRun();
   source = from;
   profile = profileName;
   options = optionWord;
@@ -125,17 +122,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
     case TargetChoice::kNoFragment:
       return E_FAIL;  // the fragment compiler reports the fragment that failed
   }
-  ShaderTarget* generator = made.get();
-  generator->referenceSearches = referenceSearches;
-  generator->secondPhaseStepHook = secondPhaseStepHook;
-  generator->workLeft = workGranted = workBudget;
-  defUseUpkeepMismatches = 0;
-  loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
-  settledSimulations = settleChecks = settleMismatches = 0;
-  reassignMismatches = 0;
-  workSpent = 0;
-  loweringBuilt = 0;
-  target = std::move(made);
+  ShaderTarget* generator = TakeTarget(std::move(made));
 
   if (!ReserveScratch(kScratchEntries)) return E_OUTOFMEMORY;  // the target stays until the next run
   RunScope scope{*this, IrPoolScope(&pool)};
@@ -152,6 +139,94 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   if (vs10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompileVs10Replaced);
   if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
 
+  ComRef<DataBuffer> produced;
+  HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, produced.Put());
+  if (FAILED(hr)) return hr;
+  if (!produced) return E_FAIL;
+  ComRef<ConstantTable> constants;
+  if (table) {
+    hr = CreateShaderConstantTable(static_cast<const DWORD*>(produced->GetPointer()), constants.Put());
+    if (FAILED(hr)) return hr;
+    *table = constants.Detach();
+  }
+  *code = produced.Detach();
+  return S_OK;
+}
+
+ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
+  ShaderTarget* generator = made.get();
+  generator->referenceSearches = referenceSearches;
+  generator->secondPhaseStepHook = secondPhaseStepHook;
+  generator->workLeft = workGranted = workBudget;
+  defUseUpkeepMismatches = 0;
+  loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
+  settledSimulations = settleChecks = settleMismatches = 0;
+  reassignMismatches = 0;
+  workSpent = 0;
+  loweringBuilt = 0;
+  target = std::move(made);
+  return generator;
+}
+
+void ShaderCompiler::ResetRun() {
+  errorFlag = reportedMessages = 0;
+  m_skipped.Clear();
+  m_deadLoops.Clear();
+  m_endlessRefusals = 0;
+  m_lastEndless = nullptr;
+  loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
+}
+
+// Kept loops that the version's flow control cannot hold (FitFlowControl)
+// are unrolled and the program lowered again, what the try before said taken
+// back; a few rounds at most. Where the unrolling fails, the try before it is
+// made again without asking, and refuses as it can.
+HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                                        const ParseNode* expression, const ParseNode* arguments, DataBuffer** code) {
+  ShaderTarget::LoopUnrolling unrolling;
+  struct Unrolling {
+    ShaderCompiler& c;
+    ~Unrolling() { c.m_unrolledLoops = nullptr; }
+  } scope{*this};
+  m_unrolledLoops = &unrolling.unrolled;
+  MessageLog::Mark mark;
+  const bool again = source && source->Log().SetMark(&mark);
+  std::size_t before = 0;  // loops unrolled before the last request
+  bool last = false;
+  for (std::uint32_t round = 0;; ++round) {
+    unrolling.more = again && !last && round < kUnrollRounds;
+    unrolling.requested.Clear();
+    generator->loopUnrolling = &unrolling;
+    const HRESULT hr = LowerAndGenerate(generator, entry, declarations, expression, arguments, code);
+    const bool asked = hr == S_FALSE && !unrolling.requested.Empty();
+    if (!asked && (SUCCEEDED(hr) || round == 0 || !unrolling.more)) return hr;
+    if (asked) {
+      before = unrolling.unrolled.Size();
+      for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)
+        if (!unrolling.unrolled.Append(unrolling.requested[i])) return E_OUTOFMEMORY;
+    } else {
+      unrolling.unrolled.Truncate(before);
+      last = true;
+    }
+    source->Log().RollBack(mark);
+    ResetRun();
+    target.reset();
+    valueMap.Reset();
+    std::unique_ptr<ShaderTarget> made;
+    switch (ChooseTarget(version, fragmentMode != 0, &options, &made)) {
+      case TargetChoice::kMade:
+        break;
+      case TargetChoice::kNoMemory:
+        return E_OUTOFMEMORY;
+      default:
+        return E_FAIL;
+    }
+    generator = TakeTarget(std::move(made));
+  }
+}
+
+HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                                         const ParseNode* expression, const ParseNode* arguments, DataBuffer** code) {
   // The lowering may name a loop as what ended the compile at the work
   // bound (ClaimEndlessUnrolling); the bound's own message comes after it.
   generator->holdWorkReport = true;
@@ -165,18 +240,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
 
   // Passes whose work grows with the program get budget with its size.
   workGranted = generator->ScaleWorkBudget(workBudget, workRecords);
-  ComRef<DataBuffer> produced;
-  hr = generator->Compile(produced.Put());
-  if (FAILED(hr)) return hr;
-  if (!produced) return E_FAIL;
-  ComRef<ConstantTable> constants;
-  if (table) {
-    hr = CreateShaderConstantTable(static_cast<const DWORD*>(produced->GetPointer()), constants.Put());
-    if (FAILED(hr)) return hr;
-    *table = constants.Detach();
-  }
-  *code = produced.Detach();
-  return S_OK;
+  return generator->Compile(code);
 }
 
 HRESULT ShaderCompiler::LowerEntry(const char* entry, const ParseNode* declarations, const ParseNode* expression,

@@ -49,6 +49,12 @@ HRESULT ShaderCompiler::MoveIntoSlot(const ParseNode* node, std::uint32_t slot, 
   return SUCCEEDED(EmitInstruction(node, IrWord(kOpMove, 1), &named, &from, nullptr, 0)) ? S_OK : E_FAIL;
 }
 
+bool ShaderCompiler::UnrollsLoop(const ParseNode* loop) const {
+  for (std::size_t i = 0; m_unrolledLoops && i < m_unrolledLoops->Size(); ++i)
+    if ((*m_unrolledLoops)[i] == loop) return true;
+  return false;
+}
+
 HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body, const ParseNode* step) {
   if (!target) return E_FAIL;
@@ -114,7 +120,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     f.indexesKnown = true;
     f.indexes.assign(indexes.Data(), indexes.Data() + indexes.Size());
   }
-  if (target->profileLimits.word13 &&
+  if (target->profileLimits.word13 && !UnrollsLoop(node) &&
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {
     const std::uint32_t attempt = loopAttempt, outside = outOfBounds, abandon = abandonLoop, errors = errorFlag;
@@ -470,10 +476,13 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
     for (std::uint32_t k = 0; k < m; ++k) loopCarried[k] = current(carried[k]);
   } else {
     // The body under a break on the condition; the values it leaves, or
-    // those before it when the loop breaks, are carried.
-    if (st.iterations <
-            (target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit) &&
-        !(FlowCaps() & kFlowInLoops))
+    // those before it when the loop breaks, are carried. Where the target
+    // has no break, only a counted loop can take it over: a loop that stops
+    // early, or whose condition no counter decides, is unrolled.
+    if (!(FlowCaps() & kFlowInLoops) &&
+        (st.iterations < (target->profileLimits.loopIterations ? target->profileLimits.loopIterations
+                                                                : kDefaultIterationLimit) ||
+         !st.counter))
       return E_FAIL;
     for (std::uint32_t k = 0; k < m; ++k) before[k] = current(carried[k]);
     std::uint32_t broken = kNoIndex;
@@ -614,6 +623,9 @@ ShaderCompiler::EntryTrip ShaderCompiler::RehearseEntryTrip(const ParseNode* nod
 bool ShaderCompiler::LoopNeedsBreak(const ParseNode* condition, const ParseNode* step) {
   ConditionPass pass(*this);
   if (!pass.Save()) return false;
+  // A rehearsal: its messages are the lowering's to give (an index that the
+  // test reads past its array only ends the loop).
+  const MessageHold hold(*this);
   const std::uint32_t limit =
       target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
   // The flags of the simulation, from the same tests.

@@ -298,6 +298,12 @@ class ShaderCompiler {
                      const std::uint32_t* startMap, const ParseNode* step = nullptr,
                      Trip trip = Trip::kDependsOnBody, const PodArray<const ParseNode*>* indexes = nullptr,
                      std::uint32_t passes = 0);
+  // After an unrolled iteration's exit test (A and C the maps it started
+  // from) read past an array outside an attempt: S_OK where the guard is
+  // then known to be 0, as the read only ends the loop; else the index's
+  // message and E_FAIL.
+  HRESULT ExitTestPastArray(const ParseNode* condition, std::uint32_t accumulated, const PodArray<std::uint32_t>& a,
+                            const PodArray<std::uint32_t>& c);
   // Whether a loop's condition and step read nothing its body may write, so
   // that they alone decide its trip count, and (unless `endsEarly`) nothing
   // in the body ends an unrolling early (a return, a discard, an index that
@@ -505,6 +511,23 @@ class ShaderCompiler {
   // merges, as the side that skips the body reads those values.
   const PodArray<HeldFacts>* heldFacts = nullptr;
   HRESULT AssignGlobalSlots(std::uint32_t* slots);
+  // A new target made the run's (Compile), its counters cleared; the target.
+  ShaderTarget* TakeTarget(std::unique_ptr<ShaderTarget> made);
+  // The per-run state of the lowering, as a run starts.
+  void ResetRun();
+  // One try of a Compile from the parsed tree: the lowering, then the
+  // target's code generation into `code`. S_FALSE where the target asks for
+  // loops to be unrolled (ShaderTarget::FitFlowControl).
+  HRESULT LowerAndGenerate(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                           const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
+  // The tries of a Compile from the parsed tree (LowerAndGenerate), the
+  // kept loops the target cannot hold unrolled: its code, or its failure.
+  HRESULT GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                          const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
+  // Loops the run unrolls whatever the target allows, as their kept form
+  // does not fit it (set by Compile while it runs).
+  const PodArray<const ParseNode*>* m_unrolledLoops = nullptr;
+  bool UnrollsLoop(const ParseNode* loop) const;
   // The globals, then the entry function or the expression of a Compile.
   HRESULT LowerEntry(const char* entry, const ParseNode* declarations, const ParseNode* expression,
                      const ParseNode* arguments);

@@ -40,7 +40,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   // the same iterations without guards, whose conditions build the guard.
   const std::size_t slots = valueMap.Size();
   const std::uint32_t undefined = target->StandardBankIndex(StandardBank::Undefined);
-  PodArray<std::uint32_t> a, c, savedA;
+  PodArray<std::uint32_t> a, c, savedA, savedC;
   PodArray<ValueRange> ranges, savedRanges;
   PodArray<std::uint32_t> facts, savedFacts;
   PodArray<HeldFacts> held;
@@ -81,14 +81,19 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
     if (k == 1 && known.endless) return RefuseEndlessLoop(node);
     const std::uint32_t valuesBefore = ValueCount(), instructionsBefore = InstructionCount(), errors = errorFlag;
     savedA.Clear();
+    savedC.Clear();
     savedRanges.Clear();
     savedFacts.Clear();
-    if (!savedA.Append(a.Data(), slots) || !savedRanges.Append(ranges.Data(), slots) ||
-        !savedFacts.Append(facts.Data(), slots))
+    if (!savedA.Append(a.Data(), slots) || !savedC.Append(c.Data(), slots) ||
+        !savedRanges.Append(ranges.Data(), slots) || !savedFacts.Append(facts.Data(), slots))
       return OutOfMemory(node);
     bool stopped = false;
     std::uint32_t test = kNoIndex;
     if (condition) {
+      // The test as an attempt: an index past its array may only end the
+      // loop (ExitTestPastArray).
+      const std::uint32_t attemptBefore = loopAttempt;
+      loopAttempt = 1;
       use(a);
       returned = discarded = 0;
       if (FAILED(hr = LowerExpression(condition, nullptr, 0))) return hr;
@@ -99,7 +104,10 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       if (FAILED(hr = LowerExpression(condition, &test, 0))) return hr;
       stopped = stopped || returned || discarded;
       keep(c);
+      loopAttempt = attemptBefore;
       if (FAILED(hr = Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison))) return hr;
+      if (outOfBounds && !attemptBefore && FAILED(hr = ExitTestPastArray(condition, accumulated, savedA, savedC)))
+        return hr;
       returned = discarded = 0;
       if (stopped && !loopAttempt) break;
     }
@@ -202,6 +210,28 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   discarded = leftDiscarded;
   if (completed && counter && !returned && !discarded) return MoveIntoSlot(node, counterSlot, counterFinal);
   return S_OK;
+}
+
+HRESULT ShaderCompiler::ExitTestPastArray(const ParseNode* condition, std::uint32_t accumulated,
+                                          const PodArray<std::uint32_t>& a, const PodArray<std::uint32_t>& c) {
+  ValueRange g = kFull;
+  if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
+  outOfBounds = 0;
+  // Known to fail there, the test only ends the loop: what it read past the
+  // array decides nothing.
+  if (g.low == 0 && g.high == 0) return S_OK;
+  // It decides more: lowered again from the iteration's start outside the
+  // attempt (the guarded copy first, as the iteration lowers it), it
+  // reports the index where it is.
+  const std::size_t slots = valueMap.Size();
+  std::memcpy(valueMap.Data(), a.Data(), slots * sizeof(std::uint32_t));
+  HRESULT hr = LowerExpression(condition, nullptr, 0);
+  if (SUCCEEDED(hr)) {
+    std::memcpy(valueMap.Data(), c.Data(), slots * sizeof(std::uint32_t));
+    hr = LowerExpression(condition, nullptr, 0);
+  }
+  if (SUCCEEDED(hr)) GXL_SHADER_REPORT(*this, condition, msg::kLoweringIndexOutOfBounds);
+  return FAILED(hr) ? hr : E_FAIL;
 }
 
 }  // namespace gxl::shader

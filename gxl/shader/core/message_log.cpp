@@ -225,4 +225,24 @@ void MessageLog::Reset() {
   for (std::size_t i = 0; i < m_stateCount; ++i) m_states[i].state &= ~kWarningShown;
 }
 
+bool MessageLog::SetMark(Mark* mark) const {
+  mark->textLength = m_textLength;
+  mark->errors = m_errorCount;
+  mark->warnings = m_warningCount;
+  mark->shown.Clear();
+  for (std::size_t i = 0; i < m_stateCount; ++i)
+    if ((m_states[i].state & kWarningShown) && !mark->shown.Append(m_states[i].code)) return false;
+  return true;
+}
+
+void MessageLog::RollBack(const Mark& mark) {
+  if (mark.textLength < m_textLength) m_textLength = mark.textLength;
+  m_errorCount = mark.errors;
+  m_warningCount = mark.warnings;
+  const std::uint32_t* begin = mark.shown.Data();
+  const std::uint32_t* end = begin + mark.shown.Size();
+  for (std::size_t i = 0; i < m_stateCount; ++i)
+    if (std::find(begin, end, m_states[i].code) == end) m_states[i].state &= ~kWarningShown;
+}
+
 }  // namespace gxl::shader

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "gxl/shader/core/messages.h"
+#include "gxl/shader/core/pod_array.h"
 #include "gxl/shader/core/source_token.h"
 #include "platform/win_types.h"
 
@@ -79,6 +80,18 @@ class MessageLog {
   // Drops every line and the counts, and forgets which codes were shown;
   // levels and "once" marks stay.
   void Reset();
+
+  // The log at one point, to go back to: a compile that starts over takes
+  // back what its first try said.
+  struct Mark {
+    std::size_t textLength = 0;
+    std::uint32_t errors = 0, warnings = 0;
+    PodArray<std::uint32_t> shown;  // codes whose warning was shown
+  };
+  // False without memory (the mark is then unusable).
+  bool SetMark(Mark* mark) const;
+  // Lines, counts and shown warnings as they were at the mark.
+  void RollBack(const Mark& mark);
 
  private:
   struct CodeState {

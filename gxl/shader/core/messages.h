@@ -275,6 +275,10 @@ constexpr std::uint32_t kValidatorCodeBase = 5000;
   X(IndefiniteArccosine, 4006, Error, "indefinite arccosine")                                                        \
   X(IndexOutOfBounds, 4007, Error, "array index out of bounds")                                                      \
   X(ConditionalBlockTooComplex, 4500, Error, "Conditional block too complex")                                        \
+  X(TooManyStaticFlowInstructions, 4500, Error, "more than %d static flow-control instructions")                     \
+  X(LoopsNestedTooDeep, 4500, Error, "loop and rep blocks nested deeper than %d")                                    \
+  X(StaticFlowNestedTooDeep, 4500, Error, "static flow control nested deeper than %d")                               \
+  X(DynamicFlowNestedTooDeep, 4500, Error, "dynamic flow control nested deeper than %d")                             \
   X(TextureLoadFromColor, 4500, Error, "cannot perform texture load that is in anyway dependent on COLOR registers")  \
   X(ClipFromConstant, 4500, Error, "clip cannot be performed from a constant or literal")                            \
   X(ClipInTextureShader, 4500, Error, "clip not supported in texture shaders")                                       \

@@ -86,6 +86,8 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
     if (SUCCEEDED(hr)) hr = FileRegisters(kFileAll);
     if (FAILED(hr)) return hr;
   }
+  hr = FitFlowControl();
+  if (hr != S_OK) return hr;
   if (sinCosConstants) {
     const std::uint32_t bank =
         AddRegisterBank("l", kBankReadable | kBankInitialised | kBankBound | kBankLiteral | kBankUniform, kNoIndex, 4);

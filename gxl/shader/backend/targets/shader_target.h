@@ -309,6 +309,26 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // moves went in. 0 or a failure.
   HRESULT MaterializeLoopMerges();
 
+  // --- Flow control that fits the version (flow_limits.cpp)
+  // The loops the front end unrolls whatever the target allows, whether it
+  // can be asked for more, and those a compile asks it for.
+  struct LoopUnrolling {
+    PodArray<const ParseNode*> unrolled, requested;
+    bool more = false;
+    bool Unrolls(const ParseNode* loop) const {
+      for (std::size_t i = 0; i < unrolled.Size(); ++i)
+        if (unrolled[i] == loop) return true;
+      return false;
+    }
+  };
+  // The structured program against the flow-control limits of the version
+  // its code declares (static instructions, loop, static and dynamic
+  // nesting) and the relative reads inside its loops: S_OK when it fits;
+  // S_FALSE when the loops it put in loopUnrolling->requested are to be
+  // unrolled; else E_FAIL after the limit's message. A relative read that
+  // no unrolling can help is left to its emission.
+  HRESULT FitFlowControl();
+
   // --- Selection helpers (backend/select/), on the current instruction
   // Bubble-sorts the results into component order, every argument group's
   // columns along; 1 when the instruction is not component-wise.
@@ -446,6 +466,7 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   std::uint32_t zeroLiteral = kNoIndex;            // 0.0 that ifc compares with, made once
   std::uint32_t twoLiteral = kNoIndex;             // 2.0 of the multiply-add forms, in a bank of its own
   std::uint32_t foldLiterals[3] = {kNoIndex, kNoIndex, kNoIndex};  // literals the folds made, reused by value
+  LoopUnrolling* loopUnrolling = nullptr;  // the front end's, where it can unroll loops on request
 
  protected:
   struct ScratchState {

@@ -99,20 +99,29 @@ HRESULT NameFragmentInput(ShaderTarget& t, std::uint32_t value, DWORD* key, cons
   return hr;
 }
 
+bool CanWriteRelativeIndex(const ShaderTarget& t, std::uint32_t relative) {
+  const IrValue* index = t.Value(relative);
+  const RegisterBank* bank = index ? t.BankOf(*index) : nullptr;
+  if (!bank) return false;
+  // aL is the loop counter's own bank, a0 the address registers; no token
+  // names any other index (a uniform, a temporary), and pixel shaders have no
+  // a0: such a read is refused rather than written as code no device takes.
+  const std::uint32_t type = bank->type;
+  if ((type & (kBankInitialised | kBankAddress)) == (kBankInitialised | kBankAddress) && !(type & kBankUniform))
+    return true;
+  return (type & kBankAddress) && !(type & kBankInitialised) && t.profileLimits.addressRegisters;
+}
+
 HRESULT WriteAddressedSourceToken(ShaderTarget& t, DWORD registerBits, DWORD swizzleBits, std::uint32_t relative) {
   HRESULT hr = t.PutToken(registerBits | swizzleBits);
   if (FAILED(hr) || !((registerBits | swizzleBits) & kRelativeBit)) return hr;
   const IrValue* index = t.Value(relative);
   const RegisterBank* bank = index ? t.BankOf(*index) : nullptr;
   if (!bank) return E_FAIL;
-  // aL is the loop counter's own bank, a0 the address registers; no token
-  // names any other index (a uniform, a temporary), and pixel shaders have no
-  // a0: such a read is refused rather than written as code no device takes.
-  const std::uint32_t type = bank->type;
-  if ((type & (kBankInitialised | kBankAddress)) == (kBankInitialised | kBankAddress) && !(type & kBankUniform))
-    return t.PutToken(0xF0E40800);
-  if ((type & kBankAddress) && !(type & kBankInitialised) && t.profileLimits.addressRegisters)
+  if (CanWriteRelativeIndex(t, relative)) {
+    if (bank->type & kBankInitialised) return t.PutToken(0xF0E40800);  // aL
     return t.PutToken(0xB0000000 | (index->reg & 0x7FF) | ReplicateSwizzle(index->component));
+  }
   const ParseNode* at = t.current ? t.current->sourcePosition : nullptr;
   if (t.profileLimits.secondFlags & 0x40)  // a vertex target
     GXL_SHADER_REPORT(t, at, msg::kRelativeUnsupported);

@@ -47,6 +47,9 @@ HRESULT NameFragmentInput(ShaderTarget& t, std::uint32_t value, DWORD* key, cons
 // token of 2.0 and later: aL for an index in the loop-counter bank, else the
 // a0 component holding the index.
 HRESULT WriteAddressedSourceToken(ShaderTarget& t, DWORD registerBits, DWORD swizzleBits, std::uint32_t relative);
+// Whether such a token can name the index value `relative`: aL, or an
+// address register where the version has one.
+bool CanWriteRelativeIndex(const ShaderTarget& t, std::uint32_t relative);
 
 // dcl of a sampler register with the kind its sampling instructions gave it
 // (2-D, volume, cube); nothing in fragment mode.
