@@ -542,4 +542,13 @@ class Generator {
   bool m_work = false;                   // MakeAssign adds work that keeps a loop a loop
 };
 
+// Whether the tree of `node` holds a node that `match` accepts.
+inline bool Reads(const Generator& g, std::uint32_t node, const std::function<bool(const Node&)>& match) {
+  const Node& n = g.At(node);
+  if (match(n)) return true;
+  for (std::uint32_t c : n.children)
+    if (Reads(g, c, match)) return true;
+  return false;
+}
+
 }  // namespace hlslgen

@@ -17,6 +17,7 @@ namespace {
 
 using hlslgen::Generator;
 using hlslgen::Kind;
+using hlslgen::Reads;
 using hlslgen::Statement;
 
 enum class Shape { Reversed, ExitReads, OuterBounds, WhileLoops, Calls, DeadNests, ExitNests, KeptLoops };
@@ -35,13 +36,6 @@ hlslgen::Options With(hlslgen::Options options, Shape shape) {
   return options;
 }
 
-bool Reads(const Generator& g, std::uint32_t node, const std::function<bool(const hlslgen::Node&)>& match) {
-  const hlslgen::Node& n = g.At(node);
-  if (match(n)) return true;
-  for (std::uint32_t c : n.children)
-    if (Reads(g, c, match)) return true;
-  return false;
-}
 
 bool IsLoop(const Statement& s) {
   return s.kind == Statement::Kind::For || s.kind == Statement::Kind::DoWhile || s.kind == Statement::Kind::While;

@@ -19,6 +19,7 @@ namespace {
 
 using hlslgen::Generator;
 using hlslgen::Kind;
+using hlslgen::Reads;
 using hlslgen::Statement;
 
 const hlslgen::Options kShaped = shadertest::LoopShapes();
@@ -63,14 +64,6 @@ TEST(GxlHlslGenShapes, EarlierSeedsKeepTheirText) {
   }
 }
 
-// Whether a node's tree reads a node of the kind (and, for variables, a uniform one).
-bool Reads(const Generator& g, std::uint32_t node, const std::function<bool(const hlslgen::Node&)>& match) {
-  const hlslgen::Node& n = g.At(node);
-  if (match(n)) return true;
-  for (std::uint32_t c : n.children)
-    if (Reads(g, c, match)) return true;
-  return false;
-}
 
 TEST(GxlHlslGenShapes, ProgramsHoldEveryShapeWithinTheirBounds) {
   std::map<std::string, int> shapes;
