@@ -152,6 +152,7 @@ std::uint32_t Generator::NewVariable(const Type& type, std::uint32_t indexBelow)
 }
 
 std::uint32_t Generator::Leaf(const Type& type) {
+  if (m_function != kNone) return FunctionLeaf(type);
   if (Shaped() && m_flow && m_inIndex == 0 && m_options.arrays && Chance(0.2)) {
     const std::uint32_t read = ArrayRead(type);
     if (read != kNone) return read;
@@ -312,10 +313,31 @@ bool Generator::TryMake(const Type& type, std::uint32_t depth, std::uint32_t* ou
 }
 
 bool Generator::Evaluate(Node& n) const {
+  // Their values come from the run: Reevaluate() sets them.
+  if (n.kind == Kind::Parameter || n.kind == Kind::UserCall) return true;
   const std::uint32_t count = n.type.Count();
   bool ok = true, exact = true;
   for (std::uint32_t c : n.children) exact = exact && m_nodes[c].exact;
   auto child = [&](std::size_t k) -> const Node& { return m_nodes[n.children[k]]; };
+  n.undefined = false;
+  if (m_lenient && std::any_of(n.children.begin(), n.children.end(), [&](std::uint32_t c) {
+        return m_nodes[c].undefined;
+      })) {
+    // An exact false beside it decides an and, an exact true an or; all
+    // else read past the array is undefined too.
+    n.value.assign(count, 0.0);
+    const bool logical = n.kind == Kind::Binary && (n.op == Op::And || n.op == Op::Or) && count == 1;
+    for (std::size_t k = 0; logical && k < 2; ++k) {
+      const Node& side = child(k);
+      if (!side.undefined && side.exact && (side.value[0] != 0) == (n.op == Op::Or)) {
+        n.value[0] = n.op == Op::Or ? 1.0 : 0.0;
+        n.exact = true;
+        return true;
+      }
+    }
+    n.undefined = true;
+    return true;
+  }
   auto at = [](const Node& c, std::uint32_t i) { return c.value[c.value.size() == 1 ? 0 : i]; };
   // A truth test of a value rounding may have moved off or onto 0 decides nothing.
   auto truth = [&](const Node& c, std::uint32_t i) {
@@ -339,6 +361,8 @@ bool Generator::Evaluate(Node& n) const {
     case Kind::Literal:
     case Kind::Variable:
     case Kind::Local:
+    case Kind::Parameter:
+    case Kind::UserCall:
       return true;
     case Kind::Unary:
       for (std::uint32_t i = 0; i < count; ++i)
@@ -449,7 +473,11 @@ bool Generator::Evaluate(Node& n) const {
       const double k = child(0).value[0];
       const bool local = n.kind == Kind::LocalElement;
       const std::vector<double>& all = local ? m_locals[n.variable].value : m_variables[n.variable].value;
-      if (!(k >= 0 && (k + 1) * count <= all.size() && k == std::trunc(k))) return false;
+      if (!(k >= 0 && (k + 1) * count <= all.size() && k == std::trunc(k))) {
+        if (!m_lenient) return false;
+        n.undefined = true;  // in a loop test: see above
+        return true;
+      }
       for (std::uint32_t i = 0; i < count; ++i) v[i] = all[static_cast<std::size_t>(k) * count + i];
       if (local) exact = exact && m_locals[n.variable].exact;
       break;
@@ -486,6 +514,13 @@ std::string Generator::Text(std::uint32_t index) const {
       return m_variables[n.variable].name + "[" + child(0) + "]";
     case Kind::LocalElement:
       return m_locals[n.variable].name + "[" + child(0) + "]";
+    case Kind::Parameter:
+      return m_functions[n.variable].parameters[n.picks[0]].name;
+    case Kind::UserCall: {
+      std::string s = m_functions[n.variable].name + "(";
+      for (std::size_t k = 0; k < n.children.size(); ++k) s += (k ? ", " : "") + child(k);
+      return s + ")";
+    }
     case Kind::Unary:
       return std::string("(") + OpText(n.op) + child(0) + ")";
     case Kind::Binary:
@@ -809,6 +844,7 @@ std::string Generator::UniformProgram(bool pixel) const {
   const Type& t = ResultType();
   std::string source = SamplerDeclarations();
   for (const Variable& v : m_variables) source += "uniform " + v.type.Name() + " " + v.name + ";\n";
+  source += FunctionText();
   source += std::string("float4 main() : ") + (pixel ? "COLOR" : "POSITION") + " {\n" + Body() + "  return float4(";
   for (std::uint32_t k = 0; k < 4; ++k) {
     const std::uint32_t i = k / t.columns, j = k % t.columns;
@@ -828,6 +864,10 @@ std::string Generator::SamplerDeclarations() const {
     pending.push_back(s.value);
     if (s.kind == Statement::Kind::Assign) pending.push_back(s.stored);
     pending.insert(pending.end(), s.inits.begin(), s.inits.end());
+  }
+  for (const Function& f : m_functions) {
+    pending.push_back(f.value);
+    if (f.update != kNone) pending.push_back(f.update);
   }
   while (!pending.empty()) {
     const Node& n = m_nodes[pending.back()];

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -58,6 +59,8 @@ enum class Kind : std::uint8_t {
   Local,        // one of the flow-control locals: `r`, a loop counter, ...
   Element,      // an element of a uniform array: variable[children[0]]
   LocalElement, // an element of a local array: local[children[0]]
+  Parameter,    // parameter picks[0] of user function `variable`, inside its body
+  UserCall,     // user function `variable` called with children as its arguments
 };
 
 // The intrinsics the generator calls: those whose expansions are exact up to
@@ -144,6 +147,8 @@ struct Node {
   // Per component, a first-order bound of how far a correct compiler's value
   // may lie from `value` beyond rounding (float remainders); empty for 0.
   std::vector<double> error{};
+  // Read past an array in a loop test that a literal bound beside it decides.
+  bool undefined = false;
 };
 
 struct Variable {
@@ -201,6 +206,31 @@ struct Options {
   // often of one count, their bodies adding reads of uniform arrays at their
   // own counters (arrays long enough to be indexed by the counter itself).
   bool steps = false;
+  // The shapes below are off by default for the same reason.
+  // for loops counted down (i--, i -= 2) to a literal bound, and arrays read
+  // at reversed indexes (n - i) in loops of constant length.
+  bool reversed = false;
+  // Loop tests that read an array at the counter beside the literal bound,
+  // `i < 4 && a[3 - i].z > x`: the last test may index past the array, and
+  // the bound decides it alone.
+  bool exitReads = false;
+  // Inner loops bounded by an expression of the outer counter: 2 * i, i + 1,
+  // n - i, i * i.
+  bool outerBounds = false;
+  // float w = 0; while (w < n && ...) { ...; w += 1; }
+  bool whileLoops = false;
+  // User functions of uniforms and their parameters, some with an inout
+  // parameter, called in expressions and as statements.
+  bool calls = false;
+  // Loop nests whose results nothing reads, holding while loops, calls and
+  // locals of their own.
+  bool deadNests = false;
+  // A loop bounded by a uniform around loops with early exits that write a
+  // local array at their counters, their exit tests reading it.
+  bool exitNests = false;
+  // Loops with data-dependent exits around a loop of constant length whose
+  // work keeps it a loop: a copy of it for each pass unrolled around it.
+  bool keptLoops = false;
 };
 
 constexpr std::uint32_t kNone = ~0u;
@@ -213,6 +243,8 @@ struct Statement {
     For,      // for (int counter = start; condition; counter += step) { body }
     Declare,  // T target = value; or T target[n] = {inits...};
     DoWhile,  // T counter = 0; do { counter += 1; body } while (condition);
+    While,    // float counter = 0; while (condition) { body counter += 1; }
+    Call,     // f(arguments..., target): a user function's inout parameter is `target`
   };
   Kind kind = Kind::Assign;
   bool declares = false;
@@ -231,6 +263,7 @@ struct Statement {
   std::uint32_t before = kNone;                // loops: a Declare right before them, of a local they carry
   bool dynamic = false;                        // For: bounded by a uniform alone; count is what its value gives
   std::int32_t start = 0, step = 1;            // For: the counter's first value and its step
+  std::uint32_t after = kNone;                 // loops: a statement right after them (reads what they wrote)
 };
 
 struct Local {
@@ -244,6 +277,21 @@ struct Local {
   std::int32_t low = 0, high = -1;
   bool written = false;  // a carried local or an array: statements may write it
   std::vector<double> error{};  // as Node::error, per element of `value`
+  // A for counter's least and greatest values, bound by a uniform or not
+  // (last < first: not known).
+  std::int32_t first = 0, last = -1;
+};
+
+// A user function: `value` is what it returns, a tree over its parameters
+// (Kind::Parameter), literals and uniforms; with `inout`, the last parameter
+// is inout and `update`, when not kNone, its new value.
+struct Function {
+  std::string name;
+  Type result;
+  std::vector<Local> parameters;  // their values: the current call's arguments
+  bool inout = false;
+  std::uint32_t value = 0;
+  std::uint32_t update = kNone;
 };
 
 // The texel a procedural sampler returns at a coordinate (n components):
@@ -283,6 +331,13 @@ class Generator {
   const std::vector<Statement>& Statements() const { return m_statements; }
   const std::vector<std::uint32_t>& TopLevel() const { return m_top; }
   const std::vector<Local>& Locals() const { return m_locals; }
+  // The user functions the statements call, and their definitions, to stand
+  // after the uniforms and before the entry point.
+  const std::vector<Function>& Functions() const { return m_functions; }
+  std::string FunctionText() const;
+  // The statements of the program and of its functions, as printed: each
+  // declaration a loop prints before itself counts as one.
+  std::uint32_t StatementCount() const;
   // A rough upper estimate of the instructions the body compiles to, loops
   // unrolled (a target that keeps its loops needs fewer).
   std::uint32_t EstimatedInstructions() const;
@@ -325,7 +380,8 @@ class Generator {
   // Runs a statement, recording its decisions; without a trace speculatively,
   // as guarded code computes what does not run.
   bool Run(std::uint32_t statement, std::vector<bool>* trace);
-  bool Speculate(const std::vector<std::uint32_t>& block);
+  // With `alone`, a loop's statement after it does not run.
+  bool Speculate(const std::vector<std::uint32_t>& block, bool alone = false);
   // A loop that ended early: its body speculatively with the counter at
   // first..last, then the whole loop speculatively from `entry`.
   bool SpeculateRest(std::uint32_t loop, const std::vector<Local>& entry, std::uint32_t first, std::uint32_t last);
@@ -334,7 +390,11 @@ class Generator {
   bool Varies(std::uint32_t node) const;
   bool Shaped() const {
     return m_options.uniformBounds || m_options.doWhile || m_options.jumps || m_options.arrays || m_options.carried ||
-           m_options.steps;
+           m_options.steps || m_options.reversed || m_options.exitReads || m_options.whileLoops || m_options.calls ||
+           Nests();
+  }
+  bool Nests() const {
+    return m_options.outerBounds || m_options.deadNests || m_options.exitNests || m_options.keptLoops;
   }
 
   // Loop shapes (hlslgen_shapes.cpp).
@@ -387,6 +447,54 @@ class Generator {
   std::uint32_t Cost(std::uint32_t node) const;
   std::uint32_t StatementCost(std::uint32_t statement) const;
   std::string StatementText(std::uint32_t statement, std::uint32_t indent) const;
+  bool RunStatement(std::uint32_t statement, std::vector<bool>* trace);
+  // A loop's condition; an array read past its end is undefined there and
+  // fails unless the bound beside it decides.
+  bool Test(std::uint32_t node);
+
+  // Loop nests (hlslgen_nests.cpp).
+  struct LoopPlan {
+    Statement::Kind kind = Statement::Kind::For;
+    std::uint32_t count = 1;  // the most passes
+    std::int32_t start = 0, step = 1;
+    enum class Bound : std::uint8_t { Literal, Uniform, Outer } bound = Bound::Literal;
+    enum class Exit : std::uint8_t { None, Condition, ArrayTest } exit = Exit::None;
+    bool flag = false;
+    std::uint32_t outer = kNone;  // Bound::Outer: the enclosing counter
+    std::uint32_t form = 0;       // Bound::Outer: 2 * i, i + 1, n - i, i * i
+  };
+  // A loop as planned; `body` makes its statements given the counter and the
+  // iterations of the nest so far (what it declares ends with the body).
+  using BodyMaker = std::function<std::vector<std::uint32_t>(std::uint32_t counter, std::uint32_t iterations)>;
+  std::uint32_t PlannedLoop(LoopPlan plan, std::uint32_t iterations, const BodyMaker& body);
+  std::uint32_t MakeNest(std::uint32_t ifDepth);
+  std::uint32_t MakeDeadNest();
+  std::uint32_t MakeExitNest(std::uint32_t ifDepth);
+  std::uint32_t MakeKeptNest(std::uint32_t ifDepth);
+  std::uint32_t MakeOuterNest(std::uint32_t ifDepth);
+  // A statement of a dead nest: it writes only locals declared in the nest.
+  std::uint32_t DeadStatement(std::uint32_t iterations);
+  // A local of the nest's own holding `value`, live from here.
+  std::uint32_t DeadLocal(const Type& type, std::uint32_t value);
+  // The most passes `form` of the outer counter gives; 0 when it may not.
+  std::uint32_t OuterCount(std::uint32_t outer, std::uint32_t form, std::uint32_t most, std::int32_t* n);
+  // A comparison of an array element at `counter` with a value.
+  std::uint32_t ExitTest(std::uint32_t counter);
+  std::uint32_t PushStatement(Statement s);
+
+  // User functions (hlslgen_calls.cpp).
+  // A call of a new or existing function returning `type`, or kNone.
+  std::uint32_t UserCallOf(const Type& type);
+  // A call statement whose inout argument is `target` (kNone: a fitting
+  // live local); `alone` makes a function that leaves it alone.
+  bool MakeCallStatement(Statement& s, std::uint32_t target, bool alone);
+  std::uint32_t MakeFunction(const Type& result, const std::vector<std::uint32_t>& arguments, const Local* inout,
+                             bool alone);
+  // Inside a function's body: a parameter, a uniform or a literal.
+  std::uint32_t FunctionLeaf(const Type& type);
+  // Binds the arguments' values to the function's parameters and runs it.
+  bool RunCall(std::uint32_t call);
+
   // "{", `first`, the statements one level deeper, "}" at `indent`.
   std::string BlockText(const std::vector<std::uint32_t>& statements, std::uint32_t indent,
                         const std::string& first = {}) const;
@@ -426,6 +534,21 @@ class Generator {
   bool m_body = false;                   // the next block made is a loop's body
   std::size_t m_readFrom = 1;            // MakeAssign's readAfter: the first m_live entry to read
   std::uint32_t m_lastCount = 0;         // the count of the last for loop made with other steps on
+  std::vector<Function> m_functions;
+  std::uint32_t m_function = kNone;      // the function whose body is being made
+  bool m_lenient = false;                // evaluating a loop test: reads past an array are undefined
+  std::uint32_t m_forceTarget = kNone;   // MakeAssign writes this local
+  std::uint32_t m_deadFrom = kNone;      // in a dead nest: its locals are m_locals[m_deadFrom] on
+  bool m_work = false;                   // MakeAssign adds work that keeps a loop a loop
 };
+
+// Whether the tree of `node` holds a node that `match` accepts.
+inline bool Reads(const Generator& g, std::uint32_t node, const std::function<bool(const Node&)>& match) {
+  const Node& n = g.At(node);
+  if (match(n)) return true;
+  for (std::uint32_t c : n.children)
+    if (Reads(g, c, match)) return true;
+  return false;
+}
 
 }  // namespace hlslgen

@@ -63,7 +63,8 @@ void Generator::MakeProgram() {
   const bool runs = Simulate();
   for (std::uint32_t k = 0; runs && k < m_options.statements; ++k) {
     for (std::uint32_t attempt = 0; attempt < kTries; ++attempt) {
-      const std::size_t nodes = m_nodes.size(), variables = m_variables.size(), statements = m_statements.size();
+      const std::size_t nodes = m_nodes.size(), variables = m_variables.size(), statements = m_statements.size(),
+                        functions = m_functions.size();
       const std::vector<Local> locals = m_locals;
       const std::vector<std::uint32_t> live = m_live;
       m_top.push_back(MakeStatement(0, 0, 1, false));
@@ -73,6 +74,7 @@ void Generator::MakeProgram() {
       m_nodes.resize(nodes);
       m_variables.resize(variables);
       m_statements.resize(statements);
+      m_functions.resize(functions);
       m_locals = locals;
       m_live = live;
     }
@@ -99,6 +101,7 @@ std::vector<std::uint32_t> Generator::MakeBlock(std::uint32_t ifDepth, std::uint
 
 std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loopDepth, std::uint32_t iterations,
                                        bool accumulate) {
+  if (Nests() && !accumulate && loopDepth == 0 && Chance(0.3)) return MakeNest(ifDepth);
   const Type r = m_locals[0].type;
   Statement s;
   std::vector<Statement::Kind> kinds = {Statement::Kind::Assign, Statement::Kind::Assign};
@@ -107,8 +110,10 @@ std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loop
     kinds.insert(kinds.end(), loopDepth + 1, Statement::Kind::For);  // nests are rarer: they cost more
     if (m_options.doWhile) kinds.insert(kinds.end(), loopDepth + 1, Statement::Kind::DoWhile);
     if (m_options.steps && loopDepth == 0) kinds.insert(kinds.end(), 3, Statement::Kind::For);  // side by side
+    if (m_options.whileLoops) kinds.insert(kinds.end(), loopDepth + 1, Statement::Kind::While);
   }
   if (!accumulate && (m_options.carried || m_options.arrays)) kinds.push_back(Statement::Kind::Declare);
+  if (!accumulate && m_options.calls) kinds.push_back(Statement::Kind::Call);
   s.kind = kinds[Pick(static_cast<std::uint32_t>(kinds.size()))];
   if (Shaped() && s.kind != Statement::Kind::If)
     return MakeShaped(std::move(s), ifDepth, loopDepth, iterations, accumulate);
@@ -208,12 +213,14 @@ std::uint32_t Generator::MakeCondition() {
 bool Generator::Reevaluate(std::uint32_t index) {
   Node& n = m_nodes[index];
   if (n.kind == Kind::Literal || n.kind == Kind::Variable) return true;
-  if (n.kind == Kind::Local) {
-    n.value = m_locals[n.variable].value;
-    n.exact = m_locals[n.variable].exact;
-    if (m_ranging) n.error = m_locals[n.variable].error;
+  if (n.kind == Kind::Local || n.kind == Kind::Parameter) {
+    const Local& l = n.kind == Kind::Local ? m_locals[n.variable] : m_functions[n.variable].parameters[n.picks[0]];
+    n.value = l.value;
+    n.exact = l.exact;
+    if (m_ranging) n.error = l.error;
     return true;
   }
+  if (n.kind == Kind::UserCall) return RunCall(index);
   for (std::uint32_t c : n.children)
     if (!Reevaluate(c)) return false;
   if (!Evaluate(n)) return false;
@@ -224,7 +231,20 @@ bool Generator::Reevaluate(std::uint32_t index) {
   return true;
 }
 
+bool Generator::Test(std::uint32_t node) {
+  m_lenient = m_options.exitReads;
+  const bool ok = Reevaluate(node);
+  m_lenient = false;
+  return ok && !m_nodes[node].undefined;
+}
+
 bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
+  if (!RunStatement(index, trace)) return false;
+  const std::uint32_t after = m_statements[index].after;
+  return after == kNone || Run(after, trace);
+}
+
+bool Generator::RunStatement(std::uint32_t index, std::vector<bool>* trace) {
   const Statement& s = m_statements[index];
   switch (s.kind) {
     case Statement::Kind::Assign:
@@ -232,6 +252,7 @@ bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
       return Store(s, m_nodes[s.stored]);
     case Statement::Kind::Declare:
     case Statement::Kind::DoWhile:
+    case Statement::Kind::Call:
       return RunShaped(index, trace);
     case Statement::Kind::If: {
       if (!Reevaluate(s.value)) return false;
@@ -242,7 +263,8 @@ bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
         if (!Run(k, trace)) return false;
       return true;
     }
-    case Statement::Kind::For: {
+    case Statement::Kind::For:
+    case Statement::Kind::While: {  // a while loop's counter counts its passes from 0
       if (s.before != kNone && !Run(s.before, trace)) return false;
       if (s.flag != kNone) m_locals[s.flag].value = {1.0}, m_locals[s.flag].error.clear();  // declared true right before the loop
       const std::vector<Local> entry = m_locals;
@@ -250,7 +272,7 @@ bool Generator::Run(std::uint32_t index, std::vector<bool>* trace) {
       for (;; ++k) {
         if (k > s.count) return false;  // the condition holds only while the counter is below its bound
         m_locals[s.counter].value = {CounterValue(s, k)};
-        if (!Reevaluate(s.value)) return false;
+        if (!Test(s.value)) return false;
         // Run speculatively, every iteration runs, whatever the condition says.
         const bool more = trace ? m_nodes[s.value].value[0] != 0 : k < s.count;
         if (trace) trace->push_back(more);
@@ -278,17 +300,18 @@ bool Generator::SpeculateRest(std::uint32_t index, const std::vector<Local>& ent
     ok = Speculate(s.body);
   }
   m_locals = entry;
-  ok = ok && Speculate({index});
+  ok = ok && Speculate({index}, true);
   m_locals = exit;
   return ok;
 }
 
-bool Generator::Speculate(const std::vector<std::uint32_t>& block) {
+bool Generator::Speculate(const std::vector<std::uint32_t>& block, bool alone) {
   const std::vector<Local> locals = m_locals;
   const double tolerance = m_tolerance;
   m_tolerance = 0;  // decisions there decide nothing
   bool ok = true;
-  for (std::uint32_t k = 0; ok && k < block.size(); ++k) ok = Run(block[k], nullptr);
+  for (std::uint32_t k = 0; ok && k < block.size(); ++k)
+    ok = alone ? RunStatement(block[k], nullptr) : Run(block[k], nullptr);
   m_tolerance = tolerance;
   m_locals = locals;
   return ok;
@@ -320,7 +343,7 @@ bool Generator::Simulate() {
 bool Generator::Varies(std::uint32_t index) const {
   const Node& n = m_nodes[index];
   if (n.kind == Kind::Variable || n.kind == Kind::Local || n.kind == Kind::Element || n.kind == Kind::LocalElement ||
-      n.fn == Fn::Tex2D || n.fn == Fn::TexCube)
+      n.kind == Kind::Parameter || n.kind == Kind::UserCall || n.fn == Fn::Tex2D || n.fn == Fn::TexCube)
     return true;
   return std::any_of(n.children.begin(), n.children.end(), [&](std::uint32_t c) { return Varies(c); });
 }
@@ -335,8 +358,11 @@ std::uint32_t Generator::Cost(std::uint32_t index) const {
     case Kind::Literal:
     case Kind::Variable:
     case Kind::Local:
+    case Kind::Parameter:
     case Kind::Swizzle:
       return sum;
+    case Kind::UserCall:  // inlined at each call
+      return sum + Cost(m_functions[n.variable].value);
     case Kind::Element:
     case Kind::LocalElement:
       return sum + 2 * rows;
@@ -370,10 +396,15 @@ std::uint32_t Generator::StatementCost(std::uint32_t index) const {
     case Statement::Kind::If:
       return Cost(s.value) + 2 + body + otherwise;
     case Statement::Kind::For:
-    case Statement::Kind::DoWhile: {
+    case Statement::Kind::DoWhile:
+    case Statement::Kind::While: {
       const std::uint32_t n = std::max(s.count, 1u);
-      return (n + 1) * Cost(s.value) + n * (body + (s.kind == Statement::Kind::DoWhile)) + 2 +
-             (s.before != kNone ? StatementCost(s.before) : 0);
+      return (n + 1) * Cost(s.value) + n * (body + (s.kind != Statement::Kind::For)) + 2 +
+             (s.before != kNone ? StatementCost(s.before) : 0) + (s.after != kNone ? StatementCost(s.after) : 0);
+    }
+    case Statement::Kind::Call: {
+      const std::uint32_t update = m_functions[m_nodes[s.value].variable].update;
+      return Cost(s.value) + (update != kNone ? Cost(update) : 0) + 1;
     }
     case Statement::Kind::Declare: {
       std::uint32_t sum = s.inits.empty() ? Cost(s.value) + 1 : 0;

@@ -51,6 +51,11 @@ std::uint32_t Generator::MakeShaped(Statement s, std::uint32_t ifDepth, std::uin
     case Statement::Kind::Declare:
       MakeDeclare(s);
       break;
+    case Statement::Kind::Call:
+      if (MakeCallStatement(s, kNone, false)) break;
+      s.kind = Statement::Kind::Assign;
+      MakeAssign(s, accumulate);
+      break;
     default:
       MakeLoop(s, ifDepth, loopDepth, iterations);
       break;
@@ -91,7 +96,8 @@ std::vector<std::uint32_t> Generator::MakeShapedBlock(std::uint32_t ifDepth, std
     }
     block.push_back(MakeStatement(ifDepth, loopDepth, iterations, accumulate && k == 0));
     const Statement::Kind kind = m_statements[block.back()].kind;
-    const bool loop = kind == Statement::Kind::For || kind == Statement::Kind::DoWhile;
+    const bool loop =
+        kind == Statement::Kind::For || kind == Statement::Kind::DoWhile || kind == Statement::Kind::While;
     if (loop && (m_options.carried || m_options.doWhile) && Chance(0.5)) {
       const std::uint32_t read = MakeReadAfter(1);
       if (read != kNone) block.push_back(read);
@@ -119,7 +125,9 @@ void Generator::MakeAssign(Statement& s, bool accumulate, bool readAfter) {
   std::vector<std::uint32_t> writable;
   for (std::uint32_t k : m_live)
     if (m_locals[k].written) writable.push_back(k);
-  if (accumulate && !m_carried.empty() && m_carried.back() != kNone && Chance(0.5)) {
+  if (m_forceTarget != kNone) {
+    s.target = m_forceTarget;
+  } else if (accumulate && !m_carried.empty() && m_carried.back() != kNone && Chance(0.5)) {
     s.target = m_carried.back();  // the loop's own carried local
   } else if (!accumulate && !readAfter && !writable.empty() && Chance(0.5)) {
     // In loops, arrays first: their elements are written at counter indexes there.
@@ -158,8 +166,8 @@ void Generator::MakeAssign(Statement& s, bool accumulate, bool readAfter) {
     s.value = t.base == Base::Bool || Chance(0.5) ? read : Binary(Op::Add, t, Make(t, ExpressionDepth()), read);
   } else {
     s.value = Make(t, ExpressionDepth());
-    if (accumulate && m_options.steps && !m_counters.empty() && t.base != Base::Bool && !t.matrix &&
-        Chance(0.6)) {
+    if (accumulate && (m_options.steps || m_options.reversed) && !m_counters.empty() && t.base != Base::Bool &&
+        !t.matrix && Chance(0.6)) {
       // Each loop's body reads an array at its own counter (converted to an
       // int value's type).
       const Type f{Base::Float, 1, t.columns, false};
@@ -182,6 +190,18 @@ void Generator::MakeAssign(Statement& s, bool accumulate, bool readAfter) {
           s.value = WithCounter(s.value, t, *c);
           break;
         }
+    }
+    if (m_work && t.base == Base::Float && !t.matrix) {
+      // Work that keeps a loop of constant length a loop: exp2 of an array
+      // read at the counter, or of a value.
+      std::uint32_t x = m_counters.empty() ? kNone : ArrayRead(t, m_counters.back());
+      if (x == kNone) x = Make(t, ExpressionDepth());
+      Node call{Kind::Call, Op::None, t, {x}, {}, 0, {}, true, Fn::Exp2};
+      if (Evaluate(call)) s.value = Binary(Op::Add, t, s.value, Add(std::move(call)));
+    }
+    if (m_options.calls && t.base == Base::Float && Chance(0.3)) {
+      const std::uint32_t call = UserCallOf(t);
+      if (call != kNone) s.value = Binary(Op::Add, t, s.value, call);
     }
   }
   s.stored = s.value;
@@ -225,13 +245,13 @@ void Generator::MakeDeclare(Statement& s) {
 }
 
 void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loopDepth, std::uint32_t iterations) {
-  const bool doWhile = s.kind == Statement::Kind::DoWhile;
+  const bool doWhile = s.kind == Statement::Kind::DoWhile, whileLoop = s.kind == Statement::Kind::While;
   const std::uint32_t most = std::min({m_options.maxLoopCount, kMostCount, kMostIterations / iterations});
   s.count = 1 + Pick(std::max(most, 1u));
   // A stepped loop is mostly a plain counted one: its literal bound alone
   // ends it, as loops a loop register can count.
   bool plain = false;
-  if (m_options.steps && !doWhile) {
+  if (m_options.steps && s.kind == Statement::Kind::For) {
     if (Chance(0.7)) {
       // Another start or step; a longer step runs fewer passes, so that an
       // array can still hold what the counter reaches.
@@ -243,6 +263,14 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
     if (m_lastCount && m_lastCount <= most && Chance(0.4)) s.count = m_lastCount;
     m_lastCount = s.count;
     plain = Chance(0.75);
+  }
+  const bool down = m_options.reversed && s.kind == Statement::Kind::For && Chance(0.35);
+  if (down) {
+    // Down by 1 or 2 to a last value of 0 to 2.
+    s.step = Chance(0.75) ? -1 : -2;
+    if (s.step < -1) s.count = 1 + Pick(std::min(std::max(most, 1u), 4u));
+    s.start = static_cast<std::int32_t>(Pick(3)) - (static_cast<std::int32_t>(s.count) - 1) * s.step;
+    if (!m_options.steps) plain = Chance(0.75);
   }
   if ((m_options.carried || m_options.arrays) && Chance(0.5)) {
     // A local the loop carries, declared right before it.
@@ -256,21 +284,41 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
     s.flag = AddLocal({"k" + std::to_string(m_locals.size()), kBool, {1.0}, true});
     m_live.push_back(s.flag);
   }
-  const Type counterType = doWhile && Chance(0.4) ? kFloat : kInt;
-  // A do-while counter is 1 in the first iteration: the body adds 1 first.
-  Local counter{(doWhile ? "d" : "i") + std::to_string(m_locals.size() - 1), counterType,
+  const Type counterType = whileLoop ? kFloat : doWhile && Chance(0.4) ? kFloat : kInt;
+  // A do-while counter is 1 in the first iteration: the body adds 1 first;
+  // a while loop's is 0 and the body adds 1 last.
+  Local counter{(doWhile ? "d" : whileLoop ? "j" : "i") + std::to_string(m_locals.size() - 1), counterType,
                 {doWhile ? 1.0 : static_cast<double>(s.start)}, true};
-  counter.low = doWhile ? 1 : s.start;
-  counter.high = counterType == kInt ? counter.low + (static_cast<std::int32_t>(s.count) - 1) * s.step : -1;
+  const std::int32_t last = s.start + (static_cast<std::int32_t>(s.count) - 1) * s.step;
+  counter.low = doWhile ? 1 : std::min(s.start, last);
+  counter.high = counterType == kInt ? (doWhile ? static_cast<std::int32_t>(s.count) : std::max(s.start, last)) : -1;
   s.counter = AddLocal(std::move(counter));
   m_live.push_back(s.counter);
   const std::uint32_t counterNode = LocalNode(s.counter);
-  if (m_options.uniformBounds && !plain && Chance(0.7)) {
+  if (whileLoop) {
+    s.value = Binary(Op::Less, kBool, counterNode, Literal(kFloat, s.count));
+    if (Chance(0.6)) s.value = Binary(Op::And, kBool, s.value, MakeCondition());
+  } else if (down) {
+    s.value = Chance(0.5) ? Binary(Op::GreaterEqual, kBool, counterNode, Literal(kInt, last))
+                          : Binary(Op::Greater, kBool, counterNode, Literal(kInt, last - 1));
+    if (!plain && Chance(0.35)) s.value = Binary(Op::And, kBool, s.value, MakeCondition());
+  } else if (m_options.uniformBounds && !plain && Chance(0.7)) {
     s.value = UniformCondition(s, most, counterNode);
     if (s.dynamic) m_locals[s.counter].high = -1;  // no literal bound: it indexes nothing
   } else {
     s.value = Binary(Op::Less, kBool, counterNode, Literal(kInt, LiteralBound(s)));
     if (!plain && Chance(0.35)) s.value = Binary(Op::And, kBool, s.value, MakeCondition());  // may end the loop early
+  }
+  if (m_options.exitReads && s.kind == Statement::Kind::For && !s.dynamic && Chance(0.4)) {
+    const std::uint32_t test = ExitTest(s.counter);
+    if (test != kNone) s.value = Binary(Op::And, kBool, s.value, test);
+  }
+  if (s.kind == Statement::Kind::For) {
+    // A uniform bound may have changed the count.
+    Local& c = m_locals[s.counter];
+    const std::int32_t final = s.start + (static_cast<std::int32_t>(s.count) - 1) * s.step;
+    c.first = std::min(s.start, final);
+    c.last = s.count ? std::max(s.start, final) : c.first - 1;
   }
   if (s.flag != kNone) s.value = Binary(Op::And, kBool, s.value, LocalNode(s.flag));
   m_flags.push_back(s.flag);
@@ -281,7 +329,8 @@ void Generator::MakeLoop(Statement& s, std::uint32_t ifDepth, std::uint32_t loop
   m_carried.pop_back();
   m_counters.pop_back();
   m_flags.pop_back();
-  if (!doWhile) m_live.pop_back();  // a for loop's counter ends with it; a do-while's was declared before it
+  // A for loop's counter ends with it; a do-while's or while's was declared before it.
+  if (s.kind == Statement::Kind::For) m_live.pop_back();
 }
 
 std::uint32_t Generator::UniformCondition(Statement& s, std::uint32_t most, std::uint32_t counterNode) {
@@ -333,6 +382,11 @@ std::uint32_t Generator::IndexBelow(std::uint32_t length, std::uint32_t counter)
   if (fit.empty() || (counter == kNone && Chance(0.2))) return Literal(kInt, Pick(length));
   const std::uint32_t k = fit[Pick(static_cast<std::uint32_t>(fit.size()))];
   const std::int32_t low = m_locals[k].low, span = m_locals[k].high - low;
+  if (m_options.reversed && Chance(0.4)) {
+    // Down from past the counter: n - i.
+    const auto offset = static_cast<std::int32_t>(Pick(length - static_cast<std::uint32_t>(span)));
+    return Binary(Op::Subtract, kInt, Literal(kInt, offset + span + low), LocalNode(k));
+  }
   if (counter != kNone && low >= 0 && static_cast<std::uint32_t>(low + span) < length && Chance(0.85)) {
     // Up from the counter itself: the form a loop register can stand for.
     const std::uint32_t shift = Pick(length - static_cast<std::uint32_t>(low + span));
@@ -489,6 +543,23 @@ bool Generator::RunShaped(std::uint32_t index, std::vector<bool>* trace) {
     }
     return true;
   }
+  if (s.kind == Statement::Kind::Call) {
+    Function& f = m_functions[m_nodes[s.value].variable];
+    Local& inout = f.parameters.back();
+    const Local& target = m_locals[s.target];
+    inout.value = target.value;
+    inout.exact = target.exact;
+    inout.error = target.error;
+    if (!Reevaluate(s.value)) return false;
+    if (f.update == kNone) return true;
+    if (!Reevaluate(f.update)) return false;
+    const Node& n = m_nodes[f.update];
+    Local& l = m_locals[s.target];
+    l.value = n.value;
+    l.exact = n.exact;
+    l.error = n.error;
+    return true;
+  }
   // do-while: the body runs, then the condition decides.
   if (s.before != kNone && !Run(s.before, trace)) return false;
   if (s.flag != kNone) m_locals[s.flag].value = {1.0}, m_locals[s.flag].error.clear();
@@ -500,7 +571,7 @@ bool Generator::RunShaped(std::uint32_t index, std::vector<bool>* trace) {
     m_locals[s.counter].value = {static_cast<double>(k)};
     for (std::uint32_t b : s.body)
       if (!Run(b, trace)) return false;
-    if (!Reevaluate(s.value)) return false;
+    if (!Test(s.value)) return false;
     const bool more = trace ? m_nodes[s.value].value[0] != 0 : k < s.count;
     if (trace) trace->push_back(more);
     if (!more) break;
@@ -529,6 +600,7 @@ std::string Generator::ShapedText(std::uint32_t index, std::uint32_t indent) con
   const std::string pad(2 * indent, ' ');
   const std::string flag = (s.before != kNone ? ShapedText(s.before, indent) : "") +
                            (s.flag != kNone ? pad + "bool " + m_locals[s.flag].name + " = true;\n" : "");
+  const std::string after = s.after != kNone ? ShapedText(s.after, indent) : "";
   switch (s.kind) {
     case Statement::Kind::Assign: {
       if (s.declares) return pad + ResultType().Name() + " r = " + Text(s.value) + ";\n";
@@ -544,15 +616,30 @@ std::string Generator::ShapedText(std::uint32_t index, std::uint32_t indent) con
     }
     case Statement::Kind::For: {
       const std::string& i = m_locals[s.counter].name;
-      const std::string step = s.step == 1 ? i + "++" : i + " += " + std::to_string(s.step);
+      const std::string step = s.step == 1    ? i + "++"
+                               : s.step == -1 ? i + "--"
+                               : s.step < 0   ? i + " -= " + std::to_string(-s.step)
+                                              : i + " += " + std::to_string(s.step);
       return flag + pad + "for (int " + i + " = " + std::to_string(s.start) + "; " + Text(s.value) + "; " + step +
-             ") " + BlockText(s.body, indent) + "\n";
+             ") " + BlockText(s.body, indent) + "\n" + after;
     }
     case Statement::Kind::DoWhile: {
       const Local& d = m_locals[s.counter];
       const std::string step = pad + "  " + d.name + " += 1;\n";
       return flag + pad + d.type.Name() + " " + d.name + " = 0;\n" + pad + "do " + BlockText(s.body, indent, step) +
-             " while (" + Text(s.value) + ");\n";
+             " while (" + Text(s.value) + ");\n" + after;
+    }
+    case Statement::Kind::While: {
+      const std::string& w = m_locals[s.counter].name;
+      std::string text = flag + pad + "float " + w + " = 0;\n" + pad + "while (" + Text(s.value) + ") {\n";
+      for (std::uint32_t k : s.body) text += StatementText(k, indent + 1);
+      return text + pad + "  " + w + " += 1;\n" + pad + "}\n" + after;
+    }
+    case Statement::Kind::Call: {
+      const Node& call = m_nodes[s.value];
+      std::string text = pad + m_functions[call.variable].name + "(";
+      for (std::uint32_t a : call.children) text += Text(a) + ", ";
+      return text + m_locals[s.target].name + ");\n";
     }
     case Statement::Kind::If:
       break;

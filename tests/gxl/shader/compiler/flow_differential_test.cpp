@@ -1,12 +1,17 @@
 // Generated programs in every loop shape the generator has, compiled for each
 // profile of their stage, optimised and with option 0x4, and run in the token
 // kit's interpreter against the generator's own values. A value that differs,
-// an internal error, a validator's refusal of the compiler's own code or any
-// other error fails; a limit of the profile (a loop it cannot hold, too many
-// instruction slots or registers, ...) is a refusal, counted by its message.
+// an internal error, a validator's refusal of the compiler's own code, the
+// work bound refusing a program of fewer than 60 statements or any other
+// error fails; a limit of the profile (a loop it cannot hold, too many
+// instruction slots or registers, the work bound on a long program, ...) is a
+// refusal, counted by its message. The batches from kBatches on turn the
+// later loop shapes on (nests, calls, while loops, ...), which the first
+// batches' seeds were made without.
 // The share compiles each program for one profile of its stage, both ways;
-// the long mode (NURA_LONG) 20,000 programs per stage for every profile, and
-// prints what each batch compiled and refused.
+// the long mode (NURA_LONG) 20,000 programs per stage and 10,000 more with
+// the later shapes, for every profile, and prints what each batch compiled
+// and refused.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,8 +35,10 @@ namespace {
 using shadertest::CompiledHlsl;
 using shadertest::GeneratedProgram;
 
-constexpr std::uint32_t kBatches = 20;
+constexpr std::uint32_t kBatches = 20, kShapeBatches = 10;
 constexpr int kLongPrograms = 20000, kSharePrograms = 300;
+// The work bound may refuse a program of this many statements or more.
+constexpr std::uint32_t kWorkBoundStatements = 60;
 constexpr DWORD kNoOptimisation = 0x4;
 // Pixel programs start here, apart from the vertex ones.
 constexpr std::uint64_t kPixelSeeds = 1u << 24;
@@ -48,6 +55,17 @@ hlslgen::Options Shapes(std::uint64_t seed, bool vertex) {
   options.maxLoopDepth = seed % 4 == 0 ? 3u : 2u;
   // A third with loops from other starts by other steps, side by side.
   options.steps = seed % 3 == 0;
+  return options;
+}
+
+// The later shapes: one leads in turn, the others at random.
+hlslgen::Options LaterShapes(std::uint64_t seed, bool vertex) {
+  hlslgen::Options options = Shapes(seed, vertex);
+  bool* const shapes[] = {&options.reversed, &options.exitReads,  &options.outerBounds, &options.whileLoops,
+                          &options.calls,    &options.deadNests, &options.exitNests,   &options.keptLoops};
+  const std::uint64_t bits = (seed * 0x9E3779B97F4A7C15ull) >> 40;
+  for (std::size_t k = 0; k < std::size(shapes); ++k) *shapes[k] = (bits >> k & 3) == 0;
+  *shapes[seed % std::size(shapes)] = true;
   return options;
 }
 
@@ -97,10 +115,14 @@ struct Tally {
   // The sizes of the programs refused with X4004, by message: the
   // generator's instruction estimate, loops unrolled.
   std::map<std::string, std::vector<std::uint32_t>> x4004;
+  // The statement counts of the programs the work bound refused (faults
+  // below kWorkBoundStatements included).
+  std::vector<std::uint32_t> workBound;
 };
 
-constexpr const char* kFaultKinds[] = {"other values", "internal error", "validator refuses the code", "error",
-                                       "does not run"};
+constexpr const char* kWorkBound = "the compile exceeded its work bound";
+constexpr const char* kFaultKinds[] = {"wrong value",   "internal error", "validator refuses the code",
+                                       "work bound under 60 statements", "error", "does not run"};
 
 // A fault in full for the first few, then a line.
 void Fault(Tally& tally, Counts& count, const std::string& kind, const std::string& where, const std::string& detail,
@@ -110,7 +132,7 @@ void Fault(Tally& tally, Counts& count, const std::string& kind, const std::stri
   if (tally.shown++ < kDetailed) {
     ADD_FAILURE() << kind << ": " << where << "\n" << detail << "\n" << p.source << c.log << c.text;
   } else {
-    ADD_FAILURE() << kind << ": " << where << (kind == "other values" ? "" : " " + detail);
+    ADD_FAILURE() << kind << ": " << where << (kind == "wrong value" ? "" : " " + detail);
   }
 }
 
@@ -149,6 +171,13 @@ void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const
   if (FAILED(c.hr)) {
     const std::string error = FirstError(c.log);
     if (c.Logged("internal error")) return Fault(tally, count, "internal error", where, error, p, c);
+    const std::uint32_t statements = g.StatementCount();
+    if (error.find(kWorkBound) != std::string::npos) {
+      tally.workBound.push_back(statements);
+      if (statements < kWorkBoundStatements)
+        return Fault(tally, count, "work bound under 60 statements", where,
+                     error + " (" + std::to_string(statements) + " statements)", p, c);
+    }
     if (IsLimit(error)) {
       ++count.refused;
       ++tally.limits[Counted(error)];
@@ -164,7 +193,7 @@ void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const
   if (!shadertest::RunGeneratedProgram(c, g, p, &got, &error))
     return Fault(tally, count, "does not run", where, error, p, c);
   if (!Matches(got, g.Result(), g.FloatRange(), g.ResultError()))
-    Fault(tally, count, "other values", where, Values(got, g.Result()), p, c);
+    Fault(tally, count, "wrong value", where, Values(got, g.Result()), p, c);
 }
 
 // Whether a pixel program fits pixel shader 1.x: one output register, no
@@ -188,6 +217,11 @@ void Print(const Tally& t, const char* stage, std::uint32_t batch) {
     std::printf("  estimated instructions of the programs refused with %s: least %u, median %u, most %u\n",
                 message.c_str(), sizes.front(), sizes[sizes.size() / 2], sizes.back());
   }
+  // X4004 by program size: the work bound's refusals by statement count, in tens.
+  std::map<std::uint32_t, int> tens;
+  for (std::uint32_t n : t.workBound) ++tens[n / 10];
+  std::printf("  X4004 work bound by program size: %zu compiles\n", t.workBound.size());
+  for (const auto& [ten, n] : tens) std::printf("    %3u-%3u statements %6d\n", ten * 10, ten * 10 + 9, n);
   for (const char* kind : kFaultKinds) {
     const auto found = t.faults.find(kind);
     std::printf("  fault   %6d  %s\n", found == t.faults.end() ? 0 : found->second, kind);
@@ -200,14 +234,16 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
   const auto& [vertex, batch] = GetParam();
   const bool isLong = nura::test::LongMode();
   const auto per = static_cast<std::uint32_t>(nura::test::LongOrShare(kLongPrograms, kSharePrograms)) / kBatches;
+  const bool later = batch >= kBatches;
   Tally tally;
   for (std::uint64_t k = batch * per; k < (batch + 1) * per; ++k) {
     const std::uint64_t seed = vertex ? k : kPixelSeeds + k;
-    const hlslgen::Generator g(seed, Shapes(seed, vertex));
+    const hlslgen::Generator g(seed, later ? LaterShapes(seed, vertex) : Shapes(seed, vertex));
     const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, vertex, seed);
     ++tally.programs;
     // Only a remainder widens the comparison.
-    if (g.Body().find('%') == std::string::npos && g.Body().find("fmod") == std::string::npos) {
+    const std::string text = g.FunctionText() + g.Body();
+    if (text.find('%') == std::string::npos && text.find("fmod") == std::string::npos) {
       for (double e : g.ResultError()) EXPECT_EQ(e, 0) << "seed " << seed;
     }
     // Every profile in the long mode; in the share one, in turn.
@@ -224,7 +260,7 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
         for (const DWORD flags : {DWORD{0}, kNoOptimisation})
           CompileAndRun(g, uniforms, kPs1Profiles[i], flags, std::to_string(seed), tally);
   }
-  if (isLong) Print(tally, vertex ? "vertex" : "pixel", batch);
+  if (isLong) Print(tally, (std::string(vertex ? "vertex" : "pixel") + (later ? ", later shapes," : "")).c_str(), batch);
   int compiled = 0, refused = 0;
   for (const auto& [name, n] : tally.profiles) compiled += n.compiled, refused += n.refused;
   // Most programs fit most profiles: the comparison is not empty.
@@ -300,10 +336,12 @@ TEST(GxlFlowDifferentialMargin, UniformInTwoRegisterSetsIsSetInBoth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
-                         ::testing::Combine(::testing::Bool(), ::testing::Range(0u, kBatches)),
+                         ::testing::Combine(::testing::Bool(), ::testing::Range(0u, kBatches + kShapeBatches)),
                          [](const auto& info) {
+                           const std::uint32_t batch = std::get<1>(info.param);
                            return std::string(std::get<0>(info.param) ? "vertex_" : "pixel_") +
-                                  std::to_string(std::get<1>(info.param));
+                                  (batch < kBatches ? std::to_string(batch)
+                                                    : "later_shapes_" + std::to_string(batch - kBatches));
                          });
 
 }  // namespace

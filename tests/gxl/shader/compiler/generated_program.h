@@ -100,7 +100,7 @@ inline GeneratedProgram MakeGeneratedProgram(const hlslgen::Generator& g, bool v
     }
   }
   parameters.erase(parameters.find_last_not_of(", ") + 1);
-  p.source += "void main(" + parameters + ") {\n" + body + "}\n";
+  p.source += g.FunctionText() + "void main(" + parameters + ") {\n" + body + "}\n";
   return p;
 }
 

@@ -19,6 +19,7 @@ namespace {
 
 using hlslgen::Generator;
 using hlslgen::Kind;
+using hlslgen::Reads;
 using hlslgen::Statement;
 
 const hlslgen::Options kShaped = shadertest::LoopShapes();
@@ -28,8 +29,8 @@ std::uint64_t Fnv(std::uint64_t h, const std::string& s) {
   return h;
 }
 
-// What 300 seeds of each option set gave before the loop shapes existed:
-// text, parameters, samplers and values.
+// What 300 seeds of each option set gave before the loop shapes (or the later
+// ones) existed: text, parameters, samplers and values.
 TEST(GxlHlslGenShapes, EarlierSeedsKeepTheirText) {
   const struct {
     hlslgen::Options options;
@@ -39,6 +40,14 @@ TEST(GxlHlslGenShapes, EarlierSeedsKeepTheirText) {
       {{.maxDepth = 4, .samplers = true}, 0x9fe9fa4ebb666e6eull},
       {{.maxDepth = 4, .flowControl = true}, 0x533ba8298805345full},
       {{.maxDepth = 4, .flowControl = true, .maxLoopCount = 6, .maxInstructions = 400}, 0x83ef2393faa8c9d6ull},
+      // The loop shapes before the later ones (nests, calls, ...) existed.
+      {kShaped, 0x5767ba740ae06b8cull},
+      {[] {
+         hlslgen::Options o = kShaped;
+         o.steps = true;
+         return o;
+       }(),
+       0xca49b576205f24beull},
   };
   for (const auto& set : kSets) {
     std::uint64_t h = 14695981039346656037ull;
@@ -55,14 +64,6 @@ TEST(GxlHlslGenShapes, EarlierSeedsKeepTheirText) {
   }
 }
 
-// Whether a node's tree reads a node of the kind (and, for variables, a uniform one).
-bool Reads(const Generator& g, std::uint32_t node, const std::function<bool(const hlslgen::Node&)>& match) {
-  const hlslgen::Node& n = g.At(node);
-  if (match(n)) return true;
-  for (std::uint32_t c : n.children)
-    if (Reads(g, c, match)) return true;
-  return false;
-}
 
 TEST(GxlHlslGenShapes, ProgramsHoldEveryShapeWithinTheirBounds) {
   std::map<std::string, int> shapes;

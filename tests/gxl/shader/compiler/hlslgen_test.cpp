@@ -125,6 +125,8 @@ class GxlHlslGen : public LowerTest, public ::testing::WithParamInterface<std::u
       case Kind::Local:  // only in flow-control programs
       case Kind::Element:
       case Kind::LocalElement:
+      case Kind::Parameter:
+      case Kind::UserCall:
         break;
     }
     return nullptr;
