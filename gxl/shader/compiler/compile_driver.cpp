@@ -132,6 +132,13 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   settledSimulations = settleChecks = settleMismatches = 0;
+  coveredLoops = coverChecks = coverMismatches = 0;
+  m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = 0;
+  m_reruns = m_exactSimulations = 0;
+  m_pastCeiling = false;
+  m_checkCeiling = 0;
+  m_coveredNodes.Clear();
+  m_referenceKeys.clear();
   reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;

@@ -88,6 +88,9 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
   // Each instruction the lowering makes (even one it rolls back) costs the
   // compile's budget about what the back end's passes spend on it later.
   constexpr std::uint64_t kLoweringWork = 32;
+  // An exact simulation that meets the lowering's bound stops here, and
+  // the loop is covered instead (loop_cover.cpp).
+  if ((m_exactSimulations || m_checkCeiling) && PastCeiling()) return E_FAIL;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;
   ++m_instructionsBuilt;

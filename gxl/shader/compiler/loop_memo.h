@@ -168,4 +168,55 @@ struct ShaderCompiler::LoweringMark {
   }
 };
 
+// Messages of a lowering caught until it is known whether they stand, then
+// delivered in order (dead loops' rehearsals, exact simulations that may be
+// given up).
+struct ShaderCompiler::CaughtMessages {
+  struct Line {
+    const SourceToken* at;
+    MessageSeverity severity;
+    std::uint32_t code;
+    std::size_t text;  // offset of its terminated text in `texts`
+    bool held;         // counted, never logged (MessageHold)
+  };
+  PodArray<Line> lines;
+  PodArray<char> texts;
+  bool lost = false;             // one did not fit in memory
+  std::uint32_t outerHolds = 0;  // MessageHolds open where the catch began
+};
+
+class ShaderCompiler::MessageCatch {
+ public:
+  MessageCatch(ShaderCompiler& c, CaughtMessages& into) : m_c(c), m_outer(c.m_caught) {
+    into.outerHolds = c.m_heldMessages;
+    c.m_caught = &into;
+  }
+  ~MessageCatch() { m_c.m_caught = m_outer; }
+  MessageCatch(const MessageCatch&) = delete;
+  MessageCatch& operator=(const MessageCatch&) = delete;
+
+ private:
+  ShaderCompiler& m_c;
+  CaughtMessages* m_outer;
+};
+
+// While an exact simulation counts as a rerun (the compile without the
+// reference switch reuses or skips it, or it is a check): what it builds is
+// left out of SimulationWork. Reruns inside one count with it.
+struct ShaderCompiler::RerunScope {
+  ShaderCompiler& c;
+  bool active, counts;
+  std::uint64_t from;
+  RerunScope(ShaderCompiler& compiler, bool rerun)
+      : c(compiler), active(rerun), counts(rerun && compiler.m_reruns == 0), from(compiler.m_instructionsBuilt) {
+    c.m_reruns += active;
+  }
+  ~RerunScope() {
+    c.m_reruns -= active;
+    if (counts) c.m_rerunBuilt += c.m_instructionsBuilt - from;
+  }
+  RerunScope(const RerunScope&) = delete;
+  RerunScope& operator=(const RerunScope&) = delete;
+};
+
 }  // namespace gxl::shader

@@ -31,16 +31,6 @@ namespace gxl::shader {
 
 using namespace loops;
 
-namespace {
-
-bool Within(const ValueRange& outer, const ValueRange& inner) {
-  if (IsFull(outer)) return true;
-  if (IsEmpty(outer) || IsEmpty(inner)) return false;
-  return outer.low <= inner.low && inner.high <= outer.high;
-}
-
-}  // namespace
-
 bool ShaderCompiler::SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass) {
   if (run.init || !run.condition || pass >= run.limit) return false;
   const LoopFrame& f = m_loopFrames[run.frame];
@@ -351,6 +341,7 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
   std::optional<Summary> full;
   {
     ++m_settleChecks;
+    const RerunScope rerun(*this, true);
     const UnmeteredWork unmetered(*target);
     const MessageHold hold(*this);
     HRESULT step = S_OK;

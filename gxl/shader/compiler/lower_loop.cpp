@@ -126,6 +126,8 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     abandonLoop = abandon;
     returned = discarded = 0;
     if (SUCCEEDED(hr)) return S_OK;
+    // An outer simulation met the lowering's bound: it is given up whole.
+    if (m_pastCeiling) return E_FAIL;
     // Nothing of the attempt stays: no IR and no error.
     errorFlag = errors;
     RollBackIr(values, instructions, start.Data());
@@ -197,7 +199,7 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   const std::uint32_t limit =
       target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
   LoopFindings found;
-  HRESULT hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
+  HRESULT hr = FindLoopFacts(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              &found);
   if (FAILED(hr)) return hr;
   std::uint32_t n = found.iterations;
