@@ -36,6 +36,9 @@ constexpr std::uint32_t kCoverRounds = 6;
 // The share of the lowering's bounds an exact simulation leaves to the rest
 // of the compile: 1 / kReservedShare.
 constexpr std::uint64_t kReservedShare = 8;
+// The work a reference check's full simulation may take, in the lowering's
+// bounds.
+constexpr std::uint64_t kCheckedBounds = 4;
 
 }  // namespace
 
@@ -140,7 +143,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
                        std::none_of(byCondition.begin(), byCondition.end(), [](std::uint8_t w) { return w != 0; });
 
   // Under the reference switch: the full simulation first, where it fits
-  // twice the lowering's bound, unmetered and its messages held.
+  // four times the lowering's bound, unmetered and its messages held.
   LoopState full;
   LoopFindings fullFound;
   bool fits = false;
@@ -152,7 +155,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       const RerunScope rerun(*this, true);
       const UnmeteredWork unmetered(*target);
       const MessageHold hold(*this);
-      m_checkCeiling = m_instructionsBuilt + 2 * loweringBuildLimit;
+      m_checkCeiling = m_instructionsBuilt + kCheckedBounds * loweringBuildLimit;
       ++m_exactSimulations;
       const HRESULT hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore,
                                        limit, full, &fullFound);
@@ -165,6 +168,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   }
 
   HRESULT hr = S_FALSE;
+  bool rehearsed = false;
   if (decided) {
     LoopRun run;
     run.node = node;
@@ -184,7 +188,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       ~Open() { frames[at].open = false; }
     } open{m_loopFrames, frame};
     hr = SettleOnce(run, 0, st);
-    if (hr == S_OK) {
+    if ((rehearsed = hr == S_OK)) {
       double known = 0;
       found->iterations = run.n;
       found->certain = run.certain;
@@ -209,7 +213,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
     return E_FAIL;
   }
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
-  if (fits) CheckCoveredLoop(st, *found, full, fullFound, limit, decided);
+  if (fits) CheckCoveredLoop(st, *found, full, fullFound, startMap, limit, rehearsed);
   return S_OK;
 }
 
@@ -322,7 +326,8 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
 }
 
 void ShaderCompiler::CheckCoveredLoop(const LoopState& covered, const LoopFindings& c, const LoopState& full,
-                                      const LoopFindings& f, std::uint32_t limit, bool decided) {
+                                      const LoopFindings& f, const std::uint32_t* startMap, std::uint32_t limit,
+                                      bool decided) {
   ++coverChecks;
   // A range kept unknown (empty) covers any; flags may only be fewer.
   auto covers = [](const ValueRange& a, const ValueRange& b) {
@@ -339,8 +344,9 @@ void ShaderCompiler::CheckCoveredLoop(const LoopState& covered, const LoopFindin
                       : c.iterations == limit && f.iterations <= limit && (!c.certain || f.certain) &&
                             (!covered.counter || (full.counter && covered.counterSlot == full.counterSlot));
   same = same && (!f.derivatives || c.derivatives) && (!f.abandon || c.abandon) && within(f.carried, c.carried);
+  // Facts of symbols the loop may carry: those with a value at its start.
   for (std::size_t s = 0; s < full.head.Size() && same; ++s)
-    same = covers(covered.head[s], full.head[s]) && covers(covered.exit[s], full.exit[s]) &&
+    same = startMap[s] == kNoIndex || covers(covered.head[s], full.head[s]) && covers(covered.exit[s], full.exit[s]) &&
            (covered.headFlags[s] & ~full.headFlags[s] & kRangeFacts) == 0 &&
            (covered.exitFlags[s] & ~full.exitFlags[s] & kRangeFacts) == 0;
   coverMismatches += !same;

@@ -425,8 +425,8 @@ class ShaderCompiler {
   std::uint32_t settledSimulations = 0, settleChecks = 0, settleMismatches = 0;
   // Of the last run: the flow-control loops compiled from covering facts
   // because their simulation passed the budget (loop_cover.cpp), and with
-  // referenceSearches, those also simulated in full where that fit twice the
-  // lowering's bound, and the ones whose facts did not cover the full ones.
+  // referenceSearches, those also simulated in full where that fit four times
+  // the lowering's bound, and the ones whose facts did not cover the full ones.
   std::uint32_t coveredLoops = 0, coverChecks = 0, coverMismatches = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
@@ -654,9 +654,11 @@ class ShaderCompiler {
                     const std::uint32_t* startMap, std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
                     std::uint32_t limit, LoopState& st, LoopFindings* found);
   // Under the reference switch: the full simulation's findings beside the
-  // covering ones.
+  // covering ones (`decided`: the trip count came from the condition and
+  // step).
   void CheckCoveredLoop(const LoopState& covered, const LoopFindings& coveredFound, const LoopState& full,
-                        const LoopFindings& fullFound, std::uint32_t limit, bool decided);
+                        const LoopFindings& fullFound, const std::uint32_t* startMap, std::uint32_t limit,
+                        bool decided);
   // Whether the lowering of an exact simulation stops here: the simulation
   // work has reached the lowering's bound (m_pastCeiling is then set until
   // the outermost simulation takes it).
