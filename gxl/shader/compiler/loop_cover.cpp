@@ -346,9 +346,10 @@ void ShaderCompiler::CheckCoveredLoop(const LoopState& covered, const LoopFindin
   same = same && (!f.derivatives || c.derivatives) && (!f.abandon || c.abandon) && within(f.carried, c.carried);
   // Facts of symbols the loop may carry: those with a value at its start.
   for (std::size_t s = 0; s < full.head.Size() && same; ++s)
-    same = startMap[s] == kNoIndex || covers(covered.head[s], full.head[s]) && covers(covered.exit[s], full.exit[s]) &&
-           (covered.headFlags[s] & ~full.headFlags[s] & kRangeFacts) == 0 &&
-           (covered.exitFlags[s] & ~full.exitFlags[s] & kRangeFacts) == 0;
+    same = startMap[s] == kNoIndex ||
+           (covers(covered.head[s], full.head[s]) && covers(covered.exit[s], full.exit[s]) &&
+            (covered.headFlags[s] & ~full.headFlags[s] & kRangeFacts) == 0 &&
+            (covered.exitFlags[s] & ~full.exitFlags[s] & kRangeFacts) == 0);
   coverMismatches += !same;
 }
 
