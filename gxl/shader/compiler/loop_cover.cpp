@@ -213,6 +213,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
     return E_FAIL;
   }
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  found->covered = true;
   if (fits) CheckCoveredLoop(st, *found, full, fullFound, startMap, limit, rehearsed);
   return S_OK;
 }

@@ -41,6 +41,7 @@ struct ShaderCompiler::LoopFindings {
   bool errors = false, guardChanged = false, blockChanged = false;
   bool identityMade = false;       // the identity table was made (once per run: not again at a reuse)
   bool counterAfterStart = false;  // the counter's final value is no older than the outermost simulation
+  bool covered = false;            // facts that cover every pass, not a simulation's (loop_cover.cpp)
 
   bool LeavesNothing() const { return !messages && !errors && !guardChanged && !blockChanged && !identityMade; }
 };

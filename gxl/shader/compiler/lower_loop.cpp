@@ -231,6 +231,11 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
     polarity = outerPolarity;
     loopCounter = {0.0, static_cast<double>(n)};
     if (!carried.Append(missed.Data(), missed.Size())) return OutOfMemory(node);
+    // Covering facts know nothing of a symbol their pass left alone.
+    for (std::size_t k = 0; found.covered && k < missed.Size(); ++k) {
+      st.head[missed[k]] = st.exit[missed[k]] = kFull;
+      st.headFlags[missed[k]] = st.exitFlags[missed[k]] = 0;
+    }
     std::sort(carried.Data(), carried.Data() + carried.Size());  // slot order
     missed.Clear();
     hr = EmitFlowControlLoop(node, init, condition, body, carried, st, startMap, &missed);
