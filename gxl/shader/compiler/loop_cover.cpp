@@ -170,17 +170,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   HRESULT hr = S_FALSE;
   bool rehearsed = false;
   if (decided) {
-    LoopRun run;
-    run.node = node;
-    run.condition = condition;
-    run.body = body;
-    run.startMap = startMap;
-    run.valuesBefore = valuesBefore;
-    run.instructionsBefore = instructionsBefore;
-    run.limit = limit;
-    run.frame = frame;
-    run.accumulated = One();
-    run.n = limit;
+    LoopRun run(node, nullptr, condition, body, startMap, valuesBefore, instructionsBefore, limit, frame, One());
     if (run.accumulated == kNoIndex) return OutOfMemory(node);
     struct Open {
       std::vector<LoopFrame>& frames;
@@ -242,13 +232,7 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
           facts[s] = 0;
         }
     if (round > kCoverRounds + slots) return S_FALSE;
-    WideEntry wide;
-    for (std::uint32_t s = 0; s < slots; ++s)
-      if (entered[s]) {
-        wide.slots.push_back(s);
-        wide.ranges.push_back(ranges[s]);
-        wide.facts.push_back(facts[s]);
-      }
+    const WideEntry wide = EntryOf(entered, ranges, facts);
     for (std::size_t s = 0; s < slots; ++s) {
       st.head[s] = st.exit[s] = EnteredRange(valueMap[s]);
       st.headFlags[s] = st.exitFlags[s] = EnteredFacts(valueMap[s]);

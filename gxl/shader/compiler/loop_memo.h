@@ -76,6 +76,11 @@ struct ShaderCompiler::LoopHistory {
 
 // A flow-control loop's simulation between its passes (SimulateLoop).
 struct ShaderCompiler::LoopRun {
+  LoopRun(const ParseNode* loop, const ParseNode* first, const ParseNode* test, const ParseNode* pass,
+          const std::uint32_t* start, std::uint32_t values, std::uint32_t instructions, std::uint32_t passes,
+          std::size_t own, std::uint32_t one)
+      : node(loop), init(first), condition(test), body(pass), startMap(start), valuesBefore(values),
+        instructionsBefore(instructions), limit(passes), frame(own), accumulated(one), n(passes) {}
   const ParseNode *node = nullptr, *init = nullptr, *condition = nullptr, *body = nullptr;
   const std::uint32_t* startMap = nullptr;
   std::uint32_t valuesBefore = 0, instructionsBefore = 0, limit = 0;
@@ -86,6 +91,7 @@ struct ShaderCompiler::LoopRun {
   // The settled pass's loop-entry instruction: no instruction of the loop's.
   std::uint32_t settledEntry = kNoIndex;
 };
+
 
 // A loop being lowered (LowerLoop).
 struct ShaderCompiler::LoopFrame {

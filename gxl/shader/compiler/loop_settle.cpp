@@ -201,13 +201,7 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
       mark.RollBack();
       m_loopFrames[run.frame].histories = histories;
     }
-    WideEntry wide;
-    for (std::uint32_t s = 0; s < slots; ++s)
-      if (entered[s]) {
-        wide.slots.push_back(s);
-        wide.ranges.push_back(ranges[s]);
-        wide.facts.push_back(facts[s]);
-      }
+    const WideEntry wide = EntryOf(entered, ranges, facts);
     const std::uint32_t entryAt = InstructionCount();
     if (FAILED(hr = EnterWidened(run.node, wide, scratch))) return hr;
     run.settledEntry = wide.slots.empty() ? kNoIndex : entryAt;

@@ -256,18 +256,8 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   const std::uint32_t blockBefore = blockContext, polarityBefore = polarity, statementsBefore = m_statementSequence;
   const std::uint32_t banksBefore = target->banks.Count(), identityBefore = m_identityTable;
   const std::size_t slots = valueMap.Size();
-  LoopRun run;
-  run.node = node;
-  run.init = init;
-  run.condition = condition;
-  run.body = body;
-  run.startMap = startMap;
-  run.valuesBefore = valuesBefore;
-  run.instructionsBefore = instructionsBefore;
-  run.limit = limit;
-  run.frame = m_loopFrames.size() - 1;
-  run.accumulated = One();
-  run.n = limit;
+  LoopRun run(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, m_loopFrames.size() - 1,
+              One());
   if (run.accumulated == kNoIndex) return OutOfMemory(node);
   // Whether the condition is still known, for the loops inside the body (by
   // index: they add frames).

@@ -838,6 +838,9 @@ class ShaderCompiler {
   // The widened slots given entry values with the widened facts, in the map
   // and in `st` (head and exit alike).
   HRESULT EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st);
+  // The entry of the symbols `entered` marks, with their facts.
+  static WideEntry EntryOf(const std::vector<std::uint8_t>& entered, const std::vector<ValueRange>& ranges,
+                           const std::vector<std::uint32_t>& facts);
   // Stops widening the loop's entries for the rest of the outer simulation.
   void StopWidening(const WideEntry& wide);
   std::uint32_t m_identityValues = kNoIndex;  // its first value

@@ -35,32 +35,11 @@ using V4 = std::array<float, 4>;
 // meets it, the code of such a loop fits it many times over.
 constexpr std::uint64_t kCutBound = 20000;
 
-// `pairs` pairs a = a * k0 + b * k1 + c + i * k2; b = b * 0.5 - a * 0.125,
-// damped, with coefficients from the seed.
-struct Body {
-  std::string text;
-  std::vector<std::array<float, 3>> k;
-};
+using Body = shadertest::LoopPairs;
 
-Body MakeBody(std::uint32_t seed, int pairs) {
-  Body b;
-  for (int p = 0; p < pairs; ++p) {
-    const std::uint32_t s = seed * 11 + static_cast<std::uint32_t>(p);
-    const std::array<float, 3> k = {s % 2 ? 0.5f : 0.25f, s % 3 ? 0.25f : -0.125f, s % 4 ? 0.03125f : -0.0625f};
-    b.k.push_back(k);
-    b.text += "a = a * " + shadertest::Num(k[0]) + " + b * " + shadertest::Num(k[1]) + " + c + (float)i * " +
-              shadertest::Num(k[2]) + "; b = b * 0.5 - a * 0.125;\n";
-  }
-  return b;
-}
+Body MakeBody(std::uint32_t seed, int pairs) { return shadertest::MakeLoopPairs(seed, pairs); }
 
-void RunBody(const Body& body, int i, V4& a, V4& b, const V4& c) {
-  for (const std::array<float, 3>& k : body.k)
-    for (int e = 0; e < 4; ++e) {
-      a[e] = a[e] * k[0] + b[e] * k[1] + c[e] + float(i) * k[2];
-      b[e] = b[e] * 0.5f - a[e] * 0.125f;
-    }
-}
+void RunBody(const Body& body, int i, V4& a, V4& b, const V4& c) { shadertest::RunLoopPairs(body, i, a, b, c); }
 
 // Loops around the body over the uniforms n and m, and the same loops here.
 struct Shape {
@@ -151,21 +130,6 @@ TEST(GxlCompilerMend, CoveredLoopsComputeWhatTheirSourceDoes) {
   }
 }
 
-// Nested loops with uniform bounds by seed, as the nested loop checks make them.
-hlslgen::Options NestedOptions(std::uint32_t seed) {
-  hlslgen::Options options;
-  options.flowControl = true;
-  options.statements = 6 + seed % 7;
-  options.maxLoopCount = 64;
-  options.maxInstructions = 1000;
-  options.uniformBounds = true;
-  options.doWhile = seed % 3 == 1;
-  options.jumps = seed % 4 == 2;
-  options.arrays = seed % 2 == 0;
-  options.carried = seed % 3 != 2;
-  return options;
-}
-
 TEST(GxlFlowNested, CoveredLoopsCoverTheFullSimulation) {
   std::uint32_t checks = 0, covered = 0;
   auto check = [&](const std::string& source, const char* profile, std::uint64_t bound, const std::string& what) {
@@ -200,7 +164,7 @@ TEST(GxlFlowNested, CoveredLoopsCoverTheFullSimulation) {
   const auto count = static_cast<std::uint32_t>(nura::test::LongOrShare(120, 24));
   for (std::uint32_t seed = 0; seed < count; ++seed) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
-    const hlslgen::Generator nested(0x4E570000u + seed, NestedOptions(seed));
+    const hlslgen::Generator nested(0x4E570000u + seed, shadertest::NestedUniformLoopOptions(seed));
     check(nested.UniformProgram(profile[0] == 'p'), profile, kCutBound / 4, "nested seed " + std::to_string(seed));
   }
   EXPECT_GT(checks, 20u);

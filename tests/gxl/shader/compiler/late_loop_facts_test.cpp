@@ -29,30 +29,10 @@ using shadertest::LoopCompile;
 using shadertest::LoopCompileOptions;
 using V4 = std::array<float, 4>;
 
-// `pairs` pairs a = a * k0 + b * k1 + c; b = b * 0.5 - a * 0.125 + i * k2.
-struct Pairs {
-  std::string text;
-  std::vector<std::array<float, 3>> k;
-};
+using Pairs = shadertest::LoopPairs;
+using shadertest::RunLoopPairs;
 
-Pairs MakePairs(int pairs) {
-  Pairs b;
-  for (int p = 0; p < pairs; ++p) {
-    const std::array<float, 3> k = {p % 2 ? 0.5f : 0.25f, p % 3 ? 0.25f : -0.125f, p % 5 ? 0.03125f : -0.0625f};
-    b.k.push_back(k);
-    b.text += "  a = a * " + shadertest::Num(k[0]) + " + b * " + shadertest::Num(k[1]) +
-              " + c;\n  b = b * 0.5 - a * 0.125 + (float)i * " + shadertest::Num(k[2]) + ";\n";
-  }
-  return b;
-}
-
-void RunPairs(const Pairs& body, int i, V4& a, V4& b, const V4& c) {
-  for (const std::array<float, 3>& k : body.k)
-    for (int e = 0; e < 4; ++e) {
-      a[e] = a[e] * k[0] + b[e] * k[1] + c[e];
-      b[e] = b[e] * 0.5f - a[e] * 0.125f + float(i) * k[2];
-    }
-}
+Pairs MakePairs(int pairs) { return shadertest::MakeLoopPairs(0, pairs); }
 
 const V4 kA = {0.5f, -0.75f, 1.25f, 0.125f}, kB = {0.25f, -0.5f, 0.75f, -1}, kC = {0.125f, -0.25f, 0.0625f, 0.375f};
 
@@ -143,7 +123,7 @@ Float4 FractionValues(const Pairs& body, int n) {
   float x = 0;
   for (int i = 0; i < n && (!flagged || a[0] < 1000); ++i) {
     x += i >= 5 ? 0.5f : 1;
-    RunPairs(body, i, a, b, kC);
+    RunLoopPairs(body, i, a, b, kC);
   }
   return Float4(x - std::floor(x), x, a[0] + b[0], a[3]);
 }
@@ -169,7 +149,7 @@ TEST(GxlCompilerMend, FactsALongLoopLosesAfterItsFirstPassesAreNotKept) {
 Float4 BoundValues(const Pairs& body, int n) {
   V4 a = kA, b = kB;
   const int m = std::max(n, 10);
-  for (int i = 0; i < m && i < 100; ++i) RunPairs(body, i, a, b, kC);
+  for (int i = 0; i < m && i < 100; ++i) RunLoopPairs(body, i, a, b, kC);
   return Float4(a[0] + b[0], a[1] + b[1], a[2] + b[2], a[3] + b[3]);
 }
 

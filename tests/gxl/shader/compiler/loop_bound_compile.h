@@ -4,14 +4,17 @@
 // it, and what the loop lowering counted of its simulations and checks.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "flow_lane.h"
 #include "tests/gxl/shader/compiled_hlsl.h"
 #include "tests/gxl/shader/log_text.h"
 
@@ -62,6 +65,35 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
   }
   r.c.log = LogText(pp.Log());
   return r;
+}
+
+// A loop body of `pairs` pairs a = a * k0 + b * k1 + c; b = b * 0.5 - a *
+// 0.125 + i * k2 over float4 a, b, c and the counter i, damped, with
+// coefficients from the seed; and the same done here.
+struct LoopPairs {
+  std::string text;
+  std::vector<std::array<float, 3>> k;
+};
+
+inline LoopPairs MakeLoopPairs(std::uint32_t seed, int pairs) {
+  LoopPairs b;
+  for (int p = 0; p < pairs; ++p) {
+    const std::uint32_t s = seed * 11 + static_cast<std::uint32_t>(p);
+    const std::array<float, 3> k = {s % 2 ? 0.5f : 0.25f, s % 3 ? 0.25f : -0.125f, s % 5 ? 0.03125f : -0.0625f};
+    b.k.push_back(k);
+    b.text += "  a = a * " + Num(k[0]) + " + b * " + Num(k[1]) + " + c;\n  b = b * 0.5 - a * 0.125 + (float)i * " +
+              Num(k[2]) + ";\n";
+  }
+  return b;
+}
+
+inline void RunLoopPairs(const LoopPairs& body, int i, std::array<float, 4>& a, std::array<float, 4>& b,
+                         const std::array<float, 4>& c) {
+  for (const std::array<float, 3>& k : body.k)
+    for (int e = 0; e < 4; ++e) {
+      a[e] = a[e] * k[0] + b[e] * k[1] + c[e];
+      b[e] = b[e] * 0.5f - a[e] * 0.125f + float(i) * k[2];
+    }
 }
 
 // Whether compiled code holds a flow-control loop.
