@@ -55,7 +55,8 @@ bool ShaderCompiler::PastCeiling() {
   // and the budgets it is metered against stop it as well.
   if (!referenceSearches && !target->unmeteredWork)
     past = past || loweringBuilt >= ceiling ||
-           std::uint64_t{ValueCount()} + InstructionCount() >= loweringRecordLimit - loweringRecordLimit / kReservedShare;
+           std::uint64_t{ValueCount()} + InstructionCount() >=
+               loweringRecordLimit - loweringRecordLimit / kReservedShare;
   return m_pastCeiling = past;
 }
 

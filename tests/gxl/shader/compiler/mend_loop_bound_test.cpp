@@ -210,10 +210,11 @@ TEST(GxlCompilerMend, DeadNestWithAWhileLoopCompiles) {
 }
 
 TEST(GxlCompilerMend, NestWithCallsCompiles) {
-  const shadertest::Uniforms uniforms = {{"n0", {3}}, {"ua", {0.5, 1, -2, 0.25, 0, 0.75, 3, 1, 2, 2, 0, -1, 1, 1, 1, 1}}};
+  const shadertest::Uniforms uniforms = {{"n0", {3}},
+                                         {"ua", {0.5, 1, -2, 0.25, 0, 0.75, 3, 1, 2, 2, 0, -1, 1, 1, 1, 1}}};
   const LaneInputs in = {{In(kTexCoord, 3), Float4(0.5f, 0.25f, 0.3f, 1)}};
   const std::vector<LaneRun> runs = {{uniforms, in, {kPosition, 0}, Splat(0.5f)},
-                                 {uniforms, in, {kTexCoord, 0}, Splat(0.5f)}};
+                                     {uniforms, in, {kTexCoord, 0}, Splat(0.5f)}};
   CheckRuns(CallNest(5), {"vs_2_a"}, kBoth, runs);
   CheckRuns(CallNest(5), {"vs_2_sw", "vs_3_0"}, {0u}, runs);
 }
