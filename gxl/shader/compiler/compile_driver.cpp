@@ -133,7 +133,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   settledSimulations = settleChecks = settleMismatches = 0;
   coveredLoops = coverChecks = coverMismatches = 0;
-  m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = 0;
+  m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = m_reusedBankWork = 0;
   m_reruns = m_exactSimulations = 0;
   m_pastCeiling = false;
   m_checkCeiling = 0;

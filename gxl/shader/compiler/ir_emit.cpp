@@ -86,8 +86,7 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
                                           const std::uint32_t* arguments, const std::uint32_t* further,
                                           std::uint32_t resultFlags) {
   // Each instruction the lowering makes (even one it rolls back) costs the
-  // compile's budget about what the back end's passes spend on it later.
-  constexpr std::uint64_t kLoweringWork = 32;
+  // compile's budget (kLoweringWork).
   // An exact simulation that meets the lowering's bound stops here, and
   // the loop is covered instead (loop_cover.cpp).
   if ((m_exactSimulations || m_checkCeiling) && PastCeiling()) return E_FAIL;

@@ -50,7 +50,7 @@ bool ShaderCompiler::PastCeiling() {
   // An eighth of the bound stays for the loop's own code and the rest of
   // the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
-  bool past = SimulationWork() >= ceiling;
+  bool past = SimulationWork() >= ceiling || SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
   // Without the reference switch the simulation work is the metered work,
   // and the budgets it is metered against stop it as well.
   if (!referenceSearches && !target->unmeteredWork)
@@ -86,6 +86,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
   const std::uint64_t work = SimulationWork(), built = loweringBuilt, left = target->workLeft;
+  const std::uint64_t bankWork = m_reusedBankWork;
   CaughtMessages caught;
   HRESULT hr;
   {
@@ -111,6 +112,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
     return E_FAIL;
   }
   m_refundedBuilt += wasted;
+  m_reusedBankWork = bankWork;
   loweringBuilt = built;
   target->workLeft = left;
   return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);

@@ -193,6 +193,8 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
   }
   m_reused = false;
   if (checking && unknown) *unknown = found->unknownGuard;
+  // A check, or a rerun under the switch, stands for a reuse: its banks count.
+  if ((checking || rerun) && SUCCEEDED(hr) && !m_reruns) m_reusedBankWork += kReusedBankWork * found->banks.size();
   if (referenceSearches && !rerun && SUCCEEDED(hr) && !(unknown && *unknown) && keyed && found->LeavesNothing() &&
       !found->counterAfterStart)
     m_referenceKeys.push_back(std::move(referenceKey));
@@ -234,9 +236,9 @@ void ShaderCompiler::MakeLoopMemo(std::vector<double> key, const PodArray<ValueR
 }
 
 HRESULT ShaderCompiler::ReplayLoopMemo(const LoopMemo& memo) {
-  // The banks cost what reading the literal tables in them would have.
-  constexpr std::uint64_t kBankWork = 384;
-  const HRESULT hr = target->ChargeWork(kBankWork * memo.found.banks.size());
+  const std::uint64_t work = kReusedBankWork * memo.found.banks.size();
+  if (!m_reruns) m_reusedBankWork += work;  // (a check's own reuses: its whole run counts)
+  const HRESULT hr = target->ChargeWork(work);
   if (FAILED(hr)) return hr;
   for (const RegisterBank& b : memo.found.banks)
     if (target->AddRegisterBankCopy(&b) == kNoIndex) return E_OUTOFMEMORY;

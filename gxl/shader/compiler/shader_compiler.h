@@ -43,6 +43,11 @@ class ShaderTarget;
 // loop no profile can hold ends within about half a second and ~360 MB.
 constexpr std::uint32_t kLoweringRecordLimit = std::uint32_t{1} << 21;
 constexpr std::uint64_t kLoweringBuildLimit = std::uint64_t{1} << 20;
+// What the lowering charges the compile's work budget: each instruction it
+// builds (about what the back end's passes spend on it later), and each bank
+// a kept simulation's reuse adds again (what reading its literal table would).
+constexpr std::uint64_t kLoweringWork = 32;
+constexpr std::uint64_t kReusedBankWork = 384;
 
 // Bits of the target's operation capability word (ProfileLimits::capabilities)
 // that the lowering reads.
@@ -667,6 +672,9 @@ class ShaderCompiler {
   // compile without the reference switch reuses or skips them, checks, and
   // simulations given up: the same with and without the switch.
   std::uint64_t SimulationWork() const { return m_instructionsBuilt - m_rerunBuilt - m_refundedBuilt; }
+  // The compile's work budget that work takes, with the banks of reused
+  // simulations (m_reusedBankWork).
+  std::uint64_t SimulationBudgetWork() const { return kLoweringWork * SimulationWork() + m_reusedBankWork; }
   // Whether the loop's remaining passes are worth settling.
   bool SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass);
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -794,6 +802,9 @@ class ShaderCompiler {
   // Of those, built where the other mode does not build them, and by exact
   // simulations given up for covering facts (SimulationWork).
   std::uint64_t m_rerunBuilt = 0, m_refundedBuilt = 0;
+  // The work budget reuses of kept simulations charged for their banks (or,
+  // where a check or a rerun stands for a reuse, would have).
+  std::uint64_t m_reusedBankWork = 0;
   struct RerunScope;
   std::uint32_t m_reruns = 0;  // RerunScopes open
   // Exact simulations open (the outermost takes a ceiling's stop), whether
