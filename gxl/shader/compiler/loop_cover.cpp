@@ -47,8 +47,8 @@ bool ShaderCompiler::PastCeiling() {
   if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
   // Checks and reruns stand for work the other mode does not do.
   if (!m_exactSimulations || m_memoChecks || m_settleChecks || m_reruns) return false;
-  // An eighth of the bound stays for the loop's own code and the rest of
-  // the program.
+  // An eighth of the lowering's bound and of the work budget stays for the
+  // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
   bool past = SimulationWork() >= ceiling || SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
   // Without the reference switch the simulation work is the metered work,
