@@ -89,7 +89,7 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
   // compile's budget (kLoweringWork).
   // An exact simulation that meets the lowering's bound stops here, and
   // the loop is covered instead (loop_cover.cpp).
-  if ((m_exactSimulations || m_checkCeiling) && PastCeiling()) return E_FAIL;
+  if ((m_exactSimulations || m_coverPasses || m_checkCeiling) && PastCeiling()) return E_FAIL;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;
   ++m_instructionsBuilt;

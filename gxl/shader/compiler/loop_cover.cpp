@@ -46,7 +46,7 @@ bool ShaderCompiler::PastCeiling() {
   if (m_pastCeiling) return true;
   if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
   // Checks and reruns stand for work the other mode does not do.
-  if (!m_exactSimulations || m_memoChecks || m_settleChecks || m_reruns) return false;
+  if ((!m_exactSimulations && !m_coverPasses) || m_memoChecks || m_settleChecks || m_reruns) return false;
   // An eighth of the lowering's bound and of the work budget stays for the
   // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
@@ -60,6 +60,29 @@ bool ShaderCompiler::PastCeiling() {
   return m_pastCeiling = past;
 }
 
+bool ShaderCompiler::Refund(const SpentWork& at) {
+  const std::uint64_t wasted = SimulationWork() - at.simulation;
+  if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
+  m_refundedBuilt += wasted;
+  m_reusedBankWork = at.bankWork;
+  loweringBuilt = at.built;
+  target->workLeft = at.left;
+  return true;
+}
+
+namespace {
+
+// Counts a scope open.
+struct Open {
+  std::uint32_t& n;
+  explicit Open(std::uint32_t& count) : n(count) { ++n; }
+  ~Open() { --n; }
+  Open(const Open&) = delete;
+  Open& operator=(const Open&) = delete;
+};
+
+}  // namespace
+
 HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                       const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                                       std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
@@ -69,11 +92,6 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   if (!checking && std::find(m_coveredNodes.Data(), m_coveredNodes.Data() + m_coveredNodes.Size(), node) !=
                        m_coveredNodes.Data() + m_coveredNodes.Size())
     return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-  struct Open {
-    std::uint32_t& n;
-    explicit Open(std::uint32_t& count) : n(count) { ++n; }
-    ~Open() { --n; }
-  };
   if (checking || m_exactSimulations) {
     const Open open(m_exactSimulations);
     const HRESULT hr =
@@ -85,8 +103,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   // undone, its messages with it.
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
-  const std::uint64_t work = SimulationWork(), built = loweringBuilt, left = target->workLeft;
-  const std::uint64_t bankWork = m_reusedBankWork;
+  const SpentWork spent = SpentSoFar();
   CaughtMessages caught;
   HRESULT hr;
   {
@@ -105,16 +122,10 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   }
   m_pastCeiling = false;
   mark.RollBack();
-  const std::uint64_t wasted = SimulationWork() - work;
-  if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit ||
-      !m_coveredNodes.Append(node)) {
+  if (!Refund(spent) || !m_coveredNodes.Append(node)) {
     target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
-  m_refundedBuilt += wasted;
-  m_reusedBankWork = bankWork;
-  loweringBuilt = built;
-  target->workLeft = left;
   return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
 }
 
@@ -170,8 +181,13 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
     mark.RollBack();
   }
 
+  // The covering pass meets the bound too where the loop is more than the
+  // lowering can hold (an unrolling inside it runs long): it is then given
+  // up for an unrolling, which the profile's limits may name.
+  const SpentWork spent = SpentSoFar();
   HRESULT hr = S_FALSE;
   bool rehearsed = false;
+  const Open covering(m_coverPasses);
   if (decided) {
     LoopRun run(node, nullptr, condition, body, startMap, valuesBefore, instructionsBefore, limit, frame, One());
     if (run.accumulated == kNoIndex) return OutOfMemory(node);
@@ -198,8 +214,14 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       enter(st);
     }
   }
-  if (hr == S_FALSE)
+  if (hr == S_FALSE && !m_pastCeiling)
     hr = CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  if (m_pastCeiling) {
+    m_pastCeiling = false;
+    mark.RollBack();
+    if (!Refund(spent)) target->ChargeWork(~std::uint64_t{0});
+    return E_FAIL;
+  }
   if (hr == S_FALSE) {
     // Nothing covers it: the loop is unrolled instead.
     mark.RollBack();

@@ -668,6 +668,14 @@ class ShaderCompiler {
   // work has reached the lowering's bound (m_pastCeiling is then set until
   // the outermost simulation takes it).
   bool PastCeiling();
+  // What the lowering has spent at one point, and giving back what it spent
+  // since (a simulation or covering pass given up), within the bound on
+  // refunds: false past that bound.
+  struct SpentWork {
+    std::uint64_t simulation, built, left, bankWork;
+  };
+  SpentWork SpentSoFar() const { return {SimulationWork(), loweringBuilt, target->workLeft, m_reusedBankWork}; }
+  bool Refund(const SpentWork& at);
   // The lowering's instructions built but for simulations run where the
   // compile without the reference switch reuses or skips them, checks, and
   // simulations given up: the same with and without the switch.
@@ -811,6 +819,7 @@ class ShaderCompiler {
   // one has met the ceiling, and inside a reference check the instruction
   // count at which its simulation stops instead (0 outside).
   std::uint32_t m_exactSimulations = 0;
+  std::uint32_t m_coverPasses = 0;  // covering passes open: the innermost takes a ceiling's stop outside simulations
   bool m_pastCeiling = false;
   std::uint64_t m_checkCeiling = 0;
   // Loops whose exact simulation passed the bound: covered wherever met again.

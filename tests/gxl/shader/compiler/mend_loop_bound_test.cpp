@@ -358,4 +358,80 @@ TEST(GxlCompilerMend, ShortNestReusingLiteralTablesCompiles) {
   }
 }
 
+// A generated program of some forty statements (the flow differential's long
+// mode, vertex seed 18980): a uniform loop around one around a loop whose
+// body indexes literal tables. vs_2_0 and vs_2_a keep one level of loops, so
+// the inner uniform loop is unrolled inside the outer one's simulation and
+// covering pass, whose facts fold little: the records the lowering holds met
+// the bound there. Unrolled at the top, the inner loop has no end the
+// unrolling can find, which the profile says.
+constexpr char kUnrolledInnerUniformLoop[] = R"(uniform row_major float3x4 v0;
+uniform row_major int3x3 v1;
+uniform float v2[4];
+uniform int4 v3;
+uniform bool v4;
+uniform bool4 v5;
+uniform int v6;
+uniform float v7;
+uniform int v8;
+uniform int v9;
+uniform float3 v10[3];
+uniform float v11;
+uniform int v12;
+uniform int v13;
+uniform float v14[2];
+uniform int v15;
+uniform int v16;
+void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {
+  pos = p;
+  o0 = 0;
+  float4 r = (-(v0)[((v1)[1])[1]]);
+  float4 a1[3] = {(((float4x4)v2[0]))[((int)((int4)v4))], ((float4)v5), (((float4((-2.125), (-2.9375), (-0.25), 3.0625))[v6] - (float2(3.25, (-3.0)))[1]) ? float4((-2.5), 0.0625, (-0.75), (-2.6875)) : ((-float3x4((-2.8125), (-2.125), 3.4375, (-2.25), (-1.5), 1.5625, (-2.25), (-3.8125), (-3.1875), (-2.4375), 0.5625, 3.0)))[1])};
+  for (int i1 = 0; (i1 < v7); i1++) {
+    a1[0] *= ((((a1[2]).z + int2x4(1, 9, 9, (-4), (-8), 2, 9, (-9))))[0] * ((float)i1));
+    if (((r).y != (((float3)int3(1, 8, 1)))[v8])) {
+      r.z = (step((v2[1] ? 0.3125 : v7), (float2((-0.5), (-1.4375)))[1]) - ((float4(3.625, (-3.0625), (-2.0625), (-3.125))).wyyw)[2]);
+    } else {
+      float2 a3[3] = {float2((-1.5625), 2.875), (sqrt((abs(float4x2(2.9375, 3.25, 2.75, 1.9375, 0.375, (-3.0), (-1.625), 3.625)) + 0.25)))[v8], (((bool2(false, false))[0] ? (-float3x2(0.375, 1.0625, (-2.75), (-2.875), 3.9375, 1.0)) : (int3x2((-8), 5, 6, 8, 3, 5) % float3x2(1.375, 1.8125, 3.4375, (-2.625), 1.375, (-2.6875)))))[0]};
+      for (int i3 = 0; (i3 <= v9); i3++) {
+        r.z += ((((i3 + v6) ? any(int3((-2), (-7), (-3))) : all(((int3)i1))) ? ((((bool2)i3) ? (a3[1]).yx : float2(0.25, 0.125)))[(v6 - v6)] : (-(v10[2])[0])) * ((float)i3));
+        if (((v7 == (((a3[1]).xyx).xyzz).y) && v4)) {
+        } else {
+          bool k5 = true;
+          for (int i5 = 0; (((v11 < 0.1875) && (i5 < 2)) && k5); i5++) {
+            r -= (float4x4(1.6875, 1.375, (-0.0625), (-1.4375), (-3.5625), (-0.625), 3.25, 0.1875, (-0.5), (-3.0), (-1.9375), 0.25, (-1.25), (-3.6875), (-0.3125), (-3.25)))[v12];
+            a1[i5].xy += float2(((bool2(true, false) ? float2(0.4375, 0.625) : float2(2.4375, (-1.125))))[v13], ((v4 ? v14[(1 - i5)] : v14[i5]) * (v11 % v7)));
+            float3 a7[3] = {(-(+(float4x3((-1.875), (-3.25), 4.0, (-1.4375), 0.5, (-2.6875), (-1.375), 3.8125, 2.4375, (-3.6875), 3.625, 1.25))[3])), (float3x3(float2(0.0625, (-3.9375)), ((float4)bool4(false, true, false, false)), ((bool3)float4(3.8125, 2.875, (-2.0625), 2.5))))[((int)(v7 && v4))], ldexp((-(float3(3.4375, 1.75, (-2.375)) % v10[(2 - i5)])), float3(2.875, (-2.375), (-4.0)))};
+            r.x *= (a7[1]).z;
+          }
+          r.xyz = (a1[1]).xyw;
+          float4 a8[4] = {(int4((float4x2(0.4375, (-2.5625), (-1.75), 1.1875, (-2.8125), 1.375, 3.0625, 2.6875))[2], (i1 ? ((bool2)(a1[2]).xx) : bool2(false, false))) - ((float4)((-1) ? v15 : v13))), (((int3x4((-8), (-9), 8, (-2), (-1), 4, (-1), (-8), 0, 6, (-9), 8) / (-0.4375)) - step(v0, v0)))[((bool2(true, false))[1] ? (v7 ? v6 : v9) : max(v13, v15))], (((-float3x4((-1.3125), 3.5, 3.875, 3.6875, 3.625, (-1.125), 2.5, (-1.75), (-2.1875), (-1.0), (-3.5), (-0.8125))))[1] ? a1[1] : ((float4)((r).x <= 2))), r};
+          int d8 = 0;
+          do {
+            d8 += 1;
+            r += a1[d8];
+          } while (((d8 < v16) && (d8 < 1)));
+        }
+      }
+      r.yz -= (a3[2]).yy;
+    }
+  }
+  a1[2] += ((-(float3((-0.375), 1.25, (-0.5625)) ? (a1[1]).www : (a1[0]).wzy))).yyyy;
+  float3 w10 = v10[0];
+  w10 += float3(3.9375, 2.9375, (-3.6875));
+  o0.xyzw = (float4)r.xyzw;
+}
+)";
+
+TEST(GxlCompilerMend, InnerUniformLoopPastTheBoundAtOneLoopLevelGivesTheLoopsMessage) {
+  for (const char* profile : {"vs_2_0", "vs_2_a"})
+    for (const DWORD flags : kBoth) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(kUnrolledInnerUniformLoop, "main", profile, flags);
+      EXPECT_EQ(c.hr, E_FAIL);
+      EXPECT_TRUE(c.Logged("(29): " + std::string(kIterationLimit))) << c.log;
+      EXPECT_FALSE(c.Logged("X4004")) << c.log;
+    }
+}
+
 }  // namespace
