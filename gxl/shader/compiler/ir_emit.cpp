@@ -87,8 +87,8 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
                                           std::uint32_t resultFlags) {
   // Each instruction the lowering makes (even one it rolls back) costs the
   // compile's budget (kLoweringWork).
-  // An exact simulation that meets the lowering's bound stops here, and
-  // the loop is covered instead (loop_cover.cpp).
+  // An exact simulation or a covering pass that meets the lowering's bound
+  // stops here, and the loop is covered or unrolled instead (loop_cover.cpp).
   if ((m_exactSimulations || m_coverPasses || m_checkCeiling) && PastCeiling()) return E_FAIL;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;

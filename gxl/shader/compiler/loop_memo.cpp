@@ -194,7 +194,8 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
   m_reused = false;
   if (checking && unknown) *unknown = found->unknownGuard;
   // A check, or a rerun under the switch, stands for a reuse: its banks count.
-  if ((checking || rerun) && SUCCEEDED(hr) && !m_reruns) m_reusedBankWork += kReusedBankWork * found->banks.size();
+  if ((checking || rerun) && SUCCEEDED(hr) && !m_reruns)
+    m_reusedBankWork += kReusedBankWork * found->banks.size();
   if (referenceSearches && !rerun && SUCCEEDED(hr) && !(unknown && *unknown) && keyed && found->LeavesNothing() &&
       !found->counterAfterStart)
     m_referenceKeys.push_back(std::move(referenceKey));
