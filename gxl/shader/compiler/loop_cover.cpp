@@ -36,6 +36,9 @@ constexpr std::uint32_t kCoverRounds = 6;
 // The share of the lowering's bounds an exact simulation leaves to the rest
 // of the compile: 1 / kReservedShare.
 constexpr std::uint64_t kReservedShare = 8;
+// A simulation or covering pass that meets the bounds is refunded only where
+// it began with more than 1 / kRoomShare of them left.
+constexpr std::uint64_t kRoomShare = 4;
 // The work a reference check's full simulation may take, in the lowering's
 // bounds.
 constexpr std::uint64_t kCheckedBounds = 4;
@@ -63,6 +66,11 @@ bool ShaderCompiler::PastCeiling() {
 bool ShaderCompiler::Refund(const SpentWork& at) {
   const std::uint64_t wasted = SimulationWork() - at.simulation;
   if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
+  // Begun with little of the bounds left, it met them for what the program
+  // had spent before it: the compile is at its bound.
+  if (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
+      kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kRoomShare)
+    return false;
   m_refundedBuilt += wasted;
   m_reusedBankWork = at.bankWork;
   loweringBuilt = at.built;
