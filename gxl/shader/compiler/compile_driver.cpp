@@ -134,7 +134,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   settledSimulations = settleChecks = settleMismatches = 0;
   coveredLoops = coverChecks = coverMismatches = 0;
   m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = m_reusedBankWork = 0;
-  m_reruns = m_exactSimulations = m_coverPasses = 0;
+  m_reruns = m_exactSimulations = m_coverPasses = m_deadRehearsals = 0;
   m_pastCeiling = false;
   m_checkCeiling = 0;
   m_coveredNodes.Clear();

@@ -37,7 +37,7 @@ constexpr std::uint32_t kCoverRounds = 6;
 // of the compile: 1 / kReservedShare.
 constexpr std::uint64_t kReservedShare = 8;
 // A simulation or covering pass that meets the bounds is refunded only where
-// it began with more than 1 / kRoomShare of them left.
+// it began with more than 1 / kRoomShare of the lowering's bound left.
 constexpr std::uint64_t kRoomShare = 4;
 // The work a reference check's full simulation may take, in the lowering's
 // bounds.
@@ -48,8 +48,10 @@ constexpr std::uint64_t kCheckedBounds = 4;
 bool ShaderCompiler::PastCeiling() {
   if (m_pastCeiling) return true;
   if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
-  // Checks and reruns stand for work the other mode does not do.
-  if ((!m_exactSimulations && !m_coverPasses) || m_memoChecks || m_settleChecks || m_reruns) return false;
+  // Checks and reruns stand for work the other mode does not do; a dead
+  // loop's rehearsal has a bound of its own.
+  if ((!m_exactSimulations && !m_coverPasses) || m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals)
+    return false;
   // An eighth of the lowering's bound and of the work budget stays for the
   // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
@@ -66,11 +68,9 @@ bool ShaderCompiler::PastCeiling() {
 bool ShaderCompiler::Refund(const SpentWork& at) {
   const std::uint64_t wasted = SimulationWork() - at.simulation;
   if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
-  // Begun with little of the bounds left, it met them for what the program
-  // had spent before it: the compile is at its bound.
-  if (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
-      kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kRoomShare)
-    return false;
+  // Begun with little of the lowering's bound left, it met the bound for
+  // what the program had built before it: the compile is at its bound.
+  if (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare) return false;
   m_refundedBuilt += wasted;
   m_reusedBankWork = at.bankWork;
   loweringBuilt = at.built;

@@ -819,7 +819,8 @@ class ShaderCompiler {
   // one has met the ceiling, and inside a reference check the instruction
   // count at which its simulation stops instead (0 outside).
   std::uint32_t m_exactSimulations = 0;
-  std::uint32_t m_coverPasses = 0;  // covering passes open: the innermost takes a ceiling's stop outside simulations
+  std::uint32_t m_coverPasses = 0;
+  std::uint32_t m_deadRehearsals = 0;  // dead loops' rehearsals open: no ceiling there  // covering passes open: the innermost takes a ceiling's stop outside simulations
   bool m_pastCeiling = false;
   std::uint64_t m_checkCeiling = 0;
   // Loops whose exact simulation passed the bound: covered wherever met again.
