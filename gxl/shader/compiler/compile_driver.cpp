@@ -135,7 +135,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   coveredLoops = coverChecks = coverMismatches = 0;
   m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = m_reusedBankWork = 0;
   m_reruns = m_exactSimulations = m_coverPasses = m_deadRehearsals = 0;
-  m_pastCeiling = false;
+  m_pastCeiling = m_ceilingOfBudget = false;
   m_checkCeiling = 0;
   m_coveredNodes.Clear();
   m_referenceKeys.clear();

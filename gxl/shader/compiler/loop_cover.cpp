@@ -37,7 +37,8 @@ constexpr std::uint32_t kCoverRounds = 6;
 // of the compile: 1 / kReservedShare.
 constexpr std::uint64_t kReservedShare = 8;
 // A simulation or covering pass that meets the bounds is refunded only where
-// it began with more than 1 / kRoomShare of the lowering's bound left.
+// it began with more than 1 / kRoomShare of the lowering's bound left, and
+// short of the work budget's ceiling.
 constexpr std::uint64_t kRoomShare = 4;
 // The work a reference check's full simulation may take, in the lowering's
 // bounds.
@@ -55,7 +56,8 @@ bool ShaderCompiler::PastCeiling() {
   // An eighth of the lowering's bound and of the work budget stays for the
   // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
-  bool past = SimulationWork() >= ceiling || SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
+  m_ceilingOfBudget = SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
+  bool past = SimulationWork() >= ceiling || m_ceilingOfBudget;
   // Without the reference switch the simulation work is the metered work,
   // and the budgets it is metered against stop it as well.
   if (!referenceSearches && !target->unmeteredWork)
@@ -68,9 +70,11 @@ bool ShaderCompiler::PastCeiling() {
 bool ShaderCompiler::Refund(const SpentWork& at) {
   const std::uint64_t wasted = SimulationWork() - at.simulation;
   if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
-  // Begun with little of the lowering's bound left, it met the bound for
-  // what the program had built before it: the compile is at its bound.
-  if (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare) return false;
+  // Begun with little of the bounds left, it met them for what the program
+  // had spent before it: the compile is at its bound.
+  if (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
+      kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kReservedShare)
+    return false;
   m_refundedBuilt += wasted;
   m_reusedBankWork = at.bankWork;
   loweringBuilt = at.built;
@@ -227,7 +231,10 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   if (m_pastCeiling) {
     m_pastCeiling = false;
     mark.RollBack();
-    if (!Refund(spent)) target->ChargeWork(~std::uint64_t{0});
+    // Past the work budget's ceiling the compile is at its bound; past the
+    // lowering's own (an unrolling inside the loop holds too much), the loop
+    // is unrolled instead.
+    if (m_ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
   if (hr == S_FALSE) {

@@ -822,6 +822,7 @@ class ShaderCompiler {
   std::uint32_t m_coverPasses = 0;
   std::uint32_t m_deadRehearsals = 0;  // dead loops' rehearsals open: no ceiling there  // covering passes open: the innermost takes a ceiling's stop outside simulations
   bool m_pastCeiling = false;
+  bool m_ceilingOfBudget = false;  // the work budget's ceiling was met (not only the lowering's)
   std::uint64_t m_checkCeiling = 0;
   // Loops whose exact simulation passed the bound: covered wherever met again.
   PodArray<const ParseNode*> m_coveredNodes;
