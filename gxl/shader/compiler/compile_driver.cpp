@@ -161,6 +161,13 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   settledSimulations = settleChecks = settleMismatches = 0;
+  coveredLoops = coverChecks = coverMismatches = 0;
+  m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = m_reusedBankWork = 0;
+  m_reruns = m_exactSimulations = m_coverPasses = m_deadRehearsals = 0;
+  m_pastCeiling = m_ceilingOfBudget = false;
+  m_checkCeiling = 0;
+  m_coveredNodes.Clear();
+  m_referenceKeys.clear();
   reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;

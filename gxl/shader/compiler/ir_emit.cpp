@@ -86,8 +86,10 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
                                           const std::uint32_t* arguments, const std::uint32_t* further,
                                           std::uint32_t resultFlags) {
   // Each instruction the lowering makes (even one it rolls back) costs the
-  // compile's budget about what the back end's passes spend on it later.
-  constexpr std::uint64_t kLoweringWork = 32;
+  // compile's budget (kLoweringWork).
+  // An exact simulation or a covering pass that meets the lowering's bound
+  // stops here, and the loop is covered or unrolled instead (loop_cover.cpp).
+  if ((m_exactSimulations || m_coverPasses || m_checkCeiling) && PastCeiling()) return E_FAIL;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;
   ++m_instructionsBuilt;

@@ -74,6 +74,12 @@ inline ValueRange Hull(const ValueRange& a, const ValueRange& b) {
   return {std::min(a.low, b.low), std::max(a.high, b.high)};
 }
 inline bool Excludes0(const ValueRange& r) { return r.low > 0 || r.high < 0; }
+// Whether `outer` holds every value of `inner` (an empty one holds none).
+inline bool Within(const ValueRange& outer, const ValueRange& inner) {
+  if (IsFull(outer)) return true;
+  if (IsEmpty(outer) || IsEmpty(inner)) return false;
+  return outer.low <= inner.low && inner.high <= outer.high;
+}
 // Covers `hull` and `r`; a bound `r` passes opens to infinity, so that a
 // symbol widens at most twice.
 inline ValueRange Widen(const ValueRange& hull, const ValueRange& r) {

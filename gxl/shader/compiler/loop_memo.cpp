@@ -110,7 +110,15 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
   // Under the reference switch nothing is kept, but the key still tells
   // which simulations would be (m_keptBuilt), so that both settle alike.
   const bool keyed = !key.empty();
-  if (referenceSearches) key.clear();
+  // Under the switch, a simulation under a key the compile without it keeps
+  // is a rerun of that one.
+  std::vector<double> referenceKey;
+  bool rerun = false;
+  if (referenceSearches) {
+    rerun = keyed && std::find(m_referenceKeys.begin(), m_referenceKeys.end(), key) != m_referenceKeys.end();
+    referenceKey = std::move(key);
+    key.clear();
+  }
   // A copy: the simulation below keeps and forgets memos of its own.
   std::optional<LoopMemo> memo;
   bool checking = false;
@@ -160,7 +168,10 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
       }
       ~Simulating() {
         c.m_memoChecks -= check;
-        if (--c.m_simulating == 0) c.m_loopMemos.clear();
+        if (--c.m_simulating == 0) {
+          c.m_loopMemos.clear();
+          c.m_referenceKeys.clear();
+        }
       }
     } simulating(*this, checking);
     // A check runs the simulation as if nothing were kept: its work is not
@@ -171,6 +182,7 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
       unmetered.emplace(*target);
       hold.emplace(*this);
     }
+    const RerunScope counted(*this, checking || rerun);
     const std::uint64_t built = m_instructionsBuilt, kept = m_keptBuilt;
     hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, found,
                       checking ? nullptr : unknown);
@@ -181,6 +193,12 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
   }
   m_reused = false;
   if (checking && unknown) *unknown = found->unknownGuard;
+  // A check, or a rerun under the switch, stands for a reuse: its banks count.
+  if ((checking || rerun) && SUCCEEDED(hr) && !m_reruns)
+    m_reusedBankWork += kReusedBankWork * found->banks.size();
+  if (referenceSearches && !rerun && SUCCEEDED(hr) && !(unknown && *unknown) && keyed && found->LeavesNothing() &&
+      !found->counterAfterStart)
+    m_referenceKeys.push_back(std::move(referenceKey));
   if (checking) {
     loopMemoMismatches += FAILED(hr) || !SameLoopFindings(reused, reusedFound, st, *found) ||
                           !found->LeavesNothing() || found->counterAfterStart;
@@ -219,9 +237,9 @@ void ShaderCompiler::MakeLoopMemo(std::vector<double> key, const PodArray<ValueR
 }
 
 HRESULT ShaderCompiler::ReplayLoopMemo(const LoopMemo& memo) {
-  // The banks cost what reading the literal tables in them would have.
-  constexpr std::uint64_t kBankWork = 384;
-  const HRESULT hr = target->ChargeWork(kBankWork * memo.found.banks.size());
+  const std::uint64_t work = kReusedBankWork * memo.found.banks.size();
+  if (!m_reruns) m_reusedBankWork += work;  // (a check's own reuses: its whole run counts)
+  const HRESULT hr = target->ChargeWork(work);
   if (FAILED(hr)) return hr;
   for (const RegisterBank& b : memo.found.banks)
     if (target->AddRegisterBankCopy(&b) == kNoIndex) return E_OUTOFMEMORY;

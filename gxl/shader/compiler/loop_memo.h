@@ -41,6 +41,7 @@ struct ShaderCompiler::LoopFindings {
   bool errors = false, guardChanged = false, blockChanged = false;
   bool identityMade = false;       // the identity table was made (once per run: not again at a reuse)
   bool counterAfterStart = false;  // the counter's final value is no older than the outermost simulation
+  bool covered = false;            // facts that cover every pass, not a simulation's (loop_cover.cpp)
 
   bool LeavesNothing() const { return !messages && !errors && !guardChanged && !blockChanged && !identityMade; }
 };
@@ -75,6 +76,11 @@ struct ShaderCompiler::LoopHistory {
 
 // A flow-control loop's simulation between its passes (SimulateLoop).
 struct ShaderCompiler::LoopRun {
+  LoopRun(const ParseNode* loop, const ParseNode* first, const ParseNode* test, const ParseNode* pass,
+          const std::uint32_t* start, std::uint32_t values, std::uint32_t instructions, std::uint32_t passes,
+          std::size_t own, std::uint32_t one)
+      : node(loop), init(first), condition(test), body(pass), startMap(start), valuesBefore(values),
+        instructionsBefore(instructions), limit(passes), frame(own), accumulated(one), n(passes) {}
   const ParseNode *node = nullptr, *init = nullptr, *condition = nullptr, *body = nullptr;
   const std::uint32_t* startMap = nullptr;
   std::uint32_t valuesBefore = 0, instructionsBefore = 0, limit = 0;
@@ -85,6 +91,7 @@ struct ShaderCompiler::LoopRun {
   // The settled pass's loop-entry instruction: no instruction of the loop's.
   std::uint32_t settledEntry = kNoIndex;
 };
+
 
 // A loop being lowered (LowerLoop).
 struct ShaderCompiler::LoopFrame {
@@ -166,6 +173,57 @@ struct ShaderCompiler::LoweringMark {
     c.heldFacts = heldFacts;
     c.m_function = function;
   }
+};
+
+// Messages of a lowering caught until it is known whether they stand, then
+// delivered in order (dead loops' rehearsals, exact simulations that may be
+// given up).
+struct ShaderCompiler::CaughtMessages {
+  struct Line {
+    const SourceToken* at;
+    MessageSeverity severity;
+    std::uint32_t code;
+    std::size_t text;  // offset of its terminated text in `texts`
+    bool held;         // counted, never logged (MessageHold)
+  };
+  PodArray<Line> lines;
+  PodArray<char> texts;
+  bool lost = false;             // one did not fit in memory
+  std::uint32_t outerHolds = 0;  // MessageHolds open where the catch began
+};
+
+class ShaderCompiler::MessageCatch {
+ public:
+  MessageCatch(ShaderCompiler& c, CaughtMessages& into) : m_c(c), m_outer(c.m_caught) {
+    into.outerHolds = c.m_heldMessages;
+    c.m_caught = &into;
+  }
+  ~MessageCatch() { m_c.m_caught = m_outer; }
+  MessageCatch(const MessageCatch&) = delete;
+  MessageCatch& operator=(const MessageCatch&) = delete;
+
+ private:
+  ShaderCompiler& m_c;
+  CaughtMessages* m_outer;
+};
+
+// While an exact simulation counts as a rerun (the compile without the
+// reference switch reuses or skips it, or it is a check): what it builds is
+// left out of SimulationWork. Reruns inside one count with it.
+struct ShaderCompiler::RerunScope {
+  ShaderCompiler& c;
+  bool active, counts;
+  std::uint64_t from;
+  RerunScope(ShaderCompiler& compiler, bool rerun)
+      : c(compiler), active(rerun), counts(rerun && compiler.m_reruns == 0), from(compiler.m_instructionsBuilt) {
+    c.m_reruns += active;
+  }
+  ~RerunScope() {
+    c.m_reruns -= active;
+    if (counts) c.m_rerunBuilt += c.m_instructionsBuilt - from;
+  }
+  RerunScope(const RerunScope&) = delete;
+  RerunScope& operator=(const RerunScope&) = delete;
 };
 
 }  // namespace gxl::shader

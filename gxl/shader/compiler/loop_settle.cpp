@@ -31,16 +31,6 @@ namespace gxl::shader {
 
 using namespace loops;
 
-namespace {
-
-bool Within(const ValueRange& outer, const ValueRange& inner) {
-  if (IsFull(outer)) return true;
-  if (IsEmpty(outer) || IsEmpty(inner)) return false;
-  return outer.low <= inner.low && inner.high <= outer.high;
-}
-
-}  // namespace
-
 bool ShaderCompiler::SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass) {
   if (run.init || !run.condition || pass >= run.limit) return false;
   const LoopFrame& f = m_loopFrames[run.frame];
@@ -211,13 +201,7 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
       mark.RollBack();
       m_loopFrames[run.frame].histories = histories;
     }
-    WideEntry wide;
-    for (std::uint32_t s = 0; s < slots; ++s)
-      if (entered[s]) {
-        wide.slots.push_back(s);
-        wide.ranges.push_back(ranges[s]);
-        wide.facts.push_back(facts[s]);
-      }
+    const WideEntry wide = EntryOf(entered, ranges, facts);
     const std::uint32_t entryAt = InstructionCount();
     if (FAILED(hr = EnterWidened(run.node, wide, scratch))) return hr;
     run.settledEntry = wide.slots.empty() ? kNoIndex : entryAt;
@@ -351,6 +335,7 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
   std::optional<Summary> full;
   {
     ++m_settleChecks;
+    const RerunScope rerun(*this, true);
     const UnmeteredWork unmetered(*target);
     const MessageHold hold(*this);
     HRESULT step = S_OK;

@@ -167,6 +167,19 @@ HRESULT ShaderCompiler::EnterWidened(const ParseNode* node, const WideEntry& wid
   return S_OK;
 }
 
+ShaderCompiler::WideEntry ShaderCompiler::EntryOf(const std::vector<std::uint8_t>& entered,
+                                                  const std::vector<ValueRange>& ranges,
+                                                  const std::vector<std::uint32_t>& facts) {
+  WideEntry wide;
+  for (std::uint32_t s = 0; s < entered.size(); ++s)
+    if (entered[s]) {
+      wide.slots.push_back(s);
+      wide.ranges.push_back(ranges[s]);
+      wide.facts.push_back(facts[s]);
+    }
+  return wide;
+}
+
 void ShaderCompiler::StopWidening(const WideEntry& wide) {
   if (wide.tracked) m_loopFrames[wide.frame].histories[wide.history].stopped = true;
 }

@@ -132,6 +132,8 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     abandonLoop = abandon;
     returned = discarded = 0;
     if (SUCCEEDED(hr)) return S_OK;
+    // An outer simulation met the lowering's bound: it is given up whole.
+    if (m_pastCeiling) return E_FAIL;
     // Nothing of the attempt stays: no IR and no error.
     errorFlag = errors;
     RollBackIr(values, instructions, start.Data());
@@ -203,7 +205,7 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   const std::uint32_t limit =
       target->profileLimits.loopIterations ? target->profileLimits.loopIterations : kDefaultIterationLimit;
   LoopFindings found;
-  HRESULT hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
+  HRESULT hr = FindLoopFacts(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              &found);
   if (FAILED(hr)) return hr;
   std::uint32_t n = found.iterations;
@@ -235,6 +237,11 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
     polarity = outerPolarity;
     loopCounter = {0.0, static_cast<double>(n)};
     if (!carried.Append(missed.Data(), missed.Size())) return OutOfMemory(node);
+    // Covering facts know nothing of a symbol their pass left alone.
+    for (std::size_t k = 0; found.covered && k < missed.Size(); ++k) {
+      st.head[missed[k]] = st.exit[missed[k]] = kFull;
+      st.headFlags[missed[k]] = st.exitFlags[missed[k]] = 0;
+    }
     std::sort(carried.Data(), carried.Data() + carried.Size());  // slot order
     missed.Clear();
     hr = EmitFlowControlLoop(node, init, condition, body, carried, st, startMap, &missed);
@@ -255,18 +262,8 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   const std::uint32_t blockBefore = blockContext, polarityBefore = polarity, statementsBefore = m_statementSequence;
   const std::uint32_t banksBefore = target->banks.Count(), identityBefore = m_identityTable;
   const std::size_t slots = valueMap.Size();
-  LoopRun run;
-  run.node = node;
-  run.init = init;
-  run.condition = condition;
-  run.body = body;
-  run.startMap = startMap;
-  run.valuesBefore = valuesBefore;
-  run.instructionsBefore = instructionsBefore;
-  run.limit = limit;
-  run.frame = m_loopFrames.size() - 1;
-  run.accumulated = One();
-  run.n = limit;
+  LoopRun run(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, m_loopFrames.size() - 1,
+              One());
   if (run.accumulated == kNoIndex) return OutOfMemory(node);
   // Whether the condition is still known, for the loops inside the body (by
   // index: they add frames).

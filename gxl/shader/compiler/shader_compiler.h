@@ -43,6 +43,11 @@ class ShaderTarget;
 // loop no profile can hold ends within about half a second and ~360 MB.
 constexpr std::uint32_t kLoweringRecordLimit = std::uint32_t{1} << 21;
 constexpr std::uint64_t kLoweringBuildLimit = std::uint64_t{1} << 20;
+// What the lowering charges the compile's work budget: each instruction it
+// builds (about what the back end's passes spend on it later), and each bank
+// a kept simulation's reuse adds again (what reading its literal table would).
+constexpr std::uint64_t kLoweringWork = 32;
+constexpr std::uint64_t kReusedBankWork = 384;
 
 // Bits of the target's operation capability word (ProfileLimits::capabilities)
 // that the lowering reads.
@@ -429,6 +434,11 @@ class ShaderCompiler {
   // every pass and the ones whose settled findings did not cover the full
   // simulation's.
   std::uint32_t settledSimulations = 0, settleChecks = 0, settleMismatches = 0;
+  // Of the last run: the flow-control loops compiled from covering facts
+  // because their simulation passed the budget (loop_cover.cpp), and with
+  // referenceSearches, those also simulated in full where that fit four times
+  // the lowering's bound, and the ones whose facts did not cover the full ones.
+  std::uint32_t coveredLoops = 0, coverChecks = 0, coverMismatches = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;
@@ -657,6 +667,45 @@ class ShaderCompiler {
   HRESULT SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& st);
   HRESULT RehearseRest(LoopRun& run, std::uint32_t pass, LoopState& st, const std::vector<std::uint8_t>& stepped,
                        PodArray<ValueRange>* left, PodArray<std::uint32_t>* leftFacts);
+  // The findings of a flow-control loop's simulation (SimulateEntry), or
+  // where the simulation would pass the lowering's bound, facts that cover
+  // every pass (CoverLoop) in their place (loop_cover.cpp).
+  HRESULT FindLoopFacts(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                        std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
+  HRESULT CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                    const std::uint32_t* startMap, std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
+                    std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // The covering pass of a loop whose condition and step do not decide its
+  // trip count: S_FALSE where its facts do not settle.
+  HRESULT CoverPass(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
+                    const std::uint32_t* startMap, std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
+                    std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // Under the reference switch: the full simulation's findings beside the
+  // covering ones (`decided`: the trip count came from the condition and
+  // step).
+  void CheckCoveredLoop(const LoopState& covered, const LoopFindings& coveredFound, const LoopState& full,
+                        const LoopFindings& fullFound, const std::uint32_t* startMap, std::uint32_t limit,
+                        bool decided);
+  // Whether the lowering of an exact simulation stops here: the simulation
+  // work has reached the lowering's bound (m_pastCeiling is then set until
+  // the outermost simulation takes it).
+  bool PastCeiling();
+  // What the lowering has spent at one point, and giving back what it spent
+  // since (a simulation or covering pass given up), within the bound on
+  // refunds: false past that bound.
+  struct SpentWork {
+    std::uint64_t simulation, built, left, bankWork;
+  };
+  SpentWork SpentSoFar() const { return {SimulationWork(), loweringBuilt, target->workLeft, m_reusedBankWork}; }
+  bool Refund(const SpentWork& at);
+  // The lowering's instructions built but for simulations run where the
+  // compile without the reference switch reuses or skips them, checks, and
+  // simulations given up: the same with and without the switch.
+  std::uint64_t SimulationWork() const { return m_instructionsBuilt - m_rerunBuilt - m_refundedBuilt; }
+  // The compile's work budget that work takes, with the banks of reused
+  // simulations (m_reusedBankWork).
+  std::uint64_t SimulationBudgetWork() const { return kLoweringWork * SimulationWork() + m_reusedBankWork; }
   // Whether the loop's remaining passes are worth settling.
   bool SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass);
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -781,6 +830,28 @@ class ShaderCompiler {
   std::uint32_t m_memoChecks = 0;      // simulations run to check a memo, open
   std::uint32_t m_settleChecks = 0;    // full simulations run to check a settled one, open
   std::uint64_t m_instructionsBuilt = 0;  // by the lowering, metered or not
+  // Of those, built where the other mode does not build them, and by exact
+  // simulations given up for covering facts (SimulationWork).
+  std::uint64_t m_rerunBuilt = 0, m_refundedBuilt = 0;
+  // The work budget reuses of kept simulations charged for their banks (or,
+  // where a check or a rerun stands for a reuse, would have).
+  std::uint64_t m_reusedBankWork = 0;
+  struct RerunScope;
+  std::uint32_t m_reruns = 0;  // RerunScopes open
+  // Exact simulations open (the outermost takes a ceiling's stop), whether
+  // one has met the ceiling, and inside a reference check the instruction
+  // count at which its simulation stops instead (0 outside).
+  std::uint32_t m_exactSimulations = 0;
+  std::uint32_t m_coverPasses = 0;
+  std::uint32_t m_deadRehearsals = 0;  // dead loops' rehearsals open: no ceiling there  // covering passes open: the innermost takes a ceiling's stop outside simulations
+  bool m_pastCeiling = false;
+  bool m_ceilingOfBudget = false;  // the work budget's ceiling was met (not only the lowering's)
+  std::uint64_t m_checkCeiling = 0;
+  // Loops whose exact simulation passed the bound: covered wherever met again.
+  PodArray<const ParseNode*> m_coveredNodes;
+  // Under the reference switch, the keys of simulations the compile without
+  // it would keep: a simulation under one of them is a rerun.
+  std::vector<std::vector<double>> m_referenceKeys;
   // Of those, built by simulations of inner loops kept for reuse, or that
   // would be under the reference switch (which keeps none): work a pass of
   // the outer simulation need not do again.
@@ -812,6 +883,9 @@ class ShaderCompiler {
   // The widened slots given entry values with the widened facts, in the map
   // and in `st` (head and exit alike).
   HRESULT EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st);
+  // The entry of the symbols `entered` marks, with their facts.
+  static WideEntry EntryOf(const std::vector<std::uint8_t>& entered, const std::vector<ValueRange>& ranges,
+                           const std::vector<std::uint32_t>& facts);
   // Stops widening the loop's entries for the rest of the outer simulation.
   void StopWidening(const WideEntry& wide);
   std::uint32_t m_identityValues = kNoIndex;  // its first value

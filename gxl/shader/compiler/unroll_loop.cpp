@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop_memo.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
@@ -169,6 +170,9 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       } else if (!last) {
         use(c);
         returned = discarded = 0;
+        // Under the reference switch this copy stands for one the compile
+        // without it leaves out.
+        const RerunScope rerun(*this, known.certain && referenceSearches && reportedMessages == messages);
         if (FAILED(hr = LowerLoopBody(body))) return hr;
         stopped = stopped || returned || discarded;
         keep(c);

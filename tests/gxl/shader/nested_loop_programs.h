@@ -132,4 +132,20 @@ inline hlslgen::Options NestedLoopShapes(std::uint64_t seed = 7) {
   return o;
 }
 
+// Nested loops with uniform bounds, and the loop shapes around them by seed,
+// as the reference checks of loop simulations generate them.
+inline hlslgen::Options NestedUniformLoopOptions(std::uint32_t seed) {
+  hlslgen::Options options;
+  options.flowControl = true;
+  options.statements = 6 + seed % 7;
+  options.maxLoopCount = 64;
+  options.maxInstructions = 1000;
+  options.uniformBounds = true;
+  options.doWhile = seed % 3 == 1;
+  options.jumps = seed % 4 == 2;
+  options.arrays = seed % 2 == 0;
+  options.carried = seed % 3 != 2;
+  return options;
+}
+
 }  // namespace shadertest

@@ -136,20 +136,7 @@ TEST(GxlCompileStable, GeneratedPrograms) {
   }
 }
 
-// Nested loops with uniform bounds, and the loop shapes around them by seed.
-hlslgen::Options NestedOptions(std::uint32_t seed) {
-  hlslgen::Options options;
-  options.flowControl = true;
-  options.statements = 6 + seed % 7;
-  options.maxLoopCount = 64;
-  options.maxInstructions = 1000;
-  options.uniformBounds = true;
-  options.doWhile = seed % 3 == 1;
-  options.jumps = seed % 4 == 2;
-  options.arrays = seed % 2 == 0;
-  options.carried = seed % 3 != 2;
-  return options;
-}
+using shadertest::NestedUniformLoopOptions;
 
 // Nested loops with uniform bounds and the loop shapes around them, where
 // the profile keeps loops: an inner loop's simulation inside the outer one's
@@ -166,7 +153,7 @@ TEST(GxlCompileStable, NestedLoopPrograms) {
   for (std::uint32_t seed = first; seed < count; ++seed) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
     const bool pixel = profile[0] == 'p';
-    const hlslgen::Generator g(0x4E570000u + seed, NestedOptions(seed));
+    const hlslgen::Generator g(0x4E570000u + seed, NestedUniformLoopOptions(seed));
     const std::string source = g.UniformProgram(pixel);
     const std::string what = "seed " + std::to_string(seed) + " " + profile + "\n" + source;
     const Result fast = CompileOnce(source, "", "main", profile, 0, false);
@@ -248,7 +235,7 @@ TEST(GxlFlowNested, ReusedSimulationsMatchTheirRerun) {
   for (std::uint32_t seed = 0; seed < count; ++seed) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
     const bool pixel = profile[0] == 'p';
-    const hlslgen::Generator nested(0x4E570000u + seed, NestedOptions(seed));
+    const hlslgen::Generator nested(0x4E570000u + seed, NestedUniformLoopOptions(seed));
     generated += check(nested.UniformProgram(pixel), "", "main", profile, "nested seed " + std::to_string(seed));
     const hlslgen::Generator shapes(seed, shadertest::NestedLoopShapes(seed));
     generated += check(shapes.UniformProgram(seed % 2 == 0), "", "main", seed % 2 == 0 ? "ps_3_0" : "vs_3_0",
@@ -341,7 +328,7 @@ TEST(GxlFlowNested, SettledSimulationsCoverTheFullOnes) {
   const auto count = static_cast<std::uint32_t>(nura::test::LongOrShare(100, 20));
   for (std::uint32_t seed = 0; seed < count; ++seed) {
     const char* profile = kProfiles[seed % std::size(kProfiles)];
-    const hlslgen::Generator nested(0x4E570000u + seed, NestedOptions(seed));
+    const hlslgen::Generator nested(0x4E570000u + seed, NestedUniformLoopOptions(seed));
     check(nested.UniformProgram(profile[0] == 'p'), "", "main", profile, "nested seed " + std::to_string(seed));
   }
   const std::uint32_t before = checks;

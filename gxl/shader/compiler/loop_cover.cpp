@@ -1,0 +1,381 @@
+// Loops whose exact simulation would pass the lowering's bound. A loop of
+// uniform length is simulated through every pass it may run, and loops
+// inside it in each of those passes: each shape taught to the simulation
+// (settling, memos, widened entries) leaves the next one past the bound.
+// Where the outermost exact simulation meets the bound instead, it is given
+// up (its work refunded, its messages dropped) and the loop is compiled from
+// facts that cover every pass: each symbol the loop moves enters as a
+// loop-entry value whose facts cover its start and whatever a pass makes of
+// them (widened until a pass stays within them), the counter over its whole
+// range, and where the condition and step alone do not decide the trip
+// count, a break on the condition up to the iteration limit. Where they do,
+// the settled pass from the first pass on (loop_settle.cpp) gives the trip
+// count as the full simulation would. Such a loop is covered wherever it is
+// met again in the compile. A program that compiles without meeting the
+// bound never takes this path, so its code stays as it was.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/shader_compiler.h"
+
+namespace gxl::shader {
+
+using namespace loops;
+
+namespace {
+
+// Simulations given up may be refunded up to this many times the lowering's
+// bound in all: past it the compile ends at the bound.
+constexpr std::uint64_t kRefundedBounds = 2;
+// Rounds of the covering pass that widen its entry facts; past them every
+// symbol it moves enters with no facts at all.
+constexpr std::uint32_t kCoverRounds = 6;
+// The share of the lowering's bounds an exact simulation leaves to the rest
+// of the compile: 1 / kReservedShare.
+constexpr std::uint64_t kReservedShare = 8;
+// A simulation or covering pass that meets the bounds is refunded only where
+// it began with more than 1 / kRoomShare of the lowering's bound left, and
+// short of the work budget's ceiling.
+constexpr std::uint64_t kRoomShare = 4;
+// The work a reference check's full simulation may take, in the lowering's
+// bounds.
+constexpr std::uint64_t kCheckedBounds = 4;
+
+}  // namespace
+
+bool ShaderCompiler::PastCeiling() {
+  if (m_pastCeiling) return true;
+  if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
+  // Checks and reruns stand for work the other mode does not do; a dead
+  // loop's rehearsal has a bound of its own.
+  if ((!m_exactSimulations && !m_coverPasses) || m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals)
+    return false;
+  // An eighth of the lowering's bound and of the work budget stays for the
+  // loop's own code and the rest of the program.
+  const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
+  m_ceilingOfBudget = SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
+  bool past = SimulationWork() >= ceiling || m_ceilingOfBudget;
+  // Without the reference switch the simulation work is the metered work,
+  // and the budgets it is metered against stop it as well.
+  if (!referenceSearches && !target->unmeteredWork)
+    past = past || loweringBuilt >= ceiling ||
+           std::uint64_t{ValueCount()} + InstructionCount() >=
+               loweringRecordLimit - loweringRecordLimit / kReservedShare;
+  return m_pastCeiling = past;
+}
+
+bool ShaderCompiler::Refund(const SpentWork& at) {
+  const std::uint64_t wasted = SimulationWork() - at.simulation;
+  if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
+  // Begun with little of the bounds left, it met them for what the program
+  // had spent before it: the compile is at its bound.
+  if (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
+      kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kReservedShare)
+    return false;
+  m_refundedBuilt += wasted;
+  m_reusedBankWork = at.bankWork;
+  loweringBuilt = at.built;
+  target->workLeft = at.left;
+  return true;
+}
+
+namespace {
+
+// Counts a scope open.
+struct Open {
+  std::uint32_t& n;
+  explicit Open(std::uint32_t& count) : n(count) { ++n; }
+  ~Open() { --n; }
+  Open(const Open&) = delete;
+  Open& operator=(const Open&) = delete;
+};
+
+}  // namespace
+
+HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                      const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                                      std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
+                                      LoopFindings* found) {
+  // A reference check simulates every loop, as the compile without covering.
+  const bool checking = m_checkCeiling != 0;
+  if (!checking && std::find(m_coveredNodes.Data(), m_coveredNodes.Data() + m_coveredNodes.Size(), node) !=
+                       m_coveredNodes.Data() + m_coveredNodes.Size())
+    return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  if (checking || m_exactSimulations) {
+    const Open open(m_exactSimulations);
+    const HRESULT hr =
+        SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+    return m_pastCeiling ? E_FAIL : hr;
+  }
+
+  // The outermost exact simulation: where it meets the bound, all it did is
+  // undone, its messages with it.
+  LoweringMark mark(*this);
+  if (!mark.Saved()) return OutOfMemory(node);
+  const SpentWork spent = SpentSoFar();
+  CaughtMessages caught;
+  HRESULT hr;
+  {
+    const MessageCatch catching(*this, caught);
+    const Open open(m_exactSimulations);
+    hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  }
+  if (!m_pastCeiling) {
+    // Delivered again, they count once.
+    reportedMessages -= static_cast<std::uint32_t>(caught.lines.Size());
+    for (std::size_t i = 0; i < caught.lines.Size(); ++i) {
+      const CaughtMessages::Line& line = caught.lines[i];
+      Deliver(line.at, line.severity, line.code, caught.texts.Data() + line.text, line.held);
+    }
+    return caught.lost ? OutOfMemory(node) : hr;
+  }
+  m_pastCeiling = false;
+  mark.RollBack();
+  if (!Refund(spent) || !m_coveredNodes.Append(node)) {
+    target->ChargeWork(~std::uint64_t{0});
+    return E_FAIL;
+  }
+  return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+}
+
+HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                  const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                                  std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
+                                  LoopFindings* found) {
+  ++coveredLoops;
+  const std::size_t slots = valueMap.Size();
+  auto enter = [&](LoopState& s) {
+    for (std::size_t k = 0; k < slots; ++k) {
+      s.head[k] = s.exit[k] = EnteredRange(valueMap[k]);
+      s.headFlags[k] = s.exitFlags[k] = EnteredFacts(valueMap[k]);
+    }
+    s.counter = true;
+    s.counterSlot = s.counterFinal = kNoIndex;
+  };
+  enter(st);
+  *found = LoopFindings{};
+  LoweringMark mark(*this);
+  if (!mark.Saved()) return OutOfMemory(node);
+  const std::size_t frame = m_loopFrames.size() - 1;
+  const LoopFrame& f = m_loopFrames[frame];
+  // The condition and step alone decide the trip count, as where a
+  // simulation may settle.
+  std::vector<std::uint8_t> byCondition;
+  const bool decided = !init && condition && f.step && f.plainBody && (f.decided || f.indexesKnown) &&
+                       LoopWrites(nullptr, condition, nullptr, &byCondition) &&
+                       std::none_of(byCondition.begin(), byCondition.end(), [](std::uint8_t w) { return w != 0; });
+
+  // Under the reference switch: the full simulation first, where it fits
+  // four times the lowering's bound, unmetered and its messages held.
+  LoopState full;
+  LoopFindings fullFound;
+  bool fits = false;
+  if (referenceSearches && !m_checkCeiling) {
+    if (!full.head.Append(st.head.Data(), slots) || !full.exit.Append(st.exit.Data(), slots) ||
+        !full.headFlags.Append(st.headFlags.Data(), slots) || !full.exitFlags.Append(st.exitFlags.Data(), slots))
+      return OutOfMemory(node);
+    {
+      const RerunScope rerun(*this, true);
+      const UnmeteredWork unmetered(*target);
+      const MessageHold hold(*this);
+      m_checkCeiling = m_instructionsBuilt + kCheckedBounds * loweringBuildLimit;
+      ++m_exactSimulations;
+      const HRESULT hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore,
+                                       limit, full, &fullFound);
+      --m_exactSimulations;
+      fits = SUCCEEDED(hr) && !m_pastCeiling;
+      m_pastCeiling = false;
+      m_checkCeiling = 0;
+    }
+    mark.RollBack();
+  }
+
+  // The covering pass meets the bound too where the loop is more than the
+  // lowering can hold (an unrolling inside it runs long): it is then given
+  // up for an unrolling, which the profile's limits may name.
+  const SpentWork spent = SpentSoFar();
+  HRESULT hr = S_FALSE;
+  bool rehearsed = false;
+  const Open covering(m_coverPasses);
+  if (decided) {
+    LoopRun run(node, nullptr, condition, body, startMap, valuesBefore, instructionsBefore, limit, frame, One());
+    if (run.accumulated == kNoIndex) return OutOfMemory(node);
+    struct Open {
+      std::vector<LoopFrame>& frames;
+      std::size_t at;
+      ~Open() { frames[at].open = false; }
+    } open{m_loopFrames, frame};
+    hr = SettleOnce(run, 0, st);
+    if ((rehearsed = hr == S_OK)) {
+      double known = 0;
+      found->iterations = run.n;
+      found->certain = run.certain;
+      found->running = SUCCEEDED(GetConstantValue(run.accumulated, &known)) && known != 0;
+      found->unknownGuard = run.guessed;
+      found->outOfBounds = outOfBounds != 0;
+      found->abandon = abandonLoop != 0;
+      found->derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives, run.settledEntry);
+      found->notCheap = AnyInstructionSince(instructionsBefore, IsCostlyLoopOperation, run.settledEntry);
+      for (std::uint32_t s = 0; s < slots; ++s)
+        if (startMap[s] != kNoIndex && valueMap[s] != startMap[s]) found->carried.push_back(s);
+    } else if (SUCCEEDED(hr)) {
+      mark.RollBack();
+      enter(st);
+    }
+  }
+  if (hr == S_FALSE && !m_pastCeiling)
+    hr = CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  if (m_pastCeiling) {
+    m_pastCeiling = false;
+    mark.RollBack();
+    // Past the work budget's ceiling the compile is at its bound; past the
+    // lowering's own (an unrolling inside the loop holds too much), the loop
+    // is unrolled instead.
+    if (m_ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
+    return E_FAIL;
+  }
+  if (hr == S_FALSE) {
+    // Nothing covers it: the loop is unrolled instead.
+    mark.RollBack();
+    return E_FAIL;
+  }
+  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  found->covered = true;
+  if (fits) CheckCoveredLoop(st, *found, full, fullFound, startMap, limit, rehearsed);
+  return S_OK;
+}
+
+HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                  const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                                  std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
+                                  LoopFindings* found) {
+  const std::size_t slots = valueMap.Size();
+  LoweringMark mark(*this);
+  if (!mark.Saved()) return E_OUTOFMEMORY;
+  // Per symbol: whether it enters widened, and with what.
+  std::vector<std::uint8_t> entered(slots, 0);
+  std::vector<ValueRange> ranges(slots, kFull);
+  std::vector<std::uint32_t> facts(slots, 0);
+  PodArray<std::uint32_t> entryMap;
+  const std::uint32_t messages = reportedMessages, errors = errorFlag;
+  for (std::uint32_t round = 0;; ++round) {
+    if (round) mark.RollBack();
+    // Rounds past the widening ones take every fact away: only a symbol
+    // met for the first time adds one more.
+    if (round >= kCoverRounds)
+      for (std::size_t s = 0; s < slots; ++s)
+        if (entered[s]) {
+          ranges[s] = kFull;
+          facts[s] = 0;
+        }
+    if (round > kCoverRounds + slots) return S_FALSE;
+    const WideEntry wide = EntryOf(entered, ranges, facts);
+    for (std::size_t s = 0; s < slots; ++s) {
+      st.head[s] = st.exit[s] = EnteredRange(valueMap[s]);
+      st.headFlags[s] = st.exitFlags[s] = EnteredFacts(valueMap[s]);
+    }
+    const std::uint32_t entryAt = InstructionCount();
+    HRESULT hr = EnterWidened(node, wide, st);
+    if (FAILED(hr)) return hr;
+    const std::uint32_t settledEntry = wide.slots.empty() ? kNoIndex : entryAt;
+    entryMap.Clear();
+    if (!entryMap.Append(valueMap.Data(), slots)) return E_OUTOFMEMORY;
+    loopCounter = {0.0, static_cast<double>(limit)};
+    std::uint32_t c = kNoIndex, accumulated = One();
+    if (accumulated == kNoIndex) return E_OUTOFMEMORY;
+    ValueRange test = kFull;
+    {
+      const MessageHold hold(*this);
+      if (init) hr = LowerLoopBody(init);
+      if (SUCCEEDED(hr) && condition && SUCCEEDED(hr = LowerExpression(condition, &c, 0)))
+        hr = Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &c, kValueComparison);
+      if (SUCCEEDED(hr) && c != kNoIndex) {
+        if (FAILED(EvaluateRange(c, &test))) test = kFull;
+        // At the exit test the symbols the condition moved stand as it left them.
+        for (std::size_t s = 0; s < slots; ++s) {
+          if (valueMap[s] == entryMap[s] || startMap[s] == kNoIndex) continue;
+          const IrValue* v = Value(valueMap[s]);
+          ValueRange r;
+          const bool ok = v && SUCCEEDED(EvaluateRange(valueMap[s], &r));
+          if (!IsFull(st.exit[s])) st.exit[s] = ok && !IsEmpty(st.exit[s]) ? Hull(st.exit[s], r) : kFull;
+          st.exitFlags[s] &= v ? v->flags : 0;
+        }
+        // The rest of the pass runs as if the condition held.
+        if (c >= valuesBefore) Value(c)->rangeLow = Value(c)->rangeHigh = 1.0;
+      }
+      if (SUCCEEDED(hr) && !init && !(test.low == 0 && test.high == 0)) hr = LowerLoopBody(body);
+    }
+    if (FAILED(hr)) return target->workExhausted || m_pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE;
+    if (returned || discarded || reportedMessages != messages || errorFlag != errors) return S_FALSE;
+    // Covered: every symbol the pass moves ends within its entry facts.
+    bool covered = true;
+    for (std::size_t s = 0; s < slots; ++s) {
+      if (startMap[s] == kNoIndex || valueMap[s] == entryMap[s]) continue;
+      const IrValue* v = Value(valueMap[s]);
+      ValueRange r = kEmpty;
+      if (v && FAILED(EvaluateRange(valueMap[s], &r))) r = kEmpty;
+      const std::uint32_t got = v ? v->flags & kRangeFacts : 0;
+      if (!entered[s]) {
+        entered[s] = 1;
+        ranges[s] = Widen(EnteredRange(startMap[s]), r);
+        facts[s] = EnteredFacts(startMap[s]) & got;
+        covered = false;
+      } else if (!Within(ranges[s], r) || (facts[s] & ~got) != 0) {
+        ranges[s] = Widen(ranges[s], r);
+        facts[s] &= got;
+        covered = false;
+      }
+    }
+    if (!covered) continue;
+
+    double known = 0;
+    const bool ends = test.low == 0 && test.high == 0;
+    // Under covering facts a condition that holds holds at every pass.
+    found->certain = Excludes0(test);
+    found->iterations = ends ? (init ? 1 : 0) : limit;
+    found->running = SUCCEEDED(GetConstantValue(accumulated, &known)) && known != 0;
+    found->unknownGuard = !found->running;
+    found->outOfBounds = outOfBounds != 0;
+    found->abandon = abandonLoop != 0;
+    found->derivatives = AnyInstructionSince(instructionsBefore, TakesDerivatives, settledEntry);
+    found->notCheap = AnyInstructionSince(instructionsBefore, IsCostlyLoopOperation, settledEntry);
+    found->carried.clear();
+    for (std::uint32_t s = 0; s < slots; ++s)
+      if (startMap[s] != kNoIndex && valueMap[s] != startMap[s]) found->carried.push_back(s);
+    st.counter = false;
+    return S_OK;
+  }
+}
+
+void ShaderCompiler::CheckCoveredLoop(const LoopState& covered, const LoopFindings& c, const LoopState& full,
+                                      const LoopFindings& f, const std::uint32_t* startMap, std::uint32_t limit,
+                                      bool decided) {
+  ++coverChecks;
+  // A range kept unknown (empty) covers any; flags may only be fewer.
+  auto covers = [](const ValueRange& a, const ValueRange& b) {
+    return IsEmpty(a) || (!IsEmpty(b) && a.low <= b.low && b.high <= a.high);
+  };
+  auto within = [](const std::vector<std::uint32_t>& small, const std::vector<std::uint32_t>& large) {
+    return std::includes(large.begin(), large.end(), small.begin(), small.end());
+  };
+  // Where the condition and step decide the trip count it is the full
+  // simulation's; elsewhere the loop breaks on its condition up to the limit.
+  bool same = decided ? c.iterations == f.iterations && c.certain == f.certain && c.running == f.running &&
+                            covered.counter == full.counter &&
+                            (!covered.counter || covered.counterSlot == full.counterSlot)
+                      : c.iterations == limit && f.iterations <= limit && (!c.certain || f.certain) &&
+                            (!covered.counter || (full.counter && covered.counterSlot == full.counterSlot));
+  same = same && (!f.derivatives || c.derivatives) && (!f.abandon || c.abandon) && within(f.carried, c.carried);
+  // Facts of symbols the loop may carry: those with a value at its start.
+  for (std::size_t s = 0; s < full.head.Size() && same; ++s)
+    same = startMap[s] == kNoIndex ||
+           (covers(covered.head[s], full.head[s]) && covers(covered.exit[s], full.exit[s]) &&
+            (covered.headFlags[s] & ~full.headFlags[s] & kRangeFacts) == 0 &&
+            (covered.exitFlags[s] & ~full.exitFlags[s] & kRangeFacts) == 0);
+  coverMismatches += !same;
+}
+
+}  // namespace gxl::shader
