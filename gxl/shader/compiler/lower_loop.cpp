@@ -43,6 +43,13 @@ void ShaderCompiler::NoteExitFacts(LoopState& st, std::size_t slot, std::uint32_
   }
 }
 
+bool ShaderCompiler::FailsWithoutPastRead(std::uint32_t test) {
+  ValueRange r;
+  if (!outOfBounds || !Value(test) || FAILED(EvaluateRange(test, &r)) || r.low != 0 || r.high != 0) return false;
+  outOfBounds = 0;
+  return true;
+}
+
 HRESULT ShaderCompiler::MoveIntoSlot(const ParseNode* node, std::uint32_t slot, std::uint32_t from) {
   if (slot >= valueMap.Size() || !Value(valueMap[slot]) || !Value(from)) return E_FAIL;
   std::uint32_t named = valueMap[slot];
@@ -274,6 +281,17 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     ~Open() { Set(false); }
   } open{m_loopFrames, run.frame};
   PodArray<std::uint32_t> snapshot;
+  // The pass's values at its test, into the head facts.
+  auto noteHead = [&] {
+    for (std::size_t s = 0; s < slots; ++s) {
+      const std::uint32_t x = snapshot[s];
+      if (x == startMap[s]) continue;
+      const IrValue* v = Value(x);
+      ValueRange r;
+      if (!IsFull(st.head[s])) st.head[s] = v && SUCCEEDED(EvaluateRange(x, &r)) ? Hull(st.head[s], r) : kEmpty;
+      st.headFlags[s] &= v ? v->flags : 0;
+    }
+  };
   // One exact pass: S_FALSE where a probe ends at it, *stop where the loop
   // ends (run.n set).
   const LoopPass pass = [&](std::uint32_t k, bool* stop) -> HRESULT {
@@ -295,7 +313,14 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
       if (FAILED(hr = LowerExpression(condition, &c, 0))) return hr;
       if (FAILED(hr = Emit2(node, kOpMultiply, 1, &run.accumulated, &run.accumulated, &c, kValueComparison)))
         return hr;
-      if (outOfBounds) {
+      if (outOfBounds && !FailsWithoutPastRead(c)) {
+        // The loop may run on to the limit, left through its break: this
+        // test is reached, and may end it, with the values it read.
+        double known = 0;
+        const bool running = SUCCEEDED(GetConstantValue(run.accumulated, &known)) && known != 0;
+        for (std::size_t s = 0; s < slots; ++s)
+          if (valueMap[s] != startMap[s]) NoteExitFacts(st, s, valueMap[s], running);
+        noteHead();
         run.n = k;
         *stop = true;
         return S_OK;
@@ -335,14 +360,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
       // value of this simulation may say so.
       if (c >= valuesBefore) Value(c)->rangeLow = Value(c)->rangeHigh = 1.0;
     }
-    for (std::size_t s = 0; s < slots; ++s) {
-      const std::uint32_t x = snapshot[s];
-      if (x == startMap[s]) continue;
-      const IrValue* v = Value(x);
-      ValueRange r;
-      if (!IsFull(st.head[s])) st.head[s] = v && SUCCEEDED(EvaluateRange(x, &r)) ? Hull(st.head[s], r) : kEmpty;
-      st.headFlags[s] &= v ? v->flags : 0;
-    }
+    noteHead();
     if (st.counter)
       st.counter = !run.certain && c != kNoIndex && MatchLoopCounter(c, k, &st.counterSlot, &st.counterFinal);
     if (!init) {

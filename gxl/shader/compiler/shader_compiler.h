@@ -579,6 +579,10 @@ class ShaderCompiler {
   // condition is known to hold the loop cannot end at this test and they
   // start afresh from the value, else they cover it too.
   void NoteExitFacts(LoopState& st, std::size_t slot, std::uint32_t value, bool running);
+  // After a loop's test that read past its array: true, the record dropped,
+  // where the test fails there whatever it read (a bound beside the read
+  // decides it), so that it ends the loop as any failing test.
+  bool FailsWithoutPastRead(std::uint32_t test);
   // What an unrolling starting from the value map as it stands learns from
   // its conditions and steps alone (the caller made sure its body changes
   // nothing they read): whether every iteration is known to run until one is

@@ -108,7 +108,10 @@ void FlattenAliasChain(ShaderProgram& p, std::uint32_t i) {
   }
   v->binding = binding;
   if (end != v->alias && p.values[end]) {
+    // A read of the chain's end reads it at its relative index too: the use
+    // analysis copies the register over, not the index.
     v->alias = end;
+    v->relativeIndex = p.values[end]->relativeIndex;
     v->CopyVariableFields(p.values[end]);
   }
 }
