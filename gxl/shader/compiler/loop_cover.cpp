@@ -140,6 +140,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   }
   m_pastCeiling = false;
   const bool projected = std::exchange(m_projected, false);
+  const bool ended = std::exchange(m_projectedEnd, false);
   mark.RollBack();
   if (!Refund(spent, projected) || !m_coveredNodes.Append(node)) {
     target->ChargeWork(~std::uint64_t{0});
@@ -147,7 +148,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   }
   projectedLoops += projected;
   return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found,
-                   projected ? projection.share : 0);
+                   projected && ended ? projection.share : 0);
 }
 
 HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

@@ -93,6 +93,7 @@ struct ShaderCompiler::LoopRun {
   // The pass before which the loop ends at the latest, once a projection
   // rehearsed its condition and step (0 before).
   std::uint32_t end = 0;
+  bool endFound = false;  // the rehearsal saw the condition fail before `end`
 };
 
 

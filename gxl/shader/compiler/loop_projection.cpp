@@ -32,6 +32,7 @@ ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
   const std::uint64_t budgetCeiling = workGranted - workGranted / kReservedShare;
   p.share = (ceiling > p.start ? ceiling - p.start : 0) / kProjectedShare;
   p.budgetShare = (budgetCeiling > p.startBudget ? budgetCeiling - p.startBudget : 0) / kProjectedShare;
+  p.outermost = m_openRuns.size();
   return p;
 }
 
@@ -57,11 +58,19 @@ bool ShaderCompiler::ProjectionStops(LoopRun& run, std::uint32_t pass, const Pas
   const std::uint64_t work = std::min(costs.work[0], costs.work[1]);
   const std::uint64_t budget = std::min(costs.budget[0], costs.budget[1]);
   auto past = [&](std::uint32_t passes) {
-    return SimulationWork() - m_projection.start + work * passes > m_projection.share ||
-           SimulationBudgetWork() - m_projection.startBudget + budget * passes > m_projection.budgetShare;
+    const Projection& p = m_projection;
+    return SimulationWork() - p.start - p.rehearsed + work * passes > p.share ||
+           SimulationBudgetWork() - p.startBudget - p.rehearsedBudget + budget * passes > p.budgetShare;
   };
   if (!past(run.limit - pass) || !past(PassesLeft(run, pass))) return false;
+  // The loop covered is the outermost: an exact simulation unrolls it where
+  // its conditions hold, known, through the limit, which covering facts
+  // cannot tell from a loop that may end.
+  if (m_projection.outermost >= m_openRuns.size()) return false;
+  const LoopRun& outermost = *m_openRuns[m_projection.outermost];
+  if (!outermost.guessed && !(outermost.end && outermost.end < outermost.limit)) return false;
   m_pastCeiling = m_projected = true;
+  m_projectedEnd = run.endFound;
   return true;
 }
 
@@ -73,6 +82,14 @@ std::uint32_t ShaderCompiler::PassesLeft(LoopRun& run, std::uint32_t pass) {
   // Until the condition is known to fail: an index of the body past its
   // array may end the loop sooner, never later.
   run.end = run.limit;
+  struct Counted {
+    ShaderCompiler& c;
+    std::uint64_t work = c.SimulationWork(), budget = c.SimulationBudgetWork();
+    ~Counted() {
+      c.m_projection.rehearsed += c.SimulationWork() - work;
+      c.m_projection.rehearsedBudget += c.SimulationBudgetWork() - budget;
+    }
+  } counted{*this};
   ConditionPass rehearsal(*this);
   if (!rehearsal.Save()) return all;
   const MessageHold hold(*this);
@@ -85,6 +102,7 @@ std::uint32_t ShaderCompiler::PassesLeft(LoopRun& run, std::uint32_t pass) {
     ValueRange r;
     if (SUCCEEDED(EvaluateRange(test, &r)) && r.low == 0 && r.high == 0) {
       run.end = k;
+      run.endFound = true;
       break;
     }
     if (test >= rehearsal.values) Value(test)->rangeLow = Value(test)->rangeHigh = 1.0;

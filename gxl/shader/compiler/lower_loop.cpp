@@ -272,6 +272,11 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   LoopRun run(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, m_loopFrames.size() - 1,
               One());
   if (run.accumulated == kNoIndex) return OutOfMemory(node);
+  m_openRuns.push_back(&run);
+  struct Opened {
+    std::vector<const LoopRun*>& runs;
+    ~Opened() { runs.pop_back(); }
+  } opened{m_openRuns};
   // Whether the condition is still known, for the loops inside the body (by
   // index: they add frames).
   struct Open {
@@ -389,7 +394,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     }
     // Past the first exact passes, one whose rest would pass its share is
     // given up (the loop covered instead).
-    if (k >= kExactPasses && ProjectionStops(run, k, costs)) return E_FAIL;
+    if (k >= kProjectedPasses && ProjectionStops(run, k, costs)) return E_FAIL;
     built = m_instructionsBuilt;
     kept = m_keptBuilt;
     bool stop = false;

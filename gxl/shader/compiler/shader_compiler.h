@@ -683,8 +683,10 @@ class ShaderCompiler {
   HRESULT FindLoopFacts(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                         const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                         std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
-  // `projectedShare`: where a projection gave the simulation up, the share
-  // it was projected past (for the reference check), else 0.
+  // `projectedShare`: where a projection gave the simulation up at a loop
+  // whose condition and step end it, the share it was projected past (for
+  // the reference check: that loop's passes are known, so the full
+  // simulation cannot be cheaper), else 0.
   HRESULT CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                     const std::uint32_t* startMap, std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
                     std::uint32_t limit, LoopState& st, LoopFindings* found, std::uint64_t projectedShare = 0);
@@ -719,6 +721,9 @@ class ShaderCompiler {
   struct Projection {
     bool on = false;
     std::uint64_t start = 0, startBudget = 0, share = 0, budgetShare = 0;
+    // The work of rehearsals of conditions (PassesLeft): not the simulation's.
+    std::uint64_t rehearsed = 0, rehearsedBudget = 0;
+    std::size_t outermost = 0;  // its run in m_openRuns
   };
   Projection OpenProjection() const;
   // The simulation work of a loop's last passes.
@@ -732,7 +737,10 @@ class ShaderCompiler {
   // Whether the simulation at `run`'s pass `pass` stops by projection: the
   // work spent since the outermost simulation began, and the cheaper of the
   // last two passes times the passes the loop may still run, pass its share
-  // (m_pastCeiling and m_projected are then set).
+  // (m_pastCeiling and m_projected are then set). Only where covering facts
+  // cannot take a loop that runs past the iteration limit for one that may
+  // end within it: the outermost loop's conditions so far are not all known,
+  // or its condition and step end it within the limit.
   bool ProjectionStops(LoopRun& run, std::uint32_t pass, const PassCosts& costs);
   // The passes from `pass` on that a loop whose condition and step alone
   // decide its trip count may still run, from a rehearsal of them (kept in
@@ -888,6 +896,8 @@ class ShaderCompiler {
   std::uint64_t m_checkCeiling = 0;
   Projection m_projection;
   bool m_projected = false;  // the ceiling's stop is a projection's
+  bool m_projectedEnd = false;  // of a loop whose condition and step end it
+  std::vector<const LoopRun*> m_openRuns;  // simulations open (SimulateLoop), outermost first
   // Loops whose exact simulation passed the bound: covered wherever met again.
   PodArray<const ParseNode*> m_coveredNodes;
   // Under the reference switch, the keys of simulations the compile without
