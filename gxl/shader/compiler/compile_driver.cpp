@@ -162,10 +162,13 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   settledSimulations = settleChecks = settleMismatches = 0;
   coveredLoops = coverChecks = coverMismatches = 0;
+  projectedLoops = projectionChecks = projectionMisses = 0;
   m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = m_reusedBankWork = 0;
   m_reruns = m_exactSimulations = m_coverPasses = m_deadRehearsals = 0;
-  m_pastCeiling = m_ceilingOfBudget = false;
+  m_pastCeiling = m_ceilingOfBudget = m_projected = m_projectedEnd = false;
   m_checkCeiling = 0;
+  m_projection = Projection{};
+  m_openRuns.clear();
   m_coveredNodes.Clear();
   m_referenceKeys.clear();
   reassignMismatches = 0;

@@ -15,6 +15,7 @@
 // bound never takes this path, so its code stays as it was.
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "gxl/shader/compiler/loop_facts.h"
@@ -33,9 +34,6 @@ constexpr std::uint64_t kRefundedBounds = 2;
 // Rounds of the covering pass that widen its entry facts; past them every
 // symbol it moves enters with no facts at all.
 constexpr std::uint32_t kCoverRounds = 6;
-// The share of the lowering's bounds an exact simulation leaves to the rest
-// of the compile: 1 / kReservedShare.
-constexpr std::uint64_t kReservedShare = 8;
 // A simulation or covering pass that meets the bounds is refunded only where
 // it began with more than 1 / kRoomShare of the lowering's bound left, and
 // short of the work budget's ceiling.
@@ -67,13 +65,14 @@ bool ShaderCompiler::PastCeiling() {
   return m_pastCeiling = past;
 }
 
-bool ShaderCompiler::Refund(const SpentWork& at) {
+bool ShaderCompiler::Refund(const SpentWork& at, bool projected) {
   const std::uint64_t wasted = SimulationWork() - at.simulation;
   if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
   // Begun with little of the bounds left, it met them for what the program
-  // had spent before it: the compile is at its bound.
-  if (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
-      kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kReservedShare)
+  // had spent before it: the compile is at its bound. (A projection gives
+  // up a few passes, within the share of what was left.)
+  if (!projected && (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
+                     kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kReservedShare))
     return false;
   m_refundedBuilt += wasted;
   m_reusedBankWork = at.bankWork;
@@ -118,9 +117,16 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   const SpentWork spent = SpentSoFar();
   CaughtMessages caught;
   HRESULT hr;
+  const Projection projection = OpenProjection();
+  m_projected = false;
   {
     const MessageCatch catching(*this, caught);
     const Open open(m_exactSimulations);
+    struct Projecting {
+      ShaderCompiler& c;
+      ~Projecting() { c.m_projection = Projection{}; }
+    } projecting{*this};
+    m_projection = projection;
     hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   }
   if (!m_pastCeiling) {
@@ -133,18 +139,22 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
     return caught.lost ? OutOfMemory(node) : hr;
   }
   m_pastCeiling = false;
+  const bool projected = std::exchange(m_projected, false);
+  const bool ended = std::exchange(m_projectedEnd, false);
   mark.RollBack();
-  if (!Refund(spent) || !m_coveredNodes.Append(node)) {
+  if (!Refund(spent, projected) || !m_coveredNodes.Append(node)) {
     target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
-  return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  projectedLoops += projected;
+  return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found,
+                   projected && ended ? projection.share : 0);
 }
 
 HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                                   std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
-                                  LoopFindings* found) {
+                                  LoopFindings* found, std::uint64_t projectedShare) {
   ++coveredLoops;
   const std::size_t slots = valueMap.Size();
   auto enter = [&](LoopState& s) {
@@ -181,12 +191,19 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       const RerunScope rerun(*this, true);
       const UnmeteredWork unmetered(*target);
       const MessageHold hold(*this);
-      m_checkCeiling = m_instructionsBuilt + kCheckedBounds * loweringBuildLimit;
+      const std::uint64_t from = m_instructionsBuilt;
+      m_checkCeiling = from + kCheckedBounds * loweringBuildLimit;
       ++m_exactSimulations;
       const HRESULT hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore,
                                        limit, full, &fullFound);
       --m_exactSimulations;
       fits = SUCCEEDED(hr) && !m_pastCeiling;
+      // A simulation the projection gave up must have passed its share: the
+      // full one (which reuses no inner simulation) is no cheaper.
+      if (projectedShare && (fits || m_pastCeiling)) {
+        ++projectionChecks;
+        projectionMisses += fits && m_instructionsBuilt - from <= projectedShare;
+      }
       m_pastCeiling = false;
       m_checkCeiling = 0;
     }

@@ -37,6 +37,22 @@ constexpr std::uint64_t kSettleInstructions = kCompileWorkBudget / 16 / 32;
 // widens the entry facts (a moved bound opens to infinity, a fact goes).
 constexpr std::uint32_t kSettleRounds = 4;
 
+// Entries under one run of an outer simulation that start from their own
+// facts before symbols met otherwise are widened (loop_widening.cpp): enough
+// that an outer loop of a few fixed passes keeps its exact facts.
+constexpr std::uint32_t kExactEntries = 3;
+// The passes a simulation runs before a projection may give it up: past the
+// exact ones and the inner loops' exact entries, with the pass at which those
+// widen, so that the last two passes show what reused inner simulations cost.
+constexpr std::uint32_t kProjectedPasses = kExactPasses + kExactEntries;
+
+// The share of the lowering's bound and of the work budget that an exact
+// simulation leaves to the rest of the compile: 1 / kReservedShare.
+constexpr std::uint64_t kReservedShare = 8;
+// An outermost exact simulation may spend 1 / kProjectedShare of what is left
+// of them, short of that reserve, when it begins (loop_projection.cpp).
+constexpr std::uint64_t kProjectedShare = 2;
+
 // Operations a fixed loop unrolls into as cheaply as it loops over them.
 inline bool IsCheapLoopOperation(std::uint32_t word) {
   switch (IrGroup(word)) {

@@ -90,6 +90,10 @@ struct ShaderCompiler::LoopRun {
   std::uint32_t n = 0;  // the trip count, once found
   // The settled pass's loop-entry instruction: no instruction of the loop's.
   std::uint32_t settledEntry = kNoIndex;
+  // The pass before which the loop ends at the latest, once a projection
+  // rehearsed its condition and step (0 before).
+  std::uint32_t end = 0;
+  bool endFound = false;  // the rehearsal saw the condition fail before `end`
 };
 
 
@@ -224,6 +228,33 @@ struct ShaderCompiler::RerunScope {
   }
   RerunScope(const RerunScope&) = delete;
   RerunScope& operator=(const RerunScope&) = delete;
+};
+
+// A pass over a loop's condition and step alone: on leaving it, the IR, the
+// value map and the flags lowering touches are as they were at its start.
+struct ShaderCompiler::ConditionPass {
+  ShaderCompiler& c;
+  std::uint32_t values, instructions;
+  PodArray<std::uint32_t> map;
+  std::uint32_t errors, outside, returned, discarded, guard;
+  ValueRange counter;
+
+  explicit ConditionPass(ShaderCompiler& compiler)
+      : c(compiler), values(compiler.ValueCount()), instructions(compiler.InstructionCount()),
+        errors(compiler.errorFlag), outside(compiler.outOfBounds), returned(compiler.returned),
+        discarded(compiler.discarded), guard(compiler.guard), counter(compiler.loopCounter) {}
+  ~ConditionPass() {
+    c.RollBackIr(values, instructions, map.Size() ? map.Data() : nullptr);
+    c.errorFlag = errors;
+    c.outOfBounds = outside;
+    c.returned = returned;
+    c.discarded = discarded;
+    c.loopCounter = counter;
+    c.guard = guard < values ? guard : c.One();
+  }
+  bool Save() { return map.Append(c.valueMap.Data(), c.valueMap.Size()); }
+  // Nothing the pass cannot undo or tell from the condition alone happened.
+  bool Clean() const { return c.errorFlag == errors && !c.outOfBounds && !c.returned && !c.discarded; }
 };
 
 }  // namespace gxl::shader

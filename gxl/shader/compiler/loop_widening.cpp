@@ -28,15 +28,6 @@ namespace gxl::shader {
 
 using namespace loops;
 
-namespace {
-
-// Entries under one run of an outer simulation that start from their own
-// facts before symbols met otherwise are widened: enough that an outer loop
-// of a few fixed passes keeps its exact facts.
-constexpr std::uint32_t kExactEntries = 3;
-
-}  // namespace
-
 void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                     const ParseNode* body, const LoopState& st, WideEntry* out) {
   *out = WideEntry{};

@@ -272,6 +272,11 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   LoopRun run(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, m_loopFrames.size() - 1,
               One());
   if (run.accumulated == kNoIndex) return OutOfMemory(node);
+  m_openRuns.push_back(&run);
+  struct Opened {
+    std::vector<const LoopRun*>& runs;
+    ~Opened() { runs.pop_back(); }
+  } opened{m_openRuns};
   // Whether the condition is still known, for the loops inside the body (by
   // index: they add frames).
   struct Open {
@@ -377,6 +382,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   // At the start of the last pass: the instructions built, and those of
   // them that inner loops' kept simulations built (reused at later passes).
   std::uint64_t built = m_instructionsBuilt, kept = m_keptBuilt;
+  PassCosts costs;
   for (std::uint32_t k = 0; k < limit; ++k) {
     // Where the passes left would cost much, and the condition and step
     // alone decide the trip count, the simulation settles.
@@ -386,10 +392,15 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
       if (FAILED(settled)) return settled;
       if (settled == S_OK) break;
     }
+    // Past the first exact passes, one whose rest would pass its share is
+    // given up (the loop covered instead).
+    if (k >= kProjectedPasses && ProjectionStops(run, k, costs)) return E_FAIL;
     built = m_instructionsBuilt;
     kept = m_keptBuilt;
     bool stop = false;
+    BeginPass(costs);
     const HRESULT hr = pass(k, &stop);
+    EndPass(costs);
     if (FAILED(hr)) return hr;
     if (hr == S_FALSE) return S_OK;  // the probe's end
     if (stop) break;
@@ -532,33 +543,6 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
   if (st.counter && !returned && !discarded) return MoveIntoSlot(node, st.counterSlot, st.counterFinal);
   return S_OK;
 }
-
-// A pass over a loop's condition and step alone: on leaving it, the IR, the
-// value map and the flags lowering touches are as they were at its start.
-struct ShaderCompiler::ConditionPass {
-  ShaderCompiler& c;
-  std::uint32_t values, instructions;
-  PodArray<std::uint32_t> map;
-  std::uint32_t errors, outside, returned, discarded, guard;
-  ValueRange counter;
-
-  explicit ConditionPass(ShaderCompiler& compiler)
-      : c(compiler), values(compiler.ValueCount()), instructions(compiler.InstructionCount()),
-        errors(compiler.errorFlag), outside(compiler.outOfBounds), returned(compiler.returned),
-        discarded(compiler.discarded), guard(compiler.guard), counter(compiler.loopCounter) {}
-  ~ConditionPass() {
-    c.RollBackIr(values, instructions, map.Size() ? map.Data() : nullptr);
-    c.errorFlag = errors;
-    c.outOfBounds = outside;
-    c.returned = returned;
-    c.discarded = discarded;
-    c.loopCounter = counter;
-    c.guard = guard < values ? guard : c.One();
-  }
-  bool Save() { return map.Append(c.valueMap.Data(), c.valueMap.Size()); }
-  // Nothing the pass cannot undo or tell from the condition alone happened.
-  bool Clean() const { return c.errorFlag == errors && !c.outOfBounds && !c.returned && !c.discarded; }
-};
 
 HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
   ++m_endlessRefusals;

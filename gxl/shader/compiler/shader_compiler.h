@@ -439,6 +439,12 @@ class ShaderCompiler {
   // referenceSearches, those also simulated in full where that fit four times
   // the lowering's bound, and the ones whose facts did not cover the full ones.
   std::uint32_t coveredLoops = 0, coverChecks = 0, coverMismatches = 0;
+  // Of those, the loops whose simulation was given up by projection (its
+  // work so far and the passes it may still run would pass its share of
+  // what is left: loop_projection.cpp), and with referenceSearches, those
+  // whose full simulation was measured, and the ones it showed within the
+  // share after all.
+  std::uint32_t projectedLoops = 0, projectionChecks = 0, projectionMisses = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;
@@ -677,9 +683,13 @@ class ShaderCompiler {
   HRESULT FindLoopFacts(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                         const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                         std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // `projectedShare`: where a projection gave the simulation up at a loop
+  // whose condition and step end it, the share it was projected past (for
+  // the reference check: that loop's passes are known, so the full
+  // simulation cannot be cheaper), else 0.
   HRESULT CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                     const std::uint32_t* startMap, std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
-                    std::uint32_t limit, LoopState& st, LoopFindings* found);
+                    std::uint32_t limit, LoopState& st, LoopFindings* found, std::uint64_t projectedShare = 0);
   // The covering pass of a loop whose condition and step do not decide its
   // trip count: S_FALSE where its facts do not settle.
   HRESULT CoverPass(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
@@ -702,7 +712,40 @@ class ShaderCompiler {
     std::uint64_t simulation, built, left, bankWork;
   };
   SpentWork SpentSoFar() const { return {SimulationWork(), loweringBuilt, target->workLeft, m_reusedBankWork}; }
-  bool Refund(const SpentWork& at);
+  // `projected`: given up by projection, after a few passes, however
+  // little of the bound was left when it began.
+  bool Refund(const SpentWork& at, bool projected = false);
+  // The projection of the outermost exact simulation open: where it began,
+  // and its share of what was left then of the lowering's bound and of the
+  // work budget (loop_projection.cpp).
+  struct Projection {
+    bool on = false;
+    std::uint64_t start = 0, startBudget = 0, share = 0, budgetShare = 0;
+    // The work of rehearsals of conditions (PassesLeft): not the simulation's.
+    std::uint64_t rehearsed = 0, rehearsedBudget = 0;
+    std::size_t outermost = 0;  // its run in m_openRuns
+  };
+  Projection OpenProjection() const;
+  // The simulation work of a loop's last passes.
+  struct PassCosts {
+    std::uint64_t work[2] = {0, 0}, budget[2] = {0, 0};
+    std::uint64_t atWork = 0, atBudget = 0;
+    std::uint32_t passes = 0;
+  };
+  void BeginPass(PassCosts& costs) const;
+  void EndPass(PassCosts& costs) const;
+  // Whether the simulation at `run`'s pass `pass` stops by projection: the
+  // work spent since the outermost simulation began, and the cheaper of the
+  // last two passes times the passes the loop may still run, pass its share
+  // (m_pastCeiling and m_projected are then set). Only where covering facts
+  // cannot take a loop that runs past the iteration limit for one that may
+  // end within it: the outermost loop's conditions so far are not all known,
+  // or its condition and step end it within the limit.
+  bool ProjectionStops(LoopRun& run, std::uint32_t pass, const PassCosts& costs);
+  // The passes from `pass` on that a loop whose condition and step alone
+  // decide its trip count may still run, from a rehearsal of them (kept in
+  // the run); the limit's rest for any other loop.
+  std::uint32_t PassesLeft(LoopRun& run, std::uint32_t pass);
   // The lowering's instructions built but for simulations run where the
   // compile without the reference switch reuses or skips them, checks, and
   // simulations given up: the same with and without the switch.
@@ -851,6 +894,10 @@ class ShaderCompiler {
   bool m_pastCeiling = false;
   bool m_ceilingOfBudget = false;  // the work budget's ceiling was met (not only the lowering's)
   std::uint64_t m_checkCeiling = 0;
+  Projection m_projection;
+  bool m_projected = false;  // the ceiling's stop is a projection's
+  bool m_projectedEnd = false;  // of a loop whose condition and step end it
+  std::vector<const LoopRun*> m_openRuns;  // simulations open (SimulateLoop), outermost first
   // Loops whose exact simulation passed the bound: covered wherever met again.
   PodArray<const ParseNode*> m_coveredNodes;
   // Under the reference switch, the keys of simulations the compile without

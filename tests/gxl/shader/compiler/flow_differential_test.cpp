@@ -49,25 +49,8 @@ const char* const kVertexProfiles[] = {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", 
 const char* const kPixelProfiles[] = {"ps_2_0", "ps_2_a", "ps_2_b", "ps_2_sw", "ps_3_0", "ps_3_sw"};
 const char* const kPs1Profiles[] = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4"};
 
-hlslgen::Options Shapes(std::uint64_t seed, bool vertex) {
-  hlslgen::Options options = shadertest::LoopShapes();
-  options.unitFloats = !vertex && seed % 3 == 0;  // some within pixel shader 1.x's range
-  options.maxLoopDepth = seed % 4 == 0 ? 3u : 2u;
-  // A third with loops from other starts by other steps, side by side.
-  options.steps = seed % 3 == 0;
-  return options;
-}
-
-// The later shapes: one leads in turn, the others at random.
-hlslgen::Options LaterShapes(std::uint64_t seed, bool vertex) {
-  hlslgen::Options options = Shapes(seed, vertex);
-  bool* const shapes[] = {&options.reversed, &options.exitReads,  &options.outerBounds, &options.whileLoops,
-                          &options.calls,    &options.deadNests, &options.exitNests,   &options.keptLoops};
-  const std::uint64_t bits = (seed * 0x9E3779B97F4A7C15ull) >> 40;
-  for (std::size_t k = 0; k < std::size(shapes); ++k) *shapes[k] = (bits >> k & 3) == 0;
-  *shapes[seed % std::size(shapes)] = true;
-  return options;
-}
+using shadertest::LaterShapes;
+using shadertest::Shapes;
 
 // The first error of a log without its place: "X3511: loop does not ...".
 std::string FirstError(const std::string& log) {
@@ -145,22 +128,7 @@ std::string Values(const std::vector<float>& got, const std::vector<double>& wan
   return s.str();
 }
 
-// Each float operation on a value of magnitude R may be off by R * 2^-24, and
-// a result can carry that error from a large intermediate it no longer shows:
-// a float remainder is y * frac(x / y), off by |x| * 2^-24 for a small result.
-// Besides the relative margin, a few such roundings of the largest value the
-// program reached (`range`) are allowed, and what the generator bounds a
-// remainder's error to after the program has carried it on (`error`).
-bool Matches(const std::vector<float>& got, const std::vector<double>& want, double range,
-             const std::vector<double>& error) {
-  if (got.size() != want.size() || error.size() != want.size()) return false;
-  for (std::size_t k = 0; k < got.size(); ++k) {
-    const double margin =
-        std::max(2e-5 * std::max(1.0, std::fabs(want[k])), std::ldexp(range, -20)) + error[k];
-    if (!(std::fabs(got[k] - want[k]) <= margin)) return false;
-  }
-  return true;
-}
+using shadertest::Matches;
 
 void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const char* profile, DWORD flags,
                    const std::string& seed, Tally& tally) {

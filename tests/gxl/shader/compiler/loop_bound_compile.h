@@ -25,6 +25,8 @@ struct LoopCompile {
   std::uint32_t covered = 0, coverChecks = 0, coverMismatches = 0;
   std::uint32_t settled = 0, settleChecks = 0, settleMismatches = 0;
   std::uint32_t memoChecks = 0, memoMismatches = 0;
+  std::uint32_t projected = 0, projectionChecks = 0, projectionMisses = 0;
+  std::uint64_t workSpent = 0, workGranted = 0;
 };
 
 struct LoopCompileOptions {
@@ -53,6 +55,11 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     r.settleMismatches = compiler.settleMismatches;
     r.memoChecks = compiler.loopMemoChecks;
     r.memoMismatches = compiler.loopMemoMismatches;
+    r.projected = compiler.projectedLoops;
+    r.projectionChecks = compiler.projectionChecks;
+    r.projectionMisses = compiler.projectionMisses;
+    r.workSpent = compiler.workSpent;
+    r.workGranted = compiler.workGranted;
     if (code) {
       const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
       r.c.code.assign(words, words + code->GetSize() / 4);

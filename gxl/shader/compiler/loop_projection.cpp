@@ -1,0 +1,114 @@
+// The projection that decides, early, whether a loop's exact simulation may
+// run to its end. A loop of uniform length is simulated through every pass
+// it may run, and loops inside it at each of those passes, so a short
+// program can ask for more than the lowering's bound holds; waiting for the
+// bound to stop such a simulation spends most of it on one loop, and leaves
+// too little for the next. Instead, from the first exact passes on, the
+// simulation work of a pass (the cheaper of the last two, loops inside
+// included) times the passes the loop may still run is added to what the
+// outermost simulation has spent, and set against that simulation's share of
+// what was left of the bound and the work budget when it began: past it, the
+// simulation is given up and the loop compiled from covering facts
+// (loop_cover.cpp). Each such loop costs a few passes, and each loop that
+// runs to its end at most its share of what is left, so a program's cost
+// stays within the bound however many costly loops it holds.
+#include <algorithm>
+#include <cstdint>
+
+#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/shader_compiler.h"
+
+namespace gxl::shader {
+
+using namespace loops;
+
+ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
+  Projection p;
+  p.on = true;
+  p.start = SimulationWork();
+  p.startBudget = SimulationBudgetWork();
+  const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
+  const std::uint64_t budgetCeiling = workGranted - workGranted / kReservedShare;
+  p.share = (ceiling > p.start ? ceiling - p.start : 0) / kProjectedShare;
+  p.budgetShare = (budgetCeiling > p.startBudget ? budgetCeiling - p.startBudget : 0) / kProjectedShare;
+  p.outermost = m_openRuns.size();
+  return p;
+}
+
+void ShaderCompiler::BeginPass(PassCosts& costs) const {
+  costs.atWork = SimulationWork();
+  costs.atBudget = SimulationBudgetWork();
+}
+
+void ShaderCompiler::EndPass(PassCosts& costs) const {
+  costs.work[1] = costs.work[0];
+  costs.budget[1] = costs.budget[0];
+  costs.work[0] = SimulationWork() - costs.atWork;
+  costs.budget[0] = SimulationBudgetWork() - costs.atBudget;
+  ++costs.passes;
+}
+
+bool ShaderCompiler::ProjectionStops(LoopRun& run, std::uint32_t pass, const PassCosts& costs) {
+  // Checks and reruns stand for work the other mode does not do; a dead
+  // loop's rehearsal has a bound of its own.
+  if (!m_projection.on || m_checkCeiling || m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals ||
+      costs.passes < 2 || pass >= run.limit)
+    return false;
+  const std::uint64_t work = std::min(costs.work[0], costs.work[1]);
+  const std::uint64_t budget = std::min(costs.budget[0], costs.budget[1]);
+  auto past = [&](std::uint32_t passes) {
+    const Projection& p = m_projection;
+    return SimulationWork() - p.start - p.rehearsed + work * passes > p.share ||
+           SimulationBudgetWork() - p.startBudget - p.rehearsedBudget + budget * passes > p.budgetShare;
+  };
+  if (!past(run.limit - pass) || !past(PassesLeft(run, pass))) return false;
+  // The loop covered is the outermost: an exact simulation unrolls it where
+  // its conditions hold, known, through the limit, which covering facts
+  // cannot tell from a loop that may end.
+  if (m_projection.outermost >= m_openRuns.size()) return false;
+  const LoopRun& outermost = *m_openRuns[m_projection.outermost];
+  if (!outermost.guessed && !(outermost.end && outermost.end < outermost.limit)) return false;
+  m_pastCeiling = m_projected = true;
+  m_projectedEnd = run.endFound;
+  return true;
+}
+
+std::uint32_t ShaderCompiler::PassesLeft(LoopRun& run, std::uint32_t pass) {
+  if (run.end) return run.end > pass ? run.end - pass : 0;
+  const std::uint32_t all = run.limit - pass;
+  const LoopFrame& f = m_loopFrames[run.frame];
+  if (run.init || !run.condition || !f.step || !f.plainBody || !(f.decided || f.indexesKnown)) return all;
+  // Until the condition is known to fail: an index of the body past its
+  // array may end the loop sooner, never later.
+  run.end = run.limit;
+  struct Counted {
+    ShaderCompiler& c;
+    std::uint64_t work = c.SimulationWork(), budget = c.SimulationBudgetWork();
+    ~Counted() {
+      c.m_projection.rehearsed += c.SimulationWork() - work;
+      c.m_projection.rehearsedBudget += c.SimulationBudgetWork() - budget;
+    }
+  } counted{*this};
+  ConditionPass rehearsal(*this);
+  if (!rehearsal.Save()) return all;
+  const MessageHold hold(*this);
+  const std::uint32_t messages = reportedMessages;
+  auto clean = [&] { return rehearsal.Clean() && reportedMessages == messages; };
+  for (std::uint32_t k = pass; k < run.limit; ++k) {
+    loopCounter = {static_cast<double>(k), static_cast<double>(k) + 1};
+    std::uint32_t test = kNoIndex;
+    if (FAILED(LowerExpression(run.condition, &test, 0)) || !clean()) break;
+    ValueRange r;
+    if (SUCCEEDED(EvaluateRange(test, &r)) && r.low == 0 && r.high == 0) {
+      run.end = k;
+      run.endFound = true;
+      break;
+    }
+    if (test >= rehearsal.values) Value(test)->rangeLow = Value(test)->rangeHigh = 1.0;
+    if (FAILED(LowerLoopBody(f.step)) || !clean()) break;
+  }
+  return run.end - pass;
+}
+
+}  // namespace gxl::shader
