@@ -72,7 +72,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
                               : RehearseTrip(node, condition, step, trip != Trip::kWithoutBody,
                                              trip == Trip::kIndexesKnown ? indexes : nullptr);
   const bool share = known.certain && !referenceSearches;
-  bool certain = false, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
+  bool certain = false, ran = true, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
   std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
   const ParseNode* conditionNode = condition ? condition : node;
   const std::uint32_t limit = passes ? std::min(passes, kMaxUnrolledIterations) : kMaxUnrolledIterations;
@@ -115,12 +115,17 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
     ValueRange g = kFull;
     if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
     if (Excludes0(g)) certain = true;
+    // The unguarded values are those after the passes so far: they replace
+    // what the earlier tests saw only where all those passes surely ran;
+    // after one that may not have, they widen it.
+    const bool replace = certain && ran;
+    ran = Excludes0(g);
     for (std::size_t s = 0; s < slots; ++s) {
       const IrValue* v = Value(c[s]);
       if (!v) continue;
       ValueRange r;
       const bool ok = SUCCEEDED(EvaluateRange(c[s], &r));
-      if (certain) {
+      if (replace) {
         ranges[s] = ok ? r : kEmpty;
         facts[s] = v->flags & kRangeFacts;
       } else {
