@@ -35,8 +35,10 @@ void ShaderCompiler::NoteExitFacts(LoopState& st, std::size_t slot, std::uint32_
   ValueRange r;
   const bool ok = v && SUCCEEDED(EvaluateRange(value, &r));
   if (running) {
+    // Only the range facts: a pass's constant flag, or its exactness, is no
+    // fact of the values the later passes leave.
     st.exit[slot] = ok ? r : kEmpty;
-    st.exitFlags[slot] = v ? v->flags : 0;
+    st.exitFlags[slot] = v ? v->flags & kRangeFacts : 0;
   } else {
     if (!IsFull(st.exit[slot])) st.exit[slot] = ok ? Hull(st.exit[slot], r) : kEmpty;
     st.exitFlags[slot] &= v ? v->flags : 0;
