@@ -305,10 +305,7 @@ HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* in
   bool exact = false;
   // Its simulations are not covered: past its own bound it takes each
   // loop's first pass instead.
-  struct Rehearsing {
-    std::uint32_t& n;
-    ~Rehearsing() { --n; }
-  } rehearsing{++m_deadRehearsals};
+  const OpenCount rehearsing(m_deadRehearsals);
   {
     const WorkAllowance allowance(*this, loops::kDeadLoopWork);
     const MessageCatch catching(*this, caught);

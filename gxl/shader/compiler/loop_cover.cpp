@@ -2,8 +2,10 @@
 // uniform length is simulated through every pass it may run, and loops
 // inside it in each of those passes: each shape taught to the simulation
 // (settling, memos, widened entries) leaves the next one past the bound.
-// Where the outermost exact simulation meets the bound instead, it is given
-// up (its work refunded, its messages dropped) and the loop is compiled from
+// Where the outermost exact simulation would pass its share of what is left
+// of the bound (a projection after a few passes, loop_projection.cpp), or
+// meets the bound's ceiling, it is given up (its work refunded, its messages
+// dropped) and the loop is compiled from
 // facts that cover every pass: each symbol the loop moves enters as a
 // loop-entry value whose facts cover its start and whatever a pass makes of
 // them (widened until a pass stays within them), the counter over its whole
@@ -11,8 +13,8 @@
 // count, a break on the condition up to the iteration limit. Where they do,
 // the settled pass from the first pass on (loop_settle.cpp) gives the trip
 // count as the full simulation would. Such a loop is covered wherever it is
-// met again in the compile. A program that compiles without meeting the
-// bound never takes this path, so its code stays as it was.
+// met again in the compile. A program whose loops are cheap to simulate
+// never takes this path, so its code stays as it was.
 #include <algorithm>
 #include <cstdint>
 #include <utility>
@@ -47,10 +49,7 @@ constexpr std::uint64_t kCheckedBounds = 4;
 bool ShaderCompiler::PastCeiling() {
   if (m_pastCeiling) return true;
   if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
-  // Checks and reruns stand for work the other mode does not do; a dead
-  // loop's rehearsal has a bound of its own.
-  if ((!m_exactSimulations && !m_coverPasses) || m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals)
-    return false;
+  if ((!m_exactSimulations && !m_coverPasses) || Unmeasured()) return false;
   // An eighth of the lowering's bound and of the work budget stays for the
   // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
@@ -81,19 +80,6 @@ bool ShaderCompiler::Refund(const SpentWork& at, bool projected) {
   return true;
 }
 
-namespace {
-
-// Counts a scope open.
-struct Open {
-  std::uint32_t& n;
-  explicit Open(std::uint32_t& count) : n(count) { ++n; }
-  ~Open() { --n; }
-  Open(const Open&) = delete;
-  Open& operator=(const Open&) = delete;
-};
-
-}  // namespace
-
 HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                       const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                                       std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
@@ -104,7 +90,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
                        m_coveredNodes.Data() + m_coveredNodes.Size())
     return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   if (checking || m_exactSimulations) {
-    const Open open(m_exactSimulations);
+    const OpenCount open(m_exactSimulations);
     const HRESULT hr =
         SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
     return m_pastCeiling ? E_FAIL : hr;
@@ -121,7 +107,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   m_projected = false;
   {
     const MessageCatch catching(*this, caught);
-    const Open open(m_exactSimulations);
+    const OpenCount open(m_exactSimulations);
     struct Projecting {
       ShaderCompiler& c;
       ~Projecting() { c.m_projection = Projection{}; }
@@ -193,10 +179,12 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       const MessageHold hold(*this);
       const std::uint64_t from = m_instructionsBuilt;
       m_checkCeiling = from + kCheckedBounds * loweringBuildLimit;
-      ++m_exactSimulations;
-      const HRESULT hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore,
-                                       limit, full, &fullFound);
-      --m_exactSimulations;
+      HRESULT hr;
+      {
+        const OpenCount open(m_exactSimulations);
+        hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, full,
+                           &fullFound);
+      }
       fits = SUCCEEDED(hr) && !m_pastCeiling;
       // A simulation the projection gave up must have passed its share: the
       // full one (which reuses no inner simulation) is no cheaper.
@@ -216,7 +204,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   const SpentWork spent = SpentSoFar();
   HRESULT hr = S_FALSE;
   bool rehearsed = false;
-  const Open covering(m_coverPasses);
+  const OpenCount covering(m_coverPasses);
   if (decided) {
     LoopRun run(node, nullptr, condition, body, startMap, valuesBefore, instructionsBefore, limit, frame, One());
     if (run.accumulated == kNoIndex) return OutOfMemory(node);

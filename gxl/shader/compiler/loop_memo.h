@@ -96,7 +96,6 @@ struct ShaderCompiler::LoopRun {
   bool endFound = false;  // the rehearsal saw the condition fail before `end`
 };
 
-
 // A loop being lowered (LowerLoop).
 struct ShaderCompiler::LoopFrame {
   const ParseNode *condition = nullptr, *body = nullptr, *plainBody = nullptr, *step = nullptr;
@@ -228,6 +227,16 @@ struct ShaderCompiler::RerunScope {
   }
   RerunScope(const RerunScope&) = delete;
   RerunScope& operator=(const RerunScope&) = delete;
+};
+
+// Counts a scope open (the simulations, passes and rehearsals the lowering
+// asks about while they run).
+struct OpenCount {
+  std::uint32_t& n;
+  explicit OpenCount(std::uint32_t& count) : n(count) { ++n; }
+  ~OpenCount() { --n; }
+  OpenCount(const OpenCount&) = delete;
+  OpenCount& operator=(const OpenCount&) = delete;
 };
 
 // A pass over a loop's condition and step alone: on leaving it, the IR, the

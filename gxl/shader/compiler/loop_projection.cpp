@@ -46,15 +46,11 @@ void ShaderCompiler::EndPass(PassCosts& costs) const {
   costs.budget[1] = costs.budget[0];
   costs.work[0] = SimulationWork() - costs.atWork;
   costs.budget[0] = SimulationBudgetWork() - costs.atBudget;
-  ++costs.passes;
 }
 
 bool ShaderCompiler::ProjectionStops(LoopRun& run, std::uint32_t pass, const PassCosts& costs) {
-  // Checks and reruns stand for work the other mode does not do; a dead
-  // loop's rehearsal has a bound of its own.
-  if (!m_projection.on || m_checkCeiling || m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals ||
-      costs.passes < 2 || pass >= run.limit)
-    return false;
+  static_assert(kProjectedPasses >= 2, "the cheaper of the last two passes needs two");
+  if (!m_projection.on || m_checkCeiling || Unmeasured() || pass >= run.limit) return false;
   const std::uint64_t work = std::min(costs.work[0], costs.work[1]);
   const std::uint64_t budget = std::min(costs.budget[0], costs.budget[1]);
   auto past = [&](std::uint32_t passes) {

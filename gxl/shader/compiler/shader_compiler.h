@@ -701,6 +701,10 @@ class ShaderCompiler {
   void CheckCoveredLoop(const LoopState& covered, const LoopFindings& coveredFound, const LoopState& full,
                         const LoopFindings& fullFound, const std::uint32_t* startMap, std::uint32_t limit,
                         bool decided);
+  // Whether the lowering now does work the ceilings do not measure: checks
+  // and reruns stand for work the other mode does not do, and a dead loop's
+  // rehearsal has a bound of its own.
+  bool Unmeasured() const { return m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals; }
   // Whether the lowering of an exact simulation stops here: the simulation
   // work has reached the lowering's bound (m_pastCeiling is then set until
   // the outermost simulation takes it).
@@ -730,7 +734,6 @@ class ShaderCompiler {
   struct PassCosts {
     std::uint64_t work[2] = {0, 0}, budget[2] = {0, 0};
     std::uint64_t atWork = 0, atBudget = 0;
-    std::uint32_t passes = 0;
   };
   void BeginPass(PassCosts& costs) const;
   void EndPass(PassCosts& costs) const;
@@ -889,8 +892,9 @@ class ShaderCompiler {
   // one has met the ceiling, and inside a reference check the instruction
   // count at which its simulation stops instead (0 outside).
   std::uint32_t m_exactSimulations = 0;
+  // Covering passes open: the innermost takes a ceiling's stop outside simulations.
   std::uint32_t m_coverPasses = 0;
-  std::uint32_t m_deadRehearsals = 0;  // dead loops' rehearsals open: no ceiling there  // covering passes open: the innermost takes a ceiling's stop outside simulations
+  std::uint32_t m_deadRehearsals = 0;  // dead loops' rehearsals open: no ceiling there
   bool m_pastCeiling = false;
   bool m_ceilingOfBudget = false;  // the work budget's ceiling was met (not only the lowering's)
   std::uint64_t m_checkCeiling = 0;
