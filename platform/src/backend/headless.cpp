@@ -305,11 +305,9 @@ class Headless final : public Backend {
     if (box == 0) {
       // Up until it is ended, or until the display goes (the X11 box has a
       // connection of its own, which it loses with the program's).
-      if (m_display < 0)
-        for (;;) ::pause();
       for (;;) {
         pollfd p{m_display, POLLIN, 0};
-        if (::poll(&p, 1, -1) > 0) CheckDisplay();
+        if (::poll(&p, m_display >= 0 ? 1 : 0, -1) > 0) CheckDisplay();
       }
     }
     if (box > 0) {
