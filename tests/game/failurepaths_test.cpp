@@ -374,7 +374,8 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
        "and down)"},
       {"a value past 32 bits, which would wrap to an unknown prefix", "StageData.dat",
        [](const std::string& t) { return "1,2147483648,5,5\r\n" + t; },
-       "StageData.dat, line 1: value 2 is not a whole number"},
+       "StageData.dat, line 1: value 2 is a whole number too large for the table, which holds -2147483648 to "
+       "2147483647"},
       // Stage 1's floors: (100, 100) to (600, 600), (600, 250) to (1000, 450)
       // and (1000, 100) to (1340, 600).
       {"a goal beyond the field", "StageData.dat",
@@ -400,6 +401,11 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
        [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,87,200"); },
        "StageData.dat, line 1: the start (87, 200) of stage 1 puts the body on none of its floors (its point 13 px "
        "in must lie on one)"},
+      // Its corner lies on the first floor, its point (608, 603) on none.
+      {"a start whose corner, not its point, lies on a floor", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,595,590"); },
+       "StageData.dat, line 1: the start (595, 590) of stage 1 puts the body on none of its floors (its point 13 px "
+       "in must lie on one)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -407,6 +413,72 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
     PrepareAnotherStart(folder);
     test::WriteFileText(c.file, c.damage(ReadText(c.file)));
     ExpectTheStartStopped(folder, {c.entry}, {c.entry});
+  }
+}
+
+// Damage whose first symptom is not its cause is named by its cause, in one
+// line for the file in the log as in the box: a value past 32 bits, a table
+// saved with LF line ends (it reads as one row), one line of it ending so, and
+// bytes after the last row, numbered as the box numbers them.
+TEST_F(GameFailurePaths, TableDamageIsNamedByItsCauseInOneLine) {
+  const std::string tooLarge = " is a whole number too large for the table, which holds -2147483648 to 2147483647";
+  const std::string crlf = " without CR; the game's tables end each row with CR LF";
+  const auto lfOnly = [](std::string t) {
+    for (std::size_t at = 0; (at = t.find("\r\n", at)) != std::string::npos;) t.erase(at, 1);
+    return t;
+  };
+  const struct {
+    const char* what;
+    const char* file;
+    std::function<std::string(const std::string&)> damage;
+    std::vector<std::string> logged;  // the whole error log; its last line is the box's entry
+  } cases[] = {
+      {"a start x past 32 bits", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,2147483648,200"); },
+       {"StageData.dat, line 1: value 3" + tooLarge}},
+      {"a start x of 32 bits is read, and lies outside the field", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,2147483647,200"); },
+       {"StageData.dat, line 1: the start (2147483647, 200) of stage 1 puts the body outside the field (its point "
+        "13 px in must lie within 0 to 1439 across and down)"}},
+      {"a floor's right past 32 bits", "Floor.dat",
+       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,100,99999999999,600"); },
+       {"Floor.dat, line 1: value 4" + tooLarge}},
+      {"a floor's top past 32 bits below 0", "Floor.dat",
+       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,-2147483649,600,600"); },
+       {"Floor.dat, line 1: value 3" + tooLarge}},
+      {"a stage table saved with LF line ends", "StageData.dat", lfOnly,
+       {"StageData.dat: its lines end" + crlf}},
+      {"a floor table saved with LF line ends", "Floor.dat", lfOnly, {"Floor.dat: its lines end" + crlf}},
+      {"a stage table whose first line ends with LF alone", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", "1,0,200,200\n"); },
+       {"StageData.dat, line 1: it ends" + crlf}},
+      {"bytes after the floor table's last row", "Floor.dat",
+       [](const std::string& t) { return t + "\x01\x7fgarbage\xff"; },
+       {"Floor.dat ends inside a line: it may have been cut short",
+        "Floor.dat, line 195: it holds 1 value; a floor row needs 5"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    GameFolder folder;
+    PrepareAnotherStart(folder);
+    test::WriteFileText(c.file, c.damage(ReadText(c.file)));
+    ExpectTheStartStopped(folder, {c.logged.back()}, c.logged);
+    EXPECT_EQ(ErrorLogTexts(), c.logged);
+  }
+}
+
+// A start is on a floor by the body's point 13 px in, not by its corner:
+// these corners lie on no floor, their points on the first.
+TEST_F(GameFailurePaths, AStartWhosePointLiesOnAFloorStartsTheGame) {
+  for (const char* start : {"1,0,90,200", "1,0,200,90"}) {
+    SCOPED_TRACE(start);
+    GameFolder folder;
+    PrepareAnotherStart(folder);
+    test::WriteFileText("StageData.dat", Replaced(ReadText("StageData.dat"), "1,0,200,200", start));
+    Start();
+    EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
+    EXPECT_TRUE(ErrorLogTexts().empty());
+    Stop();
   }
 }
 
