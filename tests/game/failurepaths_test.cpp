@@ -22,6 +22,7 @@
 #include "game/datafolder.h"
 #include "tests/game/child_program.h"
 #include "tests/game/gameapp_fixture.h"
+#include "tests/support/outside_input.h"
 #include "tests/platform/audio_files.h"
 
 namespace nura::game_test {
@@ -858,12 +859,14 @@ struct XServer {
   std::unique_ptr<ChildProgram> server;
 };
 
-// Under a real X server (where Xvfb is installed; the CI has none, and the
-// headless tests above stand for it there): an audio driver SDL cannot use is
-// said; SIGTERM while a message box is up ends the program at once; an X
-// server that goes away ends it within a second.
+// Under a real X server (Xvfb, with the X core fonts the box is drawn with;
+// scripts/test installs both): an audio driver SDL cannot use is said;
+// SIGTERM while a message box is up ends the program at once; an X server
+// that goes away ends it within a second.
 TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
-  if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  NURA_REQUIRE_OUTSIDE_INPUT(
+      test::HaveTool("/usr/bin/Xvfb") && std::filesystem::exists("/usr/share/fonts/X11/misc/fonts.dir"),
+      "/usr/bin/Xvfb or the X core fonts (/usr/share/fonts/X11/misc)");
   XServer x({});
   ASSERT_TRUE(x.Ready());
   const std::string& name = x.name;
@@ -915,7 +918,7 @@ TEST_F(GameFailurePaths, UnderARealXServerTheSameEndsAreKept) {
 // cannot open: the line that gives its text says why, as the box's own
 // process found (SDL's last error alone says only that no way worked).
 TEST_F(GameFailurePaths, UnderARealXServerWithoutCoreFontsTheBoxLineSaysWhy) {
-  if (!test::HaveTool("Xvfb")) GTEST_SKIP() << "Xvfb is not installed";
+  NURA_REQUIRE_OUTSIDE_INPUT(test::HaveTool("/usr/bin/Xvfb"), "/usr/bin/Xvfb");
   XServer x({"-fp", "built-ins"});
   ASSERT_TRUE(x.Ready());
   std::filesystem::create_symlink("/dev/full", "score.dat");  // a box at the start
