@@ -267,10 +267,13 @@ void ResetScript() {
 
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetScript), true);
 
-// Monitors a test lets the headless backend report (SetHeadlessMonitors).
-std::atomic<int> g_nMonitors{0};
+// The monitors a test lets the headless backend count (SetHeadlessMonitors).
+std::atomic<int>& MonitorCount() {
+  static std::atomic<int> count{0};
+  return count;
+}
 
-void ResetMonitors() { g_nMonitors = 0; }
+void ResetMonitors() { MonitorCount() = 0; }
 
 [[maybe_unused]] const bool kMonitorsRegistered = (platform::test::RegisterReset(&ResetMonitors), true);
 
@@ -307,7 +310,7 @@ class Headless final : public Backend {
   bool StartAudio() override { return false; }
   void LockAudio() override {}
   void UnlockAudio() override {}
-  int Monitors() override { return g_nMonitors; }
+  int Monitors() override { return MonitorCount(); }
   bool ShowMessageBox(const std::string&, const std::string&, UINT, int*, std::string*) override {
     if (!BoxInAProcess()) return false;
     const pid_t box = ::fork();
@@ -379,6 +382,6 @@ bool InputNow(const std::string& event, std::string* error) {
 
 size_t PendingInputEvents() { return platform::backend::TheScript().pending.size(); }
 
-void SetHeadlessMonitors(int count) { platform::backend::g_nMonitors = count; }
+void SetHeadlessMonitors(int count) { platform::backend::MonitorCount() = count; }
 
 }  // namespace platform::test
