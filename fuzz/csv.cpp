@@ -23,5 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   nura::fuzz::Require(table.GetRowCount() <= size + 1 && cells <= size + table.GetRowCount(),
                       "no more rows and cells than separators allow");
   nura::fuzz::Require(table.GetCell(table.GetRowCount(), 0).empty(), "no row past the end");
+  // Without a CR every line feed stays in a cell: the file reads as one row.
+  nura::fuzz::Require(!table.LinesEndWithoutCR() || table.GetRowCount() == 1, "LF line ends give one row");
   return 0;
 }

@@ -79,17 +79,12 @@ std::vector<std::string> C_FloorData::UnusableTables() {
 void C_FloorData::LoadFloors() {
   C_CsvTable table;
   m_bFloorTableRead = table.Load(kFloorFile) && HoldsRows(table, kFloorFile);
+  // Rows skipped here are said by the start's check (UnusableTables), by
+  // their lines as the box numbers them.
   for (std::uint32_t row = 0; row < table.GetRowCount(); ++row) {
-    if (table.GetColumnCount(row) < 5) {
-      g_ErrorLog.Printf("Floor.dat内に列の足りない行が見つかりました。line = %d", static_cast<int>(row));
-      continue;
-    }
+    if (table.GetColumnCount(row) < 5) continue;
     std::int32_t stage = CellToInt(table.GetCell(row, 0));
-    if (stage < 0 || stage > kMaxStage) {
-      g_ErrorLog.Printf("Floor.dat内に不正なステージ番号が見つかりました。line = %d, stage = %d",
-                        static_cast<int>(row), stage);
-      continue;
-    }
+    if (stage < 0 || stage > kMaxStage) continue;
     if (static_cast<std::size_t>(stage) >= m_Floors.size()) m_Floors.resize(static_cast<std::size_t>(stage) + 1);
     m_Floors[static_cast<std::size_t>(stage)].push_back(RECT{CellToInt(table.GetCell(row, 1)),
                                                              CellToInt(table.GetCell(row, 2)),

@@ -6,6 +6,7 @@
 
 #include "game/datafolder.h"
 #include "game/settings.h"
+#include "platform/win_user.h"
 #include "qel/appbase/qelerrorlog.h"
 #include "qel/appbase/qelrandom.h"
 
@@ -62,7 +63,9 @@ HRESULT C_GameApp::OneTimeInit() {
   }
   if (!missing.empty()) {
     m_bPlayable = false;
-    ShowGameMessage(UnplayableText(missing, nothingFound));
+    // Where no box can be seen (headless), the line above says it all; the
+    // box's stand-in would say it again over five lines.
+    if (!nothingFound || GetSystemMetrics(SM_CMONITORS) > 0) ShowGameMessage(UnplayableText(missing, nothingFound));
     return E_FAIL;
   }
   m_GameSystem.GetPlayLogic()->GetFloorData().PrepareScoreFile();

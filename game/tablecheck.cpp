@@ -16,27 +16,34 @@ constexpr std::int32_t kField = C_FloorData::kFieldSize;
 // The body's reference point lies this far right of and below its position.
 constexpr std::int64_t kReferenceOffset = 13;
 
+enum class Cell { kWhole, kNotWhole, kTooLarge };
+
 // A whole number that fits 32 bits, with blanks around it allowed. Anything
-// else is damage: atoi would read random bytes as 0 and play them.
-bool ParseWhole(const std::string& cell, std::int32_t* out) {
+// else is damage: atoi would read random bytes as 0 and play them, and clamp
+// or wrap a number past 32 bits.
+Cell ParseWhole(const std::string& cell, std::int32_t* out) {
   std::size_t begin = 0, end = cell.size();
   auto blank = [](char c) { return c == ' ' || c == '\t'; };
   while (begin < end && blank(cell[begin])) ++begin;
   while (end > begin && blank(cell[end - 1])) --end;
   bool negative = false;
   if (begin < end && (cell[begin] == '+' || cell[begin] == '-')) negative = cell[begin++] == '-';
-  if (begin == end) return false;
+  if (begin == end) return Cell::kNotWhole;
   std::int64_t value = 0;
+  bool tooLarge = false;
   for (std::size_t i = begin; i < end; ++i) {
-    if (cell[i] < '0' || cell[i] > '9') return false;
-    value = value * 10 + (cell[i] - '0');
-    if (value > std::int64_t{INT32_MAX} + 1) return false;
+    if (cell[i] < '0' || cell[i] > '9') return Cell::kNotWhole;
+    if (!tooLarge) value = value * 10 + (cell[i] - '0');
+    tooLarge = tooLarge || value > std::int64_t{INT32_MAX} + 1;
   }
   value = negative ? -value : value;
-  if (value > INT32_MAX) return false;
+  if (tooLarge || value > INT32_MAX) return Cell::kTooLarge;
   *out = static_cast<std::int32_t>(value);
-  return true;
+  return Cell::kWhole;
 }
+
+// Said of a row, or of a whole table, that ends its lines with LF alone.
+constexpr const char* kWithoutCR = " without CR; the game's tables end each row with CR LF";
 
 bool InField(std::int64_t v) { return v >= 0 && v < kField; }
 
@@ -64,12 +71,22 @@ class TableCheck {
                      std::to_string(count));
       return false;
     }
-    for (std::uint32_t c = 0; c < count; ++c)
-      if (!ParseWhole(m_table.GetCell(row, c), &values[c])) {
-        Fault(row, "value " + std::to_string(c + 1) + " is not a whole number");
-        return false;
-      }
+    for (std::uint32_t c = 0; c < count; ++c) {
+      const Cell cell = ParseWhole(m_table.GetCell(row, c), &values[c]);
+      if (cell == Cell::kWhole) continue;
+      Fault(row, "value " + std::to_string(c + 1) +
+                     (cell == Cell::kTooLarge ? " is a whole number too large for the table, which holds " +
+                                                    std::to_string(INT32_MIN) + " to " + std::to_string(INT32_MAX)
+                                              : " is not a whole number"));
+      return false;
+    }
     return true;
+  }
+  // False once the table is at fault; first of all when its lines end with LF
+  // alone, since it then reads as one row whose cells would not name the cause.
+  bool RowsReadable() {
+    if (m_table.LinesEndWithoutCR()) Fault(Whole(std::string("its lines end") + kWithoutCR));
+    return !Faulty();
   }
   // Values beyond the count read: said, since an extra column may be a
   // misplaced one; once for the table, since one appended to every row would
@@ -82,7 +99,14 @@ class TableCheck {
     Note(row, "it holds " + std::to_string(cells) + " values; those after value " + std::to_string(count) +
                   " are not read");
   }
-  void Fault(std::uint32_t row, const std::string& what) { Fault(Line(row) + what); }
+  // A row that holds a line feed took in the line after it: that line end,
+  // not what the row then holds, is the fault.
+  void Fault(std::uint32_t row, const std::string& what) {
+    bool lineFeed = false;
+    for (std::uint32_t c = 0; c < m_table.GetColumnCount(row); ++c)
+      lineFeed = lineFeed || m_table.GetCell(row, c).find('\n') != std::string::npos;
+    Fault(Line(row) + (lineFeed ? std::string("it ends") + kWithoutCR : what));
+  }
   void Fault(const std::string& text) {
     if (Faulty()) return;
     Say();
@@ -127,7 +151,7 @@ using StageFloors = std::map<std::int32_t, std::vector<RECT>>;
 // The floors of each stage that has any, or none when the table is at fault.
 StageFloors CheckFloors(TableCheck& check, const C_CsvTable& table) {
   StageFloors stages;
-  for (std::uint32_t row = 0; row < table.GetRowCount() && !check.Faulty(); ++row) {
+  for (std::uint32_t row = 0; row < table.GetRowCount() && check.RowsReadable(); ++row) {
     std::int32_t v[5];
     if (check.Empty(row) || !check.Values(row, 5, "a floor row", v)) continue;
     check.Extra(row, 5);
@@ -198,7 +222,7 @@ std::string CoursesPlay() { return " (courses play stages 1 to " + std::to_strin
 std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTable& table,
                                                const StageFloors* floors) {
   std::map<std::int32_t, ListedRows> listed;
-  for (std::uint32_t row = 0; row < table.GetRowCount() && !check.Faulty(); ++row) {
+  for (std::uint32_t row = 0; row < table.GetRowCount() && check.RowsReadable(); ++row) {
     std::int32_t v[7];
     if (check.Empty(row) || !check.Values(row, 2, "a row", v)) continue;
     const std::int32_t stage = v[0], prefix = v[1];

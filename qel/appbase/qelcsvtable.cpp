@@ -55,10 +55,15 @@ std::int32_t C_CsvTable::Load(const char* name) {
   const std::size_t before = m_Rows.size();
   std::vector<std::string> row(1);
   bool rowHasText = false;
+  bool sawCR = false, sawLF = false;
+  int last = -1;
   for (;;) {
     int c = in.Next();
     if (c < 0) break;
+    last = c;
+    sawLF |= c == kLF;
     if (c == kCR) {
+      sawCR = true;
       if (in.Peek() == kLF) in.Next();
       m_Rows.push_back(std::move(row));
       row.assign(1, std::string());
@@ -79,11 +84,13 @@ std::int32_t C_CsvTable::Load(const char* name) {
     return 0;
   }
   // A last line without a line end still counts when it holds anything, but
-  // every line of a whole table ends: the file may have been cut short.
+  // every line of a whole table ends: the file may have been cut short. One
+  // that ends with LF alone was not; its lines end so.
   if (rowHasText) {
     m_Rows.push_back(std::move(row));
-    g_ErrorLog.ReportOnce(std::string(name) + " ends inside a line: it may have been cut short");
+    if (last != kLF) g_ErrorLog.ReportOnce(std::string(name) + " ends inside a line: it may have been cut short");
   }
+  m_bLinesEndWithoutCR |= sawLF && !sawCR;
   return 1;
 }
 

@@ -21,7 +21,11 @@ class C_CsvTable {
   std::uint32_t GetColumnCount(std::uint32_t row) const {
     return row < m_Rows.size() ? static_cast<std::uint32_t>(m_Rows[row].size()) : 0;
   }
+  // True when a file read held line feeds but no CR: saved with LF line ends,
+  // it reads as one row, which its reader must name rather than its cells.
+  bool LinesEndWithoutCR() const { return m_bLinesEndWithoutCR; }
 
  private:
   std::vector<std::vector<std::string>> m_Rows;
+  bool m_bLinesEndWithoutCR = false;
 };

@@ -165,12 +165,19 @@ TEST(FloorData, StageNumbersOutsideTheTableAreRefused) {
                       " +3,5,6,7,8\r\n");
   test::WriteFileText("StageData.dat", "-5,0,1,1\r\n100,0,1,1\r\n");
   C_FloorData data;
+  // The rows skipped are said once, by the start's check, numbered as its box
+  // numbers them; the first it cannot read stops it.
+  EXPECT_THAT(ErrorLogTexts(), ElementsAre());
+  const std::string never = " is not one of 1 to 99, so the row is never used";
+  const std::string tooLarge =
+      "Floor.dat, line 4: value 1 is a whole number too large for the table, which holds -2147483648 to 2147483647";
+  EXPECT_THAT(data.UnusableTables(),
+              ElementsAre(tooLarge, "StageData.dat: it lists no stage (no row of a stage 1 to 99)"));
   EXPECT_THAT(ErrorLogTexts(),
-              ElementsAre("Floor.dat内に不正なステージ番号が見つかりました。line = 0, stage = -1",
-                          "Floor.dat内に不正なステージ番号が見つかりました。line = 1, stage = 100",
-                          "Floor.dat内に不正なステージ番号が見つかりました。line = 2, stage = 2147483647",
-                          "Floor.dat内に不正なステージ番号が見つかりました。line = 3, stage = 2147483647",
-                          "Floor.dat内に列の足りない行が見つかりました。line = 5"));
+              ElementsAre("Floor.dat, line 1: stage -1" + never, "Floor.dat, line 2: stage 100" + never,
+                          "Floor.dat, line 3: stage 2147483647" + never, tooLarge,
+                          "StageData.dat, line 1: stage -5" + never, "StageData.dat, line 2: stage 100" + never,
+                          "StageData.dat: it lists no stage (no row of a stage 1 to 99)"));
   data.LoadStage(99);
   ASSERT_EQ(data.FloorCount(), 1);
   EXPECT_EQ(data.GetRight(0), 3);

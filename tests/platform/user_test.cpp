@@ -92,6 +92,17 @@ class PlatformUser : public testing::Test {
   }
 };
 
+// Headless no window or box is seen: no monitor is counted, unless a test
+// stands one in for a desktop until the next reset.
+TEST_F(PlatformUser, HeadlessCountsNoMonitorUnlessATestSetsOne) {
+  EXPECT_EQ(GetSystemMetrics(SM_CMONITORS), 0);
+  platform::test::SetHeadlessMonitors(1);
+  EXPECT_EQ(GetSystemMetrics(SM_CMONITORS), 1);
+  EXPECT_EQ(GetSystemMetrics(0), 0) << "no other metric is kept";
+  platform::test::ResetAll();
+  EXPECT_EQ(GetSystemMetrics(SM_CMONITORS), 0);
+}
+
 TEST_F(PlatformUser, WindowedClientIsExactly640x480) {
   HWND h = CreateWindowed();
   ASSERT_NE(h, nullptr);

@@ -131,6 +131,9 @@ bool InputNow(const std::string& event, std::string* error = nullptr);
 size_t PendingInputEvents();
 // Called after every presented frame (after the OnPresent callbacks).
 void OnFrame(std::function<void(std::int64_t frame)> callback);
+// The display monitors GetSystemMetrics(SM_CMONITORS) counts headless (0 by
+// default, as in a headless program): 1 stands for a desktop.
+void SetHeadlessMonitors(int count);
 
 // --- Window ------------------------------------------------------------------
 struct WindowState {

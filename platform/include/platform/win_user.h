@@ -216,6 +216,11 @@ BOOL GetCursorPos(LPPOINT point);
 BOOL SetCursorPos(int x, int y);
 int ShowCursor(BOOL show);
 
+// System metrics: only the number of display monitors (SM_CMONITORS), which
+// is 0 headless, where no window or box is seen; other indexes give 0.
+constexpr int SM_CMONITORS = 80;
+int GetSystemMetrics(int index);
+
 // Message boxes (interactive: an SDL message box; headless: a scripted answer)
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);

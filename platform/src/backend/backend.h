@@ -64,6 +64,8 @@ class Backend {
   virtual bool StartAudio() = 0;
   virtual void LockAudio() = 0;
   virtual void UnlockAudio() = 0;
+  // Display monitors windows and boxes are seen on (0 headless).
+  virtual int Monitors() = 0;
   // A modal box with the user's answer; false when this backend shows none,
   // with *why saying what kept a box it tried from being shown (else empty).
   virtual bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer,

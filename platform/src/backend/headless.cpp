@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include <cctype>
@@ -266,6 +267,16 @@ void ResetScript() {
 
 [[maybe_unused]] const bool kRegistered = (platform::test::RegisterReset(&ResetScript), true);
 
+// The monitors a test lets the headless backend count (SetHeadlessMonitors).
+std::atomic<int>& MonitorCount() {
+  static std::atomic<int> count{0};
+  return count;
+}
+
+void ResetMonitors() { MonitorCount() = 0; }
+
+[[maybe_unused]] const bool kMonitorsRegistered = (platform::test::RegisterReset(&ResetMonitors), true);
+
 bool BoxInAProcess() {
   const char* text = std::getenv("PLATFORM_HEADLESS_BOX_PROCESS");
   return text && std::string(text) == "1";
@@ -299,6 +310,7 @@ class Headless final : public Backend {
   bool StartAudio() override { return false; }
   void LockAudio() override {}
   void UnlockAudio() override {}
+  int Monitors() override { return MonitorCount(); }
   bool ShowMessageBox(const std::string&, const std::string&, UINT, int*, std::string*) override {
     if (!BoxInAProcess()) return false;
     const pid_t box = ::fork();
@@ -369,5 +381,7 @@ bool InputNow(const std::string& event, std::string* error) {
 }
 
 size_t PendingInputEvents() { return platform::backend::TheScript().pending.size(); }
+
+void SetHeadlessMonitors(int count) { platform::backend::MonitorCount() = count; }
 
 }  // namespace platform::test

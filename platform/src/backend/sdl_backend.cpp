@@ -290,6 +290,8 @@ class Sdl final : public Backend {
     if (m_audio) SDL_UnlockAudioDevice(m_audio);
   }
 
+  int Monitors() override { return std::max(0, SDL_GetNumVideoDisplays()); }
+
   bool ShowMessageBox(const std::string& caption, const std::string& text, UINT type, int* answer,
                       std::string* why) override {
     const bool yesNo = (type & 0xF) == MB_YESNO;

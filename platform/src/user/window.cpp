@@ -318,6 +318,8 @@ HWND GetActiveWindow() {
 
 HWND GetForegroundWindow() { return GetActiveWindow(); }
 
+int GetSystemMetrics(int index) { return index == SM_CMONITORS ? platform::backend::Current().Monitors() : 0; }
+
 namespace platform::test {
 
 WindowState MainWindow() {

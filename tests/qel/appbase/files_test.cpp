@@ -172,6 +172,30 @@ TEST_F(Csv, ReadsALargeTable) {
   }
 }
 
+// A file whose lines end with LF alone is told from one cut inside a line:
+// only a last line without any line end may have been cut short.
+TEST_F(Csv, LineEndsWithoutCRAreToldFromACutLine) {
+  const struct {
+    const char* text;
+    bool withoutCR;
+    bool cutShort;
+  } cases[] = {
+      {"1,2\n3,4\n", true, false},    {"1,2\n3", true, true},
+      {"1,2\r\n3,4\r\n", false, false}, {"1,2\r\n3,4\n", false, false},
+      {"1,2\r\n3", false, true},      {"1,2\r3,4\r", false, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string name = "t" + std::to_string(n++) + ".dat";
+    WriteFileText(name, c.text);
+    C_CsvTable t;
+    ASSERT_EQ(t.Load(name.c_str()), 1);
+    EXPECT_EQ(t.LinesEndWithoutCR(), c.withoutCR) << c.text;
+    EXPECT_EQ(g_ErrorLog.GetLastText() == name + " ends inside a line: it may have been cut short", c.cutShort)
+        << c.text;
+  }
+}
+
 // --- C_ErrorLog --------------------------------------------------------------
 
 class ErrorLog : public InTempDir {
