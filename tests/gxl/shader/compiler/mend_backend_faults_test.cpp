@@ -30,6 +30,67 @@ void ExpectNear(const Float4& got, const Float4& want, const std::string& what) 
   }
 }
 
+// --- nrm --------------------------------------------------------------------------------
+
+// vs_2_0 and vs_2_a make nrm of a dp3, rsq and mul after registers are
+// assigned; this mul wrote the register of the vector it scales.
+const char kNormalizeInLoops[] = R"(
+float3 f0(float2 p0, out float4 q0)
+{
+    q0 = float4(0.5, 0.5, 0.5, 0.5);
+    return float3(0.5, 0.5, 0.5);
+}
+
+void main(float4 ipos : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0)
+{
+    float4 v10 = float4(0.25, 0.7, 0.3, 0.3);
+    for (int i11 = 3; i11 >= 1; i11--)
+    {
+        f0(float2(0.5, 0.5), v10);
+        for (int i14 = 0; i14 < 2; i14++)
+        {
+            v10 = ((abs(float4(v10.wwx, 0.5)) + 2.0) - float4(normalize((ipos.yxy + float3(0.25, 1.37, -2.0))), 0.5));
+        }
+    }
+    opos = float4(0.5, 0.5, 0.5, 0.5);
+    otc = v10;
+}
+)";
+
+Float4 NormalizeInLoopsValue(const Float4& ipos) {
+  const double x[3] = {ipos[1] + 0.25, ipos[0] + 1.37, ipos[1] - 2.0};
+  const double length = std::sqrt(x[0] * x[0] + x[1] * x[1] + x[2] * x[2]);
+  const double n[4] = {x[0] / length, x[1] / length, x[2] / length, 0.5};
+  double v[4] = {};
+  for (int outer = 0; outer < 3; ++outer) {
+    std::fill(v, v + 4, 0.5);
+    for (int inner = 0; inner < 2; ++inner) {
+      const double picked[4] = {v[3], v[3], v[0], 0.5};
+      for (int k = 0; k < 4; ++k) v[k] = std::fabs(picked[k]) + 2.0 - n[k];
+    }
+  }
+  return Float4(static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]), static_cast<float>(v[3]));
+}
+
+TEST(GxlBackendFaults, NormalizeNeverWritesItsSource) {
+  const Float4 positions[] = {Float4(0, 0, 0, 1), Float4(0.5f, -0.25f, 1, 1)};
+  for (const char* profile : {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"})
+    for (const DWORD flags : shadertest::kBoth) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(kNormalizeInLoops, "main", profile, flags);
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      for (const Float4& ipos : positions) {
+        const shadertest::LaneInputs inputs = {{In(nura::shtok::kUsagePosition), ipos}};
+        Float4 otc, opos;
+        std::string error;
+        ASSERT_TRUE(shadertest::RunLane(c, {}, inputs, {kTexCoord, 0}, &otc, &error)) << error << "\n" << c.text;
+        ASSERT_TRUE(shadertest::RunLane(c, {}, inputs, {nura::shtok::kUsagePosition, 0}, &opos, &error)) << error;
+        ExpectNear(otc, NormalizeInLoopsValue(ipos), "otc\n" + c.text);
+        ExpectNear(opos, Float4(0.5f, 0.5f, 0.5f, 0.5f), "opos");
+      }
+    }
+}
+
 // --- Roots and logarithms of zero ---------------------------------------------------------
 
 constexpr float kInf = std::numeric_limits<float>::infinity();
