@@ -30,6 +30,94 @@ void ExpectNear(const Float4& got, const Float4& want, const std::string& what) 
   }
 }
 
+// --- ps_1_1-1_3 write masks ----------------------------------------------------------
+
+// The product writes x and y; z comes later and merges with x by an lrp that
+// writes the colour half of its register; x and y are read together after
+// it, so y must move into the lrp's register with x (else: X4823). Colour
+// inputs lie in 0 to 1 here, so the selection always takes the product.
+const char kMergedColour[] = R"(
+float4 u1;
+float4 main(float4 icol : COLOR0, float4 c1 : COLOR1) : COLOR0
+{
+    icol *= (saturate(0.25 - c1.w) < 0.5) ? ((icol.yyyy + c1.xxyz) * 2.0) : icol;
+    float3 v1 = u1.xyw - dot(icol.zwx, u1.wzx);
+    return lerp(icol, v1.zzxy, 0.5);
+}
+)";
+
+Float4 MergedColourValue(const Float4& icol0, const Float4& c1, const Float4& u1) {
+  double icol[4], pick[4];
+  const int from[4] = {0, 0, 1, 2};
+  const double t = std::min(std::max(0.25 - c1[3], 0.0), 1.0);
+  for (int i = 0; i < 4; ++i) pick[i] = t < 0.5 ? (double{icol0[1]} + c1[from[i]]) * 2.0 : icol0[i];
+  for (int i = 0; i < 4; ++i) icol[i] = icol0[i] * pick[i];
+  const double d = icol[2] * u1[3] + icol[3] * u1[2] + icol[0] * u1[0];
+  const double v1[3] = {u1[0] - d, u1[1] - d, u1[3] - d};
+  const double b[4] = {v1[2], v1[2], v1[0], v1[1]};
+  Float4 out;
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<float>(icol[i] + (b[i] - icol[i]) * 0.5);
+  return out;
+}
+
+TEST(GxlBackendFaults, PartialColourWritesMergeWhatIsReadWithThem) {
+  const Float4 u1(0.3f, 0.6f, 0.2f, 0.9f);
+  const struct {
+    Float4 icol, c1;
+  } rows[] = {
+      {Float4(0.2f, 0.1f, 0.3f, 0.4f), Float4(0.1f, 0.2f, 0.15f, 0.05f)},
+      {Float4(0.5f, 0.05f, 0.25f, 0.125f), Float4(0.3f, 0.1f, 0.2f, 0.9f)},
+  };
+  for (const char* profile : {"ps_1_1", "ps_1_2", "ps_1_3"}) {
+    SCOPED_TRACE(profile);
+    // The merged program needs more than the eight arithmetic slots.
+    const shadertest::CompiledHlsl refused = shadertest::CompileHlsl(kMergedColour, "main", profile, 0);
+    EXPECT_EQ(refused.hr, E_FAIL);
+    EXPECT_TRUE(refused.Logged("error X5020")) << refused.log;
+    EXPECT_FALSE(refused.Logged("internal error")) << refused.log;
+    // Unvalidated (option 0x2), the code it would be computes the source.
+    const shadertest::CompiledHlsl c = shadertest::CompileHlsl(kMergedColour, "main", profile, 0x2);
+    ASSERT_EQ(c.hr, S_OK) << c.log;
+    for (const auto& row : rows) {
+      nura::shtok::Interpreter interp;
+      std::string error;
+      ASSERT_TRUE(interp.Load(c.code.data(), c.code.size(), &error)) << error;
+      ASSERT_TRUE(shadertest::PlaceConstants(c.table.Get(), {{"u1", {u1[0], u1[1], u1[2], u1[3]}}}, interp, &error))
+          << error;
+      nura::shtok::Lane lane;
+      lane.v[0] = row.icol;
+      lane.v[1] = row.c1;
+      ASSERT_TRUE(interp.Run(&lane, 1, &error)) << error;
+      ExpectNear(lane.oC[0], MergedColourValue(row.icol, row.c1, u1), "colour\n" + c.text);
+    }
+  }
+}
+
+// The reproducer: the same merge, with more literals than the eight
+// constant registers hold.
+TEST(GxlBackendFaults, PartialColourWritesPastTheConstantsGiveTheLimit) {
+  const char source[] = R"(
+float4 u0;
+float4 u1;
+
+float4 main(float4 icol : COLOR0, float4 itc1 : TEXCOORD1, float4 icol1 : COLOR1) : COLOR0
+{
+    float3 v1 = u1.xyw;
+    icol *= ((saturate((0.25 - icol1.w)) < 0.5) ? ((icol.yyyy + itc1.xxyz) * 2.0) : icol);
+    v1 -= (((float3(0.0, 0.3, 0.8) * 2.0) * ((float3)(dot(icol.zwx, u1.wzx)))) - lerp(min(icol.wzy, float3(0.2, 0.6, 0.5)), saturate(u0.wzx), (float3(0.2, 0.5, 1.0) * float3(0.3, 0.3, 1.0))));
+    return lerp(icol, v1.zzxy, 0.5);
+}
+)";
+  for (const char* profile : {"ps_1_1", "ps_1_2", "ps_1_3"})
+    for (const DWORD flags : shadertest::kBoth) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(source, "main", profile, flags);
+      EXPECT_EQ(c.hr, E_FAIL);
+      EXPECT_TRUE(c.Logged("error X4507: program too complex: exceeded available constant registers.")) << c.log;
+      EXPECT_FALSE(c.Logged("internal error")) << c.log;
+    }
+}
+
 // --- nrm --------------------------------------------------------------------------------
 
 // vs_2_0 and vs_2_a make nrm of a dp3, rsq and mul after registers are
