@@ -30,6 +30,146 @@ void ExpectNear(const Float4& got, const Float4& want, const std::string& what) 
   }
 }
 
+// --- An order that fits the registers -------------------------------------------------
+
+// Unrolled (past 255 passes a constant loop must be), the two accumulators
+// share each pass's counter: the depth-first scheduler finished one chain
+// before the other and held every pass's counter for the second (X4004).
+std::string LongLoopSource(int passes) {
+  return R"(
+float4 u1;
+float s1;
+float n0;
+float4 ua[4];
+
+float4 main() : COLOR0
+{
+    float2 b = float2(0.25, 0.5);
+    float s = -0.8;
+    for (int i = 0; i < )" +
+         std::to_string(passes) + R"(; i++)
+    {
+        b = b * 0.75 + saturate(float2(u1.x, n0) + (float)i * 0.01) * 0.25;
+        if (s1 > ua[0].z)
+        {
+            b *= 0.5;
+        }
+        s += cos(ua[0].x * u1.w + (float)i * 0.01) * 0.0009765625;
+    }
+    return float4(s, s, s, s) + b.xyxy * 2.0;
+}
+)";
+}
+
+const shadertest::Uniforms kLongLoopUniforms = {
+    {"u1", {0.3, 0, 0, 0.7}}, {"n0", {0.2}}, {"s1", {0.5}}, {"ua", {0.4, 0, 0.9, 0}}};
+
+Float4 LongLoopValue(int passes) {
+  const float u1x = 0.3f, u1w = 0.7f, n0 = 0.2f, s1 = 0.5f, ua0x = 0.4f, ua0z = 0.9f;
+  auto saturate = [](float x) { return std::min(std::max(x, 0.0f), 1.0f); };
+  float b[2] = {0.25f, 0.5f}, s = -0.8f;
+  for (int i = 0; i < passes; ++i) {
+    const float step = static_cast<float>(i) * 0.01f;
+    b[0] = b[0] * 0.75f + saturate(u1x + step) * 0.25f;
+    b[1] = b[1] * 0.75f + saturate(n0 + step) * 0.25f;
+    if (s1 > ua0z) b[0] *= 0.5f, b[1] *= 0.5f;
+    s += std::cos(ua0x * u1w + step) * 0.0009765625f;
+  }
+  return Float4(s + b[0] * 2, s + b[1] * 2, s + b[0] * 2, s + b[1] * 2);
+}
+
+TEST(GxlBackendFaults, OptimisedOrderPastTheRegistersTakesTheLoweredOrder) {
+  // 1000 passes: the reproducer (expected 1.1000997 throughout); 300 fit
+  // ps_3_0's constants optimised too.
+  const struct {
+    int passes;
+    const char* profile;
+    DWORD flags;
+  } rows[] = {
+      {1000, "ps_3_sw", 0}, {1000, "ps_2_sw", 0}, {1000, "ps_3_0", 0x4}, {300, "ps_3_0", 0}, {300, "ps_3_sw", 0x4},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.profile) + " passes " + std::to_string(row.passes) + " flags " +
+                 std::to_string(row.flags));
+    const shadertest::CompiledHlsl c =
+        shadertest::CompileHlsl(LongLoopSource(row.passes), "main", row.profile, row.flags);
+    ASSERT_EQ(c.hr, S_OK) << c.log;
+    Float4 got;
+    std::string error;
+    ASSERT_TRUE(shadertest::RunLane(c, kLongLoopUniforms, {}, {}, &got, &error)) << error;
+    ExpectNear(got, LongLoopValue(row.passes), "oC0");
+  }
+  // Optimised, the 1000 passes fold their counters into 1000 literals, past
+  // ps_3_0's 224 constant registers in any order: that limit, not X4004.
+  const shadertest::CompiledHlsl c = shadertest::CompileHlsl(LongLoopSource(1000), "main", "ps_3_0", 0);
+  EXPECT_EQ(c.hr, E_FAIL);
+  EXPECT_TRUE(c.Logged("error X4507")) << c.log;
+  EXPECT_FALSE(c.Logged("X4004")) << c.log;
+}
+
+std::size_t Count(const std::string& log, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+  return n;
+}
+
+// n values of frac() each read again after their sum, beside the sum: with
+// twelve temporaries n = 11 fits, n = 12 fits no order and is refused once.
+std::string HeldValuesSource(int n) {
+  std::string text = "float4 k[" + std::to_string(n) + "];\n\nfloat4 main(";
+  for (int i = 0; i < n; ++i)
+    text += (i ? ", " : "") + std::string("float4 t") + std::to_string(i) + " : TEXCOORD" + std::to_string(i);
+  text += ") : POSITION\n{\n";
+  std::string sum = "0", weighted = "0";
+  for (int i = 0; i < n; ++i) {
+    const std::string a = "a" + std::to_string(i);
+    text += "    float4 " + a + " = frac(t" + std::to_string(i) + " * k[" + std::to_string(i) + "]);\n";
+    sum += " + " + a;
+    weighted += " + " + a + " * s";
+  }
+  return text + "    float4 s = " + sum + ";\n    return " + weighted + ";\n}\n";
+}
+
+TEST(GxlBackendFaults, ValuesThatFitNoOrderAreRefusedOnce) {
+  for (const int n : {11, 12})
+    for (const DWORD flags : shadertest::kBoth) {
+      SCOPED_TRACE("values " + std::to_string(n) + " flags " + std::to_string(flags));
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(HeldValuesSource(n), "main", "vs_2_0", flags);
+      if (n == 12) {
+        EXPECT_EQ(c.hr, E_FAIL);
+        EXPECT_EQ(Count(c.log, "error X4004"), 1u) << c.log;
+        continue;
+      }
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      shadertest::Uniforms uniforms;
+      shadertest::LaneInputs inputs;
+      std::vector<double> k;
+      double a[11][4], s[4] = {};
+      for (int i = 0; i < n; ++i) {
+        const Float4 t(0.1f * (i + 1), 0.25f, 0.05f * i, 0.7f);
+        inputs[In(kTexCoord, i)] = t;
+        for (int j = 0; j < 4; ++j) {
+          const float kij = 1.5f + 0.25f * j + 0.125f * i;
+          k.push_back(kij);
+          const float x = t[j] * kij;
+          a[i][j] = x - std::floor(x);
+          s[j] += a[i][j];
+        }
+      }
+      uniforms["k"] = k;
+      Float4 want;
+      for (int j = 0; j < 4; ++j) {
+        double w = 0;
+        for (int i = 0; i < n; ++i) w += a[i][j] * s[j];
+        want[j] = static_cast<float>(w);
+      }
+      Float4 got;
+      std::string error;
+      ASSERT_TRUE(shadertest::RunLane(c, uniforms, inputs, {nura::shtok::kUsagePosition, 0}, &got, &error)) << error;
+      ExpectNear(got, want, "position");
+    }
+}
+
 // --- ps_1_1-1_3 write masks ----------------------------------------------------------
 
 // The product writes x and y; z comes later and merges with x by an lrp that
