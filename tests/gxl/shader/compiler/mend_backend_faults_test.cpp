@@ -319,7 +319,8 @@ std::string ZeroRootSource(const char* body, bool pixel) {
 TEST(GxlBackendFaults, RootsOfZeroAreReal) {
   const shadertest::LaneInputs inputs = {{In(kTexCoord, 2), Float4(1, 0, 0, 5)}};
   for (const auto& program : kZeroRoots)
-    for (const char* profile : {"vs_1_1", "vs_2_0", "vs_2_a", "vs_3_0", "ps_2_0", "ps_2_a", "ps_3_0"})
+    for (const char* profile : {"vs_1_1", "vs_2_0", "vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw", "ps_2_0", "ps_2_a",
+                                "ps_2_b", "ps_2_sw", "ps_3_0", "ps_3_sw"})
       for (const DWORD flags : shadertest::kBoth) {
         SCOPED_TRACE(std::string(program.name) + " " + profile + " flags " + std::to_string(flags));
         const bool pixel = profile[0] == 'p';
