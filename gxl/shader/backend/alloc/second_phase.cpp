@@ -57,11 +57,11 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
         run(RenameTemporaries(0)) && run(PackLiterals()) && run(setRegisterTable())))
     return failure;
 
-  // Steps 11 on. Unoptimised code keeps its lowered order, unless `scheduled`.
+  // Steps 11 on, in the scheduler's order or in the lowered one.
   auto schedule = [this](bool scheduled) {
-    if (!scheduled) return ScheduleInstructions();
     const std::uint32_t kept = options;
-    options &= ~kOptionNoOptimisation;  // only the scheduler's reading of it
+    // Only the scheduler's reading of the option.
+    options = scheduled ? options & ~kOptionNoOptimisation : options | kOptionNoOptimisation;
     const HRESULT hr = ScheduleInstructions();
     options = kept;
     return hr;
@@ -72,18 +72,24 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
            run(FinishSelection()) && run(CompactInstructions()) && run(RemoveUnusedValues()) &&
            run(AssignRegisters()) && run(CanonicalizeOperands());
   };
-  // Where the lowered order needs more registers than there are (the
-  // merging of step 4 can keep a value from an unrolled loop's first pass
-  // live to its last), the scheduler's order is tried before the program
-  // is refused, and the refusal names what the lowered order met.
-  ProgramLists lowered;
-  holdFitReport = (options & kOptionNoOptimisation) && SUCCEEDED(lowered.CopyFrom(*this));
+  // Optimised code takes the scheduler's order, unoptimised code keeps its
+  // lowered order. Where that order needs more registers than there are,
+  // the other is tried before the program is refused, and the refusal names
+  // what the first order met: the merging of step 4 can keep a value from an
+  // unrolled loop's first pass live to its last, and the depth-first
+  // scheduler can finish one long chain before another that shares a value
+  // per pass with it (two accumulators of an unrolled loop), holding every
+  // pass's value.
+  const bool scheduled = !(options & kOptionNoOptimisation);
+  ProgramLists before;
+  if (FAILED(failure = before.CopyFrom(*this))) return failure;
+  holdFitReport = true;
   fitFailed = false;
-  if (!place(false) && fitFailed) {
+  if (!place(scheduled) && fitFailed) {
     const ParseNode* at = fitFailurePosition;
     fitFailed = false;
-    failure = ProgramLists::CopyFrom(lowered);
-    if (FAILED(failure) || (!place(true) && fitFailed)) {
+    failure = ProgramLists::CopyFrom(before);
+    if (FAILED(failure) || (!place(!scheduled) && fitFailed)) {
       holdFitReport = false;
       ReportUnfitRegisters(at);
       failure = E_FAIL;

@@ -36,7 +36,8 @@ Evaluation EvaluateUnary(std::uint32_t group, long double x, bool exact) {
       return value(std::log(x) / std::log(2.0L));
     case kOpRsq:
       if (x < 0 && !exact) return domainError(msg::kImaginarySquareRoot);
-      return value(1.0L / std::sqrt(x));
+      // rsq reads |x|: -0.0 has the root of 0, not its negative infinity.
+      return value(x == 0 ? HUGE_VALL : 1.0L / std::sqrt(x));
     case kOpSin:
       return value(std::sin(x));
     case kOpCos:
@@ -106,7 +107,8 @@ HRESULT ShaderProgram::FoldConstantOperation(IrInstruction& instruction, std::ui
       if (!(f & kValueNonNegative)) fold::ReportDomainError(*this, instruction, msg::kIndefiniteLogarithm);
       return S_FALSE;
     }
-    if (group == kOpRsq) {
+    // A value known to be 0 (either sign) has a real root.
+    if (group == kOpRsq && !(f & kValueNonNegative)) {
       fold::ReportDomainError(*this, instruction, msg::kImaginarySquareRoot);
       return fold::RedirectToLiteral(*this, result, 0);
     }

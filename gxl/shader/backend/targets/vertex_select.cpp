@@ -411,6 +411,11 @@ HRESULT VertexShaderTarget::FoldNormalize() {
     bool fits = true;
     for (std::uint32_t c = 0; c < n && fits; ++c)
       fits = scales[c] == rsq->results[0] && (c >= 3 || sel::SameOperand(*this, vector[c], x[c]));
+    // The registers were assigned to a multiply, which may write the register
+    // it reads; nrm may not, so there the three instructions stay.
+    for (std::uint32_t r = 0; r < n && fits; ++r)
+      for (std::uint32_t c = 0; c < n && fits; ++c)
+        fits = !SameRegisterIndex(ResolveAlias(mul->results[r]), ResolveAlias(vector[c]));
     if (!fits) continue;
     IrInstruction* nrm = sel::NewInstruction(IrWord(0x702, n), n, n);
     if (!nrm) return E_OUTOFMEMORY;

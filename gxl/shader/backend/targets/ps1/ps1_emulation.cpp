@@ -101,10 +101,14 @@ class WriteMaskEmulation {
     const std::uint32_t root = m_t.ResolveAlias(value);
     return std::find(inst.results, inst.results + inst.resultCount, root) != inst.results + inst.resultCount;
   }
-  // Temporaries that entries after `k` read in one group with a result of
-  // `inst`, through `visit`.
-  template <class Visit>
-  void ForEachPartner(std::uint32_t k, const IrInstruction& inst, Visit visit) const;
+  // Temporaries outside a set that entries after `k` read in one group with
+  // a member (`member` takes alias roots), through `visit`.
+  template <class Member, class Visit>
+  void ForEachPartner(std::uint32_t k, Member member, Visit visit) const;
+  // Whether a value is a result of `inst`.
+  auto ResultsOf(const IrInstruction& inst) const {
+    return [this, &inst](std::uint32_t v) { return InResults(inst, v); };
+  }
   bool PartialColour(const IrInstruction& inst) const;
   HRESULT SplitDotIntoW(std::uint32_t k, bool* done);
   HRESULT Merge(std::uint32_t k, bool* merged);
@@ -117,8 +121,8 @@ class WriteMaskEmulation {
   PodArray<std::uint8_t> m_states;  // per instruction: placed in the rebuilt list, or still to come
 };
 
-template <class Visit>
-void WriteMaskEmulation::ForEachPartner(std::uint32_t k, const IrInstruction& inst, Visit visit) const {
+template <class Member, class Visit>
+void WriteMaskEmulation::ForEachPartner(std::uint32_t k, Member member, Visit visit) const {
   for (std::uint32_t later = k + 1; later < m_list.Count(); ++later) {
     const IrInstruction* reader = m_t.Instruction(m_list[later]);
     if (!Live(reader)) continue;
@@ -126,10 +130,10 @@ void WriteMaskEmulation::ForEachPartner(std::uint32_t k, const IrInstruction& in
     const std::uint32_t groups = ps1::GroupCount(*reader);
     for (std::uint32_t g = 0; g < groups; ++g) {
       const std::uint32_t* group = reader->arguments + g * n;
-      if (std::none_of(group, group + n, [&](std::uint32_t v) { return InResults(inst, v); })) continue;
+      if (std::none_of(group, group + n, [&](std::uint32_t v) { return member(m_t.ResolveAlias(v)); })) continue;
       for (std::uint32_t j = 0; j < n; ++j) {
         const std::uint32_t root = m_t.ResolveAlias(group[j]);
-        if (!InResults(inst, root) && m_t.IsTemporaryValue(root)) visit(root);
+        if (!member(root) && m_t.IsTemporaryValue(root)) visit(root);
       }
     }
   }
@@ -151,7 +155,7 @@ HRESULT WriteMaskEmulation::SplitDotIntoW(std::uint32_t k, bool* done) {
   IrInstruction* dot = m_t.Instruction(m_list[k]);
   if (!dot->IsDot() || dot->resultCount != 1 || m_t.Value(dot->results[0])->component != kComponentW) return S_OK;
   bool shared = false;
-  ForEachPartner(k, *dot, [&](std::uint32_t) { shared = true; });
+  ForEachPartner(k, ResultsOf(*dot), [&](std::uint32_t) { shared = true; });
   if (!shared) return S_OK;
   const std::uint32_t result = dot->results[0];
   const std::uint32_t w = ps1::NewTemporary(m_t, kComponentW);
@@ -201,7 +205,8 @@ HRESULT WriteMaskEmulation::Merge(std::uint32_t k, bool* merged) {
   for (std::uint32_t r = 0; r < inst.resultCount; ++r) own[m_t.Value(inst.results[r])->component] = r;
   std::uint32_t earlier = kNoIndex;
   HRESULT hr = S_OK;
-  ForEachPartner(k, inst, [&](std::uint32_t v) {
+  bool grew = false;
+  auto take = [&](std::uint32_t v) {
     const std::uint32_t producer = m_t.ProducerOf(v);
     const std::uint32_t state = State(producer);
     const std::uint32_t c = m_t.Value(v)->component;
@@ -218,9 +223,18 @@ HRESULT WriteMaskEmulation::Merge(std::uint32_t k, bool* merged) {
       hr = E_FAIL;
       return;
     }
+    grew |= kept[c] != v;
     kept[c] = v;
     earlier = producer;
-  });
+  };
+  ForEachPartner(k, ResultsOf(inst), take);
+  // The kept values move to the lrp's register, which it writes whole: what
+  // later code reads in one group with them must move along.
+  auto merging = [&](std::uint32_t v) { return InResults(inst, v) || std::find(kept, kept + 3, v) != kept + 3; };
+  while (grew && SUCCEEDED(hr)) {
+    grew = false;
+    ForEachPartner(k, merging, take);
+  }
   if (FAILED(hr) || earlier == kNoIndex) return hr;
   // A partial move without result modifiers feeds the lrp its sources.
   bool dropped = inst.IsMove() && inst.argumentCount == inst.resultCount;
