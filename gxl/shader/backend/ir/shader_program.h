@@ -57,7 +57,7 @@ class RecordList {
   std::uint32_t Append(T* record);
   // Drops the slots from `count` on without destroying their records (compaction).
   void Truncate(std::uint32_t count) {
-    if (m_journal) m_journal->NoteReshaped();
+    if (m_journal) m_journal->NoteTruncated(count);
     if (count < m_count) m_count = count;
     if (!m_journal) m_unwatched = m_count;
   }
