@@ -159,4 +159,31 @@ TEST(GxlOptimizerGrowth, NestedTriangleComputesTwiceItsInput) {
   }
 }
 
+// The issue's seven statements: a 1,000-pass constant loop that no 1.x
+// program can hold (about 28,000 instructions after the optimiser).
+constexpr char kLongConstantLoop[] =
+    "float4 u1;\nfloat s1;\nfloat n0;\nfloat4 ua[4];\n"
+    "float4 main() : COLOR0\n{\n"
+    "    float2 b = float2(0.25, 0.5);\n    float s = -0.8;\n"
+    "    for (int i = 0; i < 1000; i++)\n    {\n"
+    "        b = b * 0.75 + saturate(float2(u1.x, n0) + (float)i * 0.01) * 0.25;\n"
+    "        if (s1 > ua[0].z)\n        {\n            b *= 0.5;\n        }\n"
+    "        s += cos(ua[0].x * u1.w + (float)i * 0.01) * 0.0009765625;\n    }\n"
+    "    return float4(s, s, s, s) + b.xyxy * 2.0;\n}\n";
+
+// ps_1_x refuses it with its own size limit, not with the work bound that
+// its folds and co-issue pairing used to reach after 10 to 30 s.
+TEST(GxlOptimizerGrowth, Ps1xRefusesAProgramPastItsSizeWithItsLimit) {
+  for (const char* profile : {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4"}) {
+    for (const DWORD flags : {0u, 0x4u}) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(kLongConstantLoop, "main", profile, flags);
+      EXPECT_TRUE(FAILED(c.hr));
+      EXPECT_TRUE(c.Logged(std::string("error X4500: program is order of magnitude too large to compile to ") + profile))
+          << c.log;
+      EXPECT_FALSE(c.Logged("work bound")) << c.log;
+    }
+  }
+}
+
 }  // namespace

@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::uint32_t kProjective2D = 0x607;
 constexpr std::uint32_t kTexcrdSets = 6;
-constexpr std::uint32_t kPs14InstructionLimit = 64;
 constexpr std::uint32_t kDivideByZLimit = 2;  // _dz reads per program
 
 bool Unmodified(const PixelShader1Target& t, std::uint32_t value) {
@@ -213,7 +212,7 @@ bool Preparation::Check() {
   bool failed = false;
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; i < m_t.instructions.Count(); ++i) count += Live(i);
-  if (count > kPs14InstructionLimit) {
+  if (count > PixelShader1Target::kPs14InstructionLimit) {
     GXL_SHADER_REPORT(m_t, nullptr, msg::kFarTooLargeForPs14);
     failed = true;
   }
