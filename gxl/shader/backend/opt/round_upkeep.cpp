@@ -324,7 +324,7 @@ bool RoundUpkeep::Collect(bool all) {
       lost = !bank || !SameBank(*bank, m_banks[b]);
     }
     if (lost) {
-      Drop();
+      Shed();
       return false;
     }
     m_changedValues.clear();
