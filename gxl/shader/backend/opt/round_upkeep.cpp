@@ -37,8 +37,9 @@ HRESULT RoundUpkeep::Run(RoundPass pass) {
   if (pass == RoundPass::Fold) {
     ++m_round;
     if (m_ready && ++m_readyRounds == 8) m_retryGap = 1;  // it holds: a later loss is no pattern
-    // The first round runs as it always did: it is where most of the
-    // lowering's leftovers go, all at once.
+    // The first rounds run as they always did: the first is where most of
+    // the lowering's leftovers go, all at once, and most programs are done
+    // after two or three; the upkeep's set-up pays off over more.
     if (!m_ready && m_round >= m_retryRound && m_p.instructions.Count() >= m_p.roundUpkeepFrom) {
       m_readyRounds = 0;
       if (!Build()) Shed();
@@ -140,7 +141,7 @@ bool RoundUpkeep::Build() {
     m_instructionCount = count;
 
     m_readers.assign(valueCount, {});
-    m_writers.assign(valueCount, {});
+    m_writer.assign(valueCount, kNoIndex);
     m_uses.assign(valueCount, 0);
     for (std::uint32_t p = 0; p < count; ++p) {
       const IrInstruction* inst = m_p.instructions.Peek(p);
@@ -151,8 +152,12 @@ bool RoundUpkeep::Build() {
         if (m_readers[v].empty() || m_readers[v].back() != p) m_readers[v].push_back(p);
         m_uses[v] += !opt::IsEmpty(inst);
       }
-      for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-        if (inst->results[r] < valueCount) m_writers[inst->results[r]].push_back(p);
+      for (std::uint32_t r = 0; r < inst->resultCount && !opt::IsEmpty(inst); ++r) {
+        const std::uint32_t v = inst->results[r];
+        if (v >= valueCount) continue;
+        if (m_writer[v] != kNoIndex) return false;  // written twice
+        m_writer[v] = p;
+      }
     }
     m_positionStamps.assign(count, 0);
     for (std::uint32_t p = 0; p < count; ++p)
@@ -210,7 +215,7 @@ void RoundUpkeep::Drop() {
   std::vector<std::uint32_t>().swap(m_operands);
   std::vector<std::vector<std::uint32_t>>().swap(m_readers);
   std::vector<std::uint32_t>().swap(m_uses);
-  std::vector<std::vector<std::uint32_t>>().swap(m_writers);
+  std::vector<std::uint32_t>().swap(m_writer);
   std::vector<std::uint32_t>().swap(m_useDirty);
   std::vector<std::uint32_t>().swap(m_useStamps);
   std::vector<std::uint32_t>().swap(m_unnumbered);
@@ -387,7 +392,7 @@ bool RoundUpkeep::Collect(bool all) {
 void RoundUpkeep::Dispatch() {
   const std::uint32_t valueCount = m_p.values.Count(), count = m_p.instructions.Count();
   Grow(m_readers, valueCount);
-  Grow(m_writers, valueCount);
+  Grow(m_writer, valueCount, kNoIndex);
   Grow(m_uses, valueCount, 0u);
   Grow(m_useStamps, valueCount, 0u);
   Grow(m_unnumberedMark, valueCount, std::uint8_t{0});
@@ -398,7 +403,14 @@ void RoundUpkeep::Dispatch() {
   Grow(m_reachLeft, count, 0u);
   for (Pending& q : m_pending) Grow(q.marked, count, std::uint8_t{0});
 
-  // The index, and the class, of what the instructions name.
+  // The index, and the class, of what the instructions name: writers that
+  // stopped first, so that a value's new writer finds it free.
+  for (std::uint32_t p : m_changedPositions) {
+    if (p >= m_instructionCount || !m_instructions[p].node) continue;
+    const std::uint32_t* results = ImageResults(p);
+    for (std::uint32_t r = 0; r < m_instructions[p].resultCount; ++r)
+      if (results[r] < m_writer.size() && m_writer[results[r]] == p) m_writer[results[r]] = kNoIndex;
+  }
   for (std::uint32_t p : m_changedPositions) {
     m_changedPosition[p] = 1;
     const std::uint32_t* oldArguments = nullptr;
@@ -428,9 +440,12 @@ void RoundUpkeep::Dispatch() {
         if (at == list.end() || *at != p) list.insert(at, p);
       }
       for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
-        if (inst->results[r] >= valueCount) continue;
-        m_writers[inst->results[r]].push_back(p);
-        MarkUses(inst->results[r]);
+        const std::uint32_t v = inst->results[r];
+        if (v >= valueCount) continue;
+        MarkUses(v);
+        if (opt::IsEmpty(inst)) continue;
+        m_tangled |= m_writer[v] != kNoIndex;  // a second writer
+        m_writer[v] = p;
       }
     }
   }
@@ -578,47 +593,22 @@ void RoundUpkeep::UseWindow(std::uint32_t value, std::uint32_t* first, std::uint
 
 void RoundUpkeep::Writers(std::uint32_t value, std::vector<std::uint32_t>& out) {
   out.clear();
-  if (value >= m_writers.size()) return;
-  std::vector<std::uint32_t>& list = m_writers[value];
-  std::size_t kept = 0;
-  for (std::size_t k = 0; k < list.size(); ++k) {
-    const std::uint32_t p = list[k];
-    if (std::find(list.begin(), list.begin() + kept, p) != list.begin() + kept) continue;
-    const IrInstruction* inst = m_p.instructions.Peek(p);
-    if (!inst || std::find(inst->results, inst->results + inst->resultCount, value) == inst->results + inst->resultCount)
-      continue;
-    list[kept++] = p;
-  }
-  list.resize(kept);
-  out.assign(list.begin(), list.end());
+  if (const std::uint32_t w = Writer(value); w != kNoIndex) out.push_back(w);
 }
 
-std::uint32_t RoundUpkeep::Writer(std::uint32_t value, std::uint32_t* writes) {
-  Writers(value, m_list2);
-  std::uint32_t last = kNoIndex, n = 0;
-  for (std::uint32_t p : m_list2) {
-    const IrInstruction* inst = m_p.instructions.Peek(p);
-    if (opt::IsEmpty(inst)) continue;
-    n += static_cast<std::uint32_t>(std::count(inst->results, inst->results + inst->resultCount, value));
-    last = last == kNoIndex ? p : std::max(last, p);
-  }
-  if (writes) *writes = n;
-  return last;
+std::uint32_t RoundUpkeep::Writer(std::uint32_t value) const {
+  return value < m_writer.size() ? m_writer[value] : kNoIndex;
 }
 
-bool RoundUpkeep::Topological(std::uint32_t position) {
+bool RoundUpkeep::Topological(std::uint32_t position) const {
   const IrInstruction* inst = m_p.instructions.Peek(position);
   if (opt::IsEmpty(inst)) return true;
-  std::uint32_t writes;
   for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
-    const std::uint32_t w = Writer(inst->arguments[a], &writes);
-    if (writes > 1 || (w != kNoIndex && w >= position)) return false;
+    const std::uint32_t w = Writer(inst->arguments[a]);
+    if (w != kNoIndex && w >= position) return false;
   }
-  for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
+  for (std::uint32_t r = 0; r < inst->resultCount; ++r)
     if (!m_p.values.Peek(inst->results[r])) return false;
-    Writer(inst->results[r], &writes);
-    if (writes > 1) return false;
-  }
   return true;
 }
 

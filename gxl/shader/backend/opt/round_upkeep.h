@@ -139,9 +139,8 @@ class RoundUpkeep {
   bool Reads(std::uint32_t position, std::uint32_t value) const;
   void UseWindow(std::uint32_t value, std::uint32_t* first, std::uint32_t* last);
   void Writers(std::uint32_t value, std::vector<std::uint32_t>& out);
-  // The last non-empty instruction writing the value and how many writes
-  // (with repeats) non-empty instructions make of it.
-  std::uint32_t Writer(std::uint32_t value, std::uint32_t* writes = nullptr);
+  // The non-empty instruction writing the value (there is one at most).
+  std::uint32_t Writer(std::uint32_t value) const;
   void MarkUses(std::uint32_t value);
   // RebuildDefUse's fields for the values whose reads or writes changed.
   HRESULT RefreshUses();
@@ -149,7 +148,7 @@ class RoundUpkeep {
   void NumberValues();
   // ForwardRedirections over the redirected values; false when none was.
   bool ForwardRedirections();
-  bool Topological(std::uint32_t position);
+  bool Topological(std::uint32_t position) const;
 
   // --- Walks and the passes made of them (round_upkeep_walks.cpp)
   void MarkWalk(Walk walk, std::uint32_t position);
@@ -186,7 +185,7 @@ class RoundUpkeep {
   ShaderProgram& m_p;
   bool m_ready = false;     // images, index and tables stand for the program
   bool m_watching = false;  // journals attached
-  std::uint32_t m_retryRound = 2, m_retryGap = 1;  // when to try the set-up again
+  std::uint32_t m_retryRound = 3, m_retryGap = 1;  // when to try the set-up again
   std::uint32_t m_readyRounds = 0;
   std::uint32_t m_round = 0;
   ListJournal m_valueJournal, m_instructionJournal;
@@ -204,10 +203,10 @@ class RoundUpkeep {
 
   // Index.
   // Per value: the positions that read it, ascending, once each (and some
-  // that stopped, dropped when met); those that write it; how often
-  // non-empty instructions read it.
-  std::vector<std::vector<std::uint32_t>> m_readers, m_writers;
-  std::vector<std::uint32_t> m_uses;
+  // that stopped, dropped when met); the one non-empty instruction that
+  // writes it; how often non-empty instructions read it.
+  std::vector<std::vector<std::uint32_t>> m_readers;
+  std::vector<std::uint32_t> m_writer, m_uses;
   std::vector<std::uint32_t> m_useDirty;   // values whose use fields the next refresh sets
   std::vector<std::uint32_t> m_useStamps;  // per value: m_useRound when listed in m_useDirty
   std::uint32_t m_useRound = 1;
