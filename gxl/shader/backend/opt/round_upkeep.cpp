@@ -93,12 +93,11 @@ HRESULT RoundUpkeep::RunFull(RoundPass pass) {
 }
 
 HRESULT RoundUpkeep::Finish() {
-  if (!m_ready) return S_OK;
   Drop();
   // Incremental refreshes leave the coalescing links as they were; the last
   // pass's full rebuild would have set them, with every other field as it
-  // stands.
-  return m_p.RebuildDefUse();
+  // stands (its changes, to guards, touch none).
+  return m_refreshed ? m_p.RebuildDefUse() : S_OK;
 }
 
 // --- Set-up ---------------------------------------------------------------------------
@@ -620,6 +619,7 @@ void RoundUpkeep::MarkUses(std::uint32_t value) {
 
 HRESULT RoundUpkeep::RefreshUses() {
   if (!m_ready) return m_p.RebuildDefUse();
+  m_refreshed = true;
   std::uint64_t work = m_useDirty.size();
   try {
     for (std::uint32_t v : m_useDirty) {

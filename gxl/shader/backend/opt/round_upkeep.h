@@ -185,6 +185,7 @@ class RoundUpkeep {
   ShaderProgram& m_p;
   bool m_ready = false;     // images, index and tables stand for the program
   bool m_watching = false;  // journals attached
+  bool m_refreshed = false; // a refresh left the coalescing links as they were
   std::uint32_t m_retryRound = 3, m_retryGap = 1;  // when to try the set-up again
   std::uint32_t m_readyRounds = 0;
   std::uint32_t m_round = 0;
