@@ -1,9 +1,6 @@
 // The first optimiser phase: set-up passes, then rounds of machine-independent
 // rewriting until no pass changes the program, then the clean-up that leaves
 // outputs written directly and the lists compact.
-#include <memory>
-#include <new>
-
 #include "gxl/shader/backend/opt/opt_util.h"
 #include "gxl/shader/backend/opt/round_upkeep.h"
 
@@ -38,15 +35,16 @@ HRESULT ShaderProgram::Optimize() {
 
   // A long program whose rounds change little is kept in step incrementally
   // (not under the reference switch, nor with a hook that rewrites behind it).
-  std::unique_ptr<RoundUpkeep> upkeep;
-  if (!referenceSearches && !optimizerRoundHook) upkeep.reset(new (std::nothrow) RoundUpkeep(*this));
+  // The upkeep allocates nothing until it is set up.
+  RoundUpkeep upkeep(*this);
+  const bool kept = !referenceSearches && !optimizerRoundHook;
   std::uint32_t round = 0;
   for (; round < kMaxRounds; ++round) {
     bool changed = false;
     for (RoundPass pass : {RoundPass::Fold, RoundPass::DeadCode, RoundPass::Components, RoundPass::Common,
                            RoundPass::Equivalent, RoundPass::Arithmetic, RoundPass::Indexes, RoundPass::Predicates,
                            RoundPass::Guards}) {
-      if (FAILED(hr = upkeep ? upkeep->Run(pass) : RunRoundPass(*this, pass))) return hr;
+      if (FAILED(hr = kept ? upkeep.Run(pass) : RunRoundPass(*this, pass))) return hr;
       changed |= hr == S_OK;
     }
     if (optimizerRoundHook) {
@@ -55,8 +53,7 @@ HRESULT ShaderProgram::Optimize() {
     }
     if (!changed) break;
   }
-  if (upkeep && FAILED(hr = upkeep->Finish())) return hr;
-  upkeep.reset();
+  if (FAILED(hr = upkeep.Finish())) return hr;
   if (round == kMaxRounds) GXL_SHADER_REPORT(*this, nullptr, msg::kOptimizationDidNotConverge);
 
   // Literal-valued banks other than the array kinds hand their values to "l".

@@ -56,17 +56,19 @@ HRESULT PixelShader1Target::GenerateCode() {
   }
   // 5-11.
   if (FAILED(hr = RunFolds())) return hr;
-  // Later steps add instructions, never remove one: a program past the
-  // limit now is refused now, before placement and pairing spend time on
-  // it in proportion to its square.
-  std::uint32_t computing = 0;
-  for (std::uint32_t i = 0; i < instructions.Count(); ++i) computing += !opt::IsEmpty(Instruction(i));
-  if (computing > (Is14() ? kPs14InstructionLimit : kPs1xInstructionLimit)) {
-    if (Is14())
-      GXL_SHADER_REPORT(*this, nullptr, msg::kFarTooLargeForPs14);
-    else
+  // Steps 12 and 13 add instructions, never remove one: a program past the
+  // size limit of step 14 (of the rules' preparation on ps_1_4) now is
+  // refused now, before placement and pairing spend time on it in
+  // proportion to its square.
+  if (Is14()) {
+    if (FAILED(hr = rules->CheckSize14(*this))) return hr;
+  } else {
+    std::uint32_t computing = 0;
+    for (std::uint32_t i = 0; i < instructions.Count(); ++i) computing += !opt::IsEmpty(Instruction(i));
+    if (computing > kPs1xInstructionLimit) {
       GXL_SHADER_REPORT(*this, nullptr, msg::kFarTooLargeForPs1x, static_cast<int>(Minor()));
-    return E_FAIL;
+      return E_FAIL;
+    }
   }
   // 12.
   for (std::uint32_t i = 0; i < instructions.Count(); ++i)
