@@ -128,6 +128,44 @@ TEST(GxlOptimizerGrowth, IncrementalRoundsGiveTheFullPassesCode) {
   EXPECT_GT(passes, 100u * programs);
 }
 
+// Shapes that take the upkeep down its other roads, each checked pass by
+// pass and against the full passes' code: two chains that settle alike, or
+// become equal as they settle (the common instructions it hands to the full
+// pass), a chain that dies when its reader folds away, a branch on a uniform
+// inside the loop (outside the class: never set up, tried again less often),
+// branches on the counter (inside it once unrolled), a swizzled write, and
+// reciprocals and negations that the folds look through at any depth. Each
+// settles all at once at the end, a change too large for the upkeep, which
+// it drops there.
+TEST(GxlOptimizerGrowth, IncrementalRoundsOnEveryRoad) {
+  const char* const bodies[] = {
+      "a = a * 0.5 + t; b = b * 0.5 + u;",
+      "a = a * 0.5 + t; b = b * 0.5 + t;",
+      "a = a * 0.5 + t; c = c * 0.75 + u;",
+      "a = a * 0.5 + t; if (k.x > 0) b = b * 0.5 + u;",
+      "a = a * 0.5 + t; if (i % 3 == 1) b = b * 0.5 + u; else b = b - a * 0.125;",
+      "a = a * 0.5 + t; b = -(1 / (-(1 / (a + 2))));",
+      "a = a * 0.5 + t; c.xy = a.zw * 0.25; b = b * 0.5 + c;",
+  };
+  const char* const tails[] = {"a + b", "a + b", "a + c * 0", "a + b", "a + b", "a + b", "a + b + c"};
+  for (std::size_t k = 0; k < std::size(bodies); ++k) {
+    for (const bool vertex : {false, true}) {
+      const std::string text = std::string("float4 k;\nfloat4 main(float4 t : TEXCOORD0, float4 u : TEXCOORD1) : ") +
+                               (vertex ? "POSITION" : "COLOR") + " {\n  float4 a = t, b = u, c = 0;\n" +
+                               "  for (int i = 0; i < 16; i++)\n    for (int j = 0; j < i; j++) { " + bodies[k] +
+                               " }\n  return " + tails[k] + ";\n}\n";
+      const char* profile = vertex ? "vs_2_0" : "ps_2_0";
+      SCOPED_TRACE(std::string(profile) + "\n" + text);
+      const UpkeepRun full(text, profile, 0, kNever, false);
+      const UpkeepRun kept(text, profile, 0, 0, true);
+      EXPECT_EQ(kept.mismatches, 0u);
+      EXPECT_EQ(kept.hr, full.hr);
+      EXPECT_EQ(kept.log, full.log);
+      EXPECT_TRUE(kept.code == full.code);
+    }
+  }
+}
+
 // The nested triangle: for (i < n) for (j < i) a = a * 0.5 + t; the
 // passes settle at 2t in float32. The full n = 250 (31,125 unrolled passes)
 // in long mode, n = 60 (1,770) in CI; and with every incremental pass
