@@ -152,7 +152,8 @@ TEST(GxlOptimizerGrowth, IncrementalRoundsOnEveryRoad) {
     for (const bool vertex : {false, true}) {
       const std::string text = std::string("float4 k;\nfloat4 main(float4 t : TEXCOORD0, float4 u : TEXCOORD1) : ") +
                                (vertex ? "POSITION" : "COLOR") + " {\n  float4 a = t, b = u, c = 0;\n" +
-                               "  for (int i = 0; i < 16; i++)\n    for (int j = 0; j < i; j++) { " + bodies[k] +
+                               "  for (int i = 0; i < " + std::to_string(nura::test::LongMode() ? 24 : 12) +
+                               "; i++)\n    for (int j = 0; j < i; j++) { " + bodies[k] +
                                " }\n  return " + tails[k] + ";\n}\n";
       const char* profile = vertex ? "vs_2_0" : "ps_2_0";
       SCOPED_TRACE(std::string(profile) + "\n" + text);
