@@ -133,8 +133,10 @@ TEST(GxlOptimizerGrowth, IncrementalRoundsGiveTheFullPassesCode) {
 // become equal as they settle (the common instructions it hands to the full
 // pass), a chain that dies when its reader folds away, a branch on a uniform
 // inside the loop (outside the class: never set up, tried again less often),
-// branches on the counter (inside it once unrolled), a swizzled write, and
-// reciprocals and negations that the folds look through at any depth. Each
+// branches on the counter (inside it once unrolled), a swizzled write,
+// reciprocals and negations that the folds look through at any depth, and a
+// value saved part-way and read after the loop, whose coefficient its reader
+// takes over once the loop's own reader of it dies. Each
 // settles all at once at the end, a change too large for the upkeep, which
 // it drops there.
 TEST(GxlOptimizerGrowth, IncrementalRoundsOnEveryRoad) {
@@ -146,8 +148,9 @@ TEST(GxlOptimizerGrowth, IncrementalRoundsOnEveryRoad) {
       "a = a * 0.5 + t; if (i % 3 == 1) b = b * 0.5 + u; else b = b - a * 0.125;",
       "a = a * 0.5 + t; b = -(1 / (-(1 / (a + 2))));",
       "a = a * 0.5 + t; c.xy = a.zw * 0.25; b = b * 0.5 + c;",
+      "a = a * 0.5 + t; if (i == 6) c = a;",
   };
-  const char* const tails[] = {"a + b", "a + b", "a + c * 0", "a + b", "a + b", "a + b", "a + b + c"};
+  const char* const tails[] = {"a + b", "a + b", "a + c * 0", "a + b", "a + b", "a + b", "a + b + c", "a + c * 3"};
   for (std::size_t k = 0; k < std::size(bodies); ++k) {
     for (const bool vertex : {false, true}) {
       const std::string text = std::string("float4 k;\nfloat4 main(float4 t : TEXCOORD0, float4 u : TEXCOORD1) : ") +
