@@ -1,14 +1,16 @@
 // Prints a line per compile: what was compiled, the result code and digests
 // of the code and the messages. Two compilers' outputs over the same inputs
 // differ exactly where their lines do (diff them).
-//   compile_digest [upkeep N [check]] [corpus] [generated N]
+//   compile_digest [reference] [upkeep N [check]] [corpus] [generated N]
 // corpus: every HLSL entry of the shared corpus at every profile of its stage;
 // generated: N programs of the test generator (flow control, nested uniform
 // loops, counted loops side by side) at the profiles of their stage. Both
 // with and without optimisation. upkeep N: the optimiser's rounds run
 // incrementally from programs of N instructions on (0: every program), and
 // with check each such pass is also run in full and compared; the passes so
-// run and the differences found go to stderr at the end.
+// run and the differences found go to stderr at the end. reference: the
+// compiler's reference switch (ShaderProgram::referenceSearches), whose plain
+// full searches must give the same code as the incremental ones.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +48,7 @@ struct Settings {
   bool direct = false;
   std::uint32_t upkeepFrom = 0;
   bool check = false;
+  bool reference = false;
   std::uint64_t passes = 0, mismatches = 0;
 };
 
@@ -62,6 +65,7 @@ HRESULT CompileDirect(const std::string& source, const std::string& path, const 
     gxl::shader::ShaderCompiler compiler;
     compiler.roundUpkeepFrom = settings.upkeepFrom;
     compiler.checkRoundUpkeep = settings.check;
+    compiler.referenceSearches = settings.reference;
     hr = compiler.CompileSource(&pp, nullptr, entry, 0, profile, options | 0x100, produced.Put(), table.Put());
     settings.passes += compiler.roundUpkeepPasses;
     settings.mismatches += compiler.roundUpkeepMismatches;
@@ -167,8 +171,10 @@ int main(int argc, char** argv) {
       settings.upkeepFrom = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     } else if (!std::strcmp(argv[i], "check")) {
       settings.check = true;
+    } else if (!std::strcmp(argv[i], "reference")) {
+      settings.direct = settings.reference = true;
     } else {
-      std::fprintf(stderr, "usage: compile_digest [upkeep N [check]] [corpus] [generated N]\n");
+      std::fprintf(stderr, "usage: compile_digest [reference] [upkeep N [check]] [corpus] [generated N]\n");
       return 2;
     }
   }

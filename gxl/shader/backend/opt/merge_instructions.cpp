@@ -2,7 +2,11 @@
 // thing under the same guard (sorted), and instructions whose components
 // compute the same set of values in any order (value numbering).
 #include <algorithm>
+#include <deque>
 #include <memory>
+#include <new>
+#include <unordered_map>
+#include <vector>
 
 #include "gxl/shader/backend/ir/heap_sort.h"
 #include "gxl/shader/backend/opt/opt_util.h"
@@ -90,64 +94,25 @@ std::uint32_t WriteKey(const ShaderProgram& p, const IrInstruction& x, bool look
 std::uint32_t KeyLength(const IrInstruction& x) { return 3 + 3 * x.resultCount + x.argumentCount; }
 
 // What CompareInstructions looks at, per candidate, as words compared in
-// order: the sort compares each candidate about log n times, and finding an
-// argument's root costs more than comparing it. Built where every value is
-// its own root (just renumbered), so that the arguments are their roots.
+// order (each argument's root): the sort compares each candidate about log n
+// times, and finding an argument's root costs more than comparing it.
 struct InstructionKeys {
   std::unique_ptr<std::uint32_t[]> words;
   std::unique_ptr<std::uint32_t[]> start;  // by position: where its words begin
 
-  // False when out of memory. `lookUpRoots`: find each argument's root
-  // rather than take the argument for it (the reference).
-  bool Build(const ShaderProgram& p, const std::uint32_t* list, std::uint32_t count, bool lookUpRoots) {
+  // False when out of memory.
+  bool Build(const ShaderProgram& p, const std::uint32_t* list, std::uint32_t count) {
     std::size_t size = 0;
-    for (std::uint32_t n = 0; n < count; ++n) {
-      size += KeyLength(*p.instructions[list[n]]);
-    }
+    for (std::uint32_t n = 0; n < count; ++n) size += KeyLength(*p.instructions[list[n]]);
     if (!start) start = opt::NewArray<std::uint32_t>(p.instructions.Count());
     words = opt::NewArray<std::uint32_t>(size);
     if (!start || !words) return false;
     std::uint32_t at = 0;
-    std::uint32_t* w = words.get();
     for (std::uint32_t n = 0; n < count; ++n) {
       start[list[n]] = at;
-      at += WriteKey(p, *p.instructions[list[n]], lookUpRoots, w + at);
+      at += WriteKey(p, *p.instructions[list[n]], true, words.get() + at);
     }
     return true;
-  }
-
-  // S_OK when no two of the listed candidates have equal keys (so a round
-  // would merge nothing), S_FALSE when two might. Hashes sorted as plain
-  // numbers cost far less than sorting the candidates by their keys.
-  HRESULT AllDistinct(const std::uint32_t* list, std::uint32_t count) const {
-    auto hashes = opt::NewArray<std::uint64_t>(count);
-    if (!hashes) return E_OUTOFMEMORY;
-    for (std::uint32_t n = 0; n < count; ++n) {
-      const std::uint32_t* x = words.get() + start[list[n]];
-      std::uint64_t h = 0x9E3779B97F4A7C15ull;
-      for (std::uint32_t i = 0, length = 3 + 3 * x[2] + x[1]; i < length; ++i)
-        h = (h ^ x[i]) * 0x100000001B3ull + (h >> 29);
-      hashes[n] = h;
-    }
-    std::sort(hashes.get(), hashes.get() + count);
-    return std::adjacent_find(hashes.get(), hashes.get() + count) == hashes.get() + count ? S_OK : S_FALSE;
-  }
-
-  // Whether CompareInstructions finds a and b equal, read off the keys where
-  // they still hold. Merging only redirects values (marked in `moved`), so
-  // the word, counts and result fields stay as keyed; an argument root goes
-  // stale only when that root itself was redirected.
-  bool Same(const ShaderProgram& p, std::uint32_t a, std::uint32_t b, const std::uint8_t* moved) const {
-    const std::uint32_t valueCount = p.values.Count();
-    const std::uint32_t *x = words.get() + start[a], *y = words.get() + start[b];
-    if (x[0] != y[0] || x[1] != y[1] || x[2] != y[2]) return false;
-    const std::uint32_t header = 3 + 3 * x[2], n = header + x[1];
-    if (!std::equal(x + 3, x + header, y + 3)) return false;
-    auto stale = [&](const std::uint32_t* k, std::uint32_t from, std::uint32_t to) {
-      return std::any_of(k + from, k + to, [&](std::uint32_t v) { return v >= valueCount || moved[v]; });
-    };
-    if (stale(x, header, n) || stale(y, header, n)) return CompareInstructions(a, b, &p) == 0;
-    return std::equal(x + header, x + n, y + header);
   }
 };
 
@@ -187,6 +152,170 @@ bool opt::CommonKey(const ShaderProgram& p, std::uint32_t position, PodArray<std
   return true;
 }
 
+namespace {
+
+// The merging as value numbering: every candidate keyed as CompareInstructions
+// sees it under the roots of its arguments and of its results' guards, the
+// first of each key kept and every later one merged into it; a merge re-keys
+// only the candidates that read what it redirected (or read what was merged
+// into that). The rounds of sorting reach the same end: a merge never makes
+// two keys differ, so the classes at the end are the least ones closed under
+// equal keys either way, each kept in its first instruction. A chain of
+// instructions each equal to its like once the one before merged (counters
+// of unrolled passes) costs its length, not a round of the program per link.
+class CommonMerging {
+ public:
+  CommonMerging(ShaderProgram& p, const std::uint32_t* list, std::uint32_t count) : m_p(p), m_list(list), m_n(count) {}
+
+  // True when anything merged; the arguments then still name what was redirected.
+  bool Run() {
+    Index();
+    for (std::uint32_t n = 0; n < m_n; ++n) m_work.push_back(n);
+    m_queued.assign(m_n, 1);
+    bool merged = false;
+    while (!m_work.empty()) {
+      const std::uint32_t n = m_work.front();
+      m_work.pop_front();
+      m_queued[n] = 0;
+      merged |= Key(n);
+    }
+    return merged;
+  }
+
+ private:
+  const IrInstruction& At(std::uint32_t n) const { return *m_p.instructions[m_list[n]]; }
+  std::uint32_t Root(std::uint32_t value) const { return value == kNoIndex ? value : opt::Root(m_p, value); }
+
+  // Key arenas, readers of each value (arguments and guards of results).
+  void Index() {
+    m_start.resize(std::size_t{m_n} + 1);
+    for (std::uint32_t n = 0; n < m_n; ++n) m_start[n + 1] = m_start[n] + KeyLength(At(n));
+    m_words.resize(m_start[m_n]);
+    m_hash.assign(m_n, 0);
+    m_listed.assign(m_n, 0);
+    const std::uint32_t values = m_p.values.Count();
+    m_readerStart.assign(std::size_t{values} + 1, 0);
+    auto each = [&](auto&& f) {
+      for (std::uint32_t n = 0; n < m_n; ++n) {
+        const IrInstruction& x = At(n);
+        for (std::uint32_t i = 0; i < x.argumentCount; ++i) f(x.arguments[i], n);
+        for (std::uint32_t r = 0; r < x.resultCount; ++r)
+          if (const IrValue* v = m_p.values[x.results[r]]) f(v->predicate, n);
+      }
+    };
+    each([&](std::uint32_t v, std::uint32_t) {
+      if (v < values) ++m_readerStart[v + 1];
+    });
+    for (std::uint32_t v = 0; v < values; ++v) m_readerStart[v + 1] += m_readerStart[v];
+    m_readers.resize(m_readerStart[values]);
+    std::vector<std::uint32_t> fill(m_readerStart.begin(), m_readerStart.end() - 1);
+    each([&](std::uint32_t v, std::uint32_t n) {
+      if (v < values) m_readers[fill[v]++] = n;
+    });
+    m_table.reserve(m_n);
+  }
+
+  // WriteKey under roots, guards included; its length.
+  std::uint32_t Write(std::uint32_t n, std::uint32_t* w) const {
+    const IrInstruction& x = At(n);
+    const std::uint32_t length = WriteKey(m_p, x, true, w);
+    for (std::uint32_t r = 0; r < x.resultCount; ++r) w[3 + 3 * r + 1] = Root(w[3 + 3 * r + 1]);
+    return length;
+  }
+
+  static std::uint64_t Hash(const std::uint32_t* w, std::uint32_t length) {
+    std::uint64_t h = 0x9E3779B97F4A7C15ull;
+    for (std::uint32_t i = 0; i < length; ++i) h = (h ^ w[i]) * 0x100000001B3ull + (h >> 29);
+    return h;
+  }
+
+  // Keys candidate n anew; true when it merged with another.
+  bool Key(std::uint32_t n) {
+    if (opt::IsEmpty(m_p.instructions[m_list[n]])) return false;
+    const std::uint32_t length = m_start[n + 1] - m_start[n];
+    std::uint32_t* stored = m_words.data() + m_start[n];
+    if (m_scratch.size() < length) m_scratch.resize(length);
+    Write(n, m_scratch.data());
+    if (m_listed[n]) {
+      if (std::equal(m_scratch.begin(), m_scratch.begin() + length, stored)) return false;
+      Unlist(n);
+    }
+    std::copy(m_scratch.begin(), m_scratch.begin() + length, stored);
+    m_hash[n] = Hash(stored, length);
+    const std::uint32_t m = Find(n);
+    if (m == kNoIndex) {
+      List(n);
+      return false;
+    }
+    // The earlier position survives, as the earliest of a sorted run does.
+    const std::uint32_t keep = m_list[n] < m_list[m] ? n : m, gone = keep == n ? m : n;
+    if (gone == m) {
+      Unlist(m);
+      List(n);
+    }
+    IrInstruction& later = *m_p.instructions[m_list[gone]];
+    const IrInstruction& survivor = At(keep);
+    for (std::uint32_t r = 0; r < later.resultCount; ++r) {
+      opt::Redirect(m_p, later.results[r], survivor.results[r]);
+      m_adopted[survivor.results[r]].push_back(later.results[r]);
+    }
+    m_moved.assign(later.results, later.results + later.resultCount);
+    opt::Empty(later);
+    for (std::uint32_t value : m_moved) Requeue(value, 0);
+    return true;
+  }
+
+  // The candidates reading `value`, or a value merged into it, keyed again.
+  void Requeue(std::uint32_t value, std::uint32_t depth) {
+    if (value < m_p.values.Count())
+      for (std::uint32_t k = m_readerStart[value]; k < m_readerStart[value + 1]; ++k)
+        if (!m_queued[m_readers[k]]) {
+          m_queued[m_readers[k]] = 1;
+          m_work.push_back(m_readers[k]);
+        }
+    const auto adopted = m_adopted.find(value);
+    if (adopted == m_adopted.end() || depth > m_n) return;
+    for (std::size_t i = 0; i < adopted->second.size(); ++i) Requeue(adopted->second[i], depth + 1);
+  }
+
+  std::uint32_t Find(std::uint32_t n) const {
+    const std::uint32_t length = m_start[n + 1] - m_start[n];
+    const std::uint32_t* key = m_words.data() + m_start[n];
+    const auto range = m_table.equal_range(m_hash[n]);
+    for (auto it = range.first; it != range.second; ++it) {
+      const std::uint32_t m = it->second;
+      if (m_start[m + 1] - m_start[m] == length && std::equal(key, key + length, m_words.data() + m_start[m]))
+        return m;
+    }
+    return kNoIndex;
+  }
+  void List(std::uint32_t n) {
+    m_table.emplace(m_hash[n], n);
+    m_listed[n] = 1;
+  }
+  void Unlist(std::uint32_t n) {
+    const auto range = m_table.equal_range(m_hash[n]);
+    for (auto it = range.first; it != range.second; ++it)
+      if (it->second == n) {
+        m_table.erase(it);
+        break;
+      }
+    m_listed[n] = 0;
+  }
+
+  ShaderProgram& m_p;
+  const std::uint32_t* m_list;
+  std::uint32_t m_n;
+  std::vector<std::uint32_t> m_start, m_words, m_scratch, m_readerStart, m_readers, m_moved;
+  std::vector<std::uint64_t> m_hash;
+  std::vector<std::uint8_t> m_listed, m_queued;
+  std::unordered_multimap<std::uint64_t, std::uint32_t> m_table;  // the candidates keyed, distinct keys
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> m_adopted;  // survivor result: results merged into it
+  std::deque<std::uint32_t> m_work;
+};
+
+}  // namespace
+
 HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
   auto list = opt::NewArray<std::uint32_t>(instructions.Count());
   if (!list) return E_OUTOFMEMORY;
@@ -195,43 +324,35 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
   for (std::uint32_t position = 0; position < instructions.Count(); ++position)
     if (opt::CommonCandidate(*this, position, unpinnedOnly)) list[count++] = position;
 
-  // Merging redirects arguments, which can make later instructions equal:
-  // sort again until a round merges nothing.
-  bool merged = false, mergedInRound = true;
-  InstructionKeys keys;
-  auto moved = opt::NewArray<std::uint8_t>(values.Count());
-  if (!moved) return E_OUTOFMEMORY;
-  while (mergedInRound) {
-    mergedInRound = false;
-    if (!keys.Build(*this, list.get(), count, referenceSearches)) return E_OUTOFMEMORY;
-    if (!referenceSearches) {
-      const HRESULT distinct = keys.AllDistinct(list.get(), count);
-      if (FAILED(distinct)) return distinct;
-      if (distinct == S_OK) break;
+  bool merged = false;
+  if (!referenceSearches) {
+    try {
+      merged = CommonMerging(*this, list.get(), count).Run();
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
     }
-    std::fill(moved.get(), moved.get() + values.Count(), std::uint8_t{0});
-    // The order is total (positions differ), so any sort leaves the heap sort's.
-    if (referenceSearches)
-      SortIndicesByComparator(CompareKeyedThenPosition, list.get(), count, &keys);
-    else
-      std::sort(list.get(), list.get() + count,
-                [&keys](std::uint32_t a, std::uint32_t b) { return CompareKeyedThenPosition(a, b, &keys) < 0; });
+    if (merged) opt::ForwardRedirections(*this);
+  }
+  // The reference: rounds that sort the candidates and merge each run of
+  // equal ones into its first, until a round merges nothing (merging
+  // redirects arguments, which can make later instructions equal).
+  InstructionKeys keys;
+  for (bool mergedInRound = referenceSearches; mergedInRound;) {
+    mergedInRound = false;
+    if (!keys.Build(*this, list.get(), count)) return E_OUTOFMEMORY;
+    // The order is total (positions differ).
+    SortIndicesByComparator(CompareKeyedThenPosition, list.get(), count, &keys);
     for (std::uint32_t start = 0, end; start < count; start = end) {
       // Merges earlier in this round may have changed the order of what
       // follows, so the survivor is the earliest of the run, wherever it sits.
       std::uint32_t first = list[start];
-      auto same = [&](std::uint32_t a, std::uint32_t b) {
-        return referenceSearches ? CompareInstructions(a, b, this) == 0 : keys.Same(*this, a, b, moved.get());
-      };
-      for (end = start + 1; end < count && same(list[start], list[end]); ++end) first = std::min(first, list[end]);
+      for (end = start + 1; end < count && CompareInstructions(list[start], list[end], this) == 0; ++end)
+        first = std::min(first, list[end]);
       const IrInstruction& survivor = *instructions[first];
       for (std::uint32_t i = start; i < end; ++i) {
         if (list[i] == first) continue;
         IrInstruction& later = *instructions[list[i]];
-        for (std::uint32_t r = 0; r < later.resultCount; ++r) {
-          opt::Redirect(*this, later.results[r], survivor.results[r]);
-          if (later.results[r] < values.Count()) moved[later.results[r]] = 1;
-        }
+        for (std::uint32_t r = 0; r < later.resultCount; ++r) opt::Redirect(*this, later.results[r], survivor.results[r]);
         opt::Empty(later);
         mergedInRound = merged = true;
       }
@@ -240,7 +361,6 @@ HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
     for (std::uint32_t i = 0; i < count; ++i)
       if (!opt::IsEmpty(instructions[list[i]])) list[kept++] = list[i];
     count = kept;
-    // Arguments name their survivors directly again: comparing stays cheap.
     if (mergedInRound) opt::ForwardRedirections(*this);
   }
   if (!merged) return S_FALSE;
