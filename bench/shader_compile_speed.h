@@ -7,7 +7,8 @@
 // ends within the 1,024 iterations unrolling allows (X3511); and the nested
 // triangle for (i < n) for (j < i) a = a * 0.5 + t unrolled at ps_2_0, whose
 // n(n - 1) / 2 passes the optimiser takes through a hundred rounds that each
-// change one of them. Each compile goes through the public entry points,
+// change one of them; and two counters stepping alike through 500 and 1,000
+// unrolled passes without the optimiser. Each compile goes through the public entry points,
 // validated, as a caller's does.
 #pragma once
 
@@ -212,10 +213,24 @@ inline void BM_CompileTriangle(benchmark::State& state) {
   for (auto _ : state) CompileOnce(text, "", "main", "ps_2_0", 0);
 }
 
+// Two float counters stepping alike in a constant loop of n passes, each
+// read by an accumulator, at ps_3_0 without the optimiser (past 255 passes
+// the loop is unrolled): the second phase merges the counters' chains, whose
+// links become equal one after another as the ones before them merge.
+inline void BM_CompileCounters(benchmark::State& state) {
+  const std::string text = "float4 main(float4 t : TEXCOORD0) : COLOR {\n  float4 a = t, b = t;\n  float x = 0, y = 0;\n"
+                           "  for (int i = 0; i < " +
+                           std::to_string(state.range(0)) +
+                           "; i++) {\n    x = x + 1;\n    y = y + 1;\n    a = a * 0.5 + t * x;\n"
+                           "    b = b * 0.25 + t * y;\n  }\n  return a + b;\n}\n";
+  for (auto _ : state) CompileOnce(text, "", "main", "ps_3_0", 0x4);
+}
+
 BENCHMARK(BM_CompileCorpus)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileChain)->Args({400, 0})->Args({800, 0})->Args({400, 1})->Args({800, 1})->Args({1600, 0})
     ->Args({3200, 0})->Args({1600, 1})->Args({3200, 1})->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileTriangle)->Arg(100)->Arg(200)->Arg(250)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompileCounters)->Arg(500)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileNestedLoops)->Arg(2048)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileLoopRefusal)->Iterations(3)->Unit(benchmark::kMillisecond);
 
