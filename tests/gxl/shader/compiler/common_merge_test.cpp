@@ -151,7 +151,7 @@ TEST(GxlCommonMerge, ValueNumberingGivesTheReferenceRoundsCode) {
   } const cases[] = {
       {"ps_3_0", 0x4, full ? 1000 : 260}, {"vs_3_0", 0x4, full ? 1000 : 260}, {"ps_2_sw", 0x4, full ? 1000 : 120},
       {"ps_2_sw", 0, full ? 120 : 24},    {"vs_1_1", 0, 8},
-      // The guards as predicates.
+      // A 2.x profile's selection, short enough for its slots.
       {"ps_2_a", 0x4, 12}, {"ps_2_a", 0, 12},
       // Loops kept as loops: the counters' reads come before their writes.
       {"ps_3_0", 0x4, 40}, {"vs_3_0", 0, 40},
