@@ -72,13 +72,14 @@ TEST(GxlMergeOrder, ValueNumberingMergesAsTheReferenceRoundsInAnyOrder) {
   std::uint32_t merged = 0;
   for (std::uint32_t seed = 1; seed <= programs; ++seed) {
     std::mt19937 rng(seed);
-    std::vector<Step> steps(2 + rng() % 14);
+    auto pick = [&rng](std::uint32_t n) { return static_cast<std::uint32_t>(rng() % n); };
+    std::vector<Step> steps(2 + pick(14));
     for (std::size_t k = 0; k < steps.size(); ++k) {
       const std::uint32_t known = static_cast<std::uint32_t>(3 + k);
       // Mostly the value just made, so that the copies are chains.
       const std::uint32_t last = known - 1;
-      steps[k] = {groups[rng() % std::size(groups)], rng() % 3 ? last : rng() % known, rng() % known, rng() % known,
-                  rng() % 2 == 0};
+      // Braces take their elements in order.
+      steps[k] = {groups[pick(std::size(groups))], pick(3) ? last : pick(known), pick(known), pick(known), pick(2) == 0};
     }
     const std::uint32_t copies = 2 + seed % 3;
     const bool shuffle = seed % 4 != 0;
