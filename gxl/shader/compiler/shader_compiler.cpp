@@ -10,7 +10,7 @@
 #include <limits>
 #include <new>
 
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_memo.h"
 #include "gxl/shader/core/profiles.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"

@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
-#include "gxl/shader/compiler/loop_walk.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_walk.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_intrinsics.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"

@@ -20,8 +20,8 @@
 #include <utility>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_memo.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_memo.h"
 
 namespace gxl::shader {
 
