@@ -167,7 +167,9 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   m_reruns = m_exactSimulations = m_coverPasses = m_deadRehearsals = 0;
   m_pastCeiling = m_ceilingOfBudget = m_projected = m_projectedEnd = false;
   m_checkCeiling = 0;
-  m_projection = Projection{};
+  m_levels.clear();
+  m_cutLevel = kNoLevel;
+  m_costlyDeadLoops.Clear();
   m_openRuns.clear();
   m_coveredNodes.Clear();
   m_referenceKeys.clear();

@@ -694,7 +694,18 @@ class ShaderCompiler {
   // trip count: S_FALSE where its facts do not settle.
   HRESULT CoverPass(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                     const std::uint32_t* startMap, std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
-                    std::uint32_t limit, LoopState& st, LoopFindings* found);
+                    std::uint32_t limit, LoopState& st, LoopFindings* found,
+                    const std::vector<std::uint8_t>* bare = nullptr);
+  // A loop met inside a covering pass, covered in one pass of its own: each
+  // symbol it may write (`bare` in CoverPass) enters without facts, so the
+  // pass covers every pass at once, and the loops inside it are covered so
+  // too. Its facts serve only the covering pass around it.
+  HRESULT CoverInsidePass(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                          const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                          std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // What the declared type of the variable a value belongs to gives every
+  // value it holds (integer, boolean); 0 where it cannot be told.
+  std::uint32_t DeclaredFacts(std::uint32_t value);
   // Under the reference switch: the full simulation's findings beside the
   // covering ones (`decided`: the trip count came from the condition and
   // step).
@@ -706,8 +717,9 @@ class ShaderCompiler {
   // rehearsal has a bound of its own.
   bool Unmeasured() const { return m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals; }
   // Whether the lowering of an exact simulation stops here: the simulation
-  // work has reached the lowering's bound (m_pastCeiling is then set until
-  // the outermost simulation takes it).
+  // work has reached the lowering's bound, or a simulation inside another
+  // has passed its share (m_pastCeiling is then set until the simulation
+  // m_cutLevel names takes it).
   bool PastCeiling();
   // What the lowering has spent at one point, and giving back what it spent
   // since (a simulation or covering pass given up), within the bound on
@@ -719,17 +731,40 @@ class ShaderCompiler {
   // `projected`: given up by projection, after a few passes, however
   // little of the bound was left when it began.
   bool Refund(const SpentWork& at, bool projected = false);
-  // The projection of the outermost exact simulation open: where it began,
-  // and its share of what was left then of the lowering's bound and of the
-  // work budget (loop_projection.cpp).
+  // The projection of an exact simulation open (one level of m_levels):
+  // where it began, and its share: the outermost's of what was left then of
+  // the lowering's bound and of the work budget, one inside another's of
+  // what was left then of that one's share (loop_projection.cpp).
   struct Projection {
     bool on = false;
     std::uint64_t start = 0, startBudget = 0, share = 0, budgetShare = 0;
     // The work of rehearsals of conditions (PassesLeft): not the simulation's.
     std::uint64_t rehearsed = 0, rehearsedBudget = 0;
-    std::size_t outermost = 0;  // its run in m_openRuns
+    std::size_t outermost = 0;  // its first run in m_openRuns
+    std::uint32_t coverPasses = 0;  // m_coverPasses when it began
+    // Its work so far, and whether it has passed its share.
+    std::uint64_t Spent(std::uint64_t work) const { return work - start - rehearsed; }
+    std::uint64_t SpentBudget(std::uint64_t work) const { return work - startBudget - rehearsedBudget; }
   };
   Projection OpenProjection() const;
+  // Whether the level's loop may be covered: its conditions so far are not
+  // all known, or its condition and step end it within the limit (an exact
+  // simulation unrolls a loop known to run through the limit, which covering
+  // facts cannot tell from one that may end).
+  bool LevelCoverable(const Projection& level) const;
+  // A simulation inside another that has passed its share: the innermost
+  // that may be covered (its index in m_levels), or none.
+  std::size_t LevelPastShare() const;
+  // The outermost simulation's level, or one inside it: given up, its loop
+  // covered. With the level's messages caught, its work measured.
+  HRESULT SimulateLevel(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                        std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // Whether a covering pass is the innermost lowering open: the loops met
+  // there are covered in one pass (no simulation inside a covering pass).
+  bool InsideCoverPass() const {
+    return m_coverPasses > (m_levels.empty() ? 0u : m_levels.back().coverPasses);
+  }
   // The simulation work of a loop's last passes.
   struct PassCosts {
     std::uint64_t work[2] = {0, 0}, budget[2] = {0, 0};
@@ -898,7 +933,15 @@ class ShaderCompiler {
   bool m_pastCeiling = false;
   bool m_ceilingOfBudget = false;  // the work budget's ceiling was met (not only the lowering's)
   std::uint64_t m_checkCeiling = 0;
-  Projection m_projection;
+  // The exact simulations open that may be given up, outermost first, and
+  // with m_pastCeiling the one to give up (kNoLevel: a covering pass outside
+  // any).
+  static constexpr std::size_t kNoLevel = ~std::size_t{0};
+  std::vector<Projection> m_levels;
+  std::size_t m_cutLevel = kNoLevel;
+  // Dead loops whose rehearsal as live ones went past its allowance: only
+  // their first passes are lowered again.
+  PodArray<const ParseNode*> m_costlyDeadLoops;
   bool m_projected = false;  // the ceiling's stop is a projection's
   bool m_projectedEnd = false;  // of a loop whose condition and step end it
   std::vector<const LoopRun*> m_openRuns;  // simulations open (SimulateLoop), outermost first

@@ -7,6 +7,8 @@
 // messages alone (the rehearsals below). Decided on the syntax tree, once
 // per loop; every answer errs towards "the loop matters".
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "gxl/shader/compiler/loop/loop_facts.h"
@@ -304,15 +306,22 @@ HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* in
   HRESULT hr = S_OK;
   bool exact = false;
   // Its simulations are not covered: past its own bound it takes each
-  // loop's first pass instead.
+  // loop's first pass instead. Inside a simulation or a covering pass, which
+  // may lower it at each of their passes, and once its rehearsal went past
+  // that bound, it costs no simulation: its first passes alone.
+  const bool costly = m_exactSimulations || m_coverPasses ||
+                      std::find(m_costlyDeadLoops.Data(), m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size(),
+                                node) != m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size();
   const OpenCount rehearsing(m_deadRehearsals);
-  {
+  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "DEAD costly=%d work=%llu sims=%u covers=%u dead=%u\n", int(costly), (unsigned long long)SimulationWork(), m_exactSimulations, m_coverPasses, m_deadRehearsals);
+  if (!costly) {
     const WorkAllowance allowance(*this, loops::kDeadLoopWork);
     const MessageCatch catching(*this, caught);
     const std::uint32_t refusals = m_endlessRefusals;
     hr = LowerLiveLoop(node, init, condition, body, step);
     const std::uint32_t refused = m_endlessRefusals - refusals;
     exact = !target->workExhausted && refused == 0;
+    if (target->workExhausted && !m_costlyDeadLoops.Append(node)) return OutOfMemory(node);
     // The loop's own unrolling refused after its first pass, which is all
     // the full lowering gives besides the refusal; a dead loop may be endless.
     if (!target->workExhausted && refused == 1 && m_lastEndless == node) {
@@ -336,6 +345,7 @@ HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* in
     --m_firstPassOnly;
   }
   const bool exhausted = target->workExhausted;
+  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "DEADEND exact=%d work=%llu exhausted=%d\n", int(exact), (unsigned long long)SimulationWork(), int(exhausted));
   mark.RollBack();
   // Past the compile's whole budget it ends with the bound's message alone.
   if (exhausted) return E_FAIL;

@@ -16,6 +16,8 @@
 // met again in the compile. A program whose loops are cheap to simulate
 // never takes this path, so its code stays as it was.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "gxl/shader/compiler/loop/loop_facts.h"
 #include "gxl/shader/compiler/loop/loop_memo.h"
 #include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
 
 namespace gxl::shader {
 
@@ -50,6 +53,13 @@ bool ShaderCompiler::PastCeiling() {
   if (m_pastCeiling) return true;
   if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
   if ((!m_exactSimulations && !m_coverPasses) || Unmeasured()) return false;
+  // A simulation inside another past its share is given up on its own: the
+  // loops around it go on, it covered.
+  const std::size_t level = LevelPastShare();
+  if (level != kNoLevel) {
+    m_cutLevel = level;
+    return m_pastCeiling = true;
+  }
   // An eighth of the lowering's bound and of the work budget stays for the
   // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
@@ -61,6 +71,7 @@ bool ShaderCompiler::PastCeiling() {
     past = past || loweringBuilt >= ceiling ||
            std::uint64_t{ValueCount()} + InstructionCount() >=
                loweringRecordLimit - loweringRecordLimit / kReservedShare;
+  if (past) m_cutLevel = m_levels.empty() ? kNoLevel : 0;
   return m_pastCeiling = past;
 }
 
@@ -89,30 +100,41 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   if (!checking && std::find(m_coveredNodes.Data(), m_coveredNodes.Data() + m_coveredNodes.Size(), node) !=
                        m_coveredNodes.Data() + m_coveredNodes.Size())
     return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-  if (checking || m_exactSimulations) {
+  // A covering pass simulates nothing: what it meets is covered in one pass.
+  if (!checking && !Unmeasured() && InsideCoverPass())
+    return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  if (checking || (m_exactSimulations && (Unmeasured() || m_levels.empty()))) {
     const OpenCount open(m_exactSimulations);
     const HRESULT hr =
         SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
     return m_pastCeiling ? E_FAIL : hr;
   }
+  return SimulateLevel(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+}
 
-  // The outermost exact simulation: where it meets the bound, all it did is
-  // undone, its messages with it.
+HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                      const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                                      std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
+                                      LoopFindings* found) {
+  // Where the simulation passes its share, all it did is undone, its
+  // messages with it.
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
   const SpentWork spent = SpentSoFar();
+  const bool outermost = m_levels.empty();
   CaughtMessages caught;
   HRESULT hr;
+  if (outermost) m_projected = false;
+  const std::size_t level = m_levels.size();
   const Projection projection = OpenProjection();
-  m_projected = false;
   {
     const MessageCatch catching(*this, caught);
     const OpenCount open(m_exactSimulations);
+    m_levels.push_back(projection);
     struct Projecting {
       ShaderCompiler& c;
-      ~Projecting() { c.m_projection = Projection{}; }
+      ~Projecting() { c.m_levels.pop_back(); }
     } projecting{*this};
-    m_projection = projection;
     hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   }
   if (!m_pastCeiling) {
@@ -124,11 +146,17 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
     }
     return caught.lost ? OutOfMemory(node) : hr;
   }
+  // A simulation around this one is given up: it goes on giving up.
+  if (m_cutLevel != level) return E_FAIL;
+  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "GIVEUP level=%zu depth=%u node=%p work=%llu start=%llu share=%llu projected=%d\n", level, loopDepth, (const void*)node, (unsigned long long)SimulationWork(), (unsigned long long)projection.start, (unsigned long long)projection.share, int(m_projected));
   m_pastCeiling = false;
+  m_cutLevel = kNoLevel;
   const bool projected = std::exchange(m_projected, false);
   const bool ended = std::exchange(m_projectedEnd, false);
   mark.RollBack();
-  if (!Refund(spent, projected) || !m_coveredNodes.Append(node)) {
+  // Inside another simulation its work stays that one's (whose share bounds
+  // it); the outermost's is refunded, within the bound on refunds.
+  if ((outermost && !Refund(spent, projected)) || !m_coveredNodes.Append(node)) {
     target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
@@ -233,6 +261,8 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   }
   if (hr == S_FALSE && !m_pastCeiling)
     hr = CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  // A simulation around the loop is given up: so is its covering.
+  if (m_pastCeiling && m_cutLevel != kNoLevel) return E_FAIL;
   if (m_pastCeiling) {
     m_pastCeiling = false;
     mark.RollBack();
@@ -242,6 +272,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
     if (m_ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
+  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "COVERED depth=%u node=%p hr=%x work=%llu\n", loopDepth, (const void*)node, unsigned(hr), (unsigned long long)SimulationWork());
   if (hr == S_FALSE) {
     // Nothing covers it: the loop is unrolled instead.
     mark.RollBack();
@@ -256,7 +287,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
 HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                                   std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
-                                  LoopFindings* found) {
+                                  LoopFindings* found, const std::vector<std::uint8_t>* bare) {
   const std::size_t slots = valueMap.Size();
   LoweringMark mark(*this);
   if (!mark.Saved()) return E_OUTOFMEMORY;
@@ -264,6 +295,11 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
   std::vector<std::uint8_t> entered(slots, 0);
   std::vector<ValueRange> ranges(slots, kFull);
   std::vector<std::uint32_t> facts(slots, 0);
+  // A symbol entered bare keeps only what its type gives every value it
+  // holds (a conversion of the write would drop more).
+  for (std::size_t s = 0; bare && s < slots && s < bare->size(); ++s)
+    if ((entered[s] = (*bare)[s] && startMap[s] != kNoIndex && Value(valueMap[s])))
+      facts[s] = EnteredFacts(startMap[s]) & DeclaredFacts(startMap[s]);
   PodArray<std::uint32_t> entryMap;
   const std::uint32_t messages = reportedMessages, errors = errorFlag;
   for (std::uint32_t round = 0;; ++round) {
@@ -276,7 +312,7 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
           ranges[s] = kFull;
           facts[s] = 0;
         }
-    if (round > kCoverRounds + slots) return S_FALSE;
+    if (round > kCoverRounds + slots) { if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "ROUNDS\n"); return S_FALSE; }
     const WideEntry wide = EntryOf(entered, ranges, facts);
     for (std::size_t s = 0; s < slots; ++s) {
       st.head[s] = st.exit[s] = EnteredRange(valueMap[s]);
@@ -311,10 +347,11 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
         // The rest of the pass runs as if the condition held.
         if (c >= valuesBefore) Value(c)->rangeLow = Value(c)->rangeHigh = 1.0;
       }
+      if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "  cond hr=%x init=%p\n", unsigned(hr), (const void*)init);
       if (SUCCEEDED(hr) && !init && !(test.low == 0 && test.high == 0)) hr = LowerLoopBody(body);
     }
-    if (FAILED(hr)) return target->workExhausted || m_pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE;
-    if (returned || discarded || reportedMessages != messages || errorFlag != errors) return S_FALSE;
+    if (FAILED(hr)) { if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "PASSFAILED %x\n", unsigned(hr)); return target->workExhausted || m_pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE; }
+    if (returned || discarded || reportedMessages != messages || errorFlag != errors) { if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "PASSFALSE r%u d%u m%u e%u\n", returned, discarded, reportedMessages - messages, errorFlag); return S_FALSE; }
     // Covered: every symbol the pass moves ends within its entry facts.
     bool covered = true;
     for (std::size_t s = 0; s < slots; ++s) {
@@ -353,6 +390,50 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
     st.counter = false;
     return S_OK;
   }
+}
+
+std::uint32_t ShaderCompiler::DeclaredFacts(std::uint32_t value) {
+  const IrValue* v = Value(value);
+  const ParseNodeKind11* variable = v && v->declaration ? VariableDescription(v->declaration) : nullptr;
+  if (!variable || !variable->nodes[0]) return 0;
+  std::uint32_t count = 0;
+  const MessageHold hold(*this);
+  const std::uint32_t errors = errorFlag, messages = reportedMessages;
+  if (FAILED(TypeFlagsOf(variable->nodes[0], nullptr, 0, &count)) || v->variableComponent >= count) {
+    errorFlag = errors;
+    reportedMessages = messages;
+    return 0;
+  }
+  std::vector<std::uint32_t> flags(count, 0);
+  if (FAILED(TypeFlagsOf(variable->nodes[0], flags.data(), count, &count))) return 0;
+  return flags[v->variableComponent] & kRangeFacts;
+}
+
+HRESULT ShaderCompiler::CoverInsidePass(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                        const ParseNode* body, const std::uint32_t* startMap,
+                                        std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
+                                        std::uint32_t limit, LoopState& st, LoopFindings* found) {
+  const std::size_t slots = valueMap.Size();
+  for (std::size_t k = 0; k < slots; ++k) {
+    st.head[k] = st.exit[k] = EnteredRange(valueMap[k]);
+    st.headFlags[k] = st.exitFlags[k] = EnteredFacts(valueMap[k]);
+  }
+  st.counter = true;
+  st.counterSlot = st.counterFinal = kNoIndex;
+  *found = LoopFindings{};
+  // What the loop may write enters bare; where that cannot be told, every
+  // symbol does.
+  std::vector<std::uint8_t> written;
+  if (!LoopWrites(init, condition, body, &written)) written.assign(slots, 1);
+  written.resize(slots, 0);
+  const HRESULT hr =
+      CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found, &written);
+  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "INSIDE depth=%u node=%p hr=%x carried=%zu\n", loopDepth, (const void*)node, unsigned(hr), found->carried.size());
+  // Nothing covers it: unrolled instead, as where the round's covering pass fails.
+  if (hr == S_FALSE) return E_FAIL;
+  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  found->covered = true;
+  return S_OK;
 }
 
 void ShaderCompiler::CheckCoveredLoop(const LoopState& covered, const LoopFindings& c, const LoopState& full,

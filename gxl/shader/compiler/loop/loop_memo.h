@@ -85,6 +85,7 @@ struct ShaderCompiler::LoopRun {
   const std::uint32_t* startMap = nullptr;
   std::uint32_t valuesBefore = 0, instructionsBefore = 0, limit = 0;
   std::size_t frame = 0;                 // its own in m_loopFrames
+  std::size_t level = kNoLevel;          // the simulation level it runs in (m_levels)
   std::uint32_t accumulated = kNoIndex;  // the conditions met so far, multiplied
   bool certain = true, guessed = false;
   std::uint32_t n = 0;  // the trip count, once found

@@ -28,12 +28,37 @@ ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
   p.on = true;
   p.start = SimulationWork();
   p.startBudget = SimulationBudgetWork();
-  const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
-  const std::uint64_t budgetCeiling = workGranted - workGranted / kReservedShare;
-  p.share = (ceiling > p.start ? ceiling - p.start : 0) / kProjectedShare;
-  p.budgetShare = (budgetCeiling > p.startBudget ? budgetCeiling - p.startBudget : 0) / kProjectedShare;
   p.outermost = m_openRuns.size();
+  p.coverPasses = m_coverPasses;
+  if (m_levels.empty()) {
+    const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
+    const std::uint64_t budgetCeiling = workGranted - workGranted / kReservedShare;
+    p.share = (ceiling > p.start ? ceiling - p.start : 0) / kProjectedShare;
+    p.budgetShare = (budgetCeiling > p.startBudget ? budgetCeiling - p.startBudget : 0) / kProjectedShare;
+    return p;
+  }
+  // Inside another simulation: a share of what that one has left, so that
+  // the loops inside a pass never take more than the pass may.
+  const Projection& outer = m_levels.back();
+  const std::uint64_t spent = outer.Spent(p.start), spentBudget = outer.SpentBudget(p.startBudget);
+  p.share = (outer.share > spent ? outer.share - spent : 0) / kProjectedShare;
+  p.budgetShare = (outer.budgetShare > spentBudget ? outer.budgetShare - spentBudget : 0) / kProjectedShare;
   return p;
+}
+
+bool ShaderCompiler::LevelCoverable(const Projection& level) const {
+  if (level.outermost >= m_openRuns.size()) return false;
+  const LoopRun& first = *m_openRuns[level.outermost];
+  return first.guessed || (first.end && first.end < first.limit);
+}
+
+std::size_t ShaderCompiler::LevelPastShare() const {
+  const std::uint64_t work = SimulationWork(), budget = SimulationBudgetWork();
+  for (std::size_t i = m_levels.size(); i-- > 1;) {
+    const Projection& p = m_levels[i];
+    if ((p.Spent(work) > p.share || p.SpentBudget(budget) > p.budgetShare) && LevelCoverable(p)) return i;
+  }
+  return kNoLevel;
 }
 
 void ShaderCompiler::BeginPass(PassCosts& costs) const {
@@ -50,22 +75,21 @@ void ShaderCompiler::EndPass(PassCosts& costs) const {
 
 bool ShaderCompiler::ProjectionStops(LoopRun& run, std::uint32_t pass, const PassCosts& costs) {
   static_assert(kProjectedPasses >= 2, "the cheaper of the last two passes needs two");
-  if (!m_projection.on || m_checkCeiling || Unmeasured() || pass >= run.limit) return false;
+  if (run.level >= m_levels.size() || m_checkCeiling || Unmeasured() || pass >= run.limit) return false;
+  const Projection& p = m_levels[run.level];
   const std::uint64_t work = std::min(costs.work[0], costs.work[1]);
   const std::uint64_t budget = std::min(costs.budget[0], costs.budget[1]);
   auto past = [&](std::uint32_t passes) {
-    const Projection& p = m_projection;
-    return SimulationWork() - p.start - p.rehearsed + work * passes > p.share ||
-           SimulationBudgetWork() - p.startBudget - p.rehearsedBudget + budget * passes > p.budgetShare;
+    return p.Spent(SimulationWork()) + work * passes > p.share ||
+           p.SpentBudget(SimulationBudgetWork()) + budget * passes > p.budgetShare;
   };
   if (!past(run.limit - pass) || !past(PassesLeft(run, pass))) return false;
-  // The loop covered is the outermost: an exact simulation unrolls it where
+  // The loop covered is the level's: an exact simulation unrolls it where
   // its conditions hold, known, through the limit, which covering facts
   // cannot tell from a loop that may end.
-  if (m_projection.outermost >= m_openRuns.size()) return false;
-  const LoopRun& outermost = *m_openRuns[m_projection.outermost];
-  if (!outermost.guessed && !(outermost.end && outermost.end < outermost.limit)) return false;
+  if (!LevelCoverable(p)) return false;
   m_pastCeiling = m_projected = true;
+  m_cutLevel = run.level;
   m_projectedEnd = run.endFound;
   return true;
 }
@@ -82,8 +106,10 @@ std::uint32_t ShaderCompiler::PassesLeft(LoopRun& run, std::uint32_t pass) {
     ShaderCompiler& c;
     std::uint64_t work = c.SimulationWork(), budget = c.SimulationBudgetWork();
     ~Counted() {
-      c.m_projection.rehearsed += c.SimulationWork() - work;
-      c.m_projection.rehearsedBudget += c.SimulationBudgetWork() - budget;
+      for (Projection& p : c.m_levels) {
+        p.rehearsed += c.SimulationWork() - work;
+        p.rehearsedBudget += c.SimulationBudgetWork() - budget;
+      }
     }
   } counted{*this};
   ConditionPass rehearsal(*this);

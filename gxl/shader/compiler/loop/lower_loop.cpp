@@ -274,6 +274,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   LoopRun run(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, m_loopFrames.size() - 1,
               One());
   if (run.accumulated == kNoIndex) return OutOfMemory(node);
+  if (!m_levels.empty()) run.level = m_levels.size() - 1;
   m_openRuns.push_back(&run);
   struct Opened {
     std::vector<const LoopRun*>& runs;
