@@ -300,17 +300,20 @@ class WorkAllowance {
 HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                       const ParseNode* body, const ParseNode* step) {
   if (target->workExhausted) return E_FAIL;
+  // Inside a simulation or a covering pass it costs nothing: it changes no
+  // fact they find, and its messages are given where the loop around it is
+  // lowered for its code.
+  if (m_exactSimulations || m_coverPasses) return S_OK;
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
   CaughtMessages caught;
   HRESULT hr = S_OK;
   bool exact = false;
   // Its simulations are not covered: past its own bound it takes each
-  // loop's first pass instead. Inside a simulation or a covering pass, which
-  // may lower it at each of their passes, and once its rehearsal went past
-  // that bound, it costs no simulation: its first passes alone.
-  const bool costly = m_exactSimulations || m_coverPasses ||
-                      std::find(m_costlyDeadLoops.Data(), m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size(),
+  // loop's first pass instead, and once its rehearsal went past that bound,
+  // wherever it is met again (a simulation or an unrolling around it may
+  // lower it at each of their passes).
+  const bool costly = std::find(m_costlyDeadLoops.Data(), m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size(),
                                 node) != m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size();
   const OpenCount rehearsing(m_deadRehearsals);
   if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "DEAD costly=%d work=%llu sims=%u covers=%u dead=%u\n", int(costly), (unsigned long long)SimulationWork(), m_exactSimulations, m_coverPasses, m_deadRehearsals);
