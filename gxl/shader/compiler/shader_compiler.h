@@ -742,6 +742,9 @@ class ShaderCompiler {
     std::uint64_t rehearsed = 0, rehearsedBudget = 0;
     std::size_t outermost = 0;  // its first run in m_openRuns
     std::uint32_t coverPasses = 0;  // m_coverPasses when it began
+    // An unrolling's passes, not a simulation: the loops inside share what
+    // it has, but it is never given up (LevelCoverable).
+    bool unrolling = false;
     // Its work so far, and whether it has passed its share.
     std::uint64_t Spent(std::uint64_t work) const { return work - start - rehearsed; }
     std::uint64_t SpentBudget(std::uint64_t work) const { return work - startBudget - rehearsedBudget; }
@@ -755,6 +758,8 @@ class ShaderCompiler {
   // A simulation inside another that has passed its share: the innermost
   // that may be covered (its index in m_levels), or none.
   std::size_t LevelPastShare() const;
+  // The outermost simulation open (its index in m_levels), or none.
+  std::size_t OutermostSimulation() const;
   // The outermost simulation's level, or one inside it: given up, its loop
   // covered. With the level's messages caught, its work measured.
   HRESULT SimulateLevel(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

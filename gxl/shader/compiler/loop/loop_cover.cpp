@@ -71,7 +71,7 @@ bool ShaderCompiler::PastCeiling() {
     past = past || loweringBuilt >= ceiling ||
            std::uint64_t{ValueCount()} + InstructionCount() >=
                loweringRecordLimit - loweringRecordLimit / kReservedShare;
-  if (past) m_cutLevel = m_levels.empty() ? kNoLevel : 0;
+  if (past) m_cutLevel = OutermostSimulation();
   return m_pastCeiling = past;
 }
 
@@ -99,7 +99,10 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   const bool checking = m_checkCeiling != 0;
   if (!checking && std::find(m_coveredNodes.Data(), m_coveredNodes.Data() + m_coveredNodes.Size(), node) !=
                        m_coveredNodes.Data() + m_coveredNodes.Size())
-    return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+    return OutermostSimulation() != kNoLevel && !Unmeasured()
+               ? CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
+                                 found)
+               : CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   // A covering pass simulates nothing: what it meets is covered in one pass.
   if (!checking && !Unmeasured() && InsideCoverPass())
     return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
@@ -125,6 +128,7 @@ HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* in
   CaughtMessages caught;
   HRESULT hr;
   if (outermost) m_projected = false;
+  if (outermost && std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "LEVEL0 depth=%u node=%p work=%llu built=%llu\n", loopDepth, (const void*)node, (unsigned long long)SimulationWork(), (unsigned long long)loweringBuilt);
   const std::size_t level = m_levels.size();
   const Projection projection = OpenProjection();
   {

@@ -47,14 +47,21 @@ ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
 }
 
 bool ShaderCompiler::LevelCoverable(const Projection& level) const {
-  if (level.outermost >= m_openRuns.size()) return false;
+  if (level.unrolling || level.outermost >= m_openRuns.size()) return false;
   const LoopRun& first = *m_openRuns[level.outermost];
   return first.guessed || (first.end && first.end < first.limit);
 }
 
+std::size_t ShaderCompiler::OutermostSimulation() const {
+  for (std::size_t i = 0; i < m_levels.size(); ++i)
+    if (!m_levels[i].unrolling) return i;
+  return kNoLevel;
+}
+
 std::size_t ShaderCompiler::LevelPastShare() const {
   const std::uint64_t work = SimulationWork(), budget = SimulationBudgetWork();
-  for (std::size_t i = m_levels.size(); i-- > 1;) {
+  const std::size_t outermost = OutermostSimulation();
+  for (std::size_t i = m_levels.size(); outermost != kNoLevel && i-- > outermost + 1;) {
     const Projection& p = m_levels[i];
     if ((p.Spent(work) > p.share || p.SpentBudget(budget) > p.budgetShare) && LevelCoverable(p)) return i;
   }

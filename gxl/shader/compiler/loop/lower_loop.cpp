@@ -149,7 +149,21 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     if (guard == kNoIndex) guard = One();
   }
   const bool bounded = !target->workExhausted;
-  const HRESULT hr = UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+  HRESULT hr;
+  {
+    // The loops inside the passes share what the unrolling may spend, as
+    // those inside a simulation's passes do.
+    const bool level = !m_checkCeiling && !Unmeasured();
+    if (level) {
+      Projection passes = OpenProjection();
+      passes.unrolling = true;
+      // Inside a covering pass it stays inside it.
+      passes.coverPasses = m_levels.empty() ? 0 : m_levels.back().coverPasses;
+      m_levels.push_back(passes);
+    }
+    hr = UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+    if (level) m_levels.pop_back();
+  }
   // The work bound ended this loop's own unrolling: where its condition and
   // step would not end it within the iteration limit either, the loop is
   // what the profile cannot hold, and it says so.
