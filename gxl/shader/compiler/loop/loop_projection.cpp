@@ -49,7 +49,11 @@ ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
 bool ShaderCompiler::LevelCoverable(const Projection& level) const {
   if (level.unrolling || level.outermost >= m_openRuns.size()) return false;
   const LoopRun& first = *m_openRuns[level.outermost];
-  return first.guessed || (first.end && first.end < first.limit);
+  if (first.guessed || (first.end && first.end < first.limit)) return true;
+  // Where the condition and step alone decide the trip count, the covering
+  // facts take it from them as the simulation would (the settled pass).
+  const LoopFrame& f = m_loopFrames[first.frame];
+  return !first.init && first.condition && f.step && f.plainBody && (f.decided || f.indexesKnown);
 }
 
 std::size_t ShaderCompiler::OutermostSimulation() const {
