@@ -3,8 +3,6 @@
 // version token, chooses the target, parses, lowers the entry function or
 // expression into the target's program, lets the target generate the code
 // and builds the constant table over it.
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -246,7 +244,6 @@ HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* en
   generator->holdWorkReport = true;
   HRESULT hr = LowerEntry(entry, declarations, expression, arguments);
   generator->holdWorkReport = false;
-  if (std::getenv("GXL_DEBUG_PHASE")) std::fprintf(stderr, "LOWERED hr=%x exhausted=%d built=%llu\n", unsigned(hr), int(generator->workExhausted), (unsigned long long)m_instructionsBuilt);
   generator->ReportWorkBound();
   if (FAILED(hr)) return hr;
   if (errorFlag) return E_FAIL;

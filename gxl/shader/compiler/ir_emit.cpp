@@ -3,8 +3,6 @@
 // literals when its results are known numbers, and its results given the
 // facts (boolean, integer) later lowering decisions rely on.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include "gxl/shader/compiler/shader_compiler.h"
 
@@ -91,7 +89,7 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
   // compile's budget (kLoweringWork).
   // An exact simulation or a covering pass that meets the lowering's bound
   // stops here, and the loop is covered or unrolled instead (loop_cover.cpp).
-  if ((m_exactSimulations || m_coverPasses || m_checkCeiling) && PastCeiling()) { if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "CEIL cut=%zu levels=%zu\n", m_cutLevel, m_levels.size()); return E_FAIL; }
+  if ((m_exactSimulations || m_coverPasses || m_checkCeiling) && PastCeiling()) return E_FAIL;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;
   ++m_instructionsBuilt;

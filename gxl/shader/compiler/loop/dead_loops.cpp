@@ -7,8 +7,6 @@
 // messages alone (the rehearsals below). Decided on the syntax tree, once
 // per loop; every answer errs towards "the loop matters".
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "gxl/shader/compiler/loop/loop_facts.h"
@@ -316,7 +314,6 @@ HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* in
   const bool costly = std::find(m_costlyDeadLoops.Data(), m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size(),
                                 node) != m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size();
   const OpenCount rehearsing(m_deadRehearsals);
-  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "DEAD costly=%d work=%llu sims=%u covers=%u dead=%u\n", int(costly), (unsigned long long)SimulationWork(), m_exactSimulations, m_coverPasses, m_deadRehearsals);
   if (!costly) {
     const WorkAllowance allowance(*this, loops::kDeadLoopWork);
     const MessageCatch catching(*this, caught);
@@ -348,7 +345,6 @@ HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* in
     --m_firstPassOnly;
   }
   const bool exhausted = target->workExhausted;
-  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "DEADEND exact=%d work=%llu exhausted=%d\n", int(exact), (unsigned long long)SimulationWork(), int(exhausted));
   mark.RollBack();
   // Past the compile's whole budget it ends with the bound's message alone.
   if (exhausted) return E_FAIL;

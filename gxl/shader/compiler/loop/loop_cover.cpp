@@ -16,8 +16,6 @@
 // met again in the compile. A program whose loops are cheap to simulate
 // never takes this path, so its code stays as it was.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -128,7 +126,6 @@ HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* in
   CaughtMessages caught;
   HRESULT hr;
   if (outermost) m_projected = false;
-  if (outermost && std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "LEVEL0 depth=%u node=%p work=%llu built=%llu\n", loopDepth, (const void*)node, (unsigned long long)SimulationWork(), (unsigned long long)loweringBuilt);
   const std::size_t level = m_levels.size();
   const Projection projection = OpenProjection();
   {
@@ -152,7 +149,6 @@ HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* in
   }
   // A simulation around this one is given up: it goes on giving up.
   if (m_cutLevel != level) return E_FAIL;
-  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "GIVEUP level=%zu depth=%u node=%p work=%llu start=%llu share=%llu projected=%d\n", level, loopDepth, (const void*)node, (unsigned long long)SimulationWork(), (unsigned long long)projection.start, (unsigned long long)projection.share, int(m_projected));
   m_pastCeiling = false;
   m_cutLevel = kNoLevel;
   const bool projected = std::exchange(m_projected, false);
@@ -276,7 +272,6 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
     if (m_ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
-  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "COVERED depth=%u node=%p hr=%x work=%llu\n", loopDepth, (const void*)node, unsigned(hr), (unsigned long long)SimulationWork());
   if (hr == S_FALSE) {
     // Nothing covers it: the loop is unrolled instead.
     mark.RollBack();
@@ -316,7 +311,7 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
           ranges[s] = kFull;
           facts[s] = 0;
         }
-    if (round > kCoverRounds + slots) { if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "ROUNDS\n"); return S_FALSE; }
+    if (round > kCoverRounds + slots) return S_FALSE;
     const WideEntry wide = EntryOf(entered, ranges, facts);
     for (std::size_t s = 0; s < slots; ++s) {
       st.head[s] = st.exit[s] = EnteredRange(valueMap[s]);
@@ -351,11 +346,10 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
         // The rest of the pass runs as if the condition held.
         if (c >= valuesBefore) Value(c)->rangeLow = Value(c)->rangeHigh = 1.0;
       }
-      if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "  cond hr=%x init=%p\n", unsigned(hr), (const void*)init);
       if (SUCCEEDED(hr) && !init && !(test.low == 0 && test.high == 0)) hr = LowerLoopBody(body);
     }
-    if (FAILED(hr)) { if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "PASSFAILED %x\n", unsigned(hr)); return target->workExhausted || m_pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE; }
-    if (returned || discarded || reportedMessages != messages || errorFlag != errors) { if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "PASSFALSE r%u d%u m%u e%u\n", returned, discarded, reportedMessages - messages, errorFlag); return S_FALSE; }
+    if (FAILED(hr)) return target->workExhausted || m_pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE;
+    if (returned || discarded || reportedMessages != messages || errorFlag != errors) return S_FALSE;
     // Covered: every symbol the pass moves ends within its entry facts.
     bool covered = true;
     for (std::size_t s = 0; s < slots; ++s) {
@@ -432,7 +426,6 @@ HRESULT ShaderCompiler::CoverInsidePass(const ParseNode* node, const ParseNode* 
   written.resize(slots, 0);
   const HRESULT hr =
       CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found, &written);
-  if (std::getenv("GXL_DEBUG_COVER")) std::fprintf(stderr, "INSIDE depth=%u node=%p hr=%x carried=%zu\n", loopDepth, (const void*)node, unsigned(hr), found->carried.size());
   // Nothing covers it: unrolled instead, as where the round's covering pass fails.
   if (hr == S_FALSE) return E_FAIL;
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
