@@ -745,19 +745,25 @@ class ShaderCompiler {
     // An unrolling's passes, not a simulation: the loops inside share what
     // it has, but it is never given up (LevelCoverable).
     bool unrolling = false;
+    // Of a simulation inside another: whether its loop writes what decides
+    // the trip count of a loop around it (-1 not yet known).
+    std::int8_t decidesOuterTrip = -1;
     // Its work so far, and whether it has passed its share.
     std::uint64_t Spent(std::uint64_t work) const { return work - start - rehearsed; }
     std::uint64_t SpentBudget(std::uint64_t work) const { return work - startBudget - rehearsedBudget; }
   };
   Projection OpenProjection() const;
-  // Whether the level's loop may be covered: its conditions so far are not
-  // all known, or its condition and step end it within the limit (an exact
-  // simulation unrolls a loop known to run through the limit, which covering
-  // facts cannot tell from one that may end).
-  bool LevelCoverable(const Projection& level) const;
+  // Whether the loop of the level `index` may be covered: its conditions so
+  // far are not all known, or its condition and step end it within the
+  // limit or decide its trip count (an exact simulation unrolls a loop known
+  // to run through the limit, which covering facts cannot tell from one
+  // that may end); inside another simulation, only where it writes nothing
+  // that decides the trip count of a loop around it (whose simulation would
+  // then no longer tell either).
+  bool LevelCoverable(std::size_t index);
   // A simulation inside another that has passed its share: the innermost
   // that may be covered (its index in m_levels), or none.
-  std::size_t LevelPastShare() const;
+  std::size_t LevelPastShare();
   // The outermost simulation open (its index in m_levels), or none.
   std::size_t OutermostSimulation() const;
   // The outermost simulation's level, or one inside it: given up, its loop
@@ -983,6 +989,10 @@ class ShaderCompiler {
   // none where the loop is simulated from its own entry facts.
   void WidenLoopEntry(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                       const ParseNode* body, const LoopState& st, WideEntry* out);
+  // Whether symbols of `written` (a loop's writes) may decide the trip count
+  // of a loop around the frame `own` whose simulation still knows its
+  // condition: facts lost for them could make that loop seem to end.
+  bool DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written);
   // The widened slots given entry values with the widened facts, in the map
   // and in `st` (head and exit alike).
   HRESULT EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st);

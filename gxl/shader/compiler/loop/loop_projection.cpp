@@ -46,14 +46,22 @@ ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
   return p;
 }
 
-bool ShaderCompiler::LevelCoverable(const Projection& level) const {
+bool ShaderCompiler::LevelCoverable(std::size_t index) {
+  Projection& level = m_levels[index];
   if (level.unrolling || level.outermost >= m_openRuns.size()) return false;
   const LoopRun& first = *m_openRuns[level.outermost];
-  if (first.guessed || (first.end && first.end < first.limit)) return true;
+  const LoopFrame& f = m_loopFrames[first.frame];
   // Where the condition and step alone decide the trip count, the covering
   // facts take it from them as the simulation would (the settled pass).
-  const LoopFrame& f = m_loopFrames[first.frame];
-  return !first.init && first.condition && f.step && f.plainBody && (f.decided || f.indexesKnown);
+  const bool decided = !first.init && first.condition && f.step && f.plainBody && (f.decided || f.indexesKnown);
+  if (!first.guessed && !(first.end && first.end < first.limit) && !decided) return false;
+  if (index == OutermostSimulation()) return true;
+  if (level.decidesOuterTrip < 0) {
+    std::vector<std::uint8_t> written;
+    level.decidesOuterTrip = !LoopWrites(first.init, first.condition, first.body, &written) ||
+                             DecidesEnclosingTrip(first.frame, written);
+  }
+  return level.decidesOuterTrip == 0;
 }
 
 std::size_t ShaderCompiler::OutermostSimulation() const {
@@ -62,12 +70,12 @@ std::size_t ShaderCompiler::OutermostSimulation() const {
   return kNoLevel;
 }
 
-std::size_t ShaderCompiler::LevelPastShare() const {
+std::size_t ShaderCompiler::LevelPastShare() {
   const std::uint64_t work = SimulationWork(), budget = SimulationBudgetWork();
   const std::size_t outermost = OutermostSimulation();
   for (std::size_t i = m_levels.size(); outermost != kNoLevel && i-- > outermost + 1;) {
     const Projection& p = m_levels[i];
-    if ((p.Spent(work) > p.share || p.SpentBudget(budget) > p.budgetShare) && LevelCoverable(p)) return i;
+    if ((p.Spent(work) > p.share || p.SpentBudget(budget) > p.budgetShare) && LevelCoverable(i)) return i;
   }
   return kNoLevel;
 }
@@ -98,7 +106,7 @@ bool ShaderCompiler::ProjectionStops(LoopRun& run, std::uint32_t pass, const Pas
   // The loop covered is the level's: an exact simulation unrolls it where
   // its conditions hold, known, through the limit, which covering facts
   // cannot tell from a loop that may end.
-  if (!LevelCoverable(p)) return false;
+  if (!LevelCoverable(run.level)) return false;
   m_pastCeiling = m_projected = true;
   m_cutLevel = run.level;
   m_projectedEnd = run.endFound;

@@ -74,23 +74,8 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
   if (h.stopped) return;
   const std::uint32_t entry = h.entries++;
 
-  // The slots that may decide a frame's trip count, found once.
-  auto trip = [this](LoopFrame& f) -> const std::vector<std::uint8_t>* {
-    if (f.trip == LoopFrame::Trip::kUnknown)
-      f.trip = LoopTripSlots(f.condition, f.body, f.plainBody, f.step, &f.tripSlots) ? LoopFrame::Trip::kKnown
-                                                                                    : LoopFrame::Trip::kAny;
-    return f.trip == LoopFrame::Trip::kKnown ? &f.tripSlots : nullptr;
-  };
   std::vector<std::uint8_t> written;
-  bool widenable = LoopWrites(init, condition, body, &written);
-  for (std::size_t f = 0; f < own && widenable; ++f) {
-    // A loop whose simulation no longer knows its condition can no longer
-    // be found to run past the limit, and wider facts only make it end later.
-    if (m_loopFrames[f].open) continue;
-    const std::vector<std::uint8_t>* enclosing = trip(m_loopFrames[f]);
-    widenable = enclosing != nullptr;
-    for (std::size_t s = 0; widenable && s < written.size(); ++s) widenable = !(written[s] && (*enclosing)[s]);
-  }
+  const bool widenable = LoopWrites(init, condition, body, &written) && !DecidesEnclosingTrip(own, written);
   if (!widenable) {
     h.stopped = true;
     return;
@@ -127,6 +112,26 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
       out->facts.push_back(h.wideFacts[t]);
     }
   }
+}
+
+bool ShaderCompiler::DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written) {
+  // The slots that may decide a frame's trip count, found once.
+  auto trip = [this](LoopFrame& f) -> const std::vector<std::uint8_t>* {
+    if (f.trip == LoopFrame::Trip::kUnknown)
+      f.trip = LoopTripSlots(f.condition, f.body, f.plainBody, f.step, &f.tripSlots) ? LoopFrame::Trip::kKnown
+                                                                                    : LoopFrame::Trip::kAny;
+    return f.trip == LoopFrame::Trip::kKnown ? &f.tripSlots : nullptr;
+  };
+  for (std::size_t f = 0; f < own && f < m_loopFrames.size(); ++f) {
+    // A loop whose simulation no longer knows its condition can no longer
+    // be found to run past the limit, and wider facts only make it end later.
+    if (m_loopFrames[f].open) continue;
+    const std::vector<std::uint8_t>* enclosing = trip(m_loopFrames[f]);
+    if (!enclosing) return true;
+    for (std::size_t s = 0; s < written.size() && s < enclosing->size(); ++s)
+      if (written[s] && (*enclosing)[s]) return true;
+  }
+  return false;
 }
 
 HRESULT ShaderCompiler::EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st) {
