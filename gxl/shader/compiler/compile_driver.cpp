@@ -169,7 +169,7 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   m_checkCeiling = 0;
   m_levels.clear();
   m_cutLevel = kNoLevel;
-  m_costlyDeadLoops.Clear();
+  m_rehearsedDeadLoops.Clear();
   m_openRuns.clear();
   m_coveredNodes.Clear();
   m_referenceKeys.clear();

@@ -455,6 +455,10 @@ class ShaderCompiler {
   std::uint32_t loweringRecordLimit = kLoweringRecordLimit;
   std::uint64_t loweringBuildLimit = kLoweringBuildLimit;
   std::uint64_t loweringBuilt = 0;  // of the current run
+  // The instructions the lowering built in the last run, those of
+  // simulations given up and rehearsals rolled back included (the work of
+  // loops, whatever was refunded); for tests.
+  std::uint64_t InstructionsBuilt() const { return m_instructionsBuilt; }
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;
@@ -950,9 +954,9 @@ class ShaderCompiler {
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
   std::vector<Projection> m_levels;
   std::size_t m_cutLevel = kNoLevel;
-  // Dead loops whose rehearsal as live ones went past its allowance: only
-  // their first passes are lowered again.
-  PodArray<const ParseNode*> m_costlyDeadLoops;
+  // Dead loops rehearsed as live ones: where met again, only their first
+  // passes are lowered.
+  PodArray<const ParseNode*> m_rehearsedDeadLoops;
   bool m_projected = false;  // the ceiling's stop is a projection's
   bool m_projectedEnd = false;  // of a loop whose condition and step end it
   std::vector<const LoopRun*> m_openRuns;  // simulations open (SimulateLoop), outermost first

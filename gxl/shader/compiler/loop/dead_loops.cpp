@@ -308,20 +308,20 @@ HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* in
   HRESULT hr = S_OK;
   bool exact = false;
   // Its simulations are not covered: past its own bound it takes each
-  // loop's first pass instead, and once its rehearsal went past that bound,
-  // wherever it is met again (a simulation or an unrolling around it may
-  // lower it at each of their passes).
-  const bool costly = std::find(m_costlyDeadLoops.Data(), m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size(),
-                                node) != m_costlyDeadLoops.Data() + m_costlyDeadLoops.Size();
+  // loop's first pass instead, and so wherever it is met again once it was
+  // rehearsed (an unrolling around it lowers it at each of its passes).
+  const ParseNode** const seen = m_rehearsedDeadLoops.Data() + m_rehearsedDeadLoops.Size();
+  const bool rehearsed = std::find(m_rehearsedDeadLoops.Data(), seen, node) != seen;
   const OpenCount rehearsing(m_deadRehearsals);
-  if (!costly) {
-    const WorkAllowance allowance(*this, loops::kDeadLoopWork);
+  if (!rehearsed) {
+    // (A 32nd of the lowering's bound, where tests cut it.)
+    const WorkAllowance allowance(*this, std::min(loops::kDeadLoopWork, kLoweringWork * loweringBuildLimit / 32));
     const MessageCatch catching(*this, caught);
     const std::uint32_t refusals = m_endlessRefusals;
     hr = LowerLiveLoop(node, init, condition, body, step);
     const std::uint32_t refused = m_endlessRefusals - refusals;
     exact = !target->workExhausted && refused == 0;
-    if (target->workExhausted && !m_costlyDeadLoops.Append(node)) return OutOfMemory(node);
+    if (!m_rehearsedDeadLoops.Append(node)) return OutOfMemory(node);
     // The loop's own unrolling refused after its first pass, which is all
     // the full lowering gives besides the refusal; a dead loop may be endless.
     if (!target->workExhausted && refused == 1 && m_lastEndless == node) {

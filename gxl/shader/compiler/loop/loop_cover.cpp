@@ -97,12 +97,14 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   const bool checking = m_checkCeiling != 0;
   if (!checking && std::find(m_coveredNodes.Data(), m_coveredNodes.Data() + m_coveredNodes.Size(), node) !=
                        m_coveredNodes.Data() + m_coveredNodes.Size()) {
-    // Inside a simulation its facts serve that simulation's pass alone (its
-    // code comes where the loop around it is emitted): one pass covers it,
-    // unless it writes what decides the trip count of a loop around it.
+    // Inside a covering pass, or inside a simulation, its facts serve that
+    // pass alone (its code comes where the loop around it is emitted): one
+    // pass covers it, in a simulation unless it writes what decides the trip
+    // count of a loop around it.
     std::vector<std::uint8_t> written;
-    if (OutermostSimulation() != kNoLevel && !Unmeasured() && LoopWrites(init, condition, body, &written) &&
-        !DecidesEnclosingTrip(m_loopFrames.size() - 1, written))
+    if (!Unmeasured() && (InsideCoverPass() || (OutermostSimulation() != kNoLevel &&
+                                                 LoopWrites(init, condition, body, &written) &&
+                                                 !DecidesEnclosingTrip(m_loopFrames.size() - 1, written))))
       return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              found);
     return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
