@@ -458,7 +458,7 @@ class ShaderCompiler {
   // The instructions the lowering built in the last run, those of
   // simulations given up and rehearsals rolled back included (the work of
   // loops, whatever was refunded); for tests.
-  std::uint64_t InstructionsBuilt() const { return m_instructionsBuilt; }
+  std::uint64_t InstructionsBuilt() const;
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;
@@ -625,12 +625,6 @@ class ShaderCompiler {
   struct CaughtMessages;
   class MessageCatch;
   CaughtMessages* m_caught = nullptr;
-  // Loops lowered for their first pass only (a dead loop's rehearsal past
-  // its work), and the unrollings of the run refused as endless
-  // (RefuseEndlessLoop) with the last one's loop.
-  std::uint32_t m_firstPassOnly = 0;
-  std::uint32_t m_endlessRefusals = 0;
-  const ParseNode* m_lastEndless = nullptr;
   void Catch(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text, bool held);
   // Holds back the messages of a rehearsal (lowering that is rolled back)
   // for its lifetime: they count in reportedMessages and set the error flag
@@ -719,7 +713,7 @@ class ShaderCompiler {
   // Whether the lowering now does work the ceilings do not measure: checks
   // and reruns stand for work the other mode does not do, and a dead loop's
   // rehearsal has a bound of its own.
-  bool Unmeasured() const { return m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals; }
+  bool Unmeasured() const;
   // Whether the lowering of an exact simulation stops here: the simulation
   // work has reached the lowering's bound, or a simulation inside another
   // has passed its share (m_pastCeiling is then set until the simulation
@@ -731,7 +725,7 @@ class ShaderCompiler {
   struct SpentWork {
     std::uint64_t simulation, built, left, bankWork;
   };
-  SpentWork SpentSoFar() const { return {SimulationWork(), loweringBuilt, target->workLeft, m_reusedBankWork}; }
+  SpentWork SpentSoFar() const;
   // `projected`: given up by projection, after a few passes, however
   // little of the bound was left when it began.
   bool Refund(const SpentWork& at, bool projected = false);
@@ -777,9 +771,7 @@ class ShaderCompiler {
                         std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
   // Whether a covering pass is the innermost lowering open: the loops met
   // there are covered in one pass (no simulation inside a covering pass).
-  bool InsideCoverPass() const {
-    return m_coverPasses > (m_levels.empty() ? 0u : m_levels.back().coverPasses);
-  }
+  bool InsideCoverPass() const;
   // The simulation work of a loop's last passes.
   struct PassCosts {
     std::uint64_t work[2] = {0, 0}, budget[2] = {0, 0};
@@ -802,10 +794,10 @@ class ShaderCompiler {
   // The lowering's instructions built but for simulations run where the
   // compile without the reference switch reuses or skips them, checks, and
   // simulations given up: the same with and without the switch.
-  std::uint64_t SimulationWork() const { return m_instructionsBuilt - m_rerunBuilt - m_refundedBuilt; }
+  std::uint64_t SimulationWork() const;
   // The compile's work budget that work takes, with the banks of reused
   // simulations (m_reusedBankWork).
-  std::uint64_t SimulationBudgetWork() const { return kLoweringWork * SimulationWork() + m_reusedBankWork; }
+  std::uint64_t SimulationBudgetWork() const;
   // Whether the loop's remaining passes are worth settling.
   bool SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass);
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -916,61 +908,11 @@ class ShaderCompiler {
     const ParseNode* loop;
     bool dead;
   };
-  PodArray<DeadLoop> m_deadLoops;
   std::uint32_t m_heldMessages = 0;  // MessageHold scopes open
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
-  // Nested flow-control loops: the outer loop's simulation lowers the inner
-  // loop in each of its iterations, and each time the inner loop simulates
-  // itself anew, so nesting multiplies the iteration limits. An inner loop
-  // reached again under the same entry facts simulates the same way: what
-  // its first simulation found is kept for the length of the outermost one,
-  // rollbacks inside it included (what it keeps names no value made there).
-  std::uint32_t m_simulating = 0;      // simulations open
-  std::uint32_t m_simulationBase = 0;  // the value count when the outermost one began
-  std::uint32_t m_memoChecks = 0;      // simulations run to check a memo, open
-  std::uint32_t m_settleChecks = 0;    // full simulations run to check a settled one, open
-  std::uint64_t m_instructionsBuilt = 0;  // by the lowering, metered or not
-  // Of those, built where the other mode does not build them, and by exact
-  // simulations given up for covering facts (SimulationWork).
-  std::uint64_t m_rerunBuilt = 0, m_refundedBuilt = 0;
-  // The work budget reuses of kept simulations charged for their banks (or,
-  // where a check or a rerun stands for a reuse, would have).
-  std::uint64_t m_reusedBankWork = 0;
   struct RerunScope;
-  std::uint32_t m_reruns = 0;  // RerunScopes open
-  // Exact simulations open (the outermost takes a ceiling's stop), whether
-  // one has met the ceiling, and inside a reference check the instruction
-  // count at which its simulation stops instead (0 outside).
-  std::uint32_t m_exactSimulations = 0;
-  // Covering passes open: the innermost takes a ceiling's stop outside simulations.
-  std::uint32_t m_coverPasses = 0;
-  std::uint32_t m_deadRehearsals = 0;  // dead loops' rehearsals open: no ceiling there
-  bool m_pastCeiling = false;
-  bool m_ceilingOfBudget = false;  // the work budget's ceiling was met (not only the lowering's)
-  std::uint64_t m_checkCeiling = 0;
-  // The exact simulations open that may be given up, outermost first, and
-  // with m_pastCeiling the one to give up (kNoLevel: a covering pass outside
-  // any).
+  // The exact simulations open that may be given up: kNoLevel, none.
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
-  std::vector<Projection> m_levels;
-  std::size_t m_cutLevel = kNoLevel;
-  // Dead loops rehearsed as live ones: where met again, only their first
-  // passes are lowered.
-  PodArray<const ParseNode*> m_rehearsedDeadLoops;
-  bool m_projected = false;  // the ceiling's stop is a projection's
-  bool m_projectedEnd = false;  // of a loop whose condition and step end it
-  std::vector<const LoopRun*> m_openRuns;  // simulations open (SimulateLoop), outermost first
-  // Loops whose exact simulation passed the bound: covered wherever met again.
-  PodArray<const ParseNode*> m_coveredNodes;
-  // Under the reference switch, the keys of simulations the compile without
-  // it would keep: a simulation under one of them is a rerun.
-  std::vector<std::vector<double>> m_referenceKeys;
-  // Of those, built by simulations of inner loops kept for reuse, or that
-  // would be under the reference switch (which keeps none): work a pass of
-  // the outer simulation need not do again.
-  std::uint64_t m_keptBuilt = 0;
-  bool m_reused = false;               // the last SimulateOrReuse reused a memo
-  std::vector<LoopMemo> m_loopMemos;
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body);
@@ -987,7 +929,6 @@ class ShaderCompiler {
   struct LoopFrame;
   struct LoopHistory;
   struct WideEntry;
-  std::vector<LoopFrame> m_loopFrames;
   // The slots of the innermost loop's entry that earlier entries under the
   // same outer simulation met otherwise, with the facts that cover them all;
   // none where the loop is simulated from its own entry facts.
@@ -1006,6 +947,9 @@ class ShaderCompiler {
   // Stops widening the loop's entries for the rest of the outer simulation.
   void StopWidening(const WideEntry& wide);
   std::uint32_t m_identityValues = kNoIndex;  // its first value
+  // The state of the loop lowering (loop/loop_state.h).
+  struct LoopLowering;
+  std::unique_ptr<LoopLowering> m_loop;
 };
 
 // A block of the word stack for the length of a scope.

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "gxl/shader/compiler/loop/loop_facts.h"
-#include "gxl/shader/compiler/loop/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 
@@ -48,42 +48,42 @@ constexpr std::uint64_t kCheckedBounds = 4;
 }  // namespace
 
 bool ShaderCompiler::PastCeiling() {
-  if (m_pastCeiling) return true;
-  if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
-  if ((!m_exactSimulations && !m_coverPasses) || Unmeasured()) return false;
+  if (m_loop->pastCeiling) return true;
+  if (m_loop->checkCeiling) return m_loop->pastCeiling = m_loop->instructionsBuilt >= m_loop->checkCeiling;
+  if ((!m_loop->exactSimulations && !m_loop->coverPasses) || Unmeasured()) return false;
   // A simulation inside another past its share is given up on its own: the
   // loops around it go on, it covered.
   const std::size_t level = LevelPastShare();
   if (level != kNoLevel) {
-    m_cutLevel = level;
-    return m_pastCeiling = true;
+    m_loop->cutLevel = level;
+    return m_loop->pastCeiling = true;
   }
   // An eighth of the lowering's bound and of the work budget stays for the
   // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
-  m_ceilingOfBudget = SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
-  bool past = SimulationWork() >= ceiling || m_ceilingOfBudget;
+  m_loop->ceilingOfBudget = SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
+  bool past = SimulationWork() >= ceiling || m_loop->ceilingOfBudget;
   // Without the reference switch the simulation work is the metered work,
   // and the budgets it is metered against stop it as well.
   if (!referenceSearches && !target->unmeteredWork)
     past = past || loweringBuilt >= ceiling ||
            std::uint64_t{ValueCount()} + InstructionCount() >=
                loweringRecordLimit - loweringRecordLimit / kReservedShare;
-  if (past) m_cutLevel = OutermostSimulation();
-  return m_pastCeiling = past;
+  if (past) m_loop->cutLevel = OutermostSimulation();
+  return m_loop->pastCeiling = past;
 }
 
 bool ShaderCompiler::Refund(const SpentWork& at, bool projected) {
   const std::uint64_t wasted = SimulationWork() - at.simulation;
-  if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
+  if (target->workExhausted || m_loop->refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
   // Begun with little of the bounds left, it met them for what the program
   // had spent before it: the compile is at its bound. (A projection gives
   // up a few passes, within the share of what was left.)
   if (!projected && (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
                      kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kReservedShare))
     return false;
-  m_refundedBuilt += wasted;
-  m_reusedBankWork = at.bankWork;
+  m_loop->refundedBuilt += wasted;
+  m_loop->reusedBankWork = at.bankWork;
   loweringBuilt = at.built;
   target->workLeft = at.left;
   return true;
@@ -94,9 +94,9 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
                                       std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
                                       LoopFindings* found) {
   // A reference check simulates every loop, as the compile without covering.
-  const bool checking = m_checkCeiling != 0;
-  if (!checking && std::find(m_coveredNodes.Data(), m_coveredNodes.Data() + m_coveredNodes.Size(), node) !=
-                       m_coveredNodes.Data() + m_coveredNodes.Size()) {
+  const bool checking = m_loop->checkCeiling != 0;
+  if (!checking && std::find(m_loop->coveredNodes.Data(), m_loop->coveredNodes.Data() + m_loop->coveredNodes.Size(), node) !=
+                       m_loop->coveredNodes.Data() + m_loop->coveredNodes.Size()) {
     // Inside a covering pass, or inside a simulation, its facts serve that
     // pass alone (its code comes where the loop around it is emitted): one
     // pass covers it, in a simulation unless it writes what decides the trip
@@ -104,7 +104,7 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
     std::vector<std::uint8_t> written;
     if (!Unmeasured() && (InsideCoverPass() || (OutermostSimulation() != kNoLevel &&
                                                  LoopWrites(init, condition, body, &written) &&
-                                                 !DecidesEnclosingTrip(m_loopFrames.size() - 1, written))))
+                                                 !DecidesEnclosingTrip(m_loop->loopFrames.size() - 1, written))))
       return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              found);
     return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
@@ -112,11 +112,11 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
   // A covering pass simulates nothing: what it meets is covered in one pass.
   if (!checking && !Unmeasured() && InsideCoverPass())
     return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-  if (checking || (m_exactSimulations && (Unmeasured() || m_levels.empty()))) {
-    const OpenCount open(m_exactSimulations);
+  if (checking || (m_loop->exactSimulations && (Unmeasured() || m_loop->levels.empty()))) {
+    const OpenCount open(m_loop->exactSimulations);
     const HRESULT hr =
         SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-    return m_pastCeiling ? E_FAIL : hr;
+    return m_loop->pastCeiling ? E_FAIL : hr;
   }
   return SimulateLevel(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
 }
@@ -130,23 +130,23 @@ HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* in
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
   const SpentWork spent = SpentSoFar();
-  const bool outermost = m_levels.empty();
+  const bool outermost = m_loop->levels.empty();
   CaughtMessages caught;
   HRESULT hr;
-  if (outermost) m_projected = false;
-  const std::size_t level = m_levels.size();
+  if (outermost) m_loop->projected = false;
+  const std::size_t level = m_loop->levels.size();
   const Projection projection = OpenProjection();
   {
     const MessageCatch catching(*this, caught);
-    const OpenCount open(m_exactSimulations);
-    m_levels.push_back(projection);
+    const OpenCount open(m_loop->exactSimulations);
+    m_loop->levels.push_back(projection);
     struct Projecting {
       ShaderCompiler& c;
-      ~Projecting() { c.m_levels.pop_back(); }
+      ~Projecting() { c.m_loop->levels.pop_back(); }
     } projecting{*this};
     hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   }
-  if (!m_pastCeiling) {
+  if (!m_loop->pastCeiling) {
     // Delivered again, they count once.
     reportedMessages -= static_cast<std::uint32_t>(caught.lines.Size());
     for (std::size_t i = 0; i < caught.lines.Size(); ++i) {
@@ -156,15 +156,15 @@ HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* in
     return caught.lost ? OutOfMemory(node) : hr;
   }
   // A simulation around this one is given up: it goes on giving up.
-  if (m_cutLevel != level) return E_FAIL;
-  m_pastCeiling = false;
-  m_cutLevel = kNoLevel;
-  const bool projected = std::exchange(m_projected, false);
-  const bool ended = std::exchange(m_projectedEnd, false);
+  if (m_loop->cutLevel != level) return E_FAIL;
+  m_loop->pastCeiling = false;
+  m_loop->cutLevel = kNoLevel;
+  const bool projected = std::exchange(m_loop->projected, false);
+  const bool ended = std::exchange(m_loop->projectedEnd, false);
   mark.RollBack();
   // Inside another simulation its work stays that one's (whose share bounds
   // it); the outermost's is refunded, within the bound on refunds.
-  if ((outermost && !Refund(spent, projected)) || !m_coveredNodes.Append(node)) {
+  if ((outermost && !Refund(spent, projected)) || !m_loop->coveredNodes.Append(node)) {
     target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
@@ -191,8 +191,8 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   *found = LoopFindings{};
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
-  const std::size_t frame = m_loopFrames.size() - 1;
-  const LoopFrame& f = m_loopFrames[frame];
+  const std::size_t frame = m_loop->loopFrames.size() - 1;
+  const LoopFrame& f = m_loop->loopFrames[frame];
   // The condition and step alone decide the trip count, as where a
   // simulation may settle.
   std::vector<std::uint8_t> byCondition;
@@ -205,7 +205,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   LoopState full;
   LoopFindings fullFound;
   bool fits = false;
-  if (referenceSearches && !m_checkCeiling) {
+  if (referenceSearches && !m_loop->checkCeiling) {
     if (!full.head.Append(st.head.Data(), slots) || !full.exit.Append(st.exit.Data(), slots) ||
         !full.headFlags.Append(st.headFlags.Data(), slots) || !full.exitFlags.Append(st.exitFlags.Data(), slots))
       return OutOfMemory(node);
@@ -213,23 +213,23 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       const RerunScope rerun(*this, true);
       const UnmeteredWork unmetered(*target);
       const MessageHold hold(*this);
-      const std::uint64_t from = m_instructionsBuilt;
-      m_checkCeiling = from + kCheckedBounds * loweringBuildLimit;
+      const std::uint64_t from = m_loop->instructionsBuilt;
+      m_loop->checkCeiling = from + kCheckedBounds * loweringBuildLimit;
       HRESULT hr;
       {
-        const OpenCount open(m_exactSimulations);
+        const OpenCount open(m_loop->exactSimulations);
         hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, full,
                            &fullFound);
       }
-      fits = SUCCEEDED(hr) && !m_pastCeiling;
+      fits = SUCCEEDED(hr) && !m_loop->pastCeiling;
       // A simulation the projection gave up must have passed its share: the
       // full one (which reuses no inner simulation) is no cheaper.
-      if (projectedShare && (fits || m_pastCeiling)) {
+      if (projectedShare && (fits || m_loop->pastCeiling)) {
         ++projectionChecks;
-        projectionMisses += fits && m_instructionsBuilt - from <= projectedShare;
+        projectionMisses += fits && m_loop->instructionsBuilt - from <= projectedShare;
       }
-      m_pastCeiling = false;
-      m_checkCeiling = 0;
+      m_loop->pastCeiling = false;
+      m_loop->checkCeiling = 0;
     }
     mark.RollBack();
   }
@@ -240,7 +240,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   const SpentWork spent = SpentSoFar();
   HRESULT hr = S_FALSE;
   bool rehearsed = false;
-  const OpenCount covering(m_coverPasses);
+  const OpenCount covering(m_loop->coverPasses);
   if (decided) {
     LoopRun run(node, nullptr, condition, body, startMap, valuesBefore, instructionsBefore, limit, frame, One());
     if (run.accumulated == kNoIndex) return OutOfMemory(node);
@@ -248,7 +248,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       std::vector<LoopFrame>& frames;
       std::size_t at;
       ~Open() { frames[at].open = false; }
-    } open{m_loopFrames, frame};
+    } open{m_loop->loopFrames, frame};
     hr = SettleOnce(run, 0, st);
     if ((rehearsed = hr == S_OK)) {
       double known = 0;
@@ -267,17 +267,17 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       enter(st);
     }
   }
-  if (hr == S_FALSE && !m_pastCeiling)
+  if (hr == S_FALSE && !m_loop->pastCeiling)
     hr = CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   // A simulation around the loop is given up: so is its covering.
-  if (m_pastCeiling && m_cutLevel != kNoLevel) return E_FAIL;
-  if (m_pastCeiling) {
-    m_pastCeiling = false;
+  if (m_loop->pastCeiling && m_loop->cutLevel != kNoLevel) return E_FAIL;
+  if (m_loop->pastCeiling) {
+    m_loop->pastCeiling = false;
     mark.RollBack();
     // Past the work budget's ceiling the compile is at its bound; past the
     // lowering's own (an unrolling inside the loop holds too much), the loop
     // is unrolled instead.
-    if (m_ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
+    if (m_loop->ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
   if (hr == S_FALSE) {
@@ -356,7 +356,7 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
       }
       if (SUCCEEDED(hr) && !init && !(test.low == 0 && test.high == 0)) hr = LowerLoopBody(body);
     }
-    if (FAILED(hr)) return target->workExhausted || m_pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE;
+    if (FAILED(hr)) return target->workExhausted || m_loop->pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE;
     if (returned || discarded || reportedMessages != messages || errorFlag != errors) return S_FALSE;
     // Covered: every symbol the pass moves ends within its entry facts.
     bool covered = true;

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "gxl/shader/compiler/loop/loop_facts.h"
-#include "gxl/shader/compiler/loop/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
