@@ -27,6 +27,7 @@ struct LoopCompile {
   std::uint32_t memoChecks = 0, memoMismatches = 0;
   std::uint32_t projected = 0, projectionChecks = 0, projectionMisses = 0;
   std::uint64_t workSpent = 0, workGranted = 0;
+  std::uint64_t built = 0;  // instructions the lowering built, given-up ones included
 };
 
 struct LoopCompileOptions {
@@ -60,6 +61,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     r.projectionMisses = compiler.projectionMisses;
     r.workSpent = compiler.workSpent;
     r.workGranted = compiler.workGranted;
+    r.built = compiler.InstructionsBuilt();
     if (code) {
       const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
       r.c.code.assign(words, words + code->GetSize() / 4);

@@ -20,9 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
+#include "gxl/shader/hlsl/hlsl_parser.h"
 
 namespace gxl::shader {
 
@@ -47,34 +48,42 @@ constexpr std::uint64_t kCheckedBounds = 4;
 }  // namespace
 
 bool ShaderCompiler::PastCeiling() {
-  if (m_pastCeiling) return true;
-  if (m_checkCeiling) return m_pastCeiling = m_instructionsBuilt >= m_checkCeiling;
-  if ((!m_exactSimulations && !m_coverPasses) || Unmeasured()) return false;
+  if (m_loop->pastCeiling) return true;
+  if (m_loop->checkCeiling) return m_loop->pastCeiling = m_loop->instructionsBuilt >= m_loop->checkCeiling;
+  if ((!m_loop->exactSimulations && !m_loop->coverPasses) || Unmeasured()) return false;
+  // A simulation inside another past its share is given up on its own: the
+  // loops around it go on, it covered.
+  const std::size_t level = LevelPastShare();
+  if (level != kNoLevel) {
+    m_loop->cutLevel = level;
+    return m_loop->pastCeiling = true;
+  }
   // An eighth of the lowering's bound and of the work budget stays for the
   // loop's own code and the rest of the program.
   const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
-  m_ceilingOfBudget = SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
-  bool past = SimulationWork() >= ceiling || m_ceilingOfBudget;
+  m_loop->ceilingOfBudget = SimulationBudgetWork() >= workGranted - workGranted / kReservedShare;
+  bool past = SimulationWork() >= ceiling || m_loop->ceilingOfBudget;
   // Without the reference switch the simulation work is the metered work,
   // and the budgets it is metered against stop it as well.
   if (!referenceSearches && !target->unmeteredWork)
     past = past || loweringBuilt >= ceiling ||
            std::uint64_t{ValueCount()} + InstructionCount() >=
                loweringRecordLimit - loweringRecordLimit / kReservedShare;
-  return m_pastCeiling = past;
+  if (past) m_loop->cutLevel = OutermostSimulation();
+  return m_loop->pastCeiling = past;
 }
 
 bool ShaderCompiler::Refund(const SpentWork& at, bool projected) {
   const std::uint64_t wasted = SimulationWork() - at.simulation;
-  if (target->workExhausted || m_refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
+  if (target->workExhausted || m_loop->refundedBuilt + wasted > kRefundedBounds * loweringBuildLimit) return false;
   // Begun with little of the bounds left, it met them for what the program
   // had spent before it: the compile is at its bound. (A projection gives
   // up a few passes, within the share of what was left.)
   if (!projected && (at.simulation >= loweringBuildLimit - loweringBuildLimit / kRoomShare ||
                      kLoweringWork * at.simulation + at.bankWork >= workGranted - workGranted / kReservedShare))
     return false;
-  m_refundedBuilt += wasted;
-  m_reusedBankWork = at.bankWork;
+  m_loop->refundedBuilt += wasted;
+  m_loop->reusedBankWork = at.bankWork;
   loweringBuilt = at.built;
   target->workLeft = at.left;
   return true;
@@ -85,37 +94,59 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
                                       std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
                                       LoopFindings* found) {
   // A reference check simulates every loop, as the compile without covering.
-  const bool checking = m_checkCeiling != 0;
-  if (!checking && std::find(m_coveredNodes.Data(), m_coveredNodes.Data() + m_coveredNodes.Size(), node) !=
-                       m_coveredNodes.Data() + m_coveredNodes.Size())
+  const bool checking = m_loop->checkCeiling != 0;
+  if (!checking && std::find(m_loop->coveredNodes.Data(), m_loop->coveredNodes.Data() + m_loop->coveredNodes.Size(), node) !=
+                       m_loop->coveredNodes.Data() + m_loop->coveredNodes.Size()) {
+    // Inside a covering pass, or inside a simulation, its facts serve that
+    // pass alone (its code comes where the loop around it is emitted): one
+    // pass covers it, in a simulation unless it writes what decides the trip
+    // count of a loop around it.
+    std::vector<std::uint8_t> written;
+    if (!Unmeasured() && (InsideCoverPass() || (OutermostSimulation() != kNoLevel &&
+                                                 LoopWrites(init, condition, body, &written) &&
+                                                 !DecidesEnclosingTrip(m_loop->loopFrames.size() - 1, written))))
+      return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
+                             found);
     return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-  if (checking || m_exactSimulations) {
-    const OpenCount open(m_exactSimulations);
+  }
+  // A covering pass simulates nothing: what it meets is covered in one pass.
+  if (!checking && !Unmeasured() && InsideCoverPass())
+    return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+  if (checking || (m_loop->exactSimulations && (Unmeasured() || m_loop->levels.empty()))) {
+    const OpenCount open(m_loop->exactSimulations);
     const HRESULT hr =
         SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-    return m_pastCeiling ? E_FAIL : hr;
+    return m_loop->pastCeiling ? E_FAIL : hr;
   }
+  return SimulateLevel(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+}
 
-  // The outermost exact simulation: where it meets the bound, all it did is
-  // undone, its messages with it.
+HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                      const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                                      std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
+                                      LoopFindings* found) {
+  // Where the simulation passes its share, all it did is undone, its
+  // messages with it.
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
   const SpentWork spent = SpentSoFar();
+  const bool outermost = m_loop->levels.empty();
   CaughtMessages caught;
   HRESULT hr;
+  if (outermost) m_loop->projected = false;
+  const std::size_t level = m_loop->levels.size();
   const Projection projection = OpenProjection();
-  m_projected = false;
   {
     const MessageCatch catching(*this, caught);
-    const OpenCount open(m_exactSimulations);
+    const OpenCount open(m_loop->exactSimulations);
+    m_loop->levels.push_back(projection);
     struct Projecting {
       ShaderCompiler& c;
-      ~Projecting() { c.m_projection = Projection{}; }
+      ~Projecting() { c.m_loop->levels.pop_back(); }
     } projecting{*this};
-    m_projection = projection;
     hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   }
-  if (!m_pastCeiling) {
+  if (!m_loop->pastCeiling) {
     // Delivered again, they count once.
     reportedMessages -= static_cast<std::uint32_t>(caught.lines.Size());
     for (std::size_t i = 0; i < caught.lines.Size(); ++i) {
@@ -124,11 +155,16 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
     }
     return caught.lost ? OutOfMemory(node) : hr;
   }
-  m_pastCeiling = false;
-  const bool projected = std::exchange(m_projected, false);
-  const bool ended = std::exchange(m_projectedEnd, false);
+  // A simulation around this one is given up: it goes on giving up.
+  if (m_loop->cutLevel != level) return E_FAIL;
+  m_loop->pastCeiling = false;
+  m_loop->cutLevel = kNoLevel;
+  const bool projected = std::exchange(m_loop->projected, false);
+  const bool ended = std::exchange(m_loop->projectedEnd, false);
   mark.RollBack();
-  if (!Refund(spent, projected) || !m_coveredNodes.Append(node)) {
+  // Inside another simulation its work stays that one's (whose share bounds
+  // it); the outermost's is refunded, within the bound on refunds.
+  if ((outermost && !Refund(spent, projected)) || !m_loop->coveredNodes.Append(node)) {
     target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
@@ -155,8 +191,8 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   *found = LoopFindings{};
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
-  const std::size_t frame = m_loopFrames.size() - 1;
-  const LoopFrame& f = m_loopFrames[frame];
+  const std::size_t frame = m_loop->loopFrames.size() - 1;
+  const LoopFrame& f = m_loop->loopFrames[frame];
   // The condition and step alone decide the trip count, as where a
   // simulation may settle.
   std::vector<std::uint8_t> byCondition;
@@ -169,7 +205,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   LoopState full;
   LoopFindings fullFound;
   bool fits = false;
-  if (referenceSearches && !m_checkCeiling) {
+  if (referenceSearches && !m_loop->checkCeiling) {
     if (!full.head.Append(st.head.Data(), slots) || !full.exit.Append(st.exit.Data(), slots) ||
         !full.headFlags.Append(st.headFlags.Data(), slots) || !full.exitFlags.Append(st.exitFlags.Data(), slots))
       return OutOfMemory(node);
@@ -177,23 +213,23 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       const RerunScope rerun(*this, true);
       const UnmeteredWork unmetered(*target);
       const MessageHold hold(*this);
-      const std::uint64_t from = m_instructionsBuilt;
-      m_checkCeiling = from + kCheckedBounds * loweringBuildLimit;
+      const std::uint64_t from = m_loop->instructionsBuilt;
+      m_loop->checkCeiling = from + kCheckedBounds * loweringBuildLimit;
       HRESULT hr;
       {
-        const OpenCount open(m_exactSimulations);
+        const OpenCount open(m_loop->exactSimulations);
         hr = SimulateEntry(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, full,
                            &fullFound);
       }
-      fits = SUCCEEDED(hr) && !m_pastCeiling;
+      fits = SUCCEEDED(hr) && !m_loop->pastCeiling;
       // A simulation the projection gave up must have passed its share: the
       // full one (which reuses no inner simulation) is no cheaper.
-      if (projectedShare && (fits || m_pastCeiling)) {
+      if (projectedShare && (fits || m_loop->pastCeiling)) {
         ++projectionChecks;
-        projectionMisses += fits && m_instructionsBuilt - from <= projectedShare;
+        projectionMisses += fits && m_loop->instructionsBuilt - from <= projectedShare;
       }
-      m_pastCeiling = false;
-      m_checkCeiling = 0;
+      m_loop->pastCeiling = false;
+      m_loop->checkCeiling = 0;
     }
     mark.RollBack();
   }
@@ -204,7 +240,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
   const SpentWork spent = SpentSoFar();
   HRESULT hr = S_FALSE;
   bool rehearsed = false;
-  const OpenCount covering(m_coverPasses);
+  const OpenCount covering(m_loop->coverPasses);
   if (decided) {
     LoopRun run(node, nullptr, condition, body, startMap, valuesBefore, instructionsBefore, limit, frame, One());
     if (run.accumulated == kNoIndex) return OutOfMemory(node);
@@ -212,7 +248,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       std::vector<LoopFrame>& frames;
       std::size_t at;
       ~Open() { frames[at].open = false; }
-    } open{m_loopFrames, frame};
+    } open{m_loop->loopFrames, frame};
     hr = SettleOnce(run, 0, st);
     if ((rehearsed = hr == S_OK)) {
       double known = 0;
@@ -231,15 +267,17 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
       enter(st);
     }
   }
-  if (hr == S_FALSE && !m_pastCeiling)
+  if (hr == S_FALSE && !m_loop->pastCeiling)
     hr = CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-  if (m_pastCeiling) {
-    m_pastCeiling = false;
+  // A simulation around the loop is given up: so is its covering.
+  if (m_loop->pastCeiling && m_loop->cutLevel != kNoLevel) return E_FAIL;
+  if (m_loop->pastCeiling) {
+    m_loop->pastCeiling = false;
     mark.RollBack();
     // Past the work budget's ceiling the compile is at its bound; past the
     // lowering's own (an unrolling inside the loop holds too much), the loop
     // is unrolled instead.
-    if (m_ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
+    if (m_loop->ceilingOfBudget || !Refund(spent)) target->ChargeWork(~std::uint64_t{0});
     return E_FAIL;
   }
   if (hr == S_FALSE) {
@@ -256,7 +294,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
 HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                                   std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
-                                  LoopFindings* found) {
+                                  LoopFindings* found, const std::vector<std::uint8_t>* bare) {
   const std::size_t slots = valueMap.Size();
   LoweringMark mark(*this);
   if (!mark.Saved()) return E_OUTOFMEMORY;
@@ -264,6 +302,11 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
   std::vector<std::uint8_t> entered(slots, 0);
   std::vector<ValueRange> ranges(slots, kFull);
   std::vector<std::uint32_t> facts(slots, 0);
+  // A symbol entered bare keeps only what its type gives every value it
+  // holds (a conversion of the write would drop more).
+  for (std::size_t s = 0; bare && s < slots && s < bare->size(); ++s)
+    if ((entered[s] = (*bare)[s] && startMap[s] != kNoIndex && Value(valueMap[s])))
+      facts[s] = EnteredFacts(startMap[s]) & DeclaredFacts(startMap[s]);
   PodArray<std::uint32_t> entryMap;
   const std::uint32_t messages = reportedMessages, errors = errorFlag;
   for (std::uint32_t round = 0;; ++round) {
@@ -313,7 +356,7 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
       }
       if (SUCCEEDED(hr) && !init && !(test.low == 0 && test.high == 0)) hr = LowerLoopBody(body);
     }
-    if (FAILED(hr)) return target->workExhausted || m_pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE;
+    if (FAILED(hr)) return target->workExhausted || m_loop->pastCeiling || hr == E_OUTOFMEMORY ? hr : S_FALSE;
     if (returned || discarded || reportedMessages != messages || errorFlag != errors) return S_FALSE;
     // Covered: every symbol the pass moves ends within its entry facts.
     bool covered = true;
@@ -353,6 +396,49 @@ HRESULT ShaderCompiler::CoverPass(const ParseNode* node, const ParseNode* init, 
     st.counter = false;
     return S_OK;
   }
+}
+
+std::uint32_t ShaderCompiler::DeclaredFacts(std::uint32_t value) {
+  const IrValue* v = Value(value);
+  const ParseNodeKind11* variable = v && v->declaration ? VariableDescription(v->declaration) : nullptr;
+  if (!variable || !variable->nodes[0]) return 0;
+  std::uint32_t count = 0;
+  const MessageHold hold(*this);
+  const std::uint32_t errors = errorFlag, messages = reportedMessages;
+  if (FAILED(TypeFlagsOf(variable->nodes[0], nullptr, 0, &count)) || v->variableComponent >= count) {
+    errorFlag = errors;
+    reportedMessages = messages;
+    return 0;
+  }
+  std::vector<std::uint32_t> flags(count, 0);
+  if (FAILED(TypeFlagsOf(variable->nodes[0], flags.data(), count, &count))) return 0;
+  return flags[v->variableComponent] & kRangeFacts;
+}
+
+HRESULT ShaderCompiler::CoverInsidePass(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                        const ParseNode* body, const std::uint32_t* startMap,
+                                        std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
+                                        std::uint32_t limit, LoopState& st, LoopFindings* found) {
+  const std::size_t slots = valueMap.Size();
+  for (std::size_t k = 0; k < slots; ++k) {
+    st.head[k] = st.exit[k] = EnteredRange(valueMap[k]);
+    st.headFlags[k] = st.exitFlags[k] = EnteredFacts(valueMap[k]);
+  }
+  st.counter = true;
+  st.counterSlot = st.counterFinal = kNoIndex;
+  *found = LoopFindings{};
+  // What the loop may write enters bare; where that cannot be told, every
+  // symbol does.
+  std::vector<std::uint8_t> written;
+  if (!LoopWrites(init, condition, body, &written)) written.assign(slots, 1);
+  written.resize(slots, 0);
+  const HRESULT hr =
+      CoverPass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found, &written);
+  // Nothing covers it: unrolled instead, as where the round's covering pass fails.
+  if (hr == S_FALSE) return E_FAIL;
+  if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
+  found->covered = true;
+  return S_OK;
 }
 
 void ShaderCompiler::CheckCoveredLoop(const LoopState& covered, const LoopFindings& c, const LoopState& full,

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 
@@ -67,7 +67,7 @@ bool ShaderCompiler::UnrollsLoop(const ParseNode* loop) const {
 HRESULT ShaderCompiler::LowerLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body, const ParseNode* step) {
   if (!target) return E_FAIL;
-  if (!m_firstPassOnly && LoopIsDead(node)) return LowerDeadLoop(node, init, condition, body, step);
+  if (!m_loop->firstPassOnly && LoopIsDead(node)) return LowerDeadLoop(node, init, condition, body, step);
   return LowerLiveLoop(node, init, condition, body, step);
 }
 
@@ -86,12 +86,12 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
   }
   // Open for the loop's lowering: what decides its trip count, and while it
   // simulates itself, what the loops inside it met.
-  m_loopFrames.emplace_back();
+  m_loop->loopFrames.emplace_back();
   struct Frame {
     ShaderCompiler& c;
-    ~Frame() { c.m_loopFrames.pop_back(); }
+    ~Frame() { c.m_loop->loopFrames.pop_back(); }
   } frame{*this};
-  LoopFrame& own = m_loopFrames.back();
+  LoopFrame& own = m_loop->loopFrames.back();
   own.condition = condition;
   own.body = body;
   own.plainBody = bodyFirst ? nullptr : plainBody;
@@ -109,7 +109,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
   if (!start.Append(valueMap.Data(), valueMap.Size())) return OutOfMemory(node);
   // A dead loop's rehearsal past its work takes the first pass alone (the
   // body of a do loop has run once already: only its condition follows).
-  if (m_firstPassOnly)
+  if (m_loop->firstPassOnly)
     return UnrollLoop(node, handOn, condition, bodyFirst ? nullptr : body, start.Data(), stepStatement,
                       Trip::kDependsOnBody, nullptr, 1);
   // Where the condition and step alone decide the trip count, what needs
@@ -117,7 +117,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
   // without breaks could hold the loop, and whether unrolling runs into its
   // limit.
   const bool decided = !handOn && TripCountWithoutBody(condition, plainBody, stepStatement);
-  m_loopFrames.back().decided = decided;  // (the init may have grown the frames)
+  m_loop->loopFrames.back().decided = decided;  // (the init may have grown the frames)
   PodArray<const ParseNode*> indexes;
   const Trip trip = decided ? Trip::kDecided
                     : handOn || !TripCountWithoutBody(condition, plainBody, stepStatement, true)
@@ -125,7 +125,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
                     : TripCountWithoutBody(condition, plainBody, stepStatement, false, &indexes) ? Trip::kIndexesKnown
                                                                                                  : Trip::kWithoutBody;
   if (trip == Trip::kIndexesKnown) {
-    LoopFrame& f = m_loopFrames.back();
+    LoopFrame& f = m_loop->loopFrames.back();
     f.indexesKnown = true;
     f.indexes.assign(indexes.Data(), indexes.Data() + indexes.Size());
   }
@@ -142,14 +142,28 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     returned = discarded = 0;
     if (SUCCEEDED(hr)) return S_OK;
     // An outer simulation met the lowering's bound: it is given up whole.
-    if (m_pastCeiling) return E_FAIL;
+    if (m_loop->pastCeiling) return E_FAIL;
     // Nothing of the attempt stays: no IR and no error.
     errorFlag = errors;
     RollBackIr(values, instructions, start.Data());
     if (guard == kNoIndex) guard = One();
   }
   const bool bounded = !target->workExhausted;
-  const HRESULT hr = UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+  HRESULT hr;
+  {
+    // The loops inside the passes share what the unrolling may spend, as
+    // those inside a simulation's passes do.
+    const bool level = !m_loop->checkCeiling && !Unmeasured();
+    if (level) {
+      Projection passes = OpenProjection();
+      passes.unrolling = true;
+      // Inside a covering pass it stays inside it.
+      passes.coverPasses = m_loop->levels.empty() ? 0 : m_loop->levels.back().coverPasses;
+      m_loop->levels.push_back(passes);
+    }
+    hr = UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+    if (level) m_loop->levels.pop_back();
+  }
   // The work bound ended this loop's own unrolling: where its condition and
   // step would not end it within the iteration limit either, the loop is
   // what the profile cannot hold, and it says so.
@@ -271,14 +285,15 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   const std::uint32_t blockBefore = blockContext, polarityBefore = polarity, statementsBefore = m_statementSequence;
   const std::uint32_t banksBefore = target->banks.Count(), identityBefore = m_identityTable;
   const std::size_t slots = valueMap.Size();
-  LoopRun run(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, m_loopFrames.size() - 1,
+  LoopRun run(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, m_loop->loopFrames.size() - 1,
               One());
   if (run.accumulated == kNoIndex) return OutOfMemory(node);
-  m_openRuns.push_back(&run);
+  if (!m_loop->levels.empty()) run.level = m_loop->levels.size() - 1;
+  m_loop->openRuns.push_back(&run);
   struct Opened {
     std::vector<const LoopRun*>& runs;
     ~Opened() { runs.pop_back(); }
-  } opened{m_openRuns};
+  } opened{m_loop->openRuns};
   // Whether the condition is still known, for the loops inside the body (by
   // index: they add frames).
   struct Open {
@@ -286,7 +301,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     std::size_t at;
     void Set(bool value) { frames[at].open = value; }
     ~Open() { Set(false); }
-  } open{m_loopFrames, run.frame};
+  } open{m_loop->loopFrames, run.frame};
   PodArray<std::uint32_t> snapshot;
   // The pass's values at its test, into the head facts.
   auto noteHead = [&] {
@@ -383,13 +398,13 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   };
   // At the start of the last pass: the instructions built, and those of
   // them that inner loops' kept simulations built (reused at later passes).
-  std::uint64_t built = m_instructionsBuilt, kept = m_keptBuilt;
+  std::uint64_t built = m_loop->instructionsBuilt, kept = m_loop->keptBuilt;
   PassCosts costs;
   for (std::uint32_t k = 0; k < limit; ++k) {
     // Where the passes left would cost much, and the condition and step
     // alone decide the trip count, the simulation settles.
     if (k == kExactPasses && !unknown &&
-        SettlesAt(run, k, (m_instructionsBuilt - built) - (m_keptBuilt - kept))) {
+        SettlesAt(run, k, (m_loop->instructionsBuilt - built) - (m_loop->keptBuilt - kept))) {
       const HRESULT settled = SettleLoop(run, k, st, pass);
       if (FAILED(settled)) return settled;
       if (settled == S_OK) break;
@@ -397,8 +412,8 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
     // Past the first exact passes, one whose rest would pass its share is
     // given up (the loop covered instead).
     if (k >= kProjectedPasses && ProjectionStops(run, k, costs)) return E_FAIL;
-    built = m_instructionsBuilt;
-    kept = m_keptBuilt;
+    built = m_loop->instructionsBuilt;
+    kept = m_loop->keptBuilt;
     bool stop = false;
     BeginPass(costs);
     const HRESULT hr = pass(k, &stop);
@@ -431,7 +446,7 @@ HRESULT ShaderCompiler::SimulateLoop(const ParseNode* node, const ParseNode* ini
   found->instructionsMade = InstructionCount() - instructionsBefore;
   for (std::uint32_t b = banksBefore; b < target->banks.Count(); ++b) found->banks.push_back(*target->Bank(b));
   found->identityMade = m_identityTable != identityBefore;
-  found->counterAfterStart = st.counterFinal != kNoIndex && st.counterFinal >= m_simulationBase;
+  found->counterAfterStart = st.counterFinal != kNoIndex && st.counterFinal >= m_loop->simulationBase;
   return S_OK;
 }
 
@@ -547,8 +562,8 @@ HRESULT ShaderCompiler::EmitFlowControlLoop(const ParseNode* node, const ParseNo
 }
 
 HRESULT ShaderCompiler::RefuseEndlessLoop(const ParseNode* node) {
-  ++m_endlessRefusals;
-  m_lastEndless = node;
+  ++m_loop->endlessRefusals;
+  m_loop->lastEndless = node;
   // Inside a flow-control loop's attempt the failure only ends the attempt:
   // the enclosing loop is then unrolled, and this one tried again there.
   if (loopDepth == 0)

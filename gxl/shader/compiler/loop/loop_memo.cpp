@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 
 namespace gxl::shader {
 
@@ -36,7 +36,7 @@ bool ShaderCompiler::DescribeValue(std::uint32_t x, std::vector<double>* out, st
   seen->push_back(x);
   // A value from before the simulations is the same one each time, but an
   // unrolled iteration around the loop may lend it other facts for a while.
-  if (x < m_simulationBase) {
+  if (x < m_loop->simulationBase) {
     out->insert(out->end(), {double(x), v->rangeLow, v->rangeHigh, double(v->flags)});
     return true;
   }
@@ -56,7 +56,7 @@ bool ShaderCompiler::DescribeValue(std::uint32_t x, std::vector<double>* out, st
   }
   out->insert(out->end(), {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
                            double(v->component), double(v->predicateSense), double(v->symbolSlot),
-                           source == x ? -1.0 : source < m_simulationBase ? double(source) : -2.0});
+                           source == x ? -1.0 : source < m_loop->simulationBase ? double(source) : -2.0});
   for (const std::uint32_t named : {v->relativeIndex, v->predicate, v->indexValue})
     if (!DescribeValue(named, out, seen, depth + 1)) return false;
   return true;
@@ -77,7 +77,7 @@ bool ShaderCompiler::DescribeLoopContext(const ParseNode* node, const ParseNode*
     if (!DescribeValue(x, out, seen, 0)) return false;
   // Which enclosing loops no longer know their conditions decides which
   // loops inside may be widened.
-  for (const LoopFrame& f : m_loopFrames) out->push_back(f.open ? 1.0 : 0.0);
+  for (const LoopFrame& f : m_loop->loopFrames) out->push_back(f.open ? 1.0 : 0.0);
   return true;
 }
 
@@ -106,41 +106,41 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
   // Inside an outer simulation, the same loop under the same entry facts
   // simulates the same way: its first simulation's findings are reused.
   std::vector<double> key;
-  if (m_simulating) key = LoopMemoKey(node, init, condition, body);
+  if (m_loop->simulating) key = LoopMemoKey(node, init, condition, body);
   // Under the reference switch nothing is kept, but the key still tells
-  // which simulations would be (m_keptBuilt), so that both settle alike.
+  // which simulations would be (m_loop->keptBuilt), so that both settle alike.
   const bool keyed = !key.empty();
   // Under the switch, a simulation under a key the compile without it keeps
   // is a rerun of that one.
   std::vector<double> referenceKey;
   bool rerun = false;
   if (referenceSearches) {
-    rerun = keyed && std::find(m_referenceKeys.begin(), m_referenceKeys.end(), key) != m_referenceKeys.end();
+    rerun = keyed && std::find(m_loop->referenceKeys.begin(), m_loop->referenceKeys.end(), key) != m_loop->referenceKeys.end();
     referenceKey = std::move(key);
     key.clear();
   }
   // A copy: the simulation below keeps and forgets memos of its own.
   std::optional<LoopMemo> memo;
   bool checking = false;
-  for (LoopMemo& m : m_loopMemos)
+  for (LoopMemo& m : m_loop->loopMemos)
     if (!key.empty() && m.key == key) {
       // The first reuse of each memo is checked, then every n-th reuse;
       // reuses inside a check's own simulation are not checked again.
-      checking = checkLoopMemos && !m_memoChecks && (m.reuses == 0 || loopMemoHits % checkLoopMemos == 0);
-      if (!m_memoChecks) ++m.reuses;
+      checking = checkLoopMemos && !m_loop->memoChecks && (m.reuses == 0 || loopMemoHits % checkLoopMemos == 0);
+      if (!m_loop->memoChecks) ++m.reuses;
       ++loopMemoHits;
       loopMemoChecks += checking;
       memo = m;
       break;
     }
   HRESULT hr = S_OK;
-  m_reused = false;
+  m_loop->reused = false;
   if (memo && !checking) {
     if (FAILED(hr = ReplayLoopMemo(*memo))) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
     ApplyLoopMemo(*memo, st, found);
     // A probe asks where the simulation would have stopped.
     if (unknown) *unknown = found->unknownGuard;
-    m_reused = true;
+    m_loop->reused = true;
     return S_OK;
   }
 
@@ -163,14 +163,14 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
       ShaderCompiler& c;
       bool check;
       Simulating(ShaderCompiler& compiler, bool checking) : c(compiler), check(checking) {
-        if (c.m_simulating++ == 0) c.m_simulationBase = c.ValueCount();
-        c.m_memoChecks += check;
+        if (c.m_loop->simulating++ == 0) c.m_loop->simulationBase = c.ValueCount();
+        c.m_loop->memoChecks += check;
       }
       ~Simulating() {
-        c.m_memoChecks -= check;
-        if (--c.m_simulating == 0) {
-          c.m_loopMemos.clear();
-          c.m_referenceKeys.clear();
+        c.m_loop->memoChecks -= check;
+        if (--c.m_loop->simulating == 0) {
+          c.m_loop->loopMemos.clear();
+          c.m_loop->referenceKeys.clear();
         }
       }
     } simulating(*this, checking);
@@ -183,22 +183,22 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
       hold.emplace(*this);
     }
     const RerunScope counted(*this, checking || rerun);
-    const std::uint64_t built = m_instructionsBuilt, kept = m_keptBuilt;
+    const std::uint64_t built = m_loop->instructionsBuilt, kept = m_loop->keptBuilt;
     hr = SimulateLoop(node, init, condition, body, startMap, valuesBefore, limit, st, found,
                       checking ? nullptr : unknown);
     // A check stands in for a reuse, which builds nothing.
     if (checking || (SUCCEEDED(hr) && !(unknown && *unknown) && keyed && found->LeavesNothing() &&
                      !found->counterAfterStart))
-      m_keptBuilt = kept + (m_instructionsBuilt - built);
+      m_loop->keptBuilt = kept + (m_loop->instructionsBuilt - built);
   }
-  m_reused = false;
+  m_loop->reused = false;
   if (checking && unknown) *unknown = found->unknownGuard;
   // A check, or a rerun under the switch, stands for a reuse: its banks count.
-  if ((checking || rerun) && SUCCEEDED(hr) && !m_reruns)
-    m_reusedBankWork += kReusedBankWork * found->banks.size();
+  if ((checking || rerun) && SUCCEEDED(hr) && !m_loop->reruns)
+    m_loop->reusedBankWork += kReusedBankWork * found->banks.size();
   if (referenceSearches && !rerun && SUCCEEDED(hr) && !(unknown && *unknown) && keyed && found->LeavesNothing() &&
       !found->counterAfterStart)
-    m_referenceKeys.push_back(std::move(referenceKey));
+    m_loop->referenceKeys.push_back(std::move(referenceKey));
   if (checking) {
     loopMemoMismatches += FAILED(hr) || !SameLoopFindings(reused, reusedFound, st, *found) ||
                           !found->LeavesNothing() || found->counterAfterStart;
@@ -206,7 +206,7 @@ HRESULT ShaderCompiler::SimulateOrReuse(const ParseNode* node, const ParseNode* 
              !found->counterAfterStart) {
     LoopMemo made;
     MakeLoopMemo(std::move(key), entryHead, entryFlags, st, *found, &made);
-    m_loopMemos.push_back(std::move(made));
+    m_loop->loopMemos.push_back(std::move(made));
   }
   return hr;
 }
@@ -238,7 +238,7 @@ void ShaderCompiler::MakeLoopMemo(std::vector<double> key, const PodArray<ValueR
 
 HRESULT ShaderCompiler::ReplayLoopMemo(const LoopMemo& memo) {
   const std::uint64_t work = kReusedBankWork * memo.found.banks.size();
-  if (!m_reruns) m_reusedBankWork += work;  // (a check's own reuses: its whole run counts)
+  if (!m_loop->reruns) m_loop->reusedBankWork += work;  // (a check's own reuses: its whole run counts)
   const HRESULT hr = target->ChargeWork(work);
   if (FAILED(hr)) return hr;
   for (const RegisterBank& b : memo.found.banks)

@@ -20,8 +20,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
@@ -33,11 +33,11 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
   *out = WideEntry{};
   // Held facts go to the next if, and a call's arguments are read outside
   // the map: entries are told apart by neither.
-  if (m_loopFrames.empty() || heldFacts || callArguments) return;
-  const std::size_t own = m_loopFrames.size() - 1;
+  if (m_loop->loopFrames.empty() || heldFacts || callArguments) return;
+  const std::size_t own = m_loop->loopFrames.size() - 1;
   std::size_t outer = own;
   for (std::size_t f = own; f-- > 0;)
-    if (m_loopFrames[f].simulating) {
+    if (m_loop->loopFrames[f].simulating) {
       outer = f;
       break;
     }
@@ -48,7 +48,7 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
   std::vector<std::uint32_t> seen;
   if (!LoopTouches(init, condition, body, &touched) || !DescribeLoopContext(node, init, condition, &context, &seen))
     return;
-  std::vector<LoopHistory>& histories = m_loopFrames[outer].histories;
+  std::vector<LoopHistory>& histories = m_loop->loopFrames[outer].histories;
   auto found = std::find_if(histories.begin(), histories.end(),
                             [&](const LoopHistory& h) { return h.node == node && h.context == context; });
   if (found == histories.end()) {
@@ -74,23 +74,8 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
   if (h.stopped) return;
   const std::uint32_t entry = h.entries++;
 
-  // The slots that may decide a frame's trip count, found once.
-  auto trip = [this](LoopFrame& f) -> const std::vector<std::uint8_t>* {
-    if (f.trip == LoopFrame::Trip::kUnknown)
-      f.trip = LoopTripSlots(f.condition, f.body, f.plainBody, f.step, &f.tripSlots) ? LoopFrame::Trip::kKnown
-                                                                                    : LoopFrame::Trip::kAny;
-    return f.trip == LoopFrame::Trip::kKnown ? &f.tripSlots : nullptr;
-  };
   std::vector<std::uint8_t> written;
-  bool widenable = LoopWrites(init, condition, body, &written);
-  for (std::size_t f = 0; f < own && widenable; ++f) {
-    // A loop whose simulation no longer knows its condition can no longer
-    // be found to run past the limit, and wider facts only make it end later.
-    if (m_loopFrames[f].open) continue;
-    const std::vector<std::uint8_t>* enclosing = trip(m_loopFrames[f]);
-    widenable = enclosing != nullptr;
-    for (std::size_t s = 0; widenable && s < written.size(); ++s) widenable = !(written[s] && (*enclosing)[s]);
-  }
+  const bool widenable = LoopWrites(init, condition, body, &written) && !DecidesEnclosingTrip(own, written);
   if (!widenable) {
     h.stopped = true;
     return;
@@ -127,6 +112,26 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
       out->facts.push_back(h.wideFacts[t]);
     }
   }
+}
+
+bool ShaderCompiler::DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written) {
+  // The slots that may decide a frame's trip count, found once.
+  auto trip = [this](LoopFrame& f) -> const std::vector<std::uint8_t>* {
+    if (f.trip == LoopFrame::Trip::kUnknown)
+      f.trip = LoopTripSlots(f.condition, f.body, f.plainBody, f.step, &f.tripSlots) ? LoopFrame::Trip::kKnown
+                                                                                    : LoopFrame::Trip::kAny;
+    return f.trip == LoopFrame::Trip::kKnown ? &f.tripSlots : nullptr;
+  };
+  for (std::size_t f = 0; f < own && f < m_loop->loopFrames.size(); ++f) {
+    // A loop whose simulation no longer knows its condition can no longer
+    // be found to run past the limit, and wider facts only make it end later.
+    if (m_loop->loopFrames[f].open) continue;
+    const std::vector<std::uint8_t>* enclosing = trip(m_loop->loopFrames[f]);
+    if (!enclosing) return true;
+    for (std::size_t s = 0; s < written.size() && s < enclosing->size(); ++s)
+      if (written[s] && (*enclosing)[s]) return true;
+  }
+  return false;
 }
 
 HRESULT ShaderCompiler::EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st) {
@@ -172,7 +177,7 @@ ShaderCompiler::WideEntry ShaderCompiler::EntryOf(const std::vector<std::uint8_t
 }
 
 void ShaderCompiler::StopWidening(const WideEntry& wide) {
-  if (wide.tracked) m_loopFrames[wide.frame].histories[wide.history].stopped = true;
+  if (wide.tracked) m_loop->loopFrames[wide.frame].histories[wide.history].stopped = true;
 }
 
 HRESULT ShaderCompiler::SimulateEntry(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -181,12 +186,12 @@ HRESULT ShaderCompiler::SimulateEntry(const ParseNode* node, const ParseNode* in
                                       LoopFindings* found) {
   // While the loop simulates itself, the loops inside it keep their
   // histories in its frame.
-  const std::size_t frame = m_loopFrames.size() - 1;
+  const std::size_t frame = m_loop->loopFrames.size() - 1;
   auto simulate = [&](const std::uint32_t* map, std::uint32_t values, bool* unknown) {
-    m_loopFrames[frame].simulating = true;
+    m_loop->loopFrames[frame].simulating = true;
     const HRESULT hr = SimulateOrReuse(node, init, condition, body, map, values, limit, st, found, unknown);
-    m_loopFrames[frame].simulating = false;
-    m_loopFrames[frame].histories.clear();
+    m_loop->loopFrames[frame].simulating = false;
+    m_loop->loopFrames[frame].histories.clear();
     return hr;
   };
   WideEntry wide;
@@ -227,8 +232,8 @@ HRESULT ShaderCompiler::SimulateEntry(const ParseNode* node, const ParseNode* in
   // held back, its messages are the simulation's own, and where it has any,
   // the loop is simulated again to report them.
   HRESULT hr;
-  if (m_loopFrames[frame].decided) {
-    const EntryTrip trip = RehearseEntryTrip(node, condition, m_loopFrames[frame].step, limit);
+  if (m_loop->loopFrames[frame].decided) {
+    const EntryTrip trip = RehearseEntryTrip(node, condition, m_loop->loopFrames[frame].step, limit);
     if (target->workExhausted) return E_FAIL;
     if (trip == EntryTrip::kUnclear || trip == EntryTrip::kRunning) return exact();
   } else {
@@ -249,7 +254,7 @@ HRESULT ShaderCompiler::SimulateEntry(const ParseNode* node, const ParseNode* in
     const MessageHold hold(*this);
     hr = simulate(widened.Data(), ValueCount(), nullptr);
   }
-  widenedSimulations += !m_reused;
+  widenedSimulations += !m_loop->reused;
   if (target->workExhausted || hr == E_OUTOFMEMORY) return hr;
   // A widened simulation that would report something or fail may owe it to
   // the facts it lost (an index it cannot place, a write it cannot make):

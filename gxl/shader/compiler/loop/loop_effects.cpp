@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_walk.h"
+#include "gxl/shader/compiler/loop/loop_walk.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 

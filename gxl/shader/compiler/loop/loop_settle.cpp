@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
@@ -33,7 +33,7 @@ using namespace loops;
 
 bool ShaderCompiler::SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass) {
   if (run.init || !run.condition || pass >= run.limit) return false;
-  const LoopFrame& f = m_loopFrames[run.frame];
+  const LoopFrame& f = m_loop->loopFrames[run.frame];
   if (!(f.decided || f.indexesKnown) || !f.step || !f.plainBody) return false;
   // Cheap passes are simulated to the end: a short loop, and every loop
   // that costs the budget little, keeps exactly its facts and code.
@@ -54,7 +54,7 @@ HRESULT ShaderCompiler::RehearseRest(LoopRun& run, std::uint32_t pass, LoopState
   auto clean = [&] {
     return !outOfBounds && !returned && !discarded && errorFlag == errors && reportedMessages == messages;
   };
-  const ParseNode* step = m_loopFrames[run.frame].step;
+  const ParseNode* step = m_loop->loopFrames[run.frame].step;
   PodArray<std::uint32_t> start, snapshot;
   if (!start.Append(valueMap.Data(), slots)) return E_OUTOFMEMORY;
   for (std::size_t s = 0; s < slots; ++s) {
@@ -120,7 +120,7 @@ HRESULT ShaderCompiler::RehearseRest(LoopRun& run, std::uint32_t pass, LoopState
     // An index of the body past its array ends the loop here, the pass's
     // body unfinished: no settled pass runs it.
     bool past = false;
-    for (const ParseNode* index : m_loopFrames[run.frame].indexes) {
+    for (const ParseNode* index : m_loop->loopFrames[run.frame].indexes) {
       const std::uint32_t attempt = loopAttempt;
       loopAttempt = 1;
       hr = LowerExpression(index, nullptr, 0);
@@ -147,7 +147,7 @@ HRESULT ShaderCompiler::RehearseRest(LoopRun& run, std::uint32_t pass, LoopState
 HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& st) {
   const std::size_t slots = valueMap.Size();
   std::vector<std::uint8_t> stepped;
-  if (!LoopWrites(nullptr, nullptr, m_loopFrames[run.frame].step, &stepped)) return S_FALSE;
+  if (!LoopWrites(nullptr, nullptr, m_loop->loopFrames[run.frame].step, &stepped)) return S_FALSE;
   PodArray<ValueRange> left;
   PodArray<std::uint32_t> leftFacts;
   if (!left.Reserve(slots) || !leftFacts.Reserve(slots)) return E_OUTOFMEMORY;
@@ -189,7 +189,7 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
   // Each round starts from here: the rehearsal's IR stays, for the
   // accumulated condition it leaves.
   LoweringMark mark(*this);
-  const std::vector<LoopHistory> histories = m_loopFrames[run.frame].histories;
+  const std::vector<LoopHistory> histories = m_loop->loopFrames[run.frame].histories;
   if (!mark.Saved()) return E_OUTOFMEMORY;
   LoopState scratch;
   if (!scratch.head.Append(st.head.Data(), slots) || !scratch.exit.Append(st.exit.Data(), slots) ||
@@ -199,7 +199,7 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
   for (std::uint32_t round = 0; round < kSettleRounds; ++round) {
     if (round) {
       mark.RollBack();
-      m_loopFrames[run.frame].histories = histories;
+      m_loop->loopFrames[run.frame].histories = histories;
     }
     const WideEntry wide = EntryOf(entered, ranges, facts);
     const std::uint32_t entryAt = InstructionCount();
@@ -208,7 +208,7 @@ HRESULT ShaderCompiler::SettleOnce(LoopRun& run, std::uint32_t pass, LoopState& 
     entryMap.Clear();
     if (!entryMap.Append(valueMap.Data(), slots)) return E_OUTOFMEMORY;
     loopCounter = {static_cast<double>(pass), static_cast<double>(run.n)};
-    m_loopFrames[run.frame].open = run.guessed;
+    m_loop->loopFrames[run.frame].open = run.guessed;
     const std::uint32_t messages = reportedMessages, errors = errorFlag, abandon = abandonLoop;
     {
       const MessageHold hold(*this);
@@ -266,13 +266,13 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
   saved.counter = st.counter;
   saved.counterSlot = st.counterSlot;
   saved.counterFinal = st.counterFinal;
-  const std::vector<LoopHistory> histories = m_loopFrames[run.frame].histories;
+  const std::vector<LoopHistory> histories = m_loop->loopFrames[run.frame].histories;
   if (!mark.Saved() || !saved.head.Append(st.head.Data(), slots) || !saved.exit.Append(st.exit.Data(), slots) ||
       !saved.headFlags.Append(st.headFlags.Data(), slots) || !saved.exitFlags.Append(st.exitFlags.Data(), slots))
     return OutOfMemory(run.node);
   auto restore = [&] {
     mark.RollBack();
-    m_loopFrames[run.frame].histories = histories;
+    m_loop->loopFrames[run.frame].histories = histories;
     run = before;
     std::copy(saved.head.Data(), saved.head.Data() + slots, st.head.Data());
     std::copy(saved.exit.Data(), saved.exit.Data() + slots, st.exit.Data());
@@ -292,7 +292,7 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
     return S_FALSE;
   };
   HRESULT hr = settle();
-  if (hr != S_OK || !referenceSearches || m_settleChecks) {
+  if (hr != S_OK || !referenceSearches || m_loop->settleChecks) {
     settledSimulations += hr == S_OK;
     return hr;
   }
@@ -334,14 +334,14 @@ HRESULT ShaderCompiler::SettleLoop(LoopRun& run, std::uint32_t pass, LoopState& 
   restore();
   std::optional<Summary> full;
   {
-    ++m_settleChecks;
+    ++m_loop->settleChecks;
     const RerunScope rerun(*this, true);
     const UnmeteredWork unmetered(*target);
     const MessageHold hold(*this);
     HRESULT step = S_OK;
     bool stop = false;
     for (std::uint32_t k = pass; k < run.limit && !stop && step == S_OK; ++k) step = exactPass(k, &stop);
-    --m_settleChecks;
+    --m_loop->settleChecks;
     if (step == S_OK) full = summarize();
   }
   restore();

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
@@ -84,7 +84,8 @@ struct ShaderCompiler::LoopRun {
   const ParseNode *node = nullptr, *init = nullptr, *condition = nullptr, *body = nullptr;
   const std::uint32_t* startMap = nullptr;
   std::uint32_t valuesBefore = 0, instructionsBefore = 0, limit = 0;
-  std::size_t frame = 0;                 // its own in m_loopFrames
+  std::size_t frame = 0;                 // its own in LoopLowering::loopFrames
+  std::size_t level = kNoLevel;          // the simulation level it runs in (LoopLowering::levels)
   std::uint32_t accumulated = kNoIndex;  // the conditions met so far, multiplied
   bool certain = true, guessed = false;
   std::uint32_t n = 0;  // the trip count, once found
@@ -208,25 +209,6 @@ class ShaderCompiler::MessageCatch {
  private:
   ShaderCompiler& m_c;
   CaughtMessages* m_outer;
-};
-
-// While an exact simulation counts as a rerun (the compile without the
-// reference switch reuses or skips it, or it is a check): what it builds is
-// left out of SimulationWork. Reruns inside one count with it.
-struct ShaderCompiler::RerunScope {
-  ShaderCompiler& c;
-  bool active, counts;
-  std::uint64_t from;
-  RerunScope(ShaderCompiler& compiler, bool rerun)
-      : c(compiler), active(rerun), counts(rerun && compiler.m_reruns == 0), from(compiler.m_instructionsBuilt) {
-    c.m_reruns += active;
-  }
-  ~RerunScope() {
-    c.m_reruns -= active;
-    if (counts) c.m_rerunBuilt += c.m_instructionsBuilt - from;
-  }
-  RerunScope(const RerunScope&) = delete;
-  RerunScope& operator=(const RerunScope&) = delete;
 };
 
 // Counts a scope open (the simulations, passes and rehearsals the lowering

@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
@@ -28,12 +28,56 @@ ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
   p.on = true;
   p.start = SimulationWork();
   p.startBudget = SimulationBudgetWork();
-  const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
-  const std::uint64_t budgetCeiling = workGranted - workGranted / kReservedShare;
-  p.share = (ceiling > p.start ? ceiling - p.start : 0) / kProjectedShare;
-  p.budgetShare = (budgetCeiling > p.startBudget ? budgetCeiling - p.startBudget : 0) / kProjectedShare;
-  p.outermost = m_openRuns.size();
+  p.outermost = m_loop->openRuns.size();
+  p.coverPasses = m_loop->coverPasses;
+  if (m_loop->levels.empty()) {
+    const std::uint64_t ceiling = loweringBuildLimit - loweringBuildLimit / kReservedShare;
+    const std::uint64_t budgetCeiling = workGranted - workGranted / kReservedShare;
+    p.share = (ceiling > p.start ? ceiling - p.start : 0) / kProjectedShare;
+    p.budgetShare = (budgetCeiling > p.startBudget ? budgetCeiling - p.startBudget : 0) / kProjectedShare;
+    return p;
+  }
+  // Inside another simulation: a share of what that one has left, so that
+  // the loops inside a pass never take more than the pass may.
+  const Projection& outer = m_loop->levels.back();
+  const std::uint64_t spent = outer.Spent(p.start), spentBudget = outer.SpentBudget(p.startBudget);
+  p.share = (outer.share > spent ? outer.share - spent : 0) / kProjectedShare;
+  p.budgetShare = (outer.budgetShare > spentBudget ? outer.budgetShare - spentBudget : 0) / kProjectedShare;
   return p;
+}
+
+bool ShaderCompiler::LevelCoverable(std::size_t index) {
+  Projection& level = m_loop->levels[index];
+  if (level.unrolling || level.outermost >= m_loop->openRuns.size()) return false;
+  const LoopRun& first = *m_loop->openRuns[level.outermost];
+  const LoopFrame& f = m_loop->loopFrames[first.frame];
+  // Where the condition and step alone decide the trip count, the covering
+  // facts take it from them as the simulation would (the settled pass).
+  const bool decided = !first.init && first.condition && f.step && f.plainBody && (f.decided || f.indexesKnown);
+  if (!first.guessed && !(first.end && first.end < first.limit) && !decided) return false;
+  if (index == OutermostSimulation()) return true;
+  if (level.decidesOuterTrip < 0) {
+    std::vector<std::uint8_t> written;
+    level.decidesOuterTrip = !LoopWrites(first.init, first.condition, first.body, &written) ||
+                             DecidesEnclosingTrip(first.frame, written);
+  }
+  return level.decidesOuterTrip == 0;
+}
+
+std::size_t ShaderCompiler::OutermostSimulation() const {
+  for (std::size_t i = 0; i < m_loop->levels.size(); ++i)
+    if (!m_loop->levels[i].unrolling) return i;
+  return kNoLevel;
+}
+
+std::size_t ShaderCompiler::LevelPastShare() {
+  const std::uint64_t work = SimulationWork(), budget = SimulationBudgetWork();
+  const std::size_t outermost = OutermostSimulation();
+  for (std::size_t i = m_loop->levels.size(); outermost != kNoLevel && i-- > outermost + 1;) {
+    const Projection& p = m_loop->levels[i];
+    if ((p.Spent(work) > p.share || p.SpentBudget(budget) > p.budgetShare) && LevelCoverable(i)) return i;
+  }
+  return kNoLevel;
 }
 
 void ShaderCompiler::BeginPass(PassCosts& costs) const {
@@ -50,30 +94,29 @@ void ShaderCompiler::EndPass(PassCosts& costs) const {
 
 bool ShaderCompiler::ProjectionStops(LoopRun& run, std::uint32_t pass, const PassCosts& costs) {
   static_assert(kProjectedPasses >= 2, "the cheaper of the last two passes needs two");
-  if (!m_projection.on || m_checkCeiling || Unmeasured() || pass >= run.limit) return false;
+  if (run.level >= m_loop->levels.size() || m_loop->checkCeiling || Unmeasured() || pass >= run.limit) return false;
+  const Projection& p = m_loop->levels[run.level];
   const std::uint64_t work = std::min(costs.work[0], costs.work[1]);
   const std::uint64_t budget = std::min(costs.budget[0], costs.budget[1]);
   auto past = [&](std::uint32_t passes) {
-    const Projection& p = m_projection;
-    return SimulationWork() - p.start - p.rehearsed + work * passes > p.share ||
-           SimulationBudgetWork() - p.startBudget - p.rehearsedBudget + budget * passes > p.budgetShare;
+    return p.Spent(SimulationWork()) + work * passes > p.share ||
+           p.SpentBudget(SimulationBudgetWork()) + budget * passes > p.budgetShare;
   };
   if (!past(run.limit - pass) || !past(PassesLeft(run, pass))) return false;
-  // The loop covered is the outermost: an exact simulation unrolls it where
+  // The loop covered is the level's: an exact simulation unrolls it where
   // its conditions hold, known, through the limit, which covering facts
   // cannot tell from a loop that may end.
-  if (m_projection.outermost >= m_openRuns.size()) return false;
-  const LoopRun& outermost = *m_openRuns[m_projection.outermost];
-  if (!outermost.guessed && !(outermost.end && outermost.end < outermost.limit)) return false;
-  m_pastCeiling = m_projected = true;
-  m_projectedEnd = run.endFound;
+  if (!LevelCoverable(run.level)) return false;
+  m_loop->pastCeiling = m_loop->projected = true;
+  m_loop->cutLevel = run.level;
+  m_loop->projectedEnd = run.endFound;
   return true;
 }
 
 std::uint32_t ShaderCompiler::PassesLeft(LoopRun& run, std::uint32_t pass) {
   if (run.end) return run.end > pass ? run.end - pass : 0;
   const std::uint32_t all = run.limit - pass;
-  const LoopFrame& f = m_loopFrames[run.frame];
+  const LoopFrame& f = m_loop->loopFrames[run.frame];
   if (run.init || !run.condition || !f.step || !f.plainBody || !(f.decided || f.indexesKnown)) return all;
   // Until the condition is known to fail: an index of the body past its
   // array may end the loop sooner, never later.
@@ -82,8 +125,10 @@ std::uint32_t ShaderCompiler::PassesLeft(LoopRun& run, std::uint32_t pass) {
     ShaderCompiler& c;
     std::uint64_t work = c.SimulationWork(), budget = c.SimulationBudgetWork();
     ~Counted() {
-      c.m_projection.rehearsed += c.SimulationWork() - work;
-      c.m_projection.rehearsedBudget += c.SimulationBudgetWork() - budget;
+      for (Projection& p : c.m_loop->levels) {
+        p.rehearsed += c.SimulationWork() - work;
+        p.rehearsedBudget += c.SimulationBudgetWork() - budget;
+      }
     }
   } counted{*this};
   ConditionPass rehearsal(*this);

@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "gxl/shader/compiler/loop_facts.h"
-#include "gxl/shader/compiler/loop_memo.h"
-#include "gxl/shader/compiler/loop_walk.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
+#include "gxl/shader/compiler/loop/loop_walk.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_intrinsics.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -209,8 +209,8 @@ class DeadLoopCheck {
 
 bool ShaderCompiler::LoopIsDead(const ParseNode* loop) {
   if (!loop || !m_function) return false;
-  for (std::size_t i = 0; i < m_deadLoops.Size(); ++i)
-    if (m_deadLoops[i].loop == loop) return m_deadLoops[i].dead;
+  for (std::size_t i = 0; i < m_loop->deadLoops.Size(); ++i)
+    if (m_loop->deadLoops[i].loop == loop) return m_loop->deadLoops[i].dead;
   PodArray<std::uint8_t> written;
   if (!written.Reserve(valueMap.Size())) return false;
   for (std::size_t s = 0; s < valueMap.Size(); ++s) written.Append(0);
@@ -221,7 +221,7 @@ bool ShaderCompiler::LoopIsDead(const ParseNode* loop) {
     const ParseNodeKind11* v = VariableDescription(p->first);
     dead = v && !((v->storage & kUsageOut) && check.Marked(SlotOf(v), v->valueCount));
   }
-  if (!m_deadLoops.Append(DeadLoop{loop, dead})) return false;
+  if (!m_loop->deadLoops.Append(DeadLoop{loop, dead})) return false;
   return dead;
 }
 
@@ -298,24 +298,33 @@ class WorkAllowance {
 HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                       const ParseNode* body, const ParseNode* step) {
   if (target->workExhausted) return E_FAIL;
+  // Inside a simulation or a covering pass it costs nothing: it changes no
+  // fact they find, and its messages are given where the loop around it is
+  // lowered for its code.
+  if (m_loop->exactSimulations || m_loop->coverPasses) return S_OK;
   LoweringMark mark(*this);
   if (!mark.Saved()) return OutOfMemory(node);
   CaughtMessages caught;
   HRESULT hr = S_OK;
   bool exact = false;
   // Its simulations are not covered: past its own bound it takes each
-  // loop's first pass instead.
-  const OpenCount rehearsing(m_deadRehearsals);
-  {
-    const WorkAllowance allowance(*this, loops::kDeadLoopWork);
+  // loop's first pass instead, and so wherever it is met again once it was
+  // rehearsed (an unrolling around it lowers it at each of its passes).
+  const ParseNode** const seen = m_loop->rehearsedDeadLoops.Data() + m_loop->rehearsedDeadLoops.Size();
+  const bool rehearsed = std::find(m_loop->rehearsedDeadLoops.Data(), seen, node) != seen;
+  const OpenCount rehearsing(m_loop->deadRehearsals);
+  if (!rehearsed) {
+    // (A 32nd of the lowering's bound, where tests cut it.)
+    const WorkAllowance allowance(*this, std::min(loops::kDeadLoopWork, kLoweringWork * loweringBuildLimit / 32));
     const MessageCatch catching(*this, caught);
-    const std::uint32_t refusals = m_endlessRefusals;
+    const std::uint32_t refusals = m_loop->endlessRefusals;
     hr = LowerLiveLoop(node, init, condition, body, step);
-    const std::uint32_t refused = m_endlessRefusals - refusals;
+    const std::uint32_t refused = m_loop->endlessRefusals - refusals;
     exact = !target->workExhausted && refused == 0;
+    if (!m_loop->rehearsedDeadLoops.Append(node)) return OutOfMemory(node);
     // The loop's own unrolling refused after its first pass, which is all
     // the full lowering gives besides the refusal; a dead loop may be endless.
-    if (!target->workExhausted && refused == 1 && m_lastEndless == node) {
+    if (!target->workExhausted && refused == 1 && m_loop->lastEndless == node) {
       exact = true;
       hr = S_OK;
       for (std::size_t i = caught.lines.Size(); i-- > 0;)
@@ -331,9 +340,9 @@ HRESULT ShaderCompiler::LowerDeadLoop(const ParseNode* node, const ParseNode* in
     caught.lines.Clear();
     caught.texts.Clear();
     const MessageCatch catching(*this, caught);
-    ++m_firstPassOnly;
+    ++m_loop->firstPassOnly;
     hr = LowerLiveLoop(node, init, condition, body, step);
-    --m_firstPassOnly;
+    --m_loop->firstPassOnly;
   }
   const bool exhausted = target->workExhausted;
   mark.RollBack();
