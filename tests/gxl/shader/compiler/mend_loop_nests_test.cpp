@@ -3,8 +3,8 @@
 // deep, dead nests nothing reads, calls holding loops, exit loops around
 // uniform nests. Each compiles at the profiles that keep loops, optimised and
 // with 0x4, and computes in the interpreter the values worked out by hand from
-// its source; the profiles that cannot keep a loop of uniform length name the
-// iteration limit (X3511), never the work bound.
+// its source; the profiles that must unroll its loops of uniform length name
+// the iteration limit (X3511), never the work bound.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -28,10 +28,10 @@ constexpr char kIterationLimit[] = "error X3511: loop does not appear to termina
 constexpr int kColor = nura::shtok::kUsageColor, kPosition = nura::shtok::kUsagePosition,
               kTexCoord = nura::shtok::kUsageTexCoord;
 
-const std::vector<const char*> kVertexLoopless = {"vs_1_1", "vs_2_0", "vs_2_a"};
+const std::vector<const char*> kVertexUnrolling = {"vs_1_1", "vs_2_0", "vs_2_a"};
 const std::vector<const char*> kVertexWithLoops = {"vs_2_sw", "vs_3_0", "vs_3_sw"};
-const std::vector<const char*> kPixelLoopless = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4",
-                                                 "ps_2_0", "ps_2_a", "ps_2_b", "ps_2_sw"};
+const std::vector<const char*> kPixelUnrolling = {"ps_1_1", "ps_1_2", "ps_1_3", "ps_1_4",
+                                                  "ps_2_0", "ps_2_a", "ps_2_b", "ps_2_sw"};
 const std::vector<const char*> kPixelWithLoops = {"ps_3_0", "ps_3_sw"};
 
 Float4 Splat(float x) { return Float4(x, x, x, x); }
@@ -46,8 +46,8 @@ struct Lane {
 
 struct Nest {
   std::string source;
-  std::vector<const char*> compiles;  // both ways, each lane checked
-  std::vector<const char*> loopless;  // both ways, the iteration limit named
+  std::vector<const char*> compiles;   // both ways, each lane checked
+  std::vector<const char*> unrolling;  // both ways, the iteration limit named
   std::vector<Lane> lanes;
 };
 
@@ -70,7 +70,7 @@ void CheckNest(const Nest& n) {
                 << c.text;
         }
     }
-  for (const char* profile : n.loopless)
+  for (const char* profile : n.unrolling)
     for (const DWORD flags : kBoth) {
       SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
       const shadertest::CompiledHlsl c = shadertest::CompileHlsl(n.source, "main", profile, flags);
@@ -134,7 +134,7 @@ void main(float4 itc2 : TEXCOORD2, out float4 opos : POSITION, out float4 otc : 
   ASSERT_FLOAT_EQ(last(2.5f, 2), 1.0f);
   CheckNest({source,
              kVertexWithLoops,
-             kVertexLoopless,
+             kVertexUnrolling,
              {{"n0 = 2",
                {{"n0", {2}}, {"ua", ua}},
                {{In(kTexCoord, 2), t2}},
@@ -198,7 +198,7 @@ void main(float4 ipos : POSITION, out float4 opos : POSITION, out float4 otc : T
   // and |0.5 - 1| is 0.5 too).
   CheckNest({source,
              kVertexWithLoops,
-             kVertexLoopless,
+             kVertexUnrolling,
              {{"ua[2].z = 2", taken, in, {{kTc0, Splat(1.5f)}, {kPos, Splat(0.5f)}}},
               {"ua[2].z = 0", untaken, in, {{kTc0, Splat(9)}, {kPos, Splat(0.5f)}}}}});
 }
@@ -247,7 +247,7 @@ float4 main(float4 icol : COLOR0) : COLOR0
                      {{"n0", {n0}}, {"u2", {1, 0, 0}}, {"u1", {0.5, 0.5, 0.5, 0.5}}, {"u3", {0.5, 0.5}}},
                      in,
                      {{kPixel, Splat(0.5f)}}});
-  CheckNest({source, kPixelWithLoops, kPixelLoopless, lanes});
+  CheckNest({source, kPixelWithLoops, kPixelUnrolling, lanes});
 }
 
 // `i < n0` around a uniform do loop around `i2 < n0 / j < i2 * i2`, writing a
@@ -282,7 +282,7 @@ void main(out float4 opos : POSITION, out float4 otc : TEXCOORD0)
   std::vector<Lane> lanes;
   for (const double n0 : {2.0, 3.0})
     lanes.push_back({"n0 = " + shadertest::Num(n0), {{"n0", {n0}}}, {}, {{kPos, Splat(0.5f)}, {kTc0, Splat(0.5f)}}});
-  CheckNest({source, kVertexWithLoops, kVertexLoopless, lanes});
+  CheckNest({source, kVertexWithLoops, kVertexUnrolling, lanes});
 }
 
 // `i < 5 / j < 4 * i` (up to 16 inner passes) around a uniform do loop that
@@ -405,14 +405,14 @@ void main(float4 itc3 : TEXCOORD3, float4 itc2 : TEXCOORD2, float4 itc0 : TEXCOO
   const std::vector<double> ua(16, 0.5);
   CheckNest({source,
              kVertexWithLoops,
-             kVertexLoopless,
+             kVertexUnrolling,
              {{"n0 = 2", {{"n0", {2}}, {"ua", ua}}, in, {{kPos, pos(0.25f)}, {kTc0, t2}}},
               {"n0 = 1", {{"n0", {1}}, {"ua", ua}}, in, {{kPos, pos(-0.09f)}, {kTc0, t2}}}}});
 }
 
 // Seven statements: a uniform loop around a 5-pass constant loop around an
 // empty `i < n0 / j < 4 * i` nest, then one live write; and the same with an
-// empty constant loop reading the array after the nest (then refused as a
+// empty constant loop reading the array after the nest (once refused as a
 // loop that does not end).
 TEST(GxlCompilerMend, DeadUniformNestInAConstantLoopCompiles) {
   const std::string head = R"(
@@ -444,7 +444,7 @@ float4 main(float4 itc1 : TEXCOORD1) : COLOR0
   const std::vector<Lane> lanes = {
       {"n0 = 2", {{"n0", {2}}, {"ua", ua}}, {{In(kTexCoord, 1), t1}}, {{kPixel, Float4(0.5f, 0.5f, 0.5f, 0.4f)}}},
       {"n0 = 0", {{"n0", {0}}, {"ua", ua}}, {{In(kTexCoord, 1), t1}}, {{kPixel, t1}}}};
-  CheckNest({head + tail, kPixelWithLoops, kPixelLoopless, lanes});
+  CheckNest({head + tail, kPixelWithLoops, kPixelUnrolling, lanes});
   SCOPED_TRACE("with the constant loop reading the array");
   CheckNest({head + reading + tail, kPixelWithLoops, {}, lanes});
 }
