@@ -113,7 +113,7 @@ std::map<std::string, int> ShapesOf(const Generator& g) {
   return found;
 }
 
-// Over 100 seeds with each option alone, the shape it promises is made, and
+// Over 40 seeds with each option alone, the shape it promises is made, and
 // the text parses as a vertex and as a pixel function.
 TEST(GxlHlslGenNestShapes, EachOptionMakesItsShape) {
   const struct {
@@ -132,7 +132,7 @@ TEST(GxlHlslGenNestShapes, EachOptionMakesItsShape) {
     hlslgen::Options options = With(shadertest::LoopShapes(), shape.shape);
     options.maxInstructions = 0;
     int made = 0, texts = 0;
-    for (std::uint32_t seed = 0; seed < 100; ++seed) {
+    for (std::uint32_t seed = 0; seed < 40; ++seed) {
       const Generator g(seed, options);
       made += ShapesOf(g)[shape.name] > 0;
       const shadertest::GeneratedProgram p = shadertest::MakeGeneratedProgram(g, seed % 2 == 0, seed);
@@ -142,8 +142,8 @@ TEST(GxlHlslGenNestShapes, EachOptionMakesItsShape) {
       EXPECT_EQ(parse.hr, S_OK) << "seed " << seed << "\n" << p.source << parse.log;
       EXPECT_EQ(parse.log.find("error"), std::string::npos) << "seed " << seed << "\n" << p.source << parse.log;
     }
-    EXPECT_GT(made, 50);
-    EXPECT_GT(texts, 50);
+    EXPECT_GT(made, 20);
+    EXPECT_GT(texts, 20);
   }
 }
 
