@@ -119,8 +119,10 @@ std::uint32_t Generator::PlannedLoop(LoopPlan plan, std::uint32_t iterations, co
         e = Binary(Op::Add, kInt, i, Literal(kInt, 1));
         break;
       case 2:
-        e = plan.shared ? Binary(Op::Subtract, kFloat, SharedBound(), i)
-                        : Binary(Op::Subtract, kInt, Chance(0.5) ? Literal(kInt, n) : NewUniform(kInt, {double(n)}, 0), i);
+        if (plan.shared)
+          e = Binary(Op::Subtract, kFloat, SharedBound(), i);
+        else
+          e = Binary(Op::Subtract, kInt, Chance(0.5) ? Literal(kInt, n) : NewUniform(kInt, {double(n)}, 0), i);
         break;
       default:
         e = Binary(Op::Multiply, kInt, i, LocalNode(plan.outer));

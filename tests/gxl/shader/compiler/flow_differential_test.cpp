@@ -13,9 +13,8 @@
 // The share compiles each program for one profile of its stage, both ways;
 // the long mode (NURA_LONG) 20,000 programs per stage, 10,000 more with the
 // later shapes and 2,000 with the nest shapes (50 in the share), for every
-// profile, and prints
-// what each batch compiled and refused, and the work bound's refusals by
-// program size and nest depth.
+// profile, and prints what each batch compiled and refused, and the work
+// bound's refusals by program size and nest depth.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,7 +40,7 @@ using shadertest::GeneratedProgram;
 
 constexpr std::uint32_t kBatches = 20, kShapeBatches = 10, kNestBatches = 10;
 constexpr int kLongPrograms = 20000, kSharePrograms = 300;
-// Nest programs per batch: each compiles some three times as long as the
+// Nest programs per batch: each compiles several times as long as the
 // others' (loops kept, simulated and covered), so the share takes fewer.
 constexpr std::uint32_t kLongNestPrograms = 200, kShareNestPrograms = 5;
 // The work bound may refuse a program of more statements than this.
@@ -246,10 +245,10 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
         for (const DWORD flags : {DWORD{0}, kNoOptimisation})
           CompileAndRun(g, uniforms, kPs1Profiles[i], flags, std::to_string(seed), tally);
   }
-  if (isLong)
-    Print(tally,
-          (std::string(vertex ? "vertex" : "pixel") + (nests ? ", nest shapes," : later ? ", later shapes," : "")).c_str(),
-          batch);
+  if (isLong) {
+    const char* shapes = nests ? ", nest shapes," : later ? ", later shapes," : "";
+    Print(tally, (std::string(vertex ? "vertex" : "pixel") + shapes).c_str(), batch);
+  }
   int compiled = 0, refused = 0;
   for (const auto& [name, n] : tally.profiles) compiled += n.compiled, refused += n.refused;
   // Most programs fit most profiles: the comparison is not empty. Nests
@@ -331,11 +330,11 @@ INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
                                             ::testing::Range(0u, kBatches + kShapeBatches + kNestBatches)),
                          [](const auto& info) {
                            const std::uint32_t batch = std::get<1>(info.param);
-                           return std::string(std::get<0>(info.param) ? "vertex_" : "pixel_") +
-                                  (batch < kBatches                   ? std::to_string(batch)
-                                   : batch < kBatches + kShapeBatches ? "later_shapes_" + std::to_string(batch - kBatches)
-                                                                      : "nest_shapes_" +
-                                                                            std::to_string(batch - kBatches - kShapeBatches));
+                           const std::string stage = std::get<0>(info.param) ? "vertex_" : "pixel_";
+                           if (batch < kBatches) return stage + std::to_string(batch);
+                           if (batch < kBatches + kShapeBatches)
+                             return stage + "later_shapes_" + std::to_string(batch - kBatches);
+                           return stage + "nest_shapes_" + std::to_string(batch - kBatches - kShapeBatches);
                          });
 
 }  // namespace

@@ -87,10 +87,10 @@ std::map<std::string, int> ShapesOf(const Generator& g) {
       n0 = n0 || n0Loop(b);
       uniformWhile = uniformWhile || (t.kind != Statement::Kind::For && n0Loop(b));
       // Counted from, or bounded by, a counter of the loops around it.
-      outer = outer || (t.kind == Statement::Kind::For &&
-                        (t.from != kNone || Reads(g, t.value, [&](const hlslgen::Node& n) {
-                           return n.kind == Kind::Local && n.variable != t.counter && g.Locals()[n.variable].name[0] == 'i';
-                         })));
+      auto outerCounter = [&](const hlslgen::Node& n) {
+        return n.kind == Kind::Local && n.variable != t.counter && g.Locals()[n.variable].name[0] == 'i';
+      };
+      outer = outer || (t.kind == Statement::Kind::For && (t.from != kNone || Reads(g, t.value, outerCounter)));
       for (std::uint32_t tree : {t.value, t.stored})
         call = call || Reads(g, tree, [&](const hlslgen::Node& n) {
                  if (n.kind != Kind::UserCall) return false;

@@ -163,8 +163,8 @@ bool RunOn(const CompiledHlsl& c, bool vertex, const InputSet& in, std::vector<f
       const ConstantDesc& desc = descs[d];
       for (std::uint32_t r = 0; r < desc.registerCount; ++r) {
         nura::shtok::Float4 x(0, 0, 0, 0);
-        for (std::uint32_t i = 0; i < 4 && i < desc.columns; ++i)
-          if (r * desc.columns + i < value.size()) x[static_cast<int>(i)] = static_cast<float>(value[r * desc.columns + i]);
+        for (std::uint32_t i = 0, at = r * desc.columns; i < 4 && i < desc.columns; ++i, ++at)
+          if (at < value.size()) x[static_cast<int>(i)] = static_cast<float>(value[at]);
         const int reg = static_cast<int>(desc.registerIndex + r);
         if (desc.registerSet == 0) interp.SetBool(reg, x[0] != 0);
         if (desc.registerSet == 1)
