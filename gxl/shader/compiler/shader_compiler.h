@@ -743,9 +743,6 @@ class ShaderCompiler {
     // An unrolling's passes, not a simulation: the loops inside share what
     // it has, but it is never given up (LevelCoverable).
     bool unrolling = false;
-    // Of a simulation inside another: whether its loop writes what decides
-    // the trip count of a loop around it (-1 not yet known).
-    std::int8_t decidesOuterTrip = -1;
     // Its work so far, and whether it has passed its share.
     std::uint64_t Spent(std::uint64_t work) const { return work - start - rehearsed; }
     std::uint64_t SpentBudget(std::uint64_t work) const { return work - startBudget - rehearsedBudget; }
@@ -755,9 +752,8 @@ class ShaderCompiler {
   // far are not all known, or its condition and step end it within the
   // limit or decide its trip count (an exact simulation unrolls a loop known
   // to run through the limit, which covering facts cannot tell from one
-  // that may end); inside another simulation, only where it writes nothing
-  // that decides the trip count of a loop around it (whose simulation would
-  // then no longer tell either).
+  // that may end). A loop around it whose trip count its writes may decide
+  // is then kept only where its own end stays known (TaintEnclosingTrips).
   bool LevelCoverable(std::size_t index);
   // A simulation inside another that has passed its share: the innermost
   // that may be covered (its index in m_levels), or none.
@@ -937,7 +933,14 @@ class ShaderCompiler {
   // Whether symbols of `written` (a loop's writes) may decide the trip count
   // of a loop around the frame `own` whose simulation still knows its
   // condition: facts lost for them could make that loop seem to end.
-  bool DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written);
+  bool DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written, bool mark = false);
+  // A loop (the frame `own`) covered: each loop around it whose trip count
+  // what it may write decides, while its simulation knows its condition, is
+  // marked (LoopFrame::tripCovered). Facts lost for those symbols can make
+  // such a loop seem to end within the iteration limit where it runs past
+  // it, so its simulation is no longer taken for a loop that may end there.
+  void TaintEnclosingTrips(std::size_t own, const ParseNode* init, const ParseNode* condition,
+                           const ParseNode* body);
   // The widened slots given entry values with the widened facts, in the map
   // and in `st` (head and exit alike).
   HRESULT EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st);

@@ -178,6 +178,7 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
                                   std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st,
                                   LoopFindings* found, std::uint64_t projectedShare) {
   ++coveredLoops;
+  TaintEnclosingTrips(m_loop->loopFrames.size() - 1, init, condition, body);
   const std::size_t slots = valueMap.Size();
   auto enter = [&](LoopState& s) {
     for (std::size_t k = 0; k < slots; ++k) {
@@ -419,6 +420,7 @@ HRESULT ShaderCompiler::CoverInsidePass(const ParseNode* node, const ParseNode* 
                                         const ParseNode* body, const std::uint32_t* startMap,
                                         std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
                                         std::uint32_t limit, LoopState& st, LoopFindings* found) {
+  TaintEnclosingTrips(m_loop->loopFrames.size() - 1, init, condition, body);
   const std::size_t slots = valueMap.Size();
   for (std::size_t k = 0; k < slots; ++k) {
     st.head[k] = st.exit[k] = EnteredRange(valueMap[k]);

@@ -109,6 +109,10 @@ struct ShaderCompiler::LoopFrame {
   bool indexesKnown = false;
   bool simulating = false;              // its simulation runs: the histories are of the loops inside it
   bool open = false;                    // in the pass its simulation is at, its condition is no longer known
+  // A loop inside it was covered while its simulation knew its condition,
+  // and may write what decides its trip count: that simulation may find the
+  // condition unknown where the exact one knows it (TaintEnclosingTrips).
+  bool tripCovered = false;
   std::vector<LoopHistory> histories;
 };
 

@@ -47,21 +47,14 @@ ShaderCompiler::Projection ShaderCompiler::OpenProjection() const {
 }
 
 bool ShaderCompiler::LevelCoverable(std::size_t index) {
-  Projection& level = m_loop->levels[index];
+  const Projection& level = m_loop->levels[index];
   if (level.unrolling || level.outermost >= m_loop->openRuns.size()) return false;
   const LoopRun& first = *m_loop->openRuns[level.outermost];
   const LoopFrame& f = m_loop->loopFrames[first.frame];
   // Where the condition and step alone decide the trip count, the covering
   // facts take it from them as the simulation would (the settled pass).
   const bool decided = !first.init && first.condition && f.step && f.plainBody && (f.decided || f.indexesKnown);
-  if (!first.guessed && !(first.end && first.end < first.limit) && !decided) return false;
-  if (index == OutermostSimulation()) return true;
-  if (level.decidesOuterTrip < 0) {
-    std::vector<std::uint8_t> written;
-    level.decidesOuterTrip = !LoopWrites(first.init, first.condition, first.body, &written) ||
-                             DecidesEnclosingTrip(first.frame, written);
-  }
-  return level.decidesOuterTrip == 0;
+  return first.guessed || (first.end && first.end < first.limit) || decided;
 }
 
 std::size_t ShaderCompiler::OutermostSimulation() const {

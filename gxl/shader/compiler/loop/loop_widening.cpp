@@ -114,7 +114,7 @@ void ShaderCompiler::WidenLoopEntry(const ParseNode* node, const ParseNode* init
   }
 }
 
-bool ShaderCompiler::DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written) {
+bool ShaderCompiler::DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written, bool mark) {
   // The slots that may decide a frame's trip count, found once.
   auto trip = [this](LoopFrame& f) -> const std::vector<std::uint8_t>* {
     if (f.trip == LoopFrame::Trip::kUnknown)
@@ -122,16 +122,29 @@ bool ShaderCompiler::DecidesEnclosingTrip(std::size_t own, const std::vector<std
                                                                                     : LoopFrame::Trip::kAny;
     return f.trip == LoopFrame::Trip::kKnown ? &f.tripSlots : nullptr;
   };
+  bool decides = false;
   for (std::size_t f = 0; f < own && f < m_loop->loopFrames.size(); ++f) {
     // A loop whose simulation no longer knows its condition can no longer
     // be found to run past the limit, and wider facts only make it end later.
-    if (m_loop->loopFrames[f].open) continue;
-    const std::vector<std::uint8_t>* enclosing = trip(m_loop->loopFrames[f]);
-    if (!enclosing) return true;
-    for (std::size_t s = 0; s < written.size() && s < enclosing->size(); ++s)
-      if (written[s] && (*enclosing)[s]) return true;
+    LoopFrame& frame = m_loop->loopFrames[f];
+    if (frame.open) continue;
+    const std::vector<std::uint8_t>* enclosing = trip(frame);
+    bool here = !enclosing;
+    for (std::size_t s = 0; !here && s < written.size() && s < enclosing->size(); ++s)
+      here = written[s] && (*enclosing)[s];
+    if (!here) continue;
+    if (!mark) return true;
+    frame.tripCovered = decides = true;
   }
-  return false;
+  return decides;
+}
+
+void ShaderCompiler::TaintEnclosingTrips(std::size_t own, const ParseNode* init, const ParseNode* condition,
+                                         const ParseNode* body) {
+  std::vector<std::uint8_t> written;
+  // What it writes unknown: every symbol.
+  if (!LoopWrites(init, condition, body, &written)) written.assign(valueMap.Size(), 1);
+  DecidesEnclosingTrip(own, written, true);
 }
 
 HRESULT ShaderCompiler::EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st) {

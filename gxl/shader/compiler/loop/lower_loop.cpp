@@ -231,6 +231,12 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   HRESULT hr = FindLoopFacts(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              &found);
   if (FAILED(hr)) return hr;
+  // A loop inside it was covered that may have taken the facts that would
+  // have shown the condition holding through the limit: a loop found to
+  // run to the limit without a known condition may run past it, and is
+  // unrolled, which tests the condition at every pass.
+  if (m_loop->loopFrames.back().tripCovered && !found.covered && found.iterations >= limit && !found.running)
+    return E_FAIL;
   std::uint32_t n = found.iterations;
   const bool certain = found.certain;
   outOfBounds = found.outOfBounds;
