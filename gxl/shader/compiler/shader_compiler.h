@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -303,6 +304,37 @@ class ShaderCompiler {
                      const std::uint32_t* startMap, const ParseNode* step = nullptr,
                      Trip trip = Trip::kDependsOnBody, const PodArray<const ParseNode*>* indexes = nullptr,
                      std::uint32_t passes = 0);
+  // What an unrolling whose condition and step do not tell its end watches
+  // of its passes (unroll_endless.cpp): the slice of the loop that decides
+  // its trip count, and the state of that slice at the last pass's start.
+  struct EndlessWatch {
+    bool sliced = false, usable = false, plain = false, rehearsed = false;
+    std::vector<const ParseNode*> slice;
+    std::vector<std::uint8_t> slots;
+    std::vector<double> last;
+  };
+  // At the start of pass `pass` (C the unguarded map, `accumulated` the
+  // conditions so far): whether the unrolling will run to its limit, its
+  // slice's state the same as at the last pass's start or as one found
+  // before to run to the limit, or (once, past its first passes) its slice
+  // rehearsed to the limit.
+  bool RunsToLimit(EndlessWatch& w, const ParseNode* node, const ParseNode* condition, const ParseNode* body,
+                   const PodArray<std::uint32_t>& c, std::uint32_t accumulated, std::uint32_t pass);
+  // The state of the slots `slots` marks in `map`, of the accumulated
+  // condition and of the attempt mode, each value by its facts alone: what
+  // an unrolling's trip from there depends on. False where it cannot be told.
+  bool TripState(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
+                 std::vector<double>* state);
+  // The unrolling of `loop` from a trip state found before to run to the
+  // limit from `pass` or an earlier pass (its `certain`, where given).
+  bool FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
+                    bool* certain = nullptr) const;
+  // The condition and the statements of `slice` lowered pass after pass from
+  // `pass` on, as the unrolling's unguarded copy lowers them: true where
+  // none ends the loop before the limit; false where one does, or reports
+  // something or fails. Leaves everything as found.
+  bool RehearseSlice(const ParseNode* node, const ParseNode* condition, const std::vector<const ParseNode*>& slice,
+                     const PodArray<std::uint32_t>& c, std::uint32_t accumulated, std::uint32_t pass);
   // After an unrolled iteration's exit test (A and C the maps it started
   // from) read past an array outside an attempt: S_OK where the guard is
   // then known to be 0, as the read only ends the loop; else the index's
@@ -345,6 +377,24 @@ class ShaderCompiler {
   // understood.
   bool LoopTripSlots(const ParseNode* condition, const ParseNode* body, const ParseNode* plainBody,
                      const ParseNode* step, std::vector<std::uint8_t>* slots);
+  // The statements of a loop's body (its step included) that decide its
+  // trip count, in order, and the slots they and the condition read: as
+  // LoopTripSlots, where besides a return or a discard an index that may
+  // fall outside its array at one pass and not at another (its operand
+  // reads what the loop writes) may end the loop. Every other statement
+  // changes nothing they read and cannot end the loop, so the condition
+  // and these alone tell whether an unrolling runs to its limit. `plain`:
+  // they and the condition hold no loop and no call. False where a part is
+  // not understood.
+  bool LoopTripSlice(const ParseNode* condition, const ParseNode* body, std::vector<const ParseNode*>* slice,
+                     std::vector<std::uint8_t>* slots, bool* plain);
+  // Whether `node` holds an index whose operand reads a slot of `written`
+  // (an index in a called function reads its parameters: any).
+  bool MovingIndex(const ParseNode* node, const std::vector<std::uint8_t>& written, std::uint32_t depth = 0,
+                   std::uint32_t calls = 0);
+  // Marks the slots the parts read; false where a part is not understood
+  // (a call among them).
+  bool LoopReads(std::initializer_list<const ParseNode*> parts, std::vector<std::uint8_t>* read);
   // Marks the slots a loop's parts may write, called functions' included;
   // false where a part is not understood.
   bool LoopWrites(const ParseNode* init, const ParseNode* condition, const ParseNode* body,

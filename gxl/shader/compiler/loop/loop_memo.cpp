@@ -36,7 +36,9 @@ bool ShaderCompiler::DescribeValue(std::uint32_t x, std::vector<double>* out, st
   seen->push_back(x);
   // A value from before the simulations is the same one each time, but an
   // unrolled iteration around the loop may lend it other facts for a while.
-  if (x < m_loop->simulationBase) {
+  // (Described by facts alone, every value counts as new.)
+  const std::uint32_t base = m_loop->describeByFacts ? 0 : m_loop->simulationBase;
+  if (x < base) {
     out->insert(out->end(), {double(x), v->rangeLow, v->rangeHigh, double(v->flags)});
     return true;
   }
@@ -56,10 +58,10 @@ bool ShaderCompiler::DescribeValue(std::uint32_t x, std::vector<double>* out, st
   }
   out->insert(out->end(), {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
                            double(v->component), double(v->predicateSense), double(v->symbolSlot),
-                           source == x ? -1.0 : source < m_loop->simulationBase ? double(source) : -2.0});
+                           source == x ? -1.0 : source < base ? double(source) : -2.0});
   for (const std::uint32_t named : {v->relativeIndex, v->predicate, v->indexValue})
     if (!DescribeValue(named, out, seen, depth + 1)) return false;
-  return true;
+  return !m_loop->describeByFacts || source == x || DescribeValue(source, out, seen, depth + 1);
 }
 
 bool ShaderCompiler::DescribeLoopContext(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

@@ -76,6 +76,18 @@ struct ShaderCompiler::LoopLowering {
   std::uint64_t keptBuilt = 0;
   bool reused = false;               // the last SimulateOrReuse reused a memo
   std::vector<LoopMemo> loopMemos;
+  // DescribeValue describes every value by its facts, none by its index
+  // (keys that stay valid for the whole run).
+  bool describeByFacts = false;
+  // Unrollings found to run to the iteration limit (unroll_endless.cpp): the
+  // loop, the pass from which, and the state of its slice there, by facts.
+  struct Endless {
+    const ParseNode* loop;
+    std::uint32_t pass;
+    std::vector<double> state;
+    bool certain;  // every pass known to run (from its first pass)
+  };
+  std::vector<Endless> endless;
 };
 
 // While an exact simulation counts as a rerun (the compile without the

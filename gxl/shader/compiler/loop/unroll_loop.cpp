@@ -4,6 +4,7 @@
 // or the iteration limit is reached.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "gxl/shader/compiler/loop/loop_facts.h"
 #include "gxl/shader/compiler/loop/loop_state.h"
@@ -67,16 +68,39 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
   // any body is built whether every iteration is known to run (then the
   // unguarded copy is the guarded one) and, where nothing else ends the
   // loop, whether it runs into the limit.
-  const TripFacts known = trip == Trip::kDependsOnBody
-                              ? TripFacts{}
-                              : RehearseTrip(node, condition, step, trip != Trip::kWithoutBody,
-                                             trip == Trip::kIndexesKnown ? indexes : nullptr);
+  // Found once to reach the limit from the same facts, they do again.
+  TripFacts known;
+  std::vector<double> tripState;
+  std::vector<std::uint8_t> tripSlots;
+  const bool toLimit = trip == Trip::kDecided || trip == Trip::kIndexesKnown;
+  const bool described =
+      toLimit && LoopReads({condition, step}, &tripSlots) &&
+      (trip != Trip::kIndexesKnown || std::all_of(indexes->Data(), indexes->Data() + indexes->Size(),
+                                                  [&](const ParseNode* index) {
+                                                    std::vector<std::uint8_t> read;
+                                                    if (!LoopReads({index}, &read)) return false;
+                                                    for (std::size_t s = 0; s < read.size(); ++s) tripSlots[s] |= read[s];
+                                                    return true;
+                                                  })) &&
+      TripState(tripSlots, valueMap.Data(), accumulated, &tripState);
+  if (described && FoundEndless(node, 0, tripState, &known.certain)) {
+    known.endless = true;
+  } else if (trip != Trip::kDependsOnBody) {
+    known = RehearseTrip(node, condition, step, toLimit, trip == Trip::kIndexesKnown ? indexes : nullptr);
+    if (described && known.endless) m_loop->endless.push_back({node, 0, std::move(tripState), known.certain});
+  }
   const bool share = known.certain && !referenceSearches;
   bool certain = false, ran = true, counter = true, ended = false, leftReturned = false, leftDiscarded = false;
   std::uint32_t counterSlot = kNoIndex, counterFinal = kNoIndex, completed = 0;
   const ParseNode* conditionNode = condition ? condition : node;
   const std::uint32_t limit = passes ? std::min(passes, kMaxUnrolledIterations) : kMaxUnrolledIterations;
+  // Where the conditions alone cannot tell the end, the passes are watched
+  // for one that shows the unrolling will run to the limit.
+  const bool watching = !passes && !known.endless && (trip == Trip::kDependsOnBody || trip == Trip::kWithoutBody);
+  EndlessWatch watch;
   for (std::uint32_t k = 0; k < limit && !ended; ++k) {
+    if (watching && k > 0 && RunsToLimit(watch, node, condition, body, c, accumulated, k))
+      return RefuseEndlessLoop(node);
     // A loop that would run into the limit stops after its first iteration
     // (which may have ended it where the rehearsal could not look).
     if (k == 1 && known.endless) return RefuseEndlessLoop(node);
