@@ -330,11 +330,14 @@ class ShaderCompiler {
   bool FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
                     bool* certain = nullptr) const;
   // The condition and the statements of `slice` lowered pass after pass from
-  // `pass` on, as the unrolling's unguarded copy lowers them: true where
-  // none ends the loop before the limit; false where one does, or reports
-  // something or fails. Leaves everything as found.
-  bool RehearseSlice(const ParseNode* node, const ParseNode* condition, const std::vector<const ParseNode*>& slice,
-                     const PodArray<std::uint32_t>& c, std::uint32_t accumulated, std::uint32_t pass);
+  // `pass` on, as the unrolling's unguarded copy lowers them: whether they
+  // run to the limit, or end the loop before it, or cannot tell (a pass
+  // reports something or fails). Leaves everything as found.
+  enum class Endless : std::uint8_t { kUnclear, kEnds, kRuns };
+  // (`bodyFirst`: a do loop's, from its start: the slice lowered once first.)
+  Endless RehearseSlice(const ParseNode* node, const ParseNode* condition, const std::vector<const ParseNode*>& slice,
+                     const PodArray<std::uint32_t>& c, std::uint32_t accumulated, std::uint32_t pass,
+                     bool bodyFirst = false);
   // After an unrolled iteration's exit test (A and C the maps it started
   // from) read past an array outside an attempt: S_OK where the guard is
   // then known to be 0, as the read only ends the loop; else the index's
@@ -380,18 +383,15 @@ class ShaderCompiler {
   // The statements of a loop's body (its step included) that decide its
   // trip count, in order, and the slots they and the condition read: as
   // LoopTripSlots, where besides a return or a discard an index that may
-  // fall outside its array at one pass and not at another (its operand
-  // reads what the loop writes) may end the loop. Every other statement
-  // changes nothing they read and cannot end the loop, so the condition
-  // and these alone tell whether an unrolling runs to its limit. `plain`:
-  // they and the condition hold no loop and no call. False where a part is
-  // not understood.
+  // fall outside its array at one pass and not at another may end the loop
+  // (loop_slice.cpp). Every other statement changes nothing they read and
+  // cannot end the loop, so the condition and these alone tell whether an
+  // unrolling runs to its limit. `plain`: they and the condition hold no
+  // loop and no call. False where a part is not understood.
+  // `endings`: with the statements that may end the loop (else those that
+  // move what the condition reads alone).
   bool LoopTripSlice(const ParseNode* condition, const ParseNode* body, std::vector<const ParseNode*>* slice,
-                     std::vector<std::uint8_t>* slots, bool* plain);
-  // Whether `node` holds an index whose operand reads a slot of `written`
-  // (an index in a called function reads its parameters: any).
-  bool MovingIndex(const ParseNode* node, const std::vector<std::uint8_t>& written, std::uint32_t depth = 0,
-                   std::uint32_t calls = 0);
+                     std::vector<std::uint8_t>* slots, bool* plain, bool endings = true);
   // Marks the slots the parts read; false where a part is not understood
   // (a call among them).
   bool LoopReads(std::initializer_list<const ParseNode*> parts, std::vector<std::uint8_t>* read);
@@ -693,9 +693,12 @@ class ShaderCompiler {
   HRESULT RefuseEndlessLoop(const ParseNode* node);
   // After the work bound ended a loop's unrolling (the IR and map from
   // before its first iteration given): X3511 in place of the bound's
-  // message when its condition and step alone reach the iteration limit.
-  void ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
-                             std::uint32_t values, std::uint32_t instructions, const std::uint32_t* startMap);
+  // message when its condition and step alone reach the iteration limit,
+  // or where the body moves what the condition reads (`bodyDecides`, or a
+  // do loop's `init`), its condition and the statements that move it do.
+  void ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                             const ParseNode* body, const ParseNode* step, bool bodyDecides, std::uint32_t values,
+                             std::uint32_t instructions, const std::uint32_t* startMap);
   // S_FALSE, with the symbols through `missed`, when the body changes symbols
   // the simulation saw unchanged (its values there were known, here only
   // their ranges are): the loop must carry them too.
@@ -791,8 +794,10 @@ class ShaderCompiler {
     std::size_t outermost = 0;  // its first run in m_openRuns
     std::uint32_t coverPasses = 0;  // m_coverPasses when it began
     // An unrolling's passes, not a simulation: the loops inside share what
-    // it has, but it is never given up (LevelCoverable).
-    bool unrolling = false;
+    // it has, but it is never given up (LevelCoverable); where its code
+    // serves only a simulation or a covering pass around it (`rehearsal`),
+    // past its share that one is given up (LevelPastShare).
+    bool unrolling = false, rehearsal = false;
     // Its work so far, and whether it has passed its share.
     std::uint64_t Spent(std::uint64_t work) const { return work - start - rehearsed; }
     std::uint64_t SpentBudget(std::uint64_t work) const { return work - startBudget - rehearsedBudget; }
@@ -806,8 +811,17 @@ class ShaderCompiler {
   // is then kept only where its own end stays known (TaintEnclosingTrips).
   bool LevelCoverable(std::size_t index);
   // A simulation inside another that has passed its share: the innermost
-  // that may be covered (its index in m_levels), or none.
-  std::size_t LevelPastShare();
+  // that may be covered (its index in m_levels), or none. An unrolling past
+  // its share inside a simulation (or a covering pass) gives up the
+  // innermost simulation around it that may be covered, the outermost
+  // included (*outermost set), or where there is none, the covering pass
+  // (kCoverPassLevel).
+  std::size_t LevelPastShare(bool* outermost);
+  static constexpr std::size_t kCoverPassLevel = ~std::size_t{0} - 1;
+  // Whether the innermost level open is an unrolling's passes that have
+  // spent its share: the loops inside its passes left are covered in one
+  // pass each, as inside a covering pass, not simulated.
+  bool UnrollingPastShare() const;
   // The outermost simulation open (its index in m_levels), or none.
   std::size_t OutermostSimulation() const;
   // The outermost simulation's level, or one inside it: given up, its loop

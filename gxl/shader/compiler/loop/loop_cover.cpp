@@ -52,10 +52,13 @@ bool ShaderCompiler::PastCeiling() {
   if (m_loop->checkCeiling) return m_loop->pastCeiling = m_loop->instructionsBuilt >= m_loop->checkCeiling;
   if ((!m_loop->exactSimulations && !m_loop->coverPasses) || Unmeasured()) return false;
   // A simulation inside another past its share is given up on its own: the
-  // loops around it go on, it covered.
-  const std::size_t level = LevelPastShare();
+  // loops around it go on, it covered. (So is the simulation around an
+  // unrolling past its share, or the covering pass around it.)
+  bool outermost = false;
+  const std::size_t level = LevelPastShare(&outermost);
   if (level != kNoLevel) {
-    m_loop->cutLevel = level;
+    m_loop->cutLevel = level == kCoverPassLevel ? kNoLevel : level;
+    m_loop->projected = outermost;
     return m_loop->pastCeiling = true;
   }
   // An eighth of the lowering's bound and of the work budget stays for the
@@ -102,15 +105,16 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
     // pass covers it, in a simulation unless it writes what decides the trip
     // count of a loop around it.
     std::vector<std::uint8_t> written;
-    if (!Unmeasured() && (InsideCoverPass() || (OutermostSimulation() != kNoLevel &&
+    if (!Unmeasured() && (InsideCoverPass() || UnrollingPastShare() || (OutermostSimulation() != kNoLevel &&
                                                  LoopWrites(init, condition, body, &written) &&
                                                  !DecidesEnclosingTrip(m_loop->loopFrames.size() - 1, written))))
       return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              found);
     return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   }
-  // A covering pass simulates nothing: what it meets is covered in one pass.
-  if (!checking && !Unmeasured() && InsideCoverPass())
+  // A covering pass simulates nothing: what it meets is covered in one pass;
+  // so do the passes of an unrolling that has spent its share.
+  if (!checking && !Unmeasured() && (InsideCoverPass() || UnrollingPastShare()))
     return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
   if (checking || (m_loop->exactSimulations && (Unmeasured() || m_loop->levels.empty()))) {
     const OpenCount open(m_loop->exactSimulations);

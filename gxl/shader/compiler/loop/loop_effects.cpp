@@ -328,38 +328,6 @@ bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const Pars
   return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
 }
 
-namespace {
-
-// Whether a return or a discard stands among the statements of `node`.
-bool Stops(const ParseNode* node, std::uint32_t depth = 0) {
-  if (!node || depth > kMaxDepth) return node != nullptr;
-  if (node->kind == NodeKind::List) {
-    for (; node && node->kind == NodeKind::List; node = node->second)
-      if (Stops(node->first, depth + 1)) return true;
-    return Stops(node, depth + 1);
-  }
-  if (node->kind != NodeKind::Statement) return false;
-  const auto* s = static_cast<const StatementNode*>(node);
-  if (s->code == kStatementReturn || s->code == kStatementDiscard) return true;
-  for (const ParseNode* child : s->children)
-    if (Stops(child, depth + 1)) return true;
-  return false;
-}
-
-// The statements of a body, its nested lists flattened.
-bool Statements(const ParseNode* node, std::vector<const ParseNode*>* out, std::uint32_t depth = 0) {
-  if (!node) return true;
-  if (depth > kMaxDepth) return false;
-  if (node->kind != NodeKind::List) {
-    out->push_back(node);
-    return true;
-  }
-  for (; node && node->kind == NodeKind::List; node = node->second)
-    if (!Statements(node->first, out, depth + 1)) return false;
-  return Statements(node, out, depth + 1);
-}
-
-}  // namespace
 
 bool ShaderCompiler::LoopTripSlots(const ParseNode* condition, const ParseNode* body, const ParseNode* plainBody,
                                    const ParseNode* step, std::vector<std::uint8_t>* slots) {
@@ -387,7 +355,7 @@ bool ShaderCompiler::LoopTripSlots(const ParseNode* condition, const ParseNode* 
   // Otherwise a statement that writes one of them, or may end the loop,
   // decides the trip count with all it reads, until none adds more.
   std::vector<const ParseNode*> statements;
-  if (!Statements(body, &statements)) return false;
+  if (!loopwalk::Statements(body, &statements)) return false;
   std::vector<std::vector<std::uint8_t>> written(statements.size()), touched(statements.size());
   for (std::size_t i = 0; i < statements.size(); ++i) {
     fresh();
@@ -406,182 +374,13 @@ bool ShaderCompiler::LoopTripSlots(const ParseNode* condition, const ParseNode* 
     grew = false;
     for (std::size_t i = 0; i < statements.size(); ++i) {
       if (taken[i]) continue;
-      bool decides = Stops(statements[i]);
+      bool decides = loopwalk::Stops(statements[i]);
       for (std::size_t s = 0; s < n && !decides; ++s) decides = written[i][s] && (*slots)[s];
       if (!decides) continue;
       for (std::size_t s = 0; s < n; ++s) (*slots)[s] |= touched[i][s];
       taken[i] = grew = true;
     }
   }
-  return true;
-}
-
-namespace {
-
-// Whether `node` holds a loop statement or a call (whose callee may hold
-// one): what a rehearsal of statements cannot lower without the loop
-// lowering's state.
-bool HoldsLoopOrCall(const ParseNode* node, std::uint32_t depth = 0) {
-  if (!node) return false;
-  if (depth > kMaxDepth) return true;
-  switch (node->kind) {
-    case NodeKind::List:
-      for (; node && node->kind == NodeKind::List; node = node->second)
-        if (HoldsLoopOrCall(node->first, depth + 1)) return true;
-      return HoldsLoopOrCall(node, depth + 1);
-    case NodeKind::Statement: {
-      const auto* s = static_cast<const StatementNode*>(node);
-      if (s->code == kStatementFor || s->code == kStatementWhile || s->code == kStatementDo) return true;
-      for (const ParseNode* child : s->children)
-        if (HoldsLoopOrCall(child, depth + 1)) return true;
-      return false;
-    }
-    case NodeKind::Declaration: {
-      const ParseNodeKind11* v = VariableDescription(node);
-      if (!v) return true;
-      for (const ParseNode* child : v->nodes)
-        if (child &&
-            (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression || child->kind == NodeKind::List) &&
-            HoldsLoopOrCall(child, depth + 1))
-          return true;
-      return false;
-    }
-    case NodeKind::Kind13: {
-      const auto* e = static_cast<const ParseNodeKind13*>(node);
-      if (e->op == kExprCall || e->op == kExprCompile) return true;
-      return (e->op != kExprIntrinsic && HoldsLoopOrCall(e->left, depth + 1)) || HoldsLoopOrCall(e->right, depth + 1);
-    }
-    case NodeKind::Expression:
-      return static_cast<const ExpressionNode*>(node)->value.subKind == kValueNode;
-    default:
-      return true;
-  }
-}
-
-}  // namespace
-
-bool ShaderCompiler::MovingIndex(const ParseNode* node, const std::vector<std::uint8_t>& written, std::uint32_t depth,
-                                 std::uint32_t calls) {
-  if (!node) return false;
-  if (depth > kMaxDepth) return true;
-  switch (node->kind) {
-    case NodeKind::List:
-      for (; node && node->kind == NodeKind::List; node = node->second)
-        if (MovingIndex(node->first, written, depth + 1, calls)) return true;
-      return MovingIndex(node, written, depth + 1, calls);
-    case NodeKind::Statement: {
-      const auto* s = static_cast<const StatementNode*>(node);
-      for (const ParseNode* child : s->children)
-        if (MovingIndex(child, written, depth + 1, calls)) return true;
-      return false;
-    }
-    case NodeKind::Declaration: {
-      const ParseNodeKind11* v = VariableDescription(node);
-      if (!v) return true;
-      for (const ParseNode* child : v->nodes)
-        if (child &&
-            (child->kind == NodeKind::Kind13 || child->kind == NodeKind::Expression || child->kind == NodeKind::List) &&
-            MovingIndex(child, written, depth + 1, calls))
-          return true;
-      return false;
-    }
-    case NodeKind::Kind13: {
-      const auto* e = static_cast<const ParseNodeKind13*>(node);
-      if (e->op == kExprCompile) return true;
-      if (e->op == kExprIndex) {
-        PodArray<std::uint8_t> read;
-        if (!read.Reserve(valueMap.Size())) return true;
-        for (std::size_t s = 0; s < valueMap.Size(); ++s) read.Append(0);
-        LoopEffects reads(*this, read, true);
-        if (!reads.Read(e->right)) return true;
-        for (std::size_t s = 0; s < read.Size() && s < written.size(); ++s)
-          if (read[s] && written[s]) return true;
-      }
-      if (e->op == kExprCall) {
-        // In the callee, its parameters and what it writes or declares are
-        // new at each call.
-        const char* name = nullptr;
-        const ParseNodeKind10* f = FindEntryPointByDeclaration(e->left, &name);
-        std::vector<std::uint8_t> moved;
-        if (!f || calls >= kMaxCallDepth || !LoopWrites(nullptr, nullptr, f->body, &moved)) return true;
-        for (const ParseNode* q = f->parameters; q && q->kind == NodeKind::List; q = q->second) {
-          const ParseNodeKind11* v = VariableDescription(q->first);
-          const std::uint32_t slot = v ? SlotOf(v) : kNoSlot;
-          if (slot == kNoSlot || slot >= moved.size() || v->valueCount > moved.size() - slot) return true;
-          std::fill_n(moved.begin() + slot, v->valueCount, std::uint8_t{1});
-        }
-        for (std::size_t k = 0; k < moved.size() && k < written.size(); ++k) moved[k] |= written[k];
-        if (MovingIndex(f->body, moved, depth + 1, calls + 1)) return true;
-        return MovingIndex(e->right, written, depth + 1, calls);
-      }
-      return (e->op != kExprIntrinsic && MovingIndex(e->left, written, depth + 1, calls)) ||
-             MovingIndex(e->right, written, depth + 1, calls);
-    }
-    case NodeKind::Expression:
-      return static_cast<const ExpressionNode*>(node)->value.subKind == kValueNode;
-    default:
-      return true;
-  }
-}
-
-bool ShaderCompiler::LoopTripSlice(const ParseNode* condition, const ParseNode* body,
-                                   std::vector<const ParseNode*>* slice, std::vector<std::uint8_t>* slots,
-                                   bool* plain) {
-  const std::size_t n = valueMap.Size();
-  slots->assign(n, 0);
-  slice->clear();
-  *plain = true;
-  std::vector<std::uint8_t> written;
-  if (!LoopWrites(nullptr, condition, body, &written)) return false;
-  PodArray<std::uint8_t> marks;
-  if (!marks.Reserve(n)) return false;
-  auto fresh = [&] {
-    marks.Clear();
-    for (std::size_t s = 0; s < n; ++s) marks.Append(0);
-  };
-  fresh();
-  LoopEffects reads(*this, marks, true);
-  reads.m_followCalls = true;
-  if (!reads.Read(condition)) return false;
-  slots->assign(marks.Data(), marks.Data() + n);
-  std::vector<const ParseNode*> statements;
-  if (!Statements(body, &statements)) return false;
-  // A statement decides the trip count where it writes a marked slot, or
-  // may end the loop: a return, a discard, an index that may fall outside
-  // its array at one pass and not at another.
-  std::vector<std::vector<std::uint8_t>> writes(statements.size()), touched(statements.size());
-  std::vector<bool> ends(statements.size());
-  for (std::size_t i = 0; i < statements.size(); ++i) {
-    fresh();
-    LoopEffects w(*this, marks, true);
-    w.m_followCalls = true;
-    if (!w.Writes(statements[i])) return false;
-    writes[i].assign(marks.Data(), marks.Data() + n);
-    fresh();
-    LoopEffects t(*this, marks, true);
-    t.m_followCalls = true;
-    if (!t.Touches(statements[i])) return false;
-    touched[i].assign(marks.Data(), marks.Data() + n);
-    ends[i] = Stops(statements[i]) || MovingIndex(statements[i], written);
-  }
-  std::vector<bool> taken(statements.size(), false);
-  for (bool grew = true; grew;) {
-    grew = false;
-    for (std::size_t i = 0; i < statements.size(); ++i) {
-      if (taken[i]) continue;
-      bool decides = ends[i];
-      for (std::size_t s = 0; s < n && !decides; ++s) decides = writes[i][s] && (*slots)[s];
-      if (!decides) continue;
-      for (std::size_t s = 0; s < n; ++s) (*slots)[s] |= touched[i][s];
-      taken[i] = grew = true;
-    }
-  }
-  for (std::size_t i = 0; i < statements.size(); ++i)
-    if (taken[i]) {
-      slice->push_back(statements[i]);
-      *plain = *plain && !HoldsLoopOrCall(statements[i]);
-    }
-  *plain = *plain && !HoldsLoopOrCall(condition);
   return true;
 }
 

@@ -57,18 +57,37 @@ bool ShaderCompiler::LevelCoverable(std::size_t index) {
   return first.guessed || (first.end && first.end < first.limit) || decided;
 }
 
+bool ShaderCompiler::UnrollingPastShare() const {
+  if (m_loop->levels.empty() || !m_loop->levels.back().unrolling) return false;
+  const Projection& p = m_loop->levels.back();
+  return p.Spent(SimulationWork()) >= p.share || p.SpentBudget(SimulationBudgetWork()) >= p.budgetShare;
+}
+
 std::size_t ShaderCompiler::OutermostSimulation() const {
   for (std::size_t i = 0; i < m_loop->levels.size(); ++i)
     if (!m_loop->levels[i].unrolling) return i;
   return kNoLevel;
 }
 
-std::size_t ShaderCompiler::LevelPastShare() {
+std::size_t ShaderCompiler::LevelPastShare(bool* outermostCut) {
   const std::uint64_t work = SimulationWork(), budget = SimulationBudgetWork();
   const std::size_t outermost = OutermostSimulation();
-  for (std::size_t i = m_loop->levels.size(); outermost != kNoLevel && i-- > outermost + 1;) {
+  for (std::size_t i = m_loop->levels.size(); i-- > 0;) {
     const Projection& p = m_loop->levels[i];
-    if ((p.Spent(work) > p.share || p.SpentBudget(budget) > p.budgetShare) && LevelCoverable(i)) return i;
+    if (p.Spent(work) <= p.share && p.SpentBudget(budget) <= p.budgetShare) continue;
+    if (!p.unrolling) {
+      if (outermost != kNoLevel && i > outermost && LevelCoverable(i)) return i;
+      continue;
+    }
+    if (!p.rehearsal) continue;
+    // Its code serves only the simulation or covering pass around it: that
+    // one is given up instead of building the rest of its passes.
+    for (std::size_t j = i; j-- > 0;)
+      if (!m_loop->levels[j].unrolling && LevelCoverable(j)) {
+        *outermostCut = j == outermost;
+        return j;
+      }
+    if (InsideCoverPass()) return kCoverPassLevel;
   }
   return kNoLevel;
 }

@@ -76,18 +76,21 @@ struct ShaderCompiler::LoopLowering {
   std::uint64_t keptBuilt = 0;
   bool reused = false;               // the last SimulateOrReuse reused a memo
   std::vector<LoopMemo> loopMemos;
+  // The loop LowerFlowControlLoop kept last was covered, with code a loop
+  // around it cannot hold (LowerLiveLoop hands that on).
+  bool coveredAbandon = false;
   // DescribeValue describes every value by its facts, none by its index
   // (keys that stay valid for the whole run).
   bool describeByFacts = false;
   // Unrollings found to run to the iteration limit (unroll_endless.cpp): the
   // loop, the pass from which, and the state of its slice there, by facts.
-  struct Endless {
+  struct EndlessState {
     const ParseNode* loop;
     std::uint32_t pass;
     std::vector<double> state;
     bool certain;  // every pass known to run (from its first pass)
   };
-  std::vector<Endless> endless;
+  std::vector<EndlessState> endless;
 };
 
 // While an exact simulation counts as a rerun (the compile without the

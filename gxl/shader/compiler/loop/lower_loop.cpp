@@ -135,10 +135,13 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     const std::uint32_t attempt = loopAttempt, outside = outOfBounds, abandon = abandonLoop, errors = errorFlag;
     loopAttempt = 1;
     outOfBounds = abandonLoop = 0;
+    m_loop->coveredAbandon = false;
     const HRESULT hr = LowerFlowControlLoop(node, handOn, condition, body, start.Data());
     loopAttempt = attempt;
     outOfBounds = outside;
-    abandonLoop = abandon;
+    // A covered loop kept with what an exact simulation could have left to
+    // an unrolling (whose code a loop around cannot hold): it tells that loop.
+    abandonLoop = abandon || (SUCCEEDED(hr) && m_loop->coveredAbandon);
     returned = discarded = 0;
     if (SUCCEEDED(hr)) return S_OK;
     // An outer simulation met the lowering's bound: it is given up whole.
@@ -157,6 +160,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     if (level) {
       Projection passes = OpenProjection();
       passes.unrolling = true;
+      passes.rehearsal = m_loop->exactSimulations || m_loop->coverPasses;
       // Inside a covering pass it stays inside it.
       passes.coverPasses = m_loop->levels.empty() ? 0 : m_loop->levels.back().coverPasses;
       m_loop->levels.push_back(passes);
@@ -167,12 +171,14 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
   // The work bound ended this loop's own unrolling: where its condition and
   // step would not end it within the iteration limit either, the loop is
   // what the profile cannot hold, and it says so.
-  if (FAILED(hr) && bounded && target->workExhausted && !target->workReported && loopDepth == 0 && !handOn)
-    ClaimEndlessUnrolling(node, condition, stepStatement, values, instructions, start.Data());
+  if (FAILED(hr) && bounded && target->workExhausted && !target->workReported && loopDepth == 0)
+    ClaimEndlessUnrolling(node, handOn, condition, body, stepStatement, trip == Trip::kDependsOnBody, values,
+                          instructions, start.Data());
   return hr;
 }
 
-void ShaderCompiler::ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
+void ShaderCompiler::ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                           const ParseNode* body, const ParseNode* step, bool bodyDecides,
                                            std::uint32_t values, std::uint32_t instructions,
                                            const std::uint32_t* startMap) {
   RollBackIr(values, instructions, startMap);
@@ -190,7 +196,21 @@ void ShaderCompiler::ClaimEndlessUnrolling(const ParseNode* node, const ParseNod
   target->workExhausted = false;
   target->workLeft = kClaimWork;
   loweringBuilt = 0;
-  if (!RehearseTrip(node, condition, step, true).endless || target->workExhausted) return;
+  // Where the body moves what the condition reads, the statements that do
+  // (with what they read) are rehearsed with it; an early end the body may
+  // reach otherwise is not looked for, as the compile ends either way.
+  // (A loop that runs its body after its condition is first taken for one
+  // whose condition and step alone decide its trip count.)
+  bool endless = !init && RehearseTrip(node, condition, step, true).endless;
+  std::vector<const ParseNode*> slice;
+  std::vector<std::uint8_t> slots;
+  bool plain = false;
+  PodArray<std::uint32_t> map;
+  if (!endless && !target->workExhausted && (init || bodyDecides) &&
+      LoopTripSlice(condition, body, &slice, &slots, &plain, false) && plain &&
+      map.Append(valueMap.Data(), valueMap.Size()) && One() != kNoIndex)
+    endless = RehearseSlice(node, condition, slice, map, One(), 0, init != nullptr) == Endless::kRuns;
+  if (!endless || target->workExhausted) return;
   target->workReported = true;
   GXL_SHADER_REPORT(*this, node, msg::kLoopDoesNotTerminate, static_cast<int>(kMaxUnrolledIterations));
 }
@@ -241,6 +261,7 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   const bool certain = found.certain;
   outOfBounds = found.outOfBounds;
   abandonLoop = found.abandon;
+  m_loop->coveredAbandon = found.covered && found.abandon;
   PodArray<std::uint32_t> carried;
   if (!carried.Append(found.carried.data(), found.carried.size())) return OutOfMemory(node);
 

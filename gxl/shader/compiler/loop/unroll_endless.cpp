@@ -54,7 +54,7 @@ bool ShaderCompiler::TripState(const std::vector<std::uint8_t>& slots, const std
 
 bool ShaderCompiler::FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
                                   bool* certain) const {
-  for (const LoopLowering::Endless& e : m_loop->endless)
+  for (const LoopLowering::EndlessState& e : m_loop->endless)
     if (e.loop == loop && e.pass <= pass && e.state == state) {
       if (certain) *certain = e.certain;
       return true;
@@ -83,16 +83,16 @@ bool ShaderCompiler::RunsToLimit(EndlessWatch& w, const ParseNode* node, const P
   // Past its first passes, the slice rehearsed once.
   if (w.rehearsed || !w.plain || pass < 2) return false;
   w.rehearsed = true;
-  if (!RehearseSlice(node, condition, w.slice, c, accumulated, pass)) return false;
+  if (RehearseSlice(node, condition, w.slice, c, accumulated, pass) != Endless::kRuns) return false;
   m_loop->endless.push_back({node, pass, std::move(state), false});
   return true;
 }
 
-bool ShaderCompiler::RehearseSlice(const ParseNode* node, const ParseNode* condition,
+ShaderCompiler::Endless ShaderCompiler::RehearseSlice(const ParseNode* node, const ParseNode* condition,
                                    const std::vector<const ParseNode*>& slice, const PodArray<std::uint32_t>& c,
-                                   std::uint32_t accumulated, std::uint32_t pass) {
+                                   std::uint32_t accumulated, std::uint32_t pass, bool bodyFirst) {
   LoweringMark mark(*this);
-  if (!mark.Saved()) return false;
+  if (!mark.Saved()) return Endless::kUnclear;
   struct Back {
     LoweringMark& m;
     ~Back() { m.RollBack(); }
@@ -108,6 +108,13 @@ bool ShaderCompiler::RehearseSlice(const ParseNode* node, const ParseNode* condi
     returned = discarded = 0;
     return stopped && !loopAttempt;
   };
+  if (bodyFirst) {
+    for (const ParseNode* statement : slice) {
+      if (FAILED(LowerStatement(statement, nullptr)) || !clean()) return Endless::kUnclear;
+      if (returned || discarded) break;
+    }
+    if (stops()) return Endless::kEnds;
+  }
   for (std::uint32_t k = pass; k < kMaxUnrolledIterations; ++k) {
     // The test as the unrolling lowers it, as an attempt.
     if (condition) {
@@ -117,20 +124,21 @@ bool ShaderCompiler::RehearseSlice(const ParseNode* node, const ParseNode* condi
       const HRESULT hr = LowerExpression(condition, &test, 0);
       loopAttempt = attempt;
       if (FAILED(hr) || !clean() ||
-          FAILED(Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison)) || stops())
-        return false;
+          FAILED(Emit2(node, kOpMultiply, 1, &accumulated, &accumulated, &test, kValueComparison)))
+        return Endless::kUnclear;
+      if (stops()) return Endless::kEnds;
     }
     ValueRange g = kFull;
     if (FAILED(EvaluateRange(accumulated, &g))) g = kFull;
-    if (g.low == 0 && g.high == 0) return false;
+    if (g.low == 0 && g.high == 0) return Endless::kEnds;
     if (!Excludes0(g)) loopAttempt = 1;
     for (const ParseNode* statement : slice) {
-      if (FAILED(LowerStatement(statement, nullptr)) || !clean()) return false;
+      if (FAILED(LowerStatement(statement, nullptr)) || !clean()) return Endless::kUnclear;
       if (returned || discarded) break;
     }
-    if (stops()) return false;
+    if (stops()) return Endless::kEnds;
   }
-  return true;
+  return Endless::kRuns;
 }
 
 }  // namespace gxl::shader
