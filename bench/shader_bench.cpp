@@ -37,7 +37,10 @@
 // Last, the X3511 refusal of a loop of uniform length around nested loops at
 // ps_2_0 and vs_2_0, in time and in memory at the compile's peak, and the
 // issue's dead loop nests compiled at vs_2_a and ps_3_0 (their lowering for
-// messages alone bounded).
+// messages alone bounded). The whole compiles of shader_compile_speed.h run
+// too: the corpus, chains of 400 to 3,200 statements (the growth from 1,600
+// to 3,200 as a ratio) and the nested triangle of the optimiser's rounds
+// (200 against 100, and the 250 in time).
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -1282,6 +1285,18 @@ int main(int argc, char** argv) {
        "BM_CompileChain/400/0/iterations:3", 2.4},
       {"chain of 800 / 400 statements, ps_3_0", "BM_CompileChain/800/1/iterations:3",
        "BM_CompileChain/400/1/iterations:3", 2.4},
+      {"chain of 3,200 / 1,600 statements, vs_3_0", "BM_CompileChain/3200/0/iterations:3",
+       "BM_CompileChain/1600/0/iterations:3", 2.4},
+      {"chain of 3,200 / 1,600 statements, ps_3_0", "BM_CompileChain/3200/1/iterations:3",
+       "BM_CompileChain/1600/1/iterations:3", 2.4},
+      // 19,900 unrolled passes against 4,950: 4 is linear in the program. The
+      // rounds after the second change one pass each and cost in proportion
+      // to it; the first two run every pass over the whole unrolled program,
+      // at a cost per instruction that grows as the program leaves the caches.
+      {"nested triangle of 200 / 100 at ps_2_0", "BM_CompileTriangle/200/iterations:1",
+       "BM_CompileTriangle/100/iterations:1", 8},
+      {"the issue's nested triangle of 250 (31,125 passes) at ps_2_0 (ms)", "BM_CompileTriangle/250/iterations:1", "",
+       4000},
       {"nested constant loops of 2,048 statements unrolled for ps_2_0, to its answer (ms)",
        "BM_CompileNestedLoops/2048/iterations:1", "", 1000},
       {"a loop refused with X3511 after 1,024 iterations (ms)", "BM_CompileLoopRefusal/iterations:3", "", 100},

@@ -54,6 +54,8 @@ struct RunScope {
     compiler.tree = nullptr;
     if (const ShaderProgram* t = compiler.target.get()) {
       compiler.defUseUpkeepMismatches = t->defUseUpkeepMismatches;
+      compiler.roundUpkeepPasses = t->roundUpkeepPasses;
+      compiler.roundUpkeepMismatches = t->roundUpkeepMismatches;
       compiler.reassignMismatches = t->reassignMismatches;
       compiler.workSpent = compiler.workGranted - t->workLeft;
     }
@@ -158,6 +160,9 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   ShaderTarget* generator = made.get();
   generator->referenceSearches = referenceSearches;
   generator->secondPhaseStepHook = secondPhaseStepHook;
+  generator->roundUpkeepFrom = roundUpkeepFrom;
+  generator->checkRoundUpkeep = checkRoundUpkeep;
+  roundUpkeepPasses = roundUpkeepMismatches = 0;
   generator->workLeft = workGranted = workBudget;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;

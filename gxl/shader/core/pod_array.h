@@ -37,6 +37,12 @@ class PodArray {
   }
   // Shrinks to n elements (n <= Size()).
   void Truncate(std::size_t n) { m_size = n; }
+  // n elements, those past the old size uninitialised; false when it cannot grow.
+  bool Resize(std::size_t n) {
+    if (!Reserve(n)) return false;
+    m_size = n;
+    return true;
+  }
   void PopBack() { --m_size; }
 
   bool Reserve(std::size_t n) {

@@ -19,6 +19,14 @@ class ListJournal {
     NoteSlow(i);
   }
   void NoteReshaped() { m_reshaped = true; }
+  // The list cut to `count` records: reshaped when that drops records the
+  // watcher knew (those below the base; by default every record counts).
+  void NoteTruncated(std::uint32_t count) {
+    if (count < m_base) m_reshaped = true;
+  }
+  // Records from `count` on are new to the watcher: cutting them again is
+  // no reshaping.
+  void SetBase(std::uint32_t count) { m_base = count; }
 
   const std::uint32_t* Noted() const { return m_noted.Data(); }
   std::size_t NotedCount() const { return m_noted.Size(); }
@@ -53,6 +61,7 @@ class ListJournal {
   PodArray<std::uint32_t> m_stamps;  // round in which each index was noted last
   PodArray<std::uint32_t> m_noted;
   std::uint32_t m_round = 1;
+  std::uint32_t m_base = 0xFFFFFFFFu;
   bool m_reshaped = false;
   bool m_lost = false;
 };

@@ -57,7 +57,7 @@ class RecordList {
   std::uint32_t Append(T* record);
   // Drops the slots from `count` on without destroying their records (compaction).
   void Truncate(std::uint32_t count) {
-    if (m_journal) m_journal->NoteReshaped();
+    if (m_journal) m_journal->NoteTruncated(count);
     if (count < m_count) m_count = count;
     if (!m_journal) m_unwatched = m_count;
   }
@@ -155,6 +155,11 @@ constexpr std::uint32_t kCoordinatesInAnyOrder = 0x20;
 // second or so.
 constexpr std::uint64_t kCompileWorkBudget = std::uint64_t{1} << 26;
 constexpr std::uint64_t kCompileWorkRecords = std::uint64_t{1} << 16;
+
+// The first optimiser phase keeps its rounds in step incrementally from a
+// program of this many instructions on (RoundUpkeep): below it a full pass
+// costs little.
+constexpr std::uint32_t kRoundUpkeepFrom = 4096;
 
 // Option bits of a compile that the back end tests.
 constexpr std::uint32_t kOptionDebug = 0x1;
@@ -433,6 +438,15 @@ class ShaderProgram : public ProgramLists {
   // phases differed from the full count.
   std::uint32_t phaseCountMismatches = 0;
   FoldState* foldState = nullptr;  // set while FoldConstants runs
+  // The optimiser's rounds run incrementally (RoundUpkeep) from a program of
+  // this many instructions on; tests set 0 to run every program so. With
+  // checkRoundUpkeep each incremental pass is also run in full on a copy and
+  // each difference counts in roundUpkeepMismatches; roundUpkeepPasses counts
+  // the passes run incrementally. A preshader inherits none of it.
+  std::uint32_t roundUpkeepFrom = kRoundUpkeepFrom;
+  bool checkRoundUpkeep = false;
+  std::uint32_t roundUpkeepMismatches = 0;
+  std::uint32_t roundUpkeepPasses = 0;
 
   ProfileLimits profileLimits{};
   std::uint32_t standardBanks[kStandardBankCount];

@@ -134,33 +134,26 @@ HRESULT ShaderProgram::RemoveDeadCode() {
   auto keep = opt::ComponentFlags(*this);
   if (!keep) return E_OUTOFMEMORY;
   bool changed = false;
-  for (std::uint32_t position = 0; position < instructions.Count(); ++position) {
-    IrInstruction* inst = instructions[position];
-    if (opt::IsEmpty(inst)) continue;
-    if (inst->IsArithmetic()) {
-      for (std::uint32_t k = 0; k < inst->Width(); ++k)
-        keep[k] = k < inst->resultCount && live.Level(inst->results[k]) == kLive;
-      changed |= opt::KeepComponents(*inst, keep.get());
-    } else if (std::none_of(inst->results, inst->results + inst->resultCount,
-                            [&](std::uint32_t r) { return live.Level(r) == kLive; })) {
-      opt::Empty(*inst);
-      changed = true;
-    }
-  }
-
-  const std::uint32_t undefined = StandardBankIndex(StandardBank::Undefined);
+  auto isLive = [&live](std::uint32_t value) { return live.Level(value) == kLive; };
+  for (std::uint32_t position = 0; position < instructions.Count(); ++position)
+    changed |= opt::RemoveDeadAt(instructions[position], keep.get(), isLive);
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     if (live.Level(i) == kLive) continue;  // before the node: most are live, and each is a cache miss
-    IrValue* v = values[i];
-    if (!v || v->bank == undefined) continue;
-    const std::uint32_t type = opt::BankTypeOf(*this, i);
-    if ((v->relativeIndex == kNoIndex && (type & kBankRelative)) ||
-        (type & (kBankLiteral | kBankKeepValues)) == (kBankLiteral | kBankKeepValues))
-      continue;
-    v->bank = undefined;
-    changed = true;
+    changed |= opt::DiscardDead(*this, i);
   }
   return changed ? S_OK : S_FALSE;
+}
+
+bool opt::DiscardDead(ShaderProgram& p, std::uint32_t value) {
+  const std::uint32_t undefined = p.StandardBankIndex(StandardBank::Undefined);
+  IrValue* v = p.values[value];
+  if (!v || v->bank == undefined) return false;
+  const std::uint32_t type = opt::BankTypeOf(p, value);
+  if ((v->relativeIndex == kNoIndex && (type & kBankRelative)) ||
+      (type & (kBankLiteral | kBankKeepValues)) == (kBankLiteral | kBankKeepValues))
+    return false;
+  v->bank = undefined;
+  return true;
 }
 
 HRESULT ShaderProgram::CompactInstructions() {

@@ -204,71 +204,65 @@ bool SettleInstruction(ShaderProgram& p, const IrInstruction& inst) {
   return false;
 }
 
-// Restores the program's fold state pointer however the run ends.
-class FoldRun {
- public:
-  explicit FoldRun(ShaderProgram& p) : m_p(p) { p.foldState = &m_state; }
-  ~FoldRun() { m_p.foldState = nullptr; }
-  FoldRun(const FoldRun&) = delete;
-  FoldRun& operator=(const FoldRun&) = delete;
-  FoldState& State() { return m_state; }
-
- private:
-  ShaderProgram& m_p;
-  FoldState m_state;
-};
-
 }  // namespace
 
+namespace fold {
+
+HRESULT FoldAt(ShaderProgram& p, std::uint32_t position, bool* folded) {
+  IrInstruction* inst = p.instructions[position];
+  if (opt::IsEmpty(inst)) return S_OK;
+  FoldState& state = *p.foldState;
+  state.firstCreated = p.values.Count();
+  const std::uint32_t group = inst->Group(), n = inst->Width();
+  HRESULT hr = S_FALSE;
+  switch (inst->Class()) {
+    case 1:
+      if (group == kOpDiscard) break;
+      if (group == kOpMove || group == kOpNegate) ShareMovePrecision(p, *inst);
+      for (std::uint32_t k = 0; k < n && SUCCEEDED(hr); ++k)
+        hr = p.FoldConstantOperation(*inst, inst->results[k], opt::Root(p, inst->arguments[k]));
+      break;
+    case 2:
+      if (group == kOpMin || group == kOpMax) MergeMinMaxPrecision(p, *inst);
+      for (std::uint32_t k = 0; k < n && SUCCEEDED(hr); ++k)
+        hr = p.FoldBinaryComponent(*inst, inst->results[k], opt::Root(p, inst->arguments[k]),
+                                   opt::Root(p, inst->arguments[n + k]));
+      break;
+    case 3:
+      for (std::uint32_t k = 0; k < n && SUCCEEDED(hr); ++k)
+        hr = p.FoldTernaryComponent(*inst, inst->results[k], opt::Root(p, inst->arguments[k]),
+                                    opt::Root(p, inst->arguments[n + k]), opt::Root(p, inst->arguments[2 * n + k]));
+      break;
+    default:
+      if (group == kOpDot) {
+        // Rewrites the instruction itself: S_OK when it did.
+        if ((hr = p.FoldDotProduct(*inst, true)) == S_OK) *folded = true;
+        if (FAILED(hr)) return hr;
+        if (opt::IsEmpty(inst)) return S_OK;
+      } else if (inst->word == IrWord(kOpLit, 4) &&
+                 std::all_of(inst->results, inst->results + inst->resultCount,
+                             [&p](std::uint32_t r) { return fold::Foldable(p, r); })) {
+        hr = FoldLit(p, *inst);
+      }
+      break;
+  }
+  if (FAILED(hr)) return hr;
+  *folded |= SettleInstruction(p, *inst);
+  return S_OK;
+}
+
+}  // namespace fold
+
 HRESULT ShaderProgram::FoldConstants() {
-  FoldRun run(*this);
+  fold::FoldRun run(*this);
   FoldState& state = run.State();
   NumberValues();
   HRESULT hr = RebuildDefUse();
   if (FAILED(hr)) return hr;
   bool folded = false;
   const std::uint32_t valuesBefore = values.Count();
-  for (std::uint32_t position = 0; position < instructions.Count(); ++position) {
-    IrInstruction* inst = instructions[position];
-    if (opt::IsEmpty(inst)) continue;
-    state.firstCreated = values.Count();
-    const std::uint32_t group = inst->Group(), n = inst->Width();
-    hr = S_FALSE;
-    switch (inst->Class()) {
-      case 1:
-        if (group == kOpDiscard) break;
-        if (group == kOpMove || group == kOpNegate) ShareMovePrecision(*this, *inst);
-        for (std::uint32_t k = 0; k < n && SUCCEEDED(hr); ++k)
-          hr = FoldConstantOperation(*inst, inst->results[k], opt::Root(*this, inst->arguments[k]));
-        break;
-      case 2:
-        if (group == kOpMin || group == kOpMax) MergeMinMaxPrecision(*this, *inst);
-        for (std::uint32_t k = 0; k < n && SUCCEEDED(hr); ++k)
-          hr = FoldBinaryComponent(*inst, inst->results[k], opt::Root(*this, inst->arguments[k]),
-                                   opt::Root(*this, inst->arguments[n + k]));
-        break;
-      case 3:
-        for (std::uint32_t k = 0; k < n && SUCCEEDED(hr); ++k)
-          hr = FoldTernaryComponent(*inst, inst->results[k], opt::Root(*this, inst->arguments[k]),
-                                    opt::Root(*this, inst->arguments[n + k]),
-                                    opt::Root(*this, inst->arguments[2 * n + k]));
-        break;
-      default:
-        if (group == kOpDot) {
-          // Rewrites the instruction itself: S_OK when it did.
-          if ((hr = FoldDotProduct(*inst, true)) == S_OK) folded = true;
-          if (FAILED(hr)) return hr;
-          if (opt::IsEmpty(inst)) continue;
-        } else if (inst->word == IrWord(kOpLit, 4) &&
-                   std::all_of(inst->results, inst->results + inst->resultCount,
-                               [this](std::uint32_t r) { return fold::Foldable(*this, r); })) {
-          hr = FoldLit(*this, *inst);
-        }
-        break;
-    }
-    if (FAILED(hr)) return hr;
-    folded |= SettleInstruction(*this, *inst);
-  }
+  for (std::uint32_t position = 0; position < instructions.Count(); ++position)
+    if (FAILED(hr = fold::FoldAt(*this, position, &folded))) return hr;
   if (folded) opt::ForwardRedirections(*this);
   // A new literal may equal one made by an earlier round; the merging passes
   // of the round compare arguments by identity, so equal literals become one.

@@ -58,5 +58,24 @@ std::uint32_t NegationOf(const ShaderProgram& p, std::uint32_t value);
 // Reports a domain error once per instruction.
 void ReportDomainError(ShaderProgram& p, IrInstruction& instruction, const Message& message);
 
+// The state of one FoldConstants run, bound to the program however the run ends.
+class FoldRun {
+ public:
+  explicit FoldRun(ShaderProgram& p) : m_p(p) { p.foldState = &m_state; }
+  ~FoldRun() { m_p.foldState = nullptr; }
+  FoldRun(const FoldRun&) = delete;
+  FoldRun& operator=(const FoldRun&) = delete;
+  FoldState& State() { return m_state; }
+
+ private:
+  ShaderProgram& m_p;
+  FoldState m_state;
+};
+
+// FoldConstants' work on the instruction at `position` (inside a FoldRun):
+// its components folded or given facts, the instruction kept whole or
+// settled back; *folded set when it folded.
+HRESULT FoldAt(ShaderProgram& p, std::uint32_t position, bool* folded);
+
 }  // namespace fold
 }  // namespace gxl::shader

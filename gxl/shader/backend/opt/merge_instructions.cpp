@@ -60,6 +60,35 @@ std::int32_t CompareInstructions(std::uint32_t a, std::uint32_t b, const void* c
   return 0;
 }
 
+// The words of KeyLength(x) that CompareInstructions compares, into `w`;
+// with `lookUpRoots` each argument's root, else the argument itself.
+std::uint32_t WriteKey(const ShaderProgram& p, const IrInstruction& x, bool lookUpRoots, std::uint32_t* w) {
+  std::uint32_t at = 0;
+  w[at++] = x.word;
+  w[at++] = x.argumentCount;
+  w[at++] = x.resultCount;
+  for (std::uint32_t r = 0; r < x.resultCount; ++r) {
+    const IrValue& u = *p.values[x.results[r]];
+    w[at++] = u.bank;
+    w[at++] = u.predicate;
+    w[at++] = u.predicateSense ^ 0x80000000u;  // compared as a signed number
+  }
+  auto root = [&](std::uint32_t value) { return lookUpRoots ? opt::Root(p, value) : value; };
+  if (PairsCommute(x)) {
+    const std::uint32_t n = x.Width();
+    for (std::uint32_t k = 0; k < n; ++k, at += 2) {
+      const std::uint32_t a = root(x.arguments[k]), b = root(x.arguments[n + k]);
+      w[at] = std::min(a, b);
+      w[at + 1] = std::max(a, b);
+    }
+  } else {
+    for (std::uint32_t i = 0; i < x.argumentCount; ++i) w[at++] = root(x.arguments[i]);
+  }
+  return at;
+}
+
+std::uint32_t KeyLength(const IrInstruction& x) { return 3 + 3 * x.resultCount + x.argumentCount; }
+
 // What CompareInstructions looks at, per candidate, as words compared in
 // order: the sort compares each candidate about log n times, and finding an
 // argument's root costs more than comparing it. Built where every value is
@@ -73,8 +102,7 @@ struct InstructionKeys {
   bool Build(const ShaderProgram& p, const std::uint32_t* list, std::uint32_t count, bool lookUpRoots) {
     std::size_t size = 0;
     for (std::uint32_t n = 0; n < count; ++n) {
-      const IrInstruction& x = *p.instructions[list[n]];
-      size += 3 + 3 * std::size_t{x.resultCount} + x.argumentCount;
+      size += KeyLength(*p.instructions[list[n]]);
     }
     if (!start) start = opt::NewArray<std::uint32_t>(p.instructions.Count());
     words = opt::NewArray<std::uint32_t>(size);
@@ -82,28 +110,8 @@ struct InstructionKeys {
     std::uint32_t at = 0;
     std::uint32_t* w = words.get();
     for (std::uint32_t n = 0; n < count; ++n) {
-      const IrInstruction& x = *p.instructions[list[n]];
       start[list[n]] = at;
-      w[at++] = x.word;
-      w[at++] = x.argumentCount;
-      w[at++] = x.resultCount;
-      for (std::uint32_t r = 0; r < x.resultCount; ++r) {
-        const IrValue& u = *p.values[x.results[r]];
-        w[at++] = u.bank;
-        w[at++] = u.predicate;
-        w[at++] = u.predicateSense ^ 0x80000000u;  // compared as a signed number
-      }
-      auto root = [&](std::uint32_t value) { return lookUpRoots ? opt::Root(p, value) : value; };
-      if (PairsCommute(x)) {
-        const std::uint32_t n = x.Width();
-        for (std::uint32_t k = 0; k < n; ++k, at += 2) {
-          const std::uint32_t a = root(x.arguments[k]), b = root(x.arguments[n + k]);
-          w[at] = std::min(a, b);
-          w[at + 1] = std::max(a, b);
-        }
-      } else {
-        for (std::uint32_t i = 0; i < x.argumentCount; ++i) w[at++] = root(x.arguments[i]);
-      }
+      at += WriteKey(p, *p.instructions[list[n]], lookUpRoots, w + at);
     }
     return true;
   }
@@ -163,19 +171,29 @@ bool MergeableResult(const ShaderProgram& p, std::uint32_t value) {
 
 }  // namespace
 
+bool opt::CommonCandidate(const ShaderProgram& p, std::uint32_t position, std::uint32_t unpinnedOnly) {
+  const IrInstruction* inst = p.instructions[position];
+  if (opt::IsEmpty(inst) || IsSpecialOperation(inst) || inst->resultCount == 0 || (unpinnedOnly && inst->pinned))
+    return false;
+  return std::all_of(inst->results, inst->results + inst->resultCount,
+                     [&p](std::uint32_t r) { return MergeableResult(p, r); });
+}
+
+bool opt::CommonKey(const ShaderProgram& p, std::uint32_t position, PodArray<std::uint32_t>& out) {
+  const IrInstruction& x = *p.instructions[position];
+  const std::size_t at = out.Size();
+  if (!out.Resize(at + KeyLength(x))) return false;
+  WriteKey(p, x, false, out.Data() + at);
+  return true;
+}
+
 HRESULT ShaderProgram::MergeCommonInstructions(std::uint32_t unpinnedOnly) {
   auto list = opt::NewArray<std::uint32_t>(instructions.Count());
   if (!list) return E_OUTOFMEMORY;
   NumberValues();
   std::uint32_t count = 0;
-  for (std::uint32_t position = 0; position < instructions.Count(); ++position) {
-    const IrInstruction* inst = instructions[position];
-    if (opt::IsEmpty(inst) || IsSpecialOperation(inst) || inst->resultCount == 0 || (unpinnedOnly && inst->pinned))
-      continue;
-    if (std::all_of(inst->results, inst->results + inst->resultCount,
-                    [this](std::uint32_t r) { return MergeableResult(*this, r); }))
-      list[count++] = position;
-  }
+  for (std::uint32_t position = 0; position < instructions.Count(); ++position)
+    if (opt::CommonCandidate(*this, position, unpinnedOnly)) list[count++] = position;
 
   // Merging redirects arguments, which can make later instructions equal:
   // sort again until a round merges nothing.
@@ -254,20 +272,57 @@ bool SameColumn(const ShaderProgram& p, const IrInstruction& x, std::uint32_t j,
 
 }  // namespace
 
+IrInstruction* opt::EquivalenceDefiner(const ShaderProgram& p, std::uint32_t value) {
+  const IrValue* v = p.values[value];
+  IrInstruction* d = v ? p.instructions[v->definingPosition] : nullptr;
+  if (opt::IsEmpty(d) || !d->IsArithmetic() || IsSpecialOperation(d) || d->Class() > 4) return nullptr;
+  const std::uint32_t type = opt::BankTypeOf(p, value);
+  return (type & kBankWritable) && MergeableResult(p, value) ? d : nullptr;
+}
+
+bool opt::EquivalenceKey(const ShaderProgram& p, std::uint32_t value, std::uint32_t* key) {
+  const IrInstruction* d = EquivalenceDefiner(p, value);
+  if (!d) return false;
+  const std::uint32_t k = opt::ResultSlot(*d, value);
+  std::uint32_t ids[4];
+  const std::uint32_t n = ColumnIdentities(p, *d, k, ids);
+  *key = d->Group();
+  for (std::uint32_t g = 0; g < n; ++g) *key = *key * 2111 + ids[g];
+  return true;
+}
+
+bool opt::EquivalentPair(const ShaderProgram& p, IrInstruction* x, IrInstruction* y, IrInstruction** earlierOut,
+                         IrInstruction** laterOut, std::uint32_t match[16]) {
+  if (!y || x == y || x->word != y->word || x->Width() > 16) return false;
+  const std::uint32_t px = p.values[x->results[0]]->definingPosition;
+  const std::uint32_t py = p.values[y->results[0]]->definingPosition;
+  IrInstruction &earlier = px < py ? *x : *y, &later = px < py ? *y : *x;
+  const std::uint32_t earlierPosition = std::min(px, py);
+  // Each result of the later one matches its own result of the earlier one.
+  bool used[4 * 4];
+  std::fill(used, used + 16, false);
+  bool all = true;
+  for (std::uint32_t k = 0; k < later.Width() && all; ++k) {
+    const IrValue& r = *p.values[later.results[k]];
+    all = EquivalenceDefiner(p, later.results[k]) && (r.firstUse == kNoIndex || r.firstUse > earlierPosition);
+    std::uint32_t m = 0;
+    while (all && m < earlier.Width() &&
+           (used[m] || !EquivalenceDefiner(p, earlier.results[m]) || !SameColumn(p, earlier, m, later, k)))
+      ++m;
+    if (m == earlier.Width()) all = false;
+    if (all) used[match[k] = m] = true;
+  }
+  *earlierOut = &earlier;
+  *laterOut = &later;
+  return all;
+}
+
 HRESULT ShaderProgram::MergeEquivalentValues() {
   auto list = opt::NewArray<std::uint32_t>(values.Count());
   auto keys = opt::NewArray<std::uint32_t>(values.Count());
   auto order = opt::NewArray<std::uint32_t>(values.Count());
   auto keyed = opt::NewArray<std::uint64_t>(values.Count());
   if (!list || !keys || !order || !keyed) return E_OUTOFMEMORY;
-  // The component-wise, non-special instruction defining a candidate value.
-  auto definer = [this](std::uint32_t value) -> IrInstruction* {
-    const IrValue* v = values[value];
-    IrInstruction* d = v ? instructions[v->definingPosition] : nullptr;
-    if (opt::IsEmpty(d) || !d->IsArithmetic() || IsSpecialOperation(d) || d->Class() > 4) return nullptr;
-    const std::uint32_t type = opt::BankTypeOf(*this, value);
-    return (type & kBankWritable) && MergeableResult(*this, value) ? d : nullptr;
-  };
 
   bool merged = false;
   for (bool again = true; again;) {
@@ -277,13 +332,8 @@ HRESULT ShaderProgram::MergeEquivalentValues() {
     NumberValues();
     std::uint32_t count = 0;
     for (std::uint32_t i = 0; i < values.Count(); ++i) {
-      const IrInstruction* d = definer(i);
-      if (!d) continue;
-      const std::uint32_t k = opt::ResultSlot(*d, i);
-      std::uint32_t ids[4];
-      const std::uint32_t n = ColumnIdentities(*this, *d, k, ids);
-      std::uint32_t key = d->Group();
-      for (std::uint32_t g = 0; g < n; ++g) key = key * 2111 + ids[g];
+      std::uint32_t key;
+      if (!opt::EquivalenceKey(*this, i, &key)) continue;
       list[count] = i;
       keys[count] = key;
       keyed[count] = std::uint64_t{key} << 32 | count;
@@ -297,41 +347,22 @@ HRESULT ShaderProgram::MergeEquivalentValues() {
 
     // Within a run of equal keys each value looks back at a few others: equal
     // keys of unequal columns are rare, and the bound keeps this linear.
-    constexpr std::uint32_t kLookBack = 16;
-    bool used[4 * 4];
     for (std::uint32_t start = 0, end; start < count; start = end) {
       for (end = start + 1; end < count && keys[order[end]] == keys[order[start]]; ++end) {
       }
       for (std::uint32_t i = start + 1; i < end; ++i) {
-        IrInstruction* x = definer(list[order[i]]);
-        for (std::uint32_t j = i; x && j-- > start && i - j <= kLookBack;) {
-          IrInstruction* y = definer(list[order[j]]);
-          if (!y || x == y || x->word != y->word || x->Width() > 16) continue;
-          const std::uint32_t px = values[x->results[0]]->definingPosition;
-          const std::uint32_t py = values[y->results[0]]->definingPosition;
-          IrInstruction &earlier = px < py ? *x : *y, &later = px < py ? *y : *x;
-          const std::uint32_t earlierPosition = std::min(px, py);
-          // Each result of the later one matches its own result of the earlier one.
+        IrInstruction* x = opt::EquivalenceDefiner(*this, list[order[i]]);
+        for (std::uint32_t j = i; x && j-- > start && i - j <= opt::kEquivalenceLookBack;) {
+          IrInstruction *earlier, *later;
           std::uint32_t match[16];
-          std::fill(used, used + 16, false);
-          bool all = true;
-          for (std::uint32_t k = 0; k < later.Width() && all; ++k) {
-            const IrValue& r = *values[later.results[k]];
-            all = definer(later.results[k]) && (r.firstUse == kNoIndex || r.firstUse > earlierPosition);
-            std::uint32_t m = 0;
-            while (all && m < earlier.Width() &&
-                   (used[m] || !definer(earlier.results[m]) || !SameColumn(*this, earlier, m, later, k)))
-              ++m;
-            if (m == earlier.Width()) all = false;
-            if (all) used[match[k] = m] = true;
-          }
-          if (!all) continue;
-          for (std::uint32_t k = 0; k < later.Width(); ++k)
-            opt::Redirect(*this, later.results[k], earlier.results[match[k]]);
-          opt::Empty(later);
+          if (!opt::EquivalentPair(*this, x, opt::EquivalenceDefiner(*this, list[order[j]]), &earlier, &later, match))
+            continue;
+          for (std::uint32_t k = 0; k < later->Width(); ++k)
+            opt::Redirect(*this, later->results[k], earlier->results[match[k]]);
+          opt::Empty(*later);
           merged = again = true;
-          if (&later == x) break;
-          x = definer(list[order[i]]);
+          if (later == x) break;
+          x = opt::EquivalenceDefiner(*this, list[order[i]]);
         }
       }
     }

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/core/pod_array.h"
 
 namespace gxl::shader::opt {
 
@@ -109,5 +110,61 @@ inline std::uint32_t Column(const IrInstruction& i, std::uint32_t g, std::uint32
 
 // The position of `value` among the results of instruction i; kNoIndex when absent.
 std::uint32_t ResultSlot(const IrInstruction& i, std::uint32_t value);
+
+// --- Steps of single passes, shared with their incremental forms (round_upkeep.h)
+
+// MergeDuplicateValues: a literal that merges with literals of its bank and
+// value; a read that merges with reads of its register under its guard; the
+// survivor of two such reads adjusted for the other.
+bool MergesAsLiteral(const ShaderProgram& p, std::uint32_t value);
+bool MergesAsRegisterRead(const ShaderProgram& p, std::uint32_t value);
+void MergeRegisterRead(ShaderProgram& p, std::uint32_t keep, std::uint32_t other);
+// MergeCommonInstructions: whether the instruction at `position` is a
+// candidate, and the words its comparison reads (arguments as they stand:
+// every value its own root) appended to `out`; false when out of memory.
+bool CommonCandidate(const ShaderProgram& p, std::uint32_t position, std::uint32_t unpinnedOnly);
+bool CommonKey(const ShaderProgram& p, std::uint32_t position, PodArray<std::uint32_t>& out);
+// MergeEquivalentValues: the instruction defining a candidate value, the
+// value's key, and whether the definers x and y of two candidates merge
+// (the later one's results into the earlier one's, result k into match[k]).
+// Within a run of equal keys each candidate looks back this far.
+constexpr std::uint32_t kEquivalenceLookBack = 16;
+IrInstruction* EquivalenceDefiner(const ShaderProgram& p, std::uint32_t value);
+bool EquivalenceKey(const ShaderProgram& p, std::uint32_t value, std::uint32_t* key);
+bool EquivalentPair(const ShaderProgram& p, IrInstruction* x, IrInstruction* y, IrInstruction** earlier,
+                    IrInstruction** later, std::uint32_t match[16]);
+// RemoveDeadCode's removal at one instruction: the components (or, for an
+// instruction that is not component-wise, all) whose results `live` does not
+// hold; true when it changed. And of a value that is not live: it moves to
+// "x" unless its bank keeps it; true when it moved.
+template <class Live>
+bool RemoveDeadAt(IrInstruction* inst, bool* keep, Live live) {
+  if (IsEmpty(inst)) return false;
+  if (inst->IsArithmetic()) {
+    for (std::uint32_t k = 0; k < inst->Width(); ++k) keep[k] = k < inst->resultCount && live(inst->results[k]);
+    return KeepComponents(*inst, keep);
+  }
+  for (std::uint32_t r = 0; r < inst->resultCount; ++r)
+    if (live(inst->results[r])) return false;
+  Empty(*inst);
+  return true;
+}
+bool DiscardDead(ShaderProgram& p, std::uint32_t value);
+// SimplifyArithmetic's three walks on the instruction at `position`: literal
+// reassociation (a failure when out of memory), sign tests (true when it
+// changed), coefficients, range tests and fractions of sums; and its end
+// when none changed anything (dead code, compaction, unused values; S_FALSE).
+HRESULT ReassociateAt(ShaderProgram& p, std::uint32_t position, bool* changed);
+bool SignTestAt(ShaderProgram& p, std::uint32_t position);
+HRESULT CoefficientsAt(ShaderProgram& p, std::uint32_t position, bool* changed);
+HRESULT FinishArithmetic(ShaderProgram& p);
+// SimplifyPredicates' drop of what is never written, on the instruction at
+// `position`: `cut` per value (guards found never to hold in the run), null
+// where no loop control is left; *redirected set when a merge became one of
+// its sides. True when it changed.
+bool DropUnwrittenAt(ShaderProgram& p, std::uint32_t position, bool* keep, const bool* cut, bool* redirected);
+// MergeDuplicateComponents on the instruction at `position` (`keep` one flag
+// per component); true when it changed.
+bool MergeComponentsAt(ShaderProgram& p, std::uint32_t position, bool* keep);
 
 }  // namespace gxl::shader::opt

@@ -2,6 +2,7 @@
 // rewriting until no pass changes the program, then the clean-up that leaves
 // outputs written directly and the lists compact.
 #include "gxl/shader/backend/opt/opt_util.h"
+#include "gxl/shader/backend/opt/round_upkeep.h"
 
 namespace gxl::shader {
 
@@ -32,22 +33,27 @@ HRESULT ShaderProgram::Optimize() {
 
   if (FAILED(hr = PackVectors()) || FAILED(hr = RouteOutputsThroughTemporaries())) return hr;
 
+  // A long program whose rounds change little is kept in step incrementally
+  // (not under the reference switch, nor with a hook that rewrites behind it).
+  // The upkeep allocates nothing until it is set up.
+  RoundUpkeep upkeep(*this);
+  const bool kept = !referenceSearches && !optimizerRoundHook;
   std::uint32_t round = 0;
   for (; round < kMaxRounds; ++round) {
     bool changed = false;
-    auto run = [&changed](HRESULT status) {
-      if (status == S_OK) changed = true;
-      return status;
-    };
-    if (FAILED(hr = run(FoldConstants())) || FAILED(hr = run(RemoveDeadCode())) ||
-        FAILED(hr = run(MergeDuplicateComponents())) || FAILED(hr = run(MergeCommonInstructions(0))) ||
-        FAILED(hr = run(MergeEquivalentValues())) || FAILED(hr = run(SimplifyArithmetic())) ||
-        FAILED(hr = run(ResolveConstantIndexes())) || FAILED(hr = run(SimplifyPredicates())) ||
-        FAILED(hr = run(RecomputePredicates())))
-      return hr;
-    if (optimizerRoundHook && FAILED(hr = run(optimizerRoundHook(*this)))) return hr;
+    for (RoundPass pass : {RoundPass::Fold, RoundPass::DeadCode, RoundPass::Components, RoundPass::Common,
+                           RoundPass::Equivalent, RoundPass::Arithmetic, RoundPass::Indexes, RoundPass::Predicates,
+                           RoundPass::Guards}) {
+      if (FAILED(hr = kept ? upkeep.Run(pass) : RunRoundPass(*this, pass))) return hr;
+      changed |= hr == S_OK;
+    }
+    if (optimizerRoundHook) {
+      if (FAILED(hr = optimizerRoundHook(*this))) return hr;
+      changed |= hr == S_OK;
+    }
     if (!changed) break;
   }
+  if (FAILED(hr = upkeep.Finish())) return hr;
   if (round == kMaxRounds) GXL_SHADER_REPORT(*this, nullptr, msg::kOptimizationDidNotConverge);
 
   // Literal-valued banks other than the array kinds hand their values to "l".

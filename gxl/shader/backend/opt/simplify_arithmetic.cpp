@@ -28,6 +28,10 @@ class ArithmeticSimplifier {
  public:
   explicit ArithmeticSimplifier(ShaderProgram& p) : m_p(p) {}
   HRESULT Run();
+  // The three walks' work on one instruction.
+  HRESULT ReassociateAt(std::uint32_t position, bool* changed);
+  bool SignTestAt(std::uint32_t position);
+  HRESULT CoefficientsAt(std::uint32_t position, bool* changed);
 
  private:
   bool Exact(const IrInstruction& inst) const {
@@ -320,39 +324,64 @@ bool ArithmeticSimplifier::FractionOfSum(IrInstruction& inst) {
   return changed;
 }
 
+HRESULT ArithmeticSimplifier::ReassociateAt(std::uint32_t position, bool* changed) {
+  IrInstruction* inst = m_p.instructions[position];
+  if (!opt::IsEmpty(inst)) *changed |= Reassociate(*inst);
+  return m_status;
+}
+
+bool ArithmeticSimplifier::SignTestAt(std::uint32_t position) {
+  IrInstruction* inst = m_p.instructions[position];
+  return !opt::IsEmpty(inst) && SimplifySignTest(*inst);
+}
+
+HRESULT ArithmeticSimplifier::CoefficientsAt(std::uint32_t position, bool* changed) {
+  IrInstruction* inst = m_p.instructions[position];
+  if (opt::IsEmpty(inst)) return S_OK;
+  HRESULT hr;
+  if (FAILED(hr = RebuildCoefficients(*inst, changed)) || FAILED(hr = TightenRangeTests(*inst, changed))) return hr;
+  *changed |= FractionOfSum(*inst);
+  return S_OK;
+}
+
 HRESULT ArithmeticSimplifier::Run() {
   HRESULT hr = m_p.RebuildDefUse();
   if (FAILED(hr)) return hr;
   m_p.NumberValues();
   bool changed = false;
-  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
-    IrInstruction* inst = m_p.instructions[position];
-    if (!opt::IsEmpty(inst)) changed |= Reassociate(*inst);
-    if (FAILED(m_status)) return m_status;
-  }
+  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position)
+    if (FAILED(hr = ReassociateAt(position, &changed))) return hr;
   if (changed && FAILED(hr = m_p.RebuildDefUse())) return hr;
-  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
-    IrInstruction* inst = m_p.instructions[position];
-    if (!opt::IsEmpty(inst)) changed |= SimplifySignTest(*inst);
-  }
+  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) changed |= SignTestAt(position);
   if (changed) return S_OK;
 
-  for (std::uint32_t position = m_p.instructions.Count(); position-- > 0;) {
-    IrInstruction* inst = m_p.instructions[position];
-    if (opt::IsEmpty(inst)) continue;
-    if (FAILED(hr = RebuildCoefficients(*inst, &changed)) || FAILED(hr = TightenRangeTests(*inst, &changed))) return hr;
-    changed |= FractionOfSum(*inst);
-  }
+  for (std::uint32_t position = m_p.instructions.Count(); position-- > 0;)
+    if (FAILED(hr = CoefficientsAt(position, &changed))) return hr;
   if (changed) return S_OK;
-  for (HRESULT (ShaderProgram::*pass)() :
-       {&ShaderProgram::RemoveDeadCode, &ShaderProgram::CompactInstructions, &ShaderProgram::RemoveUnusedValues}) {
-    if (FAILED(hr = (m_p.*pass)())) return hr;
-  }
-  return S_FALSE;
+  return opt::FinishArithmetic(m_p);
 }
 
 }  // namespace
 
 HRESULT ShaderProgram::SimplifyArithmetic() { return ArithmeticSimplifier(*this).Run(); }
+
+HRESULT opt::ReassociateAt(ShaderProgram& p, std::uint32_t position, bool* changed) {
+  return ArithmeticSimplifier(p).ReassociateAt(position, changed);
+}
+
+bool opt::SignTestAt(ShaderProgram& p, std::uint32_t position) { return ArithmeticSimplifier(p).SignTestAt(position); }
+
+HRESULT opt::CoefficientsAt(ShaderProgram& p, std::uint32_t position, bool* changed) {
+  return ArithmeticSimplifier(p).CoefficientsAt(position, changed);
+}
+
+HRESULT opt::FinishArithmetic(ShaderProgram& p) {
+  HRESULT hr;
+  for (HRESULT (ShaderProgram::*pass)() :
+       {&ShaderProgram::RemoveDeadCode, &ShaderProgram::CompactInstructions, &ShaderProgram::RemoveUnusedValues}) {
+    if (FAILED(hr = (p.*pass)())) return hr;
+  }
+  return S_FALSE;
+}
 
 }  // namespace gxl::shader

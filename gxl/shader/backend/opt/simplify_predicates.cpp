@@ -169,47 +169,51 @@ void PredicateSimplifier::ResolveGuards() {
 HRESULT PredicateSimplifier::DropUnwritten() {
   auto keep = opt::ComponentFlags(m_p);
   if (!keep) return E_OUTOFMEMORY;
-  const std::uint32_t registers = m_p.StandardBankIndex(StandardBank::Temporaries);
-  auto gone = [&](std::uint32_t value, bool loop) {
-    const IrValue* v = m_p.values[value];
-    // A loop's begin, entry and end leave together, when its guard fails.
-    return v && NeverWritten(*v) && (!loop || m_cut[value]);
-  };
-  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
-    IrInstruction* inst = m_p.instructions[position];
-    if (opt::IsEmpty(inst)) continue;
-    const std::uint32_t group = inst->Group();
-    if (!inst->IsArithmetic()) {
-      bool all = inst->resultCount != 0;
-      for (std::uint32_t r = 0; r < inst->resultCount && all; ++r) all = gone(inst->results[r], false);
-      if (all) {
-        opt::Empty(*inst);
-        m_changed = true;
-      }
-      continue;
-    }
-    const std::uint32_t w = inst->Width();
-    const bool merge = (group == kOpIfMerge || group == kOpBreakMerge) && inst->argumentCount == 2 * w;
-    for (std::uint32_t k = 0; k < w; ++k) {
-      keep[k] = k >= inst->resultCount || !gone(inst->results[k], IsLoopControl(group));
-      if (!merge || !keep[k]) continue;
-      // A merge with one side never written is the other side.
-      for (std::uint32_t side = 0; side < 2; ++side) {
-        const std::uint32_t unwritten = opt::Root(m_p, opt::Column(*inst, side, k));
-        const std::uint32_t other = opt::Root(m_p, opt::Column(*inst, 1 - side, k));
-        if (!m_p.values[unwritten] || !NeverWritten(*m_p.values[unwritten]) || !m_p.values[other]) continue;
-        opt::Redirect(m_p, inst->results[k], other);
-        // A block move that stands for the merge now is an ordinary value.
-        if (opt::BankTypeOf(m_p, other) & kBankBlockMoves) m_p.values[other]->bank = registers;
-        m_redirected = true;
-        keep[k] = false;
-        break;
-      }
-    }
-    m_changed |= opt::KeepComponents(*inst, keep.get());
-  }
+  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position)
+    m_changed |= opt::DropUnwrittenAt(m_p, position, keep.get(), m_cut.get(), &m_redirected);
   return S_OK;
 }
+
+}  // namespace
+
+bool opt::DropUnwrittenAt(ShaderProgram& p, std::uint32_t position, bool* keep, const bool* cut, bool* redirected) {
+  const std::uint32_t registers = p.StandardBankIndex(StandardBank::Temporaries);
+  auto gone = [&](std::uint32_t value, bool loop) {
+    const IrValue* v = p.values[value];
+    // A loop's begin, entry and end leave together, when its guard fails.
+    return v && NeverWritten(*v) && (!loop || (cut && cut[value]));
+  };
+  IrInstruction* inst = p.instructions[position];
+  if (opt::IsEmpty(inst)) return false;
+  const std::uint32_t group = inst->Group();
+  if (!inst->IsArithmetic()) {
+    bool all = inst->resultCount != 0;
+    for (std::uint32_t r = 0; r < inst->resultCount && all; ++r) all = gone(inst->results[r], false);
+    if (all) opt::Empty(*inst);
+    return all;
+  }
+  const std::uint32_t w = inst->Width();
+  const bool merge = (group == kOpIfMerge || group == kOpBreakMerge) && inst->argumentCount == 2 * w;
+  for (std::uint32_t k = 0; k < w; ++k) {
+    keep[k] = k >= inst->resultCount || !gone(inst->results[k], IsLoopControl(group));
+    if (!merge || !keep[k]) continue;
+    // A merge with one side never written is the other side.
+    for (std::uint32_t side = 0; side < 2; ++side) {
+      const std::uint32_t unwritten = opt::Root(p, opt::Column(*inst, side, k));
+      const std::uint32_t other = opt::Root(p, opt::Column(*inst, 1 - side, k));
+      if (!p.values[unwritten] || !NeverWritten(*p.values[unwritten]) || !p.values[other]) continue;
+      opt::Redirect(p, inst->results[k], other);
+      // A block move that stands for the merge now is an ordinary value.
+      if (opt::BankTypeOf(p, other) & kBankBlockMoves) p.values[other]->bank = registers;
+      *redirected = true;
+      keep[k] = false;
+      break;
+    }
+  }
+  return opt::KeepComponents(*inst, keep);
+}
+
+namespace {
 
 HRESULT PredicateSimplifier::Run() {
   HRESULT hr = m_p.RebuildDefUse();

@@ -2,6 +2,7 @@
 // checks over the IR, the output move that makes COLOR0 the temporary r0,
 // placement into the instruction lists (ps_1_1-1_3) or the partition search
 // (ps_1_4), and the rules that finish the lists.
+#include "gxl/shader/backend/opt/opt_util.h"
 #include "gxl/shader/backend/select/selection.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
@@ -55,6 +56,20 @@ HRESULT PixelShader1Target::GenerateCode() {
   }
   // 5-11.
   if (FAILED(hr = RunFolds())) return hr;
+  // Steps 12 and 13 add instructions, never remove one: a program past the
+  // size limit of step 14 (of the rules' preparation on ps_1_4) now is
+  // refused now, before placement and pairing spend time on it in
+  // proportion to its square.
+  if (Is14()) {
+    if (FAILED(hr = rules->CheckSize14(*this))) return hr;
+  } else {
+    std::uint32_t computing = 0;
+    for (std::uint32_t i = 0; i < instructions.Count(); ++i) computing += !opt::IsEmpty(Instruction(i));
+    if (computing > kPs1xInstructionLimit) {
+      GXL_SHADER_REPORT(*this, nullptr, msg::kFarTooLargeForPs1x, static_cast<int>(Minor()));
+      return E_FAIL;
+    }
+  }
   // 12.
   for (std::uint32_t i = 0; i < instructions.Count(); ++i)
     if (Instruction(i) && FAILED(hr = rules->LegaliseOperands(*this, i))) return hr;
@@ -122,8 +137,24 @@ HRESULT PixelShader1Target::CheckGeneralReads() {
   return failed ? E_FAIL : S_OK;
 }
 
-// Steps 5 to 11: saturates, the rules' rewrites and the shared modifier folds.
+// Steps 5 to 11 as one walk of the recognisers: each fold's refresh of the
+// use analysis follows what it changed (DefUseUpkeep) instead of rebuilding
+// the program, which made a long program's folds cost its square. No fold
+// reads the definition chains of the register table: the table is left out
+// while they run and rebuilt once after them, as their last refresh left it.
 HRESULT PixelShader1Target::RunFolds() {
+  const std::uint32_t table = registerTableFlag;
+  registerTableFlag = 0;
+  HRESULT hr;
+  {
+    const SelectionWalk walk(*this);
+    hr = RunFoldSteps();
+  }
+  registerTableFlag = table;
+  return SUCCEEDED(hr) ? RebuildDefUse() : hr;
+}
+
+HRESULT PixelShader1Target::RunFoldSteps() {
   using Fold = HRESULT (*)(ShaderTarget&);
   auto each = [this](auto accepts, auto run) -> HRESULT {
     for (std::uint32_t i = 0; i < instructions.Count(); ++i) {

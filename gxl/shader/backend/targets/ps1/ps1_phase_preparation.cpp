@@ -3,6 +3,7 @@
 // which reads only registers) reads made registers by texcrd; coordinates no texld can read moved into temporaries; the
 // marks of what feeds a texture operation; and the checks of the dependent chains.
 #include "gxl/shader/backend/alloc/pairing.h"
+#include "gxl/shader/backend/opt/opt_util.h"
 #include "gxl/shader/backend/targets/modifier_folds.h"
 #include "gxl/shader/backend/targets/ps1/ps1_standard_rules.h"
 #include "gxl/shader/backend/targets/ps1/ps1_target.h"
@@ -13,7 +14,6 @@ namespace {
 
 constexpr std::uint32_t kProjective2D = 0x607;
 constexpr std::uint32_t kTexcrdSets = 6;
-constexpr std::uint32_t kPs14InstructionLimit = 64;
 constexpr std::uint32_t kDivideByZLimit = 2;  // _dz reads per program
 
 bool Unmodified(const PixelShader1Target& t, std::uint32_t value) {
@@ -213,7 +213,7 @@ bool Preparation::Check() {
   bool failed = false;
   std::uint32_t count = 0;
   for (std::uint32_t i = 0; i < m_t.instructions.Count(); ++i) count += Live(i);
-  if (count > kPs14InstructionLimit) {
+  if (count > PixelShader1Target::kPs14InstructionLimit) {
     GXL_SHADER_REPORT(m_t, nullptr, msg::kFarTooLargeForPs14);
     failed = true;
   }
@@ -264,5 +264,16 @@ HRESULT Ps1StandardRules::ProjectiveRewrite(PixelShader1Target& t, std::uint32_t
 }
 
 HRESULT Ps1StandardRules::PreparePhases14(PixelShader1Target& t) { return Preparation(t).Run(); }
+
+// Preparation only adds instructions (texture coordinates, their moves), as
+// do the steps before it: a program past the limit after the folds is past
+// it at the check.
+HRESULT Ps1StandardRules::CheckSize14(PixelShader1Target& t) {
+  std::uint32_t computing = 0;
+  for (std::uint32_t i = 0; i < t.instructions.Count(); ++i) computing += !opt::IsEmpty(t.Instruction(i));
+  if (computing <= PixelShader1Target::kPs14InstructionLimit) return 1;
+  GXL_SHADER_REPORT(t, nullptr, msg::kFarTooLargeForPs14);
+  return E_FAIL;
+}
 
 }  // namespace gxl::shader

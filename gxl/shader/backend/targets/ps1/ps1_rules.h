@@ -38,6 +38,10 @@ class Ps1Rules {
 
   // --- ps_1_4 phases
   virtual HRESULT ProjectiveRewrite(PixelShader1Target&, std::uint32_t) { return 1; }
+  // After the folds, the refusal of a program that preparation's check
+  // refuses for its size anyway, before placement and pairing spend time on
+  // it: a failure when refused.
+  virtual HRESULT CheckSize14(PixelShader1Target&) { return 1; }
   // Texture-coordinate preparation, ordering and the dependent-chain checks:
   // a failure when the checks reported errors.
   virtual HRESULT PreparePhases14(PixelShader1Target&) { return 1; }

@@ -31,6 +31,7 @@ class Ps1StandardRules : public Ps1Rules {
 
   // --- ps_1_4 phases
   HRESULT ProjectiveRewrite(PixelShader1Target& t, std::uint32_t index) override;
+  HRESULT CheckSize14(PixelShader1Target& t) override;
   HRESULT PreparePhases14(PixelShader1Target& t) override;
   HRESULT BuildPhaseLists14(PixelShader1Target& t, std::uint32_t mask, bool trial) override;
   HRESULT BalancePhases14(PixelShader1Target& t) override;

@@ -172,8 +172,9 @@ class PixelShader1Target : public ShaderTarget {
   // sequence position `position` (phase-one list first, then the stage
   // list), other than the `excluded` registers; kNoIndex when none is.
   std::uint32_t FreeRegisterAt(std::uint32_t position, const std::uint32_t* excluded, std::uint32_t count) const;
-  // The instruction count past which ps_1_1-1_3 programs are refused.
+  // The instruction count past which ps_1_1-1_3 (ps_1_4) programs are refused.
   static constexpr std::uint32_t kPs1xInstructionLimit = 128;
+  static constexpr std::uint32_t kPs14InstructionLimit = 64;
 
   // --- Texture instructions (ps1_sampling.cpp, ps1_reflection.cpp, ps1_placement.cpp, ps1_dependent.cpp)
   HRESULT CheckClip(std::uint32_t index);
@@ -243,6 +244,7 @@ class PixelShader1Target : public ShaderTarget {
   // The steps of GenerateCode.
   HRESULT CheckGeneralReads();
   HRESULT RunFolds();
+  HRESULT RunFoldSteps();
   HRESULT MoveOutputsThroughTemporaries();
   HRESULT FoldOutputMove();
   // Whether the output move folds into its producers, registers as assigned.

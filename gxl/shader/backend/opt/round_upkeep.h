@@ -1,0 +1,244 @@
+// The rounds of the first optimiser phase kept in step with the program, so
+// that a round whose passes change a few instructions of a long program costs
+// in proportion to what they change instead of to the program.
+//
+// The upkeep holds an image of every value and instruction as the last pass
+// left it. A pass run in full is followed by a comparison of the whole program
+// with the images; a pass run incrementally watches the lists (ListJournal)
+// and compares only the records it reached. Either way the records that
+// changed are known exactly, and from them the upkeep keeps:
+// - who reads and writes each value (the use analysis of RebuildDefUse is set
+//   from it for the values whose reads or writes changed);
+// - per walk of a pass over the instructions, the positions whose outcome may
+//   differ from that walk's last run: every instruction that reads, within
+//   kReach steps along the readers of values, something that changed (the
+//   passes look back no further through the instructions that define their
+//   arguments, and through negations and reciprocals at any depth);
+// - the liveness of RemoveDeadCode and the guards of RecomputePredicates as
+//   reference counts, and the keys of MergeCommonInstructions,
+//   MergeEquivalentValues and MergeDuplicateValues in tables, so that those
+//   passes see at once whether anything is left for them to do.
+// An incremental pass does what the full pass would do, step for step, at the
+// positions whose outcome may differ; where it cannot tell, it runs the full
+// pass. The upkeep serves programs without flow control, predicates,
+// relative addressing and aliases whose instructions read values written
+// before them, once (what unrolled loops leave); a program outside that
+// class, or small, runs every pass in full.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "gxl/shader/backend/ir/list_journal.h"
+#include "gxl/shader/backend/ir/shader_program.h"
+
+namespace gxl::shader {
+
+// The passes of one round, in their order.
+enum class RoundPass : std::uint8_t {
+  Fold,
+  DeadCode,
+  Components,
+  Common,
+  Equivalent,
+  Arithmetic,
+  Indexes,
+  Predicates,
+  Guards,
+};
+
+// The program's own pass of that name, in full.
+HRESULT RunRoundPass(ShaderProgram& p, RoundPass pass);
+
+class RoundUpkeep {
+ public:
+  explicit RoundUpkeep(ShaderProgram& p);
+  ~RoundUpkeep();
+  RoundUpkeep(const RoundUpkeep&) = delete;
+  RoundUpkeep& operator=(const RoundUpkeep&) = delete;
+
+  // Runs `pass` as ShaderProgram's pass of that name would, incrementally
+  // where it can; its status.
+  HRESULT Run(RoundPass pass);
+  // After the last round: the lists unwatched and the use analysis set in
+  // full, as the last pass's rebuild left it.
+  HRESULT Finish();
+
+  struct Tables;  // liveness, guards and merge keys (round_upkeep_parts.h)
+  // The walks of the passes over the instructions, each with its own
+  // positions to visit.
+  enum Walk : std::uint8_t {
+    kFoldWalk,
+    kComponentWalk,
+    kReassociateWalk,
+    kSignWalk,
+    kCoefficientWalk,
+    kDropWalk,
+    kWalkCount
+  };
+
+ private:
+  // An instruction as the last comparison saw it.
+  struct InstructionImage {
+    const IrInstruction* node = nullptr;
+    std::uint32_t word = 0, argumentCount = 0, resultCount = 0;
+    std::uint32_t offset = 0, capacity = 0;  // its operands in m_operands: arguments, then results
+    std::uint32_t pinned = 0, word10 = 0, level = 0, predicate = 0, word14 = 0, statementSequence = 0,
+                  inlineDepth = 0;
+    std::int32_t orderKey = 0;
+    const ParseNode* sourcePosition = nullptr;
+  };
+
+  // Stop at the end of a scope, however a pass leaves it.
+  class StopAtEnd {
+   public:
+    explicit StopAtEnd(RoundUpkeep& u) : m_u(u) {}
+    ~StopAtEnd() { m_u.Stop(); }
+    StopAtEnd(const StopAtEnd&) = delete;
+    StopAtEnd& operator=(const StopAtEnd&) = delete;
+
+   private:
+    RoundUpkeep& m_u;
+  };
+
+  // --- Set-up and comparison (round_upkeep.cpp)
+  bool Build();
+  void Drop();
+  // Drop, and try the set-up again some rounds later.
+  void Shed();
+  void Attach();
+  // Collect, then the journals detached.
+  bool Stop();
+  // Compares what the journals noted (`all`: every record) with the images,
+  // hands what changed to Dispatch and takes the new images. False when the
+  // upkeep no longer holds (lists cut, banks changed, memory): dropped then.
+  bool Collect(bool all);
+  bool ValueChanged(std::uint32_t v) const;
+  bool InstructionChanged(std::uint32_t position) const;
+  void TakeImage(std::uint32_t position);
+  const std::uint32_t* ImageArguments(std::uint32_t position) const;
+  const std::uint32_t* ImageResults(std::uint32_t position) const;
+  // What the changes mean for the index, the tables and the walks.
+  void Dispatch();
+  // The program's own pass, then a full comparison.
+  HRESULT RunFull(RoundPass pass);
+  HRESULT RunOwn(RoundPass pass);
+  HRESULT RunIncremental(RoundPass pass);
+  // With the program's check switch: the pass in full on a copy, compared
+  // with what the upkeep's run left.
+  struct Shadow;
+  std::unique_ptr<Shadow> MakeShadow(RoundPass pass);
+  void Compare(const Shadow& shadow, HRESULT status);
+
+  // --- Index, use analysis, redirections (round_upkeep.cpp)
+  // The instructions that name the value among their arguments (results)
+  // now, distinct; the lists compacted.
+  void Readers(std::uint32_t value, std::vector<std::uint32_t>& out);
+  bool Reads(std::uint32_t position, std::uint32_t value) const;
+  void UseWindow(std::uint32_t value, std::uint32_t* first, std::uint32_t* last);
+  void Writers(std::uint32_t value, std::vector<std::uint32_t>& out);
+  // The non-empty instruction writing the value (there is one at most).
+  std::uint32_t Writer(std::uint32_t value) const;
+  void MarkUses(std::uint32_t value);
+  // RebuildDefUse's fields for the values whose reads or writes changed.
+  HRESULT RefreshUses();
+  // NumberValues over the values that may be redirected.
+  void NumberValues();
+  // ForwardRedirections over the redirected values; false when none was.
+  bool ForwardRedirections();
+  bool Topological(std::uint32_t position) const;
+
+  // --- Walks and the passes made of them (round_upkeep_walks.cpp)
+  void MarkWalk(Walk walk, std::uint32_t position);
+  void MarkReach(std::uint32_t position);
+  void Spread(std::uint32_t position, std::uint32_t left);
+  void Reach();
+  bool Small(Walk walk) const;
+  void TakeAll(Walk walk);
+  template <class Step>
+  HRESULT RunWalk(Walk walk, bool descending, Step step);
+  HRESULT FoldConstants();
+  HRESULT MergeDuplicateComponents();
+  HRESULT SimplifyArithmetic();
+  HRESULT ResolveConstantIndexes();
+  HRESULT SimplifyPredicates();
+
+  // --- Tables and the passes they serve (round_upkeep_tables.cpp)
+  void BuildTables();
+  void TablesNoteInstruction(std::uint32_t position, bool existed);
+  void TablesNoteValue(std::uint32_t value, const IrValue* old);
+  // A value became live or dead (needed or not): its writer's mask is due.
+  void Flip(std::uint32_t value, bool live);
+  void TablesSettle();
+  // MergeEquivalentValues' groups brought up to date; false when one is
+  // larger than the pass's look-back.
+  bool UpdateGroups();
+  bool MergesInGroup(std::uint32_t value);
+  HRESULT RemoveDeadCode();
+  HRESULT RecomputePredicates();
+  HRESULT MergeCommonInstructions();
+  HRESULT MergeEquivalentValues();
+  HRESULT MergeDuplicateValues();
+
+  ShaderProgram& m_p;
+  bool m_ready = false;     // images, index and tables stand for the program
+  bool m_watching = false;  // journals attached
+  bool m_refreshed = false; // a refresh left the coalescing links as they were
+  std::uint32_t m_retryRound = 3, m_retryGap = 1;  // when to try the set-up again
+  std::uint32_t m_readyRounds = 0;
+  std::uint32_t m_round = 0;
+  ListJournal m_valueJournal, m_instructionJournal;
+
+  // Images.
+  std::vector<IrValue> m_values;
+  std::vector<std::uint8_t> m_valuePresent;
+  std::vector<InstructionImage> m_instructions;
+  std::vector<std::uint32_t> m_operands;
+  std::vector<RegisterBank> m_banks;
+  std::uint32_t m_valueCount = 0, m_instructionCount = 0;
+  // The last comparison: changed values and positions (new records among them).
+  std::vector<std::uint32_t> m_changedValues, m_changedPositions;
+  std::vector<std::uint8_t> m_changedPosition;  // per position: in m_changedPositions
+
+  // Index.
+  // Per value: the positions that read it, ascending, once each (and some
+  // that stopped, dropped when met); the one non-empty instruction that
+  // writes it; how often non-empty instructions read it.
+  std::vector<std::vector<std::uint32_t>> m_readers;
+  std::vector<std::uint32_t> m_writer, m_uses;
+  std::vector<std::uint32_t> m_useDirty;   // values whose use fields the next refresh sets
+  std::vector<std::uint32_t> m_useStamps;  // per value: m_useRound when listed in m_useDirty
+  std::uint32_t m_useRound = 1;
+  std::vector<std::uint32_t> m_positionStamps;  // per position: scratch stamps
+  std::uint32_t m_positionRound = 1;
+  std::vector<std::uint32_t> m_unnumbered;      // values that may be redirected
+  std::vector<std::uint8_t> m_unnumberedMark;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> m_redirectedTo;  // value: values redirected to it
+  std::vector<std::uint32_t> m_list, m_list2;   // scratch
+  std::uint32_t m_outOfClass = 0;               // values and instructions outside the class served
+  bool m_tangled = false;                       // a read before its write, or two writes of a value
+
+  // Walks.
+  struct Pending {
+    std::vector<std::uint8_t> marked;
+    std::vector<std::uint32_t> list;
+  };
+  Pending m_pending[kWalkCount];
+  // The walk running (kWalkCount: none), where it stands and what is left.
+  std::uint8_t m_walk = kWalkCount;
+  bool m_descending = false;
+  std::uint32_t m_cursor = 0;
+  std::vector<std::uint32_t> m_heap;
+  std::vector<std::uint32_t> m_visitStamps;  // per position: m_visitRound once the running walk visited it
+  std::uint32_t m_visitRound = 1;
+  // Reach: per position the most that was left of kReach on arriving there.
+  std::vector<std::vector<std::uint32_t>> m_reachBuckets;
+  std::vector<std::uint32_t> m_reachStamps, m_reachLeft;
+  std::uint32_t m_reachRound = 1;
+
+  std::unique_ptr<Tables> m_tables;
+};
+
+}  // namespace gxl::shader

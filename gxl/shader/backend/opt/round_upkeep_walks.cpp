@@ -1,0 +1,330 @@
+// RoundUpkeep's walks: the positions each pass's walk over the instructions
+// must visit again, and the passes made of walks (constant folding, merging
+// of duplicate components, the arithmetic simplifier, constant indexes and
+// the drop of what is never written), with the check of the test switch.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "gxl/shader/backend/opt/fold.h"
+#include "gxl/shader/backend/opt/round_upkeep.h"
+#include "gxl/shader/backend/opt/round_upkeep_parts.h"
+#include "gxl/shader/core/message_log.h"
+
+namespace gxl::shader {
+
+namespace {
+
+constexpr RoundUpkeep::Walk kReachWalks[] = {RoundUpkeep::kFoldWalk, RoundUpkeep::kReassociateWalk,
+                                             RoundUpkeep::kSignWalk, RoundUpkeep::kCoefficientWalk};
+
+// Negations and reciprocals are looked through at any depth (Strip): spreading
+// through them costs nothing.
+bool Free(const IrInstruction* inst) {
+  return inst && inst->Class() == 1 && (inst->Group() == kOpNegate || inst->Group() == kOpReciprocal);
+}
+
+}  // namespace
+
+// --- Marking --------------------------------------------------------------------------------
+
+void RoundUpkeep::MarkWalk(Walk walk, std::uint32_t position) {
+  if (walk == m_walk && (m_descending ? position < m_cursor : position > m_cursor)) {
+    // The running walk has yet to pass it: it visits it now.
+    if (m_visitStamps[position] == m_visitRound) return;  // queued already
+    m_visitStamps[position] = m_visitRound;
+    m_heap.push_back(position);
+    if (m_descending)
+      std::push_heap(m_heap.begin(), m_heap.end());
+    else
+      std::push_heap(m_heap.begin(), m_heap.end(), std::greater<>());
+    return;
+  }
+  Pending& q = m_pending[walk];
+  if (q.marked[position]) return;
+  q.marked[position] = 1;
+  q.list.push_back(position);
+}
+
+void RoundUpkeep::MarkReach(std::uint32_t position) {
+  for (Walk w : kReachWalks) MarkWalk(w, position);
+}
+
+void RoundUpkeep::Spread(std::uint32_t position, std::uint32_t left) {
+  if (left == 0) return;
+  if (m_reachStamps[position] == m_reachRound && m_reachLeft[position] >= left) return;
+  m_reachStamps[position] = m_reachRound;
+  m_reachLeft[position] = left;
+  m_reachBuckets[left].push_back(position);
+}
+
+void RoundUpkeep::Reach() {
+  for (std::uint32_t left = upkeep::kReach; left > 0; --left) {
+    std::vector<std::uint32_t>& bucket = m_reachBuckets[left];
+    while (!bucket.empty()) {
+      const std::uint32_t p = bucket.back();
+      bucket.pop_back();
+      if (m_reachLeft[p] != left) continue;  // reached again with more left
+      auto follow = [&](std::uint32_t value) {
+        if (value >= m_readers.size()) return;
+        for (std::uint32_t reader : m_readers[value]) {
+          if (reader >= m_reachStamps.size()) continue;
+          MarkReach(reader);
+          Spread(reader, Free(m_p.instructions.Peek(reader)) ? left : left - 1);
+        }
+      };
+      if (const IrInstruction* inst = m_p.instructions.Peek(p))
+        for (std::uint32_t r = 0; r < inst->resultCount; ++r) follow(inst->results[r]);
+      if (m_changedPosition[p] && p < m_instructionCount) {
+        const std::uint32_t* results = ImageResults(p);
+        for (std::uint32_t r = 0; r < m_instructions[p].resultCount; ++r) follow(results[r]);
+      }
+    }
+  }
+  if (++m_reachRound == 0) {
+    std::fill(m_reachStamps.begin(), m_reachStamps.end(), 0u);
+    m_reachRound = 1;
+  }
+}
+
+bool RoundUpkeep::Small(Walk walk) const {
+  return m_ready && m_pending[walk].list.size() * 8 <= m_p.instructions.Count();
+}
+
+void RoundUpkeep::TakeAll(Walk walk) {
+  Pending& q = m_pending[walk];
+  for (std::uint32_t p : q.list) q.marked[p] = 0;
+  q.list.clear();
+}
+
+template <class Step>
+HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
+  const std::uint32_t count = m_p.instructions.Count();
+  auto rest = [&](std::uint32_t from) -> HRESULT {
+    // The walk as the full pass makes it, from `from` on.
+    HRESULT hr = S_OK;
+    if (descending) {
+      for (std::uint32_t p = std::min(from, m_p.instructions.Count()); p-- > 0 && SUCCEEDED(hr);) hr = step(p);
+    } else {
+      for (std::uint32_t p = from; p < m_p.instructions.Count() && SUCCEEDED(hr); ++p) hr = step(p);
+    }
+    return hr;
+  };
+  if (!m_ready) return rest(descending ? count : 0);
+  if (!Small(walk)) {
+    // Most positions may differ: the plain walk, then one comparison.
+    TakeAll(walk);
+    Stop();
+    const HRESULT hr = rest(descending ? count : 0);
+    if (SUCCEEDED(hr) && Collect(true)) Attach();
+    return hr;
+  }
+  Pending& q = m_pending[walk];
+  m_heap.swap(q.list);
+  q.list.clear();
+  if (descending)
+    std::make_heap(m_heap.begin(), m_heap.end());
+  else
+    std::make_heap(m_heap.begin(), m_heap.end(), std::greater<>());
+  if (m_visitStamps.size() < count) m_visitStamps.resize(count, 0);
+  if (++m_visitRound == 0) {
+    std::fill(m_visitStamps.begin(), m_visitStamps.end(), 0u);
+    m_visitRound = 1;
+  }
+  // Stamped when queued: each position is visited once.
+  for (std::uint32_t p : m_heap) {
+    q.marked[p] = 0;
+    m_visitStamps[p] = m_visitRound;
+  }
+  m_walk = walk;
+  m_descending = descending;
+  std::uint64_t visited = 0;
+  HRESULT hr = S_OK;
+  while (!m_heap.empty()) {
+    if (descending)
+      std::pop_heap(m_heap.begin(), m_heap.end());
+    else
+      std::pop_heap(m_heap.begin(), m_heap.end(), std::greater<>());
+    const std::uint32_t p = m_heap.back();
+    m_heap.pop_back();
+    if (p >= m_p.instructions.Count()) continue;
+    m_cursor = p;
+    ++visited;
+    if (FAILED(hr = step(p))) break;
+    // A walk that spreads over much of the program is cheaper in full.
+    if (visited * 8 > m_p.instructions.Count()) Shed();
+    if (!Collect(false)) {
+      // The upkeep ended: what is left of the walk, in full.
+      m_walk = kWalkCount;
+      m_heap.clear();
+      hr = rest(descending ? p : p + 1);
+      break;
+    }
+  }
+  m_walk = kWalkCount;
+  m_heap.clear();
+  if (FAILED(hr)) return hr;
+  return m_p.ChargeWork(visited);
+}
+
+// --- Passes of walks ------------------------------------------------------------------------
+
+HRESULT RoundUpkeep::FoldConstants() {
+  if (!Small(kFoldWalk)) {
+    TakeAll(kFoldWalk);
+    return RunFull(RoundPass::Fold);
+  }
+  Attach();
+  const StopAtEnd stop(*this);
+  fold::FoldRun run(m_p);
+  FoldState& state = run.State();
+  NumberValues();
+  HRESULT hr = RefreshUses();
+  if (FAILED(hr)) return hr;
+  Collect(false);
+  bool folded = false;
+  const std::uint32_t valuesBefore = m_p.values.Count();
+  hr = RunWalk(kFoldWalk, false, [&](std::uint32_t p) { return fold::FoldAt(m_p, p, &folded); });
+  if (FAILED(hr)) return hr;
+  if (folded) ForwardRedirections();
+  if (m_p.values.Count() != valuesBefore && FAILED(hr = MergeDuplicateValues())) return hr;
+  return folded || state.factsChanged ? S_OK : S_FALSE;
+}
+
+HRESULT RoundUpkeep::MergeDuplicateComponents() {
+  if (!Small(kComponentWalk)) {
+    TakeAll(kComponentWalk);
+    return RunFull(RoundPass::Components);
+  }
+  Attach();
+  const StopAtEnd stop(*this);
+  NumberValues();
+  Collect(false);
+  upkeep::ComponentFlags keep;
+  bool changed = false;
+  const HRESULT hr = RunWalk(kComponentWalk, false, [&](std::uint32_t p) {
+    bool* flags = keep.For(m_p.instructions.Peek(p));
+    if (!flags) return E_OUTOFMEMORY;
+    changed |= opt::MergeComponentsAt(m_p, p, flags);
+    return S_OK;
+  });
+  if (FAILED(hr)) return hr;
+  if (changed) ForwardRedirections();
+  return changed ? S_OK : S_FALSE;
+}
+
+HRESULT RoundUpkeep::SimplifyArithmetic() {
+  Attach();
+  const StopAtEnd stop(*this);
+  HRESULT hr = RefreshUses();
+  if (FAILED(hr)) return hr;
+  NumberValues();
+  Collect(false);
+  bool changed = false;
+  hr = RunWalk(kReassociateWalk, false, [&](std::uint32_t p) { return opt::ReassociateAt(m_p, p, &changed); });
+  if (FAILED(hr)) return hr;
+  if (changed && FAILED(hr = RefreshUses())) return hr;
+  Collect(false);
+  hr = RunWalk(kSignWalk, false, [&](std::uint32_t p) {
+    changed |= opt::SignTestAt(m_p, p);
+    return S_OK;
+  });
+  if (FAILED(hr)) return hr;
+  if (changed) return S_OK;
+  hr = RunWalk(kCoefficientWalk, true, [&](std::uint32_t p) { return opt::CoefficientsAt(m_p, p, &changed); });
+  if (FAILED(hr)) return hr;
+  if (changed) return S_OK;
+  // Nothing to simplify: dead code goes and the lists are compacted.
+  if (FAILED(hr = RemoveDeadCode())) return hr;
+  Stop();
+  if (FAILED(hr = m_p.CompactInstructions())) return hr;
+  Collect(true);
+  if (FAILED(hr = m_p.RemoveUnusedValues())) return hr;
+  Collect(true);
+  return S_FALSE;
+}
+
+HRESULT RoundUpkeep::ResolveConstantIndexes() {
+  Attach();
+  const StopAtEnd stop(*this);
+  const HRESULT hr = RefreshUses();
+  if (FAILED(hr)) return hr;
+  NumberValues();
+  // No value of this class is read relatively: nothing to resolve (but
+  // where the upkeep ended on the way, the pass decides).
+  if (!Collect(false)) return m_p.ResolveConstantIndexes();
+  return S_FALSE;
+}
+
+HRESULT RoundUpkeep::SimplifyPredicates() {
+  if (!Small(kDropWalk)) {
+    TakeAll(kDropWalk);
+    return RunFull(RoundPass::Predicates);
+  }
+  Attach();
+  const StopAtEnd stop(*this);
+  HRESULT hr = RefreshUses();
+  if (FAILED(hr)) return hr;
+  NumberValues();
+  // Without guards of blocks, conditions or loops only the drop of what is
+  // never written has work.
+  if (!Collect(false)) return m_p.SimplifyPredicates();
+  upkeep::ComponentFlags keep;
+  bool changed = false, redirected = false;
+  hr = RunWalk(kDropWalk, false, [&](std::uint32_t p) {
+    bool* flags = keep.For(m_p.instructions.Peek(p));
+    if (!flags) return E_OUTOFMEMORY;
+    changed |= opt::DropUnwrittenAt(m_p, p, flags, nullptr, &redirected);
+    return S_OK;
+  });
+  if (FAILED(hr)) return hr;
+  if (redirected) ForwardRedirections();
+  return changed ? S_OK : S_FALSE;
+}
+
+// --- The test switch --------------------------------------------------------------------
+
+std::unique_ptr<RoundUpkeep::Shadow> RoundUpkeep::MakeShadow(RoundPass pass) {
+  std::unique_ptr<Shadow> s(new (std::nothrow) Shadow);
+  if (!s) return nullptr;
+  s->program.reset(new (std::nothrow) ShaderProgram);
+  if (!s->program || FAILED(s->program->InitFrom(m_p, m_p.versionToken, m_p.options))) return nullptr;
+  ShaderProgram& q = *s->program;
+  q.log = &s->log;
+  q.profileLimits = m_p.profileLimits;
+  q.optimisedFlag = m_p.optimisedFlag;
+  q.registerTableFlag = m_p.registerTableFlag;
+  q.workLeft = kCompileWorkBudget * 1024;
+  s->status = RunRoundPass(q, pass);
+  return s;
+}
+
+void RoundUpkeep::Compare(const Shadow& shadow, HRESULT status) {
+  const ShaderProgram& q = *shadow.program;
+  std::uint32_t differences = status != shadow.status;
+  differences += m_p.values.Count() != q.values.Count();
+  differences += m_p.instructions.Count() != q.instructions.Count();
+  for (std::uint32_t v = 0; v < std::min(m_p.values.Count(), q.values.Count()); ++v) {
+    const IrValue *a = m_p.values.Peek(v), *b = q.values.Peek(v);
+    if (!a || !b) {
+      differences += (a == nullptr) != (b == nullptr);
+      continue;
+    }
+    differences += !upkeep::SameApartFromUses(*a, *b) || !upkeep::SameUses(*a, *b);
+  }
+  for (std::uint32_t p = 0; p < std::min(m_p.instructions.Count(), q.instructions.Count()); ++p) {
+    const IrInstruction *a = m_p.instructions.Peek(p), *b = q.instructions.Peek(p);
+    if (!a || !b) {
+      differences += (a == nullptr) != (b == nullptr);
+      continue;
+    }
+    differences += a->word != b->word || a->argumentCount != b->argumentCount || a->resultCount != b->resultCount ||
+                   a->word14 != b->word14 || a->pinned != b->pinned ||
+                   !std::equal(a->arguments, a->arguments + a->argumentCount, b->arguments) ||
+                   !std::equal(a->results, a->results + a->resultCount, b->results);
+  }
+  m_p.roundUpkeepMismatches += differences;
+}
+
+}  // namespace gxl::shader
