@@ -110,7 +110,15 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
                                                  !DecidesEnclosingTrip(m_loop->loopFrames.size() - 1, written))))
       return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              found);
-    return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+    const HRESULT covered =
+        CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+    // Nothing covers it here (the facts it was covered from elsewhere
+    // told more): it is simulated, within its share, before it is unrolled.
+    if (covered != S_FALSE) return covered;
+    if (Unmeasured() || InsideCoverPass() || UnrollingPastShare()) return E_FAIL;
+    const HRESULT simulated =
+        SimulateLevel(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
+    return simulated == S_FALSE ? E_FAIL : simulated;
   }
   // A covering pass simulates nothing: what it meets is covered in one pass;
   // so do the passes of an unrolling that has spent its share.
@@ -173,8 +181,9 @@ HRESULT ShaderCompiler::SimulateLevel(const ParseNode* node, const ParseNode* in
     return E_FAIL;
   }
   projectedLoops += projected;
-  return CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found,
-                   projected && ended ? projection.share : 0);
+  const HRESULT covered = CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit,
+                                    st, found, projected && ended ? projection.share : 0);
+  return covered == S_FALSE ? E_FAIL : covered;
 }
 
 HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -286,9 +295,9 @@ HRESULT ShaderCompiler::CoverLoop(const ParseNode* node, const ParseNode* init, 
     return E_FAIL;
   }
   if (hr == S_FALSE) {
-    // Nothing covers it: the loop is unrolled instead.
+    // Nothing covers it: the loop is unrolled instead (S_FALSE).
     mark.RollBack();
-    return E_FAIL;
+    return S_FALSE;
   }
   if (FAILED(hr)) return hr == E_OUTOFMEMORY ? OutOfMemory(node) : hr;
   found->covered = true;

@@ -133,6 +133,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
       !(decided && !(FlowCaps() & kFlowInLoops) && loopDepth < target->profileLimits.word13 &&
         LoopNeedsBreak(condition, stepStatement))) {
     const std::uint32_t attempt = loopAttempt, outside = outOfBounds, abandon = abandonLoop, errors = errorFlag;
+    const std::uint32_t messages = reportedMessages;
     loopAttempt = 1;
     outOfBounds = abandonLoop = 0;
     m_loop->coveredAbandon = false;
@@ -146,8 +147,11 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
     if (SUCCEEDED(hr)) return S_OK;
     // An outer simulation met the lowering's bound: it is given up whole.
     if (m_loop->pastCeiling) return E_FAIL;
-    // Nothing of the attempt stays: no IR and no error.
+    // Nothing of the attempt stays: no IR and no error (inside a covering
+    // pass, whose messages are all held, no message either: the pass covers
+    // the loop only where the lowering it stands for reports nothing).
     errorFlag = errors;
+    if (InsideCoverPass()) reportedMessages = messages;
     RollBackIr(values, instructions, start.Data());
     if (guard == kNoIndex) guard = One();
   }
