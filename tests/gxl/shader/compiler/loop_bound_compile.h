@@ -32,6 +32,7 @@ struct LoopCompile {
 
 struct LoopCompileOptions {
   std::uint64_t builds = gxl::shader::kLoweringBuildLimit;
+  std::uint64_t budget = gxl::shader::kCompileWorkBudget;  // the compile's work budget
   bool reference = false;
   std::uint32_t checkMemos = 0;
 };
@@ -44,6 +45,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
   if (SUCCEEDED(r.c.hr)) {
     gxl::shader::ShaderCompiler compiler;
     compiler.loweringBuildLimit = o.builds;
+    compiler.workBudget = o.budget;
     compiler.referenceSearches = o.reference;
     compiler.checkLoopMemos = o.checkMemos;
     gxl::ComRef<DataBuffer> code;

@@ -25,6 +25,7 @@ using shadertest::Uniforms;
 
 constexpr char kWorkBound[] = "the compile exceeded its work bound";
 constexpr char kIterationLimit[] = "error X3511: loop does not appear to terminate in a timely manner";
+constexpr char kSlotLimit[] = "error X5020: ";
 constexpr int kColor = nura::shtok::kUsageColor, kPosition = nura::shtok::kUsagePosition,
               kTexCoord = nura::shtok::kUsageTexCoord;
 
@@ -49,6 +50,7 @@ struct Nest {
   std::vector<const char*> compiles;   // both ways, each lane checked
   std::vector<const char*> unrolling;  // both ways, the iteration limit named
   std::vector<Lane> lanes;
+  std::vector<const char*> pastSlots = {};  // both ways, the slot limit named
 };
 
 void CheckNest(const Nest& n) {
@@ -76,6 +78,15 @@ void CheckNest(const Nest& n) {
       const shadertest::CompiledHlsl c = shadertest::CompileHlsl(n.source, "main", profile, flags);
       EXPECT_EQ(c.hr, E_FAIL);
       EXPECT_TRUE(c.Logged(kIterationLimit)) << c.log;
+      EXPECT_FALSE(c.Logged(kWorkBound)) << c.log;
+    }
+  for (const char* profile : n.pastSlots)
+    for (const DWORD flags : kBoth) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(n.source, "main", profile, flags);
+      EXPECT_EQ(c.hr, E_FAIL);
+      EXPECT_TRUE(c.Logged(kSlotLimit) && c.Logged("instruction slots exceed")) << c.log;
+      EXPECT_FALSE(c.Logged(kIterationLimit)) << c.log;
       EXPECT_FALSE(c.Logged(kWorkBound)) << c.log;
     }
 }
@@ -132,9 +143,13 @@ void main(float4 itc2 : TEXCOORD2, out float4 opos : POSITION, out float4 otc : 
   // The last write: i58 = 3, i67 = n0 - 1, reading ua[0].wz, whose length is 1.
   auto last = [](float w, float n0) { return std::log2(std::fabs(w / (1.0f + 0.25f) - 0.5f * n0) + 1.0f); };
   ASSERT_FLOAT_EQ(last(2.5f, 2), 1.0f);
+  // vs_1_1 and vs_2_0 keep no loop whose end is uniform: the `n0 - i` loops
+  // are unrolled and, n0 unknown, meet the 1,024 passes. vs_2_a keeps them,
+  // one level deep, and unrolls the loops around: 2 x (2 x (6 + 6) + 4 x 4)
+  // kept loops, past its 256 slots (as with every loop simulated exactly).
   CheckNest({source,
              kVertexWithLoops,
-             kVertexUnrolling,
+             {"vs_1_1", "vs_2_0"},
              {{"n0 = 2",
                {{"n0", {2}}, {"ua", ua}},
                {{In(kTexCoord, 2), t2}},
@@ -143,7 +158,8 @@ void main(float4 itc2 : TEXCOORD2, out float4 opos : POSITION, out float4 otc : 
                {{"n0", {1}}, {"ua", ua}},
                {{In(kTexCoord, 2), t2}},
                {{kTc0, Float4(last(0.8f, 1), 0.5f, 0.5f, 0.5f)}}},
-              {"n0 = 0", {{"n0", {0}}, {"ua", ua}}, {{In(kTexCoord, 2), t2}}, {{kTc0, t2}, {kPos, Splat(0.5f)}}}}});
+              {"n0 = 0", {{"n0", {0}}, {"ua", ua}}, {{In(kTexCoord, 2), t2}}, {{kTc0, t2}, {kPos, Splat(0.5f)}}}},
+             {"vs_2_a"}});
 }
 
 // A 2-pass loop with a data-dependent exit around a uniform while around
