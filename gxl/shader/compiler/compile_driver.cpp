@@ -8,6 +8,7 @@
 
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "gxl/shader/compiler/constant_table.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/compiler/target_choice.h"
 #include "gxl/shader/core/page_pool.h"
@@ -168,14 +169,16 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   settledSimulations = settleChecks = settleMismatches = 0;
   coveredLoops = coverChecks = coverMismatches = 0;
   projectedLoops = projectionChecks = projectionMisses = 0;
-  m_instructionsBuilt = m_keptBuilt = m_rerunBuilt = m_refundedBuilt = m_reusedBankWork = 0;
-  m_reruns = m_exactSimulations = m_coverPasses = m_deadRehearsals = 0;
-  m_pastCeiling = m_ceilingOfBudget = m_projected = m_projectedEnd = false;
-  m_checkCeiling = 0;
-  m_projection = Projection{};
-  m_openRuns.clear();
-  m_coveredNodes.Clear();
-  m_referenceKeys.clear();
+  m_loop->instructionsBuilt = m_loop->keptBuilt = m_loop->rerunBuilt = m_loop->refundedBuilt = m_loop->reusedBankWork = 0;
+  m_loop->reruns = m_loop->exactSimulations = m_loop->coverPasses = m_loop->deadRehearsals = 0;
+  m_loop->pastCeiling = m_loop->ceilingOfBudget = m_loop->projected = m_loop->projectedEnd = false;
+  m_loop->checkCeiling = 0;
+  m_loop->levels.clear();
+  m_loop->cutLevel = kNoLevel;
+  m_loop->rehearsedDeadLoops.Clear();
+  m_loop->openRuns.clear();
+  m_loop->coveredNodes.Clear();
+  m_loop->referenceKeys.clear();
   reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;
@@ -186,9 +189,9 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
 void ShaderCompiler::ResetRun() {
   errorFlag = reportedMessages = 0;
   m_skipped.Clear();
-  m_deadLoops.Clear();
-  m_endlessRefusals = 0;
-  m_lastEndless = nullptr;
+  m_loop->deadLoops.Clear();
+  m_loop->endlessRefusals = 0;
+  m_loop->lastEndless = nullptr;
   loopAttempt = outOfBounds = abandonLoop = loopDepth = 0;
 }
 

@@ -4,6 +4,7 @@
 // facts (boolean, integer) later lowering decisions rely on.
 #include <algorithm>
 
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {
@@ -89,10 +90,10 @@ HRESULT ShaderCompiler::AppendInstruction(const ParseNode* node, std::uint32_t w
   // compile's budget (kLoweringWork).
   // An exact simulation or a covering pass that meets the lowering's bound
   // stops here, and the loop is covered or unrolled instead (loop_cover.cpp).
-  if ((m_exactSimulations || m_coverPasses || m_checkCeiling) && PastCeiling()) return E_FAIL;
+  if ((m_loop->exactSimulations || m_loop->coverPasses || m_loop->checkCeiling) && PastCeiling()) return E_FAIL;
   const HRESULT charged = target->ChargeWork(kLoweringWork);
   if (FAILED(charged)) return charged;
-  ++m_instructionsBuilt;
+  ++m_loop->instructionsBuilt;
   // Unrolled and rehearsed loops grow the IR by their iterations times their
   // bodies, nested loops by the product of theirs: a program that needs more
   // than the lowering's bounds could not fit any profile's instruction slots.

@@ -3,7 +3,7 @@
 // it pays, else code guarded by the condition whose results select merges.
 #include <cstring>
 
-#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 
 namespace gxl::shader {

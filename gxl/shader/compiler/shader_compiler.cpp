@@ -10,7 +10,7 @@
 #include <limits>
 #include <new>
 
-#include "gxl/shader/compiler/loop_memo.h"
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/core/profiles.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
@@ -206,9 +206,13 @@ std::uint32_t* ShaderCompiler::ReserveScratch(std::uint32_t n) {
 // --- Object -------------------------------------------------------------------------------
 
 ShaderCompiler::ShaderCompiler()
-    : infinity(std::numeric_limits<double>::infinity()), negativeInfinity(-std::numeric_limits<double>::infinity()) {}
+    : infinity(std::numeric_limits<double>::infinity()),
+      negativeInfinity(-std::numeric_limits<double>::infinity()),
+      m_loop(std::make_unique<LoopLowering>()) {}
 
 ShaderCompiler::~ShaderCompiler() { std::free(m_scratch); }
+
+std::uint64_t ShaderCompiler::InstructionsBuilt() const { return m_loop->instructionsBuilt; }
 
 HRESULT ShaderCompiler::ResetValueMap(std::uint32_t slots) {
   valueMap.Clear();

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -303,6 +304,40 @@ class ShaderCompiler {
                      const std::uint32_t* startMap, const ParseNode* step = nullptr,
                      Trip trip = Trip::kDependsOnBody, const PodArray<const ParseNode*>* indexes = nullptr,
                      std::uint32_t passes = 0);
+  // What an unrolling whose condition and step do not tell its end watches
+  // of its passes (unroll_endless.cpp): the slice of the loop that decides
+  // its trip count, and the state of that slice at the last pass's start.
+  struct EndlessWatch {
+    bool sliced = false, usable = false, plain = false, rehearsed = false;
+    std::vector<const ParseNode*> slice;
+    std::vector<std::uint8_t> slots;
+    std::vector<double> last;
+  };
+  // At the start of pass `pass` (C the unguarded map, `accumulated` the
+  // conditions so far): whether the unrolling will run to its limit, its
+  // slice's state the same as at the last pass's start or as one found
+  // before to run to the limit, or (once, past its first passes) its slice
+  // rehearsed to the limit.
+  bool RunsToLimit(EndlessWatch& w, const ParseNode* node, const ParseNode* condition, const ParseNode* body,
+                   const PodArray<std::uint32_t>& c, std::uint32_t accumulated, std::uint32_t pass);
+  // The state of the slots `slots` marks in `map`, of the accumulated
+  // condition and of the attempt mode, each value by its facts alone: what
+  // an unrolling's trip from there depends on. False where it cannot be told.
+  bool TripState(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
+                 std::vector<double>* state);
+  // The unrolling of `loop` from a trip state found before to run to the
+  // limit from `pass` or an earlier pass (its `certain`, where given).
+  bool FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
+                    bool* certain = nullptr) const;
+  // The condition and the statements of `slice` lowered pass after pass from
+  // `pass` on, as the unrolling's unguarded copy lowers them: whether they
+  // run to the limit, or end the loop before it, or cannot tell (a pass
+  // reports something or fails). Leaves everything as found.
+  enum class Endless : std::uint8_t { kUnclear, kEnds, kRuns };
+  // (`bodyFirst`: a do loop's, from its start: the slice lowered once first.)
+  Endless RehearseSlice(const ParseNode* node, const ParseNode* condition, const std::vector<const ParseNode*>& slice,
+                     const PodArray<std::uint32_t>& c, std::uint32_t accumulated, std::uint32_t pass,
+                     bool bodyFirst = false);
   // After an unrolled iteration's exit test (A and C the maps it started
   // from) read past an array outside an attempt: S_OK where the guard is
   // then known to be 0, as the read only ends the loop; else the index's
@@ -345,6 +380,21 @@ class ShaderCompiler {
   // understood.
   bool LoopTripSlots(const ParseNode* condition, const ParseNode* body, const ParseNode* plainBody,
                      const ParseNode* step, std::vector<std::uint8_t>* slots);
+  // The statements of a loop's body (its step included) that decide its
+  // trip count, in order, and the slots they and the condition read: as
+  // LoopTripSlots, where besides a return or a discard an index that may
+  // fall outside its array at one pass and not at another may end the loop
+  // (loop_slice.cpp). Every other statement changes nothing they read and
+  // cannot end the loop, so the condition and these alone tell whether an
+  // unrolling runs to its limit. `plain`: they and the condition hold no
+  // loop and no call. False where a part is not understood.
+  // `endings`: with the statements that may end the loop (else those that
+  // move what the condition reads alone).
+  bool LoopTripSlice(const ParseNode* condition, const ParseNode* body, std::vector<const ParseNode*>* slice,
+                     std::vector<std::uint8_t>* slots, bool* plain, bool endings = true);
+  // Marks the slots the parts read; false where a part is not understood
+  // (a call among them).
+  bool LoopReads(std::initializer_list<const ParseNode*> parts, std::vector<std::uint8_t>* read);
   // Marks the slots a loop's parts may write, called functions' included;
   // false where a part is not understood.
   bool LoopWrites(const ParseNode* init, const ParseNode* condition, const ParseNode* body,
@@ -462,6 +512,10 @@ class ShaderCompiler {
   std::uint32_t loweringRecordLimit = kLoweringRecordLimit;
   std::uint64_t loweringBuildLimit = kLoweringBuildLimit;
   std::uint64_t loweringBuilt = 0;  // of the current run
+  // The instructions the lowering built in the last run, those of
+  // simulations given up and rehearsals rolled back included (the work of
+  // loops, whatever was refunded); for tests.
+  std::uint64_t InstructionsBuilt() const;
   std::uint32_t version = 0;              // version token of the compile target
   std::uint32_t options = 0;
   std::uint32_t fragmentMode = 0;
@@ -628,12 +682,6 @@ class ShaderCompiler {
   struct CaughtMessages;
   class MessageCatch;
   CaughtMessages* m_caught = nullptr;
-  // Loops lowered for their first pass only (a dead loop's rehearsal past
-  // its work), and the unrollings of the run refused as endless
-  // (RefuseEndlessLoop) with the last one's loop.
-  std::uint32_t m_firstPassOnly = 0;
-  std::uint32_t m_endlessRefusals = 0;
-  const ParseNode* m_lastEndless = nullptr;
   void Catch(const SourceToken* at, MessageSeverity severity, std::uint32_t code, const char* text, bool held);
   // Holds back the messages of a rehearsal (lowering that is rolled back)
   // for its lifetime: they count in reportedMessages and set the error flag
@@ -652,9 +700,12 @@ class ShaderCompiler {
   HRESULT RefuseEndlessLoop(const ParseNode* node);
   // After the work bound ended a loop's unrolling (the IR and map from
   // before its first iteration given): X3511 in place of the bound's
-  // message when its condition and step alone reach the iteration limit.
-  void ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* condition, const ParseNode* step,
-                             std::uint32_t values, std::uint32_t instructions, const std::uint32_t* startMap);
+  // message when its condition and step alone reach the iteration limit,
+  // or where the body moves what the condition reads (`bodyDecides`, or a
+  // do loop's `init`), its condition and the statements that move it do.
+  void ClaimEndlessUnrolling(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                             const ParseNode* body, const ParseNode* step, bool bodyDecides, std::uint32_t values,
+                             std::uint32_t instructions, const std::uint32_t* startMap);
   // S_FALSE, with the symbols through `missed`, when the body changes symbols
   // the simulation saw unchanged (its values there were known, here only
   // their ranges are): the loop must carry them too.
@@ -690,7 +741,10 @@ class ShaderCompiler {
   HRESULT FindLoopFacts(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                         const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                         std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
-  // `projectedShare`: where a projection gave the simulation up at a loop
+  // S_FALSE where nothing covers it (its facts do not settle, or it
+  // returns): it is unrolled, or first simulated where it was covered only
+  // for a simulation given up elsewhere. `projectedShare`: where a
+  // projection gave the simulation up at a loop
   // whose condition and step end it, the share it was projected past (for
   // the reference check: that loop's passes are known, so the full
   // simulation cannot be cheaper), else 0.
@@ -701,7 +755,18 @@ class ShaderCompiler {
   // trip count: S_FALSE where its facts do not settle.
   HRESULT CoverPass(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
                     const std::uint32_t* startMap, std::uint32_t valuesBefore, std::uint32_t instructionsBefore,
-                    std::uint32_t limit, LoopState& st, LoopFindings* found);
+                    std::uint32_t limit, LoopState& st, LoopFindings* found,
+                    const std::vector<std::uint8_t>* bare = nullptr);
+  // A loop met inside a covering pass, covered in one pass of its own: each
+  // symbol it may write (`bare` in CoverPass) enters without facts, so the
+  // pass covers every pass at once, and the loops inside it are covered so
+  // too. Its facts serve only the covering pass around it.
+  HRESULT CoverInsidePass(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                          const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                          std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // What the declared type of the variable a value belongs to gives every
+  // value it holds (integer, boolean); 0 where it cannot be told.
+  std::uint32_t DeclaredFacts(std::uint32_t value);
   // Under the reference switch: the full simulation's findings beside the
   // covering ones (`decided`: the trip count came from the condition and
   // step).
@@ -711,10 +776,11 @@ class ShaderCompiler {
   // Whether the lowering now does work the ceilings do not measure: checks
   // and reruns stand for work the other mode does not do, and a dead loop's
   // rehearsal has a bound of its own.
-  bool Unmeasured() const { return m_memoChecks || m_settleChecks || m_reruns || m_deadRehearsals; }
+  bool Unmeasured() const;
   // Whether the lowering of an exact simulation stops here: the simulation
-  // work has reached the lowering's bound (m_pastCeiling is then set until
-  // the outermost simulation takes it).
+  // work has reached the lowering's bound, or a simulation inside another
+  // has passed its share (m_pastCeiling is then set until the simulation
+  // m_cutLevel names takes it).
   bool PastCeiling();
   // What the lowering has spent at one point, and giving back what it spent
   // since (a simulation or covering pass given up), within the bound on
@@ -722,21 +788,60 @@ class ShaderCompiler {
   struct SpentWork {
     std::uint64_t simulation, built, left, bankWork;
   };
-  SpentWork SpentSoFar() const { return {SimulationWork(), loweringBuilt, target->workLeft, m_reusedBankWork}; }
+  SpentWork SpentSoFar() const;
   // `projected`: given up by projection, after a few passes, however
   // little of the bound was left when it began.
   bool Refund(const SpentWork& at, bool projected = false);
-  // The projection of the outermost exact simulation open: where it began,
-  // and its share of what was left then of the lowering's bound and of the
-  // work budget (loop_projection.cpp).
+  // The projection of an exact simulation open (one level of m_levels):
+  // where it began, and its share: the outermost's of what was left then of
+  // the lowering's bound and of the work budget, one inside another's of
+  // what was left then of that one's share (loop_projection.cpp).
   struct Projection {
     bool on = false;
     std::uint64_t start = 0, startBudget = 0, share = 0, budgetShare = 0;
     // The work of rehearsals of conditions (PassesLeft): not the simulation's.
     std::uint64_t rehearsed = 0, rehearsedBudget = 0;
-    std::size_t outermost = 0;  // its run in m_openRuns
+    std::size_t outermost = 0;  // its first run in m_openRuns
+    std::uint32_t coverPasses = 0;  // m_coverPasses when it began
+    // An unrolling's passes, not a simulation: the loops inside share what
+    // it has, but it is never given up (LevelCoverable); where its code
+    // serves only a simulation or a covering pass around it (`rehearsal`),
+    // past its share that one is given up (LevelPastShare).
+    bool unrolling = false, rehearsal = false;
+    // Its work so far, and whether it has passed its share.
+    std::uint64_t Spent(std::uint64_t work) const { return work - start - rehearsed; }
+    std::uint64_t SpentBudget(std::uint64_t work) const { return work - startBudget - rehearsedBudget; }
   };
   Projection OpenProjection() const;
+  // Whether the loop of the level `index` may be covered: its conditions so
+  // far are not all known, or its condition and step end it within the
+  // limit or decide its trip count (an exact simulation unrolls a loop known
+  // to run through the limit, which covering facts cannot tell from one
+  // that may end). A loop around it whose trip count its writes may decide
+  // is then kept only where its own end stays known (TaintEnclosingTrips).
+  bool LevelCoverable(std::size_t index);
+  // A simulation inside another that has passed its share: the innermost
+  // that may be covered (its index in m_levels), or none. An unrolling past
+  // its share inside a simulation (or a covering pass) gives up the
+  // innermost simulation around it that may be covered, the outermost
+  // included (*outermost set), or where there is none, the covering pass
+  // (kCoverPassLevel).
+  std::size_t LevelPastShare(bool* outermost);
+  static constexpr std::size_t kCoverPassLevel = ~std::size_t{0} - 1;
+  // Whether the innermost level open is an unrolling's passes that have
+  // spent its share: the loops inside its passes left are covered in one
+  // pass each, as inside a covering pass, not simulated.
+  bool UnrollingPastShare() const;
+  // The outermost simulation open (its index in m_levels), or none.
+  std::size_t OutermostSimulation() const;
+  // The outermost simulation's level, or one inside it: given up, its loop
+  // covered. With the level's messages caught, its work measured.
+  HRESULT SimulateLevel(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
+                        std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
+  // Whether a covering pass is the innermost lowering open: the loops met
+  // there are covered in one pass (no simulation inside a covering pass).
+  bool InsideCoverPass() const;
   // The simulation work of a loop's last passes.
   struct PassCosts {
     std::uint64_t work[2] = {0, 0}, budget[2] = {0, 0};
@@ -759,10 +864,10 @@ class ShaderCompiler {
   // The lowering's instructions built but for simulations run where the
   // compile without the reference switch reuses or skips them, checks, and
   // simulations given up: the same with and without the switch.
-  std::uint64_t SimulationWork() const { return m_instructionsBuilt - m_rerunBuilt - m_refundedBuilt; }
+  std::uint64_t SimulationWork() const;
   // The compile's work budget that work takes, with the banks of reused
   // simulations (m_reusedBankWork).
-  std::uint64_t SimulationBudgetWork() const { return kLoweringWork * SimulationWork() + m_reusedBankWork; }
+  std::uint64_t SimulationBudgetWork() const;
   // Whether the loop's remaining passes are worth settling.
   bool SettlesAt(const LoopRun& run, std::uint32_t pass, std::uint64_t builtPerPass);
   HRESULT SimulateOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
@@ -873,53 +978,11 @@ class ShaderCompiler {
     const ParseNode* loop;
     bool dead;
   };
-  PodArray<DeadLoop> m_deadLoops;
   std::uint32_t m_heldMessages = 0;  // MessageHold scopes open
   std::uint32_t m_identityTable = kNoIndex;  // bank of IdentityTable
-  // Nested flow-control loops: the outer loop's simulation lowers the inner
-  // loop in each of its iterations, and each time the inner loop simulates
-  // itself anew, so nesting multiplies the iteration limits. An inner loop
-  // reached again under the same entry facts simulates the same way: what
-  // its first simulation found is kept for the length of the outermost one,
-  // rollbacks inside it included (what it keeps names no value made there).
-  std::uint32_t m_simulating = 0;      // simulations open
-  std::uint32_t m_simulationBase = 0;  // the value count when the outermost one began
-  std::uint32_t m_memoChecks = 0;      // simulations run to check a memo, open
-  std::uint32_t m_settleChecks = 0;    // full simulations run to check a settled one, open
-  std::uint64_t m_instructionsBuilt = 0;  // by the lowering, metered or not
-  // Of those, built where the other mode does not build them, and by exact
-  // simulations given up for covering facts (SimulationWork).
-  std::uint64_t m_rerunBuilt = 0, m_refundedBuilt = 0;
-  // The work budget reuses of kept simulations charged for their banks (or,
-  // where a check or a rerun stands for a reuse, would have).
-  std::uint64_t m_reusedBankWork = 0;
   struct RerunScope;
-  std::uint32_t m_reruns = 0;  // RerunScopes open
-  // Exact simulations open (the outermost takes a ceiling's stop), whether
-  // one has met the ceiling, and inside a reference check the instruction
-  // count at which its simulation stops instead (0 outside).
-  std::uint32_t m_exactSimulations = 0;
-  // Covering passes open: the innermost takes a ceiling's stop outside simulations.
-  std::uint32_t m_coverPasses = 0;
-  std::uint32_t m_deadRehearsals = 0;  // dead loops' rehearsals open: no ceiling there
-  bool m_pastCeiling = false;
-  bool m_ceilingOfBudget = false;  // the work budget's ceiling was met (not only the lowering's)
-  std::uint64_t m_checkCeiling = 0;
-  Projection m_projection;
-  bool m_projected = false;  // the ceiling's stop is a projection's
-  bool m_projectedEnd = false;  // of a loop whose condition and step end it
-  std::vector<const LoopRun*> m_openRuns;  // simulations open (SimulateLoop), outermost first
-  // Loops whose exact simulation passed the bound: covered wherever met again.
-  PodArray<const ParseNode*> m_coveredNodes;
-  // Under the reference switch, the keys of simulations the compile without
-  // it would keep: a simulation under one of them is a rerun.
-  std::vector<std::vector<double>> m_referenceKeys;
-  // Of those, built by simulations of inner loops kept for reuse, or that
-  // would be under the reference switch (which keeps none): work a pass of
-  // the outer simulation need not do again.
-  std::uint64_t m_keptBuilt = 0;
-  bool m_reused = false;               // the last SimulateOrReuse reused a memo
-  std::vector<LoopMemo> m_loopMemos;
+  // The exact simulations open that may be given up: kNoLevel, none.
+  static constexpr std::size_t kNoLevel = ~std::size_t{0};
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body);
@@ -936,12 +999,22 @@ class ShaderCompiler {
   struct LoopFrame;
   struct LoopHistory;
   struct WideEntry;
-  std::vector<LoopFrame> m_loopFrames;
   // The slots of the innermost loop's entry that earlier entries under the
   // same outer simulation met otherwise, with the facts that cover them all;
   // none where the loop is simulated from its own entry facts.
   void WidenLoopEntry(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                       const ParseNode* body, const LoopState& st, WideEntry* out);
+  // Whether symbols of `written` (a loop's writes) may decide the trip count
+  // of a loop around the frame `own` whose simulation still knows its
+  // condition: facts lost for them could make that loop seem to end.
+  bool DecidesEnclosingTrip(std::size_t own, const std::vector<std::uint8_t>& written, bool mark = false);
+  // A loop (the frame `own`) covered: each loop around it whose trip count
+  // what it may write decides, while its simulation knows its condition, is
+  // marked (LoopFrame::tripCovered). Facts lost for those symbols can make
+  // such a loop seem to end within the iteration limit where it runs past
+  // it, so its simulation is no longer taken for a loop that may end there.
+  void TaintEnclosingTrips(std::size_t own, const ParseNode* init, const ParseNode* condition,
+                           const ParseNode* body);
   // The widened slots given entry values with the widened facts, in the map
   // and in `st` (head and exit alike).
   HRESULT EnterWidened(const ParseNode* node, const WideEntry& wide, LoopState& st);
@@ -951,6 +1024,9 @@ class ShaderCompiler {
   // Stops widening the loop's entries for the rest of the outer simulation.
   void StopWidening(const WideEntry& wide);
   std::uint32_t m_identityValues = kNoIndex;  // its first value
+  // The state of the loop lowering (loop/loop_state.h).
+  struct LoopLowering;
+  std::unique_ptr<LoopLowering> m_loop;
 };
 
 // A block of the word stack for the length of a scope.

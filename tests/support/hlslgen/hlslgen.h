@@ -231,6 +231,23 @@ struct Options {
   // Loops with data-dependent exits around a loop of constant length whose
   // work keeps it a loop: a copy of it for each pass unrolled around it.
   bool keptLoops = false;
+  // Nest shapes, off by default for the same reason. They share one float
+  // uniform `n0` (2 to 3.5) as the bound of their uniform loops.
+  // Nests three to five deep mixing literal bounds, `n0` and bounds of an
+  // outer counter (2 * i, i + 1, n - i with n literal or n0, i * i), inner
+  // loops counted from an outer counter, r written at their levels.
+  bool deepNests = false;
+  // while and do loops of length n0 inside counted loops.
+  bool uniformWhiles = false;
+  // User functions holding loops bounded by n0 (nested at times, or with
+  // results nothing reads), called inside loops.
+  bool loopCalls = false;
+  // Nests two to five deep, bounded by n0 at some level, whose results
+  // nothing reads.
+  bool deadUniformNests = false;
+  // A loop of two or three passes, of constant length or with a
+  // data-dependent exit, around nests bounded by n0.
+  bool fewPassLoops = false;
 };
 
 constexpr std::uint32_t kNone = ~0u;
@@ -263,6 +280,7 @@ struct Statement {
   std::uint32_t before = kNone;                // loops: a Declare right before them, of a local they carry
   bool dynamic = false;                        // For: bounded by a uniform alone; count is what its value gives
   std::int32_t start = 0, step = 1;            // For: the counter's first value and its step
+  std::uint32_t from = kNone;                  // For: a counter whose value is the first value, in place of start
   std::uint32_t after = kNone;                 // loops: a statement right after them (reads what they wrote)
 };
 
@@ -284,7 +302,9 @@ struct Local {
 
 // A user function: `value` is what it returns, a tree over its parameters
 // (Kind::Parameter), literals and uniforms; with `inout`, the last parameter
-// is inout and `update`, when not kNone, its new value.
+// is inout and `update`, when not kNone, its new value. `body` holds
+// statements that run before the return (declarations and loops over
+// locals of the function's own, which `value` may read).
 struct Function {
   std::string name;
   Type result;
@@ -292,6 +312,7 @@ struct Function {
   bool inout = false;
   std::uint32_t value = 0;
   std::uint32_t update = kNone;
+  std::vector<std::uint32_t> body{};
 };
 
 // The texel a procedural sampler returns at a coordinate (n components):
@@ -338,6 +359,9 @@ class Generator {
   // The statements of the program and of its functions, as printed: each
   // declaration a loop prints before itself counts as one.
   std::uint32_t StatementCount() const;
+  // The deepest nest of loops, a call counting the loops of its function
+  // at the depth of the call.
+  std::uint32_t NestDepth() const;
   // A rough upper estimate of the instructions the body compiles to, loops
   // unrolled (a target that keeps its loops needs fewer).
   std::uint32_t EstimatedInstructions() const;
@@ -394,7 +418,12 @@ class Generator {
            Nests();
   }
   bool Nests() const {
-    return m_options.outerBounds || m_options.deadNests || m_options.exitNests || m_options.keptLoops;
+    return m_options.outerBounds || m_options.deadNests || m_options.exitNests || m_options.keptLoops ||
+           UniformNests();
+  }
+  bool UniformNests() const {
+    return m_options.deepNests || m_options.uniformWhiles || m_options.loopCalls || m_options.deadUniformNests ||
+           m_options.fewPassLoops;
   }
 
   // Loop shapes (hlslgen_shapes.cpp).
@@ -421,7 +450,8 @@ class Generator {
   std::uint32_t IndexBelow(std::uint32_t length, std::uint32_t counter = kNone);
   // The value of a loop's counter in its pass k (0 first).
   double CounterValue(const Statement& s, std::uint32_t k) const {
-    return s.kind == Statement::Kind::For ? s.start + static_cast<double>(k) * s.step : k;
+    if (s.kind != Statement::Kind::For) return k;
+    return (s.from != kNone ? m_locals[s.from].value[0] : s.start) + static_cast<double>(k) * s.step;
   }
   // A node of `type` made from a read of a live local other than r (from
   // m_live[first] on), or kNone.
@@ -457,11 +487,14 @@ class Generator {
     Statement::Kind kind = Statement::Kind::For;
     std::uint32_t count = 1;  // the most passes
     std::int32_t start = 0, step = 1;
-    enum class Bound : std::uint8_t { Literal, Uniform, Outer } bound = Bound::Literal;
+    // Shared: n0; Outer: a form of an enclosing counter.
+    enum class Bound : std::uint8_t { Literal, Uniform, Outer, Shared } bound = Bound::Literal;
     enum class Exit : std::uint8_t { None, Condition, ArrayTest } exit = Exit::None;
     bool flag = false;
     std::uint32_t outer = kNone;  // Bound::Outer: the enclosing counter
     std::uint32_t form = 0;       // Bound::Outer: 2 * i, i + 1, n - i, i * i
+    bool shared = false;          // Bound::Outer, n - i: n is n0
+    std::uint32_t from = kNone;   // For: counted from this enclosing counter (then `count` is the bound)
   };
   // A loop as planned; `body` makes its statements given the counter and the
   // iterations of the nest so far (what it declares ends with the body).
@@ -481,6 +514,33 @@ class Generator {
   // A comparison of an array element at `counter` with a value.
   std::uint32_t ExitTest(std::uint32_t counter);
   std::uint32_t PushStatement(Statement s);
+
+  // Nests bounded by n0 (hlslgen_uniform_nests.cpp).
+  // The uniform n0, made on first use with a value from 2 to 3.5, and a
+  // read of it.
+  std::uint32_t SharedVariable();
+  std::uint32_t SharedBound();
+  // The passes of a loop counted by 1 from `start` while below n0.
+  std::uint32_t SharedPasses(double start);
+  std::uint32_t MakeUniformNest();
+  // One level of a nest `levels` deep (this one included), n0 its bound
+  // where `levels` is `sharedAt`; `dead`: it writes only locals of its own.
+  std::uint32_t NestLevel(std::uint32_t levels, std::uint32_t iterations, bool dead, std::uint32_t sharedAt);
+  LoopPlan LevelPlan(std::uint32_t iterations, bool shared);
+  // A while or do loop of length n0.
+  std::uint32_t UniformWhile(std::uint32_t iterations, bool dead);
+  // Statements of a nest's body: r written (with a call of a loop function
+  // at times, always with `call`), or, when `dead`, locals of the nest's own.
+  void NestStatements(std::vector<std::uint32_t>& body, std::uint32_t iterations, bool dead, bool call = false);
+  std::uint32_t DeadUniformNest(std::uint32_t iterations, std::uint32_t levels);
+  std::uint32_t MakeFewPassLoop();
+  // A call of a function that holds loops bounded by n0, or kNone.
+  std::uint32_t LoopCallOf(const Type& type);
+  std::uint32_t MakeLoopFunction(const Type& result, const std::vector<std::uint32_t>& arguments);
+  // Runs a function's body before its value is evaluated.
+  bool RunBody(const Function& f);
+  std::uint32_t DepthOf(std::uint32_t statement) const;
+  std::uint32_t CallDepth(std::uint32_t node) const;
 
   // User functions (hlslgen_calls.cpp).
   // A call of a new or existing function returning `type`, or kNone.
@@ -540,6 +600,7 @@ class Generator {
   std::uint32_t m_forceTarget = kNone;   // MakeAssign writes this local
   std::uint32_t m_deadFrom = kNone;      // in a dead nest: its locals are m_locals[m_deadFrom] on
   bool m_work = false;                   // MakeAssign adds work that keeps a loop a loop
+  bool m_loopCall = false;               // MakeAssign adds a call of a function holding loops
 };
 
 // Whether the tree of `node` holds a node that `match` accepts.

@@ -96,7 +96,7 @@ bool Generator::RunCall(std::uint32_t index) {
     p.exact = a.exact;
     p.error = a.error;
   }
-  if (!Reevaluate(f.value)) return false;
+  if (!RunBody(f) || !Reevaluate(f.value)) return false;
   const Node& body = m_nodes[f.value];
   Node& call = m_nodes[index];
   call.value = body.value;
@@ -173,6 +173,7 @@ std::string Generator::FunctionText() const {
     }
     text += ") {\n";
     if (f.update != kNone) text += "  " + f.parameters.back().name + " = " + Text(f.update) + ";\n";
+    for (std::uint32_t k : f.body) text += StatementText(k, 1);
     text += "  return " + Text(f.value) + ";\n}\n";
   }
   return text;

@@ -101,7 +101,7 @@ std::vector<std::uint32_t> Generator::MakeBlock(std::uint32_t ifDepth, std::uint
 
 std::uint32_t Generator::MakeStatement(std::uint32_t ifDepth, std::uint32_t loopDepth, std::uint32_t iterations,
                                        bool accumulate) {
-  if (Nests() && !accumulate && loopDepth == 0 && Chance(0.3)) return MakeNest(ifDepth);
+  if (Nests() && !accumulate && loopDepth == 0 && Chance(UniformNests() ? 0.5 : 0.3)) return MakeNest(ifDepth);
   const Type r = m_locals[0].type;
   Statement s;
   std::vector<Statement::Kind> kinds = {Statement::Kind::Assign, Statement::Kind::Assign};
@@ -361,8 +361,11 @@ std::uint32_t Generator::Cost(std::uint32_t index) const {
     case Kind::Parameter:
     case Kind::Swizzle:
       return sum;
-    case Kind::UserCall:  // inlined at each call
-      return sum + Cost(m_functions[n.variable].value);
+    case Kind::UserCall: {  // inlined at each call
+      const Function& f = m_functions[n.variable];
+      for (std::uint32_t k : f.body) sum += StatementCost(k);
+      return sum + Cost(f.value);
+    }
     case Kind::Element:
     case Kind::LocalElement:
       return sum + 2 * rows;

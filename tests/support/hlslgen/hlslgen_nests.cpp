@@ -46,11 +46,27 @@ std::uint32_t Generator::PlannedLoop(LoopPlan plan, std::uint32_t iterations, co
   const bool forLoop = plan.kind == Statement::Kind::For;
   std::int32_t n = 0;
   if (plan.bound == LoopPlan::Bound::Outer) {
-    plan.count = OuterCount(plan.outer, plan.form, plan.count, &n);
+    const std::uint32_t most = plan.count;
+    if (plan.shared && plan.form == 2) {
+      // n0 - i: most passes at the least i.
+      const Local& o = m_locals[plan.outer];
+      plan.count = o.type == kInt && o.last >= o.first ? SharedPasses(o.first) : 0;
+      if (plan.count > most) plan.count = 0;
+    } else {
+      plan.count = OuterCount(plan.outer, plan.form, most, &n);
+    }
     if (plan.count == 0) {
       plan.bound = LoopPlan::Bound::Literal;
-      plan.count = 2 + Pick(3);
+      plan.shared = false;
+      plan.count = std::min(2 + Pick(3), std::max(most, 1u));
     }
+  }
+  if (plan.bound == LoopPlan::Bound::Shared) plan.count = SharedPasses(forLoop ? plan.start : 0);
+  if (plan.from != kNone) {
+    // Counted from the enclosing counter: `count` passes at its least value.
+    s.from = plan.from;
+    s.start = m_locals[plan.from].first;
+    if (plan.bound == LoopPlan::Bound::Shared) plan.count = SharedPasses(s.start);
   }
   s.count = plan.count;
   if (plan.flag) {
@@ -62,12 +78,13 @@ std::uint32_t Generator::PlannedLoop(LoopPlan plan, std::uint32_t iterations, co
   if (forLoop) {
     c.low = c.first = std::min(s.start, last);
     c.high = c.last = std::max(s.start, last);
-    if (plan.bound == LoopPlan::Bound::Uniform) c.high = -1;  // the compiler cannot bound it: it indexes nothing
+    // The compiler cannot bound it: it indexes nothing.
+    if (plan.bound == LoopPlan::Bound::Uniform || plan.bound == LoopPlan::Bound::Shared) c.high = -1;
   } else if (plan.kind == Statement::Kind::DoWhile) {
     c.name[0] = 'd';
     c.value = {1.0};
     c.low = 1;
-    c.high = static_cast<std::int32_t>(s.count);
+    c.high = plan.bound == LoopPlan::Bound::Shared ? -1 : static_cast<std::int32_t>(s.count);
   } else {
     c.name[0] = 'j';
     c.type = kFloat;
@@ -76,8 +93,14 @@ std::uint32_t Generator::PlannedLoop(LoopPlan plan, std::uint32_t iterations, co
   s.counter = AddLocal(std::move(c));
   m_live.push_back(s.counter);
   const std::uint32_t counter = LocalNode(s.counter);
-  if (!forLoop) {
+  if (plan.bound == LoopPlan::Bound::Shared) {
+    const std::uint32_t bound = SharedBound();
+    s.dynamic = true;
+    s.value = Chance(0.75) ? Binary(Op::Less, kBool, counter, bound) : Binary(Op::Greater, kBool, bound, counter);
+  } else if (!forLoop) {
     s.value = Binary(Op::Less, kBool, counter, Literal(m_locals[s.counter].type, s.count));
+  } else if (plan.from != kNone) {
+    s.value = Binary(Op::Less, kBool, counter, Literal(kInt, s.start + static_cast<std::int32_t>(s.count)));
   } else if (plan.bound == LoopPlan::Bound::Uniform) {
     // i < n runs n - start times for a whole n, as often for n less a half.
     const bool integer = Chance(0.5);
@@ -96,7 +119,10 @@ std::uint32_t Generator::PlannedLoop(LoopPlan plan, std::uint32_t iterations, co
         e = Binary(Op::Add, kInt, i, Literal(kInt, 1));
         break;
       case 2:
-        e = Binary(Op::Subtract, kInt, Chance(0.5) ? Literal(kInt, n) : NewUniform(kInt, {double(n)}, 0), i);
+        if (plan.shared)
+          e = Binary(Op::Subtract, kFloat, SharedBound(), i);
+        else
+          e = Binary(Op::Subtract, kInt, Chance(0.5) ? Literal(kInt, n) : NewUniform(kInt, {double(n)}, 0), i);
         break;
       default:
         e = Binary(Op::Multiply, kInt, i, LocalNode(plan.outer));
@@ -165,7 +191,10 @@ std::uint32_t Generator::MakeNest(std::uint32_t ifDepth) {
   if (m_options.exitNests) kinds.push_back(1);
   if (m_options.keptLoops) kinds.push_back(2);
   if (m_options.outerBounds) kinds.push_back(3);
+  if (UniformNests()) kinds.insert(kinds.end(), 2, 4);  // the later nests lead where they are on
   switch (kinds[Pick(static_cast<std::uint32_t>(kinds.size()))]) {
+    case 4:
+      return MakeUniformNest();
     case 0:
       return MakeDeadNest();
     case 1:
@@ -423,7 +452,10 @@ std::uint32_t Generator::StatementCount() const {
   };
   std::uint32_t n = 0;
   for (std::uint32_t k : m_top) n += count(k);
-  for (const Function& f : m_functions) n += 1 + (f.update != kNone);
+  for (const Function& f : m_functions) {
+    n += 1 + (f.update != kNone);
+    for (std::uint32_t k : f.body) n += count(k);
+  }
   return n;
 }
 

@@ -203,6 +203,10 @@ void Generator::MakeAssign(Statement& s, bool accumulate, bool readAfter) {
       const std::uint32_t call = UserCallOf(t);
       if (call != kNone) s.value = Binary(Op::Add, t, s.value, call);
     }
+    if (m_loopCall && t.base == Base::Float) {
+      const std::uint32_t call = LoopCallOf(t);
+      if (call != kNone) s.value = Binary(Op::Add, t, s.value, call);
+    }
   }
   s.stored = s.value;
   if (s.op == Op::None) return;
@@ -620,7 +624,8 @@ std::string Generator::ShapedText(std::uint32_t index, std::uint32_t indent) con
                                : s.step == -1 ? i + "--"
                                : s.step < 0   ? i + " -= " + std::to_string(-s.step)
                                               : i + " += " + std::to_string(s.step);
-      return flag + pad + "for (int " + i + " = " + std::to_string(s.start) + "; " + Text(s.value) + "; " + step +
+      const std::string start = s.from != kNone ? m_locals[s.from].name : std::to_string(s.start);
+      return flag + pad + "for (int " + i + " = " + start + "; " + Text(s.value) + "; " + step +
              ") " + BlockText(s.body, indent) + "\n" + after;
     }
     case Statement::Kind::DoWhile: {

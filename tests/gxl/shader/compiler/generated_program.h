@@ -56,6 +56,24 @@ inline hlslgen::Options LaterShapes(std::uint64_t seed, bool vertex) {
   return options;
 }
 
+// The nest shapes, over the loop shapes with no bound on the instructions
+// they unroll to (profiles that keep loops keep them; the others refuse
+// them by their limits): one leads in turn, the others and three of the
+// later shapes at random.
+inline hlslgen::Options NestShapes(std::uint64_t seed, bool vertex) {
+  hlslgen::Options options = Shapes(seed, vertex);
+  options.maxInstructions = 0;
+  bool* const nests[] = {&options.deepNests, &options.uniformWhiles, &options.loopCalls, &options.deadUniformNests,
+                         &options.fewPassLoops};
+  const std::uint64_t bits = (seed * 0x9E3779B97F4A7C15ull) >> 36;
+  for (std::size_t k = 0; k < std::size(nests); ++k) *nests[k] = (bits >> (2 * k) & 3) == 0;
+  *nests[seed % std::size(nests)] = true;
+  options.outerBounds = (bits >> 10 & 3) == 0;
+  options.whileLoops = (bits >> 12 & 3) == 0;
+  options.calls = (bits >> 14 & 3) == 0;
+  return options;
+}
+
 // Each float operation on a value of magnitude R may be off by R * 2^-24, and
 // a result can carry that error from a large intermediate it no longer shows:
 // a float remainder is y * frac(x / y), off by |x| * 2^-24 for a small result.

@@ -27,10 +27,12 @@ struct LoopCompile {
   std::uint32_t memoChecks = 0, memoMismatches = 0;
   std::uint32_t projected = 0, projectionChecks = 0, projectionMisses = 0;
   std::uint64_t workSpent = 0, workGranted = 0;
+  std::uint64_t built = 0;  // instructions the lowering built, given-up ones included
 };
 
 struct LoopCompileOptions {
   std::uint64_t builds = gxl::shader::kLoweringBuildLimit;
+  std::uint64_t budget = gxl::shader::kCompileWorkBudget;  // the compile's work budget
   bool reference = false;
   std::uint32_t checkMemos = 0;
 };
@@ -43,6 +45,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
   if (SUCCEEDED(r.c.hr)) {
     gxl::shader::ShaderCompiler compiler;
     compiler.loweringBuildLimit = o.builds;
+    compiler.workBudget = o.budget;
     compiler.referenceSearches = o.reference;
     compiler.checkLoopMemos = o.checkMemos;
     gxl::ComRef<DataBuffer> code;
@@ -60,6 +63,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     r.projectionMisses = compiler.projectionMisses;
     r.workSpent = compiler.workSpent;
     r.workGranted = compiler.workGranted;
+    r.built = compiler.InstructionsBuilt();
     if (code) {
       const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
       r.c.code.assign(words, words + code->GetSize() / 4);

@@ -13,7 +13,7 @@
 
 #include "bounded_run.h"
 #include "flow_lane.h"
-#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
 #include "tests/gxl/shader/compiled_hlsl.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "bounded_run.h"
 #include "dead_loop_nests.h"
 #include "flow_lane.h"
-#include "gxl/shader/compiler/loop_facts.h"
+#include "gxl/shader/compiler/loop/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "tests/support/test_util.h"
 
