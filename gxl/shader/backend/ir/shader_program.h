@@ -160,6 +160,10 @@ constexpr std::uint64_t kCompileWorkRecords = std::uint64_t{1} << 16;
 // program of this many instructions on (RoundUpkeep): below it a full pass
 // costs little.
 constexpr std::uint32_t kRoundUpkeepFrom = 4096;
+// A program whose first-phase rounds still change it after this many is in
+// their long tail: its rounds may stop at their share of the work, and the
+// arithmetic pass reads chains of range tests whole (ShaderProgram::Optimize).
+constexpr std::uint32_t kLongOptimizerRounds = 64;
 
 // Option bits of a compile that the back end tests.
 constexpr std::uint32_t kOptionDebug = 0x1;
@@ -396,6 +400,8 @@ class ShaderProgram : public ProgramLists {
 
   // Test hook: runs after the passes of every optimiser round; S_OK counts as a change.
   HRESULT (*optimizerRoundHook)(ShaderProgram&) = nullptr;
+  // The first optimiser phase's round in progress (0 outside it).
+  std::uint32_t optimizerRound = 0;
   // Test hook: runs after each step (1-19) of ScheduleAndAllocate with that
   // step's status; a failure it returns ends the phase.
   HRESULT (*secondPhaseStepHook)(ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;

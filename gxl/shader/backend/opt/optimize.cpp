@@ -38,8 +38,22 @@ HRESULT ShaderProgram::Optimize() {
   // The upkeep allocates nothing until it is set up.
   RoundUpkeep upkeep(*this);
   const bool kept = !referenceSearches && !optimizerRoundHook;
+  // Rounds in their long tail may spend half of what the compile had left
+  // when they started. Rounds that keep changing past it (a chain settled one
+  // link a round) end as the round limit ends them, leaving the later phases
+  // the other half, rather than refusing a program whose every round is
+  // correct code. Rounds that settle early are never cut short.
+  const std::uint64_t roundsStart = workLeft, roundsShare = workLeft / 2;
+  std::uint64_t lastRound = 0;
+  bool settled = true;
   std::uint32_t round = 0;
   for (; round < kMaxRounds; ++round) {
+    const std::uint64_t before = workLeft;
+    if (round >= kLongOptimizerRounds && roundsStart - before + lastRound > roundsShare) {
+      settled = false;
+      break;
+    }
+    optimizerRound = round;
     bool changed = false;
     for (RoundPass pass : {RoundPass::Fold, RoundPass::DeadCode, RoundPass::Components, RoundPass::Common,
                            RoundPass::Equivalent, RoundPass::Arithmetic, RoundPass::Indexes, RoundPass::Predicates,
@@ -51,10 +65,12 @@ HRESULT ShaderProgram::Optimize() {
       if (FAILED(hr = optimizerRoundHook(*this))) return hr;
       changed |= hr == S_OK;
     }
+    lastRound = before - workLeft;
     if (!changed) break;
   }
+  optimizerRound = 0;
   if (FAILED(hr = upkeep.Finish())) return hr;
-  if (round == kMaxRounds) GXL_SHADER_REPORT(*this, nullptr, msg::kOptimizationDidNotConverge);
+  if (round == kMaxRounds || !settled) GXL_SHADER_REPORT(*this, nullptr, msg::kOptimizationDidNotConverge);
 
   // Literal-valued banks other than the array kinds hand their values to "l".
   const std::uint32_t literals = StandardBankIndex(StandardBank::Literals);

@@ -85,6 +85,45 @@ TEST_F(GxlOpt1A, RoundsThatNeverSettleWarnOnceAndGoOn) {
   EXPECT_EQ(Output({1, 2, 3, 4}, 4), (std::vector<double>{1, 2, 3, 4}));
 }
 
+// Rounds that keep changing past their first 64 take at most half of the
+// work the compile had left when they started, then end as the round limit
+// ends them: the program compiles with the warning where it used to end at
+// the work bound. Each budget holds some hundred to two hundred rounds,
+// never 256.
+struct GxlOpt1ABudget : GxlOpt1A, ::testing::WithParamInterface<std::uint64_t> {};
+
+TEST_P(GxlOpt1ABudget, RoundsThatNeverSettleStopAtHalfTheWorkLeft) {
+  const std::uint64_t budget = GetParam();
+  b.Output(0, b.Mul(b.Input(0), b.Literals({1, 1, 1, 1})));
+  program.optimizerRoundHook = [](ShaderProgram&) -> HRESULT { return ++g_rounds, S_OK; };
+  program.workLeft = budget;
+  g_rounds = 0;
+  ASSERT_EQ(program.Optimize(), S_OK) << LogText(log);
+  EXPECT_GT(g_rounds, gxl::shader::kLongOptimizerRounds);
+  EXPECT_LT(g_rounds, 256u);
+  EXPECT_FALSE(program.workExhausted);
+  EXPECT_GE(program.workLeft, budget / 4);  // the later phases keep their share
+  EXPECT_EQ(LogText(log), "internal warning: optimization did not converge\n");
+  EXPECT_EQ(Count(kOpMultiply), 0u);
+  EXPECT_EQ(Output({1, 2, 3, 4}, 4), (std::vector<double>{1, 2, 3, 4}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Budgets, GxlOpt1ABudget,
+                         ::testing::Values(std::uint64_t{1} << 14, std::uint64_t{3} << 13, std::uint64_t{1} << 15));
+
+// Rounds are never cut short before their long tail: a budget that does not
+// hold 64 of them ends at the work bound as before.
+TEST_F(GxlOpt1A, RoundsThatSpendTheWorkEarlyEndAtTheWorkBound) {
+  b.Output(0, b.Mul(b.Input(0), b.Literals({1, 1, 1, 1})));
+  program.optimizerRoundHook = [](ShaderProgram&) -> HRESULT { return ++g_rounds, S_OK; };
+  program.workLeft = std::uint64_t{1} << 10;
+  g_rounds = 0;
+  EXPECT_EQ(program.Optimize(), E_FAIL);
+  EXPECT_LT(g_rounds, gxl::shader::kLongOptimizerRounds);
+  EXPECT_TRUE(program.workExhausted);
+  EXPECT_EQ(LogText(log), "error X4004: program too complex; the compile exceeded its work bound\n");
+}
+
 TEST_F(GxlOpt1A, SkipOptionRunsOnlyTheSetUp) {
   program.options = kOptionNoOptimisation;
   const Values x = b.Input(0, 2);
