@@ -8,7 +8,7 @@
 //   one base value (through moves, negations and literal products) becomes
 //   one move, negation, doubling or literal product of the bases;
 // - a product of two less-than tests of one value against literals is the
-//   tighter test;
+//   tighter test (in the rounds' long tail, also through products of them);
 // - the fraction of x + n, n a whole literal, is the fraction of x.
 #include <cmath>
 
@@ -17,6 +17,20 @@
 namespace gxl::shader {
 
 namespace {
+
+// x < bound (upper) or bound < x, on one tested value x.
+struct RangeTest {
+  std::uint32_t tested = kNoIndex;
+  double bound = 0.0;
+  bool upper = false;
+};
+
+// How many products of tests a test is read through once the rounds are in
+// their long tail: a chain of products, each the last times one more test
+// (the passes of a kept loop, each tested against its count), then tightens
+// this many links a round instead of one. Before, only tests themselves are
+// read, so the code of programs whose rounds settle early stays as it was.
+constexpr std::uint32_t kRangeTestDepth = 32;
 
 struct Term {
   double coefficient = 1.0;
@@ -56,6 +70,10 @@ class ArithmeticSimplifier {
   bool Reassociate(IrInstruction& outer);
   bool SimplifySignTest(IrInstruction& inst);
   HRESULT RebuildCoefficients(IrInstruction& inst, bool* changed);
+  // The less-than test of one value against a literal that `value` is,
+  // through up to `depth` products of such tests.
+  bool TestOf(std::uint32_t value, std::uint32_t depth, RangeTest* test) const;
+  static bool Joins(const RangeTest& a, const RangeTest& b) { return a.tested == b.tested && a.upper == b.upper; }
   HRESULT TightenRangeTests(IrInstruction& inst, bool* changed);
   bool FractionOfSum(IrInstruction& inst);
 
@@ -263,32 +281,45 @@ HRESULT ArithmeticSimplifier::RebuildCoefficients(IrInstruction& inst, bool* cha
   return S_OK;
 }
 
+bool ArithmeticSimplifier::TestOf(std::uint32_t value, std::uint32_t depth, RangeTest* test) const {
+  std::uint32_t slot;
+  const IrInstruction* d = Through(value, &slot);
+  if (!d || d->Class() != 2) return false;
+  if (d->Group() == kOpLess) {
+    const std::uint32_t u = opt::Root(m_p, opt::Column(*d, 0, slot));
+    const std::uint32_t v = opt::Root(m_p, opt::Column(*d, 1, slot));
+    test->upper = FiniteLiteral(v, &test->bound);
+    if (!test->upper && !FiniteLiteral(u, &test->bound)) return false;
+    test->tested = test->upper ? u : v;
+    return !opt::IsLiteral(m_p, test->tested);
+  }
+  // A product of tests not yet tightened reads as the tightened test.
+  if (d->Group() != kOpMultiply || !depth || Exact(*d)) return false;
+  RangeTest sides[2];
+  for (std::uint32_t side = 0; side < 2; ++side)
+    if (!TestOf(opt::Root(m_p, opt::Column(*d, side, slot)), depth - 1, &sides[side])) return false;
+  if (!Joins(sides[0], sides[1])) return false;
+  *test = sides[0];
+  test->bound = test->upper ? std::min(sides[0].bound, sides[1].bound) : std::max(sides[0].bound, sides[1].bound);
+  return true;
+}
+
 HRESULT ArithmeticSimplifier::TightenRangeTests(IrInstruction& inst, bool* changed) {
   const std::uint32_t w = inst.Width();
   if (inst.Group() != kOpMultiply || inst.Class() != 2 || w == 0 || w > 16 || Exact(inst)) return S_OK;
   // Each component: (x < a) * (x < b), or (a < x) * (b < x), on one x.
+  const std::uint32_t depth = m_p.optimizerRound >= kLongOptimizerRounds ? kRangeTestDepth : 0;
   std::uint32_t tested[16];
   double bound[16];
   bool upper[16];
   for (std::uint32_t k = 0; k < w; ++k) {
-    double limits[2];
-    std::uint32_t values[2];
-    bool below[2];
-    for (std::uint32_t side = 0; side < 2; ++side) {
-      std::uint32_t slot;
-      const IrInstruction* d = Through(opt::Root(m_p, opt::Column(inst, side, k)), &slot);
-      if (!d || d->Group() != kOpLess || d->Class() != 2) return S_OK;
-      const std::uint32_t u = opt::Root(m_p, opt::Column(*d, 0, slot));
-      const std::uint32_t v = opt::Root(m_p, opt::Column(*d, 1, slot));
-      below[side] = FiniteLiteral(v, &limits[side]);
-      if (!below[side] && !FiniteLiteral(u, &limits[side])) return S_OK;
-      values[side] = below[side] ? u : v;
-      if (opt::IsLiteral(m_p, values[side])) return S_OK;
-    }
-    if (values[0] != values[1] || below[0] != below[1]) return S_OK;
-    tested[k] = values[0];
-    upper[k] = below[0];
-    bound[k] = below[0] ? std::min(limits[0], limits[1]) : std::max(limits[0], limits[1]);
+    RangeTest sides[2];
+    for (std::uint32_t side = 0; side < 2; ++side)
+      if (!TestOf(opt::Root(m_p, opt::Column(inst, side, k)), depth, &sides[side])) return S_OK;
+    if (!Joins(sides[0], sides[1])) return S_OK;
+    tested[k] = sides[0].tested;
+    upper[k] = sides[0].upper;
+    bound[k] = sides[0].upper ? std::min(sides[0].bound, sides[1].bound) : std::max(sides[0].bound, sides[1].bound);
   }
   std::uint32_t arguments[32];
   for (std::uint32_t k = 0; k < w; ++k) {

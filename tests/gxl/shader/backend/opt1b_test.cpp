@@ -357,4 +357,67 @@ TEST_F(GxlOpt1B, ArithmeticRules) {
   }
 }
 
+// A product of less-than tests of one value against literals, each product
+// the last times one more test (the passes of a kept loop): in the rounds'
+// long tail one arithmetic pass reads the chain whole and leaves the
+// tightest test, wherever in the chain it stands; earlier, one link a pass.
+// Tests on both sides of the value, or of other values, stay a product.
+TEST_F(GxlOpt1B, ChainsOfRangeTestsTightenWholeInTheLongTail) {
+  struct Chain {
+    const char* name;
+    std::vector<double> bounds;  // in product order
+    std::vector<bool> upper;     // x < bound, else bound < x
+    double tightest;             // NaN: not one test
+  };
+  const double none = std::numeric_limits<double>::quiet_NaN();
+  const Chain chains[] = {
+      {"below, tightest inside", {5, 3, 4, 6}, {true, true, true, true}, 3},
+      {"above, tightest inside", {1, 4, 2, 0, 3}, {false, false, false, false, false}, 4},
+      {"below, tightest first", {-1, 0.5, 2, 7}, {true, true, true, true}, -1},
+      {"both sides", {5, 1, 4}, {true, false, true}, none},
+  };
+  for (const Chain& chain : chains) {
+    for (const std::uint32_t round : {0u, kLongOptimizerRounds}) {
+      SCOPED_TRACE(std::string(chain.name) + " round " + std::to_string(round));
+      irtest::ProgramRun run(irkit::RecordingTarget::Limits(0));
+      ShaderProgram& p = run.program;
+      irkit::IrBuilder build(p);
+      const Values x = build.Input(0, 1);
+      auto test = [&](std::size_t k) {
+        const Values bound = build.Literals({chain.bounds[k]});
+        return chain.upper[k] ? build.Binary(kOpLess, x, bound) : build.Binary(kOpLess, bound, x);
+      };
+      Values product = build.Mul(test(0), test(1));
+      for (std::size_t k = 2; k < chain.bounds.size(); ++k) product = build.Mul(product, test(k));
+      build.Output(0, product);
+      auto evaluate = [&](double at) {
+        irkit::IrInterpreter interpreter(p);
+        interpreter.SetRegister(StandardBank::Inputs, 0, {at});
+        EXPECT_TRUE(interpreter.Run()) << interpreter.Error();
+        return interpreter.Register(p.StandardBankIndex(StandardBank::Outputs), 0, 0);
+      };
+      const double inputs[] = {-1.75, -0.5, 0.25, 0.75, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 8};
+      p.optimizerRound = round;
+      ASSERT_TRUE(SUCCEEDED(p.SimplifyArithmetic()));
+      ASSERT_EQ(p.RebuildDefUse(), S_OK);
+      const IrInstruction& move = *p.instructions[p.instructions.Count() - 1];
+      ASSERT_EQ(move.Group(), kOpMove);
+      const IrInstruction& last = *p.instructions[p.values[move.arguments[0]]->definingPosition];
+      const bool whole = round >= kLongOptimizerRounds && !std::isnan(chain.tightest);
+      EXPECT_EQ(last.Group(), whole ? kOpLess : kOpMultiply);
+      if (whole) {
+        const bool upper = chain.upper[0];
+        EXPECT_EQ(p.values[last.arguments[upper ? 1 : 0]]->rangeLow, chain.tightest);
+        EXPECT_EQ(p.values[last.arguments[upper ? 0 : 1]]->bank, p.StandardBankIndex(StandardBank::Inputs));
+      }
+      for (const double at : inputs) {
+        double want = 1;
+        for (std::size_t k = 0; k < chain.bounds.size(); ++k)
+          want *= chain.upper[k] ? at < chain.bounds[k] : chain.bounds[k] < at;
+        EXPECT_EQ(evaluate(at), want) << "x=" << at;
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -6,12 +6,14 @@
 // limit, at once, where the work bound used to end it after seconds.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "flow_lane.h"
+#include "generated_program.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
@@ -229,6 +231,77 @@ TEST(GxlOptimizerGrowth, Ps1xRefusesAProgramPastItsSizeWithItsLimit) {
           << c.log;
       EXPECT_FALSE(c.Logged("work bound")) << c.log;
     }
+  }
+}
+
+// Five loops deep over a uniform count: the compile keeps the innermost loop's
+// 255 possible passes, each tested against the count, and the arithmetic pass
+// tightened that chain of tests one link a round, so the rounds never
+// settled: they spent the whole compile's work and ended at the work bound.
+// Once in their long tail the pass reads the chain whole and they settle.
+constexpr char kTightenedChain[] =
+    "float n0;\n"
+    "void main(float4 p : POSITION, out float4 pos : POSITION, out float4 o0 : TEXCOORD0) {\n"
+    "  pos = p;\n"
+    "  float3 r = 0;\n"
+    "  for (int i = 0; i < n0; i++)\n"
+    "    for (int j = i; j < n0; j++)\n"
+    "      for (int k = i; k < 2; k++)\n"
+    "        for (int l = 0; l < k + 1; l++)\n"
+    "          for (int m = 0; n0 > m; m++)\n"
+    "            r += float3(7, 4, -3) - (m ? n0 : -1.0);\n"
+    "  o0 = float4(r, 1);\n"
+    "}\n";
+
+// The loops above, run on the count.
+nura::shtok::Float4 TightenedChainValue(double n0) {
+  double r[3] = {0, 0, 0};
+  const double row[3] = {7, 4, -3};
+  for (int i = 0; i < n0; i++)
+    for (int j = i; j < n0; j++)
+      for (int k = i; k < 2; k++)
+        for (int l = 0; l < k + 1; l++)
+          for (int m = 0; n0 > m; m++)
+            for (int c = 0; c < 3; ++c) r[c] += row[c] - (m ? n0 : -1.0);
+  return nura::shtok::Float4(static_cast<float>(r[0]), static_cast<float>(r[1]), static_cast<float>(r[2]), 1);
+}
+
+TEST(GxlOptimizerGrowth, ChainOfPassTestsSettlesAndComputesItsValue) {
+  // Each optimised compile takes a second or so: one count and profile in CI.
+  const bool isLong = nura::test::LongMode();
+  for (const char* profile : isLong ? std::vector<const char*>{"vs_3_0", "vs_3_sw"} : std::vector<const char*>{"vs_3_0"})
+    for (const DWORD flags : shadertest::kBoth) {
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(kTightenedChain, "main", profile, flags);
+      ASSERT_EQ(c.hr, S_OK) << profile << " flags " << flags << "\n" << c.log;
+      EXPECT_FALSE(c.Logged("did not converge")) << c.log;
+      for (const double n0 : isLong ? std::vector<double>{3.0, 1.5, 0.0} : std::vector<double>{3.0}) {
+        SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags) + " n0 " + std::to_string(n0));
+        nura::shtok::Float4 got;
+        std::string error;
+        ASSERT_TRUE(shadertest::RunLane(c, {{"n0", {n0}}}, {}, {shadertest::kTexCoord, 0}, &got, &error)) << error;
+        const nura::shtok::Float4 want = TightenedChainValue(n0);
+        for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-5 * (1 + std::fabs(want[i]))) << i;
+      }
+    }
+}
+
+// The generated program the chain above was reduced from (the flow
+// differential's nest shapes, vertex seed 6100: 43 statements), against the
+// generator's own values; its rounds settle too.
+TEST(GxlOptimizerGrowth, GeneratedNestSettlesAndComputesItsValue) {
+  const std::uint64_t seed = 6100;
+  const hlslgen::Generator g(seed, shadertest::NestShapes(seed, true));
+  const shadertest::GeneratedProgram p = shadertest::MakeGeneratedProgram(g, true, seed);
+  for (const char* profile : nura::test::LongMode() ? std::vector<const char*>{"vs_3_0", "vs_3_sw"}
+                                                    : std::vector<const char*>{"vs_3_sw"}) {
+    SCOPED_TRACE(profile);
+    const shadertest::CompiledHlsl c = shadertest::CompileHlsl(p.source, "main", profile, 0);
+    ASSERT_EQ(c.hr, S_OK) << c.log;
+    EXPECT_FALSE(c.Logged("did not converge")) << c.log;
+    std::vector<float> got;
+    std::string error;
+    ASSERT_TRUE(shadertest::RunGeneratedProgram(c, g, p, &got, &error)) << error;
+    EXPECT_TRUE(shadertest::Matches(got, g.Result(), g.FloatRange(), g.ResultError()));
   }
 }
 
