@@ -107,6 +107,18 @@ inline void RunLoopPairs(const LoopPairs& body, int i, std::array<float, 4>& a, 
     }
 }
 
+// One lane of a loop-pairs program: a0 and b0 come in TEXCOORD0 and 1, the
+// uniforms n, m and c are set; its output (COLOR0, or TEXCOORD0 of vertex
+// code) is what the program returns.
+inline bool RunLoopPairsLane(const CompiledHlsl& code, bool pixel, int n, int m, const std::array<float, 4>& c,
+                             const std::array<float, 4>& a0, const std::array<float, 4>& b0,
+                             nura::shtok::Float4* got, std::string* error) {
+  return RunLane(code, {{"n", {double(n)}}, {"m", {double(m)}}, {"c", {c.begin(), c.end()}}},
+                 {{In(kTexCoord, 0), nura::shtok::Float4(a0[0], a0[1], a0[2], a0[3])},
+                  {In(kTexCoord, 1), nura::shtok::Float4(b0[0], b0[1], b0[2], b0[3])}},
+                 pixel ? LaneOutput{} : LaneOutput{kTexCoord, 0}, got, error);
+}
+
 // Whether compiled code holds a flow-control loop.
 inline bool HasLoop(const CompiledHlsl& c) {
   return c.text.find("\nrep ") != std::string::npos || c.text.find("\nloop ") != std::string::npos;

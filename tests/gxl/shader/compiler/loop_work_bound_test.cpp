@@ -18,8 +18,6 @@
 namespace {
 
 using nura::shtok::Float4;
-using shadertest::In;
-using shadertest::kTexCoord;
 using shadertest::LoopCompile;
 using shadertest::LoopCompileOptions;
 using V4 = std::array<float, 4>;
@@ -143,12 +141,7 @@ TEST(GxlLoopWork, InnerLoopsCoveredWhereTheirCostSitsComputeWhatTheSourceDoes) {
           nest.run(body, kTrips, n, kM, a, b, c);
           Float4 got;
           std::string error;
-          ASSERT_TRUE(shadertest::RunLane(r.c, {{"n", {double(n)}}, {"m", {double(kM)}}, {"c", {c.begin(), c.end()}}},
-                                          {{In(kTexCoord, 0), Float4(a0[0], a0[1], a0[2], a0[3])},
-                                           {In(kTexCoord, 1), Float4(b0[0], b0[1], b0[2], b0[3])}},
-                                          pixel ? shadertest::LaneOutput{} : shadertest::LaneOutput{kTexCoord, 0},
-                                          &got, &error))
-              << error;
+          ASSERT_TRUE(shadertest::RunLoopPairsLane(r.c, pixel, n, kM, c, a0, b0, &got, &error)) << error;
           for (int e = 0; e < 4; ++e)
             EXPECT_NEAR(got[e], a[e] + b[e], 1e-4 * (1 + std::fabs(a[e] + b[e]))) << "n " << n << " [" << e << "]";
         }
