@@ -548,6 +548,9 @@ class Generator {
   // A call statement whose inout argument is `target` (kNone: a fitting
   // live local); `alone` makes a function that leaves it alone.
   bool MakeCallStatement(Statement& s, std::uint32_t target, bool alone);
+  // A new function named by its index, its parameters typed and valued as
+  // the arguments; its body is left to the caller.
+  std::uint32_t AddFunction(const Type& result, const std::vector<std::uint32_t>& arguments);
   std::uint32_t MakeFunction(const Type& result, const std::vector<std::uint32_t>& arguments, const Local* inout,
                              bool alone);
   // Inside a function's body: a parameter, a uniform or a literal.

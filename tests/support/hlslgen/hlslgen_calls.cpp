@@ -50,8 +50,7 @@ std::uint32_t Generator::FunctionLeaf(const Type& type) {
   return Add(std::move(n));
 }
 
-std::uint32_t Generator::MakeFunction(const Type& result, const std::vector<std::uint32_t>& arguments,
-                                      const Local* inout, bool alone) {
+std::uint32_t Generator::AddFunction(const Type& result, const std::vector<std::uint32_t>& arguments) {
   Function f;
   f.name = "f" + std::to_string(m_functions.size());
   f.result = result;
@@ -61,6 +60,12 @@ std::uint32_t Generator::MakeFunction(const Type& result, const std::vector<std:
   }
   const auto index = static_cast<std::uint32_t>(m_functions.size());
   m_functions.push_back(std::move(f));
+  return index;
+}
+
+std::uint32_t Generator::MakeFunction(const Type& result, const std::vector<std::uint32_t>& arguments,
+                                      const Local* inout, bool alone) {
+  const std::uint32_t index = AddFunction(result, arguments);
   const std::uint32_t outer = m_function;
   m_function = index;
   // The return value reads no inout parameter: it comes after the update.

@@ -227,15 +227,7 @@ std::uint32_t Generator::LoopCallOf(const Type& type) {
 }
 
 std::uint32_t Generator::MakeLoopFunction(const Type& result, const std::vector<std::uint32_t>& arguments) {
-  Function f;
-  f.name = "f" + std::to_string(m_functions.size());
-  f.result = result;
-  for (std::uint32_t k = 0; k < arguments.size(); ++k) {
-    const Node& a = m_nodes[arguments[k]];
-    f.parameters.push_back({"p" + std::to_string(k), a.type, a.value, a.exact});
-  }
-  const auto index = static_cast<std::uint32_t>(m_functions.size());
-  m_functions.push_back(std::move(f));
+  const std::uint32_t index = AddFunction(result, arguments);
   // The body sees its parameters, uniforms and locals of its own only.
   const std::uint32_t function = m_function;
   const std::vector<std::uint32_t> live = m_live, counters = m_counters, flags = m_flags, carried = m_carried;

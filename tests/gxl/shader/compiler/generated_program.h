@@ -21,6 +21,20 @@
 
 namespace shadertest {
 
+// Small programs for the shape tests: one statement after r's declaration,
+// expressions of one operation, loops of at most 3 passes.
+inline hlslgen::Options SmallShapes() {
+  return hlslgen::Options{.maxDepth = 1,
+                          .maxVariables = 2,
+                          .matrices = false,
+                          .intrinsics = false,
+                          .flowControl = true,
+                          .statements = 1,
+                          .maxLoopDepth = 1,
+                          .maxLoopCount = 3,
+                          .maxInstructions = 0};
+}
+
 // Flow-control programs in every loop shape the generator has.
 inline hlslgen::Options LoopShapes() {
   return hlslgen::Options{.maxDepth = 4,

@@ -151,17 +151,7 @@ TEST(GxlHlslGenLaterShapes, EachOptionMakesItsShape) {
   }
 }
 
-// Small programs: one statement after r's declaration, expressions of one
-// operation, loops of at most 3 passes.
-const hlslgen::Options kSmall{.maxDepth = 1,
-                              .maxVariables = 2,
-                              .matrices = false,
-                              .intrinsics = false,
-                              .flowControl = true,
-                              .statements = 1,
-                              .maxLoopDepth = 1,
-                              .maxLoopCount = 3,
-                              .maxInstructions = 0};
+const hlslgen::Options kSmall = shadertest::SmallShapes();
 
 double V(const Generator& g, std::size_t variable, std::size_t component = 0) {
   return g.Variables().at(variable).value.at(component);

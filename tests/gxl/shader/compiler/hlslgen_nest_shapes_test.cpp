@@ -137,17 +137,7 @@ TEST(GxlHlslGenNestShapes, EachOptionMakesItsShape) {
   }
 }
 
-// Small programs: one statement after r's declaration, expressions of one
-// operation.
-const hlslgen::Options kSmall{.maxDepth = 1,
-                              .maxVariables = 2,
-                              .matrices = false,
-                              .intrinsics = false,
-                              .flowControl = true,
-                              .statements = 1,
-                              .maxLoopDepth = 1,
-                              .maxLoopCount = 3,
-                              .maxInstructions = 0};
+const hlslgen::Options kSmall = shadertest::SmallShapes();
 
 double V(const Generator& g, const std::string& name, std::size_t component = 0) {
   for (const hlslgen::Variable& v : g.Variables())
