@@ -110,15 +110,10 @@ HRESULT ShaderCompiler::FindLoopFacts(const ParseNode* node, const ParseNode* in
                                                  !DecidesEnclosingTrip(m_loop->loopFrames.size() - 1, written))))
       return CoverInsidePass(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st,
                              found);
+    // Nothing covers it here: the loop is unrolled instead.
     const HRESULT covered =
         CoverLoop(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-    // Nothing covers it here (the facts it was covered from elsewhere
-    // told more): it is simulated, within its share, before it is unrolled.
-    if (covered != S_FALSE) return covered;
-    if (Unmeasured() || InsideCoverPass() || UnrollingPastShare()) return E_FAIL;
-    const HRESULT simulated =
-        SimulateLevel(node, init, condition, body, startMap, valuesBefore, instructionsBefore, limit, st, found);
-    return simulated == S_FALSE ? E_FAIL : simulated;
+    return covered == S_FALSE ? E_FAIL : covered;
   }
   // A covering pass simulates nothing: what it meets is covered in one pass;
   // so do the passes of an unrolling that has spent its share.
