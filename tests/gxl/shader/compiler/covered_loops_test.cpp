@@ -86,12 +86,7 @@ const Shape kShapes[] = {
 std::string Program(const Shape& shape, const Body& body, bool pixel) {
   const std::string head = "int n; int m; float4 c;\n";
   const std::string loops = std::string(shape.open) + "\n" + body.text + shape.close + "\n";
-  return pixel ? head + "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR0 {\n" + loops +
-                     "return a + b; }\n"
-               : head +
-                     "void main(float4 a : TEXCOORD0, float4 b : TEXCOORD1, out float4 p : POSITION, "
-                     "out float4 o : TEXCOORD0) {\n" +
-                     loops + "p = a; o = a + b; }\n";
+  return shadertest::LoopPairsProgram(head, loops, pixel);
 }
 
 TEST(GxlCompilerMend, CoveredLoopsComputeWhatTheirSourceDoes) {

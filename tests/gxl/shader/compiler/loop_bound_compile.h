@@ -107,6 +107,17 @@ inline void RunLoopPairs(const LoopPairs& body, int i, std::array<float, 4>& a, 
     }
 }
 
+// A loop-pairs program: `head` (uniforms n, m, c and functions), then main
+// running `loops` over a and b (TEXCOORD0 and 1) and returning a + b.
+inline std::string LoopPairsProgram(const std::string& head, const std::string& loops, bool pixel) {
+  return pixel ? head + "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR0 {\n" + loops +
+                     "return a + b; }\n"
+               : head +
+                     "void main(float4 a : TEXCOORD0, float4 b : TEXCOORD1, out float4 p : POSITION, "
+                     "out float4 o : TEXCOORD0) {\n" +
+                     loops + "p = a; o = a + b; }\n";
+}
+
 // One lane of a loop-pairs program: a0 and b0 come in TEXCOORD0 and 1, the
 // uniforms n, m and c are set; its output (COLOR0, or TEXCOORD0 of vertex
 // code) is what the program returns.

@@ -87,12 +87,7 @@ std::string Program(const Nest& nest, const Body& body, int t, bool pixel) {
   loops.replace(loops.find('T'), 1, std::to_string(t));
   loops.replace(loops.find('@'), 1, body.text);
   const std::string head = std::string("int n; int m; float4 c;\n") + nest.functions;
-  return pixel ? head + "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR0 {\n" + loops +
-                     "return a + b; }\n"
-               : head +
-                     "void main(float4 a : TEXCOORD0, float4 b : TEXCOORD1, out float4 p : POSITION, "
-                     "out float4 o : TEXCOORD0) {\n" +
-                     loops + "p = a; o = a + b; }\n";
+  return shadertest::LoopPairsProgram(head, loops, pixel);
 }
 
 LoopCompile Compile(const Nest& nest, const Body& body, int t, bool pixel, DWORD flags) {
