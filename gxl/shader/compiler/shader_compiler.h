@@ -742,10 +742,8 @@ class ShaderCompiler {
                         const ParseNode* body, const std::uint32_t* startMap, std::uint32_t valuesBefore,
                         std::uint32_t instructionsBefore, std::uint32_t limit, LoopState& st, LoopFindings* found);
   // S_FALSE where nothing covers it (its facts do not settle, or it
-  // returns): it is unrolled, or first simulated where it was covered only
-  // for a simulation given up elsewhere. `projectedShare`: where a
-  // projection gave the simulation up at a loop
-  // whose condition and step end it, the share it was projected past (for
+  // returns): it is unrolled. `projectedShare`: where a projection gave the
+  // simulation up at a loop whose condition and step end it, the share it was projected past (for
   // the reference check: that loop's passes are known, so the full
   // simulation cannot be cheaper), else 0.
   HRESULT CoverLoop(const ParseNode* node, const ParseNode* init, const ParseNode* condition, const ParseNode* body,
