@@ -3,6 +3,7 @@
 // version token, chooses the target, parses, lowers the entry function or
 // expression into the target's program, lets the target generate the code
 // and builds the constant table over it.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -58,6 +59,7 @@ struct RunScope {
       compiler.roundUpkeepMismatches = t->roundUpkeepMismatches;
       compiler.reassignMismatches = t->reassignMismatches;
       compiler.workSpent = compiler.workGranted - t->workLeft;
+      compiler.workCharged = t->workCharged;
     }
     compiler.target.reset();
     compiler.valueMap.Reset();
@@ -79,6 +81,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   target.reset();
   valueMap.Reset();
   tree = nullptr;
+  workCharged = 0;
   ResetRun();
   source = from;
   profile = profileName;
@@ -163,7 +166,11 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   generator->roundUpkeepFrom = roundUpkeepFrom;
   generator->checkRoundUpkeep = checkRoundUpkeep;
   roundUpkeepPasses = roundUpkeepMismatches = 0;
+  // Each attempt's lowering shares out the same budget, so that its loops
+  // are lowered alike; the compile's cap spans them all.
   generator->workLeft = workGranted = workBudget;
+  generator->workCharged = workCharged;
+  generator->workCap = workCap;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   settledSimulations = settleChecks = settleMismatches = 0;
@@ -228,6 +235,7 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
     }
     source->Log().RollBack(mark);
     ResetRun();
+    workCharged = target->workCharged;
     target.reset();
     valueMap.Reset();
     std::unique_ptr<ShaderTarget> made;
@@ -256,8 +264,8 @@ HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* en
   hr = ApplyPragmaDefs();
   if (FAILED(hr)) return hr;
 
-  // Passes whose work grows with the program get budget with its size.
-  workGranted = generator->ScaleWorkBudget(workBudget, workRecords);
+  // The later phases may spend what the compile's cap leaves.
+  workGranted = generator->GrantRestOfCap(workBudget);
   return generator->Compile(code);
 }
 

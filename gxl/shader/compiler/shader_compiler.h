@@ -457,17 +457,19 @@ class ShaderCompiler {
   // Handed to the target's program (ShaderProgram::secondPhaseStepHook);
   // tests and benchmarks only.
   HRESULT (*secondPhaseStepHook)(ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
-  // The work budget of a run (ShaderProgram::workLeft) for a lowered program
-  // of up to workRecords records, and in proportion beyond
-  // (ShaderProgram::ScaleWorkBudget); tests set less. workGranted: the last
-  // run's whole budget.
+  // The work budget of a run's lowering (ShaderProgram::workLeft; the later
+  // phases get what the cap leaves, ShaderProgram::GrantRestOfCap); tests set
+  // less. workGranted: the last run's whole budget.
   std::uint64_t workBudget = kCompileWorkBudget;
-  std::uint64_t workRecords = kCompileWorkRecords;
   std::uint64_t workGranted = kCompileWorkBudget;
   // Of the last run's program: the work it spent, and with the reference
   // switch, the fields selection's def-use upkeep set otherwise than the
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
+  // The cap on the work of a whole compile (ShaderProgram::workCap; tests
+  // set less), and what the last compile charged in all, every run of it.
+  std::uint64_t workCap = kCompileWorkCap;
+  std::uint64_t workCharged = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
   // Handed to the target's program (ShaderProgram::roundUpkeepFrom and
   // checkRoundUpkeep); tests only. Of the last run: the optimiser passes run

@@ -1,4 +1,5 @@
 #include "gxl/shader/backend/alloc/pairing.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 
 #include <algorithm>
 #include <vector>
@@ -360,7 +361,10 @@ HRESULT InstructionPairing::Run() {
       hr = m_addressBound.Prepare(m_p, m_address, m_table.get(), m_order.get(), m_count);
     if (FAILED(hr)) return hr;
   }
-  m_budget = std::min(kTrialBudget, kTrialsPerPass * m_count);
+  // The compile pays for the trials' instructions; with less left than the
+  // trials' own budget, fewer trials are made.
+  m_budget = std::min({kTrialBudget, kTrialsPerPass * m_count, m_p.WorkRemaining() * workrate::kTrialInstructionsPerUnit});
+  const std::uint64_t given = m_budget;
   m_spent = false;
   m_trials = 0;
   for (std::uint32_t p = m_count; p-- > 0 && !m_spent;) {
@@ -383,7 +387,7 @@ HRESULT InstructionPairing::Run() {
   }
   m_temporaries.Release();
   m_address.Release();
-  return S_OK;
+  return m_p.ChargeWork((given - m_budget) / workrate::kTrialInstructionsPerUnit);
 }
 
 }  // namespace gxl::shader

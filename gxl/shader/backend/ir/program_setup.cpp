@@ -66,6 +66,8 @@ HRESULT ShaderProgram::InitFrom(const ShaderProgram& parent, std::uint32_t versi
   options = optionFlags;
   referenceSearches = parent.referenceSearches;
   workLeft = parent.workLeft;
+  workCharged = parent.workCharged;
+  workCap = parent.workCap;
   workExhausted = parent.workExhausted;
   errorFlag = optimisedFlag = registerTableFlag = 0;
   std::copy(std::begin(parent.standardBanks), std::end(parent.standardBanks), standardBanks);

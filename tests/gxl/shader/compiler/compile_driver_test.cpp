@@ -8,6 +8,7 @@
 
 #include "../hlsl_parse_run.h"
 #include "../log_text.h"
+#include "bounded_run.h"
 #include "gxl/shader/compiler/constant_table.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
@@ -39,9 +40,11 @@ struct DriverRun {
     if (SUCCEEDED(hr)) {
       ShaderCompiler compiler;
       compiler.workBudget = budget;
+      compiler.workCap = shadertest::CapFor(budget);
       hr = compiler.CompileSource(&pp, nullptr, entry, 0, profile, options, code.Put(),
                                   withTable ? table.Put() : nullptr);
       spent = compiler.workSpent;
+      charged = compiler.workCharged;
     }
     log = shadertest::LogText(pp.Log());
   }
@@ -52,7 +55,7 @@ struct DriverRun {
   ComRef<ConstantTable> table;
   HRESULT hr = E_FAIL;
   std::string log;
-  std::uint64_t spent = 0;
+  std::uint64_t spent = 0, charged = 0;
 };
 
 TEST(GxlCompileDriver, EveryProfileRow) {
@@ -173,15 +176,15 @@ TEST(GxlCompileDriver, WorkBudget) {
       const char* text = profile[0] == 'v' ? vertex.c_str() : chain.c_str();
       const DriverRun full(text, "main", profile, options);
       SCOPED_TRACE(std::string(profile) + " " + std::to_string(options) + "\n" + full.log);
-      ASSERT_GT(full.spent, 0u);
-      const DriverRun exact(text, "main", profile, options, false, full.spent);
+      ASSERT_GT(full.charged, 0u);
+      const DriverRun exact(text, "main", profile, options, false, full.charged);
       EXPECT_EQ(exact.hr, full.hr);
       EXPECT_EQ(exact.log, full.log);
       EXPECT_EQ(exact.code ? std::string(static_cast<const char*>(exact.code->GetPointer()), exact.code->GetSize()) : "",
                 full.code ? std::string(static_cast<const char*>(full.code->GetPointer()), full.code->GetSize()) : "");
       // Budgets that end the compile at every stage of it.
       for (std::uint64_t step = 0; step < 16; ++step) {
-        const std::uint64_t budget = full.spent * step / 16;
+        const std::uint64_t budget = full.charged * step / 16;
         const DriverRun cut(text, "main", profile, options, true, budget);
         EXPECT_EQ(cut.hr, E_FAIL) << budget;
         EXPECT_FALSE(cut.code) << budget;

@@ -14,6 +14,7 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "bounded_run.h"
 #include "flow_lane.h"
 #include "tests/gxl/shader/compiled_hlsl.h"
 #include "tests/gxl/shader/log_text.h"
@@ -46,6 +47,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     gxl::shader::ShaderCompiler compiler;
     compiler.loweringBuildLimit = o.builds;
     compiler.workBudget = o.budget;
+    compiler.workCap = CapFor(o.budget);
     compiler.referenceSearches = o.reference;
     compiler.checkLoopMemos = o.checkMemos;
     gxl::ComRef<DataBuffer> code;
