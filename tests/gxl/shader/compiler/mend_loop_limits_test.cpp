@@ -247,6 +247,20 @@ TEST(GxlCompilerMend, SlotsPlainlyPastTheLimitAreRefusedBeforeScheduling) {
       EXPECT_LT(c.workSpent, c.workGranted / 16);
     }
   }
+  // Short of the bound's reach the compile goes the whole way, and the
+  // validator's message counts the slots of the code exactly: the same
+  // program without validation emits that many (single-slot) instructions.
+  const std::string rows = branch(50, false);
+  const CompiledHlsl whole = shadertest::CompileHlsl(rows, "main", "ps_2_0", 0x4);
+  const CompiledHlsl unchecked = shadertest::CompileHlsl(rows, "main", "ps_2_0", 0x4 | 0x2);
+  ASSERT_EQ(unchecked.hr, S_OK) << unchecked.log;
+  std::size_t slots = 0;
+  for (const char* op : {"add ", "mul ", "mad ", "cmp ", "mov "}) slots += unchecked.Lines(op).size();
+  EXPECT_GT(slots, 64u);
+  EXPECT_EQ(whole.hr, E_FAIL);
+  EXPECT_NE(whole.log.find("0 texture and " + std::to_string(slots) + " arithmetic slots exceed ps_2_0's 32 + 64"),
+            std::string::npos)
+      << whole.log;
 }
 
 }  // namespace
