@@ -41,6 +41,15 @@ void ShaderTarget::CleanUp() {
   validator.Release();
 }
 
+HRESULT ShaderTarget::Compile(std::uint32_t* result) {
+  optimisedFlag = registerTableFlag = 0;
+  if (result) *result = 0;
+  HRESULT hr = Optimize();
+  if (SUCCEEDED(hr)) hr = FitSlotLimit();
+  if (SUCCEEDED(hr)) hr = ScheduleAndAllocate();
+  return FAILED(hr) ? hr : S_OK;
+}
+
 HRESULT ShaderTarget::Compile(DataBuffer** code) {
   if (code) *code = nullptr;
   struct CleanUpOnExit {
@@ -51,7 +60,9 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   currentSource = nullptr;
   current = nullptr;
   std::uint32_t phases = 0;
-  HRESULT hr = Compile(&phases);
+  HRESULT hr = FitLoopRegisters();
+  if (hr != S_OK) return hr;
+  hr = Compile(&phases);
   if (FAILED(hr) || FAILED(hr = ChargeWalk(workrate::kTargetOther))) return hr;
   integerLiteralBank =
       AddRegisterBank("i", kBankReadable | kBankInitialised | kBankLiteral | kBankUniform | kBankInteger, kNoIndex, 4);

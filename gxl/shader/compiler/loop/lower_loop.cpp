@@ -280,6 +280,17 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
     n = limit;
     outOfBounds = 0;
   }
+  // Every pass of an exact simulation ran: where the condition and step
+  // alone decide the trip count, their rehearsal from the entry tells a loop
+  // of exactly the limit's passes, which the count holds, from one that
+  // runs on.
+  if (n == limit && found.running && found.certain && !found.covered && !init &&
+      m_loop->loopFrames.back().decided) {
+    RollBackIr(valuesBefore, instructionsBefore, startMap);
+    const ParseNode* step = m_loop->loopFrames.back().step;
+    found.running = RehearseEntryTrip(node, condition, step, limit) != EntryTrip::kRunning ||
+                    RehearseEntryTrip(node, condition, step, limit + 1) != EntryTrip::kEnds;
+  }
   if (n == limit && found.running) return E_FAIL;
   if (n < limit && certain && !(options & kOptionPreferFlowControl) && !found.notCheap) return E_FAIL;
   st.iterations = n;

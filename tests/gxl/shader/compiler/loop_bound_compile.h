@@ -36,6 +36,8 @@ struct LoopCompileOptions {
   std::uint64_t budget = gxl::shader::kCompileWorkBudget;  // the compile's work budget
   bool reference = false;
   std::uint32_t checkMemos = 0;
+  // Called at each step of the second phase (scheduling and allocation).
+  HRESULT (*secondPhaseStepHook)(gxl::shader::ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
 };
 
 inline LoopCompile CompileLoops(const std::string& source, const char* profile, DWORD flags,
@@ -50,6 +52,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     compiler.workCap = CapFor(o.budget);
     compiler.referenceSearches = o.reference;
     compiler.checkLoopMemos = o.checkMemos;
+    compiler.secondPhaseStepHook = o.secondPhaseStepHook;
     gxl::ComRef<DataBuffer> code;
     r.c.hr = compiler.CompileSource(&pp, nullptr, "main", 0, profile, flags | 0x100, code.Put(), nullptr);
     r.covered = compiler.coveredLoops;
