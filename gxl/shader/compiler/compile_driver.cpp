@@ -143,7 +143,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
 
   ComRef<DataBuffer> produced;
-  HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, produced.Put());
+  HRESULT hr = GenerateWithinLimits(generator, entry, declarations, expression, arguments, produced.Put());
   if (FAILED(hr)) return hr;
   if (!produced) return E_FAIL;
   ComRef<ConstantTable> constants;
@@ -241,6 +241,51 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
     }
     generator = TakeTarget(std::move(made));
   }
+}
+
+// Optimisation must not lose a program that fits: optimised code may pass a
+// limit of the profile that the unoptimised code meets (literals folded once
+// per unrolled pass past the constant registers, values held longer past the
+// temporaries, ...). Such a refusal is taken back and the program compiled
+// again with 0x4, whose code is taken where it compiles; else the optimised
+// refusal stands, as it was said. Programs that compile optimised are never
+// compiled twice. The second compile spends what the first left of the work
+// budget, unscaled, so that both together stay within the compile's bound.
+HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char* entry,
+                                             const ParseNode* declarations, const ParseNode* expression,
+                                             const ParseNode* arguments, DataBuffer** code) {
+  MessageLog::Mark mark;
+  const bool again = !(options & kOptionNoOptimisation) && source && source->Log().SetMark(&mark);
+  const HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, code);
+  const auto* refused = static_cast<const ShaderTarget*>(target.get());
+  if (!again || SUCCEEDED(hr) || !refused || !refused->PassedALimit()) return hr;
+  MessageLog::Said said;
+  if (!source->Log().KeepSaid(mark, &said)) return hr;
+  const std::uint64_t granted = workGranted, left = refused->workLeft;
+  const std::uint32_t optimised = options;
+  source->Log().RollBack(mark);
+  ResetRun();
+  target.reset();
+  valueMap.Reset();
+  options |= kOptionNoOptimisation;
+  std::unique_ptr<ShaderTarget> made;
+  if (ChooseTarget(version, fragmentMode != 0, &options, &made) != TargetChoice::kMade) {
+    options = optimised;
+    return E_OUTOFMEMORY;
+  }
+  const std::uint64_t budget = workBudget, records = workRecords;
+  workBudget = left;
+  workRecords = 0;  // no new share for the program's size
+  HRESULT unoptimised = GenerateFitting(TakeTarget(std::move(made)), entry, declarations, expression, arguments, code);
+  workBudget = budget;
+  workRecords = records;
+  // The work spent counts both compiles.
+  workGranted = granted;
+  options = optimised;
+  if (SUCCEEDED(unoptimised)) return unoptimised;
+  if (unoptimised == E_OUTOFMEMORY) return unoptimised;
+  source->Log().RollBack(mark);
+  return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
 }
 
 HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* entry, const ParseNode* declarations,

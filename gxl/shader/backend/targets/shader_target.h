@@ -178,6 +178,11 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   using ShaderProgram::Compile;
   // The code with its comment blocks and end token in a new buffer (code may be null).
   virtual HRESULT Compile(DataBuffer** code);
+  // Whether the compile was refused for a limit of the profile that other
+  // code of the same program may meet: registers, constants, instruction
+  // slots, flow control, what the 1.x pixel targets can map. Not for the
+  // work bound, nor for a fault of the compiler's own.
+  bool PassedALimit() const;
   HRESULT SetupProfileLimits() override;
   HRESULT AllocateRegisters() override;
   // Non-zero while an argument group must first be copied into a temporary;
