@@ -4,6 +4,7 @@
 // expression into the target's program, lets the target generate the code
 // and builds the constant table over it.
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "gxl/shader/backend/targets/shader_target.h"
@@ -262,6 +263,22 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
   MessageLog::Said said;
   if (!source->Log().KeepSaid(mark, &said)) return hr;
   const std::uint64_t granted = workGranted, left = refused->workLeft;
+  // What the checks and counters of the optimised compile found counts with
+  // the second's.
+  using Counter = std::uint32_t ShaderCompiler::*;
+  static constexpr Counter kCounters[] = {
+      &ShaderCompiler::loopMemoHits,     &ShaderCompiler::loopMemoChecks,   &ShaderCompiler::loopMemoMismatches,
+      &ShaderCompiler::widenedSimulations, &ShaderCompiler::settledSimulations, &ShaderCompiler::settleChecks,
+      &ShaderCompiler::settleMismatches, &ShaderCompiler::coveredLoops,     &ShaderCompiler::coverChecks,
+      &ShaderCompiler::coverMismatches,  &ShaderCompiler::projectedLoops,   &ShaderCompiler::projectionChecks,
+      &ShaderCompiler::projectionMisses};
+  using TargetCounter = std::uint32_t ShaderProgram::*;
+  static constexpr TargetCounter kTargetCounters[] = {
+      &ShaderProgram::defUseUpkeepMismatches, &ShaderProgram::roundUpkeepPasses,
+      &ShaderProgram::roundUpkeepMismatches, &ShaderProgram::reassignMismatches};
+  std::uint32_t counted[std::size(kCounters)], targetCounted[std::size(kTargetCounters)];
+  for (std::size_t i = 0; i < std::size(kCounters); ++i) counted[i] = this->*kCounters[i];
+  for (std::size_t i = 0; i < std::size(kTargetCounters); ++i) targetCounted[i] = refused->*kTargetCounters[i];
   const std::uint32_t optimised = options;
   source->Log().RollBack(mark);
   ResetRun();
@@ -281,6 +298,9 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
   workRecords = records;
   // The work spent counts both compiles.
   workGranted = granted;
+  for (std::size_t i = 0; i < std::size(kCounters); ++i) this->*kCounters[i] += counted[i];
+  if (ShaderProgram* last = target.get())
+    for (std::size_t i = 0; i < std::size(kTargetCounters); ++i) last->*kTargetCounters[i] += targetCounted[i];
   options = optimised;
   if (SUCCEEDED(unoptimised)) return unoptimised;
   if (unoptimised == E_OUTOFMEMORY) return unoptimised;

@@ -125,10 +125,11 @@ HRESULT ShaderTarget::ReportValidatorMessage(const char* file, int line, DWORD k
   return S_OK;
 }
 
-bool ShaderTarget::PassedALimit() const {
-  if (!errorFlag || workExhausted) return false;
-  switch (firstError) {
-    case msg::kTooManyActiveValues.code:         // X4004 (the work bound's ruled out above)
+bool ShaderTarget::PassedALimit() const { return errorFlag && !workExhausted && IsLimitCode(firstError); }
+
+bool ShaderTarget::IsLimitCode(std::uint32_t code) {
+  switch (code) {
+    case msg::kTooManyActiveValues.code:         // X4004
     case msg::kTooComplexForPs14.code:           // X4500, the flow-control limits among them
     case msg::kTempRegisterIndex.code:           // X4505
     case msg::kOutOfConstantRegisters.code:      // X4507

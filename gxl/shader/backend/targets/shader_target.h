@@ -183,6 +183,8 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // slots, flow control, what the 1.x pixel targets can map. Not for the
   // work bound, nor for a fault of the compiler's own.
   bool PassedALimit() const;
+  // The codes of those limits (X4004 of the work bound as well).
+  static bool IsLimitCode(std::uint32_t code);
   HRESULT SetupProfileLimits() override;
   HRESULT AllocateRegisters() override;
   // Non-zero while an argument group must first be copied into a temporary;
