@@ -267,10 +267,10 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
   // the second's.
   using Counter = std::uint32_t ShaderCompiler::*;
   static constexpr Counter kCounters[] = {
-      &ShaderCompiler::loopMemoHits,     &ShaderCompiler::loopMemoChecks,   &ShaderCompiler::loopMemoMismatches,
+      &ShaderCompiler::loopMemoHits,       &ShaderCompiler::loopMemoChecks,     &ShaderCompiler::loopMemoMismatches,
       &ShaderCompiler::widenedSimulations, &ShaderCompiler::settledSimulations, &ShaderCompiler::settleChecks,
-      &ShaderCompiler::settleMismatches, &ShaderCompiler::coveredLoops,     &ShaderCompiler::coverChecks,
-      &ShaderCompiler::coverMismatches,  &ShaderCompiler::projectedLoops,   &ShaderCompiler::projectionChecks,
+      &ShaderCompiler::settleMismatches,   &ShaderCompiler::coveredLoops,       &ShaderCompiler::coverChecks,
+      &ShaderCompiler::coverMismatches,    &ShaderCompiler::projectedLoops,     &ShaderCompiler::projectionChecks,
       &ShaderCompiler::projectionMisses};
   using TargetCounter = std::uint32_t ShaderProgram::*;
   static constexpr TargetCounter kTargetCounters[] = {
@@ -288,12 +288,13 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
   std::unique_ptr<ShaderTarget> made;
   if (ChooseTarget(version, fragmentMode != 0, &options, &made) != TargetChoice::kMade) {
     options = optimised;
-    return E_OUTOFMEMORY;
+    return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
   }
   const std::uint64_t budget = workBudget, records = workRecords;
   workBudget = left;
   workRecords = 0;  // no new share for the program's size
-  HRESULT unoptimised = GenerateFitting(TakeTarget(std::move(made)), entry, declarations, expression, arguments, code);
+  const HRESULT unoptimised =
+      GenerateFitting(TakeTarget(std::move(made)), entry, declarations, expression, arguments, code);
   workBudget = budget;
   workRecords = records;
   // The work spent counts both compiles.
@@ -302,8 +303,7 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
   if (ShaderProgram* last = target.get())
     for (std::size_t i = 0; i < std::size(kTargetCounters); ++i) last->*kTargetCounters[i] += targetCounted[i];
   options = optimised;
-  if (SUCCEEDED(unoptimised)) return unoptimised;
-  if (unoptimised == E_OUTOFMEMORY) return unoptimised;
+  if (SUCCEEDED(unoptimised) || unoptimised == E_OUTOFMEMORY) return unoptimised;
   source->Log().RollBack(mark);
   return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
 }

@@ -291,7 +291,8 @@ TEST(GxlFlowDifferentialFits, OptimisedCodePastALimitThat0x4MeetsCompiles) {
     const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, row.vertex, row.seed);
     Tally tally;
     CompileBothWays(g, p, row.profile, std::to_string(row.seed), tally);
-    EXPECT_EQ(tally.profiles[std::string(row.profile) + " opt"].compiled, 1) << "seed " << row.seed << " " << row.profile;
+    EXPECT_EQ(tally.profiles[std::string(row.profile) + " opt"].compiled, 1)
+        << "seed " << row.seed << " " << row.profile;
   }
 }
 
