@@ -273,7 +273,8 @@ void PrepareBlocks(AllocRun& run, std::uint32_t seed, std::uint32_t steps) {
 // is followed by the full run: on programs with branches and loops they
 // answer and place alike, and pairing leaves the orders it leaves without
 // the switch. Gathering and co-issue pairing (which goes back to the order
-// last accepted after each trial that fails) alike.
+// last accepted after each trial that fails, and reuses runs of straight
+// code alone) alike.
 TEST(GxlPairing, TrialsInBlocksDecideAsFullRuns) {
   std::uint32_t moved = 0;
   const std::uint32_t kPrograms = nura::test::LongOrShare(240, 80);
