@@ -5,6 +5,7 @@
 // and builds the constant table over it.
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "gxl/shader/backend/targets/shader_target.h"
@@ -146,7 +147,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
 
   ComRef<DataBuffer> produced;
-  HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, produced.Put());
+  HRESULT hr = GenerateWithinLimits(generator, entry, declarations, expression, arguments, produced.Put());
   if (FAILED(hr)) return hr;
   if (!produced) return E_FAIL;
   ComRef<ConstantTable> constants;
@@ -249,6 +250,68 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
     }
     generator = TakeTarget(std::move(made));
   }
+}
+
+// Optimisation must not lose a program that fits: optimised code may pass a
+// limit of the profile that the unoptimised code meets (literals folded once
+// per unrolled pass past the constant registers, values held longer past the
+// temporaries, ...). Such a refusal is taken back and the program compiled
+// again with 0x4, whose code is taken where it compiles; else the optimised
+// refusal stands, as it was said. Programs that compile optimised are never
+// compiled twice. The second compile spends what the first left of the work
+// budget, unscaled, so that both together stay within the compile's bound.
+HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char* entry,
+                                             const ParseNode* declarations, const ParseNode* expression,
+                                             const ParseNode* arguments, DataBuffer** code) {
+  MessageLog::Mark mark;
+  const bool again = !(options & kOptionNoOptimisation) && source && source->Log().SetMark(&mark);
+  const HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, code);
+  const auto* refused = static_cast<const ShaderTarget*>(target.get());
+  if (!again || SUCCEEDED(hr) || !refused || !refused->PassedALimit()) return hr;
+  MessageLog::Said said;
+  if (!source->Log().KeepSaid(mark, &said)) return hr;
+  const std::uint64_t spent = workGranted - refused->workLeft;
+  // What the checks and counters of the optimised compile found counts with
+  // the second's.
+  using Counter = std::uint32_t ShaderCompiler::*;
+  static constexpr Counter kCounters[] = {
+      &ShaderCompiler::loopMemoHits,       &ShaderCompiler::loopMemoChecks,     &ShaderCompiler::loopMemoMismatches,
+      &ShaderCompiler::widenedSimulations, &ShaderCompiler::settledSimulations, &ShaderCompiler::settleChecks,
+      &ShaderCompiler::settleMismatches,   &ShaderCompiler::coveredLoops,       &ShaderCompiler::coverChecks,
+      &ShaderCompiler::coverMismatches,    &ShaderCompiler::projectedLoops,     &ShaderCompiler::projectionChecks,
+      &ShaderCompiler::projectionMisses};
+  using TargetCounter = std::uint32_t ShaderProgram::*;
+  static constexpr TargetCounter kTargetCounters[] = {
+      &ShaderProgram::defUseUpkeepMismatches, &ShaderProgram::roundUpkeepPasses,
+      &ShaderProgram::roundUpkeepMismatches, &ShaderProgram::reassignMismatches};
+  std::uint32_t counted[std::size(kCounters)], targetCounted[std::size(kTargetCounters)];
+  for (std::size_t i = 0; i < std::size(kCounters); ++i) counted[i] = this->*kCounters[i];
+  for (std::size_t i = 0; i < std::size(kTargetCounters); ++i) targetCounted[i] = refused->*kTargetCounters[i];
+  const std::uint32_t optimised = options;
+  source->Log().RollBack(mark);
+  ResetRun();
+  // The second compile lowers as a compile with 0x4 does, within what the
+  // compile's cap has left.
+  workCharged = refused->workCharged;
+  target.reset();
+  valueMap.Reset();
+  options |= kOptionNoOptimisation;
+  std::unique_ptr<ShaderTarget> made;
+  if (ChooseTarget(version, fragmentMode != 0, &options, &made) != TargetChoice::kMade) {
+    options = optimised;
+    return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
+  }
+  const HRESULT unoptimised =
+      GenerateFitting(TakeTarget(std::move(made)), entry, declarations, expression, arguments, code);
+  // The work spent counts both compiles.
+  workGranted += spent;
+  for (std::size_t i = 0; i < std::size(kCounters); ++i) this->*kCounters[i] += counted[i];
+  if (ShaderProgram* last = target.get())
+    for (std::size_t i = 0; i < std::size(kTargetCounters); ++i) last->*kTargetCounters[i] += targetCounted[i];
+  options = optimised;
+  if (SUCCEEDED(unoptimised) || unoptimised == E_OUTOFMEMORY) return unoptimised;
+  source->Log().RollBack(mark);
+  return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
 }
 
 HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* entry, const ParseNode* declarations,

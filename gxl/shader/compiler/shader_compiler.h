@@ -603,6 +603,10 @@ class ShaderCompiler {
   // kept loops the target cannot hold unrolled: its code, or its failure.
   HRESULT GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
                           const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
+  // GenerateFitting, and where optimised code passes a limit of the profile,
+  // the same with 0x4 (ShaderTarget::PassedALimit).
+  HRESULT GenerateWithinLimits(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                               const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
   // Loops the run unrolls whatever the target allows, as their kept form
   // does not fit it (set by Compile while it runs).
   const PodArray<const ParseNode*>* m_unrolledLoops = nullptr;

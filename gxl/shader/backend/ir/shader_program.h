@@ -497,6 +497,7 @@ class ShaderProgram : public ProgramLists {
   std::uint32_t versionToken = 0;
   std::uint32_t options = 0;
   std::uint32_t errorFlag = 0;
+  std::uint32_t firstError = 0;  // the code of the first error reported, 0 before one
   std::uint32_t optimisedFlag = 0;
   std::uint32_t registerTableFlag = 0;  // RebuildDefUse also builds the definition chains
   std::unique_ptr<ShaderProgram> preshader;

@@ -179,6 +179,13 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   HRESULT Compile(std::uint32_t* result) override;
   // The code with its comment blocks and end token in a new buffer (code may be null).
   virtual HRESULT Compile(DataBuffer** code);
+  // Whether the compile was refused for a limit of the profile that other
+  // code of the same program may meet: registers, constants, instruction
+  // slots, flow control, what the 1.x pixel targets can map. Not for the
+  // work bound, nor for a fault of the compiler's own.
+  bool PassedALimit() const;
+  // The codes of those limits (X4004 of the work bound as well).
+  static bool IsLimitCode(std::uint32_t code);
   HRESULT SetupProfileLimits() override;
   HRESULT AllocateRegisters() override;
   // Non-zero while an argument group must first be copied into a temporary;

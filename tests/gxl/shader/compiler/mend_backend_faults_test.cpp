@@ -1,7 +1,9 @@
 // Faults of the back end: an optimised order that outgrows the registers
-// where the lowered order fits them, a ps_1_1-1_3 write-mask merge that left
-// a value behind in the register it overwrites, a late nrm that wrote its own
-// source, and a fold that took a root of zero for an imaginary one. Each
+// where the lowered order fits them, optimised code past the constant
+// registers where the unoptimised code fits them, a ps_1_1-1_3 write-mask
+// merge that left a value behind in the register it overwrites, a late nrm
+// that wrote its own source, and a fold that took a root of zero for an
+// imaginary one. Each
 // program is compiled and run in the token kit's interpreter against values
 // worked out in C++ from its source, or its refusal is checked.
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "flow_lane.h"
+#include "loop_bound_compile.h"
 
 namespace {
 
@@ -60,6 +63,12 @@ float4 main() : COLOR0
 )";
 }
 
+std::size_t Count(const std::string& log, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+  return n;
+}
+
 const shadertest::Uniforms kLongLoopUniforms = {
     {"u1", {0.3, 0, 0, 0.7}}, {"n0", {0.2}}, {"s1", {0.5}}, {"ua", {0.4, 0, 0.9, 0}}};
 
@@ -101,18 +110,38 @@ TEST(GxlBackendFaults, OptimisedOrderPastTheRegistersTakesTheLoweredOrder) {
     ASSERT_TRUE(shadertest::RunLane(c, kLongLoopUniforms, {}, {}, &got, &error)) << error;
     ExpectNear(got, LongLoopValue(row.passes), "oC0");
   }
-  // Optimised, the 1000 passes fold their counters into 1000 literals, past
-  // ps_3_0's 224 constant registers in any order: that limit, not X4004.
-  const shadertest::CompiledHlsl c = shadertest::CompileHlsl(LongLoopSource(1000), "main", "ps_3_0", 0);
-  EXPECT_EQ(c.hr, E_FAIL);
-  EXPECT_TRUE(c.Logged("error X4507")) << c.log;
-  EXPECT_FALSE(c.Logged("X4004")) << c.log;
 }
 
-std::size_t Count(const std::string& log, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
-  return n;
+// Optimised, the 1000 passes fold their counters into 1000 literals, past
+// ps_3_0's 224 constant registers in any order (X4507); the unoptimised code
+// computes them from one counter and fits. The compile takes that code, and
+// its work counts both compiles: with too little left for the second, the
+// optimised refusal stands, said once, and no work bound.
+TEST(GxlBackendFaults, OptimisedCodePastALimitTakesTheUnoptimisedCode) {
+  const std::string source = LongLoopSource(1000);
+  const shadertest::LoopCompile optimised = shadertest::CompileLoops(source, "ps_3_0", 0);
+  const shadertest::LoopCompile unoptimised = shadertest::CompileLoops(source, "ps_3_0", 0x4);
+  ASSERT_EQ(optimised.c.hr, S_OK) << optimised.c.log;
+  ASSERT_EQ(unoptimised.c.hr, S_OK) << unoptimised.c.log;
+  EXPECT_EQ(optimised.c.code, unoptimised.c.code);
+  EXPECT_EQ(optimised.c.log, unoptimised.c.log);
+  Float4 got;
+  std::string error;
+  ASSERT_TRUE(shadertest::RunLane(optimised.c, kLongLoopUniforms, {}, {}, &got, &error)) << error;
+  ExpectNear(got, LongLoopValue(1000), "oC0");
+
+  EXPECT_GT(optimised.workSpent, unoptimised.workSpent + unoptimised.workSpent / 2);
+  EXPECT_LE(optimised.workSpent, optimised.workGranted);
+  // The budget is granted in proportion to the lowered program's size: a
+  // grant of half the second compile's work past the first's.
+  const long double scale = static_cast<long double>(optimised.workGranted) / gxl::shader::kCompileWorkBudget;
+  shadertest::LoopCompileOptions cut;
+  cut.budget = static_cast<std::uint64_t>((optimised.workSpent - unoptimised.workSpent / 2) / scale);
+  const shadertest::LoopCompile refused = shadertest::CompileLoops(source, "ps_3_0", 0, cut);
+  EXPECT_EQ(refused.c.hr, E_FAIL);
+  EXPECT_EQ(Count(refused.c.log, "error"), 1u) << refused.c.log;
+  EXPECT_TRUE(refused.c.Logged("error X4507: maximum constant register index exceeded")) << refused.c.log;
+  EXPECT_LE(refused.workSpent, refused.workGranted);
 }
 
 // n values of frac() each read again after their sum, beside the sum: with
