@@ -88,6 +88,18 @@ class TableCheck {
     if (m_table.LinesEndWithoutCR()) Fault(Whole(std::string("its lines end") + kWithoutCR));
     return !Faulty();
   }
+  // A row that holds a line feed ends with LF alone and took in the line
+  // after it, whatever else it holds: that line end is the fault, before
+  // anything its cells would say (values past those read, an unknown prefix)
+  // and before what the row it took in leaves missing.
+  bool EndsWithoutCR(std::uint32_t row) {
+    for (std::uint32_t c = 0; c < m_table.GetColumnCount(row); ++c)
+      if (m_table.GetCell(row, c).find('\n') != std::string::npos) {
+        Fault(row, std::string("it ends") + kWithoutCR);
+        return true;
+      }
+    return false;
+  }
   // Values beyond the count read: said, since an extra column may be a
   // misplaced one; once for the table, since one appended to every row would
   // otherwise bury everything else said.
@@ -99,14 +111,7 @@ class TableCheck {
     Note(row, "it holds " + std::to_string(cells) + " values; those after value " + std::to_string(count) +
                   " are not read");
   }
-  // A row that holds a line feed took in the line after it: that line end,
-  // not what the row then holds, is the fault.
-  void Fault(std::uint32_t row, const std::string& what) {
-    bool lineFeed = false;
-    for (std::uint32_t c = 0; c < m_table.GetColumnCount(row); ++c)
-      lineFeed = lineFeed || m_table.GetCell(row, c).find('\n') != std::string::npos;
-    Fault(Line(row) + (lineFeed ? std::string("it ends") + kWithoutCR : what));
-  }
+  void Fault(std::uint32_t row, const std::string& what) { Fault(Line(row) + what); }
   void Fault(const std::string& text) {
     if (Faulty()) return;
     Say();
@@ -153,7 +158,7 @@ StageFloors CheckFloors(TableCheck& check, const C_CsvTable& table) {
   StageFloors stages;
   for (std::uint32_t row = 0; row < table.GetRowCount() && check.RowsReadable(); ++row) {
     std::int32_t v[5];
-    if (check.Empty(row) || !check.Values(row, 5, "a floor row", v)) continue;
+    if (check.EndsWithoutCR(row) || check.Empty(row) || !check.Values(row, 5, "a floor row", v)) continue;
     check.Extra(row, 5);
     if (!ListedStage(v[0])) {
       check.Note(row, StageOutOfRange(v[0]));
@@ -224,7 +229,7 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
   std::map<std::int32_t, ListedRows> listed;
   for (std::uint32_t row = 0; row < table.GetRowCount() && check.RowsReadable(); ++row) {
     std::int32_t v[7];
-    if (check.Empty(row) || !check.Values(row, 2, "a row", v)) continue;
+    if (check.EndsWithoutCR(row) || check.Empty(row) || !check.Values(row, 2, "a row", v)) continue;
     const std::int32_t stage = v[0], prefix = v[1];
     const std::uint32_t needed = C_FloorData::CellsOfPrefix(prefix);
     if (needed == 0) {

@@ -420,8 +420,9 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
 
 // Damage whose first symptom is not its cause is named by its cause, in one
 // line for the file in the log as in the box: a value past 32 bits, a table
-// saved with LF line ends (it reads as one row), one line of it ending so, and
-// bytes after the last row, numbered as the box numbers them.
+// saved with LF line ends (it reads as one row), one line of it ending so
+// (whatever the row it runs into holds), and bytes after the last row,
+// numbered as the box numbers them.
 TEST_F(GameFailurePaths, TableDamageIsNamedByItsCauseInOneLine) {
   const std::string tooLarge = " is a whole number too large for the table, which holds -2147483648 to 2147483647";
   const std::string crlf = " without CR; the game's tables end each row with CR LF";
@@ -454,6 +455,26 @@ TEST_F(GameFailurePaths, TableDamageIsNamedByItsCauseInOneLine) {
       {"a stage table whose first line ends with LF alone", "StageData.dat",
        [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", "1,0,200,200\n"); },
        {"StageData.dat, line 1: it ends" + crlf}},
+      {"an LF table without a line end after its last row", "Floor.dat",
+       [&](const std::string& t) {
+         std::string lf = lfOnly(t);
+         lf.pop_back();
+         return lf;
+       },
+       {"Floor.dat: its lines end" + crlf}},
+      // Each row below runs into the next, which holds what play needs.
+      {"a floor row ending in a comma and LF alone", "Floor.dat",
+       [](const std::string& t) { return Replaced(t, "1,100,100,600,600\r\n", "1,100,100,600,600,\n"); },
+       {"Floor.dat, line 1: it ends" + crlf}},
+      {"a floor row with a value past those read ending with LF alone", "Floor.dat",
+       [](const std::string& t) { return Replaced(t, "1,100,100,600,600\r\n", "1,100,100,600,600,7\n"); },
+       {"Floor.dat, line 1: it ends" + crlf}},
+      {"a start row with a value past those read ending with LF alone", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", "1,0,200,200,7\n"); },
+       {"StageData.dat, line 1: it ends" + crlf}},
+      {"a row of an unknown prefix ending with LF alone", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", "1,0,200,200\r\n1,9,5\n"); },
+       {"StageData.dat, line 2: it ends" + crlf}},
       {"bytes after the floor table's last row", "Floor.dat",
        [](const std::string& t) { return t + "\x01\x7fgarbage\xff"; },
        {"Floor.dat ends inside a line: it may have been cut short",
