@@ -16,7 +16,7 @@ constexpr std::int32_t kField = C_FloorData::kFieldSize;
 // The body's reference point lies this far right of and below its position.
 constexpr std::int64_t kReferenceOffset = 13;
 
-enum class Cell { kWhole, kNotWhole, kTooLarge };
+enum class Cell { kWhole, kNotWhole, kTooLarge, kTooSmall };
 
 // A whole number that fits 32 bits, with blanks around it allowed. Anything
 // else is damage: atoi would read random bytes as 0 and play them, and clamp
@@ -30,14 +30,14 @@ Cell ParseWhole(const std::string& cell, std::int32_t* out) {
   if (begin < end && (cell[begin] == '+' || cell[begin] == '-')) negative = cell[begin++] == '-';
   if (begin == end) return Cell::kNotWhole;
   std::int64_t value = 0;
-  bool tooLarge = false;
+  bool pastRange = false;  // digits past 2147483648, beyond either end of the range
   for (std::size_t i = begin; i < end; ++i) {
     if (cell[i] < '0' || cell[i] > '9') return Cell::kNotWhole;
-    if (!tooLarge) value = value * 10 + (cell[i] - '0');
-    tooLarge = tooLarge || value > std::int64_t{INT32_MAX} + 1;
+    if (!pastRange) value = value * 10 + (cell[i] - '0');
+    pastRange = pastRange || value > std::int64_t{INT32_MAX} + 1;
   }
   value = negative ? -value : value;
-  if (tooLarge || value > INT32_MAX) return Cell::kTooLarge;
+  if (pastRange || value > INT32_MAX) return negative ? Cell::kTooSmall : Cell::kTooLarge;
   *out = static_cast<std::int32_t>(value);
   return Cell::kWhole;
 }
@@ -74,10 +74,12 @@ class TableCheck {
     for (std::uint32_t c = 0; c < count; ++c) {
       const Cell cell = ParseWhole(m_table.GetCell(row, c), &values[c]);
       if (cell == Cell::kWhole) continue;
+      const std::string range = " for the table, which holds " + std::to_string(INT32_MIN) + " to " +
+                                std::to_string(INT32_MAX);
       Fault(row, "value " + std::to_string(c + 1) +
-                     (cell == Cell::kTooLarge ? " is a whole number too large for the table, which holds " +
-                                                    std::to_string(INT32_MIN) + " to " + std::to_string(INT32_MAX)
-                                              : " is not a whole number"));
+                     (cell == Cell::kTooLarge   ? " is a whole number too large" + range
+                      : cell == Cell::kTooSmall ? " is a whole number too small" + range
+                                                : " is not a whole number"));
       return false;
     }
     return true;

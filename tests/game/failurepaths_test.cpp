@@ -422,9 +422,12 @@ TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
 // line for the file in the log as in the box: a value past 32 bits, a table
 // saved with LF line ends (it reads as one row), one line of it ending so
 // (whatever the row it runs into holds), and bytes after the last row,
-// numbered as the box numbers them.
+// numbered as the box numbers them. The least and greatest 32-bit values are
+// read.
 TEST_F(GameFailurePaths, TableDamageIsNamedByItsCauseInOneLine) {
-  const std::string tooLarge = " is a whole number too large for the table, which holds -2147483648 to 2147483647";
+  const std::string range = " for the table, which holds -2147483648 to 2147483647";
+  const std::string tooLarge = " is a whole number too large" + range;
+  const std::string tooSmall = " is a whole number too small" + range;
   const std::string crlf = " without CR; the game's tables end each row with CR LF";
   const auto lfOnly = [](std::string t) {
     for (std::size_t at = 0; (at = t.find("\r\n", at)) != std::string::npos;) t.erase(at, 1);
@@ -446,9 +449,13 @@ TEST_F(GameFailurePaths, TableDamageIsNamedByItsCauseInOneLine) {
       {"a floor's right past 32 bits", "Floor.dat",
        [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,100,99999999999,600"); },
        {"Floor.dat, line 1: value 4" + tooLarge}},
+      {"a start x of the least 32-bit value is read, and lies outside the field", "StageData.dat",
+       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,-2147483648,200"); },
+       {"StageData.dat, line 1: the start (-2147483648, 200) of stage 1 puts the body outside the field (its point "
+        "13 px in must lie within 0 to 1439 across and down)"}},
       {"a floor's top past 32 bits below 0", "Floor.dat",
        [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,-2147483649,600,600"); },
-       {"Floor.dat, line 1: value 3" + tooLarge}},
+       {"Floor.dat, line 1: value 3" + tooSmall}},
       {"a stage table saved with LF line ends", "StageData.dat", lfOnly,
        {"StageData.dat: its lines end" + crlf}},
       {"a floor table saved with LF line ends", "Floor.dat", lfOnly, {"Floor.dat: its lines end" + crlf}},
