@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "game/courses.h"
+#include "game/enemy.h"
 #include "game/floordata.h"
 #include "game/floorhit.h"
 #include "qel/appbase/qelerrorlog.h"
@@ -260,6 +261,12 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
       rows.goal = true;
       const std::string fault = GoalFault(v + 2, onFloors);
       if (!fault.empty()) check.Fault(row, "the goal " + Corners(v + 2) + of + fault);
+    } else if (prefix == C_FloorData::kPrefixEnemy) {
+      // Play leaves such an enemy out and only logs it: said like a prefix
+      // the game does not know.
+      if (v[2] < 1 || v[2] > kLastEnemyRace)
+        check.Note(row, "race " + std::to_string(v[2]) + " is not one the game knows (1 to " +
+                            std::to_string(kLastEnemyRace) + "), so the enemy is left out");
     } else if (prefix == C_FloorData::kPrefixTimes) {
       rows.times = true;
       if (v[4] < 1)

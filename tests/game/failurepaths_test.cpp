@@ -582,11 +582,11 @@ TEST_F(GameFailurePaths, StagesTheCoursesPlayMissingFromTheTablesStopTheStart) {
 }
 
 // Rows play passes over (a prefix the game does not know, a value beyond
-// those read, an empty line, a stage outside 1 to 99) leave the game
-// playable, and each is said.
+// those read, an empty line, an enemy of a race the game does not know, a
+// stage outside 1 to 99) leave the game playable, and each is said.
 TEST_F(GameFailurePaths, RowsPlayPassesOverAreSaidAndTheGameStarts) {
   test::WriteFileText("StageData.dat", "1,7,5,5\r\n" + Replaced(ReadText("StageData.dat"), "1,0,200,200\r\n",
-                                                                  "1,0,200,200,9\r\n\r\n"));
+                                                                  "1,0,200,200,9\r\n\r\n1,2,99,300,300,0,0\r\n"));
   test::WriteFileText("Floor.dat", "0,1,1,2,2\r\n" + ReadText("Floor.dat"));
   testing::internal::CaptureStderr();
   Start();
@@ -594,7 +594,8 @@ TEST_F(GameFailurePaths, RowsPlayPassesOverAreSaidAndTheGameStarts) {
             "Floor.dat, line 1: stage 0 is not one of 1 to 99, so the row is never used\n"
             "StageData.dat, line 1: prefix 7 is not one the game knows, so the row is not read\n"
             "StageData.dat, line 2: it holds 5 values; those after value 4 are not read\n"
-            "StageData.dat, line 3: it is empty and is passed over\n");
+            "StageData.dat, line 3: it is empty and is passed over\n"
+            "StageData.dat, line 4: race 99 is not one the game knows (1 to 5), so the enemy is left out\n");
   EXPECT_TRUE(App().IsPlayable());
   EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
 }
