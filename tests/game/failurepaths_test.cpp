@@ -250,7 +250,8 @@ TEST_F(GameFailurePaths, DataTheGameCannotBePlayedWithoutStopsItsStart) {
 // folder it expected, and ends with 1; the program itself says it on stderr,
 // in one line instead of one per file, and leaves no error log in a folder
 // that is not the game's. On a desktop a box says it too; headless, where no
-// box is seen, the line is all it says.
+// box is seen, the line is all it says. Where no display opens at all, the
+// start ends before the folder is looked at: the display's line is all.
 TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) {
   GameFolder elsewhere;
   platform::test::SetHeadlessMonitors(1);
@@ -275,6 +276,13 @@ TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) 
   EXPECT_TRUE(WIFEXITED(child.Status()) && WEXITSTATUS(child.Status()) == 1) << child.Status();
   EXPECT_EQ(child.Output(), line);
   EXPECT_FALSE(std::filesystem::exists("score.dat"));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+
+  ChildProgram undisplayed(NURA_GAME_PROGRAM, {kLeakSuppressions},
+                           {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "PLATFORM_BACKEND", "SDL_VIDEODRIVER"});
+  ASSERT_TRUE(undisplayed.WaitForEnd(120)) << undisplayed.Output();
+  EXPECT_TRUE(WIFEXITED(undisplayed.Status()) && WEXITSTATUS(undisplayed.Status()) == 1) << undisplayed.Status();
+  EXPECT_THAT(undisplayed.Output(), testing::MatchesRegex("platform: no display could be opened \\([^\n]*\n"));
   EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
 }
 
