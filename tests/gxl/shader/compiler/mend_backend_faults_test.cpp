@@ -132,11 +132,9 @@ TEST(GxlBackendFaults, OptimisedCodePastALimitTakesTheUnoptimisedCode) {
 
   EXPECT_GT(optimised.workSpent, unoptimised.workSpent + unoptimised.workSpent / 2);
   EXPECT_LE(optimised.workSpent, optimised.workGranted);
-  // The budget is granted in proportion to the lowered program's size: a
-  // grant of half the second compile's work past the first's.
-  const long double scale = static_cast<long double>(optimised.workGranted) / gxl::shader::kCompileWorkBudget;
+  // A cap on the whole compile of half the second compile's work past the first's.
   shadertest::LoopCompileOptions cut;
-  cut.budget = static_cast<std::uint64_t>((optimised.workSpent - unoptimised.workSpent / 2) / scale);
+  cut.budget = optimised.workCharged - unoptimised.workCharged / 2;
   const shadertest::LoopCompile refused = shadertest::CompileLoops(source, "ps_3_0", 0, cut);
   EXPECT_EQ(refused.c.hr, E_FAIL);
   EXPECT_EQ(Count(refused.c.log, "error"), 1u) << refused.c.log;

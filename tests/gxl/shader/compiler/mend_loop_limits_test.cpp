@@ -248,7 +248,7 @@ TEST(GxlCompilerMend, SlotsPlainlyPastTheLimitAreRefusedBeforeScheduling) {
     EXPECT_NE(c.c.log.find(k.limit), std::string::npos) << c.c.log;
     EXPECT_EQ(c.c.log.find("X4004"), std::string::npos) << c.c.log;
     if (k.flags) {
-      EXPECT_LT(c.workSpent, c.workGranted / 16);
+      EXPECT_LT(c.workSpent, c.workGranted / 4);
     }
   }
   // Short of the bound's reach the compile goes the whole way, and the
