@@ -264,7 +264,10 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
                                              const ParseNode* declarations, const ParseNode* expression,
                                              const ParseNode* arguments, DataBuffer** code) {
   MessageLog::Mark mark;
-  const bool again = !(options & kOptionNoOptimisation) && source && source->Log().SetMark(&mark);
+  // Only where the target compiles without optimisation when asked.
+  const bool again = !(options & kOptionNoOptimisation) &&
+                     (TargetOptions(version, options | kOptionNoOptimisation) & kOptionNoOptimisation) && source &&
+                     source->Log().SetMark(&mark);
   const HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, code);
   const auto* refused = static_cast<const ShaderTarget*>(target.get());
   if (!again || SUCCEEDED(hr) || !refused || !refused->PassedALimit()) return hr;

@@ -142,6 +142,26 @@ TEST(GxlBackendFaults, OptimisedCodePastALimitTakesTheUnoptimisedCode) {
   EXPECT_LE(refused.workSpent, refused.workGranted);
 }
 
+// The pixel 1.x target optimises whatever the options say: its refusal at a
+// limit is not compiled again, for that compile would be the same one. A
+// target that honours 0x4 makes the second compile.
+TEST(GxlBackendFaults, OnlyATargetThatCompilesWithout0x4MakesTheSecondCompile) {
+  std::string chain = "float4 k[4];\nfloat4 main(float4 a : COLOR0) : COLOR {\n  float4 r = a;\n";
+  for (int i = 0; i < 80; ++i) chain += "  r = r * k[" + std::to_string(i % 4) + "] + a;\n";
+  chain += "  return r;\n}\n";
+  for (const char* profile : {"ps_1_1", "ps_2_0"}) {
+    SCOPED_TRACE(profile);
+    const shadertest::LoopCompile optimised = shadertest::CompileLoops(chain, profile, 0);
+    const shadertest::LoopCompile unoptimised = shadertest::CompileLoops(chain, profile, 0x4);
+    EXPECT_TRUE(optimised.c.Logged("error X5020")) << optimised.c.log;
+    EXPECT_TRUE(unoptimised.c.Logged("error X5020")) << unoptimised.c.log;
+    if (profile[3] == '1')
+      EXPECT_EQ(optimised.workCharged, unoptimised.workCharged);
+    else
+      EXPECT_GT(optimised.workCharged, unoptimised.workCharged);
+  }
+}
+
 // n values of frac() each read again after their sum, beside the sum: with
 // twelve temporaries n = 11 fits, n = 12 fits no order and is refused once.
 std::string HeldValuesSource(int n) {
