@@ -83,6 +83,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   valueMap.Reset();
   tree = nullptr;
   workCharged = 0;
+  secondCompiles = 0;
   ResetRun();
   source = from;
   profile = profileName;
@@ -299,6 +300,7 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
   target.reset();
   valueMap.Reset();
   options |= kOptionNoOptimisation;
+  ++secondCompiles;
   std::unique_ptr<ShaderTarget> made;
   if (ChooseTarget(version, fragmentMode != 0, &options, &made) != TargetChoice::kMade) {
     options = optimised;

@@ -470,6 +470,9 @@ class ShaderCompiler {
   // set less), and what the last compile charged in all, every run of it.
   std::uint64_t workCap = kCompileWorkCap;
   std::uint64_t workCharged = 0;
+  // Of the last compile: whether an optimised refusal at a limit was
+  // compiled again with 0x4 (GenerateWithinLimits).
+  std::uint32_t secondCompiles = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
   // Handed to the target's program (ShaderProgram::roundUpkeepFrom and
   // checkRoundUpkeep); tests only. Of the last run: the optimiser passes run

@@ -28,6 +28,7 @@ struct LoopCompile {
   std::uint32_t memoChecks = 0, memoMismatches = 0;
   std::uint32_t projected = 0, projectionChecks = 0, projectionMisses = 0;
   std::uint64_t workSpent = 0, workGranted = 0, workCharged = 0;
+  std::uint32_t secondCompiles = 0;
   std::uint64_t built = 0;  // instructions the lowering built, given-up ones included
 };
 
@@ -69,6 +70,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     r.workSpent = compiler.workSpent;
     r.workGranted = compiler.workGranted;
     r.workCharged = compiler.workCharged;
+    r.secondCompiles = compiler.secondCompiles;
     r.built = compiler.InstructionsBuilt();
     if (code) {
       const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
