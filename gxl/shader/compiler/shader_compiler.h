@@ -312,6 +312,10 @@ class ShaderCompiler {
     std::vector<const ParseNode*> slice;
     std::vector<std::uint8_t> slots;
     std::vector<double> last;
+    // The first state watched and its pass: where the unrolling then runs
+    // to its limit, it runs there again from that state.
+    std::vector<double> first;
+    std::uint32_t firstPass = 0;
   };
   // At the start of pass `pass` (C the unguarded map, `accumulated` the
   // conditions so far): whether the unrolling will run to its limit, its
@@ -325,8 +329,13 @@ class ShaderCompiler {
   // an unrolling's trip from there depends on. False where it cannot be told.
   bool TripState(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
                  std::vector<double>* state);
-  // The unrolling of `loop` from a trip state found before to run to the
-  // limit from `pass` or an earlier pass (its `certain`, where given).
+  // The same state as the memo of endless unrollings keeps it: each value by
+  // its range and range facts alone, with which slots share one.
+  void EndlessKey(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
+                  std::vector<double>* state);
+  // The unrolling of `loop` from an endless key (EndlessKey) found before to
+  // run to the limit from `pass` or an earlier pass (its `certain`, where
+  // given).
   bool FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
                     bool* certain = nullptr) const;
   // The condition and the statements of `slice` lowered pass after pass from

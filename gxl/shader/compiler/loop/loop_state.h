@@ -83,7 +83,7 @@ struct ShaderCompiler::LoopLowering {
   // (keys that stay valid for the whole run).
   bool describeByFacts = false;
   // Unrollings found to run to the iteration limit (unroll_endless.cpp): the
-  // loop, the pass from which, and the state of its slice there, by facts.
+  // loop, the pass from which, and the state of its slice there (EndlessKey).
   struct EndlessState {
     const ParseNode* loop;
     std::uint32_t pass;
