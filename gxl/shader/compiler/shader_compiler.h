@@ -990,6 +990,17 @@ class ShaderCompiler {
   struct RerunScope;
   // The exact simulations open that may be given up: kNoLevel, none.
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
+  // Unrollings forced below the kept depth where their code is thrown away
+  // (unroll_memo.cpp): whether one here may be reused, its entry by facts,
+  // and the unrolling or the reuse of one met before from the same entry.
+  bool UnrollingReusable() const;
+  std::vector<double> UnrollingKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                   const ParseNode* body);
+  HRESULT UnrollOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const std::uint32_t* startMap, const ParseNode* step, Trip trip,
+                        const PodArray<const ParseNode*>* indexes);
+  struct KeptUnrolling;
+  HRESULT ReuseUnrolling(const ParseNode* node, const KeptUnrolling& kept);
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body);

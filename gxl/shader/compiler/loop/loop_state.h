@@ -13,6 +13,19 @@
 
 namespace gxl::shader {
 
+// What an unrolling forced below the kept depth left, for its reuse from the
+// same entry: the symbols it moved with the facts of their values, the banks
+// and statement numbers it took, whether its passes held a costly operation.
+struct ShaderCompiler::KeptUnrolling {
+  const ParseNode* loop = nullptr;
+  std::vector<double> key;
+  std::vector<std::uint32_t> slots, flags;
+  std::vector<ValueRange> ranges;
+  std::vector<RegisterBank> banks;
+  std::uint32_t statements = 0;
+  bool costly = false;
+};
+
 struct ShaderCompiler::LoopLowering {
   // The loops being lowered, innermost last (loop_widening.cpp): what
   // decides each one's trip count, and while one simulates itself, what the
@@ -91,6 +104,8 @@ struct ShaderCompiler::LoopLowering {
     bool certain;  // every pass known to run (from its first pass)
   };
   std::vector<EndlessState> endless;
+  // Unrollings forced below the kept depth, by their entries (unroll_memo.cpp).
+  std::vector<KeptUnrolling> keptUnrollings;
 };
 
 // While an exact simulation counts as a rerun (the compile without the
