@@ -325,6 +325,36 @@ TEST(GxlFlowDifferentialMargin, UniformInTwoRegisterSetsIsSetInBoth) {
   EXPECT_EQ(tally.profiles["ps_3_0 noopt"].compiled, 1);
 }
 
+// Pixel nests five and six deep whose loops below the depth ps_3_x keeps
+// loops must be unrolled inside loops of uniform length: they ended at the
+// work bound, the unrolling rebuilt at each pass of the loops around it.
+// Two compile and give the generator's values; the third reads an array by
+// a counter of a loop it must unroll, which pixel shaders cannot address.
+TEST(GxlFlowDifferentialNests, DeepNestsUnrolledBelowTheKeptDepthMeetNoWorkBound) {
+  const struct {
+    std::uint64_t seed;
+    const char* refusal;  // the limit named, or null where it compiles
+  } kSeeds[] = {{kPixelSeeds + 6114, nullptr},
+                {kPixelSeeds + 7360, nullptr},
+                {kPixelSeeds + 7684, "X4511: relative addressing not allowed for pixel shaders"}};
+  for (const auto& [seed, refusal] : kSeeds) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const hlslgen::Generator g(seed, NestShapes(seed, false));
+    ASSERT_LE(g.StatementCount(), kWorkBoundStatements);
+    ASSERT_GE(g.NestDepth(), 5u);
+    const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, seed);
+    Tally tally;
+    for (const char* profile : {"ps_3_0", "ps_3_sw"})
+      for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+        CompileAndRun(g, p, profile, flags, std::to_string(seed), tally);
+    EXPECT_TRUE(tally.faults.empty());
+    int compiled = 0;
+    for (const auto& [name, n] : tally.profiles) compiled += n.compiled;
+    EXPECT_EQ(compiled, refusal ? 0 : 4);
+    if (refusal) EXPECT_EQ(tally.limits[refusal], 4);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
                          ::testing::Combine(::testing::Bool(),
                                             ::testing::Range(0u, kBatches + kShapeBatches + kNestBatches)),
