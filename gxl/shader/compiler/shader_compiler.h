@@ -511,6 +511,9 @@ class ShaderCompiler {
   // whose full simulation was measured, and the ones it showed within the
   // share after all.
   std::uint32_t projectedLoops = 0, projectionChecks = 0, projectionMisses = 0;
+  // Of the compile: unrollings forced below the kept depth that were reused
+  // from an entry met before instead of built again (unroll_memo.cpp).
+  std::uint32_t reusedUnrollings = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;

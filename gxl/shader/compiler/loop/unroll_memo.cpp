@@ -109,6 +109,7 @@ HRESULT ShaderCompiler::ReuseUnrolling(const ParseNode* node, const KeptUnrollin
   for (const RegisterBank& b : kept.banks)
     if (target->AddRegisterBankCopy(&b) == kNoIndex) return OutOfMemory(node);
   m_statementSequence += kept.statements;
+  ++reusedUnrollings;
   const auto m = static_cast<std::uint32_t>(kept.slots.size());
   if (m == 0) return S_OK;
   WordBlock words(*this, 2 * m);

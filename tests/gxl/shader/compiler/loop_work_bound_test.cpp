@@ -193,6 +193,46 @@ TEST(GxlLoopWork, AttemptFailedInsideACoveringPassReportsNothing) {
   }
 }
 
+// A loop below the four levels ps_3_x keeps, unrolled in each pass of the
+// simulations around it and reused from the entries met before: its sum
+// decides the trip count of the loop around it (`s < 500`), so facts that
+// did not hold for it would leave that loop the wrong passes.
+TEST(GxlLoopWork, UnrollingReusedBelowTheKeptDepthComputesWhatTheSourceDoes) {
+  const char* source =
+      "int n;\nfloat4 main(float4 a : TEXCOORD0) : COLOR0 {\n  float s = 0;\n"
+      "  for (int i0 = 0; i0 < n; i0++)\n   for (int i1 = 0; i1 < 2; i1++)\n    for (int i2 = 0; i2 < 2; i2++)\n"
+      "     for (int i3 = 0; i3 < 3 && s < 500; i3++) {\n       float t = 0;\n"
+      "       for (int i4 = 0; i4 < 2 * i0 + 40; i4++) t += a.y;\n       s += t;\n     }\n  return a + s;\n}\n";
+  for (const char* profile : {"ps_3_0", "ps_3_sw"})
+    for (const DWORD flags : shadertest::kBoth) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const LoopCompile r = shadertest::CompileLoops(source, profile, flags);
+      ASSERT_EQ(r.c.hr, S_OK) << r.c.log;
+      EXPECT_GT(r.reused, 0u);
+      EXPECT_LE(r.workSpent, r.workGranted / 4);
+      for (const int n : {0, 1, 2, 5})
+        for (const float y : {0.5f, 2.0f, -1.0f}) {
+          float s = 0;
+          for (int i0 = 0; i0 < n; ++i0)
+            for (int i1 = 0; i1 < 2; ++i1)
+              for (int i2 = 0; i2 < 2; ++i2)
+                for (int i3 = 0; i3 < 3 && s < 500; ++i3) {
+                  float t = 0;
+                  for (int i4 = 0; i4 < 2 * i0 + 40; ++i4) t += y;
+                  s += t;
+                }
+          const Float4 a(0.25f, y, -0.5f, 1);
+          Float4 got;
+          std::string error;
+          ASSERT_TRUE(shadertest::RunLane(r.c, {{"n", {double(n)}}}, {{shadertest::In(shadertest::kTexCoord, 0), a}},
+                                          shadertest::LaneOutput{}, &got, &error))
+              << error;
+          for (int e = 0; e < 4; ++e)
+            EXPECT_NEAR(got[e], a[e] + s, 1e-4 * (1 + std::fabs(a[e] + s))) << "n " << n << " y " << y << " [" << e << "]";
+        }
+    }
+}
+
 TEST(GxlLoopWork, InnerLoopsCoveredWhereTheirCostSitsComputeWhatTheSourceDoes) {
   const V4 a0 = {0.5f, -0.75f, 1.25f, 0.125f}, b0 = {0.25f, -0.5f, 0.75f, -1}, c = {0.125f, -0.25f, 0.0625f, 0.375f};
   constexpr int kM = 3, kTrips = 3;
