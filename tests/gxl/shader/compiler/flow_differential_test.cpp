@@ -351,7 +351,9 @@ TEST(GxlFlowDifferentialNests, DeepNestsUnrolledBelowTheKeptDepthMeetNoWorkBound
     int compiled = 0;
     for (const auto& [name, n] : tally.profiles) compiled += n.compiled;
     EXPECT_EQ(compiled, refusal ? 0 : 4);
-    if (refusal) EXPECT_EQ(tally.limits[refusal], 4);
+    if (refusal) {
+      EXPECT_EQ(tally.limits[refusal], 4);
+    }
   }
 }
 
