@@ -329,13 +329,14 @@ class ShaderCompiler {
   // an unrolling's trip from there depends on. False where it cannot be told.
   bool TripState(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
                  std::vector<double>* state);
-  // The same state as the memo of endless unrollings keeps it: each value by
-  // its range and range facts alone, with which slots share one.
+  // The state of a condition and step that alone decide a trip count, as
+  // the memo of endless unrollings keeps it: each value by its range and
+  // range facts alone, with which slots share one.
   void EndlessKey(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
                   std::vector<double>* state);
-  // The unrolling of `loop` from an endless key (EndlessKey) found before to
-  // run to the limit from `pass` or an earlier pass (its `certain`, where
-  // given).
+  // The unrolling of `loop` from a trip state (TripState, or EndlessKey for
+  // a condition and step alone) found before to run to the limit from `pass`
+  // or an earlier pass (its `certain`, where given).
   bool FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
                     bool* certain = nullptr) const;
   // The condition and the statements of `slice` lowered pass after pass from

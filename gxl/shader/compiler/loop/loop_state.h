@@ -96,7 +96,8 @@ struct ShaderCompiler::LoopLowering {
   // (keys that stay valid for the whole run).
   bool describeByFacts = false;
   // Unrollings found to run to the iteration limit (unroll_endless.cpp): the
-  // loop, the pass from which, and the state of its slice there (EndlessKey).
+  // loop, the pass from which, and the state of its slice there (TripState),
+  // or of its condition and step where they alone decide it (EndlessKey).
   struct EndlessState {
     const ParseNode* loop;
     std::uint32_t pass;

@@ -18,15 +18,15 @@
 // - the same state as one from which an unrolling of the loop was found to
 //   run to the limit (at that pass or a later one) runs there again: the
 //   rehearsal is done once per state, not again at each pass of a loop
-//   around it. Such states are kept by what tells a condition false, each
-//   value's range and range facts and which symbols share a value (not by
-//   how each value was made, which differs at each pass, covering round and
-//   attempt of the loops around); and an unrolling that ran to its limit leaves the state of
+//   around it; and an unrolling that ran to its limit leaves the state of
 //   its first watched pass, so that one met again from there (inside a
 //   flow-control loop's attempt that failed for it, then where the loop
 //   around is unrolled) is not built to its limit again. The same holds for
 //   the rehearsal of a condition and step that alone decide the trip count
-//   (RehearseTrip).
+//   (RehearseTrip), whose state is kept by what tells that condition false:
+//   each value's range and range facts and which symbols share a value, not
+//   how each value was made, which differs at each pass, covering round and
+//   attempt of the loops around (EndlessKey).
 // Either way the unrolling is refused at once, as at its limit; a later pass
 // of the other statements that would have failed fails the unrolling too.
 #include <algorithm>
@@ -112,11 +112,9 @@ bool ShaderCompiler::RunsToLimit(EndlessWatch& w, const ParseNode* node, const P
   }
   // As at the last pass's start; or as at a pass of an unrolling of the
   // loop found before to run to the limit from there.
-  std::vector<double> key;
-  EndlessKey(w.slots, c.Data(), accumulated, &key);
-  if (state == w.last || FoundEndless(node, pass, key)) return true;
+  if (state == w.last || FoundEndless(node, pass, state)) return true;
   if (w.first.empty()) {
-    w.first = key;
+    w.first = state;
     w.firstPass = pass;
   }
   w.last = state;
@@ -124,7 +122,7 @@ bool ShaderCompiler::RunsToLimit(EndlessWatch& w, const ParseNode* node, const P
   if (w.rehearsed || !w.plain || pass < 2) return false;
   w.rehearsed = true;
   if (RehearseSlice(node, condition, w.slice, c, accumulated, pass) != Endless::kRuns) return false;
-  m_loop->endless.push_back({node, pass, std::move(key), false});
+  m_loop->endless.push_back({node, pass, std::move(state), false});
   return true;
 }
 
