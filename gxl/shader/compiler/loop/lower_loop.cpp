@@ -169,7 +169,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
       passes.coverPasses = m_loop->levels.empty() ? 0 : m_loop->levels.back().coverPasses;
       m_loop->levels.push_back(passes);
     }
-    hr = UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+    hr = UnrollOrReuse(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
     if (level) m_loop->levels.pop_back();
   }
   // The work bound ended this loop's own unrolling: where its condition and

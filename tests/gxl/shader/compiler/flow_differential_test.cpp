@@ -364,6 +364,38 @@ TEST(GxlFlowDifferentialMargin, UniformInTwoRegisterSetsIsSetInBoth) {
   EXPECT_EQ(tally.profiles["ps_3_0 noopt"].compiled, 1);
 }
 
+// Pixel nests five and six deep whose loops below the depth ps_3_x keeps
+// loops must be unrolled inside loops of uniform length: they ended at the
+// work bound, the unrolling (or its rehearsal to the iteration limit)
+// rebuilt at each pass of the loops around it. Both compile and give the
+// generator's values; so does a third (5 deep) that compiled before, whose
+// endless unrollings below the kept depth must not be taken for one another
+// by their ranges alone.
+TEST(GxlFlowDifferentialNests, DeepNestsUnrolledBelowTheKeptDepthMeetNoWorkBound) {
+  const struct {
+    std::uint64_t seed;
+    const char* refusal;  // the limit named, or null where it compiles
+  } kSeeds[] = {{kPixelSeeds + 6114, nullptr}, {kPixelSeeds + 7360, nullptr}, {kPixelSeeds + 7654, nullptr}};
+  for (const auto& [seed, refusal] : kSeeds) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const hlslgen::Generator g(seed, NestShapes(seed, false));
+    ASSERT_LE(g.StatementCount(), kWorkBoundStatements);
+    ASSERT_GE(g.NestDepth(), 5u);
+    const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, seed);
+    Tally tally;
+    for (const char* profile : {"ps_3_0", "ps_3_sw"})
+      for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+        CompileAndRun(g, p, profile, flags, std::to_string(seed), tally);
+    EXPECT_TRUE(tally.faults.empty());
+    int compiled = 0;
+    for (const auto& [name, n] : tally.profiles) compiled += n.compiled;
+    EXPECT_EQ(compiled, refusal ? 0 : 4);
+    if (refusal) {
+      EXPECT_EQ(tally.limits[refusal], 4);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,
                          ::testing::Combine(::testing::Bool(),
                                             ::testing::Range(0u, kBatches + kShapeBatches + kNestBatches)),

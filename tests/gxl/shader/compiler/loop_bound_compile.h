@@ -27,6 +27,7 @@ struct LoopCompile {
   std::uint32_t settled = 0, settleChecks = 0, settleMismatches = 0;
   std::uint32_t memoChecks = 0, memoMismatches = 0;
   std::uint32_t projected = 0, projectionChecks = 0, projectionMisses = 0;
+  std::uint32_t reused = 0;  // unrollings below the kept depth reused
   std::uint64_t workSpent = 0, workGranted = 0, workCharged = 0;
   std::uint32_t secondCompiles = 0;
   std::uint64_t built = 0;  // instructions the lowering built, given-up ones included
@@ -65,6 +66,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     r.memoChecks = compiler.loopMemoChecks;
     r.memoMismatches = compiler.loopMemoMismatches;
     r.projected = compiler.projectedLoops;
+    r.reused = compiler.reusedUnrollings;
     r.projectionChecks = compiler.projectionChecks;
     r.projectionMisses = compiler.projectionMisses;
     r.workSpent = compiler.workSpent;
