@@ -1,6 +1,8 @@
 // The first optimiser phase: set-up passes, then rounds of machine-independent
 // rewriting until no pass changes the program, then the clean-up that leaves
 // outputs written directly and the lists compact.
+#include <algorithm>
+
 #include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/backend/opt/opt_util.h"
 #include "gxl/shader/backend/opt/round_upkeep.h"
@@ -12,14 +14,19 @@ namespace {
 constexpr std::uint32_t kMaxRounds = 256;
 
 // The optimiser's rounds may spend what the compile has left but what the
-// later phases need.
+// later phases need. Where those need more than half of what is left when the
+// rounds begin, the later phases cannot run over the program as it stands:
+// only the rounds can shrink it (a chain that settles one link a round and
+// then folds whole), so they may spend half of it.
 class RoundsShare {
  public:
-  explicit RoundsShare(ShaderProgram& p) : m_p(p) { Renew(); }
+  explicit RoundsShare(ShaderProgram& p) : m_p(p), m_half((p.workCap - std::min(p.workCap, p.workCharged)) / 2) {
+    Renew();
+  }
   // What the later phases need follows the program's size, which the
   // rounds change.
   void Renew() {
-    m_p.workShareFloor = m_p.LaterPhasesWork();
+    m_p.workShareFloor = std::min(m_p.LaterPhasesWork(), m_half);
     m_p.workShareSpent = m_p.workShareSpent || m_p.workCap - m_p.workCharged < m_p.workShareFloor;
   }
   ~RoundsShare() {
@@ -31,6 +38,7 @@ class RoundsShare {
 
  private:
   ShaderProgram& m_p;
+  const std::uint64_t m_half;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 // bound's own message names the bound, not registers.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -263,6 +264,59 @@ TEST(GxlCompilerMend, TheBoundsMessageNamesTheBound) {
   EXPECT_EQ(registers.hr, E_FAIL);
   EXPECT_NE(registers.log.find(kRegisters), std::string::npos) << registers.log;
   EXPECT_EQ(registers.log.find("work bound"), std::string::npos) << registers.log;
+}
+
+
+// A triangle of passes whose unrolled chain settles one link a round and
+// then folds whole. Over the program as the lowering leaves it the later
+// phases would need more than is left: only the rounds can make it fit, so
+// they keep half of what is left when they begin, and a cap of twice what
+// the compile takes gives the code it gives uncut (cut at the start, the
+// later phases ran out of the cap).
+TEST(GxlCompilerMend, RoundsThatShrinkAProgramPastTheLaterPhasesShareGoOn) {
+  const std::string text =
+      "void main(float4 t : TEXCOORD0, out float4 o : POSITION) {\n"
+      "  float4 a = t;\n"
+      "  for (int i = 0; i < 100; i++)\n"
+      "    for (int j = 0; j < i; j++) a = a * 0.5 + t;\n"
+      "  o = a;\n}\n";
+  struct Run {
+    CompiledHlsl c;
+    std::uint64_t charged = 0;
+  };
+  auto compile = [&](std::uint64_t cap) {
+    Run r;
+    gxl::shader::ShaderPreprocessor pp;
+    EXPECT_EQ(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr), S_OK);
+    gxl::shader::ShaderCompiler compiler;
+    compiler.workCap = cap;
+    gxl::ComRef<DataBuffer> code;
+    r.c.hr = compiler.CompileSource(&pp, nullptr, "main", 0, "vs_2_0", 0, code.Put(), r.c.table.Put());
+    r.c.log = shadertest::LogText(pp.Log());
+    if (code) {
+      const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
+      r.c.code.assign(words, words + code->GetSize() / 4);
+    }
+    r.charged = compiler.workCharged;
+    return r;
+  };
+  const Run whole = compile(gxl::shader::kCompileWorkCap);
+  ASSERT_EQ(whole.c.hr, S_OK) << whole.c.log;
+  const Run twice = compile(whole.charged * 2);
+  ASSERT_EQ(twice.c.hr, S_OK) << twice.c.log;
+  EXPECT_EQ(twice.c.log.find("did not converge"), std::string::npos) << twice.c.log;
+  EXPECT_EQ(twice.c.code, whole.c.code);
+
+  const Float4 t(0.3f, -1.0f, 2.0f, 0.5f);
+  Float4 want = t, got;
+  for (int i = 0; i < 100; ++i)
+    for (int j = 0; j < i; ++j)
+      for (int k = 0; k < 4; ++k) want[k] = want[k] * 0.5f + t[k];
+  std::string error;
+  ASSERT_TRUE(shadertest::RunLane(twice.c, {}, {{In(nura::shtok::kUsageTexCoord, 0), t}},
+                                  {nura::shtok::kUsagePosition, 0}, &got, &error))
+      << error;
+  for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], want[k], 1e-5 * (1 + std::fabs(want[k]))) << k;
 }
 
 }  // namespace
