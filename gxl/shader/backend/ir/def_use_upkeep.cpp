@@ -12,6 +12,9 @@ namespace {
 
 using Indexes = DefUseUpkeep::Indexes;
 
+// List entries shifted per unit of work (a shift is a memory move).
+constexpr std::uint64_t kMovedPerUnit = 128;
+
 constexpr Indexes kEmpty{nullptr, 0, 0};
 
 bool Reserve(Indexes& list, std::uint32_t n) {
@@ -34,12 +37,14 @@ bool Push(Indexes& list, std::uint32_t x) {
   return true;
 }
 
-// Into a sorted list, after the entries equal to x.
-bool Insert(Indexes& list, std::uint32_t x) {
+// Into a sorted list, after the entries equal to x; `moved` counts the
+// entries shifted.
+bool Insert(Indexes& list, std::uint32_t x, std::uint64_t& moved) {
   if (list.size == 0 || list.data[list.size - 1] <= x) return Push(list, x);
   if (!Reserve(list, list.size + 1)) return false;
   std::uint32_t* end = list.data + list.size;
   std::uint32_t* at = std::upper_bound(list.data, end, x);
+  moved += static_cast<std::uint64_t>(end - at);
   std::memmove(at + 1, at, static_cast<std::size_t>(end - at) * sizeof(std::uint32_t));
   *at = x;
   ++list.size;
@@ -47,10 +52,11 @@ bool Insert(Indexes& list, std::uint32_t x) {
 }
 
 // One entry x out of a sorted list.
-void EraseSorted(Indexes& list, std::uint32_t x) {
+void EraseSorted(Indexes& list, std::uint32_t x, std::uint64_t& moved) {
   std::uint32_t* end = list.data + list.size;
   std::uint32_t* at = std::lower_bound(list.data, end, x);
   if (at == end || *at != x) return;
+  moved += static_cast<std::uint64_t>(end - at);
   std::memmove(at, at + 1, static_cast<std::size_t>(end - at - 1) * sizeof(std::uint32_t));
   --list.size;
 }
@@ -247,8 +253,8 @@ void DefUseUpkeep::Reread(std::uint32_t position) {
         default: list = &m_banks[index].reads, MarkBank(index); break;
       }
       if (!add)
-        EraseSorted(*list, position);
-      else if (!Insert(*list, position))
+        EraseSorted(*list, position, m_moved);
+      else if (!Insert(*list, position, m_moved))
         m_failed = true;
     }
   };
@@ -384,6 +390,7 @@ HRESULT DefUseUpkeep::Start() {
 
 HRESULT DefUseUpkeep::Incremental() {
   Detach();
+  m_moved = 0;
   const std::uint32_t valueCount = m_p.values.Count(), slotCount = m_p.instructions.Count(),
                       bankCount = m_p.banks.Count();
   const std::uint32_t oldValues = static_cast<std::uint32_t>(m_values.Size());
@@ -512,8 +519,11 @@ HRESULT DefUseUpkeep::Incremental() {
   if (m_failed) return Start();
   // What the rewrites reached of the instructions, and what changed of the
   // values (the values merely reached depend on the reference switch's scans).
-  const std::uint64_t work =
-      std::uint64_t{m_rereads.Size()} + m_dirtyValues.Size() + m_instructionJournal.NotedCount() + 1;
+  // A position read by many values' lists (a value read by every
+  // instruction) shifts the rest of each list it enters or leaves.
+  const std::uint64_t work = std::uint64_t{m_rereads.Size()} + m_dirtyValues.Size() +
+                             m_instructionJournal.NotedCount() + m_moved / kMovedPerUnit + 1;
+  m_moved = 0;
   Attach();
   return m_p.ChargeWork(work);
 }

@@ -114,6 +114,7 @@ class DefUseUpkeep {
   ShaderProgram& m_p;
   bool m_running = false;
   bool m_failed = false;  // memory ran out during a refresh: rebuild in full
+  std::uint64_t m_moved = 0;  // list entries shifted by this refresh's rereads
   ListJournal m_valueJournal, m_instructionJournal, m_bankJournal;
   PodArray<ValueEntry> m_values;
   PodArray<BankEntry> m_banks;
