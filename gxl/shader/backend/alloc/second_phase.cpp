@@ -15,6 +15,7 @@ constexpr std::uint32_t kMaxMergeRuns = 256;
 
 HRESULT ShaderProgram::AllocateRegisters() { return S_FALSE; }
 HRESULT ShaderProgram::FinishSelection() { return S_FALSE; }
+HRESULT ShaderProgram::FitConstantRegisters() { return S_OK; }
 std::uint32_t ShaderProgram::NeedsSwizzleFix(const IrInstruction&) { return 0; }
 
 HRESULT ShaderProgram::Compile(std::uint32_t* result) {
@@ -69,6 +70,9 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
         run(metered(kRenameTemporaries, [&] { return RenameTemporaries(0); })) &&
         run(metered(kPackLiterals, [&] { return PackLiterals(); })) && run(setRegisterTable())))
     return failure;
+  // A refusal certain once the literals have their registers comes before
+  // the costly steps.
+  if (FAILED(failure = FitConstantRegisters())) return failure;
 
   // Steps 11 on, in the scheduler's order or in the lowered one.
   auto schedule = [this](bool scheduled) {

@@ -218,6 +218,10 @@ class ShaderProgram : public ProgramLists {
   virtual HRESULT AllocateRegisters();
   // The target's port checks and clean-up after allocation; 1 in the base.
   virtual HRESULT FinishSelection();
+  // After the literals are packed, before scheduling: S_OK where the
+  // constants may fit their registers, else a failure after the limit's
+  // message. S_OK in the base.
+  virtual HRESULT FitConstantRegisters();
   // 1 where the instruction reads a swizzle the target has not; 0 in the base.
   virtual std::uint32_t NeedsSwizzleFix(const IrInstruction& instruction);
   // The bank name, an underscore when it is not one letter, the register or

@@ -345,6 +345,10 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // version's slot limit, before scheduling and allocation: S_OK where it
   // may fit, else E_FAIL after the limit's message (slot_bound.cpp).
   HRESULT FitSlotLimit();
+  // A lower bound on the float constant registers once the literals are
+  // packed, against the profile's: S_OK where they may fit, else E_FAIL
+  // after the binding's message (constant_bound.cpp).
+  HRESULT FitConstantRegisters() override;
 
   // --- Selection helpers (backend/select/), on the current instruction
   // Bubble-sorts the results into component order, every argument group's
