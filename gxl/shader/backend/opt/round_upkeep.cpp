@@ -27,7 +27,10 @@ bool SameBank(const RegisterBank& a, const RegisterBank& b) {
 
 }  // namespace
 
-RoundUpkeep::RoundUpkeep(ShaderProgram& p) : m_p(p) {}
+// Tests that serve every program (roundUpkeepFrom 0) serve it from the first
+// round on, whatever the upkeep costs, so that its check meets every road.
+RoundUpkeep::RoundUpkeep(ShaderProgram& p)
+    : m_p(p), m_everyRound(p.roundUpkeepFrom == 0), m_retryRound(m_everyRound ? 1 : 3) {}
 
 RoundUpkeep::~RoundUpkeep() { Drop(); }
 
@@ -161,6 +164,15 @@ bool RoundUpkeep::Build() {
     m_positionStamps.assign(count, 0);
     for (std::uint32_t p = 0; p < count; ++p)
       if (!Topological(p)) return false;
+    m_flow = false;
+    for (std::uint32_t v = 0; v < valueCount && !m_flow; ++v) {
+      const IrValue* x = m_p.values.Peek(v);
+      m_flow = x && x->predicate != kNoIndex;
+    }
+    for (std::uint32_t p = 0; p < count && !m_flow; ++p) {
+      const IrInstruction* inst = m_p.instructions.Peek(p);
+      m_flow = inst && upkeep::IsFlowWord(inst->word);
+    }
 
     // The use fields of every value are set at the first refresh, as the
     // passes' next rebuild would set them.
@@ -191,7 +203,7 @@ bool RoundUpkeep::Build() {
     m_tables.reset(new Tables);
     BuildTables();
     m_outOfClass = 0;
-    m_tangled = false;
+    m_tangled = m_flowChanged = false;
     m_ready = true;
     return true;
   } catch (const std::bad_alloc&) {
@@ -226,7 +238,7 @@ void RoundUpkeep::Drop() {
   }
   m_valueCount = m_instructionCount = 0;
   m_outOfClass = 0;
-  m_tangled = false;
+  m_tangled = m_flow = m_flowChanged = false;
 }
 
 void RoundUpkeep::Attach() {
@@ -353,7 +365,7 @@ bool RoundUpkeep::Collect(bool all) {
       m_instructionJournal.NextRound();
     }
     // Most of the program changed: the upkeep costs more than the passes.
-    if ((m_changedValues.size() + m_changedPositions.size()) * 8 > std::uint64_t{valueCount} + count) {
+    if (!m_everyRound && (m_changedValues.size() + m_changedPositions.size()) * 8 > std::uint64_t{valueCount} + count) {
       Shed();
       return false;
     }
@@ -377,6 +389,11 @@ bool RoundUpkeep::Collect(bool all) {
     }
     if (m_outOfClass || m_tangled) {
       Drop();
+      return false;
+    }
+    if (m_flowChanged) {
+      // The blocks moved: set up again once they have settled.
+      Shed();
       return false;
     }
     return true;
@@ -417,6 +434,7 @@ void RoundUpkeep::Dispatch() {
     if (p < m_instructionCount && m_instructions[p].node) {
       const InstructionImage& old = m_instructions[p];
       if (!upkeep::WordInClass(old.word, old.resultCount)) --m_outOfClass;
+      m_flowChanged |= upkeep::IsFlowWord(old.word);
       const std::uint32_t* operands = ImageArguments(p);
       for (std::uint32_t k = 0; k < old.argumentCount + old.resultCount; ++k) MarkUses(operands[k]);
       oldArguments = operands;
@@ -427,6 +445,7 @@ void RoundUpkeep::Dispatch() {
     }
     if (const IrInstruction* inst = m_p.instructions.Peek(p)) {
       if (!upkeep::WordInClass(inst->word, inst->resultCount)) ++m_outOfClass;
+      m_flowChanged |= upkeep::IsFlowWord(inst->word);
       for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
         const std::uint32_t v = inst->arguments[a];
         if (v >= valueCount) continue;
@@ -454,6 +473,7 @@ void RoundUpkeep::Dispatch() {
     const IrValue* x = m_p.values.Peek(v);
     if (!upkeep::ValueInClass(old, v)) --m_outOfClass;
     if (!upkeep::ValueInClass(x, v)) ++m_outOfClass;
+    m_flowChanged |= FlowChange(old, x);
     if (!old) MarkUses(v);
     if (x && x->renumber != v) {
       m_redirectedTo[x->renumber].push_back(v);
@@ -464,7 +484,7 @@ void RoundUpkeep::Dispatch() {
     }
     redirected |= old && x && old->renumber != x->renumber;
   }
-  if (m_outOfClass) return;
+  if (m_outOfClass || m_flowChanged) return;
 
   // An instruction reads what an earlier one wrote, once.
   for (std::uint32_t p : m_changedPositions) {
@@ -514,6 +534,8 @@ void RoundUpkeep::Dispatch() {
     Readers(v, m_list);
     for (std::uint32_t r : m_list) {
       if (!old || !x || old->renumber != x->renumber) MarkWalk(kComponentWalk, r);
+      // A merge drops the side that is never written.
+      if (guard && m_flow) MarkWalk(kDropWalk, r);
       MarkReach(r);
       Spread(r, upkeep::kReach);
     }
@@ -606,8 +628,13 @@ bool RoundUpkeep::Topological(std::uint32_t position) const {
     const std::uint32_t w = Writer(inst->arguments[a]);
     if (w != kNoIndex && w >= position) return false;
   }
-  for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-    if (!m_p.values.Peek(inst->results[r])) return false;
+  for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
+    const IrValue* x = m_p.values.Peek(inst->results[r]);
+    if (!x) return false;
+    // Its guard stands before it (RemoveDeadCode raises guards as it walks back).
+    const std::uint32_t w = x->predicate != kNoIndex ? Writer(x->predicate) : kNoIndex;
+    if (w != kNoIndex && w >= position) return false;
+  }
   return true;
 }
 

@@ -20,10 +20,22 @@
 //   passes see at once whether anything is left for them to do.
 // An incremental pass does what the full pass would do, step for step, at the
 // positions whose outcome may differ; where it cannot tell, it runs the full
-// pass. The upkeep serves programs without flow control, predicates,
-// relative addressing and aliases whose instructions read values written
-// before them, once (what unrolled loops leave); a program outside that
-// class, or small, runs every pass in full.
+// pass. The upkeep serves programs without relative addressing or aliases
+// whose instructions read values written before them, once, and name guards
+// written before them (what the lowering leaves, unrolled or not); a program
+// outside that class, or small, runs every pass in full.
+//
+// Flow control (blocks, loops, guards) is held still while the upkeep
+// stands: a round that changes an instruction of flow control, a guard, or
+// a value of a block's banks ends it (it is set up again some rounds later),
+// so that the passes whose outcome depends on the blocks of the whole
+// program see, between such rounds, blocks as their last full run left
+// them: liveness counts the guards live values name and keeps the values a
+// loop carries together (a group whose support may have been its own
+// carried values is settled by the full pass); a guard is recomputed where
+// every reader's guard is "always" or "never" (else by the full pass); and
+// the conditions that guards decide are looked at again where what they read
+// changed (a condition itself reached is decided by the full pass).
 #pragma once
 
 #include <cstdint>
@@ -76,6 +88,7 @@ class RoundUpkeep {
     kSignWalk,
     kCoefficientWalk,
     kDropWalk,
+    kImpliedWalk,
     kWalkCount
   };
 
@@ -149,6 +162,9 @@ class RoundUpkeep {
   // ForwardRedirections over the redirected values; false when none was.
   bool ForwardRedirections();
   bool Topological(std::uint32_t position) const;
+  // A change of a value that moves the blocks of the program: of a value of
+  // the blocks' banks, or of a guard that is not "always" or "never".
+  bool FlowChange(const IrValue* old, const IrValue* x) const;
 
   // --- Walks and the passes made of them (round_upkeep_walks.cpp)
   void MarkWalk(Walk walk, std::uint32_t position);
@@ -171,7 +187,19 @@ class RoundUpkeep {
   void TablesNoteValue(std::uint32_t value, const IrValue* old);
   // A value became live or dead (needed or not): its writer's mask is due.
   void Flip(std::uint32_t value, bool live);
+  // The live reads (needs) of a value changed by `by`.
+  void Count(std::uint32_t value, int by, bool live);
   void TablesSettle();
+
+  // --- Blocks and loops (round_upkeep_flow.cpp)
+  // Liveness as RemoveDeadCode leaves it, counted afresh.
+  void BuildLiveness();
+  // Whether the value may be held live by what a loop carries alone.
+  bool CycleCapable(std::uint32_t value) const;
+  // Whether RecomputePredicates gives the value "always" or "never" as its
+  // tables tell: no reader (of it or of its writer's other results) reads it
+  // under a guard of a block, and no result of its writer is such a guard.
+  bool GuardSimple(std::uint32_t value, std::uint64_t* work);
   // MergeEquivalentValues' groups brought up to date; false when one is
   // larger than the pass's look-back.
   bool UpdateGroups();
@@ -183,6 +211,7 @@ class RoundUpkeep {
   HRESULT MergeDuplicateValues();
 
   ShaderProgram& m_p;
+  const bool m_everyRound;  // tests: served from the first round, never given up for its cost
   bool m_ready = false;     // images, index and tables stand for the program
   bool m_watching = false;  // journals attached
   bool m_refreshed = false; // a refresh left the coalescing links as they were
@@ -219,6 +248,8 @@ class RoundUpkeep {
   std::vector<std::uint32_t> m_list, m_list2;   // scratch
   std::uint32_t m_outOfClass = 0;               // values and instructions outside the class served
   bool m_tangled = false;                       // a read before its write, or two writes of a value
+  bool m_flow = false;         // the program has blocks, loops or guards
+  bool m_flowChanged = false;  // a change moved them: the upkeep ends
 
   // Walks.
   struct Pending {

@@ -60,18 +60,29 @@ struct Marks {
   }
 };
 
-// The class of programs the upkeep serves: no predicate, relative index or
-// alias on any value; no instruction of flow control or loops (the special
-// operations) and no discard; at most 32 components and results each.
+// The class of programs the upkeep serves: no relative index or alias on any
+// value; no instruction of the special operations but those of blocks and
+// loops, and no discard; at most 32 components and results each.
 inline bool ValueInClass(const IrValue* v, std::uint32_t index) {
-  return !v ||
-         (v->predicate == kNoIndex && v->relativeIndex == kNoIndex && (v->alias == kNoIndex || v->alias == index));
+  return !v || (v->relativeIndex == kNoIndex && (v->alias == kNoIndex || v->alias == index));
+}
+// The instructions that open, close and carry blocks and loops.
+inline bool IsFlowWord(std::uint32_t word) {
+  const std::uint32_t g = IrGroup(word);
+  return word >= 0x100000 && (g == kOpIfBegin || (g >= kOpLoopBegin && g <= kOpLoopEnd) ||
+                              (g >= kOpIfMerge && g <= kOpLoopMerge));
+}
+inline bool IsConditionWord(std::uint32_t word) {
+  return word >= 0x100000 && (IrGroup(word) == kOpIfBegin || IrGroup(word) == kOpBreak);
 }
 inline bool WordInClass(std::uint32_t word, std::uint32_t resultCount) {
   if (word < 0x100000) return true;
-  return !IsSpecialOperation(word) && IrGroup(word) != kOpDiscard && resultCount <= 32 &&
+  return (IsFlowWord(word) || !IsSpecialOperation(word)) && IrGroup(word) != kOpDiscard && resultCount <= 32 &&
          (IrClass(word) < 1 || IrClass(word) > 4 || IrWidth(word) <= 32);
 }
+// The banks of blocks: their values' guards and contents are what the
+// blocks of the program are.
+constexpr std::uint32_t kFlowBanks = kBankPredicate | kBankBlockMoves | kBankBlockValues | kBankLoop | kBankLoopEntry;
 
 static_assert(std::is_trivially_copyable_v<IrValue> && std::is_trivially_copyable_v<RegisterBank>);
 // SameApartFromUses names every field: one added to IrValue must be added there.
@@ -98,6 +109,53 @@ inline bool SameApartFromUses(const IrValue& a, const IrValue& b) {
          a.variableOffset == b.variableOffset && a.sequence == b.sequence;
 }
 
+// Banks whose guards are part of what their values mean (RecomputePredicates),
+// and those whose values are live in any case (RemoveDeadCode).
+constexpr std::uint32_t kFixedGuard = kBankPredicate | kBankOutput | kBankBlockMoves | kBankClip;
+constexpr std::uint32_t kRoot = kBankOutput | kBankClip;
+
+inline std::uint32_t TypeOf(const ShaderProgram& p, const IrValue* v) {
+  const RegisterBank* bank = v ? p.banks.Peek(v->bank) : nullptr;
+  return bank ? bank->type : 0;
+}
+
+// Calls f on each argument that a live component (or, for a whole-list
+// instruction, its liveness) reads: RemoveDeadCode's walk.
+template <class F>
+void ForLiveReads(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
+                  std::uint32_t mask, F f) {
+  if (word < 0x100000 || !mask) return;
+  const std::uint32_t c = IrClass(word);
+  if (c >= 1 && c <= 4) {
+    const std::uint32_t w = IrWidth(word), groups = w ? argc / w : 0;
+    for (std::uint32_t k = 0; k < w && k < resultCount; ++k)
+      if (mask >> k & 1)
+        for (std::uint32_t g = 0; g < groups; ++g) f(args[g * w + k]);
+  } else {
+    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
+  }
+}
+
+// Calls f on each argument that RecomputePredicates' walk widens to
+// "always": all of an instruction without results; of a component-wise one
+// those whose component (or the first) is written; of a whole-list one all
+// when its first result is written.
+template <class F>
+void ForNeeds(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
+              std::uint32_t mask, F f) {
+  if (word < 0x100000) return;
+  const std::uint32_t c = IrClass(word);
+  if (resultCount == 0) {
+    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
+  } else if (c >= 1 && c <= 4) {
+    const std::uint32_t w = IrWidth(word);
+    for (std::uint32_t a = 0; a < argc && w; ++a)
+      if (mask >> ((a % w) < resultCount ? a % w : 0) & 1) f(args[a]);
+  } else if (mask & 1) {
+    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
+  }
+}
+
 // How far (steps along the readers of values) the outcome of a walk's step at
 // an instruction may depend on what changed: ArithmeticSimplifier looks back
 // through 64 definitions, ImpliesCondition through 256; negations and
@@ -118,6 +176,14 @@ struct RoundUpkeep::Tables {
   std::vector<std::uint32_t> liveMask;   // per position: bit k, result k live (bit 0 the whole, for whole-list ones)
   upkeep::Marks deadPositions, deadValues;  // may differ from RemoveDeadCode's last run
   bool deadAll = true, guardAll = true;     // the next run is in full
+  // With loops: per value, a member of what a loop carries (the value before
+  // the loop, its entry copy, its merge and the value after the loop), whose
+  // members keep one another live. A fall in the support of a value a loop
+  // may carry (one in such a group, in a block or guarded) may leave a group
+  // that only its own members hold: the next run is in full, and the counts
+  // are set from it.
+  std::vector<std::uint8_t> carried;
+  bool deadSuspect = false;
 
   // --- Guards: in this class a guard is "always" or "never"; a value is
   // needed when its bank is initialised or a reader needs it; an
@@ -127,6 +193,10 @@ struct RoundUpkeep::Tables {
   std::vector<std::uint32_t> needs;      // per value: reads that need it
   std::vector<std::uint32_t> guardMask;  // per position: bit r, result r written
   upkeep::Marks guardValues;             // may differ from RecomputePredicates's last run
+
+  // --- SimplifyPredicates: a condition (of a block or a break) was reached
+  // by a change; its decision is the full pass's.
+  bool conditionsDirty = true;
 
   // Masks to recompute after reference counts changed.
   upkeep::Marks liveCascade, guardCascade;

@@ -15,51 +15,11 @@ namespace gxl::shader {
 namespace {
 
 using upkeep::Grow;
-
-constexpr std::uint32_t kFixedGuard = kBankPredicate | kBankOutput | kBankBlockMoves | kBankClip;
-constexpr std::uint32_t kRoot = kBankOutput | kBankClip;
-
-std::uint32_t TypeOf(const ShaderProgram& p, const IrValue* v) {
-  const RegisterBank* bank = v ? p.banks.Peek(v->bank) : nullptr;
-  return bank ? bank->type : 0;
-}
-
-// Calls f on each argument that a live component (or, for a whole-list
-// instruction, its liveness) reads: RemoveDeadCode's walk.
-template <class F>
-void ForLiveReads(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
-                  std::uint32_t mask, F f) {
-  if (word < 0x100000 || !mask) return;
-  const std::uint32_t c = IrClass(word);
-  if (c >= 1 && c <= 4) {
-    const std::uint32_t w = IrWidth(word), groups = w ? argc / w : 0;
-    for (std::uint32_t k = 0; k < w && k < resultCount; ++k)
-      if (mask >> k & 1)
-        for (std::uint32_t g = 0; g < groups; ++g) f(args[g * w + k]);
-  } else {
-    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
-  }
-}
-
-// Calls f on each argument that RecomputePredicates' walk widens to
-// "always": all of an instruction without results; of a component-wise one
-// those whose component (or the first) is written; of a whole-list one all
-// when its first result is written.
-template <class F>
-void ForNeeds(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
-              std::uint32_t mask, F f) {
-  if (word < 0x100000) return;
-  const std::uint32_t c = IrClass(word);
-  if (resultCount == 0) {
-    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
-  } else if (c >= 1 && c <= 4) {
-    const std::uint32_t w = IrWidth(word);
-    for (std::uint32_t a = 0; a < argc && w; ++a)
-      if (mask >> ((a % w) < resultCount ? a % w : 0) & 1) f(args[a]);
-  } else if (mask & 1) {
-    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
-  }
-}
+using upkeep::kFixedGuard;
+using upkeep::kRoot;
+using upkeep::TypeOf;
+using upkeep::ForLiveReads;
+using upkeep::ForNeeds;
 
 std::uint64_t Mix(std::uint64_t h, std::uint64_t x) {
   h ^= x + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
@@ -85,7 +45,7 @@ struct Counts {
     if (!x) return true;
     const std::uint32_t type = TypeOf(p, x);
     if (type & kBankInitialised) return true;
-    if (type & kFixedGuard) return x->predicateSense != 0;
+    if (type & kFixedGuard) return x->predicate != kNoIndex || x->predicateSense != 0;  // not "never"
     return t.needs[v] > 0;
   }
   bool Fixed(std::uint32_t v) const {
@@ -124,28 +84,34 @@ struct Counts {
 void RoundUpkeep::BuildTables() {
   Tables& t = *m_tables;
   const std::uint32_t valueCount = m_p.values.Count(), count = m_p.instructions.Count();
-  t.liveReads.assign(valueCount, 0);
   t.needs.assign(valueCount, 0);
-  t.liveMask.assign(count, 0);
   t.guardMask.assign(count, 0);
   Counts c{m_p, t};
+  if (m_flow) {
+    BuildLiveness();
+  } else {
+    t.liveReads.assign(valueCount, 0);
+    t.liveMask.assign(count, 0);
+  }
   // Readers stand after writers: from the last instruction back, each one's
   // results are counted before its own mask is taken.
   for (std::uint32_t p = count; p-- > 0;) {
     const IrInstruction* inst = m_p.instructions.Peek(p);
     if (opt::IsEmpty(inst)) continue;
-    t.liveMask[p] = c.LiveMask(inst);
-    ForLiveReads(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.liveMask[p],
-                 [&](std::uint32_t u) {
-                   if (u < valueCount) ++t.liveReads[u];
-                 });
+    if (!m_flow) {
+      t.liveMask[p] = c.LiveMask(inst);
+      ForLiveReads(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.liveMask[p],
+                   [&](std::uint32_t u) {
+                     if (u < valueCount) ++t.liveReads[u];
+                   });
+    }
     t.guardMask[p] = c.GuardMask(inst);
     ForNeeds(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.guardMask[p],
              [&](std::uint32_t u) {
                if (u < valueCount) ++t.needs[u];
              });
   }
-  t.deadAll = t.guardAll = true;
+  t.deadAll = t.guardAll = t.conditionsDirty = true;
   t.commonKey.assign(count, {});
   t.commonHash.assign(count, 0);
   for (std::uint32_t p = 0; p < count; ++p) t.commonDirty.Add(p);
@@ -166,27 +132,17 @@ void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
   Grow(t.liveMask, m_p.instructions.Count());
   Grow(t.guardMask, m_p.instructions.Count());
   Counts c{m_p, t};
-  auto lower = [&](std::vector<std::uint32_t>& counts, bool live) {
-    return [&, live](std::uint32_t u) {
-      if (u >= valueCount) return;
-      const bool before = live ? c.Intrinsic(u) : c.Pre(u);
-      --counts[u];
-      if ((live ? c.Intrinsic(u) : c.Pre(u)) != before) Flip(u, live);
-    };
+  auto lower = [this](bool live) {
+    return [this, live](std::uint32_t u) { Count(u, -1, live); };
   };
-  auto raise = [&](std::vector<std::uint32_t>& counts, bool live) {
-    return [&, live](std::uint32_t u) {
-      if (u >= valueCount) return;
-      const bool before = live ? c.Intrinsic(u) : c.Pre(u);
-      ++counts[u];
-      if ((live ? c.Intrinsic(u) : c.Pre(u)) != before) Flip(u, live);
-    };
+  auto raise = [this](bool live) {
+    return [this, live](std::uint32_t u) { Count(u, 1, live); };
   };
   if (existed && m_instructions[position].node) {
     const InstructionImage& old = m_instructions[position];
     const std::uint32_t* args = ImageArguments(position);
-    ForLiveReads(old.word, args, old.argumentCount, old.resultCount, t.liveMask[position], lower(t.liveReads, true));
-    ForNeeds(old.word, args, old.argumentCount, old.resultCount, t.guardMask[position], lower(t.needs, false));
+    ForLiveReads(old.word, args, old.argumentCount, old.resultCount, t.liveMask[position], lower(true));
+    ForNeeds(old.word, args, old.argumentCount, old.resultCount, t.guardMask[position], lower(false));
     const std::uint32_t* results = ImageResults(position);
     for (std::uint32_t r = 0; r < old.resultCount; ++r) {
       t.deadValues.Add(results[r]);
@@ -199,9 +155,9 @@ void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
   t.guardMask[position] = c.GuardMask(inst);
   if (inst) {
     ForLiveReads(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.liveMask[position],
-                 raise(t.liveReads, true));
+                 raise(true));
     ForNeeds(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.guardMask[position],
-             raise(t.needs, false));
+             raise(false));
     for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
       t.deadValues.Add(inst->results[r]);
       t.guardValues.Add(inst->results[r]);
@@ -220,11 +176,16 @@ void RoundUpkeep::TablesNoteValue(std::uint32_t value, const IrValue* old) {
   Counts c{m_p, t};
   // What the bank or the guard of the value itself decides.
   auto oldIntrinsic = old && ((TypeOf(m_p, old) & kRoot) || t.liveReads[value] > 0);
-  if (oldIntrinsic != c.Intrinsic(value)) Flip(value, true);
+  if (oldIntrinsic != c.Intrinsic(value)) {
+    Flip(value, true);
+    if (CycleCapable(value)) t.deadSuspect = true;
+  }
   bool oldPre = true;
   if (old) {
     const std::uint32_t type = TypeOf(m_p, old);
-    oldPre = (type & kBankInitialised) ? true : (type & kFixedGuard) ? old->predicateSense != 0 : t.needs[value] > 0;
+    oldPre = (type & kBankInitialised) ? true
+             : (type & kFixedGuard)    ? old->predicate != kNoIndex || old->predicateSense != 0
+                                       : t.needs[value] > 0;
   }
   if (oldPre != c.Pre(value) || (old && x && (TypeOf(m_p, old) ^ TypeOf(m_p, x)) & (kFixedGuard | kBankInitialised)))
     Flip(value, false);
@@ -247,9 +208,24 @@ void RoundUpkeep::Flip(std::uint32_t value, bool live) {
   if (w != kNoIndex) (live ? t.liveCascade : t.guardCascade).Add(w);
 }
 
+void RoundUpkeep::Count(std::uint32_t value, int by, bool live) {
+  Tables& t = *m_tables;
+  std::vector<std::uint32_t>& counts = live ? t.liveReads : t.needs;
+  if (value >= m_p.values.Count() || value >= counts.size()) return;
+  const Counts c{m_p, t};
+  const bool before = live ? c.Intrinsic(value) : c.Pre(value);
+  counts[value] += by;
+  const bool after = live ? c.Intrinsic(value) : c.Pre(value);
+  if (after != before) Flip(value, live);
+  if (!m_flow) return;
+  // With blocks a guard joins its readers' guards: any change among them
+  // is due. With loops a fall in support may leave a carried group alone.
+  if (!live) t.guardValues.Add(value);
+  else if ((by < 0 || after != before) && CycleCapable(value)) t.deadSuspect = true;
+}
+
 void RoundUpkeep::TablesSettle() {
   Tables& t = *m_tables;
-  const std::uint32_t valueCount = m_p.values.Count();
   Counts c{m_p, t};
   while (!t.liveCascade.list.empty() || !t.guardCascade.list.empty()) {
     for (bool live : {true, false}) {
@@ -262,14 +238,8 @@ void RoundUpkeep::TablesSettle() {
       std::uint32_t& stored = live ? t.liveMask[p] : t.guardMask[p];
       const std::uint32_t mask = live ? c.LiveMask(inst) : c.GuardMask(inst);
       if (mask == stored || !inst) continue;
-      std::vector<std::uint32_t>& counts = live ? t.liveReads : t.needs;
-      auto adjust = [&](int by) {
-        return [&, by](std::uint32_t u) {
-          if (u >= valueCount) return;
-          const bool before = live ? c.Intrinsic(u) : c.Pre(u);
-          counts[u] += by;
-          if ((live ? c.Intrinsic(u) : c.Pre(u)) != before) Flip(u, live);
-        };
+      auto adjust = [this, live](int by) {
+        return [this, live, by](std::uint32_t u) { Count(u, by, live); };
       };
       auto apply = [&](std::uint32_t m, int by) {
         if (live)
@@ -288,11 +258,14 @@ void RoundUpkeep::TablesSettle() {
 
 HRESULT RoundUpkeep::RemoveDeadCode() {
   Tables& t = *m_tables;
-  if (t.deadAll) {
-    t.deadAll = false;
+  if (t.deadAll || t.deadSuspect) {
+    t.deadAll = t.deadSuspect = false;
     t.deadPositions.Clear();
     t.deadValues.Clear();
-    return RunFull(RoundPass::DeadCode);
+    const HRESULT hr = RunFull(RoundPass::DeadCode);
+    // What the full pass kept is what is live: counted afresh.
+    if (SUCCEEDED(hr) && m_ready && m_flow) BuildLiveness();
+    return hr;
   }
   Attach();
   const StopAtEnd stop(*this);
@@ -338,6 +311,18 @@ HRESULT RoundUpkeep::RecomputePredicates() {
   if (FAILED(hr)) return hr;
   if (!Collect(false)) return m_p.RecomputePredicates();
   Counts c{m_p, t};
+  if (m_flow) {
+    // A guard that joins guards of blocks is the full pass's.
+    std::uint64_t work = 0;
+    bool simple = true;
+    for (std::size_t k = 0; k < t.guardValues.list.size() && simple; ++k)
+      simple = GuardSimple(t.guardValues.list[k], &work);
+    if (FAILED(hr = m_p.ChargeWork(work))) return hr;
+    if (!simple) {
+      t.guardValues.Clear();
+      return RunFull(RoundPass::Guards);
+    }
+  }
   std::vector<std::uint32_t> values = t.guardValues.list;
   t.guardValues.Clear();
   bool changed = false;

@@ -49,6 +49,11 @@ void RoundUpkeep::MarkWalk(Walk walk, std::uint32_t position) {
 
 void RoundUpkeep::MarkReach(std::uint32_t position) {
   for (Walk w : kReachWalks) MarkWalk(w, position);
+  if (!m_flow) return;
+  // What guards decide is looked at through definitions as far as the folds.
+  MarkWalk(kImpliedWalk, position);
+  const IrInstruction* inst = m_p.instructions.Peek(position);
+  if (inst && upkeep::IsConditionWord(inst->word)) m_tables->conditionsDirty = true;
 }
 
 void RoundUpkeep::Spread(std::uint32_t position, std::uint32_t left) {
@@ -89,7 +94,7 @@ void RoundUpkeep::Reach() {
 }
 
 bool RoundUpkeep::Small(Walk walk) const {
-  return m_ready && m_pending[walk].list.size() * 8 <= m_p.instructions.Count();
+  return m_ready && (m_everyRound || m_pending[walk].list.size() * 8 <= m_p.instructions.Count());
 }
 
 void RoundUpkeep::TakeAll(Walk walk) {
@@ -153,7 +158,7 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
     ++visited;
     if (FAILED(hr = step(p))) break;
     // A walk that spreads over much of the program is cheaper in full.
-    if (visited * 8 > m_p.instructions.Count()) Shed();
+    if (!m_everyRound && visited * 8 > m_p.instructions.Count()) Shed();
     if (!Collect(false)) {
       // The upkeep ended: what is left of the walk, in full.
       m_walk = kWalkCount;
@@ -258,8 +263,11 @@ HRESULT RoundUpkeep::ResolveConstantIndexes() {
 }
 
 HRESULT RoundUpkeep::SimplifyPredicates() {
-  if (!Small(kDropWalk)) {
+  Tables& t = *m_tables;
+  if (!Small(kDropWalk) || (m_flow && (!Small(kImpliedWalk) || t.conditionsDirty))) {
     TakeAll(kDropWalk);
+    TakeAll(kImpliedWalk);
+    t.conditionsDirty = false;
     return RunFull(RoundPass::Predicates);
   }
   Attach();
@@ -267,20 +275,29 @@ HRESULT RoundUpkeep::SimplifyPredicates() {
   HRESULT hr = RefreshUses();
   if (FAILED(hr)) return hr;
   NumberValues();
-  // Without guards of blocks, conditions or loops only the drop of what is
-  // never written has work.
   if (!Collect(false)) return m_p.SimplifyPredicates();
-  upkeep::ComponentFlags keep;
-  bool changed = false, redirected = false;
-  hr = RunWalk(kDropWalk, false, [&](std::uint32_t p) {
-    bool* flags = keep.For(m_p.instructions.Peek(p));
-    if (!flags) return E_OUTOFMEMORY;
-    changed |= opt::DropUnwrittenAt(m_p, p, flags, nullptr, &redirected);
-    return S_OK;
-  });
-  if (FAILED(hr)) return hr;
-  if (redirected) ForwardRedirections();
-  return changed ? S_OK : S_FALSE;
+  opt::PredicateRun run(m_p);
+  if (FAILED(hr = run.Start(false))) return hr;
+  // Conditions that guards decide, where what they read changed; without
+  // blocks there are none.
+  if (m_flow && FAILED(hr = RunWalk(kImpliedWalk, false, [&](std::uint32_t p) { return run.ReplaceImpliedAt(p); })))
+    return hr;
+  if (!m_ready || t.conditionsDirty) {
+    // The upkeep ended, or a condition was reached: the rest as the pass does it.
+    if (m_ready) {
+      t.conditionsDirty = false;
+      TakeAll(kDropWalk);
+    }
+    if (FAILED(hr = run.Decide())) return hr;
+    for (std::uint32_t p = 0; p < m_p.instructions.Count() && SUCCEEDED(hr); ++p) hr = run.DropAt(p);
+    if (FAILED(hr)) return hr;
+  } else if (FAILED(hr = RunWalk(kDropWalk, false, [&](std::uint32_t p) { return run.DropAt(p); }))) {
+    // No condition is decided anew: only the drop of what is never written
+    // has work.
+    return hr;
+  }
+  if (run.Redirected()) ForwardRedirections();
+  return run.Status();
 }
 
 // --- The test switch --------------------------------------------------------------------

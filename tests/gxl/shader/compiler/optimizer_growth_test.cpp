@@ -14,42 +14,17 @@
 
 #include "flow_lane.h"
 #include "generated_program.h"
+#include "upkeep_run.h"
 #include "gxl/shader/compiler/shader_compiler.h"
-#include "gxl/shader/preprocessor/shader_preprocessor.h"
-#include "gxl/tex/com_ref.h"
-#include "gxl/tex/data_buffer.h"
-#include "tests/gxl/shader/log_text.h"
 #include "tests/support/test_util.h"
 
 namespace {
 
 using nura::shtok::Float4;
 
-// One compile through the compiler object with the upkeep's switches.
-struct UpkeepRun {
-  UpkeepRun(const std::string& text, const char* profile, DWORD options, std::uint32_t upkeepFrom, bool check) {
-    gxl::shader::ShaderPreprocessor pp;
-    hr = pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr);
-    if (SUCCEEDED(hr)) {
-      gxl::shader::ShaderCompiler compiler;
-      compiler.roundUpkeepFrom = upkeepFrom;
-      compiler.checkRoundUpkeep = check;
-      gxl::ComRef<DataBuffer> produced;
-      hr = compiler.CompileSource(&pp, nullptr, "main", 0, profile, options, produced.Put(), nullptr);
-      if (produced)
-        code.assign(static_cast<const char*>(produced->GetPointer()),
-                    static_cast<const char*>(produced->GetPointer()) + produced->GetSize());
-      passes = compiler.roundUpkeepPasses;
-      mismatches = compiler.roundUpkeepMismatches;
-    }
-    log = shadertest::LogText(pp.Log());
-  }
-  HRESULT hr = E_FAIL;
-  std::string code, log;
-  std::uint32_t passes = 0, mismatches = 0;
-};
+using shadertest::UpkeepRun;
 
-constexpr std::uint32_t kNever = 0xFFFFFFFFu;
+constexpr std::uint32_t kNever = shadertest::kUpkeepNever;
 
 // Statements whose unrolled copies the passes fold, merge and simplify over
 // many rounds: literal coefficients that settle one copy per round, identities,
