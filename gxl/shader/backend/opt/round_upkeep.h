@@ -48,6 +48,11 @@
 
 namespace gxl::shader {
 
+namespace upkeep {
+class ValueImages;
+class ReaderLists;
+}  // namespace upkeep
+
 // The passes of one round, in their order.
 enum class RoundPass : std::uint8_t {
   Fold,
@@ -129,6 +134,9 @@ class RoundUpkeep {
   // upkeep no longer holds (lists cut, banks changed, memory): dropped then.
   bool Collect(bool all);
   bool ValueChanged(std::uint32_t v) const;
+  // The image of the k-th changed value as it stood before the change; null
+  // for a value that is new or was absent.
+  const IrValue* OldValue(std::size_t k) const { return m_oldPresent[k] ? &m_oldValues[k] : nullptr; }
   bool InstructionChanged(std::uint32_t position) const;
   void TakeImage(std::uint32_t position);
   const std::uint32_t* ImageArguments(std::uint32_t position) const;
@@ -221,21 +229,22 @@ class RoundUpkeep {
   ListJournal m_valueJournal, m_instructionJournal;
 
   // Images.
-  std::vector<IrValue> m_values;
-  std::vector<std::uint8_t> m_valuePresent;
+  std::unique_ptr<upkeep::ValueImages> m_images;
   std::vector<InstructionImage> m_instructions;
   std::vector<std::uint32_t> m_operands;
   std::vector<RegisterBank> m_banks;
   std::uint32_t m_valueCount = 0, m_instructionCount = 0;
   // The last comparison: changed values and positions (new records among them).
   std::vector<std::uint32_t> m_changedValues, m_changedPositions;
+  std::vector<IrValue> m_oldValues;           // per changed value: its image
+  std::vector<std::uint8_t> m_oldPresent;     // per changed value: it had one
   std::vector<std::uint8_t> m_changedPosition;  // per position: in m_changedPositions
 
   // Index.
   // Per value: the positions that read it, ascending, once each (and some
   // that stopped, dropped when met); the one non-empty instruction that
   // writes it; how often non-empty instructions read it.
-  std::vector<std::vector<std::uint32_t>> m_readers;
+  std::unique_ptr<upkeep::ReaderLists> m_readers;
   std::vector<std::uint32_t> m_writer, m_uses;
   std::vector<std::uint32_t> m_useDirty;   // values whose use fields the next refresh sets
   std::vector<std::uint32_t> m_useStamps;  // per value: m_useRound when listed in m_useDirty
@@ -255,6 +264,7 @@ class RoundUpkeep {
   struct Pending {
     std::vector<std::uint8_t> marked;
     std::vector<std::uint32_t> list;
+    bool all = false;  // every position (then neither marked nor listed)
   };
   Pending m_pending[kWalkCount];
   // The walk running (kWalkCount: none), where it stands and what is left.

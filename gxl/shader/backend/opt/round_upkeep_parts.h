@@ -15,6 +15,7 @@
 
 #include "gxl/shader/backend/opt/opt_util.h"
 #include "gxl/shader/backend/opt/round_upkeep.h"
+#include "gxl/shader/backend/opt/round_upkeep_stores.h"
 #include "gxl/shader/core/message_log.h"
 
 namespace gxl::shader::upkeep {
@@ -41,22 +42,33 @@ class ComponentFlags {
   std::uint32_t m_size = 0;
 };
 
-// Indexes marked at most once each, listed in the order marked.
+// Indexes marked at most once each: every one below `all` at once, the
+// others listed in the order marked.
 struct Marks {
   std::vector<std::uint8_t> marked;
   std::vector<std::uint32_t> list;
+  std::uint32_t all = 0;
 
   void Add(std::uint32_t i) {
+    if (i < all) return;
     if (i >= marked.size()) marked.resize(std::size_t{i} + 1 + marked.size() / 2, 0);
     if (marked[i]) return;
     marked[i] = 1;
     list.push_back(i);
   }
-  bool Has(std::uint32_t i) const { return i < marked.size() && marked[i]; }
-  // Unmarks everything listed; the list is then empty.
+  void AddAll(std::uint32_t count) { all = std::max(all, count); }
+  bool Has(std::uint32_t i) const { return i < all || (i < marked.size() && marked[i]); }
+  template <class F>
+  void ForEach(F f) const {
+    for (std::uint32_t i = 0; i < all; ++i) f(i);
+    for (std::uint32_t i : list)
+      if (i >= all) f(i);
+  }
+  // Unmarks everything; the list is then empty.
   void Clear() {
     for (std::uint32_t i : list) marked[i] = 0;
     list.clear();
+    all = 0;
   }
 };
 
@@ -201,17 +213,20 @@ struct RoundUpkeep::Tables {
   // Masks to recompute after reference counts changed.
   upkeep::Marks liveCascade, guardCascade;
 
-  // --- MergeCommonInstructions: candidates by the words they compare.
-  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> commonBuckets;
-  std::vector<std::uint64_t> commonHash;  // per position: its bucket, 0 when no candidate
-  std::vector<std::vector<std::uint32_t>> commonKey;  // per position
-  std::uint64_t commonPairs = 0;  // pairs of candidates with equal keys
+  // --- MergeCommonInstructions: candidates by a hash of the words they
+  // compare. Equal words give equal hashes: where no two candidates share
+  // one, the pass would merge nothing (a shared one sends it to the pass).
+  std::unordered_map<std::uint64_t, std::uint32_t> commonCounts;  // candidates per hash
+  std::vector<std::uint64_t> commonHash;  // per position: its hash, 0 when no candidate
+  std::uint64_t commonPairs = 0;  // pairs of candidates with equal hashes
   upkeep::Marks commonDirty;
 
-  // --- MergeEquivalentValues: candidates by key.
-  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> groups;
+  // --- MergeEquivalentValues: candidates by key, each group a list through
+  // its members (its entry: the first member and how many there are).
+  upkeep::FlatMap groups;
   std::vector<std::uint32_t> valueKey;     // per value
   std::vector<std::uint8_t> valueGrouped;  // per value: a candidate, listed under its key
+  std::vector<std::uint32_t> groupNext, groupPrev;  // per member
   std::uint32_t bigGroups = 0;  // groups past the look-back (kBigGroup), whose pairs the pass may not all compare
   bool equivalentTrusted = false;  // no two members of a group merge, but for the dirty
   upkeep::Marks equivalentDirty;

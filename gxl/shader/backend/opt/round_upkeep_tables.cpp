@@ -112,16 +112,13 @@ void RoundUpkeep::BuildTables() {
              });
   }
   t.deadAll = t.guardAll = t.conditionsDirty = true;
-  t.commonKey.assign(count, {});
   t.commonHash.assign(count, 0);
-  for (std::uint32_t p = 0; p < count; ++p) t.commonDirty.Add(p);
+  t.commonDirty.AddAll(count);
   t.valueKey.assign(valueCount, 0);
   t.valueGrouped.assign(valueCount, 0);
   t.duplicateHash.assign(valueCount, 0);
-  for (std::uint32_t v = 0; v < valueCount; ++v) {
-    t.equivalentDirty.Add(v);
-    t.duplicateDirty.Add(v);
-  }
+  t.equivalentDirty.AddAll(valueCount);
+  t.duplicateDirty.AddAll(valueCount);
 }
 
 void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
@@ -359,34 +356,31 @@ HRESULT RoundUpkeep::MergeCommonInstructions() {
     const StopAtEnd stop(*this);
     NumberValues();
     if (!Collect(false)) return m_p.MergeCommonInstructions(0);
-    Grow(t.commonKey, m_p.instructions.Count());
     Grow(t.commonHash, m_p.instructions.Count(), std::uint64_t{0});
-    std::vector<std::uint32_t> key;
-    auto equalCount = [&](std::uint64_t hash, std::uint32_t p) {
-      std::uint64_t n = 0;
-      for (std::uint32_t q : t.commonBuckets[hash]) n += q != p && t.commonKey[q] == t.commonKey[p];
-      return n;
-    };
-    for (std::uint32_t p : t.commonDirty.list) {
+    bool failed = false;
+    PodArray<std::uint32_t> words;
+    t.commonDirty.ForEach([&](std::uint32_t p) {
+      if (failed || p >= m_p.instructions.Count()) return;
       if (const std::uint64_t old = t.commonHash[p]) {
-        t.commonPairs -= equalCount(old, p);
-        std::vector<std::uint32_t>& bucket = t.commonBuckets[old];
-        bucket.erase(std::find(bucket.begin(), bucket.end(), p));
-        if (bucket.empty()) t.commonBuckets.erase(old);
+        const auto at = t.commonCounts.find(old);
+        t.commonPairs -= --at->second;
+        if (!at->second) t.commonCounts.erase(at);
         t.commonHash[p] = 0;
       }
-      if (!opt::CommonCandidate(m_p, p, 0)) continue;
-      PodArray<std::uint32_t> words;
-      if (!opt::CommonKey(m_p, p, words)) return E_OUTOFMEMORY;
-      t.commonKey[p].assign(words.Data(), words.Data() + words.Size());
+      if (!opt::CommonCandidate(m_p, p, 0)) return;
+      words.Clear();
+      if (!opt::CommonKey(m_p, p, words)) {
+        failed = true;
+        return;
+      }
       std::uint64_t hash = 0x2545F4914F6CDD1Dull;
-      for (std::uint32_t w : t.commonKey[p]) hash = Mix(hash, w);
+      for (std::size_t k = 0; k < words.Size(); ++k) hash = Mix(hash, words[k]);
       hash |= 1;  // 0 is "no candidate"
       t.commonHash[p] = hash;
-      t.commonBuckets[hash].push_back(p);
-      t.commonPairs += equalCount(hash, p);
-    }
+      t.commonPairs += t.commonCounts[hash]++;
+    });
     t.commonDirty.Clear();
+    if (failed) return E_OUTOFMEMORY;
     // No two candidates alike: the pass would merge nothing.
     if (t.commonPairs == 0) return S_FALSE;
   }
@@ -398,25 +392,34 @@ bool RoundUpkeep::UpdateGroups() {
   const std::uint32_t valueCount = m_p.values.Count();
   Grow(t.valueKey, valueCount);
   Grow(t.valueGrouped, valueCount, std::uint8_t{0});
+  Grow(t.groupNext, valueCount, kNoIndex);
+  Grow(t.groupPrev, valueCount, kNoIndex);
   // A group of more than this many has pairs the pass's look-back may miss.
-  const std::size_t big = opt::kEquivalenceLookBack + 2;
-  for (std::uint32_t v : t.equivalentDirty.list) {
-    if (v >= valueCount) continue;
+  const std::uint32_t big = opt::kEquivalenceLookBack + 2;
+  t.equivalentDirty.ForEach([&](std::uint32_t v) {
+    if (v >= valueCount) return;
     if (t.valueGrouped[v]) {
       const std::uint32_t key = t.valueKey[v];
-      std::vector<std::uint32_t>& g = t.groups[key];
-      if (g.size() == big) --t.bigGroups;
-      g.erase(std::find(g.begin(), g.end(), v));
-      if (g.empty()) t.groups.erase(key);
+      upkeep::FlatMap::Entry& g = *t.groups.Find(key);
+      if (g.second == big) --t.bigGroups;
+      const std::uint32_t next = t.groupNext[v], prev = t.groupPrev[v];
+      if (prev != kNoIndex) t.groupNext[prev] = next;
+      else g.first = next;
+      if (next != kNoIndex) t.groupPrev[next] = prev;
+      if (--g.second == 0) t.groups.Erase(key);
       t.valueGrouped[v] = 0;
     }
     std::uint32_t key;
-    if (!opt::EquivalenceKey(m_p, v, &key)) continue;
+    if (!opt::EquivalenceKey(m_p, v, &key)) return;
     t.valueKey[v] = key;
     t.valueGrouped[v] = 1;
-    t.groups[key].push_back(v);
-    if (t.groups[key].size() == big) ++t.bigGroups;
-  }
+    upkeep::FlatMap::Entry& g = t.groups.Insert(key);
+    t.groupNext[v] = g.second ? g.first : kNoIndex;
+    t.groupPrev[v] = kNoIndex;
+    if (g.second) t.groupPrev[g.first] = v;
+    g.first = v;
+    if (++g.second == big) ++t.bigGroups;
+  });
   return t.bigGroups == 0;
 }
 
@@ -424,10 +427,10 @@ bool RoundUpkeep::UpdateGroups() {
 bool RoundUpkeep::MergesInGroup(std::uint32_t value) {
   Tables& t = *m_tables;
   if (value >= t.valueGrouped.size() || !t.valueGrouped[value]) return false;
-  const std::vector<std::uint32_t>& g = t.groups[t.valueKey[value]];
-  if (g.size() < 2) return false;
+  const upkeep::FlatMap::Entry* g = t.groups.Find(t.valueKey[value]);
+  if (!g || g->second < 2) return false;
   IrInstruction* x = opt::EquivalenceDefiner(m_p, value);
-  for (std::uint32_t u : g) {
+  for (std::uint32_t u = g->first; u != kNoIndex; u = t.groupNext[u]) {
     IrInstruction *earlier, *later;
     std::uint32_t match[16];
     if (u != value && x && opt::EquivalentPair(m_p, x, opt::EquivalenceDefiner(m_p, u), &earlier, &later, match))
@@ -445,18 +448,13 @@ HRESULT RoundUpkeep::MergeEquivalentValues() {
     if (FAILED(hr)) return hr;
     NumberValues();
     if (!Collect(false)) return m_p.MergeEquivalentValues();
-    bool idle = UpdateGroups();
+    // Untrusted groups (the first run) are the full pass's to compare.
+    bool idle = t.equivalentTrusted && UpdateGroups();
     // A group larger than the pass's look-back is compared in the heap
     // sort's order: only the pass can tell.
-    if (idle && !t.equivalentTrusted) {
-      for (const auto& [key, g] : t.groups)
-        for (std::size_t k = 0; k < g.size() && idle; ++k) idle = !MergesInGroup(g[k]);
-    } else if (idle) {
-      for (std::size_t k = 0; k < t.equivalentDirty.list.size() && idle; ++k)
-        idle = !MergesInGroup(t.equivalentDirty.list[k]);
-    }
-    t.equivalentDirty.Clear();
+    if (idle) t.equivalentDirty.ForEach([&](std::uint32_t v) { idle = idle && !MergesInGroup(v); });
     if (idle) {
+      t.equivalentDirty.Clear();
       t.equivalentTrusted = true;
       return S_FALSE;
     }
@@ -494,8 +492,8 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
       h = Mix(h, f);
     return h | 1;
   };
-  for (std::uint32_t v : t.duplicateDirty.list) {
-    if (v >= valueCount) continue;
+  t.duplicateDirty.ForEach([&](std::uint32_t v) {
+    if (v >= valueCount) return;
     if (const std::uint64_t old = t.duplicateHash[v]) {
       std::vector<std::uint32_t>& bucket = t.duplicates[old];
       bucket.erase(std::find(bucket.begin(), bucket.end(), v));
@@ -506,7 +504,7 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
       t.duplicateHash[v] = hashOf(v, k);
       t.duplicates[t.duplicateHash[v]].push_back(v);
     }
-  }
+  });
   // A run of equal values holds a value changed since the last merge.
   auto run = [&](std::uint32_t v, int k, std::vector<std::uint32_t>& out) {
     out.clear();
@@ -518,16 +516,20 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
   std::vector<std::uint32_t> members;
   // Register reads merge in the pass's sorted order, which decides what the
   // survivor takes over: where any would merge, the pass does it.
-  for (std::uint32_t v : t.duplicateDirty.list) {
+  bool registers = false;
+  t.duplicateDirty.ForEach([&](std::uint32_t v) {
+    if (registers) return;
     run(v, 2, members);
-    if (members.size() < 2) continue;
+    registers = members.size() >= 2;
+  });
+  if (registers) {
     t.duplicateDirty.Clear();
     return m_p.MergeDuplicateValues();
   }
   bool changed = false;
-  for (std::uint32_t v : t.duplicateDirty.list) {
+  t.duplicateDirty.ForEach([&](std::uint32_t v) {
     run(v, 1, members);
-    if (members.size() < 2) continue;
+    if (members.size() < 2) return;
     const std::uint32_t survivor = *std::min_element(members.begin(), members.end());
     for (std::uint32_t u : members) {
       if (u == survivor) continue;
@@ -535,7 +537,7 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
       opt::Discard(m_p, u);
       changed = true;
     }
-  }
+  });
   t.duplicateDirty.Clear();
   if (changed) ForwardRedirections();
   return changed ? S_OK : S_FALSE;

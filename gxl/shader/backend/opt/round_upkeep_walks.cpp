@@ -42,7 +42,7 @@ void RoundUpkeep::MarkWalk(Walk walk, std::uint32_t position) {
     return;
   }
   Pending& q = m_pending[walk];
-  if (q.marked[position]) return;
+  if (q.all || q.marked[position]) return;
   q.marked[position] = 1;
   q.list.push_back(position);
 }
@@ -72,8 +72,10 @@ void RoundUpkeep::Reach() {
       bucket.pop_back();
       if (m_reachLeft[p] != left) continue;  // reached again with more left
       auto follow = [&](std::uint32_t value) {
-        if (value >= m_readers.size()) return;
-        for (std::uint32_t reader : m_readers[value]) {
+        if (value >= m_readers->Size()) return;
+        const std::uint32_t* readers = m_readers->Begin(value);
+        for (std::uint32_t k = 0, n = m_readers->Count(value); k < n; ++k) {
+          const std::uint32_t reader = readers[k];
           if (reader >= m_reachStamps.size()) continue;
           MarkReach(reader);
           Spread(reader, Free(m_p.instructions.Peek(reader)) ? left : left - 1);
@@ -94,13 +96,15 @@ void RoundUpkeep::Reach() {
 }
 
 bool RoundUpkeep::Small(Walk walk) const {
-  return m_ready && (m_everyRound || m_pending[walk].list.size() * 8 <= m_p.instructions.Count());
+  const Pending& q = m_pending[walk];
+  return m_ready && (m_everyRound || (!q.all && q.list.size() * 8 <= m_p.instructions.Count()));
 }
 
 void RoundUpkeep::TakeAll(Walk walk) {
   Pending& q = m_pending[walk];
   for (std::uint32_t p : q.list) q.marked[p] = 0;
   q.list.clear();
+  q.all = false;
 }
 
 template <class Step>
@@ -128,6 +132,11 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
   Pending& q = m_pending[walk];
   m_heap.swap(q.list);
   q.list.clear();
+  if (q.all) {
+    m_heap.resize(count);
+    for (std::uint32_t p = 0; p < count; ++p) m_heap[p] = p;
+    q.all = false;
+  }
   if (descending)
     std::make_heap(m_heap.begin(), m_heap.end());
   else
