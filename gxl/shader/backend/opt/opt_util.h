@@ -63,6 +63,15 @@ inline Guard GuardOf(const IrValue& v) { return {v.predicate, v.predicateSense};
 // guards of their predicate values, outward; none when they share nothing.
 Guard CommonGuard(const ShaderProgram& p, Guard a, Guard b);
 
+// RecomputePredicates' rules, shared with its incremental form: "never"
+// (no guard, sense 0), the guard under which both are needed ("never" joins
+// as nothing), the guard one block further out, and how many blocks deep a
+// guard is.
+constexpr Guard kNever{kNoIndex, 0};
+Guard JoinGuards(const ShaderProgram& p, const Guard& a, const Guard& b);
+Guard OuterGuard(const ShaderProgram& p, const Guard& g);
+std::uint32_t GuardDepth(const ShaderProgram& p, Guard g);
+
 // The precision field of a flags word, and its highest and lowest set bit.
 inline std::uint32_t Precision(std::uint32_t flags) { return flags & kValuePrecisionMask; }
 inline std::uint32_t HighestPrecision(std::uint32_t field) {

@@ -191,9 +191,9 @@ bool RoundUpkeep::Build() {
     }
     m_changedPosition.assign(count, 0);
     m_visitStamps.assign(count, 0);
-    m_reachStamps.assign(count, 0);
-    m_reachLeft.assign(count, 0);
-    m_reachBuckets.assign(upkeep::kReach + 1, {});
+    m_reachStamps.assign(valueCount, 0);
+    m_reachLeft.assign(valueCount, 0);
+    m_reachBuckets.assign(upkeep::kReach + 2, {});
     for (Pending& q : m_pending) {
       q.marked.assign(count, 0);
       q.list.clear();
@@ -416,8 +416,8 @@ void RoundUpkeep::Dispatch() {
   Grow(m_changedPosition, count, std::uint8_t{0});
   Grow(m_positionStamps, count, 0u);
   Grow(m_visitStamps, count, 0u);
-  Grow(m_reachStamps, count, 0u);
-  Grow(m_reachLeft, count, 0u);
+  Grow(m_reachStamps, valueCount, 0u);
+  Grow(m_reachLeft, valueCount, 0u);
   for (Pending& q : m_pending) Grow(q.marked, count, std::uint8_t{0});
 
   // The index, and the class, of what the instructions name: writers that
@@ -498,7 +498,10 @@ void RoundUpkeep::Dispatch() {
   }
   if (m_tangled) return;
 
-  for (std::uint32_t p : m_changedPositions) TablesNoteInstruction(p, p < m_instructionCount);
+  for (std::uint32_t p : m_changedPositions) {
+    TablesNoteInstruction(p, p < m_instructionCount);
+    if (m_flow) IndexGuarded(p);
+  }
   for (std::size_t k = 0; k < m_changedValues.size(); ++k) TablesNoteValue(m_changedValues[k], OldValue(k));
   TablesSettle();
 
@@ -507,7 +510,13 @@ void RoundUpkeep::Dispatch() {
     MarkWalk(kComponentWalk, p);
     MarkWalk(kDropWalk, p);
     MarkReach(p);
-    Spread(p, upkeep::kReach);
+    // What reads its results, as they were and are.
+    if (const IrInstruction* inst = m_p.instructions.Peek(p))
+      for (std::uint32_t r = 0; r < inst->resultCount; ++r) Spread(inst->results[r], upkeep::kReach);
+    if (p < m_instructionCount && m_instructions[p].node) {
+      const std::uint32_t* results = ImageResults(p);
+      for (std::uint32_t r = 0; r < m_instructions[p].resultCount; ++r) Spread(results[r], upkeep::kReach);
+    }
   }
   for (std::size_t k = 0; k < m_changedValues.size(); ++k) {
     const std::uint32_t v = m_changedValues[k];
@@ -536,9 +545,8 @@ void RoundUpkeep::Dispatch() {
       if (!old || !x || old->renumber != x->renumber) MarkWalk(kComponentWalk, r);
       // A merge drops the side that is never written.
       if (guard && m_flow) MarkWalk(kDropWalk, r);
-      MarkReach(r);
-      Spread(r, upkeep::kReach);
     }
+    Spread(v, upkeep::kReach + 1);
   }
   // A redirection moves the root of every value redirected to the one moved.
   if (redirected) {
@@ -558,11 +566,8 @@ void RoundUpkeep::Dispatch() {
         if (!x || x->renumber != target || u == target) continue;
         moved.push_back(u);
         Readers(u, m_list);
-        for (std::uint32_t r : m_list) {
-          MarkWalk(kComponentWalk, r);
-          MarkReach(r);
-          Spread(r, upkeep::kReach);
-        }
+        for (std::uint32_t r : m_list) MarkWalk(kComponentWalk, r);
+        Spread(u, upkeep::kReach + 1);
       }
     }
   }

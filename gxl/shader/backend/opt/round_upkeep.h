@@ -26,16 +26,21 @@
 // outside that class, or small, runs every pass in full.
 //
 // Flow control (blocks, loops, guards) is held still while the upkeep
-// stands: a round that changes an instruction of flow control, a guard, or
-// a value of a block's banks ends it (it is set up again some rounds later),
-// so that the passes whose outcome depends on the blocks of the whole
-// program see, between such rounds, blocks as their last full run left
-// them: liveness counts the guards live values name and keeps the values a
-// loop carries together (a group whose support may have been its own
-// carried values is settled by the full pass); a guard is recomputed where
-// every reader's guard is "always" or "never" (else by the full pass); and
-// the conditions that guards decide are looked at again where what they read
-// changed (a condition itself reached is decided by the full pass).
+// stands: a round that changes an instruction of blocks or loops, a value of
+// their banks, or a guard that is not "always" or "never" into another one
+// ends it (it is set up again some rounds later); a guard that ends at
+// "always" or "never" (what dies inside a block) is followed. Between such
+// rounds:
+// - liveness counts the guards live values name, and pins the values each
+//   loop carries to one another, with the reads of them from outside the
+//   loop counted: where those end, or a value inside a loop loses a read
+//   from outside it, the group may hold only itself, and the next run is
+//   the full pass's (the counts are then set from it);
+// - RecomputePredicates' two walks are kept from the guard each value's
+//   readers ask for, from the values whose readers changed;
+// - a condition whose definitions changed is decided by the full pass
+//   where it is decided now, and otherwise has what it guards looked at
+//   again (what it implies may have changed).
 #pragma once
 
 #include <cstdint>
@@ -45,6 +50,7 @@
 
 #include "gxl/shader/backend/ir/list_journal.h"
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/backend/opt/opt_util.h"
 
 namespace gxl::shader {
 
@@ -177,7 +183,11 @@ class RoundUpkeep {
   // --- Walks and the passes made of them (round_upkeep_walks.cpp)
   void MarkWalk(Walk walk, std::uint32_t position);
   void MarkReach(std::uint32_t position);
-  void Spread(std::uint32_t position, std::uint32_t left);
+  void ReachCondition(std::uint32_t position);
+  // The instruction at `position` listed under each block its results' guards name.
+  void IndexGuarded(std::uint32_t position);
+  // What reads `value` is reached, `left` steps along readers still to go.
+  void Spread(std::uint32_t value, std::uint32_t left);
   void Reach();
   bool Small(Walk walk) const;
   void TakeAll(Walk walk);
@@ -195,23 +205,51 @@ class RoundUpkeep {
   void TablesNoteValue(std::uint32_t value, const IrValue* old);
   // A value became live or dead (needed or not): its writer's mask is due.
   void Flip(std::uint32_t value, bool live);
-  // The live reads (needs) of a value changed by `by`.
-  void Count(std::uint32_t value, int by, bool live);
+  // The live reads (needs) of a value changed by `by`, by the instruction
+  // at `reader` (or the writer of a guarded value).
+  void Count(std::uint32_t value, int by, bool live, std::uint32_t reader);
   void TablesSettle();
 
   // --- Blocks and loops (round_upkeep_flow.cpp)
   // Liveness as RemoveDeadCode leaves it, counted afresh.
   void BuildLiveness();
-  // Whether the value may be held live by what a loop carries alone.
-  bool CycleCapable(std::uint32_t value) const;
-  // Whether RecomputePredicates gives the value "always" or "never" as its
-  // tables tell: no reader (of it or of its writer's other results) reads it
-  // under a guard of a block, and no result of its writer is such a guard.
-  bool GuardSimple(std::uint32_t value, std::uint64_t* work);
+  // What a loop end's result k carries: the result, what the end reads, the
+  // merge's entry copy and what that copies (kNoIndex where none).
+  void CarriedGroup(const IrInstruction& end, std::uint32_t k, std::uint32_t out[4]) const;
+  // The loops, their groups and the support of each from outside.
+  void FindLoops(const std::vector<std::uint8_t>& live);
+  // The live reads of `value` changed by `by` at the instruction at
+  // `reader`: whether what a loop carries may be left holding itself alone.
+  bool MayStrand(std::uint32_t value, std::uint32_t reader, int by);
+  // Whether RemoveDeadCode keeps the value (its writer's mask where that is
+  // not component-wise).
+  bool Live(std::uint32_t value) const;
+  // The guard the value's liveness holds live brought up to date.
+  void NameGuard(std::uint32_t value);
+
+  // --- Guards with blocks (round_upkeep_guards.cpp)
+  bool FixedGuard(std::uint32_t value) const;
+  // What the readers of a value ask for (RecomputePredicates' first walk).
+  opt::Guard Asked(std::uint32_t value) const;
+  opt::Guard AskOf(const IrInstruction& inst, std::uint32_t argument) const;
+  opt::Guard AskedOf(std::uint32_t value, std::uint64_t* work);
+  opt::Guard AvailableAt(opt::Guard g, std::uint32_t position) const;
+  // What the results of the instruction at `position` get from the first
+  // walk; *sure cleared where the pass's walk would read a partial widening.
+  void ResultsAsked(std::uint32_t position, std::vector<opt::Guard>& out, std::uint64_t* work, bool* sure);
+  // The first walk over the whole program.
+  void BuildGuards();
+  // The guard the second walk leaves a value with.
+  opt::Guard Relaxed(std::uint32_t value, const std::unordered_map<std::uint32_t, opt::Guard>& final) const;
+  // Both walks from the values whose guards may differ; S_FALSE where that
+  // reaches too far or a guard would move an instruction (the full pass's).
+  HRESULT UpdateGuards(bool* changed);
   // MergeEquivalentValues' groups brought up to date; false when one is
   // larger than the pass's look-back.
   bool UpdateGroups();
   bool MergesInGroup(std::uint32_t value);
+  // No two members of any group past the pass's look-back merge.
+  bool NoPairMerges();
   HRESULT RemoveDeadCode();
   HRESULT RecomputePredicates();
   HRESULT MergeCommonInstructions();
@@ -274,7 +312,7 @@ class RoundUpkeep {
   std::vector<std::uint32_t> m_heap;
   std::vector<std::uint32_t> m_visitStamps;  // per position: m_visitRound once the running walk visited it
   std::uint32_t m_visitRound = 1;
-  // Reach: per position the most that was left of kReach on arriving there.
+  // Reach: per value the most that was left of kReach on arriving there.
   std::vector<std::vector<std::uint32_t>> m_reachBuckets;
   std::vector<std::uint32_t> m_reachStamps, m_reachLeft;
   std::uint32_t m_reachRound = 1;

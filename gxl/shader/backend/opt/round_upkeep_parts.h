@@ -196,6 +196,21 @@ struct RoundUpkeep::Tables {
   // are set from it.
   std::vector<std::uint8_t> carried;
   bool deadSuspect = false;
+  // Per value: the guard its liveness holds live (kNoIndex for none): a live
+  // value's guard is live.
+  std::vector<std::uint32_t> guardNamed;
+  // The loops (first and last position) and per position the innermost one
+  // around it (kNoIndex for none). A fall in the support of a value inside
+  // a loop from outside it may leave what the loop carries alone.
+  // A loop's support from outside: live reads of its group's members by
+  // instructions outside the loop (and members that are outputs). While it
+  // lasts the group is live; its end is the full pass's to settle.
+  struct Loop {
+    std::uint32_t first, last, outer, support;
+  };
+  std::vector<Loop> loops;
+  std::vector<std::uint32_t> loopAt;
+  std::unordered_multimap<std::uint32_t, std::uint32_t> groupsOf;  // member: its loops
 
   // --- Guards: in this class a guard is "always" or "never"; a value is
   // needed when its bank is initialised or a reader needs it; an
@@ -205,10 +220,15 @@ struct RoundUpkeep::Tables {
   std::vector<std::uint32_t> needs;      // per value: reads that need it
   std::vector<std::uint32_t> guardMask;  // per position: bit r, result r written
   upkeep::Marks guardValues;             // may differ from RecomputePredicates's last run
+  // With blocks: per value, the guard its readers ask for in the pass's
+  // first walk (before work is moved out of loops).
+  std::vector<opt::Guard> asked;
 
-  // --- SimplifyPredicates: a condition (of a block or a break) was reached
-  // by a change; its decision is the full pass's.
+  // --- SimplifyPredicates: a condition (of a block or a break) is decided:
+  // the full pass's; per block value, the positions of the instructions
+  // whose guards name it (what its condition implies reaches them).
   bool conditionsDirty = true;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> guardedBy;
 
   // Masks to recompute after reference counts changed.
   upkeep::Marks liveCascade, guardCascade;
@@ -228,7 +248,7 @@ struct RoundUpkeep::Tables {
   std::vector<std::uint8_t> valueGrouped;  // per value: a candidate, listed under its key
   std::vector<std::uint32_t> groupNext, groupPrev;  // per member
   std::uint32_t bigGroups = 0;  // groups past the look-back (kBigGroup), whose pairs the pass may not all compare
-  bool equivalentTrusted = false;  // no two members of a group merge, but for the dirty
+  bool equivalentTrusted = false;  // no two members of any group merge, but for the dirty
   upkeep::Marks equivalentDirty;
 
   // --- MergeDuplicateValues: literals by bank and value, register reads by

@@ -65,12 +65,10 @@ bool ValueImages::Same(std::uint32_t v, const IrValue& x) const {
       if (w != kLinkWord && words[w] != image[w]) return false;
     return true;
   }
-  std::uint32_t base[kWords];
-  Template(v, base);
   std::uint32_t n = 0;
   for (std::uint32_t w = 0; w < kWords; ++w) {
     if (w == kLinkWord) continue;
-    const std::uint32_t expected = slot.mask >> w & 1 ? slot.words[n++] : base[w];
+    const std::uint32_t expected = slot.mask >> w & 1 ? slot.words[n++] : w == kRenumberWord ? v : m_template[w];
     if (words[w] != expected) return false;
   }
   return true;

@@ -112,6 +112,8 @@ void RoundUpkeep::BuildTables() {
              });
   }
   t.deadAll = t.guardAll = t.conditionsDirty = true;
+  if (m_flow)
+    for (std::uint32_t p = 0; p < count; ++p) IndexGuarded(p);
   t.commonHash.assign(count, 0);
   t.commonDirty.AddAll(count);
   t.valueKey.assign(valueCount, 0);
@@ -129,11 +131,11 @@ void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
   Grow(t.liveMask, m_p.instructions.Count());
   Grow(t.guardMask, m_p.instructions.Count());
   Counts c{m_p, t};
-  auto lower = [this](bool live) {
-    return [this, live](std::uint32_t u) { Count(u, -1, live); };
+  auto lower = [this, position](bool live) {
+    return [this, live, position](std::uint32_t u) { Count(u, -1, live, position); };
   };
-  auto raise = [this](bool live) {
-    return [this, live](std::uint32_t u) { Count(u, 1, live); };
+  auto raise = [this, position](bool live) {
+    return [this, live, position](std::uint32_t u) { Count(u, 1, live, position); };
   };
   if (existed && m_instructions[position].node) {
     const InstructionImage& old = m_instructions[position];
@@ -145,6 +147,7 @@ void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
       t.deadValues.Add(results[r]);
       t.guardValues.Add(results[r]);
       t.equivalentDirty.Add(results[r]);
+      if (m_flow) NameGuard(results[r]);
     }
   }
   const IrInstruction* inst = m_p.instructions.Peek(position);
@@ -159,6 +162,7 @@ void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
       t.deadValues.Add(inst->results[r]);
       t.guardValues.Add(inst->results[r]);
       t.equivalentDirty.Add(inst->results[r]);
+      if (m_flow) NameGuard(inst->results[r]);
     }
   }
   t.deadPositions.Add(position);
@@ -173,10 +177,8 @@ void RoundUpkeep::TablesNoteValue(std::uint32_t value, const IrValue* old) {
   Counts c{m_p, t};
   // What the bank or the guard of the value itself decides.
   auto oldIntrinsic = old && ((TypeOf(m_p, old) & kRoot) || t.liveReads[value] > 0);
-  if (oldIntrinsic != c.Intrinsic(value)) {
-    Flip(value, true);
-    if (CycleCapable(value)) t.deadSuspect = true;
-  }
+  if (oldIntrinsic != c.Intrinsic(value)) Flip(value, true);
+  if (m_flow) NameGuard(value);
   bool oldPre = true;
   if (old) {
     const std::uint32_t type = TypeOf(m_p, old);
@@ -203,9 +205,10 @@ void RoundUpkeep::Flip(std::uint32_t value, bool live) {
   (live ? t.deadValues : t.guardValues).Add(value);
   const std::uint32_t w = Writer(value);
   if (w != kNoIndex) (live ? t.liveCascade : t.guardCascade).Add(w);
+  if (live && m_flow) NameGuard(value);
 }
 
-void RoundUpkeep::Count(std::uint32_t value, int by, bool live) {
+void RoundUpkeep::Count(std::uint32_t value, int by, bool live, std::uint32_t reader) {
   Tables& t = *m_tables;
   std::vector<std::uint32_t>& counts = live ? t.liveReads : t.needs;
   if (value >= m_p.values.Count() || value >= counts.size()) return;
@@ -218,7 +221,10 @@ void RoundUpkeep::Count(std::uint32_t value, int by, bool live) {
   // With blocks a guard joins its readers' guards: any change among them
   // is due. With loops a fall in support may leave a carried group alone.
   if (!live) t.guardValues.Add(value);
-  else if ((by < 0 || after != before) && CycleCapable(value)) t.deadSuspect = true;
+  else if (MayStrand(value, reader, by)) t.deadSuspect = true;
+  // A member of a loop's group that comes alive brings the group with it:
+  // the full pass's to raise.
+  else if (after && !before && value < t.carried.size() && t.carried[value]) t.deadSuspect = true;
 }
 
 void RoundUpkeep::TablesSettle() {
@@ -235,8 +241,8 @@ void RoundUpkeep::TablesSettle() {
       std::uint32_t& stored = live ? t.liveMask[p] : t.guardMask[p];
       const std::uint32_t mask = live ? c.LiveMask(inst) : c.GuardMask(inst);
       if (mask == stored || !inst) continue;
-      auto adjust = [this, live](int by) {
-        return [this, live, by](std::uint32_t u) { Count(u, by, live); };
+      auto adjust = [this, live, p](int by) {
+        return [this, live, by, p](std::uint32_t u) { Count(u, by, live, p); };
       };
       auto apply = [&](std::uint32_t m, int by) {
         if (live)
@@ -248,6 +254,8 @@ void RoundUpkeep::TablesSettle() {
       stored = mask;
       apply(mask, 1);
       if (live) t.deadPositions.Add(p);
+      if (live && m_flow && !inst->IsArithmetic())
+        for (std::uint32_t r = 0; r < inst->resultCount; ++r) NameGuard(inst->results[r]);
       for (std::uint32_t r = 0; r < inst->resultCount; ++r) (live ? t.deadValues : t.guardValues).Add(inst->results[r]);
     }
   }
@@ -300,7 +308,9 @@ HRESULT RoundUpkeep::RecomputePredicates() {
   if (t.guardAll) {
     t.guardAll = false;
     t.guardValues.Clear();
-    return RunFull(RoundPass::Guards);
+    const HRESULT hr = RunFull(RoundPass::Guards);
+    if (SUCCEEDED(hr) && m_ready && m_flow) BuildGuards();
+    return hr;
   }
   Attach();
   const StopAtEnd stop(*this);
@@ -309,16 +319,17 @@ HRESULT RoundUpkeep::RecomputePredicates() {
   if (!Collect(false)) return m_p.RecomputePredicates();
   Counts c{m_p, t};
   if (m_flow) {
-    // A guard that joins guards of blocks is the full pass's.
-    std::uint64_t work = 0;
-    bool simple = true;
-    for (std::size_t k = 0; k < t.guardValues.list.size() && simple; ++k)
-      simple = GuardSimple(t.guardValues.list[k], &work);
-    if (FAILED(hr = m_p.ChargeWork(work))) return hr;
-    if (!simple) {
+    bool changed = false;
+    if ((hr = UpdateGuards(&changed)) == S_FALSE) {
       t.guardValues.Clear();
-      return RunFull(RoundPass::Guards);
+      hr = RunFull(RoundPass::Guards);
+      if (SUCCEEDED(hr) && m_ready) BuildGuards();
+      return hr;
     }
+    if (FAILED(hr)) return hr;
+    // The move of instructions below their guards: none stands above its own.
+    if (changed && FAILED(hr = RefreshUses())) return hr;
+    return changed ? S_OK : S_FALSE;
   }
   std::vector<std::uint32_t> values = t.guardValues.list;
   t.guardValues.Clear();
@@ -411,6 +422,10 @@ bool RoundUpkeep::UpdateGroups() {
     }
     std::uint32_t key;
     if (!opt::EquivalenceKey(m_p, v, &key)) return;
+    // Values under different guards never merge: groups split by guard
+    // (the pass keys without it, so its runs hold more).
+    const IrValue& x = *m_p.values.Peek(v);
+    key = (key ^ x.predicate * 0x9E3779B1u) * 2111 + x.predicateSense;
     t.valueKey[v] = key;
     t.valueGrouped[v] = 1;
     upkeep::FlatMap::Entry& g = t.groups.Insert(key);
@@ -448,11 +463,14 @@ HRESULT RoundUpkeep::MergeEquivalentValues() {
     if (FAILED(hr)) return hr;
     NumberValues();
     if (!Collect(false)) return m_p.MergeEquivalentValues();
-    // Untrusted groups (the first run) are the full pass's to compare.
-    bool idle = t.equivalentTrusted && UpdateGroups();
-    // A group larger than the pass's look-back is compared in the heap
-    // sort's order: only the pass can tell.
-    if (idle) t.equivalentDirty.ForEach([&](std::uint32_t v) { idle = idle && !MergesInGroup(v); });
+    // Untrusted groups (the first run) are the full pass's to compare. Where
+    // no two members of a group merge, whatever their order, the pass
+    // merges nothing.
+    bool idle = t.equivalentTrusted;
+    if (idle) {
+      UpdateGroups();
+      t.equivalentDirty.ForEach([&](std::uint32_t v) { idle = idle && !MergesInGroup(v); });
+    }
     if (idle) {
       t.equivalentDirty.Clear();
       t.equivalentTrusted = true;
@@ -461,10 +479,28 @@ HRESULT RoundUpkeep::MergeEquivalentValues() {
   }
   const HRESULT hr = RunFull(RoundPass::Equivalent);
   if (FAILED(hr) || !m_ready) return hr;
-  // Its last round compared every pair of each group within its look-back.
-  t.equivalentTrusted = UpdateGroups();
+  // Its last round compared every pair of each group within its look-back;
+  // a group past it has its pairs compared here, where that costs little.
+  t.equivalentTrusted = UpdateGroups() || NoPairMerges();
   t.equivalentDirty.Clear();
   return hr;
+}
+
+bool RoundUpkeep::NoPairMerges() {
+  Tables& t = *m_tables;
+  const std::uint32_t big = opt::kEquivalenceLookBack + 2;
+  std::uint64_t pairs = 0;
+  t.groups.ForEach([&](const upkeep::FlatMap::Entry& g) {
+    if (g.second >= big) pairs += std::uint64_t{g.second} * g.second;
+  });
+  if (pairs > 4 * std::uint64_t{m_p.instructions.Count()} + 4096) return false;
+  m_p.ChargeWork(pairs);
+  bool none = true;
+  t.groups.ForEach([&](const upkeep::FlatMap::Entry& g) {
+    if (g.second < big) return;
+    for (std::uint32_t u = g.first; u != kNoIndex && none; u = t.groupNext[u]) none = !MergesInGroup(u);
+  });
+  return none;
 }
 
 HRESULT RoundUpkeep::MergeDuplicateValues() {
