@@ -3,8 +3,10 @@
 #       -P bounded_run.cmake
 # One bounded, reproducible fuzz run: a fixed seed, RUNS executions over the
 # seed corpus and the regression inputs, which are read but never written:
-# new inputs go to a fresh WORK folder. With FRAMER, the shared shader corpus
-# beside the checkout is framed into seeds for TARGET under WORK first; with
+# new inputs go to a fresh WORK folder, where the target also runs (the
+# game's readers write their error log where they run). With FRAMER, the
+# shared shader corpus (the shaders folder NURA_CORPUS_DIR names, else the one
+# beside the checkout) is framed into seeds for TARGET under WORK first; with
 # CI set, a missing corpus fails the run.
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
@@ -12,11 +14,17 @@ file(MAKE_DIRECTORY ${WORK}/corpus)
 set(corpora)
 if(FRAMER)
   set(shared)
-  foreach(up IN ITEMS .. ../..)
-    if(NOT shared AND IS_DIRECTORY ${SOURCE}/${up}/shared/corpus/shaders)
-      set(shared ${SOURCE}/${up}/shared/corpus/shaders)
+  if(DEFINED ENV{NURA_CORPUS_DIR})
+    if(IS_DIRECTORY "$ENV{NURA_CORPUS_DIR}")
+      set(shared "$ENV{NURA_CORPUS_DIR}")
     endif()
-  endforeach()
+  else()
+    foreach(up IN ITEMS .. ../..)
+      if(NOT shared AND IS_DIRECTORY ${SOURCE}/${up}/shared/corpus/shaders)
+        set(shared ${SOURCE}/${up}/shared/corpus/shaders)
+      endif()
+    endforeach()
+  endif()
   if(shared)
     execute_process(COMMAND ${PYTHON} ${FRAMER} --corpus ${shared} ${WORK}/shared ${TARGET} RESULT_VARIABLE framed)
     if(NOT framed EQUAL 0)
@@ -26,9 +34,9 @@ if(FRAMER)
       list(APPEND corpora ${WORK}/shared)
     endif()
   elseif(DEFINED ENV{CI})
-    message(FATAL_ERROR "the shared shader corpus is missing beside ${SOURCE}")
+    message(FATAL_ERROR "the shared shader corpus is missing (NURA_CORPUS_DIR, else beside ${SOURCE})")
   else()
-    message(WARNING "the shared shader corpus is missing beside ${SOURCE}: running without it")
+    message(WARNING "the shared shader corpus is missing (NURA_CORPUS_DIR, else beside ${SOURCE}): running without it")
   endif()
 endif()
 foreach(c IN ITEMS ${SEEDS} ${REGRESS})
@@ -45,6 +53,7 @@ if(DICT)
 endif()
 execute_process(COMMAND ${FUZZER} -seed=1 -runs=${RUNS} ${OPTIONS} ${dict} -artifact_prefix=${WORK}/
                         -print_final_stats=1 ${WORK}/corpus ${corpora}
+                WORKING_DIRECTORY ${WORK}
                 RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${FUZZER} failed (${result}); the failing input is in ${WORK}/")

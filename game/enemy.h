@@ -97,6 +97,9 @@ class C_EnemyPatrolY : public C_EnemyMove {
   std::int32_t m_nOrigin;
 };
 
+// Races are numbered from 1 to this.
+constexpr std::int32_t kLastEnemyRace = 5;
+
 // The enemy of race (1 to 5) with its entry's values; null for another race.
 std::unique_ptr<C_EnemyMove> CreateEnemy(std::int32_t race, std::int32_t a, std::int32_t b, std::int32_t c,
                                          std::int32_t d);

@@ -89,10 +89,16 @@ HRESULT C_GameApp::DrawFrame() {
 
 int WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int nCmdShow) {
   // The log is held until the start has seen whether this is the data folder
-  // (OneTimeInit); whatever ends the start earlier is logged on the way out.
+  // (OneTimeInit); whatever ends the start earlier (no display, no device) is
+  // logged on the way out, unless the folder holds no stage table: what ended
+  // it (the platform's line on the display) is then all that is said, and
+  // nothing is left in a folder that is not the game's.
   struct HeldLog {
     HeldLog() { g_ErrorLog.Hold(); }
-    ~HeldLog() { g_ErrorLog.Release(); }
+    ~HeldLog() {
+      if (g_ErrorLog.Holding() && FolderIfItHoldsTheData(FullPath(".")).empty()) g_ErrorLog.Discard();
+      g_ErrorLog.Release();
+    }
   } held;
   C_GameApp app;
   // A failed start (no window, no device, data missing) must not look like a

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "game/courses.h"
+#include "game/enemy.h"
 #include "game/floordata.h"
 #include "game/floorhit.h"
 #include "qel/appbase/qelerrorlog.h"
@@ -16,7 +17,7 @@ constexpr std::int32_t kField = C_FloorData::kFieldSize;
 // The body's reference point lies this far right of and below its position.
 constexpr std::int64_t kReferenceOffset = 13;
 
-enum class Cell { kWhole, kNotWhole, kTooLarge };
+enum class Cell { kWhole, kNotWhole, kTooLarge, kTooSmall };
 
 // A whole number that fits 32 bits, with blanks around it allowed. Anything
 // else is damage: atoi would read random bytes as 0 and play them, and clamp
@@ -30,14 +31,14 @@ Cell ParseWhole(const std::string& cell, std::int32_t* out) {
   if (begin < end && (cell[begin] == '+' || cell[begin] == '-')) negative = cell[begin++] == '-';
   if (begin == end) return Cell::kNotWhole;
   std::int64_t value = 0;
-  bool tooLarge = false;
+  bool pastRange = false;  // digits past 2147483648, beyond either end of the range
   for (std::size_t i = begin; i < end; ++i) {
     if (cell[i] < '0' || cell[i] > '9') return Cell::kNotWhole;
-    if (!tooLarge) value = value * 10 + (cell[i] - '0');
-    tooLarge = tooLarge || value > std::int64_t{INT32_MAX} + 1;
+    if (!pastRange) value = value * 10 + (cell[i] - '0');
+    pastRange = pastRange || value > std::int64_t{INT32_MAX} + 1;
   }
   value = negative ? -value : value;
-  if (tooLarge || value > INT32_MAX) return Cell::kTooLarge;
+  if (pastRange || value > INT32_MAX) return negative ? Cell::kTooSmall : Cell::kTooLarge;
   *out = static_cast<std::int32_t>(value);
   return Cell::kWhole;
 }
@@ -74,10 +75,12 @@ class TableCheck {
     for (std::uint32_t c = 0; c < count; ++c) {
       const Cell cell = ParseWhole(m_table.GetCell(row, c), &values[c]);
       if (cell == Cell::kWhole) continue;
+      const std::string range = " for the table, which holds " + std::to_string(INT32_MIN) + " to " +
+                                std::to_string(INT32_MAX);
       Fault(row, "value " + std::to_string(c + 1) +
-                     (cell == Cell::kTooLarge ? " is a whole number too large for the table, which holds " +
-                                                    std::to_string(INT32_MIN) + " to " + std::to_string(INT32_MAX)
-                                              : " is not a whole number"));
+                     (cell == Cell::kTooLarge   ? " is a whole number too large" + range
+                      : cell == Cell::kTooSmall ? " is a whole number too small" + range
+                                                : " is not a whole number"));
       return false;
     }
     return true;
@@ -87,6 +90,18 @@ class TableCheck {
   bool RowsReadable() {
     if (m_table.LinesEndWithoutCR()) Fault(Whole(std::string("its lines end") + kWithoutCR));
     return !Faulty();
+  }
+  // A row that holds a line feed ends with LF alone and took in the line
+  // after it, whatever else it holds: that line end is the fault, before
+  // anything its cells would say (values past those read, an unknown prefix)
+  // and before what the row it took in leaves missing.
+  bool EndsWithoutCR(std::uint32_t row) {
+    for (std::uint32_t c = 0; c < m_table.GetColumnCount(row); ++c)
+      if (m_table.GetCell(row, c).find('\n') != std::string::npos) {
+        Fault(row, std::string("it ends") + kWithoutCR);
+        return true;
+      }
+    return false;
   }
   // Values beyond the count read: said, since an extra column may be a
   // misplaced one; once for the table, since one appended to every row would
@@ -99,14 +114,7 @@ class TableCheck {
     Note(row, "it holds " + std::to_string(cells) + " values; those after value " + std::to_string(count) +
                   " are not read");
   }
-  // A row that holds a line feed took in the line after it: that line end,
-  // not what the row then holds, is the fault.
-  void Fault(std::uint32_t row, const std::string& what) {
-    bool lineFeed = false;
-    for (std::uint32_t c = 0; c < m_table.GetColumnCount(row); ++c)
-      lineFeed = lineFeed || m_table.GetCell(row, c).find('\n') != std::string::npos;
-    Fault(Line(row) + (lineFeed ? std::string("it ends") + kWithoutCR : what));
-  }
+  void Fault(std::uint32_t row, const std::string& what) { Fault(Line(row) + what); }
   void Fault(const std::string& text) {
     if (Faulty()) return;
     Say();
@@ -153,7 +161,7 @@ StageFloors CheckFloors(TableCheck& check, const C_CsvTable& table) {
   StageFloors stages;
   for (std::uint32_t row = 0; row < table.GetRowCount() && check.RowsReadable(); ++row) {
     std::int32_t v[5];
-    if (check.Empty(row) || !check.Values(row, 5, "a floor row", v)) continue;
+    if (check.EndsWithoutCR(row) || check.Empty(row) || !check.Values(row, 5, "a floor row", v)) continue;
     check.Extra(row, 5);
     if (!ListedStage(v[0])) {
       check.Note(row, StageOutOfRange(v[0]));
@@ -224,7 +232,7 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
   std::map<std::int32_t, ListedRows> listed;
   for (std::uint32_t row = 0; row < table.GetRowCount() && check.RowsReadable(); ++row) {
     std::int32_t v[7];
-    if (check.Empty(row) || !check.Values(row, 2, "a row", v)) continue;
+    if (check.EndsWithoutCR(row) || check.Empty(row) || !check.Values(row, 2, "a row", v)) continue;
     const std::int32_t stage = v[0], prefix = v[1];
     const std::uint32_t needed = C_FloorData::CellsOfPrefix(prefix);
     if (needed == 0) {
@@ -253,6 +261,12 @@ std::map<std::int32_t, ListedRows> CheckStages(TableCheck& check, const C_CsvTab
       rows.goal = true;
       const std::string fault = GoalFault(v + 2, onFloors);
       if (!fault.empty()) check.Fault(row, "the goal " + Corners(v + 2) + of + fault);
+    } else if (prefix == C_FloorData::kPrefixEnemy) {
+      // Play leaves such an enemy out and only logs it: said like a prefix
+      // the game does not know.
+      if (v[2] < 1 || v[2] > kLastEnemyRace)
+        check.Note(row, "race " + std::to_string(v[2]) + " is not one the game knows (1 to " +
+                            std::to_string(kLastEnemyRace) + "), so the enemy is left out");
     } else if (prefix == C_FloorData::kPrefixTimes) {
       rows.times = true;
       if (v[4] < 1)

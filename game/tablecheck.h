@@ -6,10 +6,12 @@
 // its stage's floors (the body would never fall), a goal outside the field,
 // of no point or on none of the floors (it could not be reached), such a
 // stage missing or without a start, a goal, a time limit or floors, or no
-// stage at all. Rows play passes over (an empty line, a prefix the game does
-// not know, values beyond those read, a stage outside 1 to 99) leave it
-// playable and are said, values beyond those read once per table. Every
-// finding goes to the error log and stderr.
+// stage at all; so does a row that ends with LF alone, which runs into the
+// next line, whatever it then holds. Rows play passes over (an empty line, a
+// prefix the game does not know, values beyond those read, an enemy of a race
+// the game does not know, a stage outside 1 to 99) leave it playable and are
+// said, values beyond those read once per table. Every finding goes to the
+// error log and stderr.
 #pragma once
 
 #include <string>

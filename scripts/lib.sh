@@ -65,3 +65,55 @@ fuzz_targets() {
     echo "${f%.cpp}"
   done
 }
+
+# The shared shader corpus, which the shader targets' fuzzing starts from:
+# the shaders folder NURA_CORPUS_DIR names, else shared/corpus/shaders beside
+# the checkout (or beside its worktree folder); empty when there is none.
+shared_shaders() {
+  if [ -n "${NURA_CORPUS_DIR+set}" ]; then
+    if [ -d "$NURA_CORPUS_DIR" ]; then echo "$NURA_CORPUS_DIR"; fi
+    return 0
+  fi
+  local up found=""
+  for up in ../.. ..; do
+    if [ -d "$ROOT/$up/shared/corpus/shaders" ]; then found="$ROOT/$up/shared/corpus/shaders"; fi
+  done
+  echo "$found"
+}
+
+# fuzz_target OUT TARGET SECONDS [FUZZER OPTIONS...]
+# Fuzzes TARGET of the fuzz targets' folder OUT (build-fuzz/fuzz: fuzz_TARGET
+# and seeds/TARGET) for SECONDS and prints its summary line: executions,
+# coverage and findings, from libFuzzer's own lines. The corpus grows in
+# OUT/corpus/TARGET, failing inputs land in OUT/artifacts/TARGET/ and the
+# output in OUT/logs/TARGET.log. The target runs in OUT/run/TARGET, since
+# the game's readers write their error log where they run. A target's
+# dictionary is fuzz/TARGET.dict
+# when there is one; the shader targets also start from the shared corpus,
+# framed for them in OUT/shared/TARGET.
+fuzz_target() {
+  local out="$1" t="$2" seconds="$3"
+  shift 3
+  local corpus="$out/corpus/$t" artifacts="$out/artifacts/$t/" log="$out/logs/$t.log"
+  mkdir -p "$corpus" "$artifacts" "$out/logs" "$out/run/$t"
+  local corpora=("$corpus" "$out/seeds/$t") options=("$@") shaders
+  [ -d "$ROOT/fuzz/regress/$t" ] && corpora+=("$ROOT/fuzz/regress/$t")
+  [ -f "$ROOT/fuzz/$t.dict" ] && options+=(-dict="$ROOT/fuzz/$t.dict")
+  shaders="$(shared_shaders)"
+  if [[ "$t" == shader_* && -n "$shaders" ]]; then
+    rm -rf "$out/shared/$t"
+    /usr/bin/python3 "$ROOT/fuzz/make_seeds.py" --corpus "$shaders" "$out/shared/$t" "$t"
+    if [ -d "$out/shared/$t" ]; then corpora+=("$out/shared/$t"); fi
+  fi
+  local start result=0 execs cov found
+  start=$(date +%s)
+  (cd "$out/run/$t" && "$out/fuzz_$t" -rss_limit_mb=2048 -timeout=10 -max_len=65536 -max_total_time="$seconds" \
+    -runs=10000000 -print_final_stats=1 -artifact_prefix="$artifacts" "${options[@]}" "${corpora[@]}") >"$log" 2>&1 ||
+    result=1
+  execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || true)
+  [ -n "$execs" ] || execs=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#' || true)
+  cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -1 | grep -oE '[0-9]+' || true)
+  found=$(find "$artifacts" -type f -newermt "@$start" | wc -l)
+  echo "== $t: executions ${execs:-?}, cov ${cov:-?}, $(( $(date +%s) - start )) s, new findings $found, log $log"
+  return $result
+}

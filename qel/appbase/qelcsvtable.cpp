@@ -85,12 +85,17 @@ std::int32_t C_CsvTable::Load(const char* name) {
   }
   // A last line without a line end still counts when it holds anything, but
   // every line of a whole table ends: the file may have been cut short. One
-  // that ends with LF alone was not; its lines end so.
+  // that ends with LF alone was not; its lines end so. Nor is a file whose
+  // lines all end with LF alone said to be cut: its line ends, which its
+  // reader names, are what is wrong with it (many editors end such a file
+  // without one).
+  const bool withoutCR = sawLF && !sawCR;
   if (rowHasText) {
     m_Rows.push_back(std::move(row));
-    if (last != kLF) g_ErrorLog.ReportOnce(std::string(name) + " ends inside a line: it may have been cut short");
+    if (last != kLF && !withoutCR)
+      g_ErrorLog.ReportOnce(std::string(name) + " ends inside a line: it may have been cut short");
   }
-  m_bLinesEndWithoutCR |= sawLF && !sawCR;
+  m_bLinesEndWithoutCR |= withoutCR;
   return 1;
 }
 

@@ -38,6 +38,8 @@ class C_ErrorLog {
   std::size_t Discard();
   // Writes the lines kept back, in order, unless discarded, and ends holding.
   void Release();
+  // True while lines are kept back and neither released nor discarded.
+  bool Holding() const { return m_bHolding && !m_bDiscarding; }
   // 1: append to the file; any other value: no output.
   std::int32_t SetMode(std::int32_t mode) {
     m_nMode = mode;

@@ -1,7 +1,8 @@
 // The paths a player meets when something goes wrong: the display goes away,
-// the program is asked to end, data files are missing or damaged, records
-// cannot be saved, and the tune comes round to its start. Each ends the
-// program as it must or tells the player, and none is silent.
+// the program is asked to end, data files are missing or damaged (the stage
+// tables' damage in stagetables_test.cpp), records cannot be saved, and the
+// tune comes round to its start. Each ends the program as it must or tells the
+// player, and none is silent.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -20,8 +21,7 @@
 #include "platform/win_kernel.h"
 #include "qel/appbase/qeldeviceresource.h"
 #include "game/datafolder.h"
-#include "tests/game/child_program.h"
-#include "tests/game/gameapp_fixture.h"
+#include "tests/game/failurepaths_fixture.h"
 #include "tests/support/outside_input.h"
 #include "tests/platform/audio_files.h"
 
@@ -30,135 +30,6 @@ namespace {
 
 using testing::ElementsAre;
 using testing::HasSubstr;
-
-const std::string kNotFound = "ERROR_FILE_NOT_FOUND (2) The system cannot find the file specified.";
-// The program's leak check skips what the system libraries keep, as the tests' own does.
-const std::string kLeakSuppressions = "LSAN_OPTIONS=suppressions=" NURA_SOURCE_DIR "/tests/lsan.supp";
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The text with its first `from` replaced by `to` (which must be there).
-std::string Replaced(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  return at == std::string::npos ? text : text.replace(at, from.size(), to);
-}
-
-// The first child process of the process's main thread, or 0.
-pid_t FirstChildOf(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-  pid_t child = 0;
-  return in >> child ? child : 0;
-}
-
-// True while the process runs (a zombie no longer does).
-bool Running(pid_t pid) {
-  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t end = stat.rfind(") ");
-  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z' && stat[end + 2] != 'X';
-}
-
-class GameFailurePaths : public GameAppTest {
- protected:
-  // The program's entry, as main calls it; a scripted Escape ends a game
-  // that runs although it should not have started.
-  int RunWinMain() {
-    EXPECT_TRUE(platform::test::ScriptInput("frame 30 key down escape"));
-    char noArguments[] = "";
-    const int status = WinMain(GetModuleHandleA(nullptr), nullptr, noArguments, SW_SHOWDEFAULT);
-    EXPECT_TRUE(platform::test::D3D9LiveObjects().empty()) << platform::test::D3D9LiveObjectReport();
-    EXPECT_EQ(g_pDevice, nullptr);
-    return status;
-  }
-
-  // The game program headless in the test's folder, with its frames written
-  // every ten frames, so that the test can see it running.
-  std::unique_ptr<ChildProgram> StartProgram(bool display = false) {
-    std::vector<std::string> env = {"PLATFORM_BACKEND=headless", "PLATFORM_CAPTURE_DIR=" + m_Dir.path(),
-                                    "PLATFORM_CAPTURE_EVERY=10", kLeakSuppressions};
-    if (display) env.push_back("PLATFORM_HEADLESS_DISPLAY_FD=3");
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-      if (entry.path().extension() == ".png") std::filesystem::remove(entry.path());
-    auto child = std::make_unique<ChildProgram>(NURA_GAME_PROGRAM, env, std::vector<std::string>{}, display);
-    EXPECT_TRUE(WaitForFile(m_Dir / "frame_000020.png", 120)) << child->Output();
-    return child;
-  }
-
-  // One more start of the program's entry in the test, in folder (the
-  // working folder), which gets a copy of the generated data.
-  void PrepareAnotherStart(const GameFolder& folder) {
-    platform::test::ResetAll();  // the window class of the last run is gone
-    PinFonts();
-    CopyGameData(DataDir(), folder.path());
-  }
-
-  // The program's entry in the damaged folder ends with 1 before its loop and
-  // makes no score file; each logged line is in the error log and on stderr,
-  // and one box names the entries.
-  void ExpectTheStartStopped(const GameFolder& folder, const std::vector<std::string>& entries,
-                             const std::vector<std::string>& logged) {
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(RunWinMain(), 1);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(std::filesystem::exists("score.dat"));
-    for (const std::string& line : logged) {
-      EXPECT_THAT(err, HasSubstr(line + "\n"));
-      EXPECT_THAT(ErrorLogTexts(), testing::Contains(line));
-    }
-    std::string named;
-    for (const std::string& entry : entries) named += "\n    " + entry;
-    const auto& records = platform::test::MessageBoxRecords();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records.back().text, "ぬらもぺい cannot be played: these files of its data folder\n" + folder.path() +
-                                       "\nare missing or damaged:\n" + named +
-                                       "\n\nErrorLog.txt there, and standard error, say why.");
-  }
-
-  // The game program headless, with a box up at its start (the score file
-  // cannot be written) in a process of its own; with `display`, the test's
-  // end of the pipe stands for the display connection.
-  void StartWithABoxUp(bool display, std::unique_ptr<ChildProgram>* game, pid_t* box) {
-    std::filesystem::create_symlink("/dev/full", "score.dat");
-    std::vector<std::string> env = {"PLATFORM_BACKEND=headless", "PLATFORM_HEADLESS_BOX_PROCESS=1",
-                                    kLeakSuppressions};
-    if (display) env.push_back("PLATFORM_HEADLESS_DISPLAY_FD=3");
-    *game = std::make_unique<ChildProgram>(NURA_GAME_PROGRAM, env, std::vector<std::string>{}, display);
-    for (int wait = 0; wait < 1200 && !*box; ++wait) {
-      ASSERT_FALSE((*game)->WaitForEnd(0.1)) << (*game)->Output();
-      if ((*game)->Output().find("score.dat could not be written") != std::string::npos)
-        *box = FirstChildOf((*game)->Pid());
-    }
-    ASSERT_NE(*box, 0) << (*game)->Output();
-  }
-
-  // The box's process ends within a second of the program.
-  static void ExpectTheBoxEnded(pid_t box) {
-    for (int wait = 0; wait < 100 && Running(box); ++wait) usleep(10000);
-    const bool left = Running(box);
-    if (left) kill(box, SIGKILL);  // no test leaves it behind
-    EXPECT_FALSE(left) << "the box's process " << box << " outlived the program";
-  }
-
-  // From the title: stages 1 and 2 (each starting in its goal) cleared in
-  // turn, each with a new record named "AB"; back at the title.
-  void ClearBothStagesWithNewRecords() {
-    for (int round = 0; round < 2; ++round) {
-      OpenMenu();
-      ChooseStage(0, round);
-      SkipToPlay();
-      Frame();
-      ASSERT_EQ(Play().GetPhase(), C_PlayLogic::kPhaseGoal);
-      HurryClear();
-      EnterName("AB");
-      Frames(30);
-    }
-  }
-};
 
 // The display connection closed at its other end (an X server that went
 // away): the program ends within a second with status 1, says why, and
@@ -250,7 +121,8 @@ TEST_F(GameFailurePaths, DataTheGameCannotBePlayedWithoutStopsItsStart) {
 // folder it expected, and ends with 1; the program itself says it on stderr,
 // in one line instead of one per file, and leaves no error log in a folder
 // that is not the game's. On a desktop a box says it too; headless, where no
-// box is seen, the line is all it says.
+// box is seen, the line is all it says. Where no display opens at all, the
+// start ends before the folder is looked at: the display's line is all.
 TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) {
   GameFolder elsewhere;
   platform::test::SetHeadlessMonitors(1);
@@ -275,6 +147,13 @@ TEST_F(GameFailurePaths, StartedOutsideItsDataFolderItNamesTheFolderItExpected) 
   EXPECT_TRUE(WIFEXITED(child.Status()) && WEXITSTATUS(child.Status()) == 1) << child.Status();
   EXPECT_EQ(child.Output(), line);
   EXPECT_FALSE(std::filesystem::exists("score.dat"));
+  EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
+
+  ChildProgram undisplayed(NURA_GAME_PROGRAM, {kLeakSuppressions},
+                           {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "PLATFORM_BACKEND", "SDL_VIDEODRIVER"});
+  ASSERT_TRUE(undisplayed.WaitForEnd(120)) << undisplayed.Output();
+  EXPECT_TRUE(WIFEXITED(undisplayed.Status()) && WEXITSTATUS(undisplayed.Status()) == 1) << undisplayed.Status();
+  EXPECT_THAT(undisplayed.Output(), testing::MatchesRegex("platform: no display could be opened \\([^\n]*\n"));
   EXPECT_FALSE(std::filesystem::exists("ErrorLog.txt"));
 }
 
@@ -320,274 +199,6 @@ TEST_F(GameDataCopy, AFolderPlayedInGivesAFreshGame) {
   EXPECT_EQ(test::ReadFileBytes("score.dat"), PythonScoreImage({}));
   EXPECT_TRUE(ErrorLogTexts().empty());
   Stop();  // before the working folder goes back to the played one
-}
-
-// A stage table whose rows do not give every stage it lists what play needs
-// stops the start as a missing one does: the box names the file, the line and
-// what is wrong (the log and stderr say the same), the program ends with 1
-// and no score file is made.
-TEST_F(GameFailurePaths, DamagedStageTablesNameTheLineAndWhatIsWrong) {
-  // The generated tables: stage 1's rows come first in both.
-  const struct {
-    const char* what;
-    const char* file;
-    std::function<std::string(const std::string&)> damage;
-    std::string entry;  // in the box
-  } cases[] = {
-      {"random bytes for the stage table", "StageData.dat",
-       [](const std::string&) {
-         std::string bytes(3519, '\0');
-         std::uint32_t x = 12345;
-         for (char& b : bytes) b = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
-         return bytes;
-       },
-       "StageData.dat, line 1: value 1 is not a whole number"},
-      {"a time limit of 0 s", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,4,12,18,45", "1,4,12,18,0"); },
-       "StageData.dat, line 4: the time limit of stage 1 is 0 s; it must be at least 1 s"},
-      {"a floor table cut at a line end after stage 1", "Floor.dat",
-       [](const std::string& t) { return t.substr(0, t.find("\r\n2,") + 2); }, "Floor.dat: stage 2 has no floors"},
-      {"a stage table cut inside a line", "StageData.dat",
-       [](const std::string& t) { return t.substr(0, t.find("1,1,1160,280") + 8); },
-       "StageData.dat, line 2: it holds 3 values; a row of prefix 1 needs 6"},
-      {"a value that is no number", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,2OO,200"); },
-       "StageData.dat, line 1: value 3 is not a whole number"},
-      {"a start below the field", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,200,1427"); },
-       "StageData.dat, line 1: the start (200, 1427) of stage 1 puts the body outside the field (its point 13 px in "
-       "must lie within 0 to 1439 across and down)"},
-      {"a stage without its time row", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,4,12,18,45\r\n", ""); },
-       "StageData.dat: stage 1 has no time limit (no row of prefix 4)"},
-      {"a stage without its start", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", ""); },
-       "StageData.dat: stage 1 has no start (no row of prefix 0)"},
-      {"no stage of 1 to 99", "StageData.dat",
-       [](const std::string&) { return std::string("0,0,5,5\r\n0,4,1,2,3\r\n"); },
-       "StageData.dat: it lists no stage (no row of a stage 1 to 99)"},
-      {"a floor of no area", "Floor.dat",
-       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,100,100,600"); },
-       "Floor.dat, line 1: the floor (100, 100) to (100, 600) of stage 1 has no area: its right and bottom must lie "
-       "beyond its left and top"},
-      {"a floor beyond the field", "Floor.dat",
-       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,1440,100,1600,600"); },
-       "Floor.dat, line 1: the floor (1440, 100) to (1600, 600) of stage 1 lies outside the field (0 to 1440 across "
-       "and down)"},
-      {"a value past 32 bits, which would wrap to an unknown prefix", "StageData.dat",
-       [](const std::string& t) { return "1,2147483648,5,5\r\n" + t; },
-       "StageData.dat, line 1: value 2 is a whole number too large for the table, which holds -2147483648 to "
-       "2147483647"},
-      // Stage 1's floors: (100, 100) to (600, 600), (600, 250) to (1000, 450)
-      // and (1000, 100) to (1340, 600).
-      {"a goal beyond the field", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420", "1,1,1500,280,1620,420"); },
-       "StageData.dat, line 2: the goal (1500, 280) to (1620, 420) of stage 1 lies outside the field (0 to 1439 "
-       "across and down)"},
-      {"a goal on no floor", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420", "1,1,700,460,900,600"); },
-       "StageData.dat, line 2: the goal (700, 460) to (900, 600) of stage 1 lies on none of its floors, so the "
-       "stage cannot be cleared"},
-      {"a goal whose corners are swapped", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420", "1,1,1280,420,1160,280"); },
-       "StageData.dat, line 2: the goal (1280, 420) to (1160, 280) of stage 1 holds no point: its right and bottom "
-       "must not lie before its left and top"},
-      {"a stage without its goal", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,1,1160,280,1280,420\r\n", ""); },
-       "StageData.dat: stage 1 has no goal (no row of prefix 1)"},
-      {"a start inside the field on no floor", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,700,700"); },
-       "StageData.dat, line 1: the start (700, 700) of stage 1 puts the body on none of its floors (its point 13 px "
-       "in must lie on one)"},
-      {"a start whose point lies on a floor's left edge", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,87,200"); },
-       "StageData.dat, line 1: the start (87, 200) of stage 1 puts the body on none of its floors (its point 13 px "
-       "in must lie on one)"},
-      // Its corner lies on the first floor, its point (608, 603) on none.
-      {"a start whose corner, not its point, lies on a floor", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,595,590"); },
-       "StageData.dat, line 1: the start (595, 590) of stage 1 puts the body on none of its floors (its point 13 px "
-       "in must lie on one)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    GameFolder folder;
-    PrepareAnotherStart(folder);
-    test::WriteFileText(c.file, c.damage(ReadText(c.file)));
-    ExpectTheStartStopped(folder, {c.entry}, {c.entry});
-  }
-}
-
-// Damage whose first symptom is not its cause is named by its cause, in one
-// line for the file in the log as in the box: a value past 32 bits, a table
-// saved with LF line ends (it reads as one row), one line of it ending so, and
-// bytes after the last row, numbered as the box numbers them.
-TEST_F(GameFailurePaths, TableDamageIsNamedByItsCauseInOneLine) {
-  const std::string tooLarge = " is a whole number too large for the table, which holds -2147483648 to 2147483647";
-  const std::string crlf = " without CR; the game's tables end each row with CR LF";
-  const auto lfOnly = [](std::string t) {
-    for (std::size_t at = 0; (at = t.find("\r\n", at)) != std::string::npos;) t.erase(at, 1);
-    return t;
-  };
-  const struct {
-    const char* what;
-    const char* file;
-    std::function<std::string(const std::string&)> damage;
-    std::vector<std::string> logged;  // the whole error log; its last line is the box's entry
-  } cases[] = {
-      {"a start x past 32 bits", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,2147483648,200"); },
-       {"StageData.dat, line 1: value 3" + tooLarge}},
-      {"a start x of 32 bits is read, and lies outside the field", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200", "1,0,2147483647,200"); },
-       {"StageData.dat, line 1: the start (2147483647, 200) of stage 1 puts the body outside the field (its point "
-        "13 px in must lie within 0 to 1439 across and down)"}},
-      {"a floor's right past 32 bits", "Floor.dat",
-       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,100,99999999999,600"); },
-       {"Floor.dat, line 1: value 4" + tooLarge}},
-      {"a floor's top past 32 bits below 0", "Floor.dat",
-       [](const std::string& t) { return Replaced(t, "1,100,100,600,600", "1,100,-2147483649,600,600"); },
-       {"Floor.dat, line 1: value 3" + tooLarge}},
-      {"a stage table saved with LF line ends", "StageData.dat", lfOnly,
-       {"StageData.dat: its lines end" + crlf}},
-      {"a floor table saved with LF line ends", "Floor.dat", lfOnly, {"Floor.dat: its lines end" + crlf}},
-      {"a stage table whose first line ends with LF alone", "StageData.dat",
-       [](const std::string& t) { return Replaced(t, "1,0,200,200\r\n", "1,0,200,200\n"); },
-       {"StageData.dat, line 1: it ends" + crlf}},
-      {"bytes after the floor table's last row", "Floor.dat",
-       [](const std::string& t) { return t + "\x01\x7fgarbage\xff"; },
-       {"Floor.dat ends inside a line: it may have been cut short",
-        "Floor.dat, line 195: it holds 1 value; a floor row needs 5"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    GameFolder folder;
-    PrepareAnotherStart(folder);
-    test::WriteFileText(c.file, c.damage(ReadText(c.file)));
-    ExpectTheStartStopped(folder, {c.logged.back()}, c.logged);
-    EXPECT_EQ(ErrorLogTexts(), c.logged);
-  }
-}
-
-// A start is on a floor by the body's point 13 px in, not by its corner:
-// these corners lie on no floor, their points on the first.
-TEST_F(GameFailurePaths, AStartWhosePointLiesOnAFloorStartsTheGame) {
-  for (const char* start : {"1,0,90,200", "1,0,200,90"}) {
-    SCOPED_TRACE(start);
-    GameFolder folder;
-    PrepareAnotherStart(folder);
-    test::WriteFileText("StageData.dat", Replaced(ReadText("StageData.dat"), "1,0,200,200", start));
-    Start();
-    EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
-    EXPECT_TRUE(ErrorLogTexts().empty());
-    Stop();
-  }
-}
-
-// The generated tables without the rows of stage n.
-std::string WithoutStage(const std::string& table, int n) {
-  std::string kept;
-  std::istringstream in(table);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(std::to_string(n) + ",", 0) != 0) kept += line + "\n";
-  return kept;
-}
-
-// Courses play stages 1 to 20 whatever the tables list, so each of them
-// missing from either table stops the start as a damaged row does.
-TEST_F(GameFailurePaths, StagesTheCoursesPlayMissingFromTheTablesStopTheStart) {
-  const std::string course = " (courses play stages 1 to 20)";
-  const struct {
-    const char* what;
-    std::function<void()> damage;
-    std::vector<std::string> entries;  // in the box
-    std::vector<std::string> logged;   // in the error log and on stderr
-  } cases[] = {
-      {"a stage table cut at a line end after stage 5",
-       [] {
-         const std::string t = ReadText("StageData.dat");
-         test::WriteFileText("StageData.dat", t.substr(0, t.find("\r\n6,") + 2));
-       },
-       {"StageData.dat: stage 6 is missing" + course},
-       {"StageData.dat: stage 6 is missing" + course}},
-      {"a floor table without stage 12",
-       [] { test::WriteFileText("Floor.dat", WithoutStage(ReadText("Floor.dat"), 12)); },
-       {"Floor.dat: stage 12 has no floors"},
-       {"Floor.dat: stage 12 has no floors"}},
-      {"stage 12 taken out of both tables",
-       [] {
-         for (const char* file : {"Floor.dat", "StageData.dat"})
-           test::WriteFileText(file, WithoutStage(ReadText(file), 12));
-       },
-       {"Floor.dat: stage 12 has no floors", "StageData.dat: stage 12 is missing" + course},
-       {"Floor.dat: stage 12 has no floors", "StageData.dat: stage 12 is missing" + course}},
-      {"stage 20, the last a course plays, taken out of both tables",
-       [] {
-         for (const char* file : {"Floor.dat", "StageData.dat"})
-           test::WriteFileText(file, WithoutStage(ReadText(file), 20));
-       },
-       {"Floor.dat: stage 20 has no floors", "StageData.dat: stage 20 is missing" + course},
-       {"Floor.dat: stage 20 has no floors", "StageData.dat: stage 20 is missing" + course}},
-      {"a floor table without stage 12 beside no stage table",
-       [] {
-         test::WriteFileText("Floor.dat", WithoutStage(ReadText("Floor.dat"), 12));
-         std::filesystem::remove("StageData.dat");
-       },
-       {"Floor.dat: stage 12 has no floors", "StageData.dat"},
-       {"Floor.dat: stage 12 has no floors", "StageData.dat could not be opened: " + kNotFound}},
-      // Every picture is there: a damaged data folder, not the wrong one.
-      {"neither table beside every picture",
-       [] {
-         std::filesystem::remove("Floor.dat");
-         std::filesystem::remove("StageData.dat");
-       },
-       {"Floor.dat", "StageData.dat"},
-       {"Floor.dat could not be opened: " + kNotFound, "StageData.dat could not be opened: " + kNotFound}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    GameFolder folder;
-    PrepareAnotherStart(folder);
-    c.damage();
-    ExpectTheStartStopped(folder, c.entries, c.logged);
-  }
-}
-
-// Rows play passes over (a prefix the game does not know, a value beyond
-// those read, an empty line, a stage outside 1 to 99) leave the game
-// playable, and each is said.
-TEST_F(GameFailurePaths, RowsPlayPassesOverAreSaidAndTheGameStarts) {
-  test::WriteFileText("StageData.dat", "1,7,5,5\r\n" + Replaced(ReadText("StageData.dat"), "1,0,200,200\r\n",
-                                                                  "1,0,200,200,9\r\n\r\n"));
-  test::WriteFileText("Floor.dat", "0,1,1,2,2\r\n" + ReadText("Floor.dat"));
-  testing::internal::CaptureStderr();
-  Start();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Floor.dat, line 1: stage 0 is not one of 1 to 99, so the row is never used\n"
-            "StageData.dat, line 1: prefix 7 is not one the game knows, so the row is not read\n"
-            "StageData.dat, line 2: it holds 5 values; those after value 4 are not read\n"
-            "StageData.dat, line 3: it is empty and is passed over\n");
-  EXPECT_TRUE(App().IsPlayable());
-  EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
-}
-
-// A column appended to every row of both tables leaves the game playable and
-// is said once per file, not once per row.
-TEST_F(GameFailurePaths, ValuesPastThoseReadInEveryRowAreSaidOncePerFile) {
-  for (const char* file : {"Floor.dat", "StageData.dat"}) {
-    std::string table = ReadText(file);
-    for (std::size_t at = 0; (at = table.find("\r\n", at)) != std::string::npos; at += 4) table.insert(at, ",7");
-    test::WriteFileText(file, table);
-  }
-  testing::internal::CaptureStderr();
-  Start();
-  const std::vector<std::string> lines = {
-      "Floor.dat: 194 rows hold values past those the game reads (first at line 1); they are not read",
-      "StageData.dat: 210 rows hold values past those the game reads (first at line 1); they are not read"};
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), lines[0] + "\n" + lines[1] + "\n");
-  EXPECT_EQ(ErrorLogTexts(), lines);
-  EXPECT_TRUE(App().IsPlayable());
-  EXPECT_TRUE(platform::test::MessageBoxRecords().empty());
 }
 
 // A damaged score file is named, kept aside under a free name and replaced by

@@ -147,6 +147,31 @@ TEST(PlatformDemo, InputScriptFromTheEnvironment) {
   EXPECT_THROW(nura::test::ReadFileBytes(dir / "frame_000004.png"), std::runtime_error);
 }
 
+// A script that cannot be used would leave a headless run waiting for a close
+// that never comes: the program ends at once with 2 and says why in one line.
+TEST(PlatformDemo, AnInputScriptThatCannotBeUsedEndsTheProgram) {
+  const std::string demo = std::string(NURA_TEST_BINARY_DIR) + "/../../platform/platform_demo";
+  nura::test::TempDir dir;
+  nura::test::WriteFileText(dir / "bad.txt", "frame 3 move 1 1\nframe 10 wiggle\nframe 20 close\n");
+  const struct {
+    std::string script;
+    std::string line;
+  } cases[] = {
+      {dir / "missing.txt",
+       "platform: cannot read the input script " + (dir / "missing.txt") + " (No such file or directory)\n"},
+      {dir.path(), "platform: cannot read the input script " + dir.path() + " (Is a directory)\n"},
+      {dir / "bad.txt", "platform: " + (dir / "bad.txt") + ": line 2: unknown event wiggle\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    std::string output;
+    const std::string cmd = "timeout 120 env PLATFORM_BACKEND=headless PLATFORM_INPUT_SCRIPT='" + c.script + "' '" +
+                            demo + "' --frames 1000 2>&1";
+    EXPECT_EQ(nura::test::RunCommand(cmd, &output), 2);
+    EXPECT_EQ(output, c.line);
+  }
+}
+
 // Without a display, only a headless run that was asked for goes ahead: the
 // demo asks for nothing, gets no window and ends with the platform's reason.
 TEST(PlatformDemo, WithoutADisplayTheWindowIsRefusedUnlessHeadlessIsAsked) {

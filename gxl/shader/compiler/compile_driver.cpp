@@ -3,7 +3,9 @@
 // version token, chooses the target, parses, lowers the entry function or
 // expression into the target's program, lets the target generate the code
 // and builds the constant table over it.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 #include "gxl/shader/backend/targets/shader_target.h"
@@ -58,6 +60,7 @@ struct RunScope {
       compiler.roundUpkeepMismatches = t->roundUpkeepMismatches;
       compiler.reassignMismatches = t->reassignMismatches;
       compiler.workSpent = compiler.workGranted - t->workLeft;
+      compiler.workCharged = t->workCharged;
     }
     compiler.target.reset();
     compiler.valueMap.Reset();
@@ -79,6 +82,8 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   target.reset();
   valueMap.Reset();
   tree = nullptr;
+  workCharged = 0;
+  secondCompiles = 0;
   ResetRun();
   source = from;
   profile = profileName;
@@ -143,7 +148,7 @@ HRESULT ShaderCompiler::Compile(ShaderPreprocessor* from, const ProgramNode* par
   if (ps10) GXL_SHADER_REPORT(*this, nullptr, msg::kCompilePs10Replaced);
 
   ComRef<DataBuffer> produced;
-  HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, produced.Put());
+  HRESULT hr = GenerateWithinLimits(generator, entry, declarations, expression, arguments, produced.Put());
   if (FAILED(hr)) return hr;
   if (!produced) return E_FAIL;
   ComRef<ConstantTable> constants;
@@ -163,7 +168,11 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   generator->roundUpkeepFrom = roundUpkeepFrom;
   generator->checkRoundUpkeep = checkRoundUpkeep;
   roundUpkeepPasses = roundUpkeepMismatches = 0;
+  // Each attempt's lowering shares out the same budget, so that its loops
+  // are lowered alike; the compile's cap spans them all.
   generator->workLeft = workGranted = workBudget;
+  generator->workCharged = workCharged;
+  generator->workCap = workCap;
   defUseUpkeepMismatches = 0;
   loopMemoHits = loopMemoChecks = loopMemoMismatches = widenedSimulations = 0;
   settledSimulations = settleChecks = settleMismatches = 0;
@@ -228,6 +237,7 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
     }
     source->Log().RollBack(mark);
     ResetRun();
+    workCharged = target->workCharged;
     target.reset();
     valueMap.Reset();
     std::unique_ptr<ShaderTarget> made;
@@ -243,6 +253,72 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
   }
 }
 
+// Optimisation must not lose a program that fits: optimised code may pass a
+// limit of the profile that the unoptimised code meets (literals folded once
+// per unrolled pass past the constant registers, values held longer past the
+// temporaries, ...). Such a refusal is taken back and the program compiled
+// again with 0x4, whose code is taken where it compiles; else the optimised
+// refusal stands, as it was said. Programs that compile optimised are never
+// compiled twice. The second compile spends what the first left of the work
+// budget, unscaled, so that both together stay within the compile's bound.
+HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char* entry,
+                                             const ParseNode* declarations, const ParseNode* expression,
+                                             const ParseNode* arguments, DataBuffer** code) {
+  MessageLog::Mark mark;
+  // Only where the target compiles without optimisation when asked.
+  const bool again = !(options & kOptionNoOptimisation) &&
+                     (TargetOptions(version, options | kOptionNoOptimisation) & kOptionNoOptimisation) && source &&
+                     source->Log().SetMark(&mark);
+  const HRESULT hr = GenerateFitting(generator, entry, declarations, expression, arguments, code);
+  const auto* refused = static_cast<const ShaderTarget*>(target.get());
+  if (!again || SUCCEEDED(hr) || !refused || !refused->PassedALimit()) return hr;
+  MessageLog::Said said;
+  if (!source->Log().KeepSaid(mark, &said)) return hr;
+  const std::uint64_t spent = workGranted - refused->workLeft;
+  // What the checks and counters of the optimised compile found counts with
+  // the second's.
+  using Counter = std::uint32_t ShaderCompiler::*;
+  static constexpr Counter kCounters[] = {
+      &ShaderCompiler::loopMemoHits,       &ShaderCompiler::loopMemoChecks,     &ShaderCompiler::loopMemoMismatches,
+      &ShaderCompiler::widenedSimulations, &ShaderCompiler::settledSimulations, &ShaderCompiler::settleChecks,
+      &ShaderCompiler::settleMismatches,   &ShaderCompiler::coveredLoops,       &ShaderCompiler::coverChecks,
+      &ShaderCompiler::coverMismatches,    &ShaderCompiler::projectedLoops,     &ShaderCompiler::projectionChecks,
+      &ShaderCompiler::projectionMisses};
+  using TargetCounter = std::uint32_t ShaderProgram::*;
+  static constexpr TargetCounter kTargetCounters[] = {
+      &ShaderProgram::defUseUpkeepMismatches, &ShaderProgram::roundUpkeepPasses,
+      &ShaderProgram::roundUpkeepMismatches, &ShaderProgram::reassignMismatches};
+  std::uint32_t counted[std::size(kCounters)], targetCounted[std::size(kTargetCounters)];
+  for (std::size_t i = 0; i < std::size(kCounters); ++i) counted[i] = this->*kCounters[i];
+  for (std::size_t i = 0; i < std::size(kTargetCounters); ++i) targetCounted[i] = refused->*kTargetCounters[i];
+  const std::uint32_t optimised = options;
+  source->Log().RollBack(mark);
+  ResetRun();
+  // The second compile lowers as a compile with 0x4 does, within what the
+  // compile's cap has left.
+  workCharged = refused->workCharged;
+  target.reset();
+  valueMap.Reset();
+  options |= kOptionNoOptimisation;
+  ++secondCompiles;
+  std::unique_ptr<ShaderTarget> made;
+  if (ChooseTarget(version, fragmentMode != 0, &options, &made) != TargetChoice::kMade) {
+    options = optimised;
+    return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
+  }
+  const HRESULT unoptimised =
+      GenerateFitting(TakeTarget(std::move(made)), entry, declarations, expression, arguments, code);
+  // The work spent counts both compiles.
+  workGranted += spent;
+  for (std::size_t i = 0; i < std::size(kCounters); ++i) this->*kCounters[i] += counted[i];
+  if (ShaderProgram* last = target.get())
+    for (std::size_t i = 0; i < std::size(kTargetCounters); ++i) last->*kTargetCounters[i] += targetCounted[i];
+  options = optimised;
+  if (SUCCEEDED(unoptimised) || unoptimised == E_OUTOFMEMORY) return unoptimised;
+  source->Log().RollBack(mark);
+  return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
+}
+
 HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
                                          const ParseNode* expression, const ParseNode* arguments, DataBuffer** code) {
   // The lowering may name a loop as what ended the compile at the work
@@ -256,8 +332,8 @@ HRESULT ShaderCompiler::LowerAndGenerate(ShaderTarget* generator, const char* en
   hr = ApplyPragmaDefs();
   if (FAILED(hr)) return hr;
 
-  // Passes whose work grows with the program get budget with its size.
-  workGranted = generator->ScaleWorkBudget(workBudget, workRecords);
+  // The later phases may spend what the compile's cap leaves.
+  workGranted = generator->GrantRestOfCap(workBudget);
   return generator->Compile(code);
 }
 

@@ -312,6 +312,10 @@ class ShaderCompiler {
     std::vector<const ParseNode*> slice;
     std::vector<std::uint8_t> slots;
     std::vector<double> last;
+    // The first state watched and its pass: where the unrolling then runs
+    // to its limit, it runs there again from that state.
+    std::vector<double> first;
+    std::uint32_t firstPass = 0;
   };
   // At the start of pass `pass` (C the unguarded map, `accumulated` the
   // conditions so far): whether the unrolling will run to its limit, its
@@ -325,8 +329,14 @@ class ShaderCompiler {
   // an unrolling's trip from there depends on. False where it cannot be told.
   bool TripState(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
                  std::vector<double>* state);
-  // The unrolling of `loop` from a trip state found before to run to the
-  // limit from `pass` or an earlier pass (its `certain`, where given).
+  // The state of a condition and step that alone decide a trip count, as
+  // the memo of endless unrollings keeps it: each value by its range and
+  // range facts alone, with which slots share one.
+  void EndlessKey(const std::vector<std::uint8_t>& slots, const std::uint32_t* map, std::uint32_t accumulated,
+                  std::vector<double>* state);
+  // The unrolling of `loop` from a trip state (TripState, or EndlessKey for
+  // a condition and step alone) found before to run to the limit from `pass`
+  // or an earlier pass (its `certain`, where given).
   bool FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
                     bool* certain = nullptr) const;
   // The condition and the statements of `slice` lowered pass after pass from
@@ -457,17 +467,22 @@ class ShaderCompiler {
   // Handed to the target's program (ShaderProgram::secondPhaseStepHook);
   // tests and benchmarks only.
   HRESULT (*secondPhaseStepHook)(ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
-  // The work budget of a run (ShaderProgram::workLeft) for a lowered program
-  // of up to workRecords records, and in proportion beyond
-  // (ShaderProgram::ScaleWorkBudget); tests set less. workGranted: the last
-  // run's whole budget.
+  // The work budget of a run's lowering (ShaderProgram::workLeft; the later
+  // phases get what the cap leaves, ShaderProgram::GrantRestOfCap); tests set
+  // less. workGranted: the last run's whole budget.
   std::uint64_t workBudget = kCompileWorkBudget;
-  std::uint64_t workRecords = kCompileWorkRecords;
   std::uint64_t workGranted = kCompileWorkBudget;
   // Of the last run's program: the work it spent, and with the reference
   // switch, the fields selection's def-use upkeep set otherwise than the
   // full rebuild (ShaderProgram::defUseUpkeepMismatches).
   std::uint64_t workSpent = 0;
+  // The cap on the work of a whole compile (ShaderProgram::workCap; tests
+  // set less), and what the last compile charged in all, every run of it.
+  std::uint64_t workCap = kCompileWorkCap;
+  std::uint64_t workCharged = 0;
+  // Of the last compile: whether an optimised refusal at a limit was
+  // compiled again with 0x4 (GenerateWithinLimits).
+  std::uint32_t secondCompiles = 0;
   std::uint32_t defUseUpkeepMismatches = 0;
   // Handed to the target's program (ShaderProgram::roundUpkeepFrom and
   // checkRoundUpkeep); tests only. Of the last run: the optimiser passes run
@@ -502,6 +517,9 @@ class ShaderCompiler {
   // whose full simulation was measured, and the ones it showed within the
   // share after all.
   std::uint32_t projectedLoops = 0, projectionChecks = 0, projectionMisses = 0;
+  // Of the compile: unrollings forced below the kept depth that were reused
+  // from an entry met before instead of built again (unroll_memo.cpp).
+  std::uint32_t reusedUnrollings = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;
@@ -601,6 +619,10 @@ class ShaderCompiler {
   // kept loops the target cannot hold unrolled: its code, or its failure.
   HRESULT GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
                           const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
+  // GenerateFitting, and where optimised code passes a limit of the profile,
+  // the same with 0x4 (ShaderTarget::PassedALimit).
+  HRESULT GenerateWithinLimits(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
+                               const ParseNode* expression, const ParseNode* arguments, DataBuffer** code);
   // Loops the run unrolls whatever the target allows, as their kept form
   // does not fit it (set by Compile while it runs).
   const PodArray<const ParseNode*>* m_unrolledLoops = nullptr;
@@ -981,6 +1003,17 @@ class ShaderCompiler {
   struct RerunScope;
   // The exact simulations open that may be given up: kNoLevel, none.
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
+  // Unrollings forced below the kept depth where their code is thrown away
+  // (unroll_memo.cpp): whether one here may be reused, its entry by facts,
+  // and the unrolling or the reuse of one met before from the same entry.
+  bool UnrollingReusable() const;
+  std::vector<double> UnrollingKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                                   const ParseNode* body);
+  HRESULT UnrollOrReuse(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
+                        const ParseNode* body, const std::uint32_t* startMap, const ParseNode* step, Trip trip,
+                        const PodArray<const ParseNode*>* indexes);
+  struct KeptUnrolling;
+  HRESULT ReuseUnrolling(const ParseNode* node, const KeptUnrolling& kept);
   // The entry facts of a loop that decide its simulation; empty where none can be had.
   std::vector<double> LoopMemoKey(const ParseNode* node, const ParseNode* init, const ParseNode* condition,
                                   const ParseNode* body);

@@ -39,6 +39,13 @@ constexpr TargetRow kTargetRows[] = {
 
 }  // namespace
 
+std::uint32_t TargetOptions(DWORD version, std::uint32_t options) {
+  for (const TargetRow& row : kTargetRows)
+    for (const DWORD v : row.versions)
+      if (v != 0 && v == version) return (options | row.setOptions) & ~row.clearOptions;
+  return options;
+}
+
 TargetChoice ChooseTarget(DWORD version, bool fragment, std::uint32_t* options, std::unique_ptr<ShaderTarget>* target) {
   target->reset();
   for (const TargetRow& row : kTargetRows) {

@@ -26,5 +26,8 @@ enum class TargetChoice {
 // The target for `version`, constructed with the fragment flag where it
 // takes one; the row's option changes are applied to *options.
 TargetChoice ChooseTarget(DWORD version, bool fragment, std::uint32_t* options, std::unique_ptr<ShaderTarget>* target);
+// The options the target for `version` compiles with (the pixel 1.x target
+// always optimises).
+std::uint32_t TargetOptions(DWORD version, std::uint32_t options);
 
 }  // namespace gxl::shader

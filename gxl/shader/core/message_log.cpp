@@ -245,4 +245,23 @@ void MessageLog::RollBack(const Mark& mark) {
     if (std::find(begin, end, m_states[i].code) == end) m_states[i].state &= ~kWarningShown;
 }
 
+bool MessageLog::KeepSaid(const Mark& from, Said* said) const {
+  said->text.Clear();
+  const std::size_t length = m_textLength - std::min(from.textLength, m_textLength);
+  if (length && !said->text.Append(m_text.get() + m_textLength - length, length)) return false;
+  return SetMark(&said->end);
+}
+
+bool MessageLog::PutBack(const Said& said) {
+  if (!said.text.Empty() && !StoreText(said.text.Data(), said.text.Size())) return false;
+  m_errorCount = said.end.errors;
+  m_warningCount = said.end.warnings;
+  for (std::size_t i = 0; i < said.end.shown.Size(); ++i) {
+    CodeState* state = FindOrAddState(said.end.shown[i]);
+    if (!state) return false;
+    state->state |= kWarningShown;
+  }
+  return true;
+}
+
 }  // namespace gxl::shader

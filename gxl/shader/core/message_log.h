@@ -93,6 +93,17 @@ class MessageLog {
   // Lines, counts and shown warnings as they were at the mark.
   void RollBack(const Mark& mark);
 
+  // What the log said after a mark: a try taken back to make another, and
+  // put back when the other fails.
+  struct Said {
+    PodArray<char> text;
+    Mark end;  // counts and shown warnings after it
+  };
+  // False without memory.
+  bool KeepSaid(const Mark& from, Said* said) const;
+  // After a roll-back to the mark it was kept from: the log as it was when kept.
+  bool PutBack(const Said& said);
+
  private:
   struct CodeState {
     std::uint32_t code;

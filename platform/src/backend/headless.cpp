@@ -1,8 +1,9 @@
 // The headless backend: no display and no audio device. Input comes from a
 // script of events released by presented frames or by clock time, from
-// PLATFORM_INPUT_SCRIPT or from tests. PLATFORM_HEADLESS_DISPLAY_FD may name
-// an inherited descriptor that stands for the display connection: when its
-// other end closes, the display is lost, as when an X server goes away.
+// PLATFORM_INPUT_SCRIPT (one that cannot be read or parsed ends the program
+// with 2) or from tests. PLATFORM_HEADLESS_DISPLAY_FD may name an inherited
+// descriptor that stands for the display connection: when its other end
+// closes, the display is lost, as when an X server goes away.
 // PLATFORM_HEADLESS_BOX_PROCESS=1 puts each message box up in a process of its
 // own, as the X11 box is, until that process ends (or the display is lost);
 // the box then answers as one no one saw. It lets tests see what becomes of a
@@ -17,8 +18,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
-#include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -226,24 +228,36 @@ bool Due(const Scripted& s, const Script& script) {
   return false;
 }
 
+// The whole file, or false with the system's reason.
+bool ReadScriptFile(const char* name, std::string* text, std::string* error) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name, "rb"), &std::fclose);
+  if (file) {
+    char block[4096];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, file.get())) > 0;) text->append(block, n);
+    if (!std::ferror(file.get())) return true;
+  }
+  *error = std::strerror(errno);
+  return false;
+}
+
 void LoadEnvScript(Script& s) {
   if (s.loadedEnv) return;
   s.loadedEnv = true;
   s.StartEpoch();
   const char* file = std::getenv("PLATFORM_INPUT_SCRIPT");
   if (!file || !*file) return;
-  std::ifstream in(file);
-  if (!in) {
-    std::fprintf(stderr, "platform: cannot read the input script %s\n", file);
-    return;
+  // Without its script a headless run would wait for input that never comes
+  // (its close among it) until it is killed: it ends here, as an unknown
+  // PLATFORM_CPU ends it.
+  std::string text, error;
+  if (!ReadScriptFile(file, &text, &error)) {
+    std::fprintf(stderr, "platform: cannot read the input script %s (%s)\n", file, error.c_str());
+    std::_Exit(2);
   }
-  std::stringstream ss;
-  ss << in.rdbuf();
   std::vector<Scripted> events;
-  std::string error;
-  if (!ParseScript(ss.str(), &events, &error)) {
+  if (!ParseScript(text, &events, &error)) {
     std::fprintf(stderr, "platform: %s: %s\n", file, error.c_str());
-    return;
+    std::_Exit(2);
   }
   s.pending.insert(s.pending.end(), events.begin(), events.end());
 }

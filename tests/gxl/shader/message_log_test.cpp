@@ -109,6 +109,31 @@ TEST(GxlShaderMessageLog, WarningEdgeCases) {
   EXPECT_EQ(log.WarningCount(), 2u);
 }
 
+// What a try said, kept, taken back for another try and put back when that
+// fails: the lines, the counts and the "once" warnings it showed, as they were.
+TEST(GxlShaderMessageLog, WhatATrySaidIsPutBackWhole) {
+  MessageLog log;
+  ASSERT_EQ(log.SetWarningState(13, 16), S_OK);
+  log.ReportWarning(nullptr, 14, "before");
+  MessageLog::Mark mark;
+  ASSERT_TRUE(log.SetMark(&mark));
+  log.ReportWarning(nullptr, 13, "once");
+  log.ReportError(nullptr, 4507, "first try");
+  const std::string said = LogText(log);
+  MessageLog::Said kept;
+  ASSERT_TRUE(log.KeepSaid(mark, &kept));
+  log.RollBack(mark);
+  log.ReportWarning(nullptr, 13, "once");  // shown again: the other try's own
+  log.ReportError(nullptr, 5020, "other try");
+  log.RollBack(mark);
+  ASSERT_TRUE(log.PutBack(kept));
+  EXPECT_EQ(LogText(log), said);
+  EXPECT_EQ(log.ErrorCount(), 1u);
+  EXPECT_EQ(log.WarningCount(), 2u);
+  log.ReportWarning(nullptr, 13, "once");  // shown by the try put back
+  EXPECT_EQ(LogText(log), said);
+}
+
 // The log's warning decisions against a map of states over random operations.
 TEST(GxlShaderMessageLog, WarningStatesFollowAModel) {
   MessageLog log;

@@ -1,4 +1,5 @@
 #include "gxl/shader/backend/alloc/dependency_graph.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 
 #include <algorithm>
 
@@ -599,12 +600,16 @@ HRESULT DependencyGraph::Run(std::uint32_t mode) {
   // rounds stop at a number that grows with the program, far above what
   // real programs take (ntsc's 321 instructions: 271 rounds). The positions
   // the rounds scan and re-measure are bounded as above.
-  m_work = m_workGiven = std::min(m_workLimit, ImproveWorkBound(m_count));
+  // The compile pays for the positions scanned; with less left than the
+  // bound, the rounds stop sooner and keep the best order found.
+  const std::uint64_t affordable = p.WorkRemaining() / workrate::kPositionsPerUnit;
+  m_work = m_workGiven = std::min({m_workLimit, ImproveWorkBound(m_count), affordable});
   m_spent = false;
   for (std::uint64_t rounds = 4 * std::uint64_t{m_count} + 256;
        rounds-- > 0 && !m_spent && (hr = ImproveOnce()) == S_OK;) {
   }
   if (FAILED(hr)) return hr;
+  if (FAILED(hr = p.ChargeWork((m_workGiven - m_work) / workrate::kPositionsPerUnit))) return hr;
   for (std::uint32_t k = 0; k < m_count; ++k) p.instructions.Slot(k) = m_table[m_order[k]];
   return S_OK;
 }

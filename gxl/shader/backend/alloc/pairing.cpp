@@ -1,4 +1,5 @@
 #include "gxl/shader/backend/alloc/pairing.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 
 #include <algorithm>
 #include <vector>
@@ -318,19 +319,23 @@ HRESULT InstructionPairing::Run() {
       addressCheck = SUCCEEDED(hr);
     }
     const std::uint32_t temporaries = m_p.StandardBankIndex(StandardBank::Temporaries);
-    // Co-issue pairing (the 1.x targets' short programs) keeps its trials in full.
-    const bool replays = !(limits.secondFlags & kSecondCoIssue);
     // A trial assignment changes nothing in the program: the analysis the
-    // address registers' Build made still stands.
+    // address registers' Build made still stands. Every trial, co-issue
+    // pairing's too, reuses the run before it where the moves cannot change
+    // it: a long program in the lowered order (the retry of a scheduled
+    // order that did not fit) takes a hundred trials. Gathering moves only
+    // within a block and a predicate; co-issue pairing pairs across
+    // predicates, so its trials reuse runs of straight code alone.
+    const bool blocks = !(limits.secondFlags & kSecondCoIssue);
     hr = limits.temporaries ? m_temporaries.Build(m_p, temporaries, limits.temporaries - 1, addressBuilt) : E_FAIL;
     const bool built = SUCCEEDED(hr);
-    if (SUCCEEDED(hr) && replays) hr = m_temporaries.KeepReplays(true);
+    if (SUCCEEDED(hr)) hr = m_temporaries.KeepReplays(blocks);
     if (SUCCEEDED(hr)) hr = m_temporaries.Assign(false);
     if (FAILED(hr)) {
       if (hr == E_OUTOFMEMORY) return hr;
       m_temporaries.Release();
       hr = m_temporaries.Build(m_p, temporaries, limits.temporaries, built);
-      if (SUCCEEDED(hr) && replays) hr = m_temporaries.KeepReplays(true);
+      if (SUCCEEDED(hr)) hr = m_temporaries.KeepReplays(blocks);
       if (SUCCEEDED(hr)) hr = m_temporaries.Assign(false);
       if (FAILED(hr)) return hr == E_OUTOFMEMORY ? hr : S_FALSE;
     }
@@ -360,7 +365,10 @@ HRESULT InstructionPairing::Run() {
       hr = m_addressBound.Prepare(m_p, m_address, m_table.get(), m_order.get(), m_count);
     if (FAILED(hr)) return hr;
   }
-  m_budget = std::min(kTrialBudget, kTrialsPerPass * m_count);
+  // The compile pays for the trials' instructions; with less left than the
+  // trials' own budget, fewer trials are made.
+  m_budget = std::min({kTrialBudget, kTrialsPerPass * m_count, m_p.WorkRemaining() * workrate::kTrialInstructionsPerUnit});
+  const std::uint64_t given = m_budget;
   m_spent = false;
   m_trials = 0;
   for (std::uint32_t p = m_count; p-- > 0 && !m_spent;) {
@@ -383,7 +391,7 @@ HRESULT InstructionPairing::Run() {
   }
   m_temporaries.Release();
   m_address.Release();
-  return S_OK;
+  return m_p.ChargeWork((given - m_budget) / workrate::kTrialInstructionsPerUnit);
 }
 
 }  // namespace gxl::shader

@@ -5,6 +5,7 @@
 #include "gxl/shader/backend/alloc/alloc_util.h"
 #include "gxl/shader/backend/alloc/assign_replay.h"
 #include "gxl/shader/backend/alloc/guards.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 
 namespace gxl::shader {
 
@@ -74,6 +75,7 @@ std::uint32_t RegisterAllocatorContext::PhysicalComponent(std::uint32_t value) c
 }
 
 void RegisterAllocatorContext::RecordUse(std::uint32_t value, std::uint32_t position, const IrInstruction& at) {
+  ++m.probes;
   const ShaderProgram& p = *m.program;
   for (std::uint32_t steps = 0; value != kNoIndex && steps <= m.programValues; ++steps) {
     value = p.ResolveAlias(value);
@@ -288,6 +290,7 @@ HRESULT RegisterAllocatorContext::Build(ShaderProgram& program, std::uint32_t ba
 }
 
 bool RegisterAllocatorContext::Collide(std::uint32_t a, std::uint32_t b) const {
+  ++m.probes;
   if (m.begin[a] >= m.end[b] || m.begin[b] >= m.end[a]) return false;  // one ends before the other begins
   // Both are live at once somewhere: they collide unless every use of the
   // earlier one after the later one's definition lies in an exclusive arm.
@@ -347,6 +350,7 @@ bool RegisterAllocatorContext::KeepsComponents(std::uint32_t vreg) const {
 
 std::uint32_t RegisterAllocatorContext::PlacementCost(std::uint32_t value, std::uint32_t reg, std::int32_t bias,
                                                       std::uint32_t map[4], std::uint32_t bound) const {
+  ++m.probes;
   const ShaderProgram& p = *m.program;
   const std::uint32_t vreg = p.values[value]->reg;
   const std::uint32_t used = m.used[vreg];
@@ -679,6 +683,14 @@ void RegisterAllocatorContext::KeepLatestRecords(std::uint32_t s) {
 }
 
 HRESULT RegisterAllocatorContext::PlaceAll() {
+  const HRESULT hr = PlaceAllSteps();
+  const std::uint64_t probes = m.probes;
+  m.probes = 0;
+  const HRESULT charged = m.program->ChargeWork(probes * workrate::kAllocationProbe);
+  return FAILED(hr) ? hr : FAILED(charged) ? charged : hr;
+}
+
+HRESULT RegisterAllocatorContext::PlaceAllSteps() {
   ShaderProgram& p = *m.program;
   HRESULT hr = S_OK;
   std::fill(m.physical.get(), m.physical.get() + m.virtualCount, kNoIndex);

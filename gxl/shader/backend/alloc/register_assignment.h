@@ -132,7 +132,9 @@ struct RegisterAllocatorContext {
   // Per sequence: the latest use record of each arm, latest first.
   void KeepLatestRecords(std::uint32_t sequence);
   // The placement walk over the program's current order, from cleared places.
+  // PlaceAll's steps, then the compile charged for every probe of the run.
   HRESULT PlaceAll();
+  HRESULT PlaceAllSteps();
   // Replays (assign_replay.cpp): the decision of the run before for a
   // virtual register, when nothing that moved since can change it; each
   // placement noted; the run's end.
@@ -218,6 +220,9 @@ struct RegisterAllocatorContext {
     std::unique_ptr<std::uint32_t[]> recordCount, recordStart, recordFilled, recordKept, recordOrder;
     std::unique_ptr<Record[]> records;
     std::uint32_t totalRecords = 0;
+    // Collisions tested, placements weighed and records filled since the
+    // compile was last charged for them.
+    mutable std::uint64_t probes = 0;
   };
   State m;
   PodArray<LoopExtent> m_loops;  // of the assignment running

@@ -2,6 +2,7 @@
 // order of the second phase's passes, from vector packing through
 // scheduling to registers within the profile limits.
 #include "gxl/shader/backend/alloc/alloc_util.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 
 namespace gxl::shader {
 
@@ -25,6 +26,7 @@ HRESULT ShaderProgram::Compile(std::uint32_t* result) {
 }
 
 HRESULT ShaderProgram::ScheduleAndAllocate() {
+  using namespace workrate;
   // Runs one step; true when the phase goes on.
   std::uint32_t step = 0;
   HRESULT failure = S_OK;
@@ -37,11 +39,17 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
     if (FAILED(status)) failure = status;
     return SUCCEEDED(status);
   };
+  // A step walks the program at its rate before it runs.
+  auto metered = [this](std::uint32_t rate, auto step) {
+    const HRESULT hr = ChargeWalk(rate);
+    return FAILED(hr) ? hr : step();
+  };
   auto mergeCommon = [this] {
     secondPhaseMergeRuns = 0;
     HRESULT hr = S_FALSE;
     while (secondPhaseMergeRuns < kMaxMergeRuns) {
       ++secondPhaseMergeRuns;
+      if (FAILED(hr = ChargeWalk(kMergeCommonRun))) break;
       hr = MergeCommonInstructions(1);
       if (secondPhaseMergeHook && SUCCEEDED(hr)) hr = secondPhaseMergeHook(*this, hr);
       if (FAILED(hr) || hr == S_FALSE) break;
@@ -52,9 +60,14 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
     registerTableFlag = 1;
     return S_OK;
   };
-  if (!(run(PackVectors()) && run(LegalizeOperands()) && run(RenameTemporaries(1)) && run(mergeCommon()) &&
-        run(ExpandOperations()) && run(CombineInstructions()) && run(SelectInstructions()) &&
-        run(RenameTemporaries(0)) && run(PackLiterals()) && run(setRegisterTable())))
+  if (!(run(metered(kPackVectors, [&] { return PackVectors(); })) &&
+        run(metered(kLegalizeOperands, [&] { return LegalizeOperands(); })) &&
+        run(metered(kRenameTemporaries, [&] { return RenameTemporaries(1); })) && run(mergeCommon()) &&
+        run(metered(kExpandOperations, [&] { return ExpandOperations(); })) &&
+        run(metered(kCombineInstructions, [&] { return CombineInstructions(); })) &&
+        run(metered(kSelectInstructions, [&] { return SelectInstructions(); })) &&
+        run(metered(kRenameTemporaries, [&] { return RenameTemporaries(0); })) &&
+        run(metered(kPackLiterals, [&] { return PackLiterals(); })) && run(setRegisterTable())))
     return failure;
 
   // Steps 11 on, in the scheduler's order or in the lowered one.
@@ -68,9 +81,14 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
   };
   auto place = [&](bool scheduled) {
     step = 10;
-    return run(schedule(scheduled)) && run(HoistTextureReads()) && run(CoalesceMoves()) && run(AllocateRegisters()) &&
-           run(FinishSelection()) && run(CompactInstructions()) && run(RemoveUnusedValues()) &&
-           run(AssignRegisters()) && run(CanonicalizeOperands());
+    return run(metered(kSchedule, [&] { return schedule(scheduled); })) &&
+           run(metered(kHoistTextureReads, [&] { return HoistTextureReads(); })) &&
+           run(metered(kCoalesceMoves, [&] { return CoalesceMoves(); })) &&
+           run(metered(kAllocateRegisters, [&] { return AllocateRegisters(); })) &&
+           run(metered(kFinishSelection, [&] { return FinishSelection(); })) && run(CompactInstructions()) &&
+           run(metered(kRemoveUnusedValues, [&] { return RemoveUnusedValues(); })) &&
+           run(metered(kAssignRegisters, [&] { return AssignRegisters(); })) &&
+           run(metered(kCanonicalizeOperands, [&] { return CanonicalizeOperands(); }));
   };
   // Optimised code takes the scheduler's order, unoptimised code keeps its
   // lowered order. Where that order needs more registers than there are,
@@ -81,6 +99,7 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
   // per pass with it (two accumulators of an unrolled loop), holding every
   // pass's value.
   const bool scheduled = !(options & kOptionNoOptimisation);
+  if (FAILED(failure = ChargeWalk(kSecondPhaseOther))) return failure;
   ProgramLists before;
   if (FAILED(failure = before.CopyFrom(*this))) return failure;
   holdFitReport = true;

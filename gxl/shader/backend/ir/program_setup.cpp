@@ -66,6 +66,8 @@ HRESULT ShaderProgram::InitFrom(const ShaderProgram& parent, std::uint32_t versi
   options = optionFlags;
   referenceSearches = parent.referenceSearches;
   workLeft = parent.workLeft;
+  workCharged = parent.workCharged;
+  workCap = parent.workCap;
   workExhausted = parent.workExhausted;
   errorFlag = optimisedFlag = registerTableFlag = 0;
   std::copy(std::begin(parent.standardBanks), std::end(parent.standardBanks), standardBanks);
@@ -86,7 +88,10 @@ void ShaderProgram::VReport(const ParseNode* node, MessageSeverity severity, std
   char text[256];
   if (std::vsnprintf(text, sizeof text, format, args) < 0) text[0] = '\0';
   if (log) log->Report(LocationOf(node), severity, code, "%s", text);
-  if (severity == MessageSeverity::Error) errorFlag = 1;
+  if (severity == MessageSeverity::Error) {
+    if (!errorFlag) firstError = code;
+    errorFlag = 1;
+  }
 }
 
 void ShaderProgram::Report(const ParseNode* node, MessageSeverity severity, std::uint32_t code,

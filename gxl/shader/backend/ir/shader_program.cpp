@@ -60,8 +60,10 @@ HRESULT ShaderProgram::SelectInstructions() { return 1; }
 
 HRESULT ShaderProgram::ChargeWork(std::uint64_t steps) {
   if (unmeteredWork && !workExhausted) return S_OK;
-  if (!workExhausted && steps <= workLeft) {
+  if (!workExhausted && steps <= WorkRemaining()) {
     workLeft -= steps;
+    workCharged += steps;
+    if (workCap - workCharged < workShareFloor) workShareSpent = true;
     return S_OK;
   }
   workExhausted = true;
@@ -76,15 +78,11 @@ void ShaderProgram::ReportWorkBound() {
   GXL_SHADER_REPORT(*this, nullptr, msg::kWorkBoundExceeded);
 }
 
-std::uint64_t ShaderProgram::ScaleWorkBudget(std::uint64_t budget, std::uint64_t records) {
-  const std::uint64_t size = std::uint64_t{values.Count()} + instructions.Count();
-  if (workExhausted || !records || size <= records) return budget;
-  // Far past any program a compile can hold: no more than a bound.
-  constexpr long double kMost = static_cast<long double>(std::uint64_t{1} << 62);
-  const long double scaled = std::min(kMost, static_cast<long double>(budget) * size / records);
-  const std::uint64_t whole = std::max(budget, static_cast<std::uint64_t>(scaled));
-  workLeft += whole - budget;
-  return whole;
+std::uint64_t ShaderProgram::GrantRestOfCap(std::uint64_t budget) {
+  if (workExhausted) return budget;
+  const std::uint64_t spent = budget - std::min(budget, workLeft);
+  workLeft = workCap - std::min(workCap, workCharged);
+  return spent + workLeft;
 }
 
 HRESULT ShaderProgram::SetEntryName(const char* name) {

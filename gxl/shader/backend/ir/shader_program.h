@@ -4,6 +4,7 @@
 // where each value is defined and read. Targets derive from it.
 #pragma once
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
@@ -144,17 +145,23 @@ constexpr std::uint32_t kTruncatedIndex = 0x1000000;   // relative indexes trunc
 constexpr std::uint32_t kCoordinatesInAnyOrder = 0x20;
 }  // namespace cap
 
-// The work a compile may do, in the steps ShaderProgram::ChargeWork counts
-// (a step is one record visited by a pass, a few nanoseconds), for a lowered
-// program of up to kCompileWorkRecords values and instructions; a larger one
-// gets as much more in proportion (ShaderProgram::ScaleWorkBudget). That is
-// some twenty times what the passes spend per record where their work grows
-// with the program as it should, so only work that grows faster (a loop
-// unrolled or simulated past all reason, a quadratic walk) meets the bound,
-// and a compile whose passes would not end in reasonable time ends within a
-// second or so.
+// The work the lowering may do, in the units ShaderProgram::ChargeWork
+// counts (one unit is what the lowering charges per instruction it builds
+// over kLoweringWork, some tens of nanoseconds; every pass charges for what
+// it visits at the rate of its own time, work_rates.h). The lowering shares
+// it out among the loops it simulates, so only loops unrolled or simulated
+// past all reason meet it.
 constexpr std::uint64_t kCompileWorkBudget = std::uint64_t{1} << 26;
-constexpr std::uint64_t kCompileWorkRecords = std::uint64_t{1} << 16;
+// The most a whole compile may charge, whatever the budget above lends and
+// refunds: every lowering attempt, optimiser round, later phase and preshader
+// counts against it, and the phases after the lowering may spend what it
+// leaves. So it bounds a compile's time: a few seconds.
+constexpr std::uint64_t kCompileWorkCap = std::uint64_t{1} << 27;
+// What the phases after the optimiser's rounds charge per value and
+// instruction, at most, for a program of kLaterPhasesFrom records or more;
+// below that they cost little next to the cap.
+constexpr std::uint64_t kLaterPhasesWorkPerRecord = 200;
+constexpr std::uint64_t kLaterPhasesFrom = std::uint64_t{1} << 15;
 
 // The first optimiser phase keeps its rounds in step incrementally from a
 // program of this many instructions on (RoundUpkeep): below it a full pass
@@ -275,12 +282,29 @@ class ShaderProgram : public ProgramLists {
   // visit, so that a program no compile can finish in reasonable time fails
   // instead.
   HRESULT ChargeWork(std::uint64_t steps);
-  // Once the program is lowered: `budget` covers `records` values and
-  // instructions, and a larger program gets the budget in proportion to its
-  // size; what has been spent stays spent. Returns the compile's whole budget.
-  std::uint64_t ScaleWorkBudget(std::uint64_t budget, std::uint64_t records);
+  // A walk over the whole program at `rate` sixteenths of a unit per value
+  // and instruction (work_rates.h).
+  HRESULT ChargeWalk(std::uint32_t rate) {
+    return ChargeWork(((std::uint64_t{instructions.Count()} + values.Count()) * rate + 15) / 16);
+  }
+  // What the next charges may take before one fails: the budget's rest or
+  // the compile's cap's, the less.
+  std::uint64_t WorkRemaining() const {
+    return workExhausted ? 0 : std::min(workLeft, workCap - std::min(workCap, workCharged));
+  }
+  // Once the program is lowered: the later phases may spend what the
+  // compile's cap leaves. Returns the run's whole budget: what the lowering
+  // spent of it and what is left.
+  std::uint64_t GrantRestOfCap(std::uint64_t budget);
   // The bound's message, once, when the budget is exhausted.
   void ReportWorkBound();
+  // What the phases after the optimiser's rounds (the second phase,
+  // selection, emission and validation) charge at most for a program of
+  // this size, as the rounds leave it or smaller.
+  std::uint64_t LaterPhasesWork() const {
+    const std::uint64_t records = std::uint64_t{instructions.Count()} + values.Count();
+    return records < kLaterPhasesFrom ? 0 : kLaterPhasesWorkPerRecord * records;
+  }
 
   // --- Use analysis
   // Definitions, uses, live ranges, relative-use windows and coalescing
@@ -422,6 +446,17 @@ class ShaderProgram : public ProgramLists {
   // loop as the cause instead (workReported then), else ReportWorkBound
   // says it afterwards.
   std::uint64_t workLeft = kCompileWorkBudget;
+  // Every unit charged so far in the compile, refunds of the budget
+  // notwithstanding (a preshader and a later lowering attempt start from
+  // what came before), and the compile's cap on it.
+  std::uint64_t workCharged = 0;
+  std::uint64_t workCap = kCompileWorkCap;
+  // A phase that may end early (the optimiser's rounds) keeps the work of
+  // the phases after it: a charge that leaves less than this floor under
+  // the cap still succeeds but marks the phase's share spent, and the phase
+  // stops at the end of its step.
+  std::uint64_t workShareFloor = 0;
+  bool workShareSpent = false;
   bool workExhausted = false;
   bool holdWorkReport = false;
   bool workReported = false;
@@ -462,6 +497,7 @@ class ShaderProgram : public ProgramLists {
   std::uint32_t versionToken = 0;
   std::uint32_t options = 0;
   std::uint32_t errorFlag = 0;
+  std::uint32_t firstError = 0;  // the code of the first error reported, 0 before one
   std::uint32_t optimisedFlag = 0;
   std::uint32_t registerTableFlag = 0;  // RebuildDefUse also builds the definition chains
   std::unique_ptr<ShaderProgram> preshader;
@@ -487,6 +523,31 @@ class UnmeteredWork {
 
  private:
   ShaderProgram& m_p;
+};
+
+// While one lives, a program compiled on behalf of another (its preshader)
+// charges the other's budget: the meter is lent and handed back.
+class LentWork {
+ public:
+  LentWork(ShaderProgram& owner, ShaderProgram& borrower) : m_owner(owner), m_borrower(borrower) {
+    m_borrower.workLeft = m_owner.workLeft;
+    m_borrower.workCharged = m_owner.workCharged;
+    m_borrower.workCap = m_owner.workCap;
+    m_borrower.workExhausted = m_owner.workExhausted;
+    m_borrower.workReported = m_owner.workReported;
+  }
+  ~LentWork() {
+    m_owner.workLeft = m_borrower.workLeft;
+    m_owner.workCharged = m_borrower.workCharged;
+    m_owner.workExhausted = m_owner.workExhausted || m_borrower.workExhausted;
+    m_owner.workReported = m_owner.workReported || m_borrower.workReported;
+  }
+  LentWork(const LentWork&) = delete;
+  LentWork& operator=(const LentWork&) = delete;
+
+ private:
+  ShaderProgram& m_owner;
+  ShaderProgram& m_borrower;
 };
 
 // A new, empty preshader program (an expression program of the targets);

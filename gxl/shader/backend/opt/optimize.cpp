@@ -1,6 +1,7 @@
 // The first optimiser phase: set-up passes, then rounds of machine-independent
 // rewriting until no pass changes the program, then the clean-up that leaves
 // outputs written directly and the lists compact.
+#include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/backend/opt/opt_util.h"
 #include "gxl/shader/backend/opt/round_upkeep.h"
 
@@ -10,10 +11,33 @@ namespace {
 
 constexpr std::uint32_t kMaxRounds = 256;
 
+// The optimiser's rounds may spend what the compile has left but what the
+// later phases need.
+class RoundsShare {
+ public:
+  explicit RoundsShare(ShaderProgram& p) : m_p(p) { Renew(); }
+  // What the later phases need follows the program's size, which the
+  // rounds change.
+  void Renew() {
+    m_p.workShareFloor = m_p.LaterPhasesWork();
+    m_p.workShareSpent = m_p.workShareSpent || m_p.workCap - m_p.workCharged < m_p.workShareFloor;
+  }
+  ~RoundsShare() {
+    m_p.workShareFloor = 0;
+    m_p.workShareSpent = false;
+  }
+  RoundsShare(const RoundsShare&) = delete;
+  RoundsShare& operator=(const RoundsShare&) = delete;
+
+ private:
+  ShaderProgram& m_p;
+};
+
 }  // namespace
 
 HRESULT ShaderProgram::Optimize() {
   HRESULT hr;
+  if (FAILED(hr = ChargeWalk(workrate::kOptimizerSetup))) return hr;
   for (HRESULT (ShaderProgram::*pass)() :
        {&ShaderProgram::CheckUninitializedUse, &ShaderProgram::RemoveDeadCode, &ShaderProgram::MergeDuplicateValues,
         &ShaderProgram::CompactInstructions, &ShaderProgram::RemoveUnusedValues}) {
@@ -31,7 +55,9 @@ HRESULT ShaderProgram::Optimize() {
     return S_OK;
   }
 
-  if (FAILED(hr = PackVectors()) || FAILED(hr = RouteOutputsThroughTemporaries())) return hr;
+  if (FAILED(hr = ChargeWalk(workrate::kOptimizerOther)) || FAILED(hr = PackVectors()) ||
+      FAILED(hr = RouteOutputsThroughTemporaries()))
+    return hr;
 
   // A long program whose rounds change little is kept in step incrementally
   // (not under the reference switch, nor with a hook that rewrites behind it).
@@ -43,13 +69,17 @@ HRESULT ShaderProgram::Optimize() {
   // link a round) end as the round limit ends them, leaving the later phases
   // the other half, rather than refusing a program whose every round is
   // correct code. Rounds that settle early are never cut short.
-  const std::uint64_t roundsStart = workLeft, roundsShare = workLeft / 2;
+  const std::uint64_t roundsStart = WorkRemaining(), roundsShare = roundsStart / 2;
+  // Nor may rounds take what the later phases need (the cap bounds a
+  // compile's time): the round in whose pass the rounds' share runs out is
+  // the last, and the program goes on as that pass left it.
+  RoundsShare share(*this);
   std::uint64_t lastRound = 0;
   bool settled = true;
   std::uint32_t round = 0;
   for (; round < kMaxRounds; ++round) {
-    const std::uint64_t before = workLeft;
-    if (round >= kLongOptimizerRounds && roundsStart - before + lastRound > roundsShare) {
+    const std::uint64_t before = WorkRemaining();
+    if (workShareSpent || (round >= kLongOptimizerRounds && roundsStart - before + lastRound > roundsShare)) {
       settled = false;
       break;
     }
@@ -60,17 +90,20 @@ HRESULT ShaderProgram::Optimize() {
                            RoundPass::Guards}) {
       if (FAILED(hr = kept ? upkeep.Run(pass) : RunRoundPass(*this, pass))) return hr;
       changed |= hr == S_OK;
+      if (workShareSpent) break;
+      share.Renew();
     }
     if (optimizerRoundHook) {
       if (FAILED(hr = optimizerRoundHook(*this))) return hr;
       changed |= hr == S_OK;
     }
-    lastRound = before - workLeft;
+    lastRound = before - WorkRemaining();
     if (!changed) break;
   }
   optimizerRound = 0;
   if (FAILED(hr = upkeep.Finish())) return hr;
   if (round == kMaxRounds || !settled) GXL_SHADER_REPORT(*this, nullptr, msg::kOptimizationDidNotConverge);
+  if (FAILED(hr = ChargeWalk(workrate::kOptimizerTail))) return hr;
 
   // Literal-valued banks other than the array kinds hand their values to "l".
   const std::uint32_t literals = StandardBankIndex(StandardBank::Literals);
@@ -84,7 +117,7 @@ HRESULT ShaderProgram::Optimize() {
   }
 
   if (FAILED(hr = ExtractPreshader())) return hr;
-  WriteOutputsDirectly();
+  if (FAILED(hr = WriteOutputsDirectly())) return hr;
   for (HRESULT (ShaderProgram::*pass)() : {&ShaderProgram::MergeDuplicateValues, &ShaderProgram::CompactInstructions,
                                            &ShaderProgram::RemoveUnusedValues}) {
     if (FAILED(hr = (this->*pass)())) return hr;

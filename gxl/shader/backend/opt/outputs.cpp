@@ -2,6 +2,9 @@
 // by moves at the end, so the passes treat them as any other value; after
 // the rounds the instruction that computes an output writes it itself again.
 #include <algorithm>
+#include <new>
+#include <unordered_map>
+#include <vector>
 
 #include "gxl/shader/backend/opt/opt_util.h"
 
@@ -31,6 +34,71 @@ const IrInstruction* ComputingInstruction(const ShaderProgram& p, std::uint32_t 
   }
   return found;
 }
+
+// Which registers values defined by instructions are in (bank, register and
+// relative index), counted, and which values each position defines: so that
+// whether another instruction writes an output's register costs a lookup
+// instead of a walk over every value. The counts follow the values moved.
+class DefinedRegisters {
+ public:
+  explicit DefinedRegisters(const ShaderProgram& p) : m_p(p) {}
+
+  HRESULT Build() try {
+    const std::uint32_t count = m_p.values.Count();
+    m_definedAt.assign(m_p.instructions.Count() + std::size_t{1}, {});
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const IrValue* v = m_p.values[i];
+      if (!v || v->definingPosition == kNoIndex) continue;
+      ++m_count[KeyOf(*v)];
+      if (v->definingPosition < m_definedAt.size()) m_definedAt[v->definingPosition].push_back(i);
+    }
+    m_built = true;
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  bool Built() const { return m_built; }
+
+  // Some value defined elsewhere than `position` is in `out`'s register.
+  bool WrittenElsewhere(const IrValue& out, std::uint32_t position) const {
+    const Key key = KeyOf(out);
+    const auto found = m_count.find(key);
+    std::uint32_t n = found == m_count.end() ? 0 : found->second;
+    if (position < m_definedAt.size())
+      for (const std::uint32_t i : m_definedAt[position])
+        if (const IrValue* v = m_p.values[i]; v && v->definingPosition == position && KeyOf(*v) == key) --n;
+    return n != 0;
+  }
+
+  // `v` is about to change register; Moved once it has.
+  void Leaving(const IrValue& v) {
+    if (!m_built || v.definingPosition == kNoIndex) return;
+    if (const auto found = m_count.find(KeyOf(v)); found != m_count.end()) --found->second;
+  }
+  HRESULT Moved(const IrValue& v) try {
+    if (m_built && v.definingPosition != kNoIndex) ++m_count[KeyOf(v)];
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+
+ private:
+  struct Key {
+    std::uint32_t bank, reg, relative;
+    bool operator==(const Key& o) const { return bank == o.bank && reg == o.reg && relative == o.relative; }
+  };
+  struct KeyHash {
+    std::size_t operator()(const Key& k) const {
+      return (std::size_t{k.bank} * 0x9E3779B97F4A7C15ull) ^ (std::size_t{k.reg} * 0xC2B2AE3D27D4EB4Full) ^ k.relative;
+    }
+  };
+  static Key KeyOf(const IrValue& v) { return {v.bank, v.reg, v.relativeIndex}; }
+
+  const ShaderProgram& m_p;
+  bool m_built = false;
+  std::unordered_map<Key, std::uint32_t, KeyHash> m_count;
+  std::vector<std::vector<std::uint32_t>> m_definedAt;
+};
 
 }  // namespace
 
@@ -89,6 +157,7 @@ HRESULT ShaderProgram::WriteOutputsDirectly() {
   if (profileLimits.capabilities & 0x1) return S_FALSE;
   HRESULT hr = RebuildDefUse();
   if (FAILED(hr)) return hr;
+  DefinedRegisters registers(*this);
   bool changed = false;
   for (std::uint32_t position = instructions.Count(); position-- > 0;) {
     IrInstruction* inst = instructions[position];
@@ -119,32 +188,36 @@ HRESULT ShaderProgram::WriteOutputsDirectly() {
     // target may have to gather the register's pieces into one write, which
     // it can for writes outside blocks only.
     auto sharesRegister = [&] {
-      for (std::uint32_t i = 0; i < values.Count(); ++i) {
-        const IrValue* v = values[i];
-        if (!v || v->definingPosition == kNoIndex || v->definingPosition == position) continue;
-        for (std::uint32_t r = 0; r < n; ++r) {
-          const IrValue* out = values[inst->results[r]];
-          if (out && v->bank == out->bank && v->reg == out->reg && v->relativeIndex == out->relativeIndex) return true;
-        }
+      for (std::uint32_t r = 0; r < n; ++r) {
+        const IrValue* out = values[inst->results[r]];
+        if (out && registers.WrittenElsewhere(*out, position)) return true;
       }
       return false;
     };
+    if (merge && !registers.Built() && FAILED(hr = registers.Build())) return hr;
     bool all = !merge || !sharesRegister();
     for (std::uint32_t a = 0; a < inst->argumentCount && all; ++a) all = fits(a);
     if (!all || inst->argumentCount != (merge ? 2 * n : n)) continue;
     for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
       IrValue& v = *values[inst->arguments[a]];
       const IrValue& out = *values[inst->results[a % n]];
+      registers.Leaving(v);
       v.bank = out.bank;
       v.relativeIndex = out.relativeIndex;
       v.reg = out.reg;
       v.component = out.component;
+      if (FAILED(hr = registers.Moved(v))) return hr;
       opt::TakeOver(v, out);
       v.semantic = out.semantic;
       v.registerKey = out.registerKey;
       v.variableOffset = out.variableOffset;
     }
-    for (std::uint32_t r = 0; r < n; ++r) opt::Discard(*this, inst->results[r]);
+    for (std::uint32_t r = 0; r < n; ++r) {
+      if (const IrValue* result = values[inst->results[r]]) registers.Leaving(*result);
+      opt::Discard(*this, inst->results[r]);
+      const IrValue* result = values[inst->results[r]];
+      if (result && FAILED(hr = registers.Moved(*result))) return hr;
+    }
     opt::Empty(*inst);
     changed = true;
   }

@@ -268,11 +268,18 @@ HRESULT ShaderProgram::ExtractPreshader() {
   if (!pre) return E_OUTOFMEMORY;
   // A preshader never extracts one of its own.
   if (FAILED(hr = pre->InitFrom(*this, kPreshaderVersion, options | kOptionNoPreshader))) return hr;
-  if (FAILED(hr = pre->KeepUniformWork()) || FAILED(hr = RemoveUniformWork())) return hr;
+  {
+    const LentWork lent(*this, *pre);
+    if (FAILED(hr = pre->KeepUniformWork())) return hr;
+  }
+  if (FAILED(hr = RemoveUniformWork())) return hr;
   if (FAILED(hr = Extraction(*this, *pre).Run())) return hr;
-  for (HRESULT (ShaderProgram::*pass)() :
-       {&ShaderProgram::RemoveDeadCode, &ShaderProgram::CompactInstructions, &ShaderProgram::RebuildDefUse}) {
-    if (FAILED(hr = ((*pre).*pass)())) return hr;
+  {
+    const LentWork lent(*this, *pre);
+    for (HRESULT (ShaderProgram::*pass)() :
+         {&ShaderProgram::RemoveDeadCode, &ShaderProgram::CompactInstructions, &ShaderProgram::RebuildDefUse}) {
+      if (FAILED(hr = ((*pre).*pass)())) return hr;
+    }
   }
   preshader = std::move(pre);
   for (HRESULT (ShaderProgram::*pass)() :

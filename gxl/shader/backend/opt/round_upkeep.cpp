@@ -10,6 +10,7 @@
 #include <new>
 #include <type_traits>
 
+#include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/backend/opt/round_upkeep_parts.h"
 #include "gxl/shader/backend/opt/round_upkeep_stores.h"
 
@@ -58,6 +59,10 @@ HRESULT RoundUpkeep::Run(RoundPass pass) {
 }
 
 HRESULT RunRoundPass(ShaderProgram& p, RoundPass pass) {
+  static constexpr std::uint32_t kRates[] = {workrate::kFold,       workrate::kDeadCode,   workrate::kComponents,
+                                             workrate::kCommon,     workrate::kEquivalent, workrate::kArithmetic,
+                                             workrate::kIndexes,    workrate::kPredicates, workrate::kGuards};
+  if (const HRESULT hr = p.ChargeWalk(kRates[static_cast<std::uint32_t>(pass)]); FAILED(hr)) return hr;
   switch (pass) {
     case RoundPass::Fold: return p.FoldConstants();
     case RoundPass::DeadCode: return p.RemoveDeadCode();

@@ -368,6 +368,7 @@ std::unique_ptr<RoundUpkeep::Shadow> RoundUpkeep::MakeShadow(RoundPass pass) {
   q.optimisedFlag = m_p.optimisedFlag;
   q.registerTableFlag = m_p.registerTableFlag;
   q.workLeft = kCompileWorkBudget * 1024;
+  q.workCap = ~std::uint64_t{0};
   s->status = RunRoundPass(q, pass);
   return s;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "gxl/shader/core/float_truncation.h"
 #include "gxl/shader/core/profiles.h"
@@ -40,6 +41,15 @@ void ShaderTarget::CleanUp() {
   validator.Release();
 }
 
+HRESULT ShaderTarget::Compile(std::uint32_t* result) {
+  optimisedFlag = registerTableFlag = 0;
+  if (result) *result = 0;
+  HRESULT hr = Optimize();
+  if (SUCCEEDED(hr)) hr = FitSlotLimit();
+  if (SUCCEEDED(hr)) hr = ScheduleAndAllocate();
+  return FAILED(hr) ? hr : S_OK;
+}
+
 HRESULT ShaderTarget::Compile(DataBuffer** code) {
   if (code) *code = nullptr;
   struct CleanUpOnExit {
@@ -50,8 +60,10 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   currentSource = nullptr;
   current = nullptr;
   std::uint32_t phases = 0;
-  HRESULT hr = Compile(&phases);
-  if (FAILED(hr)) return hr;
+  HRESULT hr = FitLoopRegisters();
+  if (hr != S_OK) return hr;
+  hr = Compile(&phases);
+  if (FAILED(hr) || FAILED(hr = ChargeWalk(workrate::kTargetOther))) return hr;
   integerLiteralBank =
       AddRegisterBank("i", kBankReadable | kBankInitialised | kBankLiteral | kBankUniform | kBankInteger, kNoIndex, 4);
   if (integerLiteralBank == kNoIndex) return E_OUTOFMEMORY;
@@ -81,6 +93,7 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   if (FAILED(hr)) return hr;
   if (!(options & kOptionNoOptimisation) || (profileLimits.capabilities & 0x200000)) {
     hr = ResetSelectionState();
+    if (SUCCEEDED(hr)) hr = ChargeWalk(workrate::kGenerateCode);
     if (SUCCEEDED(hr)) hr = GenerateCode();
     // Code generation may renumber the values filed above.
     if (SUCCEEDED(hr)) hr = FileRegisters(kFileAll);
@@ -118,6 +131,8 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
     hr = ResetSelectionState();
     if (FAILED(hr)) return hr;
   }
+  hr = ChargeWalk(workrate::kMapOperation + (validator.Get() ? workrate::kValidation : 0));
+  if (FAILED(hr)) return hr;
   hr = MapOperation();
   if (FAILED(hr)) return hr;
   return FinishCode(code);
@@ -274,7 +289,11 @@ HRESULT ShaderTarget::DeclareRegisters() {
 
 // The comment blocks, the end token, the end of validation and the buffer.
 HRESULT ShaderTarget::FinishCode(DataBuffer** code) {
-  HRESULT hr = preshader ? WritePreshader() : S_OK;
+  HRESULT hr = S_OK;
+  if (preshader) {
+    const LentWork lent(*this, *preshader);
+    hr = WritePreshader();
+  }
   if (SUCCEEDED(hr)) hr = WriteConstantTable();
   if (SUCCEEDED(hr) && (options & kOptionDebug)) hr = WriteDebugInfo();
   if (SUCCEEDED(hr)) hr = AppendToken(kEndToken);

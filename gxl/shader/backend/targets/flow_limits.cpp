@@ -4,9 +4,12 @@
 // front end is asked to unroll them and lower the program again; where
 // nothing it could unroll helps, the compile ends with the limit's message.
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 #include <vector>
 
 #include "gxl/shader/backend/select/flow_control.h"
+#include "gxl/shader/backend/select/select_util.h"
 #include "gxl/shader/backend/targets/target_rules.h"
 #include "gxl/shader/core/syntax_tree.h"
 
@@ -47,6 +50,7 @@ struct OpenBlock {
   std::uint32_t at;  // the opener's position
   bool loop, isStatic;
   bool holdsFlow = false;  // a block opens inside it
+  bool counted = false;    // a loop of a literal count short of the iteration limit
 };
 
 // A limit the program passes, where it first does.
@@ -109,6 +113,14 @@ HRESULT ShaderTarget::FitFlowControl() {
       if (open[k].loop) return Instruction(open[k].at)->sourcePosition;
     return nullptr;
   };
+  // The innermost loop of a known count (its unrolling can succeed), or the
+  // innermost loop where none is: a loop of uniform length read inside
+  // cannot be unrolled, a counted loop around it can.
+  auto innermostCounted = [&]() -> const ParseNode* {
+    for (std::size_t k = open.size(); k-- > 0;)
+      if (open[k].counted) return Instruction(open[k].at)->sourcePosition;
+    return innermostLoop();
+  };
   auto want = [&](const ParseNode* loop) {
     if (loop && std::find(wanted.begin(), wanted.end(), loop) == wanted.end()) wanted.push_back(loop);
   };
@@ -121,6 +133,8 @@ HRESULT ShaderTarget::FitFlowControl() {
     if (IsStaticOpener(g) || IsDynamicOpener(g)) {
       if (!open.empty()) open.back().holdsFlow = true;
       open.push_back({i, IsLoopOpener(g), IsStaticOpener(g)});
+      open.back().counted = open.back().loop && inst->argumentCount && sel::IsAnyLiteral(*this, inst->arguments[0]) &&
+                            Value(inst->arguments[0])->rangeLow != profileLimits.loopIterations;
       if (open.back().isStatic && ++statics > limits.staticInstructions)
         note(Limit::kStaticInstructions, limits.staticInstructions, i);
       if (open.back().loop) {
@@ -162,7 +176,7 @@ HRESULT ShaderTarget::FitFlowControl() {
     for (std::uint32_t a = 0; a < inst->argumentCount && innermostLoop(); ++a) {
       const IrValue* v = Value(inst->arguments[a]);
       if (v && v->relativeIndex != kNoIndex && !CanWriteRelativeIndex(*this, v->relativeIndex)) {
-        want(innermostLoop());
+        want(innermostCounted());
         break;
       }
     }
@@ -193,6 +207,141 @@ HRESULT ShaderTarget::FitFlowControl() {
   if (misfit.limit == Limit::kNone) return S_OK;  // a read left unaddressable is reported where it is written
   ReportMisfit(*this, misfit);
   return E_FAIL;
+}
+
+namespace {
+
+// A kept loop at the profile's iteration limit left through one break on
+// `counter < k`, k known in this copy: the loop mapping counts such a loop
+// by k. The lowering's forms of that test: counter - k >= 0 selecting 0, or
+// the comparison itself (under -m < m, m the comparison or its magnitude,
+// where the version compares). The bound, or NaN.
+double BreakBound(const ShaderTarget& t, const IrInstruction& brk) {
+  auto known = [&](std::uint32_t value, double* x) {
+    const IrValue* v = t.Value(value);
+    if (!v || !(v->flags & kValueConstant) || v->rangeLow != v->rangeHigh) return false;
+    *x = v->rangeLow;
+    return true;
+  };
+  std::uint32_t value = brk.argumentCount == 1 ? brk.arguments[0] : kNoIndex;
+  for (int step = 0; step < 4 && value != kNoIndex; ++step) {
+    const IrValue* v = t.Value(value);
+    const IrInstruction* d = v && v->definingPosition != kNoIndex ? t.Instruction(v->definingPosition) : nullptr;
+    if (!d || d->Width() != 1) break;
+    double k = 0;
+    switch (d->Group()) {
+      case kOpSelect:
+        if (d->argumentCount != 3 || !sel::IsLiteral(t, d->arguments[1], 0) || !sel::IsLiteral(t, d->arguments[2], 1))
+          return std::nan("");
+        value = d->arguments[0];
+        continue;
+      case kOpAdd:
+        if (d->argumentCount == 2 && !known(d->arguments[0], &k) && known(d->arguments[1], &k)) return -k;
+        return std::nan("");
+      case kOpMax:  // max(c, -c): the comparison's magnitude
+        value = d->argumentCount == 2 ? d->arguments[0] : kNoIndex;
+        continue;
+      case kOpLess:
+        if (d->argumentCount != 2) return std::nan("");
+        if (!known(d->arguments[0], &k) && known(d->arguments[1], &k)) return k;
+        value = d->arguments[1];
+        continue;
+      default:
+        return std::nan("");
+    }
+  }
+  return std::nan("");
+}
+
+}  // namespace
+
+// Each kept loop takes an integer constant register for its count (with
+// its start and step), so loops of different counts cannot share one. The
+// optimiser may still change a count: a break always taken leaves 1, and
+// the loop mapping counts a loop at the iteration limit anew from its
+// break. The counts of loops without a break are a lower bound on the
+// registers the code needs, seen before the phases whose work grows with
+// the kept loops' bodies: past the registers, the program is refused at
+// once. Where the front end can unroll loops, it is asked to already where
+// the counts the mapping would give (from breaks against bounds known in
+// each copy) pass the registers.
+HRESULT ShaderTarget::FitLoopRegisters() {
+  const std::uint32_t registers = profileLimits.integerConstants;
+  if (!registers || !profileLimits.word13) return S_OK;
+  struct Kept {
+    std::uint32_t loop;  // the source loop, by first appearance
+    double count;
+    bool fixed;  // no break
+    std::uint32_t breaks = 0;
+  };
+  std::vector<Kept> kept;
+  std::vector<const ParseNode*> loops;
+  std::unordered_map<const ParseNode*, std::uint32_t> ordinal;
+  std::vector<std::size_t> open;  // positions in `kept`
+  const std::uint32_t n = instructions.Count();
+  if (FAILED(ChargeWork(n))) return E_FAIL;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const IrInstruction* inst = Instruction(i);
+    if (!inst || inst->word < 0x100000) continue;
+    const std::uint32_t g = inst->Group();
+    if (g == kOpLoopBegin) {
+      const std::uint32_t c = inst->argumentCount ? inst->arguments[0] : kNoIndex;
+      const bool literal = c != kNoIndex && sel::IsAnyLiteral(*this, c);
+      const auto [at, added] = ordinal.emplace(inst->sourcePosition, static_cast<std::uint32_t>(loops.size()));
+      if (added) loops.push_back(inst->sourcePosition);
+      open.push_back(kept.size());
+      kept.push_back({at->second, literal ? Value(c)->rangeLow : std::nan(""), literal});
+    } else if (g == kOpBreak && !open.empty()) {
+      Kept& k = kept[open.back()];
+      k.fixed = false;
+      // A second break leaves the loop uncounted.
+      k.count = ++k.breaks == 1 && k.count == profileLimits.loopIterations ? BreakBound(*this, *inst) : std::nan("");
+    } else if (g == kOpLoopEnd && !open.empty()) {
+      open.pop_back();
+    }
+  }
+  // The distinct counts: of the loops without a break, and with the counts
+  // the mapping would give.
+  auto distinct = [&](bool all) {
+    std::vector<double> counts;
+    for (const Kept& k : kept)
+      if ((k.fixed || all) && !std::isnan(k.count) && k.count != profileLimits.loopIterations)
+        counts.push_back(k.count);
+    std::sort(counts.begin(), counts.end());
+    return static_cast<std::uint32_t>(std::unique(counts.begin(), counts.end()) - counts.begin());
+  };
+  const bool ask = loopUnrolling && loopUnrolling->more;
+  const std::uint32_t needed = distinct(ask);
+  if (needed <= registers) return S_OK;
+  if (ask) {
+    // The source loops whose copies hold the most counts first, until the
+    // rest fits.
+    std::vector<std::pair<std::uint32_t, double>> pairs;
+    for (const Kept& k : kept)
+      if (!std::isnan(k.count) && k.count != profileLimits.loopIterations) pairs.emplace_back(k.loop, k.count);
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    std::vector<std::pair<std::uint32_t, const ParseNode*>> byCounts;
+    for (std::size_t i = 0; i < pairs.size();) {
+      std::size_t j = i;
+      while (j < pairs.size() && pairs[j].first == pairs[i].first) ++j;
+      const ParseNode* loop = loops[pairs[i].first];
+      if (loop && !loopUnrolling->Unrolls(loop)) byCounts.emplace_back(static_cast<std::uint32_t>(j - i), loop);
+      i = j;
+    }
+    std::stable_sort(byCounts.begin(), byCounts.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    loopUnrolling->requested.Clear();
+    std::uint32_t left = needed;
+    for (const auto& [own, loop] : byCounts) {
+      if (left <= registers) break;
+      if (!loopUnrolling->requested.Append(loop)) return E_OUTOFMEMORY;
+      left -= std::min(left, own);
+    }
+    if (!loopUnrolling->requested.Empty()) return S_FALSE;
+    // Nothing left to unroll: the registers decide only on the counts known.
+    if (distinct(false) <= registers) return S_OK;
+  }
+  return ReportRegisterLimit('i', 2, nullptr);
 }
 
 }  // namespace gxl::shader

@@ -120,8 +120,27 @@ HRESULT ShaderTarget::ReportValidatorMessage(const char* file, int line, DWORD k
     at.line = current && current->line != kNoIndex ? current->line : 0;
   }
   if (target->log) target->log->Report(&at, MessageSeverity::Error, kValidatorCodeBase + code, "%s", text ? text : "");
+  if (!target->errorFlag) target->firstError = kValidatorCodeBase + code;
   target->errorFlag = 1;
   return S_OK;
+}
+
+bool ShaderTarget::PassedALimit() const { return errorFlag && !workExhausted && IsLimitCode(firstError); }
+
+bool ShaderTarget::IsLimitCode(std::uint32_t code) {
+  switch (code) {
+    case msg::kTooManyActiveValues.code:         // X4004
+    case msg::kTooComplexForPs14.code:           // X4500, the flow-control limits among them
+    case msg::kTempRegisterIndex.code:           // X4505
+    case msg::kOutOfConstantRegisters.code:      // X4507
+    case msg::kOutOfTemporaries.code:            // X4521
+    case msg::kUnmappedPixelExpression.code:     // X4532
+    case msg::kVectorConditionalEmulation.code:  // X4554
+    case kValidatorCodeBase + 20:                // X5020, instruction slots
+      return true;
+    default:
+      return false;
+  }
 }
 
 HRESULT ShaderTarget::WriteVersion(DWORD version) {

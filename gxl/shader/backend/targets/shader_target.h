@@ -10,8 +10,8 @@
 //
 //   0  destructor
 //   1  CheckSemantics            semantic and register key of an input or output (semantics.cpp)
-//   2  Compile(DataBuffer**)     the driver (compile_driver.cpp); ShaderProgram::Compile(std::uint32_t*)
-//                                runs the optimiser phases before it
+//   2  Compile(DataBuffer**)     the driver (compile_driver.cpp); Compile(std::uint32_t*) runs the
+//                                optimiser phases before it, with the slot bound between them
 //   3  SetupProfileLimits        base limits; every target its own
 //   4  SelectInstructions        1 (instruction selection, per target)
 //   5  AllocateRegisters         the register check and instruction pairing (allocate_registers.cpp)
@@ -175,9 +175,17 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
 
   // --- Slots (see the table above)
   HRESULT CheckSemantics(std::uint32_t value, std::uint32_t flags) override;
-  using ShaderProgram::Compile;
+  // ShaderProgram's phases with the slot bound (FitSlotLimit) after the first.
+  HRESULT Compile(std::uint32_t* result) override;
   // The code with its comment blocks and end token in a new buffer (code may be null).
   virtual HRESULT Compile(DataBuffer** code);
+  // Whether the compile was refused for a limit of the profile that other
+  // code of the same program may meet: registers, constants, instruction
+  // slots, flow control, what the 1.x pixel targets can map. Not for the
+  // work bound, nor for a fault of the compiler's own.
+  bool PassedALimit() const;
+  // The codes of those limits (X4004 of the work bound as well).
+  static bool IsLimitCode(std::uint32_t code);
   HRESULT SetupProfileLimits() override;
   HRESULT AllocateRegisters() override;
   // Non-zero while an argument group must first be copied into a temporary;
@@ -328,6 +336,15 @@ class ShaderTarget : public ShaderProgram, public PreshaderSource {
   // unrolled; else E_FAIL after the limit's message. A relative read that
   // no unrolling can help is left to its emission.
   HRESULT FitFlowControl();
+  // The kept loops' counts against the profile's integer constant registers,
+  // before the optimiser: S_OK where they may fit; S_FALSE when the loops
+  // put in loopUnrolling->requested are to be unrolled; else E_FAIL after
+  // the registers' message.
+  HRESULT FitLoopRegisters();
+  // A lower bound on the optimised program's instruction slots against the
+  // version's slot limit, before scheduling and allocation: S_OK where it
+  // may fit, else E_FAIL after the limit's message (slot_bound.cpp).
+  HRESULT FitSlotLimit();
 
   // --- Selection helpers (backend/select/), on the current instruction
   // Bubble-sorts the results into component order, every argument group's

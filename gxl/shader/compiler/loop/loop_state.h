@@ -13,6 +13,19 @@
 
 namespace gxl::shader {
 
+// What an unrolling forced below the kept depth left, for its reuse from the
+// same entry: the symbols it moved with the facts of their values, the banks
+// and statement numbers it took, whether its passes held a costly operation.
+struct ShaderCompiler::KeptUnrolling {
+  const ParseNode* loop = nullptr;
+  std::vector<double> key;
+  std::vector<std::uint32_t> slots, flags;
+  std::vector<ValueRange> ranges;
+  std::vector<RegisterBank> banks;
+  std::uint32_t statements = 0;
+  bool costly = false;
+};
+
 struct ShaderCompiler::LoopLowering {
   // The loops being lowered, innermost last (loop_widening.cpp): what
   // decides each one's trip count, and while one simulates itself, what the
@@ -83,7 +96,8 @@ struct ShaderCompiler::LoopLowering {
   // (keys that stay valid for the whole run).
   bool describeByFacts = false;
   // Unrollings found to run to the iteration limit (unroll_endless.cpp): the
-  // loop, the pass from which, and the state of its slice there, by facts.
+  // loop, the pass from which, and the state of its slice there (TripState),
+  // or of its condition and step where they alone decide it (EndlessKey).
   struct EndlessState {
     const ParseNode* loop;
     std::uint32_t pass;
@@ -91,6 +105,8 @@ struct ShaderCompiler::LoopLowering {
     bool certain;  // every pass known to run (from its first pass)
   };
   std::vector<EndlessState> endless;
+  // Unrollings forced below the kept depth, by their entries (unroll_memo.cpp).
+  std::vector<KeptUnrolling> keptUnrollings;
 };
 
 // While an exact simulation counts as a rerun (the compile without the

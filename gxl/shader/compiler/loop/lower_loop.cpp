@@ -169,7 +169,7 @@ HRESULT ShaderCompiler::LowerLiveLoop(const ParseNode* node, const ParseNode* in
       passes.coverPasses = m_loop->levels.empty() ? 0 : m_loop->levels.back().coverPasses;
       m_loop->levels.push_back(passes);
     }
-    hr = UnrollLoop(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
+    hr = UnrollOrReuse(node, handOn, condition, body, start.Data(), stepStatement, trip, &indexes);
     if (level) m_loop->levels.pop_back();
   }
   // The work bound ended this loop's own unrolling: where its condition and
@@ -279,6 +279,17 @@ HRESULT ShaderCompiler::LowerFlowControlLoop(const ParseNode* node, const ParseN
   if (outOfBounds) {
     n = limit;
     outOfBounds = 0;
+  }
+  // Every pass of an exact simulation ran: where the condition and step
+  // alone decide the trip count, their rehearsal from the entry tells a loop
+  // of exactly the limit's passes, which the count holds, from one that
+  // runs on.
+  if (n == limit && found.running && found.certain && !found.covered && !init &&
+      m_loop->loopFrames.back().decided) {
+    RollBackIr(valuesBefore, instructionsBefore, startMap);
+    const ParseNode* step = m_loop->loopFrames.back().step;
+    found.running = RehearseEntryTrip(node, condition, step, limit) != EntryTrip::kRunning ||
+                    RehearseEntryTrip(node, condition, step, limit + 1) != EntryTrip::kEnds;
   }
   if (n == limit && found.running) return E_FAIL;
   if (n < limit && certain && !(options & kOptionPreferFlowControl) && !found.notCheap) return E_FAIL;

@@ -18,10 +18,18 @@
 // - the same state as one from which an unrolling of the loop was found to
 //   run to the limit (at that pass or a later one) runs there again: the
 //   rehearsal is done once per state, not again at each pass of a loop
-//   around it. The same holds for the rehearsal of a condition and step
-//   that alone decide the trip count (RehearseTrip).
+//   around it; and an unrolling that ran to its limit leaves the state of
+//   its first watched pass, so that one met again from there (inside a
+//   flow-control loop's attempt that failed for it, then where the loop
+//   around is unrolled) is not built to its limit again. The same holds for
+//   the rehearsal of a condition and step that alone decide the trip count
+//   (RehearseTrip), whose state is kept by what tells that condition false:
+//   each value's range and range facts and which symbols share a value, not
+//   how each value was made, which differs at each pass, covering round and
+//   attempt of the loops around (EndlessKey).
 // Either way the unrolling is refused at once, as at its limit; a later pass
 // of the other statements that would have failed fails the unrolling too.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -52,6 +60,32 @@ bool ShaderCompiler::TripState(const std::vector<std::uint8_t>& slots, const std
   return true;
 }
 
+// The facts of a value an endless key keeps.
+constexpr std::uint32_t kKeyFacts = kRangeFacts | kValueConstant;
+
+void ShaderCompiler::EndlessKey(const std::vector<std::uint8_t>& slots, const std::uint32_t* map,
+                                std::uint32_t accumulated, std::vector<double>* state) {
+  state->clear();
+  auto facts = [&](std::uint32_t x) {
+    const IrValue* v = Value(x);
+    ValueRange r{0, 0};
+    const bool known = v && SUCCEEDED(EvaluateRange(x, &r));
+    state->insert(state->end(), {known ? 1.0 : 0.0, known ? r.low : 0.0, known ? r.high : 0.0,
+                                 double(v ? v->flags & kKeyFacts : 0u)});
+  };
+  std::vector<std::uint32_t> seen;
+  for (std::uint32_t s = 0; s < slots.size() && s < valueMap.Size(); ++s)
+    if (slots[s]) {
+      state->push_back(s);
+      facts(map[s]);
+      const auto first = std::find(seen.begin(), seen.end(), map[s]);
+      state->push_back(static_cast<double>(first - seen.begin()));
+      if (first == seen.end()) seen.push_back(map[s]);
+    }
+  facts(accumulated);
+  state->push_back(loopAttempt);
+}
+
 bool ShaderCompiler::FoundEndless(const ParseNode* loop, std::uint32_t pass, const std::vector<double>& state,
                                   bool* certain) const {
   for (const LoopLowering::EndlessState& e : m_loop->endless)
@@ -79,6 +113,10 @@ bool ShaderCompiler::RunsToLimit(EndlessWatch& w, const ParseNode* node, const P
   // As at the last pass's start; or as at a pass of an unrolling of the
   // loop found before to run to the limit from there.
   if (state == w.last || FoundEndless(node, pass, state)) return true;
+  if (w.first.empty()) {
+    w.first = state;
+    w.firstPass = pass;
+  }
   w.last = state;
   // Past its first passes, the slice rehearsed once.
   if (w.rehearsed || !w.plain || pass < 2) return false;

@@ -82,7 +82,7 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
                                                     for (std::size_t s = 0; s < read.size(); ++s) tripSlots[s] |= read[s];
                                                     return true;
                                                   })) &&
-      TripState(tripSlots, valueMap.Data(), accumulated, &tripState);
+      (EndlessKey(tripSlots, valueMap.Data(), accumulated, &tripState), true);
   if (described && FoundEndless(node, 0, tripState, &known.certain)) {
     known.endless = true;
   } else if (trip != Trip::kDependsOnBody) {
@@ -223,7 +223,11 @@ HRESULT ShaderCompiler::UnrollLoop(const ParseNode* node, const ParseNode* init,
       break;
     }
     ++completed;
-    if (!passes && k + 1 == kMaxUnrolledIterations && !ended) return RefuseEndlessLoop(node);
+    if (!passes && k + 1 == kMaxUnrolledIterations && !ended) {
+      // Met again from its first watched state, it is refused there.
+      if (!watch.first.empty()) m_loop->endless.push_back({node, watch.firstPass, std::move(watch.first), false});
+      return RefuseEndlessLoop(node);
+    }
   }
 
   // The variables after the loop carry what every iteration could leave;

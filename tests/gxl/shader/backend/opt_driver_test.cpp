@@ -109,7 +109,7 @@ TEST_P(GxlOpt1ABudget, RoundsThatNeverSettleStopAtHalfTheWorkLeft) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Budgets, GxlOpt1ABudget,
-                         ::testing::Values(std::uint64_t{1} << 14, std::uint64_t{3} << 13, std::uint64_t{1} << 15));
+                         ::testing::Values(std::uint64_t{1} << 15, std::uint64_t{3} << 14, std::uint64_t{1} << 16));
 
 // Rounds are never cut short before their long tail: a budget that does not
 // hold 64 of them ends at the work bound as before.

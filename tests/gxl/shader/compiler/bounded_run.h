@@ -13,10 +13,17 @@
 
 namespace shadertest {
 
+// The cap on a whole compile that goes with a test's budget: a budget cut
+// below the compile's own bounds the whole compile (the phases after the
+// lowering too), one raised above it the lowering alone.
+inline std::uint64_t CapFor(std::uint64_t budget) {
+  if (budget == gxl::shader::kCompileWorkBudget) return gxl::shader::kCompileWorkCap;
+  return budget < gxl::shader::kCompileWorkBudget ? budget : ~std::uint64_t{0};
+}
+
 // The compiler's bounds for one run; the defaults are the compile's own.
 struct Bounds {
   std::uint64_t budget = gxl::shader::kCompileWorkBudget;
-  std::uint64_t records = gxl::shader::kCompileWorkRecords;
   std::uint32_t loweringRecords = gxl::shader::kLoweringRecordLimit;
   std::uint64_t loweringBuilds = gxl::shader::kLoweringBuildLimit;
 };
@@ -28,7 +35,7 @@ struct BoundedRun {
     if (SUCCEEDED(hr)) {
       gxl::shader::ShaderCompiler compiler;
       compiler.workBudget = bounds.budget;
-      compiler.workRecords = bounds.records;
+      compiler.workCap = CapFor(bounds.budget);
       compiler.loweringRecordLimit = bounds.loweringRecords;
       compiler.loweringBuildLimit = bounds.loweringBuilds;
       gxl::ComRef<DataBuffer> code;

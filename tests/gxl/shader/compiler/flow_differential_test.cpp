@@ -2,10 +2,11 @@
 // profile of their stage, optimised and with option 0x4, and run in the token
 // kit's interpreter against the generator's own values. A value that differs,
 // an internal error, a validator's refusal of the compiler's own code, the
-// work bound refusing a program of fewer than 60 statements or any other
-// error fails; a limit of the profile (a loop it cannot hold, too many
-// instruction slots or registers, the work bound on a long program, ...) is a
-// refusal, counted by its message. The batches from kBatches on turn the
+// work bound refusing a program of fewer than 60 statements, an optimised
+// compile refused where 0x4 compiles or any other error fails; a limit of
+// the profile (a loop it cannot hold, too many instruction slots or
+// registers, the work bound on a long program, ...) is a refusal, counted
+// by its message. The batches from kBatches on turn the
 // later loop shapes on (nests, calls, while loops, ...), which the first
 // batches' seeds were made without; the last kNestBatches the nest shapes
 // (nests three to five deep bounded by a uniform, calls of functions that
@@ -112,10 +113,11 @@ struct Tally {
 
 constexpr const char* kWorkBound = "the compile exceeded its work bound";
 constexpr const char* kFaultKinds[] = {"wrong value",   "internal error", "validator refuses the code",
-                                       "work bound up to 60 statements", "error", "does not run"};
+                                       "work bound up to 60 statements", "error", "does not run",
+                                       "refused optimised where 0x4 compiles"};
 
-// A fault in full for the first few, then a line.
-void Fault(Tally& tally, Counts& count, const std::string& kind, const std::string& where, const std::string& detail,
+// A fault in full for the first few, then a line; whether the compile gave code.
+bool Fault(Tally& tally, Counts& count, const std::string& kind, const std::string& where, const std::string& detail,
            const GeneratedProgram& p, const CompiledHlsl& c) {
   ++tally.faults[kind];
   ++count.faults;
@@ -124,6 +126,7 @@ void Fault(Tally& tally, Counts& count, const std::string& kind, const std::stri
   } else {
     ADD_FAILURE() << kind << ": " << where << (kind == "wrong value" ? "" : " " + detail);
   }
+  return SUCCEEDED(c.hr);
 }
 
 std::string Values(const std::vector<float>& got, const std::vector<double>& want) {
@@ -137,7 +140,9 @@ std::string Values(const std::vector<float>& got, const std::vector<double>& wan
 
 using shadertest::Matches;
 
-void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const char* profile, DWORD flags,
+// Whether the program compiled (and ran, right or wrong); a fault or a
+// refusal counted otherwise.
+bool CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const char* profile, DWORD flags,
                    const std::string& seed, Tally& tally) {
   const CompiledHlsl c = shadertest::CompileHlsl(p.source, "main", profile, flags);
   const std::string name = std::string(profile) + (flags ? " noopt" : " opt");
@@ -160,7 +165,7 @@ void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const
       ++count.refused;
       ++tally.limits[Counted(error)];
       if (error.rfind("X4004", 0) == 0) tally.x4004[error].push_back(g.EstimatedInstructions());
-      return;
+      return false;
     }
     if (error.rfind("X5", 0) == 0) return Fault(tally, count, "validator refuses the code", where, error, p, c);
     return Fault(tally, count, "error", where, error, p, c);
@@ -171,7 +176,18 @@ void CompileAndRun(const hlslgen::Generator& g, const GeneratedProgram& p, const
   if (!shadertest::RunGeneratedProgram(c, g, p, &got, &error))
     return Fault(tally, count, "does not run", where, error, p, c);
   if (!Matches(got, g.Result(), g.FloatRange(), g.ResultError()))
-    Fault(tally, count, "wrong value", where, Values(got, g.Result()), p, c);
+    return Fault(tally, count, "wrong value", where, Values(got, g.Result()), p, c);
+  return true;
+}
+
+// Both ways at one profile: optimisation must not lose a program that fits,
+// so the optimised compile refuses only what 0x4 refuses too.
+void CompileBothWays(const hlslgen::Generator& g, const GeneratedProgram& p, const char* profile,
+                     const std::string& seed, Tally& tally) {
+  const bool optimised = CompileAndRun(g, p, profile, 0, seed, tally);
+  if (!CompileAndRun(g, p, profile, kNoOptimisation, seed, tally) || optimised) return;
+  ++tally.faults["refused optimised where 0x4 compiles"];
+  ADD_FAILURE() << "refused optimised where 0x4 compiles: seed " << seed << " " << profile << "\n" << p.source;
 }
 
 // Whether a pixel program fits pixel shader 1.x: one output register, no
@@ -235,15 +251,12 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
     const std::vector<const char*> profiles(vertex ? std::begin(kVertexProfiles) : std::begin(kPixelProfiles),
                                             vertex ? std::end(kVertexProfiles) : std::end(kPixelProfiles));
     for (std::size_t i = 0; i < profiles.size(); ++i)
-      if (isLong || i == k % profiles.size())
-        for (const DWORD flags : {DWORD{0}, kNoOptimisation})
-          CompileAndRun(g, p, profiles[i], flags, std::to_string(seed), tally);
+      if (isLong || i == k % profiles.size()) CompileBothWays(g, p, profiles[i], std::to_string(seed), tally);
     if (vertex || !FitsPs1(g)) continue;
     const GeneratedProgram uniforms = shadertest::MakeGeneratedProgram(g, false, seed, false);
     for (std::size_t i = 0; i < std::size(kPs1Profiles); ++i)
       if (isLong || i == k % std::size(kPs1Profiles))
-        for (const DWORD flags : {DWORD{0}, kNoOptimisation})
-          CompileAndRun(g, uniforms, kPs1Profiles[i], flags, std::to_string(seed), tally);
+        CompileBothWays(g, uniforms, kPs1Profiles[i], std::to_string(seed), tally);
   }
   if (isLong) {
     const char* shapes = nests ? ", nest shapes," : later ? ", later shapes," : "";
@@ -255,6 +268,32 @@ TEST_P(GxlFlowDifferential, ProgramsGiveTheGeneratorsValuesOnEveryProfile) {
   // bounded by a uniform fit only the profiles that keep loops.
   if (nests) EXPECT_GT(compiled, 0);
   else EXPECT_GT(compiled, refused);
+}
+
+// Generated programs whose optimised code passes a limit of the profile
+// where their 0x4 code meets it (found among the first 1,000 seeds of each
+// stage): literals folded apart past ps_2_x's 32 constant registers (X4507),
+// values held past vs_2_a's temporaries (X4004). Each compiles optimised, to
+// the generator's values.
+TEST(GxlFlowDifferentialFits, OptimisedCodePastALimitThat0x4MeetsCompiles) {
+  const struct {
+    std::uint64_t seed;
+    bool vertex;
+    const char* profile;
+  } rows[] = {
+      {kPixelSeeds + 359, false, "ps_2_a"},
+      {kPixelSeeds + 359, false, "ps_2_b"},
+      {kPixelSeeds + 420, false, "ps_2_b"},
+      {822, true, "vs_2_a"},
+  };
+  for (const auto& row : rows) {
+    const hlslgen::Generator g(row.seed, Shapes(row.seed, row.vertex));
+    const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, row.vertex, row.seed);
+    Tally tally;
+    CompileBothWays(g, p, row.profile, std::to_string(row.seed), tally);
+    EXPECT_EQ(tally.profiles[std::string(row.profile) + " opt"].compiled, 1)
+        << "seed " << row.seed << " " << row.profile;
+  }
 }
 
 // Compiles a pixel program that takes a remainder for ps_3_0, both ways, and
@@ -323,6 +362,38 @@ TEST(GxlFlowDifferentialMargin, UniformInTwoRegisterSetsIsSetInBoth) {
     CompileAndRun(g, p, "ps_3_0", flags, std::to_string(seed), tally);
   EXPECT_EQ(tally.profiles["ps_3_0 opt"].compiled, 1);
   EXPECT_EQ(tally.profiles["ps_3_0 noopt"].compiled, 1);
+}
+
+// Pixel nests five and six deep whose loops below the depth ps_3_x keeps
+// loops must be unrolled inside loops of uniform length: they ended at the
+// work bound, the unrolling (or its rehearsal to the iteration limit)
+// rebuilt at each pass of the loops around it. Both compile and give the
+// generator's values; so does a third (5 deep) that compiled before, whose
+// endless unrollings below the kept depth must not be taken for one another
+// by their ranges alone.
+TEST(GxlFlowDifferentialNests, DeepNestsUnrolledBelowTheKeptDepthMeetNoWorkBound) {
+  const struct {
+    std::uint64_t seed;
+    const char* refusal;  // the limit named, or null where it compiles
+  } kSeeds[] = {{kPixelSeeds + 6114, nullptr}, {kPixelSeeds + 7360, nullptr}, {kPixelSeeds + 7654, nullptr}};
+  for (const auto& [seed, refusal] : kSeeds) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const hlslgen::Generator g(seed, NestShapes(seed, false));
+    ASSERT_LE(g.StatementCount(), kWorkBoundStatements);
+    ASSERT_GE(g.NestDepth(), 5u);
+    const GeneratedProgram p = shadertest::MakeGeneratedProgram(g, false, seed);
+    Tally tally;
+    for (const char* profile : {"ps_3_0", "ps_3_sw"})
+      for (const DWORD flags : {DWORD{0}, kNoOptimisation})
+        CompileAndRun(g, p, profile, flags, std::to_string(seed), tally);
+    EXPECT_TRUE(tally.faults.empty());
+    int compiled = 0;
+    for (const auto& [name, n] : tally.profiles) compiled += n.compiled;
+    EXPECT_EQ(compiled, refusal ? 0 : 4);
+    if (refusal) {
+      EXPECT_EQ(tally.limits[refusal], 4);
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, GxlFlowDifferential,

@@ -14,6 +14,7 @@
 #include "gxl/shader/preprocessor/shader_preprocessor.h"
 #include "gxl/tex/com_ref.h"
 #include "gxl/tex/data_buffer.h"
+#include "bounded_run.h"
 #include "flow_lane.h"
 #include "tests/gxl/shader/compiled_hlsl.h"
 #include "tests/gxl/shader/log_text.h"
@@ -26,7 +27,9 @@ struct LoopCompile {
   std::uint32_t settled = 0, settleChecks = 0, settleMismatches = 0;
   std::uint32_t memoChecks = 0, memoMismatches = 0;
   std::uint32_t projected = 0, projectionChecks = 0, projectionMisses = 0;
-  std::uint64_t workSpent = 0, workGranted = 0;
+  std::uint32_t reused = 0;  // unrollings below the kept depth reused
+  std::uint64_t workSpent = 0, workGranted = 0, workCharged = 0;
+  std::uint32_t secondCompiles = 0;
   std::uint64_t built = 0;  // instructions the lowering built, given-up ones included
 };
 
@@ -35,6 +38,8 @@ struct LoopCompileOptions {
   std::uint64_t budget = gxl::shader::kCompileWorkBudget;  // the compile's work budget
   bool reference = false;
   std::uint32_t checkMemos = 0;
+  // Called at each step of the second phase (scheduling and allocation).
+  HRESULT (*secondPhaseStepHook)(gxl::shader::ShaderProgram&, std::uint32_t step, HRESULT status) = nullptr;
 };
 
 inline LoopCompile CompileLoops(const std::string& source, const char* profile, DWORD flags,
@@ -46,8 +51,10 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     gxl::shader::ShaderCompiler compiler;
     compiler.loweringBuildLimit = o.builds;
     compiler.workBudget = o.budget;
+    compiler.workCap = CapFor(o.budget);
     compiler.referenceSearches = o.reference;
     compiler.checkLoopMemos = o.checkMemos;
+    compiler.secondPhaseStepHook = o.secondPhaseStepHook;
     gxl::ComRef<DataBuffer> code;
     r.c.hr = compiler.CompileSource(&pp, nullptr, "main", 0, profile, flags | 0x100, code.Put(), nullptr);
     r.covered = compiler.coveredLoops;
@@ -59,10 +66,13 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     r.memoChecks = compiler.loopMemoChecks;
     r.memoMismatches = compiler.loopMemoMismatches;
     r.projected = compiler.projectedLoops;
+    r.reused = compiler.reusedUnrollings;
     r.projectionChecks = compiler.projectionChecks;
     r.projectionMisses = compiler.projectionMisses;
     r.workSpent = compiler.workSpent;
     r.workGranted = compiler.workGranted;
+    r.workCharged = compiler.workCharged;
+    r.secondCompiles = compiler.secondCompiles;
     r.built = compiler.InstructionsBuilt();
     if (code) {
       const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());

@@ -3,7 +3,9 @@
 // their text stays the same are compiled with the lowering's bound cut, and
 // the instructions the lowering builds (those of simulations given up
 // included) must not grow with the trip counts; the code, with inner loops
-// covered where their cost sits, must compute what the source does.
+// covered where their cost sits, must compute what the source does. Endless
+// unrollings are told once, and an attempt that fails inside a covering
+// pass leaves that pass standing.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -115,6 +117,119 @@ TEST(GxlLoopWork, LoweringWorkDoesNotGrowWithTripCounts) {
       // Past the trip count whose simulation meets the bound, the loops are
       // covered: the work stays where it was.
       EXPECT_LE(most, 2 * at16 + kCutBound) << "at 16 passes " << at16;
+    }
+}
+
+// Endless unrollings told without building them to their limit, each way
+// the watch of their passes has: the same state as at the last pass (here
+// with a call in the slice, which no rehearsal of it may lower), and a state
+// found endless before, met again in each attempt of the loops around it
+// (the slice rehearsed once, not at each meeting). The work stays a small
+// share of the budget; refused at the limit each time, it would not.
+TEST(GxlLoopWork, EndlessUnrollingsAreToldOnce) {
+  const struct {
+    const char* name;
+    const char* source;
+    const char* profile;
+    std::uint64_t share;  // of the budget, at most
+  } kEndless[] = {
+      {"a call in the slice, its state the same at each pass",
+       "float f(float x) { return x * 0.5; }\n"
+       "float4 main(float4 a : TEXCOORD0, float4 b : TEXCOORD1) : COLOR0 {\n"
+       "  float x = 0;\n  while (x < 5) { x = f(x); a = a * 0.5 + b; }\n  return a;\n}\n",
+       "ps_2_0", 1024},
+      {"a counter that never ends it, in each attempt of four loops around",
+       "int n;\nfloat4 main(float4 a : TEXCOORD0) : COLOR0 {\n"
+       "  for (int i0 = 0; i0 < n; i0++)\n   for (int i1 = 0; i1 < n; i1++)\n    for (int i2 = 0; i2 < n; i2++)\n"
+       "     for (int i3 = 0; i3 < n; i3++) {\n       int k = 0;\n       while (k >= 0) { k++; a.x += 1; }\n     }\n"
+       "  return a;\n}\n",
+       "ps_3_0", 16},
+  };
+  for (const auto& e : kEndless) {
+    SCOPED_TRACE(e.name);
+    const LoopCompile r = shadertest::CompileLoops(e.source, e.profile, 0);
+    EXPECT_EQ(r.c.hr, E_FAIL);
+    EXPECT_NE(r.c.log.find("error X3511"), std::string::npos) << r.c.log;
+    EXPECT_LE(r.workSpent, r.workGranted / e.share);
+  }
+}
+
+// Inside a covering pass the loop of four passes is first attempted as a
+// kept loop, covered in one pass with its counter bare: its `return` then
+// stands under a condition it cannot tell, and the attempt reports that
+// returns differ (held) and fails. Unrolled, each pass knows x: nothing is
+// reported, and the covering pass stands. What the failed attempt reported
+// must not count there, or the covering pass fails, and the uniform loop
+// around is unrolled to the iteration limit (refused, past the budget).
+TEST(GxlLoopWork, AttemptFailedInsideACoveringPassReportsNothing) {
+  const V4 a0 = {0.5f, -0.75f, 1.25f, 0.125f}, b0 = {0.25f, -0.5f, 0.75f, -1}, c = {0.125f, -0.25f, 0.0625f, 0.375f};
+  const Body body = shadertest::MakeLoopPairs(4, 5);
+  for (const int t : {16, 64}) {
+    SCOPED_TRACE("trip count " + std::to_string(t));
+    const std::string loops = "for (int k = 0; k < n; k++) {\n  for (int i = 0; i < " + std::to_string(t) +
+                              "; i++) {\n" + body.text +
+                              "  }\n  for (int j = 0; j < 4; j++) {\n    float x = j * 2;\n    if (x > 10) return a;\n"
+                              "    a = a / (abs(a) + 2.0);\n  }\n}\n";
+    LoopCompileOptions o;
+    o.builds = kCutBound;
+    const LoopCompile r =
+        shadertest::CompileLoops(shadertest::LoopPairsProgram("int n; int m; float4 c;\n", loops, true), "ps_3_0", 0, o);
+    ASSERT_EQ(r.c.hr, S_OK) << r.c.log;
+    EXPECT_GT(r.covered, 0u);
+    EXPECT_LE(r.workSpent, r.workGranted / 16);
+    for (const int n : {0, 1, 3}) {
+      V4 a = a0, b = b0;
+      for (int k = 0; k < n; ++k) {
+        for (int i = 0; i < t; ++i) RunBody(body, i, a, b, c);
+        for (int j = 0; j < 4; ++j)
+          for (float& x : a) x = x / (std::fabs(x) + 2.0f);
+      }
+      Float4 got;
+      std::string error;
+      ASSERT_TRUE(shadertest::RunLoopPairsLane(r.c, true, n, 0, c, a0, b0, &got, &error)) << error;
+      for (int e = 0; e < 4; ++e)
+        EXPECT_NEAR(got[e], a[e] + b[e], 1e-4 * (1 + std::fabs(a[e] + b[e]))) << "n " << n << " [" << e << "]";
+    }
+  }
+}
+
+// A loop below the four levels ps_3_x keeps, unrolled in each pass of the
+// simulations around it and reused from the entries met before: its sum
+// decides the trip count of the loop around it (`s < 500`), so facts that
+// did not hold for it would leave that loop the wrong passes.
+TEST(GxlLoopWork, UnrollingReusedBelowTheKeptDepthComputesWhatTheSourceDoes) {
+  const char* source =
+      "int n;\nfloat4 main(float4 a : TEXCOORD0) : COLOR0 {\n  float s = 0;\n"
+      "  for (int i0 = 0; i0 < n; i0++)\n   for (int i1 = 0; i1 < 2; i1++)\n    for (int i2 = 0; i2 < 2; i2++)\n"
+      "     for (int i3 = 0; i3 < 3 && s < 500; i3++) {\n       float t = 0;\n"
+      "       for (int i4 = 0; i4 < 2 * i0 + 40; i4++) t += a.y;\n       s += t;\n     }\n  return a + s;\n}\n";
+  for (const char* profile : {"ps_3_0", "ps_3_sw"})
+    for (const DWORD flags : shadertest::kBoth) {
+      SCOPED_TRACE(std::string(profile) + " flags " + std::to_string(flags));
+      const LoopCompile r = shadertest::CompileLoops(source, profile, flags);
+      ASSERT_EQ(r.c.hr, S_OK) << r.c.log;
+      EXPECT_GT(r.reused, 0u);
+      EXPECT_LE(r.workSpent, r.workGranted / 4);
+      for (const int n : {0, 1, 2, 5})
+        for (const float y : {0.5f, 2.0f, -1.0f}) {
+          float s = 0;
+          for (int i0 = 0; i0 < n; ++i0)
+            for (int i1 = 0; i1 < 2; ++i1)
+              for (int i2 = 0; i2 < 2; ++i2)
+                for (int i3 = 0; i3 < 3 && s < 500; ++i3) {
+                  float t = 0;
+                  for (int i4 = 0; i4 < 2 * i0 + 40; ++i4) t += y;
+                  s += t;
+                }
+          const Float4 a(0.25f, y, -0.5f, 1);
+          Float4 got;
+          std::string error;
+          ASSERT_TRUE(shadertest::RunLane(r.c, {{"n", {double(n)}}}, {{shadertest::In(shadertest::kTexCoord, 0), a}},
+                                          shadertest::LaneOutput{}, &got, &error))
+              << error;
+          for (int e = 0; e < 4; ++e)
+            EXPECT_NEAR(got[e], a[e] + s, 1e-4 * (1 + std::fabs(a[e] + s))) << "n " << n << " y " << y << " [" << e << "]";
+        }
     }
 }
 

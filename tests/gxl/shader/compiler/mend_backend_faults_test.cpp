@@ -1,7 +1,9 @@
 // Faults of the back end: an optimised order that outgrows the registers
-// where the lowered order fits them, a ps_1_1-1_3 write-mask merge that left
-// a value behind in the register it overwrites, a late nrm that wrote its own
-// source, and a fold that took a root of zero for an imaginary one. Each
+// where the lowered order fits them, optimised code past the constant
+// registers where the unoptimised code fits them, a ps_1_1-1_3 write-mask
+// merge that left a value behind in the register it overwrites, a late nrm
+// that wrote its own source, and a fold that took a root of zero for an
+// imaginary one. Each
 // program is compiled and run in the token kit's interpreter against values
 // worked out in C++ from its source, or its refusal is checked.
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "flow_lane.h"
+#include "loop_bound_compile.h"
 
 namespace {
 
@@ -60,6 +63,12 @@ float4 main() : COLOR0
 )";
 }
 
+std::size_t Count(const std::string& log, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+  return n;
+}
+
 const shadertest::Uniforms kLongLoopUniforms = {
     {"u1", {0.3, 0, 0, 0.7}}, {"n0", {0.2}}, {"s1", {0.5}}, {"ua", {0.4, 0, 0.9, 0}}};
 
@@ -101,18 +110,54 @@ TEST(GxlBackendFaults, OptimisedOrderPastTheRegistersTakesTheLoweredOrder) {
     ASSERT_TRUE(shadertest::RunLane(c, kLongLoopUniforms, {}, {}, &got, &error)) << error;
     ExpectNear(got, LongLoopValue(row.passes), "oC0");
   }
-  // Optimised, the 1000 passes fold their counters into 1000 literals, past
-  // ps_3_0's 224 constant registers in any order: that limit, not X4004.
-  const shadertest::CompiledHlsl c = shadertest::CompileHlsl(LongLoopSource(1000), "main", "ps_3_0", 0);
-  EXPECT_EQ(c.hr, E_FAIL);
-  EXPECT_TRUE(c.Logged("error X4507")) << c.log;
-  EXPECT_FALSE(c.Logged("X4004")) << c.log;
 }
 
-std::size_t Count(const std::string& log, const std::string& what) {
-  std::size_t n = 0;
-  for (std::size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
-  return n;
+// Optimised, the 1000 passes fold their counters into 1000 literals, past
+// ps_3_0's 224 constant registers in any order (X4507); the unoptimised code
+// computes them from one counter and fits. The compile takes that code, and
+// its work counts both compiles: with too little left for the second, the
+// optimised refusal stands, said once, and no work bound.
+TEST(GxlBackendFaults, OptimisedCodePastALimitTakesTheUnoptimisedCode) {
+  const std::string source = LongLoopSource(1000);
+  const shadertest::LoopCompile optimised = shadertest::CompileLoops(source, "ps_3_0", 0);
+  const shadertest::LoopCompile unoptimised = shadertest::CompileLoops(source, "ps_3_0", 0x4);
+  ASSERT_EQ(optimised.c.hr, S_OK) << optimised.c.log;
+  ASSERT_EQ(unoptimised.c.hr, S_OK) << unoptimised.c.log;
+  EXPECT_EQ(optimised.c.code, unoptimised.c.code);
+  EXPECT_EQ(optimised.c.log, unoptimised.c.log);
+  Float4 got;
+  std::string error;
+  ASSERT_TRUE(shadertest::RunLane(optimised.c, kLongLoopUniforms, {}, {}, &got, &error)) << error;
+  ExpectNear(got, LongLoopValue(1000), "oC0");
+
+  EXPECT_GT(optimised.workSpent, unoptimised.workSpent + unoptimised.workSpent / 2);
+  EXPECT_LE(optimised.workSpent, optimised.workGranted);
+  // A cap on the whole compile of half the second compile's work past the first's.
+  shadertest::LoopCompileOptions cut;
+  cut.budget = optimised.workCharged - unoptimised.workCharged / 2;
+  const shadertest::LoopCompile refused = shadertest::CompileLoops(source, "ps_3_0", 0, cut);
+  EXPECT_EQ(refused.c.hr, E_FAIL);
+  EXPECT_EQ(Count(refused.c.log, "error"), 1u) << refused.c.log;
+  EXPECT_TRUE(refused.c.Logged("error X4507: maximum constant register index exceeded")) << refused.c.log;
+  EXPECT_LE(refused.workSpent, refused.workGranted);
+}
+
+// The pixel 1.x target optimises whatever the options say: its refusal at a
+// limit is not compiled again, for that compile would be the same one. A
+// target that honours 0x4 makes the second compile.
+TEST(GxlBackendFaults, OnlyATargetThatCompilesWithout0x4MakesTheSecondCompile) {
+  std::string chain = "float4 k[4];\nfloat4 main(float4 a : COLOR0) : COLOR {\n  float4 r = a;\n";
+  for (int i = 0; i < 80; ++i) chain += "  r = r * k[" + std::to_string(i % 4) + "] + a;\n";
+  chain += "  return r;\n}\n";
+  for (const char* profile : {"ps_1_1", "ps_2_0"}) {
+    SCOPED_TRACE(profile);
+    const shadertest::LoopCompile optimised = shadertest::CompileLoops(chain, profile, 0);
+    const shadertest::LoopCompile unoptimised = shadertest::CompileLoops(chain, profile, 0x4);
+    EXPECT_TRUE(optimised.c.Logged("error X5020")) << optimised.c.log;
+    EXPECT_TRUE(unoptimised.c.Logged("error X5020")) << unoptimised.c.log;
+    EXPECT_EQ(optimised.secondCompiles, profile[3] == '1' ? 0u : 1u);
+    EXPECT_EQ(unoptimised.secondCompiles, 0u);
+  }
 }
 
 // n values of frac() each read again after their sum, beside the sum: with

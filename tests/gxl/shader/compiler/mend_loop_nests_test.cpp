@@ -465,4 +465,128 @@ float4 main(float4 itc1 : TEXCOORD1) : COLOR0
   CheckNest({head + reading + tail, kPixelWithLoops, {}, lanes});
 }
 
+// A 2-pass loop around a uniform one writing an input, then six loops deep
+// (constant, float-counter, `n0 - i`, one-pass, while and empty-range loops)
+// writing a local array whose values nothing after them reads; the function
+// returns its input. ps_3_x keeps four levels: the while and the loop in it
+// are unrolled below them, in every pass of the simulations around, from
+// the same entries again and again (reused, not built again).
+TEST(GxlCompilerMend, DeepNestOfFloatCountersCompiles) {
+  const char* source = R"(
+float n0;
+
+float4 main(float4 itc0 : TEXCOORD0, float4 icol1 : COLOR1) : COLOR0
+{
+    float v6 = icol1.y;
+    for (int i7 = 0; i7 < 2; i7++)
+    {
+        for (int i10 = 0; i10 < n0; i10++)
+        {
+            for (int i13 = 0; i13 <= 1; i13++)
+            {
+                icol1 = float4(0.5, 0.5, 0.5, 0.5);
+            }
+        }
+    }
+    float4 a15[4] = { float4(0.0, 0.0, 0.0, 0.0), float4(0.0, 0.0, 0.0, 0.0), float4(0.0, 0.0, 0.0, 0.0), float4(0.0, 0.0, 0.0, 0.0) };
+    for (int i16 = 0; i16 < 4; i16++)
+    {
+        a15[i16] = a15[i16];
+    }
+    for (int i22 = 0; i22 < 3; i22++)
+    {
+        for (float i23 = 0.0; i23 < 4; i23 += 0.5)
+        {
+            float v24 = 0.5;
+            for (float i25 = 0.0; i25 < n0 - i22; i25 += 1.0)
+            {
+                for (int i26 = 0; i26 < 1; i26++)
+                {
+                    int k27 = 0;
+                    while (k27 < 1)
+                    {
+                        for (float i28 = 0.0; i28 < k27 * k27; i28 += 1.0)
+                        {
+                            float3 v29 = float3(0.5, 0.5, 0.5);
+                            v24 = 0.5;
+                            v29.z = (a15[i26]).w;
+                        }
+                        k27++;
+                    }
+                }
+                a15[i22] = float4(0.5, 0.5, 0.5, v24);
+            }
+        }
+    }
+    return itc0;
+}
+)";
+  std::vector<Lane> lanes;
+  for (const double n0 : {2.0, 5.0}) {
+    const Float4 t0(0.1f, 0.2f, 0.3f, float(n0) / 10);
+    lanes.push_back({"n0 = " + shadertest::Num(n0),
+                     {{"n0", {n0}}},
+                     {{In(kTexCoord, 0), t0}, {In(kColor, 1), Splat(0.5f)}},
+                     {{kPixel, t0}}});
+  }
+  CheckNest({source, kPixelWithLoops, kPixelUnrolling, lanes});
+}
+
+// A float-counter loop around a constant one around a while of uniform
+// length around `i8 < 2 / i9 < 1 / i10 < k7 * i9`, with a dead select. At
+// vs_2_a, which keeps one loop level, the while is kept and the rest
+// unrolled; its unrolling inside the outer loops' attempts runs to the
+// iteration limit, and is not built there again from the same state.
+// vs_1_1 and vs_2_0 keep no loop of uniform length.
+TEST(GxlCompilerMend, DeadDeepNestAtOneLoopLevelCompiles) {
+  const char* source = R"(
+float4 u0;
+float n0;
+float4 ua[4];
+
+void main(float4 ipos : POSITION, out float4 opos : POSITION, out float4 otc : TEXCOORD0)
+{
+    float4 v2 = float4(0.5, 0.5, 0.5, 0.5);
+    float s3 = 0.0;
+    for (float i5 = 0.0; i5 < 3; i5 += 1.0)
+    {
+        for (int i6 = 0; i6 < 4; i6++)
+        {
+            int k7 = 0;
+            while (k7 < n0)
+            {
+                for (int i8 = 0; i8 < 2; i8++)
+                {
+                    for (int i9 = 0; i9 < 1; i9++)
+                    {
+                        for (int i10 = 0; i10 < k7 * i9; i10++)
+                        {
+                            s3 = 0.5;
+                            float4 v14 = ua[i8];
+                        }
+                    }
+                    float3 v15 = (float3)(float3(0.5, 0.5, 0.5) <= ((lerp(u0.x, 0.5, 0.5) >= 1.166414) ? float3(1.0, 0.75, 0.2) : ((float3(0.5, 0.5, 0.5) * v2.yyw) + float3(0.5, 0.5, 0.5))));
+                }
+                k7++;
+            }
+        }
+    }
+    for (int i16 = 0; i16 < 2; i16++)
+    {
+        ipos = float4(0.5, 0.5, 0.5, 0.5);
+    }
+    opos = ipos;
+    otc = float4(0.5, 0.5, 0.5, s3);
+}
+)";
+  // i9 is 0 in its only pass: the innermost loop never runs, s3 stays 0.
+  std::vector<Lane> lanes;
+  for (const double n0 : {2.0, 5.0})
+    lanes.push_back({"n0 = " + shadertest::Num(n0),
+                     {{"n0", {n0}}, {"u0", {0.5, 0.5, 0.5, 0.5}}, {"ua", std::vector<double>(16, 0.0)}},
+                     {{In(kPosition, 0), Float4(1, 2, 3, 4)}},
+                     {{kPos, Splat(0.5f)}, {kTc0, Float4(0.5f, 0.5f, 0.5f, 0)}}});
+  CheckNest({source, {"vs_2_a", "vs_2_sw", "vs_3_0", "vs_3_sw"}, {"vs_1_1", "vs_2_0"}, lanes});
+}
+
 }  // namespace

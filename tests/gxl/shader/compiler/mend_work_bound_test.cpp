@@ -147,21 +147,24 @@ std::string Chain(int statements) {
   return text + "  return a + b + c;\n}\n";
 }
 
-// The budget grows with the lowered program: a chain sixteen times as long
-// as the base budget covers compiles with what it needs per record, and
-// per record too little still ends in the bound. (Scaled down: the budget
-// per record is the compile's own, the records it covers 1/64 of them.)
-TEST(GxlCompilerMend, StraightCodeGetsBudgetWithItsSize) {
-  Bounds scaled;
-  scaled.records = gxl::shader::kCompileWorkRecords / 64;
-  scaled.budget = gxl::shader::kCompileWorkBudget / 64;
-  const BoundedRun chain(Chain(400), "vs_3_0", 0, scaled);
-  EXPECT_EQ(chain.hr, S_OK) << chain.log;
-  EXPECT_GT(chain.spent, scaled.budget) << "the base budget alone would have ended it";
+// The phases after the lowering spend what the compile's cap leaves of it,
+// however little of the budget the lowering needed: a chain whose later
+// phases take many times the lowering's budget compiles, and a cap cut
+// below what they need ends in the bound.
+TEST(GxlCompilerMend, LaterPhasesSpendWhatTheCapLeaves) {
+  gxl::shader::ShaderPreprocessor pp;
+  const std::string text = Chain(400);
+  ASSERT_EQ(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr), S_OK);
+  gxl::shader::ShaderCompiler compiler;
+  compiler.workBudget = gxl::shader::kCompileWorkBudget / 64;
+  gxl::ComRef<DataBuffer> code;
+  EXPECT_EQ(compiler.CompileSource(&pp, nullptr, "main", 0, "vs_3_0", 0, code.Put(), nullptr), S_OK)
+      << shadertest::LogText(pp.Log());
+  EXPECT_GT(compiler.workCharged, compiler.workBudget) << "the lowering's budget alone would have ended it";
 
-  Bounds starved = scaled;
-  starved.budget = scaled.budget / 256;  // 4 steps a record
-  const BoundedRun cut(Chain(400), "vs_3_0", 0, starved);
+  Bounds starved;
+  starved.budget = compiler.workCharged / 4;
+  const BoundedRun cut(text, "vs_3_0", 0, starved);
   EXPECT_EQ(cut.hr, E_FAIL);
   EXPECT_EQ(cut.log, std::string(kBound) + "\n");
 }

@@ -14,8 +14,8 @@ namespace {
 
 constexpr char kHeader[] =
     "# Outcome of every corpus cell: file, entry (- for assembly), profile, option word, then\n"
-    "# \"compiled\" or the code of the error that stopped it. GxlCorpusE2E fails when a cell gets\n"
-    "# worse; regenerate with NURA_CORPUS_MATRIX_WRITE=1 (or a path to write elsewhere).\n";
+    "# \"compiled\" or the code of the error that stopped it. GxlCorpusE2E fails when a cell\n"
+    "# changes; regenerate with NURA_CORPUS_MATRIX_WRITE=1 (or a path to write elsewhere).\n";
 
 bool Parse(std::istream& in, Matrix* matrix, std::string* error) {
   int number = 0;
