@@ -3,7 +3,7 @@
 // peepholes, the address loads of vs_2_0 and up, and the rebuild of the
 // predicated program into flow control.
 #include <algorithm>
-#include <optional>
+#include <memory>
 
 #include "gxl/shader/backend/select/flow_control.h"
 #include "gxl/shader/backend/select/select_util.h"
@@ -281,8 +281,10 @@ HRESULT VertexShaderTarget::SelectInstructions() {
   HRESULT hr = OrderOutputWrites();
   // Optimised, one walk over steps 1 to 4: between them the use analysis is
   // kept up to date, not built again for each.
-  std::optional<SelectionWalk> walk;
-  if (optimise) walk.emplace(*this);
+  // Held by pointer: g++ 12 takes an empty optional of it for one read
+  // uninitialised (-Wmaybe-uninitialized).
+  std::unique_ptr<SelectionWalk> walk;
+  if (optimise) walk = std::make_unique<SelectionWalk>(*this);
 
   // 1. vs_1_1's frc; conditional breaks by comparison.
   if (SUCCEEDED(hr) && (profileLimits.secondFlags & kVertexFractionForm))
