@@ -194,6 +194,10 @@ HRESULT RoundUpkeep::UpdateGuards(bool* changed) {
   t.guardValues.Clear();
   std::vector<opt::Guard> results;
   std::vector<std::uint32_t> touched;  // values whose asked guard changed
+  // Writerless values reached, with whether their asked guard changed: a
+  // new one is asked for nothing as its default says, yet the full pass
+  // still gives it the guard its readers leave it.
+  std::vector<std::pair<std::uint32_t, bool>> writerless;
   while (!heap.empty() && work <= budget) {
     std::pop_heap(heap.begin(), heap.end(), order);
     const std::uint32_t v = heap.back();
@@ -203,10 +207,12 @@ HRESULT RoundUpkeep::UpdateGuards(bool* changed) {
     if (FixedGuard(v)) continue;
     if (w == kNoIndex) {
       const opt::Guard g = AskedOf(v, &work);
-      if (!(g == t.asked[v])) {
+      const bool moved = !(g == t.asked[v]);
+      if (moved) {
         t.asked[v] = g;
         touched.push_back(v);
       }
+      writerless.emplace_back(v, moved);
       continue;
     }
     bool sure = true;
@@ -228,14 +234,7 @@ HRESULT RoundUpkeep::UpdateGuards(bool* changed) {
   if (!heap.empty()) return S_FALSE;  // spread too far: the full pass
   // The second walk, from the first writer on: a value's final guard
   // changes what its readers may move out.
-  for (std::uint32_t v : touched)
-    if (Writer(v) == kNoIndex) {
-      Readers(v, m_list2);
-      for (std::uint32_t q : m_list2) relax.Add(q);
-    }
   std::unordered_map<std::uint32_t, opt::Guard> final;
-  std::vector<std::uint32_t> positions(relax.list.begin(), relax.list.end());
-  std::make_heap(positions.begin(), positions.end(), std::greater<>());
   auto relaxValue = [&](std::uint32_t v) {
     const opt::Guard g = Relaxed(v, final);
     const IrValue* x = m_p.values.Peek(v);
@@ -244,8 +243,13 @@ HRESULT RoundUpkeep::UpdateGuards(bool* changed) {
     final[v] = g;
     return true;
   };
-  for (std::uint32_t v : touched)
-    if (Writer(v) == kNoIndex) relaxValue(v);
+  for (const auto& [v, moved] : writerless) {
+    if (!relaxValue(v) && !moved) continue;
+    Readers(v, m_list2);
+    for (std::uint32_t q : m_list2) relax.Add(q);
+  }
+  std::vector<std::uint32_t> positions(relax.list.begin(), relax.list.end());
+  std::make_heap(positions.begin(), positions.end(), std::greater<>());
   while (!positions.empty() && work <= budget) {
     std::pop_heap(positions.begin(), positions.end(), std::greater<>());
     const std::uint32_t p = positions.back();

@@ -84,8 +84,13 @@ std::string UnrolledProgram(std::uint32_t seed, bool vertex) {
 // in long mode.
 TEST(GxlOptimizerGrowth, IncrementalRoundsGiveTheFullPassesCode) {
   const std::uint32_t programs = nura::test::LongMode() ? 400 : 24;
+  std::vector<std::uint32_t> seeds;
+  for (std::uint32_t seed = 0; seed < programs; ++seed) seeds.push_back(seed);
+  // At vs_2_0 a pass leaves a new literal that nothing reads each round; the
+  // guard pass still gives it the guard its (absent) readers ask for.
+  if (!nura::test::LongMode()) seeds.push_back(76);
   std::uint64_t passes = 0;
-  for (std::uint32_t seed = 0; seed < programs; ++seed) {
+  for (const std::uint32_t seed : seeds) {
     const bool vertex = seed % 3 == 1;
     const std::string text = UnrolledProgram(seed, vertex);
     for (const char* profile : vertex ? std::vector<const char*>{"vs_1_1", "vs_2_0"}
