@@ -183,6 +183,43 @@ TEST(GxlOptimizerGrowth, NestedTriangleComputesTwiceItsInput) {
   }
 }
 
+// Constant nests whose passes settle at 2t in float32, where the profiles
+// with loops keep some loops around long unrolled bodies: the rectangle
+// for (i < n) for (j < n / 2) and the cube for (i < n) for (j < n) for
+// (k < n). Full sizes (250, 40) in long mode, where the lowering keeps
+// loops, and sizes that unroll in CI.
+TEST(GxlOptimizerGrowth, KeptLoopsAroundUnrolledBodiesComputeTwiceTheirInput) {
+  const bool full = nura::test::LongMode();
+  auto source = [](bool cube, std::uint32_t n, bool vertex) {
+    const std::string bound = std::to_string(n), inner = std::to_string(cube ? n : n / 2);
+    std::string text = std::string("float4 main(float4 t : TEXCOORD0) : ") + (vertex ? "POSITION" : "COLOR") +
+                       "\n{\n    float4 a = t;\n    for (int i = 0; i < " + bound + "; i++)\n" +
+                       "        for (int j = 0; j < " + inner + "; j++)\n";
+    if (cube) text += "            for (int k = 0; k < " + bound + "; k++)\n";
+    return text + "                a = a * 0.5 + t;\n    return a;\n}\n";
+  };
+  struct Case {
+    bool cube;
+    std::uint32_t ci, longMode;
+  };
+  const Case kCases[] = {{false, 64, 250}, {true, 12, 40}};
+  const Float4 t(0.3f, -1, 2, 0.5f);
+  for (const Case& k : kCases)
+    for (const char* profile : {"ps_3_0", "vs_3_0"}) {
+      const bool vertex = profile[0] == 'v';
+      const std::string text = source(k.cube, full ? k.longMode : k.ci, vertex);
+      SCOPED_TRACE(std::string(profile) + "\n" + text);
+      const shadertest::CompiledHlsl c = shadertest::CompileHlsl(text, "main", profile, 0);
+      ASSERT_EQ(c.hr, S_OK) << c.log;
+      Float4 got;
+      std::string error;
+      const shadertest::LaneOutput out{vertex ? nura::shtok::kUsagePosition : nura::shtok::kUsageColor, 0};
+      ASSERT_TRUE(shadertest::RunLane(c, {}, {{shadertest::In(shadertest::kTexCoord), t}}, out, &got, &error))
+          << error << "\n" << c.text;
+      for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(got[i], 2 * t[i]) << i << "\n" << c.text;
+    }
+}
+
 // The seven statements: a 1,000-pass constant loop that no 1.x
 // program can hold (about 28,000 instructions after the optimiser).
 constexpr char kLongConstantLoop[] =
