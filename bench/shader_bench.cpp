@@ -1304,6 +1304,26 @@ int main(int argc, char** argv) {
        "BM_CompileCounters/500/iterations:3", 2.6},
       {"nested constant loops of 2,048 statements unrolled for ps_2_0, to its answer (ms)",
        "BM_CompileNestedLoops/2048/iterations:1", "", 1000},
+      // Kept loops around unrolled bodies and branches in unrolled loops: 4
+      // (8 for the cube) is linear in the passes.
+      {"rectangle 250 x 125 / 125 x 62 at ps_3_0", "BM_CompileFlowShape/0/250/0/iterations:1",
+       "BM_CompileFlowShape/0/125/0/iterations:1", 8},
+      {"cube of 40 / 20 at ps_3_0", "BM_CompileFlowShape/1/40/0/iterations:1",
+       "BM_CompileFlowShape/1/20/0/iterations:1", 16},
+      // Both refused by the slot limit after the optimiser (at 200 the slot
+      // bound refuses before it).
+      {"triangle of 100 / 50 with a branch at ps_2_0", "BM_CompileFlowShape/2/100/0/iterations:1",
+       "BM_CompileFlowShape/2/50/0/iterations:1", 8},
+      {"triangle of 100 with a branch at ps_2_0, to its slot limit (ms)", "BM_CompileFlowShape/2/100/0/iterations:1",
+       "", 2000},
+      {"rectangle 250 x 125 at ps_3_0 (ms)", "BM_CompileFlowShape/0/250/0/iterations:1", "", 2000},
+      {"rectangle 250 x 125 at vs_3_0 (ms)", "BM_CompileFlowShape/0/250/1/iterations:1", "", 2000},
+      {"cube of 40 at ps_3_0 (ms)", "BM_CompileFlowShape/1/40/0/iterations:1", "", 2000},
+      {"cube of 40 at vs_3_0 (ms)", "BM_CompileFlowShape/1/40/1/iterations:1", "", 2000},
+      {"triangle of 200 with a branch at ps_2_0, to its slot limit (ms)", "BM_CompileFlowShape/2/200/0/iterations:1",
+       "", 2000},
+      {"triangle of 200 with a branch at vs_2_0, to its slot limit (ms)", "BM_CompileFlowShape/2/200/1/iterations:1",
+       "", 2000},
       {"a loop refused with X3511 after 1,024 iterations (ms)", "BM_CompileLoopRefusal/iterations:3", "", 100},
       {"X3511 for a loop of uniform length around nested loops, ps_2_0 (ms; at most 64 MB)", "BM_RefuseUnboundedLoop/0",
        "", 100},

@@ -9,7 +9,8 @@
 // triangle for (i < n) for (j < i) a = a * 0.5 + t unrolled at ps_2_0, whose
 // n(n - 1) / 2 passes the optimiser takes through a hundred rounds that each
 // change one of them; and two counters stepping alike through 500 and 1,000
-// unrolled passes without the optimiser. Each compile goes through the public entry points,
+// unrolled passes without the optimiser; loops kept around long unrolled
+// bodies and branches in unrolled loops (FlowShape). Each compile goes through the public entry points,
 // validated, as a caller's does.
 #pragma once
 
@@ -277,6 +278,43 @@ inline void BM_CompileCounters(benchmark::State& state) {
   for (auto _ : state) CompileOnce(text, "", "main", "ps_3_0", 0x4);
 }
 
+// Loops kept around long unrolled bodies, and branches in unrolled loops,
+// each a = a * 0.5 + t per pass: the rectangle for (i < n) for (j < n / 2)
+// and the cube for (i < n) for (j < n) for (k < n), which the profiles with
+// loops keep partly as loops, and the triangle for (i < n) for (j < i) with
+// a branch on data in its body, which ps_2_0 unrolls. Arguments: the shape
+// (0 rectangle, 1 cube, 2 triangle with a branch), n, and 1 for the vertex
+// stage (vs_3_0, or vs_2_0 for the triangle) rather than the pixel stage.
+inline std::string FlowShape(int shape, int n, bool vertex) {
+  const std::string bound = std::to_string(n);
+  std::string text = std::string("float4 main(float4 t : TEXCOORD0) : ") + (vertex ? "POSITION" : "COLOR") +
+                     " {\n  float4 a = t;\n";
+  switch (shape) {
+    case 0:
+      text += "  for (int i = 0; i < " + bound + "; i++)\n    for (int j = 0; j < " + std::to_string(n / 2) +
+              "; j++)\n      a = a * 0.5 + t;\n";
+      break;
+    case 1:
+      text += "  for (int i = 0; i < " + bound + "; i++)\n    for (int j = 0; j < " + bound +
+              "; j++)\n      for (int k = 0; k < " + bound + "; k++)\n        a = a * 0.5 + t;\n";
+      break;
+    default:
+      text += "  for (int i = 0; i < " + bound +
+              "; i++)\n    for (int j = 0; j < i; j++) {\n      a = a * 0.5 + t;\n      if (a.x > t.x)\n"
+              "        a += 1;\n    }\n";
+      break;
+  }
+  return text + "  return a;\n}\n";
+}
+
+inline void BM_CompileFlowShape(benchmark::State& state) {
+  const int shape = static_cast<int>(state.range(0));
+  const bool vertex = state.range(2) != 0;
+  const std::string text = FlowShape(shape, static_cast<int>(state.range(1)), vertex);
+  const char* profile = shape == 2 ? (vertex ? "vs_2_0" : "ps_2_0") : (vertex ? "vs_3_0" : "ps_3_0");
+  for (auto _ : state) CompileOnce(text, "", "main", profile, 0);
+}
+
 BENCHMARK(BM_CompileCorpus)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileNtscRetry)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileChain)->Args({400, 0})->Args({800, 0})->Args({400, 1})->Args({800, 1})->Args({1600, 0})
@@ -285,5 +323,8 @@ BENCHMARK(BM_CompileTriangle)->Arg(100)->Arg(200)->Arg(250)->Iterations(1)->Unit
 BENCHMARK(BM_CompileCounters)->Arg(500)->Arg(1000)->Iterations(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileNestedLoops)->Arg(2048)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompileLoopRefusal)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CompileFlowShape)->Args({0, 125, 0})->Args({0, 250, 0})->Args({0, 250, 1})->Args({1, 20, 0})
+    ->Args({1, 40, 0})->Args({1, 40, 1})->Args({2, 50, 0})->Args({2, 100, 0})->Args({2, 200, 0})->Args({2, 200, 1})
+    ->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace compilespeed

@@ -63,6 +63,15 @@ inline Guard GuardOf(const IrValue& v) { return {v.predicate, v.predicateSense};
 // guards of their predicate values, outward; none when they share nothing.
 Guard CommonGuard(const ShaderProgram& p, Guard a, Guard b);
 
+// RecomputePredicates' rules, shared with its incremental form: "never"
+// (no guard, sense 0), the guard under which both are needed ("never" joins
+// as nothing), the guard one block further out, and how many blocks deep a
+// guard is.
+constexpr Guard kNever{kNoIndex, 0};
+Guard JoinGuards(const ShaderProgram& p, const Guard& a, const Guard& b);
+Guard OuterGuard(const ShaderProgram& p, const Guard& g);
+std::uint32_t GuardDepth(const ShaderProgram& p, Guard g);
+
 // The precision field of a flags word, and its highest and lowest set bit.
 inline std::uint32_t Precision(std::uint32_t flags) { return flags & kValuePrecisionMask; }
 inline std::uint32_t HighestPrecision(std::uint32_t field) {
@@ -163,6 +172,41 @@ HRESULT FinishArithmetic(ShaderProgram& p);
 // where no loop control is left; *redirected set when a merge became one of
 // its sides. True when it changed.
 bool DropUnwrittenAt(ShaderProgram& p, std::uint32_t position, bool* keep, const bool* cut, bool* redirected);
+// SimplifyPredicates as its steps over one run's state: Start (the use
+// analysis as the pass sets it first), the replacement of conditions a
+// guard decides at each instruction in order, Decide (conditions known,
+// the guards they decide resolved), the drop at each instruction in order,
+// then Finish (its status). The pass is all of them over every position;
+// its incremental form visits the positions whose outcome may differ.
+class PredicateRun {
+ public:
+  explicit PredicateRun(ShaderProgram& p) : m_p(p) {}
+  // With `full` the use analysis is rebuilt and the values numbered (else
+  // the caller did both).
+  HRESULT Start(bool full);
+  HRESULT ReplaceImpliedAt(std::uint32_t position);
+  HRESULT Decide();
+  HRESULT DropAt(std::uint32_t position);
+  // Redirections forwarded, then the status; or both for the caller to take.
+  HRESULT Finish();
+  bool Redirected() const { return m_redirected; }
+  HRESULT Status() const { return m_changed ? S_OK : S_FALSE; }
+
+ private:
+  std::uint32_t ConditionOf(std::uint32_t block) const;
+  bool Decided(std::uint32_t argument, const Guard& g) const;
+  std::uint32_t Literal(double x);
+  HRESULT DecideConditions();
+  void ResolveGuards();
+
+  ShaderProgram& m_p;
+  std::uint32_t m_one = kNoIndex, m_zero = kNoIndex;
+  std::unique_ptr<bool[]> m_cut;             // per value: its guard was found never to hold in this run
+  std::unique_ptr<std::uint32_t[]> m_known;  // per value: the literal of a condition found known
+  std::unique_ptr<bool[]> m_keep;            // one flag per component
+  std::uint32_t m_knownCount = 0, m_keepSize = 0;
+  bool m_changed = false, m_redirected = false;
+};
 // MergeDuplicateComponents on the instruction at `position` (`keep` one flag
 // per component); true when it changed.
 bool MergeComponentsAt(ShaderProgram& p, std::uint32_t position, bool* keep);

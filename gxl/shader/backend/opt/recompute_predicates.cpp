@@ -12,7 +12,7 @@ namespace {
 // values, outputs, block moves and clip results.
 constexpr std::uint32_t kFixedGuard = kBankPredicate | kBankOutput | kBankBlockMoves | kBankClip;
 
-const opt::Guard kNever{kNoIndex, 0};
+using opt::kNever;
 
 class GuardRecomputer {
  public:
@@ -32,19 +32,9 @@ class GuardRecomputer {
     v.predicate = g.predicate;
     v.predicateSense = g.sense;
   }
-  // The guard under which both are needed; "never" joins as nothing.
-  opt::Guard Join(const opt::Guard& a, const opt::Guard& b) const {
-    if (a == kNever) return b;
-    if (b == kNever) return a;
-    return opt::CommonGuard(m_p, a, b);
-  }
-  // The guard one block further out.
-  opt::Guard Outer(const opt::Guard& g) const { return g.predicate == kNoIndex ? g : Guard(g.predicate); }
-  std::uint32_t Length(opt::Guard g) const {
-    std::uint32_t n = 0;
-    for (; g.predicate != kNoIndex && n < m_bound; ++n) g = Guard(g.predicate);
-    return n;
-  }
+  opt::Guard Join(const opt::Guard& a, const opt::Guard& b) const { return opt::JoinGuards(m_p, a, b); }
+  opt::Guard Outer(const opt::Guard& g) const { return opt::OuterGuard(m_p, g); }
+  std::uint32_t Length(opt::Guard g) const { return opt::GuardDepth(m_p, g); }
   // The value, and the values on its relative-index chain, needed under `g` too.
   void Widen(std::uint32_t value, const opt::Guard& g) {
     for (std::uint32_t steps = 0; value != kNoIndex && steps < m_bound; ++steps) {
@@ -180,6 +170,27 @@ HRESULT GuardRecomputer::Run() {
 }
 
 }  // namespace
+
+opt::Guard opt::JoinGuards(const ShaderProgram& p, const Guard& a, const Guard& b) {
+  if (a == kNever) return b;
+  if (b == kNever) return a;
+  return CommonGuard(p, a, b);
+}
+
+opt::Guard opt::OuterGuard(const ShaderProgram& p, const Guard& g) {
+  const IrValue* v = g.predicate == kNoIndex ? nullptr : p.values[g.predicate];
+  return g.predicate == kNoIndex ? g : v ? GuardOf(*v) : Guard{};
+}
+
+std::uint32_t opt::GuardDepth(const ShaderProgram& p, Guard g) {
+  const std::uint32_t bound = p.values.Count() + 1;
+  std::uint32_t n = 0;
+  for (; g.predicate != kNoIndex && n < bound; ++n) {
+    const IrValue* v = p.values[g.predicate];
+    g = v ? GuardOf(*v) : Guard{};
+  }
+  return n;
+}
 
 HRESULT ShaderProgram::RecomputePredicates() { return GuardRecomputer(*this).Run(); }
 

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <malloc.h>
 #include <new>
 #include <type_traits>
 
 #include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/backend/opt/round_upkeep_parts.h"
+#include "gxl/shader/backend/opt/round_upkeep_stores.h"
 
 namespace gxl::shader {
 
@@ -28,7 +30,10 @@ bool SameBank(const RegisterBank& a, const RegisterBank& b) {
 
 }  // namespace
 
-RoundUpkeep::RoundUpkeep(ShaderProgram& p) : m_p(p) {}
+// Tests that serve every program (roundUpkeepFrom 0) serve it from the first
+// round on, whatever the upkeep costs, so that its check meets every road.
+RoundUpkeep::RoundUpkeep(ShaderProgram& p)
+    : m_p(p), m_everyRound(p.roundUpkeepFrom == 0), m_retryRound(m_everyRound ? 1 : 2) {}
 
 RoundUpkeep::~RoundUpkeep() { Drop(); }
 
@@ -130,21 +135,18 @@ bool RoundUpkeep::Build() {
       const RegisterBank* bank = m_p.banks.Peek(b);
       m_banks.push_back(bank ? *bank : RegisterBank{});
     }
-    m_values.resize(valueCount);
-    m_valuePresent.assign(valueCount, 0);
-    for (std::uint32_t v = 0; v < valueCount; ++v) {
-      if (const IrValue* x = m_p.values.Peek(v)) {
-        m_values[v] = *x;
-        m_valuePresent[v] = 1;
-      }
-    }
+    m_images.reset(new upkeep::ValueImages);
+    m_images->SetTemplate(valueCount, [&](std::uint32_t v) { return m_p.values.Peek(v); });
+    m_images->Grow(valueCount);
+    for (std::uint32_t v = 0; v < valueCount; ++v) m_images->Take(v, m_p.values.Peek(v));
     m_instructions.assign(count, InstructionImage{});
     m_operands.clear();
     for (std::uint32_t p = 0; p < count; ++p) TakeImage(p);
     m_valueCount = valueCount;
     m_instructionCount = count;
 
-    m_readers.assign(valueCount, {});
+    m_readers.reset(new upkeep::ReaderLists);
+    m_readers->Grow(valueCount);
     m_writer.assign(valueCount, kNoIndex);
     m_uses.assign(valueCount, 0);
     for (std::uint32_t p = 0; p < count; ++p) {
@@ -153,7 +155,7 @@ bool RoundUpkeep::Build() {
       for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
         const std::uint32_t v = inst->arguments[a];
         if (v >= valueCount) continue;
-        if (m_readers[v].empty() || m_readers[v].back() != p) m_readers[v].push_back(p);
+        m_readers->Insert(v, p);
         m_uses[v] += !opt::IsEmpty(inst);
       }
       for (std::uint32_t r = 0; r < inst->resultCount && !opt::IsEmpty(inst); ++r) {
@@ -166,6 +168,15 @@ bool RoundUpkeep::Build() {
     m_positionStamps.assign(count, 0);
     for (std::uint32_t p = 0; p < count; ++p)
       if (!Topological(p)) return false;
+    m_flow = false;
+    for (std::uint32_t v = 0; v < valueCount && !m_flow; ++v) {
+      const IrValue* x = m_p.values.Peek(v);
+      m_flow = x && x->predicate != kNoIndex;
+    }
+    for (std::uint32_t p = 0; p < count && !m_flow; ++p) {
+      const IrInstruction* inst = m_p.instructions.Peek(p);
+      m_flow = inst && upkeep::IsFlowWord(inst->word);
+    }
 
     // The use fields of every value are set at the first refresh, as the
     // passes' next rebuild would set them.
@@ -185,18 +196,18 @@ bool RoundUpkeep::Build() {
     }
     m_changedPosition.assign(count, 0);
     m_visitStamps.assign(count, 0);
-    m_reachStamps.assign(count, 0);
-    m_reachLeft.assign(count, 0);
-    m_reachBuckets.assign(upkeep::kReach + 1, {});
+    m_reachStamps.assign(valueCount, 0);
+    m_reachLeft.assign(valueCount, 0);
+    m_reachBuckets.assign(upkeep::kReach + 2, {});
     for (Pending& q : m_pending) {
-      q.marked.assign(count, 1);
-      q.list.resize(count);
-      for (std::uint32_t p = 0; p < count; ++p) q.list[p] = p;
+      q.marked.assign(count, 0);
+      q.list.clear();
+      q.all = true;
     }
     m_tables.reset(new Tables);
     BuildTables();
     m_outOfClass = 0;
-    m_tangled = false;
+    m_tangled = m_flowChanged = false;
     m_ready = true;
     return true;
   } catch (const std::bad_alloc&) {
@@ -213,11 +224,12 @@ void RoundUpkeep::Drop() {
   }
   m_ready = false;
   m_tables.reset();
-  std::vector<IrValue>().swap(m_values);
-  std::vector<std::uint8_t>().swap(m_valuePresent);
+  m_images.reset();
+  std::vector<IrValue>().swap(m_oldValues);
+  std::vector<std::uint8_t>().swap(m_oldPresent);
   std::vector<InstructionImage>().swap(m_instructions);
   std::vector<std::uint32_t>().swap(m_operands);
-  std::vector<std::vector<std::uint32_t>>().swap(m_readers);
+  m_readers.reset();
   std::vector<std::uint32_t>().swap(m_uses);
   std::vector<std::uint32_t>().swap(m_writer);
   std::vector<std::uint32_t>().swap(m_useDirty);
@@ -228,10 +240,15 @@ void RoundUpkeep::Drop() {
   for (Pending& q : m_pending) {
     std::vector<std::uint8_t>().swap(q.marked);
     std::vector<std::uint32_t>().swap(q.list);
+    q.all = false;
   }
+  const bool held = m_valueCount != 0;
   m_valueCount = m_instructionCount = 0;
   m_outOfClass = 0;
-  m_tangled = false;
+  m_tangled = m_flow = m_flowChanged = false;
+  // What the upkeep held goes back to the system, so that the later phases
+  // do not stand on top of it.
+  if (held) malloc_trim(0);
 }
 
 void RoundUpkeep::Attach() {
@@ -260,13 +277,8 @@ bool RoundUpkeep::Stop() {
 
 bool RoundUpkeep::ValueChanged(std::uint32_t v) const {
   const IrValue* x = m_p.values.Peek(v);
-  if (!x || !m_valuePresent[v]) return (x != nullptr) != (m_valuePresent[v] != 0);
-  // Bytes around the coalescing link (padding too: a record copied whole
-  // may differ there and count as changed, which costs a little work only).
-  constexpr std::size_t link = offsetof(IrValue, coalesceLink), after = link + sizeof(std::uint32_t);
-  const auto* a = reinterpret_cast<const unsigned char*>(x);
-  const auto* b = reinterpret_cast<const unsigned char*>(&m_values[v]);
-  return std::memcmp(a, b, link) != 0 || std::memcmp(a + after, b + after, sizeof(IrValue) - after) != 0;
+  if (!x || !m_images->Present(v)) return (x != nullptr) != m_images->Present(v);
+  return !m_images->Same(v, *x);
 }
 
 bool RoundUpkeep::InstructionChanged(std::uint32_t position) const {
@@ -358,19 +370,20 @@ bool RoundUpkeep::Collect(bool all) {
       m_instructionJournal.NextRound();
     }
     // Most of the program changed: the upkeep costs more than the passes.
-    if ((m_changedValues.size() + m_changedPositions.size()) * 8 > std::uint64_t{valueCount} + count) {
+    if (!m_everyRound && (m_changedValues.size() + m_changedPositions.size()) * 8 > std::uint64_t{valueCount} + count) {
       Shed();
       return false;
     }
     if (!m_changedValues.empty() || !m_changedPositions.empty()) {
-      Dispatch();
-      m_values.resize(valueCount);
-      Grow(m_valuePresent, valueCount, std::uint8_t{0});
-      for (std::uint32_t v : m_changedValues) {
-        const IrValue* x = m_p.values.Peek(v);
-        m_valuePresent[v] = x != nullptr;
-        if (x) m_values[v] = *x;
+      m_oldValues.resize(m_changedValues.size());
+      m_oldPresent.resize(m_changedValues.size());
+      for (std::size_t k = 0; k < m_changedValues.size(); ++k) {
+        const std::uint32_t v = m_changedValues[k];
+        m_oldPresent[k] = v < m_valueCount && m_images->Get(v, &m_oldValues[k]);
       }
+      Dispatch();
+      m_images->Grow(valueCount);
+      for (std::uint32_t v : m_changedValues) m_images->Take(v, m_p.values.Peek(v));
       Grow(m_instructions, count);
       for (std::uint32_t p : m_changedPositions) TakeImage(p);
       m_valueCount = valueCount;
@@ -384,6 +397,11 @@ bool RoundUpkeep::Collect(bool all) {
       Drop();
       return false;
     }
+    if (m_flowChanged) {
+      // The blocks moved: set up again once they have settled.
+      Shed();
+      return false;
+    }
     return true;
   } catch (const std::bad_alloc&) {
     Drop();
@@ -395,7 +413,7 @@ bool RoundUpkeep::Collect(bool all) {
 
 void RoundUpkeep::Dispatch() {
   const std::uint32_t valueCount = m_p.values.Count(), count = m_p.instructions.Count();
-  Grow(m_readers, valueCount);
+  m_readers->Grow(valueCount);
   Grow(m_writer, valueCount, kNoIndex);
   Grow(m_uses, valueCount, 0u);
   Grow(m_useStamps, valueCount, 0u);
@@ -403,8 +421,8 @@ void RoundUpkeep::Dispatch() {
   Grow(m_changedPosition, count, std::uint8_t{0});
   Grow(m_positionStamps, count, 0u);
   Grow(m_visitStamps, count, 0u);
-  Grow(m_reachStamps, count, 0u);
-  Grow(m_reachLeft, count, 0u);
+  Grow(m_reachStamps, valueCount, 0u);
+  Grow(m_reachLeft, valueCount, 0u);
   for (Pending& q : m_pending) Grow(q.marked, count, std::uint8_t{0});
 
   // The index, and the class, of what the instructions name: writers that
@@ -422,6 +440,7 @@ void RoundUpkeep::Dispatch() {
     if (p < m_instructionCount && m_instructions[p].node) {
       const InstructionImage& old = m_instructions[p];
       if (!upkeep::WordInClass(old.word, old.resultCount)) --m_outOfClass;
+      m_flowChanged |= upkeep::IsFlowWord(old.word);
       const std::uint32_t* operands = ImageArguments(p);
       for (std::uint32_t k = 0; k < old.argumentCount + old.resultCount; ++k) MarkUses(operands[k]);
       oldArguments = operands;
@@ -432,6 +451,7 @@ void RoundUpkeep::Dispatch() {
     }
     if (const IrInstruction* inst = m_p.instructions.Peek(p)) {
       if (!upkeep::WordInClass(inst->word, inst->resultCount)) ++m_outOfClass;
+      m_flowChanged |= upkeep::IsFlowWord(inst->word);
       for (std::uint32_t a = 0; a < inst->argumentCount; ++a) {
         const std::uint32_t v = inst->arguments[a];
         if (v >= valueCount) continue;
@@ -439,9 +459,7 @@ void RoundUpkeep::Dispatch() {
         MarkUses(v);
         // Sorted, each reader once; a reader that stopped is dropped when met.
         if (std::find(oldArguments, oldArguments + oldCount, v) != oldArguments + oldCount) continue;
-        std::vector<std::uint32_t>& list = m_readers[v];
-        const auto at = std::lower_bound(list.begin(), list.end(), p);
-        if (at == list.end() || *at != p) list.insert(at, p);
+        m_readers->Insert(v, p);
       }
       for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
         const std::uint32_t v = inst->results[r];
@@ -454,11 +472,13 @@ void RoundUpkeep::Dispatch() {
     }
   }
   bool redirected = false;
-  for (std::uint32_t v : m_changedValues) {
-    const IrValue* old = v < m_valueCount && m_valuePresent[v] ? &m_values[v] : nullptr;
+  for (std::size_t k = 0; k < m_changedValues.size(); ++k) {
+    const std::uint32_t v = m_changedValues[k];
+    const IrValue* old = OldValue(k);
     const IrValue* x = m_p.values.Peek(v);
     if (!upkeep::ValueInClass(old, v)) --m_outOfClass;
     if (!upkeep::ValueInClass(x, v)) ++m_outOfClass;
+    m_flowChanged |= FlowChange(old, x);
     if (!old) MarkUses(v);
     if (x && x->renumber != v) {
       m_redirectedTo[x->renumber].push_back(v);
@@ -469,7 +489,7 @@ void RoundUpkeep::Dispatch() {
     }
     redirected |= old && x && old->renumber != x->renumber;
   }
-  if (m_outOfClass) return;
+  if (m_outOfClass || m_flowChanged) return;
 
   // An instruction reads what an earlier one wrote, once.
   for (std::uint32_t p : m_changedPositions) {
@@ -483,9 +503,11 @@ void RoundUpkeep::Dispatch() {
   }
   if (m_tangled) return;
 
-  for (std::uint32_t p : m_changedPositions) TablesNoteInstruction(p, p < m_instructionCount);
-  for (std::uint32_t v : m_changedValues)
-    TablesNoteValue(v, v < m_valueCount && m_valuePresent[v] ? &m_values[v] : nullptr);
+  for (std::uint32_t p : m_changedPositions) {
+    TablesNoteInstruction(p, p < m_instructionCount);
+    if (m_flow) IndexGuarded(p);
+  }
+  for (std::size_t k = 0; k < m_changedValues.size(); ++k) TablesNoteValue(m_changedValues[k], OldValue(k));
   TablesSettle();
 
   // The walks: what each step reads, as far as it looks.
@@ -493,10 +515,17 @@ void RoundUpkeep::Dispatch() {
     MarkWalk(kComponentWalk, p);
     MarkWalk(kDropWalk, p);
     MarkReach(p);
-    Spread(p, upkeep::kReach);
+    // What reads its results, as they were and are.
+    if (const IrInstruction* inst = m_p.instructions.Peek(p))
+      for (std::uint32_t r = 0; r < inst->resultCount; ++r) Spread(inst->results[r], upkeep::kReach);
+    if (p < m_instructionCount && m_instructions[p].node) {
+      const std::uint32_t* results = ImageResults(p);
+      for (std::uint32_t r = 0; r < m_instructions[p].resultCount; ++r) Spread(results[r], upkeep::kReach);
+    }
   }
-  for (std::uint32_t v : m_changedValues) {
-    const IrValue* old = v < m_valueCount && m_valuePresent[v] ? &m_values[v] : nullptr;
+  for (std::size_t k = 0; k < m_changedValues.size(); ++k) {
+    const std::uint32_t v = m_changedValues[k];
+    const IrValue* old = OldValue(k);
     const IrValue* x = m_p.values.Peek(v);
     if (old && x && SameApartFromUses(*old, *x)) {
       // Only the use fields: the folds and the simplifier ask how often a
@@ -519,17 +548,18 @@ void RoundUpkeep::Dispatch() {
     Readers(v, m_list);
     for (std::uint32_t r : m_list) {
       if (!old || !x || old->renumber != x->renumber) MarkWalk(kComponentWalk, r);
-      MarkReach(r);
-      Spread(r, upkeep::kReach);
+      // A merge drops the side that is never written.
+      if (guard && m_flow) MarkWalk(kDropWalk, r);
     }
+    Spread(v, upkeep::kReach + 1);
   }
   // A redirection moves the root of every value redirected to the one moved.
   if (redirected) {
     std::vector<std::uint32_t> moved;
-    for (std::uint32_t v : m_changedValues) {
-      const IrValue* old = v < m_valueCount && m_valuePresent[v] ? &m_values[v] : nullptr;
-      const IrValue* x = m_p.values.Peek(v);
-      if (old && x && old->renumber != x->renumber) moved.push_back(v);
+    for (std::size_t k = 0; k < m_changedValues.size(); ++k) {
+      const IrValue* old = OldValue(k);
+      const IrValue* x = m_p.values.Peek(m_changedValues[k]);
+      if (old && x && old->renumber != x->renumber) moved.push_back(m_changedValues[k]);
     }
     while (!moved.empty()) {
       const std::uint32_t target = moved.back();
@@ -541,11 +571,8 @@ void RoundUpkeep::Dispatch() {
         if (!x || x->renumber != target || u == target) continue;
         moved.push_back(u);
         Readers(u, m_list);
-        for (std::uint32_t r : m_list) {
-          MarkWalk(kComponentWalk, r);
-          MarkReach(r);
-          Spread(r, upkeep::kReach);
-        }
+        for (std::uint32_t r : m_list) MarkWalk(kComponentWalk, r);
+        Spread(u, upkeep::kReach + 1);
       }
     }
   }
@@ -563,10 +590,9 @@ bool RoundUpkeep::Reads(std::uint32_t position, std::uint32_t value) const {
 
 void RoundUpkeep::Readers(std::uint32_t value, std::vector<std::uint32_t>& out) {
   out.clear();
-  if (value >= m_readers.size()) return;
-  std::vector<std::uint32_t>& list = m_readers[value];
-  list.erase(std::remove_if(list.begin(), list.end(), [&](std::uint32_t p) { return !Reads(p, value); }), list.end());
-  out.assign(list.begin(), list.end());
+  if (value >= m_readers->Size()) return;
+  m_readers->Filter(value, [&](std::uint32_t p) { return Reads(p, value); });
+  out.assign(m_readers->Begin(value), m_readers->Begin(value) + m_readers->Count(value));
 }
 
 // The first and last non-empty instruction reading the value (0 for none,
@@ -574,25 +600,25 @@ void RoundUpkeep::Readers(std::uint32_t value, std::vector<std::uint32_t>& out) 
 void RoundUpkeep::UseWindow(std::uint32_t value, std::uint32_t* first, std::uint32_t* last) {
   *first = kNoIndex;
   *last = 0;
-  if (value >= m_readers.size() || m_uses[value] == 0) return;
-  std::vector<std::uint32_t>& list = m_readers[value];
-  std::size_t from = 0, to = list.size();
+  if (value >= m_readers->Size() || m_uses[value] == 0) return;
+  const std::uint32_t* list = m_readers->Begin(value);
+  std::uint32_t from = 0, to = m_readers->Count(value);
   while (from < to && !Reads(list[from], value)) ++from;
   while (to > from && !Reads(list[to - 1], value)) --to;
-  if (to < list.size()) list.erase(list.begin() + to, list.end());
-  if (from) list.erase(list.begin(), list.begin() + from);
-  for (std::uint32_t p : list) {
-    if (opt::IsEmpty(m_p.instructions.Peek(p)) || !Reads(p, value)) continue;
-    *first = p;
+  m_readers->Trim(value, from, to);
+  const std::uint32_t n = m_readers->Count(value);
+  for (std::uint32_t k = 0; k < n; ++k) {
+    if (opt::IsEmpty(m_p.instructions.Peek(list[k])) || !Reads(list[k], value)) continue;
+    *first = list[k];
     break;
   }
-  for (std::size_t k = list.size(); k-- > 0;) {
+  for (std::uint32_t k = n; k-- > 0;) {
     if (opt::IsEmpty(m_p.instructions.Peek(list[k])) || !Reads(list[k], value)) continue;
     *last = list[k];
     break;
   }
   // Stopped readers in between are dropped once they outnumber the rest.
-  if (list.size() > 2 * std::size_t{m_uses[value]} + 16) Readers(value, m_list2);
+  if (n > 2 * std::size_t{m_uses[value]} + 16) Readers(value, m_list2);
 }
 
 void RoundUpkeep::Writers(std::uint32_t value, std::vector<std::uint32_t>& out) {
@@ -611,8 +637,13 @@ bool RoundUpkeep::Topological(std::uint32_t position) const {
     const std::uint32_t w = Writer(inst->arguments[a]);
     if (w != kNoIndex && w >= position) return false;
   }
-  for (std::uint32_t r = 0; r < inst->resultCount; ++r)
-    if (!m_p.values.Peek(inst->results[r])) return false;
+  for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
+    const IrValue* x = m_p.values.Peek(inst->results[r]);
+    if (!x) return false;
+    // Its guard stands before it (RemoveDeadCode raises guards as it walks back).
+    const std::uint32_t w = x->predicate != kNoIndex ? Writer(x->predicate) : kNoIndex;
+    if (w != kNoIndex && w >= position) return false;
+  }
   return true;
 }
 

@@ -20,10 +20,27 @@
 //   passes see at once whether anything is left for them to do.
 // An incremental pass does what the full pass would do, step for step, at the
 // positions whose outcome may differ; where it cannot tell, it runs the full
-// pass. The upkeep serves programs without flow control, predicates,
-// relative addressing and aliases whose instructions read values written
-// before them, once (what unrolled loops leave); a program outside that
-// class, or small, runs every pass in full.
+// pass. The upkeep serves programs without relative addressing or aliases
+// whose instructions read values written before them, once, and name guards
+// written before them (what the lowering leaves, unrolled or not); a program
+// outside that class, or small, runs every pass in full.
+//
+// Flow control (blocks, loops, guards) is held still while the upkeep
+// stands: a round that changes an instruction of blocks or loops, a value of
+// their banks, or a guard that is not "always" or "never" into another one
+// ends it (it is set up again some rounds later); a guard that ends at
+// "always" or "never" (what dies inside a block) is followed. Between such
+// rounds:
+// - liveness counts the guards live values name, and pins the values each
+//   loop carries to one another, with the reads of them from outside the
+//   loop counted: where those end, or a value inside a loop loses a read
+//   from outside it, the group may hold only itself, and the next run is
+//   the full pass's (the counts are then set from it);
+// - RecomputePredicates' two walks are kept from the guard each value's
+//   readers ask for, from the values whose readers changed;
+// - a condition whose definitions changed is decided by the full pass
+//   where it is decided now, and otherwise has what it guards looked at
+//   again (what it implies may have changed).
 #pragma once
 
 #include <cstdint>
@@ -33,8 +50,14 @@
 
 #include "gxl/shader/backend/ir/list_journal.h"
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/backend/opt/opt_util.h"
 
 namespace gxl::shader {
+
+namespace upkeep {
+class ValueImages;
+class ReaderLists;
+}  // namespace upkeep
 
 // The passes of one round, in their order.
 enum class RoundPass : std::uint8_t {
@@ -76,6 +99,7 @@ class RoundUpkeep {
     kSignWalk,
     kCoefficientWalk,
     kDropWalk,
+    kImpliedWalk,
     kWalkCount
   };
 
@@ -116,6 +140,9 @@ class RoundUpkeep {
   // upkeep no longer holds (lists cut, banks changed, memory): dropped then.
   bool Collect(bool all);
   bool ValueChanged(std::uint32_t v) const;
+  // The image of the k-th changed value as it stood before the change; null
+  // for a value that is new or was absent.
+  const IrValue* OldValue(std::size_t k) const { return m_oldPresent[k] ? &m_oldValues[k] : nullptr; }
   bool InstructionChanged(std::uint32_t position) const;
   void TakeImage(std::uint32_t position);
   const std::uint32_t* ImageArguments(std::uint32_t position) const;
@@ -149,11 +176,18 @@ class RoundUpkeep {
   // ForwardRedirections over the redirected values; false when none was.
   bool ForwardRedirections();
   bool Topological(std::uint32_t position) const;
+  // A change of a value that moves the blocks of the program: of a value of
+  // the blocks' banks, or of a guard that is not "always" or "never".
+  bool FlowChange(const IrValue* old, const IrValue* x) const;
 
   // --- Walks and the passes made of them (round_upkeep_walks.cpp)
   void MarkWalk(Walk walk, std::uint32_t position);
   void MarkReach(std::uint32_t position);
-  void Spread(std::uint32_t position, std::uint32_t left);
+  void ReachCondition(std::uint32_t position);
+  // The instruction at `position` listed under each block its results' guards name.
+  void IndexGuarded(std::uint32_t position);
+  // What reads `value` is reached, `left` steps along readers still to go.
+  void Spread(std::uint32_t value, std::uint32_t left);
   void Reach();
   bool Small(Walk walk) const;
   void TakeAll(Walk walk);
@@ -171,11 +205,51 @@ class RoundUpkeep {
   void TablesNoteValue(std::uint32_t value, const IrValue* old);
   // A value became live or dead (needed or not): its writer's mask is due.
   void Flip(std::uint32_t value, bool live);
+  // The live reads (needs) of a value changed by `by`, by the instruction
+  // at `reader` (or the writer of a guarded value).
+  void Count(std::uint32_t value, int by, bool live, std::uint32_t reader);
   void TablesSettle();
+
+  // --- Blocks and loops (round_upkeep_flow.cpp)
+  // Liveness as RemoveDeadCode leaves it, counted afresh.
+  void BuildLiveness();
+  // What a loop end's result k carries: the result, what the end reads, the
+  // merge's entry copy and what that copies (kNoIndex where none).
+  void CarriedGroup(const IrInstruction& end, std::uint32_t k, std::uint32_t out[4]) const;
+  // The loops, their groups and the support of each from outside.
+  void FindLoops(const std::vector<std::uint8_t>& live);
+  // The live reads of `value` changed by `by` at the instruction at
+  // `reader`: whether what a loop carries may be left holding itself alone.
+  bool MayStrand(std::uint32_t value, std::uint32_t reader, int by);
+  // Whether RemoveDeadCode keeps the value (its writer's mask where that is
+  // not component-wise).
+  bool Live(std::uint32_t value) const;
+  // The guard the value's liveness holds live brought up to date.
+  void NameGuard(std::uint32_t value);
+
+  // --- Guards with blocks (round_upkeep_guards.cpp)
+  bool FixedGuard(std::uint32_t value) const;
+  // What the readers of a value ask for (RecomputePredicates' first walk).
+  opt::Guard Asked(std::uint32_t value) const;
+  opt::Guard AskOf(const IrInstruction& inst, std::uint32_t argument) const;
+  opt::Guard AskedOf(std::uint32_t value, std::uint64_t* work);
+  opt::Guard AvailableAt(opt::Guard g, std::uint32_t position) const;
+  // What the results of the instruction at `position` get from the first
+  // walk; *sure cleared where the pass's walk would read a partial widening.
+  void ResultsAsked(std::uint32_t position, std::vector<opt::Guard>& out, std::uint64_t* work, bool* sure);
+  // The first walk over the whole program.
+  void BuildGuards();
+  // The guard the second walk leaves a value with.
+  opt::Guard Relaxed(std::uint32_t value, const std::unordered_map<std::uint32_t, opt::Guard>& final) const;
+  // Both walks from the values whose guards may differ; S_FALSE where that
+  // reaches too far or a guard would move an instruction (the full pass's).
+  HRESULT UpdateGuards(bool* changed);
   // MergeEquivalentValues' groups brought up to date; false when one is
   // larger than the pass's look-back.
   bool UpdateGroups();
   bool MergesInGroup(std::uint32_t value);
+  // No two members of any group past the pass's look-back merge.
+  bool NoPairMerges();
   HRESULT RemoveDeadCode();
   HRESULT RecomputePredicates();
   HRESULT MergeCommonInstructions();
@@ -183,6 +257,7 @@ class RoundUpkeep {
   HRESULT MergeDuplicateValues();
 
   ShaderProgram& m_p;
+  const bool m_everyRound;  // tests: served from the first round, never given up for its cost
   bool m_ready = false;     // images, index and tables stand for the program
   bool m_watching = false;  // journals attached
   bool m_refreshed = false; // a refresh left the coalescing links as they were
@@ -192,21 +267,22 @@ class RoundUpkeep {
   ListJournal m_valueJournal, m_instructionJournal;
 
   // Images.
-  std::vector<IrValue> m_values;
-  std::vector<std::uint8_t> m_valuePresent;
+  std::unique_ptr<upkeep::ValueImages> m_images;
   std::vector<InstructionImage> m_instructions;
   std::vector<std::uint32_t> m_operands;
   std::vector<RegisterBank> m_banks;
   std::uint32_t m_valueCount = 0, m_instructionCount = 0;
   // The last comparison: changed values and positions (new records among them).
   std::vector<std::uint32_t> m_changedValues, m_changedPositions;
+  std::vector<IrValue> m_oldValues;           // per changed value: its image
+  std::vector<std::uint8_t> m_oldPresent;     // per changed value: it had one
   std::vector<std::uint8_t> m_changedPosition;  // per position: in m_changedPositions
 
   // Index.
   // Per value: the positions that read it, ascending, once each (and some
   // that stopped, dropped when met); the one non-empty instruction that
   // writes it; how often non-empty instructions read it.
-  std::vector<std::vector<std::uint32_t>> m_readers;
+  std::unique_ptr<upkeep::ReaderLists> m_readers;
   std::vector<std::uint32_t> m_writer, m_uses;
   std::vector<std::uint32_t> m_useDirty;   // values whose use fields the next refresh sets
   std::vector<std::uint32_t> m_useStamps;  // per value: m_useRound when listed in m_useDirty
@@ -219,11 +295,14 @@ class RoundUpkeep {
   std::vector<std::uint32_t> m_list, m_list2;   // scratch
   std::uint32_t m_outOfClass = 0;               // values and instructions outside the class served
   bool m_tangled = false;                       // a read before its write, or two writes of a value
+  bool m_flow = false;         // the program has blocks, loops or guards
+  bool m_flowChanged = false;  // a change moved them: the upkeep ends
 
   // Walks.
   struct Pending {
     std::vector<std::uint8_t> marked;
     std::vector<std::uint32_t> list;
+    bool all = false;  // every position (then neither marked nor listed)
   };
   Pending m_pending[kWalkCount];
   // The walk running (kWalkCount: none), where it stands and what is left.
@@ -233,7 +312,7 @@ class RoundUpkeep {
   std::vector<std::uint32_t> m_heap;
   std::vector<std::uint32_t> m_visitStamps;  // per position: m_visitRound once the running walk visited it
   std::uint32_t m_visitRound = 1;
-  // Reach: per position the most that was left of kReach on arriving there.
+  // Reach: per value the most that was left of kReach on arriving there.
   std::vector<std::vector<std::uint32_t>> m_reachBuckets;
   std::vector<std::uint32_t> m_reachStamps, m_reachLeft;
   std::uint32_t m_reachRound = 1;

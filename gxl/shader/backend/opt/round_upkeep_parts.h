@@ -15,6 +15,7 @@
 
 #include "gxl/shader/backend/opt/opt_util.h"
 #include "gxl/shader/backend/opt/round_upkeep.h"
+#include "gxl/shader/backend/opt/round_upkeep_stores.h"
 #include "gxl/shader/core/message_log.h"
 
 namespace gxl::shader::upkeep {
@@ -41,37 +42,59 @@ class ComponentFlags {
   std::uint32_t m_size = 0;
 };
 
-// Indexes marked at most once each, listed in the order marked.
+// Indexes marked at most once each: every one below `all` at once, the
+// others listed in the order marked.
 struct Marks {
   std::vector<std::uint8_t> marked;
   std::vector<std::uint32_t> list;
+  std::uint32_t all = 0;
 
   void Add(std::uint32_t i) {
+    if (i < all) return;
     if (i >= marked.size()) marked.resize(std::size_t{i} + 1 + marked.size() / 2, 0);
     if (marked[i]) return;
     marked[i] = 1;
     list.push_back(i);
   }
-  bool Has(std::uint32_t i) const { return i < marked.size() && marked[i]; }
-  // Unmarks everything listed; the list is then empty.
+  void AddAll(std::uint32_t count) { all = std::max(all, count); }
+  bool Has(std::uint32_t i) const { return i < all || (i < marked.size() && marked[i]); }
+  template <class F>
+  void ForEach(F f) const {
+    for (std::uint32_t i = 0; i < all; ++i) f(i);
+    for (std::uint32_t i : list)
+      if (i >= all) f(i);
+  }
+  // Unmarks everything; the list is then empty.
   void Clear() {
     for (std::uint32_t i : list) marked[i] = 0;
     list.clear();
+    all = 0;
   }
 };
 
-// The class of programs the upkeep serves: no predicate, relative index or
-// alias on any value; no instruction of flow control or loops (the special
-// operations) and no discard; at most 32 components and results each.
+// The class of programs the upkeep serves: no relative index or alias on any
+// value; no instruction of the special operations but those of blocks and
+// loops, and no discard; at most 32 components and results each.
 inline bool ValueInClass(const IrValue* v, std::uint32_t index) {
-  return !v ||
-         (v->predicate == kNoIndex && v->relativeIndex == kNoIndex && (v->alias == kNoIndex || v->alias == index));
+  return !v || (v->relativeIndex == kNoIndex && (v->alias == kNoIndex || v->alias == index));
+}
+// The instructions that open, close and carry blocks and loops.
+inline bool IsFlowWord(std::uint32_t word) {
+  const std::uint32_t g = IrGroup(word);
+  return word >= 0x100000 && (g == kOpIfBegin || (g >= kOpLoopBegin && g <= kOpLoopEnd) ||
+                              (g >= kOpIfMerge && g <= kOpLoopMerge));
+}
+inline bool IsConditionWord(std::uint32_t word) {
+  return word >= 0x100000 && (IrGroup(word) == kOpIfBegin || IrGroup(word) == kOpBreak);
 }
 inline bool WordInClass(std::uint32_t word, std::uint32_t resultCount) {
   if (word < 0x100000) return true;
-  return !IsSpecialOperation(word) && IrGroup(word) != kOpDiscard && resultCount <= 32 &&
+  return (IsFlowWord(word) || !IsSpecialOperation(word)) && IrGroup(word) != kOpDiscard && resultCount <= 32 &&
          (IrClass(word) < 1 || IrClass(word) > 4 || IrWidth(word) <= 32);
 }
+// The banks of blocks: their values' guards and contents are what the
+// blocks of the program are.
+constexpr std::uint32_t kFlowBanks = kBankPredicate | kBankBlockMoves | kBankBlockValues | kBankLoop | kBankLoopEntry;
 
 static_assert(std::is_trivially_copyable_v<IrValue> && std::is_trivially_copyable_v<RegisterBank>);
 // SameApartFromUses names every field: one added to IrValue must be added there.
@@ -98,6 +121,53 @@ inline bool SameApartFromUses(const IrValue& a, const IrValue& b) {
          a.variableOffset == b.variableOffset && a.sequence == b.sequence;
 }
 
+// Banks whose guards are part of what their values mean (RecomputePredicates),
+// and those whose values are live in any case (RemoveDeadCode).
+constexpr std::uint32_t kFixedGuard = kBankPredicate | kBankOutput | kBankBlockMoves | kBankClip;
+constexpr std::uint32_t kRoot = kBankOutput | kBankClip;
+
+inline std::uint32_t TypeOf(const ShaderProgram& p, const IrValue* v) {
+  const RegisterBank* bank = v ? p.banks.Peek(v->bank) : nullptr;
+  return bank ? bank->type : 0;
+}
+
+// Calls f on each argument that a live component (or, for a whole-list
+// instruction, its liveness) reads: RemoveDeadCode's walk.
+template <class F>
+void ForLiveReads(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
+                  std::uint32_t mask, F f) {
+  if (word < 0x100000 || !mask) return;
+  const std::uint32_t c = IrClass(word);
+  if (c >= 1 && c <= 4) {
+    const std::uint32_t w = IrWidth(word), groups = w ? argc / w : 0;
+    for (std::uint32_t k = 0; k < w && k < resultCount; ++k)
+      if (mask >> k & 1)
+        for (std::uint32_t g = 0; g < groups; ++g) f(args[g * w + k]);
+  } else {
+    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
+  }
+}
+
+// Calls f on each argument that RecomputePredicates' walk widens to
+// "always": all of an instruction without results; of a component-wise one
+// those whose component (or the first) is written; of a whole-list one all
+// when its first result is written.
+template <class F>
+void ForNeeds(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
+              std::uint32_t mask, F f) {
+  if (word < 0x100000) return;
+  const std::uint32_t c = IrClass(word);
+  if (resultCount == 0) {
+    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
+  } else if (c >= 1 && c <= 4) {
+    const std::uint32_t w = IrWidth(word);
+    for (std::uint32_t a = 0; a < argc && w; ++a)
+      if (mask >> ((a % w) < resultCount ? a % w : 0) & 1) f(args[a]);
+  } else if (mask & 1) {
+    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
+  }
+}
+
 // How far (steps along the readers of values) the outcome of a walk's step at
 // an instruction may depend on what changed: ArithmeticSimplifier looks back
 // through 64 definitions, ImpliesCondition through 256; negations and
@@ -118,6 +188,29 @@ struct RoundUpkeep::Tables {
   std::vector<std::uint32_t> liveMask;   // per position: bit k, result k live (bit 0 the whole, for whole-list ones)
   upkeep::Marks deadPositions, deadValues;  // may differ from RemoveDeadCode's last run
   bool deadAll = true, guardAll = true;     // the next run is in full
+  // With loops: per value, a member of what a loop carries (the value before
+  // the loop, its entry copy, its merge and the value after the loop), whose
+  // members keep one another live. A fall in the support of a value a loop
+  // may carry (one in such a group, in a block or guarded) may leave a group
+  // that only its own members hold: the next run is in full, and the counts
+  // are set from it.
+  std::vector<std::uint8_t> carried;
+  bool deadSuspect = false;
+  // Per value: the guard its liveness holds live (kNoIndex for none): a live
+  // value's guard is live.
+  std::vector<std::uint32_t> guardNamed;
+  // The loops (first and last position) and per position the innermost one
+  // around it (kNoIndex for none). A fall in the support of a value inside
+  // a loop from outside it may leave what the loop carries alone.
+  // A loop's support from outside: live reads of its group's members by
+  // instructions outside the loop (and members that are outputs). While it
+  // lasts the group is live; its end is the full pass's to settle.
+  struct Loop {
+    std::uint32_t first, last, outer, support;
+  };
+  std::vector<Loop> loops;
+  std::vector<std::uint32_t> loopAt;
+  std::unordered_multimap<std::uint32_t, std::uint32_t> groupsOf;  // member: its loops
 
   // --- Guards: in this class a guard is "always" or "never"; a value is
   // needed when its bank is initialised or a reader needs it; an
@@ -127,23 +220,35 @@ struct RoundUpkeep::Tables {
   std::vector<std::uint32_t> needs;      // per value: reads that need it
   std::vector<std::uint32_t> guardMask;  // per position: bit r, result r written
   upkeep::Marks guardValues;             // may differ from RecomputePredicates's last run
+  // With blocks: per value, the guard its readers ask for in the pass's
+  // first walk (before work is moved out of loops).
+  std::vector<opt::Guard> asked;
+
+  // --- SimplifyPredicates: a condition (of a block or a break) is decided:
+  // the full pass's; per block value, the positions of the instructions
+  // whose guards name it (what its condition implies reaches them).
+  bool conditionsDirty = true;
+  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> guardedBy;
 
   // Masks to recompute after reference counts changed.
   upkeep::Marks liveCascade, guardCascade;
 
-  // --- MergeCommonInstructions: candidates by the words they compare.
-  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> commonBuckets;
-  std::vector<std::uint64_t> commonHash;  // per position: its bucket, 0 when no candidate
-  std::vector<std::vector<std::uint32_t>> commonKey;  // per position
-  std::uint64_t commonPairs = 0;  // pairs of candidates with equal keys
+  // --- MergeCommonInstructions: candidates by a hash of the words they
+  // compare. Equal words give equal hashes: where no two candidates share
+  // one, the pass would merge nothing (a shared one sends it to the pass).
+  std::unordered_map<std::uint64_t, std::uint32_t> commonCounts;  // candidates per hash
+  std::vector<std::uint64_t> commonHash;  // per position: its hash, 0 when no candidate
+  std::uint64_t commonPairs = 0;  // pairs of candidates with equal hashes
   upkeep::Marks commonDirty;
 
-  // --- MergeEquivalentValues: candidates by key.
-  std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> groups;
+  // --- MergeEquivalentValues: candidates by key, each group a list through
+  // its members (its entry: the first member and how many there are).
+  upkeep::FlatMap groups;
   std::vector<std::uint32_t> valueKey;     // per value
   std::vector<std::uint8_t> valueGrouped;  // per value: a candidate, listed under its key
+  std::vector<std::uint32_t> groupNext, groupPrev;  // per member
   std::uint32_t bigGroups = 0;  // groups past the look-back (kBigGroup), whose pairs the pass may not all compare
-  bool equivalentTrusted = false;  // no two members of a group merge, but for the dirty
+  bool equivalentTrusted = false;  // no two members of any group merge, but for the dirty
   upkeep::Marks equivalentDirty;
 
   // --- MergeDuplicateValues: literals by bank and value, register reads by

@@ -15,51 +15,11 @@ namespace gxl::shader {
 namespace {
 
 using upkeep::Grow;
-
-constexpr std::uint32_t kFixedGuard = kBankPredicate | kBankOutput | kBankBlockMoves | kBankClip;
-constexpr std::uint32_t kRoot = kBankOutput | kBankClip;
-
-std::uint32_t TypeOf(const ShaderProgram& p, const IrValue* v) {
-  const RegisterBank* bank = v ? p.banks.Peek(v->bank) : nullptr;
-  return bank ? bank->type : 0;
-}
-
-// Calls f on each argument that a live component (or, for a whole-list
-// instruction, its liveness) reads: RemoveDeadCode's walk.
-template <class F>
-void ForLiveReads(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
-                  std::uint32_t mask, F f) {
-  if (word < 0x100000 || !mask) return;
-  const std::uint32_t c = IrClass(word);
-  if (c >= 1 && c <= 4) {
-    const std::uint32_t w = IrWidth(word), groups = w ? argc / w : 0;
-    for (std::uint32_t k = 0; k < w && k < resultCount; ++k)
-      if (mask >> k & 1)
-        for (std::uint32_t g = 0; g < groups; ++g) f(args[g * w + k]);
-  } else {
-    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
-  }
-}
-
-// Calls f on each argument that RecomputePredicates' walk widens to
-// "always": all of an instruction without results; of a component-wise one
-// those whose component (or the first) is written; of a whole-list one all
-// when its first result is written.
-template <class F>
-void ForNeeds(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc, std::uint32_t resultCount,
-              std::uint32_t mask, F f) {
-  if (word < 0x100000) return;
-  const std::uint32_t c = IrClass(word);
-  if (resultCount == 0) {
-    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
-  } else if (c >= 1 && c <= 4) {
-    const std::uint32_t w = IrWidth(word);
-    for (std::uint32_t a = 0; a < argc && w; ++a)
-      if (mask >> ((a % w) < resultCount ? a % w : 0) & 1) f(args[a]);
-  } else if (mask & 1) {
-    for (std::uint32_t a = 0; a < argc; ++a) f(args[a]);
-  }
-}
+using upkeep::kFixedGuard;
+using upkeep::kRoot;
+using upkeep::TypeOf;
+using upkeep::ForLiveReads;
+using upkeep::ForNeeds;
 
 std::uint64_t Mix(std::uint64_t h, std::uint64_t x) {
   h ^= x + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
@@ -85,7 +45,7 @@ struct Counts {
     if (!x) return true;
     const std::uint32_t type = TypeOf(p, x);
     if (type & kBankInitialised) return true;
-    if (type & kFixedGuard) return x->predicateSense != 0;
+    if (type & kFixedGuard) return x->predicate != kNoIndex || x->predicateSense != 0;  // not "never"
     return t.needs[v] > 0;
   }
   bool Fixed(std::uint32_t v) const {
@@ -124,38 +84,43 @@ struct Counts {
 void RoundUpkeep::BuildTables() {
   Tables& t = *m_tables;
   const std::uint32_t valueCount = m_p.values.Count(), count = m_p.instructions.Count();
-  t.liveReads.assign(valueCount, 0);
   t.needs.assign(valueCount, 0);
-  t.liveMask.assign(count, 0);
   t.guardMask.assign(count, 0);
   Counts c{m_p, t};
+  if (m_flow) {
+    BuildLiveness();
+  } else {
+    t.liveReads.assign(valueCount, 0);
+    t.liveMask.assign(count, 0);
+  }
   // Readers stand after writers: from the last instruction back, each one's
   // results are counted before its own mask is taken.
   for (std::uint32_t p = count; p-- > 0;) {
     const IrInstruction* inst = m_p.instructions.Peek(p);
     if (opt::IsEmpty(inst)) continue;
-    t.liveMask[p] = c.LiveMask(inst);
-    ForLiveReads(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.liveMask[p],
-                 [&](std::uint32_t u) {
-                   if (u < valueCount) ++t.liveReads[u];
-                 });
+    if (!m_flow) {
+      t.liveMask[p] = c.LiveMask(inst);
+      ForLiveReads(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.liveMask[p],
+                   [&](std::uint32_t u) {
+                     if (u < valueCount) ++t.liveReads[u];
+                   });
+    }
     t.guardMask[p] = c.GuardMask(inst);
     ForNeeds(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.guardMask[p],
              [&](std::uint32_t u) {
                if (u < valueCount) ++t.needs[u];
              });
   }
-  t.deadAll = t.guardAll = true;
-  t.commonKey.assign(count, {});
+  t.deadAll = t.guardAll = t.conditionsDirty = true;
+  if (m_flow)
+    for (std::uint32_t p = 0; p < count; ++p) IndexGuarded(p);
   t.commonHash.assign(count, 0);
-  for (std::uint32_t p = 0; p < count; ++p) t.commonDirty.Add(p);
+  t.commonDirty.AddAll(count);
   t.valueKey.assign(valueCount, 0);
   t.valueGrouped.assign(valueCount, 0);
   t.duplicateHash.assign(valueCount, 0);
-  for (std::uint32_t v = 0; v < valueCount; ++v) {
-    t.equivalentDirty.Add(v);
-    t.duplicateDirty.Add(v);
-  }
+  t.equivalentDirty.AddAll(valueCount);
+  t.duplicateDirty.AddAll(valueCount);
 }
 
 void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
@@ -166,32 +131,23 @@ void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
   Grow(t.liveMask, m_p.instructions.Count());
   Grow(t.guardMask, m_p.instructions.Count());
   Counts c{m_p, t};
-  auto lower = [&](std::vector<std::uint32_t>& counts, bool live) {
-    return [&, live](std::uint32_t u) {
-      if (u >= valueCount) return;
-      const bool before = live ? c.Intrinsic(u) : c.Pre(u);
-      --counts[u];
-      if ((live ? c.Intrinsic(u) : c.Pre(u)) != before) Flip(u, live);
-    };
+  auto lower = [this, position](bool live) {
+    return [this, live, position](std::uint32_t u) { Count(u, -1, live, position); };
   };
-  auto raise = [&](std::vector<std::uint32_t>& counts, bool live) {
-    return [&, live](std::uint32_t u) {
-      if (u >= valueCount) return;
-      const bool before = live ? c.Intrinsic(u) : c.Pre(u);
-      ++counts[u];
-      if ((live ? c.Intrinsic(u) : c.Pre(u)) != before) Flip(u, live);
-    };
+  auto raise = [this, position](bool live) {
+    return [this, live, position](std::uint32_t u) { Count(u, 1, live, position); };
   };
   if (existed && m_instructions[position].node) {
     const InstructionImage& old = m_instructions[position];
     const std::uint32_t* args = ImageArguments(position);
-    ForLiveReads(old.word, args, old.argumentCount, old.resultCount, t.liveMask[position], lower(t.liveReads, true));
-    ForNeeds(old.word, args, old.argumentCount, old.resultCount, t.guardMask[position], lower(t.needs, false));
+    ForLiveReads(old.word, args, old.argumentCount, old.resultCount, t.liveMask[position], lower(true));
+    ForNeeds(old.word, args, old.argumentCount, old.resultCount, t.guardMask[position], lower(false));
     const std::uint32_t* results = ImageResults(position);
     for (std::uint32_t r = 0; r < old.resultCount; ++r) {
       t.deadValues.Add(results[r]);
       t.guardValues.Add(results[r]);
       t.equivalentDirty.Add(results[r]);
+      if (m_flow) NameGuard(results[r]);
     }
   }
   const IrInstruction* inst = m_p.instructions.Peek(position);
@@ -199,13 +155,14 @@ void RoundUpkeep::TablesNoteInstruction(std::uint32_t position, bool existed) {
   t.guardMask[position] = c.GuardMask(inst);
   if (inst) {
     ForLiveReads(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.liveMask[position],
-                 raise(t.liveReads, true));
+                 raise(true));
     ForNeeds(inst->word, inst->arguments, inst->argumentCount, inst->resultCount, t.guardMask[position],
-             raise(t.needs, false));
+             raise(false));
     for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
       t.deadValues.Add(inst->results[r]);
       t.guardValues.Add(inst->results[r]);
       t.equivalentDirty.Add(inst->results[r]);
+      if (m_flow) NameGuard(inst->results[r]);
     }
   }
   t.deadPositions.Add(position);
@@ -221,10 +178,13 @@ void RoundUpkeep::TablesNoteValue(std::uint32_t value, const IrValue* old) {
   // What the bank or the guard of the value itself decides.
   auto oldIntrinsic = old && ((TypeOf(m_p, old) & kRoot) || t.liveReads[value] > 0);
   if (oldIntrinsic != c.Intrinsic(value)) Flip(value, true);
+  if (m_flow) NameGuard(value);
   bool oldPre = true;
   if (old) {
     const std::uint32_t type = TypeOf(m_p, old);
-    oldPre = (type & kBankInitialised) ? true : (type & kFixedGuard) ? old->predicateSense != 0 : t.needs[value] > 0;
+    oldPre = (type & kBankInitialised) ? true
+             : (type & kFixedGuard)    ? old->predicate != kNoIndex || old->predicateSense != 0
+                                       : t.needs[value] > 0;
   }
   if (oldPre != c.Pre(value) || (old && x && (TypeOf(m_p, old) ^ TypeOf(m_p, x)) & (kFixedGuard | kBankInitialised)))
     Flip(value, false);
@@ -245,11 +205,30 @@ void RoundUpkeep::Flip(std::uint32_t value, bool live) {
   (live ? t.deadValues : t.guardValues).Add(value);
   const std::uint32_t w = Writer(value);
   if (w != kNoIndex) (live ? t.liveCascade : t.guardCascade).Add(w);
+  if (live && m_flow) NameGuard(value);
+}
+
+void RoundUpkeep::Count(std::uint32_t value, int by, bool live, std::uint32_t reader) {
+  Tables& t = *m_tables;
+  std::vector<std::uint32_t>& counts = live ? t.liveReads : t.needs;
+  if (value >= m_p.values.Count() || value >= counts.size()) return;
+  const Counts c{m_p, t};
+  const bool before = live ? c.Intrinsic(value) : c.Pre(value);
+  counts[value] += by;
+  const bool after = live ? c.Intrinsic(value) : c.Pre(value);
+  if (after != before) Flip(value, live);
+  if (!m_flow) return;
+  // With blocks a guard joins its readers' guards: any change among them
+  // is due. With loops a fall in support may leave a carried group alone.
+  if (!live) t.guardValues.Add(value);
+  else if (MayStrand(value, reader, by)) t.deadSuspect = true;
+  // A member of a loop's group that comes alive brings the group with it:
+  // the full pass's to raise.
+  else if (after && !before && value < t.carried.size() && t.carried[value]) t.deadSuspect = true;
 }
 
 void RoundUpkeep::TablesSettle() {
   Tables& t = *m_tables;
-  const std::uint32_t valueCount = m_p.values.Count();
   Counts c{m_p, t};
   while (!t.liveCascade.list.empty() || !t.guardCascade.list.empty()) {
     for (bool live : {true, false}) {
@@ -262,14 +241,8 @@ void RoundUpkeep::TablesSettle() {
       std::uint32_t& stored = live ? t.liveMask[p] : t.guardMask[p];
       const std::uint32_t mask = live ? c.LiveMask(inst) : c.GuardMask(inst);
       if (mask == stored || !inst) continue;
-      std::vector<std::uint32_t>& counts = live ? t.liveReads : t.needs;
-      auto adjust = [&](int by) {
-        return [&, by](std::uint32_t u) {
-          if (u >= valueCount) return;
-          const bool before = live ? c.Intrinsic(u) : c.Pre(u);
-          counts[u] += by;
-          if ((live ? c.Intrinsic(u) : c.Pre(u)) != before) Flip(u, live);
-        };
+      auto adjust = [this, live, p](int by) {
+        return [this, live, by, p](std::uint32_t u) { Count(u, by, live, p); };
       };
       auto apply = [&](std::uint32_t m, int by) {
         if (live)
@@ -281,6 +254,8 @@ void RoundUpkeep::TablesSettle() {
       stored = mask;
       apply(mask, 1);
       if (live) t.deadPositions.Add(p);
+      if (live && m_flow && !inst->IsArithmetic())
+        for (std::uint32_t r = 0; r < inst->resultCount; ++r) NameGuard(inst->results[r]);
       for (std::uint32_t r = 0; r < inst->resultCount; ++r) (live ? t.deadValues : t.guardValues).Add(inst->results[r]);
     }
   }
@@ -288,11 +263,14 @@ void RoundUpkeep::TablesSettle() {
 
 HRESULT RoundUpkeep::RemoveDeadCode() {
   Tables& t = *m_tables;
-  if (t.deadAll) {
-    t.deadAll = false;
+  if (t.deadAll || t.deadSuspect) {
+    t.deadAll = t.deadSuspect = false;
     t.deadPositions.Clear();
     t.deadValues.Clear();
-    return RunFull(RoundPass::DeadCode);
+    const HRESULT hr = RunFull(RoundPass::DeadCode);
+    // What the full pass kept is what is live: counted afresh.
+    if (SUCCEEDED(hr) && m_ready && m_flow) BuildLiveness();
+    return hr;
   }
   Attach();
   const StopAtEnd stop(*this);
@@ -330,7 +308,9 @@ HRESULT RoundUpkeep::RecomputePredicates() {
   if (t.guardAll) {
     t.guardAll = false;
     t.guardValues.Clear();
-    return RunFull(RoundPass::Guards);
+    const HRESULT hr = RunFull(RoundPass::Guards);
+    if (SUCCEEDED(hr) && m_ready && m_flow) BuildGuards();
+    return hr;
   }
   Attach();
   const StopAtEnd stop(*this);
@@ -338,6 +318,19 @@ HRESULT RoundUpkeep::RecomputePredicates() {
   if (FAILED(hr)) return hr;
   if (!Collect(false)) return m_p.RecomputePredicates();
   Counts c{m_p, t};
+  if (m_flow) {
+    bool changed = false;
+    if ((hr = UpdateGuards(&changed)) == S_FALSE) {
+      t.guardValues.Clear();
+      hr = RunFull(RoundPass::Guards);
+      if (SUCCEEDED(hr) && m_ready) BuildGuards();
+      return hr;
+    }
+    if (FAILED(hr)) return hr;
+    // The move of instructions below their guards: none stands above its own.
+    if (changed && FAILED(hr = RefreshUses())) return hr;
+    return changed ? S_OK : S_FALSE;
+  }
   std::vector<std::uint32_t> values = t.guardValues.list;
   t.guardValues.Clear();
   bool changed = false;
@@ -374,34 +367,31 @@ HRESULT RoundUpkeep::MergeCommonInstructions() {
     const StopAtEnd stop(*this);
     NumberValues();
     if (!Collect(false)) return m_p.MergeCommonInstructions(0);
-    Grow(t.commonKey, m_p.instructions.Count());
     Grow(t.commonHash, m_p.instructions.Count(), std::uint64_t{0});
-    std::vector<std::uint32_t> key;
-    auto equalCount = [&](std::uint64_t hash, std::uint32_t p) {
-      std::uint64_t n = 0;
-      for (std::uint32_t q : t.commonBuckets[hash]) n += q != p && t.commonKey[q] == t.commonKey[p];
-      return n;
-    };
-    for (std::uint32_t p : t.commonDirty.list) {
+    bool failed = false;
+    PodArray<std::uint32_t> words;
+    t.commonDirty.ForEach([&](std::uint32_t p) {
+      if (failed || p >= m_p.instructions.Count()) return;
       if (const std::uint64_t old = t.commonHash[p]) {
-        t.commonPairs -= equalCount(old, p);
-        std::vector<std::uint32_t>& bucket = t.commonBuckets[old];
-        bucket.erase(std::find(bucket.begin(), bucket.end(), p));
-        if (bucket.empty()) t.commonBuckets.erase(old);
+        const auto at = t.commonCounts.find(old);
+        t.commonPairs -= --at->second;
+        if (!at->second) t.commonCounts.erase(at);
         t.commonHash[p] = 0;
       }
-      if (!opt::CommonCandidate(m_p, p, 0)) continue;
-      PodArray<std::uint32_t> words;
-      if (!opt::CommonKey(m_p, p, words)) return E_OUTOFMEMORY;
-      t.commonKey[p].assign(words.Data(), words.Data() + words.Size());
+      if (!opt::CommonCandidate(m_p, p, 0)) return;
+      words.Clear();
+      if (!opt::CommonKey(m_p, p, words)) {
+        failed = true;
+        return;
+      }
       std::uint64_t hash = 0x2545F4914F6CDD1Dull;
-      for (std::uint32_t w : t.commonKey[p]) hash = Mix(hash, w);
+      for (std::size_t k = 0; k < words.Size(); ++k) hash = Mix(hash, words[k]);
       hash |= 1;  // 0 is "no candidate"
       t.commonHash[p] = hash;
-      t.commonBuckets[hash].push_back(p);
-      t.commonPairs += equalCount(hash, p);
-    }
+      t.commonPairs += t.commonCounts[hash]++;
+    });
     t.commonDirty.Clear();
+    if (failed) return E_OUTOFMEMORY;
     // No two candidates alike: the pass would merge nothing.
     if (t.commonPairs == 0) return S_FALSE;
   }
@@ -413,25 +403,38 @@ bool RoundUpkeep::UpdateGroups() {
   const std::uint32_t valueCount = m_p.values.Count();
   Grow(t.valueKey, valueCount);
   Grow(t.valueGrouped, valueCount, std::uint8_t{0});
+  Grow(t.groupNext, valueCount, kNoIndex);
+  Grow(t.groupPrev, valueCount, kNoIndex);
   // A group of more than this many has pairs the pass's look-back may miss.
-  const std::size_t big = opt::kEquivalenceLookBack + 2;
-  for (std::uint32_t v : t.equivalentDirty.list) {
-    if (v >= valueCount) continue;
+  const std::uint32_t big = opt::kEquivalenceLookBack + 2;
+  t.equivalentDirty.ForEach([&](std::uint32_t v) {
+    if (v >= valueCount) return;
     if (t.valueGrouped[v]) {
       const std::uint32_t key = t.valueKey[v];
-      std::vector<std::uint32_t>& g = t.groups[key];
-      if (g.size() == big) --t.bigGroups;
-      g.erase(std::find(g.begin(), g.end(), v));
-      if (g.empty()) t.groups.erase(key);
+      upkeep::FlatMap::Entry& g = *t.groups.Find(key);
+      if (g.second == big) --t.bigGroups;
+      const std::uint32_t next = t.groupNext[v], prev = t.groupPrev[v];
+      if (prev != kNoIndex) t.groupNext[prev] = next;
+      else g.first = next;
+      if (next != kNoIndex) t.groupPrev[next] = prev;
+      if (--g.second == 0) t.groups.Erase(key);
       t.valueGrouped[v] = 0;
     }
     std::uint32_t key;
-    if (!opt::EquivalenceKey(m_p, v, &key)) continue;
+    if (!opt::EquivalenceKey(m_p, v, &key)) return;
+    // Values under different guards never merge: groups split by guard
+    // (the pass keys without it, so its runs hold more).
+    const IrValue& x = *m_p.values.Peek(v);
+    key = (key ^ x.predicate * 0x9E3779B1u) * 2111 + x.predicateSense;
     t.valueKey[v] = key;
     t.valueGrouped[v] = 1;
-    t.groups[key].push_back(v);
-    if (t.groups[key].size() == big) ++t.bigGroups;
-  }
+    upkeep::FlatMap::Entry& g = t.groups.Insert(key);
+    t.groupNext[v] = g.second ? g.first : kNoIndex;
+    t.groupPrev[v] = kNoIndex;
+    if (g.second) t.groupPrev[g.first] = v;
+    g.first = v;
+    if (++g.second == big) ++t.bigGroups;
+  });
   return t.bigGroups == 0;
 }
 
@@ -439,10 +442,10 @@ bool RoundUpkeep::UpdateGroups() {
 bool RoundUpkeep::MergesInGroup(std::uint32_t value) {
   Tables& t = *m_tables;
   if (value >= t.valueGrouped.size() || !t.valueGrouped[value]) return false;
-  const std::vector<std::uint32_t>& g = t.groups[t.valueKey[value]];
-  if (g.size() < 2) return false;
+  const upkeep::FlatMap::Entry* g = t.groups.Find(t.valueKey[value]);
+  if (!g || g->second < 2) return false;
   IrInstruction* x = opt::EquivalenceDefiner(m_p, value);
-  for (std::uint32_t u : g) {
+  for (std::uint32_t u = g->first; u != kNoIndex; u = t.groupNext[u]) {
     IrInstruction *earlier, *later;
     std::uint32_t match[16];
     if (u != value && x && opt::EquivalentPair(m_p, x, opt::EquivalenceDefiner(m_p, u), &earlier, &later, match))
@@ -460,28 +463,44 @@ HRESULT RoundUpkeep::MergeEquivalentValues() {
     if (FAILED(hr)) return hr;
     NumberValues();
     if (!Collect(false)) return m_p.MergeEquivalentValues();
-    bool idle = UpdateGroups();
-    // A group larger than the pass's look-back is compared in the heap
-    // sort's order: only the pass can tell.
-    if (idle && !t.equivalentTrusted) {
-      for (const auto& [key, g] : t.groups)
-        for (std::size_t k = 0; k < g.size() && idle; ++k) idle = !MergesInGroup(g[k]);
-    } else if (idle) {
-      for (std::size_t k = 0; k < t.equivalentDirty.list.size() && idle; ++k)
-        idle = !MergesInGroup(t.equivalentDirty.list[k]);
-    }
-    t.equivalentDirty.Clear();
+    // Untrusted groups (the first run) are the full pass's to compare. Where
+    // no two members of a group merge, whatever their order, the pass
+    // merges nothing.
+    bool idle = t.equivalentTrusted;
     if (idle) {
+      UpdateGroups();
+      t.equivalentDirty.ForEach([&](std::uint32_t v) { idle = idle && !MergesInGroup(v); });
+    }
+    if (idle) {
+      t.equivalentDirty.Clear();
       t.equivalentTrusted = true;
       return S_FALSE;
     }
   }
   const HRESULT hr = RunFull(RoundPass::Equivalent);
   if (FAILED(hr) || !m_ready) return hr;
-  // Its last round compared every pair of each group within its look-back.
-  t.equivalentTrusted = UpdateGroups();
+  // Its last round compared every pair of each group within its look-back;
+  // a group past it has its pairs compared here, where that costs little.
+  t.equivalentTrusted = UpdateGroups() || NoPairMerges();
   t.equivalentDirty.Clear();
   return hr;
+}
+
+bool RoundUpkeep::NoPairMerges() {
+  Tables& t = *m_tables;
+  const std::uint32_t big = opt::kEquivalenceLookBack + 2;
+  std::uint64_t pairs = 0;
+  t.groups.ForEach([&](const upkeep::FlatMap::Entry& g) {
+    if (g.second >= big) pairs += std::uint64_t{g.second} * g.second;
+  });
+  if (pairs > 4 * std::uint64_t{m_p.instructions.Count()} + 4096) return false;
+  m_p.ChargeWork(pairs);
+  bool none = true;
+  t.groups.ForEach([&](const upkeep::FlatMap::Entry& g) {
+    if (g.second < big) return;
+    for (std::uint32_t u = g.first; u != kNoIndex && none; u = t.groupNext[u]) none = !MergesInGroup(u);
+  });
+  return none;
 }
 
 HRESULT RoundUpkeep::MergeDuplicateValues() {
@@ -509,8 +528,8 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
       h = Mix(h, f);
     return h | 1;
   };
-  for (std::uint32_t v : t.duplicateDirty.list) {
-    if (v >= valueCount) continue;
+  t.duplicateDirty.ForEach([&](std::uint32_t v) {
+    if (v >= valueCount) return;
     if (const std::uint64_t old = t.duplicateHash[v]) {
       std::vector<std::uint32_t>& bucket = t.duplicates[old];
       bucket.erase(std::find(bucket.begin(), bucket.end(), v));
@@ -521,7 +540,7 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
       t.duplicateHash[v] = hashOf(v, k);
       t.duplicates[t.duplicateHash[v]].push_back(v);
     }
-  }
+  });
   // A run of equal values holds a value changed since the last merge.
   auto run = [&](std::uint32_t v, int k, std::vector<std::uint32_t>& out) {
     out.clear();
@@ -533,16 +552,20 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
   std::vector<std::uint32_t> members;
   // Register reads merge in the pass's sorted order, which decides what the
   // survivor takes over: where any would merge, the pass does it.
-  for (std::uint32_t v : t.duplicateDirty.list) {
+  bool registers = false;
+  t.duplicateDirty.ForEach([&](std::uint32_t v) {
+    if (registers) return;
     run(v, 2, members);
-    if (members.size() < 2) continue;
+    registers = members.size() >= 2;
+  });
+  if (registers) {
     t.duplicateDirty.Clear();
     return m_p.MergeDuplicateValues();
   }
   bool changed = false;
-  for (std::uint32_t v : t.duplicateDirty.list) {
+  t.duplicateDirty.ForEach([&](std::uint32_t v) {
     run(v, 1, members);
-    if (members.size() < 2) continue;
+    if (members.size() < 2) return;
     const std::uint32_t survivor = *std::min_element(members.begin(), members.end());
     for (std::uint32_t u : members) {
       if (u == survivor) continue;
@@ -550,7 +573,7 @@ HRESULT RoundUpkeep::MergeDuplicateValues() {
       opt::Discard(m_p, u);
       changed = true;
     }
-  }
+  });
   t.duplicateDirty.Clear();
   if (changed) ForwardRedirections();
   return changed ? S_OK : S_FALSE;

@@ -42,43 +42,96 @@ void RoundUpkeep::MarkWalk(Walk walk, std::uint32_t position) {
     return;
   }
   Pending& q = m_pending[walk];
-  if (q.marked[position]) return;
+  if (q.all || q.marked[position]) return;
   q.marked[position] = 1;
   q.list.push_back(position);
 }
 
 void RoundUpkeep::MarkReach(std::uint32_t position) {
   for (Walk w : kReachWalks) MarkWalk(w, position);
+  if (!m_flow) return;
+  // What guards decide is looked at through definitions as far as the folds.
+  MarkWalk(kImpliedWalk, position);
+  const IrInstruction* inst = m_p.instructions.Peek(position);
+  if (inst && upkeep::IsConditionWord(inst->word)) ReachCondition(position);
 }
 
-void RoundUpkeep::Spread(std::uint32_t position, std::uint32_t left) {
-  if (left == 0) return;
-  if (m_reachStamps[position] == m_reachRound && m_reachLeft[position] >= left) return;
-  m_reachStamps[position] = m_reachRound;
-  m_reachLeft[position] = left;
-  m_reachBuckets[left].push_back(position);
+// A condition whose definitions changed: decided now, it is the full pass's;
+// else the instructions it guards that read a boolean are looked at again,
+// since what its condition implies may have changed.
+void RoundUpkeep::ReachCondition(std::uint32_t position) {
+  Tables& t = *m_tables;
+  const IrInstruction& inst = *m_p.instructions.Peek(position);
+  for (std::uint32_t k = 0; k < inst.Width() && k < inst.resultCount && k < inst.argumentCount; ++k) {
+    const std::uint32_t a = opt::Root(m_p, inst.arguments[k]);
+    const IrValue* r = m_p.values.Peek(inst.results[k]);
+    if (inst.Class() == 1 && (opt::IsLiteral(m_p, a) || fold::Has(m_p, a, fold::kKnownZero) ||
+                              (r && (r->flags & kValueConstant)))) {
+      t.conditionsDirty = true;
+      return;
+    }
+  }
+  for (std::uint32_t k = 0; k < inst.resultCount; ++k) {
+    const auto at = t.guardedBy.find(inst.results[k]);
+    if (at == t.guardedBy.end()) continue;
+    for (std::uint32_t p : at->second) {
+      const IrInstruction* guarded = m_p.instructions.Peek(p);
+      if (!guarded) continue;
+      bool boolean = false;
+      for (std::uint32_t a = 0; a < guarded->argumentCount && !boolean; ++a)
+        boolean = fold::Has(m_p, opt::Root(m_p, guarded->arguments[a]), kValueBoolean);
+      if (boolean) MarkWalk(kImpliedWalk, p);
+    }
+  }
+}
+
+void RoundUpkeep::IndexGuarded(std::uint32_t position) {
+  Tables& t = *m_tables;
+  const IrInstruction* inst = m_p.instructions.Peek(position);
+  if (opt::IsEmpty(inst)) return;
+  for (std::uint32_t r = 0; r < inst->resultCount; ++r) {
+    const IrValue* x = m_p.values.Peek(inst->results[r]);
+    opt::Guard g = x ? opt::GuardOf(*x) : opt::Guard{};
+    for (std::uint32_t steps = 0; g.predicate != kNoIndex && steps <= m_p.values.Count(); ++steps) {
+      std::vector<std::uint32_t>& list = t.guardedBy[g.predicate];
+      if (list.empty() || list.back() != position) list.push_back(position);
+      g = opt::OuterGuard(m_p, g);
+    }
+  }
+}
+
+void RoundUpkeep::Spread(std::uint32_t value, std::uint32_t left) {
+  if (left == 0 || value >= m_reachStamps.size()) return;
+  if (m_reachStamps[value] == m_reachRound && m_reachLeft[value] >= left) return;
+  m_reachStamps[value] = m_reachRound;
+  m_reachLeft[value] = left;
+  m_reachBuckets[left].push_back(value);
 }
 
 void RoundUpkeep::Reach() {
-  for (std::uint32_t left = upkeep::kReach; left > 0; --left) {
+  for (std::uint32_t left = upkeep::kReach + 1; left > 0; --left) {
     std::vector<std::uint32_t>& bucket = m_reachBuckets[left];
     while (!bucket.empty()) {
-      const std::uint32_t p = bucket.back();
+      const std::uint32_t u = bucket.back();
       bucket.pop_back();
-      if (m_reachLeft[p] != left) continue;  // reached again with more left
-      auto follow = [&](std::uint32_t value) {
-        if (value >= m_readers.size()) return;
-        for (std::uint32_t reader : m_readers[value]) {
-          if (reader >= m_reachStamps.size()) continue;
-          MarkReach(reader);
-          Spread(reader, Free(m_p.instructions.Peek(reader)) ? left : left - 1);
+      if (m_reachLeft[u] != left || u >= m_readers->Size()) continue;  // reached again with more left
+      const std::uint32_t* readers = m_readers->Begin(u);
+      for (std::uint32_t k = 0, n = m_readers->Count(u); k < n; ++k) {
+        const std::uint32_t q = readers[k];
+        const IrInstruction* inst = m_p.instructions.Peek(q);
+        if (!inst) continue;
+        MarkReach(q);
+        // The passes look back through the column of the result they
+        // follow: a component-wise reader passes u on to its results in
+        // the columns that read it.
+        const std::uint32_t next = Free(inst) ? left : left - 1;
+        if (!inst->IsArithmetic()) {
+          for (std::uint32_t r = 0; r < inst->resultCount; ++r) Spread(inst->results[r], next);
+          continue;
         }
-      };
-      if (const IrInstruction* inst = m_p.instructions.Peek(p))
-        for (std::uint32_t r = 0; r < inst->resultCount; ++r) follow(inst->results[r]);
-      if (m_changedPosition[p] && p < m_instructionCount) {
-        const std::uint32_t* results = ImageResults(p);
-        for (std::uint32_t r = 0; r < m_instructions[p].resultCount; ++r) follow(results[r]);
+        const std::uint32_t w = inst->Width();
+        for (std::uint32_t a = 0; a < inst->argumentCount && w; ++a)
+          if (inst->arguments[a] == u && a % w < inst->resultCount) Spread(inst->results[a % w], next);
       }
     }
   }
@@ -89,13 +142,15 @@ void RoundUpkeep::Reach() {
 }
 
 bool RoundUpkeep::Small(Walk walk) const {
-  return m_ready && m_pending[walk].list.size() * 8 <= m_p.instructions.Count();
+  const Pending& q = m_pending[walk];
+  return m_ready && (m_everyRound || (!q.all && q.list.size() * 4 <= m_p.instructions.Count()));
 }
 
 void RoundUpkeep::TakeAll(Walk walk) {
   Pending& q = m_pending[walk];
   for (std::uint32_t p : q.list) q.marked[p] = 0;
   q.list.clear();
+  q.all = false;
 }
 
 template <class Step>
@@ -123,6 +178,11 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
   Pending& q = m_pending[walk];
   m_heap.swap(q.list);
   q.list.clear();
+  if (q.all) {
+    m_heap.resize(count);
+    for (std::uint32_t p = 0; p < count; ++p) m_heap[p] = p;
+    q.all = false;
+  }
   if (descending)
     std::make_heap(m_heap.begin(), m_heap.end());
   else
@@ -153,7 +213,7 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
     ++visited;
     if (FAILED(hr = step(p))) break;
     // A walk that spreads over much of the program is cheaper in full.
-    if (visited * 8 > m_p.instructions.Count()) Shed();
+    if (!m_everyRound && visited * 3 > m_p.instructions.Count()) Shed();
     if (!Collect(false)) {
       // The upkeep ended: what is left of the walk, in full.
       m_walk = kWalkCount;
@@ -258,8 +318,11 @@ HRESULT RoundUpkeep::ResolveConstantIndexes() {
 }
 
 HRESULT RoundUpkeep::SimplifyPredicates() {
-  if (!Small(kDropWalk)) {
+  Tables& t = *m_tables;
+  if (!Small(kDropWalk) || (m_flow && (!Small(kImpliedWalk) || t.conditionsDirty))) {
     TakeAll(kDropWalk);
+    TakeAll(kImpliedWalk);
+    t.conditionsDirty = false;
     return RunFull(RoundPass::Predicates);
   }
   Attach();
@@ -267,20 +330,29 @@ HRESULT RoundUpkeep::SimplifyPredicates() {
   HRESULT hr = RefreshUses();
   if (FAILED(hr)) return hr;
   NumberValues();
-  // Without guards of blocks, conditions or loops only the drop of what is
-  // never written has work.
   if (!Collect(false)) return m_p.SimplifyPredicates();
-  upkeep::ComponentFlags keep;
-  bool changed = false, redirected = false;
-  hr = RunWalk(kDropWalk, false, [&](std::uint32_t p) {
-    bool* flags = keep.For(m_p.instructions.Peek(p));
-    if (!flags) return E_OUTOFMEMORY;
-    changed |= opt::DropUnwrittenAt(m_p, p, flags, nullptr, &redirected);
-    return S_OK;
-  });
-  if (FAILED(hr)) return hr;
-  if (redirected) ForwardRedirections();
-  return changed ? S_OK : S_FALSE;
+  opt::PredicateRun run(m_p);
+  if (FAILED(hr = run.Start(false))) return hr;
+  // Conditions that guards decide, where what they read changed; without
+  // blocks there are none.
+  if (m_flow && FAILED(hr = RunWalk(kImpliedWalk, false, [&](std::uint32_t p) { return run.ReplaceImpliedAt(p); })))
+    return hr;
+  if (!m_ready || t.conditionsDirty) {
+    // The upkeep ended, or a condition was reached: the rest as the pass does it.
+    if (m_ready) {
+      t.conditionsDirty = false;
+      TakeAll(kDropWalk);
+    }
+    if (FAILED(hr = run.Decide())) return hr;
+    for (std::uint32_t p = 0; p < m_p.instructions.Count() && SUCCEEDED(hr); ++p) hr = run.DropAt(p);
+    if (FAILED(hr)) return hr;
+  } else if (FAILED(hr = RunWalk(kDropWalk, false, [&](std::uint32_t p) { return run.DropAt(p); }))) {
+    // No condition is decided anew: only the drop of what is never written
+    // has work.
+    return hr;
+  }
+  if (run.Redirected()) ForwardRedirections();
+  return run.Status();
 }
 
 // --- The test switch --------------------------------------------------------------------

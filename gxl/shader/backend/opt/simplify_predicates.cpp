@@ -15,37 +15,17 @@ bool IsLoopControl(std::uint32_t group) { return group >= kOpLoopBegin && group 
 
 bool IsCondition(std::uint32_t group) { return group == kOpIfBegin || group == kOpBreak; }
 
-class PredicateSimplifier {
- public:
-  explicit PredicateSimplifier(ShaderProgram& p) : m_p(p) {}
-  HRESULT Run();
+}  // namespace
 
- private:
+std::uint32_t opt::PredicateRun::ConditionOf(std::uint32_t block) const {
   // The condition a block value stands for: the argument of the instruction
   // that opened the block, or the value itself.
-  std::uint32_t ConditionOf(std::uint32_t block) const {
-    std::uint32_t slot;
-    const IrInstruction* d = fold::Definer(m_p, block, &slot);
-    return d && IsCondition(d->Group()) && slot < d->argumentCount ? opt::Root(m_p, d->arguments[slot]) : block;
-  }
-  // Whether the boolean `argument` is decided where the guard holds: 1 under
-  // a guard whose condition implies it, 0 under a false condition it implies.
-  bool Decided(std::uint32_t argument, const opt::Guard& g) const;
-  std::uint32_t Literal(double x);
-  HRESULT ReplaceImpliedConditions();
-  HRESULT DecideConditions();
-  void ResolveGuards();
-  HRESULT DropUnwritten();
+  std::uint32_t slot;
+  const IrInstruction* d = fold::Definer(m_p, block, &slot);
+  return d && IsCondition(d->Group()) && slot < d->argumentCount ? opt::Root(m_p, d->arguments[slot]) : block;
+}
 
-  ShaderProgram& m_p;
-  std::uint32_t m_one = kNoIndex, m_zero = kNoIndex;
-  std::unique_ptr<bool[]> m_cut;             // per value: its guard was found never to hold in this run
-  std::unique_ptr<std::uint32_t[]> m_known;  // per value: the literal of a condition found known
-  std::uint32_t m_knownCount = 0;
-  bool m_changed = false, m_redirected = false;
-};
-
-std::uint32_t PredicateSimplifier::Literal(double x) {
+std::uint32_t opt::PredicateRun::Literal(double x) {
   std::uint32_t& shared = x == 0.0 ? m_zero : m_one;
   if (shared == kNoIndex) {
     shared = m_p.AddValue(m_p.StandardBankIndex(StandardBank::Literals), 0, 0, x);
@@ -54,43 +34,43 @@ std::uint32_t PredicateSimplifier::Literal(double x) {
   return shared;
 }
 
-bool PredicateSimplifier::Decided(std::uint32_t argument, const opt::Guard& g) const {
+// Whether the boolean `argument` is decided where the guard holds: 1 under
+// a guard whose condition implies it, 0 under a false condition it implies.
+bool opt::PredicateRun::Decided(std::uint32_t argument, const opt::Guard& g) const {
   const std::uint32_t condition = ConditionOf(g.predicate);
   if (g.sense) return m_p.ImpliesCondition(g.predicate, argument) || m_p.ImpliesCondition(condition, argument);
   return m_p.ImpliesCondition(argument, g.predicate) || m_p.ImpliesCondition(argument, condition);
 }
 
-HRESULT PredicateSimplifier::ReplaceImpliedConditions() {
+HRESULT opt::PredicateRun::ReplaceImpliedAt(std::uint32_t position) {
   const std::uint32_t bound = m_p.values.Count() + 1;
-  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
-    IrInstruction* inst = m_p.instructions[position];
-    // A merge's arguments are the moves that place its sides in their blocks.
-    if (opt::IsEmpty(inst) || !inst->IsArithmetic() || inst->Group() == kOpIfMerge || inst->Group() == kOpBreakMerge)
-      continue;
-    const std::uint32_t w = inst->Width(), groups = w ? inst->argumentCount / w : 0;
-    for (std::uint32_t k = 0; k < w && k < inst->resultCount; ++k) {
-      const IrValue* r = m_p.values[inst->results[k]];
-      opt::Guard g = r ? opt::GuardOf(*r) : opt::Guard{};
-      for (std::uint32_t steps = 0; g.predicate != kNoIndex && steps < bound; ++steps) {
-        for (std::uint32_t group = 0; group < groups; ++group) {
-          std::uint32_t& argument = inst->arguments[group * w + k];
-          const std::uint32_t a = opt::Root(m_p, argument);
-          if (!fold::Has(m_p, a, kValueBoolean) || fold::IsLiteralEqual(m_p, a, g.sense ? 1.0 : 0.0)) continue;
-          if (!Decided(a, g)) continue;
-          const std::uint32_t literal = Literal(g.sense ? 1.0 : 0.0);
-          if (literal == kNoIndex) return E_OUTOFMEMORY;
-          argument = literal;
-          m_changed = true;
-        }
-        const IrValue* block = m_p.values[g.predicate];
-        g = block ? opt::GuardOf(*block) : opt::Guard{};
+  IrInstruction* inst = m_p.instructions[position];
+  // A merge's arguments are the moves that place its sides in their blocks.
+  if (opt::IsEmpty(inst) || !inst->IsArithmetic() || inst->Group() == kOpIfMerge || inst->Group() == kOpBreakMerge)
+    return S_OK;
+  const std::uint32_t w = inst->Width(), groups = w ? inst->argumentCount / w : 0;
+  for (std::uint32_t k = 0; k < w && k < inst->resultCount; ++k) {
+    const IrValue* r = m_p.values[inst->results[k]];
+    opt::Guard g = r ? opt::GuardOf(*r) : opt::Guard{};
+    for (std::uint32_t steps = 0; g.predicate != kNoIndex && steps < bound; ++steps) {
+      for (std::uint32_t group = 0; group < groups; ++group) {
+        std::uint32_t& argument = inst->arguments[group * w + k];
+        const std::uint32_t a = opt::Root(m_p, argument);
+        if (!fold::Has(m_p, a, kValueBoolean) || fold::IsLiteralEqual(m_p, a, g.sense ? 1.0 : 0.0)) continue;
+        if (!Decided(a, g)) continue;
+        const std::uint32_t literal = Literal(g.sense ? 1.0 : 0.0);
+        if (literal == kNoIndex) return E_OUTOFMEMORY;
+        argument = literal;
+        m_changed = true;
       }
+      const IrValue* block = m_p.values[g.predicate];
+      g = block ? opt::GuardOf(*block) : opt::Guard{};
     }
   }
   return S_OK;
 }
 
-HRESULT PredicateSimplifier::DecideConditions() {
+HRESULT opt::PredicateRun::DecideConditions() {
   auto keep = opt::ComponentFlags(m_p);
   if (!keep) return E_OUTOFMEMORY;
   for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position) {
@@ -146,7 +126,7 @@ HRESULT PredicateSimplifier::DecideConditions() {
   return S_OK;
 }
 
-void PredicateSimplifier::ResolveGuards() {
+void opt::PredicateRun::ResolveGuards() {
   const std::uint32_t bound = m_p.values.Count() + 1;
   for (std::uint32_t i = 0; i < m_p.values.Count(); ++i) {
     IrValue* v = m_p.values[i];
@@ -165,16 +145,6 @@ void PredicateSimplifier::ResolveGuards() {
     }
   }
 }
-
-HRESULT PredicateSimplifier::DropUnwritten() {
-  auto keep = opt::ComponentFlags(m_p);
-  if (!keep) return E_OUTOFMEMORY;
-  for (std::uint32_t position = 0; position < m_p.instructions.Count(); ++position)
-    m_changed |= opt::DropUnwrittenAt(m_p, position, keep.get(), m_cut.get(), &m_redirected);
-  return S_OK;
-}
-
-}  // namespace
 
 bool opt::DropUnwrittenAt(ShaderProgram& p, std::uint32_t position, bool* keep, const bool* cut, bool* redirected) {
   const std::uint32_t registers = p.StandardBankIndex(StandardBank::Temporaries);
@@ -213,26 +183,52 @@ bool opt::DropUnwrittenAt(ShaderProgram& p, std::uint32_t position, bool* keep, 
   return opt::KeepComponents(*inst, keep);
 }
 
-namespace {
-
-HRESULT PredicateSimplifier::Run() {
-  HRESULT hr = m_p.RebuildDefUse();
-  if (FAILED(hr)) return hr;
-  m_p.NumberValues();
+HRESULT opt::PredicateRun::Start(bool full) {
+  if (full) {
+    const HRESULT hr = m_p.RebuildDefUse();
+    if (FAILED(hr)) return hr;
+    m_p.NumberValues();
+  }
   m_knownCount = m_p.values.Count();
+  return S_OK;
+}
+
+HRESULT opt::PredicateRun::Decide() {
   if (!(m_known = opt::NewArray<std::uint32_t>(m_knownCount))) return E_OUTOFMEMORY;
   std::fill(m_known.get(), m_known.get() + m_knownCount, kNoIndex);
-  if (FAILED(hr = ReplaceImpliedConditions()) || FAILED(hr = DecideConditions())) return hr;
+  const HRESULT hr = DecideConditions();
+  if (FAILED(hr)) return hr;
   // Over the values made above too.
   if (!(m_cut = opt::NewArray<bool>(m_p.values.Count()))) return E_OUTOFMEMORY;
   ResolveGuards();
-  if (FAILED(hr = DropUnwritten())) return hr;
-  if (m_redirected) opt::ForwardRedirections(m_p);
-  return m_changed ? S_OK : S_FALSE;
+  return S_OK;
 }
 
-}  // namespace
+HRESULT opt::PredicateRun::DropAt(std::uint32_t position) {
+  const IrInstruction* inst = m_p.instructions[position];
+  const std::uint32_t width = inst ? inst->Width() : 0;
+  if (width > m_keepSize) {
+    if (!(m_keep = opt::NewArray<bool>(width))) return E_OUTOFMEMORY;
+    m_keepSize = width;
+  }
+  m_changed |= opt::DropUnwrittenAt(m_p, position, m_keep.get(), m_cut.get(), &m_redirected);
+  return S_OK;
+}
 
-HRESULT ShaderProgram::SimplifyPredicates() { return PredicateSimplifier(*this).Run(); }
+HRESULT opt::PredicateRun::Finish() {
+  if (m_redirected) opt::ForwardRedirections(m_p);
+  return Status();
+}
+
+HRESULT ShaderProgram::SimplifyPredicates() {
+  opt::PredicateRun run(*this);
+  HRESULT hr = run.Start(true);
+  for (std::uint32_t position = 0; SUCCEEDED(hr) && position < instructions.Count(); ++position)
+    hr = run.ReplaceImpliedAt(position);
+  if (SUCCEEDED(hr)) hr = run.Decide();
+  for (std::uint32_t position = 0; SUCCEEDED(hr) && position < instructions.Count(); ++position)
+    hr = run.DropAt(position);
+  return FAILED(hr) ? hr : run.Finish();
+}
 
 }  // namespace gxl::shader
