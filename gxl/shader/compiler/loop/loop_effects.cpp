@@ -96,11 +96,15 @@ class LoopEffects {
     }
   }
 
+  // From now on a swizzle of a variable itself reads or writes only the
+  // components it picks.
+  void ByComponents() { m_components = true; }
+
   // Marks the slots of every variable `node` names or declares, of a
   // swizzled variable only the components picked; false where a part of it
   // is not understood (a call of a function, an unknown node).
   bool Touches(const ParseNode* node, std::uint32_t depth = 0) {
-    m_components = true;
+    ByComponents();
     if (!node) return true;
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
@@ -219,23 +223,31 @@ class LoopEffects {
   // A swizzle of a variable itself: marks the components it picks; false
   // for any other selection (a member, a swizzle of an expression).
   bool Picks(const ParseNodeKind13& e) {
+    std::uint32_t first, picked[4], n = 0;
+    if (!Picked(e, &first, picked, &n)) return false;
+    for (std::uint32_t i = 0; i < n; ++i) m_read[first + picked[i]] = 1;
+    return true;
+  }
+
+  // The slots a swizzle of a variable itself picks (at `first` + each of
+  // `picked`); false for any other selection.
+  bool Picked(const ParseNodeKind13& e, std::uint32_t* first, std::uint32_t (&picked)[4], std::uint32_t* n) const {
     const ParseNode* operand = e.left;
     for (const ParseNodeKind13* v = AsExpression(operand); v && v->op == kExprValue && !v->right;
          v = AsExpression(operand))
       operand = v->left;
     if (!operand || operand->kind != NodeKind::Expression || !e.right || e.right->kind != NodeKind::List) return false;
-    std::uint32_t first, count;
-    if (!Slots(*static_cast<const ExpressionNode*>(operand), &first, &count) || count == 0) return false;
-    std::uint32_t picked[4], n = 0;
+    std::uint32_t count;
+    if (!Slots(*static_cast<const ExpressionNode*>(operand), first, &count) || count == 0) return false;
+    *n = 0;
     for (const ParseNode* cell = e.right; cell; cell = cell->second) {
       const ParseNode* item = cell->kind == NodeKind::List ? cell->first : nullptr;
-      if (n == 4 || !item || item->kind != NodeKind::Expression) return false;
+      if (*n == 4 || !item || item->kind != NodeKind::Expression) return false;
       const ExpressionValue& k = static_cast<const ExpressionNode*>(item)->value;
       if (k.subKind != kComponentUint || k.integer >= count) return false;
-      picked[n++] = k.integer;
+      picked[(*n)++] = k.integer;
     }
-    for (std::uint32_t i = 0; i < n; ++i) m_read[first + picked[i]] = 1;
-    return n > 0;
+    return *n > 0;
   }
 
   // The slots a variable leaf names; literals name none.
@@ -286,6 +298,9 @@ class LoopEffects {
       return Unmarked(node, depth + 1);
     }
     const ParseNodeKind13* e = AsExpression(node);
+    std::uint32_t first, picked[4], n = 0;
+    if (m_components && e && e->op == kExprSelect && Picked(*e, &first, picked, &n))
+      return std::none_of(picked, picked + n, [&](std::uint32_t k) { return m_read[first + k] != 0; });
     return e && Unmarked(e->left, depth + 1) && Unmarked(e->right, depth + 1);
   }
 
@@ -325,6 +340,9 @@ bool ShaderCompiler::TripCountWithoutBody(const ParseNode* condition, const Pars
     if (!writes.Writes(body) || !steps.Writes(step)) return false;
   }
   LoopEffects effects(*this, read, endsEarly, indexes ? &written : nullptr, &stepped, indexes);
+  // By components: a body that moves one component of a vector or matrix
+  // leaves a condition on another to decide alone.
+  effects.ByComponents();
   return effects.Read(condition) && effects.Read(step) && effects.Keeps(body);
 }
 

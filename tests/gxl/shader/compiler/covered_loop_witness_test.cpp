@@ -90,21 +90,41 @@ const V4 kA = {0.5f, -0.75f, 1.25f, 0.125f}, kB = {0.25f, -0.5f, 0.75f, -1};
 
 V4 Sum(const V4& a, const V4& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2], a[3] + b[3]}; }
 
-// A do loop whose pass ends in a return on either arm: the covering pass
-// cannot stand for it (taken as covered, the body and the return are lost
-// and a + b comes out).
+// Loops whose pass ends in a return on either arm: a covering pass cannot
+// stand for them. A do loop around a loop of uniform length (its first pass
+// returns); and three loops of three passes, the return in the first pass
+// of the innermost after a nest of uniform length over a loop below the
+// four levels kept: that unrolling passes its share, the loop of three
+// around it is covered and its covering pass returns. Taken as covered, the
+// return is lost and the compile meets the work bound.
 TEST(GxlCoveredLoopWitness, LoopThatReturnsInItsPassKeepsTheReturn) {
   const shadertest::LoopPairs body = Body(3, "j");
-  const std::string code = "int i = 0;\ndo {\n  for (int j = 0; j < m; j++) {\n" + body.text +
-                           "  }\n  if (a.x > 0) return a * 2; else return b;\n} while (i < n);\nreturn a + b;\n";
-  std::vector<Inputs> inputs;
-  for (const int m : {0, 1, 3, 7})
-    for (const V4& a : {kA, V4{-4, 1, 0.5f, 2}}) inputs.push_back({2, m, a, kB});
-  CheckCovered(code, inputs, [&](const Inputs& in) {
-    V4 a = in.a, b = in.b;
-    for (int j = 0; j < in.m; ++j) shadertest::RunLoopPairs(body, j, a, b, kC);
-    return a[0] > 0 ? V4{a[0] * 2, a[1] * 2, a[2] * 2, a[3] * 2} : b;
-  });
+  const struct {
+    const char* name;
+    std::string code;
+    int passes;  // of the loop over the body, per pass of the loop of m
+  } kShapes[] = {
+      {"do loop", "int i = 0;\ndo {\n  for (int j = 0; j < m; j++) {\n" + body.text +
+                      "  }\n  if (a.x > 0) return a * 2; else return b;\n} while (i < n);\nreturn a + b;\n",
+       1},
+      {"loops of three around a nest",
+       "for (int k1 = 0; k1 < 3; k1++) for (int k2 = 0; k2 < 3; k2++) for (int k3 = 0; k3 < 3; k3++) {\n"
+       "  for (int k = 0; k < m; k++) for (int j = 0; j < 6; j++) {\n" +
+           body.text + "  }\n  if (a.x > 0) return a * 2; else return b;\n}\nreturn a + b;\n",
+       6},
+  };
+  for (const auto& shape : kShapes) {
+    SCOPED_TRACE(shape.name);
+    std::vector<Inputs> inputs;
+    for (const int m : {0, 1, 3, 7})
+      for (const V4& a : {kA, V4{-4, 1, 0.5f, 2}}) inputs.push_back({2, m, a, kB});
+    CheckCovered(shape.code, inputs, [&](const Inputs& in) {
+      V4 a = in.a, b = in.b;
+      for (int k = 0; k < in.m; ++k)
+        for (int j = 0; j < shape.passes; ++j) shadertest::RunLoopPairs(body, shape.passes == 1 ? k : j, a, b, kC);
+      return a[0] > 0 ? V4{a[0] * 2, a[1] * 2, a[2] * 2, a[3] * 2} : b;
+    });
+  }
 }
 
 // The condition moves x at every test, the last one included: after the

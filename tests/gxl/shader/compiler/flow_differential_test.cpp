@@ -370,12 +370,16 @@ TEST(GxlFlowDifferentialMargin, UniformInTwoRegisterSetsIsSetInBoth) {
 // rebuilt at each pass of the loops around it. Both compile and give the
 // generator's values; so does a third (5 deep) that compiled before, whose
 // endless unrollings below the kept depth must not be taken for one another
-// by their ranges alone.
+// by their ranges alone; and a fourth (5 deep) whose innermost condition reads
+// one component of a matrix the body moves another of: taken for a trip
+// the body decides, its unrolling to the limit was made again at each pass
+// of the loops around it.
 TEST(GxlFlowDifferentialNests, DeepNestsUnrolledBelowTheKeptDepthMeetNoWorkBound) {
   const struct {
     std::uint64_t seed;
     const char* refusal;  // the limit named, or null where it compiles
-  } kSeeds[] = {{kPixelSeeds + 6114, nullptr}, {kPixelSeeds + 7360, nullptr}, {kPixelSeeds + 7654, nullptr}};
+  } kSeeds[] = {{kPixelSeeds + 6114, nullptr}, {kPixelSeeds + 7360, nullptr}, {kPixelSeeds + 7654, nullptr},
+                 {kPixelSeeds + 7684, nullptr}};
   for (const auto& [seed, refusal] : kSeeds) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     const hlslgen::Generator g(seed, NestShapes(seed, false));

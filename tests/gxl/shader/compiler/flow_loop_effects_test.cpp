@@ -117,4 +117,45 @@ TEST(GxlLoopEffects, InnerLoopEnteredWithWidenedFacts) {
   for (const char* profile : kNestingProfiles) CheckRuns(shadertest::WidenedFactsLoopsProgram, profile, runs);
 }
 
+// A condition on one component of a matrix that starts known: the body
+// moves that component, alone or with another, so the condition cannot
+// decide the trip count alone (by itself it would never end the loop).
+TEST(GxlLoopEffects, ConditionOnOneMatrixComponentDecidesWithTheBodyThatMovesIt) {
+  const struct {
+    const char* body;
+    void (*pass)(float (&r)[4], int k);  // r as _m00, _m01, _m10, _m11
+  } kBodies[] = {
+      {"r._m10 += 2; r._m11 -= k;",
+       [](float (&r)[4], int k) {
+         r[2] += 2;
+         r[3] -= float(k);
+       }},
+      {"r._m10_m11 += int2(3, k);",
+       [](float (&r)[4], int k) {
+         r[2] += 3;
+         r[3] += float(k);
+       }},
+  };
+  for (const auto& b : kBodies) {
+    SCOPED_TRACE(b.body);
+    std::vector<LaneRun> runs;
+    for (const float u : {-2.0f, 7.0f}) {
+      float r[4] = {u, 2, 0, 5}, s = 0;
+      for (int k = 0; r[2] < 4; ++k) {
+        b.pass(r, k);
+        s += 1;
+      }
+      runs.push_back({"u " + std::to_string(u),
+                      {{"u", {u, 2, 9, 5}}},
+                      kInputs[0],
+                      Float4(kInputs[0][0] + s, kInputs[0][1] + r[2], kInputs[0][2] + r[3], kInputs[0][3] + r[0])});
+    }
+    const std::string body = std::string("  int2x2 r = int2x2(u.x, u.y, 0, u.w);\n  float s = 0;\n"
+                                         "  for (int k = 0; r._m10 < 4; k++) { ") +
+                             b.body + " s += 1; }\n  return p + float4(s, r._m10, r._m11, r._m00);\n";
+    for (const char* profile : {"ps_2_0", "vs_2_0", "ps_3_0"})
+      CheckRuns([&](bool vertex) { return shadertest::LoopEffectProgram(vertex, "int4 u;", body); }, profile, runs);
+  }
+}
+
 }  // namespace
