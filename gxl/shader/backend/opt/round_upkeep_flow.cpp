@@ -242,8 +242,9 @@ void RoundUpkeep::FindLoops(const std::vector<std::uint8_t>& live) {
         if (v < valueCount) t.groupsOf.emplace(v, loop);
     }
   }
-  for (auto [member, loop] : t.groupsOf) {
-    Tables::Loop& l = t.loops[loop];
+  for (const auto& group : t.groupsOf) {
+    const std::uint32_t member = group.first;  // a named copy: lambdas may not capture a binding in clang 14
+    Tables::Loop& l = t.loops[group.second];
     if (!live[member]) continue;
     l.support += (TypeOf(m_p, m_p.values.Peek(member)) & kRoot) ? 1 : 0;
     const std::uint32_t* readers = m_readers->Begin(member);
