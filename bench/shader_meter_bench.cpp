@@ -94,21 +94,8 @@ std::vector<Measure> Corpus() {
 std::vector<Measure> Generated(std::uint32_t count) {
   std::vector<Measure> out;
   for (std::uint32_t seed = 0; seed < count; ++seed) {
-    hlslgen::Options o;
-    o.flowControl = true;
-    o.statements = 4 + seed % 8;
-    o.arrays = seed % 2 == 0;
-    o.carried = seed % 3 != 2;
-    o.doWhile = seed % 3 == 1;
-    o.jumps = seed % 4 == 2;
-    switch (seed % 3) {
-      case 1: o.uniformBounds = true, o.maxLoopCount = 64, o.maxInstructions = 1000; break;
-      case 2: o.steps = true; break;
-      default: break;
-    }
     const bool pixel = seed % 2 == 1;
-    o.samplers = pixel && seed % 4 == 1;
-    const hlslgen::Generator g(0xD16E0000u + seed, o);
+    const hlslgen::Generator g(0xD16E0000u + seed, hlslgen::DigestShapes(seed, pixel));
     AtEveryProfile(out, "generated " + std::to_string(seed), g.UniformProgram(pixel), "", "main", !pixel);
   }
   return out;

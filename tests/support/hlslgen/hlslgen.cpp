@@ -892,4 +892,21 @@ std::string Generator::Parameters() const {
   return s;
 }
 
+Options DigestShapes(std::uint64_t seed, bool pixel) {
+  Options o;
+  o.flowControl = true;
+  o.statements = static_cast<std::uint32_t>(4 + seed % 8);
+  o.arrays = seed % 2 == 0;
+  o.carried = seed % 3 != 2;
+  o.doWhile = seed % 3 == 1;
+  o.jumps = seed % 4 == 2;
+  switch (seed % 3) {
+    case 1: o.uniformBounds = true, o.maxLoopCount = 64, o.maxInstructions = 1000; break;
+    case 2: o.steps = true; break;
+    default: break;
+  }
+  o.samplers = pixel && seed % 4 == 1;
+  return o;
+}
+
 }  // namespace hlslgen

@@ -250,6 +250,11 @@ struct Options {
   bool fewPassLoops = false;
 };
 
+// The programs the digest tool draws by seed (and the meter bench and the
+// upkeep check with it): flow control with arrays, carried values, do loops,
+// jumps, uniform bounds or steps; samplers in some pixel programs.
+Options DigestShapes(std::uint64_t seed, bool pixel);
+
 constexpr std::uint32_t kNone = ~0u;
 
 // One statement of a flow-control program.

@@ -134,21 +134,8 @@ int Corpus(Settings& settings) {
 // loops, and counted loops side by side.
 void Generated(std::uint32_t count, Settings& settings) {
   for (std::uint32_t seed = 0; seed < count; ++seed) {
-    hlslgen::Options o;
-    o.flowControl = true;
-    o.statements = 4 + seed % 8;
-    o.arrays = seed % 2 == 0;
-    o.carried = seed % 3 != 2;
-    o.doWhile = seed % 3 == 1;
-    o.jumps = seed % 4 == 2;
-    switch (seed % 3) {
-      case 1: o.uniformBounds = true, o.maxLoopCount = 64, o.maxInstructions = 1000; break;
-      case 2: o.steps = true; break;
-      default: break;
-    }
     const bool pixel = seed % 2 == 1;
-    o.samplers = pixel && seed % 4 == 1;
-    const hlslgen::Generator g(0xD16E0000u + seed, o);
+    const hlslgen::Generator g(0xD16E0000u + seed, hlslgen::DigestShapes(seed, pixel));
     const std::string source = g.UniformProgram(pixel);
     for (const char* profile : pixel ? std::vector<const char*>(std::begin(kPixel), std::end(kPixel))
                                      : std::vector<const char*>(std::begin(kVertex), std::end(kVertex)))

@@ -20,25 +20,6 @@ namespace {
 using shadertest::kUpkeepNever;
 using shadertest::UpkeepRun;
 
-// compile_digest's generated programs: flow control with arrays, carried
-// values, do loops, jumps, uniform bounds or steps by seed.
-hlslgen::Options DigestShapes(std::uint64_t seed, bool pixel) {
-  hlslgen::Options o;
-  o.flowControl = true;
-  o.statements = 4 + seed % 8;
-  o.arrays = seed % 2 == 0;
-  o.carried = seed % 3 != 2;
-  o.doWhile = seed % 3 == 1;
-  o.jumps = seed % 4 == 2;
-  switch (seed % 3) {
-    case 1: o.uniformBounds = true, o.maxLoopCount = 64, o.maxInstructions = 1000; break;
-    case 2: o.steps = true; break;
-    default: break;
-  }
-  o.samplers = pixel && seed % 4 == 1;
-  return o;
-}
-
 struct Family {
   const char* name;
   // Programs of the share, in CI and in long mode.
@@ -49,7 +30,7 @@ struct Family {
 const Family kFamilies[] = {
     {"digest", 24, 400,
      [](std::uint64_t seed, bool vertex) {
-       return hlslgen::Generator(0xD16E0000u + seed, DigestShapes(seed, !vertex)).UniformProgram(!vertex);
+       return hlslgen::Generator(0xD16E0000u + seed, hlslgen::DigestShapes(seed, !vertex)).UniformProgram(!vertex);
      }},
     {"later shapes", 8, 120,
      [](std::uint64_t seed, bool vertex) {
