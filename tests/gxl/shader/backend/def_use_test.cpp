@@ -485,4 +485,33 @@ TEST_F(GxlIrDefUse, TheReferenceComparisonCountsWhatTheUpkeepMissed) {
   EXPECT_EQ(program.Value(b)->useCount, 1u);      // the reference's fields stand
 }
 
+// A value read by every instruction: each reread that takes a reader out of
+// the front of its list shifts the rest of the list, and the refresh charges
+// for it; the same number of readers taken from the back shifts nothing.
+TEST_F(GxlIrDefUse, UpkeepChargesTheListEntriesItShifts) {
+  constexpr std::uint32_t kReaders = 8192, kChanged = kReaders / 2;
+  auto charged = [&](bool front) {
+    ShaderProgram& program = Fresh();
+    EXPECT_EQ(program.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
+    const std::uint32_t a = program.AddValue(Bank(StandardBank::Inputs), 0, 0, 0.0);
+    const std::uint32_t b = program.AddValue(Bank(StandardBank::Inputs), 0, 1, 0.0);
+    for (std::uint32_t i = 0; i < kReaders; ++i) {
+      const std::uint32_t at = program.AddInstruction(IrWord(kOpMove, 1), kNoIndex, kNoIndex);
+      IrInstruction* move = program.Instruction(at);
+      move->arguments[0] = a;
+      move->results[0] = program.AddValue(Bank(StandardBank::Temporaries), i, 0, 0.0);
+    }
+    DefUseUpkeep upkeep(program);
+    EXPECT_EQ(upkeep.Refresh(), S_OK);
+    for (std::uint32_t k = 0; k < kChanged; ++k)
+      program.Instruction(front ? k : kReaders - 1 - k)->arguments[0] = b;
+    const std::uint64_t before = program.workCharged;
+    EXPECT_EQ(upkeep.Refresh(), S_OK);
+    EXPECT_EQ(program.Value(a)->useCount, kReaders - kChanged);
+    return program.workCharged - before;
+  };
+  const std::uint64_t back = charged(false), front = charged(true);
+  EXPECT_GT(front, 2 * back) << "front " << front << ", back " << back;
+}
+
 }  // namespace
