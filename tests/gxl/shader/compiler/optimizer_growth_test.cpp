@@ -152,6 +152,17 @@ TEST(GxlOptimizerGrowth, IncrementalRoundsOnEveryRoad) {
   }
 }
 
+// Code whose passes settle at 2t, run on t = (0.3, -1, 2, 0.5).
+void ExpectTwiceTheInput(const shadertest::CompiledHlsl& c, bool vertex) {
+  const Float4 t(0.3f, -1, 2, 0.5f);
+  Float4 got;
+  std::string error;
+  const shadertest::LaneOutput out{vertex ? nura::shtok::kUsagePosition : nura::shtok::kUsageColor, 0};
+  ASSERT_TRUE(shadertest::RunLane(c, {}, {{shadertest::In(shadertest::kTexCoord), t}}, out, &got, &error))
+      << error << "\n" << c.text;
+  for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(got[i], 2 * t[i]) << i << "\n" << c.text;
+}
+
 // The nested triangle: for (i < n) for (j < i) a = a * 0.5 + t; the
 // passes settle at 2t in float32. The full n = 250 (31,125 unrolled passes)
 // in long mode, n = 60 (1,770) in CI; and with every incremental pass
@@ -163,18 +174,12 @@ TEST(GxlOptimizerGrowth, NestedTriangleComputesTwiceItsInput) {
            "\n{\n    float4 a = t;\n    for (int i = 0; i < " + std::to_string(n) +
            "; i++)\n        for (int j = 0; j < i; j++)\n            a = a * 0.5 + t;\n    return a;\n}\n";
   };
-  const Float4 t(0.3f, -1, 2, 0.5f);
   for (const char* profile : {"ps_2_0", "ps_2_a", "ps_2_b", "vs_1_1", "vs_2_0"}) {
     const bool vertex = profile[0] == 'v';
     SCOPED_TRACE(profile);
     const shadertest::CompiledHlsl c = shadertest::CompileHlsl(source(full ? 250 : 60, vertex), "main", profile, 0);
     ASSERT_EQ(c.hr, S_OK) << c.log;
-    Float4 got;
-    std::string error;
-    const shadertest::LaneOutput out{vertex ? nura::shtok::kUsagePosition : nura::shtok::kUsageColor, 0};
-    ASSERT_TRUE(shadertest::RunLane(c, {}, {{shadertest::In(shadertest::kTexCoord), t}}, out, &got, &error))
-        << error << "\n" << c.text;
-    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(got[i], 2 * t[i]) << i << "\n" << c.text;
+    ExpectTwiceTheInput(c, vertex);
     if (!full && profile != std::string("ps_2_0") && profile != std::string("vs_2_0")) continue;
     const UpkeepRun kept(source(full ? 60 : 30, vertex), profile, 0, 0, true);
     EXPECT_EQ(kept.hr, S_OK) << kept.log;
@@ -203,7 +208,6 @@ TEST(GxlOptimizerGrowth, KeptLoopsAroundUnrolledBodiesComputeTwiceTheirInput) {
     std::uint32_t ci, longMode;
   };
   const Case kCases[] = {{false, 64, 250}, {true, 12, 40}};
-  const Float4 t(0.3f, -1, 2, 0.5f);
   for (const Case& k : kCases)
     for (const char* profile : {"ps_3_0", "vs_3_0"}) {
       const bool vertex = profile[0] == 'v';
@@ -211,12 +215,7 @@ TEST(GxlOptimizerGrowth, KeptLoopsAroundUnrolledBodiesComputeTwiceTheirInput) {
       SCOPED_TRACE(std::string(profile) + "\n" + text);
       const shadertest::CompiledHlsl c = shadertest::CompileHlsl(text, "main", profile, 0);
       ASSERT_EQ(c.hr, S_OK) << c.log;
-      Float4 got;
-      std::string error;
-      const shadertest::LaneOutput out{vertex ? nura::shtok::kUsagePosition : nura::shtok::kUsageColor, 0};
-      ASSERT_TRUE(shadertest::RunLane(c, {}, {{shadertest::In(shadertest::kTexCoord), t}}, out, &got, &error))
-          << error << "\n" << c.text;
-      for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(got[i], 2 * t[i]) << i << "\n" << c.text;
+      ExpectTwiceTheInput(c, vertex);
     }
 }
 
