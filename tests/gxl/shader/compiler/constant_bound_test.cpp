@@ -62,6 +62,13 @@ TEST(GxlConstantBound, LiteralsPastTheConstantRegistersAreRefusedBeforeSchedulin
   before.secondPhaseStepHook = [](gxl::shader::ShaderProgram&, std::uint32_t step, HRESULT) {
     return step > 10 ? E_ABORT : S_OK;
   };
+  // An array past the registers alone is the binding's to name, at its
+  // own declaration: no early refusal, so the compile reaches scheduling.
+  {
+    const shadertest::LoopCompile c = shadertest::CompileLoops(Sines(500, 300), "ps_3_0", 0, before);
+    EXPECT_EQ(c.c.hr, E_ABORT) << c.c.log;
+    EXPECT_FALSE(c.c.Logged("X4507")) << c.c.log;
+  }
   for (const auto& row : rows) {
     SCOPED_TRACE("passes " + std::to_string(row.passes) + " array " + std::to_string(row.array));
     const std::string source = Sines(row.passes, row.array);
