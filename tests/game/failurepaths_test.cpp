@@ -442,10 +442,11 @@ TEST_F(GameFailurePaths, TheReadmeHeadlessRunEndsWithZero) {
 
 // An X server (Xvfb, given `args`) on a free display while this lives. Tests
 // that run at once may pick the same display: the one whose server ends
-// without its socket tries the next.
+// without its socket tries the next. It keeps its state when its last client
+// leaves (-noreset): a client that connects while it resets is refused.
 struct XServer {
   explicit XServer(std::vector<std::string> args) {
-    args.insert(args.begin(), {"", "-nolisten", "tcp"});
+    args.insert(args.begin(), {"", "-nolisten", "tcp", "-noreset"});
     for (int tries = 0, display = 90 + getpid() % 100; tries < 20; ++tries, ++display) {
       const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
       if (std::filesystem::exists(socket) || std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
