@@ -30,7 +30,7 @@ std::uint32_t BankType(const ShaderProgram& p, const IrValue& v) {
 template <class Visit>
 void WalkChain(const ShaderProgram& p, std::uint32_t index, std::uint32_t IrValue::*link, Visit visit) {
   for (std::uint32_t steps = 0; index != kNoIndex && steps <= p.values.Count(); ++steps) {
-    const IrValue* v = p.values[index];
+    const IrValue* v = p.values.Peek(index);
     if (!v) return;
     visit(index);
     index = v->*link;
@@ -211,19 +211,19 @@ namespace {
 template <class Depend>
 void ForEachDependency(const ShaderProgram& p, const IrInstruction& inst, Depend depend) {
   auto read = [&](std::uint32_t index) {
-    const IrValue* v = p.values[p.ResolveAlias(index)];
+    const IrValue* v = p.values.Peek(p.ResolveAlias(index));
     if (!v || !(BankType(p, *v) & kBankWritable)) return;
     const std::uint32_t definer = v->definingPosition;
-    if (p.instructions[definer]) depend(definer);
+    if (p.instructions.Peek(definer)) depend(definer);
   };
   auto readChain = [&](std::uint32_t index, std::uint32_t IrValue::*link) { WalkChain(p, index, link, read); };
   for (std::uint32_t a = 0; a < inst.argumentCount; ++a) {
     const std::uint32_t index = inst.arguments[a];
     read(index);
-    if (const IrValue* v = p.values[p.ResolveAlias(index)]) readChain(v->relativeIndex, &IrValue::relativeIndex);
+    if (const IrValue* v = p.values.Peek(p.ResolveAlias(index))) readChain(v->relativeIndex, &IrValue::relativeIndex);
   }
   for (std::uint32_t r = 0; r < inst.resultCount; ++r) {
-    if (const IrValue* v = p.values[inst.results[r]]) {
+    if (const IrValue* v = p.values.Peek(inst.results[r])) {
       readChain(v->relativeIndex, &IrValue::relativeIndex);
       readChain(v->predicate, &IrValue::predicate);
     }

@@ -529,9 +529,9 @@ HRESULT DefUseUpkeep::Incremental() {
 }
 
 bool DefUseUpkeep::HasAliasChain(const ShaderProgram& p, std::uint32_t v) {
-  const IrValue* x = p.values[v];
+  const IrValue* x = p.values.Peek(v);
   if (!x || x->alias == kNoIndex || x->alias == v) return false;
-  const IrValue* target = p.values[x->alias];
+  const IrValue* target = p.values.Peek(x->alias);
   return target && target->alias != kNoIndex && target->alias != x->alias && target->alias != v;
 }
 

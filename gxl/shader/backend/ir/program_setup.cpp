@@ -106,7 +106,7 @@ void ShaderProgram::Report(const ParseNode* node, MessageSeverity severity, std:
 
 std::uint32_t ShaderProgram::FormatValueName(std::uint32_t value, char* buffer, std::uint32_t size) const {
   if (!buffer || size == 0) return 0;
-  const IrValue* v = values[ResolveAlias(value)];
+  const IrValue* v = values.Peek(ResolveAlias(value));
   const RegisterBank* bank = v ? banks[v->bank] : nullptr;
   const char* name = bank && bank->name ? bank->name : "";
   const char* separator = std::strlen(name) == 1 ? "" : "_";
@@ -120,7 +120,7 @@ std::uint32_t ShaderProgram::FormatValueName(std::uint32_t value, char* buffer, 
 
 void ShaderProgram::FormatSemanticText(std::uint32_t value, char* buffer, std::uint32_t size) const {
   if (!buffer || size == 0) return;
-  const IrValue* v = values[value];
+  const IrValue* v = values.Peek(value);
   const char* semantic = "";
   if (v && v->semantic) {
     const SourceToken& token = v->semantic->token;

@@ -151,13 +151,13 @@ std::uint32_t ShaderProgram::AddInstructionCopy(const IrInstruction* source) {
 }
 
 const char* ShaderProgram::ValueDirectionText(std::uint32_t value) const {
-  const IrValue* v = values[value];
+  const IrValue* v = values.Peek(value);
   const RegisterBank* bank = v ? banks[v->bank] : nullptr;
   return bank && (bank->type & kBankOutput) ? "output" : "input";
 }
 
 std::uint32_t ShaderProgram::RenumberingField(std::uint32_t value) const {
-  const IrValue* v = values[value];
+  const IrValue* v = values.Peek(value);
   return v ? v->renumber : kNoIndex;
 }
 
@@ -172,7 +172,7 @@ std::uint32_t ShaderProgram::FindRenumberedRoot(const std::uint32_t* const map[2
   }
   // A chain never needs more steps than there are values; a cycle ends there.
   for (std::uint32_t steps = 0; steps < values.Count(); ++steps) {
-    const IrValue* record = values[v];
+    const IrValue* record = values.Peek(v);
     if (!record || record->renumber == v) break;
     v = record->renumber;
   }

@@ -25,6 +25,12 @@ constexpr std::uint32_t kIndexes = 6;
 constexpr std::uint32_t kPredicates = 18;
 constexpr std::uint32_t kGuards = 22;
 constexpr std::uint32_t kOptimizerTail = 50;
+// The incremental rounds' upkeep: its set-up and each comparison of the
+// whole program with its images, per record; and the readers met spreading
+// what changed to the walks, per unit.
+constexpr std::uint32_t kUpkeepSetup = 56;
+constexpr std::uint32_t kUpkeepCompare = 9;
+constexpr std::uint64_t kReadersPerUnit = 1;
 // The preshader's extraction and the program's other steps between them.
 constexpr std::uint32_t kOptimizerOther = 26;
 

@@ -12,8 +12,8 @@ namespace {
 
 // The value an index stands for, looking through a move that defines it.
 std::uint32_t IndexSource(const ShaderProgram& p, std::uint32_t index) {
-  const IrValue* v = p.values[index];
-  const IrInstruction* d = v && v->relativeIndex == kNoIndex ? p.instructions[v->definingPosition] : nullptr;
+  const IrValue* v = p.values.Peek(index);
+  const IrInstruction* d = v && v->relativeIndex == kNoIndex ? p.instructions.Peek(v->definingPosition) : nullptr;
   if (opt::IsEmpty(d) || d->Group() != kOpMove) return index;
   const std::uint32_t slot = opt::ResultSlot(*d, index);
   return slot < d->argumentCount ? opt::Root(p, d->arguments[slot]) : index;

@@ -48,9 +48,9 @@ HRESULT RedirectToLiteral(ShaderProgram& p, std::uint32_t result, long double x)
 }
 
 const IrInstruction* Definer(const ShaderProgram& p, std::uint32_t value, std::uint32_t* slot) {
-  const IrValue* v = p.values[value];
+  const IrValue* v = p.values.Peek(value);
   const IrInstruction* d =
-      v && !(opt::BankTypeOf(p, value) & kBankLiteral) ? p.instructions[v->definingPosition] : nullptr;
+      v && !(opt::BankTypeOf(p, value) & kBankLiteral) ? p.instructions.Peek(v->definingPosition) : nullptr;
   if (opt::IsEmpty(d)) return nullptr;
   const std::uint32_t s = opt::ResultSlot(*d, value);
   if (s == kNoIndex) return nullptr;

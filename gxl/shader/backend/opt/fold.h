@@ -26,14 +26,14 @@ constexpr std::uint32_t kFacts =
 constexpr std::uint32_t kKnownZero = kValueNonNegative | kValueNonPositive;
 
 inline std::uint32_t Flags(const ShaderProgram& p, std::uint32_t value) {
-  const IrValue* v = p.values[value];
+  const IrValue* v = p.values.Peek(value);
   return v ? v->flags : 0;
 }
 inline bool Has(const ShaderProgram& p, std::uint32_t value, std::uint32_t bits) {
   return (Flags(p, value) & bits) == bits;
 }
 inline bool IsLiteralEqual(const ShaderProgram& p, std::uint32_t value, double x) {
-  return opt::IsLiteral(p, value) && p.values[value]->rangeLow == x;
+  return opt::IsLiteral(p, value) && p.values.Peek(value)->rangeLow == x;
 }
 
 // Adds fact bits to a result; notes a change in the run's state.

@@ -13,7 +13,7 @@ using fold::Flags;
 using fold::Has;
 using fold::IsLiteralEqual;
 
-double LiteralOf(const ShaderProgram& p, std::uint32_t value) { return p.values[value]->rangeLow; }
+double LiteralOf(const ShaderProgram& p, std::uint32_t value) { return p.values.Peek(value)->rangeLow; }
 
 // Follows negations and reciprocals down from `value`: the value below them
 // and how many of each were passed.

@@ -72,7 +72,7 @@ std::uint32_t WriteKey(const ShaderProgram& p, const IrInstruction& x, bool look
   w[at++] = x.argumentCount;
   w[at++] = x.resultCount;
   for (std::uint32_t r = 0; r < x.resultCount; ++r) {
-    const IrValue& u = *p.values[x.results[r]];
+    const IrValue& u = *p.values.Peek(x.results[r]);
     w[at++] = u.bank;
     w[at++] = u.predicate;
     w[at++] = u.predicateSense ^ 0x80000000u;  // compared as a signed number
@@ -103,14 +103,14 @@ struct InstructionKeys {
   // False when out of memory.
   bool Build(const ShaderProgram& p, const std::uint32_t* list, std::uint32_t count) {
     std::size_t size = 0;
-    for (std::uint32_t n = 0; n < count; ++n) size += KeyLength(*p.instructions[list[n]]);
+    for (std::uint32_t n = 0; n < count; ++n) size += KeyLength(*p.instructions.Peek(list[n]));
     if (!start) start = opt::NewArray<std::uint32_t>(p.instructions.Count());
     words = opt::NewArray<std::uint32_t>(size);
     if (!start || !words) return false;
     std::uint32_t at = 0;
     for (std::uint32_t n = 0; n < count; ++n) {
       start[list[n]] = at;
-      at += WriteKey(p, *p.instructions[list[n]], true, words.get() + at);
+      at += WriteKey(p, *p.instructions.Peek(list[n]), true, words.get() + at);
     }
     return true;
   }
@@ -130,14 +130,14 @@ std::int32_t CompareKeyedThenPosition(std::uint32_t a, std::uint32_t b, const vo
 
 // A result that only readers see and that no flow-control block or output owns.
 bool MergeableResult(const ShaderProgram& p, std::uint32_t value) {
-  return p.values[value] && !(opt::BankTypeOf(p, value) & (kBankBlockMoves | kBankOutput)) &&
+  return p.values.Peek(value) && !(opt::BankTypeOf(p, value) & (kBankBlockMoves | kBankOutput)) &&
          opt::Replaceable(p, value);
 }
 
 }  // namespace
 
 bool opt::CommonCandidate(const ShaderProgram& p, std::uint32_t position, std::uint32_t unpinnedOnly) {
-  const IrInstruction* inst = p.instructions[position];
+  const IrInstruction* inst = p.instructions.Peek(position);
   if (opt::IsEmpty(inst) || IsSpecialOperation(inst) || inst->resultCount == 0 || (unpinnedOnly && inst->pinned))
     return false;
   return std::all_of(inst->results, inst->results + inst->resultCount,
@@ -145,7 +145,7 @@ bool opt::CommonCandidate(const ShaderProgram& p, std::uint32_t position, std::u
 }
 
 bool opt::CommonKey(const ShaderProgram& p, std::uint32_t position, PodArray<std::uint32_t>& out) {
-  const IrInstruction& x = *p.instructions[position];
+  const IrInstruction& x = *p.instructions.Peek(position);
   const std::size_t at = out.Size();
   if (!out.Resize(at + KeyLength(x))) return false;
   WriteKey(p, x, false, out.Data() + at);
@@ -386,14 +386,14 @@ bool SameColumn(const ShaderProgram& p, const IrInstruction& x, std::uint32_t j,
   std::uint32_t u[4], v[4];
   const std::uint32_t n = ColumnIdentities(p, x, j, u);
   ColumnIdentities(p, y, k, v);
-  return std::equal(u, u + n, v) && p.values[x.results[j]]->bank == p.values[y.results[k]]->bank &&
-         opt::GuardOf(*p.values[x.results[j]]) == opt::GuardOf(*p.values[y.results[k]]);
+  return std::equal(u, u + n, v) && p.values.Peek(x.results[j])->bank == p.values.Peek(y.results[k])->bank &&
+         opt::GuardOf(*p.values.Peek(x.results[j])) == opt::GuardOf(*p.values.Peek(y.results[k]));
 }
 
 }  // namespace
 
 IrInstruction* opt::EquivalenceDefiner(const ShaderProgram& p, std::uint32_t value) {
-  const IrValue* v = p.values[value];
+  const IrValue* v = p.values.Peek(value);
   IrInstruction* d = v ? p.instructions[v->definingPosition] : nullptr;
   if (opt::IsEmpty(d) || !d->IsArithmetic() || IsSpecialOperation(d) || d->Class() > 4) return nullptr;
   const std::uint32_t type = opt::BankTypeOf(p, value);
@@ -414,8 +414,8 @@ bool opt::EquivalenceKey(const ShaderProgram& p, std::uint32_t value, std::uint3
 bool opt::EquivalentPair(const ShaderProgram& p, IrInstruction* x, IrInstruction* y, IrInstruction** earlierOut,
                          IrInstruction** laterOut, std::uint32_t match[16]) {
   if (!y || x == y || x->word != y->word || x->Width() > 16) return false;
-  const std::uint32_t px = p.values[x->results[0]]->definingPosition;
-  const std::uint32_t py = p.values[y->results[0]]->definingPosition;
+  const std::uint32_t px = p.values.Peek(x->results[0])->definingPosition;
+  const std::uint32_t py = p.values.Peek(y->results[0])->definingPosition;
   IrInstruction &earlier = px < py ? *x : *y, &later = px < py ? *y : *x;
   const std::uint32_t earlierPosition = std::min(px, py);
   // Each result of the later one matches its own result of the earlier one.
@@ -423,7 +423,7 @@ bool opt::EquivalentPair(const ShaderProgram& p, IrInstruction* x, IrInstruction
   std::fill(used, used + 16, false);
   bool all = true;
   for (std::uint32_t k = 0; k < later.Width() && all; ++k) {
-    const IrValue& r = *p.values[later.results[k]];
+    const IrValue& r = *p.values.Peek(later.results[k]);
     all = EquivalenceDefiner(p, later.results[k]) && (r.firstUse == kNoIndex || r.firstUse > earlierPosition);
     std::uint32_t m = 0;
     while (all && m < earlier.Width() &&

@@ -48,7 +48,7 @@ namespace {
 
 // The guard one step further out: the guard of the predicate value itself.
 Guard Outer(const ShaderProgram& p, Guard g) {
-  const IrValue* v = p.values[g.predicate];
+  const IrValue* v = p.values.Peek(g.predicate);
   return v ? GuardOf(*v) : Guard{};
 }
 
@@ -71,7 +71,7 @@ Guard CommonGuard(const ShaderProgram& p, Guard a, Guard b) {
 std::unique_ptr<bool[]> ComponentFlags(const ShaderProgram& p) {
   std::uint32_t widest = 0;
   for (std::uint32_t position = 0; position < p.instructions.Count(); ++position)
-    if (const IrInstruction* inst = p.instructions[position]) widest = std::max(widest, inst->Width());
+    if (const IrInstruction* inst = p.instructions.Peek(position)) widest = std::max(widest, inst->Width());
   return NewArray<bool>(widest);
 }
 

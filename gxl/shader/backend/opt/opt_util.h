@@ -20,13 +20,13 @@ std::unique_ptr<T[]> NewArray(std::size_t n) {
 }
 
 inline std::uint32_t BankTypeOf(const ShaderProgram& p, std::uint32_t value) {
-  const IrValue* v = p.values[value];
+  const IrValue* v = p.values.Peek(value);
   const RegisterBank* bank = v ? p.banks[v->bank] : nullptr;
   return bank ? bank->type : 0;
 }
 
 inline bool IsLiteral(const ShaderProgram& p, std::uint32_t value) {
-  const IrValue* v = p.values[value];
+  const IrValue* v = p.values.Peek(value);
   return v && v->relativeIndex == kNoIndex && (BankTypeOf(p, value) & kBankLiteral);
 }
 
@@ -34,7 +34,7 @@ inline bool IsLiteral(const ShaderProgram& p, std::uint32_t value) {
 // and not an element of an array that is read relatively. Only such values
 // may be redirected, since a relative read finds the register, not the value.
 inline bool Replaceable(const ShaderProgram& p, std::uint32_t value) {
-  const IrValue* v = p.values[value];
+  const IrValue* v = p.values.Peek(value);
   return v && v->relativeIndex == kNoIndex && !(BankTypeOf(p, value) & kBankRelative);
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 // Outputs one move may write: one register of one bank, under one guard.
 bool SameMove(const ShaderProgram& p, std::uint32_t a, std::uint32_t b) {
-  const IrValue &x = *p.values[a], &y = *p.values[b];
+  const IrValue &x = *p.values.Peek(a), &y = *p.values.Peek(b);
   return x.reg != kNoIndex && x.bank == y.bank && x.relativeIndex == y.relativeIndex && x.reg == y.reg &&
          opt::GuardOf(x) == opt::GuardOf(y) && x.alias == y.alias && x.binding == y.binding;
 }
@@ -24,8 +24,8 @@ bool SameMove(const ShaderProgram& p, std::uint32_t a, std::uint32_t b) {
 const IrInstruction* ComputingInstruction(const ShaderProgram& p, std::uint32_t value) {
   const IrInstruction* found = nullptr;
   for (std::uint32_t steps = 0; steps <= p.instructions.Count(); ++steps) {
-    const IrValue* v = p.values[value];
-    const IrInstruction* d = v ? p.instructions[v->definingPosition] : nullptr;
+    const IrValue* v = p.values.Peek(value);
+    const IrInstruction* d = v ? p.instructions.Peek(v->definingPosition) : nullptr;
     if (opt::IsEmpty(d)) break;
     found = d;
     const std::uint32_t slot = opt::ResultSlot(*d, value);

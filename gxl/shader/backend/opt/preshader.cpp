@@ -21,10 +21,10 @@ bool ComponentWise(const IrInstruction& i) {
 // The value, its alias or a value on its relative-index chain is varying.
 bool Varying(const ShaderProgram& p, std::uint32_t value) {
   for (std::uint32_t steps = 0; value != kNoIndex && steps <= p.values.Count(); ++steps) {
-    const IrValue* v = p.values[value];
+    const IrValue* v = p.values.Peek(value);
     if (!v) return false;
     if (v->flags & kValueVarying) return true;
-    if (v->alias != kNoIndex && p.values[v->alias] && (p.values[v->alias]->flags & kValueVarying)) return true;
+    if (v->alias != kNoIndex && p.values.Peek(v->alias) && (p.values.Peek(v->alias)->flags & kValueVarying)) return true;
     value = v->relativeIndex;
   }
   return false;

@@ -178,7 +178,7 @@ opt::Guard opt::JoinGuards(const ShaderProgram& p, const Guard& a, const Guard& 
 }
 
 opt::Guard opt::OuterGuard(const ShaderProgram& p, const Guard& g) {
-  const IrValue* v = g.predicate == kNoIndex ? nullptr : p.values[g.predicate];
+  const IrValue* v = g.predicate == kNoIndex ? nullptr : p.values.Peek(g.predicate);
   return g.predicate == kNoIndex ? g : v ? GuardOf(*v) : Guard{};
 }
 
@@ -186,7 +186,7 @@ std::uint32_t opt::GuardDepth(const ShaderProgram& p, Guard g) {
   const std::uint32_t bound = p.values.Count() + 1;
   std::uint32_t n = 0;
   for (; g.predicate != kNoIndex && n < bound; ++n) {
-    const IrValue* v = p.values[g.predicate];
+    const IrValue* v = p.values.Peek(g.predicate);
     g = v ? GuardOf(*v) : Guard{};
   }
   return n;

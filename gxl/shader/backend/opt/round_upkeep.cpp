@@ -51,11 +51,19 @@ HRESULT RoundUpkeep::Run(RoundPass pass) {
       if (!Build()) Shed();
     }
   }
-  if (!m_ready) return RunOwn(pass);
+  if (!m_ready) return ChargeOwed(RunOwn(pass));
   std::unique_ptr<Shadow> shadow = m_p.checkRoundUpkeep ? MakeShadow(pass) : nullptr;
   const HRESULT hr = RunIncremental(pass);
   if (shadow) Compare(*shadow, hr);
-  return hr;
+  return ChargeOwed(hr);
+}
+
+HRESULT RoundUpkeep::ChargeOwed(HRESULT status) {
+  const std::uint64_t owed = m_owed;
+  m_owed = 0;
+  if (FAILED(status) || owed == 0) return status;
+  const HRESULT hr = m_p.ChargeWork(owed);
+  return FAILED(hr) ? hr : status;
 }
 
 HRESULT RunRoundPass(ShaderProgram& p, RoundPass pass) {
@@ -104,6 +112,7 @@ HRESULT RoundUpkeep::RunFull(RoundPass pass) {
 
 HRESULT RoundUpkeep::Finish() {
   Drop();
+  if (const HRESULT hr = ChargeOwed(S_OK); FAILED(hr)) return hr;
   // Incremental refreshes leave the coalescing links as they were; the last
   // pass's full rebuild would have set them, with every other field as it
   // stands (its changes, to guards, touch none).
@@ -124,6 +133,7 @@ bool RoundUpkeep::Build() {
   Drop();
   try {
     const std::uint32_t valueCount = m_p.values.Count(), count = m_p.instructions.Count();
+    Owe(std::uint64_t{valueCount} + count, workrate::kUpkeepSetup);
     for (std::uint32_t v = 0; v < valueCount; ++v)
       if (!upkeep::ValueInClass(m_p.values.Peek(v), v)) return false;
     for (std::uint32_t p = 0; p < count; ++p) {
@@ -351,6 +361,7 @@ bool RoundUpkeep::Collect(bool all) {
     m_changedValues.clear();
     m_changedPositions.clear();
     if (all || !m_watching) {
+      Owe(std::uint64_t{m_valueCount} + m_instructionCount, workrate::kUpkeepCompare);
       for (std::uint32_t v = 0; v < m_valueCount; ++v)
         if (ValueChanged(v)) m_changedValues.push_back(v);
       for (std::uint32_t p = 0; p < m_instructionCount; ++p)

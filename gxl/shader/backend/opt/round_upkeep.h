@@ -153,6 +153,8 @@ class RoundUpkeep {
   HRESULT RunFull(RoundPass pass);
   HRESULT RunOwn(RoundPass pass);
   HRESULT RunIncremental(RoundPass pass);
+  // The upkeep's work owed so far charged; `status` unless the meter refuses.
+  HRESULT ChargeOwed(HRESULT status);
   // With the program's check switch: the pass in full on a copy, compared
   // with what the upkeep's run left.
   struct Shadow;
@@ -316,6 +318,12 @@ class RoundUpkeep {
   std::vector<std::vector<std::uint32_t>> m_reachBuckets;
   std::vector<std::uint32_t> m_reachStamps, m_reachLeft;
   std::uint32_t m_reachRound = 1;
+  std::uint64_t m_readersMet = 0;  // by Reach, ever
+  std::uint64_t m_readersCharged = 0;
+
+  // The upkeep's own work not yet charged to the meter.
+  std::uint64_t m_owed = 0;
+  void Owe(std::uint64_t records, std::uint32_t rate) { m_owed += (records * rate + 15) / 16; }
 
   std::unique_ptr<Tables> m_tables;
 };

@@ -173,6 +173,8 @@ void ForNeeds(std::uint32_t word, const std::uint32_t* args, std::uint32_t argc,
 // through 64 definitions, ImpliesCondition through 256; negations and
 // reciprocals (Strip, any number) cost no step.
 constexpr std::uint32_t kReach = 260;
+// What a walk's step costs, in readers met spreading what changed.
+constexpr std::uint64_t kReadersPerVisit = 16;
 
 }  // namespace gxl::shader::upkeep
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/backend/opt/fold.h"
 #include "gxl/shader/backend/opt/round_upkeep.h"
 #include "gxl/shader/backend/opt/round_upkeep_parts.h"
@@ -116,6 +117,7 @@ void RoundUpkeep::Reach() {
       bucket.pop_back();
       if (m_reachLeft[u] != left || u >= m_readers->Size()) continue;  // reached again with more left
       const std::uint32_t* readers = m_readers->Begin(u);
+      m_readersMet += m_readers->Count(u);
       for (std::uint32_t k = 0, n = m_readers->Count(u); k < n; ++k) {
         const std::uint32_t q = readers[k];
         const IrInstruction* inst = m_p.instructions.Peek(q);
@@ -135,6 +137,8 @@ void RoundUpkeep::Reach() {
       }
     }
   }
+  m_owed += (m_readersMet - m_readersCharged) / workrate::kReadersPerUnit;
+  m_readersCharged = m_readersMet;
   if (++m_reachRound == 0) {
     std::fill(m_reachStamps.begin(), m_reachStamps.end(), 0u);
     m_reachRound = 1;
@@ -200,6 +204,7 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
   m_walk = walk;
   m_descending = descending;
   std::uint64_t visited = 0;
+  const std::uint64_t metBefore = m_readersMet;
   HRESULT hr = S_OK;
   while (!m_heap.empty()) {
     if (descending)
@@ -212,8 +217,11 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
     m_cursor = p;
     ++visited;
     if (FAILED(hr = step(p))) break;
-    // A walk that spreads over much of the program is cheaper in full.
-    if (!m_everyRound && visited * 3 > m_p.instructions.Count()) Shed();
+    // A walk that spreads over much of the program is cheaper in full, as
+    // is one whose changes each reach far along the readers (a chain that
+    // settles link by link).
+    const std::uint64_t spent = visited + (m_readersMet - metBefore) / upkeep::kReadersPerVisit;
+    if (!m_everyRound && spent * 3 > m_p.instructions.Count()) Shed();
     if (!Collect(false)) {
       // The upkeep ended: what is left of the walk, in full.
       m_walk = kWalkCount;
