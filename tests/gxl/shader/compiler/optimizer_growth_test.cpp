@@ -219,6 +219,29 @@ TEST(GxlOptimizerGrowth, KeptLoopsAroundUnrolledBodiesComputeTwiceTheirInput) {
     }
 }
 
+// The triangle with a branch on data, at the profiles that keep its loops:
+// every pass after the first adds 1, so it settles at 2t + 2. (Where it is
+// unrolled the slot limit refuses it: GxlCompilerMend's slot-limit tests.)
+TEST(GxlOptimizerGrowth, TriangleWithABranchComputesItsValueWhereLoopsAreKept) {
+  for (const char* profile : {"ps_3_0", "vs_3_0"}) {
+    const bool vertex = profile[0] == 'v';
+    SCOPED_TRACE(profile);
+    const std::string text = std::string("float4 main(float4 t : TEXCOORD0) : ") + (vertex ? "POSITION" : "COLOR") +
+                             "\n{\n    float4 a = t;\n    for (int i = 0; i < 200; i++)\n"
+                             "        for (int j = 0; j < i; j++)\n        {\n            a = a * 0.5 + t;\n"
+                             "            if (a.x > t.x)\n                a += 1;\n        }\n    return a;\n}\n";
+    const shadertest::CompiledHlsl c = shadertest::CompileHlsl(text, "main", profile, 0);
+    ASSERT_EQ(c.hr, S_OK) << c.log;
+    const Float4 t(0.3f, -1, 2, 0.5f);
+    Float4 got;
+    std::string error;
+    const shadertest::LaneOutput out{vertex ? nura::shtok::kUsagePosition : nura::shtok::kUsageColor, 0};
+    ASSERT_TRUE(shadertest::RunLane(c, {}, {{shadertest::In(shadertest::kTexCoord), t}}, out, &got, &error))
+        << error << "\n" << c.text;
+    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(got[i], 2 * t[i] + 2) << i << "\n" << c.text;
+  }
+}
+
 // The seven statements: a 1,000-pass constant loop that no 1.x
 // program can hold (about 28,000 instructions after the optimiser).
 constexpr char kLongConstantLoop[] =
