@@ -58,6 +58,7 @@ struct RunScope {
       compiler.defUseUpkeepMismatches = t->defUseUpkeepMismatches;
       compiler.roundUpkeepPasses = t->roundUpkeepPasses;
       compiler.roundUpkeepMismatches = t->roundUpkeepMismatches;
+      compiler.roundUpkeepReadersMet = t->roundUpkeepReadersMet;
       compiler.reassignMismatches = t->reassignMismatches;
       compiler.workSpent = compiler.workGranted - t->workLeft;
       compiler.workCharged = t->workCharged;

@@ -487,10 +487,12 @@ class ShaderCompiler {
   // Handed to the target's program (ShaderProgram::roundUpkeepFrom and
   // checkRoundUpkeep); tests only. Of the last run: the optimiser passes run
   // incrementally, and with the check those that left the program otherwise
-  // than the full pass (ShaderProgram::roundUpkeepPasses, roundUpkeepMismatches).
+  // than the full pass (ShaderProgram::roundUpkeepPasses, roundUpkeepMismatches),
+  // and the readers met spreading changes (roundUpkeepReadersMet).
   std::uint32_t roundUpkeepFrom = kRoundUpkeepFrom;
   bool checkRoundUpkeep = false;
   std::uint32_t roundUpkeepPasses = 0, roundUpkeepMismatches = 0;
+  std::uint64_t roundUpkeepReadersMet = 0;
   // Test switch: the first reuse of each kept simulation of an inner loop
   // inside an outer one (which referenceSearches turns off), and every n-th
   // reuse besides, also runs the simulation, unmetered, and compares every

@@ -492,6 +492,9 @@ class ShaderProgram : public ProgramLists {
   bool checkRoundUpkeep = false;
   std::uint32_t roundUpkeepMismatches = 0;
   std::uint32_t roundUpkeepPasses = 0;
+  // The readers the upkeep met spreading changes to its walks (what a walk
+  // costs beyond its steps); tests read it too.
+  std::uint64_t roundUpkeepReadersMet = 0;
 
   ProfileLimits profileLimits{};
   std::uint32_t standardBanks[kStandardBankCount];

@@ -26,11 +26,11 @@ constexpr std::uint32_t kPredicates = 18;
 constexpr std::uint32_t kGuards = 22;
 constexpr std::uint32_t kOptimizerTail = 50;
 // The incremental rounds' upkeep: its set-up and each comparison of the
-// whole program with its images, per record; and the readers met spreading
-// what changed to the walks, per unit.
+// whole program with its images, per record; and per reader met spreading
+// what changed to the walks, in units.
 constexpr std::uint32_t kUpkeepSetup = 56;
 constexpr std::uint32_t kUpkeepCompare = 9;
-constexpr std::uint64_t kReadersPerUnit = 1;
+constexpr std::uint64_t kReaderWork = 1;
 // The preshader's extraction and the program's other steps between them.
 constexpr std::uint32_t kOptimizerOther = 26;
 

@@ -83,13 +83,8 @@ class Liveness {
       const IrInstruction* end = m_p.instructions[position];
       if (opt::IsEmpty(end) || end->Group() != kOpLoopEnd) continue;
       for (std::uint32_t k = 0; k < end->resultCount && k < end->argumentCount; ++k) {
-        std::uint32_t chain[4] = {end->results[k], end->arguments[k], kNoIndex, kNoIndex};
-        const IrInstruction* merge = Definer(chain[1], kOpLoopMerge);
-        const std::uint32_t slot = merge ? opt::ResultSlot(*merge, chain[1]) : kNoIndex;
-        if (slot != kNoIndex) chain[2] = opt::Column(*merge, 1, slot);
-        const IrInstruction* copy = Definer(chain[2], kOpLoopEntryCopy);
-        const std::uint32_t copySlot = copy ? opt::ResultSlot(*copy, chain[2]) : kNoIndex;
-        if (copySlot != kNoIndex) chain[3] = copy->arguments[copySlot];
+        std::uint32_t chain[4];
+        opt::CarriedGroup(*end, k, [&](std::uint32_t v, std::uint32_t g) { return Definer(v, g); }, chain);
         if (!std::any_of(std::begin(chain), std::end(chain),
                          [&](std::uint32_t v) { return v != kNoIndex && Level(v) == kLive; }))
           continue;

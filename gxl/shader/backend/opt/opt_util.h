@@ -120,6 +120,22 @@ inline std::uint32_t Column(const IrInstruction& i, std::uint32_t g, std::uint32
 // The position of `value` among the results of instruction i; kNoIndex when absent.
 std::uint32_t ResultSlot(const IrInstruction& i, std::uint32_t value);
 
+// What a loop end's result k carries: the result, what the end reads, the
+// merge's entry copy and what that copies (kNoIndex where none). `definer(value,
+// group)` is the non-empty instruction of that group writing the value, or null.
+template <class Definer>
+void CarriedGroup(const IrInstruction& end, std::uint32_t k, Definer definer, std::uint32_t out[4]) {
+  out[0] = end.results[k];
+  out[1] = end.arguments[k];
+  out[2] = out[3] = kNoIndex;
+  const IrInstruction* merge = definer(out[1], kOpLoopMerge);
+  const std::uint32_t slot = merge ? ResultSlot(*merge, out[1]) : kNoIndex;
+  if (slot != kNoIndex) out[2] = Column(*merge, 1, slot);
+  const IrInstruction* copy = definer(out[2], kOpLoopEntryCopy);
+  const std::uint32_t copySlot = copy ? ResultSlot(*copy, out[2]) : kNoIndex;
+  if (copySlot != kNoIndex) out[3] = copy->arguments[copySlot];
+}
+
 // --- Steps of single passes, shared with their incremental forms (round_upkeep.h)
 
 // MergeDuplicateValues: a literal that merges with literals of its bank and

@@ -318,8 +318,6 @@ class RoundUpkeep {
   std::vector<std::vector<std::uint32_t>> m_reachBuckets;
   std::vector<std::uint32_t> m_reachStamps, m_reachLeft;
   std::uint32_t m_reachRound = 1;
-  std::uint64_t m_readersMet = 0;  // by Reach, ever
-  std::uint64_t m_readersCharged = 0;
 
   // The upkeep's own work not yet charged to the meter.
   std::uint64_t m_owed = 0;

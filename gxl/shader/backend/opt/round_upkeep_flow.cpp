@@ -77,15 +77,7 @@ void RoundUpkeep::CarriedGroup(const IrInstruction& end, std::uint32_t k, std::u
     const IrInstruction* d = w != kNoIndex ? m_p.instructions.Peek(w) : nullptr;
     return d && !opt::IsEmpty(d) && d->Group() == group ? d : nullptr;
   };
-  out[0] = end.results[k];
-  out[1] = end.arguments[k];
-  out[2] = out[3] = kNoIndex;
-  const IrInstruction* merge = definer(out[1], kOpLoopMerge);
-  const std::uint32_t slot = merge ? opt::ResultSlot(*merge, out[1]) : kNoIndex;
-  if (slot != kNoIndex) out[2] = opt::Column(*merge, 1, slot);
-  const IrInstruction* copy = definer(out[2], kOpLoopEntryCopy);
-  const std::uint32_t copySlot = copy ? opt::ResultSlot(*copy, out[2]) : kNoIndex;
-  if (copySlot != kNoIndex) out[3] = copy->arguments[copySlot];
+  opt::CarriedGroup(end, k, definer, out);
 }
 
 void RoundUpkeep::BuildLiveness() {

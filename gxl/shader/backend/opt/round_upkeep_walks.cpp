@@ -110,6 +110,7 @@ void RoundUpkeep::Spread(std::uint32_t value, std::uint32_t left) {
 }
 
 void RoundUpkeep::Reach() {
+  std::uint64_t met = 0;
   for (std::uint32_t left = upkeep::kReach + 1; left > 0; --left) {
     std::vector<std::uint32_t>& bucket = m_reachBuckets[left];
     while (!bucket.empty()) {
@@ -117,7 +118,7 @@ void RoundUpkeep::Reach() {
       bucket.pop_back();
       if (m_reachLeft[u] != left || u >= m_readers->Size()) continue;  // reached again with more left
       const std::uint32_t* readers = m_readers->Begin(u);
-      m_readersMet += m_readers->Count(u);
+      met += m_readers->Count(u);
       for (std::uint32_t k = 0, n = m_readers->Count(u); k < n; ++k) {
         const std::uint32_t q = readers[k];
         const IrInstruction* inst = m_p.instructions.Peek(q);
@@ -137,8 +138,8 @@ void RoundUpkeep::Reach() {
       }
     }
   }
-  m_owed += (m_readersMet - m_readersCharged) / workrate::kReadersPerUnit;
-  m_readersCharged = m_readersMet;
+  m_p.roundUpkeepReadersMet += met;
+  m_owed += met * workrate::kReaderWork;
   if (++m_reachRound == 0) {
     std::fill(m_reachStamps.begin(), m_reachStamps.end(), 0u);
     m_reachRound = 1;
@@ -204,7 +205,7 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
   m_walk = walk;
   m_descending = descending;
   std::uint64_t visited = 0;
-  const std::uint64_t metBefore = m_readersMet;
+  const std::uint64_t metBefore = m_p.roundUpkeepReadersMet;
   HRESULT hr = S_OK;
   while (!m_heap.empty()) {
     if (descending)
@@ -220,7 +221,7 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
     // A walk that spreads over much of the program is cheaper in full, as
     // is one whose changes each reach far along the readers (a chain that
     // settles link by link).
-    const std::uint64_t spent = visited + (m_readersMet - metBefore) / upkeep::kReadersPerVisit;
+    const std::uint64_t spent = visited + (m_p.roundUpkeepReadersMet - metBefore) / upkeep::kReadersPerVisit;
     if (!m_everyRound && spent * 3 > m_p.instructions.Count()) Shed();
     if (!Collect(false)) {
       // The upkeep ended: what is left of the walk, in full.

@@ -33,12 +33,14 @@ struct UpkeepRun {
                     static_cast<const char*>(produced->GetPointer()) + produced->GetSize());
       passes = compiler.roundUpkeepPasses;
       mismatches = compiler.roundUpkeepMismatches;
+      readersMet = compiler.roundUpkeepReadersMet;
     }
     log = LogText(pp.Log());
   }
   HRESULT hr = E_FAIL;
   std::string code, log;
   std::uint32_t passes = 0, mismatches = 0;
+  std::uint64_t readersMet = 0;
 };
 
 }  // namespace shadertest
