@@ -1,28 +1,61 @@
 // Merging of equal values: duplicate literals and duplicate reads of bound
 // registers, and equal components inside one instruction.
+#include <algorithm>
 #include <cmath>
 
+#include "gxl/shader/backend/ir/heap_sort.h"
 #include "gxl/shader/backend/opt/opt_util.h"
 
 namespace gxl::shader {
 
 namespace {
 
-// Merges every run of `list` (sorted) whose elements compare equal into its
-// element of lowest index; `merge` (survivor, other) adjusts the survivor.
-// True when anything merged.
-template <class Merge>
-bool MergeRuns(ShaderProgram& p, std::uint32_t* list, std::uint32_t count, IndexComparator compare, Merge merge) {
+template <class T>
+std::int32_t Order(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+// The keys the two merges sort by, taken from the values once: the sort's
+// comparisons then read one array instead of a record each. The order is
+// the comparators' (CompareLiteralValues, CompareValueKeys) and the sort the
+// same heap sort, so runs, and the order within them, are as they were.
+struct LiteralKey {
+  std::uint32_t bank;
+  double value;
+  std::uint32_t index;
+  std::int32_t Compare(const LiteralKey& o) const {
+    if (const std::int32_t c = Order(bank, o.bank)) return c;
+    return Order(value, o.value);
+  }
+};
+
+struct ReadKey {
+  std::uint32_t fields[7];
+  std::int32_t sense;
+  std::uint32_t index;
+  std::int32_t Compare(const ReadKey& o) const {
+    for (std::uint32_t k = 0; k < 7; ++k)
+      if (const std::int32_t c = Order(fields[k], o.fields[k])) return c;
+    return Order(sense, o.sense);
+  }
+};
+
+// Sorts `keys`, then merges every run that compares equal into its element
+// of lowest index; `merge` (survivor, other) adjusts the survivor. True when
+// anything merged.
+template <class Key, class Merge>
+bool MergeRuns(ShaderProgram& p, Key* keys, std::uint32_t count, Merge merge) {
+  HeapSortBy(keys, count, [](const Key& a, const Key& b) { return a.Compare(b); });
   bool merged = false;
   for (std::uint32_t start = 0, end; start < count; start = end) {
-    std::uint32_t survivor = list[start];
-    for (end = start + 1; end < count && compare(list[start], list[end], &p) == 0; ++end)
-      survivor = std::min(survivor, list[end]);
+    std::uint32_t survivor = keys[start].index;
+    for (end = start + 1; end < count && keys[start].Compare(keys[end]) == 0; ++end)
+      survivor = std::min(survivor, keys[end].index);
     for (std::uint32_t i = start; i < end; ++i) {
-      if (list[i] == survivor) continue;
-      merge(survivor, list[i]);
-      opt::Redirect(p, list[i], survivor);
-      opt::Discard(p, list[i]);
+      if (keys[i].index == survivor) continue;
+      merge(survivor, keys[i].index);
+      opt::Redirect(p, keys[i].index, survivor);
+      opt::Discard(p, keys[i].index);
       merged = true;
     }
   }
@@ -54,24 +87,30 @@ void opt::MergeRegisterRead(ShaderProgram& p, std::uint32_t keep, std::uint32_t 
 }
 
 HRESULT ShaderProgram::MergeDuplicateValues() {
-  auto list = opt::NewArray<std::uint32_t>(values.Count());
-  if (!list) return E_OUTOFMEMORY;
+  PodArray<LiteralKey> literals;
+  PodArray<ReadKey> reads;
   NumberValues();
 
   // Literals of one bank and value. A NaN equals nothing, not even itself.
-  std::uint32_t count = 0;
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (opt::MergesAsLiteral(*this, i)) list[count++] = i;
-  SortIndicesByComparator(CompareLiteralValues, list.get(), count, this);
-  bool changed = MergeRuns(*this, list.get(), count, CompareLiteralValues, [](std::uint32_t, std::uint32_t) {});
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    if (!opt::MergesAsLiteral(*this, i)) continue;
+    const IrValue& v = *values.Peek(i);
+    if (!literals.Append({v.bank, v.rangeLow, i})) return E_OUTOFMEMORY;
+  }
+  bool changed = MergeRuns(*this, literals.Data(), static_cast<std::uint32_t>(literals.Size()),
+                           [](std::uint32_t, std::uint32_t) {});
 
   // Reads of one register of a bound bank (of any bank once registers are
   // assigned) under one guard. A value without a register names no register.
-  count = 0;
-  for (std::uint32_t i = 0; i < values.Count(); ++i)
-    if (opt::MergesAsRegisterRead(*this, i)) list[count++] = i;
-  SortIndicesByComparator(CompareValueKeys, list.get(), count, this);
-  changed |= MergeRuns(*this, list.get(), count, CompareValueKeys,
+  for (std::uint32_t i = 0; i < values.Count(); ++i) {
+    if (!opt::MergesAsRegisterRead(*this, i)) continue;
+    const IrValue& v = *values.Peek(i);
+    const ReadKey key{{v.alias, v.binding, v.bank, v.reg, v.relativeIndex, v.component, v.predicate},
+                      static_cast<std::int32_t>(v.predicateSense),
+                      i};
+    if (!reads.Append(key)) return E_OUTOFMEMORY;
+  }
+  changed |= MergeRuns(*this, reads.Data(), static_cast<std::uint32_t>(reads.Size()),
                        [this](std::uint32_t keep, std::uint32_t other) { opt::MergeRegisterRead(*this, keep, other); });
 
   if (changed) opt::ForwardRedirections(*this);
