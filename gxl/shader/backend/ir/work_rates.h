@@ -31,6 +31,9 @@ constexpr std::uint32_t kOptimizerTail = 50;
 constexpr std::uint32_t kUpkeepSetup = 56;
 constexpr std::uint32_t kUpkeepCompare = 9;
 constexpr std::uint64_t kReaderWork = 1;
+// Per position an incremental walk visits, in units: the step, the
+// comparison of the records it reached and what it hands on.
+constexpr std::uint64_t kWalkStep = 8;
 // The preshader's extraction and the program's other steps between them.
 constexpr std::uint32_t kOptimizerOther = 26;
 

@@ -344,13 +344,13 @@ const std::uint32_t* RoundUpkeep::ImageResults(std::uint32_t position) const {
   return ImageArguments(position) + m_instructions[position].argumentCount;
 }
 
-bool RoundUpkeep::Collect(bool all) {
+bool RoundUpkeep::Collect(bool all, bool banks) {
   if (!m_ready) return false;
   try {
     const std::uint32_t valueCount = m_p.values.Count(), count = m_p.instructions.Count();
     bool lost = (m_watching && (m_valueJournal.Lost() || m_instructionJournal.Lost())) || valueCount < m_valueCount ||
                 count < m_instructionCount || m_p.banks.Count() != m_banks.size();
-    for (std::uint32_t b = 0; b < m_p.banks.Count() && !lost; ++b) {
+    for (std::uint32_t b = 0; banks && b < m_p.banks.Count() && !lost; ++b) {
       const RegisterBank* bank = m_p.banks.Peek(b);
       lost = !bank || !SameBank(*bank, m_banks[b]);
     }

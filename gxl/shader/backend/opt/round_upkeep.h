@@ -138,7 +138,10 @@ class RoundUpkeep {
   // Compares what the journals noted (`all`: every record) with the images,
   // hands what changed to Dispatch and takes the new images. False when the
   // upkeep no longer holds (lists cut, banks changed, memory): dropped then.
-  bool Collect(bool all);
+  // Without `banks` the banks' fields are not compared: a step of a walk
+  // changes none (the use analysis and the removal of unused values do,
+  // outside the walks), and the pass's end compares them.
+  bool Collect(bool all, bool banks = true);
   bool ValueChanged(std::uint32_t v) const;
   // The image of the k-th changed value as it stood before the change; null
   // for a value that is new or was absent.

@@ -223,7 +223,7 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
     // settles link by link).
     const std::uint64_t spent = visited + (m_p.roundUpkeepReadersMet - metBefore) / upkeep::kReadersPerVisit;
     if (!m_everyRound && spent * 3 > m_p.instructions.Count()) Shed();
-    if (!Collect(false)) {
+    if (!Collect(false, false)) {
       // The upkeep ended: what is left of the walk, in full.
       m_walk = kWalkCount;
       m_heap.clear();
@@ -234,7 +234,7 @@ HRESULT RoundUpkeep::RunWalk(Walk walk, bool descending, Step step) {
   m_walk = kWalkCount;
   m_heap.clear();
   if (FAILED(hr)) return hr;
-  return m_p.ChargeWork(visited);
+  return m_p.ChargeWork(visited * workrate::kWalkStep);
 }
 
 // --- Passes of walks ------------------------------------------------------------------------
