@@ -189,6 +189,7 @@ ShaderTarget* ShaderCompiler::TakeTarget(std::unique_ptr<ShaderTarget> made) {
   m_loop->openRuns.clear();
   m_loop->coveredNodes.Clear();
   m_loop->referenceKeys.clear();
+  m_loop->moveRoots.clear();
   reassignMismatches = 0;
   workSpent = 0;
   loweringBuilt = 0;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gxl/shader/compiler/loop/loop_state.h"
 #include "gxl/shader/compiler/shader_compiler.h"
 #include "gxl/shader/hlsl/hlsl_parser.h"
 
@@ -60,6 +61,7 @@ void ShaderCompiler::RollBackIr(std::uint32_t valueCount, std::uint32_t instruct
     list.Slot(i) = nullptr;
   }
   list.Truncate(std::min(valueCount, list.Count()));
+  if (m_loop->moveRoots.size() > valueCount) m_loop->moveRoots.resize(valueCount);
   for (std::uint32_t* kept : {&one, &zero, &minusOne, &guard})
     if (*kept != kNoIndex && *kept >= valueCount) *kept = kNoIndex;
   if (map) std::memcpy(valueMap.Data(), map, valueMap.Size() * sizeof(std::uint32_t));

@@ -324,6 +324,7 @@ ParseNodeKind10* ShaderCompiler::FindEntryPointByDeclaration(const ParseNode* de
 HRESULT ShaderCompiler::PlaceValuesInBank(std::uint32_t shape, std::uint32_t rows, std::uint32_t columns,
                                           std::uint32_t typeFlags, const std::uint32_t* values, std::uint32_t bank,
                                           std::uint32_t* runningOffset, std::uint32_t tag, std::uint32_t* count) {
+  m_loop->moveRoots.clear();  // registers placed: walks may now end sooner
   if (count) *count = 0;
   const std::uint64_t total = std::uint64_t{rows} * columns;
   if (total == 0) return S_OK;

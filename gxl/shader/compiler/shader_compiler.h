@@ -522,6 +522,9 @@ class ShaderCompiler {
   // Of the compile: unrollings forced below the kept depth that were reused
   // from an entry met before instead of built again (unroll_memo.cpp).
   std::uint32_t reusedUnrollings = 0;
+  // Of the compile: the steps the descriptions of loop entries took along
+  // chains of moves (MoveRoot), each link walked once.
+  std::uint64_t moveChainSteps = 0;
   // With the switch: hoisting's trial assignments that took over the run
   // before them and disagreed with the full one (ShaderProgram::reassignMismatches).
   std::uint32_t reassignMismatches = 0;
@@ -1022,6 +1025,10 @@ class ShaderCompiler {
   // What the lowering can learn of a value, appended to `out` (values met
   // before, in `seen`, by where they were met); false past the nesting bound.
   bool DescribeValue(std::uint32_t x, std::vector<double>* out, std::vector<std::uint32_t>* seen, std::uint32_t depth);
+  // The value that x's chain of moves ends at, as ResolveMoveSources walks
+  // it (without its side effect): a value copied at every pass of an unrolled
+  // loop makes a chain as long as the passes, met again at every key.
+  std::uint32_t MoveRoot(std::uint32_t x);
   // The key's part that is not a symbol's: the loop, and the lowering's
   // state around it.
   bool DescribeLoopContext(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

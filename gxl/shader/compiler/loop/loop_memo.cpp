@@ -48,20 +48,36 @@ bool ShaderCompiler::DescribeValue(std::uint32_t x, std::vector<double>* out, st
   // through them).
   ValueRange r;
   const bool ok = SUCCEEDED(EvaluateRange(x, &r));
-  // The value its moves copy, as ResolveMoveSources walks them (without
-  // its side effect on the source's variable fields).
-  std::uint32_t source = x;
-  for (std::uint32_t steps = 0; steps < ValueCount(); ++steps) {
-    const IrValue* moved = Value(source);
-    if (!moved || moved->reg != kNoIndex || !Value(moved->moveSource)) break;
-    source = moved->moveSource;
-  }
+  const std::uint32_t source = MoveRoot(x);
   out->insert(out->end(), {-2.0, ok ? 1.0 : 0.0, r.low, r.high, double(v->flags), double(v->bank), double(v->reg),
                            double(v->component), double(v->predicateSense), double(v->symbolSlot),
                            source == x ? -1.0 : source < base ? double(source) : -2.0});
   for (const std::uint32_t named : {v->relativeIndex, v->predicate, v->indexValue})
     if (!DescribeValue(named, out, seen, depth + 1)) return false;
   return !m_loop->describeByFacts || source == x || DescribeValue(source, out, seen, depth + 1);
+}
+
+std::uint32_t ShaderCompiler::MoveRoot(std::uint32_t x) {
+  std::vector<std::uint32_t>& roots = m_loop->moveRoots;
+  std::uint32_t source = x, walked = 0;
+  for (std::uint32_t steps = 0; steps < ValueCount(); ++steps) {
+    if (source < roots.size() && roots[source]) {
+      source = roots[source] - 1;
+      break;
+    }
+    const IrValue* moved = Value(source);
+    if (!moved || moved->reg != kNoIndex || !Value(moved->moveSource)) break;
+    source = moved->moveSource;
+    ++walked;
+  }
+  moveChainSteps += walked;
+  // The values passed end where this walk ended.
+  if (roots.size() < ValueCount()) roots.resize(ValueCount(), 0);
+  for (std::uint32_t v = x, k = 0; k < walked && v < roots.size() && !roots[v]; ++k) {
+    roots[v] = source + 1;
+    v = Value(v)->moveSource;
+  }
+  return source;
 }
 
 bool ShaderCompiler::DescribeLoopContext(const ParseNode* node, const ParseNode* init, const ParseNode* condition,

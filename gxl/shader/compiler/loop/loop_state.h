@@ -107,6 +107,12 @@ struct ShaderCompiler::LoopLowering {
   std::vector<EndlessState> endless;
   // Unrollings forced below the kept depth, by their entries (unroll_memo.cpp).
   std::vector<KeptUnrolling> keptUnrollings;
+  // Per value, 1 + the value its chain of moves ends at (ShaderCompiler::
+  // MoveRoot), 0 where not yet walked. A move's source is made before it (or,
+  // folded to a literal, in the same emission), and neither field the walk
+  // reads changes once made but where values are placed in a bank (which
+  // forgets them all): a rollback keeps the roots below its count.
+  std::vector<std::uint32_t> moveRoots;
 };
 
 // While an exact simulation counts as a rerun (the compile without the

@@ -31,6 +31,7 @@ struct LoopCompile {
   std::uint64_t workSpent = 0, workGranted = 0, workCharged = 0;
   std::uint32_t secondCompiles = 0;
   std::uint64_t built = 0;  // instructions the lowering built, given-up ones included
+  std::uint64_t moveChainSteps = 0;
 };
 
 struct LoopCompileOptions {
@@ -74,6 +75,7 @@ inline LoopCompile CompileLoops(const std::string& source, const char* profile, 
     r.workCharged = compiler.workCharged;
     r.secondCompiles = compiler.secondCompiles;
     r.built = compiler.InstructionsBuilt();
+    r.moveChainSteps = compiler.moveChainSteps;
     if (code) {
       const auto* words = static_cast<const std::uint32_t*>(code->GetPointer());
       r.c.code.assign(words, words + code->GetSize() / 4);

@@ -261,4 +261,31 @@ TEST(GxlLoopWork, InnerLoopsCoveredWhereTheirCostSitsComputeWhatTheSourceDoes) {
   EXPECT_GT(covered, 0u);
 }
 
+// A value handed through an inout argument at every pass of an unrolled
+// nest, in a loop of uniform length the lowering simulates to its limit:
+// its chain of moves grows with every pass, and the key of each unrolling
+// describes it. Each link is walked once, not once a key (that took 78
+// million steps and most of 20 s here).
+TEST(GxlLoopWork, ChainsOfMovesAreWalkedOnce) {
+  const std::string source =
+      "float4 ua[4];\n"
+      "float n0;\n"
+      "float f1(float3 p0, float2 p1, inout float4 q0) { return (pow(abs(ua[0]) + 0.5, float4(0.9, -2.65, 0.0, 1.01))).y; }\n"
+      "float3 f0(float4 p0) { return float3(0.5, 0.5, 0.5); }\n"
+      "void main(float4 itc3 : TEXCOORD3, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+      "  float4 v8 = float4(0.5, 0.5, 0.5, 0.5);\n"
+      "  for (int i9 = 0; i9 < n0; i9++)\n"
+      "    for (int i14 = 0; i14 < 5; i14++)\n"
+      "      for (int i15 = 0; i15 <= 4; i15++) {\n"
+      "        f1(float3(0.5, 0.5, 0.5), float2(0.5, 0.5), v8);\n"
+      "        float3 v16 = f0(sin(float4(0.5, (itc3.z >= 0.27) ? float3(0.5, 0.5, 0.5) : float3(0.5, 0.5, 0.5)) + 0.5));\n"
+      "      }\n"
+      "  opos = float4(0.5, 0.5, 0.5, 0.5);\n"
+      "  otc = v8;\n"
+      "}\n";
+  const LoopCompile r = shadertest::CompileLoops(source, "vs_2_a", 0x4);
+  ASSERT_EQ(r.c.hr, S_OK) << r.c.log;
+  EXPECT_LE(r.moveChainSteps, r.built) << "instructions built " << r.built;
+}
+
 }  // namespace
