@@ -2,16 +2,12 @@
 #include <cstring>
 
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/backend/ir/value_keys.h"
 #include "gxl/shader/core/syntax_tree.h"
 
 namespace gxl::shader {
 
 namespace {
-
-template <class T>
-std::int32_t Order(T a, T b) {
-  return a < b ? -1 : (b < a ? 1 : 0);
-}
 
 const ShaderProgram& Program(const void* context) { return *static_cast<const ShaderProgram*>(context); }
 const IrValue& ValueAt(const void* context, std::uint32_t i) { return *Program(context).values[i]; }
@@ -30,7 +26,7 @@ const std::uint32_t* Record(const void* records, std::uint32_t i) {
 
 std::int32_t CompareTexts(const char* a, const char* b) {
   const int c = std::strcmp(a ? a : "", b ? b : "");  // bytes compare as unsigned char
-  return Order(c, 0);
+  return KeyOrder(c, 0);
 }
 
 const char* DeclarationName(const DeclarationNode* d) {
@@ -43,32 +39,27 @@ const char* DeclarationName(const DeclarationNode* d) {
 }  // namespace
 
 std::int32_t CompareLiteralValues(std::uint32_t a, std::uint32_t b, const void* program) {
-  const IrValue &x = ValueAt(program, a), &y = ValueAt(program, b);
-  return FirstOf(Order(x.bank, y.bank), Order(x.rangeLow, y.rangeLow));
+  return LiteralKey::Of(ValueAt(program, a), a).Compare(LiteralKey::Of(ValueAt(program, b), b));
 }
 
 std::int32_t CompareValueKeys(std::uint32_t a, std::uint32_t b, const void* program) {
-  const IrValue &x = ValueAt(program, a), &y = ValueAt(program, b);
-  return FirstOf(Order(x.alias, y.alias), Order(x.binding, y.binding), Order(x.bank, y.bank), Order(x.reg, y.reg),
-                 Order(x.relativeIndex, y.relativeIndex), Order(x.component, y.component),
-                 Order(x.predicate, y.predicate),
-                 Order(static_cast<std::int32_t>(x.predicateSense), static_cast<std::int32_t>(y.predicateSense)));
+  return ReadKey::Of(ValueAt(program, a), a).Compare(ReadKey::Of(ValueAt(program, b), b));
 }
 
-std::int32_t CompareIndexes(std::uint32_t a, std::uint32_t b, const void*) { return Order(a, b); }
+std::int32_t CompareIndexes(std::uint32_t a, std::uint32_t b, const void*) { return KeyOrder(a, b); }
 
 std::int32_t CompareOrderKeys(std::uint32_t a, std::uint32_t b, const void* program) {
   const ShaderProgram& p = Program(program);
-  return FirstOf(Order(p.instructions[a]->orderKey, p.instructions[b]->orderKey), Order(a, b));
+  return FirstOf(KeyOrder(p.instructions[a]->orderKey, p.instructions[b]->orderKey), KeyOrder(a, b));
 }
 
 std::int32_t CompareComponentMasks(std::uint32_t a, std::uint32_t b, const void* program) {
-  return Order(ValueAt(program, a).componentMask, ValueAt(program, b).componentMask);
+  return KeyOrder(ValueAt(program, a).componentMask, ValueAt(program, b).componentMask);
 }
 
 std::int32_t CompareBankSizes(std::uint32_t a, std::uint32_t b, const void* program) {
   const ShaderProgram& p = Program(program);
-  return FirstOf(Order(p.banks[b]->registerCount, p.banks[a]->registerCount), Order(a, b));
+  return FirstOf(KeyOrder(p.banks[b]->registerCount, p.banks[a]->registerCount), KeyOrder(a, b));
 }
 
 std::int32_t CompareDebugValues(std::uint32_t a, std::uint32_t b, const void* program) {
@@ -77,17 +68,17 @@ std::int32_t CompareDebugValues(std::uint32_t a, std::uint32_t b, const void* pr
   const std::int32_t byDeclaration =
       FirstOf(CompareTexts(dx ? dx->scopeText : nullptr, dy ? dy->scopeText : nullptr),
               CompareTexts(DeclarationName(dx), DeclarationName(dy)),
-              Order(dx ? dx->serial : 0u, dy ? dy->serial : 0u));
-  return FirstOf(byDeclaration, Order(x.sequence, y.sequence), Order(x.component, y.component));
+              KeyOrder(dx ? dx->serial : 0u, dy ? dy->serial : 0u));
+  return FirstOf(byDeclaration, KeyOrder(x.sequence, y.sequence), KeyOrder(x.component, y.component));
 }
 
 std::int32_t CompareAllocationRecords(std::uint32_t a, std::uint32_t b, const void* records) {
   const std::uint32_t *x = Record(records, a), *y = Record(records, b);
-  return FirstOf(Order(x[1], y[1]), Order(static_cast<std::int32_t>(x[2]), static_cast<std::int32_t>(y[2])));
+  return FirstOf(KeyOrder(x[1], y[1]), KeyOrder(static_cast<std::int32_t>(x[2]), static_cast<std::int32_t>(y[2])));
 }
 
 std::int32_t CompareAllocationKeys(std::uint32_t a, std::uint32_t b, const void* records) {
-  return Order(Record(records, b)[0], Record(records, a)[0]);
+  return KeyOrder(Record(records, b)[0], Record(records, a)[0]);
 }
 
 std::int32_t CompareAllocationEntries(std::uint32_t a, std::uint32_t b, const void* records) {

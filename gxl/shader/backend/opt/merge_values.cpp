@@ -4,45 +4,18 @@
 #include <cmath>
 
 #include "gxl/shader/backend/ir/heap_sort.h"
+#include "gxl/shader/backend/ir/value_keys.h"
 #include "gxl/shader/backend/opt/opt_util.h"
 
 namespace gxl::shader {
 
 namespace {
 
-template <class T>
-std::int32_t Order(T a, T b) {
-  return a < b ? -1 : (b < a ? 1 : 0);
-}
-
-// The keys the two merges sort by, taken from the values once: the sort's
-// comparisons then read one array instead of a record each. The order is
-// the comparators' (CompareLiteralValues, CompareValueKeys) and the sort the
-// same heap sort, so runs, and the order within them, are as they were.
-struct LiteralKey {
-  std::uint32_t bank;
-  double value;
-  std::uint32_t index;
-  std::int32_t Compare(const LiteralKey& o) const {
-    if (const std::int32_t c = Order(bank, o.bank)) return c;
-    return Order(value, o.value);
-  }
-};
-
-struct ReadKey {
-  std::uint32_t fields[7];
-  std::int32_t sense;
-  std::uint32_t index;
-  std::int32_t Compare(const ReadKey& o) const {
-    for (std::uint32_t k = 0; k < 7; ++k)
-      if (const std::int32_t c = Order(fields[k], o.fields[k])) return c;
-    return Order(sense, o.sense);
-  }
-};
-
-// Sorts `keys`, then merges every run that compares equal into its element
-// of lowest index; `merge` (survivor, other) adjusts the survivor. True when
-// anything merged.
+// Sorts `keys` (taken from the values once, so that the sort's comparisons
+// read one array instead of a record each; the same heap sort and order as
+// the comparators', so the runs and the order within them are theirs), then
+// merges every run that compares equal into its element of lowest index;
+// `merge` (survivor, other) adjusts the survivor. True when anything merged.
 template <class Key, class Merge>
 bool MergeRuns(ShaderProgram& p, Key* keys, std::uint32_t count, Merge merge) {
   HeapSortBy(keys, count, [](const Key& a, const Key& b) { return a.Compare(b); });
@@ -94,8 +67,7 @@ HRESULT ShaderProgram::MergeDuplicateValues() {
   // Literals of one bank and value. A NaN equals nothing, not even itself.
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     if (!opt::MergesAsLiteral(*this, i)) continue;
-    const IrValue& v = *values.Peek(i);
-    if (!literals.Append({v.bank, v.rangeLow, i})) return E_OUTOFMEMORY;
+    if (!literals.Append(LiteralKey::Of(*values.Peek(i), i))) return E_OUTOFMEMORY;
   }
   bool changed = MergeRuns(*this, literals.Data(), static_cast<std::uint32_t>(literals.Size()),
                            [](std::uint32_t, std::uint32_t) {});
@@ -104,11 +76,7 @@ HRESULT ShaderProgram::MergeDuplicateValues() {
   // assigned) under one guard. A value without a register names no register.
   for (std::uint32_t i = 0; i < values.Count(); ++i) {
     if (!opt::MergesAsRegisterRead(*this, i)) continue;
-    const IrValue& v = *values.Peek(i);
-    const ReadKey key{{v.alias, v.binding, v.bank, v.reg, v.relativeIndex, v.component, v.predicate},
-                      static_cast<std::int32_t>(v.predicateSense),
-                      i};
-    if (!reads.Append(key)) return E_OUTOFMEMORY;
+    if (!reads.Append(ReadKey::Of(*values.Peek(i), i))) return E_OUTOFMEMORY;
   }
   changed |= MergeRuns(*this, reads.Data(), static_cast<std::uint32_t>(reads.Size()),
                        [this](std::uint32_t keep, std::uint32_t other) { opt::MergeRegisterRead(*this, keep, other); });
