@@ -14,7 +14,8 @@
 // slowest compile. The meter bounds a compile's time only where that spread
 // stays small. With --table: two rows for scripts/bench, the spread against
 // 4 and the slowest compile against 3 s.
-//   shader_meter_bench [--table] [--generated N] [--sets corpus,generated,repro]
+// With --list: a line per compile (name, ms, units, s per million units).
+//   shader_meter_bench [--table] [--list] [--generated N] [--sets corpus,generated,repro]
 #include <time.h>
 
 #include <algorithm>
@@ -172,14 +173,22 @@ int main(int argc, char** argv) {
   const bool table = benchratio::TakeTableFlag(&argc, argv);
   std::uint32_t generated = 300;
   std::string sets = "corpus,generated,repro";
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (!std::strcmp(argv[i], "--generated")) generated = static_cast<std::uint32_t>(std::strtoul(argv[i + 1], nullptr, 10));
-    else if (!std::strcmp(argv[i], "--sets")) sets = argv[i + 1];
+  bool list = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--list")) list = true;
+    else if (!std::strcmp(argv[i], "--generated") && i + 1 < argc)
+      generated = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    else if (!std::strcmp(argv[i], "--sets") && i + 1 < argc)
+      sets = argv[++i];
   }
   std::vector<Measure> all;
   auto run = [&](const char* set, auto measure) {
     if (sets.find(set) == std::string::npos) return;
     const std::vector<Measure> measures = measure();
+    if (list)
+      for (const Measure& m : measures)
+        std::printf("compile\t%s\t%.1f\t%llu\t%.4f\n", m.name.c_str(), m.milliseconds,
+                    static_cast<unsigned long long>(m.units), m.units ? m.Rate() : 0.0);
     Print(set, Summarise(measures));
     all.insert(all.end(), measures.begin(), measures.end());
   };

@@ -199,7 +199,7 @@ HRESULT ShaderProgram::RebuildDefUse() {
   for (std::uint32_t b = 0; b < banks.Count(); ++b)
     if (banks[b]) banks[b]->definitions = nullptr;
   // The passes run it after most steps: its cost measures theirs.
-  return ChargeWork(std::uint64_t{instructions.Count()} + values.Count());
+  return ChargeWork(WalkWork(std::uint64_t{instructions.Count()} + values.Count(), 16));
 }
 
 namespace {

@@ -68,6 +68,7 @@ HRESULT ShaderProgram::InitFrom(const ShaderProgram& parent, std::uint32_t versi
   workLeft = parent.workLeft;
   workCharged = parent.workCharged;
   workCap = parent.workCap;
+  walksBySize = parent.walksBySize;
   workExhausted = parent.workExhausted;
   errorFlag = optimisedFlag = registerTableFlag = 0;
   std::copy(std::begin(parent.standardBanks), std::end(parent.standardBanks), standardBanks);

@@ -2,6 +2,7 @@
 #include "gxl/shader/backend/ir/shader_program.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <iterator>
 
@@ -58,6 +59,17 @@ HRESULT ShaderProgram::SetupProfileLimits() {
 
 HRESULT ShaderProgram::SelectInstructions() { return 1; }
 
+std::uint64_t ShaderProgram::WalkWork(std::uint64_t records, std::uint32_t rate) const {
+  // Sixteenths of the plain rate by the program's records, from 2^15 on, a
+  // row per doubling: what a walk's time per record grows to as the program
+  // outgrows the caches (the optimiser's passes over the corpus and the
+  // unrolled nests, 2^13 to 2^21 records).
+  static constexpr std::uint64_t kBySize[] = {26, 32, 42, 53, 69, 88, 96};
+  const auto width = static_cast<std::uint32_t>(std::bit_width(std::uint64_t{instructions.Count()} + values.Count()));
+  const std::uint64_t scale = !walksBySize || width <= 15 ? 16 : kBySize[std::min(width - 16, 6u)];
+  return (records * rate * scale + 255) / 256;
+}
+
 HRESULT ShaderProgram::ChargeWork(std::uint64_t steps) {
   if (unmeteredWork && !workExhausted) return S_OK;
   if (!workExhausted && steps <= WorkRemaining()) {
@@ -81,6 +93,7 @@ void ShaderProgram::ReportWorkBound() {
 std::uint64_t ShaderProgram::GrantRestOfCap(std::uint64_t budget) {
   if (workExhausted) return budget;
   const std::uint64_t spent = budget - std::min(budget, workLeft);
+  walksBySize = true;
   workLeft = workCap - std::min(workCap, workCharged);
   return spent + workLeft;
 }

@@ -155,8 +155,10 @@ constexpr std::uint64_t kCompileWorkBudget = std::uint64_t{1} << 26;
 // The most a whole compile may charge, whatever the budget above lends and
 // refunds: every lowering attempt, optimiser round, later phase and preshader
 // counts against it, and the phases after the lowering may spend what it
-// leaves. So it bounds a compile's time: a few seconds.
-constexpr std::uint64_t kCompileWorkCap = std::uint64_t{1} << 27;
+// leaves. So it bounds a compile's time, at about 20 ns a unit: some
+// seconds. It is as high as the largest programs that compile need: three
+// times what their walks charge at the rates by size below.
+constexpr std::uint64_t kCompileWorkCap = std::uint64_t{3} << 27;
 // What the phases after the optimiser's rounds charge per value and
 // instruction, at most, for a program of kLaterPhasesFrom records or more;
 // below that they cost little next to the cap.
@@ -289,8 +291,13 @@ class ShaderProgram : public ProgramLists {
   // A walk over the whole program at `rate` sixteenths of a unit per value
   // and instruction (work_rates.h).
   HRESULT ChargeWalk(std::uint32_t rate) {
-    return ChargeWork(((std::uint64_t{instructions.Count()} + values.Count()) * rate + 15) / 16);
+    return ChargeWork(WalkWork(std::uint64_t{instructions.Count()} + values.Count(), rate));
   }
+  // What a walk over `records` records at `rate` sixteenths each charges.
+  // The rates hold for a program that fits the processor's caches; once the
+  // lowering has ended (walksBySize), a walk over a larger program, whose
+  // records each cost a miss or more, charges more per record, as measured.
+  std::uint64_t WalkWork(std::uint64_t records, std::uint32_t rate) const;
   // What the next charges may take before one fails: the budget's rest or
   // the compile's cap's, the less.
   std::uint64_t WorkRemaining() const {
@@ -461,6 +468,7 @@ class ShaderProgram : public ProgramLists {
   // stops at the end of its step.
   std::uint64_t workShareFloor = 0;
   bool workShareSpent = false;
+  bool walksBySize = false;  // set when the lowering ends (GrantRestOfCap); a preshader inherits it
   bool workExhausted = false;
   bool holdWorkReport = false;
   bool workReported = false;

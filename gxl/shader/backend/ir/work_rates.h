@@ -4,8 +4,10 @@
 // kLoweringWork, and each rate below is the pass's own time per value and
 // instruction of the program it walks, in those units, measured over the
 // shared corpus and generated programs. Rates are in sixteenths of a unit per
-// record. The use analysis charges one unit per record itself, and searches
-// whose work grows faster than the program charge their own steps besides.
+// record, for a program that fits the caches; ShaderProgram::WalkWork raises
+// them for larger ones. The use analysis charges one unit per record itself,
+// and searches whose work grows faster than the program charge their own
+// steps besides.
 #pragma once
 
 #include <cstdint>

@@ -324,7 +324,7 @@ class RoundUpkeep {
 
   // The upkeep's own work not yet charged to the meter.
   std::uint64_t m_owed = 0;
-  void Owe(std::uint64_t records, std::uint32_t rate) { m_owed += (records * rate + 15) / 16; }
+  void Owe(std::uint64_t records, std::uint32_t rate) { m_owed += m_p.WalkWork(records, rate); }
 
   std::unique_ptr<Tables> m_tables;
 };
