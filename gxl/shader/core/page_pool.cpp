@@ -59,6 +59,7 @@ void* PagePool::Allocate(std::size_t size, std::size_t alignment) {
     if (!VirtualAlloc(At(m_regions, m_committed), committed - m_committed, MEM_COMMIT, PAGE_READWRITE))
       return nullptr;
     POOL_POISON(At(m_regions, m_committed), committed - m_committed);
+    m_totalCommitted += committed - m_committed;
     m_committed = committed;
   }
   POOL_UNPOISON(At(m_regions, m_used), end - m_used);
@@ -92,6 +93,7 @@ void* PagePool::AllocateInNewRegion(std::size_t size, std::size_t alignment) {
   m_regions = region;
   m_reserved = regionSize;
   m_committed = committed;
+  m_totalCommitted += committed;
   m_used = end;
   m_totalReserved += regionSize;
   return At(region, offset);
@@ -104,7 +106,7 @@ void PagePool::FreeAll() {
     m_regions = *reinterpret_cast<const std::uintptr_t*>(region);
     VirtualFree(reinterpret_cast<void*>(region), 0, MEM_RELEASE);
   }
-  m_used = m_committed = m_reserved = m_totalReserved = 0;
+  m_used = m_committed = m_reserved = m_totalReserved = m_totalCommitted = m_takenCommitted = 0;
 }
 
 PagePool* SetCurrentPool(PagePool* pool) { return std::exchange(g_currentPool, pool); }

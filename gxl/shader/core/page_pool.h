@@ -28,6 +28,13 @@ class PagePool {
 
   // Releases every region; the pool then serves allocations afresh.
   void FreeAll();
+  // Bytes committed since the last call, over every region: fresh memory,
+  // whose first touch costs the system a page fault each page.
+  std::size_t TakeFreshBytes() {
+    const std::size_t fresh = m_totalCommitted - m_takenCommitted;
+    m_takenCommitted = m_totalCommitted;
+    return fresh;
+  }
 
   // Test hook: asked before every allocation; true fails it as exhausted memory does.
   static inline bool (*failureHook)() = nullptr;
@@ -43,6 +50,7 @@ class PagePool {
   std::size_t m_reserved = 0;   // bytes reserved for the newest region
   std::size_t m_defaultReservation;
   std::size_t m_totalReserved = 0;  // over every region, against kCeiling
+  std::size_t m_totalCommitted = 0, m_takenCommitted = 0;  // over every region (TakeFreshBytes)
 };
 
 // The process-wide current pool, used only while the shader-tool lock is held.

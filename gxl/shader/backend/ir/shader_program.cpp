@@ -6,6 +6,9 @@
 #include <cstring>
 #include <iterator>
 
+#include "gxl/shader/backend/ir/work_rates.h"
+#include "gxl/shader/core/page_pool.h"
+
 namespace gxl::shader {
 
 namespace {
@@ -72,9 +75,14 @@ std::uint64_t ShaderProgram::WalkWork(std::uint64_t records, std::uint32_t rate)
 
 HRESULT ShaderProgram::ChargeWork(std::uint64_t steps) {
   if (unmeteredWork && !workExhausted) return S_OK;
-  if (!workExhausted && steps <= WorkRemaining()) {
+  // Fresh memory counts against the cap alone: the lowering's budget, which
+  // decides how it lowers loops, stays the measure of what it builds.
+  PagePool* const pool = InstructionPagePool();
+  const std::uint64_t fresh = pool ? pool->TakeFreshBytes() / workrate::kPageBytes * workrate::kFreshPage : 0;
+  const std::uint64_t underCap = workCap - std::min(workCap, workCharged);
+  if (!workExhausted && steps <= WorkRemaining() && fresh <= underCap - steps) {
     workLeft -= steps;
-    workCharged += steps;
+    workCharged += steps + fresh;
     if (workCap - workCharged < workShareFloor) workShareSpent = true;
     return S_OK;
   }

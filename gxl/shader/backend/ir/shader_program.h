@@ -286,7 +286,8 @@ class ShaderProgram : public ProgramLists {
   // past it "the compile exceeded its work bound" (X4004, reported once) and
   // E_FAIL, for this and every later charge. Long passes charge what they
   // visit, so that a program no compile can finish in reasonable time fails
-  // instead.
+  // instead. Each charge also takes the memory the compile's pool committed
+  // since the last one (workrate::kFreshPage), from the cap only.
   HRESULT ChargeWork(std::uint64_t steps);
   // A walk over the whole program at `rate` sixteenths of a unit per value
   // and instruction (work_rates.h).

@@ -36,6 +36,12 @@ constexpr std::uint64_t kReaderWork = 1;
 // Per position an incremental walk visits, in units: the step, the
 // comparison of the records it reached and what it hands on.
 constexpr std::uint64_t kWalkStep = 8;
+// Per 4 KB page of memory the compile's pool commits, against the cap alone
+// (ShaderProgram::ChargeWork): the system's fault and zeroing of each fresh
+// page, which a program unrolled into hundreds of megabytes pays as much as
+// its passes.
+constexpr std::uint64_t kFreshPage = 256;
+constexpr std::uint64_t kPageBytes = 4096;
 // The preshader's extraction and the program's other steps between them.
 constexpr std::uint32_t kOptimizerOther = 26;
 

@@ -13,8 +13,10 @@
 #include "bounded_run.h"
 #include "dead_loop_nests.h"
 #include "flow_lane.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/compiler/loop/loop_facts.h"
 #include "gxl/shader/compiler/shader_compiler.h"
+#include "pool_peak.h"
 #include "tests/support/test_util.h"
 
 namespace {
@@ -317,6 +319,42 @@ TEST(GxlCompilerMend, RoundsThatShrinkAProgramPastTheLaterPhasesShareGoOn) {
                                   {nura::shtok::kUsagePosition, 0}, &got, &error))
       << error;
   for (int k = 0; k < 4; ++k) EXPECT_NEAR(got[k], want[k], 1e-5 * (1 + std::fabs(want[k]))) << k;
+}
+
+// The memory a compile commits counts against its cap: a dead nest whose
+// simulation at vs_2_0 takes 350 MB for 14 M units of lowering ends, under
+// a cap of 2^24 units, before its pool passes what the cap pays for (2^24
+// units at the rate per fresh page: 256 MB), instead of running on to its
+// loop's message.
+TEST(GxlCompilerMend, FreshMemoryCountsAgainstTheCap) {
+  const std::string text =
+      "float n0;\nfloat4 ua[4];\n"
+      "float f1(float3 p0, float2 p1, inout float4 q0) {\n"
+      "  return (pow((abs(ua[0]) + 0.5), float4(0.9, -2.65, 0.0, 1.01))).y; }\n"
+      "float3 f0(float4 p0) { return float3(0.5, 0.5, 0.5); }\n"
+      "void main(float4 itc3 : TEXCOORD3, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+      "  float4 v8 = float4(0.5, 0.5, 0.5, 0.5);\n"
+      "  for (int i9 = 0; i9 < n0; i9++)\n"
+      "    for (int i14 = 0; i14 < 5; i14++)\n"
+      "      for (int i15 = 0; i15 <= 4; i15++) {\n"
+      "        f1(float3(0.5, 0.5, 0.5), float2(0.5, 0.5), v8);\n"
+      "        float3 v16 = f0(sin((float4(0.5, ((itc3.z >= 0.27) ? float3(0.5, 0.5, 0.5) : float3(0.5, 0.5, 0.5)))"
+      " + float4(0.5, 0.5, 0.5, 0.5))));\n"
+      "      }\n"
+      "  opos = float4(0.5, 0.5, 0.5, 0.5);\n  otc = v8;\n}\n";
+  constexpr std::uint64_t kCap = std::uint64_t{1} << 24;
+  gxl::shader::ShaderPreprocessor pp;
+  ASSERT_EQ(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr), S_OK);
+  gxl::shader::ShaderCompiler compiler;
+  compiler.workCap = kCap;
+  gxl::ComRef<DataBuffer> code;
+  const shadertest::PoolPeak peak;
+  EXPECT_EQ(compiler.CompileSource(&pp, nullptr, "main", 0, "vs_2_0", 0, code.Put(), nullptr), E_FAIL);
+  const std::string log = shadertest::LogText(pp.Log());
+  EXPECT_NE(log.find(kBound), std::string::npos) << log;
+  // What the cap pays for, and the pool's first region and step besides.
+  const std::size_t paid = kCap / gxl::shader::workrate::kFreshPage * gxl::shader::workrate::kPageBytes;
+  EXPECT_LE(peak.Bytes(), paid + (std::size_t{2} << 20)) << log;
 }
 
 }  // namespace
