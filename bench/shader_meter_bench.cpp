@@ -15,7 +15,11 @@
 // stays small. With --table: two rows for scripts/bench, the spread against
 // 4 and the slowest compile against 3 s.
 // With --list: a line per compile (name, ms, units, s per million units).
+// With --repeat N: the sets measured N times over, each compile's least time
+// kept (the host's load varies over minutes). With --match TEXT (repeatable):
+// only the compiles whose name holds one of the texts.
 //   shader_meter_bench [--table] [--list] [--generated N] [--sets corpus,generated,repro]
+//                      [--repeat N] [--match TEXT]...
 #include <time.h>
 
 #include <algorithm>
@@ -24,6 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_ratio.h"
@@ -57,9 +62,22 @@ struct Measure {
   double Rate() const { return milliseconds / 1e3 / (static_cast<double>(units) / 1e6); }
 };
 
-// One compile as the entry points make it, with the compiler's own meter read.
-Measure CompileOnce(const std::string& name, const std::string& text, const std::string& path, const char* entry,
-                    const char* profile, DWORD options) {
+// The compiles to measure: those whose name holds one of the texts (all
+// where none is given).
+struct Selection {
+  std::vector<std::string> match;
+  bool Takes(const std::string& name) const {
+    return match.empty() || std::any_of(match.begin(), match.end(),
+                                        [&](const std::string& t) { return name.find(t) != std::string::npos; });
+  }
+};
+
+// One compile as the entry points make it, with the compiler's own meter
+// read; nothing where the selection leaves it out.
+void CompileOnce(std::vector<Measure>& out, const Selection& selection, const std::string& name,
+                 const std::string& text, const std::string& path, const char* entry, const char* profile,
+                 DWORD options) {
+  if (!selection.Takes(name)) return;
   Measure m{name};
   const double start = CpuMilliseconds();
   gxl::shader::ShaderPreprocessor pp;
@@ -72,38 +90,39 @@ Measure CompileOnce(const std::string& name, const std::string& text, const std:
     m.units = compiler.workCharged;
   }
   m.milliseconds = CpuMilliseconds() - start;
-  return m;
+  out.push_back(std::move(m));
 }
 
-void AtEveryProfile(std::vector<Measure>& out, const std::string& name, const std::string& text,
-                    const std::string& path, const char* entry, bool vertex) {
+void AtEveryProfile(std::vector<Measure>& out, const Selection& selection, const std::string& name,
+                    const std::string& text, const std::string& path, const char* entry, bool vertex) {
   for (const char* profile : vertex ? std::vector<const char*>(std::begin(kVertex), std::end(kVertex))
                                     : std::vector<const char*>(std::begin(kPixel), std::end(kPixel)))
     for (const DWORD options : {DWORD{0}, DWORD{0x4}})
-      out.push_back(CompileOnce(name + " " + profile + (options ? " noopt" : ""), text, path, entry, profile,
-                                options));
+      CompileOnce(out, selection, name + " " + profile + (options ? " noopt" : ""), text, path, entry, profile,
+                  options);
 }
 
-std::vector<Measure> Corpus() {
+std::vector<Measure> Corpus(const Selection& selection) {
   std::vector<Measure> out;
   for (const compilespeed::Cell& c : compilespeed::CorpusCells())
-    out.push_back(CompileOnce(c.name, c.text, c.path, c.entry, c.profile, c.flags));
+    CompileOnce(out, selection, c.name, c.text, c.path, c.entry, c.profile, c.flags);
   return out;
 }
 
 // The generator's three families, as compile_digest's `generated` draws them.
-std::vector<Measure> Generated(std::uint32_t count) {
+std::vector<Measure> Generated(const Selection& selection, std::uint32_t count) {
   std::vector<Measure> out;
   for (std::uint32_t seed = 0; seed < count; ++seed) {
     const bool pixel = seed % 2 == 1;
     const hlslgen::Generator g(0xD16E0000u + seed, hlslgen::DigestShapes(seed, pixel));
-    AtEveryProfile(out, "generated " + std::to_string(seed), g.UniformProgram(pixel), "", "main", !pixel);
+    AtEveryProfile(out, selection, "generated " + std::to_string(seed), g.UniformProgram(pixel), "", "main",
+                   !pixel);
   }
   return out;
 }
 
 // Every .hlsl under shared/repro beside the checkout, at its stage.
-std::vector<Measure> Reproducers() {
+std::vector<Measure> Reproducers(const Selection& selection) {
   std::vector<Measure> out;
   const fs::path corpus = shaderbench::CorpusDir();
   if (corpus.empty()) return out;
@@ -117,13 +136,13 @@ std::vector<Measure> Reproducers() {
     const std::string text = shaderbench::ReadText(file);
     const std::string name = fs::relative(file, repro).string();
     const bool vertex = text.find(": POSITION") != std::string::npos && text.find(") : COLOR") == std::string::npos;
-    AtEveryProfile(out, name, text, "", "main", vertex);
+    AtEveryProfile(out, selection, name, text, "", "main", vertex);
     // The newest folder's pixel programs were also tried as vertex functions.
     if (!vertex && name.rfind("sh-mend-4/", 0) == 0) {
       std::string asVertex = text;
       for (std::size_t at; (at = asVertex.find(") : COLOR")) != std::string::npos;)
         asVertex.replace(at, 9, ") : POSITION");
-      AtEveryProfile(out, name + " (vertex)", asVertex, "", "main", true);
+      AtEveryProfile(out, selection, name + " (vertex)", asVertex, "", "main", true);
     }
   }
   return out;
@@ -174,8 +193,14 @@ int main(int argc, char** argv) {
   std::uint32_t generated = 300;
   std::string sets = "corpus,generated,repro";
   bool list = false;
+  std::uint32_t repeat = 1;
+  Selection selection;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--list")) list = true;
+    else if (!std::strcmp(argv[i], "--repeat") && i + 1 < argc)
+      repeat = std::max(1u, static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10)));
+    else if (!std::strcmp(argv[i], "--match") && i + 1 < argc)
+      selection.match.push_back(argv[++i]);
     else if (!std::strcmp(argv[i], "--generated") && i + 1 < argc)
       generated = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
     else if (!std::strcmp(argv[i], "--sets") && i + 1 < argc)
@@ -184,7 +209,12 @@ int main(int argc, char** argv) {
   std::vector<Measure> all;
   auto run = [&](const char* set, auto measure) {
     if (sets.find(set) == std::string::npos) return;
-    const std::vector<Measure> measures = measure();
+    std::vector<Measure> measures = measure();
+    for (std::uint32_t again = 1; again < repeat; ++again) {
+      const std::vector<Measure> more = measure();
+      for (std::size_t k = 0; k < measures.size() && k < more.size(); ++k)
+        measures[k].milliseconds = std::min(measures[k].milliseconds, more[k].milliseconds);
+    }
     if (list)
       for (const Measure& m : measures)
         std::printf("compile\t%s\t%.1f\t%llu\t%.4f\n", m.name.c_str(), m.milliseconds,
@@ -192,9 +222,9 @@ int main(int argc, char** argv) {
     Print(set, Summarise(measures));
     all.insert(all.end(), measures.begin(), measures.end());
   };
-  run("corpus", Corpus);
-  run("generated", [generated] { return Generated(generated); });
-  run("repro", Reproducers);
+  run("corpus", [&] { return Corpus(selection); });
+  run("generated", [&] { return Generated(selection, generated); });
+  run("repro", [&] { return Reproducers(selection); });
   const Summary s = Summarise(all);
   Print("all", s);
   if (table) {
