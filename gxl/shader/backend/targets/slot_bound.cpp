@@ -25,16 +25,19 @@ constexpr std::uint64_t kBoundFromCopyWork = std::uint64_t{1} << 24;
 constexpr std::uint64_t kOperationsPerSlot = 8;
 constexpr DWORD kSlotMessage = 20;
 
-// The slot limits by version token; the 2.0 pixel version counts texture
-// and arithmetic slots apart.
+// The slot limits by the target's version token: the version its code
+// declares, or for ps_2_a and ps_2_b, whose targets keep the profile's own
+// token, the profile's (their code declares 2.x). The 2.0 pixel version
+// counts texture and arithmetic slots apart.
 struct SlotLimit {
   DWORD version;
   const char* name;
   std::uint64_t slots;
 };
 constexpr SlotLimit kSlotLimits[] = {
-    {0xFFFE0101, "vs_1_1", 128},  {0xFFFE0200, "vs_2_0", 256},   {0xFFFE0201, "vs_2_x", 256},
-    {0xFFFE0300, "vs_3_0", 32768}, {0xFFFF0201, "ps_2_x", 512},  {0xFFFF0300, "ps_3_0", 32768},
+    {0xFFFE0101, "vs_1_1", 128},  {0xFFFE0200, "vs_2_0", 256},  {0xFFFE0201, "vs_2_x", 256},
+    {0xFFFE0300, "vs_3_0", 32768}, {0xFFFF0201, "ps_2_x", 512}, {0xFFFF0202, "ps_2_x", 512},
+    {0xFFFF0203, "ps_2_x", 512},  {0xFFFF0300, "ps_3_0", 32768},
 };
 constexpr DWORD kPixel20 = 0xFFFF0200;
 constexpr std::uint64_t kPixel20Texture = 32, kPixel20Arithmetic = 64;

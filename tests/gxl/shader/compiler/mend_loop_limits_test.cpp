@@ -231,6 +231,9 @@ TEST(GxlCompilerMend, SlotsPlainlyPastTheLimitAreRefusedBeforeScheduling) {
       {nest, "vs_2_a", 0x4, "instruction slots exceed vs_2_x's 256"},
       {branch(150, false), "ps_2_0", 0x4, "arithmetic slots exceed ps_2_0's 32 + 64"},
       {branch(150, true), "vs_2_0", 0x4, "instruction slots exceed vs_2_0's 256"},
+      // The targets of ps_2_a and ps_2_b keep their profile's version token.
+      {branch(150, false), "ps_2_a", 0x4, "instruction slots exceed ps_2_x's 512"},
+      {branch(150, false), "ps_2_b", 0x4, "instruction slots exceed ps_2_x's 512"},
   };
   if (nura::test::LongMode())
     cases.insert(cases.end(), {{nest, "vs_2_a", 0, "instruction slots exceed vs_2_x's 256"},
