@@ -80,4 +80,24 @@ float4 main(float4 icol : COLOR0) : COLOR0
 }
 )";
 
+// A dead nest of a uniform loop around two constant loops that call
+// functions, one with an inout argument: vs_2_0 can neither keep the
+// uniform loop nor end its unrolling (X3511).
+inline constexpr char kDeadNestWithCalls[] =
+    "float4 ua[4];\n"
+    "float n0;\n"
+    "float f1(float3 p0, float2 p1, inout float4 q0) { return (pow(abs(ua[0]) + 0.5, float4(0.9, -2.65, 0.0, 1.01))).y; }\n"
+    "float3 f0(float4 p0) { return float3(0.5, 0.5, 0.5); }\n"
+    "void main(float4 itc3 : TEXCOORD3, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
+    "  float4 v8 = float4(0.5, 0.5, 0.5, 0.5);\n"
+    "  for (int i9 = 0; i9 < n0; i9++)\n"
+    "    for (int i14 = 0; i14 < 5; i14++)\n"
+    "      for (int i15 = 0; i15 <= 4; i15++) {\n"
+    "        f1(float3(0.5, 0.5, 0.5), float2(0.5, 0.5), v8);\n"
+    "        float3 v16 = f0(sin(float4(0.5, (itc3.z >= 0.27) ? float3(0.5, 0.5, 0.5) : float3(0.5, 0.5, 0.5)) + 0.5));\n"
+    "      }\n"
+    "  opos = float4(0.5, 0.5, 0.5, 0.5);\n"
+    "  otc = v8;\n"
+    "}\n";
+
 }  // namespace shadertest

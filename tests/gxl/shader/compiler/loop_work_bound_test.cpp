@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <string>
 
+#include "dead_loop_nests.h"
 #include "flow_lane.h"
 #include "loop_bound_compile.h"
 
@@ -267,22 +268,7 @@ TEST(GxlLoopWork, InnerLoopsCoveredWhereTheirCostSitsComputeWhatTheSourceDoes) {
 // describes it. Each link is walked once, not once a key (that took 78
 // million steps and most of 20 s here).
 TEST(GxlLoopWork, ChainsOfMovesAreWalkedOnce) {
-  const std::string source =
-      "float4 ua[4];\n"
-      "float n0;\n"
-      "float f1(float3 p0, float2 p1, inout float4 q0) { return (pow(abs(ua[0]) + 0.5, float4(0.9, -2.65, 0.0, 1.01))).y; }\n"
-      "float3 f0(float4 p0) { return float3(0.5, 0.5, 0.5); }\n"
-      "void main(float4 itc3 : TEXCOORD3, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
-      "  float4 v8 = float4(0.5, 0.5, 0.5, 0.5);\n"
-      "  for (int i9 = 0; i9 < n0; i9++)\n"
-      "    for (int i14 = 0; i14 < 5; i14++)\n"
-      "      for (int i15 = 0; i15 <= 4; i15++) {\n"
-      "        f1(float3(0.5, 0.5, 0.5), float2(0.5, 0.5), v8);\n"
-      "        float3 v16 = f0(sin(float4(0.5, (itc3.z >= 0.27) ? float3(0.5, 0.5, 0.5) : float3(0.5, 0.5, 0.5)) + 0.5));\n"
-      "      }\n"
-      "  opos = float4(0.5, 0.5, 0.5, 0.5);\n"
-      "  otc = v8;\n"
-      "}\n";
+  const std::string source = shadertest::kDeadNestWithCalls;
   const LoopCompile r = shadertest::CompileLoops(source, "vs_2_a", 0x4);
   ASSERT_EQ(r.c.hr, S_OK) << r.c.log;
   EXPECT_LE(r.moveChainSteps, r.built) << "instructions built " << r.built;

@@ -327,21 +327,7 @@ TEST(GxlCompilerMend, RoundsThatShrinkAProgramPastTheLaterPhasesShareGoOn) {
 // units at the rate per fresh page: 256 MB), instead of running on to its
 // loop's message.
 TEST(GxlCompilerMend, FreshMemoryCountsAgainstTheCap) {
-  const std::string text =
-      "float n0;\nfloat4 ua[4];\n"
-      "float f1(float3 p0, float2 p1, inout float4 q0) {\n"
-      "  return (pow((abs(ua[0]) + 0.5), float4(0.9, -2.65, 0.0, 1.01))).y; }\n"
-      "float3 f0(float4 p0) { return float3(0.5, 0.5, 0.5); }\n"
-      "void main(float4 itc3 : TEXCOORD3, out float4 opos : POSITION, out float4 otc : TEXCOORD0) {\n"
-      "  float4 v8 = float4(0.5, 0.5, 0.5, 0.5);\n"
-      "  for (int i9 = 0; i9 < n0; i9++)\n"
-      "    for (int i14 = 0; i14 < 5; i14++)\n"
-      "      for (int i15 = 0; i15 <= 4; i15++) {\n"
-      "        f1(float3(0.5, 0.5, 0.5), float2(0.5, 0.5), v8);\n"
-      "        float3 v16 = f0(sin((float4(0.5, ((itc3.z >= 0.27) ? float3(0.5, 0.5, 0.5) : float3(0.5, 0.5, 0.5)))"
-      " + float4(0.5, 0.5, 0.5, 0.5))));\n"
-      "      }\n"
-      "  opos = float4(0.5, 0.5, 0.5, 0.5);\n  otc = v8;\n}\n";
+  const std::string text = shadertest::kDeadNestWithCalls;
   constexpr std::uint64_t kCap = std::uint64_t{1} << 24;
   gxl::shader::ShaderPreprocessor pp;
   ASSERT_EQ(pp.StartFromMemory(text.data(), static_cast<UINT>(text.size()), nullptr, nullptr), S_OK);
