@@ -209,7 +209,10 @@ void ShaderCompiler::ResetRun() {
 // Kept loops that the version's flow control cannot hold (FitFlowControl)
 // are unrolled and the program lowered again, what the try before said taken
 // back; a few rounds at most. Where the unrolling fails, the try before it is
-// made again without asking, and refuses as it can.
+// made again without asking, and refuses as it can; but where the unrolled
+// try was refused with a message of its own (a limit of the profile) and the
+// try made again ends at the work bound, which the unrolled try spent most
+// of, the unrolled try's refusal stands.
 HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
                                         const ParseNode* expression, const ParseNode* arguments, DataBuffer** code) {
   ShaderTarget::LoopUnrolling unrolling;
@@ -222,18 +225,29 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
   const bool again = source && source->Log().SetMark(&mark);
   std::size_t before = 0;  // loops unrolled before the last request
   bool last = false;
+  MessageLog::Said limitSaid;  // the unrolled try's own refusal
+  HRESULT limitRefusal = S_OK;
   for (std::uint32_t round = 0;; ++round) {
     unrolling.more = again && !last && round < kUnrollRounds;
     unrolling.requested.Clear();
     generator->loopUnrolling = &unrolling;
     const HRESULT hr = LowerAndGenerate(generator, entry, declarations, expression, arguments, code);
     const bool asked = hr == S_FALSE && !unrolling.requested.Empty();
-    if (!asked && (SUCCEEDED(hr) || round == 0 || !unrolling.more)) return hr;
+    if (!asked && (SUCCEEDED(hr) || round == 0 || !unrolling.more)) {
+      if (FAILED(hr) && FAILED(limitRefusal) && generator->workExhausted) {
+        source->Log().RollBack(mark);
+        return source->Log().PutBack(limitSaid) ? limitRefusal : E_OUTOFMEMORY;
+      }
+      return hr;
+    }
     if (asked) {
       before = unrolling.unrolled.Size();
       for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)
         if (!unrolling.unrolled.Append(unrolling.requested[i])) return E_OUTOFMEMORY;
     } else {
+      // A refusal with a message of its own (not the work bound's).
+      if (FAILED(hr) && generator->errorFlag && !generator->workExhausted && source->Log().KeepSaid(mark, &limitSaid))
+        limitRefusal = hr;
       unrolling.unrolled.Truncate(before);
       last = true;
     }

@@ -164,6 +164,35 @@ TEST(GxlCompilerMend, RelativeReadUnrollsTheCountedLoopAroundAUniformOne) {
 // their slots, taken from the optimised program, passes the limit before
 // scheduling, allocation and emission: the limit's message, without the
 // second phase. The optimised reproducers run in the long mode.
+// At vs_2_a the first try keeps the triangle's loops and asks for them
+// unrolled; the unrolled code passes the slot limit, and the try before it,
+// made again, runs out of what the unrolled try left of the compile's cap:
+// the limit's refusal stands, not the bound's.
+TEST(GxlCompilerMend, UnrolledTrysLimitStandsWhereTheTryMadeAgainRunsOut) {
+  const std::string source =
+      "float4 main(float4 t : TEXCOORD0) : POSITION {\n  float4 a = t;\n  for (int i = 0; i < 150; i++)\n"
+      "    for (int j = 0; j < i; j++) {\n      a = a * 0.5 + t;\n      if (a.x > t.x) a += 1;\n    }\n"
+      "  return a;\n}\n";
+  auto compile = [&](const char* profile, std::uint64_t cap, std::uint64_t* charged) {
+    gxl::shader::ShaderPreprocessor pp;
+    EXPECT_EQ(pp.StartFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr), S_OK);
+    gxl::shader::ShaderCompiler compiler;
+    compiler.workCap = cap;
+    gxl::ComRef<DataBuffer> code;
+    EXPECT_EQ(compiler.CompileSource(&pp, nullptr, "main", 0, profile, 0, code.Put(), nullptr), E_FAIL);
+    if (charged) *charged = compiler.workCharged;
+    return shadertest::LogText(pp.Log());
+  };
+  // vs_2_0 unrolls at once: what the unrolled try costs.
+  std::uint64_t unrolled = 0;
+  const std::string alone = compile("vs_2_0", gxl::shader::kCompileWorkCap, &unrolled);
+  ASSERT_NE(alone.find("instruction slots exceed vs_2_0's 256"), std::string::npos) << alone;
+  const std::string log = compile("vs_2_a", unrolled + unrolled / 4, nullptr);
+  EXPECT_NE(log.find("error X5020"), std::string::npos) << log;
+  EXPECT_NE(log.find("instruction slots exceed vs_2_x's 256"), std::string::npos) << log;
+  EXPECT_EQ(log.find("X4004"), std::string::npos) << log;
+}
+
 TEST(GxlCompilerMend, SlotsPlainlyPastTheLimitAreRefusedBeforeScheduling) {
   // The reproducer as found (14 statements, nest depth 4).
   const std::string nest =
