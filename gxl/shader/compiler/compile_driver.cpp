@@ -210,7 +210,7 @@ void ShaderCompiler::ResetRun() {
 // are unrolled and the program lowered again, what the try before said taken
 // back; a few rounds at most. Where the unrolling fails, the try before it is
 // made again without asking, and refuses as it can; but where the unrolled
-// try was refused with a message of its own (a limit of the profile) and the
+// try was refused with a message of its own (not the work bound's) and the
 // try made again ends at the work bound, which the unrolled try spent most
 // of, the unrolled try's refusal stands.
 HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* entry, const ParseNode* declarations,
@@ -225,8 +225,8 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
   const bool again = source && source->Log().SetMark(&mark);
   std::size_t before = 0;  // loops unrolled before the last request
   bool last = false;
-  MessageLog::Said limitSaid;  // the unrolled try's own refusal
-  HRESULT limitRefusal = S_OK;
+  MessageLog::Said unrolledSaid;  // the unrolled try's own refusal, where it had one
+  HRESULT unrolledRefusal = S_OK;
   for (std::uint32_t round = 0;; ++round) {
     unrolling.more = again && !last && round < kUnrollRounds;
     unrolling.requested.Clear();
@@ -234,9 +234,9 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
     const HRESULT hr = LowerAndGenerate(generator, entry, declarations, expression, arguments, code);
     const bool asked = hr == S_FALSE && !unrolling.requested.Empty();
     if (!asked && (SUCCEEDED(hr) || round == 0 || !unrolling.more)) {
-      if (FAILED(hr) && FAILED(limitRefusal) && generator->workExhausted) {
+      if (FAILED(hr) && FAILED(unrolledRefusal) && generator->workExhausted) {
         source->Log().RollBack(mark);
-        return source->Log().PutBack(limitSaid) ? limitRefusal : E_OUTOFMEMORY;
+        return source->Log().PutBack(unrolledSaid) ? unrolledRefusal : E_OUTOFMEMORY;
       }
       return hr;
     }
@@ -245,9 +245,9 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
       for (std::size_t i = 0; i < unrolling.requested.Size(); ++i)
         if (!unrolling.unrolled.Append(unrolling.requested[i])) return E_OUTOFMEMORY;
     } else {
-      // A refusal with a message of its own (not the work bound's).
-      if (FAILED(hr) && generator->errorFlag && !generator->workExhausted && source->Log().KeepSaid(mark, &limitSaid))
-        limitRefusal = hr;
+      if (FAILED(hr) && generator->errorFlag && !generator->workExhausted &&
+          source->Log().KeepSaid(mark, &unrolledSaid))
+        unrolledRefusal = hr;
       unrolling.unrolled.Truncate(before);
       last = true;
     }

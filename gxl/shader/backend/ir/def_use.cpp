@@ -8,6 +8,7 @@
 
 #include "gxl/shader/backend/ir/def_use_walk.h"
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/core/page_pool.h"
 #include "gxl/shader/core/pod_array.h"
 
@@ -199,7 +200,7 @@ HRESULT ShaderProgram::RebuildDefUse() {
   for (std::uint32_t b = 0; b < banks.Count(); ++b)
     if (banks[b]) banks[b]->definitions = nullptr;
   // The passes run it after most steps: its cost measures theirs.
-  return ChargeWork(WalkWork(std::uint64_t{instructions.Count()} + values.Count(), 16));
+  return ChargeWalk(workrate::kUseAnalysis);
 }
 
 namespace {

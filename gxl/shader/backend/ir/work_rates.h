@@ -5,9 +5,8 @@
 // instruction of the program it walks, in those units, measured over the
 // shared corpus and generated programs. Rates are in sixteenths of a unit per
 // record, for a program that fits the caches; ShaderProgram::WalkWork raises
-// them for larger ones. The use analysis charges one unit per record itself,
-// and searches whose work grows faster than the program charge their own
-// steps besides.
+// them for larger ones. Searches whose work grows faster than the program
+// charge their own steps besides.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +41,8 @@ constexpr std::uint64_t kWalkStep = 8;
 // its passes.
 constexpr std::uint64_t kFreshPage = 256;
 constexpr std::uint64_t kPageBytes = 4096;
+// The use analysis (RebuildDefUse), which the passes run after most steps.
+constexpr std::uint32_t kUseAnalysis = 16;
 // The preshader's extraction and the program's other steps between them.
 constexpr std::uint32_t kOptimizerOther = 26;
 
