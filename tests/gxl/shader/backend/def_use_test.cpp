@@ -514,4 +514,30 @@ TEST_F(GxlIrDefUse, UpkeepChargesTheListEntriesItShifts) {
   EXPECT_GT(front, 2 * back) << "front " << front << ", back " << back;
 }
 
+// Once the lowering has ended, a walk over a program past the caches
+// charges more per record, as its time grows; the lowering's own walks stay
+// at the plain rate, so that its budget decides as it always did.
+TEST_F(GxlIrDefUse, WalksOverProgramsPastTheCachesChargeMoreOnceLowered) {
+  auto perRecord = [&](std::uint32_t moves, bool lowered) {
+    ShaderProgram& program = Fresh();
+    EXPECT_EQ(program.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
+    const std::uint32_t a = program.AddValue(Bank(StandardBank::Inputs), 0, 0, 0.0);
+    for (std::uint32_t i = 0; i < moves; ++i) {
+      const std::uint32_t at = program.AddInstruction(IrWord(kOpMove, 1), kNoIndex, kNoIndex);
+      program.Instruction(at)->arguments[0] = a;
+      program.Instruction(at)->results[0] = program.AddValue(Bank(StandardBank::Temporaries), i, 0, 0.0);
+    }
+    if (lowered) program.GrantRestOfCap(gxl::shader::kCompileWorkBudget);
+    EXPECT_EQ(program.ChargeWork(0), S_OK);  // the memory committed so far
+    const std::uint64_t before = program.workCharged;
+    EXPECT_EQ(program.RebuildDefUse(), S_OK);
+    return static_cast<double>(program.workCharged - before) /
+           (program.instructions.Count() + program.values.Count());
+  };
+  const double small = perRecord(1u << 10, false), large = perRecord(1u << 17, false);
+  EXPECT_NEAR(large, small, 0.05);
+  EXPECT_NEAR(perRecord(1u << 10, true), small, 0.05);
+  EXPECT_GT(perRecord(1u << 17, true), 2 * small);
+}
+
 }  // namespace
