@@ -24,10 +24,11 @@ class RoundsShare {
     Renew();
   }
   // What the later phases need follows the program's size, which the
-  // rounds change.
+  // rounds change: a pass that folds the program whole leaves them little
+  // to need.
   void Renew() {
     m_p.workShareFloor = std::min(m_p.LaterPhasesWork(), m_half);
-    m_p.workShareSpent = m_p.workShareSpent || m_p.workCap - m_p.workCharged < m_p.workShareFloor;
+    m_p.workShareSpent = m_p.workCap - std::min(m_p.workCap, m_p.workCharged) < m_p.workShareFloor;
   }
   ~RoundsShare() {
     m_p.workShareFloor = 0;
@@ -82,12 +83,17 @@ HRESULT ShaderProgram::Optimize() {
   // compile's time): the round in whose pass the rounds' share runs out is
   // the last, and the program goes on as that pass left it.
   RoundsShare share(*this);
-  std::uint64_t lastRound = 0;
+  // A round after one that folded half the program or more away is taken
+  // whatever the share: it costs less than that one, and where a chain
+  // folded whole it costs nothing and sees the rounds settled.
+  std::uint64_t lastRound = 0, lastRecords = 0;
   bool settled = true;
   std::uint32_t round = 0;
   for (; round < kMaxRounds; ++round) {
-    const std::uint64_t before = WorkRemaining();
-    if (workShareSpent || (round >= kLongOptimizerRounds && roundsStart - before + lastRound > roundsShare)) {
+    const std::uint64_t before = WorkRemaining(), records = std::uint64_t{instructions.Count()} + values.Count();
+    const bool halved = records * 2 <= lastRecords;
+    if (workShareSpent ||
+        (round >= kLongOptimizerRounds && !halved && roundsStart - before + lastRound > roundsShare)) {
       settled = false;
       break;
     }
@@ -98,14 +104,16 @@ HRESULT ShaderProgram::Optimize() {
                            RoundPass::Guards}) {
       if (FAILED(hr = kept ? upkeep.Run(pass) : RunRoundPass(*this, pass))) return hr;
       changed |= hr == S_OK;
-      if (workShareSpent) break;
       share.Renew();
+      if (workShareSpent) break;
     }
     if (optimizerRoundHook) {
       if (FAILED(hr = optimizerRoundHook(*this))) return hr;
       changed |= hr == S_OK;
+      share.Renew();
     }
     lastRound = before - WorkRemaining();
+    lastRecords = records;
     if (!changed) break;
   }
   optimizerRound = 0;

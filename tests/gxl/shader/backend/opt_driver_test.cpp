@@ -124,6 +124,37 @@ TEST_F(GxlOpt1A, RoundsThatSpendTheWorkEarlyEndAtTheWorkBound) {
   EXPECT_EQ(LogText(log), "error X4004: program too complex; the compile exceeded its work bound\n");
 }
 
+// A round that folds a long program away (a chain settled one link a round,
+// then whole) may spend past the rounds' share: the round after it costs a
+// fraction of that one and is taken, and it sees the rounds settled.
+TEST_F(GxlOpt1A, RoundAfterOneThatFoldedTheProgramAwayIsTaken) {
+  b.Output(0, b.Mul(b.Input(0), b.Literals({1, 1, 1, 1})));
+  static constexpr std::uint64_t kBudget = std::uint64_t{1} << 27;
+  static constexpr std::uint32_t kFold = gxl::shader::kLongOptimizerRounds + 2;
+  program.workLeft = program.workCap = kBudget;
+  program.optimizerRoundHook = [](ShaderProgram& p) -> HRESULT {
+    const std::uint32_t round = g_rounds++;
+    if (round > kFold) return S_FALSE;
+    // Values nothing reads (the passes remove them) stand for a long
+    // program, past the size from which the later phases keep a share.
+    while (p.values.Count() < (1u << 15))
+      if (p.AddValue(p.StandardBankIndex(StandardBank::Temporaries), p.values.Count(), 0, 0.0) == kNoIndex)
+        return E_OUTOFMEMORY;
+    if (round < kFold) return FAILED(p.ChargeWork(kBudget / 1000)) ? E_FAIL : S_OK;
+    // The fold: it costs all but what the later phases of the long program
+    // would need, and leaves the program short.
+    if (FAILED(p.ChargeWork(p.WorkRemaining() - p.LaterPhasesWork() / 2))) return E_FAIL;
+    const HRESULT hr = p.RemoveUnusedValues();
+    return FAILED(hr) ? hr : S_OK;
+  };
+  g_rounds = 0;
+  ASSERT_EQ(program.Optimize(), S_OK) << LogText(log);
+  EXPECT_EQ(g_rounds, kFold + 2);
+  EXPECT_FALSE(program.workExhausted);
+  EXPECT_EQ(LogText(log), "<null>");
+  EXPECT_EQ(Output({1, 2, 3, 4}, 4), (std::vector<double>{1, 2, 3, 4}));
+}
+
 TEST_F(GxlOpt1A, SkipOptionRunsOnlyTheSetUp) {
   program.options = kOptionNoOptimisation;
   const Values x = b.Input(0, 2);
