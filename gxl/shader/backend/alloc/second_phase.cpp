@@ -42,7 +42,7 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
   };
   // A step walks the program at its rate before it runs.
   auto metered = [this](std::uint32_t rate, auto step) {
-    const HRESULT hr = ChargeWalk(rate);
+    const HRESULT hr = ChargeLaterWalk(rate);
     return FAILED(hr) ? hr : step();
   };
   auto mergeCommon = [this] {
@@ -50,7 +50,7 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
     HRESULT hr = S_FALSE;
     while (secondPhaseMergeRuns < kMaxMergeRuns) {
       ++secondPhaseMergeRuns;
-      if (FAILED(hr = ChargeWalk(kMergeCommonRun))) break;
+      if (FAILED(hr = ChargeLaterWalk(kMergeCommonRun))) break;
       hr = MergeCommonInstructions(1);
       if (secondPhaseMergeHook && SUCCEEDED(hr)) hr = secondPhaseMergeHook(*this, hr);
       if (FAILED(hr) || hr == S_FALSE) break;
@@ -103,7 +103,7 @@ HRESULT ShaderProgram::ScheduleAndAllocate() {
   // per pass with it (two accumulators of an unrolled loop), holding every
   // pass's value.
   const bool scheduled = !(options & kOptionNoOptimisation);
-  if (FAILED(failure = ChargeWalk(kSecondPhaseOther))) return failure;
+  if (FAILED(failure = ChargeLaterWalk(kSecondPhaseOther))) return failure;
   ProgramLists before;
   if (FAILED(failure = before.CopyFrom(*this))) return failure;
   holdFitReport = true;

@@ -155,10 +155,12 @@ constexpr std::uint64_t kCompileWorkBudget = std::uint64_t{1} << 26;
 // The most a whole compile may charge, whatever the budget above lends and
 // refunds: every lowering attempt, optimiser round, later phase and preshader
 // counts against it, and the phases after the lowering may spend what it
-// leaves. So it bounds a compile's time, at about 20 ns a unit: some
-// seconds. It is as high as the largest programs that compile need: three
-// times what their walks charge at the rates by size below.
-constexpr std::uint64_t kCompileWorkCap = std::uint64_t{3} << 27;
+// leaves. So it bounds a compile's time: large compiles run at 12-19 ns a
+// unit, some 3-4 s at the cap. It leaves room to the largest programs that
+// compile (unrolled nests of 10^5 instructions through every phase: 210 M
+// units), while the rounds of a program that will not fit end at their
+// share of it (ShaderProgram::Optimize).
+constexpr std::uint64_t kCompileWorkCap = std::uint64_t{15} << 24;
 // What the phases after the optimiser's rounds charge per value and
 // instruction, at most, for a program of kLaterPhasesFrom records or more;
 // below that they cost little next to the cap.
@@ -293,6 +295,17 @@ class ShaderProgram : public ProgramLists {
   // and instruction (work_rates.h).
   HRESULT ChargeWalk(std::uint32_t rate) {
     return ChargeWork(WalkWork(std::uint64_t{instructions.Count()} + values.Count(), rate));
+  }
+  // A walk of the phases after the first (the second phase's steps and the
+  // target's): at the plain rate whatever the program's size. They go down
+  // the lists in order, and their time per record over programs far past
+  // the caches stays near it (2^19 records: 16-19 ns a unit, where the
+  // first phase's walks, charged by size, run at 15).
+  HRESULT ChargeLaterWalk(std::uint32_t rate) {
+    return ChargeWork(PlainWalkWork(std::uint64_t{instructions.Count()} + values.Count(), rate));
+  }
+  static std::uint64_t PlainWalkWork(std::uint64_t records, std::uint32_t rate) {
+    return (records * rate * 16 + 255) / 256;
   }
   // What a walk over `records` records at `rate` sixteenths each charges.
   // The rates hold for a program that fits the processor's caches; once the

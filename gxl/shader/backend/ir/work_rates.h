@@ -5,8 +5,9 @@
 // instruction of the program it walks, in those units, measured over the
 // shared corpus and generated programs. Rates are in sixteenths of a unit per
 // record, for a program that fits the caches; ShaderProgram::WalkWork raises
-// them for larger ones. Searches whose work grows faster than the program
-// charge their own steps besides.
+// the first phase's for larger ones (the later phases' hold at any size:
+// ChargeLaterWalk). Searches whose work grows faster than the program charge
+// their own steps besides.
 #pragma once
 
 #include <cstdint>

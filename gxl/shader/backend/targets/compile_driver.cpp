@@ -63,7 +63,7 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   HRESULT hr = FitLoopRegisters();
   if (hr != S_OK) return hr;
   hr = Compile(&phases);
-  if (FAILED(hr) || FAILED(hr = ChargeWalk(workrate::kTargetOther))) return hr;
+  if (FAILED(hr) || FAILED(hr = ChargeLaterWalk(workrate::kTargetOther))) return hr;
   integerLiteralBank =
       AddRegisterBank("i", kBankReadable | kBankInitialised | kBankLiteral | kBankUniform | kBankInteger, kNoIndex, 4);
   if (integerLiteralBank == kNoIndex) return E_OUTOFMEMORY;
@@ -93,7 +93,7 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
   if (FAILED(hr)) return hr;
   if (!(options & kOptionNoOptimisation) || (profileLimits.capabilities & 0x200000)) {
     hr = ResetSelectionState();
-    if (SUCCEEDED(hr)) hr = ChargeWalk(workrate::kGenerateCode);
+    if (SUCCEEDED(hr)) hr = ChargeLaterWalk(workrate::kGenerateCode);
     if (SUCCEEDED(hr)) hr = GenerateCode();
     // Code generation may renumber the values filed above.
     if (SUCCEEDED(hr)) hr = FileRegisters(kFileAll);
@@ -131,7 +131,7 @@ HRESULT ShaderTarget::Compile(DataBuffer** code) {
     hr = ResetSelectionState();
     if (FAILED(hr)) return hr;
   }
-  hr = ChargeWalk(workrate::kMapOperation + (validator.Get() ? workrate::kValidation : 0));
+  hr = ChargeLaterWalk(workrate::kMapOperation + (validator.Get() ? workrate::kValidation : 0));
   if (FAILED(hr)) return hr;
   hr = MapOperation();
   if (FAILED(hr)) return hr;

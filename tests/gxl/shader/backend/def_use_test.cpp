@@ -13,6 +13,7 @@
 
 #include "gxl/shader/backend/ir/def_use_upkeep.h"
 #include "gxl/shader/backend/ir/shader_program.h"
+#include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/core/page_pool.h"
 #include "tests/support/test_util.h"
 
@@ -538,6 +539,34 @@ TEST_F(GxlIrDefUse, WalksOverProgramsPastTheCachesChargeMoreOnceLowered) {
   EXPECT_NEAR(large, small, 0.05);
   EXPECT_NEAR(perRecord(1u << 10, true), small, 0.05);
   EXPECT_GT(perRecord(1u << 17, true), 2 * small);
+}
+
+// The later phases' walks go down the lists in order, and their time per
+// record holds past the caches: their charge per record does too, where the
+// first phase's grows.
+TEST_F(GxlIrDefUse, LaterPhasesWalksChargeThePlainRateAtAnySize) {
+  auto perRecord = [&](std::uint32_t moves, bool later) {
+    ShaderProgram& program = Fresh();
+    EXPECT_EQ(program.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
+    const std::uint32_t a = program.AddValue(Bank(StandardBank::Inputs), 0, 0, 0.0);
+    for (std::uint32_t i = 0; i < moves; ++i) {
+      const std::uint32_t at = program.AddInstruction(IrWord(kOpMove, 1), kNoIndex, kNoIndex);
+      program.Instruction(at)->arguments[0] = a;
+      program.Instruction(at)->results[0] = program.AddValue(Bank(StandardBank::Temporaries), i, 0, 0.0);
+    }
+    program.GrantRestOfCap(gxl::shader::kCompileWorkBudget);
+    EXPECT_EQ(program.ChargeWork(0), S_OK);
+    const std::uint64_t before = program.workCharged;
+    EXPECT_EQ(later ? program.ChargeLaterWalk(gxl::shader::workrate::kSchedule)
+                    : program.ChargeWalk(gxl::shader::workrate::kSchedule),
+              S_OK);
+    return static_cast<double>(program.workCharged - before) /
+           (program.instructions.Count() + program.values.Count());
+  };
+  const double small = perRecord(1u << 10, true);
+  EXPECT_NEAR(small, gxl::shader::workrate::kSchedule / 16.0, 0.05);
+  EXPECT_NEAR(perRecord(1u << 17, true), small, 0.05);
+  EXPECT_GT(perRecord(1u << 17, false), 2 * small);
 }
 
 }  // namespace
