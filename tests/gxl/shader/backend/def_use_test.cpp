@@ -38,6 +38,22 @@ struct GxlIrDefUse : ::testing::Test {
     return *owner;
   }
 
+  // A fresh program of `moves` moves of one input, lowered or not, with the
+  // memory it committed charged.
+  ShaderProgram& Moves(std::uint32_t moves, bool lowered) {
+    ShaderProgram& program = Fresh();
+    EXPECT_EQ(program.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
+    const std::uint32_t a = program.AddValue(Bank(StandardBank::Inputs), 0, 0, 0.0);
+    for (std::uint32_t i = 0; i < moves; ++i) {
+      const std::uint32_t at = program.AddInstruction(IrWord(kOpMove, 1), kNoIndex, kNoIndex);
+      program.Instruction(at)->arguments[0] = a;
+      program.Instruction(at)->results[0] = program.AddValue(Bank(StandardBank::Temporaries), i, 0, 0.0);
+    }
+    if (lowered) program.GrantRestOfCap(gxl::shader::kCompileWorkBudget);
+    EXPECT_EQ(program.ChargeWork(0), S_OK);
+    return program;
+  }
+
   std::uint32_t Pick(const std::vector<std::uint32_t>& from) { return from[rng() % from.size()]; }
   bool Chance(unsigned percent) { return rng() % 100 < percent; }
 
@@ -520,16 +536,7 @@ TEST_F(GxlIrDefUse, UpkeepChargesTheListEntriesItShifts) {
 // at the plain rate, so that its budget decides as it always did.
 TEST_F(GxlIrDefUse, WalksOverProgramsPastTheCachesChargeMoreOnceLowered) {
   auto perRecord = [&](std::uint32_t moves, bool lowered) {
-    ShaderProgram& program = Fresh();
-    EXPECT_EQ(program.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
-    const std::uint32_t a = program.AddValue(Bank(StandardBank::Inputs), 0, 0, 0.0);
-    for (std::uint32_t i = 0; i < moves; ++i) {
-      const std::uint32_t at = program.AddInstruction(IrWord(kOpMove, 1), kNoIndex, kNoIndex);
-      program.Instruction(at)->arguments[0] = a;
-      program.Instruction(at)->results[0] = program.AddValue(Bank(StandardBank::Temporaries), i, 0, 0.0);
-    }
-    if (lowered) program.GrantRestOfCap(gxl::shader::kCompileWorkBudget);
-    EXPECT_EQ(program.ChargeWork(0), S_OK);  // the memory committed so far
+    ShaderProgram& program = Moves(moves, lowered);
     const std::uint64_t before = program.workCharged;
     EXPECT_EQ(program.RebuildDefUse(), S_OK);
     return static_cast<double>(program.workCharged - before) /
@@ -546,16 +553,7 @@ TEST_F(GxlIrDefUse, WalksOverProgramsPastTheCachesChargeMoreOnceLowered) {
 // first phase's grows.
 TEST_F(GxlIrDefUse, LaterPhasesWalksChargeThePlainRateAtAnySize) {
   auto perRecord = [&](std::uint32_t moves, bool later) {
-    ShaderProgram& program = Fresh();
-    EXPECT_EQ(program.Init(nullptr, &log, 0xFFFE0300, 0), S_OK);
-    const std::uint32_t a = program.AddValue(Bank(StandardBank::Inputs), 0, 0, 0.0);
-    for (std::uint32_t i = 0; i < moves; ++i) {
-      const std::uint32_t at = program.AddInstruction(IrWord(kOpMove, 1), kNoIndex, kNoIndex);
-      program.Instruction(at)->arguments[0] = a;
-      program.Instruction(at)->results[0] = program.AddValue(Bank(StandardBank::Temporaries), i, 0, 0.0);
-    }
-    program.GrantRestOfCap(gxl::shader::kCompileWorkBudget);
-    EXPECT_EQ(program.ChargeWork(0), S_OK);
+    ShaderProgram& program = Moves(moves, true);
     const std::uint64_t before = program.workCharged;
     EXPECT_EQ(later ? program.ChargeLaterWalk(gxl::shader::workrate::kSchedule)
                     : program.ChargeWalk(gxl::shader::workrate::kSchedule),
