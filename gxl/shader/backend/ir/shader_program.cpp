@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "gxl/shader/backend/ir/work_rates.h"
 #include "gxl/shader/core/page_pool.h"
@@ -78,7 +79,8 @@ HRESULT ShaderProgram::ChargeWork(std::uint64_t steps) {
   // Fresh memory counts against the cap alone: the lowering's budget, which
   // decides how it lowers loops, stays the measure of what it builds.
   PagePool* const pool = InstructionPagePool();
-  const std::uint64_t fresh = pool ? pool->TakeFreshBytes() / workrate::kPageBytes * workrate::kFreshPage : 0;
+  const std::uint64_t fresh =
+      (pool ? pool->TakeFreshBytes() / workrate::kPageBytes * workrate::kFreshPage : 0) + std::exchange(capOwed, 0);
   const std::uint64_t underCap = workCap - std::min(workCap, workCharged);
   if (!workExhausted && steps <= WorkRemaining() && fresh <= underCap - steps) {
     workLeft -= steps;

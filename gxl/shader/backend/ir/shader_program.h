@@ -291,6 +291,11 @@ class ShaderProgram : public ProgramLists {
   // instead. Each charge also takes the memory the compile's pool committed
   // since the last one (workrate::kFreshPage), from the cap only.
   HRESULT ChargeWork(std::uint64_t steps);
+  // Work owed to the cap alone, taken at the next charge as fresh memory
+  // is: the lowering's walks over the syntax of loop bodies, whose share of
+  // its time follows the nest's shape, while its budget stays the measure of
+  // what it builds.
+  void OweCap(std::uint64_t units) { capOwed += units; }
   // A walk over the whole program at `rate` sixteenths of a unit per value
   // and instruction (work_rates.h).
   HRESULT ChargeWalk(std::uint32_t rate) {
@@ -482,6 +487,7 @@ class ShaderProgram : public ProgramLists {
   // stops at the end of its step.
   std::uint64_t workShareFloor = 0;
   bool workShareSpent = false;
+  std::uint64_t capOwed = 0;  // OweCap
   bool walksBySize = false;  // set when the lowering ends (GrantRestOfCap); a preshader inherits it
   bool workExhausted = false;
   bool holdWorkReport = false;

@@ -18,6 +18,10 @@ using loopwalk::IsWrite;
 using loopwalk::kMaxCallDepth;
 using loopwalk::kMaxDepth;
 
+// Nodes a walk visits per unit of work: some 3 ns each, a quarter of what
+// the lowering spends per instruction it builds.
+constexpr std::uint64_t kVisitsPerUnit = 4;
+
 class LoopEffects {
  public:
   LoopEffects(ShaderCompiler& compiler, PodArray<std::uint8_t>& read, bool endsEarly,
@@ -25,11 +29,19 @@ class LoopEffects {
               PodArray<const ParseNode*>* indexes = nullptr)
       : m_compiler(compiler), m_read(read), m_endsEarly(endsEarly), m_written(written), m_stepped(stepped),
         m_indexes(indexes) {}
+  // The walk's nodes, owed to the compile's cap: a deep nest walks its
+  // bodies once per pass of the loops around them.
+  ~LoopEffects() {
+    if (m_compiler.target) m_compiler.target->OweCap((m_visits + kVisitsPerUnit - 1) / kVisitsPerUnit);
+  }
+  LoopEffects(const LoopEffects&) = delete;
+  LoopEffects& operator=(const LoopEffects&) = delete;
 
   // Marks the slots of every variable `node` writes or declares; false where
   // a part of it is not understood (a call, which may write through its
   // arguments; an unknown node).
   bool Writes(const ParseNode* node, std::uint32_t depth = 0) {
+    ++m_visits;
     if (!node) return true;
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
@@ -63,6 +75,7 @@ class LoopEffects {
   // Marks the slots of every variable `node` reads; false where a part of it
   // is not understood (a call of a function, an unknown node).
   bool Read(const ParseNode* node, std::uint32_t depth = 0) {
+    ++m_visits;
     if (!node) return true;
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
@@ -105,6 +118,7 @@ class LoopEffects {
   // is not understood (a call of a function, an unknown node).
   bool Touches(const ParseNode* node, std::uint32_t depth = 0) {
     ByComponents();
+    ++m_visits;
     if (!node) return true;
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
@@ -133,6 +147,7 @@ class LoopEffects {
   // unrolling early (a return, a discard, an index that may fall outside its
   // array; allowed with `endsEarly`) or escape the walk (an unknown node).
   bool Keeps(const ParseNode* node, std::uint32_t depth = 0, std::uint32_t calls = 0) {
+    ++m_visits;
     if (!node) return true;
     if (depth > kMaxDepth) return false;
     switch (node->kind) {
@@ -285,6 +300,7 @@ class LoopEffects {
 
   // No variable the written operand names is marked read.
   bool Unmarked(const ParseNode* node, std::uint32_t depth) const {
+    ++m_visits;
     if (!node) return true;
     if (depth > kMaxDepth) return false;
     if (node->kind == NodeKind::Expression) {
@@ -313,6 +329,7 @@ class LoopEffects {
   const PodArray<std::uint8_t>* m_stepped;
   PodArray<const ParseNode*>* m_indexes;
   bool m_components = false;  // a swizzle marks only what it picks (Touches)
+  mutable std::uint64_t m_visits = 0;
 
  public:
   // Calls are walked into (Touches, Writes) instead of ending the walk.

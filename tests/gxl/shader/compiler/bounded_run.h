@@ -41,6 +41,7 @@ struct BoundedRun {
       gxl::ComRef<DataBuffer> code;
       hr = compiler.CompileSource(&pp, nullptr, "main", 0, profile, options, code.Put(), nullptr);
       spent = compiler.workSpent;
+      charged = compiler.workCharged;
       made = code.Get() != nullptr;
     }
     log = LogText(pp.Log());
@@ -48,7 +49,9 @@ struct BoundedRun {
   HRESULT hr = E_FAIL;
   bool made = false;
   std::string log;
-  std::uint64_t spent = 0;
+  // The work of the lowering's run (its budget and the later phases') and
+  // all the compile charged against its cap.
+  std::uint64_t spent = 0, charged = 0;
 };
 
 }  // namespace shadertest

@@ -100,4 +100,57 @@ inline constexpr char kDeadNestWithCalls[] =
     "  otc = v8;\n"
     "}\n";
 
+// A pixel function returning its input after a dead nest seven deep of
+// constant, float-counter, `n0 - i`, one-pass, while and empty-range loops
+// around writes of a local array.
+inline constexpr char kDeepFloatCounterNest[] = R"(
+float n0;
+
+float4 main(float4 itc0 : TEXCOORD0, float4 icol1 : COLOR1) : COLOR0
+{
+    float v6 = icol1.y;
+    for (int i7 = 0; i7 < 2; i7++)
+    {
+        for (int i10 = 0; i10 < n0; i10++)
+        {
+            for (int i13 = 0; i13 <= 1; i13++)
+            {
+                icol1 = float4(0.5, 0.5, 0.5, 0.5);
+            }
+        }
+    }
+    float4 a15[4] = { float4(0.0, 0.0, 0.0, 0.0), float4(0.0, 0.0, 0.0, 0.0), float4(0.0, 0.0, 0.0, 0.0), float4(0.0, 0.0, 0.0, 0.0) };
+    for (int i16 = 0; i16 < 4; i16++)
+    {
+        a15[i16] = a15[i16];
+    }
+    for (int i22 = 0; i22 < 3; i22++)
+    {
+        for (float i23 = 0.0; i23 < 4; i23 += 0.5)
+        {
+            float v24 = 0.5;
+            for (float i25 = 0.0; i25 < n0 - i22; i25 += 1.0)
+            {
+                for (int i26 = 0; i26 < 1; i26++)
+                {
+                    int k27 = 0;
+                    while (k27 < 1)
+                    {
+                        for (float i28 = 0.0; i28 < k27 * k27; i28 += 1.0)
+                        {
+                            float3 v29 = float3(0.5, 0.5, 0.5);
+                            v24 = 0.5;
+                            v29.z = (a15[i26]).w;
+                        }
+                        k27++;
+                    }
+                }
+                a15[i22] = float4(0.5, 0.5, 0.5, v24);
+            }
+        }
+    }
+    return itc0;
+}
+)";
+
 }  // namespace shadertest

@@ -8,7 +8,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <regex>
 #include <string>
+#include <utility>
 
 #include "bounded_run.h"
 #include "dead_loop_nests.h"
@@ -68,6 +70,21 @@ TEST(GxlCompilerMend, DeadLoopNestsCostASmallShareOfTheBudget) {
       EXPECT_EQ(run.hr, S_OK) << profile << " " << flags << "\n" << run.log;
       EXPECT_LT(run.spent, 2 * gxl::shader::loops::kDeadLoopWork) << profile << " " << flags;
     }
+  }
+}
+
+// The deep dead nest walks the syntax of its inner bodies once per pass of
+// the loops around them, most of its lowering's time and little of what it
+// builds: those walks count against the cap, beside the budget the
+// lowering decides by.
+TEST(GxlCompilerMend, BodyWalksOfADeepNestCountAgainstTheCap) {
+  const std::string vertex = std::regex_replace(std::string(shadertest::kDeepFloatCounterNest),
+                                                std::regex(": COLOR0"), ": POSITION");
+  for (const auto& [text, profile] : {std::pair{std::string(shadertest::kDeepFloatCounterNest), "ps_3_0"},
+                                      std::pair{vertex, "vs_2_sw"}}) {
+    const BoundedRun run(text, profile, 0);
+    ASSERT_EQ(run.hr, S_OK) << profile << "\n" << run.log;
+    EXPECT_GT(run.charged, run.spent + run.spent / 8) << profile << ": " << run.spent << " spent";
   }
 }
 
