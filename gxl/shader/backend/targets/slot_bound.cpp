@@ -5,6 +5,7 @@
 // the limit is refused with the limit's message before them.
 #include <cstdio>
 
+#include "gxl/shader/backend/targets/ps1/ps1_target.h"
 #include "gxl/shader/backend/targets/shader_target.h"
 #include "gxl/shader/core/messages.h"
 #include "gxl/shader/core/syntax_tree.h"
@@ -41,6 +42,10 @@ constexpr SlotLimit kSlotLimits[] = {
 };
 constexpr DWORD kPixel20 = 0xFFFF0200;
 constexpr std::uint64_t kPixel20Texture = 32, kPixel20Arithmetic = 64;
+// The 1.x pixel versions refuse a program far past their size with a
+// message of their own once it is folded, before placement: each slot is
+// an instruction there, or two paired.
+constexpr DWORD kPixel1First = 0xFFFF0101, kPixel1Last = 0xFFFF0104;
 
 bool IsTextureSample(std::uint32_t g) { return g >= kOpTex1D && g <= kOpTexCubeLod; }
 
@@ -80,7 +85,8 @@ HRESULT ShaderTarget::FitSlotLimit() {
   const SlotLimit* limit = nullptr;
   for (const SlotLimit& l : kSlotLimits)
     if (l.version == version) limit = &l;
-  if (!limit && version != kPixel20) return S_OK;
+  const bool pixel1 = version >= kPixel1First && version <= kPixel1Last;
+  if (!limit && !pixel1 && version != kPixel20) return S_OK;
   const std::uint32_t n = instructions.Count();
   if (FAILED(ChargeWork(n))) return E_FAIL;
   std::uint64_t operations = 0, texture = 0, live = 0, copies = 0;
@@ -105,6 +111,18 @@ HRESULT ShaderTarget::FitSlotLimit() {
   if (live < kBoundFromInstructions && live * copies < kBoundFromCopyWork) return S_OK;
   const std::uint64_t arithmetic = (operations + kOperationsPerSlot - 1) / kOperationsPerSlot;
   char text[160];
+  if (pixel1) {
+    const bool is14 = version == kPixel1Last;
+    if (texture + arithmetic <= (is14 ? PixelShader1Target::kPs14InstructionLimit
+                                      : PixelShader1Target::kPs1xInstructionLimit))
+      return S_OK;
+    if (is14)
+      GXL_SHADER_REPORT(*this, nullptr, msg::kFarTooLargeForPs14);
+    else
+      GXL_SHADER_REPORT(*this, nullptr, msg::kFarTooLargeForPs1x, static_cast<int>(version & 0xFF));
+    errorFlag = 1;
+    return E_FAIL;
+  }
   if (version == kPixel20) {
     if (texture <= kPixel20Texture && arithmetic <= kPixel20Arithmetic) return S_OK;
     using Wide = unsigned long long;
