@@ -227,6 +227,7 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
   bool last = false;
   MessageLog::Said unrolledSaid;  // the unrolled try's own refusal, where it had one
   HRESULT unrolledRefusal = S_OK;
+  const bool unheard = generator->refusalUnheard;  // each try's, as the first's
   for (std::uint32_t round = 0;; ++round) {
     unrolling.more = again && !last && round < kUnrollRounds;
     unrolling.requested.Clear();
@@ -266,6 +267,7 @@ HRESULT ShaderCompiler::GenerateFitting(ShaderTarget* generator, const char* ent
         return E_FAIL;
     }
     generator = TakeTarget(std::move(made));
+    generator->refusalUnheard = unheard;
   }
 }
 
@@ -322,8 +324,9 @@ HRESULT ShaderCompiler::GenerateWithinLimits(ShaderTarget* generator, const char
     options = optimised;
     return source->Log().PutBack(said) ? hr : E_OUTOFMEMORY;
   }
-  const HRESULT unoptimised =
-      GenerateFitting(TakeTarget(std::move(made)), entry, declarations, expression, arguments, code);
+  ShaderTarget* const second = TakeTarget(std::move(made));
+  second->refusalUnheard = true;
+  const HRESULT unoptimised = GenerateFitting(second, entry, declarations, expression, arguments, code);
   // The work spent counts both compiles.
   workGranted += spent;
   for (std::size_t i = 0; i < std::size(kCounters); ++i) this->*kCounters[i] += counted[i];

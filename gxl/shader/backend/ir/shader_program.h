@@ -489,6 +489,11 @@ class ShaderProgram : public ProgramLists {
   bool workShareSpent = false;
   std::uint64_t capOwed = 0;  // OweCap
   bool walksBySize = false;  // set when the lowering ends (GrantRestOfCap); a preshader inherits it
+  // A compile whose refusal is not heard (the second compile, with 0x4, of a
+  // program whose optimised code passed a limit: where it fails, the first
+  // compile's refusal stands): only whether it fits matters, so a bound
+  // certain to fail it refuses at any size (ShaderTarget::FitSlotLimit).
+  bool refusalUnheard = false;
   bool workExhausted = false;
   bool holdWorkReport = false;
   bool workReported = false;

@@ -108,7 +108,7 @@ HRESULT ShaderTarget::FitSlotLimit() {
     std::uint32_t group = 0;
     if (inst->IsArithmetic() && NextArgumentToCopy(*inst, &group)) ++copies;
   }
-  if (live < kBoundFromInstructions && live * copies < kBoundFromCopyWork) return S_OK;
+  if (!refusalUnheard && live < kBoundFromInstructions && live * copies < kBoundFromCopyWork) return S_OK;
   const std::uint64_t arithmetic = (operations + kOperationsPerSlot - 1) / kOperationsPerSlot;
   char text[160];
   if (pixel1) {

@@ -193,6 +193,31 @@ TEST(GxlCompilerMend, UnrolledTrysLimitStandsWhereTheTryMadeAgainRunsOut) {
   EXPECT_EQ(log.find("X4004"), std::string::npos) << log;
 }
 
+// Where optimised code passes the slot limit, the program is compiled again
+// with 0x4, but only that code's fitting matters: where it fails, the first
+// compile's refusal stands. So the second compile meets the slot bound at
+// any size and never reaches its second phase when the bound already
+// passes the limit (the cube as a vertex function at vs_2_a spent 2 s there).
+std::uint32_t g_heardSteps = 0, g_unheardSteps = 0;
+
+TEST(GxlCompilerMend, SecondCompileOfAProgramPastTheSlotsStopsAtTheBound) {
+  const std::string chain = "float4 c0;\nfloat4 main(float4 t : TEXCOORD0) : POSITION {\n  float4 a = t;\n"
+                            "  for (int i = 0; i < 400; i++) a = a * c0 + t;\n  return a;\n}\n";
+  shadertest::LoopCompileOptions o;
+  o.secondPhaseStepHook = [](gxl::shader::ShaderProgram& p, std::uint32_t, HRESULT) {
+    ++(p.refusalUnheard ? g_unheardSteps : g_heardSteps);
+    return S_OK;
+  };
+  g_heardSteps = g_unheardSteps = 0;
+  const shadertest::LoopCompile c = shadertest::CompileLoops(chain, "vs_2_0", 0, o);
+  EXPECT_EQ(c.c.hr, E_FAIL);
+  EXPECT_EQ(c.secondCompiles, 1u);
+  EXPECT_GT(g_heardSteps, 0u) << "the optimised compile is refused by the validator";
+  EXPECT_EQ(g_unheardSteps, 0u);
+  EXPECT_NE(c.c.log.find("instruction slots exceed vs_2_0's 256"), std::string::npos) << c.c.log;
+  EXPECT_EQ(shadertest::CompileHlsl(chain, "main", "vs_2_0", 0).log, c.c.log);
+}
+
 TEST(GxlCompilerMend, SlotsPlainlyPastTheLimitAreRefusedBeforeScheduling) {
   // The reproducer as found (14 statements, nest depth 4).
   const std::string nest =
