@@ -307,10 +307,7 @@ class ShaderProgram : public ProgramLists {
   // the caches stays near it (2^19 records: 16-19 ns a unit, where the
   // first phase's walks, charged by size, run at 15).
   HRESULT ChargeLaterWalk(std::uint32_t rate) {
-    return ChargeWork(PlainWalkWork(std::uint64_t{instructions.Count()} + values.Count(), rate));
-  }
-  static std::uint64_t PlainWalkWork(std::uint64_t records, std::uint32_t rate) {
-    return (records * rate * 16 + 255) / 256;
+    return ChargeWork(((std::uint64_t{instructions.Count()} + values.Count()) * rate + 15) / 16);
   }
   // What a walk over `records` records at `rate` sixteenths each charges.
   // The rates hold for a program that fits the processor's caches; once the

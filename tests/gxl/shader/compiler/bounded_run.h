@@ -26,6 +26,7 @@ struct Bounds {
   std::uint64_t budget = gxl::shader::kCompileWorkBudget;
   std::uint32_t loweringRecords = gxl::shader::kLoweringRecordLimit;
   std::uint64_t loweringBuilds = gxl::shader::kLoweringBuildLimit;
+  std::uint64_t cap = 0;  // 0: the one that goes with the budget (CapFor)
 };
 
 struct BoundedRun {
@@ -35,7 +36,7 @@ struct BoundedRun {
     if (SUCCEEDED(hr)) {
       gxl::shader::ShaderCompiler compiler;
       compiler.workBudget = bounds.budget;
-      compiler.workCap = CapFor(bounds.budget);
+      compiler.workCap = bounds.cap ? bounds.cap : CapFor(bounds.budget);
       compiler.loweringRecordLimit = bounds.loweringRecords;
       compiler.loweringBuildLimit = bounds.loweringBuilds;
       gxl::ComRef<DataBuffer> code;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bounded_run.h"
 #include "flow_lane.h"
 #include "loop_bound_compile.h"
 #include "tests/support/test_util.h"
@@ -21,6 +22,8 @@
 namespace {
 
 using nura::shtok::Float4;
+using shadertest::BoundedRun;
+using shadertest::Bounds;
 using shadertest::CompiledHlsl;
 using shadertest::In;
 using shadertest::kBoth;
@@ -155,15 +158,6 @@ TEST(GxlCompilerMend, RelativeReadUnrollsTheCountedLoopAroundAUniformOne) {
   }
 }
 
-// Programs far past a profile's slots: the uniform nest of vs_2_a (a kept
-// uniform loop holding an unrolled nest: 13,762 slots after 10-45 s
-// optimised, X4004 after 8-49 s with 0x4, its read-port copies each
-// rebuilding the def-use information of the whole program) and the
-// triangle with a branch on data at ps_2_0 and vs_2_0 (about 99,500 slots
-// after 18-35 s; 150 rows with 0x4: 89,402 after 7 s). A lower bound on
-// their slots, taken from the optimised program, passes the limit before
-// scheduling, allocation and emission: the limit's message, without the
-// second phase. The optimised reproducers run in the long mode.
 // At vs_2_a the first try keeps the triangle's loops and asks for them
 // unrolled; the unrolled code passes the slot limit, and the try before it,
 // made again, runs out of what the unrolled try left of the compile's cap:
@@ -173,21 +167,15 @@ TEST(GxlCompilerMend, UnrolledTrysLimitStandsWhereTheTryMadeAgainRunsOut) {
       "float4 main(float4 t : TEXCOORD0) : POSITION {\n  float4 a = t;\n  for (int i = 0; i < 150; i++)\n"
       "    for (int j = 0; j < i; j++) {\n      a = a * 0.5 + t;\n      if (a.x > t.x) a += 1;\n    }\n"
       "  return a;\n}\n";
-  auto compile = [&](const char* profile, std::uint64_t cap, std::uint64_t* charged) {
-    gxl::shader::ShaderPreprocessor pp;
-    EXPECT_EQ(pp.StartFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr), S_OK);
-    gxl::shader::ShaderCompiler compiler;
-    compiler.workCap = cap;
-    gxl::ComRef<DataBuffer> code;
-    EXPECT_EQ(compiler.CompileSource(&pp, nullptr, "main", 0, profile, 0, code.Put(), nullptr), E_FAIL);
-    if (charged) *charged = compiler.workCharged;
-    return shadertest::LogText(pp.Log());
-  };
   // vs_2_0 unrolls at once: what the unrolled try costs.
-  std::uint64_t unrolled = 0;
-  const std::string alone = compile("vs_2_0", gxl::shader::kCompileWorkCap, &unrolled);
-  ASSERT_NE(alone.find("instruction slots exceed vs_2_0's 256"), std::string::npos) << alone;
-  const std::string log = compile("vs_2_a", unrolled + unrolled / 4, nullptr);
+  const BoundedRun alone(source, "vs_2_0", 0);
+  ASSERT_EQ(alone.hr, E_FAIL);
+  ASSERT_NE(alone.log.find("instruction slots exceed vs_2_0's 256"), std::string::npos) << alone.log;
+  Bounds tight;
+  tight.cap = alone.charged + alone.charged / 4;
+  const BoundedRun run(source, "vs_2_a", 0, tight);
+  const std::string& log = run.log;
+  EXPECT_EQ(run.hr, E_FAIL);
   EXPECT_NE(log.find("error X5020"), std::string::npos) << log;
   EXPECT_NE(log.find("instruction slots exceed vs_2_x's 256"), std::string::npos) << log;
   EXPECT_EQ(log.find("X4004"), std::string::npos) << log;
@@ -218,6 +206,15 @@ TEST(GxlCompilerMend, SecondCompileOfAProgramPastTheSlotsStopsAtTheBound) {
   EXPECT_EQ(shadertest::CompileHlsl(chain, "main", "vs_2_0", 0).log, c.c.log);
 }
 
+// Programs far past a profile's slots: the uniform nest of vs_2_a (a kept
+// uniform loop holding an unrolled nest: 13,762 slots after 10-45 s
+// optimised, X4004 after 8-49 s with 0x4, its read-port copies each
+// rebuilding the def-use information of the whole program) and the
+// triangle with a branch on data at ps_2_0 and vs_2_0 (about 99,500 slots
+// after 18-35 s; 150 rows with 0x4: 89,402 after 7 s). A lower bound on
+// their slots, taken from the optimised program, passes the limit before
+// scheduling, allocation and emission: the limit's message, without the
+// second phase. The optimised reproducers run in the long mode.
 TEST(GxlCompilerMend, SlotsPlainlyPastTheLimitAreRefusedBeforeScheduling) {
   // The reproducer as found (14 statements, nest depth 4).
   const std::string nest =
