@@ -181,6 +181,27 @@ TEST(GxlCompilerMend, UnrolledTrysLimitStandsWhereTheTryMadeAgainRunsOut) {
   EXPECT_EQ(log.find("X4004"), std::string::npos) << log;
 }
 
+// The triangle of 200 with a branch at ps_2_0, optimised: its unrolled
+// program cannot fit, and the later phases' share of the compile's cap ends
+// the optimiser's rounds after the first, which does most of their work,
+// before the second round sets up the incremental upkeep (that round alone
+// took 1.6 s). The slot bound then refuses it.
+TEST(GxlCompilerMend, RoundsOfATriangleThatCannotFitEndAtTheCapsShare) {
+  const std::string source =
+      "float4 main(float4 t : TEXCOORD0) : COLOR {\n  float4 a = t;\n  for (int i = 0; i < 200; i++)\n"
+      "    for (int j = 0; j < i; j++) {\n      a = a * 0.5 + t;\n      if (a.x > t.x) a += 1;\n    }\n"
+      "  return a;\n}\n";
+  gxl::shader::ShaderPreprocessor pp;
+  ASSERT_EQ(pp.StartFromMemory(source.data(), static_cast<UINT>(source.size()), nullptr, nullptr), S_OK);
+  gxl::shader::ShaderCompiler compiler;
+  gxl::ComRef<DataBuffer> code;
+  EXPECT_EQ(compiler.CompileSource(&pp, nullptr, "main", 0, "ps_2_0", 0, code.Put(), nullptr), E_FAIL);
+  const std::string log = shadertest::LogText(pp.Log());
+  EXPECT_NE(log.find("arithmetic slots exceed ps_2_0's 32 + 64"), std::string::npos) << log;
+  EXPECT_NE(log.find("optimization did not converge"), std::string::npos) << log;
+  EXPECT_EQ(compiler.roundUpkeepPasses, 0u);
+}
+
 // Where optimised code passes the slot limit, the program is compiled again
 // with 0x4, but only that code's fitting matters: where it fails, the first
 // compile's refusal stands. So the second compile meets the slot bound at
